@@ -1,0 +1,366 @@
+#include "dispatch/Queue.h"
+
+#include "base/Log.h"
+#include "dispatch/Source.h"
+#include "dispatch/ThreadPool.h"
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <semaphore>
+#include <utility>
+#include <vector>
+
+#include <unistd.h>
+
+namespace dispatch {
+
+// The queues whose tasks the calling thread is running, innermost first. A frame lives on
+// the stack of the code that runs a task.
+struct Frame {
+    const Queue* queue;
+    Frame* outer;
+};
+static thread_local Frame* tlsTop = nullptr;
+
+namespace {
+
+class FrameGuard {
+public:
+    explicit FrameGuard(const Queue* q) : frame_{q, tlsTop} { tlsTop = &frame_; }
+    ~FrameGuard() { tlsTop = frame_.outer; }
+    FrameGuard(const FrameGuard&) = delete;
+    FrameGuard& operator=(const FrameGuard&) = delete;
+
+private:
+    Frame frame_;
+};
+
+[[noreturn]] void uncaught(const Queue& q) {
+    std::string what = "unknown exception";
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        what = e.what();
+    } catch (...) {
+    }
+    base::fatal("uncaught exception in a task of queue \"" + q.label() + "\": " + what);
+}
+
+// A sync call waiting for its task on another thread.
+struct SyncCall {
+    void (*fn)(void*);
+    void* ctx;
+    std::exception_ptr error;
+    std::binary_semaphore done{0};
+
+    void run() {
+        try {
+            fn(ctx);
+        } catch (...) {
+            error = std::current_exception();
+        }
+        done.release();
+    }
+};
+
+} // namespace
+
+struct Queue::Impl {
+    mutable std::mutex mutex;
+    std::deque<Task> tasks;
+    bool active = false;        // serial: scheduled, draining or running a sync inline
+    QueuePtr keepAlive;         // serial: held while active
+    bool wakePending = false;   // main: a wake-up was sent and not yet answered
+    std::condition_variable changed; // main: tasks arrived (for runMainUntil)
+    std::vector<std::pair<const void*, void*>> specifics;
+};
+
+Queue::Queue(std::string label, Kind kind) : label_(std::move(label)), kind_(kind), impl_(std::make_unique<Impl>()) {}
+
+Queue::~Queue() = default;
+
+QueuePtr Queue::makeSerial(std::string label) {
+    return QueuePtr(new Queue(std::move(label), Kind::serial));
+}
+
+namespace {
+
+std::mutex& wakeupMutex() {
+    static auto* m = new std::mutex;
+    return *m;
+}
+std::function<void()>& wakeupFunction() {
+    static auto* f = new std::function<void()>;
+    return *f;
+}
+
+void drainSerial(Queue* q, Queue::Impl* impl) {
+    FrameGuard frame(q);
+    QueuePtr release;
+    for (;;) {
+        Task task;
+        {
+            std::lock_guard lock(impl->mutex);
+            if (impl->tasks.empty()) {
+                impl->active = false;
+                release = std::move(impl->keepAlive); // dropped after the frame is gone
+                break;
+            }
+            task = std::move(impl->tasks.front());
+            impl->tasks.pop_front();
+        }
+        try {
+            task();
+        } catch (...) {
+            uncaught(*q);
+        }
+    }
+}
+
+} // namespace
+
+void Queue::async(Task task) {
+    switch (kind_) {
+    case Kind::serial: {
+        bool schedule = false;
+        {
+            std::lock_guard lock(impl_->mutex);
+            impl_->tasks.push_back(std::move(task));
+            if (!impl_->active) {
+                impl_->active = true;
+                impl_->keepAlive = shared_from_this();
+                schedule = true;
+            }
+        }
+        if (schedule) {
+            Queue* self = this;
+            Impl* impl = impl_.get();
+            ThreadPool::shared().submit([self, impl] { drainSerial(self, impl); });
+        }
+        return;
+    }
+    case Kind::concurrent:
+        ThreadPool::shared().submit([self = this, task = std::move(task)] {
+            FrameGuard frame(self);
+            try {
+                task();
+            } catch (...) {
+                uncaught(*self);
+            }
+        });
+        return;
+    case Kind::main: {
+        bool wake = false;
+        {
+            std::lock_guard lock(impl_->mutex);
+            impl_->tasks.push_back(std::move(task));
+            if (!impl_->wakePending) {
+                impl_->wakePending = true;
+                wake = true;
+            }
+        }
+        impl_->changed.notify_all();
+        if (wake) {
+            std::lock_guard lock(wakeupMutex());
+            if (wakeupFunction()) {
+                wakeupFunction()();
+            }
+        }
+        return;
+    }
+    }
+}
+
+void Queue::asyncAfter(Duration delay, Task task) {
+    auto timer = TimerSource::make(shared_from_this());
+    TimerSource* raw = timer.get();
+    // The handler owns the timer until it fires; cancelling releases the handler and the cycle.
+    timer->setEventHandler([raw, timer, task = std::move(task)]() mutable {
+        Task run = std::move(task);
+        raw->cancel();
+        if (run) {
+            run();
+        }
+    });
+    timer->schedule(Clock::now() + delay);
+    timer->resume();
+}
+
+void Queue::syncRaw(void (*fn)(void*), void* ctx) {
+    if (kind_ == Kind::concurrent || isCurrent() || (kind_ == Kind::main && isMainThread())) {
+        FrameGuard frame(this);
+        fn(ctx);
+        return;
+    }
+    if (kind_ == Kind::serial) {
+        std::unique_lock lock(impl_->mutex);
+        if (!impl_->active) {
+            // Idle: run here, holding the queue as a drain would.
+            impl_->active = true;
+            lock.unlock();
+            std::exception_ptr error;
+            {
+                FrameGuard frame(this);
+                try {
+                    fn(ctx);
+                } catch (...) {
+                    error = std::current_exception();
+                }
+            }
+            lock.lock();
+            if (impl_->tasks.empty()) {
+                impl_->active = false;
+            } else {
+                impl_->keepAlive = shared_from_this();
+                lock.unlock();
+                Queue* self = this;
+                Impl* impl = impl_.get();
+                ThreadPool::shared().submit([self, impl] { drainSerial(self, impl); });
+            }
+            if (error) {
+                std::rethrow_exception(error);
+            }
+            return;
+        }
+    }
+    SyncCall call{fn, ctx, nullptr};
+    async([&call] { call.run(); });
+    call.done.acquire();
+    if (call.error) {
+        std::rethrow_exception(call.error);
+    }
+}
+
+bool Queue::isCurrent() const {
+    for (Frame* f = tlsTop; f != nullptr; f = f->outer) {
+        if (f->queue == this) {
+            return true;
+        }
+    }
+    // The main thread is on the main queue whatever it is running.
+    return kind_ == Kind::main && isMainThread();
+}
+
+void Queue::setSpecific(const void* key, void* value) {
+    std::lock_guard lock(impl_->mutex);
+    for (auto& [k, v] : impl_->specifics) {
+        if (k == key) {
+            v = value;
+            return;
+        }
+    }
+    impl_->specifics.emplace_back(key, value);
+}
+
+void* Queue::specific(const void* key) const {
+    std::lock_guard lock(impl_->mutex);
+    for (const auto& [k, v] : impl_->specifics) {
+        if (k == key) {
+            return v;
+        }
+    }
+    return nullptr;
+}
+
+void Queue::assertOnQueueSlow() const {
+    if (!isCurrent()) {
+        base::fatal("must run on queue \"" + label_ + "\"");
+    }
+}
+
+QueuePtr mainQueue() {
+    static auto* q = new QueuePtr(new Queue("com.apple.main-thread", Queue::Kind::main));
+    return *q;
+}
+
+QueuePtr globalQueue(QoS qos) {
+    static auto* queues = new QueuePtr[5]{
+        QueuePtr(new Queue("global.user-interactive", Queue::Kind::concurrent)),
+        QueuePtr(new Queue("global.user-initiated", Queue::Kind::concurrent)),
+        QueuePtr(new Queue("global.default", Queue::Kind::concurrent)),
+        QueuePtr(new Queue("global.utility", Queue::Kind::concurrent)),
+        QueuePtr(new Queue("global.background", Queue::Kind::concurrent)),
+    };
+    return queues[static_cast<int>(qos)];
+}
+
+void* currentSpecific(const void* key) {
+    return tlsTop != nullptr ? tlsTop->queue->specific(key) : nullptr;
+}
+
+bool isMainThread() {
+    return gettid() == getpid();
+}
+
+void setMainQueueWakeup(std::function<void()> wakeup) {
+    bool pending = false;
+    {
+        std::lock_guard lock(wakeupMutex());
+        wakeupFunction() = std::move(wakeup);
+        pending = static_cast<bool>(wakeupFunction());
+    }
+    if (pending) {
+        // Tasks may be waiting already: make sure they are drained.
+        auto q = mainQueue();
+        bool wake = false;
+        {
+            std::lock_guard lock(q->impl_->mutex);
+            wake = !q->impl_->tasks.empty();
+            q->impl_->wakePending = wake || q->impl_->wakePending;
+        }
+        if (wake) {
+            std::lock_guard lock(wakeupMutex());
+            wakeupFunction()();
+        }
+    }
+}
+
+size_t drainMainQueue() {
+    if (!isMainThread()) {
+        base::fatal("the main queue is drained on the main thread only");
+    }
+    auto q = mainQueue();
+    auto& impl = *q->impl_;
+    size_t count = 0;
+    FrameGuard frame(q.get());
+    for (;;) {
+        Task task;
+        {
+            std::lock_guard lock(impl.mutex);
+            if (impl.tasks.empty()) {
+                impl.wakePending = false;
+                return count;
+            }
+            task = std::move(impl.tasks.front());
+            impl.tasks.pop_front();
+        }
+        try {
+            task();
+        } catch (...) {
+            uncaught(*q);
+        }
+        ++count;
+    }
+}
+
+bool runMainUntil(const std::function<bool()>& done, Duration timeout) {
+    const auto deadline = Clock::now() + timeout;
+    auto q = mainQueue();
+    auto& impl = *q->impl_;
+    for (;;) {
+        drainMainQueue();
+        if (done()) {
+            return true;
+        }
+        std::unique_lock lock(impl.mutex);
+        if (Clock::now() >= deadline) {
+            return false;
+        }
+        // Wake for new tasks, and now and then to ask `done` again.
+        impl.changed.wait_until(lock, std::min(deadline, Clock::now() + std::chrono::milliseconds(5)),
+                                [&] { return !impl.tasks.empty(); });
+    }
+}
+
+} // namespace dispatch

@@ -1,0 +1,213 @@
+// Serial and global queues: ordering, re-entry, exceptions, specifics, the elastic pool.
+#include "dispatch/Queue.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
+#include <latch>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+using namespace std::chrono_literals;
+using dispatch::Queue;
+
+namespace {
+
+// Waits until `n` tasks submitted before it have run (a sync barrier is the queue itself).
+void flush(const dispatch::QueuePtr& q) {
+    q->sync([] {});
+}
+
+} // namespace
+
+TEST(SerialQueue, KeepsFifoOrderAndRunsOneTaskAtATimeUnderContention) {
+    auto q = Queue::makeSerial("test.fifo");
+    constexpr int kThreads = 6;
+    constexpr int kPerThread = 2000;
+    std::vector<std::vector<int>> seen(kThreads);
+    std::atomic<int> inFlight{0};
+    std::atomic<bool> overlapped{false};
+    std::vector<std::thread> producers;
+    for (int t = 0; t < kThreads; ++t) {
+        producers.emplace_back([&, t] {
+            for (int i = 0; i < kPerThread; ++i) {
+                q->async([&, t, i] {
+                    if (inFlight.fetch_add(1) != 0) {
+                        overlapped = true;
+                    }
+                    seen[t].push_back(i); // unsynchronised on purpose: the queue serialises
+                    inFlight.fetch_sub(1);
+                });
+            }
+        });
+    }
+    for (auto& p : producers) {
+        p.join();
+    }
+    flush(q);
+    EXPECT_FALSE(overlapped);
+    for (int t = 0; t < kThreads; ++t) {
+        ASSERT_EQ(seen[t].size(), static_cast<size_t>(kPerThread));
+        for (int i = 0; i < kPerThread; ++i) {
+            ASSERT_EQ(seen[t][i], i) << "thread " << t;
+        }
+    }
+}
+
+TEST(SerialQueue, SyncBetweenAsyncTasksKeepsOrder) {
+    auto q = Queue::makeSerial("test.mixed");
+    std::vector<int> order;
+    q->async([&] {
+        std::this_thread::sleep_for(5ms);
+        order.push_back(1);
+    });
+    q->sync([&] { order.push_back(2); });
+    q->async([&] { order.push_back(3); });
+    flush(q);
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+}
+
+TEST(SerialQueue, AsyncNeverRunsInline) {
+    auto q = Queue::makeSerial("test.inline");
+    bool ranInside = false;
+    bool ran = false;
+    q->sync([&] {
+        q->async([&] { ran = true; });
+        ranInside = ran;
+    });
+    flush(q);
+    EXPECT_FALSE(ranInside);
+    EXPECT_TRUE(ran);
+}
+
+TEST(SerialQueue, SyncReentryOnTheSameQueueRunsInPlace) {
+    auto a = Queue::makeSerial("test.a");
+    auto b = Queue::makeSerial("test.b");
+    int value = a->sync([&] {
+        int inner = a->sync([] { return 20; });
+        // a → b → a: the thread still holds a, so the innermost call runs in place too.
+        return inner + b->sync([&] { return a->sync([] { return 22; }); });
+    });
+    EXPECT_EQ(value, 42);
+}
+
+TEST(SerialQueue, SyncFromAnotherQueueWaitsForWorkAlreadyQueued) {
+    auto q = Queue::makeSerial("test.busy");
+    std::atomic<bool> first{false};
+    q->async([&] {
+        std::this_thread::sleep_for(10ms);
+        first = true;
+    });
+    bool sawFirst = q->sync([&] { return first.load(); });
+    EXPECT_TRUE(sawFirst);
+}
+
+TEST(SerialQueue, SyncReturnsValuesAndRethrows) {
+    auto q = Queue::makeSerial("test.throw");
+    EXPECT_EQ(q->sync([] { return std::string("value"); }), "value");
+    EXPECT_THROW(q->sync([]() -> int { throw std::runtime_error("boom"); }), std::runtime_error);
+    // Busy queue: the exception crosses threads.
+    q->async([] { std::this_thread::sleep_for(5ms); });
+    try {
+        q->sync([] { throw std::invalid_argument("across"); });
+        FAIL() << "no exception";
+    } catch (const std::invalid_argument& e) {
+        EXPECT_STREQ(e.what(), "across");
+    }
+    // The queue still works afterwards.
+    EXPECT_EQ(q->sync([] { return 7; }), 7);
+}
+
+TEST(SerialQueue, IsCurrentAndSpecificsFollowTheRunningQueue) {
+    auto q = Queue::makeSerial("test.specific");
+    auto other = Queue::makeSerial("test.other");
+    static int key;
+    int marker = 0;
+    q->setSpecific(&key, &marker);
+    EXPECT_FALSE(q->isCurrent());
+    EXPECT_EQ(dispatch::currentSpecific(&key), nullptr);
+    std::promise<std::tuple<bool, void*, void*, bool>> seen;
+    q->async([&] {
+        bool current = q->isCurrent();
+        void* mine = dispatch::currentSpecific(&key);
+        auto inOther = other->sync([&] { return std::make_pair(dispatch::currentSpecific(&key), q->isCurrent()); });
+        seen.set_value({current, mine, inOther.first, inOther.second});
+    });
+    auto [current, mine, inOther, stillHeld] = seen.get_future().get();
+    EXPECT_TRUE(current);
+    EXPECT_EQ(mine, &marker);
+    EXPECT_EQ(inOther, nullptr) << "the innermost queue's value counts";
+    EXPECT_TRUE(stillHeld) << "the thread still runs a task of q";
+}
+
+TEST(SerialQueue, StaysAliveWhileTasksAreQueued) {
+    std::promise<void> done;
+    {
+        auto q = Queue::makeSerial("test.dropped");
+        q->async([] { std::this_thread::sleep_for(5ms); });
+        q->async([&] { done.set_value(); });
+    }
+    EXPECT_EQ(done.get_future().wait_for(5s), std::future_status::ready);
+}
+
+TEST(SerialQueue, AsyncAfterRunsLaterInOrderOfDeadline) {
+    auto q = Queue::makeSerial("test.after");
+    std::mutex m;
+    std::vector<int> order;
+    std::promise<void> done;
+    q->asyncAfter(30ms, [&] {
+        std::lock_guard lock(m);
+        order.push_back(2);
+        done.set_value();
+    });
+    q->asyncAfter(1ms, [&] {
+        std::lock_guard lock(m);
+        order.push_back(1);
+    });
+    ASSERT_EQ(done.get_future().wait_for(5s), std::future_status::ready);
+    EXPECT_EQ(order, (std::vector<int>{1, 2}));
+}
+
+TEST(GlobalQueue, BlockingTasksDoNotStarveTheOthers) {
+    // More blocked tasks than cores: the task that unblocks them must still get a thread.
+    constexpr int kBlocked = 64;
+    auto global = dispatch::globalQueue(dispatch::QoS::utility);
+    std::latch release(1);
+    std::latch finished(kBlocked);
+    for (int i = 0; i < kBlocked; ++i) {
+        global->async([&] {
+            release.wait();
+            finished.count_down();
+        });
+    }
+    global->async([&] { release.count_down(); });
+    EXPECT_TRUE([&] {
+        for (int i = 0; i < 500; ++i) {
+            if (finished.try_wait()) {
+                return true;
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        return false;
+    }());
+}
+
+TEST(GlobalQueue, SyncRunsInlineAndTasksRunConcurrently) {
+    auto global = dispatch::globalQueue();
+    EXPECT_EQ(global->sync([] { return std::this_thread::get_id(); }), std::this_thread::get_id());
+    std::latch both(2);
+    std::promise<void> done;
+    std::atomic<int> count{0};
+    for (int i = 0; i < 2; ++i) {
+        global->async([&] {
+            both.arrive_and_wait(); // only returns when the two run at once
+            if (++count == 2) {
+                done.set_value();
+            }
+        });
+    }
+    EXPECT_EQ(done.get_future().wait_for(5s), std::future_status::ready);
+}

@@ -1,0 +1,38 @@
+#include "cuewright/model/TimeFormat.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+
+using cw::formatTimestamp;
+using cw::splitDuration;
+
+TEST(FormatTimestamp, FormatsHoursMinutesAndTenths) {
+    EXPECT_EQ(formatTimestamp(0), "00:00:00.0");
+    EXPECT_EQ(formatTimestamp(3723.46), "01:02:03.5");
+    EXPECT_EQ(formatTimestamp(3723.44), "01:02:03.4");
+    EXPECT_EQ(formatTimestamp(59.96), "00:00:60.0"); // the format rounds; minutes do not carry
+    EXPECT_EQ(formatTimestamp(100 * 3600.0), "100:00:00.0");
+    EXPECT_EQ(formatTimestamp(31536000), "8760:00:00.0");
+}
+
+TEST(FormatTimestamp, OutOfRangeAndNonFiniteGiveTheOverflowText) {
+    EXPECT_EQ(formatTimestamp(-1), "99:99:99");
+    EXPECT_EQ(formatTimestamp(31536001), "99:99:99");
+    EXPECT_EQ(formatTimestamp(std::numeric_limits<double>::quiet_NaN()), "99:99:99");
+    EXPECT_EQ(formatTimestamp(std::numeric_limits<double>::infinity()), "99:99:99");
+    EXPECT_EQ(formatTimestamp(-std::numeric_limits<double>::infinity()), "99:99:99");
+}
+
+TEST(SplitDuration, TruncatesEachPart) {
+    EXPECT_EQ(splitDuration(3725.9), (cw::SplitDuration{1, 2, 5}));
+    EXPECT_EQ(splitDuration(172800), (cw::SplitDuration{48, 0, 0}));
+    EXPECT_EQ(splitDuration(0), (cw::SplitDuration{0, 0, 0}));
+}
+
+TEST(SplitDuration, OutOfRangeAndNonFiniteGiveZero) {
+    EXPECT_EQ(splitDuration(172801), (cw::SplitDuration{}));
+    EXPECT_EQ(splitDuration(-0.5), (cw::SplitDuration{}));
+    EXPECT_EQ(splitDuration(std::numeric_limits<double>::quiet_NaN()), (cw::SplitDuration{}));
+    EXPECT_EQ(splitDuration(std::numeric_limits<double>::infinity()), (cw::SplitDuration{}));
+}
