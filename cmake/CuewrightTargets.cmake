@@ -42,3 +42,8 @@ function(cw_bench name)
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} benchmark::benchmark Threads::Threads)
   cw_warnings(${name})
 endfunction()
+
+# Precompiled Qt headers for a target that includes Qt widely (keeps 2-core builds fast).
+function(cw_qt_pch target)
+  target_precompile_headers(${target} PRIVATE <QtCore/QtCore> <QtGui/QtGui>)
+endfunction()
