@@ -91,7 +91,7 @@ void LayerHost::layerTreeChanged(bool animating) {
 }
 
 void LayerHost::fitRoot() {
-    if (root_ && rootFollowsSize_) {
+    if (root_ && rootFollowsSize_ && root_->frame() != QRectF(0, 0, width(), height())) {
         TransactionScope immediate;
         root_->setFrame(QRectF(0, 0, width(), height()));
     }
@@ -103,6 +103,8 @@ void LayerHost::resizeEvent(QResizeEvent* event) {
 }
 
 void LayerHost::paintEvent(QPaintEvent* event) {
+    // A hidden widget gets its resize event only when shown; grab() paints it before that.
+    fitRoot();
     QPainter painter(this);
     painter.setCompositionMode(QPainter::CompositionMode_Source);
     painter.fillRect(event->rect(), background_);
