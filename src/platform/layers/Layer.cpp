@@ -132,7 +132,9 @@ void Layer::setAnchorPoint(QPointF anchor) {
     notifyChanged(false);
 }
 
-void Layer::setBounds(const QRectF& bounds) {
+void Layer::setBounds(const QRectF& requested) {
+    const QRectF bounds(requested.topLeft(),
+                        QSizeF(std::max(0.0, requested.width()), std::max(0.0, requested.height())));
     if (bounds == bounds_) {
         return;
     }

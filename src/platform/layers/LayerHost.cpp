@@ -7,6 +7,7 @@
 
 #include <QPaintEvent>
 #include <QPainter>
+#include <QThread>
 
 namespace platform::layers {
 
@@ -15,7 +16,14 @@ LayerHost::LayerHost(QWidget* parent)
     setAttribute(Qt::WA_OpaquePaintEvent, true);
     tick_.setTimerType(Qt::PreciseTimer);
     tick_.setInterval(16);
-    connect(&tick_, &QTimer::timeout, this, [this] { update(); });
+    connect(&tick_, &QTimer::timeout, this, [this] {
+        // A hidden host paints nothing, so no frame would stop the tick; showing it paints and restarts it.
+        if (!isVisible()) {
+            tick_.stop();
+            return;
+        }
+        update();
+    });
 }
 
 LayerHost::~LayerHost() {
@@ -84,8 +92,10 @@ QImage LayerHost::renderToImage(double devicePixelRatio) const {
 }
 
 void LayerHost::layerTreeChanged(bool animating) {
+    Q_ASSERT_X(QThread::currentThread() == thread(), "LayerHost",
+               "layers of a host change on the main thread only");
     update();
-    if (animating && !tick_.isActive()) {
+    if (animating && isVisible() && !tick_.isActive()) {
         tick_.start();
     }
 }

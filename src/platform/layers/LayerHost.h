@@ -15,8 +15,8 @@ class Layer;
 // widget's bottom-left corner; the conversion to Qt's y-down space happens here, once.
 //
 // Frames are painted only when something changed: every layer change in the tree schedules one update().
-// While an animation runs, a frame tick (about 60 per second) keeps painting; it stops after the first
-// frame in which no animation runs any more. The root layer's frame follows the widget's size unless
+// While an animation runs and the host is visible, a frame tick (about 60 per second) keeps painting; it
+// stops after the first frame in which no animation runs any more, or when the host is hidden. The root layer's frame follows the widget's size unless
 // setRootFollowsSize(false). Main thread only.
 class LayerHost : public QWidget {
     Q_OBJECT

@@ -2,6 +2,9 @@
 
 #include "base/Log.h"
 
+#include <QCoreApplication>
+#include <QThread>
+
 #include <chrono>
 #include <vector>
 

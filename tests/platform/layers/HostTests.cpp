@@ -24,6 +24,7 @@ protected:
         marker = box(QRectF(0, 0, 20, 10), Qt::red);
         root->addSublayer(marker);
         host.setRootLayer(root);
+        host.show();
     }
     layertest::FakeClock clock;
     LayerHost host;
@@ -84,6 +85,18 @@ TEST_F(Host, AnAnimatedLayerJoiningTheTreeStartsTheTick) {
     host.grab();
     EXPECT_FALSE(host.isTicking());
     root->addSublayer(loose);
+    EXPECT_TRUE(host.isTicking());
+}
+
+TEST_F(Host, AHiddenHostDoesNotTick) {
+    host.hide();
+    {
+        TransactionScope animated(0.15);
+        marker->setPosition(QPointF(150, 0));
+    }
+    EXPECT_FALSE(host.isTicking());
+    host.show();
+    host.grab(); // the first frame after showing finds the animation and starts the tick
     EXPECT_TRUE(host.isTicking());
 }
 
