@@ -73,6 +73,23 @@ template <class E, std::size_t N> struct EnumTable {
         return fallback;
     }
 
+    // True when the fallback is in the table and no raw string (ignoring case) or index repeats;
+    // tables are checked with static_assert.
+    constexpr bool isWellFormed() const {
+        if (find(fallback) == nullptr) {
+            return false;
+        }
+        for (std::size_t i = 0; i < N; ++i) {
+            for (std::size_t j = i + 1; j < N; ++j) {
+                if (cases[i].value == cases[j].value || cases[i].index == cases[j].index ||
+                    equalIgnoringAsciiCase(cases[i].raw, cases[j].raw)) {
+                    return false;
+                }
+            }
+        }
+        return true;
+    }
+
     constexpr E fromIndex(int index) const {
         for (const auto& c : cases) {
             if (c.index == index) {
