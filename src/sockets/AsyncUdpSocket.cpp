@@ -69,7 +69,8 @@ constexpr uint16_t kConfigPreferIPv6 = 0x8;
 constexpr socklen_t kSize4 = sizeof(sockaddr_in);  // 16
 constexpr socklen_t kSize6 = sizeof(sockaddr_in6); // 28
 
-const char* const kUnknownInterface = "Unknown interface. Specify valid interface by name (e.g. \"en1\") or IP address.";
+const char* const kUnknownInterface =
+    "Unknown interface. Specify valid interface by name (e.g. \"en1\") or IP address.";
 const char* const kHostNil = "The host param is nil. Should be domain name or IP address string.";
 const char* const kSetsockoptFailed = "Error in setsockopt() function";
 
@@ -97,8 +98,7 @@ bool fail(SocketError* out, SocketError error) {
     return false;
 }
 
-template <class T>
-Address bytesOf(const T& address) {
+template <class T> Address bytesOf(const T& address) {
     const auto* p = reinterpret_cast<const uint8_t*>(&address);
     return Address(p, p + sizeof(T));
 }
@@ -271,9 +271,10 @@ void asyncResolveHost(const std::string& host, uint16_t port, const dispatch::Qu
                 }
             }
         }
-        socketQueue->async([completion, addresses = std::move(addresses), error = std::move(error)]() mutable {
-            completion(std::move(addresses), std::move(error));
-        });
+        socketQueue->async(
+            [completion, addresses = std::move(addresses), error = std::move(error)]() mutable {
+                completion(std::move(addresses), std::move(error));
+            });
     });
 }
 
@@ -324,8 +325,8 @@ std::shared_ptr<AsyncUdpSocket> AsyncUdpSocket::make(std::weak_ptr<AsyncUdpSocke
         new AsyncUdpSocket(std::move(delegate), std::move(delegateQueue), std::move(socketQueue)));
 }
 
-AsyncUdpSocket::AsyncUdpSocket(std::weak_ptr<AsyncUdpSocketDelegate> delegate, dispatch::QueuePtr delegateQueue,
-                               dispatch::QueuePtr socketQueue)
+AsyncUdpSocket::AsyncUdpSocket(std::weak_ptr<AsyncUdpSocketDelegate> delegate,
+                               dispatch::QueuePtr delegateQueue, dispatch::QueuePtr socketQueue)
     : delegate_(std::move(delegate))
     , delegateQueue_(std::move(delegateQueue))
     , socketQueue_(socketQueue ? std::move(socketQueue) : dispatch::Queue::makeSerial("AsyncUdpSocket")) {
@@ -338,6 +339,7 @@ AsyncUdpSocket::~AsyncUdpSocket() {
         closeSilently();
     } else {
         socketQueue_->sync(closeSilently);
+        socketQueue_->sync([] {}); // the sources' cancel handlers close the descriptors: wait for them
     }
     socketQueue_->setSpecific(&isOnSocketQueueOrTargetQueueKey_, nullptr);
 }
@@ -346,8 +348,7 @@ bool AsyncUdpSocket::onSocketQueue() const {
     return dispatch::currentSpecific(&isOnSocketQueueOrTargetQueueKey_) == this;
 }
 
-template <class F>
-auto AsyncUdpSocket::onQueueSync(F&& f) const {
+template <class F> auto AsyncUdpSocket::onQueueSync(F&& f) const {
     if (onSocketQueue()) {
         return f();
     }
@@ -381,7 +382,8 @@ dispatch::QueuePtr AsyncUdpSocket::delegateQueue() const {
     return onQueueSync([this] { return delegateQueue_; });
 }
 
-std::pair<std::shared_ptr<AsyncUdpSocketDelegate>, dispatch::QueuePtr> AsyncUdpSocket::delegateAndQueue() const {
+std::pair<std::shared_ptr<AsyncUdpSocketDelegate>, dispatch::QueuePtr>
+AsyncUdpSocket::delegateAndQueue() const {
     return onQueueSync([this] { return std::make_pair(delegate_.lock(), delegateQueue_); });
 }
 
@@ -620,11 +622,13 @@ int AsyncUdpSocket::socket6FD() const {
 
 bool AsyncUdpSocket::preOp(SocketError* error) const {
     if (delegate_.expired()) {
-        return fail(error, badConfigError("Attempting to use socket without a delegate. Set a delegate first."));
+        return fail(error,
+                    badConfigError("Attempting to use socket without a delegate. Set a delegate first."));
     }
     if (!delegateQueue_) {
-        return fail(error, badConfigError(
-                               "Attempting to use socket without a delegate queue. Set a delegate queue first."));
+        return fail(
+            error,
+            badConfigError("Attempting to use socket without a delegate queue. Set a delegate queue first."));
     }
     return true;
 }
@@ -637,11 +641,13 @@ bool AsyncUdpSocket::preBind(SocketError* error) const {
         return fail(error, badConfigError("Cannot bind a socket more than once."));
     }
     if (flags_ & (kFlagConnecting | kFlagConnected)) {
-        return fail(error, badConfigError("Cannot bind after connecting. If needed, bind first, then connect."));
+        return fail(error,
+                    badConfigError("Cannot bind after connecting. If needed, bind first, then connect."));
     }
     if ((config_ & kConfigIPv4Disabled) && (config_ & kConfigIPv6Disabled)) {
         return fail(error,
-                    badConfigError("Both IPv4 and IPv6 have been disabled. Must enable at least one protocol first."));
+                    badConfigError(
+                        "Both IPv4 and IPv6 have been disabled. Must enable at least one protocol first."));
     }
     return true;
 }
@@ -655,7 +661,8 @@ bool AsyncUdpSocket::preConnect(SocketError* error) const {
     }
     if ((config_ & kConfigIPv4Disabled) && (config_ & kConfigIPv6Disabled)) {
         return fail(error,
-                    badConfigError("Both IPv4 and IPv6 have been disabled. Must enable at least one protocol first."));
+                    badConfigError(
+                        "Both IPv4 and IPv6 have been disabled. Must enable at least one protocol first."));
     }
     return true;
 }
@@ -828,7 +835,14 @@ void AsyncUdpSocket::closeWithError(std::optional<SocketError> error, bool notif
 }
 
 void AsyncUdpSocket::close() {
-    onQueueSync([this] { closeWithError(std::nullopt); });
+    if (onSocketQueue()) {
+        closeWithError(std::nullopt); // the descriptors close when this task is done
+        return;
+    }
+    socketQueue_->sync([this] { closeWithError(std::nullopt); });
+    // The sources' cancel handlers, queued behind the close, release the descriptors: once they
+    // have run, the ports are free for the caller to bind again.
+    socketQueue_->sync([] {});
 }
 
 void AsyncUdpSocket::closeAfterSending() {
@@ -853,7 +867,8 @@ bool AsyncUdpSocket::bindToPort(uint16_t port, SocketError* error) {
     return bindToPort(port, std::nullopt, error);
 }
 
-bool AsyncUdpSocket::bindToPort(uint16_t port, const std::optional<std::string>& interface, SocketError* error) {
+bool AsyncUdpSocket::bindToPort(uint16_t port, const std::optional<std::string>& interface,
+                                SocketError* error) {
     return onQueueSync([&]() -> bool {
         if (!preBind(error)) {
             return false;
@@ -867,10 +882,12 @@ bool AsyncUdpSocket::bindToPort(uint16_t port, const std::optional<std::string>&
         const bool v4Disabled = config_ & kConfigIPv4Disabled;
         const bool v6Disabled = config_ & kConfigIPv6Disabled;
         if (v4Disabled && a6.empty()) {
-            return fail(error, badParamError("IPv4 has been disabled and specified interface doesn't support IPv6."));
+            return fail(
+                error, badParamError("IPv4 has been disabled and specified interface doesn't support IPv6."));
         }
         if (v6Disabled && a4.empty()) {
-            return fail(error, badParamError("IPv6 has been disabled and specified interface doesn't support IPv4."));
+            return fail(
+                error, badParamError("IPv6 has been disabled and specified interface doesn't support IPv4."));
         }
         const bool use4 = !v4Disabled && !a4.empty();
         const bool use6 = !v6Disabled && !a6.empty();
@@ -878,7 +895,8 @@ bool AsyncUdpSocket::bindToPort(uint16_t port, const std::optional<std::string>&
             return false;
         }
         auto bindOne = [&](int fd, const Address& a) {
-            return ::bind(fd, reinterpret_cast<const sockaddr*>(a.data()), static_cast<socklen_t>(a.size())) == 0;
+            return ::bind(fd, reinterpret_cast<const sockaddr*>(a.data()),
+                          static_cast<socklen_t>(a.size())) == 0;
         };
         if ((use4 && !bindOne(socket4FD_, a4)) || (use6 && !bindOne(socket6FD_, a6))) {
             SocketError e = SocketError::fromErrno("Error in bind() function");
@@ -944,8 +962,9 @@ bool AsyncUdpSocket::performReceiveRequest(uint32_t setFlag, uint32_t clearFlag,
             return true;
         }
         if (!(flags_ & kFlagSocketsCreated)) {
-            return fail(error, badConfigError("Must bind socket before you can receive data. You can do this "
-                                              "explicitly via bind, or implicitly via connect or by sending data."));
+            return fail(error,
+                        badConfigError("Must bind socket before you can receive data. You can do this "
+                                       "explicitly via bind, or implicitly via connect or by sending data."));
         }
         flags_ = (flags_ | setFlag) & ~clearFlag;
         socketQueue_->async([weak = weak_from_this()] {
@@ -972,7 +991,8 @@ void AsyncUdpSocket::pauseReceiving() {
 void AsyncUdpSocket::onReadEvent(int family, uint64_t available) {
     // FIONREAD on a datagram socket is the size of the next datagram, and 0 for an empty one:
     // never an end of stream. Any read event means "something to read"; recvfrom finds out.
-    (family == AF_INET ? socket4FDBytesAvailable_ : socket6FDBytesAvailable_) = std::max<uint64_t>(available, 1);
+    (family == AF_INET ? socket4FDBytesAvailable_ : socket6FDBytesAvailable_) =
+        std::max<uint64_t>(available, 1);
     doReceive();
 }
 
@@ -1002,7 +1022,8 @@ void AsyncUdpSocket::doReceive() {
         if (period != openPeriod_) {
             return; // a delivery step closed the socket
         }
-        if (!(flags_ & (kFlagReceiveOnce | kFlagReceiveContinuous)) || (once && pendingFilterOperations_ > 0)) {
+        if (!(flags_ & (kFlagReceiveOnce | kFlagReceiveContinuous)) ||
+            (once && pendingFilterOperations_ > 0)) {
             if (socket4FDBytesAvailable_ > 0) {
                 suspendReceiveSource(AF_INET);
             }
@@ -1036,7 +1057,8 @@ void AsyncUdpSocket::doReceive() {
         socklen_t fromLength = v4 ? kSize4 : kSize6;
         ssize_t n = 0;
         do {
-            n = ::recvfrom(fd, receiveBuffer_.data(), max, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
+            n = ::recvfrom(fd, receiveBuffer_.data(), max, 0, reinterpret_cast<sockaddr*>(&from),
+                           &fromLength);
         } while (n < 0 && errno == EINTR);
         if (n < 0) {
             if (errno == EAGAIN || errno == EWOULDBLOCK) {
@@ -1051,7 +1073,8 @@ void AsyncUdpSocket::doReceive() {
         if (n == 0) {
             continue; // an empty datagram: nothing to deliver, and no reason to stop
         }
-        Address sender(reinterpret_cast<const uint8_t*>(&from), reinterpret_cast<const uint8_t*>(&from) + fromLength);
+        Address sender(reinterpret_cast<const uint8_t*>(&from),
+                       reinterpret_cast<const uint8_t*>(&from) + fromLength);
         if ((flags_ & kFlagConnected) && !isConnectedTo(sender)) {
             continue; // not from our peer
         }
@@ -1059,12 +1082,13 @@ void AsyncUdpSocket::doReceive() {
         if (receiveFilter_ && receiveFilterQueue_) {
             if (receiveFilterAsync_) {
                 ++pendingFilterOperations_;
-                receiveFilterQueue_->async([weak = weak_from_this(), filter = receiveFilter_, socketQueue = socketQueue_,
-                                            period, data = std::move(data), sender = std::move(sender)]() mutable {
+                receiveFilterQueue_->async([weak = weak_from_this(), filter = receiveFilter_,
+                                            socketQueue = socketQueue_, period, data = std::move(data),
+                                            sender = std::move(sender)]() mutable {
                     FilterContext context;
                     const bool passed = filter(data, sender, context);
-                    socketQueue->async([weak, period, passed, data = std::move(data), sender = std::move(sender),
-                                        context = std::move(context)]() mutable {
+                    socketQueue->async([weak, period, passed, data = std::move(data),
+                                        sender = std::move(sender), context = std::move(context)]() mutable {
                         if (auto self = weak.lock()) {
                             self->finishReceiveFilter(period, passed, std::move(data), std::move(sender),
                                                       std::move(context));
@@ -1141,16 +1165,17 @@ void AsyncUdpSocket::sendData(Data data, const std::string& host, uint16_t port,
     packet->hostGiven = true;
     packet->resolveInProgress = true;
     // Resolution starts at once, before the packet's turn comes.
-    asyncResolveHost(host, port, socketQueue_,
-                     [weak = weak_from_this(), packet](std::vector<Address> addresses, std::optional<SocketError> error) {
-                         auto self = weak.lock();
-                         packet->resolveInProgress = false;
-                         packet->resolvedAddresses = std::move(addresses);
-                         packet->resolveError = std::move(error);
-                         if (self && self->currentSend_ == packet) {
-                             self->doPreSend();
-                         }
-                     });
+    asyncResolveHost(
+        host, port, socketQueue_,
+        [weak = weak_from_this(), packet](std::vector<Address> addresses, std::optional<SocketError> error) {
+            auto self = weak.lock();
+            packet->resolveInProgress = false;
+            packet->resolvedAddresses = std::move(addresses);
+            packet->resolveError = std::move(error);
+            if (self && self->currentSend_ == packet) {
+                self->doPreSend();
+            }
+        });
     queueEntry(std::move(packet));
 }
 
@@ -1237,7 +1262,8 @@ void AsyncUdpSocket::doPreSend() {
         }
     } else {
         if (packet->resolvedAddresses.empty()) {
-            failCurrentSend(badConfigError("You must specify destination of packet for a non-connected socket"));
+            failCurrentSend(
+                badConfigError("You must specify destination of packet for a non-connected socket"));
             return;
         }
         SocketError error;
@@ -1254,21 +1280,22 @@ void AsyncUdpSocket::doPreSend() {
     }
     if (sendFilterAsync_) {
         packet->filterInProgress = true;
-        sendFilterQueue_->async([weak = weak_from_this(), filter = sendFilter_, socketQueue = socketQueue_, packet] {
-            const bool passed = filter(packet->buffer, packet->address, packet->tag);
-            socketQueue->async([weak, packet, passed] {
-                auto self = weak.lock();
-                packet->filterInProgress = false;
-                if (!self || self->currentSend_ != packet) {
-                    return; // dropped by a close meanwhile
-                }
-                if (passed) {
-                    self->doSend();
-                } else {
-                    self->finishCurrentSendAsSent();
-                }
+        sendFilterQueue_->async(
+            [weak = weak_from_this(), filter = sendFilter_, socketQueue = socketQueue_, packet] {
+                const bool passed = filter(packet->buffer, packet->address, packet->tag);
+                socketQueue->async([weak, packet, passed] {
+                    auto self = weak.lock();
+                    packet->filterInProgress = false;
+                    if (!self || self->currentSend_ != packet) {
+                        return; // dropped by a close meanwhile
+                    }
+                    if (passed) {
+                        self->doSend();
+                    } else {
+                        self->finishCurrentSendAsSent();
+                    }
+                });
             });
-        });
         return;
     }
     bool passed = true;
@@ -1342,8 +1369,8 @@ void AsyncUdpSocket::setupSendTimer(double timeout) {
     }
     sendTimer_ = dispatch::TimerSource::make(socketQueue_);
     sendTimer_->setEventHandler([this] { doSendTimeout(); }); // cancelled by endCurrentSend before we go
-    sendTimer_->schedule(dispatch::Clock::now() +
-                         std::chrono::duration_cast<dispatch::Duration>(std::chrono::duration<double>(timeout)));
+    sendTimer_->schedule(dispatch::Clock::now() + std::chrono::duration_cast<dispatch::Duration>(
+                                                      std::chrono::duration<double>(timeout)));
     sendTimer_->resume();
 }
 
@@ -1354,7 +1381,8 @@ void AsyncUdpSocket::doSendTimeout() {
     failCurrentSend(sendTimeoutError());
 }
 
-int AsyncUdpSocket::chooseAddress(const std::vector<Address>& addresses, Address* chosen, SocketError* error) const {
+int AsyncUdpSocket::chooseAddress(const std::vector<Address>& addresses, Address* chosen,
+                                  SocketError* error) const {
     if (addresses.empty()) {
         base::fatal("Expected at least one address");
     }
@@ -1384,10 +1412,12 @@ int AsyncUdpSocket::chooseAddress(const std::vector<Address>& addresses, Address
         return refuse("IPv6 has been disabled and DNS lookup found no IPv4 address(es).");
     }
     if ((flags_ & kFlagIPv4Deactivated) && !first6) {
-        return refuse("IPv4 has been deactivated due to bind/connect, and DNS lookup found no IPv6 address(es).");
+        return refuse(
+            "IPv4 has been deactivated due to bind/connect, and DNS lookup found no IPv6 address(es).");
     }
     if ((flags_ & kFlagIPv6Deactivated) && !first4) {
-        return refuse("IPv6 has been deactivated due to bind/connect, and DNS lookup found no IPv4 address(es).");
+        return refuse(
+            "IPv6 has been deactivated due to bind/connect, and DNS lookup found no IPv4 address(es).");
     }
     // A disabled or deactivated family has no descriptor to send on: leave it out of the choice.
     if ((config_ & kConfigIPv4Disabled) || (flags_ & kFlagIPv4Deactivated)) {
@@ -1397,7 +1427,8 @@ int AsyncUdpSocket::chooseAddress(const std::vector<Address>& addresses, Address
         first6 = nullptr;
     }
     if (!first4 && !first6) {
-        return refuse("IPv4 has been deactivated due to bind/connect, and DNS lookup found no IPv6 address(es).");
+        return refuse(
+            "IPv4 has been deactivated due to bind/connect, and DNS lookup found no IPv6 address(es).");
     }
     const bool force4 = ((config_ & kConfigPreferIPv4) && first4) || !first6;
     const bool force6 = ((config_ & kConfigPreferIPv6) && first6) || !first4;
@@ -1482,7 +1513,8 @@ void AsyncUdpSocket::maybeConnect() {
             const int fd = v4 ? socket4FD_ : socket6FD_;
             int result = 0;
             do {
-                result = ::connect(fd, reinterpret_cast<const sockaddr*>(address.data()), v4 ? kSize4 : kSize6);
+                result =
+                    ::connect(fd, reinterpret_cast<const sockaddr*>(address.data()), v4 ? kSize4 : kSize6);
             } while (result != 0 && errno == EINTR);
             if (result != 0) {
                 notifyDidNotConnect(SocketError::fromErrno("Error in connect() function"));
@@ -1543,13 +1575,14 @@ bool AsyncUdpSocket::leaveMulticastGroup(const std::string& group, SocketError* 
     return performMulticastRequest(false, group, std::nullopt, error);
 }
 
-bool AsyncUdpSocket::leaveMulticastGroup(const std::string& group, const std::optional<std::string>& interface,
-                                         SocketError* error) {
+bool AsyncUdpSocket::leaveMulticastGroup(const std::string& group,
+                                         const std::optional<std::string>& interface, SocketError* error) {
     return performMulticastRequest(false, group, interface, error);
 }
 
 bool AsyncUdpSocket::performMulticastRequest(bool join, const std::string& group,
-                                             const std::optional<std::string>& interface, SocketError* error) {
+                                             const std::optional<std::string>& interface,
+                                             SocketError* error) {
     return onQueueSync([&]() -> bool {
         if (!preJoin(error)) {
             return false;
@@ -1634,7 +1667,8 @@ bool AsyncUdpSocket::sendIPv6MulticastOnInterface(const std::string& interface, 
         Address if6;
         convertInterfaceDescription(interface, 0, &if4, &if6);
         if (if6.empty()) {
-            return fail(error, badParamError("Unknown interface. Specify valid interface by name (e.g. \"en1\")."));
+            return fail(error,
+                        badParamError("Unknown interface. Specify valid interface by name (e.g. \"en1\")."));
         }
         if (socket6FD_ == -1) {
             return false;
@@ -1758,14 +1792,16 @@ void AsyncUdpSocket::notifyDidNotSend(long tag, SocketError error) {
 }
 
 void AsyncUdpSocket::notifyDidReceive(Data data, Address from, FilterContext context) {
-    notify([data = std::move(data), from = std::move(from), context = std::move(context)](AsyncUdpSocketDelegate& d,
-                                                                                          AsyncUdpSocket& s) {
+    notify([data = std::move(data), from = std::move(from),
+            context = std::move(context)](AsyncUdpSocketDelegate& d, AsyncUdpSocket& s) {
         d.udpSocketDidReceiveData(s, data, from, context);
     });
 }
 
 void AsyncUdpSocket::notifyDidClose(std::optional<SocketError> error) {
-    notify([error = std::move(error)](AsyncUdpSocketDelegate& d, AsyncUdpSocket& s) { d.udpSocketDidClose(s, error); });
+    notify([error = std::move(error)](AsyncUdpSocketDelegate& d, AsyncUdpSocket& s) {
+        d.udpSocketDidClose(s, error);
+    });
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -74,7 +74,8 @@ public:
 class AsyncUdpSocket : public std::enable_shared_from_this<AsyncUdpSocket> {
 public:
     using SendFilter = std::function<bool(const Data& data, const Address& address, long tag)>;
-    using ReceiveFilter = std::function<bool(const Data& data, const Address& address, FilterContext& context)>;
+    using ReceiveFilter =
+        std::function<bool(const Data& data, const Address& address, FilterContext& context)>;
     enum class FilterMode { synchronous, asynchronous };
     enum class SetMode { asynchronously, synchronously };
 
@@ -201,8 +202,10 @@ public:
     // just before sending (false: dropped, reported as sent), the receive filter before delivery
     // (false: dropped; it may set a context for the delegate). A synchronous filter must not call
     // the socket. A null filter removes it; a filter without a queue is a programming error.
-    void setSendFilter(SendFilter filter, dispatch::QueuePtr queue, FilterMode mode = FilterMode::asynchronous);
-    void setReceiveFilter(ReceiveFilter filter, dispatch::QueuePtr queue, FilterMode mode = FilterMode::asynchronous);
+    void setSendFilter(SendFilter filter, dispatch::QueuePtr queue,
+                       FilterMode mode = FilterMode::asynchronous);
+    void setReceiveFilter(ReceiveFilter filter, dispatch::QueuePtr queue,
+                          FilterMode mode = FilterMode::asynchronous);
 
     // Address utilities. Hosts are inet_ntop texts ("" when that fails or the buffer is no address).
     static std::string hostFromSockaddr4(const sockaddr_in& address);
@@ -223,8 +226,7 @@ private:
                    dispatch::QueuePtr socketQueue);
 
     bool onSocketQueue() const;
-    template <class F>
-    auto onQueueSync(F&& f) const;
+    template <class F> auto onQueueSync(F&& f) const;
     void onQueueAsync(std::function<void(AsyncUdpSocket&)> f);
 
     bool preOp(SocketError* error) const;
@@ -262,8 +264,8 @@ private:
     int chooseAddress(const std::vector<Address>& addresses, Address* chosen, SocketError* error) const;
     void maybeConnect();
     bool isConnectedTo(const Address& address) const;
-    bool performMulticastRequest(bool join, const std::string& group, const std::optional<std::string>& interface,
-                                 SocketError* error);
+    bool performMulticastRequest(bool join, const std::string& group,
+                                 const std::optional<std::string>& interface, SocketError* error);
 
     void notifyDidConnect(Address address);
     void notifyDidNotConnect(SocketError error);

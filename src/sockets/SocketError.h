@@ -6,7 +6,7 @@
 namespace sockets {
 
 // Domains of the errors the sockets report.
-inline constexpr const char* kPosixErrorDomain = "NSPOSIXErrorDomain";      // code: errno
+inline constexpr const char* kPosixErrorDomain = "NSPOSIXErrorDomain";        // code: errno
 inline constexpr const char* kNetDBErrorDomain = "kCFStreamErrorDomainNetDB"; // code: getaddrinfo's
 inline constexpr const char* kUdpSocketErrorDomain = "AsyncUdpSocketErrorDomain";
 
