@@ -43,7 +43,8 @@ public:
         if (runs[i].start == position) {
             return i;
         }
-        runs.insert(runs.begin() + static_cast<std::ptrdiff_t>(i) + 1, StoredRun{position, runs[i].attributes});
+        runs.insert(runs.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                    StoredRun{position, runs[i].attributes});
         return i + 1;
     }
 
@@ -66,9 +67,11 @@ public:
     }
 };
 
-AttributedString::AttributedString() : d(new Data) {}
+AttributedString::AttributedString()
+    : d(new Data) {}
 
-AttributedString::AttributedString(const QString& text, const Attributes& attributes) : d(new Data) {
+AttributedString::AttributedString(const QString& text, const Attributes& attributes)
+    : d(new Data) {
     d->text = text;
     if (!text.isEmpty()) {
         d->runs.push_back({0, attributes});
@@ -77,7 +80,8 @@ AttributedString::AttributedString(const QString& text, const Attributes& attrib
 
 AttributedString::AttributedString(const AttributedString&) = default;
 // Moves copy the shared pointer: a moved-from string stays a valid (unchanged) value.
-AttributedString::AttributedString(AttributedString&& other) noexcept : d(other.d) {}
+AttributedString::AttributedString(AttributedString&& other) noexcept
+    : d(other.d) {}
 AttributedString& AttributedString::operator=(const AttributedString&) = default;
 AttributedString& AttributedString::operator=(AttributedString&& other) noexcept {
     d = other.d;
@@ -85,15 +89,19 @@ AttributedString& AttributedString::operator=(AttributedString&& other) noexcept
 }
 AttributedString::~AttributedString() = default;
 
-const QString& AttributedString::string() const { return d->text; }
+const QString& AttributedString::string() const {
+    return d->text;
+}
 
-int AttributedString::length() const { return d->length(); }
+int AttributedString::length() const {
+    return d->length();
+}
 
 void AttributedString::checkRange(TextRange range, const char* operation) const {
     if (range.location < 0 || range.length < 0 || range.location > length() - range.length) {
-        base::fatal(std::string("AttributedString::") + operation + ": range {" + std::to_string(range.location) +
-                    ", " + std::to_string(range.length) + "} out of bounds of length " +
-                    std::to_string(length()));
+        base::fatal(std::string("AttributedString::") + operation + ": range {" +
+                    std::to_string(range.location) + ", " + std::to_string(range.length) +
+                    "} out of bounds of length " + std::to_string(length()));
     }
 }
 
@@ -130,7 +138,8 @@ std::vector<AttributedString::Run> AttributedString::runs(TextRange range) const
     if (range.isEmpty()) {
         return result;
     }
-    for (std::size_t i = d->runAt(range.location); i < d->runs.size() && d->runs[i].start < range.end(); ++i) {
+    for (std::size_t i = d->runAt(range.location); i < d->runs.size() && d->runs[i].start < range.end();
+         ++i) {
         const int start = std::max(d->runs[i].start, range.location);
         const int end = std::min(d->runEnd(i), range.end());
         result.push_back({{start, end - start}, d->runs[i].attributes});
@@ -144,7 +153,8 @@ std::vector<AttributedString::ValueRun> AttributedString::runs(QStringView name,
     if (range.isEmpty()) {
         return result;
     }
-    for (std::size_t i = d->runAt(range.location); i < d->runs.size() && d->runs[i].start < range.end(); ++i) {
+    for (std::size_t i = d->runAt(range.location); i < d->runs.size() && d->runs[i].start < range.end();
+         ++i) {
         const int start = std::max(d->runs[i].start, range.location);
         const int end = std::min(d->runEnd(i), range.end());
         QVariant value = d->runs[i].attributes.value(name);
@@ -243,13 +253,16 @@ void AttributedString::replaceCharacters(TextRange range, const AttributedString
     for (const StoredRun& run : incoming.d->runs) {
         inserted.push_back({run.start + range.location, run.attributes});
     }
-    data->runs.insert(data->runs.begin() + static_cast<std::ptrdiff_t>(first), inserted.begin(), inserted.end());
+    data->runs.insert(data->runs.begin() + static_cast<std::ptrdiff_t>(first), inserted.begin(),
+                      inserted.end());
     data->text.replace(range.location, range.length, incoming.d->text);
     const std::size_t last = inserted.empty() ? first : first + inserted.size() - 1;
     data->coalesce(first, last);
 }
 
-void AttributedString::append(const AttributedString& text) { replaceCharacters({length(), 0}, text); }
+void AttributedString::append(const AttributedString& text) {
+    replaceCharacters({length(), 0}, text);
+}
 
 void AttributedString::append(const QString& text, const Attributes& attributes) {
     if (text.isEmpty()) {

@@ -48,9 +48,13 @@ static const char* icuName(int number) {
     }
 }
 
-static bool isMultiByte(int number) { return number == 932 || number == 936 || number == 949 || number == 950; }
+static bool isMultiByte(int number) {
+    return number == 932 || number == 936 || number == 949 || number == 950;
+}
 
-CodePage::CodePage(int number, bool singleByte) : number_(number), singleByte_(singleByte) {
+CodePage::CodePage(int number, bool singleByte)
+    : number_(number)
+    , singleByte_(singleByte) {
     for (int b = 0; b < 128; ++b) {
         table_[b] = char16_t(b);
     }

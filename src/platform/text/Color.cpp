@@ -15,7 +15,9 @@ static int32_t toUnits(double component) {
     return static_cast<int32_t>(std::lround(std::min(component, 1.0) * Color::kScale));
 }
 
-static int32_t clampUnits(int units) { return std::clamp(units, 0, Color::kScale); }
+static int32_t clampUnits(int units) {
+    return std::clamp(units, 0, Color::kScale);
+}
 
 Color::Color(double red, double green, double blue, double alpha, Space space)
     : space_(space)
@@ -24,7 +26,9 @@ Color::Color(double red, double green, double blue, double alpha, Space space)
     , b_(toUnits(blue))
     , a_(toUnits(alpha)) {}
 
-Color Color::gray(double white, double alpha) { return Color(white, white, white, alpha, Space::genericGray); }
+Color Color::gray(double white, double alpha) {
+    return Color(white, white, white, alpha, Space::genericGray);
+}
 
 Color Color::fromUnits(Space space, int red, int green, int blue, int alpha) {
     Color c;
@@ -36,13 +40,23 @@ Color Color::fromUnits(Space space, int red, int green, int blue, int alpha) {
     return c;
 }
 
-static int to8(int32_t units) { return static_cast<int>(std::lround(units * 255.0 / Color::kScale)); }
+static int to8(int32_t units) {
+    return static_cast<int>(std::lround(units * 255.0 / Color::kScale));
+}
 
-int Color::red8() const { return to8(r_); }
-int Color::green8() const { return to8(g_); }
-int Color::blue8() const { return to8(b_); }
+int Color::red8() const {
+    return to8(r_);
+}
+int Color::green8() const {
+    return to8(g_);
+}
+int Color::blue8() const {
+    return to8(b_);
+}
 
-QColor Color::toQColor() const { return QColor::fromRgbF(float(redF()), float(greenF()), float(blueF()), float(alphaF())); }
+QColor Color::toQColor() const {
+    return QColor::fromRgbF(float(redF()), float(greenF()), float(blueF()), float(alphaF()));
+}
 
 Color Color::fromQColor(const QColor& color) {
     const QColor rgb = color.toRgb();

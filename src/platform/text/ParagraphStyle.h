@@ -8,7 +8,14 @@ namespace platform {
 // Raw values match the platform's text-alignment numbers the editor stores (left 0, center 1, right 2).
 enum class ParagraphAlignment { left = 0, center = 1, right = 2, justified = 3, natural = 4 };
 
-enum class LineBreakMode { wordWrapping, charWrapping, clipping, truncatingHead, truncatingTail, truncatingMiddle };
+enum class LineBreakMode {
+    wordWrapping,
+    charWrapping,
+    clipping,
+    truncatingHead,
+    truncatingTail,
+    truncatingMiddle
+};
 
 enum class WritingDirection { natural, leftToRight, rightToLeft };
 

@@ -70,7 +70,8 @@ QString readPlainTextFile(const QString& path) {
     }
     std::optional<QString> text = decodeUtf8Strict(data);
     if (!text) {
-        throw PlainTextError(PlainTextError::Reason::notUtf8, path.toStdString() + " is not valid UTF-8 text");
+        throw PlainTextError(PlainTextError::Reason::notUtf8,
+                             path.toStdString() + " is not valid UTF-8 text");
     }
     return *text;
 }

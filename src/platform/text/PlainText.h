@@ -18,7 +18,9 @@ std::optional<QString> decodeUtf8Strict(QByteArrayView bytes);
 class PlainTextError : public std::runtime_error {
 public:
     enum class Reason { unreadable, notUtf8 };
-    PlainTextError(Reason reason, const std::string& message) : std::runtime_error(message), reason_(reason) {}
+    PlainTextError(Reason reason, const std::string& message)
+        : std::runtime_error(message)
+        , reason_(reason) {}
     Reason reason() const { return reason_; }
 
 private:

@@ -12,10 +12,12 @@ const Typesetter& defaultTypesetter() {
     return typesetter;
 }
 
-static bool isParagraphEnd(QChar c) { return c == u'\n' || c == u'\r' || c == QChar::ParagraphSeparator; }
+static bool isParagraphEnd(QChar c) {
+    return c == u'\n' || c == u'\r' || c == QChar::ParagraphSeparator;
+}
 
-static void layoutParagraph(const AttributedString& text, TextRange content, int terminatorLength, double width,
-                            std::vector<TypesetLine>& lines) {
+static void layoutParagraph(const AttributedString& text, TextRange content, int terminatorLength,
+                            double width, std::vector<TypesetLine>& lines) {
     // The font of an empty paragraph is that of its terminator.
     const Attributes first = text.attributes(content.location);
 

@@ -9,7 +9,8 @@
 
 namespace platform {
 
-std::optional<AttributedString> readRichTextFile(const QString& path, RtfDocumentAttributes* documentAttributes) {
+std::optional<AttributedString> readRichTextFile(const QString& path,
+                                                 RtfDocumentAttributes* documentAttributes) {
     const QFileInfo info(path);
     const QString file = info.isDir() ? QDir(path).filePath(QString::fromLatin1(kRtfdTextFileName)) : path;
     QFile f(file);
@@ -23,7 +24,8 @@ std::optional<AttributedString> readRichTextFile(const QString& path, RtfDocumen
     return readRtf(data, documentAttributes);
 }
 
-void writeRtfFile(const QString& path, const AttributedString& text, const RtfDocumentAttributes& documentAttributes) {
+void writeRtfFile(const QString& path, const AttributedString& text,
+                  const RtfDocumentAttributes& documentAttributes) {
     QSaveFile f(path);
     if (!f.open(QIODevice::WriteOnly)) {
         throw RichTextFileError("cannot write " + path.toStdString() + ": " + f.errorString().toStdString());

@@ -19,10 +19,12 @@ public:
 
 // Reads an RTF file, or an RTFD folder (its "TXT.rtf"); which one is told by what is at the path.
 // Returns nullopt when nothing readable is there or the content is not RTF.
-std::optional<AttributedString> readRichTextFile(const QString& path, RtfDocumentAttributes* documentAttributes = nullptr);
+std::optional<AttributedString> readRichTextFile(const QString& path,
+                                                 RtfDocumentAttributes* documentAttributes = nullptr);
 
 // Writes the text as an RTF file, atomically (a temporary file replaces the destination).
-void writeRtfFile(const QString& path, const AttributedString& text, const RtfDocumentAttributes& documentAttributes = {});
+void writeRtfFile(const QString& path, const AttributedString& text,
+                  const RtfDocumentAttributes& documentAttributes = {});
 
 // Writes an RTFD folder holding "TXT.rtf", creating the folder when needed.
 void writeRtfdFolder(const QString& path, const AttributedString& text,

@@ -27,53 +27,213 @@ enum class Dest : unsigned char {
 };
 
 enum class Word : unsigned char {
-    rtf, ansi, mac, pc, pca, ansicpg, deff, uc, u,
-    fonttbl, colortbl, expandedcolortbl, skipDest, background, sn, sv, fldinst, fldrslt, bin,
-    f, fcharset, cpg, fs, b, i, ul, ulnone, uld, uldb, ulth, ulw, uldash, uldashd, uldashdd, ulwave, ulc,
-    cf, cb, highlight, plain, v,
-    pard, par, line, tab, page, ql, qc, qr, qj, qnatural, li, ri, fi, sb, sa, sl, slmult, slleading,
-    rtlpar, ltrpar,
-    red, green, blue, cssrgb, csgenericrgb, csdevicergb, csgenericgray, c,
-    emdash, endash, bullet, lquote, rquote, ldblquote, rdblquote, emspace, enspace, qmspace,
-    zwj, zwnj, ltrmark, rtlmark, cell, row,
+    rtf,
+    ansi,
+    mac,
+    pc,
+    pca,
+    ansicpg,
+    deff,
+    uc,
+    u,
+    fonttbl,
+    colortbl,
+    expandedcolortbl,
+    skipDest,
+    background,
+    sn,
+    sv,
+    fldinst,
+    fldrslt,
+    bin,
+    f,
+    fcharset,
+    cpg,
+    fs,
+    b,
+    i,
+    ul,
+    ulnone,
+    uld,
+    uldb,
+    ulth,
+    ulw,
+    uldash,
+    uldashd,
+    uldashdd,
+    ulwave,
+    ulc,
+    cf,
+    cb,
+    highlight,
+    plain,
+    v,
+    pard,
+    par,
+    line,
+    tab,
+    page,
+    ql,
+    qc,
+    qr,
+    qj,
+    qnatural,
+    li,
+    ri,
+    fi,
+    sb,
+    sa,
+    sl,
+    slmult,
+    slleading,
+    rtlpar,
+    ltrpar,
+    red,
+    green,
+    blue,
+    cssrgb,
+    csgenericrgb,
+    csdevicergb,
+    csgenericgray,
+    c,
+    emdash,
+    endash,
+    bullet,
+    lquote,
+    rquote,
+    ldblquote,
+    rdblquote,
+    emspace,
+    enspace,
+    qmspace,
+    zwj,
+    zwnj,
+    ltrmark,
+    rtlmark,
+    cell,
+    row,
 };
 
 const std::unordered_map<std::string_view, Word>& words() {
     static const std::unordered_map<std::string_view, Word> table = {
-        {"rtf", Word::rtf}, {"ansi", Word::ansi}, {"mac", Word::mac}, {"pc", Word::pc}, {"pca", Word::pca},
-        {"ansicpg", Word::ansicpg}, {"deff", Word::deff}, {"uc", Word::uc}, {"u", Word::u},
-        {"fonttbl", Word::fonttbl}, {"colortbl", Word::colortbl}, {"expandedcolortbl", Word::expandedcolortbl},
-        {"stylesheet", Word::skipDest}, {"info", Word::skipDest}, {"pict", Word::skipDest},
-        {"header", Word::skipDest}, {"headerl", Word::skipDest}, {"headerr", Word::skipDest},
-        {"headerf", Word::skipDest}, {"footer", Word::skipDest}, {"footerl", Word::skipDest},
-        {"footerr", Word::skipDest}, {"footerf", Word::skipDest}, {"footnote", Word::skipDest},
-        {"filetbl", Word::skipDest}, {"revtbl", Word::skipDest}, {"listtable", Word::skipDest},
-        {"listoverridetable", Word::skipDest}, {"rsidtbl", Word::skipDest}, {"xmlnstbl", Word::skipDest},
-        {"themedata", Word::skipDest}, {"colorschememapping", Word::skipDest}, {"latentstyles", Word::skipDest},
-        {"datastore", Word::skipDest}, {"generator", Word::skipDest}, {"pn", Word::skipDest},
-        {"nonshppict", Word::skipDest}, {"shp", Word::skipDest}, {"shppict", Word::skipDest},
-        {"objdata", Word::skipDest}, {"objclass", Word::skipDest}, {"objname", Word::skipDest},
-        {"private", Word::skipDest}, {"template", Word::skipDest}, {"docvar", Word::skipDest},
-        {"background", Word::background}, {"sn", Word::sn}, {"sv", Word::sv},
-        {"fldinst", Word::fldinst}, {"fldrslt", Word::fldrslt}, {"bin", Word::bin},
-        {"f", Word::f}, {"fcharset", Word::fcharset}, {"cpg", Word::cpg}, {"fs", Word::fs},
-        {"b", Word::b}, {"i", Word::i}, {"ul", Word::ul}, {"ulnone", Word::ulnone}, {"uld", Word::uld},
-        {"uldb", Word::uldb}, {"ulth", Word::ulth}, {"ulw", Word::ulw}, {"uldash", Word::uldash},
-        {"uldashd", Word::uldashd}, {"uldashdd", Word::uldashdd}, {"ulwave", Word::ulwave}, {"ulc", Word::ulc},
-        {"cf", Word::cf}, {"cb", Word::cb}, {"highlight", Word::highlight}, {"chcbpat", Word::cb},
-        {"plain", Word::plain}, {"v", Word::v},
-        {"pard", Word::pard}, {"par", Word::par}, {"line", Word::line}, {"tab", Word::tab}, {"page", Word::page},
-        {"sect", Word::page}, {"ql", Word::ql}, {"qc", Word::qc}, {"qr", Word::qr}, {"qj", Word::qj},
-        {"qnatural", Word::qnatural}, {"li", Word::li}, {"ri", Word::ri}, {"fi", Word::fi}, {"sb", Word::sb},
-        {"sa", Word::sa}, {"sl", Word::sl}, {"slmult", Word::slmult}, {"slleading", Word::slleading},
-        {"rtlpar", Word::rtlpar}, {"ltrpar", Word::ltrpar},
-        {"red", Word::red}, {"green", Word::green}, {"blue", Word::blue}, {"cssrgb", Word::cssrgb},
-        {"csgenericrgb", Word::csgenericrgb}, {"csdevicergb", Word::csdevicergb},
-        {"csgenericgray", Word::csgenericgray}, {"c", Word::c},
-        {"emdash", Word::emdash}, {"endash", Word::endash}, {"bullet", Word::bullet}, {"lquote", Word::lquote},
-        {"rquote", Word::rquote}, {"ldblquote", Word::ldblquote}, {"rdblquote", Word::rdblquote},
-        {"emspace", Word::emspace}, {"enspace", Word::enspace}, {"qmspace", Word::qmspace}, {"zwj", Word::zwj},
-        {"zwnj", Word::zwnj}, {"ltrmark", Word::ltrmark}, {"rtlmark", Word::rtlmark}, {"cell", Word::cell},
+        {"rtf", Word::rtf},
+        {"ansi", Word::ansi},
+        {"mac", Word::mac},
+        {"pc", Word::pc},
+        {"pca", Word::pca},
+        {"ansicpg", Word::ansicpg},
+        {"deff", Word::deff},
+        {"uc", Word::uc},
+        {"u", Word::u},
+        {"fonttbl", Word::fonttbl},
+        {"colortbl", Word::colortbl},
+        {"expandedcolortbl", Word::expandedcolortbl},
+        {"stylesheet", Word::skipDest},
+        {"info", Word::skipDest},
+        {"pict", Word::skipDest},
+        {"header", Word::skipDest},
+        {"headerl", Word::skipDest},
+        {"headerr", Word::skipDest},
+        {"headerf", Word::skipDest},
+        {"footer", Word::skipDest},
+        {"footerl", Word::skipDest},
+        {"footerr", Word::skipDest},
+        {"footerf", Word::skipDest},
+        {"footnote", Word::skipDest},
+        {"filetbl", Word::skipDest},
+        {"revtbl", Word::skipDest},
+        {"listtable", Word::skipDest},
+        {"listoverridetable", Word::skipDest},
+        {"rsidtbl", Word::skipDest},
+        {"xmlnstbl", Word::skipDest},
+        {"themedata", Word::skipDest},
+        {"colorschememapping", Word::skipDest},
+        {"latentstyles", Word::skipDest},
+        {"datastore", Word::skipDest},
+        {"generator", Word::skipDest},
+        {"pn", Word::skipDest},
+        {"nonshppict", Word::skipDest},
+        {"shp", Word::skipDest},
+        {"shppict", Word::skipDest},
+        {"objdata", Word::skipDest},
+        {"objclass", Word::skipDest},
+        {"objname", Word::skipDest},
+        {"private", Word::skipDest},
+        {"template", Word::skipDest},
+        {"docvar", Word::skipDest},
+        {"background", Word::background},
+        {"sn", Word::sn},
+        {"sv", Word::sv},
+        {"fldinst", Word::fldinst},
+        {"fldrslt", Word::fldrslt},
+        {"bin", Word::bin},
+        {"f", Word::f},
+        {"fcharset", Word::fcharset},
+        {"cpg", Word::cpg},
+        {"fs", Word::fs},
+        {"b", Word::b},
+        {"i", Word::i},
+        {"ul", Word::ul},
+        {"ulnone", Word::ulnone},
+        {"uld", Word::uld},
+        {"uldb", Word::uldb},
+        {"ulth", Word::ulth},
+        {"ulw", Word::ulw},
+        {"uldash", Word::uldash},
+        {"uldashd", Word::uldashd},
+        {"uldashdd", Word::uldashdd},
+        {"ulwave", Word::ulwave},
+        {"ulc", Word::ulc},
+        {"cf", Word::cf},
+        {"cb", Word::cb},
+        {"highlight", Word::highlight},
+        {"chcbpat", Word::cb},
+        {"plain", Word::plain},
+        {"v", Word::v},
+        {"pard", Word::pard},
+        {"par", Word::par},
+        {"line", Word::line},
+        {"tab", Word::tab},
+        {"page", Word::page},
+        {"sect", Word::page},
+        {"ql", Word::ql},
+        {"qc", Word::qc},
+        {"qr", Word::qr},
+        {"qj", Word::qj},
+        {"qnatural", Word::qnatural},
+        {"li", Word::li},
+        {"ri", Word::ri},
+        {"fi", Word::fi},
+        {"sb", Word::sb},
+        {"sa", Word::sa},
+        {"sl", Word::sl},
+        {"slmult", Word::slmult},
+        {"slleading", Word::slleading},
+        {"rtlpar", Word::rtlpar},
+        {"ltrpar", Word::ltrpar},
+        {"red", Word::red},
+        {"green", Word::green},
+        {"blue", Word::blue},
+        {"cssrgb", Word::cssrgb},
+        {"csgenericrgb", Word::csgenericrgb},
+        {"csdevicergb", Word::csdevicergb},
+        {"csgenericgray", Word::csgenericgray},
+        {"c", Word::c},
+        {"emdash", Word::emdash},
+        {"endash", Word::endash},
+        {"bullet", Word::bullet},
+        {"lquote", Word::lquote},
+        {"rquote", Word::rquote},
+        {"ldblquote", Word::ldblquote},
+        {"rdblquote", Word::rdblquote},
+        {"emspace", Word::emspace},
+        {"enspace", Word::enspace},
+        {"qmspace", Word::qmspace},
+        {"zwj", Word::zwj},
+        {"zwnj", Word::zwnj},
+        {"ltrmark", Word::ltrmark},
+        {"rtlmark", Word::rtlmark},
+        {"cell", Word::cell},
         {"row", Word::row},
     };
     return table;
@@ -118,8 +278,12 @@ struct ColorEntry {
     int count = 0;
 };
 
-bool isLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isLetter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 int hexValue(char c) {
     if (isDigit(c)) {
         return c - '0';
@@ -136,7 +300,9 @@ int hexValue(char c) {
 class Reader {
 public:
     // `data` starts at the document's opening brace.
-    explicit Reader(QByteArrayView data) : p_(data.data()), end_(data.data() + data.size()) {}
+    explicit Reader(QByteArrayView data)
+        : p_(data.data())
+        , end_(data.data() + data.size()) {}
 
     AttributedString read(RtfDocumentAttributes* documentAttributes) {
         stack_.reserve(64);
@@ -321,14 +487,15 @@ private:
         }
         ++p_;
         if (c == '\'') {
-            int value = -1;
-            if (end_ - p_ >= 2) {
-                const int hi = hexValue(p_[0]);
-                const int lo = hexValue(p_[1]);
-                if (hi >= 0 && lo >= 0) {
-                    value = hi * 16 + lo;
-                    p_ += 2;
-                }
+            // A malformed escape drops its hex digits rather than showing them as text.
+            int value = 0;
+            int digits = 0;
+            while (digits < 2 && p_ < end_ && hexValue(*p_) >= 0) {
+                value = value * 16 + hexValue(*p_++);
+                ++digits;
+            }
+            if (digits < 2) {
+                value = -1;
             }
             if (pendingSkip_ > 0) {
                 --pendingSkip_;
@@ -415,6 +582,9 @@ private:
             g.unicodeSkip = std::clamp(param, 0, kMaxUnicodeSkip);
             break;
         case Word::u:
+            if (!hasParam) {
+                break;
+            }
             character(char16_t(param < 0 ? param + 65536 : param));
             pendingSkip_ = g.unicodeSkip;
             break;
@@ -587,10 +757,12 @@ private:
             changePara(para, [&](ParaState& s) { s.style.lineSpacing = param / 20.0; });
             break;
         case Word::rtlpar:
-            changePara(para, [&](ParaState& s) { s.style.baseWritingDirection = WritingDirection::rightToLeft; });
+            changePara(para,
+                       [&](ParaState& s) { s.style.baseWritingDirection = WritingDirection::rightToLeft; });
             break;
         case Word::ltrpar:
-            changePara(para, [&](ParaState& s) { s.style.baseWritingDirection = WritingDirection::leftToRight; });
+            changePara(para,
+                       [&](ParaState& s) { s.style.baseWritingDirection = WritingDirection::leftToRight; });
             break;
         case Word::red:
             colorComponent(0, param);
@@ -730,7 +902,8 @@ private:
         bool ok = false;
         const long bgr = shapeValue_.trimmed().toLong(&ok);
         if (ok && bgr >= 0) {
-            documentBackground_ = Color((bgr & 0xff) / 255.0, ((bgr >> 8) & 0xff) / 255.0, ((bgr >> 16) & 0xff) / 255.0);
+            documentBackground_ =
+                Color((bgr & 0xff) / 255.0, ((bgr >> 8) & 0xff) / 255.0, ((bgr >> 16) & 0xff) / 255.0);
         }
     }
 
@@ -832,7 +1005,7 @@ private:
     }
 
     void character(char16_t c) {
-        if (ignoredDepth_ > 0) {
+        if (ignoredDepth_ > 0 || c == 0) {
             return;
         }
         switch (top().dest) {
@@ -902,7 +1075,8 @@ private:
         Font font;
         const int index = ch.font >= 0 ? ch.font : defaultFont_;
         auto it = fonts_.find(index);
-        font.family = it != fonts_.end() && !it->second.name.isEmpty() ? it->second.name : QStringLiteral("Helvetica");
+        font.family =
+            it != fonts_.end() && !it->second.name.isEmpty() ? it->second.name : QStringLiteral("Helvetica");
         font.pointSize = ch.halfPoints / 2.0;
         font.bold = ch.bold;
         font.italic = ch.italic;

@@ -21,6 +21,7 @@ struct RtfDocumentAttributes {
 // than the reader keeps track of is dropped, so no input crashes it or recurses. Every character
 // gets a font (the document's default when none is named) and a paragraph style; colours,
 // underline and background only where the document sets them. Never throws.
-std::optional<AttributedString> readRtf(QByteArrayView data, RtfDocumentAttributes* documentAttributes = nullptr);
+std::optional<AttributedString> readRtf(QByteArrayView data,
+                                        RtfDocumentAttributes* documentAttributes = nullptr);
 
 } // namespace platform

@@ -23,11 +23,14 @@ struct Written {
     int background = 0;
 };
 
-int twips(double points) { return static_cast<int>(std::lround(points * 20)); }
+int twips(double points) {
+    return static_cast<int>(std::lround(points * 20));
+}
 
 class Writer {
 public:
-    explicit Writer(const AttributedString& text) : text_(text) {}
+    explicit Writer(const AttributedString& text)
+        : text_(text) {}
 
     QByteArray write(const RtfDocumentAttributes& documentAttributes) {
         collectTables(documentAttributes);
@@ -38,8 +41,8 @@ public:
         if (documentAttributes.backgroundColor) {
             const Color& c = *documentAttributes.backgroundColor;
             const long bgr = c.red8() + (c.green8() << 8) + (long(c.blue8()) << 16);
-            out_ += "{\\*\\background{\\shp{\\*\\shpinst{\\sp{\\sn fillColor}{\\sv " + QByteArray::number(bgr) +
-                    "}}}}}\n";
+            out_ += "{\\*\\background{\\shp{\\*\\shpinst{\\sp{\\sn fillColor}{\\sv " +
+                    QByteArray::number(bgr) + "}}}}}\n";
         }
         writeBody();
         out_ += "}\n";
@@ -92,8 +95,8 @@ private:
         }
         out_ += "{\\colortbl;";
         for (const Color& c : colors_) {
-            out_ += "\\red" + QByteArray::number(c.red8()) + "\\green" + QByteArray::number(c.green8()) + "\\blue" +
-                    QByteArray::number(c.blue8()) + ';';
+            out_ += "\\red" + QByteArray::number(c.red8()) + "\\green" + QByteArray::number(c.green8()) +
+                    "\\blue" + QByteArray::number(c.blue8()) + ';';
         }
         out_ += "}\n{\\*\\expandedcolortbl;";
         for (const Color& c : colors_) {
@@ -182,7 +185,8 @@ private:
         next.foreground = a.foregroundColor ? colorIndex(*a.foregroundColor) : 0;
         next.background = a.backgroundColor ? colorIndex(*a.backgroundColor) : 0;
         next.underline = a.underlineStyle.value_or(UnderlineStyle::none);
-        next.underlineColor = a.underlineColor && next.underline != UnderlineStyle::none ? colorIndex(*a.underlineColor) : 0;
+        next.underlineColor =
+            a.underlineColor && next.underline != UnderlineStyle::none ? colorIndex(*a.underlineColor) : 0;
         const std::size_t before = out_.size();
         if (next.font != written_.font) {
             out_ += "\\f" + QByteArray::number(next.font);
@@ -250,7 +254,8 @@ private:
             bool formatPending = true;
             for (int i = run.range.location; i < run.range.end(); ++i) {
                 if (atParagraphStart) {
-                    const ParagraphStyle style = text_.attributes(i).paragraphStyle.value_or(ParagraphStyle());
+                    const ParagraphStyle style =
+                        text_.attributes(i).paragraphStyle.value_or(ParagraphStyle());
                     if (!paragraph || !(*paragraph == style)) {
                         writeParagraph(style);
                         paragraph = style;

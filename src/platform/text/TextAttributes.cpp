@@ -129,6 +129,8 @@ void Attributes::merge(const Attributes& other) {
     }
 }
 
-bool Attributes::isEmpty() const { return *this == Attributes(); }
+bool Attributes::isEmpty() const {
+    return *this == Attributes();
+}
 
 } // namespace platform
