@@ -1010,8 +1010,8 @@ private:
         }
         switch (top().dest) {
         case Dest::text:
-            if (top().chars.hidden) {
-                return;
+            if (top().chars.hidden || (c < 0x20 && c != u'\t' && c != u'\n')) {
+                return; // hidden text; control characters that only \'hh or \u can smuggle in
             }
             if (!pendingBytes_.isEmpty()) {
                 flushBytes();

@@ -267,7 +267,7 @@ private:
                     formatPending = false;
                 }
                 const char16_t c = s[i].unicode();
-                if (c == u'\n' || c == u'\r' || c == QChar::ParagraphSeparator) {
+                if (c == u'\n' || c == u'\r') {
                     if (c == u'\r' && i + 1 < s.size() && s[i + 1] == u'\n' && i + 1 < run.range.end()) {
                         ++i;
                     }
