@@ -159,8 +159,10 @@ TEST(SerialQueue, AsyncAfterRunsLaterInOrderOfDeadline) {
     std::vector<int> order;
     std::promise<void> done;
     q->asyncAfter(30ms, [&] {
-        std::lock_guard lock(m);
-        order.push_back(2);
+        {
+            std::lock_guard lock(m);
+            order.push_back(2);
+        }
         done.set_value();
     });
     q->asyncAfter(1ms, [&] {
