@@ -254,3 +254,27 @@ TEST(PlainTextDecoding, FilesReportWhyTheyFail) {
         EXPECT_EQ(e.reason(), PlainTextError::Reason::unreadable);
     }
 }
+
+TEST(RtfReader, IndentsAreMeasuredFromTheMarginAndHiddenTextIsDropped) {
+    auto text = read("{\\rtf1\\pard\\li720\\fi-360\\ri200\\sb120\\sa240\\sl-480 a{\\v hidden}b\\'0d\\u1?c}");
+    EXPECT_EQ(text.string(), QStringLiteral("abc"));
+    const ParagraphStyle style = *text.attributes(0).paragraphStyle;
+    EXPECT_EQ(style.headIndent, 36);
+    EXPECT_EQ(style.firstLineHeadIndent, 18);
+    EXPECT_EQ(style.tailIndent, -10);
+    EXPECT_EQ(style.paragraphSpacingBefore, 6);
+    EXPECT_EQ(style.paragraphSpacing, 12);
+    EXPECT_EQ(style.minimumLineHeight, 24);
+    EXPECT_EQ(style.maximumLineHeight, 24);
+}
+
+TEST(RtfRoundTrip, SeparatorsAndEscapesComeBackAsTheyWere) {
+    const QString s = QString::fromUtf8("a\xE2\x80\xA9"
+                                        "b\xC2\xA0"
+                                        "c\xC2\xAD"
+                                        "d\xE2\x80\x91"
+                                        "e\\f{g}");
+    auto back = readRtf(writeRtf(AttributedString(s)));
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->string(), s);
+}
