@@ -1,3 +1,0 @@
-#include "sql/Connection.h"
-#include <gtest/gtest.h>
-TEST(Placeholder, Builds) { SUCCEED(); }
