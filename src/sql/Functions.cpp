@@ -45,6 +45,10 @@ void setFunctionResult(const std::optional<Binding>& result, sqlite3_context* co
     if (!result) {
         sqlite3_result_null(context);
     } else if (const auto* b = std::get_if<Blob>(&*result)) {
+        if (b->empty()) {
+            sqlite3_result_zeroblob(context, 0); // a null data pointer would read as NULL
+            return;
+        }
         sqlite3_result_blob64(context, b->bytes.data(), b->bytes.size(), SQLITE_TRANSIENT);
     } else if (const auto* d = std::get_if<double>(&*result)) {
         sqlite3_result_double(context, *d);

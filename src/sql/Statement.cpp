@@ -190,7 +190,7 @@ Statement& Statement::bind(const Bindings& values) {
 Statement& Statement::bind(const NamedBindings& values) {
     sqlite3_reset(handle_);
     sqlite3_clear_bindings(handle_);
-    for (const auto& [name, value] : values) {
+    for (const auto& [name, value] : values.values) {
         const int index = sqlite3_bind_parameter_index(handle_, name.c_str());
         if (index < 1) {
             base::fatal("parameter not found: " + name);

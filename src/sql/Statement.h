@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <optional>
@@ -21,7 +22,12 @@ namespace sql {
 
 class Connection;
 
-using NamedBindings = std::map<std::string, std::optional<Binding>>;
+// Values by parameter name, the name with its prefix (":id").
+struct NamedBindings {
+    NamedBindings() = default;
+    NamedBindings(std::initializer_list<std::pair<const std::string, std::optional<Binding>>> list) : values(list) {}
+    std::map<std::string, std::optional<Binding>> values;
+};
 
 // Column key (quoted name or template) -> index into a row's values. Built once per prepared
 // query and shared by its rows.
