@@ -208,7 +208,7 @@ TEST_F(StatementTest, PrepareErrorsCarrySqlitesMessage) {
 TEST_F(StatementTest, AFailingStepMidwayIsThrownFromEveryWayOfReading) {
     db->execute("INSERT INTO t VALUES (1, 0), (2, 0), (3, 0)");
     // Row 3 overflows at run time: the first two rows come, then the step fails.
-    const char* sql = "SELECT CASE WHEN a = 3 THEN abs((-9223372036854775807 - 1) * (a - 2)) ELSE a END FROM t ORDER BY a";
+    const char* sql = "SELECT CASE WHEN a = 3 THEN abs((-9223372036854775807 - 1) * (a - 2)) ELSE a END FROM t";
     auto s = db->prepare(sql);
     int rows = 0;
     EXPECT_THROW(
