@@ -22,7 +22,8 @@ constexpr const char* kSelect = "SELECT n, x, label, payload FROM items";
 struct Input {
     std::vector<std::string> labels;
     sql::Blob payload;
-    Input() : payload(std::vector<std::uint8_t>(48, 0xab)) {
+    Input()
+        : payload(std::vector<std::uint8_t>(48, 0xab)) {
         labels.reserve(kRows);
         for (int i = 0; i < kRows; ++i) {
             labels.push_back("label of row number " + std::to_string(i));
@@ -53,7 +54,8 @@ void BM_InsertRaw(benchmark::State& state) {
     for (auto _ : state) {
         state.PauseTiming();
         sqlite3* db = nullptr;
-        sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
+        sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+                        nullptr);
         sqlite3_exec(db, kSchema, nullptr, nullptr, nullptr);
         state.ResumeTiming();
         sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
@@ -64,7 +66,8 @@ void BM_InsertRaw(benchmark::State& state) {
             sqlite3_clear_bindings(s);
             sqlite3_bind_int64(s, 1, i);
             sqlite3_bind_double(s, 2, i * 0.5);
-            sqlite3_bind_text64(s, 3, in.labels[i].data(), in.labels[i].size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+            sqlite3_bind_text64(s, 3, in.labels[i].data(), in.labels[i].size(), SQLITE_TRANSIENT,
+                                SQLITE_UTF8);
             sqlite3_bind_blob64(s, 4, in.payload.bytes.data(), in.payload.bytes.size(), SQLITE_TRANSIENT);
             if (sqlite3_step(s) != SQLITE_DONE) {
                 state.SkipWithError("insert failed");
@@ -114,7 +117,8 @@ void BM_InsertBuilder(benchmark::State& state) {
         db->transaction([&] {
             for (int i = 0; i < kRows; ++i) {
                 db->run(items.insert(sql::Setter::assign(n, i), sql::Setter::assign(x, i * 0.5),
-                                     sql::Setter::assign(label, in.labels[i]), sql::Setter::assign(payload, in.payload)));
+                                     sql::Setter::assign(label, in.labels[i]),
+                                     sql::Setter::assign(payload, in.payload)));
             }
         });
         state.PauseTiming();
@@ -128,7 +132,8 @@ void BM_InsertSQLiteCpp(benchmark::State& state) {
     const Input& in = input();
     for (auto _ : state) {
         state.PauseTiming();
-        auto db = std::make_unique<SQLite::Database>(":memory:", SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE | SQLite::OPEN_FULLMUTEX);
+        auto db = std::make_unique<SQLite::Database>(
+            ":memory:", SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE | SQLite::OPEN_FULLMUTEX);
         db->exec(kSchema);
         state.ResumeTiming();
         {
@@ -203,7 +208,8 @@ void BM_ReadStatement(benchmark::State& state) {
         sql::Statement s = db->prepare(kSelect);
         while (s.step()) {
             const sql::Cursor row = s.row();
-            sink.add(row.get<std::int64_t>(0), row.get<double>(1), row.get<std::string>(2), row.get<sql::Blob>(3).bytes);
+            sink.add(row.get<std::int64_t>(0), row.get<double>(1), row.get<std::string>(2),
+                     row.get<sql::Blob>(3).bytes);
         }
         benchmark::DoNotOptimize(sink);
     }
@@ -251,8 +257,8 @@ void BM_ReadSQLiteCppByName(benchmark::State& state) {
         while (s.executeStep()) {
             const SQLite::Column blob = s.getColumn("payload");
             const auto* p = static_cast<const std::uint8_t*>(blob.getBlob());
-            sink.add(s.getColumn("n").getInt64(), s.getColumn("x").getDouble(), s.getColumn("label").getString(),
-                     std::vector<std::uint8_t>(p, p + blob.getBytes()));
+            sink.add(s.getColumn("n").getInt64(), s.getColumn("x").getDouble(),
+                     s.getColumn("label").getString(), std::vector<std::uint8_t>(p, p + blob.getBytes()));
         }
         benchmark::DoNotOptimize(sink);
     }
@@ -262,17 +268,18 @@ BENCHMARK(BM_ReadSQLiteCppByName)->Unit(benchmark::kMillisecond)->UseRealTime();
 } // namespace
 
 int main(int argc, char** argv) {
-    return benchsupport::runWithRatios(argc, argv,
-                                       {{"BM_InsertStatement", "BM_InsertRaw"},
-                                        {"BM_InsertBuilder", "BM_InsertRaw"},
-                                        {"BM_InsertSQLiteCpp", "BM_InsertRaw"},
-                                        {"BM_ReadStatement", "BM_ReadRaw"},
-                                        {"BM_ReadBuilder", "BM_ReadRaw"},
-                                        {"BM_ReadSQLiteCpp", "BM_ReadRaw"},
-                                        {"BM_ReadSQLiteCppByName", "BM_ReadRaw"},
-                                        {"BM_InsertStatement", "BM_InsertSQLiteCpp"},
-                                        {"BM_InsertBuilder", "BM_InsertSQLiteCpp"},
-                                        {"BM_ReadStatement", "BM_ReadSQLiteCpp"},
-                                        {"BM_ReadBuilder", "BM_ReadSQLiteCppByName"}},
-                                       "Statement <= 1.10, builder insert <= 1.5, builder read <= 1.3 of raw; < 1 of SQLiteCpp");
+    return benchsupport::runWithRatios(
+        argc, argv,
+        {{"BM_InsertStatement", "BM_InsertRaw"},
+         {"BM_InsertBuilder", "BM_InsertRaw"},
+         {"BM_InsertSQLiteCpp", "BM_InsertRaw"},
+         {"BM_ReadStatement", "BM_ReadRaw"},
+         {"BM_ReadBuilder", "BM_ReadRaw"},
+         {"BM_ReadSQLiteCpp", "BM_ReadRaw"},
+         {"BM_ReadSQLiteCppByName", "BM_ReadRaw"},
+         {"BM_InsertStatement", "BM_InsertSQLiteCpp"},
+         {"BM_InsertBuilder", "BM_InsertSQLiteCpp"},
+         {"BM_ReadStatement", "BM_ReadSQLiteCpp"},
+         {"BM_ReadBuilder", "BM_ReadSQLiteCppByName"}},
+        "Statement <= 1.10, builder insert <= 1.5, builder read <= 1.3 of raw; < 1 of SQLiteCpp");
 }

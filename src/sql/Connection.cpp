@@ -202,8 +202,10 @@ Connection::Connection()
 Connection::~Connection() {
     {
         std::lock_guard lock(cacheMutex_);
-        for (auto& [sql, handle] : cache_) {
-            sqlite3_finalize(handle);
+        for (auto& [sql, entry] : cache_) {
+            for (sqlite3_stmt* handle : entry.idle) {
+                sqlite3_finalize(handle);
+            }
         }
         cache_.clear();
     }
@@ -453,23 +455,32 @@ SQLiteVersion Connection::sqliteVersion() {
 
 // ---- statement cache (query-builder paths)
 
-static constexpr std::size_t cacheCapacity = 32;
+static constexpr std::size_t cacheCapacity = 64;
 
-sqlite3_stmt* Connection::takeCached(std::string_view sql) {
+sqlite3_stmt* Connection::takeCached(std::string_view sql, CacheEntry*& entry) {
     std::lock_guard lock(cacheMutex_);
-    auto it = cache_.find(std::string(sql));
+    auto it = cache_.find(sql);
     if (it == cache_.end()) {
+        if (cache_.size() >= cacheCapacity) {
+            entry = nullptr; // full: this statement is finalized after use
+            return nullptr;
+        }
+        it = cache_.emplace(std::string(sql), CacheEntry{}).first;
+    }
+    entry = &it->second;
+    if (entry->idle.empty()) {
         return nullptr;
     }
-    sqlite3_stmt* handle = it->second;
-    cache_.erase(it);
+    sqlite3_stmt* handle = entry->idle.back();
+    entry->idle.pop_back();
     return handle;
 }
 
-void Connection::giveBackCached(std::string sql, sqlite3_stmt* handle) {
+void Connection::giveBackCached(CacheEntry* entry, sqlite3_stmt* handle) {
     {
         std::lock_guard lock(cacheMutex_);
-        if (cache_.size() < cacheCapacity && cache_.emplace(std::move(sql), handle).second) {
+        if (entry->idle.size() < 4) {
+            entry->idle.push_back(handle);
             return;
         }
     }

@@ -235,8 +235,13 @@ private:
     }
 
     // The statement cache of the query-builder paths, keyed by SQL text.
-    sqlite3_stmt* takeCached(std::string_view sql);
-    void giveBackCached(std::string sql, sqlite3_stmt* handle);
+    // Idle prepared handles per SQL text. Entries are never removed while the connection
+    // lives, so a statement may point at its entry.
+    struct CacheEntry {
+        std::vector<sqlite3_stmt*> idle;
+    };
+    sqlite3_stmt* takeCached(std::string_view sql, CacheEntry*& entry);
+    void giveBackCached(CacheEntry* entry, sqlite3_stmt* handle);
 
     sqlite3* handle_ = nullptr;
     dispatch::QueuePtr queue_;
@@ -244,7 +249,11 @@ private:
     struct Callbacks;
     std::unique_ptr<Callbacks> callbacks_;
     std::mutex cacheMutex_;
-    std::unordered_map<std::string, sqlite3_stmt*> cache_;
+    struct Hash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+    };
+    std::unordered_map<std::string, CacheEntry, Hash, std::equal_to<>> cache_;
 };
 
 } // namespace sql

@@ -47,6 +47,29 @@ public:
         }
         return *this;
     }
+    // (column, column, ...) VALUES (value, value, ...), moving the values' bindings.
+    Pieces& columnsAndValues(std::vector<Setter>& items) {
+        separate();
+        out_.templateText += '(';
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            if (i > 0) {
+                out_.templateText += ", ";
+            }
+            add(items[i].column);
+        }
+        out_.templateText += ") VALUES (";
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            if (i > 0) {
+                out_.templateText += ", ";
+            }
+            out_.templateText += items[i].value.templateText;
+            for (auto& b : items[i].value.bindings) {
+                out_.bindings.push_back(std::move(b));
+            }
+        }
+        out_.templateText += ')';
+        return *this;
+    }
     Pieces& setters(const std::vector<Setter>& items) {
         separate();
         for (std::size_t i = 0; i < items.size(); ++i) {
@@ -69,6 +92,10 @@ public:
         return *this;
     }
     Expression<> take() { return std::move(out_); }
+    void reserve(std::size_t text, std::size_t bindings) {
+        out_.templateText.reserve(text);
+        out_.bindings.reserve(bindings);
+    }
 
 private:
     void separate() {
@@ -222,9 +249,9 @@ Expression<> render(const QueryClauses& c) {
     return p.take();
 }
 
-Insert insert(const QueryClauses& c, std::optional<OnConflict> onConflict,
-              const std::vector<Setter>& setters) {
+Insert insert(const QueryClauses& c, std::optional<OnConflict> onConflict, std::vector<Setter> setters) {
     Pieces p;
+    p.reserve(32 + c.from.name.size() + 16 * setters.size(), setters.size());
     p.text("INSERT");
     if (onConflict) {
         p.text("OR ").raw(onConflictRawValues.raw(*onConflict));
@@ -235,9 +262,7 @@ Insert insert(const QueryClauses& c, std::optional<OnConflict> onConflict,
         p.text("DEFAULT VALUES");
         return Insert(p.take());
     }
-    std::vector<Expression<>> columns, values;
-    splitSetters(setters, columns, values);
-    p.list(columns, true).text("VALUES").list(values, true);
+    p.columnsAndValues(setters);
     wherePiece(p, c);
     return Insert(p.take());
 }

@@ -141,8 +141,7 @@ void addJoin(QueryClauses& c, JoinType type, const QueryClauses& other, const Ex
 void addWith(QueryClauses& c, const FromClause& alias, std::optional<std::vector<Expression<>>> columns,
              bool recursive, std::optional<MaterializationHint> hint, const QueryClauses& query);
 Expression<> renderWithClause(const WithClause& clause);
-Insert insert(const QueryClauses& c, std::optional<OnConflict> onConflict,
-              const std::vector<Setter>& setters);
+Insert insert(const QueryClauses& c, std::optional<OnConflict> onConflict, std::vector<Setter> setters);
 Insert insertMany(const QueryClauses& c, std::optional<OnConflict> onConflict,
                   const std::vector<std::vector<Setter>>& rows);
 Insert insertDefaultValues(const QueryClauses& c);
@@ -260,8 +259,14 @@ public:
     }
 
     // ---- statements
-    template <class... S> Insert insert(const Setter& first, const S&... rest) const {
-        return query::insert(clauses, std::nullopt, {first, rest...});
+    template <class... S>
+    requires(sizeof...(S) > 0 && (std::is_same_v<std::remove_cvref_t<S>, Setter> && ...)) Insert
+        insert(S&&... setters)
+    const {
+        std::vector<Setter> list;
+        list.reserve(sizeof...(S));
+        (list.push_back(std::forward<S>(setters)), ...);
+        return query::insert(clauses, std::nullopt, std::move(list));
     }
     Insert insert(const std::vector<Setter>& values) const {
         return query::insert(clauses, std::nullopt, values);

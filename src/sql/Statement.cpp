@@ -14,21 +14,44 @@ namespace sql {
 // ---- ColumnMap
 
 void ColumnMap::set(std::string key, int index) {
-    map_.insert_or_assign(std::move(key), index);
+    for (auto& [k, v] : entries_) {
+        if (k == key) {
+            v = index;
+            if (!map_.empty()) {
+                map_[k] = index;
+            }
+            return;
+        }
+    }
+    entries_.emplace_back(std::move(key), index);
+    if (entries_.size() > kScanLimit) {
+        if (map_.empty()) {
+            for (const auto& [k, v] : entries_) {
+                map_.emplace(k, v);
+            }
+        } else {
+            map_.emplace(entries_.back().first, index);
+        }
+    }
 }
 
 std::optional<int> ColumnMap::find(std::string_view key) const {
-    auto it = map_.find(key);
-    if (it == map_.end()) {
-        return std::nullopt;
+    if (!map_.empty()) {
+        auto it = map_.find(key);
+        return it == map_.end() ? std::nullopt : std::optional<int>(it->second);
     }
-    return it->second;
+    for (const auto& [k, v] : entries_) {
+        if (k == key) {
+            return v;
+        }
+    }
+    return std::nullopt;
 }
 
 std::vector<std::string> ColumnMap::keys() const {
     std::vector<std::string> out;
-    out.reserve(map_.size());
-    for (const auto& [k, v] : map_) {
+    out.reserve(entries_.size());
+    for (const auto& [k, v] : entries_) {
         out.push_back(k);
     }
     std::sort(out.begin(), out.end());
@@ -37,7 +60,7 @@ std::vector<std::string> ColumnMap::keys() const {
 
 std::vector<std::string> ColumnMap::keysEndingWith(std::string_view name) const {
     std::vector<std::string> out;
-    for (const auto& [k, v] : map_) {
+    for (const auto& [k, v] : entries_) {
         if (k.size() > name.size() && k.compare(k.size() - name.size(), name.size(), name) == 0 &&
             k[k.size() - name.size() - 1] == '.') {
             out.push_back(k);
@@ -123,31 +146,29 @@ Statement::Statement(std::shared_ptr<Connection> connection, std::string_view sq
 
 Statement::Statement(std::shared_ptr<Connection> connection, std::string_view sql, FromCache)
     : connection_(std::move(connection)) {
-    handle_ = connection_->takeCached(sql);
+    Connection::CacheEntry* entry = nullptr;
+    handle_ = connection_->takeCached(sql, entry);
     if (handle_ == nullptr) {
         handle_ = prepareHandle(connection_->handle(), sql);
     }
     if (handle_ != nullptr) {
-        cacheKey_ = std::string(sql);
+        cacheEntry_ = entry;
     }
 }
 
 Statement::Statement(Statement&& other) noexcept
     : connection_(std::move(other.connection_))
     , handle_(std::exchange(other.handle_, nullptr))
-    , cacheKey_(std::move(other.cacheKey_))
+    , cacheEntry_(std::exchange(other.cacheEntry_, nullptr))
     , columnCount_(other.columnCount_)
-    , columnNames_(std::move(other.columnNames_)) {
-    other.cacheKey_.clear();
-}
+    , columnNames_(std::move(other.columnNames_)) {}
 
 Statement& Statement::operator=(Statement&& other) noexcept {
     if (this != &other) {
         Statement old(std::move(*this));
         connection_ = std::move(other.connection_);
         handle_ = std::exchange(other.handle_, nullptr);
-        cacheKey_ = std::move(other.cacheKey_);
-        other.cacheKey_.clear();
+        cacheEntry_ = std::exchange(other.cacheEntry_, nullptr);
         columnCount_ = other.columnCount_;
         columnNames_ = std::move(other.columnNames_);
     }
@@ -158,10 +179,10 @@ Statement::~Statement() {
     if (handle_ == nullptr) {
         return;
     }
-    if (!cacheKey_.empty()) {
+    if (cacheEntry_ != nullptr) {
         sqlite3_reset(handle_);
         sqlite3_clear_bindings(handle_);
-        connection_->giveBackCached(std::move(cacheKey_), handle_);
+        connection_->giveBackCached(static_cast<Connection::CacheEntry*>(cacheEntry_), handle_);
         return;
     }
     sqlite3_finalize(handle_);

@@ -5,8 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <iterator>
 #include <initializer_list>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <optional>
@@ -25,7 +25,8 @@ class Connection;
 // Values by parameter name, the name with its prefix (":id").
 struct NamedBindings {
     NamedBindings() = default;
-    NamedBindings(std::initializer_list<std::pair<const std::string, std::optional<Binding>>> list) : values(list) {}
+    NamedBindings(std::initializer_list<std::pair<const std::string, std::optional<Binding>>> list)
+        : values(list) {}
     std::map<std::string, std::optional<Binding>> values;
 };
 
@@ -40,9 +41,12 @@ public:
     std::vector<std::string> keys() const;
     // Keys ending in "." + `name`, sorted ascending.
     std::vector<std::string> keysEndingWith(std::string_view name) const;
-    std::size_t size() const { return map_.size(); }
+    std::size_t size() const { return entries_.size(); }
 
 private:
+    // Few columns: a scan of the entries beats hashing; many: the hash map.
+    static constexpr std::size_t kScanLimit = 16;
+    std::vector<std::pair<std::string, int>> entries_;
     struct Hash {
         using is_transparent = void;
         std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
@@ -204,7 +208,7 @@ private:
 
     std::shared_ptr<Connection> connection_;
     sqlite3_stmt* handle_ = nullptr;
-    std::string cacheKey_; // non-empty: the handle goes back to the connection's cache
+    void* cacheEntry_ = nullptr; // set: the handle goes back to this entry of the connection's cache
     mutable int columnCount_ = -1;
     mutable std::optional<std::vector<std::string>> columnNames_;
 };

@@ -57,7 +57,8 @@ TEST(ConnectionOpen, InMemoryAndTemporaryAreEmptyPrivateDatabases) {
 TEST(ConnectionOpen, UriParametersApplyToTheOpenedFile) {
     ScratchDir dir;
     Connection::open(dir.file("a.db"))->execute("CREATE TABLE t(a)");
-    auto db = Connection::open(Location::uri(dir.file("a.db"), {URIQueryParameter::mode(URIQueryParameter::FileMode::readOnly)}));
+    auto db = Connection::open(
+        Location::uri(dir.file("a.db"), {URIQueryParameter::mode(URIQueryParameter::FileMode::readOnly)}));
     EXPECT_TRUE(db->readonly());
 }
 
@@ -66,8 +67,9 @@ TEST(ConnectionOpen, PathThatIsNoUrlStillGetsItsParameters) {
     ScratchDir dir;
     const std::string path = dir.file("odd name #1 ?x=%20.db");
     Connection::open(path)->execute("CREATE TABLE t(a)");
-    auto db = Connection::open(Location::uri(path, {URIQueryParameter::mode(URIQueryParameter::FileMode::readOnly),
-                                                    URIQueryParameter::immutable(true)}));
+    auto db =
+        Connection::open(Location::uri(path, {URIQueryParameter::mode(URIQueryParameter::FileMode::readOnly),
+                                              URIQueryParameter::immutable(true)}));
     EXPECT_TRUE(db->readonly());
     EXPECT_EQ(count(*db, "t"), 0);
 }
@@ -77,9 +79,11 @@ TEST(ConnectionOpen, PathThatIsNoUrlStillGetsItsParameters) {
 TEST(LocationDescription, RendersQueryItemsInOrder) {
     using P = URIQueryParameter;
     EXPECT_EQ(Location::uri("data.db").description(), "data.db");
-    EXPECT_EQ(Location::uri("data.db", {P::mode(P::FileMode::readOnly), P::cache(P::CacheMode::shared)}).description(),
+    EXPECT_EQ(Location::uri("data.db", {P::mode(P::FileMode::readOnly), P::cache(P::CacheMode::shared)})
+                  .description(),
               "file:data.db?mode=ro&cache=shared");
-    EXPECT_EQ(Location::uri("file:/a/b.db?vfs=unix", {P::nolock(true)}).description(), "file:/a/b.db?vfs=unix&nolock=1");
+    EXPECT_EQ(Location::uri("file:/a/b.db?vfs=unix", {P::nolock(true)}).description(),
+              "file:/a/b.db?vfs=unix&nolock=1");
     EXPECT_EQ(Location::uri("/tmp/a b?.db", {P::vfs("")}).description(), "file:/tmp/a%20b%3F.db?vfs=");
     EXPECT_EQ(Location::uri("x.db", {P::vfs("a&b")}).description(), "file:x.db?vfs=a%26b");
 }
@@ -195,10 +199,11 @@ TEST(ConnectionSavepoint, FailedOutermostSavepointLeavesNoTransactionOpen) {
     ScratchDir dir;
     auto db = Connection::open(dir.file("s.db"));
     db->execute("CREATE TABLE t(a)");
-    EXPECT_THROW(db->savepoint("s", [&] {
-        db->run("INSERT INTO t VALUES (1)");
-        throw std::runtime_error("no");
-    }),
+    EXPECT_THROW(db->savepoint("s",
+                               [&] {
+                                   db->run("INSERT INTO t VALUES (1)");
+                                   throw std::runtime_error("no");
+                               }),
                  std::runtime_error);
     EXPECT_TRUE(db->isAutocommit());
     db->run("INSERT INTO t VALUES (2)");
@@ -212,10 +217,11 @@ TEST(ConnectionSavepoint, NestedFailureRollsBackOnlyItsOwnWork) {
     db->execute("CREATE TABLE t(a)");
     db->transaction([&] {
         db->run("INSERT INTO t VALUES (1)");
-        EXPECT_THROW(db->savepoint("inner", [&] {
-            db->run("INSERT INTO t VALUES (2)");
-            throw std::runtime_error("inner");
-        }),
+        EXPECT_THROW(db->savepoint("inner",
+                                   [&] {
+                                       db->run("INSERT INTO t VALUES (2)");
+                                       throw std::runtime_error("inner");
+                                   }),
                      std::runtime_error);
         db->run("INSERT INTO t VALUES (3)");
     });
@@ -224,7 +230,8 @@ TEST(ConnectionSavepoint, NestedFailureRollsBackOnlyItsOwnWork) {
 
 TEST(ConnectionTransaction, FailedCommitRollsBackAndReportsTheCommitError) {
     auto db = sqltest::memory();
-    db->execute("CREATE TABLE p(id INTEGER PRIMARY KEY); CREATE TABLE c(p REFERENCES p(id) DEFERRABLE INITIALLY DEFERRED);"
+    db->execute("CREATE TABLE p(id INTEGER PRIMARY KEY); CREATE TABLE c(p REFERENCES p(id) DEFERRABLE "
+                "INITIALLY DEFERRED);"
                 "PRAGMA foreign_keys = 1");
     try {
         db->transaction([&] { db->run("INSERT INTO c VALUES (7)"); });
@@ -243,15 +250,16 @@ TEST(ConnectionHooks, UpdateCommitAndRollbackHooksSeeTheirEvents) {
     db->execute("CREATE TABLE t(a)");
     std::vector<std::string> events;
     db->updateHook([&](Operation op, std::string_view dbName, std::string_view table, std::int64_t rowid) {
-        events.push_back(std::to_string(static_cast<int>(op)) + std::string(dbName) + "." + std::string(table) + "#" +
-                         std::to_string(rowid));
+        events.push_back(std::to_string(static_cast<int>(op)) + std::string(dbName) + "." +
+                         std::string(table) + "#" + std::to_string(rowid));
     });
     db->commitHook([&] { events.push_back("commit"); });
     db->rollbackHook([&] { events.push_back("rollback"); });
     db->run("INSERT INTO t VALUES (1)");
     db->run("UPDATE t SET a = 2");
     db->run("DELETE FROM t WHERE a = 2");
-    EXPECT_EQ(events, (std::vector<std::string>{"0main.t#1", "commit", "1main.t#1", "commit", "2main.t#1", "commit"}));
+    EXPECT_EQ(events, (std::vector<std::string>{"0main.t#1", "commit", "1main.t#1", "commit", "2main.t#1",
+                                                "commit"}));
 
     events.clear();
     db->commitHook([] { throw std::runtime_error("veto"); });
@@ -309,8 +317,9 @@ TEST(SQLiteVersionTest, ParsesThreeDecimalPartsOnly) {
 
 TEST(BackupTest, CopiesInLimitedStepsThenFinishes) {
     auto source = sqltest::memory();
-    source->execute("PRAGMA page_size = 512; CREATE TABLE t(a); WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 "
-                    "FROM n WHERE i < 200) INSERT INTO t SELECT zeroblob(100) FROM n");
+    source->execute(
+        "PRAGMA page_size = 512; CREATE TABLE t(a); WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 "
+        "FROM n WHERE i < 200) INSERT INTO t SELECT zeroblob(100) FROM n");
     const auto pages = std::get<std::int64_t>(*source->scalar("PRAGMA page_count"));
     ASSERT_GT(pages, 8);
     auto target = sqltest::memory();

@@ -35,11 +35,14 @@ std::map<std::string, int> entries(const ColumnMap& map) {
 // ---- column maps
 
 TEST_F(RowTest, ColumnMapOfSelectedColumnsAndStars) {
-    EXPECT_EQ(entries(*db->columnNameMap(t.select(a, b))), (std::map<std::string, int>{{"\"a\"", 0}, {"\"b\"", 1}}));
-    EXPECT_EQ(entries(*db->columnNameMap(t.select(starExpression()))), (std::map<std::string, int>{{"\"a\"", 0}, {"\"b\"", 1}}));
+    EXPECT_EQ(entries(*db->columnNameMap(t.select(a, b))),
+              (std::map<std::string, int>{{"\"a\"", 0}, {"\"b\"", 1}}));
+    EXPECT_EQ(entries(*db->columnNameMap(t.select(starExpression()))),
+              (std::map<std::string, int>{{"\"a\"", 0}, {"\"b\"", 1}}));
     const auto joined = t.join(u, eq(t.namespace_(a), u.namespace_(a)));
     EXPECT_EQ(entries(*db->columnNameMap(joined)),
-              (std::map<std::string, int>{{"\"t\".\"a\"", 0}, {"\"t\".\"b\"", 1}, {"\"u\".\"a\"", 2}, {"\"u\".\"c\"", 3}}));
+              (std::map<std::string, int>{
+                  {"\"t\".\"a\"", 0}, {"\"t\".\"b\"", 1}, {"\"u\".\"a\"", 2}, {"\"u\".\"c\"", 3}}));
     EXPECT_EQ(entries(*db->columnNameMap(joined.select(u.namespace_(starExpression())))),
               (std::map<std::string, int>{{"\"u\".\"a\"", 0}, {"\"u\".\"c\"", 1}}));
     EXPECT_EQ(entries(*db->columnNameMap(t.select(t.namespace_(starExpression())))),
@@ -50,7 +53,8 @@ TEST_F(RowTest, ColumnMapOfSelectedColumnsAndStars) {
 
 TEST_F(RowTest, StarOfAnAliasedJoinExpandsThatSource) {
     const auto q = t.join(u.alias("x"), Expression<bool>("1")).select(Expression<>("\"x\".*"));
-    EXPECT_EQ(entries(*db->columnNameMap(q)), (std::map<std::string, int>{{"\"x\".\"a\"", 0}, {"\"x\".\"c\"", 1}}));
+    EXPECT_EQ(entries(*db->columnNameMap(q)),
+              (std::map<std::string, int>{{"\"x\".\"a\"", 0}, {"\"x\".\"c\"", 1}}));
     try {
         db->columnNameMap(t.select(Expression<>("\"v\".*")));
         FAIL();
@@ -71,7 +75,8 @@ TEST_F(RowTest, LookupBySuffixAndAmbiguity) {
         FAIL();
     } catch (const QueryError& e) {
         EXPECT_EQ(e.kind(), QueryError::Kind::ambiguousColumn);
-        EXPECT_STREQ(e.what(), R"(Ambiguous column `"a"` (please disambiguate: ["\"t\".\"a\"", "\"u\".\"a\""]))");
+        EXPECT_STREQ(e.what(),
+                     R"(Ambiguous column `"a"` (please disambiguate: ["\"t\".\"a\"", "\"u\".\"a\""]))");
     }
     EXPECT_EQ(row->get(b), "one");
     EXPECT_EQ(row->get(u.namespace_(a)), 1);
@@ -81,7 +86,9 @@ TEST_F(RowTest, LookupBySuffixAndAmbiguity) {
         FAIL();
     } catch (const QueryError& e) {
         EXPECT_EQ(e.kind(), QueryError::Kind::noSuchColumn);
-        EXPECT_STREQ(e.what(), R"(No such column `a` in columns ["\"t\".\"a\"", "\"t\".\"b\"", "\"u\".\"a\"", "\"u\".\"c\""])");
+        EXPECT_STREQ(
+            e.what(),
+            R"(No such column `a` in columns ["\"t\".\"a\"", "\"t\".\"b\"", "\"u\".\"a\"", "\"u\".\"c\""])");
     }
 }
 
@@ -119,7 +126,8 @@ TEST_F(RowTest, RowsOutliveTheirStatementAndMapAndCompactMapCollect) {
     EXPECT_EQ(kept->get(a), 1);
     auto names = db->prepareRowIterator(t).compactMap([&](const Row& r) { return r.get(b); });
     EXPECT_EQ(names, (std::vector<std::string>{"one"}));
-    EXPECT_TRUE(db->prepareRowIterator(t).compactMap([](const Row&) { return std::optional<int>(); }).empty());
+    EXPECT_TRUE(
+        db->prepareRowIterator(t).compactMap([](const Row&) { return std::optional<int>(); }).empty());
     auto raw = db->prepareRowIterator("SELECT a AS x FROM t WHERE a = ?", {Binding(std::int64_t{2})});
     EXPECT_EQ(raw.failableNext()->get(column<std::int64_t>("x")), 2);
 }
@@ -149,7 +157,8 @@ TEST_F(RowTest, PluckKeepsTheOffsetAndGivesNothingForNoRows) {
 }
 
 TEST_F(RowTest, EveryWayOfReadingReportsAFailedStep) {
-    db->execute("CREATE VIEW bad AS SELECT CASE WHEN a = 2 THEN abs((-9223372036854775807 - 1) * (a - 1)) ELSE a END AS "
+    db->execute("CREATE VIEW bad AS SELECT CASE WHEN a = 2 THEN abs((-9223372036854775807 - 1) * (a - 1)) "
+                "ELSE a END AS "
                 "a FROM t");
     const Table bad("bad");
     int seen = 0;
@@ -163,7 +172,8 @@ TEST_F(RowTest, EveryWayOfReadingReportsAFailedStep) {
         Result);
     EXPECT_EQ(seen, 1);
     EXPECT_THROW(db->prepareRowIterator(bad).map([](const Row& r) { return r.values.size(); }), Result);
-    EXPECT_THROW(db->prepareRowIterator(bad).compactMap([](const Row&) { return std::optional<int>(1); }), Result);
+    EXPECT_THROW(db->prepareRowIterator(bad).compactMap([](const Row&) { return std::optional<int>(1); }),
+                 Result);
     EXPECT_THROW(db->pluck(bad.filter(eq(a, std::int64_t{2}))), Result);
 }
 
@@ -226,9 +236,11 @@ TEST_F(RowTest, ScalarQueries) {
     EXPECT_EQ(db->scalar(t.count()), 2);
     EXPECT_EQ(db->scalar(Table("u").filter(Expression<bool>("0")).count()), 0);
     EXPECT_EQ(db->scalar(t.selectScalar(Expression<std::optional<std::int64_t>>("max(\"a\")"))), 2);
-    EXPECT_EQ(db->scalar(u.filter(Expression<bool>("0")).selectScalar(Expression<std::optional<std::int64_t>>("max(\"a\")"))),
+    EXPECT_EQ(db->scalar(u.filter(Expression<bool>("0"))
+                             .selectScalar(Expression<std::optional<std::int64_t>>("max(\"a\")"))),
               std::nullopt);
-    EXPECT_EQ(db->scalar(t.selectScalar(Expression<std::optional<std::int64_t>>("\"b\""))), std::nullopt); // TEXT
+    EXPECT_EQ(db->scalar(t.selectScalar(Expression<std::optional<std::int64_t>>("\"b\""))),
+              std::nullopt); // TEXT
     EXPECT_EQ(db->scalar(t.exists()), true);
     EXPECT_THROW(db->scalar(t.filter(Expression<bool>("0")).selectScalar(a)), QueryError);
 }
@@ -241,14 +253,16 @@ TEST(ApplicationFiles, SchemaScriptInsertsAndSelectAllRoundTrip) {
     const Uuid id = Uuid::random();
     {
         auto db = Connection::open(dir.file("doc.cwr"));
-        db->execute("CREATE TABLE properties(flip_h INTEGER, margin REAL, image BLOB, stamp TEXT, id TEXT, note TEXT);"
+        db->execute("CREATE TABLE properties(flip_h INTEGER, margin REAL, image BLOB, stamp TEXT, id TEXT, "
+                    "note TEXT);"
                     "CREATE TABLE bookmarks(id INTEGER PRIMARY KEY, location INTEGER)");
         const Table p("properties");
         db->transaction([&] {
-            db->run(p.insert(Setter::assign(column<bool>("flip_h"), true), Setter::assign(column<double>("margin"), 0.1f),
-                             Setter::assign(column<std::optional<Data>>("image"), Data{}),
-                             Setter::assign(column<Date>("stamp"), when), Setter::assign(column<Uuid>("id"), id),
-                             Setter::assign(column<std::optional<std::string>>("note"), std::nullopt)));
+            db->run(p.insert(
+                Setter::assign(column<bool>("flip_h"), true), Setter::assign(column<double>("margin"), 0.1f),
+                Setter::assign(column<std::optional<Data>>("image"), Data{}),
+                Setter::assign(column<Date>("stamp"), when), Setter::assign(column<Uuid>("id"), id),
+                Setter::assign(column<std::optional<std::string>>("note"), std::nullopt)));
             for (int i = 0; i < 3; ++i) {
                 db->run(Table("bookmarks").insert(Setter::assign(column<int>("location"), 10 - i)));
             }
@@ -265,7 +279,8 @@ TEST(ApplicationFiles, SchemaScriptInsertsAndSelectAllRoundTrip) {
     EXPECT_EQ(row->get(column<Uuid>("id")), id);
     EXPECT_EQ(row->get(column<std::optional<std::string>>("note")), std::nullopt);
     std::vector<int> locations;
-    for (const Row& r : db->prepare(Table("bookmarks").select(starExpression()).order(column<std::int64_t>("id")))) {
+    for (const Row& r :
+         db->prepare(Table("bookmarks").select(starExpression()).order(column<std::int64_t>("id")))) {
         locations.push_back(r.get(column<int>("location")));
     }
     EXPECT_EQ(locations, (std::vector<int>{10, 9, 8}));

@@ -29,8 +29,9 @@ protected:
 
 TEST_F(StatementTest, TooManyValuesStopsTheProgramWithTheCounts) {
     auto s = db->prepare("INSERT INTO t VALUES (?, ?)");
-    EXPECT_DEATH(s.bind(Bindings{Binding(std::int64_t{1}), Binding(std::int64_t{2}), Binding(std::int64_t{3})}),
-                 "2 values expected, 3 passed");
+    EXPECT_DEATH(
+        s.bind(Bindings{Binding(std::int64_t{1}), Binding(std::int64_t{2}), Binding(std::int64_t{3})}),
+        "2 values expected, 3 passed");
     EXPECT_DEATH(s.bind(1, 2, 3), "2 values expected, 3 passed");
 }
 
@@ -40,7 +41,8 @@ TEST_F(StatementTest, UnknownParameterNameStopsTheProgram) {
 }
 
 TEST_F(StatementTest, NamedBindingBindsByName) {
-    db->run("INSERT INTO t VALUES (:a, :b)", NamedBindings{{":b", Binding(std::int64_t{2})}, {":a", Binding(std::string("x"))}});
+    db->run("INSERT INTO t VALUES (:a, :b)",
+            NamedBindings{{":b", Binding(std::int64_t{2})}, {":a", Binding(std::string("x"))}});
     auto row = db->prepare("SELECT a, b FROM t").failableNext();
     ASSERT_TRUE(row);
     EXPECT_EQ(*row, (Bindings{Binding(std::string("x")), Binding(std::int64_t{2})}));
@@ -78,7 +80,8 @@ TEST_F(StatementTest, TextKeepsEmbeddedNulCharacters) {
 }
 
 TEST_F(StatementTest, BlobsRoundTripIncludingEmptyOnes) {
-    db->run("INSERT INTO t VALUES (?, ?)", {Binding(Blob{}), Binding(Blob(std::vector<std::uint8_t>{0, 255, 1}))});
+    db->run("INSERT INTO t VALUES (?, ?)",
+            {Binding(Blob{}), Binding(Blob(std::vector<std::uint8_t>{0, 255, 1}))});
     auto s = db->prepare("SELECT a, b, typeof(a) FROM t");
     ASSERT_TRUE(s.step());
     EXPECT_EQ(*s.row()[0], Binding(Blob{})); // an empty blob, never NULL
@@ -208,7 +211,8 @@ TEST_F(StatementTest, PrepareErrorsCarrySqlitesMessage) {
 TEST_F(StatementTest, AFailingStepMidwayIsThrownFromEveryWayOfReading) {
     db->execute("INSERT INTO t VALUES (1, 0), (2, 0), (3, 0)");
     // Row 3 overflows at run time: the first two rows come, then the step fails.
-    const char* sql = "SELECT CASE WHEN a = 3 THEN abs((-9223372036854775807 - 1) * (a - 2)) ELSE a END FROM t";
+    const char* sql =
+        "SELECT CASE WHEN a = 3 THEN abs((-9223372036854775807 - 1) * (a - 2)) ELSE a END FROM t";
     auto s = db->prepare(sql);
     int rows = 0;
     EXPECT_THROW(
@@ -250,11 +254,17 @@ TEST(FunctionValues, ArgumentsAndResultsCrossIntact) {
     // An identity function made of the two converters.
     ASSERT_EQ(sqlite3_create_function_v2(
                   db->handle(), "same", 1, SQLITE_UTF8, nullptr,
-                  [](sqlite3_context* ctx, int n, sqlite3_value** v) { setFunctionResult(functionArguments(n, v)[0], ctx); },
+                  [](sqlite3_context* ctx, int n, sqlite3_value** v) {
+                      setFunctionResult(functionArguments(n, v)[0], ctx);
+                  },
                   nullptr, nullptr, nullptr),
               SQLITE_OK);
-    const Bindings in{Binding(std::int64_t{-3}), Binding(2.5), Binding(std::string("a\0b", 3)), Binding(Blob{}),
-                      Binding(Blob(std::vector<std::uint8_t>{9})), std::nullopt};
+    const Bindings in{Binding(std::int64_t{-3}),
+                      Binding(2.5),
+                      Binding(std::string("a\0b", 3)),
+                      Binding(Blob{}),
+                      Binding(Blob(std::vector<std::uint8_t>{9})),
+                      std::nullopt};
     for (const auto& v : in) {
         EXPECT_EQ(db->prepare("SELECT same(?)").scalar(v), v);
     }
