@@ -54,7 +54,8 @@ constexpr const auto& enumTable(StartupMode) {
 }
 
 // The appearance: 0 follow the system, 1 light, 2 dark. Raw strings match exactly; anything
-// else is systemDefault.
+// else is systemDefault. This is the one reader of the stored choice: the application maps it to
+// the window layer's platform::AppearanceStyle.
 enum class UserInterfaceStyle { systemDefault, light, dark };
 inline constexpr base::EnumTable<UserInterfaceStyle, 3> userInterfaceStyleTable{
     {{{UserInterfaceStyle::systemDefault, "UserInterfaceStyleSystemDefault", 0},
