@@ -9,7 +9,7 @@
 #include <mutex>
 #include <vector>
 
-namespace platform {
+namespace platform::codecs {
 
 namespace {
 
@@ -227,4 +227,4 @@ RichDocument DocReader::readFile(const std::string& path) {
     return std::move(walk.document);
 }
 
-} // namespace platform
+} // namespace platform::codecs

@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace platform {
+namespace platform::codecs {
 
 // Turns a Word document into a RichDocument through libwv: the text in paragraphs with their
 // alignment and the characters' font, size, bold, italic, underline and colour (Word 97's
@@ -20,4 +20,4 @@ public:
     static RichDocument readFile(const std::string& path);
 };
 
-} // namespace platform
+} // namespace platform::codecs

@@ -10,7 +10,7 @@
 #include <map>
 #include <set>
 
-namespace platform {
+namespace platform::codecs {
 
 namespace {
 
@@ -182,7 +182,13 @@ struct RunLayer {
     }
 };
 
-RunLayer runLayer(const WordNames& w, const pugi::xml_node& rPr) {
+// The theme's heading (major) and body (minor) Latin font families.
+struct ThemeFonts {
+    QString major;
+    QString minor;
+};
+
+RunLayer runLayer(const WordNames& w, const pugi::xml_node& rPr, const ThemeFonts& themeFonts) {
     RunLayer layer;
     if (!rPr)
         return layer;
@@ -191,6 +197,13 @@ RunLayer runLayer(const WordNames& w, const pugi::xml_node& rPr) {
             const std::string_view name = w.value(fonts, which);
             if (!name.empty()) {
                 layer.fontFamily = QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
+                break;
+            }
+            // Word's own templates name the theme's fonts rather than a family.
+            const std::string_view theme = w.value(fonts, std::string(which) + "Theme");
+            const QString& themeFamily = theme.starts_with("major") ? themeFonts.major : themeFonts.minor;
+            if (!theme.empty() && !themeFamily.isEmpty()) {
+                layer.fontFamily = themeFamily;
                 break;
             }
         }
@@ -243,13 +256,14 @@ class StyleSheet {
 public:
     StyleSheet() = default;
 
-    explicit StyleSheet(const pugi::xml_document& xml) {
+    StyleSheet(const pugi::xml_document& xml, const ThemeFonts& themeFonts) {
         const pugi::xml_node root = xml.document_element();
         const WordNames w(root);
+        this->themeFonts = themeFonts;
         if (!w.is(root, "styles"))
             return;
         if (const pugi::xml_node defaults = w.child(root, "docDefaults")) {
-            defaultRun = runLayer(w, w.child(w.child(defaults, "rPrDefault"), "rPr"));
+            defaultRun = runLayer(w, w.child(w.child(defaults, "rPrDefault"), "rPr"), themeFonts);
             const pugi::xml_node pPr = w.child(w.child(defaults, "pPrDefault"), "pPr");
             defaultAlignment = alignment(w.value(w.child(pPr, "jc"), "val"));
         }
@@ -261,7 +275,7 @@ public:
             style.type = w.value(node, "type");
             style.basedOn = w.value(w.child(node, "basedOn"), "val");
             style.alignment = alignment(w.value(w.child(w.child(node, "pPr"), "jc"), "val"));
-            style.run = runLayer(w, w.child(node, "rPr"));
+            style.run = runLayer(w, w.child(node, "rPr"), themeFonts);
             if (style.type == "paragraph" && onOff(w.value(node, "default")) && w.attribute(node, "default"))
                 defaultParagraphStyle = id;
             styles.emplace(id, std::move(style));
@@ -283,6 +297,7 @@ public:
         return result;
     }
 
+    ThemeFonts themeFonts;
     RunLayer defaultRun;
     std::optional<ParagraphAlignment> defaultAlignment;
     std::string defaultParagraphStyle;
@@ -407,7 +422,7 @@ private:
         for (const Style* style : styles.chain(std::string(w.value(w.child(rPr, "rStyle"), "val"))))
             if (style->type == "character")
                 layer.over(style->run);
-        layer.over(runLayer(w, rPr));
+        layer.over(runLayer(w, rPr, styles.themeFonts));
         const RunStyle style = layer.style();
 
         QString text;
@@ -442,6 +457,26 @@ private:
     const StyleSheet& styles;
 };
 
+// The child of node whose name, without its prefix, is local.
+pugi::xml_node childNamed(const pugi::xml_node& node, std::string_view local) {
+    for (const pugi::xml_node& each : node.children()) {
+        const std::string_view name = each.name();
+        const std::size_t colon = name.find(':');
+        if ((colon == std::string_view::npos ? name : name.substr(colon + 1)) == local)
+            return each;
+    }
+    return {};
+}
+
+ThemeFonts readThemeFonts(const pugi::xml_document& xml) {
+    const pugi::xml_node scheme =
+        childNamed(childNamed(xml.document_element(), "themeElements"), "fontScheme");
+    return ThemeFonts{
+        QString::fromUtf8(childNamed(childNamed(scheme, "majorFont"), "latin").attribute("typeface").value()),
+        QString::fromUtf8(
+            childNamed(childNamed(scheme, "minorFont"), "latin").attribute("typeface").value())};
+}
+
 RichDocument readPackage(const ZipReader& zip, std::size_t limit) {
     std::string main = relationshipTarget(zip, "_rels/.rels", "", "officeDocument", limit);
     if (main.empty())
@@ -464,11 +499,19 @@ RichDocument readPackage(const ZipReader& zip, std::size_t limit) {
         relationshipTarget(zip, folder + "_rels/" + fileName + ".rels", folder, "styles", limit);
     if (stylesName.empty())
         stylesName = folder + "styles.xml";
+    const std::string themeName =
+        relationshipTarget(zip, folder + "_rels/" + fileName + ".rels", folder, "theme", limit);
+    ThemeFonts themeFonts;
+    if (!themeName.empty())
+        if (const std::optional<std::string> themeBytes = zip.read(themeName, limit))
+            if (const std::optional<pugi::xml_document> themeXml = parse(*themeBytes))
+                themeFonts = readThemeFonts(*themeXml);
     StyleSheet sheet;
-    // A missing or broken style part only costs the styles, not the text.
+    sheet.themeFonts = themeFonts;
+    // A missing or broken style or theme part only costs the looks, not the text.
     if (const std::optional<std::string> stylesBytes = zip.read(stylesName, limit))
         if (const std::optional<pugi::xml_document> stylesXml = parse(*stylesBytes))
-            sheet = StyleSheet(*stylesXml);
+            sheet = StyleSheet(*stylesXml, themeFonts);
 
     BodyReader reader(w, sheet);
     reader.blocks(w.child(root, "body"), 0);
@@ -487,4 +530,4 @@ RichDocument DocxReader::readData(std::string data, std::size_t partLimit) {
     return readPackage(ZipReader::openData(std::move(data)), partLimit);
 }
 
-} // namespace platform
+} // namespace platform::codecs

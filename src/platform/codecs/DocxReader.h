@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <string>
 
-namespace platform {
+namespace platform::codecs {
 
 // Turns a DOCX package into a RichDocument: the body's paragraphs (table cells included, in
 // reading order) with their alignment and the runs' fonts, sizes, bold, italic, underline and
@@ -25,4 +25,4 @@ public:
     static RichDocument readData(std::string data, std::size_t partLimit = defaultPartLimit);
 };
 
-} // namespace platform
+} // namespace platform::codecs

@@ -10,7 +10,7 @@
 #include <cmath>
 #include <cstdio>
 
-namespace platform {
+namespace platform::codecs {
 
 namespace {
 
@@ -257,4 +257,4 @@ std::string DocxWriter::write(const RichDocument& document) {
     return zip.finish();
 }
 
-} // namespace platform
+} // namespace platform::codecs

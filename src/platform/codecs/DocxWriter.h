@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace platform {
+namespace platform::codecs {
 
 // Makes a minimal, complete DOCX package of a RichDocument: content types, package
 // relationships, the main document, a style sheet with a plain "Normal" style and settings that
@@ -18,4 +18,4 @@ public:
     static std::string write(const RichDocument& document);
 };
 
-} // namespace platform
+} // namespace platform::codecs

@@ -12,7 +12,7 @@
 #include <memory>
 #include <mutex>
 
-namespace platform {
+namespace platform::codecs {
 
 namespace {
 
@@ -120,4 +120,4 @@ RichDocument PdfReader::readFile(const std::string& path) {
     return document;
 }
 
-} // namespace platform
+} // namespace platform::codecs

@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace platform {
+namespace platform::codecs {
 
 // Extracts a PDF's text through poppler: one paragraph per line of text, pages in order. Each
 // word keeps its font family and size, and bold and italic as its font's name tells them
@@ -17,4 +17,4 @@ public:
     static RichDocument readFile(const std::string& path);
 };
 
-} // namespace platform
+} // namespace platform::codecs

@@ -1,6 +1,6 @@
 #include "platform/codecs/RichDocument.h"
 
-namespace platform {
+namespace platform::codecs {
 
 QString Paragraph::plainText() const {
     QString text;
@@ -36,4 +36,4 @@ void RichDocument::append(const QString& text, const RunStyle& style) {
     runs.push_back(TextRun{text, style});
 }
 
-} // namespace platform
+} // namespace platform::codecs

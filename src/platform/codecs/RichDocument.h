@@ -1,4 +1,5 @@
-// The codecs' own small picture of a styled document: paragraphs of runs with their look.
+// The codecs' own picture of a styled document (paragraphs of runs with their look): what the
+// readers parse into and the writer writes from. Callers outside this folder use AttributedString.
 #pragma once
 
 #include <QString>
@@ -7,7 +8,7 @@
 #include <optional>
 #include <vector>
 
-namespace platform {
+namespace platform::codecs {
 
 // An opaque sRGB colour as the word-processing formats store it.
 struct RgbColor {
@@ -70,4 +71,4 @@ struct RichDocument {
 // The character that stands for a line break inside a paragraph.
 inline constexpr char16_t lineSeparator = u'\u2028';
 
-} // namespace platform
+} // namespace platform::codecs

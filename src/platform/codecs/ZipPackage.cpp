@@ -6,7 +6,7 @@
 
 #include <cstdio>
 
-namespace platform {
+namespace platform::codecs {
 
 namespace {
 
@@ -146,4 +146,4 @@ std::string ZipWriter::finish() const {
     return bytes;
 }
 
-} // namespace platform
+} // namespace platform::codecs

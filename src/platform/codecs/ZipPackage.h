@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace platform {
+namespace platform::codecs {
 
 // Reads entries of one zip archive. Move-only; not for concurrent use.
 class ZipReader {
@@ -48,4 +48,4 @@ private:
     std::vector<Entry> entries;
 };
 
-} // namespace platform
+} // namespace platform::codecs

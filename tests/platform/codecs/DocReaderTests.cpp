@@ -10,10 +10,10 @@
 namespace {
 
 using platform::CodecError;
-using platform::DocReader;
-using platform::ParagraphAlignment;
-using platform::RgbColor;
-using platform::RichDocument;
+using platform::codecs::DocReader;
+using platform::codecs::ParagraphAlignment;
+using platform::codecs::RgbColor;
+using platform::codecs::RichDocument;
 
 TEST(DocReader, FixtureTextComesInParagraphs) {
     const RichDocument doc = DocReader::readFile(CW_FIXTURES_DIR "/script-sample.doc");
@@ -35,11 +35,11 @@ TEST(DocReader, FixtureKeepsFormattingAndAlignment) {
             if (run.text == text)
                 return run.style;
         ADD_FAILURE() << "no run " << text.toStdString();
-        return platform::RunStyle{};
+        return platform::codecs::RunStyle{};
     };
     EXPECT_TRUE(runWith(1, "Bold words").bold);
     EXPECT_TRUE(runWith(1, "italic words").italic);
-    EXPECT_EQ(runWith(1, "underlined words").underline, platform::UnderlineStyle::single);
+    EXPECT_EQ(runWith(1, "underlined words").underline, platform::codecs::UnderlineStyle::single);
     EXPECT_EQ(runWith(2, "Red text").foreground, (RgbColor{255, 0, 0}));
     EXPECT_EQ(runWith(2, "blue text").foreground, (RgbColor{0, 0, 255}));
     EXPECT_EQ(runWith(3, "Large").pointSize, 20.0);

@@ -10,11 +10,11 @@
 namespace {
 
 using platform::CodecError;
-using platform::DocxReader;
-using platform::ParagraphAlignment;
-using platform::RgbColor;
-using platform::RichDocument;
-using platform::UnderlineStyle;
+using platform::codecs::DocxReader;
+using platform::codecs::ParagraphAlignment;
+using platform::codecs::RgbColor;
+using platform::codecs::RichDocument;
+using platform::codecs::UnderlineStyle;
 
 const std::string wordNs = R"(xmlns:w="http://schemas.openxmlformats.org/wordprocessingml/2006/main")";
 
@@ -34,7 +34,7 @@ std::string stylesXml(const std::string& content) {
 }
 
 std::string package(const std::string& document, const std::string& styles = "") {
-    platform::ZipWriter zip;
+    platform::codecs::ZipWriter zip;
     zip.add("[Content_Types].xml",
             "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\"/>");
     zip.add("_rels/.rels", rootRels());
@@ -205,7 +205,7 @@ TEST(DocxPackage, BackgroundColourIsRead) {
 }
 
 TEST(DocxPackage, OtherPrefixesAndPartLocationsAreFollowed) {
-    platform::ZipWriter zip;
+    platform::codecs::ZipWriter zip;
     zip.add("_rels/.rels", rootRels("/content/main.xml"));
     zip.add(
         "content/main.xml",
@@ -221,6 +221,31 @@ TEST(DocxPackage, OtherPrefixesAndPartLocationsAreFollowed) {
     const RichDocument doc = DocxReader::readData(zip.finish());
     EXPECT_EQ(doc.plainText(), "moved");
     EXPECT_TRUE(doc.paragraphs.at(0).runs.at(0).style.italic);
+}
+
+TEST(DocxPackage, ThemeFontsStandForTheirFamilies) {
+    platform::codecs::ZipWriter zip;
+    zip.add("_rels/.rels", rootRels());
+    zip.add("word/document.xml", documentXml(R"(<w:p><w:r><w:t>body</w:t></w:r></w:p>
+        <w:p><w:r><w:rPr><w:rFonts w:asciiTheme="majorHAnsi"/></w:rPr><w:t>heading</w:t></w:r></w:p>)"));
+    zip.add(
+        "word/_rels/document.xml.rels",
+        R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">)"
+        R"(<Relationship Id="1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/theme" Target="theme/theme1.xml"/>)"
+        R"(<Relationship Id="2" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/styles" Target="styles.xml"/>)"
+        R"(</Relationships>)");
+    zip.add("word/styles.xml", stylesXml(R"(<w:docDefaults><w:rPrDefault><w:rPr>)"
+                                         R"(<w:rFonts w:asciiTheme="minorHAnsi" w:hAnsiTheme="minorHAnsi"/>)"
+                                         R"(</w:rPr></w:rPrDefault></w:docDefaults>)"));
+    zip.add(
+        "word/theme/theme1.xml",
+        R"(<a:theme xmlns:a="http://schemas.openxmlformats.org/drawingml/2006/main"><a:themeElements><a:fontScheme>)"
+        R"(<a:majorFont><a:latin typeface="Cambria"/></a:majorFont><a:minorFont><a:latin typeface="Calibri"/></a:minorFont>)"
+        R"(</a:fontScheme></a:themeElements></a:theme>)");
+    const RichDocument doc = DocxReader::readData(zip.finish());
+    ASSERT_EQ(doc.paragraphs.size(), 2u);
+    EXPECT_EQ(doc.paragraphs[0].runs.at(0).style.fontFamily, QString("Calibri"));
+    EXPECT_EQ(doc.paragraphs[1].runs.at(0).style.fontFamily, QString("Cambria"));
 }
 
 TEST(DocxPackage, TheLibreOfficeFixtureReads) {
@@ -264,7 +289,7 @@ TEST(DocxHostileInput, TruncatedOrCorruptedPackagesFailCleanly) {
 }
 
 TEST(DocxHostileInput, MissingPartsAndBadXmlFail) {
-    platform::ZipWriter empty;
+    platform::codecs::ZipWriter empty;
     empty.add("something.txt", "hello");
     EXPECT_THROW(DocxReader::readData(empty.finish()), CodecError);
     EXPECT_THROW(DocxReader::readData(package("<w:document><w:body>")), CodecError);

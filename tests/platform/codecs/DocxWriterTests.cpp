@@ -7,13 +7,13 @@
 
 namespace {
 
-using platform::DocxReader;
-using platform::DocxWriter;
-using platform::ParagraphAlignment;
-using platform::RgbColor;
-using platform::RichDocument;
-using platform::RunStyle;
-using platform::UnderlineStyle;
+using platform::codecs::DocxReader;
+using platform::codecs::DocxWriter;
+using platform::codecs::ParagraphAlignment;
+using platform::codecs::RgbColor;
+using platform::codecs::RichDocument;
+using platform::codecs::RunStyle;
+using platform::codecs::UnderlineStyle;
 
 RichDocument richSample() {
     RichDocument doc;
@@ -58,7 +58,8 @@ TEST(DocxWriter, EmptyDocumentWritesOneEmptyParagraph) {
 }
 
 TEST(DocxWriter, PackageHoldsTheRequiredParts) {
-    const platform::ZipReader zip = platform::ZipReader::openData(DocxWriter::write(richSample()));
+    const platform::codecs::ZipReader zip =
+        platform::codecs::ZipReader::openData(DocxWriter::write(richSample()));
     const auto types = zip.read("[Content_Types].xml", 1 << 20);
     ASSERT_TRUE(types);
     EXPECT_NE(types->find("wordprocessingml.document.main+xml"), std::string::npos);

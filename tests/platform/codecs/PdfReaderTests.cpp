@@ -13,8 +13,8 @@
 namespace {
 
 using platform::CodecError;
-using platform::PdfReader;
-using platform::RichDocument;
+using platform::codecs::PdfReader;
+using platform::codecs::RichDocument;
 
 struct Line {
     QString text;
