@@ -13,8 +13,9 @@ namespace platform::codecs {
 // ends end a paragraph. Throws CodecError for a missing file, a file that is not a Word
 // document, or an encrypted one.
 //
-// libwv keeps global state: calls are serialized inside, so any thread may call, one read at a
-// time.
+// libwv crashes on some damaged files, so it runs in a short-lived child process: a file that
+// kills it, or keeps it busy past a minute, is reported as damaged. Blocks the caller until the
+// child is done; any thread may call.
 class DocReader {
 public:
     static RichDocument readFile(const std::string& path);

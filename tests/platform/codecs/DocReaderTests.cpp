@@ -58,4 +58,11 @@ TEST(DocReader, MissingAndForeignFilesFail) {
     EXPECT_THROW(DocReader::readFile(dir.path().toStdString()), CodecError);
 }
 
+TEST(DocReader, FileThatCrashesTheLibraryIsReportedAsDamaged) {
+    // The LibreOffice fixture with a few bytes overwritten: libwv dies of it.
+    EXPECT_THROW(DocReader::readFile(CW_FIXTURES_DIR "/damaged-word97.doc"), CodecError);
+    // And the next read still works.
+    EXPECT_EQ(DocReader::readFile(CW_FIXTURES_DIR "/script-sample.doc").paragraphs.size(), 4u);
+}
+
 } // namespace
