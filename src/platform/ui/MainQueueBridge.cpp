@@ -16,7 +16,8 @@ void installMainQueueBridge() {
     QPointer<QCoreApplication> app = QCoreApplication::instance();
     dispatch::setMainQueueWakeup([app] {
         if (app) {
-            QMetaObject::invokeMethod(app, [] { dispatch::drainMainQueue(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                app, [] { dispatch::drainMainQueue(); }, Qt::QueuedConnection);
         }
     });
 }

@@ -1,0 +1,97 @@
+// The user-defaults store: registered defaults in memory, the user's values in a JSON file.
+#pragma once
+
+#include "platform/defaults/Value.h"
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// A key-value store of settings with two domains:
+//  - the registration domain: defaults registered at launch, kept in memory only;
+//  - the persistent domain: values the user set, kept in one JSON file
+//    ($XDG_CONFIG_HOME/Cuewright/defaults.json, ~/.config when XDG_CONFIG_HOME is unset,
+//    CUEWRIGHT_DEFAULTS_FILE when that is set).
+// A read looks in the persistent domain first, then in the registration domain.
+//
+// Guarantees:
+//  - Typed reads never fail; they convert as the platform's store does and answer an absent
+//    (or unconvertible) key with false, 0, 0.0 or nullopt.
+//  - Writes land in memory at once and reach the file shortly after on a private serial queue,
+//    several writes in one save. `synchronize` saves at once; the application calls it at quit,
+//    and destroying a store saves what is pending.
+//  - Saving is atomic: a temporary file beside the target is written, fsync'ed and renamed over
+//    it, so the file on disk is always either the previous or the new complete version.
+//  - A file that cannot be parsed is renamed aside ("defaults.json.damaged-<time>") with a log
+//    line, and the store starts from the registered defaults. When it cannot be set aside (or
+//    cannot be read at all) the store keeps working in memory and never writes over it.
+//  - Every method is thread-safe.
+class Defaults {
+public:
+    struct Options {
+        std::filesystem::path file;
+        // How long after a write the save runs, so that a burst of writes is one save.
+        std::chrono::milliseconds saveDelay{200};
+        // Called with the temporary file's path after it was written and synced, just before
+        // the rename; answering false abandons the save there (tests inject failures with it).
+        std::function<bool(const std::filesystem::path& temporaryFile)> beforeRename;
+    };
+
+    explicit Defaults(Options options);
+    ~Defaults();
+    Defaults(const Defaults&) = delete;
+    Defaults& operator=(const Defaults&) = delete;
+
+    // The application's store at defaultFilePath(). Created on first use, lives until exit
+    // (pending writes are saved at exit as well).
+    static Defaults& standard();
+
+    // Where the application's store lives (see the class comment).
+    static std::filesystem::path defaultFilePath();
+
+    const std::filesystem::path& filePath() const;
+
+    // Merges `values` into the registration domain (later registrations replace earlier ones
+    // key by key). Registered values are never written to the file.
+    void registerDefaults(const Dictionary& values);
+
+    // The value the key reads as, from either domain.
+    std::optional<Value> object(std::string_view key) const;
+    // The value the user set, ignoring registered defaults.
+    std::optional<Value> persistentObject(std::string_view key) const;
+
+    // Numbers convert among themselves (integers truncate toward zero, Booleans are 1 or 0);
+    // strings are parsed ("YES"/"true" or a number for Booleans; a leading number otherwise).
+    bool boolForKey(std::string_view key) const;
+    std::int64_t integerForKey(std::string_view key) const;
+    double doubleForKey(std::string_view key) const;
+    float floatForKey(std::string_view key) const;
+    // Strings as they are, numbers in their textual form; other kinds give nullopt.
+    std::optional<std::string> stringForKey(std::string_view key) const;
+    std::optional<Data> dataForKey(std::string_view key) const;
+    std::optional<Array> arrayForKey(std::string_view key) const;
+    std::optional<Dictionary> dictionaryForKey(std::string_view key) const;
+
+    // Stores a value in the persistent domain and schedules a save.
+    void set(std::string_view key, Value value);
+    // Removes the user's value, so the key reads as its registered default again.
+    void removeObject(std::string_view key);
+
+    // Saves pending writes now, on the calling thread. Returns true when the file holds every
+    // write made so far (also when there was nothing to save).
+    bool synchronize();
+
+    struct Impl;
+
+private:
+    std::shared_ptr<Impl> impl_;
+};
+
+} // namespace platform

@@ -1,0 +1,84 @@
+#include "platform/ui/AlertRunner.h"
+
+#include <QMessageBox>
+#include <QPushButton>
+
+#include <vector>
+
+namespace platform {
+
+AlertRunner::~AlertRunner() = default;
+
+static QMessageBox::Icon iconFor(Alert::Style style) {
+    switch (style) {
+    case Alert::Style::warning:
+        return QMessageBox::Warning;
+    case Alert::Style::informational:
+        return QMessageBox::Information;
+    case Alert::Style::critical:
+        return QMessageBox::Critical;
+    }
+    return QMessageBox::Warning;
+}
+
+int MessageBoxAlertRunner::run(const Alert& alert, QWidget* window) {
+    QMessageBox box(window);
+    box.setIcon(iconFor(alert.style));
+    box.setText(alert.messageText);
+    box.setInformativeText(alert.informativeText);
+    box.setWindowModality(window != nullptr ? Qt::WindowModal : Qt::ApplicationModal);
+
+    const QStringList titles = alert.buttons.isEmpty() ? QStringList{QMessageBox::tr("OK")} : alert.buttons;
+    std::vector<QPushButton*> buttons;
+    QPushButton* escape = nullptr;
+    for (const QString& title : titles) {
+        // One role for all keeps them in the caller's order; Return and Escape are set below.
+        QPushButton* button = box.addButton(title, QMessageBox::ActionRole);
+        buttons.push_back(button);
+        if (escape == nullptr && (title == QLatin1String("Cancel") || title == QMessageBox::tr("Cancel"))) {
+            escape = button;
+        }
+    }
+    if (escape == nullptr && buttons.size() == 1) {
+        escape = buttons.front();
+    }
+    box.setDefaultButton(buttons.front());
+    box.setEscapeButton(escape);
+    box.exec();
+
+    for (std::size_t i = 0; i < buttons.size(); ++i) {
+        if (box.clickedButton() == buttons[i]) {
+            return alertFirstButtonReturn + static_cast<int>(i);
+        }
+    }
+    // Only reachable when the box went away without a button (the application quit under it):
+    // answer the escape button, else the first.
+    for (std::size_t i = 0; i < buttons.size(); ++i) {
+        if (buttons[i] == escape) {
+            return alertFirstButtonReturn + static_cast<int>(i);
+        }
+    }
+    return alertFirstButtonReturn;
+}
+
+namespace {
+std::shared_ptr<AlertRunner>& installedRunner() {
+    static std::shared_ptr<AlertRunner> runner;
+    return runner;
+}
+} // namespace
+
+AlertRunner& alertRunner() {
+    if (!installedRunner()) {
+        installedRunner() = std::make_shared<MessageBoxAlertRunner>();
+    }
+    return *installedRunner();
+}
+
+std::shared_ptr<AlertRunner> setAlertRunner(std::shared_ptr<AlertRunner> runner) {
+    auto previous = std::move(installedRunner());
+    installedRunner() = std::move(runner);
+    return previous;
+}
+
+} // namespace platform

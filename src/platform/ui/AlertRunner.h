@@ -1,0 +1,53 @@
+// Modal alerts that wait for a button, behind an interface that tests replace.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class QWidget;
+
+namespace platform {
+
+struct Alert {
+    enum class Style { warning, informational, critical };
+
+    QString messageText;
+    QString informativeText;
+    // In the order shown. The first is the default (Return); one titled "Cancel" answers Escape.
+    QStringList buttons;
+    Style style = Style::warning;
+
+    friend bool operator==(const Alert&, const Alert&) = default;
+};
+
+// Answer codes: the first button answers 1000, the second 1001, and so on.
+constexpr int alertFirstButtonReturn = 1000;
+
+// Runs an alert modally and answers which button was pressed.
+// Main thread only: run() blocks its caller in a nested event loop until a button is pressed.
+class AlertRunner {
+public:
+    virtual ~AlertRunner();
+
+    // Shows the alert modal to `window` (to the whole application when null), waits for a
+    // button and returns alertFirstButtonReturn + its position. An alert without buttons gets
+    // one, "OK".
+    virtual int run(const Alert& alert, QWidget* window) = 0;
+};
+
+// The runner over QMessageBox. The window cannot be closed without pressing a button unless
+// one answers Escape (a "Cancel" button, or the only button).
+class MessageBoxAlertRunner : public AlertRunner {
+public:
+    int run(const Alert& alert, QWidget* window) override;
+};
+
+// The runner the application uses: MessageBoxAlertRunner unless another was installed.
+AlertRunner& alertRunner();
+// Installs the runner alertRunner() returns (tests install a fake); null restores the default.
+// Returns the previous one.
+std::shared_ptr<AlertRunner> setAlertRunner(std::shared_ptr<AlertRunner> runner);
+
+} // namespace platform

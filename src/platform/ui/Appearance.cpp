@@ -1,0 +1,103 @@
+#include "platform/ui/Appearance.h"
+
+#include <QApplication>
+#include <QStyle>
+#include <QWidget>
+
+namespace platform {
+
+UserInterfaceStyle userInterfaceStyle(const QString& text) {
+    if (text == QLatin1String("UserInterfaceStyleLight")) {
+        return UserInterfaceStyle::light;
+    }
+    if (text == QLatin1String("UserInterfaceStyleDark")) {
+        return UserInterfaceStyle::dark;
+    }
+    return UserInterfaceStyle::systemDefault;
+}
+
+QPalette lightPalette() {
+    QPalette p(QColor(236, 236, 236));
+    p.setColor(QPalette::Base, Qt::white);
+    p.setColor(QPalette::AlternateBase, QColor(244, 245, 245));
+    p.setColor(QPalette::Text, Qt::black);
+    p.setColor(QPalette::WindowText, Qt::black);
+    p.setColor(QPalette::ButtonText, Qt::black);
+    p.setColor(QPalette::Highlight, QColor(0, 99, 225));
+    p.setColor(QPalette::HighlightedText, Qt::white);
+    p.setColor(QPalette::Link, QColor(0, 104, 218));
+    p.setColor(QPalette::PlaceholderText, QColor(0, 0, 0, 64));
+    return p;
+}
+
+QPalette darkPalette() {
+    QPalette p(QColor(50, 50, 50), QColor(36, 36, 36));
+    p.setColor(QPalette::Button, QColor(60, 60, 60));
+    p.setColor(QPalette::Base, QColor(30, 30, 30));
+    p.setColor(QPalette::AlternateBase, QColor(40, 40, 40));
+    p.setColor(QPalette::Text, QColor(223, 223, 223));
+    p.setColor(QPalette::WindowText, QColor(223, 223, 223));
+    p.setColor(QPalette::ButtonText, QColor(223, 223, 223));
+    p.setColor(QPalette::BrightText, Qt::white);
+    p.setColor(QPalette::Highlight, QColor(10, 95, 210));
+    p.setColor(QPalette::HighlightedText, Qt::white);
+    p.setColor(QPalette::Link, QColor(65, 156, 255));
+    p.setColor(QPalette::PlaceholderText, QColor(255, 255, 255, 64));
+    p.setColor(QPalette::Disabled, QPalette::Text, QColor(120, 120, 120));
+    p.setColor(QPalette::Disabled, QPalette::WindowText, QColor(120, 120, 120));
+    p.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(120, 120, 120));
+    return p;
+}
+
+bool isDarkMode(const QWidget* widget) {
+    return widget->palette().color(QPalette::Window).lightness() < 128;
+}
+
+Appearance& Appearance::shared() {
+    static auto* instance = new Appearance; // lives as long as the application; never destroyed
+    return *instance;
+}
+
+Appearance::Appearance()
+    : systemPalette_(QApplication::palette()) {}
+
+QPalette Appearance::palette(UserInterfaceStyle style) const {
+    switch (style) {
+    case UserInterfaceStyle::systemDefault:
+        return systemPalette_;
+    case UserInterfaceStyle::light:
+        return lightPalette();
+    case UserInterfaceStyle::dark:
+        return darkPalette();
+    }
+    return systemPalette_;
+}
+
+void Appearance::apply(UserInterfaceStyle style) {
+    if (style == style_) {
+        return;
+    }
+    style_ = style;
+    QApplication::setPalette(palette(style));
+    // Qt hands the new palette to widgets through posted events; deliver them now, so that
+    // whoever asks isDarkMode() right after gets the new answer.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::ApplicationPaletteChange);
+    emit styleChanged(style);
+}
+
+void Appearance::applyToWindow(QWidget* window, UserInterfaceStyle style) {
+    switch (style) {
+    case UserInterfaceStyle::systemDefault:
+        window->setPalette(QPalette());
+        window->setAttribute(Qt::WA_SetPalette, false);
+        break;
+    case UserInterfaceStyle::light:
+        window->setPalette(lightPalette());
+        break;
+    case UserInterfaceStyle::dark:
+        window->setPalette(darkPalette());
+        break;
+    }
+}
+
+} // namespace platform

@@ -1,0 +1,85 @@
+#include "platform/ui/DisplayFullScreen.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <QWidget>
+#include <QWindow>
+
+#include <algorithm>
+
+namespace platform {
+
+QRect fullScreenFrame(const QRect& screenGeometry) {
+    return screenGeometry;
+}
+
+QRect fitFrameIntoArea(const QRect& frame, const QRect& area) {
+    if (area.isEmpty()) {
+        return frame;
+    }
+    QRect fitted = frame;
+    fitted.setWidth(std::min(frame.width(), area.width()));
+    fitted.setHeight(std::min(frame.height(), area.height()));
+    fitted.moveLeft(std::clamp(fitted.left(), area.left(), area.right() - fitted.width() + 1));
+    fitted.moveTop(std::clamp(fitted.top(), area.top(), area.bottom() - fitted.height() + 1));
+    return fitted;
+}
+
+DisplayFullScreen::DisplayFullScreen(QWidget* window)
+    : QObject(window)
+    , window_(window) {
+    connect(qGuiApp, &QGuiApplication::screenRemoved, this, &DisplayFullScreen::screenRemoved);
+}
+
+void DisplayFullScreen::enter(QScreen* screen) {
+    if (!window_ || screen == nullptr) {
+        return;
+    }
+    if (!isFullScreen()) {
+        normalFrame_ = window_->geometry();
+    }
+    screen_ = screen;
+    window_->winId(); // makes the native window, so that it can be told its screen
+    if (QWindow* handle = window_->windowHandle()) {
+        handle->setScreen(screen);
+    }
+    window_->setGeometry(fullScreenFrame(screen->geometry()));
+    window_->showFullScreen();
+}
+
+void DisplayFullScreen::exit() {
+    if (!window_ || !isFullScreen()) {
+        screen_ = nullptr;
+        return;
+    }
+    screen_ = nullptr;
+    window_->showNormal();
+    QScreen* now = window_->screen();
+    const QRect area = now != nullptr ? now->availableGeometry() : QRect();
+    if (normalFrame_.isValid()) {
+        window_->setGeometry(fitFrameIntoArea(normalFrame_, area));
+    }
+}
+
+bool DisplayFullScreen::isFullScreen() const {
+    return window_ && window_->isFullScreen();
+}
+
+void DisplayFullScreen::screenRemoved(QScreen* screen) {
+    if (screen == nullptr || screen != screen_ || !window_) {
+        return;
+    }
+    screen_ = nullptr;
+    window_->showNormal();
+    QScreen* primary = QGuiApplication::primaryScreen();
+    if (primary != nullptr && primary != screen) {
+        if (QWindow* handle = window_->windowHandle()) {
+            handle->setScreen(primary);
+        }
+        window_->setGeometry(fitFrameIntoArea(normalFrame_.isValid() ? normalFrame_ : window_->geometry(),
+                                              primary->availableGeometry()));
+    }
+    emit displayLost();
+}
+
+} // namespace platform

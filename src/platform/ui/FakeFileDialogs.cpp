@@ -1,0 +1,42 @@
+#include "platform/ui/FakeFileDialogs.h"
+
+namespace platform {
+
+QStringList FakeFileDialogs::runOpenPanel(const OpenPanel& panel, QWidget*) {
+    openPanels_.push_back(panel);
+    if (openAnswers_.empty()) {
+        return {};
+    }
+    QStringList paths = std::move(openAnswers_.front());
+    openAnswers_.pop_front();
+    if (!panel.allowsMultipleSelection && paths.size() > 1) {
+        paths = paths.mid(0, 1);
+    }
+    return paths;
+}
+
+std::optional<SaveChoice> FakeFileDialogs::runSavePanel(const SavePanel& panel, QWidget*) {
+    savePanels_.push_back(panel);
+    if (saveAnswers_.empty()) {
+        return std::nullopt;
+    }
+    const SaveAnswer answer = std::move(saveAnswers_.front());
+    saveAnswers_.pop_front();
+    int fileType = panel.selectedFileType;
+    if (answer.fileType && *answer.fileType != fileType) {
+        fileType = *answer.fileType;
+        if (panel.fileTypeChanged) {
+            panel.fileTypeChanged(fileType);
+        }
+    }
+    if (answer.cancelled) {
+        return std::nullopt;
+    }
+    QString path = answer.path;
+    if (fileType >= 0 && static_cast<std::size_t>(fileType) < panel.fileTypes.size()) {
+        path = withExtension(path, panel.fileTypes[static_cast<std::size_t>(fileType)].extensions);
+    }
+    return SaveChoice{path, fileType};
+}
+
+} // namespace platform

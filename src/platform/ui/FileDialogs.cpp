@@ -1,0 +1,105 @@
+#include "platform/ui/FileDialogs.h"
+
+#include <QFileDialog>
+#include <QFileInfo>
+
+namespace platform {
+
+FileDialogs::~FileDialogs() = default;
+
+QString nameFilter(const QString& label, const QStringList& extensions) {
+    if (extensions.isEmpty()) {
+        return label + QStringLiteral(" (*)");
+    }
+    QStringList patterns;
+    for (const QString& extension : extensions) {
+        patterns << QStringLiteral("*.") + extension;
+    }
+    return label + QStringLiteral(" (") + patterns.join(' ') + QStringLiteral(")");
+}
+
+QString withExtension(const QString& path, const QStringList& extensions) {
+    if (extensions.isEmpty() || path.isEmpty()) {
+        return path;
+    }
+    const QString suffix = QFileInfo(path).suffix();
+    if (!suffix.isEmpty() && extensions.contains(suffix, Qt::CaseInsensitive)) {
+        return path;
+    }
+    return path + QStringLiteral(".") + extensions.front();
+}
+
+QStringList QtFileDialogs::runOpenPanel(const OpenPanel& panel, QWidget* window) {
+    QFileDialog dialog(window, panel.title, panel.directory);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(panel.allowsMultipleSelection ? QFileDialog::ExistingFiles
+                                                     : QFileDialog::ExistingFile);
+    if (!panel.allowedExtensions.isEmpty()) {
+        dialog.setNameFilter(nameFilter(QFileDialog::tr("Documents"), panel.allowedExtensions));
+    }
+    if (dialog.exec() != QDialog::Accepted) {
+        return {};
+    }
+    return dialog.selectedFiles();
+}
+
+std::optional<SaveChoice> QtFileDialogs::runSavePanel(const SavePanel& panel, QWidget* window) {
+    QFileDialog dialog(window, panel.title, panel.directory);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    QStringList filters;
+    for (const FileType& type : panel.fileTypes) {
+        filters << nameFilter(type.label, type.extensions);
+    }
+    int chosen = panel.selectedFileType;
+    if (!filters.isEmpty()) {
+        dialog.setNameFilters(filters);
+        if (chosen < 0 || chosen >= filters.size()) {
+            chosen = 0;
+        }
+        dialog.selectNameFilter(filters[chosen]);
+        QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&](const QString& filter) {
+            const auto index = static_cast<int>(filters.indexOf(filter));
+            if (index < 0 || index == chosen) {
+                return;
+            }
+            chosen = index;
+            if (panel.fileTypeChanged) {
+                panel.fileTypeChanged(chosen);
+            }
+        });
+    }
+    if (!panel.nameFieldValue.isEmpty()) {
+        dialog.selectFile(panel.nameFieldValue);
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return std::nullopt;
+    }
+    QString path = dialog.selectedFiles().constFirst();
+    if (!panel.fileTypes.empty()) {
+        path = withExtension(path, panel.fileTypes[static_cast<std::size_t>(chosen)].extensions);
+    }
+    return SaveChoice{path, chosen};
+}
+
+namespace {
+std::shared_ptr<FileDialogs>& installedDialogs() {
+    static std::shared_ptr<FileDialogs> dialogs;
+    return dialogs;
+}
+} // namespace
+
+FileDialogs& fileDialogs() {
+    if (!installedDialogs()) {
+        installedDialogs() = std::make_shared<QtFileDialogs>();
+    }
+    return *installedDialogs();
+}
+
+std::shared_ptr<FileDialogs> setFileDialogs(std::shared_ptr<FileDialogs> dialogs) {
+    auto previous = std::move(installedDialogs());
+    installedDialogs() = std::move(dialogs);
+    return previous;
+}
+
+} // namespace platform

@@ -1,0 +1,87 @@
+// Open and save panels, behind an interface that tests replace.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class QWidget;
+
+namespace platform {
+
+// A kind of file a save panel offers: its label and its extensions (without the dot).
+struct FileType {
+    QString label;
+    QStringList extensions;
+    friend bool operator==(const FileType&, const FileType&) = default;
+};
+
+struct OpenPanel {
+    QString title;
+    // Extensions without the dot; empty allows every file.
+    QStringList allowedExtensions;
+    QString directory;
+    bool allowsMultipleSelection = false;
+    friend bool operator==(const OpenPanel&, const OpenPanel&) = default;
+};
+
+struct SavePanel {
+    QString title;
+    QString nameFieldValue;
+    QString directory;
+    // The choice of file types (a save panel's pop-up); empty allows any name.
+    std::vector<FileType> fileTypes;
+    int selectedFileType = 0;
+    // Called while the panel runs whenever the reader picks another file type.
+    std::function<void(int)> fileTypeChanged;
+
+    friend bool operator==(const SavePanel& a, const SavePanel& b) {
+        return a.title == b.title && a.nameFieldValue == b.nameFieldValue && a.directory == b.directory &&
+               a.fileTypes == b.fileTypes && a.selectedFileType == b.selectedFileType;
+    }
+};
+
+struct SaveChoice {
+    QString path;
+    // The file type chosen last in the panel (index into SavePanel::fileTypes).
+    int fileType = 0;
+    friend bool operator==(const SaveChoice&, const SaveChoice&) = default;
+};
+
+// Runs open and save panels modally. Main thread only; each call blocks its caller until the
+// panel closes.
+class FileDialogs {
+public:
+    virtual ~FileDialogs();
+
+    // The chosen paths; empty when cancelled.
+    virtual QStringList runOpenPanel(const OpenPanel& panel, QWidget* window) = 0;
+    // The chosen path, which carries an extension of the chosen type; nullopt when cancelled.
+    virtual std::optional<SaveChoice> runSavePanel(const SavePanel& panel, QWidget* window) = 0;
+};
+
+// The panels of QFileDialog.
+class QtFileDialogs : public FileDialogs {
+public:
+    QStringList runOpenPanel(const OpenPanel& panel, QWidget* window) override;
+    std::optional<SaveChoice> runSavePanel(const SavePanel& panel, QWidget* window) override;
+};
+
+// "Label (*.a *.b)"; with no extensions every file: "Label (*)".
+QString nameFilter(const QString& label, const QStringList& extensions);
+
+// The path with the first of the extensions appended, unless it already ends in one of them
+// (compared without regard to case). No extensions leave the path as it is.
+QString withExtension(const QString& path, const QStringList& extensions);
+
+// The dialogs the application uses: QtFileDialogs unless others were installed.
+FileDialogs& fileDialogs();
+// Installs the dialogs fileDialogs() returns (tests install a fake); null restores the default.
+// Returns the previous ones.
+std::shared_ptr<FileDialogs> setFileDialogs(std::shared_ptr<FileDialogs> dialogs);
+
+} // namespace platform

@@ -1,0 +1,46 @@
+#include "platform/ui/LiveResizeWatcher.h"
+
+#include <QEvent>
+#include <QTimer>
+#include <QWidget>
+
+namespace platform {
+
+LiveResizeWatcher::LiveResizeWatcher(QWidget* widget, std::chrono::milliseconds quietPeriod)
+    : QObject(widget)
+    , widget_(widget)
+    , timer_(new QTimer(this)) {
+    timer_->setSingleShot(true);
+    timer_->setInterval(quietPeriod);
+    connect(timer_, &QTimer::timeout, this, &LiveResizeWatcher::liveResizeEnded);
+    widget->installEventFilter(this);
+}
+
+std::chrono::milliseconds LiveResizeWatcher::quietPeriod() const {
+    return timer_->intervalAsDuration();
+}
+
+void LiveResizeWatcher::setQuietPeriod(std::chrono::milliseconds period) {
+    timer_->setInterval(period);
+}
+
+bool LiveResizeWatcher::isResizing() const {
+    return timer_->isActive();
+}
+
+void LiveResizeWatcher::finishNow() {
+    if (!timer_->isActive()) {
+        return;
+    }
+    timer_->stop();
+    emit liveResizeEnded();
+}
+
+bool LiveResizeWatcher::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == widget_ && event->type() == QEvent::Resize && widget_->isVisible()) {
+        timer_->start();
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+} // namespace platform

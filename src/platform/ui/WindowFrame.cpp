@@ -1,0 +1,36 @@
+#include "platform/ui/WindowFrame.h"
+
+#include <QRegularExpression>
+
+#include <array>
+#include <cmath>
+
+namespace platform {
+
+static QString number(double value) {
+    return QString::number(value, 'g', 17);
+}
+
+QString frameToString(const QRectF& frame) {
+    return QStringLiteral("{{%1, %2}, {%3, %4}}")
+        .arg(number(frame.x()), number(frame.y()), number(frame.width()), number(frame.height()));
+}
+
+QRectF frameFromString(const QString& text) {
+    static const QRegularExpression numberPattern(QStringLiteral(R"([-+]?(\d+\.?\d*|\.\d+)([eE][-+]?\d+)?)"));
+    std::array<double, 4> values{};
+    std::size_t count = 0;
+    auto matches = numberPattern.globalMatch(text);
+    while (matches.hasNext() && count < values.size()) {
+        values[count++] = matches.next().captured(0).toDouble();
+    }
+    return {values[0], values[1], values[2], values[3]};
+}
+
+bool isUsableFrame(const QRectF& frame) {
+    const bool finite = std::isfinite(frame.x()) && std::isfinite(frame.y()) &&
+                        std::isfinite(frame.width()) && std::isfinite(frame.height());
+    return finite && frame.width() > 0 && frame.height() > 0;
+}
+
+} // namespace platform

@@ -1,0 +1,423 @@
+// The defaults store: typed reads, domains, persistence, damaged files, atomic and concurrent saves.
+#include "platform/defaults/Defaults.h"
+
+#include "base/Log.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <fstream>
+#include <limits>
+#include <mutex>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+using namespace std::chrono_literals;
+using platform::Array;
+using platform::Data;
+using platform::Defaults;
+using platform::Dictionary;
+using platform::Value;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string readFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void writeFile(const fs::path& p, const std::string& text) {
+    std::ofstream out(p, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+std::vector<fs::path> filesIn(const fs::path& dir) {
+    std::vector<fs::path> files;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        files.push_back(entry.path());
+    }
+    return files;
+}
+
+// Captures log lines for the life of the object.
+class LogCapture {
+public:
+    LogCapture() {
+        previous_ = base::setLogSink([this](std::string_view line) {
+            std::lock_guard lock(mutex_);
+            lines_.emplace_back(line);
+        });
+    }
+    ~LogCapture() { base::setLogSink(previous_); }
+    std::vector<std::string> lines() {
+        std::lock_guard lock(mutex_);
+        return lines_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<std::string> lines_;
+    base::LogSink previous_;
+};
+
+Defaults::Options optionsFor(const fs::path& file, std::chrono::milliseconds delay = 10s) {
+    Defaults::Options o;
+    o.file = file;
+    o.saveDelay = delay;
+    return o;
+}
+
+} // namespace
+
+// --- reads --------------------------------------------------------------------------------
+
+TEST(DefaultsReads, AbsentKeysAnswerAsThePlatformDoes) {
+    testsupport::TempDir dir;
+    Defaults d(optionsFor(dir / "defaults.json"));
+    EXPECT_FALSE(d.boolForKey("missing"));
+    EXPECT_EQ(d.integerForKey("missing"), 0);
+    EXPECT_EQ(d.doubleForKey("missing"), 0.0);
+    EXPECT_EQ(d.floatForKey("missing"), 0.0f);
+    EXPECT_FALSE(d.stringForKey("missing"));
+    EXPECT_FALSE(d.dataForKey("missing"));
+    EXPECT_FALSE(d.arrayForKey("missing"));
+    EXPECT_FALSE(d.dictionaryForKey("missing"));
+    EXPECT_FALSE(d.object("missing"));
+}
+
+TEST(DefaultsReads, NumbersAndStringsConvertLikeThePlatform) {
+    testsupport::TempDir dir;
+    Defaults d(optionsFor(dir / "defaults.json"));
+    d.set("double", 3.9);
+    d.set("negative", -3.9);
+    d.set("int", 7);
+    d.set("yes", "YES");
+    d.set("no", "no");
+    d.set("numeric", "12.5abc");
+    d.set("flag", true);
+    d.set("data", Data{1, 2});
+    d.set("huge", std::numeric_limits<std::int64_t>::max());
+    d.set("nan", std::numeric_limits<double>::quiet_NaN());
+
+    EXPECT_EQ(d.integerForKey("double"), 3);
+    EXPECT_EQ(d.integerForKey("negative"), -3);
+    EXPECT_EQ(d.doubleForKey("int"), 7.0);
+    EXPECT_TRUE(d.boolForKey("yes"));
+    EXPECT_FALSE(d.boolForKey("no"));
+    EXPECT_EQ(d.doubleForKey("numeric"), 12.5);
+    EXPECT_EQ(d.integerForKey("numeric"), 12);
+    EXPECT_EQ(d.integerForKey("flag"), 1);
+    EXPECT_EQ(d.stringForKey("int"), "7");
+    EXPECT_EQ(d.stringForKey("double"), "3.9");
+    EXPECT_FALSE(d.stringForKey("data")) << "bytes have no string form";
+    EXPECT_FALSE(d.dataForKey("yes")) << "a string is not data";
+    EXPECT_EQ(d.integerForKey("data"), 0);
+    EXPECT_EQ(d.integerForKey("huge"), std::numeric_limits<std::int64_t>::max()) << "no trip through double";
+    EXPECT_EQ(d.integerForKey("nan"), 0);
+}
+
+TEST(DefaultsReads, UserValuesHideRegisteredOnesUntilRemoved) {
+    testsupport::TempDir dir;
+    Defaults d(optionsFor(dir / "defaults.json"));
+    d.registerDefaults({{"speed", 31.0}, {"name", "host"}});
+    EXPECT_EQ(d.doubleForKey("speed"), 31.0);
+    d.set("speed", 50.0);
+    EXPECT_EQ(d.doubleForKey("speed"), 50.0);
+    EXPECT_EQ(d.persistentObject("speed"), Value(50.0));
+    EXPECT_FALSE(d.persistentObject("name"));
+    d.removeObject("speed");
+    EXPECT_EQ(d.doubleForKey("speed"), 31.0);
+    d.registerDefaults({{"speed", 40.0}});
+    EXPECT_EQ(d.doubleForKey("speed"), 40.0) << "a later registration replaces the key";
+    EXPECT_EQ(d.stringForKey("name"), "host") << "and keeps the others";
+}
+
+// --- persistence --------------------------------------------------------------------------
+
+TEST(DefaultsFile, EveryKindComesBackAsTheSameKind) {
+    testsupport::TempDir dir;
+    const auto file = dir / "defaults.json";
+    Data allBytes;
+    for (int i = 0; i < 256; ++i) {
+        allBytes.push_back(static_cast<std::uint8_t>(i));
+    }
+    const Dictionary nested{{"@data", "looks like a tag"}};
+    const Dictionary values{
+        {"bool", true},
+        {"int", std::int64_t{-9007199254740993}},
+        {"double", 31.0},
+        {"tiny", 0.1},
+        {"float", 0.65f},
+        {"string", "Grüße \"quoted\"\n"},
+        {"data", allBytes},
+        {"empty data", Data{}},
+        {"array", Array{1, 2.5, "three", Array{}, Dictionary{}}},
+        {"dict", Dictionary{{"inner", Dictionary{{"x", 1.0f}}}, {"tagged", nested}}},
+        {"tagged", nested},
+        {"inf", std::numeric_limits<double>::infinity()},
+        {"floatInf", -std::numeric_limits<float>::infinity()},
+    };
+    {
+        Defaults d(optionsFor(file));
+        for (const auto& [key, value] : values) {
+            d.set(key, value);
+        }
+        ASSERT_TRUE(d.synchronize());
+    }
+    EXPECT_NE(readFile(file).find("31.0"), std::string::npos) << "a double is written as a double";
+    Defaults reread(optionsFor(file));
+    for (const auto& [key, value] : values) {
+        auto back = reread.persistentObject(key);
+        ASSERT_TRUE(back) << key;
+        EXPECT_EQ(*back, value) << key;
+    }
+    ASSERT_TRUE(reread.object("double"));
+    EXPECT_EQ(reread.object("double")->type(), Value::Type::real);
+    EXPECT_EQ(reread.floatForKey("float"), 0.65f);
+    EXPECT_EQ(reread.doubleForKey("tiny"), 0.1);
+}
+
+TEST(DefaultsFile, RegisteredDefaultsAreNeverWritten) {
+    testsupport::TempDir dir;
+    const auto file = dir / "defaults.json";
+    {
+        Defaults d(optionsFor(file));
+        d.registerDefaults({{"registered", 1}});
+        d.set("set", 2);
+    }
+    Defaults reread(optionsFor(file));
+    EXPECT_FALSE(reread.object("registered"));
+    EXPECT_EQ(reread.integerForKey("set"), 2);
+}
+
+TEST(DefaultsFile, ABurstOfWritesIsOneSave) {
+    testsupport::TempDir dir;
+    auto options = optionsFor(dir / "defaults.json", 1h);
+    std::atomic<int> saves{0};
+    options.beforeRename = [&](const fs::path&) {
+        ++saves;
+        return true;
+    };
+    Defaults d(options);
+    for (int i = 0; i < 100; ++i) {
+        d.set("counter", i);
+    }
+    EXPECT_EQ(saves.load(), 0) << "nothing is written before the delay";
+    ASSERT_TRUE(d.synchronize());
+    EXPECT_EQ(saves.load(), 1);
+    ASSERT_TRUE(d.synchronize());
+    EXPECT_EQ(saves.load(), 1) << "nothing left to save";
+    d.set("counter", 99);
+    EXPECT_TRUE(d.synchronize());
+    EXPECT_EQ(saves.load(), 1) << "writing the same value changes nothing";
+}
+
+TEST(DefaultsFile, PendingWritesReachTheFileWithoutSynchronize) {
+    testsupport::TempDir dir;
+    const auto file = dir / "sub" / "defaults.json";
+    Defaults d(optionsFor(file, 1ms));
+    d.set("key", "value");
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!fs::exists(file) && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(1ms);
+    }
+    ASSERT_TRUE(fs::exists(file)) << "the folder is created and the save runs by itself";
+    Defaults reread(optionsFor(file));
+    EXPECT_EQ(reread.stringForKey("key"), "value");
+}
+
+TEST(DefaultsFile, DestroyingTheStoreSavesWhatIsPending) {
+    testsupport::TempDir dir;
+    const auto file = dir / "defaults.json";
+    { Defaults(optionsFor(file, 1h)).set("late", 5); }
+    Defaults reread(optionsFor(file));
+    EXPECT_EQ(reread.integerForKey("late"), 5);
+}
+
+// --- damage and interrupted saves ---------------------------------------------------------
+
+class DamagedFile : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(DamagedFile, IsSetAsideLoggedAndTheStoreStartsFromTheDefaults) {
+    testsupport::TempDir dir;
+    const auto file = dir / "defaults.json";
+    writeFile(file, GetParam());
+    LogCapture log;
+    {
+        Defaults d(optionsFor(file));
+        d.registerDefaults({{"speed", 31.0}});
+        EXPECT_EQ(d.doubleForKey("speed"), 31.0);
+        EXPECT_FALSE(fs::exists(file));
+        d.set("after", true);
+        ASSERT_TRUE(d.synchronize());
+    }
+    std::vector<fs::path> aside;
+    for (const auto& p : filesIn(dir.path())) {
+        if (p.filename().string().starts_with("defaults.json.damaged-")) {
+            aside.push_back(p);
+        }
+    }
+    ASSERT_EQ(aside.size(), 1u);
+    EXPECT_EQ(readFile(aside[0]), GetParam()) << "the user's file is kept as it was";
+    const auto lines = log.lines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("damaged"), std::string::npos);
+    EXPECT_NE(lines[0].find(aside[0].string()), std::string::npos) << "the line says where it went";
+    Defaults reread(optionsFor(file));
+    EXPECT_TRUE(reread.boolForKey("after")) << "the new file is sound";
+}
+
+INSTANTIATE_TEST_SUITE_P(Defaults, DamagedFile,
+                         ::testing::Values(std::string("{\"speed\": 31.0,"), std::string(""),
+                                           std::string("[1, 2, 3]"), std::string("{\"x\": null}"),
+                                           std::string("{\"d\": {\"@data\": \"not base64!\"}}"),
+                                           std::string("{\"d\": {\"@unknown\": 1}}"),
+                                           std::string("\xff\xfe garbage"),
+                                           std::string(100000, '[') + std::string(100000, ']')));
+
+TEST(DefaultsDamage, ASecondDamagedFileDoesNotReplaceTheFirstOneSetAside) {
+    testsupport::TempDir dir;
+    const auto file = dir / "defaults.json";
+    LogCapture log;
+    writeFile(file, "first");
+    { Defaults d(optionsFor(file)); }
+    writeFile(file, "second");
+    { Defaults d(optionsFor(file)); }
+    std::vector<std::string> contents;
+    for (const auto& p : filesIn(dir.path())) {
+        contents.push_back(readFile(p));
+    }
+    std::sort(contents.begin(), contents.end());
+    EXPECT_EQ(contents, (std::vector<std::string>{"first", "second"}));
+}
+
+TEST(DefaultsDamage, AFileThatCannotBeReadIsNeverReplaced) {
+    testsupport::TempDir dir;
+    const auto file = dir / "defaults.json";
+    fs::create_directories(file / "child"); // a folder where the file should be: unreadable as a file
+    LogCapture log;
+    Defaults d(optionsFor(file));
+    d.set("key", 1);
+    EXPECT_EQ(d.integerForKey("key"), 1) << "the store keeps working in memory";
+    EXPECT_FALSE(d.synchronize()) << "and says the value is not on disk";
+    EXPECT_TRUE(fs::is_directory(file / "child"));
+    EXPECT_FALSE(log.lines().empty());
+}
+
+TEST(DefaultsFile, ALinkedSettingsFileStaysALink) {
+    testsupport::TempDir dir;
+    const auto real = dir / "dotfiles-defaults.json";
+    const auto link = dir / "defaults.json";
+    writeFile(real, "{\"a\": 1}");
+    fs::create_symlink(real, link);
+    {
+        Defaults d(optionsFor(link));
+        EXPECT_EQ(d.integerForKey("a"), 1);
+        d.set("a", 2);
+        ASSERT_TRUE(d.synchronize());
+    }
+    EXPECT_TRUE(fs::is_symlink(link));
+    Defaults reread(optionsFor(real));
+    EXPECT_EQ(reread.integerForKey("a"), 2);
+}
+
+TEST(DefaultsAtomicity, ASaveInterruptedBeforeTheRenameLeavesThePreviousFileIntact) {
+    testsupport::TempDir dir;
+    const auto file = dir / "defaults.json";
+    {
+        Defaults d(optionsFor(file));
+        d.set("speed", 31.0);
+        ASSERT_TRUE(d.synchronize());
+    }
+    const std::string before = readFile(file);
+
+    bool interrupt = true;
+    std::string temporaryContents;
+    auto options = optionsFor(file);
+    options.beforeRename = [&](const fs::path& temporary) {
+        temporaryContents = readFile(temporary);
+        return !interrupt;
+    };
+    LogCapture log;
+    Defaults d(options);
+    d.set("speed", 45.0);
+    d.set("other", "x");
+    EXPECT_FALSE(d.synchronize());
+    EXPECT_NE(temporaryContents.find("45.0"), std::string::npos) << "the new version was complete";
+    EXPECT_EQ(readFile(file), before);
+    EXPECT_EQ(filesIn(dir.path()).size(), 1u) << "no temporary file is left behind";
+    EXPECT_EQ(d.doubleForKey("speed"), 45.0);
+
+    interrupt = false;
+    EXPECT_TRUE(d.synchronize()) << "the next save writes what the failed one could not";
+    Defaults reread(optionsFor(file));
+    EXPECT_EQ(reread.doubleForKey("speed"), 45.0);
+    EXPECT_EQ(reread.stringForKey("other"), "x");
+}
+
+// --- threads ------------------------------------------------------------------------------
+
+TEST(DefaultsThreads, ConcurrentWritersAndReadersLoseNothing) {
+    testsupport::TempDir dir;
+    const auto file = dir / "defaults.json";
+    constexpr int kThreads = 8;
+    constexpr int kKeys = 200;
+    {
+        Defaults d(optionsFor(file, 0ms)); // saves run all the time, beside the writes
+        d.registerDefaults({{"shared", -1}});
+        std::vector<std::thread> threads;
+        for (int t = 0; t < kThreads; ++t) {
+            threads.emplace_back([&d, t] {
+                for (int k = 0; k < kKeys; ++k) {
+                    d.set("t" + std::to_string(t) + "k" + std::to_string(k), t * 1000 + k);
+                    d.set("shared", t);
+                    (void)d.integerForKey("shared");
+                    if (k % 50 == 0) {
+                        d.synchronize();
+                    }
+                }
+            });
+        }
+        for (auto& th : threads) {
+            th.join();
+        }
+        ASSERT_TRUE(d.synchronize());
+        const auto last = d.integerForKey("shared");
+        Defaults reread(optionsFor(file));
+        EXPECT_EQ(reread.integerForKey("shared"), last) << "the last write is the one on disk";
+    }
+    Defaults reread(optionsFor(file));
+    for (int t = 0; t < kThreads; ++t) {
+        for (int k = 0; k < kKeys; ++k) {
+            ASSERT_EQ(reread.integerForKey("t" + std::to_string(t) + "k" + std::to_string(k)), t * 1000 + k);
+        }
+    }
+}
+
+// --- where the file lives -----------------------------------------------------------------
+
+TEST(DefaultsPath, EnvironmentChoosesTheFile) {
+    const char* keepFile = std::getenv("CUEWRIGHT_DEFAULTS_FILE");
+    const char* keepXdg = std::getenv("XDG_CONFIG_HOME");
+    const std::string savedFile = keepFile ? keepFile : "";
+    const std::string savedXdg = keepXdg ? keepXdg : "";
+
+    setenv("CUEWRIGHT_DEFAULTS_FILE", "/somewhere/settings.json", 1);
+    EXPECT_EQ(Defaults::defaultFilePath(), fs::path("/somewhere/settings.json"));
+    unsetenv("CUEWRIGHT_DEFAULTS_FILE");
+    setenv("XDG_CONFIG_HOME", "/xdg", 1);
+    EXPECT_EQ(Defaults::defaultFilePath(), fs::path("/xdg/Cuewright/defaults.json"));
+    setenv("XDG_CONFIG_HOME", "relative", 1);
+    EXPECT_EQ(Defaults::defaultFilePath().filename(), "defaults.json");
+    EXPECT_EQ(Defaults::defaultFilePath().parent_path().parent_path().filename(), ".config")
+        << "a relative XDG_CONFIG_HOME is ignored";
+
+    keepFile ? setenv("CUEWRIGHT_DEFAULTS_FILE", savedFile.c_str(), 1) : unsetenv("CUEWRIGHT_DEFAULTS_FILE");
+    keepXdg ? setenv("XDG_CONFIG_HOME", savedXdg.c_str(), 1) : unsetenv("XDG_CONFIG_HOME");
+}

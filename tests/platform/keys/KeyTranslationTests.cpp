@@ -1,0 +1,298 @@
+#include "platform/keys/KeyTranslation.h"
+
+#include <gtest/gtest.h>
+
+#include <QKeyEvent>
+
+#include <linux/input-event-codes.h>
+
+namespace platform {
+namespace {
+
+namespace kc = keycode;
+namespace mod = modifier;
+
+// X11 keycodes are evdev codes + 8.
+constexpr std::uint32_t x11(std::uint32_t evdev) {
+    return evdev + 8;
+}
+
+constexpr std::uint32_t x11Shift = 1, x11Lock = 2, x11Control = 4, x11Alt = 8, x11NumLock = 16, x11Super = 64;
+
+QKeyEvent nativeEvent(QEvent::Type type, int qtKey, Qt::KeyboardModifiers modifiers, std::uint32_t evdev,
+                      std::uint32_t nativeModifiers = 0, const QString& text = {}, bool autoRepeat = false) {
+    return QKeyEvent(type, qtKey, modifiers, x11(evdev), 0, nativeModifiers, text, autoRepeat);
+}
+
+QKeyEvent qtOnlyEvent(QEvent::Type type, int qtKey, Qt::KeyboardModifiers modifiers = Qt::NoModifier,
+                      const QString& text = {}, bool autoRepeat = false) {
+    return QKeyEvent(type, qtKey, modifiers, text, autoRepeat);
+}
+
+struct CodeCase {
+    std::uint32_t evdev;
+    int qtKey;
+    kc::KeyCode code;
+    ModifierFlags kind;
+};
+
+// Keys the prompter and the bindings compare, with the flags the other platform gives them.
+const CodeCase codeCases[] = {
+    {KEY_A, Qt::Key_A, 0x00, 0},
+    {KEY_S, Qt::Key_S, 0x01, 0},
+    {KEY_B, Qt::Key_B, 0x0B, 0},
+    {KEY_W, Qt::Key_W, 0x0D, 0},
+    {KEY_U, Qt::Key_U, 0x20, 0},
+    {KEY_J, Qt::Key_J, 0x26, 0},
+    {KEY_Z, Qt::Key_Z, 0x06, 0},
+    {KEY_1, Qt::Key_1, 0x12, 0},
+    {KEY_5, Qt::Key_5, 0x17, 0},
+    {KEY_0, Qt::Key_0, 0x1D, 0},
+    {KEY_SPACE, Qt::Key_Space, 0x31, 0},
+    {KEY_BACKSPACE, Qt::Key_Backspace, 0x33, 0},
+    {KEY_ENTER, Qt::Key_Return, 0x24, 0},
+    {KEY_TAB, Qt::Key_Tab, 0x30, 0},
+    {KEY_ESC, Qt::Key_Escape, 0x35, 0},
+    {KEY_LEFT, Qt::Key_Left, 0x7B, mod::numericPad | mod::function},
+    {KEY_RIGHT, Qt::Key_Right, 0x7C, mod::numericPad | mod::function},
+    {KEY_DOWN, Qt::Key_Down, 0x7D, mod::numericPad | mod::function},
+    {KEY_UP, Qt::Key_Up, 0x7E, mod::numericPad | mod::function},
+    {KEY_F1, Qt::Key_F1, 0x7A, mod::function},
+    {KEY_F5, Qt::Key_F5, 0x60, mod::function},
+    {KEY_F12, Qt::Key_F12, 0x6F, mod::function},
+    {KEY_PAGEUP, Qt::Key_PageUp, 0x74, mod::function},
+    {KEY_PAGEDOWN, Qt::Key_PageDown, 0x79, mod::function},
+    {KEY_HOME, Qt::Key_Home, 0x73, mod::function},
+    {KEY_END, Qt::Key_End, 0x77, mod::function},
+    {KEY_DELETE, Qt::Key_Delete, 0x75, mod::function},
+};
+
+TEST(KeyTranslationFromScanCode, PlainKeysGiveCodeKindFlagsAndTheOrdinaryLowBit) {
+    for (const auto& c : codeCases) {
+        SCOPED_TRACE(c.evdev);
+        const auto event = translateKeyEvent(nativeEvent(QEvent::KeyPress, c.qtKey, Qt::NoModifier, c.evdev));
+        ASSERT_TRUE(event);
+        EXPECT_EQ(event->type, KeyEvent::Type::keyDown);
+        EXPECT_EQ(event->keyCode, c.code);
+        EXPECT_EQ(event->modifierFlags, c.kind | mod::nonCoalesced);
+    }
+}
+
+TEST(KeyTranslationFromScanCode, ExactFlagsThatFixedAndPresenterKeysCompare) {
+    auto flags = [](std::uint32_t evdev, int key) {
+        return translateKeyEvent(nativeEvent(QEvent::KeyPress, key, Qt::NoModifier, evdev))->modifierFlags;
+    };
+    EXPECT_EQ(flags(KEY_SPACE, Qt::Key_Space), 0x100u);
+    EXPECT_EQ(flags(KEY_F5, Qt::Key_F5), 0x800100u);
+    EXPECT_EQ(flags(KEY_PAGEDOWN, Qt::Key_PageDown), 0x800100u);
+    EXPECT_EQ(flags(KEY_UP, Qt::Key_Up), 0xA00100u);
+    EXPECT_EQ(flags(KEY_DOWN, Qt::Key_Down), 0xA00100u);
+}
+
+TEST(KeyTranslationFromScanCode, ScanCodeWinsOverQtKey) {
+    // A French layout types 'q' on the key where US has 'a': the binding stays on the position.
+    const auto event =
+        translateKeyEvent(nativeEvent(QEvent::KeyPress, Qt::Key_Q, Qt::NoModifier, KEY_A, 0, "q"));
+    ASSERT_TRUE(event);
+    EXPECT_EQ(event->keyCode, kc::a);
+    EXPECT_EQ(event->characters, "q");
+}
+
+TEST(KeyTranslationFromScanCode, KeypadDigitsCarryTheNumericPadBit) {
+    const std::pair<std::uint32_t, kc::KeyCode> keypad[] = {
+        {KEY_KP0, kc::keypad0},         {KEY_KP1, kc::keypad1},       {KEY_KP5, kc::keypad5},
+        {KEY_KP7, kc::keypad7},         {KEY_KP8, kc::keypad8},       {KEY_KP9, kc::keypad9},
+        {KEY_KPENTER, kc::keypadEnter}, {KEY_KPPLUS, kc::keypadPlus}, {KEY_KPDOT, kc::keypadDecimal}};
+    for (const auto& [evdev, code] : keypad) {
+        SCOPED_TRACE(evdev);
+        const auto event = translateKeyEvent(
+            nativeEvent(QEvent::KeyPress, Qt::Key_1, Qt::KeypadModifier, evdev, x11NumLock));
+        ASSERT_TRUE(event);
+        EXPECT_EQ(event->keyCode, code);
+        EXPECT_EQ(event->modifierFlags, mod::numericPad | mod::nonCoalesced);
+    }
+    EXPECT_EQ(
+        translateKeyEvent(nativeEvent(QEvent::KeyPress, Qt::Key_1, Qt::KeypadModifier, KEY_KP1))->characters,
+        "1");
+}
+
+TEST(KeyTranslationModifiers, EachQtModifierMapsToItsFlag) {
+    const std::pair<Qt::KeyboardModifier, ModifierFlags> cases[] = {
+        {Qt::ControlModifier, mod::command},
+        {Qt::AltModifier, mod::option},
+        {Qt::MetaModifier, mod::control},
+        {Qt::ShiftModifier, mod::shift},
+    };
+    for (const auto& [qt, flag] : cases) {
+        SCOPED_TRACE(flag);
+        for (const auto& c : codeCases) {
+            const auto event = translateKeyEvent(nativeEvent(QEvent::KeyPress, c.qtKey, qt, c.evdev));
+            ASSERT_TRUE(event);
+            EXPECT_EQ(event->keyCode, c.code);
+            EXPECT_EQ(event->modifierFlags, flag | c.kind | mod::nonCoalesced);
+        }
+    }
+}
+
+TEST(KeyTranslationModifiers, AllTogether) {
+    const auto event = translateKeyEvent(
+        nativeEvent(QEvent::KeyPress, Qt::Key_W,
+                    Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier | Qt::ShiftModifier, KEY_W));
+    EXPECT_EQ(event->modifierFlags,
+              mod::command | mod::option | mod::control | mod::shift | mod::nonCoalesced);
+}
+
+TEST(KeyTranslationModifiers, CapsLockComesFromNativeModifiers) {
+    auto event = translateKeyEvent(
+        nativeEvent(QEvent::KeyPress, Qt::Key_A, Qt::ControlModifier, KEY_A, x11Lock | x11Control, "\x01"));
+    ASSERT_TRUE(event);
+    EXPECT_EQ(event->modifierFlags, mod::command | mod::capsLock | mod::nonCoalesced);
+    // Command leaves the typed character, not Ctrl's control character.
+    EXPECT_EQ(event->characters, "A");
+    EXPECT_EQ(event->charactersIgnoringModifiers, "a");
+
+    // Without a native event there is nothing to read caps lock from.
+    event = translateKeyEvent(qtOnlyEvent(QEvent::KeyPress, Qt::Key_A, Qt::ControlModifier));
+    EXPECT_EQ(event->modifierFlags, mod::command | mod::nonCoalesced);
+}
+
+TEST(KeyTranslationModifiers, ShiftedCharacters) {
+    const auto event = translateKeyEvent(
+        nativeEvent(QEvent::KeyPress, Qt::Key_Exclam, Qt::ShiftModifier, KEY_1, x11Shift, "!"));
+    EXPECT_EQ(event->keyCode, kc::digit1);
+    EXPECT_EQ(event->characters, "!");
+    EXPECT_EQ(event->charactersIgnoringModifiers, "!");
+}
+
+TEST(KeyTranslationModifiers, ModifierKeysBecomeFlagsChanged) {
+    auto down =
+        translateKeyEvent(nativeEvent(QEvent::KeyPress, Qt::Key_Control, Qt::NoModifier, KEY_LEFTCTRL));
+    ASSERT_TRUE(down);
+    EXPECT_EQ(down->type, KeyEvent::Type::flagsChanged);
+    EXPECT_EQ(down->keyCode, kc::command);
+    EXPECT_EQ(down->deviceIndependentModifierFlags(), mod::command);
+
+    auto up = translateKeyEvent(
+        nativeEvent(QEvent::KeyRelease, Qt::Key_Control, Qt::ControlModifier, KEY_LEFTCTRL, x11Control));
+    ASSERT_TRUE(up);
+    EXPECT_EQ(up->type, KeyEvent::Type::flagsChanged);
+    EXPECT_EQ(up->deviceIndependentModifierFlags(), 0u);
+
+    auto super =
+        translateKeyEvent(nativeEvent(QEvent::KeyPress, Qt::Key_Super_L, Qt::NoModifier, KEY_LEFTMETA));
+    EXPECT_EQ(super->keyCode, kc::control);
+    EXPECT_EQ(super->deviceIndependentModifierFlags(), mod::control);
+}
+
+TEST(KeyTranslationRepeat, AutoRepeatReleasesAreDroppedPressesMarked) {
+    EXPECT_FALSE(
+        translateKeyEvent(nativeEvent(QEvent::KeyRelease, Qt::Key_W, Qt::NoModifier, KEY_W, 0, "w", true)));
+    const auto press =
+        translateKeyEvent(nativeEvent(QEvent::KeyPress, Qt::Key_W, Qt::NoModifier, KEY_W, 0, "w", true));
+    ASSERT_TRUE(press);
+    EXPECT_TRUE(press->isARepeat);
+    const auto release = translateKeyEvent(nativeEvent(QEvent::KeyRelease, Qt::Key_W, Qt::NoModifier, KEY_W));
+    ASSERT_TRUE(release);
+    EXPECT_EQ(release->type, KeyEvent::Type::keyUp);
+    EXPECT_FALSE(release->isARepeat);
+}
+
+TEST(KeyTranslationFromQtKey, WithoutScanCodeTheQtKeyDecides) {
+    for (const auto& c : codeCases) {
+        SCOPED_TRACE(c.qtKey);
+        const auto event = translateKeyEvent(qtOnlyEvent(QEvent::KeyRelease, c.qtKey, Qt::ShiftModifier));
+        ASSERT_TRUE(event);
+        EXPECT_EQ(event->type, KeyEvent::Type::keyUp);
+        EXPECT_EQ(event->keyCode, c.code);
+        EXPECT_EQ(event->modifierFlags, mod::shift | c.kind | mod::nonCoalesced);
+    }
+}
+
+TEST(KeyTranslationFromQtKey, KeypadModifierPicksKeypadCodes) {
+    EXPECT_EQ(translateKeyEvent(qtOnlyEvent(QEvent::KeyPress, Qt::Key_3, Qt::KeypadModifier))->keyCode,
+              kc::keypad3);
+    EXPECT_EQ(translateKeyEvent(qtOnlyEvent(QEvent::KeyPress, Qt::Key_3))->keyCode, kc::digit3);
+    // Num Lock off: the keypad's 8 reports Up.
+    const auto up = translateKeyEvent(qtOnlyEvent(QEvent::KeyPress, Qt::Key_Up, Qt::KeypadModifier));
+    EXPECT_EQ(up->keyCode, kc::keypad8);
+    EXPECT_EQ(up->modifierFlags, mod::numericPad | mod::nonCoalesced);
+    EXPECT_EQ(translateKeyEvent(qtOnlyEvent(QEvent::KeyPress, Qt::Key_Enter, Qt::KeypadModifier))->keyCode,
+              kc::keypadEnter);
+}
+
+TEST(KeyTranslationFromQtKey, UnknownKeysAndOtherEventTypesGiveNothing) {
+    EXPECT_FALSE(translateKeyEvent(qtOnlyEvent(QEvent::KeyPress, Qt::Key_LaunchMail)));
+    EXPECT_FALSE(translateKeyEvent(qtOnlyEvent(QEvent::ShortcutOverride, Qt::Key_A)));
+    // A scan code we do not know falls back to the Qt key.
+    const auto event =
+        translateKeyEvent(QKeyEvent(QEvent::KeyPress, Qt::Key_B, Qt::NoModifier, 255 + 8, 0, 0));
+    ASSERT_TRUE(event);
+    EXPECT_EQ(event->keyCode, kc::b);
+}
+
+TEST(KeyTranslationCharacters, FunctionKeysUseThePrivateUseCharacters) {
+    const auto up = translateKeyEvent(nativeEvent(QEvent::KeyPress, Qt::Key_Up, Qt::NoModifier, KEY_UP));
+    EXPECT_EQ(up->characters, "\uF700");
+    const auto f5 = translateKeyEvent(nativeEvent(QEvent::KeyPress, Qt::Key_F5, Qt::NoModifier, KEY_F5));
+    EXPECT_EQ(f5->charactersIgnoringModifiers, "\uF708");
+    const auto back = translateKeyEvent(
+        nativeEvent(QEvent::KeyPress, Qt::Key_Backspace, Qt::NoModifier, KEY_BACKSPACE, 0, "\b"));
+    EXPECT_EQ(back->characters, "\x7F");
+    const auto space =
+        translateKeyEvent(nativeEvent(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, KEY_SPACE, 0, " "));
+    EXPECT_EQ(space->characters, " ");
+}
+
+TEST(X11KeyTranslation, KeycodeAndStateMapLikeQtEvents) {
+    auto event = translateX11KeyEvent(x11(KEY_SPACE), 0, KeyEvent::Type::keyDown);
+    ASSERT_TRUE(event);
+    EXPECT_EQ(event->keyCode, kc::space);
+    EXPECT_EQ(event->modifierFlags, 0x100u);
+
+    event = translateX11KeyEvent(x11(KEY_UP), x11Control | x11Alt, KeyEvent::Type::keyUp);
+    EXPECT_EQ(event->type, KeyEvent::Type::keyUp);
+    EXPECT_EQ(event->keyCode, kc::upArrow);
+    EXPECT_EQ(event->modifierFlags, mod::command | mod::option | 0xA00100u);
+
+    event =
+        translateX11KeyEvent(x11(KEY_P), x11Super | x11Shift | x11Lock | x11NumLock, KeyEvent::Type::keyDown);
+    EXPECT_EQ(event->keyCode, kc::p);
+    EXPECT_EQ(event->deviceIndependentModifierFlags(), mod::control | mod::shift | mod::capsLock);
+    EXPECT_EQ(event->characters, "P");
+    EXPECT_EQ(event->charactersIgnoringModifiers, "P");
+
+    event = translateX11KeyEvent(x11(KEY_P), x11Lock, KeyEvent::Type::keyDown);
+    EXPECT_EQ(event->characters, "P");
+    EXPECT_EQ(event->charactersIgnoringModifiers, "p");
+
+    EXPECT_FALSE(translateX11KeyEvent(3, 0, KeyEvent::Type::keyDown));
+    EXPECT_FALSE(translateX11KeyEvent(x11(KEY_PROG1), 0, KeyEvent::Type::keyDown));
+}
+
+TEST(X11KeyTranslation, ModifierKeyAppliesItsOwnBit) {
+    // X reports the state before the event.
+    auto down = translateX11KeyEvent(x11(KEY_LEFTSHIFT), 0, KeyEvent::Type::keyDown);
+    EXPECT_EQ(down->type, KeyEvent::Type::flagsChanged);
+    EXPECT_EQ(down->deviceIndependentModifierFlags(), mod::shift);
+    auto up = translateX11KeyEvent(x11(KEY_RIGHTSHIFT), x11Shift | x11Control, KeyEvent::Type::keyUp);
+    EXPECT_EQ(up->keyCode, kc::rightShift);
+    EXPECT_EQ(up->deviceIndependentModifierFlags(), mod::command);
+}
+
+TEST(KeyCodeTables, EvdevRoundTripsForEveryMappedKey) {
+    for (std::uint32_t evdev = 0; evdev < 256; ++evdev) {
+        const auto code = keyCodeFromEvdev(evdev);
+        if (!code)
+            continue;
+        const auto back = evdevFromKeyCode(*code);
+        ASSERT_TRUE(back) << evdev;
+        EXPECT_EQ(keyCodeFromEvdev(*back), code) << evdev;
+    }
+    EXPECT_FALSE(keyCodeFromEvdev(100000));
+    EXPECT_FALSE(evdevFromKeyCode(0x7F));
+    EXPECT_FALSE(evdevFromKeyCode(0xFFFF));
+    EXPECT_FALSE(keyCodeFromX11Keycode(0));
+}
+
+} // namespace
+} // namespace platform

@@ -1,0 +1,116 @@
+// Display identity: name-based UUIDs, identifiers, product names, the Qt provider and the fake.
+#include "platform/screens/ScreenProvider.h"
+
+#include "support/FakeScreenProvider.h"
+
+#include <gtest/gtest.h>
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <QUuid>
+
+#include <set>
+
+using platform::ScreenProvider;
+using testsupport::FakeScreenProvider;
+
+TEST(DisplayUUID, IsAStableNameBasedUuidOfTheDisplaysIdentity) {
+    const auto uuid = ScreenProvider::displayUUID("Dell Inc.", "DELL U2720Q", "8H3K2L3", "DP-1");
+    EXPECT_EQ(uuid, ScreenProvider::displayUUID("Dell Inc.", "DELL U2720Q", "8H3K2L3", "DP-1"));
+    EXPECT_EQ(uuid, ScreenProvider::displayUUID("Dell Inc.", "DELL U2720Q", "8H3K2L3", "HDMI-A-1"))
+        << "a display with a serial keeps its UUID on another connector";
+    const QUuid parsed(QString::fromStdString(uuid));
+    ASSERT_FALSE(parsed.isNull());
+    EXPECT_EQ(parsed.version(), QUuid::Sha1);
+    EXPECT_EQ(parsed.variant(), QUuid::DCE);
+    EXPECT_EQ(uuid.size(), 36u);
+    EXPECT_EQ(uuid, QString::fromStdString(uuid).toUpper().toStdString()) << "upper case, no braces";
+    // A fixed namespace: the value must never change, or stored display settings are lost.
+    EXPECT_EQ(uuid, QUuid::createUuidV5(QUuid(QStringLiteral("7218af39-9f50-42ca-9f6c-4e71af14914d")),
+                                        QByteArray("Dell Inc.\nDELL U2720Q\n8H3K2L3"))
+                        .toString(QUuid::WithoutBraces)
+                        .toUpper()
+                        .toStdString());
+}
+
+TEST(DisplayUUID, TellsDisplaysApart) {
+    std::set<std::string> uuids{
+        ScreenProvider::displayUUID("Dell Inc.", "DELL U2720Q", "A", "DP-1"),
+        ScreenProvider::displayUUID("Dell Inc.", "DELL U2720Q", "B", "DP-1"),
+        ScreenProvider::displayUUID("Dell Inc.", "DELL U2720Q", "", "DP-1"),
+        ScreenProvider::displayUUID("Dell Inc.", "DELL U2720Q", "", "DP-2"),
+        ScreenProvider::displayUUID("ab", "c", "", "DP-1"),
+        ScreenProvider::displayUUID("a", "bc", "", "DP-1"),
+    };
+    EXPECT_EQ(uuids.size(), 6u);
+    EXPECT_EQ(ScreenProvider::displayUUID("", "", "", ""), "") << "nothing to name it by";
+    EXPECT_NE(ScreenProvider::displayUUID("", "", "", "Virtual-1"), "");
+}
+
+TEST(DisplayID, FollowsTheUuidAndIsZeroOnlyForNoUuid) {
+    const auto uuid = ScreenProvider::displayUUID("Dell Inc.", "DELL U2720Q", "8H3K2L3", "DP-1");
+    const auto id = ScreenProvider::displayIDFromUUIDString(uuid);
+    EXPECT_NE(id, 0u);
+    EXPECT_EQ(id,
+              ScreenProvider::displayIDFromUUIDString(QString::fromStdString(uuid).toLower().toStdString()));
+    EXPECT_EQ(ScreenProvider::displayIDFromUUIDString(std::nullopt), 0u);
+    EXPECT_EQ(ScreenProvider::displayIDFromUUIDString(""), 0u);
+    EXPECT_EQ(ScreenProvider::displayIDFromUUIDString("not a uuid"), 0u);
+    EXPECT_EQ(ScreenProvider::displayIDFromUUIDString("00000000-0000-5000-8000-000000000001"), 1u)
+        << "a UUID never maps to the 'no display' identifier";
+}
+
+TEST(ProductName, IsTheModelOrUnknown) {
+    EXPECT_EQ(ScreenProvider::productName("DELL U2720Q"), "DELL U2720Q");
+    EXPECT_EQ(ScreenProvider::productName(""), "Unknown");
+}
+
+TEST(FakeScreenProvider, ListsFindsAndForgetsDisplays) {
+    auto provider = FakeScreenProvider::threeDisplays();
+    int changes = 0;
+    provider.setScreensChangedHandler([&] { ++changes; });
+    const auto screens = provider.screens();
+    ASSERT_EQ(screens.size(), 3u);
+    EXPECT_EQ(screens[2].productName, "Unknown");
+    std::set<std::string> uuids;
+    for (const auto& s : screens) {
+        EXPECT_FALSE(s.displayUUID.empty());
+        EXPECT_NE(s.displayID, 0u);
+        uuids.insert(s.displayUUID);
+    }
+    EXPECT_EQ(uuids.size(), 3u);
+
+    const auto monitor = screens[1];
+    EXPECT_EQ(provider.screenForDisplayUUID(monitor.displayUUID), monitor);
+    EXPECT_FALSE(provider.screenForDisplayUUID(""));
+    provider.resize(monitor.displayUUID, 3840, 2160);
+    EXPECT_EQ(provider.screenForDisplayUUID(monitor.displayUUID)->size, (platform::ScreenSize{3840, 2160}));
+    provider.detach(monitor.displayUUID);
+    EXPECT_FALSE(provider.screenForDisplayUUID(monitor.displayUUID)) << "a detached display is not found";
+    EXPECT_EQ(ScreenProvider::displayIDFromUUIDString(monitor.displayUUID), monitor.displayID)
+        << "its identifier still follows from its UUID";
+    provider.attach(monitor);
+    EXPECT_EQ(provider.screens().back().displayUUID, monitor.displayUUID);
+    EXPECT_EQ(changes, 3);
+}
+
+TEST(QtScreenProvider, DescribesEveryQtScreenStably) {
+    platform::QtScreenProvider provider;
+    const auto screens = provider.screens();
+    ASSERT_EQ(screens.size(), static_cast<size_t>(QGuiApplication::screens().size()));
+    ASSERT_FALSE(screens.empty()) << "the offscreen platform has one screen";
+    EXPECT_EQ(screens, provider.screens());
+    const QScreen* primary = QGuiApplication::primaryScreen();
+    const auto& first = screens.front();
+    EXPECT_EQ(first.connector, primary->name().toStdString());
+    EXPECT_EQ(first.displayUUID, ScreenProvider::displayUUID(first.manufacturer, first.model,
+                                                             first.serialNumber, first.connector));
+    EXPECT_EQ(first.displayID, ScreenProvider::displayIDFromUUIDString(first.displayUUID));
+    EXPECT_FALSE(first.productName.empty());
+    ASSERT_TRUE(first.size);
+    EXPECT_EQ(first.size->width, primary->size().width());
+    EXPECT_EQ(first.scale, primary->devicePixelRatio());
+    if (!first.displayUUID.empty()) {
+        EXPECT_EQ(provider.screenForDisplayUUID(first.displayUUID), first);
+    }
+}

@@ -1,0 +1,139 @@
+// Alerts and file panels: the real alert's answers, the fakes, and the panel helpers.
+#include "platform/ui/AlertRunner.h"
+#include "platform/ui/FakeAlertRunner.h"
+#include "platform/ui/FakeFileDialogs.h"
+#include "platform/ui/FileDialogs.h"
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+
+using platform::Alert;
+using platform::alertFirstButtonReturn;
+
+namespace {
+
+const Alert unsavedChanges{"Do you want to save the changes you made to this document?",
+                           "Your changes will be lost if you don’t save them.",
+                           {"Save", "Cancel", "Don't Save"},
+                           Alert::Style::warning};
+
+// Presses the button with this title on the alert that will be open once the event loop runs.
+void pressSoon(const QString& title) {
+    QTimer::singleShot(0, [title] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        for (QAbstractButton* button : box->buttons()) {
+            if (button->text() == title) {
+                button->click();
+                return;
+            }
+        }
+        ADD_FAILURE() << "no button " << title.toStdString();
+        box->reject();
+    });
+}
+
+} // namespace
+
+TEST(MessageBoxAlertRunner, AnswersThePositionOfThePressedButton) {
+    platform::MessageBoxAlertRunner runner;
+    pressSoon("Don't Save");
+    EXPECT_EQ(runner.run(unsavedChanges, nullptr), 1002);
+    pressSoon("Save");
+    EXPECT_EQ(runner.run(unsavedChanges, nullptr), 1000);
+    pressSoon("Cancel");
+    EXPECT_EQ(runner.run(unsavedChanges, nullptr), 1001);
+}
+
+TEST(MessageBoxAlertRunner, EscapeAnswersCancelAndAnAlertWithoutButtonsGetsOK) {
+    platform::MessageBoxAlertRunner runner;
+    QTimer::singleShot(0, [] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        ASSERT_NE(box->escapeButton(), nullptr);
+        box->escapeButton()->click();
+    });
+    EXPECT_EQ(runner.run(unsavedChanges, nullptr), 1001);
+
+    pressSoon(QMessageBox::tr("OK"));
+    EXPECT_EQ(runner.run(Alert{"Done", {}, {}, Alert::Style::informational}, nullptr), 1000);
+}
+
+TEST(FakeAlertRunner, AnswersFromItsScriptThenTheDefaultAndRecordsEveryAlert) {
+    platform::FakeAlertRunner fake;
+    fake.answer(1001);
+    fake.answerButton("Don't Save");
+    fake.answerButton("No such button");
+    EXPECT_EQ(fake.run(unsavedChanges, nullptr), 1001);
+    EXPECT_EQ(fake.run(unsavedChanges, nullptr), 1002);
+    EXPECT_EQ(fake.run(unsavedChanges, nullptr), alertFirstButtonReturn);
+    fake.defaultAnswer = 1001;
+    EXPECT_EQ(fake.run(unsavedChanges, nullptr), 1001);
+    ASSERT_EQ(fake.shown().size(), 4u);
+    EXPECT_EQ(fake.shown()[0], unsavedChanges);
+}
+
+TEST(AlertRunnerInstallation, AnInstalledFakeIsTheRunnerUntilRemoved) {
+    auto fake = std::make_shared<platform::FakeAlertRunner>();
+    auto previous = platform::setAlertRunner(fake);
+    fake->answer(1002);
+    EXPECT_EQ(platform::alertRunner().run(unsavedChanges, nullptr), 1002);
+    EXPECT_EQ(platform::setAlertRunner(previous), fake);
+}
+
+TEST(FileDialogHelpers, NameFiltersListTheExtensions) {
+    EXPECT_EQ(platform::nameFilter("Cuewright Document", {"cwr"}), "Cuewright Document (*.cwr)");
+    EXPECT_EQ(platform::nameFilter("Text", {"txt", "text"}), "Text (*.txt *.text)");
+    EXPECT_EQ(platform::nameFilter("Anything", {}), "Anything (*)");
+}
+
+TEST(FileDialogHelpers, TheChosenTypesExtensionIsAddedUnlessThePathHasOne) {
+    EXPECT_EQ(platform::withExtension("/tmp/script", {"cwr"}), "/tmp/script.cwr");
+    EXPECT_EQ(platform::withExtension("/tmp/script.CWR", {"cwr"}), "/tmp/script.CWR");
+    EXPECT_EQ(platform::withExtension("/tmp/script.v2", {"txt", "text"}), "/tmp/script.v2.txt");
+    EXPECT_EQ(platform::withExtension("/tmp/notes.text", {"txt", "text"}), "/tmp/notes.text");
+    EXPECT_EQ(platform::withExtension("/tmp/script", {}), "/tmp/script");
+}
+
+TEST(FakeFileDialogs, OpenPanelsAnswerScriptedPathsThenCancel) {
+    platform::FakeFileDialogs fake;
+    fake.answerOpen({"/a.cwr", "/b.cwr"});
+    const platform::OpenPanel panel{"Open", {"cwr", "rtf"}, {}, false};
+    EXPECT_EQ(fake.runOpenPanel(panel, nullptr), QStringList{"/a.cwr"});
+    EXPECT_TRUE(fake.runOpenPanel(panel, nullptr).isEmpty());
+    ASSERT_EQ(fake.openPanels().size(), 2u);
+    EXPECT_EQ(fake.openPanels()[0], panel);
+}
+
+TEST(FakeFileDialogs, SavePanelsReportTheTypePickedWhileRunning) {
+    platform::FakeFileDialogs fake;
+    std::vector<int> picked;
+    platform::SavePanel panel;
+    panel.nameFieldValue = "Script";
+    panel.fileTypes = {{"Cuewright", {"cwr"}}, {"Text", {"txt"}}, {"RTF", {"rtf"}}};
+    panel.selectedFileType = 0;
+    panel.fileTypeChanged = [&](int index) { picked.push_back(index); };
+
+    fake.answerSave("/tmp/Script", 2);
+    const auto choice = fake.runSavePanel(panel, nullptr);
+    ASSERT_TRUE(choice.has_value());
+    EXPECT_EQ(choice->path, "/tmp/Script.rtf");
+    EXPECT_EQ(choice->fileType, 2);
+
+    fake.cancelSave(1);
+    EXPECT_FALSE(fake.runSavePanel(panel, nullptr).has_value());
+    EXPECT_EQ(picked, (std::vector<int>{2, 1}));
+    EXPECT_FALSE(fake.runSavePanel(panel, nullptr).has_value()) << "nothing scripted answers as cancelled";
+}
+
+TEST(FileDialogsInstallation, AnInstalledFakeIsTheDialogsUntilRemoved) {
+    auto fake = std::make_shared<platform::FakeFileDialogs>();
+    auto previous = platform::setFileDialogs(fake);
+    fake->answerOpen({"/x.txt"});
+    EXPECT_EQ(platform::fileDialogs().runOpenPanel({}, nullptr), QStringList{"/x.txt"});
+    EXPECT_EQ(platform::setFileDialogs(previous), fake);
+}

@@ -1,0 +1,207 @@
+// Window frames kept as text, and window controllers' life.
+#include "platform/ui/ViewController.h"
+#include "platform/ui/WindowController.h"
+#include "platform/ui/WindowFrame.h"
+
+#include <gtest/gtest.h>
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QLayout>
+#include <QWidget>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+using platform::frameFromString;
+using platform::frameToString;
+using platform::isUsableFrame;
+
+TEST(WindowFrameText, RoundTripsWholeAndFractionalFrames) {
+    for (const QRectF& frame : {QRectF(10, 20, 800, 600), QRectF(-1440, -12.5, 1024.25, 768), QRectF()}) {
+        EXPECT_EQ(frameFromString(frameToString(frame)), frame) << frameToString(frame).toStdString();
+    }
+}
+
+TEST(WindowFrameText, WritesOriginAndSizeInBraces) {
+    EXPECT_EQ(frameToString(QRectF(10, 20, 800, 600)), "{{10, 20}, {800, 600}}");
+}
+
+TEST(WindowFrameText, ReadsTheFirstFourNumbersWhateverSurroundsThem) {
+    EXPECT_EQ(frameFromString("{{1,2},{3,4}}"), QRectF(1, 2, 3, 4));
+    EXPECT_EQ(frameFromString("x=5 y=-6 w=7.5 h=1e2 extra 9"), QRectF(5, -6, 7.5, 100));
+    EXPECT_EQ(frameFromString("{{5, 6}}"), QRectF(5, 6, 0, 0));
+}
+
+TEST(WindowFrameText, TextWithoutNumbersReadsAsTheZeroRectangleAndIsNotUsable) {
+    EXPECT_EQ(frameFromString(""), QRectF());
+    EXPECT_EQ(frameFromString("garbage"), QRectF());
+    EXPECT_FALSE(isUsableFrame(frameFromString("garbage")));
+}
+
+TEST(WindowFrameText, OnlyFramesWithAPositiveSizeAreUsable) {
+    EXPECT_FALSE(isUsableFrame(QRectF(10, 10, 0, 300)));
+    EXPECT_FALSE(isUsableFrame(QRectF(10, 10, 300, 0)));
+    EXPECT_FALSE(isUsableFrame(QRectF(10, 10, -300, 200)));
+    EXPECT_FALSE(isUsableFrame(frameFromString("{{0, 0}, {1e400, 5}}")));
+    EXPECT_TRUE(isUsableFrame(QRectF(-200, -100, 300, 200)));
+}
+
+namespace {
+
+// Records the hooks in order.
+class RecordingController : public platform::WindowController {
+public:
+    std::vector<std::string> calls;
+    bool allowClose = true;
+
+protected:
+    QWidget* makeWindow() override {
+        calls.push_back("make");
+        return new QWidget;
+    }
+    void windowWillLoad() override { calls.push_back("willLoad"); }
+    void windowDidLoad() override {
+        calls.push_back("didLoad");
+        // The window is there already, and asking for it again does not make another.
+        calls.push_back(window() != nullptr ? "hasWindow" : "noWindow");
+    }
+    bool windowShouldClose() override {
+        calls.push_back("shouldClose");
+        return allowClose;
+    }
+    void windowWillClose() override { calls.push_back("willClose"); }
+    void windowDidBecomeMain() override { calls.push_back("becameMain"); }
+    void windowFullScreenDidChange(bool isFullScreen) override {
+        calls.push_back(isFullScreen ? "enteredFullScreen" : "leftFullScreen");
+    }
+};
+
+} // namespace
+
+TEST(WindowController, MakesItsWindowOnceOnFirstUseWithItsHooksInOrder) {
+    RecordingController controller;
+    EXPECT_FALSE(controller.isWindowLoaded());
+    EXPECT_TRUE(controller.frameString().isEmpty());
+    QWidget* window = controller.window();
+    EXPECT_EQ(controller.window(), window);
+    EXPECT_TRUE(window->isWindow());
+    EXPECT_EQ(controller.calls, (std::vector<std::string>{"willLoad", "make", "didLoad", "hasWindow"}));
+}
+
+TEST(WindowController, FrameTextRoundTripsThroughTheWindow) {
+    RecordingController first;
+    first.window()->setGeometry(40, 50, 640, 480);
+    const QString saved = first.frameString();
+
+    RecordingController second;
+    second.window();
+    EXPECT_TRUE(second.setFrameFromString(saved));
+    EXPECT_EQ(second.frame(), QRect(40, 50, 640, 480));
+}
+
+TEST(WindowController, UnusableFrameTextLeavesTheWindowWhereItIs) {
+    RecordingController controller;
+    controller.window()->setGeometry(40, 50, 640, 480);
+    EXPECT_FALSE(controller.setFrameFromString(""));
+    EXPECT_FALSE(controller.setFrameFromString("{{10, 10}, {0, 300}}"));
+    EXPECT_EQ(controller.frame(), QRect(40, 50, 640, 480));
+    EXPECT_TRUE(controller.setFrameFromString("{{-300, -20}, {200, 100}}"));
+    EXPECT_EQ(controller.frame(), QRect(-300, -20, 200, 100));
+}
+
+TEST(WindowController, WithoutAWindowAFrameIsNotApplied) {
+    RecordingController controller;
+    EXPECT_FALSE(controller.setFrameFromString("{{1, 2}, {300, 400}}"));
+    EXPECT_FALSE(controller.isWindowLoaded());
+}
+
+TEST(WindowController, CloseAsksFirstAndHidesTheWindowWithoutDeletingIt) {
+    RecordingController controller;
+    int didClose = 0;
+    QObject::connect(&controller, &platform::WindowController::windowDidClose, [&] { ++didClose; });
+    controller.showWindow();
+    controller.calls.clear();
+
+    controller.allowClose = false;
+    EXPECT_FALSE(controller.close());
+    EXPECT_TRUE(controller.window()->isVisible());
+
+    controller.allowClose = true;
+    EXPECT_TRUE(controller.close());
+    EXPECT_FALSE(controller.window()->isVisible());
+    EXPECT_TRUE(controller.isWindowLoaded());
+    EXPECT_EQ(didClose, 1);
+    EXPECT_EQ(controller.calls, (std::vector<std::string>{"shouldClose", "shouldClose", "willClose"}));
+}
+
+TEST(WindowController, AnOwnerMayDestroyTheControllerWhenItsWindowCloses) {
+    auto* controller = new RecordingController;
+    QPointer<QWidget> window = controller->window();
+    QObject::connect(controller, &platform::WindowController::windowDidClose,
+                     [controller] { delete controller; });
+    window->show();
+    window->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(window.isNull());
+}
+
+TEST(WindowController, DestroyingTheControllerDestroysItsWindow) {
+    QPointer<QWidget> window;
+    {
+        RecordingController controller;
+        window = controller.window();
+    }
+    EXPECT_TRUE(window.isNull());
+}
+
+TEST(WindowController, ReportsActivationAndFullScreenChanges) {
+    RecordingController controller;
+    controller.showWindow();
+    controller.calls.clear();
+    QEvent activate(QEvent::WindowActivate);
+    QCoreApplication::sendEvent(controller.window(), &activate);
+    controller.window()->showFullScreen();
+    controller.window()->showNormal();
+    EXPECT_EQ(controller.calls,
+              (std::vector<std::string>{"becameMain", "enteredFullScreen", "leftFullScreen"}));
+}
+
+namespace {
+class CountingViewController : public platform::ViewController {
+public:
+    int loads = 0;
+
+protected:
+    void viewDidLoad() override { ++loads; }
+};
+} // namespace
+
+TEST(ViewController, EmbeddedViewFillsItsAnchorAndFollowsItsSize) {
+    QWidget window;
+    auto* anchor = new QWidget(&window);
+    anchor->setGeometry(10, 10, 300, 200);
+    CountingViewController controller;
+    controller.embedIn(anchor);
+    window.show();
+    EXPECT_EQ(controller.loads, 1);
+    EXPECT_EQ(controller.view()->parentWidget(), anchor);
+    EXPECT_EQ(controller.view()->geometry(), anchor->rect());
+
+    anchor->resize(500, 120);
+    QCoreApplication::sendPostedEvents();
+    anchor->layout()->activate();
+    EXPECT_EQ(controller.view()->geometry(), anchor->rect());
+    EXPECT_EQ(controller.loads, 1);
+}
+
+TEST(ViewController, TheViewGoingWithItsAnchorFirstIsHarmless) {
+    CountingViewController controller;
+    {
+        QWidget anchor;
+        controller.embedIn(&anchor);
+    }
+    EXPECT_FALSE(controller.isViewLoaded());
+}

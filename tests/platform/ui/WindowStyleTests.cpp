@@ -1,0 +1,162 @@
+// Pinning, translucency, full screen on a display, and the appearance service.
+#include "platform/ui/Appearance.h"
+#include "platform/ui/DisplayFullScreen.h"
+#include "platform/ui/TranslucentWindow.h"
+#include "platform/ui/WindowLevel.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QWidget>
+
+using platform::WindowLevel;
+
+TEST(WindowLevel, PinningTogglesTheStayOnTopFlagAndKeepsGeometryAndVisibility) {
+    QWidget window;
+    window.setGeometry(100, 120, 640, 360);
+    window.show();
+    EXPECT_EQ(platform::windowLevel(&window), WindowLevel::normal);
+
+    platform::setWindowLevel(&window, WindowLevel::floating);
+    EXPECT_EQ(platform::windowLevel(&window), WindowLevel::floating);
+    EXPECT_TRUE(window.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    EXPECT_EQ(window.geometry(), QRect(100, 120, 640, 360));
+    EXPECT_TRUE(window.isVisible());
+
+    platform::setWindowLevel(&window, WindowLevel::normal);
+    EXPECT_EQ(platform::windowLevel(&window), WindowLevel::normal);
+    EXPECT_EQ(window.geometry(), QRect(100, 120, 640, 360));
+    EXPECT_TRUE(window.isVisible());
+}
+
+TEST(WindowLevel, AHiddenWindowStaysHidden) {
+    QWidget window;
+    window.setGeometry(10, 10, 200, 100);
+    platform::setWindowLevel(&window, WindowLevel::floating);
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_EQ(window.geometry(), QRect(10, 10, 200, 100));
+}
+
+TEST(WindowLevel, TheLevelsKeepTheirStoredValues) {
+    EXPECT_EQ(static_cast<int>(WindowLevel::normal), 0);
+    EXPECT_EQ(static_cast<int>(WindowLevel::floating), 3);
+}
+
+TEST(TranslucentWindow, TheTransparentPresetIsTranslucentAndMayDropItsFrame) {
+    QWidget window;
+    platform::makeTranslucent(&window, platform::WindowFrameStyle::frameless);
+    EXPECT_TRUE(platform::isTranslucent(&window));
+    EXPECT_TRUE(window.windowFlags().testFlag(Qt::FramelessWindowHint));
+
+    QWidget titled;
+    platform::makeTranslucent(&titled, platform::WindowFrameStyle::titled);
+    EXPECT_FALSE(titled.windowFlags().testFlag(Qt::FramelessWindowHint));
+}
+
+TEST(TranslucentWindow, BelowFullOpacityTheWindowStopsFillingItsBackground) {
+    QWidget window;
+    platform::makeTranslucent(&window, platform::WindowFrameStyle::titled);
+    platform::applyBackgroundOpacity(&window, 0.25);
+    EXPECT_FALSE(platform::isOpaque(&window));
+    platform::applyBackgroundOpacity(&window, 1.0);
+    EXPECT_TRUE(platform::isOpaque(&window));
+    EXPECT_DOUBLE_EQ(window.windowOpacity(), 1.0) << "the window's own alpha is left alone";
+}
+
+TEST(DisplayFullScreen, TheFullScreenFrameIsTheDisplaysWholeGeometry) {
+    EXPECT_EQ(platform::fullScreenFrame(QRect(1920, 0, 1280, 1024)), QRect(1920, 0, 1280, 1024));
+}
+
+TEST(DisplayFullScreen, FittingCutsTheSizeThenMovesTheFrameInside) {
+    const QRect area(1920, 0, 1280, 1000);
+    EXPECT_EQ(platform::fitFrameIntoArea(QRect(2000, 100, 400, 300), area), QRect(2000, 100, 400, 300));
+    EXPECT_EQ(platform::fitFrameIntoArea(QRect(0, 0, 400, 300), area), QRect(1920, 0, 400, 300));
+    EXPECT_EQ(platform::fitFrameIntoArea(QRect(3100, 900, 400, 300), area), QRect(2800, 700, 400, 300));
+    EXPECT_EQ(platform::fitFrameIntoArea(QRect(1900, -50, 2000, 1200), area), area);
+    EXPECT_EQ(platform::fitFrameIntoArea(QRect(5, 5, 10, 10), QRect()), QRect(5, 5, 10, 10));
+}
+
+TEST(DisplayFullScreen, EnteringFillsTheChosenDisplayAndExitingRestoresTheFrame) {
+    QScreen* screen = QGuiApplication::primaryScreen();
+    ASSERT_NE(screen, nullptr);
+    QWidget window;
+    window.setGeometry(50, 60, 320, 240);
+    window.show();
+    auto* fullScreen = new platform::DisplayFullScreen(&window);
+
+    fullScreen->enter(screen);
+    EXPECT_TRUE(fullScreen->isFullScreen());
+    EXPECT_EQ(fullScreen->screen(), screen);
+    EXPECT_EQ(window.geometry(), screen->geometry());
+
+    fullScreen->exit();
+    EXPECT_FALSE(fullScreen->isFullScreen());
+    EXPECT_EQ(fullScreen->screen(), nullptr);
+    EXPECT_EQ(window.geometry(), QRect(50, 60, 320, 240));
+}
+
+TEST(DisplayFullScreen, LosingTheDisplayLeavesFullScreen) {
+    QScreen* screen = QGuiApplication::primaryScreen();
+    QWidget window;
+    window.setGeometry(50, 60, 320, 240);
+    window.show();
+    auto* fullScreen = new platform::DisplayFullScreen(&window);
+    int lost = 0;
+    QObject::connect(fullScreen, &platform::DisplayFullScreen::displayLost, [&] { ++lost; });
+    fullScreen->enter(screen);
+
+    fullScreen->screenRemoved(nullptr);
+    EXPECT_TRUE(fullScreen->isFullScreen()) << "another display's removal changes nothing";
+
+    fullScreen->screenRemoved(screen);
+    EXPECT_FALSE(fullScreen->isFullScreen());
+    EXPECT_EQ(fullScreen->screen(), nullptr);
+    EXPECT_EQ(lost, 1);
+}
+
+TEST(Appearance, StyleTextsMapToTheirStylesAndAnythingElseToTheSystemsChoice) {
+    using platform::UserInterfaceStyle;
+    EXPECT_EQ(platform::userInterfaceStyle("UserInterfaceStyleSystemDefault"),
+              UserInterfaceStyle::systemDefault);
+    EXPECT_EQ(platform::userInterfaceStyle("UserInterfaceStyleLight"), UserInterfaceStyle::light);
+    EXPECT_EQ(platform::userInterfaceStyle("UserInterfaceStyleDark"), UserInterfaceStyle::dark);
+    EXPECT_EQ(platform::userInterfaceStyle("userinterfacestyledark"), UserInterfaceStyle::systemDefault);
+    EXPECT_EQ(platform::userInterfaceStyle(""), UserInterfaceStyle::systemDefault);
+    EXPECT_EQ(static_cast<int>(UserInterfaceStyle::dark), 2);
+}
+
+TEST(Appearance, ApplyingAStyleRestylesOpenWindowsAndSystemDefaultRestoresThePalette) {
+    auto& appearance = platform::Appearance::shared();
+    const QColor systemWindow = QApplication::palette().color(QPalette::Window);
+    QWidget window;
+    window.show();
+    int changes = 0;
+    auto connection = QObject::connect(&appearance, &platform::Appearance::styleChanged, [&] { ++changes; });
+
+    appearance.apply(QStringLiteral("UserInterfaceStyleDark"));
+    EXPECT_TRUE(platform::isDarkMode(&window));
+    appearance.apply(platform::UserInterfaceStyle::dark);
+    EXPECT_EQ(changes, 1);
+
+    appearance.apply(platform::UserInterfaceStyle::light);
+    EXPECT_FALSE(platform::isDarkMode(&window));
+
+    appearance.apply(QStringLiteral("nonsense"));
+    EXPECT_EQ(appearance.style(), platform::UserInterfaceStyle::systemDefault);
+    EXPECT_EQ(window.palette().color(QPalette::Window), systemWindow);
+    QObject::disconnect(connection);
+}
+
+TEST(Appearance, AWindowMayKeepItsOwnAppearance) {
+    auto& appearance = platform::Appearance::shared();
+    QWidget window;
+    platform::Appearance::applyToWindow(&window, platform::UserInterfaceStyle::dark);
+    appearance.apply(platform::UserInterfaceStyle::light);
+    EXPECT_TRUE(platform::isDarkMode(&window));
+
+    platform::Appearance::applyToWindow(&window, platform::UserInterfaceStyle::systemDefault);
+    EXPECT_FALSE(platform::isDarkMode(&window));
+    appearance.apply(platform::UserInterfaceStyle::systemDefault);
+}

@@ -1,0 +1,214 @@
+#include "cuewright/remote/KeyBindings.h"
+
+#include "cuewright/remote/SettingsStorage.h"
+#include "platform/keys/KeyTranslation.h"
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <linux/input-event-codes.h>
+
+namespace cw {
+namespace {
+
+namespace kc = platform::keycode;
+namespace mod = platform::modifier;
+using Action = KeyBindings::Action;
+using FixedKey = KeyBindings::FixedKey;
+using nlohmann::json;
+
+platform::KeyEvent keyDown(std::uint16_t code, platform::ModifierFlags flags) {
+    platform::KeyEvent event;
+    event.keyCode = code;
+    event.modifierFlags = flags;
+    return event;
+}
+
+class KeyBindingsStorage : public ::testing::Test {
+protected:
+    void SetUp() override {
+        storage = std::make_shared<MemorySettingsStorage>();
+        setSettingsStorage(storage);
+    }
+    void TearDown() override { setSettingsStorage(nullptr); }
+
+    void store(const json& value) { storage->setValue("CustomKeyBindings", value); }
+
+    std::shared_ptr<MemorySettingsStorage> storage;
+};
+
+TEST_F(KeyBindingsStorage, NothingStoredGivesTheDefaults) {
+    const KeyBindings bindings = KeyBindings::load();
+    EXPECT_EQ(bindings.name, "Custom Bindings");
+    for (int i = 0; i < KeyBindings::actionCount; ++i)
+        EXPECT_FALSE(bindings.key(static_cast<Action>(i)));
+    EXPECT_FALSE(KeyBindings::action(keyDown(kc::space, 0x100)));
+    EXPECT_FALSE(KeyBindings::action(keyDown(0, 0)));
+}
+
+TEST_F(KeyBindingsStorage, ValuesThatAreNoDictionaryGiveTheDefaults) {
+    for (const json& value : {json(3), json("text"), json::array({1, 2}), json(nullptr)}) {
+        store(value);
+        EXPECT_EQ(KeyBindings::load(), KeyBindings{}) << value.dump();
+    }
+}
+
+TEST_F(KeyBindingsStorage, SaveAndLoadRoundTrip) {
+    KeyBindings bindings;
+    bindings.name = "Stage";
+    bindings.playPause = KeyBindings::Key{kc::space, mod::command};
+    bindings.scrollLineUp = KeyBindings::Key{kc::upArrow, mod::numericPad | mod::function | mod::option};
+    bindings.bbwd = KeyBindings::Key{kc::f5, mod::function};
+    bindings.save();
+
+    EXPECT_EQ(KeyBindings::load(), bindings);
+    EXPECT_EQ(storage->postedNotifications(), std::vector<std::string>{"KeyBindingsDidChange"});
+
+    const json stored = storage->value("CustomKeyBindings");
+    EXPECT_EQ(stored["name"], "Stage");
+    EXPECT_EQ(stored["playPause"], (json{{"keyCode", 49}, {"modifiers", 0x100000}}));
+    EXPECT_FALSE(stored.contains("rewind"));
+    EXPECT_EQ(stored.size(), 4u);
+}
+
+TEST_F(KeyBindingsStorage, SavingAnUnassignedBindingRemovesItsEntry) {
+    KeyBindings bindings;
+    bindings.rewind = KeyBindings::Key{kc::r, mod::control};
+    bindings.save();
+    bindings.rewind.reset();
+    bindings.save();
+    EXPECT_FALSE(storage->value("CustomKeyBindings").contains("rewind"));
+    EXPECT_FALSE(KeyBindings::load().rewind);
+    EXPECT_EQ(storage->postedNotifications().size(), 2u);
+}
+
+TEST_F(KeyBindingsStorage, DecodingIsLenient) {
+    store({{"playPause", json::object()},
+           {"rewind", {{"keyCode", -1}, {"modifiers", "x"}}},
+           {"incSpeed", {{"keyCode", 70000}, {"modifiers", 0x80000}}},
+           {"decSpeed", {{"keyCode", 13.0}, {"modifiers", 2.5}}},
+           {"reverse", "not a dictionary"},
+           {"ffwd", {{"keyCode", true}}}});
+    const KeyBindings bindings = KeyBindings::load();
+    EXPECT_EQ(bindings.name, ""); // a stored dictionary without a name
+    EXPECT_EQ(bindings.playPause, (KeyBindings::Key{0, 0}));
+    EXPECT_EQ(bindings.rewind, (KeyBindings::Key{0, 0}));
+    EXPECT_EQ(bindings.incSpeed, (KeyBindings::Key{0, 0x80000}));
+    EXPECT_EQ(bindings.decSpeed, (KeyBindings::Key{13, 0}));
+    EXPECT_FALSE(bindings.reverse);
+    EXPECT_EQ(bindings.ffwd, (KeyBindings::Key{0, 0}));
+    // {"playPause": {}} binds key code 0 (A) without modifiers.
+    EXPECT_EQ(KeyBindings::action(keyDown(kc::a, 0x100)), Action::playPause);
+}
+
+TEST_F(KeyBindingsStorage, MatchingReadsTheStoreAfresh) {
+    KeyBindings bindings;
+    bindings.jumpNextBookmark = KeyBindings::Key{kc::n, mod::control};
+    bindings.save();
+    EXPECT_EQ(KeyBindings::action(keyDown(kc::n, mod::control | 0x100)), Action::jumpNextBookmark);
+    bindings.jumpNextBookmark.reset();
+    bindings.save();
+    EXPECT_FALSE(KeyBindings::action(keyDown(kc::n, mod::control | 0x100)));
+}
+
+TEST(KeyBindingsMatching, ComparesOnlyDeviceIndependentBits) {
+    KeyBindings bindings;
+    bindings.playPause = KeyBindings::Key{kc::p, mod::command};
+    EXPECT_EQ(bindings.matchingAction(keyDown(kc::p, mod::command | 0x100 | 0x8)), Action::playPause);
+    EXPECT_FALSE(bindings.matchingAction(keyDown(kc::p, mod::command | mod::capsLock | 0x100)));
+    EXPECT_FALSE(bindings.matchingAction(keyDown(kc::p, mod::command | mod::shift)));
+    EXPECT_FALSE(bindings.matchingAction(keyDown(kc::p, 0x100)));
+    EXPECT_FALSE(bindings.matchingAction(keyDown(kc::o, mod::command)));
+    // Bits above 31 are ignored.
+    EXPECT_EQ(bindings.matchingAction(keyDown(kc::p, mod::command | (1ull << 40))), Action::playPause);
+}
+
+TEST(KeyBindingsMatching, ABindingStoredWithDeviceDependentBitsStillMatches) {
+    KeyBindings bindings;
+    bindings.rewind = KeyBindings::Key{kc::r, mod::option | 0x120};
+    EXPECT_EQ(bindings.matchingAction(keyDown(kc::r, mod::option | 0x100)), Action::rewind);
+}
+
+TEST(KeyBindingsMatching, ArrowBindingsCarryTheFlagsTranslatedArrowsHave) {
+    KeyBindings bindings;
+    bindings.scrollLineDown = KeyBindings::Key{kc::downArrow, mod::numericPad | mod::function | mod::option};
+    bindings.scrollLineUp = KeyBindings::Key{kc::upArrow, mod::option}; // lacks the arrow bits
+    const auto down =
+        platform::translateX11KeyEvent(KEY_DOWN + 8, 8 /*Mod1 = Alt*/, platform::KeyEvent::Type::keyDown);
+    const auto up = platform::translateX11KeyEvent(KEY_UP + 8, 8, platform::KeyEvent::Type::keyDown);
+    ASSERT_TRUE(down && up);
+    EXPECT_EQ(bindings.matchingAction(*down), Action::scrollLineDown);
+    EXPECT_FALSE(bindings.matchingAction(*up));
+}
+
+TEST(KeyBindingsMatching, TheEarlierFieldWinsAndModifierPressesNeverMatch) {
+    KeyBindings bindings;
+    bindings.bbwd = KeyBindings::Key{kc::b, 0};
+    bindings.rewind = KeyBindings::Key{kc::b, 0};
+    bindings.reverse = KeyBindings::Key{kc::b, 0};
+    EXPECT_EQ(bindings.matchingAction(keyDown(kc::b, 0x100)), Action::rewind);
+
+    bindings.ffwd = KeyBindings::Key{kc::shift, mod::shift};
+    auto shiftPress = keyDown(kc::shift, mod::shift | 0x100);
+    shiftPress.type = platform::KeyEvent::Type::flagsChanged;
+    EXPECT_FALSE(bindings.matchingAction(shiftPress));
+}
+
+TEST(KeyBindingsMatching, KeyUpEventsMatchToo) {
+    KeyBindings bindings;
+    bindings.ffwd = KeyBindings::Key{kc::f, mod::control};
+    auto up = keyDown(kc::f, mod::control | 0x100);
+    up.type = platform::KeyEvent::Type::keyUp;
+    EXPECT_EQ(bindings.matchingAction(up), Action::ffwd);
+}
+
+TEST(KeyBindingsFixedKeys, CodesAndBoundTest) {
+    EXPECT_EQ(KeyBindings::fixedKeyCode(FixedKey::space), 0x31);
+    EXPECT_EQ(KeyBindings::fixedKeyCode(FixedKey::deleteKey), 0x33);
+    EXPECT_EQ(KeyBindings::fixedKeyCode(FixedKey::upArrow), 0x7E);
+    EXPECT_EQ(KeyBindings::fixedKeyCode(FixedKey::downArrow), 0x7D);
+
+    KeyBindings bindings;
+    EXPECT_FALSE(bindings.isFixedKeyBound(FixedKey::space));
+    bindings.jumpPrevBookmark = KeyBindings::Key{kc::space, mod::shift | mod::command};
+    bindings.decSpeed = KeyBindings::Key{kc::downArrow, mod::numericPad | mod::function};
+    EXPECT_TRUE(bindings.isFixedKeyBound(FixedKey::space));
+    EXPECT_TRUE(bindings.isFixedKeyBound(FixedKey::downArrow));
+    EXPECT_FALSE(bindings.isFixedKeyBound(FixedKey::upArrow));
+    EXPECT_FALSE(bindings.isFixedKeyBound(FixedKey::deleteKey));
+}
+
+TEST(KeyBindingsDisplay, ModifierGlyphsInTheirOrder) {
+    EXPECT_EQ(KeyBindings::modifierSymbols(0), "");
+    EXPECT_EQ(KeyBindings::modifierSymbols(mod::control | mod::command), "⌃⌘");
+    EXPECT_EQ(KeyBindings::modifierSymbols(mod::option | mod::shift | mod::command), "⌥⇧⌘");
+    EXPECT_EQ(KeyBindings::modifierSymbols(mod::command | mod::control | mod::shift | mod::option), "⌥⇧⌃⌘");
+    EXPECT_EQ(
+        KeyBindings::modifierSymbols(mod::capsLock | mod::numericPad | mod::function | mod::help | 0x100),
+        "");
+}
+
+TEST(KeyBindingsDisplay, KeyStringsAndKeyText) {
+    EXPECT_EQ(KeyBindings::keyString(49), "␣");
+    EXPECT_EQ(KeyBindings::keyString(kc::j), "J");
+    EXPECT_EQ(KeyBindings::keyString(kc::f5), "F5");
+    EXPECT_EQ(KeyBindings::keyText({kc::upArrow, mod::numericPad | mod::function | mod::option | 0x100}),
+              "⌥↑");
+    EXPECT_EQ(KeyBindings::keyText({kc::keypad3, mod::numericPad | mod::control | mod::shift}), "⇧⌃3(NUM)");
+}
+
+TEST(KeyBindingsActions, NamesFollowFieldOrder) {
+    const char* names[] = {
+        "playPause",      "rewind",           "incSpeed",         "decSpeed", "reverse", "scrollLineUp",
+        "scrollLineDown", "jumpNextBookmark", "jumpPrevBookmark", "ffwd",     "bbwd"};
+    for (int i = 0; i < KeyBindings::actionCount; ++i)
+        EXPECT_EQ(KeyBindings::actionName(static_cast<Action>(i)), names[i]);
+    EXPECT_EQ(static_cast<int>(Action::bbwd), 10);
+    KeyBindings bindings;
+    bindings.key(Action::jumpPrevBookmark) = KeyBindings::Key{1, 2};
+    EXPECT_EQ(bindings.jumpPrevBookmark, (KeyBindings::Key{1, 2}));
+}
+
+} // namespace
+} // namespace cw
