@@ -1,0 +1,368 @@
+// UDP on loopback: AsyncUdpSocket beside a plain blocking sendto/recvfrom loop and Asio.
+//
+// Round trip: a client sends a 64-byte request, an echo server answers, the client sends the next
+// one on the answer (one in flight), kRoundTrips per iteration. Throughput: 64-byte datagrams one
+// way, in windows of kWindow (the sender waits for the receiver to count a whole window, so the
+// receive buffer never overflows and nothing is lost), kWindows windows per iteration.
+#include "sockets/AsyncUdpSocket.h"
+#include "support/Ratios.h"
+
+#include "dispatch/Queue.h"
+
+#include <asio.hpp>
+#include <benchmark/benchmark.h>
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <semaphore>
+#include <stdexcept>
+#include <thread>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kRoundTrips = 1000;
+constexpr int kWindow = 64;
+constexpr int kWindows = 64;
+constexpr size_t kPayload = 64;
+constexpr auto kStall = std::chrono::seconds(5);
+
+using sockets::Address;
+using sockets::AsyncUdpSocket;
+using sockets::Data;
+
+Address loopback(uint16_t port) {
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const auto* p = reinterpret_cast<const uint8_t*>(&sa);
+    return Address(p, p + sizeof sa);
+}
+
+// ---- (a) AsyncUdpSocket, delegates on serial queues --------------------------------------------
+
+class EchoDelegate : public sockets::AsyncUdpSocketDelegate {
+public:
+    void udpSocketDidReceiveData(AsyncUdpSocket& sock, const Data& data, const Address& from,
+                                 const sockets::FilterContext&) override {
+        sock.sendData(Data(data), from, -1.0, 0);
+    }
+};
+
+// Counts answers; sends the next request itself (round trips) or signals each full window.
+class CountingDelegate : public sockets::AsyncUdpSocketDelegate {
+public:
+    std::atomic<int> target{0};
+    int received = 0;
+    bool echoNext = false;
+    Address server;
+    std::binary_semaphore done{0};
+
+    void udpSocketDidReceiveData(AsyncUdpSocket& sock, const Data& data, const Address&,
+                                 const sockets::FilterContext&) override {
+        ++received;
+        if (echoNext && received < target.load()) {
+            sock.sendData(Data(data), server, -1.0, 0);
+            return;
+        }
+        if (received == target.load() || (!echoNext && received % kWindow == 0)) {
+            done.release();
+        }
+    }
+};
+
+struct AsyncPair {
+    std::shared_ptr<EchoDelegate> echo = std::make_shared<EchoDelegate>();
+    std::shared_ptr<CountingDelegate> counter = std::make_shared<CountingDelegate>();
+    std::shared_ptr<AsyncUdpSocket> server;
+    std::shared_ptr<AsyncUdpSocket> client;
+
+    AsyncPair() {
+        server = AsyncUdpSocket::make(echo, dispatch::Queue::makeSerial("bench.server.delegate"));
+        client = AsyncUdpSocket::make(counter, dispatch::Queue::makeSerial("bench.client.delegate"));
+        server->setIPv6Enabled(false);
+        client->setIPv6Enabled(false);
+        if (!server->bindToPort(0, "127.0.0.1") || !client->bindToPort(0, "127.0.0.1") ||
+            !server->beginReceiving() || !client->beginReceiving()) {
+            throw std::runtime_error("cannot set up the async sockets");
+        }
+        counter->server = loopback(server->localPort());
+    }
+};
+
+void BM_RoundTrip_AsyncUdpSocket(benchmark::State& state) {
+    AsyncPair pair;
+    pair.counter->echoNext = true;
+    const Data request(kPayload, 'r');
+    for (auto _ : state) {
+        pair.counter->received = 0;
+        pair.counter->target = kRoundTrips;
+        pair.client->sendData(Data(request), pair.counter->server, -1.0, 0);
+        if (!pair.counter->done.try_acquire_for(kStall)) {
+            state.SkipWithError("stalled");
+            break;
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * kRoundTrips);
+}
+
+void BM_Throughput_AsyncUdpSocket(benchmark::State& state) {
+    auto senderDelegate = std::make_shared<sockets::AsyncUdpSocketDelegate>(); // hears every send
+    auto sink = std::make_shared<CountingDelegate>();
+    auto sender = AsyncUdpSocket::make(senderDelegate, dispatch::Queue::makeSerial("bench.sender.delegate"));
+    auto receiver = AsyncUdpSocket::make(sink, dispatch::Queue::makeSerial("bench.sink.delegate"));
+    receiver->setIPv6Enabled(false);
+    sender->setIPv6Enabled(false);
+    if (!receiver->bindToPort(0, "127.0.0.1") || !receiver->beginReceiving() ||
+        !sender->bindToPort(0, "127.0.0.1")) {
+        state.SkipWithError("cannot bind");
+        return;
+    }
+    const Address to = loopback(receiver->localPort());
+    const Data payload(kPayload, 't');
+    sink->target = -1;
+    for (auto _ : state) {
+        for (int w = 0; w < kWindows; ++w) {
+            for (int i = 0; i < kWindow; ++i) {
+                sender->sendData(Data(payload), to, -1.0, i);
+            }
+            if (!sink->done.try_acquire_for(kStall)) {
+                state.SkipWithError("stalled (datagrams lost?)");
+                return;
+            }
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * kWindows * kWindow);
+}
+
+// ---- (b) plain blocking sockets ---------------------------------------------------------------
+
+int blockingSocket(uint16_t* port) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const Address a = loopback(0);
+    if (fd < 0 || ::bind(fd, reinterpret_cast<const sockaddr*>(a.data()), sizeof(sockaddr_in)) != 0) {
+        throw std::runtime_error("cannot bind");
+    }
+    sockaddr_in sa{};
+    socklen_t len = sizeof sa;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
+    *port = ntohs(sa.sin_port);
+    return fd;
+}
+
+// A thread that answers (echo) or counts (sink) until it receives a 1-byte "stop".
+class BlockingPeer {
+public:
+    BlockingPeer(bool echo, std::binary_semaphore* windowDone) {
+        fd_ = blockingSocket(&port_);
+        thread_ = std::thread([this, echo, windowDone] {
+            std::array<uint8_t, 2048> buffer{};
+            long count = 0;
+            for (;;) {
+                sockaddr_in from{};
+                socklen_t len = sizeof from;
+                const ssize_t n = ::recvfrom(fd_, buffer.data(), buffer.size(), 0,
+                                             reinterpret_cast<sockaddr*>(&from), &len);
+                if (n == 1) {
+                    return;
+                }
+                if (echo) {
+                    ::sendto(fd_, buffer.data(), static_cast<size_t>(n), 0,
+                             reinterpret_cast<sockaddr*>(&from), len);
+                } else if (++count % kWindow == 0) {
+                    windowDone->release();
+                }
+            }
+        });
+    }
+    ~BlockingPeer() {
+        const Address self = loopback(port_);
+        const uint8_t stop = 0;
+        ::sendto(fd_, &stop, 1, 0, reinterpret_cast<const sockaddr*>(self.data()), sizeof(sockaddr_in));
+        thread_.join();
+        ::close(fd_);
+    }
+    uint16_t port() const { return port_; }
+
+private:
+    int fd_ = -1;
+    uint16_t port_ = 0;
+    std::thread thread_;
+};
+
+void BM_RoundTrip_Blocking(benchmark::State& state) {
+    BlockingPeer server(true, nullptr);
+    uint16_t clientPort = 0;
+    const int fd = blockingSocket(&clientPort);
+    const Address to = loopback(server.port());
+    std::array<uint8_t, kPayload> request{};
+    std::array<uint8_t, 2048> answer{};
+    for (auto _ : state) {
+        for (int i = 0; i < kRoundTrips; ++i) {
+            ::sendto(fd, request.data(), request.size(), 0, reinterpret_cast<const sockaddr*>(to.data()),
+                     sizeof(sockaddr_in));
+            ::recv(fd, answer.data(), answer.size(), 0);
+        }
+    }
+    ::close(fd);
+    state.SetItemsProcessed(state.iterations() * kRoundTrips);
+}
+
+void BM_Throughput_Blocking(benchmark::State& state) {
+    std::binary_semaphore windowDone{0};
+    BlockingPeer sink(false, &windowDone);
+    uint16_t senderPort = 0;
+    const int fd = blockingSocket(&senderPort);
+    const Address to = loopback(sink.port());
+    std::array<uint8_t, kPayload> payload{};
+    for (auto _ : state) {
+        for (int w = 0; w < kWindows; ++w) {
+            for (int i = 0; i < kWindow; ++i) {
+                ::sendto(fd, payload.data(), payload.size(), 0, reinterpret_cast<const sockaddr*>(to.data()),
+                         sizeof(sockaddr_in));
+            }
+            if (!windowDone.try_acquire_for(kStall)) {
+                state.SkipWithError("stalled (datagrams lost?)");
+                ::close(fd);
+                return;
+            }
+        }
+    }
+    ::close(fd);
+    state.SetItemsProcessed(state.iterations() * kWindows * kWindow);
+}
+
+// ---- (c) Asio, one io_context thread per side -------------------------------------------------
+
+using asio::ip::udp;
+
+class AsioPeer {
+public:
+    // echo: answer every datagram; otherwise count and call onDatagram.
+    AsioPeer(bool echo, std::function<void()> onDatagram)
+        : socket_(io_, udp::endpoint(asio::ip::address_v4::loopback(), 0))
+        , echo_(echo)
+        , onDatagram_(std::move(onDatagram)) {
+        receive();
+        thread_ = std::thread([this] { io_.run(); });
+    }
+    ~AsioPeer() {
+        io_.stop();
+        thread_.join();
+    }
+    uint16_t port() const { return socket_.local_endpoint().port(); }
+    udp::socket& socket() { return socket_; }
+    asio::io_context& io() { return io_; }
+
+private:
+    void receive() {
+        socket_.async_receive_from(asio::buffer(buffer_), from_, [this](std::error_code ec, size_t n) {
+            if (ec) {
+                return;
+            }
+            if (echo_) {
+                socket_.async_send_to(asio::buffer(buffer_.data(), n), from_,
+                                      [this](std::error_code, size_t) { receive(); });
+                return;
+            }
+            onDatagram_();
+            receive();
+        });
+    }
+
+    asio::io_context io_;
+    udp::socket socket_;
+    udp::endpoint from_;
+    std::array<uint8_t, 2048> buffer_{};
+    bool echo_;
+    std::function<void()> onDatagram_;
+    std::thread thread_;
+};
+
+void BM_RoundTrip_Asio(benchmark::State& state) {
+    AsioPeer server(true, {});
+    int received = 0;
+    std::binary_semaphore done{0};
+    AsioPeer* clientPtr = nullptr;
+    const udp::endpoint to(asio::ip::address_v4::loopback(), server.port());
+    std::array<uint8_t, kPayload> request{};
+    auto sendRequest = [&] {
+        clientPtr->socket().async_send_to(asio::buffer(request), to, [](std::error_code, size_t) {});
+    };
+    AsioPeer client(false, [&] {
+        if (++received < kRoundTrips) {
+            sendRequest();
+        } else {
+            done.release();
+        }
+    });
+    clientPtr = &client;
+    for (auto _ : state) {
+        received = 0;
+        asio::post(client.io(), sendRequest);
+        if (!done.try_acquire_for(kStall)) {
+            state.SkipWithError("stalled");
+            break;
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * kRoundTrips);
+}
+
+void BM_Throughput_Asio(benchmark::State& state) {
+    long received = 0;
+    std::binary_semaphore windowDone{0};
+    AsioPeer sink(false, [&] {
+        if (++received % kWindow == 0) {
+            windowDone.release();
+        }
+    });
+    asio::io_context senderIo;
+    auto guard = asio::make_work_guard(senderIo);
+    udp::socket sender(senderIo, udp::endpoint(asio::ip::address_v4::loopback(), 0));
+    std::thread senderThread([&] { senderIo.run(); });
+    const udp::endpoint to(asio::ip::address_v4::loopback(), sink.port());
+    std::array<uint8_t, kPayload> payload{};
+    for (auto _ : state) {
+        for (int w = 0; w < kWindows; ++w) {
+            asio::post(senderIo, [&] {
+                for (int i = 0; i < kWindow; ++i) {
+                    sender.async_send_to(asio::buffer(payload), to, [](std::error_code, size_t) {});
+                }
+            });
+            if (!windowDone.try_acquire_for(kStall)) {
+                state.SkipWithError("stalled (datagrams lost?)");
+                break;
+            }
+        }
+    }
+    guard.reset();
+    senderIo.stop();
+    senderThread.join();
+    state.SetItemsProcessed(state.iterations() * kWindows * kWindow);
+}
+
+BENCHMARK(BM_RoundTrip_AsyncUdpSocket)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RoundTrip_Blocking)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RoundTrip_Asio)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Throughput_AsyncUdpSocket)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Throughput_Blocking)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Throughput_Asio)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    return benchsupport::runWithRatios(argc, argv,
+                                       {{"BM_RoundTrip_AsyncUdpSocket", "BM_RoundTrip_Blocking"},
+                                        {"BM_RoundTrip_AsyncUdpSocket", "BM_RoundTrip_Asio"},
+                                        {"BM_Throughput_AsyncUdpSocket", "BM_Throughput_Blocking"},
+                                        {"BM_Throughput_AsyncUdpSocket", "BM_Throughput_Asio"}},
+                                       "round trip <= 1.5x blocking and <= 1x Asio; throughput time <= 1/0.7 "
+                                       "(1.43x) blocking");
+}

@@ -1,0 +1,137 @@
+#include "platform/layers/LayerHost.h"
+
+#include "base/Log.h"
+#include "platform/layers/Layer.h"
+#include "platform/layers/LayerRenderer.h"
+#include "platform/layers/Transaction.h"
+
+#include <QPaintEvent>
+#include <QPainter>
+#include <QThread>
+
+namespace platform::layers {
+
+LayerHost::LayerHost(QWidget* parent)
+    : QWidget(parent) {
+    setAttribute(Qt::WA_OpaquePaintEvent, true);
+    tick_.setTimerType(Qt::PreciseTimer);
+    tick_.setInterval(16);
+    connect(&tick_, &QTimer::timeout, this, [this] {
+        // A hidden host paints nothing, so no frame would stop the tick; showing it paints and restarts it.
+        if (!isVisible()) {
+            tick_.stop();
+            return;
+        }
+        update();
+    });
+}
+
+LayerHost::~LayerHost() {
+    if (root_) {
+        root_->host_ = nullptr;
+    }
+}
+
+void LayerHost::setRootLayer(std::shared_ptr<Layer> root) {
+    if (root == root_) {
+        return;
+    }
+    if (root && (root->superlayer() || root->host_)) {
+        base::log("layer host: the root layer already belongs to a tree");
+        return;
+    }
+    if (root_) {
+        root_->host_ = nullptr;
+    }
+    root_ = std::move(root);
+    if (root_) {
+        root_->host_ = this;
+        fitRoot();
+    }
+    layerTreeChanged(root_ && root_->subtreeHasAnimations());
+}
+
+void LayerHost::setRootFollowsSize(bool follows) {
+    rootFollowsSize_ = follows;
+    fitRoot();
+}
+
+void LayerHost::setBackgroundColor(const QColor& color) {
+    if (color == background_) {
+        return;
+    }
+    background_ = color;
+    setAttribute(Qt::WA_OpaquePaintEvent, color.alpha() == 255);
+    update();
+}
+
+void LayerHost::setFrameInterval(int milliseconds) {
+    tick_.setInterval(std::max(1, milliseconds));
+}
+
+QPointF LayerHost::hostPointFromWidget(QPointF widgetPoint) const {
+    return {widgetPoint.x(), height() - widgetPoint.y()};
+}
+
+QPointF LayerHost::widgetPointFromHost(QPointF hostPoint) const {
+    return {hostPoint.x(), height() - hostPoint.y()};
+}
+
+Layer* LayerHost::layerAt(QPointF widgetPoint) const {
+    return root_ ? root_->hitTest(hostPointFromWidget(widgetPoint)) : nullptr;
+}
+
+QImage LayerHost::renderToImage(double devicePixelRatio) const {
+    if (!root_) {
+        QImage image(size() * devicePixelRatio, QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(devicePixelRatio);
+        image.fill(background_);
+        return image;
+    }
+    return LayerRenderer::renderToImage(*root_, size(), devicePixelRatio, background_);
+}
+
+void LayerHost::layerTreeChanged(bool animating) {
+    Q_ASSERT_X(QThread::currentThread() == thread(), "LayerHost",
+               "layers of a host change on the main thread only");
+    update();
+    if (animating && isVisible() && !tick_.isActive()) {
+        tick_.start();
+    }
+}
+
+void LayerHost::fitRoot() {
+    if (root_ && rootFollowsSize_ && root_->frame() != QRectF(0, 0, width(), height())) {
+        TransactionScope immediate;
+        root_->setFrame(QRectF(0, 0, width(), height()));
+    }
+}
+
+void LayerHost::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    fitRoot();
+}
+
+void LayerHost::paintEvent(QPaintEvent* event) {
+    // A hidden widget gets its resize event only when shown; grab() paints it before that.
+    fitRoot();
+    QPainter painter(this);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.fillRect(event->rect(), background_);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    bool animating = false;
+    if (root_) {
+        painter.setClipRect(event->rect());
+        painter.translate(0, height());
+        painter.scale(1, -1);
+        animating = LayerRenderer::render(painter, *root_, QRectF(event->rect()), LayerClock::now());
+    }
+    ++framesPainted_;
+    if (!animating) {
+        tick_.stop();
+    } else if (!tick_.isActive()) {
+        tick_.start();
+    }
+}
+
+} // namespace platform::layers

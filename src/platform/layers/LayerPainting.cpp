@@ -1,0 +1,65 @@
+#include "platform/layers/LayerPainting.h"
+
+#include <QPainter>
+
+#include <cmath>
+
+namespace platform::layers {
+
+namespace {
+constexpr int dotsPerMeterAt72Dpi = 2835; // 72 / 0.0254
+} // namespace
+
+QImage makeLayerImage(QSizeF points, double scale) {
+    if (points.isEmpty() || scale <= 0) {
+        return {};
+    }
+    const int width = static_cast<int>(std::ceil(points.width() * scale - 1e-6));
+    const int height = static_cast<int>(std::ceil(points.height() * scale - 1e-6));
+    if (width <= 0 || height <= 0) {
+        return {};
+    }
+    QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
+    if (image.isNull()) {
+        return {};
+    }
+    image.setDotsPerMeterX(dotsPerMeterAt72Dpi);
+    image.setDotsPerMeterY(dotsPerMeterAt72Dpi);
+    image.setDevicePixelRatio(scale);
+    image.fill(Qt::transparent);
+    return image;
+}
+
+QPaintDevice* layerMetricsDevice() {
+    static QImage device = makeLayerImage(QSizeF(1, 1), 1.0);
+    return &device;
+}
+
+void flipToTopLeft(QPainter& painter, const QRectF& rect) {
+    painter.translate(rect.left(), rect.top() + rect.height());
+    painter.scale(1, -1);
+}
+
+void drawImageUpright(QPainter& painter, const QRectF& rect, const QImage& image) {
+    if (image.isNull() || rect.isEmpty()) {
+        return;
+    }
+    painter.save();
+    flipToTopLeft(painter, rect);
+    // Drawn one to one (only moved or mirrored): snap to whole pixels so neighbouring tiles leave no seam
+    // and text stays crisp.
+    const QTransform& t = painter.worldTransform();
+    const bool unscaled = t.m12() == 0 && t.m21() == 0 && std::abs(std::abs(t.m11()) - 1) < 1e-9 &&
+                          std::abs(std::abs(t.m22()) - 1) < 1e-9 && painter.device() &&
+                          painter.device()->devicePixelRatio() == image.devicePixelRatio() &&
+                          std::abs(rect.width() * image.devicePixelRatio() - image.width()) < 0.5 &&
+                          std::abs(rect.height() * image.devicePixelRatio() - image.height()) < 0.5;
+    if (unscaled) {
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+        painter.setRenderHint(QPainter::Antialiasing, false);
+    }
+    painter.drawImage(QRectF(0, 0, rect.width(), rect.height()), image);
+    painter.restore();
+}
+
+} // namespace platform::layers

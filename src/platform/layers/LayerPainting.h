@@ -1,0 +1,27 @@
+// Painting helpers shared by the layers: point-based images and upright drawing into the y-up space.
+#pragma once
+
+#include <QImage>
+#include <QRectF>
+
+class QPainter;
+class QPaintDevice;
+
+namespace platform::layers {
+
+// A transparent ARGB image of `points` at `scale` pixels per point, 72 dots per inch so that one font
+// point is one point of layer space. Null when the size is empty.
+QImage makeLayerImage(QSizeF points, double scale);
+
+// A paint device at 72 dots per inch for measuring text (QTextLayout, QFontMetricsF) in layer points.
+// Text measured against it lines up with what the layers draw.
+QPaintDevice* layerMetricsDevice();
+
+// Draws an image (row 0 at the visual top) into a rectangle of a y-up painter.
+void drawImageUpright(QPainter& painter, const QRectF& rect, const QImage& image);
+
+// Turns a y-up painter into a y-down one whose origin is the visual top-left corner of `rect`, for drawing
+// text and images; wrap the call in save() and restore().
+void flipToTopLeft(QPainter& painter, const QRectF& rect);
+
+} // namespace platform::layers

@@ -1,0 +1,33 @@
+// Plain text files: strict UTF-8.
+#pragma once
+
+#include <QByteArrayView>
+#include <QString>
+
+#include <optional>
+#include <stdexcept>
+
+namespace platform {
+
+// Decodes UTF-8 strictly: nullopt for any invalid byte, overlong form, surrogate, code point
+// beyond U+10FFFF or sequence cut off at the end. A leading byte-order mark is dropped.
+std::optional<QString> decodeUtf8Strict(QByteArrayView bytes);
+
+// A plain-text file could not be read or was not UTF-8. The text of what() is for logs; callers
+// show their own message chosen by reason().
+class PlainTextError : public std::runtime_error {
+public:
+    enum class Reason { unreadable, notUtf8 };
+    PlainTextError(Reason reason, const std::string& message)
+        : std::runtime_error(message)
+        , reason_(reason) {}
+    Reason reason() const { return reason_; }
+
+private:
+    Reason reason_;
+};
+
+// Reads a whole file as strict UTF-8; throws PlainTextError.
+QString readPlainTextFile(const QString& path);
+
+} // namespace platform

@@ -1,0 +1,51 @@
+#include "platform/text/RichTextFile.h"
+
+#include "platform/text/RtfWriter.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace platform {
+
+std::optional<AttributedString> readRichTextFile(const QString& path,
+                                                 RtfDocumentAttributes* documentAttributes) {
+    const QFileInfo info(path);
+    const QString file = info.isDir() ? QDir(path).filePath(QString::fromLatin1(kRtfdTextFileName)) : path;
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly)) {
+        return std::nullopt;
+    }
+    const QByteArray data = f.readAll();
+    if (f.error() != QFileDevice::NoError) {
+        return std::nullopt;
+    }
+    return readRtf(data, documentAttributes);
+}
+
+void writeRtfFile(const QString& path, const AttributedString& text,
+                  const RtfDocumentAttributes& documentAttributes) {
+    QSaveFile f(path);
+    if (!f.open(QIODevice::WriteOnly)) {
+        throw RichTextFileError("cannot write " + path.toStdString() + ": " + f.errorString().toStdString());
+    }
+    f.write(writeRtf(text, documentAttributes));
+    if (!f.commit()) {
+        throw RichTextFileError("cannot write " + path.toStdString() + ": " + f.errorString().toStdString());
+    }
+}
+
+void writeRtfdFolder(const QString& path, const AttributedString& text,
+                     const RtfDocumentAttributes& documentAttributes) {
+    const QFileInfo info(path);
+    if (info.exists() && !info.isDir()) {
+        throw RichTextFileError("cannot write " + path.toStdString() + ": a file is in the way");
+    }
+    if (!QDir().mkpath(path)) {
+        throw RichTextFileError("cannot create the folder " + path.toStdString());
+    }
+    writeRtfFile(QDir(path).filePath(QString::fromLatin1(kRtfdTextFileName)), text, documentAttributes);
+}
+
+} // namespace platform

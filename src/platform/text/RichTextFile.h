@@ -1,0 +1,36 @@
+// RTF and RTFD files on disk.
+#pragma once
+
+#include "platform/text/AttributedString.h"
+#include "platform/text/RtfReader.h"
+
+#include <QString>
+
+#include <optional>
+#include <stdexcept>
+
+namespace platform {
+
+// A rich-text file could not be written. what() names the file and the cause.
+class RichTextFileError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Reads an RTF file, or an RTFD folder (its "TXT.rtf"); which one is told by what is at the path.
+// Returns nullopt when nothing readable is there or the content is not RTF.
+std::optional<AttributedString> readRichTextFile(const QString& path,
+                                                 RtfDocumentAttributes* documentAttributes = nullptr);
+
+// Writes the text as an RTF file, atomically (a temporary file replaces the destination).
+void writeRtfFile(const QString& path, const AttributedString& text,
+                  const RtfDocumentAttributes& documentAttributes = {});
+
+// Writes an RTFD folder holding "TXT.rtf", creating the folder when needed.
+void writeRtfdFolder(const QString& path, const AttributedString& text,
+                     const RtfDocumentAttributes& documentAttributes = {});
+
+// The name of the RTF file inside an RTFD folder.
+inline constexpr char kRtfdTextFileName[] = "TXT.rtf";
+
+} // namespace platform

@@ -1,0 +1,27 @@
+// Reading RTF into an attributed string.
+#pragma once
+
+#include "platform/text/AttributedString.h"
+#include "platform/text/Color.h"
+
+#include <QByteArrayView>
+
+#include <optional>
+
+namespace platform {
+
+// What an RTF document says about itself beside its text.
+struct RtfDocumentAttributes {
+    std::optional<Color> backgroundColor;
+};
+
+// Reads RTF bytes. Returns nullopt when the data is not RTF (it must begin with "{\rtf").
+// Anything after that header is read leniently: unknown control words are ignored, unknown
+// starred destinations skipped, a truncated file gives the text read so far, and nesting deeper
+// than the reader keeps track of is dropped, so no input crashes it or recurses. Every character
+// gets a font (the document's default when none is named) and a paragraph style; colours,
+// underline and background only where the document sets them. Never throws.
+std::optional<AttributedString> readRtf(QByteArrayView data,
+                                        RtfDocumentAttributes* documentAttributes = nullptr);
+
+} // namespace platform

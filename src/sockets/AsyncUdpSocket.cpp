@@ -1,0 +1,1899 @@
+#include "sockets/AsyncUdpSocket.h"
+
+#include "base/Log.h"
+#include "dispatch/Source.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace sockets {
+
+// Default delegate methods: every callback is optional.
+void AsyncUdpSocketDelegate::udpSocketDidConnectToAddress(AsyncUdpSocket&, const Address&) {}
+void AsyncUdpSocketDelegate::udpSocketDidNotConnect(AsyncUdpSocket&, const SocketError&) {}
+void AsyncUdpSocketDelegate::udpSocketDidSendDataWithTag(AsyncUdpSocket&, long) {}
+void AsyncUdpSocketDelegate::udpSocketDidNotSendDataWithTag(AsyncUdpSocket&, long, const SocketError&) {}
+void AsyncUdpSocketDelegate::udpSocketDidReceiveData(AsyncUdpSocket&, const Data&, const Address&,
+                                                     const FilterContext&) {}
+void AsyncUdpSocketDelegate::udpSocketDidClose(AsyncUdpSocket&, const std::optional<SocketError>&) {}
+
+// One queued datagram, or a connect request travelling through the send queue.
+struct AsyncUdpSocket::SendPacket {
+    bool isConnect = false;
+    Data buffer;
+    double timeout = -1.0; // negative: no time-out
+    long tag = 0;
+    bool hostGiven = false; // the caller named a host (refused on a connected socket)
+    bool resolveInProgress = false;
+    bool filterInProgress = false;
+    std::vector<Address> resolvedAddresses;
+    std::optional<SocketError> resolveError;
+    Address address;
+    int addressFamily = 0;
+};
+
+namespace {
+
+// Socket state bits.
+constexpr uint32_t kFlagSocketsCreated = 0x1;
+constexpr uint32_t kFlagBound = 0x2;
+constexpr uint32_t kFlagConnecting = 0x4;
+constexpr uint32_t kFlagConnected = 0x8;
+constexpr uint32_t kFlagReceiveOnce = 0x10;
+constexpr uint32_t kFlagReceiveContinuous = 0x20;
+constexpr uint32_t kFlagIPv4Deactivated = 0x40;
+constexpr uint32_t kFlagIPv6Deactivated = 0x80;
+constexpr uint32_t kFlagSend4SourceSuspended = 0x100;
+constexpr uint32_t kFlagSend6SourceSuspended = 0x200;
+constexpr uint32_t kFlagReceive4SourceSuspended = 0x400;
+constexpr uint32_t kFlagReceive6SourceSuspended = 0x800;
+constexpr uint32_t kFlagCloseAfterSends = 0x8000;
+constexpr uint32_t kFlagReceiveFlipFlop = 0x10000;
+
+// Configuration bits; they survive a close.
+constexpr uint16_t kConfigIPv4Disabled = 0x1;
+constexpr uint16_t kConfigIPv6Disabled = 0x2;
+constexpr uint16_t kConfigPreferIPv4 = 0x4;
+constexpr uint16_t kConfigPreferIPv6 = 0x8;
+
+constexpr socklen_t kSize4 = sizeof(sockaddr_in);  // 16
+constexpr socklen_t kSize6 = sizeof(sockaddr_in6); // 28
+
+const char* const kUnknownInterface =
+    "Unknown interface. Specify valid interface by name (e.g. \"en1\") or IP address.";
+const char* const kHostNil = "The host param is nil. Should be domain name or IP address string.";
+const char* const kSetsockoptFailed = "Error in setsockopt() function";
+
+SocketError udpError(int code, std::string message) {
+    return SocketError{kUdpSocketErrorDomain, code, std::move(message), {}};
+}
+SocketError badConfigError(std::string message) {
+    return udpError(1, std::move(message));
+}
+SocketError badParamError(std::string message) {
+    return udpError(2, std::move(message));
+}
+SocketError sendTimeoutError() {
+    return udpError(3, "Send operation timed out");
+}
+SocketError otherError(std::string message) {
+    return udpError(5, std::move(message));
+}
+
+// Stores the error when the caller asked for it; answers false for `return fail(...)`.
+bool fail(SocketError* out, SocketError error) {
+    if (out != nullptr) {
+        *out = std::move(error);
+    }
+    return false;
+}
+
+template <class T> Address bytesOf(const T& address) {
+    const auto* p = reinterpret_cast<const uint8_t*>(&address);
+    return Address(p, p + sizeof(T));
+}
+
+Address makeAddress4(in_addr addr, uint16_t port) {
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    sa.sin_addr = addr;
+    return bytesOf(sa);
+}
+
+Address makeAddress6(const in6_addr& addr, uint16_t port) {
+    sockaddr_in6 sa{};
+    sa.sin6_family = AF_INET6;
+    sa.sin6_port = htons(port);
+    sa.sin6_addr = addr;
+    return bytesOf(sa);
+}
+
+Address loopback4(uint16_t port) {
+    in_addr a{};
+    a.s_addr = htonl(INADDR_LOOPBACK);
+    return makeAddress4(a, port);
+}
+
+void setPort(Address& address, uint16_t port) {
+    const uint16_t net = htons(port);
+    std::memcpy(address.data() + 2, &net, sizeof net); // sin_port and sin6_port share offset 2
+}
+
+// Turns an interface description into an IPv4 and an IPv6 address (either may stay empty): none
+// gives the wildcard addresses, "localhost" and "loopback" the loopback ones, anything else the
+// first interface address whose interface name or address text matches.
+void convertInterfaceDescription(const std::optional<std::string>& description, uint16_t port, Address* a4,
+                                 Address* a6) {
+    a4->clear();
+    a6->clear();
+    if (!description) {
+        in_addr any{};
+        any.s_addr = htonl(INADDR_ANY);
+        *a4 = makeAddress4(any, port);
+        *a6 = makeAddress6(in6addr_any, port);
+        return;
+    }
+    if (*description == "localhost" || *description == "loopback") {
+        *a4 = loopback4(port);
+        *a6 = makeAddress6(in6addr_loopback, port);
+        return;
+    }
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0) {
+        return;
+    }
+    for (ifaddrs* i = list; i != nullptr; i = i->ifa_next) {
+        if (i->ifa_addr == nullptr) {
+            continue;
+        }
+        if (i->ifa_addr->sa_family == AF_INET && a4->empty()) {
+            const auto* sa = reinterpret_cast<const sockaddr_in*>(i->ifa_addr);
+            char text[INET_ADDRSTRLEN] = {};
+            inet_ntop(AF_INET, &sa->sin_addr, text, sizeof text);
+            if (*description == i->ifa_name || *description == text) {
+                *a4 = makeAddress4(sa->sin_addr, port);
+            }
+        } else if (i->ifa_addr->sa_family == AF_INET6 && a6->empty()) {
+            const auto* sa = reinterpret_cast<const sockaddr_in6*>(i->ifa_addr);
+            char text[INET6_ADDRSTRLEN] = {};
+            inet_ntop(AF_INET6, &sa->sin6_addr, text, sizeof text);
+            if (*description == i->ifa_name || *description == text) {
+                Address a = bytesOf(*sa);
+                setPort(a, port);
+                *a6 = std::move(a);
+            }
+        }
+    }
+    freeifaddrs(list);
+}
+
+// A numeric group address: no name lookup ever happens here.
+void convertNumericHost(const std::string& host, uint16_t port, Address* a4, Address* a6) {
+    a4->clear();
+    a6->clear();
+    addrinfo hints{};
+    hints.ai_flags = AI_NUMERICHOST;
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_DGRAM;
+    hints.ai_protocol = IPPROTO_UDP;
+    addrinfo* result = nullptr;
+    if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &result) != 0) {
+        return;
+    }
+    for (addrinfo* r = result; r != nullptr; r = r->ai_next) {
+        const auto* p = reinterpret_cast<const uint8_t*>(r->ai_addr);
+        if (r->ai_family == AF_INET && a4->empty()) {
+            a4->assign(p, p + kSize4);
+        } else if (r->ai_family == AF_INET6 && a6->empty()) {
+            a6->assign(p, p + kSize6);
+        }
+    }
+    freeaddrinfo(result);
+}
+
+// The index of the interface that carries this IPv6 address, 0 when none does.
+unsigned indexOfInterfaceAddr6(const Address& address) {
+    if (address.size() != kSize6) {
+        return 0;
+    }
+    sockaddr_in6 wanted{};
+    std::memcpy(&wanted, address.data(), kSize6);
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0) {
+        return 0;
+    }
+    unsigned index = 0;
+    for (ifaddrs* i = list; i != nullptr; i = i->ifa_next) {
+        if (i->ifa_addr != nullptr && i->ifa_addr->sa_family == AF_INET6) {
+            const auto* sa = reinterpret_cast<const sockaddr_in6*>(i->ifa_addr);
+            if (std::memcmp(&sa->sin6_addr, &wanted.sin6_addr, sizeof(in6_addr)) == 0) {
+                index = if_nametoindex(i->ifa_name);
+                break;
+            }
+        }
+    }
+    freeifaddrs(list);
+    return index;
+}
+
+using ResolveCompletion = std::function<void(std::vector<Address>, std::optional<SocketError>)>;
+
+// Resolves on a global queue and calls `completion` on the socket queue. "localhost" and
+// "loopback" answer 127.0.0.1 and ::1 without asking the resolver.
+void asyncResolveHost(const std::string& host, uint16_t port, const dispatch::QueuePtr& socketQueue,
+                      ResolveCompletion completion) {
+    if (host.empty()) {
+        socketQueue->async([completion = std::move(completion)] { completion({}, badParamError(kHostNil)); });
+        return;
+    }
+    dispatch::globalQueue()->async([host, port, socketQueue, completion = std::move(completion)] {
+        std::vector<Address> addresses;
+        std::optional<SocketError> error;
+        if (host == "localhost" || host == "loopback") {
+            addresses.push_back(loopback4(port));
+            addresses.push_back(makeAddress6(in6addr_loopback, port));
+        } else {
+            addrinfo hints{};
+            hints.ai_family = AF_UNSPEC;
+            hints.ai_socktype = SOCK_DGRAM;
+            hints.ai_protocol = IPPROTO_UDP;
+            addrinfo* result = nullptr;
+            const int gai = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &result);
+            if (gai != 0) {
+                error = SocketError::fromGai(gai);
+            } else {
+                for (addrinfo* r = result; r != nullptr; r = r->ai_next) {
+                    const auto* p = reinterpret_cast<const uint8_t*>(r->ai_addr);
+                    if (r->ai_family == AF_INET) {
+                        addresses.emplace_back(p, p + kSize4);
+                    } else if (r->ai_family == AF_INET6) {
+                        Address a(p, p + kSize6);
+                        if (AsyncUdpSocket::portFromAddress(a) == 0) {
+                            setPort(a, port);
+                        }
+                        addresses.push_back(std::move(a));
+                    }
+                }
+                freeaddrinfo(result);
+                if (addresses.empty()) {
+                    error = SocketError::fromGai(EAI_FAIL);
+                }
+            }
+        }
+        socketQueue->async(
+            [completion, addresses = std::move(addresses), error = std::move(error)]() mutable {
+                completion(std::move(addresses), std::move(error));
+            });
+    });
+}
+
+// One non-blocking datagram socket; -1 and the error of the failing step otherwise.
+int createSocket(int domain, int bufferSize, SocketError* error) {
+    const int fd = ::socket(domain, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        fail(error, SocketError::fromErrno("Error in socket() function"));
+        return -1;
+    }
+    auto failed = [&](const char* reason) {
+        const int saved = errno;
+        ::close(fd);
+        fail(error, SocketError::fromErrno(saved, reason));
+        return -1;
+    };
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) {
+        return failed("Error enabling non-blocking IO on socket (fcntl)");
+    }
+    // No SO_REUSEADDR: on Linux it would let a second socket take the same unicast port silently.
+    // SIGPIPE is avoided per send (MSG_NOSIGNAL).
+    const int on = 1;
+    if (domain == AF_INET6 && setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on) != 0) {
+        return failed("Error enabling IPv6-only (setsockopt)"); // else the IPv4 twin's port clashes
+    }
+    if (setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &bufferSize, sizeof bufferSize) != 0) {
+        return failed("Error setting send buffer size (setsockopt)");
+    }
+    if (setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bufferSize, sizeof bufferSize) != 0) {
+        return failed("Error setting receive buffer size (setsockopt)");
+    }
+    return fd;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Construction, queue discipline
+
+std::shared_ptr<AsyncUdpSocket> AsyncUdpSocket::make(std::weak_ptr<AsyncUdpSocketDelegate> delegate,
+                                                     dispatch::QueuePtr delegateQueue,
+                                                     dispatch::QueuePtr socketQueue) {
+    if (socketQueue && socketQueue->kind() == dispatch::Queue::Kind::concurrent) {
+        base::fatal("The given socketQueue parameter must not be a concurrent queue.");
+    }
+    return std::shared_ptr<AsyncUdpSocket>(
+        new AsyncUdpSocket(std::move(delegate), std::move(delegateQueue), std::move(socketQueue)));
+}
+
+AsyncUdpSocket::AsyncUdpSocket(std::weak_ptr<AsyncUdpSocketDelegate> delegate,
+                               dispatch::QueuePtr delegateQueue, dispatch::QueuePtr socketQueue)
+    : delegate_(std::move(delegate))
+    , delegateQueue_(std::move(delegateQueue))
+    , socketQueue_(socketQueue ? std::move(socketQueue) : dispatch::Queue::makeSerial("AsyncUdpSocket")) {
+    socketQueue_->setSpecific(&isOnSocketQueueOrTargetQueueKey_, this);
+}
+
+AsyncUdpSocket::~AsyncUdpSocket() {
+    auto closeSilently = [this] { closeWithError(std::nullopt, /*notify=*/false); };
+    if (onSocketQueue()) {
+        closeSilently();
+    } else {
+        socketQueue_->sync(closeSilently);
+        socketQueue_->sync([] {}); // the sources' cancel handlers close the descriptors: wait for them
+    }
+    socketQueue_->setSpecific(&isOnSocketQueueOrTargetQueueKey_, nullptr);
+}
+
+bool AsyncUdpSocket::onSocketQueue() const {
+    return dispatch::currentSpecific(&isOnSocketQueueOrTargetQueueKey_) == this;
+}
+
+template <class F> auto AsyncUdpSocket::onQueueSync(F&& f) const {
+    if (onSocketQueue()) {
+        return f();
+    }
+    return socketQueue_->sync(f);
+}
+
+void AsyncUdpSocket::onQueueAsync(std::function<void(AsyncUdpSocket&)> f) {
+    if (onSocketQueue()) {
+        f(*this);
+        return;
+    }
+    socketQueue_->async([weak = weak_from_this(), f = std::move(f)] {
+        if (auto self = weak.lock()) {
+            f(*self);
+        }
+    });
+}
+
+void AsyncUdpSocket::performBlock(const std::function<void()>& block) {
+    onQueueSync([&] { block(); });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Accessors
+
+std::shared_ptr<AsyncUdpSocketDelegate> AsyncUdpSocket::delegate() const {
+    return onQueueSync([this] { return delegate_.lock(); });
+}
+
+dispatch::QueuePtr AsyncUdpSocket::delegateQueue() const {
+    return onQueueSync([this] { return delegateQueue_; });
+}
+
+std::pair<std::shared_ptr<AsyncUdpSocketDelegate>, dispatch::QueuePtr>
+AsyncUdpSocket::delegateAndQueue() const {
+    return onQueueSync([this] { return std::make_pair(delegate_.lock(), delegateQueue_); });
+}
+
+void AsyncUdpSocket::setDelegate(std::weak_ptr<AsyncUdpSocketDelegate> delegate, SetMode mode) {
+    if (mode == SetMode::synchronously) {
+        onQueueSync([&] { delegate_ = std::move(delegate); });
+        return;
+    }
+    onQueueAsync([delegate](AsyncUdpSocket& s) { s.delegate_ = delegate; });
+}
+
+void AsyncUdpSocket::setDelegateQueue(dispatch::QueuePtr queue, SetMode mode) {
+    if (mode == SetMode::synchronously) {
+        onQueueSync([&] { delegateQueue_ = std::move(queue); });
+        return;
+    }
+    onQueueAsync([queue](AsyncUdpSocket& s) { s.delegateQueue_ = queue; });
+}
+
+void AsyncUdpSocket::setDelegate(std::weak_ptr<AsyncUdpSocketDelegate> delegate, dispatch::QueuePtr queue,
+                                 SetMode mode) {
+    if (mode == SetMode::synchronously) {
+        onQueueSync([&] {
+            delegate_ = std::move(delegate);
+            delegateQueue_ = std::move(queue);
+        });
+        return;
+    }
+    onQueueAsync([delegate, queue](AsyncUdpSocket& s) {
+        s.delegate_ = delegate;
+        s.delegateQueue_ = queue;
+    });
+}
+
+bool AsyncUdpSocket::isIPv4Enabled() const {
+    return onQueueSync([this] { return (config_ & kConfigIPv4Disabled) == 0; });
+}
+
+void AsyncUdpSocket::setIPv4Enabled(bool enabled) {
+    onQueueAsync([enabled](AsyncUdpSocket& s) {
+        s.config_ = enabled ? (s.config_ & ~kConfigIPv4Disabled) : (s.config_ | kConfigIPv4Disabled);
+    });
+}
+
+bool AsyncUdpSocket::isIPv6Enabled() const {
+    return onQueueSync([this] { return (config_ & kConfigIPv6Disabled) == 0; });
+}
+
+void AsyncUdpSocket::setIPv6Enabled(bool enabled) {
+    onQueueAsync([enabled](AsyncUdpSocket& s) {
+        s.config_ = enabled ? (s.config_ & ~kConfigIPv6Disabled) : (s.config_ | kConfigIPv6Disabled);
+    });
+}
+
+bool AsyncUdpSocket::isIPv4Preferred() const {
+    return onQueueSync([this] { return (config_ & kConfigPreferIPv4) != 0; });
+}
+
+bool AsyncUdpSocket::isIPv6Preferred() const {
+    return onQueueSync([this] { return (config_ & kConfigPreferIPv6) != 0; });
+}
+
+bool AsyncUdpSocket::isIPVersionNeutral() const {
+    return onQueueSync([this] { return (config_ & (kConfigPreferIPv4 | kConfigPreferIPv6)) == 0; });
+}
+
+void AsyncUdpSocket::setPreferIPv4() {
+    onQueueAsync([](AsyncUdpSocket& s) { s.config_ = (s.config_ | kConfigPreferIPv4) & ~kConfigPreferIPv6; });
+}
+
+void AsyncUdpSocket::setPreferIPv6() {
+    onQueueAsync([](AsyncUdpSocket& s) { s.config_ = (s.config_ | kConfigPreferIPv6) & ~kConfigPreferIPv4; });
+}
+
+void AsyncUdpSocket::setIPVersionNeutral() {
+    onQueueAsync([](AsyncUdpSocket& s) { s.config_ &= ~(kConfigPreferIPv4 | kConfigPreferIPv6); });
+}
+
+uint16_t AsyncUdpSocket::maxReceiveIPv4BufferSize() const {
+    return onQueueSync([this] { return max4ReceiveSize_; });
+}
+
+void AsyncUdpSocket::setMaxReceiveIPv4BufferSize(uint16_t size) {
+    onQueueAsync([size](AsyncUdpSocket& s) { s.max4ReceiveSize_ = size; });
+}
+
+uint32_t AsyncUdpSocket::maxReceiveIPv6BufferSize() const {
+    return onQueueSync([this] { return max6ReceiveSize_; });
+}
+
+void AsyncUdpSocket::setMaxReceiveIPv6BufferSize(uint32_t size) {
+    onQueueAsync([size](AsyncUdpSocket& s) { s.max6ReceiveSize_ = size; });
+}
+
+uint16_t AsyncUdpSocket::maxSendBufferSize() const {
+    return onQueueSync([this] { return maxSendSize_; });
+}
+
+void AsyncUdpSocket::setMaxSendBufferSize(uint16_t size) {
+    onQueueAsync([size](AsyncUdpSocket& s) { s.maxSendSize_ = size; });
+}
+
+std::shared_ptr<void> AsyncUdpSocket::userData() const {
+    return onQueueSync([this] { return userData_; });
+}
+
+void AsyncUdpSocket::setUserData(std::shared_ptr<void> data) {
+    onQueueAsync([data = std::move(data)](AsyncUdpSocket& s) {
+        if (s.userData_ != data) {
+            s.userData_ = data;
+        }
+    });
+}
+
+bool AsyncUdpSocket::isConnected() const {
+    return onQueueSync([this] { return (flags_ & kFlagConnected) != 0; });
+}
+
+bool AsyncUdpSocket::isClosed() const {
+    return onQueueSync([this] { return (flags_ & kFlagSocketsCreated) == 0; });
+}
+
+bool AsyncUdpSocket::isIPv4() const {
+    return onQueueSync([this] {
+        return (flags_ & kFlagSocketsCreated) ? socket4FD_ != -1 : (config_ & kConfigIPv4Disabled) == 0;
+    });
+}
+
+bool AsyncUdpSocket::isIPv6() const {
+    return onQueueSync([this] {
+        return (flags_ & kFlagSocketsCreated) ? socket6FD_ != -1 : (config_ & kConfigIPv6Disabled) == 0;
+    });
+}
+
+void AsyncUdpSocket::maybeUpdateCachedLocalAddress(int family) const {
+    const bool v4 = family == AF_INET;
+    Address& cache = v4 ? cachedLocalAddress4_ : cachedLocalAddress6_;
+    const int fd = v4 ? socket4FD_ : socket6FD_;
+    if (!cache.empty() || (flags_ & kFlagBound) == 0 || fd == -1) {
+        return;
+    }
+    sockaddr_storage sa{};
+    socklen_t len = v4 ? kSize4 : kSize6;
+    if (getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0) {
+        return;
+    }
+    const auto* p = reinterpret_cast<const uint8_t*>(&sa);
+    cache.assign(p, p + len);
+    (v4 ? cachedLocalHost4_ : cachedLocalHost6_) = hostFromAddress(cache);
+    (v4 ? cachedLocalPort4_ : cachedLocalPort6_) = portFromAddress(cache);
+}
+
+Address AsyncUdpSocket::localAddress() const {
+    return onQueueSync([this] { return socket4FD_ != -1 ? localAddressIPv4() : localAddressIPv6(); });
+}
+
+std::string AsyncUdpSocket::localHost() const {
+    return onQueueSync([this] { return socket4FD_ != -1 ? localHostIPv4() : localHostIPv6(); });
+}
+
+uint16_t AsyncUdpSocket::localPort() const {
+    return onQueueSync([this] { return socket4FD_ != -1 ? localPortIPv4() : localPortIPv6(); });
+}
+
+Address AsyncUdpSocket::localAddressIPv4() const {
+    return onQueueSync([this] {
+        maybeUpdateCachedLocalAddress(AF_INET);
+        return cachedLocalAddress4_;
+    });
+}
+
+std::string AsyncUdpSocket::localHostIPv4() const {
+    return onQueueSync([this] {
+        maybeUpdateCachedLocalAddress(AF_INET);
+        return cachedLocalHost4_;
+    });
+}
+
+uint16_t AsyncUdpSocket::localPortIPv4() const {
+    return onQueueSync([this] {
+        maybeUpdateCachedLocalAddress(AF_INET);
+        return cachedLocalPort4_;
+    });
+}
+
+Address AsyncUdpSocket::localAddressIPv6() const {
+    return onQueueSync([this] {
+        maybeUpdateCachedLocalAddress(AF_INET6);
+        return cachedLocalAddress6_;
+    });
+}
+
+std::string AsyncUdpSocket::localHostIPv6() const {
+    return onQueueSync([this] {
+        maybeUpdateCachedLocalAddress(AF_INET6);
+        return cachedLocalHost6_;
+    });
+}
+
+uint16_t AsyncUdpSocket::localPortIPv6() const {
+    return onQueueSync([this] {
+        maybeUpdateCachedLocalAddress(AF_INET6);
+        return cachedLocalPort6_;
+    });
+}
+
+Address AsyncUdpSocket::connectedAddress() const {
+    return onQueueSync([this] { return cachedConnectedAddress_; });
+}
+
+std::string AsyncUdpSocket::connectedHost() const {
+    return onQueueSync([this] { return cachedConnectedHost_; });
+}
+
+uint16_t AsyncUdpSocket::connectedPort() const {
+    return onQueueSync([this] { return cachedConnectedPort_; });
+}
+
+int AsyncUdpSocket::socketFD() const {
+    if (!onSocketQueue()) {
+        return -1;
+    }
+    return socket4FD_ != -1 ? socket4FD_ : socket6FD_;
+}
+
+int AsyncUdpSocket::socket4FD() const {
+    return onSocketQueue() ? socket4FD_ : -1;
+}
+
+int AsyncUdpSocket::socket6FD() const {
+    return onSocketQueue() ? socket6FD_ : -1;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Checks, socket creation, sources, close
+
+bool AsyncUdpSocket::preOp(SocketError* error) const {
+    if (delegate_.expired()) {
+        return fail(error,
+                    badConfigError("Attempting to use socket without a delegate. Set a delegate first."));
+    }
+    if (!delegateQueue_) {
+        return fail(
+            error,
+            badConfigError("Attempting to use socket without a delegate queue. Set a delegate queue first."));
+    }
+    return true;
+}
+
+bool AsyncUdpSocket::preBind(SocketError* error) const {
+    if (!preOp(error)) {
+        return false;
+    }
+    if (flags_ & kFlagBound) {
+        return fail(error, badConfigError("Cannot bind a socket more than once."));
+    }
+    if (flags_ & (kFlagConnecting | kFlagConnected)) {
+        return fail(error,
+                    badConfigError("Cannot bind after connecting. If needed, bind first, then connect."));
+    }
+    if ((config_ & kConfigIPv4Disabled) && (config_ & kConfigIPv6Disabled)) {
+        return fail(error,
+                    badConfigError(
+                        "Both IPv4 and IPv6 have been disabled. Must enable at least one protocol first."));
+    }
+    return true;
+}
+
+bool AsyncUdpSocket::preConnect(SocketError* error) const {
+    if (!preOp(error)) {
+        return false;
+    }
+    if (flags_ & (kFlagConnecting | kFlagConnected)) {
+        return fail(error, badConfigError("Cannot connect a socket more than once."));
+    }
+    if ((config_ & kConfigIPv4Disabled) && (config_ & kConfigIPv6Disabled)) {
+        return fail(error,
+                    badConfigError(
+                        "Both IPv4 and IPv6 have been disabled. Must enable at least one protocol first."));
+    }
+    return true;
+}
+
+bool AsyncUdpSocket::preJoin(SocketError* error) const {
+    if (!preOp(error)) {
+        return false;
+    }
+    if (!(flags_ & kFlagBound)) {
+        return fail(error, badConfigError("Must bind a socket before joining a multicast group."));
+    }
+    if (flags_ & (kFlagConnecting | kFlagConnected)) {
+        return fail(error, badConfigError("Cannot join a multicast group if connected."));
+    }
+    return true;
+}
+
+bool AsyncUdpSocket::createSockets(bool ipv4, bool ipv6, SocketError* error) {
+    socketQueue_->assertOnQueue();
+    if (flags_ & kFlagSocketsCreated) {
+        base::fatal("Sockets have already been created");
+    }
+    if (ipv4) {
+        socket4FD_ = createSocket(AF_INET, maxSendSize_, error);
+        if (socket4FD_ == -1) {
+            return false;
+        }
+    }
+    if (ipv6) {
+        socket6FD_ = createSocket(AF_INET6, maxSendSize_, error);
+        if (socket6FD_ == -1) {
+            if (socket4FD_ != -1) {
+                ::close(socket4FD_);
+                socket4FD_ = -1;
+            }
+            return false;
+        }
+    }
+    if (ipv4) {
+        setupSources(AF_INET);
+    }
+    if (ipv6) {
+        setupSources(AF_INET6);
+    }
+    flags_ |= kFlagSocketsCreated;
+    return true;
+}
+
+bool AsyncUdpSocket::createSocketsIfNeeded(SocketError* error) {
+    if (flags_ & kFlagSocketsCreated) {
+        return true;
+    }
+    return createSockets(!(config_ & kConfigIPv4Disabled), !(config_ & kConfigIPv6Disabled), error);
+}
+
+void AsyncUdpSocket::setupSources(int family) {
+    const bool v4 = family == AF_INET;
+    const int fd = v4 ? socket4FD_ : socket6FD_;
+    auto send = dispatch::WriteSource::make(fd, socketQueue_);
+    auto receive = dispatch::ReadSource::make(fd, socketQueue_);
+    // The handlers run on the socket queue, and the sources are cancelled there (close, or the
+    // destructor's hop) before this object goes away.
+    send->setEventHandler([this, family] { onWriteEvent(family); });
+    dispatch::ReadSource* rawReceive = receive.get();
+    receive->setEventHandler([this, family, rawReceive] { onReadEvent(family, rawReceive->data()); });
+    // The descriptor is closed once both sources have stopped using it.
+    auto users = std::make_shared<int>(2);
+    auto release = [fd, users] {
+        if (--*users == 0) {
+            ::close(fd);
+        }
+    };
+    send->setCancelHandler(release);
+    receive->setCancelHandler(release);
+    if (v4) {
+        send4Source_ = std::move(send);
+        receive4Source_ = std::move(receive);
+        socket4FDBytesAvailable_ = 0;
+        flags_ |= kFlagSend4SourceSuspended | kFlagReceive4SourceSuspended;
+    } else {
+        send6Source_ = std::move(send);
+        receive6Source_ = std::move(receive);
+        socket6FDBytesAvailable_ = 0;
+        flags_ |= kFlagSend6SourceSuspended | kFlagReceive6SourceSuspended;
+    }
+}
+
+void AsyncUdpSocket::suspendSendSource(int family) {
+    const bool v4 = family == AF_INET;
+    auto& source = v4 ? send4Source_ : send6Source_;
+    const uint32_t bit = v4 ? kFlagSend4SourceSuspended : kFlagSend6SourceSuspended;
+    if (source && !(flags_ & bit)) {
+        source->suspend();
+        flags_ |= bit;
+    }
+}
+
+void AsyncUdpSocket::resumeSendSource(int family) {
+    const bool v4 = family == AF_INET;
+    auto& source = v4 ? send4Source_ : send6Source_;
+    const uint32_t bit = v4 ? kFlagSend4SourceSuspended : kFlagSend6SourceSuspended;
+    if (source && (flags_ & bit)) {
+        source->resume();
+        flags_ &= ~bit;
+    }
+}
+
+void AsyncUdpSocket::suspendReceiveSource(int family) {
+    const bool v4 = family == AF_INET;
+    auto& source = v4 ? receive4Source_ : receive6Source_;
+    const uint32_t bit = v4 ? kFlagReceive4SourceSuspended : kFlagReceive6SourceSuspended;
+    if (source && !(flags_ & bit)) {
+        source->suspend();
+        flags_ |= bit;
+    }
+}
+
+void AsyncUdpSocket::resumeReceiveSource(int family) {
+    const bool v4 = family == AF_INET;
+    auto& source = v4 ? receive4Source_ : receive6Source_;
+    const uint32_t bit = v4 ? kFlagReceive4SourceSuspended : kFlagReceive6SourceSuspended;
+    if (source && (flags_ & bit)) {
+        source->resume();
+        flags_ &= ~bit;
+    }
+}
+
+void AsyncUdpSocket::closeSocket(int family) {
+    const bool v4 = family == AF_INET;
+    int& fd = v4 ? socket4FD_ : socket6FD_;
+    if (fd == -1) {
+        return;
+    }
+    auto& send = v4 ? send4Source_ : send6Source_;
+    auto& receive = v4 ? receive4Source_ : receive6Source_;
+    // A cancelled source runs its cancel handler even when suspended; the last one closes fd.
+    send->cancel();
+    receive->cancel();
+    send.reset();
+    receive.reset();
+    flags_ &= v4 ? ~(kFlagSend4SourceSuspended | kFlagReceive4SourceSuspended)
+                 : ~(kFlagSend6SourceSuspended | kFlagReceive6SourceSuspended);
+    fd = -1;
+    (v4 ? socket4FDBytesAvailable_ : socket6FDBytesAvailable_) = 0;
+    (v4 ? cachedLocalAddress4_ : cachedLocalAddress6_).clear();
+    (v4 ? cachedLocalHost4_ : cachedLocalHost6_).clear();
+    (v4 ? cachedLocalPort4_ : cachedLocalPort6_) = 0;
+}
+
+void AsyncUdpSocket::closeSockets() {
+    closeSocket(AF_INET);
+    closeSocket(AF_INET6);
+    flags_ &= ~kFlagSocketsCreated;
+}
+
+void AsyncUdpSocket::closeWithError(std::optional<SocketError> error, bool notify) {
+    socketQueue_->assertOnQueue();
+    if (currentSend_) {
+        endCurrentSend();
+    }
+    sendQueue_.clear();
+    const uint32_t old = flags_;
+    closeSockets();
+    flags_ = 0;
+    pendingFilterOperations_ = 0;
+    ++openPeriod_;
+    if ((old & kFlagSocketsCreated) && notify) {
+        notifyDidClose(std::move(error));
+    }
+}
+
+void AsyncUdpSocket::close() {
+    if (onSocketQueue()) {
+        closeWithError(std::nullopt); // the descriptors close when this task is done
+        return;
+    }
+    socketQueue_->sync([this] { closeWithError(std::nullopt); });
+    // The sources' cancel handlers, queued behind the close, release the descriptors: once they
+    // have run, the ports are free for the caller to bind again.
+    socketQueue_->sync([] {});
+}
+
+void AsyncUdpSocket::closeAfterSending() {
+    // Always queued, so datagrams handed over before this call (also from the socket queue,
+    // where sends are queued too) are sent first.
+    socketQueue_->async([weak = weak_from_this()] {
+        auto self = weak.lock();
+        if (!self) {
+            return;
+        }
+        self->flags_ |= kFlagCloseAfterSends;
+        if (!self->currentSend_ && self->sendQueue_.empty()) {
+            self->closeWithError(std::nullopt);
+        }
+    });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Bind
+
+bool AsyncUdpSocket::bindToPort(uint16_t port, SocketError* error) {
+    return bindToPort(port, std::nullopt, error);
+}
+
+bool AsyncUdpSocket::bindToPort(uint16_t port, const std::optional<std::string>& interface,
+                                SocketError* error) {
+    return onQueueSync([&]() -> bool {
+        if (!preBind(error)) {
+            return false;
+        }
+        Address a4;
+        Address a6;
+        convertInterfaceDescription(interface, port, &a4, &a6);
+        if (a4.empty() && a6.empty()) {
+            return fail(error, badParamError(kUnknownInterface));
+        }
+        const bool v4Disabled = config_ & kConfigIPv4Disabled;
+        const bool v6Disabled = config_ & kConfigIPv6Disabled;
+        if (v4Disabled && a6.empty()) {
+            return fail(
+                error, badParamError("IPv4 has been disabled and specified interface doesn't support IPv6."));
+        }
+        if (v6Disabled && a4.empty()) {
+            return fail(
+                error, badParamError("IPv6 has been disabled and specified interface doesn't support IPv4."));
+        }
+        const bool use4 = !v4Disabled && !a4.empty();
+        const bool use6 = !v6Disabled && !a6.empty();
+        if (!(flags_ & kFlagSocketsCreated) && !createSockets(use4, use6, error)) {
+            return false;
+        }
+        auto bindOne = [&](int fd, const Address& a) {
+            return ::bind(fd, reinterpret_cast<const sockaddr*>(a.data()),
+                          static_cast<socklen_t>(a.size())) == 0;
+        };
+        if ((use4 && !bindOne(socket4FD_, a4)) || (use6 && !bindOne(socket6FD_, a6))) {
+            SocketError e = SocketError::fromErrno("Error in bind() function");
+            closeSockets();
+            return fail(error, std::move(e));
+        }
+        flags_ |= kFlagBound;
+        if (!use4) {
+            flags_ |= kFlagIPv4Deactivated;
+        }
+        if (!use6) {
+            flags_ |= kFlagIPv6Deactivated;
+        }
+        return true;
+    });
+}
+
+bool AsyncUdpSocket::bindToAddress(const Address& address, SocketError* error) {
+    return onQueueSync([&]() -> bool {
+        if (!preBind(error)) {
+            return false;
+        }
+        const int family = familyFromAddress(address);
+        if (family == AF_UNSPEC) {
+            return fail(error, badParamError("A valid IPv4 or IPv6 address was not given"));
+        }
+        const bool v4 = family == AF_INET;
+        if (v4 && (config_ & kConfigIPv4Disabled)) {
+            return fail(error, badParamError("IPv4 has been disabled and an IPv4 address was passed."));
+        }
+        if (!v4 && (config_ & kConfigIPv6Disabled)) {
+            return fail(error, badParamError("IPv6 has been disabled and an IPv6 address was passed."));
+        }
+        if (!(flags_ & kFlagSocketsCreated) && !createSockets(v4, !v4, error)) {
+            return false;
+        }
+        const int fd = v4 ? socket4FD_ : socket6FD_;
+        const socklen_t len = v4 ? kSize4 : kSize6;
+        if (::bind(fd, reinterpret_cast<const sockaddr*>(address.data()), len) != 0) {
+            SocketError e = SocketError::fromErrno("Error in bind() function");
+            closeSockets();
+            return fail(error, std::move(e));
+        }
+        flags_ |= kFlagBound | (v4 ? kFlagIPv6Deactivated : kFlagIPv4Deactivated);
+        return true;
+    });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Receiving
+
+bool AsyncUdpSocket::receiveOnce(SocketError* error) {
+    return performReceiveRequest(kFlagReceiveOnce, kFlagReceiveContinuous, error);
+}
+
+bool AsyncUdpSocket::beginReceiving(SocketError* error) {
+    return performReceiveRequest(kFlagReceiveContinuous, kFlagReceiveOnce, error);
+}
+
+bool AsyncUdpSocket::performReceiveRequest(uint32_t setFlag, uint32_t clearFlag, SocketError* error) {
+    return onQueueSync([&]() -> bool {
+        if (flags_ & setFlag) {
+            return true;
+        }
+        if (!(flags_ & kFlagSocketsCreated)) {
+            return fail(error,
+                        badConfigError("Must bind socket before you can receive data. You can do this "
+                                       "explicitly via bind, or implicitly via connect or by sending data."));
+        }
+        flags_ = (flags_ | setFlag) & ~clearFlag;
+        socketQueue_->async([weak = weak_from_this()] {
+            if (auto self = weak.lock()) {
+                self->doReceive();
+            }
+        });
+        return true;
+    });
+}
+
+void AsyncUdpSocket::pauseReceiving() {
+    onQueueAsync([](AsyncUdpSocket& s) {
+        s.flags_ &= ~(kFlagReceiveOnce | kFlagReceiveContinuous);
+        if (s.socket4FDBytesAvailable_ > 0) {
+            s.suspendReceiveSource(AF_INET);
+        }
+        if (s.socket6FDBytesAvailable_ > 0) {
+            s.suspendReceiveSource(AF_INET6);
+        }
+    });
+}
+
+void AsyncUdpSocket::onReadEvent(int family, uint64_t available) {
+    // FIONREAD on a datagram socket is the size of the next datagram, and 0 for an empty one:
+    // never an end of stream. Any read event means "something to read"; recvfrom finds out.
+    (family == AF_INET ? socket4FDBytesAvailable_ : socket6FDBytesAvailable_) =
+        std::max<uint64_t>(available, 1);
+    doReceive();
+}
+
+void AsyncUdpSocket::onWriteEvent(int family) {
+    if (currentSend_ && !currentSend_->isConnect && !currentSend_->resolveInProgress &&
+        !currentSend_->filterInProgress) {
+        doSend();
+        return;
+    }
+    suspendSendSource(family);
+}
+
+void AsyncUdpSocket::waitForReadEvents() {
+    if (socket4FDBytesAvailable_ == 0) {
+        resumeReceiveSource(AF_INET);
+    }
+    if (socket6FDBytesAvailable_ == 0) {
+        resumeReceiveSource(AF_INET6);
+    }
+}
+
+void AsyncUdpSocket::doReceive() {
+    socketQueue_->assertOnQueue();
+    const uint64_t period = openPeriod_;
+    for (;;) {
+        const bool once = flags_ & kFlagReceiveOnce;
+        if (period != openPeriod_) {
+            return; // a delivery step closed the socket
+        }
+        if (!(flags_ & (kFlagReceiveOnce | kFlagReceiveContinuous)) ||
+            (once && pendingFilterOperations_ > 0)) {
+            if (socket4FDBytesAvailable_ > 0) {
+                suspendReceiveSource(AF_INET);
+            }
+            if (socket6FDBytesAvailable_ > 0) {
+                suspendReceiveSource(AF_INET6);
+            }
+            return;
+        }
+        const bool has4 = socket4FDBytesAvailable_ > 0;
+        const bool has6 = socket6FDBytesAvailable_ > 0;
+        if (!has4 && !has6) {
+            waitForReadEvents();
+            return;
+        }
+        int family = has6 ? AF_INET6 : AF_INET;
+        if (flags_ & kFlagConnected) {
+            family = socket4FD_ != -1 ? AF_INET : AF_INET6;
+        } else if (has4 && has6) {
+            const bool wasSet = flags_ & kFlagReceiveFlipFlop;
+            flags_ ^= kFlagReceiveFlipFlop;
+            family = wasSet ? AF_INET : AF_INET6;
+        }
+        const bool v4 = family == AF_INET;
+        const int fd = v4 ? socket4FD_ : socket6FD_;
+        uint64_t& available = v4 ? socket4FDBytesAvailable_ : socket6FDBytesAvailable_;
+        const size_t max = v4 ? max4ReceiveSize_ : max6ReceiveSize_;
+        if (receiveBuffer_.size() < std::max<size_t>(max, 1)) {
+            receiveBuffer_.resize(std::max<size_t>(max, 1));
+        }
+        sockaddr_storage from{};
+        socklen_t fromLength = v4 ? kSize4 : kSize6;
+        ssize_t n = 0;
+        do {
+            n = ::recvfrom(fd, receiveBuffer_.data(), max, 0, reinterpret_cast<sockaddr*>(&from),
+                           &fromLength);
+        } while (n < 0 && errno == EINTR);
+        if (n < 0) {
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                available = 0;
+                continue; // the other family may still have data; else wait
+            }
+            closeWithError(SocketError::fromErrno("Error in recvfrom() function"));
+            return;
+        }
+        // FIONREAD told of the next datagram only: keep reading until recvfrom would block.
+        available = std::max<uint64_t>(available > static_cast<uint64_t>(n) ? available - n : 0, 1);
+        if (n == 0) {
+            continue; // an empty datagram: nothing to deliver, and no reason to stop
+        }
+        Address sender(reinterpret_cast<const uint8_t*>(&from),
+                       reinterpret_cast<const uint8_t*>(&from) + fromLength);
+        if ((flags_ & kFlagConnected) && !isConnectedTo(sender)) {
+            continue; // not from our peer
+        }
+        Data data(receiveBuffer_.data(), receiveBuffer_.data() + n);
+        if (receiveFilter_ && receiveFilterQueue_) {
+            if (receiveFilterAsync_) {
+                ++pendingFilterOperations_;
+                receiveFilterQueue_->async([weak = weak_from_this(), filter = receiveFilter_,
+                                            socketQueue = socketQueue_, period, data = std::move(data),
+                                            sender = std::move(sender)]() mutable {
+                    FilterContext context;
+                    const bool passed = filter(data, sender, context);
+                    socketQueue->async([weak, period, passed, data = std::move(data),
+                                        sender = std::move(sender), context = std::move(context)]() mutable {
+                        if (auto self = weak.lock()) {
+                            self->finishReceiveFilter(period, passed, std::move(data), std::move(sender),
+                                                      std::move(context));
+                        }
+                    });
+                });
+                if (once) {
+                    return; // the filter's answer continues
+                }
+                continue;
+            }
+            FilterContext context;
+            bool passed = true;
+            const ReceiveFilter& filter = receiveFilter_;
+            receiveFilterQueue_->sync([&] { passed = filter(data, sender, context); });
+            if (!passed) {
+                continue;
+            }
+            notifyDidReceive(std::move(data), std::move(sender), std::move(context));
+        } else {
+            notifyDidReceive(std::move(data), std::move(sender), nullptr);
+        }
+        if (once) {
+            flags_ &= ~kFlagReceiveOnce;
+            return;
+        }
+    }
+}
+
+void AsyncUdpSocket::finishReceiveFilter(uint64_t period, bool passed, Data data, Address from,
+                                         FilterContext context) {
+    if (period != openPeriod_) {
+        return; // closed meanwhile: nothing may follow the close callback
+    }
+    --pendingFilterOperations_;
+    if (passed) {
+        notifyDidReceive(std::move(data), std::move(from), std::move(context));
+    }
+    if (flags_ & kFlagReceiveOnce) {
+        if (passed) {
+            flags_ &= ~kFlagReceiveOnce;
+        } else if (pendingFilterOperations_ == 0) {
+            doReceive();
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Sending
+
+void AsyncUdpSocket::sendData(Data data, long tag) {
+    sendData(std::move(data), -1.0, tag);
+}
+
+void AsyncUdpSocket::sendData(Data data, double timeout, long tag) {
+    if (data.empty()) {
+        return;
+    }
+    auto packet = std::make_shared<SendPacket>();
+    packet->buffer = std::move(data);
+    packet->timeout = timeout;
+    packet->tag = tag;
+    queueEntry(std::move(packet));
+}
+
+void AsyncUdpSocket::sendData(Data data, const std::string& host, uint16_t port, double timeout, long tag) {
+    if (data.empty()) {
+        return;
+    }
+    auto packet = std::make_shared<SendPacket>();
+    packet->buffer = std::move(data);
+    packet->timeout = timeout;
+    packet->tag = tag;
+    packet->hostGiven = true;
+    packet->resolveInProgress = true;
+    // Resolution starts at once, before the packet's turn comes.
+    asyncResolveHost(
+        host, port, socketQueue_,
+        [weak = weak_from_this(), packet](std::vector<Address> addresses, std::optional<SocketError> error) {
+            auto self = weak.lock();
+            packet->resolveInProgress = false;
+            packet->resolvedAddresses = std::move(addresses);
+            packet->resolveError = std::move(error);
+            if (self && self->currentSend_ == packet) {
+                self->doPreSend();
+            }
+        });
+    queueEntry(std::move(packet));
+}
+
+void AsyncUdpSocket::sendData(Data data, const Address& address, double timeout, long tag) {
+    if (data.empty()) {
+        return;
+    }
+    auto packet = std::make_shared<SendPacket>();
+    packet->buffer = std::move(data);
+    packet->timeout = timeout;
+    packet->tag = tag;
+    packet->address = address;
+    packet->addressFamily = familyFromAddress(address);
+    queueEntry(std::move(packet));
+}
+
+void AsyncUdpSocket::queueEntry(std::shared_ptr<SendPacket> packet) {
+    // Always queued, even on the socket queue: sends never report from inside the call.
+    socketQueue_->async([weak = weak_from_this(), packet = std::move(packet)]() mutable {
+        if (auto self = weak.lock()) {
+            self->sendQueue_.push_back(std::move(packet));
+            self->maybeDequeueSend();
+        }
+    });
+}
+
+void AsyncUdpSocket::maybeDequeueSend() {
+    socketQueue_->assertOnQueue();
+    if (inDequeue_) {
+        return; // the loop below picks up what the caller just finished
+    }
+    const uint64_t period = openPeriod_;
+    inDequeue_ = true;
+    while (!currentSend_ && !sendQueue_.empty() && period == openPeriod_) {
+        if (!(flags_ & kFlagSocketsCreated)) {
+            SocketError error;
+            if (!createSocketsIfNeeded(&error)) {
+                inDequeue_ = false;
+                closeWithError(std::move(error));
+                return;
+            }
+        }
+        currentSend_ = std::move(sendQueue_.front());
+        sendQueue_.pop_front();
+        if (currentSend_->isConnect) {
+            maybeConnect();
+        } else if (currentSend_->resolveError) {
+            const long tag = currentSend_->tag;
+            SocketError error = *currentSend_->resolveError;
+            currentSend_.reset();
+            notifyDidNotSend(tag, std::move(error));
+        } else {
+            doPreSend();
+        }
+    }
+    inDequeue_ = false;
+    if (period == openPeriod_ && !currentSend_ && (flags_ & kFlagCloseAfterSends)) {
+        closeWithError(std::nullopt);
+    }
+}
+
+void AsyncUdpSocket::doPreSend() {
+    const auto packet = currentSend_;
+    if (flags_ & kFlagConnected) {
+        if (packet->hostGiven) {
+            failCurrentSend(badConfigError("Cannot specify destination of packet for connected socket"));
+            return;
+        }
+        packet->address = cachedConnectedAddress_;
+        packet->addressFamily = cachedConnectedFamily_;
+    } else if (packet->resolveInProgress) {
+        // The resolution's completion comes back here; nothing to write meanwhile.
+        suspendSendSource(AF_INET);
+        suspendSendSource(AF_INET6);
+        return;
+    } else if (packet->resolveError) {
+        failCurrentSend(*packet->resolveError);
+        return;
+    } else if (!packet->address.empty()) {
+        if (packet->addressFamily == AF_UNSPEC) {
+            // sendto would fail and take the whole socket down with it: refuse this datagram only.
+            failCurrentSend(badParamError("A valid IPv4 or IPv6 address was not given"));
+            return;
+        }
+    } else {
+        if (packet->resolvedAddresses.empty()) {
+            failCurrentSend(
+                badConfigError("You must specify destination of packet for a non-connected socket"));
+            return;
+        }
+        SocketError error;
+        const int family = chooseAddress(packet->resolvedAddresses, &packet->address, &error);
+        if (family == 0) {
+            failCurrentSend(error);
+            return;
+        }
+        packet->addressFamily = family;
+    }
+    if (!sendFilter_ || !sendFilterQueue_) {
+        doSend();
+        return;
+    }
+    if (sendFilterAsync_) {
+        packet->filterInProgress = true;
+        sendFilterQueue_->async(
+            [weak = weak_from_this(), filter = sendFilter_, socketQueue = socketQueue_, packet] {
+                const bool passed = filter(packet->buffer, packet->address, packet->tag);
+                socketQueue->async([weak, packet, passed] {
+                    auto self = weak.lock();
+                    packet->filterInProgress = false;
+                    if (!self || self->currentSend_ != packet) {
+                        return; // dropped by a close meanwhile
+                    }
+                    if (passed) {
+                        self->doSend();
+                    } else {
+                        self->finishCurrentSendAsSent();
+                    }
+                });
+            });
+        return;
+    }
+    bool passed = true;
+    const SendFilter& filter = sendFilter_;
+    sendFilterQueue_->sync([&] { passed = filter(packet->buffer, packet->address, packet->tag); });
+    if (passed) {
+        doSend();
+    } else {
+        finishCurrentSendAsSent();
+    }
+}
+
+void AsyncUdpSocket::doSend() {
+    if (!currentSend_ || currentSend_->isConnect) {
+        base::fatal("Invalid logic");
+    }
+    SendPacket& packet = *currentSend_;
+    const int family = packet.addressFamily == AF_INET ? AF_INET : AF_INET6;
+    const int fd = family == AF_INET ? socket4FD_ : socket6FD_;
+    ssize_t result = 0;
+    do {
+        if (flags_ & kFlagConnected) {
+            result = ::send(fd, packet.buffer.data(), packet.buffer.size(), MSG_NOSIGNAL);
+        } else {
+            result = ::sendto(fd, packet.buffer.data(), packet.buffer.size(), MSG_NOSIGNAL,
+                              reinterpret_cast<const sockaddr*>(packet.address.data()),
+                              static_cast<socklen_t>(packet.address.size()));
+        }
+    } while (result < 0 && errno == EINTR);
+    flags_ |= kFlagBound; // the system has bound the socket by now
+    if (result > 0) {
+        finishCurrentSendAsSent();
+        return;
+    }
+    if (result == 0 || errno == EAGAIN || errno == EWOULDBLOCK) {
+        // Try again when the socket can take it; the time-out runs from the first refusal.
+        resumeSendSource(family);
+        if (!sendTimer_ && packet.timeout >= 0) {
+            setupSendTimer(packet.timeout);
+        }
+        return;
+    }
+    closeWithError(SocketError::fromErrno("Error in send() function."));
+}
+
+void AsyncUdpSocket::failCurrentSend(const SocketError& error) {
+    const long tag = currentSend_->tag;
+    endCurrentSend();
+    notifyDidNotSend(tag, error);
+    maybeDequeueSend();
+}
+
+void AsyncUdpSocket::finishCurrentSendAsSent() {
+    const long tag = currentSend_->tag;
+    endCurrentSend();
+    notifyDidSend(tag);
+    maybeDequeueSend();
+}
+
+void AsyncUdpSocket::endCurrentSend() {
+    if (sendTimer_) {
+        sendTimer_->cancel();
+        sendTimer_.reset();
+    }
+    currentSend_.reset();
+}
+
+void AsyncUdpSocket::setupSendTimer(double timeout) {
+    if (sendTimer_ || timeout < 0) {
+        base::fatal("Invalid logic");
+    }
+    sendTimer_ = dispatch::TimerSource::make(socketQueue_);
+    sendTimer_->setEventHandler([this] { doSendTimeout(); }); // cancelled by endCurrentSend before we go
+    sendTimer_->schedule(dispatch::Clock::now() + std::chrono::duration_cast<dispatch::Duration>(
+                                                      std::chrono::duration<double>(timeout)));
+    sendTimer_->resume();
+}
+
+void AsyncUdpSocket::doSendTimeout() {
+    if (!currentSend_) {
+        return;
+    }
+    failCurrentSend(sendTimeoutError());
+}
+
+int AsyncUdpSocket::chooseAddress(const std::vector<Address>& addresses, Address* chosen,
+                                  SocketError* error) const {
+    if (addresses.empty()) {
+        base::fatal("Expected at least one address");
+    }
+    const Address* first4 = nullptr;
+    const Address* first6 = nullptr;
+    bool fourFirst = false;
+    for (const Address& a : addresses) {
+        const int family = familyFromAddress(a);
+        if (family == AF_INET && first4 == nullptr) {
+            first4 = &a;
+            fourFirst = first6 == nullptr;
+        } else if (family == AF_INET6 && first6 == nullptr) {
+            first6 = &a;
+        } else if (family == AF_UNSPEC) {
+            base::fatal("Addresses array contains invalid address");
+        }
+    }
+    chosen->clear();
+    auto refuse = [&](const char* text) {
+        fail(error, otherError(text));
+        return 0;
+    };
+    if ((config_ & kConfigIPv4Disabled) && !first6) {
+        return refuse("IPv4 has been disabled and DNS lookup found no IPv6 address(es).");
+    }
+    if ((config_ & kConfigIPv6Disabled) && !first4) {
+        return refuse("IPv6 has been disabled and DNS lookup found no IPv4 address(es).");
+    }
+    if ((flags_ & kFlagIPv4Deactivated) && !first6) {
+        return refuse(
+            "IPv4 has been deactivated due to bind/connect, and DNS lookup found no IPv6 address(es).");
+    }
+    if ((flags_ & kFlagIPv6Deactivated) && !first4) {
+        return refuse(
+            "IPv6 has been deactivated due to bind/connect, and DNS lookup found no IPv4 address(es).");
+    }
+    // A disabled or deactivated family has no descriptor to send on: leave it out of the choice.
+    if ((config_ & kConfigIPv4Disabled) || (flags_ & kFlagIPv4Deactivated)) {
+        first4 = nullptr;
+    }
+    if ((config_ & kConfigIPv6Disabled) || (flags_ & kFlagIPv6Deactivated)) {
+        first6 = nullptr;
+    }
+    if (!first4 && !first6) {
+        return refuse(
+            "IPv4 has been deactivated due to bind/connect, and DNS lookup found no IPv6 address(es).");
+    }
+    const bool force4 = ((config_ & kConfigPreferIPv4) && first4) || !first6;
+    const bool force6 = ((config_ & kConfigPreferIPv6) && first6) || !first4;
+    const bool use4 = force4 || (!force6 && fourFirst);
+    *chosen = use4 ? *first4 : *first6;
+    return use4 ? AF_INET : AF_INET6;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Connect
+
+bool AsyncUdpSocket::connectToHost(const std::string& host, uint16_t port, SocketError* error) {
+    return onQueueSync([&]() -> bool {
+        if (!preConnect(error)) {
+            return false;
+        }
+        if (host.empty()) {
+            return fail(error, badParamError(kHostNil));
+        }
+        if (!createSocketsIfNeeded(error)) {
+            return false;
+        }
+        auto marker = std::make_shared<SendPacket>();
+        marker->isConnect = true;
+        marker->resolveInProgress = true;
+        asyncResolveHost(host, port, socketQueue_,
+                         [weak = weak_from_this(), marker](std::vector<Address> addresses,
+                                                           std::optional<SocketError> resolveError) {
+                             marker->resolveInProgress = false;
+                             marker->resolvedAddresses = std::move(addresses);
+                             marker->resolveError = std::move(resolveError);
+                             if (auto self = weak.lock()) {
+                                 self->maybeConnect();
+                             }
+                         });
+        flags_ |= kFlagConnecting;
+        sendQueue_.push_back(std::move(marker));
+        maybeDequeueSend();
+        return true;
+    });
+}
+
+bool AsyncUdpSocket::connectToAddress(const Address& address, SocketError* error) {
+    return onQueueSync([&]() -> bool {
+        if (!preConnect(error)) {
+            return false;
+        }
+        if (address.empty()) {
+            return fail(error, badParamError("The address param is nil. Should be a valid address."));
+        }
+        if (!createSocketsIfNeeded(error)) {
+            return false;
+        }
+        auto marker = std::make_shared<SendPacket>();
+        marker->isConnect = true;
+        marker->resolvedAddresses.push_back(address);
+        flags_ |= kFlagConnecting;
+        sendQueue_.push_back(std::move(marker));
+        maybeDequeueSend();
+        return true;
+    });
+}
+
+void AsyncUdpSocket::maybeConnect() {
+    socketQueue_->assertOnQueue();
+    if (!currentSend_ || !currentSend_->isConnect || currentSend_->resolveInProgress) {
+        return; // not its turn yet, or still resolving: whichever comes second does the work
+    }
+    const auto marker = currentSend_;
+    if (marker->resolveError) {
+        notifyDidNotConnect(*marker->resolveError);
+    } else if (familyFromAddress(marker->resolvedAddresses.front()) == AF_UNSPEC) {
+        notifyDidNotConnect(badParamError("A valid IPv4 or IPv6 address was not given"));
+    } else {
+        Address address;
+        SocketError error;
+        const int family = chooseAddress(marker->resolvedAddresses, &address, &error);
+        if (family == 0) {
+            notifyDidNotConnect(std::move(error));
+        } else {
+            const bool v4 = family == AF_INET;
+            const int fd = v4 ? socket4FD_ : socket6FD_;
+            int result = 0;
+            do {
+                result =
+                    ::connect(fd, reinterpret_cast<const sockaddr*>(address.data()), v4 ? kSize4 : kSize6);
+            } while (result != 0 && errno == EINTR);
+            if (result != 0) {
+                notifyDidNotConnect(SocketError::fromErrno("Error in connect() function"));
+            } else {
+                closeSocket(v4 ? AF_INET6 : AF_INET);
+                flags_ |= kFlagConnected | kFlagBound | (v4 ? kFlagIPv6Deactivated : kFlagIPv4Deactivated);
+                cachedConnectedAddress_ = address;
+                cachedConnectedHost_ = hostFromAddress(address);
+                cachedConnectedPort_ = portFromAddress(address);
+                cachedConnectedFamily_ = family;
+                notifyDidConnect(std::move(address));
+            }
+        }
+    }
+    flags_ &= ~kFlagConnecting;
+    endCurrentSend();
+    maybeDequeueSend();
+}
+
+bool AsyncUdpSocket::isConnectedTo(const Address& address) const {
+    if (!(flags_ & kFlagConnected)) {
+        base::fatal("Not connected");
+    }
+    if (cachedConnectedAddress_.empty()) {
+        base::fatal("Expected cached connected address");
+    }
+    const int family = familyFromAddress(address);
+    if (family != cachedConnectedFamily_ || portFromAddress(address) != cachedConnectedPort_) {
+        return false;
+    }
+    if (family == AF_INET) {
+        sockaddr_in a{};
+        sockaddr_in b{};
+        std::memcpy(&a, address.data(), kSize4);
+        std::memcpy(&b, cachedConnectedAddress_.data(), kSize4);
+        return a.sin_addr.s_addr == b.sin_addr.s_addr;
+    }
+    sockaddr_in6 a{};
+    sockaddr_in6 b{};
+    std::memcpy(&a, address.data(), kSize6);
+    std::memcpy(&b, cachedConnectedAddress_.data(), kSize6);
+    return std::memcmp(&a.sin6_addr, &b.sin6_addr, sizeof(in6_addr)) == 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Multicast, broadcast, port reuse
+
+bool AsyncUdpSocket::joinMulticastGroup(const std::string& group, SocketError* error) {
+    return performMulticastRequest(true, group, std::nullopt, error);
+}
+
+bool AsyncUdpSocket::joinMulticastGroup(const std::string& group, const std::optional<std::string>& interface,
+                                        SocketError* error) {
+    return performMulticastRequest(true, group, interface, error);
+}
+
+bool AsyncUdpSocket::leaveMulticastGroup(const std::string& group, SocketError* error) {
+    return performMulticastRequest(false, group, std::nullopt, error);
+}
+
+bool AsyncUdpSocket::leaveMulticastGroup(const std::string& group,
+                                         const std::optional<std::string>& interface, SocketError* error) {
+    return performMulticastRequest(false, group, interface, error);
+}
+
+bool AsyncUdpSocket::performMulticastRequest(bool join, const std::string& group,
+                                             const std::optional<std::string>& interface,
+                                             SocketError* error) {
+    return onQueueSync([&]() -> bool {
+        if (!preJoin(error)) {
+            return false;
+        }
+        Address group4;
+        Address group6;
+        convertNumericHost(group, 0, &group4, &group6);
+        if (group4.empty() && group6.empty()) {
+            return fail(error, badParamError("Unknown group. Specify valid group IP address."));
+        }
+        Address if4;
+        Address if6;
+        convertInterfaceDescription(interface, 0, &if4, &if6);
+        if (if4.empty() && if6.empty()) {
+            return fail(error, badParamError(kUnknownInterface));
+        }
+        if (socket4FD_ != -1 && !group4.empty() && !if4.empty()) {
+            sockaddr_in g{};
+            sockaddr_in i{};
+            std::memcpy(&g, group4.data(), kSize4);
+            std::memcpy(&i, if4.data(), kSize4);
+            ip_mreq request{};
+            request.imr_multiaddr = g.sin_addr;
+            request.imr_interface = i.sin_addr;
+            const int option = join ? IP_ADD_MEMBERSHIP : IP_DROP_MEMBERSHIP;
+            if (setsockopt(socket4FD_, IPPROTO_IP, option, &request, sizeof request) != 0) {
+                return fail(error, SocketError::fromErrno(kSetsockoptFailed));
+            }
+            // One family from here on; leaving the other out of later choices keeps sends
+            // away from its closed descriptor.
+            closeSocket(AF_INET6);
+            flags_ |= kFlagIPv6Deactivated;
+            return true;
+        }
+        if (socket6FD_ != -1 && !group6.empty() && !if6.empty()) {
+            sockaddr_in6 g{};
+            std::memcpy(&g, group6.data(), kSize6);
+            ipv6_mreq request{};
+            request.ipv6mr_multiaddr = g.sin6_addr;
+            request.ipv6mr_interface = indexOfInterfaceAddr6(if6);
+            const int option = join ? IPV6_ADD_MEMBERSHIP : IPV6_DROP_MEMBERSHIP;
+            if (setsockopt(socket6FD_, IPPROTO_IPV6, option, &request, sizeof request) != 0) {
+                return fail(error, SocketError::fromErrno(kSetsockoptFailed));
+            }
+            closeSocket(AF_INET);
+            flags_ |= kFlagIPv4Deactivated;
+            return true;
+        }
+        return fail(error, badParamError("Socket, group, and interface do not have matching IP versions"));
+    });
+}
+
+bool AsyncUdpSocket::sendIPv4MulticastOnInterface(const std::string& interface, SocketError* error) {
+    return onQueueSync([&]() -> bool {
+        if (!preOp(error) || !createSocketsIfNeeded(error)) {
+            return false;
+        }
+        Address if4;
+        Address if6;
+        convertInterfaceDescription(interface, 0, &if4, &if6);
+        if (if4.empty()) {
+            return fail(error, badParamError("Unknown interface. Specify valid interface by IP address."));
+        }
+        if (socket4FD_ == -1) {
+            return false;
+        }
+        sockaddr_in i{};
+        std::memcpy(&i, if4.data(), kSize4);
+        if (setsockopt(socket4FD_, IPPROTO_IP, IP_MULTICAST_IF, &i.sin_addr, sizeof i.sin_addr) != 0) {
+            return fail(error, SocketError::fromErrno(kSetsockoptFailed));
+        }
+        return true;
+    });
+}
+
+bool AsyncUdpSocket::sendIPv6MulticastOnInterface(const std::string& interface, SocketError* error) {
+    return onQueueSync([&]() -> bool {
+        if (!preOp(error) || !createSocketsIfNeeded(error)) {
+            return false;
+        }
+        Address if4;
+        Address if6;
+        convertInterfaceDescription(interface, 0, &if4, &if6);
+        if (if6.empty()) {
+            return fail(error,
+                        badParamError("Unknown interface. Specify valid interface by name (e.g. \"en1\")."));
+        }
+        if (socket6FD_ == -1) {
+            return false;
+        }
+        const int index = static_cast<int>(indexOfInterfaceAddr6(if6));
+        if (setsockopt(socket6FD_, IPPROTO_IPV6, IPV6_MULTICAST_IF, &index, sizeof index) != 0) {
+            return fail(error, SocketError::fromErrno(kSetsockoptFailed));
+        }
+        return true;
+    });
+}
+
+bool AsyncUdpSocket::enableReusePort(bool flag, SocketError* error) {
+    return onQueueSync([&]() -> bool {
+        if (!preOp(error) || !createSocketsIfNeeded(error)) {
+            return false;
+        }
+        const int value = flag ? 1 : 0;
+        bool ok = false;
+        if (socket4FD_ != -1) {
+            if (setsockopt(socket4FD_, SOL_SOCKET, SO_REUSEPORT, &value, sizeof value) != 0) {
+                return fail(error, SocketError::fromErrno(kSetsockoptFailed));
+            }
+            ok = true;
+        }
+        if (socket6FD_ != -1) {
+            if (setsockopt(socket6FD_, SOL_SOCKET, SO_REUSEPORT, &value, sizeof value) != 0) {
+                fail(error, SocketError::fromErrno(kSetsockoptFailed));
+            } else {
+                ok = true;
+            }
+        }
+        return ok;
+    });
+}
+
+bool AsyncUdpSocket::enableBroadcast(bool flag, SocketError* error) {
+    return onQueueSync([&]() -> bool {
+        if (!preOp(error) || !createSocketsIfNeeded(error)) {
+            return false;
+        }
+        if (socket4FD_ == -1) {
+            return false; // IPv6 has no broadcast
+        }
+        const int value = flag ? 1 : 0;
+        if (setsockopt(socket4FD_, SOL_SOCKET, SO_BROADCAST, &value, sizeof value) != 0) {
+            return fail(error, SocketError::fromErrno(kSetsockoptFailed));
+        }
+        return true;
+    });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Filters
+
+void AsyncUdpSocket::setSendFilter(SendFilter filter, dispatch::QueuePtr queue, FilterMode mode) {
+    if (filter && !queue) {
+        base::fatal("Must provide a dispatch_queue in which to run the filter block.");
+    }
+    if (!filter) {
+        queue = nullptr;
+    }
+    onQueueAsync([filter = std::move(filter), queue = std::move(queue), mode](AsyncUdpSocket& s) {
+        s.sendFilter_ = filter;
+        s.sendFilterQueue_ = queue;
+        s.sendFilterAsync_ = mode == FilterMode::asynchronous;
+    });
+}
+
+void AsyncUdpSocket::setReceiveFilter(ReceiveFilter filter, dispatch::QueuePtr queue, FilterMode mode) {
+    if (filter && !queue) {
+        base::fatal("Must provide a dispatch_queue in which to run the filter block.");
+    }
+    if (!filter) {
+        queue = nullptr;
+    }
+    onQueueAsync([filter = std::move(filter), queue = std::move(queue), mode](AsyncUdpSocket& s) {
+        s.receiveFilter_ = filter;
+        s.receiveFilterQueue_ = queue;
+        s.receiveFilterAsync_ = mode == FilterMode::asynchronous;
+    });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Delegate callbacks: posted in the order the socket queue produces them.
+
+void AsyncUdpSocket::notify(std::function<void(AsyncUdpSocketDelegate&, AsyncUdpSocket&)> call) {
+    auto delegate = delegate_.lock();
+    if (!delegate || !delegateQueue_) {
+        return;
+    }
+    auto self = weak_from_this().lock();
+    if (!self) {
+        return; // being destroyed: no callbacks
+    }
+    delegateQueue_->async([delegate = std::move(delegate), self = std::move(self), call = std::move(call)] {
+        call(*delegate, *self);
+    });
+}
+
+void AsyncUdpSocket::notifyDidConnect(Address address) {
+    notify([address = std::move(address)](AsyncUdpSocketDelegate& d, AsyncUdpSocket& s) {
+        d.udpSocketDidConnectToAddress(s, address);
+    });
+}
+
+void AsyncUdpSocket::notifyDidNotConnect(SocketError error) {
+    notify([error = std::move(error)](AsyncUdpSocketDelegate& d, AsyncUdpSocket& s) {
+        d.udpSocketDidNotConnect(s, error);
+    });
+}
+
+void AsyncUdpSocket::notifyDidSend(long tag) {
+    notify([tag](AsyncUdpSocketDelegate& d, AsyncUdpSocket& s) { d.udpSocketDidSendDataWithTag(s, tag); });
+}
+
+void AsyncUdpSocket::notifyDidNotSend(long tag, SocketError error) {
+    notify([tag, error = std::move(error)](AsyncUdpSocketDelegate& d, AsyncUdpSocket& s) {
+        d.udpSocketDidNotSendDataWithTag(s, tag, error);
+    });
+}
+
+void AsyncUdpSocket::notifyDidReceive(Data data, Address from, FilterContext context) {
+    notify([data = std::move(data), from = std::move(from),
+            context = std::move(context)](AsyncUdpSocketDelegate& d, AsyncUdpSocket& s) {
+        d.udpSocketDidReceiveData(s, data, from, context);
+    });
+}
+
+void AsyncUdpSocket::notifyDidClose(std::optional<SocketError> error) {
+    notify([error = std::move(error)](AsyncUdpSocketDelegate& d, AsyncUdpSocket& s) {
+        d.udpSocketDidClose(s, error);
+    });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Address utilities (Linux layout: a 16-bit family at offset 0, no length byte)
+
+std::string AsyncUdpSocket::hostFromSockaddr4(const sockaddr_in& address) {
+    char text[INET_ADDRSTRLEN] = {};
+    return inet_ntop(AF_INET, &address.sin_addr, text, sizeof text) ? std::string(text) : std::string();
+}
+
+std::string AsyncUdpSocket::hostFromSockaddr6(const sockaddr_in6& address) {
+    char text[INET6_ADDRSTRLEN] = {};
+    return inet_ntop(AF_INET6, &address.sin6_addr, text, sizeof text) ? std::string(text) : std::string();
+}
+
+uint16_t AsyncUdpSocket::portFromSockaddr4(const sockaddr_in& address) {
+    return ntohs(address.sin_port);
+}
+
+uint16_t AsyncUdpSocket::portFromSockaddr6(const sockaddr_in6& address) {
+    return ntohs(address.sin6_port);
+}
+
+bool AsyncUdpSocket::getHost(std::string* host, uint16_t* port, int* family, const Address& address) {
+    if (address.size() >= kSize4) {
+        sa_family_t fam = 0;
+        std::memcpy(&fam, address.data(), sizeof fam);
+        if (fam == AF_INET6 && address.size() >= kSize6) {
+            sockaddr_in6 sa{};
+            std::memcpy(&sa, address.data(), kSize6);
+            if (host) {
+                *host = hostFromSockaddr6(sa);
+            }
+            if (port) {
+                *port = portFromSockaddr6(sa);
+            }
+            if (family) {
+                *family = AF_INET6;
+            }
+            return true;
+        }
+        if (fam == AF_INET) {
+            sockaddr_in sa{};
+            std::memcpy(&sa, address.data(), kSize4);
+            if (host) {
+                *host = hostFromSockaddr4(sa);
+            }
+            if (port) {
+                *port = portFromSockaddr4(sa);
+            }
+            if (family) {
+                *family = AF_INET;
+            }
+            return true;
+        }
+    }
+    if (host) {
+        host->clear();
+    }
+    if (port) {
+        *port = 0;
+    }
+    if (family) {
+        *family = AF_UNSPEC;
+    }
+    return false;
+}
+
+std::string AsyncUdpSocket::hostFromAddress(const Address& address) {
+    std::string host;
+    getHost(&host, nullptr, nullptr, address);
+    return host;
+}
+
+uint16_t AsyncUdpSocket::portFromAddress(const Address& address) {
+    uint16_t port = 0;
+    getHost(nullptr, &port, nullptr, address);
+    return port;
+}
+
+int AsyncUdpSocket::familyFromAddress(const Address& address) {
+    int family = AF_UNSPEC;
+    getHost(nullptr, nullptr, &family, address);
+    return family;
+}
+
+bool AsyncUdpSocket::isIPv4Address(const Address& address) {
+    return familyFromAddress(address) == AF_INET;
+}
+
+bool AsyncUdpSocket::isIPv6Address(const Address& address) {
+    return familyFromAddress(address) == AF_INET6;
+}
+
+} // namespace sockets

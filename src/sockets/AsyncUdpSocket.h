@@ -1,0 +1,323 @@
+// An asynchronous UDP socket driven by dispatch queues, reporting to a delegate.
+#pragma once
+
+#include "dispatch/Queue.h"
+#include "sockets/SocketError.h"
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+struct sockaddr_in;
+struct sockaddr_in6;
+
+namespace dispatch {
+class ReadSource;
+class WriteSource;
+class TimerSource;
+} // namespace dispatch
+
+namespace sockets {
+
+class AsyncUdpSocket;
+
+// Datagram payloads, and addresses as whole sockaddr_in (16 bytes) or sockaddr_in6 (28 bytes)
+// buffers with the port in network byte order. An empty Address means "none".
+using Data = std::vector<uint8_t>;
+using Address = std::vector<uint8_t>;
+// What a receive filter hands on to the delegate with a datagram; null without a filter.
+using FilterContext = std::shared_ptr<void>;
+
+// Callbacks of an AsyncUdpSocket. Every method is optional (does nothing by default) and is
+// called on the socket's delegate queue, in the order the socket produced the events. By the
+// time a callback runs, the socket may have moved on: ask it, do not assume.
+class AsyncUdpSocketDelegate {
+public:
+    virtual ~AsyncUdpSocketDelegate() = default;
+
+    // A connect request succeeded; `address` is the peer.
+    virtual void udpSocketDidConnectToAddress(AsyncUdpSocket& sock, const Address& address);
+    // A connect request failed; the socket stays open and unconnected.
+    virtual void udpSocketDidNotConnect(AsyncUdpSocket& sock, const SocketError& error);
+    // The datagram of `tag` was handed to the system, or dropped by the send filter.
+    virtual void udpSocketDidSendDataWithTag(AsyncUdpSocket& sock, long tag);
+    // The datagram of `tag` could not be sent (bad destination, resolver failure, time-out).
+    virtual void udpSocketDidNotSendDataWithTag(AsyncUdpSocket& sock, long tag, const SocketError& error);
+    // A datagram arrived from `address`; `context` is what the receive filter left, else null.
+    virtual void udpSocketDidReceiveData(AsyncUdpSocket& sock, const Data& data, const Address& address,
+                                         const FilterContext& context);
+    // The socket closed: after close() with no error, else with the error that closed it. No
+    // callback of that open period follows this one.
+    virtual void udpSocketDidClose(AsyncUdpSocket& sock, const std::optional<SocketError>& error);
+};
+
+// A pair of non-blocking datagram sockets (IPv4 and IPv6, either may be absent) that live on one
+// serial socket queue: that queue is the socket's only lock. Every public method may be called
+// from any thread. Getters and the operations that answer (bind, connect, receive, the options,
+// close) hop onto the socket queue synchronously, or run in place when called on it; setters and
+// sends hop asynchronously. Delegate callbacks are never made from inside the call that started
+// the operation.
+//
+// Errors of these synchronous operations come back as a false result and, when `error` is given,
+// a SocketError; the delegate hears nothing of them. Asynchronous failures reach the delegate.
+//
+// Closing drops the datagram being sent and every queued datagram and connect request without a
+// callback, then reports udpSocketDidClose once (only when sockets had been created). The object
+// can be bound again after a close; its configuration, filters and delegate stay.
+//
+// Create with make(); destroying the last reference closes the sockets without a callback.
+class AsyncUdpSocket : public std::enable_shared_from_this<AsyncUdpSocket> {
+public:
+    using SendFilter = std::function<bool(const Data& data, const Address& address, long tag)>;
+    using ReceiveFilter =
+        std::function<bool(const Data& data, const Address& address, FilterContext& context)>;
+    enum class FilterMode { synchronous, asynchronous };
+    enum class SetMode { asynchronously, synchronously };
+
+    // A null socket queue makes a serial queue labelled "AsyncUdpSocket"; a global (concurrent)
+    // queue is a programming error. A null delegate queue means no callbacks.
+    static std::shared_ptr<AsyncUdpSocket> make(std::weak_ptr<AsyncUdpSocketDelegate> delegate = {},
+                                                dispatch::QueuePtr delegateQueue = nullptr,
+                                                dispatch::QueuePtr socketQueue = nullptr);
+    ~AsyncUdpSocket();
+    AsyncUdpSocket(const AsyncUdpSocket&) = delete;
+    AsyncUdpSocket& operator=(const AsyncUdpSocket&) = delete;
+
+    // Delegate and delegate queue.
+    std::shared_ptr<AsyncUdpSocketDelegate> delegate() const;
+    dispatch::QueuePtr delegateQueue() const;
+    std::pair<std::shared_ptr<AsyncUdpSocketDelegate>, dispatch::QueuePtr> delegateAndQueue() const;
+    void setDelegate(std::weak_ptr<AsyncUdpSocketDelegate> delegate, SetMode mode = SetMode::asynchronously);
+    void setDelegateQueue(dispatch::QueuePtr queue, SetMode mode = SetMode::asynchronously);
+    void setDelegate(std::weak_ptr<AsyncUdpSocketDelegate> delegate, dispatch::QueuePtr queue,
+                     SetMode mode = SetMode::asynchronously);
+
+    // Address families. Preferring one clears the other preference; neither is "neutral".
+    bool isIPv4Enabled() const;
+    void setIPv4Enabled(bool enabled);
+    bool isIPv6Enabled() const;
+    void setIPv6Enabled(bool enabled);
+    bool isIPv4Preferred() const;
+    bool isIPv6Preferred() const;
+    bool isIPVersionNeutral() const;
+    void setPreferIPv4();
+    void setPreferIPv6();
+    void setIPVersionNeutral();
+
+    // Receive limits per datagram (longer datagrams arrive cut); the send size is given to
+    // SO_SNDBUF and SO_RCVBUF when sockets are created and does not touch open ones.
+    uint16_t maxReceiveIPv4BufferSize() const;
+    void setMaxReceiveIPv4BufferSize(uint16_t size);
+    uint32_t maxReceiveIPv6BufferSize() const;
+    void setMaxReceiveIPv6BufferSize(uint32_t size);
+    uint16_t maxSendBufferSize() const;
+    void setMaxSendBufferSize(uint16_t size);
+
+    std::shared_ptr<void> userData() const;
+    void setUserData(std::shared_ptr<void> data);
+
+    // State.
+    bool isConnected() const;
+    bool isClosed() const;
+    // With sockets: that descriptor is open; before: that family is enabled.
+    bool isIPv4() const;
+    bool isIPv6() const;
+
+    // The local address once bound (of the IPv4 socket when open, else the IPv6 one); empty
+    // address and host, port 0 before.
+    Address localAddress() const;
+    std::string localHost() const;
+    uint16_t localPort() const;
+    Address localAddressIPv4() const;
+    std::string localHostIPv4() const;
+    uint16_t localPortIPv4() const;
+    Address localAddressIPv6() const;
+    std::string localHostIPv6() const;
+    uint16_t localPortIPv6() const;
+
+    // The peer of a connected socket (kept after a close until the next connect).
+    Address connectedAddress() const;
+    std::string connectedHost() const;
+    uint16_t connectedPort() const;
+
+    // Descriptors: -1 when absent or when not called on the socket queue (elsewhere a descriptor
+    // could be closed at any moment).
+    int socketFD() const;
+    int socket4FD() const;
+    int socket6FD() const;
+
+    // Runs `block` on the socket queue and waits (in place when already there).
+    void performBlock(const std::function<void()>& block);
+
+    // Bind: once per open period, never after a connect request. A null interface means the
+    // wildcard addresses; "localhost" and "loopback" mean 127.0.0.1 and ::1; otherwise an
+    // interface name ("lo") or an address text of an interface.
+    bool bindToPort(uint16_t port, SocketError* error = nullptr);
+    bool bindToPort(uint16_t port, const std::optional<std::string>& interface, SocketError* error = nullptr);
+    bool bindToAddress(const Address& address, SocketError* error = nullptr);
+
+    // Connect: queued behind the datagrams already queued; the outcome arrives as
+    // udpSocketDidConnectToAddress or udpSocketDidNotConnect. True means queued. An empty host or
+    // address counts as none given.
+    bool connectToHost(const std::string& host, uint16_t port, SocketError* error = nullptr);
+    bool connectToAddress(const Address& address, SocketError* error = nullptr);
+
+    // Receiving needs sockets (bind, connect, a send or an option operation made them).
+    // receiveOnce delivers one datagram; beginReceiving every one until pauseReceiving.
+    bool receiveOnce(SocketError* error = nullptr);
+    bool beginReceiving(SocketError* error = nullptr);
+    void pauseReceiving();
+
+    // Sending: each returns at once, takes the payload over and ends in exactly one
+    // udpSocketDidSendDataWithTag or udpSocketDidNotSendDataWithTag (unless the socket closes
+    // first). Datagrams go out one at a time in queue order. An empty payload is ignored. A
+    // negative time-out waits for the socket as long as it takes. An empty host counts as none.
+    void sendData(Data data, long tag);
+    void sendData(Data data, double timeout, long tag);
+    void sendData(Data data, const std::string& host, uint16_t port, double timeout, long tag);
+    void sendData(Data data, const Address& address, double timeout, long tag);
+
+    // Closes now, or once every queued datagram has been reported.
+    void close();
+    void closeAfterSending();
+
+    // Multicast, broadcast and port reuse; these create the sockets when none exist.
+    bool joinMulticastGroup(const std::string& group, SocketError* error = nullptr);
+    bool joinMulticastGroup(const std::string& group, const std::optional<std::string>& interface,
+                            SocketError* error = nullptr);
+    bool leaveMulticastGroup(const std::string& group, SocketError* error = nullptr);
+    bool leaveMulticastGroup(const std::string& group, const std::optional<std::string>& interface,
+                             SocketError* error = nullptr);
+    bool sendIPv4MulticastOnInterface(const std::string& interface, SocketError* error = nullptr);
+    bool sendIPv6MulticastOnInterface(const std::string& interface, SocketError* error = nullptr);
+    bool enableReusePort(bool flag, SocketError* error = nullptr);
+    bool enableBroadcast(bool flag, SocketError* error = nullptr);
+
+    // Filters run on their own queue (never the socket queue) over each datagram: the send filter
+    // just before sending (false: dropped, reported as sent), the receive filter before delivery
+    // (false: dropped; it may set a context for the delegate). A synchronous filter must not call
+    // the socket. A null filter removes it; a filter without a queue is a programming error.
+    void setSendFilter(SendFilter filter, dispatch::QueuePtr queue,
+                       FilterMode mode = FilterMode::asynchronous);
+    void setReceiveFilter(ReceiveFilter filter, dispatch::QueuePtr queue,
+                          FilterMode mode = FilterMode::asynchronous);
+
+    // Address utilities. Hosts are inet_ntop texts ("" when that fails or the buffer is no address).
+    static std::string hostFromSockaddr4(const sockaddr_in& address);
+    static std::string hostFromSockaddr6(const sockaddr_in6& address);
+    static uint16_t portFromSockaddr4(const sockaddr_in& address);
+    static uint16_t portFromSockaddr6(const sockaddr_in6& address);
+    static bool getHost(std::string* host, uint16_t* port, int* family, const Address& address);
+    static std::string hostFromAddress(const Address& address);
+    static uint16_t portFromAddress(const Address& address);
+    static int familyFromAddress(const Address& address);
+    static bool isIPv4Address(const Address& address);
+    static bool isIPv6Address(const Address& address);
+
+    struct SendPacket;
+
+private:
+    AsyncUdpSocket(std::weak_ptr<AsyncUdpSocketDelegate> delegate, dispatch::QueuePtr delegateQueue,
+                   dispatch::QueuePtr socketQueue);
+
+    bool onSocketQueue() const;
+    template <class F> auto onQueueSync(F&& f) const;
+    void onQueueAsync(std::function<void(AsyncUdpSocket&)> f);
+
+    bool preOp(SocketError* error) const;
+    bool preBind(SocketError* error) const;
+    bool preConnect(SocketError* error) const;
+    bool preJoin(SocketError* error) const;
+    bool createSockets(bool ipv4, bool ipv6, SocketError* error);
+    bool createSocketsIfNeeded(SocketError* error);
+    void setupSources(int family);
+    void suspendSendSource(int family);
+    void resumeSendSource(int family);
+    void suspendReceiveSource(int family);
+    void resumeReceiveSource(int family);
+    void closeSocket(int family);
+    void closeSockets();
+    void closeWithError(std::optional<SocketError> error, bool notify = true);
+    void maybeUpdateCachedLocalAddress(int family) const;
+
+    bool performReceiveRequest(uint32_t setFlag, uint32_t clearFlag, SocketError* error);
+    void onReadEvent(int family, uint64_t available);
+    void onWriteEvent(int family);
+    void doReceive();
+    void finishReceiveFilter(uint64_t period, bool passed, Data data, Address from, FilterContext context);
+    void waitForReadEvents();
+
+    void queueEntry(std::shared_ptr<SendPacket> packet);
+    void maybeDequeueSend();
+    void doPreSend();
+    void doSend();
+    void failCurrentSend(const SocketError& error);
+    void finishCurrentSendAsSent();
+    void endCurrentSend();
+    void doSendTimeout();
+    void setupSendTimer(double timeout);
+    int chooseAddress(const std::vector<Address>& addresses, Address* chosen, SocketError* error) const;
+    void maybeConnect();
+    bool isConnectedTo(const Address& address) const;
+    bool performMulticastRequest(bool join, const std::string& group,
+                                 const std::optional<std::string>& interface, SocketError* error);
+
+    void notifyDidConnect(Address address);
+    void notifyDidNotConnect(SocketError error);
+    void notifyDidSend(long tag);
+    void notifyDidNotSend(long tag, SocketError error);
+    void notifyDidReceive(Data data, Address from, FilterContext context);
+    void notifyDidClose(std::optional<SocketError> error);
+    void notify(std::function<void(AsyncUdpSocketDelegate&, AsyncUdpSocket&)> call);
+
+    // Everything below is touched on the socket queue only.
+    std::weak_ptr<AsyncUdpSocketDelegate> delegate_;
+    dispatch::QueuePtr delegateQueue_;
+    ReceiveFilter receiveFilter_;
+    dispatch::QueuePtr receiveFilterQueue_;
+    bool receiveFilterAsync_ = false;
+    SendFilter sendFilter_;
+    dispatch::QueuePtr sendFilterQueue_;
+    bool sendFilterAsync_ = false;
+    uint32_t flags_ = 0;
+    uint16_t config_ = 0;
+    uint16_t max4ReceiveSize_ = 65535;
+    uint32_t max6ReceiveSize_ = 65535;
+    uint16_t maxSendSize_ = 65535;
+    int socket4FD_ = -1;
+    int socket6FD_ = -1;
+    dispatch::QueuePtr socketQueue_;
+    std::shared_ptr<dispatch::WriteSource> send4Source_;
+    std::shared_ptr<dispatch::WriteSource> send6Source_;
+    std::shared_ptr<dispatch::ReadSource> receive4Source_;
+    std::shared_ptr<dispatch::ReadSource> receive6Source_;
+    std::shared_ptr<dispatch::TimerSource> sendTimer_;
+    std::shared_ptr<SendPacket> currentSend_;
+    std::deque<std::shared_ptr<SendPacket>> sendQueue_;
+    uint64_t socket4FDBytesAvailable_ = 0;
+    uint64_t socket6FDBytesAvailable_ = 0;
+    uint32_t pendingFilterOperations_ = 0;
+    mutable Address cachedLocalAddress4_;
+    mutable std::string cachedLocalHost4_;
+    mutable uint16_t cachedLocalPort4_ = 0;
+    mutable Address cachedLocalAddress6_;
+    mutable std::string cachedLocalHost6_;
+    mutable uint16_t cachedLocalPort6_ = 0;
+    Address cachedConnectedAddress_;
+    std::string cachedConnectedHost_;
+    uint16_t cachedConnectedPort_ = 0;
+    int cachedConnectedFamily_ = 0;
+    std::shared_ptr<void> userData_;
+    std::vector<uint8_t> receiveBuffer_; // scratch for recvfrom, reused across datagrams
+    uint64_t openPeriod_ = 0;            // raised by every close; late answers of a former period are dropped
+    bool inDequeue_ = false;             // maybeDequeueSend's loop is running
+    // Its address is the socket queue's specific key; the value is the socket.
+    char isOnSocketQueueOrTargetQueueKey_ = 0;
+};
+
+} // namespace sockets

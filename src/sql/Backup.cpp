@@ -1,0 +1,65 @@
+#include "sql/Backup.h"
+
+#include <sqlite3.h>
+
+namespace sql {
+
+Backup::Backup(std::shared_ptr<Connection> source, const DatabaseName& sourceName,
+               std::shared_ptr<Connection> target, const DatabaseName& targetName)
+    : targetConnection_(std::move(target))
+    , sourceConnection_(std::move(source)) {
+    sqlite3* targetDb = targetConnection_->handle();
+    sqlite3* sourceDb = sourceConnection_->handle();
+    handle_ = sqlite3_backup_init(targetDb, targetName.name.c_str(), sourceDb, sourceName.name.c_str());
+    if (handle_ != nullptr) {
+        return;
+    }
+    // No handle is always a failure: sqlite3 reports an unknown source database on the
+    // source connection, not on the target, so look at both.
+    int code = sqlite3_errcode(targetDb);
+    if (!Result::isSuccessCode(code)) {
+        throw Result(sqlite3_errmsg(targetDb), code);
+    }
+    code = sqlite3_errcode(sourceDb);
+    if (!Result::isSuccessCode(code)) {
+        throw Result(sqlite3_errmsg(sourceDb), code);
+    }
+    throw Result("backup could not start", SQLITE_ERROR);
+}
+
+Backup::~Backup() {
+    finish();
+}
+
+void Backup::step(Pages pages) {
+    if (handle_ == nullptr) {
+        return;
+    }
+    const int rc = sqlite3_backup_step(handle_, pages.count);
+    if (rc == SQLITE_DONE) {
+        finish();
+        return;
+    }
+    if (Result::isSuccessCode(rc)) {
+        return;
+    }
+    throw Result(sqlite3_errmsg(targetConnection_->handle()), rc);
+}
+
+void Backup::finish() {
+    if (handle_ == nullptr) {
+        return;
+    }
+    sqlite3_backup_finish(handle_);
+    handle_ = nullptr;
+}
+
+std::int32_t Backup::pageCount() const {
+    return handle_ != nullptr ? sqlite3_backup_pagecount(handle_) : 0;
+}
+
+std::int32_t Backup::remainingPages() const {
+    return handle_ != nullptr ? sqlite3_backup_remaining(handle_) : 0;
+}
+
+} // namespace sql

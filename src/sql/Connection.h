@@ -1,0 +1,259 @@
+// One open SQLite database: opening, running SQL on the connection's serial queue,
+// transactions, hooks, and running the typed queries of Query.h.
+#pragma once
+
+#include "dispatch/Queue.h"
+#include "sql/Errors.h"
+#include "sql/Query.h"
+#include "sql/RawValue.h"
+#include "sql/Row.h"
+#include "sql/Statement.h"
+
+#include <compare>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+struct sqlite3;
+
+namespace sql {
+
+class Backup;
+
+// One query item of a database URI (name=value).
+struct URIQueryParameter {
+    enum class CacheMode { shared, private_ };
+    enum class FileMode { readOnly, readWrite, readWriteCreate, memory };
+
+    static URIQueryParameter cache(CacheMode mode);
+    static URIQueryParameter immutable(bool on);
+    static URIQueryParameter modeOf(std::string file);
+    static URIQueryParameter mode(FileMode mode);
+    static URIQueryParameter nolock(bool on);
+    static URIQueryParameter powersafeOverwrite(bool on);
+    static URIQueryParameter vfs(std::string name);
+
+    std::string name;
+    std::string value;
+
+    std::string description() const { return name + "=" + value; }
+    bool operator==(const URIQueryParameter&) const = default;
+};
+
+// Where a connection opens.
+class Location {
+public:
+    // A path or a "file:" URI; parameters are appended as query items.
+    static Location uri(std::string uri, std::vector<URIQueryParameter> parameters = {});
+    static Location inMemory();
+    static Location temporary();
+
+    // The file name handed to sqlite3: ":memory:", "" (temporary), the URI unchanged when it
+    // has no parameters, else a "file:" URI whose path is percent-encoded (so the parameters
+    // always apply) and whose query ends with the parameters in order.
+    std::string description() const;
+
+private:
+    enum class Kind { uri, inMemory, temporary };
+    Location(Kind kind, std::string uri, std::vector<URIQueryParameter> parameters)
+        : kind_(kind)
+        , uri_(std::move(uri))
+        , parameters_(std::move(parameters)) {}
+    Kind kind_;
+    std::string uri_;
+    std::vector<URIQueryParameter> parameters_;
+};
+
+struct SQLiteVersion {
+    int major = 0;
+    int minor = 0;
+    int point = 0;
+
+    // "3.40.1" -> 3.40.1; anything but three decimal parts gives 0.0.0 (unknown).
+    static SQLiteVersion parse(std::string_view text);
+    std::string description() const;
+    auto operator<=>(const SQLiteVersion&) const = default;
+};
+
+enum class TransactionMode { deferred, immediate, exclusive };
+inline constexpr auto transactionModeRawValues = makeRawValueTable(
+    std::pair{TransactionMode::deferred, "DEFERRED"}, std::pair{TransactionMode::immediate, "IMMEDIATE"},
+    std::pair{TransactionMode::exclusive, "EXCLUSIVE"});
+
+enum class Operation { insert, update, delete_ };
+// From SQLite's action code (18, 23, 9); any other code stops the program.
+Operation operationFromCode(int code);
+
+// Which database of a connection takes part in a backup.
+struct DatabaseName {
+    static DatabaseName main() { return {"main"}; }
+    static DatabaseName temp() { return {"temp"}; }
+    static DatabaseName attached(std::string name) { return {std::move(name)}; }
+    std::string name;
+};
+
+// An open database. Shared through std::shared_ptr (statements and backups hold it open).
+//
+// Threads: each connection owns the serial queue "SQLite.Database". execute, stepping,
+// transactions and savepoints run on it, inline when the caller already runs on it (a block
+// inside a transaction may use the connection again without dead-lock). Preparing, binding
+// and reading rows run on the caller's thread. The simple properties and the hook setters
+// call sqlite3 directly. Hooks run on the thread that steps, the connection's queue.
+//
+// Transactions: autocommit -> (begin) -> in transaction -> (commit | rollback) -> autocommit.
+// Savepoints nest inside; a failed savepoint block rolls back to the savepoint and releases
+// it, so an outermost savepoint never leaves a transaction open.
+//
+// Errors: every failing SQLite call throws Result with sqlite3's message and code.
+class Connection : public std::enable_shared_from_this<Connection> {
+public:
+    enum class Access { readWrite, readOnly };
+
+    // Opens (read-write creates the file). Throws Result.
+    static std::shared_ptr<Connection> open(const Location& location, Access access = Access::readWrite);
+    static std::shared_ptr<Connection> open(const std::string& path, Access access = Access::readWrite);
+    // The sqlite3_open_v2 flags: FULLMUTEX | URI | READONLY, or FULLMUTEX | URI | CREATE | READWRITE.
+    static int openFlags(Access access);
+
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    bool readonly() const;
+    std::int64_t lastInsertRowid() const;
+    std::int64_t changes() const;
+    std::int64_t totalChanges() const;
+    // The main database's file name.
+    std::string description() const;
+    void interrupt();
+    // True outside any transaction.
+    bool isAutocommit() const;
+
+    sqlite3* handle() const { return handle_; }
+    const dispatch::QueuePtr& queue() const { return queue_; }
+    // True when the caller runs on this connection's queue.
+    bool isOnQueue() const;
+    // Runs `f` on the connection's queue (inline when already on it); rethrows what it throws.
+    template <class F> auto sync(F&& f) -> std::invoke_result_t<F&> {
+        return queue_->sync(std::forward<F>(f));
+    }
+
+    // ---- plain SQL
+    // One or more statements (a schema script).
+    void execute(std::string_view sql);
+    Statement prepare(std::string_view sql, const Bindings& bindings = {});
+    Statement prepare(std::string_view sql, const NamedBindings& bindings);
+    Statement run(std::string_view sql, const Bindings& bindings = {});
+    Statement run(std::string_view sql, const NamedBindings& bindings);
+    std::optional<Binding> scalar(std::string_view sql, const Bindings& bindings = {});
+    std::optional<Binding> scalar(std::string_view sql, const NamedBindings& bindings);
+    Statement vacuum();
+
+    // ---- transactions: the block runs on the connection's queue; a throw rolls back and is
+    // rethrown (or the rollback's own error when that fails too).
+    void transaction(TransactionMode mode, const std::function<void()>& block);
+    void transaction(const std::function<void()>& block) { transaction(TransactionMode::deferred, block); }
+    void savepoint(std::string_view name, const std::function<void()>& block);
+    // Each text may hold several statements.
+    void runTransaction(std::string_view begin, const std::function<void()>& block, std::string_view commit,
+                        std::string_view rollback);
+
+    // ---- callbacks (an empty function removes one)
+    double busyTimeout() const { return busyTimeout_; }
+    // Seconds; clamped into the 32-bit millisecond range, NaN as 0.
+    void setBusyTimeout(double seconds);
+    // Receives how often it was called for this lock; true retries.
+    void busyHandler(std::function<bool(int)> handler);
+    // Each statement's expanded SQL as it starts.
+    void trace(std::function<void(std::string_view)> callback);
+    void updateHook(
+        std::function<void(Operation, std::string_view database, std::string_view table, std::int64_t rowid)>
+            hook);
+    // A throw turns the commit into a rollback (the error is dropped).
+    void commitHook(std::function<void()> hook);
+    void rollbackHook(std::function<void()> hook);
+
+    // An online copy of this connection's database `sourceName` into `target`. Throws Result.
+    std::unique_ptr<Backup> makeBackup(const DatabaseName& sourceName, std::shared_ptr<Connection> target,
+                                       const DatabaseName& targetName);
+    // The library's version, 0.0.0 when it cannot be read.
+    SQLiteVersion sqliteVersion();
+
+    // ---- typed queries
+    template <class Q> RowIterator prepare(const QueryType<Q>& query) { return prepareQuery(query.clauses); }
+    template <class Q> RowIterator prepareRowIterator(const QueryType<Q>& query) {
+        return prepareQuery(query.clauses);
+    }
+    RowIterator prepareRowIterator(std::string_view sql, const Bindings& bindings = {});
+    // The first row (limit 1, keeping the query's offset), nullopt when none.
+    template <class Q> std::optional<Row> pluck(const QueryType<Q>& query) {
+        return pluckQuery(query.clauses);
+    }
+    template <class Q> std::shared_ptr<const ColumnMap> columnNameMap(const QueryType<Q>& query) {
+        return columnNameMapOf(query.clauses);
+    }
+
+    // Run as one unit on the queue. insert returns the new rowid; update and delete the
+    // number of changed rows. An empty statement (insertMany of no rows) runs as nothing and
+    // returns 0.
+    std::int64_t run(const Insert& insert);
+    std::int64_t run(const Update& update);
+    std::int64_t run(const Delete& del);
+
+    // Scalar queries: optional V gives nullopt for NULL, no row or another stored type; plain
+    // V throws QueryError::unexpectedNullValue there.
+    template <class V> auto scalar(const ScalarQuery<V>& query) { return scalarAs<V>(query.expression()); }
+    template <class V> auto scalar(const Select<V>& select) { return scalarAs<V>(select); }
+
+private:
+    friend class Statement;
+    Connection();
+
+    RowIterator prepareQuery(const QueryClauses& clauses);
+    std::optional<Row> pluckQuery(const QueryClauses& clauses);
+    std::shared_ptr<const ColumnMap> columnNameMapOf(const QueryClauses& clauses);
+    std::int64_t runChange(const Expression<>& statement, bool rowid);
+    std::optional<Binding> scalarBinding(const Expression<>& query);
+
+    template <class V> auto scalarAs(const Expression<>& query) {
+        std::optional<Binding> b = scalarBinding(query);
+        if constexpr (detail::IsOptional<V>::value) {
+            return fromBinding<typename V::value_type>(b);
+        } else {
+            std::optional<V> v = fromBinding<V>(b);
+            if (!v) {
+                throw QueryError::unexpectedNullValue(query.templateText);
+            }
+            return std::move(*v);
+        }
+    }
+
+    // The statement cache of the query-builder paths, keyed by SQL text.
+    // Idle prepared handles per SQL text. Entries are never removed while the connection
+    // lives, so a statement may point at its entry.
+    struct CacheEntry {
+        std::vector<sqlite3_stmt*> idle;
+    };
+    sqlite3_stmt* takeCached(std::string_view sql, CacheEntry*& entry);
+    void giveBackCached(CacheEntry* entry, sqlite3_stmt* handle);
+
+    sqlite3* handle_ = nullptr;
+    dispatch::QueuePtr queue_;
+    double busyTimeout_ = 0;
+    struct Callbacks;
+    std::unique_ptr<Callbacks> callbacks_;
+    std::mutex cacheMutex_;
+    struct Hash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+    };
+    std::unordered_map<std::string, CacheEntry, Hash, std::equal_to<>> cache_;
+};
+
+} // namespace sql

@@ -1,0 +1,346 @@
+#include "sql/Statement.h"
+
+#include "base/Log.h"
+#include "sql/Connection.h"
+#include "sql/Errors.h"
+#include "sql/Expression.h"
+
+#include <algorithm>
+
+#include <sqlite3.h>
+
+namespace sql {
+
+// ---- ColumnMap
+
+void ColumnMap::set(std::string key, int index) {
+    for (auto& [k, v] : entries_) {
+        if (k == key) {
+            v = index;
+            if (!map_.empty()) {
+                map_[k] = index;
+            }
+            return;
+        }
+    }
+    entries_.emplace_back(std::move(key), index);
+    if (entries_.size() > kScanLimit) {
+        if (map_.empty()) {
+            for (const auto& [k, v] : entries_) {
+                map_.emplace(k, v);
+            }
+        } else {
+            map_.emplace(entries_.back().first, index);
+        }
+    }
+}
+
+std::optional<int> ColumnMap::find(std::string_view key) const {
+    if (!map_.empty()) {
+        auto it = map_.find(key);
+        return it == map_.end() ? std::nullopt : std::optional<int>(it->second);
+    }
+    for (const auto& [k, v] : entries_) {
+        if (k == key) {
+            return v;
+        }
+    }
+    return std::nullopt;
+}
+
+std::vector<std::string> ColumnMap::keys() const {
+    std::vector<std::string> out;
+    out.reserve(entries_.size());
+    for (const auto& [k, v] : entries_) {
+        out.push_back(k);
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+std::vector<std::string> ColumnMap::keysEndingWith(std::string_view name) const {
+    std::vector<std::string> out;
+    for (const auto& [k, v] : entries_) {
+        if (k.size() > name.size() && k.compare(k.size() - name.size(), name.size(), name) == 0 &&
+            k[k.size() - name.size() - 1] == '.') {
+            out.push_back(k);
+        }
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+// ---- Cursor
+
+std::optional<Binding> Cursor::operator[](int index) const {
+    switch (sqlite3_column_type(handle, index)) {
+    case SQLITE_INTEGER:
+        return Binding(static_cast<std::int64_t>(sqlite3_column_int64(handle, index)));
+    case SQLITE_FLOAT:
+        return Binding(sqlite3_column_double(handle, index));
+    case SQLITE_TEXT:
+        return Binding(get<std::string>(index));
+    case SQLITE_BLOB:
+        return Binding(get<Blob>(index));
+    case SQLITE_NULL:
+        return std::nullopt;
+    default:
+        base::fatal("unsupported column type: " + std::to_string(sqlite3_column_type(handle, index)));
+    }
+}
+
+Bindings Cursor::values() const {
+    Bindings out;
+    out.reserve(static_cast<std::size_t>(columnCount));
+    for (int i = 0; i < columnCount; ++i) {
+        out.push_back((*this)[i]);
+    }
+    return out;
+}
+
+template <> double Cursor::get<double>(int index) const {
+    return sqlite3_column_double(handle, index);
+}
+template <> std::int64_t Cursor::get<std::int64_t>(int index) const {
+    return sqlite3_column_int64(handle, index);
+}
+template <> int Cursor::get<int>(int index) const {
+    return static_cast<int>(sqlite3_column_int64(handle, index));
+}
+template <> bool Cursor::get<bool>(int index) const {
+    return sqlite3_column_int64(handle, index) != 0;
+}
+template <> std::string Cursor::get<std::string>(int index) const {
+    // Text first, then its byte length: an embedded U+0000 does not cut it.
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(handle, index));
+    const int bytes = sqlite3_column_bytes(handle, index);
+    return text != nullptr ? std::string(text, static_cast<std::size_t>(bytes)) : std::string();
+}
+template <> Blob Cursor::get<Blob>(int index) const {
+    const void* data = sqlite3_column_blob(handle, index);
+    const int bytes = sqlite3_column_bytes(handle, index);
+    return Blob(data, data != nullptr ? static_cast<std::size_t>(bytes) : 0);
+}
+
+// ---- Statement
+
+static sqlite3_stmt* prepareHandle(sqlite3* db, std::string_view sql) {
+    sqlite3_stmt* handle = nullptr;
+    // The connection's mutex keeps another thread's call from replacing the error message.
+    sqlite3_mutex_enter(sqlite3_db_mutex(db));
+    const int rc = sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &handle, nullptr);
+    if (!Result::isSuccessCode(rc)) {
+        std::string message = sqlite3_errmsg(db);
+        sqlite3_mutex_leave(sqlite3_db_mutex(db));
+        sqlite3_finalize(handle);
+        throw Result(std::move(message), rc);
+    }
+    sqlite3_mutex_leave(sqlite3_db_mutex(db));
+    return handle;
+}
+
+Statement::Statement(std::shared_ptr<Connection> connection, std::string_view sql)
+    : connection_(std::move(connection)) {
+    handle_ = prepareHandle(connection_->handle(), sql);
+}
+
+Statement::Statement(std::shared_ptr<Connection> connection, std::string_view sql, FromCache)
+    : connection_(std::move(connection)) {
+    Connection::CacheEntry* entry = nullptr;
+    handle_ = connection_->takeCached(sql, entry);
+    if (handle_ == nullptr) {
+        handle_ = prepareHandle(connection_->handle(), sql);
+    }
+    if (handle_ != nullptr) {
+        cacheEntry_ = entry;
+    }
+}
+
+Statement::Statement(Statement&& other) noexcept
+    : connection_(std::move(other.connection_))
+    , handle_(std::exchange(other.handle_, nullptr))
+    , cacheEntry_(std::exchange(other.cacheEntry_, nullptr))
+    , columnCount_(other.columnCount_)
+    , columnNames_(std::move(other.columnNames_)) {}
+
+Statement& Statement::operator=(Statement&& other) noexcept {
+    if (this != &other) {
+        Statement old(std::move(*this));
+        connection_ = std::move(other.connection_);
+        handle_ = std::exchange(other.handle_, nullptr);
+        cacheEntry_ = std::exchange(other.cacheEntry_, nullptr);
+        columnCount_ = other.columnCount_;
+        columnNames_ = std::move(other.columnNames_);
+    }
+    return *this;
+}
+
+Statement::~Statement() {
+    if (handle_ == nullptr) {
+        return;
+    }
+    if (cacheEntry_ != nullptr) {
+        sqlite3_reset(handle_);
+        sqlite3_clear_bindings(handle_);
+        connection_->giveBackCached(static_cast<Connection::CacheEntry*>(cacheEntry_), handle_);
+        return;
+    }
+    sqlite3_finalize(handle_);
+}
+
+void Statement::beginBind(std::size_t count) {
+    sqlite3_reset(handle_);
+    sqlite3_clear_bindings(handle_);
+    const int expected = sqlite3_bind_parameter_count(handle_);
+    if (static_cast<std::size_t>(expected) != count) {
+        base::fatal(std::to_string(expected) + " values expected, " + std::to_string(count) + " passed");
+    }
+}
+
+Statement& Statement::bind(const Bindings& values) {
+    if (values.empty()) {
+        return *this;
+    }
+    beginBind(values.size());
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        bindBinding(static_cast<int>(i + 1), values[i]);
+    }
+    return *this;
+}
+
+Statement& Statement::bind(const NamedBindings& values) {
+    sqlite3_reset(handle_);
+    sqlite3_clear_bindings(handle_);
+    for (const auto& [name, value] : values.values) {
+        const int index = sqlite3_bind_parameter_index(handle_, name.c_str());
+        if (index < 1) {
+            base::fatal("parameter not found: " + name);
+        }
+        bindBinding(index, value);
+    }
+    return *this;
+}
+
+void Statement::bindNull(int index) {
+    sqlite3_bind_null(handle_, index);
+}
+void Statement::bindInt64(int index, std::int64_t v) {
+    sqlite3_bind_int64(handle_, index, v);
+}
+void Statement::bindDouble(int index, double v) {
+    sqlite3_bind_double(handle_, index, v);
+}
+void Statement::bindText(int index, std::string_view v) {
+    // By byte length: an embedded U+0000 is kept.
+    sqlite3_bind_text64(handle_, index, v.data(), v.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+}
+void Statement::bindBlob(int index, const std::uint8_t* data, std::size_t size) {
+    if (size == 0) {
+        sqlite3_bind_zeroblob(handle_, index, 0);
+        return;
+    }
+    sqlite3_bind_blob64(handle_, index, data, size, SQLITE_TRANSIENT);
+}
+
+void Statement::bindBinding(int index, const std::optional<Binding>& v) {
+    if (!v) {
+        bindNull(index);
+        return;
+    }
+    if (const auto* b = std::get_if<Blob>(&*v)) {
+        bindBlob(index, b->bytes.data(), b->bytes.size());
+    } else if (const auto* d = std::get_if<double>(&*v)) {
+        bindDouble(index, *d);
+    } else if (const auto* i = std::get_if<std::int64_t>(&*v)) {
+        bindInt64(index, *i);
+    } else {
+        bindText(index, std::get<std::string>(*v));
+    }
+}
+
+// Runs on the connection's queue.
+static bool stepOnQueue(sqlite3_stmt* handle) {
+    const int rc = sqlite3_step(handle);
+    if (rc == SQLITE_ROW) {
+        return true;
+    }
+    if (rc == SQLITE_DONE) {
+        return false;
+    }
+    throw Result(sqlite3_errmsg(sqlite3_db_handle(handle)), rc);
+}
+
+bool Statement::step() {
+    sqlite3_stmt* handle = handle_;
+    return connection_->sync([handle] { return stepOnQueue(handle); });
+}
+
+Statement& Statement::run() {
+    sqlite3_stmt* handle = handle_;
+    connection_->sync([handle] {
+        sqlite3_reset(handle);
+        while (stepOnQueue(handle)) {
+        }
+    });
+    return *this;
+}
+
+std::optional<Binding> Statement::scalar() {
+    sqlite3_reset(handle_);
+    if (!step()) {
+        return std::nullopt; // no row: never read column 0 of a finished statement
+    }
+    return row()[0];
+}
+
+void Statement::reset() {
+    sqlite3_reset(handle_);
+    sqlite3_clear_bindings(handle_);
+}
+
+std::optional<Bindings> Statement::failableNext() {
+    if (!step()) {
+        return std::nullopt;
+    }
+    return rowValues();
+}
+
+Statement::iterator Statement::begin() {
+    sqlite3_reset(handle_);
+    return iterator(this);
+}
+
+int Statement::columnCount() const {
+    if (columnCount_ < 0) {
+        columnCount_ = sqlite3_column_count(handle_);
+    }
+    return columnCount_;
+}
+
+const std::vector<std::string>& Statement::columnNames() const {
+    if (!columnNames_) {
+        std::vector<std::string> names;
+        for (int i = 0; i < columnCount(); ++i) {
+            const char* name = sqlite3_column_name(handle_, i);
+            names.emplace_back(name != nullptr ? name : "");
+        }
+        columnNames_ = std::move(names);
+    }
+    return *columnNames_;
+}
+
+std::shared_ptr<const ColumnMap> Statement::columnNameMap() const {
+    auto map = std::make_shared<ColumnMap>();
+    const auto& names = columnNames();
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        map->set(quote(names[i], '"'), static_cast<int>(i));
+    }
+    return map;
+}
+
+std::string Statement::description() const {
+    const char* sql = sqlite3_sql(handle_);
+    return sql != nullptr ? sql : "";
+}
+
+} // namespace sql

@@ -1,0 +1,216 @@
+// One prepared SQLite statement of a Connection: binding, stepping, reading the current row.
+#pragma once
+
+#include "sql/Value.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <unordered_map>
+#include <vector>
+
+struct sqlite3_stmt;
+
+namespace sql {
+
+class Connection;
+
+// Values by parameter name, the name with its prefix (":id").
+struct NamedBindings {
+    NamedBindings() = default;
+    NamedBindings(std::initializer_list<std::pair<const std::string, std::optional<Binding>>> list)
+        : values(list) {}
+    std::map<std::string, std::optional<Binding>> values;
+};
+
+// Column key (quoted name or template) -> index into a row's values. Built once per prepared
+// query and shared by its rows.
+class ColumnMap {
+public:
+    // A key already present takes the new index.
+    void set(std::string key, int index);
+    std::optional<int> find(std::string_view key) const;
+    // All keys, sorted ascending.
+    std::vector<std::string> keys() const;
+    // Keys ending in "." + `name`, sorted ascending.
+    std::vector<std::string> keysEndingWith(std::string_view name) const;
+    std::size_t size() const { return entries_.size(); }
+
+private:
+    // Few columns: a scan of the entries beats hashing; many: the hash map.
+    static constexpr std::size_t kScanLimit = 16;
+    std::vector<std::pair<std::string, int>> entries_;
+    struct Hash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+    };
+    std::unordered_map<std::string, int, Hash, std::equal_to<>> map_;
+};
+
+// Reads the statement's current row. Valid right after the step that produced the row.
+struct Cursor {
+    sqlite3_stmt* handle;
+    int columnCount;
+
+    // By the column's stored type: Int64, Double, String (by byte length), Blob, or NULL.
+    std::optional<Binding> operator[](int index) const;
+    Bindings values() const;
+    // Typed reads that do not look at the stored type: double, std::int64_t, int, bool,
+    // std::string, Blob.
+    template <class T> T get(int index) const;
+};
+
+template <> double Cursor::get<double>(int) const;
+template <> std::int64_t Cursor::get<std::int64_t>(int) const;
+template <> int Cursor::get<int>(int) const;
+template <> bool Cursor::get<bool>(int) const;
+template <> std::string Cursor::get<std::string>(int) const;
+template <> Blob Cursor::get<Blob>(int) const;
+
+// A prepared statement. Holds its connection open. Binding and reading run on the caller's
+// thread; stepping runs on the connection's queue (inline when already on it). Use it from
+// one flow of work at a time. Prepare and step failures throw Result; a wrong number of
+// values or an unknown parameter name stops the program (a caller's bug, never data).
+class Statement {
+public:
+    // Compiles the first statement of `sql`; throws Result.
+    Statement(std::shared_ptr<Connection> connection, std::string_view sql);
+    Statement(Statement&& other) noexcept;
+    Statement& operator=(Statement&& other) noexcept;
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+    ~Statement();
+
+    // Positional: an empty list does nothing; otherwise resets, clears and binds 1..n.
+    Statement& bind(const Bindings& values);
+    // Named (names with their prefix, ":id"): resets, clears and binds each.
+    Statement& bind(const NamedBindings& values);
+    // Positional from plain values (no intermediate copies): ints, bools, doubles, texts,
+    // blobs, typed values, optionals of them, std::nullopt.
+    template <class... A>
+    requires(sizeof...(A) > 0) Statement& bind(const A&... values) {
+        beginBind(sizeof...(A));
+        int i = 0;
+        (bindArg(++i, values), ...);
+        return *this;
+    }
+
+    // One step: true on a row, false when done; throws Result.
+    bool step();
+    // Resets (bindings kept) and steps until done.
+    Statement& run();
+    template <class... A> Statement& run(const A&... values) {
+        bind(values...);
+        return run();
+    }
+    // Resets, steps once: column 0 of the row, nullopt when NULL or no row.
+    std::optional<Binding> scalar();
+    template <class... A> std::optional<Binding> scalar(const A&... values) {
+        bind(values...);
+        return scalar();
+    }
+    // sqlite3_reset then sqlite3_clear_bindings.
+    void reset();
+    // Steps; the row's values, or nullopt when done; throws Result.
+    std::optional<Bindings> failableNext();
+
+    Bindings rowValues() const { return row().values(); }
+    Cursor row() const { return Cursor{handle_, columnCount()}; }
+    int columnCount() const;
+    const std::vector<std::string>& columnNames() const;
+    // Each column name quoted with double quotes -> its index (a later duplicate wins).
+    std::shared_ptr<const ColumnMap> columnNameMap() const;
+    // The SQL as prepared.
+    std::string description() const;
+
+    const std::shared_ptr<Connection>& connection() const { return connection_; }
+    sqlite3_stmt* handle() const { return handle_; }
+
+    // Rows as value lists. begin() resets (bindings kept); a failed step throws Result.
+    class iterator {
+    public:
+        using value_type = Bindings;
+        using difference_type = std::ptrdiff_t;
+        iterator() = default;
+        const Bindings& operator*() const { return *current_; }
+        const Bindings* operator->() const { return &*current_; }
+        iterator& operator++() {
+            current_ = statement_->failableNext();
+            return *this;
+        }
+        void operator++(int) { ++*this; }
+        bool operator==(std::default_sentinel_t) const { return !current_; }
+
+    private:
+        friend class Statement;
+        explicit iterator(Statement* s)
+            : statement_(s) {
+            ++*this;
+        }
+        Statement* statement_ = nullptr;
+        std::optional<Bindings> current_;
+    };
+    iterator begin();
+    std::default_sentinel_t end() const { return {}; }
+
+private:
+    friend class Connection;
+    struct FromCache {};
+    // Takes a prepared handle from the connection's statement cache (prepares on a miss) and
+    // gives it back when destroyed.
+    Statement(std::shared_ptr<Connection> connection, std::string_view sql, FromCache);
+
+    void beginBind(std::size_t count);
+    void bindNull(int index);
+    void bindInt64(int index, std::int64_t v);
+    void bindDouble(int index, double v);
+    void bindText(int index, std::string_view v);
+    void bindBlob(int index, const std::uint8_t* data, std::size_t size);
+    void bindBinding(int index, const std::optional<Binding>& v);
+
+    template <class A> void bindArg(int index, const A& v) {
+        if constexpr (std::is_same_v<A, std::nullopt_t>) {
+            bindNull(index);
+        } else if constexpr (std::is_same_v<A, std::optional<Binding>>) {
+            bindBinding(index, v);
+        } else if constexpr (std::is_same_v<A, Binding>) {
+            bindBinding(index, std::optional<Binding>(v));
+        } else if constexpr (std::is_same_v<A, bool>) {
+            bindInt64(index, v ? 1 : 0);
+        } else if constexpr (std::is_integral_v<A>) {
+            bindInt64(index, static_cast<std::int64_t>(v));
+        } else if constexpr (std::is_floating_point_v<A>) {
+            bindDouble(index, static_cast<double>(v));
+        } else if constexpr (std::is_convertible_v<const A&, std::string_view>) {
+            bindText(index, std::string_view(v));
+        } else if constexpr (std::is_same_v<A, Blob>) {
+            bindBlob(index, v.bytes.data(), v.bytes.size());
+        } else if constexpr (std::is_same_v<A, Data>) {
+            bindBlob(index, v.data(), v.size());
+        } else if constexpr (detail::IsOptional<A>::value) {
+            if (v) {
+                bindArg(index, *v);
+            } else {
+                bindNull(index);
+            }
+        } else {
+            static_assert(Value<A>, "this type cannot be bound to an SQL parameter");
+            bindBinding(index, std::optional<Binding>(toBinding(v)));
+        }
+    }
+
+    std::shared_ptr<Connection> connection_;
+    sqlite3_stmt* handle_ = nullptr;
+    void* cacheEntry_ = nullptr; // set: the handle goes back to this entry of the connection's cache
+    mutable int columnCount_ = -1;
+    mutable std::optional<std::vector<std::string>> columnNames_;
+};
+
+} // namespace sql

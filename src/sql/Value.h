@@ -1,0 +1,133 @@
+// Values that cross into and out of SQLite: bindings, typed values and their stored forms.
+#pragma once
+
+#include "sql/Blob.h"
+#include "sql/Uuid.h"
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <variant>
+#include <vector>
+
+namespace sql {
+
+// What a statement binds and a row returns. An absent optional is SQL NULL.
+using Binding = std::variant<std::int64_t, double, std::string, Blob>;
+using Bindings = std::vector<std::optional<Binding>>;
+
+namespace detail {
+template <class T> struct IsOptional : std::false_type {};
+template <class T> struct IsOptional<std::optional<T>> : std::true_type {};
+} // namespace detail
+
+// Byte buffers of the application (stored as BLOB).
+using Data = std::vector<std::uint8_t>;
+// A point in time, UTC, to the millisecond (stored as TEXT "yyyy-MM-ddTHH:mm:ss.SSS").
+using Date = std::chrono::sys_time<std::chrono::milliseconds>;
+
+// The stored text of a date and its parse; the parse is nullopt for any other text.
+std::string formatDate(Date date);
+std::optional<Date> parseDate(std::string_view text);
+
+// ValueTraits<T> maps T onto one of the four stored types:
+//   Datatype            the stored type (an alternative of Binding)
+//   declaredDatatype    the SQL type name of a column holding T
+//   toDatatype(v)       the stored value
+//   fromDatatype(d)     the value back; nullopt when stored text does not parse
+template <class T> struct ValueTraits;
+
+template <class T>
+concept Value = requires {
+    typename ValueTraits<T>::Datatype;
+};
+
+template <> struct ValueTraits<std::int64_t> {
+    using Datatype = std::int64_t;
+    static constexpr std::string_view declaredDatatype = "INTEGER";
+    static std::int64_t toDatatype(std::int64_t v) { return v; }
+    static std::optional<std::int64_t> fromDatatype(std::int64_t v) { return v; }
+};
+
+template <> struct ValueTraits<int> {
+    using Datatype = std::int64_t;
+    static constexpr std::string_view declaredDatatype = "INTEGER";
+    static std::int64_t toDatatype(int v) { return v; }
+    static std::optional<int> fromDatatype(std::int64_t v) { return static_cast<int>(v); }
+};
+
+template <> struct ValueTraits<bool> {
+    using Datatype = std::int64_t;
+    static constexpr std::string_view declaredDatatype = "INTEGER";
+    static std::int64_t toDatatype(bool v) { return v ? 1 : 0; }
+    static std::optional<bool> fromDatatype(std::int64_t v) { return v != 0; }
+};
+
+template <> struct ValueTraits<double> {
+    using Datatype = double;
+    static constexpr std::string_view declaredDatatype = "REAL";
+    static double toDatatype(double v) { return v; }
+    static std::optional<double> fromDatatype(double v) { return v; }
+};
+
+template <> struct ValueTraits<std::string> {
+    using Datatype = std::string;
+    static constexpr std::string_view declaredDatatype = "TEXT";
+    static const std::string& toDatatype(const std::string& v) { return v; }
+    static std::optional<std::string> fromDatatype(const std::string& v) { return v; }
+};
+
+template <> struct ValueTraits<Blob> {
+    using Datatype = Blob;
+    static constexpr std::string_view declaredDatatype = "BLOB";
+    static const Blob& toDatatype(const Blob& v) { return v; }
+    static std::optional<Blob> fromDatatype(const Blob& v) { return v; }
+};
+
+template <> struct ValueTraits<Data> {
+    using Datatype = Blob;
+    static constexpr std::string_view declaredDatatype = "BLOB";
+    static Blob toDatatype(const Data& v) { return Blob(v); }
+    static std::optional<Data> fromDatatype(const Blob& v) { return v.bytes; }
+};
+
+template <> struct ValueTraits<Date> {
+    using Datatype = std::string;
+    static constexpr std::string_view declaredDatatype = "TEXT";
+    static std::string toDatatype(Date v) { return formatDate(v); }
+    static std::optional<Date> fromDatatype(const std::string& v) { return parseDate(v); }
+};
+
+template <> struct ValueTraits<Uuid> {
+    using Datatype = std::string;
+    static constexpr std::string_view declaredDatatype = "TEXT";
+    static std::string toDatatype(const Uuid& v) { return v.toString(); }
+    static std::optional<Uuid> fromDatatype(const std::string& v) { return Uuid::parse(v); }
+};
+
+// The binding of a typed value (its stored form).
+template <Value V> Binding toBinding(const V& v) {
+    return Binding(ValueTraits<V>::toDatatype(v));
+}
+
+// From a row's binding to a typed value: nullopt when absent, of another stored type, or
+// (dates, UUIDs) unparsable.
+template <Value V> std::optional<V> fromBinding(const std::optional<Binding>& b) {
+    using D = typename ValueTraits<V>::Datatype;
+    if (!b) {
+        return std::nullopt;
+    }
+    const D* d = std::get_if<D>(&*b);
+    if (d == nullptr) {
+        return std::nullopt;
+    }
+    return ValueTraits<V>::fromDatatype(*d);
+}
+
+// The SQL literal of a binding: NULL, 'text' with quotes doubled, x'..', or the number.
+std::string literal(const std::optional<Binding>& b);
+
+} // namespace sql

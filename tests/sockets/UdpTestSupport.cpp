@@ -1,0 +1,160 @@
+#include "sockets/UdpTestSupport.h"
+
+#include <cstring>
+#include <stdexcept>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace udptest {
+
+Data bytes(const std::string& text) {
+    return Data(text.begin(), text.end());
+}
+
+std::string text(const Data& data) {
+    return std::string(data.begin(), data.end());
+}
+
+void RecordingDelegate::udpSocketDidConnectToAddress(sockets::AsyncUdpSocket&, const Address& address) {
+    record({Kind::connected, 0, {}, address, std::nullopt, nullptr});
+}
+
+void RecordingDelegate::udpSocketDidNotConnect(sockets::AsyncUdpSocket&, const sockets::SocketError& error) {
+    record({Kind::notConnected, 0, {}, {}, error, nullptr});
+}
+
+void RecordingDelegate::udpSocketDidSendDataWithTag(sockets::AsyncUdpSocket&, long tag) {
+    record({Kind::sent, tag, {}, {}, std::nullopt, nullptr});
+}
+
+void RecordingDelegate::udpSocketDidNotSendDataWithTag(sockets::AsyncUdpSocket&, long tag,
+                                                       const sockets::SocketError& error) {
+    record({Kind::notSent, tag, {}, {}, error, nullptr});
+}
+
+void RecordingDelegate::udpSocketDidReceiveData(sockets::AsyncUdpSocket&, const Data& data,
+                                                const Address& address,
+                                                const sockets::FilterContext& context) {
+    record({Kind::received, 0, data, address, std::nullopt, context});
+}
+
+void RecordingDelegate::udpSocketDidClose(sockets::AsyncUdpSocket&,
+                                          const std::optional<sockets::SocketError>& error) {
+    record({Kind::closed, 0, {}, {}, error, nullptr});
+}
+
+void RecordingDelegate::record(Event event) {
+    {
+        std::lock_guard lock(mutex_);
+        events_.push_back(std::move(event));
+    }
+    changed_.notify_all();
+}
+
+std::vector<RecordingDelegate::Event> RecordingDelegate::events() const {
+    std::lock_guard lock(mutex_);
+    return events_;
+}
+
+std::vector<RecordingDelegate::Event> RecordingDelegate::events(Kind kind) const {
+    std::lock_guard lock(mutex_);
+    std::vector<Event> out;
+    for (const Event& e : events_) {
+        if (e.kind == kind) {
+            out.push_back(e);
+        }
+    }
+    return out;
+}
+
+size_t RecordingDelegate::count(Kind kind) const {
+    return events(kind).size();
+}
+
+bool RecordingDelegate::waitFor(Kind kind, size_t n) const {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(5), [&] {
+        size_t seen = 0;
+        for (const Event& e : events_) {
+            seen += e.kind == kind ? 1 : 0;
+        }
+        return seen >= n;
+    });
+}
+
+Address loopbackAddress(int family, uint16_t port) {
+    if (family == AF_INET) {
+        sockaddr_in sa{};
+        sa.sin_family = AF_INET;
+        sa.sin_port = htons(port);
+        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const auto* p = reinterpret_cast<const uint8_t*>(&sa);
+        return Address(p, p + sizeof sa);
+    }
+    sockaddr_in6 sa{};
+    sa.sin6_family = AF_INET6;
+    sa.sin6_port = htons(port);
+    sa.sin6_addr = in6addr_loopback;
+    const auto* p = reinterpret_cast<const uint8_t*>(&sa);
+    return Address(p, p + sizeof sa);
+}
+
+RawUdp::RawUdp(int family, uint16_t port)
+    : family_(family) {
+    fd_ = ::socket(family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd_ < 0) {
+        throw std::runtime_error("socket failed");
+    }
+    const Address a = loopbackAddress(family, port);
+    if (::bind(fd_, reinterpret_cast<const sockaddr*>(a.data()), static_cast<socklen_t>(a.size())) != 0) {
+        throw std::runtime_error(std::string("bind failed: ") + std::strerror(errno));
+    }
+    sockaddr_storage sa{};
+    socklen_t len = sizeof sa;
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&sa), &len);
+    port_ = family == AF_INET ? ntohs(reinterpret_cast<sockaddr_in*>(&sa)->sin_port)
+                              : ntohs(reinterpret_cast<sockaddr_in6*>(&sa)->sin6_port);
+}
+
+RawUdp::~RawUdp() {
+    ::close(fd_);
+}
+
+Address RawUdp::address() const {
+    return loopbackAddress(family_, port_);
+}
+
+void RawUdp::sendTo(uint16_t port, const Data& data) const {
+    const Address a = loopbackAddress(family_, port);
+    if (::sendto(fd_, data.data(), data.size(), 0, reinterpret_cast<const sockaddr*>(a.data()),
+                 static_cast<socklen_t>(a.size())) < 0) {
+        throw std::runtime_error(std::string("sendto failed: ") + std::strerror(errno));
+    }
+}
+
+std::optional<Data> RawUdp::receive(std::chrono::milliseconds timeout, Address* from) const {
+    pollfd p{fd_, POLLIN, 0};
+    if (::poll(&p, 1, static_cast<int>(timeout.count())) <= 0) {
+        return std::nullopt;
+    }
+    Data buffer(65536);
+    sockaddr_storage sa{};
+    socklen_t len = sizeof sa;
+    const ssize_t n =
+        ::recvfrom(fd_, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&sa), &len);
+    if (n < 0) {
+        return std::nullopt;
+    }
+    buffer.resize(static_cast<size_t>(n));
+    if (from) {
+        const auto* b = reinterpret_cast<const uint8_t*>(&sa);
+        from->assign(b, b + len);
+    }
+    return buffer;
+}
+
+} // namespace udptest

@@ -1,0 +1,239 @@
+// Rendering of expressions, SELECT, INSERT, UPDATE, DELETE and upserts: text and binding order.
+#include "SqlTestSupport.h"
+
+using namespace sql;
+
+namespace {
+
+Binding i64(std::int64_t v) {
+    return Binding(v);
+}
+Binding str(const char* s) {
+    return Binding(std::string(s));
+}
+
+const auto uuidCol = column<std::string>("display_uuid");
+const auto nameCol = column<std::optional<std::string>>("name");
+const Table screens("screens");
+
+} // namespace
+
+// ---- expressions
+
+TEST(ExpressionRendering, QuotesIdentifiersAndLiterals) {
+    EXPECT_EQ(quote("", '"'), "\"\"");
+    EXPECT_EQ(quote("a\"b", '"'), "\"a\"\"b\"");
+    EXPECT_EQ(quote("it's", '\''), "'it''s'");
+    EXPECT_EQ(column<int>("id").templateText, "\"id\"");
+    EXPECT_EQ(rowidExpression().templateText, "\"ROWID\"");
+}
+
+TEST(ExpressionRendering, InfixKeepsLeftBindingsBeforeRight) {
+    const Expression<> left("f(?, ?)", {i64(1), i64(2)});
+    const Expression<> right("?", {i64(3)});
+    const auto e = binaryExpression(left, right, "=", true);
+    EXPECT_EQ(e.templateText, "(f(?, ?) = ?)");
+    EXPECT_EQ(e.bindings, (Bindings{i64(1), i64(2), i64(3)}));
+    EXPECT_EQ(binaryExpression(Expression<>("a"), right, "IS NOT", false).templateText, "a IS NOT ?");
+    const auto both = andExpression(Expression<std::optional<bool>>("x", {i64(1)}),
+                                    Expression<std::optional<bool>>("y", {i64(2)}));
+    EXPECT_EQ(both.templateText, "(x AND y)");
+    EXPECT_EQ(both.bindings, (Bindings{i64(1), i64(2)}));
+}
+
+TEST(ExpressionRendering, JoinWrapCastAndOrdering) {
+    const Expression<> one("?", {i64(7)});
+    const auto joined = joinExpressions({one}, ", ");
+    EXPECT_EQ(joined.templateText, "?");
+    EXPECT_EQ(joined.bindings, one.bindings);
+    EXPECT_EQ(joinExpressions({}, ", ").templateText, "");
+    EXPECT_EQ(wrapInFunction("", one).templateText, "(?)");
+    EXPECT_EQ(wrapInFunction("lower", Expression<>("\"a\"")).templateText, "lower(\"a\")");
+    EXPECT_EQ(cast<double>(column<std::int64_t>("n")).templateText, "CAST (\"n\" AS REAL)");
+    EXPECT_EQ(desc(column<int>("id")).templateText, "\"id\" DESC");
+}
+
+TEST(ExpressionRendering, ComparisonsBindValuesAndFollowNullability) {
+    const auto e = eq(uuidCol, "O'Neil");
+    static_assert(std::is_same_v<decltype(e), const Expression<bool>>);
+    EXPECT_EQ(e.templateText, "(\"display_uuid\" = ?)");
+    EXPECT_EQ(e.asSQL(), "(\"display_uuid\" = 'O''Neil')");
+    const auto n = and_(eq(nameCol, std::string("x")), gt(column<int>("n"), 3));
+    static_assert(std::is_same_v<decltype(n), const Expression<std::optional<bool>>>);
+    EXPECT_EQ(n.templateText, "((\"name\" = ?) AND (\"n\" > ?))");
+    EXPECT_EQ(not_(e).templateText, "NOT ((\"display_uuid\" = ?))");
+}
+
+TEST(ExpressionRendering, AsSqlInlinesEveryKindOfBinding) {
+    const Expression<> e("? ? ? ? ? ?", {std::nullopt, Binding(Blob(std::vector<std::uint8_t>{0, 255})),
+                                         str("a'b"), i64(42), Binding(1.5), Binding(Blob{})});
+    EXPECT_EQ(e.asSQL(), "NULL x'00ff' 'a''b' 42 1.5 x''");
+    EXPECT_EQ(Expression<>("\"a?\" = ?", {i64(1)}).asSQL(),
+              "\"a1\" = ?"); // one binding per '?', wherever it stands
+}
+
+// ---- SELECT
+
+TEST(SelectRendering, TheApplicationsQueries) {
+    EXPECT_EQ(screens.expression().templateText, "SELECT * FROM \"screens\"");
+    EXPECT_EQ(screens.select(starExpression()).limit(1).expression().templateText,
+              "SELECT * FROM \"screens\" LIMIT 1");
+    EXPECT_EQ(Table("bookmarks")
+                  .select(starExpression())
+                  .order(column<std::int64_t>("id"))
+                  .expression()
+                  .templateText,
+              "SELECT * FROM \"bookmarks\" ORDER BY \"id\"");
+    EXPECT_EQ(screens.count().expression().templateText, "SELECT count(*) FROM \"screens\"");
+    EXPECT_EQ(screens.limit(5, 10).expression().templateText, "SELECT * FROM \"screens\" LIMIT 5 OFFSET 10");
+    EXPECT_EQ(Table("a\"b").expression().templateText, "SELECT * FROM \"a\"\"b\"");
+}
+
+TEST(SelectRendering, PartsComeInFixedOrderWithBindingsInThatOrder) {
+    const Table u("u");
+    const auto q = Table("t", "d")
+                       .alias("x")
+                       .selectDistinct(Expression<>("f(?)", {i64(1)}))
+                       .join(JoinType::leftOuter, u.filter(Expression<bool>("u.k = ?", {i64(3)})),
+                             Expression<bool>("x.a = ?", {i64(2)}))
+                       .filter(Expression<bool>("p = ?", {i64(4)}))
+                       .filter(Expression<bool>("q"))
+                       .group(Expression<>("g(?)", {i64(5)}), Expression<>("h = ?", {i64(6)}))
+                       .union_(Table("v").filter(Expression<bool>("w = ?", {i64(7)})).limit(2), true)
+                       .order(Expression<>("o(?)", {i64(8)}))
+                       .limit(3);
+    const auto e = q.expression();
+    EXPECT_EQ(e.templateText,
+              "SELECT DISTINCT f(?) FROM \"d\".\"t\" AS \"x\" LEFT OUTER JOIN \"u\" ON (x.a = ? AND u.k = ?) "
+              "WHERE (p = ? AND q) GROUP BY g(?) HAVING h = ? UNION ALL SELECT * FROM \"v\" WHERE w = ? "
+              "LIMIT 2 ORDER BY o(?) LIMIT 3");
+    EXPECT_EQ(e.bindings, (Bindings{i64(1), i64(2), i64(3), i64(4), i64(5), i64(6), i64(7), i64(8)}));
+}
+
+TEST(SelectRendering, BuildersReplaceOrKeepAsStated) {
+    const auto base = screens.filter(Expression<bool>("a")).alias("s").limit(3);
+    EXPECT_EQ(base.limit(std::nullopt).expression().templateText,
+              "SELECT * FROM \"screens\" AS \"s\" WHERE a");
+    EXPECT_EQ(base.limit(0).expression().templateText, "SELECT * FROM \"screens\" AS \"s\" WHERE a LIMIT 0");
+    EXPECT_EQ(base.select(uuidCol).expression().templateText,
+              "SELECT \"display_uuid\" FROM \"screens\" AS \"s\" WHERE a LIMIT 3");
+    EXPECT_EQ(screens.select().expression().templateText, "SELECT  FROM \"screens\"");
+    EXPECT_EQ(screens.group(Expression<>("a"), Expression<>("b"))
+                  .group(Expression<>("c"))
+                  .expression()
+                  .templateText,
+              "SELECT * FROM \"screens\" GROUP BY c");
+}
+
+TEST(SelectRendering, TableNamesAliasesAndNamespaces) {
+    const Table t = Table("t", "d").alias("a");
+    EXPECT_EQ(t.tableName(true).templateText, "\"d\".\"t\" AS \"a\"");
+    EXPECT_EQ(t.tableName(false).templateText, "\"d\".\"a\"");
+    EXPECT_EQ(t.tableNameQualified(false).templateText, "\"a\"");
+    EXPECT_EQ(Table("t", "d").tableNameQualified(true).templateText, "\"d\".\"t\"");
+    EXPECT_EQ(Table("t").namespace_(column<int>("c")).templateText, "\"t\".\"c\"");
+    EXPECT_EQ(Table("t").namespace_(starExpression()).templateText, "\"t\".*");
+    EXPECT_EQ(Table("t").exists().templateText, "SELECT EXISTS (SELECT * FROM \"t\")");
+}
+
+TEST(SelectRendering, CommonTableExpressions) {
+    const Table n("n");
+    const auto sub = Table("src").select(Expression<>("?", {i64(1)}));
+    const auto q =
+        n.with(n, std::vector<Expression<>>{column<int>("i")}, true, MaterializationHint::materialized, sub)
+            .with(Table("m", "db"), std::nullopt, false, std::nullopt, Table("src2"));
+    const auto e = q.expression();
+    EXPECT_EQ(e.templateText,
+              "WITH RECURSIVE \"n\" (\"i\") AS MATERIALIZED (SELECT ? FROM \"src\"), \"db\".\"m\" AS "
+              "(SELECT * FROM \"src2\") SELECT * FROM \"n\"");
+    EXPECT_EQ(e.bindings, (Bindings{i64(1)}));
+    EXPECT_EQ(query::renderWithClause({{"t", std::nullopt, std::nullopt},
+                                       std::vector<Expression<>>{},
+                                       std::nullopt,
+                                       std::make_shared<QueryClauses>("q", std::nullopt, std::nullopt)})
+                  .templateText,
+              "\"t\" () AS (SELECT * FROM \"q\")");
+}
+
+// ---- INSERT, UPDATE, DELETE, upsert
+
+TEST(InsertRendering, OneRowFromSettersInOrder) {
+    const auto ins = screens.insert(Setter::assign(uuidCol, "U"), Setter::assign(nameCol, std::nullopt));
+    EXPECT_EQ(ins.templateText, "INSERT INTO \"screens\" (\"display_uuid\", \"name\") VALUES (?, ?)");
+    EXPECT_EQ(ins.bindings, (Bindings{str("U"), std::nullopt}));
+    EXPECT_EQ(screens.insert(OnConflict::replace, {Setter::assign(uuidCol, "U")}).templateText,
+              "INSERT OR REPLACE INTO \"screens\" (\"display_uuid\") VALUES (?)");
+    const auto filtered =
+        screens.filter(Expression<bool>("x = ?", {i64(9)})).insert(Setter::assign(uuidCol, "U"));
+    EXPECT_EQ(filtered.templateText, "INSERT INTO \"screens\" (\"display_uuid\") VALUES (?) WHERE x = ?");
+    EXPECT_EQ(filtered.bindings, (Bindings{str("U"), i64(9)}));
+    EXPECT_EQ(screens.alias("s").insert(Setter::assign(uuidCol, "U")).templateText,
+              "INSERT INTO \"s\" (\"display_uuid\") VALUES (?)");
+}
+
+TEST(InsertRendering, EmptySetterListAndDefaultValues) {
+    EXPECT_EQ(screens.insert(std::vector<Setter>{}).templateText, "INSERT INTO \"screens\" DEFAULT VALUES");
+    EXPECT_EQ(screens.insertDefaultValues().templateText, "INSERT INTO \"screens\" DEFAULT VALUES");
+    EXPECT_EQ(screens.insert(Table("o").select(uuidCol)).templateText,
+              "INSERT INTO \"screens\" SELECT \"display_uuid\" FROM \"o\"");
+}
+
+TEST(InsertRendering, ManyRowsShareTheFirstRowsColumns) {
+    const auto many =
+        screens.insertMany({{Setter::assign(uuidCol, "A"), Setter::assign(nameCol, std::string("a"))},
+                            {Setter::assign(uuidCol, "B"), Setter::assign(nameCol, std::nullopt)}});
+    EXPECT_EQ(many.templateText,
+              "INSERT INTO \"screens\" (\"display_uuid\", \"name\") VALUES (?, ?), (?, ?)");
+    EXPECT_EQ(many.bindings, (Bindings{str("A"), str("a"), str("B"), std::nullopt}));
+    EXPECT_EQ(screens.insertMany(OnConflict::ignore, {}).templateText, ""); // no rows: nothing to run
+    try {
+        screens.insertMany({{Setter::assign(uuidCol, "A"), Setter::assign(nameCol, std::nullopt)},
+                            {Setter::assign(nameCol, std::nullopt), Setter::assign(uuidCol, "B")}});
+        FAIL() << "rows naming other columns were matched by count";
+    } catch (const Result& e) {
+        EXPECT_EQ(e.code(), 21);
+    }
+}
+
+TEST(InsertRendering, UpsertDerivesItsUpdateList) {
+    const auto up =
+        screens.upsert({Setter::assign(uuidCol, "U"), Setter::assign(nameCol, std::string("n"))}, uuidCol);
+    EXPECT_EQ(up.templateText,
+              "INSERT INTO \"screens\" (\"display_uuid\", \"name\") VALUES (?, ?) ON CONFLICT "
+              "(\"display_uuid\") DO UPDATE SET \"name\" = \"excluded\".\"name\"");
+    EXPECT_EQ(up.bindings, (Bindings{str("U"), str("n")}));
+    EXPECT_EQ(screens.upsert({Setter::assign(uuidCol, "U")}, uuidCol).templateText,
+              "INSERT INTO \"screens\" (\"display_uuid\") VALUES (?) ON CONFLICT (\"display_uuid\") DO "
+              "UPDATE SET ");
+    // The comparison is on the SQL text: a qualified target keeps the bare column in the list.
+    EXPECT_EQ(screens.upsert({Setter::assign(uuidCol, "U")}, screens.namespace_(uuidCol)).templateText,
+              "INSERT INTO \"screens\" (\"display_uuid\") VALUES (?) ON CONFLICT "
+              "(\"screens\".\"display_uuid\") DO UPDATE "
+              "SET \"display_uuid\" = \"excluded\".\"display_uuid\"");
+    const auto explicitSet =
+        screens.upsert({Setter::assign(uuidCol, "U")}, uuidCol, {Setter::assign(nameCol, std::string("z"))});
+    EXPECT_EQ(explicitSet.bindings, (Bindings{str("U"), str("z")}));
+}
+
+TEST(UpdateDeleteRendering, WhereOrderAndLimitFollowInThatOrder) {
+    EXPECT_EQ(screens.update(Setter::assign(nameCol, std::string("n"))).templateText,
+              "UPDATE \"screens\" SET \"name\" = ?");
+    EXPECT_EQ(screens.delete_().templateText, "DELETE FROM \"screens\"");
+    const auto q =
+        screens.filter(Expression<bool>("a = ?", {i64(1)})).order(Expression<>("o(?)", {i64(2)})).limit(3, 4);
+    const auto up = q.update(Setter::assign(column<int>("n"), 5), Setter::assign(column<int>("m"), 6));
+    EXPECT_EQ(up.templateText,
+              "UPDATE \"screens\" SET \"n\" = ?, \"m\" = ? WHERE a = ? ORDER BY o(?) LIMIT 3 OFFSET 4");
+    EXPECT_EQ(up.bindings, (Bindings{i64(5), i64(6), i64(1), i64(2)}));
+    const auto del = q.delete_();
+    EXPECT_EQ(del.templateText, "DELETE FROM \"screens\" WHERE a = ? ORDER BY o(?) LIMIT 3 OFFSET 4");
+    EXPECT_EQ(del.bindings, (Bindings{i64(1), i64(2)}));
+    EXPECT_EQ(Setter::assign(column<bool>("f"), true).expression().asSQL(), "\"f\" = 1");
+}
+
+TEST(RawValues, ExactCaseSensitiveMatches) {
+    EXPECT_EQ(onConflictRawValues.from("IGNORE"), OnConflict::ignore);
+    EXPECT_EQ(onConflictRawValues.from("ignore"), std::nullopt);
+    EXPECT_EQ(joinTypeRawValues.raw(JoinType::leftOuter), "LEFT OUTER");
+    EXPECT_EQ(transactionModeRawValues.from("EXCLUSIVE"), TransactionMode::exclusive);
+}

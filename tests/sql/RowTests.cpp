@@ -1,0 +1,287 @@
+// Typed queries on a live database: column maps with star expansion, lookups, rows that fail,
+// running inserts, updates, deletes and scalar queries, as the script and display files use them.
+#include "SqlTestSupport.h"
+
+#include <thread>
+
+using namespace sql;
+using sqltest::count;
+
+namespace {
+
+class RowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        db->execute("CREATE TABLE t(a INTEGER, b TEXT); CREATE TABLE u(a INTEGER, c REAL);"
+                    "INSERT INTO t VALUES (1, 'one'), (2, NULL); INSERT INTO u VALUES (1, 1.5)");
+    }
+    std::shared_ptr<Connection> db = sqltest::memory();
+    const Table t{"t"};
+    const Table u{"u"};
+    const Expression<std::int64_t> a = column<std::int64_t>("a");
+    const Expression<std::optional<std::string>> b = column<std::optional<std::string>>("b");
+};
+
+std::map<std::string, int> entries(const ColumnMap& map) {
+    std::map<std::string, int> out;
+    for (const auto& k : map.keys()) {
+        out[k] = *map.find(k);
+    }
+    return out;
+}
+
+} // namespace
+
+// ---- column maps
+
+TEST_F(RowTest, ColumnMapOfSelectedColumnsAndStars) {
+    EXPECT_EQ(entries(*db->columnNameMap(t.select(a, b))),
+              (std::map<std::string, int>{{"\"a\"", 0}, {"\"b\"", 1}}));
+    EXPECT_EQ(entries(*db->columnNameMap(t.select(starExpression()))),
+              (std::map<std::string, int>{{"\"a\"", 0}, {"\"b\"", 1}}));
+    const auto joined = t.join(u, eq(t.namespace_(a), u.namespace_(a)));
+    EXPECT_EQ(entries(*db->columnNameMap(joined)),
+              (std::map<std::string, int>{
+                  {"\"t\".\"a\"", 0}, {"\"t\".\"b\"", 1}, {"\"u\".\"a\"", 2}, {"\"u\".\"c\"", 3}}));
+    EXPECT_EQ(entries(*db->columnNameMap(joined.select(u.namespace_(starExpression())))),
+              (std::map<std::string, int>{{"\"u\".\"a\"", 0}, {"\"u\".\"c\"", 1}}));
+    EXPECT_EQ(entries(*db->columnNameMap(t.select(t.namespace_(starExpression())))),
+              (std::map<std::string, int>{{"\"t\".\"a\"", 0}, {"\"t\".\"b\"", 1}}));
+    EXPECT_EQ(entries(*db->columnNameMap(t.select(a, a))), (std::map<std::string, int>{{"\"a\"", 1}}));
+    EXPECT_EQ(db->columnNameMap(t.select())->size(), 0u);
+}
+
+TEST_F(RowTest, StarOfAnAliasedJoinExpandsThatSource) {
+    const auto q = t.join(u.alias("x"), Expression<bool>("1")).select(Expression<>("\"x\".*"));
+    EXPECT_EQ(entries(*db->columnNameMap(q)),
+              (std::map<std::string, int>{{"\"x\".\"a\"", 0}, {"\"x\".\"c\"", 1}}));
+    try {
+        db->columnNameMap(t.select(Expression<>("\"v\".*")));
+        FAIL();
+    } catch (const QueryError& e) {
+        EXPECT_EQ(e.kind(), QueryError::Kind::noSuchTable);
+        EXPECT_STREQ(e.what(), "No such table: \"v\"");
+    }
+}
+
+// ---- lookups
+
+TEST_F(RowTest, LookupBySuffixAndAmbiguity) {
+    const auto joined = t.join(u, eq(t.namespace_(a), u.namespace_(a)));
+    auto row = db->pluck(joined);
+    ASSERT_TRUE(row);
+    try {
+        row->get(a);
+        FAIL();
+    } catch (const QueryError& e) {
+        EXPECT_EQ(e.kind(), QueryError::Kind::ambiguousColumn);
+        EXPECT_STREQ(e.what(),
+                     R"(Ambiguous column `"a"` (please disambiguate: ["\"t\".\"a\"", "\"u\".\"a\""]))");
+    }
+    EXPECT_EQ(row->get(b), "one");
+    EXPECT_EQ(row->get(u.namespace_(a)), 1);
+    EXPECT_EQ(row->get(column<double>("c")), 1.5);
+    try {
+        row->get(Expression<std::int64_t>("a")); // the bare text a is no key nor suffix
+        FAIL();
+    } catch (const QueryError& e) {
+        EXPECT_EQ(e.kind(), QueryError::Kind::noSuchColumn);
+        EXPECT_STREQ(
+            e.what(),
+            R"(No such column `a` in columns ["\"t\".\"a\"", "\"t\".\"b\"", "\"u\".\"a\"", "\"u\".\"c\""])");
+    }
+}
+
+TEST_F(RowTest, NullsAndOtherStoredTypes) {
+    auto rows = db->prepareRowIterator(t.order(a)).map([&](const Row& r) { return r; });
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[1].get(b), std::nullopt);
+    try {
+        rows[1].get(column<std::string>("b"));
+        FAIL();
+    } catch (const QueryError& e) {
+        EXPECT_STREQ(e.what(), "Unexpected null value for column `\"b\"`");
+    }
+    // TEXT read as an integer: absent from the optional form, an error from the other.
+    EXPECT_EQ(rows[0].get(column<std::optional<std::int64_t>>("b")), std::nullopt);
+    EXPECT_THROW(rows[0].get(column<std::int64_t>("b")), QueryError);
+    EXPECT_EQ(rows[0].get(column<bool>("a")), true);
+}
+
+TEST_F(RowTest, BoolReadsIntegerTwoAsTrueAndUnparsableDatesAreReported) {
+    db->execute("CREATE TABLE f(flag INTEGER, at TEXT); INSERT INTO f VALUES (2, 'yesterday'), (0, NULL)");
+    auto rows = db->prepareRowIterator(Table("f")).map([](const Row& r) { return r; });
+    EXPECT_TRUE(rows[0].get(column<bool>("flag")));
+    EXPECT_FALSE(rows[1].get(column<bool>("flag")));
+    EXPECT_THROW(rows[0].get(column<std::optional<Date>>("at")), QueryError);
+    EXPECT_EQ(rows[1].get(column<std::optional<Date>>("at")), std::nullopt);
+}
+
+TEST_F(RowTest, RowsOutliveTheirStatementAndMapAndCompactMapCollect) {
+    std::optional<Row> kept;
+    {
+        auto it = db->prepareRowIterator(t);
+        kept = it.failableNext();
+    }
+    EXPECT_EQ(kept->get(a), 1);
+    auto names = db->prepareRowIterator(t).compactMap([&](const Row& r) { return r.get(b); });
+    EXPECT_EQ(names, (std::vector<std::string>{"one"}));
+    EXPECT_TRUE(
+        db->prepareRowIterator(t).compactMap([](const Row&) { return std::optional<int>(); }).empty());
+    auto raw = db->prepareRowIterator("SELECT a AS x FROM t WHERE a = ?", {Binding(std::int64_t{2})});
+    EXPECT_EQ(raw.failableNext()->get(column<std::int64_t>("x")), 2);
+}
+
+TEST_F(RowTest, ASecondLoopGoesOnWhereTheFirstStopped) {
+    auto rows = db->prepare(t.order(a));
+    for (const Row& r : rows) {
+        EXPECT_EQ(r.get(a), 1);
+        break;
+    }
+    std::vector<std::int64_t> rest;
+    for (const Row& r : rows) {
+        rest.push_back(r.get(a));
+    }
+    EXPECT_EQ(rest, (std::vector<std::int64_t>{2}));
+}
+
+TEST_F(RowTest, PluckKeepsTheOffsetAndGivesNothingForNoRows) {
+    db->execute("INSERT INTO t VALUES (3, 'x'), (4, 'y'), (5, 'z'), (6, 'w'), (7, 'v')");
+    std::string traced;
+    db->trace([&](std::string_view sql) { traced = sql; });
+    auto row = db->pluck(t.order(a).limit(10, 5));
+    db->trace(nullptr);
+    EXPECT_EQ(traced, "SELECT * FROM \"t\" ORDER BY \"a\" LIMIT 1 OFFSET 5");
+    EXPECT_EQ(row->get(a), 6);
+    EXPECT_FALSE(db->pluck(t.filter(eq(a, std::int64_t{99}))));
+}
+
+TEST_F(RowTest, EveryWayOfReadingReportsAFailedStep) {
+    db->execute("CREATE VIEW bad AS SELECT CASE WHEN a = 2 THEN abs((-9223372036854775807 - 1) * (a - 1)) "
+                "ELSE a END AS "
+                "a FROM t");
+    const Table bad("bad");
+    int seen = 0;
+    EXPECT_THROW(
+        {
+            for (const Row& r : db->prepare(bad)) {
+                EXPECT_EQ(r.get(a), 1);
+                ++seen;
+            }
+        },
+        Result);
+    EXPECT_EQ(seen, 1);
+    EXPECT_THROW(db->prepareRowIterator(bad).map([](const Row& r) { return r.values.size(); }), Result);
+    EXPECT_THROW(db->prepareRowIterator(bad).compactMap([](const Row&) { return std::optional<int>(1); }),
+                 Result);
+    EXPECT_THROW(db->pluck(bad.filter(eq(a, std::int64_t{2}))), Result);
+}
+
+// ---- running statements
+
+TEST_F(RowTest, InsertReturnsTheRowidAndConstraintFailuresThrow) {
+    db->execute("CREATE TABLE k(id INTEGER PRIMARY KEY, name TEXT UNIQUE)");
+    const Table k("k");
+    const auto name = column<std::string>("name");
+    const auto first = db->run(k.insert(Setter::assign(name, "x")));
+    const auto second = db->run(k.insert(Setter::assign(name, "y")));
+    EXPECT_EQ(first, 1);
+    EXPECT_EQ(second, 2);
+    try {
+        db->run(k.insert(Setter::assign(name, "x")));
+        FAIL();
+    } catch (const Result& e) {
+        EXPECT_EQ(e.code(), 19);
+        EXPECT_EQ(e.message(), "UNIQUE constraint failed: k.name");
+    }
+    EXPECT_EQ(db->run(k.insertMany({})), 0);
+    EXPECT_EQ(count(*db, "k"), 2);
+    EXPECT_EQ(db->run(k.filter(eq(name, "nope")).update(Setter::assign(name, "z"))), 0);
+    db->run(k.insert(std::vector<Setter>{}));
+    EXPECT_EQ(db->run(k.delete_()), 3);
+}
+
+TEST_F(RowTest, InsertFromInsideTheQueueRunsInline) {
+    db->sync([&] {
+        EXPECT_TRUE(db->isOnQueue());
+        EXPECT_EQ(db->run(t.insert(Setter::assign(a, 9), Setter::assign(b, std::nullopt))), 3);
+    });
+    EXPECT_FALSE(db->isOnQueue());
+}
+
+TEST_F(RowTest, ConcurrentInsertsEachGetTheirOwnRowid) {
+    db->execute("CREATE TABLE k(id INTEGER PRIMARY KEY, w INTEGER)");
+    const Table k("k");
+    const auto w = column<std::int64_t>("w");
+    std::vector<std::thread> threads;
+    std::vector<std::vector<std::int64_t>> ids(4);
+    for (int i = 0; i < 4; ++i) {
+        threads.emplace_back([&, i] {
+            for (int n = 0; n < 200; ++n) {
+                ids[i].push_back(db->run(k.insert(Setter::assign(w, std::int64_t{i}))));
+            }
+        });
+    }
+    for (auto& th : threads) {
+        th.join();
+    }
+    for (int i = 0; i < 4; ++i) {
+        for (std::int64_t id : ids[i]) {
+            EXPECT_EQ(std::get<std::int64_t>(*db->scalar("SELECT w FROM k WHERE id = ?", {Binding(id)})), i);
+        }
+    }
+}
+
+TEST_F(RowTest, ScalarQueries) {
+    EXPECT_EQ(db->scalar(t.count()), 2);
+    EXPECT_EQ(db->scalar(Table("u").filter(Expression<bool>("0")).count()), 0);
+    EXPECT_EQ(db->scalar(t.selectScalar(Expression<std::optional<std::int64_t>>("max(\"a\")"))), 2);
+    EXPECT_EQ(db->scalar(u.filter(Expression<bool>("0"))
+                             .selectScalar(Expression<std::optional<std::int64_t>>("max(\"a\")"))),
+              std::nullopt);
+    EXPECT_EQ(db->scalar(t.selectScalar(Expression<std::optional<std::int64_t>>("\"b\""))),
+              std::nullopt); // TEXT
+    EXPECT_EQ(db->scalar(t.exists()), true);
+    EXPECT_THROW(db->scalar(t.filter(Expression<bool>("0")).selectScalar(a)), QueryError);
+}
+
+// ---- the two application files' round trip
+
+TEST(ApplicationFiles, SchemaScriptInsertsAndSelectAllRoundTrip) {
+    sqltest::ScratchDir dir;
+    const Date when = Date{} + std::chrono::milliseconds(1709647629250);
+    const Uuid id = Uuid::random();
+    {
+        auto db = Connection::open(dir.file("doc.cwr"));
+        db->execute("CREATE TABLE properties(flip_h INTEGER, margin REAL, image BLOB, stamp TEXT, id TEXT, "
+                    "note TEXT);"
+                    "CREATE TABLE bookmarks(id INTEGER PRIMARY KEY, location INTEGER)");
+        const Table p("properties");
+        db->transaction([&] {
+            db->run(p.insert(
+                Setter::assign(column<bool>("flip_h"), true), Setter::assign(column<double>("margin"), 0.1f),
+                Setter::assign(column<std::optional<Data>>("image"), Data{}),
+                Setter::assign(column<Date>("stamp"), when), Setter::assign(column<Uuid>("id"), id),
+                Setter::assign(column<std::optional<std::string>>("note"), std::nullopt)));
+            for (int i = 0; i < 3; ++i) {
+                db->run(Table("bookmarks").insert(Setter::assign(column<int>("location"), 10 - i)));
+            }
+        });
+    }
+    auto db = Connection::open(dir.file("doc.cwr"), Connection::Access::readOnly);
+    auto row = db->pluck(Table("properties").select(starExpression()).limit(1));
+    ASSERT_TRUE(row);
+    EXPECT_EQ(row->get(column<std::optional<bool>>("flip_h")), true);
+    EXPECT_EQ(static_cast<float>(row->get(column<double>("margin"))), 0.1f);
+    EXPECT_EQ(row->get(column<double>("margin")), 0.10000000149011612);
+    EXPECT_EQ(row->get(column<std::optional<Data>>("image")), Data{});
+    EXPECT_EQ(row->get(column<Date>("stamp")), when);
+    EXPECT_EQ(row->get(column<Uuid>("id")), id);
+    EXPECT_EQ(row->get(column<std::optional<std::string>>("note")), std::nullopt);
+    std::vector<int> locations;
+    for (const Row& r :
+         db->prepare(Table("bookmarks").select(starExpression()).order(column<std::int64_t>("id")))) {
+        locations.push_back(r.get(column<int>("location")));
+    }
+    EXPECT_EQ(locations, (std::vector<int>{10, 9, 8}));
+}

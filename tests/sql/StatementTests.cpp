@@ -1,0 +1,271 @@
+// Binding, stepping and reading: counts and names, value round trips, rows that fail.
+#include "SqlTestSupport.h"
+
+#include "sql/Functions.h"
+
+#include <sqlite3.h>
+
+#include <cstdlib>
+#include <ctime>
+
+using namespace sql;
+using namespace std::chrono;
+using sqltest::count;
+
+namespace {
+
+class StatementTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        GTEST_FLAG_SET(death_test_style, "threadsafe");
+        db->execute("CREATE TABLE t(a, b)");
+    }
+    std::shared_ptr<Connection> db = sqltest::memory();
+};
+
+} // namespace
+
+// ---- binding counts and names
+
+TEST_F(StatementTest, TooManyValuesStopsTheProgramWithTheCounts) {
+    auto s = db->prepare("INSERT INTO t VALUES (?, ?)");
+    EXPECT_DEATH(
+        s.bind(Bindings{Binding(std::int64_t{1}), Binding(std::int64_t{2}), Binding(std::int64_t{3})}),
+        "2 values expected, 3 passed");
+    EXPECT_DEATH(s.bind(1, 2, 3), "2 values expected, 3 passed");
+}
+
+TEST_F(StatementTest, UnknownParameterNameStopsTheProgram) {
+    auto s = db->prepare("INSERT INTO t VALUES (:a, :b)");
+    EXPECT_DEATH(s.bind(NamedBindings{{":c", std::nullopt}}), "parameter not found: :c");
+}
+
+TEST_F(StatementTest, NamedBindingBindsByName) {
+    db->run("INSERT INTO t VALUES (:a, :b)",
+            NamedBindings{{":b", Binding(std::int64_t{2})}, {":a", Binding(std::string("x"))}});
+    auto row = db->prepare("SELECT a, b FROM t").failableNext();
+    ASSERT_TRUE(row);
+    EXPECT_EQ(*row, (Bindings{Binding(std::string("x")), Binding(std::int64_t{2})}));
+}
+
+TEST_F(StatementTest, EmptyBindingListLeavesTheStatementUntouched) {
+    auto s = db->prepare("INSERT INTO t VALUES (?, ?)");
+    s.bind(7, 8);
+    s.bind(Bindings{}); // neither resets nor clears
+    s.run();
+    auto values = db->prepare("SELECT a, b FROM t").failableNext();
+    EXPECT_EQ(*values, (Bindings{Binding(std::int64_t{7}), Binding(std::int64_t{8})}));
+    auto fresh = db->prepare("INSERT INTO t VALUES (?, ?)", Bindings{});
+    fresh.run(); // unbound parameters are NULL
+    EXPECT_EQ(std::get<std::int64_t>(*db->scalar("SELECT count(*) FROM t WHERE a IS NULL")), 1);
+}
+
+TEST_F(StatementTest, RebindingResetsAndClearsEarlierValues) {
+    auto s = db->prepare("INSERT INTO t VALUES (:a, :b)");
+    s.bind(NamedBindings{{":a", Binding(std::int64_t{1})}, {":b", Binding(std::int64_t{1})}}).run();
+    s.bind(NamedBindings{{":a", Binding(std::int64_t{2})}}).run(); // :b cleared to NULL
+    EXPECT_EQ(std::get<std::int64_t>(*db->scalar("SELECT count(*) FROM t WHERE b IS NULL")), 1);
+}
+
+// ---- value round trips
+
+TEST_F(StatementTest, TextKeepsEmbeddedNulCharacters) {
+    const std::string text("a\0b", 3);
+    db->run("INSERT INTO t VALUES (?, ?)", {Binding(text), std::nullopt});
+    auto s = db->prepare("SELECT a, length(CAST(a AS BLOB)) FROM t");
+    ASSERT_TRUE(s.step());
+    EXPECT_EQ(s.row().get<std::string>(0), text);
+    EXPECT_EQ(s.row().get<std::int64_t>(1), 3);
+    EXPECT_EQ(std::get<std::string>(*s.row()[0]), text);
+}
+
+TEST_F(StatementTest, BlobsRoundTripIncludingEmptyOnes) {
+    db->run("INSERT INTO t VALUES (?, ?)",
+            {Binding(Blob{}), Binding(Blob(std::vector<std::uint8_t>{0, 255, 1}))});
+    auto s = db->prepare("SELECT a, b, typeof(a) FROM t");
+    ASSERT_TRUE(s.step());
+    EXPECT_EQ(*s.row()[0], Binding(Blob{})); // an empty blob, never NULL
+    EXPECT_EQ(s.row().get<Blob>(1).bytes, (std::vector<std::uint8_t>{0, 255, 1}));
+    EXPECT_EQ(s.row().get<std::string>(2), "blob");
+}
+
+TEST_F(StatementTest, BoolAndIntBindAsIntegers) {
+    db->prepare("INSERT INTO t VALUES (?, ?)").run(true, 42);
+    auto s = db->prepare("SELECT a, b, typeof(a) FROM t");
+    ASSERT_TRUE(s.step());
+    EXPECT_EQ(*s.row()[0], Binding(std::int64_t{1}));
+    EXPECT_EQ(*s.row()[1], Binding(std::int64_t{42}));
+    EXPECT_TRUE(s.row().get<bool>(0));
+    EXPECT_EQ(s.row().get<std::string>(2), "integer");
+}
+
+TEST_F(StatementTest, TypedValuesRoundTripThroughTheirStoredForms) {
+    const Date date = sys_days{2024y / 3 / 5} + 14h + 7min + 9s + 250ms;
+    const Uuid uuid = Uuid::random();
+    const Data data{1, 2, 3};
+    db->prepare("INSERT INTO t VALUES (?, ?)").run(date, uuid);
+    db->prepare("INSERT INTO t VALUES (?, ?)").run(data, std::optional<double>());
+    auto s = db->prepare("SELECT a, b FROM t");
+    ASSERT_TRUE(s.step());
+    EXPECT_EQ(s.row().get<std::string>(0), "2024-03-05T14:07:09.250");
+    EXPECT_EQ(fromBinding<Date>(s.row()[0]), date);
+    EXPECT_EQ(s.row().get<std::string>(1), uuid.toString());
+    EXPECT_EQ(fromBinding<Uuid>(s.row()[1]), uuid);
+    ASSERT_TRUE(s.step());
+    EXPECT_EQ(fromBinding<Data>(s.row()[0]), data);
+    EXPECT_FALSE(s.row()[1]);
+    EXPECT_FALSE(s.step());
+}
+
+TEST(ValueConversion, DatesStoreUtcWhateverTheLocalZone) {
+    const char* old = std::getenv("TZ");
+    const std::string saved = old != nullptr ? old : "";
+    setenv("TZ", "Pacific/Kiritimati", 1); // UTC+14
+    tzset();
+    const Date date = sys_days{1999y / 12 / 31} + 23h + 59min + 59s + 999ms;
+    EXPECT_EQ(formatDate(date), "1999-12-31T23:59:59.999");
+    EXPECT_EQ(parseDate("1999-12-31T23:59:59.999"), date);
+    if (old != nullptr) {
+        setenv("TZ", saved.c_str(), 1);
+    } else {
+        unsetenv("TZ");
+    }
+    tzset();
+    EXPECT_EQ(formatDate(Date{}), "1970-01-01T00:00:00.000");
+    EXPECT_EQ(formatDate(sys_days{1969y / 12 / 31} + 23h + 59min + 59s + 1ms), "1969-12-31T23:59:59.001");
+    EXPECT_FALSE(parseDate("2024-02-30T00:00:00.000"));
+    EXPECT_FALSE(parseDate("2024-03-05 14:07:09.250"));
+    EXPECT_FALSE(parseDate("2024-03-05T14:07:09"));
+}
+
+TEST(ValueConversion, UuidTextIsUpperCaseAndParsesEitherCase) {
+    const auto u = Uuid::parse("e621e1f8-c36c-495a-93fc-0c247a3e6e5f");
+    ASSERT_TRUE(u);
+    EXPECT_EQ(u->toString(), "E621E1F8-C36C-495A-93FC-0C247A3E6E5F");
+    EXPECT_EQ(Uuid::parse(u->toString()), u);
+    EXPECT_FALSE(Uuid::parse("e621e1f8c36c-495a-93fc-0c247a3e6e5f0"));
+    EXPECT_FALSE(Uuid::parse("g621e1f8-c36c-495a-93fc-0c247a3e6e5f"));
+    EXPECT_NE(Uuid::random(), Uuid::random());
+    EXPECT_EQ(Uuid::random().toString()[14], '4');
+}
+
+TEST(ValueConversion, BoolReadsAnyNonZeroIntegerAsTrue) {
+    EXPECT_EQ(fromBinding<bool>(Binding(std::int64_t{2})), true);
+    EXPECT_EQ(fromBinding<bool>(Binding(std::int64_t{0})), false);
+    EXPECT_EQ(fromBinding<bool>(Binding(std::string("1"))), std::nullopt);
+    EXPECT_EQ(Blob(std::vector<std::uint8_t>{1, 171}).description(), "x'01ab'");
+    EXPECT_EQ(Blob().description(), "x''");
+}
+
+// ---- stepping and scalars
+
+TEST_F(StatementTest, ScalarOfNoRowIsAbsentAndNeverReadsAFinishedStatement) {
+    EXPECT_FALSE(db->scalar("SELECT a FROM t"));
+    db->execute("INSERT INTO t VALUES (5, 6)");
+    auto s = db->prepare("SELECT a FROM t WHERE a = ?");
+    EXPECT_EQ(s.scalar(5), Binding(std::int64_t{5}));
+    EXPECT_FALSE(s.scalar(6));
+}
+
+TEST_F(StatementTest, RunStepsThroughEveryRow) {
+    db->execute("INSERT INTO t VALUES (1, 1), (2, 2)");
+    int steps = 0;
+    db->trace([&](std::string_view) { ++steps; });
+    db->prepare("SELECT * FROM t").run();
+    EXPECT_EQ(steps, 1);
+}
+
+TEST_F(StatementTest, IteratingTwiceYieldsTheSameRows) {
+    db->execute("INSERT INTO t VALUES (1, 'x'), (2, 'y')");
+    auto s = db->prepare("SELECT a, b FROM t ORDER BY a");
+    std::vector<Bindings> first, second;
+    for (const Bindings& row : s) {
+        first.push_back(row);
+    }
+    for (const Bindings& row : s) {
+        second.push_back(row);
+    }
+    ASSERT_EQ(first.size(), 2u);
+    EXPECT_EQ(first, second);
+}
+
+TEST_F(StatementTest, ColumnNamesAndTheirMap) {
+    auto s = db->prepare("SELECT a, b AS a, 1 AS \"q\"\"\" FROM t");
+    EXPECT_EQ(s.columnNames(), (std::vector<std::string>{"a", "a", "q\""}));
+    auto map = s.columnNameMap();
+    EXPECT_EQ(map->find("\"a\""), 1);
+    EXPECT_EQ(map->find("\"q\"\"\""), 2);
+    EXPECT_EQ(s.description(), "SELECT a, b AS a, 1 AS \"q\"\"\" FROM t");
+}
+
+TEST_F(StatementTest, PrepareErrorsCarrySqlitesMessage) {
+    try {
+        db->prepare("SELECT nope FROM t");
+        FAIL();
+    } catch (const Result& e) {
+        EXPECT_EQ(e.message(), "no such column: nope");
+        EXPECT_EQ(e.code(), SQLITE_ERROR);
+    }
+}
+
+TEST_F(StatementTest, AFailingStepMidwayIsThrownFromEveryWayOfReading) {
+    db->execute("INSERT INTO t VALUES (1, 0), (2, 0), (3, 0)");
+    // Row 3 overflows at run time: the first two rows come, then the step fails.
+    const char* sql =
+        "SELECT CASE WHEN a = 3 THEN abs((-9223372036854775807 - 1) * (a - 2)) ELSE a END FROM t";
+    auto s = db->prepare(sql);
+    int rows = 0;
+    EXPECT_THROW(
+        {
+            for (const Bindings& row : s) {
+                (void)row;
+                ++rows;
+            }
+        },
+        Result);
+    EXPECT_EQ(rows, 2);
+    auto again = db->prepare(sql);
+    EXPECT_TRUE(again.failableNext());
+    EXPECT_TRUE(again.failableNext());
+    EXPECT_THROW(again.failableNext(), Result);
+    EXPECT_THROW(db->prepare(sql).run(), Result);
+}
+
+TEST(StatementBusy, AStepOnALockedDatabaseThrowsBusy) {
+    sqltest::ScratchDir dir;
+    auto a = Connection::open(dir.file("x.db"));
+    auto b = Connection::open(dir.file("x.db"));
+    a->execute("CREATE TABLE t(x); INSERT INTO t VALUES (1); BEGIN EXCLUSIVE; DELETE FROM t");
+    try {
+        for (const Bindings& row : b->prepare("SELECT x FROM t")) {
+            (void)row;
+        }
+        FAIL() << "read through an exclusive lock";
+    } catch (const Result& e) {
+        EXPECT_EQ(e.code(), SQLITE_BUSY);
+    }
+    a->execute("ROLLBACK");
+}
+
+// ---- user function values
+
+TEST(FunctionValues, ArgumentsAndResultsCrossIntact) {
+    auto db = sqltest::memory();
+    // An identity function made of the two converters.
+    ASSERT_EQ(sqlite3_create_function_v2(
+                  db->handle(), "same", 1, SQLITE_UTF8, nullptr,
+                  [](sqlite3_context* ctx, int n, sqlite3_value** v) {
+                      setFunctionResult(functionArguments(n, v)[0], ctx);
+                  },
+                  nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    const Bindings in{Binding(std::int64_t{-3}),
+                      Binding(2.5),
+                      Binding(std::string("a\0b", 3)),
+                      Binding(Blob{}),
+                      Binding(Blob(std::vector<std::uint8_t>{9})),
+                      std::nullopt};
+    for (const auto& v : in) {
+        EXPECT_EQ(db->prepare("SELECT same(?)").scalar(v), v);
+    }
+}
