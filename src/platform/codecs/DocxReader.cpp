@@ -358,6 +358,24 @@ std::string relationshipTarget(const ZipReader& zip, const std::string& relsName
     return {};
 }
 
+// Text as a run may hold it: a newline typed into the XML reads as a space, as word processors
+// show it; other control characters, and characters XML cannot carry (which character
+// references can still name), are dropped; a paragraph separator becomes a line break.
+QString cleanText(const QString& text) {
+    QString result;
+    result.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t code = c.unicode();
+        if (code == u'\n' || code == u'\r')
+            result += u' ';
+        else if (code == 0x2029)
+            result += QChar(lineSeparator);
+        else if ((code >= 0x20 || code == u'\t') && code != 0xFFFE && code != 0xFFFF)
+            result += c;
+    }
+    return result;
+}
+
 class BodyReader {
 public:
     BodyReader(const WordNames& names, const StyleSheet& sheet)
@@ -431,7 +449,7 @@ private:
                 continue;
             const std::string_view local = w.local(node);
             if (local == "t") {
-                text += QString::fromUtf8(node.text().get());
+                text += cleanText(QString::fromUtf8(node.text().get()));
             } else if (local == "tab" || local == "ptab") {
                 text += u'\t';
             } else if (local == "br" || local == "cr") {
@@ -446,7 +464,7 @@ private:
                 if (ok && code > 0 && code < 0x110000 && (code < 0xD800 || code > 0xDFFF)) {
                     // Symbol fonts map their glyphs into the private area F0xx: take the plain code.
                     const char32_t plain = (code >= 0xF020 && code <= 0xF0FF) ? code - 0xF000 : code;
-                    text += QString::fromUcs4(&plain, 1);
+                    text += cleanText(QString::fromUcs4(&plain, 1));
                 }
             }
         }

@@ -175,6 +175,11 @@ TEST(DocxRuns, BreaksTabsAndSymbolsBecomeCharacters) {
     EXPECT_EQ(doc.plainText(), QString::fromUtf16(u"a \tb\u2028c\u2028\u2011a"));
 }
 
+TEST(DocxRuns, ControlCharactersInTextAreCleaned) {
+    const RichDocument doc = readBody("<w:p><w:r><w:t>a&#10;b&#1;c&#xFFFF;d\ne&#x2029;f</w:t></w:r></w:p>");
+    EXPECT_EQ(doc.plainText(), QString::fromUtf16(u"a bcd e\u2028f"));
+}
+
 TEST(DocxRuns, DeletedTextFieldCodesAndDrawingsAreLeftOut) {
     const RichDocument doc = readBody(R"(<w:p>
         <w:r><w:t>kept </w:t></w:r>
