@@ -149,6 +149,7 @@ struct RunLayer {
     std::optional<bool> bold;
     std::optional<bool> italic;
     std::optional<UnderlineStyle> underline;
+    std::optional<std::optional<RgbColor>> underlineColor;
     std::optional<std::optional<RgbColor>> foreground; // set to none by "auto"
     std::optional<std::optional<RgbColor>> background;
 
@@ -163,6 +164,8 @@ struct RunLayer {
             italic = top.italic;
         if (top.underline)
             underline = top.underline;
+        if (top.underlineColor)
+            underlineColor = top.underlineColor;
         if (top.foreground)
             foreground = top.foreground;
         if (top.background)
@@ -176,6 +179,8 @@ struct RunLayer {
         result.bold = bold.value_or(false);
         result.italic = italic.value_or(false);
         result.underline = underline.value_or(UnderlineStyle::none);
+        if (result.underline != UnderlineStyle::none)
+            result.underlineColor = underlineColor.value_or(std::nullopt);
         result.foreground = foreground.value_or(std::nullopt);
         result.background = background.value_or(std::nullopt);
         return result;
@@ -217,8 +222,14 @@ RunLayer runLayer(const WordNames& w, const pugi::xml_node& rPr, const ThemeFont
         layer.bold = onOff(w.value(bold, "val"));
     if (const pugi::xml_node italic = w.child(rPr, "i"))
         layer.italic = onOff(w.value(italic, "val"));
-    if (const pugi::xml_node underline = w.child(rPr, "u"))
+    if (const pugi::xml_node underline = w.child(rPr, "u")) {
         layer.underline = underlineStyle(w.value(underline, "val"));
+        const std::string_view color = w.value(underline, "color");
+        if (color == "auto")
+            layer.underlineColor = std::optional<RgbColor>();
+        else if (const auto rgb = parseHexColor(color))
+            layer.underlineColor = rgb;
+    }
     if (const pugi::xml_node color = w.child(rPr, "color")) {
         const std::string_view value = w.value(color, "val");
         if (value == "auto")

@@ -111,8 +111,12 @@ void writeRunProperties(pugi::xml_node run, const RunStyle& style) {
         setValue(rPr, "w:sz", value.c_str());
         setValue(rPr, "w:szCs", value.c_str());
     }
-    if (style.underline != UnderlineStyle::none)
-        setValue(rPr, "w:u", underlineValue(style.underline));
+    if (style.underline != UnderlineStyle::none) {
+        pugi::xml_node underline = rPr.append_child("w:u");
+        underline.append_attribute("w:val") = underlineValue(style.underline);
+        if (style.underlineColor)
+            underline.append_attribute("w:color") = hex(*style.underlineColor).c_str();
+    }
     if (style.background) {
         pugi::xml_node shading = rPr.append_child("w:shd");
         shading.append_attribute("w:val") = "clear";

@@ -97,6 +97,8 @@ Attributes toAttributes(const codecs::RunStyle& style, const ParagraphStyle& par
     if (style.foreground)
         attributes.foregroundColor = toColor(*style.foreground);
     attributes.underlineStyle = toUnderlineBits(style.underline);
+    if (style.underlineColor)
+        attributes.underlineColor = toColor(*style.underlineColor);
     if (style.background)
         attributes.backgroundColor = toColor(*style.background);
     attributes.paragraphStyle = paragraph;
@@ -134,6 +136,8 @@ codecs::RunStyle toRunStyle(const Attributes& attributes) {
         style.foreground = toRgb(*attributes.foregroundColor);
     if (attributes.underlineStyle)
         style.underline = fromUnderlineBits(*attributes.underlineStyle);
+    if (attributes.underlineColor && style.underline != codecs::UnderlineStyle::none)
+        style.underlineColor = toRgb(*attributes.underlineColor);
     if (attributes.backgroundColor)
         style.background = toRgb(*attributes.backgroundColor);
     return style;

@@ -23,7 +23,7 @@ struct OfficeDocumentAttributes {
 // Every character the readers return carries a font (the family and size the document names, else
 // "Times New Roman" at 10 points, what Word shows for text that names none) with its bold and
 // italic traits, and a paragraph style with its paragraph's alignment; foreground colour,
-// underline style and background colour only where the document sets them. Paragraphs are
+// underline style and colour, and background colour only where the document sets them. Paragraphs are
 // separated by '\n', line breaks inside a paragraph are U+2028. All of them throw CodecError
 // when the file cannot be read; none of them returns partial text.
 
@@ -31,9 +31,9 @@ struct OfficeDocumentAttributes {
 AttributedString readDocxFile(const QString& path, OfficeDocumentAttributes* documentAttributes = nullptr);
 AttributedString readDocxData(QByteArrayView data, OfficeDocumentAttributes* documentAttributes = nullptr);
 
-// The DOCX package of the text: fonts, sizes, bold, italic, underline, foreground and background
-// colours and paragraph alignment of each run, and the page colour. Throws CodecError when the
-// package cannot be made.
+// The DOCX package of the text: fonts, sizes, bold, italic, underline style and colour,
+// foreground and background colours and paragraph alignment of each run, and the page colour. Throws
+// CodecError when the package cannot be made.
 QByteArray docxData(const AttributedString& text, const OfficeDocumentAttributes& documentAttributes = {});
 
 // A Word 97–2003 document, through libwv.

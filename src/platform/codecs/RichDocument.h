@@ -30,6 +30,7 @@ struct RunStyle {
     bool bold = false;
     bool italic = false;
     UnderlineStyle underline = UnderlineStyle::none;
+    std::optional<RgbColor> underlineColor; // absent: the text's own colour
     std::optional<RgbColor> foreground;
     std::optional<RgbColor> background;
 

@@ -148,7 +148,7 @@ TEST(DocxRuns, AlignmentValuesMapToParagraphAlignment) {
 
 TEST(DocxRuns, DirectPropertiesAreRead) {
     const RichDocument doc = readBody(R"(<w:p>
-        <w:r><w:rPr><w:rFonts w:hAnsi="Arial"/><w:b w:val="true"/><w:i w:val="1"/><w:u w:val="wave"/>
+        <w:r><w:rPr><w:rFonts w:hAnsi="Arial"/><w:b w:val="true"/><w:i w:val="1"/><w:u w:val="wave" w:color="0000FF"/>
           <w:color w:val="00ff80"/><w:sz w:val="27"/><w:highlight w:val="yellow"/></w:rPr><w:t>styled</w:t></w:r>
         <w:r><w:rPr><w:b w:val="false"/><w:i w:val="off"/><w:shd w:val="clear" w:fill="102030"/><w:color w:val="zzzzzz"/>
           <w:sz w:val="-4"/></w:rPr><w:t>other</w:t></w:r></w:p>)");
@@ -158,6 +158,7 @@ TEST(DocxRuns, DirectPropertiesAreRead) {
     EXPECT_TRUE(runs[0].style.bold);
     EXPECT_TRUE(runs[0].style.italic);
     EXPECT_EQ(runs[0].style.underline, UnderlineStyle::wavy);
+    EXPECT_EQ(runs[0].style.underlineColor, (RgbColor{0, 0, 255}));
     EXPECT_EQ(runs[0].style.foreground, (RgbColor{0, 255, 128}));
     EXPECT_EQ(runs[0].style.pointSize, 13.5);
     EXPECT_EQ(runs[0].style.background, (RgbColor{255, 255, 0}));

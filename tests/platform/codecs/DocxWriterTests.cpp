@@ -27,6 +27,7 @@ RichDocument richSample() {
     doc.append("Bold & <yellow>", bold);
     RunStyle underlined;
     underlined.underline = UnderlineStyle::doubleLine;
+    underlined.underlineColor = RgbColor{0, 0, 0};
     underlined.italic = true;
     underlined.background = RgbColor{1, 2, 3};
     underlined.pointSize = 10.5;

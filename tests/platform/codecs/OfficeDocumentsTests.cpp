@@ -30,6 +30,7 @@ TEST(OfficeDocuments, DocxExportReadsBackWithEveryAttributeItKeeps) {
     Attributes yellow = look(Font{"DejaVu Sans", 34, true, false}, ParagraphAlignment::center);
     yellow.foregroundColor = Color::yellow();
     yellow.underlineStyle = UnderlineStyle::doubleLine;
+    yellow.underlineColor = Color::black();
     text.append("Yellow\n", yellow);
     Attributes plain = look(Font{"DejaVu Serif", 12, false, true}, ParagraphAlignment::right);
     plain.backgroundColor = Color::blue();
