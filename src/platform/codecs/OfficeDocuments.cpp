@@ -7,6 +7,8 @@
 #include "platform/codecs/RichDocument.h"
 #include "platform/text/TextAttributes.h"
 
+#include <QFile>
+
 namespace platform {
 
 namespace {
@@ -181,10 +183,15 @@ codecs::RichDocument toRichDocument(const AttributedString& text) {
     return document;
 }
 
+// The path as the file system spells it (file names need not be UTF-8).
+std::string localPath(const QString& path) {
+    return QFile::encodeName(path).toStdString();
+}
+
 } // namespace
 
 AttributedString readDocxFile(const QString& path, OfficeDocumentAttributes* documentAttributes) {
-    const codecs::RichDocument document = codecs::DocxReader::readFile(path.toStdString());
+    const codecs::RichDocument document = codecs::DocxReader::readFile(localPath(path));
     if (documentAttributes && document.backgroundColor)
         documentAttributes->backgroundColor = toColor(*document.backgroundColor);
     return toAttributedString(document);
@@ -207,11 +214,11 @@ QByteArray docxData(const AttributedString& text, const OfficeDocumentAttributes
 }
 
 AttributedString readDocFile(const QString& path) {
-    return toAttributedString(codecs::DocReader::readFile(path.toStdString()));
+    return toAttributedString(codecs::DocReader::readFile(localPath(path)));
 }
 
 AttributedString readPdfFile(const QString& path) {
-    return toAttributedString(codecs::PdfReader::readFile(path.toStdString()));
+    return toAttributedString(codecs::PdfReader::readFile(localPath(path)));
 }
 
 } // namespace platform
