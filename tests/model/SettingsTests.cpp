@@ -127,21 +127,21 @@ TEST_F(Settings, TheHostNameAndFontFamilyComeFromTheHost) {
     };
     registerUserDefaults(defaults, nameless);
     EXPECT_EQ(defaults.stringForKey("bonjourName"), "Cuewright");
-    EXPECT_EQ(defaultFont(defaults), (ArchivedFont{"DejaVu Sans", 34.0, false, false}));
+    EXPECT_EQ(defaultFont(defaults), (platform::Font{"DejaVu Sans", 34.0, false, false}));
     EXPECT_FALSE(RegistrationHost::current().fontFamily);
 }
 
 TEST_F(Settings, ColourAndFontReadersFallBack) {
-    EXPECT_EQ(defaultBackgroundColor(defaults), ArchivedColor::sRGB(0, 0, 0)) << "black when absent";
-    EXPECT_EQ(defaultTextColor(defaults), ArchivedColor::sRGB(1, 1, 0)) << "yellow when absent";
-    EXPECT_EQ(defaultFont(defaults), (ArchivedFont{"", 34.0, false, false})) << "the system font of 34 pt";
+    EXPECT_EQ(defaultBackgroundColor(defaults), platform::Color::black()) << "black when absent";
+    EXPECT_EQ(defaultTextColor(defaults), platform::Color::yellow()) << "yellow when absent";
+    EXPECT_EQ(defaultFont(defaults), platform::Font::systemFont(34.0)) << "the system font of 34 pt";
 
     registerUserDefaults(defaults, host());
-    EXPECT_EQ(defaultTextColor(defaults), ArchivedColor::sRGB(0.95, 0.96, 0.9, 1.0));
+    EXPECT_EQ(defaultTextColor(defaults), platform::Color(0.95, 0.96, 0.9, 1.0));
     defaults.set("defaultTextColor", "red");
-    EXPECT_EQ(defaultTextColor(defaults), ArchivedColor::sRGB(1, 1, 0)) << "a string where data belongs";
+    EXPECT_EQ(defaultTextColor(defaults), platform::Color::yellow()) << "a string where data belongs";
     defaults.set("defaultBackgroundColor", platform::Data{0xde, 0xad});
-    EXPECT_EQ(defaultBackgroundColor(defaults), ArchivedColor::sRGB(0, 0, 0)) << "data that does not decode";
+    EXPECT_EQ(defaultBackgroundColor(defaults), platform::Color::black()) << "data that does not decode";
 }
 
 TEST_F(Settings, ChoiceReadersFallBack) {
@@ -213,7 +213,7 @@ TEST_F(Settings, TheSpeedUnitSetterPostsOnlyOnARealChange) {
 TEST_F(Settings, NewScriptPropertiesComeFromTheRegisteredDefaults) {
     registerUserDefaults(defaults, host());
     const auto p = DocumentScriptProperties::fromUserDefaults(defaults);
-    EXPECT_EQ(p.backgroundColor, ArchivedColor::sRGB(0.01, 0.03, 0.08, 1.0));
+    EXPECT_EQ(p.backgroundColor, platform::Color(0.01, 0.03, 0.08, 1.0));
     EXPECT_FALSE(p.backgroundImage);
     EXPECT_FALSE(p.showBackgroundImage);
     EXPECT_EQ(p.backgroundImageOpacity, 1.0f);
@@ -250,7 +250,7 @@ TEST_F(Settings, NewScriptPropertiesFallBackOnOddStoredValues) {
     EXPECT_EQ(p.indicatorSize, IndicatorSize::medium);
     EXPECT_EQ(p.indicatorColor, IndicatorColor::blue);
     EXPECT_EQ(p.overlayType, OverlayType::blackOut3Lines);
-    EXPECT_EQ(p.backgroundColor, ArchivedColor::sRGB(0, 0, 0));
+    EXPECT_EQ(p.backgroundColor, platform::Color::black());
 
     defaults.set("defaultIndicatorPosition", -0.3f);
     EXPECT_EQ(DocumentScriptProperties::fromUserDefaults(defaults).indicatorPosition, 0.0f);

@@ -1,11 +1,11 @@
 #include "cuewright/remote/KeyBindings.h"
 
-#include "cuewright/remote/SettingsStorage.h"
+#include "platform/defaults/Defaults.h"
+#include "platform/defaults/NotificationCenter.h"
 #include "platform/keys/KeyTranslation.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
-
-#include <nlohmann/json.hpp>
 
 #include <linux/input-event-codes.h>
 
@@ -16,7 +16,9 @@ namespace kc = platform::keycode;
 namespace mod = platform::modifier;
 using Action = KeyBindings::Action;
 using FixedKey = KeyBindings::FixedKey;
-using nlohmann::json;
+using platform::Dictionary;
+using platform::Value;
+using namespace std::chrono_literals;
 
 platform::KeyEvent keyDown(std::uint16_t code, platform::ModifierFlags flags) {
     platform::KeyEvent event;
@@ -25,32 +27,47 @@ platform::KeyEvent keyDown(std::uint16_t code, platform::ModifierFlags flags) {
     return event;
 }
 
+// A private store in a fresh folder and a private centre that records what was posted.
 class KeyBindingsStorage : public ::testing::Test {
 protected:
-    void SetUp() override {
-        storage = std::make_shared<MemorySettingsStorage>();
-        setSettingsStorage(storage);
+    KeyBindingsStorage()
+        : defaults(platform::Defaults::Options{dir / "defaults.json", 1h, {}}) {
+        center.addObserver("", [this](const platform::Notification& n) {
+            EXPECT_EQ(n.object, nullptr);
+            posted.push_back(n.name);
+        });
     }
-    void TearDown() override { setSettingsStorage(nullptr); }
 
-    void store(const json& value) { storage->setValue("CustomKeyBindings", value); }
+    void store(Value value) { defaults.set("CustomKeyBindings", std::move(value)); }
+    Dictionary stored() const {
+        return defaults.dictionaryForKey("CustomKeyBindings").value_or(Dictionary{});
+    }
+    KeyBindings load() const { return KeyBindings::load(defaults); }
+    void save(const KeyBindings& bindings) { bindings.save(defaults, center); }
+    std::optional<Action> action(const platform::KeyEvent& event) const {
+        return KeyBindings::action(event, defaults);
+    }
 
-    std::shared_ptr<MemorySettingsStorage> storage;
+    testsupport::TempDir dir;
+    platform::Defaults defaults;
+    platform::NotificationCenter center;
+    std::vector<std::string> posted;
 };
 
 TEST_F(KeyBindingsStorage, NothingStoredGivesTheDefaults) {
-    const KeyBindings bindings = KeyBindings::load();
+    const KeyBindings bindings = load();
     EXPECT_EQ(bindings.name, "Custom Bindings");
     for (int i = 0; i < KeyBindings::actionCount; ++i)
         EXPECT_FALSE(bindings.key(static_cast<Action>(i)));
-    EXPECT_FALSE(KeyBindings::action(keyDown(kc::space, 0x100)));
-    EXPECT_FALSE(KeyBindings::action(keyDown(0, 0)));
+    EXPECT_FALSE(action(keyDown(kc::space, 0x100)));
+    EXPECT_FALSE(action(keyDown(0, 0)));
 }
 
 TEST_F(KeyBindingsStorage, ValuesThatAreNoDictionaryGiveTheDefaults) {
-    for (const json& value : {json(3), json("text"), json::array({1, 2}), json(nullptr)}) {
+    for (const Value& value :
+         {Value(3), Value("text"), Value(platform::Array{1, 2}), Value(true), Value(platform::Data{1, 2})}) {
         store(value);
-        EXPECT_EQ(KeyBindings::load(), KeyBindings{}) << value.dump();
+        EXPECT_EQ(load(), KeyBindings{}) << static_cast<int>(value.type());
     }
 }
 
@@ -60,37 +77,50 @@ TEST_F(KeyBindingsStorage, SaveAndLoadRoundTrip) {
     bindings.playPause = KeyBindings::Key{kc::space, mod::command};
     bindings.scrollLineUp = KeyBindings::Key{kc::upArrow, mod::numericPad | mod::function | mod::option};
     bindings.bbwd = KeyBindings::Key{kc::f5, mod::function};
-    bindings.save();
+    save(bindings);
 
-    EXPECT_EQ(KeyBindings::load(), bindings);
-    EXPECT_EQ(storage->postedNotifications(), std::vector<std::string>{"KeyBindingsDidChange"});
+    EXPECT_EQ(load(), bindings);
+    EXPECT_EQ(posted, std::vector<std::string>{"KeyBindingsDidChange"});
 
-    const json stored = storage->value("CustomKeyBindings");
-    EXPECT_EQ(stored["name"], "Stage");
-    EXPECT_EQ(stored["playPause"], (json{{"keyCode", 49}, {"modifiers", 0x100000}}));
-    EXPECT_FALSE(stored.contains("rewind"));
-    EXPECT_EQ(stored.size(), 4u);
+    const Dictionary value = stored();
+    EXPECT_EQ(value.at("name"), Value("Stage"));
+    EXPECT_EQ(value.at("playPause"), Value(Dictionary{{"keyCode", 49}, {"modifiers", 0x100000}}));
+    EXPECT_FALSE(value.contains("rewind"));
+    EXPECT_EQ(value.size(), 4u);
+}
+
+TEST_F(KeyBindingsStorage, SavedBindingsSurviveTheFile) {
+    KeyBindings bindings;
+    bindings.name = "Booth";
+    bindings.decSpeed = KeyBindings::Key{kc::downArrow, mod::numericPad | mod::function | mod::shift | 0x102};
+    bindings.ffwd = KeyBindings::Key{65535, 0};
+    save(bindings);
+    ASSERT_TRUE(defaults.synchronize());
+
+    const platform::Defaults reread(platform::Defaults::Options{dir / "defaults.json", 1h, {}});
+    EXPECT_EQ(KeyBindings::load(reread), bindings);
 }
 
 TEST_F(KeyBindingsStorage, SavingAnUnassignedBindingRemovesItsEntry) {
     KeyBindings bindings;
     bindings.rewind = KeyBindings::Key{kc::r, mod::control};
-    bindings.save();
+    save(bindings);
     bindings.rewind.reset();
-    bindings.save();
-    EXPECT_FALSE(storage->value("CustomKeyBindings").contains("rewind"));
-    EXPECT_FALSE(KeyBindings::load().rewind);
-    EXPECT_EQ(storage->postedNotifications().size(), 2u);
+    save(bindings);
+    EXPECT_FALSE(stored().contains("rewind"));
+    EXPECT_FALSE(load().rewind);
+    EXPECT_EQ(posted.size(), 2u);
 }
 
 TEST_F(KeyBindingsStorage, DecodingIsLenient) {
-    store({{"playPause", json::object()},
-           {"rewind", {{"keyCode", -1}, {"modifiers", "x"}}},
-           {"incSpeed", {{"keyCode", 70000}, {"modifiers", 0x80000}}},
-           {"decSpeed", {{"keyCode", 13.0}, {"modifiers", 2.5}}},
-           {"reverse", "not a dictionary"},
-           {"ffwd", {{"keyCode", true}}}});
-    const KeyBindings bindings = KeyBindings::load();
+    store(Dictionary{{"playPause", Dictionary{}},
+                     {"rewind", Dictionary{{"keyCode", -1}, {"modifiers", "x"}}},
+                     {"incSpeed", Dictionary{{"keyCode", 70000}, {"modifiers", 0x80000}}},
+                     {"decSpeed", Dictionary{{"keyCode", 13.0}, {"modifiers", 2.5}}},
+                     {"reverse", "not a dictionary"},
+                     {"ffwd", Dictionary{{"keyCode", true}}},
+                     {"bbwd", Dictionary{{"keyCode", 7.0f}, {"modifiers", -0x80000}}}});
+    const KeyBindings bindings = load();
     EXPECT_EQ(bindings.name, ""); // a stored dictionary without a name
     EXPECT_EQ(bindings.playPause, (KeyBindings::Key{0, 0}));
     EXPECT_EQ(bindings.rewind, (KeyBindings::Key{0, 0}));
@@ -98,18 +128,19 @@ TEST_F(KeyBindingsStorage, DecodingIsLenient) {
     EXPECT_EQ(bindings.decSpeed, (KeyBindings::Key{13, 0}));
     EXPECT_FALSE(bindings.reverse);
     EXPECT_EQ(bindings.ffwd, (KeyBindings::Key{0, 0}));
+    EXPECT_EQ(bindings.bbwd, (KeyBindings::Key{7, 0}));
     // {"playPause": {}} binds key code 0 (A) without modifiers.
-    EXPECT_EQ(KeyBindings::action(keyDown(kc::a, 0x100)), Action::playPause);
+    EXPECT_EQ(action(keyDown(kc::a, 0x100)), Action::playPause);
 }
 
 TEST_F(KeyBindingsStorage, MatchingReadsTheStoreAfresh) {
     KeyBindings bindings;
     bindings.jumpNextBookmark = KeyBindings::Key{kc::n, mod::control};
-    bindings.save();
-    EXPECT_EQ(KeyBindings::action(keyDown(kc::n, mod::control | 0x100)), Action::jumpNextBookmark);
+    save(bindings);
+    EXPECT_EQ(action(keyDown(kc::n, mod::control | 0x100)), Action::jumpNextBookmark);
     bindings.jumpNextBookmark.reset();
-    bindings.save();
-    EXPECT_FALSE(KeyBindings::action(keyDown(kc::n, mod::control | 0x100)));
+    save(bindings);
+    EXPECT_FALSE(action(keyDown(kc::n, mod::control | 0x100)));
 }
 
 TEST(KeyBindingsMatching, ComparesOnlyDeviceIndependentBits) {

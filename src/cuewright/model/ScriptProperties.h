@@ -3,7 +3,7 @@
 
 #include "cuewright/model/PrompterEnums.h"
 #include "cuewright/model/TextAlignment.h"
-#include "platform/defaults/ArchivedValues.h"
+#include "platform/text/Color.h"
 
 #include <cstdint>
 #include <optional>
@@ -18,7 +18,7 @@ namespace cw {
 // Document::ScriptProperties. A plain value; Float fields stay float so that they keep their
 // exact binary value through the settings and the script file.
 struct DocumentScriptProperties {
-    platform::ArchivedColor backgroundColor = platform::ArchivedColor::sRGB(0, 0, 0);
+    platform::Color backgroundColor = platform::Color::black();
     std::optional<std::vector<std::uint8_t>> backgroundImage; // the encoded picture, when there is one
     bool showBackgroundImage = false;
     float backgroundImageOpacity = 1.0f;

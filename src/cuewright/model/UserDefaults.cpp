@@ -1,5 +1,7 @@
 #include "cuewright/model/UserDefaults.h"
 
+#include "cuewright/model/ArchivedText.h"
+
 #include <fstream>
 #include <string>
 
@@ -158,17 +160,19 @@ SpeedDisplayMode preferredScrollSpeedDisplayMode(const platform::Defaults& defau
     return storedChoice<SpeedDisplayMode>(defaults, settings::preferredScrollSpeedDisplayMode);
 }
 
-ArchivedColor defaultBackgroundColor(const platform::Defaults& defaults) {
-    return platform::archivedColor(defaults, settings::defaultBackgroundColor, ArchivedColor::sRGB(0, 0, 0));
+platform::Color defaultBackgroundColor(const platform::Defaults& defaults) {
+    return colorFromArchived(
+        platform::archivedColor(defaults, settings::defaultBackgroundColor, ArchivedColor::sRGB(0, 0, 0)));
 }
 
-ArchivedColor defaultTextColor(const platform::Defaults& defaults) {
-    return platform::archivedColor(defaults, settings::defaultTextColor, ArchivedColor::sRGB(1, 1, 0));
+platform::Color defaultTextColor(const platform::Defaults& defaults) {
+    return colorFromArchived(
+        platform::archivedColor(defaults, settings::defaultTextColor, ArchivedColor::sRGB(1, 1, 0)));
 }
 
-ArchivedFont defaultFont(const platform::Defaults& defaults) {
-    return platform::archivedFont(defaults, settings::defaultFont,
-                                  ArchivedFont{"", kDefaultFontSize, false, false});
+platform::Font defaultFont(const platform::Defaults& defaults) {
+    return fontFromArchived(
+        platform::archivedFont(defaults, settings::defaultFont, ArchivedFont{"", kDefaultFontSize, false, false}));
 }
 
 void setUserInterfaceStyle(int style, platform::Defaults& defaults, platform::NotificationCenter& center) {

@@ -1,6 +1,9 @@
 // The settings registry and the accessors that read, write and announce settings.
 #pragma once
 
+#include "platform/text/Color.h"
+#include "platform/text/Font.h"
+
 #include "base/EnumTable.h"
 #include "cuewright/model/PrompterEnums.h"
 #include "cuewright/model/ScrollingSpeedUnit.h"
@@ -51,7 +54,8 @@ constexpr const auto& enumTable(StartupMode) {
 }
 
 // The appearance: 0 follow the system, 1 light, 2 dark. Raw strings match exactly; anything
-// else is systemDefault.
+// else is systemDefault. This is the one reader of the stored choice: the application maps it to
+// the window layer's platform::AppearanceStyle.
 enum class UserInterfaceStyle { systemDefault, light, dark };
 inline constexpr base::EnumTable<UserInterfaceStyle, 3> userInterfaceStyleTable{
     {{{UserInterfaceStyle::systemDefault, "UserInterfaceStyleSystemDefault", 0},
@@ -77,12 +81,11 @@ defaultScrollingSpeedUnit(const platform::Defaults& defaults = platform::Default
 SpeedDisplayMode
 preferredScrollSpeedDisplayMode(const platform::Defaults& defaults = platform::Defaults::standard());
 
-// The archived colours and font of new scripts. Fallbacks: black background, yellow text, and
+// The colours and font of new scripts. Fallbacks: black background, yellow text, and
 // the system font (an empty family) of 34 pt.
-platform::ArchivedColor
-defaultBackgroundColor(const platform::Defaults& defaults = platform::Defaults::standard());
-platform::ArchivedColor defaultTextColor(const platform::Defaults& defaults = platform::Defaults::standard());
-platform::ArchivedFont defaultFont(const platform::Defaults& defaults = platform::Defaults::standard());
+platform::Color defaultBackgroundColor(const platform::Defaults& defaults = platform::Defaults::standard());
+platform::Color defaultTextColor(const platform::Defaults& defaults = platform::Defaults::standard());
+platform::Font defaultFont(const platform::Defaults& defaults = platform::Defaults::standard());
 
 // Writes the style (0, 1 or 2; another number counts as 0) and posts "UIModeDidSwitch" when it
 // differs from the stored one.

@@ -1,9 +1,9 @@
 #include "cuewright/remote/KeyBindings.h"
 
-#include "cuewright/remote/SettingsStorage.h"
+#include "cuewright/model/SettingsKeys.h"
+#include "platform/defaults/Defaults.h"
+#include "platform/defaults/NotificationCenter.h"
 #include "platform/keys/KeyNames.h"
-
-#include <nlohmann/json.hpp>
 
 #include <cmath>
 #include <limits>
@@ -31,26 +31,35 @@ constexpr Action allActions[KeyBindings::actionCount] = {Action::playPause,
                                                          Action::ffwd,
                                                          Action::bbwd};
 
+// 2^64, the first double above every unsigned 64-bit integer.
+constexpr double twoToThe64 = 18446744073709551616.0;
+
 // A stored number as an unsigned integer no larger than `max`; 0 for anything else (negative,
-// fractional, too large, not a number).
-std::uint64_t readUnsigned(const nlohmann::json& value, std::uint64_t max) {
-    if (value.is_number_unsigned()) {
-        const auto number = value.get<std::uint64_t>();
-        return number <= max ? number : 0;
-    }
-    if (value.is_number_integer()) {
-        const auto number = value.get<std::int64_t>();
-        return number >= 0 && static_cast<std::uint64_t>(number) <= max ? static_cast<std::uint64_t>(number)
-                                                                        : 0;
-    }
-    if (value.is_number_float()) {
-        const double number = value.get<double>();
-        // 2^64 itself is not representable; compare below it.
-        if (number >= 0 && number == std::floor(number) && number < 18446744073709551616.0 &&
-            static_cast<std::uint64_t>(number) <= max)
-            return static_cast<std::uint64_t>(number);
-    }
+// fractional, too large, a Boolean, not a number).
+std::uint64_t readUnsigned(const platform::Value& value, std::uint64_t max) {
+    if (const auto* integer = value.integer())
+        return *integer >= 0 && static_cast<std::uint64_t>(*integer) <= max
+                   ? static_cast<std::uint64_t>(*integer)
+                   : 0;
+    double number = 0;
+    if (const auto* real = value.real())
+        number = *real;
+    else if (const auto* floating = value.floating())
+        number = *floating;
+    else
+        return 0;
+    if (number >= 0 && number == std::floor(number) && number < twoToThe64 &&
+        static_cast<std::uint64_t>(number) <= max)
+        return static_cast<std::uint64_t>(number);
     return 0;
+}
+
+// The store keeps signed 64-bit integers; a mask with bit 63 set (the platform sets none that
+// high) is kept as the nearest double, which reads back as a whole number.
+platform::Value storedUnsigned(std::uint64_t number) {
+    if (number <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+        return platform::Value(static_cast<long long>(number));
+    return platform::Value(static_cast<double>(number));
 }
 
 } // namespace
@@ -106,56 +115,66 @@ platform::keycode::KeyCode KeyBindings::fixedKeyCode(FixedKey key) {
 }
 
 KeyBindings KeyBindings::load() {
-    return load(settingsStorage());
+    return load(platform::Defaults::standard());
 }
 
-KeyBindings KeyBindings::load(const SettingsStorage& storage) {
-    return fromStoredValue(storage.value(std::string(customKeyBindingsKey)));
+KeyBindings KeyBindings::load(const platform::Defaults& defaults) {
+    const auto stored = defaults.object(settings::customKeyBindings);
+    return stored ? fromStoredValue(*stored) : KeyBindings{};
 }
 
-KeyBindings KeyBindings::fromStoredValue(const nlohmann::json& value) {
-    if (!value.is_object())
+KeyBindings KeyBindings::fromStoredValue(const platform::Value& value) {
+    const platform::Dictionary* stored = value.dictionary();
+    if (!stored)
         return KeyBindings{};
     KeyBindings bindings;
-    const auto name = value.find("name");
-    bindings.name = name != value.end() && name->is_string() ? name->get<std::string>() : std::string();
+    const auto name = stored->find("name");
+    const std::string* storedName = name != stored->end() ? name->second.string() : nullptr;
+    bindings.name = storedName ? *storedName : std::string();
     for (Action action : allActions) {
-        const auto entry = value.find(std::string(actionName(action)));
-        if (entry == value.end() || !entry->is_object())
+        const auto entry = stored->find(actionName(action));
+        const platform::Dictionary* fields = entry != stored->end() ? entry->second.dictionary() : nullptr;
+        if (!fields)
             continue;
         Key key;
-        if (const auto code = entry->find("keyCode"); code != entry->end())
-            key.keyCode =
-                static_cast<std::uint16_t>(readUnsigned(*code, std::numeric_limits<std::uint16_t>::max()));
-        if (const auto flags = entry->find("modifiers"); flags != entry->end())
-            key.modifiers = readUnsigned(*flags, std::numeric_limits<std::uint64_t>::max());
+        if (const auto code = fields->find("keyCode"); code != fields->end())
+            key.keyCode = static_cast<std::uint16_t>(
+                readUnsigned(code->second, std::numeric_limits<std::uint16_t>::max()));
+        if (const auto flags = fields->find("modifiers"); flags != fields->end())
+            key.modifiers = readUnsigned(flags->second, std::numeric_limits<std::uint64_t>::max());
         bindings.key(action) = key;
     }
     return bindings;
 }
 
-nlohmann::json KeyBindings::storedValue() const {
-    nlohmann::json value = nlohmann::json::object();
-    value["name"] = name;
+platform::Dictionary KeyBindings::storedValue() const {
+    // Unassigned bindings have no entry.
+    platform::Dictionary value{{"name", name}};
     for (Action action : allActions) {
         if (const auto& bound = key(action))
-            value[std::string(actionName(action))] = {{"keyCode", bound->keyCode},
-                                                      {"modifiers", bound->modifiers}};
+            value.emplace(std::string(actionName(action)),
+                          platform::Dictionary{{"keyCode", static_cast<int>(bound->keyCode)},
+                                               {"modifiers", storedUnsigned(bound->modifiers)}});
     }
     return value;
 }
 
 void KeyBindings::save() const {
-    save(settingsStorage());
+    save(platform::Defaults::standard(), platform::NotificationCenter::defaultCenter());
 }
 
-void KeyBindings::save(SettingsStorage& storage) const {
-    storage.setValue(std::string(customKeyBindingsKey), storedValue());
-    storage.postNotification(std::string(keyBindingsDidChangeNotification));
+void KeyBindings::save(platform::Defaults& defaults, platform::NotificationCenter& center) const {
+    defaults.set(settings::customKeyBindings, storedValue());
+    center.post(std::string(notifications::keyBindingsDidChange));
 }
 
 std::optional<Action> KeyBindings::action(const platform::KeyEvent& event) {
-    return load().matchingAction(event);
+    return action(event, platform::Defaults::standard());
+}
+
+std::optional<Action> KeyBindings::action(const platform::KeyEvent& event,
+                                          const platform::Defaults& defaults) {
+    return load(defaults).matchingAction(event);
 }
 
 std::optional<Action> KeyBindings::matchingAction(const platform::KeyEvent& event) const {

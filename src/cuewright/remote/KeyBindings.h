@@ -1,24 +1,24 @@
 // The user's own keys for the eleven transport actions: storage, matching and display.
 #pragma once
 
+#include "platform/defaults/Value.h"
 #include "platform/keys/KeyEvent.h"
-
-#include <nlohmann/json_fwd.hpp>
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
+namespace platform {
+class Defaults;
+class NotificationCenter;
+} // namespace platform
+
 namespace cw {
 
-class SettingsStorage;
-
-inline constexpr std::string_view customKeyBindingsKey = "CustomKeyBindings";
-inline constexpr std::string_view keyBindingsDidChangeNotification = "KeyBindingsDidChange";
-
-// A plain value. Nothing is cached: load() reads the storage every time, so a change saved by the
-// settings takes effect at the next key event. Main thread only.
+// A plain value, stored under settings::customKeyBindings. Nothing is cached: load() reads the
+// store every time, so a change saved by the settings takes effect at the next key event.
+// Main thread only.
 struct KeyBindings {
     struct Key {
         std::uint16_t keyCode = 0;
@@ -68,22 +68,25 @@ struct KeyBindings {
     static std::string_view actionName(Action action);
     static platform::keycode::KeyCode fixedKeyCode(FixedKey key);
 
-    // The stored bindings from settingsStorage() (or the given storage); the defaults (name
+    // The stored bindings from Defaults::standard() (or the given store); the defaults (name
     // "Custom Bindings", nothing assigned) when nothing or no dictionary is stored.
     static KeyBindings load();
-    static KeyBindings load(const SettingsStorage& storage);
-    // Decoding never fails: unreadable entries are unassigned, unreadable numbers read as 0.
-    static KeyBindings fromStoredValue(const nlohmann::json& value);
-    nlohmann::json storedValue() const;
+    static KeyBindings load(const platform::Defaults& defaults);
+    // Decoding never fails: unreadable entries are unassigned, and a number that is not a
+    // non-negative whole number in range (a Boolean is not a number) reads as 0.
+    static KeyBindings fromStoredValue(const platform::Value& value);
+    platform::Dictionary storedValue() const;
 
-    // Stores under "CustomKeyBindings", then posts "KeyBindingsDidChange".
+    // Stores under "CustomKeyBindings" in Defaults::standard() (or the given store), then posts
+    // "KeyBindingsDidChange" without an object on the default centre (or the given one).
     void save() const;
-    void save(SettingsStorage& storage) const;
+    void save(platform::Defaults& defaults, platform::NotificationCenter& center) const;
 
     // The first action in field order whose key code equals the event's and whose modifiers equal
     // the event's in the device-independent bits; nullopt when none does and for flags changes.
     // The static form loads the bindings afresh.
     static std::optional<Action> action(const platform::KeyEvent& event);
+    static std::optional<Action> action(const platform::KeyEvent& event, const platform::Defaults& defaults);
     std::optional<Action> matchingAction(const platform::KeyEvent& event) const;
 
     // True when any assigned action uses the fixed key's code, whatever its modifiers.

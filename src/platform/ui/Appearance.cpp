@@ -6,16 +6,6 @@
 
 namespace platform {
 
-UserInterfaceStyle userInterfaceStyle(const QString& text) {
-    if (text == QLatin1String("UserInterfaceStyleLight")) {
-        return UserInterfaceStyle::light;
-    }
-    if (text == QLatin1String("UserInterfaceStyleDark")) {
-        return UserInterfaceStyle::dark;
-    }
-    return UserInterfaceStyle::systemDefault;
-}
-
 QPalette lightPalette() {
     QPalette p(QColor(236, 236, 236));
     p.setColor(QPalette::Base, Qt::white);
@@ -61,19 +51,19 @@ Appearance& Appearance::shared() {
 Appearance::Appearance()
     : systemPalette_(QApplication::palette()) {}
 
-QPalette Appearance::palette(UserInterfaceStyle style) const {
+QPalette Appearance::palette(AppearanceStyle style) const {
     switch (style) {
-    case UserInterfaceStyle::systemDefault:
+    case AppearanceStyle::system:
         return systemPalette_;
-    case UserInterfaceStyle::light:
+    case AppearanceStyle::light:
         return lightPalette();
-    case UserInterfaceStyle::dark:
+    case AppearanceStyle::dark:
         return darkPalette();
     }
     return systemPalette_;
 }
 
-void Appearance::apply(UserInterfaceStyle style) {
+void Appearance::apply(AppearanceStyle style) {
     if (style == style_) {
         return;
     }
@@ -85,16 +75,16 @@ void Appearance::apply(UserInterfaceStyle style) {
     emit styleChanged(style);
 }
 
-void Appearance::applyToWindow(QWidget* window, UserInterfaceStyle style) {
+void Appearance::applyToWindow(QWidget* window, AppearanceStyle style) {
     switch (style) {
-    case UserInterfaceStyle::systemDefault:
+    case AppearanceStyle::system:
         window->setPalette(QPalette());
         window->setAttribute(Qt::WA_SetPalette, false);
         break;
-    case UserInterfaceStyle::light:
+    case AppearanceStyle::light:
         window->setPalette(lightPalette());
         break;
-    case UserInterfaceStyle::dark:
+    case AppearanceStyle::dark:
         window->setPalette(darkPalette());
         break;
     }

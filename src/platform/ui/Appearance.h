@@ -3,18 +3,14 @@
 
 #include <QObject>
 #include <QPalette>
-#include <QString>
 
 class QWidget;
 
 namespace platform {
 
-// The user's appearance choice. The values are those stored and compared elsewhere.
-enum class UserInterfaceStyle { systemDefault = 0, light = 1, dark = 2 };
-
-// "UserInterfaceStyleSystemDefault" → systemDefault, "UserInterfaceStyleLight" → light,
-// "UserInterfaceStyleDark" → dark; any other text (an empty one too) → systemDefault.
-UserInterfaceStyle userInterfaceStyle(const QString& text);
+// How windows are drawn. Which one the user chose is a setting the application reads and maps
+// to this; the platform never parses the stored choice.
+enum class AppearanceStyle { system, light, dark };
 
 QPalette lightPalette();
 QPalette darkPalette();
@@ -33,24 +29,23 @@ class Appearance : public QObject {
 public:
     static Appearance& shared();
 
-    UserInterfaceStyle style() const { return style_; }
+    AppearanceStyle style() const { return style_; }
     // Sets the application's palette for the style; returns early when nothing changes.
-    void apply(UserInterfaceStyle style);
-    void apply(const QString& styleText) { apply(userInterfaceStyle(styleText)); }
+    void apply(AppearanceStyle style);
 
-    // Gives one window its own appearance, whatever the application's (systemDefault gives the
+    // Gives one window its own appearance, whatever the application's (system gives the
     // window back to the application's palette).
-    static void applyToWindow(QWidget* window, UserInterfaceStyle style);
+    static void applyToWindow(QWidget* window, AppearanceStyle style);
 
-    QPalette palette(UserInterfaceStyle style) const;
+    QPalette palette(AppearanceStyle style) const;
 
 signals:
-    void styleChanged(platform::UserInterfaceStyle style);
+    void styleChanged(platform::AppearanceStyle style);
 
 private:
     Appearance();
 
-    UserInterfaceStyle style_ = UserInterfaceStyle::systemDefault;
+    AppearanceStyle style_ = AppearanceStyle::system;
     QPalette systemPalette_;
 };
 

@@ -116,18 +116,7 @@ TEST(DisplayFullScreen, LosingTheDisplayLeavesFullScreen) {
     EXPECT_EQ(lost, 1);
 }
 
-TEST(Appearance, StyleTextsMapToTheirStylesAndAnythingElseToTheSystemsChoice) {
-    using platform::UserInterfaceStyle;
-    EXPECT_EQ(platform::userInterfaceStyle("UserInterfaceStyleSystemDefault"),
-              UserInterfaceStyle::systemDefault);
-    EXPECT_EQ(platform::userInterfaceStyle("UserInterfaceStyleLight"), UserInterfaceStyle::light);
-    EXPECT_EQ(platform::userInterfaceStyle("UserInterfaceStyleDark"), UserInterfaceStyle::dark);
-    EXPECT_EQ(platform::userInterfaceStyle("userinterfacestyledark"), UserInterfaceStyle::systemDefault);
-    EXPECT_EQ(platform::userInterfaceStyle(""), UserInterfaceStyle::systemDefault);
-    EXPECT_EQ(static_cast<int>(UserInterfaceStyle::dark), 2);
-}
-
-TEST(Appearance, ApplyingAStyleRestylesOpenWindowsAndSystemDefaultRestoresThePalette) {
+TEST(Appearance, ApplyingAStyleRestylesOpenWindowsAndSystemRestoresThePalette) {
     auto& appearance = platform::Appearance::shared();
     const QColor systemWindow = QApplication::palette().color(QPalette::Window);
     QWidget window;
@@ -135,16 +124,16 @@ TEST(Appearance, ApplyingAStyleRestylesOpenWindowsAndSystemDefaultRestoresThePal
     int changes = 0;
     auto connection = QObject::connect(&appearance, &platform::Appearance::styleChanged, [&] { ++changes; });
 
-    appearance.apply(QStringLiteral("UserInterfaceStyleDark"));
+    appearance.apply(platform::AppearanceStyle::dark);
     EXPECT_TRUE(platform::isDarkMode(&window));
-    appearance.apply(platform::UserInterfaceStyle::dark);
+    appearance.apply(platform::AppearanceStyle::dark);
     EXPECT_EQ(changes, 1);
 
-    appearance.apply(platform::UserInterfaceStyle::light);
+    appearance.apply(platform::AppearanceStyle::light);
     EXPECT_FALSE(platform::isDarkMode(&window));
 
-    appearance.apply(QStringLiteral("nonsense"));
-    EXPECT_EQ(appearance.style(), platform::UserInterfaceStyle::systemDefault);
+    appearance.apply(platform::AppearanceStyle::system);
+    EXPECT_EQ(appearance.style(), platform::AppearanceStyle::system);
     EXPECT_EQ(window.palette().color(QPalette::Window), systemWindow);
     QObject::disconnect(connection);
 }
@@ -152,11 +141,11 @@ TEST(Appearance, ApplyingAStyleRestylesOpenWindowsAndSystemDefaultRestoresThePal
 TEST(Appearance, AWindowMayKeepItsOwnAppearance) {
     auto& appearance = platform::Appearance::shared();
     QWidget window;
-    platform::Appearance::applyToWindow(&window, platform::UserInterfaceStyle::dark);
-    appearance.apply(platform::UserInterfaceStyle::light);
+    platform::Appearance::applyToWindow(&window, platform::AppearanceStyle::dark);
+    appearance.apply(platform::AppearanceStyle::light);
     EXPECT_TRUE(platform::isDarkMode(&window));
 
-    platform::Appearance::applyToWindow(&window, platform::UserInterfaceStyle::systemDefault);
+    platform::Appearance::applyToWindow(&window, platform::AppearanceStyle::system);
     EXPECT_FALSE(platform::isDarkMode(&window));
-    appearance.apply(platform::UserInterfaceStyle::systemDefault);
+    appearance.apply(platform::AppearanceStyle::system);
 }
