@@ -2,6 +2,7 @@
 #include "cuewright/model/ScreenDatabase.h"
 
 #include "ScreenTestSupport.h"
+#include "base/Log.h"
 #include "cuewright/model/DatabaseError.h"
 #include "sql/Connection.h"
 
@@ -204,6 +205,23 @@ TEST_F(ScreenDatabaseFile, AFailedInsertKeepsTheEarlierRow) {
     EXPECT_EQ(rowCount(*database.db), 1);
     EXPECT_TRUE(database.load("A")->flipH);
     EXPECT_TRUE(database.db->isAutocommit());
+}
+
+TEST_F(ScreenDatabaseFile, AFailedDeleteIsLoggedAndNothingIsInserted) {
+    ScreenDatabase database(ScreenDatabase::create());
+    database.save(monitor("A"));
+    database.db->execute(
+        "CREATE TRIGGER keep BEFORE DELETE ON screens BEGIN SELECT RAISE(ABORT, 'kept'); END;");
+    std::vector<std::string> logged;
+    base::LogSink previous = base::setLogSink([&](std::string_view line) { logged.emplace_back(line); });
+    ScreenDescription changed = monitor("A");
+    changed.flipH = false;
+    EXPECT_THROW(database.save(changed), sql::Result);
+    base::setLogSink(previous);
+    ASSERT_EQ(logged.size(), 1u);
+    EXPECT_EQ(logged[0].rfind("can't delete db screen: kept", 0), 0u) << logged[0];
+    EXPECT_EQ(rowCount(*database.db), 1);
+    EXPECT_TRUE(database.load("A")->flipH);
 }
 
 TEST_F(ScreenDatabaseFile, LookupIsCaseSensitive) {
