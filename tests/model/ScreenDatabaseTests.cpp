@@ -90,12 +90,6 @@ TEST_F(ScreenDatabaseFile, FallsBackToTmpWhenTheFolderCannotBeMade) {
 
 // ---- making the file
 
-TEST_F(ScreenDatabaseFile, TheSchemaIsCompiledIntoTheProgram) {
-    const std::optional<std::string> schema = ScreenDatabase::schemaText();
-    ASSERT_TRUE(schema);
-    EXPECT_NE(schema->find("screens"), std::string::npos);
-}
-
 TEST_F(ScreenDatabaseFile, CreateMakesTheTableWithTheStoredColumns) {
     auto db = ScreenDatabase::create();
     ASSERT_TRUE(fs::exists(path));
@@ -139,13 +133,6 @@ TEST_F(ScreenDatabaseFile, AnEmptyFileLeftBehindGetsItsTableOnTheNextUpdate) {
     ScreenDatabase database(ScreenDatabase::openForUpdate());
     database.save(monitor("A"));
     EXPECT_EQ(database.load("A")->nickname, "Studio left");
-}
-
-TEST_F(ScreenDatabaseFile, AnExistingFileKeepsItsRows) {
-    ScreenDatabase(ScreenDatabase::create()).save(monitor("A"));
-    ScreenDatabase database(ScreenDatabase::openForUpdate());
-    database.save(monitor("B"));
-    EXPECT_EQ(rowCount(*database.db), 2);
 }
 
 // ---- rows
@@ -254,9 +241,4 @@ TEST_F(ScreenDatabaseFile, WithoutAConnectionReadingAndWritingFail) {
     } catch (const DatabaseError& error) {
         EXPECT_EQ(error, DatabaseError::databaseNotOpen());
     }
-}
-
-TEST_F(ScreenDatabaseFile, AFileWithoutTheTableFailsToLoad) {
-    ScreenDatabase database(sql::Connection::open(sql::Location::inMemory()));
-    EXPECT_THROW((void)database.load("A"), sql::Result);
 }

@@ -68,10 +68,6 @@ protected:
 
 } // namespace
 
-TEST_F(ScreenManagerTest, IsEmptyUntilTheFirstRefresh) {
-    EXPECT_TRUE(manager.availableScreens().empty());
-}
-
 TEST_F(ScreenManagerTest, NewDisplaysGetTheNormalPresetsShowSettingsWithoutAnyFile) {
     manager.refreshAvailableScreens();
     ASSERT_EQ(manager.availableScreens().size(), 3u);
