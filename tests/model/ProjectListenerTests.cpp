@@ -4,9 +4,12 @@
 
 #include "base/Log.h"
 #include "cuewright/model/ProjectError.h"
+#include "cuewright/model/ScreenManager.h"
 #include "cuewright/model/SettingsKeys.h"
 #include "cuewright/model/UserDefaults.h"
 #include "platform/defaults/ArchivedValues.h"
+
+#include "support/FakeScreenProvider.h"
 
 #include <mutex>
 #include <thread>
@@ -228,10 +231,28 @@ TEST_F(ProjectTest, AStoredScreenDescriptionReachesTheListeners) {
     EXPECT_EQ(recorder->lastScreen, screen);
 }
 
+TEST_F(ProjectTest, TheScreenManagerReportsThroughItsProjectWithoutKeepingItAlive) {
+    auto manager = project->editor().screenManager;
+    ASSERT_TRUE(manager);
+    EXPECT_EQ(manager->delegate().lock().get(), project.get());
+    cw::ScreenDescription screen;
+    screen.displayUUID = "0F0F-TEST";
+    screen.showControls = false;
+    manager->update(screen);
+    EXPECT_EQ(log, Strings{"screen"});
+    EXPECT_EQ(recorder->lastScreen, screen);
+
+    std::weak_ptr<cw::Project> weak = project;
+    project.reset();
+    EXPECT_TRUE(weak.expired());
+    manager->update(screen); // no delegate any more: nothing to tell
+    EXPECT_EQ(log, Strings{"screen"});
+}
+
 TEST_F(ProjectTest, ANewProjectStartsFromTheSettings) {
     defaults.set(cw::settings::defaultScrollSpeed, 42.0);
     defaults.set(cw::settings::defaultPrompterMarginKey, 0.2f);
-    auto fresh = cw::Project::create(defaults);
+    auto fresh = cw::Project::create(defaults, std::make_shared<testsupport::FakeScreenProvider>());
     EXPECT_EQ(fresh->document().speedProperties.scrollSpeedPerc, 42.0);
     EXPECT_EQ(fresh->document().scriptProperties.prompterMargin, 0.2f);
     EXPECT_EQ(fresh->transportState(), cw::TransportState{});

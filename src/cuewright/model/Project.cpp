@@ -1,9 +1,11 @@
 #include "cuewright/model/Project.h"
 
 #include "base/Log.h"
+#include "cuewright/model/ScreenManager.h"
 #include "cuewright/model/SettingsKeys.h"
 #include "cuewright/model/UserDefaults.h"
 #include "platform/defaults/Defaults.h"
+#include "platform/screens/ScreenProvider.h"
 
 #include <algorithm>
 #include <cmath>
@@ -35,11 +37,14 @@ std::shared_ptr<Project> Project::create() {
     return create(platform::Defaults::standard());
 }
 
-std::shared_ptr<Project> Project::create(platform::Defaults& defaults) {
-    return std::make_shared<Project>(PrivateTag{}, defaults);
+std::shared_ptr<Project> Project::create(platform::Defaults& defaults,
+                                         std::shared_ptr<platform::ScreenProvider> screens) {
+    auto project = std::make_shared<Project>(PrivateTag{}, defaults, std::move(screens));
+    project->editor_.screenManager->setDelegate(project);
+    return project;
 }
 
-Project::Project(PrivateTag, platform::Defaults& defaults)
+Project::Project(PrivateTag, platform::Defaults& defaults, std::shared_ptr<platform::ScreenProvider> screens)
     : defaults_(&defaults)
     , eventListenerManagementQueue_(dispatch::Queue::makeSerial(std::string(eventQueueLabel)))
     , tickQueue_(dispatch::Queue::makeSerial(std::string(tickQueueLabel)))
@@ -48,7 +53,10 @@ Project::Project(PrivateTag, platform::Defaults& defaults)
     editor_.typingAttributes.font = defaultFont(defaults);
     document_.scriptProperties = Document::ScriptProperties::fromUserDefaults(defaults);
     document_.speedProperties = Document::SpeedProperties::fromUserDefaults(defaults);
-    // The screen manager (with this project as its delegate) joins the editor once it exists.
+    if (!screens) {
+        screens = std::make_shared<platform::QtScreenProvider>();
+    }
+    editor_.screenManager = std::make_shared<ScreenManager>(std::move(screens), defaults);
 }
 
 Project::~Project() {
@@ -56,6 +64,11 @@ Project::~Project() {
     // Normally paused by the workspace before it goes; never leave the machine kept awake.
     if (isPlayingNow() && activityInhibitor_ && activityInfo_) {
         activityInhibitor_->end(*activityInfo_);
+    }
+    // The last reference may go on the tick queue; the manager's display watch belongs to the
+    // main thread.
+    if (editor_.screenManager && !dispatch::isMainThread()) {
+        dispatch::mainQueue()->async([manager = std::move(editor_.screenManager)] {});
     }
 }
 

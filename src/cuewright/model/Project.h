@@ -23,11 +23,13 @@
 
 namespace platform {
 class Defaults;
-}
+class ScreenProvider;
+} // namespace platform
 
 namespace cw {
 
-// A project is shared (std::shared_ptr, made by create()) and compared by identity.
+// A project is shared (std::shared_ptr, made by create()) and compared by identity. It owns a
+// ScreenManager through its editor and is that manager's delegate (held weakly by the manager).
 //
 // Threads:
 //  - Every operation is for the main thread, except: tick() and seekStep(), which the clock runs
@@ -56,10 +58,12 @@ public:
 
     // A new, empty script with the properties, speed, colour and font of the settings.
     static std::shared_ptr<Project> create();
-    // The same, reading and writing the given settings store (which must outlive the project).
-    static std::shared_ptr<Project> create(platform::Defaults& defaults);
+    // The same, reading and writing the given settings store (which must outlive the project),
+    // with the displays of the given provider (Qt's when null).
+    static std::shared_ptr<Project> create(platform::Defaults& defaults,
+                                           std::shared_ptr<platform::ScreenProvider> screens = nullptr);
 
-    Project(PrivateTag, platform::Defaults& defaults);
+    Project(PrivateTag, platform::Defaults& defaults, std::shared_ptr<platform::ScreenProvider> screens);
     ~Project() override;
     Project(const Project&) = delete;
     Project& operator=(const Project&) = delete;
