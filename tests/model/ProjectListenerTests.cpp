@@ -222,15 +222,6 @@ TEST_F(ProjectTest, ScriptPropertiesBecomeTheNewDefaults) {
     EXPECT_EQ(log, Strings{"properties"});
 }
 
-TEST_F(ProjectTest, AStoredScreenDescriptionReachesTheListeners) {
-    cw::ScreenDescription screen;
-    screen.displayUUID = "A1B2";
-    screen.flipH = true;
-    project->screenManagerDidUpdateScreen(screen);
-    EXPECT_EQ(log, Strings{"screen"});
-    EXPECT_EQ(recorder->lastScreen, screen);
-}
-
 TEST_F(ProjectTest, TheScreenManagerReportsThroughItsProjectWithoutKeepingItAlive) {
     auto manager = project->editor().screenManager;
     ASSERT_TRUE(manager);

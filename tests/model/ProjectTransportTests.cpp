@@ -211,13 +211,6 @@ TEST_F(Runtime, AnEmptyOrInvertedRangeNeverStoresNaN) {
     }
 }
 
-TEST_F(Runtime, SetScrollSpeedStoresTheThreeDefaults) {
-    project->setScrollSpeed(12.5, 0.5, 4);
-    EXPECT_DOUBLE_EQ(defaults.doubleForKey(cw::settings::defaultScrollSpeed), 12.5);
-    EXPECT_DOUBLE_EQ(defaults.doubleForKey(cw::settings::defaultMinScrollSpeedLPS), 0.5);
-    EXPECT_DOUBLE_EQ(defaults.doubleForKey(cw::settings::defaultMaxScrollSpeedLPS), 4.0);
-}
-
 // --- Animated seek ----------------------------------------------------------------------------
 
 TEST_F(ProjectTest, ASeekStepsToItsTargetWithoutOvershootAndEndsWithTheJump) {

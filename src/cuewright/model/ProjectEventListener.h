@@ -46,7 +46,8 @@ public:
     virtual void projectFontDidChange(Project&, const platform::Font& /*font*/) {}
     virtual void projectScreenDescriptionDidChange(Project&, const ScreenDescription& /*screen*/) {}
 
-    // Lower values hear of every change first; the editor and the prompter views use 0.
+    // Lower values hear of every change first; the editor and the prompter views use 0. Asked at
+    // every notification, from whichever thread sends it: answer a constant.
     virtual int listenerPriority() const { return 10; }
 };
 
