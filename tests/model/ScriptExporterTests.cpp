@@ -1,7 +1,7 @@
 // Exports: what each format writes, that the DOCX text is normalised, and that a failing
 // export leaves the destination alone.
-#include "cuewright/model/ProjectError.h"
 #include "cuewright/model/ScriptExporter.h"
+#include "platform/codecs/OfficeDocuments.h"
 #include "platform/text/RtfReader.h"
 
 #include "support/TempDir.h"
@@ -40,7 +40,6 @@ AttributedString yellowScript() {
 
 class Export : public ::testing::Test {
 protected:
-    void TearDown() override { ScriptExporter::setDocxEncoder({}); }
     testsupport::TempDir dir;
 };
 
@@ -92,44 +91,27 @@ TEST_F(Export, DocxTextIsBlackFourteenPointAndWordWrapped) {
     EXPECT_FALSE(last.paragraphStyle);
 }
 
-TEST_F(Export, FontsNeverGoBelowEightPoints) {
-    platform::Attributes look;
-    look.font = platform::Font{"DejaVu Sans", 30, false, false};
-    const auto text = ScriptExporter::applyFontAndParagraphStyle(AttributedString("x", look), 4);
-    EXPECT_EQ(text.attributes(0).font->pointSize, 8);
-}
-
-TEST_F(Export, DocxHandsThePreparedTextAndPageColourToTheEncoder) {
-    AttributedString seen;
-    Color page;
-    ScriptExporter::setDocxEncoder([&](const AttributedString& text, const Color& background) {
-        seen = text;
-        page = background;
-        return QByteArray("PK-docx-bytes");
-    });
+TEST_F(Export, DocxIsBlackFourteenPointTextOnThePageColour) {
     ScriptExporter::exportDOCX(dir / "a.docx", yellowScript(), Color::blue());
-    EXPECT_EQ(fileBytes(dir / "a.docx"), "PK-docx-bytes");
-    EXPECT_EQ(seen, ScriptExporter::docxText(yellowScript()));
-    EXPECT_EQ(page, Color::blue());
+    platform::OfficeDocumentAttributes document;
+    const AttributedString read =
+        platform::readDocxFile(QString::fromStdString((dir / "a.docx").string()), &document);
+    EXPECT_EQ(read.string(), yellowScript().string());
+    const auto look = read.attributes(0);
+    ASSERT_TRUE(look.font && look.foregroundColor);
+    EXPECT_EQ(look.font->pointSize, 14);
+    EXPECT_TRUE(look.font->italic);
+    EXPECT_EQ(*look.foregroundColor, Color::black());
+    EXPECT_EQ(look.underlineColor, Color::black());
+    EXPECT_EQ(document.backgroundColor, Color::blue());
 }
 
-TEST_F(Export, DocxWithoutAnEncoderFailsWithoutWriting) {
-    try {
-        ScriptExporter::exportDOCX(dir / "a.docx", yellowScript(), Color::blue());
-        FAIL();
-    } catch (const ProjectError& e) {
-        EXPECT_EQ(e.kind(), ProjectError::Kind::generalSaveError);
-    }
-    EXPECT_FALSE(fs::exists(dir / "a.docx"));
-}
-
-TEST_F(Export, AFailingEncoderLeavesTheOldFile) {
-    ScriptExporter::exportPlainText(dir / "a.docx", AttributedString("old"));
-    ScriptExporter::setDocxEncoder(
-        [](const AttributedString&, const Color&) -> QByteArray { throw std::runtime_error("zip failed"); });
-    EXPECT_THROW(ScriptExporter::exportDOCX(dir / "a.docx", yellowScript(), Color::blue()),
-                 std::runtime_error);
-    EXPECT_EQ(fileBytes(dir / "a.docx"), "old");
+TEST_F(Export, TheRtfOfTheSameScriptKeepsYellowAnd34Points) {
+    ScriptExporter::exportRTF(dir / "a.rtf", yellowScript(), Color::blue());
+    ScriptExporter::exportDOCX(dir / "a.docx", yellowScript(), Color::blue());
+    const std::string rtf = fileBytes(dir / "a.rtf");
+    EXPECT_NE(rtf.find("\\fs68"), std::string::npos);
+    EXPECT_NE(rtf.find("\\red255\\green255\\blue0"), std::string::npos);
 }
 
 TEST_F(Export, AnExportIntoAMissingFolderThrowsAndWritesNothing) {

@@ -4,10 +4,7 @@
 #include "platform/text/AttributedString.h"
 #include "platform/text/Color.h"
 
-#include <QByteArray>
-
 #include <filesystem>
-#include <functional>
 
 namespace cw {
 
@@ -24,28 +21,14 @@ void exportPlainText(const std::filesystem::path& destination, const platform::A
 void exportRTF(const std::filesystem::path& destination, const platform::AttributedString& text,
                const platform::Color& backgroundColor);
 
-// Turns the prepared text (see docxText) and the page colour into the bytes of a DOCX package;
-// throws on failure.
-using DocxEncoder =
-    std::function<QByteArray(const platform::AttributedString& text, const platform::Color& backgroundColor)>;
-
-// Installs the DOCX encoder (once, at start-up, before any export). Until one is installed,
-// exportDOCX throws ProjectError::generalSaveError.
-void setDocxEncoder(DocxEncoder encoder);
-
-// docxText of the text, encoded by the installed encoder, with the script's background as the
-// page colour.
+// docxText of the text as a DOCX package with the script's background as the page colour.
+// platform::CodecError when the package cannot be made.
 void exportDOCX(const std::filesystem::path& destination, const platform::AttributedString& text,
                 const platform::Color& backgroundColor);
 
 // What a DOCX export writes: every font at 14 points (family and traits kept), word wrapping in
 // every paragraph style, and black text and underlines throughout.
 platform::AttributedString docxText(const platform::AttributedString& text);
-
-// Every font of the text at `pointSize` (8 at least) and word wrapping in every paragraph style;
-// runs without a font or a style keep none.
-platform::AttributedString applyFontAndParagraphStyle(const platform::AttributedString& text,
-                                                      double pointSize);
 
 } // namespace ScriptExporter
 
