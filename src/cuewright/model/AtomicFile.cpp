@@ -74,8 +74,13 @@ bool writeAll(int fd, std::string_view bytes) {
 
 std::filesystem::path temporaryPathBeside(const std::filesystem::path& destination) {
     static std::atomic<unsigned> counter{0};
-    std::string name = "." + destination.filename().string() + ".tmp-" + std::to_string(::getpid()) + "-" +
-                       std::to_string(counter.fetch_add(1));
+    // Appended piece by piece: GCC 12 warns falsely about "." + std::string (-Wrestrict).
+    std::string name(".");
+    name += destination.filename().string();
+    name += ".tmp-";
+    name += std::to_string(::getpid());
+    name += "-";
+    name += std::to_string(counter.fetch_add(1));
     return destination.parent_path() / name;
 }
 

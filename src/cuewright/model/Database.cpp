@@ -15,6 +15,7 @@
 #include <QBuffer>
 #include <QImage>
 
+#include <map>
 #include <system_error>
 
 namespace cw {
@@ -106,6 +107,34 @@ std::optional<std::vector<std::uint8_t>> storedPng(const std::optional<sql::Data
         return std::nullopt;
     }
     return *bytes;
+}
+
+// The text with each bookmark over the one character at its location, built in one pass: adding
+// the attributes one by one would cost a pass over all runs per bookmark.
+platform::AttributedString withBookmarks(const platform::AttributedString& text,
+                                         const std::map<int, platform::EmbeddedBookmarkPtr>& bookmarks) {
+    if (bookmarks.empty()) {
+        return text;
+    }
+    const QString& characters = text.string();
+    platform::AttributedString result;
+    auto next = bookmarks.begin();
+    for (const platform::AttributedString::Run& run : text.runs()) {
+        int position = run.range.location;
+        while (position < run.range.end()) {
+            if (next == bookmarks.end() || next->first >= run.range.end()) {
+                result.append(characters.mid(position, run.range.end() - position), run.attributes);
+                break;
+            }
+            result.append(characters.mid(position, next->first - position), run.attributes);
+            platform::Attributes marked = run.attributes;
+            marked.bookmark = next->second;
+            result.append(characters.mid(next->first, 1), marked);
+            position = next->first + 1;
+            ++next;
+        }
+    }
+    return result;
 }
 
 } // namespace
@@ -235,6 +264,8 @@ platform::AttributedString Database::readTextWithBookmarks() {
         return text;
     }
     const std::int64_t length = text.length();
+    // By location; a later row on the same character replaces an earlier one.
+    std::map<int, platform::EmbeddedBookmarkPtr> bookmarks;
     for (const sql::Row& row : *rows) {
         if (optionalValue<std::int64_t>(row, "type") == 1) {
             continue; // a "*" line: it comes back from the text itself
@@ -257,10 +288,9 @@ platform::AttributedString Database::readTextWithBookmarks() {
             order && *order >= INT32_MIN && *order <= INT32_MAX) {
             bookmark->sortOrder = static_cast<int>(*order);
         }
-        text.addAttribute(platform::CuewrightBookmarkAttributeName, QVariant::fromValue(bookmark),
-                          {static_cast<int>(*location), 1});
+        bookmarks[bookmark->location] = std::move(bookmark);
     }
-    return text;
+    return withBookmarks(text, bookmarks);
 }
 
 platform::AttributedString Database::readText() {
@@ -328,7 +358,11 @@ DocumentSpeedProperties Database::readSpeedProperties() {
 // ---- the working copy
 
 std::filesystem::path Database::workingCopyPath(const std::filesystem::path& destination) {
-    return destination.parent_path() / ("." + destination.filename().string() + ".saving");
+    // Appended piece by piece: GCC 12 warns falsely about "." + std::string (-Wrestrict).
+    std::string name(".");
+    name += destination.filename().string();
+    name += ".saving";
+    return destination.parent_path() / name;
 }
 
 std::shared_ptr<sql::Connection> Database::createWorkingCopy(const std::filesystem::path& destination,
