@@ -16,15 +16,24 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A private folder in memory when there is one: every input is written to a file first.
-const fs::path& workFolder() {
-    static const fs::path folder = [] {
+// A private folder in memory when there is one (every input is written to a file first),
+// removed when the run ends.
+struct WorkFolder {
+    WorkFolder() {
         const fs::path base = fs::exists("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
-        fs::path f = base / ("cw-fuzz-cwr-" + std::to_string(::getpid()));
-        fs::create_directories(f);
-        return f;
-    }();
-    return folder;
+        path = base / ("cw-fuzz-cwr-" + std::to_string(::getpid()));
+        fs::create_directories(path);
+    }
+    ~WorkFolder() {
+        std::error_code ignored;
+        fs::remove_all(path, ignored);
+    }
+    fs::path path;
+};
+
+const fs::path& workFolder() {
+    static const WorkFolder folder;
+    return folder.path;
 }
 
 } // namespace
