@@ -1,0 +1,94 @@
+// The script document file ("cwr"): the writers and readers of its four tables.
+#pragma once
+
+#include "cuewright/model/Bookmark.h"
+#include "cuewright/model/Document.h"
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+class Defaults;
+}
+namespace sql {
+class Connection;
+}
+
+namespace cw {
+
+// The stored text could not be read as RTF.
+class TextConversionError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// One script file open for one save or one opening. The file holds, in format version 1:
+//   "metainfo"   one row: "version" (1), "last_update" (whole seconds since 1970, UTC)
+//   "properties" one row: the script's display properties and its speed; Float fields are
+//                widened exactly to REAL; the colour is our archived colour encoding, the
+//                image PNG
+//   "texts"      one row: "contents" (plain text, never read), "binary_contents" (RTF, the text)
+//   "bookmarks"  one row per bookmark in list order: location, excerpt ("blurb"), the user's
+//                note ("user_blurb"), kind ("type" 1 for "*" lines), speed, sort order
+//
+// Writers each throw databaseNotOpen while `db` is null and the SQL layer's Result when an insert
+// fails (rows written before stay: the caller abandons the file). Readers fall back column by
+// column for NULL, missing or mistyped values. Runs on the caller's thread; no lock of its own.
+// Dropping the object (or resetting `db`) closes the file when nothing else holds the connection.
+class Database {
+public:
+    // `defaults` supplies the fallbacks of the readers and must outlive the object; without it
+    // the readers use the application's store.
+    explicit Database(const platform::Defaults& defaults);
+    Database() = default;
+
+    std::shared_ptr<sql::Connection> db;
+
+    void writeMetainfo(std::chrono::system_clock::time_point now = std::chrono::system_clock::now());
+    void writeProperties(const Document& document);
+    void writeText(const platform::AttributedString& text);
+    // Nothing, not even the open check, for an empty list.
+    void writeBookmarks(const std::vector<Bookmark>& bookmarks, const Document& document);
+
+    // 1 when the row's version is NULL; noVersionSpecified without a row.
+    std::int64_t readVersion();
+    Document readDocument();
+    // The text with the stored bookmarks put back as EmbeddedBookmark attributes over one
+    // character each (a fresh id; the user's note and sort order as stored). A bookmark outside
+    // the text is dropped; a file without a bookmarks table gives the text alone.
+    platform::AttributedString readTextWithBookmarks();
+    // textNotFound without a row or with NULL RTF; TextConversionError when it is not RTF.
+    platform::AttributedString readText();
+    DocumentScriptProperties readScriptProperties();
+    DocumentSpeedProperties readSpeedProperties();
+
+    // The working copy of a save to `destination`: a hidden file beside it, so that replacing
+    // the destination is a rename within one folder.
+    static std::filesystem::path workingCopyPath(const std::filesystem::path& destination);
+    // Removes a working copy left by an earlier save, creates a new database there and runs
+    // `schema` on it (canNotOpenSchemaFile when empty; sqLiteError when it fails). Returns the
+    // open read-write connection.
+    static std::shared_ptr<sql::Connection> createWorkingCopy(const std::filesystem::path& destination,
+                                                              std::string_view schema);
+    // Closes `db` and puts the working copy in place of the destination atomically (synced, then
+    // renamed). Throws std::system_error; the destination is then untouched.
+    void moveWorkingCopy(const std::filesystem::path& destination,
+                         const std::function<bool(const std::filesystem::path&)>& beforeReplace = {});
+
+private:
+    sql::Connection& connection() const;
+    const platform::Defaults& defaults() const;
+
+    const platform::Defaults* defaults_ = nullptr;
+};
+
+// The compiled-in schema script of format version 1 ("db_schema").
+std::string_view scriptFileSchema();
+
+} // namespace cw

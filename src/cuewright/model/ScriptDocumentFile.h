@@ -1,0 +1,51 @@
+// Saving a script as a "cwr" file and opening one, as whole operations over plain values.
+#pragma once
+
+#include "cuewright/model/AtomicFile.h"
+#include "cuewright/model/Bookmark.h"
+#include "cuewright/model/Document.h"
+
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+class Defaults;
+}
+
+namespace cw {
+
+// The format itself is described in Database.h. Both operations run on the caller's thread
+// and touch nothing but the files named.
+namespace ScriptDocumentFile {
+
+struct SaveOptions {
+    // The schema script run on the new file, when not the compiled-in one; an empty script
+    // behaves like a missing resource (canNotOpenSchemaFile).
+    std::optional<std::string_view> schema;
+    // Called with the finished, synced working copy just before it replaces the destination;
+    // answering false fails the save there.
+    BeforeReplaceHook beforeReplace;
+    // The time written as "last_update".
+    std::chrono::system_clock::time_point now = std::chrono::system_clock::now();
+};
+
+// Writes a complete new file beside the destination (metainfo, properties, text, bookmarks),
+// syncs it and renames it over the destination. Every failure is thrown (DatabaseError,
+// sql::Result, std::system_error) and leaves an existing destination byte for byte as it was;
+// the working copy is removed, so a retry starts clean.
+void save(const std::filesystem::path& destination, const Document& document,
+          const std::vector<Bookmark>& bookmarks, const SaveOptions& options = {});
+
+// Reads a "cwr" file through a read-only connection: ProjectError::versionNotSupported for any
+// version but 1, DatabaseError for a file without version or text, sql::Result for a file that
+// is no database or cannot be opened, TextConversionError for a text that is not RTF. Embedded
+// bookmarks come back as attributes of the text. Missing properties fall back to `defaults`.
+Document open(const std::filesystem::path& path, const platform::Defaults& defaults);
+Document open(const std::filesystem::path& path);
+
+} // namespace ScriptDocumentFile
+
+} // namespace cw

@@ -1,0 +1,647 @@
+// The "cwr" script file: what a save writes, what an opening reads back, how each fault is
+// reported, and that a failed save never touches the destination.
+#include "base/Log.h"
+#include "cuewright/model/ArchivedText.h"
+#include "cuewright/model/Database.h"
+#include "cuewright/model/DatabaseError.h"
+#include "cuewright/model/ProjectError.h"
+#include "cuewright/model/ScriptDocumentFile.h"
+#include "cuewright/model/SettingsKeys.h"
+#include "platform/defaults/ArchivedValues.h"
+#include "platform/defaults/Defaults.h"
+#include "sql/Connection.h"
+
+#include "support/TempDir.h"
+
+#include <QBuffer>
+#include <QImage>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <sys/stat.h>
+
+using namespace cw;
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+using platform::AttributedString;
+using platform::Color;
+using platform::EmbeddedBookmark;
+using platform::EmbeddedBookmarkPtr;
+
+namespace {
+
+std::string fileBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void writeBytes(const fs::path& path, std::string_view bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<std::uint8_t> imageBytes(const char* format) {
+    QImage image(4, 3, QImage::Format_RGB32);
+    image.fill(QColor(10, 200, 30));
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format);
+    return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
+}
+
+EmbeddedBookmarkPtr bookmarkAt(const AttributedString& text, int location) {
+    return text.attributes(location).bookmark;
+}
+
+std::vector<std::pair<int, EmbeddedBookmarkPtr>> embeddedBookmarks(const AttributedString& text) {
+    std::vector<std::pair<int, EmbeddedBookmarkPtr>> found;
+    for (const auto& run : text.runs()) {
+        if (run.attributes.bookmark) {
+            found.emplace_back(run.range.location, run.attributes.bookmark);
+        }
+    }
+    return found;
+}
+
+class ScriptFile : public ::testing::Test {
+protected:
+    ScriptFile()
+        : defaults(platform::Defaults::Options{dir / "defaults.json", 1h, {}}) {
+        defaults.set(settings::defaultScrollSpeed, 42.0);
+        defaults.set(settings::defaultMinScrollSpeedLPS, 0.25);
+        defaults.set(settings::defaultMaxScrollSpeedLPS, 5.5);
+        platform::setArchivedColor(defaults, settings::defaultBackgroundColor,
+                                   platform::ArchivedColor::sRGB(0.2, 0.3, 0.4));
+    }
+
+    // A script that sets every property away from its fallback.
+    static Document sampleDocument() {
+        Document d;
+        auto& p = d.scriptProperties;
+        p.backgroundColor = Color(0.5, 0.25, 0.75, 0.9);
+        p.backgroundImage = imageBytes("PNG");
+        p.showBackgroundImage = true;
+        p.backgroundImageOpacity = 0.3f;
+        p.flipHorizontal = true;
+        p.flipVertical = true;
+        p.prompterMargin = 0.1f;
+        p.prompterMarginAlignment = 0.7f;
+        p.prompterWordCountFactor = 0.33f;
+        p.indicatorType = IndicatorType::dot;
+        p.indicatorPosition = 0.4f;
+        p.indicatorSize = IndicatorSize::large;
+        p.indicatorColor = IndicatorColor::purple;
+        p.showReadingLine = true;
+        p.overlayType = OverlayType::blackOut3Lines;
+        p.overlayOpacity = 0.6f;
+        p.textAlignment = TextAlignment::right;
+        d.speedProperties = {55.0, 0.5, 4.0};
+
+        platform::Attributes look;
+        look.font = platform::Font{"DejaVu Sans", 34, true, false};
+        look.foregroundColor = Color::yellow();
+        d.text = AttributedString(QString::fromUtf8("Good evening.\n*Chapter two\nThe news, é and ü."), look);
+        auto note = std::make_shared<EmbeddedBookmark>();
+        note->id = "A1";
+        note->userBlurb = "Look up here";
+        note->sortOrder = 3;
+        d.text.addAttribute(platform::CuewrightBookmarkAttributeName, QVariant::fromValue(note), {27, 1});
+        return d;
+    }
+
+    static std::vector<Bookmark> sampleBookmarks() {
+        return {Bookmark{"custom.bookmark@2:{14, 13}", 14, 2, 1.5, "*Chapter two", "", -1},
+                Bookmark{"A1", 27, 3, 3.0, "The news, é and ü.", "Look up here", 3}};
+    }
+
+    Document reopen() { return ScriptDocumentFile::open(path, defaults); }
+
+    std::optional<sql::Binding> scalar(const std::string& query) {
+        return sql::Connection::open(path.string(), sql::Connection::Access::readOnly)->scalar(query);
+    }
+
+    // Makes a file with the schema and lets the test fill it by hand.
+    std::shared_ptr<sql::Connection> handMadeFile(std::string_view schema = scriptFileSchema()) {
+        auto c = sql::Connection::open(path.string());
+        c->execute(schema);
+        return c;
+    }
+
+    testsupport::TempDir dir;
+    platform::Defaults defaults;
+    fs::path path = dir / "script.cwr";
+};
+
+} // namespace
+
+// ---- round trip
+
+TEST_F(ScriptFile, PropertiesSpeedAndTextComeBackAsSaved) {
+    const Document saved = sampleDocument();
+    ScriptDocumentFile::save(path, saved, sampleBookmarks());
+
+    const Document read = reopen();
+    EXPECT_EQ(read.scriptProperties, saved.scriptProperties);
+    EXPECT_EQ(read.speedProperties, saved.speedProperties);
+    EXPECT_EQ(read.text.string(), saved.text.string());
+    const platform::Attributes look = read.text.attributes(0);
+    ASSERT_TRUE(look.font && look.foregroundColor);
+    EXPECT_EQ(look.font->pointSize, 34);
+    EXPECT_TRUE(look.font->bold);
+    EXPECT_EQ(*look.foregroundColor, Color::yellow());
+}
+
+TEST_F(ScriptFile, EmbeddedBookmarksKeepTheirNoteAndOrderAndGetANewId) {
+    ScriptDocumentFile::save(path, sampleDocument(), sampleBookmarks());
+
+    const auto found = embeddedBookmarks(reopen().text);
+    // The "*" line is written as a line bookmark and not embedded when read.
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].first, 27);
+    const EmbeddedBookmark& b = *found[0].second;
+    EXPECT_EQ(b.userBlurb, "Look up here");
+    EXPECT_EQ(b.sortOrder, 3);
+    EXPECT_EQ(b.location, 27);
+    EXPECT_EQ(b.id.size(), 36);
+    EXPECT_NE(b.id, "A1");
+}
+
+TEST_F(ScriptFile, BookmarkRowsFollowTheListWithOneSpeedAndTheirKind) {
+    std::vector<Bookmark> list = sampleBookmarks();
+    list.push_back(Bookmark{"My-CUSTOM-mark", 0, 1, 0.0, "Good evening.", "first", 7});
+    ScriptDocumentFile::save(path, sampleDocument(), list);
+
+    auto c = sql::Connection::open(path.string(), sql::Connection::Access::readOnly);
+    auto rows = c->prepareRowIterator("SELECT id, location, length, blurb, timestamp, type, scrollSpeed, "
+                                      "sortOrder, user_blurb FROM bookmarks "
+                                      "ORDER BY id");
+    std::vector<std::vector<std::optional<sql::Binding>>> got;
+    for (const sql::Row& row : rows) {
+        got.push_back(row.values);
+    }
+    ASSERT_EQ(got.size(), 3u);
+    const double lps = 0.5 + 55.0 / 100 * (4.0 - 0.5);
+    using B = std::optional<sql::Binding>;
+    auto i = [](std::int64_t v) { return B(v); };
+    auto d = [](double v) { return B(v); };
+    auto s = [](std::string v) { return B(std::move(v)); };
+    EXPECT_EQ(got[0],
+              (std::vector<B>{i(1), i(14), i(1), s("*Chapter two"), d(1.5), i(1), d(lps), i(-1), s("")}));
+    EXPECT_EQ(got[1], (std::vector<B>{i(2), i(27), i(1), s("The news, é and ü."), d(3.0), i(0), d(lps), i(3),
+                                      s("Look up here")}));
+    EXPECT_EQ(got[2],
+              (std::vector<B>{i(3), i(0), i(1), s("Good evening."), d(0.0), i(1), d(lps), i(7), s("first")}));
+}
+
+TEST_F(ScriptFile, AScriptWithoutBookmarksLeavesTheTableEmpty) {
+    ScriptDocumentFile::save(path, sampleDocument(), {});
+    EXPECT_EQ(scalar("SELECT count(*) FROM bookmarks"), sql::Binding(std::int64_t{0}));
+    EXPECT_TRUE(embeddedBookmarks(reopen().text).empty());
+}
+
+TEST_F(ScriptFile, TheFileHoldsVersionTimePlainTextAndRtf) {
+    ScriptDocumentFile::SaveOptions options;
+    options.now = std::chrono::system_clock::time_point(std::chrono::milliseconds(1'700'000'000'900));
+    ScriptDocumentFile::save(path, sampleDocument(), {}, options);
+
+    EXPECT_EQ(scalar("SELECT version FROM metainfo"), sql::Binding(std::int64_t{1}));
+    // The fraction of the second is dropped, not rounded.
+    EXPECT_EQ(scalar("SELECT last_update FROM metainfo"), sql::Binding(std::int64_t{1'700'000'000}));
+    EXPECT_EQ(scalar("SELECT contents FROM texts"),
+              sql::Binding(std::string("Good evening.\n*Chapter two\nThe news, é and ü.")));
+    EXPECT_EQ(scalar("SELECT substr(CAST(binary_contents AS TEXT), 1, 5) FROM texts"),
+              sql::Binding(std::string("{\\rtf")));
+}
+
+TEST_F(ScriptFile, TimesBefore1970AreTruncatedTowardZero) {
+    ScriptDocumentFile::SaveOptions options;
+    options.now = std::chrono::system_clock::time_point(std::chrono::milliseconds(-1500));
+    ScriptDocumentFile::save(path, sampleDocument(), {}, options);
+    EXPECT_EQ(scalar("SELECT last_update FROM metainfo"), sql::Binding(std::int64_t{-1}));
+}
+
+// ---- stored values
+
+TEST_F(ScriptFile, FloatsAreWidenedExactlyAndStoredAsReal) {
+    ScriptDocumentFile::save(path, sampleDocument(), {});
+    EXPECT_EQ(scalar("SELECT prompter_margin FROM properties"), sql::Binding(0.10000000149011612));
+    EXPECT_EQ(reopen().scriptProperties.prompterMargin, 0.1f);
+    for (const char* name : {"background_image_opacity", "playback_speed", "min_speed", "max_speed",
+                             "prompter_margin", "prompter_margin_alignment", "prompter_word_count_factor",
+                             "indicator_position", "overlay_opacity"}) {
+        EXPECT_EQ(scalar(std::string("SELECT typeof(") + name + ") FROM properties"),
+                  sql::Binding(std::string("real")))
+            << name;
+    }
+    // Whole-valued doubles too: a REAL column keeps them REAL.
+    Document whole = sampleDocument();
+    whole.speedProperties = {50.0, 1.0, 3.0};
+    ScriptDocumentFile::save(path, whole, sampleBookmarks());
+    EXPECT_EQ(reopen().speedProperties, whole.speedProperties);
+    EXPECT_EQ(scalar("SELECT typeof(timestamp) FROM bookmarks WHERE id = 2"),
+              sql::Binding(std::string("real")));
+}
+
+TEST_F(ScriptFile, ColoursUseTheArchivedEncodingAndImagesArePng) {
+    Document d = sampleDocument();
+    d.scriptProperties.backgroundImage = imageBytes("BMP");
+    ScriptDocumentFile::save(path, d, {});
+
+    auto c = sql::Connection::open(path.string(), sql::Connection::Access::readOnly);
+    auto row = c->pluck(sql::Table("properties"));
+    ASSERT_TRUE(row);
+    auto color = row->get(sql::column<std::optional<sql::Data>>("background_color"));
+    ASSERT_TRUE(color);
+    auto archived = platform::decodeColor(*color);
+    ASSERT_TRUE(archived);
+    EXPECT_EQ(colorFromArchived(*archived), d.scriptProperties.backgroundColor);
+
+    auto image = row->get(sql::column<std::optional<sql::Data>>("background_image"));
+    ASSERT_TRUE(image && image->size() > 8);
+    EXPECT_EQ(std::string(image->begin() + 1, image->begin() + 4), "PNG");
+    QImage decoded;
+    ASSERT_TRUE(decoded.loadFromData(
+        QByteArrayView(reinterpret_cast<const char*>(image->data()), qsizetype(image->size()))));
+    EXPECT_EQ(decoded.size(), QSize(4, 3));
+}
+
+TEST_F(ScriptFile, UnreadablePicturesAreNoPicture) {
+    Document d = sampleDocument();
+    d.scriptProperties.backgroundImage = std::vector<std::uint8_t>{1, 2, 3, 4};
+    ScriptDocumentFile::save(path, d, {});
+    EXPECT_FALSE(scalar("SELECT background_image FROM properties"));
+    EXPECT_FALSE(reopen().scriptProperties.backgroundImage);
+
+    auto c = sql::Connection::open(path.string());
+    // A PNG signature in front of garbage is still no picture.
+    c->run("UPDATE properties SET background_image = x'89504e470d0a1a0a0000'");
+    c.reset();
+    EXPECT_FALSE(reopen().scriptProperties.backgroundImage);
+}
+
+// ---- fallbacks
+
+TEST_F(ScriptFile, ARowOfNullsGivesTheFixedFallbacks) {
+    auto c = handMadeFile();
+    c->run("INSERT INTO metainfo (version) VALUES (1)");
+    c->run("INSERT INTO texts (binary_contents) VALUES (CAST('{\\rtf1 Hi}' AS BLOB))");
+    c->run("INSERT INTO properties (background_color) VALUES (NULL)");
+    c.reset();
+
+    const Document d = reopen();
+    const auto& p = d.scriptProperties;
+    EXPECT_EQ(p.prompterMargin, 0.1f);
+    EXPECT_EQ(p.prompterMarginAlignment, 0.0f);
+    EXPECT_EQ(p.prompterWordCountFactor, 0.5f);
+    EXPECT_EQ(p.indicatorPosition, 0.5f);
+    EXPECT_EQ(p.backgroundImageOpacity, 1.0f);
+    EXPECT_EQ(p.overlayOpacity, 1.0f);
+    EXPECT_FALSE(p.showBackgroundImage || p.flipHorizontal || p.flipVertical || p.showReadingLine);
+    EXPECT_EQ(p.indicatorType, IndicatorType::none);
+    EXPECT_EQ(p.indicatorSize, IndicatorSize::medium);
+    EXPECT_EQ(p.indicatorColor, IndicatorColor::red);
+    EXPECT_EQ(p.overlayType, OverlayType::none);
+    EXPECT_EQ(p.textAlignment, TextAlignment::center);
+    EXPECT_EQ(p.backgroundColor, Color(0.2, 0.3, 0.4));
+    EXPECT_FALSE(p.backgroundImage);
+    EXPECT_EQ(d.speedProperties, (DocumentSpeedProperties{42.0, 0.25, 5.5}));
+    EXPECT_EQ(d.text.string(), "Hi");
+}
+
+TEST_F(ScriptFile, NoPropertiesRowGivesTheSettings) {
+    defaults.set(settings::defaultPrompterMarginKey, 0.2f);
+    defaults.set(settings::defaultIndicatorType, "arrow");
+    auto c = handMadeFile();
+    c->run("INSERT INTO metainfo (version) VALUES (1)");
+    c->run("INSERT INTO texts (binary_contents) VALUES (CAST('{\\rtf1 Hi}' AS BLOB))");
+    c.reset();
+
+    const Document d = reopen();
+    EXPECT_EQ(d.scriptProperties, DocumentScriptProperties::fromUserDefaults(defaults));
+    EXPECT_EQ(d.scriptProperties.indicatorType, IndicatorType::arrow);
+    EXPECT_EQ(d.speedProperties, (DocumentSpeedProperties{42.0, 0.25, 5.5}));
+}
+
+TEST_F(ScriptFile, StoredChoicesIgnoreCaseAndUnknownWordsFallBack) {
+    ScriptDocumentFile::save(path, sampleDocument(), {});
+    auto c = sql::Connection::open(path.string());
+    c->run(
+        "UPDATE properties SET indicator_color = 'YELLOW', indicator_type = 'Arrow', overlay_type = 'fog', "
+        "text_alignment = 42, background_color = x'00', prompter_margin = 'wide', flip_h = 0.5");
+    c.reset();
+
+    const auto p = reopen().scriptProperties;
+    EXPECT_EQ(p.indicatorColor, IndicatorColor::yellow);
+    EXPECT_EQ(p.indicatorType, IndicatorType::arrow);
+    EXPECT_EQ(p.overlayType, OverlayType::none);
+    // Values of another storage class read as absent.
+    EXPECT_EQ(p.textAlignment, TextAlignment::center);
+    EXPECT_EQ(p.prompterMargin, 0.1f);
+    EXPECT_FALSE(p.flipHorizontal);
+    EXPECT_EQ(p.backgroundColor, Color(0.2, 0.3, 0.4));
+}
+
+TEST_F(ScriptFile, MissingColumnsReadAsNull) {
+    auto c = handMadeFile("CREATE TABLE metainfo (other INTEGER); CREATE TABLE texts (binary_contents BLOB);"
+                          "CREATE TABLE properties (flip_v INTEGER); CREATE TABLE bookmarks (id INTEGER "
+                          "PRIMARY KEY, location INTEGER);");
+    c->run("INSERT INTO metainfo VALUES (5)");
+    c->run("INSERT INTO texts VALUES (CAST('{\\rtf1 Hello}' AS BLOB))");
+    c->run("INSERT INTO properties VALUES (1)");
+    c->run("INSERT INTO bookmarks (location) VALUES (1)");
+    c.reset();
+
+    const Document d = reopen();
+    EXPECT_TRUE(d.scriptProperties.flipVertical);
+    EXPECT_EQ(d.scriptProperties.prompterMargin, 0.1f);
+    const auto found = embeddedBookmarks(d.text);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].second->userBlurb, "");
+}
+
+// ---- bookmarks as stored
+
+TEST_F(ScriptFile, BookmarksOutsideTheTextAreDropped) {
+    auto c = handMadeFile();
+    c->run("INSERT INTO metainfo (version) VALUES (1)");
+    c->run("INSERT INTO texts (binary_contents) VALUES (CAST('{\\rtf1 Hello}' AS BLOB))");
+    for (const char* location : {"4", "5", "-1", "NULL", "9223372036854775807", "'two'"}) {
+        c->run(std::string("INSERT INTO bookmarks (location, type, user_blurb) VALUES (") + location +
+               ", 0, 'at " + (location[0] == '\'' ? "text" : location) + "')");
+    }
+    c->run("INSERT INTO bookmarks (location, type) VALUES (1, 1)"); // a "*" line bookmark
+    c.reset();
+
+    const auto found = embeddedBookmarks(reopen().text);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].first, 4);
+    EXPECT_EQ(found[0].second->userBlurb, "at 4");
+}
+
+TEST_F(ScriptFile, FilesWithoutTheNoteColumnReadTheExcerptAsTheNote) {
+    // The version-1 layout as first written: no "user_blurb".
+    auto c = handMadeFile(
+        "CREATE TABLE metainfo (version INTEGER, last_update INTEGER);"
+        "CREATE TABLE texts (contents TEXT, binary_contents BLOB);"
+        "CREATE TABLE bookmarks (id INTEGER PRIMARY KEY, location INTEGER, length INTEGER, blurb TEXT, "
+        "timestamp REAL, type INTEGER, scrollSpeed REAL, sortOrder INTEGER);"
+        "CREATE TABLE properties (background_color BLOB);");
+    c->run("INSERT INTO metainfo VALUES (NULL, 0)");
+    c->run("INSERT INTO texts VALUES ('One two', CAST('{\\rtf1 One two}' AS BLOB))");
+    c->run("INSERT INTO bookmarks (location, length, blurb, type) VALUES (4, 1, 'One two', 0)");
+    c->run("INSERT INTO bookmarks (location, length, blurb, type) VALUES (0, 1, NULL, 0)");
+    c.reset();
+
+    const AttributedString text = reopen().text;
+    ASSERT_TRUE(bookmarkAt(text, 4));
+    EXPECT_EQ(bookmarkAt(text, 4)->userBlurb, "One two");
+    EXPECT_EQ(bookmarkAt(text, 4)->sortOrder, -1);
+    ASSERT_TRUE(bookmarkAt(text, 0));
+    EXPECT_EQ(bookmarkAt(text, 0)->userBlurb, "");
+}
+
+TEST_F(ScriptFile, AFileWithoutPropertiesTableFailsWithTheSqlError) {
+    auto c =
+        handMadeFile("CREATE TABLE metainfo (version INTEGER); CREATE TABLE texts (binary_contents BLOB);");
+    c->run("INSERT INTO metainfo VALUES (1)");
+    c->run("INSERT INTO texts VALUES (CAST('{\\rtf1 Plain}' AS BLOB))");
+    c.reset();
+    EXPECT_THROW(reopen(), sql::Result);
+}
+
+TEST_F(ScriptFile, AFileWithoutBookmarksTableOpensWithItsText) {
+    auto c =
+        handMadeFile("CREATE TABLE metainfo (version INTEGER); CREATE TABLE texts (binary_contents BLOB);"
+                     "CREATE TABLE properties (flip_h INTEGER);");
+    c->run("INSERT INTO metainfo VALUES (1)");
+    c->run("INSERT INTO texts VALUES (CAST('{\\rtf1 Plain}' AS BLOB))");
+    c.reset();
+    std::vector<std::string> logged;
+    auto previous = base::setLogSink([&](std::string_view line) { logged.emplace_back(line); });
+    const Document d = reopen();
+    base::setLogSink(previous);
+    EXPECT_EQ(d.text.string(), "Plain");
+    EXPECT_EQ(logged, std::vector<std::string>{"db has no bookmarks"});
+}
+
+// ---- errors
+
+TEST_F(ScriptFile, OpeningFailuresHaveTheirTexts) {
+    auto expectOpenError = [&](const std::string& message) {
+        try {
+            reopen();
+            ADD_FAILURE() << "opened; expected " << message;
+        } catch (const std::exception& e) {
+            EXPECT_EQ(std::string(e.what()), message);
+        }
+    };
+
+    auto c = handMadeFile();
+    c.reset();
+    expectOpenError("Database does not specify a version. This file cannot be opened.");
+
+    c = sql::Connection::open(path.string());
+    c->run("INSERT INTO metainfo (version) VALUES (2)");
+    c.reset();
+    expectOpenError(
+        "The document version is not supported by Cuewright. Please update Cuewright to the newest "
+        "version.");
+
+    c = sql::Connection::open(path.string());
+    c->run("UPDATE metainfo SET version = NULL");
+    c.reset();
+    expectOpenError("Database file does not contain any text. This file cannot be oepened.");
+
+    c = sql::Connection::open(path.string());
+    c->run("INSERT INTO texts (contents) VALUES ('no rtf kept')");
+    c.reset();
+    expectOpenError("Database file does not contain any text. This file cannot be oepened.");
+
+    c = sql::Connection::open(path.string());
+    c->run("UPDATE texts SET binary_contents = CAST('plain words' AS BLOB)");
+    c.reset();
+    EXPECT_THROW(reopen(), TextConversionError);
+
+    c = sql::Connection::open(path.string());
+    c->run("UPDATE texts SET binary_contents = CAST('{\\rtf1 fine}' AS BLOB)");
+    c.reset();
+    EXPECT_EQ(reopen().text.string(), "fine"); // a NULL version reads as 1
+}
+
+TEST_F(ScriptFile, FilesThatAreNoDatabaseFailWithTheSqlError) {
+    writeBytes(path, "This is not a database, just some words that go on for a while.");
+    EXPECT_THROW(reopen(), sql::Result);
+    EXPECT_THROW(ScriptDocumentFile::open(dir / "missing.cwr", defaults), sql::Result);
+    // Opening changes nothing.
+    EXPECT_EQ(fileBytes(path), "This is not a database, just some words that go on for a while.");
+    EXPECT_FALSE(fs::exists(dir / "missing.cwr"));
+}
+
+TEST_F(ScriptFile, WithoutAConnectionEveryOperationSaysSo) {
+    Database database(defaults);
+    const std::string text = "Database connection is not open.";
+    auto check = [&](auto&& operation) {
+        try {
+            operation();
+            ADD_FAILURE();
+        } catch (const DatabaseError& e) {
+            EXPECT_EQ(e.what(), text);
+        }
+    };
+    check([&] { database.writeMetainfo(); });
+    check([&] { database.writeProperties(Document{}); });
+    check([&] { database.writeText(AttributedString("x")); });
+    check([&] { database.writeBookmarks(sampleBookmarks(), Document{}); });
+    check([&] { database.readVersion(); });
+    check([&] { database.readDocument(); });
+    check([&] { database.readScriptProperties(); });
+    check([&] { database.readSpeedProperties(); });
+    EXPECT_NO_THROW(database.writeBookmarks({}, Document{}));
+}
+
+TEST(ProjectErrorTexts, AreTheFixedTexts) {
+    EXPECT_STREQ(ProjectError::fileTypeNotSupported("/a/b.xyz").what(),
+                 "The file format of the document /a/b.xyz is not supported.");
+    EXPECT_STREQ(ProjectError::generalSaveError("Can't create RTF from provided range.").what(),
+                 "An error occured during saving: Can't create RTF from provided range..");
+    EXPECT_STREQ(ProjectError::generalLoadError("can't open x").what(),
+                 "An error occured during loading: can't open x.");
+    EXPECT_STREQ(
+        ProjectError::versionNotSupported().what(),
+        "The document version is not supported by Cuewright. Please update Cuewright to the newest version.");
+}
+
+// ---- failing saves
+
+class FailingSave : public ScriptFile {
+protected:
+    void SetUp() override {
+        Document before = sampleDocument();
+        before.text = AttributedString("The old script");
+        ScriptDocumentFile::save(path, before, {});
+        original = fileBytes(path);
+    }
+
+    void expectUntouched() {
+        EXPECT_EQ(fileBytes(path), original);
+        EXPECT_FALSE(fs::exists(Database::workingCopyPath(path)));
+        for (const auto& entry : fs::directory_iterator(dir.path())) {
+            const std::string name = entry.path().filename().string();
+            EXPECT_TRUE(name == "script.cwr" || name == "defaults.json") << name << " left behind";
+        }
+    }
+
+    void expectRetryWorks() {
+        ScriptDocumentFile::save(path, sampleDocument(), sampleBookmarks());
+        EXPECT_EQ(reopen().text.string(), sampleDocument().text.string());
+    }
+
+    std::string original;
+};
+
+TEST_F(FailingSave, AMissingSchemaLeavesTheDestination) {
+    ScriptDocumentFile::SaveOptions options;
+    options.schema = "";
+    try {
+        ScriptDocumentFile::save(path, sampleDocument(), {}, options);
+        FAIL();
+    } catch (const DatabaseError& e) {
+        EXPECT_STREQ(e.what(), "Schema file not found or damaged. Please re-install Cuewright.");
+    }
+    expectUntouched();
+    expectRetryWorks();
+}
+
+TEST_F(FailingSave, ABrokenSchemaIsAGeneralSqliteError) {
+    ScriptDocumentFile::SaveOptions options;
+    options.schema = "CREATE TABLE metainfo (version INTEGER); CREATE TABLES oops;";
+    try {
+        ScriptDocumentFile::save(path, sampleDocument(), {}, options);
+        FAIL();
+    } catch (const DatabaseError& e) {
+        EXPECT_EQ(e.kind(), DatabaseError::Kind::sqLiteError);
+        EXPECT_EQ(std::string(e.what()).rfind("General SQLite error: ", 0), 0u) << e.what();
+        EXPECT_NE(std::string(e.what()).find("syntax error"), std::string::npos) << e.what();
+    }
+    expectUntouched();
+    expectRetryWorks();
+}
+
+TEST_F(FailingSave, AFailingWriterLeavesTheDestination) {
+    ScriptDocumentFile::SaveOptions options;
+    // No "bookmarks" table: the bookmark writer fails after the other three.
+    const std::string schema(
+        scriptFileSchema().substr(0, scriptFileSchema().find("CREATE TABLE \"bookmarks\"")));
+    options.schema = schema;
+    EXPECT_THROW(ScriptDocumentFile::save(path, sampleDocument(), sampleBookmarks(), options), sql::Result);
+    expectUntouched();
+    expectRetryWorks();
+}
+
+TEST_F(FailingSave, AFailureAtTheReplacementLeavesTheDestination) {
+    ScriptDocumentFile::SaveOptions options;
+    fs::path seen;
+    options.beforeReplace = [&](const fs::path& finished) {
+        seen = finished;
+        // The working copy is complete and readable at this point.
+        EXPECT_EQ(ScriptDocumentFile::open(finished, defaults).text.string(), sampleDocument().text.string());
+        return false;
+    };
+    EXPECT_THROW(ScriptDocumentFile::save(path, sampleDocument(), {}, options), std::system_error);
+    EXPECT_EQ(seen.parent_path(), path.parent_path());
+    expectUntouched();
+    expectRetryWorks();
+}
+
+TEST_F(FailingSave, AnUnwritableFolderLeavesTheDestination) {
+    if (::geteuid() == 0) {
+        GTEST_SKIP() << "root writes into read-only folders";
+    }
+    fs::permissions(dir.path(), fs::perms::owner_read | fs::perms::owner_exec);
+    EXPECT_ANY_THROW(ScriptDocumentFile::save(path, sampleDocument(), {}));
+    fs::permissions(dir.path(), fs::perms::owner_all);
+    expectUntouched();
+    expectRetryWorks();
+}
+
+TEST_F(FailingSave, ALeftoverWorkingCopyIsReplaced) {
+    writeBytes(Database::workingCopyPath(path), "left behind by a crash");
+    expectRetryWorks();
+    EXPECT_FALSE(fs::exists(Database::workingCopyPath(path)));
+}
+
+// ---- replacing
+
+TEST_F(ScriptFile, SavingOverAFileReplacesItWhole) {
+    auto c = handMadeFile();
+    c->run("CREATE TABLE extra (x)");
+    c->run("INSERT INTO texts (contents) VALUES ('stale')");
+    c.reset();
+    ::chmod(path.c_str(), 0640);
+
+    ScriptDocumentFile::save(path, sampleDocument(), {});
+    EXPECT_EQ(scalar("SELECT count(*) FROM sqlite_master WHERE name = 'extra'"),
+              sql::Binding(std::int64_t{0}));
+    EXPECT_EQ(scalar("SELECT count(*) FROM texts"), sql::Binding(std::int64_t{1}));
+    struct stat info {};
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);
+    EXPECT_FALSE(fs::exists(fs::path(path.string() + "-journal")));
+}
+
+TEST_F(ScriptFile, TwoSavesDifferOnlyInTheirTime) {
+    ScriptDocumentFile::SaveOptions first;
+    first.now = std::chrono::system_clock::time_point(1000s);
+    ScriptDocumentFile::save(path, sampleDocument(), sampleBookmarks(), first);
+    const std::string one = fileBytes(path);
+    ScriptDocumentFile::SaveOptions second;
+    second.now = std::chrono::system_clock::time_point(2000s);
+    ScriptDocumentFile::save(path, sampleDocument(), sampleBookmarks(), second);
+    EXPECT_EQ(scalar("SELECT last_update FROM metainfo"), sql::Binding(std::int64_t{2000}));
+    second.now = first.now;
+    ScriptDocumentFile::save(path, sampleDocument(), sampleBookmarks(), second);
+    EXPECT_EQ(fileBytes(path), one);
+}
