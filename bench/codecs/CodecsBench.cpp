@@ -1,0 +1,99 @@
+// DOCX import and export in MB/s beside our RTF codec on the same script.
+#include "platform/codecs/OfficeDocuments.h"
+#include "platform/text/AttributedString.h"
+#include "platform/text/RtfReader.h"
+#include "platform/text/RtfWriter.h"
+#include "support/Ratios.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QGuiApplication>
+
+#include <cstdlib>
+
+using namespace platform;
+
+namespace {
+
+// A script of `paragraphs` paragraphs with bold, coloured and accented runs.
+AttributedString sampleScript(int paragraphs) {
+    AttributedString text;
+    Attributes plain;
+    plain.font = Font{"DejaVu Sans", 34, false, false};
+    plain.foregroundColor = Color::yellow();
+    plain.paragraphStyle = ParagraphStyle{};
+    plain.paragraphStyle->alignment = ParagraphAlignment::center;
+    Attributes bold = plain;
+    bold.font->bold = true;
+    Attributes red = plain;
+    red.foregroundColor = Color::red();
+    red.underlineStyle = UnderlineStyle::single;
+    for (int i = 0; i < paragraphs; ++i) {
+        text.append(QStringLiteral("Good evening, and welcome to the programme. Tonight we look at "), plain);
+        text.append(QStringLiteral("the harbour project"), bold);
+        text.append(QString::fromUtf8(" and the caf\xC3\xA9 on the corner, which costs 3 \xE2\x82\xAC. "),
+                    plain);
+        text.append(QStringLiteral("Pause here."), red);
+        text.append(QStringLiteral("\n"), plain);
+    }
+    return text;
+}
+
+const AttributedString& script() {
+    static const AttributedString text = sampleScript(10000);
+    return text;
+}
+
+// Throughput counts the characters' UTF-8 size, so both formats are measured on the same work.
+qsizetype textBytes() {
+    static const qsizetype bytes = script().string().toUtf8().size();
+    return bytes;
+}
+
+void BM_DocxRead(benchmark::State& state) {
+    const QByteArray docx = docxData(script());
+    for (auto _ : state) {
+        auto text = readDocxData(docx);
+        benchmark::DoNotOptimize(text);
+    }
+    state.SetBytesProcessed(state.iterations() * textBytes());
+}
+BENCHMARK(BM_DocxRead)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_RtfRead(benchmark::State& state) {
+    const QByteArray rtf = writeRtf(script());
+    for (auto _ : state) {
+        auto text = readRtf(rtf);
+        benchmark::DoNotOptimize(text);
+    }
+    state.SetBytesProcessed(state.iterations() * textBytes());
+}
+BENCHMARK(BM_RtfRead)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_DocxWrite(benchmark::State& state) {
+    for (auto _ : state) {
+        const QByteArray docx = docxData(script());
+        benchmark::DoNotOptimize(docx.data());
+    }
+    state.SetBytesProcessed(state.iterations() * textBytes());
+}
+BENCHMARK(BM_DocxWrite)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_RtfWrite(benchmark::State& state) {
+    for (auto _ : state) {
+        const QByteArray rtf = writeRtf(script());
+        benchmark::DoNotOptimize(rtf.data());
+    }
+    state.SetBytesProcessed(state.iterations() * textBytes());
+}
+BENCHMARK(BM_RtfWrite)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+} // namespace
+
+int main(int argc, char** argv) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QGuiApplication app(argc, argv);
+    return benchsupport::runWithRatios(argc, argv,
+                                       {{"BM_DocxRead", "BM_RtfRead"}, {"BM_DocxWrite", "BM_RtfWrite"}},
+                                       "DOCX import >= 10 MB/s of text");
+}

@@ -1,0 +1,195 @@
+#include "cuewright/model/TextUtils.h"
+
+#include "cuewright/model/UserDefaults.h"
+#include "platform/text/TextAttributes.h"
+
+#include <cmath>
+#include <unordered_map>
+
+namespace cw::TextUtils {
+
+using platform::AttributedString;
+using platform::TextRange;
+using platform::TypesetLine;
+
+namespace {
+
+// The lines to measure; a trailing line break gets its empty last line through an extra "-"
+// that carries the last character's attributes.
+std::vector<TypesetLine> measuredLines(const AttributedString& text, double width,
+                                       const platform::Typesetter& typesetter) {
+    if (text.isEmpty()) {
+        return {};
+    }
+    const QChar last = text.string().back();
+    if (last != QChar(u'\n') && last != QChar(u'\r')) {
+        return typesetter.typeset(text, width);
+    }
+    AttributedString extended = text;
+    extended.append(QStringLiteral("-"), text.attributes(text.length() - 1));
+    return typesetter.typeset(extended, width);
+}
+
+} // namespace
+
+double maxLineHeight(const AttributedString& text, double width, const platform::Typesetter& typesetter) {
+    double tallest = 0;
+    for (const TypesetLine& line : measuredLines(text, width, typesetter)) {
+        tallest = std::max(tallest, std::ceil(line.height));
+    }
+    return tallest;
+}
+
+double totalTextHeight(const AttributedString& text, double width, const platform::Typesetter& typesetter) {
+    if (text.isEmpty()) {
+        return 0;
+    }
+    double sum = 0;
+    for (const TypesetLine& line : measuredLines(text, width, typesetter)) {
+        sum += std::ceil(line.height);
+    }
+    return std::ceil(sum) + 1;
+}
+
+double exactTextHeight(const AttributedString& text, double width, const platform::Typesetter& typesetter) {
+    double sum = 0;
+    for (const TypesetLine& line : measuredLines(text, width, typesetter)) {
+        sum += line.height;
+    }
+    return sum;
+}
+
+std::vector<double> lineOffsets(const AttributedString& text, double width, const platform::Typesetter& typesetter) {
+    std::vector<double> offsets;
+    if (text.isEmpty()) {
+        return offsets;
+    }
+    const auto lines = typesetter.typeset(text, width);
+    offsets.reserve(lines.size());
+    double top = 0;
+    for (const TypesetLine& line : lines) {
+        offsets.push_back(top);
+        top += line.height;
+    }
+    return offsets;
+}
+
+std::vector<TextRange> lineChunkRanges(const AttributedString& text, double maxHeight, double width,
+                                       const platform::Typesetter& typesetter) {
+    std::vector<TextRange> chunks;
+    if (text.isEmpty()) {
+        return chunks;
+    }
+    const auto lines = typesetter.typeset(text, width);
+    double height = 0;
+    int start = 0;
+    int length = 0;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        height += lines[i].typographicHeight();
+        length += lines[i].range.length;
+        if (height >= maxHeight || i + 1 == lines.size()) {
+            chunks.push_back({start, length});
+            start += length;
+            length = 0;
+            height = 0;
+        }
+    }
+    return chunks;
+}
+
+std::vector<AttributedString> splitIntoLineChunks(const AttributedString& text, double maxHeight, double width,
+                                                  const platform::Typesetter& typesetter) {
+    std::vector<AttributedString> pieces;
+    for (const TextRange& range : lineChunkRanges(text, maxHeight, width, typesetter)) {
+        pieces.push_back(text.substring(range));
+    }
+    return pieces;
+}
+
+AttributedString applyFontAndParagraphStyle(const AttributedString& text, double pointSize) {
+    const double size = std::max(pointSize, 8.0);
+    AttributedString result = text;
+    if (result.isEmpty()) {
+        return result;
+    }
+    result.modifyAttributes(result.fullRange(), [size](platform::Attributes& attributes) {
+        if (attributes.font) {
+            attributes.font = attributes.font->withPointSize(size);
+        }
+        if (attributes.paragraphStyle) {
+            attributes.paragraphStyle->lineBreakMode = platform::LineBreakMode::wordWrapping;
+        }
+    });
+    return result;
+}
+
+std::vector<TraitRange> traitRanges(const AttributedString& text) {
+    std::vector<TraitRange> ranges;
+    if (text.isEmpty()) {
+        return ranges;
+    }
+    for (const auto& run : text.runs(platform::AttributeName::font, text.fullRange())) {
+        if (run.value.canConvert<platform::Font>() && run.value.isValid()) {
+            const auto font = run.value.value<platform::Font>();
+            ranges.push_back({run.range, font.bold, font.italic});
+        }
+    }
+    return ranges;
+}
+
+std::vector<ColorRange> colorRanges(const AttributedString& text) {
+    std::vector<ColorRange> ranges;
+    if (text.isEmpty()) {
+        return ranges;
+    }
+    for (const auto& run : text.runs(platform::AttributeName::foregroundColor, text.fullRange())) {
+        if (run.value.isValid() && run.value.canConvert<platform::Color>()) {
+            ranges.push_back({run.range, run.value.value<platform::Color>()});
+        }
+    }
+    return ranges;
+}
+
+std::vector<AttributeRange> attributeRanges(const AttributedString& text, QStringView name) {
+    std::vector<AttributeRange> ranges;
+    if (text.isEmpty()) {
+        return ranges;
+    }
+    for (const auto& run : text.runs(name, text.fullRange())) {
+        if (run.value.isValid()) {
+            ranges.push_back({run.range, name.toString(), run.value});
+        }
+    }
+    return ranges;
+}
+
+platform::Color dominantTextColor(const AttributedString& text, const platform::Color& fallback) {
+    std::unordered_map<platform::Color, long, platform::ColorHash> counts;
+    std::vector<platform::Color> order; // first appearance breaks ties
+    long covered = 0;
+    for (const ColorRange& run : colorRanges(text)) {
+        auto [it, inserted] = counts.try_emplace(run.color, 0);
+        if (inserted) {
+            order.push_back(run.color);
+        }
+        it->second += run.range.length;
+        covered += run.range.length;
+    }
+    const long uncovered = text.length() - covered;
+    if (order.empty() || covered < uncovered) {
+        return fallback;
+    }
+    const platform::Color* best = &order.front();
+    for (const auto& color : order) {
+        if (counts[color] > counts[*best]) {
+            best = &color;
+        }
+    }
+    return *best;
+}
+
+platform::Color dominantTextColor(const AttributedString& text) {
+    return dominantTextColor(text, defaultTextColor());
+}
+
+} // namespace cw::TextUtils

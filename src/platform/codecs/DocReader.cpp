@@ -1,0 +1,402 @@
+#include "platform/codecs/DocReader.h"
+
+#include "platform/codecs/CodecError.h"
+
+#include <QByteArray>
+#include <QDataStream>
+#include <QIODevice>
+
+#include <wv/wv.h>
+
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace platform::codecs {
+
+namespace {
+
+// libwv crashes on some damaged files and may loop on others, so it runs in a child process
+// that sends the document back through a pipe; a child that dies or outlasts this is a damaged
+// file, not a crash of ours.
+constexpr auto childDeadline = std::chrono::seconds(60);
+constexpr qsizetype maxReply = qsizetype{512} << 20;
+constexpr quint32 maxCount = 1u << 26;
+
+// Word 97's colour indexes (ico); 0 is "auto".
+std::optional<RgbColor> paletteColor(unsigned index) {
+    static constexpr std::array<RgbColor, 17> palette = {{{0, 0, 0},
+                                                          {0, 0, 0},
+                                                          {0, 0, 255},
+                                                          {0, 255, 255},
+                                                          {0, 255, 0},
+                                                          {255, 0, 255},
+                                                          {255, 0, 0},
+                                                          {255, 255, 0},
+                                                          {255, 255, 255},
+                                                          {0, 0, 128},
+                                                          {0, 128, 128},
+                                                          {0, 128, 0},
+                                                          {128, 0, 128},
+                                                          {128, 0, 0},
+                                                          {128, 128, 0},
+                                                          {128, 128, 128},
+                                                          {192, 192, 192}}};
+    if (index == 0 || index >= palette.size())
+        return std::nullopt;
+    return palette[index];
+}
+
+UnderlineStyle underlineStyle(unsigned kul) {
+    switch (kul) {
+    case 0:
+    case 5: // hidden
+        return UnderlineStyle::none;
+    case 3:
+        return UnderlineStyle::doubleLine;
+    case 4:
+        return UnderlineStyle::dotted;
+    case 6:
+        return UnderlineStyle::thick;
+    case 7:
+    case 8:
+    case 9:
+        return UnderlineStyle::dashed;
+    case 11:
+        return UnderlineStyle::wavy;
+    default:
+        return UnderlineStyle::single;
+    }
+}
+
+ParagraphAlignment paragraphAlignment(unsigned jc) {
+    switch (jc) {
+    case 0:
+        return ParagraphAlignment::left;
+    case 1:
+        return ParagraphAlignment::center;
+    case 2:
+        return ParagraphAlignment::right;
+    case 3:
+    case 4:
+        return ParagraphAlignment::justified;
+    default:
+        return ParagraphAlignment::natural;
+    }
+}
+
+// What the handlers build while libwv walks the document.
+struct Walk {
+    RichDocument document;
+    RunStyle style;
+    ParagraphAlignment alignment = ParagraphAlignment::natural;
+    bool paragraphPending = true;
+    // One entry per open field: true while its code runs, false once its shown result does.
+    std::vector<bool> fields;
+
+    void ensureParagraph() {
+        if (!paragraphPending)
+            return;
+        document.startParagraph(alignment);
+        paragraphPending = false;
+    }
+    void endParagraph() {
+        ensureParagraph();
+        paragraphPending = true;
+    }
+    void character(char16_t c) {
+        if (!fields.empty() && fields.back())
+            return;
+        switch (c) {
+        case 13: // paragraph end
+        case 7:  // cell or row end
+        case 12: // page or section break
+        case 14: // column break
+            endParagraph();
+            return;
+        case 11:
+            c = lineSeparator;
+            break;
+        case 30:
+            c = 0x2011;
+            break;
+        case 31:
+            c = 0x00AD;
+            break;
+        default:
+            if (c < 0x20 && c != '\t')
+                return;
+        }
+        ensureParagraph();
+        document.append(QString(QChar(c)), style);
+    }
+};
+
+Walk& walkOf(wvParseStruct* ps) {
+    return *static_cast<Walk*>(ps->userData);
+}
+
+int onCharacter(wvParseStruct* ps, U16 eachchar, U8 chartype, U16 lid) {
+    // Type 1 is an 8-bit character in the code page of its language.
+    if (chartype)
+        eachchar = wvHandleCodePage(eachchar, lid);
+    walkOf(ps).character(static_cast<char16_t>(eachchar));
+    return 0;
+}
+
+int onSpecialCharacter(wvParseStruct* ps, U16 eachchar, CHP*) {
+    Walk& walk = walkOf(ps);
+    switch (eachchar) {
+    case 19: // field begins: its code follows
+        walk.fields.push_back(true);
+        break;
+    case 20: // field separator: the shown result follows
+        if (!walk.fields.empty())
+            walk.fields.back() = false;
+        break;
+    case 21: // field ends
+        if (!walk.fields.empty())
+            walk.fields.pop_back();
+        break;
+    default: // pictures, footnote marks and other anchors carry no text
+        break;
+    }
+    return 0;
+}
+
+std::optional<QString> fontName(wvParseStruct* ps, unsigned code) {
+    if (!ps->fonts.ffn || code >= ps->fonts.nostrings)
+        return std::nullopt;
+    const XCHAR* name = ps->fonts.ffn[code].xszFfn;
+    qsizetype length = 0;
+    while (length < 65 && name[length] != 0)
+        ++length;
+    if (length == 0)
+        return std::nullopt;
+    return QString(reinterpret_cast<const QChar*>(name), length);
+}
+
+int onElement(wvParseStruct* ps, wvTag tag, void* props, int) {
+    Walk& walk = walkOf(ps);
+    if (tag == PARABEGIN && props) {
+        walk.alignment = paragraphAlignment(static_cast<PAP*>(props)->jc);
+    } else if (tag == CHARPROPBEGIN && props) {
+        const CHP& chp = *static_cast<CHP*>(props);
+        RunStyle style;
+        style.bold = chp.fBold;
+        style.italic = chp.fItalic;
+        style.underline = underlineStyle(chp.kul);
+        style.foreground = paletteColor(chp.ico);
+        if (chp.fHighlight)
+            style.background = paletteColor(chp.icoHighlight);
+        if (chp.hps > 0)
+            style.pointSize = chp.hps / 2.0;
+        style.fontFamily = fontName(ps, chp.ftcAscii);
+        walk.style = style;
+    }
+    return 0;
+}
+
+// Runs libwv over the file in this process. Throws CodecError.
+RichDocument walkDocument(const std::string& path) {
+    wvInit();
+    wvParseStruct ps{};
+    std::vector<char> mutablePath(path.begin(), path.end());
+    mutablePath.push_back('\0');
+    if (wvInitParser(&ps, mutablePath.data()) != 0) {
+        wvShutdown();
+        throw CodecError("'" + path + "' is not a Word document.");
+    }
+    if (ps.fib.fEncrypted) {
+        wvOLEFree(&ps);
+        wvShutdown();
+        throw CodecError("'" + path + "' is protected by a password.");
+    }
+    Walk walk;
+    ps.userData = &walk;
+    wvSetCharHandler(&ps, onCharacter);
+    wvSetSpecialCharHandler(&ps, onSpecialCharacter);
+    wvSetElementHandler(&ps, onElement);
+    const int result = wvHtml(&ps);
+    wvOLEFree(&ps);
+    wvShutdown();
+    if (result != 0)
+        throw CodecError("'" + path + "' is a damaged Word document.");
+    return std::move(walk.document);
+}
+
+void writeColor(QDataStream& out, const std::optional<RgbColor>& color) {
+    out << color.has_value() << quint8(color ? color->red : 0) << quint8(color ? color->green : 0)
+        << quint8(color ? color->blue : 0);
+}
+
+std::optional<RgbColor> readColor(QDataStream& in) {
+    bool has = false;
+    quint8 red = 0, green = 0, blue = 0;
+    in >> has >> red >> green >> blue;
+    if (!has)
+        return std::nullopt;
+    return RgbColor{red, green, blue};
+}
+
+// The child's reply: true and the document, or false and the error's text.
+QByteArray encodeReply(const std::string& path) {
+    QByteArray bytes;
+    QDataStream out(&bytes, QIODevice::WriteOnly);
+    try {
+        const RichDocument document = walkDocument(path);
+        out << true << quint32(document.paragraphs.size());
+        for (const Paragraph& paragraph : document.paragraphs) {
+            out << quint8(paragraph.alignment) << quint32(paragraph.runs.size());
+            for (const TextRun& run : paragraph.runs) {
+                const RunStyle& style = run.style;
+                out << run.text << style.fontFamily.has_value() << style.fontFamily.value_or(QString())
+                    << style.pointSize.has_value() << style.pointSize.value_or(0) << style.bold
+                    << style.italic << quint8(style.underline);
+                writeColor(out, style.foreground);
+                writeColor(out, style.background);
+            }
+        }
+    } catch (const CodecError& error) {
+        bytes.clear();
+        QDataStream failure(&bytes, QIODevice::WriteOnly);
+        failure << false << QString::fromStdString(error.what());
+    }
+    return bytes;
+}
+
+RichDocument decodeReply(const QByteArray& bytes, const std::string& path) {
+    const CodecError damaged("'" + path + "' is a damaged Word document.");
+    QDataStream in(bytes);
+    bool ok = false;
+    in >> ok;
+    if (!ok) {
+        QString message;
+        in >> message;
+        if (in.status() != QDataStream::Ok || message.isEmpty())
+            throw damaged;
+        throw CodecError(message.toStdString());
+    }
+    RichDocument document;
+    quint32 paragraphs = 0;
+    in >> paragraphs;
+    for (quint32 p = 0; p < paragraphs && p < maxCount && in.status() == QDataStream::Ok; ++p) {
+        quint8 alignment = 0;
+        quint32 runs = 0;
+        in >> alignment >> runs;
+        document.startParagraph(static_cast<ParagraphAlignment>(
+            std::min<quint8>(alignment, quint8(ParagraphAlignment::justified))));
+        for (quint32 r = 0; r < runs && r < maxCount && in.status() == QDataStream::Ok; ++r) {
+            TextRun run;
+            bool hasFamily = false, hasSize = false;
+            QString family;
+            double size = 0;
+            quint8 underline = 0;
+            in >> run.text >> hasFamily >> family >> hasSize >> size >> run.style.bold >> run.style.italic >>
+                underline;
+            if (hasFamily)
+                run.style.fontFamily = family;
+            if (hasSize)
+                run.style.pointSize = size;
+            run.style.underline =
+                static_cast<UnderlineStyle>(std::min<quint8>(underline, quint8(UnderlineStyle::wavy)));
+            run.style.foreground = readColor(in);
+            run.style.background = readColor(in);
+            document.paragraphs.back().runs.push_back(std::move(run));
+        }
+    }
+    if (in.status() != QDataStream::Ok)
+        throw damaged;
+    return document;
+}
+
+[[noreturn]] void runChild(int output, const std::string& path) {
+    // libwv and libgsf complain on stderr about every oddity of a file.
+    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null >= 0)
+        dup2(null, STDERR_FILENO);
+    const QByteArray reply = encodeReply(path);
+    const char* data = reply.constData();
+    qsizetype left = reply.size();
+    while (left > 0) {
+        const ssize_t written = write(output, data, static_cast<size_t>(left));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            _exit(1);
+        data += written;
+        left -= written;
+    }
+    _exit(0);
+}
+
+// Reads the child's whole reply; nullopt when it outlasts the deadline or says too much.
+std::optional<QByteArray> readReply(int input) {
+    QByteArray reply;
+    const auto deadline = std::chrono::steady_clock::now() + childDeadline;
+    char chunk[64 * 1024];
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return std::nullopt;
+        pollfd watch{input, POLLIN, 0};
+        const int ready = poll(&watch, 1, static_cast<int>(left.count()));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0)
+            return std::nullopt;
+        const ssize_t got = read(input, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return std::nullopt;
+        if (got == 0)
+            return reply;
+        if (reply.size() + got > maxReply)
+            return std::nullopt;
+        reply.append(chunk, got);
+    }
+}
+
+} // namespace
+
+RichDocument DocReader::readFile(const std::string& path) {
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error))
+        throw CodecError("Could not open '" + path + "'.");
+
+    int pipeEnds[2];
+    if (pipe2(pipeEnds, O_CLOEXEC) != 0)
+        throw CodecError("Could not read '" + path + "': no pipe for the Word reader.");
+    const pid_t child = fork();
+    if (child < 0) {
+        close(pipeEnds[0]);
+        close(pipeEnds[1]);
+        throw CodecError("Could not read '" + path + "': no process for the Word reader.");
+    }
+    if (child == 0) {
+        close(pipeEnds[0]);
+        runChild(pipeEnds[1], path);
+    }
+    close(pipeEnds[1]);
+    const std::optional<QByteArray> reply = readReply(pipeEnds[0]);
+    close(pipeEnds[0]);
+    if (!reply)
+        kill(child, SIGKILL);
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (!reply || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        throw CodecError("'" + path + "' is a damaged Word document.");
+    return decodeReply(*reply, path);
+}
+
+} // namespace platform::codecs

@@ -1,0 +1,562 @@
+#include "platform/codecs/DocxReader.h"
+
+#include "platform/codecs/CodecError.h"
+#include "platform/codecs/ZipPackage.h"
+
+#include <pugixml.hpp>
+
+#include <array>
+#include <cstring>
+#include <map>
+#include <set>
+
+namespace platform::codecs {
+
+namespace {
+
+constexpr const char* transitionalNamespace = "http://schemas.openxmlformats.org/wordprocessingml/2006/main";
+constexpr const char* strictNamespace = "http://purl.oclc.org/ooxml/wordprocessingml/main";
+constexpr int maxDepth = 256;     // deeper nesting is ignored, so hostile XML cannot exhaust the stack
+constexpr int maxStyleChain = 64; // basedOn chains longer than this are cut
+
+// Element names of the WordprocessingML namespace under whatever prefix the part binds it to.
+class WordNames {
+public:
+    explicit WordNames(const pugi::xml_node& root) {
+        for (const pugi::xml_attribute& attribute : root.attributes()) {
+            const std::string_view name = attribute.name();
+            const std::string_view value = attribute.value();
+            if (value != transitionalNamespace && value != strictNamespace)
+                continue;
+            if (name == "xmlns") {
+                prefix.clear();
+                return;
+            }
+            if (name.starts_with("xmlns:")) {
+                prefix = std::string(name.substr(6)) + ':';
+                return;
+            }
+        }
+    }
+
+    bool is(const pugi::xml_node& node, std::string_view local) const {
+        const std::string_view name = node.name();
+        return name.size() == prefix.size() + local.size() && name.starts_with(prefix) &&
+               name.ends_with(local);
+    }
+    std::string_view local(const pugi::xml_node& node) const {
+        const std::string_view name = node.name();
+        if (!name.starts_with(prefix))
+            return {};
+        return name.substr(prefix.size());
+    }
+    pugi::xml_node child(const pugi::xml_node& node, std::string_view local) const {
+        for (const pugi::xml_node& each : node.children())
+            if (is(each, local))
+                return each;
+        return {};
+    }
+    pugi::xml_attribute attribute(const pugi::xml_node& node, std::string_view local) const {
+        for (const pugi::xml_attribute& each : node.attributes()) {
+            const std::string_view name = each.name();
+            if (name.size() == prefix.size() + local.size() && name.starts_with(prefix) &&
+                name.ends_with(local))
+                return each;
+        }
+        return {};
+    }
+    std::string_view value(const pugi::xml_node& node, std::string_view local) const {
+        return attribute(node, local).value();
+    }
+
+private:
+    std::string prefix = "w:";
+};
+
+std::optional<RgbColor> parseHexColor(std::string_view text) {
+    if (text.size() != 6)
+        return std::nullopt;
+    std::array<int, 6> digits{};
+    for (std::size_t i = 0; i < 6; ++i) {
+        const char c = text[i];
+        if (c >= '0' && c <= '9')
+            digits[i] = c - '0';
+        else if (c >= 'a' && c <= 'f')
+            digits[i] = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F')
+            digits[i] = c - 'A' + 10;
+        else
+            return std::nullopt;
+    }
+    return RgbColor{static_cast<std::uint8_t>(digits[0] * 16 + digits[1]),
+                    static_cast<std::uint8_t>(digits[2] * 16 + digits[3]),
+                    static_cast<std::uint8_t>(digits[4] * 16 + digits[5])};
+}
+
+std::optional<RgbColor> highlightColor(std::string_view name) {
+    static const std::map<std::string_view, RgbColor> table = {
+        {"black", {0, 0, 0}},          {"blue", {0, 0, 255}},         {"cyan", {0, 255, 255}},
+        {"green", {0, 255, 0}},        {"magenta", {255, 0, 255}},    {"red", {255, 0, 0}},
+        {"yellow", {255, 255, 0}},     {"white", {255, 255, 255}},    {"darkBlue", {0, 0, 128}},
+        {"darkCyan", {0, 128, 128}},   {"darkGreen", {0, 128, 0}},    {"darkMagenta", {128, 0, 128}},
+        {"darkRed", {128, 0, 0}},      {"darkYellow", {128, 128, 0}}, {"darkGray", {128, 128, 128}},
+        {"lightGray", {192, 192, 192}}};
+    const auto found = table.find(name);
+    if (found == table.end())
+        return std::nullopt;
+    return found->second;
+}
+
+// ST_OnOff: an absent value means on.
+bool onOff(std::string_view value) {
+    return !(value == "0" || value == "false" || value == "off" || value == "none");
+}
+
+UnderlineStyle underlineStyle(std::string_view value) {
+    if (value.empty() || value == "single" || value == "words")
+        return UnderlineStyle::single;
+    if (value == "none")
+        return UnderlineStyle::none;
+    if (value == "double")
+        return UnderlineStyle::doubleLine;
+    if (value == "thick")
+        return UnderlineStyle::thick;
+    if (value.starts_with("dotted") || value == "dottedHeavy")
+        return UnderlineStyle::dotted;
+    if (value.starts_with("dash"))
+        return UnderlineStyle::dashed;
+    if (value.starts_with("wav"))
+        return UnderlineStyle::wavy;
+    return UnderlineStyle::single;
+}
+
+std::optional<ParagraphAlignment> alignment(std::string_view value) {
+    if (value == "left" || value == "start")
+        return ParagraphAlignment::left;
+    if (value == "center")
+        return ParagraphAlignment::center;
+    if (value == "right" || value == "end")
+        return ParagraphAlignment::right;
+    if (value == "both" || value == "distribute" || value.ends_with("Kashida") || value == "thaiDistribute")
+        return ParagraphAlignment::justified;
+    return std::nullopt;
+}
+
+// Run properties as one layer of the inheritance sets them; unset values fall through.
+struct RunLayer {
+    std::optional<QString> fontFamily;
+    std::optional<double> pointSize;
+    std::optional<bool> bold;
+    std::optional<bool> italic;
+    std::optional<UnderlineStyle> underline;
+    std::optional<std::optional<RgbColor>> underlineColor;
+    std::optional<std::optional<RgbColor>> foreground; // set to none by "auto"
+    std::optional<std::optional<RgbColor>> background;
+
+    void over(const RunLayer& top) {
+        if (top.fontFamily)
+            fontFamily = top.fontFamily;
+        if (top.pointSize)
+            pointSize = top.pointSize;
+        if (top.bold)
+            bold = top.bold;
+        if (top.italic)
+            italic = top.italic;
+        if (top.underline)
+            underline = top.underline;
+        if (top.underlineColor)
+            underlineColor = top.underlineColor;
+        if (top.foreground)
+            foreground = top.foreground;
+        if (top.background)
+            background = top.background;
+    }
+
+    RunStyle style() const {
+        RunStyle result;
+        result.fontFamily = fontFamily;
+        result.pointSize = pointSize;
+        result.bold = bold.value_or(false);
+        result.italic = italic.value_or(false);
+        result.underline = underline.value_or(UnderlineStyle::none);
+        if (result.underline != UnderlineStyle::none)
+            result.underlineColor = underlineColor.value_or(std::nullopt);
+        result.foreground = foreground.value_or(std::nullopt);
+        result.background = background.value_or(std::nullopt);
+        return result;
+    }
+};
+
+// The theme's heading (major) and body (minor) Latin font families.
+struct ThemeFonts {
+    QString major;
+    QString minor;
+};
+
+RunLayer runLayer(const WordNames& w, const pugi::xml_node& rPr, const ThemeFonts& themeFonts) {
+    RunLayer layer;
+    if (!rPr)
+        return layer;
+    if (const pugi::xml_node fonts = w.child(rPr, "rFonts")) {
+        for (const char* which : {"ascii", "hAnsi", "cs", "eastAsia"}) {
+            const std::string_view name = w.value(fonts, which);
+            if (!name.empty()) {
+                layer.fontFamily = QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
+                break;
+            }
+            // Word's own templates name the theme's fonts rather than a family.
+            const std::string_view theme = w.value(fonts, std::string(which) + "Theme");
+            const QString& themeFamily = theme.starts_with("major") ? themeFonts.major : themeFonts.minor;
+            if (!theme.empty() && !themeFamily.isEmpty()) {
+                layer.fontFamily = themeFamily;
+                break;
+            }
+        }
+    }
+    if (const pugi::xml_node size = w.child(rPr, "sz")) {
+        const int halfPoints = w.attribute(size, "val").as_int(0);
+        if (halfPoints > 0 && halfPoints <= 3276)
+            layer.pointSize = halfPoints / 2.0;
+    }
+    if (const pugi::xml_node bold = w.child(rPr, "b"))
+        layer.bold = onOff(w.value(bold, "val"));
+    if (const pugi::xml_node italic = w.child(rPr, "i"))
+        layer.italic = onOff(w.value(italic, "val"));
+    if (const pugi::xml_node underline = w.child(rPr, "u")) {
+        layer.underline = underlineStyle(w.value(underline, "val"));
+        const std::string_view color = w.value(underline, "color");
+        if (color == "auto")
+            layer.underlineColor = std::optional<RgbColor>();
+        else if (const auto rgb = parseHexColor(color))
+            layer.underlineColor = rgb;
+    }
+    if (const pugi::xml_node color = w.child(rPr, "color")) {
+        const std::string_view value = w.value(color, "val");
+        if (value == "auto")
+            layer.foreground = std::optional<RgbColor>();
+        else if (const auto rgb = parseHexColor(value))
+            layer.foreground = rgb;
+    }
+    if (const pugi::xml_node shading = w.child(rPr, "shd")) {
+        const std::string_view fill = w.value(shading, "fill");
+        if (fill == "auto")
+            layer.background = std::optional<RgbColor>();
+        else if (const auto rgb = parseHexColor(fill))
+            layer.background = rgb;
+    }
+    // A highlight is drawn over the shading, so it wins.
+    if (const pugi::xml_node highlight = w.child(rPr, "highlight")) {
+        const std::string_view value = w.value(highlight, "val");
+        if (value == "none")
+            layer.background = std::optional<RgbColor>();
+        else if (const auto rgb = highlightColor(value))
+            layer.background = rgb;
+    }
+    return layer;
+}
+
+struct Style {
+    std::string type;
+    std::string basedOn;
+    std::optional<ParagraphAlignment> alignment;
+    RunLayer run;
+};
+
+// The style sheet: document defaults and the styles by id.
+class StyleSheet {
+public:
+    StyleSheet() = default;
+
+    StyleSheet(const pugi::xml_document& xml, const ThemeFonts& themeFonts) {
+        const pugi::xml_node root = xml.document_element();
+        const WordNames w(root);
+        this->themeFonts = themeFonts;
+        if (!w.is(root, "styles"))
+            return;
+        if (const pugi::xml_node defaults = w.child(root, "docDefaults")) {
+            defaultRun = runLayer(w, w.child(w.child(defaults, "rPrDefault"), "rPr"), themeFonts);
+            const pugi::xml_node pPr = w.child(w.child(defaults, "pPrDefault"), "pPr");
+            defaultAlignment = alignment(w.value(w.child(pPr, "jc"), "val"));
+        }
+        for (const pugi::xml_node& node : root.children()) {
+            if (!w.is(node, "style"))
+                continue;
+            const std::string id(w.value(node, "styleId"));
+            Style style;
+            style.type = w.value(node, "type");
+            style.basedOn = w.value(w.child(node, "basedOn"), "val");
+            style.alignment = alignment(w.value(w.child(w.child(node, "pPr"), "jc"), "val"));
+            style.run = runLayer(w, w.child(node, "rPr"), themeFonts);
+            if (style.type == "paragraph" && onOff(w.value(node, "default")) && w.attribute(node, "default"))
+                defaultParagraphStyle = id;
+            styles.emplace(id, std::move(style));
+        }
+    }
+
+    // The style's basedOn chain, root first; cycles and over-long chains are cut.
+    std::vector<const Style*> chain(const std::string& id) const {
+        std::vector<const Style*> result;
+        std::set<std::string> seen;
+        std::string next = id;
+        while (!next.empty() && result.size() < maxStyleChain && seen.insert(next).second) {
+            const auto found = styles.find(next);
+            if (found == styles.end())
+                break;
+            result.insert(result.begin(), &found->second);
+            next = found->second.basedOn;
+        }
+        return result;
+    }
+
+    ThemeFonts themeFonts;
+    RunLayer defaultRun;
+    std::optional<ParagraphAlignment> defaultAlignment;
+    std::string defaultParagraphStyle;
+
+private:
+    std::map<std::string, Style> styles;
+};
+
+std::string resolveTarget(std::string_view base, std::string_view target) {
+    std::string joined =
+        target.starts_with('/') ? std::string(target.substr(1)) : std::string(base) + std::string(target);
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    while (start <= joined.size()) {
+        const std::size_t end = std::min(joined.find('/', start), joined.size());
+        const std::string part = joined.substr(start, end - start);
+        if (part == "..") {
+            if (!parts.empty())
+                parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        start = end + 1;
+    }
+    std::string result;
+    for (const std::string& part : parts)
+        result += (result.empty() ? "" : "/") + part;
+    return result;
+}
+
+std::optional<pugi::xml_document> parse(const std::string& bytes) {
+    pugi::xml_document xml;
+    if (!xml.load_buffer(bytes.data(), bytes.size(), pugi::parse_default | pugi::parse_ws_pcdata_single))
+        return std::nullopt;
+    return xml;
+}
+
+// The target of the first relationship of the given type (matched by its last path segment) in
+// the relationships part relsName, resolved against base; empty when there is none.
+std::string relationshipTarget(const ZipReader& zip, const std::string& relsName, std::string_view base,
+                               std::string_view type, std::size_t limit) {
+    const std::optional<std::string> bytes = zip.read(relsName, limit);
+    if (!bytes)
+        return {};
+    const std::optional<pugi::xml_document> xml = parse(*bytes);
+    if (!xml)
+        return {};
+    for (const pugi::xml_node& node : xml->document_element().children()) {
+        const std::string_view name = node.name();
+        if (!name.ends_with("Relationship"))
+            continue;
+        const std::string_view nodeType = node.attribute("Type").value();
+        if (nodeType.ends_with(type) && nodeType.size() > type.size() &&
+            nodeType[nodeType.size() - type.size() - 1] == '/' &&
+            std::string_view(node.attribute("TargetMode").value()) != "External")
+            return resolveTarget(base, node.attribute("Target").value());
+    }
+    return {};
+}
+
+// Text as a run may hold it: a newline typed into the XML reads as a space, as word processors
+// show it; other control characters, and characters XML cannot carry (which character
+// references can still name), are dropped; a paragraph separator becomes a line break.
+QString cleanText(const QString& text) {
+    QString result;
+    result.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t code = c.unicode();
+        if (code == u'\n' || code == u'\r')
+            result += u' ';
+        else if (code == 0x2029)
+            result += QChar(lineSeparator);
+        else if ((code >= 0x20 || code == u'\t') && code != 0xFFFE && code != 0xFFFF)
+            result += c;
+    }
+    return result;
+}
+
+class BodyReader {
+public:
+    BodyReader(const WordNames& names, const StyleSheet& sheet)
+        : w(names)
+        , styles(sheet) {}
+
+    void blocks(const pugi::xml_node& parent, int depth) {
+        if (depth > maxDepth)
+            return;
+        for (const pugi::xml_node& node : parent.children()) {
+            if (node.type() != pugi::node_element)
+                continue;
+            if (w.is(node, "p"))
+                paragraph(node);
+            else if (!w.is(node, "sectPr") && !w.is(node, "tblPr") && !w.is(node, "trPr") &&
+                     !w.is(node, "tcPr") && !w.is(node, "tblGrid"))
+                blocks(node, depth + 1);
+        }
+    }
+
+    RichDocument document;
+
+private:
+    void paragraph(const pugi::xml_node& p) {
+        const pugi::xml_node pPr = w.child(p, "pPr");
+        std::string styleId(w.value(w.child(pPr, "pStyle"), "val"));
+        if (styleId.empty())
+            styleId = styles.defaultParagraphStyle;
+
+        std::optional<ParagraphAlignment> align = styles.defaultAlignment;
+        RunLayer base = styles.defaultRun;
+        for (const Style* style : styles.chain(styleId)) {
+            if (style->alignment)
+                align = style->alignment;
+            base.over(style->run);
+        }
+        if (const auto own = alignment(w.value(w.child(pPr, "jc"), "val")))
+            align = own;
+        document.startParagraph(align.value_or(ParagraphAlignment::natural));
+        inlines(p, base, 0);
+    }
+
+    void inlines(const pugi::xml_node& parent, const RunLayer& base, int depth) {
+        if (depth > maxDepth)
+            return;
+        for (const pugi::xml_node& node : parent.children()) {
+            if (node.type() != pugi::node_element)
+                continue;
+            const std::string_view local = w.local(node);
+            if (local == "r")
+                run(node, base);
+            else if (local == "hyperlink" || local == "smartTag" || local == "ins" || local == "moveTo" ||
+                     local == "sdt" || local == "sdtContent" || local == "fldSimple" ||
+                     local == "customXml" || local == "bdo" || local == "dir")
+                inlines(node, base, depth + 1);
+        }
+    }
+
+    void run(const pugi::xml_node& r, const RunLayer& paragraphBase) {
+        const pugi::xml_node rPr = w.child(r, "rPr");
+        RunLayer layer = paragraphBase;
+        for (const Style* style : styles.chain(std::string(w.value(w.child(rPr, "rStyle"), "val"))))
+            if (style->type == "character")
+                layer.over(style->run);
+        layer.over(runLayer(w, rPr, styles.themeFonts));
+        const RunStyle style = layer.style();
+
+        QString text;
+        for (const pugi::xml_node& node : r.children()) {
+            if (node.type() != pugi::node_element)
+                continue;
+            const std::string_view local = w.local(node);
+            if (local == "t") {
+                text += cleanText(QString::fromUtf8(node.text().get()));
+            } else if (local == "tab" || local == "ptab") {
+                text += u'\t';
+            } else if (local == "br" || local == "cr") {
+                text += QChar(lineSeparator);
+            } else if (local == "noBreakHyphen") {
+                text += QChar(0x2011);
+            } else if (local == "softHyphen") {
+                text += QChar(0x00AD);
+            } else if (local == "sym") {
+                bool ok = false;
+                const uint code = QString::fromUtf8(w.value(node, "char").data()).toUInt(&ok, 16);
+                if (ok && code > 0 && code < 0x110000 && (code < 0xD800 || code > 0xDFFF)) {
+                    // Symbol fonts map their glyphs into the private area F0xx: take the plain code.
+                    const char32_t plain = (code >= 0xF020 && code <= 0xF0FF) ? code - 0xF000 : code;
+                    text += cleanText(QString::fromUcs4(&plain, 1));
+                }
+            }
+        }
+        document.append(text, style);
+    }
+
+    const WordNames& w;
+    const StyleSheet& styles;
+};
+
+// The child of node whose name, without its prefix, is local.
+pugi::xml_node childNamed(const pugi::xml_node& node, std::string_view local) {
+    for (const pugi::xml_node& each : node.children()) {
+        const std::string_view name = each.name();
+        const std::size_t colon = name.find(':');
+        if ((colon == std::string_view::npos ? name : name.substr(colon + 1)) == local)
+            return each;
+    }
+    return {};
+}
+
+ThemeFonts readThemeFonts(const pugi::xml_document& xml) {
+    const pugi::xml_node scheme =
+        childNamed(childNamed(xml.document_element(), "themeElements"), "fontScheme");
+    return ThemeFonts{
+        QString::fromUtf8(childNamed(childNamed(scheme, "majorFont"), "latin").attribute("typeface").value()),
+        QString::fromUtf8(
+            childNamed(childNamed(scheme, "minorFont"), "latin").attribute("typeface").value())};
+}
+
+RichDocument readPackage(const ZipReader& zip, std::size_t limit) {
+    std::string main = relationshipTarget(zip, "_rels/.rels", "", "officeDocument", limit);
+    if (main.empty())
+        main = "word/document.xml";
+    const std::optional<std::string> documentBytes = zip.read(main, limit);
+    if (!documentBytes)
+        throw CodecError("The package has no main document part.");
+    const std::optional<pugi::xml_document> xml = parse(*documentBytes);
+    if (!xml)
+        throw CodecError("The main document part is not well-formed XML.");
+    const pugi::xml_node root = xml->document_element();
+    const WordNames w(root);
+    if (!w.is(root, "document"))
+        throw CodecError("The main document part is not a word-processing document.");
+
+    const std::size_t slash = main.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : main.substr(0, slash + 1);
+    const std::string fileName = slash == std::string::npos ? main : main.substr(slash + 1);
+    std::string stylesName =
+        relationshipTarget(zip, folder + "_rels/" + fileName + ".rels", folder, "styles", limit);
+    if (stylesName.empty())
+        stylesName = folder + "styles.xml";
+    const std::string themeName =
+        relationshipTarget(zip, folder + "_rels/" + fileName + ".rels", folder, "theme", limit);
+    ThemeFonts themeFonts;
+    if (!themeName.empty())
+        if (const std::optional<std::string> themeBytes = zip.read(themeName, limit))
+            if (const std::optional<pugi::xml_document> themeXml = parse(*themeBytes))
+                themeFonts = readThemeFonts(*themeXml);
+    StyleSheet sheet;
+    sheet.themeFonts = themeFonts;
+    // A missing or broken style or theme part only costs the looks, not the text.
+    if (const std::optional<std::string> stylesBytes = zip.read(stylesName, limit))
+        if (const std::optional<pugi::xml_document> stylesXml = parse(*stylesBytes))
+            sheet = StyleSheet(*stylesXml, themeFonts);
+
+    BodyReader reader(w, sheet);
+    reader.blocks(w.child(root, "body"), 0);
+    if (const pugi::xml_node background = w.child(root, "background"))
+        reader.document.backgroundColor = parseHexColor(w.value(background, "color"));
+    return std::move(reader.document);
+}
+
+} // namespace
+
+RichDocument DocxReader::readFile(const std::string& path, std::size_t partLimit) {
+    return readPackage(ZipReader::openFile(path), partLimit);
+}
+
+RichDocument DocxReader::readData(std::string data, std::size_t partLimit) {
+    return readPackage(ZipReader::openData(std::move(data)), partLimit);
+}
+
+} // namespace platform::codecs

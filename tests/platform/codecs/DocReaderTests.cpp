@@ -1,0 +1,68 @@
+// DOC reading through libwv, on a Word 97 file that LibreOffice wrote.
+#include "platform/codecs/CodecError.h"
+#include "platform/codecs/DocReader.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+
+namespace {
+
+using platform::CodecError;
+using platform::codecs::DocReader;
+using platform::codecs::ParagraphAlignment;
+using platform::codecs::RgbColor;
+using platform::codecs::RichDocument;
+
+TEST(DocReader, FixtureTextComesInParagraphs) {
+    const RichDocument doc = DocReader::readFile(CW_FIXTURES_DIR "/script-sample.doc");
+    ASSERT_EQ(doc.paragraphs.size(), 4u) << doc.plainText().toStdString();
+    EXPECT_EQ(doc.paragraphs[0].plainText(), "Good evening, and welcome.");
+    EXPECT_EQ(doc.paragraphs[1].plainText(), "Bold words and italic words and underlined words.");
+    EXPECT_EQ(doc.paragraphs[2].plainText(), "Red text then blue text.");
+    EXPECT_EQ(doc.paragraphs[3].plainText(), QString::fromUtf8("Large café — naïve"));
+}
+
+TEST(DocReader, FixtureKeepsFormattingAndAlignment) {
+    const RichDocument doc = DocReader::readFile(CW_FIXTURES_DIR "/script-sample.doc");
+    ASSERT_EQ(doc.paragraphs.size(), 4u);
+    EXPECT_EQ(doc.paragraphs[1].alignment, ParagraphAlignment::center);
+    EXPECT_EQ(doc.paragraphs[2].alignment, ParagraphAlignment::right);
+    EXPECT_EQ(doc.paragraphs[3].alignment, ParagraphAlignment::justified);
+    auto runWith = [&](std::size_t paragraph, const QString& text) {
+        for (const auto& run : doc.paragraphs[paragraph].runs)
+            if (run.text == text)
+                return run.style;
+        ADD_FAILURE() << "no run " << text.toStdString();
+        return platform::codecs::RunStyle{};
+    };
+    EXPECT_TRUE(runWith(1, "Bold words").bold);
+    EXPECT_TRUE(runWith(1, "italic words").italic);
+    EXPECT_EQ(runWith(1, "underlined words").underline, platform::codecs::UnderlineStyle::single);
+    EXPECT_EQ(runWith(2, "Red text").foreground, (RgbColor{255, 0, 0}));
+    EXPECT_EQ(runWith(2, "blue text").foreground, (RgbColor{0, 0, 255}));
+    EXPECT_EQ(runWith(3, "Large").pointSize, 20.0);
+}
+
+TEST(DocReader, MissingAndForeignFilesFail) {
+    EXPECT_THROW(DocReader::readFile("/nonexistent/file.doc"), CodecError);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("fake.doc");
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("this is plain text, not an OLE compound file");
+    file.close();
+    EXPECT_THROW(DocReader::readFile(path.toStdString()), CodecError);
+    // A directory is no document either.
+    EXPECT_THROW(DocReader::readFile(dir.path().toStdString()), CodecError);
+}
+
+TEST(DocReader, FileThatCrashesTheLibraryIsReportedAsDamaged) {
+    // The LibreOffice fixture with a few bytes overwritten: libwv dies of it.
+    EXPECT_THROW(DocReader::readFile(CW_FIXTURES_DIR "/damaged-word97.doc"), CodecError);
+    // And the next read still works.
+    EXPECT_EQ(DocReader::readFile(CW_FIXTURES_DIR "/script-sample.doc").paragraphs.size(), 4u);
+}
+
+} // namespace

@@ -1,0 +1,335 @@
+// DOCX reading: style inheritance, run content, package layout, and hostile input.
+#include "platform/codecs/CodecError.h"
+#include "platform/codecs/DocxReader.h"
+#include "platform/codecs/ZipPackage.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+using platform::CodecError;
+using platform::codecs::DocxReader;
+using platform::codecs::ParagraphAlignment;
+using platform::codecs::RgbColor;
+using platform::codecs::RichDocument;
+using platform::codecs::UnderlineStyle;
+
+const std::string wordNs = R"(xmlns:w="http://schemas.openxmlformats.org/wordprocessingml/2006/main")";
+
+std::string rootRels(const std::string& target = "word/document.xml") {
+    return R"(<?xml version="1.0"?><Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">)"
+           R"(<Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument" Target=")" +
+           target + R"("/></Relationships>)";
+}
+
+std::string documentXml(const std::string& body, const std::string& beforeBody = "") {
+    return "<?xml version=\"1.0\"?><w:document " + wordNs + ">" + beforeBody + "<w:body>" + body +
+           "</w:body></w:document>";
+}
+
+std::string stylesXml(const std::string& content) {
+    return "<?xml version=\"1.0\"?><w:styles " + wordNs + ">" + content + "</w:styles>";
+}
+
+std::string package(const std::string& document, const std::string& styles = "") {
+    platform::codecs::ZipWriter zip;
+    zip.add("[Content_Types].xml",
+            "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\"/>");
+    zip.add("_rels/.rels", rootRels());
+    zip.add("word/document.xml", document);
+    if (!styles.empty())
+        zip.add("word/styles.xml", styles);
+    return zip.finish();
+}
+
+RichDocument readBody(const std::string& body, const std::string& styles = "") {
+    return DocxReader::readData(package(documentXml(body), styles.empty() ? "" : stylesXml(styles)));
+}
+
+const std::string chainStyles = R"(
+  <w:docDefaults>
+    <w:rPrDefault><w:rPr><w:rFonts w:ascii="Calibri" w:hAnsi="Calibri"/><w:sz w:val="22"/></w:rPr></w:rPrDefault>
+    <w:pPrDefault><w:pPr><w:jc w:val="left"/></w:pPr></w:pPrDefault>
+  </w:docDefaults>
+  <w:style w:type="paragraph" w:default="1" w:styleId="Normal"><w:name w:val="Normal"/>
+    <w:rPr><w:color w:val="333333"/></w:rPr></w:style>
+  <w:style w:type="paragraph" w:styleId="Heading"><w:basedOn w:val="Normal"/>
+    <w:pPr><w:jc w:val="center"/></w:pPr><w:rPr><w:b/><w:sz w:val="32"/></w:rPr></w:style>
+  <w:style w:type="paragraph" w:styleId="Title"><w:basedOn w:val="Heading"/>
+    <w:rPr><w:i/><w:rFonts w:ascii="Georgia"/><w:color w:val="FF0000"/></w:rPr></w:style>
+  <w:style w:type="character" w:styleId="Strong"><w:rPr><w:b/><w:u w:val="double"/></w:rPr></w:style>
+  <w:style w:type="character" w:styleId="Quiet"><w:basedOn w:val="Strong"/><w:rPr><w:b w:val="0"/></w:rPr></w:style>
+)";
+
+TEST(DocxStyles, DocumentDefaultsAndDefaultParagraphStyleApplyToPlainRuns) {
+    const RichDocument doc = readBody("<w:p><w:r><w:t>plain</w:t></w:r></w:p>", chainStyles);
+    ASSERT_EQ(doc.paragraphs.size(), 1u);
+    const auto& p = doc.paragraphs[0];
+    EXPECT_EQ(p.alignment, ParagraphAlignment::left);
+    ASSERT_EQ(p.runs.size(), 1u);
+    EXPECT_EQ(p.runs[0].style.fontFamily, QString("Calibri"));
+    EXPECT_EQ(p.runs[0].style.pointSize, 11.0);
+    EXPECT_EQ(p.runs[0].style.foreground, (RgbColor{0x33, 0x33, 0x33}));
+    EXPECT_FALSE(p.runs[0].style.bold);
+}
+
+TEST(DocxStyles, BasedOnChainAppliesRootFirstThenOwnProperties) {
+    const RichDocument doc = readBody(
+        R"(<w:p><w:pPr><w:pStyle w:val="Title"/></w:pPr><w:r><w:t>title</w:t></w:r></w:p>)", chainStyles);
+    const auto& p = doc.paragraphs.at(0);
+    EXPECT_EQ(p.alignment, ParagraphAlignment::center); // from Heading
+    const auto& style = p.runs.at(0).style;
+    EXPECT_TRUE(style.bold);                            // Heading
+    EXPECT_TRUE(style.italic);                          // Title
+    EXPECT_EQ(style.pointSize, 16.0);                   // Heading over the defaults
+    EXPECT_EQ(style.fontFamily, QString("Georgia"));    // Title over the defaults
+    EXPECT_EQ(style.foreground, (RgbColor{255, 0, 0})); // Title over Normal
+}
+
+TEST(DocxStyles, RunPropertiesWinOverCharacterStyleWhichWinsOverParagraphStyle) {
+    const RichDocument doc = readBody(R"(<w:p><w:pPr><w:pStyle w:val="Heading"/><w:jc w:val="right"/></w:pPr>
+        <w:r><w:rPr><w:rStyle w:val="Quiet"/></w:rPr><w:t>a</w:t></w:r>
+        <w:r><w:rPr><w:rStyle w:val="Strong"/><w:u w:val="none"/><w:color w:val="auto"/><w:sz w:val="48"/></w:rPr><w:t>b</w:t></w:r>
+        </w:p>)",
+                                      chainStyles);
+    const auto& p = doc.paragraphs.at(0);
+    EXPECT_EQ(p.alignment, ParagraphAlignment::right);
+    ASSERT_EQ(p.runs.size(), 2u);
+    EXPECT_FALSE(p.runs[0].style.bold); // Quiet switches off what Strong and Heading turned on
+    EXPECT_EQ(p.runs[0].style.underline, UnderlineStyle::doubleLine);
+    EXPECT_TRUE(p.runs[1].style.bold);
+    EXPECT_EQ(p.runs[1].style.underline, UnderlineStyle::none);
+    EXPECT_EQ(p.runs[1].style.foreground, std::nullopt); // "auto" clears the inherited colour
+    EXPECT_EQ(p.runs[1].style.pointSize, 24.0);
+}
+
+TEST(DocxStyles, CyclicAndMissingBasedOnDoNotHang) {
+    const std::string styles = R"(
+      <w:style w:type="paragraph" w:styleId="A"><w:basedOn w:val="B"/><w:rPr><w:i/></w:rPr></w:style>
+      <w:style w:type="paragraph" w:styleId="B"><w:basedOn w:val="A"/><w:rPr><w:b/></w:rPr></w:style>
+      <w:style w:type="paragraph" w:styleId="C"><w:basedOn w:val="Nowhere"/><w:rPr><w:u/></w:rPr></w:style>)";
+    const RichDocument doc =
+        readBody(R"(<w:p><w:pPr><w:pStyle w:val="A"/></w:pPr><w:r><w:t>x</w:t></w:r></w:p>
+        <w:p><w:pPr><w:pStyle w:val="C"/></w:pPr><w:r><w:t>y</w:t></w:r></w:p>
+        <w:p><w:pPr><w:pStyle w:val="Unknown"/></w:pPr><w:r><w:t>z</w:t></w:r></w:p>)",
+                 styles);
+    ASSERT_EQ(doc.paragraphs.size(), 3u);
+    EXPECT_TRUE(doc.paragraphs[0].runs.at(0).style.bold);
+    EXPECT_TRUE(doc.paragraphs[0].runs.at(0).style.italic);
+    EXPECT_EQ(doc.paragraphs[1].runs.at(0).style.underline, UnderlineStyle::single);
+    EXPECT_EQ(doc.plainText(), "x\ny\nz");
+}
+
+TEST(DocxStyles, MissingOrBrokenStylePartKeepsTheText) {
+    const RichDocument missing = readBody("<w:p><w:r><w:rPr><w:b/></w:rPr><w:t>bold</w:t></w:r></w:p>");
+    EXPECT_EQ(missing.plainText(), "bold");
+    EXPECT_TRUE(missing.paragraphs.at(0).runs.at(0).style.bold);
+
+    const RichDocument broken = DocxReader::readData(
+        package(documentXml("<w:p><w:r><w:t>text</w:t></w:r></w:p>"), "<w:styles><unclosed></w:styles>"));
+    EXPECT_EQ(broken.plainText(), "text");
+}
+
+TEST(DocxRuns, AlignmentValuesMapToParagraphAlignment) {
+    std::string body;
+    for (const char* jc : {"left", "start", "center", "right", "end", "both", "distribute", "bogus"})
+        body += std::string(R"(<w:p><w:pPr><w:jc w:val=")") + jc + R"("/></w:pPr></w:p>)";
+    const RichDocument doc = readBody(body);
+    std::vector<ParagraphAlignment> got;
+    for (const auto& p : doc.paragraphs)
+        got.push_back(p.alignment);
+    EXPECT_EQ(got, (std::vector<ParagraphAlignment>{
+                       ParagraphAlignment::left, ParagraphAlignment::left, ParagraphAlignment::center,
+                       ParagraphAlignment::right, ParagraphAlignment::right, ParagraphAlignment::justified,
+                       ParagraphAlignment::justified, ParagraphAlignment::natural}));
+}
+
+TEST(DocxRuns, DirectPropertiesAreRead) {
+    const RichDocument doc = readBody(R"(<w:p>
+        <w:r><w:rPr><w:rFonts w:hAnsi="Arial"/><w:b w:val="true"/><w:i w:val="1"/><w:u w:val="wave" w:color="0000FF"/>
+          <w:color w:val="00ff80"/><w:sz w:val="27"/><w:highlight w:val="yellow"/></w:rPr><w:t>styled</w:t></w:r>
+        <w:r><w:rPr><w:b w:val="false"/><w:i w:val="off"/><w:shd w:val="clear" w:fill="102030"/><w:color w:val="zzzzzz"/>
+          <w:sz w:val="-4"/></w:rPr><w:t>other</w:t></w:r></w:p>)");
+    const auto& runs = doc.paragraphs.at(0).runs;
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(runs[0].style.fontFamily, QString("Arial"));
+    EXPECT_TRUE(runs[0].style.bold);
+    EXPECT_TRUE(runs[0].style.italic);
+    EXPECT_EQ(runs[0].style.underline, UnderlineStyle::wavy);
+    EXPECT_EQ(runs[0].style.underlineColor, (RgbColor{0, 0, 255}));
+    EXPECT_EQ(runs[0].style.foreground, (RgbColor{0, 255, 128}));
+    EXPECT_EQ(runs[0].style.pointSize, 13.5);
+    EXPECT_EQ(runs[0].style.background, (RgbColor{255, 255, 0}));
+    EXPECT_FALSE(runs[1].style.bold);
+    EXPECT_FALSE(runs[1].style.italic);
+    EXPECT_EQ(runs[1].style.background, (RgbColor{0x10, 0x20, 0x30}));
+    EXPECT_EQ(runs[1].style.foreground, std::nullopt); // malformed colour is ignored
+    EXPECT_EQ(runs[1].style.pointSize, std::nullopt);  // so is a negative size
+}
+
+TEST(DocxRuns, BreaksTabsAndSymbolsBecomeCharacters) {
+    const RichDocument doc =
+        readBody(R"(<w:p><w:r><w:t xml:space="preserve">a </w:t><w:tab/><w:t>b</w:t><w:br/>
+        <w:t>c</w:t><w:cr/><w:noBreakHyphen/><w:sym w:font="Symbol" w:char="F061"/><w:sym w:char="zz"/></w:r></w:p>)");
+    EXPECT_EQ(doc.plainText(), QString::fromUtf16(u"a \tb\u2028c\u2028\u2011a"));
+}
+
+TEST(DocxRuns, ControlCharactersInTextAreCleaned) {
+    const RichDocument doc = readBody("<w:p><w:r><w:t>a&#10;b&#1;c&#xFFFF;d\ne&#x2029;f</w:t></w:r></w:p>");
+    EXPECT_EQ(doc.plainText(), QString::fromUtf16(u"a bcd e\u2028f"));
+}
+
+TEST(DocxRuns, DeletedTextFieldCodesAndDrawingsAreLeftOut) {
+    const RichDocument doc = readBody(R"(<w:p>
+        <w:r><w:t>kept </w:t></w:r>
+        <w:del><w:r><w:delText>deleted</w:delText></w:r></w:del>
+        <w:ins><w:r><w:t>inserted </w:t></w:r></w:ins>
+        <w:r><w:fldChar w:fldCharType="begin"/></w:r><w:r><w:instrText>PAGE</w:instrText></w:r>
+        <w:r><w:fldChar w:fldCharType="separate"/></w:r><w:r><w:t>7</w:t></w:r><w:r><w:fldChar w:fldCharType="end"/></w:r>
+        <w:hyperlink><w:r><w:t> link</w:t></w:r></w:hyperlink>
+        <w:r><w:drawing><w:p><w:r><w:t>in a text box</w:t></w:r></w:p></w:drawing></w:r>
+        </w:p>)");
+    EXPECT_EQ(doc.plainText(), "kept inserted 7 link");
+}
+
+TEST(DocxRuns, TableCellsAndContentControlsGiveParagraphsInReadingOrder) {
+    const RichDocument doc = readBody(R"(<w:p><w:r><w:t>before</w:t></w:r></w:p>
+        <w:tbl><w:tblPr/><w:tblGrid/><w:tr><w:tc><w:p><w:r><w:t>A1</w:t></w:r></w:p></w:tc>
+        <w:tc><w:p><w:r><w:t>B1</w:t></w:r></w:p></w:tc></w:tr></w:tbl>
+        <w:sdt><w:sdtContent><w:p><w:r><w:t>after</w:t></w:r></w:p></w:sdtContent></w:sdt>
+        <w:sectPr/>)");
+    EXPECT_EQ(doc.plainText(), "before\nA1\nB1\nafter");
+}
+
+TEST(DocxPackage, BackgroundColourIsRead) {
+    const RichDocument doc =
+        DocxReader::readData(package(documentXml("<w:p/>", R"(<w:background w:color="1E2A3B"/>)")));
+    EXPECT_EQ(doc.backgroundColor, (RgbColor{0x1E, 0x2A, 0x3B}));
+    EXPECT_EQ(readBody("<w:p/>").backgroundColor, std::nullopt);
+}
+
+TEST(DocxPackage, OtherPrefixesAndPartLocationsAreFollowed) {
+    platform::codecs::ZipWriter zip;
+    zip.add("_rels/.rels", rootRels("/content/main.xml"));
+    zip.add(
+        "content/main.xml",
+        R"(<x:document xmlns:x="http://schemas.openxmlformats.org/wordprocessingml/2006/main"><x:body>)"
+        R"(<x:p><x:pPr><x:pStyle x:val="S"/></x:pPr><x:r><x:t>moved</x:t></x:r></x:p></x:body></x:document>)");
+    zip.add(
+        "content/_rels/main.xml.rels",
+        R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">)"
+        R"(<Relationship Id="a" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/styles" Target="../look/s.xml"/>)"
+        R"(</Relationships>)");
+    zip.add("look/s.xml", R"(<styles xmlns="http://schemas.openxmlformats.org/wordprocessingml/2006/main">)"
+                          R"(<style type="paragraph" styleId="S"><rPr><i/></rPr></style></styles>)");
+    const RichDocument doc = DocxReader::readData(zip.finish());
+    EXPECT_EQ(doc.plainText(), "moved");
+    EXPECT_TRUE(doc.paragraphs.at(0).runs.at(0).style.italic);
+}
+
+TEST(DocxPackage, ThemeFontsStandForTheirFamilies) {
+    platform::codecs::ZipWriter zip;
+    zip.add("_rels/.rels", rootRels());
+    zip.add("word/document.xml", documentXml(R"(<w:p><w:r><w:t>body</w:t></w:r></w:p>
+        <w:p><w:r><w:rPr><w:rFonts w:asciiTheme="majorHAnsi"/></w:rPr><w:t>heading</w:t></w:r></w:p>)"));
+    zip.add(
+        "word/_rels/document.xml.rels",
+        R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">)"
+        R"(<Relationship Id="1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/theme" Target="theme/theme1.xml"/>)"
+        R"(<Relationship Id="2" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/styles" Target="styles.xml"/>)"
+        R"(</Relationships>)");
+    zip.add("word/styles.xml", stylesXml(R"(<w:docDefaults><w:rPrDefault><w:rPr>)"
+                                         R"(<w:rFonts w:asciiTheme="minorHAnsi" w:hAnsiTheme="minorHAnsi"/>)"
+                                         R"(</w:rPr></w:rPrDefault></w:docDefaults>)"));
+    zip.add(
+        "word/theme/theme1.xml",
+        R"(<a:theme xmlns:a="http://schemas.openxmlformats.org/drawingml/2006/main"><a:themeElements><a:fontScheme>)"
+        R"(<a:majorFont><a:latin typeface="Cambria"/></a:majorFont><a:minorFont><a:latin typeface="Calibri"/></a:minorFont>)"
+        R"(</a:fontScheme></a:themeElements></a:theme>)");
+    const RichDocument doc = DocxReader::readData(zip.finish());
+    ASSERT_EQ(doc.paragraphs.size(), 2u);
+    EXPECT_EQ(doc.paragraphs[0].runs.at(0).style.fontFamily, QString("Calibri"));
+    EXPECT_EQ(doc.paragraphs[1].runs.at(0).style.fontFamily, QString("Cambria"));
+}
+
+TEST(DocxPackage, TheLibreOfficeFixtureReads) {
+    const RichDocument doc = DocxReader::readFile(CW_FIXTURES_DIR "/script-sample.docx");
+    ASSERT_EQ(doc.paragraphs.size(), 4u);
+    EXPECT_EQ(doc.paragraphs[0].plainText(), "Good evening, and welcome.");
+    EXPECT_EQ(doc.paragraphs[3].plainText(), QString::fromUtf8("Large café — naïve"));
+    EXPECT_EQ(doc.paragraphs[0].alignment, ParagraphAlignment::left);
+    EXPECT_EQ(doc.paragraphs[1].alignment, ParagraphAlignment::center);
+    EXPECT_EQ(doc.paragraphs[2].alignment, ParagraphAlignment::right);
+    EXPECT_EQ(doc.paragraphs[3].alignment, ParagraphAlignment::justified);
+    EXPECT_EQ(doc.paragraphs[0].runs.at(0).style.fontFamily, QString("DejaVu Sans"));
+    const auto& second = doc.paragraphs[1].runs;
+    ASSERT_GE(second.size(), 5u);
+    EXPECT_TRUE(second[0].style.bold);
+    EXPECT_TRUE(second[2].style.italic);
+    EXPECT_EQ(second[4].style.underline, UnderlineStyle::single);
+    EXPECT_EQ(doc.paragraphs[2].runs.at(0).style.foreground, (RgbColor{255, 0, 0}));
+    EXPECT_EQ(doc.paragraphs[3].runs.at(0).style.pointSize, 20.0);
+}
+
+TEST(DocxHostileInput, NonZipDataFails) {
+    EXPECT_THROW(DocxReader::readData(""), CodecError);
+    EXPECT_THROW(DocxReader::readData("PK\x03\x04 this is not really a zip"), CodecError);
+    EXPECT_THROW(DocxReader::readFile("/nonexistent/file.docx"), CodecError);
+}
+
+TEST(DocxHostileInput, TruncatedOrCorruptedPackagesFailCleanly) {
+    const std::string good = package(documentXml("<w:p><w:r><w:t>some text to compress</w:t></w:r></w:p>"));
+    for (std::size_t length = 0; length < good.size(); length += 7)
+        EXPECT_THROW(DocxReader::readData(good.substr(0, length)), CodecError) << length;
+    // Flipping single bytes may still leave a readable package; it must never crash.
+    for (std::size_t i = 0; i < good.size(); ++i) {
+        std::string damaged = good;
+        damaged[i] = static_cast<char>(damaged[i] ^ 0x5A);
+        try {
+            DocxReader::readData(damaged);
+        } catch (const CodecError&) {
+        }
+    }
+}
+
+TEST(DocxHostileInput, MissingPartsAndBadXmlFail) {
+    platform::codecs::ZipWriter empty;
+    empty.add("something.txt", "hello");
+    EXPECT_THROW(DocxReader::readData(empty.finish()), CodecError);
+    EXPECT_THROW(DocxReader::readData(package("<w:document><w:body>")), CodecError);
+    EXPECT_THROW(DocxReader::readData(package("<html><body/></html>")), CodecError);
+    EXPECT_THROW(DocxReader::readData(package("")), CodecError);
+}
+
+TEST(DocxHostileInput, PartInflatingPastTheLimitIsRefused) {
+    // Two MiB of spaces deflate to a few kilobytes.
+    const std::string bomb = documentXml("<w:p><w:r><w:t>x</w:t></w:r></w:p>" + std::string(2 << 20, ' '));
+    const std::string data = package(bomb);
+    ASSERT_LT(data.size(), 64u * 1024u);
+    EXPECT_THROW(DocxReader::readData(data, 1 << 20), CodecError);
+    EXPECT_EQ(DocxReader::readData(data, 4 << 20).plainText(), "x");
+}
+
+TEST(DocxHostileInput, DeepNestingIsCutNotFollowed) {
+    std::string nested;
+    for (int i = 0; i < 20000; ++i)
+        nested += "<w:sdt><w:sdtContent>";
+    nested += "<w:p><w:r><w:t>deep</w:t></w:r></w:p>";
+    for (int i = 0; i < 20000; ++i)
+        nested += "</w:sdtContent></w:sdt>";
+    const RichDocument doc = readBody("<w:p><w:r><w:t>shallow</w:t></w:r></w:p>" + nested);
+    EXPECT_EQ(doc.plainText(), "shallow");
+}
+
+TEST(DocxHostileInput, EntityDeclarationsAreNotExpanded) {
+    const std::string xml =
+        R"(<?xml version="1.0"?><!DOCTYPE d [<!ENTITY a "aaaaaaaaaa"><!ENTITY b "&a;&a;&a;&a;">]>)"
+        "<w:document " +
+        wordNs + R"(><w:body><w:p><w:r><w:t>&b;ok</w:t></w:r></w:p></w:body></w:document>)";
+    const RichDocument doc = DocxReader::readData(package(xml));
+    EXPECT_FALSE(doc.plainText().contains("aaaa"));
+}
+
+} // namespace

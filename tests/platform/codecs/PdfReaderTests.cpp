@@ -1,0 +1,89 @@
+// PDF text reading, on PDFs that Qt writes during the test.
+#include "platform/codecs/CodecError.h"
+#include "platform/codecs/PdfReader.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QFont>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QTemporaryDir>
+
+namespace {
+
+using platform::CodecError;
+using platform::codecs::PdfReader;
+using platform::codecs::RichDocument;
+
+struct Line {
+    QString text;
+    bool bold = false;
+    bool italic = false;
+};
+
+QString makePdf(const QTemporaryDir& dir, const std::vector<std::vector<Line>>& pages) {
+    const QString path = dir.filePath("made.pdf");
+    QPdfWriter writer(path);
+    writer.setResolution(72);
+    QPainter painter(&writer);
+    for (std::size_t page = 0; page < pages.size(); ++page) {
+        if (page > 0)
+            writer.newPage();
+        int y = 60;
+        for (const Line& line : pages[page]) {
+            QFont font("DejaVu Sans");
+            font.setPointSize(14);
+            font.setBold(line.bold);
+            font.setItalic(line.italic);
+            painter.setFont(font);
+            painter.drawText(50, y, line.text);
+            y += 40;
+        }
+    }
+    painter.end();
+    return path;
+}
+
+TEST(PdfReader, TextComesBackLineByLineAcrossPages) {
+    QTemporaryDir dir;
+    const QString path =
+        makePdf(dir, {{{"Hello prompter world"}, {"Second line here"}}, {{"Page two text"}}});
+    const RichDocument doc = PdfReader::readFile(path.toStdString());
+    EXPECT_EQ(doc.plainText(), "Hello prompter world\nSecond line here\nPage two text");
+}
+
+TEST(PdfReader, BoldAndItalicComeFromFontNames) {
+    QTemporaryDir dir;
+    const QString path =
+        makePdf(dir, {{{"plain words"}, {"strong words", true}, {"slanted words", false, true}}});
+    const RichDocument doc = PdfReader::readFile(path.toStdString());
+    ASSERT_EQ(doc.paragraphs.size(), 3u) << doc.plainText().toStdString();
+    const auto& plain = doc.paragraphs[0].runs;
+    const auto& bold = doc.paragraphs[1].runs;
+    const auto& italic = doc.paragraphs[2].runs;
+    ASSERT_EQ(plain.size(), 1u);
+    ASSERT_EQ(bold.size(), 1u);
+    ASSERT_EQ(italic.size(), 1u);
+    EXPECT_FALSE(plain[0].style.bold);
+    EXPECT_FALSE(plain[0].style.italic);
+    EXPECT_TRUE(bold[0].style.bold);
+    EXPECT_FALSE(bold[0].style.italic);
+    EXPECT_TRUE(italic[0].style.italic);
+    EXPECT_FALSE(italic[0].style.bold);
+    ASSERT_TRUE(plain[0].style.fontFamily);
+    EXPECT_TRUE(plain[0].style.fontFamily->startsWith("DejaVuSans"))
+        << plain[0].style.fontFamily->toStdString();
+}
+
+TEST(PdfReader, MissingAndDamagedFilesFail) {
+    EXPECT_THROW(PdfReader::readFile("/nonexistent/file.pdf"), CodecError);
+    QTemporaryDir dir;
+    QFile file(dir.filePath("bad.pdf"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("%PDF-1.4\nthis is not really a pdf\n%%EOF\n");
+    file.close();
+    EXPECT_THROW(PdfReader::readFile(file.fileName().toStdString()), CodecError);
+}
+
+} // namespace
