@@ -42,7 +42,8 @@ QSizeF measureHint(const QString& text, const QFont& font) {
     return QSizeF(metrics.horizontalAdvance(text), metrics.height());
 }
 
-void drawHint(QPainter& painter, const QString& text, QPointF origin, const QColor& color, const QFont& font) {
+void drawHint(QPainter& painter, const QString& text, QPointF origin, const QColor& color,
+              const QFont& font) {
     if (text.isEmpty()) {
         return;
     }

@@ -37,8 +37,12 @@ public:
     // Hides every band, then shows and lays out those of the current type, without animation.
     void updateOverlay();
 
-    const std::shared_ptr<platform::layers::GradientLayer>& upperGradientLayer() const { return upperGradient_; }
-    const std::shared_ptr<platform::layers::GradientLayer>& lowerGradientLayer() const { return lowerGradient_; }
+    const std::shared_ptr<platform::layers::GradientLayer>& upperGradientLayer() const {
+        return upperGradient_;
+    }
+    const std::shared_ptr<platform::layers::GradientLayer>& lowerGradientLayer() const {
+        return lowerGradient_;
+    }
     const std::shared_ptr<platform::layers::Layer>& highlightLayer() const { return highlight_; }
     const std::shared_ptr<platform::layers::Layer>& upperBlackoutLayer() const { return upperBlackout_; }
     const std::shared_ptr<platform::layers::Layer>& lowerBlackoutLayer() const { return lowerBlackout_; }

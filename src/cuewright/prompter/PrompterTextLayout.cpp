@@ -51,9 +51,10 @@ void layOutParagraph(const AttributedString& text, TextRange content, int termin
                      std::optional<Qt::Alignment> alignment, std::vector<TypesetLine>& lines,
                      std::unique_ptr<QTextLayout>* keep) {
     const platform::Attributes first = text.attributes(content.location);
-    auto layout = std::make_unique<QTextLayout>(text.string().mid(content.location, content.length),
-                                                first.font ? layerFont(*first.font) : layerFont(platform::Font{}),
-                                                platform::layers::layerMetricsDevice());
+    auto layout =
+        std::make_unique<QTextLayout>(text.string().mid(content.location, content.length),
+                                      first.font ? layerFont(*first.font) : layerFont(platform::Font{}),
+                                      platform::layers::layerMetricsDevice());
     QTextOption option = platform::toTextOption(first.paragraphStyle.value_or(platform::ParagraphStyle()));
     option.setUseDesignMetrics(true);
     if (alignment) {
@@ -98,8 +99,7 @@ void layOutParagraph(const AttributedString& text, TextRange content, int termin
     }
 }
 
-template <class Visit>
-void forEachParagraph(const AttributedString& text, Visit visit) {
+template <class Visit> void forEachParagraph(const AttributedString& text, Visit visit) {
     const QString& s = text.string();
     const int length = text.length();
     int start = 0;

@@ -18,7 +18,8 @@ namespace cw {
 // shared typesetter (LF, CR, CR LF, U+2029). Main thread (fonts).
 class LayerTypesetter final : public platform::Typesetter {
 public:
-    std::vector<platform::TypesetLine> typeset(const platform::AttributedString& text, double width) const override;
+    std::vector<platform::TypesetLine> typeset(const platform::AttributedString& text,
+                                               double width) const override;
 };
 
 // Remembers the last two results of another typesetter, so that several measurements of one
@@ -27,7 +28,8 @@ class MemoTypesetter final : public platform::Typesetter {
 public:
     explicit MemoTypesetter(const platform::Typesetter& inner)
         : inner_(inner) {}
-    std::vector<platform::TypesetLine> typeset(const platform::AttributedString& text, double width) const override;
+    std::vector<platform::TypesetLine> typeset(const platform::AttributedString& text,
+                                               double width) const override;
     int passes() const { return passes_; }
 
 private:

@@ -115,7 +115,8 @@ PrompterView::PrompterView(QWidget* parent)
     setFocusPolicy(Qt::StrongFocus);
     setupLayers();
     liveResize_ = new platform::LiveResizeWatcher(this);
-    connect(liveResize_, &platform::LiveResizeWatcher::liveResizeEnded, this, &PrompterView::liveResizeDidEnd);
+    connect(liveResize_, &platform::LiveResizeWatcher::liveResizeEnded, this,
+            &PrompterView::liveResizeDidEnd);
 }
 
 PrompterView::~PrompterView() = default;
@@ -171,6 +172,10 @@ void PrompterView::setupLayers() {
     scrollLayer_->setZPosition(10);
     backgroundLayer_->addSublayer(scrollLayer_);
 
+    // The fade starts in the background colour; otherwise a script on the initial colour would
+    // fade into the overlay's own red until its colour first changed.
+    overlayLayer_->setGradientColor(backgroundColor_);
+    overlayLayer_->updateOverlay();
     overlayLayer_->setZPosition(15);
     overlayLayer_->setOpacity(1.0);
     backgroundLayer_->addSublayer(overlayLayer_);
@@ -375,11 +380,13 @@ void PrompterView::setOverlayOpacity(double opacity) {
 void PrompterView::frameIndicator() {
     const double h = backgroundLayer_->bounds().height();
     TransactionScope immediate;
-    indicatorLayer_->setFrame(QRectF(4, h * indicatorPosition_ - lineHeight_ * 0.5, lineHeight_, lineHeight_));
+    indicatorLayer_->setFrame(
+        QRectF(4, h * indicatorPosition_ - lineHeight_ * 0.5, lineHeight_, lineHeight_));
     indicatorLayer_->setNeedsDisplay();
 }
 
-void PrompterView::applyScriptProperties(const DocumentScriptProperties& p, TextAlignment alignment, bool force) {
+void PrompterView::applyScriptProperties(const DocumentScriptProperties& p, TextAlignment alignment,
+                                         bool force) {
     bool needsLayout = false;
     bool needsRelayout = false;
 
@@ -588,7 +595,8 @@ void PrompterView::layoutText() {
             shift = m * (bounds.right() - (c + cw));
         }
         layer->setFrame(QRectF(c + shift, a + h - ch, cw, ch));
-        layer->setSource(std::make_shared<PrompterTextSource>(std::move(chunk.text), chunk.boundingSize, alignment));
+        layer->setSource(
+            std::make_shared<PrompterTextSource>(std::move(chunk.text), chunk.boundingSize, alignment));
         textHeight_ += chunk.advance;
         a -= chunk.advance;
         textLayers_.push_back(std::move(layer));
@@ -629,7 +637,9 @@ void PrompterView::updateVisibleTextLayers() {
     const double shownY = scrollLayer_->presentationPosition().y();
     const double keepBottom = travel_ > 0 ? -viewHeight : 0;
     const double keepTop = travel_ > 0 ? viewHeight : 2 * viewHeight;
-    const auto overlaps = [](double bottom, double top, double lo, double hi) { return bottom < hi && top > lo; };
+    const auto overlaps = [](double bottom, double top, double lo, double hi) {
+        return bottom < hi && top > lo;
+    };
     for (const auto& layer : textLayers_) {
         const QRectF frame = layer->frame();
         const bool near = frame.width() > 0 && frame.height() > 0 &&
@@ -735,9 +745,11 @@ void PrompterView::layoutControls() {
 
     rewindLayer_->setFrame(QRectF(w - 10 - 66 * s, h - 10 - 66 * s, 66 * s, 66 * s));
     transportLayer_->setFrame(QRectF(w / 2 - 450 * s / 2, 10, 450 * s, 75 * s));
-    speedLayer_->setFrame(alignedToPixels(QRectF(w - 66 * s - 10, h / 2 - 396 * s / 2 - 20, 66 * s, 396 * s), pixels));
+    speedLayer_->setFrame(
+        alignedToPixels(QRectF(w - 66 * s - 10, h / 2 - 396 * s / 2 - 20, 66 * s, 396 * s), pixels));
     const QRectF speed = speedLayer_->frame();
-    speedLabelLayer_->setFrame(alignedToPixels(QRectF(w - 66 * s - 10, speed.bottom() - 1, 66 * s, 24 * s), pixels));
+    speedLabelLayer_->setFrame(
+        alignedToPixels(QRectF(w - 66 * s - 10, speed.bottom() - 1, 66 * s, 24 * s), pixels));
     speedLabelLayer_->setScaleFactor(s);
     speedLabelLayer_->updateFontSize();
     timestampLayer_->setFrame(alignedToPixels(QRectF(flipHorizontal_ ? 10 : w - 220 * s - 10,
@@ -771,8 +783,8 @@ void PrompterView::layoutControls() {
 void PrompterView::layoutReadingLine(const QRectF& r) {
     TransactionScope immediate;
     readingLineLayer_->setHidden(!showsReadingLine_);
-    readingLineLayer_->setFrame(
-        alignedToPixels(QRectF(20, r.height() * indicatorPosition_ - 0.5, r.width() - 40, 1), backingScale()));
+    readingLineLayer_->setFrame(alignedToPixels(
+        QRectF(20, r.height() * indicatorPosition_ - 0.5, r.width() - 40, 1), backingScale()));
     readingLineLayer_->setBackgroundColor(readingLineColor());
     readingLineLayer_->setNeedsDisplay();
 }
@@ -873,7 +885,8 @@ void PrompterView::stepLines(StepDirection direction, int count) {
     if (lineOffsets_.empty() || target >= static_cast<int>(lineOffsets_.size()) || textHeight_ <= 0) {
         return;
     }
-    const double progress = (lineOffsets_[static_cast<std::size_t>(target)] + 0.5 * graphicLineHeight_) / textHeight_;
+    const double progress =
+        (lineOffsets_[static_cast<std::size_t>(target)] + 0.5 * graphicLineHeight_) / textHeight_;
     if (auto d = delegate()) {
         d->prompterViewRequestsScroll(*this, progress);
     }
@@ -939,7 +952,8 @@ void PrompterView::showEvent(QShowEvent* event) {
     LayerHost::showEvent(event);
     watchWindow();
     if (QWindow* handle = window()->windowHandle()) {
-        connect(handle, &QWindow::screenChanged, this, &PrompterView::backingScaleDidChange, Qt::UniqueConnection);
+        connect(handle, &QWindow::screenChanged, this, &PrompterView::backingScaleDidChange,
+                Qt::UniqueConnection);
     }
     backingScaleDidChange();
 }

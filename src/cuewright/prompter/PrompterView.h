@@ -124,7 +124,8 @@ public:
     // Pushes a script's display properties with the rules of a property push: each value is
     // assigned when it differs (or `force`), and text layout, relayout and redraws happen only for
     // real changes. `alignment` is the alignment to show (the document's or the window's own).
-    void applyScriptProperties(const DocumentScriptProperties& properties, TextAlignment alignment, bool force);
+    void applyScriptProperties(const DocumentScriptProperties& properties, TextAlignment alignment,
+                               bool force);
 
     // ---- controls and read-outs ----
     bool showsControls() const { return showsControls_; }
@@ -226,7 +227,9 @@ public:
     platform::layers::Layer& borderLayer() const { return *borderLayer_; }
     platform::layers::Layer& readingLineLayer() const { return *readingLineLayer_; }
     platform::layers::Layer& uiLayer() const { return *uiLayer_; }
-    const std::vector<std::shared_ptr<platform::layers::TiledTextLayer>>& textLayers() const { return textLayers_; }
+    const std::vector<std::shared_ptr<platform::layers::TiledTextLayer>>& textLayers() const {
+        return textLayers_;
+    }
     OverlayLayer& overlayLayer() const { return *overlayLayer_; }
     IndicatorLayer& indicatorLayer() const { return *indicatorLayer_; }
     TransportControlLayer& transportLayer() const { return *transportLayer_; }

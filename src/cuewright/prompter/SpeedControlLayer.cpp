@@ -27,7 +27,8 @@ void SpeedControlLayer::draw(QPainter& painter) {
     painter.fillRect(QRectF(midX - 1, base, 2, span), scale);
     const double tickWidth = w * 2.0 / 3.0;
     for (int i = 1; i <= 33; ++i) {
-        painter.fillRect(QRectF(midX - tickWidth / 2, base + span * (3.0 * i / 101.0) - 0.5, tickWidth, 1), scale);
+        painter.fillRect(QRectF(midX - tickWidth / 2, base + span * (3.0 * i / 101.0) - 0.5, tickWidth, 1),
+                         scale);
     }
     painter.fillRect(QRectF(midX - tickWidth / 2, markerY(b, scrollSpeed_) - 2.5, tickWidth, 5), Qt::red);
     if (!drawsLabel_) {
@@ -42,7 +43,8 @@ void SpeedControlLayer::draw(QPainter& painter) {
     controls::drawHint(painter, QStringLiteral("W"), QPointF(b.left() + 10, b.bottom() - 18), hint);
     if (!hints_.decSpeed.isEmpty()) {
         const QSizeF size = controls::measureHint(hints_.decSpeed);
-        controls::drawHint(painter, hints_.decSpeed, QPointF(b.right() - size.width() - 10, b.top() + 4), hint);
+        controls::drawHint(painter, hints_.decSpeed, QPointF(b.right() - size.width() - 10, b.top() + 4),
+                           hint);
     }
     controls::drawHint(painter, QStringLiteral("S"), QPointF(b.left() + 10, b.top() + 4), hint);
 }
