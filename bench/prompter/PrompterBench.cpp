@@ -99,13 +99,11 @@ void BM_PeakMemory4K(benchmark::State& state) {
             view->setScrollPosition(progress, false, false);
             renderFrame(*view, image);
         }
-        state.counters["tileCacheMB"] =
-            static_cast<double>(platform::layers::TileCache::shared()->bytesUsed()) / (1024 * 1024);
+        state.counters["tileCacheMB"] = static_cast<double>(view->tileCache()->bytesUsed()) / (1024 * 1024);
         state.counters["rssGrowthMB"] = static_cast<double>(statusKiB("VmRSS") - before) / 1024;
         state.counters["peakRssMB"] = static_cast<double>(statusKiB("VmHWM")) / 1024;
         state.counters["textLayers"] = static_cast<double>(view->textLayers().size());
     }
-    platform::layers::TileCache::shared()->clear();
 }
 BENCHMARK(BM_PeakMemory4K)->Iterations(1)->Unit(benchmark::kMillisecond);
 
@@ -127,8 +125,7 @@ void BM_PrompterFrame(benchmark::State& state) {
         view->setScrollPosition(progress, false, false);
         renderFrame(*view, image);
     }
-    state.counters["tileCacheMB"] =
-        static_cast<double>(platform::layers::TileCache::shared()->bytesUsed()) / (1024 * 1024);
+    state.counters["tileCacheMB"] = static_cast<double>(view->tileCache()->bytesUsed()) / (1024 * 1024);
 }
 BENCHMARK(BM_PrompterFrame)->Args({1920, 1080})->Args({3840, 2160})->Unit(benchmark::kMicrosecond);
 

@@ -4,6 +4,7 @@
 #include "cuewright/prompter/OverlayLayer.h"
 #include "cuewright/prompter/PrompterTextLayout.h"
 #include "cuewright/prompter/PrompterViewDelegate.h"
+#include "platform/layers/TileCache.h"
 #include "platform/layers/TiledTextLayer.h"
 
 #include <gtest/gtest.h>
@@ -243,6 +244,28 @@ TEST(PrompterScrolling, LineStepsTargetNeighbouringLines) {
     EXPECT_DOUBLE_EQ(recorder->requests[0], (350 + 25) / view->textHeight());
     EXPECT_DOUBLE_EQ(recorder->requests[1], (650 + 25) / view->textHeight());
     EXPECT_DOUBLE_EQ(recorder->requests[2], (950 + 25) / view->textHeight());
+}
+
+} // namespace
+
+namespace {
+
+TEST(PrompterScrolling, TileMemoryFollowsTheViewNotTheScript) {
+    auto view = cwtest::makeView(400, 300);
+    view->setText(cwtest::script(20000));
+    view->layoutText();
+    view->relayout(false);
+    const std::size_t cap = view->tileCache()->byteLimit();
+    EXPECT_EQ(cap, std::size_t(8) << 20); // the floor: 2.5 screens of 400 × 300 are less
+    for (int i = 0; i <= 40; ++i) {
+        view->setScrollPosition(i / 40.0, false, true);
+        (void)view->renderToImage();
+    }
+    EXPECT_LE(view->tileCache()->bytesUsed(), cap);
+    EXPECT_GT(view->tileCache()->bytesUsed(), 0u);
+
+    cwtest::resizeView(*view, 2000, 1600);
+    EXPECT_EQ(view->tileCache()->byteLimit(), std::size_t(2.5 * 2000 * 1600 * 4));
 }
 
 } // namespace

@@ -45,6 +45,10 @@ constexpr double referenceArea = 753894;
 constexpr double maxChunkHeight = 4096;
 constexpr double scrollMoveDuration = 0.15;
 constexpr double animatedRelayoutDuration = 0.25;
+// The view's own tile cache holds two and a half screens of pixels: what is visible, the band
+// that scrolls in next and the tiles cut by the edges; never less than this.
+constexpr std::size_t minimumTileBytes = 8u << 20;
+constexpr double screensOfTiles = 2.5;
 
 // The rectangle snapped to whole device pixels (origin and far edges rounded).
 QRectF alignedToPixels(const QRectF& rect, double scale) {
@@ -93,7 +97,8 @@ QImage decodeImage(const std::optional<std::vector<std::uint8_t>>& data) {
 PrompterView::PrompterView(QWidget* parent)
     : LayerHost(parent)
     , text_(QStringLiteral("Hello"))
-    , tileCache_(platform::layers::TileCache::shared())
+    , tileCache_(std::make_shared<platform::layers::TileCache>(minimumTileBytes))
+    , ownsTileCache_(true)
     , root_(std::make_shared<Layer>())
     , backgroundLayer_(std::make_shared<Layer>())
     , imageLayer_(std::make_shared<Layer>())
@@ -539,8 +544,19 @@ void PrompterView::setTransportProgress(double progress) {
     }
 }
 
+void PrompterView::fitTileCache() {
+    if (!ownsTileCache_) {
+        return;
+    }
+    const double scale = backingScale();
+    const auto bytes = static_cast<std::size_t>(screensOfTiles * width() * height() * scale * scale * 4);
+    tileCache_->setByteLimit(std::max(bytes, minimumTileBytes));
+}
+
 void PrompterView::setTileCache(std::shared_ptr<platform::layers::TileCache> cache) {
-    tileCache_ = cache ? std::move(cache) : platform::layers::TileCache::shared();
+    ownsTileCache_ = !cache;
+    tileCache_ = cache ? std::move(cache) : std::make_shared<platform::layers::TileCache>(minimumTileBytes);
+    fitTileCache();
     for (const auto& layer : textLayers_) {
         layer->setTileCache(tileCache_);
     }
@@ -661,6 +677,7 @@ void PrompterView::updateVisibleTextLayers() {
 // ---- layers and appearance ----
 
 void PrompterView::relayout(bool animated) {
+    fitTileCache();
     Transaction::begin();
     if (animated) {
         Transaction::setDisableActions(false);

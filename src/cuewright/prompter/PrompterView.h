@@ -241,8 +241,10 @@ public:
     LineUpDownLayer& lineDownLayer() const { return *lineDownLayer_; }
     ScrollProgressLayer& progressLayer() const { return *progressLayer_; }
 
-    // Tiles of the text layers go here (default: the shared cache).
+    // Tiles of the text layers go here. By default the view has its own cache, capped at two and a
+    // half screens of pixels (so memory follows the visible area, not the script); null restores it.
     void setTileCache(std::shared_ptr<platform::layers::TileCache> cache);
+    const std::shared_ptr<platform::layers::TileCache>& tileCache() const { return tileCache_; }
 
     // Lifecycle entry points (also reached through Qt's events).
     void liveResizeDidEnd();
@@ -265,6 +267,7 @@ private:
     double backingScale() const;
     void applyContentsScale();
     void watchWindow();
+    void fitTileCache();
 
     std::weak_ptr<PrompterViewDelegate> delegate_;
     int buildCounter_ = 0;
@@ -309,6 +312,7 @@ private:
     KeyHints keyHints_;
     const platform::Typesetter* typesetter_ = nullptr;
     std::shared_ptr<platform::layers::TileCache> tileCache_;
+    bool ownsTileCache_ = false;
     // Direction of the last move: +1 when the text moved up (forwards), -1 down.
     int travel_ = 1;
     double lastScrollY_ = 0;
