@@ -77,8 +77,8 @@ TEST(KQTimer, AfterStartReturnsTheOldClosureNeverRuns) {
         restarted = true;
         ASSERT_TRUE(waitFor([&] { return newCalls.load() > 2; }));
         ASSERT_FALSE(oldAfterRestart) << "round " << round;
+        timer.stop(); // the closure refers to this round's counters
     }
-    timer.stop();
 }
 
 TEST(KQTimer, AfterStopReturnsNoClosureRuns) {

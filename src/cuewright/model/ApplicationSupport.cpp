@@ -1,0 +1,58 @@
+#include "cuewright/model/ApplicationSupport.h"
+
+#include <cstdlib>
+#include <string>
+#include <system_error>
+
+#include <pwd.h>
+#include <unistd.h>
+
+namespace cw {
+
+static std::optional<std::filesystem::path> environmentPath(const char* name) {
+    const char* value = std::getenv(name);
+    if (value == nullptr || *value == '\0') {
+        return std::nullopt;
+    }
+    return std::filesystem::path(value);
+}
+
+static std::optional<std::filesystem::path> homeDirectory() {
+    if (auto home = environmentPath("HOME")) {
+        return home;
+    }
+    const passwd* entry = ::getpwuid(::getuid());
+    if (entry == nullptr || entry->pw_dir == nullptr || *entry->pw_dir == '\0') {
+        return std::nullopt;
+    }
+    return std::filesystem::path(entry->pw_dir);
+}
+
+static std::optional<std::filesystem::path> candidateDirectory() {
+    if (auto own = environmentPath(std::string(applicationSupportVariable).c_str())) {
+        return own;
+    }
+    // A relative XDG_DATA_HOME is invalid and ignored, as the base-directory rules ask.
+    if (auto data = environmentPath("XDG_DATA_HOME"); data && data->is_absolute()) {
+        return *data / "Cuewright";
+    }
+    if (auto home = homeDirectory()) {
+        return *home / ".local" / "share" / "Cuewright";
+    }
+    return std::nullopt;
+}
+
+std::optional<std::filesystem::path> applicationSupportDirectory() {
+    std::optional<std::filesystem::path> directory = candidateDirectory();
+    if (!directory) {
+        return std::nullopt;
+    }
+    std::error_code error;
+    std::filesystem::create_directories(*directory, error);
+    if (!std::filesystem::is_directory(*directory, error)) {
+        return std::nullopt;
+    }
+    return directory;
+}
+
+} // namespace cw

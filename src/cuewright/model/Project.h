@@ -1,0 +1,205 @@
+// One open script: its document, the shared editing state, the transport clock and the
+// broadcast of every change to the views that follow it.
+#pragma once
+
+#include "cuewright/model/Bookmark.h"
+#include "cuewright/model/Document.h"
+#include "cuewright/model/Editor.h"
+#include "cuewright/model/KQTimer.h"
+#include "cuewright/model/ProjectEventListener.h"
+#include "cuewright/model/ScreenDescription.h"
+#include "cuewright/model/TransportState.h"
+#include "dispatch/Queue.h"
+#include "platform/activity/ActivityInhibitor.h"
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+class Defaults;
+class ScreenProvider;
+} // namespace platform
+
+namespace cw {
+
+// A project is shared (std::shared_ptr, made by create()) and compared by identity. It owns a
+// ScreenManager through its editor and is that manager's delegate (held weakly by the manager).
+//
+// Threads:
+//  - Every operation is for the main thread, except: tick() and seekStep(), which the clock runs
+//    on the tick queue "project.tickqueue"; transportState(), linesPerSecond(), runningTime(),
+//    currentTimestamp(), documentSnapshot(), the file-state accessors and notifyWillSave() /
+//    notifyDidSave(), which may be called from any thread.
+//  - The document and the editor are written on the main thread only; document() and editor()
+//    return references for main-thread readers. Other threads take documentSnapshot().
+//  - The transport state is written by the clock on the tick queue and by the main thread; it
+//    is read as a copy under the project's lock, so every reader sees a whole state.
+//  - Listeners are always called on the main thread (see ProjectEventListener).
+//
+// The transport clock and the animated seek share one KQTimer: starting playback replaces a
+// running seek, and pausing ends one without its closing notification. Once play() or pause()
+// has returned, no step of an earlier seek or tick of an earlier playback runs.
+class Project : public ScreenManagerDelegate, public std::enable_shared_from_this<Project> {
+    struct PrivateTag {};
+
+public:
+    static constexpr std::string_view tickQueueLabel = "project.tickqueue";
+    static constexpr std::string_view eventQueueLabel = "project.eventqueu"; // sic: the queue's name
+    static constexpr double tickInterval = 1.0 / 60.0;
+    static constexpr std::string_view playActivityReason = "Play";
+    static constexpr std::string_view offMainThreadWarning =
+        "warn: calling registerEventListener on other thread than main thread!";
+
+    // A new, empty script with the properties, speed, colour and font of the settings.
+    static std::shared_ptr<Project> create();
+    // The same, reading and writing the given settings store (which must outlive the project),
+    // with the displays of the given provider (Qt's when null).
+    static std::shared_ptr<Project> create(platform::Defaults& defaults,
+                                           std::shared_ptr<platform::ScreenProvider> screens = nullptr);
+
+    Project(PrivateTag, platform::Defaults& defaults, std::shared_ptr<platform::ScreenProvider> screens);
+    ~Project() override;
+    Project(const Project&) = delete;
+    Project& operator=(const Project&) = delete;
+
+    // --- Document -------------------------------------------------------------------------
+    const Document& document() const;
+    Document documentSnapshot() const;
+    // Replaces the whole document without telling anyone: for loading a file into a new project.
+    void setDocument(Document document);
+    // Stores the text unless it equals the current one; marks the project changed and notifies.
+    void setText(const platform::AttributedString& text);
+    // Replaces the script properties, marks the project changed, stores the margin, margin
+    // alignment and word-count factor as the new defaults and notifies.
+    void setScriptProperties(const Document::ScriptProperties& properties);
+    // Stores the speed as given (no checking), marks the project changed, stores the three values
+    // as the new defaults and notifies.
+    void setScrollSpeed(double percent, double min, double max);
+    // Chooses the percentage that makes the script last `seconds` within the current range,
+    // held to 0...100. With 0 seconds, or a range whose maximum is not above its minimum, the
+    // current speed is applied again.
+    void setTotalRuntime(double seconds);
+
+    // Lines per second of the current speed.
+    double linesPerSecond() const;
+    // Seconds the whole script takes at the current speed: 0 without lines or speed, never < 0.
+    double runningTime() const;
+    // Seconds into the script at the current position.
+    double currentTimestamp() const;
+
+    // --- Editing state --------------------------------------------------------------------
+    const Editor& editor() const;
+    // Stores the editor; notifies typing-attribute and line-count changes against the previous
+    // value, then always notifies the editor change. Does not mark the project changed.
+    void setEditor(Editor editor);
+    // The typing colour becomes the "defaultTextColor" setting: notifies it, then setEditor.
+    void applyDefaultTextColor();
+    // The typing font becomes the "defaultFont" setting at the editor's line height (the
+    // setting's own size while the editor has not reported one): notifies it, then setEditor.
+    void applyDefaultFont();
+
+    // --- Transport ------------------------------------------------------------------------
+    TransportState transportState() const;
+    // Writes the clock's direction and speed factor; the caller then calls
+    // notifyTransportStateChanged().
+    void setFfwdFactor(double factor);
+    // Begins the "Play" activity and starts the clock (1/60 s). Nothing when already playing.
+    void play();
+    // Ends the activity and stops the clock (or a running seek). Nothing when stopped.
+    void pause();
+    void rewind();
+    void jumpToEnd();
+    // Moves to `progress` held to 0...1 (a NaN keeps the position); always notifies.
+    void setProgress(double progress, bool animated, bool immediate);
+    void notifyTransportStateChanged();
+
+    // One clock tick: advances the position by ffwdFactor × elapsed / runningTime(). With a
+    // speed of 0 it does nothing; with a running time of 0 it goes straight to the end (or the
+    // top when running backwards). Runs on the tick queue; tests may call it directly.
+    void tick(double elapsedSeconds);
+    // Moves to `target` in equal steps over secondsPerLine × lineCount seconds, then reports
+    // an animated jump. Nothing while playing. When no finite step reaches the target (a line
+    // count or duration of 0) it jumps there at once instead.
+    void animateSeek(double target, double secondsPerLine, double lineCount);
+    // One step of an animated seek; runs on the tick queue.
+    void seekStep(double from, double to, double step);
+    // Whether the clock or a seek is running.
+    bool isClockRunning() const { return timer_.isRunning(); }
+    const dispatch::QueuePtr& tickQueue() const { return tickQueue_; }
+
+    // --- Bookmarks ------------------------------------------------------------------------
+    // The embedded bookmarks and the lines beginning with "*", by ascending line.
+    std::vector<Bookmark> bookmarks() const;
+    void jumpToNextBookmark();
+    void jumpToPreviousBookmark();
+
+    // --- Saving ---------------------------------------------------------------------------
+    // Sent by saving before the file is written; from another thread it returns only after
+    // every listener has handled it on the main thread (the main thread must not be waiting
+    // for the caller).
+    void notifyWillSave();
+    void notifyDidSave();
+
+    // --- Displays -------------------------------------------------------------------------
+    void notifyScreenDescriptionChanged(const ScreenDescription& screen);
+    void screenManagerDidUpdateScreen(const ScreenDescription& screen) override;
+
+    // --- File state -----------------------------------------------------------------------
+    std::optional<std::string> representedPath() const;
+    void setRepresentedPath(std::optional<std::string> path);
+    bool hasUnsavedChanges() const { return hasUnsavedChanges_.load(); }
+    void setHasUnsavedChanges(bool value) { hasUnsavedChanges_.store(value); }
+    double averageWordsPerLine() const { return averageWordsPerLine_.load(); }
+    void setAverageWordsPerLine(double value) { averageWordsPerLine_.store(value); }
+
+    // --- Listeners ------------------------------------------------------------------------
+    // Main thread only: from another thread these log offMainThreadWarning and do nothing.
+    // Registering twice keeps one entry; the project holds the listener weakly.
+    void registerEventListener(const std::shared_ptr<ProjectEventListener>& listener);
+    void unregisterEventListener(const std::shared_ptr<ProjectEventListener>& listener);
+    // For listeners that unregister from their destructor.
+    void unregisterEventListener(const ProjectEventListener* listener);
+    // The living listeners by ascending priority (registration order among equals).
+    std::vector<std::shared_ptr<ProjectEventListener>> sortedEventListeners() const;
+
+private:
+    using Delivery = std::function<void(ProjectEventListener&, Project&)>;
+    struct ListenerEntry {
+        std::weak_ptr<ProjectEventListener> listener;
+        const ProjectEventListener* key = nullptr;
+    };
+
+    // One full pass over a fresh snapshot: direct on the main thread, else one main-queue task
+    // per listener.
+    void notify(const Delivery& delivery);
+    void assertMainThread(const char* operation) const;
+    double runningTimeLocked() const;
+    bool isPlayingNow() const;
+
+    platform::Defaults* defaults_;
+    Document document_;
+    dispatch::QueuePtr eventListenerManagementQueue_;
+    std::vector<ListenerEntry> eventListeners_; // touched only on eventListenerManagementQueue_
+    dispatch::QueuePtr tickQueue_;
+    std::shared_ptr<platform::ActivityInhibitor> activityInhibitor_; // the one that gave the token
+    std::optional<platform::ActivityToken> activityInfo_;
+    std::optional<std::string> representedPath_;
+    std::atomic<bool> hasUnsavedChanges_{false};
+    std::atomic<double> averageWordsPerLine_{0};
+    Editor editor_;
+    TransportState transportState_;
+
+    // Guards writes of document_, editor_ and every access of transportState_ and
+    // representedPath_; the main thread reads document_ and editor_ without it.
+    mutable std::mutex mutex_;
+
+    KQTimer timer_; // last: destroyed (and so stopped) first
+};
+
+} // namespace cw

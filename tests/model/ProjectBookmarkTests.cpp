@@ -1,0 +1,159 @@
+// Gathering bookmarks from the text and the editor's line table, and jumping between them.
+#include "ProjectTestSupport.h"
+
+#include "platform/text/TextAttributes.h"
+
+using namespace projecttest;
+
+namespace {
+
+class Bookmarks : public ProjectTest {
+protected:
+    // Sets the text and a line table of one visual line per paragraph, numbered from 1.
+    void setScript(const QString& text, int lineCount = -1) {
+        setAttributedScript(platform::AttributedString(text), lineCount);
+    }
+    void setAttributedScript(const platform::AttributedString& text, int lineCount = -1) {
+        project->setText(text);
+        cw::Editor e = project->editor();
+        e.lineRanges.clear();
+        int start = 0;
+        int number = 1;
+        const QString& s = text.string();
+        for (int i = 0; i <= s.size(); ++i) {
+            if (i == s.size() || s[i] == u'\n') {
+                e.lineRanges.push_back({number++, {start, i - start + (i < s.size() ? 1 : 0)}});
+                start = i + 1;
+            }
+        }
+        e.lineCount = lineCount >= 0 ? lineCount : int(e.lineRanges.size());
+        project->setEditor(e);
+        log.clear();
+    }
+    // 100 lines; those in `marked` begin with "*".
+    void setHundredLines(std::initializer_list<int> marked) {
+        QString text;
+        for (int line = 1; line <= 100; ++line) {
+            const bool isMarked = std::find(marked.begin(), marked.end(), line) != marked.end();
+            text += (isMarked ? QStringLiteral("* line %1") : QStringLiteral("line %1")).arg(line);
+            if (line < 100) {
+                text += u'\n';
+            }
+        }
+        setScript(text);
+    }
+    double progress() const { return project->transportState().progress; }
+};
+
+} // namespace
+
+TEST_F(Bookmarks, AsteriskLinesAndEmbeddedObjectsAreGatheredByLine) {
+    platform::AttributedString text(QStringLiteral("Intro\n*  Scene two  \n*\n  *not one\nThe end"));
+    auto object = std::make_shared<platform::EmbeddedBookmark>();
+    object->id = QStringLiteral("B-17");
+    object->userBlurb = QStringLiteral("breathe");
+    object->sortOrder = 3;
+    text.addAttribute(platform::CuewrightBookmarkAttributeName, QVariant::fromValue(object),
+                      {2, 3}); // in "Intro"
+    auto last = std::make_shared<platform::EmbeddedBookmark>();
+    last->id = QStringLiteral("B-18");
+    text.addAttribute(platform::CuewrightBookmarkAttributeName, QVariant::fromValue(last), {38, 3}); // "end"
+    setAttributedScript(text);
+
+    const auto marks = project->bookmarks();
+    ASSERT_EQ(marks.size(), 4u);
+    EXPECT_EQ(marks[0].id, "B-17");
+    EXPECT_EQ(marks[0].location, 2);
+    EXPECT_EQ(marks[0].line, 1);
+    EXPECT_EQ(marks[0].excerpt, "Intro");
+    EXPECT_EQ(marks[0].userBlurb, "breathe");
+    EXPECT_EQ(marks[0].sortOrder, 3);
+
+    EXPECT_EQ(marks[1].id, "custom.bookmark@2:{6, 15}");
+    EXPECT_EQ(marks[1].location, 6);
+    EXPECT_EQ(marks[1].line, 2);
+    EXPECT_EQ(marks[1].excerpt, "*  Scene two");
+    EXPECT_EQ(marks[1].userBlurb, "");
+    EXPECT_EQ(marks[1].sortOrder, -1);
+
+    EXPECT_EQ(marks[2].id, "custom.bookmark@3:{21, 2}") << "an asterisk alone is a bookmark";
+    EXPECT_EQ(marks[2].excerpt, "*");
+    EXPECT_EQ(marks[3].id, "B-18") << "a line beginning with blanks and an asterisk is not";
+    EXPECT_EQ(marks[3].line, 5);
+    EXPECT_EQ(marks[3].excerpt, "The end");
+}
+
+TEST_F(Bookmarks, TheTimestampIsTheLinesTimeAtTheCurrentSpeed) {
+    QString text;
+    for (int line = 1; line <= 120; ++line) {
+        text += line == 61 ? QStringLiteral("*here\n") : QStringLiteral("x\n");
+    }
+    text.chop(1);
+    setScript(text);
+    project->setScrollSpeed(50, 1, 3); // 2 lines per second
+    const auto marks = project->bookmarks();
+    ASSERT_EQ(marks.size(), 1u);
+    EXPECT_EQ(marks[0].line, 61);
+    EXPECT_DOUBLE_EQ(marks[0].timestamp, 30.0);
+}
+
+TEST_F(Bookmarks, AnObjectOutsideEveryKnownLineHasNoLineOrTime) {
+    platform::AttributedString text(QStringLiteral("one\ntwo"));
+    text.addAttribute(platform::CuewrightBookmarkAttributeName,
+                      QVariant::fromValue(std::make_shared<platform::EmbeddedBookmark>()), {5, 1});
+    project->setText(text);
+    cw::Editor e = project->editor();
+    e.lineRanges = {{1, {0, 4}}};
+    e.lineCount = 2;
+    project->setEditor(e);
+    const auto marks = project->bookmarks();
+    ASSERT_EQ(marks.size(), 1u);
+    EXPECT_EQ(marks[0].line, -1);
+    EXPECT_EQ(marks[0].timestamp, -1);
+    EXPECT_EQ(marks[0].excerpt, "");
+}
+
+TEST_F(Bookmarks, ALineTableThatLagsBehindTheTextIsReadSafely) {
+    setScript(QStringLiteral("*one\n*two\n*three"));
+    project->setText(platform::AttributedString(QStringLiteral("*o"))); // the editor has not re-laid out yet
+    const auto marks = project->bookmarks();
+    ASSERT_EQ(marks.size(), 1u);
+    EXPECT_EQ(marks[0].excerpt, "*o");
+}
+
+TEST_F(Bookmarks, NextAndPreviousFollowTheLines) {
+    setHundredLines({1, 10, 40});
+    project->jumpToNextBookmark();
+    EXPECT_DOUBLE_EQ(progress(), 0.09155);
+    EXPECT_EQ(log, (std::vector<std::string>{"transport", "jump(-i)"}));
+    project->jumpToNextBookmark();
+    EXPECT_DOUBLE_EQ(progress(), 0.39155);
+    project->jumpToPreviousBookmark();
+    EXPECT_DOUBLE_EQ(progress(), 0.09155);
+    project->jumpToPreviousBookmark(); // position 10.005 is not 0.3 below line 10: back to line 1
+    EXPECT_DOUBLE_EQ(progress(), 0.00155);
+}
+
+TEST_F(Bookmarks, FromTheEndPreviousPicksTheLastLineBelowTheCappedPosition) {
+    setHundredLines({40, 99, 100});
+    project->jumpToEnd();
+    project->jumpToPreviousBookmark(); // position 100.85 capped to 100: line 99 is 1 below, 100 is not
+    EXPECT_DOUBLE_EQ(progress(), (99 - 1 + 0.155) / 100);
+}
+
+TEST_F(Bookmarks, ABookmarkOnTheFirstLineIsNeverTheNextFromTheTop) {
+    setHundredLines({1});
+    project->jumpToNextBookmark();
+    EXPECT_EQ(progress(), 0.0);
+    EXPECT_TRUE(log.empty());
+}
+
+TEST_F(Bookmarks, WithoutBookmarksOrLinesTheJumpsDoNothing) {
+    setHundredLines({});
+    project->jumpToNextBookmark();
+    project->jumpToPreviousBookmark();
+    setScript(QStringLiteral("*marked"), /*lineCount=*/0);
+    project->jumpToNextBookmark();
+    project->jumpToPreviousBookmark();
+    EXPECT_TRUE(log.empty());
+}

@@ -1,0 +1,244 @@
+// The display database: where it lives, how it is made, and one row per display.
+#include "cuewright/model/ScreenDatabase.h"
+
+#include "ScreenTestSupport.h"
+#include "base/Log.h"
+#include "cuewright/model/DatabaseError.h"
+#include "sql/Connection.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+using cw::DatabaseError;
+using cw::ScreenDatabase;
+using cw::ScreenDescription;
+using cw::TextAlignment;
+using screentests::ScopedEnvironment;
+using screentests::ScopedSupportFolder;
+namespace fs = std::filesystem;
+
+namespace {
+
+ScreenDescription monitor(std::string uuid) {
+    ScreenDescription s;
+    s.name = "DELL U2720Q";
+    s.nickname = "Studio left";
+    s.resolutionWidth = 2560;
+    s.resolutionHeight = 1440;
+    s.displayUUID = std::move(uuid);
+    s.flipH = true;
+    s.flipV = false;
+    s.showControls = false;
+    s.showTimestamp = true;
+    s.showProgress = false;
+    s.textAlignment = TextAlignment::right;
+    s.isActive = true;
+    return s;
+}
+
+std::int64_t rowCount(sql::Connection& db) {
+    return std::get<std::int64_t>(*db.scalar("SELECT count(*) FROM screens"));
+}
+
+// What the SQL layer says of a script that fails to run.
+std::string sqlErrorOf(const std::string& script) {
+    auto db = sql::Connection::open(sql::Location::inMemory());
+    try {
+        db->execute(script);
+    } catch (const sql::Result& error) {
+        return error.what();
+    }
+    return {};
+}
+
+class ScreenDatabaseFile : public ::testing::Test {
+protected:
+    ScopedSupportFolder support;
+    std::string path = support.databasePath().string();
+};
+
+} // namespace
+
+// ---- where the file lives
+
+TEST_F(ScreenDatabaseFile, LivesInTheApplicationSupportFolderWhichIsMadeOnDemand) {
+    EXPECT_FALSE(fs::exists(support.folder()));
+    EXPECT_EQ(ScreenDatabase::path(), path);
+    EXPECT_TRUE(fs::is_directory(support.folder()));
+}
+
+TEST_F(ScreenDatabaseFile, FollowsXdgDataHomeAndThenTheHomeFolder) {
+    ScopedEnvironment own(std::string(cw::applicationSupportVariable), std::nullopt);
+    {
+        ScopedEnvironment xdg("XDG_DATA_HOME", (support.dir() / "xdg").string());
+        EXPECT_EQ(ScreenDatabase::path(), (support.dir() / "xdg" / "Cuewright" / "screens.db").string());
+    }
+    ScopedEnvironment home("HOME", (support.dir() / "home").string());
+    ScopedEnvironment relative("XDG_DATA_HOME", "relative/data");
+    EXPECT_EQ(ScreenDatabase::path(),
+              (support.dir() / "home" / ".local" / "share" / "Cuewright" / "screens.db").string());
+}
+
+TEST_F(ScreenDatabaseFile, FallsBackToTmpWhenTheFolderCannotBeMade) {
+    std::ofstream(support.dir() / "a-file") << "not a folder";
+    ScopedEnvironment blocked(std::string(cw::applicationSupportVariable),
+                              (support.dir() / "a-file" / "Cuewright").string());
+    EXPECT_EQ(ScreenDatabase::path(), "/tmp/cuewright_screens.db");
+}
+
+// ---- making the file
+
+TEST_F(ScreenDatabaseFile, CreateMakesTheTableWithTheStoredColumns) {
+    auto db = ScreenDatabase::create();
+    ASSERT_TRUE(fs::exists(path));
+    std::vector<std::string> names;
+    for (const auto& row : db->prepareRowIterator("SELECT name FROM pragma_table_info('screens')")) {
+        names.push_back(std::get<std::string>(*row.values[0]));
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"display_uuid", "name", "flip_h", "flip_v", "show_controls",
+                                               "show_timestamp", "show_progress", "text_alignment"}));
+}
+
+TEST_F(ScreenDatabaseFile, AMissingSchemaIsReportedAndMakesNoFile) {
+    try {
+        ScreenDatabase::create(path, std::nullopt);
+        FAIL() << "expected canNotOpenSchemaFile";
+    } catch (const DatabaseError& error) {
+        EXPECT_STREQ(error.what(), "Schema file not found or damaged. Please re-install Cuewright.");
+    }
+    EXPECT_FALSE(fs::exists(path));
+}
+
+TEST_F(ScreenDatabaseFile, AFailingSchemaLeavesNoFileSoTheNextSaveStartsAfresh) {
+    const std::string broken = "CREATE TABLE screens (display_uuid TEXT NOT NULL,;";
+    try {
+        ScreenDatabase::create(path, broken);
+        FAIL() << "expected sqLiteError";
+    } catch (const DatabaseError& error) {
+        EXPECT_EQ(error.kind(), DatabaseError::Kind::sqLiteError);
+        EXPECT_EQ(std::string(error.what()), "General SQLite error: " + sqlErrorOf(broken));
+    }
+    EXPECT_FALSE(fs::exists(path));
+
+    ScreenDatabase database(ScreenDatabase::openForUpdate());
+    database.save(monitor("A"));
+    EXPECT_TRUE(database.load("A"));
+}
+
+TEST_F(ScreenDatabaseFile, AnEmptyFileLeftBehindGetsItsTableOnTheNextUpdate) {
+    fs::create_directories(support.folder());
+    std::ofstream(path).close();
+    ScreenDatabase database(ScreenDatabase::openForUpdate());
+    database.save(monitor("A"));
+    EXPECT_EQ(database.load("A")->nickname, "Studio left");
+}
+
+// ---- rows
+
+TEST_F(ScreenDatabaseFile, RoundTripKeepsTheStoredSettingsAndNothingElse) {
+    ScreenDatabase database(ScreenDatabase::create());
+    database.save(monitor("37D8832A-2D66-02CA-B9F7-8F30A301B230"));
+
+    ScreenDescription expected = monitor("37D8832A-2D66-02CA-B9F7-8F30A301B230");
+    expected.name = "";
+    expected.resolutionWidth = 0;
+    expected.resolutionHeight = 0;
+    expected.isActive = false;
+    EXPECT_EQ(database.load("37D8832A-2D66-02CA-B9F7-8F30A301B230"), expected);
+}
+
+TEST_F(ScreenDatabaseFile, NoNicknameIsStoredAsNull) {
+    ScreenDatabase database(ScreenDatabase::create());
+    ScreenDescription plain = monitor("A");
+    plain.nickname.reset();
+    database.save(plain);
+    EXPECT_EQ(std::get<std::int64_t>(*database.db->scalar("SELECT name IS NULL FROM screens")), 1);
+    EXPECT_EQ(database.load("A")->nickname, std::nullopt);
+}
+
+TEST_F(ScreenDatabaseFile, SavingTwiceLeavesOneRowWithTheLatestSettings) {
+    ScreenDatabase database(ScreenDatabase::create());
+    database.save(monitor("A"));
+    ScreenDescription changed = monitor("A");
+    changed.flipV = true;
+    changed.textAlignment = TextAlignment::left;
+    database.save(changed);
+    EXPECT_EQ(rowCount(*database.db), 1);
+    EXPECT_TRUE(database.load("A")->flipV);
+    EXPECT_EQ(database.load("A")->textAlignment, TextAlignment::left);
+}
+
+TEST_F(ScreenDatabaseFile, TheUUIDIsBoundNotPastedIntoTheDelete) {
+    ScreenDatabase database(ScreenDatabase::create());
+    database.save(monitor("A"));
+    const std::string hostile = "x' OR '1'='1";
+    database.save(monitor(hostile));
+    database.save(monitor(hostile));
+    EXPECT_EQ(rowCount(*database.db), 2);
+    EXPECT_TRUE(database.load("A"));
+    EXPECT_EQ(database.load(hostile)->displayUUID, hostile);
+}
+
+TEST_F(ScreenDatabaseFile, AFailedInsertKeepsTheEarlierRow) {
+    ScreenDatabase database(ScreenDatabase::create());
+    database.save(monitor("A"));
+    database.db->execute(
+        "CREATE TRIGGER refuse BEFORE INSERT ON screens BEGIN SELECT RAISE(ABORT, 'refused'); END;");
+    ScreenDescription changed = monitor("A");
+    changed.flipH = false;
+    EXPECT_THROW(database.save(changed), sql::Result);
+    EXPECT_EQ(rowCount(*database.db), 1);
+    EXPECT_TRUE(database.load("A")->flipH);
+    EXPECT_TRUE(database.db->isAutocommit());
+}
+
+TEST_F(ScreenDatabaseFile, AFailedDeleteIsLoggedAndNothingIsInserted) {
+    ScreenDatabase database(ScreenDatabase::create());
+    database.save(monitor("A"));
+    database.db->execute(
+        "CREATE TRIGGER keep BEFORE DELETE ON screens BEGIN SELECT RAISE(ABORT, 'kept'); END;");
+    std::vector<std::string> logged;
+    base::LogSink previous = base::setLogSink([&](std::string_view line) { logged.emplace_back(line); });
+    ScreenDescription changed = monitor("A");
+    changed.flipH = false;
+    EXPECT_THROW(database.save(changed), sql::Result);
+    base::setLogSink(previous);
+    ASSERT_EQ(logged.size(), 1u);
+    EXPECT_EQ(logged[0].rfind("can't delete db screen: kept", 0), 0u) << logged[0];
+    EXPECT_EQ(rowCount(*database.db), 1);
+    EXPECT_TRUE(database.load("A")->flipH);
+}
+
+TEST_F(ScreenDatabaseFile, LookupIsCaseSensitive) {
+    ScreenDatabase database(ScreenDatabase::create());
+    database.save(monitor("ABCDEF01-0000-0000-0000-000000000000"));
+    EXPECT_EQ(database.load("abcdef01-0000-0000-0000-000000000000"), std::nullopt);
+    EXPECT_TRUE(database.load("ABCDEF01-0000-0000-0000-000000000000"));
+    EXPECT_EQ(database.load("unknown"), std::nullopt);
+}
+
+TEST_F(ScreenDatabaseFile, AlignmentIsReadIgnoringCaseAndUnknownWordsReadAsCenter) {
+    ScreenDatabase database(ScreenDatabase::create());
+    database.db->execute("INSERT INTO screens VALUES ('upper', NULL, 0, 0, 1, 1, 1, 'RIGHT');"
+                         "INSERT INTO screens VALUES ('odd', NULL, 0, 0, 1, 1, 1, 'justified');");
+    EXPECT_EQ(database.load("upper")->textAlignment, TextAlignment::right);
+    EXPECT_EQ(database.load("odd")->textAlignment, TextAlignment::center);
+}
+
+TEST_F(ScreenDatabaseFile, WithoutAConnectionReadingAndWritingFail) {
+    ScreenDatabase database;
+    try {
+        database.save(monitor("A"));
+        FAIL() << "expected databaseNotOpen";
+    } catch (const DatabaseError& error) {
+        EXPECT_STREQ(error.what(), "Database connection is not open.");
+    }
+    try {
+        (void)database.load("A");
+        FAIL() << "expected databaseNotOpen";
+    } catch (const DatabaseError& error) {
+        EXPECT_EQ(error, DatabaseError::databaseNotOpen());
+    }
+}

@@ -1,0 +1,231 @@
+// The screen manager: one description per attached display, stored settings, the delegate.
+#include "cuewright/model/ScreenManager.h"
+
+#include "ScreenTestSupport.h"
+#include "base/Log.h"
+#include "cuewright/model/ScreenDatabase.h"
+#include "cuewright/model/SettingsKeys.h"
+#include "cuewright/model/UserDefaults.h"
+#include "support/FakeScreenProvider.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+using namespace std::chrono_literals;
+using cw::ScreenDatabase;
+using cw::ScreenDescription;
+using cw::ScreenManager;
+using cw::TextAlignment;
+using testsupport::FakeScreenProvider;
+namespace fs = std::filesystem;
+namespace settings = cw::settings;
+
+namespace {
+
+class RecordingDelegate : public cw::ScreenManagerDelegate {
+public:
+    void screenManagerDidUpdateScreen(const ScreenDescription& screen) override { told.push_back(screen); }
+    std::vector<ScreenDescription> told;
+};
+
+class ScreenManagerTest : public ::testing::Test {
+protected:
+    ScreenManagerTest()
+        : defaults(platform::Defaults::Options{support.dir() / "defaults.json", 1h, {}}) {
+        cw::RegistrationHost host;
+        host.localizedName = "Studio";
+        cw::registerUserDefaults(defaults, host);
+        // The normal preset differs from the transparent one, so the test sees which is read.
+        defaults.set(settings::showControlsInTeleprompterWindow, false);
+        defaults.set(settings::showTimestampInTeleprompterWindow, true);
+        defaults.set(settings::showProgressInPrompterWindow, false);
+        defaults.set(settings::showControlsInTeleprompterWindowTransparent, true);
+        defaults.set(settings::showTimestampInTeleprompterWindowTransparent, false);
+        defaults.set(settings::showProgressInPrompterWindowTransparent, true);
+        manager.setDelegate(delegate);
+        previousSink = base::setLogSink([this](std::string_view line) { logged.emplace_back(line); });
+    }
+    ~ScreenManagerTest() override { base::setLogSink(previousSink); }
+
+    ScreenManager newManager() { return ScreenManager(provider, defaults); }
+    const ScreenDescription& screen(const std::string& uuid) const {
+        return manager.availableScreens().at(uuid);
+    }
+
+    screentests::ScopedSupportFolder support;
+    platform::Defaults defaults;
+    std::shared_ptr<FakeScreenProvider> provider =
+        std::make_shared<FakeScreenProvider>(FakeScreenProvider::threeDisplays());
+    std::string laptop = provider->screens()[0].displayUUID;
+    std::string dell = provider->screens()[1].displayUUID;
+    std::string nameless = provider->screens()[2].displayUUID;
+    ScreenManager manager{provider, defaults};
+    std::shared_ptr<RecordingDelegate> delegate = std::make_shared<RecordingDelegate>();
+    std::vector<std::string> logged;
+    base::LogSink previousSink;
+};
+
+} // namespace
+
+TEST_F(ScreenManagerTest, NewDisplaysGetTheNormalPresetsShowSettingsWithoutAnyFile) {
+    manager.refreshAvailableScreens();
+    ASSERT_EQ(manager.availableScreens().size(), 3u);
+    for (const auto& [uuid, s] : manager.availableScreens()) {
+        EXPECT_EQ(s.displayUUID, uuid);
+        EXPECT_FALSE(s.flipH);
+        EXPECT_FALSE(s.flipV);
+        EXPECT_EQ(s.textAlignment, TextAlignment::center);
+        EXPECT_FALSE(s.isActive);
+        EXPECT_EQ(s.nickname, std::nullopt);
+        EXPECT_FALSE(s.showControls);
+        EXPECT_TRUE(s.showTimestamp);
+        EXPECT_FALSE(s.showProgress);
+    }
+    EXPECT_EQ(screen(laptop).name, "NE135FBM-N41");
+    EXPECT_EQ(screen(dell).resolutionWidth, 2560);
+    EXPECT_EQ(screen(dell).resolutionHeight, 1440);
+    EXPECT_EQ(screen(nameless).name, "Unknown");
+    // Looking settings up never makes the file.
+    EXPECT_FALSE(fs::exists(support.databasePath()));
+    EXPECT_TRUE(logged.empty());
+}
+
+TEST_F(ScreenManagerTest, DisplaysWithoutASizeAreLeftOut) {
+    platform::ScreenInfo sizeless = FakeScreenProvider::display("DP-9", "Acme", "Wall", "1", 0, 0);
+    sizeless.size.reset();
+    provider->attach(sizeless);
+    manager.refreshAvailableScreens();
+    EXPECT_EQ(manager.availableScreens().size(), 3u);
+    EXPECT_EQ(manager.availableScreens().count(sizeless.displayUUID), 0u);
+}
+
+TEST_F(ScreenManagerTest, UpdateStoresSavesAndTellsTheDelegate) {
+    manager.refreshAvailableScreens();
+    ScreenDescription changed = screen(dell);
+    changed.nickname = "Confidence monitor";
+    changed.flipH = true;
+    changed.showControls = true;
+    changed.textAlignment = TextAlignment::right;
+    changed.isActive = true;
+    manager.update(changed);
+
+    EXPECT_EQ(screen(dell), changed);
+    ASSERT_EQ(delegate->told.size(), 1u);
+    EXPECT_EQ(delegate->told[0], changed);
+    EXPECT_TRUE(logged.empty());
+
+    // A new project's manager gets the stored settings back, inactive.
+    ScreenManager other = newManager();
+    other.refreshAvailableScreens();
+    ScreenDescription expected = changed;
+    expected.isActive = false;
+    EXPECT_EQ(other.availableScreens().at(dell), expected);
+    EXPECT_FALSE(other.availableScreens().at(laptop).showControls); // untouched: defaults
+}
+
+TEST_F(ScreenManagerTest, AKnownDisplayKeepsItsStateAcrossARefresh) {
+    manager.refreshAvailableScreens();
+    ScreenDescription active = screen(laptop);
+    active.isActive = true;
+    active.flipV = true;
+    manager.update(active);
+    // Settings stored by another project do not override what this manager holds.
+    ScreenDescription elsewhere = active;
+    elsewhere.flipV = false;
+    elsewhere.nickname = "Other";
+    ScreenDatabase(ScreenDatabase::openForUpdate()).save(elsewhere);
+
+    manager.refreshAvailableScreens();
+    EXPECT_EQ(screen(laptop), active);
+}
+
+TEST_F(ScreenManagerTest, DetachedDisplaysDisappearAndComeBackWithTheirStoredSettings) {
+    manager.refreshAvailableScreens();
+    ScreenDescription changed = screen(dell);
+    changed.flipV = true;
+    changed.isActive = true;
+    manager.update(changed);
+
+    const platform::ScreenInfo dellInfo = provider->screens()[1];
+    provider->detach(dell);
+    manager.refreshAvailableScreens();
+    EXPECT_EQ(manager.availableScreens().count(dell), 0u);
+    EXPECT_EQ(manager.screenForDisplayUUID(changed), std::nullopt);
+
+    provider->attach(dellInfo);
+    manager.refreshAvailableScreens();
+    EXPECT_TRUE(screen(dell).flipV);
+    EXPECT_FALSE(screen(dell).isActive);
+}
+
+TEST_F(ScreenManagerTest, AResizedDisplayChangesOnlyItsResolution) {
+    manager.refreshAvailableScreens();
+    ScreenDescription changed = screen(dell);
+    changed.nickname = "Left";
+    changed.isActive = true;
+    changed.flipH = true;
+    manager.update(changed);
+
+    provider->resize(dell, 3840, 2160);
+    manager.refreshAvailableScreens();
+    ScreenDescription expected = changed;
+    expected.resolutionWidth = 3840;
+    expected.resolutionHeight = 2160;
+    EXPECT_EQ(screen(dell), expected);
+}
+
+TEST_F(ScreenManagerTest, TheDelegateIsToldEvenWhenSavingFails) {
+    manager.refreshAvailableScreens();
+    fs::create_directories(support.databasePath()); // a folder where the file should be
+    ScreenDescription changed = screen(nameless);
+    changed.flipH = true;
+    manager.update(changed);
+
+    ASSERT_EQ(delegate->told.size(), 1u);
+    EXPECT_EQ(delegate->told[0], changed);
+    ASSERT_EQ(logged.size(), 1u);
+    EXPECT_EQ(logged[0].rfind("error while updating screen description: ", 0), 0u) << logged[0];
+    // The change lives on in memory across a refresh.
+    manager.refreshAvailableScreens();
+    EXPECT_TRUE(screen(nameless).flipH);
+}
+
+TEST_F(ScreenManagerTest, TheDelegateIsHeldWeakly) {
+    std::weak_ptr<RecordingDelegate> watch = delegate;
+    delegate.reset();
+    EXPECT_TRUE(watch.expired());
+    manager.refreshAvailableScreens();
+    manager.update(screen(laptop)); // no delegate left: nothing to tell
+    EXPECT_EQ(manager.availableScreens().size(), 3u);
+}
+
+TEST_F(ScreenManagerTest, UpdateAcceptsADescriptionHeldInItsOwnMap) {
+    struct Refresher : cw::ScreenManagerDelegate {
+        ScreenManager* manager = nullptr;
+        void screenManagerDidUpdateScreen(const ScreenDescription&) override {
+            manager->refreshAvailableScreens();
+        }
+    };
+    auto refresher = std::make_shared<Refresher>();
+    refresher->manager = &manager;
+    manager.setDelegate(refresher);
+    manager.refreshAvailableScreens();
+    manager.update(manager.availableScreens().at(dell));
+    EXPECT_EQ(manager.availableScreens().size(), 3u);
+}
+
+TEST_F(ScreenManagerTest, ScreenForDisplayUUIDFindsAttachedDisplaysOnly) {
+    manager.refreshAvailableScreens();
+    const std::optional<platform::ScreenInfo> found = manager.screenForDisplayUUID(screen(dell));
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->connector, "DP-1");
+
+    ScreenDescription unknown;
+    unknown.displayUUID = "00000000-0000-0000-0000-000000000001";
+    EXPECT_EQ(manager.screenForDisplayUUID(unknown), std::nullopt);
+    unknown.displayUUID = dell;
+    std::transform(unknown.displayUUID.begin(), unknown.displayUUID.end(), unknown.displayUUID.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    EXPECT_EQ(manager.screenForDisplayUUID(unknown), std::nullopt);
+}
