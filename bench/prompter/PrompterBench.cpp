@@ -1,0 +1,190 @@
+// The prompter's frame cost through the layer engine beside drawing the whole script's layout
+// every frame, the layout time of a long script, and the view's peak memory at 4K.
+#include "cuewright/prompter/PrompterTextLayout.h"
+#include "cuewright/prompter/PrompterView.h"
+#include "platform/layers/Layer.h"
+#include "platform/layers/LayerPainting.h"
+#include "platform/layers/LayerRenderer.h"
+#include "platform/layers/TileCache.h"
+#include "platform/layers/Transaction.h"
+#include "platform/text/Color.h"
+#include "platform/text/Font.h"
+#include "platform/text/TextAttributes.h"
+#include "support/Ratios.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QImage>
+#include <QPainter>
+#include <QResizeEvent>
+#include <QTextLayout>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <string>
+
+namespace {
+
+constexpr double pointsPerFrame = 4; // a brisk reading pace at 60 frames a second
+
+platform::AttributedString script(int words) {
+    static const char* vocabulary[] = {"the",     "presenter", "reads",    "aloud", "while", "script",
+                                       "scrolls", "upward",    "smoothly", "past",  "a",     "steady",
+                                       "reading", "line",      "and",      "every", "word",  "stays",
+                                       "sharp",   "on",        "glass"};
+    QString text;
+    unsigned seed = 7;
+    for (int i = 0; i < words; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        text += QString::fromLatin1(vocabulary[(seed >> 16) % 21]);
+        text += (i % 90 == 89) ? QChar(u'\n') : QChar(u' ');
+    }
+    platform::Attributes attributes;
+    attributes.font = platform::Font{QStringLiteral("DejaVu Sans"), 36, false, false};
+    attributes.foregroundColor = platform::Color(0.95, 0.9, 0.5);
+    return platform::AttributedString(text, attributes);
+}
+
+std::unique_ptr<cw::PrompterView> makeView(int w, int h, int words) {
+    auto view = std::make_unique<cw::PrompterView>();
+    view->resize(w, h);
+    QResizeEvent event(QSize(w, h), QSize());
+    QApplication::sendEvent(view.get(), &event);
+    view->setText(script(words));
+    view->setPrompterMargin(0.1);
+    view->setPrompterWordCountFactor(0.5f);
+    view->setOverlayType(std::getenv("BENCH_NO_OVERLAY") ? cw::OverlayType::none : cw::OverlayType::fadeOut);
+    view->setIndicatorType(cw::IndicatorType::arrow);
+    view->layoutText();
+    view->relayout(false);
+    view->setScrollPosition(0.2, false, true);
+    return view;
+}
+
+long statusKiB(const char* field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    const std::string prefix = std::string(field) + ":";
+    while (std::getline(status, line)) {
+        if (line.rfind(prefix, 0) == 0) {
+            return std::atol(line.c_str() + prefix.size());
+        }
+    }
+    return 0;
+}
+
+void renderFrame(cw::PrompterView& view, QImage& image) {
+    QPainter painter(&image);
+    painter.translate(0, image.height());
+    painter.scale(1, -1);
+    platform::layers::LayerRenderer::render(painter, view.rootLayer(),
+                                            QRectF(0, 0, image.width(), image.height()),
+                                            platform::layers::LayerClock::now());
+}
+
+// Peak memory of a view holding a 100,000-word script at 3840 × 2160, scrolled through a stretch.
+// Runs first, so the process's high-water mark is this view's.
+void BM_PeakMemory4K(benchmark::State& state) {
+    const long before = statusKiB("VmRSS");
+    for (auto _ : state) {
+        auto view = makeView(3840, 2160, 100000);
+        QImage image(3840, 2160, QImage::Format_ARGB32_Premultiplied);
+        const double step = 40.0 / view->textHeight();
+        double progress = 0.2;
+        for (int frame = 0; frame < 300; ++frame) {
+            progress += step;
+            view->setScrollPosition(progress, false, false);
+            renderFrame(*view, image);
+        }
+        state.counters["tileCacheMB"] = static_cast<double>(view->tileCache()->bytesUsed()) / (1024 * 1024);
+        state.counters["rssGrowthMB"] = static_cast<double>(statusKiB("VmRSS") - before) / 1024;
+        state.counters["peakRssMB"] = static_cast<double>(statusKiB("VmHWM")) / 1024;
+        state.counters["textLayers"] = static_cast<double>(view->textLayers().size());
+    }
+}
+BENCHMARK(BM_PeakMemory4K)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// One scrolled frame through the layer engine, steady state (tiles cached as they come in).
+void BM_PrompterFrame(benchmark::State& state) {
+    const int w = static_cast<int>(state.range(0));
+    const int h = static_cast<int>(state.range(1));
+    auto view = makeView(w, h, 20000);
+    QImage image(w, h, QImage::Format_ARGB32_Premultiplied);
+    const double step = pointsPerFrame / view->textHeight();
+    double progress = 0.2;
+    for (int warm = 0; warm < 30; ++warm) {
+        progress += step;
+        view->setScrollPosition(progress, false, false);
+        renderFrame(*view, image);
+    }
+    for (auto _ : state) {
+        progress = progress + step > 0.95 ? 0.2 : progress + step;
+        view->setScrollPosition(progress, false, false);
+        renderFrame(*view, image);
+    }
+    state.counters["tileCacheMB"] = static_cast<double>(view->tileCache()->bytesUsed()) / (1024 * 1024);
+}
+BENCHMARK(BM_PrompterFrame)->Args({1920, 1080})->Args({3840, 2160})->Unit(benchmark::kMicrosecond);
+
+// The naive way: the whole script as one QTextLayout, drawn into every frame.
+void BM_NaiveFrame(benchmark::State& state) {
+    const int w = static_cast<int>(state.range(0));
+    const int h = static_cast<int>(state.range(1));
+    const double textWidth = w * 0.9 - 10;
+    const double fontSize = textWidth / 5 * 0.5;
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPointSizeF(fontSize);
+    QTextLayout layout(script(20000).string(), font, platform::layers::layerMetricsDevice());
+    QTextOption option;
+    option.setWrapMode(QTextOption::WordWrap);
+    option.setAlignment(Qt::AlignHCenter);
+    layout.setTextOption(option);
+    layout.setCacheEnabled(true);
+    layout.beginLayout();
+    double y = 0;
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(textWidth);
+        line.setPosition(QPointF(0, y));
+        y += line.height();
+    }
+    layout.endLayout();
+    QImage image(w, h, QImage::Format_ARGB32_Premultiplied);
+    image.setDotsPerMeterX(2835);
+    image.setDotsPerMeterY(2835);
+    double offset = 0.2 * y;
+    for (auto _ : state) {
+        offset = offset + pointsPerFrame > 0.95 * y ? 0.2 * y : offset + pointsPerFrame;
+        QPainter painter(&image);
+        painter.fillRect(image.rect(), Qt::black);
+        painter.setPen(QColor(242, 230, 128));
+        layout.draw(&painter, QPointF(w * 0.05 + 5, h / 2.0 - offset));
+    }
+}
+BENCHMARK(BM_NaiveFrame)->Args({1920, 1080})->Args({3840, 2160})->Unit(benchmark::kMicrosecond);
+
+// Laying out a 100,000-word script: font fitting, measuring, chunking and the text layers.
+void BM_Layout100kWords(benchmark::State& state) {
+    auto view = makeView(1920, 1080, 10);
+    view->setText(script(100000));
+    for (auto _ : state) {
+        view->layoutText();
+        benchmark::DoNotOptimize(view->textHeight());
+    }
+    state.counters["textLayers"] = static_cast<double>(view->textLayers().size());
+    state.counters["lines"] = static_cast<double>(view->lineOffsets().size());
+}
+BENCHMARK(BM_Layout100kWords)->Iterations(3)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
+    return benchsupport::runWithRatios(argc, argv,
+                                       {{"BM_PrompterFrame/1920/1080", "BM_NaiveFrame/1920/1080"},
+                                        {"BM_PrompterFrame/3840/2160", "BM_NaiveFrame/3840/2160"}},
+                                       "1920 x 1080 at most 0.2");
+}

@@ -1,0 +1,218 @@
+#include "cuewright/prompter/PrompterTextLayout.h"
+
+#include "cuewright/model/TextUtils.h"
+#include "platform/layers/LayerPainting.h"
+#include "platform/text/QtTextFormat.h"
+#include "platform/text/TextAttributes.h"
+
+#include <QPainter>
+
+#include <cmath>
+
+namespace cw {
+
+using platform::AttributedString;
+using platform::TextRange;
+using platform::TypesetLine;
+
+namespace {
+
+bool isParagraphEnd(QChar c) {
+    return c == u'\n' || c == u'\r' || c == QChar::ParagraphSeparator;
+}
+
+// Fonts in layer points: at 72 dots per inch one point is one pixel of the metrics device.
+QFont layerFont(const platform::Font& font) {
+    QFont qfont(font.family);
+    qfont.setPointSizeF(font.pointSize > 0 ? font.pointSize : 12);
+    qfont.setBold(font.bold);
+    qfont.setItalic(font.italic);
+    return qfont;
+}
+
+QList<QTextLayout::FormatRange> layerFormats(const AttributedString& text, TextRange range) {
+    QList<QTextLayout::FormatRange> formats;
+    for (const auto& run : text.runs(range)) {
+        QTextLayout::FormatRange format;
+        format.start = run.range.location - range.location;
+        format.length = run.range.length;
+        format.format = platform::toCharFormat(run.attributes);
+        if (run.attributes.font) {
+            format.format.setFont(layerFont(*run.attributes.font), QTextCharFormat::FontPropertiesAll);
+        }
+        formats.push_back(format);
+    }
+    return formats;
+}
+
+// Lays out one paragraph; appends its lines and, when `keep` is given, keeps the layout with
+// its lines positioned from the paragraph's top.
+void layOutParagraph(const AttributedString& text, TextRange content, int terminatorLength, double width,
+                     std::optional<Qt::Alignment> alignment, std::vector<TypesetLine>& lines,
+                     std::unique_ptr<QTextLayout>* keep) {
+    const platform::Attributes first = text.attributes(content.location);
+    auto layout =
+        std::make_unique<QTextLayout>(text.string().mid(content.location, content.length),
+                                      first.font ? layerFont(*first.font) : layerFont(platform::Font{}),
+                                      platform::layers::layerMetricsDevice());
+    QTextOption option = platform::toTextOption(first.paragraphStyle.value_or(platform::ParagraphStyle()));
+    option.setUseDesignMetrics(true);
+    if (alignment) {
+        option.setAlignment(*alignment);
+    }
+    layout->setTextOption(option);
+    if (content.length > 0) {
+        layout->setFormats(layerFormats(text, content));
+    }
+    layout->setCacheEnabled(keep != nullptr);
+    layout->beginLayout();
+    const std::size_t firstLine = lines.size();
+    double y = 0;
+    for (;;) {
+        QTextLine line = layout->createLine();
+        if (!line.isValid()) {
+            break;
+        }
+        line.setLineWidth(width > 0 ? width : 0);
+        line.setPosition(QPointF(0, y));
+        TypesetLine typeset;
+        typeset.range = {content.location + line.textStart(), line.textLength()};
+        typeset.ascent = line.ascent();
+        typeset.descent = line.descent();
+        typeset.leading = line.leading();
+        typeset.height = typeset.ascent + typeset.descent + typeset.leading;
+        typeset.width = line.naturalTextWidth();
+        y += typeset.height;
+        lines.push_back(typeset);
+        if (line.textLength() == 0 && content.length > 0) {
+            break; // no progress possible at a degenerate width
+        }
+    }
+    layout->endLayout();
+    if (lines.size() == firstLine) {
+        lines.push_back({{content.location, 0}, 0, 0, 0, 0, 0});
+    }
+    TypesetLine& last = lines.back();
+    last.range.length = content.end() + terminatorLength - last.range.location;
+    if (keep != nullptr) {
+        *keep = std::move(layout);
+    }
+}
+
+template <class Visit> void forEachParagraph(const AttributedString& text, Visit visit) {
+    const QString& s = text.string();
+    const int length = text.length();
+    int start = 0;
+    while (start < length) {
+        int end = start;
+        while (end < length && !isParagraphEnd(s[end])) {
+            ++end;
+        }
+        int terminator = 0;
+        if (end < length) {
+            terminator = (s[end] == u'\r' && end + 1 < length && s[end + 1] == u'\n') ? 2 : 1;
+        }
+        visit(TextRange{start, end - start}, terminator);
+        start = end + terminator;
+    }
+}
+
+} // namespace
+
+std::vector<TypesetLine> LayerTypesetter::typeset(const AttributedString& text, double width) const {
+    std::vector<TypesetLine> lines;
+    forEachParagraph(text, [&](TextRange content, int terminator) {
+        layOutParagraph(text, content, terminator, width, std::nullopt, lines, nullptr);
+    });
+    return lines;
+}
+
+std::vector<TypesetLine> MemoTypesetter::typeset(const AttributedString& text, double width) const {
+    for (const Entry& entry : entries_) {
+        if (entry.width == width && entry.text == text) {
+            return entry.lines;
+        }
+    }
+    ++passes_;
+    Entry entry{text, width, inner_.typeset(text, width)};
+    if (entries_.size() == 2) {
+        entries_.erase(entries_.begin());
+    }
+    entries_.push_back(std::move(entry));
+    return entries_.back().lines;
+}
+
+PrompterTextMetrics measurePrompterText(const AttributedString& fitted, double width,
+                                        const platform::Typesetter& typesetter, double maxChunkHeight) {
+    MemoTypesetter memo(typesetter);
+    PrompterTextMetrics metrics;
+    metrics.graphicLineHeight = TextUtils::maxLineHeight(fitted, width, memo);
+    metrics.lineOffsets = TextUtils::lineOffsets(fitted, width, memo);
+    metrics.totalHeight = TextUtils::totalTextHeight(fitted, width, memo);
+    if (metrics.totalHeight <= maxChunkHeight) {
+        metrics.chunks.push_back(
+            {fitted, QSizeF(width, metrics.totalHeight), TextUtils::exactTextHeight(fitted, width, memo)});
+        return metrics;
+    }
+    const auto ranges = TextUtils::lineChunkRanges(fitted, maxChunkHeight, width, memo);
+    const auto lines = memo.typeset(fitted, width);
+    std::size_t line = 0;
+    for (std::size_t i = 0; i < ranges.size(); ++i) {
+        const TextRange range = ranges[i];
+        double rounded = 0;
+        double exact = 0;
+        while (line < lines.size() && lines[line].range.location < range.end()) {
+            rounded += std::ceil(lines[line].height);
+            exact += lines[line].height;
+            ++line;
+        }
+        TextChunk chunk{fitted.substring(range), QSizeF(width, std::ceil(rounded) + 1), exact};
+        if (i + 1 == ranges.size()) {
+            // The last chunk also carries an empty line after a closing line break.
+            chunk.advance = TextUtils::exactTextHeight(chunk.text, width, typesetter);
+            chunk.boundingSize.setHeight(TextUtils::totalTextHeight(chunk.text, width, typesetter));
+        }
+        metrics.chunks.push_back(std::move(chunk));
+    }
+    return metrics;
+}
+
+PrompterTextSource::PrompterTextSource(AttributedString text, QSizeF size, Qt::Alignment alignment)
+    : text_(std::move(text))
+    , size_(size)
+    , alignment_(alignment) {}
+
+PrompterTextSource::~PrompterTextSource() = default;
+
+void PrompterTextSource::layOut() const {
+    laidOut_ = true;
+    std::vector<TypesetLine> lines;
+    double top = 0;
+    forEachParagraph(text_, [&](TextRange content, int terminator) {
+        const std::size_t before = lines.size();
+        Paragraph paragraph;
+        layOutParagraph(text_, content, terminator, size_.width(), alignment_, lines, &paragraph.layout);
+        for (std::size_t i = before; i < lines.size(); ++i) {
+            paragraph.height += lines[i].height;
+        }
+        paragraph.top = top;
+        top += paragraph.height;
+        paragraphs_.push_back(std::move(paragraph));
+    });
+}
+
+void PrompterTextSource::paint(QPainter& painter, const QRectF& rect) const {
+    if (!laidOut_) {
+        layOut();
+    }
+    painter.setPen(Qt::white);
+    for (const Paragraph& paragraph : paragraphs_) {
+        if (paragraph.top + paragraph.height < rect.top() || paragraph.top > rect.bottom()) {
+            continue;
+        }
+        // The clip is in painter space: only the lines that reach `rect` are drawn.
+        paragraph.layout->draw(&painter, QPointF(0, paragraph.top), {}, rect);
+    }
+}
+
+} // namespace cw

@@ -1,0 +1,167 @@
+// The read-outs, the indicator mark, the overlay bands and the progress bar.
+#include "prompter/PrompterTestSupport.h"
+
+#include "cuewright/prompter/IndicatorLayer.h"
+#include "cuewright/prompter/IndicatorShape.h"
+#include "cuewright/prompter/OverlayLayer.h"
+#include "cuewright/prompter/ScrollProgressLayer.h"
+#include "cuewright/prompter/SpeedLabelLayer.h"
+#include "cuewright/prompter/TimestampLayer.h"
+#include "platform/layers/GradientLayer.h"
+
+#include <gtest/gtest.h>
+
+using cw::IndicatorSize;
+using cw::IndicatorType;
+using cw::OverlayType;
+using cw::SpeedDisplayMode;
+
+namespace {
+
+TEST(SpeedReadOut, TextOfEachMode) {
+    const cw::SpeedFigures figures{50, 2.5, 150, 1.25, 75};
+    EXPECT_EQ(cw::SpeedLabelLayer::text(SpeedDisplayMode::percentage, figures), QStringLiteral("50 %"));
+    EXPECT_EQ(cw::SpeedLabelLayer::text(SpeedDisplayMode::linesPerSecond, figures),
+              QStringLiteral("1.25 l/s"));
+    EXPECT_EQ(cw::SpeedLabelLayer::text(SpeedDisplayMode::linesPerMinute, figures),
+              QStringLiteral("75.00 l/m"));
+    EXPECT_EQ(cw::SpeedLabelLayer::text(SpeedDisplayMode::wordsPerSecond, figures),
+              QStringLiteral("2.50 w/s"));
+    EXPECT_EQ(cw::SpeedLabelLayer::text(SpeedDisplayMode::wordsPerMinute, figures),
+              QStringLiteral("150.00 w/m"));
+}
+
+TEST(SpeedReadOut, ViewShowsTheScalePercentageAndTheRates) {
+    auto view = cwtest::makeView(1200, 700);
+    view->setScrollSpeed(50);
+    view->setSpeedDisplayMode(SpeedDisplayMode::percentage);
+    view->updateSpeedLabel();
+    EXPECT_EQ(view->speedLabelLayer().string(), QStringLiteral("50 %"));
+    view->setScrollSpeedFigures(1.25, 75, 10, 600);
+    view->setSpeedDisplayMode(SpeedDisplayMode::linesPerSecond);
+    view->updateSpeedLabel();
+    EXPECT_EQ(view->speedLabelLayer().string(), QStringLiteral("1.25 l/s"));
+    EXPECT_DOUBLE_EQ(view->speedLabelLayer().fontSize(), 14);
+}
+
+TEST(TimeReadOut, RemainingTimeAndSwitchedOff) {
+    auto view = cwtest::makeView(1200, 700);
+    view->setTotalRuntime(60);
+    view->setTimestamp(15);
+    view->updateTimestampLabel();
+    EXPECT_EQ(view->timestampLayer().string(), QStringLiteral("00:00:15.0"));
+    view->setTimestampShowsRemainingTime(true);
+    view->updateTimestampLabel();
+    EXPECT_EQ(view->timestampLayer().string(), QStringLiteral("-00:00:45.0"));
+
+    view->setShowsTimestamp(false);
+    EXPECT_TRUE(view->timestampLayer().isHidden());
+    view->setTimestamp(30);
+    view->updateTimestampLabel();
+    EXPECT_EQ(view->timestampLayer().string(), QStringLiteral("-00:00:45.0"));
+}
+
+TEST(IndicatorMark, FramesInAFortyPointSquare) {
+    const QRectF bounds(0, 0, 40, 40);
+    EXPECT_EQ(cw::IndicatorShape::frame(IndicatorType::arrow, IndicatorSize::medium, bounds),
+              QRectF(4, 10, 15, 20));
+    EXPECT_EQ(cw::IndicatorShape::frame(IndicatorType::dot, IndicatorSize::large, bounds),
+              QRectF(4, 8.75, 22.5, 22.5));
+    EXPECT_EQ(cw::IndicatorShape::frame(IndicatorType::line, IndicatorSize::small, bounds),
+              QRectF(4, 19.5, 10, 1));
+    EXPECT_TRUE(cw::IndicatorShape::frame(IndicatorType::none, IndicatorSize::large, bounds).isEmpty());
+}
+
+TEST(IndicatorMark, ColoursAndRedrawOnlyOnChange) {
+    EXPECT_EQ(cw::IndicatorShape::resolvedColor(cw::IndicatorColor::white), QColor::fromRgbF(1, 1, 0));
+    EXPECT_EQ(cw::IndicatorShape::resolvedColor(cw::IndicatorColor::red), QColor::fromRgbF(1, 0, 0));
+    auto view = cwtest::makeView(400, 300);
+    view->setIndicatorType(IndicatorType::dot);
+    auto& layer = view->indicatorLayer();
+    layer.displayIfNeeded();
+    const int draws = layer.displayCount();
+    layer.setIndicatorColor(layer.indicatorColor());
+    layer.displayIfNeeded();
+    EXPECT_EQ(layer.displayCount(), draws);
+    layer.setIndicatorColor(cw::IndicatorColor::blue);
+    layer.displayIfNeeded();
+    EXPECT_EQ(layer.displayCount(), draws + 1);
+}
+
+struct OverlayFixture : ::testing::Test {
+    OverlayFixture() {
+        overlay->setFrame(QRectF(0, 0, 500, 1000));
+        overlay->setVerticalCenter(0.5);
+        overlay->setLineHeight(50);
+    }
+    std::shared_ptr<cw::OverlayLayer> overlay = std::make_shared<cw::OverlayLayer>();
+    int shown() const {
+        int n = 0;
+        for (const auto& layer : overlay->sublayers()) {
+            n += layer->isHidden() ? 0 : 1;
+        }
+        return n;
+    }
+};
+
+TEST_F(OverlayFixture, NoneShowsNothing) {
+    overlay->setOverlayType(OverlayType::none);
+    overlay->updateOverlay();
+    EXPECT_EQ(shown(), 0);
+}
+
+TEST_F(OverlayFixture, FadeOutKeepsAFifthOfTheHeightClear) {
+    overlay->setOverlayType(OverlayType::fadeOut);
+    overlay->updateOverlay();
+    EXPECT_EQ(shown(), 2);
+    EXPECT_EQ(overlay->upperGradientLayer()->frame(), QRectF(0, 600, 500, 400));
+    EXPECT_EQ(overlay->lowerGradientLayer()->frame(), QRectF(0, 0, 500, 400));
+    EXPECT_EQ(overlay->upperGradientLayer()->colors().size(), 2);
+    EXPECT_EQ(overlay->upperGradientLayer()->colors()[0].alpha(), 0);
+}
+
+TEST_F(OverlayFixture, HighlightIsExactlyOneLine) {
+    overlay->setOverlayType(OverlayType::highlight);
+    overlay->updateOverlay();
+    EXPECT_EQ(shown(), 1);
+    EXPECT_EQ(overlay->highlightLayer()->frame(), QRectF(0, 475, 500, 50));
+    overlay->setLineHeight(0);
+    overlay->updateOverlay();
+    EXPECT_DOUBLE_EQ(overlay->highlightLayer()->frame().height(), 0);
+}
+
+TEST_F(OverlayFixture, BlackOutWidensToTallLines) {
+    overlay->setOverlayType(OverlayType::blackOut);
+    overlay->setLineHeight(300);
+    overlay->updateOverlay();
+    EXPECT_EQ(overlay->upperBlackoutLayer()->frame(), QRectF(0, 650, 500, 350));
+    EXPECT_EQ(overlay->lowerBlackoutLayer()->frame(), QRectF(0, 0, 500, 350));
+    overlay->setOverlayType(OverlayType::blackOut3Lines);
+    overlay->setLineHeight(100);
+    overlay->updateOverlay();
+    EXPECT_EQ(overlay->upperBlackoutLayer()->frame(), QRectF(0, 650, 500, 350));
+}
+
+TEST_F(OverlayFixture, ExpanseFadesTheUpperSideOnly) {
+    overlay->setOverlayType(OverlayType::expanse);
+    overlay->updateOverlay();
+    EXPECT_EQ(shown(), 1);
+    EXPECT_FALSE(overlay->upperGradientLayer()->isHidden());
+    EXPECT_NEAR(overlay->upperGradientLayer()->colors()[0].alphaF(), 0.8, 0.01);
+    overlay->setOverlayType(OverlayType::fadeOut);
+    overlay->updateOverlay();
+    EXPECT_EQ(overlay->upperGradientLayer()->colors()[1], overlay->gradientColor());
+}
+
+TEST(ProgressBar, QuarterOfFourHundredPoints) {
+    cw::ScrollProgressLayer bar;
+    bar.setFrame(QRectF(0, 0, 400, 5));
+    bar.setProgress(0.25);
+    bar.updateBar(bar.bounds());
+    EXPECT_EQ(bar.progressLayer()->frame(), QRectF(0, 0, 100, 5));
+    bar.setFlippedHorizontally(true);
+    bar.updateBar(bar.bounds());
+    EXPECT_EQ(bar.progressLayer()->frame(), QRectF(300, 0, 100, 5));
+}
+
+} // namespace

@@ -1,0 +1,271 @@
+// The text column: font size from the width, chunking, margins, scroll origin and culling.
+#include "prompter/PrompterTestSupport.h"
+
+#include "cuewright/prompter/OverlayLayer.h"
+#include "cuewright/prompter/PrompterTextLayout.h"
+#include "cuewright/prompter/PrompterViewDelegate.h"
+#include "platform/layers/TileCache.h"
+#include "platform/layers/TiledTextLayer.h"
+
+#include <gtest/gtest.h>
+
+using cw::PrompterView;
+using platform::AttributedString;
+
+namespace {
+
+TEST(PrompterTextLayout, FontSizeFollowsWidthMarginAndWordCountFactor) {
+    auto view = cwtest::makeView(1000, 600);
+    view->setPrompterMargin(0.1);
+    view->setPrompterWordCountFactor(0.5f);
+    view->layoutText();
+    EXPECT_DOUBLE_EQ(view->textWidth(), 890);
+    EXPECT_DOUBLE_EQ(view->lineHeight(), 89);
+    EXPECT_DOUBLE_EQ(view->overlayLayer().lineHeight(), 89);
+}
+
+TEST(PrompterTextLayout, FontSizeNeverBelowEight) {
+    auto narrow = cwtest::makeView(40, 300);
+    narrow->layoutText();
+    EXPECT_DOUBLE_EQ(narrow->lineHeight(), 8);
+
+    auto wide = cwtest::makeView(3000, 600);
+    wide->setPrompterWordCountFactor(1.0f);
+    wide->layoutText();
+    EXPECT_DOUBLE_EQ(wide->lineHeight(), 8);
+}
+
+TEST(PrompterTextLayout, TextOfExactlyChunkHeightStaysOneChunk) {
+    // Five lines summing to 4095 give a total height of 4096 (rounded sum plus one).
+    cwtest::FixedHeightTypesetter typesetter({819, 819, 819, 819, 819});
+    auto view = cwtest::makeView(1000, 600);
+    view->setTypesetter(&typesetter);
+    view->setText(AttributedString(QStringLiteral("a\nb\nc\nd\ne")));
+    view->layoutText();
+    ASSERT_EQ(view->textLayers().size(), 1u);
+    EXPECT_DOUBLE_EQ(view->textLayers()[0]->frame().height(), 4096);
+}
+
+TEST(PrompterTextLayout, OnePointMoreTakesTheChunkingPath) {
+    // 4097 high: chunked; the first line that reaches 4096 closes a chunk, here the last one.
+    cwtest::FixedHeightTypesetter typesetter({819, 819, 819, 819, 820});
+    auto view = cwtest::makeView(1000, 600);
+    view->setTypesetter(&typesetter);
+    view->setText(AttributedString(QStringLiteral("a\nb\nc\nd\ne")));
+    view->layoutText();
+    ASSERT_EQ(view->textLayers().size(), 1u);
+    EXPECT_DOUBLE_EQ(view->textLayers()[0]->frame().height(), 4097);
+    EXPECT_DOUBLE_EQ(view->textHeight(), 4096);
+}
+
+TEST(PrompterTextLayout, TallTextSplitsIntoChunksOfWholeLinesHangingBelowEachOther) {
+    cwtest::FixedHeightTypesetter typesetter({1000.5});
+    auto view = cwtest::makeView(1000, 600);
+    view->setTypesetter(&typesetter);
+    view->setText(AttributedString(QStringLiteral("a\nb\nc\nd\ne\nf")));
+    view->layoutText();
+    const auto& layers = view->textLayers();
+    ASSERT_EQ(layers.size(), 2u);
+    // Heights: rounded lines summed plus one; advances: the exact sums.
+    EXPECT_DOUBLE_EQ(layers[0]->frame().height(), 5 * 1001 + 1);
+    EXPECT_DOUBLE_EQ(layers[1]->frame().height(), 1001 + 1);
+    EXPECT_DOUBLE_EQ(layers[0]->frame().bottom(), 600);
+    EXPECT_DOUBLE_EQ(layers[1]->frame().bottom(), 600 - 5 * 1000.5);
+    EXPECT_DOUBLE_EQ(view->textHeight(), 6 * 1000.5);
+    auto* source = dynamic_cast<const cw::PrompterTextSource*>(layers[1]->source().get());
+    ASSERT_NE(source, nullptr);
+    EXPECT_EQ(source->text().string(), QStringLiteral("f"));
+}
+
+TEST(PrompterTextLayout, MeasuredChunksCoverTheTextInOrder) {
+    const AttributedString text = cwtest::script(3000, 30);
+    const cw::LayerTypesetter typesetter;
+    const auto metrics = cw::measurePrompterText(text, 500, typesetter, 1000);
+    ASSERT_GT(metrics.chunks.size(), 2u);
+    QString joined;
+    double advance = 0;
+    for (const auto& chunk : metrics.chunks) {
+        joined += chunk.text.string();
+        advance += chunk.advance;
+        EXPECT_GE(chunk.boundingSize.height(), chunk.advance);
+    }
+    EXPECT_EQ(joined, text.string());
+    EXPECT_LE(advance, metrics.totalHeight);
+}
+
+TEST(PrompterTextLayout, MarginAlignmentPlacesTheColumn) {
+    auto view = cwtest::makeView(1000, 600);
+    view->setPrompterMargin(0.2);
+    view->setText(cwtest::script(20));
+    view->setPrompterMarginAlignment(-1);
+    view->layoutText();
+    EXPECT_NEAR(view->textLayers()[0]->frame().left(), 0, 1e-9);
+
+    view->setPrompterMarginAlignment(1);
+    view->layoutText();
+    EXPECT_NEAR(view->textLayers()[0]->frame().right(), 1000, 1e-9);
+
+    view->setPrompterMarginAlignment(0);
+    view->layoutText();
+    const double centred = view->textLayers()[0]->frame().left();
+    EXPECT_NEAR(centred, (1000 - view->textWidth()) / 2, 1e-9);
+
+    view->setPrompterMarginAlignment(0.5);
+    view->layoutText();
+    const double rightmost = 1000 - view->textWidth();
+    EXPECT_NEAR(view->textLayers()[0]->frame().left(), (centred + rightmost) / 2, 1e-9);
+}
+
+TEST(PrompterScrolling, ProgressPutsTextTopThenEndAtTheReadingPosition) {
+    auto view = cwtest::makeView(800, 600);
+    view->setText(cwtest::script(400));
+    view->layoutText();
+    view->setScrollPosition(0, false, true);
+    // Scroll origin = scrollOffset − Hv × (1 − indicatorPosition).
+    EXPECT_DOUBLE_EQ(view->scrollLayer().position().y(), -300);
+    const double top = view->textLayers()[0]->frame().bottom() + view->scrollLayer().position().y();
+    EXPECT_DOUBLE_EQ(top, 300);
+
+    view->setScrollPosition(1, false, true);
+    EXPECT_DOUBLE_EQ(view->scrollLayer().position().y(), view->textHeight() - 300);
+    const double end =
+        view->textLayers()[0]->frame().bottom() - view->textHeight() + view->scrollLayer().position().y();
+    EXPECT_NEAR(end, 300, 1e-6);
+
+    view->setIndicatorPosition(0.25f);
+    view->setScrollPosition(0.5, false, true);
+    EXPECT_DOUBLE_EQ(view->scrollLayer().position().y(), view->textHeight() * 0.5 - 600 * 0.75);
+}
+
+TEST(PrompterScrolling, EmptyTextGivesOneEmptyLayerAndAFixedPosition) {
+    auto view = cwtest::makeView(800, 600);
+    view->setText(AttributedString());
+    view->layoutText();
+    ASSERT_EQ(view->textLayers().size(), 1u);
+    EXPECT_DOUBLE_EQ(view->textLayers()[0]->frame().height(), 0);
+    EXPECT_DOUBLE_EQ(view->textHeight(), 0);
+    view->setScrollPosition(0.3, false, true);
+    const double y = view->scrollLayer().position().y();
+    view->setScrollPosition(0.9, false, true);
+    EXPECT_DOUBLE_EQ(view->scrollLayer().position().y(), y);
+}
+
+TEST(PrompterScrolling, UnforcedMovesCullOnEveryEighthMoveOnly) {
+    auto view = cwtest::makeView(800, 400);
+    view->setText(cwtest::script(20000));
+    view->layoutText();
+    ASSERT_GT(view->textLayers().size(), 10u);
+    view->setScrollPosition(0, false, true); // move 1 since the layout, forced
+    EXPECT_NE(view->textLayers()[0]->superlayer(), nullptr);
+    // Jump far: moves 2...7 leave the tree alone, the 8th culls.
+    for (int move = 2; move <= 7; ++move) {
+        view->setScrollPosition(0.5, false, false);
+        EXPECT_NE(view->textLayers()[0]->superlayer(), nullptr) << move;
+    }
+    view->setScrollPosition(0.5, false, false);
+    EXPECT_EQ(view->buildCounter(), 8);
+    EXPECT_EQ(view->textLayers()[0]->superlayer(), nullptr);
+}
+
+// Progress that puts the top edge of chunk `index` at height `y` of the view.
+double progressForChunkTop(const PrompterView& view, std::size_t index, double y) {
+    const double scrollY = y - view.textLayers()[index]->frame().bottom();
+    return (scrollY + view.height() * (1 - view.indicatorPosition())) / view.textHeight();
+}
+
+TEST(PrompterScrolling, ChunkAheadInTheDirectionOfTravelIsInTheTreeBeforeItShows) {
+    auto view = cwtest::makeView(800, 400);
+    view->setText(cwtest::script(20000));
+    view->layoutText();
+    const auto& layers = view->textLayers();
+    ASSERT_GT(layers.size(), 4u);
+
+    // Forwards: chunk 2 starts 50 points below the bottom edge; it is in the tree already.
+    const double before = progressForChunkTop(*view, 2, -50);
+    view->setScrollPosition(before - 0.001, false, true);
+    view->setScrollPosition(before, false, true);
+    EXPECT_EQ(view->buildCounter(), 2);
+    EXPECT_NE(layers[2]->superlayer(), nullptr);
+    // Winding fast: six unforced moves of 40 points bring it on screen before the next cull.
+    for (int i = 1; i <= 6; ++i) {
+        view->setScrollPosition(before + i * 40 / view->textHeight(), false, false);
+        EXPECT_NE(layers[2]->superlayer(), nullptr) << "move " << i;
+    }
+
+    // Backwards: chunk 2's top 50 points above the top edge, so chunk 1 is off screen above.
+    const double back = progressForChunkTop(*view, 2, 450);
+    view->setScrollPosition(back + 0.001, false, true);
+    view->setScrollPosition(back, false, true);
+    EXPECT_NE(layers[1]->superlayer(), nullptr);
+    // And nothing two screens away stays.
+    EXPECT_EQ(layers[4]->superlayer(), nullptr);
+}
+
+TEST(PrompterScrolling, LayersWithoutAWindowTakeScaleOne) {
+    auto view = cwtest::makeView(800, 400);
+    view->setText(cwtest::script(200));
+    view->layoutText();
+    view->setScrollPosition(0, false, true);
+    EXPECT_DOUBLE_EQ(view->textLayers()[0]->contentsScale(), 1.0);
+}
+
+TEST(PrompterScrolling, LineStepsTargetNeighbouringLines) {
+    struct Recorder : cw::PrompterViewDelegate {
+        std::vector<double> requests;
+        void prompterViewDidChangeTransportState(PrompterView&) override {}
+        void prompterViewDidRequestRewind(PrompterView&) override {}
+        void prompterViewDidChangeSpeed(PrompterView&, double) override {}
+        void prompterViewDidScroll(PrompterView&, double) override {}
+        void prompterViewRequestsScroll(PrompterView&, double p) override { requests.push_back(p); }
+        void prompterViewDidChangeFastForward(PrompterView&, double) override {}
+        void prompterViewDidRequestNextBookmark(PrompterView&) override {}
+        void prompterViewDidRequestPreviousBookmark(PrompterView&) override {}
+    };
+    cwtest::FixedHeightTypesetter typesetter({50});
+    auto view = cwtest::makeView(1000, 600);
+    view->setTypesetter(&typesetter);
+    QString text;
+    for (int i = 0; i < 20; ++i) {
+        text += QStringLiteral("line\n");
+    }
+    text.chop(1);
+    view->setText(AttributedString(text));
+    view->setLineCount(20);
+    view->layoutText();
+    auto recorder = std::make_shared<Recorder>();
+    view->setDelegate(recorder);
+    // Reading position on line 10: offset 500 + half a line.
+    view->setScrollPosition((500 + 0.5 * view->lineHeight()) / view->textHeight(), false, true);
+    EXPECT_EQ(view->currentLineIndex(), 10);
+    view->stepLines(PrompterView::StepDirection::up, 3);
+    view->stepLines(PrompterView::StepDirection::down, 3);
+    view->stepLines(PrompterView::StepDirection::down, 30);
+    ASSERT_EQ(recorder->requests.size(), 3u);
+    EXPECT_DOUBLE_EQ(recorder->requests[0], (350 + 25) / view->textHeight());
+    EXPECT_DOUBLE_EQ(recorder->requests[1], (650 + 25) / view->textHeight());
+    EXPECT_DOUBLE_EQ(recorder->requests[2], (950 + 25) / view->textHeight());
+}
+
+} // namespace
+
+namespace {
+
+TEST(PrompterScrolling, TileMemoryFollowsTheViewNotTheScript) {
+    auto view = cwtest::makeView(400, 300);
+    view->setText(cwtest::script(20000));
+    view->layoutText();
+    view->relayout(false);
+    const std::size_t cap = view->tileCache()->byteLimit();
+    EXPECT_EQ(cap, std::size_t(8) << 20); // the floor: 2.5 screens of 400 × 300 are less
+    for (int i = 0; i <= 40; ++i) {
+        view->setScrollPosition(i / 40.0, false, true);
+        (void)view->renderToImage();
+    }
+    EXPECT_LE(view->tileCache()->bytesUsed(), cap);
+    EXPECT_GT(view->tileCache()->bytesUsed(), 0u);
+
+    cwtest::resizeView(*view, 2000, 1600);
+    EXPECT_EQ(view->tileCache()->byteLimit(), std::size_t(2.5 * 2000 * 1600 * 4));
+}
+
+} // namespace
