@@ -4,7 +4,7 @@
 #include "cuewright/model/ArchivedText.h"
 #include "cuewright/model/AtomicFile.h"
 #include "cuewright/model/DatabaseError.h"
-#include "cuewright/model/DbSchemaResource.h"
+#include "cuewright/model/Resources.h"
 #include "cuewright/model/UserDefaults.h"
 #include "platform/defaults/ArchivedValues.h"
 #include "platform/defaults/Defaults.h"
@@ -139,8 +139,15 @@ platform::AttributedString withBookmarks(const platform::AttributedString& text,
 
 } // namespace
 
-std::string_view scriptFileSchema() {
-    return resources::dbSchema;
+const std::string& scriptFileSchema() {
+    static const std::string schema = [] {
+        auto text = resourceText("db_schema", "sql");
+        if (!text) {
+            base::fatal("the script file schema is missing from the binary");
+        }
+        return *std::move(text);
+    }();
+    return schema;
 }
 
 Database::Database(const platform::Defaults& defaults)

@@ -89,6 +89,6 @@ private:
 };
 
 // The compiled-in schema script of format version 1 ("db_schema").
-std::string_view scriptFileSchema();
+const std::string& scriptFileSchema();
 
 } // namespace cw

@@ -1,12 +1,13 @@
 #include "cuewright/model/ScreenDatabase.h"
 
+#include "cuewright/model/Resources.h"
+
 #include "base/EnumTable.h"
 #include "base/Log.h"
 #include "cuewright/model/ApplicationSupport.h"
 #include "cuewright/model/DatabaseError.h"
 #include "sql/Connection.h"
 
-#include <QFile>
 
 #include <filesystem>
 #include <system_error>
@@ -61,13 +62,7 @@ std::string ScreenDatabase::path() {
 }
 
 std::optional<std::string> ScreenDatabase::schemaText() {
-    QFile file(QStringLiteral(":/%1.%2").arg(
-        QLatin1String(schemaResourceName.data(), static_cast<qsizetype>(schemaResourceName.size())),
-        QLatin1String(schemaResourceType.data(), static_cast<qsizetype>(schemaResourceType.size()))));
-    if (!file.open(QIODevice::ReadOnly)) {
-        return std::nullopt;
-    }
-    return file.readAll().toStdString();
+    return resourceText(schemaResourceName, schemaResourceType);
 }
 
 std::shared_ptr<sql::Connection> ScreenDatabase::create() {
