@@ -8,6 +8,9 @@
 #include "cuewright/prompter/SpeedLabelLayer.h"
 #include "cuewright/prompter/TimestampLayer.h"
 #include "cuewright/prompter/TransportControlLayer.h"
+#include "platform/ui/CursorHider.h"
+
+#include <QMenu>
 
 #include <QMouseEvent>
 
@@ -351,6 +354,42 @@ TEST_F(PointerInput, ManualScrollingIgnoresLineStepsWhilePlaying) {
     drain();
     EXPECT_EQ(counter->jumps, jumps);
     EXPECT_DOUBLE_EQ(progress(), (10 * line + 0.5 * view->lineHeight()) / view->textHeight());
+}
+
+TEST_F(PointerInput, PointerHidesAfterRestingOnlyInFullScreen) {
+    auto* hider = view->findChild<platform::CursorHider*>();
+    ASSERT_NE(hider, nullptr);
+    const QPointF at = widgetPoint(empty);
+    QMouseEvent move(QEvent::MouseMove, at, view->mapToGlobal(at), Qt::NoButton, Qt::NoButton, {});
+    QApplication::sendEvent(view, &move);
+    EXPECT_FALSE(hider->isCountdownRunning());
+
+    view->fullScreenDidChange(true);
+    QApplication::sendEvent(view, &move);
+    EXPECT_FALSE(hider->isCursorHidden());
+    EXPECT_TRUE(hider->isCountdownRunning());
+    EXPECT_EQ(hider->delay(), std::chrono::milliseconds(2000));
+    hider->countdownElapsed();
+    EXPECT_TRUE(hider->isCursorHidden());
+
+    view->fullScreenDidChange(false);
+    EXPECT_FALSE(hider->isCursorHidden());
+    QApplication::sendEvent(view, &move);
+    EXPECT_FALSE(hider->isCountdownRunning());
+}
+
+TEST_F(PointerInput, RightClickPopsUpTheMenuAndNothingElse) {
+    QMenu menu;
+    menu.addAction(QStringLiteral("Rewind"));
+    view->setContextMenu(&menu);
+    QContextMenuEvent event(QContextMenuEvent::Mouse, widgetPoint(empty),
+                            view->mapToGlobal(widgetPoint(empty)));
+    QApplication::sendEvent(view, &event);
+    EXPECT_TRUE(menu.isVisible());
+    menu.hide();
+    QTest::mouseClick(view, Qt::RightButton, {}, widgetPoint(empty));
+    EXPECT_FALSE(project->transportState().isPlaying());
+    view->setContextMenu(nullptr);
 }
 
 } // namespace
