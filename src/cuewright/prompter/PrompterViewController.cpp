@@ -114,15 +114,25 @@ void PrompterViewController::startLoops() {
     }
     std::weak_ptr<PrompterViewController> weak = weak_from_this();
     telemetryTimer_->start(telemetryInterval, [weak](double) {
-        if (auto self = weak.lock(); self && self->isViewLoaded()) {
-            self->updateTelemetry();
-        }
+        onLiveController(weak, [](PrompterViewController& c) { c.updateTelemetry(); });
     });
     scrollTimer_->start(1.0 / fps_, [weak](double) {
-        if (auto self = weak.lock(); self && self->isViewLoaded()) {
-            self->scrollTick();
-        }
+        onLiveController(weak, [](PrompterViewController& c) { c.scrollTick(); });
     });
+}
+
+void PrompterViewController::onLiveController(const std::weak_ptr<PrompterViewController>& weak,
+                                              void (*call)(PrompterViewController&)) {
+    auto self = weak.lock();
+    if (!self || !self->isViewLoaded()) {
+        return;
+    }
+    call(*self);
+    if (self.use_count() == 1) {
+        // Everyone else let go meanwhile: release the controller, and its timers, after this
+        // timer call has returned rather than inside it.
+        dispatch::mainQueue()->async([last = std::move(self)] {});
+    }
 }
 
 void PrompterViewController::stopLoops() {

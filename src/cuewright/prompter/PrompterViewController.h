@@ -130,6 +130,9 @@ private:
     void startLoops();
     void stopLoops();
     bool loopsRunning() const;
+    // Calls `call` on the controller when it still lives and has its view (the timers' closures).
+    static void onLiveController(const std::weak_ptr<PrompterViewController>& weak,
+                                 void (*call)(PrompterViewController&));
 
     std::shared_ptr<Project> project_;
     platform::Defaults* defaults_;
