@@ -98,9 +98,9 @@ void PrompterViewController::start() {
     telemetryTimer_ = std::make_unique<KQTimer>(dispatch::mainQueue());
     updateTelemetry();
     v.setScrollPosition(project_->transportState().progress, /*animated=*/false, /*force=*/true);
-    if (project_->transportState().isPlaying()) {
-        startLoops();
-    }
+    // Both loops run while the window is shown, playing or not: progress changes from jumps,
+    // seeks and remote commands are followed by the next scroll tick.
+    startLoops();
 }
 
 void PrompterViewController::stop() {
@@ -327,19 +327,9 @@ void PrompterViewController::projectPositionDidJump(Project&, bool animated, boo
     }
 }
 
-void PrompterViewController::projectDidStartPlayback(Project&) {
-    startLoops();
-}
+void PrompterViewController::projectDidStartPlayback(Project&) {}
 
-void PrompterViewController::projectDidStopPlayback(Project&) {
-    if (!isViewLoaded()) {
-        return; // the window took the view with it
-    }
-    stopLoops();
-    // The last tick's progress may not be shown yet.
-    updateTelemetry();
-    scrollTick();
-}
+void PrompterViewController::projectDidStopPlayback(Project&) {}
 
 void PrompterViewController::projectLineCountDidChange(Project&) {
     if (!isViewLoaded()) {
