@@ -592,10 +592,50 @@ std::int64_t Connection::runChange(const Expression<>& statement, bool rowid) {
     }
     // One unit on the queue: nothing runs between the statement and the rowid read.
     return sync([&] {
-        Statement s(shared_from_this(), statement.templateText, Statement::FromCache{});
-        s.bind(statement.bindings);
-        s.run();
-        return rowid ? lastInsertRowid() : changes();
+        // A handle of the statement cache for this unit only. Texts and blobs are bound without
+        // copies (`statement` outlives the unit), so the bindings are cleared before the handle
+        // goes back, however the unit ends.
+        struct Lease {
+            Connection& connection;
+            CacheEntry* entry = nullptr;
+            sqlite3_stmt* handle = nullptr;
+            bool clean = false;
+            ~Lease() {
+                if (handle == nullptr) {
+                    return;
+                }
+                if (!clean) {
+                    sqlite3_reset(handle);
+                    sqlite3_clear_bindings(handle);
+                }
+                if (entry != nullptr) {
+                    connection.giveBackCached(entry, handle);
+                } else {
+                    sqlite3_finalize(handle); // the cache is full
+                }
+            }
+        } lease{*this};
+        lease.handle = takeCached(statement.templateText, lease.entry);
+        // Held for the whole unit: the calls below re-enter it instead of each taking it afresh.
+        sqlite3_mutex* mutex = sqlite3_db_mutex(handle_);
+        sqlite3_mutex_enter(mutex);
+        try {
+            if (lease.handle == nullptr) {
+                lease.handle = Statement::prepareHandle(handle_, statement.templateText);
+            }
+            Statement::bindAll(lease.handle, statement.bindings, Statement::BindMode::borrow);
+            while (Statement::stepHandle(lease.handle)) {
+            }
+            const std::int64_t result = rowid ? lastInsertRowid() : changes();
+            sqlite3_reset(lease.handle);
+            sqlite3_clear_bindings(lease.handle);
+            lease.clean = true;
+            sqlite3_mutex_leave(mutex);
+            return result;
+        } catch (...) {
+            sqlite3_mutex_leave(mutex);
+            throw;
+        }
     });
 }
 

@@ -48,7 +48,7 @@ public:
         return *this;
     }
     // (column, column, ...) VALUES (value, value, ...), moving the values' bindings.
-    Pieces& columnsAndValues(std::vector<Setter>& items) {
+    Pieces& columnsAndValues(std::span<Setter> items) {
         separate();
         out_.templateText += '(';
         for (std::size_t i = 0; i < items.size(); ++i) {
@@ -250,6 +250,10 @@ Expression<> render(const QueryClauses& c) {
 }
 
 Insert insert(const QueryClauses& c, std::optional<OnConflict> onConflict, std::vector<Setter> setters) {
+    return insert(c, onConflict, std::span<Setter>(setters));
+}
+
+Insert insert(const QueryClauses& c, std::optional<OnConflict> onConflict, std::span<Setter> setters) {
     Pieces p;
     p.reserve(32 + c.from.name.size() + 16 * setters.size(), setters.size());
     p.text("INSERT");

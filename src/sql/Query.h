@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -142,6 +143,8 @@ void addWith(QueryClauses& c, const FromClause& alias, std::optional<std::vector
              bool recursive, std::optional<MaterializationHint> hint, const QueryClauses& query);
 Expression<> renderWithClause(const WithClause& clause);
 Insert insert(const QueryClauses& c, std::optional<OnConflict> onConflict, std::vector<Setter> setters);
+// As above, moving the values' bindings out of `setters`.
+Insert insert(const QueryClauses& c, std::optional<OnConflict> onConflict, std::span<Setter> setters);
 Insert insertMany(const QueryClauses& c, std::optional<OnConflict> onConflict,
                   const std::vector<std::vector<Setter>>& rows);
 Insert insertDefaultValues(const QueryClauses& c);
@@ -263,10 +266,8 @@ public:
     requires(sizeof...(S) > 0 && (std::is_same_v<std::remove_cvref_t<S>, Setter> && ...)) Insert
         insert(S&&... setters)
     const {
-        std::vector<Setter> list;
-        list.reserve(sizeof...(S));
-        (list.push_back(std::forward<S>(setters)), ...);
-        return query::insert(clauses, std::nullopt, std::move(list));
+        Setter list[] = {std::forward<S>(setters)...}; // on the stack: no list to allocate per row
+        return query::insert(clauses, std::nullopt, std::span<Setter>(list));
     }
     Insert insert(const std::vector<Setter>& values) const {
         return query::insert(clauses, std::nullopt, values);

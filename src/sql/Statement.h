@@ -16,6 +16,7 @@
 #include <unordered_map>
 #include <vector>
 
+struct sqlite3;
 struct sqlite3_stmt;
 
 namespace sql {
@@ -62,6 +63,10 @@ struct Cursor {
     // By the column's stored type: Int64, Double, String (by byte length), Blob, or NULL.
     std::optional<Binding> operator[](int index) const;
     Bindings values() const;
+    // The row into `values` (resized to the column count), as operator[] reads each column.
+    // Texts and blobs are written into the storage already there, so reading row after row
+    // into one list allocates only when a value outgrows its predecessor.
+    void readInto(Bindings& values) const;
     // Typed reads that do not look at the stored type: double, std::int64_t, int, bool,
     // std::string, Blob.
     template <class T> T get(int index) const;
@@ -120,6 +125,8 @@ public:
     void reset();
     // Steps; the row's values, or nullopt when done; throws Result.
     std::optional<Bindings> failableNext();
+    // Steps and reads the row into `values` (Cursor::readInto); false when done; throws Result.
+    bool next(Bindings& values);
 
     Bindings rowValues() const { return row().values(); }
     Cursor row() const { return Cursor{handle_, columnCount()}; }
@@ -141,8 +148,11 @@ public:
         iterator() = default;
         const Bindings& operator*() const { return *current_; }
         const Bindings* operator->() const { return &*current_; }
+        // The next row replaces this one in place.
         iterator& operator++() {
-            current_ = statement_->failableNext();
+            if (!statement_->next(*current_)) {
+                current_.reset();
+            }
             return *this;
         }
         void operator++(int) { ++*this; }
@@ -151,7 +161,8 @@ public:
     private:
         friend class Statement;
         explicit iterator(Statement* s)
-            : statement_(s) {
+            : statement_(s)
+            , current_(std::in_place) {
             ++*this;
         }
         Statement* statement_ = nullptr;
@@ -166,6 +177,17 @@ private:
     // Takes a prepared handle from the connection's statement cache (prepares on a miss) and
     // gives it back when destroyed.
     Statement(std::shared_ptr<Connection> connection, std::string_view sql, FromCache);
+
+    // How sqlite3 holds bound texts and blobs: its own copy, or pointers into the bindings,
+    // which must then stay alive and unchanged until the handle's bindings are cleared.
+    enum class BindMode { copy, borrow };
+
+    static sqlite3_stmt* prepareHandle(sqlite3* db, std::string_view sql);
+    // Binds 1..n of a handle that is reset and cleared; an empty list binds nothing, a wrong
+    // count stops the program.
+    static void bindAll(sqlite3_stmt* handle, const Bindings& values, BindMode mode);
+    // One step of a handle: true on a row, false when done; throws Result.
+    static bool stepHandle(sqlite3_stmt* handle);
 
     void beginBind(std::size_t count);
     void bindNull(int index);
