@@ -221,6 +221,15 @@ Statement::Statement(std::shared_ptr<Connection> connection, std::string_view sq
     }
 }
 
+Statement::HandleLock::HandleLock(sqlite3_stmt* handle)
+    : mutex_(sqlite3_db_mutex(sqlite3_db_handle(handle))) {
+    sqlite3_mutex_enter(mutex_);
+}
+
+Statement::HandleLock::~HandleLock() {
+    sqlite3_mutex_leave(mutex_);
+}
+
 Statement::Statement(Statement&& other) noexcept
     : connection_(std::move(other.connection_))
     , handle_(std::exchange(other.handle_, nullptr))
@@ -236,6 +245,7 @@ Statement& Statement::operator=(Statement&& other) noexcept {
         cacheEntry_ = std::exchange(other.cacheEntry_, nullptr);
         columnCount_ = other.columnCount_;
         columnNames_ = std::move(other.columnNames_);
+        bound_ = false;
     }
     return *this;
 }
@@ -254,8 +264,9 @@ Statement::~Statement() {
 }
 
 void Statement::beginBind(std::size_t count) {
+    // Every parameter is bound below, so nothing of an earlier bind needs clearing.
     sqlite3_reset(handle_);
-    sqlite3_clear_bindings(handle_);
+    bound_ = true;
     const int expected = sqlite3_bind_parameter_count(handle_);
     if (static_cast<std::size_t>(expected) != count) {
         base::fatal(std::to_string(expected) + " values expected, " + std::to_string(count) + " passed");
@@ -266,8 +277,8 @@ Statement& Statement::bind(const Bindings& values) {
     if (values.empty()) {
         return *this;
     }
-    sqlite3_reset(handle_);
-    sqlite3_clear_bindings(handle_);
+    const HandleLock lock(handle_);
+    beginBind(values.size());
     bindAll(handle_, values, BindMode::copy);
     return *this;
 }
@@ -361,14 +372,21 @@ bool Statement::stepHandle(sqlite3_stmt* handle) {
 }
 
 bool Statement::step() {
+    bound_ = false;
     sqlite3_stmt* handle = handle_;
     return connection_->sync([handle] { return stepHandle(handle); });
 }
 
 Statement& Statement::run() {
+    // Right after a bind the statement is reset already (unless someone stepped its handle).
+    const bool reset = !bound_ || sqlite3_stmt_busy(handle_) != 0;
+    bound_ = false;
     sqlite3_stmt* handle = handle_;
-    connection_->sync([handle] {
-        sqlite3_reset(handle);
+    connection_->sync([handle, reset] {
+        const HandleLock lock(handle);
+        if (reset) {
+            sqlite3_reset(handle);
+        }
         while (stepHandle(handle)) {
         }
     });

@@ -17,6 +17,7 @@
 #include <vector>
 
 struct sqlite3;
+struct sqlite3_mutex;
 struct sqlite3_stmt;
 
 namespace sql {
@@ -93,7 +94,8 @@ public:
     Statement& operator=(const Statement&) = delete;
     ~Statement();
 
-    // Positional: an empty list does nothing; otherwise resets, clears and binds 1..n.
+    // Positional: an empty list does nothing; otherwise resets and binds 1..n (every
+    // parameter: nothing of an earlier bind remains).
     Statement& bind(const Bindings& values);
     // Named (names with their prefix, ":id"): resets, clears and binds each.
     Statement& bind(const NamedBindings& values);
@@ -101,6 +103,7 @@ public:
     // blobs, typed values, optionals of them, std::nullopt.
     template <class... A>
     requires(sizeof...(A) > 0) Statement& bind(const A&... values) {
+        const HandleLock lock(handle_);
         beginBind(sizeof...(A));
         int i = 0;
         (bindArg(++i, values), ...);
@@ -178,6 +181,19 @@ private:
     // gives it back when destroyed.
     Statement(std::shared_ptr<Connection> connection, std::string_view sql, FromCache);
 
+    // Holds the connection's mutex across several calls on the handle, which then re-enter it
+    // as its owner instead of each taking it afresh.
+    class HandleLock {
+    public:
+        explicit HandleLock(sqlite3_stmt* handle);
+        ~HandleLock();
+        HandleLock(const HandleLock&) = delete;
+        HandleLock& operator=(const HandleLock&) = delete;
+
+    private:
+        sqlite3_mutex* mutex_;
+    };
+
     // How sqlite3 holds bound texts and blobs: its own copy, or pointers into the bindings,
     // which must then stay alive and unchanged until the handle's bindings are cleared.
     enum class BindMode { copy, borrow };
@@ -231,6 +247,7 @@ private:
     std::shared_ptr<Connection> connection_;
     sqlite3_stmt* handle_ = nullptr;
     void* cacheEntry_ = nullptr; // set: the handle goes back to this entry of the connection's cache
+    bool bound_ = false;         // reset by a bind and not stepped since
     mutable int columnCount_ = -1;
     mutable std::optional<std::vector<std::string>> columnNames_;
 };
