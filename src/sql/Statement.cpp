@@ -245,7 +245,7 @@ Statement& Statement::operator=(Statement&& other) noexcept {
         cacheEntry_ = std::exchange(other.cacheEntry_, nullptr);
         columnCount_ = other.columnCount_;
         columnNames_ = std::move(other.columnNames_);
-        bound_ = false;
+        ready_ = false;
     }
     return *this;
 }
@@ -266,7 +266,7 @@ Statement::~Statement() {
 void Statement::beginBind(std::size_t count) {
     // Every parameter is bound below, so nothing of an earlier bind needs clearing.
     sqlite3_reset(handle_);
-    bound_ = true;
+    ready_ = true;
     const int expected = sqlite3_bind_parameter_count(handle_);
     if (static_cast<std::size_t>(expected) != count) {
         base::fatal(std::to_string(expected) + " values expected, " + std::to_string(count) + " passed");
@@ -372,15 +372,16 @@ bool Statement::stepHandle(sqlite3_stmt* handle) {
 }
 
 bool Statement::step() {
-    bound_ = false;
+    ready_ = false;
     sqlite3_stmt* handle = handle_;
     return connection_->sync([handle] { return stepHandle(handle); });
 }
 
 Statement& Statement::run() {
-    // Right after a bind the statement is reset already (unless someone stepped its handle).
-    const bool reset = !bound_ || sqlite3_stmt_busy(handle_) != 0;
-    bound_ = false;
+    // After a bind or a finished run the statement is reset already (unless someone stepped
+    // its handle since).
+    const bool reset = !ready_ || sqlite3_stmt_busy(handle_) != 0;
+    ready_ = false;
     sqlite3_stmt* handle = handle_;
     connection_->sync([handle, reset] {
         const HandleLock lock(handle);
@@ -389,7 +390,9 @@ Statement& Statement::run() {
         }
         while (stepHandle(handle)) {
         }
+        sqlite3_reset(handle); // done: release its cursors and locks now, while they are at hand
     });
+    ready_ = true;
     return *this;
 }
 

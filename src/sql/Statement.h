@@ -103,7 +103,6 @@ public:
     // blobs, typed values, optionals of them, std::nullopt.
     template <class... A>
     requires(sizeof...(A) > 0) Statement& bind(const A&... values) {
-        const HandleLock lock(handle_);
         beginBind(sizeof...(A));
         int i = 0;
         (bindArg(++i, values), ...);
@@ -112,7 +111,8 @@ public:
 
     // One step: true on a row, false when done; throws Result.
     bool step();
-    // Resets (bindings kept) and steps until done.
+    // Resets (bindings kept), steps until done, and resets again so the finished statement holds
+    // nothing of its run.
     Statement& run();
     template <class... A> Statement& run(const A&... values) {
         bind(values...);
@@ -247,7 +247,7 @@ private:
     std::shared_ptr<Connection> connection_;
     sqlite3_stmt* handle_ = nullptr;
     void* cacheEntry_ = nullptr; // set: the handle goes back to this entry of the connection's cache
-    bool bound_ = false;         // reset by a bind and not stepped since
+    bool ready_ = false;         // reset (by a bind or a finished run) and not stepped since
     mutable int columnCount_ = -1;
     mutable std::optional<std::vector<std::string>> columnNames_;
 };
