@@ -4,6 +4,7 @@
 #include "dispatch/Source.h"
 #include "dispatch/ThreadPool.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -27,7 +28,10 @@ namespace {
 
 class FrameGuard {
 public:
-    explicit FrameGuard(const Queue* q) : frame_{q, tlsTop} { tlsTop = &frame_; }
+    explicit FrameGuard(const Queue* q)
+        : frame_{q, tlsTop} {
+        tlsTop = &frame_;
+    }
     ~FrameGuard() { tlsTop = frame_.outer; }
     FrameGuard(const FrameGuard&) = delete;
     FrameGuard& operator=(const FrameGuard&) = delete;
@@ -66,17 +70,26 @@ struct SyncCall {
 
 } // namespace
 
+// Serial queues: `active` says that one thread owns the queue (a drain, or a sync running
+// inline). It is taken by exchanging false for true and given up by storing false, without the
+// mutex, so an inline sync on an idle queue costs two atomic operations. `queued` counts the
+// tasks in `tasks`; whoever gives up `active` looks at it afterwards and takes the queue back
+// for a drain when tasks arrived meanwhile (an async that found the queue owned relies on it).
 struct Queue::Impl {
     mutable std::mutex mutex;
     std::deque<Task> tasks;
-    bool active = false;        // serial: scheduled, draining or running a sync inline
-    QueuePtr keepAlive;         // serial: held while active
-    bool wakePending = false;   // main: a wake-up was sent and not yet answered
-    std::condition_variable changed; // main: tasks arrived (for runMainUntil)
+    std::atomic<bool> active{false};    // serial: owned by a drain or an inline sync
+    std::atomic<std::size_t> queued{0}; // serial: tasks.size(), readable without the mutex
+    QueuePtr keepAlive;                 // serial: held by the drain that owns the queue
+    bool wakePending = false;           // main: a wake-up was sent and not yet answered
+    std::condition_variable changed;    // main: tasks arrived (for runMainUntil)
     std::vector<std::pair<const void*, void*>> specifics;
 };
 
-Queue::Queue(std::string label, Kind kind) : label_(std::move(label)), kind_(kind), impl_(std::make_unique<Impl>()) {}
+Queue::Queue(std::string label, Kind kind)
+    : label_(std::move(label))
+    , kind_(kind)
+    , impl_(std::make_unique<Impl>()) {}
 
 Queue::~Queue() = default;
 
@@ -95,20 +108,32 @@ std::function<void()>& wakeupFunction() {
     return *f;
 }
 
+// Gives up ownership of a serial queue; true when tasks arrived meanwhile and the caller owns
+// it again (and must see that they run).
+bool releaseSerial(Queue::Impl* impl) {
+    impl->active.store(false);
+    return impl->queued.load() > 0 && !impl->active.exchange(true);
+}
+
+// Runs with ownership of the queue (and impl->keepAlive set) until no task is left.
 void drainSerial(Queue* q, Queue::Impl* impl) {
     FrameGuard frame(q);
-    QueuePtr release;
+    QueuePtr release = std::move(impl->keepAlive); // keeps the queue alive to the end
     for (;;) {
         Task task;
         {
             std::lock_guard lock(impl->mutex);
-            if (impl->tasks.empty()) {
-                impl->active = false;
-                release = std::move(impl->keepAlive); // dropped after the frame is gone
-                break;
+            if (!impl->tasks.empty()) {
+                task = std::move(impl->tasks.front());
+                impl->tasks.pop_front();
+                impl->queued.fetch_sub(1);
             }
-            task = std::move(impl->tasks.front());
-            impl->tasks.pop_front();
+        }
+        if (!task) {
+            if (releaseSerial(impl)) {
+                continue;
+            }
+            break;
         }
         try {
             task();
@@ -123,20 +148,13 @@ void drainSerial(Queue* q, Queue::Impl* impl) {
 void Queue::async(Task task) {
     switch (kind_) {
     case Kind::serial: {
-        bool schedule = false;
         {
             std::lock_guard lock(impl_->mutex);
             impl_->tasks.push_back(std::move(task));
-            if (!impl_->active) {
-                impl_->active = true;
-                impl_->keepAlive = shared_from_this();
-                schedule = true;
-            }
+            impl_->queued.fetch_add(1);
         }
-        if (schedule) {
-            Queue* self = this;
-            Impl* impl = impl_.get();
-            ThreadPool::shared().submit([self, impl] { drainSerial(self, impl); });
+        if (!impl_->active.exchange(true)) {
+            scheduleDrain();
         }
         return;
     }
@@ -193,12 +211,13 @@ void Queue::syncRaw(void (*fn)(void*), void* ctx) {
         fn(ctx);
         return;
     }
-    if (kind_ == Kind::serial) {
-        std::unique_lock lock(impl_->mutex);
-        if (!impl_->active) {
-            // Idle: run here, holding the queue as a drain would.
-            impl_->active = true;
-            lock.unlock();
+    if (kind_ == Kind::serial && !impl_->active.exchange(true)) {
+        if (impl_->queued.load() > 0) {
+            // Tasks submitted earlier still wait (their submitter found the queue owned):
+            // they run first, on a drain, and this call waits its turn below.
+            scheduleDrain();
+        } else {
+            // Idle: run here, owning the queue as a drain would.
             std::exception_ptr error;
             {
                 FrameGuard frame(this);
@@ -208,15 +227,8 @@ void Queue::syncRaw(void (*fn)(void*), void* ctx) {
                     error = std::current_exception();
                 }
             }
-            lock.lock();
-            if (impl_->tasks.empty()) {
-                impl_->active = false;
-            } else {
-                impl_->keepAlive = shared_from_this();
-                lock.unlock();
-                Queue* self = this;
-                Impl* impl = impl_.get();
-                ThreadPool::shared().submit([self, impl] { drainSerial(self, impl); });
+            if (releaseSerial(impl_.get())) {
+                scheduleDrain();
             }
             if (error) {
                 std::rethrow_exception(error);
@@ -230,6 +242,13 @@ void Queue::syncRaw(void (*fn)(void*), void* ctx) {
     if (call.error) {
         std::rethrow_exception(call.error);
     }
+}
+
+void Queue::scheduleDrain() {
+    impl_->keepAlive = shared_from_this();
+    Queue* self = this;
+    Impl* impl = impl_.get();
+    ThreadPool::shared().submit([self, impl] { drainSerial(self, impl); });
 }
 
 bool Queue::isCurrent() const {

@@ -57,8 +57,7 @@ public:
     void asyncAfter(Duration delay, Task task);
 
     // Runs `f` on the queue and returns its result (or rethrows what it threw).
-    template <class F>
-    auto sync(F&& f) -> std::invoke_result_t<F&> {
+    template <class F> auto sync(F&& f) -> std::invoke_result_t<F&> {
         using R = std::invoke_result_t<F&>;
         if constexpr (std::is_void_v<R>) {
             syncRaw([](void* ctx) { (*static_cast<std::remove_reference_t<F>*>(ctx))(); }, &f);
@@ -97,6 +96,8 @@ private:
     friend bool runMainUntil(const std::function<bool()>&, Duration);
 
     void syncRaw(void (*fn)(void*), void* ctx);
+    // Serial: hands the queue, which the caller owns, to a drain on the thread pool.
+    void scheduleDrain();
     void assertOnQueueSlow() const;
 
     std::string label_;

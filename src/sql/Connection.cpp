@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 #include <sqlite3.h>
 
@@ -200,6 +201,10 @@ Connection::Connection()
     , callbacks_(std::make_unique<Callbacks>()) {}
 
 Connection::~Connection() {
+    if (stash_.handle != nullptr) {
+        sqlite3_finalize(stash_.handle);
+        stash_ = {};
+    }
     {
         std::lock_guard lock(cacheMutex_);
         for (auto& [sql, entry] : cache_) {
@@ -208,6 +213,7 @@ Connection::~Connection() {
             }
         }
         cache_.clear();
+        lastEntry_ = nullptr;
     }
     if (handle_ != nullptr && sqlite3_close(handle_) != SQLITE_OK) {
         sqlite3_close_v2(handle_); // closes once the last statement is gone
@@ -459,15 +465,22 @@ static constexpr std::size_t cacheCapacity = 64;
 
 sqlite3_stmt* Connection::takeCached(std::string_view sql, CacheEntry*& entry) {
     std::lock_guard lock(cacheMutex_);
-    auto it = cache_.find(sql);
-    if (it == cache_.end()) {
-        if (cache_.size() >= cacheCapacity) {
-            entry = nullptr; // full: this statement is finalized after use
-            return nullptr;
+    if (lastEntry_ != nullptr && lastKey_ == sql) {
+        entry = lastEntry_; // the same statement as last time: no hashing
+    } else {
+        auto it = cache_.find(sql);
+        if (it == cache_.end()) {
+            if (cache_.size() >= cacheCapacity) {
+                entry = nullptr; // full: this statement is finalized after use
+                return nullptr;
+            }
+            it = cache_.emplace(std::string(sql), CacheEntry{}).first;
+            it->second.key = it->first;
         }
-        it = cache_.emplace(std::string(sql), CacheEntry{}).first;
+        entry = &it->second;
+        lastEntry_ = entry;
+        lastKey_ = it->first;
     }
-    entry = &it->second;
     if (entry->idle.empty()) {
         return nullptr;
     }
@@ -592,10 +605,60 @@ std::int64_t Connection::runChange(const Expression<>& statement, bool rowid) {
     }
     // One unit on the queue: nothing runs between the statement and the rowid read.
     return sync([&] {
-        Statement s(shared_from_this(), statement.templateText, Statement::FromCache{});
-        s.bind(statement.bindings);
-        s.run();
-        return rowid ? lastInsertRowid() : changes();
+        // A handle of the statement cache for this unit only. Texts and blobs are bound without
+        // copies (`statement` outlives the unit), so the bindings are cleared before the handle
+        // is put away, however the unit ends. It goes to the stash, the stash's previous one back
+        // to the cache.
+        struct Lease {
+            Connection& connection;
+            CacheEntry* entry = nullptr;
+            sqlite3_stmt* handle = nullptr;
+            bool clean = false;
+            ~Lease() {
+                if (handle == nullptr) {
+                    return;
+                }
+                if (!clean) {
+                    sqlite3_reset(handle);
+                    sqlite3_clear_bindings(handle);
+                }
+                if (entry == nullptr) {
+                    sqlite3_finalize(handle); // the cache is full
+                    return;
+                }
+                Stash& stash = connection.stash_;
+                if (stash.handle != nullptr) {
+                    connection.giveBackCached(stash.entry, stash.handle);
+                }
+                stash = {entry, handle};
+            }
+        } lease{*this};
+        if (stash_.handle != nullptr && stash_.entry->key == statement.templateText) {
+            lease.entry = stash_.entry;
+            lease.handle = std::exchange(stash_.handle, nullptr);
+        } else {
+            lease.handle = takeCached(statement.templateText, lease.entry);
+        }
+        // Held for the whole unit: the calls below re-enter it instead of each taking it afresh.
+        sqlite3_mutex* mutex = sqlite3_db_mutex(handle_);
+        sqlite3_mutex_enter(mutex);
+        try {
+            if (lease.handle == nullptr) {
+                lease.handle = Statement::prepareHandle(handle_, statement.templateText);
+            }
+            Statement::bindAll(lease.handle, statement.bindings, Statement::BindMode::borrow);
+            while (Statement::stepHandle(lease.handle)) {
+            }
+            const std::int64_t result = rowid ? lastInsertRowid() : changes();
+            sqlite3_reset(lease.handle);
+            sqlite3_clear_bindings(lease.handle);
+            lease.clean = true;
+            sqlite3_mutex_leave(mutex);
+            return result;
+        } catch (...) {
+            sqlite3_mutex_leave(mutex);
+            throw;
+        }
     });
 }
 

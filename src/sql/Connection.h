@@ -239,6 +239,7 @@ private:
     // lives, so a statement may point at its entry.
     struct CacheEntry {
         std::vector<sqlite3_stmt*> idle;
+        std::string_view key; // the map's own key for this entry
     };
     sqlite3_stmt* takeCached(std::string_view sql, CacheEntry*& entry);
     void giveBackCached(CacheEntry* entry, sqlite3_stmt* handle);
@@ -254,6 +255,16 @@ private:
         std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
     };
     std::unordered_map<std::string, CacheEntry, Hash, std::equal_to<>> cache_;
+    // The entry used last and its key (a view of the map's own key, stable as entries stay).
+    CacheEntry* lastEntry_ = nullptr;
+    std::string_view lastKey_;
+    // Used on the queue only: the handle of the last insert, update or delete, kept out of the
+    // cache so that a run of the same statement takes it back without the cache's lock.
+    struct Stash {
+        CacheEntry* entry = nullptr;
+        sqlite3_stmt* handle = nullptr;
+    };
+    Stash stash_;
 };
 
 } // namespace sql

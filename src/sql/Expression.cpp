@@ -34,6 +34,13 @@ Expression<> starExpression() {
     return Expression<>("*");
 }
 
+Expression<> placeholderExpression(std::optional<Binding>&& b) {
+    Expression<> e("?");
+    e.bindings.reserve(1);
+    e.bindings.push_back(std::move(b));
+    return e;
+}
+
 const Expression<std::int64_t>& rowidExpression() {
     static const Expression<std::int64_t> rowid("\"ROWID\"");
     return rowid;

@@ -68,12 +68,16 @@ Expression<> starExpression();
 // The quoted word ROWID.
 const Expression<std::int64_t>& rowidExpression();
 
+// "?" bound to `b` (moved in: a braced list would copy texts and blobs once more).
+Expression<> placeholderExpression(std::optional<Binding>&& b);
+
 // "?" bound to the value's stored form (NULL for an absent optional).
 template <Value V> Expression<V> valueExpression(const V& v) {
-    return Expression<V>("?", {toBinding(v)});
+    return Expression<V>(placeholderExpression(toBinding(v)));
 }
 template <Value V> Expression<std::optional<V>> valueExpression(const std::optional<V>& v) {
-    return Expression<std::optional<V>>("?", {v ? std::optional<Binding>(toBinding(*v)) : std::nullopt});
+    return Expression<std::optional<V>>(
+        placeholderExpression(v ? std::optional<Binding>(toBinding(*v)) : std::nullopt));
 }
 
 // ---- combining (templates joined, bindings concatenated in order)

@@ -2,12 +2,21 @@
 
 #include "sql/Errors.h"
 
+#include <array>
+
 namespace sql {
 
 QueryClauses::QueryClauses(std::string name, std::optional<std::string> alias,
                            std::optional<std::string> database)
     : select{false, {starExpression()}}
     , from{std::move(name), std::move(alias), std::move(database)} {}
+
+Setter Setter::bound(const Expression<>& column, std::optional<Binding>&& value) {
+    Setter s{column, Expression<>("?")};
+    s.value.bindings.reserve(1);
+    s.value.bindings.push_back(std::move(value));
+    return s;
+}
 
 Expression<> Setter::expression() const {
     Expression<> e(column.templateText + " = " + value.templateText, column.bindings);
@@ -48,22 +57,22 @@ public:
         return *this;
     }
     // (column, column, ...) VALUES (value, value, ...), moving the values' bindings.
-    Pieces& columnsAndValues(std::vector<Setter>& items) {
+    Pieces& columnsAndValues(std::span<Setter* const> items) {
         separate();
         out_.templateText += '(';
         for (std::size_t i = 0; i < items.size(); ++i) {
             if (i > 0) {
                 out_.templateText += ", ";
             }
-            add(items[i].column);
+            add(items[i]->column);
         }
         out_.templateText += ") VALUES (";
         for (std::size_t i = 0; i < items.size(); ++i) {
             if (i > 0) {
                 out_.templateText += ", ";
             }
-            out_.templateText += items[i].value.templateText;
-            for (auto& b : items[i].value.bindings) {
+            out_.templateText += items[i]->value.templateText;
+            for (auto& b : items[i]->value.bindings) {
                 out_.bindings.push_back(std::move(b));
             }
         }
@@ -148,6 +157,102 @@ std::string nameWithDatabase(const FromClause& from, const std::string& name) {
         return quote(*from.database) + "." + quote(name);
     }
     return quote(name);
+}
+
+// The text of a one-row INSERT depends on these alone, never on the bound values.
+struct InsertShape {
+    std::optional<OnConflict> onConflict;
+    FromClause from;
+    std::vector<std::string> columns;
+    std::vector<std::string> values;
+    std::optional<std::string> filter;
+    std::string text;
+
+    bool matches(const QueryClauses& c, std::optional<OnConflict> conflict,
+                 std::span<Setter* const> setters) const {
+        if (onConflict != conflict || columns.size() != setters.size() || from.name != c.from.name ||
+            from.alias != c.from.alias || from.database != c.from.database) {
+            return false;
+        }
+        if (c.filters ? !filter || *filter != c.filters->templateText : filter.has_value()) {
+            return false;
+        }
+        for (std::size_t i = 0; i < setters.size(); ++i) {
+            if (columns[i] != setters[i]->column.templateText ||
+                values[i] != setters[i]->value.templateText) {
+                return false;
+            }
+        }
+        return true;
+    }
+};
+
+// Rows inserted one by one render the same text each time: the last few texts per thread,
+// compared field by field, which costs less than rendering anew.
+class InsertTextCache {
+public:
+    const std::string* find(const QueryClauses& c, std::optional<OnConflict> onConflict,
+                            std::span<Setter* const> setters) const {
+        for (std::size_t i = 0; i < used_; ++i) {
+            if (shapes_[i].matches(c, onConflict, setters)) {
+                return &shapes_[i].text;
+            }
+        }
+        return nullptr;
+    }
+    void add(const QueryClauses& c, std::optional<OnConflict> onConflict, std::span<Setter* const> setters,
+             const std::string& text) {
+        InsertShape& shape = shapes_[next_];
+        next_ = (next_ + 1) % shapes_.size();
+        used_ = std::max(used_, next_ == 0 ? shapes_.size() : next_);
+        shape.onConflict = onConflict;
+        shape.from = c.from;
+        shape.columns.clear();
+        shape.values.clear();
+        for (const Setter* s : setters) {
+            shape.columns.push_back(s->column.templateText);
+            shape.values.push_back(s->value.templateText);
+        }
+        shape.filter.reset();
+        if (c.filters) {
+            shape.filter = c.filters->templateText;
+        }
+        shape.text = text;
+    }
+
+private:
+    std::array<InsertShape, 8> shapes_;
+    std::size_t used_ = 0;
+    std::size_t next_ = 0;
+};
+
+InsertTextCache& insertTextCache() {
+    thread_local InsertTextCache cache;
+    return cache;
+}
+
+// The bindings of a one-row INSERT in text order: columns', values' (moved), the filter's.
+Bindings insertBindings(const QueryClauses& c, std::span<Setter* const> setters) {
+    std::size_t count = c.filters ? c.filters->bindings.size() : 0;
+    for (const Setter* s : setters) {
+        count += s->column.bindings.size() + s->value.bindings.size();
+    }
+    Bindings out;
+    out.reserve(count);
+    for (const Setter* s : setters) {
+        if (!s->column.bindings.empty()) {
+            out.insert(out.end(), s->column.bindings.begin(), s->column.bindings.end());
+        }
+    }
+    for (Setter* s : setters) {
+        for (auto& b : s->value.bindings) {
+            out.push_back(std::move(b));
+        }
+    }
+    if (c.filters && !c.filters->bindings.empty()) {
+        out.insert(out.end(), c.filters->bindings.begin(), c.filters->bindings.end());
+    }
+    return out;
 }
 
 } // namespace
@@ -250,6 +355,11 @@ Expression<> render(const QueryClauses& c) {
 }
 
 Insert insert(const QueryClauses& c, std::optional<OnConflict> onConflict, std::vector<Setter> setters) {
+    return insert(c, onConflict, std::span<Setter>(setters));
+}
+
+static Insert renderInsert(const QueryClauses& c, std::optional<OnConflict> onConflict,
+                           std::span<Setter* const> setters) {
     Pieces p;
     p.reserve(32 + c.from.name.size() + 16 * setters.size(), setters.size());
     p.text("INSERT");
@@ -257,14 +367,46 @@ Insert insert(const QueryClauses& c, std::optional<OnConflict> onConflict, std::
         p.text("OR ").raw(onConflictRawValues.raw(*onConflict));
     }
     p.text("INTO").expr(tableName(c, false));
-    if (setters.empty()) {
-        // "() VALUES ()" is no SQL; an insert of nothing inserts the defaults.
-        p.text("DEFAULT VALUES");
-        return Insert(p.take());
-    }
     p.columnsAndValues(setters);
     wherePiece(p, c);
     return Insert(p.take());
+}
+
+Insert insert(const QueryClauses& c, std::optional<OnConflict> onConflict, std::span<Setter> setters) {
+    constexpr std::size_t onStack = 16;
+    if (setters.size() <= onStack) {
+        std::array<Setter*, onStack> pointers;
+        for (std::size_t i = 0; i < setters.size(); ++i) {
+            pointers[i] = &setters[i];
+        }
+        return insert(c, onConflict, std::span<Setter* const>(pointers.data(), setters.size()));
+    }
+    std::vector<Setter*> pointers;
+    pointers.reserve(setters.size());
+    for (Setter& s : setters) {
+        pointers.push_back(&s);
+    }
+    return insert(c, onConflict, std::span<Setter* const>(pointers));
+}
+
+Insert insert(const QueryClauses& c, std::optional<OnConflict> onConflict, std::span<Setter* const> setters) {
+    if (setters.empty()) {
+        Pieces p;
+        p.text("INSERT");
+        if (onConflict) {
+            p.text("OR ").raw(onConflictRawValues.raw(*onConflict));
+        }
+        // "() VALUES ()" is no SQL; an insert of nothing inserts the defaults.
+        p.text("INTO").expr(tableName(c, false)).text("DEFAULT VALUES");
+        return Insert(p.take());
+    }
+    InsertTextCache& cache = insertTextCache();
+    if (const std::string* text = cache.find(c, onConflict, setters)) {
+        return Insert(*text, insertBindings(c, setters));
+    }
+    Insert rendered = renderInsert(c, onConflict, setters);
+    cache.add(c, onConflict, setters, rendered.templateText);
+    return rendered;
 }
 
 static bool sameColumns(const std::vector<Setter>& a, const std::vector<Setter>& b) {

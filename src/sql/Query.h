@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -101,14 +102,16 @@ struct Setter {
 
     template <Value V>
     static Setter assign(const Expression<V>& column, const std::type_identity_t<V>& value) {
-        return Setter{column, valueExpression(value)};
+        return bound(column, toBinding(value));
     }
     // An absent value binds NULL.
     template <Value V>
     static Setter assign(const Expression<std::optional<V>>& column,
                          const std::type_identity_t<std::optional<V>>& value) {
-        return Setter{column, valueExpression(value)};
+        return bound(column, value ? std::optional<Binding>(toBinding(*value)) : std::nullopt);
     }
+    // `column` = "?" bound to `value` (valueExpression's form, built in place).
+    static Setter bound(const Expression<>& column, std::optional<Binding>&& value);
 };
 
 // Rendered statements: template and bindings, ready for Connection::run.
@@ -142,6 +145,9 @@ void addWith(QueryClauses& c, const FromClause& alias, std::optional<std::vector
              bool recursive, std::optional<MaterializationHint> hint, const QueryClauses& query);
 Expression<> renderWithClause(const WithClause& clause);
 Insert insert(const QueryClauses& c, std::optional<OnConflict> onConflict, std::vector<Setter> setters);
+// As above, moving the values' bindings out of `setters`.
+Insert insert(const QueryClauses& c, std::optional<OnConflict> onConflict, std::span<Setter> setters);
+Insert insert(const QueryClauses& c, std::optional<OnConflict> onConflict, std::span<Setter* const> setters);
 Insert insertMany(const QueryClauses& c, std::optional<OnConflict> onConflict,
                   const std::vector<std::vector<Setter>>& rows);
 Insert insertDefaultValues(const QueryClauses& c);
@@ -263,10 +269,14 @@ public:
     requires(sizeof...(S) > 0 && (std::is_same_v<std::remove_cvref_t<S>, Setter> && ...)) Insert
         insert(S&&... setters)
     const {
-        std::vector<Setter> list;
-        list.reserve(sizeof...(S));
-        (list.push_back(std::forward<S>(setters)), ...);
-        return query::insert(clauses, std::nullopt, std::move(list));
+        if constexpr ((!std::is_lvalue_reference_v<S> && ...)) {
+            // Temporaries: their values' bindings are moved out in place.
+            Setter* list[] = {&setters...};
+            return query::insert(clauses, std::nullopt, std::span<Setter* const>(list));
+        } else {
+            Setter list[] = {std::forward<S>(setters)...}; // copies of the caller's setters
+            return query::insert(clauses, std::nullopt, std::span<Setter>(list));
+        }
     }
     Insert insert(const std::vector<Setter>& values) const {
         return query::insert(clauses, std::nullopt, values);

@@ -36,10 +36,22 @@ void Row::throwUnreadable(const Expression<>& column) {
 }
 
 std::optional<Row> RowIterator::failableNext() {
-    if (!statement_.step()) {
+    Row row;
+    if (!next(row)) {
         return std::nullopt;
     }
-    return Row{columnNames_, statement_.rowValues()};
+    return row;
+}
+
+bool RowIterator::next(Row& row) {
+    if (!statement_.step()) {
+        return false;
+    }
+    if (row.columnNames != columnNames_) {
+        row.columnNames = columnNames_;
+    }
+    statement_.row().readInto(row.values);
+    return true;
 }
 
 } // namespace sql

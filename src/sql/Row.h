@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace sql {
@@ -68,19 +69,24 @@ public:
         , columnNames_(std::move(columnNames)) {}
 
     std::optional<Row> failableNext();
+    // Steps and reads the row into `row`, reusing its storage (Cursor::readInto); false when
+    // done. Throws the Result of a failed step.
+    bool next(Row& row);
 
     template <class F> auto map(F&& transform) -> std::vector<std::invoke_result_t<F&, const Row&>> {
         std::vector<std::invoke_result_t<F&, const Row&>> out;
-        while (std::optional<Row> row = failableNext()) {
-            out.push_back(transform(*row));
+        Row row;
+        while (next(row)) {
+            out.push_back(transform(std::as_const(row)));
         }
         return out;
     }
     template <class F>
     auto compactMap(F&& transform) -> std::vector<typename std::invoke_result_t<F&, const Row&>::value_type> {
         std::vector<typename std::invoke_result_t<F&, const Row&>::value_type> out;
-        while (std::optional<Row> row = failableNext()) {
-            if (auto v = transform(*row)) {
+        Row row;
+        while (next(row)) {
+            if (auto v = transform(std::as_const(row))) {
                 out.push_back(std::move(*v));
             }
         }
@@ -97,8 +103,11 @@ public:
         iterator() = default;
         const Row& operator*() const { return *current_; }
         const Row* operator->() const { return &*current_; }
+        // The next row replaces this one in place.
         iterator& operator++() {
-            current_ = owner_->failableNext();
+            if (!owner_->next(*current_)) {
+                current_.reset();
+            }
             return *this;
         }
         void operator++(int) { ++*this; }
@@ -107,7 +116,8 @@ public:
     private:
         friend class RowIterator;
         explicit iterator(RowIterator* owner)
-            : owner_(owner) {
+            : owner_(owner)
+            , current_(std::in_place) {
             ++*this;
         }
         RowIterator* owner_ = nullptr;

@@ -91,11 +91,76 @@ std::optional<Binding> Cursor::operator[](int index) const {
 
 Bindings Cursor::values() const {
     Bindings out;
-    out.reserve(static_cast<std::size_t>(columnCount));
-    for (int i = 0; i < columnCount; ++i) {
-        out.push_back((*this)[i]);
-    }
+    readInto(out);
     return out;
+}
+
+namespace {
+
+// Holds the connection's mutex for a run of calls: the calls made inside re-enter it as its
+// owner, which costs far less than taking it afresh for each. No-op without a mutex.
+class DatabaseLock {
+public:
+    explicit DatabaseLock(sqlite3* db)
+        : mutex_(sqlite3_db_mutex(db)) {
+        sqlite3_mutex_enter(mutex_);
+    }
+    ~DatabaseLock() { sqlite3_mutex_leave(mutex_); }
+    DatabaseLock(const DatabaseLock&) = delete;
+    DatabaseLock& operator=(const DatabaseLock&) = delete;
+
+private:
+    sqlite3_mutex* mutex_;
+};
+
+// One column value into `slot`, keeping the text or blob storage it already holds.
+void readValue(sqlite3_value* value, std::optional<Binding>& slot) {
+    switch (sqlite3_value_type(value)) {
+    case SQLITE_INTEGER:
+        slot = Binding(static_cast<std::int64_t>(sqlite3_value_int64(value)));
+        return;
+    case SQLITE_FLOAT:
+        slot = Binding(sqlite3_value_double(value));
+        return;
+    case SQLITE_TEXT: {
+        // Text first, then its byte length: an embedded U+0000 does not cut it.
+        const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
+        const auto bytes = text != nullptr ? static_cast<std::size_t>(sqlite3_value_bytes(value)) : 0;
+        if (std::string* s = slot ? std::get_if<std::string>(&*slot) : nullptr) {
+            s->assign(text != nullptr ? text : "", bytes);
+        } else {
+            slot = Binding(std::string(text != nullptr ? text : "", bytes));
+        }
+        return;
+    }
+    case SQLITE_BLOB: {
+        const auto* data = static_cast<const std::uint8_t*>(sqlite3_value_blob(value));
+        const auto bytes = data != nullptr ? static_cast<std::size_t>(sqlite3_value_bytes(value)) : 0;
+        if (Blob* b = slot ? std::get_if<Blob>(&*slot) : nullptr) {
+            b->bytes.assign(data, data + bytes);
+        } else {
+            slot = Binding(Blob(data, bytes));
+        }
+        return;
+    }
+    case SQLITE_NULL:
+        slot.reset();
+        return;
+    default:
+        base::fatal("unsupported column type: " + std::to_string(sqlite3_value_type(value)));
+    }
+}
+
+} // namespace
+
+void Cursor::readInto(Bindings& values) const {
+    values.resize(static_cast<std::size_t>(columnCount));
+    // Under the connection's mutex the column values may be read through the sqlite3_value
+    // calls, which take no lock of their own.
+    DatabaseLock lock(sqlite3_db_handle(handle));
+    for (int i = 0; i < columnCount; ++i) {
+        readValue(sqlite3_column_value(handle, i), values[static_cast<std::size_t>(i)]);
+    }
 }
 
 template <> double Cursor::get<double>(int index) const {
@@ -124,7 +189,7 @@ template <> Blob Cursor::get<Blob>(int index) const {
 
 // ---- Statement
 
-static sqlite3_stmt* prepareHandle(sqlite3* db, std::string_view sql) {
+sqlite3_stmt* Statement::prepareHandle(sqlite3* db, std::string_view sql) {
     sqlite3_stmt* handle = nullptr;
     // The connection's mutex keeps another thread's call from replacing the error message.
     sqlite3_mutex_enter(sqlite3_db_mutex(db));
@@ -156,6 +221,15 @@ Statement::Statement(std::shared_ptr<Connection> connection, std::string_view sq
     }
 }
 
+Statement::HandleLock::HandleLock(sqlite3_stmt* handle)
+    : mutex_(sqlite3_db_mutex(sqlite3_db_handle(handle))) {
+    sqlite3_mutex_enter(mutex_);
+}
+
+Statement::HandleLock::~HandleLock() {
+    sqlite3_mutex_leave(mutex_);
+}
+
 Statement::Statement(Statement&& other) noexcept
     : connection_(std::move(other.connection_))
     , handle_(std::exchange(other.handle_, nullptr))
@@ -171,6 +245,7 @@ Statement& Statement::operator=(Statement&& other) noexcept {
         cacheEntry_ = std::exchange(other.cacheEntry_, nullptr);
         columnCount_ = other.columnCount_;
         columnNames_ = std::move(other.columnNames_);
+        ready_ = false;
     }
     return *this;
 }
@@ -189,8 +264,9 @@ Statement::~Statement() {
 }
 
 void Statement::beginBind(std::size_t count) {
+    // Every parameter is bound below, so nothing of an earlier bind needs clearing.
     sqlite3_reset(handle_);
-    sqlite3_clear_bindings(handle_);
+    ready_ = true;
     const int expected = sqlite3_bind_parameter_count(handle_);
     if (static_cast<std::size_t>(expected) != count) {
         base::fatal(std::to_string(expected) + " values expected, " + std::to_string(count) + " passed");
@@ -201,10 +277,9 @@ Statement& Statement::bind(const Bindings& values) {
     if (values.empty()) {
         return *this;
     }
+    const HandleLock lock(handle_);
     beginBind(values.size());
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        bindBinding(static_cast<int>(i + 1), values[i]);
-    }
+    bindAll(handle_, values, BindMode::copy);
     return *this;
 }
 
@@ -219,6 +294,44 @@ Statement& Statement::bind(const NamedBindings& values) {
         bindBinding(index, value);
     }
     return *this;
+}
+
+static void bindOne(sqlite3_stmt* handle, int index, const std::optional<Binding>& v,
+                    sqlite3_destructor_type lifetime) {
+    if (!v) {
+        sqlite3_bind_null(handle, index);
+        return;
+    }
+    if (const auto* b = std::get_if<Blob>(&*v)) {
+        if (b->bytes.empty()) {
+            sqlite3_bind_zeroblob(handle, index, 0); // a blob of no bytes, not NULL
+            return;
+        }
+        sqlite3_bind_blob64(handle, index, b->bytes.data(), b->bytes.size(), lifetime);
+    } else if (const auto* d = std::get_if<double>(&*v)) {
+        sqlite3_bind_double(handle, index, *d);
+    } else if (const auto* i = std::get_if<std::int64_t>(&*v)) {
+        sqlite3_bind_int64(handle, index, *i);
+    } else {
+        // By byte length: an embedded U+0000 is kept.
+        const std::string& text = std::get<std::string>(*v);
+        sqlite3_bind_text64(handle, index, text.data(), text.size(), lifetime, SQLITE_UTF8);
+    }
+}
+
+void Statement::bindAll(sqlite3_stmt* handle, const Bindings& values, BindMode mode) {
+    if (values.empty()) {
+        return;
+    }
+    const int expected = sqlite3_bind_parameter_count(handle);
+    if (static_cast<std::size_t>(expected) != values.size()) {
+        base::fatal(std::to_string(expected) + " values expected, " + std::to_string(values.size()) +
+                    " passed");
+    }
+    const sqlite3_destructor_type lifetime = mode == BindMode::copy ? SQLITE_TRANSIENT : SQLITE_STATIC;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        bindOne(handle, static_cast<int>(i + 1), values[i], lifetime);
+    }
 }
 
 void Statement::bindNull(int index) {
@@ -243,23 +356,11 @@ void Statement::bindBlob(int index, const std::uint8_t* data, std::size_t size) 
 }
 
 void Statement::bindBinding(int index, const std::optional<Binding>& v) {
-    if (!v) {
-        bindNull(index);
-        return;
-    }
-    if (const auto* b = std::get_if<Blob>(&*v)) {
-        bindBlob(index, b->bytes.data(), b->bytes.size());
-    } else if (const auto* d = std::get_if<double>(&*v)) {
-        bindDouble(index, *d);
-    } else if (const auto* i = std::get_if<std::int64_t>(&*v)) {
-        bindInt64(index, *i);
-    } else {
-        bindText(index, std::get<std::string>(*v));
-    }
+    bindOne(handle_, index, v, SQLITE_TRANSIENT);
 }
 
 // Runs on the connection's queue.
-static bool stepOnQueue(sqlite3_stmt* handle) {
+bool Statement::stepHandle(sqlite3_stmt* handle) {
     const int rc = sqlite3_step(handle);
     if (rc == SQLITE_ROW) {
         return true;
@@ -271,17 +372,27 @@ static bool stepOnQueue(sqlite3_stmt* handle) {
 }
 
 bool Statement::step() {
+    ready_ = false;
     sqlite3_stmt* handle = handle_;
-    return connection_->sync([handle] { return stepOnQueue(handle); });
+    return connection_->sync([handle] { return stepHandle(handle); });
 }
 
 Statement& Statement::run() {
+    // After a bind or a finished run the statement is reset already (unless someone stepped
+    // its handle since).
+    const bool reset = !ready_ || sqlite3_stmt_busy(handle_) != 0;
+    ready_ = false;
     sqlite3_stmt* handle = handle_;
-    connection_->sync([handle] {
-        sqlite3_reset(handle);
-        while (stepOnQueue(handle)) {
+    connection_->sync([handle, reset] {
+        const HandleLock lock(handle);
+        if (reset) {
+            sqlite3_reset(handle);
         }
+        while (stepHandle(handle)) {
+        }
+        sqlite3_reset(handle); // done: release its cursors and locks now, while they are at hand
     });
+    ready_ = true;
     return *this;
 }
 
@@ -303,6 +414,14 @@ std::optional<Bindings> Statement::failableNext() {
         return std::nullopt;
     }
     return rowValues();
+}
+
+bool Statement::next(Bindings& values) {
+    if (!step()) {
+        return false;
+    }
+    row().readInto(values);
+    return true;
 }
 
 Statement::iterator Statement::begin() {

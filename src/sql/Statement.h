@@ -16,6 +16,8 @@
 #include <unordered_map>
 #include <vector>
 
+struct sqlite3;
+struct sqlite3_mutex;
 struct sqlite3_stmt;
 
 namespace sql {
@@ -62,6 +64,10 @@ struct Cursor {
     // By the column's stored type: Int64, Double, String (by byte length), Blob, or NULL.
     std::optional<Binding> operator[](int index) const;
     Bindings values() const;
+    // The row into `values` (resized to the column count), as operator[] reads each column.
+    // Texts and blobs are written into the storage already there, so reading row after row
+    // into one list allocates only when a value outgrows its predecessor.
+    void readInto(Bindings& values) const;
     // Typed reads that do not look at the stored type: double, std::int64_t, int, bool,
     // std::string, Blob.
     template <class T> T get(int index) const;
@@ -88,7 +94,8 @@ public:
     Statement& operator=(const Statement&) = delete;
     ~Statement();
 
-    // Positional: an empty list does nothing; otherwise resets, clears and binds 1..n.
+    // Positional: an empty list does nothing; otherwise resets and binds 1..n (every
+    // parameter: nothing of an earlier bind remains).
     Statement& bind(const Bindings& values);
     // Named (names with their prefix, ":id"): resets, clears and binds each.
     Statement& bind(const NamedBindings& values);
@@ -104,7 +111,8 @@ public:
 
     // One step: true on a row, false when done; throws Result.
     bool step();
-    // Resets (bindings kept) and steps until done.
+    // Resets (bindings kept), steps until done, and resets again so the finished statement holds
+    // nothing of its run.
     Statement& run();
     template <class... A> Statement& run(const A&... values) {
         bind(values...);
@@ -120,6 +128,8 @@ public:
     void reset();
     // Steps; the row's values, or nullopt when done; throws Result.
     std::optional<Bindings> failableNext();
+    // Steps and reads the row into `values` (Cursor::readInto); false when done; throws Result.
+    bool next(Bindings& values);
 
     Bindings rowValues() const { return row().values(); }
     Cursor row() const { return Cursor{handle_, columnCount()}; }
@@ -141,8 +151,11 @@ public:
         iterator() = default;
         const Bindings& operator*() const { return *current_; }
         const Bindings* operator->() const { return &*current_; }
+        // The next row replaces this one in place.
         iterator& operator++() {
-            current_ = statement_->failableNext();
+            if (!statement_->next(*current_)) {
+                current_.reset();
+            }
             return *this;
         }
         void operator++(int) { ++*this; }
@@ -151,7 +164,8 @@ public:
     private:
         friend class Statement;
         explicit iterator(Statement* s)
-            : statement_(s) {
+            : statement_(s)
+            , current_(std::in_place) {
             ++*this;
         }
         Statement* statement_ = nullptr;
@@ -166,6 +180,30 @@ private:
     // Takes a prepared handle from the connection's statement cache (prepares on a miss) and
     // gives it back when destroyed.
     Statement(std::shared_ptr<Connection> connection, std::string_view sql, FromCache);
+
+    // Holds the connection's mutex across several calls on the handle, which then re-enter it
+    // as its owner instead of each taking it afresh.
+    class HandleLock {
+    public:
+        explicit HandleLock(sqlite3_stmt* handle);
+        ~HandleLock();
+        HandleLock(const HandleLock&) = delete;
+        HandleLock& operator=(const HandleLock&) = delete;
+
+    private:
+        sqlite3_mutex* mutex_;
+    };
+
+    // How sqlite3 holds bound texts and blobs: its own copy, or pointers into the bindings,
+    // which must then stay alive and unchanged until the handle's bindings are cleared.
+    enum class BindMode { copy, borrow };
+
+    static sqlite3_stmt* prepareHandle(sqlite3* db, std::string_view sql);
+    // Binds 1..n of a handle that is reset and cleared; an empty list binds nothing, a wrong
+    // count stops the program.
+    static void bindAll(sqlite3_stmt* handle, const Bindings& values, BindMode mode);
+    // One step of a handle: true on a row, false when done; throws Result.
+    static bool stepHandle(sqlite3_stmt* handle);
 
     void beginBind(std::size_t count);
     void bindNull(int index);
@@ -209,6 +247,7 @@ private:
     std::shared_ptr<Connection> connection_;
     sqlite3_stmt* handle_ = nullptr;
     void* cacheEntry_ = nullptr; // set: the handle goes back to this entry of the connection's cache
+    bool ready_ = false;         // reset (by a bind or a finished run) and not stepped since
     mutable int columnCount_ = -1;
     mutable std::optional<std::vector<std::string>> columnNames_;
 };

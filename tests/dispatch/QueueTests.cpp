@@ -70,6 +70,49 @@ TEST(SerialQueue, SyncBetweenAsyncTasksKeepsOrder) {
     EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
 }
 
+TEST(SerialQueue, SyncAfterAsyncFromOneThreadRunsAfterItUnderContention) {
+    // Syncs that find the queue idle run inline; each must still come after every task its own
+    // thread submitted before it, and never beside another task.
+    auto q = Queue::makeSerial("test.sync-mix");
+    constexpr int kThreads = 4;
+    constexpr int kRounds = 3000;
+    std::vector<int> done(kThreads, 0); // written by tasks only: the queue serialises them
+    std::atomic<int> inFlight{0};
+    std::atomic<bool> overlapped{false};
+    std::atomic<int> misordered{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 1; i <= kRounds; ++i) {
+                auto body = [&, t, i] {
+                    if (inFlight.fetch_add(1) != 0) {
+                        overlapped = true;
+                    }
+                    if (done[t] != i - 1) {
+                        ++misordered;
+                    }
+                    done[t] = i;
+                    inFlight.fetch_sub(1);
+                };
+                if (i % 3 == 0) {
+                    q->sync(body);
+                } else {
+                    q->async(body);
+                }
+            }
+        });
+    }
+    for (auto& th : threads) {
+        th.join();
+    }
+    flush(q);
+    EXPECT_FALSE(overlapped);
+    EXPECT_EQ(misordered.load(), 0);
+    for (int t = 0; t < kThreads; ++t) {
+        EXPECT_EQ(q->sync([&] { return done[t]; }), kRounds);
+    }
+}
+
 TEST(SerialQueue, AsyncNeverRunsInline) {
     auto q = Queue::makeSerial("test.inline");
     bool ranInside = false;
@@ -133,7 +176,8 @@ TEST(SerialQueue, IsCurrentAndSpecificsFollowTheRunningQueue) {
     q->async([&] {
         bool current = q->isCurrent();
         void* mine = dispatch::currentSpecific(&key);
-        auto inOther = other->sync([&] { return std::make_pair(dispatch::currentSpecific(&key), q->isCurrent()); });
+        auto inOther =
+            other->sync([&] { return std::make_pair(dispatch::currentSpecific(&key), q->isCurrent()); });
         seen.set_value({current, mine, inOther.first, inOther.second});
     });
     auto [current, mine, inOther, stillHeld] = seen.get_future().get();

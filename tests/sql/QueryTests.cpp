@@ -237,3 +237,59 @@ TEST(RawValues, ExactCaseSensitiveMatches) {
     EXPECT_EQ(joinTypeRawValues.raw(JoinType::leftOuter), "LEFT OUTER");
     EXPECT_EQ(transactionModeRawValues.from("EXCLUSIVE"), TransactionMode::exclusive);
 }
+
+// One-row inserts reuse the text rendered for the same shape: everything that changes the text
+// must give another one, and the bindings are always this insert's own.
+TEST(InsertRendering, RepeatedShapesKeepTextAndBindingsExact) {
+    const auto id = column<std::int64_t>("id");
+    for (int round = 0; round < 2; ++round) {
+        const auto a = screens.insert(Setter::assign(uuidCol, "A"), Setter::assign(id, std::int64_t{1}));
+        EXPECT_EQ(a.templateText, "INSERT INTO \"screens\" (\"display_uuid\", \"id\") VALUES (?, ?)");
+        EXPECT_EQ(a.bindings, (Bindings{str("A"), i64(1)}));
+        EXPECT_EQ(
+            screens.insert(Setter::assign(id, std::int64_t{2}), Setter::assign(uuidCol, "B")).templateText,
+            "INSERT INTO \"screens\" (\"id\", \"display_uuid\") VALUES (?, ?)");
+        EXPECT_EQ(Table("other")
+                      .insert(Setter::assign(uuidCol, "A"), Setter::assign(id, std::int64_t{1}))
+                      .templateText,
+                  "INSERT INTO \"other\" (\"display_uuid\", \"id\") VALUES (?, ?)");
+        EXPECT_EQ(Table("screens", "db").insert(Setter::assign(uuidCol, "A")).templateText,
+                  "INSERT INTO \"db\".\"screens\" (\"display_uuid\") VALUES (?)");
+        EXPECT_EQ(screens.alias("s").insert(Setter::assign(uuidCol, "A")).templateText,
+                  "INSERT INTO \"s\" (\"display_uuid\") VALUES (?)");
+        EXPECT_EQ(screens.insert(OnConflict::ignore, {Setter::assign(uuidCol, "A")}).templateText,
+                  "INSERT OR IGNORE INTO \"screens\" (\"display_uuid\") VALUES (?)");
+        EXPECT_EQ(screens.insert(Setter::assign(uuidCol, "A")).templateText,
+                  "INSERT INTO \"screens\" (\"display_uuid\") VALUES (?)");
+        const auto filtered =
+            screens.filter(Expression<bool>("x = ?", {i64(round)})).insert(Setter::assign(uuidCol, "F"));
+        EXPECT_EQ(filtered.templateText, "INSERT INTO \"screens\" (\"display_uuid\") VALUES (?) WHERE x = ?");
+        EXPECT_EQ(filtered.bindings, (Bindings{str("F"), i64(round)}));
+        EXPECT_EQ(screens.filter(Expression<bool>("y")).insert(Setter::assign(uuidCol, "F")).templateText,
+                  "INSERT INTO \"screens\" (\"display_uuid\") VALUES (?) WHERE y");
+        // A value or a column that is an expression of its own: its text and bindings count.
+        const auto computed =
+            screens.insert(Setter{Expression<>("\"c\""), Expression<>("? + ?", {i64(round), i64(7)})},
+                           Setter{Expression<>("\"d\""), Expression<>("?", {str("d")})});
+        EXPECT_EQ(computed.templateText, "INSERT INTO \"screens\" (\"c\", \"d\") VALUES (? + ?, ?)");
+        EXPECT_EQ(computed.bindings, (Bindings{i64(round), i64(7), str("d")}));
+        const auto boundColumn =
+            screens.insert(Setter{Expression<>("f(?)", {i64(9)}), Expression<>("?", {i64(round)})});
+        EXPECT_EQ(boundColumn.templateText, "INSERT INTO \"screens\" (f(?)) VALUES (?)");
+        EXPECT_EQ(boundColumn.bindings, (Bindings{i64(9), i64(round)}));
+    }
+    for (int i = 0; i < 20; ++i) { // more shapes than are kept
+        EXPECT_EQ(Table("t" + std::to_string(i)).insert(Setter::assign(uuidCol, "A")).templateText,
+                  "INSERT INTO \"t" + std::to_string(i) + "\" (\"display_uuid\") VALUES (?)");
+    }
+}
+
+TEST(InsertRendering, SettersPassedByNameAreLeftIntact) {
+    const Setter kept = Setter::assign(uuidCol, "K");
+    const auto ins = screens.insert(kept, Setter::assign(nameCol, std::nullopt));
+    EXPECT_EQ(ins.bindings, (Bindings{str("K"), std::nullopt}));
+    EXPECT_EQ(kept.value.bindings, (Bindings{str("K")}));
+    std::vector<Setter> list{Setter::assign(uuidCol, "L")};
+    EXPECT_EQ(screens.insert(list).bindings, (Bindings{str("L")}));
+    EXPECT_EQ(list[0].value.bindings, (Bindings{str("L")}));
+}

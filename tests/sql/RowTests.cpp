@@ -285,3 +285,71 @@ TEST(ApplicationFiles, SchemaScriptInsertsAndSelectAllRoundTrip) {
     }
     EXPECT_EQ(locations, (std::vector<int>{10, 9, 8}));
 }
+
+// ---- rows read in place, statements run without copying their values
+
+TEST_F(RowTest, RowsReadInPlaceFollowEachColumnsStoredType) {
+    db->execute("CREATE TABLE m(v); INSERT INTO m VALUES (1), ('a long text that needs the heap'), (NULL), "
+                "(x'00ff'), (2.5), ('short'), (x''), ('')");
+    const Bindings expected{Binding(std::int64_t{1}),
+                            Binding(std::string("a long text that needs the heap")),
+                            std::nullopt,
+                            Binding(Blob(std::vector<std::uint8_t>{0, 255})),
+                            Binding(2.5),
+                            Binding(std::string("short")),
+                            Binding(Blob{}),
+                            Binding(std::string())};
+    Bindings seen;
+    std::vector<Row> copies;
+    for (const Row& r : db->prepare(Table("m").order(rowidExpression()))) {
+        seen.push_back(r.values.at(0));
+        copies.push_back(r);
+    }
+    EXPECT_EQ(seen, expected);
+    ASSERT_EQ(copies.size(), expected.size());
+    for (std::size_t i = 0; i < copies.size(); ++i) {
+        EXPECT_EQ(copies[i].values, Bindings{expected[i]}) << i; // later rows did not write into them
+    }
+    Bindings viaStatement;
+    for (const Bindings& values : db->prepare("SELECT v FROM m ORDER BY rowid")) {
+        viaStatement.push_back(values.at(0));
+    }
+    EXPECT_EQ(viaStatement, expected);
+    EXPECT_EQ(db->prepareRowIterator(Table("m").order(rowidExpression())).map([](const Row& r) {
+        return r.values.at(0);
+    }),
+              std::vector<std::optional<Binding>>(expected.begin(), expected.end()));
+}
+
+TEST_F(RowTest, ValuesBoundForOneRunAreGoneBeforeTheStatementRunsAgain) {
+    db->execute("CREATE TABLE k(id INTEGER PRIMARY KEY, name TEXT UNIQUE, data BLOB)");
+    const Table k("k");
+    const auto name = column<std::string>("name");
+    const auto data = column<Blob>("data");
+    {
+        std::string temporary(40, 'x');
+        db->run(k.insert(Setter::assign(name, temporary),
+                         Setter::assign(data, Blob(std::vector<std::uint8_t>(64, 7)))));
+    }
+    // The same text with no values: its parameters must be NULL, not the last run's values.
+    db->run(Insert("INSERT INTO \"k\" (\"name\", \"data\") VALUES (?, ?)"));
+    EXPECT_EQ(count(*db, "k WHERE name IS NULL AND data IS NULL"), 1);
+    // A failing run leaves the statement ready for the next one.
+    EXPECT_THROW(db->run(k.insert(Setter::assign(name, std::string(40, 'x')), Setter::assign(data, Blob{}))),
+                 Result);
+    EXPECT_EQ(db->run(k.insert(Setter::assign(name, "y"), Setter::assign(data, Blob{}))), 3);
+    // Alternating statements each find their own.
+    for (int i = 0; i < 3; ++i) {
+        db->run(k.insert(Setter::assign(name, "n" + std::to_string(i)), Setter::assign(data, Blob{})));
+        EXPECT_EQ(db->run(k.filter(eq(name, "n" + std::to_string(i)))
+                              .update(Setter::assign(name, "u" + std::to_string(i)))),
+                  1);
+    }
+    auto rows = db->prepareRowIterator("SELECT name, length(data) FROM k ORDER BY id").map([](const Row& r) {
+        return r.values;
+    });
+    ASSERT_EQ(rows.size(), 6u);
+    EXPECT_EQ(rows[0], (Bindings{Binding(std::string(40, 'x')), Binding(std::int64_t{64})}));
+    EXPECT_EQ(rows[2], (Bindings{Binding(std::string("y")), Binding(std::int64_t{0})}));
+    EXPECT_EQ(rows[5][0], Binding(std::string("u2")));
+}

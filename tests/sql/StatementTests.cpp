@@ -175,6 +175,28 @@ TEST_F(StatementTest, RunStepsThroughEveryRow) {
     EXPECT_EQ(steps, 1);
 }
 
+TEST_F(StatementTest, RunAfterBindStartsFromTheFirstRowWhateverSteppedBefore) {
+    db->execute(
+        "CREATE TABLE log(x); CREATE TRIGGER tr AFTER INSERT ON t BEGIN INSERT INTO log VALUES (1); END;"
+        "INSERT INTO t VALUES (1, 1), (2, 2), (3, 3)");
+    auto ins = db->prepare("INSERT INTO t VALUES (?, ?)");
+    ins.run(4, 4).run().run(5, 5);
+    EXPECT_EQ(count(*db, "t"), 6);
+    EXPECT_EQ(count(*db, "log"), 6);
+    // A statement stepped midway, through the class or its handle, starts afresh on run().
+    int starts = 0;
+    db->trace([&](std::string_view) { ++starts; });
+    auto sel = db->prepare("SELECT a FROM t WHERE a > ? ORDER BY a");
+    sel.bind(0);
+    ASSERT_EQ(sqlite3_step(sel.handle()), SQLITE_ROW);
+    sel.run();
+    EXPECT_EQ(starts, 2);
+    ASSERT_TRUE(sel.step());
+    sel.run();
+    EXPECT_EQ(starts, 4);
+    db->trace(nullptr);
+}
+
 TEST_F(StatementTest, IteratingTwiceYieldsTheSameRows) {
     db->execute("INSERT INTO t VALUES (1, 'x'), (2, 'y')");
     auto s = db->prepare("SELECT a, b FROM t ORDER BY a");
