@@ -217,17 +217,6 @@ TEST_F(Import, AnRtfWithCodePageEscapesAndColourTableComesOutInThePrompterStyle)
     expectFreshImport();
 }
 
-TEST_F(Import, AnRtfdFolderIsReadLikeRtf) {
-    const fs::path path = dir / "Notes.rtfd";
-    AttributedString source;
-    source.append("Mostly red", colored(Color::red()));
-    platform::writeRtfdFolder(QString::fromStdString(path.string()), source);
-    project->importRichText(path.string());
-    EXPECT_EQ(text().string(), "Mostly red");
-    EXPECT_EQ(text().attributes(0).foregroundColor, kDefaultColor);
-    expectFreshImport();
-}
-
 TEST_F(Import, AnUnreadableRichTextBecomesOneLineSayingSo) {
     const std::string missing = (dir / "missing.rtf").string();
     project->importRichText(missing);
@@ -259,21 +248,6 @@ TEST_F(Import, ADocxFromOurOwnExportComesBackInTheDefaultStyle) {
     EXPECT_TRUE(attributesAt("Bold").font->bold);
     EXPECT_FALSE(attributesAt("plain").font->bold);
     expectFreshImport();
-}
-
-TEST_F(Import, ADocxWhoseMainColourIsRedKeepsItsOtherColours) {
-    AttributedString script;
-    script.append("Red red red red ", colored(Color::red()));
-    script.append("green", colored(Color::green()));
-    script.append(" end", {});
-    const fs::path path = dir / "coloured.docx";
-    const QByteArray bytes = platform::docxData(script);
-    writeBytes(path, std::string_view(bytes.constData(), std::size_t(bytes.size())));
-
-    project->importDOCX(path.string());
-    EXPECT_EQ(attributesAt("Red").foregroundColor, kDefaultColor);
-    EXPECT_EQ(attributesAt("green").foregroundColor, Color::green());
-    EXPECT_EQ(attributesAt(" end").foregroundColor, kDefaultColor);
 }
 
 void expectSampleDocument(const AttributedString& text) {

@@ -260,10 +260,4 @@ TEST_F(ProjectFiles, ExportsLeaveTheUnsavedFlagAndPathAndTellNoOne) {
     EXPECT_EQ(project->representedPath(), destination.string());
 }
 
-TEST_F(ProjectFiles, AFailedExportThrowsAndChangesNothing) {
-    project->setText(AttributedString("Text"));
-    EXPECT_ANY_THROW(project->exportPlainText((dir / "missing" / "out.txt").string()));
-    EXPECT_TRUE(project->hasUnsavedChanges());
-}
-
 } // namespace

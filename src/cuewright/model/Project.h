@@ -38,8 +38,8 @@ struct SaveOptions;
 // Threads:
 //  - Every operation is for the main thread, except: tick() and seekStep(), which the clock runs
 //    on the tick queue "project.tickqueue"; transportState(), linesPerSecond(), runningTime(),
-//    currentTimestamp(), documentSnapshot(), the file-state accessors and notifyWillSave() /
-//    notifyDidSave(), which may be called from any thread.
+//    currentTimestamp(), documentSnapshot(), the file-state accessors, notifyWillSave() /
+//    notifyDidSave(), save() and the exports, which may be called from any thread.
 //  - The document and the editor are written on the main thread only; document() and editor()
 //    return references for main-thread readers. Other threads take documentSnapshot().
 //  - The transport state is written by the clock on the tick queue and by the main thread; it
