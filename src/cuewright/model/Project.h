@@ -28,14 +28,18 @@ class ScreenProvider;
 
 namespace cw {
 
+namespace ScriptDocumentFile {
+struct SaveOptions;
+}
+
 // A project is shared (std::shared_ptr, made by create()) and compared by identity. It owns a
 // ScreenManager through its editor and is that manager's delegate (held weakly by the manager).
 //
 // Threads:
 //  - Every operation is for the main thread, except: tick() and seekStep(), which the clock runs
 //    on the tick queue "project.tickqueue"; transportState(), linesPerSecond(), runningTime(),
-//    currentTimestamp(), documentSnapshot(), the file-state accessors and notifyWillSave() /
-//    notifyDidSave(), which may be called from any thread.
+//    currentTimestamp(), documentSnapshot(), the file-state accessors, notifyWillSave() /
+//    notifyDidSave(), save() and the exports, which may be called from any thread.
 //  - The document and the editor are written on the main thread only; document() and editor()
 //    return references for main-thread readers. Other threads take documentSnapshot().
 //  - The transport state is written by the clock on the tick queue and by the main thread; it
@@ -139,12 +143,54 @@ public:
     void jumpToNextBookmark();
     void jumpToPreviousBookmark();
 
-    // --- Saving ---------------------------------------------------------------------------
+    // --- Saving, opening, exporting -------------------------------------------------------
+    // Saves the script as a "cwr" file. Sends projectWillSave first (from another thread it waits
+    // until every listener has handled it), then writes the document and bookmarks of that moment
+    // through a working copy that replaces the destination atomically, then sets representedPath
+    // to `path`, clears hasUnsavedChanges and sends projectDidSave. The flag stays set when the
+    // document was changed while the file was being written. Throws DatabaseError, sql::Result
+    // or std::system_error; then the project's path and flag are as they were, no projectDidSave
+    // is sent and an existing destination is byte for byte as it was. May run on any thread
+    // that the main thread is not waiting for.
+    void save(const std::string& path);
+    // The same, with the file layer's options (tests inject failures through them).
+    void save(const std::string& path, const ScriptDocumentFile::SaveOptions& options);
+    // Opens a "cwr" file into this (new) project: the document read from it, representedPath =
+    // `path`, no unsaved changes. Tells no listener. Throws ProjectError::versionNotSupported,
+    // DatabaseError, sql::Result or TextConversionError; once the version has been read, a
+    // failure leaves the project with a fresh document from the settings. Main thread.
+    void loadDocument(const std::string& path);
+    // The text as UTF-8, as RTF with the script's background colour, or as DOCX (black
+    // 14-point text on the background colour); atomic writes. They change neither
+    // representedPath nor hasUnsavedChanges and tell no listener. Any thread.
+    void exportPlainText(const std::string& path) const;
+    void exportRTF(const std::string& path) const;
+    void exportDOCX(const std::string& path) const;
+
     // Sent by saving before the file is written; from another thread it returns only after
     // every listener has handled it on the main thread (the main thread must not be waiting
     // for the caller).
     void notifyWillSave();
     void notifyDidSave();
+
+    // --- Importing (main thread) ------------------------------------------------------------
+    // Each makes this (new) project an untitled script holding the file's text in the default
+    // font, default text colour and centred paragraphs, keeping of the source only bold and
+    // italic, underline styles and the colours other than its main colour (plain text and its
+    // characters alone). The document's properties come from the settings; afterwards the
+    // project has no path and no unsaved changes, and listeners have heard of the new text.
+    //
+    // RTF or RTFD, DOCX, DOC: a file that cannot be read becomes the one line
+    // "Could not read from file '<path>'"; nothing is thrown.
+    void importRichText(const std::string& path);
+    void importDOCX(const std::string& path);
+    void importDOC(const std::string& path);
+    // Strict UTF-8. Throws platform::PlainTextError (its reason kept, its text fit for an alert)
+    // after the project has been reset to an empty script.
+    void importPlainText(const std::string& path);
+    // Throws ProjectError::generalLoadError "can't open <file URL>" before anything of the
+    // project has changed.
+    void importPDF(const std::string& path);
 
     // --- Displays -------------------------------------------------------------------------
     void notifyScreenDescriptionChanged(const ScreenDescription& screen);
@@ -181,6 +227,12 @@ private:
     void assertMainThread(const char* operation) const;
     double runningTimeLocked() const;
     bool isPlayingNow() const;
+    // An empty document with the properties and speed of the settings.
+    Document defaultDocument() const;
+    // The first step of every import: an empty script from the settings, without a path.
+    void resetForImport();
+    // The last step: the new text (listeners told), then no unsaved changes.
+    void finishImport(const platform::AttributedString& text);
 
     platform::Defaults* defaults_;
     Document document_;

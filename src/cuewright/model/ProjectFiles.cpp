@@ -1,0 +1,80 @@
+// Saving a project as a "cwr" file, opening one into a project, and exporting its text.
+#include "cuewright/model/Project.h"
+
+#include "cuewright/model/Database.h"
+#include "cuewright/model/ProjectError.h"
+#include "cuewright/model/ScriptDocumentFile.h"
+#include "cuewright/model/ScriptExporter.h"
+#include "sql/Connection.h"
+
+#include <filesystem>
+#include <vector>
+
+namespace cw {
+
+Document Project::defaultDocument() const {
+    return Document{Document::ScriptProperties::fromUserDefaults(*defaults_),
+                    Document::SpeedProperties::fromUserDefaults(*defaults_), platform::AttributedString()};
+}
+
+void Project::save(const std::string& path) {
+    save(path, ScriptDocumentFile::SaveOptions{});
+}
+
+void Project::save(const std::string& path, const ScriptDocumentFile::SaveOptions& options) {
+    // Listeners put pending edits into the project here, so it comes before anything is read.
+    notifyWillSave();
+    // The bookmark list reads the editor's line table, which belongs to the main thread; taking
+    // both there gives a text and bookmarks of one moment.
+    Document saved;
+    std::vector<Bookmark> marks;
+    auto take = [&] {
+        saved = documentSnapshot();
+        marks = bookmarks();
+    };
+    if (dispatch::isMainThread()) {
+        take();
+    } else {
+        dispatch::mainQueue()->sync(take);
+    }
+    ScriptDocumentFile::save(path, saved, marks, options);
+    setRepresentedPath(path);
+    // A save run off the main thread can overlap an edit made on it after the snapshot: that
+    // edit is not in the file, so the project must still count as changed.
+    if (documentSnapshot() == saved) {
+        setHasUnsavedChanges(false);
+    }
+    notifyDidSave();
+}
+
+void Project::loadDocument(const std::string& path) {
+    assertMainThread("loadDocument");
+    Database database(*defaults_);
+    // Absolute, so that no path is ever taken for a "file:" URI.
+    database.db =
+        sql::Connection::open(std::filesystem::absolute(path).string(), sql::Connection::Access::readOnly);
+    if (database.readVersion() != 1) {
+        throw ProjectError::versionNotSupported();
+    }
+    setDocument(defaultDocument());
+    Document document = database.readDocument();
+    setDocument(std::move(document));
+    setRepresentedPath(path);
+    setHasUnsavedChanges(false);
+}
+
+void Project::exportPlainText(const std::string& path) const {
+    ScriptExporter::exportPlainText(path, documentSnapshot().text);
+}
+
+void Project::exportRTF(const std::string& path) const {
+    const Document document = documentSnapshot();
+    ScriptExporter::exportRTF(path, document.text, document.scriptProperties.backgroundColor);
+}
+
+void Project::exportDOCX(const std::string& path) const {
+    const Document document = documentSnapshot();
+    ScriptExporter::exportDOCX(path, document.text, document.scriptProperties.backgroundColor);
+}
+
+} // namespace cw

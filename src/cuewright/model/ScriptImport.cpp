@@ -1,0 +1,59 @@
+#include "cuewright/model/ScriptImport.h"
+
+#include "cuewright/model/TextUtils.h"
+#include "cuewright/model/UserDefaults.h"
+#include "platform/text/TextAttributes.h"
+
+namespace cw::ScriptImport {
+
+DefaultStyle DefaultStyle::fromUserDefaults(const platform::Defaults& defaults) {
+    DefaultStyle style;
+    style.font = defaultFont(defaults);
+    style.textColor = defaultTextColor(defaults);
+    style.paragraphStyle.alignment = platform::ParagraphAlignment::center;
+    return style;
+}
+
+static platform::Attributes baseAttributes(const DefaultStyle& style) {
+    platform::Attributes attributes;
+    attributes.font = style.font;
+    attributes.foregroundColor = style.textColor;
+    attributes.paragraphStyle = style.paragraphStyle;
+    return attributes;
+}
+
+platform::AttributedString plainText(const QString& text, const DefaultStyle& style) {
+    return platform::AttributedString(text, baseAttributes(style));
+}
+
+platform::AttributedString styledText(const platform::AttributedString& source, const DefaultStyle& style) {
+    const platform::Color mainColor = TextUtils::dominantTextColor(source, style.textColor);
+    const platform::Attributes base = baseAttributes(style);
+    const QString& characters = source.string();
+
+    // The underline, colour and font passes touch different attributes, so one walk over the
+    // source's runs does all three (and stays linear in the number of runs).
+    platform::AttributedString result;
+    for (const auto& run : source.runs()) {
+        platform::Attributes attributes = base;
+        if (run.attributes.underlineStyle) {
+            attributes.underlineStyle = run.attributes.underlineStyle;
+        }
+        if (run.attributes.foregroundColor && !(*run.attributes.foregroundColor == mainColor)) {
+            attributes.foregroundColor = run.attributes.foregroundColor;
+        }
+        if (const auto& font = run.attributes.font) {
+            // Traits are added to the default font's own, as converting a font to a trait does.
+            attributes.font =
+                style.font.withTraits(style.font.bold || font->bold, style.font.italic || font->italic);
+        }
+        result.append(characters.mid(run.range.location, run.range.length), attributes);
+    }
+    return result;
+}
+
+QString unreadableFileText(const std::string& path) {
+    return QStringLiteral("Could not read from file '") + QString::fromStdString(path) + QStringLiteral("'");
+}
+
+} // namespace cw::ScriptImport

@@ -1,0 +1,44 @@
+// Rebuilding the text of an imported file in the prompter's own style.
+#pragma once
+
+#include "platform/text/AttributedString.h"
+#include "platform/text/Color.h"
+#include "platform/text/Font.h"
+#include "platform/text/ParagraphStyle.h"
+
+#include <QString>
+
+#include <string>
+
+namespace platform {
+class Defaults;
+}
+
+namespace cw::ScriptImport {
+
+// What every imported character starts with.
+struct DefaultStyle {
+    platform::Font font;
+    platform::Color textColor;
+    platform::ParagraphStyle paragraphStyle; // centred, all else the default
+
+    // "defaultFont" (system font of 34 pt when absent) and "defaultTextColor" (yellow).
+    static DefaultStyle fromUserDefaults(const platform::Defaults& defaults);
+};
+
+// The characters alone, in the default style: what a plain-text file becomes.
+platform::AttributedString plainText(const QString& text, const DefaultStyle& style);
+
+// The source's characters in the default style, keeping only:
+//  - underline styles, as they are;
+//  - foreground colours, except that the source's main colour becomes the default text colour.
+//    The main colour is the colour of most characters when coloured characters are at least as
+//    many as uncoloured ones; otherwise it is the default text colour itself;
+//  - bold and italic: a run with a font gets the default font with those traits added.
+// Font families and sizes, paragraph formats, backgrounds, links and bookmarks are dropped.
+platform::AttributedString styledText(const platform::AttributedString& source, const DefaultStyle& style);
+
+// The one line a rich-text, DOCX or DOC file that cannot be read turns into.
+QString unreadableFileText(const std::string& path);
+
+} // namespace cw::ScriptImport

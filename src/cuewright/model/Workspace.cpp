@@ -1,0 +1,102 @@
+#include "cuewright/model/Workspace.h"
+
+#include "base/Log.h"
+#include "cuewright/model/Project.h"
+#include "cuewright/model/ProjectError.h"
+#include "cuewright/model/ScreenManager.h"
+#include "platform/defaults/Defaults.h"
+
+#include <QString>
+
+#include <algorithm>
+#include <filesystem>
+
+namespace cw {
+
+static void assertMainThread([[maybe_unused]] const char* operation) {
+#ifndef NDEBUG
+    if (!dispatch::isMainThread()) {
+        base::fatal(std::string("Workspace::") + operation + " called off the main thread");
+    }
+#endif
+}
+
+Workspace::Workspace()
+    : Workspace(platform::Defaults::standard()) {}
+
+Workspace::Workspace(platform::Defaults& defaults, std::shared_ptr<platform::ScreenProvider> screens)
+    : defaults_(&defaults)
+    , screens_(std::move(screens))
+    , net_{nullptr, dispatch::Queue::makeSerial(std::string(netManagementQueueLabel))}
+    , ble_{nullptr, dispatch::Queue::makeSerial(std::string(bleManagementQueueLabel))} {}
+
+Workspace::~Workspace() = default;
+
+void Workspace::setActiveProject(std::shared_ptr<Project> project) {
+    assertMainThread("setActiveProject");
+    activeProject_ = std::move(project);
+}
+
+std::shared_ptr<Project> Workspace::makeProject() const {
+    return Project::create(*defaults_, screens_);
+}
+
+std::shared_ptr<Project> Workspace::newProject() {
+    assertMainThread("newProject");
+    auto project = makeProject();
+    project->editor().screenManager->refreshAvailableScreens();
+    projects_.push_back(project);
+    return project;
+}
+
+std::string Workspace::fileExtension(const std::string& path) {
+    std::filesystem::path name(path);
+    // An RTFD package is a folder, and folders often come with a closing slash.
+    while (!name.empty() && !name.has_filename() && name.has_relative_path()) {
+        name = name.parent_path();
+    }
+    const std::string extension = name.extension().string();
+    if (extension.size() < 2) {
+        return {};
+    }
+    return QString::fromStdString(extension.substr(1)).toLower().toStdString();
+}
+
+std::shared_ptr<Project> Workspace::openProject(const std::string& path) {
+    assertMainThread("openProject");
+    auto project = makeProject();
+    const std::string extension = fileExtension(path);
+    if (extension == "cwr") {
+        project->loadDocument(path);
+    } else if (extension == "rtf" || extension == "rtfd") {
+        project->importRichText(path);
+    } else if (extension == "txt" || extension == "text") {
+        project->importPlainText(path);
+    } else if (extension == "docx") {
+        project->importDOCX(path);
+    } else if (extension == "doc") {
+        project->importDOC(path);
+    } else if (extension == "pdf") {
+        project->importPDF(path);
+    } else {
+        throw ProjectError::fileTypeNotSupported(path);
+    }
+    project->editor().screenManager->refreshAvailableScreens();
+    projects_.push_back(project);
+    return project;
+}
+
+void Workspace::closeProject(std::shared_ptr<Project> project) {
+    assertMainThread("closeProject");
+    const auto found = std::find(projects_.begin(), projects_.end(), project);
+    if (found == projects_.end()) {
+        return;
+    }
+    project->pause();
+    projects_.erase(found);
+    if (activeProject_ == project) {
+        activeProject_.reset();
+    }
+}
+
+} // namespace cw

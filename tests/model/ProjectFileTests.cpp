@@ -1,0 +1,263 @@
+// Saving, opening and exporting through the project: what listeners hear and when, what the
+// project's path and unsaved flag become, and that a failed save changes nothing.
+#include "ProjectTestSupport.h"
+
+#include "cuewright/model/DatabaseError.h"
+#include "cuewright/model/ProjectError.h"
+#include "cuewright/model/ScriptDocumentFile.h"
+#include "cuewright/model/SettingsKeys.h"
+#include "platform/defaults/ArchivedValues.h"
+#include "sql/Connection.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+using namespace projecttest;
+namespace fs = std::filesystem;
+using platform::AttributedString;
+
+namespace {
+
+std::string fileBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Flushes a pending edit in projectWillSave, as the editor does, and notes what was on disk
+// and in the project at each notice.
+class SavingListener : public cw::ProjectEventListener {
+public:
+    SavingListener(fs::path destination, std::vector<std::string>* log)
+        : destination_(std::move(destination))
+        , log_(log) {}
+
+    void projectWillSave(cw::Project& p) override {
+        log_->push_back(fs::exists(destination_) ? "willSave:file" : "willSave:nofile");
+        if (pendingEdit) {
+            p.setText(AttributedString(*pendingEdit));
+            pendingEdit.reset();
+        }
+    }
+    void projectDidSave(cw::Project& p) override {
+        log_->push_back(std::string("didSave:") + (fs::exists(destination_) ? "file" : "nofile") +
+                        (p.hasUnsavedChanges() ? ":unsaved" : ":saved") +
+                        (p.representedPath() == destination_.string() ? ":path" : ":nopath"));
+    }
+    int listenerPriority() const override { return 0; }
+
+    std::optional<QString> pendingEdit;
+
+private:
+    fs::path destination_;
+    std::vector<std::string>* log_;
+};
+
+class ProjectFiles : public ProjectTest {
+protected:
+    ProjectFiles() {
+        project->unregisterEventListener(recorder);
+        saver = std::make_shared<SavingListener>(destination, &log);
+        project->registerEventListener(saver);
+    }
+
+    AttributedString savedText(const fs::path& path) {
+        return cw::ScriptDocumentFile::open(path, defaults).text;
+    }
+
+    fs::path destination = dir / "script.cwr";
+    std::shared_ptr<SavingListener> saver;
+};
+
+TEST_F(ProjectFiles, SaveSendsWillSaveBeforeAndDidSaveAfterAndMarksTheProjectSaved) {
+    project->setText(AttributedString("First line"));
+    saver->pendingEdit = "Edited in the editor";
+    ASSERT_TRUE(project->hasUnsavedChanges());
+
+    project->save(destination.string());
+
+    EXPECT_EQ(log, (std::vector<std::string>{"willSave:nofile", "didSave:file:saved:path"}));
+    EXPECT_FALSE(project->hasUnsavedChanges());
+    EXPECT_EQ(project->representedPath(), destination.string());
+    // The edit flushed in projectWillSave is in the file.
+    EXPECT_EQ(savedText(destination).string(), "Edited in the editor");
+}
+
+TEST_F(ProjectFiles, ASavedScriptOpensIntoANewProjectWithoutTellingAnyone) {
+    cw::Document::ScriptProperties properties = project->document().scriptProperties;
+    properties.flipHorizontal = true;
+    properties.backgroundColor = platform::Color(0.1, 0.2, 0.3);
+    project->setScriptProperties(properties);
+    project->setScrollSpeed(30, 0.5, 4);
+    project->setText(AttributedString("Top\n*Mark here\nEnd"));
+    project->save(destination.string());
+
+    auto opened = cw::Project::create(defaults);
+    std::vector<std::string> openedLog;
+    auto listener = std::make_shared<Recorder>("", 10, &openedLog);
+    opened->registerEventListener(listener);
+    opened->loadDocument(destination.string());
+
+    EXPECT_EQ(opened->document().text.string(), "Top\n*Mark here\nEnd");
+    EXPECT_EQ(opened->document().scriptProperties, properties);
+    EXPECT_EQ(opened->document().speedProperties, (cw::Document::SpeedProperties{30, 0.5, 4}));
+    EXPECT_EQ(opened->representedPath(), destination.string());
+    EXPECT_FALSE(opened->hasUnsavedChanges());
+    EXPECT_TRUE(openedLog.empty());
+}
+
+TEST_F(ProjectFiles, AFailedReplacementLeavesFileFlagsAndPathAndARetryWorks) {
+    project->setText(AttributedString("Version one"));
+    project->save(destination.string());
+    const std::string before = fileBytes(destination);
+    project->setText(AttributedString("Version two"));
+    log.clear();
+
+    cw::ScriptDocumentFile::SaveOptions failing;
+    failing.beforeReplace = [](const fs::path&) { return false; };
+    EXPECT_ANY_THROW(project->save((dir / "elsewhere.cwr").string(), failing));
+    EXPECT_ANY_THROW(project->save(destination.string(), failing));
+
+    EXPECT_EQ(fileBytes(destination), before);
+    EXPECT_FALSE(fs::exists(dir / "elsewhere.cwr"));
+    EXPECT_TRUE(project->hasUnsavedChanges());
+    EXPECT_EQ(project->representedPath(), destination.string());
+    // Both attempts told the listeners they were about to save, neither that they had.
+    EXPECT_EQ(log, (std::vector<std::string>{"willSave:file", "willSave:file"}));
+
+    project->save(destination.string());
+    EXPECT_EQ(savedText(destination).string(), "Version two");
+    EXPECT_FALSE(project->hasUnsavedChanges());
+    // Nothing is left beside the destination but the destination itself.
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(dir.path())) {
+        if (entry.path().filename() != "defaults.json") {
+            left.push_back(entry.path().filename().string());
+        }
+    }
+    EXPECT_EQ(left, std::vector<std::string>{"script.cwr"});
+}
+
+TEST_F(ProjectFiles, AMissingSchemaFailsWithItsTextAndChangesNothing) {
+    project->setText(AttributedString("Kept"));
+    project->save(destination.string());
+    const std::string before = fileBytes(destination);
+    project->setText(AttributedString("Not saved"));
+
+    cw::ScriptDocumentFile::SaveOptions noSchema;
+    noSchema.schema = std::string_view();
+    try {
+        project->save(destination.string(), noSchema);
+        FAIL() << "saved without a schema";
+    } catch (const cw::DatabaseError& error) {
+        EXPECT_STREQ(error.what(), "Schema file not found or damaged. Please re-install Cuewright.");
+    }
+    EXPECT_EQ(fileBytes(destination), before);
+    EXPECT_TRUE(project->hasUnsavedChanges());
+}
+
+TEST_F(ProjectFiles, ASaveFromAnotherThreadWaitsForWillSaveOnTheMainThread) {
+    project->registerEventListener(recorder);
+    project->setText(AttributedString("Saved in the background"));
+    log.clear();
+    saver->pendingEdit = "Flushed first";
+    std::atomic<bool> done{false};
+    std::thread saving([&] {
+        project->save(destination.string());
+        done = true;
+    });
+    ASSERT_TRUE(dispatch::runMainUntil([&] { return done.load(); }, 10s));
+    saving.join();
+    dispatch::runMainUntil([&] { return log.size() >= 5; }, 10s);
+
+    EXPECT_EQ(recorder->offMainThreadCalls, 0);
+    EXPECT_EQ(savedText(destination).string(), "Flushed first");
+    EXPECT_FALSE(project->hasUnsavedChanges());
+    ASSERT_EQ(log.size(), 5u);
+    EXPECT_EQ(log[0], "willSave:nofile");
+    EXPECT_EQ(log[1], "text"); // the flushed edit, heard by the other listener at once
+    EXPECT_EQ(log[2], "willSave");
+    EXPECT_EQ(log[3], "didSave:file:saved:path");
+    EXPECT_EQ(log[4], "didSave");
+}
+
+TEST_F(ProjectFiles, AnEditWhileTheFileIsWrittenKeepsTheProjectUnsaved) {
+    project->setText(AttributedString("On disk"));
+    cw::ScriptDocumentFile::SaveOptions options;
+    // Runs on the saving thread after the document was taken: the main thread edits meanwhile.
+    options.beforeReplace = [&](const fs::path&) {
+        dispatch::mainQueue()->sync([&] { project->setText(AttributedString("Typed during the save")); });
+        return true;
+    };
+    std::atomic<bool> done{false};
+    std::thread saving([&] {
+        project->save(destination.string(), options);
+        done = true;
+    });
+    ASSERT_TRUE(dispatch::runMainUntil([&] { return done.load(); }, 10s));
+    saving.join();
+
+    EXPECT_EQ(savedText(destination).string(), "On disk");
+    EXPECT_EQ(project->representedPath(), destination.string());
+    EXPECT_TRUE(project->hasUnsavedChanges());
+}
+
+TEST_F(ProjectFiles, OpeningAnotherVersionFailsAndLeavesTheProject) {
+    project->setText(AttributedString("Future"));
+    project->save(destination.string());
+    sql::Connection::open(destination.string())->execute("UPDATE metainfo SET version = 2");
+
+    auto opened = cw::Project::create(defaults);
+    opened->setText(AttributedString("Before"));
+    try {
+        opened->loadDocument(destination.string());
+        FAIL() << "opened version 2";
+    } catch (const cw::ProjectError& error) {
+        EXPECT_EQ(error, cw::ProjectError::versionNotSupported());
+    }
+    EXPECT_EQ(opened->document().text.string(), "Before");
+    EXPECT_EQ(opened->representedPath(), std::nullopt);
+}
+
+TEST_F(ProjectFiles, AFileWithoutTextFailsAfterTheDocumentWasReset) {
+    project->setText(AttributedString("Gone"));
+    project->save(destination.string());
+    sql::Connection::open(destination.string())->execute("DELETE FROM texts");
+
+    auto opened = cw::Project::create(defaults);
+    opened->setText(AttributedString("Before"));
+    try {
+        opened->loadDocument(destination.string());
+        FAIL() << "opened a file without text";
+    } catch (const cw::DatabaseError& error) {
+        EXPECT_STREQ(error.what(), "Database file does not contain any text. This file cannot be oepened.");
+    }
+    EXPECT_TRUE(opened->document().text.isEmpty());
+    EXPECT_EQ(opened->representedPath(), std::nullopt);
+}
+
+TEST_F(ProjectFiles, ExportsLeaveTheUnsavedFlagAndPathAndTellNoOne) {
+    project->setText(AttributedString("Exported, not saved"));
+    log.clear();
+
+    project->exportPlainText((dir / "out.txt").string());
+    project->exportRTF((dir / "out.rtf").string());
+    project->exportDOCX((dir / "out.docx").string());
+
+    EXPECT_EQ(fileBytes(dir / "out.txt"), "Exported, not saved");
+    EXPECT_EQ(fileBytes(dir / "out.rtf").rfind("{\\rtf1", 0), 0u);
+    EXPECT_EQ(fileBytes(dir / "out.docx").rfind("PK", 0), 0u);
+    EXPECT_TRUE(project->hasUnsavedChanges());
+    EXPECT_EQ(project->representedPath(), std::nullopt);
+    EXPECT_TRUE(log.empty());
+
+    project->save(destination.string());
+    project->exportPlainText((dir / "again.txt").string());
+    EXPECT_FALSE(project->hasUnsavedChanges());
+    EXPECT_EQ(project->representedPath(), destination.string());
+}
+
+} // namespace

@@ -1,0 +1,203 @@
+// The workspace: which reader an extension chooses, what a failed opening leaves, the display
+// list of new projects, and closing projects.
+#include "cuewright/model/Project.h"
+#include "cuewright/model/ProjectError.h"
+#include "cuewright/model/ScreenManager.h"
+#include "cuewright/model/Workspace.h"
+#include "platform/activity/FakeActivityInhibitor.h"
+#include "platform/defaults/Defaults.h"
+#include "platform/text/PlainText.h"
+#include "platform/text/RichTextFile.h"
+#include "sql/Errors.h"
+
+#include "support/FakeScreenProvider.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+void writeBytes(const fs::path& path, std::string_view bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+class WorkspaceTest : public ::testing::Test {
+protected:
+    WorkspaceTest()
+        : defaults(platform::Defaults::Options{dir / "defaults.json", 1h, {}})
+        , screens(std::make_shared<testsupport::FakeScreenProvider>(
+              testsupport::FakeScreenProvider::threeDisplays()))
+        , inhibitor(std::make_shared<platform::FakeActivityInhibitor>())
+        , workspace(defaults, screens) {
+        previousInhibitor = platform::setSharedActivityInhibitor(inhibitor);
+    }
+    ~WorkspaceTest() override {
+        for (const auto& project : workspace.projects()) {
+            project->pause();
+        }
+        platform::setSharedActivityInhibitor(previousInhibitor);
+    }
+
+    // A small file of each kind the workspace reads, named as given.
+    fs::path textFile(const std::string& name, std::string_view content = "Plain words") {
+        writeBytes(dir / name, content);
+        return dir / name;
+    }
+    fs::path rtfFile(const std::string& name) {
+        writeBytes(dir / name, "{\\rtf1\\ansi Rich words\\par}");
+        return dir / name;
+    }
+    fs::path cwrFile(const std::string& name) {
+        auto project = cw::Project::create(defaults, screens);
+        project->setText(platform::AttributedString("Saved words"));
+        project->save((dir / name).string());
+        return dir / name;
+    }
+
+    testsupport::TempDir dir;
+    platform::Defaults defaults;
+    std::shared_ptr<testsupport::FakeScreenProvider> screens;
+    std::shared_ptr<platform::FakeActivityInhibitor> inhibitor;
+    std::shared_ptr<platform::ActivityInhibitor> previousInhibitor;
+    cw::Workspace workspace;
+};
+
+TEST_F(WorkspaceTest, StartsEmptyWithTheTwoManagementQueuesAndNoServers) {
+    EXPECT_TRUE(workspace.projects().empty());
+    EXPECT_EQ(workspace.activeProject(), nullptr);
+    EXPECT_EQ(workspace.net().server, nullptr);
+    EXPECT_EQ(workspace.ble().server, nullptr);
+    ASSERT_TRUE(workspace.net().netManagementQueue);
+    ASSERT_TRUE(workspace.ble().bleManagementQueue);
+    EXPECT_EQ(workspace.net().netManagementQueue->label(), "Network Management Queue");
+    EXPECT_EQ(workspace.ble().bleManagementQueue->label(), "Bluetooth Management Queue");
+}
+
+TEST_F(WorkspaceTest, ANewProjectIsEmptyKnowsTheDisplaysAndIsNotActive) {
+    auto first = workspace.newProject();
+    auto second = workspace.newProject();
+    EXPECT_EQ(workspace.projects(), (std::vector<std::shared_ptr<cw::Project>>{first, second}));
+    EXPECT_EQ(workspace.activeProject(), nullptr);
+    EXPECT_TRUE(first->document().text.isEmpty());
+    EXPECT_EQ(first->representedPath(), std::nullopt);
+    EXPECT_FALSE(first->hasUnsavedChanges());
+    EXPECT_EQ(first->editor().screenManager->availableScreens().size(), 3u);
+}
+
+TEST_F(WorkspaceTest, TheExtensionChoosesTheReaderWhateverItsCase) {
+    struct Case {
+        fs::path path;
+        QString text;
+    };
+    const std::vector<Case> cases = {
+        {textFile("notes.TXT"), "Plain words"}, {textFile("notes.Text"), "Plain words"},
+        {rtfFile("script.RTF"), "Rich words"},  {rtfFile("script.rtf"), "Rich words"},
+        {cwrFile("saved.CWR"), "Saved words"},  {cwrFile("saved.cwr"), "Saved words"},
+    };
+    for (const Case& c : cases) {
+        auto project = workspace.openProject(c.path.string());
+        EXPECT_TRUE(project->document().text.string().startsWith(c.text)) << c.path;
+        EXPECT_EQ(project->editor().screenManager->availableScreens().size(), 3u);
+    }
+    EXPECT_EQ(workspace.projects().size(), cases.size());
+    // Only the script database gives the project its file.
+    EXPECT_EQ(workspace.projects()[0]->representedPath(), std::nullopt);
+    EXPECT_EQ(workspace.projects()[5]->representedPath(), cases[5].path.string());
+}
+
+TEST_F(WorkspaceTest, AnRtfdFolderOpensWithOrWithoutItsClosingSlash) {
+    const fs::path folder = dir / "Package.RTFD";
+    platform::writeRtfdFolder(QString::fromStdString(folder.string()),
+                              platform::AttributedString("In a package"));
+    EXPECT_EQ(workspace.openProject(folder.string())->document().text.string(), "In a package");
+    EXPECT_EQ(workspace.openProject(folder.string() + "/")->document().text.string(), "In a package");
+}
+
+TEST_F(WorkspaceTest, WordAndPdfFilesGoToTheirReaders) {
+    const std::string missing = (dir / "missing.DOCX").string();
+    EXPECT_EQ(workspace.openProject(missing)->document().text.string().toStdString(),
+              "Could not read from file '" + missing + "'");
+    EXPECT_TRUE(workspace.openProject(CW_FIXTURES_DIR "/script-sample.doc")
+                    ->document()
+                    .text.string()
+                    .contains("Good evening"));
+    EXPECT_THROW(workspace.openProject((dir / "missing.Pdf").string()), cw::ProjectError);
+    EXPECT_EQ(workspace.projects().size(), 2u);
+}
+
+TEST_F(WorkspaceTest, AnUnknownExtensionIsNotSupportedAndOpensNothing) {
+    workspace.newProject();
+    for (const char* name : {"archive.zip", "README", "trailing.", "notes.txt.bak"}) {
+        const std::string path = textFile(name).string();
+        try {
+            workspace.openProject(path);
+            FAIL() << "opened " << name;
+        } catch (const cw::ProjectError& error) {
+            EXPECT_EQ(error, cw::ProjectError::fileTypeNotSupported(path));
+            EXPECT_EQ(std::string(error.what()),
+                      "The file format of the document " + path + " is not supported.");
+        }
+    }
+    EXPECT_EQ(workspace.projects().size(), 1u);
+}
+
+TEST_F(WorkspaceTest, AReadersErrorIsPassedOnAndOpensNothing) {
+    EXPECT_THROW(workspace.openProject(textFile("latin1.txt", "caf\xE9").string()), platform::PlainTextError);
+    EXPECT_THROW(workspace.openProject((dir / "missing.cwr").string()), sql::Result);
+    EXPECT_TRUE(workspace.projects().empty());
+}
+
+TEST_F(WorkspaceTest, ClosingTheActiveProjectClearsItClosingAnotherDoesNot) {
+    auto first = workspace.newProject();
+    auto second = workspace.newProject();
+    workspace.setActiveProject(first);
+
+    workspace.closeProject(second);
+    EXPECT_EQ(workspace.activeProject(), first);
+    EXPECT_EQ(workspace.projects(), std::vector<std::shared_ptr<cw::Project>>{first});
+
+    // Passing the list's own element is safe.
+    workspace.closeProject(workspace.projects().front());
+    EXPECT_EQ(workspace.activeProject(), nullptr);
+    EXPECT_TRUE(workspace.projects().empty());
+}
+
+TEST_F(WorkspaceTest, ClosingAPlayingProjectStopsItsClockAndActivity) {
+    auto project = workspace.newProject();
+    project->play();
+    ASSERT_EQ(inhibitor->openCount(), 1);
+    workspace.closeProject(project);
+    EXPECT_EQ(project->transportState().transportStatus, cw::TransportState::TransportStatus::stopped);
+    EXPECT_FALSE(project->isClockRunning());
+    EXPECT_EQ(inhibitor->openCount(), 0);
+}
+
+TEST_F(WorkspaceTest, AProjectThatIsNotOpenIsLeftAlone) {
+    auto open = workspace.newProject();
+    auto stranger = cw::Project::create(defaults, screens);
+    stranger->play();
+    workspace.setActiveProject(open);
+    workspace.closeProject(stranger);
+    EXPECT_EQ(stranger->transportState().transportStatus, cw::TransportState::TransportStatus::playing);
+    EXPECT_EQ(workspace.activeProject(), open);
+    EXPECT_EQ(workspace.projects().size(), 1u);
+    stranger->pause();
+}
+
+TEST(WorkspaceExtension, IsTheLastSuffixLowerCased) {
+    EXPECT_EQ(cw::Workspace::fileExtension("/a/b/Notes.TXT"), "txt");
+    EXPECT_EQ(cw::Workspace::fileExtension("/a/b.d/archive.tar.GZ"), "gz");
+    EXPECT_EQ(cw::Workspace::fileExtension("/a/Package.rtfd/"), "rtfd");
+    EXPECT_EQ(cw::Workspace::fileExtension("/a/b.d/README"), "");
+    EXPECT_EQ(cw::Workspace::fileExtension("trailing."), "");
+    EXPECT_EQ(cw::Workspace::fileExtension(""), "");
+}
+
+} // namespace
