@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QScreen>
 
 #include <map>
@@ -515,6 +516,20 @@ TEST_F(PrompterWindowTest, DelegateHearsOfBecomingMainAndClosingAndMayDropTheCon
     EXPECT_TRUE(weak.expired());
     windowtests::processEvents();
     EXPECT_TRUE(project->sortedEventListeners().empty());
+}
+
+TEST_F(PrompterWindowTest, KeysTypedIntoTheWindowDriveTheProject) {
+    auto w = make(TeleprompterWindowPreset::normal);
+    w->showWindow();
+    w->toggleControlsButton()->click();
+    QWidget* focus = w->window()->focusWidget();
+    ASSERT_EQ(focus, w->prompterView());
+    for (QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease}) {
+        QKeyEvent space(type, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "));
+        QCoreApplication::sendEvent(focus, &space);
+    }
+    EXPECT_TRUE(project->transportState().isPlaying());
+    project->pause();
 }
 
 } // namespace

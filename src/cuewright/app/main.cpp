@@ -88,7 +88,8 @@ public:
     void toggleScreenBoundPrompter(const std::shared_ptr<cw::Project>& project,
                                    const cw::ScreenDescription& screen) override {
         for (const auto& w : windows_) {
-            if (w->project() == project && w->screenDesc() && w->screenDesc()->displayUUID == screen.displayUUID) {
+            if (w->project() == project && w->screenDesc() &&
+                w->screenDesc()->displayUUID == screen.displayUUID) {
                 w->close();
                 return;
             }
@@ -97,7 +98,8 @@ public:
         if (display == nullptr) {
             return;
         }
-        auto controller = cw::PrompterWindowController::create(project, cw::TeleprompterWindowPreset::normal, screen);
+        auto controller =
+            cw::PrompterWindowController::create(project, cw::TeleprompterWindowPreset::normal, screen);
         controller->setDelegate(weak_from_this());
         windows_.push_back(controller);
         controller->showFullScreen(display);

@@ -43,6 +43,7 @@ QToolButton* makeToggle(QWidget* parent, const QString& text, const QString& tip
     button->setToolTip(tip);
     button->setCheckable(true);
     button->setAutoRaise(true);
+    button->setFocusPolicy(Qt::NoFocus); // keys stay with the prompter view
     return button;
 }
 
@@ -51,6 +52,7 @@ QSlider* makeSlider(QWidget* parent, const QString& tip) {
     slider->setRange(0, sliderSteps);
     slider->setFixedWidth(90);
     slider->setToolTip(tip);
+    slider->setFocusPolicy(Qt::NoFocus);
     return slider;
 }
 
@@ -164,6 +166,7 @@ QWidget* PrompterWindowController::makeWindow() {
     menuButton->setToolTip(tr("More"));
     menuButton->setAutoRaise(true);
     menuButton->setPopupMode(QToolButton::InstantPopup);
+    menuButton->setFocusPolicy(Qt::NoFocus);
     menuButton_ = menuButton;
 
     for (QWidget* w : std::initializer_list<QWidget*>{
