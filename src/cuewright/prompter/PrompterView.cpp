@@ -618,6 +618,8 @@ void PrompterView::layoutText() {
         a -= chunk.advance;
         textLayers_.push_back(std::move(layer));
     }
+    // The shown progress stays put: the next relayout places the new text there.
+    scrollOffset_ = textHeight_ * transportProgress_;
 }
 
 void PrompterView::setScrollPosition(double progress, bool animated, bool force) {
@@ -632,8 +634,11 @@ void PrompterView::setScrollPosition(double progress, bool animated, bool force)
     {
         std::optional<TransactionScope> moving;
         if (animated) {
+            // Starts from the presentation value, replacing the chase still running.
             moving.emplace(scrollMoveDuration, platform::layers::TimingFunction::linear);
         } else {
+            // A jump lands at once; a chase left running would pull the text back to its old target.
+            scrollLayer_->removeAnimation(platform::layers::AnimationKey::position);
             moving.emplace();
         }
         scrollLayer_->setPosition(QPointF(0, y));
@@ -895,11 +900,10 @@ void PrompterView::stepLines(StepDirection direction, int count) {
     if (direction == StepDirection::up) {
         target = std::max(currentLineIndex() - count, 0);
     } else {
-        target = currentLineIndex() + count;
-        if (target >= lineCount_) {
-            target = lineCount_ - 1;
-        }
-        target = std::max(target, 0);
+        // Held to the view's own last line: the offsets come from the prompter's layout, whose
+        // line count differs from the editor's whenever the font size does.
+        const int lastLine = static_cast<int>(lineOffsets_.size()) - 1;
+        target = std::max(std::min(currentLineIndex() + count, lastLine), 0);
     }
     if (lineOffsets_.empty() || target >= static_cast<int>(lineOffsets_.size()) || textHeight_ <= 0) {
         return;
@@ -930,6 +934,8 @@ void PrompterView::liveResizeDidEnd() {
 void PrompterView::fullScreenDidChange(bool entered) {
     layoutText();
     relayout(false);
+    // In full screen the pointer hides 2 s after it last moved.
+    cursorHider_->setAutoHide(entered);
     if (entered) {
         cursorHider_->hideUntilMouseMoves();
     } else {

@@ -16,7 +16,10 @@
 #include <optional>
 #include <vector>
 
+class QMenu;
+
 namespace platform {
+class Defaults;
 class Typesetter;
 class CursorHider;
 class LiveResizeWatcher;
@@ -214,9 +217,40 @@ public:
     PrompterControl controlAt(QPointF viewPoint) const;
     // The line at the reading position: the line whose offset is nearest to scrollOffset − half a line.
     int currentLineIndex() const;
-    // Asks the delegate to scroll `count` lines up or down; nothing without line offsets.
+    // Asks the delegate to scroll `count` lines up or down, never past the first or the last laid-out
+    // line; nothing without line offsets.
     enum class StepDirection { up, down };
     void stepLines(StepDirection direction, int count);
+
+    // ---- pointer and wheel input ----
+    // While set, presses, drags, releases and the wheel are ignored (keys still work).
+    bool ignoresMouseEvents() const { return ignoresMouseEvents_; }
+    void setIgnoresMouseEvents(bool ignores) { ignoresMouseEvents_ = ignores; }
+    // While set, a click outside the controls does nothing.
+    bool ignoresOneClickPrompting() const { return ignoresOneClickPrompting_; }
+    void setIgnoresOneClickPrompting(bool ignores) { ignoresOneClickPrompting_ = ignores; }
+    bool reverseScrollWheelDirection() const { return reverseScrollWheelDirection_; }
+    void setReverseScrollWheelDirection(bool reverse) { reverseScrollWheelDirection_ = reverse; }
+    // The settings store read (and written) at each event; null means the standard store.
+    void setInputDefaults(platform::Defaults* defaults) { inputDefaults_ = defaults; }
+    // Popped up by a right click; not owned (unset it before the menu goes). Null: right clicks do nothing.
+    void setContextMenu(QMenu* menu) { contextMenu_ = menu; }
+    QMenu* contextMenu() const { return contextMenu_; }
+    // Maps a point of the view (y up) on the speed scale to a percentage and, when it differs from
+    // the scale's, shows it and tells the delegate. Nothing while the speed is locked or off the scale.
+    void setSpeedFromPoint(QPointF viewPoint);
+    // The percentage a point `y` points above the scale's bottom edge means on a scale `height` tall:
+    // 1 at the foot of its usable eight ninths, 100 at the top.
+    static double speedPercentAt(double y, double height);
+    // One wheel event. Deltas are in lines for a notched wheel (one notch is 1) and in points for
+    // precise devices; positive y is away from the user (towards the start of the script).
+    struct WheelInput {
+        double deltaX = 0;
+        double deltaY = 0;
+        bool shift = false;
+        bool precise = false;
+    };
+    void scrollWheel(const WheelInput& input);
 
     // ---- layers ----
     platform::layers::Layer& rootLayer() const { return *root_; }
@@ -256,6 +290,11 @@ protected:
     void showEvent(QShowEvent* event) override;
     bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     void setupLayers();
@@ -268,6 +307,11 @@ private:
     void applyContentsScale();
     void watchWindow();
     void fitTileCache();
+    platform::Defaults& inputDefaults() const;
+    // A click on the transport control, or one-click prompting: flip the shown status and tell the delegate.
+    void toggleTransportFromPointer();
+    void changeSpeedFromPointer(double percent);
+    void releaseControl(PrompterControl control);
 
     std::weak_ptr<PrompterViewDelegate> delegate_;
     int buildCounter_ = 0;
@@ -316,6 +360,11 @@ private:
     // Direction of the last move: +1 when the text moved up (forwards), -1 down.
     int travel_ = 1;
     double lastScrollY_ = 0;
+    bool ignoresMouseEvents_ = false;
+    bool ignoresOneClickPrompting_ = false;
+    bool reverseScrollWheelDirection_ = false;
+    platform::Defaults* inputDefaults_ = nullptr;
+    QMenu* contextMenu_ = nullptr;
 
     std::shared_ptr<platform::layers::Layer> root_;
     std::shared_ptr<platform::layers::Layer> backgroundLayer_;

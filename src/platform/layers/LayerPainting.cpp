@@ -57,6 +57,13 @@ void drawImageUpright(QPainter& painter, const QRectF& rect, const QImage& image
     if (unscaled) {
         painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
         painter.setRenderHint(QPainter::Antialiasing, false);
+        // At the image's own size: a target a fraction of a pixel off would send Qt down its
+        // scaling path, several times slower than the plain blend, to resample by nothing.
+        painter.drawImage(
+            QRectF(0, 0, image.width() / image.devicePixelRatio(), image.height() / image.devicePixelRatio()),
+            image);
+        painter.restore();
+        return;
     }
     painter.drawImage(QRectF(0, 0, rect.width(), rect.height()), image);
     painter.restore();

@@ -228,6 +228,24 @@ TEST(Rendering, ContentsGravityPlacesTheImage) {
     EXPECT_COLOR(at(render(*root), 5, 50), black);
 }
 
+TEST(Rendering, ImagesWithinHalfAPixelOfTheirSizeDrawOneToOne) {
+    // Each column its own colour: resampling would drop or repeat one.
+    QImage contents(100, 4, QImage::Format_ARGB32_Premultiplied);
+    for (int x = 0; x < 100; ++x) {
+        for (int y = 0; y < 4; ++y) {
+            contents.setPixel(x, y, qRgb(x, 255 - x, 7));
+        }
+    }
+    auto root = box(QRectF(0, 0, 120, 20), black);
+    auto layer = box(QRectF(10, 10, 99.6, 4));
+    layer->setContents(contents);
+    root->addSublayer(layer);
+    const QImage image = render(*root, QSize(120, 20));
+    for (int x = 0; x < 100; ++x) {
+        ASSERT_EQ(image.pixel(10 + x, 7), qRgb(x, 255 - x, 7)) << "column " << x;
+    }
+}
+
 TEST(Rendering, ContentsScaleSetsTheImagesSizeInPoints) {
     QImage contents(40, 40, QImage::Format_ARGB32_Premultiplied);
     contents.fill(green);

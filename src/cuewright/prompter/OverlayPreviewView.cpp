@@ -1,0 +1,250 @@
+#include "cuewright/prompter/OverlayPreviewView.h"
+
+#include "cuewright/model/UserDefaults.h"
+#include "cuewright/prompter/IndicatorLayer.h"
+#include "cuewright/prompter/IndicatorShape.h"
+#include "cuewright/prompter/OverlayLayer.h"
+#include "platform/layers/TextLayer.h"
+#include "platform/layers/Transaction.h"
+#include "platform/text/Color.h"
+#include "platform/text/Font.h"
+
+#include <QEvent>
+
+#include <algorithm>
+#include <cmath>
+
+namespace cw {
+
+using platform::layers::Layer;
+using platform::layers::TextLayer;
+using platform::layers::TransactionScope;
+
+namespace {
+
+constexpr double previewLineHeight = 14;
+constexpr double overlayInitialLineHeight = 95;
+
+void applyContentsScale(Layer& layer, double scale) {
+    layer.setContentsScale(scale);
+    for (const auto& sublayer : layer.sublayers()) {
+        applyContentsScale(*sublayer, scale);
+    }
+}
+
+// Origin and far edges snapped to the nearest device pixel.
+QRectF alignedToPixels(const QRectF& rect, double scale) {
+    const auto snap = [scale](double v) { return std::round(v * scale) / scale; };
+    const double left = snap(rect.left());
+    const double bottom = snap(rect.top());
+    return QRectF(left, bottom, snap(rect.right()) - left, snap(rect.bottom()) - bottom);
+}
+
+} // namespace
+
+OverlayPreviewView::OverlayPreviewView(QWidget* parent)
+    : LayerHost(parent)
+    , root_(std::make_shared<Layer>())
+    , overlay_(std::make_shared<OverlayLayer>())
+    , text_(std::make_shared<TextLayer>())
+    , indicator_(std::make_shared<IndicatorLayer>())
+    , readingLine_(std::make_shared<Layer>()) {
+    setUp();
+}
+
+OverlayPreviewView::~OverlayPreviewView() = default;
+
+QString OverlayPreviewView::sampleText() {
+    return QStringLiteral(
+        "Lorem ipsum dolor sit amet, consectetur adipiscing elit. Praesent semper imperdiet elit eget "
+        "consequat. Quisque blandit libero vitae congue placerat. Vivamus sed lacus sem. Vivamus neque "
+        "lacus, egestas ut accumsan a, iaculis id metus. Nullam id scelerisque risus. Fusce hendrerit "
+        "mauris sed mollis laoreet. Proin et elit nulla.");
+}
+
+void OverlayPreviewView::setUp() {
+    TransactionScope immediate;
+    // Outside the rounded corners the parent shows through.
+    setBackgroundColor(Qt::transparent);
+    root_->setMasksToBounds(true);
+    root_->setOpaque(true);
+    root_->setBackgroundColor(Qt::black);
+    root_->setCornerRadius(4.0);
+    setRootLayer(root_);
+
+    lineHeight_ = previewLineHeight;
+    layoutPreview();
+
+    text_->setZPosition(10);
+    text_->setOpacity(1.0);
+    text_->setString(sampleText());
+    text_->setAlignmentMode(platform::layers::TextAlignmentMode::center);
+    text_->setFont(defaultFont().toQFont());
+    text_->setFontSize(lineHeight_);
+    text_->setForegroundColor(defaultTextColor().toQColor());
+    text_->setMasksToBounds(true);
+    text_->setWrapped(true);
+    text_->setContentsGravity(platform::layers::ContentsGravity::center);
+    text_->setAnchorPoint(QPointF(0, 0));
+    text_->setAllowsFontSubpixelQuantization(true);
+    root_->addSublayer(text_);
+
+    indicator_->setZPosition(12);
+    indicator_->setOpacity(1.0);
+    root_->addSublayer(indicator_);
+
+    overlay_->setZPosition(15);
+    overlay_->setOpacity(1.0);
+    if (overlay_->lineHeight() != overlayInitialLineHeight) {
+        overlay_->setLineHeight(overlayInitialLineHeight);
+        overlay_->updateOverlay();
+    }
+    overlay_->setOpaque(false);
+    if (overlay_->lineHeight() != lineHeight_) {
+        overlay_->setLineHeight(lineHeight_);
+        overlay_->updateOverlay();
+    }
+    if (overlay_->gradientColor() != QColor(Qt::black)) {
+        overlay_->setGradientColor(Qt::black);
+        overlay_->updateOverlay();
+    }
+    root_->addSublayer(overlay_);
+
+    setUpReadingLine();
+    updateContentsScale();
+    layoutPreview();
+}
+
+void OverlayPreviewView::setUpReadingLine() {
+    readingLine_->setZPosition(8);
+    readingLine_->setHidden(true);
+    root_->addSublayer(readingLine_);
+    readingLine_->setNeedsDisplay();
+}
+
+void OverlayPreviewView::layoutPreview() {
+    TransactionScope immediate;
+    const double w = width();
+    const double h = height();
+    text_->setFrame(QRectF(20, -h, w - 40, 2 * h));
+    overlay_->setFrame(QRectF(0, 0, w, h));
+    overlay_->updateOverlay();
+    indicator_->setFrame(QRectF(0, h * indicatorPosition_ - lineHeight_ / 2, lineHeight_, lineHeight_));
+    indicator_->setNeedsDisplay();
+    if (rootLayer()) {
+        updateReadingLine(QRectF(0, 0, w, h));
+    }
+}
+
+QColor OverlayPreviewView::readingLineColor() const {
+    return IndicatorShape::resolvedColor(indicator_->indicatorColor());
+}
+
+void OverlayPreviewView::updateReadingLine(const QRectF& bounds) {
+    TransactionScope immediate;
+    const QColor color = readingLineColor();
+    readingLine_->setHidden(!showsReadingLine_);
+    readingLine_->setFrame(
+        alignedToPixels(QRectF(10, bounds.height() * indicatorPosition_ - 0.5, bounds.width() - 20, 1.0),
+                        devicePixelRatioF()));
+    readingLine_->setBackgroundColor(color);
+    readingLine_->setNeedsDisplay();
+}
+
+void OverlayPreviewView::setLineHeight(double height) {
+    height = std::max(0.0, height);
+    if (height == lineHeight_) {
+        return;
+    }
+    lineHeight_ = height;
+    text_->setFontSize(height);
+    overlay_->setLineHeight(height);
+    layoutPreview();
+}
+
+void OverlayPreviewView::setIndicatorPosition(float position) {
+    position = std::clamp(position, 0.0f, 1.0f);
+    if (position == indicatorPosition_) {
+        return;
+    }
+    indicatorPosition_ = position;
+    overlay_->setVerticalCenter(position);
+    layoutPreview();
+}
+
+void OverlayPreviewView::setShowsReadingLine(bool shows) {
+    if (shows == showsReadingLine_) {
+        return;
+    }
+    showsReadingLine_ = shows;
+    updateReadingLine(QRectF(0, 0, width(), height()));
+}
+
+OverlayType OverlayPreviewView::overlayType() const {
+    return overlay_->overlayType();
+}
+
+void OverlayPreviewView::setOverlayType(OverlayType type) {
+    if (type == overlay_->overlayType()) {
+        return;
+    }
+    overlay_->setOverlayType(type);
+    overlay_->updateOverlay();
+}
+
+IndicatorType OverlayPreviewView::indicatorType() const {
+    return indicator_->indicatorType();
+}
+
+void OverlayPreviewView::setIndicatorType(IndicatorType type) {
+    if (type == indicator_->indicatorType()) {
+        return;
+    }
+    indicator_->setIndicatorType(type);
+    indicator_->setNeedsDisplay();
+}
+
+IndicatorColor OverlayPreviewView::indicatorColor() const {
+    return indicator_->indicatorColor();
+}
+
+void OverlayPreviewView::setIndicatorColor(IndicatorColor color) {
+    if (color == indicator_->indicatorColor()) {
+        return;
+    }
+    indicator_->setIndicatorColor(color);
+    updateReadingLine(QRectF(0, 0, width(), height()));
+}
+
+void OverlayPreviewView::updateContentsScale() {
+    applyContentsScale(*root_, devicePixelRatioF());
+}
+
+void OverlayPreviewView::resizeEvent(QResizeEvent* event) {
+    LayerHost::resizeEvent(event);
+    layoutPreview();
+}
+
+void OverlayPreviewView::showEvent(QShowEvent* event) {
+    LayerHost::showEvent(event);
+    updateContentsScale();
+}
+
+void OverlayPreviewView::changeEvent(QEvent* event) {
+    LayerHost::changeEvent(event);
+    if (event->type() == QEvent::ParentChange) {
+        updateContentsScale();
+        layoutPreview();
+    }
+}
+
+bool OverlayPreviewView::event(QEvent* event) {
+    const bool handled = LayerHost::event(event);
+    // Moved to a screen of another pixel ratio.
+    if (event->type() == QEvent::ScreenChangeInternal) {
+        updateContentsScale();
+    }
+    return handled;
+}
+
+} // namespace cw

@@ -1,0 +1,400 @@
+#include "cuewright/prompter/PrompterViewController.h"
+
+#include "base/Log.h"
+#include "cuewright/model/KQTimer.h"
+#include "cuewright/model/Project.h"
+#include "cuewright/model/SettingsKeys.h"
+#include "cuewright/prompter/PrompterView.h"
+#include "dispatch/Queue.h"
+#include "platform/defaults/Defaults.h"
+#include "platform/layers/Layer.h"
+#include "platform/layers/Transaction.h"
+
+namespace cw {
+
+using platform::layers::TransactionScope;
+
+namespace {
+
+PrompterTransport prompterTransport(const TransportState& state) {
+    PrompterTransport t;
+    t.status = state.isPlaying() ? PrompterTransport::Status::playing : PrompterTransport::Status::stopped;
+    t.progress = state.progress;
+    t.ffwdFactor = state.ffwdFactor;
+    return t;
+}
+
+} // namespace
+
+std::shared_ptr<PrompterViewController> PrompterViewController::create(std::shared_ptr<Project> project) {
+    return create(std::move(project), platform::Defaults::standard());
+}
+
+std::shared_ptr<PrompterViewController> PrompterViewController::create(std::shared_ptr<Project> project,
+                                                                       platform::Defaults& defaults) {
+    return std::make_shared<PrompterViewController>(PrivateTag{}, std::move(project), defaults);
+}
+
+PrompterViewController::PrompterViewController(PrivateTag, std::shared_ptr<Project> project,
+                                               platform::Defaults& defaults)
+    : project_(std::move(project))
+    , defaults_(&defaults) {
+    if (!project_) {
+        base::fatal(missingProjectMessage);
+    }
+}
+
+PrompterViewController::~PrompterViewController() {
+    stopLoops();
+    project_->unregisterEventListener(static_cast<const ProjectEventListener*>(this));
+}
+
+QWidget* PrompterViewController::makeView() {
+    return new PrompterView;
+}
+
+void PrompterViewController::viewDidLoad() {
+    static_cast<PrompterView*>(view())->setDelegate(weak_from_this());
+}
+
+PrompterView* PrompterViewController::prompterView() {
+    return static_cast<PrompterView*>(view());
+}
+
+PrompterView& PrompterViewController::requireView() {
+    PrompterView* v = prompterView();
+    if (v == nullptr) {
+        base::fatal("PrompterViewController: the prompter view is gone");
+    }
+    return *v;
+}
+
+void PrompterViewController::setFps(double fps) {
+    if (fps > 0) {
+        fps_ = fps;
+    }
+}
+
+// ---- prompting ----
+
+void PrompterViewController::start() {
+    PrompterView& v = requireView();
+    const auto& properties = project_->document().scriptProperties;
+    {
+        TransactionScope immediate;
+        reloadText();
+        applyProjectProperties(true);
+        updateSpeed(true);
+        setMirroring(properties.flipHorizontal, properties.flipVertical);
+        copyTransportState();
+        v.layoutText();
+        v.relayout(false);
+        v.scrollLayer().removeAnimation(platform::layers::AnimationKey::position);
+    }
+    project_->registerEventListener(shared_from_this());
+    prompting_ = true;
+    stopLoops();
+    scrollTimer_ = std::make_unique<KQTimer>(dispatch::mainQueue());
+    telemetryTimer_ = std::make_unique<KQTimer>(dispatch::mainQueue());
+    updateTelemetry();
+    v.setScrollPosition(project_->transportState().progress, /*animated=*/false, /*force=*/true);
+    // Both loops run while the window is shown, playing or not: progress changes from jumps,
+    // seeks and remote commands are followed by the next scroll tick.
+    startLoops();
+}
+
+void PrompterViewController::stop() {
+    prompting_ = false;
+    stopLoops();
+}
+
+void PrompterViewController::startLoops() {
+    if (!prompting_ || !scrollTimer_ || !telemetryTimer_) {
+        return;
+    }
+    std::weak_ptr<PrompterViewController> weak = weak_from_this();
+    telemetryTimer_->start(telemetryInterval, [weak](double) {
+        onLiveController(weak, [](PrompterViewController& c) { c.updateTelemetry(); });
+    });
+    scrollTimer_->start(1.0 / fps_, [weak](double) {
+        onLiveController(weak, [](PrompterViewController& c) { c.scrollTick(); });
+    });
+}
+
+void PrompterViewController::onLiveController(const std::weak_ptr<PrompterViewController>& weak,
+                                              void (*call)(PrompterViewController&)) {
+    auto self = weak.lock();
+    if (!self || !self->isViewLoaded()) {
+        return;
+    }
+    call(*self);
+    if (self.use_count() == 1) {
+        // Everyone else let go meanwhile: release the controller, and its timers, after this
+        // timer call has returned rather than inside it.
+        dispatch::mainQueue()->async([last = std::move(self)] {});
+    }
+}
+
+void PrompterViewController::stopLoops() {
+    if (telemetryTimer_) {
+        telemetryTimer_->stop();
+    }
+    if (scrollTimer_) {
+        scrollTimer_->stop();
+    }
+}
+
+bool PrompterViewController::loopsRunning() const {
+    return scrollTimer_ && scrollTimer_->isRunning();
+}
+
+// ---- pushes ----
+
+void PrompterViewController::reloadText() {
+    PrompterView& v = requireView();
+    const platform::AttributedString& text = project_->document().text;
+    if (v.text() == text) {
+        return;
+    }
+    TransactionScope immediate;
+    v.setText(text);
+    v.layoutText();
+    v.relayout(false);
+}
+
+void PrompterViewController::copyTransportState() {
+    requireView().setTransportState(prompterTransport(project_->transportState()));
+}
+
+void PrompterViewController::applyProjectProperties(bool force) {
+    PrompterView& v = requireView();
+    const auto& properties = project_->document().scriptProperties;
+    const TextAlignment alignment =
+        alignmentLinkedToDocument_ ? properties.textAlignment : alignmentOverride_;
+    v.applyScriptProperties(properties, alignment, force);
+
+    const double timestamp = project_->currentTimestamp();
+    if (v.timestamp() != timestamp || force) {
+        v.setTimestamp(timestamp);
+        v.updateTimestampLabel();
+    }
+    const int lineCount = project_->editor().lineCount;
+    if (v.lineCount() != lineCount || force) {
+        v.setLineCount(lineCount);
+    }
+}
+
+void PrompterViewController::updateSpeed(bool force) {
+    PrompterView& v = requireView();
+    const auto& speed = project_->document().speedProperties;
+    if (v.scrollSpeed() == speed.scrollSpeedPerc && !force) {
+        return;
+    }
+    const double lps = speed.linesPerSecond();
+    const double wordsPerLine = project_->averageWordsPerLine();
+    v.setScrollSpeedFigures(lps, lps * 60, wordsPerLine * lps, wordsPerLine * lps * 60);
+    v.setScrollSpeed(speed.scrollSpeedPerc);
+    v.updateSpeedLabel();
+}
+
+void PrompterViewController::updateTelemetry() {
+    PrompterView& v = requireView();
+    const TransportState state = project_->transportState();
+    const PrompterTransport shown = v.transportState();
+    if (shown.isPlaying() != state.isPlaying() || shown.progress != state.progress ||
+        shown.ffwdFactor != state.ffwdFactor) {
+        v.setTransportState(prompterTransport(state));
+    }
+    const double duration = project_->runningTime();
+    const double timestamp = state.progress * duration;
+    if (timestamp != v.timestamp()) {
+        v.setTimestamp(timestamp);
+        v.updateTimestampLabel();
+    }
+    if (duration != v.totalRuntime()) {
+        v.setTotalRuntime(duration);
+        v.updateTimestampLabel();
+    }
+}
+
+void PrompterViewController::scrollTick() {
+    PrompterView& v = requireView();
+    const double progress = project_->transportState().progress;
+    if (v.transportProgress() != progress) {
+        v.setScrollPosition(progress, /*animated=*/true, /*force=*/false);
+    }
+}
+
+// ---- display settings ----
+
+void PrompterViewController::setShowsTimestamp(bool show) {
+    PrompterView& v = requireView();
+    v.setShowsTimestamp(show);
+    const double duration = project_->runningTime();
+    v.setTimestamp(project_->transportState().progress * duration);
+    v.updateTimestampLabel();
+    v.setTotalRuntime(duration);
+    v.updateTimestampLabel();
+}
+
+void PrompterViewController::setShowsProgress(bool show) {
+    PrompterView& v = requireView();
+    v.setShowsProgress(show);
+    // The bar shows the view's progress; bringing the text along keeps the scroll tick in step.
+    const double progress = project_->transportState().progress;
+    if (v.transportProgress() != progress) {
+        v.setScrollPosition(progress, /*animated=*/false, /*force=*/true);
+    }
+}
+
+void PrompterViewController::setControlsOpacity(float opacity) {
+    requireView().setControlsOpacity(opacity);
+}
+
+void PrompterViewController::setMirroring(bool horizontal, bool vertical) {
+    PrompterView& v = requireView();
+    if (v.flipHorizontal() != horizontal) {
+        v.setFlipHorizontal(horizontal);
+        v.relayout(false);
+    }
+    if (v.flipVertical() != vertical) {
+        v.setFlipVertical(vertical);
+        v.relayout(false);
+    }
+}
+
+void PrompterViewController::chooseAlignment(TextAlignment alignment) {
+    alignmentLinkedToDocument_ = project_->document().scriptProperties.textAlignment == alignment;
+    alignmentOverride_ = alignment;
+    applyProjectProperties(false);
+}
+
+// ---- listener ----
+
+void PrompterViewController::projectTextDidChange(Project&) {
+    if (!isViewLoaded()) {
+        return; // the window took the view with it
+    }
+    reloadText();
+    // The new layout keeps the shown progress; follow the project's if it moved meanwhile.
+    requireView().setScrollPosition(project_->transportState().progress, /*animated=*/false, /*force=*/true);
+}
+
+void PrompterViewController::projectScriptPropertiesDidChange(Project&) {
+    if (!isViewLoaded()) {
+        return; // the window took the view with it
+    }
+    applyProjectProperties(false);
+}
+
+void PrompterViewController::projectSpeedDidChange(Project&) {
+    if (!isViewLoaded()) {
+        return; // the window took the view with it
+    }
+    updateSpeed(false);
+    if (!loopsRunning()) {
+        updateTelemetry(); // the total running time follows the speed
+    }
+}
+
+void PrompterViewController::projectTransportStateDidChange(Project&) {
+    if (!isViewLoaded()) {
+        return; // the window took the view with it
+    }
+    copyTransportState();
+    // Without the loops, follow at once: seek steps, the last tick after a pause, wheel scrolling.
+    if (!loopsRunning()) {
+        updateTelemetry();
+        scrollTick();
+    }
+}
+
+void PrompterViewController::projectPositionDidJump(Project&, bool animated, bool immediate) {
+    if (!isViewLoaded()) {
+        return; // the window took the view with it
+    }
+    PrompterView& v = requireView();
+    if (immediate) {
+        v.scrollLayer().removeAllAnimations();
+        animated = false;
+    }
+    v.setScrollPosition(project_->transportState().progress, animated, /*force=*/true);
+    if (immediate) {
+        v.scrollLayer().removeAllAnimations();
+    }
+    if (!loopsRunning()) {
+        updateTelemetry();
+    }
+}
+
+void PrompterViewController::projectDidStartPlayback(Project&) {}
+
+void PrompterViewController::projectDidStopPlayback(Project&) {}
+
+void PrompterViewController::projectLineCountDidChange(Project&) {
+    if (!isViewLoaded()) {
+        return; // the window took the view with it
+    }
+    requireView().setLineCount(project_->editor().lineCount);
+    if (!loopsRunning()) {
+        updateTelemetry(); // the total running time follows the line count
+    }
+}
+
+// ---- delegate ----
+
+void PrompterViewController::prompterViewDidChangeTransportState(PrompterView& view) {
+    const bool playing = project_->transportState().isPlaying();
+    const bool shownPlaying = view.transportState().isPlaying();
+    if (playing && !shownPlaying) {
+        project_->pause();
+    } else if (!playing && shownPlaying) {
+        project_->play();
+    }
+}
+
+void PrompterViewController::prompterViewDidRequestRewind(PrompterView&) {
+    project_->rewind();
+}
+
+void PrompterViewController::prompterViewDidChangeSpeed(PrompterView&, double percent) {
+    const auto& speed = project_->document().speedProperties;
+    project_->setScrollSpeed(percent, speed.minScrollSpeedLPS, speed.maxScrollSpeedLPS);
+    updateSpeed(true);
+}
+
+void PrompterViewController::prompterViewDidScroll(PrompterView&, double progress) {
+    project_->setProgress(progress, /*animated=*/false, /*immediate=*/false);
+}
+
+void PrompterViewController::prompterViewRequestsScroll(PrompterView&, double progress) {
+    if (!defaults_->boolForKey(settings::manualScrollingEnabled)) {
+        project_->setProgress(progress, /*animated=*/true, /*immediate=*/false);
+        return;
+    }
+    const double duration = defaults_->doubleForKey(settings::manualScrollingDuration);
+    if (duration == 0) {
+        project_->setProgress(progress, /*animated=*/false, /*immediate=*/false);
+        return;
+    }
+    if (project_->transportState().isPlaying()) {
+        return;
+    }
+    const auto lines = static_cast<double>(defaults_->integerForKey(settings::manualScrollingLineCount));
+    project_->animateSeek(progress, duration, lines);
+}
+
+void PrompterViewController::prompterViewDidChangeFastForward(PrompterView&, double factor) {
+    project_->setFfwdFactor(factor);
+    project_->notifyTransportStateChanged();
+}
+
+void PrompterViewController::prompterViewDidRequestNextBookmark(PrompterView&) {
+    project_->jumpToNextBookmark();
+}
+
+void PrompterViewController::prompterViewDidRequestPreviousBookmark(PrompterView&) {
+    project_->jumpToPreviousBookmark();
+}
+
+} // namespace cw

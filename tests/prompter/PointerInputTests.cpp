@@ -1,0 +1,395 @@
+// Clicks, drags and the wheel on the prompter view, through the view controller to the project.
+#include "prompter/ControllerFixture.h"
+
+#include "cuewright/model/SettingsKeys.h"
+#include "cuewright/prompter/LineUpDownLayer.h"
+#include "cuewright/prompter/RewindControlLayer.h"
+#include "cuewright/prompter/SpeedControlLayer.h"
+#include "cuewright/prompter/SpeedLabelLayer.h"
+#include "cuewright/prompter/TimestampLayer.h"
+#include "cuewright/prompter/TransportControlLayer.h"
+#include "platform/ui/CursorHider.h"
+
+#include <QMenu>
+
+#include <QMouseEvent>
+
+namespace k = cw::settings;
+
+namespace {
+
+const QColor red = QColor::fromRgbF(1, 0, 0, 0.5);
+const QColor black = QColor::fromRgbF(0, 0, 0, 0.5);
+
+class PointerInput : public cwtest::ControllerFixture {
+protected:
+    PointerInput() { start(); }
+
+    double percent() const { return project->document().speedProperties.scrollSpeedPerc; }
+    double progress() const { return project->transportState().progress; }
+    // Progress that puts line `index` (of 50 points) under the reading position after a step.
+    double stepTarget(int index) const { return (index * line + 0.5 * line) / view->textHeight(); }
+    QPointF speedPoint(double fromBottom) const {
+        const QRectF f = view->speedLayer().frame();
+        return QPointF(f.center().x(), f.top() + fromBottom);
+    }
+    // A clock that does not advance, so that playing leaves the position alone.
+    void holdStill() { project->setScrollSpeed(50, 0, 0); }
+
+    static constexpr QPointF empty{600, 350};
+    static constexpr QPointF transport{600, 40};
+    static constexpr QPointF rewind{1150, 650};
+    static constexpr QPointF lineDown{40, 40};
+    static constexpr QPointF lineUp{40, 110};
+    static constexpr QPointF timestamp{1100, 30};
+    static constexpr QPointF speedLabel{1160, 540};
+};
+
+TEST_F(PointerInput, SpeedScaleMapsItsUsableHeightToOneToHundred) {
+    const double h = view->speedLayer().frame().height();
+    ASSERT_DOUBLE_EQ(h, 396);
+    click(speedPoint(h / 2));
+    EXPECT_DOUBLE_EQ(percent(), 51);
+    EXPECT_DOUBLE_EQ(view->scrollSpeed(), 51);
+    EXPECT_EQ(view->speedLabelLayer().string(), QStringLiteral("51 %"));
+    click(speedPoint(h / 18 - 2));
+    EXPECT_DOUBLE_EQ(percent(), 1);
+    click(speedPoint(h - h / 18 + 2));
+    EXPECT_DOUBLE_EQ(percent(), 100);
+
+    // The percentage already shown sends nothing.
+    const int sent = counter->speed;
+    click(speedPoint(h - 5));
+    EXPECT_EQ(counter->speed, sent);
+    EXPECT_FALSE(view->isMouseDown());
+}
+
+TEST_F(PointerInput, DraggingOnTheScaleFollowsThePointer) {
+    const QRectF f = view->speedLayer().frame();
+    QTest::mousePress(view, Qt::LeftButton, {}, widgetPoint(speedPoint(30)));
+    const QPointF at = widgetPoint(speedPoint(f.height() / 2));
+    QMouseEvent move(QEvent::MouseMove, at, view->mapToGlobal(at), Qt::NoButton, Qt::LeftButton, {});
+    QApplication::sendEvent(view, &move);
+    EXPECT_DOUBLE_EQ(percent(), 51);
+    // Moving without a button held changes nothing.
+    const QPointF high = widgetPoint(speedPoint(f.height() - 30));
+    QMouseEvent hover(QEvent::MouseMove, high, view->mapToGlobal(high), Qt::NoButton, Qt::NoButton, {});
+    QApplication::sendEvent(view, &hover);
+    EXPECT_DOUBLE_EQ(percent(), 51);
+    QTest::mouseRelease(view, Qt::LeftButton, {}, widgetPoint(speedPoint(f.height() / 2)));
+}
+
+TEST_F(PointerInput, SpeedLockHoldsScaleAndWheelButNotScrolling) {
+    view->setSpeedLocked(true);
+    click(speedPoint(300));
+    EXPECT_DOUBLE_EQ(percent(), 50);
+    project->setProgress(0.5, false, true);
+    drain();
+    wheelNotches(3, Qt::ShiftModifier); // speed while stopped: locked, and it does not scroll instead
+    drain();
+    EXPECT_DOUBLE_EQ(percent(), 50);
+    EXPECT_DOUBLE_EQ(progress(), 0.5);
+    wheelNotches(3); // scrolling still scrolls
+    drain();
+    EXPECT_LT(progress(), 0.5);
+}
+
+TEST_F(PointerInput, WheelSpeedGainFollowsTheHeldSensitivity) {
+    defaults.set(k::speedSliderSensitivityFactor, 5.0);
+    wheelNotches(10, Qt::ShiftModifier);
+    EXPECT_NEAR(percent(), 53, 1e-9);
+    defaults.set(k::speedSliderSensitivityFactor, 0.0);
+    wheelNotches(10, Qt::ShiftModifier);
+    EXPECT_NEAR(percent(), 53.01, 1e-9);
+    defaults.set(k::speedSliderSensitivityFactor, 1.0);
+    defaults.set(k::invertScrollWheelInTeleprompterView, true);
+    wheelNotches(10, Qt::ShiftModifier);
+    EXPECT_NEAR(percent(), 52.01, 1e-9);
+    // Held to 0...100.
+    wheelNotches(-2000, Qt::ShiftModifier);
+    EXPECT_DOUBLE_EQ(percent(), 100);
+    EXPECT_EQ(view->speedLabelLayer().string(), QStringLiteral("100 %"));
+}
+
+TEST_F(PointerInput, WhilePlayingThePlainWheelIsSpeedAndShiftScrolls) {
+    holdStill();
+    project->setProgress(0.5, false, true);
+    project->play();
+    drain();
+    ASSERT_TRUE(view->transportState().isPlaying());
+    wheelNotches(1);
+    EXPECT_NEAR(percent(), 50.1, 1e-9);
+    EXPECT_DOUBLE_EQ(progress(), 0.5);
+    wheelNotches(1, Qt::ShiftModifier);
+    drain();
+    EXPECT_LT(progress(), 0.5);
+    EXPECT_NEAR(percent(), 50.1, 1e-9);
+
+    defaults.set(k::scrollWheelChangesSpeed, false);
+    const double before = progress();
+    wheelNotches(1);
+    drain();
+    EXPECT_LT(progress(), before);
+    EXPECT_NEAR(percent(), 50.1, 1e-9);
+}
+
+TEST_F(PointerInput, OneNotchMovesATenthOfTheFontSize) {
+    project->setProgress(0.5, false, true);
+    drain();
+    const double offset = view->scrollOffset();
+    const double notch = 0.1 * view->lineHeight();
+    wheelNotches(1); // away from the user: towards the start
+    drain();
+    EXPECT_DOUBLE_EQ(progress(), (offset - notch) / view->textHeight());
+    EXPECT_FALSE(counter->animated);
+    EXPECT_FALSE(counter->immediate);
+    EXPECT_DOUBLE_EQ(view->scrollOffset(), offset - notch);
+
+    defaults.set(k::invertScrollWheelInTeleprompterView, true);
+    wheelNotches(1);
+    drain();
+    EXPECT_DOUBLE_EQ(progress(), offset / view->textHeight());
+
+    // A precise device scrolls by its points.
+    defaults.set(k::invertScrollWheelInTeleprompterView, false);
+    const QPointF at(600, 350);
+    QWheelEvent precise(at, view->mapToGlobal(at), QPoint(0, -30), QPoint(0, -30), Qt::NoButton, {},
+                        Qt::ScrollUpdate, false);
+    QApplication::sendEvent(view, &precise);
+    drain();
+    EXPECT_DOUBLE_EQ(progress(), (offset + 30) / view->textHeight());
+}
+
+TEST_F(PointerInput, ScrollingAboveTheStartStopsAtTheStart) {
+    project->setProgress(0.01, false, true);
+    drain();
+    wheelNotches(50);
+    drain();
+    EXPECT_DOUBLE_EQ(progress(), 0);
+}
+
+TEST_F(PointerInput, LineStepsMoveByTheSetLineCount) {
+    readLine(10);
+    ASSERT_EQ(view->currentLineIndex(), 10);
+    click(lineDown);
+    drain();
+    EXPECT_DOUBLE_EQ(progress(), stepTarget(11));
+    EXPECT_TRUE(counter->animated); // manual scrolling off: an animated jump
+
+    defaults.set(k::manualScrollingLineCount, 3);
+    readLine(10);
+    click(lineUp);
+    drain();
+    EXPECT_DOUBLE_EQ(progress(), stepTarget(7));
+    readLine(10);
+    click(lineDown);
+    drain();
+    EXPECT_DOUBLE_EQ(progress(), stepTarget(13));
+
+    readLine(1);
+    click(lineUp);
+    drain();
+    EXPECT_DOUBLE_EQ(progress(), stepTarget(0));
+}
+
+// The editor lays the script out at its own font size: its line count says nothing of the
+// prompter's lines.
+TEST_F(PointerInput, LineDownIsHeldToThePrompterLinesNotTheEditors) {
+    setScript(20, 5); // the editor sees five lines, the prompter twenty
+    drain();
+    readLine(10);
+    click(lineDown);
+    drain();
+    EXPECT_DOUBLE_EQ(progress(), stepTarget(11));
+
+    setScript(20, 40); // the editor sees more lines than the prompter
+    drain();
+    defaults.set(k::manualScrollingLineCount, 3);
+    readLine(18);
+    click(lineDown);
+    drain();
+    EXPECT_DOUBLE_EQ(progress(), stepTarget(19));
+
+    // On the last line, line down keeps it under the reading position.
+    readLine(19);
+    click(lineDown);
+    drain();
+    EXPECT_DOUBLE_EQ(progress(), stepTarget(19));
+}
+
+TEST_F(PointerInput, LineButtonsWhilePlayingSetTheDirection) {
+    holdStill();
+    project->play();
+    drain();
+    click(lineUp);
+    drain();
+    EXPECT_DOUBLE_EQ(project->transportState().ffwdFactor, -1.0);
+    EXPECT_EQ(view->lineUpLayer().backgroundColor(), red);
+    EXPECT_EQ(view->lineDownLayer().backgroundColor(), black);
+    click(lineDown);
+    drain();
+    EXPECT_DOUBLE_EQ(project->transportState().ffwdFactor, 1.0);
+    EXPECT_EQ(view->lineDownLayer().backgroundColor(), red);
+}
+
+TEST_F(PointerInput, OneClickPromptingStartsAndStops) {
+    holdStill();
+    click(empty);
+    EXPECT_TRUE(project->transportState().isPlaying());
+    click(empty);
+    EXPECT_FALSE(project->transportState().isPlaying());
+
+    view->setIgnoresOneClickPrompting(true);
+    click(empty);
+    EXPECT_FALSE(project->transportState().isPlaying());
+    view->setIgnoresOneClickPrompting(false);
+    defaults.set(k::isOneClickPromptingEnabled, false);
+    click(empty);
+    EXPECT_FALSE(project->transportState().isPlaying());
+    EXPECT_FALSE(view->transportState().isPlaying());
+}
+
+TEST_F(PointerInput, TransportAndRewindControls) {
+    holdStill();
+    project->setProgress(0.6, false, true);
+    drain();
+    click(transport);
+    EXPECT_TRUE(project->transportState().isPlaying());
+    EXPECT_EQ(view->transportLayer().transportState(), cw::PrompterTransport::Status::playing);
+    click(rewind);
+    drain();
+    EXPECT_DOUBLE_EQ(progress(), 0);
+    EXPECT_TRUE(counter->immediate);
+    EXPECT_DOUBLE_EQ(view->transportProgress(), 0);
+    click(transport);
+    EXPECT_FALSE(project->transportState().isPlaying());
+}
+
+TEST_F(PointerInput, PressedControlsTintUntilRelease) {
+    QTest::mousePress(view, Qt::LeftButton, {}, widgetPoint(rewind));
+    EXPECT_EQ(view->rewindLayer().backgroundColor(), red);
+    EXPECT_TRUE(view->isMouseDown());
+    QTest::mouseRelease(view, Qt::LeftButton, {}, widgetPoint(rewind));
+    EXPECT_EQ(view->rewindLayer().backgroundColor(), black);
+
+    QTest::mousePress(view, Qt::LeftButton, {}, widgetPoint(lineDown));
+    EXPECT_EQ(view->lineDownLayer().backgroundColor(), red);
+    project->setProgress(0.2, false, false); // a tint refresh while held leaves it alone
+    drain();
+    EXPECT_EQ(view->lineDownLayer().backgroundColor(), red);
+    QTest::mouseRelease(view, Qt::LeftButton, {}, widgetPoint(lineDown));
+    EXPECT_EQ(view->lineDownLayer().backgroundColor(), black);
+}
+
+TEST_F(PointerInput, IgnoredMouseEventsDoNothing) {
+    view->setIgnoresMouseEvents(true);
+    project->setProgress(0.5, false, true);
+    drain();
+    click(transport);
+    click(speedPoint(300));
+    wheelNotches(5);
+    wheelNotches(5, Qt::ShiftModifier);
+    drain();
+    EXPECT_FALSE(project->transportState().isPlaying());
+    EXPECT_DOUBLE_EQ(percent(), 50);
+    EXPECT_DOUBLE_EQ(progress(), 0.5);
+}
+
+TEST_F(PointerInput, SpeedLabelCyclesItsModesAndRemembersThem) {
+    view->setSpeedDisplayMode(cw::SpeedDisplayMode::percentage);
+    const cw::SpeedDisplayMode first = view->speedDisplayMode();
+    std::vector<std::string> stored;
+    for (int i = 0; i < 5; ++i) {
+        click(speedLabel);
+        stored.push_back(defaults.stringForKey(k::preferredScrollSpeedDisplayMode).value_or(""));
+    }
+    EXPECT_EQ(view->speedDisplayMode(), first);
+    EXPECT_EQ(stored, (std::vector<std::string>{"wordspersecond", "wordsperminute", "linespersecond",
+                                                "linesperminute", "percentage"}));
+    EXPECT_EQ(view->speedLabelLayer().backgroundColor(), black);
+}
+
+TEST_F(PointerInput, TimestampClickSwitchesToRemainingTime) {
+    click(timestamp);
+    EXPECT_TRUE(view->timestampShowsRemainingTime());
+    EXPECT_TRUE(defaults.boolForKey(k::timestampInPrompterShowsRemainingTime));
+    EXPECT_TRUE(view->timestampLayer().string().startsWith(QLatin1Char('-')));
+    EXPECT_EQ(view->timestampLayer().backgroundColor(), QColor::fromRgbF(0, 0, 0, 0.75));
+    click(timestamp);
+    EXPECT_FALSE(defaults.boolForKey(k::timestampInPrompterShowsRemainingTime));
+}
+
+TEST_F(PointerInput, ManualScrollingSeeksToTheLineWhileStopped) {
+    defaults.set(k::manualScrollingEnabled, true);
+    defaults.set(k::manualScrollingDuration, 0.05);
+    readLine(10);
+    const int jumps = counter->jumps;
+    click(lineDown);
+    EXPECT_TRUE(project->isClockRunning());
+    ASSERT_TRUE(waitFor([&] { return !project->isClockRunning(); }));
+    drain();
+    EXPECT_DOUBLE_EQ(progress(), stepTarget(11));
+    EXPECT_DOUBLE_EQ(view->transportProgress(), stepTarget(11));
+    EXPECT_EQ(counter->jumps, jumps + 1); // the seek reports one animated jump at its end
+    EXPECT_TRUE(counter->animated);
+
+    // A duration of 0 jumps at once, without animation.
+    defaults.set(k::manualScrollingDuration, 0.0);
+    readLine(11);
+    click(lineDown);
+    drain();
+    EXPECT_FALSE(project->isClockRunning());
+    EXPECT_DOUBLE_EQ(progress(), stepTarget(12));
+    EXPECT_FALSE(counter->animated);
+}
+
+TEST_F(PointerInput, ManualScrollingIgnoresLineStepsWhilePlaying) {
+    defaults.set(k::manualScrollingEnabled, true);
+    holdStill();
+    readLine(10);
+    project->play();
+    drain();
+    const int jumps = counter->jumps;
+    view->stepLines(cw::PrompterView::StepDirection::down, 1); // as the keys do
+    drain();
+    EXPECT_EQ(counter->jumps, jumps);
+    EXPECT_DOUBLE_EQ(progress(), (10 * line + 0.5 * view->lineHeight()) / view->textHeight());
+}
+
+TEST_F(PointerInput, PointerHidesAfterRestingOnlyInFullScreen) {
+    auto* hider = view->findChild<platform::CursorHider*>();
+    ASSERT_NE(hider, nullptr);
+    const QPointF at = widgetPoint(empty);
+    QMouseEvent move(QEvent::MouseMove, at, view->mapToGlobal(at), Qt::NoButton, Qt::NoButton, {});
+    QApplication::sendEvent(view, &move);
+    EXPECT_FALSE(hider->isCountdownRunning());
+
+    view->fullScreenDidChange(true);
+    QApplication::sendEvent(view, &move);
+    EXPECT_FALSE(hider->isCursorHidden());
+    EXPECT_TRUE(hider->isCountdownRunning());
+    EXPECT_EQ(hider->delay(), std::chrono::milliseconds(2000));
+    hider->countdownElapsed();
+    EXPECT_TRUE(hider->isCursorHidden());
+
+    view->fullScreenDidChange(false);
+    EXPECT_FALSE(hider->isCursorHidden());
+    QApplication::sendEvent(view, &move);
+    EXPECT_FALSE(hider->isCountdownRunning());
+}
+
+TEST_F(PointerInput, RightClickPopsUpTheMenuAndNothingElse) {
+    QMenu menu;
+    menu.addAction(QStringLiteral("Rewind"));
+    view->setContextMenu(&menu);
+    QContextMenuEvent event(QContextMenuEvent::Mouse, widgetPoint(empty),
+                            view->mapToGlobal(widgetPoint(empty)));
+    QApplication::sendEvent(view, &event);
+    EXPECT_TRUE(menu.isVisible());
+    menu.hide();
+    QTest::mouseClick(view, Qt::RightButton, {}, widgetPoint(empty));
+    EXPECT_FALSE(project->transportState().isPlaying());
+    view->setContextMenu(nullptr);
+}
+
+} // namespace

@@ -1,0 +1,278 @@
+// The prompter view controller: what start pushes, the two loops and playback, the read-outs,
+// the project's notifications and the scroll moves.
+#include "prompter/ControllerFixture.h"
+
+#include "cuewright/model/KQTimer.h"
+#include "cuewright/model/TimeFormat.h"
+#include "cuewright/prompter/ScrollProgressLayer.h"
+#include "cuewright/prompter/SpeedControlLayer.h"
+#include "cuewright/prompter/SpeedLabelLayer.h"
+#include "cuewright/prompter/TimestampLayer.h"
+#include "platform/layers/Layer.h"
+
+using cw::PrompterViewController;
+using platform::layers::AnimationKey;
+using platform::layers::LayerClock;
+
+namespace {
+
+class ViewController : public cwtest::ControllerFixture {};
+
+TEST(ViewControllerCreation, RefusesToBeMadeWithoutAProject) {
+    EXPECT_DEATH(PrompterViewController::create(nullptr), "use init\\(project:\\) instead!");
+}
+
+TEST_F(ViewController, StartPushesTheScriptAndListensFirst) {
+    auto properties = project->document().scriptProperties;
+    properties.flipHorizontal = true;
+    properties.textAlignment = cw::TextAlignment::right;
+    project->setScriptProperties(properties);
+    project->setProgress(0.25, false, true);
+    start();
+
+    EXPECT_EQ(view->text(), project->document().text);
+    EXPECT_DOUBLE_EQ(view->textHeight(), 20 * line);
+    EXPECT_TRUE(view->flipHorizontal());
+    EXPECT_EQ(view->textAlignment(), cw::TextAlignment::right);
+    EXPECT_EQ(view->lineCount(), 20);
+    EXPECT_DOUBLE_EQ(view->scrollSpeed(), 50);
+    EXPECT_DOUBLE_EQ(view->transportProgress(), 0.25);
+    EXPECT_DOUBLE_EQ(view->scrollOffset(), 0.25 * 20 * line);
+    EXPECT_FALSE(view->scrollLayer().hasAnimation(AnimationKey::position));
+    EXPECT_EQ(view->delegate().get(), static_cast<cw::PrompterViewDelegate*>(controller.get()));
+
+    const auto listeners = project->sortedEventListeners();
+    ASSERT_EQ(listeners.size(), 2u);
+    EXPECT_EQ(listeners.front().get(), static_cast<cw::ProjectEventListener*>(controller.get()));
+}
+
+TEST_F(ViewController, BothLoopsRunFromStartWhetherPlayingOrNot) {
+    start();
+    ASSERT_NE(controller->scrollTimer(), nullptr);
+    ASSERT_NE(controller->telemetryTimer(), nullptr);
+    EXPECT_TRUE(controller->scrollTimer()->isRunning());
+    EXPECT_TRUE(controller->telemetryTimer()->isRunning());
+    EXPECT_DOUBLE_EQ(controller->scrollTimer()->interval(), 1.0 / 60);
+    EXPECT_DOUBLE_EQ(controller->telemetryTimer()->interval(), 0.1);
+
+    project->play();
+    // The loops follow the clock: the view moves along while playing.
+    ASSERT_TRUE(waitFor([&] { return view->transportProgress() > 0; }));
+    EXPECT_TRUE(view->transportState().isPlaying());
+
+    project->pause();
+    EXPECT_TRUE(controller->scrollTimer()->isRunning()) << "stopping playback does not stop the loops";
+    // Whatever the last ticks moved is shown by the next scroll tick.
+    ASSERT_TRUE(waitFor([&] { return view->transportProgress() == project->transportState().progress; }));
+    ASSERT_TRUE(waitFor([&] { return !view->transportState().isPlaying(); }));
+}
+
+TEST_F(ViewController, StartingWhilePlayingStartsTheLoopsAndStopEndsThemForGood) {
+    project->play();
+    start();
+    EXPECT_TRUE(controller->scrollTimer()->isRunning());
+    EXPECT_TRUE(controller->telemetryTimer()->isRunning());
+
+    controller->stop();
+    EXPECT_FALSE(controller->scrollTimer()->isRunning());
+    EXPECT_FALSE(controller->telemetryTimer()->isRunning());
+    project->pause();
+    project->play();
+    EXPECT_FALSE(controller->scrollTimer()->isRunning());
+    EXPECT_FALSE(controller->isPrompting());
+}
+
+TEST_F(ViewController, TimestampAndRunningTime) {
+    setScript(20, 120); // 120 lines at one line a second
+    start();
+    project->setProgress(0.25, false, false);
+    ASSERT_TRUE(waitFor([&] { return view->timestamp() == 30; }));
+    EXPECT_DOUBLE_EQ(view->totalRuntime(), 120);
+    EXPECT_EQ(view->timestampLayer().string(), QString::fromStdString(cw::formatTimestamp(30)));
+
+    view->setTimestampShowsRemainingTime(true);
+    project->setProgress(0.5, false, false);
+    ASSERT_TRUE(waitFor([&] { return view->timestamp() == 60; }));
+    EXPECT_EQ(view->timestampLayer().string(),
+              QStringLiteral("-") + QString::fromStdString(cw::formatTimestamp(60)));
+
+    // A speed of 0 lines a second, or no lines, gives no time at all.
+    project->setScrollSpeed(0, 0, 2);
+    ASSERT_TRUE(waitFor([&] { return view->totalRuntime() == 0; }));
+    EXPECT_DOUBLE_EQ(view->timestamp(), 0);
+    project->setScrollSpeed(50, 0, 2);
+    ASSERT_TRUE(waitFor([&] { return view->totalRuntime() > 0; }));
+    setScript(20, 0);
+    ASSERT_TRUE(waitFor([&] { return view->totalRuntime() == 0; }));
+}
+
+TEST_F(ViewController, HiddenTimestampIsNotRewrittenButShowingItRefreshes) {
+    setScript(20, 120);
+    start();
+    controller->setShowsTimestamp(false);
+    EXPECT_TRUE(view->timestampLayer().isHidden());
+    const QString before = view->timestampLayer().string();
+    project->setProgress(0.5, false, false);
+    drain();
+    EXPECT_EQ(view->timestampLayer().string(), before);
+    controller->setShowsTimestamp(true);
+    EXPECT_FALSE(view->timestampLayer().isHidden());
+    EXPECT_EQ(view->timestampLayer().string(), QString::fromStdString(cw::formatTimestamp(60)));
+}
+
+TEST_F(ViewController, TextChangeLaysOutAgainAtTheSameProgress) {
+    start();
+    project->setProgress(0.5, false, true);
+    drain();
+    setScript(40, 40);
+    drain();
+    EXPECT_EQ(view->text(), project->document().text);
+    EXPECT_DOUBLE_EQ(view->textHeight(), 40 * line);
+    EXPECT_DOUBLE_EQ(view->scrollOffset(), 0.5 * 40 * line);
+    const double expectedY = 0.5 * 40 * line - height * (1 - view->indicatorPosition());
+    EXPECT_DOUBLE_EQ(view->scrollLayer().position().y(), expectedY);
+}
+
+TEST_F(ViewController, MarginChangeKeepsTheTextAtItsProgress) {
+    view->setTypesetter(nullptr); // real wrapping: the margin changes the text's height
+    project->setText(cwtest::script(300));
+    start();
+    project->setProgress(0.5, false, true);
+    drain();
+    const double before = view->textHeight();
+    auto properties = project->document().scriptProperties;
+    properties.prompterMargin = 0.3f;
+    project->setScriptProperties(properties);
+    drain();
+    EXPECT_DOUBLE_EQ(view->prompterMargin(), properties.prompterMargin);
+    EXPECT_NE(view->textHeight(), before);
+    EXPECT_DOUBLE_EQ(view->scrollOffset(), view->textHeight() * 0.5);
+    EXPECT_DOUBLE_EQ(view->scrollLayer().position().y(),
+                     view->textHeight() * 0.5 - height * (1 - view->indicatorPosition()));
+}
+
+TEST_F(ViewController, SpeedChangeUpdatesScaleFiguresAndLabel) {
+    project->setAverageWordsPerLine(4);
+    start();
+    project->setScrollSpeed(25, 0, 4); // one line a second again
+    drain();
+    EXPECT_DOUBLE_EQ(view->scrollSpeed(), 25);
+    EXPECT_DOUBLE_EQ(view->scrollSpeedLPS(), 1);
+    EXPECT_DOUBLE_EQ(view->scrollSpeedLPM(), 60);
+    EXPECT_DOUBLE_EQ(view->scrollSpeedWPS(), 4);
+    EXPECT_DOUBLE_EQ(view->scrollSpeedWPM(), 240);
+    EXPECT_EQ(view->speedLabelLayer().string(), QStringLiteral("25 %"));
+}
+
+TEST_F(ViewController, AlignmentChosenInTheWindowLinksOnlyToTheDocumentsOwn) {
+    start();
+    controller->chooseAlignment(cw::TextAlignment::left);
+    EXPECT_FALSE(controller->alignmentLinkedToDocument());
+    EXPECT_EQ(view->textAlignment(), cw::TextAlignment::left);
+    auto properties = project->document().scriptProperties;
+    properties.textAlignment = cw::TextAlignment::right;
+    project->setScriptProperties(properties);
+    drain();
+    EXPECT_EQ(view->textAlignment(), cw::TextAlignment::left);
+
+    controller->chooseAlignment(cw::TextAlignment::right);
+    EXPECT_TRUE(controller->alignmentLinkedToDocument());
+    properties.textAlignment = cw::TextAlignment::center;
+    project->setScriptProperties(properties);
+    drain();
+    EXPECT_EQ(view->textAlignment(), cw::TextAlignment::center);
+}
+
+TEST_F(ViewController, JumpsWhileStoppedMoveTheView) {
+    start();
+    project->setProgress(0.5, /*animated=*/true, /*immediate=*/false);
+    drain();
+    EXPECT_DOUBLE_EQ(view->transportProgress(), 0.5);
+    EXPECT_TRUE(view->scrollLayer().hasAnimation(AnimationKey::position));
+
+    // A rewind cancels the running move and lands at once.
+    project->rewind();
+    drain();
+    EXPECT_DOUBLE_EQ(view->transportProgress(), 0);
+    EXPECT_FALSE(view->scrollLayer().hasAnimations());
+    EXPECT_EQ(view->scrollLayer().presentationPosition(), view->scrollLayer().position());
+
+    // A plain jump (the wheel) lands at once too, even over a running move.
+    project->setProgress(0.5, true, false);
+    project->setProgress(0.25, false, false);
+    drain();
+    EXPECT_FALSE(view->scrollLayer().hasAnimation(AnimationKey::position));
+    EXPECT_DOUBLE_EQ(view->scrollLayer().position().y(),
+                     0.25 * 20 * line - height * (1 - view->indicatorPosition()));
+}
+
+TEST_F(ViewController, PlayAndPauseAloneNeverMoveTheView) {
+    project->setScrollSpeed(0, 0, 2); // the clock does not advance
+    start();
+    project->setProgress(0.4, false, true);
+    drain();
+    const QPointF before = view->scrollLayer().position();
+    project->play();
+    ASSERT_TRUE(waitFor([&] { return view->transportState().isPlaying(); }));
+    project->pause();
+    drain();
+    controller->scrollTick();
+    EXPECT_EQ(view->scrollLayer().position(), before);
+    EXPECT_FALSE(view->scrollLayer().hasAnimations());
+}
+
+TEST_F(ViewController, EachTickChasesFromWhereTheTextIsShown) {
+    double now = 100;
+    LayerClock::setOverride([&now] { return now; });
+    start();
+    const double y0 = view->scrollLayer().position().y();
+
+    project->setFfwdFactor(1);
+    project->tick(2.0); // two lines of twenty
+    controller->scrollTick();
+    const double y1 = view->scrollLayer().position().y();
+    EXPECT_DOUBLE_EQ(y1 - y0, 2 * line);
+    EXPECT_DOUBLE_EQ(view->scrollLayer().presentationPosition().y(), y0);
+
+    now += 0.05; // a third of the 0.15 s chase
+    const double shown = view->scrollLayer().presentationPosition().y();
+    EXPECT_NEAR(shown, y0 + (y1 - y0) / 3, 1e-9);
+
+    project->tick(2.0);
+    controller->scrollTick();
+    // The next move starts where the text is on screen, not where the last one began or ended.
+    EXPECT_NEAR(view->scrollLayer().presentationPosition().y(), shown, 1e-9);
+    now += 0.15;
+    EXPECT_DOUBLE_EQ(view->scrollLayer().presentationPosition().y(), y0 + 4 * line);
+
+    // Nothing moved: no new chase.
+    controller->scrollTick();
+    EXPECT_FALSE(view->scrollLayer().hasAnimation(AnimationKey::position));
+}
+
+TEST_F(ViewController, DisplaySettingsFromTheWindow) {
+    start();
+    controller->setControlsOpacity(0.4f);
+    EXPECT_FLOAT_EQ(view->controlsOpacity(), 0.4f);
+    EXPECT_DOUBLE_EQ(view->uiLayer().opacity(), 0.4f);
+    EXPECT_DOUBLE_EQ(view->timestampLayer().opacity(), 0.4f);
+
+    controller->setShowsProgress(false);
+    EXPECT_TRUE(view->progressLayer().isHidden());
+
+    controller->setMirroring(true, true);
+    EXPECT_TRUE(view->flipHorizontal());
+    EXPECT_TRUE(view->flipVertical());
+}
+
+TEST_F(ViewController, ControllerGoneLeavesTheProjectAndTheView) {
+    start();
+    std::weak_ptr<PrompterViewController> weak = controller;
+    controller.reset();
+    EXPECT_TRUE(weak.expired());
+    EXPECT_EQ(project->sortedEventListeners().size(), 1u);
+    project->setProgress(0.5, false, false); // nobody left to call
+    drain();
+}
+
+} // namespace
