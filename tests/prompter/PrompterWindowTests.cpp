@@ -4,7 +4,7 @@
 
 #include "cuewright/model/SettingsKeys.h"
 #include "cuewright/prompter/PrompterView.h"
-#include "cuewright/prompter/PrompterViewControlling.h"
+#include "cuewright/prompter/PrompterViewController.h"
 #include "cuewright/prompter/SpeedControlLayer.h"
 #include "cuewright/prompter/TeleprompterWindowPreset.h"
 #include "platform/ui/TranslucentWindow.h"
@@ -57,8 +57,8 @@ protected:
 
     std::shared_ptr<PrompterWindowController> make(TeleprompterWindowPreset preset,
                                                    std::optional<ScreenDescription> screen = std::nullopt) {
-        auto w = PrompterWindowController::create(project, preset, std::move(screen),
-                                                  {&s.defaults, &s.center, {}});
+        auto w =
+            PrompterWindowController::create(project, preset, std::move(screen), {&s.defaults, &s.center});
         w->setDelegate(shell);
         windows.push_back(w);
         return w;

@@ -5,9 +5,9 @@
 #include "cuewright/model/ScreenManager.h"
 #include "cuewright/model/SettingsKeys.h"
 #include "cuewright/prompter/ApplicationShell.h"
-#include "cuewright/prompter/InterimPrompterViewController.h"
 #include "cuewright/prompter/PrompterKeyHandler.h"
 #include "cuewright/prompter/PrompterView.h"
+#include "cuewright/prompter/PrompterViewController.h"
 #include "cuewright/prompter/SpeedControlLayer.h"
 #include "platform/defaults/Defaults.h"
 #include "platform/defaults/NotificationCenter.h"
@@ -95,18 +95,13 @@ PrompterWindowController::PrompterWindowController(PrivateTag, std::shared_ptr<P
     // A window bound to a display always uses the normal preset.
     , preset_(screenDesc_ ? TeleprompterWindowPreset::normal : preset)
     , defaults_(environment.defaults ? environment.defaults : &platform::Defaults::standard())
-    , center_(environment.center ? environment.center : &platform::NotificationCenter::defaultCenter())
-    , makeViewController_(std::move(environment.makeViewController)) {
-    if (!makeViewController_) {
-        makeViewController_ = [](const std::shared_ptr<Project>& p, platform::Defaults& d) {
-            return std::static_pointer_cast<PrompterViewControlling>(
-                InterimPrompterViewController::create(p, d));
-        };
-    }
-}
+    , center_(environment.center ? environment.center : &platform::NotificationCenter::defaultCenter()) {}
 
 PrompterWindowController::~PrompterWindowController() {
     project_->unregisterEventListener(static_cast<const ProjectEventListener*>(this));
+    if (viewController_ && viewController_->isViewLoaded()) {
+        viewController_->prompterView()->setContextMenu(nullptr); // the view may outlive the menu
+    }
     delete menu_.data();
 }
 
@@ -205,14 +200,14 @@ void PrompterWindowController::windowDidLoad() {
     w->setMouseTracking(true);
     fullScreen_ = new platform::DisplayFullScreen(w);
 
-    viewController_ = makeViewController_(project_, *defaults_);
+    viewController_ = PrompterViewController::create(project_, *defaults_);
     PrompterView* view = viewController_->prompterView();
-    auto* anchorLayout = new QVBoxLayout(anchor_);
-    anchorLayout->setContentsMargins(0, 0, 0, 0);
-    anchorLayout->addWidget(view);
+    view->setInputDefaults(defaults_);
+    viewController_->embedIn(anchor_);
     view->resize(anchor_->size());
     new PrompterKeyHandler(view, *defaults_, *center_);
     static_cast<QToolButton*>(menuButton_.data())->setMenu(menu());
+    view->setContextMenu(menu());
 
     // The preset's settings.
     const PrompterWindowPresetKeys& keys = presetKeys(preset_);
@@ -322,7 +317,7 @@ void PrompterWindowController::windowWillClose() {
     writeToDescription([](ScreenDescription& s) { s.isActive = false; });
     saveWindowFrame();
     if (viewController_) {
-        viewController_->stopTimers();
+        viewController_->stop();
     }
     project_->unregisterEventListener(static_cast<const ProjectEventListener*>(this));
     if (auto d = delegate()) {

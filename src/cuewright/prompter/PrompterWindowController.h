@@ -31,16 +31,13 @@ namespace cw {
 
 class Project;
 class PrompterView;
-class PrompterViewControlling;
+class PrompterViewController;
 class PrompterWindowControllerDelegate;
 
-// Where a prompter window finds its settings, its notifications and its view controller.
+// Where a prompter window finds its settings and its notifications.
 struct PrompterWindowEnvironment {
-    using ViewControllerFactory = std::function<std::shared_ptr<PrompterViewControlling>(
-        const std::shared_ptr<Project>&, platform::Defaults&)>;
     platform::Defaults* defaults = nullptr;         // Defaults::standard() when null
     platform::NotificationCenter* center = nullptr; // the default centre when null
-    ViewControllerFactory makeViewController;       // the application's own when empty
 };
 
 // Owns one prompter window: the project's text scrolls in a PrompterView that fills the window's
@@ -116,7 +113,7 @@ public:
         delegate_ = std::move(delegate);
     }
     // Present once the window has loaded.
-    PrompterViewControlling* prompterViewController() const { return viewController_.get(); }
+    PrompterViewController* prompterViewController() const { return viewController_.get(); }
     PrompterView* prompterView() const;
     bool okToSaveWindowFrame() const { return okToSaveWindowFrame_; }
 
@@ -202,8 +199,7 @@ private:
     std::weak_ptr<PrompterWindowControllerDelegate> delegate_;
     platform::Defaults* defaults_;
     platform::NotificationCenter* center_;
-    PrompterWindowEnvironment::ViewControllerFactory makeViewController_;
-    std::shared_ptr<PrompterViewControlling> viewController_;
+    std::shared_ptr<PrompterViewController> viewController_;
     bool okToSaveWindowFrame_ = false;
 
     QPointer<QWidget> anchor_;
