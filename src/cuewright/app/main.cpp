@@ -1,0 +1,178 @@
+// Cuewright's entry point: for now one prompter window on a script named on the command line,
+// or on a short welcome script. The editor, the workspace and the menus come later.
+#include "base/Log.h"
+#include "cuewright/model/Project.h"
+#include "cuewright/model/ScriptDocumentFile.h"
+#include "cuewright/model/UserDefaults.h"
+#include "cuewright/prompter/ApplicationShell.h"
+#include "cuewright/prompter/PrompterView.h"
+#include "cuewright/prompter/PrompterWindowController.h"
+#include "platform/defaults/Defaults.h"
+#include "platform/text/AttributedString.h"
+#include "platform/text/PlainText.h"
+#include "platform/text/RichTextFile.h"
+#include "platform/text/TextAttributes.h"
+#include "platform/ui/MainQueueBridge.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <exception>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace {
+
+const char* const welcomeText =
+    "Welcome to Cuewright.\n"
+    "This is a prompter window. Press Space to start and stop the script, Delete to go back to the top.\n"
+    "W and S make it faster and slower; the arrow keys step a line or set the direction while it plays.\n"
+    "U and J jump four lines. The bar below the text shows the window's own settings.\n"
+    "Open a script by naming it when you start Cuewright: a .cwr script, a text file or an RTF file.\n"
+    "Happy prompting!\n";
+
+// Plain text takes the font and colour of new scripts.
+platform::AttributedString styledPlainText(const QString& text) {
+    platform::Attributes attributes;
+    attributes.font = cw::defaultFont();
+    attributes.foregroundColor = cw::defaultTextColor();
+    return platform::AttributedString(text, attributes);
+}
+
+// Loads the script at `path` into the project; false (with a log line) when it cannot be read.
+bool openScript(cw::Project& project, const QString& path) {
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    try {
+        if (suffix == QStringLiteral("cwr")) {
+            project.setDocument(cw::ScriptDocumentFile::open(path.toStdString()));
+            project.setRepresentedPath(path.toStdString());
+            return true;
+        }
+        if (suffix == QStringLiteral("rtf") || suffix == QStringLiteral("rtfd")) {
+            auto text = platform::readRichTextFile(path);
+            if (!text) {
+                base::log("cannot read the rich text of " + path.toStdString());
+                return false;
+            }
+            project.setText(*text);
+        } else {
+            project.setText(styledPlainText(platform::readPlainTextFile(path)));
+        }
+    } catch (const std::exception& error) {
+        base::log("cannot open " + path.toStdString() + ": " + error.what());
+        return false;
+    }
+    // An imported file is a new script: saving it would ask for a place first.
+    project.setHasUnsavedChanges(false);
+    return true;
+}
+
+// Keeps the open prompter windows and opens new ones; the application shell in miniature.
+class Shell : public cw::ApplicationShell,
+              public cw::PrompterWindowControllerDelegate,
+              public std::enable_shared_from_this<Shell> {
+public:
+    void spawnPrompterWindow(const std::shared_ptr<cw::Project>& project,
+                             cw::TeleprompterWindowPreset preset) override {
+        auto controller = cw::PrompterWindowController::create(project, preset);
+        controller->setDelegate(weak_from_this());
+        windows_.push_back(controller);
+        controller->showWindow();
+        countLinesWhenLaidOut(controller);
+    }
+
+    void toggleScreenBoundPrompter(const std::shared_ptr<cw::Project>& project,
+                                   const cw::ScreenDescription& screen) override {
+        for (const auto& w : windows_) {
+            if (w->project() == project && w->screenDesc() &&
+                w->screenDesc()->displayUUID == screen.displayUUID) {
+                w->close();
+                return;
+            }
+        }
+        QScreen* display = cw::PrompterWindowController::screenForDisplayUUID(screen.displayUUID);
+        if (display == nullptr) {
+            return;
+        }
+        auto controller =
+            cw::PrompterWindowController::create(project, cw::TeleprompterWindowPreset::normal, screen);
+        controller->setDelegate(weak_from_this());
+        windows_.push_back(controller);
+        controller->showFullScreen(display);
+        countLinesWhenLaidOut(controller);
+    }
+
+    void showPrompter(const std::shared_ptr<cw::Project>& project) override {
+        bool found = false;
+        for (const auto& w : windows_) {
+            if (w->project() == project) {
+                w->window()->raise();
+                found = true;
+            }
+        }
+        if (!found) {
+            spawnPrompterWindow(project, cw::TeleprompterWindowPreset::normal);
+        }
+    }
+
+    void prompterWindowControllerDidBecomeMain(cw::PrompterWindowController&) override {}
+
+    void prompterWindowControllerWillClose(cw::PrompterWindowController& controller) override {
+        std::erase_if(windows_, [&controller](const auto& w) { return w.get() == &controller; });
+    }
+
+private:
+    // Until the editor counts the script's lines, the prompter's own layout gives the running time.
+    static void countLinesWhenLaidOut(const std::shared_ptr<cw::PrompterWindowController>& controller) {
+        std::weak_ptr<cw::PrompterWindowController> weak = controller;
+        QTimer::singleShot(0, [weak] {
+            auto c = weak.lock();
+            if (!c || !c->prompterView()) {
+                return;
+            }
+            cw::Editor editor = c->project()->editor();
+            editor.lineCount = static_cast<int>(c->prompterView()->lineOffsets().size());
+            c->project()->setEditor(editor);
+        });
+    }
+
+    std::vector<std::shared_ptr<cw::PrompterWindowController>> windows_;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Cuewright"));
+    platform::installMainQueueBridge();
+    cw::registerUserDefaults();
+
+    const QStringList arguments = QApplication::arguments();
+    if (arguments.contains(QStringLiteral("--help")) || arguments.contains(QStringLiteral("-h"))) {
+        std::printf("usage: cuewright [script.cwr | script.txt | script.rtf]\n");
+        return 0;
+    }
+
+    auto project = cw::Project::create();
+    if (arguments.size() > 1) {
+        if (!openScript(*project, arguments.at(1))) {
+            std::fprintf(stderr, "cuewright: cannot open %s\n", qPrintable(arguments.at(1)));
+            return 1;
+        }
+    } else {
+        project->setText(styledPlainText(QString::fromUtf8(welcomeText)));
+        project->setHasUnsavedChanges(false);
+    }
+
+    auto shell = std::make_shared<Shell>();
+    cw::ApplicationShell::setShared(shell);
+    shell->spawnPrompterWindow(project, cw::TeleprompterWindowPreset::normal);
+    const int status = QApplication::exec();
+    project->pause();
+    platform::Defaults::standard().synchronize();
+    return status;
+}

@@ -1,0 +1,415 @@
+#include "cuewright/prompter/PrompterKeyHandler.h"
+
+#include "cuewright/model/SettingsKeys.h"
+#include "cuewright/prompter/LineUpDownLayer.h"
+#include "cuewright/prompter/PrompterView.h"
+#include "cuewright/prompter/PrompterViewDelegate.h"
+#include "cuewright/prompter/RewindControlLayer.h"
+#include "cuewright/prompter/SpeedControlLayer.h"
+#include "cuewright/prompter/TransportControlLayer.h"
+#include "cuewright/remote/KeyBindings.h"
+#include "platform/defaults/Defaults.h"
+#include "platform/defaults/NotificationCenter.h"
+#include "platform/keys/KeyTranslation.h"
+#include "platform/layers/Transaction.h"
+
+#include <QEvent>
+#include <QKeyEvent>
+
+#include <algorithm>
+
+namespace cw {
+
+namespace {
+
+namespace kc = platform::keycode;
+using Action = KeyBindings::Action;
+
+// Fixed and presenter keys compare the whole flags, device-dependent bits included, so any
+// held modifier (Caps Lock too) makes them not match.
+constexpr platform::ModifierFlags plainKey = 0x100;
+constexpr platform::ModifierFlags functionKey = 0x800100;
+constexpr platform::ModifierFlags arrowKey = 0xA00100;
+
+bool is(const platform::KeyEvent& event, kc::KeyCode code, platform::ModifierFlags flags) {
+    return event.keyCode == code && event.modifierFlags == flags;
+}
+
+QColor pressedTint() {
+    return QColor::fromRgbF(1, 0, 0, 0.5);
+}
+
+QColor releasedTint() {
+    return QColor::fromRgbF(0, 0, 0, 0.5);
+}
+
+void tint(platform::layers::Layer& layer, const QColor& color) {
+    platform::layers::TransactionScope immediate;
+    layer.setBackgroundColor(color);
+}
+
+QString hintText(const std::optional<KeyBindings::Key>& key) {
+    return key ? QString::fromStdString(KeyBindings::keyText(*key)) : QString();
+}
+
+} // namespace
+
+PrompterKeyHandler::PrompterKeyHandler(PrompterView* view)
+    : PrompterKeyHandler(view, platform::Defaults::standard(),
+                         platform::NotificationCenter::defaultCenter()) {}
+
+PrompterKeyHandler::PrompterKeyHandler(PrompterView* view, platform::Defaults& defaults,
+                                       platform::NotificationCenter& center)
+    : QObject(view)
+    , view_(view)
+    , defaults_(&defaults)
+    , center_(&center) {
+    view->installEventFilter(this);
+    center_->addObserver(this, std::string(notifications::keyBindingsDidChange),
+                         [this](const platform::Notification&) { refreshKeyHints(); });
+    refreshKeyHints();
+}
+
+PrompterKeyHandler::~PrompterKeyHandler() {
+    center_->removeObserver(this);
+}
+
+KeyHints PrompterKeyHandler::keyHints(const KeyBindings& bindings) {
+    KeyHints hints;
+    hints.spaceBound = bindings.isFixedKeyBound(KeyBindings::FixedKey::space);
+    hints.deleteBound = bindings.isFixedKeyBound(KeyBindings::FixedKey::deleteKey);
+    hints.upArrowBound = bindings.isFixedKeyBound(KeyBindings::FixedKey::upArrow);
+    hints.downArrowBound = bindings.isFixedKeyBound(KeyBindings::FixedKey::downArrow);
+    hints.playPause = hintText(bindings.playPause);
+    hints.rewind = hintText(bindings.rewind);
+    hints.incSpeed = hintText(bindings.incSpeed);
+    hints.decSpeed = hintText(bindings.decSpeed);
+    hints.lineUp = hintText(bindings.scrollLineUp);
+    hints.lineDown = hintText(bindings.scrollLineDown);
+    return hints;
+}
+
+void PrompterKeyHandler::refreshKeyHints() {
+    if (view_) {
+        view_->setKeyHints(keyHints(KeyBindings::load(*defaults_)));
+    }
+}
+
+bool PrompterKeyHandler::eventFilter(QObject* watched, QEvent* event) {
+    const bool press = event->type() == QEvent::KeyPress;
+    if (watched != view_ || (!press && event->type() != QEvent::KeyRelease)) {
+        return QObject::eventFilter(watched, event);
+    }
+    const auto* keyEvent = static_cast<QKeyEvent*>(event);
+    const auto translated = platform::translateKeyEvent(*keyEvent);
+    if (!translated) {
+        // Auto-repeat sends a release before every repeated press; only the last one counts.
+        return !press && keyEvent->isAutoRepeat();
+    }
+    switch (translated->type) {
+    case platform::KeyEvent::Type::keyDown:
+        return keyDown(*translated);
+    case platform::KeyEvent::Type::keyUp:
+        return keyUp(*translated);
+    case platform::KeyEvent::Type::flagsChanged:
+        return false;
+    }
+    return false;
+}
+
+// ---- the chain ----
+
+bool PrompterKeyHandler::keyDown(const platform::KeyEvent& event) {
+    if (!view_) {
+        return false;
+    }
+    view_->setKeyDown(true);
+    return handleCustomBindingKeyDown(event) || handlePresenterKeyDown(event) || handleFixedKeyDown(event);
+}
+
+bool PrompterKeyHandler::keyUp(const platform::KeyEvent& event) {
+    if (!view_) {
+        return false;
+    }
+    view_->setKeyDown(false);
+    tint(view_->transportLayer(), releasedTint());
+    tint(view_->rewindLayer(), releasedTint());
+    view_->updateLineStepHighlight();
+    return handleCustomBindingKeyUp(event) || handlePresenterKeyUp(event) || handleFixedKeyUp(event);
+}
+
+// ---- custom bindings ----
+
+bool PrompterKeyHandler::handleCustomBindingKeyDown(const platform::KeyEvent& event) {
+    const auto action = KeyBindings::action(event, *defaults_);
+    if (!action) {
+        return false;
+    }
+    switch (*action) {
+    case Action::playPause:
+        tint(view_->transportLayer(), pressedTint());
+        break;
+    case Action::rewind:
+        tint(view_->rewindLayer(), pressedTint());
+        break;
+    case Action::incSpeed:
+        stepSpeed(speedStep);
+        break;
+    case Action::decSpeed:
+        stepSpeed(-speedStep);
+        break;
+    case Action::reverse:
+    case Action::scrollLineUp:
+        tint(view_->lineUpLayer(), pressedTint());
+        break;
+    case Action::scrollLineDown:
+        tint(view_->lineDownLayer(), pressedTint());
+        break;
+    case Action::jumpNextBookmark:
+    case Action::jumpPrevBookmark:
+        break;
+    case Action::ffwd:
+        changeFastForward(fastWindFactor);
+        break;
+    case Action::bbwd:
+        changeFastForward(-fastWindFactor);
+        break;
+    }
+    if (defaults_->boolForKey(settings::performCustomBindingActionOnKeyDown)) {
+        return performCustomBindingAction(event);
+    }
+    return true;
+}
+
+bool PrompterKeyHandler::performCustomBindingAction(const platform::KeyEvent& event) {
+    const auto action = KeyBindings::action(event, *defaults_);
+    if (!action) {
+        return false;
+    }
+    switch (*action) {
+    case Action::playPause:
+        toggleTransport();
+        break;
+    case Action::rewind:
+        requestRewind();
+        break;
+    case Action::incSpeed:
+    case Action::decSpeed:
+    case Action::ffwd:
+    case Action::bbwd:
+        break; // they act while the key goes down or is held
+    case Action::reverse:
+        changeFastForward(-view_->transportState().ffwdFactor);
+        break;
+    case Action::scrollLineUp:
+        stepLines(true, manualLineCount());
+        break;
+    case Action::scrollLineDown:
+        stepLines(false, manualLineCount());
+        break;
+    case Action::jumpNextBookmark:
+        if (auto delegate = view_->delegate()) {
+            delegate->prompterViewDidRequestNextBookmark(*view_);
+        }
+        break;
+    case Action::jumpPrevBookmark:
+        if (auto delegate = view_->delegate()) {
+            delegate->prompterViewDidRequestPreviousBookmark(*view_);
+        }
+        break;
+    }
+    return true;
+}
+
+bool PrompterKeyHandler::handleCustomBindingKeyUp(const platform::KeyEvent& event) {
+    const auto action = KeyBindings::action(event, *defaults_);
+    if (action == Action::ffwd || action == Action::bbwd) {
+        // Whichever way it wound, the release leaves the script running forwards.
+        changeFastForward(1.0);
+        return true;
+    }
+    if (!action) {
+        return false;
+    }
+    if (defaults_->boolForKey(settings::performCustomBindingActionOnKeyDown)) {
+        return true;
+    }
+    return performCustomBindingAction(event);
+}
+
+// ---- presentation remotes ----
+
+bool PrompterKeyHandler::handlePresenterKeyDown(const platform::KeyEvent& event) {
+    if (!defaults_->boolForKey(settings::isPresenterSupportEnabled)) {
+        return false;
+    }
+    if (is(event, kc::f5, functionKey)) {
+        tint(view_->transportLayer(), pressedTint());
+        return true;
+    }
+    if (is(event, kc::b, plainKey)) {
+        tint(isPlaying() ? static_cast<platform::layers::Layer&>(view_->transportLayer())
+                         : static_cast<platform::layers::Layer&>(view_->rewindLayer()),
+             pressedTint());
+        return true;
+    }
+    if (is(event, kc::pageUp, functionKey)) {
+        tint(view_->lineUpLayer(), pressedTint());
+        return true;
+    }
+    if (is(event, kc::pageDown, functionKey)) {
+        tint(view_->lineDownLayer(), pressedTint());
+        return true;
+    }
+    return false;
+}
+
+bool PrompterKeyHandler::handlePresenterKeyUp(const platform::KeyEvent& event) {
+    if (!defaults_->boolForKey(settings::isPresenterSupportEnabled)) {
+        return false;
+    }
+    if (is(event, kc::f5, functionKey)) {
+        toggleTransport();
+        return true;
+    }
+    if (is(event, kc::b, plainKey)) {
+        if (isPlaying()) {
+            toggleTransport();
+        } else {
+            requestRewind();
+        }
+        return true;
+    }
+    if (is(event, kc::pageUp, functionKey)) {
+        if (isPlaying()) {
+            changeFastForward(-1.0);
+        } else {
+            stepLines(true, manualLineCount());
+        }
+        return true;
+    }
+    if (is(event, kc::pageDown, functionKey)) {
+        if (isPlaying()) {
+            changeFastForward(1.0);
+        } else {
+            stepLines(false, manualLineCount());
+        }
+        return true;
+    }
+    return false;
+}
+
+// ---- fixed keys ----
+
+bool PrompterKeyHandler::handleFixedKeyDown(const platform::KeyEvent& event) {
+    if (is(event, kc::space, plainKey)) {
+        tint(view_->transportLayer(), pressedTint());
+        return true;
+    }
+    if (is(event, kc::deleteKey, plainKey)) {
+        tint(view_->rewindLayer(), pressedTint());
+        return true;
+    }
+    if (is(event, kc::downArrow, arrowKey)) {
+        tint(view_->lineDownLayer(), pressedTint());
+        return true;
+    }
+    if (is(event, kc::upArrow, arrowKey)) {
+        tint(view_->lineUpLayer(), pressedTint());
+        return true;
+    }
+    if (is(event, kc::w, plainKey)) {
+        stepSpeed(speedStep);
+        return true;
+    }
+    if (is(event, kc::s, plainKey)) {
+        stepSpeed(-speedStep);
+        return true;
+    }
+    if (is(event, kc::u, plainKey)) {
+        stepLines(true, jumpLineCount);
+        return true;
+    }
+    if (is(event, kc::j, plainKey)) {
+        stepLines(false, jumpLineCount);
+        return true;
+    }
+    return false;
+}
+
+bool PrompterKeyHandler::handleFixedKeyUp(const platform::KeyEvent& event) {
+    if (is(event, kc::space, plainKey)) {
+        toggleTransport();
+        return true;
+    }
+    if (is(event, kc::deleteKey, plainKey)) {
+        requestRewind();
+        return true;
+    }
+    if (is(event, kc::upArrow, arrowKey)) {
+        if (isPlaying()) {
+            changeFastForward(-1.0);
+        } else {
+            stepLines(true, manualLineCount());
+        }
+        return true;
+    }
+    if (is(event, kc::downArrow, arrowKey)) {
+        if (isPlaying()) {
+            changeFastForward(1.0);
+        } else {
+            stepLines(false, manualLineCount());
+        }
+        return true;
+    }
+    // W and S did their work going down; their releases are theirs all the same.
+    return is(event, kc::w, plainKey) || is(event, kc::s, plainKey);
+}
+
+// ---- actions ----
+
+void PrompterKeyHandler::stepSpeed(double delta) {
+    const double speed = std::clamp(view_->speedLayer().scrollSpeed() + delta, 0.0, 100.0);
+    view_->setScrollSpeed(speed); // redraws only when the value moved
+    view_->updateSpeedLabel();
+    // Told also at a bound, so the project's speed is set again to it.
+    if (auto delegate = view_->delegate()) {
+        delegate->prompterViewDidChangeSpeed(*view_, speed);
+    }
+}
+
+void PrompterKeyHandler::toggleTransport() {
+    PrompterTransport state = view_->transportState();
+    state.status =
+        state.isPlaying() ? PrompterTransport::Status::stopped : PrompterTransport::Status::playing;
+    view_->setTransportState(state);
+    if (auto delegate = view_->delegate()) {
+        delegate->prompterViewDidChangeTransportState(*view_);
+    }
+}
+
+void PrompterKeyHandler::requestRewind() {
+    if (auto delegate = view_->delegate()) {
+        delegate->prompterViewDidRequestRewind(*view_);
+    }
+}
+
+void PrompterKeyHandler::changeFastForward(double factor) {
+    if (auto delegate = view_->delegate()) {
+        delegate->prompterViewDidChangeFastForward(*view_, factor);
+    }
+}
+
+void PrompterKeyHandler::stepLines(bool up, int count) {
+    view_->stepLines(up ? PrompterView::StepDirection::up : PrompterView::StepDirection::down, count);
+}
+
+int PrompterKeyHandler::manualLineCount() const {
+    return static_cast<int>(defaults_->integerForKey(settings::manualScrollingLineCount));
+}
+
+bool PrompterKeyHandler::isPlaying() const {
+    return view_->transportState().isPlaying();
+}
+
+} // namespace cw

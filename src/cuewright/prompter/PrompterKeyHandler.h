@@ -1,0 +1,87 @@
+// The prompter surface's keyboard: custom bindings, presenter remotes and the fixed keys.
+#pragma once
+
+#include "cuewright/prompter/KeyHints.h"
+#include "platform/keys/KeyEvent.h"
+
+#include <QObject>
+#include <QPointer>
+
+namespace platform {
+class Defaults;
+class NotificationCenter;
+} // namespace platform
+
+namespace cw {
+
+class PrompterView;
+struct KeyBindings;
+
+// Answers the key events of one PrompterView. Three handlers look at every event in turn: the
+// user's custom bindings, the keys presentation remotes send (while "isPresenterSupportEnabled"
+// is on) and the fixed keys (Space, Delete, the arrows, W, S, U, J); the first that claims the
+// event ends it. An unclaimed event goes on to the view and up to its parents, as Qt does with an
+// ignored key event.
+//
+// While a key is held the control that stands for it is tinted (red, half transparent); any
+// key-up puts the transport and rewind controls back to black and refreshes the line steps.
+// Most actions run on the key-up; speed steps, the four-line jumps and fast winding on the
+// key-down, and "PerformCustomBindingActionOnKeyDown" moves a binding's one-shot action to the
+// key-down. Bindings and settings are read afresh at every event.
+//
+// The handler also keeps the view's key hints in step with the saved bindings
+// ("KeyBindingsDidChange").
+//
+// Installed as an event filter of the view, whose child it is. Main thread only.
+class PrompterKeyHandler : public QObject {
+    Q_OBJECT
+
+public:
+    // The view's key events pass through the handler from now on. `defaults` and `center` must
+    // outlive it.
+    explicit PrompterKeyHandler(PrompterView* view);
+    PrompterKeyHandler(PrompterView* view, platform::Defaults& defaults,
+                       platform::NotificationCenter& center);
+    ~PrompterKeyHandler() override;
+    PrompterKeyHandler(const PrompterKeyHandler&) = delete;
+    PrompterKeyHandler& operator=(const PrompterKeyHandler&) = delete;
+
+    // Whether the event was claimed.
+    bool keyDown(const platform::KeyEvent& event);
+    bool keyUp(const platform::KeyEvent& event);
+
+    // The hints the controls draw for these bindings.
+    static KeyHints keyHints(const KeyBindings& bindings);
+    // Hands the view the hints of the saved bindings.
+    void refreshKeyHints();
+
+    static constexpr double speedStep = 2.5;
+    static constexpr double fastWindFactor = 5.0;
+    static constexpr int jumpLineCount = 4;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    bool handleCustomBindingKeyDown(const platform::KeyEvent& event);
+    bool handlePresenterKeyDown(const platform::KeyEvent& event);
+    bool handleFixedKeyDown(const platform::KeyEvent& event);
+    bool handleCustomBindingKeyUp(const platform::KeyEvent& event);
+    bool handlePresenterKeyUp(const platform::KeyEvent& event);
+    bool handleFixedKeyUp(const platform::KeyEvent& event);
+    bool performCustomBindingAction(const platform::KeyEvent& event);
+
+    void stepSpeed(double delta);
+    void toggleTransport();
+    void requestRewind();
+    void changeFastForward(double factor);
+    void stepLines(bool up, int count);
+    int manualLineCount() const;
+    bool isPlaying() const;
+
+    QPointer<PrompterView> view_;
+    platform::Defaults* defaults_;
+    platform::NotificationCenter* center_;
+};
+
+} // namespace cw

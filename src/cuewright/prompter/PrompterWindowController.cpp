@@ -1,0 +1,694 @@
+#include "cuewright/prompter/PrompterWindowController.h"
+
+#include "base/Log.h"
+#include "cuewright/model/Project.h"
+#include "cuewright/model/ScreenManager.h"
+#include "cuewright/model/SettingsKeys.h"
+#include "cuewright/prompter/ApplicationShell.h"
+#include "cuewright/prompter/PrompterKeyHandler.h"
+#include "cuewright/prompter/PrompterView.h"
+#include "cuewright/prompter/PrompterViewController.h"
+#include "cuewright/prompter/SpeedControlLayer.h"
+#include "platform/defaults/Defaults.h"
+#include "platform/defaults/NotificationCenter.h"
+#include "platform/layers/Transaction.h"
+#include "platform/screens/ScreenProvider.h"
+#include "platform/ui/Appearance.h"
+#include "platform/ui/DisplayFullScreen.h"
+#include "platform/ui/TranslucentWindow.h"
+#include "platform/ui/WindowLevel.h"
+
+#include <QAction>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QScreen>
+#include <QSignalBlocker>
+#include <QSlider>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <filesystem>
+
+namespace cw {
+
+namespace {
+
+constexpr int sliderSteps = 100;
+
+QToolButton* makeToggle(QWidget* parent, const QString& text, const QString& tip) {
+    auto* button = new QToolButton(parent);
+    button->setText(text);
+    button->setToolTip(tip);
+    button->setCheckable(true);
+    button->setAutoRaise(true);
+    button->setFocusPolicy(Qt::NoFocus); // keys stay with the prompter view
+    return button;
+}
+
+QSlider* makeSlider(QWidget* parent, const QString& tip) {
+    auto* slider = new QSlider(Qt::Horizontal, parent);
+    slider->setRange(0, sliderSteps);
+    slider->setFixedWidth(90);
+    slider->setToolTip(tip);
+    slider->setFocusPolicy(Qt::NoFocus);
+    return slider;
+}
+
+int sliderValue(float value) {
+    return static_cast<int>(std::lround(std::clamp(value, 0.0f, 1.0f) * sliderSteps));
+}
+
+float sliderFraction(const QSlider* slider) {
+    return static_cast<float>(slider->value()) / sliderSteps;
+}
+
+void setChecked(QAbstractButton* button, bool checked) {
+    const QSignalBlocker quiet(button);
+    button->setChecked(checked);
+}
+
+void setSlider(QSlider* slider, float value) {
+    const QSignalBlocker quiet(slider);
+    slider->setValue(sliderValue(value));
+}
+
+} // namespace
+
+std::shared_ptr<PrompterWindowController>
+PrompterWindowController::create(std::shared_ptr<Project> project, TeleprompterWindowPreset preset,
+                                 std::optional<ScreenDescription> screenDesc, Environment environment) {
+    if (!project) {
+        base::fatal("use init(project:) instead!");
+    }
+    return std::make_shared<PrompterWindowController>(PrivateTag{}, std::move(project), preset,
+                                                      std::move(screenDesc), std::move(environment));
+}
+
+PrompterWindowController::PrompterWindowController(PrivateTag, std::shared_ptr<Project> project,
+                                                   TeleprompterWindowPreset preset,
+                                                   std::optional<ScreenDescription> screenDesc,
+                                                   Environment environment)
+    : project_(std::move(project))
+    , screenDesc_(std::move(screenDesc))
+    // A window bound to a display always uses the normal preset.
+    , preset_(screenDesc_ ? TeleprompterWindowPreset::normal : preset)
+    , defaults_(environment.defaults ? environment.defaults : &platform::Defaults::standard())
+    , center_(environment.center ? environment.center : &platform::NotificationCenter::defaultCenter()) {}
+
+PrompterWindowController::~PrompterWindowController() {
+    project_->unregisterEventListener(static_cast<const ProjectEventListener*>(this));
+    if (viewController_ && viewController_->isViewLoaded()) {
+        viewController_->prompterView()->setContextMenu(nullptr); // the view may outlive the menu
+    }
+    delete menu_.data();
+}
+
+PrompterView* PrompterWindowController::prompterView() const {
+    return viewController_ ? viewController_->prompterView() : nullptr;
+}
+
+float PrompterWindowController::windowOpacityValue() const {
+    return windowOpacitySlider_ ? sliderFraction(windowOpacitySlider_) : 1.0f;
+}
+
+// ---- the window ----
+
+QWidget* PrompterWindowController::makeWindow() {
+    auto* window = new QWidget;
+    window->setObjectName(preset_ == TeleprompterWindowPreset::transparent
+                              ? QStringLiteral("TransparentPrompterWindowController")
+                              : QStringLiteral("PrompterWindowController"));
+    // Every prompter window can be made see-through with its opacity slider, so each gets an
+    // alpha channel before it is first shown.
+    platform::makeTranslucent(window, platform::WindowFrameStyle::titled);
+    window->resize(preset_ == TeleprompterWindowPreset::transparent ? QSize(800, 500) : QSize(960, 640));
+    window->setMinimumSize(320, 200);
+
+    auto* column = new QVBoxLayout(window);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    anchor_ = new QWidget(window);
+    anchor_->setObjectName(QStringLiteral("prompterAnchorView"));
+    column->addWidget(anchor_, 1);
+
+    auto* bar = new QWidget(window);
+    bar->setObjectName(QStringLiteral("prompterControlBar"));
+    bar->setAutoFillBackground(true); // stays solid when the window is see-through
+    auto* row = new QHBoxLayout(bar);
+    row->setContentsMargins(6, 2, 6, 2);
+    row->setSpacing(2);
+    column->addWidget(bar);
+
+    toggleControlsButton_ = makeToggle(bar, tr("Controls"), tr("Show the on-screen controls"));
+    toggleTimestampButton_ = makeToggle(bar, tr("Time"), tr("Show the time read-out"));
+    toggleProgressButton_ = makeToggle(bar, tr("Progress"), tr("Show the progress bar"));
+    auto* controlsLabel = new QLabel(tr("Controls opacity"), bar);
+    controlsOpacitySlider_ = makeSlider(bar, tr("Opacity of the on-screen controls"));
+    auto* windowLabel = new QLabel(tr("Window opacity"), bar);
+    windowOpacitySlider_ = makeSlider(bar, tr("Opacity of the window"));
+    flipHButton_ = makeToggle(bar, tr("Flip H"), tr("Mirror horizontally"));
+    flipVButton_ = makeToggle(bar, tr("Flip V"), tr("Mirror vertically"));
+    alignLeftButton_ = makeToggle(bar, tr("Left"), tr("Align the text left"));
+    alignCenterButton_ = makeToggle(bar, tr("Center"), tr("Centre the text"));
+    alignRightButton_ = makeToggle(bar, tr("Right"), tr("Align the text right"));
+    toggleSpeedLockButton_ = makeToggle(bar, tr("Lock Speed"), tr("Lock the on-screen speed control"));
+    pinWindowButton_ = makeToggle(bar, tr("Pin"), tr("Keep the window above other windows"));
+    toggleFullscreenButton_ = makeToggle(bar, tr("Full Screen"), tr("Full screen"));
+    auto* menuButton = new QToolButton(bar);
+    menuButton->setText(QStringLiteral("\u22EF"));
+    menuButton->setToolTip(tr("More"));
+    menuButton->setAutoRaise(true);
+    menuButton->setPopupMode(QToolButton::InstantPopup);
+    menuButton->setFocusPolicy(Qt::NoFocus);
+    menuButton_ = menuButton;
+
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             toggleControlsButton_, toggleTimestampButton_, toggleProgressButton_, controlsLabel,
+             controlsOpacitySlider_, windowLabel, windowOpacitySlider_, flipHButton_, flipVButton_,
+             alignLeftButton_, alignCenterButton_, alignRightButton_, toggleSpeedLockButton_}) {
+        row->addWidget(w);
+    }
+    row->addStretch(1);
+    row->addWidget(pinWindowButton_);
+    row->addWidget(toggleFullscreenButton_);
+    row->addWidget(menuButton);
+
+    connect(toggleControlsButton_, &QAbstractButton::clicked, this, [this] { toggleControls(); });
+    connect(toggleTimestampButton_, &QAbstractButton::clicked, this, [this] { toggleTimestamp(); });
+    connect(toggleProgressButton_, &QAbstractButton::clicked, this, [this] { toggleProgress(); });
+    connect(controlsOpacitySlider_, &QSlider::valueChanged, this, [this] { changeControlsOpacity(); });
+    connect(windowOpacitySlider_, &QSlider::valueChanged, this, [this] { changeWindowOpacity(); });
+    connect(flipHButton_, &QAbstractButton::clicked, this, [this] { flipH(); });
+    connect(flipVButton_, &QAbstractButton::clicked, this, [this] { flipV(); });
+    connect(alignLeftButton_, &QAbstractButton::clicked, this, [this] { alignLeft(); });
+    connect(alignCenterButton_, &QAbstractButton::clicked, this, [this] { alignCenter(); });
+    connect(alignRightButton_, &QAbstractButton::clicked, this, [this] { alignRight(); });
+    connect(toggleSpeedLockButton_, &QAbstractButton::clicked, this, [this] { toggleSpeedLock(); });
+    connect(pinWindowButton_, &QAbstractButton::clicked, this, [this] { togglePin(); });
+    connect(toggleFullscreenButton_, &QAbstractButton::clicked, this,
+            [this] { toggleFullScreenFromButton(); });
+    return window;
+}
+
+void PrompterWindowController::windowDidLoad() {
+    QWidget* w = window();
+    restoreWindowFrame();
+
+    platform::Appearance::applyToWindow(w, platform::AppearanceStyle::dark);
+    w->setMouseTracking(true);
+    fullScreen_ = new platform::DisplayFullScreen(w);
+
+    viewController_ = PrompterViewController::create(project_, *defaults_);
+    PrompterView* view = viewController_->prompterView();
+    view->setInputDefaults(defaults_);
+    viewController_->embedIn(anchor_);
+    view->resize(anchor_->size());
+    new PrompterKeyHandler(view, *defaults_, *center_);
+    static_cast<QToolButton*>(menuButton_.data())->setMenu(menu());
+    view->setContextMenu(menu());
+
+    // The preset's settings.
+    const PrompterWindowPresetKeys& keys = presetKeys(preset_);
+    setSlider(windowOpacitySlider_, defaults_->floatForKey(keys.windowOpacity));
+    view->setShowsControls(defaults_->boolForKey(keys.showControls));
+    viewController_->setShowsTimestamp(defaults_->boolForKey(keys.showTimestamp));
+    viewController_->setShowsProgress(defaults_->boolForKey(keys.showProgress));
+    viewController_->setControlsOpacity(defaults_->floatForKey(keys.controlsOpacity));
+    view->setWindowOpacity(windowOpacityValue());
+    view->applyWindowOpacity();
+    view->relayout(false);
+    platform::setWindowLevel(w, defaults_->boolForKey(keys.pinned) ? platform::WindowLevel::floating
+                                                                   : platform::WindowLevel::normal);
+
+    view->setTimestampShowsRemainingTime(
+        defaults_->boolForKey(settings::timestampInPrompterShowsRemainingTime));
+    view->updateTimestampLabel();
+
+    project_->registerEventListener(shared_from_this());
+
+    const auto& document = project_->document().scriptProperties;
+    if (screenDesc_) {
+        applyMirroring(screenDesc_->flipH, screenDesc_->flipV);
+        applyShows(screenDesc_->showControls, screenDesc_->showTimestamp, screenDesc_->showProgress);
+        viewController_->setAlignmentOverride(screenDesc_->textAlignment);
+        viewController_->applyProjectProperties(false);
+        viewController_->setAlignmentLinkedToDocument(document.textAlignment == screenDesc_->textAlignment);
+        platform::setWindowLevel(w, platform::WindowLevel::normal);
+    } else {
+        applyMirroring(document.flipHorizontal, document.flipVertical);
+    }
+
+    setChecked(toggleControlsButton_, view->showsControls());
+    setChecked(toggleTimestampButton_, view->showsTimestamp());
+    setChecked(toggleProgressButton_, view->showsProgress());
+    setChecked(toggleSpeedLockButton_, view->isSpeedLocked());
+    setChecked(flipHButton_, view->flipHorizontal());
+    setChecked(flipVButton_, view->flipVertical());
+    setSlider(controlsOpacitySlider_, view->controlsOpacity());
+    setChecked(pinWindowButton_, platform::windowLevel(w) == platform::WindowLevel::floating);
+    showAlignment(document.textAlignment);
+    if (screenDesc_) {
+        showAlignment(screenDesc_->textAlignment);
+    }
+    setChecked(toggleFullscreenButton_, w->isFullScreen());
+}
+
+void PrompterWindowController::showWindow() {
+    WindowController::showWindow();
+    viewController_->start();
+    if (screenDesc_) {
+        applyMirroring(screenDesc_->flipH, screenDesc_->flipV);
+    } else {
+        const auto& document = project_->document().scriptProperties;
+        applyMirroring(document.flipHorizontal, document.flipVertical);
+    }
+    updateTitle();
+    applyWindowOpacityRule(windowOpacityValue());
+    okToSaveWindowFrame_ = true;
+    restoreWindowFrame();
+    if (PrompterView* view = prompterView()) {
+        view->setFocus(Qt::OtherFocusReason);
+    }
+}
+
+void PrompterWindowController::showFullScreen(QScreen* screen) {
+    if (screen == nullptr) {
+        showWindow();
+        return;
+    }
+    window()->setGeometry(screen->availableGeometry());
+    showWindow();
+    fullScreen_->enter(screen);
+}
+
+QScreen* PrompterWindowController::screenForDisplayUUID(std::string_view displayUUID) {
+    if (displayUUID.empty()) {
+        return nullptr;
+    }
+    for (QScreen* screen : QGuiApplication::screens()) {
+        if (platform::QtScreenProvider::describe(*screen).displayUUID == displayUUID) {
+            return screen;
+        }
+    }
+    return nullptr;
+}
+
+void PrompterWindowController::updateTitle() {
+    const auto path = project_->representedPath();
+    if (path) {
+        const QString name = QString::fromStdString(std::filesystem::path(*path).filename().string());
+        window()->setWindowTitle(tr("Prompter Window") + QStringLiteral(" - ") + name);
+        return;
+    }
+    window()->setWindowTitle(tr("Prompter Window - Untitled"));
+}
+
+void PrompterWindowController::windowDidBecomeMain() {
+    if (auto d = delegate()) {
+        d->prompterWindowControllerDidBecomeMain(*this);
+    }
+}
+
+void PrompterWindowController::windowWillClose() {
+    // The delegate may let go of this controller; it lives until the end of this call.
+    const auto keep = shared_from_this();
+    writeToDescription([](ScreenDescription& s) { s.isActive = false; });
+    saveWindowFrame();
+    if (viewController_) {
+        viewController_->stop();
+    }
+    project_->unregisterEventListener(static_cast<const ProjectEventListener*>(this));
+    if (auto d = delegate()) {
+        d->prompterWindowControllerWillClose(*this);
+    }
+}
+
+void PrompterWindowController::windowFullScreenDidChange(bool isFullScreen) {
+    if (toggleFullscreenButton_) {
+        setChecked(toggleFullscreenButton_, isFullScreen);
+    }
+}
+
+void PrompterWindowController::toggleFullScreenFromButton() {
+    if (fullScreen_->isFullScreen() || window()->isFullScreen()) {
+        fullScreen_->exit();
+        if (window()->isFullScreen()) {
+            window()->showNormal();
+        }
+    } else {
+        QScreen* screen = screenDesc_ ? screenForDisplayUUID(screenDesc_->displayUUID) : nullptr;
+        fullScreen_->enter(screen ? screen : window()->screen());
+    }
+    setChecked(toggleFullscreenButton_, window()->isFullScreen());
+}
+
+// ---- frames ----
+
+void PrompterWindowController::saveWindowFrame() {
+    if (screenDesc_ || !okToSaveWindowFrame_ || !isWindowLoaded()) {
+        return;
+    }
+    defaults_->set(presetKeys(preset_).windowFrame, frameString().toStdString());
+}
+
+void PrompterWindowController::restoreWindowFrame() {
+    if (screenDesc_ || !isWindowLoaded()) {
+        return;
+    }
+    const auto stored = defaults_->stringForKey(presetKeys(preset_).windowFrame);
+    // An absent, empty or unusable text changes nothing.
+    setFrameFromString(QString::fromStdString(stored.value_or(std::string())));
+}
+
+// ---- applying state ----
+
+void PrompterWindowController::applyMirroring(bool flipHorizontal, bool flipVertical) {
+    PrompterView* view = prompterView();
+    if (view->flipHorizontal() != flipHorizontal) {
+        view->setFlipHorizontal(flipHorizontal);
+        view->relayout(false);
+    }
+    if (view->flipVertical() != flipVertical) {
+        view->setFlipVertical(flipVertical);
+        view->relayout(false);
+    }
+}
+
+void PrompterWindowController::applyShows(bool controls, bool timestamp, bool progress) {
+    prompterView()->setShowsControls(controls);
+    viewController_->setShowsTimestamp(timestamp);
+    viewController_->setShowsProgress(progress);
+}
+
+void PrompterWindowController::applyWindowOpacityRule(float opacity) {
+    // The window only stops filling its background; the view's fill paints the colour at the
+    // chosen opacity behind the text.
+    platform::applyBackgroundOpacity(window(), opacity);
+}
+
+void PrompterWindowController::showAlignment(TextAlignment alignment) {
+    setChecked(alignLeftButton_, alignment == TextAlignment::left);
+    setChecked(alignCenterButton_, alignment == TextAlignment::center);
+    setChecked(alignRightButton_, alignment == TextAlignment::right);
+}
+
+void PrompterWindowController::writeToDescription(const std::function<void(ScreenDescription&)>& change) {
+    if (!screenDesc_) {
+        return;
+    }
+    const auto manager = project_->editor().screenManager;
+    if (!manager) {
+        return;
+    }
+    ScreenDescription copy = *screenDesc_;
+    change(copy);
+    // Comes back through projectScreenDescriptionDidChange before update() returns.
+    manager->update(copy);
+}
+
+void PrompterWindowController::storeBool(std::string_view key, bool value) {
+    defaults_->set(key, platform::Value(value));
+}
+
+// ---- actions ----
+
+void PrompterWindowController::toggleControls(Sender sender) {
+    PrompterView* view = prompterView();
+    const bool shows = sender == Sender::menu ? !view->showsControls() : toggleControlsButton_->isChecked();
+    view->setShowsControls(shows);
+    if (sender == Sender::menu) {
+        setChecked(toggleControlsButton_, shows);
+    }
+    storeBool(presetKeys(preset_).showControls, shows);
+    writeToDescription([shows](ScreenDescription& s) { s.showControls = shows; });
+}
+
+void PrompterWindowController::toggleTimestamp(Sender sender) {
+    PrompterView* view = prompterView();
+    const bool shows = sender == Sender::menu ? !view->showsTimestamp() : toggleTimestampButton_->isChecked();
+    viewController_->setShowsTimestamp(shows);
+    if (sender == Sender::menu) {
+        setChecked(toggleTimestampButton_, shows);
+    }
+    storeBool(presetKeys(preset_).showTimestamp, shows);
+    writeToDescription([shows](ScreenDescription& s) { s.showTimestamp = shows; });
+}
+
+void PrompterWindowController::toggleProgress(Sender sender) {
+    PrompterView* view = prompterView();
+    const bool shows = sender == Sender::menu ? !view->showsProgress() : toggleProgressButton_->isChecked();
+    viewController_->setShowsProgress(shows);
+    if (sender == Sender::menu) {
+        setChecked(toggleProgressButton_, shows);
+    }
+    storeBool(presetKeys(preset_).showProgress, shows);
+    writeToDescription([shows](ScreenDescription& s) { s.showProgress = shows; });
+}
+
+void PrompterWindowController::changeControlsOpacity() {
+    viewController_->setControlsOpacity(sliderFraction(controlsOpacitySlider_));
+    const float opacity = prompterView()->controlsOpacity();
+    setSlider(controlsOpacitySlider_, opacity);
+    defaults_->set(presetKeys(preset_).controlsOpacity, platform::Value(opacity));
+}
+
+void PrompterWindowController::changeWindowOpacity() {
+    if (!isWindowLoaded()) {
+        return;
+    }
+    const float opacity = windowOpacityValue();
+    applyWindowOpacityRule(opacity);
+    PrompterView* view = prompterView();
+    view->setWindowOpacity(opacity);
+    view->applyWindowOpacity();
+    view->relayout(false);
+    defaults_->set(presetKeys(preset_).windowOpacity, platform::Value(opacity));
+}
+
+void PrompterWindowController::flipH() {
+    PrompterView* view = prompterView();
+    view->setFlipHorizontal(!view->flipHorizontal());
+    view->relayout(false);
+    const bool flipped = view->flipHorizontal();
+    setChecked(flipHButton_, flipped);
+    writeToDescription([flipped](ScreenDescription& s) { s.flipH = flipped; });
+}
+
+void PrompterWindowController::flipV() {
+    PrompterView* view = prompterView();
+    view->setFlipVertical(!view->flipVertical());
+    view->relayout(false);
+    const bool flipped = view->flipVertical();
+    setChecked(flipVButton_, flipped);
+    writeToDescription([flipped](ScreenDescription& s) { s.flipV = flipped; });
+}
+
+void PrompterWindowController::align(TextAlignment alignment) {
+    viewController_->setAlignmentLinkedToDocument(project_->document().scriptProperties.textAlignment ==
+                                                  alignment);
+    viewController_->setAlignmentOverride(alignment);
+    viewController_->applyProjectProperties(false);
+    showAlignment(alignment);
+    // Writing only a real change keeps the description coming back from starting another update.
+    if (screenDesc_ && screenDesc_->textAlignment != alignment) {
+        writeToDescription([alignment](ScreenDescription& s) { s.textAlignment = alignment; });
+    }
+}
+
+void PrompterWindowController::toggleSpeedLock(Sender sender) {
+    PrompterView* view = prompterView();
+    const bool locked = sender == Sender::menu ? !view->isSpeedLocked() : toggleSpeedLockButton_->isChecked();
+    view->setSpeedLocked(locked);
+    {
+        platform::layers::TransactionScope immediate;
+        view->speedLayer().setOpacity(locked ? speedLockedOpacity : 1.0);
+    }
+    setChecked(toggleSpeedLockButton_, locked);
+}
+
+void PrompterWindowController::togglePin() {
+    bool pinned = false;
+    if (isWindowLoaded()) {
+        QWidget* w = window();
+        const bool wasPinned = platform::windowLevel(w) == platform::WindowLevel::floating;
+        platform::setWindowLevel(w,
+                                 wasPinned ? platform::WindowLevel::normal : platform::WindowLevel::floating);
+        pinned = platform::windowLevel(w) == platform::WindowLevel::floating;
+    }
+    if (pinWindowButton_) {
+        setChecked(pinWindowButton_, pinned);
+    }
+    storeBool(presetKeys(preset_).pinned, pinned);
+}
+
+void PrompterWindowController::playPause() {
+    if (project_->transportState().isPlaying()) {
+        project_->pause();
+    } else {
+        project_->play();
+    }
+}
+
+void PrompterWindowController::rewind() {
+    project_->rewind();
+}
+
+void PrompterWindowController::spawnIndependentPrompterWindow() {
+    if (auto shell = ApplicationShell::shared()) {
+        shell->spawnPrompterWindow(project_, TeleprompterWindowPreset::normal);
+    }
+}
+
+void PrompterWindowController::spawnTransparentPrompterWindow() {
+    if (auto shell = ApplicationShell::shared()) {
+        shell->spawnPrompterWindow(project_, TeleprompterWindowPreset::transparent);
+    }
+}
+
+void PrompterWindowController::perform(Action action, Sender sender) {
+    switch (action) {
+    case Action::toggleControls:
+        return toggleControls(sender);
+    case Action::toggleTimestamp:
+        return toggleTimestamp(sender);
+    case Action::toggleProgress:
+        return toggleProgress(sender);
+    case Action::changeControlsOpacity:
+        return changeControlsOpacity();
+    case Action::changeWindowOpacity:
+        return changeWindowOpacity();
+    case Action::flipH:
+        return flipH();
+    case Action::flipV:
+        return flipV();
+    case Action::alignLeft:
+        return alignLeft();
+    case Action::alignCenter:
+        return alignCenter();
+    case Action::alignRight:
+        return alignRight();
+    case Action::toggleSpeedLock:
+        return toggleSpeedLock(sender);
+    case Action::togglePin:
+        return togglePin();
+    case Action::playPause:
+        return playPause();
+    case Action::rewind:
+        return rewind();
+    case Action::spawnIndependentPrompterWindow:
+        return spawnIndependentPrompterWindow();
+    case Action::spawnTransparentPrompterWindow:
+        return spawnTransparentPrompterWindow();
+    }
+}
+
+PrompterWindowController::MenuItemState PrompterWindowController::validateMenuItem(Action action) const {
+    const auto stateOf = [](const QPointer<QAbstractButton>& button) -> std::optional<bool> {
+        return button ? std::optional<bool>(button->isChecked()) : std::nullopt;
+    };
+    switch (action) {
+    case Action::alignLeft:
+        return {true, stateOf(alignLeftButton_), std::nullopt};
+    case Action::alignCenter:
+        return {true, stateOf(alignCenterButton_), std::nullopt};
+    case Action::alignRight:
+        return {true, stateOf(alignRightButton_), std::nullopt};
+    case Action::playPause:
+        return {true, std::nullopt, project_->transportState().isPlaying() ? tr("Pause") : tr("Play")};
+    case Action::rewind:
+    case Action::spawnIndependentPrompterWindow:
+    case Action::spawnTransparentPrompterWindow:
+        return {true, std::nullopt, std::nullopt};
+    case Action::toggleControls:
+        return {true, stateOf(toggleControlsButton_), std::nullopt};
+    case Action::toggleTimestamp:
+        return {true, stateOf(toggleTimestampButton_), std::nullopt};
+    case Action::toggleSpeedLock:
+        return {true, stateOf(toggleSpeedLockButton_), std::nullopt};
+    case Action::togglePin: {
+        QWidget* w = isWindowLoaded() ? const_cast<PrompterWindowController*>(this)->window() : nullptr;
+        return {true, w != nullptr && platform::windowLevel(w) == platform::WindowLevel::floating,
+                std::nullopt};
+    }
+    case Action::toggleProgress:
+    case Action::changeControlsOpacity:
+    case Action::changeWindowOpacity:
+    case Action::flipH:
+    case Action::flipV:
+        return {};
+    }
+    return {};
+}
+
+QMenu* PrompterWindowController::menu() {
+    if (menu_) {
+        return menu_;
+    }
+    menu_ = new QMenu;
+    struct Item {
+        Action action;
+        QString title;
+        bool checkable;
+    };
+    const Item items[] = {
+        {Action::playPause, tr("Play"), false},
+        {Action::rewind, tr("Rewind"), false},
+        {Action::toggleControls, tr("Show Controls"), true},
+        {Action::toggleTimestamp, tr("Show Time"), true},
+        {Action::toggleSpeedLock, tr("Lock Speed"), true},
+        {Action::alignLeft, tr("Align Left"), true},
+        {Action::alignCenter, tr("Align Center"), true},
+        {Action::alignRight, tr("Align Right"), true},
+        {Action::togglePin, tr("Keep on Top"), true},
+        {Action::spawnIndependentPrompterWindow, tr("New Prompter Window"), false},
+        {Action::spawnTransparentPrompterWindow, tr("New Transparent Prompter Window"), false},
+    };
+    std::vector<std::pair<QAction*, Action>> actions;
+    for (const Item& item : items) {
+        QAction* qaction = menu_->addAction(item.title);
+        qaction->setCheckable(item.checkable);
+        const Action action = item.action;
+        connect(qaction, &QAction::triggered, this, [this, action] { perform(action, Sender::menu); });
+        actions.emplace_back(qaction, action);
+    }
+    connect(menu_, &QMenu::aboutToShow, this, [this, actions] {
+        for (const auto& [qaction, action] : actions) {
+            const MenuItemState state = validateMenuItem(action);
+            qaction->setEnabled(state.enabled);
+            if (state.checked) {
+                qaction->setChecked(*state.checked);
+            }
+            if (state.title) {
+                qaction->setText(*state.title);
+            }
+        }
+    });
+    return menu_;
+}
+
+// ---- project ----
+
+void PrompterWindowController::projectScriptPropertiesDidChange(Project&) {
+    if (viewController_ && viewController_->alignmentLinkedToDocument()) {
+        showAlignment(project_->document().scriptProperties.textAlignment);
+    }
+}
+
+void PrompterWindowController::projectScreenDescriptionDidChange(Project&, const ScreenDescription& screen) {
+    if (!screenDesc_ || screen.displayUUID != screenDesc_->displayUUID || !viewController_) {
+        return;
+    }
+    screenDesc_ = screen;
+    applyMirroring(screen.flipH, screen.flipV);
+    setChecked(flipHButton_, prompterView()->flipHorizontal());
+    setChecked(flipVButton_, prompterView()->flipVertical());
+    applyShows(screen.showControls, screen.showTimestamp, screen.showProgress);
+    setChecked(toggleControlsButton_, prompterView()->showsControls());
+    setChecked(toggleTimestampButton_, prompterView()->showsTimestamp());
+    setChecked(toggleProgressButton_, prompterView()->showsProgress());
+    align(screen.textAlignment);
+}
+
+} // namespace cw

@@ -1,0 +1,373 @@
+// The prompter surface's keyboard: custom bindings first, then presenter keys, then fixed keys.
+#include "cuewright/prompter/PrompterKeyHandler.h"
+
+#include "cuewright/model/SettingsKeys.h"
+#include "cuewright/prompter/LineUpDownLayer.h"
+#include "cuewright/prompter/PrompterView.h"
+#include "cuewright/prompter/PrompterViewDelegate.h"
+#include "cuewright/prompter/RewindControlLayer.h"
+#include "cuewright/prompter/SpeedControlLayer.h"
+#include "cuewright/prompter/TransportControlLayer.h"
+#include "cuewright/remote/KeyBindings.h"
+#include "platform/keys/KeyCodes.h"
+#include "prompter/PrompterTestSupport.h"
+#include "prompter/WindowTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QKeyEvent>
+
+#include <string>
+#include <vector>
+
+using cw::KeyBindings;
+using platform::KeyEvent;
+namespace kc = platform::keycode;
+namespace mod = platform::modifier;
+namespace settings = cw::settings;
+
+namespace {
+
+constexpr platform::ModifierFlags plain = 0x100;
+constexpr platform::ModifierFlags function = 0x800100;
+constexpr platform::ModifierFlags arrow = 0xA00100;
+
+// Records what the view asks for, in order, as short texts.
+class RecordingDelegate : public cw::PrompterViewDelegate {
+public:
+    void prompterViewDidChangeTransportState(cw::PrompterView& view) override {
+        calls.push_back(view.transportState().isPlaying() ? "play" : "pause");
+    }
+    void prompterViewDidRequestRewind(cw::PrompterView&) override { calls.push_back("rewind"); }
+    void prompterViewDidChangeSpeed(cw::PrompterView&, double percent) override {
+        calls.push_back("speed " + std::to_string(percent));
+    }
+    void prompterViewDidScroll(cw::PrompterView&, double) override { calls.push_back("wheel"); }
+    void prompterViewRequestsScroll(cw::PrompterView&, double progress) override {
+        calls.push_back("scroll");
+        targets.push_back(progress);
+    }
+    void prompterViewDidChangeFastForward(cw::PrompterView&, double factor) override {
+        calls.push_back("factor " + std::to_string(factor));
+    }
+    void prompterViewDidRequestNextBookmark(cw::PrompterView&) override { calls.push_back("next"); }
+    void prompterViewDidRequestPreviousBookmark(cw::PrompterView&) override { calls.push_back("previous"); }
+
+    std::vector<std::string> calls;
+    std::vector<double> targets;
+};
+
+KeyEvent key(kc::KeyCode code, platform::ModifierFlags flags, KeyEvent::Type type = KeyEvent::Type::keyDown) {
+    KeyEvent event;
+    event.type = type;
+    event.keyCode = code;
+    event.modifierFlags = flags;
+    return event;
+}
+
+// A key as Qt delivers it without a native scan code.
+void sendKey(QWidget* target, QEvent::Type type, int qtKey,
+             Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    QKeyEvent event(type, qtKey, modifiers);
+    QCoreApplication::sendEvent(target, &event);
+}
+
+void keyClick(QWidget* target, int qtKey, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    sendKey(target, QEvent::KeyPress, qtKey, modifiers);
+    sendKey(target, QEvent::KeyRelease, qtKey, modifiers);
+}
+
+std::string factor(double f) {
+    return "factor " + std::to_string(f);
+}
+
+std::string speed(double p) {
+    return "speed " + std::to_string(p);
+}
+
+class PrompterKeyTest : public ::testing::Test {
+protected:
+    PrompterKeyTest() {
+        view->setText(cwtest::script(300, 10));
+        view->layoutText();
+        view->setLineCount(static_cast<int>(view->lineOffsets().size()));
+        view->setScrollPosition(0.5, false, true);
+        view->setDelegate(delegate);
+    }
+
+    bool down(kc::KeyCode code, platform::ModifierFlags flags) { return handler->keyDown(key(code, flags)); }
+    bool up(kc::KeyCode code, platform::ModifierFlags flags) {
+        return handler->keyUp(key(code, flags, KeyEvent::Type::keyUp));
+    }
+    bool press(kc::KeyCode code, platform::ModifierFlags flags) {
+        const bool d = down(code, flags);
+        const bool u = up(code, flags);
+        return d && u;
+    }
+    void bind(KeyBindings::Action action, kc::KeyCode code, platform::ModifierFlags modifiers = 0) {
+        KeyBindings bindings = KeyBindings::load(s.defaults);
+        bindings.key(action) = KeyBindings::Key{code, modifiers};
+        bindings.save(s.defaults, s.center);
+    }
+    void play() {
+        cw::PrompterTransport t = view->transportState();
+        t.status = cw::PrompterTransport::Status::playing;
+        view->setTransportState(t);
+    }
+    static bool isPressed(const platform::layers::Layer& layer) {
+        return layer.backgroundColor() == QColor::fromRgbF(1, 0, 0, 0.5);
+    }
+    static bool isReleased(const platform::layers::Layer& layer) {
+        return layer.backgroundColor() == QColor::fromRgbF(0, 0, 0, 0.5);
+    }
+
+    windowtests::Settings s;
+    std::unique_ptr<cw::PrompterView> view = cwtest::makeView(800, 600);
+    std::shared_ptr<RecordingDelegate> delegate = std::make_shared<RecordingDelegate>();
+    cw::PrompterKeyHandler* handler = new cw::PrompterKeyHandler(view.get(), s.defaults, s.center);
+};
+
+// ---- fixed keys ----
+
+TEST_F(PrompterKeyTest, SpaceTintsWhileHeldAndTogglesOnRelease) {
+    EXPECT_TRUE(down(kc::space, plain));
+    EXPECT_TRUE(view->isKeyDown());
+    EXPECT_TRUE(isPressed(view->transportLayer()));
+    EXPECT_TRUE(delegate->calls.empty());
+    EXPECT_TRUE(up(kc::space, plain));
+    EXPECT_FALSE(view->isKeyDown());
+    EXPECT_TRUE(isReleased(view->transportLayer()));
+    EXPECT_TRUE(view->transportState().isPlaying());
+    EXPECT_EQ(delegate->calls, std::vector<std::string>{"play"});
+    press(kc::space, plain);
+    EXPECT_EQ(delegate->calls.back(), "pause");
+}
+
+TEST_F(PrompterKeyTest, DeleteRewindsOnRelease) {
+    EXPECT_TRUE(down(kc::deleteKey, plain));
+    EXPECT_TRUE(isPressed(view->rewindLayer()));
+    EXPECT_TRUE(up(kc::deleteKey, plain));
+    EXPECT_TRUE(isReleased(view->rewindLayer()));
+    EXPECT_EQ(delegate->calls, std::vector<std::string>{"rewind"});
+}
+
+TEST_F(PrompterKeyTest, ArrowsStepLinesWhileStoppedAndSetTheDirectionWhilePlaying) {
+    EXPECT_TRUE(down(kc::upArrow, arrow));
+    EXPECT_TRUE(isPressed(view->lineUpLayer()));
+    EXPECT_TRUE(up(kc::upArrow, arrow));
+    EXPECT_TRUE(press(kc::downArrow, arrow));
+    ASSERT_EQ(delegate->calls, (std::vector<std::string>{"scroll", "scroll"}));
+    EXPECT_LT(delegate->targets[0], 0.5);
+    EXPECT_GT(delegate->targets[1], 0.5);
+
+    play();
+    press(kc::upArrow, arrow);
+    press(kc::downArrow, arrow);
+    EXPECT_EQ(delegate->calls[2], factor(-1.0));
+    EXPECT_EQ(delegate->calls[3], factor(1.0));
+}
+
+TEST_F(PrompterKeyTest, LineStepsMoveByTheManualLineCount) {
+    press(kc::downArrow, arrow);
+    s.defaults.set(settings::manualScrollingLineCount, 3);
+    press(kc::downArrow, arrow);
+    ASSERT_EQ(delegate->targets.size(), 2u);
+    const double line = delegate->targets[0] - 0.5;
+    EXPECT_GT(delegate->targets[1] - 0.5, 2.5 * line);
+}
+
+TEST_F(PrompterKeyTest, WAndSStepTheSpeedOnKeyDownAndSaturate) {
+    view->setScrollSpeed(98.0);
+    EXPECT_TRUE(down(kc::w, plain));
+    EXPECT_DOUBLE_EQ(view->speedLayer().scrollSpeed(), 100.0);
+    EXPECT_TRUE(up(kc::w, plain));   // claimed, nothing more
+    EXPECT_TRUE(down(kc::w, plain)); // a repeat at the bound: told again
+    EXPECT_DOUBLE_EQ(view->speedLayer().scrollSpeed(), 100.0);
+    EXPECT_EQ(delegate->calls, (std::vector<std::string>{speed(100), speed(100)}));
+
+    view->setScrollSpeed(1.0);
+    down(kc::s, plain);
+    down(kc::s, plain);
+    EXPECT_DOUBLE_EQ(view->speedLayer().scrollSpeed(), 0.0);
+    EXPECT_EQ(delegate->calls.back(), speed(0));
+    EXPECT_TRUE(up(kc::s, plain));
+}
+
+TEST_F(PrompterKeyTest, UAndJJumpFourLinesOnKeyDownOnly) {
+    EXPECT_TRUE(down(kc::u, plain));
+    EXPECT_FALSE(up(kc::u, plain));
+    EXPECT_TRUE(down(kc::j, plain));
+    EXPECT_FALSE(up(kc::j, plain));
+    ASSERT_EQ(delegate->targets.size(), 2u);
+    EXPECT_LT(delegate->targets[0], 0.5);
+    EXPECT_GT(delegate->targets[1], 0.5);
+}
+
+TEST_F(PrompterKeyTest, AnyHeldModifierMakesFixedKeysNotMatch) {
+    EXPECT_FALSE(press(kc::space, plain | mod::shift));
+    EXPECT_FALSE(down(kc::upArrow, arrow | mod::option));
+    EXPECT_FALSE(down(kc::w, plain | mod::capsLock));
+    EXPECT_FALSE(down(kc::space, 0)); // without the device bit ordinary events carry
+    EXPECT_FALSE(down(kc::q, plain));
+    EXPECT_TRUE(delegate->calls.empty());
+}
+
+TEST_F(PrompterKeyTest, ListedKeysAreClaimedWhenTheDelegateIsGone) {
+    delegate.reset();
+    EXPECT_TRUE(press(kc::space, plain));
+    EXPECT_TRUE(down(kc::w, plain));
+    EXPECT_TRUE(down(kc::j, plain));
+}
+
+// ---- presentation remotes ----
+
+TEST_F(PrompterKeyTest, PresenterKeysDriveTheTransport) {
+    EXPECT_TRUE(down(kc::f5, function));
+    EXPECT_TRUE(isPressed(view->transportLayer()));
+    EXPECT_TRUE(up(kc::f5, function));
+    EXPECT_EQ(delegate->calls.back(), "play");
+
+    EXPECT_TRUE(down(kc::b, plain));
+    EXPECT_TRUE(isPressed(view->transportLayer())); // playing: the transport control
+    up(kc::b, plain);
+    EXPECT_EQ(delegate->calls.back(), "pause"); // B while playing pauses
+    down(kc::b, plain);
+    EXPECT_TRUE(isPressed(view->rewindLayer()));
+    up(kc::b, plain);
+    EXPECT_EQ(delegate->calls.back(), "rewind"); // B while stopped rewinds
+
+    press(kc::pageDown, function);
+    EXPECT_EQ(delegate->calls.back(), "scroll");
+    play();
+    press(kc::pageUp, function);
+    EXPECT_EQ(delegate->calls.back(), factor(-1.0));
+    press(kc::pageDown, function);
+    EXPECT_EQ(delegate->calls.back(), factor(1.0));
+}
+
+TEST_F(PrompterKeyTest, PresenterKeysGoOnWhenPresenterSupportIsOff) {
+    s.defaults.set(settings::isPresenterSupportEnabled, false);
+    EXPECT_FALSE(down(kc::f5, function));
+    EXPECT_FALSE(up(kc::f5, function));
+    EXPECT_FALSE(press(kc::b, plain));
+    EXPECT_FALSE(press(kc::pageUp, function));
+    EXPECT_TRUE(delegate->calls.empty());
+    bind(KeyBindings::Action::playPause, kc::f5, mod::function); // recorded with its key-kind flag
+    EXPECT_TRUE(down(kc::f5, function));                         // a binding still takes it
+}
+
+// ---- custom bindings ----
+
+TEST_F(PrompterKeyTest, BindingOnAFixedKeyWinsOverItsFixedMeaning) {
+    bind(KeyBindings::Action::rewind, kc::space);
+    EXPECT_TRUE(down(kc::space, plain));
+    EXPECT_TRUE(isPressed(view->rewindLayer()));
+    EXPECT_EQ(delegate->calls, std::vector<std::string>{"rewind"}); // on key-down by default
+    EXPECT_TRUE(up(kc::space, plain));
+    EXPECT_EQ(delegate->calls, std::vector<std::string>{"rewind"});
+    EXPECT_FALSE(view->transportState().isPlaying());
+}
+
+TEST_F(PrompterKeyTest, BindingsMatchTheirModifiersOnly) {
+    bind(KeyBindings::Action::jumpNextBookmark, kc::n, mod::command);
+    EXPECT_FALSE(down(kc::n, plain));
+    EXPECT_TRUE(down(kc::n, plain | mod::command));
+    EXPECT_EQ(delegate->calls, std::vector<std::string>{"next"});
+    // Shift-Space matches no fixed key, but a binding on it takes it.
+    bind(KeyBindings::Action::jumpPrevBookmark, kc::space, mod::shift);
+    EXPECT_TRUE(down(kc::space, plain | mod::shift));
+    EXPECT_EQ(delegate->calls.back(), "previous");
+}
+
+TEST_F(PrompterKeyTest, OneShotActionsMoveToKeyUpWhenAsked) {
+    s.defaults.set(settings::performCustomBindingActionOnKeyDown, false);
+    bind(KeyBindings::Action::playPause, kc::p);
+    EXPECT_TRUE(down(kc::p, plain));
+    EXPECT_TRUE(isPressed(view->transportLayer()));
+    EXPECT_TRUE(delegate->calls.empty());
+    EXPECT_TRUE(up(kc::p, plain));
+    EXPECT_EQ(delegate->calls, std::vector<std::string>{"play"});
+}
+
+TEST_F(PrompterKeyTest, RepeatedPlayPauseBindingTogglesOnEveryRepeat) {
+    bind(KeyBindings::Action::playPause, kc::p);
+    down(kc::p, plain);
+    down(kc::p, plain);
+    down(kc::p, plain);
+    EXPECT_EQ(delegate->calls, (std::vector<std::string>{"play", "pause", "play"}));
+}
+
+TEST_F(PrompterKeyTest, FastWindingActsWhileHeldAndReleasesToForwards) {
+    bind(KeyBindings::Action::ffwd, kc::f);
+    bind(KeyBindings::Action::bbwd, kc::r);
+    down(kc::f, plain);
+    EXPECT_EQ(delegate->calls.back(), factor(5.0));
+    EXPECT_TRUE(up(kc::f, plain));
+    EXPECT_EQ(delegate->calls.back(), factor(1.0));
+    down(kc::r, plain);
+    EXPECT_EQ(delegate->calls.back(), factor(-5.0));
+    up(kc::r, plain);
+    EXPECT_EQ(delegate->calls.back(), factor(1.0));
+    EXPECT_EQ(delegate->calls.size(), 4u);
+}
+
+TEST_F(PrompterKeyTest, ReverseNegatesTheViewsFactorAndSpeedBindingsStep) {
+    bind(KeyBindings::Action::reverse, kc::v);
+    bind(KeyBindings::Action::incSpeed, kc::equal);
+    cw::PrompterTransport t = view->transportState();
+    t.ffwdFactor = 1.0;
+    view->setTransportState(t);
+    down(kc::v, plain);
+    EXPECT_TRUE(isPressed(view->lineUpLayer()));
+    EXPECT_EQ(delegate->calls.back(), factor(-1.0));
+    view->setScrollSpeed(50);
+    down(kc::equal, plain);
+    EXPECT_EQ(delegate->calls.back(), speed(52.5));
+    EXPECT_TRUE(up(kc::equal, plain)); // nothing more on release
+    EXPECT_EQ(delegate->calls.size(), 2u);
+}
+
+TEST_F(PrompterKeyTest, SavedBindingsReachTheControlsHints) {
+    EXPECT_FALSE(view->keyHints().spaceBound);
+    bind(KeyBindings::Action::playPause, kc::space);
+    EXPECT_TRUE(view->keyHints().spaceBound);
+    EXPECT_EQ(view->keyHints().playPause, QString::fromStdString(KeyBindings::keyString(kc::space)));
+}
+
+// ---- from Qt's key events ----
+
+TEST_F(PrompterKeyTest, QtKeyEventsRunTheChain) {
+    keyClick(view.get(), Qt::Key_Space);
+    EXPECT_EQ(delegate->calls, std::vector<std::string>{"play"});
+    keyClick(view.get(), Qt::Key_Space, Qt::ShiftModifier);
+    EXPECT_EQ(delegate->calls.size(), 1u);
+    keyClick(view.get(), Qt::Key_Up);
+    EXPECT_EQ(delegate->calls.back(), factor(-1.0));
+    keyClick(view.get(), Qt::Key_Backspace);
+    EXPECT_EQ(delegate->calls.back(), "rewind");
+    sendKey(view.get(), QEvent::KeyPress, Qt::Key_W);
+    EXPECT_EQ(delegate->calls.back(), speed(view->speedLayer().scrollSpeed()));
+    sendKey(view.get(), QEvent::KeyRelease, Qt::Key_W);
+    keyClick(view.get(), Qt::Key_F5);
+    EXPECT_EQ(delegate->calls.back(), "pause");
+}
+
+TEST_F(PrompterKeyTest, UnclaimedQtKeysGoOnToTheParent) {
+    QWidget parent;
+    view->setParent(&parent);
+    struct Catcher : QObject {
+        int keys = 0;
+        bool eventFilter(QObject*, QEvent* event) override {
+            keys += event->type() == QEvent::KeyPress ? 1 : 0;
+            return false;
+        }
+    } catcher;
+    parent.installEventFilter(&catcher);
+    keyClick(view.get(), Qt::Key_Q);
+    keyClick(view.get(), Qt::Key_Space);
+    EXPECT_EQ(catcher.keys, 1);
+    view->setParent(nullptr);
+}
+
+} // namespace

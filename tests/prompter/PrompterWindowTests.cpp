@@ -1,0 +1,535 @@
+// Prompter windows: presets and their settings, saved frames, display-bound windows, the
+// window's actions and menus.
+#include "cuewright/prompter/PrompterWindowController.h"
+
+#include "cuewright/model/SettingsKeys.h"
+#include "cuewright/prompter/PrompterView.h"
+#include "cuewright/prompter/PrompterViewController.h"
+#include "cuewright/prompter/SpeedControlLayer.h"
+#include "cuewright/prompter/TeleprompterWindowPreset.h"
+#include "platform/ui/TranslucentWindow.h"
+#include "platform/ui/WindowFrame.h"
+#include "platform/ui/WindowLevel.h"
+#include "prompter/WindowTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QScreen>
+
+#include <map>
+
+using cw::PrompterWindowController;
+using cw::ScreenDescription;
+using cw::TeleprompterWindowPreset;
+using cw::TextAlignment;
+using Sender = PrompterWindowController::Sender;
+using Action = PrompterWindowController::Action;
+namespace settings = cw::settings;
+
+namespace {
+
+// Counts the descriptions the project announces.
+class DescriptionListener : public cw::ProjectEventListener {
+public:
+    void projectScreenDescriptionDidChange(cw::Project&, const ScreenDescription& screen) override {
+        told.push_back(screen);
+    }
+    std::vector<ScreenDescription> told;
+};
+
+class PrompterWindowTest : public ::testing::Test {
+protected:
+    PrompterWindowTest() {
+        project->setText(
+            platform::AttributedString(QStringLiteral("One line.\nAnother line.\nA third one.")));
+        cw::ApplicationShell::setShared(shell);
+    }
+    ~PrompterWindowTest() override {
+        for (auto& w : windows) {
+            if (w->isWindowLoaded()) {
+                w->window()->hide();
+            }
+        }
+        cw::ApplicationShell::setShared({});
+    }
+
+    std::shared_ptr<PrompterWindowController> make(TeleprompterWindowPreset preset,
+                                                   std::optional<ScreenDescription> screen = std::nullopt) {
+        auto w =
+            PrompterWindowController::create(project, preset, std::move(screen), {&s.defaults, &s.center});
+        w->setDelegate(shell);
+        windows.push_back(w);
+        return w;
+    }
+
+    ScreenDescription display(TextAlignment alignment = TextAlignment::center) const {
+        ScreenDescription d;
+        d.name = "DELL U2720Q";
+        d.displayUUID = provider->screens()[1].displayUUID;
+        d.textAlignment = alignment;
+        d.isActive = true;
+        return d;
+    }
+
+    bool hasUserValue(std::string_view key) const { return s.defaults.persistentObject(key).has_value(); }
+
+    windowtests::Settings s;
+    std::shared_ptr<testsupport::FakeScreenProvider> provider =
+        std::make_shared<testsupport::FakeScreenProvider>(testsupport::FakeScreenProvider::threeDisplays());
+    std::shared_ptr<cw::Project> project = cw::Project::create(s.defaults, provider);
+    std::shared_ptr<windowtests::RecordingShell> shell = std::make_shared<windowtests::RecordingShell>();
+    std::vector<std::shared_ptr<PrompterWindowController>> windows;
+};
+
+// ---- presets ----
+
+TEST(PrompterWindowPresets, KeysAndRegisteredDefaultsOfEachPreset) {
+    std::map<std::string_view, platform::Value> registered;
+    for (auto& [key, value] : cw::registeredDefaultValues()) {
+        registered.emplace(key, value);
+    }
+    const auto& normal = cw::presetKeys(TeleprompterWindowPreset::normal);
+    const auto& transparent = cw::presetKeys(TeleprompterWindowPreset::transparent);
+    EXPECT_EQ(normal.windowOpacity, "prompterWindowOpacityNormal");
+    EXPECT_EQ(normal.showControls, "showControlsInTeleprompterWindow");
+    EXPECT_EQ(normal.showTimestamp, "showTimestampInTeleprompterWindow");
+    EXPECT_EQ(normal.showProgress, "showProgressInPrompterWindow");
+    EXPECT_EQ(normal.controlsOpacity, "controlsOpacityInPrompterWindow");
+    EXPECT_EQ(normal.pinned, "prompterWindowPinnedNormal");
+    EXPECT_EQ(normal.windowFrame, "prompterWindowFrameNormal");
+    EXPECT_EQ(transparent.windowOpacity, "prompterWindowOpacityTransparent");
+    EXPECT_EQ(transparent.showControls, "showControlsInTeleprompterWindowTransparent");
+    EXPECT_EQ(transparent.showTimestamp, "showTimestampInTeleprompterWindowTransparent");
+    EXPECT_EQ(transparent.showProgress, "showProgressInPrompterWindowTransparent");
+    EXPECT_EQ(transparent.controlsOpacity, "controlsOpacityInPrompterWindowTransparent");
+    EXPECT_EQ(transparent.pinned, "prompterWindowPinnedTransparent");
+    EXPECT_EQ(transparent.windowFrame, "prompterWindowFrameTransparent");
+
+    EXPECT_EQ(registered.at(normal.windowOpacity), platform::Value(1.0));
+    EXPECT_EQ(registered.at(transparent.windowOpacity), platform::Value(0.25));
+    EXPECT_EQ(registered.at(normal.showControls), platform::Value(true));
+    EXPECT_EQ(registered.at(transparent.showControls), platform::Value(false));
+    for (const auto* keys : {&normal, &transparent}) {
+        EXPECT_EQ(registered.at(keys->showTimestamp), platform::Value(true));
+        EXPECT_EQ(registered.at(keys->showProgress), platform::Value(true));
+        EXPECT_EQ(registered.at(keys->controlsOpacity), platform::Value(1.0));
+        EXPECT_EQ(registered.at(keys->pinned), platform::Value(false));
+        EXPECT_EQ(registered.at(keys->windowFrame), platform::Value(std::string()));
+    }
+    EXPECT_EQ(registered.at(settings::timestampInPrompterShowsRemainingTime), platform::Value(false));
+}
+
+TEST_F(PrompterWindowTest, FreshNormalWindowShowsEverythingOpaqueUnpinnedAtItsOwnFrame) {
+    auto w = make(TeleprompterWindowPreset::normal);
+    const QSize nibSize = w->window()->size();
+    w->showWindow();
+    cw::PrompterView* view = w->prompterView();
+    EXPECT_TRUE(view->showsControls());
+    EXPECT_FALSE(view->uiLayer().isHidden());
+    EXPECT_TRUE(view->showsTimestamp());
+    EXPECT_TRUE(view->showsProgress());
+    EXPECT_FLOAT_EQ(view->windowOpacity(), 1.0f);
+    EXPECT_TRUE(platform::isOpaque(w->window()));
+    EXPECT_FLOAT_EQ(view->controlsOpacity(), 1.0f);
+    EXPECT_EQ(w->controlsOpacitySlider()->value(), w->controlsOpacitySlider()->maximum());
+    EXPECT_EQ(platform::windowLevel(w->window()), platform::WindowLevel::normal);
+    EXPECT_FALSE(w->pinWindowButton()->isChecked());
+    EXPECT_TRUE(w->toggleControlsButton()->isChecked());
+    EXPECT_TRUE(w->toggleTimestampButton()->isChecked());
+    EXPECT_TRUE(w->toggleProgressButton()->isChecked());
+    EXPECT_EQ(w->window()->size(), nibSize);
+}
+
+TEST_F(PrompterWindowTest, FreshTransparentWindowIsSeeThroughWithoutControls) {
+    auto w = make(TeleprompterWindowPreset::transparent);
+    w->showWindow();
+    cw::PrompterView* view = w->prompterView();
+    EXPECT_FLOAT_EQ(w->windowOpacityValue(), 0.25f);
+    EXPECT_FLOAT_EQ(view->windowOpacity(), 0.25f);
+    EXPECT_FALSE(platform::isOpaque(w->window()));
+    EXPECT_TRUE(platform::isTranslucent(w->window()));
+    EXPECT_FALSE(view->showsControls());
+    EXPECT_TRUE(view->uiLayer().isHidden());
+    EXPECT_TRUE(view->showsTimestamp());
+    EXPECT_TRUE(view->showsProgress());
+    EXPECT_EQ(platform::windowLevel(w->window()), platform::WindowLevel::normal);
+}
+
+TEST_F(PrompterWindowTest, PinnedPresetOpensFloatingButDisplayBoundWindowsStayNormal) {
+    s.defaults.set(settings::prompterWindowPinnedNormal, true);
+    auto free = make(TeleprompterWindowPreset::normal);
+    free->window();
+    EXPECT_EQ(platform::windowLevel(free->window()), platform::WindowLevel::floating);
+    EXPECT_TRUE(free->pinWindowButton()->isChecked());
+
+    auto bound = make(TeleprompterWindowPreset::normal, display());
+    bound->window();
+    EXPECT_EQ(platform::windowLevel(bound->window()), platform::WindowLevel::normal);
+    EXPECT_FALSE(bound->pinWindowButton()->isChecked());
+}
+
+TEST_F(PrompterWindowTest, PinningTwiceReturnsToNormalAndStoresFalse) {
+    auto w = make(TeleprompterWindowPreset::transparent);
+    w->showWindow();
+    w->togglePin();
+    EXPECT_EQ(platform::windowLevel(w->window()), platform::WindowLevel::floating);
+    EXPECT_TRUE(s.defaults.boolForKey(settings::prompterWindowPinnedTransparent));
+    EXPECT_FALSE(s.defaults.boolForKey(settings::prompterWindowPinnedNormal));
+    w->togglePin();
+    EXPECT_EQ(platform::windowLevel(w->window()), platform::WindowLevel::normal);
+    EXPECT_FALSE(w->pinWindowButton()->isChecked());
+    EXPECT_TRUE(hasUserValue(settings::prompterWindowPinnedTransparent));
+    EXPECT_FALSE(s.defaults.boolForKey(settings::prompterWindowPinnedTransparent));
+}
+
+TEST_F(PrompterWindowTest, PresetsRememberTheirOwnControlsOpacity) {
+    auto first = make(TeleprompterWindowPreset::transparent);
+    first->showWindow();
+    first->controlsOpacitySlider()->setValue(40); // as a drag does
+    EXPECT_FLOAT_EQ(first->prompterView()->controlsOpacity(), 0.4f);
+    EXPECT_FLOAT_EQ(s.defaults.floatForKey(settings::controlsOpacityInPrompterWindowTransparent), 0.4f);
+
+    auto second = make(TeleprompterWindowPreset::transparent);
+    second->window();
+    EXPECT_FLOAT_EQ(second->prompterView()->controlsOpacity(), 0.4f);
+    EXPECT_EQ(second->controlsOpacitySlider()->value(), 40);
+    auto normal = make(TeleprompterWindowPreset::normal);
+    normal->window();
+    EXPECT_FLOAT_EQ(normal->prompterView()->controlsOpacity(), 1.0f);
+}
+
+TEST_F(PrompterWindowTest, WindowOpacitySliderAppliesTheOpacityRuleAndStoresPerPreset) {
+    auto w = make(TeleprompterWindowPreset::normal);
+    w->showWindow();
+    w->windowOpacitySlider()->setValue(60);
+    EXPECT_FALSE(platform::isOpaque(w->window()));
+    EXPECT_FLOAT_EQ(w->prompterView()->windowOpacity(), 0.6f);
+    EXPECT_FALSE(w->prompterView()->fillLayer().isHidden());
+    EXPECT_FLOAT_EQ(s.defaults.floatForKey(settings::prompterWindowOpacityNormal), 0.6f);
+    EXPECT_FLOAT_EQ(s.defaults.floatForKey(settings::prompterWindowOpacityTransparent), 0.25f);
+    w->windowOpacitySlider()->setValue(100);
+    EXPECT_TRUE(platform::isOpaque(w->window()));
+}
+
+TEST_F(PrompterWindowTest, RemainingTimeSettingReachesEveryLaterWindow) {
+    s.defaults.set(settings::timestampInPrompterShowsRemainingTime, true);
+    auto normal = make(TeleprompterWindowPreset::normal);
+    auto transparent = make(TeleprompterWindowPreset::transparent);
+    normal->window();
+    transparent->window();
+    EXPECT_TRUE(normal->prompterView()->timestampShowsRemainingTime());
+    EXPECT_TRUE(transparent->prompterView()->timestampShowsRemainingTime());
+}
+
+// ---- saved frames ----
+
+TEST(PrompterWindowFrames, FrameTextRoundTrip) {
+    const QRectF frame(100, 120, 700, 500);
+    EXPECT_EQ(platform::frameToString(frame), QStringLiteral("{{100, 120}, {700, 500}}"));
+    EXPECT_EQ(platform::frameFromString(platform::frameToString(frame)), frame);
+    const QRectF odd(-40.5, 12.25, 640, 480);
+    EXPECT_EQ(platform::frameFromString(platform::frameToString(odd)), odd);
+}
+
+TEST_F(PrompterWindowTest, ClosingAShownWindowSavesItsFrameAndTheNextOneOpensThere) {
+    auto w = make(TeleprompterWindowPreset::normal);
+    w->showWindow();
+    w->setFrame(QRect(100, 120, 700, 500));
+    ASSERT_TRUE(w->close());
+    EXPECT_EQ(s.defaults.stringForKey(settings::prompterWindowFrameNormal), "{{100, 120}, {700, 500}}");
+    EXPECT_FALSE(hasUserValue(settings::prompterWindowFrameTransparent));
+
+    auto next = make(TeleprompterWindowPreset::normal);
+    next->showWindow();
+    EXPECT_EQ(next->frame(), QRect(100, 120, 700, 500));
+}
+
+TEST_F(PrompterWindowTest, UnusableStoredFramesAreIgnoredAndNegativeOriginsApplied) {
+    const QSize nibSize = make(TeleprompterWindowPreset::normal)->window()->size();
+    for (const char* text :
+         {"", "no numbers here", "{{10, 10}, {0, 300}}", "{{10, 10}, {300, 0}}", "{{10, 10}, {-300, 200}}",
+          "{{10, 10}, {inf, 200}}", "{{nan, 10}, {300, 200}}"}) {
+        s.defaults.set(settings::prompterWindowFrameNormal, std::string(text));
+        auto w = make(TeleprompterWindowPreset::normal);
+        w->showWindow();
+        EXPECT_EQ(w->window()->size(), nibSize) << text;
+        w->window()->hide();
+    }
+    s.defaults.set(settings::prompterWindowFrameNormal, std::string("{{-200, -100}, {640, 480}}"));
+    auto w = make(TeleprompterWindowPreset::normal);
+    w->showWindow();
+    EXPECT_EQ(w->frame(), QRect(-200, -100, 640, 480));
+}
+
+TEST_F(PrompterWindowTest, WindowNeverShownWritesNoFrame) {
+    auto w = make(TeleprompterWindowPreset::normal);
+    w->window();
+    EXPECT_FALSE(w->okToSaveWindowFrame());
+    w->close();
+    EXPECT_FALSE(hasUserValue(settings::prompterWindowFrameNormal));
+}
+
+TEST_F(PrompterWindowTest, EachPresetKeepsTheFrameOfItsLastClosedWindow) {
+    auto a = make(TeleprompterWindowPreset::normal);
+    auto b = make(TeleprompterWindowPreset::normal);
+    auto t = make(TeleprompterWindowPreset::transparent);
+    for (auto& w : {a, b, t}) {
+        w->showWindow();
+    }
+    a->setFrame(QRect(10, 20, 400, 300));
+    b->setFrame(QRect(30, 40, 500, 350));
+    t->setFrame(QRect(50, 60, 450, 320));
+    b->close();
+    a->close();
+    t->close();
+    EXPECT_EQ(s.defaults.stringForKey(settings::prompterWindowFrameNormal), "{{10, 20}, {400, 300}}");
+    EXPECT_EQ(s.defaults.stringForKey(settings::prompterWindowFrameTransparent), "{{50, 60}, {450, 320}}");
+}
+
+// ---- display-bound windows ----
+
+TEST_F(PrompterWindowTest, DisplayBoundWindowOpensFullScreenOnItsDisplayAndWritesNoFrame) {
+    QScreen* screen = QGuiApplication::primaryScreen();
+    ASSERT_NE(screen, nullptr);
+    auto w = make(TeleprompterWindowPreset::transparent, display());
+    EXPECT_EQ(w->preset(), TeleprompterWindowPreset::normal);
+    w->showFullScreen(screen);
+    windowtests::processEvents();
+    EXPECT_TRUE(w->window()->isFullScreen());
+    EXPECT_EQ(w->window()->screen(), screen);
+    EXPECT_TRUE(w->toggleFullscreenButton()->isChecked());
+    EXPECT_TRUE(w->okToSaveWindowFrame());
+
+    w->close();
+    EXPECT_FALSE(hasUserValue(settings::prompterWindowFrameNormal));
+    EXPECT_FALSE(hasUserValue(settings::prompterWindowFrameTransparent));
+    const auto& stored = project->editor().screenManager->availableScreens().at(display().displayUUID);
+    EXPECT_FALSE(stored.isActive);
+    EXPECT_FALSE(w->screenDesc()->isActive); // applied once more as it came back
+}
+
+TEST_F(PrompterWindowTest, DisplayBoundWindowTakesItsDescriptionsSettings) {
+    ScreenDescription d = display(TextAlignment::right);
+    d.flipH = true;
+    d.showControls = false;
+    d.showTimestamp = false;
+    auto w = make(TeleprompterWindowPreset::normal, d);
+    w->showWindow();
+    cw::PrompterView* view = w->prompterView();
+    EXPECT_TRUE(view->flipHorizontal());
+    EXPECT_FALSE(view->flipVertical());
+    EXPECT_FALSE(view->showsControls());
+    EXPECT_FALSE(view->showsTimestamp());
+    EXPECT_TRUE(view->showsProgress());
+    EXPECT_EQ(view->textAlignment(), TextAlignment::right);
+    EXPECT_TRUE(w->alignRightButton()->isChecked());
+    EXPECT_FALSE(w->alignCenterButton()->isChecked());
+    EXPECT_FALSE(w->prompterViewController()->alignmentLinkedToDocument());
+    EXPECT_TRUE(w->flipHButton()->isChecked());
+}
+
+TEST_F(PrompterWindowTest, FlipInDisplayBoundWindowGoesToTheDescriptionNotToOtherWindows) {
+    auto listener = std::make_shared<DescriptionListener>();
+    project->registerEventListener(listener);
+    auto bound = make(TeleprompterWindowPreset::normal, display());
+    auto free = make(TeleprompterWindowPreset::normal);
+    bound->showWindow();
+    free->showWindow();
+    bound->flipH();
+    ASSERT_EQ(listener->told.size(), 1u);
+    EXPECT_TRUE(listener->told[0].flipH);
+    EXPECT_TRUE(project->editor().screenManager->availableScreens().at(display().displayUUID).flipH);
+    EXPECT_TRUE(bound->screenDesc()->flipH);
+    EXPECT_TRUE(bound->prompterView()->flipHorizontal());
+    EXPECT_FALSE(free->prompterView()->flipHorizontal());
+    EXPECT_FALSE(project->document().scriptProperties.flipHorizontal);
+}
+
+TEST_F(PrompterWindowTest, ChoosingTheDescriptionsOwnAlignmentWritesNothing) {
+    auto listener = std::make_shared<DescriptionListener>();
+    project->registerEventListener(listener);
+    auto w = make(TeleprompterWindowPreset::normal, display(TextAlignment::center));
+    w->showWindow();
+    w->alignCenter();
+    EXPECT_TRUE(listener->told.empty());
+    w->alignLeft();
+    ASSERT_EQ(listener->told.size(), 1u);
+    EXPECT_EQ(listener->told[0].textAlignment, TextAlignment::left);
+    EXPECT_EQ(w->screenDesc()->textAlignment, TextAlignment::left);
+}
+
+TEST_F(PrompterWindowTest, DisplayBoundTogglesWriteTheNormalPresetAndTheDescription) {
+    auto w = make(TeleprompterWindowPreset::normal, display());
+    w->showWindow();
+    w->toggleControls(Sender::menu);
+    EXPECT_FALSE(w->prompterView()->showsControls());
+    EXPECT_FALSE(w->screenDesc()->showControls);
+    EXPECT_TRUE(hasUserValue(settings::showControlsInTeleprompterWindow));
+    EXPECT_FALSE(s.defaults.boolForKey(settings::showControlsInTeleprompterWindow));
+    EXPECT_FALSE(hasUserValue(settings::showControlsInTeleprompterWindowTransparent));
+}
+
+TEST_F(PrompterWindowTest, DescriptionsOfOtherDisplaysAreIgnored) {
+    auto w = make(TeleprompterWindowPreset::normal, display());
+    w->showWindow();
+    ScreenDescription other = display();
+    other.displayUUID = provider->screens()[0].displayUUID;
+    other.flipV = true;
+    project->editor().screenManager->update(other);
+    EXPECT_FALSE(w->prompterView()->flipVertical());
+    EXPECT_EQ(w->screenDesc()->displayUUID, display().displayUUID);
+}
+
+// ---- actions ----
+
+TEST_F(PrompterWindowTest, MenuTogglesInvertWhileButtonsApplyTheirOwnState) {
+    auto w = make(TeleprompterWindowPreset::normal);
+    w->showWindow();
+    cw::PrompterView* view = w->prompterView();
+
+    w->toggleTimestampButton()->click(); // the button turns off: its state is applied
+    EXPECT_FALSE(w->toggleTimestampButton()->isChecked());
+    EXPECT_FALSE(view->showsTimestamp());
+    EXPECT_FALSE(s.defaults.boolForKey(settings::showTimestampInTeleprompterWindow));
+
+    w->toggleTimestamp(Sender::menu); // the menu inverts the view and sets the button
+    EXPECT_TRUE(view->showsTimestamp());
+    EXPECT_TRUE(w->toggleTimestampButton()->isChecked());
+    EXPECT_TRUE(s.defaults.boolForKey(settings::showTimestampInTeleprompterWindow));
+
+    // A control applies its own state even where it disagrees with the view.
+    w->toggleProgressButton()->setChecked(true);
+    w->toggleProgress(Sender::control);
+    EXPECT_TRUE(view->showsProgress());
+    w->toggleControls(Sender::menu);
+    EXPECT_FALSE(view->showsControls());
+    EXPECT_TRUE(view->uiLayer().isHidden());
+    EXPECT_FALSE(w->toggleControlsButton()->isChecked());
+}
+
+TEST_F(PrompterWindowTest, SpeedLockDimsTheSpeedControlAndIsNotStored) {
+    auto w = make(TeleprompterWindowPreset::normal);
+    w->showWindow();
+    w->toggleSpeedLock(Sender::menu);
+    EXPECT_TRUE(w->prompterView()->isSpeedLocked());
+    EXPECT_DOUBLE_EQ(w->prompterView()->speedLayer().opacity(), PrompterWindowController::speedLockedOpacity);
+    EXPECT_TRUE(w->toggleSpeedLockButton()->isChecked());
+    w->toggleSpeedLockButton()->click();
+    EXPECT_FALSE(w->prompterView()->isSpeedLocked());
+    EXPECT_DOUBLE_EQ(w->prompterView()->speedLayer().opacity(), 1.0);
+}
+
+TEST_F(PrompterWindowTest, MirroringOfAFreeWindowIsNotStoredAndComesBackFromTheDocument) {
+    auto w = make(TeleprompterWindowPreset::normal);
+    w->showWindow();
+    w->flipV();
+    EXPECT_TRUE(w->prompterView()->flipVertical());
+    EXPECT_TRUE(w->flipVButton()->isChecked());
+    EXPECT_FALSE(project->document().scriptProperties.flipVertical);
+    w->showWindow();
+    EXPECT_FALSE(w->prompterView()->flipVertical());
+}
+
+TEST_F(PrompterWindowTest, AlignmentLinkedToTheDocumentFollowsItUnlinkedStays) {
+    auto w = make(TeleprompterWindowPreset::normal);
+    w->showWindow();
+    auto properties = project->document().scriptProperties;
+    ASSERT_EQ(properties.textAlignment, TextAlignment::center);
+
+    w->alignCenter(); // the document's own: stays linked
+    properties.textAlignment = TextAlignment::right;
+    project->setScriptProperties(properties);
+    EXPECT_EQ(w->prompterView()->textAlignment(), TextAlignment::right);
+    EXPECT_TRUE(w->alignRightButton()->isChecked());
+    EXPECT_FALSE(w->alignCenterButton()->isChecked());
+
+    w->alignLeft(); // differs from the document: the window keeps it
+    properties.textAlignment = TextAlignment::center;
+    project->setScriptProperties(properties);
+    EXPECT_EQ(w->prompterView()->textAlignment(), TextAlignment::left);
+    EXPECT_TRUE(w->alignLeftButton()->isChecked());
+}
+
+TEST_F(PrompterWindowTest, TitleNamesTheScriptFile) {
+    auto w = make(TeleprompterWindowPreset::normal);
+    w->showWindow();
+    EXPECT_EQ(w->window()->windowTitle(), QStringLiteral("Prompter Window - Untitled"));
+    project->setRepresentedPath("/home/reader/scripts/Opening Night.cwr");
+    w->showWindow();
+    EXPECT_EQ(w->window()->windowTitle(), QStringLiteral("Prompter Window - Opening Night.cwr"));
+}
+
+TEST_F(PrompterWindowTest, PlayPauseFollowsTheTransportAndTheMenuSaysWhatItWillDo) {
+    auto w = make(TeleprompterWindowPreset::normal);
+    w->showWindow();
+    EXPECT_EQ(w->validateMenuItem(Action::playPause).title, QStringLiteral("Play"));
+    w->playPause();
+    EXPECT_TRUE(project->transportState().isPlaying());
+    EXPECT_EQ(w->validateMenuItem(Action::playPause).title, QStringLiteral("Pause"));
+    w->playPause();
+    EXPECT_FALSE(project->transportState().isPlaying());
+    EXPECT_EQ(w->validateMenuItem(Action::playPause).title, QStringLiteral("Play"));
+}
+
+TEST_F(PrompterWindowTest, MenuValidationEnablesOnlyTheNamedActions) {
+    auto w = make(TeleprompterWindowPreset::normal);
+    w->showWindow();
+    for (Action disabled : {Action::toggleProgress, Action::flipH, Action::flipV,
+                            Action::changeControlsOpacity, Action::changeWindowOpacity}) {
+        EXPECT_FALSE(w->validateMenuItem(disabled).enabled);
+    }
+    EXPECT_EQ(w->validateMenuItem(Action::alignCenter).checked, true);
+    EXPECT_EQ(w->validateMenuItem(Action::alignLeft).checked, false);
+    EXPECT_EQ(w->validateMenuItem(Action::toggleControls).checked, true);
+    EXPECT_EQ(w->validateMenuItem(Action::togglePin).checked, false);
+    w->togglePin();
+    EXPECT_EQ(w->validateMenuItem(Action::togglePin).checked, true);
+    EXPECT_TRUE(w->validateMenuItem(Action::spawnTransparentPrompterWindow).enabled);
+}
+
+TEST_F(PrompterWindowTest, SpawningAsksTheShellForAFreeWindowOfThePreset) {
+    auto w = make(TeleprompterWindowPreset::normal, display());
+    w->window();
+    w->spawnTransparentPrompterWindow();
+    w->spawnIndependentPrompterWindow();
+    ASSERT_EQ(shell->spawned.size(), 2u);
+    EXPECT_EQ(shell->spawned[0].first, project);
+    EXPECT_EQ(shell->spawned[0].second, TeleprompterWindowPreset::transparent);
+    EXPECT_EQ(shell->spawned[1].second, TeleprompterWindowPreset::normal);
+}
+
+TEST_F(PrompterWindowTest, DelegateHearsOfBecomingMainAndClosingAndMayDropTheController) {
+    auto w = make(TeleprompterWindowPreset::normal);
+    w->showWindow();
+    QEvent activate(QEvent::WindowActivate);
+    QCoreApplication::sendEvent(w->window(), &activate);
+    ASSERT_EQ(shell->becameMain.size(), 1u);
+    EXPECT_EQ(shell->becameMain[0], w.get());
+
+    std::weak_ptr<PrompterWindowController> weak = w;
+    shell->onClose = [this](PrompterWindowController&) { windows.clear(); };
+    w.reset();
+    ASSERT_TRUE(weak.lock()->close());
+    EXPECT_EQ(shell->closed.size(), 1u);
+    EXPECT_TRUE(weak.expired());
+    windowtests::processEvents();
+    EXPECT_TRUE(project->sortedEventListeners().empty());
+}
+
+TEST_F(PrompterWindowTest, KeysTypedIntoTheWindowDriveTheProject) {
+    auto w = make(TeleprompterWindowPreset::normal);
+    w->showWindow();
+    w->toggleControlsButton()->click();
+    QWidget* focus = w->window()->focusWidget();
+    ASSERT_EQ(focus, w->prompterView());
+    for (QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease}) {
+        QKeyEvent space(type, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "));
+        QCoreApplication::sendEvent(focus, &space);
+    }
+    EXPECT_TRUE(project->transportState().isPlaying());
+    project->pause();
+}
+
+} // namespace
