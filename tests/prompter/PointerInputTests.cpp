@@ -14,6 +14,8 @@
 
 #include <QMouseEvent>
 
+#include <limits>
+
 namespace k = cw::settings;
 
 namespace {
@@ -215,6 +217,29 @@ TEST_F(PointerInput, LineDownIsHeldToThePrompterLinesNotTheEditors) {
     click(lineDown);
     drain();
     EXPECT_DOUBLE_EQ(progress(), stepTarget(19));
+}
+
+// The line count is the user's to set, so it may be anything an integer holds.
+TEST_F(PointerInput, HugeLineCountsStopAtTheFirstAndLastLine) {
+    const int last = static_cast<int>(view->lineOffsets().size()) - 1;
+    defaults.set(k::manualScrollingLineCount, std::int64_t{std::numeric_limits<int>::max()});
+    readLine(10);
+    click(lineDown);
+    drain();
+    EXPECT_DOUBLE_EQ(progress(), stepTarget(last));
+
+    defaults.set(k::manualScrollingLineCount, std::int64_t{std::numeric_limits<int>::min()});
+    readLine(10);
+    click(lineUp);
+    drain();
+    EXPECT_DOUBLE_EQ(progress(), stepTarget(last)) << "a negative count steps the other way";
+
+    // Beyond what an int holds: still a huge step, not its low 32 bits.
+    defaults.set(k::manualScrollingLineCount, std::int64_t{1} << 32 | 1);
+    readLine(10);
+    click(lineDown);
+    drain();
+    EXPECT_DOUBLE_EQ(progress(), stepTarget(last));
 }
 
 TEST_F(PointerInput, LineButtonsWhilePlayingSetTheDirection) {

@@ -22,6 +22,8 @@
 #include <QWheelEvent>
 
 #include <algorithm>
+#include <climits>
+#include <cstdint>
 
 namespace cw {
 
@@ -167,7 +169,8 @@ void PrompterView::mouseReleaseEvent(QMouseEvent* event) {
 
 void PrompterView::releaseControl(PrompterControl control) {
     platform::Defaults& defaults = inputDefaults();
-    const auto lineCount = static_cast<int>(defaults.integerForKey(settings::manualScrollingLineCount));
+    const auto lineCount = static_cast<int>(std::clamp<std::int64_t>(
+        defaults.integerForKey(settings::manualScrollingLineCount), INT_MIN, INT_MAX));
     switch (control) {
     case PrompterControl::transport:
         toggleTransportFromPointer();
