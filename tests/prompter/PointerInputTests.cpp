@@ -14,6 +14,7 @@
 
 #include <QMouseEvent>
 
+#include <cmath>
 #include <limits>
 
 namespace k = cw::settings;
@@ -111,6 +112,16 @@ TEST_F(PointerInput, WheelSpeedGainFollowsTheHeldSensitivity) {
     wheelNotches(-2000, Qt::ShiftModifier);
     EXPECT_DOUBLE_EQ(percent(), 100);
     EXPECT_EQ(view->speedLabelLayer().string(), QStringLiteral("100 %"));
+}
+
+TEST_F(PointerInput, WheelSpeedIgnoresASensitivityThatIsNoNumber) {
+    const double before = percent();
+    // The settings file can carry a NaN; it must not become the script's speed.
+    defaults.set(k::speedSliderSensitivityFactor, std::numeric_limits<double>::quiet_NaN());
+    wheelNotches(10, Qt::ShiftModifier);
+    EXPECT_FALSE(std::isnan(percent()));
+    EXPECT_FALSE(std::isnan(view->scrollSpeed()));
+    EXPECT_NEAR(percent(), before + 0.01, 1e-9) << "taken as the smallest sensitivity";
 }
 
 TEST_F(PointerInput, WhilePlayingThePlainWheelIsSpeedAndShiftScrolls) {

@@ -23,6 +23,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstdint>
 
 namespace cw {
@@ -265,8 +266,9 @@ void PrompterView::scrollWheel(const WheelInput& input) {
         if (isSpeedLocked_) {
             return;
         }
-        const double gain =
-            std::clamp(defaults.doubleForKey(settings::speedSliderSensitivityFactor), 0.01, 3.0) * 0.1;
+        // A NaN would pass the clamp and become the script's speed (and every new script's).
+        const double sensitivity = defaults.doubleForKey(settings::speedSliderSensitivityFactor);
+        const double gain = std::clamp(std::isnan(sensitivity) ? 0.01 : sensitivity, 0.01, 3.0) * 0.1;
         const double change = invert ? -delta * gain : delta * gain;
         changeSpeedFromPointer(std::clamp(speedLayer_->scrollSpeed() + change, 0.0, 100.0));
         return;
