@@ -14,6 +14,9 @@
 
 #include <QMouseEvent>
 
+#include <cmath>
+#include <limits>
+
 namespace k = cw::settings;
 
 namespace {
@@ -109,6 +112,16 @@ TEST_F(PointerInput, WheelSpeedGainFollowsTheHeldSensitivity) {
     wheelNotches(-2000, Qt::ShiftModifier);
     EXPECT_DOUBLE_EQ(percent(), 100);
     EXPECT_EQ(view->speedLabelLayer().string(), QStringLiteral("100 %"));
+}
+
+TEST_F(PointerInput, WheelSpeedIgnoresASensitivityThatIsNoNumber) {
+    const double before = percent();
+    // The settings file can carry a NaN; it must not become the script's speed.
+    defaults.set(k::speedSliderSensitivityFactor, std::numeric_limits<double>::quiet_NaN());
+    wheelNotches(10, Qt::ShiftModifier);
+    EXPECT_FALSE(std::isnan(percent()));
+    EXPECT_FALSE(std::isnan(view->scrollSpeed()));
+    EXPECT_NEAR(percent(), before + 0.01, 1e-9) << "taken as the smallest sensitivity";
 }
 
 TEST_F(PointerInput, WhilePlayingThePlainWheelIsSpeedAndShiftScrolls) {
@@ -215,6 +228,29 @@ TEST_F(PointerInput, LineDownIsHeldToThePrompterLinesNotTheEditors) {
     click(lineDown);
     drain();
     EXPECT_DOUBLE_EQ(progress(), stepTarget(19));
+}
+
+// The line count is the user's to set, so it may be anything an integer holds.
+TEST_F(PointerInput, HugeLineCountsStopAtTheFirstAndLastLine) {
+    const int last = static_cast<int>(view->lineOffsets().size()) - 1;
+    defaults.set(k::manualScrollingLineCount, std::int64_t{std::numeric_limits<int>::max()});
+    readLine(10);
+    click(lineDown);
+    drain();
+    EXPECT_DOUBLE_EQ(progress(), stepTarget(last));
+
+    defaults.set(k::manualScrollingLineCount, std::int64_t{std::numeric_limits<int>::min()});
+    readLine(10);
+    click(lineUp);
+    drain();
+    EXPECT_DOUBLE_EQ(progress(), stepTarget(last)) << "a negative count steps the other way";
+
+    // Beyond what an int holds: still a huge step, not its low 32 bits.
+    defaults.set(k::manualScrollingLineCount, std::int64_t{1} << 32 | 1);
+    readLine(10);
+    click(lineDown);
+    drain();
+    EXPECT_DOUBLE_EQ(progress(), stepTarget(last));
 }
 
 TEST_F(PointerInput, LineButtonsWhilePlayingSetTheDirection) {

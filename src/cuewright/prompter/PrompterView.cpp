@@ -896,18 +896,16 @@ int PrompterView::currentLineIndex() const {
 }
 
 void PrompterView::stepLines(StepDirection direction, int count) {
-    int target = 0;
-    if (direction == StepDirection::up) {
-        target = std::max(currentLineIndex() - count, 0);
-    } else {
-        // Held to the view's own last line: the offsets come from the prompter's layout, whose
-        // line count differs from the editor's whenever the font size does.
-        const int lastLine = static_cast<int>(lineOffsets_.size()) - 1;
-        target = std::max(std::min(currentLineIndex() + count, lastLine), 0);
-    }
-    if (lineOffsets_.empty() || target >= static_cast<int>(lineOffsets_.size()) || textHeight_ <= 0) {
+    if (lineOffsets_.empty() || textHeight_ <= 0) {
         return;
     }
+    // Held to the view's own lines: the offsets come from the prompter's layout, whose line count
+    // differs from the editor's whenever the font size does. Counted wide, as the count is the
+    // user's setting and may be any integer.
+    const long long current = currentLineIndex();
+    const long long wanted = direction == StepDirection::up ? current - count : current + count;
+    const long long lastLine = static_cast<long long>(lineOffsets_.size()) - 1;
+    const int target = static_cast<int>(std::clamp(wanted, 0LL, lastLine));
     const double progress =
         (lineOffsets_[static_cast<std::size_t>(target)] + 0.5 * graphicLineHeight_) / textHeight_;
     if (auto d = delegate()) {

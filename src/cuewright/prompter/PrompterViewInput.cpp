@@ -22,6 +22,9 @@
 #include <QWheelEvent>
 
 #include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdint>
 
 namespace cw {
 
@@ -167,7 +170,8 @@ void PrompterView::mouseReleaseEvent(QMouseEvent* event) {
 
 void PrompterView::releaseControl(PrompterControl control) {
     platform::Defaults& defaults = inputDefaults();
-    const auto lineCount = static_cast<int>(defaults.integerForKey(settings::manualScrollingLineCount));
+    const auto lineCount = static_cast<int>(std::clamp<std::int64_t>(
+        defaults.integerForKey(settings::manualScrollingLineCount), INT_MIN, INT_MAX));
     switch (control) {
     case PrompterControl::transport:
         toggleTransportFromPointer();
@@ -262,8 +266,9 @@ void PrompterView::scrollWheel(const WheelInput& input) {
         if (isSpeedLocked_) {
             return;
         }
-        const double gain =
-            std::clamp(defaults.doubleForKey(settings::speedSliderSensitivityFactor), 0.01, 3.0) * 0.1;
+        // A NaN would pass the clamp and become the script's speed (and every new script's).
+        const double sensitivity = defaults.doubleForKey(settings::speedSliderSensitivityFactor);
+        const double gain = std::clamp(std::isnan(sensitivity) ? 0.01 : sensitivity, 0.01, 3.0) * 0.1;
         const double change = invert ? -delta * gain : delta * gain;
         changeSpeedFromPointer(std::clamp(speedLayer_->scrollSpeed() + change, 0.0, 100.0));
         return;

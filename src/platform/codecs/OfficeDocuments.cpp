@@ -165,15 +165,17 @@ codecs::RichDocument toRichDocument(const AttributedString& text) {
             const bool atBreak = i < run.range.end() && isParagraphBreak(characters[i]);
             if (i < run.range.end() && !atBreak)
                 continue;
+            // The '\n' of "\r\n" (which may open the next run): the break came with the '\r'.
+            if (atBreak && characters[i] == u'\n' && i > 0 && characters[i - 1] == u'\r') {
+                start = i + 1;
+                continue;
+            }
             if (!alignmentTaken && (i > start || atBreak)) {
                 document.paragraphs.back().alignment = alignment;
                 alignmentTaken = true;
             }
             document.append(characters.mid(start, i - start), style);
             if (atBreak) {
-                // "\r\n" is one break.
-                if (characters[i] == u'\r' && i + 1 < characters.size() && characters[i + 1] == u'\n')
-                    ++i;
                 document.startParagraph();
                 alignmentTaken = false;
             }

@@ -253,6 +253,10 @@ private:
         for (const AttributedString::Run& run : text_.runs()) {
             bool formatPending = true;
             for (int i = run.range.location; i < run.range.end(); ++i) {
+                // The '\n' of "\r\n", also at the start of the next run: the '\r' wrote the break.
+                if (s[i] == u'\n' && i > 0 && s[i - 1] == u'\r') {
+                    continue;
+                }
                 if (atParagraphStart) {
                     const ParagraphStyle style =
                         text_.attributes(i).paragraphStyle.value_or(ParagraphStyle());
@@ -268,9 +272,6 @@ private:
                 }
                 const char16_t c = s[i].unicode();
                 if (c == u'\n' || c == u'\r') {
-                    if (c == u'\r' && i + 1 < s.size() && s[i + 1] == u'\n' && i + 1 < run.range.end()) {
-                        ++i;
-                    }
                     out_ += "\\par\n";
                     atParagraphStart = true;
                     continue;

@@ -75,6 +75,14 @@ TEST(OfficeDocuments, ParagraphTakesTheAlignmentOfItsFirstCharacter) {
     EXPECT_EQ(alignmentAt(8), ParagraphAlignment::justified);
 }
 
+TEST(OfficeDocuments, CarriageReturnLineFeedIsOneBreakAlsoAcrossRuns) {
+    AttributedString text;
+    text.append("bold\r", look(Font{"DejaVu Sans", 20, true, false}, ParagraphAlignment::left));
+    text.append("\nplain\r\nlast", look(Font{"DejaVu Sans", 20, false, false}, ParagraphAlignment::left));
+    const AttributedString back = platform::readDocxData(platform::docxData(text, {}));
+    EXPECT_EQ(back.string(), QStringLiteral("bold\nplain\nlast"));
+}
+
 TEST(OfficeDocuments, WordFixtureKeepsTraitsAndColours) {
     const AttributedString text = platform::readDocFile(CW_FIXTURES_DIR "/script-sample.doc");
     const int bold = static_cast<int>(text.string().indexOf("Bold words"));

@@ -278,3 +278,12 @@ TEST(RtfRoundTrip, SeparatorsAndEscapesComeBackAsTheyWere) {
     ASSERT_TRUE(back);
     EXPECT_EQ(back->string(), s);
 }
+
+TEST(RtfRoundTrip, CarriageReturnLineFeedIsOneBreakAlsoAcrossRuns) {
+    AttributedString text;
+    text.append(QStringLiteral("bold\r"), styled(Font{"Helvetica", 12, true, false}));
+    text.append(QStringLiteral("\nplain\r\nlast"), styled(Font{"Helvetica", 12, false, false}));
+    auto back = readRtf(writeRtf(text));
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->string(), QStringLiteral("bold\nplain\nlast"));
+}
