@@ -311,6 +311,24 @@ TEST_F(ScriptFile, ARowOfNullsGivesTheFixedFallbacks) {
     EXPECT_EQ(d.text.string(), "Hi");
 }
 
+TEST_F(ScriptFile, DisplayPropertiesOutsideTheirRangeAreHeldInIt) {
+    auto c = handMadeFile();
+    c->run("INSERT INTO metainfo (version) VALUES (1)");
+    c->run("INSERT INTO texts (binary_contents) VALUES (CAST('{\\rtf1 Hi}' AS BLOB))");
+    c->run("INSERT INTO properties (prompter_margin, prompter_margin_alignment, prompter_word_count_factor, "
+           "indicator_position, overlay_opacity, background_image_opacity) "
+           "VALUES (1e300, -7, 9e999, -0.5, 2, -1e300)");
+    c.reset();
+
+    const auto& p = reopen().scriptProperties;
+    EXPECT_EQ(p.prompterMargin, 1.0f);
+    EXPECT_EQ(p.prompterMarginAlignment, -1.0f);
+    EXPECT_EQ(p.prompterWordCountFactor, 0.5f) << "infinity is no number: the fallback";
+    EXPECT_EQ(p.indicatorPosition, 0.0f);
+    EXPECT_EQ(p.overlayOpacity, 1.0f);
+    EXPECT_EQ(p.backgroundImageOpacity, 0.0f);
+}
+
 TEST_F(ScriptFile, NoPropertiesRowGivesTheSettings) {
     defaults.set(settings::defaultPrompterMarginKey, 0.2f);
     defaults.set(settings::defaultIndicatorType, "arrow");

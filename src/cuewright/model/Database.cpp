@@ -15,6 +15,9 @@
 #include <QBuffer>
 #include <QImage>
 
+#include <algorithm>
+#include <cmath>
+#include <limits>
 #include <map>
 #include <system_error>
 
@@ -38,9 +41,21 @@ template <sql::Value V> std::optional<V> optionalValue(const sql::Row& row, std:
 
 std::optional<float> floatValue(const sql::Row& row, std::string_view name) {
     if (std::optional<double> d = optionalValue<double>(row, name)) {
-        return static_cast<float>(*d);
+        constexpr double kMax = std::numeric_limits<float>::max();
+        // Infinities and NaN convert as they are; finite values beyond float's range would not.
+        return std::isfinite(*d) ? static_cast<float>(std::clamp(*d, -kMax, kMax)) : static_cast<float>(*d);
     }
     return std::nullopt;
+}
+
+// A display property from a file: within its range, and the fallback when it is no number, so
+// a damaged or hand-made file cannot push absurd sizes into the prompter's layout.
+float boundedFloat(const sql::Row& row, std::string_view name, float low, float high, float fallback) {
+    const std::optional<float> value = floatValue(row, name);
+    if (!value || !std::isfinite(*value)) {
+        return fallback;
+    }
+    return std::clamp(*value, low, high);
 }
 
 std::optional<bool> boolValue(const sql::Row& row, std::string_view name) {
@@ -331,19 +346,19 @@ DocumentScriptProperties Database::readScriptProperties() {
         }
     }
     p.backgroundImage = storedPng(optionalValue<sql::Data>(row, "background_image"));
-    p.backgroundImageOpacity = floatValue(row, "background_image_opacity").value_or(1.0f);
+    p.backgroundImageOpacity = boundedFloat(row, "background_image_opacity", 0, 1, 1.0f);
     p.showBackgroundImage = boolValue(row, "show_bg_image").value_or(false);
     p.flipHorizontal = boolValue(row, "flip_h").value_or(false);
     p.flipVertical = boolValue(row, "flip_v").value_or(false);
-    p.prompterMargin = floatValue(row, "prompter_margin").value_or(0.1f);
-    p.prompterMarginAlignment = floatValue(row, "prompter_margin_alignment").value_or(0.0f);
-    p.prompterWordCountFactor = floatValue(row, "prompter_word_count_factor").value_or(0.5f);
+    p.prompterMargin = boundedFloat(row, "prompter_margin", 0, 1, 0.1f);
+    p.prompterMarginAlignment = boundedFloat(row, "prompter_margin_alignment", -1, 1, 0.0f);
+    p.prompterWordCountFactor = boundedFloat(row, "prompter_word_count_factor", 0, 1, 0.5f);
     p.indicatorType = choiceValue(row, "indicator_type", IndicatorType::none);
     p.indicatorSize = choiceValue(row, "indicator_size", IndicatorSize::medium);
     p.indicatorColor = choiceValue(row, "indicator_color", IndicatorColor::red);
-    p.indicatorPosition = floatValue(row, "indicator_position").value_or(0.5f);
+    p.indicatorPosition = boundedFloat(row, "indicator_position", 0, 1, 0.5f);
     p.overlayType = choiceValue(row, "overlay_type", OverlayType::none);
-    p.overlayOpacity = floatValue(row, "overlay_opacity").value_or(1.0f);
+    p.overlayOpacity = boundedFloat(row, "overlay_opacity", 0, 1, 1.0f);
     p.textAlignment = choiceValue(row, "text_alignment", TextAlignment::center);
     p.showReadingLine = boolValue(row, "show_reading_line").value_or(false);
     return p;

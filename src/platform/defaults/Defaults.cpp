@@ -78,7 +78,10 @@ bool writeAtomically(const fs::path& target, const std::string& bytes,
         base::log("could not save the settings to " + target.string() + ": " + why);
         return false;
     };
-    if (::fchmod(fd, 0644) != 0 || !writeAll(fd, bytes) || ::fsync(fd) != 0) {
+    // Keep the permissions the user gave the file (a private 0600 stays private).
+    struct stat existing {};
+    const mode_t mode = ::stat(target.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : 0644;
+    if (::fchmod(fd, mode) != 0 || !writeAll(fd, bytes) || ::fsync(fd) != 0) {
         const int err = errno;
         ::close(fd);
         return fail(errnoText(err));

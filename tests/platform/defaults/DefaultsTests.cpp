@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include <sys/stat.h>
+
 using namespace std::chrono_literals;
 using platform::Array;
 using platform::Data;
@@ -181,6 +183,24 @@ TEST(DefaultsFile, EveryKindComesBackAsTheSameKind) {
     EXPECT_EQ(reread.object("double")->type(), Value::Type::real);
     EXPECT_EQ(reread.floatForKey("float"), 0.65f);
     EXPECT_EQ(reread.doubleForKey("tiny"), 0.1);
+}
+
+TEST(DefaultsFile, SavingKeepsThePermissionsTheUserGaveTheFile) {
+    testsupport::TempDir dir;
+    const auto file = dir / "defaults.json";
+    {
+        Defaults d(optionsFor(file));
+        d.set("first", 1);
+    }
+    ASSERT_EQ(::chmod(file.c_str(), 0600), 0);
+    {
+        Defaults d(optionsFor(file));
+        d.set("second", 2);
+    }
+    struct stat info {};
+    ASSERT_EQ(::stat(file.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_EQ(Defaults(optionsFor(file)).integerForKey("second"), 2);
 }
 
 TEST(DefaultsFile, RegisteredDefaultsAreNeverWritten) {
