@@ -136,7 +136,8 @@ void Queue::async(Task task) {
         if (schedule) {
             Queue* self = this;
             Impl* impl = impl_.get();
-            ThreadPool::shared().submit([self, impl] { drainSerial(self, impl); });
+            // From a worker, the drain usually continues on it right after the current job.
+            ThreadPool::shared().handOff([self, impl] { drainSerial(self, impl); });
         }
         return;
     }
@@ -216,7 +217,7 @@ void Queue::syncRaw(void (*fn)(void*), void* ctx) {
                 lock.unlock();
                 Queue* self = this;
                 Impl* impl = impl_.get();
-                ThreadPool::shared().submit([self, impl] { drainSerial(self, impl); });
+                ThreadPool::shared().handOff([self, impl] { drainSerial(self, impl); });
             }
             if (error) {
                 std::rethrow_exception(error);
@@ -226,6 +227,7 @@ void Queue::syncRaw(void (*fn)(void*), void* ctx) {
     }
     SyncCall call{fn, ctx, nullptr};
     async([&call] { call.run(); });
+    ThreadPool::shared().flushHandOff(); // what this thread kept must not wait for the sync
     call.done.acquire();
     if (call.error) {
         std::rethrow_exception(call.error);

@@ -1,6 +1,7 @@
 #include "dispatch/Source.h"
 
 #include "base/Log.h"
+#include "dispatch/ThreadPool.h"
 
 #include <atomic>
 #include <cerrno>
@@ -373,6 +374,7 @@ void Source::cancel() {
         // A handler that passed its start on another thread finishes before cancel returns,
         // so none can be seen starting afterwards.
         if (core_->running && core_->runner != std::this_thread::get_id()) {
+            ThreadPool::shared().flushHandOff(); // the handler may be waiting for it
             core_->handlerDone.wait(lock, [this] { return !core_->running; });
         }
     }
