@@ -27,7 +27,10 @@ namespace {
 
 class FrameGuard {
 public:
-    explicit FrameGuard(const Queue* q) : frame_{q, tlsTop} { tlsTop = &frame_; }
+    explicit FrameGuard(const Queue* q)
+        : frame_{q, tlsTop} {
+        tlsTop = &frame_;
+    }
     ~FrameGuard() { tlsTop = frame_.outer; }
     FrameGuard(const FrameGuard&) = delete;
     FrameGuard& operator=(const FrameGuard&) = delete;
@@ -69,14 +72,17 @@ struct SyncCall {
 struct Queue::Impl {
     mutable std::mutex mutex;
     std::deque<Task> tasks;
-    bool active = false;        // serial: scheduled, draining or running a sync inline
-    QueuePtr keepAlive;         // serial: held while active
-    bool wakePending = false;   // main: a wake-up was sent and not yet answered
+    bool active = false;             // serial: scheduled, draining or running a sync inline
+    QueuePtr keepAlive;              // serial: held while active
+    bool wakePending = false;        // main: a wake-up was sent and not yet answered
     std::condition_variable changed; // main: tasks arrived (for runMainUntil)
     std::vector<std::pair<const void*, void*>> specifics;
 };
 
-Queue::Queue(std::string label, Kind kind) : label_(std::move(label)), kind_(kind), impl_(std::make_unique<Impl>()) {}
+Queue::Queue(std::string label, Kind kind)
+    : label_(std::move(label))
+    , kind_(kind)
+    , impl_(std::make_unique<Impl>()) {}
 
 Queue::~Queue() = default;
 

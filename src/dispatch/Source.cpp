@@ -5,8 +5,8 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstring>
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -27,7 +27,7 @@ class EventLoop;
 // Shared state of a source. Lock order: the event loop's mutex before a core's mutex.
 struct Source::Core : std::enable_shared_from_this<Source::Core> {
     SourceType type;
-    int fd;                  // the watched descriptor; for a timer our own timerfd
+    int fd; // the watched descriptor; for a timer our own timerfd
     QueuePtr target;
     uint64_t registration = 0; // id of the event-loop registration, 0 when detached
 
@@ -36,25 +36,30 @@ struct Source::Core : std::enable_shared_from_this<Source::Core> {
     std::shared_ptr<const Task> cancelHandler;
     int suspendCount = 1;
     bool cancelled = false;
-    bool detached = false;      // removed from the event loop after cancel
-    bool pending = false;       // a delivery is queued or running
-    bool running = false;       // the event handler is running
-    std::thread::id runner;     // the thread running it
+    bool detached = false;  // removed from the event loop after cancel
+    bool pending = false;   // a delivery is queued or running
+    bool running = false;   // the event handler is running
+    std::thread::id runner; // the thread running it
     std::condition_variable handlerDone;
-    bool cancelQueued = false;  // the cancel handler has been handed to the target queue
-    bool scheduled = false;     // timer: armed
-    uint64_t timerCount = 0;    // timer: firings not yet delivered
-    uint64_t data = 0;          // value of data() for the running handler
+    bool cancelQueued = false; // the cancel handler has been handed to the target queue
+    bool scheduled = false;    // timer: armed
+    uint64_t timerCount = 0;   // timer: firings not yet delivered
+    uint64_t data = 0;         // value of data() for the running handler
 
     // Read by the event loop under its own mutex: does this side want readiness events now?
     std::atomic<bool> wants{false};
 
-    Core(SourceType t, int d, QueuePtr q) : type(t), fd(d), target(std::move(q)) {}
+    Core(SourceType t, int d, QueuePtr q)
+        : type(t)
+        , fd(d)
+        , target(std::move(q)) {}
 
-    void updateWantsLocked() { wants.store(!cancelled && suspendCount == 0 && !pending && (type != SourceType::timer || scheduled)); }
+    void updateWantsLocked() {
+        wants.store(!cancelled && suspendCount == 0 && !pending && (type != SourceType::timer || scheduled));
+    }
 
-    void onReady();   // event thread: the descriptor is ready
-    void deliver();   // target queue: run the handler
+    void onReady(); // event thread: the descriptor is ready
+    void deliver(); // target queue: run the handler
     void runCancelHandler();
 };
 
@@ -164,7 +169,8 @@ private:
                 return; // nothing wanted yet; added on the first real interest
             }
             if (epoll_ctl(epfd_, EPOLL_CTL_ADD, reg.fd, &ev) != 0) {
-                base::log("dispatch: cannot watch descriptor " + std::to_string(reg.fd) + ": " + std::strerror(errno));
+                base::log("dispatch: cannot watch descriptor " + std::to_string(reg.fd) + ": " +
+                          std::strerror(errno));
                 return;
             }
             reg.added = true;
@@ -172,7 +178,8 @@ private:
             return;
         }
         if (epoll_ctl(epfd_, EPOLL_CTL_MOD, reg.fd, &ev) != 0) {
-            base::log("dispatch: cannot re-arm descriptor " + std::to_string(reg.fd) + ": " + std::strerror(errno));
+            base::log("dispatch: cannot re-arm descriptor " + std::to_string(reg.fd) + ": " +
+                      std::strerror(errno));
         }
         reg.armed = mask;
     }
@@ -307,7 +314,8 @@ void Source::Core::runCancelHandler() {
     }
 }
 
-Source::Source(std::shared_ptr<Core> core) : core_(std::move(core)) {}
+Source::Source(std::shared_ptr<Core> core)
+    : core_(std::move(core)) {}
 
 Source::~Source() {
     cancel();

@@ -35,10 +35,10 @@ struct ThreadPool::State {
     std::mutex mutex;
     std::condition_variable wake;
     std::deque<Job> jobs;
-    int idle = 0;  // workers waiting for a job
-    int total = 0; // workers alive
-    std::vector<Slot*> kept;     // slots holding a job
-    uint64_t handOffs = 0;       // hand-offs so far: the watchdog keeps watching while they go on
+    int idle = 0;            // workers waiting for a job
+    int total = 0;           // workers alive
+    std::vector<Slot*> kept; // slots holding a job
+    uint64_t handOffs = 0;   // hand-offs so far: the watchdog keeps watching while they go on
     bool watchdogRunning = false;
     bool watchdogSleeping = false; // waiting without a deadline: the next hand-off wakes it
     std::condition_variable watchdogWake;
