@@ -143,7 +143,25 @@ private:
         if (epfd_ < 0) {
             base::fatal(std::string("epoll_create1 failed: ") + std::strerror(errno));
         }
-        std::thread([this] { run(); }).detach();
+        startThread();
+    }
+
+    // Another thread waits for events while one runs a delivery that takes long (see run).
+    void startThread() {
+        {
+            std::lock_guard lock(mutex_);
+            if (waiting_ > 0) {
+                return;
+            }
+            ++threads_;
+        }
+        try {
+            std::thread([this] { run(); }).detach();
+        } catch (const std::system_error& e) {
+            std::lock_guard lock(mutex_);
+            --threads_;
+            base::log(std::string("dispatch: cannot start an event thread: ") + e.what());
+        }
     }
 
     // One-shot registrations: every event disables the descriptor until it is re-armed with
@@ -184,49 +202,71 @@ private:
         reg.armed = mask;
     }
 
+    // The first delivery of a batch whose queue is idle runs on this thread (a pool thread
+    // would have to be woken for it), and so does the work it hands on, for a short while.
+    // When that runs long, the pool's watchdog has another thread wait for events meanwhile;
+    // the spare thread ends once its batch is done and another thread waits.
     void run() {
-        epoll_event events[64];
         for (;;) {
+            {
+                std::lock_guard lock(mutex_);
+                if (threads_ > 1 && waiting_ > 0) {
+                    --threads_;
+                    return;
+                }
+                ++waiting_;
+            }
+            epoll_event events[64];
             int n = epoll_wait(epfd_, events, 64, -1);
+            {
+                std::lock_guard lock(mutex_);
+                --waiting_;
+            }
             if (n < 0) {
                 if (errno == EINTR) {
                     continue;
                 }
                 base::fatal(std::string("epoll_wait failed: ") + std::strerror(errno));
             }
-            for (int i = 0; i < n; ++i) {
-                std::shared_ptr<Source::Core> reader;
-                std::shared_ptr<Source::Core> writer;
-                const uint32_t ev = events[i].events;
-                const uint64_t id = events[i].data.u64;
-                {
-                    std::lock_guard lock(mutex_);
-                    auto it = registrations_.find(id);
-                    if (it == registrations_.end()) {
-                        continue;
-                    }
-                    Registration& reg = it->second;
-                    const bool failed = (ev & (EPOLLERR | EPOLLHUP)) != 0;
-                    if ((ev & EPOLLIN) || (failed && (reg.armed & EPOLLIN))) {
-                        reader = reg.reader;
-                    }
-                    if ((ev & EPOLLOUT) || (failed && (reg.armed & EPOLLOUT))) {
-                        writer = reg.writer;
-                    }
+            ThreadPool::shared().runKeeping([&] { dispatchEvents(events, n); }, [this] { startThread(); });
+        }
+    }
+
+    void dispatchEvents(const epoll_event* events, int n) {
+        for (int i = 0; i < n; ++i) {
+            std::shared_ptr<Source::Core> reader;
+            std::shared_ptr<Source::Core> writer;
+            const uint32_t ev = events[i].events;
+            const uint64_t id = events[i].data.u64;
+            {
+                std::lock_guard lock(mutex_);
+                auto it = registrations_.find(id);
+                if (it == registrations_.end()) {
+                    continue;
                 }
-                if (reader) {
-                    reader->onReady();
+                Registration& reg = it->second;
+                const bool failed = (ev & (EPOLLERR | EPOLLHUP)) != 0;
+                if ((ev & EPOLLIN) || (failed && (reg.armed & EPOLLIN))) {
+                    reader = reg.reader;
                 }
-                if (writer) {
-                    writer->onReady();
+                if ((ev & EPOLLOUT) || (failed && (reg.armed & EPOLLOUT))) {
+                    writer = reg.writer;
                 }
-                rearm(id);
             }
+            if (reader) {
+                reader->onReady();
+            }
+            if (writer) {
+                writer->onReady();
+            }
+            rearm(id);
         }
     }
 
     int epfd_ = -1;
     std::mutex mutex_;
+    int threads_ = 0; // event threads alive
+    int waiting_ = 0; // event threads in (or about to enter) epoll_wait
     uint64_t nextId_ = 1;
     std::unordered_map<uint64_t, Registration> registrations_;
     std::unordered_map<int, uint64_t> idByFd_;

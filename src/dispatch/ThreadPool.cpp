@@ -27,6 +27,9 @@ constexpr auto kHandOffLimit = std::chrono::microseconds(50);
 struct Slot {
     ThreadPool::Job job;
     Clock::time_point since;
+    // runKeeping: since when the guest runs kept jobs, and whom to tell when that lasts.
+    Clock::time_point busySince;
+    std::function<void()> stalled;
 };
 thread_local Slot* tlsSlot = nullptr; // set on pool workers only
 } // namespace
@@ -35,10 +38,11 @@ struct ThreadPool::State {
     std::mutex mutex;
     std::condition_variable wake;
     std::deque<Job> jobs;
-    int idle = 0;            // workers waiting for a job
-    int total = 0;           // workers alive
-    std::vector<Slot*> kept; // slots holding a job
-    uint64_t handOffs = 0;   // hand-offs so far: the watchdog keeps watching while they go on
+    int idle = 0;                  // workers waiting for a job
+    int total = 0;                 // workers alive
+    std::vector<Slot*> kept;       // slots holding a job
+    std::vector<Slot*> busyGuests; // runKeeping threads running a kept job, not yet reported
+    uint64_t handOffs = 0;         // hand-offs so far: the watchdog keeps watching while they go on
     bool watchdogRunning = false;
     bool watchdogSleeping = false; // waiting without a deadline: the next hand-off wakes it
     std::condition_variable watchdogWake;
@@ -136,6 +140,36 @@ void ThreadPool::flushHandOff() {
     wakeOrSpawn(spawn);
 }
 
+void ThreadPool::runKeeping(const std::function<void()>& body, const std::function<void()>& stalled) {
+    Slot slot;
+    slot.stalled = stalled;
+    tlsSlot = &slot;
+    body();
+    std::unique_lock lock(state_->mutex);
+    if (!slot.job) {
+        tlsSlot = nullptr;
+        return;
+    }
+    slot.busySince = Clock::now();
+    state_->busyGuests.push_back(&slot);
+    while (slot.job) {
+        if (Clock::now() - slot.busySince >= kHandOffLimit) {
+            lock.unlock();
+            flushHandOff();
+            lock.lock();
+            break;
+        }
+        std::erase(state_->kept, &slot);
+        Job job = std::exchange(slot.job, nullptr);
+        lock.unlock();
+        job();
+        job = nullptr;
+        lock.lock();
+    }
+    std::erase(state_->busyGuests, &slot);
+    tlsSlot = nullptr;
+}
+
 void ThreadPool::workerLoop() {
     Slot slot;
     tlsSlot = &slot;
@@ -185,8 +219,20 @@ void ThreadPool::watchdogLoop() {
             ++(state_->enqueueLocked(std::exchange(s->job, nullptr)) ? spawns : wakes);
             return true;
         });
-        if (spawns + wakes > 0) {
+        std::vector<std::function<void()>> stalled;
+        std::erase_if(state_->busyGuests, [&](Slot* s) {
+            if (now - s->busySince < kHandOffLimit) {
+                next = std::min(next, s->busySince + kHandOffLimit);
+                return false;
+            }
+            stalled.push_back(s->stalled);
+            return true;
+        });
+        if (spawns + wakes > 0 || !stalled.empty()) {
             lock.unlock();
+            for (const auto& f : stalled) {
+                f();
+            }
             for (int i = 0; i < spawns; ++i) {
                 wakeOrSpawn(true);
             }
@@ -196,7 +242,7 @@ void ThreadPool::watchdogLoop() {
             lock.lock();
             continue;
         }
-        if (state_->kept.empty() && state_->handOffs == seen) {
+        if (state_->kept.empty() && state_->busyGuests.empty() && state_->handOffs == seen) {
             state_->watchdogSleeping = true;
             state_->watchdogWake.wait(lock, [this] { return !state_->watchdogSleeping; });
             continue;

@@ -23,8 +23,14 @@ public:
     // dead-locks on it. From other threads, or while the slot is taken, this is submit.
     void handOff(Job job);
 
-    // Gives the calling worker's kept job to another worker. Called before blocking.
+    // Gives the calling thread's kept job to another worker. Called before blocking.
     void flushHandOff();
+
+    // Lets a thread outside the pool keep a hand-off like a worker while `body` runs, then run
+    // it (and what it hands off in turn) itself for up to the hand-off limit; what is left then
+    // goes to the workers. When one of those jobs itself runs past the limit, the watchdog
+    // calls `stalled` once, from its own thread, so the caller's other duties can move on.
+    void runKeeping(const std::function<void()>& body, const std::function<void()>& stalled);
 
     ThreadPool(const ThreadPool&) = delete;
     ThreadPool& operator=(const ThreadPool&) = delete;

@@ -12,6 +12,9 @@
 #include <thread>
 #include <vector>
 
+#include <sys/socket.h>
+#include <unistd.h>
+
 using namespace std::chrono_literals;
 using dispatch::Queue;
 
@@ -24,7 +27,70 @@ bool finished(std::future<void>& f) {
     return f.wait_for(kHang) == std::future_status::ready;
 }
 
+enum class Wait { blocking, busy };
+
+// The handler of a first source waits until a second source's handler has run: events must
+// keep flowing while a handler holds the thread that received its event.
+bool handlerWaitingForAnotherSourceCompletes(Wait how) {
+    int a[2];
+    int b[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, a) != 0 ||
+        socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, b) != 0) {
+        return false;
+    }
+    auto first = dispatch::ReadSource::make(a[0], Queue::makeSerial("test.stall.first"));
+    auto second = dispatch::ReadSource::make(b[0], Queue::makeSerial("test.stall.second"));
+    std::latch firstStarted(1);
+    std::promise<void> secondRan;
+    std::atomic<bool> secondDone{false};
+    std::promise<void> done;
+    first->setEventHandler([&] {
+        first->suspend();
+        firstStarted.count_down();
+        if (how == Wait::blocking) {
+            if (secondRan.get_future().wait_for(kHang) != std::future_status::ready) {
+                return;
+            }
+        } else {
+            const auto giveUp = dispatch::Clock::now() + kHang;
+            while (!secondDone && dispatch::Clock::now() < giveUp) {
+            }
+            if (!secondDone) {
+                return;
+            }
+        }
+        done.set_value();
+    });
+    second->setEventHandler([&] {
+        second->suspend();
+        secondDone = true;
+        secondRan.set_value();
+    });
+    first->setCancelHandler([fd = a[0]] { close(fd); });
+    second->setCancelHandler([fd = b[0]] { close(fd); });
+    first->resume();
+    second->resume();
+    const bool wrote = write(a[1], "x", 1) == 1;
+    firstStarted.wait();
+    const bool wroteSecond = write(b[1], "y", 1) == 1;
+    auto f = done.get_future();
+    const bool ok = wrote && wroteSecond && finished(f);
+    first->cancel();
+    second->cancel();
+    close(a[1]);
+    close(b[1]);
+    return ok;
+}
+
 } // namespace
+
+TEST(HandOff, BlockedHandlerDoesNotHoldBackOtherSources) {
+    EXPECT_TRUE(handlerWaitingForAnotherSourceCompletes(Wait::blocking));
+}
+
+TEST(HandOff, LongHandlerDoesNotHoldBackOtherSources) {
+    EXPECT_TRUE(handlerWaitingForAnotherSourceCompletes(Wait::busy));
+}
 
 TEST(HandOff, TaskThatWaitsOnALatchForWorkItSubmittedCompletes) {
     auto a = Queue::makeSerial("test.handoff.a");
