@@ -69,7 +69,7 @@ struct Registration {
     int fd = -1;
     std::shared_ptr<Source::Core> reader; // read source or timer
     std::shared_ptr<Source::Core> writer;
-    uint32_t armed = 0;
+    uint32_t armed = 0; // what the kernel watches for now (0 once an event disarmed it)
     bool added = false;
 };
 
@@ -195,6 +195,9 @@ private:
             reg.armed = mask;
             return;
         }
+        if (mask == reg.armed) {
+            return; // armed as wanted already, or disarmed by its event and nothing wanted now
+        }
         if (epoll_ctl(epfd_, EPOLL_CTL_MOD, reg.fd, &ev) != 0) {
             base::log("dispatch: cannot re-arm descriptor " + std::to_string(reg.fd) + ": " +
                       std::strerror(errno));
@@ -252,6 +255,7 @@ private:
                 if ((ev & EPOLLOUT) || (failed && (reg.armed & EPOLLOUT))) {
                     writer = reg.writer;
                 }
+                reg.armed = 0; // one-shot: the event disarmed the descriptor
             }
             if (reader) {
                 reader->onReady();
