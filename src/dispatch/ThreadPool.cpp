@@ -27,11 +27,11 @@ constexpr auto kHandOffLimit = std::chrono::microseconds(50);
 struct Slot {
     ThreadPool::Job job;
     Clock::time_point since;
-    // runKeeping: since when the guest runs kept jobs, and whom to tell when that lasts.
+    // runKeeping: since when the guest runs its current job, and whom to tell when that lasts.
     Clock::time_point busySince;
     std::function<void()> stalled;
 };
-thread_local Slot* tlsSlot = nullptr; // set on pool workers only
+thread_local Slot* tlsSlot = nullptr; // set on pool workers, and in runKeeping
 } // namespace
 
 struct ThreadPool::State {
@@ -150,10 +150,11 @@ void ThreadPool::runKeeping(const std::function<void()>& body, const std::functi
         tlsSlot = nullptr;
         return;
     }
-    slot.busySince = Clock::now();
+    const auto start = Clock::now();
     state_->busyGuests.push_back(&slot);
     while (slot.job) {
-        if (Clock::now() - slot.busySince >= kHandOffLimit) {
+        slot.busySince = Clock::now();
+        if (slot.busySince - start >= kHandOffLimit) {
             lock.unlock();
             flushHandOff();
             lock.lock();
