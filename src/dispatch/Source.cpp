@@ -159,7 +159,9 @@ private:
             std::thread([this] { run(); }).detach();
         } catch (const std::system_error& e) {
             std::lock_guard lock(mutex_);
-            --threads_;
+            if (--threads_ == 0) {
+                base::fatal(std::string("dispatch: cannot start the event thread: ") + e.what());
+            }
             base::log(std::string("dispatch: cannot start an event thread: ") + e.what());
         }
     }
