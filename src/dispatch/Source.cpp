@@ -73,9 +73,7 @@ struct Registration {
     bool added = false;
 };
 
-constexpr int kKeptEventThreads = 2;
-
-// Threads waiting in epoll for every source of the process: one, two once one ran long.
+// One thread waiting in epoll for every source of the process.
 class EventLoop {
 public:
     static EventLoop& shared() {
@@ -211,14 +209,13 @@ private:
 
     // The first delivery of a batch whose queue is idle runs on this thread (a pool thread
     // would have to be woken for it), and so does the work it hands on, for a short while.
-    // When one job runs long, the pool's watchdog has another thread wait for events meanwhile.
-    // One spare stays, so a handler that always runs long (a busy timer) does not start a
-    // thread each time; further ones end after their batch once another thread waits.
+    // When that runs long, the pool's watchdog has another thread wait for events meanwhile;
+    // the spare thread ends once its batch is done and another thread waits.
     void run() {
         for (;;) {
             {
                 std::lock_guard lock(mutex_);
-                if (threads_ > kKeptEventThreads && waiting_ > 0) {
+                if (threads_ > 1 && waiting_ > 0) {
                     --threads_;
                     return;
                 }
