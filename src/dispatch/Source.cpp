@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -72,6 +73,8 @@ struct Registration {
     uint32_t armed = 0; // what the kernel watches for now (0 once an event disarmed it)
     bool added = false;
 };
+
+constexpr auto kSpareExit = std::chrono::seconds(15);
 
 // One thread waiting in epoll for every source of the process.
 class EventLoop {
@@ -153,6 +156,11 @@ private:
             if (waiting_ > 0) {
                 return;
             }
+            if (parked_ > unparking_) {
+                ++unparking_;
+                spare_.notify_one();
+                return;
+            }
             ++threads_;
         }
         try {
@@ -209,15 +217,27 @@ private:
 
     // The first delivery of a batch whose queue is idle runs on this thread (a pool thread
     // would have to be woken for it), and so does the work it hands on, for a short while.
-    // When that runs long, the pool's watchdog has another thread wait for events meanwhile;
-    // the spare thread ends once its batch is done and another thread waits.
+    // When one job runs long, the pool's watchdog has another thread wait for events meanwhile.
+    // Once its batch is done, a thread that is not needed parks as a spare for the next such
+    // stall (a busy timer stalls at every tick), and ends when not called for a while. Only
+    // one thread waits in epoll at a time: a second waiter would be woken for events the busy
+    // one would have picked up without sleeping.
     void run() {
         for (;;) {
             {
-                std::lock_guard lock(mutex_);
-                if (threads_ > 1 && waiting_ > 0) {
-                    --threads_;
-                    return;
+                std::unique_lock lock(mutex_);
+                if (waiting_ > 0) {
+                    ++parked_;
+                    const bool called = spare_.wait_for(lock, kSpareExit, [this] { return unparking_ > 0; });
+                    --parked_;
+                    if (!called) {
+                        --threads_;
+                        return;
+                    }
+                    --unparking_;
+                    if (waiting_ > 0) {
+                        continue; // another thread took over meanwhile
+                    }
                 }
                 ++waiting_;
             }
@@ -271,8 +291,11 @@ private:
 
     int epfd_ = -1;
     std::mutex mutex_;
-    int threads_ = 0; // event threads alive
-    int waiting_ = 0; // event threads in (or about to enter) epoll_wait
+    int threads_ = 0;   // event threads alive
+    int waiting_ = 0;   // event threads in (or about to enter) epoll_wait
+    int parked_ = 0;    // spare event threads
+    int unparking_ = 0; // spares called back
+    std::condition_variable spare_;
     uint64_t nextId_ = 1;
     std::unordered_map<uint64_t, Registration> registrations_;
     std::unordered_map<int, uint64_t> idByFd_;

@@ -92,6 +92,13 @@ TEST(HandOff, LongHandlerDoesNotHoldBackOtherSources) {
     EXPECT_TRUE(handlerWaitingForAnotherSourceCompletes(Wait::busy));
 }
 
+TEST(HandOff, RepeatedStallsKeepEventsFlowing) {
+    // Each stall calls back the spare thread the previous one left.
+    for (int i = 0; i < 10; ++i) {
+        ASSERT_TRUE(handlerWaitingForAnotherSourceCompletes(i % 2 == 0 ? Wait::blocking : Wait::busy)) << i;
+    }
+}
+
 TEST(HandOff, TaskThatWaitsOnALatchForWorkItSubmittedCompletes) {
     auto a = Queue::makeSerial("test.handoff.a");
     auto b = Queue::makeSerial("test.handoff.b");
