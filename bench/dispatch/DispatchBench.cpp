@@ -16,7 +16,8 @@ namespace {
 // The reference: one thread, one locked deque, one condition variable.
 class PlainWorker {
 public:
-    PlainWorker() : thread_([this] { run(); }) {}
+    PlainWorker()
+        : thread_([this] { run(); }) {}
     ~PlainWorker() {
         post({});
         thread_.join();
@@ -121,6 +122,47 @@ void BM_PlainWorkerSyncRoundTrip(benchmark::State& state) {
 }
 BENCHMARK(BM_PlainWorkerSyncRoundTrip)->UseRealTime();
 
+// A message bounced between two queues, each hop posted by a task of the other queue.
+constexpr int kHops = 1000;
+
+void BM_QueuePingPong(benchmark::State& state) {
+    auto ping = dispatch::Queue::makeSerial("bench.ping");
+    auto pong = dispatch::Queue::makeSerial("bench.pong");
+    std::binary_semaphore done{0};
+    std::function<void(int)> hop = [&](int n) {
+        if (n == kHops) {
+            done.release();
+            return;
+        }
+        (n % 2 == 0 ? pong : ping)->async([&hop, n] { hop(n + 1); });
+    };
+    for (auto _ : state) {
+        ping->async([&hop] { hop(0); });
+        done.acquire();
+    }
+    state.SetItemsProcessed(state.iterations() * kHops);
+}
+BENCHMARK(BM_QueuePingPong)->UseRealTime();
+
+void BM_PlainWorkerPingPong(benchmark::State& state) {
+    PlainWorker ping;
+    PlainWorker pong;
+    std::binary_semaphore done{0};
+    std::function<void(int)> hop = [&](int n) {
+        if (n == kHops) {
+            done.release();
+            return;
+        }
+        (n % 2 == 0 ? pong : ping).post([&hop, n] { hop(n + 1); });
+    };
+    for (auto _ : state) {
+        ping.post([&hop] { hop(0); });
+        done.acquire();
+    }
+    state.SetItemsProcessed(state.iterations() * kHops);
+}
+BENCHMARK(BM_PlainWorkerPingPong)->UseRealTime();
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -128,6 +170,8 @@ int main(int argc, char** argv) {
                                        {{"BM_QueueAsyncThroughput", "BM_PlainWorkerAsyncThroughput"},
                                         {"BM_QueueSyncRoundTrip", "BM_PlainWorkerSyncRoundTrip"},
                                         // informational: a sync that has to wait for another thread
-                                        {"BM_QueueSyncRoundTripContended", "BM_PlainWorkerSyncRoundTrip"}},
+                                        {"BM_QueueSyncRoundTripContended", "BM_PlainWorkerSyncRoundTrip"},
+                                        // hops between queues: a pool thread carries them on
+                                        {"BM_QueuePingPong", "BM_PlainWorkerPingPong"}},
                                        "<= 1.0");
 }

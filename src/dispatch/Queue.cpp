@@ -238,6 +238,7 @@ void Queue::syncRaw(void (*fn)(void*), void* ctx) {
     }
     SyncCall call{fn, ctx, nullptr};
     async([&call] { call.run(); });
+    ThreadPool::shared().flushHandOff(); // what this thread kept must not wait for the sync
     call.done.acquire();
     if (call.error) {
         std::rethrow_exception(call.error);
@@ -248,7 +249,8 @@ void Queue::scheduleDrain() {
     impl_->keepAlive = shared_from_this();
     Queue* self = this;
     Impl* impl = impl_.get();
-    ThreadPool::shared().submit([self, impl] { drainSerial(self, impl); });
+    // From a worker, the drain usually continues on it right after the current job.
+    ThreadPool::shared().handOff([self, impl] { drainSerial(self, impl); });
 }
 
 bool Queue::isCurrent() const {

@@ -1,11 +1,13 @@
 #include "dispatch/Source.h"
 
 #include "base/Log.h"
+#include "dispatch/ThreadPool.h"
 
 #include <atomic>
 #include <cerrno>
-#include <cstring>
+#include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -26,7 +28,7 @@ class EventLoop;
 // Shared state of a source. Lock order: the event loop's mutex before a core's mutex.
 struct Source::Core : std::enable_shared_from_this<Source::Core> {
     SourceType type;
-    int fd;                  // the watched descriptor; for a timer our own timerfd
+    int fd; // the watched descriptor; for a timer our own timerfd
     QueuePtr target;
     uint64_t registration = 0; // id of the event-loop registration, 0 when detached
 
@@ -35,25 +37,30 @@ struct Source::Core : std::enable_shared_from_this<Source::Core> {
     std::shared_ptr<const Task> cancelHandler;
     int suspendCount = 1;
     bool cancelled = false;
-    bool detached = false;      // removed from the event loop after cancel
-    bool pending = false;       // a delivery is queued or running
-    bool running = false;       // the event handler is running
-    std::thread::id runner;     // the thread running it
+    bool detached = false;  // removed from the event loop after cancel
+    bool pending = false;   // a delivery is queued or running
+    bool running = false;   // the event handler is running
+    std::thread::id runner; // the thread running it
     std::condition_variable handlerDone;
-    bool cancelQueued = false;  // the cancel handler has been handed to the target queue
-    bool scheduled = false;     // timer: armed
-    uint64_t timerCount = 0;    // timer: firings not yet delivered
-    uint64_t data = 0;          // value of data() for the running handler
+    bool cancelQueued = false; // the cancel handler has been handed to the target queue
+    bool scheduled = false;    // timer: armed
+    uint64_t timerCount = 0;   // timer: firings not yet delivered
+    uint64_t data = 0;         // value of data() for the running handler
 
     // Read by the event loop under its own mutex: does this side want readiness events now?
     std::atomic<bool> wants{false};
 
-    Core(SourceType t, int d, QueuePtr q) : type(t), fd(d), target(std::move(q)) {}
+    Core(SourceType t, int d, QueuePtr q)
+        : type(t)
+        , fd(d)
+        , target(std::move(q)) {}
 
-    void updateWantsLocked() { wants.store(!cancelled && suspendCount == 0 && !pending && (type != SourceType::timer || scheduled)); }
+    void updateWantsLocked() {
+        wants.store(!cancelled && suspendCount == 0 && !pending && (type != SourceType::timer || scheduled));
+    }
 
-    void onReady();   // event thread: the descriptor is ready
-    void deliver();   // target queue: run the handler
+    void onReady(); // event thread: the descriptor is ready
+    void deliver(); // target queue: run the handler
     void runCancelHandler();
 };
 
@@ -63,9 +70,11 @@ struct Registration {
     int fd = -1;
     std::shared_ptr<Source::Core> reader; // read source or timer
     std::shared_ptr<Source::Core> writer;
-    uint32_t armed = 0;
+    uint32_t armed = 0; // what the kernel watches for now (0 once an event disarmed it)
     bool added = false;
 };
+
+constexpr auto kSpareExit = std::chrono::seconds(15);
 
 // One thread waiting in epoll for every source of the process.
 class EventLoop {
@@ -137,7 +146,32 @@ private:
         if (epfd_ < 0) {
             base::fatal(std::string("epoll_create1 failed: ") + std::strerror(errno));
         }
-        std::thread([this] { run(); }).detach();
+        startThread();
+    }
+
+    // Another thread waits for events while one runs a delivery that takes long (see run).
+    void startThread() {
+        {
+            std::lock_guard lock(mutex_);
+            if (waiting_ > 0) {
+                return;
+            }
+            if (parked_ > unparking_) {
+                ++unparking_;
+                spare_.notify_one();
+                return;
+            }
+            ++threads_;
+        }
+        try {
+            std::thread([this] { run(); }).detach();
+        } catch (const std::system_error& e) {
+            std::lock_guard lock(mutex_);
+            if (--threads_ == 0) {
+                base::fatal(std::string("dispatch: cannot start the event thread: ") + e.what());
+            }
+            base::log(std::string("dispatch: cannot start an event thread: ") + e.what());
+        }
     }
 
     // One-shot registrations: every event disables the descriptor until it is re-armed with
@@ -163,62 +197,105 @@ private:
                 return; // nothing wanted yet; added on the first real interest
             }
             if (epoll_ctl(epfd_, EPOLL_CTL_ADD, reg.fd, &ev) != 0) {
-                base::log("dispatch: cannot watch descriptor " + std::to_string(reg.fd) + ": " + std::strerror(errno));
+                base::log("dispatch: cannot watch descriptor " + std::to_string(reg.fd) + ": " +
+                          std::strerror(errno));
                 return;
             }
             reg.added = true;
             reg.armed = mask;
             return;
         }
+        if (mask == reg.armed) {
+            return; // armed as wanted already, or disarmed by its event and nothing wanted now
+        }
         if (epoll_ctl(epfd_, EPOLL_CTL_MOD, reg.fd, &ev) != 0) {
-            base::log("dispatch: cannot re-arm descriptor " + std::to_string(reg.fd) + ": " + std::strerror(errno));
+            base::log("dispatch: cannot re-arm descriptor " + std::to_string(reg.fd) + ": " +
+                      std::strerror(errno));
         }
         reg.armed = mask;
     }
 
+    // The first delivery of a batch whose queue is idle runs on this thread (a pool thread
+    // would have to be woken for it), and so does the work it hands on, for a short while.
+    // When one job runs long, the pool's watchdog has another thread wait for events meanwhile.
+    // Once its batch is done, a thread that is not needed parks as a spare for the next such
+    // stall (a busy timer stalls at every tick), and ends when not called for a while. Only
+    // one thread waits in epoll at a time: a second waiter would be woken for events the busy
+    // one would have picked up without sleeping.
     void run() {
-        epoll_event events[64];
         for (;;) {
+            {
+                std::unique_lock lock(mutex_);
+                if (waiting_ > 0) {
+                    ++parked_;
+                    const bool called = spare_.wait_for(lock, kSpareExit, [this] { return unparking_ > 0; });
+                    --parked_;
+                    if (!called) {
+                        --threads_;
+                        return;
+                    }
+                    --unparking_;
+                    if (waiting_ > 0) {
+                        continue; // another thread took over meanwhile
+                    }
+                }
+                ++waiting_;
+            }
+            epoll_event events[64];
             int n = epoll_wait(epfd_, events, 64, -1);
+            {
+                std::lock_guard lock(mutex_);
+                --waiting_;
+            }
             if (n < 0) {
                 if (errno == EINTR) {
                     continue;
                 }
                 base::fatal(std::string("epoll_wait failed: ") + std::strerror(errno));
             }
-            for (int i = 0; i < n; ++i) {
-                std::shared_ptr<Source::Core> reader;
-                std::shared_ptr<Source::Core> writer;
-                const uint32_t ev = events[i].events;
-                const uint64_t id = events[i].data.u64;
-                {
-                    std::lock_guard lock(mutex_);
-                    auto it = registrations_.find(id);
-                    if (it == registrations_.end()) {
-                        continue;
-                    }
-                    Registration& reg = it->second;
-                    const bool failed = (ev & (EPOLLERR | EPOLLHUP)) != 0;
-                    if ((ev & EPOLLIN) || (failed && (reg.armed & EPOLLIN))) {
-                        reader = reg.reader;
-                    }
-                    if ((ev & EPOLLOUT) || (failed && (reg.armed & EPOLLOUT))) {
-                        writer = reg.writer;
-                    }
+            ThreadPool::shared().runKeeping([&] { dispatchEvents(events, n); }, [this] { startThread(); });
+        }
+    }
+
+    void dispatchEvents(const epoll_event* events, int n) {
+        for (int i = 0; i < n; ++i) {
+            std::shared_ptr<Source::Core> reader;
+            std::shared_ptr<Source::Core> writer;
+            const uint32_t ev = events[i].events;
+            const uint64_t id = events[i].data.u64;
+            {
+                std::lock_guard lock(mutex_);
+                auto it = registrations_.find(id);
+                if (it == registrations_.end()) {
+                    continue;
                 }
-                if (reader) {
-                    reader->onReady();
+                Registration& reg = it->second;
+                const bool failed = (ev & (EPOLLERR | EPOLLHUP)) != 0;
+                if ((ev & EPOLLIN) || (failed && (reg.armed & EPOLLIN))) {
+                    reader = reg.reader;
                 }
-                if (writer) {
-                    writer->onReady();
+                if ((ev & EPOLLOUT) || (failed && (reg.armed & EPOLLOUT))) {
+                    writer = reg.writer;
                 }
-                rearm(id);
+                reg.armed = 0; // one-shot: the event disarmed the descriptor
             }
+            if (reader) {
+                reader->onReady();
+            }
+            if (writer) {
+                writer->onReady();
+            }
+            rearm(id);
         }
     }
 
     int epfd_ = -1;
     std::mutex mutex_;
+    int threads_ = 0;   // event threads alive
+    int waiting_ = 0;   // event threads in (or about to enter) epoll_wait
+    int parked_ = 0;    // spare event threads
+    int unparking_ = 0; // spares called back
+    std::condition_variable spare_;
     uint64_t nextId_ = 1;
     std::unordered_map<uint64_t, Registration> registrations_;
     std::unordered_map<int, uint64_t> idByFd_;
@@ -306,7 +383,8 @@ void Source::Core::runCancelHandler() {
     }
 }
 
-Source::Source(std::shared_ptr<Core> core) : core_(std::move(core)) {}
+Source::Source(std::shared_ptr<Core> core)
+    : core_(std::move(core)) {}
 
 Source::~Source() {
     cancel();
@@ -373,6 +451,7 @@ void Source::cancel() {
         // A handler that passed its start on another thread finishes before cancel returns,
         // so none can be seen starting afterwards.
         if (core_->running && core_->runner != std::this_thread::get_id()) {
+            ThreadPool::shared().flushHandOff(); // the handler may be waiting for it
             core_->handlerDone.wait(lock, [this] { return !core_->running; });
         }
     }
