@@ -4,12 +4,13 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstring>
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <unordered_map>
+#include <utility>
 
 #include <sys/epoll.h>
 #include <sys/ioctl.h>
@@ -26,7 +27,7 @@ class EventLoop;
 // Shared state of a source. Lock order: the event loop's mutex before a core's mutex.
 struct Source::Core : std::enable_shared_from_this<Source::Core> {
     SourceType type;
-    int fd;                  // the watched descriptor; for a timer our own timerfd
+    int fd; // the watched descriptor; for a timer our own timerfd
     QueuePtr target;
     uint64_t registration = 0; // id of the event-loop registration, 0 when detached
 
@@ -35,25 +36,30 @@ struct Source::Core : std::enable_shared_from_this<Source::Core> {
     std::shared_ptr<const Task> cancelHandler;
     int suspendCount = 1;
     bool cancelled = false;
-    bool detached = false;      // removed from the event loop after cancel
-    bool pending = false;       // a delivery is queued or running
-    bool running = false;       // the event handler is running
-    std::thread::id runner;     // the thread running it
+    bool detached = false;  // removed from the event loop after cancel
+    bool pending = false;   // a delivery is queued or running
+    bool running = false;   // the event handler is running
+    std::thread::id runner; // the thread running it
     std::condition_variable handlerDone;
-    bool cancelQueued = false;  // the cancel handler has been handed to the target queue
-    bool scheduled = false;     // timer: armed
-    uint64_t timerCount = 0;    // timer: firings not yet delivered
-    uint64_t data = 0;          // value of data() for the running handler
+    bool cancelQueued = false; // the cancel handler has been handed to the target queue
+    bool scheduled = false;    // timer: armed
+    uint64_t timerCount = 0;   // timer: firings not yet delivered
+    uint64_t data = 0;         // value of data() for the running handler
 
     // Read by the event loop under its own mutex: does this side want readiness events now?
     std::atomic<bool> wants{false};
 
-    Core(SourceType t, int d, QueuePtr q) : type(t), fd(d), target(std::move(q)) {}
+    Core(SourceType t, int d, QueuePtr q)
+        : type(t)
+        , fd(d)
+        , target(std::move(q)) {}
 
-    void updateWantsLocked() { wants.store(!cancelled && suspendCount == 0 && !pending && (type != SourceType::timer || scheduled)); }
+    void updateWantsLocked() {
+        wants.store(!cancelled && suspendCount == 0 && !pending && (type != SourceType::timer || scheduled));
+    }
 
-    void onReady();   // event thread: the descriptor is ready
-    void deliver();   // target queue: run the handler
+    void onReady(); // event thread: the descriptor is ready
+    void deliver(); // target queue: run the handler
     void runCancelHandler();
 };
 
@@ -163,7 +169,8 @@ private:
                 return; // nothing wanted yet; added on the first real interest
             }
             if (epoll_ctl(epfd_, EPOLL_CTL_ADD, reg.fd, &ev) != 0) {
-                base::log("dispatch: cannot watch descriptor " + std::to_string(reg.fd) + ": " + std::strerror(errno));
+                base::log("dispatch: cannot watch descriptor " + std::to_string(reg.fd) + ": " +
+                          std::strerror(errno));
                 return;
             }
             reg.added = true;
@@ -171,7 +178,8 @@ private:
             return;
         }
         if (epoll_ctl(epfd_, EPOLL_CTL_MOD, reg.fd, &ev) != 0) {
-            base::log("dispatch: cannot re-arm descriptor " + std::to_string(reg.fd) + ": " + std::strerror(errno));
+            base::log("dispatch: cannot re-arm descriptor " + std::to_string(reg.fd) + ": " +
+                      std::strerror(errno));
         }
         reg.armed = mask;
     }
@@ -296,17 +304,21 @@ void Source::Core::deliver() {
 
 void Source::Core::runCancelHandler() {
     std::shared_ptr<const Task> run;
+    // Released outside the lock: the handler may hold the last handle, whose destructor cancels.
+    std::shared_ptr<const Task> released;
     {
         std::lock_guard lock(mutex);
         run = std::move(cancelHandler);
-        handler.reset(); // break cycles through handles captured by the handlers
+        released = std::move(handler); // break cycles through handles captured by the handlers
     }
+    released.reset();
     if (run && *run) {
         (*run)();
     }
 }
 
-Source::Source(std::shared_ptr<Core> core) : core_(std::move(core)) {}
+Source::Source(std::shared_ptr<Core> core)
+    : core_(std::move(core)) {}
 
 Source::~Source() {
     cancel();
@@ -316,7 +328,7 @@ void Source::setEventHandler(Task handler) {
     auto h = std::make_shared<const Task>(std::move(handler));
     std::lock_guard lock(core_->mutex);
     if (!core_->cancelled) {
-        core_->handler = std::move(h);
+        std::swap(core_->handler, h); // the old one goes with h, after the lock
     }
 }
 
@@ -324,7 +336,7 @@ void Source::setCancelHandler(Task handler) {
     auto h = std::make_shared<const Task>(std::move(handler));
     std::lock_guard lock(core_->mutex);
     if (!core_->cancelQueued) {
-        core_->cancelHandler = std::move(h);
+        std::swap(core_->cancelHandler, h);
     }
 }
 
