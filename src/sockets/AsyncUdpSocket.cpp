@@ -1274,6 +1274,14 @@ void AsyncUdpSocket::doPreSend() {
         }
         packet->addressFamily = family;
     }
+    // Without a descriptor of that family sendto fails with EBADF and would close the socket.
+    if ((packet->addressFamily == AF_INET ? socket4FD_ : socket6FD_) == -1) {
+        failCurrentSend(
+            badParamError(packet->addressFamily == AF_INET
+                              ? "IPv4 has been disabled or deactivated and an IPv4 address was passed."
+                              : "IPv6 has been disabled or deactivated and an IPv6 address was passed."));
+        return;
+    }
     if (!sendFilter_ || !sendFilterQueue_) {
         doSend();
         return;
