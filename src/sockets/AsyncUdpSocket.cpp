@@ -1330,7 +1330,7 @@ void AsyncUdpSocket::doSend() {
         } else {
             result = ::sendto(fd, packet.buffer.data(), packet.buffer.size(), MSG_NOSIGNAL,
                               reinterpret_cast<const sockaddr*>(packet.address.data()),
-                              static_cast<socklen_t>(packet.address.size()));
+                              family == AF_INET ? kSize4 : kSize6); // the buffer may be longer
         }
     } while (result < 0 && errno == EINTR);
     flags_ |= kFlagBound; // the system has bound the socket by now

@@ -465,6 +465,19 @@ TEST_F(Sending, AddressOfAFamilyWithoutSocketFailsTheDatagramNotTheSocket) {
     EXPECT_FALSE(sock->isClosed());
 }
 
+TEST_F(Sending, AddressBufferLongerThanItsSockaddrIsSentToThatSockaddr) {
+    RawUdp receiver;
+    sockets::Address padded = receiver.address();
+    padded.resize(200, 0xAB);
+    sock->sendData(bytes("padded"), padded, -1.0, 1);
+    ASSERT_TRUE(delegate->waitFor(Kind::sent));
+    auto got = receiver.receive();
+    ASSERT_TRUE(got);
+    EXPECT_EQ(text(*got), "padded");
+    settle();
+    EXPECT_EQ(delegate->count(Kind::closed), 0u);
+}
+
 TEST_F(Sending, CloseAfterSendingWaitsForTheQueue) {
     RawUdp receiver;
     sock->sendData(bytes("1"), receiver.address(), -1.0, 1);
