@@ -1377,8 +1377,11 @@ void AsyncUdpSocket::setupSendTimer(double timeout) {
     }
     sendTimer_ = dispatch::TimerSource::make(socketQueue_);
     sendTimer_->setEventHandler([this] { doSendTimeout(); }); // cancelled by endCurrentSend before we go
+    // Capped at about 31 years: longer ones (or infinity) overflow the nanosecond clock and
+    // would fire at once.
+    const double seconds = std::min(timeout, 1e9);
     sendTimer_->schedule(dispatch::Clock::now() + std::chrono::duration_cast<dispatch::Duration>(
-                                                      std::chrono::duration<double>(timeout)));
+                                                      std::chrono::duration<double>(seconds)));
     sendTimer_->resume();
 }
 
