@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 #include <unordered_map>
+#include <utility>
 
 #include <sys/epoll.h>
 #include <sys/ioctl.h>
@@ -373,11 +374,14 @@ void Source::Core::deliver() {
 
 void Source::Core::runCancelHandler() {
     std::shared_ptr<const Task> run;
+    // Released outside the lock: the handler may hold the last handle, whose destructor cancels.
+    std::shared_ptr<const Task> released;
     {
         std::lock_guard lock(mutex);
         run = std::move(cancelHandler);
-        handler.reset(); // break cycles through handles captured by the handlers
+        released = std::move(handler); // break cycles through handles captured by the handlers
     }
+    released.reset();
     if (run && *run) {
         (*run)();
     }
@@ -394,7 +398,7 @@ void Source::setEventHandler(Task handler) {
     auto h = std::make_shared<const Task>(std::move(handler));
     std::lock_guard lock(core_->mutex);
     if (!core_->cancelled) {
-        core_->handler = std::move(h);
+        std::swap(core_->handler, h); // the old one goes with h, after the lock
     }
 }
 
@@ -402,7 +406,7 @@ void Source::setCancelHandler(Task handler) {
     auto h = std::make_shared<const Task>(std::move(handler));
     std::lock_guard lock(core_->mutex);
     if (!core_->cancelQueued) {
-        core_->cancelHandler = std::move(h);
+        std::swap(core_->cancelHandler, h);
     }
 }
 

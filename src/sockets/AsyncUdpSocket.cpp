@@ -1274,6 +1274,14 @@ void AsyncUdpSocket::doPreSend() {
         }
         packet->addressFamily = family;
     }
+    // Without a descriptor of that family sendto fails with EBADF and would close the socket.
+    if ((packet->addressFamily == AF_INET ? socket4FD_ : socket6FD_) == -1) {
+        failCurrentSend(
+            badParamError(packet->addressFamily == AF_INET
+                              ? "IPv4 has been disabled or deactivated and an IPv4 address was passed."
+                              : "IPv6 has been disabled or deactivated and an IPv6 address was passed."));
+        return;
+    }
     if (!sendFilter_ || !sendFilterQueue_) {
         doSend();
         return;
@@ -1322,7 +1330,7 @@ void AsyncUdpSocket::doSend() {
         } else {
             result = ::sendto(fd, packet.buffer.data(), packet.buffer.size(), MSG_NOSIGNAL,
                               reinterpret_cast<const sockaddr*>(packet.address.data()),
-                              static_cast<socklen_t>(packet.address.size()));
+                              family == AF_INET ? kSize4 : kSize6); // the buffer may be longer
         }
     } while (result < 0 && errno == EINTR);
     flags_ |= kFlagBound; // the system has bound the socket by now
@@ -1369,8 +1377,11 @@ void AsyncUdpSocket::setupSendTimer(double timeout) {
     }
     sendTimer_ = dispatch::TimerSource::make(socketQueue_);
     sendTimer_->setEventHandler([this] { doSendTimeout(); }); // cancelled by endCurrentSend before we go
+    // Capped at about 31 years: longer ones (or infinity) overflow the nanosecond clock and
+    // would fire at once.
+    const double seconds = std::min(timeout, 1e9);
     sendTimer_->schedule(dispatch::Clock::now() + std::chrono::duration_cast<dispatch::Duration>(
-                                                      std::chrono::duration<double>(timeout)));
+                                                      std::chrono::duration<double>(seconds)));
     sendTimer_->resume();
 }
 

@@ -16,8 +16,7 @@ using dispatch::Queue;
 
 namespace {
 
-template <class Pred>
-bool waitFor(Pred pred, std::chrono::milliseconds timeout = 5000ms) {
+template <class Pred> bool waitFor(Pred pred, std::chrono::milliseconds timeout = 5000ms) {
     const auto deadline = Clock::now() + timeout;
     while (!pred()) {
         if (Clock::now() > deadline) {
@@ -192,6 +191,24 @@ TEST(SourceCancel, HandlersReleasedAfterCancelBreakCycles) {
         timer->cancel();
     }
     ASSERT_TRUE(waitFor([&] { return weak.expired(); }));
+}
+
+TEST(SourceCancel, AHandlerHoldingTheLastHandleIsReleasedWithoutDeadlock) {
+    auto q = Queue::makeSerial("test.last-handle");
+    std::promise<void> gate;
+    q->async([f = gate.get_future().share()] { f.wait(); }); // hold the queue until the handle is gone
+    std::promise<void> cancelled;
+    {
+        auto timer = dispatch::TimerSource::make(q);
+        timer->setEventHandler([timer] {});
+        timer->setCancelHandler([&] { cancelled.set_value(); });
+        timer->cancel();
+    }
+    gate.set_value();
+    EXPECT_EQ(cancelled.get_future().wait_for(5s), std::future_status::ready);
+    std::promise<void> after;
+    q->async([&] { after.set_value(); });
+    EXPECT_EQ(after.get_future().wait_for(5s), std::future_status::ready) << "the queue still runs";
 }
 
 class DescriptorSources : public ::testing::Test {

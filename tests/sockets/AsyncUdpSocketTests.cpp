@@ -448,6 +448,36 @@ TEST_F(Sending, InvalidAddressFailsTheDatagramNotTheSocket) {
     EXPECT_EQ(text(*got), "good");
 }
 
+TEST_F(Sending, AddressOfAFamilyWithoutSocketFailsTheDatagramNotTheSocket) {
+    ASSERT_TRUE(sock->bindToAddress(udptest::loopbackAddress(AF_INET6, 0)));
+    RawUdp receiver4;
+    RawUdp receiver6(AF_INET6);
+    sock->sendData(bytes("v4"), receiver4.address(), -1.0, 1);
+    sock->sendData(bytes("v6"), receiver6.address(), -1.0, 2);
+    ASSERT_TRUE(delegate->waitFor(Kind::sent));
+    settle();
+    ASSERT_EQ(delegate->count(Kind::notSent), 1u);
+    EXPECT_EQ(delegate->events(Kind::notSent).front().tag, 1);
+    EXPECT_EQ(delegate->count(Kind::closed), 0u);
+    auto got = receiver6.receive();
+    ASSERT_TRUE(got);
+    EXPECT_EQ(text(*got), "v6");
+    EXPECT_FALSE(sock->isClosed());
+}
+
+TEST_F(Sending, AddressBufferLongerThanItsSockaddrIsSentToThatSockaddr) {
+    RawUdp receiver;
+    sockets::Address padded = receiver.address();
+    padded.resize(200, 0xAB);
+    sock->sendData(bytes("padded"), padded, -1.0, 1);
+    ASSERT_TRUE(delegate->waitFor(Kind::sent));
+    auto got = receiver.receive();
+    ASSERT_TRUE(got);
+    EXPECT_EQ(text(*got), "padded");
+    settle();
+    EXPECT_EQ(delegate->count(Kind::closed), 0u);
+}
+
 TEST_F(Sending, CloseAfterSendingWaitsForTheQueue) {
     RawUdp receiver;
     sock->sendData(bytes("1"), receiver.address(), -1.0, 1);
