@@ -5,6 +5,7 @@
 #include "dispatch/ThreadPool.h"
 
 #include <atomic>
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -201,7 +202,10 @@ void Queue::asyncAfter(Duration delay, Task task) {
             run();
         }
     });
-    timer->schedule(Clock::now() + delay);
+    // A delay past the clock's range would wrap around into the past and fire at once.
+    const auto now = Clock::now();
+    const Duration room = Clock::time_point::max() - now;
+    timer->schedule(now + std::clamp(delay, Duration::zero(), room));
     timer->resume();
 }
 

@@ -217,6 +217,16 @@ TEST(SerialQueue, AsyncAfterRunsLaterInOrderOfDeadline) {
     EXPECT_EQ(order, (std::vector<int>{1, 2}));
 }
 
+TEST(SerialQueue, AHugeDelayDoesNotWrapAroundIntoThePast) {
+    auto q = Queue::makeSerial("test.huge-delay");
+    std::atomic<bool> ran{false};
+    q->asyncAfter(dispatch::Duration::max(), [&] { ran = true; });
+    q->asyncAfter(1ms, [] {});
+    std::this_thread::sleep_for(20ms);
+    q->sync([] {});
+    EXPECT_FALSE(ran);
+}
+
 TEST(GlobalQueue, BlockingTasksDoNotStarveTheOthers) {
     // More blocked tasks than cores: the task that unblocks them must still get a thread.
     constexpr int kBlocked = 64;
