@@ -7,6 +7,7 @@
 #include "platform/text/RtfReader.h"
 #include "platform/text/RtfWriter.h"
 #include "support/Ratios.h"
+#include "support/SampleScript.h"
 
 #include <benchmark/benchmark.h>
 
@@ -26,26 +27,12 @@ namespace {
 // About 100,000 words: 3,300 paragraphs of 30 words with bold, coloured and accented runs,
 // and a bookmark in every tenth paragraph.
 Document sampleDocument(std::vector<Bookmark>& bookmarks) {
-    Attributes plain;
-    plain.font = Font{"DejaVu Sans", 34, false, false};
-    plain.foregroundColor = Color::yellow();
-    plain.paragraphStyle = ParagraphStyle{};
-    plain.paragraphStyle->alignment = ParagraphAlignment::center;
-    Attributes bold = plain;
-    bold.font->bold = true;
-    Attributes red = plain;
-    red.foregroundColor = Color::red();
-    red.underlineStyle = UnderlineStyle::single;
+    const benchsupport::SampleStyles styles =
+        benchsupport::sampleStyles(34, benchsupport::PauseUnderline::single);
     Document d;
     for (int i = 0; i < 3300; ++i) {
         const int start = d.text.length();
-        d.text.append(QStringLiteral("Good evening, and welcome to the programme. Tonight we look at "),
-                      plain);
-        d.text.append(QStringLiteral("the harbour project"), bold);
-        d.text.append(QString::fromUtf8(" and the caf\xC3\xA9 on the corner, which costs 3 \xE2\x82\xAC. "),
-                      plain);
-        d.text.append(QStringLiteral("Pause here."), red);
-        d.text.append(QStringLiteral("\n"), plain);
+        benchsupport::appendSampleParagraph(d.text, styles);
         if (i % 10 == 0) {
             auto mark = std::make_shared<EmbeddedBookmark>();
             mark->id = QString::number(i);

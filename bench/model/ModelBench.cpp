@@ -6,6 +6,7 @@
 #include "platform/defaults/Defaults.h"
 #include "platform/text/QtTextFormat.h"
 #include "support/Ratios.h"
+#include "support/SampleScript.h"
 
 #include <benchmark/benchmark.h>
 
@@ -32,15 +33,7 @@ AttributedString sampleScript(int words) {
     static const char* const vocabulary[] = {
         "good", "evening", "and",     "welcome", "to", "the",    "programme", "tonight", "we",    "look",
         "at",   "harbour", "project", "café",    "on", "corner", "which",     "costs",   "three", "euros"};
-    Attributes plain;
-    plain.font = Font{"DejaVu Sans", 60, false, false};
-    plain.foregroundColor = Color::yellow();
-    plain.paragraphStyle = ParagraphStyle{};
-    plain.paragraphStyle->alignment = ParagraphAlignment::center;
-    Attributes bold = plain;
-    bold.font->bold = true;
-    Attributes red = plain;
-    red.foregroundColor = Color::red();
+    const auto [plain, bold, red] = benchsupport::sampleStyles(60, benchsupport::PauseUnderline::none);
 
     AttributedString text;
     QString run;

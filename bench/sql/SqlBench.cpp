@@ -8,6 +8,7 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -49,18 +50,49 @@ struct Sink {
 
 // ---- inserts
 
-void BM_InsertRaw(benchmark::State& state) {
-    const Input& in = input();
+// Runs `insert` on a fresh database that `open` makes, once per iteration; opening the database
+// and closing it again are not timed.
+template <class Open, class Insert> void timeInserts(benchmark::State& state, Open open, Insert insert) {
     for (auto _ : state) {
         state.PauseTiming();
+        auto db = open();
+        state.ResumeTiming();
+        insert(*db);
+        state.PauseTiming();
+        db.reset();
+        state.ResumeTiming();
+    }
+}
+
+std::shared_ptr<sql::Connection> openEmptyConnection() {
+    auto db = sql::Connection::open(sql::Location::inMemory());
+    db->execute(kSchema);
+    return db;
+}
+
+// Every row of the input, through one prepared statement of ours.
+void insertRows(sql::Connection& db, const Input& in) {
+    db.transaction([&] {
+        sql::Statement s = db.prepare(kInsert);
+        for (int i = 0; i < kRows; ++i) {
+            s.run(i, i * 0.5, in.labels[i], in.payload);
+        }
+    });
+}
+
+void BM_InsertRaw(benchmark::State& state) {
+    const Input& in = input();
+    auto open = [] {
         sqlite3* db = nullptr;
         sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
                         nullptr);
         sqlite3_exec(db, kSchema, nullptr, nullptr, nullptr);
-        state.ResumeTiming();
-        sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+        return std::unique_ptr<sqlite3, int (*)(sqlite3*)>(db, sqlite3_close);
+    };
+    timeInserts(state, open, [&](sqlite3& db) {
+        sqlite3_exec(&db, "BEGIN", nullptr, nullptr, nullptr);
         sqlite3_stmt* s = nullptr;
-        sqlite3_prepare_v2(db, kInsert, -1, &s, nullptr);
+        sqlite3_prepare_v2(&db, kInsert, -1, &s, nullptr);
         for (int i = 0; i < kRows; ++i) {
             sqlite3_reset(s);
             sqlite3_clear_bindings(s);
@@ -74,31 +106,14 @@ void BM_InsertRaw(benchmark::State& state) {
             }
         }
         sqlite3_finalize(s);
-        sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
-        state.PauseTiming();
-        sqlite3_close(db);
-        state.ResumeTiming();
-    }
+        sqlite3_exec(&db, "COMMIT", nullptr, nullptr, nullptr);
+    });
 }
 BENCHMARK(BM_InsertRaw)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_InsertStatement(benchmark::State& state) {
     const Input& in = input();
-    for (auto _ : state) {
-        state.PauseTiming();
-        auto db = sql::Connection::open(sql::Location::inMemory());
-        db->execute(kSchema);
-        state.ResumeTiming();
-        db->transaction([&] {
-            sql::Statement s = db->prepare(kInsert);
-            for (int i = 0; i < kRows; ++i) {
-                s.run(i, i * 0.5, in.labels[i], in.payload);
-            }
-        });
-        state.PauseTiming();
-        db.reset();
-        state.ResumeTiming();
-    }
+    timeInserts(state, openEmptyConnection, [&](sql::Connection& db) { insertRows(db, in); });
 }
 BENCHMARK(BM_InsertStatement)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -109,50 +124,39 @@ void BM_InsertBuilder(benchmark::State& state) {
     const auto x = sql::column<double>("x");
     const auto label = sql::column<std::string>("label");
     const auto payload = sql::column<sql::Blob>("payload");
-    for (auto _ : state) {
-        state.PauseTiming();
-        auto db = sql::Connection::open(sql::Location::inMemory());
-        db->execute(kSchema);
-        state.ResumeTiming();
-        db->transaction([&] {
+    timeInserts(state, openEmptyConnection, [&](sql::Connection& db) {
+        db.transaction([&] {
             for (int i = 0; i < kRows; ++i) {
-                db->run(items.insert(sql::Setter::assign(n, i), sql::Setter::assign(x, i * 0.5),
-                                     sql::Setter::assign(label, in.labels[i]),
-                                     sql::Setter::assign(payload, in.payload)));
+                db.run(items.insert(sql::Setter::assign(n, i), sql::Setter::assign(x, i * 0.5),
+                                    sql::Setter::assign(label, in.labels[i]),
+                                    sql::Setter::assign(payload, in.payload)));
             }
         });
-        state.PauseTiming();
-        db.reset();
-        state.ResumeTiming();
-    }
+    });
 }
 BENCHMARK(BM_InsertBuilder)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_InsertSQLiteCpp(benchmark::State& state) {
     const Input& in = input();
-    for (auto _ : state) {
-        state.PauseTiming();
+    auto open = [] {
         auto db = std::make_unique<SQLite::Database>(
             ":memory:", SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE | SQLite::OPEN_FULLMUTEX);
         db->exec(kSchema);
-        state.ResumeTiming();
-        {
-            SQLite::Transaction transaction(*db);
-            SQLite::Statement s(*db, kInsert);
-            for (int i = 0; i < kRows; ++i) {
-                s.bind(1, static_cast<std::int64_t>(i));
-                s.bind(2, i * 0.5);
-                s.bind(3, in.labels[i]);
-                s.bind(4, in.payload.bytes.data(), static_cast<int>(in.payload.bytes.size()));
-                s.exec();
-                s.reset();
-            }
-            transaction.commit();
+        return db;
+    };
+    timeInserts(state, open, [&](SQLite::Database& db) {
+        SQLite::Transaction transaction(db);
+        SQLite::Statement s(db, kInsert);
+        for (int i = 0; i < kRows; ++i) {
+            s.bind(1, static_cast<std::int64_t>(i));
+            s.bind(2, i * 0.5);
+            s.bind(3, in.labels[i]);
+            s.bind(4, in.payload.bytes.data(), static_cast<int>(in.payload.bytes.size()));
+            s.exec();
+            s.reset();
         }
-        state.PauseTiming();
-        db.reset();
-        state.ResumeTiming();
-    }
+        transaction.commit();
+    });
 }
 BENCHMARK(BM_InsertSQLiteCpp)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -165,13 +169,7 @@ const std::string& filledFile() {
         std::remove(p.c_str());
         auto db = sql::Connection::open(p);
         db->execute(kSchema);
-        const Input& in = input();
-        db->transaction([&] {
-            sql::Statement s = db->prepare(kInsert);
-            for (int i = 0; i < kRows; ++i) {
-                s.run(i, i * 0.5, in.labels[i], in.payload);
-            }
-        });
+        insertRows(*db, input());
         std::atexit([] { std::remove(filledFile().c_str()); });
         return p;
     }();

@@ -4,6 +4,7 @@
 #include "platform/text/RtfReader.h"
 #include "platform/text/RtfWriter.h"
 #include "support/Ratios.h"
+#include "support/SampleScript.h"
 
 #include <benchmark/benchmark.h>
 
@@ -17,29 +18,6 @@ using namespace platform;
 
 namespace {
 
-// A script of about `paragraphs` paragraphs with bold, coloured and accented runs.
-AttributedString sampleScript(int paragraphs) {
-    AttributedString text;
-    Attributes plain;
-    plain.font = Font{"DejaVu Sans", 34, false, false};
-    plain.foregroundColor = Color::yellow();
-    plain.paragraphStyle = ParagraphStyle{};
-    plain.paragraphStyle->alignment = ParagraphAlignment::center;
-    Attributes bold = plain;
-    bold.font->bold = true;
-    Attributes red = plain;
-    red.foregroundColor = Color::red();
-    for (int i = 0; i < paragraphs; ++i) {
-        text.append(QStringLiteral("Good evening, and welcome to the programme. Tonight we look at "), plain);
-        text.append(QStringLiteral("the harbour project"), bold);
-        text.append(QString::fromUtf8(" and the caf\xC3\xA9 on the corner, which costs 3 \xE2\x82\xAC. "),
-                    plain);
-        text.append(QStringLiteral("Pause here."), red);
-        text.append(QStringLiteral("\n"), plain);
-    }
-    return text;
-}
-
 QTextDocument* documentOf(const AttributedString& text) {
     auto* document = new QTextDocument;
     QTextCursor cursor(document);
@@ -51,7 +29,8 @@ QTextDocument* documentOf(const AttributedString& text) {
 }
 
 const AttributedString& script() {
-    static const AttributedString text = sampleScript(10000);
+    static const AttributedString text =
+        benchsupport::sampleScript(10000, benchsupport::PauseUnderline::none);
     return text;
 }
 

@@ -10,12 +10,14 @@
 #include "platform/defaults/ArchivedValues.h"
 
 #include "support/FakeScreenProvider.h"
+#include "support/LogCapture.h"
 
 #include <mutex>
 #include <thread>
 
 using namespace projecttest;
 using Strings = std::vector<std::string>;
+using testsupport::LogCapture;
 
 namespace {
 
@@ -33,27 +35,6 @@ protected:
 template <class F> void offMain(F f) {
     std::thread(f).join();
 }
-
-// Captures log lines for the life of the object.
-class LogCapture {
-public:
-    LogCapture() {
-        previous_ = base::setLogSink([this](std::string_view line) {
-            std::lock_guard lock(mutex_);
-            lines_.emplace_back(line);
-        });
-    }
-    ~LogCapture() { base::setLogSink(previous_); }
-    Strings lines() const {
-        std::lock_guard lock(mutex_);
-        return lines_;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    Strings lines_;
-    base::LogSink previous_;
-};
 
 } // namespace
 

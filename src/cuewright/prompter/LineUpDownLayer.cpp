@@ -1,16 +1,13 @@
 #include "cuewright/prompter/LineUpDownLayer.h"
 
-#include "cuewright/prompter/ControlDrawing.h"
-
 #include <QPainter>
 #include <QPainterPath>
 
 namespace cw {
 
 LineUpDownLayer::LineUpDownLayer(Mode mode)
-    : mode_(mode) {
-    controls::applyControlLook(*this, 4.0);
-}
+    : ControlLayer(4.0)
+    , mode_(mode) {}
 
 void LineUpDownLayer::draw(QPainter& painter) {
     drawButton(painter, bounds());
@@ -36,20 +33,11 @@ void LineUpDownLayer::drawButton(QPainter& painter, const QRectF& b) {
     painter.setBrush(Qt::NoBrush);
     painter.setPen(QPen(Qt::red, 1.0));
     painter.drawPath(path);
-    if (!drawsLabel_) {
-        return;
-    }
-    const bool up = mode_ == Mode::up;
-    const bool arrowBound = up ? hints_.upArrowBound : hints_.downArrowBound;
-    if (!arrowBound) {
-        controls::drawHint(painter, up ? QStringLiteral("↑") : QStringLiteral("↓"),
-                           QPointF(b.left() + 2, b.top() + 2), controls::hintColor());
-    }
-    const QString& binding = up ? hints_.lineUp : hints_.lineDown;
-    if (!binding.isEmpty()) {
-        const QSizeF size = controls::measureHint(binding);
-        controls::drawHint(painter, binding, QPointF(b.right() - size.width() - 4, b.top() + 2),
-                           controls::hintColor());
+    const KeyHints& hints = keyHints();
+    if (mode_ == Mode::up) {
+        drawTopHints(painter, QStringLiteral("↑"), hints.upArrowBound, hints.lineUp);
+    } else {
+        drawTopHints(painter, QStringLiteral("↓"), hints.downArrowBound, hints.lineDown);
     }
 }
 

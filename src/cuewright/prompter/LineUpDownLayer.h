@@ -1,15 +1,14 @@
 // LineUpDownLayer: the line-step buttons of the prompter.
 #pragma once
 
-#include "cuewright/prompter/KeyHints.h"
-#include "platform/layers/Layer.h"
+#include "cuewright/prompter/ControlLayer.h"
 
 namespace cw {
 
 // A rounded button with an outlined triangle pointing up or down and, when `drawsLabel`, the
 // arrow key's hint (unless a custom binding took it) and the line-step binding's key.
 // Draw-only; main thread only.
-class LineUpDownLayer : public platform::layers::Layer {
+class LineUpDownLayer : public ControlLayer {
 public:
     enum class Mode { up, down };
 
@@ -19,10 +18,6 @@ public:
     void setMode(Mode mode) { mode_ = mode; }
     double scaleFactor() const { return scaleFactor_; }
     void setScaleFactor(double factor) { scaleFactor_ = factor; }
-    bool drawsLabel() const { return drawsLabel_; }
-    void setDrawsLabel(bool draws) { drawsLabel_ = draws; }
-    const KeyHints& keyHints() const { return hints_; }
-    void setKeyHints(const KeyHints& hints) { hints_ = hints; }
 
 protected:
     void draw(QPainter& painter) override;
@@ -32,8 +27,6 @@ private:
 
     Mode mode_;
     double scaleFactor_ = 1.0;
-    bool drawsLabel_ = true;
-    KeyHints hints_;
 };
 
 } // namespace cw

@@ -2,6 +2,7 @@
 
 #include "cuewright/model/TextUtils.h"
 #include "platform/layers/LayerPainting.h"
+#include "platform/text/ParagraphLines.h"
 #include "platform/text/QtTextFormat.h"
 #include "platform/text/TextAttributes.h"
 
@@ -16,10 +17,6 @@ using platform::TextRange;
 using platform::TypesetLine;
 
 namespace {
-
-bool isParagraphEnd(QChar c) {
-    return c == u'\n' || c == u'\r' || c == QChar::ParagraphSeparator;
-}
 
 // Fonts in layer points: at 72 dots per inch one point is one pixel of the metrics device.
 QFont layerFont(const platform::Font& font) {
@@ -65,55 +62,9 @@ void layOutParagraph(const AttributedString& text, TextRange content, int termin
         layout->setFormats(layerFormats(text, content));
     }
     layout->setCacheEnabled(keep != nullptr);
-    layout->beginLayout();
-    const std::size_t firstLine = lines.size();
-    double y = 0;
-    for (;;) {
-        QTextLine line = layout->createLine();
-        if (!line.isValid()) {
-            break;
-        }
-        line.setLineWidth(width > 0 ? width : 0);
-        line.setPosition(QPointF(0, y));
-        TypesetLine typeset;
-        typeset.range = {content.location + line.textStart(), line.textLength()};
-        typeset.ascent = line.ascent();
-        typeset.descent = line.descent();
-        typeset.leading = line.leading();
-        typeset.height = typeset.ascent + typeset.descent + typeset.leading;
-        typeset.width = line.naturalTextWidth();
-        y += typeset.height;
-        lines.push_back(typeset);
-        if (line.textLength() == 0 && content.length > 0) {
-            break; // no progress possible at a degenerate width
-        }
-    }
-    layout->endLayout();
-    if (lines.size() == firstLine) {
-        lines.push_back({{content.location, 0}, 0, 0, 0, 0, 0});
-    }
-    TypesetLine& last = lines.back();
-    last.range.length = content.end() + terminatorLength - last.range.location;
+    platform::breakParagraphIntoLines(*layout, content, terminatorLength, width, lines);
     if (keep != nullptr) {
         *keep = std::move(layout);
-    }
-}
-
-template <class Visit> void forEachParagraph(const AttributedString& text, Visit visit) {
-    const QString& s = text.string();
-    const int length = text.length();
-    int start = 0;
-    while (start < length) {
-        int end = start;
-        while (end < length && !isParagraphEnd(s[end])) {
-            ++end;
-        }
-        int terminator = 0;
-        if (end < length) {
-            terminator = (s[end] == u'\r' && end + 1 < length && s[end + 1] == u'\n') ? 2 : 1;
-        }
-        visit(TextRange{start, end - start}, terminator);
-        start = end + terminator;
     }
 }
 
@@ -121,7 +72,7 @@ template <class Visit> void forEachParagraph(const AttributedString& text, Visit
 
 std::vector<TypesetLine> LayerTypesetter::typeset(const AttributedString& text, double width) const {
     std::vector<TypesetLine> lines;
-    forEachParagraph(text, [&](TextRange content, int terminator) {
+    platform::forEachParagraph(text, [&](TextRange content, int terminator) {
         layOutParagraph(text, content, terminator, width, std::nullopt, lines, nullptr);
     });
     return lines;
@@ -188,7 +139,7 @@ void PrompterTextSource::layOut() const {
     laidOut_ = true;
     std::vector<TypesetLine> lines;
     double top = 0;
-    forEachParagraph(text_, [&](TextRange content, int terminator) {
+    platform::forEachParagraph(text_, [&](TextRange content, int terminator) {
         const std::size_t before = lines.size();
         Paragraph paragraph;
         layOutParagraph(text_, content, terminator, size_.width(), alignment_, lines, &paragraph.layout);

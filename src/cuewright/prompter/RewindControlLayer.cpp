@@ -1,15 +1,12 @@
 #include "cuewright/prompter/RewindControlLayer.h"
 
-#include "cuewright/prompter/ControlDrawing.h"
-
 #include <QPainter>
 #include <QPainterPath>
 
 namespace cw {
 
-RewindControlLayer::RewindControlLayer() {
-    controls::applyControlLook(*this, 4.0);
-}
+RewindControlLayer::RewindControlLayer()
+    : ControlLayer(4.0) {}
 
 void RewindControlLayer::draw(QPainter& painter) {
     const QRectF b = bounds();
@@ -27,18 +24,7 @@ void RewindControlLayer::draw(QPainter& painter) {
     path.closeSubpath();
     painter.drawPath(path);
     painter.drawRect(QRectF(cx + q + 4, midY - q, s / 4, s));
-    if (!drawsLabel_) {
-        return;
-    }
-    if (!hints_.deleteBound) {
-        controls::drawHint(painter, QString(QChar(0x232B)), QPointF(b.left() + 2, b.top() + 2),
-                           controls::hintColor());
-    }
-    if (!hints_.rewind.isEmpty()) {
-        const QSizeF size = controls::measureHint(hints_.rewind);
-        controls::drawHint(painter, hints_.rewind, QPointF(b.right() - size.width() - 4, b.top() + 2),
-                           controls::hintColor());
-    }
+    drawTopHints(painter, QString(QChar(0x232B)), keyHints().deleteBound, keyHints().rewind);
 }
 
 } // namespace cw

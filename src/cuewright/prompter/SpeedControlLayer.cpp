@@ -6,9 +6,8 @@
 
 namespace cw {
 
-SpeedControlLayer::SpeedControlLayer() {
-    controls::applyControlLook(*this, 4.0);
-}
+SpeedControlLayer::SpeedControlLayer()
+    : ControlLayer(4.0) {}
 
 double SpeedControlLayer::markerY(const QRectF& b, double percent) {
     const double span = b.height() * 8.0 / 9.0;
@@ -31,19 +30,20 @@ void SpeedControlLayer::draw(QPainter& painter) {
                          scale);
     }
     painter.fillRect(QRectF(midX - tickWidth / 2, markerY(b, scrollSpeed_) - 2.5, tickWidth, 5), Qt::red);
-    if (!drawsLabel_) {
+    if (!drawsLabel()) {
         return;
     }
+    const KeyHints& hints = keyHints();
     const QColor hint = controls::hintColor();
-    if (!hints_.incSpeed.isEmpty()) {
-        const QSizeF size = controls::measureHint(hints_.incSpeed);
-        controls::drawHint(painter, hints_.incSpeed, QPointF(b.right() - size.width() - 10, b.bottom() - 18),
+    if (!hints.incSpeed.isEmpty()) {
+        const QSizeF size = controls::measureHint(hints.incSpeed);
+        controls::drawHint(painter, hints.incSpeed, QPointF(b.right() - size.width() - 10, b.bottom() - 18),
                            hint);
     }
     controls::drawHint(painter, QStringLiteral("W"), QPointF(b.left() + 10, b.bottom() - 18), hint);
-    if (!hints_.decSpeed.isEmpty()) {
-        const QSizeF size = controls::measureHint(hints_.decSpeed);
-        controls::drawHint(painter, hints_.decSpeed, QPointF(b.right() - size.width() - 10, b.top() + 4),
+    if (!hints.decSpeed.isEmpty()) {
+        const QSizeF size = controls::measureHint(hints.decSpeed);
+        controls::drawHint(painter, hints.decSpeed, QPointF(b.right() - size.width() - 10, b.top() + 4),
                            hint);
     }
     controls::drawHint(painter, QStringLiteral("S"), QPointF(b.left() + 10, b.top() + 4), hint);

@@ -1,24 +1,19 @@
 // SpeedControlLayer: the vertical speed scale of the prompter.
 #pragma once
 
-#include "cuewright/prompter/KeyHints.h"
-#include "platform/layers/Layer.h"
+#include "cuewright/prompter/ControlLayer.h"
 
 namespace cw {
 
 // A centre bar with a tick every three of its 101 steps and a marker at `scrollSpeed` percent
 // (speed 100 sits one step below the top); with `drawsLabel`, "W" and "S" at the left and the
 // faster/slower bindings at the right. Changing a field does not redraw; the writer asks for it.
-class SpeedControlLayer : public platform::layers::Layer {
+class SpeedControlLayer : public ControlLayer {
 public:
     SpeedControlLayer();
 
-    bool drawsLabel() const { return drawsLabel_; }
-    void setDrawsLabel(bool draws) { drawsLabel_ = draws; }
     double scrollSpeed() const { return scrollSpeed_; }
     void setScrollSpeed(double percent) { scrollSpeed_ = percent; }
-    const KeyHints& keyHints() const { return hints_; }
-    void setKeyHints(const KeyHints& hints) { hints_ = hints; }
 
     // The marker's centre height in bounds coordinates for a speed.
     static double markerY(const QRectF& bounds, double percent);
@@ -27,9 +22,7 @@ protected:
     void draw(QPainter& painter) override;
 
 private:
-    bool drawsLabel_ = true;
     double scrollSpeed_ = 31.0;
-    KeyHints hints_;
 };
 
 } // namespace cw

@@ -1,15 +1,12 @@
 #include "cuewright/prompter/TransportControlLayer.h"
 
-#include "cuewright/prompter/ControlDrawing.h"
-
 #include <QPainter>
 #include <QPainterPath>
 
 namespace cw {
 
-TransportControlLayer::TransportControlLayer() {
-    controls::applyControlLook(*this, 6.0);
-}
+TransportControlLayer::TransportControlLayer()
+    : ControlLayer(6.0) {}
 
 void TransportControlLayer::draw(QPainter& painter) {
     const QRectF b = bounds();
@@ -33,18 +30,7 @@ void TransportControlLayer::draw(QPainter& painter) {
         painter.drawRect(QRectF(midX - w - w / 4, midY - s / 2, w, s));
         painter.drawRect(QRectF(midX + w / 4, midY - s / 2, w, s));
     }
-    if (!drawsLabel_) {
-        return;
-    }
-    if (!hints_.spaceBound) {
-        controls::drawHint(painter, QStringLiteral("S P A C E B A R"), QPointF(b.left() + 2, b.top() + 2),
-                           controls::hintColor());
-    }
-    if (!hints_.playPause.isEmpty()) {
-        const QSizeF size = controls::measureHint(hints_.playPause);
-        controls::drawHint(painter, hints_.playPause, QPointF(b.right() - size.width() - 4, b.top() + 2),
-                           controls::hintColor());
-    }
+    drawTopHints(painter, QStringLiteral("S P A C E B A R"), keyHints().spaceBound, keyHints().playPause);
 }
 
 } // namespace cw

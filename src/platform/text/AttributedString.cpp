@@ -34,6 +34,16 @@ public:
         return static_cast<std::size_t>(it - runs.begin()) - 1;
     }
 
+    // Calls visit(stored run, its part inside `range`) for each run that meets the non-empty
+    // `range`, in order.
+    template <class Visit> void forEachRunIn(TextRange range, Visit visit) const {
+        for (std::size_t i = runAt(range.location); i < runs.size() && runs[i].start < range.end(); ++i) {
+            const int start = std::max(runs[i].start, range.location);
+            const int end = std::min(runEnd(i), range.end());
+            visit(runs[i], TextRange{start, end - start});
+        }
+    }
+
     // Makes a run start at `position` and returns its index (runs.size() when position == length).
     std::size_t splitAt(int position) {
         if (position >= length()) {
@@ -138,12 +148,9 @@ std::vector<AttributedString::Run> AttributedString::runs(TextRange range) const
     if (range.isEmpty()) {
         return result;
     }
-    for (std::size_t i = d->runAt(range.location); i < d->runs.size() && d->runs[i].start < range.end();
-         ++i) {
-        const int start = std::max(d->runs[i].start, range.location);
-        const int end = std::min(d->runEnd(i), range.end());
-        result.push_back({{start, end - start}, d->runs[i].attributes});
-    }
+    d->forEachRunIn(range, [&](const StoredRun& run, TextRange part) {
+        result.push_back({part, run.attributes});
+    });
     return result;
 }
 
@@ -153,17 +160,14 @@ std::vector<AttributedString::ValueRun> AttributedString::runs(QStringView name,
     if (range.isEmpty()) {
         return result;
     }
-    for (std::size_t i = d->runAt(range.location); i < d->runs.size() && d->runs[i].start < range.end();
-         ++i) {
-        const int start = std::max(d->runs[i].start, range.location);
-        const int end = std::min(d->runEnd(i), range.end());
-        QVariant value = d->runs[i].attributes.value(name);
+    d->forEachRunIn(range, [&](const StoredRun& run, TextRange part) {
+        QVariant value = run.attributes.value(name);
         if (!result.empty() && result.back().value == value) {
-            result.back().range.length = end - result.back().range.location;
-            continue;
+            result.back().range.length = part.end() - result.back().range.location;
+            return;
         }
-        result.push_back({{start, end - start}, std::move(value)});
-    }
+        result.push_back({part, std::move(value)});
+    });
     return result;
 }
 

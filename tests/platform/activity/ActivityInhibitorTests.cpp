@@ -3,6 +3,7 @@
 #include "platform/activity/FakeActivityInhibitor.h"
 
 #include "base/Log.h"
+#include "support/LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -18,6 +19,7 @@
 
 using platform::ActivityToken;
 using platform::DBusActivityInhibitor;
+using testsupport::LogCapture;
 
 // Stands in for the desktop's screensaver on a private bus. Lives on its own thread, so that it
 // answers while the test thread waits in flush().
@@ -93,27 +95,6 @@ public:
 private:
     QProcess daemon_;
     QString address_;
-};
-
-// Captures base::log lines for the life of the object.
-class LogCapture {
-public:
-    LogCapture() {
-        previous_ = base::setLogSink([this](std::string_view line) {
-            std::lock_guard lock(mutex_);
-            lines_.emplace_back(line);
-        });
-    }
-    ~LogCapture() { base::setLogSink(previous_); }
-    std::vector<std::string> lines() const {
-        std::lock_guard lock(mutex_);
-        return lines_;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> lines_;
-    base::LogSink previous_;
 };
 
 class DBusActivityInhibitorTest : public ::testing::Test {

@@ -2,6 +2,7 @@
 #include "platform/defaults/Defaults.h"
 
 #include "base/Log.h"
+#include "support/LogCapture.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -24,6 +25,7 @@ using platform::Defaults;
 using platform::Dictionary;
 using platform::Value;
 namespace fs = std::filesystem;
+using testsupport::LogCapture;
 
 namespace {
 
@@ -46,27 +48,6 @@ std::vector<fs::path> filesIn(const fs::path& dir) {
     }
     return files;
 }
-
-// Captures log lines for the life of the object.
-class LogCapture {
-public:
-    LogCapture() {
-        previous_ = base::setLogSink([this](std::string_view line) {
-            std::lock_guard lock(mutex_);
-            lines_.emplace_back(line);
-        });
-    }
-    ~LogCapture() { base::setLogSink(previous_); }
-    std::vector<std::string> lines() {
-        std::lock_guard lock(mutex_);
-        return lines_;
-    }
-
-private:
-    std::mutex mutex_;
-    std::vector<std::string> lines_;
-    base::LogSink previous_;
-};
 
 Defaults::Options optionsFor(const fs::path& file, std::chrono::milliseconds delay = 10s) {
     Defaults::Options o;
