@@ -14,7 +14,7 @@ void log(std::string_view line);
 [[noreturn]] void fatal(std::string_view message);
 
 // Replaces where log lines go (tests capture them); an empty function restores the default.
-// Returns the previous sink.
+// Returns the previous sink. The sink runs under the logging lock: it must not log itself.
 using LogSink = std::function<void(std::string_view)>;
 LogSink setLogSink(LogSink sink);
 
