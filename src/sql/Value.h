@@ -1,7 +1,7 @@
 // Values that cross into and out of SQLite: bindings, typed values and their stored forms.
 #pragma once
 
-#include "sql/Blob.h"
+#include "sql/Bindings.h"
 #include "sql/Uuid.h"
 
 #include <chrono>
@@ -14,10 +14,6 @@
 #include <vector>
 
 namespace sql {
-
-// What a statement binds and a row returns. An absent optional is SQL NULL.
-using Binding = std::variant<std::int64_t, double, std::string, Blob>;
-using Bindings = std::vector<std::optional<Binding>>;
 
 namespace detail {
 template <class T> struct IsOptional : std::false_type {};
