@@ -18,16 +18,10 @@ Bindings::Bindings(size_type count)
     resize(count);
 }
 
-Bindings::Bindings(const Bindings& other)
-    : Bindings() {
+void Bindings::copyFrom(const Bindings& other) {
     reserve(other.size_);
     std::uninitialized_copy(other.begin(), other.end(), data_);
     size_ = other.size_;
-}
-
-Bindings::Bindings(Bindings&& other) noexcept
-    : Bindings() {
-    take(other);
 }
 
 Bindings& Bindings::operator=(const Bindings& other) {
@@ -63,7 +57,7 @@ Bindings& Bindings::operator=(std::initializer_list<value_type> list) {
     return *this;
 }
 
-Bindings::~Bindings() {
+void Bindings::release() noexcept {
     std::destroy(begin(), end());
     if (!isInline()) {
         ::operator delete(data_);

@@ -49,12 +49,27 @@ public:
             emplace_back(*first);
         }
     }
-    Bindings(const Bindings& other);
-    Bindings(Bindings&& other) noexcept;
+    // Empty lists, as most expressions' are, are copied, moved and destroyed inline.
+    Bindings(const Bindings& other)
+        : Bindings() {
+        if (other.size_ != 0) {
+            copyFrom(other);
+        }
+    }
+    Bindings(Bindings&& other) noexcept
+        : Bindings() {
+        if (other.size_ != 0 || !other.isInline()) {
+            take(other);
+        }
+    }
     Bindings& operator=(const Bindings& other);
     Bindings& operator=(Bindings&& other) noexcept;
     Bindings& operator=(std::initializer_list<value_type> list);
-    ~Bindings();
+    ~Bindings() {
+        if (size_ != 0 || !isInline()) {
+            release();
+        }
+    }
 
     size_type size() const { return size_; }
     bool empty() const { return size_ == 0; }
@@ -126,6 +141,10 @@ private:
     void grow(size_type count);
     // Takes `other`'s values (its storage when on the heap); `other` is left empty.
     void take(Bindings& other) noexcept;
+    // Called empty and inline: copies of `other`'s values.
+    void copyFrom(const Bindings& other);
+    // Destroys the values and frees the storage.
+    void release() noexcept;
 
     value_type* data_;
     size_type size_ = 0;

@@ -109,6 +109,17 @@ template <Value V> Binding toBinding(const V& v) {
     return Binding(ValueTraits<V>::toDatatype(v));
 }
 
+// As toBinding, moving a text or blob out of `v` instead of copying it.
+template <Value V> Binding toBindingMoving(V& v) {
+    if constexpr (std::is_same_v<V, std::string> || std::is_same_v<V, Blob>) {
+        return Binding(std::move(v));
+    } else if constexpr (std::is_same_v<V, Data>) {
+        return Binding(Blob(std::move(v)));
+    } else {
+        return toBinding(v);
+    }
+}
+
 // From a row's binding to a typed value: nullopt when absent, of another stored type, or
 // (dates, UUIDs) unparsable.
 template <Value V> std::optional<V> fromBinding(const std::optional<Binding>& b) {
