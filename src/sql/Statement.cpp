@@ -17,35 +17,41 @@ void ColumnMap::set(std::string key, int index) {
     for (auto& [k, v] : entries_) {
         if (k == key) {
             v = index;
-            if (!map_.empty()) {
-                map_[k] = index;
-            }
             return;
         }
     }
     entries_.emplace_back(std::move(key), index);
-    if (entries_.size() > kScanLimit) {
-        if (map_.empty()) {
-            for (const auto& [k, v] : entries_) {
-                map_.emplace(k, v);
-            }
-        } else {
-            map_.emplace(entries_.back().first, index);
+    if (2 * entries_.size() > slots_.size()) {
+        rebuildSlots();
+        return;
+    }
+    const std::size_t mask = slots_.size() - 1;
+    std::size_t h = detail::columnKeyHash(entries_.back().first) & mask;
+    while (slots_[h] != 0) {
+        h = (h + 1) & mask;
+    }
+    slots_[h] = static_cast<std::uint32_t>(entries_.size());
+}
+
+void ColumnMap::rebuildSlots() {
+    std::size_t count = 8;
+    while (count < 2 * entries_.size()) {
+        count *= 2;
+    }
+    slots_.assign(count, 0);
+    const std::size_t mask = count - 1;
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        std::size_t h = detail::columnKeyHash(entries_[i].first) & mask;
+        while (slots_[h] != 0) {
+            h = (h + 1) & mask;
         }
+        slots_[h] = static_cast<std::uint32_t>(i + 1);
     }
 }
 
 std::optional<int> ColumnMap::find(std::string_view key) const {
-    if (!map_.empty()) {
-        auto it = map_.find(key);
-        return it == map_.end() ? std::nullopt : std::optional<int>(it->second);
-    }
-    for (const auto& [k, v] : entries_) {
-        if (k == key) {
-            return v;
-        }
-    }
-    return std::nullopt;
+    const int index = indexOf(key);
+    return index >= 0 ? std::optional<int>(index) : std::nullopt;
 }
 
 std::vector<std::string> ColumnMap::keys() const {
