@@ -14,6 +14,7 @@
 #include <type_traits>
 #include <utility>
 #include <variant>
+#include <vector>
 
 namespace sql {
 
@@ -50,6 +51,10 @@ public:
         }
     }
     // Empty lists, as most expressions' are, are copied, moved and destroyed inline.
+    // To and from plain vectors of bindings, the list type of earlier code.
+    Bindings(const std::vector<value_type>& list)
+        : Bindings(list.begin(), list.end()) {}
+    operator std::vector<value_type>() const { return std::vector<value_type>(begin(), end()); }
     Bindings(const Bindings& other)
         : Bindings() {
         if (other.size_ != 0) {
