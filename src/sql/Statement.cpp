@@ -119,14 +119,24 @@ private:
     sqlite3_mutex* mutex_;
 };
 
+// A number into `slot`, in place when the slot already holds one of its type (rows read into
+// one list mostly do).
+template <class T> void storeNumber(std::optional<Binding>& slot, T v) {
+    if (T* p = slot ? std::get_if<T>(&*slot) : nullptr) {
+        *p = v;
+    } else {
+        slot.emplace(std::in_place_type<T>, v);
+    }
+}
+
 // One column value into `slot`, keeping the text or blob storage it already holds.
 void readValue(sqlite3_value* value, std::optional<Binding>& slot) {
     switch (sqlite3_value_type(value)) {
     case SQLITE_INTEGER:
-        slot = Binding(static_cast<std::int64_t>(sqlite3_value_int64(value)));
+        storeNumber(slot, static_cast<std::int64_t>(sqlite3_value_int64(value)));
         return;
     case SQLITE_FLOAT:
-        slot = Binding(sqlite3_value_double(value));
+        storeNumber(slot, sqlite3_value_double(value));
         return;
     case SQLITE_TEXT: {
         // Text first, then its byte length: an embedded U+0000 does not cut it.
