@@ -21,7 +21,9 @@ template <> struct Expression<void> {
     std::string templateText;
     Bindings bindings;
 
-    Expression() = default;
+    // Provided, not defaulted: a value-initialized expression would otherwise zero the
+    // bindings' inline storage before constructing it.
+    Expression() noexcept {}
     explicit Expression(std::string text, Bindings b = {})
         : templateText(std::move(text))
         , bindings(std::move(b)) {}
@@ -36,7 +38,7 @@ template <> struct Expression<void> {
 template <class T> struct Expression : Expression<void> {
     using UnderlyingType = T;
 
-    Expression() = default;
+    Expression() noexcept {}
     explicit Expression(std::string text, Bindings b = {})
         : Expression<void>(std::move(text), std::move(b)) {}
     explicit Expression(const Expression<void>& e)

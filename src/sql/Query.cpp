@@ -13,8 +13,7 @@ QueryClauses::QueryClauses(std::string name, std::optional<std::string> alias,
 
 Setter Setter::bound(const Expression<>& column, std::optional<Binding>&& value) {
     Setter s{column, Expression<>("?")};
-    s.value.bindings.reserve(1);
-    s.value.bindings.push_back(std::move(value));
+    s.value.bindings.emplace_back(std::move(value));
     return s;
 }
 
@@ -231,13 +230,13 @@ InsertTextCache& insertTextCache() {
     return cache;
 }
 
-// The bindings of a one-row INSERT in text order: columns', values' (moved), the filter's.
-Bindings insertBindings(const QueryClauses& c, std::span<Setter* const> setters) {
+// The bindings of a one-row INSERT in text order into `out`: columns', values' (moved), the
+// filter's.
+void insertBindings(const QueryClauses& c, std::span<Setter* const> setters, Bindings& out) {
     std::size_t count = c.filters ? c.filters->bindings.size() : 0;
     for (const Setter* s : setters) {
         count += s->column.bindings.size() + s->value.bindings.size();
     }
-    Bindings out;
     out.reserve(count);
     for (const Setter* s : setters) {
         if (!s->column.bindings.empty()) {
@@ -252,6 +251,14 @@ Bindings insertBindings(const QueryClauses& c, std::span<Setter* const> setters)
     if (c.filters && !c.filters->bindings.empty()) {
         out.insert(out.end(), c.filters->bindings.begin(), c.filters->bindings.end());
     }
+}
+
+// Built in place (the one return lets the compiler elide the copy): moving a list of
+// bindings moves each value.
+Insert cachedInsert(const std::string& text, const QueryClauses& c, std::span<Setter* const> setters) {
+    Insert out;
+    out.templateText = text;
+    insertBindings(c, setters, out.bindings);
     return out;
 }
 
@@ -402,7 +409,7 @@ Insert insert(const QueryClauses& c, std::optional<OnConflict> onConflict, std::
     }
     InsertTextCache& cache = insertTextCache();
     if (const std::string* text = cache.find(c, onConflict, setters)) {
-        return Insert(*text, insertBindings(c, setters));
+        return cachedInsert(*text, c, setters);
     }
     Insert rendered = renderInsert(c, onConflict, setters);
     cache.add(c, onConflict, setters, rendered.templateText);

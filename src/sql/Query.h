@@ -104,11 +104,20 @@ struct Setter {
     static Setter assign(const Expression<V>& column, const std::type_identity_t<V>& value) {
         return bound(column, toBinding(value));
     }
+    // A temporary text or blob is moved into the binding.
+    template <Value V> static Setter assign(const Expression<V>& column, std::type_identity_t<V>&& value) {
+        return bound(column, toBindingMoving(value));
+    }
     // An absent value binds NULL.
     template <Value V>
     static Setter assign(const Expression<std::optional<V>>& column,
                          const std::type_identity_t<std::optional<V>>& value) {
         return bound(column, value ? std::optional<Binding>(toBinding(*value)) : std::nullopt);
+    }
+    template <Value V>
+    static Setter assign(const Expression<std::optional<V>>& column,
+                         std::type_identity_t<std::optional<V>>&& value) {
+        return bound(column, value ? std::optional<Binding>(toBindingMoving(*value)) : std::nullopt);
     }
     // `column` = "?" bound to `value` (valueExpression's form, built in place).
     static Setter bound(const Expression<>& column, std::optional<Binding>&& value);

@@ -12,7 +12,7 @@ static const std::optional<Binding>& valueAt(const Row& row, int index, const Ex
     return row.values[static_cast<std::size_t>(index)];
 }
 
-const std::optional<Binding>& Row::valueFor(const Expression<>& column) const {
+const std::optional<Binding>& Row::valueForOtherKey(const Expression<>& column) const {
     const std::string& name = column.templateText;
     if (std::optional<int> index = columnNames->find(name)) {
         return valueAt(*this, *index, column);

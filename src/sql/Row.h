@@ -35,9 +35,19 @@ struct Row {
 
     // The stored value of the column; throws noSuchColumn or ambiguousColumn. Lookup: the
     // template as key, else the one key ending in "." + template.
-    const std::optional<Binding>& valueFor(const Expression<>& column) const;
+    const std::optional<Binding>& valueFor(const Expression<>& column) const {
+        const int index = columnNames->indexOf(column.templateText);
+        if (index >= 0 && static_cast<std::size_t>(index) < values.size()) {
+            return values[static_cast<std::size_t>(index)];
+        }
+        return valueForOtherKey(column);
+    }
 
 private:
+    // valueFor past an exact key present in this row: the one key ending in "." + template, or
+    // the error.
+    const std::optional<Binding>& valueForOtherKey(const Expression<>& column) const;
+
     template <Value V> std::optional<V> read(const Expression<>& column) const {
         using D = typename ValueTraits<V>::Datatype;
         const std::optional<Binding>& b = valueFor(column);

@@ -17,35 +17,41 @@ void ColumnMap::set(std::string key, int index) {
     for (auto& [k, v] : entries_) {
         if (k == key) {
             v = index;
-            if (!map_.empty()) {
-                map_[k] = index;
-            }
             return;
         }
     }
     entries_.emplace_back(std::move(key), index);
-    if (entries_.size() > kScanLimit) {
-        if (map_.empty()) {
-            for (const auto& [k, v] : entries_) {
-                map_.emplace(k, v);
-            }
-        } else {
-            map_.emplace(entries_.back().first, index);
+    if (2 * entries_.size() > slots_.size()) {
+        rebuildSlots();
+        return;
+    }
+    const std::size_t mask = slots_.size() - 1;
+    std::size_t h = detail::columnKeyHash(entries_.back().first) & mask;
+    while (slots_[h] != 0) {
+        h = (h + 1) & mask;
+    }
+    slots_[h] = static_cast<std::uint32_t>(entries_.size());
+}
+
+void ColumnMap::rebuildSlots() {
+    std::size_t count = 8;
+    while (count < 2 * entries_.size()) {
+        count *= 2;
+    }
+    slots_.assign(count, 0);
+    const std::size_t mask = count - 1;
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        std::size_t h = detail::columnKeyHash(entries_[i].first) & mask;
+        while (slots_[h] != 0) {
+            h = (h + 1) & mask;
         }
+        slots_[h] = static_cast<std::uint32_t>(i + 1);
     }
 }
 
 std::optional<int> ColumnMap::find(std::string_view key) const {
-    if (!map_.empty()) {
-        auto it = map_.find(key);
-        return it == map_.end() ? std::nullopt : std::optional<int>(it->second);
-    }
-    for (const auto& [k, v] : entries_) {
-        if (k == key) {
-            return v;
-        }
-    }
-    return std::nullopt;
+    const int index = indexOf(key);
+    return index >= 0 ? std::optional<int>(index) : std::nullopt;
 }
 
 std::vector<std::string> ColumnMap::keys() const {
@@ -113,14 +119,24 @@ private:
     sqlite3_mutex* mutex_;
 };
 
+// A number into `slot`, in place when the slot already holds one of its type (rows read into
+// one list mostly do).
+template <class T> void storeNumber(std::optional<Binding>& slot, T v) {
+    if (T* p = slot ? std::get_if<T>(&*slot) : nullptr) {
+        *p = v;
+    } else {
+        slot.emplace(std::in_place_type<T>, v);
+    }
+}
+
 // One column value into `slot`, keeping the text or blob storage it already holds.
 void readValue(sqlite3_value* value, std::optional<Binding>& slot) {
     switch (sqlite3_value_type(value)) {
     case SQLITE_INTEGER:
-        slot = Binding(static_cast<std::int64_t>(sqlite3_value_int64(value)));
+        storeNumber(slot, static_cast<std::int64_t>(sqlite3_value_int64(value)));
         return;
     case SQLITE_FLOAT:
-        slot = Binding(sqlite3_value_double(value));
+        storeNumber(slot, sqlite3_value_double(value));
         return;
     case SQLITE_TEXT: {
         // Text first, then its byte length: an embedded U+0000 does not cut it.

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <initializer_list>
 #include <iterator>
 #include <map>
@@ -13,7 +14,6 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
-#include <unordered_map>
 #include <vector>
 
 struct sqlite3;
@@ -32,13 +32,75 @@ struct NamedBindings {
     std::map<std::string, std::optional<Binding>> values;
 };
 
+namespace detail {
+// Keys are short quoted names: their length and two of their characters spread them well
+// enough, for far less than hashing every byte. Equal keys hash equal, which is all a lookup
+// relies on.
+inline std::size_t columnKeyHash(std::string_view key) {
+    const std::size_t n = key.size();
+    if (n == 0) {
+        return 0;
+    }
+    const auto mid = static_cast<unsigned char>(key[n / 2]);
+    const auto late = static_cast<unsigned char>(key[n >= 2 ? n - 2 : 0]);
+    return (n * 0x9E3779B1u) ^ (mid * 0x85EBCA6Bu) ^ (late * 0xC2B2AE35u);
+}
+
+// Equal bytes; short runs without a call into the library (two overlapping loads a side).
+inline bool sameBytes(const char* a, const char* b, std::size_t n) {
+    if (n >= 8 && n <= 16) {
+        std::uint64_t a0, a1, b0, b1;
+        std::memcpy(&a0, a, 8);
+        std::memcpy(&b0, b, 8);
+        std::memcpy(&a1, a + n - 8, 8);
+        std::memcpy(&b1, b + n - 8, 8);
+        return ((a0 ^ b0) | (a1 ^ b1)) == 0;
+    }
+    if (n >= 4 && n < 8) {
+        std::uint32_t a0, a1, b0, b1;
+        std::memcpy(&a0, a, 4);
+        std::memcpy(&b0, b, 4);
+        std::memcpy(&a1, a + n - 4, 4);
+        std::memcpy(&b1, b + n - 4, 4);
+        return ((a0 ^ b0) | (a1 ^ b1)) == 0;
+    }
+    if (n < 4) {
+        for (std::size_t i = 0; i < n; ++i) {
+            if (a[i] != b[i]) {
+                return false;
+            }
+        }
+        return true;
+    }
+    return std::memcmp(a, b, n) == 0;
+}
+} // namespace detail
+
 // Column key (quoted name or template) -> index into a row's values. Built once per prepared
-// query and shared by its rows.
+// query and shared by its rows, which look a column up for every value they read: an open
+// hash table on a cheap hash of the key, filled as keys are set and never changed after.
 class ColumnMap {
 public:
     // A key already present takes the new index.
     void set(std::string key, int index);
     std::optional<int> find(std::string_view key) const;
+    // As find, -1 when absent. Inline: rows read by column name look up every value.
+    int indexOf(std::string_view key) const {
+        if (slots_.empty()) {
+            return -1;
+        }
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t h = detail::columnKeyHash(key) & mask;; h = (h + 1) & mask) {
+            const std::uint32_t slot = slots_[h];
+            if (slot == 0) {
+                return -1;
+            }
+            const auto& [k, v] = entries_[slot - 1];
+            if (k.size() == key.size() && detail::sameBytes(k.data(), key.data(), key.size())) {
+                return v;
+            }
+        }
+    }
     // All keys, sorted ascending.
     std::vector<std::string> keys() const;
     // Keys ending in "." + `name`, sorted ascending.
@@ -46,14 +108,11 @@ public:
     std::size_t size() const { return entries_.size(); }
 
 private:
-    // Few columns: a scan of the entries beats hashing; many: the hash map.
-    static constexpr std::size_t kScanLimit = 16;
+    void rebuildSlots();
+
     std::vector<std::pair<std::string, int>> entries_;
-    struct Hash {
-        using is_transparent = void;
-        std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
-    };
-    std::unordered_map<std::string, int, Hash, std::equal_to<>> map_;
+    // Position in entries_ + 1 per slot, 0 when free; a power of two, at most half full.
+    std::vector<std::uint32_t> slots_;
 };
 
 // Reads the statement's current row. Valid right after the step that produced the row.

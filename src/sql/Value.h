@@ -1,7 +1,7 @@
 // Values that cross into and out of SQLite: bindings, typed values and their stored forms.
 #pragma once
 
-#include "sql/Blob.h"
+#include "sql/Bindings.h"
 #include "sql/Uuid.h"
 
 #include <chrono>
@@ -14,10 +14,6 @@
 #include <vector>
 
 namespace sql {
-
-// What a statement binds and a row returns. An absent optional is SQL NULL.
-using Binding = std::variant<std::int64_t, double, std::string, Blob>;
-using Bindings = std::vector<std::optional<Binding>>;
 
 namespace detail {
 template <class T> struct IsOptional : std::false_type {};
@@ -111,6 +107,17 @@ template <> struct ValueTraits<Uuid> {
 // The binding of a typed value (its stored form).
 template <Value V> Binding toBinding(const V& v) {
     return Binding(ValueTraits<V>::toDatatype(v));
+}
+
+// As toBinding, moving a text or blob out of `v` instead of copying it.
+template <Value V> Binding toBindingMoving(V& v) {
+    if constexpr (std::is_same_v<V, std::string> || std::is_same_v<V, Blob>) {
+        return Binding(std::move(v));
+    } else if constexpr (std::is_same_v<V, Data>) {
+        return Binding(Blob(std::move(v)));
+    } else {
+        return toBinding(v);
+    }
 }
 
 // From a row's binding to a typed value: nullopt when absent, of another stored type, or
