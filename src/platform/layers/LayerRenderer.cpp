@@ -14,6 +14,8 @@ struct Frame {
     QPainter& painter;
     double now;
     bool animating = false;
+    // How many rounded (anti-aliased) clips the walk has set around the current layer's sublayers.
+    int softClips = 0;
 };
 
 QPainterPath roundedPath(const QRectF& rect, double radius) {
@@ -72,12 +74,15 @@ void LayerRendererWalk::paint(Frame& frame, Layer& layer, const QRectF& deviceCl
         }
         const QRectF visibleLocal =
             painter.worldTransform().inverted().mapRect(visibleDevice).intersected(bounds);
+        layer.paintingUnderSoftClip_ = frame.softClips > 0 || (layer.masksToBounds_ && radius > 0);
         layer.paintContent(painter, bounds, visibleLocal);
+        layer.paintingUnderSoftClip_ = false;
         painter.restore();
     }
     const auto& children = layer.sublayersInPaintOrder();
     if (!children.empty()) {
         QRectF childClip = deviceClip;
+        const bool softClip = layer.masksToBounds_ && radius > 0;
         if (layer.masksToBounds_) {
             childClip = visibleDevice;
             if (radius > 0) {
@@ -88,9 +93,11 @@ void LayerRendererWalk::paint(Frame& frame, Layer& layer, const QRectF& deviceCl
         }
         // Sublayers may reorder or leave while painting (a draw function is free to do so): walk a copy.
         const std::vector<Layer*> order = children;
+        frame.softClips += softClip ? 1 : 0;
         for (Layer* child : order) {
             paint(frame, *child, childClip, opacity);
         }
+        frame.softClips -= softClip ? 1 : 0;
     }
     if (visible && layer.borderWidth_ > 0 && layer.borderColor_.isValid()) {
         painter.setOpacity(opacity);
