@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <QPainter>
+#include <QPainterPath>
 
 #include <functional>
 
@@ -187,4 +188,117 @@ TEST(PixelIdentity, ShapesTheShortcutDoesNotTakeStayUnchanged) {
             },
             QSize(120, 300), ratio);
     }
+}
+
+namespace {
+
+struct RoundedBox {
+    QRectF frame;
+    double radius;
+    QColor fill;
+    double borderWidth;
+    QColor border;
+};
+
+// The rounded boxes drawn straight with QPainter, as a layer's background and border are, over `under`.
+QImage drawnRoundedBoxes(const QImage& under, const std::vector<RoundedBox>& boxes, bool mirrored) {
+    QImage image = under.copy();
+    QPainter painter(&image);
+    painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing |
+                           QPainter::SmoothPixmapTransform);
+    painter.translate(0, image.height());
+    painter.scale(1, -1);
+    if (mirrored) {
+        painter.translate(image.width(), 0);
+        painter.scale(-1, 1);
+    }
+    for (const RoundedBox& b : boxes) {
+        painter.save();
+        painter.translate(b.frame.x(), b.frame.y());
+        const QRectF bounds(QPointF(0, 0), b.frame.size());
+        const double r = std::min(b.radius, std::min(bounds.width(), bounds.height()) / 2);
+        QPainterPath path;
+        path.addRoundedRect(bounds, r, r);
+        painter.fillPath(path, b.fill);
+        const double w = b.borderWidth;
+        QPen pen(b.border, w);
+        pen.setJoinStyle(Qt::MiterJoin);
+        painter.setPen(pen);
+        painter.setBrush(Qt::NoBrush);
+        const double inner = std::max(0.0, r - w / 2);
+        painter.drawRoundedRect(bounds.adjusted(w / 2, w / 2, -w / 2, -w / 2), inner, inner);
+        painter.restore();
+    }
+    return image;
+}
+
+std::shared_ptr<Layer> roundedLayer(const RoundedBox& b) {
+    auto layer = layertest::box(b.frame, b.fill);
+    layer->setCornerRadius(b.radius);
+    layer->setBorderWidth(b.borderWidth);
+    layer->setBorderColor(b.border);
+    layer->setMasksToBounds(true);
+    return layer;
+}
+
+void expectRoundedBoxesLikeDrawn(const std::vector<RoundedBox>& boxes, bool mirrored = false) {
+    const QSize size(200, 500);
+    auto root = noiseBackground(size);
+    const QImage under = LayerRenderer::renderToImage(*root, size, 1.0, Qt::darkCyan);
+    auto parent = layertest::box(QRectF(QPointF(0, 0), QSizeF(size)));
+    parent->setMirroring(mirrored, false);
+    root->addSublayer(parent);
+    for (const RoundedBox& b : boxes) {
+        parent->addSublayer(roundedLayer(b));
+    }
+    // Twice: the first frame draws the shapes, the second copies them.
+    for (int frame = 0; frame < 2; ++frame) {
+        const QImage rendered = LayerRenderer::renderToImage(*root, size, 1.0, Qt::darkCyan);
+        EXPECT_TRUE(rendered == drawnRoundedBoxes(under, boxes, mirrored)) << "frame " << frame;
+    }
+}
+
+const QColor halfBlack = QColor::fromRgbF(0, 0, 0, 0.5);
+const QColor halfRed = QColor::fromRgbF(1, 0, 0, 0.5);
+
+} // namespace
+
+TEST(PixelIdentity, RoundedControlsOnWholePixels) {
+    expectRoundedBoxesLikeDrawn(
+        {{QRectF(124, 52, 66, 396), 4, halfBlack, 1, Qt::red},
+         {QRectF(10, 10, 66, 66), 4, halfBlack, 1, Qt::red},
+         {QRectF(10, 96, 66, 66), 4, halfRed, 1, Qt::red},
+         {QRectF(20, 300, 150, 75), 6, QColor(10, 200, 30, 77), 3, halfRed},
+         {QRectF(90, 200, 20, 9), 30, QColor(255, 255, 255, 1), 2.5, QColor(0, 0, 255, 254)}});
+}
+
+TEST(PixelIdentity, RoundedControlsBetweenPixelsAndMirrored) {
+    expectRoundedBoxesLikeDrawn({{QRectF(124.5, 52, 66, 396), 4, halfBlack, 1, Qt::red},
+                                 {QRectF(10, 10.25, 66, 66), 4, halfBlack, 1, Qt::red},
+                                 {QRectF(10, 96, 65.5, 66), 4, halfRed, 1, Qt::red}});
+    expectRoundedBoxesLikeDrawn({{QRectF(124, 52, 66, 396), 4, halfBlack, 1, Qt::red},
+                                 {QRectF(20, 300, 150, 75), 6, QColor(10, 200, 30, 77), 3, halfRed}},
+                                /*mirrored=*/true);
+}
+
+TEST(PixelIdentity, RoundedControlsFollowTheirColourAndSize) {
+    const QSize size(200, 500);
+    auto root = noiseBackground(size);
+    const QImage under = LayerRenderer::renderToImage(*root, size, 1.0, Qt::darkCyan);
+    RoundedBox b{QRectF(10, 10, 66, 66), 4, halfBlack, 1, Qt::red};
+    auto layer = roundedLayer(b);
+    root->addSublayer(layer);
+    LayerRenderer::renderToImage(*root, size, 1.0, Qt::darkCyan);
+
+    b.fill = halfRed;
+    b.border = Qt::green;
+    layer->setBackgroundColor(b.fill);
+    layer->setBorderColor(b.border);
+    EXPECT_TRUE(LayerRenderer::renderToImage(*root, size, 1.0, Qt::darkCyan) ==
+                drawnRoundedBoxes(under, {b}, false));
+
+    b.frame = QRectF(10, 10, 80, 40);
+    layer->setFrame(b.frame);
+    EXPECT_TRUE(LayerRenderer::renderToImage(*root, size, 1.0, Qt::darkCyan) ==
+                drawnRoundedBoxes(under, {b}, false));
 }
