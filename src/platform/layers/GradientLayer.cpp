@@ -9,33 +9,6 @@
 
 namespace platform::layers {
 
-namespace {
-
-// Runs of equal rows, or nothing when a row holds more than one colour (a slanted gradient, or a partly
-// covered last column).
-template <typename Run> std::vector<Run> uniformRowRuns(const QImage& image) {
-    std::vector<Run> runs;
-    if (image.format() != QImage::Format_ARGB32_Premultiplied) {
-        return runs;
-    }
-    const int width = image.width();
-    for (int y = 0; y < image.height(); ++y) {
-        const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-        const QRgb pixel = line[0];
-        if (!std::all_of(line + 1, line + width, [pixel](QRgb p) { return p == pixel; })) {
-            return {};
-        }
-        if (!runs.empty() && runs.back().pixel == pixel) {
-            ++runs.back().count;
-        } else {
-            runs.push_back(Run{y, 1, pixel});
-        }
-    }
-    return runs;
-}
-
-} // namespace
-
 GradientLayer::GradientLayer() {
     setNeedsDisplayOnBoundsChange(true);
 }
@@ -95,13 +68,36 @@ void GradientLayer::draw(QPainter& painter) {
     painter.fillRect(box, gradient);
 }
 
+// Runs of equal rows, or nothing when a row holds more than one colour (a slanted gradient, or a partly
+// covered last column).
+std::vector<GradientLayer::RowRun> GradientLayer::uniformRowRuns(const QImage& image) {
+    std::vector<RowRun> runs;
+    if (image.format() != QImage::Format_ARGB32_Premultiplied) {
+        return runs;
+    }
+    const int width = image.width();
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        const QRgb pixel = line[0];
+        if (!std::all_of(line + 1, line + width, [pixel](QRgb p) { return p == pixel; })) {
+            return {};
+        }
+        if (!runs.empty() && runs.back().pixel == pixel) {
+            ++runs.back().count;
+        } else {
+            runs.push_back(RowRun{y, 1, pixel});
+        }
+    }
+    return runs;
+}
+
 void GradientLayer::paintContent(QPainter& painter, const QRectF& bounds, const QRectF& visible) {
     displayIfNeeded();
     const QImage& cache = cachedImage();
     if (cache.cacheKey() != scannedKey_) {
         scannedKey_ = cache.cacheKey();
         const bool rowsUniform = colors_.size() == 1 || start_.x() == end_.x();
-        rowRuns_ = rowsUniform ? uniformRowRuns<RowRun>(cache) : std::vector<RowRun>();
+        rowRuns_ = rowsUniform ? uniformRowRuns(cache) : std::vector<RowRun>();
     }
     if (fillsRowRuns(painter, bounds)) {
         return;

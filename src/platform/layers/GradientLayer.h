@@ -43,6 +43,7 @@ private:
         int count = 0;
         QRgb pixel = 0;
     };
+    static std::vector<RowRun> uniformRowRuns(const QImage& image);
     bool fillsRowRuns(QPainter& painter, const QRectF& bounds);
 
     QList<QColor> colors_;
