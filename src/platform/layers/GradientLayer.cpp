@@ -1,5 +1,7 @@
 #include "platform/layers/GradientLayer.h"
 
+#include "platform/layers/LayerPainting.h"
+
 #include <QLinearGradient>
 #include <QPainter>
 
@@ -64,6 +66,68 @@ void GradientLayer::draw(QPainter& painter) {
         gradient.setColorAt(location, colors_[i]);
     }
     painter.fillRect(box, gradient);
+}
+
+// Runs of equal rows, or nothing when a row holds more than one colour (a slanted gradient, or a partly
+// covered last column).
+std::vector<GradientLayer::RowRun> GradientLayer::uniformRowRuns(const QImage& image) {
+    std::vector<RowRun> runs;
+    if (image.format() != QImage::Format_ARGB32_Premultiplied) {
+        return runs;
+    }
+    const int width = image.width();
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        const QRgb pixel = line[0];
+        if (!std::all_of(line + 1, line + width, [pixel](QRgb p) { return p == pixel; })) {
+            return {};
+        }
+        if (!runs.empty() && runs.back().pixel == pixel) {
+            ++runs.back().count;
+        } else {
+            runs.push_back(RowRun{y, 1, pixel});
+        }
+    }
+    return runs;
+}
+
+void GradientLayer::paintContent(QPainter& painter, const QRectF& bounds, const QRectF& visible) {
+    displayIfNeeded();
+    const QImage& cache = cachedImage();
+    if (cache.cacheKey() != scannedKey_) {
+        scannedKey_ = cache.cacheKey();
+        const bool rowsUniform = colors_.size() == 1 || start_.x() == end_.x();
+        rowRuns_ = rowsUniform ? uniformRowRuns(cache) : std::vector<RowRun>();
+    }
+    if (fillsRowRuns(painter, bounds)) {
+        return;
+    }
+    Layer::paintContent(painter, bounds, visible);
+}
+
+bool GradientLayer::fillsRowRuns(QPainter& painter, const QRectF& bounds) {
+    // A colour fill puts down exactly the pixels the picture's blend would only at full opacity, in
+    // source-over, and outside anti-aliased clips (which round the two differently at their edges).
+    if (rowRuns_.empty() || cachedSize() != bounds.size() || painter.opacity() < 1 ||
+        painter.compositionMode() != QPainter::CompositionMode_SourceOver || isPaintingUnderSoftClip()) {
+        return false;
+    }
+    const QImage& cache = cachedImage();
+    const std::optional<QPoint> origin = uprightImageDeviceOrigin(painter, bounds, cache);
+    if (!origin) {
+        return false;
+    }
+    painter.save();
+    painter.resetTransform();
+    for (const RowRun& run : rowRuns_) {
+        if (qAlpha(run.pixel) == 0) {
+            continue; // blending a transparent pixel changes nothing
+        }
+        painter.fillRect(QRect(origin->x(), origin->y() + run.first, cache.width(), run.count),
+                         QColor::fromRgba(qUnpremultiply(run.pixel)));
+    }
+    painter.restore();
+    return true;
 }
 
 } // namespace platform::layers

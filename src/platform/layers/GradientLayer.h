@@ -4,6 +4,9 @@
 #include "platform/layers/Layer.h"
 
 #include <QList>
+#include <QRgb>
+
+#include <vector>
 
 namespace platform::layers {
 
@@ -12,6 +15,10 @@ namespace platform::layers {
 // default end). Locations (0...1) place the colours; without them, or when their count differs from the
 // colours', the colours are spread evenly. One colour fills the bounds; none draws nothing. Before the
 // start and after the end the end colours continue.
+//
+// A gradient whose rows each hold one colour (a vertical one, or one colour) is painted, when its picture
+// lands on whole device pixels, as one colour fill per run of equal rows: the same pixels as blending the
+// cached picture, without reading it each frame.
 class GradientLayer : public Layer {
 public:
     GradientLayer();
@@ -27,12 +34,25 @@ public:
 
 protected:
     void draw(QPainter& painter) override;
+    void paintContent(QPainter& painter, const QRectF& bounds, const QRectF& visible) override;
 
 private:
+    // Rows [first, first + count) of the cached picture (row 0 at the visual top) all hold `pixel`.
+    struct RowRun {
+        int first = 0;
+        int count = 0;
+        QRgb pixel = 0;
+    };
+    static std::vector<RowRun> uniformRowRuns(const QImage& image);
+    bool fillsRowRuns(QPainter& painter, const QRectF& bounds);
+
     QList<QColor> colors_;
     QList<double> locations_;
     QPointF start_{0.5, 0};
     QPointF end_{0.5, 1};
+    // The runs of the cached picture with key `scannedKey_`; empty when some row holds several colours.
+    std::vector<RowRun> rowRuns_;
+    qint64 scannedKey_ = 0;
 };
 
 } // namespace platform::layers

@@ -196,6 +196,12 @@ protected:
     void setNeedsRedraw();
     // For layers that keep their own caches: the display mark has been dealt with.
     void clearNeedsDisplay() { needsDisplay_ = false; }
+    // The picture drawn by displayIfNeeded() (null when none is kept) and the bounds size it was drawn at.
+    const QImage& cachedImage() const { return cache_; }
+    QSizeF cachedSize() const { return cacheSize_; }
+    // True while paintContent() runs inside an anti-aliased clip (a rounded masksToBounds above or on the
+    // layer): there, blending an image and filling a colour round differently at the clip's soft edge.
+    bool isPaintingUnderSoftClip() const { return paintingUnderSoftClip_; }
 
 private:
     friend class LayerRendererWalk;
@@ -254,6 +260,7 @@ private:
     bool drawsNothing_ = false;
     bool baseDrawCalled_ = false;
     bool tooLargeToCache_ = false;
+    bool paintingUnderSoftClip_ = false;
     DrawFunction drawFunction_;
     QImage cache_;
     QSizeF cacheSize_;

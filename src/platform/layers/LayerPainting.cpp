@@ -69,4 +69,23 @@ void drawImageUpright(QPainter& painter, const QRectF& rect, const QImage& image
     painter.restore();
 }
 
+std::optional<QPoint> uprightImageDeviceOrigin(const QPainter& painter, const QRectF& rect,
+                                               const QImage& image) {
+    if (image.isNull() || rect.isEmpty() || !painter.device() ||
+        painter.device()->devicePixelRatio() != image.devicePixelRatio()) {
+        return std::nullopt;
+    }
+    // The same matrix drawImageUpright() ends with; a pure translation is what the raster engine copies
+    // pixel for pixel, rounding the offset to whole pixels.
+    QTransform t = painter.deviceTransform();
+    t.translate(rect.left(), rect.top() + rect.height());
+    t.scale(1, -1);
+    if (t.type() > QTransform::TxTranslate ||
+        std::abs(rect.width() * image.devicePixelRatio() - image.width()) >= 0.5 ||
+        std::abs(rect.height() * image.devicePixelRatio() - image.height()) >= 0.5) {
+        return std::nullopt;
+    }
+    return QPoint(qRound(t.dx()), qRound(t.dy()));
+}
+
 } // namespace platform::layers

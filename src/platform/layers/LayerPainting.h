@@ -2,7 +2,10 @@
 #pragma once
 
 #include <QImage>
+#include <QPoint>
 #include <QRectF>
+
+#include <optional>
 
 class QPainter;
 class QPaintDevice;
@@ -19,6 +22,12 @@ QPaintDevice* layerMetricsDevice();
 
 // Draws an image (row 0 at the visual top) into a rectangle of a y-up painter.
 void drawImageUpright(QPainter& painter, const QRectF& rect, const QImage& image);
+
+// Where drawImageUpright() would put the image's top-left pixel on the device, when it would copy the
+// image one to one at a whole-pixel offset (moved only: not mirrored, scaled or at another pixel ratio);
+// nullopt otherwise. Lets a caller put down the same pixels another way.
+std::optional<QPoint> uprightImageDeviceOrigin(const QPainter& painter, const QRectF& rect,
+                                               const QImage& image);
 
 // Turns a y-up painter into a y-down one whose origin is the visual top-left corner of `rect`, for drawing
 // text and images; wrap the call in save() and restore().

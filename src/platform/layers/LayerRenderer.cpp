@@ -6,6 +6,10 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include <cmath>
+#include <map>
+#include <tuple>
+
 namespace platform::layers {
 
 namespace {
@@ -14,12 +18,118 @@ struct Frame {
     QPainter& painter;
     double now;
     bool animating = false;
+    // How many rounded (anti-aliased) clips the walk has set around the current layer's sublayers.
+    int softClips = 0;
 };
 
 QPainterPath roundedPath(const QRectF& rect, double radius) {
     QPainterPath path;
     path.addRoundedRect(rect, radius, radius);
     return path;
+}
+
+void fillRounded(QPainter& painter, const QRectF& bounds, double radius, const QColor& color) {
+    painter.fillPath(roundedPath(bounds, radius), color);
+}
+
+// What a rounded background looks like on the device, up to where it sits.
+struct RoundedShapeKey {
+    double width;
+    double height;
+    double radius;
+    QRgba64 color;
+    double m11;
+    double m22;
+    bool antialiased;
+
+    auto tied() const { return std::tie(width, height, radius, color, m11, m22, antialiased); }
+    bool operator<(const RoundedShapeKey& other) const { return tied() < other.tied(); }
+};
+
+// Rounded backgrounds already drawn, on transparent; few sizes occur (the controls'), so a full cache is
+// simply emptied. Main thread, like the renderer.
+std::map<RoundedShapeKey, QImage>& roundedShapes() {
+    static std::map<RoundedShapeKey, QImage> shapes;
+    return shapes;
+}
+constexpr std::size_t maxRoundedShapes = 64;
+constexpr int maxRoundedShapePixels = 512 * 512;
+
+bool isWhole(double v) {
+    return std::abs(v - std::round(v)) < 1e-9;
+}
+
+// Fills a rounded rectangle by copying a picture of it filled once, when that puts down the same pixels:
+// a path filled in one colour over transparent blends like the fill itself (Qt scales the colour by each
+// pixel's coverage either way), so only the coverage must match, and it does when the shape sits on whole
+// device pixels under the same scale. Returns false when the shape must be filled directly (not on whole
+// pixels, translucent painter, a soft clip, a large shape). Saves Qt's anti-aliased path fill, which
+// hands the work to a thread pool and waits for it.
+bool fillRoundedCached(QPainter& painter, const QRectF& bounds, double radius, const QColor& color,
+                       bool softClip) {
+    if (softClip || painter.opacity() < 1 ||
+        painter.compositionMode() != QPainter::CompositionMode_SourceOver || !painter.device() ||
+        painter.device()->devicePixelRatio() != 1) {
+        return false;
+    }
+    const QTransform t = painter.deviceTransform();
+    if (t.type() > QTransform::TxScale) {
+        return false;
+    }
+    const QRectF device = t.mapRect(bounds);
+    if (!isWhole(device.left()) || !isWhole(device.top()) || !isWhole(device.width()) ||
+        !isWhole(device.height())) {
+        return false;
+    }
+    const int w = static_cast<int>(std::round(device.width()));
+    const int h = static_cast<int>(std::round(device.height()));
+    if (w <= 0 || h <= 0 || static_cast<qint64>(w) * h > maxRoundedShapePixels) {
+        return false;
+    }
+    const int x = static_cast<int>(std::round(device.left()));
+    const int y = static_cast<int>(std::round(device.top()));
+    const bool antialiased = painter.testRenderHint(QPainter::Antialiasing);
+    const RoundedShapeKey key{bounds.width(), bounds.height(), radius,     color.rgba64(),
+                              t.m11(),        t.m22(),         antialiased};
+    auto& shapes = roundedShapes();
+    auto it = shapes.find(key);
+    if (it == shapes.end()) {
+        if (shapes.size() >= maxRoundedShapes) {
+            shapes.clear();
+        }
+        QImage image(w, h, QImage::Format_ARGB32_Premultiplied);
+        if (image.isNull()) {
+            return false;
+        }
+        image.fill(Qt::transparent);
+        {
+            QPainter shape(&image);
+            shape.setRenderHint(QPainter::Antialiasing, antialiased);
+            // The device's matrix moved by whole pixels, so the edges fall on the same fractions.
+            shape.setTransform(QTransform(t.m11(), 0, 0, t.m22(), t.dx() - x, t.dy() - y));
+            fillRounded(shape, bounds, radius, color);
+        }
+        it = shapes.emplace(key, std::move(image)).first;
+    }
+    painter.save();
+    painter.resetTransform();
+    painter.drawImage(QPoint(x, y), it->second);
+    painter.restore();
+    return true;
+}
+
+void strokeBorder(QPainter& painter, const QRectF& bounds, double radius, double width, const QColor& color) {
+    const QRectF inner = bounds.adjusted(width / 2, width / 2, -width / 2, -width / 2);
+    QPen pen(color, width);
+    pen.setJoinStyle(Qt::MiterJoin);
+    painter.setPen(pen);
+    painter.setBrush(Qt::NoBrush);
+    if (radius > 0) {
+        const double r = std::max(0.0, radius - width / 2);
+        painter.drawRoundedRect(inner, r, r);
+    } else {
+        painter.drawRect(inner);
+    }
 }
 
 } // namespace
@@ -57,7 +167,10 @@ void LayerRendererWalk::paint(Frame& frame, Layer& layer, const QRectF& deviceCl
     if (visible) {
         if (layer.backgroundColor_.isValid() && layer.backgroundColor_.alpha() > 0) {
             if (radius > 0) {
-                painter.fillPath(roundedPath(bounds, radius), layer.backgroundColor_);
+                if (!fillRoundedCached(painter, bounds, radius, layer.backgroundColor_,
+                                       frame.softClips > 0)) {
+                    fillRounded(painter, bounds, radius, layer.backgroundColor_);
+                }
             } else {
                 painter.fillRect(bounds, layer.backgroundColor_);
             }
@@ -72,12 +185,15 @@ void LayerRendererWalk::paint(Frame& frame, Layer& layer, const QRectF& deviceCl
         }
         const QRectF visibleLocal =
             painter.worldTransform().inverted().mapRect(visibleDevice).intersected(bounds);
+        layer.paintingUnderSoftClip_ = frame.softClips > 0 || (layer.masksToBounds_ && radius > 0);
         layer.paintContent(painter, bounds, visibleLocal);
+        layer.paintingUnderSoftClip_ = false;
         painter.restore();
     }
     const auto& children = layer.sublayersInPaintOrder();
     if (!children.empty()) {
         QRectF childClip = deviceClip;
+        const bool softClip = layer.masksToBounds_ && radius > 0;
         if (layer.masksToBounds_) {
             childClip = visibleDevice;
             if (radius > 0) {
@@ -88,23 +204,17 @@ void LayerRendererWalk::paint(Frame& frame, Layer& layer, const QRectF& deviceCl
         }
         // Sublayers may reorder or leave while painting (a draw function is free to do so): walk a copy.
         const std::vector<Layer*> order = children;
+        frame.softClips += softClip ? 1 : 0;
         for (Layer* child : order) {
             paint(frame, *child, childClip, opacity);
         }
+        frame.softClips -= softClip ? 1 : 0;
     }
     if (visible && layer.borderWidth_ > 0 && layer.borderColor_.isValid()) {
         painter.setOpacity(opacity);
-        const double w = layer.borderWidth_;
-        const QRectF inner = bounds.adjusted(w / 2, w / 2, -w / 2, -w / 2);
-        QPen pen(layer.borderColor_, w);
-        pen.setJoinStyle(Qt::MiterJoin);
-        painter.setPen(pen);
-        painter.setBrush(Qt::NoBrush);
-        if (radius > 0) {
-            painter.drawRoundedRect(inner, std::max(0.0, radius - w / 2), std::max(0.0, radius - w / 2));
-        } else {
-            painter.drawRect(inner);
-        }
+        // Always drawn: thin borders go through Qt's line stroker, which mixes each edge pixel in one
+        // rounding, so a picture of the border blended afterwards would be off by one here and there.
+        strokeBorder(painter, bounds, radius, layer.borderWidth_, layer.borderColor_);
     }
     painter.restore();
 }
