@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -1073,13 +1074,13 @@ void AsyncUdpSocket::doReceive() {
         if (n == 0) {
             continue; // an empty datagram: nothing to deliver, and no reason to stop
         }
-        Address sender(reinterpret_cast<const uint8_t*>(&from),
-                       reinterpret_cast<const uint8_t*>(&from) + fromLength);
-        if ((flags_ & kFlagConnected) && !isConnectedTo(sender)) {
+        if ((flags_ & kFlagConnected) && !isConnectedTo(from)) {
             continue; // not from our peer
         }
-        Data data(receiveBuffer_.data(), receiveBuffer_.data() + n);
         if (receiveFilter_ && receiveFilterQueue_) {
+            Address sender(reinterpret_cast<const uint8_t*>(&from),
+                           reinterpret_cast<const uint8_t*>(&from) + fromLength);
+            Data data(receiveBuffer_.data(), receiveBuffer_.data() + n);
             if (receiveFilterAsync_) {
                 ++pendingFilterOperations_;
                 receiveFilterQueue_->async([weak = weak_from_this(), filter = receiveFilter_,
@@ -1109,7 +1110,7 @@ void AsyncUdpSocket::doReceive() {
             }
             notifyDidReceive(std::move(data), std::move(sender), std::move(context));
         } else {
-            notifyDidReceive(std::move(data), std::move(sender), nullptr);
+            notifyDidReceive(receiveBuffer_.data(), static_cast<size_t>(n), from, fromLength);
         }
         if (once) {
             flags_ &= ~kFlagReceiveOnce;
@@ -1545,29 +1546,26 @@ void AsyncUdpSocket::maybeConnect() {
     maybeDequeueSend();
 }
 
-bool AsyncUdpSocket::isConnectedTo(const Address& address) const {
+bool AsyncUdpSocket::isConnectedTo(const sockaddr_storage& address) const {
     if (!(flags_ & kFlagConnected)) {
         base::fatal("Not connected");
     }
     if (cachedConnectedAddress_.empty()) {
         base::fatal("Expected cached connected address");
     }
-    const int family = familyFromAddress(address);
-    if (family != cachedConnectedFamily_ || portFromAddress(address) != cachedConnectedPort_) {
+    if (address.ss_family != cachedConnectedFamily_) {
         return false;
     }
-    if (family == AF_INET) {
-        sockaddr_in a{};
+    if (address.ss_family == AF_INET) {
+        const auto& a = reinterpret_cast<const sockaddr_in&>(address);
         sockaddr_in b{};
-        std::memcpy(&a, address.data(), kSize4);
         std::memcpy(&b, cachedConnectedAddress_.data(), kSize4);
-        return a.sin_addr.s_addr == b.sin_addr.s_addr;
+        return a.sin_port == b.sin_port && a.sin_addr.s_addr == b.sin_addr.s_addr;
     }
-    sockaddr_in6 a{};
+    const auto& a = reinterpret_cast<const sockaddr_in6&>(address);
     sockaddr_in6 b{};
-    std::memcpy(&a, address.data(), kSize6);
     std::memcpy(&b, cachedConnectedAddress_.data(), kSize6);
-    return std::memcmp(&a.sin6_addr, &b.sin6_addr, sizeof(in6_addr)) == 0;
+    return a.sin6_port == b.sin6_port && std::memcmp(&a.sin6_addr, &b.sin6_addr, sizeof(in6_addr)) == 0;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1766,52 +1764,185 @@ void AsyncUdpSocket::setReceiveFilter(ReceiveFilter filter, dispatch::QueuePtr q
 // ---------------------------------------------------------------------------------------------
 // Delegate callbacks: posted in the order the socket queue produces them.
 
-void AsyncUdpSocket::notify(std::function<void(AsyncUdpSocketDelegate&, AsyncUdpSocket&)> call) {
+// One delegate callback waiting for its turn. Only the fields of its kind mean anything: the
+// others may hold what an earlier event left (kept for its buffer).
+struct AsyncUdpSocket::DelegateEvent {
+    enum class Kind : uint8_t { didConnect, didNotConnect, didSend, didNotSend, didReceive, didClose };
+    Kind kind = Kind::didSend;
+    long tag = 0;
+    Data data;
+    Address address;
+    FilterContext context;
+    std::optional<SocketError> error;
+};
+
+// Callbacks on their way to one delegate on one queue. The socket queue appends; one task on
+// the delegate queue takes everything appended until it runs, so a burst of datagrams or sends
+// costs one hop there, not one each. Delivered batches come back as `spare`, and their events'
+// buffers are reused, so steady traffic allocates nothing per datagram.
+struct AsyncUdpSocket::Outbox {
+    std::mutex mutex;
+    std::vector<DelegateEvent> events; // the first `count` wait for delivery
+    size_t count = 0;
+    std::vector<DelegateEvent> spare;
+    bool scheduled = false; // a delivery task will take `events`
+    // Set while scheduled: where the waiting events go.
+    std::shared_ptr<AsyncUdpSocketDelegate> delegate;
+    dispatch::QueuePtr queue;
+};
+
+namespace {
+// A delivered batch keeps at most this many events, and no data buffer larger than this, so a
+// burst of big datagrams does not stay in memory.
+constexpr size_t kKeptEvents = 64;
+constexpr size_t kKeptBuffer = 2048;
+} // namespace
+
+// Appends an event, made by `fill`, for the current delegate. Events are appended on the socket
+// queue only, in the order they happen; with no delegate or queue the event is dropped.
+template <class Fill> void AsyncUdpSocket::notify(Fill&& fill) {
     auto delegate = delegate_.lock();
     if (!delegate || !delegateQueue_) {
         return;
     }
-    auto self = weak_from_this().lock();
-    if (!self) {
-        return; // being destroyed: no callbacks
+    if (!outbox_) {
+        outbox_ = std::make_shared<Outbox>();
     }
-    delegateQueue_->async([delegate = std::move(delegate), self = std::move(self), call = std::move(call)] {
-        call(*delegate, *self);
-    });
+    std::shared_ptr<AsyncUdpSocket> self;
+    std::unique_lock lock(outbox_->mutex);
+    if (outbox_->scheduled && (outbox_->delegate != delegate || outbox_->queue != delegateQueue_)) {
+        // The delegate or its queue changed: the waiting events still go where they were meant
+        // to, the new ones go through a new outbox.
+        lock.unlock();
+        outbox_ = std::make_shared<Outbox>();
+        lock = std::unique_lock(outbox_->mutex);
+    }
+    Outbox& box = *outbox_;
+    if (!box.scheduled) {
+        self = weak_from_this().lock();
+        if (!self) {
+            return; // being destroyed: no callbacks
+        }
+        box.scheduled = true;
+        box.delegate = std::move(delegate);
+        box.queue = delegateQueue_;
+    }
+    if (box.count == box.events.size()) {
+        box.events.emplace_back();
+    }
+    fill(box.events[box.count++]);
+    lock.unlock();
+    if (self) {
+        delegateQueue_->async([box = outbox_, self = std::move(self)] { deliverEvents(*box, *self); });
+    }
+}
+
+void AsyncUdpSocket::deliverEvents(Outbox& box, AsyncUdpSocket& socket) {
+    std::vector<DelegateEvent> batch;
+    size_t count = 0;
+    std::shared_ptr<AsyncUdpSocketDelegate> delegate;
+    {
+        std::lock_guard lock(box.mutex);
+        batch.swap(box.events);
+        box.events.swap(box.spare); // the next events reuse an earlier batch's buffers
+        count = std::exchange(box.count, 0);
+        box.scheduled = false;
+        delegate = std::move(box.delegate);
+        box.queue = nullptr;
+    }
+    for (size_t i = 0; i < count; ++i) {
+        DelegateEvent& e = batch[i];
+        switch (e.kind) {
+        case DelegateEvent::Kind::didConnect:
+            delegate->udpSocketDidConnectToAddress(socket, e.address);
+            break;
+        case DelegateEvent::Kind::didNotConnect:
+            delegate->udpSocketDidNotConnect(socket, *e.error);
+            break;
+        case DelegateEvent::Kind::didSend:
+            delegate->udpSocketDidSendDataWithTag(socket, e.tag);
+            break;
+        case DelegateEvent::Kind::didNotSend:
+            delegate->udpSocketDidNotSendDataWithTag(socket, e.tag, *e.error);
+            break;
+        case DelegateEvent::Kind::didReceive:
+            delegate->udpSocketDidReceiveData(socket, e.data, e.address, e.context);
+            break;
+        case DelegateEvent::Kind::didClose:
+            delegate->udpSocketDidClose(socket, e.error);
+            break;
+        }
+        e.context = nullptr; // the filter's context belongs to the caller once delivered
+        e.error.reset();
+    }
+    delegate = nullptr;
+    if (batch.size() > kKeptEvents) {
+        batch.resize(kKeptEvents);
+    }
+    for (DelegateEvent& e : batch) {
+        if (e.data.capacity() > kKeptBuffer) {
+            Data().swap(e.data);
+        }
+    }
+    std::lock_guard lock(box.mutex);
+    if (box.spare.empty()) {
+        box.spare.swap(batch);
+    }
 }
 
 void AsyncUdpSocket::notifyDidConnect(Address address) {
-    notify([address = std::move(address)](AsyncUdpSocketDelegate& d, AsyncUdpSocket& s) {
-        d.udpSocketDidConnectToAddress(s, address);
+    notify([&](DelegateEvent& e) {
+        e.kind = DelegateEvent::Kind::didConnect;
+        e.address = std::move(address);
     });
 }
 
 void AsyncUdpSocket::notifyDidNotConnect(SocketError error) {
-    notify([error = std::move(error)](AsyncUdpSocketDelegate& d, AsyncUdpSocket& s) {
-        d.udpSocketDidNotConnect(s, error);
+    notify([&](DelegateEvent& e) {
+        e.kind = DelegateEvent::Kind::didNotConnect;
+        e.error = std::move(error);
     });
 }
 
 void AsyncUdpSocket::notifyDidSend(long tag) {
-    notify([tag](AsyncUdpSocketDelegate& d, AsyncUdpSocket& s) { d.udpSocketDidSendDataWithTag(s, tag); });
+    notify([&](DelegateEvent& e) {
+        e.kind = DelegateEvent::Kind::didSend;
+        e.tag = tag;
+    });
 }
 
 void AsyncUdpSocket::notifyDidNotSend(long tag, SocketError error) {
-    notify([tag, error = std::move(error)](AsyncUdpSocketDelegate& d, AsyncUdpSocket& s) {
-        d.udpSocketDidNotSendDataWithTag(s, tag, error);
+    notify([&](DelegateEvent& e) {
+        e.kind = DelegateEvent::Kind::didNotSend;
+        e.tag = tag;
+        e.error = std::move(error);
     });
 }
 
 void AsyncUdpSocket::notifyDidReceive(Data data, Address from, FilterContext context) {
-    notify([data = std::move(data), from = std::move(from),
-            context = std::move(context)](AsyncUdpSocketDelegate& d, AsyncUdpSocket& s) {
-        d.udpSocketDidReceiveData(s, data, from, context);
+    notify([&](DelegateEvent& e) {
+        e.kind = DelegateEvent::Kind::didReceive;
+        e.data = std::move(data);
+        e.address = std::move(from);
+        e.context = std::move(context);
+    });
+}
+
+void AsyncUdpSocket::notifyDidReceive(const uint8_t* data, size_t length, const sockaddr_storage& from,
+                                      size_t fromLength) {
+    notify([&](DelegateEvent& e) {
+        e.kind = DelegateEvent::Kind::didReceive;
+        e.data.assign(data, data + length); // into the buffer of a delivered event, when there is one
+        const auto* address = reinterpret_cast<const uint8_t*>(&from);
+        e.address.assign(address, address + fromLength);
+        e.context = nullptr;
     });
 }
 
 void AsyncUdpSocket::notifyDidClose(std::optional<SocketError> error) {
-    notify([error = std::move(error)](AsyncUdpSocketDelegate& d, AsyncUdpSocket& s) {
-        d.udpSocketDidClose(s, error);
+    notify([&](DelegateEvent& e) {
+        e.kind = DelegateEvent::Kind::didClose;
+        e.error = std::move(error);
     });
 }
 

@@ -15,6 +15,7 @@
 
 struct sockaddr_in;
 struct sockaddr_in6;
+struct sockaddr_storage;
 
 namespace dispatch {
 class ReadSource;
@@ -263,17 +264,22 @@ private:
     void setupSendTimer(double timeout);
     int chooseAddress(const std::vector<Address>& addresses, Address* chosen, SocketError* error) const;
     void maybeConnect();
-    bool isConnectedTo(const Address& address) const;
+    bool isConnectedTo(const sockaddr_storage& address) const;
     bool performMulticastRequest(bool join, const std::string& group,
                                  const std::optional<std::string>& interface, SocketError* error);
 
+    struct DelegateEvent;
+    struct Outbox;
     void notifyDidConnect(Address address);
     void notifyDidNotConnect(SocketError error);
     void notifyDidSend(long tag);
     void notifyDidNotSend(long tag, SocketError error);
     void notifyDidReceive(Data data, Address from, FilterContext context);
+    void notifyDidReceive(const uint8_t* data, size_t length, const sockaddr_storage& from,
+                          size_t fromLength);
     void notifyDidClose(std::optional<SocketError> error);
-    void notify(std::function<void(AsyncUdpSocketDelegate&, AsyncUdpSocket&)> call);
+    template <class Fill> void notify(Fill&& fill);
+    static void deliverEvents(Outbox& outbox, AsyncUdpSocket& socket);
 
     // Everything below is touched on the socket queue only.
     std::weak_ptr<AsyncUdpSocketDelegate> delegate_;
@@ -314,6 +320,7 @@ private:
     int cachedConnectedFamily_ = 0;
     std::shared_ptr<void> userData_;
     std::vector<uint8_t> receiveBuffer_; // scratch for recvfrom, reused across datagrams
+    std::shared_ptr<Outbox> outbox_;     // delegate callbacks on their way to the delegate queue
     uint64_t openPeriod_ = 0;            // raised by every close; late answers of a former period are dropped
     bool inDequeue_ = false;             // maybeDequeueSend's loop is running
     // Its address is the socket queue's specific key; the value is the socket.
