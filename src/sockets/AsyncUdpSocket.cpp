@@ -1780,27 +1780,36 @@ struct AsyncUdpSocket::DelegateEvent {
 // the delegate queue takes everything appended until it runs, so a burst of datagrams or sends
 // costs one hop there, not one each. Delivered batches come back as `spare`, and their events'
 // buffers are reused, so steady traffic allocates nothing per datagram.
+//
+// A batch is `scheduled` from its first event until its delivery task takes it. Sends and
+// receipts start it `held`: its delivery task is posted by a flush task queued on the socket
+// queue, so it goes out once the work queued there now is done (a window of sends gives one
+// batch); any other callback, or a full batch, posts it at once.
 struct AsyncUdpSocket::Outbox {
     std::mutex mutex;
     std::vector<DelegateEvent> events; // the first `count` wait for delivery
     size_t count = 0;
     std::vector<DelegateEvent> spare;
-    bool scheduled = false; // a delivery task will take `events`
-    // Set while scheduled: where the waiting events go.
+    bool scheduled = false;
+    bool held = false;        // scheduled, but its delivery task is not posted yet
+    bool flushQueued = false; // a flush task is queued on the socket queue
+    // Set while scheduled: who hears the waiting events, where, and the socket they name.
     std::shared_ptr<AsyncUdpSocketDelegate> delegate;
     dispatch::QueuePtr queue;
+    std::shared_ptr<AsyncUdpSocket> socket;
 };
 
 namespace {
-// A delivered batch keeps at most this many events, and no data buffer larger than this, so a
-// burst of big datagrams does not stay in memory.
-constexpr size_t kKeptEvents = 64;
+// A batch held for a flush goes out when it reaches this many events; a delivered batch keeps
+// at most this many for reuse, and no data buffer larger than kKeptBuffer, so a burst of big
+// datagrams does not stay in memory.
+constexpr size_t kBatchEvents = 64;
 constexpr size_t kKeptBuffer = 2048;
 } // namespace
 
 // Appends an event, made by `fill`, for the current delegate. Events are appended on the socket
 // queue only, in the order they happen; with no delegate or queue the event is dropped.
-template <class Fill> void AsyncUdpSocket::notify(Fill&& fill) {
+template <class Fill> void AsyncUdpSocket::notify(Delivery delivery, Fill&& fill) {
     auto delegate = delegate_.lock();
     if (!delegate || !delegateQueue_) {
         return;
@@ -1808,39 +1817,75 @@ template <class Fill> void AsyncUdpSocket::notify(Fill&& fill) {
     if (!outbox_) {
         outbox_ = std::make_shared<Outbox>();
     }
-    std::shared_ptr<AsyncUdpSocket> self;
     std::unique_lock lock(outbox_->mutex);
     if (outbox_->scheduled && (outbox_->delegate != delegate || outbox_->queue != delegateQueue_)) {
         // The delegate or its queue changed: the waiting events still go where they were meant
         // to, the new ones go through a new outbox.
+        const bool post = std::exchange(outbox_->held, false);
         lock.unlock();
+        if (post) {
+            postDelivery(outbox_);
+        }
         outbox_ = std::make_shared<Outbox>();
         lock = std::unique_lock(outbox_->mutex);
     }
     Outbox& box = *outbox_;
     if (!box.scheduled) {
-        self = weak_from_this().lock();
+        auto self = weak_from_this().lock();
         if (!self) {
             return; // being destroyed: no callbacks
         }
         box.scheduled = true;
+        box.held = true;
         box.delegate = std::move(delegate);
         box.queue = delegateQueue_;
+        box.socket = std::move(self);
     }
     if (box.count == box.events.size()) {
         box.events.emplace_back();
     }
     fill(box.events[box.count++]);
+    bool post = false;
+    bool flush = false;
+    if (box.held) {
+        if (delivery == Delivery::now || box.count >= kBatchEvents) {
+            box.held = false;
+            post = true;
+        } else if (!box.flushQueued) {
+            box.flushQueued = true;
+            flush = true;
+        }
+    }
     lock.unlock();
-    if (self) {
-        delegateQueue_->async([box = outbox_, self = std::move(self)] { deliverEvents(*box, *self); });
+    if (post) {
+        postDelivery(outbox_);
+    }
+    if (flush) {
+        socketQueue_->async([box = outbox_] {
+            bool post = false;
+            {
+                std::lock_guard lock(box->mutex);
+                box->flushQueued = false;
+                post = std::exchange(box->held, false);
+            }
+            if (post) {
+                postDelivery(box);
+            }
+        });
     }
 }
 
-void AsyncUdpSocket::deliverEvents(Outbox& box, AsyncUdpSocket& socket) {
+// Called once per batch, by whoever cleared `held`: nothing else touches the batch until its
+// delivery task runs.
+void AsyncUdpSocket::postDelivery(const std::shared_ptr<Outbox>& box) {
+    box->queue->async([box] { deliverEvents(*box); });
+}
+
+void AsyncUdpSocket::deliverEvents(Outbox& box) {
     std::vector<DelegateEvent> batch;
     size_t count = 0;
     std::shared_ptr<AsyncUdpSocketDelegate> delegate;
+    std::shared_ptr<AsyncUdpSocket> socket;
     {
         std::lock_guard lock(box.mutex);
         batch.swap(box.events);
@@ -1848,71 +1893,75 @@ void AsyncUdpSocket::deliverEvents(Outbox& box, AsyncUdpSocket& socket) {
         count = std::exchange(box.count, 0);
         box.scheduled = false;
         delegate = std::move(box.delegate);
+        socket = std::move(box.socket);
         box.queue = nullptr;
     }
     for (size_t i = 0; i < count; ++i) {
         DelegateEvent& e = batch[i];
         switch (e.kind) {
         case DelegateEvent::Kind::didConnect:
-            delegate->udpSocketDidConnectToAddress(socket, e.address);
+            delegate->udpSocketDidConnectToAddress(*socket, e.address);
             break;
         case DelegateEvent::Kind::didNotConnect:
-            delegate->udpSocketDidNotConnect(socket, *e.error);
+            delegate->udpSocketDidNotConnect(*socket, *e.error);
             break;
         case DelegateEvent::Kind::didSend:
-            delegate->udpSocketDidSendDataWithTag(socket, e.tag);
+            delegate->udpSocketDidSendDataWithTag(*socket, e.tag);
             break;
         case DelegateEvent::Kind::didNotSend:
-            delegate->udpSocketDidNotSendDataWithTag(socket, e.tag, *e.error);
+            delegate->udpSocketDidNotSendDataWithTag(*socket, e.tag, *e.error);
             break;
         case DelegateEvent::Kind::didReceive:
-            delegate->udpSocketDidReceiveData(socket, e.data, e.address, e.context);
+            delegate->udpSocketDidReceiveData(*socket, e.data, e.address, e.context);
             break;
         case DelegateEvent::Kind::didClose:
-            delegate->udpSocketDidClose(socket, e.error);
+            delegate->udpSocketDidClose(*socket, e.error);
             break;
         }
-        e.context = nullptr; // the filter's context belongs to the caller once delivered
+        e.context = nullptr; // the filter's context belongs to the delegate once delivered
         e.error.reset();
     }
     delegate = nullptr;
-    if (batch.size() > kKeptEvents) {
-        batch.resize(kKeptEvents);
+    if (batch.size() > kBatchEvents) {
+        batch.resize(kBatchEvents);
     }
     for (DelegateEvent& e : batch) {
         if (e.data.capacity() > kKeptBuffer) {
             Data().swap(e.data);
         }
     }
-    std::lock_guard lock(box.mutex);
-    if (box.spare.empty()) {
-        box.spare.swap(batch);
+    {
+        std::lock_guard lock(box.mutex);
+        if (box.spare.empty()) {
+            box.spare.swap(batch);
+        }
     }
+    // The last reference to the socket may go here, as it would with any task that named it.
 }
 
 void AsyncUdpSocket::notifyDidConnect(Address address) {
-    notify([&](DelegateEvent& e) {
+    notify(Delivery::now, [&](DelegateEvent& e) {
         e.kind = DelegateEvent::Kind::didConnect;
         e.address = std::move(address);
     });
 }
 
 void AsyncUdpSocket::notifyDidNotConnect(SocketError error) {
-    notify([&](DelegateEvent& e) {
+    notify(Delivery::now, [&](DelegateEvent& e) {
         e.kind = DelegateEvent::Kind::didNotConnect;
         e.error = std::move(error);
     });
 }
 
 void AsyncUdpSocket::notifyDidSend(long tag) {
-    notify([&](DelegateEvent& e) {
+    notify(Delivery::batched, [&](DelegateEvent& e) {
         e.kind = DelegateEvent::Kind::didSend;
         e.tag = tag;
     });
 }
 
 void AsyncUdpSocket::notifyDidNotSend(long tag, SocketError error) {
-    notify([&](DelegateEvent& e) {
+    notify(Delivery::now, [&](DelegateEvent& e) {
         e.kind = DelegateEvent::Kind::didNotSend;
         e.tag = tag;
         e.error = std::move(error);
@@ -1920,7 +1969,7 @@ void AsyncUdpSocket::notifyDidNotSend(long tag, SocketError error) {
 }
 
 void AsyncUdpSocket::notifyDidReceive(Data data, Address from, FilterContext context) {
-    notify([&](DelegateEvent& e) {
+    notify(Delivery::batched, [&](DelegateEvent& e) {
         e.kind = DelegateEvent::Kind::didReceive;
         e.data = std::move(data);
         e.address = std::move(from);
@@ -1930,7 +1979,7 @@ void AsyncUdpSocket::notifyDidReceive(Data data, Address from, FilterContext con
 
 void AsyncUdpSocket::notifyDidReceive(const uint8_t* data, size_t length, const sockaddr_storage& from,
                                       size_t fromLength) {
-    notify([&](DelegateEvent& e) {
+    notify(Delivery::batched, [&](DelegateEvent& e) {
         e.kind = DelegateEvent::Kind::didReceive;
         e.data.assign(data, data + length); // into the buffer of a delivered event, when there is one
         const auto* address = reinterpret_cast<const uint8_t*>(&from);
@@ -1940,7 +1989,7 @@ void AsyncUdpSocket::notifyDidReceive(const uint8_t* data, size_t length, const 
 }
 
 void AsyncUdpSocket::notifyDidClose(std::optional<SocketError> error) {
-    notify([&](DelegateEvent& e) {
+    notify(Delivery::now, [&](DelegateEvent& e) {
         e.kind = DelegateEvent::Kind::didClose;
         e.error = std::move(error);
     });

@@ -278,8 +278,10 @@ private:
     void notifyDidReceive(const uint8_t* data, size_t length, const sockaddr_storage& from,
                           size_t fromLength);
     void notifyDidClose(std::optional<SocketError> error);
-    template <class Fill> void notify(Fill&& fill);
-    static void deliverEvents(Outbox& outbox, AsyncUdpSocket& socket);
+    enum class Delivery { now, batched };
+    template <class Fill> void notify(Delivery delivery, Fill&& fill);
+    static void postDelivery(const std::shared_ptr<Outbox>& outbox);
+    static void deliverEvents(Outbox& outbox);
 
     // Everything below is touched on the socket queue only.
     std::weak_ptr<AsyncUdpSocketDelegate> delegate_;
