@@ -253,10 +253,14 @@ private:
     void finishReceiveFilter(uint64_t period, bool passed, Data data, Address from, FilterContext context);
     void waitForReadEvents();
 
+    struct SendInbox;
     void queueEntry(std::shared_ptr<SendPacket> packet);
+    void takeQueuedEntries();
+    void sealQueuedEntries();
     void maybeDequeueSend();
     void doPreSend();
     void doSend();
+    bool sendBatch(int fd, int family);
     void failCurrentSend(const SocketError& error);
     void finishCurrentSendAsSent();
     void endCurrentSend();
@@ -321,10 +325,11 @@ private:
     uint16_t cachedConnectedPort_ = 0;
     int cachedConnectedFamily_ = 0;
     std::shared_ptr<void> userData_;
-    std::vector<uint8_t> receiveBuffer_; // scratch for recvfrom, reused across datagrams
-    std::shared_ptr<Outbox> outbox_;     // delegate callbacks on their way to the delegate queue
-    uint64_t openPeriod_ = 0;            // raised by every close; late answers of a former period are dropped
-    bool inDequeue_ = false;             // maybeDequeueSend's loop is running
+    std::vector<uint8_t> receiveBuffer_;     // scratch for recvfrom, reused across datagrams
+    std::shared_ptr<Outbox> outbox_;         // delegate callbacks on their way to the delegate queue
+    const std::shared_ptr<SendInbox> inbox_; // datagrams handed over, not yet on the socket queue
+    uint64_t openPeriod_ = 0; // raised by every close; late answers of a former period are dropped
+    bool inDequeue_ = false;  // maybeDequeueSend's loop is running
     // Its address is the socket queue's specific key; the value is the socket.
     char isOnSocketQueueOrTargetQueueKey_ = 0;
 };
