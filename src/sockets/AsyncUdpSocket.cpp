@@ -330,10 +330,10 @@ std::shared_ptr<AsyncUdpSocket> AsyncUdpSocket::make(std::weak_ptr<AsyncUdpSocke
 
 AsyncUdpSocket::AsyncUdpSocket(std::weak_ptr<AsyncUdpSocketDelegate> delegate,
                                dispatch::QueuePtr delegateQueue, dispatch::QueuePtr socketQueue)
-    : delegate_(std::move(delegate))
+    : inbox_(std::make_shared<SendInbox>())
+    , delegate_(std::move(delegate))
     , delegateQueue_(std::move(delegateQueue))
-    , socketQueue_(socketQueue ? std::move(socketQueue) : dispatch::Queue::makeSerial("AsyncUdpSocket"))
-    , inbox_(std::make_shared<SendInbox>()) {
+    , socketQueue_(socketQueue ? std::move(socketQueue) : dispatch::Queue::makeSerial("AsyncUdpSocket")) {
     socketQueue_->setSpecific(&isOnSocketQueueOrTargetQueueKey_, this);
 }
 

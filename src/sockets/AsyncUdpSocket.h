@@ -35,7 +35,8 @@ using Address = std::vector<uint8_t>;
 using FilterContext = std::shared_ptr<void>;
 
 // Callbacks of an AsyncUdpSocket. Every method is optional (does nothing by default) and is
-// called on the socket's delegate queue, in the order the socket produced the events. By the
+// called on the socket's delegate queue, in the order the socket produced the events; one task
+// there may make several calls in a row (a burst of datagrams is delivered as one batch). By the
 // time a callback runs, the socket may have moved on: ask it, do not assume.
 class AsyncUdpSocketDelegate {
 public:
@@ -176,8 +177,11 @@ public:
 
     // Sending: each returns at once, takes the payload over and ends in exactly one
     // udpSocketDidSendDataWithTag or udpSocketDidNotSendDataWithTag (unless the socket closes
-    // first). Datagrams go out one at a time in queue order. An empty payload is ignored. A
-    // negative time-out waits for the socket as long as it takes. An empty host counts as none.
+    // first). Datagrams go out in queue order (ready ones behind each other may share one system
+    // call). An empty payload is ignored. A negative time-out waits for the socket as long as it
+    // takes. An empty host counts as none. Sends handed over in a row reach the socket queue as
+    // one task: they keep their order among themselves and with the socket's other calls, but a
+    // task posted straight onto the socket queue between two of them may run after both.
     void sendData(Data data, long tag);
     void sendData(Data data, double timeout, long tag);
     void sendData(Data data, const std::string& host, uint16_t port, double timeout, long tag);
@@ -287,6 +291,8 @@ private:
     static void postDelivery(const std::shared_ptr<Outbox>& outbox);
     static void deliverEvents(Outbox& outbox);
 
+    // Datagrams handed over, not yet on the socket queue: any thread, under the inbox's mutex.
+    const std::shared_ptr<SendInbox> inbox_;
     // Everything below is touched on the socket queue only.
     std::weak_ptr<AsyncUdpSocketDelegate> delegate_;
     dispatch::QueuePtr delegateQueue_;
@@ -325,11 +331,10 @@ private:
     uint16_t cachedConnectedPort_ = 0;
     int cachedConnectedFamily_ = 0;
     std::shared_ptr<void> userData_;
-    std::vector<uint8_t> receiveBuffer_;     // scratch for recvfrom, reused across datagrams
-    std::shared_ptr<Outbox> outbox_;         // delegate callbacks on their way to the delegate queue
-    const std::shared_ptr<SendInbox> inbox_; // datagrams handed over, not yet on the socket queue
-    uint64_t openPeriod_ = 0; // raised by every close; late answers of a former period are dropped
-    bool inDequeue_ = false;  // maybeDequeueSend's loop is running
+    std::vector<uint8_t> receiveBuffer_; // scratch for recvfrom, reused across datagrams
+    std::shared_ptr<Outbox> outbox_;     // delegate callbacks on their way to the delegate queue
+    uint64_t openPeriod_ = 0;            // raised by every close; late answers of a former period are dropped
+    bool inDequeue_ = false;             // maybeDequeueSend's loop is running
     // Its address is the socket queue's specific key; the value is the socket.
     char isOnSocketQueueOrTargetQueueKey_ = 0;
 };
