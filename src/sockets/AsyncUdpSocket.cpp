@@ -4,8 +4,10 @@
 #include "dispatch/Source.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -14,6 +16,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace sockets {
@@ -327,7 +330,8 @@ std::shared_ptr<AsyncUdpSocket> AsyncUdpSocket::make(std::weak_ptr<AsyncUdpSocke
 
 AsyncUdpSocket::AsyncUdpSocket(std::weak_ptr<AsyncUdpSocketDelegate> delegate,
                                dispatch::QueuePtr delegateQueue, dispatch::QueuePtr socketQueue)
-    : delegate_(std::move(delegate))
+    : inbox_(std::make_shared<SendInbox>())
+    , delegate_(std::move(delegate))
     , delegateQueue_(std::move(delegateQueue))
     , socketQueue_(socketQueue ? std::move(socketQueue) : dispatch::Queue::makeSerial("AsyncUdpSocket")) {
     socketQueue_->setSpecific(&isOnSocketQueueOrTargetQueueKey_, this);
@@ -360,6 +364,7 @@ void AsyncUdpSocket::onQueueAsync(std::function<void(AsyncUdpSocket&)> f) {
         f(*this);
         return;
     }
+    sealQueuedEntries(); // datagrams handed over before this call go first
     socketQueue_->async([weak = weak_from_this(), f = std::move(f)] {
         if (auto self = weak.lock()) {
             f(*self);
@@ -848,6 +853,7 @@ void AsyncUdpSocket::close() {
 void AsyncUdpSocket::closeAfterSending() {
     // Always queued, so datagrams handed over before this call (also from the socket queue,
     // where sends are queued too) are sent first.
+    sealQueuedEntries();
     socketQueue_->async([weak = weak_from_this()] {
         auto self = weak.lock();
         if (!self) {
@@ -1073,13 +1079,13 @@ void AsyncUdpSocket::doReceive() {
         if (n == 0) {
             continue; // an empty datagram: nothing to deliver, and no reason to stop
         }
-        Address sender(reinterpret_cast<const uint8_t*>(&from),
-                       reinterpret_cast<const uint8_t*>(&from) + fromLength);
-        if ((flags_ & kFlagConnected) && !isConnectedTo(sender)) {
+        if ((flags_ & kFlagConnected) && !isConnectedTo(from)) {
             continue; // not from our peer
         }
-        Data data(receiveBuffer_.data(), receiveBuffer_.data() + n);
         if (receiveFilter_ && receiveFilterQueue_) {
+            Address sender(reinterpret_cast<const uint8_t*>(&from),
+                           reinterpret_cast<const uint8_t*>(&from) + fromLength);
+            Data data(receiveBuffer_.data(), receiveBuffer_.data() + n);
             if (receiveFilterAsync_) {
                 ++pendingFilterOperations_;
                 receiveFilterQueue_->async([weak = weak_from_this(), filter = receiveFilter_,
@@ -1109,7 +1115,7 @@ void AsyncUdpSocket::doReceive() {
             }
             notifyDidReceive(std::move(data), std::move(sender), std::move(context));
         } else {
-            notifyDidReceive(std::move(data), std::move(sender), nullptr);
+            notifyDidReceive(receiveBuffer_.data(), static_cast<size_t>(n), from, fromLength);
         }
         if (once) {
             flags_ &= ~kFlagReceiveOnce;
@@ -1192,14 +1198,53 @@ void AsyncUdpSocket::sendData(Data data, const Address& address, double timeout,
     queueEntry(std::move(packet));
 }
 
+// Datagrams on their way to the socket queue. Each run of sends gets one task there, which
+// moves the whole run into the send queue, instead of a task per datagram. A hop of the socket's
+// own (a setter, closeAfterSending) seals the run before it, so sends handed over after the
+// hop start a new run whose task is queued behind it: the order of calls is kept.
+struct AsyncUdpSocket::SendInbox {
+    std::mutex mutex;
+    std::deque<std::vector<std::shared_ptr<SendPacket>>> runs; // each with one task queued
+    bool lastRunOpen = false;                                  // sends may still join the last run
+};
+
 void AsyncUdpSocket::queueEntry(std::shared_ptr<SendPacket> packet) {
     // Always queued, even on the socket queue: sends never report from inside the call.
-    socketQueue_->async([weak = weak_from_this(), packet = std::move(packet)]() mutable {
+    {
+        std::lock_guard lock(inbox_->mutex);
+        if (inbox_->lastRunOpen) {
+            inbox_->runs.back().push_back(std::move(packet));
+            return;
+        }
+        inbox_->runs.emplace_back().push_back(std::move(packet));
+        inbox_->lastRunOpen = true;
+    }
+    socketQueue_->async([weak = weak_from_this()] {
         if (auto self = weak.lock()) {
-            self->sendQueue_.push_back(std::move(packet));
-            self->maybeDequeueSend();
+            self->takeQueuedEntries();
         }
     });
+}
+
+void AsyncUdpSocket::takeQueuedEntries() {
+    std::vector<std::shared_ptr<SendPacket>> run;
+    {
+        std::lock_guard lock(inbox_->mutex);
+        run = std::move(inbox_->runs.front());
+        inbox_->runs.pop_front();
+        if (inbox_->runs.empty()) {
+            inbox_->lastRunOpen = false;
+        }
+    }
+    for (auto& packet : run) {
+        sendQueue_.push_back(std::move(packet));
+    }
+    maybeDequeueSend();
+}
+
+void AsyncUdpSocket::sealQueuedEntries() {
+    std::lock_guard lock(inbox_->mutex);
+    inbox_->lastRunOpen = false;
 }
 
 void AsyncUdpSocket::maybeDequeueSend() {
@@ -1323,6 +1368,9 @@ void AsyncUdpSocket::doSend() {
     SendPacket& packet = *currentSend_;
     const int family = packet.addressFamily == AF_INET ? AF_INET : AF_INET6;
     const int fd = family == AF_INET ? socket4FD_ : socket6FD_;
+    if (!sendQueue_.empty() && sendBatch(fd, family)) {
+        return;
+    }
     ssize_t result = 0;
     do {
         if (flags_ & kFlagConnected) {
@@ -1347,6 +1395,74 @@ void AsyncUdpSocket::doSend() {
         return;
     }
     closeWithError(SocketError::fromErrno("Error in send() function."));
+}
+
+namespace {
+constexpr size_t kSendBatch = 32;
+} // namespace
+
+// Sends the current datagram together with those queued right behind it that are ready as they
+// stand, with one system call, and reports them in order as their own sends would have. Only on
+// an unconnected socket without a send filter: there, each datagram behind the current one
+// would go straight to sendto as well, and a failure of one of them, which sendmmsg does not
+// report, shows again when that one is sent alone next (a connected socket's pending error
+// would be lost). False when no datagram is ready behind the current one.
+bool AsyncUdpSocket::sendBatch(int fd, int family) {
+    if ((flags_ & kFlagConnected) || (sendFilter_ && sendFilterQueue_)) {
+        return false;
+    }
+    auto ready = [&](const SendPacket& p) {
+        return !p.isConnect && !p.hostGiven && !p.resolveInProgress && !p.resolveError &&
+               !p.address.empty() && p.addressFamily == family;
+    };
+    std::array<mmsghdr, kSendBatch> messages{};
+    std::array<iovec, kSendBatch> parts{};
+    size_t count = 0;
+    auto add = [&](SendPacket& p) {
+        parts[count] = iovec{p.buffer.data(), p.buffer.size()};
+        msghdr& header = messages[count].msg_hdr;
+        header.msg_name = p.address.data();
+        header.msg_namelen = family == AF_INET ? kSize4 : kSize6; // the buffer may be longer
+        header.msg_iov = &parts[count];
+        header.msg_iovlen = 1;
+        ++count;
+    };
+    add(*currentSend_);
+    for (const auto& p : sendQueue_) {
+        if (count == kSendBatch || !ready(*p)) {
+            break;
+        }
+        add(*p);
+    }
+    if (count == 1) {
+        return false;
+    }
+    int sent = 0;
+    do {
+        sent = ::sendmmsg(fd, messages.data(), static_cast<unsigned>(count), MSG_NOSIGNAL);
+    } while (sent < 0 && errno == EINTR);
+    flags_ |= kFlagBound; // the system has bound the socket by now
+    if (sent <= 0) {
+        if (sent == 0 || errno == EAGAIN || errno == EWOULDBLOCK) {
+            // As for a single datagram: try the current one again when the socket can take it.
+            resumeSendSource(family);
+            if (!sendTimer_ && currentSend_->timeout >= 0) {
+                setupSendTimer(currentSend_->timeout);
+            }
+            return true;
+        }
+        closeWithError(SocketError::fromErrno("Error in send() function."));
+        return true;
+    }
+    const long tag = currentSend_->tag;
+    endCurrentSend();
+    notifyDidSend(tag);
+    for (int i = 1; i < sent; ++i) {
+        notifyDidSend(sendQueue_.front()->tag);
+        sendQueue_.pop_front();
+    }
+    maybeDequeueSend();
+    return true;
 }
 
 void AsyncUdpSocket::failCurrentSend(const SocketError& error) {
@@ -1545,29 +1661,26 @@ void AsyncUdpSocket::maybeConnect() {
     maybeDequeueSend();
 }
 
-bool AsyncUdpSocket::isConnectedTo(const Address& address) const {
+bool AsyncUdpSocket::isConnectedTo(const sockaddr_storage& address) const {
     if (!(flags_ & kFlagConnected)) {
         base::fatal("Not connected");
     }
     if (cachedConnectedAddress_.empty()) {
         base::fatal("Expected cached connected address");
     }
-    const int family = familyFromAddress(address);
-    if (family != cachedConnectedFamily_ || portFromAddress(address) != cachedConnectedPort_) {
+    if (address.ss_family != cachedConnectedFamily_) {
         return false;
     }
-    if (family == AF_INET) {
-        sockaddr_in a{};
+    if (address.ss_family == AF_INET) {
+        const auto& a = reinterpret_cast<const sockaddr_in&>(address);
         sockaddr_in b{};
-        std::memcpy(&a, address.data(), kSize4);
         std::memcpy(&b, cachedConnectedAddress_.data(), kSize4);
-        return a.sin_addr.s_addr == b.sin_addr.s_addr;
+        return a.sin_port == b.sin_port && a.sin_addr.s_addr == b.sin_addr.s_addr;
     }
-    sockaddr_in6 a{};
+    const auto& a = reinterpret_cast<const sockaddr_in6&>(address);
     sockaddr_in6 b{};
-    std::memcpy(&a, address.data(), kSize6);
     std::memcpy(&b, cachedConnectedAddress_.data(), kSize6);
-    return std::memcmp(&a.sin6_addr, &b.sin6_addr, sizeof(in6_addr)) == 0;
+    return a.sin6_port == b.sin6_port && std::memcmp(&a.sin6_addr, &b.sin6_addr, sizeof(in6_addr)) == 0;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1766,52 +1879,234 @@ void AsyncUdpSocket::setReceiveFilter(ReceiveFilter filter, dispatch::QueuePtr q
 // ---------------------------------------------------------------------------------------------
 // Delegate callbacks: posted in the order the socket queue produces them.
 
-void AsyncUdpSocket::notify(std::function<void(AsyncUdpSocketDelegate&, AsyncUdpSocket&)> call) {
+// One delegate callback waiting for its turn. Only the fields of its kind mean anything: the
+// others may hold what an earlier event left (kept for its buffer).
+struct AsyncUdpSocket::DelegateEvent {
+    enum class Kind : uint8_t { didConnect, didNotConnect, didSend, didNotSend, didReceive, didClose };
+    Kind kind = Kind::didSend;
+    long tag = 0;
+    Data data;
+    Address address;
+    FilterContext context;
+    std::optional<SocketError> error;
+};
+
+// Callbacks on their way to one delegate on one queue. The socket queue appends; one task on
+// the delegate queue takes everything appended until it runs, so a burst of datagrams or sends
+// costs one hop there, not one each. Delivered batches come back as `spare`, and their events'
+// buffers are reused, so steady traffic allocates nothing per datagram.
+//
+// A batch is `scheduled` from its first event until its delivery task takes it. Sends and
+// receipts start it `held`: its delivery task is posted by a flush task queued on the socket
+// queue, so it goes out once the work queued there now is done (a window of sends gives one
+// batch); any other callback, or a full batch, posts it at once.
+struct AsyncUdpSocket::Outbox {
+    std::mutex mutex;
+    std::vector<DelegateEvent> events; // the first `count` wait for delivery
+    size_t count = 0;
+    std::vector<DelegateEvent> spare;
+    bool scheduled = false;
+    bool held = false;        // scheduled, but its delivery task is not posted yet
+    bool flushQueued = false; // a flush task is queued on the socket queue
+    // Set while scheduled: who hears the waiting events, where, and the socket they name.
+    std::shared_ptr<AsyncUdpSocketDelegate> delegate;
+    dispatch::QueuePtr queue;
+    std::shared_ptr<AsyncUdpSocket> socket;
+};
+
+namespace {
+// A batch held for a flush goes out when it reaches this many events; a delivered batch keeps
+// at most this many for reuse, and no data buffer larger than kKeptBuffer, so a burst of big
+// datagrams does not stay in memory.
+constexpr size_t kBatchEvents = 64;
+constexpr size_t kKeptBuffer = 2048;
+} // namespace
+
+// Appends an event, made by `fill`, for the current delegate. Events are appended on the socket
+// queue only, in the order they happen; with no delegate or queue the event is dropped.
+template <class Fill> void AsyncUdpSocket::notify(Delivery delivery, Fill&& fill) {
     auto delegate = delegate_.lock();
     if (!delegate || !delegateQueue_) {
         return;
     }
-    auto self = weak_from_this().lock();
-    if (!self) {
-        return; // being destroyed: no callbacks
+    if (!outbox_) {
+        outbox_ = std::make_shared<Outbox>();
     }
-    delegateQueue_->async([delegate = std::move(delegate), self = std::move(self), call = std::move(call)] {
-        call(*delegate, *self);
-    });
+    std::unique_lock lock(outbox_->mutex);
+    if (outbox_->scheduled && (outbox_->delegate != delegate || outbox_->queue != delegateQueue_)) {
+        // The delegate or its queue changed: the waiting events still go where they were meant
+        // to, the new ones go through a new outbox.
+        const bool post = std::exchange(outbox_->held, false);
+        lock.unlock();
+        if (post) {
+            postDelivery(outbox_);
+        }
+        outbox_ = std::make_shared<Outbox>();
+        lock = std::unique_lock(outbox_->mutex);
+    }
+    Outbox& box = *outbox_;
+    if (!box.scheduled) {
+        auto self = weak_from_this().lock();
+        if (!self) {
+            return; // being destroyed: no callbacks
+        }
+        box.scheduled = true;
+        box.held = true;
+        box.delegate = std::move(delegate);
+        box.queue = delegateQueue_;
+        box.socket = std::move(self);
+    }
+    if (box.count == box.events.size()) {
+        box.events.emplace_back();
+    }
+    fill(box.events[box.count++]);
+    bool post = false;
+    bool flush = false;
+    if (box.held) {
+        if (delivery == Delivery::now || box.count >= kBatchEvents) {
+            box.held = false;
+            post = true;
+        } else if (!box.flushQueued) {
+            box.flushQueued = true;
+            flush = true;
+        }
+    }
+    lock.unlock();
+    if (post) {
+        postDelivery(outbox_);
+    }
+    if (flush) {
+        socketQueue_->async([box = outbox_] {
+            bool post = false;
+            {
+                std::lock_guard lock(box->mutex);
+                box->flushQueued = false;
+                post = std::exchange(box->held, false);
+            }
+            if (post) {
+                postDelivery(box);
+            }
+        });
+    }
+}
+
+// Called once per batch, by whoever cleared `held`: nothing else touches the batch until its
+// delivery task runs.
+void AsyncUdpSocket::postDelivery(const std::shared_ptr<Outbox>& box) {
+    box->queue->async([box] { deliverEvents(*box); });
+}
+
+void AsyncUdpSocket::deliverEvents(Outbox& box) {
+    std::vector<DelegateEvent> batch;
+    size_t count = 0;
+    std::shared_ptr<AsyncUdpSocketDelegate> delegate;
+    std::shared_ptr<AsyncUdpSocket> socket;
+    {
+        std::lock_guard lock(box.mutex);
+        batch.swap(box.events);
+        box.events.swap(box.spare); // the next events reuse an earlier batch's buffers
+        count = std::exchange(box.count, 0);
+        box.scheduled = false;
+        delegate = std::move(box.delegate);
+        socket = std::move(box.socket);
+        box.queue = nullptr;
+    }
+    for (size_t i = 0; i < count; ++i) {
+        DelegateEvent& e = batch[i];
+        switch (e.kind) {
+        case DelegateEvent::Kind::didConnect:
+            delegate->udpSocketDidConnectToAddress(*socket, e.address);
+            break;
+        case DelegateEvent::Kind::didNotConnect:
+            delegate->udpSocketDidNotConnect(*socket, *e.error);
+            break;
+        case DelegateEvent::Kind::didSend:
+            delegate->udpSocketDidSendDataWithTag(*socket, e.tag);
+            break;
+        case DelegateEvent::Kind::didNotSend:
+            delegate->udpSocketDidNotSendDataWithTag(*socket, e.tag, *e.error);
+            break;
+        case DelegateEvent::Kind::didReceive:
+            delegate->udpSocketDidReceiveData(*socket, e.data, e.address, e.context);
+            break;
+        case DelegateEvent::Kind::didClose:
+            delegate->udpSocketDidClose(*socket, e.error);
+            break;
+        }
+        e.context = nullptr; // the filter's context belongs to the delegate once delivered
+        e.error.reset();
+    }
+    delegate = nullptr;
+    if (batch.size() > kBatchEvents) {
+        batch.resize(kBatchEvents);
+    }
+    for (DelegateEvent& e : batch) {
+        if (e.data.capacity() > kKeptBuffer) {
+            Data().swap(e.data);
+        }
+    }
+    {
+        std::lock_guard lock(box.mutex);
+        if (box.spare.empty()) {
+            box.spare.swap(batch);
+        }
+    }
+    // The last reference to the socket may go here, as it would with any task that named it.
 }
 
 void AsyncUdpSocket::notifyDidConnect(Address address) {
-    notify([address = std::move(address)](AsyncUdpSocketDelegate& d, AsyncUdpSocket& s) {
-        d.udpSocketDidConnectToAddress(s, address);
+    notify(Delivery::now, [&](DelegateEvent& e) {
+        e.kind = DelegateEvent::Kind::didConnect;
+        e.address = std::move(address);
     });
 }
 
 void AsyncUdpSocket::notifyDidNotConnect(SocketError error) {
-    notify([error = std::move(error)](AsyncUdpSocketDelegate& d, AsyncUdpSocket& s) {
-        d.udpSocketDidNotConnect(s, error);
+    notify(Delivery::now, [&](DelegateEvent& e) {
+        e.kind = DelegateEvent::Kind::didNotConnect;
+        e.error = std::move(error);
     });
 }
 
 void AsyncUdpSocket::notifyDidSend(long tag) {
-    notify([tag](AsyncUdpSocketDelegate& d, AsyncUdpSocket& s) { d.udpSocketDidSendDataWithTag(s, tag); });
+    notify(Delivery::batched, [&](DelegateEvent& e) {
+        e.kind = DelegateEvent::Kind::didSend;
+        e.tag = tag;
+    });
 }
 
 void AsyncUdpSocket::notifyDidNotSend(long tag, SocketError error) {
-    notify([tag, error = std::move(error)](AsyncUdpSocketDelegate& d, AsyncUdpSocket& s) {
-        d.udpSocketDidNotSendDataWithTag(s, tag, error);
+    notify(Delivery::now, [&](DelegateEvent& e) {
+        e.kind = DelegateEvent::Kind::didNotSend;
+        e.tag = tag;
+        e.error = std::move(error);
     });
 }
 
 void AsyncUdpSocket::notifyDidReceive(Data data, Address from, FilterContext context) {
-    notify([data = std::move(data), from = std::move(from),
-            context = std::move(context)](AsyncUdpSocketDelegate& d, AsyncUdpSocket& s) {
-        d.udpSocketDidReceiveData(s, data, from, context);
+    notify(Delivery::batched, [&](DelegateEvent& e) {
+        e.kind = DelegateEvent::Kind::didReceive;
+        e.data = std::move(data);
+        e.address = std::move(from);
+        e.context = std::move(context);
+    });
+}
+
+void AsyncUdpSocket::notifyDidReceive(const uint8_t* data, size_t length, const sockaddr_storage& from,
+                                      size_t fromLength) {
+    notify(Delivery::batched, [&](DelegateEvent& e) {
+        e.kind = DelegateEvent::Kind::didReceive;
+        e.data.assign(data, data + length); // into the buffer of a delivered event, when there is one
+        const auto* address = reinterpret_cast<const uint8_t*>(&from);
+        e.address.assign(address, address + fromLength);
+        e.context = nullptr;
     });
 }
 
 void AsyncUdpSocket::notifyDidClose(std::optional<SocketError> error) {
-    notify([error = std::move(error)](AsyncUdpSocketDelegate& d, AsyncUdpSocket& s) {
-        d.udpSocketDidClose(s, error);
+    notify(Delivery::now, [&](DelegateEvent& e) {
+        e.kind = DelegateEvent::Kind::didClose;
+        e.error = std::move(error);
     });
 }
 

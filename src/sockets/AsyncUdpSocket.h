@@ -15,6 +15,7 @@
 
 struct sockaddr_in;
 struct sockaddr_in6;
+struct sockaddr_storage;
 
 namespace dispatch {
 class ReadSource;
@@ -34,7 +35,8 @@ using Address = std::vector<uint8_t>;
 using FilterContext = std::shared_ptr<void>;
 
 // Callbacks of an AsyncUdpSocket. Every method is optional (does nothing by default) and is
-// called on the socket's delegate queue, in the order the socket produced the events. By the
+// called on the socket's delegate queue, in the order the socket produced the events; one task
+// there may make several calls in a row (a burst of datagrams is delivered as one batch). By the
 // time a callback runs, the socket may have moved on: ask it, do not assume.
 class AsyncUdpSocketDelegate {
 public:
@@ -175,8 +177,11 @@ public:
 
     // Sending: each returns at once, takes the payload over and ends in exactly one
     // udpSocketDidSendDataWithTag or udpSocketDidNotSendDataWithTag (unless the socket closes
-    // first). Datagrams go out one at a time in queue order. An empty payload is ignored. A
-    // negative time-out waits for the socket as long as it takes. An empty host counts as none.
+    // first). Datagrams go out in queue order (ready ones behind each other may share one system
+    // call). An empty payload is ignored. A negative time-out waits for the socket as long as it
+    // takes. An empty host counts as none. Sends handed over in a row reach the socket queue as
+    // one task: they keep their order among themselves and with the socket's other calls, but a
+    // task posted straight onto the socket queue between two of them may run after both.
     void sendData(Data data, long tag);
     void sendData(Data data, double timeout, long tag);
     void sendData(Data data, const std::string& host, uint16_t port, double timeout, long tag);
@@ -252,10 +257,14 @@ private:
     void finishReceiveFilter(uint64_t period, bool passed, Data data, Address from, FilterContext context);
     void waitForReadEvents();
 
+    struct SendInbox;
     void queueEntry(std::shared_ptr<SendPacket> packet);
+    void takeQueuedEntries();
+    void sealQueuedEntries();
     void maybeDequeueSend();
     void doPreSend();
     void doSend();
+    bool sendBatch(int fd, int family);
     void failCurrentSend(const SocketError& error);
     void finishCurrentSendAsSent();
     void endCurrentSend();
@@ -263,18 +272,27 @@ private:
     void setupSendTimer(double timeout);
     int chooseAddress(const std::vector<Address>& addresses, Address* chosen, SocketError* error) const;
     void maybeConnect();
-    bool isConnectedTo(const Address& address) const;
+    bool isConnectedTo(const sockaddr_storage& address) const;
     bool performMulticastRequest(bool join, const std::string& group,
                                  const std::optional<std::string>& interface, SocketError* error);
 
+    struct DelegateEvent;
+    struct Outbox;
     void notifyDidConnect(Address address);
     void notifyDidNotConnect(SocketError error);
     void notifyDidSend(long tag);
     void notifyDidNotSend(long tag, SocketError error);
     void notifyDidReceive(Data data, Address from, FilterContext context);
+    void notifyDidReceive(const uint8_t* data, size_t length, const sockaddr_storage& from,
+                          size_t fromLength);
     void notifyDidClose(std::optional<SocketError> error);
-    void notify(std::function<void(AsyncUdpSocketDelegate&, AsyncUdpSocket&)> call);
+    enum class Delivery { now, batched };
+    template <class Fill> void notify(Delivery delivery, Fill&& fill);
+    static void postDelivery(const std::shared_ptr<Outbox>& outbox);
+    static void deliverEvents(Outbox& outbox);
 
+    // Datagrams handed over, not yet on the socket queue: any thread, under the inbox's mutex.
+    const std::shared_ptr<SendInbox> inbox_;
     // Everything below is touched on the socket queue only.
     std::weak_ptr<AsyncUdpSocketDelegate> delegate_;
     dispatch::QueuePtr delegateQueue_;
@@ -314,6 +332,7 @@ private:
     int cachedConnectedFamily_ = 0;
     std::shared_ptr<void> userData_;
     std::vector<uint8_t> receiveBuffer_; // scratch for recvfrom, reused across datagrams
+    std::shared_ptr<Outbox> outbox_;     // delegate callbacks on their way to the delegate queue
     uint64_t openPeriod_ = 0;            // raised by every close; late answers of a former period are dropped
     bool inDequeue_ = false;             // maybeDequeueSend's loop is running
     // Its address is the socket queue's specific key; the value is the socket.

@@ -357,6 +357,35 @@ TEST_F(Receiving, BurstArrivesWholeAndInOrderOverBothFamilies) {
     EXPECT_EQ(next6, kCount);
 }
 
+// Delivered datagrams hand their buffers on to later ones: large, small and very large ones
+// in turn must each arrive with exactly their own bytes.
+TEST_F(Receiving, DatagramsOfChangingSizesArriveIntact) {
+    ASSERT_TRUE(sock->bindToPort(0, "127.0.0.1"));
+    ASSERT_TRUE(sock->beginReceiving());
+    RawUdp sender;
+    const size_t sizes[] = {1000, 3, 5000, 1, 2048, 700, 9000, 64};
+    constexpr int kRounds = 20;
+    std::vector<sockets::Data> sent;
+    for (int round = 0; round < kRounds; ++round) {
+        for (size_t size : sizes) {
+            sockets::Data data(size);
+            for (size_t i = 0; i < size; ++i) {
+                data[i] = static_cast<uint8_t>(i * 7 + sent.size());
+            }
+            sender.sendTo(sock->localPort(), data);
+            sent.push_back(std::move(data));
+        }
+        ASSERT_TRUE(delegate->waitFor(Kind::received, sent.size())) << "a round at a time: none dropped";
+    }
+    const auto received = delegate->events(Kind::received);
+    ASSERT_EQ(received.size(), sent.size());
+    for (size_t i = 0; i < sent.size(); ++i) {
+        EXPECT_EQ(received[i].data, sent[i]) << "datagram " << i;
+        EXPECT_EQ(received[i].address, sender.address());
+        EXPECT_EQ(received[i].context, nullptr);
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 
 TEST_F(Sending, ReportedInOrderOnceEach) {
@@ -490,6 +519,95 @@ TEST_F(Sending, CloseAfterSendingWaitsForTheQueue) {
     EXPECT_EQ(events[1].tag, 2);
     EXPECT_EQ(events[2].kind, Kind::closed);
     EXPECT_FALSE(events[2].error.has_value());
+}
+
+// A burst whose datagrams are sent together where they can be: the ones that cannot (a bad
+// address, a host still resolving, the other family) keep their place in the order.
+TEST_F(Sending, BurstMixingReadyAndWaitingDatagramsKeepsItsOrder) {
+    RawUdp receiver4(AF_INET);
+    RawUdp receiver6(AF_INET6);
+    constexpr long kCount = 120;
+    std::vector<std::string> expected4;
+    for (long tag = 0; tag < kCount; ++tag) {
+        const std::string payload = std::to_string(tag);
+        if (tag == 10) {
+            sock->sendData(bytes(payload), sockets::Address(16, 0), -1.0, tag);
+        } else if (tag == 40) {
+            sock->sendData(bytes(payload), "localhost", receiver4.port(), -1.0, tag);
+            expected4.push_back(payload);
+        } else if (tag % 25 == 0) {
+            sock->sendData(bytes(payload), receiver6.address(), -1.0, tag);
+        } else {
+            sock->sendData(bytes(payload), receiver4.address(), -1.0, tag);
+            expected4.push_back(payload);
+        }
+    }
+    ASSERT_TRUE(delegate->waitFor(Kind::sent, kCount - 1));
+    settle();
+    const auto events = delegate->events();
+    ASSERT_EQ(events.size(), static_cast<size_t>(kCount));
+    for (long tag = 0; tag < kCount; ++tag) {
+        EXPECT_EQ(events[tag].tag, tag) << "reported once each, in order";
+        EXPECT_EQ(events[tag].kind, tag == 10 ? Kind::notSent : Kind::sent) << tag;
+    }
+    for (const std::string& payload : expected4) {
+        auto got = receiver4.receive();
+        ASSERT_TRUE(got);
+        EXPECT_EQ(text(*got), payload);
+    }
+    for (long tag = 0; tag < kCount; tag += 25) {
+        auto got = receiver6.receive();
+        ASSERT_TRUE(got);
+        EXPECT_EQ(text(*got), std::to_string(tag));
+    }
+}
+
+// A setter handed over between sends applies to the sends after it, and only to those.
+TEST_F(Sending, SendFilterSetBetweenSendsTakesEffectAtThatPoint) {
+    RawUdp receiver;
+    auto filterQueue = dispatch::Queue::makeSerial("test.udp.midfilter");
+    constexpr long kHalf = 30;
+    for (long tag = 0; tag < kHalf; ++tag) {
+        sock->sendData(bytes("before"), receiver.address(), -1.0, tag);
+    }
+    sock->setSendFilter([](const sockets::Data&, const sockets::Address&, long) { return false; },
+                        filterQueue, AsyncUdpSocket::FilterMode::synchronous);
+    for (long tag = kHalf; tag < 2 * kHalf; ++tag) {
+        sock->sendData(bytes("after"), receiver.address(), -1.0, tag);
+    }
+    ASSERT_TRUE(delegate->waitFor(Kind::sent, 2 * kHalf));
+    for (long i = 0; i < kHalf; ++i) {
+        auto got = receiver.receive();
+        ASSERT_TRUE(got);
+        EXPECT_EQ(text(*got), "before");
+    }
+    EXPECT_FALSE(receiver.receive(100ms)) << "every datagram after the filter was dropped";
+}
+
+// Callbacks produced before a delegate change reach the old delegate, the later ones the new.
+TEST_F(Sending, DelegateChangeBetweenSendsSplitsTheReports) {
+    RawUdp receiver;
+    auto second = std::make_shared<RecordingDelegate>();
+    auto secondQueue = dispatch::Queue::makeSerial("test.udp.delegate2");
+    constexpr long kHalf = 40;
+    for (long tag = 0; tag < kHalf; ++tag) {
+        sock->sendData(bytes("x"), receiver.address(), -1.0, tag);
+    }
+    sock->setDelegate(second, secondQueue);
+    for (long tag = kHalf; tag < 2 * kHalf; ++tag) {
+        sock->sendData(bytes("y"), receiver.address(), -1.0, tag);
+    }
+    ASSERT_TRUE(second->waitFor(Kind::sent, kHalf));
+    settle();
+    secondQueue->sync([] {});
+    const auto first = delegate->events();
+    const auto later = second->events();
+    ASSERT_EQ(first.size(), static_cast<size_t>(kHalf));
+    ASSERT_EQ(later.size(), static_cast<size_t>(kHalf));
+    for (long i = 0; i < kHalf; ++i) {
+        EXPECT_EQ(first[i].tag, i);
+        EXPECT_EQ(later[i].tag, kHalf + i);
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
