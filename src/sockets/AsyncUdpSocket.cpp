@@ -553,46 +553,35 @@ uint16_t AsyncUdpSocket::localPort() const {
     return onQueueSync([this] { return socket4FD_ != -1 ? localPortIPv4() : localPortIPv6(); });
 }
 
-Address AsyncUdpSocket::localAddressIPv4() const {
-    return onQueueSync([this] {
-        maybeUpdateCachedLocalAddress(AF_INET);
-        return cachedLocalAddress4_;
+template <class T> T AsyncUdpSocket::cachedLocal(int family, T AsyncUdpSocket::*field) const {
+    return onQueueSync([this, family, field] {
+        maybeUpdateCachedLocalAddress(family);
+        return this->*field;
     });
+}
+
+Address AsyncUdpSocket::localAddressIPv4() const {
+    return cachedLocal(AF_INET, &AsyncUdpSocket::cachedLocalAddress4_);
 }
 
 std::string AsyncUdpSocket::localHostIPv4() const {
-    return onQueueSync([this] {
-        maybeUpdateCachedLocalAddress(AF_INET);
-        return cachedLocalHost4_;
-    });
+    return cachedLocal(AF_INET, &AsyncUdpSocket::cachedLocalHost4_);
 }
 
 uint16_t AsyncUdpSocket::localPortIPv4() const {
-    return onQueueSync([this] {
-        maybeUpdateCachedLocalAddress(AF_INET);
-        return cachedLocalPort4_;
-    });
+    return cachedLocal(AF_INET, &AsyncUdpSocket::cachedLocalPort4_);
 }
 
 Address AsyncUdpSocket::localAddressIPv6() const {
-    return onQueueSync([this] {
-        maybeUpdateCachedLocalAddress(AF_INET6);
-        return cachedLocalAddress6_;
-    });
+    return cachedLocal(AF_INET6, &AsyncUdpSocket::cachedLocalAddress6_);
 }
 
 std::string AsyncUdpSocket::localHostIPv6() const {
-    return onQueueSync([this] {
-        maybeUpdateCachedLocalAddress(AF_INET6);
-        return cachedLocalHost6_;
-    });
+    return cachedLocal(AF_INET6, &AsyncUdpSocket::cachedLocalHost6_);
 }
 
 uint16_t AsyncUdpSocket::localPortIPv6() const {
-    return onQueueSync([this] {
-        maybeUpdateCachedLocalAddress(AF_INET6);
-        return cachedLocalPort6_;
-    });
+    return cachedLocal(AF_INET6, &AsyncUdpSocket::cachedLocalPort6_);
 }
 
 Address AsyncUdpSocket::connectedAddress() const {

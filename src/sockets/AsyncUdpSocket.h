@@ -249,6 +249,8 @@ private:
     void closeSockets();
     void closeWithError(std::optional<SocketError> error, bool notify = true);
     void maybeUpdateCachedLocalAddress(int family) const;
+    // One cached local-address field of a family, refreshed first, read on the socket queue.
+    template <class T> T cachedLocal(int family, T AsyncUdpSocket::*field) const;
 
     bool performReceiveRequest(uint32_t setFlag, uint32_t clearFlag, SocketError* error);
     void onReadEvent(int family, uint64_t available);
