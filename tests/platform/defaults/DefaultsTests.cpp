@@ -16,7 +16,14 @@
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
 
 using namespace std::chrono_literals;
 using platform::Array;
@@ -41,10 +48,13 @@ void writeFile(const fs::path& p, const std::string& text) {
     out << text;
 }
 
+// Every file but the savers' lock file, which stays once made.
 std::vector<fs::path> filesIn(const fs::path& dir) {
     std::vector<fs::path> files;
     for (const auto& entry : fs::directory_iterator(dir)) {
-        files.push_back(entry.path());
+        if (entry.path().extension() != ".lock") {
+            files.push_back(entry.path());
+        }
     }
     return files;
 }
@@ -399,6 +409,123 @@ TEST(DefaultsThreads, ConcurrentWritersAndReadersLoseNothing) {
             ASSERT_EQ(reread.integerForKey("t" + std::to_string(t) + "k" + std::to_string(k)), t * 1000 + k);
         }
     }
+}
+
+// --- several processes on one file ---------------------------------------------------------
+
+// Two stores on one file stand for two processes: each save writes only the keys its own store
+// set or removed, over what the other one saved meanwhile.
+TEST(DefaultsProcesses, EachSaveWritesOnlyItsOwnChanges) {
+    testsupport::TempDir dir;
+    const auto file = dir / "defaults.json";
+    writeFile(file, "{\"shared\": 1, \"gone\": 1, \"other\": 1}");
+    Defaults a(optionsFor(file));
+    Defaults b(optionsFor(file));
+    a.set("a", 1);
+    a.removeObject("gone");
+    a.set("other", 2);
+    a.removeObject("other"); // set, then removed: removed
+    b.set("b", 2);
+    b.set("shared", 2);
+    ASSERT_TRUE(a.synchronize());
+    ASSERT_TRUE(b.synchronize());
+    a.set("shared", 3);
+    ASSERT_TRUE(a.synchronize());
+    Defaults reread(optionsFor(file));
+    struct Expect {
+        const char* key;
+        std::optional<std::int64_t> value;
+    };
+    for (const Expect& e : {Expect{"a", 1}, Expect{"b", 2}, Expect{"shared", 3}, Expect{"gone", std::nullopt},
+                            Expect{"other", std::nullopt}}) {
+        const auto value = reread.persistentObject(e.key);
+        EXPECT_EQ(value ? std::optional(reread.integerForKey(e.key)) : std::nullopt, e.value) << e.key;
+    }
+}
+
+// Runs only as a child of the test below: writes its own keys, saving after each.
+TEST(DefaultsProcesses, ChildWritingItsOwnKeys) {
+    const char* file = std::getenv("CW_DEFAULTS_CHILD_FILE");
+    const char* prefix = std::getenv("CW_DEFAULTS_CHILD_PREFIX");
+    if (!file || !prefix) {
+        GTEST_SKIP() << "runs as a child process of ProcessesSavingAtOnceKeepEachOthersKeys";
+    }
+    Defaults d(optionsFor(file));
+    for (int k = 0; k < 30; ++k) {
+        d.set(prefix + std::to_string(k), k);
+        ASSERT_TRUE(d.synchronize());
+    }
+}
+
+TEST(DefaultsProcesses, ProcessesSavingAtOnceKeepEachOthersKeys) {
+    testsupport::TempDir dir;
+    const auto file = dir / "defaults.json";
+    std::vector<pid_t> children;
+    for (const char* prefix : {"first", "second", "third"}) {
+        std::vector<std::string> env{"CW_DEFAULTS_CHILD_FILE=" + file.string(),
+                                     std::string("CW_DEFAULTS_CHILD_PREFIX=") + prefix};
+        for (char** e = environ; *e; ++e) {
+            env.emplace_back(*e);
+        }
+        std::vector<char*> envp;
+        for (auto& e : env) {
+            envp.push_back(e.data());
+        }
+        envp.push_back(nullptr);
+        std::string self = fs::read_symlink("/proc/self/exe").string();
+        std::string filter = "--gtest_filter=DefaultsProcesses.ChildWritingItsOwnKeys";
+        char* argv[] = {self.data(), filter.data(), nullptr};
+        posix_spawn_file_actions_t quiet; // the child's report is its exit status
+        posix_spawn_file_actions_init(&quiet);
+        posix_spawn_file_actions_addopen(&quiet, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        pid_t pid = 0;
+        const int spawned = ::posix_spawn(&pid, self.c_str(), &quiet, nullptr, argv, envp.data());
+        posix_spawn_file_actions_destroy(&quiet);
+        ASSERT_EQ(spawned, 0);
+        children.push_back(pid);
+    }
+    for (pid_t pid : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    Defaults reread(optionsFor(file));
+    for (const char* prefix : {"first", "second", "third"}) {
+        for (int k = 0; k < 30; ++k) {
+            EXPECT_EQ(reread.integerForKey(prefix + std::to_string(k)), k) << prefix << k;
+        }
+    }
+}
+
+// A writer killed mid-save leaves its temporary file; the next start removes it, unless its
+// writer may still be saving (another process holds the lock and that writer is alive).
+TEST(DefaultsProcesses, StaleTemporaryFilesAreRemovedAtStart) {
+    testsupport::TempDir dir;
+    const auto file = dir / "defaults.json";
+    writeFile(file, "{\"kept\": 1}");
+    const std::string self = std::to_string(::getpid());
+    const auto dead = dir / "defaults.json.tmp-2147483647-Ab12Cd"; // beyond any pid
+    const auto live = dir / ("defaults.json.tmp-" + self + "-Ef34Gh");
+    const auto unnamed = dir / "defaults.json.tmp-Ij56Kl"; // an older writer's name: no pid
+    const auto unrelated = dir / "defaults.json.damaged-20260101-000000";
+    for (const auto& f : {dead, live, unnamed, unrelated}) {
+        writeFile(f, "{");
+    }
+    LogCapture log;
+    {
+        const int lockFd = ::open((file.string() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        ASSERT_EQ(::flock(lockFd, LOCK_EX), 0); // another process is saving now
+        Defaults d(optionsFor(file));
+        EXPECT_EQ(d.integerForKey("kept"), 1);
+        EXPECT_FALSE(fs::exists(dead));
+        EXPECT_TRUE(fs::exists(live));
+        EXPECT_TRUE(fs::exists(unnamed));
+        ::close(lockFd);
+    }
+    Defaults d(optionsFor(file));
+    EXPECT_EQ(filesIn(dir.path()).size(), 2u) << "with the lock free, every temporary file is stale";
+    EXPECT_TRUE(fs::exists(unrelated));
+    EXPECT_EQ(d.integerForKey("kept"), 1);
 }
 
 // --- where the file lives -----------------------------------------------------------------
