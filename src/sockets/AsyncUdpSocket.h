@@ -130,6 +130,7 @@ public:
         size_t bytes = 0; // payload bytes
         bool operator==(const ReceiveBacklog&) const = default;
     };
+    // Sized like a generous socket receive buffer: a few MiB at most, whatever the sender does.
     static constexpr ReceiveBacklog kDefaultMaxReceiveBacklog{2048, size_t{1} << 20};
     ReceiveBacklog maxReceiveBacklog() const;
     void setMaxReceiveBacklog(ReceiveBacklog bound);
@@ -357,7 +358,7 @@ private:
     uint16_t cachedConnectedPort_ = 0;
     int cachedConnectedFamily_ = 0;
     std::shared_ptr<void> userData_;
-    std::vector<uint8_t> receiveBuffer_; // scratch for recvfrom, reused across datagrams
+    std::vector<uint8_t> receiveBuffer_; // scratch for recvmsg, reused across datagrams
     std::shared_ptr<Outbox> outbox_;     // delegate callbacks on their way to the delegate queue
     struct Backlog;
     const std::shared_ptr<Backlog> backlog_; // shared with the outboxes, which take deliveries off

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -16,8 +17,6 @@
 #include <map>
 #include <mutex>
 #include <sstream>
-
-#include <csignal>
 
 #include <fcntl.h>
 #include <pwd.h>
@@ -319,7 +318,8 @@ struct Defaults::Impl : std::enable_shared_from_this<Defaults::Impl> {
     Dictionary persistent;
     // Keys set or removed since the last save, with the change count of their latest change: a
     // save writes these over what is on disk and leaves every other key as it finds it there.
-    std::map<std::string, std::uint64_t, std::less<>> changedKeys;
+    using ChangedKeys = std::map<std::string, std::uint64_t, std::less<>>;
+    ChangedKeys changedKeys;
     std::uint64_t changeCount = 0;
     std::uint64_t savedCount = 0;
     bool saveScheduled = false;
@@ -342,8 +342,7 @@ struct Defaults::Impl : std::enable_shared_from_this<Defaults::Impl> {
     bool setAside(const fs::path& file, const std::string& why, const std::string& outcome);
     void changed(std::string_view key);
     bool save();
-    std::optional<Dictionary> mergeWithFile(const Dictionary& snapshot,
-                                            const std::map<std::string, std::uint64_t, std::less<>>& keys);
+    std::optional<Dictionary> mergeWithFile(const Dictionary& snapshot, const ChangedKeys& keys);
 };
 
 void Defaults::Impl::load() {
@@ -411,9 +410,7 @@ void Defaults::Impl::changed(std::string_view key) {
 // (another process may have saved its own keys) with `keys` as they stand in `snapshot`, set or
 // removed. Without a usable file (none yet, or a damaged one set aside) that is the whole
 // snapshot; nullopt when the file must not be written over.
-std::optional<Dictionary>
-Defaults::Impl::mergeWithFile(const Dictionary& snapshot,
-                              const std::map<std::string, std::uint64_t, std::less<>>& keys) {
+std::optional<Dictionary> Defaults::Impl::mergeWithFile(const Dictionary& snapshot, const ChangedKeys& keys) {
     SettingsFile contents = readSettingsFile(writeTarget);
     switch (contents.state) {
     case SettingsFile::State::absent:
@@ -446,7 +443,7 @@ Defaults::Impl::mergeWithFile(const Dictionary& snapshot,
 bool Defaults::Impl::save() {
     std::lock_guard writing(writeMutex);
     Dictionary snapshot;
-    std::map<std::string, std::uint64_t, std::less<>> keys;
+    ChangedKeys keys;
     std::uint64_t count = 0;
     {
         std::lock_guard lock(mutex);
