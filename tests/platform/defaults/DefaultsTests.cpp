@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <csignal>
 #include <fstream>
 #include <limits>
 #include <mutex>
@@ -443,54 +444,78 @@ TEST(DefaultsProcesses, EachSaveWritesOnlyItsOwnChanges) {
     }
 }
 
-// Runs only as a child of the test below: writes its own keys, saving after each.
+// Runs only as a child process of the tests below: writes its own keys, saving after each, or
+// is killed in the middle of its first save.
 TEST(DefaultsProcesses, ChildWritingItsOwnKeys) {
     const char* file = std::getenv("CW_DEFAULTS_CHILD_FILE");
     const char* prefix = std::getenv("CW_DEFAULTS_CHILD_PREFIX");
     if (!file || !prefix) {
-        GTEST_SKIP() << "runs as a child process of ProcessesSavingAtOnceKeepEachOthersKeys";
+        GTEST_SKIP() << "runs as a child process of the other tests of DefaultsProcesses";
     }
-    Defaults d(optionsFor(file));
+    auto options = optionsFor(file);
+    if (std::getenv("CW_DEFAULTS_CHILD_KILL")) {
+        options.beforeRename = [](const fs::path&) { return ::raise(SIGKILL) == 0; };
+    }
+    Defaults d(options);
     for (int k = 0; k < 30; ++k) {
         d.set(prefix + std::to_string(k), k);
         ASSERT_TRUE(d.synchronize());
     }
 }
 
+namespace {
+
+// Runs ChildWritingItsOwnKeys in a process of its own; its report is its exit status.
+pid_t spawnChild(const fs::path& file, const std::string& prefix, bool killMidSave = false) {
+    std::vector<std::string> env{"CW_DEFAULTS_CHILD_FILE=" + file.string(),
+                                 "CW_DEFAULTS_CHILD_PREFIX=" + prefix};
+    if (killMidSave) {
+        env.emplace_back("CW_DEFAULTS_CHILD_KILL=1");
+    }
+    for (char** e = environ; *e; ++e) {
+        env.emplace_back(*e);
+    }
+    std::vector<char*> envp;
+    for (auto& e : env) {
+        envp.push_back(e.data());
+    }
+    envp.push_back(nullptr);
+    std::string self = fs::read_symlink("/proc/self/exe").string();
+    std::string filter = "--gtest_filter=DefaultsProcesses.ChildWritingItsOwnKeys";
+    char* argv[] = {self.data(), filter.data(), nullptr};
+    posix_spawn_file_actions_t quiet;
+    posix_spawn_file_actions_init(&quiet);
+    posix_spawn_file_actions_addopen(&quiet, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    if (::posix_spawn(&pid, self.c_str(), &quiet, nullptr, argv, envp.data()) != 0) {
+        pid = -1;
+    }
+    posix_spawn_file_actions_destroy(&quiet);
+    return pid;
+}
+
+int waitForChild(pid_t pid) {
+    int status = -1;
+    return ::waitpid(pid, &status, 0) == pid ? status : -1;
+}
+
+} // namespace
+
 TEST(DefaultsProcesses, ProcessesSavingAtOnceKeepEachOthersKeys) {
     testsupport::TempDir dir;
     const auto file = dir / "defaults.json";
+    const std::vector<std::string> prefixes{"first", "second", "third"};
     std::vector<pid_t> children;
-    for (const char* prefix : {"first", "second", "third"}) {
-        std::vector<std::string> env{"CW_DEFAULTS_CHILD_FILE=" + file.string(),
-                                     std::string("CW_DEFAULTS_CHILD_PREFIX=") + prefix};
-        for (char** e = environ; *e; ++e) {
-            env.emplace_back(*e);
-        }
-        std::vector<char*> envp;
-        for (auto& e : env) {
-            envp.push_back(e.data());
-        }
-        envp.push_back(nullptr);
-        std::string self = fs::read_symlink("/proc/self/exe").string();
-        std::string filter = "--gtest_filter=DefaultsProcesses.ChildWritingItsOwnKeys";
-        char* argv[] = {self.data(), filter.data(), nullptr};
-        posix_spawn_file_actions_t quiet; // the child's report is its exit status
-        posix_spawn_file_actions_init(&quiet);
-        posix_spawn_file_actions_addopen(&quiet, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-        pid_t pid = 0;
-        const int spawned = ::posix_spawn(&pid, self.c_str(), &quiet, nullptr, argv, envp.data());
-        posix_spawn_file_actions_destroy(&quiet);
-        ASSERT_EQ(spawned, 0);
-        children.push_back(pid);
+    for (const auto& prefix : prefixes) {
+        children.push_back(spawnChild(file, prefix));
+        ASSERT_GT(children.back(), 0);
     }
     for (pid_t pid : children) {
-        int status = 0;
-        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        const int status = waitForChild(pid);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     }
     Defaults reread(optionsFor(file));
-    for (const char* prefix : {"first", "second", "third"}) {
+    for (const auto& prefix : prefixes) {
         for (int k = 0; k < 30; ++k) {
             EXPECT_EQ(reread.integerForKey(prefix + std::to_string(k)), k) << prefix << k;
         }
@@ -503,12 +528,21 @@ TEST(DefaultsProcesses, StaleTemporaryFilesAreRemovedAtStart) {
     testsupport::TempDir dir;
     const auto file = dir / "defaults.json";
     writeFile(file, "{\"kept\": 1}");
-    const std::string self = std::to_string(::getpid());
-    const auto dead = dir / "defaults.json.tmp-2147483647-Ab12Cd"; // beyond any pid
-    const auto live = dir / ("defaults.json.tmp-" + self + "-Ef34Gh");
+    const pid_t killed = spawnChild(file, "killed", /*killMidSave=*/true);
+    ASSERT_GT(killed, 0);
+    const int status = waitForChild(killed);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    std::vector<fs::path> left;
+    for (const auto& p : filesIn(dir.path())) {
+        if (p.filename().string().starts_with("defaults.json.tmp-" + std::to_string(killed) + "-")) {
+            left.push_back(p);
+        }
+    }
+    ASSERT_EQ(left.size(), 1u) << "the killed writer left its temporary file";
+    const auto live = dir / ("defaults.json.tmp-" + std::to_string(::getpid()) + "-Ef34Gh");
     const auto unnamed = dir / "defaults.json.tmp-Ij56Kl"; // an older writer's name: no pid
     const auto unrelated = dir / "defaults.json.damaged-20260101-000000";
-    for (const auto& f : {dead, live, unnamed, unrelated}) {
+    for (const auto& f : {live, unnamed, unrelated}) {
         writeFile(f, "{");
     }
     LogCapture log;
@@ -517,7 +551,7 @@ TEST(DefaultsProcesses, StaleTemporaryFilesAreRemovedAtStart) {
         ASSERT_EQ(::flock(lockFd, LOCK_EX), 0); // another process is saving now
         Defaults d(optionsFor(file));
         EXPECT_EQ(d.integerForKey("kept"), 1);
-        EXPECT_FALSE(fs::exists(dead));
+        EXPECT_FALSE(fs::exists(left[0]));
         EXPECT_TRUE(fs::exists(live));
         EXPECT_TRUE(fs::exists(unnamed));
         ::close(lockFd);
