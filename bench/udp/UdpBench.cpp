@@ -12,12 +12,15 @@
 #include <asio.hpp>
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <fstream>
 #include <semaphore>
 #include <stdexcept>
+#include <string>
 #include <thread>
 
 #include <arpa/inet.h>
@@ -348,12 +351,98 @@ void BM_Throughput_Asio(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * kWindows * kWindow);
 }
 
+// ---- (d) a flood at a delegate slower than the socket ------------------------------------------
+// A blocking sender floods 1000-byte datagrams for kFloodTime at a delegate that spends 20 µs on
+// each. What the socket holds for the delegate must stay bounded (the system drops the rest).
+// Counters: resident memory growth at its peak and once the backlog drained (MiB), datagrams
+// sent, delivered and counted as dropped by the socket, and reading pauses.
+
+constexpr auto kFloodTime = std::chrono::seconds(2);
+
+double residentMiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.starts_with("VmRSS:")) {
+            return std::stod(line.substr(6)) / 1024.0;
+        }
+    }
+    return 0.0;
+}
+
+class SlowDelegate : public sockets::AsyncUdpSocketDelegate {
+public:
+    std::atomic<long> received{0};
+    void udpSocketDidReceiveData(AsyncUdpSocket&, const Data&, const Address&,
+                                 const sockets::FilterContext&) override {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(20);
+        while (std::chrono::steady_clock::now() < until) {
+        }
+        ++received;
+    }
+};
+
+void BM_Flood_SlowDelegate_AsyncUdpSocket(benchmark::State& state) {
+    using namespace std::chrono_literals;
+    for (auto _ : state) {
+        auto slow = std::make_shared<SlowDelegate>();
+        auto receiver = AsyncUdpSocket::make(slow, dispatch::Queue::makeSerial("bench.slow.delegate"));
+        receiver->setIPv6Enabled(false);
+        if (!receiver->bindToPort(0, "127.0.0.1") || !receiver->beginReceiving()) {
+            state.SkipWithError("cannot bind");
+            return;
+        }
+        const double base = residentMiB();
+        double peak = base;
+        std::atomic<bool> stop{false};
+        long sent = 0;
+        std::thread sender([&] {
+            uint16_t port = 0;
+            const int fd = blockingSocket(&port);
+            const Address to = loopback(receiver->localPort());
+            const std::array<uint8_t, 1000> payload{};
+            for (; !stop; ++sent) {
+                ::sendto(fd, payload.data(), payload.size(), 0, reinterpret_cast<const sockaddr*>(to.data()),
+                         sizeof(sockaddr_in));
+            }
+            ::close(fd);
+        });
+        for (const auto end = std::chrono::steady_clock::now() + kFloodTime;
+             std::chrono::steady_clock::now() < end;) {
+            peak = std::max(peak, residentMiB());
+            std::this_thread::sleep_for(20ms);
+        }
+        stop = true;
+        sender.join();
+        for (long seen = -1; slow->received != seen;) { // drained once the delegate falls quiet
+            seen = slow->received;
+            peak = std::max(peak, residentMiB());
+            std::this_thread::sleep_for(200ms);
+        }
+        state.counters["peak_MiB"] = peak - base;
+        state.counters["drained_MiB"] = residentMiB() - base;
+        state.counters["sent"] = static_cast<double>(sent);
+        state.counters["delivered"] = static_cast<double>(slow->received);
+        // The system reports its drops with the next datagram read.
+        uint16_t markerPort = 0;
+        const int fd = blockingSocket(&markerPort);
+        const Address to = loopback(receiver->localPort());
+        const uint8_t marker = 1;
+        ::sendto(fd, &marker, 1, 0, reinterpret_cast<const sockaddr*>(to.data()), sizeof(sockaddr_in));
+        ::close(fd);
+        std::this_thread::sleep_for(100ms);
+        state.counters["dropped"] = static_cast<double>(receiver->droppedDatagramCount());
+        state.counters["pauses"] = static_cast<double>(receiver->receiveBacklogPauseCount());
+    }
+}
+
 BENCHMARK(BM_RoundTrip_AsyncUdpSocket)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RoundTrip_Blocking)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RoundTrip_Asio)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Throughput_AsyncUdpSocket)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Throughput_Blocking)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Throughput_Asio)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Flood_SlowDelegate_AsyncUdpSocket)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -43,6 +44,38 @@ struct AsyncUdpSocket::SendPacket {
     std::optional<SocketError> resolveError;
     Address address;
     int addressFamily = 0;
+};
+
+// Datagrams read but not yet delivered. The socket queue adds and stops reading at a bound; the
+// delegate queue takes deliveries off (the socket queue takes off datagrams that never reach
+// the delegate) and, when a stopped backlog has drained to half its bounds, restarts reading.
+struct AsyncUdpSocket::Backlog {
+    std::atomic<size_t> datagrams{0};
+    std::atomic<size_t> bytes{0};
+    std::atomic<size_t> maxDatagrams{kDefaultMaxReceiveBacklog.datagrams};
+    std::atomic<size_t> maxBytes{kDefaultMaxReceiveBacklog.bytes};
+    std::atomic<bool> paused{false};
+    std::weak_ptr<AsyncUdpSocket> socket; // set by make(), only read after
+    dispatch::QueuePtr socketQueue;
+
+    bool isFull() const { return datagrams >= maxDatagrams || bytes >= maxBytes; }
+    bool isDrained() const { return datagrams <= maxDatagrams / 2 && bytes <= maxBytes / 2; }
+    void add(size_t size) {
+        datagrams += 1;
+        bytes += size;
+    }
+    void release(size_t size) {
+        datagrams -= 1;
+        bytes -= size;
+        // Whoever clears `paused` restarts reading; the socket queue re-checks after setting it.
+        if (paused.load() && isDrained() && paused.exchange(false)) {
+            socketQueue->async([weak = socket] {
+                if (auto self = weak.lock()) {
+                    self->doReceive();
+                }
+            });
+        }
+    }
 };
 
 namespace {
@@ -310,6 +343,7 @@ int createSocket(int domain, int bufferSize, SocketError* error) {
     if (setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bufferSize, sizeof bufferSize) != 0) {
         return failed("Error setting receive buffer size (setsockopt)");
     }
+    (void)setsockopt(fd, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on); // drop counts only: optional
     return fd;
 }
 
@@ -324,8 +358,10 @@ std::shared_ptr<AsyncUdpSocket> AsyncUdpSocket::make(std::weak_ptr<AsyncUdpSocke
     if (socketQueue && socketQueue->kind() == dispatch::Queue::Kind::concurrent) {
         base::fatal("The given socketQueue parameter must not be a concurrent queue.");
     }
-    return std::shared_ptr<AsyncUdpSocket>(
+    std::shared_ptr<AsyncUdpSocket> socket(
         new AsyncUdpSocket(std::move(delegate), std::move(delegateQueue), std::move(socketQueue)));
+    socket->backlog_->socket = socket;
+    return socket;
 }
 
 AsyncUdpSocket::AsyncUdpSocket(std::weak_ptr<AsyncUdpSocketDelegate> delegate,
@@ -333,7 +369,9 @@ AsyncUdpSocket::AsyncUdpSocket(std::weak_ptr<AsyncUdpSocketDelegate> delegate,
     : inbox_(std::make_shared<SendInbox>())
     , delegate_(std::move(delegate))
     , delegateQueue_(std::move(delegateQueue))
-    , socketQueue_(socketQueue ? std::move(socketQueue) : dispatch::Queue::makeSerial("AsyncUdpSocket")) {
+    , socketQueue_(socketQueue ? std::move(socketQueue) : dispatch::Queue::makeSerial("AsyncUdpSocket"))
+    , backlog_(std::make_shared<Backlog>()) {
+    backlog_->socketQueue = socketQueue_;
     socketQueue_->setSpecific(&isOnSocketQueueOrTargetQueueKey_, this);
 }
 
@@ -489,6 +527,29 @@ uint16_t AsyncUdpSocket::maxSendBufferSize() const {
 
 void AsyncUdpSocket::setMaxSendBufferSize(uint16_t size) {
     onQueueAsync([size](AsyncUdpSocket& s) { s.maxSendSize_ = size; });
+}
+
+AsyncUdpSocket::ReceiveBacklog AsyncUdpSocket::maxReceiveBacklog() const {
+    return onQueueSync([this] { return ReceiveBacklog{backlog_->maxDatagrams, backlog_->maxBytes}; });
+}
+
+void AsyncUdpSocket::setMaxReceiveBacklog(ReceiveBacklog bound) {
+    onQueueAsync([bound](AsyncUdpSocket& s) {
+        s.backlog_->maxDatagrams = std::max<size_t>(bound.datagrams, 1);
+        s.backlog_->maxBytes = std::max<size_t>(bound.bytes, 1);
+    });
+}
+
+AsyncUdpSocket::ReceiveBacklog AsyncUdpSocket::receiveBacklog() const {
+    return ReceiveBacklog{backlog_->datagrams, backlog_->bytes}; // a moment's view from any thread
+}
+
+uint64_t AsyncUdpSocket::receiveBacklogPauseCount() const {
+    return onQueueSync([this] { return backlogPauses_; });
+}
+
+uint64_t AsyncUdpSocket::droppedDatagramCount() const {
+    return onQueueSync([this] { return droppedDatagrams_; });
 }
 
 std::shared_ptr<void> AsyncUdpSocket::userData() const {
@@ -735,11 +796,13 @@ void AsyncUdpSocket::setupSources(int family) {
         send4Source_ = std::move(send);
         receive4Source_ = std::move(receive);
         socket4FDBytesAvailable_ = 0;
+        systemDrops4_ = 0;
         flags_ |= kFlagSend4SourceSuspended | kFlagReceive4SourceSuspended;
     } else {
         send6Source_ = std::move(send);
         receive6Source_ = std::move(receive);
         socket6FDBytesAvailable_ = 0;
+        systemDrops6_ = 0;
         flags_ |= kFlagSend6SourceSuspended | kFlagReceive6SourceSuspended;
     }
 }
@@ -1033,6 +1096,9 @@ void AsyncUdpSocket::doReceive() {
             waitForReadEvents();
             return;
         }
+        if (backlog_->isFull() && pauseForBacklog()) {
+            return;
+        }
         int family = has6 ? AF_INET6 : AF_INET;
         if (flags_ & kFlagConnected) {
             family = socket4FD_ != -1 ? AF_INET : AF_INET6;
@@ -1049,11 +1115,18 @@ void AsyncUdpSocket::doReceive() {
             receiveBuffer_.resize(std::max<size_t>(max, 1));
         }
         sockaddr_storage from{};
-        socklen_t fromLength = v4 ? kSize4 : kSize6;
+        iovec payload{receiveBuffer_.data(), max};
+        alignas(cmsghdr) std::array<char, CMSG_SPACE(sizeof(uint32_t))> control;
+        msghdr message{};
+        message.msg_name = &from;
+        message.msg_namelen = v4 ? kSize4 : kSize6;
+        message.msg_iov = &payload;
+        message.msg_iovlen = 1;
+        message.msg_control = control.data();
+        message.msg_controllen = control.size();
         ssize_t n = 0;
         do {
-            n = ::recvfrom(fd, receiveBuffer_.data(), max, 0, reinterpret_cast<sockaddr*>(&from),
-                           &fromLength);
+            n = ::recvmsg(fd, &message, 0);
         } while (n < 0 && errno == EINTR);
         if (n < 0) {
             if (errno == EAGAIN || errno == EWOULDBLOCK) {
@@ -1063,6 +1136,13 @@ void AsyncUdpSocket::doReceive() {
             closeWithError(SocketError::fromErrno("Error in recvfrom() function"));
             return;
         }
+        const socklen_t fromLength = message.msg_namelen;
+        if (const cmsghdr* c = CMSG_FIRSTHDR(&message);
+            c != nullptr && c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_RXQ_OVFL) {
+            uint32_t systemCount = 0;
+            std::memcpy(&systemCount, CMSG_DATA(c), sizeof systemCount);
+            noteDrops(family, systemCount);
+        }
         // FIONREAD told of the next datagram only: keep reading until recvfrom would block.
         available = std::max<uint64_t>(available > static_cast<uint64_t>(n) ? available - n : 0, 1);
         if (n == 0) {
@@ -1071,6 +1151,7 @@ void AsyncUdpSocket::doReceive() {
         if ((flags_ & kFlagConnected) && !isConnectedTo(from)) {
             continue; // not from our peer
         }
+        backlog_->add(static_cast<size_t>(n));
         if (receiveFilter_ && receiveFilterQueue_) {
             Address sender(reinterpret_cast<const uint8_t*>(&from),
                            reinterpret_cast<const uint8_t*>(&from) + fromLength);
@@ -1100,6 +1181,7 @@ void AsyncUdpSocket::doReceive() {
             const ReceiveFilter& filter = receiveFilter_;
             receiveFilterQueue_->sync([&] { passed = filter(data, sender, context); });
             if (!passed) {
+                backlog_->release(data.size());
                 continue;
             }
             notifyDidReceive(std::move(data), std::move(sender), std::move(context));
@@ -1115,6 +1197,9 @@ void AsyncUdpSocket::doReceive() {
 
 void AsyncUdpSocket::finishReceiveFilter(uint64_t period, bool passed, Data data, Address from,
                                          FilterContext context) {
+    if (period != openPeriod_ || !passed) {
+        backlog_->release(data.size());
+    }
     if (period != openPeriod_) {
         return; // closed meanwhile: nothing may follow the close callback
     }
@@ -1129,6 +1214,27 @@ void AsyncUdpSocket::finishReceiveFilter(uint64_t period, bool passed, Data data
             doReceive();
         }
     }
+}
+
+// Stops reading at the backlog's bound: the read sources are suspended, so the system's buffer
+// takes what arrives meanwhile and drops the rest. False when deliveries drained the backlog
+// before the pause was in place, so reading goes on.
+bool AsyncUdpSocket::pauseForBacklog() {
+    suspendReceiveSource(AF_INET);
+    suspendReceiveSource(AF_INET6);
+    backlog_->paused = true;
+    if (backlog_->isDrained() && backlog_->paused.exchange(false)) {
+        return false; // the sources resume once both families have been read empty
+    }
+    ++backlogPauses_;
+    return true;
+}
+
+// The system reports its running count of datagrams dropped on the descriptor (32 bits, may wrap).
+void AsyncUdpSocket::noteDrops(int family, uint32_t systemCount) {
+    uint32_t& last = family == AF_INET ? systemDrops4_ : systemDrops6_;
+    droppedDatagrams_ += static_cast<uint32_t>(systemCount - last);
+    last = systemCount;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1890,6 +1996,9 @@ struct AsyncUdpSocket::DelegateEvent {
 // queue, so it goes out once the work queued there now is done (a window of sends gives one
 // batch); any other callback, or a full batch, posts it at once.
 struct AsyncUdpSocket::Outbox {
+    explicit Outbox(std::shared_ptr<Backlog> b)
+        : backlog(std::move(b)) {}
+    const std::shared_ptr<Backlog> backlog; // each receipt delivered is taken off it
     std::mutex mutex;
     std::vector<DelegateEvent> events; // the first `count` wait for delivery
     size_t count = 0;
@@ -1913,13 +2022,13 @@ constexpr size_t kKeptBuffer = 2048;
 
 // Appends an event, made by `fill`, for the current delegate. Events are appended on the socket
 // queue only, in the order they happen; with no delegate or queue the event is dropped.
-template <class Fill> void AsyncUdpSocket::notify(Delivery delivery, Fill&& fill) {
+template <class Fill> bool AsyncUdpSocket::notify(Delivery delivery, Fill&& fill) {
     auto delegate = delegate_.lock();
     if (!delegate || !delegateQueue_) {
-        return;
+        return false;
     }
     if (!outbox_) {
-        outbox_ = std::make_shared<Outbox>();
+        outbox_ = std::make_shared<Outbox>(backlog_);
     }
     std::unique_lock lock(outbox_->mutex);
     if (outbox_->scheduled && (outbox_->delegate != delegate || outbox_->queue != delegateQueue_)) {
@@ -1930,14 +2039,14 @@ template <class Fill> void AsyncUdpSocket::notify(Delivery delivery, Fill&& fill
         if (post) {
             postDelivery(outbox_);
         }
-        outbox_ = std::make_shared<Outbox>();
+        outbox_ = std::make_shared<Outbox>(backlog_);
         lock = std::unique_lock(outbox_->mutex);
     }
     Outbox& box = *outbox_;
     if (!box.scheduled) {
         auto self = weak_from_this().lock();
         if (!self) {
-            return; // being destroyed: no callbacks
+            return false; // being destroyed: no callbacks
         }
         box.scheduled = true;
         box.held = true;
@@ -1977,6 +2086,7 @@ template <class Fill> void AsyncUdpSocket::notify(Delivery delivery, Fill&& fill
             }
         });
     }
+    return true;
 }
 
 // Called once per batch, by whoever cleared `held`: nothing else touches the batch until its
@@ -2017,6 +2127,7 @@ void AsyncUdpSocket::deliverEvents(Outbox& box) {
             break;
         case DelegateEvent::Kind::didReceive:
             delegate->udpSocketDidReceiveData(*socket, e.data, e.address, e.context);
+            box.backlog->release(e.data.size());
             break;
         case DelegateEvent::Kind::didClose:
             delegate->udpSocketDidClose(*socket, e.error);
@@ -2073,23 +2184,30 @@ void AsyncUdpSocket::notifyDidNotSend(long tag, SocketError error) {
 }
 
 void AsyncUdpSocket::notifyDidReceive(Data data, Address from, FilterContext context) {
-    notify(Delivery::batched, [&](DelegateEvent& e) {
+    const size_t size = data.size();
+    const bool queued = notify(Delivery::batched, [&](DelegateEvent& e) {
         e.kind = DelegateEvent::Kind::didReceive;
         e.data = std::move(data);
         e.address = std::move(from);
         e.context = std::move(context);
     });
+    if (!queued) {
+        backlog_->release(size);
+    }
 }
 
 void AsyncUdpSocket::notifyDidReceive(const uint8_t* data, size_t length, const sockaddr_storage& from,
                                       size_t fromLength) {
-    notify(Delivery::batched, [&](DelegateEvent& e) {
+    const bool queued = notify(Delivery::batched, [&](DelegateEvent& e) {
         e.kind = DelegateEvent::Kind::didReceive;
         e.data.assign(data, data + length); // into the buffer of a delivered event, when there is one
         const auto* address = reinterpret_cast<const uint8_t*>(&from);
         e.address.assign(address, address + fromLength);
         e.context = nullptr;
     });
+    if (!queued) {
+        backlog_->release(length);
+    }
 }
 
 void AsyncUdpSocket::notifyDidClose(std::optional<SocketError> error) {

@@ -120,6 +120,28 @@ public:
     uint16_t maxSendBufferSize() const;
     void setMaxSendBufferSize(uint16_t size);
 
+    // The receive backlog: datagrams read from the system but not yet delivered (waiting for the
+    // delegate queue, or in an asynchronous receive filter). At either bound the socket stops
+    // reading, so the system's receive buffer fills and the system drops what does not fit, as
+    // it does for a socket nobody reads; reading resumes once deliveries bring the backlog to
+    // half of both bounds. A new bound applies from the next read; each is at least 1.
+    struct ReceiveBacklog {
+        size_t datagrams = 0;
+        size_t bytes = 0; // payload bytes
+        bool operator==(const ReceiveBacklog&) const = default;
+    };
+    // Sized like a generous socket receive buffer: a few MiB at most, whatever the sender does.
+    static constexpr ReceiveBacklog kDefaultMaxReceiveBacklog{2048, size_t{1} << 20};
+    ReceiveBacklog maxReceiveBacklog() const;
+    void setMaxReceiveBacklog(ReceiveBacklog bound);
+    ReceiveBacklog receiveBacklog() const;
+    // How many times reading stopped at the bound, since the object was made.
+    uint64_t receiveBacklogPauseCount() const;
+    // Datagrams the system dropped because the socket's receive buffer was full (while reading
+    // was stopped, or because the socket fell behind), since the object was made. The system
+    // tells with the next datagram read, so the count lags until one arrives.
+    uint64_t droppedDatagramCount() const;
+
     std::shared_ptr<void> userData() const;
     void setUserData(std::shared_ptr<void> data);
 
@@ -257,6 +279,8 @@ private:
     void onWriteEvent(int family);
     void doReceive();
     void finishReceiveFilter(uint64_t period, bool passed, Data data, Address from, FilterContext context);
+    bool pauseForBacklog();
+    void noteDrops(int family, uint32_t systemCount);
     void waitForReadEvents();
 
     struct SendInbox;
@@ -284,12 +308,13 @@ private:
     void notifyDidNotConnect(SocketError error);
     void notifyDidSend(long tag);
     void notifyDidNotSend(long tag, SocketError error);
+    // Hands a datagram counted in the backlog on to the delegate, or takes it off the backlog.
     void notifyDidReceive(Data data, Address from, FilterContext context);
     void notifyDidReceive(const uint8_t* data, size_t length, const sockaddr_storage& from,
                           size_t fromLength);
     void notifyDidClose(std::optional<SocketError> error);
     enum class Delivery { now, batched };
-    template <class Fill> void notify(Delivery delivery, Fill&& fill);
+    template <class Fill> bool notify(Delivery delivery, Fill&& fill);
     static void postDelivery(const std::shared_ptr<Outbox>& outbox);
     static void deliverEvents(Outbox& outbox);
 
@@ -333,10 +358,16 @@ private:
     uint16_t cachedConnectedPort_ = 0;
     int cachedConnectedFamily_ = 0;
     std::shared_ptr<void> userData_;
-    std::vector<uint8_t> receiveBuffer_; // scratch for recvfrom, reused across datagrams
+    std::vector<uint8_t> receiveBuffer_; // scratch for recvmsg, reused across datagrams
     std::shared_ptr<Outbox> outbox_;     // delegate callbacks on their way to the delegate queue
-    uint64_t openPeriod_ = 0;            // raised by every close; late answers of a former period are dropped
-    bool inDequeue_ = false;             // maybeDequeueSend's loop is running
+    struct Backlog;
+    const std::shared_ptr<Backlog> backlog_; // shared with the outboxes, which take deliveries off
+    uint64_t backlogPauses_ = 0;
+    uint64_t droppedDatagrams_ = 0;
+    uint32_t systemDrops4_ = 0; // the system's running drop count of each descriptor, last seen
+    uint32_t systemDrops6_ = 0;
+    uint64_t openPeriod_ = 0; // raised by every close; late answers of a former period are dropped
+    bool inDequeue_ = false;  // maybeDequeueSend's loop is running
     // Its address is the socket queue's specific key; the value is the socket.
     char isOnSocketQueueOrTargetQueueKey_ = 0;
 };

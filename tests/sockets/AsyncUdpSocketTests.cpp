@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
+#include <semaphore>
 #include <thread>
 
 #include <netinet/in.h>
@@ -383,6 +385,77 @@ TEST_F(Receiving, DatagramsOfChangingSizesArriveIntact) {
         EXPECT_EQ(received[i].data, sent[i]) << "datagram " << i;
         EXPECT_EQ(received[i].address, sender.address());
         EXPECT_EQ(received[i].context, nullptr);
+    }
+}
+
+// A delegate slower than the sender (its queue is held) meets a flood: the socket stops reading
+// at the bound, the system drops the rest and says how many, and once the delegate catches up
+// the backlog empties and the socket reads again. Every datagram is delivered or counted.
+TEST(ReceiveBacklog, FloodAtAStalledDelegateIsBoundedAndCounted) {
+    struct Case {
+        const char* name;
+        AsyncUdpSocket::ReceiveBacklog bound;
+        bool filtered;
+    };
+    const Case cases[] = {
+        {"by count", {16, 1 << 20}, false},
+        {"by bytes", {1000, 16 * 1024}, false},
+        {"through an asynchronous filter", {16, 1 << 20}, true},
+    };
+    constexpr size_t kFlood = 600;
+    const sockets::Data payload(1000, 'f');
+    auto waitUntil = [](const std::function<bool()>& done) {
+        for (int i = 0; i < 5000 && !done(); ++i) {
+            std::this_thread::sleep_for(1ms);
+        }
+        return done();
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto delegate = std::make_shared<RecordingDelegate>();
+        auto delegateQueue = dispatch::Queue::makeSerial("test.udp.slow");
+        auto sock = AsyncUdpSocket::make(delegate, delegateQueue);
+        if (c.filtered) {
+            sock->setReceiveFilter(
+                [](const sockets::Data&, const sockets::Address&, sockets::FilterContext&) { return true; },
+                dispatch::Queue::makeSerial("test.udp.floodfilter"));
+        }
+        sock->setMaxReceiveBacklog(c.bound);
+        EXPECT_EQ(sock->maxReceiveBacklog(), c.bound);
+        ASSERT_TRUE(sock->bindToPort(0, "127.0.0.1"));
+        ASSERT_TRUE(sock->beginReceiving());
+        std::binary_semaphore gate{0};
+        delegateQueue->async([&] { gate.acquire(); });
+        RawUdp sender;
+        for (size_t i = 0; i < kFlood; ++i) {
+            sender.sendTo(sock->localPort(), payload);
+        }
+        auto overBound = [&] {
+            const auto held = sock->receiveBacklog();
+            return held.datagrams > c.bound.datagrams || held.bytes >= c.bound.bytes + payload.size();
+        };
+        ASSERT_TRUE(waitUntil([&] { return sock->receiveBacklogPauseCount() > 0 || overBound(); }));
+        const auto held = sock->receiveBacklog();
+        EXPECT_LE(held.datagrams, c.bound.datagrams);
+        EXPECT_LT(held.bytes, c.bound.bytes + payload.size());
+        gate.release();
+
+        // Sent until one arrives: while the system's buffer is still full it drops them too.
+        size_t sent = kFlood;
+        auto lastIsMarker = [&] {
+            const auto got = delegate->events(Kind::received);
+            return !got.empty() && text(got.back().data) == "after";
+        };
+        for (int tries = 0; tries < 50 && !lastIsMarker(); ++tries) {
+            sender.sendTo(sock->localPort(), bytes("after"));
+            ++sent;
+            waitUntil([&] { return delegate->count(Kind::received) == kFlood + 1 || lastIsMarker(); });
+        }
+        ASSERT_TRUE(lastIsMarker()) << "the socket reads again after the backlog drained";
+        const uint64_t dropped = sock->droppedDatagramCount();
+        EXPECT_GT(dropped, 0u);
+        EXPECT_EQ(delegate->count(Kind::received) + dropped, sent);
+        EXPECT_EQ(sock->receiveBacklog(), (AsyncUdpSocket::ReceiveBacklog{0, 0}));
     }
 }
 

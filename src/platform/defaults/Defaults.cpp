@@ -8,16 +8,19 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fstream>
 #include <limits>
+#include <map>
 #include <mutex>
 #include <sstream>
 
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -55,18 +58,100 @@ void syncDirectory(const fs::path& dir) {
     ::close(fd);
 }
 
+fs::path folderOf(const fs::path& target) {
+    return target.parent_path().empty() ? fs::path(".") : target.parent_path();
+}
+
+// Temporary files are "<name>.tmp-<writer's pid>-<random>".
+std::string temporaryPrefix(const fs::path& target) {
+    return target.filename().string() + ".tmp-";
+}
+
+// An exclusive flock on "<name>.lock" beside the settings file, held while alive. Every
+// process saving the file takes it, so a save reads, merges and replaces the file alone. When
+// it cannot be had (no lock file, a file system without flock, or another holder and `wait`
+// is false) `held` is false and the caller goes on without it.
+class SettingsLock {
+public:
+    enum class Wait { yes, no };
+    explicit SettingsLock(const fs::path& target, Wait wait = Wait::yes) {
+        const fs::path lockFile = target.string() + ".lock";
+        fd_ = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (fd_ < 0) {
+            return;
+        }
+        int rc = 0;
+        do {
+            rc = ::flock(fd_, wait == Wait::yes ? LOCK_EX : LOCK_EX | LOCK_NB);
+        } while (rc != 0 && errno == EINTR);
+        if (rc != 0) {
+            ::close(fd_);
+            fd_ = -1;
+        }
+    }
+    ~SettingsLock() {
+        if (fd_ >= 0) {
+            ::close(fd_); // releases the lock
+        }
+    }
+    SettingsLock(const SettingsLock&) = delete;
+    SettingsLock& operator=(const SettingsLock&) = delete;
+    bool held() const { return fd_ >= 0; }
+
+private:
+    int fd_ = -1;
+};
+
+// Whether the process named in a temporary file's name may still be writing it; true when the
+// name carries no pid (it may belong to a writer we cannot check).
+bool writerMayBeAlive(std::string_view suffix) {
+    int pid = 0;
+    const auto [end, ec] = std::from_chars(suffix.data(), suffix.data() + suffix.size(), pid);
+    if (ec != std::errc() || pid <= 0 || end == suffix.data() + suffix.size() || *end != '-') {
+        return true;
+    }
+    return ::kill(pid, 0) == 0 || errno == EPERM;
+}
+
+// Removes the temporary files of writers killed in the middle of a save. Writers make them
+// only under the lock, so with the lock held every one is stale; while another process holds
+// it (saving now: never waited for at start-up), those whose writer's process is gone are.
+void removeStaleTemporaryFiles(const fs::path& target) {
+    const std::string prefix = temporaryPrefix(target);
+    std::vector<fs::path> found;
+    std::error_code ec;
+    for (fs::directory_iterator it(folderOf(target), ec), end; !ec && it != end; it.increment(ec)) {
+        if (it->path().filename().string().starts_with(prefix)) {
+            found.push_back(it->path());
+        }
+    }
+    if (found.empty()) {
+        return; // the usual case: no lock file is made for nothing
+    }
+    const SettingsLock lock(target, SettingsLock::Wait::no);
+    for (const fs::path& file : found) {
+        const std::string suffix = file.filename().string().substr(prefix.size());
+        if (!lock.held() && writerMayBeAlive(suffix)) {
+            continue;
+        }
+        if (fs::remove(file, ec)) {
+            base::log("removed " + file.string() + ", left behind by an interrupted save of the settings");
+        }
+    }
+}
+
 // Writes `bytes` to a temporary file beside `target`, syncs it and renames it over `target`.
 // On any failure the temporary file is removed and `target` is left as it was.
 bool writeAtomically(const fs::path& target, const std::string& bytes,
                      const std::function<bool(const fs::path&)>& beforeRename) {
-    const fs::path dir = target.parent_path().empty() ? fs::path(".") : target.parent_path();
+    const fs::path dir = folderOf(target);
     std::error_code ec;
     fs::create_directories(dir, ec);
     if (ec) {
         base::log("could not create the settings folder " + dir.string() + ": " + ec.message());
         return false;
     }
-    std::string pattern = (dir / (target.filename().string() + ".tmp-XXXXXX")).string();
+    std::string pattern = (dir / (temporaryPrefix(target) + std::to_string(::getpid()) + "-XXXXXX")).string();
     int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
     if (fd < 0) {
         base::log("could not save the settings to " + target.string() + ": " + errnoText(errno));
@@ -117,6 +202,41 @@ fs::path asidePath(const fs::path& file) {
         candidate = fs::path(base + "-" + std::to_string(n));
     }
     return candidate;
+}
+
+// What a settings file holds: nothing yet, values, or why it could not be used.
+struct SettingsFile {
+    enum class State { absent, read, damaged, unreadable };
+    State state = State::absent;
+    Dictionary values;
+    std::string why;
+};
+
+SettingsFile readSettingsFile(const fs::path& file) {
+    using State = SettingsFile::State;
+    std::error_code ec;
+    const auto status = fs::status(file, ec);
+    if (status.type() == fs::file_type::not_found) {
+        return {};
+    }
+    if (ec || status.type() != fs::file_type::regular) {
+        return {State::unreadable, {}, ec ? ec.message() : std::string("not a regular file")};
+    }
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        return {State::unreadable, {}, errnoText(errno)};
+    }
+    std::ostringstream buffer;
+    buffer << in.rdbuf();
+    if (in.bad()) {
+        return {State::unreadable, {}, "read error"};
+    }
+    std::string why;
+    auto values = decodeDefaultsFile(buffer.str(), &why);
+    if (!values) {
+        return {State::damaged, {}, why};
+    }
+    return {State::read, std::move(*values), {}};
 }
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
@@ -196,6 +316,10 @@ struct Defaults::Impl : std::enable_shared_from_this<Defaults::Impl> {
     mutable std::mutex mutex; // guards the fields below
     Dictionary registered;
     Dictionary persistent;
+    // Keys set or removed since the last save, with the change count of their latest change: a
+    // save writes these over what is on disk and leaves every other key as it finds it there.
+    using ChangedKeys = std::map<std::string, std::uint64_t, std::less<>>;
+    ChangedKeys changedKeys;
     std::uint64_t changeCount = 0;
     std::uint64_t savedCount = 0;
     bool saveScheduled = false;
@@ -215,69 +339,62 @@ struct Defaults::Impl : std::enable_shared_from_this<Defaults::Impl> {
     }
 
     void load();
-    void setAside(const std::string& why);
-    void changed();
+    bool setAside(const fs::path& file, const std::string& why, const std::string& outcome);
+    void changed(std::string_view key);
     bool save();
+    std::optional<Dictionary> mergeWithFile(const Dictionary& snapshot, const ChangedKeys& keys);
 };
 
 void Defaults::Impl::load() {
     const fs::path& file = options.file;
-    std::error_code ec;
-    const auto status = fs::status(file, ec);
-    if (status.type() == fs::file_type::not_found) {
-        return;
-    }
-    if (ec || status.type() != fs::file_type::regular) {
+    SettingsFile contents = readSettingsFile(file);
+    switch (contents.state) {
+    case SettingsFile::State::absent:
+        break;
+    case SettingsFile::State::unreadable:
         fileWritable = false;
-        base::log("could not read the settings file " + file.string() + ": " +
-                  (ec ? ec.message() : std::string("not a regular file")) + "; settings will not be saved");
-        return;
-    }
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        fileWritable = false;
-        base::log("could not read the settings file " + file.string() + ": " + errnoText(errno) +
+        base::log("could not read the settings file " + file.string() + ": " + contents.why +
                   "; settings will not be saved");
         return;
+    case SettingsFile::State::damaged:
+        fileWritable = setAside(file, contents.why, "starting from the defaults");
+        break;
+    case SettingsFile::State::read:
+        persistent = std::move(contents.values);
+        break;
     }
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    if (in.bad()) {
-        fileWritable = false;
-        base::log("could not read the settings file " + file.string() + "; settings will not be saved");
-        return;
-    }
-    std::string why;
-    auto values = decodeDefaultsFile(buffer.str(), &why);
-    if (!values) {
-        setAside(why);
-        return;
-    }
-    persistent = std::move(*values);
+    std::error_code ec;
     if (fs::is_symlink(fs::symlink_status(file, ec))) {
         // Saving replaces the file the link points to, so a linked settings file stays linked.
         if (auto target = fs::canonical(file, ec); !ec) {
             writeTarget = target;
         }
     }
+    removeStaleTemporaryFiles(writeTarget);
 }
 
-void Defaults::Impl::setAside(const std::string& why) {
-    const fs::path& file = options.file;
+// False when it cannot be set aside: then the file must never be written over.
+bool Defaults::Impl::setAside(const fs::path& file, const std::string& why, const std::string& outcome) {
     const fs::path aside = asidePath(file);
     if (::rename(file.c_str(), aside.c_str()) != 0) {
-        fileWritable = false;
         base::log("the settings file " + file.string() + " is damaged (" + why +
-                  ") and could not be moved aside (" + errnoText(errno) +
-                  "); starting from the defaults, settings will not be saved");
-        return;
+                  ") and could not be moved aside (" + errnoText(errno) + "); " + outcome +
+                  ", settings will not be saved");
+        return false;
     }
     base::log("the settings file " + file.string() + " is damaged (" + why + "); moved it to " +
-              aside.string() + " and starting from the defaults");
+              aside.string() + " and " + outcome);
+    return true;
 }
 
-void Defaults::Impl::changed() {
+// Called under `mutex`.
+void Defaults::Impl::changed(std::string_view key) {
     ++changeCount;
+    if (auto it = changedKeys.find(key); it != changedKeys.end()) {
+        it->second = changeCount;
+    } else {
+        changedKeys.emplace(std::string(key), changeCount);
+    }
     if (saveScheduled) {
         return;
     }
@@ -289,9 +406,44 @@ void Defaults::Impl::changed() {
     });
 }
 
+// What the file should hold after this save, read under the lock: the file as it is now
+// (another process may have saved its own keys) with `keys` as they stand in `snapshot`, set or
+// removed. Without a usable file (none yet, or a damaged one set aside) that is the whole
+// snapshot; nullopt when the file must not be written over.
+std::optional<Dictionary> Defaults::Impl::mergeWithFile(const Dictionary& snapshot, const ChangedKeys& keys) {
+    SettingsFile contents = readSettingsFile(writeTarget);
+    switch (contents.state) {
+    case SettingsFile::State::absent:
+        return snapshot;
+    case SettingsFile::State::unreadable:
+        base::log("could not read the settings file " + writeTarget.string() + ": " + contents.why +
+                  "; the settings were not saved");
+        return std::nullopt;
+    case SettingsFile::State::damaged:
+        if (!setAside(writeTarget, contents.why, "saving this process's settings in its place")) {
+            std::lock_guard lock(mutex);
+            fileWritable = false;
+            return std::nullopt;
+        }
+        return snapshot;
+    case SettingsFile::State::read:
+        break;
+    }
+    Dictionary merged = std::move(contents.values);
+    for (const auto& [key, count] : keys) {
+        if (auto it = snapshot.find(key); it != snapshot.end()) {
+            merged.insert_or_assign(key, it->second);
+        } else {
+            merged.erase(key);
+        }
+    }
+    return merged;
+}
+
 bool Defaults::Impl::save() {
     std::lock_guard writing(writeMutex);
     Dictionary snapshot;
+    ChangedKeys keys;
     std::uint64_t count = 0;
     {
         std::lock_guard lock(mutex);
@@ -303,12 +455,22 @@ bool Defaults::Impl::save() {
             return false;
         }
         snapshot = persistent;
+        keys = changedKeys;
         count = changeCount;
     }
-    if (!writeAtomically(writeTarget, encodeDefaultsFile(snapshot), options.beforeRename)) {
+    std::error_code ec;
+    fs::create_directories(folderOf(writeTarget), ec); // the lock file lives there too
+    const SettingsLock lock(writeTarget);
+    const auto merged = mergeWithFile(snapshot, keys);
+    if (!merged || !writeAtomically(writeTarget, encodeDefaultsFile(*merged), options.beforeRename)) {
         return false;
     }
-    std::lock_guard lock(mutex);
+    std::lock_guard guard(mutex);
+    for (const auto& [key, changedAt] : keys) {
+        if (auto it = changedKeys.find(key); it != changedKeys.end() && it->second <= count) {
+            changedKeys.erase(it); // saved, and not changed again since the snapshot
+        }
+    }
     savedCount = count;
     return savedCount == changeCount;
 }
@@ -475,7 +637,7 @@ void Defaults::set(std::string_view key, Value value) {
         return;
     }
     impl_->persistent.insert_or_assign(std::string(key), std::move(value));
-    impl_->changed();
+    impl_->changed(key);
 }
 
 void Defaults::removeObject(std::string_view key) {
@@ -485,7 +647,7 @@ void Defaults::removeObject(std::string_view key) {
         return;
     }
     impl_->persistent.erase(it);
-    impl_->changed();
+    impl_->changed(key);
 }
 
 bool Defaults::synchronize() {

@@ -29,6 +29,11 @@ namespace platform {
 //    and destroying a store saves what is pending.
 //  - Saving is atomic: a temporary file beside the target is written, fsync'ed and renamed over
 //    it, so the file on disk is always either the previous or the new complete version.
+//  - Several processes may share the file. A save takes an flock on "defaults.json.lock" beside
+//    it, reads the file and writes back only the keys this store set or removed since its last
+//    save; keys other processes saved meanwhile stay (this store's reads do not see them until
+//    it is made again). Temporary files of writers killed mid-save are removed when a store is
+//    made.
 //  - A file that cannot be parsed is renamed aside ("defaults.json.damaged-<time>") with a log
 //    line, and the store starts from the registered defaults. When it cannot be set aside (or
 //    cannot be read at all) the store keeps working in memory and never writes over it.

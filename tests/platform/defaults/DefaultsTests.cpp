@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <csignal>
 #include <fstream>
 #include <limits>
 #include <mutex>
@@ -16,7 +17,14 @@
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
 
 using namespace std::chrono_literals;
 using platform::Array;
@@ -41,10 +49,13 @@ void writeFile(const fs::path& p, const std::string& text) {
     out << text;
 }
 
+// Every file but the savers' lock file, which stays once made.
 std::vector<fs::path> filesIn(const fs::path& dir) {
     std::vector<fs::path> files;
     for (const auto& entry : fs::directory_iterator(dir)) {
-        files.push_back(entry.path());
+        if (entry.path().extension() != ".lock") {
+            files.push_back(entry.path());
+        }
     }
     return files;
 }
@@ -399,6 +410,156 @@ TEST(DefaultsThreads, ConcurrentWritersAndReadersLoseNothing) {
             ASSERT_EQ(reread.integerForKey("t" + std::to_string(t) + "k" + std::to_string(k)), t * 1000 + k);
         }
     }
+}
+
+// --- several processes on one file ---------------------------------------------------------
+
+// Two stores on one file stand for two processes: each save writes only the keys its own store
+// set or removed, over what the other one saved meanwhile.
+TEST(DefaultsProcesses, EachSaveWritesOnlyItsOwnChanges) {
+    testsupport::TempDir dir;
+    const auto file = dir / "defaults.json";
+    writeFile(file, "{\"shared\": 1, \"gone\": 1, \"other\": 1}");
+    Defaults a(optionsFor(file));
+    Defaults b(optionsFor(file));
+    a.set("a", 1);
+    a.removeObject("gone");
+    a.set("other", 2);
+    a.removeObject("other"); // set, then removed: removed
+    b.set("b", 2);
+    b.set("shared", 2);
+    ASSERT_TRUE(a.synchronize());
+    ASSERT_TRUE(b.synchronize());
+    a.set("shared", 3);
+    ASSERT_TRUE(a.synchronize());
+    Defaults reread(optionsFor(file));
+    struct Expect {
+        const char* key;
+        std::optional<std::int64_t> value;
+    };
+    for (const Expect& e : {Expect{"a", 1}, Expect{"b", 2}, Expect{"shared", 3}, Expect{"gone", std::nullopt},
+                            Expect{"other", std::nullopt}}) {
+        const auto value = reread.persistentObject(e.key);
+        EXPECT_EQ(value ? std::optional(reread.integerForKey(e.key)) : std::nullopt, e.value) << e.key;
+    }
+}
+
+// Runs only as a child process of the tests below: writes its own keys, saving after each, or
+// is killed in the middle of its first save.
+TEST(DefaultsProcesses, ChildWritingItsOwnKeys) {
+    const char* file = std::getenv("CW_DEFAULTS_CHILD_FILE");
+    const char* prefix = std::getenv("CW_DEFAULTS_CHILD_PREFIX");
+    if (!file || !prefix) {
+        GTEST_SKIP() << "runs as a child process of the other tests of DefaultsProcesses";
+    }
+    auto options = optionsFor(file);
+    if (std::getenv("CW_DEFAULTS_CHILD_KILL")) {
+        options.beforeRename = [](const fs::path&) { return ::raise(SIGKILL) == 0; };
+    }
+    Defaults d(options);
+    for (int k = 0; k < 30; ++k) {
+        d.set(prefix + std::to_string(k), k);
+        ASSERT_TRUE(d.synchronize());
+    }
+}
+
+namespace {
+
+// Runs ChildWritingItsOwnKeys in a process of its own; its report is its exit status.
+pid_t spawnChild(const fs::path& file, const std::string& prefix, bool killMidSave = false) {
+    std::vector<std::string> env{"CW_DEFAULTS_CHILD_FILE=" + file.string(),
+                                 "CW_DEFAULTS_CHILD_PREFIX=" + prefix};
+    if (killMidSave) {
+        env.emplace_back("CW_DEFAULTS_CHILD_KILL=1");
+    }
+    for (char** e = environ; *e; ++e) {
+        env.emplace_back(*e);
+    }
+    std::vector<char*> envp;
+    for (auto& e : env) {
+        envp.push_back(e.data());
+    }
+    envp.push_back(nullptr);
+    std::string self = fs::read_symlink("/proc/self/exe").string();
+    std::string filter = "--gtest_filter=DefaultsProcesses.ChildWritingItsOwnKeys";
+    char* argv[] = {self.data(), filter.data(), nullptr};
+    posix_spawn_file_actions_t quiet;
+    posix_spawn_file_actions_init(&quiet);
+    posix_spawn_file_actions_addopen(&quiet, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    if (::posix_spawn(&pid, self.c_str(), &quiet, nullptr, argv, envp.data()) != 0) {
+        pid = -1;
+    }
+    posix_spawn_file_actions_destroy(&quiet);
+    return pid;
+}
+
+int waitForChild(pid_t pid) {
+    int status = -1;
+    return ::waitpid(pid, &status, 0) == pid ? status : -1;
+}
+
+} // namespace
+
+TEST(DefaultsProcesses, ProcessesSavingAtOnceKeepEachOthersKeys) {
+    testsupport::TempDir dir;
+    const auto file = dir / "defaults.json";
+    const std::vector<std::string> prefixes{"first", "second", "third"};
+    std::vector<pid_t> children;
+    for (const auto& prefix : prefixes) {
+        children.push_back(spawnChild(file, prefix));
+        ASSERT_GT(children.back(), 0);
+    }
+    for (pid_t pid : children) {
+        const int status = waitForChild(pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    Defaults reread(optionsFor(file));
+    for (const auto& prefix : prefixes) {
+        for (int k = 0; k < 30; ++k) {
+            EXPECT_EQ(reread.integerForKey(prefix + std::to_string(k)), k) << prefix << k;
+        }
+    }
+}
+
+// A writer killed mid-save leaves its temporary file; the next start removes it, unless its
+// writer may still be saving (another process holds the lock and that writer is alive).
+TEST(DefaultsProcesses, StaleTemporaryFilesAreRemovedAtStart) {
+    testsupport::TempDir dir;
+    const auto file = dir / "defaults.json";
+    writeFile(file, "{\"kept\": 1}");
+    const pid_t killed = spawnChild(file, "killed", /*killMidSave=*/true);
+    ASSERT_GT(killed, 0);
+    const int status = waitForChild(killed);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    std::vector<fs::path> left;
+    for (const auto& p : filesIn(dir.path())) {
+        if (p.filename().string().starts_with("defaults.json.tmp-" + std::to_string(killed) + "-")) {
+            left.push_back(p);
+        }
+    }
+    ASSERT_EQ(left.size(), 1u) << "the killed writer left its temporary file";
+    const auto live = dir / ("defaults.json.tmp-" + std::to_string(::getpid()) + "-Ef34Gh");
+    const auto unnamed = dir / "defaults.json.tmp-Ij56Kl"; // an older writer's name: no pid
+    const auto unrelated = dir / "defaults.json.damaged-20260101-000000";
+    for (const auto& f : {live, unnamed, unrelated}) {
+        writeFile(f, "{");
+    }
+    LogCapture log;
+    {
+        const int lockFd = ::open((file.string() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        ASSERT_EQ(::flock(lockFd, LOCK_EX), 0); // another process is saving now
+        Defaults d(optionsFor(file));
+        EXPECT_EQ(d.integerForKey("kept"), 1);
+        EXPECT_FALSE(fs::exists(left[0]));
+        EXPECT_TRUE(fs::exists(live));
+        EXPECT_TRUE(fs::exists(unnamed));
+        ::close(lockFd);
+    }
+    Defaults d(optionsFor(file));
+    EXPECT_EQ(filesIn(dir.path()).size(), 2u) << "with the lock free, every temporary file is stale";
+    EXPECT_TRUE(fs::exists(unrelated));
+    EXPECT_EQ(d.integerForKey("kept"), 1);
 }
 
 // --- where the file lives -----------------------------------------------------------------
