@@ -15,7 +15,9 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <cstdint>
 #include <mutex>
+#include <utility>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -233,6 +235,8 @@ private:
     void resetForImport();
     // The last step: the new text (listeners told), then no unsaved changes.
     void finishImport(const platform::AttributedString& text);
+    // The document with the count of its writes, taken together.
+    std::pair<Document, std::uint64_t> revisedDocumentSnapshot() const;
 
     platform::Defaults* defaults_;
     Document document_;
@@ -246,6 +250,10 @@ private:
     std::atomic<double> averageWordsPerLine_{0};
     Editor editor_;
     TransportState transportState_;
+
+    // Counts every write of document_, so that a save knows whether what it wrote is still the
+    // document without comparing values (a NaN never equals itself). Under mutex_.
+    std::uint64_t documentRevision_ = 0;
 
     // Guards writes of document_, editor_ and every access of transportState_ and
     // representedPath_; the main thread reads document_ and editor_ without it.
