@@ -22,8 +22,8 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <iterator>
 
 #include <sys/mount.h>
@@ -645,7 +645,8 @@ TEST_F(ScriptFile, ANameAtTheSystemsLimitSavesExportsAndReopens) {
         ScriptExporter::exportPlainText(exported, text);
         if (std::string_view(extension) == ".rtf") {
             ScriptExporter::exportRTF(exported, text, Color::black());
-            EXPECT_EQ(platform::readRtf(QByteArray::fromStdString(fileBytes(exported)))->string(), text.string());
+            EXPECT_EQ(platform::readRtf(QByteArray::fromStdString(fileBytes(exported)))->string(),
+                      text.string());
         } else if (std::string_view(extension) == ".docx") {
             ScriptExporter::exportDOCX(exported, text, Color::black());
         }
@@ -716,9 +717,9 @@ TEST_F(FailingSave, TheUserReadsTheirFileAndAPlainReason) {
     if (std::getenv("CW_MOUNT_NAMESPACE") == nullptr) {
         const std::string self = fs::read_symlink("/proc/self/exe").string();
         const fs::path log = dir / "inner.log";
-        const std::string command = "unshare --mount --propagation private env CW_MOUNT_NAMESPACE=1 '" + self +
-                                    "' --gtest_filter=FailingSave.TheUserReadsTheirFileAndAPlainReason >'" +
-                                    log.string() + "' 2>&1";
+        const std::string command =
+            "unshare --mount --propagation private env CW_MOUNT_NAMESPACE=1 '" + self +
+            "' --gtest_filter=FailingSave.TheUserReadsTheirFileAndAPlainReason >'" + log.string() + "' 2>&1";
         const int status = std::system(command.c_str());
         if (!WIFEXITED(status) || WEXITSTATUS(status) == cannotMount || WEXITSTATUS(status) == 127 ||
             fileBytes(log).find("unshare:") != std::string::npos) {
@@ -758,9 +759,10 @@ TEST_F(FailingSave, TheUserReadsTheirFileAndAPlainReason) {
             ScriptDocumentFile::save(chosen, sampleDocument(), sampleBookmarks());
         });
         EXPECT_EQ(seen, "Could not save \"" + chosen.string() + "\": " + c.reason + ".");
-        EXPECT_EQ(failureText(c.folder == locked,
-                              [&] { ScriptExporter::exportRTF(exported, sampleDocument().text, Color::black()); }),
-                  "Could not save \"" + exported.string() + "\": " + c.reason + ".");
+        EXPECT_EQ(
+            failureText(c.folder == locked,
+                        [&] { ScriptExporter::exportRTF(exported, sampleDocument().text, Color::black()); }),
+            "Could not save \"" + exported.string() + "\": " + c.reason + ".");
         EXPECT_EQ(fileBytes(chosen), before) << "the original is untouched";
         for (const auto& entry : fs::directory_iterator(c.folder)) {
             const std::string name = entry.path().filename().string();

@@ -132,7 +132,8 @@ int main(int argc, char** argv) {
         try {
             project = cw::openCommandLineScript(workspace, arguments.at(1));
         } catch (const std::exception& error) {
-            std::fprintf(stderr, "cuewright: cannot open %s: %s\n", qPrintable(arguments.at(1)), error.what());
+            std::fprintf(stderr, "cuewright: cannot open %s: %s\n", qPrintable(arguments.at(1)),
+                         error.what());
             return 1;
         }
     } else {

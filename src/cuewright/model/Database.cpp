@@ -396,7 +396,8 @@ std::shared_ptr<sql::Connection> Database::createWorkingCopy(const std::filesyst
     return connection;
 }
 
-void Database::moveWorkingCopy(const std::filesystem::path& workingCopy, const std::filesystem::path& destination,
+void Database::moveWorkingCopy(const std::filesystem::path& workingCopy,
+                               const std::filesystem::path& destination,
                                const std::function<bool(const std::filesystem::path&)>& beforeReplace) {
     db.reset();
     replaceFileAtomically(workingCopy, destination, beforeReplace);

@@ -13,14 +13,14 @@
 #include "platform/activity/ActivityInhibitor.h"
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
-#include <cstdint>
 #include <mutex>
-#include <utility>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace platform {

@@ -4,9 +4,9 @@
 #include "platform/text/TextAttributes.h"
 
 #include <algorithm>
-#include <utility>
 #include <cmath>
 #include <unordered_map>
+#include <utility>
 
 namespace cw::TextUtils {
 
@@ -243,8 +243,8 @@ platform::AttributedString scriptText(const platform::AttributedString& text) {
     bool afterReturn = false;
     for (const auto& run : text.runs()) {
         QString characters;
-        appendScriptCharacters(characters,
-                               QStringView(text.string()).mid(run.range.location, run.range.length), afterReturn);
+        appendScriptCharacters(
+            characters, QStringView(text.string()).mid(run.range.location, run.range.length), afterReturn);
         if (!characters.isEmpty()) {
             result.append(characters, run.attributes);
         }

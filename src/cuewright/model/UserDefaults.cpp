@@ -66,7 +66,8 @@ RegistrationHost RegistrationHost::current() {
     // The font database needs the GUI application; without one the preferred family is kept.
     if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr) {
         host.fontFamily = [](std::string_view preferred) {
-            const QString family = QString::fromUtf8(preferred.data(), static_cast<qsizetype>(preferred.size()));
+            const QString family =
+                QString::fromUtf8(preferred.data(), static_cast<qsizetype>(preferred.size()));
             if (QFontDatabase::hasFamily(family)) {
                 return std::string(preferred);
             }

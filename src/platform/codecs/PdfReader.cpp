@@ -22,8 +22,9 @@ namespace {
 
 // Reads family, bold and italic out of a PDF font name such as "ABCDEF+DejaVuSans-BoldOblique".
 RunStyle styleOfFont(const GooString* fontName, double size) {
-    QString name = fontName ? QString::fromUtf8(fontName->c_str(), static_cast<qsizetype>(fontName->getLength()))
-                            : QString();
+    QString name = fontName
+                       ? QString::fromUtf8(fontName->c_str(), static_cast<qsizetype>(fontName->getLength()))
+                       : QString();
     // Embedded subsets carry a tag of six capitals and a plus sign.
     if (name.size() > 7 && name[6] == u'+') {
         bool tag = true;
@@ -48,7 +49,8 @@ RunStyle styleOfFont(const GooString* fontName, double size) {
 }
 
 std::uint8_t colorByte(double component) {
-    return static_cast<std::uint8_t>(std::lround(std::clamp(std::isfinite(component) ? component : 0.0, 0.0, 1.0) * 255));
+    return static_cast<std::uint8_t>(
+        std::lround(std::clamp(std::isfinite(component) ? component : 0.0, 0.0, 1.0) * 255));
 }
 
 RunStyle styleOfWord(const TextWord& word) {
@@ -150,7 +152,8 @@ void appendLine(RichDocument& document, const TextLine& line, RunStyle& previous
 }
 
 void readPage(RichDocument& document, PDFDoc& pdf, int pageNumber) {
-    TextOutputDev output(nullptr, /*physLayoutA=*/false, /*fixedPitchA=*/0, /*rawOrderA=*/false, /*append=*/false);
+    TextOutputDev output(nullptr, /*physLayoutA=*/false, /*fixedPitchA=*/0, /*rawOrderA=*/false,
+                         /*append=*/false);
     if (!output.isOk())
         return;
     // Underlines are found among the page's lines and rectangles only with these extras.
