@@ -151,7 +151,7 @@ public:
     // through a working copy that replaces the destination atomically, then sets representedPath
     // to `path`, clears hasUnsavedChanges and sends projectDidSave. The flag stays set when the
     // document was changed while the file was being written. Throws DatabaseError, sql::Result
-    // or std::system_error; then the project's path and flag are as they were, no projectDidSave
+    // or std::system_error (FileWriteError, in the user's words, when the folder or disk refuses); then the project's path and flag are as they were, no projectDidSave
     // is sent and an existing destination is byte for byte as it was. May run on any thread
     // that the main thread is not waiting for.
     void save(const std::string& path);
