@@ -14,6 +14,8 @@
 #include <cmath>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace platform::codecs {
@@ -53,8 +55,18 @@ std::uint8_t colorByte(double component) {
         std::lround(std::clamp(std::isfinite(component) ? component : 0.0, 0.0, 1.0) * 255));
 }
 
-RunStyle styleOfWord(const TextWord& word) {
-    RunStyle style = styleOfFont(word.getFontInfo(0) ? word.getFontName(0) : nullptr, word.getFontSize());
+// Font names are read once per font of a page: a page has few fonts and many words.
+using FontStyles = std::unordered_map<const TextFontInfo*, RunStyle>;
+
+RunStyle styleOfWord(const TextWord& word, FontStyles& fonts) {
+    const TextFontInfo* font = word.getFontInfo(0);
+    auto known = fonts.find(font);
+    if (known == fonts.end())
+        known = fonts.emplace(font, styleOfFont(font ? word.getFontName(0) : nullptr, 0)).first;
+    RunStyle style = known->second;
+    const double size = word.getFontSize();
+    if (size > 0 && std::isfinite(size))
+        style.pointSize = size;
     double red = 0;
     double green = 0;
     double blue = 0;
@@ -67,13 +79,14 @@ RunStyle styleOfWord(const TextWord& word) {
 
 // The word's characters, without control characters a PDF may map glyphs to.
 QString textOfWord(const TextWord& word) {
-    QString text;
+    std::u32string text;
+    text.reserve(static_cast<std::size_t>(word.getLength()));
     for (int i = 0; i < word.getLength(); ++i) {
         const char32_t c = *word.getChar(i);
         if (c >= 0x20 && c <= 0x10FFFF && !(c >= 0xD800 && c <= 0xDFFF))
-            text += QString::fromUcs4(&c, 1);
+            text += c;
     }
-    return text;
+    return QString::fromStdU32String(text);
 }
 
 struct Box {
@@ -138,9 +151,10 @@ bool continuesParagraph(const PageLine& previous, const PageLine& next) {
     return previous.box.xMax >= previous.blockBox.xMax - std::max(column * 0.15, lineHeight);
 }
 
-void appendLine(RichDocument& document, const TextLine& line, RunStyle& previous, bool& spacePending) {
+void appendLine(RichDocument& document, const TextLine& line, FontStyles& fonts, RunStyle& previous,
+                bool& spacePending) {
     for (const TextWord* word = line.getWords(); word; word = word->getNext()) {
-        const RunStyle style = styleOfWord(*word);
+        const RunStyle style = styleOfWord(*word, fonts);
         // A space between two words of one look takes it (an underline runs on under it).
         if (spacePending)
             document.append(QStringLiteral(" "), previous == style ? style : RunStyle{});
@@ -164,6 +178,7 @@ void readPage(RichDocument& document, PDFDoc& pdf, int pageNumber) {
     if (!page)
         return;
     const std::vector<PageLine> lines = linesOfPage(*page);
+    FontStyles fonts;
     RunStyle previous;
     bool spacePending = false;
     for (std::size_t i = 0; i < lines.size(); ++i) {
@@ -171,7 +186,7 @@ void readPage(RichDocument& document, PDFDoc& pdf, int pageNumber) {
             document.startParagraph();
             spacePending = false;
         }
-        appendLine(document, *lines[i].line, previous, spacePending);
+        appendLine(document, *lines[i].line, fonts, previous, spacePending);
     }
 }
 
