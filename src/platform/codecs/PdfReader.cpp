@@ -83,8 +83,12 @@ QString textOfWord(const TextWord& word) {
     text.reserve(static_cast<std::size_t>(word.getLength()));
     for (int i = 0; i < word.getLength(); ++i) {
         const char32_t c = *word.getChar(i);
-        if (c >= 0x20 && c <= 0x10FFFF && !(c >= 0xD800 && c <= 0xDFFF))
+        if (c >= 0xFB00 && c <= 0xFB06) {
+            // Typeset ligatures ("ﬁ") are letters to a script.
+            text += QString(QChar(char16_t(c))).normalized(QString::NormalizationForm_KC).toStdU32String();
+        } else if (c >= 0x20 && c <= 0x10FFFF && !(c >= 0xD800 && c <= 0xDFFF)) {
             text += c;
+        }
     }
     return QString::fromStdU32String(text);
 }
