@@ -26,9 +26,9 @@ private:
     std::string message_;
 };
 
-// A new, empty file with a short unique name in `folder` (mkstemp), so that even a destination
-// whose name is as long as the system allows has a working file beside it. The descriptor is
-// returned open; the caller closes it. Throws FileWriteError for `destination`.
+// A new, empty file with a short unique name (".cw-XXXXXX", mkstemp) in the destination's folder,
+// so that even a destination whose name is as long as the system allows has a working file beside
+// it. The descriptor is returned open; the caller closes it. Throws FileWriteError.
 struct TemporaryFile {
     std::filesystem::path path;
     int fd = -1;
