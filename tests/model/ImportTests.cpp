@@ -3,6 +3,7 @@
 #include "ProjectTestSupport.h"
 
 #include "cuewright/model/ProjectError.h"
+#include "cuewright/model/ScriptDocumentFile.h"
 #include "cuewright/model/ScriptImport.h"
 #include "cuewright/model/SettingsKeys.h"
 #include "platform/codecs/OfficeDocuments.h"
@@ -394,6 +395,49 @@ TEST_F(Import, AnUnreadablePdfFailsWithItsUrlAndLeavesTheProject) {
     EXPECT_EQ(text().string(), "Before");
     EXPECT_EQ(project->representedPath(), "/somewhere/old.cwr");
     EXPECT_TRUE(log.empty());
+}
+
+TEST_F(Import, TheLibreOfficePdfKeepsItsColoursUnderlineTraitsAndWholeParagraphs) {
+    // Made by LibreOffice from script-sample.html on a narrow page, so the second paragraph
+    // takes two lines.
+    project->importPDF(CW_FIXTURES_DIR "/script-sample.pdf");
+    EXPECT_EQ(text().string().split(u'\n'),
+              QStringList({"Good evening, and welcome.", "Bold words and italic words and underlined words.",
+                           "Red text then blue text.", QString::fromUtf8("Large café — naïve")}));
+    expectDefaultLookEverywhere();
+    EXPECT_EQ(attributesAt("Red text").foregroundColor, Color(1, 0, 0));
+    EXPECT_EQ(attributesAt("blue text").foregroundColor, Color(0, 0, 1));
+    EXPECT_EQ(attributesAt("then").foregroundColor, kDefaultColor) << "black, the main colour";
+    EXPECT_TRUE(attributesAt("underlined").underlineStyle);
+    EXPECT_FALSE(attributesAt("words.").underlineStyle);
+    EXPECT_TRUE(attributesAt("Bold").font->bold);
+    EXPECT_TRUE(attributesAt("italic").font->italic);
+    expectFreshImport();
+}
+
+// --- Control characters ----------------------------------------------------------------------
+
+// Every character below U+0020 either survives a save as it is (tab, line feed) or is made what
+// the file gives back when it comes in, so offsets into the text mean the same after a save.
+TEST_F(Import, EveryControlCharacterComesInAsTheScriptFileGivesItBack) {
+    const fs::path saved = dir / "saved.cwr";
+    for (char16_t c = 0; c < 0x20; ++c) {
+        const QString expected = c == u'\t' ? QStringLiteral("a\tb")
+                                 : c == u'\n' || c == u'\r' || c == u'\v' || c == u'\f'
+                                     ? QStringLiteral("a\nb")
+                                     : QStringLiteral("ab");
+        const fs::path path = dir / "control.txt";
+        writeBytes(path, (QStringLiteral("a") + QChar(c) + QStringLiteral("b")).toStdString());
+        project->importPlainText(path.string());
+        EXPECT_EQ(text().string(), expected) << "U+" << int(c);
+        project->save(saved.string());
+        EXPECT_EQ(cw::ScriptDocumentFile::open(saved, defaults).text.string(), text().string())
+            << "U+" << int(c);
+    }
+    // A CR LF split between two runs of a rich text is one line break too.
+    AttributedString split("one\r", colored(Color(1, 0, 0)));
+    split.append(QStringLiteral("\ntwo\r\rthree"), colored(Color(0, 0, 1)));
+    EXPECT_EQ(cw::ScriptImport::styledText(split, style).string(), "one\ntwo\n\nthree");
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -107,6 +108,35 @@ TEST_F(ProjectFiles, ASavedScriptOpensIntoANewProjectWithoutTellingAnyone) {
     EXPECT_EQ(opened->representedPath(), destination.string());
     EXPECT_FALSE(opened->hasUnsavedChanges());
     EXPECT_TRUE(openedLog.empty());
+}
+
+TEST_F(ProjectFiles, ABookmarkInAWindowsTextFileStaysOnItsLineAfterSaveAndReopen) {
+    const fs::path source = dir / "windows.txt";
+    std::ofstream(source, std::ios::binary) << "Line one\r\nLine two\r\nLine three\r\nLine four\r\n";
+    project->importPlainText(source.string());
+    AttributedString text = project->document().text;
+    const int at = int(text.string().indexOf("Line three"));
+    text.addAttribute(platform::CuewrightBookmarkAttributeName,
+                      QVariant::fromValue(std::make_shared<platform::EmbeddedBookmark>()), {at, 1});
+    project->setText(text);
+    project->save(destination.string());
+
+    const AttributedString reopened = savedText(destination);
+    EXPECT_EQ(reopened.string(), project->document().text.string());
+    int mark = -1;
+    for (const auto& run : reopened.runs()) {
+        if (run.attributes.bookmark) {
+            mark = run.range.location;
+        }
+    }
+    EXPECT_EQ(reopened.string().mid(mark, 10), "Line three");
+}
+
+TEST_F(ProjectFiles, ANaNInTheDocumentIsClearedByASave) {
+    project->setScrollSpeed(std::nan(""), 0.5, 4);
+    project->save(destination.string());
+    EXPECT_FALSE(project->hasUnsavedChanges());
+    EXPECT_EQ(log.back(), "didSave:file:saved:path");
 }
 
 TEST_F(ProjectFiles, AFailedReplacementLeavesFileFlagsAndPathAndARetryWorks) {

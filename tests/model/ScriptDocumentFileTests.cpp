@@ -6,9 +6,11 @@
 #include "cuewright/model/DatabaseError.h"
 #include "cuewright/model/ProjectError.h"
 #include "cuewright/model/ScriptDocumentFile.h"
+#include "cuewright/model/ScriptExporter.h"
 #include "cuewright/model/SettingsKeys.h"
 #include "platform/defaults/ArchivedValues.h"
 #include "platform/defaults/Defaults.h"
+#include "platform/text/RtfReader.h"
 #include "sql/Connection.h"
 
 #include "support/TempDir.h"
@@ -18,9 +20,16 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
+
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace cw;
 using namespace std::chrono_literals;
@@ -545,7 +554,6 @@ protected:
 
     void expectUntouched() {
         EXPECT_EQ(fileBytes(path), original);
-        EXPECT_FALSE(fs::exists(Database::workingCopyPath(path)));
         for (const auto& entry : fs::directory_iterator(dir.path())) {
             const std::string name = entry.path().filename().string();
             EXPECT_TRUE(name == "script.cwr" || name == "defaults.json") << name << " left behind";
@@ -625,10 +633,142 @@ TEST_F(FailingSave, AnUnwritableFolderLeavesTheDestination) {
     expectRetryWorks();
 }
 
-TEST_F(FailingSave, ALeftoverWorkingCopyIsReplaced) {
-    writeBytes(Database::workingCopyPath(path), "left behind by a crash");
-    expectRetryWorks();
-    EXPECT_FALSE(fs::exists(Database::workingCopyPath(path)));
+TEST_F(ScriptFile, ANameAtTheSystemsLimitSavesExportsAndReopens) {
+    const fs::path longPath = dir / (std::string(246, 'n') + ".cwr");
+    ASSERT_EQ(longPath.filename().string().size(), 250u);
+    ScriptDocumentFile::save(longPath, sampleDocument(), sampleBookmarks());
+    ScriptDocumentFile::save(longPath, sampleDocument(), sampleBookmarks()); // over the first
+    EXPECT_EQ(ScriptDocumentFile::open(longPath, defaults).text.string(), sampleDocument().text.string());
+    const AttributedString text = sampleDocument().text;
+    for (const char* extension : {".txt", ".rtf", ".docx"}) {
+        const fs::path exported = dir / (std::string(250 - std::strlen(extension), 'e') + extension);
+        ScriptExporter::exportPlainText(exported, text);
+        if (std::string_view(extension) == ".rtf") {
+            ScriptExporter::exportRTF(exported, text, Color::black());
+            EXPECT_EQ(platform::readRtf(QByteArray::fromStdString(fileBytes(exported)))->string(),
+                      text.string());
+        } else if (std::string_view(extension) == ".docx") {
+            ScriptExporter::exportDOCX(exported, text, Color::black());
+        }
+        EXPECT_GT(fs::file_size(exported), 0u) << extension;
+    }
+}
+
+// ---- what a failed save tells the user
+
+namespace {
+
+// Mounting needs root in a mount namespace of its own: the test runs itself again under
+// unshare(1) with CW_MOUNT_NAMESPACE set, and that run does the work.
+constexpr int cannotMount = 77;
+
+bool mounted(const fs::path& folder, unsigned long flags, const char* options) {
+    fs::create_directories(folder);
+    return ::mount("tmpfs", folder.c_str(), "tmpfs", flags, options) == 0;
+}
+
+void fill(const fs::path& folder) {
+    std::ofstream out(folder / "filler", std::ios::binary);
+    const std::string block(4096, 'x');
+    while (out.write(block.data(), static_cast<std::streamsize>(block.size()))) {
+    }
+}
+
+// What `attempt` throws, as the user reads it; as the user nobody in a child process when asked.
+std::string failureText(bool asNobody, const std::function<void()>& attempt) {
+    auto run = [&]() -> std::string {
+        try {
+            attempt();
+        } catch (const std::exception& e) {
+            return e.what();
+        }
+        return "no failure";
+    };
+    if (!asNobody) {
+        return run();
+    }
+    int pipeEnds[2];
+    if (::pipe(pipeEnds) != 0) {
+        return "no pipe";
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const std::string text = ::setresuid(65534, 65534, 65534) == 0 ? run() : "still root";
+        (void)!::write(pipeEnds[1], text.data(), text.size());
+        ::_exit(0);
+    }
+    ::close(pipeEnds[1]);
+    std::string text;
+    char buffer[512];
+    for (ssize_t n; (n = ::read(pipeEnds[0], buffer, sizeof buffer)) > 0;) {
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(pipeEnds[0]);
+    ::waitpid(child, nullptr, 0);
+    return text;
+}
+
+} // namespace
+
+TEST_F(FailingSave, TheUserReadsTheirFileAndAPlainReason) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "mounting a small or read-only folder and dropping rights need root";
+    }
+    if (std::getenv("CW_MOUNT_NAMESPACE") == nullptr) {
+        const std::string self = fs::read_symlink("/proc/self/exe").string();
+        const fs::path log = dir / "inner.log";
+        const std::string command =
+            "unshare --mount --propagation private env CW_MOUNT_NAMESPACE=1 '" + self +
+            "' --gtest_filter=FailingSave.TheUserReadsTheirFileAndAPlainReason >'" + log.string() + "' 2>&1";
+        const int status = std::system(command.c_str());
+        if (!WIFEXITED(status) || WEXITSTATUS(status) == cannotMount || WEXITSTATUS(status) == 127 ||
+            fileBytes(log).find("unshare:") != std::string::npos) {
+            GTEST_SKIP() << "no mount namespace here: " << fileBytes(log);
+        }
+        EXPECT_EQ(WEXITSTATUS(status), 0) << fileBytes(log);
+        return;
+    }
+
+    fs::permissions(dir.path(), fs::perms::all & ~fs::perms::others_write & ~fs::perms::group_write);
+    const fs::path readOnly = dir / "read-only";
+    const fs::path full = dir / "full";
+    const fs::path locked = dir / "locked";
+    if (!mounted(readOnly, 0, "size=1m") || !mounted(full, 0, "size=64k,mode=755")) {
+        std::exit(cannotMount);
+    }
+    fs::create_directories(locked);
+    for (const fs::path& folder : {readOnly, full, locked}) {
+        ScriptDocumentFile::save(folder / "sample.cwr", sampleDocument(), {});
+    }
+    ASSERT_EQ(::mount(nullptr, readOnly.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+    fill(full);
+    const struct {
+        fs::path folder;
+        std::string reason;
+    } cases[] = {
+        {readOnly, "the folder is read-only"},
+        {full, "the disk is full"},
+        {locked, "no permission to write in \"" + locked.string() + "\""},
+    };
+    for (const auto& c : cases) {
+        const fs::path chosen = c.folder / "sample.cwr";
+        const std::string before = fileBytes(chosen);
+        const fs::path exported = c.folder / "sample.rtf";
+        // The locked folder is tried by a child without root's rights; it fails before it writes.
+        const std::string seen = failureText(c.folder == locked, [&] {
+            ScriptDocumentFile::save(chosen, sampleDocument(), sampleBookmarks());
+        });
+        EXPECT_EQ(seen, "Could not save \"" + chosen.string() + "\": " + c.reason + ".");
+        EXPECT_EQ(
+            failureText(c.folder == locked,
+                        [&] { ScriptExporter::exportRTF(exported, sampleDocument().text, Color::black()); }),
+            "Could not save \"" + exported.string() + "\": " + c.reason + ".");
+        EXPECT_EQ(fileBytes(chosen), before) << "the original is untouched";
+        for (const auto& entry : fs::directory_iterator(c.folder)) {
+            const std::string name = entry.path().filename().string();
+            EXPECT_TRUE(name == "sample.cwr" || name == "filler") << name << " left behind";
+        }
+    }
 }
 
 // ---- replacing

@@ -128,7 +128,6 @@ TEST_F(Settings, TheHostNameAndFontFamilyComeFromTheHost) {
     registerUserDefaults(defaults, nameless);
     EXPECT_EQ(defaults.stringForKey("bonjourName"), "Cuewright");
     EXPECT_EQ(defaultFont(defaults), (platform::Font{"DejaVu Sans", 34.0, false, false}));
-    EXPECT_FALSE(RegistrationHost::current().fontFamily);
 }
 
 TEST_F(Settings, ColourAndFontReadersFallBack) {

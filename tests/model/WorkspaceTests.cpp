@@ -3,6 +3,7 @@
 #include "cuewright/model/Project.h"
 #include "cuewright/model/ProjectError.h"
 #include "cuewright/model/ScreenManager.h"
+#include "cuewright/model/UserDefaults.h"
 #include "cuewright/model/Workspace.h"
 #include "platform/activity/FakeActivityInhibitor.h"
 #include "platform/defaults/Defaults.h"
@@ -12,6 +13,8 @@
 
 #include "support/FakeScreenProvider.h"
 #include "support/TempDir.h"
+
+#include <QFontDatabase>
 
 #include <gtest/gtest.h>
 
@@ -201,3 +204,18 @@ TEST(WorkspaceExtension, IsTheLastSuffixLowerCased) {
 }
 
 } // namespace
+
+TEST(DefaultFont, IsTheSystemFontWhereThePreferredFamilyIsMissing) {
+    const cw::RegistrationHost host = cw::RegistrationHost::current();
+    ASSERT_TRUE(host.fontFamily) << "the font database decides";
+    const std::string system = QFontDatabase::systemFont(QFontDatabase::GeneralFont).family().toStdString();
+    EXPECT_EQ(host.fontFamily("No Such Family Anywhere"), system);
+    EXPECT_EQ(host.fontFamily("DejaVu Sans"), "DejaVu Sans");
+
+    testsupport::TempDir dir;
+    platform::Defaults defaults(platform::Defaults::Options{dir / "defaults.json", 1h, {}});
+    cw::registerUserDefaults(defaults, host);
+    const std::string expected = QFontDatabase::hasFamily("Helvetica Neue") ? "Helvetica Neue" : system;
+    EXPECT_EQ(cw::defaultFont(defaults),
+              (platform::Font{QString::fromStdString(expected), 34.0, false, false}));
+}

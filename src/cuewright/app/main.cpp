@@ -1,21 +1,18 @@
 // Cuewright's entry point: for now one prompter window on a script named on the command line,
 // or on a short welcome script. The editor, the workspace and the menus come later.
-#include "base/Log.h"
+#include "cuewright/app/CommandLineScript.h"
 #include "cuewright/model/Project.h"
-#include "cuewright/model/ScriptDocumentFile.h"
 #include "cuewright/model/UserDefaults.h"
+#include "cuewright/model/Workspace.h"
 #include "cuewright/prompter/ApplicationShell.h"
 #include "cuewright/prompter/PrompterView.h"
 #include "cuewright/prompter/PrompterWindowController.h"
 #include "platform/defaults/Defaults.h"
 #include "platform/text/AttributedString.h"
-#include "platform/text/PlainText.h"
-#include "platform/text/RichTextFile.h"
 #include "platform/text/TextAttributes.h"
 #include "platform/ui/MainQueueBridge.h"
 
 #include <QApplication>
-#include <QFileInfo>
 #include <QTimer>
 
 #include <algorithm>
@@ -32,7 +29,7 @@ const char* const welcomeText =
     "This is a prompter window. Press Space to start and stop the script, Delete to go back to the top.\n"
     "W and S make it faster and slower; the arrow keys step a line or set the direction while it plays.\n"
     "U and J jump four lines. The bar below the text shows the window's own settings.\n"
-    "Open a script by naming it when you start Cuewright: a .cwr script, a text file or an RTF file.\n"
+    "Open a script by naming it when you start Cuewright: a .cwr script, a text, RTF, Word or PDF file.\n"
     "Happy prompting!\n";
 
 // Plain text takes the font and colour of new scripts.
@@ -41,34 +38,6 @@ platform::AttributedString styledPlainText(const QString& text) {
     attributes.font = cw::defaultFont();
     attributes.foregroundColor = cw::defaultTextColor();
     return platform::AttributedString(text, attributes);
-}
-
-// Loads the script at `path` into the project; false (with a log line) when it cannot be read.
-bool openScript(cw::Project& project, const QString& path) {
-    const QString suffix = QFileInfo(path).suffix().toLower();
-    try {
-        if (suffix == QStringLiteral("cwr")) {
-            project.setDocument(cw::ScriptDocumentFile::open(path.toStdString()));
-            project.setRepresentedPath(path.toStdString());
-            return true;
-        }
-        if (suffix == QStringLiteral("rtf") || suffix == QStringLiteral("rtfd")) {
-            auto text = platform::readRichTextFile(path);
-            if (!text) {
-                base::log("cannot read the rich text of " + path.toStdString());
-                return false;
-            }
-            project.setText(*text);
-        } else {
-            project.setText(styledPlainText(platform::readPlainTextFile(path)));
-        }
-    } catch (const std::exception& error) {
-        base::log("cannot open " + path.toStdString() + ": " + error.what());
-        return false;
-    }
-    // An imported file is a new script: saving it would ask for a place first.
-    project.setHasUnsavedChanges(false);
-    return true;
 }
 
 // Keeps the open prompter windows and opens new ones; the application shell in miniature.
@@ -153,17 +122,22 @@ int main(int argc, char** argv) {
 
     const QStringList arguments = QApplication::arguments();
     if (arguments.contains(QStringLiteral("--help")) || arguments.contains(QStringLiteral("-h"))) {
-        std::printf("usage: cuewright [script.cwr | script.txt | script.rtf]\n");
+        std::printf("usage: cuewright [script.cwr | .txt | .rtf | .rtfd | .docx | .doc | .pdf]\n");
         return 0;
     }
 
-    auto project = cw::Project::create();
+    cw::Workspace workspace;
+    std::shared_ptr<cw::Project> project;
     if (arguments.size() > 1) {
-        if (!openScript(*project, arguments.at(1))) {
-            std::fprintf(stderr, "cuewright: cannot open %s\n", qPrintable(arguments.at(1)));
+        try {
+            project = cw::openCommandLineScript(workspace, arguments.at(1));
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "cuewright: cannot open %s: %s\n", qPrintable(arguments.at(1)),
+                         error.what());
             return 1;
         }
     } else {
+        project = workspace.newProject();
         project->setText(styledPlainText(QString::fromUtf8(welcomeText)));
         project->setHasUnsavedChanges(false);
     }

@@ -1,11 +1,13 @@
 #include "cuewright/model/AtomicFile.h"
 
-#include <atomic>
+#include <cctype>
 #include <cerrno>
+#include <fstream>
 #include <string>
 #include <system_error>
 
 #include <fcntl.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,8 +15,30 @@ namespace cw {
 
 namespace {
 
-[[noreturn]] void fail(int error, const std::string& what, const std::filesystem::path& path) {
-    throw std::system_error(error, std::generic_category(), what + " \"" + path.string() + "\"");
+[[noreturn]] void fail(int error, const std::filesystem::path& destination) {
+    throw FileWriteError(std::error_code(error, std::generic_category()), destination);
+}
+
+std::string reason(std::error_code code, const std::filesystem::path& destination) {
+    if (code.category() == std::generic_category() || code.category() == std::system_category()) {
+        switch (code.value()) {
+        case EROFS:
+            return "the folder is read-only";
+        case EACCES:
+        case EPERM:
+            return "no permission to write in \"" + destination.parent_path().string() + "\"";
+        case ENOSPC:
+        case EDQUOT:
+            return "the disk is full";
+        default:
+            break;
+        }
+    }
+    std::string text = code.message();
+    if (!text.empty()) {
+        text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+    }
+    return text;
 }
 
 class FileDescriptor {
@@ -40,13 +64,13 @@ private:
     int fd_;
 };
 
-void syncFile(const std::filesystem::path& path) {
+void syncFile(const std::filesystem::path& path, const std::filesystem::path& destination) {
     FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) {
-        fail(errno, "Could not open", path);
+        fail(errno, destination);
     }
     if (::fsync(fd.get()) != 0) {
-        fail(errno, "Could not write", path);
+        fail(errno, destination);
     }
 }
 
@@ -72,58 +96,64 @@ bool writeAll(int fd, std::string_view bytes) {
     return true;
 }
 
-std::filesystem::path temporaryPathBeside(const std::filesystem::path& destination) {
-    static std::atomic<unsigned> counter{0};
-    // Appended piece by piece: GCC 12 warns falsely about "." + std::string (-Wrestrict).
-    std::string name(".");
-    name += destination.filename().string();
-    name += ".tmp-";
-    name += std::to_string(::getpid());
-    name += "-";
-    name += std::to_string(counter.fetch_add(1));
-    return destination.parent_path() / name;
+// Read, not set: umask() would change it for every thread for a moment.
+mode_t processUmask() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.starts_with("Umask:")) {
+            return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
+        }
+    }
+    return 022;
 }
 
 } // namespace
 
+FileWriteError::FileWriteError(std::error_code code, const std::filesystem::path& destination)
+    : std::system_error(code)
+    , message_("Could not save \"" + destination.string() + "\": " + reason(code, destination) + ".") {}
+
+TemporaryFile createTemporaryFileBeside(const std::filesystem::path& destination) {
+    // Short whatever the destination's name: a name at the system's limit still has room beside it.
+    std::string pattern = (destination.parent_path() / ".cw-XXXXXX").string();
+    const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd < 0) {
+        fail(errno, destination);
+    }
+    // mkstemp makes the file for its owner alone; a new script or export gets the usual mode.
+    (void)::fchmod(fd, 0666 & ~processUmask());
+    return TemporaryFile{pattern, fd};
+}
+
 void replaceFileAtomically(const std::filesystem::path& finishedFile,
                            const std::filesystem::path& destination, const BeforeReplaceHook& beforeReplace) {
-    syncFile(finishedFile);
+    syncFile(finishedFile, destination);
     struct stat existing {};
     if (::stat(destination.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
         // A failure here keeps the new file's own permissions, which is still a sound file.
         (void)::chmod(finishedFile.c_str(), existing.st_mode & 07777);
     }
     if (beforeReplace && !beforeReplace(finishedFile)) {
-        fail(ECANCELED, "Could not replace", destination);
+        fail(ECANCELED, destination);
     }
     if (::rename(finishedFile.c_str(), destination.c_str()) != 0) {
-        fail(errno, "Could not replace", destination);
+        fail(errno, destination);
     }
     syncFolder(destination.parent_path());
 }
 
 void writeFileAtomically(const std::filesystem::path& destination, std::string_view bytes,
                          const BeforeReplaceHook& beforeReplace) {
-    std::filesystem::path temporary;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temporary = temporaryPathBeside(destination);
-        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) {
-            fail(errno, "Could not write", destination);
-        }
-    }
-    if (fd < 0) {
-        fail(EEXIST, "Could not write", destination);
-    }
-    FileDescriptor file(fd);
+    const TemporaryFile created = createTemporaryFileBeside(destination);
+    const std::filesystem::path& temporary = created.path;
+    FileDescriptor file(created.fd);
     try {
         if (!writeAll(file.get(), bytes)) {
-            fail(errno ? errno : EIO, "Could not write", destination);
+            fail(errno ? errno : EIO, destination);
         }
         if (file.close() != 0) {
-            fail(errno, "Could not write", destination);
+            fail(errno, destination);
         }
         replaceFileAtomically(temporary, destination, beforeReplace);
     } catch (...) {

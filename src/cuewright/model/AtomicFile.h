@@ -4,13 +4,36 @@
 
 #include <filesystem>
 #include <functional>
+#include <string>
 #include <string_view>
+#include <system_error>
 
 namespace cw {
 
 // Called with the finished, synced file just before it replaces the destination; answering
 // false abandons the replacement as if it had failed (tests inject failures with it).
 using BeforeReplaceHook = std::function<bool(const std::filesystem::path& finishedFile)>;
+
+// A failed save or export told in the user's words: what() names the file they chose and the
+// reason ("the folder is read-only", "no permission to write in ...", "the disk is full");
+// code() keeps the system's error.
+class FileWriteError : public std::system_error {
+public:
+    FileWriteError(std::error_code code, const std::filesystem::path& destination);
+    const char* what() const noexcept override { return message_.c_str(); }
+
+private:
+    std::string message_;
+};
+
+// A new, empty file with a short unique name (".cw-XXXXXX", mkstemp) in the destination's folder,
+// so that even a destination whose name is as long as the system allows has a working file beside
+// it. The descriptor is returned open; the caller closes it. Throws FileWriteError.
+struct TemporaryFile {
+    std::filesystem::path path;
+    int fd = -1;
+};
+TemporaryFile createTemporaryFileBeside(const std::filesystem::path& destination);
 
 // Writes `bytes` to a new file beside `destination`, syncs it, and renames it over the
 // destination; an existing destination keeps its permissions. Throws std::system_error naming

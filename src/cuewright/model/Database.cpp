@@ -379,23 +379,9 @@ DocumentSpeedProperties Database::readSpeedProperties() {
 
 // ---- the working copy
 
-std::filesystem::path Database::workingCopyPath(const std::filesystem::path& destination) {
-    // Appended piece by piece: GCC 12 warns falsely about "." + std::string (-Wrestrict).
-    std::string name(".");
-    name += destination.filename().string();
-    name += ".saving";
-    return destination.parent_path() / name;
-}
-
-std::shared_ptr<sql::Connection> Database::createWorkingCopy(const std::filesystem::path& destination,
+std::shared_ptr<sql::Connection> Database::createWorkingCopy(const std::filesystem::path& workingCopy,
                                                              std::string_view schema) {
-    const std::filesystem::path working = workingCopyPath(destination);
-    std::error_code error;
-    std::filesystem::remove(working, error);
-    if (error) {
-        throw std::system_error(error, "Could not remove \"" + working.string() + "\"");
-    }
-    std::shared_ptr<sql::Connection> connection = sql::Connection::open(working.string());
+    std::shared_ptr<sql::Connection> connection = sql::Connection::open(workingCopy.string());
     if (schema.empty()) {
         throw DatabaseError::canNotOpenSchemaFile();
     }
@@ -410,10 +396,11 @@ std::shared_ptr<sql::Connection> Database::createWorkingCopy(const std::filesyst
     return connection;
 }
 
-void Database::moveWorkingCopy(const std::filesystem::path& destination,
+void Database::moveWorkingCopy(const std::filesystem::path& workingCopy,
+                               const std::filesystem::path& destination,
                                const std::function<bool(const std::filesystem::path&)>& beforeReplace) {
     db.reset();
-    replaceFileAtomically(workingCopyPath(destination), destination, beforeReplace);
+    replaceFileAtomically(workingCopy, destination, beforeReplace);
 }
 
 } // namespace cw

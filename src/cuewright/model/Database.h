@@ -68,17 +68,15 @@ public:
     DocumentScriptProperties readScriptProperties();
     DocumentSpeedProperties readSpeedProperties();
 
-    // The working copy of a save to `destination`: a hidden file beside it, so that replacing
-    // the destination is a rename within one folder.
-    static std::filesystem::path workingCopyPath(const std::filesystem::path& destination);
-    // Removes a working copy left by an earlier save, creates a new database there and runs
-    // `schema` on it (canNotOpenSchemaFile when empty; sqLiteError when it fails). Returns the
-    // open read-write connection.
-    static std::shared_ptr<sql::Connection> createWorkingCopy(const std::filesystem::path& destination,
+    // Makes a new database in `workingCopy` (an empty file beside the destination, so that
+    // replacing the destination is a rename within one folder) and runs `schema` on it
+    // (canNotOpenSchemaFile when empty; sqLiteError when it fails). Returns the open read-write
+    // connection.
+    static std::shared_ptr<sql::Connection> createWorkingCopy(const std::filesystem::path& workingCopy,
                                                               std::string_view schema);
     // Closes `db` and puts the working copy in place of the destination atomically (synced, then
     // renamed). Throws std::system_error; the destination is then untouched.
-    void moveWorkingCopy(const std::filesystem::path& destination,
+    void moveWorkingCopy(const std::filesystem::path& workingCopy, const std::filesystem::path& destination,
                          const std::function<bool(const std::filesystem::path&)>& beforeReplace = {});
 
 private:

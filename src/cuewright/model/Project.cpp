@@ -91,9 +91,15 @@ Document Project::documentSnapshot() const {
     return document_;
 }
 
+std::pair<Document, std::uint64_t> Project::revisedDocumentSnapshot() const {
+    std::lock_guard lock(mutex_);
+    return {document_, documentRevision_};
+}
+
 void Project::setDocument(Document document) {
     std::lock_guard lock(mutex_);
     document_ = std::move(document);
+    ++documentRevision_;
 }
 
 void Project::setText(const platform::AttributedString& text) {
@@ -104,6 +110,7 @@ void Project::setText(const platform::AttributedString& text) {
     {
         std::lock_guard lock(mutex_);
         document_.text = text;
+        ++documentRevision_;
     }
     hasUnsavedChanges_.store(true);
     notify([](ProjectEventListener& l, Project& p) { l.projectTextDidChange(p); });
@@ -114,6 +121,7 @@ void Project::setScriptProperties(const Document::ScriptProperties& properties) 
     {
         std::lock_guard lock(mutex_);
         document_.scriptProperties = properties;
+        ++documentRevision_;
     }
     hasUnsavedChanges_.store(true);
     defaults_->set(settings::defaultWordCountFactorKey, properties.prompterWordCountFactor);
@@ -127,6 +135,7 @@ void Project::setScrollSpeed(double percent, double min, double max) {
     {
         std::lock_guard lock(mutex_);
         document_.speedProperties = Document::SpeedProperties{percent, min, max};
+        ++documentRevision_;
     }
     hasUnsavedChanges_.store(true);
     defaults_->set(settings::defaultScrollSpeed, percent);

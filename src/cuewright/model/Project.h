@@ -13,12 +13,14 @@
 #include "platform/activity/ActivityInhibitor.h"
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -149,7 +151,7 @@ public:
     // through a working copy that replaces the destination atomically, then sets representedPath
     // to `path`, clears hasUnsavedChanges and sends projectDidSave. The flag stays set when the
     // document was changed while the file was being written. Throws DatabaseError, sql::Result
-    // or std::system_error; then the project's path and flag are as they were, no projectDidSave
+    // or std::system_error (FileWriteError, in the user's words, when the folder or disk refuses); then the project's path and flag are as they were, no projectDidSave
     // is sent and an existing destination is byte for byte as it was. May run on any thread
     // that the main thread is not waiting for.
     void save(const std::string& path);
@@ -233,6 +235,8 @@ private:
     void resetForImport();
     // The last step: the new text (listeners told), then no unsaved changes.
     void finishImport(const platform::AttributedString& text);
+    // The document with the count of its writes, taken together.
+    std::pair<Document, std::uint64_t> revisedDocumentSnapshot() const;
 
     platform::Defaults* defaults_;
     Document document_;
@@ -246,6 +250,10 @@ private:
     std::atomic<double> averageWordsPerLine_{0};
     Editor editor_;
     TransportState transportState_;
+
+    // Counts every write of document_, so that a save knows whether what it wrote is still the
+    // document without comparing values (a NaN never equals itself). Under mutex_.
+    std::uint64_t documentRevision_ = 0;
 
     // Guards writes of document_, editor_ and every access of transportState_ and
     // representedPath_; the main thread reads document_ and editor_ without it.

@@ -8,6 +8,7 @@
 #include "sql/Connection.h"
 
 #include <filesystem>
+#include <tuple>
 #include <vector>
 
 namespace cw {
@@ -27,9 +28,10 @@ void Project::save(const std::string& path, const ScriptDocumentFile::SaveOption
     // The bookmark list reads the editor's line table, which belongs to the main thread; taking
     // both there gives a text and bookmarks of one moment.
     Document saved;
+    std::uint64_t savedRevision = 0;
     std::vector<Bookmark> marks;
     auto take = [&] {
-        saved = documentSnapshot();
+        std::tie(saved, savedRevision) = revisedDocumentSnapshot();
         marks = bookmarks();
     };
     if (dispatch::isMainThread()) {
@@ -41,7 +43,7 @@ void Project::save(const std::string& path, const ScriptDocumentFile::SaveOption
     setRepresentedPath(path);
     // A save run off the main thread can overlap an edit made on it after the snapshot: that
     // edit is not in the file, so the project must still count as changed.
-    if (documentSnapshot() == saved) {
+    if (revisedDocumentSnapshot().second == savedRevision) {
         setHasUnsavedChanges(false);
     }
     notifyDidSave();

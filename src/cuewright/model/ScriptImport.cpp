@@ -23,10 +23,11 @@ static platform::Attributes baseAttributes(const DefaultStyle& style) {
 }
 
 platform::AttributedString plainText(const QString& text, const DefaultStyle& style) {
-    return platform::AttributedString(text, baseAttributes(style));
+    return platform::AttributedString(TextUtils::scriptText(text), baseAttributes(style));
 }
 
-platform::AttributedString styledText(const platform::AttributedString& source, const DefaultStyle& style) {
+platform::AttributedString styledText(const platform::AttributedString& original, const DefaultStyle& style) {
+    const platform::AttributedString source = TextUtils::scriptText(original);
     const platform::Color mainColor = TextUtils::dominantTextColor(source, style.textColor);
     const platform::Attributes base = baseAttributes(style);
     const QString& characters = source.string();

@@ -26,7 +26,8 @@ struct DefaultStyle {
     static DefaultStyle fromUserDefaults(const platform::Defaults& defaults);
 };
 
-// The characters alone, in the default style: what a plain-text file becomes.
+// The characters alone, in the default style: what a plain-text file becomes. Here and in
+// styledText() line ends and control characters come in as TextUtils::scriptText() makes them.
 platform::AttributedString plainText(const QString& text, const DefaultStyle& style);
 
 // The source's characters in the default style, keeping only:

@@ -3,8 +3,10 @@
 #include "cuewright/model/UserDefaults.h"
 #include "platform/text/TextAttributes.h"
 
+#include <algorithm>
 #include <cmath>
 #include <unordered_map>
+#include <utility>
 
 namespace cw::TextUtils {
 
@@ -190,6 +192,64 @@ platform::Color dominantTextColor(const AttributedString& text, const platform::
 
 platform::Color dominantTextColor(const AttributedString& text) {
     return dominantTextColor(text, defaultTextColor());
+}
+
+// ---- text entering a project
+
+namespace {
+
+bool isScriptCharacter(char16_t c) {
+    return c >= 0x20 || c == u'\t' || c == u'\n';
+}
+
+bool holdsScriptCharactersOnly(const QString& text) {
+    return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return isScriptCharacter(c.unicode()); });
+}
+
+// Appends `chunk` normalised; `afterReturn` carries a CR at the end of one chunk to the next, so
+// that a CR LF split between two runs still becomes one LF.
+void appendScriptCharacters(QString& out, QStringView chunk, bool& afterReturn) {
+    for (const QChar character : chunk) {
+        const char16_t c = character.unicode();
+        const bool wasAfterReturn = std::exchange(afterReturn, c == u'\r');
+        if (isScriptCharacter(c)) {
+            if (!(c == u'\n' && wasAfterReturn)) {
+                out += character;
+            }
+        } else if (c == u'\r' || c == u'\v' || c == u'\f') {
+            out += u'\n';
+        }
+    }
+}
+
+} // namespace
+
+QString scriptText(const QString& text) {
+    if (holdsScriptCharactersOnly(text)) {
+        return text;
+    }
+    QString result;
+    result.reserve(text.size());
+    bool afterReturn = false;
+    appendScriptCharacters(result, text, afterReturn);
+    return result;
+}
+
+platform::AttributedString scriptText(const platform::AttributedString& text) {
+    if (holdsScriptCharactersOnly(text.string())) {
+        return text;
+    }
+    platform::AttributedString result;
+    bool afterReturn = false;
+    for (const auto& run : text.runs()) {
+        QString characters;
+        appendScriptCharacters(
+            characters, QStringView(text.string()).mid(run.range.location, run.range.length), afterReturn);
+        if (!characters.isEmpty()) {
+            result.append(characters, run.attributes);
+        }
+    }
+    return result;
 }
 
 } // namespace cw::TextUtils

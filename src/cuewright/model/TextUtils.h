@@ -57,6 +57,13 @@ splitIntoLineChunks(const platform::AttributedString& text, double maxHeight, do
 // Every font resized to `pointSize` (at least 8), every paragraph style set to word wrapping.
 platform::AttributedString applyFontAndParagraphStyle(const platform::AttributedString& text, double pointSize);
 
+// The text as the script file gives it back, for text entering a project (imports, pastes): CR LF
+// and lone CR become LF, vertical tab and form feed become LF, and every other character below
+// U+0020 except tab is dropped. Attributes stay on the characters that remain. Character offsets
+// (bookmarks) then mean the same before and after a save.
+platform::AttributedString scriptText(const platform::AttributedString& text);
+QString scriptText(const QString& text);
+
 // Runs where the attribute is set, in text order.
 std::vector<TraitRange> traitRanges(const platform::AttributedString& text);
 std::vector<ColorRange> colorRanges(const platform::AttributedString& text);

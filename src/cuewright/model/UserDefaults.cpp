@@ -2,6 +2,9 @@
 
 #include "cuewright/model/ArchivedText.h"
 
+#include <QFontDatabase>
+#include <QGuiApplication>
+
 #include <fstream>
 #include <string>
 
@@ -59,6 +62,17 @@ RegistrationHost RegistrationHost::current() {
     host.localizedName = prettyHostName();
     if (host.localizedName.empty()) {
         host.localizedName = hostName();
+    }
+    // The font database needs the GUI application; without one the preferred family is kept.
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr) {
+        host.fontFamily = [](std::string_view preferred) {
+            const QString family =
+                QString::fromUtf8(preferred.data(), static_cast<qsizetype>(preferred.size()));
+            if (QFontDatabase::hasFamily(family)) {
+                return std::string(preferred);
+            }
+            return QFontDatabase::systemFont(QFontDatabase::GeneralFont).family().toStdString();
+        };
     }
     return host;
 }

@@ -29,7 +29,8 @@ struct RegistrationHost {
     // Unset: the preferred family is kept.
     std::function<std::string(std::string_view preferredFamily)> fontFamily;
 
-    // This machine: the pretty host name (/etc/machine-info) or else the host name; no font check.
+    // This machine: the pretty host name (/etc/machine-info) or else the host name; with a GUI
+    // application, the font database decides the family.
     static RegistrationHost current();
 };
 

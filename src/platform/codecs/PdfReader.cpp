@@ -2,36 +2,31 @@
 
 #include "platform/codecs/CodecError.h"
 
-#include <poppler/cpp/poppler-document.h>
-#include <poppler/cpp/poppler-global.h>
-#include <poppler/cpp/poppler-page.h>
+#include <poppler/ErrorCodes.h>
+#include <poppler/GlobalParams.h>
+#include <poppler/PDFDoc.h>
+#include <poppler/TextOutputDev.h>
+#include <poppler/goo/GooString.h>
 
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
 
 namespace platform::codecs {
 
 namespace {
 
-QString toQString(const poppler::ustring& text) {
-    return QString(reinterpret_cast<const QChar*>(text.data()), static_cast<qsizetype>(text.size()));
-}
-
-QString printable(const QString& text) {
-    QString result;
-    result.reserve(text.size());
-    for (const QChar c : text)
-        if (c.unicode() >= 0x20 || c == u'\t')
-            result += c;
-    return result;
-}
-
 // Reads family, bold and italic out of a PDF font name such as "ABCDEF+DejaVuSans-BoldOblique".
-RunStyle styleOfFont(const std::string& fontName, double size) {
-    QString name = QString::fromUtf8(fontName.data(), static_cast<qsizetype>(fontName.size()));
+RunStyle styleOfFont(const GooString* fontName, double size) {
+    QString name = fontName
+                       ? QString::fromUtf8(fontName->c_str(), static_cast<qsizetype>(fontName->getLength()))
+                       : QString();
     // Embedded subsets carry a tag of six capitals and a plus sign.
     if (name.size() > 7 && name[6] == u'+') {
         bool tag = true;
@@ -45,7 +40,8 @@ RunStyle styleOfFont(const std::string& fontName, double size) {
     style.bold = lower.contains(u"bold") || lower.contains(u"black") || lower.contains(u"heavy") ||
                  lower.contains(u"semibold") || lower.contains(u"demi");
     style.italic = lower.contains(u"italic") || lower.contains(u"oblique");
-    const qsizetype cut = name.indexOf(QRegularExpression(QStringLiteral("[-,]")));
+    static const QRegularExpression separator(QStringLiteral("[-,]"));
+    const qsizetype cut = name.indexOf(separator);
     const QString family = cut < 0 ? name : name.left(cut);
     if (!family.isEmpty())
         style.fontFamily = family;
@@ -54,69 +50,172 @@ RunStyle styleOfFont(const std::string& fontName, double size) {
     return style;
 }
 
-void readPageWords(RichDocument& document, const std::vector<poppler::text_box>& words) {
-    bool lineOpen = false;
-    double lineTop = 0;
-    double lineBottom = 0;
-    bool spacePending = false;
-    RunStyle previous;
-    for (const poppler::text_box& word : words) {
-        const poppler::rectf box = word.bbox();
-        const double middle = box.y() + box.height() / 2;
-        // A word whose middle lies outside the current line's band starts a new line.
-        if (!lineOpen || middle < lineTop || middle > lineBottom) {
-            document.startParagraph();
-            lineOpen = true;
-            lineTop = box.y();
-            lineBottom = box.y() + box.height();
-            spacePending = false;
+std::uint8_t colorByte(double component) {
+    return static_cast<std::uint8_t>(
+        std::lround(std::clamp(std::isfinite(component) ? component : 0.0, 0.0, 1.0) * 255));
+}
+
+// Font names are read once per font of a page: a page has few fonts and many words.
+using FontStyles = std::unordered_map<const TextFontInfo*, RunStyle>;
+
+RunStyle styleOfWord(const TextWord& word, FontStyles& fonts) {
+    const TextFontInfo* font = word.getFontInfo(0);
+    auto known = fonts.find(font);
+    if (known == fonts.end())
+        known = fonts.emplace(font, styleOfFont(font ? word.getFontName(0) : nullptr, 0)).first;
+    RunStyle style = known->second;
+    const double size = word.getFontSize();
+    if (size > 0 && std::isfinite(size))
+        style.pointSize = size;
+    double red = 0;
+    double green = 0;
+    double blue = 0;
+    word.getColor(&red, &green, &blue);
+    style.foreground = RgbColor{colorByte(red), colorByte(green), colorByte(blue)};
+    if (word.isUnderlined())
+        style.underline = UnderlineStyle::single;
+    return style;
+}
+
+// The word's characters, without control characters a PDF may map glyphs to.
+QString textOfWord(const TextWord& word) {
+    std::u32string text;
+    text.reserve(static_cast<std::size_t>(word.getLength()));
+    for (int i = 0; i < word.getLength(); ++i) {
+        const char32_t c = *word.getChar(i);
+        if (c >= 0xFB00 && c <= 0xFB06) {
+            // Typeset ligatures ("ﬁ") are letters to a script.
+            text += QString(QChar(char16_t(c))).normalized(QString::NormalizationForm_KC).toStdU32String();
+        } else if (c >= 0x20 && c <= 0x10FFFF && !(c >= 0xD800 && c <= 0xDFFF)) {
+            text += c;
         }
-        const RunStyle style =
-            word.has_font_info() ? styleOfFont(word.get_font_name(0), word.get_font_size()) : RunStyle{};
+    }
+    return QString::fromStdU32String(text);
+}
+
+struct Box {
+    double xMin = 0;
+    double yMin = 0;
+    double xMax = 0;
+    double yMax = 0;
+
+    double width() const { return xMax - xMin; }
+    double height() const { return yMax - yMin; }
+};
+
+// One line of text as the page shows it, with the block poppler grouped it into.
+struct PageLine {
+    const TextLine* line = nullptr;
+    int block = 0;
+    Box box;
+    Box blockBox;
+};
+
+std::vector<PageLine> linesOfPage(const TextPage& page) {
+    std::vector<PageLine> lines;
+    int blockIndex = 0;
+    for (const TextFlow* flow = page.getFlows(); flow; flow = flow->getNext()) {
+        for (const TextBlock* block = flow->getBlocks(); block; block = block->getNext(), ++blockIndex) {
+            Box blockBox;
+            block->getBBox(&blockBox.xMin, &blockBox.yMin, &blockBox.xMax, &blockBox.yMax);
+            for (const TextLine* line = block->getLines(); line; line = line->getNext()) {
+                PageLine entry{line, blockIndex, {}, blockBox};
+                bool first = true;
+                for (const TextWord* word = line->getWords(); word; word = word->getNext()) {
+                    Box box;
+                    word->getBBox(&box.xMin, &box.yMin, &box.xMax, &box.yMax);
+                    if (first) {
+                        entry.box = box;
+                        first = false;
+                        continue;
+                    }
+                    entry.box.xMin = std::min(entry.box.xMin, box.xMin);
+                    entry.box.yMin = std::min(entry.box.yMin, box.yMin);
+                    entry.box.xMax = std::max(entry.box.xMax, box.xMax);
+                    entry.box.yMax = std::max(entry.box.yMax, box.yMax);
+                }
+                if (!first)
+                    lines.push_back(entry);
+            }
+        }
+    }
+    return lines;
+}
+
+// A PDF breaks a paragraph into lines; the next line goes on the same paragraph unless the two
+// lie in different blocks, a gap larger than half a line lies between them, or the first ends
+// well short of its column (the last line of a paragraph).
+bool continuesParagraph(const PageLine& previous, const PageLine& next) {
+    if (previous.block != next.block)
+        return false;
+    const double lineHeight = std::max(previous.box.height(), 1.0);
+    if (next.box.yMin - previous.box.yMax > lineHeight / 2)
+        return false;
+    const double column = previous.blockBox.width();
+    return previous.box.xMax >= previous.blockBox.xMax - std::max(column * 0.15, lineHeight);
+}
+
+void appendLine(RichDocument& document, const TextLine& line, FontStyles& fonts, RunStyle& previous,
+                bool& spacePending) {
+    for (const TextWord* word = line.getWords(); word; word = word->getNext()) {
+        const RunStyle style = styleOfWord(*word, fonts);
+        // A space between two words of one look takes it (an underline runs on under it).
         if (spacePending)
             document.append(QStringLiteral(" "), previous == style ? style : RunStyle{});
-        document.append(printable(toQString(word.text())), style);
-        spacePending = word.has_space_after();
+        document.append(textOfWord(*word), style);
+        spacePending = word->hasSpaceAfter();
         previous = style;
     }
+    spacePending = true; // the line's end joins the next line of the paragraph
 }
 
-void readPageText(RichDocument& document, const poppler::page& page) {
-    const QString text = toQString(page.text());
-    for (const QString& line : text.split(QRegularExpression(QStringLiteral("\r\n|\r|\n|\f")))) {
-        const QString clean = printable(line);
-        if (clean.trimmed().isEmpty())
-            continue;
-        document.startParagraph();
-        document.append(clean, RunStyle{});
+void readPage(RichDocument& document, PDFDoc& pdf, int pageNumber) {
+    TextOutputDev output(nullptr, /*physLayoutA=*/false, /*fixedPitchA=*/0, /*rawOrderA=*/false,
+                         /*append=*/false);
+    if (!output.isOk())
+        return;
+    // Underlines are found among the page's lines and rectangles only with these extras.
+    output.enableHTMLExtras(true);
+    pdf.displayPage(&output, pageNumber, 72, 72, 0, /*useMediaBox=*/true, /*crop=*/false, /*printing=*/false);
+    const std::unique_ptr<TextPage, void (*)(TextPage*)> page(output.takeText(),
+                                                              [](TextPage* p) { p->decRefCnt(); });
+    if (!page)
+        return;
+    const std::vector<PageLine> lines = linesOfPage(*page);
+    FontStyles fonts;
+    RunStyle previous;
+    bool spacePending = false;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (i == 0 || !continuesParagraph(lines[i - 1], lines[i])) {
+            document.startParagraph();
+            spacePending = false;
+        }
+        appendLine(document, *lines[i].line, fonts, previous, spacePending);
     }
 }
 
-void ignoreMessage(const std::string&, void*) {}
+void ignoreMessage(ErrorCategory, Goffset, const char*) {}
 
 } // namespace
 
 RichDocument PdfReader::readFile(const std::string& path) {
-    // poppler prints every complaint about a damaged file; the thrown error says enough.
-    static std::once_flag quiet;
-    std::call_once(quiet, [] { poppler::set_debug_error_function(ignoreMessage, nullptr); });
+    static std::once_flag setUp;
+    std::call_once(setUp, [] {
+        if (!globalParams)
+            globalParams = std::make_unique<GlobalParams>();
+        // poppler prints every complaint about a damaged file; the thrown error says enough.
+        setErrorCallback(ignoreMessage);
+    });
 
-    const std::unique_ptr<poppler::document> pdf(poppler::document::load_from_file(path));
-    if (!pdf)
+    PDFDoc pdf(std::make_unique<GooString>(path));
+    if (!pdf.isOk()) {
+        if (pdf.getErrorCode() == errEncrypted)
+            throw CodecError("'" + path + "' is protected by a password.");
         throw CodecError("Could not open '" + path + "' as a PDF document.");
-    if (pdf->is_locked())
-        throw CodecError("'" + path + "' is protected by a password.");
-    RichDocument document;
-    for (int index = 0; index < pdf->pages(); ++index) {
-        const std::unique_ptr<poppler::page> page(pdf->create_page(index));
-        if (!page)
-            continue;
-        const std::vector<poppler::text_box> words = page->text_list(poppler::page::text_list_include_font);
-        if (words.empty())
-            readPageText(document, *page);
-        else
-            readPageWords(document, words);
     }
+    RichDocument document;
+    for (int page = 1; page <= pdf.getNumPages(); ++page)
+        readPage(document, pdf, page);
     return document;
 }
 

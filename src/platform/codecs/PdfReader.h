@@ -7,11 +7,12 @@
 
 namespace platform::codecs {
 
-// Extracts a PDF's text through poppler: one paragraph per line of text, pages in order. Each
-// word keeps its font family and size, and bold and italic as its font's name tells them
-// ("Helvetica-BoldOblique"). PDFs carry no paragraphs, colours or underlines that can be read
-// back reliably, so those stay unset. Throws CodecError when the file cannot be opened as a
-// PDF or is locked by a password. Safe from any thread.
+// Extracts a PDF's text through poppler, pages in order. Each word keeps its font family and
+// size, bold and italic as its font's name tells them ("Helvetica-BoldOblique"), its colour, and
+// an underline when one is drawn under it. The lines of a paragraph are joined into one
+// paragraph; a paragraph ends at the end of a text block or page, at a gap of more than half a
+// line, or after a line that ends well short of its column. Throws CodecError when the file
+// cannot be opened as a PDF or is locked by a password. Safe from any thread.
 class PdfReader {
 public:
     static RichDocument readFile(const std::string& path);

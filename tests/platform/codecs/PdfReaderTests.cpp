@@ -9,6 +9,8 @@
 #include <QPainter>
 #include <QPdfWriter>
 #include <QTemporaryDir>
+#include <QTextDocument>
+#include <QTextDocumentFragment>
 
 namespace {
 
@@ -74,6 +76,43 @@ TEST(PdfReader, BoldAndItalicComeFromFontNames) {
     ASSERT_TRUE(plain[0].style.fontFamily);
     EXPECT_TRUE(plain[0].style.fontFamily->startsWith("DejaVuSans"))
         << plain[0].style.fontFamily->toStdString();
+}
+
+TEST(PdfReader, ParagraphsThatWrapComeBackWholeWithTheirColours) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("wrapped.pdf");
+    const QStringList paragraphs = {
+        "The first paragraph runs on over several lines of the page, with ligatures in fine office files, so "
+        "that the reader has to put "
+        "the lines back together into one paragraph of the script again. It ends here.",
+        "A short one.",
+        "The third paragraph is long as well and has a <span style='color:#ff0000'>red phrase</span> "
+        "in the middle of it, and an <u>underlined phrase</u> near its end, which must both stay.",
+    };
+    {
+        QPdfWriter writer(path);
+        QTextDocument document;
+        document.setDefaultFont(QFont("DejaVu Sans", 12));
+        document.setHtml("<p>" + paragraphs.join("</p><p>") + "</p>");
+        document.print(&writer);
+    }
+    const RichDocument doc = PdfReader::readFile(path.toStdString());
+    QStringList expected;
+    for (const QString& paragraph : paragraphs)
+        expected << QTextDocumentFragment::fromHtml(paragraph).toPlainText();
+    // Qt prints the page number below them.
+    EXPECT_EQ(doc.plainText().split(u'\n'), expected + QStringList{"1"}) << doc.plainText().toStdString();
+    ASSERT_EQ(doc.paragraphs.size(), 4u);
+    bool red = false;
+    bool underlined = false;
+    for (const auto& run : doc.paragraphs[2].runs) {
+        red = red ||
+              (run.text.contains("red") && run.style.foreground == platform::codecs::RgbColor{255, 0, 0});
+        underlined = underlined || (run.text.contains("underlined") &&
+                                    run.style.underline == platform::codecs::UnderlineStyle::single);
+    }
+    EXPECT_TRUE(red);
+    EXPECT_TRUE(underlined);
 }
 
 TEST(PdfReader, MissingAndDamagedFilesFail) {
