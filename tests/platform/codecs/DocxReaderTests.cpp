@@ -10,6 +10,7 @@
 #include <string>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -284,6 +285,11 @@ TEST(DocxHostileInput, NonZipDataFails) {
     EXPECT_THROW(DocxReader::readData(""), CodecError);
     EXPECT_THROW(DocxReader::readData("PK\x03\x04 this is not really a zip"), CodecError);
     EXPECT_THROW(DocxReader::readFile("/nonexistent/file.docx"), CodecError);
+    EXPECT_THROW(DocxReader::readFile("/dev/zero"), CodecError);
+    const std::string fifo = testing::TempDir() + "docx-fifo-" + std::to_string(getpid());
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_THROW(DocxReader::readFile(fifo), CodecError); // at once, not waiting for a writer
+    unlink(fifo.c_str());
 }
 
 TEST(DocxHostileInput, TruncatedOrCorruptedPackagesFailCleanly) {
