@@ -331,6 +331,17 @@ RichDocument decodeReply(const QByteArray& bytes, const std::string& path) {
     return std::move(document.document);
 }
 
+// Sets a resource limit, never above the hard limit this process already has.
+bool lowerLimit(int resource, rlim_t value) {
+    rlimit limit{};
+    if (getrlimit(resource, &limit) != 0)
+        return false;
+    if (limit.rlim_max != RLIM_INFINITY)
+        value = std::min(value, limit.rlim_max);
+    limit = rlimit{value, value};
+    return setrlimit(resource, &limit) == 0;
+}
+
 [[noreturn]] void runChild(int output, const std::string& path, rlim_t addressSpace, rlim_t cpuSeconds) {
     // libwv and libgsf complain on stderr about every oddity of a file, and libwv may call exit(),
     // which would flush a copy of our own unwritten stdout a second time.
@@ -341,11 +352,8 @@ RichDocument decodeReply(const QByteArray& bytes, const std::string& path) {
     }
     // Past the limit an allocation fails and the child dies of it; no core file of a damaged
     // document is wanted. The CPU limit backs up the parent's deadline.
-    const rlimit noCore{0, 0};
-    const rlimit memory{addressSpace, addressSpace};
-    const rlimit cpu{cpuSeconds, cpuSeconds};
-    if (setrlimit(RLIMIT_CORE, &noCore) != 0 || setrlimit(RLIMIT_AS, &memory) != 0 ||
-        setrlimit(RLIMIT_CPU, &cpu) != 0)
+    if (!lowerLimit(RLIMIT_CORE, 0) || !lowerLimit(RLIMIT_AS, addressSpace) ||
+        !lowerLimit(RLIMIT_CPU, cpuSeconds))
         _exit(1);
     QByteArray reply;
     try {
