@@ -352,6 +352,20 @@ TEST_F(Import, AMissingTextFileSaysSo) {
     }
 }
 
+TEST_F(Import, AnOversizedTextFileSaysSoUnread) {
+    const fs::path path = dir / "huge.txt";
+    writeBytes(path, "");
+    fs::resize_file(path, platform::kMaxPlainTextFileSize + 1); // sparse: nothing to read
+    try {
+        project->importPlainText(path.string());
+        FAIL() << "read an oversized file";
+    } catch (const platform::PlainTextError& error) {
+        EXPECT_EQ(error.reason(), platform::PlainTextError::Reason::tooLarge);
+        EXPECT_STREQ(error.what(),
+                     "The file \u201Chuge.txt\u201D couldn\u2019t be opened because it is too large.");
+    }
+}
+
 // --- PDF -------------------------------------------------------------------------------------
 
 void writePdf(const fs::path& path) {

@@ -29,6 +29,8 @@ std::string plainTextFailure(const std::string& path, platform::PlainTextError::
     switch (reason) {
     case platform::PlainTextError::Reason::notUtf8:
         return "The file " + name + " couldn\u2019t be opened using text encoding Unicode (UTF-8).";
+    case platform::PlainTextError::Reason::tooLarge:
+        return "The file " + name + " couldn\u2019t be opened because it is too large.";
     case platform::PlainTextError::Reason::unreadable:
         break;
     }

@@ -1,6 +1,7 @@
 #include "platform/codecs/DocReader.h"
 
 #include "platform/codecs/CodecError.h"
+#include "platform/codecs/ReadLimits.h"
 
 #include <QByteArray>
 #include <QDataStream>
@@ -14,7 +15,9 @@
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -23,12 +26,11 @@ namespace platform::codecs {
 
 namespace {
 
-// libwv crashes on some damaged files and may loop on others, so it runs in a child process
-// that sends the document back through a pipe; a child that dies or outlasts this is a damaged
-// file, not a crash of ours.
-constexpr auto childDeadline = std::chrono::seconds(60);
-constexpr qsizetype maxReply = qsizetype{512} << 20;
-constexpr quint32 maxCount = 1u << 26;
+// libwv crashes on some damaged files and loops or grows without end on others, so it runs in a
+// child process that sends the document back through a pipe; a child that dies, outlasts its
+// time or runs out of its memory is a damaged file, not a crash of ours. What the child may
+// build is bounded by ReadLimits, and so is what it may send.
+constexpr qsizetype maxReply = qsizetype{256} << 20;
 
 // Word 97's colour indexes (ico); 0 is "auto".
 std::optional<RgbColor> paletteColor(unsigned index) {
@@ -94,12 +96,15 @@ ParagraphAlignment paragraphAlignment(unsigned jc) {
 
 // What the handlers build while libwv walks the document.
 struct Walk {
-    RichDocument document;
+    BoundedDocument document{ReadLimits{}};
     RunStyle style;
     ParagraphAlignment alignment = ParagraphAlignment::natural;
     bool paragraphPending = true;
     // One entry per open field: true while its code runs, false once its shown result does.
     std::vector<bool> fields;
+    // Why the document was refused (a bound passed); kept until libwv returns, since an exception
+    // must not unwind through it.
+    std::optional<std::string> refusal;
 
     void ensureParagraph() {
         if (!paragraphPending)
@@ -147,7 +152,14 @@ int onCharacter(wvParseStruct* ps, U16 eachchar, U8 chartype, U16 lid) {
     // Type 1 is an 8-bit character in the code page of its language.
     if (chartype)
         eachchar = wvHandleCodePage(eachchar, lid);
-    walkOf(ps).character(static_cast<char16_t>(eachchar));
+    Walk& walk = walkOf(ps);
+    if (walk.refusal)
+        return 0;
+    try {
+        walk.character(static_cast<char16_t>(eachchar));
+    } catch (const CodecError& error) {
+        walk.refusal = error.what();
+    }
     return 0;
 }
 
@@ -227,9 +239,11 @@ RichDocument walkDocument(const std::string& path) {
     const int result = wvHtml(&ps);
     wvOLEFree(&ps);
     wvShutdown();
+    if (walk.refusal)
+        throw CodecError(*walk.refusal);
     if (result != 0)
         throw CodecError("'" + path + "' is a damaged Word document.");
-    return std::move(walk.document);
+    return std::move(walk.document.document);
 }
 
 void writeColor(QDataStream& out, const std::optional<RgbColor>& color) {
@@ -284,16 +298,16 @@ RichDocument decodeReply(const QByteArray& bytes, const std::string& path) {
             throw damaged;
         throw CodecError(message.toStdString());
     }
-    RichDocument document;
+    BoundedDocument document{ReadLimits{}};
     quint32 paragraphs = 0;
     in >> paragraphs;
-    for (quint32 p = 0; p < paragraphs && p < maxCount && in.status() == QDataStream::Ok; ++p) {
+    for (quint32 p = 0; p < paragraphs && in.status() == QDataStream::Ok; ++p) {
         quint8 alignment = 0;
         quint32 runs = 0;
         in >> alignment >> runs;
         document.startParagraph(static_cast<ParagraphAlignment>(
             std::min<quint8>(alignment, quint8(ParagraphAlignment::justified))));
-        for (quint32 r = 0; r < runs && r < maxCount && in.status() == QDataStream::Ok; ++r) {
+        for (quint32 r = 0; r < runs && in.status() == QDataStream::Ok; ++r) {
             TextRun run;
             bool hasFamily = false, hasSize = false;
             QString family;
@@ -309,20 +323,44 @@ RichDocument decodeReply(const QByteArray& bytes, const std::string& path) {
                 static_cast<UnderlineStyle>(std::min<quint8>(underline, quint8(UnderlineStyle::wavy)));
             run.style.foreground = readColor(in);
             run.style.background = readColor(in);
-            document.paragraphs.back().runs.push_back(std::move(run));
+            document.append(run.text, run.style);
         }
     }
     if (in.status() != QDataStream::Ok)
         throw damaged;
-    return document;
+    return std::move(document.document);
 }
 
-[[noreturn]] void runChild(int output, const std::string& path) {
-    // libwv and libgsf complain on stderr about every oddity of a file.
+// Sets a resource limit, never above the hard limit this process already has.
+bool lowerLimit(int resource, rlim_t value) {
+    rlimit limit{};
+    if (getrlimit(resource, &limit) != 0)
+        return false;
+    if (limit.rlim_max != RLIM_INFINITY)
+        value = std::min(value, limit.rlim_max);
+    limit = rlimit{value, value};
+    return setrlimit(resource, &limit) == 0;
+}
+
+[[noreturn]] void runChild(int output, const std::string& path, rlim_t addressSpace, rlim_t cpuSeconds) {
+    // libwv and libgsf complain on stderr about every oddity of a file, and libwv may call exit(),
+    // which would flush a copy of our own unwritten stdout a second time.
     const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (null >= 0)
+    if (null >= 0) {
+        dup2(null, STDOUT_FILENO);
         dup2(null, STDERR_FILENO);
-    const QByteArray reply = encodeReply(path);
+    }
+    // Past the limit an allocation fails and the child dies of it; no core file of a damaged
+    // document is wanted. The CPU limit backs up the parent's deadline.
+    if (!lowerLimit(RLIMIT_CORE, 0) || !lowerLimit(RLIMIT_AS, addressSpace) ||
+        !lowerLimit(RLIMIT_CPU, cpuSeconds))
+        _exit(1);
+    QByteArray reply;
+    try {
+        reply = encodeReply(path);
+    } catch (...) {
+        _exit(1);
+    }
     const char* data = reply.constData();
     qsizetype left = reply.size();
     while (left > 0) {
@@ -337,10 +375,18 @@ RichDocument decodeReply(const QByteArray& bytes, const std::string& path) {
     _exit(0);
 }
 
+// The address space this process has mapped now (a forked child starts with all of it).
+rlim_t mappedBytes() {
+    std::ifstream statm("/proc/self/statm");
+    rlim_t pages = 0;
+    statm >> pages;
+    return pages * static_cast<rlim_t>(sysconf(_SC_PAGESIZE));
+}
+
 // Reads the child's whole reply; nullopt when it outlasts the deadline or says too much.
-std::optional<QByteArray> readReply(int input) {
+std::optional<QByteArray> readReply(int input, std::chrono::milliseconds time) {
     QByteArray reply;
-    const auto deadline = std::chrono::steady_clock::now() + childDeadline;
+    const auto deadline = std::chrono::steady_clock::now() + time;
     char chunk[64 * 1024];
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -368,10 +414,31 @@ std::optional<QByteArray> readReply(int input) {
 
 } // namespace
 
+DocReader::ChildLimits DocReader::childLimitsFor(std::uintmax_t fileSize) {
+    constexpr std::uintmax_t mebibyte = 1 << 20;
+    const std::uintmax_t mebibytes = fileSize / mebibyte + 1;
+    return ChildLimits{std::chrono::seconds(std::min<std::uintmax_t>(5 + 2 * mebibytes, 60)),
+                       static_cast<std::size_t>(std::min<std::uintmax_t>(512 * mebibyte + 16 * fileSize,
+                                                                         std::uintmax_t{2048} * mebibyte))};
+}
+
 RichDocument DocReader::readFile(const std::string& path) {
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(path, error);
+    return readFile(path, childLimitsFor(error ? 0 : size));
+}
+
+RichDocument DocReader::readFile(const std::string& path, const ChildLimits& limits) {
     std::error_code error;
     if (!std::filesystem::is_regular_file(path, error))
         throw CodecError("Could not open '" + path + "'.");
+    return withinMemory([&] { return readInChild(path, limits); });
+}
+
+RichDocument DocReader::readInChild(const std::string& path, const ChildLimits& limits) {
+    const rlim_t addressSpace = mappedBytes() + limits.memory;
+    const auto cpuSeconds =
+        static_cast<rlim_t>(std::chrono::ceil<std::chrono::seconds>(limits.time).count() + 1);
 
     int pipeEnds[2];
     if (pipe2(pipeEnds, O_CLOEXEC) != 0)
@@ -384,10 +451,10 @@ RichDocument DocReader::readFile(const std::string& path) {
     }
     if (child == 0) {
         close(pipeEnds[0]);
-        runChild(pipeEnds[1], path);
+        runChild(pipeEnds[1], path, addressSpace, cpuSeconds);
     }
     close(pipeEnds[1]);
-    const std::optional<QByteArray> reply = readReply(pipeEnds[0]);
+    const std::optional<QByteArray> reply = readReply(pipeEnds[0], limits.time);
     close(pipeEnds[0]);
     if (!reply)
         kill(child, SIGKILL);

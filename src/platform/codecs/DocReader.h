@@ -3,6 +3,9 @@
 
 #include "platform/codecs/RichDocument.h"
 
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace platform::codecs {
@@ -13,12 +16,25 @@ namespace platform::codecs {
 // ends end a paragraph. Throws CodecError for a missing file, a file that is not a Word
 // document, or an encrypted one.
 //
-// libwv crashes on some damaged files, so it runs in a short-lived child process: a file that
-// kills it, or keeps it busy past a minute, is reported as damaged. Blocks the caller until the
-// child is done; any thread may call.
+// libwv crashes on some damaged files and loops or grows on others, so it runs in a short-lived
+// child process with a time and an address-space limit in proportion to the file's size: a file
+// that kills it or keeps it past either limit is reported as damaged. What it reads is bounded by
+// ReadLimits. Blocks the caller until the child is done; any thread may call.
 class DocReader {
 public:
+    // How long the child may run, and how much address space it may map beyond what it starts
+    // with (this process's own).
+    struct ChildLimits {
+        std::chrono::milliseconds time;
+        std::size_t memory;
+    };
+    static ChildLimits childLimitsFor(std::uintmax_t fileSize);
+
     static RichDocument readFile(const std::string& path);
+    static RichDocument readFile(const std::string& path, const ChildLimits& limits);
+
+private:
+    static RichDocument readInChild(const std::string& path, const ChildLimits& limits);
 };
 
 } // namespace platform::codecs

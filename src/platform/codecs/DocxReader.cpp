@@ -1,10 +1,12 @@
 #include "platform/codecs/DocxReader.h"
 
 #include "platform/codecs/CodecError.h"
+#include "platform/codecs/ReadLimits.h"
 #include "platform/codecs/ZipPackage.h"
 
 #include <pugixml.hpp>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <map>
@@ -339,9 +341,16 @@ std::string resolveTarget(std::string_view base, std::string_view target) {
     return result;
 }
 
-std::optional<pugi::xml_document> parse(const std::string& bytes) {
+// Parses the part in place (the tree points into bytes, which must outlive it). The tree's size is
+// bounded first: every element starts with '<' and every attribute has its '=', so their count
+// is at most the count of those characters.
+std::optional<pugi::xml_document> parse(std::string& bytes, std::size_t markupLimit) {
+    const auto markup = static_cast<std::size_t>(
+        std::count_if(bytes.begin(), bytes.end(), [](char c) { return c == '<' || c == '='; }));
+    checkLimit(markup, markupLimit, "XML elements and attributes in one part");
     pugi::xml_document xml;
-    if (!xml.load_buffer(bytes.data(), bytes.size(), pugi::parse_default | pugi::parse_ws_pcdata_single))
+    if (!xml.load_buffer_inplace(bytes.data(), bytes.size(),
+                                 pugi::parse_default | pugi::parse_ws_pcdata_single))
         return std::nullopt;
     return xml;
 }
@@ -349,11 +358,11 @@ std::optional<pugi::xml_document> parse(const std::string& bytes) {
 // The target of the first relationship of the given type (matched by its last path segment) in
 // the relationships part relsName, resolved against base; empty when there is none.
 std::string relationshipTarget(const ZipReader& zip, const std::string& relsName, std::string_view base,
-                               std::string_view type, std::size_t limit) {
-    const std::optional<std::string> bytes = zip.read(relsName, limit);
+                               std::string_view type, std::size_t limit, const ReadLimits& limits) {
+    std::optional<std::string> bytes = zip.read(relsName, limit);
     if (!bytes)
         return {};
-    const std::optional<pugi::xml_document> xml = parse(*bytes);
+    const std::optional<pugi::xml_document> xml = parse(*bytes, limits.markup);
     if (!xml)
         return {};
     for (const pugi::xml_node& node : xml->document_element().children()) {
@@ -389,8 +398,9 @@ QString cleanText(const QString& text) {
 
 class BodyReader {
 public:
-    BodyReader(const WordNames& names, const StyleSheet& sheet)
-        : w(names)
+    BodyReader(const WordNames& names, const StyleSheet& sheet, const ReadLimits& limits)
+        : document(limits)
+        , w(names)
         , styles(sheet) {}
 
     void blocks(const pugi::xml_node& parent, int depth) {
@@ -407,7 +417,7 @@ public:
         }
     }
 
-    RichDocument document;
+    BoundedDocument document;
 
 private:
     void paragraph(const pugi::xml_node& p) {
@@ -460,7 +470,10 @@ private:
                 continue;
             const std::string_view local = w.local(node);
             if (local == "t") {
-                text += cleanText(QString::fromUtf8(node.text().get()));
+                // UTF-8 has at least as many bytes as UTF-16 has units: checked before converting.
+                const char* bytes = node.text().get();
+                document.checkMoreCharacters(static_cast<std::size_t>(text.size()) + std::strlen(bytes));
+                text += cleanText(QString::fromUtf8(bytes));
             } else if (local == "tab" || local == "ptab") {
                 text += u'\t';
             } else if (local == "br" || local == "cr") {
@@ -506,14 +519,14 @@ ThemeFonts readThemeFonts(const pugi::xml_document& xml) {
             childNamed(childNamed(scheme, "minorFont"), "latin").attribute("typeface").value())};
 }
 
-RichDocument readPackage(const ZipReader& zip, std::size_t limit) {
-    std::string main = relationshipTarget(zip, "_rels/.rels", "", "officeDocument", limit);
+RichDocument readPackage(const ZipReader& zip, std::size_t limit, const ReadLimits& limits) {
+    std::string main = relationshipTarget(zip, "_rels/.rels", "", "officeDocument", limit, limits);
     if (main.empty())
         main = "word/document.xml";
-    const std::optional<std::string> documentBytes = zip.read(main, limit);
+    std::optional<std::string> documentBytes = zip.read(main, limit);
     if (!documentBytes)
         throw CodecError("The package has no main document part.");
-    const std::optional<pugi::xml_document> xml = parse(*documentBytes);
+    const std::optional<pugi::xml_document> xml = parse(*documentBytes, limits.markup);
     if (!xml)
         throw CodecError("The main document part is not well-formed XML.");
     const pugi::xml_node root = xml->document_element();
@@ -525,38 +538,38 @@ RichDocument readPackage(const ZipReader& zip, std::size_t limit) {
     const std::string folder = slash == std::string::npos ? std::string() : main.substr(0, slash + 1);
     const std::string fileName = slash == std::string::npos ? main : main.substr(slash + 1);
     std::string stylesName =
-        relationshipTarget(zip, folder + "_rels/" + fileName + ".rels", folder, "styles", limit);
+        relationshipTarget(zip, folder + "_rels/" + fileName + ".rels", folder, "styles", limit, limits);
     if (stylesName.empty())
         stylesName = folder + "styles.xml";
     const std::string themeName =
-        relationshipTarget(zip, folder + "_rels/" + fileName + ".rels", folder, "theme", limit);
+        relationshipTarget(zip, folder + "_rels/" + fileName + ".rels", folder, "theme", limit, limits);
     ThemeFonts themeFonts;
     if (!themeName.empty())
-        if (const std::optional<std::string> themeBytes = zip.read(themeName, limit))
-            if (const std::optional<pugi::xml_document> themeXml = parse(*themeBytes))
+        if (std::optional<std::string> themeBytes = zip.read(themeName, limit))
+            if (const std::optional<pugi::xml_document> themeXml = parse(*themeBytes, limits.markup))
                 themeFonts = readThemeFonts(*themeXml);
     StyleSheet sheet;
     sheet.themeFonts = themeFonts;
     // A missing or broken style or theme part only costs the looks, not the text.
-    if (const std::optional<std::string> stylesBytes = zip.read(stylesName, limit))
-        if (const std::optional<pugi::xml_document> stylesXml = parse(*stylesBytes))
+    if (std::optional<std::string> stylesBytes = zip.read(stylesName, limit))
+        if (const std::optional<pugi::xml_document> stylesXml = parse(*stylesBytes, limits.markup))
             sheet = StyleSheet(*stylesXml, themeFonts);
 
-    BodyReader reader(w, sheet);
+    BodyReader reader(w, sheet, limits);
     reader.blocks(w.child(root, "body"), 0);
     if (const pugi::xml_node background = w.child(root, "background"))
-        reader.document.backgroundColor = parseHexColor(w.value(background, "color"));
-    return std::move(reader.document);
+        reader.document.document.backgroundColor = parseHexColor(w.value(background, "color"));
+    return std::move(reader.document.document);
 }
 
 } // namespace
 
-RichDocument DocxReader::readFile(const std::string& path, std::size_t partLimit) {
-    return readPackage(ZipReader::openFile(path), partLimit);
+RichDocument DocxReader::readFile(const std::string& path, std::size_t partLimit, const ReadLimits& limits) {
+    return withinMemory([&] { return readPackage(ZipReader::openFile(path), partLimit, limits); });
 }
 
-RichDocument DocxReader::readData(std::string data, std::size_t partLimit) {
-    return readPackage(ZipReader::openData(std::move(data)), partLimit);
+RichDocument DocxReader::readData(std::string data, std::size_t partLimit, const ReadLimits& limits) {
+    return withinMemory([&] { return readPackage(ZipReader::openData(std::move(data)), partLimit, limits); });
 }
 
 } // namespace platform::codecs

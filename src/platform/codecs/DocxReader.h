@@ -1,6 +1,7 @@
 // Reads Word 2007 and later documents (Office Open XML, .docx).
 #pragma once
 
+#include "platform/codecs/ReadLimits.h"
 #include "platform/codecs/RichDocument.h"
 
 #include <cstddef>
@@ -15,14 +16,18 @@ namespace platform::codecs {
 // tabs '\t'; deleted text, field codes and drawings are left out. The page colour
 // (w:background) comes along when the document has one.
 //
-// Hostile input fails cleanly: every failure throws CodecError, and a part that inflates past
-// partLimit bytes is refused before it fills memory. Stateless: safe from any thread.
+// Hostile input fails cleanly: every failure throws CodecError (a failed allocation included), a
+// part that inflates past partLimit bytes is refused before it fills memory, and so is a part
+// with more markup, or a document with more paragraphs, runs or characters, than limits allow.
+// Stateless: safe from any thread.
 class DocxReader {
 public:
     static constexpr std::size_t defaultPartLimit = std::size_t{256} << 20;
 
-    static RichDocument readFile(const std::string& path, std::size_t partLimit = defaultPartLimit);
-    static RichDocument readData(std::string data, std::size_t partLimit = defaultPartLimit);
+    static RichDocument readFile(const std::string& path, std::size_t partLimit = defaultPartLimit,
+                                 const ReadLimits& limits = {});
+    static RichDocument readData(std::string data, std::size_t partLimit = defaultPartLimit,
+                                 const ReadLimits& limits = {});
 };
 
 } // namespace platform::codecs

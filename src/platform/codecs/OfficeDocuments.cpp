@@ -4,6 +4,7 @@
 #include "platform/codecs/DocxReader.h"
 #include "platform/codecs/DocxWriter.h"
 #include "platform/codecs/PdfReader.h"
+#include "platform/codecs/ReadLimits.h"
 #include "platform/codecs/RichDocument.h"
 #include "platform/text/TextAttributes.h"
 
@@ -193,18 +194,22 @@ std::string localPath(const QString& path) {
 } // namespace
 
 AttributedString readDocxFile(const QString& path, OfficeDocumentAttributes* documentAttributes) {
-    const codecs::RichDocument document = codecs::DocxReader::readFile(localPath(path));
-    if (documentAttributes && document.backgroundColor)
-        documentAttributes->backgroundColor = toColor(*document.backgroundColor);
-    return toAttributedString(document);
+    return codecs::withinMemory([&] {
+        const codecs::RichDocument document = codecs::DocxReader::readFile(localPath(path));
+        if (documentAttributes && document.backgroundColor)
+            documentAttributes->backgroundColor = toColor(*document.backgroundColor);
+        return toAttributedString(document);
+    });
 }
 
 AttributedString readDocxData(QByteArrayView data, OfficeDocumentAttributes* documentAttributes) {
-    const codecs::RichDocument document =
-        codecs::DocxReader::readData(std::string(data.data(), static_cast<std::size_t>(data.size())));
-    if (documentAttributes && document.backgroundColor)
-        documentAttributes->backgroundColor = toColor(*document.backgroundColor);
-    return toAttributedString(document);
+    return codecs::withinMemory([&] {
+        const codecs::RichDocument document =
+            codecs::DocxReader::readData(std::string(data.data(), static_cast<std::size_t>(data.size())));
+        if (documentAttributes && document.backgroundColor)
+            documentAttributes->backgroundColor = toColor(*document.backgroundColor);
+        return toAttributedString(document);
+    });
 }
 
 QByteArray docxData(const AttributedString& text, const OfficeDocumentAttributes& documentAttributes) {
@@ -216,7 +221,8 @@ QByteArray docxData(const AttributedString& text, const OfficeDocumentAttributes
 }
 
 AttributedString readDocFile(const QString& path) {
-    return toAttributedString(codecs::DocReader::readFile(localPath(path)));
+    return codecs::withinMemory(
+        [&] { return toAttributedString(codecs::DocReader::readFile(localPath(path))); });
 }
 
 AttributedString readPdfFile(const QString& path) {

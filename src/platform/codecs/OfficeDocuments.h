@@ -25,7 +25,8 @@ struct OfficeDocumentAttributes {
 // italic traits, and a paragraph style with its paragraph's alignment; foreground colour,
 // underline style and colour, and background colour only where the document sets them. Paragraphs are
 // separated by '\n', line breaks inside a paragraph are U+2028. All of them throw CodecError
-// when the file cannot be read; none of them returns partial text.
+// when the file cannot be read, is too large (see codecs::ReadLimits) or does not fit in memory;
+// none of them returns partial text.
 
 // A DOCX package (see codecs::DocxReader for what is read and how hostile input is kept out).
 AttributedString readDocxFile(const QString& path, OfficeDocumentAttributes* documentAttributes = nullptr);

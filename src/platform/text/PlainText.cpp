@@ -1,6 +1,6 @@
 #include "platform/text/PlainText.h"
 
-#include <QFile>
+#include "platform/text/BoundedFile.h"
 
 namespace platform {
 
@@ -58,22 +58,21 @@ std::optional<QString> decodeUtf8Strict(QByteArrayView bytes) {
 }
 
 QString readPlainTextFile(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) {
-        throw PlainTextError(PlainTextError::Reason::unreadable,
-                             "cannot read " + path.toStdString() + ": " + f.errorString().toStdString());
+    try {
+        std::optional<QString> text = decodeUtf8Strict(readBoundedFile(path, kMaxPlainTextFileSize));
+        if (!text) {
+            throw PlainTextError(PlainTextError::Reason::notUtf8,
+                                 path.toStdString() + " is not valid UTF-8 text");
+        }
+        return *text;
+    } catch (const BoundedFileError& error) {
+        const bool tooLarge = error.reason() == BoundedFileError::Reason::tooLarge;
+        throw PlainTextError(tooLarge ? PlainTextError::Reason::tooLarge : PlainTextError::Reason::unreadable,
+                             error.what());
+    } catch (const std::bad_alloc&) {
+        throw PlainTextError(PlainTextError::Reason::tooLarge,
+                             "cannot read " + path.toStdString() + ": too large for the memory available");
     }
-    const QByteArray data = f.readAll();
-    if (f.error() != QFileDevice::NoError) {
-        throw PlainTextError(PlainTextError::Reason::unreadable,
-                             "cannot read " + path.toStdString() + ": " + f.errorString().toStdString());
-    }
-    std::optional<QString> text = decodeUtf8Strict(data);
-    if (!text) {
-        throw PlainTextError(PlainTextError::Reason::notUtf8,
-                             path.toStdString() + " is not valid UTF-8 text");
-    }
-    return *text;
 }
 
 } // namespace platform

@@ -1,5 +1,7 @@
 #include "platform/text/RichTextFile.h"
 
+#include "base/Log.h"
+#include "platform/text/BoundedFile.h"
 #include "platform/text/RtfWriter.h"
 
 #include <QDir>
@@ -13,15 +15,16 @@ std::optional<AttributedString> readRichTextFile(const QString& path,
                                                  RtfDocumentAttributes* documentAttributes) {
     const QFileInfo info(path);
     const QString file = info.isDir() ? QDir(path).filePath(QString::fromLatin1(kRtfdTextFileName)) : path;
-    QFile f(file);
-    if (!f.open(QIODevice::ReadOnly)) {
-        return std::nullopt;
+    try {
+        return readRtf(readBoundedFile(file, kMaxRtfFileSize), documentAttributes);
+    } catch (const BoundedFileError& error) {
+        // A missing file says so in the script; a refused one also says why in the log.
+        if (error.reason() != BoundedFileError::Reason::unreadable)
+            base::log(error.what());
+    } catch (const std::bad_alloc&) {
+        base::log("cannot read " + file.toStdString() + ": too large for the memory available");
     }
-    const QByteArray data = f.readAll();
-    if (f.error() != QFileDevice::NoError) {
-        return std::nullopt;
-    }
-    return readRtf(data, documentAttributes);
+    return std::nullopt;
 }
 
 void writeRtfFile(const QString& path, const AttributedString& text,

@@ -17,8 +17,13 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The largest RTF file read (pictures inside count): far beyond any script, far below what
+// would strain memory.
+inline constexpr qint64 kMaxRtfFileSize = qint64{128} << 20;
+
 // Reads an RTF file, or an RTFD folder (its "TXT.rtf"); which one is told by what is at the path.
-// Returns nullopt when nothing readable is there or the content is not RTF.
+// Returns nullopt when nothing readable is there, when it is not a regular file or larger than
+// kMaxRtfFileSize (both logged), or when the content is not RTF.
 std::optional<AttributedString> readRichTextFile(const QString& path,
                                                  RtfDocumentAttributes* documentAttributes = nullptr);
 

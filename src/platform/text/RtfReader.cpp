@@ -452,7 +452,8 @@ private:
             ++p_;
             hasParam = true;
         }
-        param = std::clamp<long>(negative ? -param : param, INT_MIN, INT_MAX);
+        // Symmetric, so that handlers may negate any parameter (-INT_MIN overflows).
+        param = std::clamp<long>(negative ? -param : param, -INT_MAX, INT_MAX);
         if (p_ < end_ && *p_ == ' ') {
             ++p_;
         }

@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <sys/resource.h>
+
 namespace {
 
 using platform::CodecError;
@@ -63,6 +65,38 @@ TEST(DocReader, FileThatCrashesTheLibraryIsReportedAsDamaged) {
     EXPECT_THROW(DocReader::readFile(CW_FIXTURES_DIR "/damaged-word97.doc"), CodecError);
     // And the next read still works.
     EXPECT_EQ(DocReader::readFile(CW_FIXTURES_DIR "/script-sample.doc").paragraphs.size(), 4u);
+}
+
+bool reportedDamaged(const std::string& path, const DocReader::ChildLimits& limits) {
+    try {
+        DocReader::readFile(path, limits);
+    } catch (const CodecError& error) {
+        return std::string_view(error.what()).ends_with("is a damaged Word document.");
+    }
+    return false;
+}
+
+TEST(DocReader, ChildLimitsGrowWithTheFileUpToACap) {
+    const auto small = DocReader::childLimitsFor(10'000);
+    const auto large = DocReader::childLimitsFor(20 << 20);
+    const auto huge = DocReader::childLimitsFor(std::uintmax_t{1} << 40);
+    EXPECT_LT(small.time, large.time);
+    EXPECT_LT(small.memory, large.memory);
+    EXPECT_LE(huge.time, std::chrono::seconds(60));
+    EXPECT_LE(huge.memory, std::size_t{2} << 30);
+    EXPECT_LE(small.time, std::chrono::seconds(10));
+}
+
+TEST(DocReader, AChildPastItsTimeOrMemoryIsADamagedFile) {
+    const std::string sample = CW_FIXTURES_DIR "/script-sample.doc";
+    EXPECT_TRUE(reportedDamaged(sample, {std::chrono::milliseconds(0), std::size_t{512} << 20}));
+    // One table's length changed to 2 GB: libwv allocates and fills it, gigabytes within seconds.
+    const std::string growing = CW_FIXTURES_DIR "/growing-word97.doc";
+    EXPECT_TRUE(reportedDamaged(growing, DocReader::childLimitsFor(QFile(growing.c_str()).size())));
+    rusage children{};
+    getrusage(RUSAGE_CHILDREN, &children);
+    EXPECT_LT(children.ru_maxrss, 1 << 20) << "kilobytes at the peak of a child";
+    EXPECT_EQ(DocReader::readFile(sample).paragraphs.size(), 4u);
 }
 
 } // namespace

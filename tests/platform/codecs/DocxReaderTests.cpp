@@ -5,13 +5,21 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fstream>
 #include <string>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
 using platform::CodecError;
 using platform::codecs::DocxReader;
 using platform::codecs::ParagraphAlignment;
+using platform::codecs::ReadLimits;
 using platform::codecs::RgbColor;
 using platform::codecs::RichDocument;
 using platform::codecs::UnderlineStyle;
@@ -277,6 +285,11 @@ TEST(DocxHostileInput, NonZipDataFails) {
     EXPECT_THROW(DocxReader::readData(""), CodecError);
     EXPECT_THROW(DocxReader::readData("PK\x03\x04 this is not really a zip"), CodecError);
     EXPECT_THROW(DocxReader::readFile("/nonexistent/file.docx"), CodecError);
+    EXPECT_THROW(DocxReader::readFile("/dev/zero"), CodecError);
+    const std::string fifo = testing::TempDir() + "docx-fifo-" + std::to_string(getpid());
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_THROW(DocxReader::readFile(fifo), CodecError); // at once, not waiting for a writer
+    unlink(fifo.c_str());
 }
 
 TEST(DocxHostileInput, TruncatedOrCorruptedPackagesFailCleanly) {
@@ -330,6 +343,58 @@ TEST(DocxHostileInput, EntityDeclarationsAreNotExpanded) {
         wordNs + R"(><w:body><w:p><w:r><w:t>&b;ok</w:t></w:r></w:p></w:body></w:document>)";
     const RichDocument doc = DocxReader::readData(package(xml));
     EXPECT_FALSE(doc.plainText().contains("aaaa"));
+}
+
+bool refusedAsTooLarge(const std::string& data, const ReadLimits& limits = {}) {
+    try {
+        DocxReader::readData(data, DocxReader::defaultPartLimit, limits);
+    } catch (const CodecError& error) {
+        return std::string_view(error.what()).starts_with("The document is too large to open:");
+    }
+    return false;
+}
+
+TEST(DocxHostileInput, EachBoundOnWhatIsBuiltRefusesTheDocument) {
+    std::string body;
+    for (int i = 0; i < 3; ++i)
+        body += "<w:p><w:r><w:rPr><w:b/></w:rPr><w:t>ab</w:t></w:r><w:r><w:t>cd</w:t></w:r></w:p>";
+    const std::string xml = documentXml(body);
+    const auto markup = static_cast<std::size_t>(
+        std::count_if(xml.begin(), xml.end(), [](char c) { return c == '<' || c == '='; }));
+    const std::string data = package(xml);
+    const ReadLimits exact{3, 6, 12, markup};
+    EXPECT_EQ(DocxReader::readData(data, DocxReader::defaultPartLimit, exact).plainText(),
+              "abcd\nabcd\nabcd");
+    for (const ReadLimits& below : {ReadLimits{2, 6, 12, markup}, ReadLimits{3, 5, 12, markup},
+                                    ReadLimits{3, 6, 11, markup}, ReadLimits{3, 6, 12, markup - 1}})
+        EXPECT_TRUE(refusedAsTooLarge(data, below))
+            << below.paragraphs << " " << below.runs << " " << below.characters << " " << below.markup;
+}
+
+TEST(DocxHostileInput, MillionsOfEmptyParagraphsAreRefusedInBoundedMemory) {
+    std::string body;
+    for (int i = 0; i < 5'000'000; ++i)
+        body += "<w:p/>";
+    const std::string data = package(documentXml(body));
+    ASSERT_LT(data.size(), 1u << 20);
+    // In a child under an address-space limit, so that a reader without bounds fails fast instead
+    // of taking the machine's memory; its peak is compared with ours at the fork.
+    long pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    rusage before{};
+    getrusage(RUSAGE_SELF, &before);
+    const pid_t child = fork();
+    if (child == 0) {
+        const rlim_t limit = static_cast<rlim_t>(pages * sysconf(_SC_PAGESIZE)) + (rlim_t{1} << 30);
+        const rlimit memory{limit, limit};
+        setrlimit(RLIMIT_AS, &memory);
+        _exit(refusedAsTooLarge(data) ? 0 : 1);
+    }
+    int status = 0;
+    rusage usage{};
+    ASSERT_EQ(wait4(child, &status, 0, &usage), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "refused with the reader's own error";
+    EXPECT_LT(usage.ru_maxrss - before.ru_maxrss, 128 << 10) << "kilobytes the child grew";
 }
 
 } // namespace

@@ -9,6 +9,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <climits>
+#include <sys/stat.h>
+
 using namespace platform;
 
 namespace {
@@ -196,6 +199,15 @@ TEST(RtfReaderRobustness, HostileParameters) {
     read("{\\rtf1\\ansicpg99999 \\'ff\\'zz\\'}");
 }
 
+TEST(RtfReaderRobustness, TheMostNegativeParametersAreClampedBeforeNegating) {
+    // Right indent and exact line height are stored negated.
+    const auto style = read("{\\rtf1\\ri-2147483648\\sl-2147483648 a}").attributes(0).paragraphStyle;
+    ASSERT_TRUE(style);
+    EXPECT_EQ(style->tailIndent, INT_MAX / 20.0);
+    EXPECT_EQ(style->minimumLineHeight, INT_MAX / 20.0);
+    EXPECT_EQ(style->maximumLineHeight, INT_MAX / 20.0);
+}
+
 TEST(RtfFiles, RtfAndRtfdFolders) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
@@ -253,6 +265,39 @@ TEST(PlainTextDecoding, FilesReportWhyTheyFail) {
     } catch (const PlainTextError& e) {
         EXPECT_EQ(e.reason(), PlainTextError::Reason::unreadable);
     }
+}
+
+TEST(TextFiles, OversizedFilesAndWhatIsNoRegularFileAreRefusedUnread) {
+    QTemporaryDir dir;
+    auto sparse = [&](const char* name, qint64 size) {
+        QFile f(dir.filePath(QString::fromLatin1(name)));
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly) && f.resize(size));
+        return f.fileName();
+    };
+    auto plainFailure = [](const QString& path) {
+        try {
+            readPlainTextFile(path);
+        } catch (const PlainTextError& e) {
+            return std::optional(e.reason());
+        }
+        return std::optional<PlainTextError::Reason>();
+    };
+    const QString fifo = dir.filePath(QStringLiteral("fifo"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    EXPECT_EQ(plainFailure(sparse("big.txt", kMaxPlainTextFileSize + 1)), PlainTextError::Reason::tooLarge);
+    EXPECT_EQ(plainFailure(QStringLiteral("/dev/zero")), PlainTextError::Reason::unreadable);
+    EXPECT_EQ(plainFailure(fifo), PlainTextError::Reason::unreadable); // without waiting for a writer
+
+    EXPECT_FALSE(readRichTextFile(sparse("big.rtf", kMaxRtfFileSize + 1)));
+    const QString rtfd = dir.filePath(QStringLiteral("zero.rtfd"));
+    ASSERT_TRUE(QDir().mkpath(rtfd));
+    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/zero"), rtfd + QStringLiteral("/TXT.rtf")));
+    EXPECT_FALSE(readRichTextFile(rtfd));
+    // A link to a regular file is still read.
+    QFile::remove(rtfd + QStringLiteral("/TXT.rtf"));
+    writeRtfFile(dir.filePath(QStringLiteral("real.rtf")), AttributedString(QStringLiteral("linked")));
+    ASSERT_TRUE(QFile::link(dir.filePath(QStringLiteral("real.rtf")), rtfd + QStringLiteral("/TXT.rtf")));
+    EXPECT_EQ(readRichTextFile(rtfd)->string(), QStringLiteral("linked"));
 }
 
 TEST(RtfReader, IndentsAreMeasuredFromTheMarginAndHiddenTextIsDropped) {

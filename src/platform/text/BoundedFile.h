@@ -1,0 +1,29 @@
+// Reading whole files of outside input without letting their size or kind decide our memory.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <stdexcept>
+
+namespace platform {
+
+// A file could not be read within the bounds. what() names the file and the cause, for logs.
+class BoundedFileError : public std::runtime_error {
+public:
+    enum class Reason { unreadable, notRegular, tooLarge };
+    BoundedFileError(Reason reason, const std::string& message)
+        : std::runtime_error(message)
+        , reason_(reason) {}
+    Reason reason() const { return reason_; }
+
+private:
+    Reason reason_;
+};
+
+// The bytes of the regular file at path (links followed) when it holds at most limit bytes.
+// Devices, pipes and folders are refused without reading a byte or waiting for a writer, and a
+// file that grows past the limit while it is read is refused too. Throws BoundedFileError.
+QByteArray readBoundedFile(const QString& path, qint64 limit);
+
+} // namespace platform
