@@ -1,6 +1,7 @@
 #include "platform/codecs/PdfReader.h"
 
 #include "platform/codecs/CodecError.h"
+#include "platform/codecs/ReadLimits.h"
 
 #include <poppler/ErrorCodes.h>
 #include <poppler/GlobalParams.h>
@@ -155,7 +156,7 @@ bool continuesParagraph(const PageLine& previous, const PageLine& next) {
     return previous.box.xMax >= previous.blockBox.xMax - std::max(column * 0.15, lineHeight);
 }
 
-void appendLine(RichDocument& document, const TextLine& line, FontStyles& fonts, RunStyle& previous,
+void appendLine(BoundedDocument& document, const TextLine& line, FontStyles& fonts, RunStyle& previous,
                 bool& spacePending) {
     for (const TextWord* word = line.getWords(); word; word = word->getNext()) {
         const RunStyle style = styleOfWord(*word, fonts);
@@ -169,7 +170,7 @@ void appendLine(RichDocument& document, const TextLine& line, FontStyles& fonts,
     spacePending = true; // the line's end joins the next line of the paragraph
 }
 
-void readPage(RichDocument& document, PDFDoc& pdf, int pageNumber) {
+void readPage(BoundedDocument& document, PDFDoc& pdf, int pageNumber) {
     TextOutputDev output(nullptr, /*physLayoutA=*/false, /*fixedPitchA=*/0, /*rawOrderA=*/false,
                          /*append=*/false);
     if (!output.isOk())
@@ -213,10 +214,12 @@ RichDocument PdfReader::readFile(const std::string& path) {
             throw CodecError("'" + path + "' is protected by a password.");
         throw CodecError("Could not open '" + path + "' as a PDF document.");
     }
-    RichDocument document;
-    for (int page = 1; page <= pdf.getNumPages(); ++page)
-        readPage(document, pdf, page);
-    return document;
+    return withinMemory([&] {
+        BoundedDocument document{ReadLimits{}};
+        for (int page = 1; page <= pdf.getNumPages(); ++page)
+            readPage(document, pdf, page);
+        return std::move(document.document);
+    });
 }
 
 } // namespace platform::codecs
