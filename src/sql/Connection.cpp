@@ -207,14 +207,12 @@ Connection::~Connection() {
         sqlite3_finalize(stash_.handle);
         stash_ = {};
     }
-    {
-        std::lock_guard lock(cacheMutex_);
-        for (sqlite3_stmt* handle : takeIdleHandles()) {
-            sqlite3_finalize(handle);
-        }
-        cache_.clear();
-        lastEntry_ = nullptr;
+    // The last owner is gone: no other thread holds the cache.
+    for (sqlite3_stmt* handle : takeIdleHandles()) {
+        sqlite3_finalize(handle);
     }
+    cache_.clear();
+    lastEntry_ = nullptr;
     if (handle_ != nullptr && sqlite3_close(handle_) != SQLITE_OK) {
         sqlite3_close_v2(handle_); // closes once the last statement is gone
     }
@@ -501,8 +499,8 @@ void Connection::giveBackCached(CacheEntry* entry, sqlite3_stmt* handle, std::ui
     sqlite3_finalize(handle);
 }
 
-// Called with cacheMutex_ held. The caller finalizes them once it let go of it: finalizing takes
-// the connection's mutex, which is taken before cacheMutex_ where both are held.
+// Called with cacheMutex_ held (or by the destructor). The caller finalizes them once it let go of it:
+// finalizing takes the connection's mutex, which is taken before cacheMutex_ where both are held.
 std::vector<sqlite3_stmt*> Connection::takeIdleHandles() {
     std::vector<sqlite3_stmt*> out;
     for (auto& [sql, entry] : cache_) {

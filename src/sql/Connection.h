@@ -240,13 +240,13 @@ private:
         if constexpr (detail::IsOptional<V>::value) {
             using T = typename V::value_type;
             const auto* d = b ? std::get_if<typename ValueTraits<T>::Datatype>(&*b) : nullptr;
-            return d != nullptr ? std::optional<T>(convertStored<T>(*d, query.templateText)) : std::nullopt;
+            return d != nullptr ? convertStored<T>(*d, query.templateText) : std::nullopt;
         } else {
             const auto* d = b ? std::get_if<typename ValueTraits<V>::Datatype>(&*b) : nullptr;
             if (d == nullptr) {
                 throw QueryError::unexpectedNullValue(query.templateText);
             }
-            return convertStored<V>(*d, query.templateText);
+            return std::move(*convertStored<V>(*d, query.templateText));
         }
     }
 

@@ -40,7 +40,7 @@ std::optional<Row> RowIterator::failableNext() {
 }
 
 bool RowIterator::next(Row& row) {
-    if (!statement_.step()) {
+    if (!statement_.next(row.values)) {
         return false;
     }
     if (statement_.takeSchemaChange() && remap_) {
@@ -49,7 +49,6 @@ bool RowIterator::next(Row& row) {
     if (row.columnNames != columnNames_) {
         row.columnNames = columnNames_;
     }
-    statement_.row().readInto(row.values);
     return true;
 }
 

@@ -384,7 +384,7 @@ void Statement::bindBinding(int index, const std::optional<Binding>& v) {
     checkBind(bindOne(handle_, index, v, SQLITE_TRANSIENT));
 }
 
-// Runs on the connection's queue, under the connection's mutex.
+// Runs on the connection's queue.
 bool Statement::stepHandle(sqlite3_stmt* handle) {
     const int rc = sqlite3_step(handle);
     if (rc == SQLITE_ROW) {
@@ -393,19 +393,30 @@ bool Statement::stepHandle(sqlite3_stmt* handle) {
     if (rc == SQLITE_DONE) {
         return false;
     }
-    detail::throwError(sqlite3_db_handle(handle), rc);
+    // Another thread's call may have replaced the connection's message since the step. The
+    // statement keeps its own, and resetting it makes it the connection's again: read it under
+    // the mutex, so that it is this step's.
+    sqlite3* db = sqlite3_db_handle(handle);
+    const detail::DatabaseLock lock(db);
+    const int code = sqlite3_reset(handle);
+    detail::throwError(db, code != SQLITE_OK ? code : rc);
 }
 
 bool Statement::step() {
+    return advance(nullptr);
+}
+
+bool Statement::next(Bindings& values) {
+    return advance(&values);
+}
+
+bool Statement::advance(Bindings* values) {
     ready_ = false;
     sqlite3_stmt* handle = handle_;
     if (handle == nullptr) {
         return false; // no SQL: nothing to run
     }
-    const bool row = connection_->sync([handle] {
-        const detail::DatabaseLock lock(handle);
-        return stepHandle(handle);
-    });
+    const bool row = connection_->sync([handle] { return stepHandle(handle); });
     if (const int reprepares = reprepareCount(handle); reprepares != reprepares_) {
         // Compiled again for a changed schema: the columns read before may be others now.
         reprepares_ = reprepares;
@@ -413,6 +424,9 @@ bool Statement::step() {
         columnNames_.reset();
         schemaChanged_ = true;
         connection_->schemaChanged();
+    }
+    if (row && values != nullptr) {
+        this->row().readInto(*values);
     }
     return row;
 }
@@ -459,14 +473,6 @@ std::optional<Bindings> Statement::failableNext() {
         return std::nullopt;
     }
     return rowValues();
-}
-
-bool Statement::next(Bindings& values) {
-    if (!step()) {
-        return false;
-    }
-    row().readInto(values);
-    return true;
 }
 
 Statement::iterator Statement::begin() {

@@ -258,12 +258,14 @@ private:
     // Binds 1..n of a handle that is reset and cleared; an empty list binds nothing, a wrong
     // count stops the program.
     static void bindAll(sqlite3_stmt* handle, const Bindings& values, BindMode mode);
-    // One step of a handle: true on a row, false when done; throws Result. The caller holds the
-    // connection's mutex, so the message thrown is this step's.
+    // One step of a handle: true on a row, false when done; throws Result with this step's
+    // message (a failed handle is reset).
     static bool stepHandle(sqlite3_stmt* handle);
     // Throws Result for a bind's failing return code.
     static void checkBind(int code);
 
+    // Steps, and reads the row into `values` unless null.
+    bool advance(Bindings* values);
     void beginBind(std::size_t count);
     void bindNull(int index);
     void bindInt64(int index, std::int64_t v);

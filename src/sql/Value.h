@@ -147,7 +147,9 @@ template <Value V> std::optional<V> fromBinding(const std::optional<Binding>& b)
 // The typed value of a stored value of V's Datatype. Throws QueryError naming `name` where it
 // does not convert: valueOutOfRange for an integer too wide for V, unreadableValue for text that
 // does not parse.
-template <Value V> V convertStored(const typename ValueTraits<V>::Datatype& d, std::string_view name) {
+// The result is never nullopt (an optional only so that rows hand it on without a move).
+template <Value V>
+std::optional<V> convertStored(const typename ValueTraits<V>::Datatype& d, std::string_view name) {
     std::optional<V> v = ValueTraits<V>::fromDatatype(d);
     if (!v) {
         if constexpr (std::is_integral_v<V>) {
@@ -156,7 +158,7 @@ template <Value V> V convertStored(const typename ValueTraits<V>::Datatype& d, s
             throw QueryError::unreadableValue(std::string(name));
         }
     }
-    return std::move(*v);
+    return v;
 }
 
 // The SQL literal of a binding: NULL, 'text' with quotes doubled, x'..', or the number.
