@@ -524,12 +524,18 @@ void Connection::schemaChanged() {
 
 void Connection::checkSchema() {
     const detail::DatabaseLock lock(handle_);
+    holdSchemaCheck();
+    sqlite3_reset(schemaProbe_);
+}
+
+void Connection::holdSchemaCheck() {
     if (schemaProbe_ == nullptr) {
         // Any statement on the schema table carries the schema version it was compiled for and
         // is compiled again at its step when the file holds another: counting those is cheap
-        // and notices a change by any connection. Handles cached before the probe existed are
-        // of unknown age, so its first use counts as a change.
-        schemaProbe_ = Statement::prepareHandle(handle_, "SELECT 1 FROM sqlite_schema LIMIT 0");
+        // and notices a change by any connection. It gives one row, so that a caller may keep
+        // its read transaction open. Handles cached before the probe existed are of unknown
+        // age, so its first use counts as a change.
+        schemaProbe_ = Statement::prepareHandle(handle_, "SELECT (SELECT 1 FROM sqlite_schema LIMIT 0)");
         schemaChanged();
     }
     const int before = sqlite3_stmt_status(schemaProbe_, SQLITE_STMTSTATUS_REPREPARE, 0);
@@ -547,7 +553,6 @@ void Connection::checkSchema() {
         sqlite3_reset(schemaProbe_);
         throw Result(std::move(message), rc);
     }
-    sqlite3_reset(schemaProbe_);
     if (sqlite3_stmt_status(schemaProbe_, SQLITE_STMTSTATUS_REPREPARE, 0) != before) {
         schemaChanged();
     }
@@ -573,11 +578,15 @@ static bool selectsStar(const QueryClauses& clauses) {
 
 RowIterator Connection::prepareQuery(const QueryClauses& clauses) {
     checkSchema();
+    return prepareChecked(clauses, Remapping::onSchemaChange);
+}
+
+RowIterator Connection::prepareChecked(const QueryClauses& clauses, Remapping remapping) {
     const Expression<> e = query::render(clauses);
     Statement s(shared_from_this(), e.templateText, Statement::FromCache{});
     s.bind(e.bindings);
     auto map = columnNameMapOf(clauses);
-    if (!selectsStar(clauses)) {
+    if (remapping == Remapping::none || !selectsStar(clauses)) {
         return RowIterator(std::move(s), std::move(map));
     }
     // Should the schema change before the first step, the stars are expanded again.
@@ -589,8 +598,18 @@ RowIterator Connection::prepareQuery(const QueryClauses& clauses) {
 std::optional<Row> Connection::pluckQuery(const QueryClauses& clauses) {
     QueryClauses first = clauses;
     first.limit = QueryClauses::Limit{1, clauses.limit ? clauses.limit->offset : std::nullopt};
-    RowIterator rows = prepareQuery(first);
-    return rows.failableNext();
+    // One unit on the queue, inside the read transaction of the schema check: the schema the
+    // check saw is the one the row is read with, and the file is locked once, not twice.
+    return sync([&] {
+        const detail::DatabaseLock lock(handle_);
+        holdSchemaCheck();
+        const struct Release {
+            sqlite3_stmt* probe;
+            ~Release() { sqlite3_reset(probe); }
+        } release{schemaProbe_};
+        RowIterator rows = prepareChecked(first, Remapping::none);
+        return rows.failableNext();
+    });
 }
 
 static std::vector<std::string_view> splitDots(std::string_view text) {

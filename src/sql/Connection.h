@@ -224,10 +224,17 @@ private:
     Connection();
 
     RowIterator prepareQuery(const QueryClauses& clauses);
+    // Whether a star query's rows make their column map again after a schema change.
+    enum class Remapping { none, onSchemaChange };
+    // prepareQuery after the schema check.
+    RowIterator prepareChecked(const QueryClauses& clauses, Remapping remapping);
     std::optional<Row> pluckQuery(const QueryClauses& clauses);
     std::shared_ptr<const ColumnMap> columnNameMapOf(const QueryClauses& clauses);
     // Drops the cached handles when the schema changed since the last look; throws Result.
     void checkSchema();
+    // The check, leaving its probe on its row (its read transaction open) until it is reset.
+    // Called with the connection's mutex held.
+    void holdSchemaCheck();
     // The schema changed: every cached handle is dropped, those in use when they come back.
     void schemaChanged();
     std::vector<sqlite3_stmt*> takeIdleHandles();
