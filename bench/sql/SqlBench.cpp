@@ -1,5 +1,6 @@
 // The SQL layer beside the raw sqlite3 C API and SQLiteCpp: 100,000 prepared inserts in one
-// transaction, and a full typed read of 100,000 rows (integer, real, text, blob).
+// transaction, a full typed read of 100,000 rows (integer, real, text, blob), and 10,000
+// one-row lookups each prepared as a typed query.
 #include "sql/Connection.h"
 #include "support/Ratios.h"
 
@@ -263,6 +264,52 @@ void BM_ReadSQLiteCppByName(benchmark::State& state) {
 }
 BENCHMARK(BM_ReadSQLiteCppByName)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// ---- one-row lookups: each prepares a query and reads its row, where per-query costs (the
+// statement cache, the schema check, the column map) show
+
+constexpr int kLookups = 10000;
+
+void BM_LookupRaw(benchmark::State& state) {
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(filledFile().c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_FULLMUTEX, nullptr);
+    sqlite3_stmt* s = nullptr;
+    sqlite3_prepare_v2(db, "SELECT * FROM items WHERE rowid = ?", -1, &s, nullptr);
+    for (auto _ : state) {
+        Sink sink;
+        for (int i = 1; i <= kLookups; ++i) {
+            sqlite3_reset(s);
+            sqlite3_bind_int64(s, 1, i);
+            if (sqlite3_step(s) == SQLITE_ROW) {
+                const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s, 2));
+                std::string label(text, static_cast<std::size_t>(sqlite3_column_bytes(s, 2)));
+                sink.add(sqlite3_column_int64(s, 0), sqlite3_column_double(s, 1), label, {});
+            }
+        }
+        benchmark::DoNotOptimize(sink);
+    }
+    sqlite3_finalize(s);
+    sqlite3_close(db);
+}
+BENCHMARK(BM_LookupRaw)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_LookupBuilder(benchmark::State& state) {
+    auto db = sql::Connection::open(filledFile(), sql::Connection::Access::readOnly);
+    const sql::Table items("items");
+    const auto n = sql::column<std::int64_t>("n");
+    const auto x = sql::column<double>("x");
+    const auto label = sql::column<std::string>("label");
+    for (auto _ : state) {
+        Sink sink;
+        for (int i = 1; i <= kLookups; ++i) {
+            if (auto row = db->pluck(items.filter(sql::eq(sql::rowidExpression(), std::int64_t{i})))) {
+                sink.add(row->get(n), row->get(x), row->get(label), {});
+            }
+        }
+        benchmark::DoNotOptimize(sink);
+    }
+}
+BENCHMARK(BM_LookupBuilder)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -275,6 +322,7 @@ int main(int argc, char** argv) {
          {"BM_ReadBuilder", "BM_ReadRaw"},
          {"BM_ReadSQLiteCpp", "BM_ReadRaw"},
          {"BM_ReadSQLiteCppByName", "BM_ReadRaw"},
+         {"BM_LookupBuilder", "BM_LookupRaw"},
          {"BM_InsertStatement", "BM_InsertSQLiteCpp"},
          {"BM_InsertBuilder", "BM_InsertSQLiteCpp"},
          {"BM_ReadStatement", "BM_ReadSQLiteCpp"},

@@ -1,5 +1,7 @@
 #include "sql/Backup.h"
 
+#include "sql/DatabaseLock.h"
+
 #include <sqlite3.h>
 
 namespace sql {
@@ -10,6 +12,9 @@ Backup::Backup(std::shared_ptr<Connection> source, const DatabaseName& sourceNam
     , sourceConnection_(std::move(source)) {
     sqlite3* targetDb = targetConnection_->handle();
     sqlite3* sourceDb = sourceConnection_->handle();
+    // Both mutexes, in sqlite3's own order, so that the message read below is this call's.
+    const detail::DatabaseLock sourceLock(sourceDb);
+    const detail::DatabaseLock targetLock(targetDb);
     handle_ = sqlite3_backup_init(targetDb, targetName.name.c_str(), sourceDb, sourceName.name.c_str());
     if (handle_ != nullptr) {
         return;
@@ -35,6 +40,9 @@ void Backup::step(Pages pages) {
     if (handle_ == nullptr) {
         return;
     }
+    // Both mutexes, in sqlite3's own order, so that the message read below is this step's.
+    const detail::DatabaseLock sourceLock(sourceConnection_->handle());
+    const detail::DatabaseLock targetLock(targetConnection_->handle());
     const int rc = sqlite3_backup_step(handle_, pages.count);
     if (rc == SQLITE_DONE) {
         finish();
@@ -43,7 +51,7 @@ void Backup::step(Pages pages) {
     if (Result::isSuccessCode(rc)) {
         return;
     }
-    throw Result(sqlite3_errmsg(targetConnection_->handle()), rc);
+    detail::throwError(targetConnection_->handle(), rc);
 }
 
 void Backup::finish() {

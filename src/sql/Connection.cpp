@@ -2,6 +2,7 @@
 
 #include "base/Log.h"
 #include "sql/Backup.h"
+#include "sql/DatabaseLock.h"
 
 #include <algorithm>
 #include <cctype>
@@ -201,20 +202,17 @@ Connection::Connection()
     , callbacks_(std::make_unique<Callbacks>()) {}
 
 Connection::~Connection() {
+    sqlite3_finalize(schemaProbe_);
     if (stash_.handle != nullptr) {
         sqlite3_finalize(stash_.handle);
         stash_ = {};
     }
-    {
-        std::lock_guard lock(cacheMutex_);
-        for (auto& [sql, entry] : cache_) {
-            for (sqlite3_stmt* handle : entry.idle) {
-                sqlite3_finalize(handle);
-            }
-        }
-        cache_.clear();
-        lastEntry_ = nullptr;
+    // The last owner is gone: no other thread holds the cache.
+    for (sqlite3_stmt* handle : takeIdleHandles()) {
+        sqlite3_finalize(handle);
     }
+    cache_.clear();
+    lastEntry_ = nullptr;
     if (handle_ != nullptr && sqlite3_close(handle_) != SQLITE_OK) {
         sqlite3_close_v2(handle_); // closes once the last statement is gone
     }
@@ -274,9 +272,10 @@ bool Connection::isOnQueue() const {
 void Connection::execute(std::string_view sql) {
     const std::string text(sql);
     sync([&] {
+        const detail::DatabaseLock lock(handle_);
         const int rc = sqlite3_exec(handle_, text.c_str(), nullptr, nullptr, nullptr);
         if (!Result::isSuccessCode(rc)) {
-            throw Result(sqlite3_errmsg(handle_), rc);
+            detail::throwError(handle_, rc);
         }
     });
 }
@@ -366,6 +365,19 @@ void Connection::busyHandler(std::function<bool(int)> handler) {
     callbacks_->busy = std::move(box);
 }
 
+static int traceStatement(unsigned, void* ctx, void* p, void*) {
+    if (p == nullptr) {
+        return 0;
+    }
+    char* sql = sqlite3_expanded_sql(static_cast<sqlite3_stmt*>(p));
+    if (sql == nullptr) {
+        return 0;
+    }
+    (*static_cast<std::function<void(std::string_view)>*>(ctx))(sql);
+    sqlite3_free(sql);
+    return 0;
+}
+
 void Connection::trace(std::function<void(std::string_view)> callback) {
     if (!callback) {
         sqlite3_trace_v2(handle_, 0, nullptr, nullptr);
@@ -373,21 +385,7 @@ void Connection::trace(std::function<void(std::string_view)> callback) {
         return;
     }
     auto box = std::make_unique<std::function<void(std::string_view)>>(std::move(callback));
-    sqlite3_trace_v2(
-        handle_, SQLITE_TRACE_STMT,
-        [](unsigned, void* ctx, void* p, void*) {
-            if (p == nullptr) {
-                return 0;
-            }
-            char* sql = sqlite3_expanded_sql(static_cast<sqlite3_stmt*>(p));
-            if (sql == nullptr) {
-                return 0;
-            }
-            (*static_cast<std::function<void(std::string_view)>*>(ctx))(sql);
-            sqlite3_free(sql);
-            return 0;
-        },
-        box.get());
+    sqlite3_trace_v2(handle_, SQLITE_TRACE_STMT, traceStatement, box.get());
     callbacks_->trace = std::move(box);
 }
 
@@ -463,8 +461,9 @@ SQLiteVersion Connection::sqliteVersion() {
 
 static constexpr std::size_t cacheCapacity = 64;
 
-sqlite3_stmt* Connection::takeCached(std::string_view sql, CacheEntry*& entry) {
+sqlite3_stmt* Connection::takeCached(std::string_view sql, CacheEntry*& entry, std::uint64_t& generation) {
     std::lock_guard lock(cacheMutex_);
+    generation = generation_;
     if (lastEntry_ != nullptr && lastKey_ == sql) {
         entry = lastEntry_; // the same statement as last time: no hashing
     } else {
@@ -489,10 +488,10 @@ sqlite3_stmt* Connection::takeCached(std::string_view sql, CacheEntry*& entry) {
     return handle;
 }
 
-void Connection::giveBackCached(CacheEntry* entry, sqlite3_stmt* handle) {
+void Connection::giveBackCached(CacheEntry* entry, sqlite3_stmt* handle, std::uint64_t generation) {
     {
         std::lock_guard lock(cacheMutex_);
-        if (entry->idle.size() < 4) {
+        if (generation == generation_ && entry->idle.size() < 4) {
             entry->idle.push_back(handle);
             return;
         }
@@ -500,27 +499,117 @@ void Connection::giveBackCached(CacheEntry* entry, sqlite3_stmt* handle) {
     sqlite3_finalize(handle);
 }
 
+// Called with cacheMutex_ held (or by the destructor). The caller finalizes them once it let go of it:
+// finalizing takes the connection's mutex, which is taken before cacheMutex_ where both are held.
+std::vector<sqlite3_stmt*> Connection::takeIdleHandles() {
+    std::vector<sqlite3_stmt*> out;
+    for (auto& [sql, entry] : cache_) {
+        out.insert(out.end(), entry.idle.begin(), entry.idle.end());
+        entry.idle.clear();
+    }
+    return out;
+}
+
+void Connection::schemaChanged() {
+    std::vector<sqlite3_stmt*> old;
+    {
+        std::lock_guard lock(cacheMutex_);
+        ++generation_;
+        old = takeIdleHandles();
+    }
+    for (sqlite3_stmt* handle : old) {
+        sqlite3_finalize(handle);
+    }
+}
+
+void Connection::checkSchema() {
+    const detail::DatabaseLock lock(handle_);
+    holdSchemaCheck();
+    sqlite3_reset(schemaProbe_);
+}
+
+void Connection::holdSchemaCheck() {
+    if (schemaProbe_ == nullptr) {
+        // Any statement on the schema table carries the schema version it was compiled for and
+        // is compiled again at its step when the file holds another: counting those is cheap
+        // and notices a change by any connection. It gives one row, so that a caller may keep
+        // its read transaction open. Handles cached before the probe existed are of unknown
+        // age, so its first use counts as a change.
+        schemaProbe_ = Statement::prepareHandle(handle_, "SELECT (SELECT 1 FROM sqlite_schema LIMIT 0)");
+        schemaChanged();
+    }
+    const int before = sqlite3_stmt_status(schemaProbe_, SQLITE_STMTSTATUS_REPREPARE, 0);
+    // Not the caller's statement: kept out of the trace.
+    void* const traced = callbacks_->trace.get();
+    if (traced != nullptr) {
+        sqlite3_trace_v2(handle_, 0, nullptr, nullptr);
+    }
+    const int rc = sqlite3_step(schemaProbe_);
+    if (traced != nullptr) {
+        sqlite3_trace_v2(handle_, SQLITE_TRACE_STMT, traceStatement, traced);
+    }
+    if (rc != SQLITE_DONE && rc != SQLITE_ROW) {
+        std::string message = sqlite3_errmsg(handle_);
+        sqlite3_reset(schemaProbe_);
+        throw Result(std::move(message), rc);
+    }
+    if (sqlite3_stmt_status(schemaProbe_, SQLITE_STMTSTATUS_REPREPARE, 0) != before) {
+        schemaChanged();
+    }
+}
+
 // ---- typed queries
 
 RowIterator Connection::prepareRowIterator(std::string_view sql, const Bindings& bindings) {
     Statement s = prepare(sql, bindings);
     auto map = s.columnNameMap();
-    return RowIterator(std::move(s), std::move(map));
+    return RowIterator(std::move(s), std::move(map),
+                       [](Statement& statement) { return statement.columnNameMap(); });
+}
+
+// True when a column of the select list is a star, whose columns the schema decides.
+static bool selectsStar(const QueryClauses& clauses) {
+    return std::any_of(clauses.select.columns.begin(), clauses.select.columns.end(),
+                       [](const Expression<>& c) {
+                           const std::string& t = c.templateText;
+                           return !t.empty() && t.back() == '*' && (t.size() == 1 || t[t.size() - 2] == '.');
+                       });
 }
 
 RowIterator Connection::prepareQuery(const QueryClauses& clauses) {
+    checkSchema();
+    return prepareChecked(clauses, Remapping::onSchemaChange);
+}
+
+RowIterator Connection::prepareChecked(const QueryClauses& clauses, Remapping remapping) {
     const Expression<> e = query::render(clauses);
     Statement s(shared_from_this(), e.templateText, Statement::FromCache{});
     s.bind(e.bindings);
     auto map = columnNameMapOf(clauses);
-    return RowIterator(std::move(s), std::move(map));
+    if (remapping == Remapping::none || !selectsStar(clauses)) {
+        return RowIterator(std::move(s), std::move(map));
+    }
+    // Should the schema change before the first step, the stars are expanded again.
+    return RowIterator(std::move(s), std::move(map), [self = shared_from_this(), clauses](Statement&) {
+        return self->columnNameMapOf(clauses);
+    });
 }
 
 std::optional<Row> Connection::pluckQuery(const QueryClauses& clauses) {
     QueryClauses first = clauses;
     first.limit = QueryClauses::Limit{1, clauses.limit ? clauses.limit->offset : std::nullopt};
-    RowIterator rows = prepareQuery(first);
-    return rows.failableNext();
+    // One unit on the queue, inside the read transaction of the schema check: the schema the
+    // check saw is the one the row is read with, and the file is locked once, not twice.
+    return sync([&] {
+        const detail::DatabaseLock lock(handle_);
+        holdSchemaCheck();
+        const struct Release {
+            sqlite3_stmt* probe;
+            ~Release() { sqlite3_reset(probe); }
+        } release{schemaProbe_};
+        RowIterator rows = prepareChecked(first, Remapping::none);
+        return rows.failableNext();
+    });
 }
 
 static std::vector<std::string_view> splitDots(std::string_view text) {
@@ -546,6 +635,7 @@ std::shared_ptr<const ColumnMap> Connection::columnNameMapOf(const QueryClauses&
         QueryClauses plain(source.from.name, std::nullopt, source.from.database);
         plain.select = {false, select};
         const Expression<> e = query::render(plain);
+        // Never stepped: its column names are those of the schema as of the last check.
         Statement s(shared_from_this(), e.templateText, Statement::FromCache{});
         s.bind(e.bindings);
         const std::string prefix =
@@ -608,11 +698,13 @@ std::int64_t Connection::runChange(const Expression<>& statement, bool rowid) {
         // A handle of the statement cache for this unit only. Texts and blobs are bound without
         // copies (`statement` outlives the unit), so the bindings are cleared before the handle
         // is put away, however the unit ends. It goes to the stash, the stash's previous one back
-        // to the cache.
+        // to the cache. A handle older than a schema change is fine here (sqlite3 compiles it
+        // again at its step; no column names are read), and the cache drops it when it comes back.
         struct Lease {
             Connection& connection;
             CacheEntry* entry = nullptr;
             sqlite3_stmt* handle = nullptr;
+            std::uint64_t generation = 0;
             bool clean = false;
             ~Lease() {
                 if (handle == nullptr) {
@@ -628,37 +720,32 @@ std::int64_t Connection::runChange(const Expression<>& statement, bool rowid) {
                 }
                 Stash& stash = connection.stash_;
                 if (stash.handle != nullptr) {
-                    connection.giveBackCached(stash.entry, stash.handle);
+                    connection.giveBackCached(stash.entry, stash.handle, stash.generation);
                 }
-                stash = {entry, handle};
+                stash = {entry, handle, generation};
             }
         } lease{*this};
         if (stash_.handle != nullptr && stash_.entry->key == statement.templateText) {
             lease.entry = stash_.entry;
+            lease.generation = stash_.generation;
             lease.handle = std::exchange(stash_.handle, nullptr);
         } else {
-            lease.handle = takeCached(statement.templateText, lease.entry);
+            lease.handle = takeCached(statement.templateText, lease.entry, lease.generation);
         }
-        // Held for the whole unit: the calls below re-enter it instead of each taking it afresh.
-        sqlite3_mutex* mutex = sqlite3_db_mutex(handle_);
-        sqlite3_mutex_enter(mutex);
-        try {
-            if (lease.handle == nullptr) {
-                lease.handle = Statement::prepareHandle(handle_, statement.templateText);
-            }
-            Statement::bindAll(lease.handle, statement.bindings, Statement::BindMode::borrow);
-            while (Statement::stepHandle(lease.handle)) {
-            }
-            const std::int64_t result = rowid ? lastInsertRowid() : changes();
-            sqlite3_reset(lease.handle);
-            sqlite3_clear_bindings(lease.handle);
-            lease.clean = true;
-            sqlite3_mutex_leave(mutex);
-            return result;
-        } catch (...) {
-            sqlite3_mutex_leave(mutex);
-            throw;
+        // Held for the whole unit: the calls below re-enter it instead of each taking it afresh,
+        // and a failure's message is this unit's.
+        const detail::DatabaseLock lock(handle_);
+        if (lease.handle == nullptr) {
+            lease.handle = Statement::prepareHandle(handle_, statement.templateText);
         }
+        Statement::bindAll(lease.handle, statement.bindings, Statement::BindMode::borrow);
+        while (Statement::stepHandle(lease.handle)) {
+        }
+        const std::int64_t result = rowid ? lastInsertRowid() : changes();
+        sqlite3_reset(lease.handle);
+        sqlite3_clear_bindings(lease.handle);
+        lease.clean = true;
+        return result;
     });
 }
 

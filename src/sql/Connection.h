@@ -110,7 +110,14 @@ struct DatabaseName {
 // Savepoints nest inside; a failed savepoint block rolls back to the savepoint and releases
 // it, so an outermost savepoint never leaves a transaction open.
 //
-// Errors: every failing SQLite call throws Result with sqlite3's message and code.
+// Errors: every failing SQLite call throws Result with sqlite3's message and code, read under
+// the connection's mutex so that another thread's call cannot replace them.
+//
+// Statement cache: the query-builder paths keep prepared handles per SQL text. Nothing in it
+// outlives a schema change, by this connection or another: preparing a typed query first
+// reads whether the schema changed (one step of a tiny statement on the schema table, which
+// also brings this connection's view of the schema up to date), and a change drops every
+// cached handle. A statement that sqlite3 compiles again at its step reports the change too.
 class Connection : public std::enable_shared_from_this<Connection> {
 public:
     enum class Access { readWrite, readOnly };
@@ -196,6 +203,7 @@ public:
         return pluckQuery(query.clauses);
     }
     template <class Q> std::shared_ptr<const ColumnMap> columnNameMap(const QueryType<Q>& query) {
+        checkSchema();
         return columnNameMapOf(query.clauses);
     }
 
@@ -216,21 +224,36 @@ private:
     Connection();
 
     RowIterator prepareQuery(const QueryClauses& clauses);
+    // Whether a star query's rows make their column map again after a schema change.
+    enum class Remapping { none, onSchemaChange };
+    // prepareQuery after the schema check.
+    RowIterator prepareChecked(const QueryClauses& clauses, Remapping remapping);
     std::optional<Row> pluckQuery(const QueryClauses& clauses);
     std::shared_ptr<const ColumnMap> columnNameMapOf(const QueryClauses& clauses);
+    // Drops the cached handles when the schema changed since the last look; throws Result.
+    void checkSchema();
+    // The check, leaving its probe on its row (its read transaction open) until it is reset.
+    // Called with the connection's mutex held.
+    void holdSchemaCheck();
+    // The schema changed: every cached handle is dropped, those in use when they come back.
+    void schemaChanged();
+    std::vector<sqlite3_stmt*> takeIdleHandles();
     std::int64_t runChange(const Expression<>& statement, bool rowid);
     std::optional<Binding> scalarBinding(const Expression<>& query);
 
+    // A stored value that does not convert (too wide, unparsable) throws in both forms.
     template <class V> auto scalarAs(const Expression<>& query) {
-        std::optional<Binding> b = scalarBinding(query);
+        const std::optional<Binding> b = scalarBinding(query);
         if constexpr (detail::IsOptional<V>::value) {
-            return fromBinding<typename V::value_type>(b);
+            using T = typename V::value_type;
+            const auto* d = b ? std::get_if<typename ValueTraits<T>::Datatype>(&*b) : nullptr;
+            return d != nullptr ? convertStored<T>(*d, query.templateText) : std::nullopt;
         } else {
-            std::optional<V> v = fromBinding<V>(b);
-            if (!v) {
+            const auto* d = b ? std::get_if<typename ValueTraits<V>::Datatype>(&*b) : nullptr;
+            if (d == nullptr) {
                 throw QueryError::unexpectedNullValue(query.templateText);
             }
-            return std::move(*v);
+            return std::move(*convertStored<V>(*d, query.templateText));
         }
     }
 
@@ -241,8 +264,11 @@ private:
         std::vector<sqlite3_stmt*> idle;
         std::string_view key; // the map's own key for this entry
     };
-    sqlite3_stmt* takeCached(std::string_view sql, CacheEntry*& entry);
-    void giveBackCached(CacheEntry* entry, sqlite3_stmt* handle);
+    // A handle for `sql`, or null when none is idle; `generation` is the schema generation a
+    // handle prepared now belongs to.
+    sqlite3_stmt* takeCached(std::string_view sql, CacheEntry*& entry, std::uint64_t& generation);
+    // Keeps the handle for reuse, or finalizes it when its generation has passed.
+    void giveBackCached(CacheEntry* entry, sqlite3_stmt* handle, std::uint64_t generation);
 
     sqlite3* handle_ = nullptr;
     dispatch::QueuePtr queue_;
@@ -250,6 +276,10 @@ private:
     struct Callbacks;
     std::unique_ptr<Callbacks> callbacks_;
     std::mutex cacheMutex_;
+    // Counts the schema changes seen; guarded by cacheMutex_.
+    std::uint64_t generation_ = 0;
+    // Steps to see whether the schema changed; used under the connection's mutex.
+    sqlite3_stmt* schemaProbe_ = nullptr;
     struct Hash {
         using is_transparent = void;
         std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
@@ -263,6 +293,7 @@ private:
     struct Stash {
         CacheEntry* entry = nullptr;
         sqlite3_stmt* handle = nullptr;
+        std::uint64_t generation = 0;
     };
     Stash stash_;
 };

@@ -53,6 +53,9 @@ QueryError::QueryError(Kind kind, std::string name, std::vector<std::string> nam
     case Kind::unreadableValue:
         description_ = "Unreadable value for column `" + name_ + "`";
         break;
+    case Kind::valueOutOfRange:
+        description_ = "Value out of range for column `" + name_ + "`";
+        break;
     }
 }
 
@@ -70,6 +73,9 @@ QueryError QueryError::unexpectedNullValue(std::string name) {
 }
 QueryError QueryError::unreadableValue(std::string name) {
     return QueryError(Kind::unreadableValue, std::move(name), {});
+}
+QueryError QueryError::valueOutOfRange(std::string name) {
+    return QueryError(Kind::valueOutOfRange, std::move(name), {});
 }
 
 } // namespace sql

@@ -34,7 +34,14 @@ private:
 // A failed lookup of a row's column by name.
 class QueryError : public std::exception {
 public:
-    enum class Kind { noSuchTable, noSuchColumn, ambiguousColumn, unexpectedNullValue, unreadableValue };
+    enum class Kind {
+        noSuchTable,
+        noSuchColumn,
+        ambiguousColumn,
+        unexpectedNullValue,
+        unreadableValue,
+        valueOutOfRange
+    };
 
     static QueryError noSuchTable(std::string name);
     static QueryError noSuchColumn(std::string name, std::vector<std::string> columns);
@@ -42,6 +49,8 @@ public:
     static QueryError unexpectedNullValue(std::string name);
     // Stored text that does not parse as the requested type (a date or UUID).
     static QueryError unreadableValue(std::string name);
+    // A stored integer too wide for the requested C++ type.
+    static QueryError valueOutOfRange(std::string name);
 
     Kind kind() const { return kind_; }
     const std::string& name() const { return name_; }

@@ -113,4 +113,17 @@ Expression<> notExpression(const Expression<>& e) {
     return Expression<>("NOT (" + e.templateText + ")", e.bindings);
 }
 
+Expression<> optionalComparison(const Expression<>& e, std::optional<Binding>&& value, ValueSide side,
+                                std::string_view op, std::string_view absentOp) {
+    const std::string_view text = value ? op : absentOp;
+    const Expression<> v = placeholderExpression(std::move(value));
+    switch (side) {
+    case ValueSide::left:
+        return binaryExpression(v, e, text, true);
+    case ValueSide::right:
+        return binaryExpression(e, v, text, true);
+    }
+    return binaryExpression(e, v, text, true);
+}
+
 } // namespace sql

@@ -135,15 +135,29 @@ inline Expression<> operand(const char* s) {
 template <Value V> Expression<> operand(const V& v) {
     return valueExpression(v);
 }
+
+// An optional value as an operand of an equality: its stored form, or NULL when absent.
+template <class T> constexpr bool isOptionalValue = IsOptional<T>::value || std::is_same_v<T, std::nullopt_t>;
+template <Value V> std::optional<Binding> optionalBinding(const std::optional<V>& v) {
+    return v ? std::optional<Binding>(toBinding(*v)) : std::nullopt;
+}
+inline std::optional<Binding> optionalBinding(std::nullopt_t) {
+    return std::nullopt;
+}
 } // namespace detail
+
+enum class ValueSide { left, right };
+// An expression against an optional value bound to "?": `op` when the value is present, else
+// `absentOp` ("IS" or "IS NOT"), with which an absent value matches NULL, as "=" never does.
+// The value keeps its side: "(x IS ?)" or "(? IS x)".
+Expression<> optionalComparison(const Expression<>& e, std::optional<Binding>&& value, ValueSide side,
+                                std::string_view op, std::string_view absentOp);
 
 #define CW_SQL_COMPARISON(name, op)                                                                          \
     template <class A, class B> Expression<detail::BoolResult<A, B>> name(const A& lhs, const B& rhs) {      \
         return infixExpression<detail::BoolResult<A, B>>(detail::operand(lhs), detail::operand(rhs), op,     \
                                                          true);                                              \
     }
-CW_SQL_COMPARISON(eq, "=")
-CW_SQL_COMPARISON(ne, "!=")
 CW_SQL_COMPARISON(lt, "<")
 CW_SQL_COMPARISON(le, "<=")
 CW_SQL_COMPARISON(gt, ">")
@@ -151,6 +165,27 @@ CW_SQL_COMPARISON(ge, ">=")
 CW_SQL_COMPARISON(and_, "AND")
 CW_SQL_COMPARISON(or_, "OR")
 #undef CW_SQL_COMPARISON
+
+// Equality and IS: a plain optional value or std::nullopt as one operand renders IS (IS NOT)
+// when it is absent; the result's nullability follows the expression operand.
+#define CW_SQL_EQUALITY(name, op, absentOp)                                                                  \
+    template <class A, class B> auto name(const A& lhs, const B& rhs) {                                      \
+        if constexpr (detail::isOptionalValue<B>) {                                                          \
+            return Expression<detail::BoolResult<A, A>>(                                                     \
+                optionalComparison(lhs, detail::optionalBinding(rhs), ValueSide::right, op, absentOp));      \
+        } else if constexpr (detail::isOptionalValue<A>) {                                                   \
+            return Expression<detail::BoolResult<B, B>>(                                                     \
+                optionalComparison(rhs, detail::optionalBinding(lhs), ValueSide::left, op, absentOp));       \
+        } else {                                                                                             \
+            return infixExpression<detail::BoolResult<A, B>>(detail::operand(lhs), detail::operand(rhs), op, \
+                                                             true);                                          \
+        }                                                                                                    \
+    }
+CW_SQL_EQUALITY(eq, "=", "IS")
+CW_SQL_EQUALITY(ne, "!=", "IS NOT")
+CW_SQL_EQUALITY(is_, "IS", "IS")
+CW_SQL_EQUALITY(isNot, "IS NOT", "IS NOT")
+#undef CW_SQL_EQUALITY
 
 // "NOT (" + template + ")".
 Expression<> notExpression(const Expression<>& e);

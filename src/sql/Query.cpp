@@ -445,6 +445,13 @@ Insert insertMany(const QueryClauses& c, std::optional<OnConflict> onConflict,
     }
     p.text("INTO").expr(tableName(c, false));
     if (rows[0].empty()) {
+        // DEFAULT VALUES inserts one row, and "() VALUES (), ()" is no SQL: rather than insert
+        // one row for many, refuse.
+        if (rows.size() > 1) {
+            throw Result("a multi-row insert of rows with no values inserts one row: insert " +
+                             std::to_string(rows.size()) + " rows of default values one at a time",
+                         21);
+        }
         p.text("DEFAULT VALUES");
         return Insert(p.take());
     }

@@ -297,7 +297,8 @@ public:
         return query::insertQuery(clauses, query.clauses);
     }
     // Many rows in one statement. No rows gives an empty statement that runs as nothing.
-    // Throws Result when a row names other columns than the first.
+    // Throws Result when a row names other columns than the first, and for more than one row
+    // without values (one statement inserts one row of defaults).
     Insert insertMany(const std::vector<std::vector<Setter>>& rows) const {
         return query::insertMany(clauses, std::nullopt, rows);
     }

@@ -31,10 +31,6 @@ void Row::throwUnexpectedNull(const Expression<>& column) {
     throw QueryError::unexpectedNullValue(column.templateText);
 }
 
-void Row::throwUnreadable(const Expression<>& column) {
-    throw QueryError::unreadableValue(column.templateText);
-}
-
 std::optional<Row> RowIterator::failableNext() {
     Row row;
     if (!next(row)) {
@@ -44,13 +40,15 @@ std::optional<Row> RowIterator::failableNext() {
 }
 
 bool RowIterator::next(Row& row) {
-    if (!statement_.step()) {
+    if (!statement_.next(row.values)) {
         return false;
+    }
+    if (statement_.takeSchemaChange() && remap_) {
+        columnNames_ = remap_(statement_);
     }
     if (row.columnNames != columnNames_) {
         row.columnNames = columnNames_;
     }
-    statement_.row().readInto(row.values);
     return true;
 }
 

@@ -5,6 +5,7 @@
 #include "sql/Expression.h"
 #include "sql/Statement.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -20,7 +21,7 @@ struct Row {
 
     // The column's value: NULL, or a stored value of another type, gives nullopt.
     // Throws QueryError: noSuchColumn, ambiguousColumn, unreadableValue (a date or UUID text
-    // that does not parse).
+    // that does not parse), valueOutOfRange (an integer too wide for V).
     template <Value V> std::optional<V> get(const Expression<std::optional<V>>& column) const {
         return read<V>(column);
     }
@@ -58,14 +59,9 @@ private:
         if (d == nullptr) {
             return std::nullopt;
         }
-        std::optional<V> v = ValueTraits<V>::fromDatatype(*d);
-        if (!v) {
-            throwUnreadable(column);
-        }
-        return v;
+        return convertStored<V>(*d, column.templateText);
     }
     [[noreturn]] static void throwUnexpectedNull(const Expression<>& column);
-    [[noreturn]] static void throwUnreadable(const Expression<>& column);
 };
 
 // The rows of one prepared statement. Every way of reading it (failableNext, map,
@@ -74,9 +70,14 @@ private:
 // the first stopped. Used by one flow of work at a time.
 class RowIterator {
 public:
-    RowIterator(Statement statement, std::shared_ptr<const ColumnMap> columnNames)
+    // Makes the column map again after a step that compiled the statement for a changed schema.
+    using Remap = std::function<std::shared_ptr<const ColumnMap>(Statement&)>;
+
+    // Without `remap` the map stays as it is whatever the schema (it names no star's columns).
+    RowIterator(Statement statement, std::shared_ptr<const ColumnMap> columnNames, Remap remap = nullptr)
         : statement_(std::move(statement))
-        , columnNames_(std::move(columnNames)) {}
+        , columnNames_(std::move(columnNames))
+        , remap_(std::move(remap)) {}
 
     std::optional<Row> failableNext();
     // Steps and reads the row into `row`, reusing its storage (Cursor::readInto); false when
@@ -139,6 +140,7 @@ public:
 private:
     Statement statement_;
     std::shared_ptr<const ColumnMap> columnNames_;
+    Remap remap_;
 };
 
 // The Row sequence of a prepared query.

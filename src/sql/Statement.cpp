@@ -2,10 +2,12 @@
 
 #include "base/Log.h"
 #include "sql/Connection.h"
+#include "sql/DatabaseLock.h"
 #include "sql/Errors.h"
 #include "sql/Expression.h"
 
 #include <algorithm>
+#include <limits>
 
 #include <sqlite3.h>
 
@@ -103,22 +105,6 @@ Bindings Cursor::values() const {
 
 namespace {
 
-// Holds the connection's mutex for a run of calls: the calls made inside re-enter it as its
-// owner, which costs far less than taking it afresh for each. No-op without a mutex.
-class DatabaseLock {
-public:
-    explicit DatabaseLock(sqlite3* db)
-        : mutex_(sqlite3_db_mutex(db)) {
-        sqlite3_mutex_enter(mutex_);
-    }
-    ~DatabaseLock() { sqlite3_mutex_leave(mutex_); }
-    DatabaseLock(const DatabaseLock&) = delete;
-    DatabaseLock& operator=(const DatabaseLock&) = delete;
-
-private:
-    sqlite3_mutex* mutex_;
-};
-
 // A number into `slot`, in place when the slot already holds one of its type (rows read into
 // one list mostly do).
 template <class T> void storeNumber(std::optional<Binding>& slot, T v) {
@@ -173,7 +159,7 @@ void Cursor::readInto(Bindings& values) const {
     values.resize(static_cast<std::size_t>(columnCount));
     // Under the connection's mutex the column values may be read through the sqlite3_value
     // calls, which take no lock of their own.
-    DatabaseLock lock(sqlite3_db_handle(handle));
+    const detail::DatabaseLock lock(handle);
     for (int i = 0; i < columnCount; ++i) {
         readValue(sqlite3_column_value(handle, i), values[static_cast<std::size_t>(i)]);
     }
@@ -186,7 +172,12 @@ template <> std::int64_t Cursor::get<std::int64_t>(int index) const {
     return sqlite3_column_int64(handle, index);
 }
 template <> int Cursor::get<int>(int index) const {
-    return static_cast<int>(sqlite3_column_int64(handle, index));
+    const std::int64_t v = sqlite3_column_int64(handle, index);
+    if (v < std::numeric_limits<int>::min() || v > std::numeric_limits<int>::max()) {
+        const char* name = sqlite3_column_name(handle, index);
+        throw QueryError::valueOutOfRange(name != nullptr ? name : std::to_string(index));
+    }
+    return static_cast<int>(v);
 }
 template <> bool Cursor::get<bool>(int index) const {
     return sqlite3_column_int64(handle, index) != 0;
@@ -207,49 +198,47 @@ template <> Blob Cursor::get<Blob>(int index) const {
 
 sqlite3_stmt* Statement::prepareHandle(sqlite3* db, std::string_view sql) {
     sqlite3_stmt* handle = nullptr;
-    // The connection's mutex keeps another thread's call from replacing the error message.
-    sqlite3_mutex_enter(sqlite3_db_mutex(db));
+    const detail::DatabaseLock lock(db);
     const int rc = sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &handle, nullptr);
     if (!Result::isSuccessCode(rc)) {
-        std::string message = sqlite3_errmsg(db);
-        sqlite3_mutex_leave(sqlite3_db_mutex(db));
         sqlite3_finalize(handle);
-        throw Result(std::move(message), rc);
+        detail::throwError(db, rc);
     }
-    sqlite3_mutex_leave(sqlite3_db_mutex(db));
     return handle;
+}
+
+static int reprepareCount(sqlite3_stmt* handle) {
+    return handle != nullptr ? sqlite3_stmt_status(handle, SQLITE_STMTSTATUS_REPREPARE, 0) : 0;
 }
 
 Statement::Statement(std::shared_ptr<Connection> connection, std::string_view sql)
     : connection_(std::move(connection)) {
     handle_ = prepareHandle(connection_->handle(), sql);
+    reprepares_ = reprepareCount(handle_);
 }
 
 Statement::Statement(std::shared_ptr<Connection> connection, std::string_view sql, FromCache)
     : connection_(std::move(connection)) {
     Connection::CacheEntry* entry = nullptr;
-    handle_ = connection_->takeCached(sql, entry);
+    // The generation is read before preparing: a schema change meanwhile makes the handle older
+    // than it is, never newer.
+    handle_ = connection_->takeCached(sql, entry, cacheGeneration_);
     if (handle_ == nullptr) {
         handle_ = prepareHandle(connection_->handle(), sql);
     }
     if (handle_ != nullptr) {
         cacheEntry_ = entry;
     }
-}
-
-Statement::HandleLock::HandleLock(sqlite3_stmt* handle)
-    : mutex_(sqlite3_db_mutex(sqlite3_db_handle(handle))) {
-    sqlite3_mutex_enter(mutex_);
-}
-
-Statement::HandleLock::~HandleLock() {
-    sqlite3_mutex_leave(mutex_);
+    reprepares_ = reprepareCount(handle_);
 }
 
 Statement::Statement(Statement&& other) noexcept
     : connection_(std::move(other.connection_))
     , handle_(std::exchange(other.handle_, nullptr))
     , cacheEntry_(std::exchange(other.cacheEntry_, nullptr))
+    , cacheGeneration_(other.cacheGeneration_)
+    , reprepares_(other.reprepares_)
+    , schemaChanged_(other.schemaChanged_)
     , columnCount_(other.columnCount_)
     , columnNames_(std::move(other.columnNames_)) {}
 
@@ -259,6 +248,9 @@ Statement& Statement::operator=(Statement&& other) noexcept {
         connection_ = std::move(other.connection_);
         handle_ = std::exchange(other.handle_, nullptr);
         cacheEntry_ = std::exchange(other.cacheEntry_, nullptr);
+        cacheGeneration_ = other.cacheGeneration_;
+        reprepares_ = other.reprepares_;
+        schemaChanged_ = other.schemaChanged_;
         columnCount_ = other.columnCount_;
         columnNames_ = std::move(other.columnNames_);
         ready_ = false;
@@ -273,7 +265,8 @@ Statement::~Statement() {
     if (cacheEntry_ != nullptr) {
         sqlite3_reset(handle_);
         sqlite3_clear_bindings(handle_);
-        connection_->giveBackCached(static_cast<Connection::CacheEntry*>(cacheEntry_), handle_);
+        connection_->giveBackCached(static_cast<Connection::CacheEntry*>(cacheEntry_), handle_,
+                                    cacheGeneration_);
         return;
     }
     sqlite3_finalize(handle_);
@@ -293,17 +286,19 @@ Statement& Statement::bind(const Bindings& values) {
     if (values.empty()) {
         return *this;
     }
-    const HandleLock lock(handle_);
+    const detail::DatabaseLock lock(handle_);
     beginBind(values.size());
     bindAll(handle_, values, BindMode::copy);
     return *this;
 }
 
 Statement& Statement::bind(const NamedBindings& values) {
-    sqlite3_reset(handle_);
-    sqlite3_clear_bindings(handle_);
+    if (handle_ != nullptr) {
+        sqlite3_reset(handle_);
+        sqlite3_clear_bindings(handle_);
+    }
     for (const auto& [name, value] : values.values) {
-        const int index = sqlite3_bind_parameter_index(handle_, name.c_str());
+        const int index = handle_ != nullptr ? sqlite3_bind_parameter_index(handle_, name.c_str()) : 0;
         if (index < 1) {
             base::fatal("parameter not found: " + name);
         }
@@ -312,27 +307,34 @@ Statement& Statement::bind(const NamedBindings& values) {
     return *this;
 }
 
-static void bindOne(sqlite3_stmt* handle, int index, const std::optional<Binding>& v,
-                    sqlite3_destructor_type lifetime) {
+void Statement::checkBind(int code) {
+    if (code != SQLITE_OK) {
+        // A bind records no message of its own beyond the code's text (too big, out of memory,
+        // out of range), so the code's text is read without the connection's lock.
+        throw Result(sqlite3_errstr(code), code);
+    }
+}
+
+static int bindOne(sqlite3_stmt* handle, int index, const std::optional<Binding>& v,
+                   sqlite3_destructor_type lifetime) {
     if (!v) {
-        sqlite3_bind_null(handle, index);
-        return;
+        return sqlite3_bind_null(handle, index);
     }
     if (const auto* b = std::get_if<Blob>(&*v)) {
         if (b->bytes.empty()) {
-            sqlite3_bind_zeroblob(handle, index, 0); // a blob of no bytes, not NULL
-            return;
+            return sqlite3_bind_zeroblob(handle, index, 0); // a blob of no bytes, not NULL
         }
-        sqlite3_bind_blob64(handle, index, b->bytes.data(), b->bytes.size(), lifetime);
-    } else if (const auto* d = std::get_if<double>(&*v)) {
-        sqlite3_bind_double(handle, index, *d);
-    } else if (const auto* i = std::get_if<std::int64_t>(&*v)) {
-        sqlite3_bind_int64(handle, index, *i);
-    } else {
-        // By byte length: an embedded U+0000 is kept.
-        const std::string& text = std::get<std::string>(*v);
-        sqlite3_bind_text64(handle, index, text.data(), text.size(), lifetime, SQLITE_UTF8);
+        return sqlite3_bind_blob64(handle, index, b->bytes.data(), b->bytes.size(), lifetime);
     }
+    if (const auto* d = std::get_if<double>(&*v)) {
+        return sqlite3_bind_double(handle, index, *d);
+    }
+    if (const auto* i = std::get_if<std::int64_t>(&*v)) {
+        return sqlite3_bind_int64(handle, index, *i);
+    }
+    // By byte length: an embedded U+0000 is kept.
+    const std::string& text = std::get<std::string>(*v);
+    return sqlite3_bind_text64(handle, index, text.data(), text.size(), lifetime, SQLITE_UTF8);
 }
 
 void Statement::bindAll(sqlite3_stmt* handle, const Bindings& values, BindMode mode) {
@@ -346,33 +348,40 @@ void Statement::bindAll(sqlite3_stmt* handle, const Bindings& values, BindMode m
     }
     const sqlite3_destructor_type lifetime = mode == BindMode::copy ? SQLITE_TRANSIENT : SQLITE_STATIC;
     for (std::size_t i = 0; i < values.size(); ++i) {
-        bindOne(handle, static_cast<int>(i + 1), values[i], lifetime);
+        checkBind(bindOne(handle, static_cast<int>(i + 1), values[i], lifetime));
     }
 }
 
 void Statement::bindNull(int index) {
-    sqlite3_bind_null(handle_, index);
+    checkBind(sqlite3_bind_null(handle_, index));
 }
 void Statement::bindInt64(int index, std::int64_t v) {
-    sqlite3_bind_int64(handle_, index, v);
+    checkBind(sqlite3_bind_int64(handle_, index, v));
+}
+void Statement::bindUnsigned(int index, std::uint64_t v) {
+    if (v > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+        throw Result("integer out of range: " + std::to_string(v) + " is wider than a signed 64-bit integer",
+                     SQLITE_MISMATCH);
+    }
+    bindInt64(index, static_cast<std::int64_t>(v));
 }
 void Statement::bindDouble(int index, double v) {
-    sqlite3_bind_double(handle_, index, v);
+    checkBind(sqlite3_bind_double(handle_, index, v));
 }
 void Statement::bindText(int index, std::string_view v) {
     // By byte length: an embedded U+0000 is kept.
-    sqlite3_bind_text64(handle_, index, v.data(), v.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+    checkBind(sqlite3_bind_text64(handle_, index, v.data(), v.size(), SQLITE_TRANSIENT, SQLITE_UTF8));
 }
 void Statement::bindBlob(int index, const std::uint8_t* data, std::size_t size) {
     if (size == 0) {
-        sqlite3_bind_zeroblob(handle_, index, 0);
+        checkBind(sqlite3_bind_zeroblob(handle_, index, 0));
         return;
     }
-    sqlite3_bind_blob64(handle_, index, data, size, SQLITE_TRANSIENT);
+    checkBind(sqlite3_bind_blob64(handle_, index, data, size, SQLITE_TRANSIENT));
 }
 
 void Statement::bindBinding(int index, const std::optional<Binding>& v) {
-    bindOne(handle_, index, v, SQLITE_TRANSIENT);
+    checkBind(bindOne(handle_, index, v, SQLITE_TRANSIENT));
 }
 
 // Runs on the connection's queue.
@@ -384,23 +393,55 @@ bool Statement::stepHandle(sqlite3_stmt* handle) {
     if (rc == SQLITE_DONE) {
         return false;
     }
-    throw Result(sqlite3_errmsg(sqlite3_db_handle(handle)), rc);
+    // Another thread's call may have replaced the connection's message since the step. The
+    // statement keeps its own, and resetting it makes it the connection's again: read it under
+    // the mutex, so that it is this step's.
+    sqlite3* db = sqlite3_db_handle(handle);
+    const detail::DatabaseLock lock(db);
+    const int code = sqlite3_reset(handle);
+    detail::throwError(db, code != SQLITE_OK ? code : rc);
 }
 
 bool Statement::step() {
+    return advance(nullptr);
+}
+
+bool Statement::next(Bindings& values) {
+    return advance(&values);
+}
+
+bool Statement::advance(Bindings* values) {
     ready_ = false;
     sqlite3_stmt* handle = handle_;
-    return connection_->sync([handle] { return stepHandle(handle); });
+    if (handle == nullptr) {
+        return false; // no SQL: nothing to run
+    }
+    const bool row = connection_->sync([handle] { return stepHandle(handle); });
+    if (const int reprepares = reprepareCount(handle); reprepares != reprepares_) {
+        // Compiled again for a changed schema: the columns read before may be others now.
+        reprepares_ = reprepares;
+        columnCount_ = -1;
+        columnNames_.reset();
+        schemaChanged_ = true;
+        connection_->schemaChanged();
+    }
+    if (row && values != nullptr) {
+        this->row().readInto(*values);
+    }
+    return row;
 }
 
 Statement& Statement::run() {
+    if (handle_ == nullptr) {
+        return *this; // no SQL: nothing to run
+    }
     // After a bind or a finished run the statement is reset already (unless someone stepped
     // its handle since).
     const bool reset = !ready_ || sqlite3_stmt_busy(handle_) != 0;
     ready_ = false;
     sqlite3_stmt* handle = handle_;
     connection_->sync([handle, reset] {
-        const HandleLock lock(handle);
+        const detail::DatabaseLock lock(handle);
         if (reset) {
             sqlite3_reset(handle);
         }
@@ -421,8 +462,10 @@ std::optional<Binding> Statement::scalar() {
 }
 
 void Statement::reset() {
-    sqlite3_reset(handle_);
-    sqlite3_clear_bindings(handle_);
+    if (handle_ != nullptr) {
+        sqlite3_reset(handle_);
+        sqlite3_clear_bindings(handle_);
+    }
 }
 
 std::optional<Bindings> Statement::failableNext() {
@@ -430,14 +473,6 @@ std::optional<Bindings> Statement::failableNext() {
         return std::nullopt;
     }
     return rowValues();
-}
-
-bool Statement::next(Bindings& values) {
-    if (!step()) {
-        return false;
-    }
-    row().readInto(values);
-    return true;
 }
 
 Statement::iterator Statement::begin() {

@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 struct sqlite3;
@@ -128,7 +129,7 @@ struct Cursor {
     // into one list allocates only when a value outgrows its predecessor.
     void readInto(Bindings& values) const;
     // Typed reads that do not look at the stored type: double, std::int64_t, int, bool,
-    // std::string, Blob.
+    // std::string, Blob. int throws QueryError::valueOutOfRange for an integer it cannot hold.
     template <class T> T get(int index) const;
 };
 
@@ -141,8 +142,14 @@ template <> Blob Cursor::get<Blob>(int) const;
 
 // A prepared statement. Holds its connection open. Binding and reading run on the caller's
 // thread; stepping runs on the connection's queue (inline when already on it). Use it from
-// one flow of work at a time. Prepare and step failures throw Result; a wrong number of
-// values or an unknown parameter name stops the program (a caller's bug, never data).
+// one flow of work at a time. Prepare, bind and step failures throw Result (a value sqlite3
+// refuses to bind is never stored as NULL); a wrong number of values or an unknown parameter
+// name stops the program (a caller's bug, never data). SQL with no statement in it (empty,
+// blanks, comments) prepares to a statement that runs as nothing and has no columns.
+//
+// sqlite3 compiles a statement again when the schema changed since it was prepared; the step
+// that does so drops the column count and names read before, so they always describe the rows
+// that step returns.
 class Statement {
 public:
     // Compiles the first statement of `sql`; throws Result.
@@ -189,6 +196,8 @@ public:
     std::optional<Bindings> failableNext();
     // Steps and reads the row into `values` (Cursor::readInto); false when done; throws Result.
     bool next(Bindings& values);
+    // True once after a step that compiled the statement again for a changed schema.
+    bool takeSchemaChange() { return std::exchange(schemaChanged_, false); }
 
     Bindings rowValues() const { return row().values(); }
     Cursor row() const { return Cursor{handle_, columnCount()}; }
@@ -240,33 +249,28 @@ private:
     // gives it back when destroyed.
     Statement(std::shared_ptr<Connection> connection, std::string_view sql, FromCache);
 
-    // Holds the connection's mutex across several calls on the handle, which then re-enter it
-    // as its owner instead of each taking it afresh.
-    class HandleLock {
-    public:
-        explicit HandleLock(sqlite3_stmt* handle);
-        ~HandleLock();
-        HandleLock(const HandleLock&) = delete;
-        HandleLock& operator=(const HandleLock&) = delete;
-
-    private:
-        sqlite3_mutex* mutex_;
-    };
-
     // How sqlite3 holds bound texts and blobs: its own copy, or pointers into the bindings,
     // which must then stay alive and unchanged until the handle's bindings are cleared.
     enum class BindMode { copy, borrow };
 
+    // Null for SQL with no statement in it.
     static sqlite3_stmt* prepareHandle(sqlite3* db, std::string_view sql);
     // Binds 1..n of a handle that is reset and cleared; an empty list binds nothing, a wrong
     // count stops the program.
     static void bindAll(sqlite3_stmt* handle, const Bindings& values, BindMode mode);
-    // One step of a handle: true on a row, false when done; throws Result.
+    // One step of a handle: true on a row, false when done; throws Result with this step's
+    // message (a failed handle is reset).
     static bool stepHandle(sqlite3_stmt* handle);
+    // Throws Result for a bind's failing return code.
+    static void checkBind(int code);
 
+    // Steps, and reads the row into `values` unless null.
+    bool advance(Bindings* values);
     void beginBind(std::size_t count);
     void bindNull(int index);
     void bindInt64(int index, std::int64_t v);
+    // Refuses a value past the largest signed 64-bit integer instead of storing it negative.
+    void bindUnsigned(int index, std::uint64_t v);
     void bindDouble(int index, double v);
     void bindText(int index, std::string_view v);
     void bindBlob(int index, const std::uint8_t* data, std::size_t size);
@@ -281,6 +285,9 @@ private:
             bindBinding(index, std::optional<Binding>(v));
         } else if constexpr (std::is_same_v<A, bool>) {
             bindInt64(index, v ? 1 : 0);
+        } else if constexpr (std::is_integral_v<A> && std::is_unsigned_v<A> &&
+                             sizeof(A) >= sizeof(std::int64_t)) {
+            bindUnsigned(index, v);
         } else if constexpr (std::is_integral_v<A>) {
             bindInt64(index, static_cast<std::int64_t>(v));
         } else if constexpr (std::is_floating_point_v<A>) {
@@ -305,8 +312,11 @@ private:
 
     std::shared_ptr<Connection> connection_;
     sqlite3_stmt* handle_ = nullptr;
-    void* cacheEntry_ = nullptr; // set: the handle goes back to this entry of the connection's cache
-    bool ready_ = false;         // reset (by a bind or a finished run) and not stepped since
+    void* cacheEntry_ = nullptr;        // set: the handle goes back to this entry of the connection's cache
+    std::uint64_t cacheGeneration_ = 0; // the cache's schema generation the handle belongs to
+    bool ready_ = false;                // reset (by a bind or a finished run) and not stepped since
+    int reprepares_ = 0;                // times sqlite3 compiled the handle again, when last looked at
+    bool schemaChanged_ = false;
     mutable int columnCount_ = -1;
     mutable std::optional<std::vector<std::string>> columnNames_;
 };

@@ -1,5 +1,7 @@
 #include "sql/Value.h"
 
+#include <sqlite3.h>
+
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -103,6 +105,12 @@ std::string Uuid::toString() const {
 
 std::string formatDate(Date date) {
     using namespace std::chrono;
+    // Four digits of year: a wider or negative year would be written and never read back.
+    static constexpr sys_days first{year{0} / 1 / 1};
+    static constexpr sys_days pastLast{year{10000} / 1 / 1};
+    if (date < first || date >= pastLast) {
+        throw Result("date out of range: only the years 0000 to 9999 can be stored", SQLITE_MISMATCH);
+    }
     const auto day = floor<days>(date);
     const year_month_day ymd{day};
     const hh_mm_ss<milliseconds> time{date - day};

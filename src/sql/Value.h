@@ -2,10 +2,12 @@
 #pragma once
 
 #include "sql/Bindings.h"
+#include "sql/Errors.h"
 #include "sql/Uuid.h"
 
 #include <chrono>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -25,7 +27,8 @@ using Data = std::vector<std::uint8_t>;
 // A point in time, UTC, to the millisecond (stored as TEXT "yyyy-MM-ddTHH:mm:ss.SSS").
 using Date = std::chrono::sys_time<std::chrono::milliseconds>;
 
-// The stored text of a date and its parse; the parse is nullopt for any other text.
+// The stored text of a date and its parse; the parse is nullopt for any other text. Only the
+// years 0000 to 9999 fit the text: formatting any other date throws Result.
 std::string formatDate(Date date);
 std::optional<Date> parseDate(std::string_view text);
 
@@ -48,11 +51,18 @@ template <> struct ValueTraits<std::int64_t> {
     static std::optional<std::int64_t> fromDatatype(std::int64_t v) { return v; }
 };
 
+// Stored integers are 64 bits wide (use std::int64_t for them); an int reads only those that
+// fit and gives nullopt for the rest, never a wrapped value.
 template <> struct ValueTraits<int> {
     using Datatype = std::int64_t;
     static constexpr std::string_view declaredDatatype = "INTEGER";
     static std::int64_t toDatatype(int v) { return v; }
-    static std::optional<int> fromDatatype(std::int64_t v) { return static_cast<int>(v); }
+    static std::optional<int> fromDatatype(std::int64_t v) {
+        if (v < std::numeric_limits<int>::min() || v > std::numeric_limits<int>::max()) {
+            return std::nullopt;
+        }
+        return static_cast<int>(v);
+    }
 };
 
 template <> struct ValueTraits<bool> {
@@ -132,6 +142,23 @@ template <Value V> std::optional<V> fromBinding(const std::optional<Binding>& b)
         return std::nullopt;
     }
     return ValueTraits<V>::fromDatatype(*d);
+}
+
+// The typed value of a stored value of V's Datatype. Throws QueryError naming `name` where it
+// does not convert: valueOutOfRange for an integer too wide for V, unreadableValue for text that
+// does not parse.
+// The result is never nullopt (an optional only so that rows hand it on without a move).
+template <Value V>
+std::optional<V> convertStored(const typename ValueTraits<V>::Datatype& d, std::string_view name) {
+    std::optional<V> v = ValueTraits<V>::fromDatatype(d);
+    if (!v) {
+        if constexpr (std::is_integral_v<V>) {
+            throw QueryError::valueOutOfRange(std::string(name));
+        } else {
+            throw QueryError::unreadableValue(std::string(name));
+        }
+    }
+    return v;
 }
 
 // The SQL literal of a binding: NULL, 'text' with quotes doubled, x'..', or the number.

@@ -347,3 +347,48 @@ TEST(BackupTest, UnknownSourceDatabaseThrowsInsteadOfFinishingQuietly) {
         EXPECT_EQ(e.message(), "unknown database nosuch");
     }
 }
+
+// ---- errors under concurrent use
+
+TEST(ConnectionThreads, EveryFailureReportsItsOwnMessage) {
+    auto db = sqltest::memory();
+    constexpr int threads = 8;
+    constexpr int rounds = 300;
+    std::string checks;
+    for (int i = 0; i < threads; ++i) {
+        checks += ", CONSTRAINT c" + std::to_string(i) + " CHECK (v <> " + std::to_string(i) + ")";
+    }
+    db->execute("CREATE TABLE v(v INTEGER" + checks + ")");
+    std::atomic<int> failures{0};
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> pool;
+    for (int i = 0; i < threads; ++i) {
+        pool.emplace_back([&, i] {
+            const std::string sql = "INSERT INTO v VALUES (" + std::to_string(i) + ")";
+            const std::string expected = "CHECK constraint failed: c" + std::to_string(i);
+            for (int r = 0; r < rounds; ++r) {
+                try {
+                    switch (r % 3) {
+                    case 0:
+                        db->prepare(sql).step();
+                        break;
+                    case 1:
+                        db->execute(sql);
+                        break;
+                    default:
+                        db->scalar(sql);
+                        break;
+                    }
+                } catch (const Result& e) {
+                    ++failures;
+                    wrong += e.message() != expected ? 1 : 0;
+                }
+            }
+        });
+    }
+    for (auto& t : pool) {
+        t.join();
+    }
+    EXPECT_EQ(failures, threads * rounds);
+    EXPECT_EQ(wrong, 0);
+}

@@ -20,6 +20,25 @@ const Table screens("screens");
 
 // ---- expressions
 
+TEST(ExpressionRendering, EqualityWithAnAbsentValueRendersIs) {
+    const std::optional<std::string> none, some("x");
+    const std::vector<std::pair<Expression<>, std::string>> cases = {
+        {eq(nameCol, std::nullopt), "(\"name\" IS ?)"},
+        {eq(nameCol, none), "(\"name\" IS ?)"},
+        {ne(nameCol, none), "(\"name\" IS NOT ?)"},
+        {eq(none, nameCol), "(? IS \"name\")"},
+        {ne(std::nullopt, nameCol), "(? IS NOT \"name\")"},
+        {eq(nameCol, some), "(\"name\" = ?)"},
+        {ne(some, nameCol), "(? != \"name\")"},
+    };
+    for (const auto& [e, text] : cases) {
+        EXPECT_EQ(e.templateText, text);
+        EXPECT_EQ(e.bindings.size(), 1u) << text;
+    }
+    EXPECT_EQ(eq(nameCol, none).bindings, (Bindings{std::nullopt}));
+    EXPECT_EQ(eq(nameCol, some).bindings, (Bindings{str("x")}));
+}
+
 TEST(ExpressionRendering, QuotesIdentifiersAndLiterals) {
     EXPECT_EQ(quote("", '"'), "\"\"");
     EXPECT_EQ(quote("a\"b", '"'), "\"a\"\"b\"");
@@ -186,6 +205,8 @@ TEST(InsertRendering, ManyRowsShareTheFirstRowsColumns) {
               "INSERT INTO \"screens\" (\"display_uuid\", \"name\") VALUES (?, ?), (?, ?)");
     EXPECT_EQ(many.bindings, (Bindings{str("A"), str("a"), str("B"), std::nullopt}));
     EXPECT_EQ(screens.insertMany(OnConflict::ignore, {}).templateText, ""); // no rows: nothing to run
+    EXPECT_EQ(screens.insertMany({{}}).templateText, "INSERT INTO \"screens\" DEFAULT VALUES");
+    EXPECT_THROW(screens.insertMany({{}, {}, {}}), Result); // one statement inserts one default row
     try {
         screens.insertMany({{Setter::assign(uuidCol, "A"), Setter::assign(nameCol, std::nullopt)},
                             {Setter::assign(nameCol, std::nullopt), Setter::assign(uuidCol, "B")}});

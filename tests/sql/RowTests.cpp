@@ -2,6 +2,7 @@
 // running inserts, updates, deletes and scalar queries, as the script and display files use them.
 #include "SqlTestSupport.h"
 
+#include <functional>
 #include <thread>
 
 using namespace sql;
@@ -352,4 +353,88 @@ TEST_F(RowTest, ValuesBoundForOneRunAreGoneBeforeTheStatementRunsAgain) {
     EXPECT_EQ(rows[0], (Bindings{Binding(std::string(40, 'x')), Binding(std::int64_t{64})}));
     EXPECT_EQ(rows[2], (Bindings{Binding(std::string("y")), Binding(std::int64_t{0})}));
     EXPECT_EQ(rows[5][0], Binding(std::string("u2")));
+}
+
+// ---- schema changes: nothing cached outlives them
+
+TEST(SchemaChanges, StarReadsAndPreparesFollowTheCurrentSchema) {
+    sqltest::ScratchDir dir;
+    auto db = Connection::open(dir.file("s.db"));
+    auto other = Connection::open(dir.file("s.db"));
+    const Table s("s");
+    const auto x = column<std::string>("x");
+    const auto z = column<std::string>("z");
+    auto first = [&](const Expression<std::string>& c) { return db->prepare(s).failableNext()->get(c); };
+    db->execute("CREATE TABLE s(x TEXT, y TEXT); INSERT INTO s VALUES ('x1', 'y1')");
+    EXPECT_EQ(first(x), "x1");
+    EXPECT_EQ(db->pluck(s.select(x))->get(x), "x1");
+
+    db->execute("DROP TABLE s; CREATE TABLE s(y TEXT, x TEXT); INSERT INTO s VALUES ('y2', 'x2')");
+    EXPECT_EQ(first(x), "x2");
+    db->execute("ALTER TABLE s ADD COLUMN z TEXT DEFAULT 'z3'");
+    EXPECT_EQ(first(z), "z3");
+    other->execute("DROP TABLE s; CREATE TABLE s(z TEXT, x TEXT); INSERT INTO s VALUES ('z4', 'x4')");
+    EXPECT_EQ(first(x), "x4");
+    EXPECT_EQ(first(z), "z4");
+
+    {
+        // Prepared before the change, stepped after it.
+        RowIterator typed = db->prepare(s);
+        RowIterator plain = db->prepareRowIterator("SELECT * FROM s");
+        other->execute("DROP TABLE s; CREATE TABLE s(x TEXT, w TEXT); INSERT INTO s VALUES ('x5', 'w5')");
+        EXPECT_EQ(typed.failableNext()->get(x), "x5");
+        EXPECT_EQ(plain.failableNext()->get(x), "x5");
+    }
+
+    other->execute("DROP TABLE s");
+    EXPECT_THROW(db->prepare(s.select(x)), Result);
+    db->execute("CREATE TABLE s(x TEXT)");
+    EXPECT_FALSE(db->pluck(s.select(x)));
+    db->execute("DROP TABLE s");
+    EXPECT_THROW(db->prepare(s.select(x)), Result);
+}
+
+// ---- integers are 64 bits wide; narrower reads refuse what they cannot hold
+
+TEST_F(RowTest, WideIntegersRoundTripAndNarrowReadsThrow) {
+    const std::int64_t big = 5000000000;
+    db->prepare("INSERT INTO t VALUES (?, 'big')").run(big);
+    const auto wide = t.filter(eq(b, std::string("big")));
+    EXPECT_EQ(db->pluck(wide)->get(a), big);
+    EXPECT_EQ(db->scalar(wide.selectScalar(a)), big);
+    EXPECT_EQ(db->pluck(t.filter(eq(a, std::int64_t{1})))->get(column<int>("a")), 1);
+    auto isOutOfRange = [](const QueryError& e) { return e.kind() == QueryError::Kind::valueOutOfRange; };
+    const std::vector<std::function<void()>> narrowReads = {
+        [&] { db->pluck(wide)->get(column<int>("a")); },
+        [&] { db->pluck(wide)->get(column<std::optional<int>>("a")); },
+        [&] { db->scalar(wide.selectScalar(column<int>("a"))); },
+        [&] { db->scalar(wide.selectScalar(column<std::optional<int>>("a"))); },
+        [&] {
+            auto s = db->prepare("SELECT a FROM t WHERE b = 'big'");
+            s.step();
+            s.row().get<int>(0);
+        },
+    };
+    for (std::size_t i = 0; i < narrowReads.size(); ++i) {
+        try {
+            narrowReads[i]();
+            ADD_FAILURE() << "read " << i << " wrapped 5000000000";
+        } catch (const QueryError& e) {
+            EXPECT_TRUE(isOutOfRange(e)) << i << ": " << e.what();
+        }
+    }
+    // Unsigned values bind when they fit, and are refused when they would turn negative.
+    EXPECT_EQ(db->scalar("SELECT ?", {Binding(std::int64_t{4000000000})}),
+              db->prepare("SELECT ?").scalar(std::uint32_t{4000000000}));
+    EXPECT_EQ(db->prepare("SELECT ?").scalar(std::uint64_t{42}), Binding(std::int64_t{42}));
+    EXPECT_THROW(db->prepare("SELECT ?").scalar(std::uint64_t{1} << 63), Result);
+}
+
+// ---- comparing with an absent value
+
+TEST_F(RowTest, EqualityWithAnAbsentValueMatchesNulls) {
+    EXPECT_EQ(db->pluck(t.filter(eq(b, std::nullopt)))->get(a), 2);
+    EXPECT_EQ(db->pluck(t.filter(eq(b, std::optional<std::string>())))->get(a), 2);
+    EXPECT_EQ(db->scalar(t.filter(ne(b, std::nullopt)).count()), 1);
+    EXPECT_EQ(db->scalar(t.filter(ne(b, std::optional<std::string>("one"))).count()), 0);
 }

@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <functional>
 
 using namespace sql;
 using namespace std::chrono;
@@ -289,5 +290,58 @@ TEST(FunctionValues, ArgumentsAndResultsCrossIntact) {
                       std::nullopt};
     for (const auto& v : in) {
         EXPECT_EQ(db->prepare("SELECT same(?)").scalar(v), v);
+    }
+}
+
+// ---- values the database refuses, statements with no SQL, dates it could not read back
+
+TEST_F(StatementTest, ValuesTheConnectionRefusesToBindThrowInsteadOfStoringNull) {
+    sqlite3_limit(db->handle(), SQLITE_LIMIT_LENGTH, 100);
+    const std::string text(200, 'x');
+    const Blob blob(std::vector<std::uint8_t>(200, 1));
+    const std::vector<std::function<void()>> binds = {
+        [&] { db->prepare("INSERT INTO t VALUES (?, 1)").run(text); },
+        [&] { db->prepare("INSERT INTO t VALUES (?, 1)").run(blob); },
+        [&] { db->run("INSERT INTO t VALUES (?, 1)", {Binding(text)}); },
+        [&] {
+            db->run("INSERT INTO t VALUES (:a, 1)", NamedBindings{{":a", Binding(blob)}});
+        },
+        [&] { db->run(Table("t").insert(Setter::assign(column<std::string>("a"), text))); },
+    };
+    for (std::size_t i = 0; i < binds.size(); ++i) {
+        try {
+            binds[i]();
+            ADD_FAILURE() << "bind " << i << " stored its value as NULL";
+        } catch (const Result& e) {
+            EXPECT_EQ(e.code(), SQLITE_TOOBIG) << i;
+        }
+    }
+    EXPECT_EQ(count(*db, "t"), 0);
+}
+
+TEST_F(StatementTest, SqlWithoutAStatementRunsAsNothing) {
+    for (const char* sql : {"", "  ", "-- nothing", "/* x */ ;"}) {
+        EXPECT_NO_THROW(db->run(sql)) << sql;
+        EXPECT_NO_THROW(db->execute(sql)) << sql;
+        EXPECT_EQ(db->scalar(sql), std::nullopt) << sql;
+        Statement s = db->prepare(sql);
+        EXPECT_EQ(s.columnCount(), 0);
+        EXPECT_FALSE(s.step());
+        EXPECT_FALSE(s.failableNext());
+        EXPECT_TRUE(s.begin() == s.end());
+        s.bind(NamedBindings{});
+        s.reset();
+        EXPECT_EQ(s.description(), "");
+        EXPECT_FALSE(db->prepareRowIterator(sql).failableNext());
+    }
+}
+
+TEST(ValueConversion, DatesPastTheYear9999AreRefusedNotWrittenUnreadable) {
+    const Date last = sys_days{year{9999} / 12 / 31} + 23h + 59min + 59s + 999ms;
+    EXPECT_EQ(parseDate(formatDate(last)), last);
+    EXPECT_EQ(formatDate(sys_days{year{0} / 1 / 1}), "0000-01-01T00:00:00.000");
+    for (const Date d : {last + 1ms, Date{sys_days{year{-1} / 12 / 31}}}) {
+        EXPECT_THROW(formatDate(d), Result);
+        EXPECT_THROW(Setter::assign(column<Date>("d"), d), Result);
     }
 }
