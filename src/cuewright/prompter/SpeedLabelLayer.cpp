@@ -1,7 +1,9 @@
 #include "cuewright/prompter/SpeedLabelLayer.h"
 
+#include "platform/layers/LayerPainting.h"
 #include "platform/layers/Transaction.h"
 
+#include <QFontMetricsF>
 #include <QPainter>
 
 namespace cw {
@@ -60,9 +62,14 @@ void SpeedLabelLayer::updateFontSize() {
 }
 
 void SpeedLabelLayer::draw(QPainter& painter) {
-    // Centre the line vertically, then lift it by the mode's shift.
+    // The shift factors were tuned for another platform's font metrics; with ours they left the text at
+    // the top of the box. Centre the ink of the mode's figure instead (zeros: every value of a mode then
+    // sits at the same height). The painter is y-up, so moving the text down is a negative translation.
+    const QFontMetricsF metrics(effectiveFont(), platform::layers::layerMetricsDevice());
+    const QRectF ink = metrics.tightBoundingRect(text(mode_, SpeedFigures{}));
+    const double inkMiddleFromTop = metrics.ascent() + ink.center().y();
     painter.save();
-    painter.translate(0, -((bounds().height() - fontSize()) / 2 - scaleFactor_ * shiftFactor(mode_)));
+    painter.translate(0, inkMiddleFromTop - bounds().height() / 2);
     TextLayer::draw(painter);
     painter.restore();
 }
