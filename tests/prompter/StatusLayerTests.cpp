@@ -23,17 +23,27 @@ using cw::SpeedDisplayMode;
 
 namespace {
 
-TEST(SpeedReadOut, TextOfEachMode) {
-    const cw::SpeedFigures figures{50, 2.5, 150, 1.25, 75};
-    EXPECT_EQ(cw::SpeedLabelLayer::text(SpeedDisplayMode::percentage, figures), QStringLiteral("50 %"));
-    EXPECT_EQ(cw::SpeedLabelLayer::text(SpeedDisplayMode::linesPerSecond, figures),
-              QStringLiteral("1.25 l/s"));
-    EXPECT_EQ(cw::SpeedLabelLayer::text(SpeedDisplayMode::linesPerMinute, figures),
-              QStringLiteral("75.00 l/m"));
-    EXPECT_EQ(cw::SpeedLabelLayer::text(SpeedDisplayMode::wordsPerSecond, figures),
-              QStringLiteral("2.50 w/s"));
-    EXPECT_EQ(cw::SpeedLabelLayer::text(SpeedDisplayMode::wordsPerMinute, figures),
-              QStringLiteral("150.00 w/m"));
+TEST(SpeedReadOut, TextOfEachModeRoundsAsPrintf) {
+    struct Case {
+        SpeedDisplayMode mode;
+        cw::SpeedFigures figures;
+        const char* text;
+    };
+    const Case cases[] = {
+        {SpeedDisplayMode::percentage, {50, 2.5, 150, 1.25, 75}, "50 %"},
+        {SpeedDisplayMode::linesPerSecond, {50, 2.5, 150, 1.25, 75}, "1.25 l/s"},
+        {SpeedDisplayMode::linesPerMinute, {50, 2.5, 150, 1.25, 75}, "75.00 l/m"},
+        {SpeedDisplayMode::wordsPerSecond, {50, 2.5, 150, 1.25, 75}, "2.50 w/s"},
+        {SpeedDisplayMode::wordsPerMinute, {50, 2.5, 150, 1.25, 75}, "150.00 w/m"},
+        // Halves go to the even neighbour, as the C library's printf does.
+        {SpeedDisplayMode::percentage, {38.5, 0, 0, 0, 0}, "38 %"},
+        {SpeedDisplayMode::percentage, {39.5, 0, 0, 0, 0}, "40 %"},
+        {SpeedDisplayMode::wordsPerSecond, {0, 0.125, 0, 0, 0}, "0.12 w/s"},
+        {SpeedDisplayMode::linesPerMinute, {0, 0, 0, 0, 0.375}, "0.38 l/m"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(cw::SpeedLabelLayer::text(c.mode, c.figures), QString::fromUtf8(c.text));
+    }
 }
 
 TEST(SpeedReadOut, ViewShowsTheScalePercentageAndTheRates) {

@@ -6,6 +6,8 @@
 #include <QFontMetricsF>
 #include <QPainter>
 
+#include <cstdio>
+
 namespace cw {
 
 double SpeedLabelLayer::fontSizeFactor(SpeedDisplayMode mode) {
@@ -40,18 +42,26 @@ double SpeedLabelLayer::shiftFactor(SpeedDisplayMode mode) {
     return 5;
 }
 
+// The C library's printf rounds the binary value to nearest, ties to even (38.5 gives "38");
+// QString::asprintf rounds halves up.
+static QString printed(const char* format, double value) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, format, value);
+    return QString::fromLatin1(buffer);
+}
+
 QString SpeedLabelLayer::text(SpeedDisplayMode mode, const SpeedFigures& f) {
     switch (mode) {
     case SpeedDisplayMode::percentage:
-        return QString::asprintf("%.0f %%", f.percent);
+        return printed("%.0f %%", f.percent);
     case SpeedDisplayMode::wordsPerSecond:
-        return QString::asprintf("%.2f w/s", f.wordsPerSecond);
+        return printed("%.2f w/s", f.wordsPerSecond);
     case SpeedDisplayMode::wordsPerMinute:
-        return QString::asprintf("%.2f w/m", f.wordsPerMinute);
+        return printed("%.2f w/m", f.wordsPerMinute);
     case SpeedDisplayMode::linesPerSecond:
-        return QString::asprintf("%.2f l/s", f.linesPerSecond);
+        return printed("%.2f l/s", f.linesPerSecond);
     case SpeedDisplayMode::linesPerMinute:
-        return QString::asprintf("%.2f l/m", f.linesPerMinute);
+        return printed("%.2f l/m", f.linesPerMinute);
     }
     return {};
 }
