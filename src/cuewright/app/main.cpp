@@ -6,6 +6,7 @@
 #include "cuewright/model/UserDefaults.h"
 #include "cuewright/prompter/ApplicationShell.h"
 #include "cuewright/prompter/PrompterView.h"
+#include "cuewright/prompter/PrompterViewController.h"
 #include "cuewright/prompter/PrompterWindowController.h"
 #include "platform/defaults/Defaults.h"
 #include "platform/text/AttributedString.h"
@@ -126,17 +127,16 @@ public:
     }
 
 private:
-    // Until the editor counts the script's lines, the prompter's own layout gives the running time.
+    // Until the editor counts the script's lines and words, the prompter's own layout gives the
+    // running time and the words-per-line speed figures.
     static void countLinesWhenLaidOut(const std::shared_ptr<cw::PrompterWindowController>& controller) {
         std::weak_ptr<cw::PrompterWindowController> weak = controller;
         QTimer::singleShot(0, [weak] {
             auto c = weak.lock();
-            if (!c || !c->prompterView()) {
+            if (!c || !c->prompterViewController()) {
                 return;
             }
-            cw::Editor editor = c->project()->editor();
-            editor.lineCount = static_cast<int>(c->prompterView()->lineOffsets().size());
-            c->project()->setEditor(editor);
+            c->prompterViewController()->publishLineMetrics();
         });
     }
 
