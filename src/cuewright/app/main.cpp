@@ -30,7 +30,7 @@ namespace {
 
 const char* const welcomeText =
     "Welcome to Cuewright.\n"
-    "This is a prompter window. Press Space to start and stop the script, Delete to go back to the top.\n"
+    "This is a prompter window. Press Space to start and stop the script, Backspace to go back to the top.\n"
     "W and S make it faster and slower; the arrow keys step a line or set the direction while it plays.\n"
     "U and J jump four lines. The bar below the text shows the window's own settings.\n"
     "Open a script by naming it when you start Cuewright: a .cwr script, a text file or an RTF file.\n"
