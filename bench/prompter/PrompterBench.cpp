@@ -183,6 +183,26 @@ void BM_Layout100kWords(benchmark::State& state) {
 }
 BENCHMARK(BM_Layout100kWords)->Iterations(3)->Unit(benchmark::kMillisecond);
 
+// Laying out a script that is one word of n letters (a pasted hash, a run of one key held down):
+// QTextLayout alone takes time growing with n², breaking it ourselves in one pass grows with n.
+void BM_LayoutLongWord(benchmark::State& state) {
+    auto view = makeView(1920, 1080, 10);
+    platform::Attributes attributes;
+    attributes.font = platform::Font{QStringLiteral("DejaVu Sans"), 36, false, false};
+    view->setText(platform::AttributedString(QString(static_cast<int>(state.range(0)), u'm'), attributes));
+    for (auto _ : state) {
+        view->layoutText();
+        benchmark::DoNotOptimize(view->textHeight());
+    }
+    state.counters["lines"] = static_cast<double>(view->lineOffsets().size());
+}
+BENCHMARK(BM_LayoutLongWord)
+    ->Arg(10000)
+    ->Arg(40000)
+    ->Arg(100000)
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
+
 } // namespace
 
 int main(int argc, char** argv) {
