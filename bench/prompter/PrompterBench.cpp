@@ -178,6 +178,7 @@ void BM_ImageBlit(benchmark::State& state) {
     QImage source(w, h, QImage::Format_RGB32);
     source.fill(QColor(20, 30, 40));
     QImage image(w, h, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::black);
     for (auto _ : state) {
         QPainter painter(&image);
         painter.drawImage(0, 0, source);

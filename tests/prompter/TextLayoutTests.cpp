@@ -286,7 +286,7 @@ TEST(PrompterScrolling, TileMemoryFollowsTheViewNotTheScript) {
     view->layoutText();
     view->relayout(false);
     const std::size_t cap = view->tileCache()->byteLimit();
-    EXPECT_EQ(cap, std::size_t(8) << 20); // the floor: 2.5 screens of 400 × 300 are less
+    EXPECT_EQ(cap, std::size_t(8) << 20); // the floor: 1.5 screens of 400 × 300 are less
     for (int i = 0; i <= 40; ++i) {
         view->setScrollPosition(i / 40.0, false, true);
         (void)view->renderToImage();
@@ -295,7 +295,7 @@ TEST(PrompterScrolling, TileMemoryFollowsTheViewNotTheScript) {
     EXPECT_GT(view->tileCache()->bytesUsed(), 0u);
 
     cwtest::resizeView(*view, 2000, 1600);
-    EXPECT_EQ(view->tileCache()->byteLimit(), std::size_t(2.5 * 2000 * 1600 * 4));
+    EXPECT_EQ(view->tileCache()->byteLimit(), std::size_t(1.5 * 2000 * 1600 * 4));
 }
 
 } // namespace

@@ -71,8 +71,16 @@ void drawImageUpright(QPainter& painter, const QRectF& rect, const QImage& image
 
 std::optional<QPoint> uprightImageDeviceOrigin(const QPainter& painter, const QRectF& rect,
                                                const QImage& image) {
-    if (image.isNull() || rect.isEmpty() || !painter.device() ||
-        painter.device()->devicePixelRatio() != image.devicePixelRatio()) {
+    if (image.isNull()) {
+        return std::nullopt;
+    }
+    return uprightImageDeviceOrigin(painter, rect, image.size(), image.devicePixelRatio());
+}
+
+std::optional<QPoint> uprightImageDeviceOrigin(const QPainter& painter, const QRectF& rect, QSize pixels,
+                                               double devicePixelRatio) {
+    if (pixels.isEmpty() || rect.isEmpty() || !painter.device() ||
+        painter.device()->devicePixelRatio() != devicePixelRatio) {
         return std::nullopt;
     }
     // The same matrix drawImageUpright() ends with; a pure translation is what the raster engine copies
@@ -81,8 +89,8 @@ std::optional<QPoint> uprightImageDeviceOrigin(const QPainter& painter, const QR
     t.translate(rect.left(), rect.top() + rect.height());
     t.scale(1, -1);
     if (t.type() > QTransform::TxTranslate ||
-        std::abs(rect.width() * image.devicePixelRatio() - image.width()) >= 0.5 ||
-        std::abs(rect.height() * image.devicePixelRatio() - image.height()) >= 0.5) {
+        std::abs(rect.width() * devicePixelRatio - pixels.width()) >= 0.5 ||
+        std::abs(rect.height() * devicePixelRatio - pixels.height()) >= 0.5) {
         return std::nullopt;
     }
     return QPoint(qRound(t.dx()), qRound(t.dy()));

@@ -28,6 +28,9 @@ void drawImageUpright(QPainter& painter, const QRectF& rect, const QImage& image
 // nullopt otherwise. Lets a caller put down the same pixels another way.
 std::optional<QPoint> uprightImageDeviceOrigin(const QPainter& painter, const QRectF& rect,
                                                const QImage& image);
+// The same for an image of `pixels` at `devicePixelRatio`, without the image.
+std::optional<QPoint> uprightImageDeviceOrigin(const QPainter& painter, const QRectF& rect, QSize pixels,
+                                               double devicePixelRatio);
 
 // Turns a y-up painter into a y-down one whose origin is the visual top-left corner of `rect`, for drawing
 // text and images; wrap the call in save() and restore().

@@ -128,6 +128,18 @@ TEST(PixelIdentity, VerticalFadesOnWholePixels) {
     });
 }
 
+TEST(PixelIdentity, VerticalFadeKeepsNoPictureOfItsSize) {
+    // At 4K a fade band's picture is 13 MB; its rows are all the shortcut needs.
+    struct Inspectable : GradientLayer {
+        using GradientLayer::cachedImage;
+    };
+    auto root = noiseBackground(QSize(120, 300));
+    auto fade = gradient<Inspectable>(QRectF(0, 100, 120, 200), fadeToBlack);
+    root->addSublayer(fade);
+    (void)LayerRenderer::renderToImage(*root, QSize(120, 300));
+    EXPECT_TRUE(fade->cachedImage().isNull());
+}
+
 TEST(PixelIdentity, VerticalFadesBetweenPixels) {
     // Bands starting and ending inside a pixel row, as at window sizes that do not divide evenly.
     for (const double y : {0.25, 0.5, 0.75}) {
