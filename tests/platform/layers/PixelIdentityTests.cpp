@@ -4,6 +4,8 @@
 #include "platform/layers/GradientLayer.h"
 #include "platform/layers/Layer.h"
 #include "platform/layers/LayerRenderer.h"
+#include "platform/layers/TileCache.h"
+#include "platform/layers/TiledTextLayer.h"
 
 #include <gtest/gtest.h>
 
@@ -274,6 +276,33 @@ const QColor halfBlack = QColor::fromRgbF(0, 0, 0, 0.5);
 const QColor halfRed = QColor::fromRgbF(1, 0, 0, 0.5);
 
 } // namespace
+
+TEST(PixelIdentity, TilesDrawnByTheirInkedBandsOnly) {
+    // Lines of anti-aliased text of several colours, some translucent, with clear rows and margins.
+    class Lines : public TextLayoutSource {
+    public:
+        QSizeF size() const override { return {110, 700}; }
+        void paint(QPainter& painter, const QRectF&) const override {
+            const QColor colors[] = {Qt::yellow, QColor(0, 200, 255, 140), Qt::white};
+            for (int line = 0; line < 20; ++line) {
+                painter.setPen(colors[line % 3]);
+                painter.drawText(QPointF(5 + line % 4 * 7, 30 + line * 34), QStringLiteral("Read it aloud"));
+            }
+        }
+    };
+    for (const double y : {-200.0, -233.4}) { // whole pixels, then between them (drawn whole)
+        expectSamePixels([y](Layer& root, bool general) {
+            auto text = std::make_shared<TiledTextLayer>();
+            text->setAnchorPoint(QPointF(0, 0));
+            text->setFrame(QRectF(5, y, 110, 700));
+            text->setSource(std::make_shared<Lines>());
+            text->setTileHeight(64);
+            text->setTileCache(std::make_shared<TileCache>(8 << 20));
+            text->setSkipsClearAreas(!general);
+            root.addSublayer(text);
+        });
+    }
+}
 
 TEST(PixelIdentity, RoundedControlsOnWholePixels) {
     expectRoundedBoxesLikeDrawn(
