@@ -313,6 +313,46 @@ TEST(PixelIdentity, RoundedControlsOnWholePixels) {
          {QRectF(90, 200, 20, 9), 30, QColor(255, 255, 255, 1), 2.5, QColor(0, 0, 255, 254)}});
 }
 
+TEST(PixelIdentity, SquareBordersFilledOnWholePixelsStrokedBetween) {
+    struct Border {
+        QRectF frame;
+        double width;
+        QColor color;
+    };
+    // The view's frame border, controls' borders, and ones between pixels (stroked as before).
+    const std::vector<Border> borders{
+        {QRectF(1, 1, 198, 498), 1, Qt::darkGray}, {QRectF(10, 10, 66, 66), 1, Qt::red},
+        {QRectF(20, 300, 150, 75), 3, halfRed},    {QRectF(90, 200, 20, 9), 2, QColor(0, 0, 255, 254)},
+        {QRectF(124.5, 52, 66, 96), 1, Qt::red},   {QRectF(10, 96.25, 66, 66), 1.5, Qt::red}};
+    for (const bool mirrored : {false, true}) {
+        const QSize size(200, 500);
+        auto root = noiseBackground(size);
+        QImage expected = LayerRenderer::renderToImage(*root, size, 1.0, Qt::darkCyan);
+        auto parent = layertest::box(QRectF(QPointF(0, 0), QSizeF(size)));
+        parent->setMirroring(mirrored, false);
+        root->addSublayer(parent);
+        QPainter painter(&expected);
+        painter.setRenderHints(QPainter::Antialiasing);
+        painter.translate(mirrored ? size.width() : 0, size.height());
+        painter.scale(mirrored ? -1 : 1, -1);
+        for (const Border& b : borders) {
+            auto layer = layertest::box(b.frame);
+            layer->setBorderWidth(b.width);
+            layer->setBorderColor(b.color);
+            parent->addSublayer(layer);
+            // As the renderer strokes a border.
+            QPen pen(b.color, b.width);
+            pen.setJoinStyle(Qt::MiterJoin);
+            painter.setPen(pen);
+            painter.setBrush(Qt::NoBrush);
+            const double w = b.width / 2;
+            painter.drawRect(QRectF(b.frame.topLeft(), b.frame.size()).adjusted(w, w, -w, -w));
+        }
+        painter.end();
+        EXPECT_TRUE(LayerRenderer::renderToImage(*root, size, 1.0, Qt::darkCyan) == expected) << mirrored;
+    }
+}
+
 TEST(PixelIdentity, RoundedControlsBetweenPixelsAndMirrored) {
     expectRoundedBoxesLikeDrawn({{QRectF(124.5, 52, 66, 396), 4, halfBlack, 1, Qt::red},
                                  {QRectF(10, 10.25, 66, 66), 4, halfBlack, 1, Qt::red},
