@@ -148,8 +148,7 @@ bool GradientLayer::fillsRowRuns(QPainter& painter, const QRectF& bounds) {
         return false;
     }
     const double scale = contentsScale();
-    const QSize pixels(static_cast<int>(std::lround(bounds.width() * scale)),
-                       static_cast<int>(std::ceil(bounds.height() * scale - 1e-6)));
+    const QSize pixels = layerImagePixels(bounds.size(), scale);
     const std::optional<QPoint> origin = uprightImageDeviceOrigin(painter, bounds, pixels, scale);
     if (!origin) {
         return false;

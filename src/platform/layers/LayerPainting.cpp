@@ -10,7 +10,7 @@ namespace {
 constexpr int dotsPerMeterAt72Dpi = 2835; // 72 / 0.0254
 } // namespace
 
-QImage makeLayerImage(QSizeF points, double scale) {
+QSize layerImagePixels(QSizeF points, double scale) {
     if (points.isEmpty() || scale <= 0) {
         return {};
     }
@@ -19,15 +19,27 @@ QImage makeLayerImage(QSizeF points, double scale) {
     if (width <= 0 || height <= 0) {
         return {};
     }
-    QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
-    if (image.isNull()) {
-        return {};
-    }
+    return {width, height};
+}
+
+QImage resetLayerImage(QImage image, double scale) {
     image.setDotsPerMeterX(dotsPerMeterAt72Dpi);
     image.setDotsPerMeterY(dotsPerMeterAt72Dpi);
     image.setDevicePixelRatio(scale);
     image.fill(Qt::transparent);
     return image;
+}
+
+QImage makeLayerImage(QSizeF points, double scale) {
+    const QSize pixels = layerImagePixels(points, scale);
+    if (pixels.isEmpty()) {
+        return {};
+    }
+    QImage image(pixels, QImage::Format_ARGB32_Premultiplied);
+    if (image.isNull()) {
+        return {};
+    }
+    return resetLayerImage(std::move(image), scale);
 }
 
 QPaintDevice* layerMetricsDevice() {

@@ -15,6 +15,10 @@ namespace platform::layers {
 // A transparent ARGB image of `points` at `scale` pixels per point, 72 dots per inch so that one font
 // point is one point of layer space. Null when the size is empty.
 QImage makeLayerImage(QSizeF points, double scale);
+// The pixel size makeLayerImage() gives (empty when it gives no image).
+QSize layerImagePixels(QSizeF points, double scale);
+// `image`, of makeLayerImage()'s pixel size, cleared and set up as makeLayerImage() sets up a new one.
+QImage resetLayerImage(QImage image, double scale);
 
 // A paint device at 72 dots per inch for measuring text (QTextLayout, QFontMetricsF) in layer points.
 // Text measured against it lines up with what the layers draw.

@@ -114,7 +114,10 @@ bool TiledTextLayer::drawsInkOnly(QPainter& painter, const QRectF& target, const
 QImage TiledTextLayer::renderTile(int index, double scale, QSizeF sourceSize) {
     const double top = index * tileHeight_;
     const double height = std::min(tileHeight_, sourceSize.height() - top);
-    QImage tile = makeLayerImage(QSizeF(sourceSize.width(), height), scale);
+    const QSizeF points(sourceSize.width(), height);
+    const QSize pixels = layerImagePixels(points, scale);
+    QImage tile = cache_->reclaim(pixels, static_cast<std::size_t>(pixels.width()) * pixels.height() * 4);
+    tile = tile.isNull() ? makeLayerImage(points, scale) : resetLayerImage(std::move(tile), scale);
     if (tile.isNull()) {
         return tile;
     }
