@@ -7,6 +7,7 @@
 #include "cuewright/prompter/PrompterViewController.h"
 #include "cuewright/prompter/SpeedControlLayer.h"
 #include "cuewright/prompter/TeleprompterWindowPreset.h"
+#include "dispatch/Queue.h"
 #include "platform/ui/TranslucentWindow.h"
 #include "platform/ui/WindowFrame.h"
 #include "platform/ui/WindowLevel.h"
@@ -59,6 +60,9 @@ protected:
                 w->window()->hide();
             }
         }
+        // Notifications still on their way hold windows; deliver them while the settings they use live.
+        windowtests::processEvents();
+        dispatch::drainMainQueue();
         cw::ApplicationShell::setShared({});
     }
 
