@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QKeyEvent>
 
 #include <string>
@@ -351,6 +352,29 @@ TEST_F(PrompterKeyTest, QtKeyEventsRunTheChain) {
     sendKey(view.get(), QEvent::KeyRelease, Qt::Key_W);
     keyClick(view.get(), Qt::Key_F5);
     EXPECT_EQ(delegate->calls.back(), "pause");
+}
+
+TEST_F(PrompterKeyTest, HeldSpaceTogglesOnceThoughX11RepeatsItUnmarked) {
+    // X11's repeat of a held key: a release and a press at the same server time, here unmarked.
+    const auto send = [&](QEvent::Type type, int time) {
+        QKeyEvent event(type, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "));
+        event.setTimestamp(static_cast<quint64>(time));
+        QCoreApplication::sendEvent(view.get(), &event);
+    };
+    send(QEvent::KeyPress, 1000);
+    for (int time = 1500; time < 1700; time += 40) {
+        send(QEvent::KeyRelease, time);
+        send(QEvent::KeyPress, time);
+    }
+    EXPECT_TRUE(delegate->calls.empty());
+    send(QEvent::KeyRelease, 1800);
+    // The last release is real: it arrives when its grace period ends.
+    QElapsedTimer waited;
+    waited.start();
+    while (delegate->calls.empty() && waited.elapsed() < 5000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    EXPECT_EQ(delegate->calls, std::vector<std::string>{"play"});
 }
 
 TEST_F(PrompterKeyTest, UnclaimedQtKeysGoOnToTheParent) {

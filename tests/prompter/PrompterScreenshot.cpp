@@ -4,6 +4,7 @@
 #include "cuewright/model/Project.h"
 #include "cuewright/model/UserDefaults.h"
 #include "cuewright/prompter/PrompterView.h"
+#include "cuewright/prompter/PrompterViewController.h"
 #include "cuewright/prompter/PrompterWindowController.h"
 #include "platform/text/AttributedString.h"
 #include "platform/text/Color.h"
@@ -94,9 +95,7 @@ int main(int argc, char** argv) {
     window->window()->move(40, 40);
     runFor(1500);
     // Until an editor counts them, the prompter's own lines give the script its running time.
-    cw::Editor editor = project->editor();
-    editor.lineCount = static_cast<int>(window->prompterView()->lineOffsets().size());
-    project->setEditor(editor);
+    window->prompterViewController()->publishLineMetrics();
     runFor(300);
 
     QScreen* screen = window->window()->screen();

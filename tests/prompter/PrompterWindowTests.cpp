@@ -7,16 +7,24 @@
 #include "cuewright/prompter/PrompterViewController.h"
 #include "cuewright/prompter/SpeedControlLayer.h"
 #include "cuewright/prompter/TeleprompterWindowPreset.h"
+#include "dispatch/Queue.h"
 #include "platform/ui/TranslucentWindow.h"
 #include "platform/ui/WindowFrame.h"
 #include "platform/ui/WindowLevel.h"
+#include "prompter/PrompterTestSupport.h"
 #include "prompter/WindowTestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLayout>
+#include <QMenu>
+#include <QMouseEvent>
 #include <QScreen>
+#include <QStyle>
+#include <QStyleOptionSlider>
 
 #include <map>
 
@@ -52,6 +60,9 @@ protected:
                 w->window()->hide();
             }
         }
+        // Notifications still on their way hold windows; deliver them while the settings they use live.
+        windowtests::processEvents();
+        dispatch::drainMainQueue();
         cw::ApplicationShell::setShared({});
     }
 
@@ -82,6 +93,33 @@ protected:
     std::shared_ptr<windowtests::RecordingShell> shell = std::make_shared<windowtests::RecordingShell>();
     std::vector<std::shared_ptr<PrompterWindowController>> windows;
 };
+
+// Drags the slider's handle a quarter of its width, through the widget found under the handle.
+void dragHandle(QSlider* slider) {
+    QStyleOptionSlider option;
+    option.initFrom(slider);
+    option.orientation = slider->orientation();
+    option.minimum = slider->minimum();
+    option.maximum = slider->maximum();
+    option.sliderPosition = slider->sliderPosition();
+    option.sliderValue = slider->value();
+    option.subControls = QStyle::SC_All;
+    const QPoint from =
+        slider->style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, slider).center();
+    QWidget* top = slider->window();
+    const QPoint atTop = slider->mapTo(top, from);
+    ASSERT_EQ(top->childAt(atTop), slider) << "covered by a neighbour";
+    const QPoint to =
+        from + QPoint(from.x() > slider->width() / 2 ? -slider->width() / 4 : slider->width() / 4, 0);
+    const auto send = [&](QEvent::Type type, QPoint at, Qt::MouseButtons buttons) {
+        QMouseEvent event(type, at, slider->mapToGlobal(at), Qt::LeftButton, buttons, Qt::NoModifier);
+        QApplication::sendEvent(slider, &event);
+    };
+    send(QEvent::MouseButtonPress, from, Qt::LeftButton);
+    send(QEvent::MouseMove, (from + to) / 2, Qt::LeftButton);
+    send(QEvent::MouseMove, to, Qt::LeftButton);
+    send(QEvent::MouseButtonRelease, to, Qt::NoButton);
+}
 
 // ---- presets ----
 
@@ -155,6 +193,76 @@ TEST_F(PrompterWindowTest, FreshTransparentWindowIsSeeThroughWithoutControls) {
     EXPECT_TRUE(view->showsTimestamp());
     EXPECT_TRUE(view->showsProgress());
     EXPECT_EQ(platform::windowLevel(w->window()), platform::WindowLevel::normal);
+}
+
+TEST_F(PrompterWindowTest, SettingsBarFitsEveryWidthAndMovesTheRestIntoTheMenu) {
+    const std::pair<TeleprompterWindowPreset, int> cases[] = {
+        {TeleprompterWindowPreset::normal, 320}, // the window's minimum
+        {TeleprompterWindowPreset::transparent, 800},
+        {TeleprompterWindowPreset::normal, 960},
+    };
+    for (const auto& [preset, width] : cases) {
+        SCOPED_TRACE(width);
+        auto w = make(preset);
+        w->showWindow();
+        w->window()->resize(width, 500);
+        w->window()->layout()->activate();
+        cw::PrompterControlBar* bar = w->controlBar();
+        bar->layout()->activate();
+        ASSERT_EQ(bar->width(), width);
+        if (width != 320) {
+            cwtest::saveImage(w->window()->grab().toImage(), ("window-bar-" + std::to_string(width)).c_str());
+        }
+        std::vector<QWidget*> shown;
+        for (QWidget* child : bar->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            if (child->isVisible()) {
+                shown.push_back(child);
+            }
+        }
+        for (std::size_t i = 0; i < shown.size(); ++i) {
+            // Whole (nothing cut) and apart from every other control.
+            EXPECT_GE(shown[i]->width(), shown[i]->sizeHint().width()) << shown[i]->metaObject()->className();
+            EXPECT_TRUE(bar->rect().contains(shown[i]->geometry()));
+            for (std::size_t j = i + 1; j < shown.size(); ++j) {
+                EXPECT_FALSE(shown[i]->geometry().intersects(shown[j]->geometry()))
+                    << shown[i]->toolTip().toStdString() << " / " << shown[j]->toolTip().toStdString();
+            }
+        }
+        // A control the bar had no room for is in the "…" menu.
+        QMenu* menu = w->menu();
+        menu->popup(w->window()->mapToGlobal(QPoint(0, 0)));
+        const auto offered = [&](const QString& title) {
+            for (const QAction* action : menu->actions()) {
+                if (action->text() == title) {
+                    return action->isVisible();
+                }
+            }
+            return false;
+        };
+        const std::pair<QAbstractButton*, const char*> buttons[] = {
+            {w->toggleControlsButton(), "Show Controls"}, {w->toggleTimestampButton(), "Show Time"},
+            {w->toggleProgressButton(), "Show Progress"}, {w->flipHButton(), "Flip Horizontally"},
+            {w->flipVButton(), "Flip Vertically"},        {w->alignLeftButton(), "Align Left"},
+            {w->alignCenterButton(), "Align Center"},     {w->alignRightButton(), "Align Right"},
+            {w->toggleSpeedLockButton(), "Lock Speed"},   {w->pinWindowButton(), "Keep on Top"},
+            {w->toggleFullscreenButton(), "Full Screen"},
+        };
+        for (const auto& [button, title] : buttons) {
+            EXPECT_TRUE(button->isVisible() || offered(QString::fromUtf8(title))) << title;
+        }
+        for (QSlider* slider : {w->controlsOpacitySlider(), w->windowOpacitySlider()}) {
+            QSlider* handle = slider;
+            for (QSlider* mirror : menu->findChildren<QSlider*>()) {
+                handle = !slider->isVisible() && mirror->toolTip() == slider->toolTip() ? mirror : handle;
+            }
+            ASSERT_TRUE(handle->isVisible()) << slider->toolTip().toStdString();
+            const int before = slider->value();
+            dragHandle(handle);
+            EXPECT_NE(slider->value(), before) << slider->toolTip().toStdString();
+        }
+        menu->hide();
+        w->close();
+    }
 }
 
 TEST_F(PrompterWindowTest, PinnedPresetOpensFloatingButDisplayBoundWindowsStayNormal) {

@@ -11,6 +11,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QImage>
+
+#include <cstdlib>
+#include <string>
+
 using cw::IndicatorSize;
 using cw::IndicatorType;
 using cw::OverlayType;
@@ -18,17 +23,27 @@ using cw::SpeedDisplayMode;
 
 namespace {
 
-TEST(SpeedReadOut, TextOfEachMode) {
-    const cw::SpeedFigures figures{50, 2.5, 150, 1.25, 75};
-    EXPECT_EQ(cw::SpeedLabelLayer::text(SpeedDisplayMode::percentage, figures), QStringLiteral("50 %"));
-    EXPECT_EQ(cw::SpeedLabelLayer::text(SpeedDisplayMode::linesPerSecond, figures),
-              QStringLiteral("1.25 l/s"));
-    EXPECT_EQ(cw::SpeedLabelLayer::text(SpeedDisplayMode::linesPerMinute, figures),
-              QStringLiteral("75.00 l/m"));
-    EXPECT_EQ(cw::SpeedLabelLayer::text(SpeedDisplayMode::wordsPerSecond, figures),
-              QStringLiteral("2.50 w/s"));
-    EXPECT_EQ(cw::SpeedLabelLayer::text(SpeedDisplayMode::wordsPerMinute, figures),
-              QStringLiteral("150.00 w/m"));
+TEST(SpeedReadOut, TextOfEachModeRoundsAsPrintf) {
+    struct Case {
+        SpeedDisplayMode mode;
+        cw::SpeedFigures figures;
+        const char* text;
+    };
+    const Case cases[] = {
+        {SpeedDisplayMode::percentage, {50, 2.5, 150, 1.25, 75}, "50 %"},
+        {SpeedDisplayMode::linesPerSecond, {50, 2.5, 150, 1.25, 75}, "1.25 l/s"},
+        {SpeedDisplayMode::linesPerMinute, {50, 2.5, 150, 1.25, 75}, "75.00 l/m"},
+        {SpeedDisplayMode::wordsPerSecond, {50, 2.5, 150, 1.25, 75}, "2.50 w/s"},
+        {SpeedDisplayMode::wordsPerMinute, {50, 2.5, 150, 1.25, 75}, "150.00 w/m"},
+        // Halves go to the even neighbour, as the C library's printf does.
+        {SpeedDisplayMode::percentage, {38.5, 0, 0, 0, 0}, "38 %"},
+        {SpeedDisplayMode::percentage, {39.5, 0, 0, 0, 0}, "40 %"},
+        {SpeedDisplayMode::wordsPerSecond, {0, 0.125, 0, 0, 0}, "0.12 w/s"},
+        {SpeedDisplayMode::linesPerMinute, {0, 0, 0, 0, 0.375}, "0.38 l/m"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(cw::SpeedLabelLayer::text(c.mode, c.figures), QString::fromUtf8(c.text));
+    }
 }
 
 TEST(SpeedReadOut, ViewShowsTheScalePercentageAndTheRates) {
@@ -42,6 +57,47 @@ TEST(SpeedReadOut, ViewShowsTheScalePercentageAndTheRates) {
     view->updateSpeedLabel();
     EXPECT_EQ(view->speedLabelLayer().string(), QStringLiteral("1.25 l/s"));
     EXPECT_DOUBLE_EQ(view->speedLabelLayer().fontSize(), 14);
+}
+
+// Rows of red ink inside `box` (image pixels), the border's outer two pixels left out.
+std::pair<int, int> inkRows(const QImage& image, const QRect& box) {
+    int top = box.bottom();
+    int bottom = box.top();
+    for (int y = box.top() + 2; y <= box.bottom() - 2; ++y) {
+        for (int x = box.left() + 3; x <= box.right() - 3; ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (c.red() > 110 && c.green() < 60) {
+                top = std::min(top, y);
+                bottom = std::max(bottom, y);
+            }
+        }
+    }
+    return {top, bottom};
+}
+
+TEST(SpeedReadOut, EachModeIsCentredInItsBox) {
+    auto view = cwtest::makeView(1200, 700);
+    view->setScrollSpeed(50);
+    view->setScrollSpeedFigures(1.25, 75, 2.5, 150);
+    for (const auto mode :
+         {SpeedDisplayMode::percentage, SpeedDisplayMode::wordsPerSecond, SpeedDisplayMode::wordsPerMinute,
+          SpeedDisplayMode::linesPerSecond, SpeedDisplayMode::linesPerMinute}) {
+        view->setSpeedDisplayMode(mode);
+        view->updateSpeedLabel();
+        const QImage image = view->renderToImage();
+        const QRectF frame = view->speedLabelLayer().frame();
+        const QRect box(int(frame.x()), 700 - int(frame.y() + frame.height()), int(frame.width()),
+                        int(frame.height()));
+        const QImage crop = image.copy(box.adjusted(-4, -4, 4, 4));
+        cwtest::saveImage(crop.scaled(crop.size() * 4), ("speed-mode-" + std::to_string(int(mode))).c_str());
+        const auto [top, bottom] = inkRows(image, box);
+        SCOPED_TRACE(view->speedLabelLayer().string().toStdString());
+        ASSERT_LE(top, bottom);
+        EXPECT_GT(top, box.top() + 2);
+        EXPECT_LT(bottom, box.bottom() - 2);
+        // Equal space above and below the ink, within a pixel of the centre.
+        EXPECT_LE(std::abs((top - box.top()) - (box.bottom() - bottom)), 2) << top << " " << bottom;
+    }
 }
 
 TEST(TimeReadOut, RemainingTimeAndSwitchedOff) {

@@ -6,6 +6,8 @@
 #include "cuewright/prompter/PrompterViewDelegate.h"
 #include "platform/layers/TileCache.h"
 #include "platform/layers/TiledTextLayer.h"
+#include "platform/text/ParagraphLines.h"
+#include "platform/text/TextAttributes.h"
 
 #include <gtest/gtest.h>
 
@@ -91,6 +93,34 @@ TEST(PrompterTextLayout, MeasuredChunksCoverTheTextInOrder) {
     }
     EXPECT_EQ(joined, text.string());
     EXPECT_LE(advance, metrics.totalHeight);
+}
+
+TEST(PrompterTextLayout, VeryLongWordBreaksAtTheWidthInLinearWork) {
+    const cw::LayerTypesetter typesetter;
+    const auto scanned = [&](int letters) {
+        platform::Attributes attributes;
+        attributes.font = platform::Font{QStringLiteral("DejaVu Sans"), 40, false, false};
+        const AttributedString word(QStringLiteral("so ") + QString(letters, u'w') + QStringLiteral(" end"),
+                                    attributes);
+        const std::uint64_t before = platform::lineBreakScanCount();
+        const auto lines = typesetter.typeset(word, 700);
+        const std::uint64_t work = platform::lineBreakScanCount() - before;
+        // "so" alone, full lines of the word, and its last piece shares a line with "end".
+        EXPECT_EQ(lines.front().range, (platform::TextRange{0, 3}));
+        int covered = 0;
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            EXPECT_EQ(lines[i].range.location, covered);
+            EXPECT_LE(lines[i].width, 700);
+            EXPECT_TRUE(i == 0 || i + 1 == lines.size() || lines[i].width > 600) << i;
+            covered += lines[i].range.length;
+        }
+        EXPECT_EQ(covered, word.length());
+        EXPECT_TRUE(word.string().mid(lines.back().range.location).endsWith(QStringLiteral("w end")));
+        return static_cast<double>(work);
+    };
+    const double small = scanned(10000);
+    const double large = scanned(40000);
+    EXPECT_LE(large / small, 4.5) << small << " " << large;
 }
 
 TEST(PrompterTextLayout, MarginAlignmentPlacesTheColumn) {
@@ -256,7 +286,7 @@ TEST(PrompterScrolling, TileMemoryFollowsTheViewNotTheScript) {
     view->layoutText();
     view->relayout(false);
     const std::size_t cap = view->tileCache()->byteLimit();
-    EXPECT_EQ(cap, std::size_t(8) << 20); // the floor: 2.5 screens of 400 × 300 are less
+    EXPECT_EQ(cap, std::size_t(8) << 20); // the floor: 1.5 screens of 400 × 300 are less
     for (int i = 0; i <= 40; ++i) {
         view->setScrollPosition(i / 40.0, false, true);
         (void)view->renderToImage();
@@ -265,7 +295,7 @@ TEST(PrompterScrolling, TileMemoryFollowsTheViewNotTheScript) {
     EXPECT_GT(view->tileCache()->bytesUsed(), 0u);
 
     cwtest::resizeView(*view, 2000, 1600);
-    EXPECT_EQ(view->tileCache()->byteLimit(), std::size_t(2.5 * 2000 * 1600 * 4));
+    EXPECT_EQ(view->tileCache()->byteLimit(), std::size_t(1.5 * 2000 * 1600 * 4));
 }
 
 } // namespace

@@ -164,6 +164,17 @@ TEST_F(ViewController, SpeedChangeUpdatesScaleFiguresAndLabel) {
     EXPECT_EQ(view->speedLabelLayer().string(), QStringLiteral("25 %"));
 }
 
+TEST_F(ViewController, PublishedLineMetricsGiveTheWordFigures) {
+    project->setText(platform::AttributedString(QStringLiteral("a b c\nd  e f\ng h i j k l\n")));
+    start();
+    view->setSpeedDisplayMode(cw::SpeedDisplayMode::wordsPerSecond);
+    controller->publishLineMetrics();
+    EXPECT_EQ(project->editor().lineCount, 3);
+    EXPECT_DOUBLE_EQ(project->averageWordsPerLine(), 4);
+    EXPECT_DOUBLE_EQ(view->scrollSpeedWPM(), 240);
+    EXPECT_EQ(view->speedLabelLayer().string(), QStringLiteral("4.00 w/s"));
+}
+
 TEST_F(ViewController, AlignmentChosenInTheWindowLinksOnlyToTheDocumentsOwn) {
     start();
     controller->chooseAlignment(cw::TextAlignment::left);

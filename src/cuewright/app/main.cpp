@@ -6,6 +6,7 @@
 #include "cuewright/model/Workspace.h"
 #include "cuewright/prompter/ApplicationShell.h"
 #include "cuewright/prompter/PrompterView.h"
+#include "cuewright/prompter/PrompterViewController.h"
 #include "cuewright/prompter/PrompterWindowController.h"
 #include "platform/defaults/Defaults.h"
 #include "platform/text/AttributedString.h"
@@ -26,7 +27,7 @@ namespace {
 
 const char* const welcomeText =
     "Welcome to Cuewright.\n"
-    "This is a prompter window. Press Space to start and stop the script, Delete to go back to the top.\n"
+    "This is a prompter window. Press Space to start and stop the script, Backspace to go back to the top.\n"
     "W and S make it faster and slower; the arrow keys step a line or set the direction while it plays.\n"
     "U and J jump four lines. The bar below the text shows the window's own settings.\n"
     "Open a script by naming it when you start Cuewright: a .cwr script, a text, RTF, Word or PDF file.\n"
@@ -95,17 +96,16 @@ public:
     }
 
 private:
-    // Until the editor counts the script's lines, the prompter's own layout gives the running time.
+    // Until the editor counts the script's lines and words, the prompter's own layout gives the
+    // running time and the words-per-line speed figures.
     static void countLinesWhenLaidOut(const std::shared_ptr<cw::PrompterWindowController>& controller) {
         std::weak_ptr<cw::PrompterWindowController> weak = controller;
         QTimer::singleShot(0, [weak] {
             auto c = weak.lock();
-            if (!c || !c->prompterView()) {
+            if (!c || !c->prompterViewController()) {
                 return;
             }
-            cw::Editor editor = c->project()->editor();
-            editor.lineCount = static_cast<int>(c->prompterView()->lineOffsets().size());
-            c->project()->setEditor(editor);
+            c->prompterViewController()->publishLineMetrics();
         });
     }
 

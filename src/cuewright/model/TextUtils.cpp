@@ -61,7 +61,20 @@ double exactTextHeight(const AttributedString& text, double width, const platfor
     return sum;
 }
 
-std::vector<double> lineOffsets(const AttributedString& text, double width, const platform::Typesetter& typesetter) {
+int wordCount(const QString& text) {
+    int words = 0;
+    bool inWord = false;
+    for (const QChar c : text) {
+        const bool separates =
+            c == u' ' || c == u'\n' || c == QChar::LineSeparator || c == QChar::ParagraphSeparator;
+        words += !separates && !inWord ? 1 : 0;
+        inWord = !separates;
+    }
+    return words;
+}
+
+std::vector<double> lineOffsets(const AttributedString& text, double width,
+                                const platform::Typesetter& typesetter) {
     std::vector<double> offsets;
     if (text.isEmpty()) {
         return offsets;
@@ -99,8 +112,8 @@ std::vector<TextRange> lineChunkRanges(const AttributedString& text, double maxH
     return chunks;
 }
 
-std::vector<AttributedString> splitIntoLineChunks(const AttributedString& text, double maxHeight, double width,
-                                                  const platform::Typesetter& typesetter) {
+std::vector<AttributedString> splitIntoLineChunks(const AttributedString& text, double maxHeight,
+                                                  double width, const platform::Typesetter& typesetter) {
     std::vector<AttributedString> pieces;
     for (const TextRange& range : lineChunkRanges(text, maxHeight, width, typesetter)) {
         pieces.push_back(text.substring(range));

@@ -45,6 +45,9 @@ double exactTextHeight(const platform::AttributedString& text, double width,
 std::vector<double> lineOffsets(const platform::AttributedString& text, double width,
                                 const platform::Typesetter& typesetter = platform::defaultTypesetter());
 
+// Words: maximal runs of characters other than spaces and line breaks.
+int wordCount(const QString& text);
+
 // Runs of whole lines, each closed by the first line that makes it at least `maxHeight` tall
 // (typographic line heights); the last holds the rest. Lines are never split.
 std::vector<platform::TextRange>
@@ -55,7 +58,8 @@ splitIntoLineChunks(const platform::AttributedString& text, double maxHeight, do
                     const platform::Typesetter& typesetter = platform::defaultTypesetter());
 
 // Every font resized to `pointSize` (at least 8), every paragraph style set to word wrapping.
-platform::AttributedString applyFontAndParagraphStyle(const platform::AttributedString& text, double pointSize);
+platform::AttributedString applyFontAndParagraphStyle(const platform::AttributedString& text,
+                                                      double pointSize);
 
 // The text as the script file gives it back, for text entering a project (imports, pastes): CR LF
 // and lone CR become LF, vertical tab and form feed become LF, and every other character below

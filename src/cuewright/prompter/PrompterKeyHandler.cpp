@@ -10,7 +10,6 @@
 #include "cuewright/remote/KeyBindings.h"
 #include "platform/defaults/Defaults.h"
 #include "platform/defaults/NotificationCenter.h"
-#include "platform/keys/KeyTranslation.h"
 #include "platform/layers/Transaction.h"
 
 #include <QEvent>
@@ -63,7 +62,18 @@ PrompterKeyHandler::PrompterKeyHandler(PrompterView* view, platform::Defaults& d
     : QObject(view)
     , view_(view)
     , defaults_(&defaults)
-    , center_(&center) {
+    , center_(&center)
+    , translator_([this](const platform::KeyEvent& event) {
+        switch (event.type) {
+        case platform::KeyEvent::Type::keyDown:
+            return keyDown(event);
+        case platform::KeyEvent::Type::keyUp:
+            return keyUp(event);
+        case platform::KeyEvent::Type::flagsChanged:
+            return false;
+        }
+        return false;
+    }) {
     view->installEventFilter(this);
     center_->addObserver(this, std::string(notifications::keyBindingsDidChange),
                          [this](const platform::Notification&) { refreshKeyHints(); });
@@ -100,21 +110,7 @@ bool PrompterKeyHandler::eventFilter(QObject* watched, QEvent* event) {
     if (watched != view_ || (!press && event->type() != QEvent::KeyRelease)) {
         return QObject::eventFilter(watched, event);
     }
-    const auto* keyEvent = static_cast<QKeyEvent*>(event);
-    const auto translated = platform::translateKeyEvent(*keyEvent);
-    if (!translated) {
-        // Auto-repeat sends a release before every repeated press; only the last one counts.
-        return !press && keyEvent->isAutoRepeat();
-    }
-    switch (translated->type) {
-    case platform::KeyEvent::Type::keyDown:
-        return keyDown(*translated);
-    case platform::KeyEvent::Type::keyUp:
-        return keyUp(*translated);
-    case platform::KeyEvent::Type::flagsChanged:
-        return false;
-    }
-    return false;
+    return translator_.translate(*static_cast<QKeyEvent*>(event));
 }
 
 // ---- the chain ----

@@ -3,6 +3,7 @@
 
 #include "cuewright/prompter/KeyHints.h"
 #include "platform/keys/KeyEvent.h"
+#include "platform/keys/KeyEventTranslator.h"
 
 #include <QObject>
 #include <QPointer>
@@ -21,7 +22,8 @@ struct KeyBindings;
 // user's custom bindings, the keys presentation remotes send (while "isPresenterSupportEnabled"
 // is on) and the fixed keys (Space, Delete, the arrows, W, S, U, J); the first that claims the
 // event ends it. An unclaimed event goes on to the view and up to its parents, as Qt does with an
-// ignored key event.
+// ignored key event. X11 auto-repeat releases never reach the handlers (see KeyEventTranslator), so a
+// held key acts on its release once.
 //
 // While a key is held the control that stands for it is tinted (red, half transparent); any
 // key-up puts the transport and rewind controls back to black and refreshes the line steps.
@@ -82,6 +84,7 @@ private:
     QPointer<PrompterView> view_;
     platform::Defaults* defaults_;
     platform::NotificationCenter* center_;
+    platform::KeyEventTranslator translator_;
 };
 
 } // namespace cw

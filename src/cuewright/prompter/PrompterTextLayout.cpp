@@ -42,30 +42,29 @@ QList<QTextLayout::FormatRange> layerFormats(const AttributedString& text, TextR
     return formats;
 }
 
-// Lays out one paragraph; appends its lines and, when `keep` is given, keeps the layout with
-// its lines positioned from the paragraph's top.
+// Lays out one paragraph and appends its lines; hands its layouts to `keep` when given, their
+// lines positioned from the paragraph's top.
 void layOutParagraph(const AttributedString& text, TextRange content, int terminatorLength, double width,
                      std::optional<Qt::Alignment> alignment, std::vector<TypesetLine>& lines,
-                     std::unique_ptr<QTextLayout>* keep) {
+                     const platform::LaidOutPart& keep = {}) {
     const platform::Attributes first = text.attributes(content.location);
-    auto layout =
-        std::make_unique<QTextLayout>(text.string().mid(content.location, content.length),
-                                      first.font ? layerFont(*first.font) : layerFont(platform::Font{}),
-                                      platform::layers::layerMetricsDevice());
+    const QFont font = first.font ? layerFont(*first.font) : layerFont(platform::Font{});
     QTextOption option = platform::toTextOption(first.paragraphStyle.value_or(platform::ParagraphStyle()));
     option.setUseDesignMetrics(true);
     if (alignment) {
         option.setAlignment(*alignment);
     }
-    layout->setTextOption(option);
-    if (content.length > 0) {
-        layout->setFormats(layerFormats(text, content));
-    }
-    layout->setCacheEnabled(keep != nullptr);
-    platform::breakParagraphIntoLines(*layout, content, terminatorLength, width, lines);
-    if (keep != nullptr) {
-        *keep = std::move(layout);
-    }
+    const auto make = [&](TextRange range) {
+        auto layout = std::make_unique<QTextLayout>(text.string().mid(range.location, range.length), font,
+                                                    platform::layers::layerMetricsDevice());
+        layout->setTextOption(option);
+        if (range.length > 0) {
+            layout->setFormats(layerFormats(text, range));
+        }
+        layout->setCacheEnabled(static_cast<bool>(keep));
+        return layout;
+    };
+    platform::breakParagraphIntoLines(make, text.string(), content, terminatorLength, width, lines, keep);
 }
 
 } // namespace
@@ -73,7 +72,7 @@ void layOutParagraph(const AttributedString& text, TextRange content, int termin
 std::vector<TypesetLine> LayerTypesetter::typeset(const AttributedString& text, double width) const {
     std::vector<TypesetLine> lines;
     platform::forEachParagraph(text, [&](TextRange content, int terminator) {
-        layOutParagraph(text, content, terminator, width, std::nullopt, lines, nullptr);
+        layOutParagraph(text, content, terminator, width, std::nullopt, lines);
     });
     return lines;
 }
@@ -140,15 +139,13 @@ void PrompterTextSource::layOut() const {
     std::vector<TypesetLine> lines;
     double top = 0;
     platform::forEachParagraph(text_, [&](TextRange content, int terminator) {
-        const std::size_t before = lines.size();
-        Paragraph paragraph;
-        layOutParagraph(text_, content, terminator, size_.width(), alignment_, lines, &paragraph.layout);
-        for (std::size_t i = before; i < lines.size(); ++i) {
-            paragraph.height += lines[i].height;
-        }
-        paragraph.top = top;
-        top += paragraph.height;
-        paragraphs_.push_back(std::move(paragraph));
+        double height = 0;
+        layOutParagraph(text_, content, terminator, size_.width(), alignment_, lines,
+                        [&](std::unique_ptr<QTextLayout> layout, double partTop, double partHeight) {
+                            paragraphs_.push_back({std::move(layout), top + partTop, partHeight});
+                            height = partTop + partHeight;
+                        });
+        top += height;
     });
 }
 

@@ -45,10 +45,11 @@ constexpr double referenceArea = 753894;
 constexpr double maxChunkHeight = 4096;
 constexpr double scrollMoveDuration = 0.15;
 constexpr double animatedRelayoutDuration = 0.25;
-// The view's own tile cache holds two and a half screens of pixels: what is visible, the band
-// that scrolls in next and the tiles cut by the edges; never less than this.
+// The view's own tile cache holds one and a half screens of pixels: what is visible (tiles are only
+// rendered once they show), the tiles cut by the edges and a few that just scrolled away, for a
+// step back; never less than this. At 4K every further screen costs 33 MB.
 constexpr std::size_t minimumTileBytes = 8u << 20;
-constexpr double screensOfTiles = 2.5;
+constexpr double screensOfTiles = 1.5;
 
 // The rectangle snapped to whole device pixels (origin and far edges rounded).
 QRectF alignedToPixels(const QRectF& rect, double scale) {

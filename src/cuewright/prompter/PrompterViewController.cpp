@@ -4,6 +4,7 @@
 #include "cuewright/model/KQTimer.h"
 #include "cuewright/model/Project.h"
 #include "cuewright/model/SettingsKeys.h"
+#include "cuewright/model/TextUtils.h"
 #include "cuewright/prompter/PrompterView.h"
 #include "dispatch/Queue.h"
 #include "platform/defaults/Defaults.h"
@@ -195,6 +196,17 @@ void PrompterViewController::updateSpeed(bool force) {
     v.setScrollSpeedFigures(lps, lps * 60, wordsPerLine * lps, wordsPerLine * lps * 60);
     v.setScrollSpeed(speed.scrollSpeedPerc);
     v.updateSpeedLabel();
+}
+
+void PrompterViewController::publishLineMetrics() {
+    const PrompterView& v = requireView();
+    const int lines = static_cast<int>(v.lineOffsets().size());
+    const int words = TextUtils::wordCount(project_->document().text.string());
+    project_->setAverageWordsPerLine(lines > 0 ? static_cast<double>(words) / lines : 0);
+    Editor editor = project_->editor();
+    editor.lineCount = lines;
+    project_->setEditor(editor);
+    updateSpeed(/*force=*/true);
 }
 
 void PrompterViewController::updateTelemetry() {

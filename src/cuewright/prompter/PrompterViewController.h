@@ -79,6 +79,9 @@ public:
     // The speed scale, the speed figures and the read-out; skipped when the scale already shows the
     // script's percentage, unless forced.
     void updateSpeed(bool force);
+    // Stands in for the editor while there is none: publishes the prompter layout's line count and
+    // the script's average words per line into the project, then refreshes the speed figures.
+    void publishLineMetrics();
     // The transport, the time into the script and the total running time (the telemetry tick).
     void updateTelemetry();
     // Follows the project's progress with a 0.15 s chase when it moved (the scroll tick).

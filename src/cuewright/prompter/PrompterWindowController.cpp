@@ -5,6 +5,7 @@
 #include "cuewright/model/ScreenManager.h"
 #include "cuewright/model/SettingsKeys.h"
 #include "cuewright/prompter/ApplicationShell.h"
+#include "cuewright/prompter/PrompterControlBar.h"
 #include "cuewright/prompter/PrompterKeyHandler.h"
 #include "cuewright/prompter/PrompterView.h"
 #include "cuewright/prompter/PrompterViewController.h"
@@ -28,6 +29,7 @@
 #include <QSlider>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QWidgetAction>
 
 #include <filesystem>
 
@@ -133,13 +135,11 @@ QWidget* PrompterWindowController::makeWindow() {
     anchor_->setObjectName(QStringLiteral("prompterAnchorView"));
     column->addWidget(anchor_, 1);
 
-    auto* bar = new QWidget(window);
+    auto* bar = new PrompterControlBar(window);
     bar->setObjectName(QStringLiteral("prompterControlBar"));
     bar->setAutoFillBackground(true); // stays solid when the window is see-through
-    auto* row = new QHBoxLayout(bar);
-    row->setContentsMargins(6, 2, 6, 2);
-    row->setSpacing(2);
     column->addWidget(bar);
+    bar_ = bar;
 
     toggleControlsButton_ = makeToggle(bar, tr("Controls"), tr("Show the on-screen controls"));
     toggleTimestampButton_ = makeToggle(bar, tr("Time"), tr("Show the time read-out"));
@@ -164,16 +164,21 @@ QWidget* PrompterWindowController::makeWindow() {
     menuButton->setFocusPolicy(Qt::NoFocus);
     menuButton_ = menuButton;
 
-    for (QWidget* w : std::initializer_list<QWidget*>{
-             toggleControlsButton_, toggleTimestampButton_, toggleProgressButton_, controlsLabel,
-             controlsOpacitySlider_, windowLabel, windowOpacitySlider_, flipHButton_, flipVButton_,
-             alignLeftButton_, alignCenterButton_, alignRightButton_, toggleSpeedLockButton_}) {
-        row->addWidget(w);
-    }
-    row->addStretch(1);
-    row->addWidget(pinWindowButton_);
-    row->addWidget(toggleFullscreenButton_);
-    row->addWidget(menuButton);
+    // Ranks: what stays in the bar longest when the window narrows; the rest moves into the menu.
+    using Side = PrompterControlBar::Side;
+    bar->addGroup({toggleControlsButton_}, 1, Side::left);
+    bar->addGroup({toggleTimestampButton_}, 2, Side::left);
+    barGroupOf_[toggleProgressButton_] = bar->addGroup({toggleProgressButton_}, 3, Side::left);
+    barGroupOf_[controlsOpacitySlider_] =
+        bar->addGroup({controlsLabel, controlsOpacitySlider_}, 5, Side::left);
+    barGroupOf_[windowOpacitySlider_] = bar->addGroup({windowLabel, windowOpacitySlider_}, 4, Side::left);
+    barGroupOf_[flipHButton_] = barGroupOf_[flipVButton_] =
+        bar->addGroup({flipHButton_, flipVButton_}, 7, Side::left);
+    bar->addGroup({alignLeftButton_, alignCenterButton_, alignRightButton_}, 6, Side::left);
+    bar->addGroup({toggleSpeedLockButton_}, 9, Side::left);
+    bar->addGroup({pinWindowButton_}, 8, Side::right);
+    barGroupOf_[toggleFullscreenButton_] = bar->addGroup({toggleFullscreenButton_}, 0, Side::right);
+    bar->setMenuButton(menuButton);
 
     connect(toggleControlsButton_, &QAbstractButton::clicked, this, [this] { toggleControls(); });
     connect(toggleTimestampButton_, &QAbstractButton::clicked, this, [this] { toggleTimestamp(); });
@@ -653,6 +658,7 @@ QMenu* PrompterWindowController::menu() {
         connect(qaction, &QAction::triggered, this, [this, action] { perform(action, Sender::menu); });
         actions.emplace_back(qaction, action);
     }
+    addBarOverflow();
     connect(menu_, &QMenu::aboutToShow, this, [this, actions] {
         for (const auto& [qaction, action] : actions) {
             const MenuItemState state = validateMenuItem(action);
@@ -666,6 +672,54 @@ QMenu* PrompterWindowController::menu() {
         }
     });
     return menu_;
+}
+
+// The bar's controls that have no menu item of their own, offered in the menu while the bar is too
+// narrow to show them. They act as the bar's controls do (a click, a slider's value), so menu
+// validation does not apply to them.
+void PrompterWindowController::addBarOverflow() {
+    if (!bar_) {
+        return;
+    }
+    menu_->addSeparator();
+    std::vector<std::pair<QAction*, int>> entries;
+    const auto addToggle = [&](QAbstractButton* button, const QString& title) {
+        QAction* action = menu_->addAction(title);
+        action->setCheckable(true);
+        connect(action, &QAction::triggered, button, &QAbstractButton::click);
+        connect(menu_, &QMenu::aboutToShow, action,
+                [action, button] { action->setChecked(button->isChecked()); });
+        entries.emplace_back(action, barGroupOf_.at(button));
+    };
+    const auto addSlider = [&](QSlider* slider, const QString& title) {
+        auto* action = new QWidgetAction(menu_);
+        auto* box = new QWidget;
+        auto* row = new QHBoxLayout(box);
+        row->setContentsMargins(8, 2, 8, 2);
+        row->addWidget(new QLabel(title, box));
+        auto* mirror = makeSlider(box, slider->toolTip());
+        mirror->setObjectName(slider->objectName());
+        row->addWidget(mirror);
+        action->setDefaultWidget(box);
+        menu_->addAction(action);
+        connect(mirror, &QSlider::valueChanged, slider, &QSlider::setValue);
+        connect(menu_, &QMenu::aboutToShow, mirror,
+                [mirror, slider] { setSlider(mirror, sliderFraction(slider)); });
+        entries.emplace_back(action, barGroupOf_.at(slider));
+    };
+    addToggle(toggleProgressButton_, tr("Show Progress"));
+    addToggle(flipHButton_, tr("Flip Horizontally"));
+    addToggle(flipVButton_, tr("Flip Vertically"));
+    addToggle(toggleFullscreenButton_, tr("Full Screen"));
+    addSlider(controlsOpacitySlider_, tr("Controls opacity"));
+    addSlider(windowOpacitySlider_, tr("Window opacity"));
+    const auto showOverflow = [bar = bar_, entries] {
+        for (const auto& [action, group] : entries) {
+            action->setVisible(!bar->isGroupShown(group));
+        }
+    };
+    showOverflow();
+    connect(bar_, &PrompterControlBar::overflowChanged, menu_, showOverflow);
 }
 
 // ---- project ----

@@ -5,6 +5,7 @@
 #include "cuewright/model/ProjectEventListener.h"
 #include "cuewright/model/ScreenDescription.h"
 #include "cuewright/model/TextAlignment.h"
+#include "cuewright/prompter/PrompterControlBar.h"
 #include "cuewright/prompter/TeleprompterWindowPreset.h"
 #include "platform/ui/WindowController.h"
 
@@ -15,6 +16,7 @@
 #include <QString>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -168,6 +170,7 @@ public:
     QAbstractButton* toggleSpeedLockButton() const { return toggleSpeedLockButton_; }
     QAbstractButton* pinWindowButton() const { return pinWindowButton_; }
     QAbstractButton* toggleFullscreenButton() const { return toggleFullscreenButton_; }
+    PrompterControlBar* controlBar() const { return bar_; }
     // The window opacity the slider holds, 0...1.
     float windowOpacityValue() const;
 
@@ -192,6 +195,7 @@ private:
     void updateTitle();
     void toggleFullScreenFromButton();
     void storeBool(std::string_view key, bool value);
+    void addBarOverflow();
 
     std::shared_ptr<Project> project_;
     std::optional<ScreenDescription> screenDesc_;
@@ -218,6 +222,9 @@ private:
     QPointer<QAbstractButton> toggleFullscreenButton_;
     QPointer<QAbstractButton> menuButton_;
     QPointer<QMenu> menu_;
+    QPointer<PrompterControlBar> bar_;
+    // The bar's group of each control the menu offers when the bar has no room for it.
+    std::map<const QWidget*, int> barGroupOf_;
     platform::DisplayFullScreen* fullScreen_ = nullptr;
 };
 

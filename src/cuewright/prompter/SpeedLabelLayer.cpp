@@ -1,8 +1,12 @@
 #include "cuewright/prompter/SpeedLabelLayer.h"
 
+#include "platform/layers/LayerPainting.h"
 #include "platform/layers/Transaction.h"
 
+#include <QFontMetricsF>
 #include <QPainter>
+
+#include <cstdio>
 
 namespace cw {
 
@@ -38,18 +42,26 @@ double SpeedLabelLayer::shiftFactor(SpeedDisplayMode mode) {
     return 5;
 }
 
+// The C library's printf rounds the binary value to nearest, ties to even (38.5 gives "38");
+// QString::asprintf rounds halves up.
+static QString printed(const char* format, double value) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, format, value);
+    return QString::fromLatin1(buffer);
+}
+
 QString SpeedLabelLayer::text(SpeedDisplayMode mode, const SpeedFigures& f) {
     switch (mode) {
     case SpeedDisplayMode::percentage:
-        return QString::asprintf("%.0f %%", f.percent);
+        return printed("%.0f %%", f.percent);
     case SpeedDisplayMode::wordsPerSecond:
-        return QString::asprintf("%.2f w/s", f.wordsPerSecond);
+        return printed("%.2f w/s", f.wordsPerSecond);
     case SpeedDisplayMode::wordsPerMinute:
-        return QString::asprintf("%.2f w/m", f.wordsPerMinute);
+        return printed("%.2f w/m", f.wordsPerMinute);
     case SpeedDisplayMode::linesPerSecond:
-        return QString::asprintf("%.2f l/s", f.linesPerSecond);
+        return printed("%.2f l/s", f.linesPerSecond);
     case SpeedDisplayMode::linesPerMinute:
-        return QString::asprintf("%.2f l/m", f.linesPerMinute);
+        return printed("%.2f l/m", f.linesPerMinute);
     }
     return {};
 }
@@ -60,9 +72,14 @@ void SpeedLabelLayer::updateFontSize() {
 }
 
 void SpeedLabelLayer::draw(QPainter& painter) {
-    // Centre the line vertically, then lift it by the mode's shift.
+    // The shift factors were tuned for another platform's font metrics; with ours they left the text at
+    // the top of the box. Centre the ink of the mode's figure instead (zeros: every value of a mode then
+    // sits at the same height). The painter is y-up, so moving the text down is a negative translation.
+    const QFontMetricsF metrics(effectiveFont(), platform::layers::layerMetricsDevice());
+    const QRectF ink = metrics.tightBoundingRect(text(mode_, SpeedFigures{}));
+    const double inkMiddleFromTop = metrics.ascent() + ink.center().y();
     painter.save();
-    painter.translate(0, -((bounds().height() - fontSize()) / 2 - scaleFactor_ * shiftFactor(mode_)));
+    painter.translate(0, inkMiddleFromTop - bounds().height() / 2);
     TextLayer::draw(painter);
     painter.restore();
 }

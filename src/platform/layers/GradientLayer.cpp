@@ -6,6 +6,7 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <cmath>
 
 namespace platform::layers {
 
@@ -91,29 +92,64 @@ std::vector<GradientLayer::RowRun> GradientLayer::uniformRowRuns(const QImage& i
     return runs;
 }
 
+void GradientLayer::didMarkForDisplay() {
+    rowRunsValid_ = false;
+}
+
 void GradientLayer::paintContent(QPainter& painter, const QRectF& bounds, const QRectF& visible) {
-    displayIfNeeded();
-    const QImage& cache = cachedImage();
-    if (cache.cacheKey() != scannedKey_) {
-        scannedKey_ = cache.cacheKey();
-        const bool rowsUniform = colors_.size() == 1 || start_.x() == end_.x();
-        rowRuns_ = rowsUniform ? uniformRowRuns(cache) : std::vector<RowRun>();
-    }
     if (fillsRowRuns(painter, bounds)) {
         return;
     }
     Layer::paintContent(painter, bounds, visible);
 }
 
+// The rows of the picture the layer would cache, drawn one pixel wide: in a gradient whose rows each hold
+// one colour, that column is every column. Empty when the rows are not uniform, or when the picture's
+// last column would be only partly covered (its pixels then differ from the others).
+std::vector<GradientLayer::RowRun> GradientLayer::columnRowRuns() {
+    const QSizeF size = Layer::bounds().size();
+    const double scale = contentsScale();
+    const bool rowsUniform = colors_.size() == 1 || start_.x() == end_.x();
+    const double columns = size.width() * scale;
+    if (!rowsUniform || std::abs(columns - std::round(columns)) > 1e-6) {
+        return {};
+    }
+    QImage column = makeLayerImage(QSizeF(1 / scale, size.height()), scale);
+    if (column.isNull()) {
+        return {};
+    }
+    {
+        // As the layer's own picture is drawn (Layer::displayIfNeeded), clipped by the narrow image.
+        QPainter painter(&column);
+        painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing |
+                               QPainter::SmoothPixmapTransform);
+        painter.translate(0, size.height());
+        painter.scale(1, -1);
+        painter.translate(-Layer::bounds().x(), -Layer::bounds().y());
+        draw(painter);
+    }
+    return uniformRowRuns(column);
+}
+
 bool GradientLayer::fillsRowRuns(QPainter& painter, const QRectF& bounds) {
     // A colour fill puts down exactly the pixels the picture's blend would only at full opacity, in
     // source-over, and outside anti-aliased clips (which round the two differently at their edges).
-    if (rowRuns_.empty() || cachedSize() != bounds.size() || painter.opacity() < 1 ||
+    if (colors_.isEmpty() || bounds.size() != Layer::bounds().size() || painter.opacity() < 1 ||
         painter.compositionMode() != QPainter::CompositionMode_SourceOver || isPaintingUnderSoftClip()) {
         return false;
     }
-    const QImage& cache = cachedImage();
-    const std::optional<QPoint> origin = uprightImageDeviceOrigin(painter, bounds, cache);
+    if (!rowRunsValid_ || rowRunsScale_ != contentsScale() || rowRunsSize_ != bounds.size()) {
+        rowRuns_ = columnRowRuns();
+        rowRunsValid_ = true;
+        rowRunsScale_ = contentsScale();
+        rowRunsSize_ = bounds.size();
+    }
+    if (rowRuns_.empty()) {
+        return false;
+    }
+    const double scale = contentsScale();
+    const QSize pixels = layerImagePixels(bounds.size(), scale);
+    const std::optional<QPoint> origin = uprightImageDeviceOrigin(painter, bounds, pixels, scale);
     if (!origin) {
         return false;
     }
@@ -123,7 +159,7 @@ bool GradientLayer::fillsRowRuns(QPainter& painter, const QRectF& bounds) {
         if (qAlpha(run.pixel) == 0) {
             continue; // blending a transparent pixel changes nothing
         }
-        painter.fillRect(QRect(origin->x(), origin->y() + run.first, cache.width(), run.count),
+        painter.fillRect(QRect(origin->x(), origin->y() + run.first, pixels.width(), run.count),
                          QColor::fromRgba(qUnpremultiply(run.pixel)));
     }
     painter.restore();

@@ -18,7 +18,7 @@ namespace platform::layers {
 //
 // A gradient whose rows each hold one colour (a vertical one, or one colour) is painted, when its picture
 // lands on whole device pixels, as one colour fill per run of equal rows: the same pixels as blending the
-// cached picture, without reading it each frame.
+// picture, without reading it each frame or keeping it (the runs come from a picture one pixel wide).
 class GradientLayer : public Layer {
 public:
     GradientLayer();
@@ -35,6 +35,7 @@ public:
 protected:
     void draw(QPainter& painter) override;
     void paintContent(QPainter& painter, const QRectF& bounds, const QRectF& visible) override;
+    void didMarkForDisplay() override;
 
 private:
     // Rows [first, first + count) of the cached picture (row 0 at the visual top) all hold `pixel`.
@@ -44,15 +45,18 @@ private:
         QRgb pixel = 0;
     };
     static std::vector<RowRun> uniformRowRuns(const QImage& image);
+    std::vector<RowRun> columnRowRuns();
     bool fillsRowRuns(QPainter& painter, const QRectF& bounds);
 
     QList<QColor> colors_;
     QList<double> locations_;
     QPointF start_{0.5, 0};
     QPointF end_{0.5, 1};
-    // The runs of the cached picture with key `scannedKey_`; empty when some row holds several colours.
+    // The runs of the picture at `rowRunsSize_` and `rowRunsScale_`; empty when they cannot stand for it.
     std::vector<RowRun> rowRuns_;
-    qint64 scannedKey_ = 0;
+    bool rowRunsValid_ = false;
+    double rowRunsScale_ = 0;
+    QSizeF rowRunsSize_;
 };
 
 } // namespace platform::layers

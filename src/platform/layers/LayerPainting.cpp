@@ -10,7 +10,7 @@ namespace {
 constexpr int dotsPerMeterAt72Dpi = 2835; // 72 / 0.0254
 } // namespace
 
-QImage makeLayerImage(QSizeF points, double scale) {
+QSize layerImagePixels(QSizeF points, double scale) {
     if (points.isEmpty() || scale <= 0) {
         return {};
     }
@@ -19,15 +19,27 @@ QImage makeLayerImage(QSizeF points, double scale) {
     if (width <= 0 || height <= 0) {
         return {};
     }
-    QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
-    if (image.isNull()) {
-        return {};
-    }
+    return {width, height};
+}
+
+QImage resetLayerImage(QImage image, double scale) {
     image.setDotsPerMeterX(dotsPerMeterAt72Dpi);
     image.setDotsPerMeterY(dotsPerMeterAt72Dpi);
     image.setDevicePixelRatio(scale);
     image.fill(Qt::transparent);
     return image;
+}
+
+QImage makeLayerImage(QSizeF points, double scale) {
+    const QSize pixels = layerImagePixels(points, scale);
+    if (pixels.isEmpty()) {
+        return {};
+    }
+    QImage image(pixels, QImage::Format_ARGB32_Premultiplied);
+    if (image.isNull()) {
+        return {};
+    }
+    return resetLayerImage(std::move(image), scale);
 }
 
 QPaintDevice* layerMetricsDevice() {
@@ -71,8 +83,16 @@ void drawImageUpright(QPainter& painter, const QRectF& rect, const QImage& image
 
 std::optional<QPoint> uprightImageDeviceOrigin(const QPainter& painter, const QRectF& rect,
                                                const QImage& image) {
-    if (image.isNull() || rect.isEmpty() || !painter.device() ||
-        painter.device()->devicePixelRatio() != image.devicePixelRatio()) {
+    if (image.isNull()) {
+        return std::nullopt;
+    }
+    return uprightImageDeviceOrigin(painter, rect, image.size(), image.devicePixelRatio());
+}
+
+std::optional<QPoint> uprightImageDeviceOrigin(const QPainter& painter, const QRectF& rect, QSize pixels,
+                                               double devicePixelRatio) {
+    if (pixels.isEmpty() || rect.isEmpty() || !painter.device() ||
+        painter.device()->devicePixelRatio() != devicePixelRatio) {
         return std::nullopt;
     }
     // The same matrix drawImageUpright() ends with; a pure translation is what the raster engine copies
@@ -81,8 +101,8 @@ std::optional<QPoint> uprightImageDeviceOrigin(const QPainter& painter, const QR
     t.translate(rect.left(), rect.top() + rect.height());
     t.scale(1, -1);
     if (t.type() > QTransform::TxTranslate ||
-        std::abs(rect.width() * image.devicePixelRatio() - image.width()) >= 0.5 ||
-        std::abs(rect.height() * image.devicePixelRatio() - image.height()) >= 0.5) {
+        std::abs(rect.width() * devicePixelRatio - pixels.width()) >= 0.5 ||
+        std::abs(rect.height() * devicePixelRatio - pixels.height()) >= 0.5) {
         return std::nullopt;
     }
     return QPoint(qRound(t.dx()), qRound(t.dy()));

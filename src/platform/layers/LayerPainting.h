@@ -15,6 +15,10 @@ namespace platform::layers {
 // A transparent ARGB image of `points` at `scale` pixels per point, 72 dots per inch so that one font
 // point is one point of layer space. Null when the size is empty.
 QImage makeLayerImage(QSizeF points, double scale);
+// The pixel size makeLayerImage() gives (empty when it gives no image).
+QSize layerImagePixels(QSizeF points, double scale);
+// `image`, of makeLayerImage()'s pixel size, cleared and set up as makeLayerImage() sets up a new one.
+QImage resetLayerImage(QImage image, double scale);
 
 // A paint device at 72 dots per inch for measuring text (QTextLayout, QFontMetricsF) in layer points.
 // Text measured against it lines up with what the layers draw.
@@ -28,6 +32,9 @@ void drawImageUpright(QPainter& painter, const QRectF& rect, const QImage& image
 // nullopt otherwise. Lets a caller put down the same pixels another way.
 std::optional<QPoint> uprightImageDeviceOrigin(const QPainter& painter, const QRectF& rect,
                                                const QImage& image);
+// The same for an image of `pixels` at `devicePixelRatio`, without the image.
+std::optional<QPoint> uprightImageDeviceOrigin(const QPainter& painter, const QRectF& rect, QSize pixels,
+                                               double devicePixelRatio);
 
 // Turns a y-up painter into a y-down one whose origin is the visual top-left corner of `rect`, for drawing
 // text and images; wrap the call in save() and restore().

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <map>
 #include <tuple>
+#include <utility>
 
 namespace platform::layers {
 
@@ -118,6 +119,60 @@ bool fillRoundedCached(QPainter& painter, const QRectF& bounds, double radius, c
     return true;
 }
 
+// Puts down a square-cornered border as its stroke would, when its edges lie on whole device pixels: the
+// straight runs, wholly covered, as colour fills, and the corners copied from a small stroked picture.
+// Saves Qt's stroker, whose anti-aliased fill of the outline hands the work of a whole-frame border to a
+// thread pool and waits for it, every frame. Returns false when the border must be stroked.
+bool fillSquareBorder(QPainter& painter, const QRectF& bounds, double width, const QColor& color,
+                      bool softClip) {
+    if (softClip || painter.opacity() < 1 ||
+        painter.compositionMode() != QPainter::CompositionMode_SourceOver) {
+        return false;
+    }
+    const QTransform t = painter.deviceTransform();
+    if (t.type() > QTransform::TxScale || std::abs(std::abs(t.m11()) - 1) > 1e-9 ||
+        std::abs(std::abs(t.m22()) - 1) > 1e-9) {
+        return false;
+    }
+    const QRectF device = t.mapRect(bounds);
+    if (!isWhole(device.left()) || !isWhole(device.top()) || !isWhole(device.width()) ||
+        !isWhole(device.height()) || !isWhole(width) || width < 1 || 4 * width > device.width() ||
+        4 * width > device.height()) {
+        return false;
+    }
+    const QRect outer = device.toRect();
+    const int w = static_cast<int>(std::round(width));
+    const int across = outer.width() - 2 * w;
+    const int down = outer.height() - 2 * w;
+    painter.save();
+    painter.resetTransform();
+    painter.fillRect(QRect(outer.left() + w, outer.top(), across, w), color);
+    painter.fillRect(QRect(outer.left() + w, outer.bottom() + 1 - w, across, w), color);
+    painter.fillRect(QRect(outer.left(), outer.top() + w, w, down), color);
+    painter.fillRect(QRect(outer.right() + 1 - w, outer.top() + w, w, down), color);
+    // The corners, which the stroker covers only in part and blends in its own rounding: stroked, as a
+    // small square sharing the corner, inside the corner alone.
+    QPen pen(color, w);
+    pen.setJoinStyle(Qt::MiterJoin);
+    painter.setPen(pen);
+    painter.setBrush(Qt::NoBrush);
+    const int side = 4 * w;
+    const double inset = w / 2.0;
+    for (const QPoint corner : {outer.topLeft(), QPoint(outer.right() + 1 - side, outer.top()),
+                                QPoint(outer.left(), outer.bottom() + 1 - side),
+                                QPoint(outer.right() + 1 - side, outer.bottom() + 1 - side)}) {
+        const QRect square(corner, QSize(side, side));
+        const QRect cornerPixels(corner.x() == outer.left() ? outer.left() : outer.right() + 1 - w,
+                                 corner.y() == outer.top() ? outer.top() : outer.bottom() + 1 - w, w, w);
+        painter.save();
+        painter.setClipRect(cornerPixels, Qt::IntersectClip);
+        painter.drawRect(QRectF(square).adjusted(inset, inset, -inset, -inset));
+        painter.restore();
+    }
+    painter.restore();
+    return true;
+}
+
 void strokeBorder(QPainter& painter, const QRectF& bounds, double radius, double width, const QColor& color) {
     const QRectF inner = bounds.adjusted(width / 2, width / 2, -width / 2, -width / 2);
     QPen pen(color, width);
@@ -214,7 +269,10 @@ void LayerRendererWalk::paint(Frame& frame, Layer& layer, const QRectF& deviceCl
         painter.setOpacity(opacity);
         // Always drawn: thin borders go through Qt's line stroker, which mixes each edge pixel in one
         // rounding, so a picture of the border blended afterwards would be off by one here and there.
-        strokeBorder(painter, bounds, radius, layer.borderWidth_, layer.borderColor_);
+        if (radius > 0 ||
+            !fillSquareBorder(painter, bounds, layer.borderWidth_, layer.borderColor_, frame.softClips > 0)) {
+            strokeBorder(painter, bounds, radius, layer.borderWidth_, layer.borderColor_);
+        }
     }
     painter.restore();
 }

@@ -53,6 +53,14 @@ void TileCache::insert(const TileKey& key, const QImage& tile) {
     used_ += bytes;
 }
 
+QImage TileCache::reclaim(QSize size, std::size_t bytes) {
+    QImage reusable;
+    if (bytes <= limit_) {
+        trimTo(limit_ - bytes, &reusable, size);
+    }
+    return reusable;
+}
+
 void TileCache::removeOwner(std::uint64_t owner) {
     for (auto it = entries_.begin(); it != entries_.end();) {
         if (it->key.owner == owner) {
@@ -71,9 +79,13 @@ void TileCache::clear() {
     used_ = 0;
 }
 
-void TileCache::trimTo(std::size_t limit) {
+void TileCache::trimTo(std::size_t limit, QImage* reusable, QSize size) {
     while (used_ > limit && !entries_.empty()) {
-        const Entry& last = entries_.back();
+        Entry& last = entries_.back();
+        if (reusable && reusable->isNull() && last.image.size() == size && last.image.isDetached()) {
+            *reusable = std::move(last.image);
+            ++reclaimed_;
+        }
         used_ -= last.bytes;
         map_.erase(last.key);
         entries_.pop_back();

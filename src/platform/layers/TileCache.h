@@ -38,6 +38,11 @@ public:
     // The tile, marked as just used; nullopt when absent.
     std::optional<QImage> find(const TileKey& key);
     void insert(const TileKey& key, const QImage& tile);
+    // Makes room for a tile of `bytes` (dropping the least recently used ones as insert() would) and
+    // hands back a dropped tile of `size` pixels that nothing else holds, for the new tile to be drawn
+    // into: a 4K tile is megabytes, and a fresh one costs the system's zeroing of every page. Null
+    // when none fits.
+    QImage reclaim(QSize size, std::size_t bytes);
     // Drops every tile of an owner (its content changed or it went away).
     void removeOwner(std::uint64_t owner);
     void clear();
@@ -46,6 +51,7 @@ public:
     std::size_t hits() const { return hits_; }
     std::size_t misses() const { return misses_; }
     std::size_t evictions() const { return evictions_; }
+    std::size_t reclaimed() const { return reclaimed_; }
 
 private:
     struct KeyHash {
@@ -56,7 +62,7 @@ private:
         QImage image;
         std::size_t bytes;
     };
-    void trimTo(std::size_t limit);
+    void trimTo(std::size_t limit, QImage* reusable = nullptr, QSize size = {});
 
     std::size_t limit_;
     std::size_t used_ = 0;
@@ -65,6 +71,7 @@ private:
     std::size_t hits_ = 0;
     std::size_t misses_ = 0;
     std::size_t evictions_ = 0;
+    std::size_t reclaimed_ = 0;
 };
 
 } // namespace platform::layers

@@ -46,12 +46,78 @@ void TiledTextLayer::setTileCache(std::shared_ptr<TileCache> cache) {
 void TiledTextLayer::didMarkForDisplay() {
     ++generation_;
     cache_->removeOwner(id());
+    ink_.clear();
+}
+
+// Bands of rows (at most `bandRows` tall, clear rows left out), each as wide as the ink on its rows.
+static std::vector<QRect> inkBands(const QImage& tile) {
+    constexpr int bandRows = 16;
+    std::vector<QRect> bands;
+    QRect band;
+    const int width = tile.width();
+    for (int y = 0; y < tile.height(); ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(tile.constScanLine(y));
+        int left = 0;
+        while (left < width && line[left] == 0) {
+            ++left;
+        }
+        if (left == width || (band.isValid() && band.height() == bandRows)) {
+            if (band.isValid()) {
+                bands.push_back(band);
+            }
+            band = QRect();
+        }
+        if (left == width) {
+            continue;
+        }
+        int right = width - 1;
+        while (line[right] == 0) {
+            --right;
+        }
+        const QRect row(left, y, right - left + 1, 1);
+        band = band.isValid() ? band.united(row) : row;
+    }
+    if (band.isValid()) {
+        bands.push_back(band);
+    }
+    return bands;
+}
+
+const std::vector<QRect>& TiledTextLayer::inkOf(int index, int scaleMilli, const QImage& tile) {
+    auto it = ink_.find({index, scaleMilli});
+    if (it == ink_.end()) {
+        it = ink_.emplace(std::make_pair(index, scaleMilli), inkBands(tile)).first;
+    }
+    return it->second;
+}
+
+bool TiledTextLayer::drawsInkOnly(QPainter& painter, const QRectF& target, const QImage& tile,
+                                  const std::vector<QRect>& ink) const {
+    // Leaving clear pixels out changes nothing only where they would blend in as they are.
+    if (!skipsClearAreas_ || painter.compositionMode() != QPainter::CompositionMode_SourceOver ||
+        isPaintingUnderSoftClip()) {
+        return false;
+    }
+    const std::optional<QPoint> origin = uprightImageDeviceOrigin(painter, target, tile);
+    if (!origin) {
+        return false;
+    }
+    painter.save();
+    painter.resetTransform();
+    for (const QRect& band : ink) {
+        painter.drawImage(*origin + band.topLeft(), tile, band);
+    }
+    painter.restore();
+    return true;
 }
 
 QImage TiledTextLayer::renderTile(int index, double scale, QSizeF sourceSize) {
     const double top = index * tileHeight_;
     const double height = std::min(tileHeight_, sourceSize.height() - top);
-    QImage tile = makeLayerImage(QSizeF(sourceSize.width(), height), scale);
+    const QSizeF points(sourceSize.width(), height);
+    const QSize pixels = layerImagePixels(points, scale);
+    QImage tile = cache_->reclaim(pixels, static_cast<std::size_t>(pixels.width()) * pixels.height() * 4);
+    tile = tile.isNull() ? makeLayerImage(points, scale) : resetLayerImage(std::move(tile), scale);
     if (tile.isNull()) {
         return tile;
     }
@@ -91,12 +157,15 @@ void TiledTextLayer::paintContent(QPainter& painter, const QRectF& bounds, const
             tile = std::move(*cached);
         } else {
             tile = renderTile(index, scale, sourceSize);
+            ink_.erase({index, key.scaleMilli});
             cache_->insert(key, tile);
         }
         const double tileTop = index * tileHeight_;
         const double tileHeight = std::min(tileHeight_, sourceSize.height() - tileTop);
         const QRectF target(bounds.left(), top - tileTop - tileHeight, sourceSize.width(), tileHeight);
-        drawImageUpright(painter, target, tile);
+        if (tile.isNull() || !drawsInkOnly(painter, target, tile, inkOf(index, key.scaleMilli, tile))) {
+            drawImageUpright(painter, target, tile);
+        }
     }
 }
 

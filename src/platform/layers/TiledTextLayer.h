@@ -3,7 +3,10 @@
 
 #include "platform/layers/Layer.h"
 
+#include <map>
 #include <memory>
+#include <utility>
+#include <vector>
 
 namespace platform::layers {
 
@@ -42,6 +45,10 @@ public:
 
     // Tiles rendered so far (for tests and diagnostics).
     int tilesRendered() const { return tilesRendered_; }
+    // Whether a tile drawn one to one puts down only its inked bands (on by default; off draws whole
+    // tiles, for comparison). The pixels are the same: blending a clear pixel changes nothing.
+    bool skipsClearAreas() const { return skipsClearAreas_; }
+    void setSkipsClearAreas(bool skips) { skipsClearAreas_ = skips; }
 
 protected:
     void paintContent(QPainter& painter, const QRectF& bounds, const QRectF& visible) override;
@@ -49,12 +56,19 @@ protected:
 
 private:
     QImage renderTile(int index, double scale, QSizeF sourceSize);
+    // The inked bands of a tile, in its pixels; made once per rendered tile.
+    const std::vector<QRect>& inkOf(int index, int scaleMilli, const QImage& tile);
+    bool drawsInkOnly(QPainter& painter, const QRectF& target, const QImage& tile,
+                      const std::vector<QRect>& ink) const;
 
     std::shared_ptr<const TextLayoutSource> source_;
     std::shared_ptr<TileCache> cache_;
     double tileHeight_ = 256;
     std::uint64_t generation_ = 0;
     int tilesRendered_ = 0;
+    bool skipsClearAreas_ = true;
+    // By tile index and scale (× 1000), for the current generation.
+    std::map<std::pair<int, int>, std::vector<QRect>> ink_;
 };
 
 } // namespace platform::layers

@@ -4,11 +4,180 @@
 
 #include <QTextLayout>
 
+#include <algorithm>
+#include <atomic>
+
 namespace platform {
 
-static bool isParagraphEnd(QChar c) {
+namespace {
+
+std::atomic<std::uint64_t> scanCount{0};
+
+// Words shorter than this are left to QTextLayout: its cost for them stays small.
+constexpr int longRunLength = 128;
+
+bool isParagraphEnd(QChar c) {
     return c == u'\n' || c == u'\r' || c == QChar::ParagraphSeparator;
 }
+
+bool isBreakingSpace(QChar c) {
+    return c == u' ' || c == u'\t' || c == QChar::LineSeparator || c == QChar(0x200B);
+}
+
+// Runs of at least longRunLength characters without a breaking space, in text order.
+std::vector<TextRange> longRuns(const QString& s, TextRange content) {
+    std::vector<TextRange> runs;
+    int start = content.location;
+    for (int i = content.location; i <= content.end(); ++i) {
+        if (i < content.end() && !isBreakingSpace(s[i])) {
+            continue;
+        }
+        if (i - start >= longRunLength) {
+            runs.push_back({start, i - start});
+        }
+        start = i + 1;
+    }
+    return runs;
+}
+
+// Lays out the paragraph's parts and appends their lines.
+class ParagraphBreaker {
+public:
+    ParagraphBreaker(const ParagraphLayoutMaker& make, const QString& text, double width,
+                     std::vector<TypesetLine>& lines, const LaidOutPart& keep)
+        : make_(make)
+        , text_(text)
+        , width_(width > 0 ? width : 0)
+        , lines_(lines)
+        , keep_(keep) {}
+
+    // All lines of `range` from one layout; false when a line made no progress.
+    bool layOut(TextRange range) {
+        auto layout = make_(range);
+        layout->beginLayout();
+        ScanCounter counter(text_, range.end());
+        double y = 0;
+        bool progressed = true;
+        for (QTextLine line = layout->createLine(); line.isValid(); line = layout->createLine()) {
+            counter.lineAt(range.location + line.textStart());
+            line.setLineWidth(width_);
+            line.setPosition(QPointF(0, y));
+            y += append(line, range.location);
+            if (line.textLength() == 0 && range.length > 0) {
+                progressed = false; // never loop on a degenerate width
+                break;
+            }
+        }
+        layout->endLayout();
+        finish(std::move(layout), y);
+        return progressed;
+    }
+
+    // Whether the run fits a line of its own.
+    bool fitsOneLine(TextRange run) {
+        for (int window = 64;; window *= 2) {
+            const int length = std::min(run.length, window);
+            auto probe = make_({run.location, length});
+            probe->beginLayout();
+            const int taken = firstLine(*probe, run.location, length).textLength();
+            probe->endLayout();
+            if (taken >= run.length || taken < length) {
+                return taken >= run.length;
+            }
+        }
+    }
+
+    // The full lines of a run too wide for one line, each typeset from a window of the run a few lines
+    // long. Returns where its rest starts, which fits a line and shares it with what follows; -1 when
+    // a line made no progress.
+    int breakRun(TextRange run) {
+        int start = run.location;
+        int window = 64;
+        while (true) {
+            const int rest = run.end() - start;
+            const int length = std::min(rest, window);
+            auto probe = make_({start, length});
+            probe->beginLayout();
+            QTextLine line = firstLine(*probe, start, length);
+            const int taken = line.textLength();
+            if (taken >= rest || taken >= length || taken == 0) {
+                probe->endLayout();
+                if (taken >= rest) {
+                    return start;
+                }
+                if (taken == 0) {
+                    return -1;
+                }
+                window *= 2; // the window ended before the line did
+                continue;
+            }
+            line.setPosition(QPointF(0, 0));
+            const double height = append(line, start);
+            probe->endLayout();
+            finish(std::move(probe), height);
+            start += taken;
+            window = std::max(64, 4 * taken);
+        }
+    }
+
+private:
+    // Counts, for each line start, the characters up to the next breaking space or the layout's end.
+    class ScanCounter {
+    public:
+        ScanCounter(const QString& text, int end)
+            : text_(text)
+            , end_(end) {}
+        void lineAt(int start) {
+            next_ = std::max(next_, start);
+            while (next_ < end_ && !isBreakingSpace(text_[next_])) {
+                ++next_;
+            }
+            scanCount.fetch_add(static_cast<std::uint64_t>(next_ - start), std::memory_order_relaxed);
+        }
+
+    private:
+        const QString& text_;
+        int end_;
+        int next_ = 0;
+    };
+
+    // The first line of a layout of `length` characters from `start`, between beginLayout and endLayout.
+    QTextLine firstLine(QTextLayout& layout, int start, int length) {
+        ScanCounter counter(text_, start + length);
+        counter.lineAt(start);
+        QTextLine line = layout.createLine();
+        line.setLineWidth(width_);
+        return line;
+    }
+
+    double append(const QTextLine& line, int offset) {
+        TypesetLine typeset;
+        typeset.range = {offset + line.textStart(), line.textLength()};
+        typeset.ascent = line.ascent();
+        typeset.descent = line.descent();
+        typeset.leading = line.leading();
+        typeset.height = typeset.ascent + typeset.descent + typeset.leading;
+        typeset.width = line.naturalTextWidth();
+        lines_.push_back(typeset);
+        return typeset.height;
+    }
+
+    void finish(std::unique_ptr<QTextLayout> layout, double height) {
+        if (keep_) {
+            keep_(std::move(layout), top_, height);
+        }
+        top_ += height;
+    }
+
+    const ParagraphLayoutMaker& make_;
+    const QString& text_;
+    double width_;
+    std::vector<TypesetLine>& lines_;
+    const LaidOutPart& keep_;
+    double top_ = 0;
+};
+
+} // namespace
 
 void forEachParagraph(const AttributedString& text, const std::function<void(TextRange, int)>& visit) {
     const QString& s = text.string();
@@ -28,38 +197,42 @@ void forEachParagraph(const AttributedString& text, const std::function<void(Tex
     }
 }
 
-void breakParagraphIntoLines(QTextLayout& layout, TextRange content, int terminatorLength, double width,
-                             std::vector<TypesetLine>& lines) {
-    layout.beginLayout();
+void breakParagraphIntoLines(const ParagraphLayoutMaker& make, const QString& text, TextRange content,
+                             int terminatorLength, double width, std::vector<TypesetLine>& lines,
+                             const LaidOutPart& keep) {
     const std::size_t firstLine = lines.size();
-    double y = 0;
-    for (;;) {
-        QTextLine line = layout.createLine();
-        if (!line.isValid()) {
+    ParagraphBreaker breaker(make, text, width, lines, keep);
+    int start = content.location;
+    bool progressed = true;
+    for (const TextRange run : longRuns(text, content)) {
+        if (breaker.fitsOneLine(run)) {
+            continue; // QTextLayout places it among its neighbours
+        }
+        // Too wide for any line, the run starts a line of its own: what comes before it is laid out
+        // alone, and the run's last piece shares its line with what follows.
+        if (run.location > start && !breaker.layOut({start, run.location - start})) {
+            progressed = false;
             break;
         }
-        line.setLineWidth(width > 0 ? width : 0);
-        line.setPosition(QPointF(0, y));
-        TypesetLine typeset;
-        typeset.range = {content.location + line.textStart(), line.textLength()};
-        typeset.ascent = line.ascent();
-        typeset.descent = line.descent();
-        typeset.leading = line.leading();
-        typeset.height = typeset.ascent + typeset.descent + typeset.leading;
-        typeset.width = line.naturalTextWidth();
-        y += typeset.height;
-        lines.push_back(typeset);
-        if (line.textLength() == 0 && content.length > 0) {
-            break; // no progress possible; never loop on a degenerate width
+        start = breaker.breakRun(run);
+        if (start < 0) {
+            progressed = false;
+            break;
         }
     }
-    layout.endLayout();
+    if (progressed) {
+        breaker.layOut({start, content.end() - start});
+    }
     if (lines.size() == firstLine) {
         lines.push_back({{content.location, 0}, 0, 0, 0, 0, 0});
     }
     // Lines cover the paragraph exactly: stretch the last one over any rest and the terminator.
     TypesetLine& last = lines.back();
     last.range.length = content.end() + terminatorLength - last.range.location;
+}
+
+std::uint64_t lineBreakScanCount() {
+    return scanCount.load(std::memory_order_relaxed);
 }
 
 } // namespace platform

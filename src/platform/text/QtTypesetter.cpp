@@ -15,20 +15,22 @@ const Typesetter& defaultTypesetter() {
 
 static void layoutParagraph(const AttributedString& text, TextRange content, int terminatorLength,
                             double width, std::vector<TypesetLine>& lines) {
-    // The font of an empty paragraph is that of its terminator.
+    // The font and paragraph style of an empty paragraph are those of its terminator.
     const Attributes first = text.attributes(content.location);
-
-    QTextLayout layout(text.string().mid(content.location, content.length));
-    if (first.font) {
-        layout.setFont(first.font->toQFont());
-    }
     QTextOption option = toTextOption(first.paragraphStyle.value_or(ParagraphStyle()));
     option.setUseDesignMetrics(true);
-    layout.setTextOption(option);
-    if (content.length > 0) {
-        layout.setFormats(formatRanges(text, content));
-    }
-    breakParagraphIntoLines(layout, content, terminatorLength, width, lines);
+    const auto make = [&](TextRange range) {
+        auto layout = std::make_unique<QTextLayout>(text.string().mid(range.location, range.length));
+        if (first.font) {
+            layout->setFont(first.font->toQFont());
+        }
+        layout->setTextOption(option);
+        if (range.length > 0) {
+            layout->setFormats(formatRanges(text, range));
+        }
+        return layout;
+    };
+    breakParagraphIntoLines(make, text.string(), content, terminatorLength, width, lines);
 }
 
 std::vector<TypesetLine> QtTypesetter::typeset(const AttributedString& text, double width) const {

@@ -1,10 +1,15 @@
 #include "platform/keys/KeyTranslation.h"
 
+#include "platform/keys/KeyEventTranslator.h"
+
 #include <gtest/gtest.h>
 
 #include <QKeyEvent>
 
 #include <linux/input-event-codes.h>
+
+#include <utility>
+#include <vector>
 
 namespace platform {
 namespace {
@@ -195,6 +200,50 @@ TEST(KeyTranslationRepeat, AutoRepeatReleasesAreDroppedPressesMarked) {
     ASSERT_TRUE(release);
     EXPECT_EQ(release->type, KeyEvent::Type::keyUp);
     EXPECT_FALSE(release->isARepeat);
+}
+
+TEST(KeyTranslationRepeat, UnmarkedX11RepeatReleasesAreDropped) {
+    std::vector<KeyEvent> seen;
+    KeyEventTranslator translator([&](const KeyEvent& e) {
+        seen.push_back(e);
+        return true;
+    });
+    const auto feed = [&](QEvent::Type type, int qtKey, std::uint32_t evdev, quint64 time) {
+        QKeyEvent event = nativeEvent(type, qtKey, Qt::NoModifier, evdev);
+        event.setTimestamp(time);
+        return translator.translate(event);
+    };
+    using T = KeyEvent::Type;
+    const auto types = [&] {
+        std::vector<std::pair<T, bool>> result;
+        for (const auto& e : seen) {
+            result.emplace_back(e.type, e.isARepeat);
+        }
+        seen.clear();
+        return result;
+    };
+    feed(QEvent::KeyPress, Qt::Key_Space, KEY_SPACE, 100);
+    // Release and press at the same time: the release goes, the press is a repeat.
+    EXPECT_TRUE(feed(QEvent::KeyRelease, Qt::Key_Space, KEY_SPACE, 600));
+    EXPECT_TRUE(translator.isHoldingRelease());
+    feed(QEvent::KeyPress, Qt::Key_Space, KEY_SPACE, 600);
+    EXPECT_EQ(types(), (std::vector<std::pair<T, bool>>{{T::keyDown, false}, {T::keyDown, true}}));
+    // A real release waits for the next event, and comes before it when that is another key...
+    feed(QEvent::KeyRelease, Qt::Key_Space, KEY_SPACE, 700);
+    EXPECT_TRUE(types().empty());
+    feed(QEvent::KeyPress, Qt::Key_W, KEY_W, 700);
+    EXPECT_EQ(types(), (std::vector<std::pair<T, bool>>{{T::keyUp, false}, {T::keyDown, false}}));
+    // ... or the same key pressed again later, or the grace timer.
+    feed(QEvent::KeyRelease, Qt::Key_W, KEY_W, 800);
+    feed(QEvent::KeyPress, Qt::Key_W, KEY_W, 900);
+    EXPECT_EQ(types(), (std::vector<std::pair<T, bool>>{{T::keyUp, false}, {T::keyDown, false}}));
+    feed(QEvent::KeyRelease, Qt::Key_W, KEY_W, 1000);
+    translator.deliverHeldRelease();
+    EXPECT_FALSE(translator.isHoldingRelease());
+    EXPECT_EQ(types(), (std::vector<std::pair<T, bool>>{{T::keyUp, false}}));
+    // Without a time stamp nothing is held.
+    feed(QEvent::KeyRelease, Qt::Key_W, KEY_W, 0);
+    EXPECT_EQ(types(), (std::vector<std::pair<T, bool>>{{T::keyUp, false}}));
 }
 
 TEST(KeyTranslationFromQtKey, WithoutScanCodeTheQtKeyDecides) {

@@ -212,6 +212,8 @@ TEST_F(TiledText, TheCacheStaysUnderItsCapWhileScrollingALongText) {
     }
     EXPECT_GT(cache->evictions(), 150u);
     EXPECT_LE(cache->tileCount(), 13u);
+    // New tiles were drawn into the dropped ones' pixels, not into fresh memory.
+    EXPECT_GT(cache->reclaimed(), 150u);
 
     // Scrolling back a little finds the recent tiles still there.
     const int rendered = text->tilesRendered();

@@ -4,6 +4,8 @@
 #include "platform/layers/GradientLayer.h"
 #include "platform/layers/Layer.h"
 #include "platform/layers/LayerRenderer.h"
+#include "platform/layers/TileCache.h"
+#include "platform/layers/TiledTextLayer.h"
 
 #include <gtest/gtest.h>
 
@@ -126,6 +128,18 @@ TEST(PixelIdentity, VerticalFadesOnWholePixels) {
     expectSamePixels([](Layer& root, bool general) {
         addFades(root, general, QRectF(0, 200, 120, 100), QRectF(0, 0, 120, 120), fadeToBlack);
     });
+}
+
+TEST(PixelIdentity, VerticalFadeKeepsNoPictureOfItsSize) {
+    // At 4K a fade band's picture is 13 MB; its rows are all the shortcut needs.
+    struct Inspectable : GradientLayer {
+        using GradientLayer::cachedImage;
+    };
+    auto root = noiseBackground(QSize(120, 300));
+    auto fade = gradient<Inspectable>(QRectF(0, 100, 120, 200), fadeToBlack);
+    root->addSublayer(fade);
+    (void)LayerRenderer::renderToImage(*root, QSize(120, 300));
+    EXPECT_TRUE(fade->cachedImage().isNull());
 }
 
 TEST(PixelIdentity, VerticalFadesBetweenPixels) {
@@ -263,6 +277,33 @@ const QColor halfRed = QColor::fromRgbF(1, 0, 0, 0.5);
 
 } // namespace
 
+TEST(PixelIdentity, TilesDrawnByTheirInkedBandsOnly) {
+    // Lines of anti-aliased text of several colours, some translucent, with clear rows and margins.
+    class Lines : public TextLayoutSource {
+    public:
+        QSizeF size() const override { return {110, 700}; }
+        void paint(QPainter& painter, const QRectF&) const override {
+            const QColor colors[] = {Qt::yellow, QColor(0, 200, 255, 140), Qt::white};
+            for (int line = 0; line < 20; ++line) {
+                painter.setPen(colors[line % 3]);
+                painter.drawText(QPointF(5 + line % 4 * 7, 30 + line * 34), QStringLiteral("Read it aloud"));
+            }
+        }
+    };
+    for (const double y : {-200.0, -233.4}) { // whole pixels, then between them (drawn whole)
+        expectSamePixels([y](Layer& root, bool general) {
+            auto text = std::make_shared<TiledTextLayer>();
+            text->setAnchorPoint(QPointF(0, 0));
+            text->setFrame(QRectF(5, y, 110, 700));
+            text->setSource(std::make_shared<Lines>());
+            text->setTileHeight(64);
+            text->setTileCache(std::make_shared<TileCache>(8 << 20));
+            text->setSkipsClearAreas(!general);
+            root.addSublayer(text);
+        });
+    }
+}
+
 TEST(PixelIdentity, RoundedControlsOnWholePixels) {
     expectRoundedBoxesLikeDrawn(
         {{QRectF(124, 52, 66, 396), 4, halfBlack, 1, Qt::red},
@@ -270,6 +311,46 @@ TEST(PixelIdentity, RoundedControlsOnWholePixels) {
          {QRectF(10, 96, 66, 66), 4, halfRed, 1, Qt::red},
          {QRectF(20, 300, 150, 75), 6, QColor(10, 200, 30, 77), 3, halfRed},
          {QRectF(90, 200, 20, 9), 30, QColor(255, 255, 255, 1), 2.5, QColor(0, 0, 255, 254)}});
+}
+
+TEST(PixelIdentity, SquareBordersFilledOnWholePixelsStrokedBetween) {
+    struct Border {
+        QRectF frame;
+        double width;
+        QColor color;
+    };
+    // The view's frame border, controls' borders, and ones between pixels (stroked as before).
+    const std::vector<Border> borders{
+        {QRectF(1, 1, 198, 498), 1, Qt::darkGray}, {QRectF(10, 10, 66, 66), 1, Qt::red},
+        {QRectF(20, 300, 150, 75), 3, halfRed},    {QRectF(90, 200, 20, 9), 2, QColor(0, 0, 255, 254)},
+        {QRectF(124.5, 52, 66, 96), 1, Qt::red},   {QRectF(10, 96.25, 66, 66), 1.5, Qt::red}};
+    for (const bool mirrored : {false, true}) {
+        const QSize size(200, 500);
+        auto root = noiseBackground(size);
+        QImage expected = LayerRenderer::renderToImage(*root, size, 1.0, Qt::darkCyan);
+        auto parent = layertest::box(QRectF(QPointF(0, 0), QSizeF(size)));
+        parent->setMirroring(mirrored, false);
+        root->addSublayer(parent);
+        QPainter painter(&expected);
+        painter.setRenderHints(QPainter::Antialiasing);
+        painter.translate(mirrored ? size.width() : 0, size.height());
+        painter.scale(mirrored ? -1 : 1, -1);
+        for (const Border& b : borders) {
+            auto layer = layertest::box(b.frame);
+            layer->setBorderWidth(b.width);
+            layer->setBorderColor(b.color);
+            parent->addSublayer(layer);
+            // As the renderer strokes a border.
+            QPen pen(b.color, b.width);
+            pen.setJoinStyle(Qt::MiterJoin);
+            painter.setPen(pen);
+            painter.setBrush(Qt::NoBrush);
+            const double w = b.width / 2;
+            painter.drawRect(QRectF(b.frame.topLeft(), b.frame.size()).adjusted(w, w, -w, -w));
+        }
+        painter.end();
+        EXPECT_TRUE(LayerRenderer::renderToImage(*root, size, 1.0, Qt::darkCyan) == expected) << mirrored;
+    }
 }
 
 TEST(PixelIdentity, RoundedControlsBetweenPixelsAndMirrored) {

@@ -1,0 +1,60 @@
+#include "platform/keys/KeyEventTranslator.h"
+
+#include "platform/keys/KeyTranslation.h"
+
+#include <QKeyEvent>
+
+namespace platform {
+
+namespace {
+
+// The release and the press of an X11 auto-repeat carry the same server time; a person cannot
+// release and press a key again within a few milliseconds.
+constexpr std::uint64_t repeatWindowMs = 5;
+
+} // namespace
+
+KeyEventTranslator::KeyEventTranslator(Sink sink, std::chrono::milliseconds grace)
+    : sink_(std::move(sink)) {
+    graceTimer_.setSingleShot(true);
+    graceTimer_.setInterval(grace);
+    graceTimer_.callOnTimeout([this] { deliverHeldRelease(); });
+}
+
+bool KeyEventTranslator::translate(const QKeyEvent& qtEvent) {
+    auto event = translateKeyEvent(qtEvent);
+    if (!event) {
+        return qtEvent.type() == QEvent::KeyRelease && qtEvent.isAutoRepeat();
+    }
+    const std::uint64_t timestamp = qtEvent.timestamp();
+    if (held_) {
+        const bool repeats = event->type == KeyEvent::Type::keyDown &&
+                             event->keyCode == held_->event.keyCode &&
+                             timestamp - held_->timestamp <= repeatWindowMs;
+        if (repeats) {
+            held_.reset();
+            graceTimer_.stop();
+            event->isARepeat = true;
+        } else {
+            deliverHeldRelease();
+        }
+    }
+    if (event->type == KeyEvent::Type::keyUp && timestamp != 0) {
+        held_ = HeldRelease{*event, timestamp};
+        graceTimer_.start();
+        return true;
+    }
+    return sink_(*event);
+}
+
+void KeyEventTranslator::deliverHeldRelease() {
+    graceTimer_.stop();
+    if (!held_) {
+        return;
+    }
+    const KeyEvent event = held_->event;
+    held_.reset();
+    sink_(event);
+}
+
+} // namespace platform
