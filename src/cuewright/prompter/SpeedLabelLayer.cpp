@@ -1,5 +1,6 @@
 #include "cuewright/prompter/SpeedLabelLayer.h"
 
+#include "cuewright/prompter/ReadoutFit.h"
 #include "platform/layers/LayerPainting.h"
 #include "platform/layers/Transaction.h"
 
@@ -9,6 +10,9 @@
 #include <cstdio>
 
 namespace cw {
+
+// Room kept between the text and the box's border.
+constexpr double textInset = 3;
 
 double SpeedLabelLayer::fontSizeFactor(SpeedDisplayMode mode) {
     switch (mode) {
@@ -79,6 +83,7 @@ void SpeedLabelLayer::draw(QPainter& painter) {
     const QRectF ink = metrics.tightBoundingRect(text(mode_, SpeedFigures{}));
     const double inkMiddleFromTop = metrics.ascent() + ink.center().y();
     painter.save();
+    shrinkTextToFit(painter, *this, textInset);
     painter.translate(0, inkMiddleFromTop - bounds().height() / 2);
     TextLayer::draw(painter);
     painter.restore();
