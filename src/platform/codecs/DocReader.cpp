@@ -13,8 +13,10 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <cstdlib>
 #include <fstream>
 #include <poll.h>
 #include <sys/resource.h>
@@ -345,6 +347,9 @@ bool lowerLimit(int resource, rlim_t value) {
 [[noreturn]] void runChild(int output, const std::string& path, rlim_t addressSpace, rlim_t cpuSeconds) {
     // libwv and libgsf complain on stderr about every oddity of a file, and libwv may call exit(),
     // which would flush a copy of our own unwritten stdout a second time.
+    // Handlers run last-registered first: if libwv calls exit(), this one ends the child before
+    // the parent's static destructors and exit handlers (queues, settings) run in a copy of them.
+    std::atexit([] { _exit(1); });
     const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
     if (null >= 0) {
         dup2(null, STDOUT_FILENO);
