@@ -16,7 +16,6 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
-#include <cstdlib>
 #include <fstream>
 #include <poll.h>
 #include <sys/resource.h>
