@@ -61,12 +61,8 @@ void ListenerListBase::postToMain(std::function<void()> task) {
     dispatch::mainQueue()->async(std::move(task));
 }
 
-void ListenerListBase::runOnMain(const std::function<void()>& task) {
-    if (onMainThread()) {
-        task();
-    } else {
-        dispatch::mainQueue()->sync([&] { task(); });
-    }
+void ListenerListBase::waitOnMain(const std::function<void()>& task) {
+    dispatch::mainQueue()->sync([&] { task(); });
 }
 
 } // namespace cw

@@ -34,7 +34,8 @@ protected:
 
     static bool onMainThread();
     static void postToMain(std::function<void()> task);
-    static void runOnMain(const std::function<void()>& task);
+    // Runs the task on the main queue and waits for it; from another thread only.
+    static void waitOnMain(const std::function<void()>& task);
 
 private:
     struct Entry {
@@ -90,26 +91,49 @@ public:
 
     // One full pass of delivery(Listener&). Off the main thread each task holds a copy of it.
     template <class Delivery> void notify(const Delivery& delivery) const {
+        pass(delivery, [&] { return delivery; });
+    }
+    // One full pass of delivery(Listener&, Subject&). Off the main thread each task also holds
+    // the subject (subject.shared_from_this()).
+    template <class Subject, class Delivery> void notify(Subject& subject, const Delivery& delivery) const {
+        pass([&](Listener& listener) { delivery(listener, subject); },
+             [&] {
+                 return [delivery, held = subject.shared_from_this()](Listener& listener) {
+                     delivery(listener, *held);
+                 };
+             });
+    }
+
+    // The same, but from another thread it waits on each listener in turn, so it returns only
+    // once every listener has handled it (the main thread must not be waiting for the caller).
+    template <class Delivery> void notifyAndWait(const Delivery& delivery) const {
+        const auto listeners = sorted();
+        const bool here = onMainThread();
+        for (const auto& listener : listeners) {
+            if (here) {
+                delivery(*listener);
+            } else {
+                waitOnMain([&] { delivery(*listener); });
+            }
+        }
+    }
+
+private:
+    // The main-thread check is a system call: made once per pass, and only with listeners.
+    template <class Here, class MakeQueued> void pass(const Here& here, const MakeQueued& makeQueued) const {
         const auto listeners = sorted();
         if (listeners.empty()) {
             return;
         }
         if (onMainThread()) {
             for (const auto& listener : listeners) {
-                delivery(*listener);
+                here(*listener);
             }
             return;
         }
+        const auto queued = makeQueued();
         for (const auto& listener : listeners) {
-            postToMain([listener, delivery] { delivery(*listener); });
-        }
-    }
-
-    // The same, but from another thread it waits on each listener in turn, so it returns only
-    // once every listener has handled it (the main thread must not be waiting for the caller).
-    template <class Delivery> void notifyAndWait(const Delivery& delivery) const {
-        for (const auto& listener : sorted()) {
-            runOnMain([&] { delivery(*listener); });
+            postToMain([listener, queued] { queued(*listener); });
         }
     }
 };

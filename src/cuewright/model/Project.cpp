@@ -295,12 +295,7 @@ void Project::unregisterEventListener(const ProjectEventListener* listener) {
 }
 
 void Project::notify(const Delivery& delivery) {
-    if (dispatch::isMainThread()) {
-        eventListeners_.notify([&](ProjectEventListener& l) { delivery(l, *this); });
-        return;
-    }
-    eventListeners_.notify(
-        [delivery, self = shared_from_this()](ProjectEventListener& l) { delivery(l, *self); });
+    eventListeners_.notify(*this, delivery);
 }
 
 } // namespace cw
