@@ -106,7 +106,6 @@ public:
     void applyDefaultFont();
 
     // --- Transport (forwarded to the clock, see TransportClock) -----------------------------
-    const TransportClock& clock() const { return clock_; }
     TransportState transportState() const { return clock_.state(); }
     // Writes the clock's direction and speed factor; the caller then calls
     // notifyTransportStateChanged().
