@@ -15,14 +15,6 @@ namespace cw {
 
 namespace {
 
-// Held to 0...1; a NaN keeps the current position rather than poisoning every later step.
-double clampProgress(double value, double current) {
-    if (std::isnan(value)) {
-        return current;
-    }
-    return std::clamp(value, 0.0, 1.0);
-}
-
 double runningTimeOf(int lineCount, double linesPerSecond) {
     if (lineCount == 0 || linesPerSecond == 0) {
         return 0;
@@ -41,14 +33,13 @@ std::shared_ptr<Project> Project::create(platform::Defaults& defaults,
                                          std::shared_ptr<platform::ScreenProvider> screens) {
     auto project = std::make_shared<Project>(PrivateTag{}, defaults, std::move(screens));
     project->editor_.screenManager->setDelegate(project);
+    project->clock_.setDelegate(project);
     return project;
 }
 
 Project::Project(PrivateTag, platform::Defaults& defaults, std::shared_ptr<platform::ScreenProvider> screens)
     : defaults_(&defaults)
-    , eventListenerManagementQueue_(dispatch::Queue::makeSerial(std::string(eventQueueLabel)))
-    , tickQueue_(dispatch::Queue::makeSerial(std::string(tickQueueLabel)))
-    , timer_(tickQueue_) {
+    , eventListeners_(eventQueueLabel, offMainThreadWarning) {
     editor_.typingAttributes.textColor = defaultTextColor(defaults);
     editor_.typingAttributes.font = defaultFont(defaults);
     document_.scriptProperties = Document::ScriptProperties::fromUserDefaults(defaults);
@@ -60,13 +51,8 @@ Project::Project(PrivateTag, platform::Defaults& defaults, std::shared_ptr<platf
 }
 
 Project::~Project() {
-    timer_.stop();
-    // Normally paused by the workspace before it goes; never leave the machine kept awake.
-    if (isPlayingNow() && activityInhibitor_ && activityInfo_) {
-        activityInhibitor_->end(*activityInfo_);
-    }
-    // The last reference may go on the tick queue; the manager's display watch belongs to the
-    // main thread.
+    // The clock stops itself (and ends a "Play" activity still open) as it goes. The last reference may go on
+    // the tick queue; the manager's display watch belongs to the main thread.
     if (editor_.screenManager && !dispatch::isMainThread()) {
         dispatch::mainQueue()->async([manager = std::move(editor_.screenManager)] {});
     }
@@ -174,8 +160,8 @@ double Project::runningTime() const {
 }
 
 double Project::currentTimestamp() const {
-    std::lock_guard lock(mutex_);
-    return transportState_.progress * runningTimeLocked();
+    const double progress = clock_.state().progress;
+    return progress * runningTime();
 }
 
 // --- Editing state ----------------------------------------------------------------------------
@@ -223,58 +209,6 @@ void Project::applyDefaultFont() {
 
 // --- Transport --------------------------------------------------------------------------------
 
-TransportState Project::transportState() const {
-    std::lock_guard lock(mutex_);
-    return transportState_;
-}
-
-bool Project::isPlayingNow() const {
-    std::lock_guard lock(mutex_);
-    return transportState_.isPlaying();
-}
-
-void Project::setFfwdFactor(double factor) {
-    std::lock_guard lock(mutex_);
-    transportState_.ffwdFactor = factor;
-}
-
-void Project::play() {
-    assertMainThread("play");
-    if (isPlayingNow()) {
-        return;
-    }
-    activityInhibitor_ = platform::sharedActivityInhibitor();
-    activityInfo_ = activityInhibitor_->begin(std::string(playActivityReason));
-    {
-        std::lock_guard lock(mutex_);
-        transportState_.transportStatus = TransportState::TransportStatus::playing;
-    }
-    notifyTransportStateChanged();
-    notify([](ProjectEventListener& l, Project& p) { l.projectDidStartPlayback(p); });
-    timer_.start(tickInterval, [weak = weak_from_this()](double elapsed) {
-        if (auto self = weak.lock()) {
-            self->tick(elapsed);
-        }
-    });
-}
-
-void Project::pause() {
-    assertMainThread("pause");
-    if (!isPlayingNow()) {
-        return;
-    }
-    if (activityInhibitor_ && activityInfo_) {
-        activityInhibitor_->end(*activityInfo_); // the token stays; ending it again is harmless
-    }
-    {
-        std::lock_guard lock(mutex_);
-        transportState_.transportStatus = TransportState::TransportStatus::stopped;
-    }
-    notifyTransportStateChanged();
-    timer_.stop();
-    notify([](ProjectEventListener& l, Project& p) { l.projectDidStopPlayback(p); });
-}
-
 void Project::rewind() {
     setProgress(0, /*animated=*/false, /*immediate=*/true);
 }
@@ -283,97 +217,43 @@ void Project::jumpToEnd() {
     setProgress(1, /*animated=*/false, /*immediate=*/true);
 }
 
-void Project::setProgress(double progress, bool animated, bool immediate) {
-    {
-        std::lock_guard lock(mutex_);
-        transportState_.progress = clampProgress(progress, transportState_.progress);
-    }
+void Project::notifyTransportStateChanged() {
+    notify([](ProjectEventListener& l, Project& p) { l.projectTransportStateDidChange(p); });
+}
+
+TransportPace Project::transportPace() const {
+    std::lock_guard lock(mutex_); // the main thread writes the speed and the line count
+    return {document_.speedProperties.linesPerSecond(), runningTimeLocked()};
+}
+
+void Project::transportStateDidChange() {
     notifyTransportStateChanged();
+}
+
+void Project::transportDidStartPlayback() {
+    notify([](ProjectEventListener& l, Project& p) { l.projectDidStartPlayback(p); });
+}
+
+void Project::transportDidStopPlayback() {
+    notify([](ProjectEventListener& l, Project& p) { l.projectDidStopPlayback(p); });
+}
+
+void Project::transportPositionDidJump(bool animated, bool immediate) {
     notify([animated, immediate](ProjectEventListener& l, Project& p) {
         l.projectPositionDidJump(p, animated, immediate);
     });
 }
 
-void Project::notifyTransportStateChanged() {
-    notify([](ProjectEventListener& l, Project& p) { l.projectTransportStateDidChange(p); });
-}
-
-void Project::tick(double elapsedSeconds) {
-    {
-        std::lock_guard lock(mutex_);
-        const double lps = document_.speedProperties.linesPerSecond();
-        if (lps == 0 || std::isnan(lps)) {
-            return;
-        }
-        const double duration = runningTimeLocked();
-        const double delta = transportState_.ffwdFactor * elapsedSeconds;
-        const double current = transportState_.progress;
-        double next = current;
-        if (duration == 0) {
-            // Nothing to pace by: go to the end the clock runs towards (∞ × 0 would give NaN).
-            next = current + (delta > 0 ? 1.0 : delta < 0 ? -1.0 : 0.0);
-        } else {
-            next = current + delta / duration;
-        }
-        transportState_.progress = clampProgress(next, current);
-    }
-    notifyTransportStateChanged();
-}
-
-void Project::animateSeek(double target, double secondsPerLine, double lineCount) {
-    assertMainThread("animateSeek");
-    if (isPlayingNow()) {
-        return;
-    }
-    const double start = transportState().progress;
-    // A target outside the script would never be reached, and the seek would never end.
-    target = clampProgress(target, start);
-    const double step = (target - start) / (secondsPerLine * lineCount) / 60.0;
-    const bool reachesTarget =
-        std::isfinite(step) && (step != 0 || target == start) && step * (target - start) >= 0;
-    if (!reachesTarget) {
-        setProgress(target, /*animated=*/false, /*immediate=*/true);
-        return;
-    }
-    timer_.start(tickInterval, [weak = weak_from_this(), start, target, step](double) {
-        if (auto self = weak.lock()) {
-            self->seekStep(start, target, step);
-        }
-    });
-}
-
-void Project::seekStep(double from, double to, double step) {
-    bool finished = false;
-    {
-        std::lock_guard lock(mutex_);
-        const double target = clampProgress(to, transportState_.progress);
-        double next = transportState_.progress + step;
-        next = from < target ? std::min(next, target) : std::max(next, target);
-        transportState_.progress = clampProgress(next, transportState_.progress);
-        finished = from < target ? transportState_.progress >= target : transportState_.progress <= target;
-    }
-    notifyTransportStateChanged();
+void Project::transportSeekDidStep(double from, double to, double step) {
     notify(
         [from, to, step](ProjectEventListener& l, Project& p) { l.projectSeekDidStep(p, from, to, step); });
-    if (finished) {
-        timer_.stop();
-        notify([](ProjectEventListener& l, Project& p) {
-            l.projectPositionDidJump(p, /*animated=*/true, /*immediate=*/false);
-        });
-    }
 }
 
 // --- Saving and displays ----------------------------------------------------------------------
 
 void Project::notifyWillSave() {
-    if (dispatch::isMainThread()) {
-        notify([](ProjectEventListener& l, Project& p) { l.projectWillSave(p); });
-        return;
-    }
     // Listener by listener, waiting for each: they put pending edits into the project here.
-    for (const auto& listener : sortedEventListeners()) {
-        dispatch::mainQueue()->sync([&] { listener->projectWillSave(*this); });
-    }
+    eventListeners_.notifyAndWait([this](ProjectEventListener& l) { l.projectWillSave(*this); });
 }
 
 void Project::notifyDidSave() {
@@ -403,21 +283,7 @@ void Project::setRepresentedPath(std::optional<std::string> path) {
 // --- Listeners --------------------------------------------------------------------------------
 
 void Project::registerEventListener(const std::shared_ptr<ProjectEventListener>& listener) {
-    if (!dispatch::isMainThread()) {
-        base::log(offMainThreadWarning);
-        return;
-    }
-    if (!listener) {
-        return;
-    }
-    eventListenerManagementQueue_->sync([&] {
-        std::erase_if(eventListeners_, [](const ListenerEntry& e) { return e.listener.expired(); });
-        const bool known = std::any_of(eventListeners_.begin(), eventListeners_.end(),
-                                       [&](const ListenerEntry& e) { return e.key == listener.get(); });
-        if (!known) {
-            eventListeners_.push_back({listener, listener.get()});
-        }
-    });
+    eventListeners_.add(listener);
 }
 
 void Project::unregisterEventListener(const std::shared_ptr<ProjectEventListener>& listener) {
@@ -425,56 +291,11 @@ void Project::unregisterEventListener(const std::shared_ptr<ProjectEventListener
 }
 
 void Project::unregisterEventListener(const ProjectEventListener* listener) {
-    if (!dispatch::isMainThread()) {
-        base::log(offMainThreadWarning); // the same line for both, as it always was
-        return;
-    }
-    eventListenerManagementQueue_->sync([&] {
-        std::erase_if(eventListeners_,
-                      [&](const ListenerEntry& e) { return e.key == listener || e.listener.expired(); });
-    });
-}
-
-std::vector<std::shared_ptr<ProjectEventListener>> Project::sortedEventListeners() const {
-    std::vector<std::shared_ptr<ProjectEventListener>> result;
-    eventListenerManagementQueue_->sync([&] {
-        result.reserve(eventListeners_.size());
-        for (const auto& entry : eventListeners_) {
-            if (auto listener = entry.listener.lock()) {
-                result.push_back(std::move(listener));
-            }
-        }
-    });
-    std::vector<std::pair<int, std::shared_ptr<ProjectEventListener>>> keyed;
-    keyed.reserve(result.size());
-    for (auto& listener : result) {
-        const int priority = listener->listenerPriority();
-        keyed.emplace_back(priority, std::move(listener));
-    }
-    std::stable_sort(keyed.begin(), keyed.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
-    result.clear();
-    for (auto& [priority, listener] : keyed) {
-        result.push_back(std::move(listener));
-    }
-    return result;
+    eventListeners_.remove(listener); // off the main thread: the same warning as registering
 }
 
 void Project::notify(const Delivery& delivery) {
-    const auto listeners = sortedEventListeners();
-    if (listeners.empty()) {
-        return;
-    }
-    if (dispatch::isMainThread()) {
-        for (const auto& listener : listeners) {
-            delivery(*listener, *this);
-        }
-        return;
-    }
-    auto self = shared_from_this();
-    for (const auto& listener : listeners) {
-        dispatch::mainQueue()->async([listener, self, delivery] { delivery(*listener, *self); });
-    }
+    eventListeners_.notify(*this, delivery);
 }
 
 } // namespace cw

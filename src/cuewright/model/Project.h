@@ -1,16 +1,16 @@
-// One open script: its document, the shared editing state, the transport clock and the
+// One open script: its document, the shared editing state, its transport clock and the
 // broadcast of every change to the views that follow it.
 #pragma once
 
 #include "cuewright/model/Bookmark.h"
 #include "cuewright/model/Document.h"
 #include "cuewright/model/Editor.h"
-#include "cuewright/model/KQTimer.h"
+#include "cuewright/model/ListenerList.h"
 #include "cuewright/model/ProjectEventListener.h"
 #include "cuewright/model/ScreenDescription.h"
+#include "cuewright/model/TransportClock.h"
 #include "cuewright/model/TransportState.h"
 #include "dispatch/Queue.h"
-#include "platform/activity/ActivityInhibitor.h"
 
 #include <atomic>
 #include <cstdint>
@@ -35,7 +35,8 @@ struct SaveOptions;
 }
 
 // A project is shared (std::shared_ptr, made by create()) and compared by identity. It owns a
-// ScreenManager through its editor and is that manager's delegate (held weakly by the manager).
+// ScreenManager through its editor and a TransportClock, and is the delegate of both (held
+// weakly by them); the transport functions below forward to the clock.
 //
 // Threads:
 //  - Every operation is for the main thread, except: tick() and seekStep(), which the clock runs
@@ -44,21 +45,15 @@ struct SaveOptions;
 //    notifyDidSave(), save() and the exports, which may be called from any thread.
 //  - The document and the editor are written on the main thread only; document() and editor()
 //    return references for main-thread readers. Other threads take documentSnapshot().
-//  - The transport state is written by the clock on the tick queue and by the main thread; it
-//    is read as a copy under the project's lock, so every reader sees a whole state.
-//  - Listeners are always called on the main thread (see ProjectEventListener).
-//
-// The transport clock and the animated seek share one KQTimer: starting playback replaces a
-// running seek, and pausing ends one without its closing notification. Once play() or pause()
-// has returned, no step of an earlier seek or tick of an earlier playback runs.
-class Project : public ScreenManagerDelegate, public std::enable_shared_from_this<Project> {
+//  - The transport state belongs to the clock (see TransportClock), read as a whole copy.
+//  - Listeners are always called on the main thread (see ProjectEventListener and ListenerList).
+class Project : public ScreenManagerDelegate,
+                public TransportClockDelegate,
+                public std::enable_shared_from_this<Project> {
     struct PrivateTag {};
 
 public:
-    static constexpr std::string_view tickQueueLabel = "project.tickqueue";
     static constexpr std::string_view eventQueueLabel = "project.eventqueu"; // sic: the queue's name
-    static constexpr double tickInterval = 1.0 / 60.0;
-    static constexpr std::string_view playActivityReason = "Play";
     static constexpr std::string_view offMainThreadWarning =
         "warn: calling registerEventListener on other thread than main thread!";
 
@@ -110,34 +105,28 @@ public:
     // setting's own size while the editor has not reported one): notifies it, then setEditor.
     void applyDefaultFont();
 
-    // --- Transport ------------------------------------------------------------------------
-    TransportState transportState() const;
+    // --- Transport (forwarded to the clock, see TransportClock) -----------------------------
+    TransportState transportState() const { return clock_.state(); }
     // Writes the clock's direction and speed factor; the caller then calls
     // notifyTransportStateChanged().
-    void setFfwdFactor(double factor);
-    // Begins the "Play" activity and starts the clock (1/60 s). Nothing when already playing.
-    void play();
-    // Ends the activity and stops the clock (or a running seek). Nothing when stopped.
-    void pause();
+    void setFfwdFactor(double factor) { clock_.setFfwdFactor(factor); }
+    void play() { clock_.play(); }
+    void pause() { clock_.pause(); }
     void rewind();
     void jumpToEnd();
-    // Moves to `progress` held to 0...1 (a NaN keeps the position); always notifies.
-    void setProgress(double progress, bool animated, bool immediate);
+    void setProgress(double progress, bool animated, bool immediate) {
+        clock_.setProgress(progress, animated, immediate);
+    }
     void notifyTransportStateChanged();
 
-    // One clock tick: advances the position by ffwdFactor × elapsed / runningTime(). With a
-    // speed of 0 it does nothing; with a running time of 0 it goes straight to the end (or the
-    // top when running backwards). Runs on the tick queue; tests may call it directly.
-    void tick(double elapsedSeconds);
-    // Moves to `target` in equal steps over secondsPerLine × lineCount seconds, then reports
-    // an animated jump. Nothing while playing. When no finite step reaches the target (a line
-    // count or duration of 0) it jumps there at once instead.
-    void animateSeek(double target, double secondsPerLine, double lineCount);
-    // One step of an animated seek; runs on the tick queue.
-    void seekStep(double from, double to, double step);
-    // Whether the clock or a seek is running.
-    bool isClockRunning() const { return timer_.isRunning(); }
-    const dispatch::QueuePtr& tickQueue() const { return tickQueue_; }
+    // Runs on the tick queue; tests may call it directly.
+    void tick(double elapsedSeconds) { clock_.tick(elapsedSeconds); }
+    void animateSeek(double target, double secondsPerLine, double lineCount) {
+        clock_.animateSeek(target, secondsPerLine, lineCount);
+    }
+    void seekStep(double from, double to, double step) { clock_.seekStep(from, to, step); }
+    bool isClockRunning() const { return clock_.isRunning(); }
+    const dispatch::QueuePtr& tickQueue() const { return clock_.tickQueue(); }
 
     // --- Bookmarks ------------------------------------------------------------------------
     // The embedded bookmarks and the lines beginning with "*", by ascending line.
@@ -151,9 +140,9 @@ public:
     // through a working copy that replaces the destination atomically, then sets representedPath
     // to `path`, clears hasUnsavedChanges and sends projectDidSave. The flag stays set when the
     // document was changed while the file was being written. Throws DatabaseError, sql::Result
-    // or std::system_error (FileWriteError, in the user's words, when the folder or disk refuses); then the project's path and flag are as they were, no projectDidSave
-    // is sent and an existing destination is byte for byte as it was. May run on any thread
-    // that the main thread is not waiting for.
+    // or std::system_error (FileWriteError, in the user's words, when the folder or disk refuses); then the
+    // project's path and flag are as they were, no projectDidSave is sent and an existing destination is byte
+    // for byte as it was. May run on any thread that the main thread is not waiting for.
     void save(const std::string& path);
     // The same, with the file layer's options (tests inject failures through them).
     void save(const std::string& path, const ScriptDocumentFile::SaveOptions& options);
@@ -214,21 +203,25 @@ public:
     // For listeners that unregister from their destructor.
     void unregisterEventListener(const ProjectEventListener* listener);
     // The living listeners by ascending priority (registration order among equals).
-    std::vector<std::shared_ptr<ProjectEventListener>> sortedEventListeners() const;
+    std::vector<std::shared_ptr<ProjectEventListener>> sortedEventListeners() const {
+        return eventListeners_.sorted();
+    }
 
 private:
     using Delivery = std::function<void(ProjectEventListener&, Project&)>;
-    struct ListenerEntry {
-        std::weak_ptr<ProjectEventListener> listener;
-        const ProjectEventListener* key = nullptr;
-    };
 
     // One full pass over a fresh snapshot: direct on the main thread, else one main-queue task
-    // per listener.
+    // per listener, each holding the project.
     void notify(const Delivery& delivery);
     void assertMainThread(const char* operation) const;
     double runningTimeLocked() const;
-    bool isPlayingNow() const;
+
+    TransportPace transportPace() const override;
+    void transportStateDidChange() override;
+    void transportDidStartPlayback() override;
+    void transportDidStopPlayback() override;
+    void transportPositionDidJump(bool animated, bool immediate) override;
+    void transportSeekDidStep(double from, double to, double step) override;
     // An empty document with the properties and speed of the settings.
     Document defaultDocument() const;
     // The first step of every import: an empty script from the settings, without a path.
@@ -240,26 +233,21 @@ private:
 
     platform::Defaults* defaults_;
     Document document_;
-    dispatch::QueuePtr eventListenerManagementQueue_;
-    std::vector<ListenerEntry> eventListeners_; // touched only on eventListenerManagementQueue_
-    dispatch::QueuePtr tickQueue_;
-    std::shared_ptr<platform::ActivityInhibitor> activityInhibitor_; // the one that gave the token
-    std::optional<platform::ActivityToken> activityInfo_;
+    ListenerList<ProjectEventListener> eventListeners_;
     std::optional<std::string> representedPath_;
     std::atomic<bool> hasUnsavedChanges_{false};
     std::atomic<double> averageWordsPerLine_{0};
     Editor editor_;
-    TransportState transportState_;
 
     // Counts every write of document_, so that a save knows whether what it wrote is still the
     // document without comparing values (a NaN never equals itself). Under mutex_.
     std::uint64_t documentRevision_ = 0;
 
-    // Guards writes of document_, editor_ and every access of transportState_ and
-    // representedPath_; the main thread reads document_ and editor_ without it.
+    // Guards writes of document_, editor_ and every access of representedPath_; the main
+    // thread reads document_ and editor_ without it.
     mutable std::mutex mutex_;
 
-    KQTimer timer_; // last: destroyed (and so stopped) first
+    TransportClock clock_; // last: destroyed (and so stopped) first
 };
 
 } // namespace cw
