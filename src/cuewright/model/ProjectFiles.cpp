@@ -1,6 +1,7 @@
 // Saving a project as a "cwr" file, opening one into a project, and exporting its text.
 #include "cuewright/model/Project.h"
 
+#include "dispatch/MainThreadChecker.h"
 #include "cuewright/model/Database.h"
 #include "cuewright/model/ProjectError.h"
 #include "cuewright/model/ScriptDocumentFile.h"
@@ -50,7 +51,7 @@ void Project::save(const std::string& path, const ScriptDocumentFile::SaveOption
 }
 
 void Project::loadDocument(const std::string& path) {
-    assertMainThread("loadDocument");
+    CW_DCHECK_MAIN_THREAD();
     Database database(*defaults_);
     // Absolute, so that no path is ever taken for a "file:" URI.
     database.db =
