@@ -1,11 +1,11 @@
 // Saving a project as a "cwr" file, opening one into a project, and exporting its text.
 #include "cuewright/model/Project.h"
 
-#include "dispatch/MainThreadChecker.h"
 #include "cuewright/model/Database.h"
 #include "cuewright/model/ProjectError.h"
 #include "cuewright/model/ScriptDocumentFile.h"
 #include "cuewright/model/ScriptExporter.h"
+#include "dispatch/MainThreadChecker.h"
 #include "sql/Connection.h"
 
 #include <filesystem>

@@ -1,9 +1,9 @@
 // Opening plain text, RTF, RTFD, DOCX, DOC and PDF files as new, untitled scripts.
 #include "cuewright/model/Project.h"
 
-#include "dispatch/MainThreadChecker.h"
 #include "cuewright/model/ProjectError.h"
 #include "cuewright/model/ScriptImport.h"
+#include "dispatch/MainThreadChecker.h"
 #include "platform/codecs/OfficeDocuments.h"
 #include "platform/text/PlainText.h"
 #include "platform/text/RichTextFile.h"

@@ -9,7 +9,6 @@
 #include "dispatch/MainThreadChecker.h"
 #include "sql/Connection.h"
 
-
 #include <filesystem>
 #include <system_error>
 

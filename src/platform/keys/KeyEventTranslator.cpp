@@ -1,7 +1,7 @@
 #include "platform/keys/KeyEventTranslator.h"
 
-#include "platform/keys/KeyTranslation.h"
 #include "dispatch/MainThreadChecker.h"
+#include "platform/keys/KeyTranslation.h"
 
 #include <QKeyEvent>
 
