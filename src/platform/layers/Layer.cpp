@@ -49,12 +49,7 @@ template <typename Slot, typename T> void startAnimation(Slot& slot, const T& fr
     if (duration <= 0) {
         return;
     }
-    slot.emplace();
-    slot->from = from;
-    slot->to = to;
-    slot->begin = LayerClock::now();
-    slot->duration = duration;
-    slot->timing = Transaction::timingFunction();
+    slot = typename Slot::value_type{from, to, LayerClock::now(), duration, Transaction::timingFunction()};
 }
 
 // Where an image of `natural` size goes inside `bounds` (y up: the visual top is the maximum y).

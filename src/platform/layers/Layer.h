@@ -207,12 +207,14 @@ private:
     friend class LayerRendererWalk;
     friend class LayerHost;
 
+    // Always made whole by startAnimation(). No default member initialisers: clang cannot use them
+    // for a nested aggregate held in an optional member of the class still being defined.
     template <typename T> struct Animation {
-        T from{};
-        T to{};
-        double begin = 0;
-        double duration = 0;
-        TimingFunction timing = TimingFunction::linear;
+        T from;
+        T to;
+        double begin;
+        double duration;
+        TimingFunction timing;
     };
     template <typename T>
     T presentation(const std::optional<Animation<T>>& animation, const T& model, double now) const;
