@@ -295,7 +295,7 @@ void Queue::assertOnQueueSlow() const {
 }
 
 QueuePtr mainQueue() {
-    static auto* q = new QueuePtr(new Queue("com.apple.main-thread", Queue::Kind::main));
+    static auto* q = new QueuePtr(new Queue("main", Queue::Kind::main));
     return *q;
 }
 
