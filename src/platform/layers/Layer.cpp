@@ -432,18 +432,6 @@ void Layer::insertSublayerAbove(std::shared_ptr<Layer> layer, const Layer* sibli
                                    : static_cast<std::size_t>(it - sublayers_.begin()) + 1);
 }
 
-void Layer::replaceSublayer(const Layer* old, std::shared_ptr<Layer> replacement) {
-    auto it =
-        std::find_if(sublayers_.begin(), sublayers_.end(), [&](const auto& l) { return l.get() == old; });
-    if (it == sublayers_.end()) {
-        return;
-    }
-    const std::size_t index = static_cast<std::size_t>(it - sublayers_.begin());
-    std::shared_ptr<Layer> keep = *it;
-    keep->removeFromSuperlayer();
-    insertAt(std::move(replacement), index);
-}
-
 void Layer::insertAt(std::shared_ptr<Layer> layer, std::size_t index) {
     if (!layer) {
         return;
@@ -488,19 +476,6 @@ void Layer::detachChild(Layer* child) {
     }
     child->superlayer_ = nullptr;
     sublayers_.erase(it);
-    paintOrderChanged();
-    notifyChanged(false);
-}
-
-void Layer::removeAllSublayers() {
-    if (sublayers_.empty()) {
-        return;
-    }
-    std::vector<std::shared_ptr<Layer>> old;
-    old.swap(sublayers_);
-    for (const auto& child : old) {
-        child->superlayer_ = nullptr;
-    }
     paintOrderChanged();
     notifyChanged(false);
 }
