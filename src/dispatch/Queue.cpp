@@ -4,8 +4,8 @@
 #include "dispatch/Source.h"
 #include "dispatch/ThreadPool.h"
 
-#include <atomic>
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
