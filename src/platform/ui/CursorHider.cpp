@@ -18,11 +18,6 @@ CursorHider::CursorHider(QWidget* widget, std::chrono::milliseconds delay)
     widget->installEventFilter(this);
 }
 
-void CursorHider::setDelay(std::chrono::milliseconds delay) {
-    delay_ = delay;
-    timer_->setInterval(delay_);
-}
-
 void CursorHider::setAutoHide(bool on) {
     if (autoHide_ == on) {
         return;

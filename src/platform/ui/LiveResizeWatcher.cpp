@@ -20,10 +20,6 @@ std::chrono::milliseconds LiveResizeWatcher::quietPeriod() const {
     return timer_->intervalAsDuration();
 }
 
-void LiveResizeWatcher::setQuietPeriod(std::chrono::milliseconds period) {
-    timer_->setInterval(period);
-}
-
 bool LiveResizeWatcher::isResizing() const {
     return timer_->isActive();
 }
