@@ -4,8 +4,8 @@
 #include "dispatch/Source.h"
 #include "dispatch/ThreadPool.h"
 
-#include <atomic>
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -295,7 +295,7 @@ void Queue::assertOnQueueSlow() const {
 }
 
 QueuePtr mainQueue() {
-    static auto* q = new QueuePtr(new Queue("com.apple.main-thread", Queue::Kind::main));
+    static auto* q = new QueuePtr(new Queue("main", Queue::Kind::main));
     return *q;
 }
 

@@ -13,6 +13,7 @@ TEST(MainQueue, TestsRunOnTheMainThread) {
     bool other = true;
     std::thread([&] { other = dispatch::isMainThread(); }).join();
     EXPECT_FALSE(other);
+    EXPECT_EQ(dispatch::mainQueue()->label(), "main"); // what fatal messages name
 }
 
 TEST(MainQueue, SyncFromAWorkerRunsOnTheMainThreadWhileItPumps) {

@@ -1,6 +1,7 @@
 // The prompter surface's keyboard: custom bindings first, then presenter keys, then fixed keys.
 #include "cuewright/prompter/PrompterKeyHandler.h"
 
+#include "cuewright/model/KeyBindings.h"
 #include "cuewright/model/SettingsKeys.h"
 #include "cuewright/prompter/LineUpDownLayer.h"
 #include "cuewright/prompter/PrompterView.h"
@@ -8,7 +9,6 @@
 #include "cuewright/prompter/RewindControlLayer.h"
 #include "cuewright/prompter/SpeedControlLayer.h"
 #include "cuewright/prompter/TransportControlLayer.h"
-#include "cuewright/remote/KeyBindings.h"
 #include "platform/keys/KeyCodes.h"
 #include "prompter/PrompterTestSupport.h"
 #include "prompter/WindowTestSupport.h"

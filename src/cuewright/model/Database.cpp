@@ -1,8 +1,8 @@
 #include "cuewright/model/Database.h"
 
+#include "base/AtomicFile.h"
 #include "base/Log.h"
 #include "cuewright/model/ArchivedText.h"
-#include "cuewright/model/AtomicFile.h"
 #include "cuewright/model/DatabaseError.h"
 #include "cuewright/model/Resources.h"
 #include "cuewright/model/UserDefaults.h"
@@ -400,7 +400,7 @@ void Database::moveWorkingCopy(const std::filesystem::path& workingCopy,
                                const std::filesystem::path& destination,
                                const std::function<bool(const std::filesystem::path&)>& beforeReplace) {
     db.reset();
-    replaceFileAtomically(workingCopy, destination, beforeReplace);
+    base::replaceFileAtomically(workingCopy, destination, beforeReplace);
 }
 
 } // namespace cw

@@ -26,7 +26,7 @@ void save(const std::filesystem::path& destination, const Document& document,
           const std::vector<Bookmark>& bookmarks, const SaveOptions& options) {
     // Absolute, so that no path is ever taken for a "file:" URI.
     const std::filesystem::path target = std::filesystem::absolute(destination);
-    const TemporaryFile working = createTemporaryFileBeside(target);
+    const base::TemporaryFile working = base::createTemporaryFileBeside(target);
     ::close(working.fd); // SQLite opens the empty file by its name
     Database database;
     try {
@@ -46,7 +46,7 @@ void save(const std::filesystem::path& destination, const Document& document,
         // SQLite says "database or disk is full" or a bare I/O error about a file the user never
         // chose; the user is told about their own file.
         if (diskIsFull(target.parent_path())) {
-            throw FileWriteError(std::error_code(ENOSPC, std::generic_category()), target);
+            throw base::FileWriteError(std::error_code(ENOSPC, std::generic_category()), target);
         }
         throw;
     }

@@ -1,7 +1,7 @@
 // Saving a script as a "cwr" file and opening one, as whole operations over plain values.
 #pragma once
 
-#include "cuewright/model/AtomicFile.h"
+#include "base/AtomicFile.h"
 #include "cuewright/model/Bookmark.h"
 #include "cuewright/model/Document.h"
 
@@ -27,7 +27,7 @@ struct SaveOptions {
     std::optional<std::string_view> schema;
     // Called with the finished, synced working copy just before it replaces the destination;
     // answering false fails the save there.
-    BeforeReplaceHook beforeReplace;
+    base::BeforeReplaceHook beforeReplace;
     // The time written as "last_update".
     std::chrono::system_clock::time_point now = std::chrono::system_clock::now();
 };

@@ -1,6 +1,6 @@
 #include "cuewright/model/ScriptExporter.h"
 
-#include "cuewright/model/AtomicFile.h"
+#include "base/AtomicFile.h"
 #include "cuewright/model/ProjectError.h"
 #include "cuewright/model/TextUtils.h"
 #include "platform/codecs/OfficeDocuments.h"
@@ -19,7 +19,7 @@ std::string_view bytesOf(const QByteArray& bytes) {
 } // namespace
 
 void exportPlainText(const std::filesystem::path& destination, const platform::AttributedString& text) {
-    writeFileAtomically(destination, bytesOf(text.string().toUtf8()));
+    base::writeFileAtomically(destination, bytesOf(text.string().toUtf8()));
 }
 
 void exportRTF(const std::filesystem::path& destination, const platform::AttributedString& text,
@@ -30,7 +30,7 @@ void exportRTF(const std::filesystem::path& destination, const platform::Attribu
     if (rtf.isEmpty()) {
         throw ProjectError::generalSaveError("Can't create RTF from provided range.");
     }
-    writeFileAtomically(destination, bytesOf(rtf));
+    base::writeFileAtomically(destination, bytesOf(rtf));
 }
 
 void exportDOCX(const std::filesystem::path& destination, const platform::AttributedString& text,
@@ -38,7 +38,7 @@ void exportDOCX(const std::filesystem::path& destination, const platform::Attrib
     platform::OfficeDocumentAttributes attributes;
     attributes.backgroundColor = backgroundColor;
     const QByteArray docx = platform::docxData(docxText(text), attributes);
-    writeFileAtomically(destination, bytesOf(docx));
+    base::writeFileAtomically(destination, bytesOf(docx));
 }
 
 platform::AttributedString docxText(const platform::AttributedString& text) {

@@ -1,5 +1,6 @@
 #include "cuewright/prompter/PrompterKeyHandler.h"
 
+#include "cuewright/model/KeyBindings.h"
 #include "cuewright/model/SettingsKeys.h"
 #include "cuewright/prompter/LineUpDownLayer.h"
 #include "cuewright/prompter/PrompterView.h"
@@ -7,7 +8,6 @@
 #include "cuewright/prompter/RewindControlLayer.h"
 #include "cuewright/prompter/SpeedControlLayer.h"
 #include "cuewright/prompter/TransportControlLayer.h"
-#include "cuewright/remote/KeyBindings.h"
 #include "platform/defaults/Defaults.h"
 #include "platform/defaults/NotificationCenter.h"
 #include "platform/layers/Transaction.h"

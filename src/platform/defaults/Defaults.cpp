@@ -1,5 +1,6 @@
 #include "platform/defaults/Defaults.h"
 
+#include "base/AtomicFile.h"
 #include "base/Log.h"
 #include "dispatch/Queue.h"
 #include "platform/defaults/ValueCoding.h"
@@ -21,7 +22,6 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -32,30 +32,6 @@ namespace {
 
 std::string errnoText(int err) {
     return std::strerror(err);
-}
-
-bool writeAll(int fd, const std::string& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-void syncDirectory(const fs::path& dir) {
-    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
-        return;
-    }
-    (void)::fsync(fd); // makes the rename durable; the file is complete either way
-    ::close(fd);
 }
 
 fs::path folderOf(const fs::path& target) {
@@ -140,48 +116,18 @@ void removeStaleTemporaryFiles(const fs::path& target) {
     }
 }
 
-// Writes `bytes` to a temporary file beside `target`, syncs it and renames it over `target`.
-// On any failure the temporary file is removed and `target` is left as it was.
+// Replaces `target` with `bytes` through a temporary file beside it, named after this process
+// so that stale ones can be told apart; logs a failure, which leaves `target` as it was.
 bool writeAtomically(const fs::path& target, const std::string& bytes,
-                     const std::function<bool(const fs::path&)>& beforeRename) {
-    const fs::path dir = folderOf(target);
-    std::error_code ec;
-    fs::create_directories(dir, ec);
-    if (ec) {
-        base::log("could not create the settings folder " + dir.string() + ": " + ec.message());
+                     const base::BeforeReplaceHook& beforeRename) {
+    try {
+        base::writeFileAtomically(target, bytes,
+                                  {temporaryPrefix(target) + std::to_string(::getpid()) + "-", beforeRename});
+        return true;
+    } catch (const std::system_error& e) {
+        base::log("could not save the settings to " + target.string() + ": " + e.code().message());
         return false;
     }
-    std::string pattern = (dir / (temporaryPrefix(target) + std::to_string(::getpid()) + "-XXXXXX")).string();
-    int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-    if (fd < 0) {
-        base::log("could not save the settings to " + target.string() + ": " + errnoText(errno));
-        return false;
-    }
-    const fs::path temporary(pattern);
-    auto fail = [&](const std::string& why) {
-        ::unlink(temporary.c_str());
-        base::log("could not save the settings to " + target.string() + ": " + why);
-        return false;
-    };
-    // Keep the permissions the user gave the file (a private 0600 stays private).
-    struct stat existing {};
-    const mode_t mode = ::stat(target.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : 0644;
-    if (::fchmod(fd, mode) != 0 || !writeAll(fd, bytes) || ::fsync(fd) != 0) {
-        const int err = errno;
-        ::close(fd);
-        return fail(errnoText(err));
-    }
-    if (::close(fd) != 0) {
-        return fail(errnoText(errno));
-    }
-    if (beforeRename && !beforeRename(temporary)) {
-        return fail("interrupted before the file was replaced");
-    }
-    if (::rename(temporary.c_str(), target.c_str()) != 0) {
-        return fail(errnoText(errno));
-    }
-    syncDirectory(dir);
-    return true;
 }
 
 std::string timestampForFileName() {
@@ -458,8 +404,13 @@ bool Defaults::Impl::save() {
         keys = changedKeys;
         count = changeCount;
     }
+    const fs::path folder = folderOf(writeTarget);
     std::error_code ec;
-    fs::create_directories(folderOf(writeTarget), ec); // the lock file lives there too
+    fs::create_directories(folder, ec);
+    if (ec) {
+        base::log("could not create the settings folder " + folder.string() + ": " + ec.message());
+        return false;
+    }
     const SettingsLock lock(writeTarget);
     const auto merged = mergeWithFile(snapshot, keys);
     if (!merged || !writeAtomically(writeTarget, encodeDefaultsFile(*merged), options.beforeRename)) {

@@ -8,22 +8,6 @@ Value::Value(Array a)
 Value::Value(Dictionary d)
     : v_(std::make_shared<const Dictionary>(std::move(d))) {}
 
-bool Value::isNumber() const {
-    switch (type()) {
-    case Type::boolean:
-    case Type::integer:
-    case Type::real:
-    case Type::floating:
-        return true;
-    case Type::string:
-    case Type::data:
-    case Type::array:
-    case Type::dictionary:
-        return false;
-    }
-    return false;
-}
-
 const Array* Value::array() const {
     const auto* p = std::get_if<std::shared_ptr<const Array>>(&v_);
     return p ? p->get() : nullptr;

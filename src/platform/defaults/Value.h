@@ -47,7 +47,6 @@ public:
     Value(Dictionary d);
 
     Type type() const { return static_cast<Type>(v_.index()); }
-    bool isNumber() const;
 
     // The stored value when it is of that kind, else null. Nothing is converted here;
     // the defaults store's typed reads do the platform's conversions.

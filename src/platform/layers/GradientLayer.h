@@ -27,9 +27,7 @@ public:
     void setColors(const QList<QColor>& colors);
     const QList<double>& locations() const { return locations_; }
     void setLocations(const QList<double>& locations);
-    QPointF startPoint() const { return start_; }
     void setStartPoint(QPointF point);
-    QPointF endPoint() const { return end_; }
     void setEndPoint(QPointF point);
 
 protected:

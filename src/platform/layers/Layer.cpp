@@ -49,12 +49,7 @@ template <typename Slot, typename T> void startAnimation(Slot& slot, const T& fr
     if (duration <= 0) {
         return;
     }
-    slot.emplace();
-    slot->from = from;
-    slot->to = to;
-    slot->begin = LayerClock::now();
-    slot->duration = duration;
-    slot->timing = Transaction::timingFunction();
+    slot = typename Slot::value_type{from, to, LayerClock::now(), duration, Transaction::timingFunction()};
 }
 
 // Where an image of `natural` size goes inside `bounds` (y up: the visual top is the maximum y).
@@ -437,18 +432,6 @@ void Layer::insertSublayerAbove(std::shared_ptr<Layer> layer, const Layer* sibli
                                    : static_cast<std::size_t>(it - sublayers_.begin()) + 1);
 }
 
-void Layer::replaceSublayer(const Layer* old, std::shared_ptr<Layer> replacement) {
-    auto it =
-        std::find_if(sublayers_.begin(), sublayers_.end(), [&](const auto& l) { return l.get() == old; });
-    if (it == sublayers_.end()) {
-        return;
-    }
-    const std::size_t index = static_cast<std::size_t>(it - sublayers_.begin());
-    std::shared_ptr<Layer> keep = *it;
-    keep->removeFromSuperlayer();
-    insertAt(std::move(replacement), index);
-}
-
 void Layer::insertAt(std::shared_ptr<Layer> layer, std::size_t index) {
     if (!layer) {
         return;
@@ -493,19 +476,6 @@ void Layer::detachChild(Layer* child) {
     }
     child->superlayer_ = nullptr;
     sublayers_.erase(it);
-    paintOrderChanged();
-    notifyChanged(false);
-}
-
-void Layer::removeAllSublayers() {
-    if (sublayers_.empty()) {
-        return;
-    }
-    std::vector<std::shared_ptr<Layer>> old;
-    old.swap(sublayers_);
-    for (const auto& child : old) {
-        child->superlayer_ = nullptr;
-    }
     paintOrderChanged();
     notifyChanged(false);
 }

@@ -79,13 +79,10 @@ public:
 
     // Identity and debugging.
     std::uint64_t id() const { return id_; }
-    void setName(QString name) { name_ = std::move(name); }
-    const QString& name() const { return name_; }
 
     // Geometry (model values).
     QPointF position() const { return position_; }
     void setPosition(QPointF position);
-    QPointF anchorPoint() const { return anchorPoint_; }
     void setAnchorPoint(QPointF anchor);
     QRectF bounds() const { return bounds_; }
     void setBounds(const QRectF& bounds);
@@ -96,7 +93,6 @@ public:
     void setTransform(const QTransform& transform);
     double zPosition() const { return zPosition_; }
     void setZPosition(double z);
-    unsigned autoresizingMask() const { return autoresizingMask_; }
     void setAutoresizingMask(unsigned mask) { autoresizingMask_ = mask; }
 
     // In-place mirroring about the layer's own bounds.
@@ -113,11 +109,9 @@ public:
     void setBackgroundColor(const QColor& color);
     double borderWidth() const { return borderWidth_; }
     void setBorderWidth(double width);
-    QColor borderColor() const { return borderColor_; }
     void setBorderColor(const QColor& color);
     double cornerRadius() const { return cornerRadius_; }
     void setCornerRadius(double radius);
-    bool masksToBounds() const { return masksToBounds_; }
     void setMasksToBounds(bool masks);
     // Hints kept for callers; they do not change what is painted.
     bool isOpaque() const { return opaque_; }
@@ -128,7 +122,6 @@ public:
     // Contents image, placed by gravity; its size in points is its pixel size / contentsScale.
     const QImage& contents() const { return contents_; }
     void setContents(const QImage& image);
-    ContentsGravity contentsGravity() const { return gravity_; }
     void setContentsGravity(ContentsGravity gravity);
     // Pixels per point of the contents image and of the drawn cache; set it to the screen's pixel ratio.
     double contentsScale() const { return contentsScale_; }
@@ -136,8 +129,6 @@ public:
 
     // Drawing.
     void setNeedsDisplay();
-    bool needsDisplay() const { return needsDisplay_; }
-    bool needsDisplayOnBoundsChange() const { return needsDisplayOnBoundsChange_; }
     void setNeedsDisplayOnBoundsChange(bool value) { needsDisplayOnBoundsChange_ = value; }
     // A draw function for layers that are not subclassed (the delegate pattern); painter as for draw().
     using DrawFunction = std::function<void(Layer&, QPainter&)>;
@@ -207,12 +198,14 @@ private:
     friend class LayerRendererWalk;
     friend class LayerHost;
 
+    // Always made whole by startAnimation(). No default member initialisers: clang cannot use them
+    // for a nested aggregate held in an optional member of the class still being defined.
     template <typename T> struct Animation {
-        T from{};
-        T to{};
-        double begin = 0;
-        double duration = 0;
-        TimingFunction timing = TimingFunction::linear;
+        T from;
+        T to;
+        double begin;
+        double duration;
+        TimingFunction timing;
     };
     template <typename T>
     T presentation(const std::optional<Animation<T>>& animation, const T& model, double now) const;
@@ -233,7 +226,6 @@ private:
     void notifyChanged(bool animating);
 
     std::uint64_t id_;
-    QString name_;
     QPointF position_;
     QPointF anchorPoint_{0.5, 0.5};
     QRectF bounds_;

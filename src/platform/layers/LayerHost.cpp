@@ -51,11 +51,6 @@ void LayerHost::setRootLayer(std::shared_ptr<Layer> root) {
     layerTreeChanged(root_ && root_->subtreeHasAnimations());
 }
 
-void LayerHost::setRootFollowsSize(bool follows) {
-    rootFollowsSize_ = follows;
-    fitRoot();
-}
-
 void LayerHost::setBackgroundColor(const QColor& color) {
     if (color == background_) {
         return;
@@ -63,10 +58,6 @@ void LayerHost::setBackgroundColor(const QColor& color) {
     background_ = color;
     setAttribute(Qt::WA_OpaquePaintEvent, color.alpha() == 255);
     update();
-}
-
-void LayerHost::setFrameInterval(int milliseconds) {
-    tick_.setInterval(std::max(1, milliseconds));
 }
 
 QPointF LayerHost::hostPointFromWidget(QPointF widgetPoint) const {
@@ -101,7 +92,7 @@ void LayerHost::layerTreeChanged(bool animating) {
 }
 
 void LayerHost::fitRoot() {
-    if (root_ && rootFollowsSize_ && root_->frame() != QRectF(0, 0, width(), height())) {
+    if (root_ && root_->frame() != QRectF(0, 0, width(), height())) {
         TransactionScope immediate;
         root_->setFrame(QRectF(0, 0, width(), height()));
     }

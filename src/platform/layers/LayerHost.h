@@ -16,8 +16,8 @@ class Layer;
 //
 // Frames are painted only when something changed: every layer change in the tree schedules one update().
 // While an animation runs and the host is visible, a frame tick (about 60 per second) keeps painting; it
-// stops after the first frame in which no animation runs any more, or when the host is hidden. The root layer's frame follows the widget's size unless
-// setRootFollowsSize(false). Main thread only.
+// stops after the first frame in which no animation runs any more, or when the host is hidden. The root
+// layer's frame follows the widget's size. Main thread only.
 class LayerHost : public QWidget {
     Q_OBJECT
 
@@ -30,7 +30,6 @@ public:
     // The root layer; a layer that already has a superlayer or another host is refused (logged).
     void setRootLayer(std::shared_ptr<Layer> root);
     const std::shared_ptr<Layer>& rootLayer() const { return root_; }
-    void setRootFollowsSize(bool follows);
 
     // Colour painted under the root; transparent for see-through windows.
     void setBackgroundColor(const QColor& color);
@@ -48,8 +47,6 @@ public:
     // Diagnostics: frames painted so far, and whether the frame tick runs.
     int framesPainted() const { return framesPainted_; }
     bool isTicking() const { return tick_.isActive(); }
-    // Interval of the frame tick in milliseconds (default 16).
-    void setFrameInterval(int milliseconds);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -61,7 +58,6 @@ private:
     void fitRoot();
 
     std::shared_ptr<Layer> root_;
-    bool rootFollowsSize_ = true;
     QColor background_{Qt::black};
     QTimer tick_;
     int framesPainted_ = 0;

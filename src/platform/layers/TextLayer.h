@@ -34,9 +34,7 @@ public:
 
     const QString& string() const { return text_.text; }
     void setString(const QString& string);
-    const AttributedText& attributedText() const { return text_; }
     void setAttributedText(const AttributedText& text);
-    bool isAttributed() const { return !text_.formats.isEmpty(); }
 
     const QFont& font() const { return font_; }
     void setFont(const QFont& font);
@@ -48,10 +46,8 @@ public:
     void setAlignmentMode(TextAlignmentMode mode);
     bool isWrapped() const { return wrapped_; }
     void setWrapped(bool wrapped);
-    TruncationMode truncationMode() const { return truncation_; }
     void setTruncationMode(TruncationMode mode);
     // Kept for callers; glyph positions are always those of the layout.
-    bool allowsFontSubpixelQuantization() const { return subpixelQuantization_; }
     void setAllowsFontSubpixelQuantization(bool value) { subpixelQuantization_ = value; }
 
     // The size the text needs: wrapped at `width` when wrapped (and width > 0), else on its own lines.

@@ -64,10 +64,6 @@ void Transaction::setAnimationDuration(double seconds) {
     }
 }
 
-double Transaction::animationDuration() {
-    return current().duration;
-}
-
 void Transaction::setDisableActions(bool disable) {
     if (!stack().empty()) {
         stack().back().disableActions = disable;

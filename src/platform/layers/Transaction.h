@@ -29,7 +29,6 @@ public:
     static void commit();
 
     static void setAnimationDuration(double seconds);
-    static double animationDuration();
     static void setDisableActions(bool disable);
     static bool disableActions();
     static void setTimingFunction(TimingFunction function);

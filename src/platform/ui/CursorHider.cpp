@@ -21,12 +21,6 @@ CursorHider::CursorHider(QWidget* widget, std::chrono::milliseconds delay)
     widget->installEventFilter(this);
 }
 
-void CursorHider::setDelay(std::chrono::milliseconds delay) {
-    CW_DCHECK_MAIN_THREAD();
-    delay_ = delay;
-    timer_->setInterval(delay_);
-}
-
 void CursorHider::setAutoHide(bool on) {
     CW_DCHECK_MAIN_THREAD();
     if (autoHide_ == on) {

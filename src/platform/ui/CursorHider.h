@@ -31,12 +31,10 @@ public:
     explicit CursorHider(QWidget* widget, std::chrono::milliseconds delay = std::chrono::seconds(2));
 
     std::chrono::milliseconds delay() const { return delay_; }
-    void setDelay(std::chrono::milliseconds delay);
 
     // Turning auto-hide off cancels a running countdown; a hidden cursor stays hidden until the
     // mouse moves.
     void setAutoHide(bool on);
-    bool autoHides() const { return autoHide_; }
 
     void hideUntilMouseMoves();
     // Shows the cursor now and cancels a running countdown.

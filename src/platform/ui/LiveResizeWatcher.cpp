@@ -23,11 +23,6 @@ std::chrono::milliseconds LiveResizeWatcher::quietPeriod() const {
     return timer_->intervalAsDuration();
 }
 
-void LiveResizeWatcher::setQuietPeriod(std::chrono::milliseconds period) {
-    CW_DCHECK_MAIN_THREAD();
-    timer_->setInterval(period);
-}
-
 bool LiveResizeWatcher::isResizing() const {
     return timer_->isActive();
 }

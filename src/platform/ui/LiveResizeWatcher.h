@@ -26,7 +26,6 @@ public:
                                std::chrono::milliseconds quietPeriod = std::chrono::milliseconds(250));
 
     std::chrono::milliseconds quietPeriod() const;
-    void setQuietPeriod(std::chrono::milliseconds period);
 
     // A resize came and its quiet period has not yet passed.
     bool isResizing() const;

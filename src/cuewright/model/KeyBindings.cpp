@@ -1,4 +1,4 @@
-#include "cuewright/remote/KeyBindings.h"
+#include "cuewright/model/KeyBindings.h"
 
 #include "cuewright/model/SettingsKeys.h"
 #include "platform/defaults/Defaults.h"

@@ -1,4 +1,4 @@
-#include "cuewright/model/AtomicFile.h"
+#include "base/AtomicFile.h"
 
 #include <cctype>
 #include <cerrno>
@@ -11,7 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace cw {
+namespace base {
 
 namespace {
 
@@ -114,14 +114,13 @@ FileWriteError::FileWriteError(std::error_code code, const std::filesystem::path
     : std::system_error(code)
     , message_("Could not save \"" + destination.string() + "\": " + reason(code, destination) + ".") {}
 
-TemporaryFile createTemporaryFileBeside(const std::filesystem::path& destination) {
-    // Short whatever the destination's name: a name at the system's limit still has room beside it.
-    std::string pattern = (destination.parent_path() / ".cw-XXXXXX").string();
+TemporaryFile createTemporaryFileBeside(const std::filesystem::path& destination, std::string_view prefix) {
+    std::string pattern = (destination.parent_path() / (std::string(prefix) + "XXXXXX")).string();
     const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
     if (fd < 0) {
         fail(errno, destination);
     }
-    // mkstemp makes the file for its owner alone; a new script or export gets the usual mode.
+    // mkstemp makes the file for its owner alone; a new file gets the usual mode.
     (void)::fchmod(fd, 0666 & ~processUmask());
     return TemporaryFile{pattern, fd};
 }
@@ -144,8 +143,8 @@ void replaceFileAtomically(const std::filesystem::path& finishedFile,
 }
 
 void writeFileAtomically(const std::filesystem::path& destination, std::string_view bytes,
-                         const BeforeReplaceHook& beforeReplace) {
-    const TemporaryFile created = createTemporaryFileBeside(destination);
+                         const AtomicWriteOptions& options) {
+    const TemporaryFile created = createTemporaryFileBeside(destination, options.temporaryPrefix);
     const std::filesystem::path& temporary = created.path;
     FileDescriptor file(created.fd);
     try {
@@ -155,7 +154,7 @@ void writeFileAtomically(const std::filesystem::path& destination, std::string_v
         if (file.close() != 0) {
             fail(errno, destination);
         }
-        replaceFileAtomically(temporary, destination, beforeReplace);
+        replaceFileAtomically(temporary, destination, options.beforeReplace);
     } catch (...) {
         std::error_code ignored;
         std::filesystem::remove(temporary, ignored);
@@ -163,4 +162,4 @@ void writeFileAtomically(const std::filesystem::path& destination, std::string_v
     }
 }
 
-} // namespace cw
+} // namespace base

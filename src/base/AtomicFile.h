@@ -8,7 +8,7 @@
 #include <string_view>
 #include <system_error>
 
-namespace cw {
+namespace base {
 
 // Called with the finished, synced file just before it replaces the destination; answering
 // false abandons the replacement as if it had failed (tests inject failures with it).
@@ -26,20 +26,30 @@ private:
     std::string message_;
 };
 
-// A new, empty file with a short unique name (".cw-XXXXXX", mkstemp) in the destination's folder,
-// so that even a destination whose name is as long as the system allows has a working file beside
-// it. The descriptor is returned open; the caller closes it. Throws FileWriteError.
+// The working file's name up to its six random characters. The default is short whatever the
+// destination's name, so that even a name as long as the system allows has room beside it.
+inline constexpr std::string_view defaultTemporaryPrefix = ".cw-";
+
+// A new, empty file named `prefix` and six random characters (mkstemp) in the destination's
+// folder, with the usual mode of a new file (the umask applies). The descriptor is returned
+// open; the caller closes it. Throws FileWriteError.
 struct TemporaryFile {
     std::filesystem::path path;
     int fd = -1;
 };
-TemporaryFile createTemporaryFileBeside(const std::filesystem::path& destination);
+TemporaryFile createTemporaryFileBeside(const std::filesystem::path& destination,
+                                        std::string_view prefix = defaultTemporaryPrefix);
+
+struct AtomicWriteOptions {
+    std::string temporaryPrefix{defaultTemporaryPrefix};
+    BeforeReplaceHook beforeReplace;
+};
 
 // Writes `bytes` to a new file beside `destination`, syncs it, and renames it over the
 // destination; an existing destination keeps its permissions. Throws std::system_error naming
 // the file; on failure the destination is untouched and the new file is removed.
 void writeFileAtomically(const std::filesystem::path& destination, std::string_view bytes,
-                         const BeforeReplaceHook& beforeReplace = {});
+                         const AtomicWriteOptions& options = {});
 
 // Syncs `finishedFile` (which must lie in the destination's folder) and renames it over the
 // destination, then syncs the folder. An existing destination keeps its permissions. Throws
@@ -48,4 +58,4 @@ void replaceFileAtomically(const std::filesystem::path& finishedFile,
                            const std::filesystem::path& destination,
                            const BeforeReplaceHook& beforeReplace = {});
 
-} // namespace cw
+} // namespace base

@@ -1,4 +1,4 @@
-#include "cuewright/remote/KeyBindings.h"
+#include "cuewright/model/KeyBindings.h"
 
 #include "platform/defaults/Defaults.h"
 #include "platform/defaults/NotificationCenter.h"
