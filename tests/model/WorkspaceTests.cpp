@@ -20,6 +20,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <thread>
+#include <utility>
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -193,6 +196,24 @@ TEST_F(WorkspaceTest, AProjectThatIsNotOpenIsLeftAlone) {
     EXPECT_EQ(workspace.projects().size(), 1u);
     stranger->pause();
 }
+
+#ifndef NDEBUG
+// The workspace, the project, its clock and its display manager stop a debug build when used
+// off the main thread, naming the operation.
+TEST_F(WorkspaceTest, MainThreadOperationsStopOffTheMainThread) {
+    auto project = workspace.newProject();
+    auto manager = project->editor().screenManager;
+    const std::pair<const char*, std::function<void()>> operations[] = {
+        {"Workspace::newProject", [&] { workspace.newProject(); }},
+        {"Project::setText", [&] { project->setText(platform::AttributedString("Off")); }},
+        {"TransportClock::play", [&] { project->play(); }},
+        {"ScreenManager::refreshAvailableScreens", [&] { manager->refreshAvailableScreens(); }},
+    };
+    for (const auto& [name, operation] : operations) {
+        EXPECT_DEATH(std::thread(operation).join(), std::string(name) + ".* called off the main thread");
+    }
+}
+#endif
 
 TEST(WorkspaceExtension, IsTheLastSuffixLowerCased) {
     EXPECT_EQ(cw::Workspace::fileExtension("/a/b/Notes.TXT"), "txt");

@@ -1,6 +1,7 @@
 #include "cuewright/model/KeyBindings.h"
 
 #include "cuewright/model/SettingsKeys.h"
+#include "dispatch/MainThreadChecker.h"
 #include "platform/defaults/Defaults.h"
 #include "platform/defaults/NotificationCenter.h"
 #include "platform/keys/KeyNames.h"
@@ -119,6 +120,7 @@ KeyBindings KeyBindings::load() {
 }
 
 KeyBindings KeyBindings::load(const platform::Defaults& defaults) {
+    CW_DCHECK_MAIN_THREAD();
     const auto stored = defaults.object(settings::customKeyBindings);
     return stored ? fromStoredValue(*stored) : KeyBindings{};
 }
@@ -164,6 +166,7 @@ void KeyBindings::save() const {
 }
 
 void KeyBindings::save(platform::Defaults& defaults, platform::NotificationCenter& center) const {
+    CW_DCHECK_MAIN_THREAD();
     defaults.set(settings::customKeyBindings, storedValue());
     center.post(std::string(notifications::keyBindingsDidChange));
 }

@@ -1,9 +1,9 @@
 #include "cuewright/model/Project.h"
 
-#include "base/Log.h"
 #include "cuewright/model/ScreenManager.h"
 #include "cuewright/model/SettingsKeys.h"
 #include "cuewright/model/UserDefaults.h"
+#include "dispatch/MainThreadChecker.h"
 #include "platform/defaults/Defaults.h"
 #include "platform/screens/ScreenProvider.h"
 
@@ -58,17 +58,10 @@ Project::~Project() {
     }
 }
 
-void Project::assertMainThread([[maybe_unused]] const char* operation) const {
-#ifndef NDEBUG
-    if (!dispatch::isMainThread()) {
-        base::fatal(std::string("Project::") + operation + " called off the main thread");
-    }
-#endif
-}
-
 // --- Document ---------------------------------------------------------------------------------
 
 const Document& Project::document() const {
+    CW_DCHECK_MAIN_THREAD();
     return document_;
 }
 
@@ -83,13 +76,14 @@ std::pair<Document, std::uint64_t> Project::revisedDocumentSnapshot() const {
 }
 
 void Project::setDocument(Document document) {
+    CW_DCHECK_MAIN_THREAD();
     std::lock_guard lock(mutex_);
     document_ = std::move(document);
     ++documentRevision_;
 }
 
 void Project::setText(const platform::AttributedString& text) {
-    assertMainThread("setText");
+    CW_DCHECK_MAIN_THREAD();
     if (document_.text == text) {
         return;
     }
@@ -103,7 +97,7 @@ void Project::setText(const platform::AttributedString& text) {
 }
 
 void Project::setScriptProperties(const Document::ScriptProperties& properties) {
-    assertMainThread("setScriptProperties");
+    CW_DCHECK_MAIN_THREAD();
     {
         std::lock_guard lock(mutex_);
         document_.scriptProperties = properties;
@@ -117,7 +111,7 @@ void Project::setScriptProperties(const Document::ScriptProperties& properties) 
 }
 
 void Project::setScrollSpeed(double percent, double min, double max) {
-    assertMainThread("setScrollSpeed");
+    CW_DCHECK_MAIN_THREAD();
     {
         std::lock_guard lock(mutex_);
         document_.speedProperties = Document::SpeedProperties{percent, min, max};
@@ -131,6 +125,7 @@ void Project::setScrollSpeed(double percent, double min, double max) {
 }
 
 void Project::setTotalRuntime(double seconds) {
+    CW_DCHECK_MAIN_THREAD();
     const Document::SpeedProperties speed = document_.speedProperties;
     // An empty (or inverted) range has no percentage for any running time: dividing by it would
     // store a NaN as the speed and as the default of every new script.
@@ -167,11 +162,12 @@ double Project::currentTimestamp() const {
 // --- Editing state ----------------------------------------------------------------------------
 
 const Editor& Project::editor() const {
+    CW_DCHECK_MAIN_THREAD();
     return editor_;
 }
 
 void Project::setEditor(Editor editor) {
-    assertMainThread("setEditor");
+    CW_DCHECK_MAIN_THREAD();
     Editor previous;
     {
         std::lock_guard lock(mutex_); // the clock reads the line count on the tick queue
@@ -188,6 +184,7 @@ void Project::setEditor(Editor editor) {
 }
 
 void Project::applyDefaultTextColor() {
+    CW_DCHECK_MAIN_THREAD();
     const platform::Color color = defaultTextColor(*defaults_);
     notify([color](ProjectEventListener& l, Project& p) { l.projectTextColorDidChange(p, color); });
     Editor editor = editor_;
@@ -196,6 +193,7 @@ void Project::applyDefaultTextColor() {
 }
 
 void Project::applyDefaultFont() {
+    CW_DCHECK_MAIN_THREAD();
     const platform::Font stored = defaultFont(*defaults_);
     // Before the editor has laid out a line its height is 0, and a 0 pt typing font would make
     // the text vanish; keep the setting's own size until then.
@@ -210,10 +208,12 @@ void Project::applyDefaultFont() {
 // --- Transport --------------------------------------------------------------------------------
 
 void Project::rewind() {
+    CW_DCHECK_MAIN_THREAD();
     setProgress(0, /*animated=*/false, /*immediate=*/true);
 }
 
 void Project::jumpToEnd() {
+    CW_DCHECK_MAIN_THREAD();
     setProgress(1, /*animated=*/false, /*immediate=*/true);
 }
 
@@ -261,6 +261,7 @@ void Project::notifyDidSave() {
 }
 
 void Project::notifyScreenDescriptionChanged(const ScreenDescription& screen) {
+    CW_DCHECK_MAIN_THREAD();
     notify([screen](ProjectEventListener& l, Project& p) { l.projectScreenDescriptionDidChange(p, screen); });
 }
 

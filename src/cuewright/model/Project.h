@@ -213,7 +213,6 @@ private:
     // One full pass over a fresh snapshot: direct on the main thread, else one main-queue task
     // per listener, each holding the project.
     void notify(const Delivery& delivery);
-    void assertMainThread(const char* operation) const;
     double runningTimeLocked() const;
 
     TransportPace transportPace() const override;

@@ -1,6 +1,7 @@
 // Gathering the script's bookmarks and jumping between them.
 #include "cuewright/model/Project.h"
 
+#include "dispatch/MainThreadChecker.h"
 #include "platform/text/TextAttributes.h"
 
 #include <algorithm>
@@ -36,6 +37,7 @@ double progressOfLine(int line, int lineCount) {
 } // namespace
 
 std::vector<Bookmark> Project::bookmarks() const {
+    CW_DCHECK_MAIN_THREAD();
     const int lineCount = editor_.lineCount;
     const double duration = runningTime();
     // Without lines there is no time into the script to place a bookmark at.
@@ -88,6 +90,7 @@ std::vector<Bookmark> Project::bookmarks() const {
 }
 
 void Project::jumpToNextBookmark() {
+    CW_DCHECK_MAIN_THREAD();
     const int lineCount = editor_.lineCount;
     if (lineCount <= 0) {
         return; // no line to stand on, and no progress to compute
@@ -104,6 +107,7 @@ void Project::jumpToNextBookmark() {
 }
 
 void Project::jumpToPreviousBookmark() {
+    CW_DCHECK_MAIN_THREAD();
     const int lineCount = editor_.lineCount;
     if (lineCount <= 0) {
         return;

@@ -5,6 +5,7 @@
 #include "cuewright/model/ProjectError.h"
 #include "cuewright/model/ScriptDocumentFile.h"
 #include "cuewright/model/ScriptExporter.h"
+#include "dispatch/MainThreadChecker.h"
 #include "sql/Connection.h"
 
 #include <filesystem>
@@ -50,7 +51,7 @@ void Project::save(const std::string& path, const ScriptDocumentFile::SaveOption
 }
 
 void Project::loadDocument(const std::string& path) {
-    assertMainThread("loadDocument");
+    CW_DCHECK_MAIN_THREAD();
     Database database(*defaults_);
     // Absolute, so that no path is ever taken for a "file:" URI.
     database.db =

@@ -3,6 +3,7 @@
 
 #include "cuewright/model/ProjectError.h"
 #include "cuewright/model/ScriptImport.h"
+#include "dispatch/MainThreadChecker.h"
 #include "platform/codecs/OfficeDocuments.h"
 #include "platform/text/PlainText.h"
 #include "platform/text/RichTextFile.h"
@@ -65,7 +66,7 @@ void Project::finishImport(const platform::AttributedString& text) {
 }
 
 void Project::importRichText(const std::string& path) {
-    assertMainThread("importRichText");
+    CW_DCHECK_MAIN_THREAD();
     resetForImport();
     // Document attributes (the background colour) are not taken over.
     std::optional<platform::AttributedString> source = platform::readRichTextFile(qPath(path));
@@ -76,7 +77,7 @@ void Project::importRichText(const std::string& path) {
 }
 
 void Project::importDOCX(const std::string& path) {
-    assertMainThread("importDOCX");
+    CW_DCHECK_MAIN_THREAD();
     resetForImport();
     platform::AttributedString source;
     try {
@@ -89,7 +90,7 @@ void Project::importDOCX(const std::string& path) {
 }
 
 void Project::importDOC(const std::string& path) {
-    assertMainThread("importDOC");
+    CW_DCHECK_MAIN_THREAD();
     resetForImport();
     platform::AttributedString source;
     try {
@@ -101,7 +102,7 @@ void Project::importDOC(const std::string& path) {
 }
 
 void Project::importPlainText(const std::string& path) {
-    assertMainThread("importPlainText");
+    CW_DCHECK_MAIN_THREAD();
     resetForImport();
     QString text;
     try {
@@ -113,7 +114,7 @@ void Project::importPlainText(const std::string& path) {
 }
 
 void Project::importPDF(const std::string& path) {
-    assertMainThread("importPDF");
+    CW_DCHECK_MAIN_THREAD();
     platform::AttributedString source;
     try {
         source = platform::readPdfFile(qPath(path));

@@ -6,8 +6,8 @@
 #include "base/Log.h"
 #include "cuewright/model/ApplicationSupport.h"
 #include "cuewright/model/DatabaseError.h"
+#include "dispatch/MainThreadChecker.h"
 #include "sql/Connection.h"
-
 
 #include <filesystem>
 #include <system_error>
@@ -118,6 +118,7 @@ std::shared_ptr<sql::Connection> ScreenDatabase::openForUpdate(const std::string
 }
 
 void ScreenDatabase::save(const ScreenDescription& screen) {
+    CW_DCHECK_MAIN_THREAD();
     if (!db) {
         throw DatabaseError::databaseNotOpen();
     }
@@ -142,6 +143,7 @@ void ScreenDatabase::save(const ScreenDescription& screen) {
 }
 
 std::optional<ScreenDescription> ScreenDatabase::load(std::string_view displayUUID) const {
+    CW_DCHECK_MAIN_THREAD();
     if (!db) {
         throw DatabaseError::databaseNotOpen();
     }

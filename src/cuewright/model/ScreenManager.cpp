@@ -3,20 +3,16 @@
 #include "base/Log.h"
 #include "cuewright/model/ScreenDatabase.h"
 #include "cuewright/model/SettingsKeys.h"
+#include "dispatch/MainThreadChecker.h"
 #include "dispatch/Queue.h"
 #include "platform/defaults/Defaults.h"
 #include "sql/Connection.h"
 
-#include <cassert>
 #include <exception>
 #include <utility>
 #include <vector>
 
 namespace cw {
-
-static void assertMainThread() {
-    assert(dispatch::isMainThread() && "ScreenManager is used on the main thread only");
-}
 
 ScreenManager::ScreenManager()
     : ScreenManager(std::make_shared<platform::QtScreenProvider>(), platform::Defaults::standard()) {}
@@ -41,7 +37,7 @@ static std::optional<ScreenDescription> storedSettings(const ScreenDatabase& dat
 }
 
 void ScreenManager::refreshAvailableScreens() {
-    assertMainThread();
+    CW_DCHECK_MAIN_THREAD();
     ScreenDatabase database;
     try {
         database.db = sql::Connection::open(ScreenDatabase::path(), sql::Connection::Access::readOnly);
@@ -98,7 +94,7 @@ void ScreenManager::refreshAvailableScreens() {
 
 // Takes a copy: the caller may pass a description held in the map, which the delegate may rebuild.
 void ScreenManager::update(ScreenDescription screen) {
-    assertMainThread();
+    CW_DCHECK_MAIN_THREAD();
     availableScreens_.insert_or_assign(screen.displayUUID, screen);
     try {
         ScreenDatabase database(ScreenDatabase::openForUpdate());
@@ -113,7 +109,7 @@ void ScreenManager::update(ScreenDescription screen) {
 
 std::optional<platform::ScreenInfo>
 ScreenManager::screenForDisplayUUID(const ScreenDescription& screen) const {
-    assertMainThread();
+    CW_DCHECK_MAIN_THREAD();
     return provider_->screenForDisplayUUID(screen.displayUUID);
 }
 

@@ -1,6 +1,6 @@
 #include "cuewright/model/TransportClock.h"
 
-#include "base/Log.h"
+#include "dispatch/MainThreadChecker.h"
 
 #include <algorithm>
 #include <cmath>
@@ -16,14 +16,6 @@ double clampProgress(double value, double current) {
         return current;
     }
     return std::clamp(value, 0.0, 1.0);
-}
-
-void assertMainThread([[maybe_unused]] const char* operation) {
-#ifndef NDEBUG
-    if (!dispatch::isMainThread()) {
-        base::fatal(std::string("TransportClock::") + operation + " called off the main thread");
-    }
-#endif
 }
 
 } // namespace
@@ -56,7 +48,7 @@ void TransportClock::setFfwdFactor(double factor) {
 }
 
 void TransportClock::play() {
-    assertMainThread("play");
+    CW_DCHECK_MAIN_THREAD();
     if (isPlaying()) {
         return;
     }
@@ -78,7 +70,7 @@ void TransportClock::play() {
 }
 
 void TransportClock::pause() {
-    assertMainThread("pause");
+    CW_DCHECK_MAIN_THREAD();
     if (!isPlaying()) {
         return;
     }
@@ -136,7 +128,7 @@ void TransportClock::tick(double elapsedSeconds) {
 }
 
 void TransportClock::animateSeek(double target, double secondsPerLine, double lineCount) {
-    assertMainThread("animateSeek");
+    CW_DCHECK_MAIN_THREAD();
     if (isPlaying()) {
         return;
     }

@@ -1,9 +1,9 @@
 #include "cuewright/model/Workspace.h"
 
-#include "base/Log.h"
 #include "cuewright/model/Project.h"
 #include "cuewright/model/ProjectError.h"
 #include "cuewright/model/ScreenManager.h"
+#include "dispatch/MainThreadChecker.h"
 #include "platform/defaults/Defaults.h"
 
 #include <QString>
@@ -12,14 +12,6 @@
 #include <filesystem>
 
 namespace cw {
-
-static void assertMainThread([[maybe_unused]] const char* operation) {
-#ifndef NDEBUG
-    if (!dispatch::isMainThread()) {
-        base::fatal(std::string("Workspace::") + operation + " called off the main thread");
-    }
-#endif
-}
 
 Workspace::Workspace()
     : Workspace(platform::Defaults::standard()) {}
@@ -33,7 +25,7 @@ Workspace::Workspace(platform::Defaults& defaults, std::shared_ptr<platform::Scr
 Workspace::~Workspace() = default;
 
 void Workspace::setActiveProject(std::shared_ptr<Project> project) {
-    assertMainThread("setActiveProject");
+    CW_DCHECK_MAIN_THREAD();
     activeProject_ = std::move(project);
 }
 
@@ -42,7 +34,7 @@ std::shared_ptr<Project> Workspace::makeProject() const {
 }
 
 std::shared_ptr<Project> Workspace::newProject() {
-    assertMainThread("newProject");
+    CW_DCHECK_MAIN_THREAD();
     auto project = makeProject();
     project->editor().screenManager->refreshAvailableScreens();
     projects_.push_back(project);
@@ -63,7 +55,7 @@ std::string Workspace::fileExtension(const std::string& path) {
 }
 
 std::shared_ptr<Project> Workspace::openProject(const std::string& path) {
-    assertMainThread("openProject");
+    CW_DCHECK_MAIN_THREAD();
     auto project = makeProject();
     const std::string extension = fileExtension(path);
     if (extension == "cwr") {
@@ -87,7 +79,7 @@ std::shared_ptr<Project> Workspace::openProject(const std::string& path) {
 }
 
 void Workspace::closeProject(std::shared_ptr<Project> project) {
-    assertMainThread("closeProject");
+    CW_DCHECK_MAIN_THREAD();
     const auto found = std::find(projects_.begin(), projects_.end(), project);
     if (found == projects_.end()) {
         return;

@@ -1,5 +1,6 @@
 #include "platform/keys/KeyEventTranslator.h"
 
+#include "dispatch/MainThreadChecker.h"
 #include "platform/keys/KeyTranslation.h"
 
 #include <QKeyEvent>
@@ -16,12 +17,14 @@ constexpr std::uint64_t repeatWindowMs = 5;
 
 KeyEventTranslator::KeyEventTranslator(Sink sink, std::chrono::milliseconds grace)
     : sink_(std::move(sink)) {
+    CW_DCHECK_MAIN_THREAD();
     graceTimer_.setSingleShot(true);
     graceTimer_.setInterval(grace);
     graceTimer_.callOnTimeout([this] { deliverHeldRelease(); });
 }
 
 bool KeyEventTranslator::translate(const QKeyEvent& qtEvent) {
+    CW_DCHECK_MAIN_THREAD();
     auto event = translateKeyEvent(qtEvent);
     if (!event) {
         return qtEvent.type() == QEvent::KeyRelease && qtEvent.isAutoRepeat();
@@ -48,6 +51,7 @@ bool KeyEventTranslator::translate(const QKeyEvent& qtEvent) {
 }
 
 void KeyEventTranslator::deliverHeldRelease() {
+    CW_DCHECK_MAIN_THREAD();
     graceTimer_.stop();
     if (!held_) {
         return;

@@ -3,6 +3,7 @@
 #include "platform/keys/KeyTranslation.h"
 
 #include "base/Log.h"
+#include "dispatch/MainThreadChecker.h"
 
 #include <QString>
 
@@ -256,6 +257,7 @@ std::optional<std::string> readX11RulesNames(std::string& rules, std::string& mo
 } // namespace
 
 bool setKeyboardLayout(const std::string& layout, const std::string& variant) {
+    CW_DCHECK_MAIN_THREAD();
     std::lock_guard lock(layoutMutex);
     if (currentLayout().load("evdev", "pc105", layout, variant, ""))
         return true;
@@ -264,6 +266,7 @@ bool setKeyboardLayout(const std::string& layout, const std::string& variant) {
 }
 
 bool useCurrentKeyboardLayout() {
+    CW_DCHECK_MAIN_THREAD();
     std::string rules, model, layout, variant, options;
     if (!readX11RulesNames(rules, model, layout, variant, options) || layout.empty())
         return false;

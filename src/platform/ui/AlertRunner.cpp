@@ -1,5 +1,7 @@
 #include "platform/ui/AlertRunner.h"
 
+#include "dispatch/MainThreadChecker.h"
+
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -22,6 +24,7 @@ static QMessageBox::Icon iconFor(Alert::Style style) {
 }
 
 int MessageBoxAlertRunner::run(const Alert& alert, QWidget* window) {
+    CW_DCHECK_MAIN_THREAD();
     QMessageBox box(window);
     box.setIcon(iconFor(alert.style));
     box.setText(alert.messageText);
@@ -69,6 +72,7 @@ std::shared_ptr<AlertRunner>& installedRunner() {
 } // namespace
 
 AlertRunner& alertRunner() {
+    CW_DCHECK_MAIN_THREAD();
     if (!installedRunner()) {
         installedRunner() = std::make_shared<MessageBoxAlertRunner>();
     }
@@ -76,6 +80,7 @@ AlertRunner& alertRunner() {
 }
 
 std::shared_ptr<AlertRunner> setAlertRunner(std::shared_ptr<AlertRunner> runner) {
+    CW_DCHECK_MAIN_THREAD();
     auto previous = std::move(installedRunner());
     installedRunner() = std::move(runner);
     return previous;

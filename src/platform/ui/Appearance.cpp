@@ -1,5 +1,7 @@
 #include "platform/ui/Appearance.h"
 
+#include "dispatch/MainThreadChecker.h"
+
 #include <QApplication>
 #include <QStyle>
 #include <QWidget>
@@ -44,6 +46,7 @@ bool isDarkMode(const QWidget* widget) {
 }
 
 Appearance& Appearance::shared() {
+    CW_DCHECK_MAIN_THREAD();
     static auto* instance = new Appearance; // lives as long as the application; never destroyed
     return *instance;
 }
@@ -64,6 +67,7 @@ QPalette Appearance::palette(AppearanceStyle style) const {
 }
 
 void Appearance::apply(AppearanceStyle style) {
+    CW_DCHECK_MAIN_THREAD();
     if (style == style_) {
         return;
     }
@@ -76,6 +80,7 @@ void Appearance::apply(AppearanceStyle style) {
 }
 
 void Appearance::applyToWindow(QWidget* window, AppearanceStyle style) {
+    CW_DCHECK_MAIN_THREAD();
     switch (style) {
     case AppearanceStyle::system:
         window->setPalette(QPalette());

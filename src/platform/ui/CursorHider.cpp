@@ -1,5 +1,7 @@
 #include "platform/ui/CursorHider.h"
 
+#include "dispatch/MainThreadChecker.h"
+
 #include <QEvent>
 #include <QTimer>
 #include <QWidget>
@@ -11,6 +13,7 @@ CursorHider::CursorHider(QWidget* widget, std::chrono::milliseconds delay)
     , widget_(widget)
     , timer_(new QTimer(this))
     , delay_(delay) {
+    CW_DCHECK_MAIN_THREAD();
     timer_->setSingleShot(true);
     timer_->setInterval(delay_);
     connect(timer_, &QTimer::timeout, this, &CursorHider::countdownElapsed);
@@ -19,6 +22,7 @@ CursorHider::CursorHider(QWidget* widget, std::chrono::milliseconds delay)
 }
 
 void CursorHider::setAutoHide(bool on) {
+    CW_DCHECK_MAIN_THREAD();
     if (autoHide_ == on) {
         return;
     }
@@ -33,11 +37,13 @@ bool CursorHider::isCountdownRunning() const {
 }
 
 void CursorHider::hideUntilMouseMoves() {
+    CW_DCHECK_MAIN_THREAD();
     timer_->stop();
     hide();
 }
 
 void CursorHider::showCursor() {
+    CW_DCHECK_MAIN_THREAD();
     timer_->stop();
     if (!hidden_) {
         return;
@@ -54,6 +60,7 @@ void CursorHider::showCursor() {
 }
 
 void CursorHider::mouseMoved() {
+    CW_DCHECK_MAIN_THREAD();
     showCursor();
     if (autoHide_) {
         timer_->start();
@@ -61,6 +68,7 @@ void CursorHider::mouseMoved() {
 }
 
 void CursorHider::countdownElapsed() {
+    CW_DCHECK_MAIN_THREAD();
     timer_->stop();
     hide();
 }

@@ -1,5 +1,7 @@
 #include "platform/ui/DisplayFullScreen.h"
 
+#include "dispatch/MainThreadChecker.h"
+
 #include <QGuiApplication>
 #include <QScreen>
 #include <QWidget>
@@ -28,10 +30,12 @@ QRect fitFrameIntoArea(const QRect& frame, const QRect& area) {
 DisplayFullScreen::DisplayFullScreen(QWidget* window)
     : QObject(window)
     , window_(window) {
+    CW_DCHECK_MAIN_THREAD();
     connect(qGuiApp, &QGuiApplication::screenRemoved, this, &DisplayFullScreen::screenRemoved);
 }
 
 void DisplayFullScreen::enter(QScreen* screen) {
+    CW_DCHECK_MAIN_THREAD();
     if (!window_ || screen == nullptr) {
         return;
     }
@@ -48,6 +52,7 @@ void DisplayFullScreen::enter(QScreen* screen) {
 }
 
 void DisplayFullScreen::exit() {
+    CW_DCHECK_MAIN_THREAD();
     if (!window_ || !isFullScreen()) {
         screen_ = nullptr;
         return;
@@ -66,6 +71,7 @@ bool DisplayFullScreen::isFullScreen() const {
 }
 
 void DisplayFullScreen::screenRemoved(QScreen* screen) {
+    CW_DCHECK_MAIN_THREAD();
     if (screen == nullptr || screen != screen_ || !window_) {
         return;
     }

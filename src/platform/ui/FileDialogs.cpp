@@ -1,5 +1,7 @@
 #include "platform/ui/FileDialogs.h"
 
+#include "dispatch/MainThreadChecker.h"
+
 #include <QFileDialog>
 #include <QFileInfo>
 
@@ -30,6 +32,7 @@ QString withExtension(const QString& path, const QStringList& extensions) {
 }
 
 QStringList QtFileDialogs::runOpenPanel(const OpenPanel& panel, QWidget* window) {
+    CW_DCHECK_MAIN_THREAD();
     QFileDialog dialog(window, panel.title, panel.directory);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(panel.allowsMultipleSelection ? QFileDialog::ExistingFiles
@@ -44,6 +47,7 @@ QStringList QtFileDialogs::runOpenPanel(const OpenPanel& panel, QWidget* window)
 }
 
 std::optional<SaveChoice> QtFileDialogs::runSavePanel(const SavePanel& panel, QWidget* window) {
+    CW_DCHECK_MAIN_THREAD();
     QFileDialog dialog(window, panel.title, panel.directory);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
@@ -90,6 +94,7 @@ std::shared_ptr<FileDialogs>& installedDialogs() {
 } // namespace
 
 FileDialogs& fileDialogs() {
+    CW_DCHECK_MAIN_THREAD();
     if (!installedDialogs()) {
         installedDialogs() = std::make_shared<QtFileDialogs>();
     }
@@ -97,6 +102,7 @@ FileDialogs& fileDialogs() {
 }
 
 std::shared_ptr<FileDialogs> setFileDialogs(std::shared_ptr<FileDialogs> dialogs) {
+    CW_DCHECK_MAIN_THREAD();
     auto previous = std::move(installedDialogs());
     installedDialogs() = std::move(dialogs);
     return previous;

@@ -1,5 +1,7 @@
 #include "platform/ui/LiveResizeWatcher.h"
 
+#include "dispatch/MainThreadChecker.h"
+
 #include <QEvent>
 #include <QTimer>
 #include <QWidget>
@@ -10,6 +12,7 @@ LiveResizeWatcher::LiveResizeWatcher(QWidget* widget, std::chrono::milliseconds 
     : QObject(widget)
     , widget_(widget)
     , timer_(new QTimer(this)) {
+    CW_DCHECK_MAIN_THREAD();
     timer_->setSingleShot(true);
     timer_->setInterval(quietPeriod);
     connect(timer_, &QTimer::timeout, this, &LiveResizeWatcher::liveResizeEnded);
@@ -25,6 +28,7 @@ bool LiveResizeWatcher::isResizing() const {
 }
 
 void LiveResizeWatcher::finishNow() {
+    CW_DCHECK_MAIN_THREAD();
     if (!timer_->isActive()) {
         return;
     }

@@ -1,6 +1,7 @@
 #include "platform/ui/ViewController.h"
 
 #include "base/Log.h"
+#include "dispatch/MainThreadChecker.h"
 
 #include <QLayout>
 #include <QVBoxLayout>
@@ -16,6 +17,7 @@ ViewController::~ViewController() {
 }
 
 QWidget* ViewController::view() {
+    CW_DCHECK_MAIN_THREAD();
     if (view_) {
         return view_;
     }
@@ -38,6 +40,7 @@ QWidget* ViewController::makeView() {
 }
 
 void ViewController::embedIn(QWidget* anchor) {
+    CW_DCHECK_MAIN_THREAD();
     QWidget* v = view();
     QLayout* layout = anchor->layout();
     if (layout == nullptr) {

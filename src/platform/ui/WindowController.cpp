@@ -1,6 +1,7 @@
 #include "platform/ui/WindowController.h"
 
 #include "base/Log.h"
+#include "dispatch/MainThreadChecker.h"
 #include "platform/ui/WindowFrame.h"
 
 #include <QCloseEvent>
@@ -28,6 +29,7 @@ WindowController::~WindowController() {
 }
 
 QWidget* WindowController::window() {
+    CW_DCHECK_MAIN_THREAD();
     if (window_) {
         return window_;
     }
@@ -56,6 +58,7 @@ QWidget* WindowController::makeWindow() {
 }
 
 void WindowController::showWindow() {
+    CW_DCHECK_MAIN_THREAD();
     QWidget* w = window();
     w->show();
     w->raise();
@@ -63,6 +66,7 @@ void WindowController::showWindow() {
 }
 
 bool WindowController::close() {
+    CW_DCHECK_MAIN_THREAD();
     if (!window_) {
         return false;
     }
@@ -74,6 +78,7 @@ QRect WindowController::frame() const {
 }
 
 void WindowController::setFrame(const QRect& frame) {
+    CW_DCHECK_MAIN_THREAD();
     if (window_) {
         window_->setGeometry(frame);
     }
@@ -84,6 +89,7 @@ QString WindowController::frameString() const {
 }
 
 bool WindowController::setFrameFromString(const QString& text) {
+    CW_DCHECK_MAIN_THREAD();
     const QRectF rect = frameFromString(text);
     if (!window_ || !isUsableFrame(rect)) {
         return false;
