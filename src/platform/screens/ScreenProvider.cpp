@@ -1,5 +1,7 @@
 #include "platform/screens/ScreenProvider.h"
 
+#include "dispatch/MainThreadChecker.h"
+
 #include <QByteArray>
 #include <QGuiApplication>
 #include <QObject>
@@ -86,6 +88,7 @@ struct QtScreenProvider::Impl {
 
 QtScreenProvider::QtScreenProvider()
     : impl_(std::make_unique<Impl>()) {
+    CW_DCHECK_MAIN_THREAD();
     auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
     if (app == nullptr) {
         return;
@@ -134,6 +137,7 @@ ScreenInfo QtScreenProvider::describe(const QScreen& screen) {
 }
 
 std::vector<ScreenInfo> QtScreenProvider::screens() const {
+    CW_DCHECK_MAIN_THREAD();
     std::vector<ScreenInfo> result;
     if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) == nullptr) {
         return result;
@@ -146,6 +150,7 @@ std::vector<ScreenInfo> QtScreenProvider::screens() const {
 }
 
 void QtScreenProvider::setScreensChangedHandler(std::function<void()> handler) {
+    CW_DCHECK_MAIN_THREAD();
     impl_->handler = std::move(handler);
 }
 
