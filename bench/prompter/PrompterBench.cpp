@@ -54,10 +54,12 @@ std::unique_ptr<cw::PrompterView> makeView(int w, int h, int words) {
     QResizeEvent event(QSize(w, h), QSize());
     QApplication::sendEvent(view.get(), &event);
     view->setText(script(words));
-    view->setPrompterMargin(0.1);
-    view->setPrompterWordCountFactor(0.5f);
-    view->setOverlayType(std::getenv("BENCH_NO_OVERLAY") ? cw::OverlayType::none : cw::OverlayType::fadeOut);
-    view->setIndicatorType(cw::IndicatorType::arrow);
+    view->updateDisplay([&](cw::PrompterDisplayState& s) { s.prompterMargin = 0.1; });
+    view->updateDisplay([&](cw::PrompterDisplayState& s) { s.prompterWordCountFactor = 0.5f; });
+    view->updateDisplay([&](cw::PrompterDisplayState& s) {
+        s.overlayType = std::getenv("BENCH_NO_OVERLAY") ? cw::OverlayType::none : cw::OverlayType::fadeOut;
+    });
+    view->updateDisplay([&](cw::PrompterDisplayState& s) { s.indicatorType = cw::IndicatorType::arrow; });
     view->layoutText();
     view->relayout(false);
     view->setScrollPosition(0.2, false, true);

@@ -17,13 +17,13 @@ constexpr int H = 500;
 std::unique_ptr<cw::PrompterView> scriptView() {
     auto view = cwtest::makeView(W, H);
     view->setText(cwtest::script(600));
-    view->setPrompterMargin(0.1);
-    view->setPrompterWordCountFactor(0.6f);
+    view->updateDisplay([&](cw::PrompterDisplayState& s) { s.prompterMargin = 0.1; });
+    view->updateDisplay([&](cw::PrompterDisplayState& s) { s.prompterWordCountFactor = 0.6f; });
     view->setTransportProgress(0.3);
-    view->setTimestamp(12.5);
-    view->updateTimestampLabel();
-    view->setScrollSpeed(40);
-    view->updateSpeedLabel();
+    view->controls().setTimestamp(12.5);
+    view->controls().updateTimestampLabel();
+    view->controls().setScrollSpeed(40);
+    view->controls().updateSpeedLabel();
     view->layoutText();
     view->relayout(false);
     view->setScrollPosition(0.3, false, true);
@@ -54,16 +54,16 @@ TEST(PrompterRendering, TextShowsAtTheReadingPosition) {
 
 TEST(PrompterRendering, MirroringSwapsSides) {
     auto view = scriptView();
-    view->setTextAlignment(cw::TextAlignment::left);
-    view->setPrompterMargin(0.5);
-    view->setPrompterMarginAlignment(-1);
+    view->updateDisplay([&](cw::PrompterDisplayState& s) { s.textAlignment = cw::TextAlignment::left; });
+    view->updateDisplay([&](cw::PrompterDisplayState& s) { s.prompterMargin = 0.5; });
+    view->updateDisplay([&](cw::PrompterDisplayState& s) { s.prompterMarginAlignment = -1; });
     view->layoutText();
     view->relayout(false);
     view->setScrollPosition(0.3, false, true);
     const auto [left, right] = halves(view->renderToImage());
     EXPECT_GT(left, 10 * std::max(right, 1));
 
-    view->setFlipHorizontal(true);
+    view->updateDisplay([&](cw::PrompterDisplayState& s) { s.flipHorizontal = true; });
     view->relayout(false);
     const QImage mirrored = view->renderToImage();
     cwtest::saveImage(mirrored, "mirrored");
@@ -80,7 +80,7 @@ TEST(PrompterRendering, OverlayBandsDarkenAwayFromTheReadingLine) {
     ASSERT_GT(plain, 200);
     for (int i = 0; i < 6; ++i) {
         const auto type = base::fromMenuIndex<cw::OverlayType>(i);
-        view->setOverlayType(type);
+        view->updateDisplay([&](cw::PrompterDisplayState& s) { s.overlayType = type; });
         const QImage image = view->renderToImage();
         cwtest::saveImage(image, ("overlay-" + std::string(base::rawValue(type))).c_str());
         const int shaded = cwtest::brightPixels(image, upper);
@@ -103,14 +103,15 @@ TEST(PrompterRendering, OverlayBandsDarkenAwayFromTheReadingLine) {
 
 TEST(PrompterRendering, IndicatorsDrawAtTheLeftEdge) {
     auto view = scriptView();
-    view->setOverlayType(cw::OverlayType::none);
-    view->setShowsReadingLine(false);
+    view->updateDisplay([&](cw::PrompterDisplayState& s) { s.overlayType = cw::OverlayType::none; });
+    view->updateDisplay([&](cw::PrompterDisplayState& s) { s.showsReadingLine = false; });
     view->relayout(false);
     const QRect mark(0, H / 2 - 40, 50, 80);
     for (int i = 0; i < 4; ++i) {
         const auto type = base::fromMenuIndex<cw::IndicatorType>(i);
-        view->setIndicatorType(type);
-        view->setIndicatorColor(cw::IndicatorColor::green);
+        view->updateDisplay([&](cw::PrompterDisplayState& s) { s.indicatorType = type; });
+        view->updateDisplay(
+            [&](cw::PrompterDisplayState& s) { s.indicatorColor = cw::IndicatorColor::green; });
         const QImage image = view->renderToImage();
         cwtest::saveImage(image, ("indicator-" + std::string(base::rawValue(type))).c_str());
         int green = 0;
@@ -130,9 +131,8 @@ TEST(PrompterRendering, IndicatorsDrawAtTheLeftEdge) {
 
 TEST(PrompterRendering, SeeThroughWindowAtAQuarter) {
     auto view = scriptView();
-    view->setBackgroundColor(QColor(0, 0, 255));
-    view->setWindowOpacity(0.25f);
-    view->applyWindowOpacity();
+    view->updateDisplay([&](cw::PrompterDisplayState& s) { s.backgroundColor = QColor(0, 0, 255); });
+    view->updateDisplay([&](cw::PrompterDisplayState& s) { s.windowOpacity = 0.25f; });
     view->relayout(false);
     const QImage image = view->renderToImage();
     cwtest::saveImage(image, "opacity-0.25");

@@ -96,8 +96,6 @@ public:
 
     using Environment = PrompterWindowEnvironment;
 
-    static constexpr double speedLockedOpacity = 0.3;
-
     // A free-floating window of the preset, or, with a description, one bound to its display.
     static std::shared_ptr<PrompterWindowController>
     create(std::shared_ptr<Project> project, TeleprompterWindowPreset preset,
