@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace cw {
 
@@ -129,7 +130,8 @@ void OverlayPreviewView::layoutPreview() {
     text_->setFrame(QRectF(20, -h, w - 40, 2 * h));
     overlay_->setFrame(QRectF(0, 0, w, h));
     overlay_->updateOverlay();
-    indicator_->setFrame(QRectF(0, h * indicatorPosition_ - lineHeight_ / 2, lineHeight_, lineHeight_));
+    indicator_->setFrame(
+        QRectF(0, h * display_.indicatorPosition - lineHeight_ / 2, lineHeight_, lineHeight_));
     indicator_->setNeedsDisplay();
     if (rootLayer()) {
         updateReadingLine(QRectF(0, 0, w, h));
@@ -137,16 +139,16 @@ void OverlayPreviewView::layoutPreview() {
 }
 
 QColor OverlayPreviewView::readingLineColor() const {
-    return IndicatorShape::resolvedColor(indicator_->indicatorColor());
+    return IndicatorShape::resolvedColor(display_.indicatorColor);
 }
 
 void OverlayPreviewView::updateReadingLine(const QRectF& bounds) {
     TransactionScope immediate;
     const QColor color = readingLineColor();
-    readingLine_->setHidden(!showsReadingLine_);
-    readingLine_->setFrame(
-        alignedToPixels(QRectF(10, bounds.height() * indicatorPosition_ - 0.5, bounds.width() - 20, 1.0),
-                        devicePixelRatioF()));
+    readingLine_->setHidden(!display_.showsReadingLine);
+    readingLine_->setFrame(alignedToPixels(
+        QRectF(10, bounds.height() * display_.indicatorPosition - 0.5, bounds.width() - 20, 1.0),
+        devicePixelRatioF()));
     readingLine_->setBackgroundColor(color);
     readingLine_->setNeedsDisplay();
 }
@@ -162,58 +164,63 @@ void OverlayPreviewView::setLineHeight(double height) {
     layoutPreview();
 }
 
-void OverlayPreviewView::setIndicatorPosition(float position) {
-    position = std::clamp(position, 0.0f, 1.0f);
-    if (position == indicatorPosition_) {
-        return;
+void OverlayPreviewView::apply(const PrompterDisplayState& state) {
+    PrompterDisplayState to = state;
+    to.indicatorPosition = std::clamp(to.indicatorPosition, 0.0f, 1.0f);
+    const PrompterDisplayState from = std::exchange(display_, to);
+    bool moved = false;
+    bool readingLine = to.showsReadingLine != from.showsReadingLine;
+    if (to.overlayType != from.overlayType) {
+        overlay_->setOverlayType(to.overlayType);
+        overlay_->updateOverlay();
     }
-    indicatorPosition_ = position;
-    overlay_->setVerticalCenter(position);
-    layoutPreview();
+    if (to.indicatorType != from.indicatorType) {
+        indicator_->setIndicatorType(to.indicatorType);
+        indicator_->setNeedsDisplay();
+    }
+    if (to.indicatorColor != from.indicatorColor) {
+        indicator_->setIndicatorColor(to.indicatorColor);
+        readingLine = true;
+    }
+    if (to.indicatorPosition != from.indicatorPosition) {
+        overlay_->setVerticalCenter(to.indicatorPosition);
+        moved = true;
+    }
+    if (moved) {
+        layoutPreview();
+    } else if (readingLine) {
+        updateReadingLine(QRectF(0, 0, width(), height()));
+    }
+}
+
+void OverlayPreviewView::setIndicatorPosition(float position) {
+    PrompterDisplayState state = display_;
+    state.indicatorPosition = position;
+    apply(state);
 }
 
 void OverlayPreviewView::setShowsReadingLine(bool shows) {
-    if (shows == showsReadingLine_) {
-        return;
-    }
-    showsReadingLine_ = shows;
-    updateReadingLine(QRectF(0, 0, width(), height()));
-}
-
-OverlayType OverlayPreviewView::overlayType() const {
-    return overlay_->overlayType();
+    PrompterDisplayState state = display_;
+    state.showsReadingLine = shows;
+    apply(state);
 }
 
 void OverlayPreviewView::setOverlayType(OverlayType type) {
-    if (type == overlay_->overlayType()) {
-        return;
-    }
-    overlay_->setOverlayType(type);
-    overlay_->updateOverlay();
-}
-
-IndicatorType OverlayPreviewView::indicatorType() const {
-    return indicator_->indicatorType();
+    PrompterDisplayState state = display_;
+    state.overlayType = type;
+    apply(state);
 }
 
 void OverlayPreviewView::setIndicatorType(IndicatorType type) {
-    if (type == indicator_->indicatorType()) {
-        return;
-    }
-    indicator_->setIndicatorType(type);
-    indicator_->setNeedsDisplay();
-}
-
-IndicatorColor OverlayPreviewView::indicatorColor() const {
-    return indicator_->indicatorColor();
+    PrompterDisplayState state = display_;
+    state.indicatorType = type;
+    apply(state);
 }
 
 void OverlayPreviewView::setIndicatorColor(IndicatorColor color) {
-    if (color == indicator_->indicatorColor()) {
-        return;
-    }
-    indicator_->setIndicatorColor(color);
-    updateReadingLine(QRectF(0, 0, width(), height()));
+    PrompterDisplayState state = display_;
+    state.indicatorColor = color;
+    apply(state);
 }
 
 void OverlayPreviewView::updateContentsScale() {
