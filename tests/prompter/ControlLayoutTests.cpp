@@ -58,8 +58,10 @@ TEST(PrompterControls, ScaleOfExactlySevenTenthsDrawsNoLabels) {
 
 TEST(PrompterControls, BothFlipsMoveTheReadOutAndTheBar) {
     auto view = cwtest::makeView(1200, 700);
-    view->updateDisplay([&](cw::PrompterDisplayState& s) { s.flipHorizontal = true; });
-    view->updateDisplay([&](cw::PrompterDisplayState& s) { s.flipVertical = true; });
+    view->updateDisplay([](auto& s) {
+        s.flipHorizontal = true;
+        s.flipVertical = true;
+    });
     view->relayout(false);
     EXPECT_EQ(view->controls().timestampLayer().frame(), QRectF(10, 700 - 48 - 10, 220, 48));
     EXPECT_TRUE(view->controls().timestampLayer().isFlippedHorizontally());
@@ -72,7 +74,7 @@ TEST(PrompterControls, BothFlipsMoveTheReadOutAndTheBar) {
 
 TEST(PrompterControls, MirroredReadOutStaysOnScreen) {
     auto view = cwtest::makeView(1200, 700);
-    view->updateDisplay([&](cw::PrompterDisplayState& s) { s.flipHorizontal = true; });
+    view->updateDisplay([](auto& s) { s.flipHorizontal = true; });
     view->relayout(false);
     // Mirrored in place: its picture covers its own frame, inside the view.
     const QRectF shown =
@@ -94,7 +96,7 @@ TEST(PrompterControls, HitTestsFollowTheMirroring) {
     EXPECT_EQ(view->controls().controlAt(QPointF(1160, 540)), PrompterControl::speedLabel);
     EXPECT_EQ(view->controls().controlAt(QPointF(600, 350)), PrompterControl::none);
 
-    view->updateDisplay([&](cw::PrompterDisplayState& s) { s.flipHorizontal = true; });
+    view->updateDisplay([](auto& s) { s.flipHorizontal = true; });
     view->relayout(false);
     // The line-down button is drawn at the right now, the rewind button at the top left.
     EXPECT_EQ(view->controls().controlAt(QPointF(1160, 40)), PrompterControl::lineDown);
@@ -102,17 +104,18 @@ TEST(PrompterControls, HitTestsFollowTheMirroring) {
     EXPECT_EQ(view->controls().controlAt(QPointF(100, 30)), PrompterControl::timestamp);
     EXPECT_EQ(view->controls().controlAt(QPointF(300, 300)), PrompterControl::none);
 
-    view->updateDisplay([&](cw::PrompterDisplayState& s) { s.showsControls = false; });
+    view->updateDisplay([](auto& s) { s.showsControls = false; });
     EXPECT_EQ(view->controls().controlAt(QPointF(1160, 40)), PrompterControl::lineDown);
 }
 
 TEST(PrompterAppearance, SeeThroughWindowShowsOnlyTheFill) {
     auto view = cwtest::makeView(400, 300);
-    view->updateDisplay(
-        [&](cw::PrompterDisplayState& s) { s.backgroundImage = QImage(10, 10, QImage::Format_RGB32); });
-    view->updateDisplay([&](cw::PrompterDisplayState& s) { s.showsBackgroundImage = true; });
-    view->updateDisplay([&](cw::PrompterDisplayState& s) { s.backgroundColor = Qt::blue; });
-    view->updateDisplay([&](cw::PrompterDisplayState& s) { s.windowOpacity = 0.25f; });
+    view->updateDisplay([](auto& s) {
+        s.backgroundImage = QImage(10, 10, QImage::Format_RGB32);
+        s.showsBackgroundImage = true;
+        s.backgroundColor = Qt::blue;
+        s.windowOpacity = 0.25f;
+    });
     view->relayout(false);
     EXPECT_TRUE(view->imageLayer().isHidden());
     EXPECT_FALSE(view->fillLayer().isHidden());
@@ -121,7 +124,7 @@ TEST(PrompterAppearance, SeeThroughWindowShowsOnlyTheFill) {
     EXPECT_EQ(view->rootLayer().backgroundColor().alpha(), 0);
     EXPECT_FALSE(view->rootLayer().isOpaque());
 
-    view->updateDisplay([&](cw::PrompterDisplayState& s) { s.windowOpacity = 1.0f; });
+    view->updateDisplay([](auto& s) { s.windowOpacity = 1.0f; });
     EXPECT_TRUE(view->fillLayer().isHidden());
     EXPECT_FALSE(view->imageLayer().isHidden());
     EXPECT_EQ(view->backgroundLayer().backgroundColor(), QColor(Qt::blue));
@@ -129,28 +132,30 @@ TEST(PrompterAppearance, SeeThroughWindowShowsOnlyTheFill) {
 
 TEST(PrompterAppearance, EqualBackgroundColourChangesNothing) {
     auto view = cwtest::makeView(400, 300);
-    view->updateDisplay([&](cw::PrompterDisplayState& s) { s.backgroundColor = Qt::darkGreen; });
+    view->updateDisplay([](auto& s) { s.backgroundColor = Qt::darkGreen; });
     view->overlayLayer().setGradientColor(Qt::red); // a marker the observer would overwrite
-    view->updateDisplay([&](cw::PrompterDisplayState& s) { s.backgroundColor = Qt::darkGreen; });
+    view->updateDisplay([](auto& s) { s.backgroundColor = Qt::darkGreen; });
     EXPECT_EQ(view->overlayLayer().gradientColor(), QColor(Qt::red));
-    view->updateDisplay([&](cw::PrompterDisplayState& s) { s.backgroundColor = Qt::darkBlue; });
+    view->updateDisplay([](auto& s) { s.backgroundColor = Qt::darkBlue; });
     EXPECT_EQ(view->overlayLayer().gradientColor(), QColor(Qt::darkBlue));
     EXPECT_EQ(view->fillLayer().backgroundColor(), QColor(Qt::darkBlue));
 }
 
 TEST(PrompterAppearance, WhiteIndicatorWithoutStoredTextColourGivesYellowLine) {
     auto view = cwtest::makeView(400, 300);
-    view->updateDisplay([&](cw::PrompterDisplayState& s) { s.indicatorColor = cw::IndicatorColor::white; });
+    view->updateDisplay([](auto& s) { s.indicatorColor = cw::IndicatorColor::white; });
     EXPECT_EQ(view->readingLineColor(), QColor::fromRgbF(1, 1, 0));
     EXPECT_EQ(view->readingLineLayer().backgroundColor(), QColor::fromRgbF(1, 1, 0));
 }
 
 TEST(PrompterAppearance, IndicatorSitsAtTheReadingPosition) {
     auto view = cwtest::makeView(1000, 600);
-    view->updateDisplay([&](cw::PrompterDisplayState& s) { s.prompterWordCountFactor = 0.5f; });
-    view->updateDisplay([&](cw::PrompterDisplayState& s) { s.prompterMargin = 0.1; });
+    view->updateDisplay([](auto& s) {
+        s.prompterWordCountFactor = 0.5f;
+        s.prompterMargin = 0.1;
+    });
     view->layoutText();
-    view->updateDisplay([&](cw::PrompterDisplayState& s) { s.indicatorPosition = 0.25f; });
+    view->updateDisplay([](auto& s) { s.indicatorPosition = 0.25f; });
     view->relayout(false);
     EXPECT_EQ(view->indicatorLayer().frame(), QRectF(4, 150 - 44.5, 89, 89));
     EXPECT_DOUBLE_EQ(view->readingLineLayer().frame().left(), 20);
@@ -207,9 +212,46 @@ TEST(PrompterAppearance, ProgressMovesTheBar) {
     view->setTransportProgress(0.25);
     EXPECT_EQ(view->controls().progressLayer().progressLayer()->frame(),
               QRectF(0, 0, 100, view->controls().progressLayer().bounds().height()));
-    view->updateDisplay([&](cw::PrompterDisplayState& s) { s.flipHorizontal = true; });
+    view->updateDisplay([](auto& s) { s.flipHorizontal = true; });
     view->relayout(false);
     EXPECT_DOUBLE_EQ(view->controls().progressLayer().progressLayer()->frame().left(), 300);
+}
+
+// A display change does the work it needs and no more: a text layout (and relayout) for the text's
+// layout values, a relayout for the geometry, otherwise only the layers concerned are redrawn.
+TEST(PrompterDisplay, ApplyDoesTheWorkTheChangeNeeds) {
+    using Change = cw::DisplayChange;
+    struct Case {
+        const char* what;
+        void (*change)(cw::PrompterDisplayState&);
+        Change expected;
+    };
+    const Case cases[] = {
+        {"nothing", [](auto&) {}, Change::none},
+        {"alignment", [](auto& s) { s.textAlignment = cw::TextAlignment::right; }, Change::layout},
+        {"margin", [](auto& s) { s.prompterMargin = 0.2; }, Change::layout},
+        {"margin alignment", [](auto& s) { s.prompterMarginAlignment = 1; }, Change::layout},
+        {"words per line", [](auto& s) { s.prompterWordCountFactor = 0.4f; }, Change::layout},
+        {"margin and mirroring", [](auto& s) { s.prompterMargin = 0.2, s.flipVertical = true; },
+         Change::layout},
+        {"mirroring", [](auto& s) { s.flipHorizontal = true; }, Change::relayout},
+        {"reading position", [](auto& s) { s.indicatorPosition = 0.3f; }, Change::relayout},
+        {"window opacity", [](auto& s) { s.windowOpacity = 0.5f; }, Change::relayout},
+        {"background", [](auto& s) { s.backgroundColor = Qt::blue; }, Change::redraw},
+        {"overlay", [](auto& s) { s.overlayType = cw::OverlayType::fadeOut; }, Change::redraw},
+        {"indicator", [](auto& s) { s.indicatorColor = cw::IndicatorColor::white; }, Change::redraw},
+        {"controls", [](auto& s) { s.showsControls = false, s.controlsOpacity = 0.5f; }, Change::redraw},
+        {"speed lock", [](auto& s) { s.speedLocked = true; }, Change::redraw},
+    };
+    for (const Case& c : cases) {
+        auto view = cwtest::makeView(800, 600);
+        const int layouts = view->layoutPasses();
+        const int relayouts = view->relayoutPasses();
+        EXPECT_EQ(view->updateDisplay(c.change), c.expected) << c.what;
+        EXPECT_EQ(view->layoutPasses() - layouts, c.expected == Change::layout ? 1 : 0) << c.what;
+        EXPECT_EQ(view->relayoutPasses() - relayouts, c.expected >= Change::relayout ? 1 : 0) << c.what;
+        EXPECT_EQ(view->apply(view->display()), Change::none) << c.what << ": applied again";
+    }
 }
 
 } // namespace

@@ -83,7 +83,7 @@ TEST_F(PointerInput, DraggingOnTheScaleFollowsThePointer) {
 }
 
 TEST_F(PointerInput, SpeedLockHoldsScaleAndWheelButNotScrolling) {
-    view->updateDisplay([&](cw::PrompterDisplayState& s) { s.speedLocked = true; });
+    view->updateDisplay([](auto& s) { s.speedLocked = true; });
     click(speedPoint(300));
     EXPECT_DOUBLE_EQ(percent(), 50);
     project->setProgress(0.5, false, true);
@@ -332,8 +332,7 @@ TEST_F(PointerInput, IgnoredMouseEventsDoNothing) {
 }
 
 TEST_F(PointerInput, SpeedLabelCyclesItsModesAndRemembersThem) {
-    view->updateDisplay(
-        [&](cw::PrompterDisplayState& s) { s.speedDisplayMode = cw::SpeedDisplayMode::percentage; });
+    view->updateDisplay([](auto& s) { s.speedDisplayMode = cw::SpeedDisplayMode::percentage; });
     const cw::SpeedDisplayMode first = view->display().speedDisplayMode;
     std::vector<std::string> stored;
     for (int i = 0; i < 5; ++i) {

@@ -17,8 +17,10 @@ constexpr int H = 500;
 std::unique_ptr<cw::PrompterView> scriptView() {
     auto view = cwtest::makeView(W, H);
     view->setText(cwtest::script(600));
-    view->updateDisplay([&](cw::PrompterDisplayState& s) { s.prompterMargin = 0.1; });
-    view->updateDisplay([&](cw::PrompterDisplayState& s) { s.prompterWordCountFactor = 0.6f; });
+    view->updateDisplay([](auto& s) {
+        s.prompterMargin = 0.1;
+        s.prompterWordCountFactor = 0.6f;
+    });
     view->setTransportProgress(0.3);
     view->controls().setTimestamp(12.5);
     view->controls().updateTimestampLabel();
@@ -54,16 +56,18 @@ TEST(PrompterRendering, TextShowsAtTheReadingPosition) {
 
 TEST(PrompterRendering, MirroringSwapsSides) {
     auto view = scriptView();
-    view->updateDisplay([&](cw::PrompterDisplayState& s) { s.textAlignment = cw::TextAlignment::left; });
-    view->updateDisplay([&](cw::PrompterDisplayState& s) { s.prompterMargin = 0.5; });
-    view->updateDisplay([&](cw::PrompterDisplayState& s) { s.prompterMarginAlignment = -1; });
+    view->updateDisplay([](auto& s) {
+        s.textAlignment = cw::TextAlignment::left;
+        s.prompterMargin = 0.5;
+        s.prompterMarginAlignment = -1;
+    });
     view->layoutText();
     view->relayout(false);
     view->setScrollPosition(0.3, false, true);
     const auto [left, right] = halves(view->renderToImage());
     EXPECT_GT(left, 10 * std::max(right, 1));
 
-    view->updateDisplay([&](cw::PrompterDisplayState& s) { s.flipHorizontal = true; });
+    view->updateDisplay([](auto& s) { s.flipHorizontal = true; });
     view->relayout(false);
     const QImage mirrored = view->renderToImage();
     cwtest::saveImage(mirrored, "mirrored");
@@ -80,7 +84,7 @@ TEST(PrompterRendering, OverlayBandsDarkenAwayFromTheReadingLine) {
     ASSERT_GT(plain, 200);
     for (int i = 0; i < 6; ++i) {
         const auto type = base::fromMenuIndex<cw::OverlayType>(i);
-        view->updateDisplay([&](cw::PrompterDisplayState& s) { s.overlayType = type; });
+        view->updateDisplay([&](auto& s) { s.overlayType = type; });
         const QImage image = view->renderToImage();
         cwtest::saveImage(image, ("overlay-" + std::string(base::rawValue(type))).c_str());
         const int shaded = cwtest::brightPixels(image, upper);
@@ -103,15 +107,18 @@ TEST(PrompterRendering, OverlayBandsDarkenAwayFromTheReadingLine) {
 
 TEST(PrompterRendering, IndicatorsDrawAtTheLeftEdge) {
     auto view = scriptView();
-    view->updateDisplay([&](cw::PrompterDisplayState& s) { s.overlayType = cw::OverlayType::none; });
-    view->updateDisplay([&](cw::PrompterDisplayState& s) { s.showsReadingLine = false; });
+    view->updateDisplay([](auto& s) {
+        s.overlayType = cw::OverlayType::none;
+        s.showsReadingLine = false;
+    });
     view->relayout(false);
     const QRect mark(0, H / 2 - 40, 50, 80);
     for (int i = 0; i < 4; ++i) {
         const auto type = base::fromMenuIndex<cw::IndicatorType>(i);
-        view->updateDisplay([&](cw::PrompterDisplayState& s) { s.indicatorType = type; });
-        view->updateDisplay(
-            [&](cw::PrompterDisplayState& s) { s.indicatorColor = cw::IndicatorColor::green; });
+        view->updateDisplay([&](auto& s) {
+            s.indicatorType = type;
+            s.indicatorColor = cw::IndicatorColor::green;
+        });
         const QImage image = view->renderToImage();
         cwtest::saveImage(image, ("indicator-" + std::string(base::rawValue(type))).c_str());
         int green = 0;
@@ -131,8 +138,10 @@ TEST(PrompterRendering, IndicatorsDrawAtTheLeftEdge) {
 
 TEST(PrompterRendering, SeeThroughWindowAtAQuarter) {
     auto view = scriptView();
-    view->updateDisplay([&](cw::PrompterDisplayState& s) { s.backgroundColor = QColor(0, 0, 255); });
-    view->updateDisplay([&](cw::PrompterDisplayState& s) { s.windowOpacity = 0.25f; });
+    view->updateDisplay([](auto& s) {
+        s.backgroundColor = QColor(0, 0, 255);
+        s.windowOpacity = 0.25f;
+    });
     view->relayout(false);
     const QImage image = view->renderToImage();
     cwtest::saveImage(image, "opacity-0.25");

@@ -49,13 +49,11 @@ TEST(SpeedReadOut, TextOfEachModeRoundsAsPrintf) {
 TEST(SpeedReadOut, ViewShowsTheScalePercentageAndTheRates) {
     auto view = cwtest::makeView(1200, 700);
     view->controls().setScrollSpeed(50);
-    view->updateDisplay(
-        [&](cw::PrompterDisplayState& s) { s.speedDisplayMode = SpeedDisplayMode::percentage; });
+    view->updateDisplay([&](auto& s) { s.speedDisplayMode = SpeedDisplayMode::percentage; });
     view->controls().updateSpeedLabel();
     EXPECT_EQ(view->controls().speedLabelLayer().string(), QStringLiteral("50 %"));
     view->controls().setScrollSpeedFigures(1.25, 75, 10, 600);
-    view->updateDisplay(
-        [&](cw::PrompterDisplayState& s) { s.speedDisplayMode = SpeedDisplayMode::linesPerSecond; });
+    view->updateDisplay([&](auto& s) { s.speedDisplayMode = SpeedDisplayMode::linesPerSecond; });
     view->controls().updateSpeedLabel();
     EXPECT_EQ(view->controls().speedLabelLayer().string(), QStringLiteral("1.25 l/s"));
     EXPECT_DOUBLE_EQ(view->controls().speedLabelLayer().fontSize(), 14);
@@ -84,7 +82,7 @@ TEST(SpeedReadOut, EachModeIsCentredInItsBox) {
     for (const auto mode :
          {SpeedDisplayMode::percentage, SpeedDisplayMode::wordsPerSecond, SpeedDisplayMode::wordsPerMinute,
           SpeedDisplayMode::linesPerSecond, SpeedDisplayMode::linesPerMinute}) {
-        view->updateDisplay([&](cw::PrompterDisplayState& s) { s.speedDisplayMode = mode; });
+        view->updateDisplay([&](auto& s) { s.speedDisplayMode = mode; });
         view->controls().updateSpeedLabel();
         const QImage image = view->renderToImage();
         const QRectF frame = view->controls().speedLabelLayer().frame();
@@ -108,11 +106,11 @@ TEST(TimeReadOut, RemainingTimeAndSwitchedOff) {
     view->controls().setTimestamp(15);
     view->controls().updateTimestampLabel();
     EXPECT_EQ(view->controls().timestampLayer().string(), QStringLiteral("00:00:15.0"));
-    view->updateDisplay([&](cw::PrompterDisplayState& s) { s.timestampShowsRemainingTime = true; });
+    view->updateDisplay([](auto& s) { s.timestampShowsRemainingTime = true; });
     view->controls().updateTimestampLabel();
     EXPECT_EQ(view->controls().timestampLayer().string(), QStringLiteral("-00:00:45.0"));
 
-    view->updateDisplay([&](cw::PrompterDisplayState& s) { s.showsTimestamp = false; });
+    view->updateDisplay([](auto& s) { s.showsTimestamp = false; });
     EXPECT_TRUE(view->controls().timestampLayer().isHidden());
     view->controls().setTimestamp(30);
     view->controls().updateTimestampLabel();
@@ -134,7 +132,7 @@ TEST(IndicatorMark, ColoursAndRedrawOnlyOnChange) {
     EXPECT_EQ(cw::IndicatorShape::resolvedColor(cw::IndicatorColor::white), QColor::fromRgbF(1, 1, 0));
     EXPECT_EQ(cw::IndicatorShape::resolvedColor(cw::IndicatorColor::red), QColor::fromRgbF(1, 0, 0));
     auto view = cwtest::makeView(400, 300);
-    view->updateDisplay([&](cw::PrompterDisplayState& s) { s.indicatorType = IndicatorType::dot; });
+    view->updateDisplay([&](auto& s) { s.indicatorType = IndicatorType::dot; });
     auto& layer = view->indicatorLayer();
     layer.displayIfNeeded();
     const int draws = layer.displayCount();

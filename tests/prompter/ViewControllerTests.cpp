@@ -89,7 +89,7 @@ TEST_F(ViewController, TimestampAndRunningTime) {
     EXPECT_DOUBLE_EQ(view->controls().totalRuntime(), 120);
     EXPECT_EQ(view->controls().timestampLayer().string(), QString::fromStdString(cw::formatTimestamp(30)));
 
-    view->updateDisplay([&](cw::PrompterDisplayState& s) { s.timestampShowsRemainingTime = true; });
+    view->updateDisplay([](auto& s) { s.timestampShowsRemainingTime = true; });
     project->setProgress(0.5, false, false);
     ASSERT_TRUE(waitFor([&] { return view->controls().timestamp() == 60; }));
     EXPECT_EQ(view->controls().timestampLayer().string(),
@@ -166,8 +166,7 @@ TEST_F(ViewController, SpeedChangeUpdatesScaleFiguresAndLabel) {
 TEST_F(ViewController, PublishedLineMetricsGiveTheWordFigures) {
     project->setText(platform::AttributedString(QStringLiteral("a b c\nd  e f\ng h i j k l\n")));
     start();
-    view->updateDisplay(
-        [&](cw::PrompterDisplayState& s) { s.speedDisplayMode = cw::SpeedDisplayMode::wordsPerSecond; });
+    view->updateDisplay([](auto& s) { s.speedDisplayMode = cw::SpeedDisplayMode::wordsPerSecond; });
     controller->publishLineMetrics();
     EXPECT_EQ(project->editor().lineCount, 3);
     EXPECT_DOUBLE_EQ(project->averageWordsPerLine(), 4);
