@@ -27,8 +27,6 @@ public:
     void setOverlayType(OverlayType type) { type_ = type; }
     QColor gradientColor() const { return gradientColor_; }
     void setGradientColor(const QColor& color) { gradientColor_ = color; }
-    double gradientAlpha() const { return gradientAlpha_; }
-    double highlightAlpha() const { return highlightAlpha_; }
     double verticalCenter() const { return verticalCenter_; }
     void setVerticalCenter(double center) { verticalCenter_ = center; }
     double lineHeight() const { return lineHeight_; }

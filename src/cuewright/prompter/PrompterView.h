@@ -136,21 +136,6 @@ public:
     void setInputDefaults(platform::Defaults* defaults) { inputDefaults_ = defaults; }
     // Popped up by a right click; not owned (unset it before the menu goes). Null: right clicks do nothing.
     void setContextMenu(QMenu* menu) { contextMenu_ = menu; }
-    // Maps a point of the view (y up) on the speed scale to a percentage and, when it differs from
-    // the scale's, shows it and tells the delegate. Nothing while the speed is locked or off the scale.
-    void setSpeedFromPoint(QPointF viewPoint);
-    // The percentage a point `y` points above the scale's bottom edge means on a scale `height` tall:
-    // 1 at the foot of its usable eight ninths, 100 at the top.
-    static double speedPercentAt(double y, double height);
-    // One wheel event. Deltas are in lines for a notched wheel (one notch is 1) and in points for
-    // precise devices; positive y is away from the user (towards the start of the script).
-    struct WheelInput {
-        double deltaX = 0;
-        double deltaY = 0;
-        bool shift = false;
-        bool precise = false;
-    };
-    void scrollWheel(const WheelInput& input);
 
     // ---- layers ----
     platform::layers::Layer& rootLayer() const { return *root_; }
@@ -170,10 +155,8 @@ public:
     void setTileCache(std::shared_ptr<platform::layers::TileCache> cache);
     const std::shared_ptr<platform::layers::TileCache>& tileCache() const { return tileCache_; }
 
-    // Lifecycle entry points (also reached through Qt's events).
-    void liveResizeDidEnd();
+    // Entering or leaving full screen (also reached through the window's state changes).
     void fullScreenDidChange(bool entered);
-    void backingScaleDidChange();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -187,13 +170,23 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
+    // One wheel event. Deltas are in lines for a notched wheel (one notch is 1) and in points for
+    // precise devices; positive y is away from the user (towards the start of the script).
+    struct WheelInput {
+        double deltaX = 0;
+        double deltaY = 0;
+        bool shift = false;
+        bool precise = false;
+    };
+
+    void liveResizeDidEnd();
+    void backingScaleDidChange();
     void setupLayers();
     void setupIndicatorLayer();
     void setupReadingLineLayer();
     // The immediate updates of the layers whose display values changed from `from`.
     void redraw(const PrompterDisplayState& from);
     void setBackgroundColor(const QColor& color);
-    void updateIndicator(bool typeOrSizeChanged);
     void frameIndicator();
     void updateVisibleTextLayers();
     void layoutBackground();
@@ -208,6 +201,10 @@ private:
     void toggleTransportFromPointer();
     void changeSpeedFromPointer(double percent);
     void releaseControl(PrompterControl control);
+    // Maps a point of the view (y up) on the speed scale to a percentage and, when it differs from
+    // the scale's, shows it and tells the delegate. Nothing while the speed is locked or off the scale.
+    void setSpeedFromPoint(QPointF viewPoint);
+    void scrollWheel(const WheelInput& input);
 
     std::weak_ptr<PrompterViewDelegate> delegate_;
     PrompterDisplayState display_;

@@ -70,12 +70,6 @@ PrompterView& PrompterViewController::requireView() {
     return *v;
 }
 
-void PrompterViewController::setFps(double fps) {
-    if (fps > 0) {
-        fps_ = fps;
-    }
-}
-
 // ---- prompting ----
 
 void PrompterViewController::start() {
@@ -117,7 +111,7 @@ void PrompterViewController::startLoops() {
     telemetryTimer_->start(telemetryInterval, [weak](double) {
         onLiveController(weak, [](PrompterViewController& c) { c.updateTelemetry(); });
     });
-    scrollTimer_->start(1.0 / fps_, [weak](double) {
+    scrollTimer_->start(1.0 / fps, [weak](double) {
         onLiveController(weak, [](PrompterViewController& c) { c.scrollTick(); });
     });
 }

@@ -28,13 +28,9 @@ using PressSource = PrompterControlPanel::PressSource;
 // Qt reports a wheel notch as 120 eighths of a degree.
 constexpr double eighthsPerNotch = 120.0;
 
-} // namespace
-
-platform::Defaults& PrompterView::inputDefaults() const {
-    return inputDefaults_ != nullptr ? *inputDefaults_ : platform::Defaults::standard();
-}
-
-double PrompterView::speedPercentAt(double y, double height) {
+// The percentage a point `y` points above the scale's bottom edge means on a scale `height` tall:
+// 1 at the foot of its usable eight ninths, 100 at the top.
+double speedPercentAt(double y, double height) {
     const double usable = height * 8.0 / 9.0;
     const double inset = (height - usable) / 2;
     if (y <= inset) {
@@ -44,6 +40,12 @@ double PrompterView::speedPercentAt(double y, double height) {
         return 100.0;
     }
     return std::clamp((y - inset) / usable * 100.0 + 1.0, 0.0, 100.0);
+}
+
+} // namespace
+
+platform::Defaults& PrompterView::inputDefaults() const {
+    return inputDefaults_ != nullptr ? *inputDefaults_ : platform::Defaults::standard();
 }
 
 void PrompterView::setSpeedFromPoint(QPointF viewPoint) {

@@ -106,7 +106,6 @@ public:
 
     const std::shared_ptr<Project>& project() const { return project_; }
     const std::optional<ScreenDescription>& screenDesc() const { return screenDesc_; }
-    bool isDisplayBound() const { return screenDesc_.has_value(); }
     TeleprompterWindowPreset preset() const { return preset_; }
     std::shared_ptr<PrompterWindowControllerDelegate> delegate() const { return delegate_.lock(); }
     void setDelegate(std::weak_ptr<PrompterWindowControllerDelegate> delegate) {
