@@ -34,6 +34,8 @@ public:
 
     // Hides every band, then shows and lays out those of the current type, without animation.
     void updateOverlay();
+    // Sets type and centre, and updates the overlay when either changed.
+    void showBands(OverlayType type, double verticalCenter);
 
     const std::shared_ptr<platform::layers::GradientLayer>& upperGradientLayer() const {
         return upperGradient_;

@@ -4,6 +4,7 @@
 #include "cuewright/prompter/IndicatorLayer.h"
 #include "cuewright/prompter/IndicatorShape.h"
 #include "cuewright/prompter/OverlayLayer.h"
+#include "cuewright/prompter/PixelAlignment.h"
 #include "platform/layers/TextLayer.h"
 #include "platform/layers/Transaction.h"
 #include "platform/text/Color.h"
@@ -31,14 +32,6 @@ void applyContentsScale(Layer& layer, double scale) {
     for (const auto& sublayer : layer.sublayers()) {
         applyContentsScale(*sublayer, scale);
     }
-}
-
-// Origin and far edges snapped to the nearest device pixel.
-QRectF alignedToPixels(const QRectF& rect, double scale) {
-    const auto snap = [scale](double v) { return std::round(v * scale) / scale; };
-    const double left = snap(rect.left());
-    const double bottom = snap(rect.top());
-    return QRectF(left, bottom, snap(rect.right()) - left, snap(rect.bottom()) - bottom);
 }
 
 } // namespace
@@ -168,12 +161,8 @@ void OverlayPreviewView::apply(const PrompterDisplayState& state) {
     PrompterDisplayState to = state;
     to.indicatorPosition = std::clamp(to.indicatorPosition, 0.0f, 1.0f);
     const PrompterDisplayState from = std::exchange(display_, to);
-    bool moved = false;
     bool readingLine = to.showsReadingLine != from.showsReadingLine;
-    if (to.overlayType != from.overlayType) {
-        overlay_->setOverlayType(to.overlayType);
-        overlay_->updateOverlay();
-    }
+    overlay_->showBands(to.overlayType, to.indicatorPosition);
     if (to.indicatorType != from.indicatorType) {
         indicator_->setIndicatorType(to.indicatorType);
         indicator_->setNeedsDisplay();
@@ -183,44 +172,10 @@ void OverlayPreviewView::apply(const PrompterDisplayState& state) {
         readingLine = true;
     }
     if (to.indicatorPosition != from.indicatorPosition) {
-        overlay_->setVerticalCenter(to.indicatorPosition);
-        moved = true;
-    }
-    if (moved) {
         layoutPreview();
     } else if (readingLine) {
         updateReadingLine(QRectF(0, 0, width(), height()));
     }
-}
-
-void OverlayPreviewView::setIndicatorPosition(float position) {
-    PrompterDisplayState state = display_;
-    state.indicatorPosition = position;
-    apply(state);
-}
-
-void OverlayPreviewView::setShowsReadingLine(bool shows) {
-    PrompterDisplayState state = display_;
-    state.showsReadingLine = shows;
-    apply(state);
-}
-
-void OverlayPreviewView::setOverlayType(OverlayType type) {
-    PrompterDisplayState state = display_;
-    state.overlayType = type;
-    apply(state);
-}
-
-void OverlayPreviewView::setIndicatorType(IndicatorType type) {
-    PrompterDisplayState state = display_;
-    state.indicatorType = type;
-    apply(state);
-}
-
-void OverlayPreviewView::setIndicatorColor(IndicatorColor color) {
-    PrompterDisplayState state = display_;
-    state.indicatorColor = color;
-    apply(state);
 }
 
 void OverlayPreviewView::updateContentsScale() {

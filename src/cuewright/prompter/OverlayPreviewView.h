@@ -48,12 +48,12 @@ public:
     const PrompterDisplayState& display() const { return display_; }
     void apply(const PrompterDisplayState& state);
     // apply() with one value changed.
-    void setIndicatorPosition(float position);
-    void setShowsReadingLine(bool shows);
-    void setOverlayType(OverlayType type);
-    void setIndicatorType(IndicatorType type);
+    void setIndicatorPosition(float position) { change(&PrompterDisplayState::indicatorPosition, position); }
+    void setShowsReadingLine(bool shows) { change(&PrompterDisplayState::showsReadingLine, shows); }
+    void setOverlayType(OverlayType type) { change(&PrompterDisplayState::overlayType, type); }
+    void setIndicatorType(IndicatorType type) { change(&PrompterDisplayState::indicatorType, type); }
     // The reading line takes the indicator's colour.
-    void setIndicatorColor(IndicatorColor color);
+    void setIndicatorColor(IndicatorColor color) { change(&PrompterDisplayState::indicatorColor, color); }
 
     // The reading line's colour: the resolved colour of the indicator's.
     QColor readingLineColor() const;
@@ -70,6 +70,11 @@ protected:
     bool event(QEvent* event) override;
 
 private:
+    template <typename T> void change(T PrompterDisplayState::*field, T value) {
+        PrompterDisplayState state = display_;
+        state.*field = value;
+        apply(state);
+    }
     void updateContentsScale();
 
     std::shared_ptr<platform::layers::Layer> root_;

@@ -3,6 +3,7 @@
 #include "cuewright/model/TimeFormat.h"
 #include "cuewright/prompter/ControlDrawing.h"
 #include "cuewright/prompter/LineUpDownLayer.h"
+#include "cuewright/prompter/PixelAlignment.h"
 #include "cuewright/prompter/PrompterDisplayState.h"
 #include "cuewright/prompter/RewindControlLayer.h"
 #include "cuewright/prompter/ScrollProgressLayer.h"
@@ -23,14 +24,6 @@ using platform::layers::TransactionScope;
 namespace {
 
 constexpr double referenceArea = 753894;
-
-// The rectangle snapped to whole device pixels (origin and far edges rounded).
-QRectF alignedToPixels(const QRectF& rect, double scale) {
-    const auto snap = [scale](double v) { return std::round(v * scale) / scale; };
-    const double left = snap(rect.left());
-    const double bottom = snap(rect.top());
-    return QRectF(left, bottom, snap(rect.right()) - left, snap(rect.bottom()) - bottom);
-}
 
 } // namespace
 

@@ -6,6 +6,7 @@
 #include "cuewright/prompter/IndicatorLayer.h"
 #include "cuewright/prompter/IndicatorShape.h"
 #include "cuewright/prompter/OverlayLayer.h"
+#include "cuewright/prompter/PixelAlignment.h"
 #include "cuewright/prompter/PrompterTextLayout.h"
 #include "cuewright/prompter/PrompterViewDelegate.h"
 #include "platform/layers/TileCache.h"
@@ -42,14 +43,6 @@ constexpr double animatedRelayoutDuration = 0.25;
 // step back; never less than this. At 4K every further screen costs 33 MB.
 constexpr std::size_t minimumTileBytes = 8u << 20;
 constexpr double screensOfTiles = 1.5;
-
-// The rectangle snapped to whole device pixels (origin and far edges rounded).
-QRectF alignedToPixels(const QRectF& rect, double scale) {
-    const auto snap = [scale](double v) { return std::round(v * scale) / scale; };
-    const double left = snap(rect.left());
-    const double bottom = snap(rect.top());
-    return QRectF(left, bottom, snap(rect.right()) - left, snap(rect.bottom()) - bottom);
-}
 
 Qt::Alignment qtAlignment(TextAlignment alignment) {
     switch (alignment) {
@@ -297,14 +290,7 @@ void PrompterView::redraw(const PrompterDisplayState& from) {
     if (to.indicatorColor != from.indicatorColor || to.showsReadingLine != from.showsReadingLine) {
         layoutReadingLine(backgroundLayer_->bounds());
     }
-    if (to.indicatorPosition != from.indicatorPosition) {
-        overlayLayer_->setVerticalCenter(to.indicatorPosition);
-        overlayLayer_->updateOverlay();
-    }
-    if (to.overlayType != from.overlayType) {
-        overlayLayer_->setOverlayType(to.overlayType);
-        overlayLayer_->updateOverlay();
-    }
+    overlayLayer_->showBands(to.overlayType, to.indicatorPosition);
     if (to.overlayOpacity != from.overlayOpacity) {
         overlayLayer_->setOpacity(to.overlayOpacity);
     }
