@@ -1,4 +1,4 @@
-// Control geometry, mirroring, hit testing, window opacity and the property observers.
+// Control geometry, mirroring, hit testing, window opacity and applying the display state.
 #include "prompter/PrompterTestSupport.h"
 
 #include "cuewright/model/ScriptProperties.h"

@@ -74,16 +74,11 @@ PrompterControlPanel::PrompterControlPanel()
          labelled(*rewindLayer_)},
         {PrompterControl::speed, speedLayer_, Place::panel, false, none,
          [](const G& g) { return g.speedScale(); }, labelled(*speedLayer_)},
-        // Sits on the scale's upper edge (frames are y-up: bottom() is the top).
-        {PrompterControl::speedLabel, speedLabelLayer_, Place::panel, false, released,
-         [](const G& g) {
-             return g.snapped(QRectF(g.w - 66 * g.s - 10, g.speedScale().bottom() - 1, 66 * g.s, 24 * g.s));
-         },
-         [layer = speedLabelLayer_.get()](const G& g) {
-             layer->setScaleFactor(g.s);
-             layer->updateFontSize();
-             layer->setDrawsLabel(g.labels);
-         }},
+        {PrompterControl::lineUp, lineUpLayer_, Place::panel, true, none,
+         [](const G& g) { return g.snapped(QRectF(10, 66 * g.s + 20, 66 * g.s, 66 * g.s)); },
+         lineStep(*lineUpLayer_)},
+        {PrompterControl::lineDown, lineDownLayer_, Place::panel, true, none,
+         [](const G& g) { return g.snapped(QRectF(10, 10, 66 * g.s, 66 * g.s)); }, lineStep(*lineDownLayer_)},
         // Stays in its corner whatever the mirroring, so its frame follows the flips.
         {PrompterControl::timestamp, timestampLayer_, Place::inPlace, false, controls::readoutTint(),
          [](const G& g) {
@@ -94,11 +89,16 @@ PrompterControlPanel::PrompterControlPanel()
              layer->setFontSize(40 * g.s);
              layer->setDrawsLabel(g.labels);
          }},
-        {PrompterControl::lineUp, lineUpLayer_, Place::panel, true, none,
-         [](const G& g) { return g.snapped(QRectF(10, 66 * g.s + 20, 66 * g.s, 66 * g.s)); },
-         lineStep(*lineUpLayer_)},
-        {PrompterControl::lineDown, lineDownLayer_, Place::panel, true, none,
-         [](const G& g) { return g.snapped(QRectF(10, 10, 66 * g.s, 66 * g.s)); }, lineStep(*lineDownLayer_)},
+        // Sits on the scale's upper edge (frames are y-up: bottom() is the top).
+        {PrompterControl::speedLabel, speedLabelLayer_, Place::panel, false, released,
+         [](const G& g) {
+             return g.snapped(QRectF(g.w - 66 * g.s - 10, g.speedScale().bottom() - 1, 66 * g.s, 24 * g.s));
+         },
+         [layer = speedLabelLayer_.get()](const G& g) {
+             layer->setScaleFactor(g.s);
+             layer->updateFontSize();
+             layer->setDrawsLabel(g.labels);
+         }},
         {PrompterControl::none, progressLayer_, Place::bar, false, none,
          [](const G& g) { return g.snapped(QRectF(0, g.flipVertical ? g.h - 5 * g.s : 0, g.w, 5 * g.s)); },
          [layer = progressLayer_.get()](const G& g) {

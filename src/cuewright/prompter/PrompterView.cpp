@@ -275,7 +275,7 @@ void PrompterView::redraw(const PrompterDisplayState& from) {
         imageLayer_->setOpacity(to.backgroundImageOpacity);
     }
     if (to.backgroundColor != from.backgroundColor) {
-        setBackgroundColor(to.backgroundColor);
+        showBackgroundColor(to.backgroundColor);
     }
     if (to.indicatorType != from.indicatorType || to.indicatorSize != from.indicatorSize) {
         indicatorLayer_->setIndicatorType(to.indicatorType);
@@ -299,7 +299,7 @@ void PrompterView::redraw(const PrompterDisplayState& from) {
     }
 }
 
-void PrompterView::setBackgroundColor(const QColor& color) {
+void PrompterView::showBackgroundColor(const QColor& color) {
     backgroundLayer_->setBackgroundColor(display_.windowOpacity < 1.0f ? QColor(Qt::transparent) : color);
     fillLayer_->setBackgroundColor(color);
     if (overlayLayer_->gradientColor() != color) {

@@ -186,7 +186,7 @@ private:
     void setupReadingLineLayer();
     // The immediate updates of the layers whose display values changed from `from`.
     void redraw(const PrompterDisplayState& from);
-    void setBackgroundColor(const QColor& color);
+    void showBackgroundColor(const QColor& color);
     void frameIndicator();
     void updateVisibleTextLayers();
     void layoutBackground();
