@@ -53,11 +53,14 @@ std::unique_ptr<cw::PrompterView> makeView(int w, int h, int words) {
     view->resize(w, h);
     QResizeEvent event(QSize(w, h), QSize());
     QApplication::sendEvent(view.get(), &event);
+    // The display first, while the text is short: the script is laid out once, below.
+    view->updateDisplay([](cw::PrompterDisplayState& s) {
+        s.prompterMargin = 0.1;
+        s.prompterWordCountFactor = 0.5f;
+        s.overlayType = std::getenv("BENCH_NO_OVERLAY") ? cw::OverlayType::none : cw::OverlayType::fadeOut;
+        s.indicatorType = cw::IndicatorType::arrow;
+    });
     view->setText(script(words));
-    view->setPrompterMargin(0.1);
-    view->setPrompterWordCountFactor(0.5f);
-    view->setOverlayType(std::getenv("BENCH_NO_OVERLAY") ? cw::OverlayType::none : cw::OverlayType::fadeOut);
-    view->setIndicatorType(cw::IndicatorType::arrow);
     view->layoutText();
     view->relayout(false);
     view->setScrollPosition(0.2, false, true);

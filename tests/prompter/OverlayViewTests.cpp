@@ -165,10 +165,10 @@ TEST(OverlayPreview, SetUpWithTheSampleText) {
     EXPECT_EQ(text.alignmentMode(), platform::layers::TextAlignmentMode::center);
     EXPECT_EQ(text.foregroundColor(), cw::defaultTextColor().toQColor());
     // The overlay's own default, with a black fade and the preview's line height.
-    EXPECT_EQ(view.overlayType(), OverlayType::highlight);
+    EXPECT_EQ(view.display().overlayType, OverlayType::highlight);
     EXPECT_EQ(view.overlayLayer().gradientColor(), QColor(Qt::black));
     EXPECT_DOUBLE_EQ(view.overlayLayer().lineHeight(), 14);
-    EXPECT_EQ(view.indicatorType(), IndicatorType::none);
+    EXPECT_EQ(view.display().indicatorType, IndicatorType::none);
     EXPECT_FALSE(view.readingLineLayer().isHidden());
     EXPECT_EQ(view.readingLineLayer().backgroundColor(), QColor::fromRgbF(0, 1, 0));
 }

@@ -33,7 +33,7 @@ protected:
     // Progress that puts line `index` (of 50 points) under the reading position after a step.
     double stepTarget(int index) const { return (index * line + 0.5 * line) / view->textHeight(); }
     QPointF speedPoint(double fromBottom) const {
-        const QRectF f = view->speedLayer().frame();
+        const QRectF f = view->controls().speedLayer().frame();
         return QPointF(f.center().x(), f.top() + fromBottom);
     }
     // A clock that does not advance, so that playing leaves the position alone.
@@ -49,12 +49,12 @@ protected:
 };
 
 TEST_F(PointerInput, SpeedScaleMapsItsUsableHeightToOneToHundred) {
-    const double h = view->speedLayer().frame().height();
+    const double h = view->controls().speedLayer().frame().height();
     ASSERT_DOUBLE_EQ(h, 396);
     click(speedPoint(h / 2));
     EXPECT_DOUBLE_EQ(percent(), 51);
-    EXPECT_DOUBLE_EQ(view->scrollSpeed(), 51);
-    EXPECT_EQ(view->speedLabelLayer().string(), QStringLiteral("51 %"));
+    EXPECT_DOUBLE_EQ(view->controls().scrollSpeed(), 51);
+    EXPECT_EQ(view->controls().speedLabelLayer().string(), QStringLiteral("51 %"));
     click(speedPoint(h / 18 - 2));
     EXPECT_DOUBLE_EQ(percent(), 1);
     click(speedPoint(h - h / 18 + 2));
@@ -64,11 +64,11 @@ TEST_F(PointerInput, SpeedScaleMapsItsUsableHeightToOneToHundred) {
     const int sent = counter->speed;
     click(speedPoint(h - 5));
     EXPECT_EQ(counter->speed, sent);
-    EXPECT_FALSE(view->isMouseDown());
+    EXPECT_FALSE(view->controls().isHeld(cw::PrompterControlPanel::PressSource::pointer));
 }
 
 TEST_F(PointerInput, DraggingOnTheScaleFollowsThePointer) {
-    const QRectF f = view->speedLayer().frame();
+    const QRectF f = view->controls().speedLayer().frame();
     QTest::mousePress(view, Qt::LeftButton, {}, widgetPoint(speedPoint(30)));
     const QPointF at = widgetPoint(speedPoint(f.height() / 2));
     QMouseEvent move(QEvent::MouseMove, at, view->mapToGlobal(at), Qt::NoButton, Qt::LeftButton, {});
@@ -83,7 +83,7 @@ TEST_F(PointerInput, DraggingOnTheScaleFollowsThePointer) {
 }
 
 TEST_F(PointerInput, SpeedLockHoldsScaleAndWheelButNotScrolling) {
-    view->setSpeedLocked(true);
+    view->updateDisplay([](auto& s) { s.speedLocked = true; });
     click(speedPoint(300));
     EXPECT_DOUBLE_EQ(percent(), 50);
     project->setProgress(0.5, false, true);
@@ -111,7 +111,7 @@ TEST_F(PointerInput, WheelSpeedGainFollowsTheHeldSensitivity) {
     // Held to 0...100.
     wheelNotches(-2000, Qt::ShiftModifier);
     EXPECT_DOUBLE_EQ(percent(), 100);
-    EXPECT_EQ(view->speedLabelLayer().string(), QStringLiteral("100 %"));
+    EXPECT_EQ(view->controls().speedLabelLayer().string(), QStringLiteral("100 %"));
 }
 
 TEST_F(PointerInput, WheelSpeedIgnoresASensitivityThatIsNoNumber) {
@@ -120,7 +120,7 @@ TEST_F(PointerInput, WheelSpeedIgnoresASensitivityThatIsNoNumber) {
     defaults.set(k::speedSliderSensitivityFactor, std::numeric_limits<double>::quiet_NaN());
     wheelNotches(10, Qt::ShiftModifier);
     EXPECT_FALSE(std::isnan(percent()));
-    EXPECT_FALSE(std::isnan(view->scrollSpeed()));
+    EXPECT_FALSE(std::isnan(view->controls().scrollSpeed()));
     EXPECT_NEAR(percent(), before + 0.01, 1e-9) << "taken as the smallest sensitivity";
 }
 
@@ -260,12 +260,12 @@ TEST_F(PointerInput, LineButtonsWhilePlayingSetTheDirection) {
     click(lineUp);
     drain();
     EXPECT_DOUBLE_EQ(project->transportState().ffwdFactor, -1.0);
-    EXPECT_EQ(view->lineUpLayer().backgroundColor(), red);
-    EXPECT_EQ(view->lineDownLayer().backgroundColor(), black);
+    EXPECT_EQ(view->controls().lineUpLayer().backgroundColor(), red);
+    EXPECT_EQ(view->controls().lineDownLayer().backgroundColor(), black);
     click(lineDown);
     drain();
     EXPECT_DOUBLE_EQ(project->transportState().ffwdFactor, 1.0);
-    EXPECT_EQ(view->lineDownLayer().backgroundColor(), red);
+    EXPECT_EQ(view->controls().lineDownLayer().backgroundColor(), red);
 }
 
 TEST_F(PointerInput, OneClickPromptingStartsAndStops) {
@@ -291,7 +291,7 @@ TEST_F(PointerInput, TransportAndRewindControls) {
     drain();
     click(transport);
     EXPECT_TRUE(project->transportState().isPlaying());
-    EXPECT_EQ(view->transportLayer().transportState(), cw::PrompterTransport::Status::playing);
+    EXPECT_EQ(view->controls().transportLayer().transportState(), cw::PrompterTransport::Status::playing);
     click(rewind);
     drain();
     EXPECT_DOUBLE_EQ(progress(), 0);
@@ -303,18 +303,18 @@ TEST_F(PointerInput, TransportAndRewindControls) {
 
 TEST_F(PointerInput, PressedControlsTintUntilRelease) {
     QTest::mousePress(view, Qt::LeftButton, {}, widgetPoint(rewind));
-    EXPECT_EQ(view->rewindLayer().backgroundColor(), red);
-    EXPECT_TRUE(view->isMouseDown());
+    EXPECT_EQ(view->controls().rewindLayer().backgroundColor(), red);
+    EXPECT_TRUE(view->controls().isHeld(cw::PrompterControlPanel::PressSource::pointer));
     QTest::mouseRelease(view, Qt::LeftButton, {}, widgetPoint(rewind));
-    EXPECT_EQ(view->rewindLayer().backgroundColor(), black);
+    EXPECT_EQ(view->controls().rewindLayer().backgroundColor(), black);
 
     QTest::mousePress(view, Qt::LeftButton, {}, widgetPoint(lineDown));
-    EXPECT_EQ(view->lineDownLayer().backgroundColor(), red);
+    EXPECT_EQ(view->controls().lineDownLayer().backgroundColor(), red);
     project->setProgress(0.2, false, false); // a tint refresh while held leaves it alone
     drain();
-    EXPECT_EQ(view->lineDownLayer().backgroundColor(), red);
+    EXPECT_EQ(view->controls().lineDownLayer().backgroundColor(), red);
     QTest::mouseRelease(view, Qt::LeftButton, {}, widgetPoint(lineDown));
-    EXPECT_EQ(view->lineDownLayer().backgroundColor(), black);
+    EXPECT_EQ(view->controls().lineDownLayer().backgroundColor(), black);
 }
 
 TEST_F(PointerInput, IgnoredMouseEventsDoNothing) {
@@ -332,25 +332,25 @@ TEST_F(PointerInput, IgnoredMouseEventsDoNothing) {
 }
 
 TEST_F(PointerInput, SpeedLabelCyclesItsModesAndRemembersThem) {
-    view->setSpeedDisplayMode(cw::SpeedDisplayMode::percentage);
-    const cw::SpeedDisplayMode first = view->speedDisplayMode();
+    view->updateDisplay([](auto& s) { s.speedDisplayMode = cw::SpeedDisplayMode::percentage; });
+    const cw::SpeedDisplayMode first = view->display().speedDisplayMode;
     std::vector<std::string> stored;
     for (int i = 0; i < 5; ++i) {
         click(speedLabel);
         stored.push_back(defaults.stringForKey(k::preferredScrollSpeedDisplayMode).value_or(""));
     }
-    EXPECT_EQ(view->speedDisplayMode(), first);
+    EXPECT_EQ(view->display().speedDisplayMode, first);
     EXPECT_EQ(stored, (std::vector<std::string>{"wordspersecond", "wordsperminute", "linespersecond",
                                                 "linesperminute", "percentage"}));
-    EXPECT_EQ(view->speedLabelLayer().backgroundColor(), black);
+    EXPECT_EQ(view->controls().speedLabelLayer().backgroundColor(), black);
 }
 
 TEST_F(PointerInput, TimestampClickSwitchesToRemainingTime) {
     click(timestamp);
-    EXPECT_TRUE(view->timestampShowsRemainingTime());
+    EXPECT_TRUE(view->display().timestampShowsRemainingTime);
     EXPECT_TRUE(defaults.boolForKey(k::timestampInPrompterShowsRemainingTime));
-    EXPECT_TRUE(view->timestampLayer().string().startsWith(QLatin1Char('-')));
-    EXPECT_EQ(view->timestampLayer().backgroundColor(), QColor::fromRgbF(0, 0, 0, 0.75));
+    EXPECT_TRUE(view->controls().timestampLayer().string().startsWith(QLatin1Char('-')));
+    EXPECT_EQ(view->controls().timestampLayer().backgroundColor(), QColor::fromRgbF(0, 0, 0, 0.75));
     click(timestamp);
     EXPECT_FALSE(defaults.boolForKey(k::timestampInPrompterShowsRemainingTime));
 }

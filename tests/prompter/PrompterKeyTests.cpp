@@ -92,7 +92,6 @@ protected:
     PrompterKeyTest() {
         view->setText(cwtest::script(300, 10));
         view->layoutText();
-        view->setLineCount(static_cast<int>(view->lineOffsets().size()));
         view->setScrollPosition(0.5, false, true);
         view->setDelegate(delegate);
     }
@@ -133,12 +132,12 @@ protected:
 
 TEST_F(PrompterKeyTest, SpaceTintsWhileHeldAndTogglesOnRelease) {
     EXPECT_TRUE(down(kc::space, plain));
-    EXPECT_TRUE(view->isKeyDown());
-    EXPECT_TRUE(isPressed(view->transportLayer()));
+    EXPECT_TRUE(view->controls().isHeld(cw::PrompterControlPanel::PressSource::key));
+    EXPECT_TRUE(isPressed(view->controls().transportLayer()));
     EXPECT_TRUE(delegate->calls.empty());
     EXPECT_TRUE(up(kc::space, plain));
-    EXPECT_FALSE(view->isKeyDown());
-    EXPECT_TRUE(isReleased(view->transportLayer()));
+    EXPECT_FALSE(view->controls().isHeld(cw::PrompterControlPanel::PressSource::key));
+    EXPECT_TRUE(isReleased(view->controls().transportLayer()));
     EXPECT_TRUE(view->transportState().isPlaying());
     EXPECT_EQ(delegate->calls, std::vector<std::string>{"play"});
     press(kc::space, plain);
@@ -147,15 +146,15 @@ TEST_F(PrompterKeyTest, SpaceTintsWhileHeldAndTogglesOnRelease) {
 
 TEST_F(PrompterKeyTest, DeleteRewindsOnRelease) {
     EXPECT_TRUE(down(kc::deleteKey, plain));
-    EXPECT_TRUE(isPressed(view->rewindLayer()));
+    EXPECT_TRUE(isPressed(view->controls().rewindLayer()));
     EXPECT_TRUE(up(kc::deleteKey, plain));
-    EXPECT_TRUE(isReleased(view->rewindLayer()));
+    EXPECT_TRUE(isReleased(view->controls().rewindLayer()));
     EXPECT_EQ(delegate->calls, std::vector<std::string>{"rewind"});
 }
 
 TEST_F(PrompterKeyTest, ArrowsStepLinesWhileStoppedAndSetTheDirectionWhilePlaying) {
     EXPECT_TRUE(down(kc::upArrow, arrow));
-    EXPECT_TRUE(isPressed(view->lineUpLayer()));
+    EXPECT_TRUE(isPressed(view->controls().lineUpLayer()));
     EXPECT_TRUE(up(kc::upArrow, arrow));
     EXPECT_TRUE(press(kc::downArrow, arrow));
     ASSERT_EQ(delegate->calls, (std::vector<std::string>{"scroll", "scroll"}));
@@ -179,18 +178,18 @@ TEST_F(PrompterKeyTest, LineStepsMoveByTheManualLineCount) {
 }
 
 TEST_F(PrompterKeyTest, WAndSStepTheSpeedOnKeyDownAndSaturate) {
-    view->setScrollSpeed(98.0);
+    view->controls().setScrollSpeed(98.0);
     EXPECT_TRUE(down(kc::w, plain));
-    EXPECT_DOUBLE_EQ(view->speedLayer().scrollSpeed(), 100.0);
+    EXPECT_DOUBLE_EQ(view->controls().speedLayer().scrollSpeed(), 100.0);
     EXPECT_TRUE(up(kc::w, plain));   // claimed, nothing more
     EXPECT_TRUE(down(kc::w, plain)); // a repeat at the bound: told again
-    EXPECT_DOUBLE_EQ(view->speedLayer().scrollSpeed(), 100.0);
+    EXPECT_DOUBLE_EQ(view->controls().speedLayer().scrollSpeed(), 100.0);
     EXPECT_EQ(delegate->calls, (std::vector<std::string>{speed(100), speed(100)}));
 
-    view->setScrollSpeed(1.0);
+    view->controls().setScrollSpeed(1.0);
     down(kc::s, plain);
     down(kc::s, plain);
-    EXPECT_DOUBLE_EQ(view->speedLayer().scrollSpeed(), 0.0);
+    EXPECT_DOUBLE_EQ(view->controls().speedLayer().scrollSpeed(), 0.0);
     EXPECT_EQ(delegate->calls.back(), speed(0));
     EXPECT_TRUE(up(kc::s, plain));
 }
@@ -225,16 +224,16 @@ TEST_F(PrompterKeyTest, ListedKeysAreClaimedWhenTheDelegateIsGone) {
 
 TEST_F(PrompterKeyTest, PresenterKeysDriveTheTransport) {
     EXPECT_TRUE(down(kc::f5, function));
-    EXPECT_TRUE(isPressed(view->transportLayer()));
+    EXPECT_TRUE(isPressed(view->controls().transportLayer()));
     EXPECT_TRUE(up(kc::f5, function));
     EXPECT_EQ(delegate->calls.back(), "play");
 
     EXPECT_TRUE(down(kc::b, plain));
-    EXPECT_TRUE(isPressed(view->transportLayer())); // playing: the transport control
+    EXPECT_TRUE(isPressed(view->controls().transportLayer())); // playing: the transport control
     up(kc::b, plain);
     EXPECT_EQ(delegate->calls.back(), "pause"); // B while playing pauses
     down(kc::b, plain);
-    EXPECT_TRUE(isPressed(view->rewindLayer()));
+    EXPECT_TRUE(isPressed(view->controls().rewindLayer()));
     up(kc::b, plain);
     EXPECT_EQ(delegate->calls.back(), "rewind"); // B while stopped rewinds
 
@@ -263,7 +262,7 @@ TEST_F(PrompterKeyTest, PresenterKeysGoOnWhenPresenterSupportIsOff) {
 TEST_F(PrompterKeyTest, BindingOnAFixedKeyWinsOverItsFixedMeaning) {
     bind(KeyBindings::Action::rewind, kc::space);
     EXPECT_TRUE(down(kc::space, plain));
-    EXPECT_TRUE(isPressed(view->rewindLayer()));
+    EXPECT_TRUE(isPressed(view->controls().rewindLayer()));
     EXPECT_EQ(delegate->calls, std::vector<std::string>{"rewind"}); // on key-down by default
     EXPECT_TRUE(up(kc::space, plain));
     EXPECT_EQ(delegate->calls, std::vector<std::string>{"rewind"});
@@ -285,7 +284,7 @@ TEST_F(PrompterKeyTest, OneShotActionsMoveToKeyUpWhenAsked) {
     s.defaults.set(settings::performCustomBindingActionOnKeyDown, false);
     bind(KeyBindings::Action::playPause, kc::p);
     EXPECT_TRUE(down(kc::p, plain));
-    EXPECT_TRUE(isPressed(view->transportLayer()));
+    EXPECT_TRUE(isPressed(view->controls().transportLayer()));
     EXPECT_TRUE(delegate->calls.empty());
     EXPECT_TRUE(up(kc::p, plain));
     EXPECT_EQ(delegate->calls, std::vector<std::string>{"play"});
@@ -320,9 +319,9 @@ TEST_F(PrompterKeyTest, ReverseNegatesTheViewsFactorAndSpeedBindingsStep) {
     t.ffwdFactor = 1.0;
     view->setTransportState(t);
     down(kc::v, plain);
-    EXPECT_TRUE(isPressed(view->lineUpLayer()));
+    EXPECT_TRUE(isPressed(view->controls().lineUpLayer()));
     EXPECT_EQ(delegate->calls.back(), factor(-1.0));
-    view->setScrollSpeed(50);
+    view->controls().setScrollSpeed(50);
     down(kc::equal, plain);
     EXPECT_EQ(delegate->calls.back(), speed(52.5));
     EXPECT_TRUE(up(kc::equal, plain)); // nothing more on release
@@ -330,10 +329,11 @@ TEST_F(PrompterKeyTest, ReverseNegatesTheViewsFactorAndSpeedBindingsStep) {
 }
 
 TEST_F(PrompterKeyTest, SavedBindingsReachTheControlsHints) {
-    EXPECT_FALSE(view->keyHints().spaceBound);
+    EXPECT_FALSE(view->controls().keyHints().spaceBound);
     bind(KeyBindings::Action::playPause, kc::space);
-    EXPECT_TRUE(view->keyHints().spaceBound);
-    EXPECT_EQ(view->keyHints().playPause, QString::fromStdString(KeyBindings::keyString(kc::space)));
+    EXPECT_TRUE(view->controls().keyHints().spaceBound);
+    EXPECT_EQ(view->controls().keyHints().playPause,
+              QString::fromStdString(KeyBindings::keyString(kc::space)));
 }
 
 // ---- from Qt's key events ----
@@ -348,7 +348,7 @@ TEST_F(PrompterKeyTest, QtKeyEventsRunTheChain) {
     keyClick(view.get(), Qt::Key_Backspace);
     EXPECT_EQ(delegate->calls.back(), "rewind");
     sendKey(view.get(), QEvent::KeyPress, Qt::Key_W);
-    EXPECT_EQ(delegate->calls.back(), speed(view->speedLayer().scrollSpeed()));
+    EXPECT_EQ(delegate->calls.back(), speed(view->controls().speedLayer().scrollSpeed()));
     sendKey(view.get(), QEvent::KeyRelease, Qt::Key_W);
     keyClick(view.get(), Qt::Key_F5);
     EXPECT_EQ(delegate->calls.back(), "pause");

@@ -164,13 +164,13 @@ TEST_F(PrompterWindowTest, FreshNormalWindowShowsEverythingOpaqueUnpinnedAtItsOw
     const QSize nibSize = w->window()->size();
     w->showWindow();
     cw::PrompterView* view = w->prompterView();
-    EXPECT_TRUE(view->showsControls());
-    EXPECT_FALSE(view->uiLayer().isHidden());
-    EXPECT_TRUE(view->showsTimestamp());
-    EXPECT_TRUE(view->showsProgress());
-    EXPECT_FLOAT_EQ(view->windowOpacity(), 1.0f);
+    EXPECT_TRUE(view->display().showsControls);
+    EXPECT_FALSE(view->controls().uiLayer().isHidden());
+    EXPECT_TRUE(view->display().showsTimestamp);
+    EXPECT_TRUE(view->display().showsProgress);
+    EXPECT_FLOAT_EQ(view->display().windowOpacity, 1.0f);
     EXPECT_TRUE(platform::isOpaque(w->window()));
-    EXPECT_FLOAT_EQ(view->controlsOpacity(), 1.0f);
+    EXPECT_FLOAT_EQ(view->display().controlsOpacity, 1.0f);
     EXPECT_EQ(w->controlsOpacitySlider()->value(), w->controlsOpacitySlider()->maximum());
     EXPECT_EQ(platform::windowLevel(w->window()), platform::WindowLevel::normal);
     EXPECT_FALSE(w->pinWindowButton()->isChecked());
@@ -185,13 +185,13 @@ TEST_F(PrompterWindowTest, FreshTransparentWindowIsSeeThroughWithoutControls) {
     w->showWindow();
     cw::PrompterView* view = w->prompterView();
     EXPECT_FLOAT_EQ(w->windowOpacityValue(), 0.25f);
-    EXPECT_FLOAT_EQ(view->windowOpacity(), 0.25f);
+    EXPECT_FLOAT_EQ(view->display().windowOpacity, 0.25f);
     EXPECT_FALSE(platform::isOpaque(w->window()));
     EXPECT_TRUE(platform::isTranslucent(w->window()));
-    EXPECT_FALSE(view->showsControls());
-    EXPECT_TRUE(view->uiLayer().isHidden());
-    EXPECT_TRUE(view->showsTimestamp());
-    EXPECT_TRUE(view->showsProgress());
+    EXPECT_FALSE(view->display().showsControls);
+    EXPECT_TRUE(view->controls().uiLayer().isHidden());
+    EXPECT_TRUE(view->display().showsTimestamp);
+    EXPECT_TRUE(view->display().showsProgress);
     EXPECT_EQ(platform::windowLevel(w->window()), platform::WindowLevel::normal);
 }
 
@@ -296,16 +296,16 @@ TEST_F(PrompterWindowTest, PresetsRememberTheirOwnControlsOpacity) {
     auto first = make(TeleprompterWindowPreset::transparent);
     first->showWindow();
     first->controlsOpacitySlider()->setValue(40); // as a drag does
-    EXPECT_FLOAT_EQ(first->prompterView()->controlsOpacity(), 0.4f);
+    EXPECT_FLOAT_EQ(first->prompterView()->display().controlsOpacity, 0.4f);
     EXPECT_FLOAT_EQ(s.defaults.floatForKey(settings::controlsOpacityInPrompterWindowTransparent), 0.4f);
 
     auto second = make(TeleprompterWindowPreset::transparent);
     second->window();
-    EXPECT_FLOAT_EQ(second->prompterView()->controlsOpacity(), 0.4f);
+    EXPECT_FLOAT_EQ(second->prompterView()->display().controlsOpacity, 0.4f);
     EXPECT_EQ(second->controlsOpacitySlider()->value(), 40);
     auto normal = make(TeleprompterWindowPreset::normal);
     normal->window();
-    EXPECT_FLOAT_EQ(normal->prompterView()->controlsOpacity(), 1.0f);
+    EXPECT_FLOAT_EQ(normal->prompterView()->display().controlsOpacity, 1.0f);
 }
 
 TEST_F(PrompterWindowTest, WindowOpacitySliderAppliesTheOpacityRuleAndStoresPerPreset) {
@@ -313,7 +313,7 @@ TEST_F(PrompterWindowTest, WindowOpacitySliderAppliesTheOpacityRuleAndStoresPerP
     w->showWindow();
     w->windowOpacitySlider()->setValue(60);
     EXPECT_FALSE(platform::isOpaque(w->window()));
-    EXPECT_FLOAT_EQ(w->prompterView()->windowOpacity(), 0.6f);
+    EXPECT_FLOAT_EQ(w->prompterView()->display().windowOpacity, 0.6f);
     EXPECT_FALSE(w->prompterView()->fillLayer().isHidden());
     EXPECT_FLOAT_EQ(s.defaults.floatForKey(settings::prompterWindowOpacityNormal), 0.6f);
     EXPECT_FLOAT_EQ(s.defaults.floatForKey(settings::prompterWindowOpacityTransparent), 0.25f);
@@ -327,8 +327,8 @@ TEST_F(PrompterWindowTest, RemainingTimeSettingReachesEveryLaterWindow) {
     auto transparent = make(TeleprompterWindowPreset::transparent);
     normal->window();
     transparent->window();
-    EXPECT_TRUE(normal->prompterView()->timestampShowsRemainingTime());
-    EXPECT_TRUE(transparent->prompterView()->timestampShowsRemainingTime());
+    EXPECT_TRUE(normal->prompterView()->display().timestampShowsRemainingTime);
+    EXPECT_TRUE(transparent->prompterView()->display().timestampShowsRemainingTime);
 }
 
 // ---- saved frames ----
@@ -426,12 +426,12 @@ TEST_F(PrompterWindowTest, DisplayBoundWindowTakesItsDescriptionsSettings) {
     auto w = make(TeleprompterWindowPreset::normal, d);
     w->showWindow();
     cw::PrompterView* view = w->prompterView();
-    EXPECT_TRUE(view->flipHorizontal());
-    EXPECT_FALSE(view->flipVertical());
-    EXPECT_FALSE(view->showsControls());
-    EXPECT_FALSE(view->showsTimestamp());
-    EXPECT_TRUE(view->showsProgress());
-    EXPECT_EQ(view->textAlignment(), TextAlignment::right);
+    EXPECT_TRUE(view->display().flipHorizontal);
+    EXPECT_FALSE(view->display().flipVertical);
+    EXPECT_FALSE(view->display().showsControls);
+    EXPECT_FALSE(view->display().showsTimestamp);
+    EXPECT_TRUE(view->display().showsProgress);
+    EXPECT_EQ(view->display().textAlignment, TextAlignment::right);
     EXPECT_TRUE(w->alignRightButton()->isChecked());
     EXPECT_FALSE(w->alignCenterButton()->isChecked());
     EXPECT_FALSE(w->prompterViewController()->alignmentLinkedToDocument());
@@ -450,8 +450,8 @@ TEST_F(PrompterWindowTest, FlipInDisplayBoundWindowGoesToTheDescriptionNotToOthe
     EXPECT_TRUE(listener->told[0].flipH);
     EXPECT_TRUE(project->editor().screenManager->availableScreens().at(display().displayUUID).flipH);
     EXPECT_TRUE(bound->screenDesc()->flipH);
-    EXPECT_TRUE(bound->prompterView()->flipHorizontal());
-    EXPECT_FALSE(free->prompterView()->flipHorizontal());
+    EXPECT_TRUE(bound->prompterView()->display().flipHorizontal);
+    EXPECT_FALSE(free->prompterView()->display().flipHorizontal);
     EXPECT_FALSE(project->document().scriptProperties.flipHorizontal);
 }
 
@@ -472,7 +472,7 @@ TEST_F(PrompterWindowTest, DisplayBoundTogglesWriteTheNormalPresetAndTheDescript
     auto w = make(TeleprompterWindowPreset::normal, display());
     w->showWindow();
     w->toggleControls(Sender::menu);
-    EXPECT_FALSE(w->prompterView()->showsControls());
+    EXPECT_FALSE(w->prompterView()->display().showsControls);
     EXPECT_FALSE(w->screenDesc()->showControls);
     EXPECT_TRUE(hasUserValue(settings::showControlsInTeleprompterWindow));
     EXPECT_FALSE(s.defaults.boolForKey(settings::showControlsInTeleprompterWindow));
@@ -486,7 +486,7 @@ TEST_F(PrompterWindowTest, DescriptionsOfOtherDisplaysAreIgnored) {
     other.displayUUID = provider->screens()[0].displayUUID;
     other.flipV = true;
     project->editor().screenManager->update(other);
-    EXPECT_FALSE(w->prompterView()->flipVertical());
+    EXPECT_FALSE(w->prompterView()->display().flipVertical);
     EXPECT_EQ(w->screenDesc()->displayUUID, display().displayUUID);
 }
 
@@ -499,21 +499,21 @@ TEST_F(PrompterWindowTest, MenuTogglesInvertWhileButtonsApplyTheirOwnState) {
 
     w->toggleTimestampButton()->click(); // the button turns off: its state is applied
     EXPECT_FALSE(w->toggleTimestampButton()->isChecked());
-    EXPECT_FALSE(view->showsTimestamp());
+    EXPECT_FALSE(view->display().showsTimestamp);
     EXPECT_FALSE(s.defaults.boolForKey(settings::showTimestampInTeleprompterWindow));
 
     w->toggleTimestamp(Sender::menu); // the menu inverts the view and sets the button
-    EXPECT_TRUE(view->showsTimestamp());
+    EXPECT_TRUE(view->display().showsTimestamp);
     EXPECT_TRUE(w->toggleTimestampButton()->isChecked());
     EXPECT_TRUE(s.defaults.boolForKey(settings::showTimestampInTeleprompterWindow));
 
     // A control applies its own state even where it disagrees with the view.
     w->toggleProgressButton()->setChecked(true);
     w->toggleProgress(Sender::control);
-    EXPECT_TRUE(view->showsProgress());
+    EXPECT_TRUE(view->display().showsProgress);
     w->toggleControls(Sender::menu);
-    EXPECT_FALSE(view->showsControls());
-    EXPECT_TRUE(view->uiLayer().isHidden());
+    EXPECT_FALSE(view->display().showsControls);
+    EXPECT_TRUE(view->controls().uiLayer().isHidden());
     EXPECT_FALSE(w->toggleControlsButton()->isChecked());
 }
 
@@ -521,23 +521,24 @@ TEST_F(PrompterWindowTest, SpeedLockDimsTheSpeedControlAndIsNotStored) {
     auto w = make(TeleprompterWindowPreset::normal);
     w->showWindow();
     w->toggleSpeedLock(Sender::menu);
-    EXPECT_TRUE(w->prompterView()->isSpeedLocked());
-    EXPECT_DOUBLE_EQ(w->prompterView()->speedLayer().opacity(), PrompterWindowController::speedLockedOpacity);
+    EXPECT_TRUE(w->prompterView()->display().speedLocked);
+    EXPECT_DOUBLE_EQ(w->prompterView()->controls().speedLayer().opacity(),
+                     cw::PrompterControlPanel::lockedSpeedOpacity);
     EXPECT_TRUE(w->toggleSpeedLockButton()->isChecked());
     w->toggleSpeedLockButton()->click();
-    EXPECT_FALSE(w->prompterView()->isSpeedLocked());
-    EXPECT_DOUBLE_EQ(w->prompterView()->speedLayer().opacity(), 1.0);
+    EXPECT_FALSE(w->prompterView()->display().speedLocked);
+    EXPECT_DOUBLE_EQ(w->prompterView()->controls().speedLayer().opacity(), 1.0);
 }
 
 TEST_F(PrompterWindowTest, MirroringOfAFreeWindowIsNotStoredAndComesBackFromTheDocument) {
     auto w = make(TeleprompterWindowPreset::normal);
     w->showWindow();
     w->flipV();
-    EXPECT_TRUE(w->prompterView()->flipVertical());
+    EXPECT_TRUE(w->prompterView()->display().flipVertical);
     EXPECT_TRUE(w->flipVButton()->isChecked());
     EXPECT_FALSE(project->document().scriptProperties.flipVertical);
     w->showWindow();
-    EXPECT_FALSE(w->prompterView()->flipVertical());
+    EXPECT_FALSE(w->prompterView()->display().flipVertical);
 }
 
 TEST_F(PrompterWindowTest, AlignmentLinkedToTheDocumentFollowsItUnlinkedStays) {
@@ -549,14 +550,14 @@ TEST_F(PrompterWindowTest, AlignmentLinkedToTheDocumentFollowsItUnlinkedStays) {
     w->alignCenter(); // the document's own: stays linked
     properties.textAlignment = TextAlignment::right;
     project->setScriptProperties(properties);
-    EXPECT_EQ(w->prompterView()->textAlignment(), TextAlignment::right);
+    EXPECT_EQ(w->prompterView()->display().textAlignment, TextAlignment::right);
     EXPECT_TRUE(w->alignRightButton()->isChecked());
     EXPECT_FALSE(w->alignCenterButton()->isChecked());
 
     w->alignLeft(); // differs from the document: the window keeps it
     properties.textAlignment = TextAlignment::center;
     project->setScriptProperties(properties);
-    EXPECT_EQ(w->prompterView()->textAlignment(), TextAlignment::left);
+    EXPECT_EQ(w->prompterView()->display().textAlignment, TextAlignment::left);
     EXPECT_TRUE(w->alignLeftButton()->isChecked());
 }
 

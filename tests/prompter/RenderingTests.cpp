@@ -17,13 +17,15 @@ constexpr int H = 500;
 std::unique_ptr<cw::PrompterView> scriptView() {
     auto view = cwtest::makeView(W, H);
     view->setText(cwtest::script(600));
-    view->setPrompterMargin(0.1);
-    view->setPrompterWordCountFactor(0.6f);
+    view->updateDisplay([](auto& s) {
+        s.prompterMargin = 0.1;
+        s.prompterWordCountFactor = 0.6f;
+    });
     view->setTransportProgress(0.3);
-    view->setTimestamp(12.5);
-    view->updateTimestampLabel();
-    view->setScrollSpeed(40);
-    view->updateSpeedLabel();
+    view->controls().setTimestamp(12.5);
+    view->controls().updateTimestampLabel();
+    view->controls().setScrollSpeed(40);
+    view->controls().updateSpeedLabel();
     view->layoutText();
     view->relayout(false);
     view->setScrollPosition(0.3, false, true);
@@ -54,16 +56,18 @@ TEST(PrompterRendering, TextShowsAtTheReadingPosition) {
 
 TEST(PrompterRendering, MirroringSwapsSides) {
     auto view = scriptView();
-    view->setTextAlignment(cw::TextAlignment::left);
-    view->setPrompterMargin(0.5);
-    view->setPrompterMarginAlignment(-1);
+    view->updateDisplay([](auto& s) {
+        s.textAlignment = cw::TextAlignment::left;
+        s.prompterMargin = 0.5;
+        s.prompterMarginAlignment = -1;
+    });
     view->layoutText();
     view->relayout(false);
     view->setScrollPosition(0.3, false, true);
     const auto [left, right] = halves(view->renderToImage());
     EXPECT_GT(left, 10 * std::max(right, 1));
 
-    view->setFlipHorizontal(true);
+    view->updateDisplay([](auto& s) { s.flipHorizontal = true; });
     view->relayout(false);
     const QImage mirrored = view->renderToImage();
     cwtest::saveImage(mirrored, "mirrored");
@@ -80,7 +84,7 @@ TEST(PrompterRendering, OverlayBandsDarkenAwayFromTheReadingLine) {
     ASSERT_GT(plain, 200);
     for (int i = 0; i < 6; ++i) {
         const auto type = base::fromMenuIndex<cw::OverlayType>(i);
-        view->setOverlayType(type);
+        view->updateDisplay([&](auto& s) { s.overlayType = type; });
         const QImage image = view->renderToImage();
         cwtest::saveImage(image, ("overlay-" + std::string(base::rawValue(type))).c_str());
         const int shaded = cwtest::brightPixels(image, upper);
@@ -103,14 +107,18 @@ TEST(PrompterRendering, OverlayBandsDarkenAwayFromTheReadingLine) {
 
 TEST(PrompterRendering, IndicatorsDrawAtTheLeftEdge) {
     auto view = scriptView();
-    view->setOverlayType(cw::OverlayType::none);
-    view->setShowsReadingLine(false);
+    view->updateDisplay([](auto& s) {
+        s.overlayType = cw::OverlayType::none;
+        s.showsReadingLine = false;
+    });
     view->relayout(false);
     const QRect mark(0, H / 2 - 40, 50, 80);
     for (int i = 0; i < 4; ++i) {
         const auto type = base::fromMenuIndex<cw::IndicatorType>(i);
-        view->setIndicatorType(type);
-        view->setIndicatorColor(cw::IndicatorColor::green);
+        view->updateDisplay([&](auto& s) {
+            s.indicatorType = type;
+            s.indicatorColor = cw::IndicatorColor::green;
+        });
         const QImage image = view->renderToImage();
         cwtest::saveImage(image, ("indicator-" + std::string(base::rawValue(type))).c_str());
         int green = 0;
@@ -130,9 +138,10 @@ TEST(PrompterRendering, IndicatorsDrawAtTheLeftEdge) {
 
 TEST(PrompterRendering, SeeThroughWindowAtAQuarter) {
     auto view = scriptView();
-    view->setBackgroundColor(QColor(0, 0, 255));
-    view->setWindowOpacity(0.25f);
-    view->applyWindowOpacity();
+    view->updateDisplay([](auto& s) {
+        s.backgroundColor = QColor(0, 0, 255);
+        s.windowOpacity = 0.25f;
+    });
     view->relayout(false);
     const QImage image = view->renderToImage();
     cwtest::saveImage(image, "opacity-0.25");

@@ -48,15 +48,15 @@ TEST(SpeedReadOut, TextOfEachModeRoundsAsPrintf) {
 
 TEST(SpeedReadOut, ViewShowsTheScalePercentageAndTheRates) {
     auto view = cwtest::makeView(1200, 700);
-    view->setScrollSpeed(50);
-    view->setSpeedDisplayMode(SpeedDisplayMode::percentage);
-    view->updateSpeedLabel();
-    EXPECT_EQ(view->speedLabelLayer().string(), QStringLiteral("50 %"));
-    view->setScrollSpeedFigures(1.25, 75, 10, 600);
-    view->setSpeedDisplayMode(SpeedDisplayMode::linesPerSecond);
-    view->updateSpeedLabel();
-    EXPECT_EQ(view->speedLabelLayer().string(), QStringLiteral("1.25 l/s"));
-    EXPECT_DOUBLE_EQ(view->speedLabelLayer().fontSize(), 14);
+    view->controls().setScrollSpeed(50);
+    view->updateDisplay([&](auto& s) { s.speedDisplayMode = SpeedDisplayMode::percentage; });
+    view->controls().updateSpeedLabel();
+    EXPECT_EQ(view->controls().speedLabelLayer().string(), QStringLiteral("50 %"));
+    view->controls().setScrollSpeedFigures(1.25, 75, 10, 600);
+    view->updateDisplay([&](auto& s) { s.speedDisplayMode = SpeedDisplayMode::linesPerSecond; });
+    view->controls().updateSpeedLabel();
+    EXPECT_EQ(view->controls().speedLabelLayer().string(), QStringLiteral("1.25 l/s"));
+    EXPECT_DOUBLE_EQ(view->controls().speedLabelLayer().fontSize(), 14);
 }
 
 // Rows of red ink inside `box` (image pixels), the border's outer two pixels left out.
@@ -77,21 +77,21 @@ std::pair<int, int> inkRows(const QImage& image, const QRect& box) {
 
 TEST(SpeedReadOut, EachModeIsCentredInItsBox) {
     auto view = cwtest::makeView(1200, 700);
-    view->setScrollSpeed(50);
-    view->setScrollSpeedFigures(1.25, 75, 2.5, 150);
+    view->controls().setScrollSpeed(50);
+    view->controls().setScrollSpeedFigures(1.25, 75, 2.5, 150);
     for (const auto mode :
          {SpeedDisplayMode::percentage, SpeedDisplayMode::wordsPerSecond, SpeedDisplayMode::wordsPerMinute,
           SpeedDisplayMode::linesPerSecond, SpeedDisplayMode::linesPerMinute}) {
-        view->setSpeedDisplayMode(mode);
-        view->updateSpeedLabel();
+        view->updateDisplay([&](auto& s) { s.speedDisplayMode = mode; });
+        view->controls().updateSpeedLabel();
         const QImage image = view->renderToImage();
-        const QRectF frame = view->speedLabelLayer().frame();
+        const QRectF frame = view->controls().speedLabelLayer().frame();
         const QRect box(int(frame.x()), 700 - int(frame.y() + frame.height()), int(frame.width()),
                         int(frame.height()));
         const QImage crop = image.copy(box.adjusted(-4, -4, 4, 4));
         cwtest::saveImage(crop.scaled(crop.size() * 4), ("speed-mode-" + std::to_string(int(mode))).c_str());
         const auto [top, bottom] = inkRows(image, box);
-        SCOPED_TRACE(view->speedLabelLayer().string().toStdString());
+        SCOPED_TRACE(view->controls().speedLabelLayer().string().toStdString());
         ASSERT_LE(top, bottom);
         EXPECT_GT(top, box.top() + 2);
         EXPECT_LT(bottom, box.bottom() - 2);
@@ -102,19 +102,19 @@ TEST(SpeedReadOut, EachModeIsCentredInItsBox) {
 
 TEST(TimeReadOut, RemainingTimeAndSwitchedOff) {
     auto view = cwtest::makeView(1200, 700);
-    view->setTotalRuntime(60);
-    view->setTimestamp(15);
-    view->updateTimestampLabel();
-    EXPECT_EQ(view->timestampLayer().string(), QStringLiteral("00:00:15.0"));
-    view->setTimestampShowsRemainingTime(true);
-    view->updateTimestampLabel();
-    EXPECT_EQ(view->timestampLayer().string(), QStringLiteral("-00:00:45.0"));
+    view->controls().setTotalRuntime(60);
+    view->controls().setTimestamp(15);
+    view->controls().updateTimestampLabel();
+    EXPECT_EQ(view->controls().timestampLayer().string(), QStringLiteral("00:00:15.0"));
+    view->updateDisplay([](auto& s) { s.timestampShowsRemainingTime = true; });
+    view->controls().updateTimestampLabel();
+    EXPECT_EQ(view->controls().timestampLayer().string(), QStringLiteral("-00:00:45.0"));
 
-    view->setShowsTimestamp(false);
-    EXPECT_TRUE(view->timestampLayer().isHidden());
-    view->setTimestamp(30);
-    view->updateTimestampLabel();
-    EXPECT_EQ(view->timestampLayer().string(), QStringLiteral("-00:00:45.0"));
+    view->updateDisplay([](auto& s) { s.showsTimestamp = false; });
+    EXPECT_TRUE(view->controls().timestampLayer().isHidden());
+    view->controls().setTimestamp(30);
+    view->controls().updateTimestampLabel();
+    EXPECT_EQ(view->controls().timestampLayer().string(), QStringLiteral("-00:00:45.0"));
 }
 
 TEST(IndicatorMark, FramesInAFortyPointSquare) {
@@ -132,7 +132,7 @@ TEST(IndicatorMark, ColoursAndRedrawOnlyOnChange) {
     EXPECT_EQ(cw::IndicatorShape::resolvedColor(cw::IndicatorColor::white), QColor::fromRgbF(1, 1, 0));
     EXPECT_EQ(cw::IndicatorShape::resolvedColor(cw::IndicatorColor::red), QColor::fromRgbF(1, 0, 0));
     auto view = cwtest::makeView(400, 300);
-    view->setIndicatorType(IndicatorType::dot);
+    view->updateDisplay([&](auto& s) { s.indicatorType = IndicatorType::dot; });
     auto& layer = view->indicatorLayer();
     layer.displayIfNeeded();
     const int draws = layer.displayCount();

@@ -18,8 +18,10 @@ namespace {
 
 TEST(PrompterTextLayout, FontSizeFollowsWidthMarginAndWordCountFactor) {
     auto view = cwtest::makeView(1000, 600);
-    view->setPrompterMargin(0.1);
-    view->setPrompterWordCountFactor(0.5f);
+    view->updateDisplay([](auto& s) {
+        s.prompterMargin = 0.1;
+        s.prompterWordCountFactor = 0.5f;
+    });
     view->layoutText();
     EXPECT_DOUBLE_EQ(view->textWidth(), 890);
     EXPECT_DOUBLE_EQ(view->lineHeight(), 89);
@@ -32,7 +34,7 @@ TEST(PrompterTextLayout, FontSizeNeverBelowEight) {
     EXPECT_DOUBLE_EQ(narrow->lineHeight(), 8);
 
     auto wide = cwtest::makeView(3000, 600);
-    wide->setPrompterWordCountFactor(1.0f);
+    wide->updateDisplay([](auto& s) { s.prompterWordCountFactor = 1.0f; });
     wide->layoutText();
     EXPECT_DOUBLE_EQ(wide->lineHeight(), 8);
 }
@@ -125,22 +127,22 @@ TEST(PrompterTextLayout, VeryLongWordBreaksAtTheWidthInLinearWork) {
 
 TEST(PrompterTextLayout, MarginAlignmentPlacesTheColumn) {
     auto view = cwtest::makeView(1000, 600);
-    view->setPrompterMargin(0.2);
+    view->updateDisplay([](auto& s) { s.prompterMargin = 0.2; });
     view->setText(cwtest::script(20));
-    view->setPrompterMarginAlignment(-1);
+    view->updateDisplay([](auto& s) { s.prompterMarginAlignment = -1; });
     view->layoutText();
     EXPECT_NEAR(view->textLayers()[0]->frame().left(), 0, 1e-9);
 
-    view->setPrompterMarginAlignment(1);
+    view->updateDisplay([](auto& s) { s.prompterMarginAlignment = 1; });
     view->layoutText();
     EXPECT_NEAR(view->textLayers()[0]->frame().right(), 1000, 1e-9);
 
-    view->setPrompterMarginAlignment(0);
+    view->updateDisplay([](auto& s) { s.prompterMarginAlignment = 0; });
     view->layoutText();
     const double centred = view->textLayers()[0]->frame().left();
     EXPECT_NEAR(centred, (1000 - view->textWidth()) / 2, 1e-9);
 
-    view->setPrompterMarginAlignment(0.5);
+    view->updateDisplay([](auto& s) { s.prompterMarginAlignment = 0.5; });
     view->layoutText();
     const double rightmost = 1000 - view->textWidth();
     EXPECT_NEAR(view->textLayers()[0]->frame().left(), (centred + rightmost) / 2, 1e-9);
@@ -162,7 +164,7 @@ TEST(PrompterScrolling, ProgressPutsTextTopThenEndAtTheReadingPosition) {
         view->textLayers()[0]->frame().bottom() - view->textHeight() + view->scrollLayer().position().y();
     EXPECT_NEAR(end, 300, 1e-6);
 
-    view->setIndicatorPosition(0.25f);
+    view->updateDisplay([](auto& s) { s.indicatorPosition = 0.25f; });
     view->setScrollPosition(0.5, false, true);
     EXPECT_DOUBLE_EQ(view->scrollLayer().position().y(), view->textHeight() * 0.5 - 600 * 0.75);
 }
@@ -200,7 +202,7 @@ TEST(PrompterScrolling, UnforcedMovesCullOnEveryEighthMoveOnly) {
 // Progress that puts the top edge of chunk `index` at height `y` of the view.
 double progressForChunkTop(const PrompterView& view, std::size_t index, double y) {
     const double scrollY = y - view.textLayers()[index]->frame().bottom();
-    return (scrollY + view.height() * (1 - view.indicatorPosition())) / view.textHeight();
+    return (scrollY + view.height() * (1 - view.display().indicatorPosition)) / view.textHeight();
 }
 
 TEST(PrompterScrolling, ChunkAheadInTheDirectionOfTravelIsInTheTreeBeforeItShows) {
@@ -260,7 +262,6 @@ TEST(PrompterScrolling, LineStepsTargetNeighbouringLines) {
     }
     text.chop(1);
     view->setText(AttributedString(text));
-    view->setLineCount(20);
     view->layoutText();
     auto recorder = std::make_shared<Recorder>();
     view->setDelegate(recorder);

@@ -32,10 +32,9 @@ TEST_F(ViewController, StartPushesTheScriptAndListensFirst) {
 
     EXPECT_EQ(view->text(), project->document().text);
     EXPECT_DOUBLE_EQ(view->textHeight(), 20 * line);
-    EXPECT_TRUE(view->flipHorizontal());
-    EXPECT_EQ(view->textAlignment(), cw::TextAlignment::right);
-    EXPECT_EQ(view->lineCount(), 20);
-    EXPECT_DOUBLE_EQ(view->scrollSpeed(), 50);
+    EXPECT_TRUE(view->display().flipHorizontal);
+    EXPECT_EQ(view->display().textAlignment, cw::TextAlignment::right);
+    EXPECT_DOUBLE_EQ(view->controls().scrollSpeed(), 50);
     EXPECT_DOUBLE_EQ(view->transportProgress(), 0.25);
     EXPECT_DOUBLE_EQ(view->scrollOffset(), 0.25 * 20 * line);
     EXPECT_FALSE(view->scrollLayer().hasAnimation(AnimationKey::position));
@@ -86,38 +85,38 @@ TEST_F(ViewController, TimestampAndRunningTime) {
     setScript(20, 120); // 120 lines at one line a second
     start();
     project->setProgress(0.25, false, false);
-    ASSERT_TRUE(waitFor([&] { return view->timestamp() == 30; }));
-    EXPECT_DOUBLE_EQ(view->totalRuntime(), 120);
-    EXPECT_EQ(view->timestampLayer().string(), QString::fromStdString(cw::formatTimestamp(30)));
+    ASSERT_TRUE(waitFor([&] { return view->controls().timestamp() == 30; }));
+    EXPECT_DOUBLE_EQ(view->controls().totalRuntime(), 120);
+    EXPECT_EQ(view->controls().timestampLayer().string(), QString::fromStdString(cw::formatTimestamp(30)));
 
-    view->setTimestampShowsRemainingTime(true);
+    view->updateDisplay([](auto& s) { s.timestampShowsRemainingTime = true; });
     project->setProgress(0.5, false, false);
-    ASSERT_TRUE(waitFor([&] { return view->timestamp() == 60; }));
-    EXPECT_EQ(view->timestampLayer().string(),
+    ASSERT_TRUE(waitFor([&] { return view->controls().timestamp() == 60; }));
+    EXPECT_EQ(view->controls().timestampLayer().string(),
               QStringLiteral("-") + QString::fromStdString(cw::formatTimestamp(60)));
 
     // A speed of 0 lines a second, or no lines, gives no time at all.
     project->setScrollSpeed(0, 0, 2);
-    ASSERT_TRUE(waitFor([&] { return view->totalRuntime() == 0; }));
-    EXPECT_DOUBLE_EQ(view->timestamp(), 0);
+    ASSERT_TRUE(waitFor([&] { return view->controls().totalRuntime() == 0; }));
+    EXPECT_DOUBLE_EQ(view->controls().timestamp(), 0);
     project->setScrollSpeed(50, 0, 2);
-    ASSERT_TRUE(waitFor([&] { return view->totalRuntime() > 0; }));
+    ASSERT_TRUE(waitFor([&] { return view->controls().totalRuntime() > 0; }));
     setScript(20, 0);
-    ASSERT_TRUE(waitFor([&] { return view->totalRuntime() == 0; }));
+    ASSERT_TRUE(waitFor([&] { return view->controls().totalRuntime() == 0; }));
 }
 
 TEST_F(ViewController, HiddenTimestampIsNotRewrittenButShowingItRefreshes) {
     setScript(20, 120);
     start();
     controller->setShowsTimestamp(false);
-    EXPECT_TRUE(view->timestampLayer().isHidden());
-    const QString before = view->timestampLayer().string();
+    EXPECT_TRUE(view->controls().timestampLayer().isHidden());
+    const QString before = view->controls().timestampLayer().string();
     project->setProgress(0.5, false, false);
     drain();
-    EXPECT_EQ(view->timestampLayer().string(), before);
+    EXPECT_EQ(view->controls().timestampLayer().string(), before);
     controller->setShowsTimestamp(true);
-    EXPECT_FALSE(view->timestampLayer().isHidden());
-    EXPECT_EQ(view->timestampLayer().string(), QString::fromStdString(cw::formatTimestamp(60)));
+    EXPECT_FALSE(view->controls().timestampLayer().isHidden());
+    EXPECT_EQ(view->controls().timestampLayer().string(), QString::fromStdString(cw::formatTimestamp(60)));
 }
 
 TEST_F(ViewController, TextChangeLaysOutAgainAtTheSameProgress) {
@@ -129,7 +128,7 @@ TEST_F(ViewController, TextChangeLaysOutAgainAtTheSameProgress) {
     EXPECT_EQ(view->text(), project->document().text);
     EXPECT_DOUBLE_EQ(view->textHeight(), 40 * line);
     EXPECT_DOUBLE_EQ(view->scrollOffset(), 0.5 * 40 * line);
-    const double expectedY = 0.5 * 40 * line - height * (1 - view->indicatorPosition());
+    const double expectedY = 0.5 * 40 * line - height * (1 - view->display().indicatorPosition);
     EXPECT_DOUBLE_EQ(view->scrollLayer().position().y(), expectedY);
 }
 
@@ -144,11 +143,11 @@ TEST_F(ViewController, MarginChangeKeepsTheTextAtItsProgress) {
     properties.prompterMargin = 0.3f;
     project->setScriptProperties(properties);
     drain();
-    EXPECT_DOUBLE_EQ(view->prompterMargin(), properties.prompterMargin);
+    EXPECT_DOUBLE_EQ(view->display().prompterMargin, properties.prompterMargin);
     EXPECT_NE(view->textHeight(), before);
     EXPECT_DOUBLE_EQ(view->scrollOffset(), view->textHeight() * 0.5);
     EXPECT_DOUBLE_EQ(view->scrollLayer().position().y(),
-                     view->textHeight() * 0.5 - height * (1 - view->indicatorPosition()));
+                     view->textHeight() * 0.5 - height * (1 - view->display().indicatorPosition));
 }
 
 TEST_F(ViewController, SpeedChangeUpdatesScaleFiguresAndLabel) {
@@ -156,42 +155,42 @@ TEST_F(ViewController, SpeedChangeUpdatesScaleFiguresAndLabel) {
     start();
     project->setScrollSpeed(25, 0, 4); // one line a second again
     drain();
-    EXPECT_DOUBLE_EQ(view->scrollSpeed(), 25);
-    EXPECT_DOUBLE_EQ(view->scrollSpeedLPS(), 1);
-    EXPECT_DOUBLE_EQ(view->scrollSpeedLPM(), 60);
-    EXPECT_DOUBLE_EQ(view->scrollSpeedWPS(), 4);
-    EXPECT_DOUBLE_EQ(view->scrollSpeedWPM(), 240);
-    EXPECT_EQ(view->speedLabelLayer().string(), QStringLiteral("25 %"));
+    EXPECT_DOUBLE_EQ(view->controls().scrollSpeed(), 25);
+    EXPECT_DOUBLE_EQ(view->controls().speedFigures().linesPerSecond, 1);
+    EXPECT_DOUBLE_EQ(view->controls().speedFigures().linesPerMinute, 60);
+    EXPECT_DOUBLE_EQ(view->controls().speedFigures().wordsPerSecond, 4);
+    EXPECT_DOUBLE_EQ(view->controls().speedFigures().wordsPerMinute, 240);
+    EXPECT_EQ(view->controls().speedLabelLayer().string(), QStringLiteral("25 %"));
 }
 
 TEST_F(ViewController, PublishedLineMetricsGiveTheWordFigures) {
     project->setText(platform::AttributedString(QStringLiteral("a b c\nd  e f\ng h i j k l\n")));
     start();
-    view->setSpeedDisplayMode(cw::SpeedDisplayMode::wordsPerSecond);
+    view->updateDisplay([](auto& s) { s.speedDisplayMode = cw::SpeedDisplayMode::wordsPerSecond; });
     controller->publishLineMetrics();
     EXPECT_EQ(project->editor().lineCount, 3);
     EXPECT_DOUBLE_EQ(project->averageWordsPerLine(), 4);
-    EXPECT_DOUBLE_EQ(view->scrollSpeedWPM(), 240);
-    EXPECT_EQ(view->speedLabelLayer().string(), QStringLiteral("4.00 w/s"));
+    EXPECT_DOUBLE_EQ(view->controls().speedFigures().wordsPerMinute, 240);
+    EXPECT_EQ(view->controls().speedLabelLayer().string(), QStringLiteral("4.00 w/s"));
 }
 
 TEST_F(ViewController, AlignmentChosenInTheWindowLinksOnlyToTheDocumentsOwn) {
     start();
     controller->chooseAlignment(cw::TextAlignment::left);
     EXPECT_FALSE(controller->alignmentLinkedToDocument());
-    EXPECT_EQ(view->textAlignment(), cw::TextAlignment::left);
+    EXPECT_EQ(view->display().textAlignment, cw::TextAlignment::left);
     auto properties = project->document().scriptProperties;
     properties.textAlignment = cw::TextAlignment::right;
     project->setScriptProperties(properties);
     drain();
-    EXPECT_EQ(view->textAlignment(), cw::TextAlignment::left);
+    EXPECT_EQ(view->display().textAlignment, cw::TextAlignment::left);
 
     controller->chooseAlignment(cw::TextAlignment::right);
     EXPECT_TRUE(controller->alignmentLinkedToDocument());
     properties.textAlignment = cw::TextAlignment::center;
     project->setScriptProperties(properties);
     drain();
-    EXPECT_EQ(view->textAlignment(), cw::TextAlignment::center);
+    EXPECT_EQ(view->display().textAlignment, cw::TextAlignment::center);
 }
 
 TEST_F(ViewController, JumpsWhileStoppedMoveTheView) {
@@ -214,7 +213,7 @@ TEST_F(ViewController, JumpsWhileStoppedMoveTheView) {
     drain();
     EXPECT_FALSE(view->scrollLayer().hasAnimation(AnimationKey::position));
     EXPECT_DOUBLE_EQ(view->scrollLayer().position().y(),
-                     0.25 * 20 * line - height * (1 - view->indicatorPosition()));
+                     0.25 * 20 * line - height * (1 - view->display().indicatorPosition));
 }
 
 TEST_F(ViewController, PlayAndPauseAloneNeverMoveTheView) {
@@ -264,16 +263,16 @@ TEST_F(ViewController, EachTickChasesFromWhereTheTextIsShown) {
 TEST_F(ViewController, DisplaySettingsFromTheWindow) {
     start();
     controller->setControlsOpacity(0.4f);
-    EXPECT_FLOAT_EQ(view->controlsOpacity(), 0.4f);
-    EXPECT_DOUBLE_EQ(view->uiLayer().opacity(), 0.4f);
-    EXPECT_DOUBLE_EQ(view->timestampLayer().opacity(), 0.4f);
+    EXPECT_FLOAT_EQ(view->display().controlsOpacity, 0.4f);
+    EXPECT_DOUBLE_EQ(view->controls().uiLayer().opacity(), 0.4f);
+    EXPECT_DOUBLE_EQ(view->controls().timestampLayer().opacity(), 0.4f);
 
     controller->setShowsProgress(false);
-    EXPECT_TRUE(view->progressLayer().isHidden());
+    EXPECT_TRUE(view->controls().progressLayer().isHidden());
 
     controller->setMirroring(true, true);
-    EXPECT_TRUE(view->flipHorizontal());
-    EXPECT_TRUE(view->flipVertical());
+    EXPECT_TRUE(view->display().flipHorizontal);
+    EXPECT_TRUE(view->display().flipVertical);
 }
 
 TEST_F(ViewController, ControllerGoneLeavesTheProjectAndTheView) {

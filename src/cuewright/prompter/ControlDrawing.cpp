@@ -12,12 +12,16 @@ QColor releasedTint() {
     return QColor::fromRgbF(0, 0, 0, 0.5);
 }
 
+QColor readoutTint() {
+    return QColor::fromRgbF(0, 0, 0, 0.75);
+}
+
 QColor pressedTint() {
     return QColor::fromRgbF(1, 0, 0, 0.5);
 }
 
 QColor hintColor() {
-    return QColor::fromRgbF(1, 0, 0, 0.5);
+    return pressedTint();
 }
 
 void applyControlLook(platform::layers::Layer& layer, double cornerRadius) {

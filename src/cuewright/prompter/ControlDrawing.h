@@ -15,10 +15,12 @@ class Layer;
 
 namespace cw::controls {
 
-// The released tint of every control; pressed controls are red at half alpha.
+// The controls' palette: the released tint of the buttons and the speed read-out, the darker one of
+// the time read-out, and the red at half alpha of a pressed control, a lit line step and key hints.
 QColor releasedTint();
+QColor readoutTint();
 QColor pressedTint();
-QColor hintColor(); // red at half alpha
+QColor hintColor();
 
 // Anchor (0, 0), clipping, translucent black background, red 1-point border, not opaque.
 void applyControlLook(platform::layers::Layer& layer, double cornerRadius);

@@ -7,7 +7,7 @@
 namespace cw {
 
 // Filled by whoever owns the key bindings (the prompter does not read them itself) and handed to
-// PrompterView::setKeyHints whenever the bindings change. An empty text means "no binding".
+// PrompterControlPanel::setKeyHints whenever the bindings change. An empty text means "no binding".
 struct KeyHints {
     bool spaceBound = false;     // a custom binding uses Space: the transport hides "S P A C E B A R"
     bool deleteBound = false;    // ... Delete: the rewind control hides its erase glyph

@@ -43,6 +43,15 @@ double OverlayLayer::halfBand(int lines) const {
     return std::max(0.2 * bounds().height(), lines * lineHeight_) / 2;
 }
 
+void OverlayLayer::showBands(OverlayType type, double verticalCenter) {
+    if (type == type_ && verticalCenter == verticalCenter_) {
+        return;
+    }
+    type_ = type;
+    verticalCenter_ = verticalCenter;
+    updateOverlay();
+}
+
 void OverlayLayer::updateOverlay() {
     platform::layers::TransactionScope immediate;
     for (Layer* band : {static_cast<Layer*>(upperGradient_.get()), static_cast<Layer*>(lowerGradient_.get()),

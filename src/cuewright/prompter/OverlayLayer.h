@@ -27,8 +27,6 @@ public:
     void setOverlayType(OverlayType type) { type_ = type; }
     QColor gradientColor() const { return gradientColor_; }
     void setGradientColor(const QColor& color) { gradientColor_ = color; }
-    double gradientAlpha() const { return gradientAlpha_; }
-    double highlightAlpha() const { return highlightAlpha_; }
     double verticalCenter() const { return verticalCenter_; }
     void setVerticalCenter(double center) { verticalCenter_ = center; }
     double lineHeight() const { return lineHeight_; }
@@ -36,6 +34,8 @@ public:
 
     // Hides every band, then shows and lays out those of the current type, without animation.
     void updateOverlay();
+    // Sets type and centre, and updates the overlay when either changed.
+    void showBands(OverlayType type, double verticalCenter);
 
     const std::shared_ptr<platform::layers::GradientLayer>& upperGradientLayer() const {
         return upperGradient_;

@@ -4,6 +4,7 @@
 #include "cuewright/prompter/IndicatorLayer.h"
 #include "cuewright/prompter/IndicatorShape.h"
 #include "cuewright/prompter/OverlayLayer.h"
+#include "cuewright/prompter/PixelAlignment.h"
 #include "platform/layers/TextLayer.h"
 #include "platform/layers/Transaction.h"
 #include "platform/text/Color.h"
@@ -13,6 +14,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace cw {
 
@@ -30,14 +32,6 @@ void applyContentsScale(Layer& layer, double scale) {
     for (const auto& sublayer : layer.sublayers()) {
         applyContentsScale(*sublayer, scale);
     }
-}
-
-// Origin and far edges snapped to the nearest device pixel.
-QRectF alignedToPixels(const QRectF& rect, double scale) {
-    const auto snap = [scale](double v) { return std::round(v * scale) / scale; };
-    const double left = snap(rect.left());
-    const double bottom = snap(rect.top());
-    return QRectF(left, bottom, snap(rect.right()) - left, snap(rect.bottom()) - bottom);
 }
 
 } // namespace
@@ -129,7 +123,8 @@ void OverlayPreviewView::layoutPreview() {
     text_->setFrame(QRectF(20, -h, w - 40, 2 * h));
     overlay_->setFrame(QRectF(0, 0, w, h));
     overlay_->updateOverlay();
-    indicator_->setFrame(QRectF(0, h * indicatorPosition_ - lineHeight_ / 2, lineHeight_, lineHeight_));
+    indicator_->setFrame(
+        QRectF(0, h * display_.indicatorPosition - lineHeight_ / 2, lineHeight_, lineHeight_));
     indicator_->setNeedsDisplay();
     if (rootLayer()) {
         updateReadingLine(QRectF(0, 0, w, h));
@@ -137,16 +132,16 @@ void OverlayPreviewView::layoutPreview() {
 }
 
 QColor OverlayPreviewView::readingLineColor() const {
-    return IndicatorShape::resolvedColor(indicator_->indicatorColor());
+    return IndicatorShape::resolvedColor(display_.indicatorColor);
 }
 
 void OverlayPreviewView::updateReadingLine(const QRectF& bounds) {
     TransactionScope immediate;
     const QColor color = readingLineColor();
-    readingLine_->setHidden(!showsReadingLine_);
-    readingLine_->setFrame(
-        alignedToPixels(QRectF(10, bounds.height() * indicatorPosition_ - 0.5, bounds.width() - 20, 1.0),
-                        devicePixelRatioF()));
+    readingLine_->setHidden(!display_.showsReadingLine);
+    readingLine_->setFrame(alignedToPixels(
+        QRectF(10, bounds.height() * display_.indicatorPosition - 0.5, bounds.width() - 20, 1.0),
+        devicePixelRatioF()));
     readingLine_->setBackgroundColor(color);
     readingLine_->setNeedsDisplay();
 }
@@ -162,58 +157,25 @@ void OverlayPreviewView::setLineHeight(double height) {
     layoutPreview();
 }
 
-void OverlayPreviewView::setIndicatorPosition(float position) {
-    position = std::clamp(position, 0.0f, 1.0f);
-    if (position == indicatorPosition_) {
-        return;
+void OverlayPreviewView::apply(const PrompterDisplayState& state) {
+    PrompterDisplayState to = state;
+    to.indicatorPosition = std::clamp(to.indicatorPosition, 0.0f, 1.0f);
+    const PrompterDisplayState from = std::exchange(display_, to);
+    bool readingLine = to.showsReadingLine != from.showsReadingLine;
+    overlay_->showBands(to.overlayType, to.indicatorPosition);
+    if (to.indicatorType != from.indicatorType) {
+        indicator_->setIndicatorType(to.indicatorType);
+        indicator_->setNeedsDisplay();
     }
-    indicatorPosition_ = position;
-    overlay_->setVerticalCenter(position);
-    layoutPreview();
-}
-
-void OverlayPreviewView::setShowsReadingLine(bool shows) {
-    if (shows == showsReadingLine_) {
-        return;
+    if (to.indicatorColor != from.indicatorColor) {
+        indicator_->setIndicatorColor(to.indicatorColor);
+        readingLine = true;
     }
-    showsReadingLine_ = shows;
-    updateReadingLine(QRectF(0, 0, width(), height()));
-}
-
-OverlayType OverlayPreviewView::overlayType() const {
-    return overlay_->overlayType();
-}
-
-void OverlayPreviewView::setOverlayType(OverlayType type) {
-    if (type == overlay_->overlayType()) {
-        return;
+    if (to.indicatorPosition != from.indicatorPosition) {
+        layoutPreview();
+    } else if (readingLine) {
+        updateReadingLine(QRectF(0, 0, width(), height()));
     }
-    overlay_->setOverlayType(type);
-    overlay_->updateOverlay();
-}
-
-IndicatorType OverlayPreviewView::indicatorType() const {
-    return indicator_->indicatorType();
-}
-
-void OverlayPreviewView::setIndicatorType(IndicatorType type) {
-    if (type == indicator_->indicatorType()) {
-        return;
-    }
-    indicator_->setIndicatorType(type);
-    indicator_->setNeedsDisplay();
-}
-
-IndicatorColor OverlayPreviewView::indicatorColor() const {
-    return indicator_->indicatorColor();
-}
-
-void OverlayPreviewView::setIndicatorColor(IndicatorColor color) {
-    if (color == indicator_->indicatorColor()) {
-        return;
-    }
-    indicator_->setIndicatorColor(color);
-    updateReadingLine(QRectF(0, 0, width(), height()));
 }
 
 void OverlayPreviewView::updateContentsScale() {

@@ -1,7 +1,7 @@
 // OverlayPreviewView: a small preview of overlay, reading indicator and reading line over a sample text.
 #pragma once
 
-#include "cuewright/model/PrompterEnums.h"
+#include "cuewright/prompter/PrompterDisplayState.h"
 #include "platform/layers/LayerHost.h"
 
 #include <QColor>
@@ -23,7 +23,7 @@ class OverlayLayer;
 // text, on black with rounded corners. The text is twice the view's height, starting at its top
 // edge, 20 points in from either side; the reading line runs 10 points in from either side at
 // `indicatorPosition` of the height. Everything is laid out again on every size change and on
-// each setter that changes a value. The text takes the "defaultTextColor" and "defaultFont"
+// each change of the indicator position. The text takes the "defaultTextColor" and "defaultFont"
 // settings at construction. Main thread only.
 class OverlayPreviewView : public platform::layers::LayerHost {
     Q_OBJECT
@@ -42,19 +42,18 @@ public:
     double lineHeight() const { return lineHeight_; }
     // Font size of the sample text, side of the indicator and the overlay's line height.
     void setLineHeight(double height);
-    float indicatorPosition() const { return indicatorPosition_; }
-    // Held between 0 and 1.
-    void setIndicatorPosition(float position);
-    bool showsReadingLine() const { return showsReadingLine_; }
-    void setShowsReadingLine(bool shows);
 
-    OverlayType overlayType() const;
-    void setOverlayType(OverlayType type);
-    IndicatorType indicatorType() const;
-    void setIndicatorType(IndicatorType type);
-    IndicatorColor indicatorColor() const;
+    // Shows the overlay, the indicator (type, colour, position held between 0 and 1) and the
+    // reading line of a prompter's display state; the other values are kept but not shown.
+    const PrompterDisplayState& display() const { return display_; }
+    void apply(const PrompterDisplayState& state);
+    // apply() with one value changed.
+    void setIndicatorPosition(float position) { change(&PrompterDisplayState::indicatorPosition, position); }
+    void setShowsReadingLine(bool shows) { change(&PrompterDisplayState::showsReadingLine, shows); }
+    void setOverlayType(OverlayType type) { change(&PrompterDisplayState::overlayType, type); }
+    void setIndicatorType(IndicatorType type) { change(&PrompterDisplayState::indicatorType, type); }
     // The reading line takes the indicator's colour.
-    void setIndicatorColor(IndicatorColor color);
+    void setIndicatorColor(IndicatorColor color) { change(&PrompterDisplayState::indicatorColor, color); }
 
     // The reading line's colour: the resolved colour of the indicator's.
     QColor readingLineColor() const;
@@ -71,6 +70,11 @@ protected:
     bool event(QEvent* event) override;
 
 private:
+    template <typename T> void change(T PrompterDisplayState::*field, T value) {
+        PrompterDisplayState state = display_;
+        state.*field = value;
+        apply(state);
+    }
     void updateContentsScale();
 
     std::shared_ptr<platform::layers::Layer> root_;
@@ -78,9 +82,8 @@ private:
     std::shared_ptr<platform::layers::TextLayer> text_;
     std::shared_ptr<IndicatorLayer> indicator_;
     std::shared_ptr<platform::layers::Layer> readingLine_;
+    PrompterDisplayState display_;
     double lineHeight_ = 1.0;
-    float indicatorPosition_ = 0.5f;
-    bool showsReadingLine_ = true;
 };
 
 } // namespace cw

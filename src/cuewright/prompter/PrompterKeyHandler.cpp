@@ -2,15 +2,10 @@
 
 #include "cuewright/model/KeyBindings.h"
 #include "cuewright/model/SettingsKeys.h"
-#include "cuewright/prompter/LineUpDownLayer.h"
 #include "cuewright/prompter/PrompterView.h"
 #include "cuewright/prompter/PrompterViewDelegate.h"
-#include "cuewright/prompter/RewindControlLayer.h"
-#include "cuewright/prompter/SpeedControlLayer.h"
-#include "cuewright/prompter/TransportControlLayer.h"
 #include "platform/defaults/Defaults.h"
 #include "platform/defaults/NotificationCenter.h"
-#include "platform/layers/Transaction.h"
 
 #include <QEvent>
 #include <QKeyEvent>
@@ -34,18 +29,7 @@ bool is(const platform::KeyEvent& event, kc::KeyCode code, platform::ModifierFla
     return event.keyCode == code && event.modifierFlags == flags;
 }
 
-QColor pressedTint() {
-    return QColor::fromRgbF(1, 0, 0, 0.5);
-}
-
-QColor releasedTint() {
-    return QColor::fromRgbF(0, 0, 0, 0.5);
-}
-
-void tint(platform::layers::Layer& layer, const QColor& color) {
-    platform::layers::TransactionScope immediate;
-    layer.setBackgroundColor(color);
-}
+using PressSource = PrompterControlPanel::PressSource;
 
 QString hintText(const std::optional<KeyBindings::Key>& key) {
     return key ? QString::fromStdString(KeyBindings::keyText(*key)) : QString();
@@ -101,7 +85,7 @@ KeyHints PrompterKeyHandler::keyHints(const KeyBindings& bindings) {
 
 void PrompterKeyHandler::refreshKeyHints() {
     if (view_) {
-        view_->setKeyHints(keyHints(KeyBindings::load(*defaults_)));
+        view_->controls().setKeyHints(keyHints(KeyBindings::load(*defaults_)));
     }
 }
 
@@ -119,7 +103,7 @@ bool PrompterKeyHandler::keyDown(const platform::KeyEvent& event) {
     if (!view_) {
         return false;
     }
-    view_->setKeyDown(true);
+    view_->controls().setHeld(PressSource::key, true);
     return handleCustomBindingKeyDown(event) || handlePresenterKeyDown(event) || handleFixedKeyDown(event);
 }
 
@@ -127,10 +111,7 @@ bool PrompterKeyHandler::keyUp(const platform::KeyEvent& event) {
     if (!view_) {
         return false;
     }
-    view_->setKeyDown(false);
-    tint(view_->transportLayer(), releasedTint());
-    tint(view_->rewindLayer(), releasedTint());
-    view_->updateLineStepHighlight();
+    view_->controls().release(PressSource::key);
     return handleCustomBindingKeyUp(event) || handlePresenterKeyUp(event) || handleFixedKeyUp(event);
 }
 
@@ -143,10 +124,10 @@ bool PrompterKeyHandler::handleCustomBindingKeyDown(const platform::KeyEvent& ev
     }
     switch (*action) {
     case Action::playPause:
-        tint(view_->transportLayer(), pressedTint());
+        press(PrompterControl::transport);
         break;
     case Action::rewind:
-        tint(view_->rewindLayer(), pressedTint());
+        press(PrompterControl::rewind);
         break;
     case Action::incSpeed:
         stepSpeed(speedStep);
@@ -156,10 +137,10 @@ bool PrompterKeyHandler::handleCustomBindingKeyDown(const platform::KeyEvent& ev
         break;
     case Action::reverse:
     case Action::scrollLineUp:
-        tint(view_->lineUpLayer(), pressedTint());
+        press(PrompterControl::lineUp);
         break;
     case Action::scrollLineDown:
-        tint(view_->lineDownLayer(), pressedTint());
+        press(PrompterControl::lineDown);
         break;
     case Action::jumpNextBookmark:
     case Action::jumpPrevBookmark:
@@ -240,21 +221,19 @@ bool PrompterKeyHandler::handlePresenterKeyDown(const platform::KeyEvent& event)
         return false;
     }
     if (is(event, kc::f5, functionKey)) {
-        tint(view_->transportLayer(), pressedTint());
+        press(PrompterControl::transport);
         return true;
     }
     if (is(event, kc::b, plainKey)) {
-        tint(isPlaying() ? static_cast<platform::layers::Layer&>(view_->transportLayer())
-                         : static_cast<platform::layers::Layer&>(view_->rewindLayer()),
-             pressedTint());
+        press(isPlaying() ? PrompterControl::transport : PrompterControl::rewind);
         return true;
     }
     if (is(event, kc::pageUp, functionKey)) {
-        tint(view_->lineUpLayer(), pressedTint());
+        press(PrompterControl::lineUp);
         return true;
     }
     if (is(event, kc::pageDown, functionKey)) {
-        tint(view_->lineDownLayer(), pressedTint());
+        press(PrompterControl::lineDown);
         return true;
     }
     return false;
@@ -299,19 +278,19 @@ bool PrompterKeyHandler::handlePresenterKeyUp(const platform::KeyEvent& event) {
 
 bool PrompterKeyHandler::handleFixedKeyDown(const platform::KeyEvent& event) {
     if (is(event, kc::space, plainKey)) {
-        tint(view_->transportLayer(), pressedTint());
+        press(PrompterControl::transport);
         return true;
     }
     if (is(event, kc::deleteKey, plainKey)) {
-        tint(view_->rewindLayer(), pressedTint());
+        press(PrompterControl::rewind);
         return true;
     }
     if (is(event, kc::downArrow, arrowKey)) {
-        tint(view_->lineDownLayer(), pressedTint());
+        press(PrompterControl::lineDown);
         return true;
     }
     if (is(event, kc::upArrow, arrowKey)) {
-        tint(view_->lineUpLayer(), pressedTint());
+        press(PrompterControl::lineUp);
         return true;
     }
     if (is(event, kc::w, plainKey)) {
@@ -364,10 +343,15 @@ bool PrompterKeyHandler::handleFixedKeyUp(const platform::KeyEvent& event) {
 
 // ---- actions ----
 
+void PrompterKeyHandler::press(PrompterControl control) {
+    view_->controls().press(control);
+}
+
 void PrompterKeyHandler::stepSpeed(double delta) {
-    const double speed = std::clamp(view_->speedLayer().scrollSpeed() + delta, 0.0, 100.0);
-    view_->setScrollSpeed(speed); // redraws only when the value moved
-    view_->updateSpeedLabel();
+    PrompterControlPanel& controls = view_->controls();
+    const double speed = std::clamp(controls.scrollSpeed() + delta, 0.0, 100.0);
+    controls.setScrollSpeed(speed); // redraws only when the value moved
+    controls.updateSpeedLabel();
     // Told also at a bound, so the project's speed is set again to it.
     if (auto delegate = view_->delegate()) {
         delegate->prompterViewDidChangeSpeed(*view_, speed);

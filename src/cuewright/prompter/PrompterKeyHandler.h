@@ -2,6 +2,7 @@
 #pragma once
 
 #include "cuewright/prompter/KeyHints.h"
+#include "cuewright/prompter/PrompterControlPanel.h"
 #include "platform/keys/KeyEvent.h"
 #include "platform/keys/KeyEventTranslator.h"
 
@@ -25,8 +26,8 @@ struct KeyBindings;
 // ignored key event. X11 auto-repeat releases never reach the handlers (see KeyEventTranslator), so a
 // held key acts on its release once.
 //
-// While a key is held the control that stands for it is tinted (red, half transparent); any
-// key-up puts the transport and rewind controls back to black and refreshes the line steps.
+// While a key is held the control panel shows the control that stands for it as pressed, until
+// any key goes up.
 // Most actions run on the key-up; speed steps, the four-line jumps and fast winding on the
 // key-down, and "PerformCustomBindingActionOnKeyDown" moves a binding's one-shot action to the
 // key-down. Bindings and settings are read afresh at every event.
@@ -73,6 +74,8 @@ private:
     bool handleFixedKeyUp(const platform::KeyEvent& event);
     bool performCustomBindingAction(const platform::KeyEvent& event);
 
+    // Shows the control the key stands for as pressed until the key goes up.
+    void press(PrompterControl control);
     void stepSpeed(double delta);
     void toggleTransport();
     void requestRewind();

@@ -74,7 +74,6 @@ public:
     QSizeF size() const override { return size_; }
     void paint(QPainter& painter, const QRectF& rect) const override;
     const platform::AttributedString& text() const { return text_; }
-    bool isLaidOut() const { return laidOut_; }
 
 private:
     struct Paragraph {

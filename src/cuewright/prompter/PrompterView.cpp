@@ -2,20 +2,13 @@
 
 #include "cuewright/model/ScriptProperties.h"
 #include "cuewright/model/TextUtils.h"
-#include "cuewright/model/TimeFormat.h"
 #include "cuewright/model/UserDefaults.h"
 #include "cuewright/prompter/IndicatorLayer.h"
 #include "cuewright/prompter/IndicatorShape.h"
-#include "cuewright/prompter/LineUpDownLayer.h"
 #include "cuewright/prompter/OverlayLayer.h"
+#include "cuewright/prompter/PixelAlignment.h"
 #include "cuewright/prompter/PrompterTextLayout.h"
 #include "cuewright/prompter/PrompterViewDelegate.h"
-#include "cuewright/prompter/RewindControlLayer.h"
-#include "cuewright/prompter/ScrollProgressLayer.h"
-#include "cuewright/prompter/SpeedControlLayer.h"
-#include "cuewright/prompter/SpeedLabelLayer.h"
-#include "cuewright/prompter/TimestampLayer.h"
-#include "cuewright/prompter/TransportControlLayer.h"
 #include "platform/layers/TileCache.h"
 #include "platform/layers/TiledTextLayer.h"
 #include "platform/layers/Transaction.h"
@@ -31,6 +24,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace cw {
 
@@ -41,7 +35,6 @@ using platform::layers::TransactionScope;
 
 namespace {
 
-constexpr double referenceArea = 753894;
 constexpr double maxChunkHeight = 4096;
 constexpr double scrollMoveDuration = 0.15;
 constexpr double animatedRelayoutDuration = 0.25;
@@ -50,14 +43,6 @@ constexpr double animatedRelayoutDuration = 0.25;
 // step back; never less than this. At 4K every further screen costs 33 MB.
 constexpr std::size_t minimumTileBytes = 8u << 20;
 constexpr double screensOfTiles = 1.5;
-
-// The rectangle snapped to whole device pixels (origin and far edges rounded).
-QRectF alignedToPixels(const QRectF& rect, double scale) {
-    const auto snap = [scale](double v) { return std::round(v * scale) / scale; };
-    const double left = snap(rect.left());
-    const double bottom = snap(rect.top());
-    return QRectF(left, bottom, snap(rect.right()) - left, snap(rect.bottom()) - bottom);
-}
 
 Qt::Alignment qtAlignment(TextAlignment alignment) {
     switch (alignment) {
@@ -108,16 +93,8 @@ PrompterView::PrompterView(QWidget* parent)
     , overlayLayer_(std::make_shared<OverlayLayer>())
     , indicatorLayer_(std::make_shared<IndicatorLayer>())
     , readingLineLayer_(std::make_shared<Layer>())
-    , borderLayer_(std::make_shared<Layer>())
-    , uiLayer_(std::make_shared<Layer>())
-    , transportLayer_(std::make_shared<TransportControlLayer>())
-    , rewindLayer_(std::make_shared<RewindControlLayer>())
-    , speedLayer_(std::make_shared<SpeedControlLayer>())
-    , speedLabelLayer_(std::make_shared<SpeedLabelLayer>())
-    , timestampLayer_(std::make_shared<TimestampLayer>())
-    , lineUpLayer_(std::make_shared<LineUpDownLayer>(LineUpDownLayer::Mode::up))
-    , lineDownLayer_(std::make_shared<LineUpDownLayer>(LineUpDownLayer::Mode::down))
-    , progressLayer_(std::make_shared<ScrollProgressLayer>()) {
+    , borderLayer_(std::make_shared<Layer>()) {
+    display_.speedDisplayMode = preferredScrollSpeedDisplayMode();
     setFocusPolicy(Qt::StrongFocus);
     setupLayers();
     liveResize_ = new platform::LiveResizeWatcher(this);
@@ -137,18 +114,18 @@ void PrompterView::setupLayers() {
     const QRectF bounds(0, 0, width(), height());
     root_->setMasksToBounds(true);
     setRootLayer(root_);
-    const bool seeThrough = windowOpacity_ < 1.0f;
+    const QColor& backgroundColor = display_.backgroundColor;
+    const bool seeThrough = display_.windowOpacity < 1.0f;
     // The root's own colour stays clear even when opaque: the background layer covers the whole
     // view in the same colour, and a second full fill per frame costs milliseconds at 4K.
     root_->setOpaque(!seeThrough);
-    setBackgroundColor(seeThrough ? QColor(Qt::transparent) : backgroundColor_);
 
     fillLayer_->setDrawsAsynchronously(true);
     fillLayer_->setAnchorPoint(QPointF(0, 0));
     fillLayer_->setFrame(bounds);
     fillLayer_->setContentsGravity(platform::layers::ContentsGravity::resizeAspectFill);
-    fillLayer_->setOpacity(windowOpacity_);
-    fillLayer_->setBackgroundColor(backgroundColor_);
+    fillLayer_->setOpacity(display_.windowOpacity);
+    fillLayer_->setBackgroundColor(backgroundColor);
     fillLayer_->setOpaque(true);
     fillLayer_->setHidden(!seeThrough);
     fillLayer_->setZPosition(0);
@@ -156,7 +133,7 @@ void PrompterView::setupLayers() {
 
     backgroundLayer_->setAnchorPoint(QPointF(0, 0));
     backgroundLayer_->setOpaque(!seeThrough);
-    backgroundLayer_->setBackgroundColor(seeThrough ? QColor(Qt::transparent) : backgroundColor_);
+    backgroundLayer_->setBackgroundColor(seeThrough ? QColor(Qt::transparent) : backgroundColor);
     backgroundLayer_->setMasksToBounds(true);
     backgroundLayer_->setFrame(bounds);
     backgroundLayer_->setZPosition(0);
@@ -166,8 +143,8 @@ void PrompterView::setupLayers() {
     imageLayer_->setAnchorPoint(QPointF(0, 0));
     imageLayer_->setFrame(bounds);
     imageLayer_->setContentsGravity(platform::layers::ContentsGravity::resizeAspectFill);
-    imageLayer_->setOpacity(backgroundImageOpacity_);
-    imageLayer_->setContents(backgroundImage_);
+    imageLayer_->setOpacity(display_.backgroundImageOpacity);
+    imageLayer_->setContents(display_.backgroundImage);
     imageLayer_->setOpaque(!seeThrough);
     imageLayer_->setZPosition(5);
     imageLayer_->setHidden(true);
@@ -181,7 +158,7 @@ void PrompterView::setupLayers() {
 
     // The fade starts in the background colour; otherwise a script on the initial colour would
     // fade into the overlay's own red until its colour first changed.
-    overlayLayer_->setGradientColor(backgroundColor_);
+    overlayLayer_->setGradientColor(backgroundColor);
     overlayLayer_->updateOverlay();
     overlayLayer_->setZPosition(15);
     overlayLayer_->setOpacity(1.0);
@@ -198,79 +175,9 @@ void PrompterView::setupLayers() {
     borderLayer_->setOpaque(true);
     backgroundLayer_->addSublayer(borderLayer_);
 
-    setupUILayer();
+    controls_.install(*root_, QSizeF(width(), height()), backingScale(), display_);
     setupIndicatorLayer();
     setupReadingLineLayer();
-}
-
-void PrompterView::addControlLayer(Layer& layer, const QRectF& frame) {
-    layer.setZPosition(20);
-    layer.setFrame(frame);
-    layer.setContentsScale(backingScale());
-    uiLayer_->addSublayer(layer.shared_from_this());
-    layer.setNeedsDisplay();
-}
-
-void PrompterView::setupUILayer() {
-    const double scale = backingScale();
-    uiLayer_->setAnchorPoint(QPointF(0, 0));
-    uiLayer_->setMasksToBounds(true);
-    uiLayer_->setFrame(QRectF(0, 0, width(), height()));
-    uiLayer_->setZPosition(19);
-    uiLayer_->setContentsScale(scale);
-    root_->addSublayer(uiLayer_);
-    uiLayer_->setHidden(!showsControls_);
-
-    addControlLayer(*transportLayer_, QRectF(0, 0, 200, 100));
-
-    rewindLayer_->setZPosition(20);
-    rewindLayer_->setContentsScale(scale);
-    uiLayer_->addSublayer(rewindLayer_);
-    rewindLayer_->setNeedsDisplay();
-
-    addControlLayer(*speedLayer_, QRectF());
-
-    speedLabelLayer_->setAnchorPoint(QPointF(0, 0));
-    speedLabelLayer_->setZPosition(20);
-    speedLabelLayer_->setContentsScale(scale);
-    speedLabelLayer_->setAlignmentMode(platform::layers::TextAlignmentMode::center);
-    speedLabelLayer_->setForegroundColor(Qt::red);
-    speedLabelLayer_->setMode(preferredScrollSpeedDisplayMode());
-    speedLabelLayer_->updateFontSize();
-    speedLabelLayer_->setBorderColor(Qt::red);
-    speedLabelLayer_->setBorderWidth(1.0);
-    speedLabelLayer_->setCornerRadius(6);
-    speedLabelLayer_->setFontSize(20);
-    speedLabelLayer_->setBackgroundColor(QColor::fromRgbF(0, 0, 0, 0.5));
-    uiLayer_->addSublayer(speedLabelLayer_);
-    speedLabelLayer_->setNeedsDisplay();
-
-    timestampLayer_->setAnchorPoint(QPointF(0, 0));
-    timestampLayer_->setZPosition(20);
-    timestampLayer_->setContentsScale(scale);
-    timestampLayer_->setAlignmentMode(platform::layers::TextAlignmentMode::center);
-    timestampLayer_->setForegroundColor(Qt::red);
-    timestampLayer_->setFontSize(40);
-    timestampLayer_->setBorderColor(Qt::red);
-    timestampLayer_->setBorderWidth(1.0);
-    timestampLayer_->setCornerRadius(6);
-    timestampLayer_->setBackgroundColor(QColor::fromRgbF(0, 0, 0, 0.75));
-    root_->addSublayer(timestampLayer_);
-    timestampLayer_->setNeedsDisplay();
-
-    for (LineUpDownLayer* layer : {lineUpLayer_.get(), lineDownLayer_.get()}) {
-        layer->setZPosition(20);
-        layer->setContentsScale(scale);
-        uiLayer_->addSublayer(layer->shared_from_this());
-        layer->setNeedsDisplay();
-    }
-
-    progressLayer_->setZPosition(20);
-    progressLayer_->setContentsScale(scale);
-    root_->addSublayer(progressLayer_);
-    progressLayer_->setFlippedHorizontally(flipHorizontal_);
-    progressLayer_->updateBar(progressLayer_->bounds());
-    progressLayer_->setNeedsDisplay();
 }
 
 void PrompterView::setupIndicatorLayer() {
@@ -293,15 +200,107 @@ double PrompterView::backingScale() const {
     return window() != nullptr && window()->windowHandle() != nullptr ? devicePixelRatioF() : 1.0;
 }
 
-// ---- observed properties ----
+// ---- display state ----
 
-void PrompterView::setBackgroundColor(const QColor& color) {
-    if (color == backgroundColor_) {
-        return;
+DisplayChange classifyDisplayChange(const PrompterDisplayState& from, const PrompterDisplayState& to) {
+    if (from.textAlignment != to.textAlignment || from.prompterMargin != to.prompterMargin ||
+        from.prompterMarginAlignment != to.prompterMarginAlignment ||
+        from.prompterWordCountFactor != to.prompterWordCountFactor) {
+        return DisplayChange::layout;
     }
-    backgroundColor_ = color;
+    if (from.flipHorizontal != to.flipHorizontal || from.flipVertical != to.flipVertical ||
+        from.indicatorPosition != to.indicatorPosition || from.windowOpacity != to.windowOpacity) {
+        return DisplayChange::relayout;
+    }
+    return from == to ? DisplayChange::none : DisplayChange::redraw;
+}
+
+DisplayChange PrompterView::apply(const PrompterDisplayState& state) {
+    const DisplayChange change = classifyDisplayChange(display_, state);
+    if (change == DisplayChange::none) {
+        return change;
+    }
+    const PrompterDisplayState from = std::exchange(display_, state);
+    redraw(from);
+    controls_.apply(from, display_);
+    if (change == DisplayChange::layout) {
+        layoutText();
+    }
+    if (change >= DisplayChange::relayout) {
+        relayout(false);
+    }
+    return change;
+}
+
+DisplayChange PrompterView::updateDisplay(const std::function<void(PrompterDisplayState&)>& change) {
+    PrompterDisplayState state = display_;
+    change(state);
+    return apply(state);
+}
+
+DisplayChange PrompterView::applyScriptProperties(const DocumentScriptProperties& p,
+                                                  TextAlignment alignment) {
+    PrompterDisplayState state = display_;
+    if (p.backgroundImage != backgroundImageData_) {
+        backgroundImageData_ = p.backgroundImage;
+        state.backgroundImage = decodeImage(p.backgroundImage);
+    }
+    state.textAlignment = alignment;
+    state.showsBackgroundImage = p.showBackgroundImage;
+    state.backgroundImageOpacity = p.backgroundImageOpacity;
+    state.backgroundColor = p.backgroundColor.toQColor();
+    state.prompterMargin = p.prompterMargin;
+    state.prompterMarginAlignment = p.prompterMarginAlignment;
+    state.prompterWordCountFactor = p.prompterWordCountFactor;
+    state.indicatorType = p.indicatorType;
+    state.showsReadingLine = p.showReadingLine;
+    state.indicatorSize = p.indicatorSize;
+    state.indicatorColor = p.indicatorColor;
+    state.indicatorPosition = p.indicatorPosition;
+    state.overlayType = p.overlayType;
+    state.overlayOpacity = p.overlayOpacity;
+    return apply(state);
+}
+
+void PrompterView::redraw(const PrompterDisplayState& from) {
+    const PrompterDisplayState& to = display_;
     TransactionScope immediate;
-    backgroundLayer_->setBackgroundColor(windowOpacity_ < 1.0f ? QColor(Qt::transparent) : color);
+    if (to.backgroundImage.cacheKey() != from.backgroundImage.cacheKey()) {
+        imageLayer_->setContents(to.backgroundImage);
+    }
+    if (to.showsBackgroundImage != from.showsBackgroundImage) {
+        updateImageLayer();
+    }
+    if (to.backgroundImageOpacity != from.backgroundImageOpacity) {
+        imageLayer_->setOpacity(to.backgroundImageOpacity);
+    }
+    if (to.backgroundColor != from.backgroundColor) {
+        showBackgroundColor(to.backgroundColor);
+    }
+    if (to.indicatorType != from.indicatorType || to.indicatorSize != from.indicatorSize) {
+        indicatorLayer_->setIndicatorType(to.indicatorType);
+        indicatorLayer_->setIndicatorSize(to.indicatorSize);
+        indicatorLayer_->setNeedsDisplay();
+        frameIndicator();
+    }
+    if (to.indicatorColor != from.indicatorColor) {
+        indicatorLayer_->setIndicatorColor(to.indicatorColor);
+        frameIndicator();
+    }
+    if (to.indicatorColor != from.indicatorColor || to.showsReadingLine != from.showsReadingLine) {
+        layoutReadingLine(backgroundLayer_->bounds());
+    }
+    overlayLayer_->showBands(to.overlayType, to.indicatorPosition);
+    if (to.overlayOpacity != from.overlayOpacity) {
+        overlayLayer_->setOpacity(to.overlayOpacity);
+    }
+    if (to.windowOpacity != from.windowOpacity) {
+        applyWindowOpacity();
+    }
+}
+
+void PrompterView::showBackgroundColor(const QColor& color) {
+    backgroundLayer_->setBackgroundColor(display_.windowOpacity < 1.0f ? QColor(Qt::transparent) : color);
     fillLayer_->setBackgroundColor(color);
     if (overlayLayer_->gradientColor() != color) {
         overlayLayer_->setGradientColor(color);
@@ -309,228 +308,17 @@ void PrompterView::setBackgroundColor(const QColor& color) {
     }
 }
 
-void PrompterView::setBackgroundImage(const QImage& image) {
-    if (image.cacheKey() == backgroundImage_.cacheKey()) {
-        return;
-    }
-    backgroundImage_ = image;
-    TransactionScope immediate;
-    imageLayer_->setContents(image);
-}
-
-void PrompterView::setIndicatorPosition(float position) {
-    indicatorPosition_ = position;
-    if (overlayLayer_->verticalCenter() != position) {
-        overlayLayer_->setVerticalCenter(position);
-        overlayLayer_->updateOverlay();
-    }
-}
-
-IndicatorType PrompterView::indicatorType() const {
-    return indicatorLayer_->indicatorType();
-}
-
-void PrompterView::setIndicatorType(IndicatorType type) {
-    TransactionScope immediate;
-    if (indicatorLayer_->indicatorType() != type) {
-        indicatorLayer_->setIndicatorType(type);
-        indicatorLayer_->setNeedsDisplay();
-    }
-    frameIndicator();
-}
-
-IndicatorSize PrompterView::indicatorSize() const {
-    return indicatorLayer_->indicatorSize();
-}
-
-void PrompterView::setIndicatorSize(IndicatorSize size) {
-    TransactionScope immediate;
-    if (indicatorLayer_->indicatorSize() != size) {
-        indicatorLayer_->setIndicatorSize(size);
-        indicatorLayer_->setNeedsDisplay();
-    }
-    frameIndicator();
-}
-
-IndicatorColor PrompterView::indicatorColor() const {
-    return indicatorLayer_->indicatorColor();
-}
-
-void PrompterView::setIndicatorColor(IndicatorColor color) {
-    TransactionScope immediate;
-    indicatorLayer_->setIndicatorColor(color);
-    frameIndicator();
-    layoutReadingLine(backgroundLayer_->bounds());
-}
-
-OverlayType PrompterView::overlayType() const {
-    return overlayLayer_->overlayType();
-}
-
-void PrompterView::setOverlayType(OverlayType type) {
-    if (overlayLayer_->overlayType() == type) {
-        return;
-    }
-    overlayLayer_->setOverlayType(type);
-    overlayLayer_->updateOverlay();
-}
-
-double PrompterView::overlayOpacity() const {
-    return overlayLayer_->opacity();
-}
-
-void PrompterView::setOverlayOpacity(double opacity) {
-    TransactionScope immediate;
-    overlayLayer_->setOpacity(opacity);
-}
-
 void PrompterView::frameIndicator() {
     const double h = backgroundLayer_->bounds().height();
     TransactionScope immediate;
     indicatorLayer_->setFrame(
-        QRectF(4, h * indicatorPosition_ - lineHeight_ * 0.5, lineHeight_, lineHeight_));
+        QRectF(4, h * display_.indicatorPosition - lineHeight_ * 0.5, lineHeight_, lineHeight_));
     indicatorLayer_->setNeedsDisplay();
-}
-
-void PrompterView::applyScriptProperties(const DocumentScriptProperties& p, TextAlignment alignment,
-                                         bool force) {
-    bool needsLayout = false;
-    bool needsRelayout = false;
-
-    if (p.backgroundImage != backgroundImageData_ || force) {
-        backgroundImageData_ = p.backgroundImage;
-        setBackgroundImage(decodeImage(p.backgroundImage));
-    }
-    if (alignment != textAlignment_) {
-        textAlignment_ = alignment;
-        needsLayout = true;
-    }
-    if (p.showBackgroundImage != showsBackgroundImage_) {
-        showsBackgroundImage_ = p.showBackgroundImage;
-        updateImageLayer();
-    }
-    if (p.backgroundImageOpacity != backgroundImageOpacity_) {
-        backgroundImageOpacity_ = p.backgroundImageOpacity;
-        TransactionScope immediate;
-        imageLayer_->setOpacity(backgroundImageOpacity_);
-    }
-    setBackgroundColor(p.backgroundColor.toQColor());
-    if (p.prompterMargin != prompterMargin_ || p.prompterMarginAlignment != prompterMarginAlignment_ ||
-        p.prompterWordCountFactor != prompterWordCountFactor_) {
-        prompterMargin_ = p.prompterMargin;
-        prompterMarginAlignment_ = p.prompterMarginAlignment;
-        prompterWordCountFactor_ = p.prompterWordCountFactor;
-        needsLayout = true;
-    }
-    if (p.indicatorType != indicatorType() || force) {
-        setIndicatorType(p.indicatorType);
-    }
-    if (p.showReadingLine != showsReadingLine_ || force) {
-        showsReadingLine_ = p.showReadingLine;
-        layoutReadingLine(backgroundLayer_->bounds());
-    }
-    if (p.indicatorSize != indicatorSize() || force) {
-        setIndicatorSize(p.indicatorSize);
-    }
-    if (p.indicatorColor != indicatorColor() || force) {
-        setIndicatorColor(p.indicatorColor);
-    }
-    if (p.indicatorPosition != indicatorPosition_) {
-        setIndicatorPosition(p.indicatorPosition);
-        needsRelayout = true;
-    }
-    if (p.overlayType != overlayType() || force) {
-        setOverlayType(p.overlayType);
-    }
-    if (p.overlayOpacity != overlayOpacity() || force) {
-        setOverlayOpacity(p.overlayOpacity);
-    }
-    if (needsLayout) {
-        layoutText();
-    }
-    if (needsLayout || needsRelayout) {
-        relayout(false);
-    }
-}
-
-void PrompterView::setShowsControls(bool shows) {
-    showsControls_ = shows;
-    TransactionScope immediate;
-    uiLayer_->setHidden(!shows);
-}
-
-void PrompterView::setShowsTimestamp(bool shows) {
-    showsTimestamp_ = shows;
-    TransactionScope immediate;
-    timestampLayer_->setHidden(!shows);
-}
-
-void PrompterView::setShowsProgress(bool shows) {
-    showsProgress_ = shows;
-    TransactionScope immediate;
-    progressLayer_->setHidden(!shows);
-}
-
-void PrompterView::setControlsOpacity(float opacity) {
-    controlsOpacity_ = opacity;
-    TransactionScope immediate;
-    uiLayer_->setOpacity(opacity);
-    timestampLayer_->setOpacity(opacity);
-}
-
-void PrompterView::setScrollSpeedFigures(double linesPerSecond, double linesPerMinute, double wordsPerSecond,
-                                         double wordsPerMinute) {
-    scrollSpeedLPS_ = linesPerSecond;
-    scrollSpeedLPM_ = linesPerMinute;
-    scrollSpeedWPS_ = wordsPerSecond;
-    scrollSpeedWPM_ = wordsPerMinute;
-}
-
-double PrompterView::scrollSpeed() const {
-    return speedLayer_->scrollSpeed();
-}
-
-void PrompterView::setScrollSpeed(double percent) {
-    if (speedLayer_->scrollSpeed() == percent) {
-        return;
-    }
-    speedLayer_->setScrollSpeed(percent);
-    speedLayer_->setNeedsDisplay();
-}
-
-SpeedDisplayMode PrompterView::speedDisplayMode() const {
-    return speedLabelLayer_->mode();
-}
-
-void PrompterView::setSpeedDisplayMode(SpeedDisplayMode mode) {
-    speedLabelLayer_->setMode(mode);
-    speedLabelLayer_->updateFontSize();
-}
-
-void PrompterView::setKeyHints(const KeyHints& hints) {
-    if (hints == keyHints_) {
-        return;
-    }
-    keyHints_ = hints;
-    transportLayer_->setKeyHints(hints);
-    rewindLayer_->setKeyHints(hints);
-    speedLayer_->setKeyHints(hints);
-    lineUpLayer_->setKeyHints(hints);
-    lineDownLayer_->setKeyHints(hints);
-    for (Layer* layer : {static_cast<Layer*>(transportLayer_.get()), static_cast<Layer*>(rewindLayer_.get()),
-                         static_cast<Layer*>(speedLayer_.get()), static_cast<Layer*>(lineUpLayer_.get()),
-                         static_cast<Layer*>(lineDownLayer_.get())}) {
-        layer->setNeedsDisplay();
-    }
 }
 
 void PrompterView::setTransportState(const PrompterTransport& state) {
     transportState_ = state;
-    if (transportLayer_->transportState() != state.status) {
-        transportLayer_->setTransportState(state.status);
-        transportLayer_->setNeedsDisplay();
-    }
-    updateLineStepHighlight();
+    controls_.showTransport(state);
 }
 
 void PrompterView::setTransportProgress(double progress) {
@@ -538,11 +326,7 @@ void PrompterView::setTransportProgress(double progress) {
         return;
     }
     transportProgress_ = progress;
-    if (progressLayer_->progress() != progress) {
-        progressLayer_->setProgress(progress);
-        TransactionScope immediate;
-        progressLayer_->updateBar(progressLayer_->bounds());
-    }
+    controls_.showProgress(progress);
 }
 
 void PrompterView::fitTileCache() {
@@ -566,6 +350,7 @@ void PrompterView::setTileCache(std::shared_ptr<platform::layers::TileCache> cac
 // ---- text layout and scrolling ----
 
 void PrompterView::layoutText() {
+    ++layoutPasses_;
     for (const auto& layer : textLayers_) {
         layer->removeFromSuperlayer();
     }
@@ -575,8 +360,8 @@ void PrompterView::layoutText() {
     const QRectF bounds = backgroundLayer_->bounds();
     const double w = bounds.width();
     const double h = bounds.height();
-    textWidth_ = w * (1 - prompterMargin_) - 10;
-    lineHeight_ = std::max(8.0, textWidth_ / 5 * (1 - prompterWordCountFactor_));
+    textWidth_ = w * (1 - display_.prompterMargin) - 10;
+    lineHeight_ = std::max(8.0, textWidth_ / 5 * (1 - display_.prompterWordCountFactor));
     if (overlayLayer_->lineHeight() != lineHeight_) {
         overlayLayer_->setLineHeight(lineHeight_);
         overlayLayer_->updateOverlay();
@@ -594,7 +379,7 @@ void PrompterView::layoutText() {
     TransactionScope immediate;
     textHeight_ = 0;
     double a = 0;
-    const Qt::Alignment alignment = qtAlignment(textAlignment_);
+    const Qt::Alignment alignment = qtAlignment(display_.textAlignment);
     for (TextChunk& chunk : metrics.chunks) {
         auto layer = std::make_shared<TiledTextLayer>();
         layer->setMasksToBounds(true);
@@ -605,7 +390,7 @@ void PrompterView::layoutText() {
         const double cw = chunk.boundingSize.width();
         const double ch = chunk.boundingSize.height();
         const double c = w / 2 - cw / 2;
-        const double m = prompterMarginAlignment_;
+        const double m = display_.prompterMarginAlignment;
         double shift = 0;
         if (m < 0) {
             shift = (c - bounds.left()) * m;
@@ -627,7 +412,7 @@ void PrompterView::setScrollPosition(double progress, bool animated, bool force)
     setTransportProgress(progress);
     ++buildCounter_;
     scrollOffset_ = textHeight_ * progress;
-    const double y = scrollOffset_ - height() * (1 - indicatorPosition_);
+    const double y = scrollOffset_ - height() * (1 - display_.indicatorPosition);
     if (y != lastScrollY_) {
         travel_ = y > lastScrollY_ ? 1 : -1;
         lastScrollY_ = y;
@@ -683,6 +468,7 @@ void PrompterView::updateVisibleTextLayers() {
 // ---- layers and appearance ----
 
 void PrompterView::relayout(bool animated) {
+    ++relayoutPasses_;
     fitTileCache();
     Transaction::begin();
     if (animated) {
@@ -691,16 +477,17 @@ void PrompterView::relayout(bool animated) {
     } else {
         Transaction::setDisableActions(true);
     }
-    backgroundLayer_->setMirroring(flipHorizontal_, flipVertical_);
+    backgroundLayer_->setMirroring(display_.flipHorizontal, display_.flipVertical);
     layoutBackground();
     updateImageLayer();
-    scrollLayer_->setPosition(QPointF(0, scrollOffset_ - height() * (1 - indicatorPosition_)));
+    scrollLayer_->setPosition(QPointF(0, scrollOffset_ - height() * (1 - display_.indicatorPosition)));
     updateVisibleTextLayers();
     overlayLayer_->setFrame(backgroundLayer_->bounds());
     overlayLayer_->updateOverlay();
     frameIndicator();
     layoutReadingLine(backgroundLayer_->bounds());
-    layoutControls();
+    controls_.layout(QSizeF(width(), height()), backingScale(), display_.flipHorizontal,
+                     display_.flipVertical);
     Transaction::commit();
 }
 
@@ -708,26 +495,26 @@ void PrompterView::layoutBackground() {
     const QRectF bounds(0, 0, width(), height());
     backgroundLayer_->setFrame(bounds);
     fillLayer_->setFrame(bounds);
-    fillLayer_->setBackgroundColor(backgroundColor_);
-    fillLayer_->setOpacity(windowOpacity_);
-    const bool seeThrough = windowOpacity_ < 1.0f;
+    fillLayer_->setBackgroundColor(display_.backgroundColor);
+    fillLayer_->setOpacity(display_.windowOpacity);
+    const bool seeThrough = display_.windowOpacity < 1.0f;
     backgroundLayer_->setOpaque(!seeThrough);
-    backgroundLayer_->setBackgroundColor(seeThrough ? QColor(Qt::transparent) : backgroundColor_);
+    backgroundLayer_->setBackgroundColor(seeThrough ? QColor(Qt::transparent) : display_.backgroundColor);
 }
 
 void PrompterView::updateImageLayer() {
     TransactionScope immediate;
-    imageLayer_->setHidden(windowOpacity_ < 1.0f || !showsBackgroundImage_);
-    if (imageLayer_->contents().cacheKey() != backgroundImage_.cacheKey()) {
-        imageLayer_->setContents(backgroundImage_);
+    imageLayer_->setHidden(display_.windowOpacity < 1.0f || !display_.showsBackgroundImage);
+    if (imageLayer_->contents().cacheKey() != display_.backgroundImage.cacheKey()) {
+        imageLayer_->setContents(display_.backgroundImage);
     }
-    imageLayer_->setOpacity(backgroundImageOpacity_);
+    imageLayer_->setOpacity(display_.backgroundImageOpacity);
     imageLayer_->setFrame(backgroundLayer_->bounds());
 }
 
 void PrompterView::applyWindowOpacity() {
     TransactionScope immediate;
-    const bool seeThrough = windowOpacity_ < 1.0f;
+    const bool seeThrough = display_.windowOpacity < 1.0f;
     if (seeThrough) {
         root_->setOpaque(false);
         root_->setBackgroundColor(Qt::transparent);
@@ -737,77 +524,21 @@ void PrompterView::applyWindowOpacity() {
         imageLayer_->setHidden(true);
     } else {
         root_->setOpaque(true);
-        LayerHost::setBackgroundColor(backgroundColor_);
+        LayerHost::setBackgroundColor(display_.backgroundColor);
         backgroundLayer_->setOpaque(true);
-        backgroundLayer_->setBackgroundColor(backgroundColor_);
-        imageLayer_->setHidden(!showsBackgroundImage_);
+        backgroundLayer_->setBackgroundColor(display_.backgroundColor);
+        imageLayer_->setHidden(!display_.showsBackgroundImage);
     }
-    fillLayer_->setBackgroundColor(backgroundColor_);
+    fillLayer_->setBackgroundColor(display_.backgroundColor);
     fillLayer_->setHidden(!seeThrough);
-    fillLayer_->setOpacity(windowOpacity_);
-}
-
-double PrompterView::controlScale() const {
-    const QRectF frame = uiLayer_->frame();
-    return std::clamp(frame.width() * frame.height() / referenceArea, 0.32, 1.0);
-}
-
-void PrompterView::layoutControls() {
-    TransactionScope immediate;
-    const double pixels = backingScale();
-    uiLayer_->setFrame(alignedToPixels(QRectF(0, 0, width(), height()), pixels));
-    // The time read-out is mirrored about its own bounds, so it stays where its frame puts it.
-    uiLayer_->setMirroring(flipHorizontal_, flipVertical_);
-    timestampLayer_->setMirroring(flipHorizontal_, flipVertical_);
-
-    const double s = controlScale();
-    const bool labels = drawsControlLabels();
-    const QRectF r = uiLayer_->bounds();
-    const double w = r.width();
-    const double h = r.height();
-
-    rewindLayer_->setFrame(QRectF(w - 10 - 66 * s, h - 10 - 66 * s, 66 * s, 66 * s));
-    transportLayer_->setFrame(QRectF(w / 2 - 450 * s / 2, 10, 450 * s, 75 * s));
-    speedLayer_->setFrame(
-        alignedToPixels(QRectF(w - 66 * s - 10, h / 2 - 396 * s / 2 - 20, 66 * s, 396 * s), pixels));
-    const QRectF speed = speedLayer_->frame();
-    speedLabelLayer_->setFrame(
-        alignedToPixels(QRectF(w - 66 * s - 10, speed.bottom() - 1, 66 * s, 24 * s), pixels));
-    speedLabelLayer_->setScaleFactor(s);
-    speedLabelLayer_->updateFontSize();
-    timestampLayer_->setFrame(alignedToPixels(QRectF(flipHorizontal_ ? 10 : w - 220 * s - 10,
-                                                     flipVertical_ ? h - 48 * s - 10 : 10, 220 * s, 48 * s),
-                                              pixels));
-    timestampLayer_->setFontSize(40 * s);
-    lineDownLayer_->setFrame(alignedToPixels(QRectF(10, 10, 66 * s, 66 * s), pixels));
-    lineDownLayer_->setScaleFactor(s);
-    lineUpLayer_->setFrame(alignedToPixels(QRectF(10, 66 * s + 20, 66 * s, 66 * s), pixels));
-    lineUpLayer_->setScaleFactor(s);
-
-    transportLayer_->setDrawsLabel(labels);
-    rewindLayer_->setDrawsLabel(labels);
-    speedLayer_->setDrawsLabel(labels);
-    speedLabelLayer_->setDrawsLabel(labels);
-    timestampLayer_->setDrawsLabel(labels);
-    lineUpLayer_->setDrawsLabel(labels);
-    lineDownLayer_->setDrawsLabel(labels);
-    for (Layer* layer : {static_cast<Layer*>(transportLayer_.get()), static_cast<Layer*>(rewindLayer_.get()),
-                         static_cast<Layer*>(speedLayer_.get()), static_cast<Layer*>(speedLabelLayer_.get()),
-                         static_cast<Layer*>(timestampLayer_.get()), static_cast<Layer*>(lineUpLayer_.get()),
-                         static_cast<Layer*>(lineDownLayer_.get())}) {
-        layer->setNeedsDisplay();
-    }
-
-    progressLayer_->setFrame(alignedToPixels(QRectF(0, flipVertical_ ? h - 5 * s : 0, w, 5 * s), pixels));
-    progressLayer_->setFlippedHorizontally(flipHorizontal_);
-    progressLayer_->updateBar(progressLayer_->bounds());
+    fillLayer_->setOpacity(display_.windowOpacity);
 }
 
 void PrompterView::layoutReadingLine(const QRectF& r) {
     TransactionScope immediate;
-    readingLineLayer_->setHidden(!showsReadingLine_);
+    readingLineLayer_->setHidden(!display_.showsReadingLine);
     readingLineLayer_->setFrame(alignedToPixels(
-        QRectF(20, r.height() * indicatorPosition_ - 0.5, r.width() - 40, 1), backingScale()));
+        QRectF(20, r.height() * display_.indicatorPosition - 0.5, r.width() - 40, 1), backingScale()));
     readingLineLayer_->setBackgroundColor(readingLineColor());
     readingLineLayer_->setNeedsDisplay();
 }
@@ -816,71 +547,7 @@ QColor PrompterView::readingLineColor() const {
     return IndicatorShape::resolvedColor(indicatorLayer_->indicatorColor());
 }
 
-void PrompterView::updateLineStepHighlight() {
-    if (mouseIsDown_ || keyIsDown_) {
-        return;
-    }
-    const QColor lit = QColor::fromRgbF(1, 0, 0, 0.5);
-    const QColor dark = QColor::fromRgbF(0, 0, 0, 0.5);
-    TransactionScope immediate;
-    if (!transportState_.isPlaying()) {
-        lineUpLayer_->setBackgroundColor(dark);
-        lineDownLayer_->setBackgroundColor(dark);
-        return;
-    }
-    const bool forwards = transportState_.ffwdFactor >= 0;
-    lineDownLayer_->setBackgroundColor(forwards ? lit : dark);
-    lineUpLayer_->setBackgroundColor(forwards ? dark : lit);
-}
-
-void PrompterView::updateSpeedLabel() {
-    const SpeedFigures figures{speedLayer_->scrollSpeed(), scrollSpeedWPS_, scrollSpeedWPM_, scrollSpeedLPS_,
-                               scrollSpeedLPM_};
-    TransactionScope immediate;
-    speedLabelLayer_->setString(SpeedLabelLayer::text(speedLabelLayer_->mode(), figures));
-}
-
-void PrompterView::updateTimestampLabel() {
-    if (!showsTimestamp_) {
-        return;
-    }
-    const QString text =
-        timestampShowsRemainingTime_
-            ? QStringLiteral("-") + QString::fromStdString(formatTimestamp(totalRuntime_ - timestamp_))
-            : QString::fromStdString(formatTimestamp(timestamp_));
-    TransactionScope immediate;
-    timestampLayer_->setString(text);
-}
-
 // ---- input helpers ----
-
-PrompterControl PrompterView::controlAt(QPointF viewPoint) const {
-    // Controls are framed in the panel's unmirrored space; the point goes through its mirroring.
-    const QPointF p = uiLayer_->convertPoint(viewPoint, root_.get());
-    if (transportLayer_->frame().contains(p)) {
-        return PrompterControl::transport;
-    }
-    if (rewindLayer_->frame().contains(p)) {
-        return PrompterControl::rewind;
-    }
-    if (speedLayer_->frame().contains(p)) {
-        return PrompterControl::speed;
-    }
-    if (lineUpLayer_->frame().contains(p)) {
-        return PrompterControl::lineUp;
-    }
-    if (lineDownLayer_->frame().contains(p)) {
-        return PrompterControl::lineDown;
-    }
-    // The time read-out is mirrored in place: it is hit where it is drawn.
-    if (timestampLayer_->frame().contains(viewPoint)) {
-        return PrompterControl::timestamp;
-    }
-    if (speedLabelLayer_->frame().contains(p)) {
-        return PrompterControl::speedLabel;
-    }
-    return PrompterControl::none;
-}
 
 int PrompterView::currentLineIndex() const {
     const double target = scrollOffset_ - 0.5 * lineHeight_;
@@ -948,13 +615,10 @@ void PrompterView::backingScaleDidChange() {
     TransactionScope immediate;
     for (Layer* layer :
          {root_.get(), backgroundLayer_.get(), imageLayer_.get(), readingLineLayer_.get(), scrollLayer_.get(),
-          static_cast<Layer*>(transportLayer_.get()), static_cast<Layer*>(rewindLayer_.get()), uiLayer_.get(),
-          static_cast<Layer*>(speedLayer_.get()), static_cast<Layer*>(speedLabelLayer_.get()),
-          static_cast<Layer*>(timestampLayer_.get()), static_cast<Layer*>(indicatorLayer_.get()),
-          static_cast<Layer*>(overlayLayer_.get()), static_cast<Layer*>(lineUpLayer_.get()),
-          static_cast<Layer*>(lineDownLayer_.get())}) {
+          static_cast<Layer*>(indicatorLayer_.get()), static_cast<Layer*>(overlayLayer_.get())}) {
         layer->setContentsScale(scale);
     }
+    controls_.setContentsScale(scale);
     for (const auto& layer : textLayers_) {
         layer->setContentsScale(scale);
     }

@@ -70,12 +70,6 @@ PrompterView& PrompterViewController::requireView() {
     return *v;
 }
 
-void PrompterViewController::setFps(double fps) {
-    if (fps > 0) {
-        fps_ = fps;
-    }
-}
-
 // ---- prompting ----
 
 void PrompterViewController::start() {
@@ -117,7 +111,7 @@ void PrompterViewController::startLoops() {
     telemetryTimer_->start(telemetryInterval, [weak](double) {
         onLiveController(weak, [](PrompterViewController& c) { c.updateTelemetry(); });
     });
-    scrollTimer_->start(1.0 / fps_, [weak](double) {
+    scrollTimer_->start(1.0 / fps, [weak](double) {
         onLiveController(weak, [](PrompterViewController& c) { c.scrollTick(); });
     });
 }
@@ -172,30 +166,27 @@ void PrompterViewController::applyProjectProperties(bool force) {
     const auto& properties = project_->document().scriptProperties;
     const TextAlignment alignment =
         alignmentLinkedToDocument_ ? properties.textAlignment : alignmentOverride_;
-    v.applyScriptProperties(properties, alignment, force);
+    v.applyScriptProperties(properties, alignment);
 
+    PrompterControlPanel& controls = v.controls();
     const double timestamp = project_->currentTimestamp();
-    if (v.timestamp() != timestamp || force) {
-        v.setTimestamp(timestamp);
-        v.updateTimestampLabel();
-    }
-    const int lineCount = project_->editor().lineCount;
-    if (v.lineCount() != lineCount || force) {
-        v.setLineCount(lineCount);
+    if (controls.timestamp() != timestamp || force) {
+        controls.setTimestamp(timestamp);
+        controls.updateTimestampLabel();
     }
 }
 
 void PrompterViewController::updateSpeed(bool force) {
-    PrompterView& v = requireView();
+    PrompterControlPanel& controls = requireView().controls();
     const auto& speed = project_->document().speedProperties;
-    if (v.scrollSpeed() == speed.scrollSpeedPerc && !force) {
+    if (controls.scrollSpeed() == speed.scrollSpeedPerc && !force) {
         return;
     }
     const double lps = speed.linesPerSecond();
     const double wordsPerLine = project_->averageWordsPerLine();
-    v.setScrollSpeedFigures(lps, lps * 60, wordsPerLine * lps, wordsPerLine * lps * 60);
-    v.setScrollSpeed(speed.scrollSpeedPerc);
-    v.updateSpeedLabel();
+    controls.setScrollSpeedFigures(lps, lps * 60, wordsPerLine * lps, wordsPerLine * lps * 60);
+    controls.setScrollSpeed(speed.scrollSpeedPerc);
+    controls.updateSpeedLabel();
 }
 
 void PrompterViewController::publishLineMetrics() {
@@ -217,15 +208,16 @@ void PrompterViewController::updateTelemetry() {
         shown.ffwdFactor != state.ffwdFactor) {
         v.setTransportState(prompterTransport(state));
     }
+    PrompterControlPanel& controls = v.controls();
     const double duration = project_->runningTime();
     const double timestamp = state.progress * duration;
-    if (timestamp != v.timestamp()) {
-        v.setTimestamp(timestamp);
-        v.updateTimestampLabel();
+    if (timestamp != controls.timestamp()) {
+        controls.setTimestamp(timestamp);
+        controls.updateTimestampLabel();
     }
-    if (duration != v.totalRuntime()) {
-        v.setTotalRuntime(duration);
-        v.updateTimestampLabel();
+    if (duration != controls.totalRuntime()) {
+        controls.setTotalRuntime(duration);
+        controls.updateTimestampLabel();
     }
 }
 
@@ -241,17 +233,17 @@ void PrompterViewController::scrollTick() {
 
 void PrompterViewController::setShowsTimestamp(bool show) {
     PrompterView& v = requireView();
-    v.setShowsTimestamp(show);
+    v.updateDisplay([show](PrompterDisplayState& s) { s.showsTimestamp = show; });
+    PrompterControlPanel& controls = v.controls();
     const double duration = project_->runningTime();
-    v.setTimestamp(project_->transportState().progress * duration);
-    v.updateTimestampLabel();
-    v.setTotalRuntime(duration);
-    v.updateTimestampLabel();
+    controls.setTimestamp(project_->transportState().progress * duration);
+    controls.setTotalRuntime(duration);
+    controls.updateTimestampLabel();
 }
 
 void PrompterViewController::setShowsProgress(bool show) {
     PrompterView& v = requireView();
-    v.setShowsProgress(show);
+    v.updateDisplay([show](PrompterDisplayState& s) { s.showsProgress = show; });
     // The bar shows the view's progress; bringing the text along keeps the scroll tick in step.
     const double progress = project_->transportState().progress;
     if (v.transportProgress() != progress) {
@@ -260,19 +252,14 @@ void PrompterViewController::setShowsProgress(bool show) {
 }
 
 void PrompterViewController::setControlsOpacity(float opacity) {
-    requireView().setControlsOpacity(opacity);
+    requireView().updateDisplay([opacity](PrompterDisplayState& s) { s.controlsOpacity = opacity; });
 }
 
 void PrompterViewController::setMirroring(bool horizontal, bool vertical) {
-    PrompterView& v = requireView();
-    if (v.flipHorizontal() != horizontal) {
-        v.setFlipHorizontal(horizontal);
-        v.relayout(false);
-    }
-    if (v.flipVertical() != vertical) {
-        v.setFlipVertical(vertical);
-        v.relayout(false);
-    }
+    requireView().updateDisplay([horizontal, vertical](PrompterDisplayState& s) {
+        s.flipHorizontal = horizontal;
+        s.flipVertical = vertical;
+    });
 }
 
 void PrompterViewController::chooseAlignment(TextAlignment alignment) {
@@ -347,7 +334,6 @@ void PrompterViewController::projectLineCountDidChange(Project&) {
     if (!isViewLoaded()) {
         return; // the window took the view with it
     }
-    requireView().setLineCount(project_->editor().lineCount);
     if (!loopsRunning()) {
         updateTelemetry(); // the total running time follows the line count
     }

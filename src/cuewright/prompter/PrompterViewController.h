@@ -45,7 +45,7 @@ class PrompterViewController final : public platform::ViewController,
 
 public:
     static constexpr std::string_view missingProjectMessage = "use init(project:) instead!";
-    static constexpr double defaultFps = 60.0;
+    static constexpr double fps = 60.0; // scroll updates per second
     static constexpr double telemetryInterval = 0.1;
 
     // Settings (manual scrolling) come from `defaults`, which must outlive the controller. A null
@@ -60,10 +60,6 @@ public:
     const std::shared_ptr<Project>& project() const { return project_; }
     // The view, made on first use.
     PrompterView* prompterView();
-
-    // Scroll updates per second; takes effect at the next start of the scroll loop.
-    double fps() const { return fps_; }
-    void setFps(double fps);
 
     // ---- prompting ----
     void start();
@@ -139,7 +135,6 @@ private:
 
     std::shared_ptr<Project> project_;
     platform::Defaults* defaults_;
-    double fps_ = defaultFps;
     std::unique_ptr<KQTimer> scrollTimer_;
     std::unique_ptr<KQTimer> telemetryTimer_;
     bool alignmentLinkedToDocument_ = true;

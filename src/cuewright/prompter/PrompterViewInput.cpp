@@ -5,16 +5,9 @@
 #include "base/EnumTable.h"
 #include "base/Log.h"
 #include "cuewright/model/SettingsKeys.h"
-#include "cuewright/prompter/LineUpDownLayer.h"
 #include "cuewright/prompter/PrompterViewDelegate.h"
-#include "cuewright/prompter/RewindControlLayer.h"
 #include "cuewright/prompter/SpeedControlLayer.h"
-#include "cuewright/prompter/SpeedLabelLayer.h"
-#include "cuewright/prompter/TimestampLayer.h"
-#include "cuewright/prompter/TransportControlLayer.h"
 #include "platform/defaults/Defaults.h"
-#include "platform/layers/Layer.h"
-#include "platform/layers/Transaction.h"
 
 #include <QContextMenuEvent>
 #include <QMenu>
@@ -28,24 +21,16 @@
 
 namespace cw {
 
-using platform::layers::TransactionScope;
-
 namespace {
 
-const QColor pressedColor = QColor::fromRgbF(1, 0, 0, 0.5);
-const QColor releasedColor = QColor::fromRgbF(0, 0, 0, 0.5);
-const QColor releasedTimestampColor = QColor::fromRgbF(0, 0, 0, 0.75);
+using PressSource = PrompterControlPanel::PressSource;
 
 // Qt reports a wheel notch as 120 eighths of a degree.
 constexpr double eighthsPerNotch = 120.0;
 
-} // namespace
-
-platform::Defaults& PrompterView::inputDefaults() const {
-    return inputDefaults_ != nullptr ? *inputDefaults_ : platform::Defaults::standard();
-}
-
-double PrompterView::speedPercentAt(double y, double height) {
+// The percentage a point `y` points above the scale's bottom edge means on a scale `height` tall:
+// 1 at the foot of its usable eight ninths, 100 at the top.
+double speedPercentAt(double y, double height) {
     const double usable = height * 8.0 / 9.0;
     const double inset = (height - usable) / 2;
     if (y <= inset) {
@@ -57,12 +42,18 @@ double PrompterView::speedPercentAt(double y, double height) {
     return std::clamp((y - inset) / usable * 100.0 + 1.0, 0.0, 100.0);
 }
 
+} // namespace
+
+platform::Defaults& PrompterView::inputDefaults() const {
+    return inputDefaults_ != nullptr ? *inputDefaults_ : platform::Defaults::standard();
+}
+
 void PrompterView::setSpeedFromPoint(QPointF viewPoint) {
-    if (isSpeedLocked_) {
+    if (display_.speedLocked) {
         return;
     }
-    const QPointF p = uiLayer_->convertPoint(viewPoint, root_.get());
-    const QRectF frame = speedLayer_->frame();
+    const QPointF p = controls_.panelPoint(viewPoint);
+    const QRectF frame = controls_.speedLayer().frame();
     if (!frame.contains(p)) {
         return;
     }
@@ -71,11 +62,11 @@ void PrompterView::setSpeedFromPoint(QPointF viewPoint) {
 }
 
 void PrompterView::changeSpeedFromPointer(double percent) {
-    if (percent == speedLayer_->scrollSpeed()) {
+    if (percent == controls_.scrollSpeed()) {
         return;
     }
-    setScrollSpeed(percent);
-    updateSpeedLabel();
+    controls_.setScrollSpeed(percent);
+    controls_.updateSpeedLabel();
     if (auto d = delegate()) {
         d->prompterViewDidChangeSpeed(*this, percent);
     }
@@ -97,36 +88,13 @@ void PrompterView::mousePressEvent(QMouseEvent* event) {
         return;
     }
     event->accept();
-    mouseIsDown_ = true;
+    controls_.setHeld(PressSource::pointer, true);
     const QPointF point = hostPointFromWidget(event->position());
-    switch (controlAt(point)) {
-    case PrompterControl::transport:
-        transportLayer_->setBackgroundColor(pressedColor);
-        break;
-    case PrompterControl::rewind:
-        rewindLayer_->setBackgroundColor(pressedColor);
-        break;
-    case PrompterControl::lineUp:
-        lineUpLayer_->setBackgroundColor(pressedColor);
-        break;
-    case PrompterControl::lineDown:
-        lineDownLayer_->setBackgroundColor(pressedColor);
-        break;
-    case PrompterControl::speed:
+    const PrompterControl control = controls_.controlAt(point);
+    if (control == PrompterControl::speed) {
         setSpeedFromPoint(point);
-        break;
-    case PrompterControl::timestamp: {
-        TransactionScope immediate;
-        timestampLayer_->setBackgroundColor(pressedColor);
-        break;
-    }
-    case PrompterControl::speedLabel: {
-        TransactionScope immediate;
-        speedLabelLayer_->setBackgroundColor(pressedColor);
-        break;
-    }
-    case PrompterControl::none:
-        break;
+    } else {
+        controls_.press(control);
     }
 }
 
@@ -138,7 +106,7 @@ void PrompterView::mouseMoveEvent(QMouseEvent* event) {
     }
     event->accept();
     const QPointF point = hostPointFromWidget(event->position());
-    if (controlAt(point) == PrompterControl::speed) {
+    if (controls_.controlAt(point) == PrompterControl::speed) {
         setSpeedFromPoint(point);
     }
 }
@@ -149,18 +117,10 @@ void PrompterView::mouseReleaseEvent(QMouseEvent* event) {
         return;
     }
     event->accept();
-    mouseIsDown_ = false;
-    {
-        TransactionScope immediate;
-        transportLayer_->setBackgroundColor(releasedColor);
-        rewindLayer_->setBackgroundColor(releasedColor);
-        speedLabelLayer_->setBackgroundColor(releasedColor);
-        timestampLayer_->setBackgroundColor(releasedTimestampColor);
-    }
-    updateLineStepHighlight();
+    controls_.release(PressSource::pointer);
 
     const QPointF point = hostPointFromWidget(event->position());
-    const PrompterControl control = controlAt(point);
+    const PrompterControl control = controls_.controlAt(point);
     if (control == PrompterControl::speed) {
         setSpeedFromPoint(point);
         return;
@@ -204,19 +164,18 @@ void PrompterView::releaseControl(PrompterControl control) {
         }
         return;
     case PrompterControl::timestamp:
-        timestampShowsRemainingTime_ = !timestampShowsRemainingTime_;
-        defaults.set(settings::timestampInPrompterShowsRemainingTime, timestampShowsRemainingTime_);
-        updateTimestampLabel();
+        updateDisplay(
+            [](PrompterDisplayState& s) { s.timestampShowsRemainingTime = !s.timestampShowsRemainingTime; });
+        defaults.set(settings::timestampInPrompterShowsRemainingTime, display_.timestampShowsRemainingTime);
         return;
     case PrompterControl::speedLabel: {
-        int next = base::menuIndex(speedLabelLayer_->mode()) + 1;
+        int next = base::menuIndex(display_.speedDisplayMode) + 1;
         if (next == 5) {
             next = 0;
         }
         const auto mode = base::fromMenuIndex<SpeedDisplayMode>(next);
-        setSpeedDisplayMode(mode);
+        updateDisplay([mode](PrompterDisplayState& s) { s.speedDisplayMode = mode; });
         defaults.set(settings::preferredScrollSpeedDisplayMode, std::string(base::rawValue(mode)));
-        updateSpeedLabel();
         return;
     }
     case PrompterControl::none:
@@ -263,21 +222,21 @@ void PrompterView::scrollWheel(const WheelInput& input) {
     const bool changesSpeed = wheelIsSpeed ? !input.shift : input.shift;
 
     if (changesSpeed) {
-        if (isSpeedLocked_) {
+        if (display_.speedLocked) {
             return;
         }
         // A NaN would pass the clamp and become the script's speed (and every new script's).
         const double sensitivity = defaults.doubleForKey(settings::speedSliderSensitivityFactor);
         const double gain = std::clamp(std::isnan(sensitivity) ? 0.01 : sensitivity, 0.01, 3.0) * 0.1;
         const double change = invert ? -delta * gain : delta * gain;
-        changeSpeedFromPointer(std::clamp(speedLayer_->scrollSpeed() + change, 0.0, 100.0));
+        changeSpeedFromPointer(std::clamp(controls_.scrollSpeed() + change, 0.0, 100.0));
         return;
     }
 
     if (textHeight_ == 0) {
         return;
     }
-    double move = reverseScrollWheelDirection_ ? delta : -delta;
+    double move = -delta;
     if (!input.precise) {
         move *= lineHeight_ * 0.1;
     }

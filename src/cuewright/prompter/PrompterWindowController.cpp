@@ -9,10 +9,8 @@
 #include "cuewright/prompter/PrompterKeyHandler.h"
 #include "cuewright/prompter/PrompterView.h"
 #include "cuewright/prompter/PrompterViewController.h"
-#include "cuewright/prompter/SpeedControlLayer.h"
 #include "platform/defaults/Defaults.h"
 #include "platform/defaults/NotificationCenter.h"
-#include "platform/layers/Transaction.h"
 #include "platform/screens/ScreenProvider.h"
 #include "platform/ui/Appearance.h"
 #include "platform/ui/DisplayFullScreen.h"
@@ -217,19 +215,19 @@ void PrompterWindowController::windowDidLoad() {
     // The preset's settings.
     const PrompterWindowPresetKeys& keys = presetKeys(preset_);
     setSlider(windowOpacitySlider_, defaults_->floatForKey(keys.windowOpacity));
-    view->setShowsControls(defaults_->boolForKey(keys.showControls));
+    const bool showsControls = defaults_->boolForKey(keys.showControls);
+    view->updateDisplay([showsControls](PrompterDisplayState& s) { s.showsControls = showsControls; });
     viewController_->setShowsTimestamp(defaults_->boolForKey(keys.showTimestamp));
     viewController_->setShowsProgress(defaults_->boolForKey(keys.showProgress));
     viewController_->setControlsOpacity(defaults_->floatForKey(keys.controlsOpacity));
-    view->setWindowOpacity(windowOpacityValue());
-    view->applyWindowOpacity();
-    view->relayout(false);
+    const float windowOpacity = windowOpacityValue();
+    view->updateDisplay([windowOpacity](PrompterDisplayState& s) { s.windowOpacity = windowOpacity; });
     platform::setWindowLevel(w, defaults_->boolForKey(keys.pinned) ? platform::WindowLevel::floating
                                                                    : platform::WindowLevel::normal);
 
-    view->setTimestampShowsRemainingTime(
-        defaults_->boolForKey(settings::timestampInPrompterShowsRemainingTime));
-    view->updateTimestampLabel();
+    const bool remaining = defaults_->boolForKey(settings::timestampInPrompterShowsRemainingTime);
+    view->updateDisplay([remaining](PrompterDisplayState& s) { s.timestampShowsRemainingTime = remaining; });
+    view->controls().updateTimestampLabel();
 
     project_->registerEventListener(shared_from_this());
 
@@ -245,13 +243,14 @@ void PrompterWindowController::windowDidLoad() {
         applyMirroring(document.flipHorizontal, document.flipVertical);
     }
 
-    setChecked(toggleControlsButton_, view->showsControls());
-    setChecked(toggleTimestampButton_, view->showsTimestamp());
-    setChecked(toggleProgressButton_, view->showsProgress());
-    setChecked(toggleSpeedLockButton_, view->isSpeedLocked());
-    setChecked(flipHButton_, view->flipHorizontal());
-    setChecked(flipVButton_, view->flipVertical());
-    setSlider(controlsOpacitySlider_, view->controlsOpacity());
+    const PrompterDisplayState& shown = view->display();
+    setChecked(toggleControlsButton_, shown.showsControls);
+    setChecked(toggleTimestampButton_, shown.showsTimestamp);
+    setChecked(toggleProgressButton_, shown.showsProgress);
+    setChecked(toggleSpeedLockButton_, shown.speedLocked);
+    setChecked(flipHButton_, shown.flipHorizontal);
+    setChecked(flipVButton_, shown.flipVertical);
+    setSlider(controlsOpacitySlider_, shown.controlsOpacity);
     setChecked(pinWindowButton_, platform::windowLevel(w) == platform::WindowLevel::floating);
     showAlignment(document.textAlignment);
     if (screenDesc_) {
@@ -370,19 +369,14 @@ void PrompterWindowController::restoreWindowFrame() {
 // ---- applying state ----
 
 void PrompterWindowController::applyMirroring(bool flipHorizontal, bool flipVertical) {
-    PrompterView* view = prompterView();
-    if (view->flipHorizontal() != flipHorizontal) {
-        view->setFlipHorizontal(flipHorizontal);
-        view->relayout(false);
-    }
-    if (view->flipVertical() != flipVertical) {
-        view->setFlipVertical(flipVertical);
-        view->relayout(false);
-    }
+    prompterView()->updateDisplay([flipHorizontal, flipVertical](PrompterDisplayState& s) {
+        s.flipHorizontal = flipHorizontal;
+        s.flipVertical = flipVertical;
+    });
 }
 
 void PrompterWindowController::applyShows(bool controls, bool timestamp, bool progress) {
-    prompterView()->setShowsControls(controls);
+    prompterView()->updateDisplay([controls](PrompterDisplayState& s) { s.showsControls = controls; });
     viewController_->setShowsTimestamp(timestamp);
     viewController_->setShowsProgress(progress);
 }
@@ -421,8 +415,9 @@ void PrompterWindowController::storeBool(std::string_view key, bool value) {
 
 void PrompterWindowController::toggleControls(Sender sender) {
     PrompterView* view = prompterView();
-    const bool shows = sender == Sender::menu ? !view->showsControls() : toggleControlsButton_->isChecked();
-    view->setShowsControls(shows);
+    const bool shows =
+        sender == Sender::menu ? !view->display().showsControls : toggleControlsButton_->isChecked();
+    view->updateDisplay([shows](PrompterDisplayState& s) { s.showsControls = shows; });
     if (sender == Sender::menu) {
         setChecked(toggleControlsButton_, shows);
     }
@@ -432,7 +427,8 @@ void PrompterWindowController::toggleControls(Sender sender) {
 
 void PrompterWindowController::toggleTimestamp(Sender sender) {
     PrompterView* view = prompterView();
-    const bool shows = sender == Sender::menu ? !view->showsTimestamp() : toggleTimestampButton_->isChecked();
+    const bool shows =
+        sender == Sender::menu ? !view->display().showsTimestamp : toggleTimestampButton_->isChecked();
     viewController_->setShowsTimestamp(shows);
     if (sender == Sender::menu) {
         setChecked(toggleTimestampButton_, shows);
@@ -443,7 +439,8 @@ void PrompterWindowController::toggleTimestamp(Sender sender) {
 
 void PrompterWindowController::toggleProgress(Sender sender) {
     PrompterView* view = prompterView();
-    const bool shows = sender == Sender::menu ? !view->showsProgress() : toggleProgressButton_->isChecked();
+    const bool shows =
+        sender == Sender::menu ? !view->display().showsProgress : toggleProgressButton_->isChecked();
     viewController_->setShowsProgress(shows);
     if (sender == Sender::menu) {
         setChecked(toggleProgressButton_, shows);
@@ -454,7 +451,7 @@ void PrompterWindowController::toggleProgress(Sender sender) {
 
 void PrompterWindowController::changeControlsOpacity() {
     viewController_->setControlsOpacity(sliderFraction(controlsOpacitySlider_));
-    const float opacity = prompterView()->controlsOpacity();
+    const float opacity = prompterView()->display().controlsOpacity;
     setSlider(controlsOpacitySlider_, opacity);
     defaults_->set(presetKeys(preset_).controlsOpacity, platform::Value(opacity));
 }
@@ -465,27 +462,22 @@ void PrompterWindowController::changeWindowOpacity() {
     }
     const float opacity = windowOpacityValue();
     applyWindowOpacityRule(opacity);
-    PrompterView* view = prompterView();
-    view->setWindowOpacity(opacity);
-    view->applyWindowOpacity();
-    view->relayout(false);
+    prompterView()->updateDisplay([opacity](PrompterDisplayState& s) { s.windowOpacity = opacity; });
     defaults_->set(presetKeys(preset_).windowOpacity, platform::Value(opacity));
 }
 
 void PrompterWindowController::flipH() {
     PrompterView* view = prompterView();
-    view->setFlipHorizontal(!view->flipHorizontal());
-    view->relayout(false);
-    const bool flipped = view->flipHorizontal();
+    view->updateDisplay([](PrompterDisplayState& s) { s.flipHorizontal = !s.flipHorizontal; });
+    const bool flipped = view->display().flipHorizontal;
     setChecked(flipHButton_, flipped);
     writeToDescription([flipped](ScreenDescription& s) { s.flipH = flipped; });
 }
 
 void PrompterWindowController::flipV() {
     PrompterView* view = prompterView();
-    view->setFlipVertical(!view->flipVertical());
-    view->relayout(false);
-    const bool flipped = view->flipVertical();
+    view->updateDisplay([](PrompterDisplayState& s) { s.flipVertical = !s.flipVertical; });
+    const bool flipped = view->display().flipVertical;
     setChecked(flipVButton_, flipped);
     writeToDescription([flipped](ScreenDescription& s) { s.flipV = flipped; });
 }
@@ -504,12 +496,9 @@ void PrompterWindowController::align(TextAlignment alignment) {
 
 void PrompterWindowController::toggleSpeedLock(Sender sender) {
     PrompterView* view = prompterView();
-    const bool locked = sender == Sender::menu ? !view->isSpeedLocked() : toggleSpeedLockButton_->isChecked();
-    view->setSpeedLocked(locked);
-    {
-        platform::layers::TransactionScope immediate;
-        view->speedLayer().setOpacity(locked ? speedLockedOpacity : 1.0);
-    }
+    const bool locked =
+        sender == Sender::menu ? !view->display().speedLocked : toggleSpeedLockButton_->isChecked();
+    view->updateDisplay([locked](PrompterDisplayState& s) { s.speedLocked = locked; });
     setChecked(toggleSpeedLockButton_, locked);
 }
 
@@ -736,12 +725,13 @@ void PrompterWindowController::projectScreenDescriptionDidChange(Project&, const
     }
     screenDesc_ = screen;
     applyMirroring(screen.flipH, screen.flipV);
-    setChecked(flipHButton_, prompterView()->flipHorizontal());
-    setChecked(flipVButton_, prompterView()->flipVertical());
+    const PrompterDisplayState& shown = prompterView()->display();
+    setChecked(flipHButton_, shown.flipHorizontal);
+    setChecked(flipVButton_, shown.flipVertical);
     applyShows(screen.showControls, screen.showTimestamp, screen.showProgress);
-    setChecked(toggleControlsButton_, prompterView()->showsControls());
-    setChecked(toggleTimestampButton_, prompterView()->showsTimestamp());
-    setChecked(toggleProgressButton_, prompterView()->showsProgress());
+    setChecked(toggleControlsButton_, shown.showsControls);
+    setChecked(toggleTimestampButton_, shown.showsTimestamp);
+    setChecked(toggleProgressButton_, shown.showsProgress);
     align(screen.textAlignment);
 }
 

@@ -96,8 +96,6 @@ public:
 
     using Environment = PrompterWindowEnvironment;
 
-    static constexpr double speedLockedOpacity = 0.3;
-
     // A free-floating window of the preset, or, with a description, one bound to its display.
     static std::shared_ptr<PrompterWindowController>
     create(std::shared_ptr<Project> project, TeleprompterWindowPreset preset,
@@ -108,7 +106,6 @@ public:
 
     const std::shared_ptr<Project>& project() const { return project_; }
     const std::optional<ScreenDescription>& screenDesc() const { return screenDesc_; }
-    bool isDisplayBound() const { return screenDesc_.has_value(); }
     TeleprompterWindowPreset preset() const { return preset_; }
     std::shared_ptr<PrompterWindowControllerDelegate> delegate() const { return delegate_.lock(); }
     void setDelegate(std::weak_ptr<PrompterWindowControllerDelegate> delegate) {
