@@ -1,0 +1,101 @@
+// Where a control's action goes: its target, else the focus chain, the attached controllers
+// and the application.
+#include "platform/ui/ActionRoute.h"
+
+#include <gtest/gtest.h>
+
+#include <QLineEdit>
+#include <QVBoxLayout>
+#include <QWidget>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Records what it performed; handles only the actions it was made with.
+class Recorder : public platform::ActionResponder {
+public:
+    Recorder(std::string name, std::vector<std::string>& log, std::vector<std::string> actions)
+        : name_(std::move(name))
+        , log_(log)
+        , actions_(std::move(actions)) {}
+    bool respondsToAction(std::string_view action) const override {
+        return std::find(actions_.begin(), actions_.end(), action) != actions_.end();
+    }
+    void performAction(std::string_view action, QObject*) override {
+        log_.push_back(name_ + ":" + std::string(action));
+    }
+
+private:
+    std::string name_;
+    std::vector<std::string>& log_;
+    std::vector<std::string> actions_;
+};
+
+class ResponderWidget : public QWidget, public Recorder {
+public:
+    ResponderWidget(std::vector<std::string>& log, std::vector<std::string> actions)
+        : Recorder("widget", log, std::move(actions)) {}
+};
+
+TEST(ActionRoute, TargetThenFocusChainThenAttachedControllersThenApplication) {
+    std::vector<std::string> log;
+    QWidget window;
+    auto* panel = new ResponderWidget(log, {"panel:"});
+    auto* field = new QLineEdit(panel);
+    auto* layout = new QVBoxLayout(&window);
+    layout->addWidget(panel);
+    Recorder controller("controller", log, {"window:", "panel:"});
+    Recorder application("app", log, {"app:", "window:"});
+    platform::ResponderAttachment attachment(&window, &controller);
+    platform::setApplicationResponder(&application);
+    window.show();
+    field->setFocus();
+
+    auto target = std::make_unique<ResponderWidget>(log, std::vector<std::string>{"direct:"});
+    struct Case {
+        std::string action;
+        QObject* target;
+        const char* performedBy; // null: nobody
+    };
+    const Case cases[] = {
+        {"direct:", target.get(), "widget:direct:"},
+        {"panel:", target.get(), "widget:panel:"},  // target does not respond: the chain does
+        {"window:", nullptr, "controller:window:"}, // the attached controller before the app
+        {"app:", nullptr, "app:app:"},
+        {"nobody:", nullptr, nullptr},
+        {"", nullptr, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.action);
+        log.clear();
+        const bool sent = platform::sendAction(c.action, c.target, field);
+        EXPECT_EQ(sent, c.performedBy != nullptr);
+        EXPECT_EQ(log, c.performedBy ? std::vector<std::string>{c.performedBy} : std::vector<std::string>{});
+    }
+
+    // A binding whose target is gone travels the chain; a detached controller is skipped.
+    platform::ActionBinding binding{target.get(), "window:"};
+    target.reset();
+    log.clear();
+    EXPECT_TRUE(platform::sendAction(binding, field));
+    EXPECT_EQ(log, std::vector<std::string>{"controller:window:"});
+    { platform::ResponderAttachment ignored; }
+    platform::setApplicationResponder(nullptr);
+}
+
+TEST(ActionRoute, DetachedControllersAreNoLongerAsked) {
+    std::vector<std::string> log;
+    QWidget window;
+    Recorder controller("controller", log, {"window:"});
+    {
+        platform::ResponderAttachment attachment(&window, &controller);
+        EXPECT_EQ(platform::responderForAction("window:", &window, nullptr), &controller);
+    }
+    EXPECT_EQ(platform::responderForAction("window:", &window, nullptr), nullptr);
+}
+
+} // namespace
