@@ -10,6 +10,10 @@
 #include "cuewright/prompter/TimestampLayer.h"
 #include "platform/layers/Layer.h"
 
+#include <string>
+#include <thread>
+#include <utility>
+
 using cw::PrompterViewController;
 using platform::layers::AnimationKey;
 using platform::layers::LayerClock;
@@ -21,6 +25,22 @@ class ViewController : public cwtest::ControllerFixture {};
 TEST(ViewControllerCreation, RefusesToBeMadeWithoutAProject) {
     EXPECT_DEATH(PrompterViewController::create(nullptr), "use init\\(project:\\) instead!");
 }
+
+#ifndef NDEBUG
+// The view, its controller, its control panel and the layers stop a debug build when used off the
+// main thread, naming the operation.
+TEST_F(ViewController, MainThreadOperationsStopOffTheMainThread) {
+    const std::pair<const char*, std::function<void()>> operations[] = {
+        {"PrompterView::setScrollPosition", [&] { view->setScrollPosition(0.5, false, true); }},
+        {"PrompterViewController::setShowsTimestamp", [&] { controller->setShowsTimestamp(false); }},
+        {"PrompterControlPanel::showProgress", [&] { view->controls().showProgress(0.5); }},
+        {"ScrollProgressLayer::ScrollProgressLayer", [] { cw::ScrollProgressLayer layer; }},
+    };
+    for (const auto& [name, operation] : operations) {
+        EXPECT_DEATH(std::thread(operation).join(), std::string(name) + ".* called off the main thread");
+    }
+}
+#endif
 
 TEST_F(ViewController, StartPushesTheScriptAndListensFirst) {
     auto properties = project->document().scriptProperties;

@@ -1,5 +1,7 @@
 #include "cuewright/prompter/ApplicationShell.h"
 
+#include "dispatch/MainThreadChecker.h"
+
 namespace cw {
 
 namespace {
@@ -12,10 +14,12 @@ std::weak_ptr<ApplicationShell>& sharedShell() {
 } // namespace
 
 std::shared_ptr<ApplicationShell> ApplicationShell::shared() {
+    CW_DCHECK_MAIN_THREAD();
     return sharedShell().lock();
 }
 
 void ApplicationShell::setShared(std::weak_ptr<ApplicationShell> shell) {
+    CW_DCHECK_MAIN_THREAD();
     sharedShell() = std::move(shell);
 }
 

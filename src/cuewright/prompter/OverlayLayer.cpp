@@ -1,5 +1,6 @@
 #include "cuewright/prompter/OverlayLayer.h"
 
+#include "dispatch/MainThreadChecker.h"
 #include "platform/layers/GradientLayer.h"
 #include "platform/layers/Transaction.h"
 
@@ -22,6 +23,7 @@ OverlayLayer::OverlayLayer()
     , highlight_(std::make_shared<Layer>())
     , upperBlackout_(std::make_shared<Layer>())
     , lowerBlackout_(std::make_shared<Layer>()) {
+    CW_DCHECK_MAIN_THREAD();
     setDrawsAsynchronously(true);
     setAnchorPoint(QPointF(0, 0));
     setAutoresizingMask(platform::layers::notSizable);
@@ -44,6 +46,7 @@ double OverlayLayer::halfBand(int lines) const {
 }
 
 void OverlayLayer::showBands(OverlayType type, double verticalCenter) {
+    CW_DCHECK_MAIN_THREAD();
     if (type == type_ && verticalCenter == verticalCenter_) {
         return;
     }
@@ -53,6 +56,7 @@ void OverlayLayer::showBands(OverlayType type, double verticalCenter) {
 }
 
 void OverlayLayer::updateOverlay() {
+    CW_DCHECK_MAIN_THREAD();
     platform::layers::TransactionScope immediate;
     for (Layer* band : {static_cast<Layer*>(upperGradient_.get()), static_cast<Layer*>(lowerGradient_.get()),
                         highlight_.get(), upperBlackout_.get(), lowerBlackout_.get()}) {

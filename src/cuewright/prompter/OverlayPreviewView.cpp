@@ -5,6 +5,7 @@
 #include "cuewright/prompter/IndicatorShape.h"
 #include "cuewright/prompter/OverlayLayer.h"
 #include "cuewright/prompter/PixelAlignment.h"
+#include "dispatch/MainThreadChecker.h"
 #include "platform/layers/TextLayer.h"
 #include "platform/layers/Transaction.h"
 #include "platform/text/Color.h"
@@ -43,6 +44,7 @@ OverlayPreviewView::OverlayPreviewView(QWidget* parent)
     , text_(std::make_shared<TextLayer>())
     , indicator_(std::make_shared<IndicatorLayer>())
     , readingLine_(std::make_shared<Layer>()) {
+    CW_DCHECK_MAIN_THREAD();
     setUp();
 }
 
@@ -117,6 +119,7 @@ void OverlayPreviewView::setUpReadingLine() {
 }
 
 void OverlayPreviewView::layoutPreview() {
+    CW_DCHECK_MAIN_THREAD();
     TransactionScope immediate;
     const double w = width();
     const double h = height();
@@ -132,10 +135,12 @@ void OverlayPreviewView::layoutPreview() {
 }
 
 QColor OverlayPreviewView::readingLineColor() const {
+    CW_DCHECK_MAIN_THREAD();
     return IndicatorShape::resolvedColor(display_.indicatorColor);
 }
 
 void OverlayPreviewView::updateReadingLine(const QRectF& bounds) {
+    CW_DCHECK_MAIN_THREAD();
     TransactionScope immediate;
     const QColor color = readingLineColor();
     readingLine_->setHidden(!display_.showsReadingLine);
@@ -147,6 +152,7 @@ void OverlayPreviewView::updateReadingLine(const QRectF& bounds) {
 }
 
 void OverlayPreviewView::setLineHeight(double height) {
+    CW_DCHECK_MAIN_THREAD();
     height = std::max(0.0, height);
     if (height == lineHeight_) {
         return;
@@ -158,6 +164,7 @@ void OverlayPreviewView::setLineHeight(double height) {
 }
 
 void OverlayPreviewView::apply(const PrompterDisplayState& state) {
+    CW_DCHECK_MAIN_THREAD();
     PrompterDisplayState to = state;
     to.indicatorPosition = std::clamp(to.indicatorPosition, 0.0f, 1.0f);
     const PrompterDisplayState from = std::exchange(display_, to);

@@ -1,6 +1,7 @@
 #include "cuewright/prompter/OverlayView.h"
 
 #include "cuewright/prompter/OverlayLayer.h"
+#include "dispatch/MainThreadChecker.h"
 #include "platform/layers/Layer.h"
 #include "platform/layers/Transaction.h"
 
@@ -27,6 +28,7 @@ OverlayView::OverlayView(QWidget* parent)
     : LayerHost(parent)
     , overlay_(std::make_shared<OverlayLayer>())
     , root_(std::make_shared<Layer>()) {
+    CW_DCHECK_MAIN_THREAD();
     setUp();
 }
 
@@ -64,6 +66,7 @@ OverlayType OverlayView::overlayType() const {
 }
 
 void OverlayView::setOverlayType(OverlayType type) {
+    CW_DCHECK_MAIN_THREAD();
     if (type == overlay_->overlayType()) {
         return;
     }
@@ -76,6 +79,7 @@ QColor OverlayView::gradientColor() const {
 }
 
 void OverlayView::setGradientColor(const QColor& color) {
+    CW_DCHECK_MAIN_THREAD();
     if (color == overlay_->gradientColor()) {
         return;
     }
@@ -84,6 +88,7 @@ void OverlayView::setGradientColor(const QColor& color) {
 }
 
 void OverlayView::setVerticalCenter(float center) {
+    CW_DCHECK_MAIN_THREAD();
     verticalCenter_ = center;
     if (overlay_->verticalCenter() == static_cast<double>(center)) {
         return;

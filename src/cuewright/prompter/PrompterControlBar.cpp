@@ -1,5 +1,7 @@
 #include "cuewright/prompter/PrompterControlBar.h"
 
+#include "dispatch/MainThreadChecker.h"
+
 #include <QHBoxLayout>
 #include <QResizeEvent>
 
@@ -11,6 +13,7 @@ namespace cw {
 PrompterControlBar::PrompterControlBar(QWidget* parent)
     : QWidget(parent)
     , row_(new QHBoxLayout(this)) {
+    CW_DCHECK_MAIN_THREAD();
     row_->setContentsMargins(6, 2, 6, 2);
     row_->setSpacing(2);
     row_->addStretch(1);
@@ -18,6 +21,7 @@ PrompterControlBar::PrompterControlBar(QWidget* parent)
 }
 
 int PrompterControlBar::addGroup(std::vector<QWidget*> widgets, int rank, Side side) {
+    CW_DCHECK_MAIN_THREAD();
     for (QWidget* widget : widgets) {
         widget->setParent(this);
         if (side == Side::left) {
@@ -34,6 +38,7 @@ int PrompterControlBar::addGroup(std::vector<QWidget*> widgets, int rank, Side s
 }
 
 void PrompterControlBar::setMenuButton(QWidget* button) {
+    CW_DCHECK_MAIN_THREAD();
     button->setParent(this);
     menuButton_ = button;
     row_->addWidget(button);
@@ -41,6 +46,7 @@ void PrompterControlBar::setMenuButton(QWidget* button) {
 }
 
 bool PrompterControlBar::isGroupShown(int group) const {
+    CW_DCHECK_MAIN_THREAD();
     return groups_.at(static_cast<std::size_t>(group)).shown;
 }
 

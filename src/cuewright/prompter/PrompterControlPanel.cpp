@@ -11,6 +11,7 @@
 #include "cuewright/prompter/SpeedLabelLayer.h"
 #include "cuewright/prompter/TimestampLayer.h"
 #include "cuewright/prompter/TransportControlLayer.h"
+#include "dispatch/MainThreadChecker.h"
 #include "platform/layers/Transaction.h"
 
 #include <algorithm>
@@ -53,6 +54,7 @@ PrompterControlPanel::PrompterControlPanel()
     , lineUpLayer_(std::make_shared<LineUpDownLayer>(LineUpDownLayer::Mode::up))
     , lineDownLayer_(std::make_shared<LineUpDownLayer>(LineUpDownLayer::Mode::down))
     , progressLayer_(std::make_shared<ScrollProgressLayer>()) {
+    CW_DCHECK_MAIN_THREAD();
     using G = Geometry;
     const auto labelled = [](ControlLayer& layer) {
         return [&layer](const G& g) { layer.setDrawsLabel(g.labels); };
@@ -118,6 +120,7 @@ const PrompterControlPanel::Slot* PrompterControlPanel::slot(PrompterControl con
 
 void PrompterControlPanel::install(Layer& root, const QSizeF& size, double contentsScale,
                                    const PrompterDisplayState& state) {
+    CW_DCHECK_MAIN_THREAD();
     uiLayer_->setAnchorPoint(QPointF(0, 0));
     uiLayer_->setMasksToBounds(true);
     uiLayer_->setFrame(QRectF(QPointF(0, 0), size));
@@ -158,6 +161,7 @@ void PrompterControlPanel::install(Layer& root, const QSizeF& size, double conte
 
 void PrompterControlPanel::layout(const QSizeF& size, double pixelScale, bool flipHorizontal,
                                   bool flipVertical) {
+    CW_DCHECK_MAIN_THREAD();
     TransactionScope immediate;
     uiLayer_->setFrame(alignedToPixels(QRectF(QPointF(0, 0), size), pixelScale));
     uiLayer_->setMirroring(flipHorizontal, flipVertical);
@@ -177,6 +181,7 @@ void PrompterControlPanel::layout(const QSizeF& size, double pixelScale, bool fl
 }
 
 void PrompterControlPanel::setContentsScale(double scale) {
+    CW_DCHECK_MAIN_THREAD();
     uiLayer_->setContentsScale(scale);
     for (const Slot& s : slots_) {
         s.layer->setContentsScale(scale);
@@ -184,6 +189,7 @@ void PrompterControlPanel::setContentsScale(double scale) {
 }
 
 void PrompterControlPanel::apply(const PrompterDisplayState& from, const PrompterDisplayState& to) {
+    CW_DCHECK_MAIN_THREAD();
     TransactionScope immediate;
     if (from.showsControls != to.showsControls) {
         uiLayer_->setHidden(!to.showsControls);
@@ -223,6 +229,7 @@ QPointF PrompterControlPanel::panelPoint(QPointF viewPoint) const {
 }
 
 PrompterControl PrompterControlPanel::controlAt(QPointF viewPoint) const {
+    CW_DCHECK_MAIN_THREAD();
     // Panel controls are framed in its unmirrored space; the point goes through its mirroring.
     const QPointF p = panelPoint(viewPoint);
     for (const Slot& s : slots_) {
@@ -236,6 +243,7 @@ PrompterControl PrompterControlPanel::controlAt(QPointF viewPoint) const {
 // ---- pressed state ----
 
 void PrompterControlPanel::press(PrompterControl control) {
+    CW_DCHECK_MAIN_THREAD();
     const Slot* s = slot(control);
     if (s == nullptr || control == PrompterControl::speed) {
         return;
@@ -245,10 +253,12 @@ void PrompterControlPanel::press(PrompterControl control) {
 }
 
 void PrompterControlPanel::setHeld(PressSource source, bool held) {
+    CW_DCHECK_MAIN_THREAD();
     (source == PressSource::pointer ? pointerHeld_ : keyHeld_) = held;
 }
 
 void PrompterControlPanel::release(PressSource source) {
+    CW_DCHECK_MAIN_THREAD();
     setHeld(source, false);
     {
         TransactionScope immediate;
@@ -262,6 +272,7 @@ void PrompterControlPanel::release(PressSource source) {
 }
 
 void PrompterControlPanel::updateLineStepHighlight() {
+    CW_DCHECK_MAIN_THREAD();
     if (pointerHeld_ || keyHeld_) {
         return;
     }
@@ -281,6 +292,7 @@ void PrompterControlPanel::updateLineStepHighlight() {
 // ---- what the controls show ----
 
 void PrompterControlPanel::setKeyHints(const KeyHints& hints) {
+    CW_DCHECK_MAIN_THREAD();
     if (hints == keyHints_) {
         return;
     }
@@ -295,6 +307,7 @@ void PrompterControlPanel::setKeyHints(const KeyHints& hints) {
 }
 
 void PrompterControlPanel::showTransport(const PrompterTransport& state) {
+    CW_DCHECK_MAIN_THREAD();
     transport_ = state;
     if (transportLayer_->transportState() != state.status) {
         transportLayer_->setTransportState(state.status);
@@ -304,6 +317,7 @@ void PrompterControlPanel::showTransport(const PrompterTransport& state) {
 }
 
 void PrompterControlPanel::showProgress(double progress) {
+    CW_DCHECK_MAIN_THREAD();
     if (progressLayer_->progress() == progress) {
         return;
     }
@@ -317,6 +331,7 @@ double PrompterControlPanel::scrollSpeed() const {
 }
 
 void PrompterControlPanel::setScrollSpeed(double percent) {
+    CW_DCHECK_MAIN_THREAD();
     if (speedLayer_->scrollSpeed() == percent) {
         return;
     }
@@ -326,6 +341,7 @@ void PrompterControlPanel::setScrollSpeed(double percent) {
 
 void PrompterControlPanel::setScrollSpeedFigures(double linesPerSecond, double linesPerMinute,
                                                  double wordsPerSecond, double wordsPerMinute) {
+    CW_DCHECK_MAIN_THREAD();
     figures_.linesPerSecond = linesPerSecond;
     figures_.linesPerMinute = linesPerMinute;
     figures_.wordsPerSecond = wordsPerSecond;
@@ -333,12 +349,14 @@ void PrompterControlPanel::setScrollSpeedFigures(double linesPerSecond, double l
 }
 
 void PrompterControlPanel::updateSpeedLabel() {
+    CW_DCHECK_MAIN_THREAD();
     figures_.percent = speedLayer_->scrollSpeed();
     TransactionScope immediate;
     speedLabelLayer_->setString(SpeedLabelLayer::text(speedLabelLayer_->mode(), figures_));
 }
 
 void PrompterControlPanel::updateTimestampLabel() {
+    CW_DCHECK_MAIN_THREAD();
     if (!showsTimestamp_) {
         return;
     }

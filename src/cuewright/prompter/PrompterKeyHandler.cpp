@@ -4,6 +4,7 @@
 #include "cuewright/model/SettingsKeys.h"
 #include "cuewright/prompter/PrompterView.h"
 #include "cuewright/prompter/PrompterViewDelegate.h"
+#include "dispatch/MainThreadChecker.h"
 #include "platform/defaults/Defaults.h"
 #include "platform/defaults/NotificationCenter.h"
 
@@ -58,6 +59,7 @@ PrompterKeyHandler::PrompterKeyHandler(PrompterView* view, platform::Defaults& d
         }
         return false;
     }) {
+    CW_DCHECK_MAIN_THREAD();
     view->installEventFilter(this);
     center_->addObserver(this, std::string(notifications::keyBindingsDidChange),
                          [this](const platform::Notification&) { refreshKeyHints(); });
@@ -84,6 +86,7 @@ KeyHints PrompterKeyHandler::keyHints(const KeyBindings& bindings) {
 }
 
 void PrompterKeyHandler::refreshKeyHints() {
+    CW_DCHECK_MAIN_THREAD();
     if (view_) {
         view_->controls().setKeyHints(keyHints(KeyBindings::load(*defaults_)));
     }
@@ -100,6 +103,7 @@ bool PrompterKeyHandler::eventFilter(QObject* watched, QEvent* event) {
 // ---- the chain ----
 
 bool PrompterKeyHandler::keyDown(const platform::KeyEvent& event) {
+    CW_DCHECK_MAIN_THREAD();
     if (!view_) {
         return false;
     }
@@ -108,6 +112,7 @@ bool PrompterKeyHandler::keyDown(const platform::KeyEvent& event) {
 }
 
 bool PrompterKeyHandler::keyUp(const platform::KeyEvent& event) {
+    CW_DCHECK_MAIN_THREAD();
     if (!view_) {
         return false;
     }

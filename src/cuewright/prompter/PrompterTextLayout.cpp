@@ -1,6 +1,7 @@
 #include "cuewright/prompter/PrompterTextLayout.h"
 
 #include "cuewright/model/TextUtils.h"
+#include "dispatch/MainThreadChecker.h"
 #include "platform/layers/LayerPainting.h"
 #include "platform/text/ParagraphLines.h"
 #include "platform/text/QtTextFormat.h"
@@ -70,6 +71,7 @@ void layOutParagraph(const AttributedString& text, TextRange content, int termin
 } // namespace
 
 std::vector<TypesetLine> LayerTypesetter::typeset(const AttributedString& text, double width) const {
+    CW_DCHECK_MAIN_THREAD();
     std::vector<TypesetLine> lines;
     platform::forEachParagraph(text, [&](TextRange content, int terminator) {
         layOutParagraph(text, content, terminator, width, std::nullopt, lines);
@@ -94,6 +96,7 @@ std::vector<TypesetLine> MemoTypesetter::typeset(const AttributedString& text, d
 
 PrompterTextMetrics measurePrompterText(const AttributedString& fitted, double width,
                                         const platform::Typesetter& typesetter, double maxChunkHeight) {
+    CW_DCHECK_MAIN_THREAD();
     MemoTypesetter memo(typesetter);
     PrompterTextMetrics metrics;
     metrics.graphicLineHeight = TextUtils::maxLineHeight(fitted, width, memo);
@@ -130,7 +133,9 @@ PrompterTextMetrics measurePrompterText(const AttributedString& fitted, double w
 PrompterTextSource::PrompterTextSource(AttributedString text, QSizeF size, Qt::Alignment alignment)
     : text_(std::move(text))
     , size_(size)
-    , alignment_(alignment) {}
+    , alignment_(alignment) {
+    CW_DCHECK_MAIN_THREAD();
+}
 
 PrompterTextSource::~PrompterTextSource() = default;
 

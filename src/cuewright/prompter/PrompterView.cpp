@@ -9,6 +9,7 @@
 #include "cuewright/prompter/PixelAlignment.h"
 #include "cuewright/prompter/PrompterTextLayout.h"
 #include "cuewright/prompter/PrompterViewDelegate.h"
+#include "dispatch/MainThreadChecker.h"
 #include "platform/layers/TileCache.h"
 #include "platform/layers/TiledTextLayer.h"
 #include "platform/layers/Transaction.h"
@@ -94,6 +95,7 @@ PrompterView::PrompterView(QWidget* parent)
     , indicatorLayer_(std::make_shared<IndicatorLayer>())
     , readingLineLayer_(std::make_shared<Layer>())
     , borderLayer_(std::make_shared<Layer>()) {
+    CW_DCHECK_MAIN_THREAD();
     display_.speedDisplayMode = preferredScrollSpeedDisplayMode();
     setFocusPolicy(Qt::StrongFocus);
     setupLayers();
@@ -216,6 +218,7 @@ DisplayChange classifyDisplayChange(const PrompterDisplayState& from, const Prom
 }
 
 DisplayChange PrompterView::apply(const PrompterDisplayState& state) {
+    CW_DCHECK_MAIN_THREAD();
     const DisplayChange change = classifyDisplayChange(display_, state);
     if (change == DisplayChange::none) {
         return change;
@@ -233,6 +236,7 @@ DisplayChange PrompterView::apply(const PrompterDisplayState& state) {
 }
 
 DisplayChange PrompterView::updateDisplay(const std::function<void(PrompterDisplayState&)>& change) {
+    CW_DCHECK_MAIN_THREAD();
     PrompterDisplayState state = display_;
     change(state);
     return apply(state);
@@ -240,6 +244,7 @@ DisplayChange PrompterView::updateDisplay(const std::function<void(PrompterDispl
 
 DisplayChange PrompterView::applyScriptProperties(const DocumentScriptProperties& p,
                                                   TextAlignment alignment) {
+    CW_DCHECK_MAIN_THREAD();
     PrompterDisplayState state = display_;
     if (p.backgroundImage != backgroundImageData_) {
         backgroundImageData_ = p.backgroundImage;
@@ -317,11 +322,13 @@ void PrompterView::frameIndicator() {
 }
 
 void PrompterView::setTransportState(const PrompterTransport& state) {
+    CW_DCHECK_MAIN_THREAD();
     transportState_ = state;
     controls_.showTransport(state);
 }
 
 void PrompterView::setTransportProgress(double progress) {
+    CW_DCHECK_MAIN_THREAD();
     if (progress == transportProgress_) {
         return;
     }
@@ -339,6 +346,7 @@ void PrompterView::fitTileCache() {
 }
 
 void PrompterView::setTileCache(std::shared_ptr<platform::layers::TileCache> cache) {
+    CW_DCHECK_MAIN_THREAD();
     ownsTileCache_ = !cache;
     tileCache_ = cache ? std::move(cache) : std::make_shared<platform::layers::TileCache>(minimumTileBytes);
     fitTileCache();
@@ -350,6 +358,7 @@ void PrompterView::setTileCache(std::shared_ptr<platform::layers::TileCache> cac
 // ---- text layout and scrolling ----
 
 void PrompterView::layoutText() {
+    CW_DCHECK_MAIN_THREAD();
     ++layoutPasses_;
     for (const auto& layer : textLayers_) {
         layer->removeFromSuperlayer();
@@ -409,6 +418,7 @@ void PrompterView::layoutText() {
 }
 
 void PrompterView::setScrollPosition(double progress, bool animated, bool force) {
+    CW_DCHECK_MAIN_THREAD();
     setTransportProgress(progress);
     ++buildCounter_;
     scrollOffset_ = textHeight_ * progress;
@@ -468,6 +478,7 @@ void PrompterView::updateVisibleTextLayers() {
 // ---- layers and appearance ----
 
 void PrompterView::relayout(bool animated) {
+    CW_DCHECK_MAIN_THREAD();
     ++relayoutPasses_;
     fitTileCache();
     Transaction::begin();
@@ -544,12 +555,14 @@ void PrompterView::layoutReadingLine(const QRectF& r) {
 }
 
 QColor PrompterView::readingLineColor() const {
+    CW_DCHECK_MAIN_THREAD();
     return IndicatorShape::resolvedColor(indicatorLayer_->indicatorColor());
 }
 
 // ---- input helpers ----
 
 int PrompterView::currentLineIndex() const {
+    CW_DCHECK_MAIN_THREAD();
     const double target = scrollOffset_ - 0.5 * lineHeight_;
     int best = 0;
     double bestDistance = 0;
@@ -564,6 +577,7 @@ int PrompterView::currentLineIndex() const {
 }
 
 void PrompterView::stepLines(StepDirection direction, int count) {
+    CW_DCHECK_MAIN_THREAD();
     if (lineOffsets_.empty() || textHeight_ <= 0) {
         return;
     }
@@ -598,6 +612,7 @@ void PrompterView::liveResizeDidEnd() {
 }
 
 void PrompterView::fullScreenDidChange(bool entered) {
+    CW_DCHECK_MAIN_THREAD();
     layoutText();
     relayout(false);
     // In full screen the pointer hides 2 s after it last moved.

@@ -6,6 +6,7 @@
 #include "cuewright/model/SettingsKeys.h"
 #include "cuewright/model/TextUtils.h"
 #include "cuewright/prompter/PrompterView.h"
+#include "dispatch/MainThreadChecker.h"
 #include "dispatch/Queue.h"
 #include "platform/defaults/Defaults.h"
 #include "platform/layers/Layer.h"
@@ -40,6 +41,7 @@ PrompterViewController::PrompterViewController(PrivateTag, std::shared_ptr<Proje
                                                platform::Defaults& defaults)
     : project_(std::move(project))
     , defaults_(&defaults) {
+    CW_DCHECK_MAIN_THREAD();
     if (!project_) {
         base::fatal(missingProjectMessage);
     }
@@ -59,6 +61,7 @@ void PrompterViewController::viewDidLoad() {
 }
 
 PrompterView* PrompterViewController::prompterView() {
+    CW_DCHECK_MAIN_THREAD();
     return static_cast<PrompterView*>(view());
 }
 
@@ -73,6 +76,7 @@ PrompterView& PrompterViewController::requireView() {
 // ---- prompting ----
 
 void PrompterViewController::start() {
+    CW_DCHECK_MAIN_THREAD();
     PrompterView& v = requireView();
     const auto& properties = project_->document().scriptProperties;
     {
@@ -99,6 +103,7 @@ void PrompterViewController::start() {
 }
 
 void PrompterViewController::stop() {
+    CW_DCHECK_MAIN_THREAD();
     prompting_ = false;
     stopLoops();
 }
@@ -162,6 +167,7 @@ void PrompterViewController::copyTransportState() {
 }
 
 void PrompterViewController::applyProjectProperties(bool force) {
+    CW_DCHECK_MAIN_THREAD();
     PrompterView& v = requireView();
     const auto& properties = project_->document().scriptProperties;
     const TextAlignment alignment =
@@ -177,6 +183,7 @@ void PrompterViewController::applyProjectProperties(bool force) {
 }
 
 void PrompterViewController::updateSpeed(bool force) {
+    CW_DCHECK_MAIN_THREAD();
     PrompterControlPanel& controls = requireView().controls();
     const auto& speed = project_->document().speedProperties;
     if (controls.scrollSpeed() == speed.scrollSpeedPerc && !force) {
@@ -190,6 +197,7 @@ void PrompterViewController::updateSpeed(bool force) {
 }
 
 void PrompterViewController::publishLineMetrics() {
+    CW_DCHECK_MAIN_THREAD();
     const PrompterView& v = requireView();
     const int lines = static_cast<int>(v.lineOffsets().size());
     const int words = TextUtils::wordCount(project_->document().text.string());
@@ -201,6 +209,7 @@ void PrompterViewController::publishLineMetrics() {
 }
 
 void PrompterViewController::updateTelemetry() {
+    CW_DCHECK_MAIN_THREAD();
     PrompterView& v = requireView();
     const TransportState state = project_->transportState();
     const PrompterTransport shown = v.transportState();
@@ -222,6 +231,7 @@ void PrompterViewController::updateTelemetry() {
 }
 
 void PrompterViewController::scrollTick() {
+    CW_DCHECK_MAIN_THREAD();
     PrompterView& v = requireView();
     const double progress = project_->transportState().progress;
     if (v.transportProgress() != progress) {
@@ -232,6 +242,7 @@ void PrompterViewController::scrollTick() {
 // ---- display settings ----
 
 void PrompterViewController::setShowsTimestamp(bool show) {
+    CW_DCHECK_MAIN_THREAD();
     PrompterView& v = requireView();
     v.updateDisplay([show](PrompterDisplayState& s) { s.showsTimestamp = show; });
     PrompterControlPanel& controls = v.controls();
@@ -242,6 +253,7 @@ void PrompterViewController::setShowsTimestamp(bool show) {
 }
 
 void PrompterViewController::setShowsProgress(bool show) {
+    CW_DCHECK_MAIN_THREAD();
     PrompterView& v = requireView();
     v.updateDisplay([show](PrompterDisplayState& s) { s.showsProgress = show; });
     // The bar shows the view's progress; bringing the text along keeps the scroll tick in step.
@@ -252,10 +264,12 @@ void PrompterViewController::setShowsProgress(bool show) {
 }
 
 void PrompterViewController::setControlsOpacity(float opacity) {
+    CW_DCHECK_MAIN_THREAD();
     requireView().updateDisplay([opacity](PrompterDisplayState& s) { s.controlsOpacity = opacity; });
 }
 
 void PrompterViewController::setMirroring(bool horizontal, bool vertical) {
+    CW_DCHECK_MAIN_THREAD();
     requireView().updateDisplay([horizontal, vertical](PrompterDisplayState& s) {
         s.flipHorizontal = horizontal;
         s.flipVertical = vertical;
@@ -263,6 +277,7 @@ void PrompterViewController::setMirroring(bool horizontal, bool vertical) {
 }
 
 void PrompterViewController::chooseAlignment(TextAlignment alignment) {
+    CW_DCHECK_MAIN_THREAD();
     alignmentLinkedToDocument_ = project_->document().scriptProperties.textAlignment == alignment;
     alignmentOverride_ = alignment;
     applyProjectProperties(false);
@@ -271,6 +286,7 @@ void PrompterViewController::chooseAlignment(TextAlignment alignment) {
 // ---- listener ----
 
 void PrompterViewController::projectTextDidChange(Project&) {
+    CW_DCHECK_MAIN_THREAD();
     if (!isViewLoaded()) {
         return; // the window took the view with it
     }
@@ -280,6 +296,7 @@ void PrompterViewController::projectTextDidChange(Project&) {
 }
 
 void PrompterViewController::projectScriptPropertiesDidChange(Project&) {
+    CW_DCHECK_MAIN_THREAD();
     if (!isViewLoaded()) {
         return; // the window took the view with it
     }
@@ -287,6 +304,7 @@ void PrompterViewController::projectScriptPropertiesDidChange(Project&) {
 }
 
 void PrompterViewController::projectSpeedDidChange(Project&) {
+    CW_DCHECK_MAIN_THREAD();
     if (!isViewLoaded()) {
         return; // the window took the view with it
     }
@@ -297,6 +315,7 @@ void PrompterViewController::projectSpeedDidChange(Project&) {
 }
 
 void PrompterViewController::projectTransportStateDidChange(Project&) {
+    CW_DCHECK_MAIN_THREAD();
     if (!isViewLoaded()) {
         return; // the window took the view with it
     }
@@ -309,6 +328,7 @@ void PrompterViewController::projectTransportStateDidChange(Project&) {
 }
 
 void PrompterViewController::projectPositionDidJump(Project&, bool animated, bool immediate) {
+    CW_DCHECK_MAIN_THREAD();
     if (!isViewLoaded()) {
         return; // the window took the view with it
     }
@@ -331,6 +351,7 @@ void PrompterViewController::projectDidStartPlayback(Project&) {}
 void PrompterViewController::projectDidStopPlayback(Project&) {}
 
 void PrompterViewController::projectLineCountDidChange(Project&) {
+    CW_DCHECK_MAIN_THREAD();
     if (!isViewLoaded()) {
         return; // the window took the view with it
     }
@@ -342,6 +363,7 @@ void PrompterViewController::projectLineCountDidChange(Project&) {
 // ---- delegate ----
 
 void PrompterViewController::prompterViewDidChangeTransportState(PrompterView& view) {
+    CW_DCHECK_MAIN_THREAD();
     const bool playing = project_->transportState().isPlaying();
     const bool shownPlaying = view.transportState().isPlaying();
     if (playing && !shownPlaying) {
@@ -352,20 +374,24 @@ void PrompterViewController::prompterViewDidChangeTransportState(PrompterView& v
 }
 
 void PrompterViewController::prompterViewDidRequestRewind(PrompterView&) {
+    CW_DCHECK_MAIN_THREAD();
     project_->rewind();
 }
 
 void PrompterViewController::prompterViewDidChangeSpeed(PrompterView&, double percent) {
+    CW_DCHECK_MAIN_THREAD();
     const auto& speed = project_->document().speedProperties;
     project_->setScrollSpeed(percent, speed.minScrollSpeedLPS, speed.maxScrollSpeedLPS);
     updateSpeed(true);
 }
 
 void PrompterViewController::prompterViewDidScroll(PrompterView&, double progress) {
+    CW_DCHECK_MAIN_THREAD();
     project_->setProgress(progress, /*animated=*/false, /*immediate=*/false);
 }
 
 void PrompterViewController::prompterViewRequestsScroll(PrompterView&, double progress) {
+    CW_DCHECK_MAIN_THREAD();
     if (!defaults_->boolForKey(settings::manualScrollingEnabled)) {
         project_->setProgress(progress, /*animated=*/true, /*immediate=*/false);
         return;
@@ -383,15 +409,18 @@ void PrompterViewController::prompterViewRequestsScroll(PrompterView&, double pr
 }
 
 void PrompterViewController::prompterViewDidChangeFastForward(PrompterView&, double factor) {
+    CW_DCHECK_MAIN_THREAD();
     project_->setFfwdFactor(factor);
     project_->notifyTransportStateChanged();
 }
 
 void PrompterViewController::prompterViewDidRequestNextBookmark(PrompterView&) {
+    CW_DCHECK_MAIN_THREAD();
     project_->jumpToNextBookmark();
 }
 
 void PrompterViewController::prompterViewDidRequestPreviousBookmark(PrompterView&) {
+    CW_DCHECK_MAIN_THREAD();
     project_->jumpToPreviousBookmark();
 }
 

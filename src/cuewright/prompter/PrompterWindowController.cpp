@@ -9,6 +9,7 @@
 #include "cuewright/prompter/PrompterKeyHandler.h"
 #include "cuewright/prompter/PrompterView.h"
 #include "cuewright/prompter/PrompterViewController.h"
+#include "dispatch/MainThreadChecker.h"
 #include "platform/defaults/Defaults.h"
 #include "platform/defaults/NotificationCenter.h"
 #include "platform/screens/ScreenProvider.h"
@@ -95,7 +96,9 @@ PrompterWindowController::PrompterWindowController(PrivateTag, std::shared_ptr<P
     // A window bound to a display always uses the normal preset.
     , preset_(screenDesc_ ? TeleprompterWindowPreset::normal : preset)
     , defaults_(environment.defaults ? environment.defaults : &platform::Defaults::standard())
-    , center_(environment.center ? environment.center : &platform::NotificationCenter::defaultCenter()) {}
+    , center_(environment.center ? environment.center : &platform::NotificationCenter::defaultCenter()) {
+    CW_DCHECK_MAIN_THREAD();
+}
 
 PrompterWindowController::~PrompterWindowController() {
     project_->unregisterEventListener(static_cast<const ProjectEventListener*>(this));
@@ -106,10 +109,12 @@ PrompterWindowController::~PrompterWindowController() {
 }
 
 PrompterView* PrompterWindowController::prompterView() const {
+    CW_DCHECK_MAIN_THREAD();
     return viewController_ ? viewController_->prompterView() : nullptr;
 }
 
 float PrompterWindowController::windowOpacityValue() const {
+    CW_DCHECK_MAIN_THREAD();
     return windowOpacitySlider_ ? sliderFraction(windowOpacitySlider_) : 1.0f;
 }
 
@@ -260,6 +265,7 @@ void PrompterWindowController::windowDidLoad() {
 }
 
 void PrompterWindowController::showWindow() {
+    CW_DCHECK_MAIN_THREAD();
     WindowController::showWindow();
     viewController_->start();
     if (screenDesc_) {
@@ -278,6 +284,7 @@ void PrompterWindowController::showWindow() {
 }
 
 void PrompterWindowController::showFullScreen(QScreen* screen) {
+    CW_DCHECK_MAIN_THREAD();
     if (screen == nullptr) {
         showWindow();
         return;
@@ -288,6 +295,7 @@ void PrompterWindowController::showFullScreen(QScreen* screen) {
 }
 
 QScreen* PrompterWindowController::screenForDisplayUUID(std::string_view displayUUID) {
+    CW_DCHECK_MAIN_THREAD();
     if (displayUUID.empty()) {
         return nullptr;
     }
@@ -351,6 +359,7 @@ void PrompterWindowController::toggleFullScreenFromButton() {
 // ---- frames ----
 
 void PrompterWindowController::saveWindowFrame() {
+    CW_DCHECK_MAIN_THREAD();
     if (screenDesc_ || !okToSaveWindowFrame_ || !isWindowLoaded()) {
         return;
     }
@@ -358,6 +367,7 @@ void PrompterWindowController::saveWindowFrame() {
 }
 
 void PrompterWindowController::restoreWindowFrame() {
+    CW_DCHECK_MAIN_THREAD();
     if (screenDesc_ || !isWindowLoaded()) {
         return;
     }
@@ -414,6 +424,7 @@ void PrompterWindowController::storeBool(std::string_view key, bool value) {
 // ---- actions ----
 
 void PrompterWindowController::toggleControls(Sender sender) {
+    CW_DCHECK_MAIN_THREAD();
     PrompterView* view = prompterView();
     const bool shows =
         sender == Sender::menu ? !view->display().showsControls : toggleControlsButton_->isChecked();
@@ -426,6 +437,7 @@ void PrompterWindowController::toggleControls(Sender sender) {
 }
 
 void PrompterWindowController::toggleTimestamp(Sender sender) {
+    CW_DCHECK_MAIN_THREAD();
     PrompterView* view = prompterView();
     const bool shows =
         sender == Sender::menu ? !view->display().showsTimestamp : toggleTimestampButton_->isChecked();
@@ -438,6 +450,7 @@ void PrompterWindowController::toggleTimestamp(Sender sender) {
 }
 
 void PrompterWindowController::toggleProgress(Sender sender) {
+    CW_DCHECK_MAIN_THREAD();
     PrompterView* view = prompterView();
     const bool shows =
         sender == Sender::menu ? !view->display().showsProgress : toggleProgressButton_->isChecked();
@@ -450,6 +463,7 @@ void PrompterWindowController::toggleProgress(Sender sender) {
 }
 
 void PrompterWindowController::changeControlsOpacity() {
+    CW_DCHECK_MAIN_THREAD();
     viewController_->setControlsOpacity(sliderFraction(controlsOpacitySlider_));
     const float opacity = prompterView()->display().controlsOpacity;
     setSlider(controlsOpacitySlider_, opacity);
@@ -457,6 +471,7 @@ void PrompterWindowController::changeControlsOpacity() {
 }
 
 void PrompterWindowController::changeWindowOpacity() {
+    CW_DCHECK_MAIN_THREAD();
     if (!isWindowLoaded()) {
         return;
     }
@@ -467,6 +482,7 @@ void PrompterWindowController::changeWindowOpacity() {
 }
 
 void PrompterWindowController::flipH() {
+    CW_DCHECK_MAIN_THREAD();
     PrompterView* view = prompterView();
     view->updateDisplay([](PrompterDisplayState& s) { s.flipHorizontal = !s.flipHorizontal; });
     const bool flipped = view->display().flipHorizontal;
@@ -475,6 +491,7 @@ void PrompterWindowController::flipH() {
 }
 
 void PrompterWindowController::flipV() {
+    CW_DCHECK_MAIN_THREAD();
     PrompterView* view = prompterView();
     view->updateDisplay([](PrompterDisplayState& s) { s.flipVertical = !s.flipVertical; });
     const bool flipped = view->display().flipVertical;
@@ -483,6 +500,7 @@ void PrompterWindowController::flipV() {
 }
 
 void PrompterWindowController::align(TextAlignment alignment) {
+    CW_DCHECK_MAIN_THREAD();
     viewController_->setAlignmentLinkedToDocument(project_->document().scriptProperties.textAlignment ==
                                                   alignment);
     viewController_->setAlignmentOverride(alignment);
@@ -495,6 +513,7 @@ void PrompterWindowController::align(TextAlignment alignment) {
 }
 
 void PrompterWindowController::toggleSpeedLock(Sender sender) {
+    CW_DCHECK_MAIN_THREAD();
     PrompterView* view = prompterView();
     const bool locked =
         sender == Sender::menu ? !view->display().speedLocked : toggleSpeedLockButton_->isChecked();
@@ -503,6 +522,7 @@ void PrompterWindowController::toggleSpeedLock(Sender sender) {
 }
 
 void PrompterWindowController::togglePin() {
+    CW_DCHECK_MAIN_THREAD();
     bool pinned = false;
     if (isWindowLoaded()) {
         QWidget* w = window();
@@ -518,6 +538,7 @@ void PrompterWindowController::togglePin() {
 }
 
 void PrompterWindowController::playPause() {
+    CW_DCHECK_MAIN_THREAD();
     if (project_->transportState().isPlaying()) {
         project_->pause();
     } else {
@@ -526,22 +547,26 @@ void PrompterWindowController::playPause() {
 }
 
 void PrompterWindowController::rewind() {
+    CW_DCHECK_MAIN_THREAD();
     project_->rewind();
 }
 
 void PrompterWindowController::spawnIndependentPrompterWindow() {
+    CW_DCHECK_MAIN_THREAD();
     if (auto shell = ApplicationShell::shared()) {
         shell->spawnPrompterWindow(project_, TeleprompterWindowPreset::normal);
     }
 }
 
 void PrompterWindowController::spawnTransparentPrompterWindow() {
+    CW_DCHECK_MAIN_THREAD();
     if (auto shell = ApplicationShell::shared()) {
         shell->spawnPrompterWindow(project_, TeleprompterWindowPreset::transparent);
     }
 }
 
 void PrompterWindowController::perform(Action action, Sender sender) {
+    CW_DCHECK_MAIN_THREAD();
     switch (action) {
     case Action::toggleControls:
         return toggleControls(sender);
@@ -579,6 +604,7 @@ void PrompterWindowController::perform(Action action, Sender sender) {
 }
 
 PrompterWindowController::MenuItemState PrompterWindowController::validateMenuItem(Action action) const {
+    CW_DCHECK_MAIN_THREAD();
     const auto stateOf = [](const QPointer<QAbstractButton>& button) -> std::optional<bool> {
         return button ? std::optional<bool>(button->isChecked()) : std::nullopt;
     };
@@ -617,6 +643,7 @@ PrompterWindowController::MenuItemState PrompterWindowController::validateMenuIt
 }
 
 QMenu* PrompterWindowController::menu() {
+    CW_DCHECK_MAIN_THREAD();
     if (menu_) {
         return menu_;
     }
@@ -714,12 +741,14 @@ void PrompterWindowController::addBarOverflow() {
 // ---- project ----
 
 void PrompterWindowController::projectScriptPropertiesDidChange(Project&) {
+    CW_DCHECK_MAIN_THREAD();
     if (viewController_ && viewController_->alignmentLinkedToDocument()) {
         showAlignment(project_->document().scriptProperties.textAlignment);
     }
 }
 
 void PrompterWindowController::projectScreenDescriptionDidChange(Project&, const ScreenDescription& screen) {
+    CW_DCHECK_MAIN_THREAD();
     if (!screenDesc_ || screen.displayUUID != screenDesc_->displayUUID || !viewController_) {
         return;
     }

@@ -1,11 +1,13 @@
 #include "cuewright/prompter/ScrollProgressLayer.h"
 
+#include "dispatch/MainThreadChecker.h"
 #include "platform/layers/Transaction.h"
 
 namespace cw {
 
 ScrollProgressLayer::ScrollProgressLayer()
     : bar_(std::make_shared<platform::layers::Layer>()) {
+    CW_DCHECK_MAIN_THREAD();
     setDrawsAsynchronously(true);
     setAnchorPoint(QPointF(0, 0));
     setAutoresizingMask(platform::layers::notSizable);
@@ -20,6 +22,7 @@ ScrollProgressLayer::ScrollProgressLayer()
 }
 
 void ScrollProgressLayer::updateBar(const QRectF& b) {
+    CW_DCHECK_MAIN_THREAD();
     const double width = progress_ * b.width();
     const double x = flippedHorizontally_ ? b.width() - width : 0;
     bar_->setFrame(QRectF(x, 0, width, b.height()));

@@ -1,6 +1,7 @@
 #include "cuewright/prompter/SpeedLabelLayer.h"
 
 #include "cuewright/prompter/ReadoutFit.h"
+#include "dispatch/MainThreadChecker.h"
 #include "platform/layers/LayerPainting.h"
 #include "platform/layers/Transaction.h"
 
@@ -70,7 +71,12 @@ QString SpeedLabelLayer::text(SpeedDisplayMode mode, const SpeedFigures& f) {
     return {};
 }
 
+SpeedLabelLayer::SpeedLabelLayer() {
+    CW_DCHECK_MAIN_THREAD();
+}
+
 void SpeedLabelLayer::updateFontSize() {
+    CW_DCHECK_MAIN_THREAD();
     platform::layers::TransactionScope immediate;
     setFontSize(scaleFactor_ * fontSizeFactor(mode_));
 }
