@@ -1,5 +1,7 @@
 #include "platform/ui/Appearance.h"
 
+#include "platform/ui/WindowFocus.h"
+
 #include "dispatch/MainThreadChecker.h"
 
 #include <QApplication>
@@ -42,7 +44,10 @@ QPalette darkPalette() {
 }
 
 bool isDarkMode(const QWidget* widget) {
-    return widget->palette().color(QPalette::Window).lightness() < 128;
+    if (!isInWindow(widget)) {
+        return false;
+    }
+    return widget->window()->palette().color(QPalette::Window).lightness() < 128;
 }
 
 Appearance& Appearance::shared() {

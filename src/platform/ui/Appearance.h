@@ -15,7 +15,9 @@ enum class AppearanceStyle { system, light, dark };
 QPalette lightPalette();
 QPalette darkPalette();
 
-// Whether the widget is drawn dark: its window colour is darker than mid grey.
+// Whether the widget is drawn dark: its window's appearance (its palette's window colour) is
+// darker than mid grey. A widget in no window (isInWindow) is never dark, whatever the
+// application's appearance; a widget's own palette does not count, only its window's.
 bool isDarkMode(const QWidget* widget);
 
 // Applies the user's appearance choice to the whole application. The palette the application
