@@ -41,6 +41,9 @@ public:
 
     QPalette palette(AppearanceStyle style) const;
 
+    // Whether applyToWindow() gave the widget an appearance of its own (light or dark).
+    static bool hasOwnAppearance(const QWidget* window);
+
 signals:
     void styleChanged(platform::AppearanceStyle style);
 

@@ -1,5 +1,7 @@
 #include "platform/ui/WindowFocus.h"
 
+#include "platform/ui/Appearance.h"
+
 #include <QEvent>
 #include <QWidget>
 
@@ -12,7 +14,7 @@ bool isInWindow(const QWidget* widget) {
     if (!widget->isWindow()) {
         return true;
     }
-    return widget->windowHandle() != nullptr || widget->testAttribute(Qt::WA_SetPalette);
+    return widget->windowHandle() != nullptr || Appearance::hasOwnAppearance(widget);
 }
 
 bool isWindowMain(const QWidget* widget) {

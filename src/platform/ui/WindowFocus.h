@@ -7,7 +7,7 @@ class QWidget;
 namespace platform {
 
 // Whether the widget is shown by some window: it has a parent, or it is a window of its own that
-// was made (shown once) or was given an appearance of its own. A control that was never placed
+// was made (shown once) or was given an appearance of its own (Appearance::applyToWindow). A control that was never placed
 // anywhere is in no window: it is never dark and never main.
 bool isInWindow(const QWidget* widget);
 
