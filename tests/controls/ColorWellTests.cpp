@@ -8,9 +8,11 @@
 
 #include <QApplication>
 #include <QColorDialog>
+#include <QDir>
 #include <QLineEdit>
 #include <QTest>
 
+#include <cstdlib>
 #include <vector>
 
 using cw::controls::ColorWell;
@@ -93,12 +95,18 @@ TEST(ColorWell, DrawsTheSwatchFromOneToThirtySixAndTheButtonInTheAppearancesGrey
         EXPECT_GT(well->paints, paints) << "appearance or activation changes redraw";
 
         const QImage image = well->grab().toImage();
+        if (const char* dir = std::getenv("CW_TEST_OUTPUT_DIR")) {
+            QDir().mkpath(dir);
+            image.save(QStringLiteral("%1/color-well-%2.png").arg(dir).arg(&c - cases));
+        }
         const int mid = 12;
         EXPECT_NE(image.pixelColor(0, mid), QColor(Qt::red)) << "the frame shows left of the swatch";
         EXPECT_EQ(image.pixelColor(1, mid), QColor(Qt::red));
         EXPECT_EQ(image.pixelColor(35, mid), QColor(Qt::red));
-        EXPECT_TRUE(near(image.pixelColor(36, mid), c.divider)) << qPrintable(image.pixelColor(36, mid).name());
-        EXPECT_TRUE(near(image.pixelColor(50, 1), c.button, c.tolerance)) << qPrintable(image.pixelColor(50, 1).name());
+        EXPECT_TRUE(near(image.pixelColor(36, mid), c.divider))
+            << qPrintable(image.pixelColor(36, mid).name());
+        EXPECT_TRUE(near(image.pixelColor(50, 1), c.button, c.tolerance))
+            << qPrintable(image.pixelColor(50, 1).name());
     }
     well->deactivate();
 }

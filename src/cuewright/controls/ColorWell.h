@@ -29,10 +29,10 @@ public:
 
     // The colours the well is drawn with, by role.
     struct Colors {
-        QColor button;        // button area while inactive
-        QColor frameEnd;      // frame gradient, top
-        QColor frameStart;    // frame gradient, bottom
-        QColor divider;       // divider line; button area while active in dark appearance
+        QColor button;     // button area while inactive
+        QColor frameEnd;   // frame gradient, top
+        QColor frameStart; // frame gradient, bottom
+        QColor divider;    // divider line; button area while active in dark appearance
     };
     // Greys for the light or dark appearance; subclasses may draw with others.
     virtual Colors colors(bool dark) const;

@@ -2,8 +2,8 @@
 
 #include "dispatch/MainThreadChecker.h"
 
-#include <QCoreApplication>
 #include <QColorDialog>
+#include <QCoreApplication>
 
 #include <utility>
 
@@ -22,8 +22,7 @@ QColorDialog* ColorPanel::dialog() {
         return dialog_;
     }
     dialog_ = new QColorDialog;
-    dialog_->setOptions(QColorDialog::NoButtons |
-                        QColorDialog::DontUseNativeDialog);
+    dialog_->setOptions(QColorDialog::NoButtons | QColorDialog::DontUseNativeDialog);
     dialog_->setWindowTitle(QColorDialog::tr("Colors"));
     dialog_->setModal(false);
     dialog_->setAttribute(Qt::WA_ShowWithoutActivating);

@@ -14,9 +14,9 @@ namespace platform {
 // The user's appearance choice as the application stores it. The platform does not know the
 // setting: the application installs a reader of it and the notification it posts on a change.
 struct AppearanceChoice {
-    std::function<AppearanceStyle()> style;     // unset: the system's appearance
-    std::string didChangeNotification;          // empty: changes are not announced
-    NotificationCenter* center = nullptr;       // null: the default centre
+    std::function<AppearanceStyle()> style; // unset: the system's appearance
+    std::string didChangeNotification;      // empty: changes are not announced
+    NotificationCenter* center = nullptr;   // null: the default centre
 };
 
 // Installs the choice every window controller follows; the application does it once at start-up.

@@ -7,8 +7,8 @@ class QWidget;
 namespace platform {
 
 // Whether the widget is shown by some window: it has a parent, or it is a window of its own that
-// was made (shown once) or was given an appearance of its own (Appearance::applyToWindow). A control that was never placed
-// anywhere is in no window: it is never dark and never main.
+// was made (shown once) or was given an appearance of its own (Appearance::applyToWindow). A control that was
+// never placed anywhere is in no window: it is never dark and never main.
 bool isInWindow(const QWidget* widget);
 
 // Whether the widget's window is the main window, the one the user works in (the active window).
