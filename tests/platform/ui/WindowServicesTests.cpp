@@ -85,18 +85,13 @@ TEST(WindowFocus, ControlsRedrawWhenOnlyTheirOwnWindowChangesMainState) {
     EXPECT_TRUE(platform::isWindowMain(control));
 }
 
-class TestController : public platform::WindowController {
-public:
-    using WindowController::WindowController;
-};
-
 TEST(WindowAppearance, RegisteredControllersFollowTheChoiceUntilTheyGo) {
     platform::NotificationCenter center;
     auto style = platform::AppearanceStyle::dark;
     int reads = 0;
     platform::setAppearanceChoice({[&] { return ++reads, style; }, "ModeSwitched", &center});
 
-    auto controller = std::make_unique<TestController>();
+    auto controller = std::make_unique<platform::WindowController>();
     controller->updateWindowAppearance(); // no window yet: nothing to do
     EXPECT_EQ(reads, 0);
     QWidget* window = controller->window();
