@@ -12,6 +12,7 @@
 #include "platform/text/AttributedString.h"
 #include "platform/text/TextAttributes.h"
 #include "platform/ui/MainQueueBridge.h"
+#include "platform/ui/WindowAppearanceUpdatable.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -112,6 +113,18 @@ private:
     std::vector<std::shared_ptr<cw::PrompterWindowController>> windows_;
 };
 
+platform::AppearanceStyle appearanceStyle(cw::UserInterfaceStyle style) {
+    switch (style) {
+    case cw::UserInterfaceStyle::systemDefault:
+        return platform::AppearanceStyle::system;
+    case cw::UserInterfaceStyle::light:
+        return platform::AppearanceStyle::light;
+    case cw::UserInterfaceStyle::dark:
+        return platform::AppearanceStyle::dark;
+    }
+    return platform::AppearanceStyle::system;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -119,6 +132,9 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Cuewright"));
     platform::installMainQueueBridge();
     cw::registerUserDefaults();
+    // Window controllers follow the stored appearance choice and re-apply it when it changes.
+    platform::setAppearanceChoice({[] { return appearanceStyle(cw::storedUserInterfaceStyle()); },
+                                   std::string(cw::notifications::uiModeDidSwitch), nullptr});
 
     const QStringList arguments = QApplication::arguments();
     if (arguments.contains(QStringLiteral("--help")) || arguments.contains(QStringLiteral("-h"))) {

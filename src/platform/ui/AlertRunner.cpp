@@ -2,6 +2,7 @@
 
 #include "dispatch/MainThreadChecker.h"
 
+#include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -62,6 +63,14 @@ int MessageBoxAlertRunner::run(const Alert& alert, QWidget* window) {
         }
     }
     return alertFirstButtonReturn;
+}
+
+int runModalSheetForWindow(const Alert& alert, QWidget* window) {
+    return alertRunner().run(alert, window != nullptr ? window->window() : nullptr);
+}
+
+int runModalSheet(const Alert& alert) {
+    return runModalSheetForWindow(alert, QApplication::activeWindow());
 }
 
 namespace {

@@ -44,6 +44,13 @@ public:
     int run(const Alert& alert, QWidget* window) override;
 };
 
+// Runs the alert as a sheet of `window`: modal to that window alone, blocking the caller until
+// a button is pressed; answers alertFirstButtonReturn + the button's position. Goes through
+// alertRunner(), so a fake answers in tests. A null window makes the alert application-modal.
+int runModalSheetForWindow(const Alert& alert, QWidget* window);
+// The same on the application's main window (the active window; none: application-modal).
+int runModalSheet(const Alert& alert);
+
 // The runner the application uses: MessageBoxAlertRunner unless another was installed.
 AlertRunner& alertRunner();
 // Installs the runner alertRunner() returns (tests install a fake); null restores the default.

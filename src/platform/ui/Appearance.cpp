@@ -1,5 +1,7 @@
 #include "platform/ui/Appearance.h"
 
+#include "platform/ui/WindowFocus.h"
+
 #include "dispatch/MainThreadChecker.h"
 
 #include <QApplication>
@@ -42,7 +44,10 @@ QPalette darkPalette() {
 }
 
 bool isDarkMode(const QWidget* widget) {
-    return widget->palette().color(QPalette::Window).lightness() < 128;
+    if (!isInWindow(widget)) {
+        return false;
+    }
+    return widget->window()->palette().color(QPalette::Window).lightness() < 128;
 }
 
 Appearance& Appearance::shared() {
@@ -79,8 +84,16 @@ void Appearance::apply(AppearanceStyle style) {
     emit styleChanged(style);
 }
 
+// Marks a window given its own appearance: it stands for a window even before it is shown.
+static const char* const ownAppearanceProperty = "cwOwnAppearance";
+
+bool Appearance::hasOwnAppearance(const QWidget* window) {
+    return window->property(ownAppearanceProperty).toBool();
+}
+
 void Appearance::applyToWindow(QWidget* window, AppearanceStyle style) {
     CW_DCHECK_MAIN_THREAD();
+    window->setProperty(ownAppearanceProperty, style != AppearanceStyle::system);
     switch (style) {
     case AppearanceStyle::system:
         window->setPalette(QPalette());

@@ -15,7 +15,9 @@ enum class AppearanceStyle { system, light, dark };
 QPalette lightPalette();
 QPalette darkPalette();
 
-// Whether the widget is drawn dark: its window colour is darker than mid grey.
+// Whether the widget is drawn dark: its window's appearance (its palette's window colour) is
+// darker than mid grey. A widget in no window (isInWindow) is never dark, whatever the
+// application's appearance; a widget's own palette does not count, only its window's.
 bool isDarkMode(const QWidget* widget);
 
 // Applies the user's appearance choice to the whole application. The palette the application
@@ -38,6 +40,9 @@ public:
     static void applyToWindow(QWidget* window, AppearanceStyle style);
 
     QPalette palette(AppearanceStyle style) const;
+
+    // Whether applyToWindow() gave the widget an appearance of its own (light or dark).
+    static bool hasOwnAppearance(const QWidget* window);
 
 signals:
     void styleChanged(platform::AppearanceStyle style);

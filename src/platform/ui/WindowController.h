@@ -1,6 +1,8 @@
 // Base of the controllers that own one top-level window.
 #pragma once
 
+#include "platform/ui/WindowAppearanceUpdatable.h"
+
 #include <QObject>
 #include <QPointer>
 #include <QRect>
@@ -23,8 +25,11 @@ namespace platform {
 // that let go of the controller from windowDidClose should use deleteLater(); a controller
 // destroyed inside one of its window's events hides the window and deletes it later.
 //
+// Every controller can follow the user's appearance choice (WindowAppearanceUpdatable): call
+// updateWindowAppearance() from windowDidLoad() and registerForAppearanceChanges() once.
+//
 // Main thread only.
-class WindowController : public QObject {
+class WindowController : public QObject, public WindowAppearanceUpdatable {
     Q_OBJECT
 
 public:
@@ -73,6 +78,7 @@ protected:
     virtual void windowFullScreenDidChange(bool isFullScreen) { (void)isFullScreen; }
 
     bool eventFilter(QObject* watched, QEvent* event) override;
+    QWidget* appearanceWindow() const override { return window_; }
 
 private:
     QPointer<QWidget> window_;

@@ -1,0 +1,146 @@
+// Window focus and dark-appearance tests, appearance following, alert sheets.
+#include "platform/ui/AlertRunner.h"
+#include "platform/ui/Appearance.h"
+#include "platform/ui/FakeAlertRunner.h"
+#include "platform/ui/WindowAppearanceUpdatable.h"
+#include "platform/ui/WindowController.h"
+#include "platform/ui/WindowFocus.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+
+namespace {
+
+// Counts its paints; redraws only for what the shared helper asks.
+class PaintCounter : public QWidget {
+public:
+    using QWidget::QWidget;
+    int paints = 0;
+
+protected:
+    bool event(QEvent* e) override {
+        platform::redrawOnWindowChange(this, e);
+        return QWidget::event(e);
+    }
+    void changeEvent(QEvent*) override {} // no repaints of QWidget's own
+    void paintEvent(QPaintEvent*) override { ++paints; }
+};
+
+void activate(QWidget& window) {
+    window.activateWindow();
+    QApplication::setActiveWindow(&window);
+    QApplication::processEvents();
+}
+
+TEST(WindowFocus, DarkAndMainFollowTheWindowTheWidgetIsIn) {
+    platform::Appearance::shared().apply(platform::AppearanceStyle::dark);
+    PaintCounter loose;
+    EXPECT_FALSE(platform::isDarkMode(&loose)) << "in no window: never dark, whatever the application's";
+    EXPECT_FALSE(platform::isWindowMain(&loose));
+    platform::Appearance::shared().apply(platform::AppearanceStyle::system);
+
+    QWidget dark, light;
+    platform::Appearance::applyToWindow(&dark, platform::AppearanceStyle::dark);
+    platform::Appearance::applyToWindow(&light, platform::AppearanceStyle::light);
+    auto* control = new PaintCounter(&dark);
+    control->setPalette(platform::lightPalette()); // its own palette does not count
+    EXPECT_TRUE(platform::isDarkMode(control));
+    control->setParent(&light);
+    EXPECT_FALSE(platform::isDarkMode(control));
+    control->setParent(nullptr);
+    EXPECT_FALSE(platform::isInWindow(control));
+    delete control;
+}
+
+TEST(WindowFocus, ControlsRedrawWhenOnlyTheirOwnWindowChangesMainState) {
+    QWidget a, b, c;
+    for (QWidget* w : {&a, &b, &c}) {
+        w->resize(80, 40);
+        w->show();
+    }
+    auto* control = new PaintCounter(&a);
+    control->resize(20, 20);
+    control->show();
+    activate(b);
+    EXPECT_FALSE(platform::isWindowMain(control));
+    const int before = control->paints;
+    activate(a);
+    EXPECT_TRUE(platform::isWindowMain(control));
+    EXPECT_GT(control->paints, before);
+
+    control->setParent(&b); // moves to another window: the old one's focus no longer matters
+    control->show();
+    activate(c);
+    QApplication::processEvents();
+    const int moved = control->paints;
+    activate(a);
+    activate(c);
+    EXPECT_EQ(control->paints, moved);
+    activate(b);
+    EXPECT_GT(control->paints, moved);
+    EXPECT_TRUE(platform::isWindowMain(control));
+}
+
+TEST(WindowAppearance, RegisteredControllersFollowTheChoiceUntilTheyGo) {
+    platform::NotificationCenter center;
+    auto style = platform::AppearanceStyle::dark;
+    int reads = 0;
+    platform::setAppearanceChoice({[&] { return ++reads, style; }, "ModeSwitched", &center});
+
+    auto controller = std::make_unique<platform::WindowController>();
+    controller->updateWindowAppearance(); // no window yet: nothing to do
+    EXPECT_EQ(reads, 0);
+    QWidget* window = controller->window();
+    controller->registerForAppearanceChanges();
+    controller->registerForAppearanceChanges(); // once is enough
+    controller->updateWindowAppearance();
+    EXPECT_TRUE(window->testAttribute(Qt::WA_SetPalette));
+    EXPECT_TRUE(platform::isDarkMode(window));
+
+    for (auto next : {platform::AppearanceStyle::light, platform::AppearanceStyle::system}) {
+        style = next;
+        reads = 0;
+        center.post("ModeSwitched");
+        EXPECT_EQ(reads, 1);
+        EXPECT_FALSE(platform::isDarkMode(window));
+    }
+    EXPECT_FALSE(window->testAttribute(Qt::WA_SetPalette)) << "system: the window follows the application";
+
+    controller.reset();
+    center.post("ModeSwitched"); // the destroyed controller is no longer called
+    EXPECT_EQ(reads, 1);
+    platform::setAppearanceChoice({});
+}
+
+TEST(AlertSheet, AnswersThePressedButtonsPosition) {
+    const platform::Alert alert{"Save?", "", {"Save", "Cancel", "Don't Save"}};
+    QWidget window;
+    auto* child = new QWidget(&window);
+    {
+        auto fake = std::make_shared<platform::FakeAlertRunner>();
+        auto previous = platform::setAlertRunner(fake);
+        fake->answerButton("Don't Save");
+        EXPECT_EQ(platform::runModalSheetForWindow(alert, child), 1002);
+        EXPECT_EQ(fake->windows().back(), &window) << "the sheet goes on the control's window";
+        platform::setAlertRunner(previous);
+    }
+
+    window.show();
+    for (int index : {0, 2}) {
+        QTimer::singleShot(0, &window, [&] {
+            auto* box = window.findChild<QMessageBox*>();
+            ASSERT_NE(box, nullptr);
+            EXPECT_EQ(box->windowModality(), Qt::WindowModal);
+            for (auto* button : box->findChildren<QPushButton*>())
+                if (button->text() == alert.buttons[index])
+                    button->click();
+        });
+        EXPECT_EQ(platform::runModalSheetForWindow(alert, child), 1000 + index);
+    }
+}
+
+} // namespace
