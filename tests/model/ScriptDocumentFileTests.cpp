@@ -736,6 +736,14 @@ TEST_F(FailingSave, TheUserReadsTheirFileAndAPlainReason) {
     if (!mounted(readOnly, 0, "size=1m") || !mounted(full, 0, "size=64k,mode=755")) {
         std::exit(cannotMount);
     }
+    // Mount points cannot be removed: unmount before the test's folder goes.
+    const struct Unmount {
+        std::vector<fs::path> folders;
+        ~Unmount() {
+            for (const fs::path& folder : folders)
+                ::umount2(folder.c_str(), MNT_DETACH);
+        }
+    } unmount{{readOnly, full}};
     fs::create_directories(locked);
     for (const fs::path& folder : {readOnly, full, locked}) {
         ScriptDocumentFile::save(folder / "sample.cwr", sampleDocument(), {});
