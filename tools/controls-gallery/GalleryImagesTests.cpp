@@ -18,8 +18,8 @@ namespace {
 using cw::controls::accentColor;
 
 int distance(QColor a, QColor b) {
-    return std::max({std::abs(a.red() - b.red()), std::abs(a.green() - b.green()),
-                     std::abs(a.blue() - b.blue())});
+    return std::max(
+        {std::abs(a.red() - b.red()), std::abs(a.green() - b.green()), std::abs(a.blue() - b.blue())});
 }
 
 // Pixels that stand out from `background` in `area`: their bounds and the strongest of them.
@@ -56,7 +56,8 @@ Ink inkOf(const QImage& image, QColor background, QRect area) {
 constexpr int tolerance = 48;
 
 void expectCentred(const Ink& ink, const QImage& image) {
-    EXPECT_LE(std::abs(ink.bounds.left() + ink.bounds.right() + 1 - image.width()), 4) << ink.bounds.left() << ".." << ink.bounds.right();
+    EXPECT_LE(std::abs(ink.bounds.left() + ink.bounds.right() + 1 - image.width()), 4)
+        << ink.bounds.left() << ".." << ink.bounds.right();
 }
 
 // Title left at the margin, above the bottom line, which has the grid colour end to end.
@@ -69,7 +70,8 @@ void checkDivider(const QImage& image, const QPalette& palette) {
     ASSERT_FALSE(ink.bounds.isEmpty());
     EXPECT_GE(ink.bounds.left(), 10);
     EXPECT_LT(ink.bounds.left(), 14);
-    EXPECT_LE(distance(ink.strongest, palette.color(QPalette::WindowText)), tolerance) << qPrintable(ink.strongest.name());
+    EXPECT_LE(distance(ink.strongest, palette.color(QPalette::WindowText)), tolerance)
+        << qPrintable(ink.strongest.name());
 }
 
 // Right-aligned label colour, two pixels below the top.
@@ -79,7 +81,8 @@ void checkLabelButton(const QImage& image, const QPalette& palette) {
     EXPECT_GE(ink.bounds.right(), image.width() - 4);
     EXPECT_GT(ink.bounds.left(), image.width() / 3);
     EXPECT_GE(ink.bounds.top(), 2);
-    EXPECT_LE(distance(ink.strongest, palette.color(QPalette::WindowText)), tolerance) << qPrintable(ink.strongest.name());
+    EXPECT_LE(distance(ink.strongest, palette.color(QPalette::WindowText)), tolerance)
+        << qPrintable(ink.strongest.name());
 }
 
 // Centred link colour with an underline across the whole text.
@@ -88,7 +91,8 @@ void checkLinkLabel(const QImage& image, const QPalette& palette) {
     const Ink ink = inkOf(image, window, image.rect());
     ASSERT_FALSE(ink.bounds.isEmpty());
     expectCentred(ink, image);
-    EXPECT_LE(distance(ink.strongest, palette.color(QPalette::Link)), tolerance) << qPrintable(ink.strongest.name());
+    EXPECT_LE(distance(ink.strongest, palette.color(QPalette::Link)), tolerance)
+        << qPrintable(ink.strongest.name());
     int longestRow = 0;
     for (int y = ink.bounds.top(); y <= ink.bounds.bottom(); ++y)
         longestRow = std::max(longestRow, ink.rowCount(image, y, window));
@@ -132,9 +136,9 @@ TEST(ControlsGallery, EveryControlHasItsColoursWhereItDrawsThem) {
         std::function<void(const QImage&, const QPalette&)> check;
     };
     const Row rows[] = {
-        {"labeled-divider", checkDivider},        {"actionable-label-divider", checkDivider},
-        {"label-button", checkLabelButton},       {"link-label", checkLinkLabel},
-        {"button-label", checkButtonLabel},       {"prominent-button", checkProminentButton},
+        {"labeled-divider", checkDivider},  {"actionable-label-divider", checkDivider},
+        {"label-button", checkLabelButton}, {"link-label", checkLinkLabel},
+        {"button-label", checkButtonLabel}, {"prominent-button", checkProminentButton},
     };
     const std::pair<const char*, QPalette> styles[] = {{"light", platform::lightPalette()},
                                                        {"dark", platform::darkPalette()}};

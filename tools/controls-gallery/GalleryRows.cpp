@@ -21,25 +21,31 @@ template <typename Control> QWidget* sized(Control* control, QSize size) {
 const std::vector<GalleryRow>& galleryRows() {
     using namespace cw::controls;
     static const std::vector<GalleryRow> rows = {
-        {"labeled-divider", {200, 20},
+        {"labeled-divider",
+         {200, 20},
          [](QWidget* parent, QSize size) -> QWidget* {
              auto* divider = new LabeledDivider(parent);
              divider->setTitle("Presentation");
              return sized(divider, size);
          }},
-        {"actionable-label-divider", {200, 20},
+        {"actionable-label-divider",
+         {200, 20},
          [](QWidget* parent, QSize size) -> QWidget* {
              auto* divider = new ActionableLabelDivider(parent);
              divider->setTitle("Speed (words per minute)");
              return sized(divider, size);
          }},
-        {"label-button", {80, 20},
+        {"label-button",
+         {80, 20},
          [](QWidget* parent, QSize size) -> QWidget* { return sized(new LabelButton(parent), size); }},
-        {"link-label", {240, 26},
+        {"link-label",
+         {240, 26},
          [](QWidget* parent, QSize size) -> QWidget* { return sized(new LinkLabel(parent), size); }},
-        {"button-label", {160, 26},
+        {"button-label",
+         {160, 26},
          [](QWidget* parent, QSize size) -> QWidget* { return sized(new ButtonLabel(parent), size); }},
-        {"prominent-button", {260, 44},
+        {"prominent-button",
+         {260, 44},
          [](QWidget* parent, QSize size) -> QWidget* { return sized(new ProminentButton(parent), size); }},
     };
     return rows;

@@ -10,8 +10,8 @@ class QWidget;
 namespace cw::gallery {
 
 struct GalleryRow {
-    const char* name;                                // the image is NAME-light.png / NAME-dark.png
-    QSize size;                                      // the control fills the whole image
+    const char* name;                              // the image is NAME-light.png / NAME-dark.png
+    QSize size;                                    // the control fills the whole image
     QWidget* (*make)(QWidget* parent, QSize size); // a control of that size inside `parent`
 };
 
