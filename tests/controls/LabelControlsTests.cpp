@@ -260,24 +260,24 @@ TEST_F(LabelControls, ChangesRedrawAtOnceAndOnlyWhenTheyChangeSomething) {
         std::function<void(QWidget*)> change;
         int paints;
     };
-    const auto as = [](auto setter) { return [setter](QWidget* widget) { setter(widget); }; };
     const Case cases[] = {
         {"divider title", [] { return new LabeledDivider; },
-         as([](QWidget* w) { static_cast<LabeledDivider*>(w)->setTitle("Other"); }), 1},
+         [](QWidget* w) { static_cast<LabeledDivider*>(w)->setTitle("Other"); }, 1},
         {"divider same title", [] { return new LabeledDivider; },
-         as([](QWidget* w) { static_cast<LabeledDivider*>(w)->setTitle("Title"); }), 0},
+         [](QWidget* w) { static_cast<LabeledDivider*>(w)->setTitle("Title"); }, 0},
         {"label button title", [] { return new LabelButton; },
-         as([](QWidget* w) { static_cast<LabelButton*>(w)->setTitle("Clear"); }), 1},
+         [](QWidget* w) { static_cast<LabelButton*>(w)->setTitle("Clear"); }, 1},
         {"link address", [] { return new LinkLabel; },
-         as([](QWidget* w) { static_cast<LinkLabel*>(w)->setAddress("https://example.org"); }), 1},
+         [](QWidget* w) { static_cast<LinkLabel*>(w)->setAddress("https://example.org"); }, 1},
         {"button label font size", [] { return new ButtonLabel; },
-         as([](QWidget* w) { static_cast<ButtonLabel*>(w)->setFontSize(13); }), 1},
+         [](QWidget* w) { static_cast<ButtonLabel*>(w)->setFontSize(13); }, 1},
         {"prominent same font size", [] { return new ProminentButton; },
-         as([](QWidget* w) { static_cast<ProminentButton*>(w)->setFontSize(17); }), 0},
-        {"window activation", [] { return new ButtonLabel; }, as([](QWidget* w) {
+         [](QWidget* w) { static_cast<ProminentButton*>(w)->setFontSize(17); }, 0},
+        {"window activation", [] { return new ButtonLabel; },
+         [](QWidget* w) {
              QEvent activation(QEvent::ActivationChange);
              QCoreApplication::sendEvent(w, &activation);
-         }),
+         },
          1},
     };
     for (const Case& c : cases) {
