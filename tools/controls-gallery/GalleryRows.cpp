@@ -1,0 +1,54 @@
+#include "GalleryRows.h"
+
+#include "cuewright/controls/ActionableLabelDivider.h"
+#include "cuewright/controls/ButtonLabel.h"
+#include "cuewright/controls/LabelButton.h"
+#include "cuewright/controls/LabeledDivider.h"
+#include "cuewright/controls/LinkLabel.h"
+#include "cuewright/controls/ProminentButton.h"
+
+namespace cw::gallery {
+
+namespace {
+
+template <typename Control> QWidget* sized(Control* control, QSize size) {
+    control->resize(size);
+    return control;
+}
+
+} // namespace
+
+const std::vector<GalleryRow>& galleryRows() {
+    using namespace cw::controls;
+    static const std::vector<GalleryRow> rows = {
+        {"labeled-divider",
+         {200, 20},
+         [](QWidget* parent, QSize size) -> QWidget* {
+             auto* divider = new LabeledDivider(parent);
+             divider->setTitle("Presentation");
+             return sized(divider, size);
+         }},
+        {"actionable-label-divider",
+         {200, 20},
+         [](QWidget* parent, QSize size) -> QWidget* {
+             auto* divider = new ActionableLabelDivider(parent);
+             divider->setTitle("Speed (words per minute)");
+             return sized(divider, size);
+         }},
+        {"label-button",
+         {80, 20},
+         [](QWidget* parent, QSize size) -> QWidget* { return sized(new LabelButton(parent), size); }},
+        {"link-label",
+         {240, 26},
+         [](QWidget* parent, QSize size) -> QWidget* { return sized(new LinkLabel(parent), size); }},
+        {"button-label",
+         {160, 26},
+         [](QWidget* parent, QSize size) -> QWidget* { return sized(new ButtonLabel(parent), size); }},
+        {"prominent-button",
+         {260, 44},
+         [](QWidget* parent, QSize size) -> QWidget* { return sized(new ProminentButton(parent), size); }},
+    };
+    return rows;
+}
+
+} // namespace cw::gallery
