@@ -121,6 +121,13 @@ void checkProminentButton(const QImage& image, const QPalette& palette) {
     EXPECT_EQ(ink.strongest, QColor(Qt::white));
 }
 
+// The well's colour fills its square (x 1 to 36 of 60) and stops before the panel button.
+void checkColorWell(const QImage& image, QColor color) {
+    for (const int x : {2, 18, 35})
+        EXPECT_EQ(image.pixelColor(x, image.height() / 2), color) << x;
+    EXPECT_GT(distance(image.pixelColor(48, image.height() / 2), color), tolerance);
+}
+
 TEST(ControlsGallery, EveryControlHasItsColoursWhereItDrawsThem) {
     const char* root = std::getenv("CW_TEST_OUTPUT_DIR");
     const QDir folder(QString::fromLocal8Bit(root ? root : "test-output") + "/controls");
@@ -136,9 +143,15 @@ TEST(ControlsGallery, EveryControlHasItsColoursWhereItDrawsThem) {
         std::function<void(const QImage&, const QPalette&)> check;
     };
     const Row rows[] = {
-        {"labeled-divider", checkDivider},  {"actionable-label-divider", checkDivider},
-        {"label-button", checkLabelButton}, {"link-label", checkLinkLabel},
-        {"button-label", checkButtonLabel}, {"prominent-button", checkProminentButton},
+        {"labeled-divider", checkDivider},
+        {"actionable-label-divider", checkDivider},
+        {"label-button", checkLabelButton},
+        {"link-label", checkLinkLabel},
+        {"button-label", checkButtonLabel},
+        {"prominent-button", checkProminentButton},
+        {"color-well", [](const QImage& image, const QPalette&) { checkColorWell(image, Qt::red); }},
+        {"prompter-color-well",
+         [](const QImage& image, const QPalette&) { checkColorWell(image, Qt::blue); }},
     };
     const std::pair<const char*, QPalette> styles[] = {{"light", platform::lightPalette()},
                                                        {"dark", platform::darkPalette()}};

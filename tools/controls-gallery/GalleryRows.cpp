@@ -2,10 +2,12 @@
 
 #include "cuewright/controls/ActionableLabelDivider.h"
 #include "cuewright/controls/ButtonLabel.h"
+#include "cuewright/controls/ColorWell.h"
 #include "cuewright/controls/LabelButton.h"
 #include "cuewright/controls/LabeledDivider.h"
 #include "cuewright/controls/LinkLabel.h"
 #include "cuewright/controls/ProminentButton.h"
+#include "cuewright/controls/PrompterColorWell.h"
 
 namespace cw::gallery {
 
@@ -47,6 +49,20 @@ const std::vector<GalleryRow>& galleryRows() {
         {"prominent-button",
          {260, 44},
          [](QWidget* parent, QSize size) -> QWidget* { return sized(new ProminentButton(parent), size); }},
+        {"color-well",
+         {60, 24},
+         [](QWidget* parent, QSize size) -> QWidget* {
+             auto* well = new ColorWell(parent);
+             well->setColor(Qt::red);
+             return sized(well, size);
+         }},
+        {"prompter-color-well",
+         {60, 24},
+         [](QWidget* parent, QSize size) -> QWidget* {
+             auto* well = new PrompterColorWell(parent);
+             well->setColor(Qt::blue);
+             return sized(well, size);
+         }},
     };
     return rows;
 }
