@@ -86,13 +86,10 @@ void TimeControl::setValue(Field field, int value) {
 
 void TimeControl::setDuration(double seconds) {
     const SplitDuration split = splitDuration(seconds);
-    const std::array<int, 3> values = {split.hours, split.minutes, split.seconds};
-    if (values == values_)
-        return;
     closeEditor();
-    values_ = values;
-    syncStepper();
-    update();
+    setHour(split.hours);
+    setMinute(split.minutes);
+    setSecond(split.seconds);
 }
 
 int TimeControl::totalSeconds() const {
