@@ -6,10 +6,12 @@
 
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 #include <array>
 #include <functional>
+#include <utility>
 
 namespace {
 
@@ -124,14 +126,23 @@ TEST(TimeControl, TypedValuesAboveTheMaximumAreRefusedAndReturnSendsTheAction) {
     }
 }
 
-TEST(TimeControl, PastedTextWithALetterIsRefusedWhole) {
+// The stepper follows the selected field and falls back to its last valid value.
+TEST(TimeControl, PastedLettersAreRefusedWholeAndTheStepperFollowsTheField) {
     TimeWindow w;
+    auto* stepper = new QSpinBox(&w.window);
+    w.time->setStepper(stepper);
     ASSERT_TRUE(controltest::activate(w.window));
     w.click(Field::minute);
+    EXPECT_EQ(std::make_pair(stepper->maximum(), stepper->value()), std::make_pair(59, 6));
     w.editor->insert(QStringLiteral("7a"));
     EXPECT_EQ(w.editor->text(), QStringLiteral("06"));
-    QTest::keyClick(w.editor, Qt::Key_Tab);
-    EXPECT_EQ(w.time->text(Field::minute), QStringLiteral("06"));
+    QTest::keyClicks(w.editor, "75");
+    EXPECT_EQ(stepper->value(), 6);
+    QTest::keyClick(w.editor, Qt::Key_Backspace);
+    EXPECT_EQ(stepper->value(), 7);
+    QTest::keyClick(w.editor, Qt::Key_Backtab);
+    EXPECT_EQ(w.time->text(Field::minute), QStringLiteral("07"));
+    EXPECT_EQ(std::make_pair(stepper->maximum(), stepper->value()), std::make_pair(48, 5));
 }
 
 TEST(TimeControl, TabWalksTheFieldsAndLeavesOrWrapsAround) {

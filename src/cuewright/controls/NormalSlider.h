@@ -21,15 +21,14 @@ public:
 protected:
     double activeKnobValue() const override { return value_; }
     bool moveActiveKnob(double value) override;
+    bool pressKnobAt(QPointF point) override;
+    void pressKnobFor(double) override { knobState_ = KnobState::pressed; }
+    bool isPressed() const override { return knobState_ == KnobState::pressed; }
+    void releaseKnobs() override { knobState_ = KnobState::resting; }
 
     void paintEvent(QPaintEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
-    void setKnobState(KnobState state);
-
     KnobState knobState_ = KnobState::resting;
     double value_ = 0.5;
 };

@@ -3,7 +3,6 @@
 #include "base/Log.h"
 
 #include <QFocusEvent>
-#include <QMouseEvent>
 #include <QPainter>
 
 #include <algorithm>
@@ -39,18 +38,11 @@ void RangeSlider::setValues(double lowest, double highest) {
     update();
 }
 
-std::optional<RangeSlider::Knob> RangeSlider::pressedKnob() const {
-    if (states_[0] == KnobState::pressed)
-        return Knob::lower;
-    if (states_[1] == KnobState::pressed)
-        return Knob::upper;
-    return std::nullopt;
-}
-
-bool RangeSlider::moveKnob(Knob knob, double value) {
+// The moved knob stops 1 point short of the other one; it never pushes it.
+bool RangeSlider::moveActiveKnob(double value) {
     const SliderTrack geometry = track();
     const double half = SliderTrack::knobWidth / 2;
-    if (knob == Knob::lower) {
+    if (activeKnob_ == Knob::lower) {
         const double upperLeft = geometry.knobRect(values_[1]).left();
         if (upperLeft - geometry.knobRect(value).right() < knobGap)
             value = geometry.valueForX(upperLeft - half - knobGap);
@@ -59,16 +51,12 @@ bool RangeSlider::moveKnob(Knob knob, double value) {
         if (geometry.knobRect(value).left() - lowerRight < knobGap)
             value = geometry.valueForX(lowerRight + half + knobGap);
     }
-    double& current = values_[index(knob)];
+    double& current = values_[index(activeKnob_)];
     if (value == current)
         return false;
     current = value;
     update();
     return true;
-}
-
-bool RangeSlider::moveActiveKnob(double value) {
-    return moveKnob(activeKnob_, value);
 }
 
 void RangeSlider::paintEvent(QPaintEvent*) {
@@ -90,49 +78,30 @@ void RangeSlider::paintEvent(QPaintEvent*) {
                        focused && activeKnob_ == Knob::upper);
 }
 
-void RangeSlider::mousePressEvent(QMouseEvent* event) {
-    if (event->button() != Qt::LeftButton) {
-        event->ignore();
-        return;
-    }
-    event->accept();
+bool RangeSlider::pressKnobAt(QPointF point) {
     const SliderTrack geometry = track();
-    const QPointF point = event->position();
-    if (geometry.knobRect(values_[0]).contains(point) || geometry.knobRect(values_[1]).contains(point)) {
-        activeKnob_ = geometry.knobRect(values_[0]).contains(point) ? Knob::lower : Knob::upper;
-        states_[index(activeKnob_)] = KnobState::pressed;
-        update();
-        return;
+    for (Knob knob : {Knob::lower, Knob::upper}) {
+        if (geometry.knobRect(values_[index(knob)]).contains(point)) {
+            activeKnob_ = knob;
+            states_[index(knob)] = KnobState::pressed;
+            return true;
+        }
     }
-    // A click on the track moves the nearer knob there, unsnapped; the upper one on a tie.
-    const double value = geometry.valueForX(point.x());
+    return false;
+}
+
+void RangeSlider::pressKnobFor(double value) {
+    // The nearer knob; the upper one on a tie.
     activeKnob_ = std::abs(value - values_[0]) < std::abs(value - values_[1]) ? Knob::lower : Knob::upper;
     states_[index(activeKnob_)] = KnobState::pressed;
-    update();
-    if (moveKnob(activeKnob_, value) && isContinuous())
-        sendAction();
 }
 
-void RangeSlider::mouseMoveEvent(QMouseEvent* event) {
-    const std::optional<Knob> knob = pressedKnob();
-    if (!knob) {
-        event->ignore();
-        return;
-    }
-    event->accept();
-    if (moveKnob(*knob, dragValue(event->position().x())) && isContinuous())
-        sendAction();
+bool RangeSlider::isPressed() const {
+    return states_[0] == KnobState::pressed || states_[1] == KnobState::pressed;
 }
 
-void RangeSlider::mouseReleaseEvent(QMouseEvent* event) {
-    if (event->button() != Qt::LeftButton || !pressedKnob()) {
-        event->ignore();
-        return;
-    }
-    event->accept();
+void RangeSlider::releaseKnobs() {
     states_[0] = states_[1] = KnobState::resting;
-    update();
-    sendAction();
 }
 
 void RangeSlider::focusInEvent(QFocusEvent* event) {

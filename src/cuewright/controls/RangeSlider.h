@@ -3,8 +3,6 @@
 
 #include "cuewright/controls/SliderBase.h"
 
-#include <optional>
-
 namespace cw::controls {
 
 // The knobs' positions are fractions 0…1 of the track (`leftValue` ≤ `rightValue`); the
@@ -36,19 +34,17 @@ public:
 protected:
     double activeKnobValue() const override { return values_[index(activeKnob_)]; }
     bool moveActiveKnob(double value) override;
+    bool pressKnobAt(QPointF point) override;
+    void pressKnobFor(double value) override;
+    bool isPressed() const override;
+    void releaseKnobs() override;
 
     void paintEvent(QPaintEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     bool focusNextPrevChild(bool next) override;
 
 private:
     static int index(Knob knob) { return knob == Knob::lower ? 0 : 1; }
-    std::optional<Knob> pressedKnob() const;
-    // Sets `knob` to `value`, held 1 point away from the other knob; whether it moved.
-    bool moveKnob(Knob knob, double value);
 
     double minValue_ = 1.0;
     double maxValue_ = 6.0;

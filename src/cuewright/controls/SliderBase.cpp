@@ -1,6 +1,7 @@
 #include "cuewright/controls/SliderBase.h"
 
 #include <QKeyEvent>
+#include <QMouseEvent>
 
 #include <algorithm>
 #include <optional>
@@ -28,12 +29,6 @@ void SliderBase::setTickMarks(int count) {
 
 QSize SliderBase::sizeHint() const {
     return QSize(120, 21);
-}
-
-double SliderBase::dragValue(double x) const {
-    const SliderTrack geometry = track();
-    const double value = geometry.valueForX(x);
-    return snapsToTicks_ ? geometry.snapped(value) : value;
 }
 
 void SliderBase::sendAction() {
@@ -91,6 +86,49 @@ void SliderBase::keyPressEvent(QKeyEvent* event) {
         next = track().snapped(next);
     if (moveActiveKnob(next))
         sendAction();
+}
+
+void SliderBase::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+    // A press on a knob sends nothing; one on the track moves a knob there, unsnapped.
+    if (pressKnobAt(event->position())) {
+        update();
+        return;
+    }
+    const double value = track().valueForX(event->position().x());
+    pressKnobFor(value);
+    update();
+    if (moveActiveKnob(value) && continuous_)
+        sendAction();
+}
+
+void SliderBase::mouseMoveEvent(QMouseEvent* event) {
+    if (!isPressed()) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+    const SliderTrack geometry = track();
+    double value = geometry.valueForX(event->position().x());
+    if (snapsToTicks_)
+        value = geometry.snapped(value);
+    if (moveActiveKnob(value) && continuous_)
+        sendAction();
+}
+
+void SliderBase::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton || !isPressed()) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+    releaseKnobs();
+    update();
+    sendAction();
 }
 
 } // namespace cw::controls

@@ -41,20 +41,26 @@ protected:
     explicit SliderBase(QWidget* parent);
 
     SliderTrack track() const { return SliderTrack{size(), tickMarks_}; }
-    // The pointer's value, snapped when the slider snaps.
-    double dragValue(double x) const;
     void sendAction();
 
-    // The knob the keys move (the last one pressed or reached by Tab), and moving it to `value`
-    // (clamped and snapped by the caller);
-    // answers whether anything changed.
+    // The knob the keys and the pointer move (the last one pressed or reached by Tab), and
+    // moving it to `value` (clamped and snapped by the caller); answers whether it moved.
     virtual double activeKnobValue() const = 0;
     virtual bool moveActiveKnob(double value) = 0;
+    // Presses the knob under `point`, if any, making it the active one; answers whether.
+    virtual bool pressKnobAt(QPointF point) = 0;
+    // Presses the knob a click on the track at `value` moves, making it the active one.
+    virtual void pressKnobFor(double value) = 0;
+    virtual bool isPressed() const = 0;
+    virtual void releaseKnobs() = 0;
 
     void changeEvent(QEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
     platform::ActionBinding action_;
