@@ -200,12 +200,17 @@ TEST(TimeControl, ClicksSelectOrEditAndReturnFallsBackToTheDefaultButton) {
 
     w.time->setEnabled(true);
     w.click(Field::second);
+    w.time->setDuration(w.time->totalSeconds()); // a refresh with the same value
     EXPECT_TRUE(w.time->isEditing());
     EXPECT_EQ(w.time->selected(), Field::second);
     // Nobody performs the control's action: Return presses the default button.
     QTest::keyClick(w.editor, Qt::Key_Return);
     EXPECT_EQ(w.buttonClicks, 1);
     EXPECT_EQ(w.edits, 1);
+    // A digit typed into the focused control edits the selected field.
+    QTest::keyClicks(w.time, "3");
+    EXPECT_TRUE(w.time->isEditing());
+    EXPECT_EQ(w.editor->text(), QStringLiteral("3"));
 }
 
 } // namespace

@@ -86,6 +86,9 @@ void TimeControl::setValue(Field field, int value) {
 
 void TimeControl::setDuration(double seconds) {
     const SplitDuration split = splitDuration(seconds);
+    // The owner refreshes it while playing: an unchanged value keeps what is being typed.
+    if (split == SplitDuration{hour(), minute(), second()})
+        return;
     closeEditor();
     setHour(split.hours);
     setMinute(split.minutes);

@@ -45,7 +45,7 @@ public:
     void setSecond(int second) { setValue(Field::second, second); }
 
     // Shows `seconds` as whole hours, minutes and seconds (00:00:00 outside 0…48 hours, as the
-    // model splits it); drops any editing.
+    // model splits it); a change drops any editing.
     void setDuration(double seconds);
     int totalSeconds() const;
 
