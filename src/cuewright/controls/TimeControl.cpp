@@ -13,6 +13,7 @@
 #include <QSignalBlocker>
 #include <QSpinBox>
 
+#include <algorithm>
 #include <cmath>
 
 namespace cw::controls {
@@ -44,7 +45,7 @@ static QPushButton* defaultButton(QWidget* window) {
 int TimeControl::maximum(Field field) {
     switch (field) {
     case Field::hour:
-        return 48;
+        return 48; // all that splitDuration gives: running times up to two days
     case Field::minute:
     case Field::second:
         return 59;
@@ -111,6 +112,7 @@ QString TimeControl::text(Field field) const {
     return QString::asprintf("%02d", value(field));
 }
 
+// The fields keep 10 points free below them (the caret strip and the box's edge) and 2 above.
 QRectF TimeControl::fieldRect(Field field) const {
     const double w = (width() - 14.5) / 3;
     return QRectF(3.5 + index(field) * (w + 4), 2, w, height() - 12);
