@@ -128,6 +128,13 @@ void checkColorWell(const QImage& image, QColor color) {
     EXPECT_GT(distance(image.pixelColor(48, image.height() / 2), color), tolerance);
 }
 
+// Something is drawn across most of the control's width (track and ticks, or the three fields).
+void checkDrawnAcross(const QImage& image, const QPalette& palette) {
+    const Ink ink = inkOf(image, palette.color(QPalette::Window), image.rect());
+    ASSERT_FALSE(ink.bounds.isEmpty());
+    EXPECT_GE(ink.bounds.width(), image.width() * 3 / 4);
+}
+
 TEST(ControlsGallery, EveryControlHasItsColoursWhereItDrawsThem) {
     const char* root = std::getenv("CW_TEST_OUTPUT_DIR");
     const QDir folder(QString::fromLocal8Bit(root ? root : "test-output") + "/controls");
@@ -152,6 +159,9 @@ TEST(ControlsGallery, EveryControlHasItsColoursWhereItDrawsThem) {
         {"color-well", [](const QImage& image, const QPalette&) { checkColorWell(image, Qt::red); }},
         {"prompter-color-well",
          [](const QImage& image, const QPalette&) { checkColorWell(image, Qt::blue); }},
+        {"normal-slider", checkDrawnAcross},
+        {"range-slider", checkDrawnAcross},
+        {"time-control", checkDrawnAcross},
     };
     const std::pair<const char*, QPalette> styles[] = {{"light", platform::lightPalette()},
                                                        {"dark", platform::darkPalette()}};

@@ -6,8 +6,11 @@
 #include "cuewright/controls/LabelButton.h"
 #include "cuewright/controls/LabeledDivider.h"
 #include "cuewright/controls/LinkLabel.h"
+#include "cuewright/controls/NormalSlider.h"
 #include "cuewright/controls/ProminentButton.h"
 #include "cuewright/controls/PrompterColorWell.h"
+#include "cuewright/controls/RangeSlider.h"
+#include "cuewright/controls/TimeControl.h"
 
 namespace cw::gallery {
 
@@ -62,6 +65,28 @@ const std::vector<GalleryRow>& galleryRows() {
              auto* well = new PrompterColorWell(parent);
              well->setColor(Qt::blue);
              return sized(well, size);
+         }},
+        {"normal-slider",
+         {200, 24},
+         [](QWidget* parent, QSize size) -> QWidget* {
+             auto* slider = new NormalSlider(parent);
+             slider->setValue(0.4);
+             return sized(slider, size);
+         }},
+        {"range-slider",
+         {200, 24},
+         [](QWidget* parent, QSize size) -> QWidget* {
+             auto* slider = new RangeSlider(parent);
+             slider->setRange(0, 6);
+             slider->setValues(1, 4);
+             return sized(slider, size);
+         }},
+        {"time-control",
+         {120, 24},
+         [](QWidget* parent, QSize size) -> QWidget* {
+             auto* control = new TimeControl(parent);
+             control->setDuration(36 * 3600 + 5 * 60 + 9);
+             return sized(control, size);
          }},
     };
     return rows;
