@@ -1,13 +1,18 @@
 // The editor's background view: indicator and reading-line geometry, the delegate, its painting.
+#include "cuewright/editor/EditorAppearance.h"
 #include "cuewright/editor/EditorBackgroundView.h"
 #include "cuewright/editor/EditorBackgroundViewDelegate.h"
+#include "cuewright/model/ScriptProperties.h"
 #include "cuewright/prompter/IndicatorLayer.h"
 #include "cuewright/prompter/IndicatorShape.h"
+#include "cuewright/prompter/OverlayLayer.h"
+#include "cuewright/prompter/OverlayView.h"
 #include "platform/layers/Layer.h"
 #include "platform/ui/Appearance.h"
 
 #include <gtest/gtest.h>
 
+#include <QBuffer>
 #include <QDir>
 #include <QImage>
 #include <QPixmap>
@@ -67,7 +72,7 @@ void dress(EditorBackgroundView& view, const QColor& background) {
     view.setLineHeight(40);
 }
 
-TEST(EditorBackgroundView, PaintsColourIndicatorAndImage) {
+TEST(EditorBackgroundView, PaintsColourAndIndicator) {
     EditorBackgroundView view;
     dress(view, QColor(0, 0, 160));
     const QImage picture = view.grab().toImage();
@@ -77,13 +82,51 @@ TEST(EditorBackgroundView, PaintsColourIndicatorAndImage) {
     EXPECT_TRUE(near(picture.pixelColor(120, 49), Qt::yellow)) << "reading line";
     EXPECT_TRUE(near(picture.pixelColor(12, 50), Qt::yellow)) << "arrow at the left edge";
     EXPECT_TRUE(near(picture.pixelColor(12, 80), QColor(0, 0, 160))) << "nothing below the arrow";
+}
+
+TEST(EditorBackgroundView, TakesOnScriptPropertiesOnce) {
+    EditorBackgroundView view;
+    view.resize(240, 200);
+    view.show();
+    view.setLineHeight(40);
+    DocumentScriptProperties p;
+    p.backgroundColor = platform::Color(0, 0, 0.5);
+    p.indicatorType = IndicatorType::arrow;
+    p.indicatorColor = IndicatorColor::yellow;
+    p.indicatorPosition = 0.75f;
+    p.showReadingLine = true;
+    p.flipHorizontal = p.flipVertical = true;
+    view.applyScriptProperties(p);
+    QImage picture = view.grab().toImage();
+    // Mirrored both ways: the arrow stands at the right edge, the line a quarter from the bottom.
+    EXPECT_TRUE(near(picture.pixelColor(227, 150), Qt::yellow)) << "mirrored arrow";
+    EXPECT_TRUE(near(picture.pixelColor(12, 49), QColor(0, 0, 128))) << "nothing left where it was";
+
+    const int draws = view.indicatorLayer().displayCount();
+    view.applyScriptProperties(p);
+    view.grab();
+    EXPECT_EQ(view.indicatorLayer().displayCount(), draws) << "the same properties redraw nothing";
 
     QImage image(8, 8, QImage::Format_RGB32);
     image.fill(Qt::green);
-    view.imageLayer().setContents(image);
-    view.imageLayer().setHidden(false);
+    QBuffer png;
+    png.open(QIODevice::WriteOnly);
+    image.save(&png, "PNG");
+    p.backgroundImage = std::vector<std::uint8_t>(png.data().begin(), png.data().end());
+    p.showBackgroundImage = true;
+    view.applyScriptProperties(p);
     EXPECT_TRUE(near(view.grab().toImage().pixelColor(120, 190), Qt::green))
         << "shown image covers the colour";
+
+    OverlayView overlay;
+    p.overlayType = OverlayType::fadeOut;
+    p.overlayOpacity = 0.5f;
+    EditorAppearance::applyScriptProperties(overlay, p, 40);
+    EXPECT_EQ(overlay.overlayType(), OverlayType::fadeOut);
+    EXPECT_EQ(overlay.overlayLayer().opacity(), 0.5);
+    EXPECT_EQ(overlay.gradientColor(), p.backgroundColor.toQColor()) << "the bands fade into the background";
+    EXPECT_EQ(overlay.overlayLayer().verticalCenter(), 0.75);
+    EXPECT_EQ(overlay.overlayLayer().lineHeight(), 40);
 }
 
 TEST(EditorBackgroundView, ScreenshotLightAndDark) {

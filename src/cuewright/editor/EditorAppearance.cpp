@@ -1,5 +1,9 @@
 #include "cuewright/editor/EditorAppearance.h"
 
+#include "cuewright/prompter/OverlayLayer.h"
+#include "cuewright/prompter/OverlayView.h"
+#include "platform/layers/Transaction.h"
+
 #include <algorithm>
 
 namespace cw::EditorAppearance {
@@ -54,6 +58,28 @@ Changes changes(const DocumentScriptProperties& properties, const DocumentScript
     return {force || properties.prompterMargin != cached.prompterMargin ||
                 properties.prompterWordCountFactor != cached.prompterWordCountFactor,
             force || properties.prompterMarginAlignment != cached.prompterMarginAlignment};
+}
+
+void applyScriptProperties(OverlayView& overlay, const DocumentScriptProperties& p, double lineHeight) {
+    platform::layers::TransactionScope immediate;
+    OverlayLayer& layer = overlay.overlayLayer();
+    if (overlay.overlayType() != p.overlayType) {
+        overlay.setOverlayType(p.overlayType);
+    }
+    if (layer.opacity() != static_cast<double>(p.overlayOpacity)) {
+        layer.setOpacity(p.overlayOpacity);
+    }
+    // The bands fade into the script's background.
+    if (const QColor colour = p.backgroundColor.toQColor(); overlay.gradientColor() != colour) {
+        overlay.setGradientColor(colour);
+    }
+    if (overlay.verticalCenter() != p.indicatorPosition) {
+        overlay.setVerticalCenter(p.indicatorPosition);
+    }
+    if (layer.lineHeight() != lineHeight) {
+        layer.setLineHeight(lineHeight);
+        layer.updateOverlay();
+    }
 }
 
 DocumentScriptProperties invalidated(DocumentScriptProperties properties) {

@@ -8,6 +8,10 @@
 #include <QTransform>
 #include <Qt>
 
+namespace cw {
+class OverlayView;
+}
+
 namespace cw::EditorAppearance {
 
 // The smallest font the editor shows; a smaller request gives this size.
@@ -52,6 +56,12 @@ struct Changes {
 // Against the properties applied last time; `force` recomputes both.
 Changes changes(const DocumentScriptProperties& properties, const DocumentScriptProperties& cached,
                 bool force);
+
+// Gives the overlay over the editor's text the script's bands: type, opacity, the background colour
+// as their colour, the reading position as their centre, and the text's `lineHeight`. Only what
+// differs is set, so the overlay is laid out again only on a real change.
+void applyScriptProperties(OverlayView& overlay, const DocumentScriptProperties& properties,
+                           double lineHeight);
 
 // The cached properties after a full text load: the next application without force computes the
 // column and the font size again.

@@ -1,6 +1,7 @@
 #include "cuewright/editor/EditorBackgroundView.h"
 
 #include "cuewright/editor/EditorBackgroundViewDelegate.h"
+#include "cuewright/model/ScriptProperties.h"
 #include "cuewright/prompter/IndicatorLayer.h"
 #include "cuewright/prompter/IndicatorShape.h"
 #include "cuewright/prompter/PixelAlignment.h"
@@ -137,6 +138,52 @@ void EditorBackgroundView::placeIndicatorForFrame() {
     const double y = height() * static_cast<double>(indicatorPosition_) - h / 2;
     indicatorLayer_->setFrame(QRectF(indicatorX, y, h * 0.75, h));
     indicatorLayer_->setNeedsDisplay();
+}
+
+void EditorBackgroundView::applyScriptProperties(const DocumentScriptProperties& p) {
+    CW_DCHECK_MAIN_THREAD();
+    platform::layers::TransactionScope immediate;
+    if (shouldDrawBackgroundImage_ != p.showBackgroundImage) {
+        shouldDrawBackgroundImage_ = p.showBackgroundImage;
+        imageLayer_->setHidden(!shouldDrawBackgroundImage_);
+    }
+    if (backgroundImageOpacity_ != p.backgroundImageOpacity) {
+        backgroundImageOpacity_ = p.backgroundImageOpacity;
+        imageLayer_->setOpacity(backgroundImageOpacity_);
+    }
+    // Decoding is the costly part: only a different picture is decoded again.
+    if (backgroundImageData_ != p.backgroundImage) {
+        backgroundImageData_ = p.backgroundImage;
+        backgroundImage_ = p.backgroundImage ? QImage::fromData(p.backgroundImage->data(),
+                                                                static_cast<int>(p.backgroundImage->size()))
+                                             : QImage();
+        imageLayer_->setContents(backgroundImage_);
+    }
+    if (const QColor colour = p.backgroundColor.toQColor(); backgroundColor_ != colour) {
+        backgroundColor_ = colour;
+        backgroundLayer_->setBackgroundColor(colour);
+    }
+    if (indicatorType() != p.indicatorType) {
+        setIndicatorType(p.indicatorType);
+    }
+    if (showsReadingLine_ != p.showReadingLine) {
+        showsReadingLine_ = p.showReadingLine;
+        layoutReadingLine(backgroundLayer_->bounds());
+    }
+    if (indicatorSize() != p.indicatorSize) {
+        setIndicatorSize(p.indicatorSize);
+    }
+    if (indicatorColor() != p.indicatorColor) {
+        setIndicatorColor(p.indicatorColor);
+    }
+    if (indicatorPosition_ != p.indicatorPosition) {
+        setIndicatorPosition(p.indicatorPosition);
+    }
+    // Mirrored about its own bounds: what the user sees of the script is mirrored with it.
+    if (backgroundLayer_->isFlippedHorizontally() != p.flipHorizontal ||
+        backgroundLayer_->isFlippedVertically() != p.flipVertical) {
+        backgroundLayer_->setMirroring(p.flipHorizontal, p.flipVertical);
+    }
 }
 
 void EditorBackgroundView::layoutReadingLine(const QRectF& rect) {

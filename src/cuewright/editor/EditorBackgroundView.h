@@ -7,7 +7,10 @@
 #include <QColor>
 #include <QImage>
 
+#include <cstdint>
 #include <memory>
+#include <optional>
+#include <vector>
 
 namespace platform::layers {
 class Layer;
@@ -17,6 +20,7 @@ namespace cw {
 
 class EditorBackgroundViewDelegate;
 class IndicatorLayer;
+struct DocumentScriptProperties;
 
 // Paints the script's background colour, its background image, the reading indicator at the left
 // edge and the reading line, so that the editor looks roughly as the script will be prompted.
@@ -65,6 +69,11 @@ public:
     bool shouldDrawBackgroundImage() const { return shouldDrawBackgroundImage_; }
     void setShouldDrawBackgroundImage(bool draw) { shouldDrawBackgroundImage_ = draw; }
 
+    // Takes on the script's background, image, indicator, reading line and mirroring, touching
+    // only what differs from what the view shows (so applying the same properties twice redraws
+    // nothing). The line height is the owner's to set: it follows the computed font size.
+    void applyScriptProperties(const DocumentScriptProperties& properties);
+
     // Places the reading line in `rect` (the owner passes backgroundLayer()'s bounds): 20 points in
     // from either side at the reading position, 1 point high, in the indicator's colour; hidden
     // unless showsReadingLine().
@@ -102,6 +111,7 @@ private:
     std::weak_ptr<EditorBackgroundViewDelegate> delegate_;
     QColor backgroundColor_{Qt::black};
     QImage backgroundImage_;
+    std::optional<std::vector<std::uint8_t>> backgroundImageData_; // what backgroundImage_ was decoded from
     float backgroundImageOpacity_ = 1.0f;
     bool shouldDrawBackgroundImage_ = false;
 };
