@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+
 namespace cw {
 namespace {
 
@@ -30,6 +34,39 @@ TEST(EditorAppearance, ColumnFontSizeAndInset) {
     EXPECT_DOUBLE_EQ(A::fontSizeForColumn(400, 5, 0.99f), 8);
     EXPECT_EQ(A::textContainerInset(600, 0.75f), QSizeF(0, 150));
     EXPECT_EQ(A::textAlignment(TextAlignment::right), Qt::AlignRight | Qt::AlignAbsolute);
+}
+
+TEST(EditorAppearance, SetFontSizeKeepsTraits) {
+    QTextDocument document;
+    QTextCursor cursor(&document);
+    QTextCharFormat bold, italic;
+    bold.setFontWeight(QFont::Bold);
+    bold.setFontPointSize(30);
+    italic.setFontItalic(true);
+    italic.setProperty(QTextFormat::FontPixelSize, 40);
+    cursor.insertText("plain ");
+    cursor.insertText("bold", bold);
+    QTextBlockFormat unwrapped;
+    unwrapped.setNonBreakableLines(true);
+    cursor.insertBlock(unwrapped);
+    cursor.insertText("italic", italic);
+    document.clearUndoRedoStacks();
+
+    EXPECT_EQ(A::setFontSize(document, 5), 8);
+    int runs = 0;
+    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+        EXPECT_FALSE(block.blockFormat().nonBreakableLines()) << "every paragraph wraps";
+        for (auto it = block.begin(); !it.atEnd(); ++it, ++runs) {
+            const QFont font = it.fragment().charFormat().font();
+            EXPECT_EQ(font.pointSizeF(), 8) << it.fragment().text().toStdString();
+            EXPECT_EQ(font.bold(), it.fragment().text() == "bold");
+            EXPECT_EQ(font.italic(), it.fragment().text() == "italic");
+        }
+    }
+    EXPECT_EQ(runs, 3);
+    document.undo();
+    EXPECT_FALSE(document.isUndoAvailable()) << "one undo step";
+    EXPECT_EQ(document.begin().begin().fragment().charFormat().fontPointSize(), 0) << "back as it was";
 }
 
 TEST(EditorAppearance, MirroringAndWhatToRecompute) {

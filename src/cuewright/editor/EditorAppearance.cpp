@@ -4,12 +4,49 @@
 #include "cuewright/prompter/OverlayView.h"
 #include "platform/layers/Transaction.h"
 
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+
 #include <algorithm>
+#include <vector>
 
 namespace cw::EditorAppearance {
 
 double fontSize(double requestedPoints) {
     return std::max(requestedPoints, minimumFontSize);
+}
+
+QTextCharFormat resized(QTextCharFormat format, double points) {
+    // A pixel size would win over the point size.
+    format.clearProperty(QTextFormat::FontPixelSize);
+    format.setFontPointSize(points);
+    return format;
+}
+
+double setFontSize(QTextDocument& document, double points) {
+    const double size = fontSize(points);
+    QTextCursor cursor(&document);
+    cursor.beginEditBlock();
+    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+        if (QTextBlockFormat paragraph = block.blockFormat(); paragraph.nonBreakableLines()) {
+            cursor.setPosition(block.position());
+            paragraph.setNonBreakableLines(false);
+            cursor.setBlockFormat(paragraph);
+        }
+        // Collect first: changing a run may merge it with its neighbours.
+        std::vector<QTextFragment> fragments;
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            fragments.push_back(it.fragment());
+        }
+        for (const QTextFragment& fragment : fragments) {
+            cursor.setPosition(fragment.position());
+            cursor.setPosition(fragment.position() + fragment.length(), QTextCursor::KeepAnchor);
+            cursor.setCharFormat(resized(fragment.charFormat(), size));
+        }
+    }
+    cursor.endEditBlock();
+    return size;
 }
 
 double columnX(double viewWidth, double columnWidth, float alignment) {

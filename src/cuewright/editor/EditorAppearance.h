@@ -5,8 +5,11 @@
 #include "cuewright/model/ScriptProperties.h"
 
 #include <QSizeF>
+#include <QTextCharFormat>
 #include <QTransform>
 #include <Qt>
+
+class QTextDocument;
 
 namespace cw {
 class OverlayView;
@@ -19,6 +22,13 @@ inline constexpr double minimumFontSize = 8.0;
 
 // The size a request to resize the whole text gives (never below the minimum).
 double fontSize(double requestedPoints);
+
+// Gives every run of `document` the size fontSize(points), keeping family, weight and slant,
+// and lets every paragraph wrap at words. One undo step. Returns the size used, which the text
+// view also gives its typing font (see resized()).
+double setFontSize(QTextDocument& document, double points);
+// `format` at `points` (as a size in points, never in pixels), its other font properties kept.
+QTextCharFormat resized(QTextCharFormat format, double points);
 
 // The text column inside a view `viewWidth` wide: `margin` of the width is left free and
 // `alignment` (-1 left edge, 0 centred, 1 right edge) says where the free width goes.
