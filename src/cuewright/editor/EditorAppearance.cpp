@@ -1,0 +1,127 @@
+#include "cuewright/editor/EditorAppearance.h"
+
+#include "cuewright/prompter/OverlayLayer.h"
+#include "cuewright/prompter/OverlayView.h"
+#include "platform/layers/Transaction.h"
+
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+
+#include <algorithm>
+#include <vector>
+
+namespace cw::EditorAppearance {
+
+double fontSize(double requestedPoints) {
+    return std::max(requestedPoints, minimumFontSize);
+}
+
+QTextCharFormat resized(QTextCharFormat format, double points) {
+    // A pixel size would win over the point size.
+    format.clearProperty(QTextFormat::FontPixelSize);
+    format.setFontPointSize(points);
+    return format;
+}
+
+double setFontSize(QTextDocument& document, double points) {
+    const double size = fontSize(points);
+    QTextCursor cursor(&document);
+    cursor.beginEditBlock();
+    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+        if (QTextBlockFormat paragraph = block.blockFormat(); paragraph.nonBreakableLines()) {
+            cursor.setPosition(block.position());
+            paragraph.setNonBreakableLines(false);
+            cursor.setBlockFormat(paragraph);
+        }
+        // Collect first: changing a run may merge it with its neighbours.
+        std::vector<QTextFragment> fragments;
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            fragments.push_back(it.fragment());
+        }
+        for (const QTextFragment& fragment : fragments) {
+            cursor.setPosition(fragment.position());
+            cursor.setPosition(fragment.position() + fragment.length(), QTextCursor::KeepAnchor);
+            cursor.setCharFormat(resized(fragment.charFormat(), size));
+        }
+    }
+    cursor.endEditBlock();
+    return size;
+}
+
+double columnX(double viewWidth, double columnWidth, float alignment) {
+    // c is the left edge of a centred column; alignment moves it towards either edge.
+    const double c = viewWidth / 2 - columnWidth / 2;
+    return c * (1 + static_cast<double>(alignment));
+}
+
+TextColumn textColumn(double viewWidth, float margin, float alignment) {
+    const double width = (1 - static_cast<double>(margin)) * viewWidth;
+    return {columnX(viewWidth, width, alignment), width};
+}
+
+double fontSizeForColumn(double containerWidth, double padding, float wordCountFactor) {
+    const double usable = containerWidth - 2 * padding;
+    return std::max(minimumFontSize, usable / 5 * (1 - static_cast<double>(wordCountFactor)));
+}
+
+QSizeF textContainerInset(double viewHeight, float indicatorPosition) {
+    return QSizeF(0, viewHeight * (1 - static_cast<double>(indicatorPosition)));
+}
+
+Qt::Alignment textAlignment(TextAlignment alignment) {
+    switch (alignment) {
+    case TextAlignment::left:
+        return Qt::AlignLeft | Qt::AlignAbsolute;
+    case TextAlignment::center:
+        return Qt::AlignHCenter;
+    case TextAlignment::right:
+        return Qt::AlignRight | Qt::AlignAbsolute;
+    }
+    return Qt::AlignHCenter;
+}
+
+QTransform mirrorTransform(bool flipHorizontal, bool flipVertical, const QSizeF& size) {
+    // Scale about the origin, then move the picture back over the view's own frame.
+    const double sx = flipHorizontal ? -1 : 1;
+    const double sy = flipVertical ? -1 : 1;
+    const double dx = flipHorizontal ? size.width() : 0;
+    const double dy = flipVertical ? size.height() : 0;
+    return QTransform(sx, 0, 0, sy, dx, dy);
+}
+
+Changes changes(const DocumentScriptProperties& properties, const DocumentScriptProperties& cached,
+                bool force) {
+    return {force || properties.prompterMargin != cached.prompterMargin ||
+                properties.prompterWordCountFactor != cached.prompterWordCountFactor,
+            force || properties.prompterMarginAlignment != cached.prompterMarginAlignment};
+}
+
+void applyScriptProperties(OverlayView& overlay, const DocumentScriptProperties& p, double lineHeight) {
+    platform::layers::TransactionScope immediate;
+    OverlayLayer& layer = overlay.overlayLayer();
+    if (overlay.overlayType() != p.overlayType) {
+        overlay.setOverlayType(p.overlayType);
+    }
+    if (layer.opacity() != static_cast<double>(p.overlayOpacity)) {
+        layer.setOpacity(p.overlayOpacity);
+    }
+    // The bands fade into the script's background.
+    if (const QColor colour = p.backgroundColor.toQColor(); overlay.gradientColor() != colour) {
+        overlay.setGradientColor(colour);
+    }
+    if (overlay.verticalCenter() != p.indicatorPosition) {
+        overlay.setVerticalCenter(p.indicatorPosition);
+    }
+    if (layer.lineHeight() != lineHeight) {
+        layer.setLineHeight(lineHeight);
+        layer.updateOverlay();
+    }
+}
+
+DocumentScriptProperties invalidated(DocumentScriptProperties properties) {
+    properties.prompterWordCountFactor = -1.0f;
+    return properties;
+}
+
+} // namespace cw::EditorAppearance

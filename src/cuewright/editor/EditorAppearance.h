@@ -1,0 +1,80 @@
+// How the editor takes on the prompter's look: the numbers a text view applies from the script's
+// display properties (text column, font size, inset, alignment, mirroring).
+#pragma once
+
+#include "cuewright/model/ScriptProperties.h"
+
+#include <QSizeF>
+#include <QTextCharFormat>
+#include <QTransform>
+#include <Qt>
+
+class QTextDocument;
+
+namespace cw {
+class OverlayView;
+}
+
+namespace cw::EditorAppearance {
+
+// The smallest font the editor shows; a smaller request gives this size.
+inline constexpr double minimumFontSize = 8.0;
+
+// The size a request to resize the whole text gives (never below the minimum).
+double fontSize(double requestedPoints);
+
+// Gives every run of `document` the size fontSize(points), keeping family, weight and slant,
+// and lets every paragraph wrap at words. One undo step. Returns the size used, which the text
+// view also gives its typing font (see resized()).
+double setFontSize(QTextDocument& document, double points);
+// `format` at `points` (as a size in points, never in pixels), its other font properties kept.
+QTextCharFormat resized(QTextCharFormat format, double points);
+
+// The text column inside a view `viewWidth` wide: `margin` of the width is left free and
+// `alignment` (-1 left edge, 0 centred, 1 right edge) says where the free width goes.
+struct TextColumn {
+    double x = 0;
+    double width = 0;
+    bool operator==(const TextColumn&) const = default;
+};
+TextColumn textColumn(double viewWidth, float margin, float alignment);
+// Where a column already `columnWidth` wide stands for `alignment` (when only it changed).
+double columnX(double viewWidth, double columnWidth, float alignment);
+
+// The font size that puts the prompter's words on one line of a text container of
+// `containerWidth` with `padding` on each side: (width - 2 padding) / 5 x (1 - factor), at least
+// the minimum font size.
+double fontSizeForColumn(double containerWidth, double padding, float wordCountFactor);
+
+// The text-container inset that puts the first line, scrolled to the top, at the reading
+// indicator of a view `viewHeight` high (the indicator stands at `indicatorPosition` of the height
+// from the bottom).
+QSizeF textContainerInset(double viewHeight, float indicatorPosition);
+
+// The text alignment of a script alignment, as the prompter aligns it (left and right whatever
+// the writing direction).
+Qt::Alignment textAlignment(TextAlignment alignment);
+
+// Mirrors a view `size` large about itself for the flips (identity without flips).
+QTransform mirrorTransform(bool flipHorizontal, bool flipVertical, const QSizeF& size);
+
+// What an application of the script properties recomputes besides the cheap compared steps.
+struct Changes {
+    bool column = false;    // column width and font size (margin or word-count factor)
+    bool alignment = false; // the column's place (margin alignment)
+};
+// Against the properties applied last time; `force` recomputes both.
+Changes changes(const DocumentScriptProperties& properties, const DocumentScriptProperties& cached,
+                bool force);
+
+// Gives the overlay over the editor's text the script's bands: type, opacity, the background colour
+// as their colour, the reading position as their centre, and the text's `lineHeight`. Only what
+// differs is set, so the overlay is laid out again only on a real change.
+void applyScriptProperties(OverlayView& overlay, const DocumentScriptProperties& properties,
+                           double lineHeight);
+
+// The cached properties after a full text load: the next application without force computes the
+// column and the font size again.
+DocumentScriptProperties invalidated(DocumentScriptProperties properties);
+
+} // namespace cw::EditorAppearance

@@ -1,0 +1,131 @@
+// The editor's look from the script properties, and its scroll offset against the progress.
+#include "cuewright/editor/EditorAppearance.h"
+#include "cuewright/editor/EditorScrolling.h"
+
+#include <gtest/gtest.h>
+
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+
+namespace cw {
+namespace {
+
+namespace A = EditorAppearance;
+namespace S = EditorScrolling;
+
+TEST(EditorAppearance, ColumnFontSizeAndInset) {
+    EXPECT_EQ(A::fontSize(5), 8);
+    EXPECT_EQ(A::fontSize(34), 34);
+    // Margin 0.2 on a view 1000 wide, for each margin alignment.
+    const struct {
+        float alignment;
+        double x;
+    } columns[] = {{0, 100}, {1, 200}, {-1, 0}, {-0.5f, 50}};
+    for (const auto& c : columns) {
+        // The margin is single precision: 1 - 0.2f is a hair over 0.8.
+        const auto column = A::textColumn(1000, 0.2f, c.alignment);
+        EXPECT_NEAR(column.x, c.x, 1e-3) << c.alignment;
+        EXPECT_NEAR(column.width, 800, 1e-3);
+        // Placing the column again from its own width keeps it where it is.
+        EXPECT_DOUBLE_EQ(A::columnX(1000, column.width, c.alignment), column.x);
+    }
+    EXPECT_DOUBLE_EQ(A::fontSizeForColumn(400, 5, 0.5f), 39);
+    EXPECT_DOUBLE_EQ(A::fontSizeForColumn(400, 5, 0.99f), 8);
+    EXPECT_EQ(A::textContainerInset(600, 0.75f), QSizeF(0, 150));
+    EXPECT_EQ(A::textAlignment(TextAlignment::right), Qt::AlignRight | Qt::AlignAbsolute);
+}
+
+TEST(EditorAppearance, SetFontSizeKeepsTraits) {
+    QTextDocument document;
+    QTextCursor cursor(&document);
+    QTextCharFormat bold, italic;
+    bold.setFontWeight(QFont::Bold);
+    bold.setFontPointSize(30);
+    italic.setFontItalic(true);
+    italic.setProperty(QTextFormat::FontPixelSize, 40);
+    cursor.insertText("plain ");
+    cursor.insertText("bold", bold);
+    QTextBlockFormat unwrapped;
+    unwrapped.setNonBreakableLines(true);
+    cursor.insertBlock(unwrapped);
+    cursor.insertText("italic", italic);
+    document.clearUndoRedoStacks();
+
+    EXPECT_EQ(A::setFontSize(document, 5), 8);
+    int runs = 0;
+    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+        EXPECT_FALSE(block.blockFormat().nonBreakableLines()) << "every paragraph wraps";
+        for (auto it = block.begin(); !it.atEnd(); ++it, ++runs) {
+            const QFont font = it.fragment().charFormat().font();
+            EXPECT_EQ(font.pointSizeF(), 8) << it.fragment().text().toStdString();
+            EXPECT_EQ(font.bold(), it.fragment().text() == "bold");
+            EXPECT_EQ(font.italic(), it.fragment().text() == "italic");
+        }
+    }
+    EXPECT_EQ(runs, 3);
+    document.undo();
+    EXPECT_FALSE(document.isUndoAvailable()) << "one undo step";
+    EXPECT_EQ(document.begin().begin().fragment().charFormat().fontPointSize(), 0) << "back as it was";
+}
+
+TEST(EditorAppearance, MirroringAndWhatToRecompute) {
+    const QSizeF size(200, 100);
+    const struct {
+        bool h, v;
+        QPointF origin; // where the view's (0, 0) lands
+    } mirrors[] = {
+        {false, false, {0, 0}}, {false, true, {0, 100}}, {true, false, {200, 0}}, {true, true, {200, 100}}};
+    for (const auto& m : mirrors) {
+        const QTransform t = A::mirrorTransform(m.h, m.v, size);
+        EXPECT_EQ(t.map(QPointF(0, 0)), m.origin);
+        EXPECT_EQ(t.mapRect(QRectF(QPointF(), size)), QRectF(QPointF(), size)) << "stays over its frame";
+    }
+
+    DocumentScriptProperties cached;
+    auto margin = cached, alignment = cached, colour = cached;
+    margin.prompterMargin = 0.3f;
+    alignment.prompterMarginAlignment = 0.5f;
+    colour.backgroundColor = platform::Color::red();
+    const struct {
+        DocumentScriptProperties now, before;
+        bool force, column, alignment;
+    } cases[] = {
+        {cached, cached, false, false, false}, {cached, cached, true, true, true},
+        {margin, cached, false, true, false},  {alignment, cached, false, false, true},
+        {colour, cached, false, false, false}, {cached, A::invalidated(cached), false, true, false},
+    };
+    for (const auto& c : cases) {
+        const auto changes = A::changes(c.now, c.before, c.force);
+        EXPECT_EQ(changes.column, c.column);
+        EXPECT_EQ(changes.alignment, c.alignment);
+    }
+}
+
+TEST(EditorScrolling, ProgressAndOffset) {
+    EXPECT_DOUBLE_EQ(S::scrollOffset(0.25, 800), 200);
+    const struct {
+        double offset, used, current, progress;
+    } cases[] = {
+        {200, 800, 0.9, 0.25}, {-10, 800, 0.5, 0}, {900, 800, 0.5, 1},
+        {40, 0, 0.3, 0.3}, // an empty text keeps the progress instead of dividing by zero
+        {40, -5, 0.2, 0.2},
+    };
+    for (const auto& c : cases) {
+        EXPECT_DOUBLE_EQ(S::progress(c.offset, c.used, c.current), c.progress) << c.offset << "/" << c.used;
+    }
+
+    const S::ScrollEvent wheel{false, true, true, true, false, false, true};
+    EXPECT_TRUE(S::movesProgress(wheel));
+    // Any one condition failing keeps the progress; among them a wheel turned while playing.
+    using E = S::ScrollEvent;
+    for (bool E::*field : {&E::freezeScroll, &E::syncEnabled, &E::isWheel, &E::sameWindow, &E::ignoreScroll,
+                           &E::playing, &E::hasScrollView}) {
+        auto event = wheel;
+        event.*field = !(wheel.*field);
+        EXPECT_FALSE(S::movesProgress(event));
+    }
+}
+
+} // namespace
+} // namespace cw
