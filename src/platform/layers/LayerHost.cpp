@@ -107,15 +107,22 @@ void LayerHost::paintEvent(QPaintEvent* event) {
     // A hidden widget gets its resize event only when shown; grab() paints it before that.
     fitRoot();
     QPainter painter(this);
-    painter.setCompositionMode(QPainter::CompositionMode_Source);
-    painter.fillRect(event->rect(), background_);
-    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    const double now = LayerClock::now();
+    // y up, the root's superlayer space.
+    const QTransform hostSpace(1, 0, 0, -1, 0, height());
+    // A frame whose layers begin with an opaque fill of the whole area would hide this fill: at 4K it is
+    // a full-screen write saved per frame.
+    if (!root_ || !LayerRenderer::coversOpaquely(*root_, hostSpace * painter.deviceTransform(),
+                                                 painter.deviceTransform().mapRect(event->rect()), now)) {
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.fillRect(event->rect(), background_);
+        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    }
     bool animating = false;
     if (root_) {
         painter.setClipRect(event->rect());
-        painter.translate(0, height());
-        painter.scale(1, -1);
-        animating = LayerRenderer::render(painter, *root_, QRectF(event->rect()), LayerClock::now());
+        painter.setTransform(hostSpace, /*combine=*/true);
+        animating = LayerRenderer::render(painter, *root_, QRectF(event->rect()), now);
     }
     ++framesPainted_;
     if (!animating) {

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <map>
 #include <tuple>
+#include <typeinfo>
 #include <utility>
 
 namespace platform::layers {
@@ -193,7 +194,54 @@ void strokeBorder(QPainter& painter, const QRectF& bounds, double radius, double
 class LayerRendererWalk {
 public:
     static void paint(Frame& frame, Layer& layer, const QRectF& deviceClip, double parentOpacity);
+    static bool covers(Layer& root, const QTransform& deviceTransform, const QRect& deviceRect, double now);
 };
+
+namespace {
+
+// The device pixels a layer's bounds cover whole through `t` (scaled and moved only); empty otherwise.
+QRect wholePixels(const QTransform& t, const QRectF& bounds) {
+    if (t.type() > QTransform::TxScale) {
+        return {};
+    }
+    const QRectF device = t.mapRect(bounds);
+    const int left = static_cast<int>(std::ceil(device.left() - 1e-9));
+    const int top = static_cast<int>(std::ceil(device.top() - 1e-9));
+    const int right = static_cast<int>(std::floor(device.right() + 1e-9));
+    const int bottom = static_cast<int>(std::floor(device.bottom() + 1e-9));
+    return right > left && bottom > top ? QRect(left, top, right - left, bottom - top) : QRect();
+}
+
+} // namespace
+
+bool LayerRendererWalk::covers(Layer& root, const QTransform& deviceTransform, const QRect& deviceRect,
+                               double now) {
+    // A plain root that paints nothing of its own, at full opacity and without a rounded clip.
+    if (root.hidden_ || root.presentationOpacity(now) < 1 || root.cornerRadius_ > 0 || root.drawFunction_ ||
+        !root.contents_.isNull() || !root.cache_.isNull() || root.tooLargeToCache_ ||
+        (root.backgroundColor_.isValid() && root.backgroundColor_.alpha() > 0) || root.borderWidth_ > 0 ||
+        typeid(root) != typeid(Layer)) {
+        return false;
+    }
+    const QTransform rootTransform = root.presentationTransformToSuperlayer(now) * deviceTransform;
+    if (root.masksToBounds_ &&
+        !wholePixels(rootTransform, root.presentationBounds(now)).contains(deviceRect)) {
+        return false;
+    }
+    for (Layer* child : root.sublayersInPaintOrder()) {
+        if (child->hidden_) {
+            continue;
+        }
+        // The first shown sublayer: its opaque background goes down first, over whole pixels.
+        const QColor& color = child->backgroundColor_;
+        return color.isValid() && color.alpha() == 255 && child->presentationOpacity(now) >= 1 &&
+               child->cornerRadius_ <= 0 &&
+               wholePixels(child->presentationTransformToSuperlayer(now) * rootTransform,
+                           child->presentationBounds(now))
+                   .contains(deviceRect);
+    }
+    return false;
+}
 
 void LayerRendererWalk::paint(Frame& frame, Layer& layer, const QRectF& deviceClip, double parentOpacity) {
     if (layer.hidden_) {
@@ -275,6 +323,11 @@ void LayerRendererWalk::paint(Frame& frame, Layer& layer, const QRectF& deviceCl
         }
     }
     painter.restore();
+}
+
+bool LayerRenderer::coversOpaquely(Layer& root, const QTransform& deviceTransform, const QRect& deviceRect,
+                                   double now) {
+    return LayerRendererWalk::covers(root, deviceTransform, deviceRect, now);
 }
 
 bool LayerRenderer::render(QPainter& painter, Layer& root, const QRectF& deviceClip, double now) {

@@ -3,11 +3,15 @@
 
 #include "platform/layers/Layer.h"
 #include "platform/layers/LayerHost.h"
+#include "platform/layers/LayerRenderer.h"
 #include "platform/layers/Transaction.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
+
+#include <functional>
+#include <vector>
 
 using namespace platform::layers;
 using layertest::at;
@@ -109,3 +113,77 @@ TEST_F(Host, AnotherTreesLayerCannotBecomeTheRoot) {
 }
 
 } // namespace
+
+TEST(HostBackground, LeftOutOnlyWhereTheLayersCoverItOpaquely) {
+    // The host's own fill may be left out only when the first thing painted is an opaque colour over
+    // every pixel of the area.
+    struct Case {
+        const char* name;
+        std::function<void(Layer& root, Layer& cover)> change;
+        bool covered;
+    };
+    const QTransform device(1, 0, 0, -1, 0, 100); // y up onto a 200 × 100 device
+    const QRect all(0, 0, 200, 100);
+    const std::vector<Case> cases{
+        {"an opaque first sublayer over it all", [](Layer&, Layer&) {}, true},
+        {"a hidden layer before it",
+         [](Layer& root, Layer&) {
+             auto first = box(QRectF(0, 0, 5, 5), Qt::red);
+             first->setHidden(true);
+             root.insertSublayer(first, 0);
+         },
+         true},
+        {"a shown layer before it",
+         [](Layer& root, Layer&) {
+             auto first = box(QRectF(0, 0, 5, 5), Qt::red);
+             root.insertSublayer(first, 0);
+             first->setHidden(false);
+         },
+         false},
+        {"a translucent colour", [](Layer&, Layer& cover) { cover.setBackgroundColor(QColor(0, 0, 0, 254)); },
+         false},
+        {"a translucent layer", [](Layer&, Layer& cover) { cover.setOpacity(0.99); }, false},
+        {"rounded corners", [](Layer&, Layer& cover) { cover.setCornerRadius(4); }, false},
+        {"a pixel short", [](Layer&, Layer& cover) { cover.setFrame(QRectF(0, 0, 199, 100)); }, false},
+        {"edges between pixels", [](Layer&, Layer& cover) { cover.setFrame(QRectF(0, 0.5, 200, 100)); },
+         false},
+        {"larger than the area", [](Layer&, Layer& cover) { cover.setFrame(QRectF(-3, -3, 210, 110)); },
+         true},
+        {"a root with a colour", [](Layer& root, Layer&) { root.setBackgroundColor(QColor(0, 0, 0, 10)); },
+         false},
+        {"a translucent root", [](Layer& root, Layer&) { root.setOpacity(0.5); }, false},
+        {"a root that clips it short",
+         [](Layer& root, Layer&) {
+             root.setMasksToBounds(true);
+             root.setBounds(QRectF(0, 0, 150, 100));
+         },
+         false},
+        {"a rotated cover", [](Layer&, Layer& cover) { cover.setTransform(QTransform().rotate(1)); }, false},
+    };
+    for (const Case& c : cases) {
+        auto root = box(QRectF(0, 0, 200, 100));
+        auto hidden = box(QRectF(0, 0, 5, 5), Qt::green);
+        hidden->setHidden(true);
+        root->addSublayer(hidden);
+        auto cover = box(QRectF(0, 0, 200, 100), Qt::darkBlue);
+        root->addSublayer(cover);
+        c.change(*root, *cover);
+        EXPECT_EQ(LayerRenderer::coversOpaquely(*root, device, all, LayerClock::now()), c.covered) << c.name;
+    }
+}
+
+TEST(HostBackground, ACoveredFramePaintsAsWithTheFill) {
+    // The host paints over a backing store of garbage as the renderer paints over a filled image.
+    LayerHost host;
+    host.resize(60, 40);
+    auto root = std::make_shared<Layer>();
+    auto cover = box(QRectF(0, 0, 60, 40), QColor(20, 40, 90));
+    cover->setAutoresizingMask(widthSizable | heightSizable);
+    cover->addSublayer(box(QRectF(10, 10, 20, 10), QColor(255, 0, 0, 128)));
+    root->addSublayer(cover);
+    host.setRootLayer(root);
+    QImage painted(60, 40, QImage::Format_ARGB32_Premultiplied);
+    painted.fill(qRgba(1, 2, 3, 4));
+    host.render(&painted);
+    EXPECT_TRUE(painted == LayerRenderer::renderToImage(*root, QSize(60, 40), 1.0, Qt::black));
+}
