@@ -34,7 +34,8 @@ TEST_F(ViewController, MainThreadOperationsStopOffTheMainThread) {
         {"PrompterView::setScrollPosition", [&] { view->setScrollPosition(0.5, false, true); }},
         {"PrompterViewController::setShowsTimestamp", [&] { controller->setShowsTimestamp(false); }},
         {"PrompterControlPanel::showProgress", [&] { view->controls().showProgress(0.5); }},
-        {"ScrollProgressLayer::ScrollProgressLayer", [] { cw::ScrollProgressLayer layer; }},
+        // Every layer's base constructor checks first.
+        {"layers::Layer::Layer", [] { cw::ScrollProgressLayer layer; }},
     };
     for (const auto& [name, operation] : operations) {
         EXPECT_DEATH(std::thread(operation).join(), std::string(name) + ".* called off the main thread");

@@ -1,6 +1,7 @@
 #include "platform/layers/Layer.h"
 
 #include "base/Log.h"
+#include "dispatch/MainThreadChecker.h"
 #include "platform/layers/LayerHost.h"
 #include "platform/layers/LayerPainting.h"
 
@@ -100,7 +101,9 @@ QRectF gravityRect(QSizeF natural, const QRectF& bounds, ContentsGravity gravity
 } // namespace
 
 Layer::Layer()
-    : id_(nextLayerId()) {}
+    : id_(nextLayerId()) {
+    CW_DCHECK_MAIN_THREAD();
+}
 
 Layer::~Layer() {
     for (const auto& child : sublayers_) {
@@ -314,6 +317,7 @@ void Layer::setContentsScale(double scale) {
 // ---- drawing
 
 void Layer::setNeedsDisplay() {
+    CW_DCHECK_MAIN_THREAD();
     needsDisplay_ = true;
     didMarkForDisplay();
     notifyChanged(false);
@@ -334,6 +338,7 @@ void Layer::draw(QPainter& painter) {
 }
 
 void Layer::displayIfNeeded() {
+    CW_DCHECK_MAIN_THREAD();
     const QSizeF size = bounds_.size();
     const bool resized = !cache_.isNull() && cacheSize_ != size;
     if (!needsDisplay_ && !(resized && needsDisplayOnBoundsChange_)) {
@@ -410,10 +415,12 @@ void Layer::setNeedsRedraw() {
 // ---- tree
 
 void Layer::addSublayer(std::shared_ptr<Layer> layer) {
+    CW_DCHECK_MAIN_THREAD();
     insertAt(std::move(layer), sublayers_.size());
 }
 
 void Layer::insertSublayer(std::shared_ptr<Layer> layer, std::size_t index) {
+    CW_DCHECK_MAIN_THREAD();
     insertAt(std::move(layer), index);
 }
 
@@ -461,6 +468,7 @@ void Layer::insertAt(std::shared_ptr<Layer> layer, std::size_t index) {
 }
 
 void Layer::removeFromSuperlayer() {
+    CW_DCHECK_MAIN_THREAD();
     if (!superlayer_) {
         return;
     }

@@ -1,18 +1,19 @@
 #include "platform/layers/LayerHost.h"
 
 #include "base/Log.h"
+#include "dispatch/MainThreadChecker.h"
 #include "platform/layers/Layer.h"
 #include "platform/layers/LayerRenderer.h"
 #include "platform/layers/Transaction.h"
 
 #include <QPaintEvent>
 #include <QPainter>
-#include <QThread>
 
 namespace platform::layers {
 
 LayerHost::LayerHost(QWidget* parent)
     : QWidget(parent) {
+    CW_DCHECK_MAIN_THREAD();
     setAttribute(Qt::WA_OpaquePaintEvent, true);
     tick_.setTimerType(Qt::PreciseTimer);
     tick_.setInterval(16);
@@ -33,6 +34,7 @@ LayerHost::~LayerHost() {
 }
 
 void LayerHost::setRootLayer(std::shared_ptr<Layer> root) {
+    CW_DCHECK_MAIN_THREAD();
     if (root == root_) {
         return;
     }
@@ -73,6 +75,7 @@ Layer* LayerHost::layerAt(QPointF widgetPoint) const {
 }
 
 QImage LayerHost::renderToImage(double devicePixelRatio) const {
+    CW_DCHECK_MAIN_THREAD();
     if (!root_) {
         QImage image(size() * devicePixelRatio, QImage::Format_ARGB32_Premultiplied);
         image.setDevicePixelRatio(devicePixelRatio);
@@ -83,8 +86,7 @@ QImage LayerHost::renderToImage(double devicePixelRatio) const {
 }
 
 void LayerHost::layerTreeChanged(bool animating) {
-    Q_ASSERT_X(QThread::currentThread() == thread(), "LayerHost",
-               "layers of a host change on the main thread only");
+    CW_DCHECK_MAIN_THREAD();
     update();
     if (animating && isVisible() && !tick_.isActive()) {
         tick_.start();

@@ -1,5 +1,7 @@
 #include "platform/layers/LayerRenderer.h"
 
+#include "dispatch/MainThreadChecker.h"
+
 #include "platform/layers/Layer.h"
 #include "platform/layers/Transaction.h"
 
@@ -331,6 +333,7 @@ bool LayerRenderer::coversOpaquely(Layer& root, const QTransform& deviceTransfor
 }
 
 bool LayerRenderer::render(QPainter& painter, Layer& root, const QRectF& deviceClip, double now) {
+    CW_DCHECK_MAIN_THREAD();
     Frame frame{painter, now};
     painter.save();
     painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing |

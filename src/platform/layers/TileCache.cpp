@@ -1,5 +1,7 @@
 #include "platform/layers/TileCache.h"
 
+#include "dispatch/MainThreadChecker.h"
+
 #include <functional>
 
 namespace platform::layers {
@@ -27,6 +29,7 @@ void TileCache::setByteLimit(std::size_t bytes) {
 }
 
 std::optional<QImage> TileCache::find(const TileKey& key) {
+    CW_DCHECK_MAIN_THREAD();
     auto it = map_.find(key);
     if (it == map_.end()) {
         ++misses_;
@@ -38,6 +41,7 @@ std::optional<QImage> TileCache::find(const TileKey& key) {
 }
 
 void TileCache::insert(const TileKey& key, const QImage& tile) {
+    CW_DCHECK_MAIN_THREAD();
     const std::size_t bytes = static_cast<std::size_t>(tile.sizeInBytes());
     if (auto it = map_.find(key); it != map_.end()) {
         used_ -= it->second->bytes;
@@ -62,6 +66,7 @@ QImage TileCache::reclaim(QSize size, std::size_t bytes) {
 }
 
 void TileCache::removeOwner(std::uint64_t owner) {
+    CW_DCHECK_MAIN_THREAD();
     for (auto it = entries_.begin(); it != entries_.end();) {
         if (it->key.owner == owner) {
             used_ -= it->bytes;
@@ -74,6 +79,7 @@ void TileCache::removeOwner(std::uint64_t owner) {
 }
 
 void TileCache::clear() {
+    CW_DCHECK_MAIN_THREAD();
     entries_.clear();
     map_.clear();
     used_ = 0;

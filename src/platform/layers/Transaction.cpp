@@ -1,5 +1,7 @@
 #include "platform/layers/Transaction.h"
 
+#include "dispatch/MainThreadChecker.h"
+
 #include "base/Log.h"
 
 #include <QCoreApplication>
@@ -47,10 +49,12 @@ void LayerClock::setOverride(std::function<double()> clock) {
 }
 
 void Transaction::begin() {
+    CW_DCHECK_MAIN_THREAD();
     stack().push_back(current());
 }
 
 void Transaction::commit() {
+    CW_DCHECK_MAIN_THREAD();
     if (stack().empty()) {
         base::log("layer transaction committed without begin");
         return;
