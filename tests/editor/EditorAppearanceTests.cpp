@@ -33,7 +33,7 @@ TEST(EditorAppearance, ColumnFontSizeAndInset) {
     EXPECT_DOUBLE_EQ(A::fontSizeForColumn(400, 5, 0.5f), 39);
     EXPECT_DOUBLE_EQ(A::fontSizeForColumn(400, 5, 0.99f), 8);
     EXPECT_EQ(A::textContainerInset(600, 0.75f), QSizeF(0, 150));
-    EXPECT_EQ(A::textAlignment(TextAlignment::right), Qt::AlignRight | Qt::AlignAbsolute);
+    EXPECT_EQ(cw::qtAlignment(TextAlignment::right), Qt::AlignRight | Qt::AlignAbsolute);
 }
 
 TEST(EditorAppearance, SetFontSizeKeepsTraits) {

@@ -69,18 +69,6 @@ QSizeF textContainerInset(double viewHeight, float indicatorPosition) {
     return QSizeF(0, viewHeight * (1 - static_cast<double>(indicatorPosition)));
 }
 
-Qt::Alignment textAlignment(TextAlignment alignment) {
-    switch (alignment) {
-    case TextAlignment::left:
-        return Qt::AlignLeft | Qt::AlignAbsolute;
-    case TextAlignment::center:
-        return Qt::AlignHCenter;
-    case TextAlignment::right:
-        return Qt::AlignRight | Qt::AlignAbsolute;
-    }
-    return Qt::AlignHCenter;
-}
-
 QTransform mirrorTransform(bool flipHorizontal, bool flipVertical, const QSizeF& size) {
     // Scale about the origin, then move the picture back over the view's own frame.
     const double sx = flipHorizontal ? -1 : 1;

@@ -51,10 +51,6 @@ double fontSizeForColumn(double containerWidth, double padding, float wordCountF
 // from the bottom).
 QSizeF textContainerInset(double viewHeight, float indicatorPosition);
 
-// The text alignment of a script alignment, as the prompter aligns it (left and right whatever
-// the writing direction).
-Qt::Alignment textAlignment(TextAlignment alignment);
-
 // Mirrors a view `size` large about itself for the flips (identity without flips).
 QTransform mirrorTransform(bool flipHorizontal, bool flipVertical, const QSizeF& size);
 

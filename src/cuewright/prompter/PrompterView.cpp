@@ -45,18 +45,6 @@ constexpr double animatedRelayoutDuration = 0.25;
 constexpr std::size_t minimumTileBytes = 8u << 20;
 constexpr double screensOfTiles = 1.5;
 
-Qt::Alignment qtAlignment(TextAlignment alignment) {
-    switch (alignment) {
-    case TextAlignment::left:
-        return Qt::AlignLeft | Qt::AlignAbsolute;
-    case TextAlignment::center:
-        return Qt::AlignHCenter;
-    case TextAlignment::right:
-        return Qt::AlignRight | Qt::AlignAbsolute;
-    }
-    return Qt::AlignHCenter;
-}
-
 // Runs without a font get the system font, so that every run follows the prompter's font size.
 platform::AttributedString withFonts(const platform::AttributedString& text, double pointSize) {
     platform::AttributedString result = text;
