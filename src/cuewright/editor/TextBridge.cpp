@@ -198,6 +198,20 @@ void setAttributedText(QTextDocument& document, const platform::AttributedString
         return runs[run].attributes;
     };
 
+    // A script has few distinct styles: their formats are made once, not once per run.
+    std::vector<std::pair<Attributes, QTextCharFormat>> formats;
+    auto formatOf = [&](const Attributes& attributes) -> QTextCharFormat {
+        for (const auto& [known, format] : formats) {
+            if (known == attributes) {
+                return format;
+            }
+        }
+        if (formats.size() >= 32) {
+            formats.erase(formats.begin());
+        }
+        return formats.emplace_back(attributes, toTextCharFormat(attributes)).second;
+    };
+
     QTextCursor cursor(&document);
     cursor.beginEditBlock();
     const int length = characters.size();
@@ -210,7 +224,7 @@ void setAttributedText(QTextDocument& document, const platform::AttributedString
         // The break before the paragraph first: attributesAt() only moves forwards.
         QTextCharFormat breakFormat;
         if (start > 0) {
-            breakFormat = toTextCharFormat(attributesAt(start - 1));
+            breakFormat = formatOf(attributesAt(start - 1));
             if (characters[start - 1] != u'\n') {
                 breakFormat.setProperty(TextProperty::separator, QString(characters[start - 1]));
             }
@@ -228,7 +242,7 @@ void setAttributedText(QTextDocument& document, const platform::AttributedString
             const Attributes& attributes = attributesAt(location);
             const auto& range = runs[run].range;
             const int pieceEnd = std::min(end, range.location + range.length);
-            cursor.insertText(characters.mid(location, pieceEnd - location), toTextCharFormat(attributes));
+            cursor.insertText(characters.mid(location, pieceEnd - location), formatOf(attributes));
             location = pieceEnd;
         }
         if (end >= length) {
