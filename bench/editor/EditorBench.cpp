@@ -1,8 +1,10 @@
 // Loading a long script into the editor's QTextEdit through the text bridge, beside a bare
-// QTextEdit given the same text as plain text and as HTML; reading it back; counting its lines.
+// QTextEdit given the same text as plain text, as styled runs and as HTML; reading it back;
+// counting its lines.
 #include "cuewright/editor/LineMetrics.h"
 #include "cuewright/editor/TextBridge.h"
 #include "cuewright/model/TextUtils.h"
+#include "platform/text/QtTextFormat.h"
 #include "support/Ratios.h"
 #include "support/SampleScript.h"
 
@@ -10,11 +12,11 @@
 
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
+#include <QTextCursor>
 #include <QTextDocument>
 #include <QTextEdit>
 
 #include <cstdlib>
-#include <map>
 
 namespace {
 
@@ -82,6 +84,24 @@ void BM_BareSetPlainTextScriptFont(benchmark::State& state) {
 }
 BENCHMARK(BM_BareSetPlainTextScriptFont)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// The same runs inserted with Qt's formats alone (no exact values, no paragraph formats).
+void BM_BareStyledInserts(benchmark::State& state) {
+    QTextEdit& edit = view();
+    const platform::AttributedString& text = script();
+    for (auto _ : state) {
+        edit.document()->clear();
+        QTextCursor cursor(edit.document());
+        cursor.beginEditBlock();
+        for (const auto& run : text.runs()) {
+            cursor.insertText(text.string().mid(run.range.location, run.range.length),
+                              platform::toCharFormat(run.attributes));
+        }
+        cursor.endEditBlock();
+        finishLayout(edit);
+    }
+}
+BENCHMARK(BM_BareStyledInserts)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 // The same styled text as Qt's own HTML (made once, outside the timing).
 void BM_BareSetHtml(benchmark::State& state) {
     QTextEdit& edit = view();
@@ -121,6 +141,7 @@ int main(int argc, char** argv) {
     return benchsupport::runWithRatios(argc, argv,
                                        {{"BM_LoadThroughBridge", "BM_BareSetPlainText"},
                                         {"BM_LoadThroughBridge", "BM_BareSetPlainTextScriptFont"},
+                                        {"BM_LoadThroughBridge", "BM_BareStyledInserts"},
                                         {"BM_LoadThroughBridge", "BM_BareSetHtml"}},
                                        "loading at most 1.5x the bare load");
 }
