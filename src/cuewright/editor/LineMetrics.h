@@ -1,0 +1,31 @@
+// Lines and words per line of the editor's laid-out text.
+#pragma once
+
+#include "cuewright/model/Editor.h"
+
+#include <QStringView>
+
+#include <optional>
+#include <vector>
+
+class QTextDocument;
+
+namespace cw::editor {
+
+struct LineMetrics {
+    // The laid-out lines, plus the empty line after a final line break.
+    int lineCount = 0;
+    // One per laid-out line, numbered from 1; the last line of a paragraph includes its break.
+    // The empty line after a final break has none.
+    std::vector<Editor::LineRange> lineRanges;
+    // Words over lineCount; absent for an empty text (the previous average stays).
+    std::optional<double> wordsPerLine;
+};
+
+// Maximal runs of characters other than U+0020: tabs and line breaks join words.
+int spaceSeparatedWordCount(QStringView text);
+
+// Finishes the document's layout first; lines follow its text width.
+LineMetrics measureLines(const QTextDocument& document);
+
+} // namespace cw::editor

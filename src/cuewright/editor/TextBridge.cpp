@@ -1,0 +1,286 @@
+#include "cuewright/editor/TextBridge.h"
+
+#include "platform/text/QtTextFormat.h"
+
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+
+#include <optional>
+
+namespace cw::editor {
+
+using platform::Attributes;
+using platform::Color;
+using platform::ParagraphStyle;
+
+namespace {
+
+template <typename T> std::optional<T> storedValue(const QTextFormat& format, int property) {
+    const QVariant value = format.property(property);
+    if (!value.isValid() || !value.canConvert<T>()) {
+        return std::nullopt;
+    }
+    return value.value<T>();
+}
+
+template <typename T> void store(QTextFormat& format, int property, const std::optional<T>& value) {
+    if (value) {
+        format.setProperty(property, QVariant::fromValue(*value));
+    }
+}
+
+// The stored colour while Qt still shows it; else what Qt shows, if anything. `hiddenKeeps`: the
+// colour may be stored without being shown (an underline colour without an underline).
+std::optional<Color> visibleColor(const std::optional<Color>& stored, bool shown, const QColor& color,
+                                  bool hiddenKeeps = false) {
+    if (!shown) {
+        return hiddenKeeps ? stored : std::nullopt;
+    }
+    if (stored && stored->toQColor() == color) {
+        return stored;
+    }
+    return Color::fromQColor(color);
+}
+
+int underlineStyleOf(QTextCharFormat::UnderlineStyle style) {
+    namespace U = platform::UnderlineStyle;
+    switch (style) {
+    case QTextCharFormat::NoUnderline:
+        return U::none;
+    case QTextCharFormat::DashUnderline:
+        return U::single | U::patternDash;
+    case QTextCharFormat::DotLine:
+        return U::single | U::patternDot;
+    case QTextCharFormat::DashDotLine:
+        return U::single | U::patternDashDot;
+    case QTextCharFormat::DashDotDotLine:
+        return U::single | U::patternDashDotDot;
+    default:
+        return U::single;
+    }
+}
+
+bool hasVisibleFont(const QTextCharFormat& format) {
+    for (const int property :
+         {int(QTextFormat::FontFamilies), int(QTextFormat::FontPointSize), int(QTextFormat::FontPixelSize),
+          int(QTextFormat::FontWeight), int(QTextFormat::FontItalic)}) {
+        if (format.hasProperty(property)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+QTextBlockFormat toBlockFormat(const std::optional<ParagraphStyle>& style) {
+    QTextBlockFormat format;
+    if (!style) {
+        return format;
+    }
+    format.setAlignment(platform::toTextOption(*style).alignment());
+    format.setTopMargin(style->paragraphSpacingBefore);
+    format.setBottomMargin(style->paragraphSpacing);
+    format.setLeftMargin(style->headIndent);
+    format.setTextIndent(style->firstLineHeadIndent - style->headIndent);
+    format.setProperty(TextProperty::paragraphStyle, QVariant::fromValue(*style));
+    return format;
+}
+
+platform::ParagraphAlignment alignmentOf(Qt::Alignment alignment) {
+    using platform::ParagraphAlignment;
+    if (alignment & Qt::AlignHCenter) {
+        return ParagraphAlignment::center;
+    }
+    if ((alignment & Qt::AlignJustify) == Qt::AlignJustify) {
+        return ParagraphAlignment::justified;
+    }
+    if (alignment & Qt::AlignRight) {
+        return ParagraphAlignment::right;
+    }
+    return alignment & Qt::AlignAbsolute ? ParagraphAlignment::left : ParagraphAlignment::natural;
+}
+
+// The block's paragraph style: the stored one while the block still looks like it, else the
+// stored one (or the default) with what Qt shows.
+std::optional<ParagraphStyle> blockParagraphStyle(const QTextBlockFormat& format) {
+    const auto stored = storedValue<ParagraphStyle>(format, TextProperty::paragraphStyle);
+    const QTextBlockFormat expected = toBlockFormat(stored);
+    if (format.alignment() == expected.alignment() && format.topMargin() == expected.topMargin() &&
+        format.bottomMargin() == expected.bottomMargin() && format.leftMargin() == expected.leftMargin() &&
+        format.textIndent() == expected.textIndent()) {
+        return stored;
+    }
+    ParagraphStyle style = stored.value_or(ParagraphStyle{});
+    style.alignment = alignmentOf(format.alignment());
+    style.paragraphSpacingBefore = format.topMargin();
+    style.paragraphSpacing = format.bottomMargin();
+    style.headIndent = format.leftMargin();
+    style.firstLineHeadIndent = format.leftMargin() + format.textIndent();
+    return style;
+}
+
+// Characters that QTextCursor::insertText turns into block breaks.
+bool isBlockBreak(QChar c) {
+    return c == u'\n' || c == u'\r' || c == QChar::ParagraphSeparator || c == QChar(0xfdd0) ||
+           c == QChar(0xfdd1);
+}
+
+} // namespace
+
+QTextCharFormat toTextCharFormat(const Attributes& attributes) {
+    QTextCharFormat format = platform::toCharFormat(attributes);
+    store(format, TextProperty::font, attributes.font);
+    store(format, TextProperty::foregroundColor, attributes.foregroundColor);
+    store(format, TextProperty::backgroundColor, attributes.backgroundColor);
+    store(format, TextProperty::underlineStyle, attributes.underlineStyle);
+    store(format, TextProperty::underlineColor, attributes.underlineColor);
+    store(format, TextProperty::paragraphStyle, attributes.paragraphStyle);
+    if (attributes.bookmark) {
+        format.setProperty(TextProperty::bookmark, QVariant::fromValue(attributes.bookmark));
+    }
+    if (!attributes.passThrough.empty()) {
+        QVariantList pairs;
+        for (const auto& [name, value] : attributes.passThrough) {
+            pairs << name << value;
+        }
+        format.setProperty(TextProperty::passThrough, pairs);
+    }
+    return format;
+}
+
+Attributes fromTextCharFormat(const QTextCharFormat& format) {
+    Attributes attributes;
+    const auto font = storedValue<platform::Font>(format, TextProperty::font);
+    if (hasVisibleFont(format)) {
+        const platform::Font shown = platform::Font::fromQFont(format.font());
+        attributes.font = font && platform::Font::fromQFont(font->toQFont()) == shown ? *font : shown;
+    }
+    attributes.foregroundColor =
+        visibleColor(storedValue<Color>(format, TextProperty::foregroundColor),
+                     format.hasProperty(QTextFormat::ForegroundBrush), format.foreground().color());
+    attributes.backgroundColor =
+        visibleColor(storedValue<Color>(format, TextProperty::backgroundColor),
+                     format.hasProperty(QTextFormat::BackgroundBrush), format.background().color());
+
+    const auto underline = storedValue<int>(format, TextProperty::underlineStyle);
+    Attributes expected;
+    expected.underlineStyle = underline;
+    if (underline && platform::toCharFormat(expected).underlineStyle() == format.underlineStyle()) {
+        attributes.underlineStyle = underline;
+    } else if (format.underlineStyle() != QTextCharFormat::NoUnderline) {
+        attributes.underlineStyle = underlineStyleOf(format.underlineStyle());
+    }
+    const auto underlineColor = storedValue<Color>(format, TextProperty::underlineColor);
+    attributes.underlineColor = visibleColor(
+        underlineColor, format.hasProperty(QTextFormat::TextUnderlineColor), format.underlineColor(), true);
+
+    attributes.paragraphStyle = storedValue<ParagraphStyle>(format, TextProperty::paragraphStyle);
+    attributes.bookmark = format.property(TextProperty::bookmark).value<platform::EmbeddedBookmarkPtr>();
+    const QVariantList pairs = format.property(TextProperty::passThrough).toList();
+    for (qsizetype i = 0; i + 1 < pairs.size(); i += 2) {
+        attributes.passThrough.emplace_back(pairs[i].toString(), pairs[i + 1]);
+    }
+    return attributes;
+}
+
+void setAttributedText(QTextDocument& document, const platform::AttributedString& text) {
+    const bool undoable = document.isUndoRedoEnabled();
+    document.setUndoRedoEnabled(false);
+    document.clear();
+
+    const QString& characters = text.string();
+    const std::vector<platform::AttributedString::Run> runs = text.runs();
+    size_t run = 0; // the run holding `location`; locations only grow
+    auto attributesAt = [&](int location) -> const Attributes& {
+        while (runs[run].range.location + runs[run].range.length <= location) {
+            ++run;
+        }
+        return runs[run].attributes;
+    };
+
+    // A script has few distinct styles: their formats are made once, not once per run.
+    std::vector<std::pair<Attributes, QTextCharFormat>> formats;
+    auto formatOf = [&](const Attributes& attributes) -> QTextCharFormat {
+        for (const auto& [known, format] : formats) {
+            if (known == attributes) {
+                return format;
+            }
+        }
+        if (formats.size() >= 32) {
+            formats.erase(formats.begin());
+        }
+        return formats.emplace_back(attributes, toTextCharFormat(attributes)).second;
+    };
+
+    QTextCursor cursor(&document);
+    cursor.beginEditBlock();
+    const int length = characters.size();
+    int start = 0;
+    while (true) {
+        int end = start;
+        while (end < length && !isBlockBreak(characters[end])) {
+            ++end;
+        }
+        // The break before the paragraph first: attributesAt() only moves forwards.
+        QTextCharFormat breakFormat;
+        if (start > 0) {
+            breakFormat = formatOf(attributesAt(start - 1));
+            if (characters[start - 1] != u'\n') {
+                breakFormat.setProperty(TextProperty::separator, QString(characters[start - 1]));
+            }
+        }
+        // An empty last paragraph looks like the break before it.
+        const int styleSource = start < length ? start : start - 1;
+        const QTextBlockFormat blockFormat =
+            toBlockFormat(styleSource >= 0 ? attributesAt(styleSource).paragraphStyle : std::nullopt);
+        if (start == 0) {
+            cursor.setBlockFormat(blockFormat);
+        } else {
+            cursor.insertBlock(blockFormat, breakFormat);
+        }
+        for (int location = start; location < end;) {
+            const Attributes& attributes = attributesAt(location);
+            const auto& range = runs[run].range;
+            const int pieceEnd = std::min(end, range.location + range.length);
+            cursor.insertText(characters.mid(location, pieceEnd - location), formatOf(attributes));
+            location = pieceEnd;
+        }
+        if (end >= length) {
+            break;
+        }
+        start = end + 1;
+    }
+    cursor.endEditBlock();
+    document.setUndoRedoEnabled(undoable);
+}
+
+platform::AttributedString attributedText(const QTextDocument& document) {
+    platform::AttributedString result;
+    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+        const QTextBlockFormat blockFormat = block.blockFormat();
+        const auto stored = storedValue<ParagraphStyle>(blockFormat, TextProperty::paragraphStyle);
+        const auto shown = blockParagraphStyle(blockFormat);
+        // A paragraph restyled through Qt gives its style to all its characters.
+        const bool restyled = !(shown == stored);
+        auto attributesOf = [&](const QTextCharFormat& format) {
+            Attributes attributes = fromTextCharFormat(format);
+            if (restyled) {
+                attributes.paragraphStyle = shown;
+            }
+            return attributes;
+        };
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment fragment = it.fragment();
+            result.append(fragment.text(), attributesOf(fragment.charFormat()));
+        }
+        const QTextBlock next = block.next();
+        if (next.isValid()) {
+            const QTextCharFormat breakFormat = next.charFormat();
+            const QString separator = breakFormat.property(TextProperty::separator).toString();
+            result.append(separator.isEmpty() ? QStringLiteral("\n") : separator, attributesOf(breakFormat));
+        }
+    }
+    return result;
+}
+
+} // namespace cw::editor

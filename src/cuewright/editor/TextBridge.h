@@ -1,0 +1,39 @@
+// Script text in and out of a QTextDocument, the editor's text storage.
+#pragma once
+
+#include "platform/text/AttributedString.h"
+
+#include <QTextFormat>
+
+class QTextDocument;
+
+namespace cw::editor {
+
+// The model's exact values ride in user properties beside Qt's own visible properties; a value
+// is trusted on the way back only while the visible property still shows it (an edit through Qt
+// wins). The bookmark object and unknown attributes live only here.
+namespace TextProperty {
+inline constexpr int font = QTextFormat::UserProperty + 1;            // platform::Font
+inline constexpr int foregroundColor = QTextFormat::UserProperty + 2; // platform::Color
+inline constexpr int backgroundColor = QTextFormat::UserProperty + 3; // platform::Color
+inline constexpr int underlineStyle = QTextFormat::UserProperty + 4;  // int
+inline constexpr int underlineColor = QTextFormat::UserProperty + 5;  // platform::Color
+inline constexpr int paragraphStyle = QTextFormat::UserProperty + 6;  // platform::ParagraphStyle
+inline constexpr int bookmark = QTextFormat::UserProperty + 7;        // platform::EmbeddedBookmarkPtr
+inline constexpr int passThrough = QTextFormat::UserProperty + 8;     // QVariantList name, value, ...
+inline constexpr int separator = QTextFormat::UserProperty + 9;       // QChar other than LF ending a block
+} // namespace TextProperty
+
+QTextCharFormat toTextCharFormat(const platform::Attributes& attributes);
+platform::Attributes fromTextCharFormat(const QTextCharFormat& format);
+
+// Replaces the whole content of `document` with `text`, as one step that is not undoable (the
+// undo history goes with the old text). Each paragraph becomes a block whose format shows the
+// paragraph style of its first character.
+void setAttributedText(QTextDocument& document, const platform::AttributedString& text);
+
+// The document's text with every attribute; the exact inverse of setAttributedText() for text
+// that was not edited since.
+platform::AttributedString attributedText(const QTextDocument& document);
+
+} // namespace cw::editor

@@ -1,0 +1,64 @@
+// Lines and words per line of a laid-out document.
+#include "cuewright/editor/LineMetrics.h"
+
+#include <gtest/gtest.h>
+
+#include <QTextDocument>
+
+#include <vector>
+
+using cw::Editor;
+using cw::editor::measureLines;
+
+namespace {
+
+struct Case {
+    const char* text;
+    int lines;
+    double wordsPerLine;
+    std::vector<Editor::LineRange> ranges;
+};
+
+} // namespace
+
+TEST(LineMetrics, CountsLinesWordsAndRangesOfUnwrappedText) {
+    const std::vector<Case> cases = {
+        {"a b\n", 2, 1.0, {{1, {0, 4}}}},
+        {"a  b", 1, 2.0, {{1, {0, 4}}}},
+        {"a\tb", 1, 1.0, {{1, {0, 3}}}},
+        // An empty paragraph's line is its break, which counts as a word.
+        {"one two\n\nthree", 3, 4.0 / 3, {{1, {0, 8}}, {2, {8, 1}}, {3, {9, 5}}}},
+    };
+    for (const Case& c : cases) {
+        QTextDocument document;
+        document.setTextWidth(10000);
+        document.setPlainText(QString::fromUtf8(c.text));
+        const auto metrics = measureLines(document);
+        EXPECT_EQ(metrics.lineCount, c.lines) << c.text;
+        ASSERT_TRUE(metrics.wordsPerLine.has_value()) << c.text;
+        EXPECT_DOUBLE_EQ(*metrics.wordsPerLine, c.wordsPerLine) << c.text;
+        EXPECT_EQ(metrics.lineRanges, c.ranges) << c.text;
+    }
+}
+
+TEST(LineMetrics, WrappedParagraphsGiveSeveralLinesAndEmptyTextNone) {
+    QTextDocument document;
+    const auto empty = measureLines(document);
+    EXPECT_EQ(empty.lineCount, 0);
+    EXPECT_TRUE(empty.lineRanges.empty());
+    EXPECT_FALSE(empty.wordsPerLine.has_value());
+
+    document.setPlainText(QStringLiteral("word ").repeated(200).trimmed());
+    document.setTextWidth(200);
+    const auto wrapped = measureLines(document);
+    EXPECT_GT(wrapped.lineCount, 5);
+    ASSERT_EQ(int(wrapped.lineRanges.size()), wrapped.lineCount);
+    // The lines cover the text without gaps, and the words are all counted once.
+    int next = 0;
+    for (const auto& line : wrapped.lineRanges) {
+        EXPECT_EQ(line.range.location, next);
+        next += line.range.length;
+    }
+    EXPECT_EQ(next, document.characterCount() - 1);
+    EXPECT_DOUBLE_EQ(*wrapped.wordsPerLine * wrapped.lineCount, 200);
+}

@@ -1,0 +1,164 @@
+// The script text through a QTextDocument and back: every attribute kept, edits through Qt read.
+#include "cuewright/editor/TextBridge.h"
+#include "platform/codecs/OfficeDocuments.h"
+#include "platform/text/RichTextFile.h"
+
+#include <gtest/gtest.h>
+
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+
+#include <memory>
+
+using platform::AttributedString;
+using platform::Attributes;
+using platform::Color;
+using platform::Font;
+using platform::ParagraphStyle;
+namespace Underline = platform::UnderlineStyle;
+
+namespace {
+
+AttributedString roundTrip(const AttributedString& text) {
+    QTextDocument document;
+    cw::editor::setAttributedText(document, text);
+    return cw::editor::attributedText(document);
+}
+
+const QStringView kNames[] = {
+    platform::AttributeName::font,           platform::AttributeName::foregroundColor,
+    platform::AttributeName::underlineStyle, platform::AttributeName::underlineColor,
+    platform::AttributeName::paragraphStyle, platform::AttributeName::backgroundColor,
+    platform::AttributeName::link,           platform::CuewrightBookmarkAttributeName};
+
+void expectSame(const AttributedString& expected, const AttributedString& actual) {
+    ASSERT_EQ(expected.string(), actual.string());
+    const auto a = expected.runs();
+    const auto b = actual.runs();
+    ASSERT_EQ(a.size(), b.size());
+    for (size_t i = 0; i < a.size(); ++i) {
+        EXPECT_EQ(a[i].range, b[i].range) << "run " << i;
+        for (const QStringView name : kNames) {
+            EXPECT_EQ(a[i].attributes.value(name), b[i].attributes.value(name))
+                << name.toString().toStdString() << " of run " << i << " at " << a[i].range.location;
+        }
+        EXPECT_EQ(a[i].attributes, b[i].attributes) << "run " << i << " at " << a[i].range.location;
+    }
+}
+
+// Every attribute the model stores, with values Qt cannot hold exactly (colour spaces, fine
+// components, fractional sizes), several separators, and a bookmark on a paragraph start.
+AttributedString everyAttribute() {
+    ParagraphStyle centred;
+    centred.alignment = platform::ParagraphAlignment::center;
+    centred.lineBreakMode = platform::LineBreakMode::truncatingTail;
+    centred.baseWritingDirection = platform::WritingDirection::rightToLeft;
+    centred.firstLineHeadIndent = 12.5;
+    centred.headIndent = 3;
+    centred.tailIndent = -4;
+    centred.lineSpacing = 1.5;
+    centred.paragraphSpacing = 6;
+    centred.paragraphSpacingBefore = 2;
+    centred.lineHeightMultiple = 1.2;
+    centred.minimumLineHeight = 10;
+    centred.maximumLineHeight = 40;
+    ParagraphStyle right;
+    right.alignment = platform::ParagraphAlignment::right;
+
+    Attributes plain;
+    plain.font = Font{QStringLiteral("DejaVu Serif"), 34.25, false, false};
+    plain.foregroundColor = Color(0.123456, 0.5, 0.99999, 0.75, Color::Space::genericRGB);
+    plain.paragraphStyle = centred;
+    Attributes styled = plain;
+    styled.font = plain.font->withTraits(true, true);
+    styled.backgroundColor = Color::gray(0.333333);
+    styled.underlineStyle = Underline::doubleLine | Underline::patternDashDot | Underline::byWord;
+    styled.underlineColor = Color::red();
+    Attributes noneUnderlined = plain;
+    noneUnderlined.underlineStyle = Underline::none;
+    noneUnderlined.underlineColor = Color::blue();
+    Attributes marked = plain;
+    marked.bookmark = std::make_shared<platform::EmbeddedBookmark>(
+        platform::EmbeddedBookmark{QStringLiteral("id-1"), 7, QStringLiteral("note"), 2});
+    marked.passThrough = {{QStringLiteral("link"), QStringLiteral("https://example.org/")}};
+    Attributes otherParagraph = plain;
+    otherParagraph.paragraphStyle = right;
+
+    AttributedString text;
+    text.append(QStringLiteral("*"), marked);
+    text.append(QStringLiteral("Opening\tline "), plain);
+    text.append(QStringLiteral("loud"), styled);
+    text.append(QStringLiteral(" quiet\u2028soft"), noneUnderlined);
+    text.append(QStringLiteral("\n"), plain);
+    text.append(QStringLiteral("unstyled"), Attributes{});
+    text.append(QStringLiteral("\n\nright\r"), otherParagraph);
+    text.append(QStringLiteral("after return\u2029"), plain);
+    text.append(QStringLiteral("mixed"), otherParagraph); // a second style inside one paragraph
+    text.append(QStringLiteral(" end\n"), plain);
+    return text;
+}
+
+} // namespace
+
+TEST(TextBridge, RoundTripsEveryAttributeExactly) {
+    const AttributedString text = everyAttribute();
+    const AttributedString back = roundTrip(text);
+    expectSame(text, back);
+    // The bookmark comes back as the same object, not a copy.
+    EXPECT_EQ(back.attributes(0).bookmark, text.attributes(0).bookmark);
+    expectSame(AttributedString(), roundTrip(AttributedString()));
+}
+
+TEST(TextBridge, RoundTripsTheRtfAndDocxFixtures) {
+    const auto rtf = platform::readRichTextFile(QStringLiteral(CW_FIXTURES_DIR "/script-sample.rtf"));
+    ASSERT_TRUE(rtf.has_value());
+    const AttributedString docx =
+        platform::readDocxFile(QStringLiteral(CW_FIXTURES_DIR "/script-sample.docx"));
+    for (const AttributedString& text : {*rtf, docx}) {
+        ASSERT_GT(text.length(), 100);
+        expectSame(text, roundTrip(text));
+    }
+}
+
+TEST(TextBridge, QtShowsTheAttributesAndEditsThroughQtAreRead) {
+    QTextDocument document;
+    const AttributedString text = everyAttribute();
+    cw::editor::setAttributedText(document, text);
+    ASSERT_EQ(document.blockCount(), 7);
+    EXPECT_EQ(document.firstBlock().blockFormat().alignment(), Qt::AlignHCenter);
+    EXPECT_FALSE(document.isUndoAvailable());
+
+    // "loud": bold italic, double underline shown as Qt's dash-dot line.
+    QTextCursor cursor(&document);
+    const int loud = int(text.string().indexOf(QStringLiteral("loud")));
+    cursor.setPosition(loud + 1);
+    EXPECT_TRUE(cursor.charFormat().font().bold());
+    EXPECT_EQ(cursor.charFormat().underlineStyle(), QTextCharFormat::DashDotLine);
+
+    // Recolour "loud", underline "quiet", centre the "right" paragraph through Qt.
+    cursor.setPosition(loud);
+    cursor.setPosition(loud + 4, QTextCursor::KeepAnchor);
+    QTextCharFormat green;
+    green.setForeground(QColor(Qt::green));
+    cursor.mergeCharFormat(green);
+    const int quiet = int(text.string().indexOf(QStringLiteral("quiet")));
+    cursor.setPosition(quiet);
+    cursor.setPosition(quiet + 5, QTextCursor::KeepAnchor);
+    QTextCharFormat underlined;
+    underlined.setUnderlineStyle(QTextCharFormat::SingleUnderline);
+    cursor.mergeCharFormat(underlined);
+    const int rightAt = int(text.string().indexOf(QStringLiteral("right")));
+    cursor.setPosition(rightAt);
+    QTextBlockFormat centre;
+    centre.setAlignment(Qt::AlignHCenter);
+    cursor.mergeBlockFormat(centre);
+
+    const AttributedString back = cw::editor::attributedText(document);
+    EXPECT_EQ(back.attributes(loud).foregroundColor, Color::fromQColor(QColor(Qt::green)));
+    EXPECT_EQ(back.attributes(loud).font, text.attributes(loud).font); // untouched: still exact
+    EXPECT_EQ(back.attributes(quiet).underlineStyle, Underline::single);
+    EXPECT_EQ(back.attributes(rightAt).paragraphStyle->alignment, platform::ParagraphAlignment::center);
+    EXPECT_EQ(back.attributes(rightAt + 5).paragraphStyle->alignment, platform::ParagraphAlignment::center);
+    EXPECT_EQ(back.attributes(0).paragraphStyle, text.attributes(0).paragraphStyle);
+}
