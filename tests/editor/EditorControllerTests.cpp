@@ -9,6 +9,8 @@
 
 #include "support/TempDir.h"
 
+#include "ScreenshotSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -119,6 +121,10 @@ TEST_F(EditorControllerTest, ProjectTextLoadsWithoutCountingAsAnEditAndLinesAreP
     EXPECT_EQ(project->editor().lineCount, 2) << "published at once, before the autosave";
     EXPECT_EQ(project->editor().lineRanges, (std::vector<cw::Editor::LineRange>{{1, {0, 4}}}));
     EXPECT_DOUBLE_EQ(project->averageWordsPerLine(), 1.0);
+
+    controller->close();
+    project->setText(AttributedString(QStringLiteral("unheard")));
+    EXPECT_EQ(viewText(), QStringLiteral("a b\n")) << "a closed editor no longer follows the project";
 }
 
 TEST_F(EditorControllerTest, LocksWhilePromptingWhenTheSettingIsOn) {
@@ -208,6 +214,29 @@ TEST_F(EditorControllerTest, TypedTextAfterABookmarkCarriesNoBookmark) {
         EXPECT_EQ(typed.string(), QString::fromUtf8(c.result));
         EXPECT_EQ(typed.attributes(0).bookmark, marked.bookmark) << "the bookmarked character keeps it";
         EXPECT_EQ(typed.attributes(1).bookmark, nullptr) << c.anchor;
+    }
+}
+
+TEST_F(EditorControllerTest, ScreenshotLightAndDark) {
+    const QString folder = editortest::screenshotFolder();
+    ASSERT_FALSE(folder.isEmpty());
+    const auto style = cw::ScriptImport::DefaultStyle::fromUserDefaults(defaults);
+    platform::Attributes body;
+    body.font = style.font.withPointSize(28);
+    body.foregroundColor = platform::Color::gray(0.5);
+    body.paragraphStyle = style.paragraphStyle;
+    AttributedString script(QStringLiteral("Good evening, and welcome.\n"
+                                           "Tonight: the harbour bridge reopens after two years.\n"
+                                           "Back to you in the studio."),
+                            body);
+    platform::Attributes accent;
+    accent.foregroundColor = platform::Color::red();
+    accent.font = body.font->withTraits(true, false);
+    script.addAttributes(accent, {14, 11});
+    load(script);
+    for (const auto& s : editortest::lightAndDark) {
+        platform::Appearance::applyToWindow(&view, s.style);
+        EXPECT_TRUE(view.grab().toImage().save(folder + "/editor-" + s.name + ".png")) << s.name;
     }
 }
 

@@ -63,11 +63,12 @@ EditorController::EditorController(std::shared_ptr<Project> project, ScriptTextV
     assert(project_ && "an editor controller needs its project");
     textView_->setPasteStyle(ScriptImport::DefaultStyle::fromUserDefaults(defaults));
     // Qt reports programmatic replacements too; the guard flag tells them apart.
-    QObject::connect(textView_, &QTextEdit::textChanged, textView_, [this] { textDidChange(); });
+    textChanged_ =
+        QObject::connect(textView_, &QTextEdit::textChanged, textView_, [this] { textDidChange(); });
 }
 
 EditorController::~EditorController() {
-    QObject::disconnect(textView_, &QTextEdit::textChanged, textView_, nullptr);
+    QObject::disconnect(textChanged_);
     if (loaded_) {
         project_->unregisterEventListener(this);
     }

@@ -3,11 +3,11 @@
 
 #include "cuewright/model/ProjectEventListener.h"
 
+#include <QMetaObject>
+
 #include <chrono>
 #include <functional>
 #include <memory>
-
-class QTimer;
 
 namespace platform {
 class Defaults;
@@ -36,7 +36,7 @@ std::unique_ptr<AutosaveTimer> makeQtAutosaveTimer();
 
 // Keeps one project's text and one ScriptTextView in step:
 //  - load() registers with the project (priority 0, held weakly by it) and copies its text into
-//    the view; close() unregisters. The view must outlive the controller's loaded state.
+//    the view; close() unregisters (so does the destructor). The view must outlive the controller.
 //  - A user edit (or an explicit textDidChange()) publishes the line metrics and restarts the
 //    autosave wait; the project receives the whole text once, autosaveInterval() after the last
 //    edit. The controller's own loads are not edits: they publish metrics but start no wait.
@@ -94,6 +94,7 @@ private:
     platform::Defaults* defaults_;
     std::unique_ptr<AutosaveTimer> autosaveTimer_;
     std::chrono::milliseconds autosaveInterval_ = defaultAutosaveInterval;
+    QMetaObject::Connection textChanged_;
     bool ignoreTextChange_ = false; // set while the controller itself replaces the text
     bool loaded_ = false;
 };
