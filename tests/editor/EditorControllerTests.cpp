@@ -15,6 +15,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QInputMethodEvent>
 #include <QMimeData>
 #include <QTest>
 
@@ -196,8 +197,9 @@ TEST_F(EditorControllerTest, TypedTextAfterABookmarkCarriesNoBookmark) {
     const struct {
         int anchor;
         int position;
+        bool inputMethod;
         const char* result;
-    } cases[] = {{1, 1, "Xybc"}, {2, 1, "Xyc"}};
+    } cases[] = {{1, 1, false, "Xybc"}, {2, 1, false, "Xyc"}, {1, 1, true, "Xybc"}, {2, 1, true, "Xyc"}};
     for (const auto& c : cases) {
         AttributedString text(QStringLiteral("Xbc"));
         platform::Attributes marked;
@@ -208,12 +210,18 @@ TEST_F(EditorControllerTest, TypedTextAfterABookmarkCarriesNoBookmark) {
         cursor.setPosition(c.anchor);
         cursor.setPosition(c.position, QTextCursor::KeepAnchor);
         view.setTextCursor(cursor);
-        QTest::keyClick(&view, Qt::Key_Y);
+        if (c.inputMethod) {
+            QInputMethodEvent composed;
+            composed.setCommitString(QStringLiteral("y"));
+            QApplication::sendEvent(&view, &composed);
+        } else {
+            QTest::keyClick(&view, Qt::Key_Y);
+        }
 
         const AttributedString typed = cw::editor::attributedText(*view.document());
         EXPECT_EQ(typed.string(), QString::fromUtf8(c.result));
         EXPECT_EQ(typed.attributes(0).bookmark, marked.bookmark) << "the bookmarked character keeps it";
-        EXPECT_EQ(typed.attributes(1).bookmark, nullptr) << c.anchor;
+        EXPECT_EQ(typed.attributes(1).bookmark, nullptr) << c.anchor << c.inputMethod;
     }
 }
 

@@ -4,6 +4,7 @@
 #include "cuewright/editor/TextBridge.h"
 #include "platform/text/RtfReader.h"
 
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QTextCursor>
@@ -27,23 +28,40 @@ static bool typesText(const QKeyEvent& event) {
     return text.at(0).isPrint() || text.at(0) == u'\t';
 }
 
-void ScriptTextView::keyPressEvent(QKeyEvent* event) {
+bool ScriptTextView::typeWithoutBookmark(const QString& text) {
     QTextCursor cursor = textCursor();
     QTextCharFormat format = cursor.charFormat();
-    if (isReadOnly() || !typesText(*event) || !format.hasProperty(TextProperty::bookmark)) {
-        QTextEdit::keyPressEvent(event);
-        return;
+    if (isReadOnly() || !format.hasProperty(TextProperty::bookmark)) {
+        return false;
     }
     format.clearProperty(TextProperty::bookmark);
     if (!cursor.hasSelection()) {
         setCurrentCharFormat(format); // only the typing format: the text keeps its bookmark
-        QTextEdit::keyPressEvent(event);
+        return false;
+    }
+    // Over a selection Qt would take the format of the character before the insertion point.
+    cursor.insertText(text, format);
+    setTextCursor(cursor);
+    return true;
+}
+
+void ScriptTextView::keyPressEvent(QKeyEvent* event) {
+    if (typesText(*event) && typeWithoutBookmark(event->text())) {
+        event->accept();
         return;
     }
-    // Over a selection Qt would take the format of its last character; replace it ourselves.
-    cursor.insertText(event->text(), format);
-    setTextCursor(cursor);
-    event->accept();
+    QTextEdit::keyPressEvent(event);
+}
+
+void ScriptTextView::inputMethodEvent(QInputMethodEvent* event) {
+    // A composition still shown beside a selection is Qt's to handle; the commit alone is ours.
+    const bool plainCommit = !event->commitString().isEmpty() && event->replacementLength() == 0 &&
+                             (event->preeditString().isEmpty() || !textCursor().hasSelection());
+    if (plainCommit && typeWithoutBookmark(event->commitString())) {
+        event->accept();
+        return;
+    }
+    QTextEdit::inputMethodEvent(event);
 }
 
 platform::AttributedString ScriptTextView::pastedContent(const QMimeData& source) const {

@@ -14,7 +14,7 @@ namespace cw::editor {
 //  - restyles every paste through the paste rules (pastedText) with the paste style and the
 //    typing font's size; the pasted text takes the paragraph it lands in;
 //  - keeps the bookmark object of the character before the insertion point out of typed text
-//    (a bookmark marks one character, never what is typed after it).
+//    or composed by an input method (a bookmark marks one character, never what follows it).
 // Main thread only, as every widget.
 class ScriptTextView : public QTextEdit {
     Q_OBJECT
@@ -34,10 +34,15 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void inputMethodEvent(QInputMethodEvent* event) override;
     bool canInsertFromMimeData(const QMimeData* source) const override;
     void insertFromMimeData(const QMimeData* source) override;
 
 private:
+    // Gives typing at the insertion point a format without the bookmark of the character before
+    // it. True when it typed `text` itself (over a selection).
+    bool typeWithoutBookmark(const QString& text);
+
     ScriptImport::DefaultStyle pasteStyle_;
 };
 
