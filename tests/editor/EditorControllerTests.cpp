@@ -108,6 +108,21 @@ TEST_F(EditorControllerTest, EditsReachTheProjectOncePausedAndBeforeSaving) {
     EXPECT_FALSE(project->hasUnsavedChanges());
 }
 
+TEST_F(EditorControllerTest, QtTimerHandsTheTextOverFromTheEventLoop) {
+    ScriptTextView own;
+    auto qtTimed = std::make_shared<EditorController>(project, own, defaults);
+    EXPECT_EQ(qtTimed->autosaveInterval(), 300ms);
+    qtTimed->setAutosaveInterval(0ms);
+    qtTimed->load();
+    QTest::keyClick(&own, Qt::Key_Q);
+    EXPECT_TRUE(qtTimed->hasPendingEdit());
+    for (int pass = 0; pass < 100 && qtTimed->hasPendingEdit(); ++pass) {
+        QCoreApplication::processEvents();
+    }
+    EXPECT_EQ(project->document().text.string(), QStringLiteral("q"));
+    EXPECT_EQ(viewText(), QString()) << "this editor is not loaded and does not follow";
+}
+
 TEST_F(EditorControllerTest, ProjectTextLoadsWithoutCountingAsAnEditAndLinesArePublished) {
     load(AttributedString(QStringLiteral("one")));
     project->setText(AttributedString(QStringLiteral("a b")));
