@@ -10,10 +10,11 @@
 #include "platform/layers/Layer.h"
 #include "platform/ui/Appearance.h"
 
+#include "ScreenshotSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <QBuffer>
-#include <QDir>
 #include <QImage>
 #include <QPixmap>
 
@@ -130,20 +131,15 @@ TEST(EditorBackgroundView, TakesOnScriptPropertiesOnce) {
 }
 
 TEST(EditorBackgroundView, ScreenshotLightAndDark) {
-    const char* root = std::getenv("CW_TEST_OUTPUT_DIR");
-    const QString folder = QString::fromUtf8(root && *root ? root : "build/debug/test-output") + "/editor";
-    ASSERT_TRUE(QDir().mkpath(folder));
-    const struct {
-        platform::AppearanceStyle style;
-        const char* name;
-    } styles[] = {{platform::AppearanceStyle::light, "background-light.png"},
-                  {platform::AppearanceStyle::dark, "background-dark.png"}};
-    for (const auto& s : styles) {
+    const QString folder = editortest::screenshotFolder();
+    ASSERT_FALSE(folder.isEmpty());
+    for (const auto& s : editortest::lightAndDark) {
         EditorBackgroundView view;
         platform::Appearance::applyToWindow(&view, s.style);
         dress(view, QColor(20, 20, 20));
         view.setIndicatorColor(IndicatorColor::green);
-        EXPECT_TRUE(view.grab().toImage().save(folder + "/" + s.name)) << s.name;
+        const QString file = folder + "/background-" + s.name + ".png";
+        EXPECT_TRUE(view.grab().toImage().save(file)) << s.name;
     }
 }
 
