@@ -1,6 +1,10 @@
 #include "sql/Functions.h"
 
 #include "base/Log.h"
+#include "sql/Connection.h"
+#include "sql/DatabaseLock.h"
+
+#include <stdexcept>
 
 #include <sqlite3.h>
 
@@ -58,6 +62,160 @@ void setFunctionResult(const std::optional<Binding>& result, sqlite3_context* co
         const std::string& s = std::get<std::string>(*result);
         sqlite3_result_text64(context, s.data(), s.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
     }
+}
+
+} // namespace sql
+
+// ---- registration
+
+namespace sql {
+
+Expression<> callExpression(std::string_view name, std::span<const Expression<>* const> arguments) {
+    Expression<> out(std::string(name) + '(');
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        if (i > 0) {
+            out.templateText += ", ";
+        }
+        out.templateText += arguments[i]->templateText;
+        out.bindings.insert(out.bindings.end(), arguments[i]->bindings.begin(), arguments[i]->bindings.end());
+    }
+    out.templateText += ')';
+    return out;
+}
+
+void detail::throwArgumentMismatch(std::size_t index) {
+    throw std::invalid_argument("argument " + std::to_string(index + 1) +
+                                " is NULL or not of the function's type");
+}
+
+// A throw from the callable fails the call with its message.
+static void failCall(sqlite3_context* context, const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        sqlite3_result_error(context, e.what(), -1);
+    } catch (...) {
+        sqlite3_result_error(context, "function failed", -1);
+    }
+}
+
+static void callFunction(sqlite3_context* context, int count, sqlite3_value** values) {
+    auto* function = static_cast<SqlFunction*>(sqlite3_user_data(context));
+    try {
+        setFunctionResult((*function)(functionArguments(count, values)), context);
+    } catch (...) {
+        failCall(context, std::current_exception());
+    }
+}
+
+using AggregateOperations = Connection::AggregateOperations;
+
+// The group's slot: the address of its state, null before its first row.
+static void** aggregateSlot(sqlite3_context* context, bool create) {
+    return static_cast<void**>(sqlite3_aggregate_context(context, create ? sizeof(void*) : 0));
+}
+
+static void stepAggregate(sqlite3_context* context, int count, sqlite3_value** values) {
+    auto* ops = static_cast<AggregateOperations*>(sqlite3_user_data(context));
+    void** slot = aggregateSlot(context, true);
+    if (slot == nullptr) {
+        sqlite3_result_error_nomem(context);
+        return;
+    }
+    try {
+        if (*slot == nullptr) {
+            *slot = ops->make();
+        }
+        ops->step(*slot, functionArguments(count, values));
+    } catch (...) {
+        failCall(context, std::current_exception());
+    }
+}
+
+static void finalAggregate(sqlite3_context* context) {
+    auto* ops = static_cast<AggregateOperations*>(sqlite3_user_data(context));
+    void** slot = aggregateSlot(context, false);
+    void* state = slot != nullptr ? *slot : nullptr;
+    try {
+        if (state == nullptr) { // a group without rows
+            state = ops->make();
+        }
+        setFunctionResult(ops->final(state), context);
+    } catch (...) {
+        failCall(context, std::current_exception());
+    }
+    if (state != nullptr) {
+        ops->destroy(state);
+    }
+    if (slot != nullptr) {
+        *slot = nullptr;
+    }
+}
+
+static int compareTexts(void* box, int lengthA, const void* a, int lengthB, const void* b) {
+    const auto& compare = *static_cast<Connection::Comparison*>(box);
+    const auto view = [](const void* p, int length) {
+        return p != nullptr && length > 0
+                   ? std::string_view(static_cast<const char*>(p), static_cast<std::size_t>(length))
+                   : std::string_view();
+    };
+    try {
+        return compare(view(a, lengthA), view(b, lengthB));
+    } catch (...) {
+        return 0; // nothing may unwind through sqlite3; an unorderable pair sorts as equal
+    }
+}
+
+static int encoding(bool deterministic) {
+    return deterministic ? SQLITE_UTF8 | SQLITE_DETERMINISTIC : SQLITE_UTF8;
+}
+
+void Connection::createFunction(std::string_view name, std::optional<int> argumentCount, bool deterministic,
+                                SqlFunction function) {
+    auto box = std::make_shared<SqlFunction>(std::move(function));
+    void* userData = box.get();
+    registerFunction(name, argumentCount.value_or(-1), deterministic, std::move(box), userData,
+                     {callFunction, nullptr, nullptr});
+}
+
+void Connection::createAggregation(std::string_view name, std::optional<int> argumentCount,
+                                   bool deterministic, AggregateOperations operations) {
+    auto box = std::make_shared<AggregateOperations>(std::move(operations));
+    void* userData = box.get();
+    registerFunction(name, argumentCount.value_or(-1), deterministic, std::move(box), userData,
+                     {nullptr, stepAggregate, finalAggregate});
+}
+
+void Connection::registerFunction(std::string_view name, int argumentCount, bool deterministic,
+                                  std::shared_ptr<void> box, void* userData,
+                                  const FunctionCallbacks& callbacks) {
+    const std::string n(name);
+    sync([&] {
+        detail::DatabaseLock lock(handle_);
+        const int rc =
+            sqlite3_create_function_v2(handle_, n.c_str(), argumentCount, encoding(deterministic), userData,
+                                       callbacks.call, callbacks.step, callbacks.final, nullptr);
+        if (!Result::isSuccessCode(rc)) {
+            detail::throwError(handle_, rc);
+        }
+        const std::lock_guard guard(registryMutex_);
+        functions_[n][argumentCount] = std::move(box);
+    });
+}
+
+void Connection::createCollation(std::string_view name, Comparison compare) {
+    auto box = std::make_shared<Comparison>(std::move(compare));
+    const std::string n(name);
+    sync([&] {
+        detail::DatabaseLock lock(handle_);
+        const int rc =
+            sqlite3_create_collation_v2(handle_, n.c_str(), SQLITE_UTF8, box.get(), compareTexts, nullptr);
+        if (!Result::isSuccessCode(rc)) {
+            detail::throwError(handle_, rc);
+        }
+        const std::lock_guard guard(registryMutex_);
+        collations_[n] = std::move(box);
+    });
 }
 
 } // namespace sql
