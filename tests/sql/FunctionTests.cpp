@@ -10,11 +10,10 @@ using namespace sql;
 namespace {
 
 std::shared_ptr<Connection> numbers() {
-    auto db = sqltest::memory();
-    db->execute("CREATE TABLE t (g INTEGER, v INTEGER, s TEXT, b BLOB);"
-                "INSERT INTO t VALUES (1, 1, 'b', x''), (1, 2, NULL, NULL), (2, 10, 'a', x'0102'), (2, 20, "
-                "'C', x'');");
-    return db;
+    return sqltest::memoryWith(
+        "CREATE TABLE t (g INTEGER, v INTEGER, s TEXT, b BLOB);"
+        "INSERT INTO t VALUES (1, 1, 'b', x''), (1, 2, NULL, NULL), (2, 10, 'a', x'0102'), (2, 20, "
+        "'C', x'');");
 }
 
 std::vector<std::optional<Binding>> column(Connection& db, const std::string& sql, const Bindings& b = {}) {
