@@ -195,6 +195,18 @@ public:
                                        const DatabaseName& targetName);
     // The library's version, 0.0.0 when it cannot be read.
     SQLiteVersion sqliteVersion();
+    // ATTACH DATABASE ? AS ? and DETACH DATABASE ?: the names are bound, never spliced into the
+    // SQL. Throw Result (a file that does not open, a name unknown or in use).
+    void attach(const Location& location, std::string_view schemaName);
+    void detach(std::string_view schemaName);
+    // Pragmas: reads never throw (nullopt or false on any error), writes ignore errors.
+    std::optional<std::int32_t> userVersion();
+    // An absent version writes 0.
+    void setUserVersion(std::optional<std::int32_t> version);
+    bool foreignKeys();
+    void setForeignKeys(bool on);
+    bool deferForeignKeys();
+    void setDeferForeignKeys(bool on);
 
     // ---- functions, aggregates and collations of our own. Each runs on the thread that steps
     // the statement using it (the connection's queue). A registration replaces an earlier one
@@ -210,10 +222,13 @@ public:
     // Returns the call builder: "name"(args...) typed as the callable's result.
     template <class F> auto createFunction(std::string_view name, bool deterministic, F function) {
         using Signature = detail::Signature<std::decay_t<F>>;
-        createFunction(name, static_cast<int>(Signature::arity), deterministic,
-                       detail::typedFunction(std::move(function)));
+        createRawFunction(name, static_cast<int>(Signature::arity), deterministic,
+                          detail::typedFunction(std::move(function)));
         return typename Signature::Call{quote(name, '"')};
     }
+    // The typed form's core: `function` reads the arguments and sets the result itself.
+    void createRawFunction(std::string_view name, int argumentCount, bool deterministic,
+                           RawFunction function);
     // A fold over each group's rows: every group starts from a fresh `initial()`, `reduce`
     // takes the state and the row's arguments and returns the new state, `result` turns the
     // final state into the SQL value. A group without rows gives result(initial()).

@@ -47,21 +47,10 @@ Bindings functionArguments(int count, sqlite3_value** values) {
 
 void setFunctionResult(const std::optional<Binding>& result, sqlite3_context* context) {
     if (!result) {
-        sqlite3_result_null(context);
-    } else if (const auto* b = std::get_if<Blob>(&*result)) {
-        if (b->empty()) {
-            sqlite3_result_zeroblob(context, 0); // a null data pointer would read as NULL
-            return;
-        }
-        sqlite3_result_blob64(context, b->bytes.data(), b->bytes.size(), SQLITE_TRANSIENT);
-    } else if (const auto* d = std::get_if<double>(&*result)) {
-        sqlite3_result_double(context, *d);
-    } else if (const auto* i = std::get_if<std::int64_t>(&*result)) {
-        sqlite3_result_int64(context, *i);
-    } else {
-        const std::string& s = std::get<std::string>(*result);
-        sqlite3_result_text64(context, s.data(), s.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+        detail::setNullResult(context);
+        return;
     }
+    std::visit([context](const auto& v) { detail::setResult(context, v); }, *result);
 }
 
 } // namespace sql
@@ -106,6 +95,79 @@ static void callFunction(sqlite3_context* context, int count, sqlite3_value** va
     } catch (...) {
         failCall(context, std::current_exception());
     }
+}
+
+static void callRawFunction(sqlite3_context* context, int count, sqlite3_value** values) {
+    auto* function = static_cast<RawFunction*>(sqlite3_user_data(context));
+    try {
+        (*function)(context, count, values);
+    } catch (...) {
+        failCall(context, std::current_exception());
+    }
+}
+
+bool detail::readArgument(sqlite3_value* value, std::int64_t& out) {
+    if (sqlite3_value_type(value) != SQLITE_INTEGER) {
+        return false;
+    }
+    out = sqlite3_value_int64(value);
+    return true;
+}
+
+bool detail::readArgument(sqlite3_value* value, double& out) {
+    const int type = sqlite3_value_type(value);
+    if (type != SQLITE_FLOAT && type != SQLITE_INTEGER) {
+        return false;
+    }
+    out = sqlite3_value_double(value);
+    return true;
+}
+
+bool detail::readArgument(sqlite3_value* value, std::string& out) {
+    if (sqlite3_value_type(value) != SQLITE_TEXT) {
+        return false;
+    }
+    const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
+    out.assign(text != nullptr ? text : "", static_cast<std::size_t>(sqlite3_value_bytes(value)));
+    return true;
+}
+
+bool detail::readArgument(sqlite3_value* value, Blob& out) {
+    if (sqlite3_value_type(value) != SQLITE_BLOB) {
+        return false;
+    }
+    const void* data = sqlite3_value_blob(value);
+    const int bytes = sqlite3_value_bytes(value);
+    out = Blob(data, data != nullptr ? static_cast<std::size_t>(bytes) : 0);
+    return true;
+}
+
+bool detail::isNullArgument(sqlite3_value* value) {
+    return sqlite3_value_type(value) == SQLITE_NULL;
+}
+
+void detail::setResult(sqlite3_context* context, std::int64_t value) {
+    sqlite3_result_int64(context, value);
+}
+
+void detail::setResult(sqlite3_context* context, double value) {
+    sqlite3_result_double(context, value);
+}
+
+void detail::setResult(sqlite3_context* context, const std::string& value) {
+    sqlite3_result_text64(context, value.data(), value.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+}
+
+void detail::setResult(sqlite3_context* context, const Blob& value) {
+    if (value.empty()) {
+        sqlite3_result_zeroblob(context, 0); // a null data pointer would read as NULL
+        return;
+    }
+    sqlite3_result_blob64(context, value.bytes.data(), value.bytes.size(), SQLITE_TRANSIENT);
+}
+
+void detail::setNullResult(sqlite3_context* context) {
+    sqlite3_result_null(context);
 }
 
 using AggregateOperations = Connection::AggregateOperations;
@@ -176,6 +238,14 @@ void Connection::createFunction(std::string_view name, std::optional<int> argume
     void* userData = box.get();
     registerFunction(name, argumentCount.value_or(-1), deterministic, std::move(box), userData,
                      {callFunction, nullptr, nullptr});
+}
+
+void Connection::createRawFunction(std::string_view name, int argumentCount, bool deterministic,
+                                   RawFunction function) {
+    auto box = std::make_shared<RawFunction>(std::move(function));
+    void* userData = box.get();
+    registerFunction(name, argumentCount, deterministic, std::move(box), userData,
+                     {callRawFunction, nullptr, nullptr});
 }
 
 void Connection::createAggregation(std::string_view name, std::optional<int> argumentCount,

@@ -13,6 +13,9 @@
 #include <type_traits>
 #include <utility>
 
+struct sqlite3_context;
+struct sqlite3_value;
+
 namespace sql {
 
 // An untyped SQL function: the call's arguments (nullopt for NULL) to its result.
@@ -29,41 +32,58 @@ template <class... E> Expression<> call(std::string_view name, const E&... argum
     }
 }
 
+// What the typed registrations hand sqlite3: reads its arguments and sets its result itself,
+// with no list of bindings in between.
+using RawFunction = std::function<void(sqlite3_context*, int, sqlite3_value**)>;
+
 namespace detail {
 
 // Fails the SQL call: argument `index` (from 0) is NULL or of another stored type than asked.
 [[noreturn]] void throwArgumentMismatch(std::size_t index);
 
-template <class T> T typedArgument(const std::optional<Binding>& b, std::size_t index) {
+// An argument read as a stored type: false for NULL or another storage class (an INTEGER
+// also reads as a double).
+bool readArgument(sqlite3_value* value, std::int64_t& out);
+bool readArgument(sqlite3_value* value, double& out);
+bool readArgument(sqlite3_value* value, std::string& out);
+bool readArgument(sqlite3_value* value, Blob& out);
+bool isNullArgument(sqlite3_value* value);
+// The result, copied by sqlite3.
+void setResult(sqlite3_context* context, std::int64_t value);
+void setResult(sqlite3_context* context, double value);
+void setResult(sqlite3_context* context, const std::string& value);
+void setResult(sqlite3_context* context, const Blob& value);
+void setNullResult(sqlite3_context* context);
+
+template <class T> T typedArgument(sqlite3_value* value, std::size_t index) {
     if constexpr (IsOptional<T>::value) {
-        if (!b) {
+        if (isNullArgument(value)) {
             return std::nullopt;
         }
-        return typedArgument<typename T::value_type>(b, index);
+        return typedArgument<typename T::value_type>(value, index);
     } else {
         using D = typename ValueTraits<T>::Datatype;
-        if (b) {
-            if constexpr (std::is_same_v<D, double>) {
-                if (const auto* i = std::get_if<std::int64_t>(&*b)) { // 2 where 2.0 is expected
-                    return static_cast<double>(*i);
-                }
-            }
-            if (const D* d = std::get_if<D>(&*b)) {
-                if (std::optional<T> v = ValueTraits<T>::fromDatatype(*d)) {
-                    return std::move(*v);
-                }
+        D d{};
+        if (readArgument(value, d)) {
+            if constexpr (std::is_same_v<T, D>) {
+                return d;
+            } else if (std::optional<T> v = ValueTraits<T>::fromDatatype(d)) {
+                return std::move(*v);
             }
         }
         throwArgumentMismatch(index);
     }
 }
 
-template <class R> std::optional<Binding> typedResult(R&& r) {
-    using T = std::remove_cvref_t<R>;
-    if constexpr (IsOptional<T>::value) {
-        return r ? std::optional<Binding>(toBinding(*r)) : std::nullopt;
+template <class R> void typedResult(sqlite3_context* context, const R& r) {
+    if constexpr (IsOptional<R>::value) {
+        if (!r) {
+            setNullResult(context);
+            return;
+        }
+        typedResult(context, *r);
     } else {
-        return toBinding(r);
+        setResult(context, ValueTraits<R>::toDatatype(r));
     }
 }
 
@@ -90,11 +110,12 @@ template <class C, class R, class... A> struct Signature<R (C::*)(A...) noexcept
 template <class C, class R, class... A>
 struct Signature<R (C::*)(A...) const noexcept> : Signature<R (*)(A...)> {};
 
-template <class F> SqlFunction typedFunction(F function) {
+template <class F> RawFunction typedFunction(F function) {
     using Arguments = typename Signature<F>::Arguments;
-    return [function = std::move(function)](const Bindings& args) mutable -> std::optional<Binding> {
-        return [&]<std::size_t... I>(std::index_sequence<I...>) {
-            return typedResult(function(typedArgument<std::tuple_element_t<I, Arguments>>(args[I], I)...));
+    return [function = std::move(function)](sqlite3_context* context, int, sqlite3_value** values) mutable {
+        [&]<std::size_t... I>(std::index_sequence<I...>) {
+            typedResult(context,
+                        function(typedArgument<std::tuple_element_t<I, Arguments>>(values[I], I)...));
         }
         (std::make_index_sequence<std::tuple_size_v<Arguments>>());
     };
