@@ -25,13 +25,15 @@ Expression<> likeExpression(const Expression<>& x, const Expression<>& pattern, 
     return out;
 }
 
-Expression<> inExpression(const Expression<>& x, Bindings&& values) {
-    std::string list = "(";
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        list += i == 0 ? "?" : ", ?";
+Expression<> inExpression(const Expression<>& x, std::vector<Binding>&& values) {
+    Expression<> list("(");
+    list.bindings.reserve(values.size());
+    for (Binding& v : values) {
+        list.templateText += list.bindings.empty() ? "?" : ", ?";
+        list.bindings.push_back(std::move(v));
     }
-    list += ')';
-    return binaryExpression(x, Expression<>(std::move(list), std::move(values)), "IN", true);
+    list.templateText += ')';
+    return binaryExpression(x, list, "IN", true);
 }
 
 Expression<std::int64_t> randomInteger() {

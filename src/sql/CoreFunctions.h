@@ -52,7 +52,7 @@ Expression<> callWithTwo(std::string_view name, const Expression<>& x, std::opti
 // (x LIKE p) or (x LIKE p ESCAPE ?).
 Expression<> likeExpression(const Expression<>& x, const Expression<>& pattern, std::optional<char> escape);
 // (x IN (?, ?, ...)).
-Expression<> inExpression(const Expression<>& x, Bindings&& values);
+Expression<> inExpression(const Expression<>& x, std::vector<Binding>&& values);
 
 // ---- scalar functions
 template <detail::TypedExpression X>
@@ -159,7 +159,7 @@ template <TextExpression X> Expression<detail::Same<X>> collate(const X& x, cons
 // (x IN (?, ?, ...)), bound in the list's order; an empty list gives (x IN ()).
 template <detail::TypedExpression X>
 Expression<detail::BoolResult<X, X>> in(const X& x, const std::vector<detail::ValueOf<X>>& values) {
-    Bindings b;
+    std::vector<Binding> b;
     b.reserve(values.size());
     for (const auto& v : values) {
         b.push_back(toBinding(v));

@@ -157,6 +157,8 @@ TEST(CompoundSetters, RenderAndChangeTheStoredValue) {
         {x ^= 3, "\"x\" = (~((\"x\" & ?)) & (\"x\" | ?))"},
         {name += "!", "\"name\" = (\"name\" || ?)"},
         {n += 1, "\"n\" = (\"n\" + ?)"},
+        {Setter::assign(a, x + 1), "\"a\" = (\"x\" + ?)"},
+        {Setter::assign(n, a), "\"n\" = \"a\""},
     };
     for (const auto& [setter, sql] : cases) {
         EXPECT_EQ(setter.expression().templateText, sql);
@@ -165,5 +167,5 @@ TEST(CompoundSetters, RenderAndChangeTheStoredValue) {
     EXPECT_EQ((++line).expression().bindings, (Bindings{i(1)}));
     EXPECT_EQ((x ^= 3).expression().bindings, (Bindings{i(3), i(3)}));
     EXPECT_EQ(db->scalar("SELECT line || ' ' || x || ' ' || name || ' ' || ifnull(n, 'null') FROM t"),
-              t("30 5 ab%c! null"));
+              t("30 5 ab%c! 6"));
 }
