@@ -87,11 +87,24 @@ template <class R> void typedResult(sqlite3_context* context, const R& r) {
     }
 }
 
-// Renders a call of a registered function: the quoted name and one typed expression per
-// argument (an optional argument takes a nullable or a plain expression).
+// One argument of a call builder: a typed expression (a nullable argument also takes a
+// non-null one) or a plain value, bound as "?".
+template <class A> struct CallArgument : Expression<A> {
+    CallArgument(const Expression<A>& e)
+        : Expression<A>(e) {}
+    template <class V>
+    requires std::is_same_v<A, std::optional<V>> CallArgument(const Expression<V>& e)
+        : Expression<A>(e) {}
+    template <class U>
+    requires(!std::is_base_of_v<Expression<>, U> && std::is_constructible_v<A, const U&>)
+        CallArgument(const U& value)
+        : Expression<A>(valueExpression(A(value))) {}
+};
+
+// Renders a call of a registered function: the quoted name and its arguments in order.
 template <class R, class... A> struct FunctionCall {
     std::string quotedName;
-    Expression<R> operator()(const Expression<A>&... arguments) const {
+    Expression<R> operator()(const CallArgument<A>&... arguments) const {
         return Expression<R>(call(quotedName, static_cast<const Expression<>&>(arguments)...));
     }
 };

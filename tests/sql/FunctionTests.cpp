@@ -43,7 +43,8 @@ TEST(CustomFunctions, TypedFunctionsRoundTripNullsAndEmptyBlobs) {
     const auto s = sql::column<std::optional<std::string>>("s");
     const auto v = sql::column<std::int64_t>("v");
     EXPECT_EQ(size(b).templateText, "\"size\"(\"b\")");
-    const Expression<std::string> tagged = tag(s, valueExpression(2.0));
+    EXPECT_EQ(size(Blob()).bindings, (Bindings{Binding(Blob())}));
+    const Expression<std::string> tagged = tag(s, 2.0);
     EXPECT_EQ(tagged.templateText, "\"tag\"(\"s\", ?)");
     EXPECT_EQ(tagged.bindings, (Bindings{Binding(2.0)}));
 
