@@ -221,14 +221,13 @@ public:
     // NULL. A required argument that receives NULL (or another stored type) fails the call.
     // Returns the call builder: "name"(args...) typed as the callable's result.
     template <class F> auto createFunction(std::string_view name, bool deterministic, F function) {
-        using Signature = detail::Signature<std::decay_t<F>>;
-        createRawFunction(name, static_cast<int>(Signature::arity), deterministic,
-                          detail::typedFunction(std::move(function)));
+        using Signature = detail::Signature<F>;
+        auto box = std::make_shared<F>(std::move(function));
+        void* userData = box.get();
+        registerFunction(name, static_cast<int>(Signature::arity), deterministic, std::move(box), userData,
+                         {&detail::callTyped<F>, nullptr, nullptr});
         return typename Signature::Call{quote(name, '"')};
     }
-    // The typed form's core: `function` reads the arguments and sets the result itself.
-    void createRawFunction(std::string_view name, int argumentCount, bool deterministic,
-                           RawFunction function);
     // A fold over each group's rows: every group starts from a fresh `initial()`, `reduce`
     // takes the state and the row's arguments and returns the new state, `result` turns the
     // final state into the SQL value. A group without rows gives result(initial()).
@@ -257,9 +256,13 @@ public:
     };
     void createAggregation(std::string_view name, std::optional<int> argumentCount, bool deterministic,
                            AggregateOperations operations);
-    // `compare` sees exactly the bytes SQLite gives (no terminator) and returns <0, 0 or >0.
-    using Comparison = std::function<int(std::string_view, std::string_view)>;
-    void createCollation(std::string_view name, Comparison compare);
+    // `compare(std::string_view, std::string_view)` sees exactly the bytes SQLite gives (no
+    // terminator) and returns <0, 0 or >0.
+    template <class F> void createCollation(std::string_view name, F compare) {
+        auto box = std::make_shared<F>(std::move(compare));
+        void* userData = box.get();
+        registerCollation(name, std::move(box), userData, &detail::compareWith<F>);
+    }
 
     // ---- typed queries
     template <class Q> RowIterator prepare(const QueryType<Q>& query) { return prepareQuery(query.clauses); }
@@ -341,13 +344,16 @@ private:
 
     // sqlite3's callbacks of a function: `call` for a scalar one, `step` and `final` for an aggregate.
     struct FunctionCallbacks {
-        void (*call)(sqlite3_context*, int, sqlite3_value**);
-        void (*step)(sqlite3_context*, int, sqlite3_value**);
+        FunctionCallback call;
+        FunctionCallback step;
         void (*final)(sqlite3_context*);
     };
     // Registers on the queue and keeps `box` (whose object is `userData`) alive in functions_.
     void registerFunction(std::string_view name, int argumentCount, bool deterministic,
                           std::shared_ptr<void> box, void* userData, const FunctionCallbacks& callbacks);
+    // The same for a collation, kept in collations_.
+    void registerCollation(std::string_view name, std::shared_ptr<void> box, void* userData,
+                           CollationCallback compare);
 
     sqlite3* handle_ = nullptr;
     dispatch::QueuePtr queue_;

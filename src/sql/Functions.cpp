@@ -97,13 +97,18 @@ static void callFunction(sqlite3_context* context, int count, sqlite3_value** va
     }
 }
 
-static void callRawFunction(sqlite3_context* context, int count, sqlite3_value** values) {
-    auto* function = static_cast<RawFunction*>(sqlite3_user_data(context));
-    try {
-        (*function)(context, count, values);
-    } catch (...) {
-        failCall(context, std::current_exception());
-    }
+void* detail::userData(sqlite3_context* context) {
+    return sqlite3_user_data(context);
+}
+
+void detail::failCurrentCall(sqlite3_context* context) {
+    failCall(context, std::current_exception());
+}
+
+std::string_view detail::textView(const void* p, int length) {
+    return p != nullptr && length > 0
+               ? std::string_view(static_cast<const char*>(p), static_cast<std::size_t>(length))
+               : std::string_view();
 }
 
 bool detail::readArgument(sqlite3_value* value, std::int64_t& out) {
@@ -214,20 +219,6 @@ static void finalAggregate(sqlite3_context* context) {
     }
 }
 
-static int compareTexts(void* box, int lengthA, const void* a, int lengthB, const void* b) {
-    const auto& compare = *static_cast<Connection::Comparison*>(box);
-    const auto view = [](const void* p, int length) {
-        return p != nullptr && length > 0
-                   ? std::string_view(static_cast<const char*>(p), static_cast<std::size_t>(length))
-                   : std::string_view();
-    };
-    try {
-        return compare(view(a, lengthA), view(b, lengthB));
-    } catch (...) {
-        return 0; // nothing may unwind through sqlite3; an unorderable pair sorts as equal
-    }
-}
-
 static int encoding(bool deterministic) {
     return deterministic ? SQLITE_UTF8 | SQLITE_DETERMINISTIC : SQLITE_UTF8;
 }
@@ -238,14 +229,6 @@ void Connection::createFunction(std::string_view name, std::optional<int> argume
     void* userData = box.get();
     registerFunction(name, argumentCount.value_or(-1), deterministic, std::move(box), userData,
                      {callFunction, nullptr, nullptr});
-}
-
-void Connection::createRawFunction(std::string_view name, int argumentCount, bool deterministic,
-                                   RawFunction function) {
-    auto box = std::make_shared<RawFunction>(std::move(function));
-    void* userData = box.get();
-    registerFunction(name, argumentCount, deterministic, std::move(box), userData,
-                     {callRawFunction, nullptr, nullptr});
 }
 
 void Connection::createAggregation(std::string_view name, std::optional<int> argumentCount,
@@ -273,13 +256,13 @@ void Connection::registerFunction(std::string_view name, int argumentCount, bool
     });
 }
 
-void Connection::createCollation(std::string_view name, Comparison compare) {
-    auto box = std::make_shared<Comparison>(std::move(compare));
+void Connection::registerCollation(std::string_view name, std::shared_ptr<void> box, void* userData,
+                                   CollationCallback compare) {
     const std::string n(name);
     sync([&] {
         detail::DatabaseLock lock(handle_);
         const int rc =
-            sqlite3_create_collation_v2(handle_, n.c_str(), SQLITE_UTF8, box.get(), compareTexts, nullptr);
+            sqlite3_create_collation_v2(handle_, n.c_str(), SQLITE_UTF8, userData, compare, nullptr);
         if (!Result::isSuccessCode(rc)) {
             detail::throwError(handle_, rc);
         }

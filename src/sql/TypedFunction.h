@@ -32,11 +32,18 @@ template <class... E> Expression<> call(std::string_view name, const E&... argum
     }
 }
 
-// What the typed registrations hand sqlite3: reads its arguments and sets its result itself,
-// with no list of bindings in between.
-using RawFunction = std::function<void(sqlite3_context*, int, sqlite3_value**)>;
+// sqlite3's callbacks of a scalar function and of a collation.
+using FunctionCallback = void (*)(sqlite3_context*, int, sqlite3_value**);
+using CollationCallback = int (*)(void*, int, const void*, int, const void*);
 
 namespace detail {
+
+// The registration's user data.
+void* userData(sqlite3_context* context);
+// Fails the SQL call with the message of the exception being handled.
+void failCurrentCall(sqlite3_context* context);
+// `length` bytes at `p` (none when p is null).
+std::string_view textView(const void* p, int length);
 
 // Fails the SQL call: argument `index` (from 0) is NULL or of another stored type than asked.
 [[noreturn]] void throwArgumentMismatch(std::size_t index);
@@ -123,15 +130,31 @@ template <class C, class R, class... A> struct Signature<R (C::*)(A...) noexcept
 template <class C, class R, class... A>
 struct Signature<R (C::*)(A...) const noexcept> : Signature<R (*)(A...)> {};
 
-template <class F> RawFunction typedFunction(F function) {
+// The function adapter of a typed callable F, which is the user data: reads the arguments and
+// sets the result itself, with no list of bindings in between; a throw fails the call.
+template <class F> void callTyped(sqlite3_context* context, int, sqlite3_value** values) {
     using Arguments = typename Signature<F>::Arguments;
-    return [function = std::move(function)](sqlite3_context* context, int, sqlite3_value** values) mutable {
+    F& function = *static_cast<F*>(userData(context));
+    try {
         [&]<std::size_t... I>(std::index_sequence<I...>) {
             typedResult(context,
                         function(typedArgument<std::tuple_element_t<I, Arguments>>(values[I], I)...));
         }
         (std::make_index_sequence<std::tuple_size_v<Arguments>>());
-    };
+    } catch (...) {
+        failCurrentCall(context);
+    }
+}
+
+// The collation adapter of a comparator F: the two texts of exactly the given lengths; any
+// ordering clamped to -1, 0, 1; a throw compares as equal (nothing may unwind through sqlite3).
+template <class F> int compareWith(void* comparator, int lengthA, const void* a, int lengthB, const void* b) {
+    try {
+        const auto order = (*static_cast<F*>(comparator))(textView(a, lengthA), textView(b, lengthB));
+        return order < 0 ? -1 : (order > 0 ? 1 : 0);
+    } catch (...) {
+        return 0;
+    }
 }
 
 } // namespace detail
