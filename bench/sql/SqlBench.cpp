@@ -436,7 +436,7 @@ void runQuery(benchmark::State& state, sql::Connection& db, const Query& query, 
 void BM_Function(benchmark::State& state) {
     auto db = sql::Connection::open(filledFile(), sql::Connection::Access::readOnly);
     const auto scoreOf = db->createFunction(
-        "score", true, [](std::int64_t n, const std::string& label) { return score(n, label.size()); });
+        "score", true, [](std::int64_t n, std::string_view label) { return score(n, label.size()); });
     runQuery(state, *db, functionQuery(scoreOf), kFunctionQuery);
 }
 BENCHMARK(BM_Function)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -147,6 +147,14 @@ bool detail::readArgument(sqlite3_value* value, Blob& out) {
     return true;
 }
 
+bool detail::readArgument(sqlite3_value* value, std::string_view& out) {
+    if (sqlite3_value_type(value) != SQLITE_TEXT) {
+        return false;
+    }
+    out = textView(sqlite3_value_text(value), sqlite3_value_bytes(value));
+    return true;
+}
+
 bool detail::isNullArgument(sqlite3_value* value) {
     return sqlite3_value_type(value) == SQLITE_NULL;
 }

@@ -54,6 +54,8 @@ bool readArgument(sqlite3_value* value, std::int64_t& out);
 bool readArgument(sqlite3_value* value, double& out);
 bool readArgument(sqlite3_value* value, std::string& out);
 bool readArgument(sqlite3_value* value, Blob& out);
+// A text without a copy, valid during the call.
+bool readArgument(sqlite3_value* value, std::string_view& out);
 bool isNullArgument(sqlite3_value* value);
 // The result, copied by sqlite3.
 void setResult(sqlite3_context* context, std::int64_t value);
@@ -68,6 +70,12 @@ template <class T> T typedArgument(sqlite3_value* value, std::size_t index) {
             return std::nullopt;
         }
         return typedArgument<typename T::value_type>(value, index);
+    } else if constexpr (std::is_same_v<T, std::string_view>) {
+        std::string_view text;
+        if (!readArgument(value, text)) {
+            throwArgumentMismatch(index);
+        }
+        return text;
     } else {
         using D = typename ValueTraits<T>::Datatype;
         D d{};
@@ -116,11 +124,18 @@ template <class R, class... A> struct FunctionCall {
     }
 };
 
+// A text argument taken as std::string_view is given a text expression.
+template <class A> struct ArgumentExpression { using type = A; };
+template <> struct ArgumentExpression<std::string_view> { using type = std::string; };
+template <> struct ArgumentExpression<std::optional<std::string_view>> {
+    using type = std::optional<std::string>;
+};
+
 template <class F> struct Signature : Signature<decltype(&F::operator())> {};
 template <class R, class... A> struct Signature<R (*)(A...)> {
     using Result = std::remove_cvref_t<R>;
     using Arguments = std::tuple<std::remove_cvref_t<A>...>;
-    using Call = FunctionCall<Result, std::remove_cvref_t<A>...>;
+    using Call = FunctionCall<Result, typename ArgumentExpression<std::remove_cvref_t<A>>::type...>;
     static constexpr std::size_t arity = sizeof...(A);
 };
 template <class R, class... A> struct Signature<R(A...)> : Signature<R (*)(A...)> {};

@@ -35,6 +35,9 @@ TEST(CustomFunctions, TypedFunctionsRoundTripNullsAndEmptyBlobs) {
             }
             return static_cast<std::int64_t>(b->size());
         });
+    const auto bytes = db->createFunction("bytes", true, [](std::optional<std::string_view> text) {
+        return static_cast<std::int64_t>(text ? text->size() : 99);
+    });
     const auto echo = db->createFunction("echo", true, [](const Blob& b) { return b; });
     const auto tag = db->createFunction("tag", false, [](std::optional<std::string> s, double n) {
         return s.value_or("none") + ":" + std::to_string(static_cast<int>(n));
@@ -51,6 +54,8 @@ TEST(CustomFunctions, TypedFunctionsRoundTripNullsAndEmptyBlobs) {
     const Table t("t");
     EXPECT_EQ(db->prepare(t.select(size(b)).order(v)).map([&](const Row& r) { return r.get(size(b)); }),
               (std::vector<std::optional<std::int64_t>>{0, std::nullopt, 2, 0}));
+    EXPECT_EQ(db->prepare(t.select(bytes(s)).order(v)).map([&](const Row& r) { return r.get(bytes(s)); }),
+              (std::vector<std::int64_t>{1, 99, 1, 1}));
     EXPECT_EQ(column(*db, "SELECT echo(x'')"), (std::vector<std::optional<Binding>>{Binding(Blob())}));
     EXPECT_EQ(db->prepare(t.select(tagged).order(v)).map([&](const Row& r) { return r.get(tagged); }),
               (std::vector<std::string>{"b:2", "none:2", "a:2", "C:2"}));
