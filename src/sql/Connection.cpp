@@ -457,6 +457,61 @@ SQLiteVersion Connection::sqliteVersion() {
     return {};
 }
 
+void Connection::attach(const Location& location, std::string_view schemaName) {
+    run("ATTACH DATABASE ? AS ?", {Binding(location.description()), Binding(std::string(schemaName))});
+}
+
+void Connection::detach(std::string_view schemaName) {
+    run("DETACH DATABASE ?", {Binding(std::string(schemaName))});
+}
+
+// The integer a pragma reads, nullopt on any error or another type.
+static std::optional<std::int64_t> integerPragma(Connection& db, std::string_view name) {
+    try {
+        const std::optional<Binding> v = db.scalar("PRAGMA " + std::string(name));
+        if (v && std::holds_alternative<std::int64_t>(*v)) {
+            return std::get<std::int64_t>(*v);
+        }
+    } catch (const Result&) {
+    }
+    return std::nullopt;
+}
+
+static void setPragma(Connection& db, std::string_view name, std::int64_t value) {
+    try {
+        db.run("PRAGMA " + std::string(name) + " = " + std::to_string(value));
+    } catch (const Result&) {
+    }
+}
+
+std::optional<std::int32_t> Connection::userVersion() {
+    const std::optional<std::int64_t> v = integerPragma(*this, "user_version");
+    if (!v) {
+        return std::nullopt;
+    }
+    return static_cast<std::int32_t>(*v);
+}
+
+void Connection::setUserVersion(std::optional<std::int32_t> version) {
+    setPragma(*this, "user_version", version.value_or(0));
+}
+
+bool Connection::foreignKeys() {
+    return integerPragma(*this, "foreign_keys") == 1;
+}
+
+void Connection::setForeignKeys(bool on) {
+    setPragma(*this, "foreign_keys", on ? 1 : 0);
+}
+
+bool Connection::deferForeignKeys() {
+    return integerPragma(*this, "defer_foreign_keys") == 1;
+}
+
+void Connection::setDeferForeignKeys(bool on) {
+    setPragma(*this, "defer_foreign_keys", on ? 1 : 0);
+}
+
 // ---- statement cache (query-builder paths)
 
 static constexpr std::size_t cacheCapacity = 64;

@@ -8,10 +8,12 @@
 #include "sql/RawValue.h"
 #include "sql/Row.h"
 #include "sql/Statement.h"
+#include "sql/TypedFunction.h"
 
 #include <compare>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -21,6 +23,8 @@
 #include <vector>
 
 struct sqlite3;
+struct sqlite3_context;
+struct sqlite3_value;
 
 namespace sql {
 
@@ -191,6 +195,74 @@ public:
                                        const DatabaseName& targetName);
     // The library's version, 0.0.0 when it cannot be read.
     SQLiteVersion sqliteVersion();
+    // ATTACH DATABASE ? AS ? and DETACH DATABASE ?: the names are bound, never spliced into the
+    // SQL. Throw Result (a file that does not open, a name unknown or in use).
+    void attach(const Location& location, std::string_view schemaName);
+    void detach(std::string_view schemaName);
+    // Pragmas: reads never throw (nullopt or false on any error), writes ignore errors.
+    std::optional<std::int32_t> userVersion();
+    // An absent version writes 0.
+    void setUserVersion(std::optional<std::int32_t> version);
+    bool foreignKeys();
+    void setForeignKeys(bool on);
+    bool deferForeignKeys();
+    void setDeferForeignKeys(bool on);
+
+    // ---- functions, aggregates and collations of our own. Each runs on the thread that steps
+    // the statement using it (the connection's queue). A registration replaces an earlier one
+    // of the same name (and argument count); it fails, throwing Result, while a statement of
+    // this connection is running (SQLITE_BUSY). A callable that throws fails the SQL call
+    // with its message; nothing unwinds through sqlite3.
+
+    // argumentCount nullopt takes any number of arguments. Throws Result.
+    void createFunction(std::string_view name, std::optional<int> argumentCount, bool deterministic,
+                        SqlFunction function);
+    // Argument and result types come from the callable: Value types, std::optional of one for
+    // NULL. A required argument that receives NULL (or another stored type) fails the call.
+    // Returns the call builder: "name"(args...) typed as the callable's result.
+    template <class F> auto createFunction(std::string_view name, bool deterministic, F function) {
+        using Signature = detail::Signature<F>;
+        auto box = std::make_shared<F>(std::move(function));
+        void* userData = box.get();
+        registerFunction(name, static_cast<int>(Signature::arity), deterministic, std::move(box), userData,
+                         {&detail::callTyped<F>, nullptr, nullptr});
+        return typename Signature::Call{quote(name, '"')};
+    }
+    // A fold over each group's rows: every group starts from a fresh `initial()`, `reduce`
+    // takes the state and the row's arguments and returns the new state, `result` turns the
+    // final state into the SQL value. A group without rows gives result(initial()).
+    template <class Initial, class Reduce, class Result>
+    void createAggregation(std::string_view name, std::optional<int> argumentCount, bool deterministic,
+                           Initial initial, Reduce reduce, Result result) {
+        using T = std::invoke_result_t<Initial&>;
+        AggregateOperations ops;
+        ops.make = [initial = std::move(initial)]() mutable { return static_cast<void*>(new T(initial())); };
+        ops.step = [reduce = std::move(reduce)](void* state, const Bindings& args) mutable {
+            T& t = *static_cast<T*>(state);
+            t = reduce(std::move(t), args);
+        };
+        ops.final = [result = std::move(result)](void* state) mutable -> std::optional<Binding> {
+            return result(std::as_const(*static_cast<T*>(state)));
+        };
+        ops.destroy = [](void* state) { delete static_cast<T*>(state); };
+        createAggregation(name, argumentCount, deterministic, std::move(ops));
+    }
+    // The type-erased core of the above.
+    struct AggregateOperations {
+        std::function<void*()> make;
+        std::function<void(void*, const Bindings&)> step;
+        std::function<std::optional<Binding>(void*)> final;
+        std::function<void(void*)> destroy;
+    };
+    void createAggregation(std::string_view name, std::optional<int> argumentCount, bool deterministic,
+                           AggregateOperations operations);
+    // `compare(std::string_view, std::string_view)` sees exactly the bytes SQLite gives (no
+    // terminator) and returns <0, 0 or >0.
+    template <class F> void createCollation(std::string_view name, F compare) {
+        auto box = std::make_shared<F>(std::move(compare));
+        void* userData = box.get();
+        registerCollation(name, std::move(box), userData, &detail::compareWith<F>);
+    }
 
     // ---- typed queries
     template <class Q> RowIterator prepare(const QueryType<Q>& query) { return prepareQuery(query.clauses); }
@@ -270,8 +342,26 @@ private:
     // Keeps the handle for reuse, or finalizes it when its generation has passed.
     void giveBackCached(CacheEntry* entry, sqlite3_stmt* handle, std::uint64_t generation);
 
+    // sqlite3's callbacks of a function: `call` for a scalar one, `step` and `final` for an aggregate.
+    struct FunctionCallbacks {
+        FunctionCallback call;
+        FunctionCallback step;
+        void (*final)(sqlite3_context*);
+    };
+    // Registers on the queue and keeps `box` (whose object is `userData`) alive in functions_.
+    void registerFunction(std::string_view name, int argumentCount, bool deterministic,
+                          std::shared_ptr<void> box, void* userData, const FunctionCallbacks& callbacks);
+    // The same for a collation, kept in collations_.
+    void registerCollation(std::string_view name, std::shared_ptr<void> box, void* userData,
+                           CollationCallback compare);
+
     sqlite3* handle_ = nullptr;
     dispatch::QueuePtr queue_;
+    // The boxes sqlite3 holds as user data: kept here for the connection's life (sqlite3 gets
+    // no destructor), a box replaced by a new registration released then.
+    std::mutex registryMutex_;
+    std::map<std::string, std::map<int, std::shared_ptr<void>>, std::less<>> functions_;
+    std::map<std::string, std::shared_ptr<void>, std::less<>> collations_;
     double busyTimeout_ = 0;
     struct Callbacks;
     std::unique_ptr<Callbacks> callbacks_;

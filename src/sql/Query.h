@@ -119,6 +119,17 @@ struct Setter {
                          std::type_identity_t<std::optional<V>>&& value) {
         return bound(column, value ? std::optional<Binding>(toBindingMoving(*value)) : std::nullopt);
     }
+    // column = an expression of its type (a nullable column also takes a non-null one).
+    template <class V>
+    requires(!detail::IsOptional<V>::value) static Setter
+        assign(const Expression<V>& column, const std::type_identity_t<Expression<V>>& value) {
+        return Setter{column, value};
+    }
+    template <class V>
+    static Setter assign(const Expression<std::optional<V>>& column,
+                         const std::type_identity_t<Expression<std::optional<V>>>& value) {
+        return Setter{column, value};
+    }
     // `column` = "?" bound to `value` (valueExpression's form, built in place).
     static Setter bound(const Expression<>& column, std::optional<Binding>&& value);
 };

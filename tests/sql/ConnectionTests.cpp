@@ -313,6 +313,27 @@ TEST(SQLiteVersionTest, ParsesThreeDecimalPartsOnly) {
     EXPECT_EQ(sqltest::memory()->sqliteVersion(), SQLiteVersion::parse(sqlite3_libversion()));
 }
 
+TEST(ConnectionPragmas, UserVersionForeignKeysAndAttachedDatabases) {
+    auto db = sqltest::memory();
+    EXPECT_EQ(db->userVersion(), 0);
+    db->setUserVersion(7);
+    EXPECT_EQ(db->userVersion(), 7);
+    db->setUserVersion(std::nullopt);
+    EXPECT_EQ(db->userVersion(), 0);
+    EXPECT_FALSE(db->foreignKeys());
+    db->setForeignKeys(true);
+    EXPECT_TRUE(db->foreignKeys());
+    db->setDeferForeignKeys(true);
+    EXPECT_TRUE(db->deferForeignKeys());
+
+    db->attach(Location::inMemory(), "a'ux"); // bound, so any name is safe
+    db->execute("CREATE TABLE \"a'ux\".t (x); INSERT INTO \"a'ux\".t VALUES (1)");
+    EXPECT_EQ(sqltest::count(*db, "\"a'ux\".t"), 1);
+    EXPECT_THROW(db->attach(Location::inMemory(), "a'ux"), Result);
+    db->detach("a'ux");
+    EXPECT_THROW(db->detach("a'ux"), Result);
+}
+
 // ---- backup
 
 TEST(BackupTest, CopiesInLimitedStepsThenFinishes) {

@@ -32,6 +32,13 @@ inline std::shared_ptr<sql::Connection> memory() {
     return sql::Connection::open(sql::Location::inMemory());
 }
 
+// An in-memory database after `script`.
+inline std::shared_ptr<sql::Connection> memoryWith(std::string_view script) {
+    auto db = memory();
+    db->execute(script);
+    return db;
+}
+
 inline std::int64_t count(sql::Connection& db, const std::string& table) {
     return std::get<std::int64_t>(*db.scalar("SELECT count(*) FROM " + table));
 }
