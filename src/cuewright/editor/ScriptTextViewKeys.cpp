@@ -8,6 +8,8 @@
 
 #include <QKeyEvent>
 
+#include <optional>
+
 namespace cw::editor {
 
 namespace {
@@ -46,6 +48,10 @@ struct ScriptTextView::KeyRouting {
     platform::Defaults* defaults = &platform::Defaults::standard();
     platform::KeyEventTranslator translator;
 
+    // Only keys held with Control or Option can be bindings here.
+    std::optional<Action> boundAction(const platform::KeyEvent& event) const {
+        return holdsControlOrOption(event) ? KeyBindings::action(event, *defaults) : std::nullopt;
+    }
     bool actsOnKeyDown() const { return defaults->boolForKey(settings::performCustomBindingActionOnKeyDown); }
     bool ask(const platform::KeyEvent& event, bool isKeyDown) const {
         return delegate != nullptr && delegate->handleKeyEvent(event, isKeyDown);
@@ -89,11 +95,8 @@ void ScriptTextView::keyReleaseEvent(QKeyEvent* event) {
 }
 
 bool ScriptTextView::handleKeyDown(const platform::KeyEvent& event) {
-    if (!holdsControlOrOption(event)) {
-        return false;
-    }
     KeyRouting& keys = keyRouting();
-    const auto action = KeyBindings::action(event, *keys.defaults);
+    const auto action = keys.boundAction(event);
     if (!action) {
         return false;
     }
@@ -105,11 +108,8 @@ bool ScriptTextView::handleKeyDown(const platform::KeyEvent& event) {
 }
 
 bool ScriptTextView::handleKeyUp(const platform::KeyEvent& event) {
-    if (!holdsControlOrOption(event)) {
-        return false;
-    }
     KeyRouting& keys = keyRouting();
-    const auto action = KeyBindings::action(event, *keys.defaults);
+    const auto action = keys.boundAction(event);
     if (!action) {
         return false;
     }
