@@ -125,6 +125,9 @@ TEST_F(EditorKeyBindingTest, ControllerRunsTheBoundTransportActionOnItsProject) 
     EXPECT_EQ(factor(), -5.0);
     QTest::keyRelease(&view, Qt::Key_B, Qt::AltModifier);
     EXPECT_EQ(factor(), 1.0);
+    QTest::keyPress(&view, Qt::Key_B, Qt::AltModifier);
+    QTest::keyRelease(&view, Qt::Key_B, Qt::NoModifier);
+    EXPECT_EQ(factor(), 1.0) << "Option released before the key still ends the winding";
     setOnKeyDown(false);
     QTest::keyPress(&view, Qt::Key_F, Qt::MetaModifier);
     EXPECT_EQ(factor(), 5.0) << "whatever the key-down setting";

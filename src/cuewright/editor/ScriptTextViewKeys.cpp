@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 
 #include <optional>
+#include <utility>
 
 namespace cw::editor {
 
@@ -47,6 +48,9 @@ struct ScriptTextView::KeyRouting {
     ScriptTextViewKeyEventDelegate* delegate = nullptr;
     platform::Defaults* defaults = &platform::Defaults::standard();
     platform::KeyEventTranslator translator;
+    // The key-down that started fast winding: its key's release ends the winding even when
+    // Control or Option went up first.
+    std::optional<platform::KeyEvent> winding;
 
     // Only keys held with Control or Option can be bindings here.
     std::optional<Action> boundAction(const platform::KeyEvent& event) const {
@@ -104,11 +108,20 @@ bool ScriptTextView::handleKeyDown(const platform::KeyEvent& event) {
         // Acts on the key-up instead; a held one-shot key acts once, not at the repeat rate.
         return true;
     }
-    return keys.ask(event, true);
+    const bool handled = keys.ask(event, true);
+    if (handled && (action == Action::ffwd || action == Action::bbwd)) {
+        keys.winding = event;
+    }
+    return handled;
 }
 
 bool ScriptTextView::handleKeyUp(const platform::KeyEvent& event) {
     KeyRouting& keys = keyRouting();
+    if (keys.winding && keys.winding->keyCode == event.keyCode) {
+        platform::KeyEvent release = *std::exchange(keys.winding, std::nullopt);
+        release.type = platform::KeyEvent::Type::keyUp;
+        return keys.ask(release, false);
+    }
     const auto action = keys.boundAction(event);
     if (!action) {
         return false;
