@@ -69,15 +69,14 @@ EditorController::EditorController(std::shared_ptr<Project> project, ScriptTextV
 
 EditorController::~EditorController() {
     QObject::disconnect(textChanged_);
-    if (loaded_) {
-        project_->unregisterEventListener(this);
-    }
+    close();
 }
 
 void EditorController::load() {
     CW_DCHECK_MAIN_THREAD();
     project_->registerEventListener(shared_from_this());
     loaded_ = true;
+    textView_->setKeyEventDelegate(this, defaults_);
     loadDocumentText(Load::force);
     autosaveTimer_->stop();
     projectEditorDidChange(*project_);
@@ -89,6 +88,9 @@ void EditorController::close() {
         return;
     }
     project_->unregisterEventListener(this);
+    if (textView_->keyEventDelegate() == this) {
+        textView_->setKeyEventDelegate(nullptr);
+    }
     loaded_ = false;
 }
 

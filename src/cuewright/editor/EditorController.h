@@ -1,6 +1,8 @@
 // The script editor's controller: the project's text in the text view, edits back to the project.
 #pragma once
 
+#include "cuewright/editor/ScriptTextViewKeyEventDelegate.h"
+#include "cuewright/model/KeyBindings.h"
 #include "cuewright/model/ProjectEventListener.h"
 
 #include <QMetaObject>
@@ -45,9 +47,18 @@ std::unique_ptr<AutosaveTimer> makeQtAutosaveTimer();
 //    one Project::setEditor so that listeners never see ranges and a count that disagree.
 //  - The view is read-only while the project's editor is locked; with "lockEditorDuringPrompting"
 //    on, playback locks it and stopping unlocks it.
+//  - While loaded it is the view's key-event delegate: a custom binding typed in the editor runs
+//    its transport action on the project.
 // Main thread only.
-class EditorController : public ProjectEventListener, public std::enable_shared_from_this<EditorController> {
+class EditorController : public ProjectEventListener,
+                         public ScriptTextViewKeyEventDelegate,
+                         public std::enable_shared_from_this<EditorController> {
 public:
+    // Runs a line step (scrollLineUp, scrollLineDown) through the prompter windows, which the
+    // application shell owns: (project, action, key down) → handled.
+    using BindingActionPerformer = std::function<bool(Project&, KeyBindings::Action, bool isKeyDown)>;
+    static constexpr double speedStep = 5.0; // percentage points of the script's speed range
+    static constexpr double fastWindFactor = 5.0;
     static constexpr std::chrono::milliseconds defaultAutosaveInterval{300};
 
     // `defaults` (the settings store) must outlive the controller; the timer is Qt's when null.
@@ -86,14 +97,24 @@ public:
     void projectDidStopPlayback(Project&) override;
     int listenerPriority() const override { return 0; }
 
+    // ScriptTextViewKeyEventDelegate: the bound action, or false when the key is no binding.
+    bool handleKeyEvent(const platform::KeyEvent& event, bool isKeyDown) override;
+    // Without a performer the line steps are not handled and the keys go on to the text.
+    void setBindingActionPerformer(BindingActionPerformer performer) {
+        bindingActionPerformer_ = std::move(performer);
+    }
+
 private:
     void setLockedForPrompting(bool locked);
+    void stepSpeed(double delta);
+    void setFfwdFactor(double factor);
 
     std::shared_ptr<Project> project_;
     ScriptTextView* textView_;
     platform::Defaults* defaults_;
     std::unique_ptr<AutosaveTimer> autosaveTimer_;
     std::chrono::milliseconds autosaveInterval_ = defaultAutosaveInterval;
+    BindingActionPerformer bindingActionPerformer_;
     QMetaObject::Connection textChanged_;
     bool ignoreTextChange_ = false; // set while the controller itself replaces the text
     bool loaded_ = false;

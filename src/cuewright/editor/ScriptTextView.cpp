@@ -46,6 +46,10 @@ bool ScriptTextView::typeWithoutBookmark(const QString& text) {
 }
 
 void ScriptTextView::keyPressEvent(QKeyEvent* event) {
+    if (routeKeyEvent(*event)) {
+        event->accept();
+        return;
+    }
     if (typesText(*event) && typeWithoutBookmark(event->text())) {
         event->accept();
         return;

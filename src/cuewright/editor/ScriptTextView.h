@@ -6,21 +6,32 @@
 
 #include <QTextEdit>
 
+#include <memory>
+
 class QMimeData;
 
+namespace platform {
+class Defaults;
+struct KeyEvent;
+} // namespace platform
+
 namespace cw::editor {
+
+class ScriptTextViewKeyEventDelegate;
 
 // A QTextEdit over the script's QTextDocument (see TextBridge). Beyond Qt's own editing it:
 //  - restyles every paste through the paste rules (pastedText) with the paste style and the
 //    typing font's size; the pasted text takes the paragraph it lands in;
 //  - keeps the bookmark object of the character before the insertion point out of typed text
-//    or composed by an input method (a bookmark marks one character, never what follows it).
+//    or composed by an input method (a bookmark marks one character, never what follows it);
+//  - hands keys held with Control or Option to its key-event delegate first (see handleKeyDown).
 // Main thread only, as every widget.
 class ScriptTextView : public QTextEdit {
     Q_OBJECT
 
 public:
     explicit ScriptTextView(QWidget* parent = nullptr);
+    ~ScriptTextView() override;
     ScriptTextView(const ScriptTextView&) = delete;
     ScriptTextView& operator=(const ScriptTextView&) = delete;
 
@@ -32,8 +43,20 @@ public:
     // the plain text, restyled by the paste rules.
     platform::AttributedString pastedContent(const QMimeData& source) const;
 
+    // The bindings and "PerformCustomBindingActionOnKeyDown" come from `defaults` (the standard
+    // store when null), which must outlive the view. A null delegate handles nothing.
+    void setKeyEventDelegate(ScriptTextViewKeyEventDelegate* delegate,
+                             platform::Defaults* defaults = nullptr);
+    ScriptTextViewKeyEventDelegate* keyEventDelegate() const;
+    // Whether a key with Control or Option is a binding the view keeps from the text: one-shot
+    // actions act on the key-down or the key-up as the setting says and swallow the other; held
+    // actions start on the key-down, and fast winding ends on the key-up.
+    bool handleKeyDown(const platform::KeyEvent& event);
+    bool handleKeyUp(const platform::KeyEvent& event);
+
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
     void inputMethodEvent(QInputMethodEvent* event) override;
     bool canInsertFromMimeData(const QMimeData* source) const override;
     void insertFromMimeData(const QMimeData* source) override;
@@ -43,7 +66,17 @@ private:
     // it. True when it typed `text` itself (over a selection).
     bool typeWithoutBookmark(const QString& text);
 
+    // The key events as the prompter reads them (see ScriptTextViewKeys.cpp).
+    struct KeyRouting;
+    struct KeyRoutingDeleter {
+        void operator()(KeyRouting* keys) const;
+    };
+    KeyRouting& keyRouting();
+    // True when the event is taken before Qt's own editing sees it.
+    bool routeKeyEvent(const QKeyEvent& event);
+
     ScriptImport::DefaultStyle pasteStyle_;
+    std::unique_ptr<KeyRouting, KeyRoutingDeleter> keys_;
 };
 
 } // namespace cw::editor

@@ -1,0 +1,138 @@
+// The script text view's custom key bindings: which keys go to the delegate, which are typed.
+#include "cuewright/editor/ScriptTextView.h"
+#include "cuewright/editor/ScriptTextViewKeyEventDelegate.h"
+#include "cuewright/model/KeyBindings.h"
+#include "cuewright/model/SettingsKeys.h"
+#include "platform/defaults/Defaults.h"
+#include "platform/keys/KeyEventTranslator.h"
+
+#include <QKeyEvent>
+
+#include <optional>
+#include <utility>
+
+namespace cw::editor {
+
+namespace {
+
+using Action = KeyBindings::Action;
+
+bool isHeldAction(Action action) {
+    return action == Action::incSpeed || action == Action::decSpeed || action == Action::ffwd ||
+           action == Action::bbwd;
+}
+
+// Ctrl on this keyboard is the bindings' Command, which stays with editing (copy, undo, ...).
+bool holdsControlOrOption(const platform::KeyEvent& event) {
+    return (event.modifierFlags & (platform::modifier::control | platform::modifier::option)) != 0;
+}
+
+} // namespace
+
+// The same translation as the prompter's, so a binding matches the same keys in both places;
+// the translator also keeps X11's auto-repeat releases from ending a held action.
+struct ScriptTextView::KeyRouting {
+    explicit KeyRouting(ScriptTextView& view)
+        : translator([&view](const platform::KeyEvent& event) {
+            switch (event.type) {
+            case platform::KeyEvent::Type::keyDown:
+                return view.handleKeyDown(event);
+            case platform::KeyEvent::Type::keyUp:
+                return view.handleKeyUp(event);
+            case platform::KeyEvent::Type::flagsChanged:
+                return false;
+            }
+            return false;
+        }) {}
+
+    ScriptTextViewKeyEventDelegate* delegate = nullptr;
+    platform::Defaults* defaults = &platform::Defaults::standard();
+    platform::KeyEventTranslator translator;
+    // The key-down that started fast winding: its key's release ends the winding even when
+    // Control or Option went up first.
+    std::optional<platform::KeyEvent> winding;
+
+    // Only keys held with Control or Option can be bindings here.
+    std::optional<Action> boundAction(const platform::KeyEvent& event) const {
+        return holdsControlOrOption(event) ? KeyBindings::action(event, *defaults) : std::nullopt;
+    }
+    bool actsOnKeyDown() const { return defaults->boolForKey(settings::performCustomBindingActionOnKeyDown); }
+    bool ask(const platform::KeyEvent& event, bool isKeyDown) const {
+        return delegate != nullptr && delegate->handleKeyEvent(event, isKeyDown);
+    }
+};
+
+ScriptTextView::~ScriptTextView() = default;
+
+void ScriptTextView::KeyRoutingDeleter::operator()(KeyRouting* keys) const {
+    delete keys;
+}
+
+ScriptTextView::KeyRouting& ScriptTextView::keyRouting() {
+    if (!keys_) {
+        keys_.reset(new KeyRouting(*this));
+    }
+    return *keys_;
+}
+
+void ScriptTextView::setKeyEventDelegate(ScriptTextViewKeyEventDelegate* delegate,
+                                         platform::Defaults* defaults) {
+    KeyRouting& keys = keyRouting();
+    keys.delegate = delegate;
+    keys.defaults = defaults ? defaults : &platform::Defaults::standard();
+}
+
+ScriptTextViewKeyEventDelegate* ScriptTextView::keyEventDelegate() const {
+    return keys_ ? keys_->delegate : nullptr;
+}
+
+bool ScriptTextView::routeKeyEvent(const QKeyEvent& event) {
+    return keyRouting().translator.translate(event);
+}
+
+void ScriptTextView::keyReleaseEvent(QKeyEvent* event) {
+    if (routeKeyEvent(*event)) {
+        event->accept();
+        return;
+    }
+    QTextEdit::keyReleaseEvent(event);
+}
+
+bool ScriptTextView::handleKeyDown(const platform::KeyEvent& event) {
+    KeyRouting& keys = keyRouting();
+    const auto action = keys.boundAction(event);
+    if (!action) {
+        return false;
+    }
+    if (!isHeldAction(*action) && (!keys.actsOnKeyDown() || event.isARepeat)) {
+        // Acts on the key-up instead; a held one-shot key acts once, not at the repeat rate.
+        return true;
+    }
+    const bool handled = keys.ask(event, true);
+    if (handled && (action == Action::ffwd || action == Action::bbwd)) {
+        keys.winding = event;
+    }
+    return handled;
+}
+
+bool ScriptTextView::handleKeyUp(const platform::KeyEvent& event) {
+    KeyRouting& keys = keyRouting();
+    if (keys.winding && keys.winding->keyCode == event.keyCode) {
+        platform::KeyEvent release = *std::exchange(keys.winding, std::nullopt);
+        release.type = platform::KeyEvent::Type::keyUp;
+        return keys.ask(release, false);
+    }
+    const auto action = keys.boundAction(event);
+    if (!action) {
+        return false;
+    }
+    if ((action == Action::ffwd || action == Action::bbwd) && keys.delegate != nullptr) {
+        return keys.ask(event, false);
+    }
+    if (keys.actsOnKeyDown() || action == Action::incSpeed || action == Action::decSpeed) {
+        return true; // acted on the key-down
+    }
+    return keys.ask(event, false);
+}
+
+} // namespace cw::editor

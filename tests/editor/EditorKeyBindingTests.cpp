@@ -1,0 +1,154 @@
+// Custom key bindings typed in the script editor: what reaches the delegate, what the project does.
+#include "cuewright/editor/EditorController.h"
+#include "cuewright/editor/ScriptTextView.h"
+#include "cuewright/model/KeyBindings.h"
+#include "cuewright/model/Project.h"
+#include "cuewright/model/SettingsKeys.h"
+#include "platform/defaults/Defaults.h"
+
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QTest>
+
+#include <string>
+
+using namespace std::chrono_literals;
+using cw::KeyBindings;
+namespace kc = platform::keycode;
+namespace mod = platform::modifier;
+
+namespace {
+
+struct Recorder : cw::editor::ScriptTextViewKeyEventDelegate {
+    bool handleKeyEvent(const platform::KeyEvent&, bool isKeyDown) override {
+        calls += isKeyDown ? "d" : "u";
+        return true;
+    }
+    std::string calls;
+};
+
+class EditorKeyBindingTest : public ::testing::Test {
+protected:
+    EditorKeyBindingTest()
+        : defaults(platform::Defaults::Options{dir / "defaults.json", 1h, {}}) {
+        KeyBindings bindings;
+        bindings.playPause = KeyBindings::Key{kc::p, mod::option};
+        bindings.rewind = KeyBindings::Key{kc::q, 0};             // no modifier: typed
+        bindings.reverse = KeyBindings::Key{kc::e, mod::command}; // Ctrl: typed (edits)
+        bindings.incSpeed = KeyBindings::Key{kc::w, mod::option};
+        bindings.decSpeed = KeyBindings::Key{kc::s, mod::option};
+        bindings.scrollLineDown = KeyBindings::Key{kc::j, mod::option};
+        bindings.ffwd = KeyBindings::Key{kc::f, mod::control};
+        bindings.bbwd = KeyBindings::Key{kc::b, mod::option};
+        defaults.set(cw::settings::customKeyBindings, bindings.storedValue());
+        view.resize(400, 200);
+        view.show();
+    }
+    void setOnKeyDown(bool on) { defaults.set(cw::settings::performCustomBindingActionOnKeyDown, on); }
+
+    testsupport::TempDir dir;
+    platform::Defaults defaults;
+    cw::editor::ScriptTextView view;
+};
+
+TEST_F(EditorKeyBindingTest, KeysWithControlOrOptionReachTheDelegateOthersAreTyped) {
+    struct Row {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        bool onKeyDown;
+        std::string calls; // d = key down, u = key up handed to the delegate
+        QString typed;
+    };
+    const Row rows[] = {
+        {Qt::Key_P, Qt::AltModifier, true, "d", ""},   // one-shot on the key-down, key-up swallowed
+        {Qt::Key_P, Qt::AltModifier, false, "u", ""},  // key-down swallowed, acts on the key-up
+        {Qt::Key_F, Qt::MetaModifier, true, "du", ""}, // winding starts and ends
+        {Qt::Key_F, Qt::MetaModifier, false, "du", ""},
+        {Qt::Key_W, Qt::AltModifier, false, "d", ""},   // speed steps on the key-down only
+        {Qt::Key_Q, Qt::NoModifier, true, "", "q"},     // bound without modifiers: typing
+        {Qt::Key_E, Qt::ControlModifier, true, "", ""}, // Ctrl is Qt's editing, never a binding here
+        {Qt::Key_X, Qt::NoModifier, true, "", "x"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(QTest::toString(QKeySequence(row.key | row.modifiers)));
+        Recorder recorder;
+        view.clear();
+        view.setKeyEventDelegate(&recorder, &defaults);
+        setOnKeyDown(row.onKeyDown);
+        QTest::keyClick(&view, row.key, row.modifiers);
+        EXPECT_EQ(recorder.calls, row.calls);
+        EXPECT_EQ(view.toPlainText(), row.typed);
+        view.setKeyEventDelegate(nullptr);
+    }
+}
+
+TEST_F(EditorKeyBindingTest, AHeldOneShotKeyActsOnce) {
+    Recorder recorder;
+    view.setKeyEventDelegate(&recorder, &defaults);
+    setOnKeyDown(true);
+    QTest::keyPress(&view, Qt::Key_P, Qt::AltModifier);
+    QKeyEvent repeat(QEvent::KeyPress, Qt::Key_P, Qt::AltModifier, QStringLiteral("p"), true);
+    QCoreApplication::sendEvent(&view, &repeat);
+    QTest::keyRelease(&view, Qt::Key_P, Qt::AltModifier);
+    EXPECT_EQ(recorder.calls, "d");
+    EXPECT_EQ(view.toPlainText(), QString());
+    view.setKeyEventDelegate(nullptr);
+}
+
+TEST_F(EditorKeyBindingTest, ControllerRunsTheBoundTransportActionOnItsProject) {
+    auto project = cw::Project::create(defaults);
+    auto controller = std::make_shared<cw::editor::EditorController>(project, view, defaults);
+    controller->load();
+    EXPECT_EQ(view.keyEventDelegate(), controller.get());
+    setOnKeyDown(true);
+    const auto speed = [&] { return project->document().speedProperties.scrollSpeedPerc; };
+    const auto factor = [&] { return project->transportState().ffwdFactor; };
+
+    QTest::keyClick(&view, Qt::Key_P, Qt::AltModifier);
+    EXPECT_TRUE(project->transportState().isPlaying());
+    QTest::keyClick(&view, Qt::Key_P, Qt::AltModifier);
+    EXPECT_FALSE(project->transportState().isPlaying());
+
+    project->setScrollSpeed(97, 0.5, 2.0);
+    QTest::keyClick(&view, Qt::Key_W, Qt::AltModifier);
+    EXPECT_EQ(speed(), 100.0) << "held at most 100";
+    EXPECT_EQ(project->document().speedProperties.minScrollSpeedLPS, 0.5);
+    project->setScrollSpeed(3, 0.5, 2.0);
+    QTest::keyClick(&view, Qt::Key_S, Qt::AltModifier);
+    EXPECT_EQ(speed(), 0.0) << "held at least 0";
+
+    QTest::keyPress(&view, Qt::Key_B, Qt::AltModifier);
+    EXPECT_EQ(factor(), -5.0);
+    QTest::keyRelease(&view, Qt::Key_B, Qt::AltModifier);
+    EXPECT_EQ(factor(), 1.0);
+    QTest::keyPress(&view, Qt::Key_B, Qt::AltModifier);
+    QTest::keyRelease(&view, Qt::Key_B, Qt::NoModifier);
+    EXPECT_EQ(factor(), 1.0) << "Option released before the key still ends the winding";
+    setOnKeyDown(false);
+    QTest::keyPress(&view, Qt::Key_F, Qt::MetaModifier);
+    EXPECT_EQ(factor(), 5.0) << "whatever the key-down setting";
+    QTest::keyRelease(&view, Qt::Key_F, Qt::MetaModifier);
+    EXPECT_EQ(factor(), 1.0);
+
+    // Line steps belong to the prompter windows; the shell runs them.
+    std::string steps;
+    QTest::keyClick(&view, Qt::Key_J, Qt::AltModifier);
+    controller->setBindingActionPerformer([&](cw::Project& p, KeyBindings::Action action, bool down) {
+        EXPECT_EQ(&p, project.get());
+        steps += action == KeyBindings::Action::scrollLineDown ? (down ? "d" : "u") : "?";
+        return true;
+    });
+    QTest::keyClick(&view, Qt::Key_J, Qt::AltModifier);
+    EXPECT_EQ(steps, "u") << "a one-shot action, on the key-up while the setting is off";
+
+    controller->close();
+    EXPECT_EQ(view.keyEventDelegate(), nullptr);
+    QTest::keyClick(&view, Qt::Key_P, Qt::AltModifier);
+    EXPECT_FALSE(project->transportState().isPlaying());
+}
+
+} // namespace
