@@ -1,13 +1,17 @@
 // The script editor's controller: the project's text in the text view, edits back to the project.
 #pragma once
 
+#include "cuewright/model/Bookmark.h"
 #include "cuewright/model/ProjectEventListener.h"
+
+#include <QString>
 
 #include <QMetaObject>
 
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace platform {
 class Defaults;
@@ -45,6 +49,7 @@ std::unique_ptr<AutosaveTimer> makeQtAutosaveTimer();
 //    one Project::setEditor so that listeners never see ranges and a count that disagree.
 //  - The view is read-only while the project's editor is locked; with "lockEditorDuringPrompting"
 //    on, playback locks it and stopping unlocks it.
+//  - Bookmark commands change the text as one named undo step and hand it to the project at once.
 // Main thread only.
 class EditorController : public ProjectEventListener, public std::enable_shared_from_this<EditorController> {
 public:
@@ -72,6 +77,16 @@ public:
 
     void publishLineMetrics();
 
+    // Bookmarks at a line: the current line's is toggled; deleting removes every bookmark object
+    // on the line (a line starting with "*" stays one). The project receives the text and the
+    // line metrics even when nothing changed (an empty text, no line).
+    void toggleBookmark();
+    void deleteBookmark(int line);
+    void removeBookmark(const Bookmark& bookmark) { deleteBookmark(bookmark.line); }
+    bool hasBookmarkOnCurrentLine();
+    // "Delete Bookmark" on a line with a bookmark, else "Insert Bookmark".
+    QString toggleBookmarkTitle();
+
     std::chrono::milliseconds autosaveInterval() const { return autosaveInterval_; }
     void setAutosaveInterval(std::chrono::milliseconds interval) { autosaveInterval_ = interval; }
 
@@ -88,6 +103,8 @@ public:
 
 private:
     void setLockedForPrompting(bool locked);
+    std::vector<Bookmark> bookmarksOnLines();
+    void publishBookmarkEdit();
 
     std::shared_ptr<Project> project_;
     ScriptTextView* textView_;

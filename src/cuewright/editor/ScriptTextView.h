@@ -6,6 +6,8 @@
 
 #include <QTextEdit>
 
+#include <vector>
+
 class QMimeData;
 
 namespace cw::editor {
@@ -14,7 +16,9 @@ namespace cw::editor {
 //  - restyles every paste through the paste rules (pastedText) with the paste style and the
 //    typing font's size; the pasted text takes the paragraph it lands in;
 //  - keeps the bookmark object of the character before the insertion point out of typed text
-//    or composed by an input method (a bookmark marks one character, never what follows it).
+//    or composed by an input method (a bookmark marks one character, never what follows it);
+//  - inserts and deletes bookmarks at a laid-out line (numbered from 1), each one undo step,
+//    and names its undo steps.
 // Main thread only, as every widget.
 class ScriptTextView : public QTextEdit {
     Q_OBJECT
@@ -32,6 +36,21 @@ public:
     // the plain text, restyled by the paste rules.
     platform::AttributedString pastedContent(const QMimeData& source) const;
 
+    // The laid-out line holding the insertion point; -1 when it stands after the last line, 0
+    // for an empty text.
+    int currentLine() const;
+    // The characters of a line; empty at 0 when there is no such line.
+    platform::TextRange rangeOfLine(int line) const;
+    // A new bookmark on the first character of `line` (of the text for a line that does not
+    // exist). False, leaving the text alone, for a negative line, an empty or read-only text.
+    bool insertBookmark(int line);
+    // Removes every bookmark on `line`; false as for insertBookmark().
+    bool deleteBookmark(int line);
+
+    // The name of the step that undo would take back; empty when there is none or the step has
+    // no name of its own (typing, pasting: Qt's own edits).
+    QString undoActionName() const;
+
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void inputMethodEvent(QInputMethodEvent* event) override;
@@ -42,8 +61,14 @@ private:
     // Gives typing at the insertion point a format without the bookmark of the character before
     // it. True when it typed `text` itself (over a selection).
     bool typeWithoutBookmark(const QString& text);
+    // Runs `edit` as one undo step named `name`.
+    template <typename Edit> void namedStep(const QString& name, Edit edit);
+    void undoStepAdded();
 
     ScriptImport::DefaultStyle pasteStyle_;
+    // One name per undo and redo step of the document, oldest first.
+    std::vector<QString> stepNames_;
+    QString nextStepName_;
 };
 
 } // namespace cw::editor
