@@ -79,7 +79,9 @@ bool ScriptTextView::deleteBookmark(int line) {
     }
     const platform::TextRange range = rangeOfLine(line);
     namedStep(tr("Delete Bookmark"), [&](QTextCursor& cursor) {
-        // Fragment by fragment: each keeps the rest of its format.
+        // Fragment by fragment, each keeping the rest of its format; gathered first, as changing
+        // formats splits and merges the fragments being walked.
+        std::vector<std::pair<platform::TextRange, QTextCharFormat>> changes;
         for (QTextBlock block = document()->findBlock(range.location); block.isValid();
              block = block.next()) {
             if (block.position() >= range.end()) {
@@ -94,10 +96,13 @@ bool ScriptTextView::deleteBookmark(int line) {
                     continue;
                 }
                 format.clearProperty(TextProperty::bookmark);
-                cursor.setPosition(start);
-                cursor.setPosition(end, QTextCursor::KeepAnchor);
-                cursor.setCharFormat(format);
+                changes.push_back({{start, end - start}, format});
             }
+        }
+        for (const auto& [where, format] : changes) {
+            cursor.setPosition(where.location);
+            cursor.setPosition(where.end(), QTextCursor::KeepAnchor);
+            cursor.setCharFormat(format);
         }
     });
     return true;
