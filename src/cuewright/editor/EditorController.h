@@ -2,14 +2,18 @@
 #pragma once
 
 #include "cuewright/editor/ScriptTextViewKeyEventDelegate.h"
+#include "cuewright/model/Bookmark.h"
 #include "cuewright/model/KeyBindings.h"
 #include "cuewright/model/ProjectEventListener.h"
+
+#include <QString>
 
 #include <QMetaObject>
 
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace platform {
 class Defaults;
@@ -49,6 +53,7 @@ std::unique_ptr<AutosaveTimer> makeQtAutosaveTimer();
 //    on, playback locks it and stopping unlocks it.
 //  - While loaded it is the view's key-event delegate: a custom binding typed in the editor runs
 //    its transport action on the project.
+//  - Bookmark commands change the text as one named undo step and hand it to the project at once.
 // Main thread only.
 class EditorController : public ProjectEventListener,
                          public ScriptTextViewKeyEventDelegate,
@@ -83,6 +88,16 @@ public:
 
     void publishLineMetrics();
 
+    // Bookmarks at a line: the current line's is toggled; deleting removes every bookmark object
+    // on the line (a line starting with "*" stays one). The project receives the text and the
+    // line metrics even when nothing changed (an empty text, no line).
+    void toggleBookmark();
+    void deleteBookmark(int line);
+    void removeBookmark(const Bookmark& bookmark) { deleteBookmark(bookmark.line); }
+    bool hasBookmarkOnCurrentLine();
+    // "Delete Bookmark" on a line with a bookmark, else "Insert Bookmark".
+    QString toggleBookmarkTitle();
+
     std::chrono::milliseconds autosaveInterval() const { return autosaveInterval_; }
     void setAutosaveInterval(std::chrono::milliseconds interval) { autosaveInterval_ = interval; }
 
@@ -108,6 +123,8 @@ private:
     void setLockedForPrompting(bool locked);
     void stepSpeed(double delta);
     void setFfwdFactor(double factor);
+    std::vector<Bookmark> bookmarksOnLines();
+    void publishBookmarkEdit();
 
     std::shared_ptr<Project> project_;
     ScriptTextView* textView_;

@@ -17,6 +17,7 @@ static const QString kRtfTypes[] = {QStringLiteral("text/rtf"), QStringLiteral("
 ScriptTextView::ScriptTextView(QWidget* parent)
     : QTextEdit(parent) {
     setAcceptRichText(true);
+    connect(document(), &QTextDocument::undoCommandAdded, this, &ScriptTextView::undoStepAdded);
 }
 
 // A key that types characters rather than moving, deleting or commanding.

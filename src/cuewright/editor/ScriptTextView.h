@@ -7,6 +7,7 @@
 #include <QTextEdit>
 
 #include <memory>
+#include <vector>
 
 class QMimeData;
 
@@ -25,6 +26,8 @@ class ScriptTextViewKeyEventDelegate;
 //  - keeps the bookmark object of the character before the insertion point out of typed text
 //    or composed by an input method (a bookmark marks one character, never what follows it);
 //  - hands keys held with Control or Option to its key-event delegate first (see handleKeyDown).
+//  - inserts and deletes bookmarks at a laid-out line (numbered from 1), each one undo step,
+//    and names its undo steps.
 // Main thread only, as every widget.
 class ScriptTextView : public QTextEdit {
     Q_OBJECT
@@ -53,6 +56,20 @@ public:
     // actions start on the key-down, and fast winding ends on the key-up.
     bool handleKeyDown(const platform::KeyEvent& event);
     bool handleKeyUp(const platform::KeyEvent& event);
+    // The laid-out line holding the insertion point; -1 when it stands after the last line, 0
+    // for an empty text.
+    int currentLine() const;
+    // The characters of a line; empty at 0 when there is no such line.
+    platform::TextRange rangeOfLine(int line) const;
+    // A new bookmark on the first character of `line` (of the text for a line that does not
+    // exist). False, leaving the text alone, for a negative line, an empty or read-only text.
+    bool insertBookmark(int line);
+    // Removes every bookmark on `line`; false as for insertBookmark().
+    bool deleteBookmark(int line);
+
+    // The name of the step that undo would take back; empty when there is none or the step has
+    // no name of its own (typing, pasting: Qt's own edits).
+    QString undoActionName() const;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -65,6 +82,9 @@ private:
     // Gives typing at the insertion point a format without the bookmark of the character before
     // it. True when it typed `text` itself (over a selection).
     bool typeWithoutBookmark(const QString& text);
+    // Runs `edit` as one undo step named `name`.
+    template <typename Edit> void namedStep(const QString& name, Edit edit);
+    void undoStepAdded();
 
     // The key events as the prompter reads them (see ScriptTextViewKeys.cpp).
     struct KeyRouting;
@@ -77,6 +97,9 @@ private:
 
     ScriptImport::DefaultStyle pasteStyle_;
     std::unique_ptr<KeyRouting, KeyRoutingDeleter> keys_;
+    // One name per undo and redo step of the document, oldest first.
+    std::vector<QString> stepNames_;
+    QString nextStepName_;
 };
 
 } // namespace cw::editor

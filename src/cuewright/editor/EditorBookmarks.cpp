@@ -1,0 +1,157 @@
+// Bookmarks placed and removed at a line of the script, in the text view and from the controller.
+#include "cuewright/editor/EditorController.h"
+#include "cuewright/editor/LineMetrics.h"
+#include "cuewright/editor/ScriptTextView.h"
+#include "cuewright/editor/TextBridge.h"
+#include "cuewright/model/Project.h"
+#include "dispatch/MainThreadChecker.h"
+
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QUuid>
+
+#include <algorithm>
+
+namespace cw::editor {
+
+int ScriptTextView::currentLine() const {
+    const auto lines = measureLines(*document()).lineRanges;
+    if (lines.empty()) {
+        return 0;
+    }
+    const int position = textCursor().position();
+    const auto found = std::find_if(lines.begin(), lines.end(), [&](const Editor::LineRange& line) {
+        return line.range.contains(position);
+    });
+    return found == lines.end() ? -1 : found->lineNum;
+}
+
+platform::TextRange ScriptTextView::rangeOfLine(int line) const {
+    const auto lines = measureLines(*document()).lineRanges;
+    return line >= 1 && line <= int(lines.size()) ? lines[line - 1].range : platform::TextRange{};
+}
+
+void ScriptTextView::undoStepAdded() {
+    // A new step drops the redo steps, so with redo steps left Qt reports an undo, not a step.
+    if (document()->availableRedoSteps() > 0) {
+        return;
+    }
+    // After a reset of the history the new step is the first one.
+    stepNames_.resize(std::max(document()->availableUndoSteps() - 1, 0));
+    stepNames_.push_back(std::exchange(nextStepName_, QString()));
+}
+
+QString ScriptTextView::undoActionName() const {
+    const int step = document()->availableUndoSteps() - 1;
+    return step >= 0 && step < int(stepNames_.size()) ? stepNames_[step] : QString();
+}
+
+template <typename Edit> void ScriptTextView::namedStep(const QString& name, Edit edit) {
+    nextStepName_ = name;
+    QTextCursor cursor(document());
+    cursor.beginEditBlock();
+    edit(cursor);
+    cursor.endEditBlock();
+    nextStepName_.clear(); // a step that changed nothing leaves no name behind
+}
+
+bool ScriptTextView::insertBookmark(int line) {
+    if (line < 0 || document()->isEmpty() || isReadOnly()) {
+        return false;
+    }
+    const int position = rangeOfLine(line).location;
+    auto bookmark = std::make_shared<platform::EmbeddedBookmark>();
+    bookmark->id = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    namedStep(QStringLiteral("Insert Bookmark at line %1").arg(line), [&](QTextCursor& cursor) {
+        cursor.setPosition(position);
+        cursor.setPosition(position + 1, QTextCursor::KeepAnchor);
+        QTextCharFormat format;
+        format.setProperty(TextProperty::bookmark, QVariant::fromValue(bookmark));
+        cursor.mergeCharFormat(format);
+    });
+    return true;
+}
+
+bool ScriptTextView::deleteBookmark(int line) {
+    if (line < 0 || document()->isEmpty() || isReadOnly()) {
+        return false;
+    }
+    const platform::TextRange range = rangeOfLine(line);
+    namedStep(tr("Delete Bookmark"), [&](QTextCursor& cursor) {
+        // Fragment by fragment, each keeping the rest of its format; gathered first, as changing
+        // formats splits and merges the fragments being walked.
+        std::vector<std::pair<platform::TextRange, QTextCharFormat>> changes;
+        for (QTextBlock block = document()->findBlock(range.location); block.isValid();
+             block = block.next()) {
+            if (block.position() >= range.end()) {
+                break;
+            }
+            for (auto it = block.begin(); !it.atEnd(); ++it) {
+                const QTextFragment fragment = it.fragment();
+                QTextCharFormat format = fragment.charFormat();
+                const int start = std::max(fragment.position(), range.location);
+                const int end = std::min(fragment.position() + fragment.length(), range.end());
+                if (start >= end || !format.hasProperty(TextProperty::bookmark)) {
+                    continue;
+                }
+                format.clearProperty(TextProperty::bookmark);
+                changes.push_back({{start, end - start}, format});
+            }
+        }
+        for (const auto& [where, format] : changes) {
+            cursor.setPosition(where.location);
+            cursor.setPosition(where.end(), QTextCursor::KeepAnchor);
+            cursor.setCharFormat(format);
+        }
+    });
+    return true;
+}
+
+bool EditorController::hasBookmarkOnCurrentLine() {
+    CW_DCHECK_MAIN_THREAD();
+    const auto all = bookmarksOnLines();
+    const int line = textView_->currentLine();
+    // A bookmark whose line is unknown (-1) is on no line, also not after the last one.
+    return line >= 0 &&
+           std::any_of(all.begin(), all.end(), [&](const Bookmark& b) { return b.line == line; });
+}
+
+QString EditorController::toggleBookmarkTitle() {
+    return hasBookmarkOnCurrentLine() ? ScriptTextView::tr("Delete Bookmark")
+                                      : ScriptTextView::tr("Insert Bookmark");
+}
+
+std::vector<Bookmark> EditorController::bookmarksOnLines() {
+    // The project places its bookmarks by its text and our line table: both must be current.
+    if (hasPendingEdit()) {
+        autosave();
+    }
+    publishLineMetrics();
+    return project_->bookmarks();
+}
+
+void EditorController::toggleBookmark() {
+    CW_DCHECK_MAIN_THREAD();
+    const int line = textView_->currentLine();
+    if (hasBookmarkOnCurrentLine()) {
+        textView_->deleteBookmark(line);
+    } else {
+        textView_->insertBookmark(line);
+    }
+    publishBookmarkEdit();
+}
+
+void EditorController::deleteBookmark(int line) {
+    CW_DCHECK_MAIN_THREAD();
+    bookmarksOnLines();
+    textView_->deleteBookmark(line);
+    publishBookmarkEdit();
+}
+
+void EditorController::publishBookmarkEdit() {
+    autosave(); // the project learns of it at once, not after the typing pause
+    publishLineMetrics();
+}
+
+} // namespace cw::editor

@@ -1,0 +1,160 @@
+// Bookmarks inserted and deleted at a line of the editor: undo steps and what the project receives.
+#include "cuewright/editor/EditorController.h"
+#include "cuewright/editor/ScriptTextView.h"
+#include "cuewright/editor/TextBridge.h"
+#include "cuewright/model/Project.h"
+#include "platform/defaults/Defaults.h"
+
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <QTest>
+
+#include <functional>
+
+using namespace std::chrono_literals;
+using cw::editor::EditorController;
+using cw::editor::ScriptTextView;
+using platform::AttributedString;
+
+namespace {
+
+class EditorBookmarkTest : public ::testing::Test {
+public: // the steps below reach in
+    EditorBookmarkTest()
+        : defaults(platform::Defaults::Options{dir / "defaults.json", 1h, {}})
+        , project(cw::Project::create(defaults))
+        , controller(std::make_shared<EditorController>(project, view, defaults)) {
+        view.resize(600, 400);
+        view.show();
+        project->setText(AttributedString(QStringLiteral("one two\nthree four\n*five\n")));
+        controller->load();
+    }
+    // Bookmark objects in the view's text and, by line, in the project's.
+    int viewBookmarks() const {
+        int count = 0;
+        for (const auto& run : cw::editor::attributedText(*view.document()).runs()) {
+            count += run.attributes.bookmark ? run.range.length : 0;
+        }
+        return count;
+    }
+    std::vector<int> projectBookmarkLines() const {
+        std::vector<int> lines;
+        for (const auto& bookmark : project->bookmarks()) {
+            lines.push_back(bookmark.line);
+        }
+        return lines;
+    }
+    void putCursor(int position) {
+        QTextCursor cursor = view.textCursor();
+        cursor.setPosition(position);
+        view.setTextCursor(cursor);
+    }
+
+    testsupport::TempDir dir;
+    platform::Defaults defaults;
+    std::shared_ptr<cw::Project> project;
+    ScriptTextView view;
+    std::shared_ptr<EditorController> controller;
+};
+
+TEST_F(EditorBookmarkTest, InsertDeleteUndoRedoReachTheProject) {
+    struct Step {
+        const char* what;
+        std::function<void(EditorBookmarkTest&)> act;
+        int inView;
+        std::vector<int> projectLines; // line 3 starts with "*" and is always one
+        QString undoName, redoName;
+    };
+    const QString inserted = QStringLiteral("Insert Bookmark at line 2");
+    const QString deleted = QStringLiteral("Delete Bookmark");
+    auto undo = [](EditorBookmarkTest& t) { t.view.undo(), t.controller->autosave(); };
+    auto redo = [](EditorBookmarkTest& t) { t.view.redo(), t.controller->autosave(); };
+    const Step steps[] = {
+        {"insert on line 2",
+         [](EditorBookmarkTest& t) { t.putCursor(12), t.controller->toggleBookmark(); },
+         1,
+         {2, 3},
+         inserted,
+         {}},
+        {"undo insert", undo, 0, {3}, {}, inserted},
+        {"redo insert", redo, 1, {2, 3}, inserted, {}},
+        {"delete on line 2",
+         [](EditorBookmarkTest& t) { t.controller->toggleBookmark(); },
+         0,
+         {3},
+         deleted,
+         {}},
+        {"undo delete", undo, 1, {2, 3}, inserted, deleted},
+        {"redo delete", redo, 0, {3}, deleted, {}},
+        {"a typed letter is a step of its own",
+         [](EditorBookmarkTest& t) {
+             t.putCursor(0), QTest::keyClick(&t.view, Qt::Key_X), t.controller->autosave();
+         },
+         0,
+         {3},
+         {},
+         {}},
+        {"after the last character no line",
+         [](EditorBookmarkTest& t) { t.view.moveCursor(QTextCursor::End), t.controller->toggleBookmark(); },
+         0,
+         {3},
+         {},
+         {}},
+        {"two runs on line 1 both go",
+         [](EditorBookmarkTest& t) {
+             t.view.insertBookmark(1);
+             QTextCursor second(t.view.document());
+             second.setPosition(4), second.setPosition(5, QTextCursor::KeepAnchor);
+             QTextCharFormat format;
+             format.setProperty(cw::editor::TextProperty::bookmark,
+                                QVariant::fromValue(std::make_shared<platform::EmbeddedBookmark>()));
+             second.mergeCharFormat(format);
+             ASSERT_EQ(t.viewBookmarks(), 2);
+             t.controller->deleteBookmark(1);
+         },
+         0,
+         {3},
+         deleted,
+         {}},
+        {"the star line keeps its star",
+         [](EditorBookmarkTest& t) { t.putCursor(23), t.controller->toggleBookmark(); },
+         0,
+         {3},
+         deleted,
+         {}},
+    };
+    for (const Step& step : steps) {
+        step.act(*this);
+        EXPECT_EQ(viewBookmarks(), step.inView) << step.what;
+        EXPECT_EQ(projectBookmarkLines(), step.projectLines) << step.what;
+        EXPECT_FALSE(controller->hasPendingEdit()) << step.what;
+        EXPECT_EQ(view.undoActionName().toStdString(), step.undoName.toStdString()) << step.what;
+    }
+}
+
+TEST_F(EditorBookmarkTest, NoLineNoTextOrReadOnlyLeaveTheTextAlone) {
+    putCursor(0);
+    EXPECT_EQ(controller->toggleBookmarkTitle(), QStringLiteral("Insert Bookmark"));
+    view.moveCursor(QTextCursor::End);
+    EXPECT_EQ(view.currentLine(), -1);
+    EXPECT_EQ(controller->toggleBookmarkTitle(), QStringLiteral("Insert Bookmark"))
+        << "no line, whatever the bookmarks";
+    EXPECT_FALSE(view.insertBookmark(-1));
+    EXPECT_TRUE(view.insertBookmark(9)) << "a line past the end places it at the start";
+    putCursor(0);
+    EXPECT_EQ(controller->toggleBookmarkTitle(), QStringLiteral("Delete Bookmark"));
+    view.setReadOnly(true);
+    EXPECT_FALSE(view.deleteBookmark(1));
+    EXPECT_EQ(viewBookmarks(), 1);
+
+    project->setText(AttributedString());
+    EXPECT_EQ(view.currentLine(), 0);
+    view.setReadOnly(false);
+    EXPECT_FALSE(view.insertBookmark(0));
+    EXPECT_FALSE(view.deleteBookmark(0));
+    EXPECT_EQ(view.undoActionName(), QString()) << "a new text starts a new history";
+}
+
+} // namespace
