@@ -1,14 +1,12 @@
 #include "cuewright/prompter/ControlLayer.h"
 
 #include "cuewright/prompter/ControlDrawing.h"
-#include "dispatch/MainThreadChecker.h"
 
 #include <QPainter>
 
 namespace cw {
 
 ControlLayer::ControlLayer(double cornerRadius) {
-    CW_DCHECK_MAIN_THREAD();
     controls::applyControlLook(*this, cornerRadius);
 }
 

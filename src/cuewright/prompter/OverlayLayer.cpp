@@ -23,7 +23,6 @@ OverlayLayer::OverlayLayer()
     , highlight_(std::make_shared<Layer>())
     , upperBlackout_(std::make_shared<Layer>())
     , lowerBlackout_(std::make_shared<Layer>()) {
-    CW_DCHECK_MAIN_THREAD();
     setDrawsAsynchronously(true);
     setAnchorPoint(QPointF(0, 0));
     setAutoresizingMask(platform::layers::notSizable);

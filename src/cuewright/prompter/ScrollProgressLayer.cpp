@@ -7,7 +7,6 @@ namespace cw {
 
 ScrollProgressLayer::ScrollProgressLayer()
     : bar_(std::make_shared<platform::layers::Layer>()) {
-    CW_DCHECK_MAIN_THREAD();
     setDrawsAsynchronously(true);
     setAnchorPoint(QPointF(0, 0));
     setAutoresizingMask(platform::layers::notSizable);

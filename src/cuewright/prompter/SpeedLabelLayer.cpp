@@ -71,10 +71,6 @@ QString SpeedLabelLayer::text(SpeedDisplayMode mode, const SpeedFigures& f) {
     return {};
 }
 
-SpeedLabelLayer::SpeedLabelLayer() {
-    CW_DCHECK_MAIN_THREAD();
-}
-
 void SpeedLabelLayer::updateFontSize() {
     CW_DCHECK_MAIN_THREAD();
     platform::layers::TransactionScope immediate;

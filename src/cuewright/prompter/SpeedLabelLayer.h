@@ -19,7 +19,7 @@ struct SpeedFigures {
 // Main thread only.
 class SpeedLabelLayer : public platform::layers::TextLayer {
 public:
-    SpeedLabelLayer();
+    SpeedLabelLayer() = default;
 
     SpeedDisplayMode mode() const { return mode_; }
     void setMode(SpeedDisplayMode mode) { mode_ = mode; }

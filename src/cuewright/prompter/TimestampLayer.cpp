@@ -1,15 +1,10 @@
 #include "cuewright/prompter/TimestampLayer.h"
 
 #include "cuewright/prompter/ReadoutFit.h"
-#include "dispatch/MainThreadChecker.h"
 
 #include <QPainter>
 
 namespace cw {
-
-TimestampLayer::TimestampLayer() {
-    CW_DCHECK_MAIN_THREAD();
-}
 
 void TimestampLayer::draw(QPainter& painter) {
     painter.save();

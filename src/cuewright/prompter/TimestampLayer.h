@@ -9,7 +9,7 @@ namespace cw {
 // drawing does not depend on it. Main thread only.
 class TimestampLayer : public platform::layers::TextLayer {
 public:
-    TimestampLayer();
+    TimestampLayer() = default;
 
     bool drawsLabel() const { return drawsLabel_; }
     void setDrawsLabel(bool draws) { drawsLabel_ = draws; }
