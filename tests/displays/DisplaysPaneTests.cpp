@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QButtonGroup>
 #include <QDir>
 #include <QTest>
@@ -170,6 +171,18 @@ TEST_F(DisplaysPaneTest, ADescriptionChangedElsewhereRefreshesOnlyItsRowAndPlayb
     rows[0]->identifyScreen();
     pane->view()->hide();
     EXPECT_FALSE(rows[0]->screenIdentificator()->isRunning());
+}
+
+TEST_F(DisplaysPaneTest, TabCyclesThroughTheNameFields) {
+    auto pane = makePane();
+    pane->view()->show();
+    QApplication::setActiveWindow(pane->view());
+    const auto& rows = pane->screenListController()->itemControllers();
+    for (std::size_t i : {0u, 1u, 2u, 0u}) {
+        rows[i]->screenNameLabel()->setFocus();
+        QTest::keyClick(rows[i]->screenNameLabel(), Qt::Key_Tab);
+        EXPECT_TRUE(rows[(i + 1) % 3]->screenNameLabel()->hasFocus()) << i;
+    }
 }
 
 // ---- the prompter switch ----

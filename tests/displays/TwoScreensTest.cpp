@@ -1,4 +1,5 @@
-// Switching a display's row on opens a full-screen prompter on that display; off closes it.
+// Switching a display's row on opens a full-screen prompter on that display, off closes it, and
+// identifying the display frames that display.
 // Runs under an X server with two screens (tests/support/run_under_xvfb.sh).
 #include "cuewright/displays/ScreenBoundPrompterWindows.h"
 #include "cuewright/displays/ScreenListController.h"
@@ -66,6 +67,15 @@ TEST(TwoScreensTest, TheSwitchOpensAFullScreenPrompterOnTheChosenDisplayAndClose
 
         row->screenCheckbox()->click();
         EXPECT_TRUE(windows->controllers().empty());
+
+        // Identifying it frames that display.
+        row->identificatorButton()->click();
+        ASSERT_NE(row->screenIdentificator(), nullptr);
+        QWidget* frame = row->screenIdentificator()->window();
+        EXPECT_TRUE(settle([&] { return frame->isVisible() && frame->geometry() == chosen->geometry(); }));
+        EXPECT_EQ(frame->screen(), chosen);
+        row->identificatorButton()->click();
+        EXPECT_FALSE(frame->isVisible());
         EXPECT_FALSE(project->editor().screenManager->availableScreens().at(uuid).isActive);
         EXPECT_FALSE(row->screenCheckbox()->isChecked());
     }

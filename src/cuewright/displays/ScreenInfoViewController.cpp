@@ -39,6 +39,25 @@ protected:
     }
 };
 
+// One segment of the alignment control: the chosen one filled with the accent colour, read from
+// the palette at paint time so that it follows the appearance.
+class SegmentButton final : public QToolButton {
+public:
+    using QToolButton::QToolButton;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        const QPalette& p = palette();
+        const QRectF box = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+        painter.setPen(p.color(QPalette::Mid));
+        painter.setBrush(isChecked() ? p.color(QPalette::Highlight) : p.color(QPalette::Button));
+        painter.drawRect(box);
+        painter.setPen(p.color(isChecked() ? QPalette::HighlightedText : QPalette::ButtonText));
+        painter.drawText(rect(), Qt::AlignCenter, text());
+    }
+};
+
 bool isOn(const QCheckBox* box) {
     return box->checkState() == Qt::Checked; // a mixed state reads as off
 }
@@ -101,7 +120,8 @@ QWidget* ScreenInfoViewController::makeView() {
     segments->setSpacing(0);
     const QString titles[] = {tr("Left"), tr("Center"), tr("Right")};
     for (int i = 0; i < 3; ++i) {
-        auto* segment = new QToolButton(row);
+        auto* segment = new SegmentButton(row);
+        segment->setMinimumHeight(22);
         segment->setText(titles[i]);
         segment->setCheckable(true);
         segment->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -283,6 +303,10 @@ bool ScreenInfoViewController::eventFilter(QObject* watched, QEvent* event) {
         return false;
     case QEvent::KeyPress: {
         const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Tab && nextKeyView_) {
+            nextKeyView_->setFocus(Qt::TabFocusReason);
+            return true;
+        }
         if (key != Qt::Key_Return && key != Qt::Key_Enter && key != Qt::Key_Escape) {
             return false;
         }

@@ -69,6 +69,9 @@ public:
     // Stops a running identification and switches the identify button off.
     void stopIdentification();
 
+    // Where Tab in the name field goes; the field's usual tab order when none.
+    void setNextKeyView(QWidget* next) { nextKeyView_ = next; }
+
     // ---- the row's controls (present once the view has loaded) ----
     QCheckBox* screenCheckbox() const { return screenCheckbox_; }
     QLineEdit* screenNameLabel() const { return screenNameLabel_; }
@@ -101,6 +104,7 @@ private:
     std::unique_ptr<ScreenIdentificator> identificator_;
     bool editingName_ = false;
     bool discardScreenNameEditing_ = false;
+    QPointer<QWidget> nextKeyView_;
 
     QPointer<QCheckBox> screenCheckbox_;
     QPointer<QLineEdit> screenNameLabel_;

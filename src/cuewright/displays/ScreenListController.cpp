@@ -114,8 +114,9 @@ void ScreenListController::reloadScreenList() {
         layout->insertWidget(layout->count() - 1, row->view());
         rows_.push_back(std::move(row));
     }
-    for (std::size_t i = 1; i < rows_.size(); ++i) {
-        QWidget::setTabOrder(rows_[i - 1]->screenNameLabel(), rows_[i]->screenNameLabel());
+    // Tab cycles through the name fields; a single row keeps the field's usual order.
+    for (std::size_t i = 0; rows_.size() >= 2 && i < rows_.size(); ++i) {
+        rows_[i]->setNextKeyView(rows_[(i + 1) % rows_.size()]->screenNameLabel());
     }
     scrollView_->verticalScrollBar()->setValue(0); // show the top of the list
 }
