@@ -206,6 +206,15 @@ TEST_F(DisplaysPaneTest, TheSwitchSavesFirstThenTogglesAndNeverClaimsAPrompterTh
     other.screenCheckbox()->click();
     EXPECT_FALSE(screens().at(other.desc().displayUUID).isActive);
     EXPECT_FALSE(other.screenCheckbox()->isChecked());
+
+    // Neither an opener nor a running shell: nothing can open, so the switch stays off.
+    ScreensController alone(project, ScreensController::Options{provider, nullptr, {}});
+    alone.view();
+    auto& last = *alone.screenListController()->itemControllers()[2];
+    last.screenCheckbox()->click();
+    EXPECT_FALSE(screens().at(last.desc().displayUUID).isActive);
+    EXPECT_FALSE(last.screenCheckbox()->isChecked());
+    EXPECT_EQ(opener->toggled.size(), 2u);
 }
 
 // ---- a row ----

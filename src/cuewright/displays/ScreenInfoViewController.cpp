@@ -80,6 +80,9 @@ ScreenInfoViewController::ScreenInfoViewController(ScreenDescription screenInfo,
     , identification_(std::move(identification)) {}
 
 ScreenInfoViewController::~ScreenInfoViewController() {
+    if (screenNameLabel_) {
+        screenNameLabel_->removeEventFilter(this); // the field's focus-out outlives this object
+    }
     if (identificator_) {
         identificator_->stop();
     }
