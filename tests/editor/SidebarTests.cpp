@@ -304,6 +304,7 @@ TEST_F(SidebarTest, ScreenshotsOfScriptAndOverlayPanes) {
     view->show();
     for (const Editor::Mode mode : {Editor::Mode::script, Editor::Mode::overlay}) {
         sidebar->showPane(mode);
+        QApplication::processEvents(); // the scroll view fits the pane to its width
         for (const auto& s : editortest::lightAndDark) {
             platform::Appearance::applyToWindow(view, s.style);
             const QString name =

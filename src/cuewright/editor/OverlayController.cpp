@@ -68,6 +68,9 @@ QComboBox* popUp(const QStringList& titles, QWidget* parent) {
     auto* button = new QComboBox(parent);
     button->addItems(titles);
     button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    // The longest title may be elided rather than widen the sidebar.
+    button->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    button->setMinimumContentsLength(8);
     return button;
 }
 
@@ -145,6 +148,7 @@ QWidget* OverlayController::makeView() {
     c.backgroundImageView->setAlignment(Qt::AlignCenter);
     c.backgroundImageView->setFrameShape(QFrame::StyledPanel);
     c.backgroundImageView->setForegroundRole(QPalette::PlaceholderText);
+    c.backgroundImageView->setText(tr("No Image"));
     column->addWidget(c.backgroundImageView);
     auto* choose = new QPushButton(tr("Choose…"), pane);
     auto* clear = new QPushButton(tr("Clear"), pane);

@@ -6,6 +6,7 @@
 #include "cuewright/controls/PrompterColorWell.h"
 #include "cuewright/controls/RangeSlider.h"
 #include "cuewright/controls/TimeControl.h"
+#include "cuewright/editor/SegmentedControl.h"
 #include "cuewright/editor/SidebarPaneLayout.h"
 #include "cuewright/model/Project.h"
 #include "cuewright/model/SettingsKeys.h"
@@ -14,7 +15,6 @@
 #include "base/Log.h"
 
 #include <QBoxLayout>
-#include <QButtonGroup>
 #include <QCheckBox>
 #include <QFontDatabase>
 #include <QFontDialog>
@@ -24,7 +24,6 @@
 #include <QSlider>
 #include <QSpinBox>
 #include <QTimer>
-#include <QToolButton>
 
 #include <array>
 #include <cmath>
@@ -161,32 +160,24 @@ QWidget* ProjectPropertiesController::makeView() {
     r->addWidget(reset("resetTextcolor:"));
 
     c.fontButton = new QPushButton(pane);
-    c.fontButton->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    c.fontButton->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     connect(c.fontButton, &QPushButton::clicked, this, [this] { selectFont(); });
     r = paneform::row(column, tr("Font"));
     r->addWidget(c.fontButton, 1);
     r->addWidget(reset("resetFont:"));
 
-    c.alignmentSelector = new QButtonGroup(pane);
-    r = paneform::row(column, tr("Alignment"));
-    r->setSpacing(0);
-    const QString alignments[] = {tr("Left"), tr("Center"), tr("Right")};
-    for (int i = 0; i < 3; ++i) {
-        auto* segment = new QToolButton(pane);
-        segment->setText(alignments[i]);
-        segment->setCheckable(true);
-        segment->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-        c.alignmentSelector->addButton(segment, i);
-        r->addWidget(segment, 1);
-    }
-    connect(c.alignmentSelector, &QButtonGroup::idClicked, this, [this] { changeTextAlignment(); });
+    c.alignmentSelector = new SegmentedControl({tr("Left"), tr("Center"), tr("Right")}, pane);
+    connect(c.alignmentSelector, &SegmentedControl::segmentClicked, this, [this] { changeTextAlignment(); });
+    paneform::row(column, tr("Alignment"))->addWidget(c.alignmentSelector, 1);
 
-    c.flipHorizontalChecker = new QCheckBox(tr("Horizontal"), pane);
-    c.flipVerticalChecker = new QCheckBox(tr("Vertical"), pane);
+    c.flipHorizontalChecker = new QCheckBox(tr("Flip horizontally"), pane);
+    c.flipVerticalChecker = new QCheckBox(tr("Flip vertically"), pane);
     r = paneform::row(column, tr("Mirror"));
-    r->addWidget(c.flipHorizontalChecker);
-    r->addWidget(c.flipVerticalChecker);
-    r->addStretch(1);
+    auto* flips = new QVBoxLayout;
+    flips->setSpacing(2);
+    flips->addWidget(c.flipHorizontalChecker);
+    flips->addWidget(c.flipVerticalChecker);
+    r->addLayout(flips, 1);
     for (QCheckBox* box : {c.flipHorizontalChecker, c.flipVerticalChecker})
         connect(box, &QCheckBox::clicked, this, [this] { syncPropertiesToProject(); });
 
@@ -229,7 +220,8 @@ QWidget* ProjectPropertiesController::makeView() {
     paneform::addHeader(column, header(tr("Running Time")));
     c.runtimePicker = new controls::TimeControl(pane);
     c.runtimeStepper = new QSpinBox(pane);
-    c.runtimeStepper->setFixedWidth(48);
+    // Only its arrows show: the picker itself shows the value being stepped.
+    c.runtimeStepper->setFixedSize(20, c.runtimePicker->sizeHint().height() - 4);
     c.runtimePicker->setStepper(c.runtimeStepper);
     connect(c.runtimePicker, &controls::TimeControl::valueEdited, this, [this] { runtimeDidEndEditing(); });
     connect(c.runtimeStepper, &QSpinBox::valueChanged, this, [this] { changeRuntimeByStepper(); });
@@ -280,8 +272,7 @@ void ProjectPropertiesController::refreshFromProject() {
 
     c.backgroundColorWell->setColor(p.backgroundColor.toQColor());
     refreshTypingAttributes();
-    if (QAbstractButton* segment = c.alignmentSelector->button(base::menuIndex(p.textAlignment)))
-        segment->setChecked(true);
+    c.alignmentSelector->setSelectedSegment(base::menuIndex(p.textAlignment));
     c.flipVerticalChecker->setChecked(p.flipVertical);
     c.flipHorizontalChecker->setChecked(p.flipHorizontal);
     c.prompterMarginSlider->setValue(percentOf(p.prompterMargin));
@@ -376,7 +367,7 @@ void ProjectPropertiesController::changeTextAlignment() {
     if (!isViewLoaded())
         return;
     letNextUpdateThrough();
-    const int segment = controls_.alignmentSelector->checkedId();
+    const int segment = controls_.alignmentSelector->selectedSegment();
     if (segment < 0 || segment > 2)
         return;
     Document::ScriptProperties p = project_->document().scriptProperties;

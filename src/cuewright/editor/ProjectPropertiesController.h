@@ -14,8 +14,6 @@
 #include <memory>
 #include <string_view>
 
-class QAbstractButton;
-class QButtonGroup;
 class QCheckBox;
 class QFont;
 class QLabel;
@@ -37,6 +35,8 @@ class TimeControl;
 } // namespace cw::controls
 
 namespace cw::editor {
+
+class SegmentedControl;
 
 // Shows and edits one script's colours, font, alignment, mirroring, margins, word-count factor,
 // speed, speed range and running time. It keeps no values of its own: every user change goes
@@ -95,7 +95,7 @@ public:
         controls::ActionableLabelDivider* speedUnitLabelDivider = nullptr;
         controls::TimeControl* runtimePicker = nullptr;
         QSpinBox* runtimeStepper = nullptr;
-        QButtonGroup* alignmentSelector = nullptr; // button ids 0 left, 1 center, 2 right
+        SegmentedControl* alignmentSelector = nullptr; // segments 0 left, 1 center, 2 right
     };
     const Controls& controls() const { return controls_; }
 

@@ -4,6 +4,7 @@
 #include "cuewright/controls/LabeledDivider.h"
 
 #include <QBoxLayout>
+#include <QGridLayout>
 #include <QLabel>
 #include <QSlider>
 #include <QWidget>
@@ -13,8 +14,9 @@
 namespace cw::editor::paneform {
 
 namespace {
-constexpr int captionWidth = 64;
-}
+constexpr int captionWidth = 72;
+constexpr int captionFontSize = 12;
+} // namespace
 
 QBoxLayout* column(QWidget* pane) {
     auto* layout = new QVBoxLayout(pane);
@@ -27,19 +29,19 @@ QBoxLayout* column(QWidget* pane) {
 void addHeader(QBoxLayout* column, controls::LabeledDivider* divider, controls::LabelButton* reset) {
     if (column->count() > 0)
         column->addSpacing(sectionGap - column->spacing());
-    auto* header = new QHBoxLayout;
+    // One cell: the divider's line runs the full width, under the button as under the title.
+    auto* header = new QGridLayout;
     header->setContentsMargins(0, 0, 0, 0);
-    header->setSpacing(0);
     controls::LabeledDivider::Style style = divider->style();
     style.labelMarginLeft = 0;
-    style.labelAreaHeight = 18;
+    style.labelAreaHeight = 20;
+    style.labelBaseline = 3;
     divider->setStyle(style);
-    divider->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    header->addWidget(divider, 1);
+    divider->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    header->addWidget(divider, 0, 0);
     if (reset) {
-        // The button sits on the divider's line, level with the title.
         reset->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-        header->addWidget(reset, 0, Qt::AlignBottom);
+        header->addWidget(reset, 0, 0, Qt::AlignRight | Qt::AlignTop);
     }
     column->addLayout(header);
 }
@@ -73,6 +75,9 @@ QBoxLayout* row(QBoxLayout* column, const QString& text) {
     r->setSpacing(8);
     if (!text.isEmpty()) {
         auto* label = new QLabel(text);
+        QFont font = label->font();
+        font.setPixelSize(captionFontSize);
+        label->setFont(font);
         label->setFixedWidth(captionWidth);
         r->addWidget(label);
     }
