@@ -4,6 +4,7 @@
 #include "cuewright/editor/MicroToolbar.h"
 #include "cuewright/editor/OverlayController.h"
 #include "cuewright/editor/ProjectPropertiesController.h"
+#include "cuewright/editor/SegmentedControl.h"
 #include "cuewright/editor/SidebarController.h"
 #include "cuewright/model/Project.h"
 #include "cuewright/model/UserDefaults.h"
@@ -211,9 +212,38 @@ TEST_F(SidebarTest, UserChangesOfTheScriptPaneReachTheProject) {
     QTest::mouseClick(c.flipVerticalChecker, Qt::LeftButton);
     EXPECT_EQ(properties().prompterMargin, 0.3f);
     EXPECT_TRUE(properties().flipVertical);
+    const QRectF right = c.alignmentSelector->segmentRect(2);
+    QTest::mouseClick(c.alignmentSelector, Qt::LeftButton, {}, right.center().toPoint());
+    EXPECT_EQ(properties().textAlignment, cw::TextAlignment::right);
     ASSERT_TRUE(platform::sendAction("resetPrompterMargin:", pane.get(), nullptr));
     EXPECT_EQ(properties().prompterMargin, 0.1f);
     EXPECT_EQ(c.prompterMarginSlider->value(), 10);
+}
+
+// While playing, changes from elsewhere wait (the speed for the timer's tick, the rest for the
+// stop); the pane's own changes show at once.
+TEST_F(SidebarTest, PlaybackHoldsBackOtherRefreshes) {
+    auto pane = load<ProjectPropertiesController>();
+    const auto& c = pane->controls();
+    project->play();
+    EXPECT_TRUE(pane->isSpeedTimerRunning());
+    project->setScrollSpeed(70, 0.1, 3);
+    cw::Document::ScriptProperties p = properties();
+    p.prompterWordCountFactor = 0.8f;
+    project->setScriptProperties(p);
+    EXPECT_EQ(c.scrollSpeedSlider->value(), 31);
+    pane->updateSpeedStats();
+    EXPECT_EQ(c.scrollSpeedSlider->value(), 70);
+    EXPECT_EQ(c.wordCountSlider->value(), 50) << "only the speed follows during playback";
+    c.prompterMarginSlider->setValue(20);
+    EXPECT_EQ(properties().prompterWordCountFactor, 0.8f) << "the stale factor slider is not written back";
+    EXPECT_EQ(c.wordCountSlider->value(), 80) << "a change made here lets its refresh through";
+    p = properties();
+    p.flipHorizontal = true;
+    project->setScriptProperties(p);
+    project->pause();
+    EXPECT_TRUE(c.flipHorizontalChecker->isChecked());
+    EXPECT_FALSE(pane->isSpeedTimerRunning());
 }
 
 // The picker shows every running time that splits into hours, minutes and seconds, up to 48

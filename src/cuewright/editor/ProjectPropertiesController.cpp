@@ -41,7 +41,7 @@ constexpr std::array<PaneAction<Pane>, 19> actions{{
     {"changeTextAlignment:", &Pane::changeTextAlignment},
     {"selectFont:", &Pane::selectFont},
     {"resetFont:", &Pane::resetFont},
-    {"syncPropertiesToProject:", &Pane::syncPropertiesToProject},
+    {"syncPropertiesToProject:", &Pane::syncAllPropertiesToProject},
     {"changeSpeed:", &Pane::changeSpeed},
     {"changeSpeedRange:", &Pane::changeSpeedRange},
     {"resetScrollSpeed:", &Pane::resetScrollSpeed},
@@ -179,7 +179,7 @@ QWidget* ProjectPropertiesController::makeView() {
     flips->addWidget(c.flipVerticalChecker);
     r->addLayout(flips, 1);
     for (QCheckBox* box : {c.flipHorizontalChecker, c.flipVerticalChecker})
-        connect(box, &QCheckBox::clicked, this, [this] { syncPropertiesToProject(); });
+        connect(box, &QCheckBox::clicked, this, [this, box] { syncPropertiesToProject(box); });
 
     paneform::addHeader(column, header(tr("Margins")), reset("resetPrompterMargin:"));
     c.prompterMarginSlider = paneform::slider(0, 80, pane);
@@ -193,7 +193,7 @@ QWidget* ProjectPropertiesController::makeView() {
     c.wordsPerLineLabel = valueLabel(pane, Qt::AlignHCenter);
     column->addWidget(c.wordsPerLineLabel);
     for (QSlider* s : {c.prompterMarginSlider, c.prompterMarginAlignmentSlider, c.wordCountSlider})
-        connect(s, &QSlider::valueChanged, this, [this] { syncPropertiesToProject(); });
+        connect(s, &QSlider::valueChanged, this, [this, s] { syncPropertiesToProject(s); });
 
     c.speedUnitLabelDivider = new controls::ActionableLabelDivider(pane);
     c.speedUnitLabelDivider->setActionBinding({this, "changeSpeedUnit:"});
@@ -403,17 +403,23 @@ void ProjectPropertiesController::resetFont() {
 
 // --- Mirroring, margins, factor ---------------------------------------------------------------
 
-void ProjectPropertiesController::syncPropertiesToProject() {
+void ProjectPropertiesController::syncPropertiesToProject(const QObject* control) {
     if (!isViewLoaded())
         return;
     letNextUpdateThrough();
     const Controls& c = controls_;
+    const auto takes = [control](const QObject* source) { return !control || control == source; };
     Document::ScriptProperties p = project_->document().scriptProperties;
-    p.flipHorizontal = c.flipHorizontalChecker->isChecked();
-    p.flipVertical = c.flipVerticalChecker->isChecked();
-    p.prompterMargin = float(c.prompterMarginSlider->value() / 100.0);
-    p.prompterMarginAlignment = float(c.prompterMarginAlignmentSlider->value() / 100.0);
-    p.prompterWordCountFactor = float(c.wordCountSlider->value() / 100.0);
+    if (takes(c.flipHorizontalChecker))
+        p.flipHorizontal = c.flipHorizontalChecker->isChecked();
+    if (takes(c.flipVerticalChecker))
+        p.flipVertical = c.flipVerticalChecker->isChecked();
+    if (takes(c.prompterMarginSlider))
+        p.prompterMargin = float(c.prompterMarginSlider->value() / 100.0);
+    if (takes(c.prompterMarginAlignmentSlider))
+        p.prompterMarginAlignment = float(c.prompterMarginAlignmentSlider->value() / 100.0);
+    if (takes(c.wordCountSlider))
+        p.prompterWordCountFactor = float(c.wordCountSlider->value() / 100.0);
     project_->setScriptProperties(p);
 }
 

@@ -108,7 +108,11 @@ public:
     // The font chosen in the font panel: its family and traits at the editor's line height.
     void changeFont(const QFont& chosen);
     void resetFont();
-    void syncPropertiesToProject();
+    // Flips, margin, margin alignment and word-count factor from their controls; from `control`
+    // alone when it is one of them, so that a control left stale while refreshes waited during
+    // playback cannot undo a change made elsewhere.
+    void syncPropertiesToProject(const QObject* control = nullptr);
+    void syncAllPropertiesToProject() { syncPropertiesToProject(); }
     void changeSpeed();
     void changeSpeedRange();
     void resetScrollSpeed();
