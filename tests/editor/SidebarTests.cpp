@@ -244,6 +244,9 @@ TEST_F(SidebarTest, PlaybackHoldsBackOtherRefreshes) {
     project->pause();
     EXPECT_TRUE(c.flipHorizontalChecker->isChecked());
     EXPECT_FALSE(pane->isSpeedTimerRunning());
+    // The clock's last ticks hold the pane and the project: let them run while the settings live.
+    project->tickQueue()->sync([] {});
+    QApplication::processEvents();
 }
 
 // The picker shows every running time that splits into hours, minutes and seconds, up to 48
