@@ -10,6 +10,7 @@
 #include "cuewright/model/UserDefaults.h"
 #include "platform/defaults/Defaults.h"
 #include "platform/defaults/NotificationCenter.h"
+#include "platform/ui/FakeFileDialogs.h"
 
 #include "support/TempDir.h"
 
@@ -18,8 +19,10 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QBuffer>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QLabel>
 #include <QScrollArea>
 #include <QSlider>
@@ -323,6 +326,28 @@ TEST_F(SidebarTest, OverlayChangesReachDocumentAndSettings) {
     EXPECT_EQ(c.indicatorTypeButton->currentIndex(), 1);
 }
 
+// A chosen picture is stored but not switched on; an unreadable one clears it; cancelling keeps it.
+TEST_F(SidebarTest, BackgroundImageFromDisk) {
+    auto dialogs = std::make_shared<platform::FakeFileDialogs>();
+    platform::setFileDialogs(dialogs);
+    QImage(4, 4, QImage::Format_RGB32).save(QString::fromStdString((dir / "picture.png").string()));
+    QFile(QString::fromStdString((dir / "text.png").string())).open(QIODevice::WriteOnly);
+    auto pane = load<OverlayController>();
+    const struct {
+        const char* file; // null: cancelled
+        bool stored;
+    } cases[] = {{"picture.png", true}, {nullptr, true}, {"text.png", false}};
+    for (const auto& c : cases) {
+        if (c.file)
+            dialogs->answerOpen({QString::fromStdString((dir / c.file).string())});
+        pane->selectBackgroundImageFromDisk();
+        EXPECT_EQ(properties().backgroundImage.has_value(), c.stored) << (c.file ? c.file : "cancelled");
+        EXPECT_EQ(pane->shownImage(), properties().backgroundImage);
+        EXPECT_FALSE(properties().showBackgroundImage);
+    }
+    platform::setFileDialogs(nullptr);
+}
+
 TEST_F(SidebarTest, ScreenshotsOfScriptAndOverlayPanes) {
     const QString folder = editortest::screenshotFolder();
     ASSERT_FALSE(folder.isEmpty());
@@ -331,6 +356,22 @@ TEST_F(SidebarTest, ScreenshotsOfScriptAndOverlayPanes) {
     editor.lineCount = 180;
     editor.typingAttributes.font = platform::Font{QStringLiteral("DejaVu Sans"), 34};
     project->setEditor(editor);
+    QImage picture(320, 180, QImage::Format_RGB32);
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            picture.setPixelColor(x, y,
+                                  QColor::fromHsvF(0.6f - float(y) / 900, 0.6f, 0.35f + float(x) / 800));
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    picture.save(&buffer, "PNG");
+    cw::Document::ScriptProperties p = properties();
+    p.backgroundImage = std::vector<std::uint8_t>(png.begin(), png.end());
+    p.showBackgroundImage = true;
+    p.overlayType = cw::OverlayType::fadeOut;
+    p.overlayOpacity = 0.8f;
+    p.showReadingLine = true;
+    project->setScriptProperties(p);
     auto sidebar = std::make_shared<SidebarController>(project, defaults, center);
     QWidget* view = sidebar->view();
     view->resize(260, 760);

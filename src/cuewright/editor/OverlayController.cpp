@@ -11,12 +11,16 @@
 #include "base/Log.h"
 
 #include <QBoxLayout>
+#include <QBuffer>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
 #include <QImage>
 #include <QImageReader>
 #include <QLabel>
+#include <QMimeData>
 #include <QPixmap>
 #include <QPushButton>
 #include <QSignalBlocker>
@@ -149,6 +153,9 @@ QWidget* OverlayController::makeView() {
     c.backgroundImageView->setFrameShape(QFrame::StyledPanel);
     c.backgroundImageView->setForegroundRole(QPalette::PlaceholderText);
     c.backgroundImageView->setText(tr("No Image"));
+    c.backgroundImageView->setToolTip(tr("Drop an image here, or choose one"));
+    c.backgroundImageView->setAcceptDrops(true);
+    c.backgroundImageView->installEventFilter(this);
     column->addWidget(c.backgroundImageView);
     auto* choose = new QPushButton(tr("Choose…"), pane);
     auto* clear = new QPushButton(tr("Clear"), pane);
@@ -320,17 +327,53 @@ void OverlayController::selectBackgroundImageFromDisk() {
         platform::fileDialogs().runOpenPanel(panel, isViewLoaded() ? view()->window() : nullptr);
     if (paths.isEmpty())
         return;
-    // Kept as the file's own bytes, and only when they read as a picture.
-    ImageData image;
-    QFile file(paths.front());
-    if (file.open(QIODevice::ReadOnly)) {
-        const QByteArray bytes = file.readAll();
-        if (!QImage::fromData(bytes).isNull())
-            image = std::vector<std::uint8_t>(bytes.begin(), bytes.end());
-    }
     Document::ScriptProperties p = project_->document().scriptProperties;
-    p.backgroundImage = std::move(image);
+    p.backgroundImage = imageFromFile(paths.front());
     project_->setScriptProperties(p);
+}
+
+OverlayController::ImageData OverlayController::imageFromFile(const QString& path) {
+    // Kept as the file's own bytes, so the script stores the picture as it was made.
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray bytes = file.readAll();
+    if (QImage::fromData(bytes).isNull())
+        return std::nullopt;
+    return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
+}
+
+bool OverlayController::eventFilter(QObject* watched, QEvent* event) {
+    if (!isViewLoaded() || watched != controls_.backgroundImageView)
+        return false;
+    const auto droppedFile = [](const QMimeData* data) {
+        return data->hasUrls() && data->urls().front().isLocalFile() ? data->urls().front().toLocalFile()
+                                                                     : QString();
+    };
+    if (event->type() == QEvent::DragEnter) {
+        auto* enter = static_cast<QDragEnterEvent*>(event);
+        if (!droppedFile(enter->mimeData()).isEmpty() || enter->mimeData()->hasImage())
+            enter->acceptProposedAction();
+        return true;
+    }
+    if (event->type() != QEvent::Drop)
+        return false;
+    auto* drop = static_cast<QDropEvent*>(event);
+    const QString path = droppedFile(drop->mimeData());
+    ImageData image;
+    if (!path.isEmpty()) {
+        image = imageFromFile(path);
+    } else if (drop->mimeData()->hasImage()) {
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        qvariant_cast<QImage>(drop->mimeData()->imageData()).save(&buffer, "PNG");
+        image = std::vector<std::uint8_t>(png.begin(), png.end());
+    }
+    if (image)
+        adjustBackgroundImage(std::move(image));
+    drop->acceptProposedAction();
+    return true;
 }
 
 bool OverlayController::respondsToAction(std::string_view action) const {

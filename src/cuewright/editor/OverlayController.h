@@ -84,6 +84,8 @@ public:
     void clearBackgroundImage();
     // Asks for an image file (platform::fileDialogs()); a file that is no readable image clears it.
     void selectBackgroundImageFromDisk();
+    // The file's bytes when they read as a picture, else none.
+    static ImageData imageFromFile(const QString& path);
 
     void refreshFromProject();
     void syncPropertiesFromControls();
@@ -98,6 +100,8 @@ public:
 protected:
     QWidget* makeView() override;
     void viewDidLoad() override;
+    // Pictures dropped on the image view: image files, or image data.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void showImage(const ImageData& image);
