@@ -1,6 +1,7 @@
 // The sidebar's tab strip and its Script and Overlay panes against a real project, offscreen.
 #include "cuewright/controls/ActionableLabelDivider.h"
 #include "cuewright/controls/TimeControl.h"
+#include "cuewright/displays/ScreensController.h"
 #include "cuewright/editor/MicroToolbar.h"
 #include "cuewright/editor/OverlayController.h"
 #include "cuewright/editor/ProjectPropertiesController.h"
@@ -149,6 +150,10 @@ TEST_F(SidebarTest, PaneFollowsTheEditorModeAndReselectingMakesNoPane) {
     EXPECT_EQ(toolbar.selectedItemIndex(), 2);
     EXPECT_EQ(sidebar->scrollView()->widget(), sidebar->currentPane().view);
     EXPECT_EQ(sidebar->currentController<OverlayController>(), nullptr);
+
+    auto plain = std::make_shared<SidebarController>(project, defaults, center);
+    plain->view();
+    EXPECT_NE(plain->currentController<cw::ScreensController>(), nullptr) << "the Displays pane by default";
 }
 
 TEST_F(SidebarTest, LoadingAndRefreshingThePanesWriteNothingBack) {

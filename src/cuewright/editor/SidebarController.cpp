@@ -1,5 +1,6 @@
 #include "cuewright/editor/SidebarController.h"
 
+#include "cuewright/displays/ScreensController.h"
 #include "cuewright/editor/OverlayController.h"
 #include "cuewright/editor/ProjectPropertiesController.h"
 #include "cuewright/model/Project.h"
@@ -25,8 +26,8 @@ SidebarController::SidebarController(std::shared_ptr<Project> project, platform:
     factories_[tabIndex(Editor::Mode::overlay)] = [this](const std::shared_ptr<Project>& p) {
         return sidebarPane(std::make_shared<OverlayController>(p, *defaults_));
     };
-    factories_[tabIndex(Editor::Mode::displays)] = [](const std::shared_ptr<Project>&) {
-        return SidebarPane{new QWidget, nullptr, nullptr};
+    factories_[tabIndex(Editor::Mode::displays)] = [](const std::shared_ptr<Project>& p) {
+        return sidebarPane(std::make_shared<ScreensController>(p));
     };
 }
 

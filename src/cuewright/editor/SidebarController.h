@@ -47,8 +47,7 @@ template <class Controller> SidebarPane sidebarPane(std::shared_ptr<Controller> 
 // Which pane shows is the project's editor mode: a tab click writes the mode into the project,
 // and the sidebar follows every editor change of the project, wherever it was made. A switch
 // makes a new pane and releases the previous one; a change that keeps the mode keeps the pane.
-// The Script and Overlay panes are made here; the Displays pane comes from the factory given
-// with setPaneFactory (an empty placeholder until then).
+// Each pane comes from a factory (the three panes by default; setPaneFactory replaces one).
 //
 // Held by std::shared_ptr (it registers with the project when its view loads and unregisters
 // when destroyed). Main thread only.
