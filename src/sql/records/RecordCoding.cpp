@@ -42,9 +42,26 @@ void throwUnexpectedNull(const Expression<>& column) {
     throw QueryError::unexpectedNullValue(column.templateText);
 }
 
-std::vector<Setter> withOthers(std::vector<Setter> setters, const std::vector<Setter>& otherSetters) {
-    setters.insert(setters.end(), otherSetters.begin(), otherSetters.end());
-    return setters;
+void addSetter(std::vector<Setter>& out, const Expression<>& column, std::optional<Binding>&& value) {
+    Setter& s = out.emplace_back();
+    s.column.templateText = column.templateText; // quoted keys carry no bindings
+    s.value.templateText.push_back('?');
+    s.value.bindings.emplace_back(std::move(value));
+}
+
+// Kept by each thread between statements; a list in use is taken out, so a nested use finds none.
+static thread_local std::vector<Setter> spareSetters;
+
+SetterBuffer::SetterBuffer()
+    : setters_(std::move(spareSetters)) {
+    spareSetters.clear();
+}
+
+SetterBuffer::~SetterBuffer() {
+    setters_.clear();
+    if (setters_.capacity() > spareSetters.capacity()) {
+        spareSetters = std::move(setters_);
+    }
 }
 
 static std::vector<std::vector<Setter>> encodeAll(const void* records, std::size_t count, EncodeAt encode,

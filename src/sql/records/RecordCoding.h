@@ -41,6 +41,22 @@ const std::string& jsonText(const Row& row, const Expression<>& column);
 // Whether the row has the column under exactly its key, holding a value other than NULL.
 bool hasValue(const Row& row, const Expression<>& column);
 [[noreturn]] void throwUnexpectedNull(const Expression<>& column);
+// Appends column = "?" bound to `value`, built in place.
+void addSetter(std::vector<Setter>& out, const Expression<>& column, std::optional<Binding>&& value);
+
+// This thread's setter list, reused from statement to statement so that a record's statement
+// allocates no list of its own; a nested use gets a fresh list. Empty when made.
+class SetterBuffer {
+public:
+    SetterBuffer();
+    ~SetterBuffer();
+    SetterBuffer(const SetterBuffer&) = delete;
+    SetterBuffer& operator=(const SetterBuffer&) = delete;
+    std::vector<Setter>& setters() { return setters_; }
+
+private:
+    std::vector<Setter> setters_;
+};
 
 // The Part's name of an integer type a record may not hold, empty for every other type.
 template <class T> constexpr std::string_view refusedIntegerName() {
@@ -90,13 +106,13 @@ void encodeField(std::vector<Setter>& out, const Expression<>& column, const T& 
                  Absent forcing) {
     if constexpr (detail::IsOptional<T>::value) {
         if (v) {
-            out.push_back(Setter::bound(column, encodeValue(*v)));
+            addSetter(out, column, encodeValue(*v));
         } else if (absent == Absent::writeNull ||
                    (forcing == Absent::writeNull && kindOf<typename T::value_type>() != Kind::refused)) {
-            out.push_back(Setter::bound(column, std::nullopt));
+            addSetter(out, column, std::nullopt);
         }
     } else {
-        out.push_back(Setter::bound(column, encodeValue(v)));
+        addSetter(out, column, encodeValue(v));
     }
 }
 
@@ -152,7 +168,6 @@ template <Record R> const std::vector<Expression<>>& columnsOf() {
 using EncodeAt = void (*)(const void* records, std::size_t index, Absent forcing, std::vector<Setter>& out);
 Insert insertMany(const QueryClauses& c, const void* records, std::size_t count, EncodeAt encode,
                   const std::vector<Setter>& otherSetters);
-std::vector<Setter> withOthers(std::vector<Setter> setters, const std::vector<Setter>& otherSetters);
 
 } // namespace records
 
@@ -196,17 +211,32 @@ template <Record R> R decodeRecord(const Row& row) {
 // ---- statements. Each encodes its records first; an encoding error leaves nothing built.
 // `otherSetters` follow the record's own setters.
 
+namespace records {
+// `build` of the record's setters followed by `otherSetters`.
+template <Record R, class Build>
+auto withSetters(const R& record, const std::vector<Setter>& otherSetters, Build build) {
+    SetterBuffer buffer;
+    std::vector<Setter>& setters = buffer.setters();
+    encodeRecordInto(record, setters);
+    setters.insert(setters.end(), otherSetters.begin(), otherSetters.end());
+    return build(setters);
+}
+} // namespace records
+
 template <class Q, Record R>
 Insert insertRecord(const QueryType<Q>& query, const R& record,
                     const std::vector<Setter>& otherSetters = {}) {
-    return query::insert(query.clauses, std::nullopt,
-                         records::withOthers(encodeRecord(record), otherSetters));
+    return records::withSetters(record, otherSetters, [&](std::vector<Setter>& setters) {
+        return query::insert(query.clauses, std::nullopt, std::span<Setter>(setters));
+    });
 }
 
 template <class Q, Record R>
 Insert insertRecord(const QueryType<Q>& query, OnConflict onConflict, const R& record,
                     const std::vector<Setter>& otherSetters = {}) {
-    return query::insert(query.clauses, onConflict, records::withOthers(encodeRecord(record), otherSetters));
+    return records::withSetters(record, otherSetters, [&](std::vector<Setter>& setters) {
+        return query::insert(query.clauses, onConflict, std::span<Setter>(setters));
+    });
 }
 
 // One statement for all records. When the records give different numbers of setters, every
@@ -233,15 +263,18 @@ Insert insertRecords(const QueryType<Q>& query, const std::vector<R>& list,
 template <class Q, Record R>
 Insert upsertRecord(const QueryType<Q>& query, const R& record, const Expression<>& conflictTarget,
                     const std::vector<Setter>& otherSetters = {}) {
-    return query::upsertDerived(query.clauses, records::withOthers(encodeRecord(record), otherSetters),
-                                conflictTarget);
+    return records::withSetters(record, otherSetters, [&](const std::vector<Setter>& setters) {
+        return query::upsertDerived(query.clauses, setters, conflictTarget);
+    });
 }
 
 // UPDATE with the query's WHERE, ORDER BY and LIMIT.
 template <class Q, Record R>
 Update updateRecord(const QueryType<Q>& query, const R& record,
                     const std::vector<Setter>& otherSetters = {}) {
-    return query::update(query.clauses, records::withOthers(encodeRecord(record), otherSetters));
+    return records::withSetters(record, otherSetters, [&](const std::vector<Setter>& setters) {
+        return query::update(query.clauses, setters);
+    });
 }
 
 } // namespace sql
