@@ -43,7 +43,7 @@ template <Record R> inline constexpr auto recordFields = sqlFields(static_cast<c
 template <Record R, class F> constexpr void forEachField(F&& f) {
     std::apply(
         [&](const auto&... fields) {
-            std::size_t i = 0;
+            [[maybe_unused]] std::size_t i = 0;
             (f(fields, i++), ...);
         },
         recordFields<R>);
