@@ -58,7 +58,8 @@ private:
     std::vector<Setter> setters_;
 };
 
-// The Part's name of an integer type a record may not hold, empty for every other type.
+// The name under which an integer type that records do not hold is refused; empty for every
+// other type. Stored integers are 64 bits wide: records hold them as std::int64_t.
 template <class T> constexpr std::string_view refusedIntegerName() {
     if constexpr (!std::is_integral_v<T> || std::is_same_v<T, bool>) {
         return {};
