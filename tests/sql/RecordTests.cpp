@@ -103,25 +103,24 @@ std::vector<Everything> readEverything(Connection& db) {
     });
 }
 
-template <class T> void expectRefused(std::string_view name) {
+// The message of the E that `f` throws; empty when it throws none.
+template <class E, class F> std::string thrown(F f) {
     try {
-        (void)insertRecord(Table("t"), Holder<T>{});
-        ADD_FAILURE() << name << " was written";
-    } catch (const CodingError& e) {
-        EXPECT_EQ(e.kind(), CodingError::Kind::invalidValue);
-        EXPECT_EQ(std::string(e.what()), "encoding an " + std::string(name) + " is not supported");
+        f();
+    } catch (const E& e) {
+        return e.what();
     }
+    return {};
+}
+
+template <class T> void expectRefused(const std::string& name) {
+    EXPECT_EQ(thrown<CodingError>([] { (void)insertRecord(Table("t"), Holder<T>{}); }),
+              "encoding an " + name + " is not supported");
     // Absent, it writes nothing, whatever the forcing flag.
     EXPECT_TRUE(encodeRecord(Holder<std::optional<T>>{}, Absent::writeNull).empty()) << name;
-
     auto db = sqltest::memoryWith("CREATE TABLE t(value); INSERT INTO t VALUES (1)");
-    try {
-        (void)decodeRecord<Holder<T>>(*db->pluck(Table("t")));
-        ADD_FAILURE() << name << " was read";
-    } catch (const CodingError& e) {
-        EXPECT_EQ(e.kind(), CodingError::Kind::typeMismatch);
-        EXPECT_EQ(std::string(e.what()), "decoding an " + std::string(name) + " is not supported");
-    }
+    EXPECT_EQ(thrown<CodingError>([&] { (void)decodeRecord<Holder<T>>(*db->pluck(Table("t"))); }),
+              "decoding an " + name + " is not supported");
 }
 
 } // namespace
@@ -235,22 +234,13 @@ TEST(RecordDecoding, ErrorsAndLenientReads) {
                                   "CREATE TABLE two(value); INSERT INTO two VALUES (2)");
     const Row nulls = *db->pluck(Table("n"));
     const Row two = *db->pluck(Table("two"));
-    try {
-        (void)decodeRecord<Holder<std::string>>(nulls);
-        ADD_FAILURE();
-    } catch (const QueryError& e) {
-        EXPECT_EQ(e.kind(), QueryError::Kind::unexpectedNullValue);
-        EXPECT_EQ(e.name(), "\"value\"");
-    }
+    EXPECT_EQ(thrown<QueryError>([&] { (void)decodeRecord<Holder<std::string>>(nulls); }),
+              "Unexpected null value for column `\"value\"`");
     EXPECT_THROW((void)decodeRecord<Holder<std::string>>(two), QueryError); // INTEGER is no text
     EXPECT_TRUE(decodeRecord<Holder<bool>>(two).value);
     EXPECT_EQ(decodeRecord<Holder<std::optional<std::int64_t>>>(nulls).value, std::nullopt);
-    try {
-        (void)decodeRecord<Holder<Address>>(two);
-        ADD_FAILURE();
-    } catch (const CodingError& e) {
-        EXPECT_EQ(std::string(e.what()), "an unsupported type was found");
-    }
+    EXPECT_EQ(thrown<CodingError>([&] { (void)decodeRecord<Holder<Address>>(two); }),
+              "an unsupported type was found");
 
     // Only under a table-qualified key: absent when optional, found when required.
     const Row qualified = *db->pluck(Table("n")
