@@ -2,6 +2,7 @@
 #include "cuewright/controls/NormalSlider.h"
 #include "cuewright/controls/TransportArtwork.h"
 #include "cuewright/controls/TransportButton.h"
+#include "cuewright/editor/BookmarkColumnFrames.h"
 #include "cuewright/editor/BookmarkListController.h"
 #include "cuewright/editor/StatusbarController.h"
 #include "cuewright/editor/TransportController.h"
@@ -248,6 +249,12 @@ TEST_F(WindowPartsTest, FastWindEndsWhereverTheMouseGoesUp) {
         QTest::mouseRelease(&button, Qt::LeftButton, {}, c.release);
         EXPECT_EQ(project->transportState().ffwdFactor, 1.0) << "released at " << c.release.x();
     }
+    // A hold that never sees its release ends when the row goes away.
+    QTest::mousePress(&controller->button(TransportController::Button::ffwd), Qt::LeftButton, {},
+                      QPoint(10, 10));
+    controller->view()->hide();
+    EXPECT_EQ(project->transportState().ffwdFactor, 1.0);
+    EXPECT_FALSE(controller->button(TransportController::Button::ffwd).isActive());
 }
 
 // --- Status bar ---------------------------------------------------------------------------------
@@ -354,6 +361,15 @@ TEST_F(WindowPartsTest, StatusbarScreenshots) {
 }
 
 // --- Bookmark column ----------------------------------------------------------------------------
+
+TEST(BookmarkColumnFrames, ShowingAndHidingMoveTheColumnAndTheEditor) {
+    using cw::editor::BookmarkColumnFrames;
+    const QRect column(0, 30, 250, 500), editor(250, 30, 550, 500);
+    const BookmarkColumnFrames hidden = BookmarkColumnFrames::place(false, column, editor, 800);
+    EXPECT_EQ(hidden, (BookmarkColumnFrames{QRect(-250, 30, 250, 500), QRect(0, 30, 800, 500)}));
+    EXPECT_EQ(BookmarkColumnFrames::place(true, hidden.left, hidden.center, 800),
+              (BookmarkColumnFrames{column, editor}));
+}
 
 TEST(BookmarkListLabel, NamesTheLineAndTheNoteOrExcerpt) {
     struct Case {

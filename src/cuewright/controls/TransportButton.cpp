@@ -78,6 +78,10 @@ QImage TransportButton::glyphImage(QSize pixels) const {
 
 bool TransportButton::event(QEvent* event) {
     platform::redrawOnWindowChange(this, event);
+    // A hold that no release will end (hidden, or the window lost the mouse) ends here.
+    const QEvent::Type type = event->type();
+    if (active_ && (type == QEvent::Hide || type == QEvent::WindowDeactivate))
+        endPress();
     return QWidget::event(event);
 }
 
@@ -119,10 +123,19 @@ void TransportButton::mouseReleaseEvent(QMouseEvent* event) {
         return;
     }
     event->accept();
-    const bool endsPress = active_;
-    setActive(false);
+    if (rect().contains(event->position().toPoint())) {
+        setActive(false);
+        send();
+        return;
+    }
     // A fast-wind hold must end wherever the mouse goes up, or the speed stays wound.
-    if (rect().contains(event->position().toPoint()) || (endsPress && isFastWind()))
+    if (active_)
+        endPress();
+}
+
+void TransportButton::endPress() {
+    setActive(false);
+    if (isFastWind())
         send();
 }
 

@@ -51,8 +51,9 @@ std::string_view transportGlyph(TransportButtonStyle style);
 //
 // Mouse: a press inside marks it active; a release sends the action (through
 // platform::sendAction, the button as sender) when it happens inside. The fast-wind styles (bbwd,
-// ffwd) also send on the press, and on every release that ends a press, inside or not, so the
-// receiver always hears that the hold ended (isActive() false then). Main thread only.
+// ffwd) also send on the press, and when the press ends anyhow (a release outside, the button
+// hidden, its window deactivated), so the receiver always hears that the hold ended (isActive()
+// false then). Main thread only.
 class TransportButton : public QWidget {
     Q_OBJECT
 
@@ -97,6 +98,8 @@ private:
     bool isFastWind() const;
     void setActive(bool active);
     void send();
+    // Ends a press without a release inside: only a fast-wind button acts, to end its hold.
+    void endPress();
 
     TransportButtonStyle style_ = TransportButtonStyle::play;
     QString stringStyle_ = QStringLiteral("Play");
