@@ -106,6 +106,13 @@ TEST_F(DocumentCommandsTest, SavePanelSavesOrExportsByTheChosenType) {
         }
     }
     EXPECT_EQ(dialogs->savePanels().back().nameFieldValue, "") << "an untitled script";
+    EXPECT_EQ(window.windowFilePath(), path("d.cwr"));
+    EXPECT_FALSE(window.isWindowModified());
+    project->setRepresentedPath(std::nullopt);
+    project->setHasUnsavedChanges(true);
+    commands.updateTitle();
+    EXPECT_EQ(window.windowTitle(), "Untitled[*]");
+    EXPECT_TRUE(window.isWindowModified());
     std::ifstream text(dir / "a.txt");
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(text), {}), "Good evening.\nThis is the news.");
 }
