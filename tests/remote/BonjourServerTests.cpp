@@ -5,6 +5,7 @@
 #include "platform/netservice/FakeNetService.h"
 
 #include "remote/RemoteTestSupport.h"
+#include "support/LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -184,5 +185,22 @@ TEST_P(BonjourServerTest, PublishesTheRealPortOfAnEphemeralBind) {
 
 INSTANTIATE_TEST_SUITE_P(Loopback, BonjourServerTest, ::testing::Values(AF_INET, AF_INET6),
                          [](const auto& info) { return info.param == AF_INET ? "IPv4" : "IPv6"; });
+
+} // namespace
+
+namespace {
+
+TEST(BonjourServerWithoutDaemon, AnswersWhileTheDiscoveryWaits) {
+    // No bus, so no daemon: publishing waits (and says so), the server answers all the same.
+    setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/cuewright-test-bus", 1);
+    testsupport::LogCapture log;
+    auto server = cw::BonjourServer::make(platform::NetService::shared());
+    server->start("Alone", 0);
+    EXPECT_EQ(Peer().ask(server->port(), R"({"payload":{"cmdname":"Rewind"}})")["payload"]["name"], "generr");
+    EXPECT_FALSE(server->isPublished());
+    ASSERT_FALSE(log.lines().empty());
+    EXPECT_EQ(log.lines()[0].rfind("DNS-SD: cannot reach the Avahi daemon (", 0), 0u) << log.lines()[0];
+    server->stop();
+}
 
 } // namespace

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <fstream>
 
 namespace {
 
@@ -38,6 +39,10 @@ TEST(DnsSd, TwoServersAreFoundResolvedAndAnswer) {
         GTEST_SKIP() << "runs only inside the namespace of dnssd-namespace.sh";
     }
     testsupport::LogCapture log;
+    const auto logged = [&](const std::string& line) {
+        const auto lines = log.lines();
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
+    };
     auto answers = std::make_shared<AnswerDelegate>();
     answers->answer = [](const cw::NetworkCommand&) { return cw::NetworkAnswer::ok(sampleReport()); };
     auto alpha = cw::BonjourServer::make(platform::NetService::shared());
@@ -48,16 +53,21 @@ TEST(DnsSd, TwoServersAreFoundResolvedAndAnswer) {
     }
     alpha->start("Alpha Stage", 0);
     beta->start("Beta Stage", 0);
+    // Only now does the script start the daemon: the publications must wait for it.
+    ASSERT_TRUE(dispatch::runMainUntil(
+        [&] {
+            return logged("DNS-SD: the Avahi daemon is not running; services are published when it starts");
+        },
+        5s));
+    if (const char* ready = std::getenv("CW_DNSSD_READY")) {
+        std::ofstream{ready};
+    }
     // The daemon may still be starting: the publications wait for it.
     ASSERT_TRUE(dispatch::runMainUntil([&] { return alpha->isPublished() && beta->isPublished(); }, 30s));
     EXPECT_NE(alpha->port(), 0);
 
     // A second server under a taken name is not renamed; the collision is logged.
     twin->start("Alpha Stage", 0);
-    const auto logged = [&](const std::string& line) {
-        const auto lines = log.lines();
-        return std::find(lines.begin(), lines.end(), line) != lines.end();
-    };
     EXPECT_TRUE(dispatch::runMainUntil(
         [&] { return logged("DNS-SD: the service name \"Alpha Stage\" is already in use"); }, 10s));
     EXPECT_FALSE(twin->isPublished());

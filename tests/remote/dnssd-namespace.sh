@@ -64,6 +64,15 @@ publish-addresses=yes
 [reflector]
 [rlimits]
 CONF
+# The test starts first and signals once its servers wait for the daemon, which then starts:
+# publishing must wait for a daemon that appears late.
+ready="$work/ready"
+CW_DNSSD_NAMESPACE=$name CW_DNSSD_READY=$ready ip netns exec "$name" "$program" &
+test_pid=$!
+for _ in $(seq 100); do
+  [ -e "$ready" ] || ! kill -0 "$test_pid" 2>/dev/null && break
+  sleep 0.1
+done
 # Its own mount namespace too, so its pid file and socket never meet another daemon's.
 mkdir -p /run/avahi-daemon
 ip netns exec "$name" unshare -m sh -c \
@@ -71,7 +80,7 @@ ip netns exec "$name" unshare -m sh -c \
   >"$work/avahi.log" 2>&1 &
 avahi_pid=$!
 
-CW_DNSSD_NAMESPACE=$name ip netns exec "$name" "$program"
+wait "$test_pid"
 status=$?
 if [ $status -ne 0 ]; then
   echo "--- avahi-daemon:"

@@ -163,6 +163,8 @@ private:
     AvahiClient* client_ = nullptr;
     bool wasRunning_ = false;
     bool loggedWaiting_ = false;
+    bool loggedNoBus_ = false;
+    static constexpr unsigned busRetrySeconds = 5;
     std::list<std::unique_ptr<Publication>> publications_;
     std::list<std::unique_ptr<Browse>> browses_;
     std::list<std::unique_ptr<Resolution>> resolutions_;
@@ -204,10 +206,18 @@ void AvahiNetService::createClient() {
     AvahiClient* client =
         avahi_client_new(avahi_threaded_poll_get(poll_), AVAHI_CLIENT_NO_FAIL, clientCallback, this, &error);
     if (client == nullptr) {
-        // Only a broken D-Bus setup gets here (no daemon is not an error with NO_FAIL).
-        base::log("DNS-SD: cannot reach the Avahi daemon: " + avahiError(error));
+        // No system bus at all (no daemon alone is no error with NO_FAIL): try again later.
+        if (!loggedNoBus_) {
+            loggedNoBus_ = true;
+            base::log("DNS-SD: cannot reach the Avahi daemon (" + avahiError(error) +
+                      "); trying again every " + std::to_string(busRetrySeconds) + " s");
+        }
+        const AvahiPoll* api = avahi_threaded_poll_get(poll_);
+        timeval when{};
+        api->timeout_new(api, avahi_elapse_time(&when, busRetrySeconds * 1000, 0), restartClient, this);
         return;
     }
+    loggedNoBus_ = false;
     client_ = client;
 }
 
