@@ -1,6 +1,7 @@
 // libFuzzer target: the remote-control request parser and the executor on a stand-in
 // workspace. Whatever arrives, the reply must be JSON with finite numbers and the script's
 // speed, direction and progress must stay finite.
+#include "cuewright/model/SpeedProperties.h"
 #include "cuewright/remote/CommandExecution.h"
 #include "cuewright/remote/RemoteProtocol.h"
 
