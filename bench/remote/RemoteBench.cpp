@@ -48,13 +48,19 @@ Address loopback(uint16_t port) {
 }
 
 const Data& statusRequest() {
-    static const Data request = cw::remoteRequest(cw::NetworkCommand::Command::of(cw::NetworkCommand::Kind::reportStatus));
+    static const Data request =
+        cw::remoteRequest(cw::NetworkCommand::Command::of(cw::NetworkCommand::Kind::reportStatus));
     return request;
 }
 
 cw::NetworkStatusReport report() {
-    return {"/Users/someone/Scripts/Evening News.cwr", 42, 100, cw::TransportState::TransportStatus::playing,
-            0.375, 1234.5, 1};
+    return {"/Users/someone/Scripts/Evening News.cwr",
+            42,
+            100,
+            cw::TransportState::TransportStatus::playing,
+            0.375,
+            1234.5,
+            1};
 }
 
 class StatusDelegate : public cw::BonjourServerDelegate {
@@ -197,10 +203,18 @@ void throughput(benchmark::State& state, bool bare) {
     state.counters["lost"] = static_cast<double>(state.iterations() * kWindows * kWindow - answered);
 }
 
-void BM_RoundTrip_BonjourServer(benchmark::State& state) { roundTrips(state, false); }
-void BM_RoundTrip_BareEcho(benchmark::State& state) { roundTrips(state, true); }
-void BM_Throughput_BonjourServer(benchmark::State& state) { throughput(state, false); }
-void BM_Throughput_BareEcho(benchmark::State& state) { throughput(state, true); }
+void BM_RoundTrip_BonjourServer(benchmark::State& state) {
+    roundTrips(state, false);
+}
+void BM_RoundTrip_BareEcho(benchmark::State& state) {
+    roundTrips(state, true);
+}
+void BM_Throughput_BonjourServer(benchmark::State& state) {
+    throughput(state, false);
+}
+void BM_Throughput_BareEcho(benchmark::State& state) {
+    throughput(state, true);
+}
 
 BENCHMARK(BM_RoundTrip_BonjourServer)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_RoundTrip_BareEcho)->Unit(benchmark::kMillisecond)->UseRealTime();

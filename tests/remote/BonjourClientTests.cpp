@@ -99,6 +99,7 @@ TEST(BonjourClientParsing, RequestsCarryWholeSpeedsAndEmptyParameters) {
     EXPECT_EQ(request(C::of(K::startPlayback)), expected("StartPlayback", json::object()));
     EXPECT_THROW(request(C::setScrollSpeed(std::nan(""))), std::invalid_argument);
     EXPECT_THROW(request(C::setScrollSpeed(1e300)), std::invalid_argument);
+    EXPECT_THROW(request(C::setScrollDirection(INFINITY)), std::invalid_argument);
 }
 
 class RecordingClientDelegate : public cw::BonjourClientDelegate {

@@ -47,8 +47,8 @@ public:
     virtual void stop() = 0;
     // The resolved servers in the order found.
     virtual std::vector<ServerAddress> availableServers() const = 0;
-    // Sends one request (time-out 1 s, tag 667). Throws std::invalid_argument for a speed that
-    // cannot be written as a whole number, std::logic_error before start().
+    // Sends one request (time-out 1 s, tag 667). Throws std::invalid_argument for a speed or a
+    // direction that cannot be written (see remoteRequest), std::logic_error before start().
     virtual void sendCommand(const NetworkCommand::Command& command, const ServerAddress& server) = 0;
 };
 

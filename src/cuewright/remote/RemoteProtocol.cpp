@@ -235,6 +235,10 @@ RemoteBytes remoteRequest(const NetworkCommand::Command& command) {
         break;
     }
     case NetworkCommand::Kind::setScrollDirection:
+        if (!std::isfinite(command.value)) {
+            throw std::invalid_argument("A direction of " + std::to_string(command.value) +
+                                        " cannot be sent");
+        }
         parameters["direction"] = command.value;
         break;
     case NetworkCommand::Kind::reportStatus:

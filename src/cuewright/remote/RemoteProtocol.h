@@ -85,7 +85,8 @@ RemoteBytes remoteStatusReply(const NetworkStatusReport& report);
 RemoteBytes remoteReply(const NetworkAnswer& answer);
 
 // The client's request ("protver" 2, compact). The speed goes as a whole number, truncated
-// toward zero; a speed that is not finite or beyond 64 bits throws std::invalid_argument.
+// toward zero; a speed that is not finite or beyond 64 bits, or a direction that is not finite,
+// throws std::invalid_argument.
 RemoteBytes remoteRequest(const NetworkCommand::Command& command);
 
 // A parsed reply: the status, or the reason of an error reply.
