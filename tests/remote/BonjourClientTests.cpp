@@ -156,6 +156,14 @@ TEST_F(BonjourClientTest, EachBatchResolvesEveryKnownServiceAndDropsTheFailures)
     ASSERT_TRUE(dispatch::runMainUntil([&] { return delegate.updates == 3; }, 5s));
     EXPECT_EQ(client->availableServers(), (std::vector<cw::ServerAddress>{{"Beta", "Beta.local", 1002, {}}}));
     EXPECT_EQ(client->resolveCount(), 0);
+
+    // A service that goes while it resolves takes its resolution along; the last one to go
+    // still changes the list.
+    net->announce({service("Delta")});
+    net->withdraw({service("Delta"), service("Beta")});
+    ASSERT_TRUE(dispatch::runMainUntil([&] { return delegate.updates == 4; }, 5s));
+    EXPECT_TRUE(client->availableServers().empty());
+    EXPECT_EQ(client->resolveCount(), 0);
 }
 
 TEST_F(BonjourClientTest, RepliesOfARealServerReachTheDelegate) {

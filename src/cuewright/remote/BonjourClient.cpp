@@ -87,13 +87,26 @@ void BonjourClient::didFind(const platform::NetServiceInstance& service, bool mo
 }
 
 void BonjourClient::didRemove(const platform::NetServiceInstance& service, bool moreComing) {
-    std::erase_if(foundServices_, [&](const Found& found) { return found.service == service; });
+    std::erase_if(foundServices_, [&](const Found& found) {
+        if (!(found.service == service)) {
+            return false;
+        }
+        if (found.resolution) {
+            --resolveCount_; // abandoned with the service: its answer never comes
+        }
+        return true;
+    });
     if (!moreComing) {
         resolveAll();
     }
 }
 
 void BonjourClient::resolveAll() {
+    if (foundServices_.empty() && resolveCount_ == 0) {
+        // Nothing left to resolve, so no resolution would ever say that the list changed.
+        serversChanged();
+        return;
+    }
     for (auto& found : foundServices_) {
         if (found.resolution) {
             --resolveCount_; // that resolution is abandoned for the new one
@@ -127,9 +140,13 @@ void BonjourClient::didResolve(const std::string& name,
     --resolveCount_;
     if (resolveCount_ <= 0) {
         resolveCount_ = 0;
-        if (delegate_ != nullptr) {
-            delegate_->bonjourClientDidUpdateServers(*this);
-        }
+        serversChanged();
+    }
+}
+
+void BonjourClient::serversChanged() {
+    if (delegate_ != nullptr) {
+        delegate_->bonjourClientDidUpdateServers(*this);
     }
 }
 

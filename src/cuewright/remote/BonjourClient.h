@@ -54,7 +54,8 @@ public:
 
 // Finds servers of "_cuewright._udp.": each batch of found or removed services has every known
 // service resolved again (time-out 5 s); a service that fails to resolve is dropped; when the
-// last outstanding resolution ends the delegate hears bonjourClientDidUpdateServers. Replies are
+// last outstanding resolution ends (or the last service went) the delegate hears
+// bonjourClientDidUpdateServers. Replies are
 // parsed into a status report or an error reason; a malformed one is logged and dropped.
 class BonjourClient : public RemoteControlClient,
                       public sockets::AsyncUdpSocketDelegate,
@@ -92,6 +93,7 @@ private:
     void didRemove(const platform::NetServiceInstance& service, bool moreComing);
     void resolveAll();
     void didResolve(const std::string& name, const std::optional<platform::ResolvedNetService>& resolved);
+    void serversChanged();
 
     std::shared_ptr<platform::NetService> netService_;
     BonjourClientDelegate* delegate_ = nullptr;

@@ -149,6 +149,8 @@ private:
     void createClient();
     void daemonRunning();
     void daemonLost(const std::string& why);
+    // Makes a new client after `milliseconds` (once, however often asked meanwhile).
+    void scheduleRestart(unsigned milliseconds);
     void registerPublication(Publication& publication);
     void startBrowser(Browse& browse);
     void startResolver(Resolution& resolution, std::chrono::milliseconds timeout);
@@ -164,6 +166,7 @@ private:
     bool wasRunning_ = false;
     bool loggedWaiting_ = false;
     bool loggedNoBus_ = false;
+    bool restartPending_ = false;
     static constexpr unsigned busRetrySeconds = 5;
     std::list<std::unique_ptr<Publication>> publications_;
     std::list<std::unique_ptr<Browse>> browses_;
@@ -212,9 +215,7 @@ void AvahiNetService::createClient() {
             base::log("DNS-SD: cannot reach the Avahi daemon (" + avahiError(error) +
                       "); trying again every " + std::to_string(busRetrySeconds) + " s");
         }
-        const AvahiPoll* api = avahi_threaded_poll_get(poll_);
-        timeval when{};
-        api->timeout_new(api, avahi_elapse_time(&when, busRetrySeconds * 1000, 0), restartClient, this);
+        scheduleRestart(busRetrySeconds * 1000);
         return;
     }
     loggedNoBus_ = false;
@@ -293,14 +294,23 @@ void AvahiNetService::daemonLost(const std::string& why) {
             finishResolution(*resolution, std::nullopt, "the DNS-SD daemon went away");
         }
     }
+    scheduleRestart(0);
+}
+
+void AvahiNetService::scheduleRestart(unsigned milliseconds) {
+    if (restartPending_) {
+        return;
+    }
+    restartPending_ = true;
     const AvahiPoll* api = avahi_threaded_poll_get(poll_);
-    timeval now{};
-    api->timeout_new(api, avahi_elapse_time(&now, 0, 0), restartClient, this);
+    timeval when{};
+    api->timeout_new(api, avahi_elapse_time(&when, milliseconds, 0), restartClient, this);
 }
 
 void AvahiNetService::restartClient(AvahiTimeout* timeout, void* userdata) {
     auto* self = static_cast<AvahiNetService*>(userdata);
     avahi_threaded_poll_get(self->poll_)->timeout_free(timeout);
+    self->restartPending_ = false;
     if (self->client_ != nullptr) {
         avahi_client_free(self->client_);
         self->client_ = nullptr;
