@@ -1,10 +1,16 @@
 // The settings window's frame and panes, the shortcuts page and placement, and screenshots.
 #include "settings/SettingsTestSupport.h"
 
+#include "cuewright/controls/LinkLabel.h"
+#include "cuewright/settings/DownloadiOSAppWindowController.h"
+#include "cuewright/settings/GamepadLayoutWindowController.h"
+#include "cuewright/settings/HelpActions.h"
+#include "cuewright/settings/HelpLinks.h"
 #include "cuewright/settings/KeyboardShortcutsWindowController.h"
 #include "cuewright/settings/KeysSettingsController.h"
 #include "cuewright/settings/SettingsPane.h"
 #include "cuewright/settings/SettingsPanelController.h"
+#include "cuewright/settings/UrlOpener.h"
 #include "platform/keys/KeyCodes.h"
 #include "platform/ui/Appearance.h"
 #include "platform/ui/WindowAppearanceUpdatable.h"
@@ -15,6 +21,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QRegularExpression>
+#include <QTest>
 #include <QTextBrowser>
 
 namespace {
@@ -102,6 +109,29 @@ TEST(ShortcutsPage, PlacementStaysInsideTheVisibleFrame) {
             << c.visible.x() << "," << c.visible.y() << " " << c.visible.width() << "x" << c.visible.height();
 }
 
+struct RecordingOpener : UrlOpener {
+    std::vector<QUrl> opened;
+    bool open(const QUrl& url) override {
+        opened.push_back(url);
+        return true;
+    }
+};
+
+TEST(CompanionWindow, ItsLinkReachesTheApplicationWithoutATarget) {
+    Store s;
+    auto opener = std::make_shared<RecordingOpener>();
+    const auto previous = setUrlOpener(opener);
+    HelpActions help(s.defaults);
+    platform::setApplicationResponder(&help);
+    help.performAction("showDownloadiOSAppWindow:", nullptr);
+    controls::LinkLabel* link = help.companionAppWindow()->linkLabel();
+    QTest::mouseClick(link, Qt::LeftButton, {}, link->rect().center());
+    platform::setApplicationResponder(nullptr);
+    setUrlOpener(previous);
+    ASSERT_EQ(opener->opened.size(), 1u);
+    EXPECT_EQ(opener->opened[0], *helpPageUrl(HelpPage::companionApp));
+}
+
 TEST(Screenshots, EverySettingsPaneAndTheShortcutsWindowInLightAndDark) {
     const QString folder = settingstest::screenshotFolder();
     const std::pair<platform::AppearanceStyle, const char*> styles[] = {
@@ -133,6 +163,14 @@ TEST(Screenshots, EverySettingsPaneAndTheShortcutsWindowInLightAndDark) {
         QApplication::processEvents();
         EXPECT_TRUE(shortcuts.window()->grab().toImage().save(
             QStringLiteral("%1/shortcuts-%2.png").arg(folder, name)));
+        GamepadLayoutWindowController gamepad;
+        gamepad.showWindow();
+        EXPECT_TRUE(
+            gamepad.window()->grab().toImage().save(QStringLiteral("%1/gamepad-%2.png").arg(folder, name)));
+        DownloadiOSAppWindowController companion;
+        companion.showWindow();
+        EXPECT_TRUE(companion.window()->grab().toImage().save(
+            QStringLiteral("%1/companion-app-%2.png").arg(folder, name)));
         controller.close();
         shortcuts.close();
     }

@@ -10,30 +10,34 @@ namespace cw {
 namespace {
 
 struct Callout {
-    QPointF anchor; // on the controller
-    QPointF label;  // where the text starts (left column ends there, right column starts there)
+    QPointF anchor; // on the controller, in the picture's coordinates
+    double labelY;
     const char* text;
     bool rightSide;
 };
 
+// The controller is drawn in a 620 x 340 box; labels sit left and right of it.
 constexpr std::array<Callout, 10> callouts{{
-    {{178, 92}, {40, 40}, QT_TRANSLATE_NOOP("GamepadLayout", "LB  Fast backward while held"), false},
-    {{182, 148}, {40, 96}, QT_TRANSLATE_NOOP("GamepadLayout", "LT  Slower"), false},
-    {{196, 196}, {40, 196}, QT_TRANSLATE_NOOP("GamepadLayout", "Left stick  Speed"), false},
-    {{250, 252}, {40, 296}, QT_TRANSLATE_NOOP("GamepadLayout", "Pad  Lines ↑↓, bookmarks ←→"), false},
-    {{442, 92}, {580, 40}, QT_TRANSLATE_NOOP("GamepadLayout", "RB  Fast forward while held"), true},
-    {{438, 148}, {580, 96}, QT_TRANSLATE_NOOP("GamepadLayout", "RT  Faster"), true},
-    {{424, 168}, {580, 150}, QT_TRANSLATE_NOOP("GamepadLayout", "Y  Rewind"), true},
-    {{398, 194}, {580, 196}, QT_TRANSLATE_NOOP("GamepadLayout", "X  Reverse direction"), true},
-    {{424, 220}, {580, 242}, QT_TRANSLATE_NOOP("GamepadLayout", "A  Play / pause"), true},
-    {{370, 252}, {580, 296}, QT_TRANSLATE_NOOP("GamepadLayout", "Right stick  Scrub"), true},
+    {{190, 72}, 40, QT_TRANSLATE_NOOP("GamepadLayout", "LT  Slower"), false},
+    {{170, 94}, 96, QT_TRANSLATE_NOOP("GamepadLayout", "LB  Fast backward while held"), false},
+    {{196, 170}, 170, QT_TRANSLATE_NOOP("GamepadLayout", "Left stick  Speed"), false},
+    {{250, 242}, 290, QT_TRANSLATE_NOOP("GamepadLayout", "Pad  Lines up and down, bookmarks"), false},
+    {{430, 72}, 40, QT_TRANSLATE_NOOP("GamepadLayout", "RT  Faster"), true},
+    {{450, 94}, 96, QT_TRANSLATE_NOOP("GamepadLayout", "RB  Fast forward while held"), true},
+    {{424, 142}, 150, QT_TRANSLATE_NOOP("GamepadLayout", "Y  Rewind"), true},
+    {{398, 168}, 190, QT_TRANSLATE_NOOP("GamepadLayout", "X  Reverse direction"), true},
+    {{424, 194}, 230, QT_TRANSLATE_NOOP("GamepadLayout", "A  Play / pause"), true},
+    {{370, 230}, 290, QT_TRANSLATE_NOOP("GamepadLayout", "Right stick  Scrub"), true},
 }};
+
+constexpr double kOffsetX = 260; // where the controller's box starts
+constexpr double kWidth = 1140;
 
 class GamepadPicture : public QWidget {
 public:
     explicit GamepadPicture(QWidget* parent)
         : QWidget(parent) {
-        setFixedSize(820, 360);
+        setFixedSize(int(kWidth), 340);
     }
 
 protected:
@@ -42,9 +46,24 @@ protected:
         p.setRenderHint(QPainter::Antialiasing);
         const QPalette& pal = palette();
         p.fillRect(rect(), pal.window());
-        p.translate(100, 10);
         const QColor line = pal.color(QPalette::WindowText);
-        QColor body = pal.color(QPalette::Button);
+        // Leaders first: the controller covers their inner ends.
+        p.setPen(QPen(pal.color(QPalette::PlaceholderText), 1.0));
+        for (const Callout& c : callouts) {
+            const QPointF anchor = c.anchor + QPointF(kOffsetX, 0);
+            const double edge = c.rightSide ? kOffsetX + 640 : kOffsetX - 20;
+            p.drawLine(anchor, QPointF(anchor.x(), c.labelY));
+            p.drawLine(QPointF(anchor.x(), c.labelY), QPointF(edge, c.labelY));
+        }
+        p.setPen(line);
+        for (const Callout& c : callouts) {
+            const QString text = QCoreApplication::translate("GamepadLayout", c.text);
+            const QRectF box = c.rightSide
+                                   ? QRectF(kOffsetX + 648, c.labelY - 10, kWidth - kOffsetX - 650, 20)
+                                   : QRectF(0, c.labelY - 10, kOffsetX - 28, 20);
+            p.drawText(box, (c.rightSide ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter, text);
+        }
+        p.translate(kOffsetX, 0);
         QPainterPath shape;
         shape.moveTo(200, 110);
         shape.cubicTo(250, 95, 370, 95, 420, 110);
@@ -53,49 +72,34 @@ protected:
         shape.lineTo(230, 260);
         shape.cubicTo(200, 290, 160, 330, 130, 300);
         shape.cubicTo(100, 270, 140, 125, 200, 110);
+        const QColor body = pal.color(QPalette::Base);
         p.setPen(QPen(line, 1.6));
+        p.setBrush(pal.color(QPalette::Button));
+        p.drawRoundedRect(QRectF(165, 64, 50, 18), 5, 5); // triggers
+        p.drawRoundedRect(QRectF(405, 64, 50, 18), 5, 5);
+        p.drawRoundedRect(QRectF(150, 86, 70, 14), 6, 6); // shoulders
+        p.drawRoundedRect(QRectF(400, 86, 70, 14), 6, 6);
         p.setBrush(body);
         p.drawPath(shape);
-        // Shoulders and triggers.
-        p.drawRoundedRect(QRectF(160, 84, 60, 14), 6, 6);
-        p.drawRoundedRect(QRectF(400, 84, 60, 14), 6, 6);
-        // Sticks.
         p.setBrush(pal.color(QPalette::Mid));
         p.drawEllipse(QPointF(196, 170), 22, 22);
         p.drawEllipse(QPointF(370, 230), 22, 22);
-        // Pad.
         QPainterPath pad;
         pad.addRoundedRect(QRectF(238, 210, 24, 64), 4, 4);
         pad.addRoundedRect(QRectF(218, 230, 64, 24), 4, 4);
         p.drawPath(pad.simplified());
-        // Face buttons.
         const std::array<std::pair<QPointF, const char*>, 4> face{
             {{{424, 142}, "Y"}, {{398, 168}, "X"}, {{450, 168}, "B"}, {{424, 194}, "A"}}};
         QFont f = font();
         f.setBold(true);
         f.setPointSizeF(f.pointSizeF() * 0.9);
+        p.setFont(f);
         for (const auto& [centre, letter] : face) {
             p.setPen(QPen(line, 1.4));
-            p.setBrush(pal.color(QPalette::Base));
+            p.setBrush(pal.color(QPalette::Button));
             p.drawEllipse(centre, 11, 11);
-            p.setFont(f);
             p.drawText(QRectF(centre.x() - 11, centre.y() - 11, 22, 22), Qt::AlignCenter,
                        QString::fromLatin1(letter));
-        }
-        p.setFont(font());
-        for (const Callout& c : callouts) {
-            const QString text = QCoreApplication::translate("GamepadLayout", c.text);
-            const QPointF labelPoint = c.rightSide ? QPointF(c.label.x() - 100 + 110, c.label.y())
-                                                   : QPointF(c.label.x() - 100 + 100, c.label.y());
-            const QPointF lineEnd = c.rightSide ? QPointF(c.label.x() - 100 + 100, c.label.y())
-                                                : QPointF(c.label.x() - 100 + 110, c.label.y());
-            p.setPen(QPen(pal.color(QPalette::PlaceholderText), 1.0));
-            p.drawLine(c.anchor, QPointF(c.anchor.x(), lineEnd.y()));
-            p.drawLine(QPointF(c.anchor.x(), lineEnd.y()), lineEnd);
-            p.setPen(line);
-            const QRectF box = c.rightSide ? QRectF(labelPoint.x() + 4, labelPoint.y() - 10, 240, 20)
-                                           : QRectF(labelPoint.x() - 244, labelPoint.y() - 10, 240, 20);
-            p.drawText(box, (c.rightSide ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter, text);
         }
     }
 };

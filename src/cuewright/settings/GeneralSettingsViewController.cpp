@@ -114,7 +114,7 @@ QWidget* GeneralSettingsViewController::makeView() {
     form.addRow(tr("Show speed in"), c.scrollingSpeedUnit);
     form.addSeparator();
 
-    c.manualScroll = new QCheckBox(tr("Step through the script line by line with the arrow keys"), view);
+    c.manualScroll = new QCheckBox(tr("Step line by line with the arrow keys"), view);
     form.addRow(tr("Line steps"), c.manualScroll);
     c.manualScrollDuration = slider(view, 0, 5 * sliderScale, sliderScale / 2); // 11 tick marks
     c.manualScrollLabel = new QLabel(view);

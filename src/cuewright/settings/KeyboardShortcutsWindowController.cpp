@@ -43,9 +43,15 @@ QString KeyboardShortcutsWindowController::keyText(const std::optional<KeyBindin
 }
 
 QString KeyboardShortcutsWindowController::filledPage(QString page, const KeyBindings& bindings) {
-    for (const auto& [placeholder, action] : placeholders)
-        page.replace(QLatin1String(placeholder), keyText(bindings.key(action)).toHtmlEscaped(),
-                     Qt::CaseSensitive);
+    for (const auto& [placeholder, action] : placeholders) {
+        const auto& key = bindings.key(action);
+        // An unassigned action reads quieter than a key.
+        const QString text =
+            key ? keyText(key).toHtmlEscaped()
+                : QStringLiteral("<span style=\"font-weight: normal; color: #8c8c8c\">%1</span>")
+                      .arg(keyText(key).toHtmlEscaped());
+        page.replace(QLatin1String(placeholder), text, Qt::CaseSensitive);
+    }
     return page;
 }
 

@@ -63,7 +63,7 @@ QWidget* KeysSettingsController::makeView() {
     form.addSeparator();
     c.actionTrigger = new QComboBox(view);
     c.actionTrigger->addItems({tr("When the key comes up"), tr("When the key goes down")});
-    form.addRow(tr("Act"), c.actionTrigger);
+    form.addRow(tr("Run actions"), c.actionTrigger);
     c.backgroundEvents = new QCheckBox(tr("Also while another application is in front"), view);
     form.addRow(tr("Listen"), c.backgroundEvents);
     form.addNote(tr("Listening in the background needs an X11 session."));

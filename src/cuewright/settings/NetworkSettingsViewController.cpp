@@ -29,8 +29,7 @@ QWidget* NetworkSettingsViewController::makeView() {
     auto* view = new QWidget;
     SettingsForm form(view, this);
     Controls& c = controls_;
-    c.enableRemoteControl =
-        new QCheckBox(tr("Let other devices on the local network control prompting"), view);
+    c.enableRemoteControl = new QCheckBox(tr("Let devices on the network control prompting"), view);
     form.addRow(tr("Remote control"), c.enableRemoteControl);
     c.networkName = new QLineEdit(view);
     c.networkName->setMinimumWidth(260);

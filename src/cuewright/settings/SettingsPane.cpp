@@ -43,7 +43,7 @@ SettingsForm::SettingsForm(QWidget* view, SettingsPane* pane)
     grid_->setContentsMargins(28, 22, 28, 16);
     grid_->setHorizontalSpacing(14);
     grid_->setVerticalSpacing(9);
-    grid_->setColumnMinimumWidth(0, 170);
+    grid_->setColumnMinimumWidth(0, 150);
     grid_->setColumnStretch(1, 1);
     view->setFixedWidth(SettingsPane::paneWidth);
 }

@@ -42,7 +42,7 @@ public:
     void performAction(std::string_view action, QObject* sender) override;
 
     // The width every pane is laid out for.
-    static constexpr int paneWidth = 580;
+    static constexpr int paneWidth = 620;
 
 protected:
     // Attaches the pane to `view`; subclasses call it from viewDidLoad() after building.
