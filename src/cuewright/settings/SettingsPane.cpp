@@ -36,14 +36,22 @@ void SettingsPane::attachToView() {
     attachment_ = std::make_unique<platform::ResponderAttachment>(view(), this);
 }
 
+void SettingsForm::fitWrappedText(QLabel* label) {
+    // A grid gives wrapped text the height of one line unless the label asks for more.
+    constexpr int width = SettingsPane::paneWidth - 2 * sideMargin - labelColumnWidth - columnGap;
+    label->setWordWrap(true);
+    label->setFixedWidth(width);
+    label->setMinimumHeight(label->heightForWidth(width));
+}
+
 SettingsForm::SettingsForm(QWidget* view, SettingsPane* pane)
     : grid_(new QGridLayout(view))
     , pane_(pane)
     , view_(view) {
-    grid_->setContentsMargins(28, 22, 28, 16);
-    grid_->setHorizontalSpacing(14);
+    grid_->setContentsMargins(sideMargin, 22, sideMargin, 16);
+    grid_->setHorizontalSpacing(columnGap);
     grid_->setVerticalSpacing(9);
-    grid_->setColumnMinimumWidth(0, 150);
+    grid_->setColumnMinimumWidth(0, labelColumnWidth);
     grid_->setColumnStretch(1, 1);
     view->setFixedWidth(SettingsPane::paneWidth);
 }
@@ -76,6 +84,7 @@ QLabel* SettingsForm::addNote(const QString& text) {
     QFont small = note->font();
     small.setPointSizeF(small.pointSizeF() * 0.88);
     note->setFont(small);
+    fitWrappedText(note);
     grid_->addWidget(note, row_++, 1);
     return note;
 }
@@ -99,7 +108,10 @@ void SettingsForm::finish() {
     help->setFixedSize(24, 24);
     QObject::connect(help, &QToolButton::clicked, pane_, [pane = pane_] { pane->showHelp(); });
     grid_->addWidget(help, row_, 1, Qt::AlignRight);
-    view_->setFixedHeight(view_->sizeHint().height());
+    // Wrapped texts need the width to know their height.
+    const int height = grid_->hasHeightForWidth() ? grid_->totalHeightForWidth(SettingsPane::paneWidth)
+                                                  : view_->sizeHint().height();
+    view_->setFixedHeight(height);
 }
 
 } // namespace cw

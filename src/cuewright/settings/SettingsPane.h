@@ -68,10 +68,16 @@ public:
     // Grey explanatory text under the previous field.
     QLabel* addNote(const QString& text);
     void addSeparator();
+    // Gives a word-wrapped label the field column's width and the height its lines need.
+    static void fitWrappedText(QLabel* label);
     // Ends the form: the help button and the space below.
     void finish();
 
 private:
+    static constexpr int sideMargin = 28;
+    static constexpr int labelColumnWidth = 150;
+    static constexpr int columnGap = 14;
+
     QGridLayout* grid_;
     SettingsPane* pane_;
     QWidget* view_;

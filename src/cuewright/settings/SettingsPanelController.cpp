@@ -209,7 +209,9 @@ void SettingsPanelController::showPane(Pane which) {
 void SettingsPanelController::setContentPane(QWidget* content) {
     QWidget* w = window();
     const int currentHeight = content_ ? content_->height() : 0;
-    const QSize newSize = content->minimumSize().expandedTo(content->sizeHint());
+    // Panes fix their size (wrapped texts included); a view that does not gets its size hint.
+    const bool fixed = content->minimumSize() == content->maximumSize();
+    const QSize newSize = fixed ? content->minimumSize() : content->sizeHint();
     if (content_ && content_ != content)
         content_->hide();
     if (content->parentWidget() != contentHost_) {
@@ -220,7 +222,8 @@ void SettingsPanelController::setContentPane(QWidget* content) {
     content_ = content;
     contentHost_->setFixedSize(newSize);
     if (currentHeight == 0) {
-        // The first pane: the window is made around it.
+        // The first pane: the window is made around it, as its style will draw it.
+        w->ensurePolished();
         w->setFixedSize(w->sizeHint());
         return;
     }

@@ -20,8 +20,7 @@ QWidget* UpdateSettingsViewController::makeView() {
     version->setTextInteractionFlags(Qt::TextSelectableByMouse);
     form.addRow(tr("This copy"), version);
     auto* text = new QLabel(Updater::explanation(), view);
-    text->setWordWrap(true);
-    text->setMinimumWidth(330);
+    SettingsForm::fitWrappedText(text);
     form.addRow(tr("Updates"), text);
     auto* check = new QPushButton(tr("Check for Updates…"), view);
     check->setAutoDefault(false);
