@@ -4,6 +4,10 @@
 #include "cuewright/settings/AppMover.h"
 #include "cuewright/settings/HelpActions.h"
 #include "cuewright/settings/HelpLinks.h"
+#include "cuewright/settings/KeyboardShortcutsWindowController.h"
+#include "cuewright/settings/Updater.h"
+#include "platform/keys/KeyCodes.h"
+#include "platform/ui/FakeAlertRunner.h"
 #include "cuewright/settings/SupportMail.h"
 #include "cuewright/settings/UrlOpener.h"
 
@@ -11,6 +15,7 @@
 
 #include <QFile>
 #include <QProcess>
+#include <QTextBrowser>
 #include <QUrlQuery>
 
 #include <map>
@@ -87,6 +92,30 @@ TEST_F(OpenerFixture, HelpActionsOpenPagesAndMailsAndFallBackToTheHelpPage) {
     EXPECT_EQ(decodedQueryItem(opener->opened[0], "body"), improvementBody);
     EXPECT_EQ(opener->opened[1], *helpPageUrl(HelpPage::help));
     EXPECT_FALSE(help.respondsToAction("showWelcomeWindow:"));
+
+    // The shortcuts window is made once and its page follows the bindings at every showing.
+    help.showKeyboardShortcuts();
+    KeyboardShortcutsWindowController* shortcuts = help.keyboardShortcutsWindow();
+    KeyBindings bindings;
+    bindings.rewind = KeyBindings::Key{platform::keycode::r, platform::modifier::option};
+    bindings.save(s.defaults, s.center);
+    help.showKeyboardShortcuts();
+    EXPECT_EQ(help.keyboardShortcutsWindow(), shortcuts);
+    EXPECT_TRUE(shortcuts->browser()->toPlainText().contains("\u2325R"));
+}
+
+TEST_F(OpenerFixture, UpdaterSaysHowUpdatesComeAndNeverThatTheCopyIsUpToDate) {
+    const auto runner = std::make_shared<platform::FakeAlertRunner>();
+    const auto previous = platform::setAlertRunner(runner);
+    runner->answer(platform::alertFirstButtonReturn + 1);
+    Updater().checkForUpdates();
+    platform::setAlertRunner(previous);
+    ASSERT_EQ(runner->shown().size(), 1u);
+    const platform::Alert& alert = runner->shown()[0];
+    EXPECT_FALSE((alert.messageText + alert.informativeText).contains("up to date", Qt::CaseInsensitive));
+    EXPECT_TRUE(alert.informativeText.contains("package"));
+    ASSERT_EQ(opener->opened.size(), 1u);
+    EXPECT_EQ(opener->opened[0], *helpPageUrl(HelpPage::website));
 }
 
 // --- the move offer --------------------------------------------------------------------------

@@ -8,11 +8,13 @@
 #include "cuewright/settings/ScriptSettingsController.h"
 #include "platform/defaults/ArchivedValues.h"
 #include "platform/keys/KeyCodes.h"
+#include "platform/ui/ColorPanel.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QColorDialog>
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -178,6 +180,12 @@ TEST(ScriptPane, DamagedDataShowsFallbacksAndResetsStoreTheFactoryValues) {
     EXPECT_EQ(ui.fontButton->text(), system.family + QChar(0x2026));
     EXPECT_EQ(defaultFont(s.defaults), system);
     EXPECT_EQ(s.defaults.dataForKey(k::defaultFont), (platform::Data{'C', 'W', 'F', 'N'})); // not rewritten
+
+    // A colour picked for a well is stored at once, through the well's action.
+    ui.textColorWell->activate(true);
+    platform::ColorPanel::shared().dialog()->setCurrentColor(QColor(255, 0, 0));
+    ui.textColorWell->deactivate();
+    EXPECT_EQ(defaultTextColor(s.defaults), platform::Color(1, 0, 0));
 
     pane.resetTextColor();
     EXPECT_EQ(platform::archivedColor(s.defaults, k::defaultTextColor, {}),
