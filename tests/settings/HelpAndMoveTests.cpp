@@ -5,11 +5,11 @@
 #include "cuewright/settings/HelpActions.h"
 #include "cuewright/settings/HelpLinks.h"
 #include "cuewright/settings/KeyboardShortcutsWindowController.h"
+#include "cuewright/settings/SupportMail.h"
 #include "cuewright/settings/Updater.h"
+#include "cuewright/settings/UrlOpener.h"
 #include "platform/keys/KeyCodes.h"
 #include "platform/ui/FakeAlertRunner.h"
-#include "cuewright/settings/SupportMail.h"
-#include "cuewright/settings/UrlOpener.h"
 
 #include <gtest/gtest.h>
 

@@ -179,7 +179,9 @@ TEST(ScriptPane, DamagedDataShowsFallbacksAndResetsStoreTheFactoryValues) {
     const platform::Font system = platform::Font::systemFont(34);
     EXPECT_EQ(ui.fontButton->text(), system.family + QChar(0x2026));
     EXPECT_EQ(defaultFont(s.defaults), system);
+    pane.viewWillDisappear();
     EXPECT_EQ(s.defaults.dataForKey(k::defaultFont), (platform::Data{'C', 'W', 'F', 'N'})); // not rewritten
+    EXPECT_EQ(s.defaults.dataForKey(k::defaultBackgroundColor), (platform::Data{1, 2, 3}));
 
     // A colour picked for a well is stored at once, through the well's action.
     ui.textColorWell->activate(true);

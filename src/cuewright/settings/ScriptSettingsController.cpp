@@ -97,14 +97,18 @@ void ScriptSettingsController::viewWillDisappear() {
     saveBackgroundColor();
 }
 
+// A well still showing what the store reads writes nothing: no rounding drift through QColor, and
+// a damaged value stays until the user picks or resets.
 void ScriptSettingsController::saveTextColor() {
-    ScriptSettings::setDefaultTextColor(platform::Color::fromQColor(controls().textColorWell->color()),
-                                        defaults_);
+    const QColor color = controls().textColorWell->color();
+    if (color != defaultTextColor(defaults_).toQColor())
+        ScriptSettings::setDefaultTextColor(platform::Color::fromQColor(color), defaults_);
 }
 
 void ScriptSettingsController::saveBackgroundColor() {
-    ScriptSettings::setDefaultBackgroundColor(
-        platform::Color::fromQColor(controls().backgroundColorWell->color()), defaults_);
+    const QColor color = controls().backgroundColorWell->color();
+    if (color != defaultBackgroundColor(defaults_).toQColor())
+        ScriptSettings::setDefaultBackgroundColor(platform::Color::fromQColor(color), defaults_);
 }
 
 void ScriptSettingsController::resetTextColor() {

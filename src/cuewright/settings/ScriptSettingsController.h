@@ -15,7 +15,8 @@ namespace controls {
 class ColorWell;
 }
 
-// A colour changed in a well is stored at once; leaving the pane stores both colours again. The
+// A colour changed in a well is stored at once; leaving the pane stores a well's colour again when
+// it differs from what the store reads. The
 // font is picked in a font dialog: each change there is stored and shown at once. Unreadable
 // stored values show black, yellow and the system font at 34 points, and are replaced only when
 // the user picks or resets. Main thread only.
