@@ -74,6 +74,23 @@ TEST(SettingsWindow, PanesAreKeptAndTheWindowFollowsTheirSize) {
     EXPECT_TRUE(s.posted.empty()); // the General pane stored nothing that changed
 }
 
+TEST(SettingsWindow, CtrlWClosesItUnlessAWellIsRecording) {
+    Store s;
+    SettingsPanelController controller("Studio Mac", s.defaults, s.center);
+    controller.showWindow();
+    controller.showPane(Pane::keys);
+    QApplication::setActiveWindow(controller.window());
+    KeyWellButton* well =
+        static_cast<KeysSettingsController&>(controller.pane(Pane::keys)).controls().wells[0];
+    well->setFocus();
+    well->setChecked(true);
+    QTest::keyClick(well, Qt::Key_W, Qt::ControlModifier);
+    EXPECT_TRUE(controller.window()->isVisible());
+    EXPECT_EQ(well->key(), (KeyBindings::Key{platform::keycode::w, mod::command}));
+    QTest::keyClick(well, Qt::Key_W, Qt::ControlModifier);
+    EXPECT_FALSE(controller.window()->isVisible());
+}
+
 TEST(ShortcutsPage, PlaceholdersTakeTheCurrentKeys) {
     QFile file(":/KeyboardShortcuts.html");
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));

@@ -1,6 +1,7 @@
 #include "cuewright/settings/DownloadiOSAppWindowController.h"
 
 #include "cuewright/controls/LinkLabel.h"
+#include "cuewright/settings/CloseShortcut.h"
 #include "cuewright/settings/HelpLinks.h"
 
 #include <QLabel>
@@ -41,6 +42,7 @@ QWidget* DownloadiOSAppWindowController::makeWindow() {
 }
 
 void DownloadiOSAppWindowController::windowDidLoad() {
+    addCloseShortcut(*this);
     linkLabel_->setActionBinding({nullptr, "visitShortlinkForiOSApp:"});
     updateWindowAppearance();
     registerForAppearanceChanges();

@@ -1,5 +1,7 @@
 #include "cuewright/settings/GamepadLayoutWindowController.h"
 
+#include "cuewright/settings/CloseShortcut.h"
+
 #include <QPainter>
 #include <QPainterPath>
 
@@ -117,6 +119,7 @@ QWidget* GamepadLayoutWindowController::makeWindow() {
 }
 
 void GamepadLayoutWindowController::windowDidLoad() {
+    addCloseShortcut(*this);
     updateWindowAppearance();
     registerForAppearanceChanges();
 }

@@ -1,5 +1,6 @@
 #include "cuewright/settings/KeyboardShortcutsWindowController.h"
 
+#include "cuewright/settings/CloseShortcut.h"
 #include "cuewright/settings/KeyWellButton.h"
 
 #include <QCoreApplication>
@@ -88,6 +89,7 @@ QWidget* KeyboardShortcutsWindowController::makeWindow() {
 }
 
 void KeyboardShortcutsWindowController::windowDidLoad() {
+    addCloseShortcut(*this);
     updateWindowAppearance();
     registerForAppearanceChanges();
 }

@@ -1,5 +1,6 @@
 #include "cuewright/settings/SettingsPanelController.h"
 
+#include "cuewright/settings/CloseShortcut.h"
 #include "cuewright/settings/GeneralSettingsViewController.h"
 #include "cuewright/settings/KeysSettingsController.h"
 #include "cuewright/settings/NetworkSettingsViewController.h"
@@ -157,6 +158,7 @@ QWidget* SettingsPanelController::makeWindow() {
 }
 
 void SettingsPanelController::windowDidLoad() {
+    addCloseShortcut(*this);
     updateWindowAppearance();
     registerForAppearanceChanges();
     current_ = Pane::general;
