@@ -1,0 +1,145 @@
+#include "cuewright/settings/AppMover.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QThread>
+
+namespace cw {
+
+namespace {
+
+bool moveInProgress = false;
+
+// Clears the in-progress flag on every way out.
+struct InProgress {
+    InProgress() { moveInProgress = true; }
+    ~InProgress() { moveInProgress = false; }
+    InProgress(const InProgress&) = delete;
+    InProgress& operator=(const InProgress&) = delete;
+};
+
+} // namespace
+
+AppMover::AppMover(MovePlatform& platform, platform::Defaults& defaults)
+    : platform_(platform)
+    , defaults_(defaults) {}
+
+bool AppMover::isMoveInProgress() {
+    return moveInProgress;
+}
+
+MoveFacts AppMover::gatherFacts() const {
+    MoveFacts facts;
+    facts.bundlePath = platform_.environment("APPIMAGE");
+    if (!facts.bundlePath || facts.bundlePath->isEmpty())
+        return facts;
+    facts.suppressed = defaults_.boolForKey(suppressKey);
+    const QString name = QFileInfo(*facts.bundlePath).fileName();
+    facts.home = platform_.describeFolder(platform_.homeFolder() + QStringLiteral("/Applications"), name);
+    facts.system = platform_.describeFolder(QString::fromLatin1(systemApplicationsFolder), name);
+    facts.downloadsFolders = platform_.downloadsFolders();
+    return facts;
+}
+
+AppMover::Outcome AppMover::fail() {
+    platform_.showFailure(QCoreApplication::translate("AppMover", moveTexts::failureTitle));
+    return Outcome::failed;
+}
+
+AppMover::Outcome AppMover::offerMoveToApplicationsFolder() {
+    const MoveFacts facts = gatherFacts();
+    const MovePlan plan = planMove(facts);
+    if (plan.kind == MovePlan::Kind::nothingToDo)
+        return Outcome::nothingToDo;
+    const InProgress inProgress;
+    const MovePlatform::Answer answer = platform_.askToMove(plan);
+    if (!answer.move) {
+        if (answer.suppress)
+            defaults_.set(suppressKey, true);
+        return Outcome::declined;
+    }
+    platform_.log(QStringLiteral("INFO -- Moving myself to the Applications folder"));
+    Outcome early = Outcome::failed;
+    if (!install(facts, plan, early))
+        return early;
+
+    const QString& bundle = *facts.bundlePath;
+    QString error;
+    if (!platform_.remove(bundle, error)) {
+        platform_.log(QStringLiteral("WARNING -- Could not delete '%1': %2").arg(bundle, error));
+        if (!platform_.moveToTrash(bundle))
+            platform_.log(QStringLiteral(
+                "WARNING -- Could not delete application after moving it to Applications folder"));
+    }
+    platform_.startDetached(
+        QStringLiteral("/bin/sh"),
+        {QStringLiteral("-c"), relaunchCommand(platform_.processId(), plan.destinationPath)});
+    platform_.exit(0);
+    return Outcome::moved;
+}
+
+// Puts the copy in place. False when the routine ends here; `early` then says how (a failure
+// has shown its alert already).
+bool AppMover::install(const MoveFacts& facts, const MovePlan& plan, Outcome& early) {
+    const QString& bundle = *facts.bundlePath;
+    const QString& dest = plan.destinationPath;
+    if (plan.needsAuthorization) {
+        const auto authorizationFailed = [&] {
+            platform_.log(
+                QStringLiteral("ERROR -- Could not copy myself to /Applications with authorization"));
+            early = fail();
+            return false;
+        };
+        if (dest.trimmed().isEmpty() || bundle.trimmed().isEmpty())
+            return authorizationFailed();
+        const int status = platform_.run(QStringLiteral("pkexec"),
+                                         {QStringLiteral("/bin/sh"), QStringLiteral("-c"),
+                                          privilegedInstallScript(bundle, plan.destinationFolder, dest)});
+        if (status == authorizationDismissed) {
+            platform_.log(QStringLiteral("INFO -- Not moving because user canceled authorization"));
+            early = Outcome::cancelledAuthorization;
+            return false;
+        }
+        if (status != 0)
+            return authorizationFailed();
+        return true;
+    }
+    const ApplicationsFolder& folder = plan.destinationFolder == facts.home.path ? facts.home : facts.system;
+    if (folder.destinationExists) {
+        if (platform_.isRunning(dest)) {
+            platform_.log(QStringLiteral("INFO -- Switching to an already running version"));
+            platform_.startDetached(dest, {});
+            platform_.exit(0);
+            early = Outcome::switchedToRunningCopy;
+            return false;
+        }
+        if (!platform_.moveToTrash(dest)) {
+            platform_.log(QStringLiteral("ERROR -- Could not trash '%1'").arg(dest));
+            early = fail();
+            return false;
+        }
+    }
+    QString error;
+    if (!platform_.copy(bundle, dest, error)) {
+        platform_.log(QStringLiteral("ERROR -- Could not copy '%1' to '%2' (%3)").arg(bundle, dest, error));
+        platform_.log(QStringLiteral("ERROR -- Could not copy myself to %1").arg(dest));
+        early = fail();
+        return false;
+    }
+    return true;
+}
+
+void AppMover::offerOnMainThread() {
+    QCoreApplication* app = QCoreApplication::instance();
+    const auto offer = [] {
+        SystemMovePlatform platform;
+        AppMover(platform).offerMoveToApplicationsFolder();
+    };
+    if (app && QThread::currentThread() != app->thread()) {
+        QMetaObject::invokeMethod(app, offer, Qt::QueuedConnection);
+        return;
+    }
+    offer();
+}
+
+} // namespace cw

@@ -1,0 +1,106 @@
+// Carrying out the move offer: asking, installing (with pkexec when needed), relaunching.
+#pragma once
+
+#include "cuewright/settings/MovePlan.h"
+#include "platform/defaults/Defaults.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <string_view>
+
+namespace cw {
+
+// What the move needs of the machine; tests give a fake.
+class MovePlatform {
+public:
+    virtual ~MovePlatform() = default;
+
+    virtual std::optional<QString> environment(const char* name) const = 0;
+    virtual QString homeFolder() const = 0;
+    virtual QStringList downloadsFolders() const = 0;
+    virtual ApplicationsFolder describeFolder(const QString& folder, const QString& bundleName) const = 0;
+
+    struct Answer {
+        bool move = false;
+        bool suppress = false; // the "do not ask again" box was ticked
+    };
+    // The offer, modal; its first button moves, the second (Escape) declines.
+    virtual Answer askToMove(const MovePlan& plan) = 0;
+    virtual void showFailure(const QString& title) = 0;
+
+    // Runs a program and waits: its exit status, or -1 when it could not start or crashed.
+    virtual int run(const QString& program, const QStringList& arguments) = 0;
+    virtual bool startDetached(const QString& program, const QStringList& arguments) = 0;
+    virtual bool moveToTrash(const QString& path) = 0;
+    // On failure `error` says why.
+    virtual bool remove(const QString& path, QString& error) = 0;
+    virtual bool copy(const QString& from, const QString& to, QString& error) = 0;
+    // Whether a running process was started from the AppImage at `path`.
+    virtual bool isRunning(const QString& path) const = 0;
+    virtual qint64 processId() const = 0;
+    virtual void log(const QString& line) = 0;
+    // Ends the process (the fake records it and returns).
+    virtual void exit(int status) = 0;
+};
+
+// The machine itself: $APPIMAGE, QStandardPaths, pkexec, QFile::moveToTrash, /proc, base::log.
+class SystemMovePlatform final : public MovePlatform {
+public:
+    std::optional<QString> environment(const char* name) const override;
+    QString homeFolder() const override;
+    QStringList downloadsFolders() const override;
+    ApplicationsFolder describeFolder(const QString& folder, const QString& bundleName) const override;
+    Answer askToMove(const MovePlan& plan) override;
+    void showFailure(const QString& title) override;
+    int run(const QString& program, const QStringList& arguments) override;
+    bool startDetached(const QString& program, const QStringList& arguments) override;
+    bool moveToTrash(const QString& path) override;
+    bool remove(const QString& path, QString& error) override;
+    bool copy(const QString& from, const QString& to, QString& error) override;
+    bool isRunning(const QString& path) const override;
+    qint64 processId() const override;
+    void log(const QString& line) override;
+    void exit(int status) override;
+};
+
+// Offers, once per launch, to move a downloaded AppImage into ~/Applications or
+// /opt/Applications. Returns at once when not run as an AppImage. Main thread only.
+class AppMover {
+public:
+    static constexpr std::string_view suppressKey = "moveToApplicationsFolderAlertSuppress";
+    static constexpr const char* systemApplicationsFolder = "/opt/Applications";
+    // pkexec's status when the user dismissed the authentication dialog.
+    static constexpr int authorizationDismissed = 126;
+
+    enum class Outcome {
+        nothingToDo,
+        declined,
+        cancelledAuthorization,
+        failed,
+        moved,
+        switchedToRunningCopy
+    };
+
+    AppMover(MovePlatform& platform, platform::Defaults& defaults = platform::Defaults::standard());
+
+    MoveFacts gatherFacts() const;
+    // The whole routine. After `moved` and `switchedToRunningCopy` the platform was told to exit.
+    Outcome offerMoveToApplicationsFolder();
+
+    // For the shell: runs the routine on the main thread with the machine's platform (queued
+    // there when called from another thread).
+    static void offerOnMainThread();
+
+    // Set while the routine is between deciding to offer and any way out.
+    static bool isMoveInProgress();
+
+private:
+    bool install(const MoveFacts& facts, const MovePlan& plan, Outcome& early);
+    Outcome fail();
+
+    MovePlatform& platform_;
+    platform::Defaults& defaults_;
+};
+
+} // namespace cw

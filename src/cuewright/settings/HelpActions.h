@@ -1,0 +1,55 @@
+// The Help menu's actions: web pages, the three help windows, and mails to support.
+#pragma once
+
+#include "platform/defaults/Defaults.h"
+#include "platform/ui/ActionRoute.h"
+
+#include <QString>
+
+#include <memory>
+
+namespace cw {
+
+class DownloadiOSAppWindowController;
+class GamepadLayoutWindowController;
+class KeyboardShortcutsWindowController;
+
+// Performs the Help menu's actions by name ("helpShowManual:", "contactSupport:", ...; see
+// actionNames) for the application shell, which makes it the last responder or forwards to it.
+// Pages and mails go through urlOpener(); a mail that cannot be composed opens the help page.
+// The windows are made on first use and kept. `defaults` must outlive it. Main thread only.
+class HelpActions : public platform::ActionResponder {
+public:
+    explicit HelpActions(platform::Defaults& defaults = platform::Defaults::standard());
+    ~HelpActions() override;
+    HelpActions(const HelpActions&) = delete;
+    HelpActions& operator=(const HelpActions&) = delete;
+
+    bool respondsToAction(std::string_view action) const override;
+    void performAction(std::string_view action, QObject* sender) override;
+
+    // Rebuilds the shortcuts page from the current bindings, then shows the window.
+    void showKeyboardShortcuts();
+    void showGamepadLayout();
+    void showCompanionApp();
+    // Returns whether the mail program was asked.
+    bool suggestAnImprovement();
+    bool contactSupport();
+
+    KeyboardShortcutsWindowController* keyboardShortcutsWindow() const { return shortcuts_.get(); }
+    GamepadLayoutWindowController* gamepadLayoutWindow() const { return gamepad_.get(); }
+    DownloadiOSAppWindowController* companionAppWindow() const { return companion_.get(); }
+
+    // What the support mail reports as the system (the OS's pretty name, QSysInfo).
+    static QString operatingSystemVersion();
+
+private:
+    bool composeMail(const QString& subject, const QString& body);
+
+    platform::Defaults& defaults_;
+    std::unique_ptr<KeyboardShortcutsWindowController> shortcuts_;
+    std::unique_ptr<GamepadLayoutWindowController> gamepad_;
+    std::unique_ptr<DownloadiOSAppWindowController> companion_;
+};
+
+} // namespace cw

@@ -1,0 +1,83 @@
+#include "cuewright/settings/NetworkSettingsViewController.h"
+
+#include "cuewright/model/SettingsKeys.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+
+namespace cw {
+
+NetworkSettingsViewController::NetworkSettingsViewController(std::string computerName,
+                                                             platform::Defaults& defaults,
+                                                             platform::NotificationCenter& center,
+                                                             QObject* parent)
+    : SettingsPane(HelpPage::settingsRemoteControl, defaults, center, parent)
+    , computerName_(std::move(computerName)) {}
+
+std::string NetworkSettingsViewController::bonjourName() const {
+    return NetworkSettings::bonjourName(defaults_, computerName_);
+}
+
+QWidget* NetworkSettingsViewController::makeView() {
+    auto* view = new QWidget;
+    SettingsForm form(view, this);
+    Controls& c = controls_;
+    c.enableRemoteControl = new QCheckBox(tr("Let devices on the network control prompting"), view);
+    form.addRow(tr("Remote control"), c.enableRemoteControl);
+    c.networkName = new QLineEdit(view);
+    c.networkName->setMinimumWidth(260);
+    c.networkName->setClearButtonEnabled(true);
+    form.addRow(tr("Name"), c.networkName);
+    form.addNote(tr("Controllers on the network and over Bluetooth find this copy by its name. "
+                    "Leave it empty to use the computer's name."));
+    form.addSeparator();
+    c.presenterSupport = new QCheckBox(tr("Presentation remotes page through the script"), view);
+    form.addRow(tr("Presenters"), c.presenterSupport);
+    form.finish();
+
+    connect(c.enableRemoteControl, &QCheckBox::clicked, this,
+            &NetworkSettingsViewController::saveNetworkState);
+    connect(c.networkName, &QLineEdit::editingFinished, this, [this] {
+        if (controls_.networkName->isModified())
+            saveNetworkName();
+    });
+    connect(c.presenterSupport, &QCheckBox::clicked, this, &NetworkSettingsViewController::saveSettings);
+    return view;
+}
+
+void NetworkSettingsViewController::viewDidLoad() {
+    attachToView();
+    loadSettings();
+}
+
+void NetworkSettingsViewController::viewWillDisappear() {
+    if (isViewLoaded())
+        saveSettings();
+}
+
+void NetworkSettingsViewController::loadSettings() {
+    view();
+    controls_.enableRemoteControl->setChecked(defaults_.boolForKey(settings::isBonjourEnabled));
+    controls_.networkName->setText(QString::fromStdString(bonjourName()));
+    controls_.networkName->setModified(false);
+    controls_.presenterSupport->setChecked(defaults_.boolForKey(settings::isPresenterSupportEnabled));
+}
+
+void NetworkSettingsViewController::saveNetworkState() {
+    NetworkSettings::setBonjourEnabled(controls().enableRemoteControl->isChecked(), defaults_, center_);
+}
+
+void NetworkSettingsViewController::saveNetworkName() {
+    QLineEdit* field = controls().networkName;
+    NetworkSettings::setBonjourName(field->text().toStdString(), defaults_, center_, computerName_);
+    field->setText(QString::fromStdString(bonjourName()));
+    field->setModified(false);
+}
+
+void NetworkSettingsViewController::saveSettings() {
+    saveNetworkState();
+    saveNetworkName();
+    defaults_.set(settings::isPresenterSupportEnabled, controls().presenterSupport->isChecked());
+}
+
+} // namespace cw

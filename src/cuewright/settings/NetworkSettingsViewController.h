@@ -1,0 +1,59 @@
+// The Remote control pane: the network remote control, the name this copy advertises, and
+// presentation remotes.
+#pragma once
+
+#include "cuewright/remote/NetworkSettings.h"
+#include "cuewright/settings/SettingsPane.h"
+
+#include <string>
+
+class QCheckBox;
+class QLineEdit;
+
+namespace cw {
+
+// Switching the remote control or changing the name posts "NetworkStateDidchange" (the switch's
+// first, so a change of both posts twice); presenter support posts nothing. An emptied name is
+// stored as "" and the field then shows the name in use. Main thread only.
+class NetworkSettingsViewController : public SettingsPane {
+    Q_OBJECT
+
+public:
+    static constexpr std::string_view networkStateDidChange = NetworkSettings::networkStateDidChange;
+
+    // `computerName` is the computer's name shown to people ("" when it has none).
+    explicit NetworkSettingsViewController(
+        std::string computerName, platform::Defaults& defaults = platform::Defaults::standard(),
+        platform::NotificationCenter& center = platform::NotificationCenter::defaultCenter(),
+        QObject* parent = nullptr);
+
+    struct Controls {
+        QCheckBox* enableRemoteControl = nullptr;
+        QLineEdit* networkName = nullptr;
+        QCheckBox* presenterSupport = nullptr;
+    };
+    const Controls& controls() {
+        view();
+        return controls_;
+    }
+
+    // The name in use (NetworkSettings::bonjourName with this pane's computer name).
+    std::string bonjourName() const;
+
+    void loadSettings();
+    void saveSettings();
+    void saveNetworkState();
+    void saveNetworkName();
+    void viewDidAppear() override { loadSettings(); }
+    void viewWillDisappear() override;
+
+protected:
+    QWidget* makeView() override;
+    void viewDidLoad() override;
+
+private:
+    std::string computerName_;
+    Controls controls_;
+};
+
+} // namespace cw

@@ -1,0 +1,29 @@
+// Opening web pages and mail addresses in the user's programs, behind an interface tests replace.
+#pragma once
+
+#include <QUrl>
+
+#include <memory>
+
+namespace cw {
+
+// Hands a URL to the desktop (the default browser, the mail program). Main thread only.
+class UrlOpener {
+public:
+    virtual ~UrlOpener();
+    // Returns whether the desktop took the URL; an invalid URL is refused without asking it.
+    virtual bool open(const QUrl& url) = 0;
+};
+
+// The opener over QDesktopServices::openUrl.
+class DesktopUrlOpener final : public UrlOpener {
+public:
+    bool open(const QUrl& url) override;
+};
+
+// The opener the settings panes and the help actions use: DesktopUrlOpener unless another was
+// installed. Installing null restores it; the previous one is returned.
+UrlOpener& urlOpener();
+std::shared_ptr<UrlOpener> setUrlOpener(std::shared_ptr<UrlOpener> opener);
+
+} // namespace cw

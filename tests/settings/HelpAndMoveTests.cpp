@@ -1,0 +1,323 @@
+// Help pages and mails through a fake opener, and the move offer's plan and executor.
+#include "settings/SettingsTestSupport.h"
+
+#include "cuewright/settings/AppMover.h"
+#include "cuewright/settings/HelpActions.h"
+#include "cuewright/settings/HelpLinks.h"
+#include "cuewright/settings/KeyboardShortcutsWindowController.h"
+#include "cuewright/settings/SupportMail.h"
+#include "cuewright/settings/Updater.h"
+#include "cuewright/settings/UrlOpener.h"
+#include "platform/keys/KeyCodes.h"
+#include "platform/ui/FakeAlertRunner.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QProcess>
+#include <QTextBrowser>
+#include <QUrlQuery>
+
+#include <map>
+
+namespace {
+
+using namespace cw;
+using settingstest::Store;
+
+struct FakeOpener : UrlOpener {
+    std::vector<QUrl> opened;
+    bool accepts = true;
+    bool open(const QUrl& url) override {
+        opened.push_back(url);
+        return accepts;
+    }
+};
+
+struct OpenerFixture : ::testing::Test {
+    std::shared_ptr<FakeOpener> opener = std::make_shared<FakeOpener>();
+    std::shared_ptr<UrlOpener> previous = setUrlOpener(opener);
+    ~OpenerFixture() override { setUrlOpener(previous); }
+};
+
+QString decodedQueryItem(const QUrl& url, const QString& key) {
+    return QUrlQuery(url).queryItemValue(key, QUrl::FullyDecoded);
+}
+
+TEST(Mail, EveryPartDecodesBackToItsInput) {
+    const QString texts[] = {"two words", "line one\nline two", "caf\u00e9 \u00fcber",
+                             "fish & chips = 2+2?#x", "100% <sure>"};
+    for (const QString& text : texts) {
+        const auto url = mailtoUrl("support+desk@example.org", text, text + " & more");
+        ASSERT_TRUE(url) << text.toStdString();
+        EXPECT_EQ(url->scheme(), "mailto");
+        EXPECT_EQ(url->path(QUrl::FullyDecoded), "support+desk@example.org");
+        EXPECT_EQ(decodedQueryItem(*url, "subject"), text);
+        EXPECT_EQ(decodedQueryItem(*url, "body"), text + " & more");
+        EXPECT_EQ(QUrlQuery(*url).queryItems().size(), 2) << text.toStdString();
+    }
+}
+
+TEST(Mail, SupportBodyCarriesTheSystemOnceAndTheMessagePlaceOnce) {
+    const QString body = supportMailBody({"Cuewright", "0.1.0", "7"}, "Debian GNU/Linux 12", std::nullopt);
+    EXPECT_EQ(body, "----\nApplication: Cuewright 0.1.0 (Build 7) (DP)\nOS: Debian GNU/Linux 12\n"
+                    "Machine model: Unknown\n----\n\n<Your message here>");
+    testsupport::TempDir dir;
+    const QString file = QString::fromStdString((dir / "product_name").string());
+    EXPECT_EQ(machineModel(file), std::nullopt);
+    QFile out(file);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write("ThinkPad X1 Carbon\n");
+    out.close();
+    EXPECT_EQ(machineModel(file), "ThinkPad X1 Carbon");
+}
+
+TEST_F(OpenerFixture, HelpActionsOpenPagesAndMailsAndFallBackToTheHelpPage) {
+    Store s;
+    HelpActions help(s.defaults);
+    help.performAction("helpShowFAQ:", nullptr);
+    help.performAction("contactSupport:", nullptr);
+    ASSERT_EQ(opener->opened.size(), 2u);
+    EXPECT_EQ(opener->opened[0], *helpPageUrl(HelpPage::faq));
+    const QUrl mail = opener->opened[1];
+    EXPECT_EQ(mail.path(), supportAddress());
+    EXPECT_EQ(decodedQueryItem(mail, "subject"), "Cuewright Support");
+    EXPECT_TRUE(decodedQueryItem(mail, "body").endsWith("----\n\n<Your message here>"));
+    EXPECT_EQ(decodedQueryItem(mail, "body").count("<Your message here>"), 1);
+
+    opener->opened.clear();
+    opener->accepts = false;
+    EXPECT_FALSE(help.suggestAnImprovement());
+    ASSERT_EQ(opener->opened.size(), 2u);
+    EXPECT_EQ(decodedQueryItem(opener->opened[0], "body"), improvementBody);
+    EXPECT_EQ(opener->opened[1], *helpPageUrl(HelpPage::help));
+    EXPECT_FALSE(help.respondsToAction("showWelcomeWindow:"));
+
+    // The shortcuts window is made once and its page follows the bindings at every showing.
+    help.showKeyboardShortcuts();
+    KeyboardShortcutsWindowController* shortcuts = help.keyboardShortcutsWindow();
+    KeyBindings bindings;
+    bindings.rewind = KeyBindings::Key{platform::keycode::r, platform::modifier::option};
+    bindings.save(s.defaults, s.center);
+    help.showKeyboardShortcuts();
+    EXPECT_EQ(help.keyboardShortcutsWindow(), shortcuts);
+    EXPECT_TRUE(shortcuts->browser()->toPlainText().contains("\u2325R"));
+}
+
+TEST_F(OpenerFixture, UpdaterSaysHowUpdatesComeAndNeverThatTheCopyIsUpToDate) {
+    const auto runner = std::make_shared<platform::FakeAlertRunner>();
+    const auto previous = platform::setAlertRunner(runner);
+    runner->answer(platform::alertFirstButtonReturn + 1);
+    Updater().checkForUpdates();
+    platform::setAlertRunner(previous);
+    ASSERT_EQ(runner->shown().size(), 1u);
+    const platform::Alert& alert = runner->shown()[0];
+    EXPECT_FALSE((alert.messageText + alert.informativeText).contains("up to date", Qt::CaseInsensitive));
+    EXPECT_TRUE(alert.informativeText.contains("package"));
+    ASSERT_EQ(opener->opened.size(), 1u);
+    EXPECT_EQ(opener->opened[0], *helpPageUrl(HelpPage::website));
+}
+
+// --- the move offer --------------------------------------------------------------------------
+
+MoveFacts factsFor(const QString& bundle) {
+    MoveFacts f;
+    f.bundlePath = bundle;
+    f.home = {"/home/ann/Applications", true, true, true, false, false};
+    f.system = {"/opt/Applications", true, false, false, false, false};
+    f.downloadsFolders = {"/home/ann/Downloads"};
+    return f;
+}
+
+TEST(MovePlan, EachCaseGetsItsFolderAndTexts) {
+    const QString home = "Move to Applications folder in your Home folder?";
+    const QString other = "Move to Applications folder?";
+    const QString info = "I can move myself to the Applications folder if you'd like.";
+    const QString admin = info + " Note that this will require an administrator password.";
+    const QString downloads = info + " This will keep your Downloads folder uncluttered.";
+    struct Case {
+        const char* name;
+        std::function<void(MoveFacts&)> change;
+        MovePlan::Kind kind;
+        QString title, text, destination;
+        bool authorization;
+    };
+    const QString bundle = "/home/ann/Downloads/Cuewright.AppImage";
+    const Case cases[] = {
+        {"not an AppImage",
+         [](MoveFacts& f) { f.bundlePath.reset(); },
+         MovePlan::Kind::nothingToDo,
+         {},
+         {},
+         {},
+         false},
+        {"suppressed",
+         [](MoveFacts& f) { f.suppressed = true; },
+         MovePlan::Kind::nothingToDo,
+         {},
+         {},
+         {},
+         false},
+        {"in place",
+         [](MoveFacts& f) { f.bundlePath = "/home/ann/Applications/C.AppImage"; },
+         MovePlan::Kind::nothingToDo,
+         {},
+         {},
+         {},
+         false},
+        {"any Applications folder",
+         [](MoveFacts& f) { f.bundlePath = "/srv/Applications/x/C.AppImage"; },
+         MovePlan::Kind::nothingToDo,
+         {},
+         {},
+         {},
+         false},
+        {"home folder", [](MoveFacts&) {}, MovePlan::Kind::offer, home, downloads,
+         "/home/ann/Applications/Cuewright.AppImage", false},
+        {"home folder without AppImages", [](MoveFacts& f) { f.home.holdsAppImage = false; },
+         MovePlan::Kind::offer, other, admin, "/opt/Applications/Cuewright.AppImage", true},
+        {"locked destination", [](MoveFacts& f) { f.home.destinationExists = true; }, MovePlan::Kind::offer,
+         home, admin, "/home/ann/Applications/Cuewright.AppImage", true},
+        {"not from Downloads", [](MoveFacts& f) { f.bundlePath = "/tmp/Cuewright.AppImage"; },
+         MovePlan::Kind::offer, home, info, "/home/ann/Applications/Cuewright.AppImage", false},
+    };
+    for (const Case& c : cases) {
+        MoveFacts facts = factsFor(bundle);
+        c.change(facts);
+        const MovePlan plan = planMove(facts);
+        EXPECT_EQ(plan.kind, c.kind) << c.name;
+        EXPECT_EQ(plan.title, c.title) << c.name;
+        EXPECT_EQ(plan.informativeText, c.text) << c.name;
+        EXPECT_EQ(plan.destinationPath, c.destination) << c.name;
+        EXPECT_EQ(plan.needsAuthorization, c.authorization) << c.name;
+    }
+}
+
+TEST(MovePlan, ShellQuotingAndTheRelaunchScriptWorkUnderBinSh) {
+    EXPECT_EQ(shellQuoted("a'b"), "'a'\\''b'");
+    testsupport::TempDir dir;
+    const QString marker = QString::fromStdString((dir / "started").string());
+    const QString app = QString::fromStdString((dir / "it's here.AppImage").string());
+    QFile script(app);
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write(("#!/bin/sh\ntouch " + shellQuoted(marker) + "\n").toUtf8());
+    script.close();
+    QProcess gone;
+    gone.start("/bin/true");
+    ASSERT_TRUE(gone.waitForFinished());
+    const qint64 deadPid = gone.processId() ? gone.processId() : 999999;
+    // The script that the relaunch runs in the background, run here in the foreground.
+    const int status = QProcess::execute("/bin/sh", {"-c", relaunchScript(deadPid, app)});
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(QFile::exists(marker));
+    EXPECT_TRUE(relaunchCommand(deadPid, app).endsWith(") &"));
+}
+
+struct FakeMovePlatform : MovePlatform {
+    std::map<QString, ApplicationsFolder> folders;
+    std::optional<QString> appImage = "/home/ann/Downloads/Cuewright.AppImage";
+    Answer answer{true, false};
+    int pkexecStatus = 0;
+    bool running = false;
+    std::vector<QString> calls;
+    std::vector<QString> logged;
+    std::optional<int> exitStatus;
+
+    std::optional<QString> environment(const char* name) const override {
+        return QByteArray(name) == "APPIMAGE" ? appImage : std::nullopt;
+    }
+    QString homeFolder() const override { return "/home/ann"; }
+    QStringList downloadsFolders() const override { return {"/home/ann/Downloads"}; }
+    ApplicationsFolder describeFolder(const QString& folder, const QString&) const override {
+        auto it = folders.find(folder);
+        return it != folders.end() ? it->second : ApplicationsFolder{folder};
+    }
+    Answer askToMove(const MovePlan& plan) override {
+        calls.push_back("ask " + plan.title);
+        return answer;
+    }
+    void showFailure(const QString& title) override { calls.push_back("failure " + title); }
+    int run(const QString& program, const QStringList& args) override {
+        calls.push_back("run " + program + " " + args.join(' '));
+        return pkexecStatus;
+    }
+    bool startDetached(const QString& program, const QStringList& args) override {
+        calls.push_back("start " + program + " " + args.join(' '));
+        return true;
+    }
+    bool moveToTrash(const QString& path) override {
+        calls.push_back("trash " + path);
+        return true;
+    }
+    bool remove(const QString& path, QString&) override {
+        calls.push_back("remove " + path);
+        return true;
+    }
+    bool copy(const QString& from, const QString& to, QString&) override {
+        calls.push_back("copy " + from + " " + to);
+        return true;
+    }
+    bool isRunning(const QString&) const override { return running; }
+    qint64 processId() const override { return 4242; }
+    void log(const QString& line) override { logged.push_back(line); }
+    void exit(int status) override { exitStatus = status; }
+};
+
+struct MoverFixture : ::testing::Test {
+    Store s;
+    FakeMovePlatform fake;
+    AppMover mover{fake, s.defaults};
+    const QString dest = "/home/ann/Applications/Cuewright.AppImage";
+    MoverFixture() {
+        fake.folders["/home/ann/Applications"] = {"/home/ann/Applications", true, true, true, true, true};
+    }
+};
+
+TEST_F(MoverFixture, AMoveReplacesTheOldCopyAndRelaunchesTheNewOne) {
+    EXPECT_EQ(mover.offerMoveToApplicationsFolder(), AppMover::Outcome::moved);
+    const std::vector<QString> expected{
+        "ask Move to Applications folder in your Home folder?",
+        "trash " + dest,
+        "copy /home/ann/Downloads/Cuewright.AppImage " + dest,
+        "remove /home/ann/Downloads/Cuewright.AppImage",
+        "start /bin/sh -c " + relaunchCommand(4242, dest),
+    };
+    EXPECT_EQ(fake.calls, expected);
+    EXPECT_EQ(fake.exitStatus, 0);
+    EXPECT_FALSE(AppMover::isMoveInProgress());
+}
+
+TEST_F(MoverFixture, ARunningDestinationIsStartedAndWeExit) {
+    fake.running = true;
+    EXPECT_EQ(mover.offerMoveToApplicationsFolder(), AppMover::Outcome::switchedToRunningCopy);
+    EXPECT_EQ(fake.calls.back(), "start " + dest + " ");
+    EXPECT_EQ(fake.logged.back(), "INFO -- Switching to an already running version");
+    EXPECT_EQ(fake.exitStatus, 0);
+}
+
+TEST_F(MoverFixture, CancelledAuthorisationOnlyLogs) {
+    fake.folders["/home/ann/Applications"].isWritable = false;
+    fake.pkexecStatus = AppMover::authorizationDismissed;
+    EXPECT_EQ(mover.offerMoveToApplicationsFolder(), AppMover::Outcome::cancelledAuthorization);
+    ASSERT_EQ(fake.calls.size(), 2u);
+    EXPECT_TRUE(fake.calls[1].startsWith("run pkexec /bin/sh -c /bin/rm -rf '" + dest + "'"));
+    EXPECT_EQ(fake.logged.back(), "INFO -- Not moving because user canceled authorization");
+    EXPECT_FALSE(fake.exitStatus);
+
+    fake.calls.clear();
+    fake.pkexecStatus = 127;
+    EXPECT_EQ(mover.offerMoveToApplicationsFolder(), AppMover::Outcome::failed);
+    EXPECT_EQ(fake.calls.back(), "failure Could not move to Applications folder");
+}
+
+TEST_F(MoverFixture, DecliningWithTheBoxTickedSuppressesTheOffer) {
+    fake.answer = {false, true};
+    EXPECT_EQ(mover.offerMoveToApplicationsFolder(), AppMover::Outcome::declined);
+    EXPECT_TRUE(s.defaults.boolForKey(AppMover::suppressKey));
+    EXPECT_EQ(mover.offerMoveToApplicationsFolder(), AppMover::Outcome::nothingToDo);
+    fake.appImage.reset();
+    EXPECT_EQ(mover.offerMoveToApplicationsFolder(), AppMover::Outcome::nothingToDo);
+    EXPECT_EQ(fake.calls.size(), 1u);
+}
+
+} // namespace

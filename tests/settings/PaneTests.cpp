@@ -1,0 +1,240 @@
+// The panes' loading and saving: labels, refusals, resets, notifications, fallbacks.
+#include "settings/SettingsTestSupport.h"
+
+#include "cuewright/controls/ColorWell.h"
+#include "cuewright/settings/GeneralSettingsViewController.h"
+#include "cuewright/settings/KeysSettingsController.h"
+#include "cuewright/settings/NetworkSettingsViewController.h"
+#include "cuewright/settings/ScriptSettingsController.h"
+#include "platform/defaults/ArchivedValues.h"
+#include "platform/keys/KeyCodes.h"
+#include "platform/ui/ColorPanel.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QColorDialog>
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSlider>
+
+namespace {
+
+using namespace cw;
+namespace k = cw::settings;
+namespace mod = platform::modifier;
+using settingstest::Store;
+
+TEST(GeneralPane, LabelsAndSlidersShowTheStoreWhichLoadingLeavesAlone) {
+    struct Case {
+        double duration;
+        int lineCount;
+        double sensitivity;
+        const char* durationText;
+        const char* lineCountText;
+        const char* sensitivityText;
+        int sensitivitySlider;
+    };
+    const Case cases[] = {
+        {0.0, 1, 1.0, "instant", "1 line / key press", "x 1.00", 100},
+        {0.5, 2, 5.0, "0.50s / line", "2 lines / key press", "x 3.00", 300},
+        {1.0, 0, 0.0, "1.00s / line", "0 line / key press", "x 0.01", 1},
+    };
+    for (const Case& c : cases) {
+        Store s;
+        s.defaults.set(k::manualScrollingDuration, c.duration);
+        s.defaults.set(k::manualScrollingLineCount, c.lineCount);
+        s.defaults.set(k::speedSliderSensitivityFactor, c.sensitivity);
+        s.defaults.set(k::startupMode, "Bogus");
+        GeneralSettingsViewController pane(s.defaults, s.center);
+        const auto& ui = pane.controls();
+        pane.viewDidAppear();
+        EXPECT_EQ(ui.manualScrollLabel->text(), QString::fromUtf8(c.durationText));
+        EXPECT_EQ(ui.manualScrollLineCountLabel->text(), QString::fromUtf8(c.lineCountText));
+        EXPECT_EQ(ui.speedSliderSensitivityLabel->text(), QString::fromUtf8(c.sensitivityText));
+        EXPECT_EQ(ui.speedSliderSensitivity->value(), c.sensitivitySlider);
+        EXPECT_EQ(ui.startupMode->currentData().toInt(), 1); // the fallback, CreateNewDocument
+        // Leaving without changes posts nothing and rewrites neither the factor nor the mode.
+        pane.viewWillDisappear();
+        EXPECT_TRUE(s.posted.empty()) << c.durationText;
+        EXPECT_EQ(s.defaults.doubleForKey(k::speedSliderSensitivityFactor), c.sensitivity);
+        EXPECT_EQ(s.defaults.stringForKey(k::startupMode), "Bogus");
+    }
+}
+
+TEST(GeneralPane, UserChangesWriteAtOnceAndPostOnlyRealChanges) {
+    Store s;
+    GeneralSettingsViewController pane(s.defaults, s.center);
+    const auto& ui = pane.controls();
+    pane.viewDidAppear();
+    ui.userInterfaceStyle->setCurrentIndex(2);
+    pane.saveUIMode();
+    pane.saveUIMode();
+    EXPECT_EQ(s.defaults.stringForKey(k::userInterfaceStyle), "UserInterfaceStyleDark");
+    EXPECT_EQ(s.count(notifications::uiModeDidSwitch), 1);
+    ui.manualScroll->click();
+    EXPECT_TRUE(s.defaults.boolForKey(k::manualScrollingEnabled));
+    EXPECT_TRUE(ui.manualScrollDuration->isEnabled());
+    ui.manualScrollDuration->setValue(50);
+    EXPECT_EQ(s.defaults.doubleForKey(k::manualScrollingDuration), 0.5);
+    EXPECT_EQ(ui.manualScrollLabel->text(), "0.50s / line");
+    // A unit chosen elsewhere shows while the pane is in view.
+    setDefaultScrollingSpeedUnit(ScrollingSpeedUnit::wordsPerMinute, s.defaults, s.center);
+    EXPECT_EQ(ui.scrollingSpeedUnit->currentIndex(), 3);
+}
+
+// Sends a key press to the widget as the window system would, after a ShortcutOverride.
+bool pressKey(QWidget* widget, int key, Qt::KeyboardModifiers modifiers, const QString& text = {}) {
+    QKeyEvent override(QEvent::ShortcutOverride, key, modifiers, text);
+    QApplication::sendEvent(widget, &override);
+    QKeyEvent press(QEvent::KeyPress, key, modifiers, text);
+    QApplication::sendEvent(widget, &press);
+    return override.isAccepted();
+}
+
+struct KeysPaneFixture : ::testing::Test {
+    Store s;
+    KeysSettingsController pane{s.defaults, s.center};
+    const KeysSettingsController::Controls& ui = pane.controls();
+    int beeps = 0;
+    std::function<void()> previousBeep = KeyWellButton::setBeep([this] { ++beeps; });
+    ~KeysPaneFixture() override { KeyWellButton::setBeep(previousBeep); }
+
+    std::optional<KeyBindings::Key> stored(KeyBindings::Action action) {
+        return KeyBindings::load(s.defaults).key(action);
+    }
+};
+
+TEST_F(KeysPaneFixture, WellsRecordMaskedKeysAndRefuseOnesAlreadyHeld) {
+    KeyWellButton* play = ui.wells[0];
+    KeyWellButton* rewind = ui.wells[1];
+    play->setChecked(true);
+    EXPECT_TRUE(pressKey(play, Qt::Key_Shift, Qt::ShiftModifier)); // recording takes shortcuts...
+    EXPECT_TRUE(play->isRecording());                              // ...but a modifier alone ends nothing
+    pressKey(play, Qt::Key_K, Qt::ControlModifier, "k");
+    EXPECT_FALSE(play->isRecording());
+    // Stored with the device-independent bits only (the translation adds 0x100).
+    EXPECT_EQ(stored(KeyBindings::Action::playPause), (KeyBindings::Key{platform::keycode::k, mod::command}));
+    EXPECT_EQ(play->text(), "\u2318K");
+    EXPECT_EQ(s.count(notifications::keyBindingsDidChange), 1);
+    EXPECT_EQ(s.count(notifications::backgroundEventListeningDidChange), 1);
+
+    s.posted.clear();
+    rewind->setChecked(true);
+    pressKey(rewind, Qt::Key_K, Qt::ControlModifier, "k");
+    EXPECT_EQ(beeps, 1);
+    EXPECT_FALSE(rewind->isRecording());
+    EXPECT_EQ(rewind->text(), KeyWellButton::notAssignedTitle());
+    EXPECT_TRUE(s.posted.empty());
+    EXPECT_EQ(stored(KeyBindings::Action::rewind), std::nullopt);
+
+    rewind->setChecked(true);
+    pressKey(rewind, Qt::Key_K, Qt::ControlModifier | Qt::ShiftModifier, "K");
+    EXPECT_EQ(beeps, 1);
+    EXPECT_EQ(stored(KeyBindings::Action::rewind),
+              (KeyBindings::Key{platform::keycode::k, mod::command | mod::shift}));
+    EXPECT_EQ(rewind->text(), "\u21E7\u2318K");
+
+    // A well re-recording its own key is accepted; an idle well takes no key.
+    play->setChecked(true);
+    pressKey(play, Qt::Key_K, Qt::ControlModifier, "k");
+    EXPECT_EQ(beeps, 1);
+    EXPECT_FALSE(pressKey(ui.wells[2], Qt::Key_J, Qt::NoModifier, "j"));
+}
+
+TEST_F(KeysPaneFixture, ResetTagsClearExactlyTheirWellAndEverySavePostsBoth) {
+    for (int tag = 0; tag <= 12; ++tag) {
+        for (std::size_t i = 0; i < ui.wells.size(); ++i)
+            ui.wells[i]->setKey(KeyBindings::Key{static_cast<std::uint16_t>(i), mod::option | 0x100});
+        s.posted.clear();
+        pane.resetBinding(tag);
+        const KeyBindings bindings = KeyBindings::load(s.defaults);
+        for (std::size_t i = 0; i < ui.wells.size(); ++i) {
+            const bool cleared = static_cast<int>(i) + 1 == tag;
+            const auto key = bindings.key(static_cast<KeyBindings::Action>(i));
+            EXPECT_EQ(ui.wells[i]->key().has_value(), !cleared) << "tag " << tag << " well " << i;
+            EXPECT_EQ(key, cleared ? std::nullopt
+                                   : std::optional(KeyBindings::Key{std::uint16_t(i), mod::option}));
+        }
+        EXPECT_EQ(s.count(notifications::keyBindingsDidChange), 1) << tag;
+        EXPECT_EQ(s.count(notifications::backgroundEventListeningDidChange), 1) << tag;
+    }
+    EXPECT_EQ(KeyBindings::load(s.defaults).name, "Custom Bindings");
+}
+
+TEST(ScriptPane, DamagedDataShowsFallbacksAndResetsStoreTheFactoryValues) {
+    Store s;
+    s.defaults.set(k::defaultBackgroundColor, platform::Data{1, 2, 3});
+    s.defaults.set(k::defaultTextColor, "not a colour");
+    s.defaults.set(k::defaultFont, platform::Data{'C', 'W', 'F', 'N'});
+    ScriptSettingsController pane(s.defaults, s.center);
+    const auto& ui = pane.controls();
+    pane.viewDidAppear();
+    EXPECT_EQ(ui.backgroundColorWell->color(), QColor(Qt::black));
+    EXPECT_EQ(ui.textColorWell->color(), QColor(Qt::yellow));
+    const platform::Font system = platform::Font::systemFont(34);
+    EXPECT_EQ(ui.fontButton->text(), system.family + QChar(0x2026));
+    EXPECT_EQ(defaultFont(s.defaults), system);
+    pane.viewWillDisappear();
+    EXPECT_EQ(s.defaults.dataForKey(k::defaultFont), (platform::Data{'C', 'W', 'F', 'N'})); // not rewritten
+    EXPECT_EQ(s.defaults.dataForKey(k::defaultBackgroundColor), (platform::Data{1, 2, 3}));
+
+    // A colour picked for a well is stored at once, through the well's action.
+    ui.textColorWell->activate(true);
+    platform::ColorPanel::shared().dialog()->setCurrentColor(QColor(255, 0, 0));
+    ui.textColorWell->deactivate();
+    EXPECT_EQ(defaultTextColor(s.defaults), platform::Color(1, 0, 0));
+
+    pane.resetTextColor();
+    EXPECT_EQ(platform::archivedColor(s.defaults, k::defaultTextColor, {}),
+              platform::ArchivedColor::sRGB(0.95, 0.96, 0.90, 1.0));
+    pane.resetBackgroundColor();
+    EXPECT_EQ(defaultBackgroundColor(s.defaults), platform::Color(0.01, 0.03, 0.08, 1.0));
+    QFont bold = system.toQFont();
+    bold.setBold(true);
+    pane.saveFont(bold);
+    EXPECT_EQ(ui.fontButton->text(), system.family + " Bold" + QChar(0x2026));
+    EXPECT_TRUE(s.posted.empty());
+}
+
+TEST(RemotePane, NameAndSwitchPostInOrderAndAnEmptiedNameShowsTheComputers) {
+    struct Seen {
+        bool enabled;
+        std::string name;
+    };
+    Store s;
+    std::vector<Seen> seen;
+    s.center.addObserver(std::string(NetworkSettingsViewController::networkStateDidChange), [&](const auto&) {
+        seen.push_back(
+            {s.defaults.boolForKey(k::isBonjourEnabled), *s.defaults.stringForKey(k::bonjourName)});
+    });
+    NetworkSettingsViewController pane("Studio Mac", s.defaults, s.center);
+    const auto& ui = pane.controls();
+    pane.viewDidAppear();
+    EXPECT_EQ(ui.networkName->text(), "Studio Mac");
+    pane.viewWillDisappear();
+    ui.presenterSupport->click();
+    EXPECT_TRUE(seen.empty()); // no change, then presenter support: nothing posted
+    EXPECT_FALSE(s.defaults.boolForKey(k::isPresenterSupportEnabled));
+
+    ui.networkName->setText("");
+    pane.viewWillDisappear();
+    EXPECT_EQ(s.defaults.stringForKey(k::bonjourName), "");
+    EXPECT_EQ(ui.networkName->text(), "Studio Mac");
+    ASSERT_EQ(seen.size(), 1u);
+
+    seen.clear();
+    ui.enableRemoteControl->setChecked(false);
+    ui.networkName->setText("Stage Left");
+    pane.viewWillDisappear();
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_FALSE(seen[0].enabled);
+    EXPECT_EQ(seen[0].name, ""); // the switch first, the name still the old one
+    EXPECT_EQ(seen[1].name, "Stage Left");
+}
+
+} // namespace
