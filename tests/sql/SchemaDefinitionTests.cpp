@@ -1,0 +1,1 @@
+#include "SqlTestSupport.h"
