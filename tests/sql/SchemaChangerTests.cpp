@@ -111,6 +111,7 @@ TEST(SchemaChanger, RebuildKeepsRowsIndexesKeysAndCounter) {
                        "FROM \"my parent\""),
             Binding(std::string("ainteger12345678901realinteger,binteger7realinteger")));
         SchemaReader reader(db);
+        EXPECT_EQ(reader.objectDefinitions("my parent", ObjectType::table).size(), 1u); // in main, not temp
         auto indexes = reader.indexDefinitions("my parent");
         std::sort(indexes.begin(), indexes.end(),
                   [](const auto& a, const auto& b) { return a.name < b.name; });

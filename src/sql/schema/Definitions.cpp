@@ -20,11 +20,25 @@ static std::string upper(std::string_view text) {
     return out;
 }
 
-static std::string replaceAll(std::string text, std::string_view from, std::string_view to) {
-    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
-        text.replace(at, from.size(), to);
+// Every doubled quote mark made single.
+static std::string undoubled(std::string_view text, char mark) {
+    std::string out;
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        out += text[at];
+        if (text[at] == mark && at + 1 < text.size() && text[at + 1] == mark) {
+            ++at;
+        }
     }
-    return text;
+    return out;
+}
+
+static std::string inParentheses(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + 2);
+    out += '(';
+    out += text;
+    out += ')';
+    return out;
 }
 
 bool ObjectDefinition::isInternal() const {
@@ -92,10 +106,10 @@ LiteralValue LiteralValue::parse(const std::optional<std::string>& stored) {
     }
     std::smatch m;
     if (std::regex_search(*stored, m, singleQuotePattern())) {
-        return string(replaceAll(m[1].str(), "''", "'"));
+        return string(undoubled(m[1].str(), '\''));
     }
     if (std::regex_search(*stored, m, doubleQuotePattern())) {
-        return string(replaceAll(m[1].str(), "\"\"", "\""));
+        return string(undoubled(m[1].str(), '"'));
     }
     if (std::regex_search(*stored, m, blobPattern())) {
         return blob(m[1].str());
@@ -110,7 +124,7 @@ std::string LiteralValue::description() const {
     case Kind::string:
         return quote(text, '\'');
     case Kind::blob:
-        return "X" + quote(text, '\'');
+        return std::string(1, 'X').append(quote(text, '\''));
     case Kind::null:
         return "NULL";
     case Kind::true_:
@@ -168,7 +182,7 @@ std::string ColumnDefinition::PrimaryKey::toSQL() const {
 }
 
 std::string ColumnDefinition::ForeignKey::toSQL() const {
-    return joined({"REFERENCES", quote(table), "(" + quote(primaryKey) + ")",
+    return joined({"REFERENCES", quote(table), inParentheses(quote(primaryKey)),
                    onUpdate ? "ON UPDATE " + *onUpdate : "", onDelete ? "ON DELETE " + *onDelete : ""},
                   " ");
 }
@@ -221,13 +235,14 @@ std::string IndexDefinition::toSQL(bool ifNotExists) const {
         std::string item = quote(c);
         if (orders) {
             if (auto o = orders->find(c); o != orders->end()) {
-                item += " " + std::string(indexOrderRawValues.raw(o->second));
+                item += ' ';
+                item += indexOrderRawValues.raw(o->second);
             }
         }
         list.push_back(std::move(item));
     }
     return joined({"CREATE", unique ? "UNIQUE" : "", "INDEX", ifNotExists ? "IF NOT EXISTS" : "", quote(name),
-                   "ON", quote(table), "(" + joined(list, ", ") + ")", where ? "WHERE " + *where : ""},
+                   "ON", quote(table), inParentheses(joined(list, ", ")), where ? "WHERE " + *where : ""},
                   " ");
 }
 

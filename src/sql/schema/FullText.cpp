@@ -45,7 +45,8 @@ Tokenizer Tokenizer::trigram(bool caseSensitive) {
 std::string Tokenizer::description() const {
     std::string out = name;
     for (const auto& [key, value] : options) {
-        out += " " + quote(key + "=" + value, '"');
+        out += ' ';
+        out += quote(key + "=" + value, '"');
     }
     return out;
 }
@@ -88,7 +89,10 @@ static std::vector<Expression<>> sharedOptions(const FTSSettings& s, bool fts5) 
         std::sort(sorted.begin(), sorted.end());
         std::string list;
         for (int p : sorted) {
-            list += (list.empty() ? "" : ",") + std::to_string(p);
+            if (!list.empty()) {
+                list += ',';
+            }
+            list += std::to_string(p);
         }
         out.push_back(quotedOption("prefix", list));
     }
