@@ -78,6 +78,7 @@ constexpr const char* family = R"(
                               big BIGINT, d DOUBLE, e, n NUMERIC DEFAULT 1);
     CREATE INDEX by_name ON "my parent" (name DESC, big) WHERE big > 0;
     CREATE UNIQUE INDEX by_e ON "my parent" (e);
+    CREATE VIEW large AS SELECT id FROM "my parent" WHERE big > 7;
     CREATE TABLE child (id INTEGER PRIMARY KEY, p INTEGER REFERENCES "my parent" (id) ON DELETE CASCADE);
     INSERT INTO "my parent" (name, extra, big, d, e) VALUES ('a', 1, 12345678901, 2.5, 1), ('b', 2, 7, 0.5, 2),
                                                             ('c', 3, 8, 1.5, 3);
@@ -127,6 +128,7 @@ TEST(SchemaChanger, RebuildKeepsRowsIndexesKeysAndCounter) {
         EXPECT_EQ(reader.foreignKeys("child").at(0).table, "my parent");
         EXPECT_TRUE(foreignKeyCheck(*db).empty());
         EXPECT_TRUE(integrityCheck(*db).empty());
+        EXPECT_EQ(sqltest::count(*db, "large"), 1);
         // AUTOINCREMENT does not hand out the deleted row's number again.
         db->execute("INSERT INTO \"my parent\" (title) VALUES ('d')");
         EXPECT_EQ(db->lastInsertRowid(), 4);

@@ -169,7 +169,12 @@ void SchemaChanger::migrateByCopy(const std::string& table, const Operation& ope
             sequence = db.scalar("SELECT seq FROM sqlite_sequence WHERE name = ?", {Binding(table)});
         }
         drop(table, true);
+        // Views and triggers that name the table would fail the modern rename's check while
+        // the table is gone; the legacy rename leaves them be.
+        const std::optional<Binding> legacy = db.scalar("PRAGMA legacy_alter_table");
+        db.execute("PRAGMA legacy_alter_table = 1");
         rename(copy, table);
+        db.execute("PRAGMA legacy_alter_table = " + std::to_string(legacy ? std::get<std::int64_t>(*legacy) : 0));
         if (sequence) {
             db.run("DELETE FROM sqlite_sequence WHERE name = ?", {Binding(table)});
             db.run("INSERT INTO sqlite_sequence (name, seq) VALUES (?, ?)", {Binding(table), sequence});
