@@ -24,7 +24,8 @@ constexpr const char* kQuery = R"(SELECT "ROWID", "body" FROM "docs" WHERE ("doc
 // The table from the builder's configuration, filled in one transaction.
 std::shared_ptr<sql::Connection> filled() {
     auto db = sql::Connection::open(sql::Location::inMemory());
-    db->execute(sql::create(docs, sql::fts5(sql::FTS5Config().column(body).tokenizer(sql::Tokenizer::porter()))));
+    db->execute(
+        sql::create(docs, sql::fts5(sql::FTS5Config().column(body).tokenizer(sql::Tokenizer::porter()))));
     db->transaction([&] {
         sql::Statement insert = db->prepare("INSERT INTO docs (body) VALUES (?)");
         for (int i = 0; i < kRows; ++i) {
@@ -84,5 +85,7 @@ BENCHMARK(BM_MatchBuilder)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRe
 } // namespace
 
 int main(int argc, char** argv) {
-    return benchsupport::runWithRatios(argc, argv, {{"BM_MatchBuilder/0", "BM_MatchRaw/0"}, {"BM_MatchBuilder/1", "BM_MatchRaw/1"}}, "<= 1.1");
+    return benchsupport::runWithRatios(
+        argc, argv, {{"BM_MatchBuilder/0", "BM_MatchRaw/0"}, {"BM_MatchBuilder/1", "BM_MatchRaw/1"}},
+        "<= 1.1");
 }

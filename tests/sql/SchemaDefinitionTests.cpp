@@ -169,6 +169,10 @@ TEST(SchemaReader, Checks) {
     // The row of the table without row ids has none to report.
     EXPECT_EQ(foreignKeyCheck(*db), (std::vector<ForeignKeyError>{{"child", 5, "parent"}}));
     EXPECT_EQ(foreignKeyCheck(*db, "child").size(), 1u);
+    // Keys that name no column, each table's pointing at the other's.
+    db->execute("CREATE TABLE a (x INTEGER PRIMARY KEY, b REFERENCES b); CREATE TABLE b (y INTEGER PRIMARY "
+                "KEY, a REFERENCES a)");
+    EXPECT_EQ(SchemaReader(db).columnDefinitions("a").at(1).references->primaryKey, "y");
 }
 
 } // namespace

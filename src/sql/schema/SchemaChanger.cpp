@@ -174,7 +174,8 @@ void SchemaChanger::migrateByCopy(const std::string& table, const Operation& ope
         const std::optional<Binding> legacy = db.scalar("PRAGMA legacy_alter_table");
         db.execute("PRAGMA legacy_alter_table = 1");
         rename(copy, table);
-        db.execute("PRAGMA legacy_alter_table = " + std::to_string(legacy ? std::get<std::int64_t>(*legacy) : 0));
+        db.execute("PRAGMA legacy_alter_table = " +
+                   std::to_string(legacy ? std::get<std::int64_t>(*legacy) : 0));
         if (sequence) {
             db.run("DELETE FROM sqlite_sequence WHERE name = ?", {Binding(table)});
             db.run("INSERT INTO sqlite_sequence (name, seq) VALUES (?, ?)", {Binding(table), sequence});

@@ -209,11 +209,7 @@ std::vector<ColumnDefinition::ForeignKey> SchemaReader::foreignKeys(std::string_
         std::string parent = row.get(column<std::string>("table"));
         if (!to) {
             // REFERENCES parent without a column names the parent's primary key.
-            for (const ColumnDefinition& c : columnDefinitions(parent)) {
-                if (c.primaryKey) {
-                    to = c.name;
-                }
-            }
+            to = primaryKeyColumn(parent);
         }
         if (!to) {
             throw QueryError::unexpectedNullValue(quote("to"));
@@ -222,6 +218,25 @@ std::vector<ColumnDefinition::ForeignKey> SchemaReader::foreignKeys(std::string_
                                             std::move(*to), action(row.get(column<std::string>("on_update"))),
                                             action(row.get(column<std::string>("on_delete")))};
     });
+}
+
+std::optional<std::string> SchemaReader::primaryKeyColumn(std::string_view table) {
+    std::vector<std::string> keys =
+        connection_->prepareRowIterator(pragma("table_info", table)).compactMap([](const Row& row) {
+            return row.get(column<std::int64_t>("pk")) > 0
+                       ? row.get(column<std::optional<std::string>>("name"))
+                       : std::nullopt;
+        });
+    return keys.size() == 1 ? std::optional(std::move(keys.front())) : std::nullopt;
+}
+
+std::size_t SchemaReader::rowCount(const std::string& sql) {
+    std::size_t count = 0;
+    for (const Bindings& row : connection_->prepare(sql)) {
+        static_cast<void>(row);
+        ++count;
+    }
+    return count;
 }
 
 std::vector<ColumnDefinition> SchemaReader::columnDefinitions(std::string_view table) {
@@ -318,16 +333,20 @@ std::vector<std::string> SchemaReader::rebuildProblems(std::string_view table) {
             problems.push_back("primary key " + c.name + " declared " + c.type + ", not INTEGER");
         }
     }
+    struct Link {
+        std::int64_t seq;
+        std::string from;
+    };
     std::set<std::string> referencing;
-    for (const Row& row :
+    for (const Link& link :
          connection_->prepareRowIterator(pragma("foreign_key_list", table)).map([](const Row& r) {
-             return r;
+             return Link{r.get(column<std::int64_t>("seq")), r.get(column<std::string>("from"))};
          })) {
-        if (row.get(column<std::int64_t>("seq")) > 0) {
+        if (link.seq > 0) {
             problems.push_back("a foreign key over several columns");
         }
-        if (!referencing.insert(row.get(column<std::string>("from"))).second) {
-            problems.push_back("two foreign keys on column " + row.get(column<std::string>("from")));
+        if (!referencing.insert(link.from).second) {
+            problems.push_back("two foreign keys on column " + link.from);
         }
     }
     for (const ObjectDefinition& o : objectDefinitions(std::nullopt, ObjectType::trigger)) {
@@ -340,10 +359,7 @@ std::vector<std::string> SchemaReader::rebuildProblems(std::string_view table) {
         if (!sql) {
             continue;
         }
-        if (indexColumns(index.name).size() !=
-            connection_->prepareRowIterator(pragma("index_info", index.name))
-                .map([](const Row&) { return 0; })
-                .size()) {
+        if (indexColumns(index.name).size() != rowCount(pragma("index_info", index.name))) {
             problems.push_back("index " + index.name + " on an expression");
         }
         indexTextProblems(index, *sql, problems);

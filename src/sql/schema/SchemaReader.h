@@ -52,6 +52,9 @@ public:
 
 private:
     SQLiteVersion version();
+    // The one column of the table's primary key; nullopt for none or several.
+    std::optional<std::string> primaryKeyColumn(std::string_view table);
+    std::size_t rowCount(const std::string& sql);
 
     std::shared_ptr<Connection> connection_;
     std::optional<SQLiteVersion> version_;
