@@ -175,6 +175,11 @@ TEST(SchemaChanger, RefusesWhatTheModelCannotCarry) {
         EXPECT_EQ(sqltest::count(*db, "pragma_table_info('t')"), columns);
         EXPECT_TRUE(db->foreignKeys());
     }
+    // A temporary table stays temporary.
+    auto temp = sqltest::memoryWith("CREATE TEMPORARY TABLE t (a, b); INSERT INTO t VALUES (1, 2)");
+    SchemaChanger(temp, beforeDropColumn).alter("t", [](auto& t) { t.drop("b"); });
+    EXPECT_EQ(sqltest::count(*temp, "temp.t"), 1);
+    EXPECT_EQ(sqltest::count(*temp, "sqlite_schema"), 0);
     // Keywords inside texts and names are no constraints.
     auto db = sqltest::memoryWith(
         "CREATE TABLE t (id integer primary key autoincrement, \"unique\" DEFAULT 'CHECK', "

@@ -156,9 +156,10 @@ void SchemaChanger::migrateByCopy(const std::string& table, const Operation& ope
         for (const IndexDefinition& index : target.indexes) {
             index.checkNameLength();
         }
-        // A plain table in the table's own database: a temporary copy would vanish with the
-        // connection, rows and all.
-        run(target.toSQL());
+        // The copy lives where the table lives: a temporary copy of a main table would vanish
+        // with the connection, rows and all, and a main copy of a temporary one would stay.
+        const bool temporary = reader_.objectDefinitions(table, ObjectType::table).empty();
+        run(target.toSQL(temporary));
         run((operation.kind == Operation::Kind::dropColumn ? apply(source, operation) : source)
                 .copySQL(target));
         // AUTOINCREMENT never reuses a number: keep the table's counter, not the copy's maximum.
@@ -172,10 +173,16 @@ void SchemaChanger::migrateByCopy(const std::string& table, const Operation& ope
         // Views and triggers that name the table would fail the modern rename's check while
         // the table is gone; the legacy rename leaves them be.
         const std::optional<Binding> legacy = db.scalar("PRAGMA legacy_alter_table");
+        const std::string restoreLegacy =
+            "PRAGMA legacy_alter_table = " + std::string(legacy == Binding(std::int64_t{1}) ? "1" : "0");
         db.execute("PRAGMA legacy_alter_table = 1");
-        rename(copy, table);
-        db.execute("PRAGMA legacy_alter_table = " +
-                   std::to_string(legacy ? std::get<std::int64_t>(*legacy) : 0));
+        try {
+            rename(copy, table);
+        } catch (...) {
+            db.execute(restoreLegacy);
+            throw;
+        }
+        db.execute(restoreLegacy);
         if (sequence) {
             db.run("DELETE FROM sqlite_sequence WHERE name = ?", {Binding(table)});
             db.run("INSERT INTO sqlite_sequence (name, seq) VALUES (?, ?)", {Binding(table), sequence});
