@@ -175,11 +175,14 @@ TEST(SchemaChanger, RefusesWhatTheModelCannotCarry) {
         EXPECT_EQ(sqltest::count(*db, "pragma_table_info('t')"), columns);
         EXPECT_TRUE(db->foreignKeys());
     }
-    // A temporary table stays temporary.
-    auto temp = sqltest::memoryWith("CREATE TEMPORARY TABLE t (a, b); INSERT INTO t VALUES (1, 2)");
+    // A temporary table stays temporary; the index on the dropped column goes with it.
+    auto temp = sqltest::memoryWith("CREATE TEMPORARY TABLE t (a, b); INSERT INTO t VALUES (1, 2);"
+                                    "CREATE INDEX ia ON t (a); CREATE INDEX ib ON t (b)");
     SchemaChanger(temp, beforeDropColumn).alter("t", [](auto& t) { t.drop("b"); });
     EXPECT_EQ(sqltest::count(*temp, "temp.t"), 1);
     EXPECT_EQ(sqltest::count(*temp, "sqlite_schema"), 0);
+    EXPECT_EQ(temp->scalar("SELECT group_concat(name) FROM sqlite_temp_schema WHERE type = 'index'"),
+              Binding(std::string("ia")));
     // Keywords inside texts and names are no constraints.
     auto db = sqltest::memoryWith(
         "CREATE TABLE t (id integer primary key autoincrement, \"unique\" DEFAULT 'CHECK', "
