@@ -51,7 +51,7 @@ TEST(SchemaChanger, NativeStatementsByVersion) {
     for (const auto& [column, message] : invalid) {
         // The drop before the invalid add stays done.
         try {
-            changer.alter("t", [&](auto& t) {
+            changer.alter("t", [&, &column = column](auto& t) {
                 t.drop("c");
                 t.add(column);
             });
