@@ -42,6 +42,8 @@ TEST(SchemaDefinitions, ParseStoredTexts) {
          PK{true, OnConflict::ignore}},
         {"CREATE TABLE t (id INTEGER PRIMARY KEY ON CONFLICT ignore)", PK{false, OnConflict::ignore}},
         {"create table t (id integer primary key autoincrement)", PK{true, std::nullopt}},
+        {"CREATE TABLE t (n DEFAULT 'primary key', id INTEGER PRIMARY KEY AUTOINCREMENT)",
+         PK{true, std::nullopt}},
         {"CREATE TABLE t (id INTEGER)", std::nullopt}};
     for (const auto& [sql, key] : keys) {
         EXPECT_EQ(PK::parse(sql), key) << sql;

@@ -157,13 +157,30 @@ static std::string joined(const std::vector<std::string>& parts, std::string_vie
     return out;
 }
 
+// The text with what stands inside quotes made blanks: names and texts are not keywords.
+static std::string blankQuoted(std::string_view sql) {
+    std::string out(sql);
+    char mark = 0;
+    for (char& c : out) {
+        if (mark == 0 && (c == '\'' || c == '"' || c == '`')) {
+            mark = c;
+        } else if (mark != 0 && c == mark) {
+            mark = 0; // a doubled mark closes and opens again
+        } else if (mark != 0) {
+            c = ' ';
+        }
+    }
+    return out;
+}
+
 std::optional<ColumnDefinition::PrimaryKey> ColumnDefinition::PrimaryKey::parse(std::string_view tableSQL) {
     // SQL keywords are case-insensitive: a key written in lower case is still the key, and a
     // rebuild must not lose it.
     static const std::regex pattern(
         R"(PRIMARY KEY\s*(?:ASC|DESC)?\s*(?:ON CONFLICT (\w+)?)?\s*(AUTOINCREMENT)?)", std::regex::icase);
-    std::match_results<std::string_view::const_iterator> m;
-    if (!std::regex_search(tableSQL.begin(), tableSQL.end(), m, pattern)) {
+    const std::string text = blankQuoted(tableSQL);
+    std::smatch m;
+    if (!std::regex_search(text, m, pattern)) {
         return std::nullopt;
     }
     PrimaryKey key;

@@ -82,7 +82,7 @@ struct ColumnDefinition {
         std::optional<OnConflict> onConflict;
 
         // The first "PRIMARY KEY [ASC|DESC] [ON CONFLICT mode] [AUTOINCREMENT]" of a table's
-        // CREATE text, in any letter case; nullopt when there is none.
+        // CREATE text outside quoted names and texts, in any letter case; nullopt when none.
         static std::optional<PrimaryKey> parse(std::string_view tableSQL);
         std::string toSQL() const;
         bool operator==(const PrimaryKey&) const = default;
