@@ -74,8 +74,10 @@ public:
         settings.prefixes.insert(settings.prefixes.end(), lengths.begin(), lengths.end());
         return self();
     }
+    // The table's plain name: SQLite looks it up in the full-text table's own database and
+    // does not parse a database-qualified name there.
     template <class Q> Derived& externalContent(const QueryType<Q>& table) {
-        settings.externalContent = table.tableName(false);
+        settings.externalContent = Expression<>(quote(table.clauses.from.name));
         return self();
     }
     // Wins over an external content table.
