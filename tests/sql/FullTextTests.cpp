@@ -70,6 +70,7 @@ TEST(FullText, ModuleArguments) {
     EXPECT_EQ(predicate.templateText, R"(("docs" MATCH ?))");
     EXPECT_EQ(match(docs.alias("d"), column<std::optional<std::string>>("q")).templateText,
               R"(("d" MATCH "q"))");
+    EXPECT_EQ(match(VirtualTable("docs", "aux"), "a").templateText, R"(("aux"."docs"."docs" MATCH ?))");
     EXPECT_EQ(matchFilter(docs.where(gt(id, 1)), "a").expression().templateText,
               R"(SELECT * FROM "docs" WHERE (("id" > ?) AND ("docs" MATCH ?)))");
 }
@@ -110,6 +111,15 @@ TEST(FullText, TablesFromConfigurationsFind) {
             EXPECT_EQ(search(*db, docs, pattern), found) << sql << " MATCH " << pattern;
         }
     }
+}
+
+TEST(FullText, TableOfAnAttachedDatabaseFinds) {
+    auto db = sqltest::memory();
+    db->attach(Location::inMemory(), "aux");
+    const VirtualTable aux("docs", "aux");
+    db->execute(create(aux, fts5(FTS5Config().column(body))));
+    db->execute("INSERT INTO aux.docs (body) VALUES ('hello world'), ('goodbye')");
+    EXPECT_EQ(search(*db, aux, "hello"), std::vector<std::int64_t>{1});
 }
 
 TEST(FullText, RTreeRangeQuery) {

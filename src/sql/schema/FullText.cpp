@@ -167,8 +167,16 @@ Module rtree(const Expression<>& id, const std::vector<std::pair<Expression<>, E
     return Module::builtIn("rtree", std::move(arguments));
 }
 
+Expression<> matchOperand(const VirtualTable& table) {
+    const FromClause& from = table.clauses.from;
+    if (from.alias || !from.database) {
+        return table.tableName(false);
+    }
+    return Expression<>(quote(*from.database) + "." + quote(from.name) + "." + quote(from.name));
+}
+
 Expression<bool> match(const VirtualTable& table, const std::string& pattern) {
-    return infixExpression<bool>(table.tableName(false), valueExpression(pattern), "MATCH", true);
+    return infixExpression<bool>(matchOperand(table), valueExpression(pattern), "MATCH", true);
 }
 
 } // namespace sql

@@ -150,6 +150,10 @@ Module fts5(const FTS5Config& config);
 // rtree(id, min1, max1, min2, max2, ...); SQLite takes one to five pairs.
 Module rtree(const Expression<>& id, const std::vector<std::pair<Expression<>, Expression<>>>& pairs);
 
+// The table as MATCH's left operand: its alias or name; in a named database "db"."t"."t",
+// since "db"."t" alone reads as column t of a table db.
+Expression<> matchOperand(const VirtualTable& table);
+
 // ("table" MATCH pattern): a text is bound, an expression brings its own bindings.
 Expression<bool> match(const VirtualTable& table, const std::string& pattern);
 template <class T>
@@ -158,7 +162,7 @@ requires std::is_same_v<T, std::string> || std::is_same_v<T, std::optional<std::
     std::optional<bool>,
 bool >> match(const VirtualTable& table, const Expression<T>& pattern) {
     return infixExpression<std::conditional_t<detail::IsOptional<T>::value, std::optional<bool>, bool>>(
-        table.tableName(false), pattern, "MATCH", true);
+        matchOperand(table), pattern, "MATCH", true);
 }
 // The query with the MATCH predicate ANDed to its filter.
 template <class P> VirtualTable matchFilter(const VirtualTable& table, const P& pattern) {
