@@ -152,9 +152,11 @@ bool PrompterKeyHandler::handleCustomBindingKeyDown(const platform::KeyEvent& ev
         break;
     case Action::ffwd:
         changeFastForward(fastWindFactor);
+        windingKey_ = event.keyCode;
         break;
     case Action::bbwd:
         changeFastForward(-fastWindFactor);
+        windingKey_ = event.keyCode;
         break;
     }
     if (defaults_->boolForKey(settings::performCustomBindingActionOnKeyDown)) {
@@ -205,7 +207,10 @@ bool PrompterKeyHandler::performCustomBindingAction(const platform::KeyEvent& ev
 
 bool PrompterKeyHandler::handleCustomBindingKeyUp(const platform::KeyEvent& event) {
     const auto action = KeyBindings::action(event, *defaults_);
-    if (action == Action::ffwd || action == Action::bbwd) {
+    // The winding key's release ends the winding even when its modifier went up first.
+    const bool endsWinding = windingKey_ == event.keyCode;
+    if (endsWinding || action == Action::ffwd || action == Action::bbwd) {
+        windingKey_.reset();
         // Whichever way it wound, the release leaves the script running forwards.
         changeFastForward(1.0);
         return true;

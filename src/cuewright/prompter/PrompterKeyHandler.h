@@ -9,6 +9,8 @@
 #include <QObject>
 #include <QPointer>
 
+#include <optional>
+
 namespace platform {
 class Defaults;
 class NotificationCenter;
@@ -88,6 +90,7 @@ private:
     platform::Defaults* defaults_;
     platform::NotificationCenter* center_;
     platform::KeyEventTranslator translator_;
+    std::optional<platform::keycode::KeyCode> windingKey_;
 };
 
 } // namespace cw

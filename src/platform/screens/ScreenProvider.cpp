@@ -8,6 +8,7 @@
 #include <QScreen>
 #include <QUuid>
 
+#include <algorithm>
 #include <vector>
 
 namespace platform {
@@ -116,15 +117,41 @@ QtScreenProvider::QtScreenProvider()
 
 QtScreenProvider::~QtScreenProvider() = default;
 
-ScreenInfo QtScreenProvider::describe(const QScreen& screen) {
+void ScreenProvider::tellApartAlike(std::vector<ScreenInfo>& screens) {
+    for (std::size_t i = 1; i < screens.size(); ++i) {
+        ScreenInfo& info = screens[i];
+        if (info.displayUUID.empty()) {
+            continue;
+        }
+        const std::string shared = info.displayUUID;
+        const auto alike =
+            std::count_if(screens.begin(), screens.begin() + static_cast<std::ptrdiff_t>(i),
+                          [&](const ScreenInfo& earlier) {
+                              return displayUUID(earlier.manufacturer, earlier.model, earlier.serialNumber,
+                                                 earlier.connector) == shared;
+                          });
+        if (alike == 0) {
+            continue;
+        }
+        const std::string place = "#" + std::to_string(alike + 1);
+        info.displayUUID = displayUUID(info.manufacturer, info.model,
+                                       info.serialNumber.empty() ? std::string() : info.serialNumber + place,
+                                       info.connector + place);
+        info.displayID = displayIDFromUUIDString(info.displayUUID);
+    }
+}
+
+// What the screen itself tells of its display.
+static ScreenInfo describeAlone(const QScreen& screen) {
     ScreenInfo info;
     info.connector = text(screen.name());
     info.manufacturer = text(screen.manufacturer());
     info.model = text(screen.model());
     info.serialNumber = text(screen.serialNumber());
-    info.productName = productName(info.model);
-    info.displayUUID = displayUUID(info.manufacturer, info.model, info.serialNumber, info.connector);
-    info.displayID = displayIDFromUUIDString(info.displayUUID);
+    info.productName = ScreenProvider::productName(info.model);
+    info.displayUUID =
+        ScreenProvider::displayUUID(info.manufacturer, info.model, info.serialNumber, info.connector);
+    info.displayID = ScreenProvider::displayIDFromUUIDString(info.displayUUID);
     const QSize size = screen.size();
     if (size.width() > 0 && size.height() > 0) {
         info.size = ScreenSize{static_cast<double>(size.width()), static_cast<double>(size.height())};
@@ -136,17 +163,33 @@ ScreenInfo QtScreenProvider::describe(const QScreen& screen) {
     return info;
 }
 
+static std::vector<ScreenInfo> describeEach(const QList<QScreen*>& list) {
+    std::vector<ScreenInfo> result;
+    for (const QScreen* s : list) {
+        result.push_back(describeAlone(*s));
+    }
+    ScreenProvider::tellApartAlike(result);
+    return result;
+}
+
+ScreenInfo QtScreenProvider::describe(const QScreen& screen) {
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr) {
+        const QList<QScreen*> list = QGuiApplication::screens();
+        const auto at = list.indexOf(&screen);
+        if (at >= 0) {
+            std::vector<ScreenInfo> all = describeEach(list);
+            return all[static_cast<std::size_t>(at)];
+        }
+    }
+    return describeAlone(screen);
+}
+
 std::vector<ScreenInfo> QtScreenProvider::screens() const {
     CW_DCHECK_MAIN_THREAD();
-    std::vector<ScreenInfo> result;
     if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) == nullptr) {
-        return result;
+        return {};
     }
-    QList<QScreen*> list = QGuiApplication::screens(); // the primary screen comes first
-    for (const QScreen* s : list) {
-        result.push_back(describe(*s));
-    }
-    return result;
+    return describeEach(QGuiApplication::screens()); // the primary screen comes first
 }
 
 void QtScreenProvider::setScreensChangedHandler(std::function<void()> handler) {

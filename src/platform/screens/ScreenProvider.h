@@ -71,6 +71,12 @@ public:
     // (never 0); 0 for an absent, empty or malformed string. Works for detached displays too.
     static std::uint32_t displayIDFromUUIDString(const std::optional<std::string>& uuid);
 
+    // Gives the second and later of displays that share a UUID one of their own, made from their
+    // place among the alike: nothing else tells them apart (identical panels without serial
+    // numbers behind connectors of one name, or the X screens of one server, all named
+    // "screen"). The first keeps its UUID, so the settings stored for it stay its own.
+    static void tellApartAlike(std::vector<ScreenInfo>& screens);
+
     // productName's rule: the model name, "Unknown" when there is none.
     static std::string productName(std::string_view model);
 };
@@ -87,7 +93,8 @@ public:
     std::vector<ScreenInfo> screens() const override;
     void setScreensChangedHandler(std::function<void()> handler) override;
 
-    // The provider's description of a QScreen (exposed for tests and for window placement).
+    // The provider's description of a QScreen (exposed for tests and for window placement):
+    // the same as screens() gives for it.
     static ScreenInfo describe(const QScreen& screen);
 
 private:

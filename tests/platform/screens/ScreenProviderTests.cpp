@@ -60,6 +60,30 @@ TEST(DisplayID, FollowsTheUuidAndIsZeroOnlyForNoUuid) {
         << "a UUID never maps to the 'no display' identifier";
 }
 
+TEST(DisplayUUID, AlikeDisplaysGetUuidsOfTheirOwnAndTheFirstKeepsItsOwn) {
+    using testsupport::FakeScreenProvider;
+    const auto xScreen = FakeScreenProvider::display("screen", "", "", "", 1280, 800);
+    const auto other = FakeScreenProvider::display("DP-1", "Acme", "Panel", "S1", 1920, 1080);
+    const auto twin = FakeScreenProvider::display("DP-2", "Acme", "Panel", "S1", 1920, 1080);
+    platform::ScreenInfo nameless;
+    std::vector<platform::ScreenInfo> screens{xScreen, other, xScreen, nameless, twin, xScreen, nameless};
+    ScreenProvider::tellApartAlike(screens);
+    EXPECT_EQ(screens[0], xScreen);
+    EXPECT_EQ(screens[1], other);
+    EXPECT_EQ(screens[3], nameless);
+    EXPECT_EQ(screens[6], nameless);
+    std::set<std::string> uuids;
+    for (std::size_t i : {0, 1, 2, 4, 5}) {
+        EXPECT_EQ(screens[i].displayID, ScreenProvider::displayIDFromUUIDString(screens[i].displayUUID));
+        uuids.insert(screens[i].displayUUID);
+    }
+    EXPECT_EQ(uuids.size(), 5u);
+    auto again =
+        std::vector<platform::ScreenInfo>{xScreen, other, xScreen, nameless, twin, xScreen, nameless};
+    ScreenProvider::tellApartAlike(again);
+    EXPECT_EQ(again, screens) << "the same displays in the same order get the same UUIDs";
+}
+
 TEST(ProductName, IsTheModelOrUnknown) {
     EXPECT_EQ(ScreenProvider::productName("DELL U2720Q"), "DELL U2720Q");
     EXPECT_EQ(ScreenProvider::productName(""), "Unknown");

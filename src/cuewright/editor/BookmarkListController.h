@@ -1,0 +1,106 @@
+// The editor window's bookmark column: one row per bookmark of the script, each a jump target.
+#pragma once
+
+#include "cuewright/model/Bookmark.h"
+#include "cuewright/model/ProjectEventListener.h"
+#include "platform/ui/ViewController.h"
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+class QListWidget;
+class QMenu;
+class QToolButton;
+
+namespace cw {
+class Project;
+}
+
+namespace cw::editor {
+
+// Shows the project's bookmarks (Project::bookmarks(), which live in the script text) and jumps
+// the transport to them: a row's button, a double-click, Return or Enter on the selection, and
+// the context menu's "Go to". The list does not own bookmarks: it re-reads them on every text or
+// script-properties change, keeping the selection on the same bookmarks (by id) when they move;
+// deleting goes through the remover the window wires to its editor.
+//
+// Made with create(); shared and held weakly by the project, which it joins when its view loads
+// and leaves when destroyed. Main thread only.
+class BookmarkListController final : public platform::ViewController,
+                                     public ProjectEventListener,
+                                     public std::enable_shared_from_this<BookmarkListController> {
+    Q_OBJECT
+    struct PrivateTag {};
+
+public:
+    static constexpr std::string_view missingProjectMessage = "use init(project:) instead!";
+    // Where in its line a jump puts a bookmark, in lines.
+    static constexpr double jumpOffsetInLine = 0.155;
+
+    // Removes a bookmark from the script text (the editor does, as an undo step).
+    using BookmarkRemover = std::function<void(const Bookmark&)>;
+
+    // A null project stops the program with missingProjectMessage.
+    static std::shared_ptr<BookmarkListController> create(std::shared_ptr<Project> project);
+    BookmarkListController(PrivateTag, std::shared_ptr<Project> project);
+    ~BookmarkListController() override;
+
+    void setBookmarkRemover(BookmarkRemover remover) { remover_ = std::move(remover); }
+
+    // "Line 12: " then the note, or the excerpt without its "*" when there is no note, then "…".
+    static QString label(const Bookmark& bookmark);
+    // The progress of a jump to the bookmark in a script of `lineCount` lines.
+    static double jumpProgress(const Bookmark& bookmark, int lineCount);
+
+    const std::vector<Bookmark>& bookmarks() const { return bookmarks_; }
+    void reloadBookmarks();
+
+    // The parts of the view (made on first use).
+    QListWidget& tableView();
+    QMenu& addButtonMenu();
+    QMenu& actionButtonMenu();
+    QMenu& contextMenu();
+    // The row's jump button; null past the end of the list.
+    QToolButton* cellButton(int row);
+
+    // The row the context menu was opened on; -1 below the last row.
+    int clickedRow() const { return clickedRow_; }
+    void setClickedRow(int row);
+    bool hasValidClickedRow() const;
+
+    void jumpTo(const Bookmark& bookmark);
+    void goToSelectedBookmark();
+    void goToClickedBookmark();
+    void deleteClickedBookmark();
+    // A row button: that row alone becomes the selection, then the jump.
+    void handleCellButton(int row);
+
+    // ProjectEventListener
+    void projectTextDidChange(Project&) override { reloadBookmarks(); }
+    void projectScriptPropertiesDidChange(Project&) override { reloadBookmarks(); }
+
+protected:
+    QWidget* makeView() override;
+    void viewDidLoad() override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    bool isValidRow(int row) const { return row >= 0 && row < static_cast<int>(bookmarks_.size()); }
+    QWidget* makeCellView(int row);
+    void showContextMenu(const QPoint& position);
+
+    std::shared_ptr<Project> project_;
+    std::vector<Bookmark> bookmarks_;
+    BookmarkRemover remover_;
+    int clickedRow_ = -1;
+    QListWidget* table_ = nullptr;
+    QMenu* contextMenu_ = nullptr;
+    QMenu* addMenu_ = nullptr;
+    QMenu* actionMenu_ = nullptr;
+};
+
+} // namespace cw::editor

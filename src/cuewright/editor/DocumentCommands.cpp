@@ -1,0 +1,225 @@
+#include "cuewright/editor/DocumentCommands.h"
+
+#include "base/Log.h"
+#include "cuewright/editor/TextBridge.h"
+#include "cuewright/model/Project.h"
+#include "cuewright/model/ScriptExporter.h"
+#include "cuewright/model/SettingsKeys.h"
+#include "cuewright/model/TextUtils.h"
+#include "dispatch/MainThreadChecker.h"
+#include "platform/defaults/Defaults.h"
+#include "platform/ui/AlertRunner.h"
+#include "platform/ui/FileDialogs.h"
+
+#include <QFileInfo>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QPrinterInfo>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextLayout>
+
+#include <algorithm>
+#include <exception>
+#include <stdexcept>
+#include <vector>
+
+namespace cw::editor {
+
+namespace {
+
+QString qstring(std::string_view text) {
+    return QString::fromUtf8(text.data(), qsizetype(text.size()));
+}
+
+std::vector<platform::FileType> panelFileTypes() {
+    return {{QObject::tr("Cuewright Script"), {QStringLiteral("cwr")}},
+            {QObject::tr("Plain Text"), {QStringLiteral("txt")}},
+            {QObject::tr("Rich Text (RTF)"), {QStringLiteral("rtf")}},
+            {QObject::tr("Word Document (DOCX)"), {QStringLiteral("docx")}}};
+}
+
+} // namespace
+
+std::string_view DocumentCommands::exportFileType(int index) {
+    if (index < 0 || index >= int(exportFileTypes.size()))
+        return exportFileTypes[0];
+    return exportFileTypes[size_t(index)];
+}
+
+DocumentCommands::DocumentCommands(std::shared_ptr<Project> project, QWidget* window,
+                                   platform::Defaults& defaults)
+    : project_(std::move(project))
+    , window_(window)
+    , defaults_(&defaults)
+    , popupIndex_(rememberedIndex()) {
+    if (!project_)
+        base::fatal("use init(project:) instead!");
+}
+
+int DocumentCommands::rememberedIndex() const {
+    return int(defaults_->integerForKey(settings::selectedExportFileTypeIndex));
+}
+
+void DocumentCommands::remember(int index) {
+    popupIndex_ = index;
+    defaults_->set(settings::selectedExportFileTypeIndex, std::int64_t{index});
+}
+
+DocumentCommands::Outcome DocumentCommands::save() {
+    CW_DCHECK_MAIN_THREAD();
+    if (const auto path = project_->representedPath())
+        return saveScript(*path);
+    return saveAs();
+}
+
+DocumentCommands::Outcome DocumentCommands::saveAs() {
+    CW_DCHECK_MAIN_THREAD();
+    popupIndex_ = rememberedIndex();
+    const int before = popupIndex_;
+    platform::SavePanel panel;
+    if (const auto path = project_->representedPath())
+        panel.nameFieldValue = QFileInfo(QString::fromStdString(*path)).fileName();
+    panel.fileTypes = panelFileTypes();
+    panel.selectedFileType = std::clamp(popupIndex_, 0, int(exportFileTypes.size()) - 1);
+    panel.fileTypeChanged = [this](int index) { remember(index); };
+    const auto choice = platform::fileDialogs().runSavePanel(panel, window_);
+    if (!choice) {
+        // A cancelled panel leaves no trace: neither the pop-up nor the remembered type.
+        remember(before);
+        return Outcome::cancelled;
+    }
+    remember(choice->fileType);
+    if (choice->path.isEmpty())
+        return Outcome::cancelled;
+    const QStringList extensions{qstring(exportFileType(choice->fileType))};
+    return write(choice->fileType, platform::withExtension(choice->path, extensions).toStdString());
+}
+
+DocumentCommands::Outcome DocumentCommands::write(int fileType, const std::string& path) {
+    try {
+        switch (fileType) {
+        case 1:
+            project_->exportPlainText(path);
+            return Outcome::exported;
+        case 2:
+            project_->exportRTF(path);
+            return Outcome::exported;
+        case 3:
+            project_->exportDOCX(path);
+            return Outcome::exported;
+        default:
+            break;
+        }
+    } catch (const std::exception& error) {
+        presentError(error);
+        return Outcome::failed;
+    }
+    return saveScript(path);
+}
+
+DocumentCommands::Outcome DocumentCommands::saveScript(const std::string& path) {
+    try {
+        project_->save(path);
+    } catch (const std::exception& error) {
+        presentError(error);
+        return Outcome::failed;
+    }
+    if (addRecentDocument_)
+        addRecentDocument_(path);
+    updateTitle();
+    return Outcome::saved;
+}
+
+void DocumentCommands::presentError(const std::exception& error) {
+    base::log(std::string("Cuewright Document Error 0: ") + error.what());
+    platform::Alert alert;
+    alert.messageText = QString::fromUtf8(error.what());
+    alert.buttons = {QObject::tr("OK")};
+    alert.style = platform::Alert::Style::critical;
+    platform::runModalSheetForWindow(alert, window_);
+}
+
+void DocumentCommands::print(QPrinter& printer) const {
+    const platform::AttributedString text = TextUtils::applyFontAndParagraphStyle(
+        ScriptExporter::docxText(project_->document().text), printPointSize);
+    QTextDocument document;
+    QFont font = document.defaultFont();
+    font.setPointSizeF(printPointSize);
+    document.setDefaultFont(font); // for runs without a font of their own
+    setAttributedText(document, text);
+    // Laid out for the page's printable area, so that printing uses this document as it is.
+    document.setPageSize(printer.pageLayout().paintRectPixels(printer.resolution()).size());
+    document.print(&printer);
+}
+
+bool DocumentCommands::printToPdf(const QString& path) {
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(path);
+    print(printer);
+    if (printer.printerState() != QPrinter::Error && QFileInfo(path).isFile())
+        return true;
+    presentError(
+        std::runtime_error(QObject::tr("The file “%1” could not be written.").arg(path).toStdString()));
+    return false;
+}
+
+DocumentCommands::Outcome DocumentCommands::print() {
+    CW_DCHECK_MAIN_THREAD();
+    if (QPrinterInfo::availablePrinters().isEmpty()) {
+        platform::SavePanel panel;
+        panel.title = QObject::tr("Print to PDF");
+        const auto path = project_->representedPath();
+        panel.nameFieldValue =
+            (path ? QFileInfo(QString::fromStdString(*path)).completeBaseName() : QObject::tr("Untitled")) +
+            QStringLiteral(".pdf");
+        panel.fileTypes = {{QObject::tr("PDF Document"), {QStringLiteral("pdf")}}};
+        const auto choice = platform::fileDialogs().runSavePanel(panel, window_);
+        if (!choice || choice->path.isEmpty())
+            return Outcome::cancelled;
+        return printToPdf(platform::withExtension(choice->path, {QStringLiteral("pdf")})) ? Outcome::exported
+                                                                                          : Outcome::failed;
+    }
+    QPrinter printer;
+    QPrintDialog dialog(&printer, window_);
+    if (dialog.exec() != QDialog::Accepted)
+        return Outcome::cancelled;
+    print(printer);
+    return Outcome::exported;
+}
+
+bool DocumentCommands::windowShouldClose() {
+    CW_DCHECK_MAIN_THREAD();
+    if (!project_->hasUnsavedChanges())
+        return true;
+    platform::Alert alert;
+    alert.messageText = QObject::tr(closeMessage.data());
+    alert.informativeText = QObject::tr(closeInformation.data());
+    alert.buttons = {QObject::tr("Save"), QObject::tr("Cancel"), QObject::tr("Don't Save")};
+    switch (platform::runModalSheetForWindow(alert, window_)) {
+    case platform::alertFirstButtonReturn:
+        // The edits would be lost if the window closed after a failed or cancelled save.
+        return save() == Outcome::saved;
+    case platform::alertFirstButtonReturn + 1:
+        return false;
+    default:
+        return true;
+    }
+}
+
+void DocumentCommands::updateTitle() {
+    if (!window_)
+        return;
+    if (const auto path = project_->representedPath()) {
+        window_->setWindowFilePath(QString::fromStdString(*path));
+        window_->setWindowTitle(QString());
+    } else {
+        window_->setWindowFilePath(QString());
+        window_->setWindowTitle(QObject::tr("Untitled") + QStringLiteral("[*]"));
+    }
+    window_->setWindowModified(project_->hasUnsavedChanges());
+}
+
+} // namespace cw::editor

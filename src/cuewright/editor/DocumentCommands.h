@@ -1,0 +1,92 @@
+// The editor window's document commands: save, save as and export, print, and the close question.
+#pragma once
+
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+class QPrinter;
+
+namespace platform {
+class Defaults;
+}
+
+namespace cw {
+class Project;
+}
+
+namespace cw::editor {
+
+// What the window's Save, Save As, Print and close commands do to its project:
+//  - save() saves to the script's file through the project's atomic save, or runs the save panel
+//    when the script has none. saveAs() runs the panel with the export pop-up (cwr, txt, rtf,
+//    docx); only a "cwr" save makes the file the script's own and a recent document.
+//  - Errors are shown in a sheet of the window (platform::alertRunner) and reported as failures.
+//  - windowShouldClose() asks about unsaved changes; "Save" closes only once the script is saved.
+// Dialogs go through platform::fileDialogs() and platform::alertRunner(), which tests replace.
+// The project and the settings store must outlive it. Main thread only.
+class DocumentCommands {
+public:
+    // The pop-up's file types, by index; any other index saves a script.
+    static constexpr std::array<std::string_view, 4> exportFileTypes{"cwr", "txt", "rtf", "docx"};
+    static std::string_view exportFileType(int index);
+    // The point size of printed text (the text's own sizes are replaced).
+    static constexpr double printPointSize = 12.0;
+
+    static constexpr std::string_view closeMessage =
+        "Do you want to save the changes you made to this document?";
+    static constexpr std::string_view closeInformation = "Your changes will be lost if you don’t save them.";
+
+    enum class Outcome { saved, exported, cancelled, failed };
+
+    // `window` carries the sheets and the title; it may go away first (then dialogs are
+    // application-modal and titles are not kept).
+    DocumentCommands(std::shared_ptr<Project> project, QWidget* window, platform::Defaults& defaults);
+
+    // Called with the path of every script saved, for the list of recent documents.
+    void setRecentDocumentHandler(std::function<void(const std::string& path)> handler) {
+        addRecentDocument_ = std::move(handler);
+    }
+
+    // Saves to the script's own file, else as saveAs(); saved only when the script itself was.
+    Outcome save();
+    // The save panel with the file-type pop-up, at the remembered type.
+    Outcome saveAs();
+    // The pop-up's index: the remembered "selectedExportFileTypeIndex" while no panel runs.
+    int popupIndex() const { return popupIndex_; }
+
+    // The script's text in black at printPointSize, as it is printed.
+    void print(QPrinter& printer) const;
+    // Prints into a PDF file; false (after an alert) when the file cannot be written.
+    bool printToPdf(const QString& path);
+    // The print dialog; where no printer exists, the save panel for a PDF file instead.
+    Outcome print();
+
+    // The close question when the script has unsaved changes: Save (1000) closes when the save
+    // succeeded, Cancel (1001) keeps the window, Don't Save (any other answer) closes.
+    bool windowShouldClose();
+
+    // The window's title from the script's file ("Untitled" without one) and its edited mark.
+    void updateTitle();
+
+private:
+    Outcome saveScript(const std::string& path);
+    Outcome write(int fileType, const std::string& path);
+    void presentError(const std::exception& error);
+    int rememberedIndex() const;
+    void remember(int index);
+
+    std::shared_ptr<Project> project_;
+    QPointer<QWidget> window_;
+    platform::Defaults* defaults_;
+    std::function<void(const std::string&)> addRecentDocument_;
+    int popupIndex_ = 0;
+};
+
+} // namespace cw::editor

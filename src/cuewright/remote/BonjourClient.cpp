@@ -1,0 +1,189 @@
+#include "cuewright/remote/BonjourClient.h"
+
+#include "base/Log.h"
+#include "cuewright/remote/BonjourServer.h"
+#include "cuewright/remote/RemoteProtocol.h"
+#include "dispatch/MainThreadChecker.h"
+#include "dispatch/Queue.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+
+namespace cw {
+
+std::shared_ptr<BonjourClient> BonjourClient::make(std::shared_ptr<platform::NetService> netService) {
+    return std::shared_ptr<BonjourClient>(
+        new BonjourClient(netService ? std::move(netService) : platform::NetService::shared()));
+}
+
+BonjourClient::BonjourClient(std::shared_ptr<platform::NetService> netService)
+    : netService_(std::move(netService)) {}
+
+BonjourClient::~BonjourClient() {
+    if (socket_) {
+        socket_->close();
+    }
+}
+
+void BonjourClient::start() {
+    CW_DCHECK_MAIN_THREAD();
+    socket_ = sockets::AsyncUdpSocket::make(weak_from_this(), dispatch::mainQueue());
+    sockets::SocketError error;
+    if (!socket_->bindToPort(0, &error) || !socket_->beginReceiving(&error)) {
+        throw RemoteSocketError(error);
+    }
+    const std::weak_ptr<BonjourClient> weak = weak_from_this();
+    platform::NetService::BrowseCallbacks callbacks;
+    callbacks.didFind = [weak](const platform::NetServiceInstance& service, bool moreComing) {
+        if (auto self = weak.lock()) {
+            self->didFind(service, moreComing);
+        }
+    };
+    callbacks.didRemove = [weak](const platform::NetServiceInstance& service, bool moreComing) {
+        if (auto self = weak.lock()) {
+            self->didRemove(service, moreComing);
+        }
+    };
+    base::log("netServiceBrowserWillSearch(_:)");
+    browser_ = netService_->browse(std::string(remoteServiceType), "", std::move(callbacks));
+}
+
+void BonjourClient::stop() {
+    CW_DCHECK_MAIN_THREAD();
+    if (browser_) {
+        browser_.reset();
+        base::log("netServiceBrowserDidStopSearch(_:)");
+    }
+    for (auto& found : foundServices_) {
+        found.resolution.reset();
+    }
+    resolveCount_ = 0;
+    if (socket_) {
+        socket_->close();
+    }
+}
+
+std::vector<ServerAddress> BonjourClient::availableServers() const {
+    std::vector<ServerAddress> servers;
+    for (const auto& found : foundServices_) {
+        if (found.resolved && !found.resolved->hostName.empty()) {
+            servers.push_back({found.service.name, found.resolved->hostName, found.resolved->port,
+                               found.resolved->address});
+        }
+    }
+    return servers;
+}
+
+void BonjourClient::didFind(const platform::NetServiceInstance& service, bool moreComing) {
+    const auto known = std::find_if(foundServices_.begin(), foundServices_.end(),
+                                    [&](const Found& found) { return found.service == service; });
+    if (known == foundServices_.end()) {
+        foundServices_.push_back({service, std::nullopt, nullptr});
+    }
+    if (!moreComing) {
+        resolveAll();
+    }
+}
+
+void BonjourClient::didRemove(const platform::NetServiceInstance& service, bool moreComing) {
+    std::erase_if(foundServices_, [&](const Found& found) {
+        if (!(found.service == service)) {
+            return false;
+        }
+        if (found.resolution) {
+            --resolveCount_; // abandoned with the service: its answer never comes
+        }
+        return true;
+    });
+    if (!moreComing) {
+        resolveAll();
+    }
+}
+
+void BonjourClient::resolveAll() {
+    if (foundServices_.empty() && resolveCount_ == 0) {
+        // Nothing left to resolve, so no resolution would ever say that the list changed.
+        serversChanged();
+        return;
+    }
+    for (auto& found : foundServices_) {
+        if (found.resolution) {
+            --resolveCount_; // that resolution is abandoned for the new one
+        }
+        ++resolveCount_;
+        const std::weak_ptr<BonjourClient> weak = weak_from_this();
+        const std::string name = found.service.name;
+        found.resolution = netService_->resolve(
+            found.service, resolveTimeout,
+            [weak, name](const std::optional<platform::ResolvedNetService>& resolved, const std::string&) {
+                if (auto self = weak.lock()) {
+                    self->didResolve(name, resolved);
+                }
+            });
+    }
+}
+
+void BonjourClient::didResolve(const std::string& name,
+                               const std::optional<platform::ResolvedNetService>& resolved) {
+    const auto found = std::find_if(foundServices_.begin(), foundServices_.end(),
+                                    [&](const Found& entry) { return entry.service.name == name; });
+    if (found != foundServices_.end()) {
+        // Dropping the handle inside its own callback is allowed; it runs no further.
+        auto finished = std::move(found->resolution);
+        if (resolved) {
+            found->resolved = resolved;
+        } else {
+            foundServices_.erase(found);
+        }
+    }
+    --resolveCount_;
+    if (resolveCount_ <= 0) {
+        resolveCount_ = 0;
+        serversChanged();
+    }
+}
+
+void BonjourClient::serversChanged() {
+    if (delegate_ != nullptr) {
+        delegate_->bonjourClientDidUpdateServers(*this);
+    }
+}
+
+void BonjourClient::sendCommand(const NetworkCommand::Command& command, const ServerAddress& server) {
+    CW_DCHECK_MAIN_THREAD();
+    if (!socket_) {
+        throw std::logic_error("the remote-control client was not started");
+    }
+    RemoteBytes request = remoteRequest(command);
+    if (!server.address.empty()) {
+        socket_->sendData(std::move(request), server.address, requestTimeout, requestTag);
+        return;
+    }
+    socket_->sendData(std::move(request), server.hostName, server.port, requestTimeout, requestTag);
+}
+
+void BonjourClient::handleAnswer(const sockets::Data& data) {
+    RemoteReply reply;
+    try {
+        reply = parseRemoteReply(data);
+    } catch (const std::exception& error) {
+        base::log(std::string("could not process answer: ") + error.what());
+        return;
+    }
+    if (delegate_ == nullptr) {
+        return;
+    }
+    if (const auto* report = std::get_if<NetworkStatusReport>(&reply)) {
+        delegate_->bonjourClientDidReceive(*this, *report);
+        return;
+    }
+    delegate_->bonjourClientDidFail(*this, std::get<RemoteErrorReason>(reply).reason);
+}
+
+void BonjourClient::udpSocketDidReceiveData(sockets::AsyncUdpSocket&, const sockets::Data& data,
+                                            const sockets::Address&, const sockets::FilterContext&) {
+    handleAnswer(data);
+}
+
+} // namespace cw

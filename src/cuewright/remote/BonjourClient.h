@@ -1,0 +1,106 @@
+// The network remote-control client: finds servers over DNS-SD, sends commands, parses replies.
+#pragma once
+
+#include "cuewright/remote/NetworkMessages.h"
+#include "platform/netservice/NetService.h"
+#include "sockets/AsyncUdpSocket.h"
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace cw {
+
+// A resolved server. `address` is where requests go (with the interface scope of a link-local
+// address); `hostName` is for people to read. Without an address requests go to the host name.
+struct ServerAddress {
+    std::string humanReadableName;
+    std::string hostName;
+    std::uint16_t port = 0;
+    sockets::Address address;
+    bool operator==(const ServerAddress&) const = default;
+};
+
+class RemoteControlClient;
+
+// What the remote-control window hears from its client, on the main thread.
+class BonjourClientDelegate {
+public:
+    virtual ~BonjourClientDelegate() = default;
+    virtual void bonjourClientDidUpdateServers(RemoteControlClient& client) = 0;
+    virtual void bonjourClientDidReceive(RemoteControlClient& client, const NetworkStatusReport& report) = 0;
+    virtual void bonjourClientDidFail(RemoteControlClient& client, const std::string& reason) = 0;
+};
+
+// The client as the window uses it (tests give the window a fake). Main thread only.
+class RemoteControlClient {
+public:
+    virtual ~RemoteControlClient() = default;
+    // Not owned; the delegate clears itself before it goes.
+    virtual void setDelegate(BonjourClientDelegate* delegate) = 0;
+    // Opens the socket (any free port) and starts looking for servers. A bind or receive
+    // failure throws RemoteSocketError and starts no search.
+    virtual void start() = 0;
+    // Ends the search and closes the socket; nothing is delivered afterwards.
+    virtual void stop() = 0;
+    // The resolved servers in the order found.
+    virtual std::vector<ServerAddress> availableServers() const = 0;
+    // Sends one request (time-out 1 s, tag 667). Throws std::invalid_argument for a speed or a
+    // direction that cannot be written (see remoteRequest), std::logic_error before start().
+    virtual void sendCommand(const NetworkCommand::Command& command, const ServerAddress& server) = 0;
+};
+
+// Finds servers of "_cuewright._udp.": each batch of found or removed services has every known
+// service resolved again (time-out 5 s); a service that fails to resolve is dropped; when the
+// last outstanding resolution ends (or the last service went) the delegate hears
+// bonjourClientDidUpdateServers. Replies are
+// parsed into a status report or an error reason; a malformed one is logged and dropped.
+class BonjourClient : public RemoteControlClient,
+                      public sockets::AsyncUdpSocketDelegate,
+                      public std::enable_shared_from_this<BonjourClient> {
+public:
+    static constexpr long requestTag = 667;
+    static constexpr double requestTimeout = 1.0;
+    static constexpr std::chrono::milliseconds resolveTimeout{5000};
+
+    static std::shared_ptr<BonjourClient> make(std::shared_ptr<platform::NetService> netService = nullptr);
+    ~BonjourClient() override;
+
+    void setDelegate(BonjourClientDelegate* delegate) override { delegate_ = delegate; }
+    void start() override;
+    void stop() override;
+    std::vector<ServerAddress> availableServers() const override;
+    void sendCommand(const NetworkCommand::Command& command, const ServerAddress& server) override;
+
+    // Parses one reply and tells the delegate.
+    void handleAnswer(const sockets::Data& data);
+    int resolveCount() const { return resolveCount_; }
+
+    void udpSocketDidReceiveData(sockets::AsyncUdpSocket& sock, const sockets::Data& data,
+                                 const sockets::Address& address,
+                                 const sockets::FilterContext& context) override;
+
+private:
+    explicit BonjourClient(std::shared_ptr<platform::NetService> netService);
+    struct Found {
+        platform::NetServiceInstance service;
+        std::optional<platform::ResolvedNetService> resolved;
+        platform::NetService::HandlePtr resolution;
+    };
+    void didFind(const platform::NetServiceInstance& service, bool moreComing);
+    void didRemove(const platform::NetServiceInstance& service, bool moreComing);
+    void resolveAll();
+    void didResolve(const std::string& name, const std::optional<platform::ResolvedNetService>& resolved);
+    void serversChanged();
+
+    std::shared_ptr<platform::NetService> netService_;
+    BonjourClientDelegate* delegate_ = nullptr;
+    std::vector<Found> foundServices_;
+    int resolveCount_ = 0;
+    platform::NetService::HandlePtr browser_;
+    std::shared_ptr<sockets::AsyncUdpSocket> socket_;
+};
+
+} // namespace cw

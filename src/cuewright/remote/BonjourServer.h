@@ -1,0 +1,100 @@
+// The network remote-control server: answers JSON datagrams and announces itself over DNS-SD.
+#pragma once
+
+#include "cuewright/remote/NetworkMessages.h"
+#include "platform/netservice/NetService.h"
+#include "sockets/AsyncUdpSocket.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+
+namespace cw {
+
+class BonjourServer;
+
+// What the server asks of its owner. Called on the main thread.
+class BonjourServerDelegate {
+public:
+    virtual ~BonjourServerDelegate() = default;
+    // The service was published.
+    virtual void bonjourServerDidStart(BonjourServer& server) { (void)server; }
+    // The service was withdrawn.
+    virtual void bonjourServerDidStop(BonjourServer& server) { (void)server; }
+    virtual NetworkAnswer bonjourServerAnswer(BonjourServer& server, const NetworkCommand& command) = 0;
+};
+
+// A failure of the server's socket (bind, receive); what() is the socket's message.
+class RemoteSocketError : public std::runtime_error {
+public:
+    explicit RemoteSocketError(sockets::SocketError error);
+    const sockets::SocketError& error() const { return error_; }
+
+private:
+    sockets::SocketError error_;
+};
+
+// One UDP port on both address families, one JSON request per datagram, one reply to its
+// sender (time-out 1 s, tag 666). Datagrams are handled on the main queue; a datagram whose
+// payload type is "error" (another server's reply) is never answered.
+//
+// Started once and never restarted: each start of the network makes a new server. start() and
+// stop() may run on any one thread at a time (the workspace's management queue); the getters
+// are thread-safe.
+class BonjourServer : public sockets::AsyncUdpSocketDelegate,
+                      public std::enable_shared_from_this<BonjourServer> {
+public:
+    static constexpr long replyTag = 666;
+    static constexpr double replyTimeout = 1.0;
+
+    static std::shared_ptr<BonjourServer> make(std::shared_ptr<platform::NetService> netService);
+    ~BonjourServer() override;
+
+    void setDelegate(std::weak_ptr<BonjourServerDelegate> delegate);
+    std::shared_ptr<BonjourServerDelegate> delegate() const;
+
+    // Binds `port` (0: a free one) on both families, starts receiving and publishes the service
+    // under `name` at the port the socket really got. A bind or receive failure throws
+    // RemoteSocketError and publishes nothing.
+    void start(const std::string& name, std::uint16_t port);
+    // Withdraws the service and closes the socket.
+    void stop();
+
+    // "" and 0 until started; then the name and the port in use.
+    std::string name() const;
+    std::uint16_t port() const;
+    std::shared_ptr<sockets::AsyncUdpSocket> socket() const;
+    bool isPublished() const;
+
+    // Datagrams handled and replies sent since the start (any thread).
+    std::uint64_t handledCount() const { return handled_.load(); }
+    std::uint64_t answeredCount() const { return answered_.load(); }
+
+    // Parses, answers and replies to one datagram from `sender`. Main thread.
+    void handle(const sockets::Data& request, const sockets::Address& sender);
+
+    void udpSocketDidReceiveData(sockets::AsyncUdpSocket& sock, const sockets::Data& data,
+                                 const sockets::Address& address,
+                                 const sockets::FilterContext& context) override;
+
+private:
+    explicit BonjourServer(std::shared_ptr<platform::NetService> netService);
+    sockets::Data reply(const sockets::Data& request);
+    void bindBoth(std::uint16_t port);
+
+    const std::shared_ptr<platform::NetService> netService_;
+    mutable std::mutex mutex_;
+    std::weak_ptr<BonjourServerDelegate> delegate_;
+    std::string name_;
+    std::uint16_t port_ = 0;
+    std::shared_ptr<sockets::AsyncUdpSocket> socket_;
+    platform::NetService::HandlePtr publication_;
+    bool published_ = false;
+    std::atomic<std::uint64_t> handled_{0};
+    std::atomic<std::uint64_t> answered_{0};
+};
+
+} // namespace cw

@@ -1,0 +1,253 @@
+#include "cuewright/remote/RemoteControlWindowController.h"
+
+#include "base/Log.h"
+#include "cuewright/model/TimeFormat.h"
+#include "cuewright/remote/BonjourServer.h"
+
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QSlider>
+#include <QTableWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <array>
+#include <cmath>
+
+namespace cw {
+
+namespace {
+
+constexpr std::array<std::string_view, 3> columns = {"Name", "Address", "Port"};
+
+QString timestamp(double seconds) {
+    return QString::fromStdString(formatTimestamp(seconds));
+}
+
+} // namespace
+
+RemoteControlWindowController::RemoteControlWindowController(Workspace* workspace,
+                                                             std::shared_ptr<RemoteControlClient> client,
+                                                             QObject* parent)
+    : platform::WindowController(parent)
+    , workspace_(workspace)
+    , client_(client ? std::move(client) : BonjourClient::make()) {
+    client_->setDelegate(this);
+}
+
+RemoteControlWindowController::~RemoteControlWindowController() {
+    client_->setDelegate(nullptr);
+    if (timer_) {
+        client_->stop();
+    }
+}
+
+QString RemoteControlWindowController::cellText(std::string_view column, const ServerAddress& server) {
+    if (column == columns[0]) {
+        return QString::fromStdString(server.humanReadableName);
+    }
+    if (column == columns[1]) {
+        return QString::fromStdString(server.hostName);
+    }
+    if (column == columns[2]) {
+        return QString::number(server.port);
+    }
+    return QStringLiteral("Unknown column");
+}
+
+QWidget* RemoteControlWindowController::makeWindow() {
+    auto* window = new QWidget;
+    window->setWindowTitle(QStringLiteral("Remote Control"));
+    tableView_ = new QTableWidget(0, static_cast<int>(columns.size()), window);
+    QStringList headers;
+    for (const auto column : columns) {
+        headers << QString::fromUtf8(column.data(), static_cast<qsizetype>(column.size()));
+    }
+    tableView_->setHorizontalHeaderLabels(headers);
+    tableView_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    tableView_->setSelectionMode(QAbstractItemView::SingleSelection);
+    tableView_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    tableView_->verticalHeader()->hide();
+    tableView_->horizontalHeader()->setStretchLastSection(true);
+    statusLabel_ = new QLabel(window);
+    timestampLabel_ = new QLabel(window);
+    speedSlider_ = new QSlider(Qt::Horizontal, window);
+    playPauseButton_ = new QPushButton(window);
+    rewindButton_ = new QPushButton(QStringLiteral("Rewind"), window);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(rewindButton_);
+    buttons->addWidget(playPauseButton_);
+    buttons->addWidget(speedSlider_, 1);
+    auto* layout = new QVBoxLayout(window);
+    layout->addWidget(tableView_, 1);
+    layout->addWidget(statusLabel_);
+    layout->addWidget(timestampLabel_);
+    layout->addLayout(buttons);
+    window->resize(480, 360);
+
+    connect(tableView_, &QTableWidget::itemSelectionChanged, this, [this] { tableViewSelectionDidChange(); });
+    connect(playPauseButton_, &QPushButton::clicked, this, [this] { playPause(); });
+    connect(rewindButton_, &QPushButton::clicked, this, [this] { rewind(); });
+    connect(speedSlider_, &QSlider::valueChanged, this, [this] {
+        if (!updatingControls_) {
+            changeSpeed();
+        }
+    });
+    showDisconnected(QStringLiteral("Not Connected."), 1, 100);
+    return window;
+}
+
+void RemoteControlWindowController::windowDidLoad() {
+    rewindButton_->setEnabled(false);
+    playPauseButton_->setEnabled(false);
+    try {
+        client_->start();
+        timer_ = new QTimer(this);
+        connect(timer_, &QTimer::timeout, this, [this] { requestStatus(); });
+        timer_->start(statusIntervalMs);
+    } catch (const std::exception& error) {
+        base::log(std::string("can't discover: ") + error.what());
+    }
+    updateWindowAppearance();
+    registerForAppearanceChanges();
+}
+
+void RemoteControlWindowController::windowWillClose() {
+    unregisterForAppearanceChanges();
+    if (timer_) {
+        timer_->stop();
+        delete timer_;
+    }
+    client_->stop();
+}
+
+bool RemoteControlWindowController::isPolling() const {
+    return timer_ && timer_->isActive();
+}
+
+std::optional<ServerAddress> RemoteControlWindowController::selectedServer() const {
+    if (tableView_ == nullptr) {
+        return std::nullopt;
+    }
+    const auto rows = tableView_->selectionModel()->selectedRows();
+    if (rows.isEmpty()) {
+        return std::nullopt;
+    }
+    const auto row = static_cast<size_t>(rows.first().row());
+    return row < availableServers_.size() ? std::optional(availableServers_[row]) : std::nullopt;
+}
+
+void RemoteControlWindowController::send(const NetworkCommand::Command& command) {
+    const auto server = selectedServer();
+    if (!server) {
+        return;
+    }
+    try {
+        client_->sendCommand(command, *server);
+    } catch (const std::exception& error) {
+        base::log(std::string("Caughts error when trying to sendCommand: ") + error.what());
+    }
+}
+
+void RemoteControlWindowController::playPause() {
+    send(NetworkCommand::Command::of(transportState_ == TransportState::TransportStatus::playing
+                                         ? NetworkCommand::Kind::stopPlayback
+                                         : NetworkCommand::Kind::startPlayback));
+}
+
+void RemoteControlWindowController::rewind() {
+    send(NetworkCommand::Command::of(NetworkCommand::Kind::rewind));
+}
+
+void RemoteControlWindowController::changeSpeed() {
+    send(NetworkCommand::Command::setScrollSpeed(speedSlider_->value()));
+}
+
+void RemoteControlWindowController::requestStatus() {
+    send(NetworkCommand::Command::of(NetworkCommand::Kind::reportStatus));
+}
+
+void RemoteControlWindowController::test() {
+    send(NetworkCommand::Command::of(NetworkCommand::Kind::stopPlayback));
+}
+
+void RemoteControlWindowController::reloadTable() {
+    const QSignalBlocker blocker(tableView_);
+    tableView_->setRowCount(static_cast<int>(availableServers_.size()));
+    // Rows change under the current row: no row stays current or selected by accident.
+    tableView_->selectionModel()->clear();
+    for (size_t row = 0; row < availableServers_.size(); ++row) {
+        for (size_t column = 0; column < columns.size(); ++column) {
+            tableView_->setItem(static_cast<int>(row), static_cast<int>(column),
+                                new QTableWidgetItem(cellText(columns[column], availableServers_[row])));
+        }
+    }
+}
+
+void RemoteControlWindowController::bonjourClientDidUpdateServers(RemoteControlClient& client) {
+    window(); // the table must exist
+    const auto selected = selectedServer();
+    availableServers_ = client.availableServers();
+    reloadTable();
+    if (!selected) {
+        return;
+    }
+    for (size_t row = 0; row < availableServers_.size(); ++row) {
+        if (availableServers_[row].hostName == selected->hostName &&
+            availableServers_[row].port == selected->port) {
+            tableView_->selectRow(static_cast<int>(row));
+            return;
+        }
+    }
+    // Gone: nothing is selected now, and the controls say so.
+    tableViewSelectionDidChange();
+}
+
+void RemoteControlWindowController::setSlider(double minimum, double maximum, double value) {
+    updatingControls_ = true;
+    speedSlider_->setRange(static_cast<int>(std::lround(minimum)), static_cast<int>(std::lround(maximum)));
+    speedSlider_->setValue(static_cast<int>(std::lround(value)));
+    updatingControls_ = false;
+}
+
+void RemoteControlWindowController::bonjourClientDidReceive(RemoteControlClient&,
+                                                            const NetworkStatusReport& report) {
+    window();
+    transportState_ = report.transportState;
+    const bool playing = transportState_ == TransportState::TransportStatus::playing;
+    playPauseButton_->setText(playing ? QStringLiteral("Pause") : QStringLiteral("Play"));
+    timestampLabel_->setText(timestamp(report.playbackProgress * report.totalRuntime) +
+                             QStringLiteral(" / ") + timestamp(report.totalRuntime));
+    statusLabel_->setText(QFileInfo(QString::fromStdString(report.filename)).fileName() +
+                          QStringLiteral(" ") +
+                          (playing ? QStringLiteral("is playing") : QStringLiteral("is stopped")));
+    const bool finite = std::isfinite(report.maxScrollSpeed) && std::isfinite(report.scrollSpeed);
+    setSlider(3.0, finite ? report.maxScrollSpeed : 100.0, finite ? report.scrollSpeed : 31.0);
+    rewindButton_->setEnabled(true);
+    playPauseButton_->setEnabled(true);
+}
+
+void RemoteControlWindowController::showDisconnected(const QString& status, double sliderValue,
+                                                     double sliderMaximum) {
+    statusLabel_->setText(status);
+    timestampLabel_->setText(timestamp(0));
+    setSlider(3.0, sliderMaximum, sliderValue);
+    playPauseButton_->setText(QStringLiteral("Play"));
+    rewindButton_->setEnabled(false);
+    playPauseButton_->setEnabled(false);
+}
+
+void RemoteControlWindowController::bonjourClientDidFail(RemoteControlClient&, const std::string& reason) {
+    window();
+    showDisconnected(QString::fromStdString(reason), 31.0, 100.0);
+}
+
+void RemoteControlWindowController::tableViewSelectionDidChange() {
+    showDisconnected(QStringLiteral("Not Connected."), 1, 100);
+}
+
+} // namespace cw

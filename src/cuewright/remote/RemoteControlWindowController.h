@@ -1,0 +1,94 @@
+// The remote-control window: drives another copy of the application found on the network.
+#pragma once
+
+#include "cuewright/model/TransportState.h"
+#include "cuewright/remote/BonjourClient.h"
+#include "platform/ui/WindowController.h"
+
+#include <QPointer>
+#include <QString>
+
+#include <memory>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+class QLabel;
+class QPushButton;
+class QSlider;
+class QTableWidget;
+class QTimer;
+
+namespace cw {
+
+class Workspace;
+
+// Lists the servers the client finds (columns "Name", "Address", "Port"), asks the selected one
+// for its status every 0.3 s while the window is open, shows the status and offers play/pause,
+// rewind and a speed slider. The buttons are enabled only while the last message from the
+// selected server was a status report. Every action sends to the selected server and does
+// nothing without one. Main thread only.
+class RemoteControlWindowController : public platform::WindowController, public BonjourClientDelegate {
+    Q_OBJECT
+
+public:
+    static constexpr int statusIntervalMs = 300;
+
+    // `workspace` may be null (kept, not used); `client` null makes a BonjourClient.
+    explicit RemoteControlWindowController(Workspace* workspace,
+                                           std::shared_ptr<RemoteControlClient> client = nullptr,
+                                           QObject* parent = nullptr);
+    ~RemoteControlWindowController() override;
+
+    // Actions.
+    void playPause();
+    void rewind();
+    void changeSpeed();
+    void requestStatus();
+    void test();
+
+    void bonjourClientDidUpdateServers(RemoteControlClient& client) override;
+    void bonjourClientDidReceive(RemoteControlClient& client, const NetworkStatusReport& report) override;
+    void bonjourClientDidFail(RemoteControlClient& client, const std::string& reason) override;
+
+    // A table cell's text for the column identifier ("Unknown column" for any other).
+    static QString cellText(std::string_view column, const ServerAddress& server);
+
+    const std::vector<ServerAddress>& availableServers() const { return availableServers_; }
+    Workspace* workspace() const { return workspace_; }
+    bool isPolling() const;
+    QTableWidget* tableView() const { return tableView_; }
+    QSlider* speedSlider() const { return speedSlider_; }
+    QPushButton* playPauseButton() const { return playPauseButton_; }
+    QPushButton* rewindButton() const { return rewindButton_; }
+    QLabel* timestampLabel() const { return timestampLabel_; }
+    QLabel* statusLabel() const { return statusLabel_; }
+
+protected:
+    QWidget* makeWindow() override;
+    void windowDidLoad() override;
+    void windowWillClose() override;
+
+private:
+    std::optional<ServerAddress> selectedServer() const;
+    void send(const NetworkCommand::Command& command);
+    void tableViewSelectionDidChange();
+    void reloadTable();
+    void showDisconnected(const QString& status, double sliderValue, double sliderMaximum);
+    void setSlider(double minimum, double maximum, double value);
+
+    Workspace* workspace_;
+    std::shared_ptr<RemoteControlClient> client_;
+    std::vector<ServerAddress> availableServers_;
+    TransportState::TransportStatus transportState_ = TransportState::TransportStatus::stopped;
+    QPointer<QTimer> timer_;
+    bool updatingControls_ = false;
+    QTableWidget* tableView_ = nullptr;
+    QSlider* speedSlider_ = nullptr;
+    QPushButton* playPauseButton_ = nullptr;
+    QPushButton* rewindButton_ = nullptr;
+    QLabel* timestampLabel_ = nullptr;
+    QLabel* statusLabel_ = nullptr;
+};
+
+} // namespace cw

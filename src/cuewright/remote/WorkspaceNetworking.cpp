@@ -1,0 +1,95 @@
+#include "cuewright/remote/WorkspaceNetworking.h"
+
+#include "base/Log.h"
+#include "cuewright/model/Project.h"
+#include "cuewright/model/SettingsKeys.h"
+#include "cuewright/model/Workspace.h"
+#include "cuewright/remote/CommandExecution.h"
+#include "cuewright/remote/NetworkSettings.h"
+#include "dispatch/MainThreadChecker.h"
+#include "platform/defaults/Defaults.h"
+
+#include <thread>
+
+namespace cw {
+
+NetworkAnswer answerNetworkCommand(Workspace& workspace, const NetworkCommand& command) {
+    CW_DCHECK_MAIN_THREAD();
+    return executeNetworkCommand(workspace, command);
+}
+
+std::shared_ptr<WorkspaceNetworking> WorkspaceNetworking::make(Workspace& workspace, Options options) {
+    return std::shared_ptr<WorkspaceNetworking>(new WorkspaceNetworking(workspace, std::move(options)));
+}
+
+WorkspaceNetworking::WorkspaceNetworking(Workspace& workspace, Options options)
+    : workspace_(workspace)
+    , options_(std::move(options)) {
+    if (!options_.netService) {
+        options_.netService = platform::NetService::shared();
+    }
+    if (options_.defaults == nullptr) {
+        options_.defaults = &platform::Defaults::standard();
+    }
+    if (!options_.computerName) {
+        options_.computerName = &NetworkSettings::computerName;
+    }
+}
+
+// On the management queue.
+void WorkspaceNetworking::closeServer() {
+    if (const auto& server = workspace_.net().server) {
+        server->stop();
+    }
+}
+
+void WorkspaceNetworking::startNetworking() {
+    workspace_.net().netManagementQueue->async([self = shared_from_this()] {
+        const auto& defaults = *self->options_.defaults;
+        const std::string name = NetworkSettings::bonjourName(defaults, self->options_.computerName());
+        const auto port = NetworkSettings::port(defaults);
+        base::log("starting networking under name " + name + " ...");
+        self->closeServer();
+        std::this_thread::sleep_for(self->options_.pause);
+        auto server = BonjourServer::make(self->options_.netService);
+        self->workspace_.net().server = server;
+        server->setDelegate(self);
+        if (!port) {
+            base::log("could not start bonjour server: the port " +
+                      std::to_string(defaults.integerForKey(settings::bonjourKey)) + " is outside 0...65535");
+            return;
+        }
+        try {
+            server->start(name, *port);
+        } catch (const RemoteSocketError& error) {
+            base::log(std::string("could not start bonjour server: ") + error.what());
+        }
+    });
+}
+
+void WorkspaceNetworking::stopNetworking() {
+    workspace_.net().netManagementQueue->async([self = shared_from_this()] {
+        base::log("stopping networking ...");
+        self->closeServer();
+        std::this_thread::sleep_for(self->options_.pause);
+        self->workspace_.net().server.reset();
+    });
+}
+
+void WorkspaceNetworking::followNetworkSetting() {
+    if (NetworkSettings::isBonjourEnabled(*options_.defaults)) {
+        startNetworking();
+    } else {
+        stopNetworking();
+    }
+}
+
+void WorkspaceNetworking::bonjourServerDidStart(BonjourServer& server) {
+    base::log("server started listining on port " + std::to_string(server.port()));
+}
+
+NetworkAnswer WorkspaceNetworking::bonjourServerAnswer(BonjourServer&, const NetworkCommand& command) {
+    return answerNetworkCommand(workspace_, command);
+}
+
+} // namespace cw

@@ -1,0 +1,621 @@
+// NetService over the Avahi client library, on a threaded poll of its own.
+#include "platform/netservice/NetService.h"
+
+#include "base/Log.h"
+#include "dispatch/Queue.h"
+
+#include <avahi-client/client.h>
+#include <avahi-client/lookup.h>
+#include <avahi-client/publish.h>
+#include <avahi-common/error.h>
+#include <avahi-common/thread-watch.h>
+#include <avahi-common/timeval.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
+#include <atomic>
+#include <cstring>
+#include <list>
+#include <map>
+#include <utility>
+
+namespace platform {
+
+std::string netServiceTypeWithoutDot(const std::string& type) {
+    return !type.empty() && type.back() == '.' ? type.substr(0, type.size() - 1) : type;
+}
+
+namespace {
+
+const char* domainOrNull(const std::string& domain) {
+    return domain.empty() ? nullptr : domain.c_str();
+}
+
+std::string avahiError(int error) {
+    return avahi_strerror(error);
+}
+
+// Set to false when a handle goes: callbacks already posted then do nothing.
+using Alive = std::shared_ptr<std::atomic<bool>>;
+
+void postToMain(const Alive& alive, std::function<void()> call) {
+    dispatch::mainQueue()->async([alive, call = std::move(call)] {
+        if (alive->load()) {
+            call();
+        }
+    });
+}
+
+std::vector<std::uint8_t> socketAddress(const AvahiAddress& address, std::uint16_t port,
+                                        AvahiIfIndex interface) {
+    if (address.proto == AVAHI_PROTO_INET) {
+        sockaddr_in in{};
+        in.sin_family = AF_INET;
+        in.sin_port = htons(port);
+        std::memcpy(&in.sin_addr, &address.data.ipv4.address, sizeof in.sin_addr);
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(&in);
+        return {bytes, bytes + sizeof in};
+    }
+    sockaddr_in6 in6{};
+    in6.sin6_family = AF_INET6;
+    in6.sin6_port = htons(port);
+    std::memcpy(&in6.sin6_addr, address.data.ipv6.address, sizeof in6.sin6_addr);
+    // A link-local address means nothing without the interface it was seen on.
+    if (IN6_IS_ADDR_LINKLOCAL(&in6.sin6_addr) && interface >= 0) {
+        in6.sin6_scope_id = static_cast<uint32_t>(interface);
+    }
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(&in6);
+    return {bytes, bytes + sizeof in6};
+}
+
+class AvahiNetService;
+
+struct Publication {
+    std::string name, type, domain;
+    std::uint16_t port = 0;
+    NetService::PublishCallbacks callbacks;
+    Alive alive = std::make_shared<std::atomic<bool>>(true);
+    AvahiEntryGroup* group = nullptr;
+};
+
+struct Browse {
+    std::string type, domain;
+    NetService::BrowseCallbacks callbacks;
+    Alive alive = std::make_shared<std::atomic<bool>>(true);
+    AvahiServiceBrowser* browser = nullptr;
+    // Instances by name, with how many interface and protocol pairs show each.
+    std::map<std::string, std::pair<NetServiceInstance, int>> seen;
+    // Events held back until the daemon says it told all it knows for now.
+    std::vector<std::pair<bool, NetServiceInstance>> batch; // true: found
+    bool allForNow = false;
+};
+
+struct Resolution {
+    NetServiceInstance service;
+    NetService::ResolveCallback callback;
+    Alive alive = std::make_shared<std::atomic<bool>>(true);
+    AvahiServiceResolver* resolver = nullptr;
+    AvahiTimeout* timeout = nullptr;
+    AvahiNetService* owner = nullptr;
+};
+
+// Every Avahi call runs with the poll's lock held: our own calls take it, the poll thread holds
+// it while it runs callbacks. Callbacks go on to the main queue.
+class AvahiNetService : public NetService, public std::enable_shared_from_this<AvahiNetService> {
+public:
+    AvahiNetService();
+    ~AvahiNetService() override;
+
+    HandlePtr publish(const std::string& name, const std::string& type, const std::string& domain,
+                      std::uint16_t port, PublishCallbacks callbacks) override;
+    HandlePtr browse(const std::string& type, const std::string& domain, BrowseCallbacks callbacks) override;
+    HandlePtr resolve(const NetServiceInstance& service, std::chrono::milliseconds timeout,
+                      ResolveCallback callback) override;
+
+    // Handles end their entries through these.
+    void withdraw(Publication* publication);
+    void endBrowse(Browse* browse);
+    void abandon(Resolution* resolution);
+
+private:
+    class Lock {
+    public:
+        explicit Lock(AvahiThreadedPoll* poll)
+            : poll_(poll) {
+            avahi_threaded_poll_lock(poll_);
+        }
+        ~Lock() { avahi_threaded_poll_unlock(poll_); }
+        Lock(const Lock&) = delete;
+        Lock& operator=(const Lock&) = delete;
+
+    private:
+        AvahiThreadedPoll* poll_;
+    };
+
+    static void clientCallback(AvahiClient* client, AvahiClientState state, void* userdata);
+    static void groupCallback(AvahiEntryGroup* group, AvahiEntryGroupState state, void* userdata);
+    static void browseCallback(AvahiServiceBrowser* browser, AvahiIfIndex interface, AvahiProtocol protocol,
+                               AvahiBrowserEvent event, const char* name, const char* type,
+                               const char* domain, AvahiLookupResultFlags flags, void* userdata);
+    static void resolveCallback(AvahiServiceResolver* resolver, AvahiIfIndex interface,
+                                AvahiProtocol protocol, AvahiResolverEvent event, const char* name,
+                                const char* type, const char* domain, const char* hostName,
+                                const AvahiAddress* address, uint16_t port, AvahiStringList* txt,
+                                AvahiLookupResultFlags flags, void* userdata);
+    static void resolveTimedOut(AvahiTimeout* timeout, void* userdata);
+    static void restartClient(AvahiTimeout* timeout, void* userdata);
+
+    void createClient();
+    void daemonRunning();
+    void daemonLost(const std::string& why);
+    // Makes a new client after `milliseconds` (once, however often asked meanwhile).
+    void scheduleRestart(unsigned milliseconds);
+    void registerPublication(Publication& publication);
+    void startBrowser(Browse& browse);
+    void startResolver(Resolution& resolution, std::chrono::milliseconds timeout);
+    void finishResolution(Resolution& resolution, std::optional<ResolvedNetService> resolved,
+                          std::string error);
+    static void deliver(Browse& browse, bool found, const NetServiceInstance& service, bool moreComing);
+    bool isRunning() const {
+        return client_ != nullptr && avahi_client_get_state(client_) == AVAHI_CLIENT_S_RUNNING;
+    }
+
+    AvahiThreadedPoll* poll_ = nullptr;
+    AvahiClient* client_ = nullptr;
+    bool wasRunning_ = false;
+    bool loggedWaiting_ = false;
+    bool loggedNoBus_ = false;
+    bool restartPending_ = false;
+    static constexpr unsigned busRetrySeconds = 5;
+    std::list<std::unique_ptr<Publication>> publications_;
+    std::list<std::unique_ptr<Browse>> browses_;
+    std::list<std::unique_ptr<Resolution>> resolutions_;
+};
+
+template <class Entry, void (AvahiNetService::*end)(Entry*)> class EntryHandle : public NetService::Handle {
+public:
+    EntryHandle(std::shared_ptr<AvahiNetService> service, Entry* entry)
+        : service_(std::move(service))
+        , entry_(entry) {}
+    ~EntryHandle() override { ((*service_).*end)(entry_); }
+
+private:
+    std::shared_ptr<AvahiNetService> service_;
+    Entry* entry_;
+};
+
+AvahiNetService::AvahiNetService() {
+    poll_ = avahi_threaded_poll_new();
+    if (poll_ == nullptr) {
+        base::fatal("DNS-SD: could not make the Avahi poll");
+    }
+    createClient();
+    if (avahi_threaded_poll_start(poll_) < 0) {
+        base::fatal("DNS-SD: could not start the Avahi poll thread");
+    }
+}
+
+AvahiNetService::~AvahiNetService() {
+    avahi_threaded_poll_stop(poll_);
+    if (client_ != nullptr) {
+        avahi_client_free(client_);
+    }
+    avahi_threaded_poll_free(poll_);
+}
+
+void AvahiNetService::createClient() {
+    int error = 0;
+    AvahiClient* client =
+        avahi_client_new(avahi_threaded_poll_get(poll_), AVAHI_CLIENT_NO_FAIL, clientCallback, this, &error);
+    if (client == nullptr) {
+        // No system bus at all (no daemon alone is no error with NO_FAIL): try again later.
+        if (!loggedNoBus_) {
+            loggedNoBus_ = true;
+            base::log("DNS-SD: cannot reach the Avahi daemon (" + avahiError(error) +
+                      "); trying again every " + std::to_string(busRetrySeconds) + " s");
+        }
+        scheduleRestart(busRetrySeconds * 1000);
+        return;
+    }
+    loggedNoBus_ = false;
+    client_ = client;
+}
+
+void AvahiNetService::clientCallback(AvahiClient* client, AvahiClientState state, void* userdata) {
+    auto* self = static_cast<AvahiNetService*>(userdata);
+    self->client_ = client; // the first call comes before avahi_client_new returns
+    switch (state) {
+    case AVAHI_CLIENT_S_RUNNING:
+        self->daemonRunning();
+        return;
+    case AVAHI_CLIENT_S_COLLISION:
+        base::log("DNS-SD: the host name of this computer collides with another one on the network");
+        [[fallthrough]];
+    case AVAHI_CLIENT_S_REGISTERING:
+        // Services come back once the host name is settled again.
+        for (auto& publication : self->publications_) {
+            if (publication->group != nullptr) {
+                avahi_entry_group_reset(publication->group);
+            }
+        }
+        return;
+    case AVAHI_CLIENT_CONNECTING:
+        if (self->wasRunning_) {
+            self->daemonLost("the daemon went away");
+        } else if (!self->loggedWaiting_) {
+            self->loggedWaiting_ = true;
+            base::log("DNS-SD: the Avahi daemon is not running; services are published when it starts");
+        }
+        return;
+    case AVAHI_CLIENT_FAILURE:
+        self->daemonLost(avahiError(avahi_client_errno(client)));
+        return;
+    }
+}
+
+void AvahiNetService::daemonRunning() {
+    if (loggedWaiting_ || wasRunning_) {
+        base::log("DNS-SD: the Avahi daemon is running");
+    }
+    wasRunning_ = true;
+    loggedWaiting_ = false;
+    for (auto& publication : publications_) {
+        if (publication->group == nullptr) {
+            registerPublication(*publication);
+        } else if (avahi_entry_group_is_empty(publication->group)) {
+            avahi_entry_group_free(publication->group);
+            publication->group = nullptr;
+            registerPublication(*publication);
+        }
+    }
+    for (auto& browse : browses_) {
+        if (browse->browser == nullptr) {
+            startBrowser(*browse);
+        }
+    }
+}
+
+void AvahiNetService::daemonLost(const std::string& why) {
+    base::log("DNS-SD: lost the Avahi daemon (" + why + "); waiting for it to come back");
+    // Freeing the client frees everything made on it; do it outside its own callback.
+    for (auto& publication : publications_) {
+        publication->group = nullptr;
+    }
+    for (auto& browse : browses_) {
+        browse->browser = nullptr;
+        browse->seen.clear();
+        browse->batch.clear();
+        browse->allForNow = false;
+    }
+    for (auto& resolution : resolutions_) {
+        resolution->resolver = nullptr;
+        if (resolution->callback) {
+            finishResolution(*resolution, std::nullopt, "the DNS-SD daemon went away");
+        }
+    }
+    scheduleRestart(0);
+}
+
+void AvahiNetService::scheduleRestart(unsigned milliseconds) {
+    if (restartPending_) {
+        return;
+    }
+    restartPending_ = true;
+    const AvahiPoll* api = avahi_threaded_poll_get(poll_);
+    timeval when{};
+    api->timeout_new(api, avahi_elapse_time(&when, milliseconds, 0), restartClient, this);
+}
+
+void AvahiNetService::restartClient(AvahiTimeout* timeout, void* userdata) {
+    auto* self = static_cast<AvahiNetService*>(userdata);
+    avahi_threaded_poll_get(self->poll_)->timeout_free(timeout);
+    self->restartPending_ = false;
+    if (self->client_ != nullptr) {
+        avahi_client_free(self->client_);
+        self->client_ = nullptr;
+    }
+    self->wasRunning_ = false;
+    self->loggedWaiting_ = true; // already said that we wait
+    self->createClient();
+}
+
+void AvahiNetService::registerPublication(Publication& publication) {
+    publication.group = avahi_entry_group_new(client_, groupCallback, &publication);
+    if (publication.group == nullptr) {
+        const std::string reason = avahiError(avahi_client_errno(client_));
+        base::log("DNS-SD: cannot publish \"" + publication.name + "\": " + reason);
+        postToMain(publication.alive, [callback = publication.callbacks.didNotPublish, reason] {
+            if (callback) {
+                callback(reason);
+            }
+        });
+        return;
+    }
+    int result = avahi_entry_group_add_service(publication.group, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC,
+                                               AvahiPublishFlags(0), publication.name.c_str(),
+                                               publication.type.c_str(), domainOrNull(publication.domain),
+                                               nullptr, publication.port, nullptr);
+    if (result == 0) {
+        result = avahi_entry_group_commit(publication.group);
+    }
+    if (result < 0) {
+        const std::string reason = avahiError(result);
+        base::log(result == AVAHI_ERR_COLLISION
+                      ? "DNS-SD: the service name \"" + publication.name + "\" is already in use"
+                      : "DNS-SD: cannot publish \"" + publication.name + "\": " + reason);
+        postToMain(publication.alive, [callback = publication.callbacks.didNotPublish, reason] {
+            if (callback) {
+                callback(reason);
+            }
+        });
+    }
+}
+
+void AvahiNetService::groupCallback(AvahiEntryGroup* group, AvahiEntryGroupState state, void* userdata) {
+    auto* publication = static_cast<Publication*>(userdata);
+    publication->group = group;
+    switch (state) {
+    case AVAHI_ENTRY_GROUP_ESTABLISHED:
+        postToMain(publication->alive, [callback = publication->callbacks.didPublish] {
+            if (callback) {
+                callback();
+            }
+        });
+        return;
+    case AVAHI_ENTRY_GROUP_COLLISION:
+    case AVAHI_ENTRY_GROUP_FAILURE: {
+        // Never renamed: the user chose the name.
+        const bool collision = state == AVAHI_ENTRY_GROUP_COLLISION;
+        const std::string reason = collision
+                                       ? std::string("name collision")
+                                       : avahiError(avahi_client_errno(avahi_entry_group_get_client(group)));
+        base::log(collision ? "DNS-SD: the service name \"" + publication->name + "\" is already in use"
+                            : "DNS-SD: publishing \"" + publication->name + "\" failed: " + reason);
+        postToMain(publication->alive, [callback = publication->callbacks.didNotPublish, reason] {
+            if (callback) {
+                callback(reason);
+            }
+        });
+        return;
+    }
+    case AVAHI_ENTRY_GROUP_UNCOMMITED:
+    case AVAHI_ENTRY_GROUP_REGISTERING:
+        return;
+    }
+}
+
+NetService::HandlePtr AvahiNetService::publish(const std::string& name, const std::string& type,
+                                               const std::string& domain, std::uint16_t port,
+                                               PublishCallbacks callbacks) {
+    auto entry = std::make_unique<Publication>();
+    entry->name = name;
+    entry->type = netServiceTypeWithoutDot(type);
+    entry->domain = domain;
+    entry->port = port;
+    entry->callbacks = std::move(callbacks);
+    Publication* publication = entry.get();
+    {
+        Lock lock(poll_);
+        publications_.push_back(std::move(entry));
+        if (isRunning()) {
+            registerPublication(*publication);
+        }
+    }
+    return std::make_unique<EntryHandle<Publication, &AvahiNetService::withdraw>>(shared_from_this(),
+                                                                                  publication);
+}
+
+void AvahiNetService::withdraw(Publication* publication) {
+    Lock lock(poll_);
+    publication->alive->store(false);
+    if (publication->group != nullptr) {
+        avahi_entry_group_free(publication->group);
+    }
+    publications_.remove_if([&](const auto& entry) { return entry.get() == publication; });
+}
+
+void AvahiNetService::startBrowser(Browse& browse) {
+    browse.browser =
+        avahi_service_browser_new(client_, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, browse.type.c_str(),
+                                  domainOrNull(browse.domain), AvahiLookupFlags(0), browseCallback, &browse);
+    if (browse.browser == nullptr) {
+        base::log("DNS-SD: cannot browse for " + browse.type + ": " +
+                  avahiError(avahi_client_errno(client_)));
+    }
+}
+
+void AvahiNetService::deliver(Browse& browse, bool found, const NetServiceInstance& service,
+                              bool moreComing) {
+    auto callback = found ? browse.callbacks.didFind : browse.callbacks.didRemove;
+    postToMain(browse.alive, [callback, service, moreComing] {
+        if (callback) {
+            callback(service, moreComing);
+        }
+    });
+}
+
+void AvahiNetService::browseCallback(AvahiServiceBrowser* browser, AvahiIfIndex interface,
+                                     AvahiProtocol protocol, AvahiBrowserEvent event, const char* name,
+                                     const char* type, const char* domain, AvahiLookupResultFlags,
+                                     void* userdata) {
+    auto* browse = static_cast<Browse*>(userdata);
+    browse->browser = browser;
+    switch (event) {
+    case AVAHI_BROWSER_NEW:
+    case AVAHI_BROWSER_REMOVE: {
+        const bool found = event == AVAHI_BROWSER_NEW;
+        auto& [instance, count] = browse->seen[name];
+        if (found && count++ > 0) {
+            return; // the same service on one more interface or protocol
+        }
+        if (!found && (count == 0 || --count > 0)) {
+            if (count == 0) {
+                browse->seen.erase(name);
+            }
+            return;
+        }
+        if (found) {
+            instance = NetServiceInstance{name, type, domain, interface, protocol};
+        }
+        const NetServiceInstance service = instance;
+        if (!found) {
+            browse->seen.erase(name);
+        }
+        if (!browse->allForNow) {
+            browse->batch.emplace_back(found, service);
+            return;
+        }
+        deliver(*browse, found, service, false);
+        return;
+    }
+    case AVAHI_BROWSER_ALL_FOR_NOW: {
+        browse->allForNow = true;
+        const auto batch = std::exchange(browse->batch, {});
+        for (size_t i = 0; i < batch.size(); ++i) {
+            deliver(*browse, batch[i].first, batch[i].second, i + 1 < batch.size());
+        }
+        return;
+    }
+    case AVAHI_BROWSER_FAILURE:
+        base::log("DNS-SD: browsing for " + browse->type +
+                  " failed: " + avahiError(avahi_client_errno(avahi_service_browser_get_client(browser))));
+        return;
+    case AVAHI_BROWSER_CACHE_EXHAUSTED:
+        return;
+    }
+}
+
+NetService::HandlePtr AvahiNetService::browse(const std::string& type, const std::string& domain,
+                                              BrowseCallbacks callbacks) {
+    auto entry = std::make_unique<Browse>();
+    entry->type = netServiceTypeWithoutDot(type);
+    entry->domain = domain;
+    entry->callbacks = std::move(callbacks);
+    Browse* browse = entry.get();
+    {
+        Lock lock(poll_);
+        browses_.push_back(std::move(entry));
+        if (isRunning()) {
+            startBrowser(*browse);
+        }
+    }
+    return std::make_unique<EntryHandle<Browse, &AvahiNetService::endBrowse>>(shared_from_this(), browse);
+}
+
+void AvahiNetService::endBrowse(Browse* browse) {
+    Lock lock(poll_);
+    browse->alive->store(false);
+    if (browse->browser != nullptr) {
+        avahi_service_browser_free(browse->browser);
+    }
+    browses_.remove_if([&](const auto& entry) { return entry.get() == browse; });
+}
+
+void AvahiNetService::finishResolution(Resolution& resolution, std::optional<ResolvedNetService> resolved,
+                                       std::string error) {
+    if (resolution.resolver != nullptr) {
+        avahi_service_resolver_free(resolution.resolver);
+        resolution.resolver = nullptr;
+    }
+    if (resolution.timeout != nullptr) {
+        avahi_threaded_poll_get(poll_)->timeout_free(resolution.timeout);
+        resolution.timeout = nullptr;
+    }
+    auto callback = std::exchange(resolution.callback, nullptr);
+    postToMain(resolution.alive, [callback, resolved = std::move(resolved), error = std::move(error)] {
+        if (callback) {
+            callback(resolved, error);
+        }
+    });
+}
+
+void AvahiNetService::resolveCallback(AvahiServiceResolver* resolver, AvahiIfIndex interface, AvahiProtocol,
+                                      AvahiResolverEvent event, const char*, const char*, const char*,
+                                      const char* hostName, const AvahiAddress* address, uint16_t port,
+                                      AvahiStringList*, AvahiLookupResultFlags, void* userdata) {
+    auto* resolution = static_cast<Resolution*>(userdata);
+    resolution->resolver = resolver;
+    if (!resolution->callback) {
+        return;
+    }
+    if (event != AVAHI_RESOLVER_FOUND || address == nullptr) {
+        const std::string reason =
+            avahiError(avahi_client_errno(avahi_service_resolver_get_client(resolver)));
+        resolution->owner->finishResolution(*resolution, std::nullopt, reason);
+        return;
+    }
+    ResolvedNetService resolved;
+    resolved.service = resolution->service;
+    resolved.hostName = hostName != nullptr ? hostName : "";
+    resolved.port = port;
+    resolved.address = socketAddress(*address, port, interface);
+    resolution->owner->finishResolution(*resolution, std::move(resolved), {});
+}
+
+void AvahiNetService::resolveTimedOut(AvahiTimeout*, void* userdata) {
+    auto* resolution = static_cast<Resolution*>(userdata);
+    if (resolution->callback) {
+        resolution->owner->finishResolution(*resolution, std::nullopt, "timed out");
+    }
+}
+
+void AvahiNetService::startResolver(Resolution& resolution, std::chrono::milliseconds timeout) {
+    if (!isRunning()) {
+        finishResolution(resolution, std::nullopt, "the DNS-SD daemon is not running");
+        return;
+    }
+    const auto& service = resolution.service;
+    resolution.resolver = avahi_service_resolver_new(
+        client_, service.interfaceIndex < 0 ? AVAHI_IF_UNSPEC : service.interfaceIndex,
+        service.protocol < 0 ? AVAHI_PROTO_UNSPEC : service.protocol, service.name.c_str(),
+        netServiceTypeWithoutDot(service.type).c_str(), domainOrNull(service.domain), AVAHI_PROTO_UNSPEC,
+        AvahiLookupFlags(0), resolveCallback, &resolution);
+    if (resolution.resolver == nullptr) {
+        finishResolution(resolution, std::nullopt, avahiError(avahi_client_errno(client_)));
+        return;
+    }
+    const AvahiPoll* api = avahi_threaded_poll_get(poll_);
+    timeval when{};
+    resolution.timeout =
+        api->timeout_new(api, avahi_elapse_time(&when, static_cast<unsigned>(timeout.count()), 0),
+                         resolveTimedOut, &resolution);
+}
+
+NetService::HandlePtr AvahiNetService::resolve(const NetServiceInstance& service,
+                                               std::chrono::milliseconds timeout, ResolveCallback callback) {
+    auto entry = std::make_unique<Resolution>();
+    entry->service = service;
+    entry->callback = std::move(callback);
+    entry->owner = this;
+    Resolution* resolution = entry.get();
+    {
+        Lock lock(poll_);
+        resolutions_.push_back(std::move(entry));
+        startResolver(*resolution, timeout);
+    }
+    return std::make_unique<EntryHandle<Resolution, &AvahiNetService::abandon>>(shared_from_this(),
+                                                                                resolution);
+}
+
+void AvahiNetService::abandon(Resolution* resolution) {
+    Lock lock(poll_);
+    resolution->alive->store(false);
+    resolution->callback = nullptr;
+    if (resolution->resolver != nullptr) {
+        avahi_service_resolver_free(resolution->resolver);
+    }
+    if (resolution->timeout != nullptr) {
+        avahi_threaded_poll_get(poll_)->timeout_free(resolution->timeout);
+    }
+    resolutions_.remove_if([&](const auto& entry) { return entry.get() == resolution; });
+}
+
+} // namespace
+
+std::shared_ptr<NetService> NetService::shared() {
+    static const std::shared_ptr<NetService> service = std::make_shared<AvahiNetService>();
+    return service;
+}
+
+} // namespace platform

@@ -1,0 +1,183 @@
+// The editor window's document commands against a real project, with fake panels and alerts.
+#include "cuewright/editor/DocumentCommands.h"
+#include "cuewright/model/Project.h"
+#include "cuewright/model/SettingsKeys.h"
+#include "platform/codecs/PdfReader.h"
+#include "platform/defaults/Defaults.h"
+#include "platform/ui/FakeAlertRunner.h"
+#include "platform/ui/FakeFileDialogs.h"
+
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QPrinterInfo>
+#include <QWidget>
+
+#include <filesystem>
+#include <fstream>
+
+using namespace std::chrono_literals;
+using cw::editor::DocumentCommands;
+using Outcome = DocumentCommands::Outcome;
+using platform::AttributedString;
+
+namespace {
+
+class DocumentCommandsTest : public ::testing::Test {
+protected:
+    DocumentCommandsTest()
+        : defaults(platform::Defaults::Options{dir / "defaults.json", 1h, {}})
+        , project(cw::Project::create(defaults))
+        , commands(project, &window, defaults) {
+        previousDialogs = platform::setFileDialogs(dialogs);
+        previousAlerts = platform::setAlertRunner(alerts);
+        commands.setRecentDocumentHandler([this](const std::string& path) { recent.push_back(path); });
+        project->setText(AttributedString(QStringLiteral("Good evening.\nThis is the news.")));
+    }
+    ~DocumentCommandsTest() override {
+        platform::setFileDialogs(previousDialogs);
+        platform::setAlertRunner(previousAlerts);
+    }
+    QString path(const char* name) const { return QString::fromStdString((dir / name).string()); }
+    int rememberedIndex() const {
+        return int(defaults.integerForKey(cw::settings::selectedExportFileTypeIndex));
+    }
+
+    testsupport::TempDir dir;
+    platform::Defaults defaults;
+    std::shared_ptr<cw::Project> project;
+    QWidget window;
+    DocumentCommands commands;
+    std::shared_ptr<platform::FakeFileDialogs> dialogs = std::make_shared<platform::FakeFileDialogs>();
+    std::shared_ptr<platform::FakeAlertRunner> alerts = std::make_shared<platform::FakeAlertRunner>();
+    std::shared_ptr<platform::FileDialogs> previousDialogs;
+    std::shared_ptr<platform::AlertRunner> previousAlerts;
+    std::vector<std::string> recent;
+};
+
+// The panel offers the four types in order at the remembered one; only a script save takes the
+// file as the script's own; a cancel restores the pop-up and the remembered type.
+TEST_F(DocumentCommandsTest, SavePanelSavesOrExportsByTheChosenType) {
+    struct Case {
+        const char* name;
+        int remembered;
+        std::optional<int> picked; // a type chosen in the panel
+        bool cancel;
+        Outcome outcome;
+        int popupAfter;
+        bool becomesPath;
+    };
+    const Case cases[] = {
+        {"a.txt", 1, std::nullopt, false, Outcome::exported, 1, false},
+        {"b.rtf", 0, 2, false, Outcome::exported, 2, false},
+        {"c.docx", 3, std::nullopt, false, Outcome::exported, 3, false},
+        {"cancelled", 2, 3, true, Outcome::cancelled, 2, false},
+        {"d.cwr", 1, 0, false, Outcome::saved, 0, true},
+    };
+    for (const Case& c : cases) {
+        defaults.set(cw::settings::selectedExportFileTypeIndex, std::int64_t{c.remembered});
+        const auto pathBefore = project->representedPath();
+        const size_t recentBefore = recent.size();
+        if (c.cancel)
+            dialogs->cancelSave(c.picked);
+        else
+            dialogs->answerSave(path(c.name), c.picked);
+        EXPECT_EQ(commands.saveAs(), c.outcome) << c.name;
+
+        const platform::SavePanel& panel = dialogs->savePanels().back();
+        ASSERT_EQ(panel.fileTypes.size(), 4u);
+        for (size_t i = 0; i < 4; ++i)
+            EXPECT_EQ(panel.fileTypes[i].extensions,
+                      QStringList{QString::fromLatin1(DocumentCommands::exportFileTypes[i])});
+        EXPECT_EQ(panel.selectedFileType, c.remembered) << c.name;
+        EXPECT_EQ(commands.popupIndex(), c.popupAfter) << c.name;
+        EXPECT_EQ(rememberedIndex(), c.popupAfter) << c.name;
+        EXPECT_EQ(QFile::exists(path(c.name)), !c.cancel) << c.name;
+        if (c.becomesPath) {
+            EXPECT_EQ(project->representedPath(), path(c.name).toStdString());
+            EXPECT_EQ(recent.size(), recentBefore + 1);
+            EXPECT_FALSE(project->hasUnsavedChanges());
+        } else {
+            EXPECT_EQ(project->representedPath(), pathBefore) << c.name;
+            EXPECT_EQ(recent.size(), recentBefore) << c.name;
+            EXPECT_TRUE(project->hasUnsavedChanges()) << c.name;
+        }
+    }
+    EXPECT_EQ(dialogs->savePanels().back().nameFieldValue, "") << "an untitled script";
+    EXPECT_EQ(window.windowFilePath(), path("d.cwr"));
+    EXPECT_FALSE(window.isWindowModified());
+    project->setRepresentedPath(std::nullopt);
+    project->setHasUnsavedChanges(true);
+    commands.updateTitle();
+    EXPECT_EQ(window.windowTitle(), "Untitled[*]");
+    EXPECT_TRUE(window.isWindowModified());
+    std::ifstream text(dir / "a.txt");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(text), {}), "Good evening.\nThis is the news.");
+}
+
+// The close question and its three answers. "Save" closes only once the script is saved: a
+// cancelled panel or a save that fails keeps the window and the edits.
+TEST_F(DocumentCommandsTest, CloseQuestionClosesOnlyAfterASuccessfulSave) {
+    // A destination whose folder cannot be made (a file stands in its way), even for root.
+    std::ofstream(dir / "file") << "x";
+    const QString refused = path("file") + "/script.cwr";
+    struct Case {
+        const char* name;
+        std::optional<QString> existingPath;
+        int answer;
+        std::function<void()> panel;
+        bool closes, saved;
+    };
+    const Case cases[] = {
+        {"cancel", std::nullopt, 1001, [] {}, false, false},
+        {"don't save", std::nullopt, 1002, [] {}, true, false},
+        {"save, panel cancelled", std::nullopt, 1000, [&] { dialogs->cancelSave(); }, false, false},
+        {"save, panel exports txt", std::nullopt, 1000, [&] { dialogs->answerSave(path("x.txt"), 1); }, false,
+         false},
+        {"save, folder refuses", refused, 1000, [] {}, false, false},
+        {"save, panel refuses", std::nullopt, 1000, [&] { dialogs->answerSave(refused, 0); }, false, false},
+        {"save to its file", path("own.cwr"), 1000, [] {}, true, true},
+    };
+    for (const Case& c : cases) {
+        project->setRepresentedPath(c.existingPath ? std::optional(c.existingPath->toStdString())
+                                                   : std::nullopt);
+        project->setText(AttributedString(QString::fromLatin1(c.name)));
+        ASSERT_TRUE(project->hasUnsavedChanges());
+        const size_t alertsBefore = alerts->shown().size();
+        alerts->answer(c.answer);
+        c.panel();
+        EXPECT_EQ(commands.windowShouldClose(), c.closes) << c.name;
+        EXPECT_EQ(project->hasUnsavedChanges(), !c.saved) << c.name;
+        EXPECT_EQ(project->document().text.string(), c.name) << "the edits stay";
+        const platform::Alert& question = alerts->shown()[alertsBefore];
+        EXPECT_EQ(question.messageText, "Do you want to save the changes you made to this document?");
+        EXPECT_EQ(question.informativeText,
+                  QString::fromUtf8("Your changes will be lost if you don’t save them."));
+        EXPECT_EQ(question.buttons, (QStringList{"Save", "Cancel", "Don't Save"}));
+        EXPECT_EQ(alerts->windows()[alertsBefore], &window);
+    }
+    // Each refused save told the user why.
+    EXPECT_EQ(alerts->shown().size(), std::size(cases) + 2);
+    EXPECT_TRUE(commands.windowShouldClose()) << "nothing unsaved, no question";
+    EXPECT_EQ(alerts->shown().size(), std::size(cases) + 2);
+}
+
+TEST_F(DocumentCommandsTest, PrintsTheScriptIntoAPdf) {
+    const QString pdf = path("script.pdf");
+    ASSERT_TRUE(commands.printToPdf(pdf));
+    EXPECT_EQ(platform::codecs::PdfReader::readFile(pdf.toStdString()).plainText().simplified(),
+              "Good evening. This is the news.");
+    EXPECT_FALSE(commands.printToPdf(path("missing/folder/script.pdf")));
+    EXPECT_EQ(alerts->shown().size(), 1u);
+    if (QPrinterInfo::availablePrinters().isEmpty()) {
+        // Without a printer, Print asks where to put a PDF.
+        dialogs->answerSave(path("asked"));
+        EXPECT_EQ(commands.print(), Outcome::exported);
+        EXPECT_EQ(dialogs->savePanels().back().nameFieldValue, "Untitled.pdf");
+        EXPECT_TRUE(QFile::exists(path("asked.pdf")));
+    }
+}
+
+} // namespace

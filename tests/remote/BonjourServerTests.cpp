@@ -1,0 +1,206 @@
+// The UDP server on loopback with a real socket: every error reply, version rules, replies that
+// must not be answered, and datagrams that must not stop it.
+#include "cuewright/remote/BonjourServer.h"
+#include "cuewright/remote/RemoteProtocol.h"
+#include "platform/netservice/FakeNetService.h"
+
+#include "remote/RemoteTestSupport.h"
+#include "support/LogCapture.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace remotetest;
+using cw::NetworkAnswer;
+using cw::NetworkCommand;
+
+class BonjourServerTest : public ::testing::TestWithParam<int> {
+protected:
+    BonjourServerTest() {
+        delegate->answer = [](const NetworkCommand&) { return NetworkAnswer::ok(sampleReport()); };
+        server->setDelegate(delegate);
+        server->start("Studio", 0);
+    }
+    ~BonjourServerTest() override { server->stop(); }
+
+    std::shared_ptr<platform::FakeNetService> net = std::make_shared<platform::FakeNetService>();
+    std::shared_ptr<AnswerDelegate> delegate = std::make_shared<AnswerDelegate>();
+    std::shared_ptr<cw::BonjourServer> server = cw::BonjourServer::make(net);
+    Peer peer{GetParam()};
+};
+
+const std::string statusRequest = R"({"protver":2,"payload":{"cmdname":"ReportStatus"}})";
+
+TEST_P(BonjourServerTest, EveryRefusalHasItsNameAndReason) {
+    ASSERT_TRUE(peer.isOpen());
+    struct Row {
+        std::string request, name, reason;
+    };
+    const std::vector<Row> rows = {
+        {"hello", "proterr", "Can not parse request. Malformed data"},
+        {"[1,2]", "dtaerr", "Can not decode JSON"},
+        // Beyond a double: no number, and no JSON either.
+        {R"({"payload":{"cmdname":"SetScrollSpeed","cmdparams":{"speed":1e999}}})", "proterr",
+         "Can not parse request. Malformed data"},
+        {R"({"protver":3,"payload":{"cmdname":"Rewind"}})", "proterr",
+         "Expected protocol version is 1 or 2. But got 3"},
+        {R"({"protver":0,"payload":{"cmdname":"Rewind"}})", "proterr",
+         "Expected protocol version is 1 or 2. But got 0"},
+        {R"({"cmdendpoint":"all","payload":{"cmdname":"Rewind"}})", "proterr",
+         "This protocol version can only hande 'active' endpoints. But received all."},
+        {R"({"paylodetype":"result","payload":{"cmdname":"Rewind"}})", "proterr",
+         "Expected to receive a payload of type command but got result"},
+        {R"({"protver":1})", "dtaerr", "Can not extract payload"},
+        {R"({"payload":[1]})", "dtaerr", "Can not extract payload"},
+        {R"({"payload":{"cmdname":7}})", "dtaerr", "Can not extract command name from payload."},
+        {R"({"payload":{"cmdname":"rewind"}})", "proterr", "Unsupported command: rewind"},
+    };
+    for (const auto& row : rows) {
+        const json reply = peer.ask(server->port(), row.request);
+        EXPECT_EQ(reply, (json{{"protver", 1},
+                               {"paylodetype", "error"},
+                               {"payload", {{"name", row.name}, {"reason", row.reason}}}}))
+            << row.request;
+    }
+    EXPECT_TRUE(delegate->commands.empty());
+
+    delegate->answer = [](const NetworkCommand&) { return NetworkAnswer::noDocumentActive(); };
+    EXPECT_EQ(peer.ask(server->port(), statusRequest)["payload"],
+              (json{{"name", "nodoc"}, {"reason", "No document active."}}));
+    delegate->answer = [](const NetworkCommand&) { return NetworkAnswer::error("disk on fire"); };
+    EXPECT_EQ(peer.ask(server->port(), statusRequest)["payload"],
+              (json{{"name", "generr"}, {"reason", "disk on fire"}}));
+    delegate.reset();
+    EXPECT_EQ(peer.ask(server->port(), statusRequest)["payload"],
+              (json{{"name", "generr"}, {"reason", "Delegate fuckup yo"}}));
+}
+
+TEST_P(BonjourServerTest, AcceptedRequestsCarryTheirVersionAndAnswerTheStatus) {
+    struct Row {
+        std::string request;
+        NetworkCommand expected;
+    };
+    using C = NetworkCommand::Command;
+    const std::vector<Row> rows = {
+        {R"({"payload":{"cmdname":"Rewind"}})", {C::of(NetworkCommand::Kind::rewind), 0}},
+        {R"({"protver":"2","payload":{"cmdname":"StartPlayback"}})",
+         {C::of(NetworkCommand::Kind::startPlayback), 0}},
+        {R"({"protver":2.5,"payload":{"cmdname":"StopPlayback"}})",
+         {C::of(NetworkCommand::Kind::stopPlayback), 0}},
+        {R"({"protver":true,"payload":{"cmdname":"ReportStatus"}})",
+         {C::of(NetworkCommand::Kind::reportStatus), 0}},
+        {R"({"protver":2,"cmdendpoint":5,"paylodetype":"command","payload":{"cmdname":"SetScrollSpeed"}})",
+         {C::setScrollSpeed(31.0), 2}},
+        {R"({"protver":1.0,"payload":{"cmdname":"SetScrollDirection","cmdparams":[2]}})",
+         {C::setScrollDirection(1.0), 1}},
+        {R"({"payload":{"cmdname":"SetScrollSpeed","cmdparams":{"speed":true}}})",
+         {C::setScrollSpeed(31.0), 0}},
+        {R"({"payload":{"cmdname":"SetScrollSpeed","cmdparams":{"speed":"fast"}}})",
+         {C::setScrollSpeed(31.0), 0}},
+        {R"({"payload":{"cmdname":"SetScrollSpeed","cmdparams":{"speed":55.5}}})",
+         {C::setScrollSpeed(55.5), 0}},
+        {R"({"payload":{"cmdname":"SetScrollDirection","cmdparams":{"direction":-1}}})",
+         {C::setScrollDirection(-1.0), 0}},
+    };
+    for (const auto& row : rows) {
+        const json reply = peer.ask(server->port(), row.request);
+        ASSERT_EQ(reply["paylodetype"], "result") << row.request << reply.dump();
+        EXPECT_EQ(delegate->commands.back(), row.expected) << row.request;
+    }
+    const json reply = peer.ask(server->port(), statusRequest);
+    EXPECT_EQ(reply, (json{{"protver", 1},
+                           {"paylodetype", "result"},
+                           {"payload",
+                            {{"status",
+                              {{"filename", "/a/b/Talk.cwr"},
+                               {"scrollSpeed", 40.0},
+                               {"maxScrollSpeed", 100.0},
+                               {"totalRuntime", 120.0},
+                               {"playbackProgress", 0.25},
+                               {"transportState", "playing"},
+                               {"scrollDirection", -1.0}}}}}}));
+}
+
+TEST_P(BonjourServerTest, BadDatagramsLeaveTheServerAnswering) {
+    const std::vector<std::string> bad = {"", "not json {", std::string(65507, 'x'),
+                                          "[" + std::string(65506, '[')};
+    for (const auto& datagram : bad) {
+        ASSERT_TRUE(peer.send(server->port(), datagram)) << datagram.size();
+    }
+    for (int i = 0; i < 10000; ++i) {
+        peer.send(server->port(), i % 2 ? "{\"payload\":" : "\x01\x02");
+    }
+    // Replies to the burst may fill the peer's buffer: ask again until the status comes back.
+    bool answered = false;
+    for (int attempt = 0; attempt < 50 && !answered; ++attempt) {
+        peer.drain();
+        ASSERT_TRUE(peer.send(server->port(), statusRequest));
+        dispatch::runMainUntil(
+            [&] {
+                while (const auto reply = peer.tryReceive()) {
+                    answered =
+                        answered || json::parse(*reply, nullptr, false).value("paylodetype", "") == "result";
+                }
+                return answered;
+            },
+            200ms);
+    }
+    EXPECT_TRUE(answered);
+    EXPECT_GE(server->handledCount(), 2u);
+}
+
+TEST_P(BonjourServerTest, ErrorRepliesAreNeverAnswered) {
+    // A forged error reply gets nothing: the first reply the peer sees is its status.
+    ASSERT_TRUE(peer.send(server->port(), R"({"protver":1,"paylodetype":"error","payload":{"name":"x"}})"));
+    EXPECT_EQ(peer.ask(server->port(), statusRequest)["paylodetype"], "result");
+    EXPECT_EQ(server->handledCount(), 2u);
+    EXPECT_EQ(server->answeredCount(), 1u);
+
+    // Two servers: the refusal of a stray datagram is not refused in turn.
+    auto other = cw::BonjourServer::make(net);
+    other->start("Other", 0);
+    other->socket()->sendData(sockets::Data{'h', 'i'}, "localhost", server->port(), 1.0, 1);
+    ASSERT_TRUE(dispatch::runMainUntil([&] { return other->handledCount() == 1; }, 5s));
+    EXPECT_EQ(other->answeredCount(), 0u);
+    EXPECT_EQ(server->handledCount(), 3u);
+    EXPECT_EQ(server->answeredCount(), 2u);
+
+    // A "result" still gets its refusal.
+    EXPECT_EQ(peer.ask(server->port(), R"({"paylodetype":"result"})")["payload"]["reason"],
+              "Expected to receive a payload of type command but got result");
+    other->stop();
+}
+
+TEST_P(BonjourServerTest, PublishesTheRealPortOfAnEphemeralBind) {
+    ASSERT_NE(server->port(), 0);
+    EXPECT_EQ(server->socket()->localPortIPv4(), server->socket()->localPortIPv6());
+    ASSERT_TRUE(dispatch::runMainUntil([&] { return delegate->starts == 1; }, 5s));
+    EXPECT_EQ(net->published(), (std::vector<platform::FakeNetService::Published>{
+                                    {"Studio", "_cuewright._udp", "", server->port()}}));
+    server->stop();
+    EXPECT_TRUE(net->published().empty());
+    EXPECT_TRUE(server->socket()->isClosed());
+}
+
+INSTANTIATE_TEST_SUITE_P(Loopback, BonjourServerTest, ::testing::Values(AF_INET, AF_INET6),
+                         [](const auto& info) { return info.param == AF_INET ? "IPv4" : "IPv6"; });
+
+} // namespace
+
+namespace {
+
+TEST(BonjourServerWithoutDaemon, AnswersWhileTheDiscoveryWaits) {
+    // No bus, so no daemon: publishing waits (and says so), the server answers all the same.
+    setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/cuewright-test-bus", 1);
+    testsupport::LogCapture log;
+    auto server = cw::BonjourServer::make(platform::NetService::shared());
+    server->start("Alone", 0);
+    EXPECT_EQ(Peer().ask(server->port(), R"({"payload":{"cmdname":"Rewind"}})")["payload"]["name"], "generr");
+    EXPECT_FALSE(server->isPublished());
+    ASSERT_FALSE(log.lines().empty());
+    EXPECT_EQ(log.lines()[0].rfind("DNS-SD: cannot reach the Avahi daemon (", 0), 0u) << log.lines()[0];
+    server->stop();
+}
+
+} // namespace

@@ -1,0 +1,98 @@
+// DNS-SD for real: servers publish through the Avahi daemon, a client browses, resolves and asks
+// for a status over UDP. Runs only inside the private network namespace that dnssd-namespace.sh
+// makes (loopback alone, a private bus, an Avahi daemon limited to lo).
+#include "cuewright/remote/BonjourClient.h"
+#include "cuewright/remote/BonjourServer.h"
+
+#include "remote/RemoteTestSupport.h"
+#include "support/LogCapture.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+
+namespace {
+
+using namespace remotetest;
+
+class Recorder : public cw::BonjourClientDelegate {
+public:
+    std::vector<cw::NetworkStatusReport> reports;
+    void bonjourClientDidUpdateServers(cw::RemoteControlClient&) override {}
+    void bonjourClientDidReceive(cw::RemoteControlClient&, const cw::NetworkStatusReport& report) override {
+        reports.push_back(report);
+    }
+    void bonjourClientDidFail(cw::RemoteControlClient&, const std::string&) override {}
+};
+
+std::optional<cw::ServerAddress> serverNamed(const cw::BonjourClient& client, const std::string& name) {
+    const auto servers = client.availableServers();
+    const auto found = std::find_if(servers.begin(), servers.end(),
+                                    [&](const auto& server) { return server.humanReadableName == name; });
+    return found == servers.end() ? std::nullopt : std::optional(*found);
+}
+
+TEST(DnsSd, TwoServersAreFoundResolvedAndAnswer) {
+    if (std::getenv("CW_DNSSD_NAMESPACE") == nullptr) {
+        GTEST_SKIP() << "runs only inside the namespace of dnssd-namespace.sh";
+    }
+    testsupport::LogCapture log;
+    const auto logged = [&](const std::string& line) {
+        const auto lines = log.lines();
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
+    };
+    auto answers = std::make_shared<AnswerDelegate>();
+    answers->answer = [](const cw::NetworkCommand&) { return cw::NetworkAnswer::ok(sampleReport()); };
+    auto alpha = cw::BonjourServer::make(platform::NetService::shared());
+    auto beta = cw::BonjourServer::make(platform::NetService::shared());
+    auto twin = cw::BonjourServer::make(platform::NetService::shared());
+    for (const auto& server : {alpha, beta, twin}) {
+        server->setDelegate(answers);
+    }
+    alpha->start("Alpha Stage", 0);
+    beta->start("Beta Stage", 0);
+    // Only now does the script start the daemon: the publications must wait for it.
+    ASSERT_TRUE(dispatch::runMainUntil(
+        [&] {
+            return logged("DNS-SD: the Avahi daemon is not running; services are published when it starts");
+        },
+        5s));
+    if (const char* ready = std::getenv("CW_DNSSD_READY")) {
+        std::ofstream{ready};
+    }
+    // The daemon may still be starting: the publications wait for it.
+    ASSERT_TRUE(dispatch::runMainUntil([&] { return alpha->isPublished() && beta->isPublished(); }, 30s));
+    EXPECT_NE(alpha->port(), 0);
+
+    // A second server under a taken name is not renamed; the collision is logged.
+    twin->start("Alpha Stage", 0);
+    EXPECT_TRUE(dispatch::runMainUntil(
+        [&] { return logged("DNS-SD: the service name \"Alpha Stage\" is already in use"); }, 10s));
+    EXPECT_FALSE(twin->isPublished());
+
+    Recorder recorder;
+    auto client = cw::BonjourClient::make();
+    client->setDelegate(&recorder);
+    client->start();
+    ASSERT_TRUE(dispatch::runMainUntil(
+        [&] { return serverNamed(*client, "Alpha Stage") && serverNamed(*client, "Beta Stage"); }, 20s));
+    const auto found = *serverNamed(*client, "Alpha Stage");
+    EXPECT_EQ(found.port, alpha->port()); // the real port, though 0 was configured
+    EXPECT_EQ(client->availableServers().size(), 2u);
+    EXPECT_FALSE(found.hostName.empty());
+    EXPECT_FALSE(found.address.empty());
+
+    client->sendCommand(cw::NetworkCommand::Command::of(cw::NetworkCommand::Kind::reportStatus), found);
+    ASSERT_TRUE(dispatch::runMainUntil([&] { return !recorder.reports.empty(); }, 5s));
+    EXPECT_EQ(recorder.reports[0], sampleReport());
+    EXPECT_EQ(alpha->answeredCount(), 1u);
+
+    client->stop();
+    for (const auto& server : {alpha, beta, twin}) {
+        server->stop();
+    }
+}
+
+} // namespace

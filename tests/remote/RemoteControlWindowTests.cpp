@@ -1,0 +1,156 @@
+// The remote-control window with a fake client: what it sends, when, and what it shows.
+#include "cuewright/model/TimeFormat.h"
+#include "cuewright/remote/BonjourServer.h"
+#include "cuewright/remote/RemoteControlWindowController.h"
+
+#include "remote/RemoteTestSupport.h"
+#include "support/LogCapture.h"
+
+#include <QDir>
+#include <QLabel>
+#include <QPushButton>
+#include <QSlider>
+#include <QTableWidget>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace remotetest;
+using C = cw::NetworkCommand::Command;
+using K = cw::NetworkCommand::Kind;
+
+class FakeClient : public cw::RemoteControlClient {
+public:
+    cw::BonjourClientDelegate* delegate = nullptr;
+    std::vector<cw::ServerAddress> servers;
+    std::vector<std::pair<C, std::uint16_t>> sent; // command and the port it went to
+    bool failStart = false;
+    int starts = 0, stops = 0;
+
+    void setDelegate(cw::BonjourClientDelegate* d) override { delegate = d; }
+    void start() override {
+        ++starts;
+        if (failStart) {
+            throw cw::RemoteSocketError({"test", 48, "Address already in use", ""});
+        }
+    }
+    void stop() override { ++stops; }
+    std::vector<cw::ServerAddress> availableServers() const override { return servers; }
+    void sendCommand(const C& command, const cw::ServerAddress& server) override {
+        sent.emplace_back(command, server.port);
+    }
+};
+
+class RemoteControlWindowTest : public ::testing::Test {
+protected:
+    RemoteControlWindowTest() { controller.showWindow(); }
+
+    void serversChange(std::vector<cw::ServerAddress> servers) {
+        client->servers = std::move(servers);
+        client->delegate->bonjourClientDidUpdateServers(*client);
+    }
+    QString status() const { return controller.statusLabel()->text(); }
+    QString time() const { return controller.timestampLabel()->text(); }
+    bool buttonsEnabled() const {
+        return controller.playPauseButton()->isEnabled() && controller.rewindButton()->isEnabled();
+    }
+
+    std::shared_ptr<FakeClient> client = std::make_shared<FakeClient>();
+    cw::RemoteControlWindowController controller{nullptr, client};
+    const cw::ServerAddress stage{"Stage", "stage.local", 19824, {}};
+    const cw::ServerAddress booth{"Booth", "booth.local", 19825, {}};
+};
+
+TEST_F(RemoteControlWindowTest, NothingIsSentWithoutASelectedServer) {
+    EXPECT_EQ(client->starts, 1);
+    EXPECT_TRUE(controller.isPolling());
+    EXPECT_FALSE(buttonsEnabled());
+    controller.requestStatus();
+    controller.playPause();
+    serversChange({stage, booth});
+    controller.requestStatus();
+    EXPECT_TRUE(client->sent.empty());
+    ASSERT_EQ(controller.tableView()->rowCount(), 2);
+    EXPECT_EQ(controller.tableView()->item(1, 0)->text(), "Booth");
+    EXPECT_EQ(controller.tableView()->item(1, 1)->text(), "booth.local");
+    EXPECT_EQ(controller.tableView()->item(1, 2)->text(), "19825");
+    EXPECT_EQ(cw::RemoteControlWindowController::cellText("Color", stage), "Unknown column");
+}
+
+TEST_F(RemoteControlWindowTest, StatusRepliesDriveTheTextsAndTheButtons) {
+    serversChange({stage, booth});
+    controller.tableView()->selectRow(1);
+    EXPECT_EQ(status(), "Not Connected.");
+    controller.requestStatus();
+    auto report = sampleReport(); // "/a/b/Talk.cwr", playing, 40 %, a quarter of 120 s
+    report.maxScrollSpeed = 80;
+    client->delegate->bonjourClientDidReceive(*client, report);
+    EXPECT_EQ(status(), "Talk.cwr is playing");
+    EXPECT_EQ(time().toStdString(), cw::formatTimestamp(30) + " / " + cw::formatTimestamp(120));
+    EXPECT_EQ(controller.playPauseButton()->text(), "Pause");
+    EXPECT_TRUE(buttonsEnabled());
+    EXPECT_EQ(controller.speedSlider()->minimum(), 3);
+    EXPECT_EQ(controller.speedSlider()->maximum(), 80);
+    EXPECT_EQ(controller.speedSlider()->value(), 40);
+
+    controller.playPause();
+    controller.rewind();
+    controller.speedSlider()->setValue(55); // the user drags it
+    controller.test();
+    report.transportState = cw::TransportState::TransportStatus::stopped;
+    client->delegate->bonjourClientDidReceive(*client, report);
+    EXPECT_EQ(status(), "Talk.cwr is stopped");
+    controller.playPause();
+    EXPECT_EQ(client->sent, (std::vector<std::pair<C, std::uint16_t>>{{C::of(K::reportStatus), 19825},
+                                                                      {C::of(K::stopPlayback), 19825},
+                                                                      {C::of(K::rewind), 19825},
+                                                                      {C::setScrollSpeed(55), 19825},
+                                                                      {C::of(K::stopPlayback), 19825},
+                                                                      {C::of(K::startPlayback), 19825}}));
+
+    // An error keeps the buttons off until the next status.
+    client->delegate->bonjourClientDidFail(*client, "No document active.");
+    EXPECT_EQ(status(), "No document active.");
+    EXPECT_EQ(time().toStdString(), cw::formatTimestamp(0));
+    EXPECT_EQ(controller.speedSlider()->value(), 31);
+    EXPECT_EQ(controller.speedSlider()->maximum(), 100);
+    EXPECT_EQ(controller.playPauseButton()->text(), "Play");
+    EXPECT_FALSE(buttonsEnabled());
+
+    const QString folder =
+        QString::fromUtf8(std::getenv("CW_TEST_OUTPUT_DIR") ? std::getenv("CW_TEST_OUTPUT_DIR")
+                                                            : "build/debug/test-output") +
+        "/remote";
+    if (QDir().mkpath(folder)) {
+        controller.window()->grab().save(folder + "/remote-control-window.png");
+    }
+}
+
+TEST_F(RemoteControlWindowTest, TheSelectionFollowsItsServerAndEndsWhenItGoes) {
+    serversChange({stage, booth});
+    controller.tableView()->selectRow(1);
+    serversChange({{"Early", "early.local", 1, {}}, booth, stage});
+    controller.requestStatus();
+    serversChange({stage});
+    EXPECT_TRUE(controller.tableView()->selectionModel()->selectedRows().isEmpty());
+    EXPECT_EQ(status(), "Not Connected.");
+    controller.requestStatus();
+    EXPECT_EQ(client->sent, (std::vector<std::pair<C, std::uint16_t>>{{C::of(K::reportStatus), 19825}}));
+}
+
+TEST_F(RemoteControlWindowTest, ClosingStopsThePollAndTheClient) {
+    EXPECT_TRUE(controller.close());
+    EXPECT_FALSE(controller.isPolling());
+    EXPECT_EQ(client->stops, 1);
+
+    testsupport::LogCapture log;
+    auto failing = std::make_shared<FakeClient>();
+    failing->failStart = true;
+    cw::RemoteControlWindowController other(nullptr, failing);
+    other.showWindow();
+    EXPECT_FALSE(other.isPolling());
+    EXPECT_EQ(log.lines(), std::vector<std::string>{"can't discover: Address already in use"});
+}
+
+} // namespace

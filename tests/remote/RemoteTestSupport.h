@@ -1,0 +1,121 @@
+// Helpers of the remote-control tests: a plain UDP peer on loopback that pumps the main queue
+// while it waits, and a server delegate answering through a function.
+#pragma once
+
+#include "cuewright/remote/BonjourServer.h"
+#include "dispatch/Queue.h"
+
+#include <nlohmann/json.hpp>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace remotetest {
+
+using namespace std::chrono_literals;
+using nlohmann::json;
+
+// A non-blocking datagram socket on 127.0.0.1 or ::1.
+class Peer {
+public:
+    explicit Peer(int family = AF_INET)
+        : family_(family)
+        , fd_(::socket(family, SOCK_DGRAM | SOCK_NONBLOCK, 0)) {
+        const int size = 4 << 20;
+        ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    }
+    ~Peer() { ::close(fd_); }
+    Peer(const Peer&) = delete;
+    Peer& operator=(const Peer&) = delete;
+
+    bool isOpen() const { return fd_ >= 0; }
+
+    bool send(uint16_t port, const std::string& bytes) const {
+        sockaddr_storage to{};
+        socklen_t length = 0;
+        if (family_ == AF_INET) {
+            auto& in = reinterpret_cast<sockaddr_in&>(to);
+            in.sin_family = AF_INET;
+            in.sin_port = htons(port);
+            in.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            length = sizeof in;
+        } else {
+            auto& in6 = reinterpret_cast<sockaddr_in6&>(to);
+            in6.sin6_family = AF_INET6;
+            in6.sin6_port = htons(port);
+            in6.sin6_addr = in6addr_loopback;
+            length = sizeof in6;
+        }
+        // Full buffers are no failure here: the burst tests expect losses.
+        for (int tries = 0; tries < 1000; ++tries) {
+            if (::sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), length) >= 0) {
+                return true;
+            }
+            if (errno != EAGAIN && errno != ENOBUFS) {
+                return false;
+            }
+            dispatch::drainMainQueue();
+        }
+        return false;
+    }
+
+    // The next datagram, pumping the main queue while waiting (5 s at most).
+    std::optional<std::string> receive() const {
+        std::optional<std::string> got;
+        dispatch::runMainUntil([&] { return (got = tryReceive()).has_value(); }, 5s);
+        return got;
+    }
+    std::optional<std::string> tryReceive() const {
+        std::string buffer(65536, '\0');
+        const ssize_t n = ::recv(fd_, buffer.data(), buffer.size(), 0);
+        if (n < 0) {
+            return std::nullopt;
+        }
+        buffer.resize(static_cast<size_t>(n));
+        return buffer;
+    }
+    void drain() const {
+        while (tryReceive()) {
+        }
+    }
+    // Sends and parses the reply (null when none came).
+    json ask(uint16_t port, const std::string& request) const {
+        if (!send(port, request)) {
+            return nullptr;
+        }
+        const auto reply = receive();
+        return reply ? json::parse(*reply, nullptr, false) : json(nullptr);
+    }
+
+private:
+    int family_;
+    int fd_;
+};
+
+// A server delegate whose answers come from a function.
+class AnswerDelegate : public cw::BonjourServerDelegate {
+public:
+    std::function<cw::NetworkAnswer(const cw::NetworkCommand&)> answer;
+    std::vector<cw::NetworkCommand> commands;
+    int starts = 0;
+
+    void bonjourServerDidStart(cw::BonjourServer&) override { ++starts; }
+    cw::NetworkAnswer bonjourServerAnswer(cw::BonjourServer&, const cw::NetworkCommand& command) override {
+        commands.push_back(command);
+        return answer ? answer(command) : cw::NetworkAnswer::noDocumentActive();
+    }
+};
+
+inline cw::NetworkStatusReport sampleReport() {
+    return {"/a/b/Talk.cwr", 40.0, 100.0, cw::TransportState::TransportStatus::playing, 0.25, 120.0, -1.0};
+}
+
+} // namespace remotetest

@@ -1,0 +1,211 @@
+// Remote commands carried out on the workspace's active script, the server's life on the
+// management queue, and the network settings.
+#include "cuewright/model/Project.h"
+#include "cuewright/model/SettingsKeys.h"
+#include "cuewright/model/Workspace.h"
+#include "cuewright/remote/CommandExecution.h"
+#include "cuewright/remote/NetworkSettings.h"
+#include "cuewright/remote/RemoteProtocol.h"
+#include "cuewright/remote/WorkspaceNetworking.h"
+#include "platform/activity/FakeActivityInhibitor.h"
+#include "platform/netservice/FakeNetService.h"
+
+#include "remote/RemoteTestSupport.h"
+#include "support/FakeScreenProvider.h"
+#include "support/LogCapture.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+using namespace remotetest;
+using cw::NetworkCommand;
+using C = NetworkCommand::Command;
+using K = NetworkCommand::Kind;
+
+class WorkspaceNetworkingTest : public ::testing::Test {
+protected:
+    WorkspaceNetworkingTest() {
+        previousInhibitor = platform::setSharedActivityInhibitor(inhibitor);
+        defaults.set(cw::settings::bonjourKey, 0);
+        defaults.set(cw::settings::bonjourName, "Studio");
+        defaults.set(cw::settings::isBonjourEnabled, true);
+    }
+    ~WorkspaceNetworkingTest() override {
+        networking->stopNetworking();
+        workspace.net().netManagementQueue->sync([] {});
+        for (const auto& project : workspace.projects()) {
+            project->pause();
+        }
+        platform::setSharedActivityInhibitor(previousInhibitor);
+    }
+
+    std::shared_ptr<cw::Project> activeScript(int lines) {
+        auto project = workspace.newProject();
+        auto editor = project->editor();
+        editor.lineCount = lines;
+        project->setEditor(editor);
+        project->setScrollSpeed(50, 1, 3); // 2 lines per second
+        workspace.setActiveProject(project);
+        return project;
+    }
+    cw::NetworkAnswer run(const C& command) { return cw::answerNetworkCommand(workspace, {command, 2}); }
+    cw::NetworkStatusReport report(const C& command) {
+        const auto answer = run(command);
+        EXPECT_TRUE(std::holds_alternative<cw::NetworkStatusReport>(answer.value));
+        return std::get<cw::NetworkStatusReport>(answer.value);
+    }
+    std::shared_ptr<cw::BonjourServer> startedServer() {
+        networking->startNetworking();
+        workspace.net().netManagementQueue->sync([] {});
+        return workspace.net().server;
+    }
+
+    testsupport::TempDir dir;
+    platform::Defaults defaults{
+        platform::Defaults::Options{dir / "defaults.json", std::chrono::hours(1), {}}};
+    std::shared_ptr<platform::FakeActivityInhibitor> inhibitor =
+        std::make_shared<platform::FakeActivityInhibitor>();
+    std::shared_ptr<platform::ActivityInhibitor> previousInhibitor;
+    cw::Workspace workspace{defaults, std::make_shared<testsupport::FakeScreenProvider>(
+                                          testsupport::FakeScreenProvider::threeDisplays())};
+    std::shared_ptr<platform::FakeNetService> net = std::make_shared<platform::FakeNetService>();
+    std::shared_ptr<cw::WorkspaceNetworking> networking = cw::WorkspaceNetworking::make(
+        workspace, {net, &defaults, std::chrono::milliseconds(0), [] { return std::string("Mac Studio"); }});
+};
+
+TEST_F(WorkspaceNetworkingTest, CommandsActOnTheActiveScriptAndReportItAfterwards) {
+    for (const auto kind : {K::reportStatus, K::startPlayback, K::rewind, K::setScrollSpeed}) {
+        EXPECT_EQ(run({kind, 10}), cw::NetworkAnswer::noDocumentActive());
+    }
+    auto project = activeScript(120);
+    auto status = report(C::of(K::reportStatus));
+    EXPECT_EQ(status, (cw::NetworkStatusReport{"Untitled", 50, 100,
+                                               cw::TransportState::TransportStatus::stopped, 0, 60, 1}));
+    EXPECT_TRUE(report(C::of(K::startPlayback)).transportState ==
+                cw::TransportState::TransportStatus::playing);
+    project->setProgress(0.5, false, true);
+    EXPECT_EQ(report(C::of(K::rewind)).playbackProgress, 0);
+    EXPECT_TRUE(report(C::of(K::stopPlayback)).transportState ==
+                cw::TransportState::TransportStatus::stopped);
+    // Only the percentage changes; the range stays the script's.
+    status = report(C::setScrollSpeed(150));
+    EXPECT_EQ(status.scrollSpeed, 150);
+    EXPECT_EQ(status.maxScrollSpeed, 100);
+    EXPECT_EQ(project->document().speedProperties, (cw::DocumentSpeedProperties{150, 1, 3}));
+    EXPECT_EQ(report(C::setScrollDirection(-1)).scrollDirection, -1);
+    EXPECT_EQ(report(C::setScrollDirection(0)).scrollDirection, 0);
+    // A speed of exactly 0 lines per second, or no lines, runs 0 s.
+    EXPECT_EQ(report(C::setScrollSpeed(-50)).totalRuntime, 0);
+    project->setRepresentedPath("/scripts/Talk.cwr");
+    EXPECT_EQ(report(C::of(K::reportStatus)).filename, "/scripts/Talk.cwr");
+}
+
+TEST_F(WorkspaceNetworkingTest, ValuesThatAreNotFiniteChangeNothing) {
+    auto project = activeScript(120);
+    for (const double poison :
+         {std::nan(""), std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()}) {
+        const auto speed = report(C::setScrollSpeed(poison));
+        const auto direction = report(C::setScrollDirection(poison));
+        EXPECT_EQ(speed.scrollSpeed, 50);
+        EXPECT_EQ(direction.scrollDirection, 1);
+        EXPECT_EQ(speed.totalRuntime, 60);
+    }
+    EXPECT_EQ(project->document().speedProperties.scrollSpeedPerc, 50);
+    EXPECT_EQ(project->transportState().ffwdFactor, 1);
+}
+
+TEST_F(WorkspaceNetworkingTest, TheServerCarriesRequestsOutOnTheWorkspace) {
+    const auto server = startedServer();
+    ASSERT_TRUE(server && server->port() != 0);
+    Peer peer;
+    for (const auto* name : {"ReportStatus", "StartPlayback", "StopPlayback", "Rewind", "SetScrollSpeed",
+                             "SetScrollDirection"}) {
+        const json reply = peer.ask(server->port(), json{{"payload", {{"cmdname", name}}}}.dump());
+        EXPECT_EQ(reply["payload"], (json{{"name", "nodoc"}, {"reason", "No document active."}})) << name;
+    }
+    auto project = activeScript(120);
+    project->setFfwdFactor(-5);
+    EXPECT_EQ(peer.ask(server->port(),
+                       R"({"payload":{"cmdname":"SetScrollSpeed"}})")["payload"]["status"]["scrollSpeed"],
+              31.0);
+    EXPECT_EQ(peer.ask(server->port(),
+                       R"({"payload":{"cmdname":"SetScrollDirection","cmdparams":{"direction":"fast"}}})")
+                  ["payload"]["status"]["scrollDirection"],
+              1.0);
+    project->setProgress(0.7, false, true);
+    EXPECT_EQ(peer.ask(server->port(),
+                       R"({"payload":{"cmdname":"Rewind"}})")["payload"]["status"]["playbackProgress"],
+              0.0);
+    EXPECT_EQ(project->document().speedProperties.scrollSpeedPerc, 31.0);
+}
+
+TEST_F(WorkspaceNetworkingTest, StopThenStartLeavesOneServerPublishedAtItsRealPort) {
+    testsupport::LogCapture log;
+    const std::weak_ptr<cw::BonjourServer> first = startedServer();
+    networking->stopNetworking();
+    networking->startNetworking();
+    networking->startNetworking();
+    const auto server = startedServer();
+    EXPECT_TRUE(dispatch::runMainUntil([&] { return first.expired(); }, 5s));
+    ASSERT_TRUE(server && server->port() != 0);
+    ASSERT_TRUE(dispatch::runMainUntil([&] { return server->isPublished(); }, 5s));
+    EXPECT_EQ(net->published(), (std::vector<platform::FakeNetService::Published>{
+                                    {"Studio", "_cuewright._udp", "", server->port()}}));
+    EXPECT_EQ(Peer().ask(server->port(), R"({"payload":{"cmdname":"Rewind"}})")["payload"]["name"], "nodoc");
+    const auto lines = log.lines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "starting networking under name Studio ..."), 4);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "stopping networking ..."), 1);
+    EXPECT_NE(std::find(lines.begin(), lines.end(),
+                        "server started listining on port " + std::to_string(server->port())),
+              lines.end());
+
+    defaults.set(cw::settings::isBonjourEnabled, false);
+    networking->followNetworkSetting();
+    workspace.net().netManagementQueue->sync([] {});
+    EXPECT_EQ(workspace.net().server, nullptr);
+    EXPECT_TRUE(net->published().empty());
+}
+
+TEST_F(WorkspaceNetworkingTest, APortOutsideItsRangeIsLoggedNotUsed) {
+    testsupport::LogCapture log;
+    defaults.set(cw::settings::bonjourKey, 70000);
+    const auto server = startedServer();
+    ASSERT_TRUE(server);
+    EXPECT_EQ(server->socket(), nullptr);
+    EXPECT_EQ(log.lines().back(), "could not start bonjour server: the port 70000 is outside 0...65535");
+}
+
+TEST_F(WorkspaceNetworkingTest, SettingsGiveTheNameAndAnnounceOnlyChanges) {
+    platform::NotificationCenter center;
+    int posts = 0;
+    center.addObserver(std::string(cw::NetworkSettings::networkStateDidChange),
+                       [&](const auto&) { ++posts; });
+    struct Row {
+        std::optional<std::string> stored;
+        std::string host, name;
+    };
+    for (const auto& row : std::vector<Row>{{std::nullopt, "Mac", "Cuewright"},
+                                            {"", "Mac", "Mac"},
+                                            {"", "", "Cuewright"},
+                                            {"Stage", "Mac", "Stage"}}) {
+        if (row.stored) {
+            defaults.set(cw::settings::bonjourName, *row.stored);
+        } else {
+            defaults.removeObject(cw::settings::bonjourName);
+        }
+        EXPECT_EQ(cw::NetworkSettings::bonjourName(defaults, row.host), row.name);
+    }
+    cw::NetworkSettings::setBonjourName("Stage", defaults, center, "Mac");
+    cw::NetworkSettings::setBonjourName("Booth", defaults, center, "Mac");
+    cw::NetworkSettings::setBonjourEnabled(true, defaults, center);
+    cw::NetworkSettings::setBonjourEnabled(false, defaults, center);
+    EXPECT_EQ(posts, 2);
+    EXPECT_EQ(cw::NetworkSettings::networkStateDidChange, "NetworkStateDidchange");
+}
+
+} // namespace

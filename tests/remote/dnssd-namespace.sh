@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# Runs a test program inside a network namespace of its own with loopback alone, beside a
+# private system bus and an Avahi daemon limited to lo, so nothing is announced or browsed on
+# the machine's real interfaces. Exits 77 (skipped) where namespaces cannot be made.
+set -u
+program=$1
+name=cw-dnssd-$$
+work=$(mktemp -d)
+avahi_pid=
+bus_pid=
+cleanup() {
+  [ -n "$avahi_pid" ] && kill "$avahi_pid" 2>/dev/null && wait "$avahi_pid" 2>/dev/null
+  [ -n "$bus_pid" ] && kill "$bus_pid" 2>/dev/null
+  ip netns del "$name" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+for tool in ip dbus-daemon avahi-daemon unshare; do
+  if ! command -v "$tool" >/dev/null; then
+    echo "SKIPPED: $tool is not installed"
+    exit 77
+  fi
+done
+if ! ip netns add "$name" 2>"$work/netns.err"; then
+  echo "SKIPPED: network namespaces are not allowed here: $(cat "$work/netns.err")"
+  exit 77
+fi
+ip netns exec "$name" ip link set lo up
+ip netns exec "$name" ip link set lo multicast on
+
+# A bus of its own, reached through DBUS_SYSTEM_BUS_ADDRESS by the daemon and the test alike.
+cat >"$work/bus.conf" <<CONF
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>system</type>
+  <listen>unix:path=$work/bus</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow user="*"/>
+    <allow own="*"/>
+    <allow send_destination="*"/>
+    <allow receive_sender="*"/>
+  </policy>
+</busconfig>
+CONF
+dbus-daemon --config-file="$work/bus.conf" --fork --print-pid=3 3>"$work/bus.pid" || exit 1
+bus_pid=$(cat "$work/bus.pid")
+export DBUS_SYSTEM_BUS_ADDRESS="unix:path=$work/bus"
+
+cat >"$work/avahi.conf" <<CONF
+[server]
+allow-interfaces=lo
+use-ipv4=yes
+use-ipv6=no
+enable-dbus=yes
+[wide-area]
+enable-wide-area=no
+[publish]
+publish-workstation=no
+publish-hinfo=no
+publish-addresses=yes
+[reflector]
+[rlimits]
+CONF
+# The test starts first and signals once its servers wait for the daemon, which then starts:
+# publishing must wait for a daemon that appears late.
+ready="$work/ready"
+CW_DNSSD_NAMESPACE=$name CW_DNSSD_READY=$ready ip netns exec "$name" "$program" &
+test_pid=$!
+for _ in $(seq 100); do
+  [ -e "$ready" ] || ! kill -0 "$test_pid" 2>/dev/null && break
+  sleep 0.1
+done
+# Its own mount namespace too, so its pid file and socket never meet another daemon's.
+mkdir -p /run/avahi-daemon
+ip netns exec "$name" unshare -m sh -c \
+  "mount -t tmpfs tmpfs /run/avahi-daemon && exec avahi-daemon --no-drop-root --no-chroot --no-rlimits -f '$work/avahi.conf'" \
+  >"$work/avahi.log" 2>&1 &
+avahi_pid=$!
+
+wait "$test_pid"
+status=$?
+if [ $status -ne 0 ]; then
+  echo "--- avahi-daemon:"
+  cat "$work/avahi.log"
+fi
+exit $status
