@@ -18,7 +18,6 @@
 #include <QDBusObjectPath>
 #include <QDBusPendingCall>
 #include <QDBusVirtualObject>
-#include <QElapsedTimer>
 
 #include <cmath>
 #include <limits>
@@ -165,18 +164,6 @@ private:
     QDBusConnection connection_;
 };
 
-bool waitUntil(const std::function<bool()>& done) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > 10000) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
-
 class BluetoothServerTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -200,8 +187,8 @@ protected:
     // Starts the remote control and waits until BlueZ holds its application and advertisement.
     void startAdvertising() {
         bluetooth->startBluetooth();
-        ASSERT_TRUE(
-            waitUntil([&] { return !bluez.application.isEmpty() && !bluez.advertisement.isEmpty(); }));
+        ASSERT_TRUE(inputtest::waitUntil(
+            [&] { return !bluez.application.isEmpty() && !bluez.advertisement.isEmpty(); }));
         const auto objects =
             call(bluez.application.path, "org.freedesktop.DBus.ObjectManager", "GetManagedObjects");
         const auto managed = qdbus_cast<bt::ManagedObjects>(objects.arguments().value(0));
@@ -221,7 +208,7 @@ protected:
         auto message = QDBusMessage::createMethodCall(bluez.application.owner, path, interface, method);
         message.setArguments(arguments);
         QDBusPendingCall pending = bus.asyncCall(message);
-        EXPECT_TRUE(waitUntil([&] { return pending.isFinished(); }));
+        EXPECT_TRUE(inputtest::waitUntil([&] { return pending.isFinished(); }));
         return pending.reply();
     }
     static QVariantMap options(int offset, const QString& device) {
@@ -279,7 +266,7 @@ TEST_F(BluetoothServerTest, RegistersServiceAndAdvertisement) {
     EXPECT_EQ(advertised.value("Type").toString(), "peripheral");
 
     bluetooth->stopBluetooth();
-    EXPECT_TRUE(waitUntil([&] { return bluez.advertisement.isEmpty(); }));
+    EXPECT_TRUE(inputtest::waitUntil([&] { return bluez.advertisement.isEmpty(); }));
     EXPECT_FALSE(bluez.application.isEmpty()) << "the service stays";
     const auto lines = log.lines();
     EXPECT_NE(std::find(lines.begin(), lines.end(), "began BT listening"), lines.end());
@@ -323,7 +310,7 @@ TEST_F(BluetoothServerTest, AWriteCompletesWhenNoFurtherPieceComes) {
     startAdvertising();
     auto project = scripts.activeScript();
     write("c1:c4");
-    EXPECT_TRUE(waitUntil([&] { return project->transportState().isPlaying(); }));
+    EXPECT_TRUE(inputtest::waitUntil([&] { return project->transportState().isPlaying(); }));
 }
 
 TEST_F(BluetoothServerTest, ReadsServeOneSnapshotPerCentral) {
@@ -353,12 +340,13 @@ TEST_F(BluetoothServerTest, ReadsServeOneSnapshotPerCentral) {
 TEST_F(BluetoothServerTest, WithoutBluezStaysOffUntilItAppears) {
     testsupport::LogCapture log;
     bluetooth->startBluetooth();
-    ASSERT_TRUE(waitUntil([&] {
+    ASSERT_TRUE(inputtest::waitUntil([&] {
         const auto lines = log.lines();
         return std::find(lines.begin(), lines.end(), "managerstate is: Unsupported") != lines.end();
     }));
     offerBluez();
-    EXPECT_TRUE(waitUntil([&] { return !bluez.advertisement.isEmpty(); })) << "BlueZ noticed when it comes";
+    EXPECT_TRUE(inputtest::waitUntil([&] { return !bluez.advertisement.isEmpty(); }))
+        << "BlueZ noticed when it comes";
 }
 
 } // namespace

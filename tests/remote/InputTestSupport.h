@@ -11,10 +11,27 @@
 #include "support/FakeScreenProvider.h"
 #include "support/TempDir.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <functional>
 #include <memory>
 #include <vector>
 
 namespace inputtest {
+
+// Runs the event loop (and with it the main queue) until `done`; false after 10 s without.
+inline bool waitUntil(const std::function<bool()>& done) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > 10000) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
 
 struct PerformedAction {
     cw::KeyBindings::Action action;
