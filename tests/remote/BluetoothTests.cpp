@@ -337,16 +337,26 @@ TEST_F(BluetoothServerTest, ReadsServeOneSnapshotPerCentral) {
     EXPECT_EQ(bt::attErrorFromBluezError(past.errorName().toStdString()), bt::AttError::invalidOffset);
 }
 
-TEST_F(BluetoothServerTest, WithoutBluezStaysOffUntilItAppears) {
+TEST_F(BluetoothServerTest, StaysOffUntilBluezAndAPoweredAdapterAppear) {
     testsupport::LogCapture log;
-    bluetooth->startBluetooth();
-    ASSERT_TRUE(inputtest::waitUntil([&] {
+    const auto logged = [&](const std::string& line) {
         const auto lines = log.lines();
-        return std::find(lines.begin(), lines.end(), "managerstate is: Unsupported") != lines.end();
-    }));
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
+    };
+    bluetooth->startBluetooth();
+    ASSERT_TRUE(inputtest::waitUntil([&] { return logged("managerstate is: Unsupported"); }));
+    bluez.powered = false;
     offerBluez();
+    ASSERT_TRUE(inputtest::waitUntil([&] { return logged("managerstate is: Powered Off"); }));
+    EXPECT_TRUE(bluez.application.isEmpty());
+
+    bluez.powered = true;
+    auto changed =
+        QDBusMessage::createSignal(adapterPath, "org.freedesktop.DBus.Properties", "PropertiesChanged");
+    changed << QStringLiteral("org.bluez.Adapter1") << QVariantMap{{"Powered", true}} << QStringList();
+    bus.send(changed);
     EXPECT_TRUE(inputtest::waitUntil([&] { return !bluez.advertisement.isEmpty(); }))
-        << "BlueZ noticed when it comes";
+        << "noticed when powered";
 }
 
 } // namespace
