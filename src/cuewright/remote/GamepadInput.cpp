@@ -169,7 +169,7 @@ double GamepadInput::deadZoned(double value) const {
 void GamepadInput::setSpeed(Project& project, double percent) {
     const auto speed = project.document().speedProperties;
     percent = std::clamp(percent, 0.0, 100.0);
-    if (percent == speed.scrollSpeedPerc) {
+    if (!std::isfinite(percent) || percent == speed.scrollSpeedPerc) {
         return; // nothing to store: the script stays saved and the settings untouched
     }
     project.setScrollSpeed(percent, speed.minScrollSpeedLPS, speed.maxScrollSpeedLPS);
@@ -219,7 +219,7 @@ void GamepadInput::pollController(Project& project, const Gamepads::State& state
         progress = runningTime > 0 ? progress - ry * elapsed / runningTime : (ry > 0 ? 0.0 : 1.0);
     }
     progress = std::clamp(progress, 0.0, 1.0);
-    if (progress != transport.progress) {
+    if (std::isfinite(progress) && progress != transport.progress) {
         project.setProgress(progress, /*animated=*/false, /*immediate=*/false);
     }
 }
