@@ -1,0 +1,176 @@
+// The key bindings while another X client has the focus, seen through RECORD under an Xvfb of
+// the test's own (run_under_xvfb.sh); keys are typed with XTEST. With CW_XVFB_NO_RECORD set the
+// server runs without RECORD and only the untrusted case runs.
+#include "cuewright/model/SettingsKeys.h"
+#include "cuewright/remote/GlobalKeyMonitoring.h"
+#include "platform/defaults/NotificationCenter.h"
+#include "platform/keys/KeyTranslation.h"
+
+#include "remote/InputTestSupport.h"
+#include "support/LogCapture.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace {
+
+using inputtest::PerformedAction;
+using Action = cw::KeyBindings::Action;
+namespace keycode = platform::keycode;
+
+bool withoutRecord() {
+    return std::getenv("CW_XVFB_NO_RECORD") != nullptr;
+}
+
+class KeyMonitorTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (withoutRecord()) {
+            GTEST_SKIP() << "the server runs without RECORD";
+        }
+        // Another client with a window of its own, which gets the focus and the typed keys.
+        other = XOpenDisplay(nullptr);
+        ASSERT_NE(other, nullptr);
+        const Window window = XCreateSimpleWindow(other, DefaultRootWindow(other), 0, 0, 200, 100, 0, 0, 0);
+        XMapRaised(other, window);
+        XSync(other, False);
+        XSetInputFocus(other, window, RevertToParent, CurrentTime);
+        XSync(other, False);
+
+        auto& defaults = scripts.defaults;
+        defaults.set(cw::settings::listenToShortcutsInBackground, true);
+        defaults.set(cw::settings::performCustomBindingActionOnKeyDown, true);
+        cw::KeyBindings bindings;
+        bindings.ffwd = cw::KeyBindings::Key{keycode::f, 0};
+        bindings.incSpeed = cw::KeyBindings::Key{keycode::i, 0};
+        bindings.playPause = cw::KeyBindings::Key{keycode::p, 0};
+        bindings.bbwd = cw::KeyBindings::Key{keycode::b, 0};
+        bindings.reverse = cw::KeyBindings::Key{keycode::r, platform::modifier::command};
+        bindings.save(defaults, center);
+        project = scripts.activeScript();
+        monitoring.install();
+    }
+    void TearDown() override {
+        if (other != nullptr) {
+            XCloseDisplay(other);
+        }
+    }
+
+    void type(keycode::KeyCode code, bool press) {
+        const auto evdev = platform::evdevFromKeyCode(code);
+        ASSERT_TRUE(evdev);
+        XTestFakeKeyEvent(other, *evdev + 8, press ? True : False, CurrentTime);
+        XSync(other, False);
+    }
+    void tap(keycode::KeyCode code) {
+        type(code, true);
+        type(code, false);
+    }
+    // What the keys typed so far did: a bound key tapped last marks where they end.
+    std::vector<PerformedAction> performed() {
+        tap(keycode::b);
+        const std::vector<PerformedAction> marker{{Action::bbwd, true, 0}, {Action::bbwd, false, 0}};
+        EXPECT_TRUE(inputtest::waitUntil([&] {
+            const auto& calls = performer->calls;
+            return calls.size() >= 2 && std::equal(marker.begin(), marker.end(), calls.end() - 2);
+        }));
+        auto calls = performer->calls;
+        calls.resize(calls.size() >= 2 ? calls.size() - 2 : 0);
+        performer->calls.clear();
+        return calls;
+    }
+
+    Display* other = nullptr;
+    inputtest::ScriptWorkspace scripts;
+    platform::NotificationCenter center;
+    std::shared_ptr<cw::Project> project;
+    std::shared_ptr<inputtest::RecordingPerformer> performer =
+        std::make_shared<inputtest::RecordingPerformer>();
+    bool ownApplicationActive = false;
+    int ownApplicationChecks = 0;
+    cw::GlobalKeyMonitoring monitoring{
+        scripts.workspace, performer, {&scripts.defaults, {{}, [this] {
+                                                               ++ownApplicationChecks;
+                                                               return ownApplicationActive;
+                                                           }}}};
+};
+
+TEST_F(KeyMonitorTest, BoundKeysOfAnotherClientReachTheActions) {
+    struct Case {
+        const char* name;
+        keycode::KeyCode key;
+        bool onKeyDown;
+        std::vector<PerformedAction> performed;
+    };
+    const Case cases[] = {
+        {"fast wind acts on press and release",
+         keycode::f,
+         true,
+         {{Action::ffwd, true, 0}, {Action::ffwd, false, 0}}},
+        {"speed up on press only", keycode::i, true, {{Action::incSpeed, true, 0}}},
+        {"speed up on press only, whatever the setting", keycode::i, false, {{Action::incSpeed, true, 0}}},
+        {"play/pause on press", keycode::p, true, {{Action::playPause, true, 0}}},
+        {"play/pause on release", keycode::p, false, {{Action::playPause, false, 0}}},
+        {"an unbound key does nothing", keycode::q, true, {}},
+    };
+    EXPECT_TRUE(monitoring.isInstalled());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        scripts.defaults.set(cw::settings::performCustomBindingActionOnKeyDown, c.onKeyDown);
+        tap(c.key);
+        EXPECT_EQ(performed(), c.performed);
+    }
+}
+
+TEST_F(KeyMonitorTest, ModifiersHeldCount) {
+    tap(keycode::r);
+    EXPECT_EQ(performed(), std::vector<PerformedAction>{}) << "bound with command (Ctrl) only";
+    type(keycode::command, true);
+    tap(keycode::r);
+    type(keycode::command, false);
+    EXPECT_EQ(performed(), (std::vector<PerformedAction>{{Action::reverse, true, 0}}));
+}
+
+TEST_F(KeyMonitorTest, KeysAreDroppedWhileOurApplicationIsActive) {
+    ownApplicationActive = true;
+    const int before = ownApplicationChecks;
+    tap(keycode::f);
+    ASSERT_TRUE(inputtest::waitUntil([&] { return ownApplicationChecks >= before + 2; }));
+    ownApplicationActive = false;
+    EXPECT_EQ(performed(), std::vector<PerformedAction>{});
+}
+
+TEST_F(KeyMonitorTest, WithoutActiveProjectOnlyLogs) {
+    testsupport::LogCapture log;
+    scripts.workspace.setActiveProject(nullptr);
+    tap(keycode::f);
+    EXPECT_TRUE(inputtest::waitUntil([&] {
+        const auto lines = log.lines();
+        return std::count(lines.begin(), lines.end(), cw::GlobalKeyMonitoring::noActiveProject) == 2;
+    }));
+    EXPECT_TRUE(performer->calls.empty());
+}
+
+TEST(KeyMonitorTrustTest, WithoutRecordIsUntrustedButInstalled) {
+    if (!withoutRecord()) {
+        EXPECT_TRUE(platform::GlobalKeyMonitor::isTrusted());
+        return;
+    }
+    inputtest::ScriptWorkspace scripts;
+    testsupport::LogCapture log;
+    cw::GlobalKeyMonitoring monitoring(scripts.workspace, {}, {&scripts.defaults, {}});
+    EXPECT_FALSE(platform::GlobalKeyMonitor::isTrusted());
+    monitoring.install();
+    EXPECT_TRUE(monitoring.isInstalled());
+    const auto lines = log.lines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), cw::GlobalKeyMonitoring::notTrustedWarning), lines.end());
+}
+
+} // namespace
