@@ -27,4 +27,12 @@ struct SocketError {
     static SocketError fromGai(int gaiCode);
 };
 
+// Stores the error when the caller asked for it; answers false for `return fail(...)`.
+inline bool fail(SocketError* out, SocketError error) {
+    if (out != nullptr) {
+        *out = std::move(error);
+    }
+    return false;
+}
+
 } // namespace sockets
