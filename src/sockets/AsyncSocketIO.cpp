@@ -23,10 +23,6 @@ namespace {
 constexpr size_t kTlsReadChunk = 32768;
 constexpr size_t kTlsWriteChunk = 32768;
 
-dispatch::Duration seconds(double s) {
-    return std::chrono::duration_cast<dispatch::Duration>(std::chrono::duration<double>(s));
-}
-
 size_t bufferLength(const std::shared_ptr<Data>& buffer) {
     return buffer ? buffer->size() : 0;
 }

@@ -4,6 +4,8 @@
 #include "sockets/AsyncSocket.h"
 #include "sockets/AsyncSocketPackets.h"
 
+#include <chrono>
+
 namespace sockets {
 
 namespace stream {
@@ -52,6 +54,10 @@ inline SocketError otherError(std::string message) {
 }
 inline SocketError tlsError(int status, std::string message = {}) {
     return SocketError{kTlsErrorDomain, status, std::move(message), {}};
+}
+
+inline dispatch::Duration seconds(double s) {
+    return std::chrono::duration_cast<dispatch::Duration>(std::chrono::duration<double>(s));
 }
 
 // An interface description "name:port" into addresses; the port part is used when `port` is 0.
