@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -149,13 +150,21 @@ void AsyncSocket::setupReadAndWriteSources(int fd) {
     // The handlers run on the socket queue, and the sources are cancelled there (close, or the
     // destructor's hop) before this object goes away.
     dispatch::ReadSource* rawRead = readSource_.get();
-    readSource_->setEventHandler([this, rawRead] {
+    readSource_->setEventHandler([this, rawRead, fd] {
         socketFDBytesAvailable_ = rawRead->data();
         if (socketFDBytesAvailable_ > 0) {
             doReadData();
-        } else {
-            doReadEOF();
+            return;
         }
+        // Nothing readable means the end of the stream, unless a read made since the event
+        // (an early read, or OpenSSL's) took the bytes it announced.
+        char probe = 0;
+        const ssize_t r = ::recv(fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
+        if (r > 0 || (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))) {
+            doReadData();
+            return;
+        }
+        doReadEOF();
     });
     writeSource_->setEventHandler([this] {
         flags_ |= kFlagCanWrite;
@@ -249,6 +258,14 @@ void AsyncSocket::doReadData() {
         return;
     }
     const bool secure = flags_ & kFlagSecure;
+    if (socketFDBytesAvailable_ == 0 && readSource_ && !(flags_ & kFlagReadEOF)) {
+        // Ask the descriptor now rather than wait a round through the event thread for the same
+        // answer: a read queued behind a completed one usually finds bytes already there.
+        int available = 0;
+        if (::ioctl(connectedFD(), FIONREAD, &available) == 0 && available > 0) {
+            socketFDBytesAvailable_ = static_cast<uint64_t>(available);
+        }
+    }
     size_t estimate = socketFDBytesAvailable_;
     if (secure) {
         estimate += tls_->preBuffer.availableBytes() + tls_->bufferedReadSize();

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 
@@ -141,6 +142,19 @@ int selectAlpn(SSL* ssl, const unsigned char** out, unsigned char* outLength, co
     return SSL_TLSEXT_ERR_OK;
 }
 
+// The system's roots, looked up by subject hash in its certificate folder (a file lookup per
+// certificate asked for). OpenSSL's default paths would also add a store loader that reads and
+// decodes every file of that folder on each lookup: milliseconds per handshake.
+void useSystemRoots(SSL_CTX* ctx) {
+    X509_STORE* store = SSL_CTX_get_cert_store(ctx);
+    const char* dir = std::getenv(X509_get_default_cert_dir_env());
+    X509_STORE_load_path(store, dir != nullptr ? dir : X509_get_default_cert_dir());
+    if (const char* file = std::getenv(X509_get_default_cert_file_env())) {
+        X509_STORE_load_file(store, file);
+    }
+    ERR_clear_error();
+}
+
 // One context per side for the whole process: it holds the roots, the session-ticket keys of the
 // server (so resumption works across connections) and the callbacks; each connection sets its own
 // certificates and limits on its SSL object.
@@ -148,7 +162,7 @@ SSL_CTX* sharedContext(bool server) {
     static SSL_CTX* const contexts[2] = {
         [] {
             SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
-            SSL_CTX_set_default_verify_paths(ctx);
+            useSystemRoots(ctx);
             SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
             SSL_CTX_set_cert_verify_callback(ctx, verifyCertificate, nullptr);
             SSL_CTX_set_session_cache_mode(ctx, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
@@ -260,6 +274,9 @@ bool isArray(const TlsValue& v) {
 }
 
 struct PemOrDer {
+    PemOrDer() = default;
+    PemOrDer(const PemOrDer&) = delete;
+    PemOrDer& operator=(const PemOrDer&) = delete;
     std::vector<X509*> certificates;
     EVP_PKEY* key = nullptr;
     ~PemOrDer() {
@@ -270,8 +287,38 @@ struct PemOrDer {
     }
 };
 
+bool decodeCredentials(const Data& data, const std::string& password, PemOrDer* out);
+
+// Decoded credentials by their bytes: a server uses the same identity for every connection, and
+// OpenSSL's decoders cost more than the rest of a handshake's set-up.
+struct CredentialCache {
+    std::mutex mutex;
+    std::map<std::pair<Data, std::string>, std::shared_ptr<PemOrDer>> entries;
+
+    static CredentialCache& shared() {
+        static auto* cache = new CredentialCache;
+        return *cache;
+    }
+    std::shared_ptr<const PemOrDer> find(const Data& data, const std::string& password) {
+        std::lock_guard lock(mutex);
+        auto key = std::make_pair(data, password);
+        if (auto it = entries.find(key); it != entries.end()) {
+            return it->second;
+        }
+        auto decoded = std::make_shared<PemOrDer>();
+        if (!decodeCredentials(data, password, decoded.get())) {
+            return nullptr;
+        }
+        if (entries.size() >= 16) {
+            entries.clear(); // a handful of identities at most in practice
+        }
+        entries.emplace(std::move(key), decoded);
+        return decoded;
+    }
+};
+
 // Certificates and a key from PEM text, a DER certificate, or PKCS#12.
-bool readCredentials(const Data& data, const std::string& password, PemOrDer* out) {
+bool decodeCredentials(const Data& data, const std::string& password, PemOrDer* out) {
     BIO* bio = BIO_new_mem_buf(data.data(), static_cast<int>(data.size()));
     STACK_OF(X509_INFO)* infos = PEM_X509_INFO_read_bio(bio, nullptr, nullptr, nullptr);
     BIO_free(bio);
@@ -519,20 +566,19 @@ std::optional<SettingsFailure> applySettings(TlsState& tls, const TlsSettings& s
         if (const TlsValue* p = find(kTlsPkcs12Password); p && std::holds_alternative<std::string>(*p)) {
             password = std::get<std::string>(*p);
         }
-        PemOrDer identity;
-        bool ok = items != nullptr && !items->empty() &&
-                  readCredentials(items->front(), password, &identity) && identity.key != nullptr &&
-                  !identity.certificates.empty() &&
-                  SSL_use_certificate(ssl, identity.certificates.front()) == 1 &&
-                  SSL_use_PrivateKey(ssl, identity.key) == 1 && SSL_check_private_key(ssl) == 1;
-        for (size_t i = 1; ok && i < identity.certificates.size(); ++i) {
-            ok = SSL_add1_chain_cert(ssl, identity.certificates[i]) == 1;
+        auto& cache = CredentialCache::shared();
+        auto identity = items != nullptr && !items->empty() ? cache.find(items->front(), password) : nullptr;
+        bool ok = identity != nullptr && identity->key != nullptr && !identity->certificates.empty() &&
+                  SSL_use_certificate(ssl, identity->certificates.front()) == 1 &&
+                  SSL_use_PrivateKey(ssl, identity->key) == 1 && SSL_check_private_key(ssl) == 1;
+        for (size_t i = 1; ok && i < identity->certificates.size(); ++i) {
+            ok = SSL_add1_chain_cert(ssl, identity->certificates[i]) == 1;
         }
-        for (size_t i = 1; ok && items != nullptr && i < items->size(); ++i) {
-            PemOrDer chain;
-            ok = readCredentials((*items)[i], password, &chain);
-            for (X509* cert : chain.certificates) {
-                ok = ok && SSL_add1_chain_cert(ssl, cert) == 1;
+        for (size_t i = 1; ok && i < items->size(); ++i) {
+            auto chain = cache.find((*items)[i], password);
+            ok = chain != nullptr;
+            for (size_t c = 0; ok && c < chain->certificates.size(); ++c) {
+                ok = SSL_add1_chain_cert(ssl, chain->certificates[c]) == 1;
             }
         }
         if (!ok) {
