@@ -317,6 +317,46 @@ int AsyncSocket::connectedFD() const {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Checks before accepting or connecting; `verb` is "accept" or "connect".
+
+bool AsyncSocket::checkDelegate(const char* verb, SocketError* error) const {
+    if (delegate_.expired()) {
+        return fail(error, badConfigError(std::string("Attempting to ") + verb +
+                                          " without a delegate. Set a delegate first."));
+    }
+    if (!delegateQueue_) {
+        return fail(error, badConfigError(std::string("Attempting to ") + verb +
+                                          " without a delegate queue. Set a delegate queue first."));
+    }
+    return true;
+}
+
+bool AsyncSocket::checkIdle(const char* verb, SocketError* error) const {
+    if (flags_ & kFlagStarted) {
+        return fail(error, badConfigError(std::string("Attempting to ") + verb +
+                                          " while connected or accepting connections. Disconnect first."));
+    }
+    return true;
+}
+
+bool AsyncSocket::resolveInterface(const std::optional<std::string>& interface, uint16_t port,
+                                   InterfaceAddresses* addresses, SocketError* error) const {
+    *addresses = streamInterfaceAddresses(interface, port);
+    if (addresses->ipv4.empty() && addresses->ipv6.empty()) {
+        return fail(error, badParamError(kUnknownInterface));
+    }
+    if ((config_ & kConfigIPv4Disabled) && addresses->ipv6.empty()) {
+        return fail(error,
+                    badParamError("IPv4 has been disabled and specified interface doesn't support IPv6."));
+    }
+    if ((config_ & kConfigIPv6Disabled) && addresses->ipv4.empty()) {
+        return fail(error,
+                    badParamError("IPv6 has been disabled and specified interface doesn't support IPv4."));
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
 // Closing
 
 void AsyncSocket::disconnect() {

@@ -298,6 +298,10 @@ private:
     void disconnectAfter(uint32_t bits);
     int connectedFD() const;
 
+    bool checkDelegate(const char* verb, SocketError* error) const;
+    bool checkIdle(const char* verb, SocketError* error) const;
+    bool resolveInterface(const std::optional<std::string>& interface, uint16_t port,
+                          InterfaceAddresses* addresses, SocketError* error) const;
     // Accepting.
     int createListeningSocket(const Address& address, SocketError* error);
     void setupAcceptSource(int fd, std::shared_ptr<dispatch::ReadSource>& slot);

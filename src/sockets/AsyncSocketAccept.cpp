@@ -25,17 +25,11 @@ using namespace stream;
 int AsyncSocket::createListeningSocket(const Address& address, SocketError* error) {
     sa_family_t family = AF_UNSPEC;
     std::memcpy(&family, address.data(), sizeof family);
-    const int fd = ::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    const int fd = openSocket(family, SOCK_STREAM | SOCK_NONBLOCK, error);
     if (fd < 0) {
-        fail(error, SocketError::fromErrno("Error in socket() function"));
         return -1;
     }
-    auto failed = [&](const char* reason) {
-        const int saved = errno;
-        ::close(fd);
-        fail(error, SocketError::fromErrno(saved, reason));
-        return -1;
-    };
+    auto failed = [&](const char* reason) { return failSocketSetup(fd, reason, error); };
     const int on = 1;
     if (family != AF_UNIX && setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) {
         return failed("Error enabling address reuse (setsockopt)");
@@ -72,39 +66,22 @@ bool AsyncSocket::acceptOnPort(uint16_t port, SocketError* error) {
 bool AsyncSocket::acceptOnInterface(const std::optional<std::string>& interface, uint16_t port,
                                     SocketError* error) {
     return onQueueSync([&]() -> bool {
-        if (delegate_.expired()) {
-            return fail(error,
-                        badConfigError("Attempting to accept without a delegate. Set a delegate first."));
-        }
-        if (!delegateQueue_) {
-            return fail(
-                error,
-                badConfigError("Attempting to accept without a delegate queue. Set a delegate queue first."));
+        if (!checkDelegate("accept", error)) {
+            return false;
         }
         const bool v4Disabled = config_ & kConfigIPv4Disabled;
         const bool v6Disabled = config_ & kConfigIPv6Disabled;
         if (v4Disabled && v6Disabled) {
             return fail(error, badConfigError(kBothDisabled));
         }
-        if (flags_ & kFlagStarted) {
-            return fail(
-                error,
-                badConfigError(
-                    "Attempting to accept while connected or accepting connections. Disconnect first."));
+        if (!checkIdle("accept", error)) {
+            return false;
         }
         readQueue_.clear();
         writeQueue_.clear();
-        InterfaceAddresses addresses = streamInterfaceAddresses(interface, port);
-        if (addresses.ipv4.empty() && addresses.ipv6.empty()) {
-            return fail(error, badParamError(kUnknownInterface));
-        }
-        if (v4Disabled && addresses.ipv6.empty()) {
-            return fail(
-                error, badParamError("IPv4 has been disabled and specified interface doesn't support IPv6."));
-        }
-        if (v6Disabled && addresses.ipv4.empty()) {
-            return fail(
-                error, badParamError("IPv6 has been disabled and specified interface doesn't support IPv4."));
+        InterfaceAddresses addresses;
+        if (!resolveInterface(interface, port, &addresses, error)) {
+            return false;
         }
         const bool use4 = !v4Disabled && !addresses.ipv4.empty();
         const bool use6 = !v6Disabled && !addresses.ipv6.empty();
@@ -140,20 +117,8 @@ bool AsyncSocket::acceptOnInterface(const std::optional<std::string>& interface,
 
 bool AsyncSocket::acceptOnUrl(const std::string& path, SocketError* error) {
     return onQueueSync([&]() -> bool {
-        if (delegate_.expired()) {
-            return fail(error,
-                        badConfigError("Attempting to accept without a delegate. Set a delegate first."));
-        }
-        if (!delegateQueue_) {
-            return fail(
-                error,
-                badConfigError("Attempting to accept without a delegate queue. Set a delegate queue first."));
-        }
-        if (flags_ & kFlagStarted) {
-            return fail(
-                error,
-                badConfigError(
-                    "Attempting to accept while connected or accepting connections. Disconnect first."));
+        if (!checkDelegate("accept", error) || !checkIdle("accept", error)) {
+            return false;
         }
         readQueue_.clear();
         writeQueue_.clear();

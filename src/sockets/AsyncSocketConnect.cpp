@@ -23,36 +23,16 @@ using namespace stream;
 // Connecting
 
 bool AsyncSocket::preConnect(const std::optional<std::string>& interface, SocketError* error) {
-    if (delegate_.expired()) {
-        return fail(error, badConfigError("Attempting to connect without a delegate. Set a delegate first."));
+    if (!checkDelegate("connect", error) || !checkIdle("connect", error)) {
+        return false;
     }
-    if (!delegateQueue_) {
-        return fail(
-            error,
-            badConfigError("Attempting to connect without a delegate queue. Set a delegate queue first."));
-    }
-    if (flags_ & kFlagStarted) {
-        return fail(error,
-                    badConfigError(
-                        "Attempting to connect while connected or accepting connections. Disconnect first."));
-    }
-    const bool v4Disabled = config_ & kConfigIPv4Disabled;
-    const bool v6Disabled = config_ & kConfigIPv6Disabled;
-    if (v4Disabled && v6Disabled) {
+    if ((config_ & kConfigIPv4Disabled) && (config_ & kConfigIPv6Disabled)) {
         return fail(error, badConfigError(kBothDisabled));
     }
     if (interface) {
-        InterfaceAddresses addresses = streamInterfaceAddresses(interface, 0);
-        if (addresses.ipv4.empty() && addresses.ipv6.empty()) {
-            return fail(error, badParamError(kUnknownInterface));
-        }
-        if (v4Disabled && addresses.ipv6.empty()) {
-            return fail(
-                error, badParamError("IPv4 has been disabled and specified interface doesn't support IPv6."));
-        }
-        if (v6Disabled && addresses.ipv4.empty()) {
-            return fail(
-                error, badParamError("IPv6 has been disabled and specified interface doesn't support IPv4."));
+        InterfaceAddresses addresses;
+        if (!resolveInterface(interface, 0, &addresses, error)) {
+            return false;
         }
         connectInterface4_ = std::move(addresses.ipv4);
         connectInterface6_ = std::move(addresses.ipv6);
@@ -207,9 +187,8 @@ bool AsyncSocket::connectWithAddresses(const Address& a4, const Address& a6, Soc
 }
 
 int AsyncSocket::createSocket(int family, const Address& interface, SocketError* error) {
-    const int fd = ::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    const int fd = openSocket(family, SOCK_STREAM | SOCK_NONBLOCK, error);
     if (fd < 0) {
-        fail(error, SocketError::fromErrno("Error in socket() function"));
         return -1;
     }
     if (!interface.empty()) {

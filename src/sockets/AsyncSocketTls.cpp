@@ -49,7 +49,7 @@ TlsState* stateOf(SSL* ssl) {
 // Sessions to resume, by the caller's peer identifier. Process-wide, like the platform's cache.
 struct SessionCache {
     std::mutex mutex;
-    std::map<Data, SSL_SESSION*> sessions;
+    std::map<std::string, SSL_SESSION*> sessions; // keyed by the identifier's bytes
 
     static SessionCache& shared() {
         static auto* cache = new SessionCache; // outlives every socket
@@ -57,7 +57,7 @@ struct SessionCache {
     }
     void store(const Data& peerID, SSL_SESSION* session) {
         std::lock_guard lock(mutex);
-        SSL_SESSION*& slot = sessions[peerID];
+        SSL_SESSION*& slot = sessions[std::string(peerID.begin(), peerID.end())];
         if (slot != nullptr) {
             SSL_SESSION_free(slot);
         }
@@ -66,7 +66,7 @@ struct SessionCache {
     // A new reference, or null.
     SSL_SESSION* find(const Data& peerID) {
         std::lock_guard lock(mutex);
-        auto it = sessions.find(peerID);
+        auto it = sessions.find(std::string(peerID.begin(), peerID.end()));
         if (it == sessions.end() || SSL_SESSION_up_ref(it->second) != 1) {
             return nullptr;
         }
@@ -293,7 +293,7 @@ bool decodeCredentials(const Data& data, const std::string& password, PemOrDer* 
 // OpenSSL's decoders cost more than the rest of a handshake's set-up.
 struct CredentialCache {
     std::mutex mutex;
-    std::map<std::pair<Data, std::string>, std::shared_ptr<PemOrDer>> entries;
+    std::map<std::pair<std::string, std::string>, std::shared_ptr<PemOrDer>> entries;
 
     static CredentialCache& shared() {
         static auto* cache = new CredentialCache;
@@ -301,7 +301,7 @@ struct CredentialCache {
     }
     std::shared_ptr<const PemOrDer> find(const Data& data, const std::string& password) {
         std::lock_guard lock(mutex);
-        auto key = std::make_pair(data, password);
+        auto key = std::make_pair(std::string(data.begin(), data.end()), password);
         if (auto it = entries.find(key); it != entries.end()) {
             return it->second;
         }

@@ -29,17 +29,11 @@ namespace {
 
 // One non-blocking datagram socket; -1 and the error of the failing step otherwise.
 int createSocket(int domain, int bufferSize, SocketError* error) {
-    const int fd = ::socket(domain, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const int fd = openSocket(domain, SOCK_DGRAM, error);
     if (fd < 0) {
-        fail(error, SocketError::fromErrno("Error in socket() function"));
         return -1;
     }
-    auto failed = [&](const char* reason) {
-        const int saved = errno;
-        ::close(fd);
-        fail(error, SocketError::fromErrno(saved, reason));
-        return -1;
-    };
+    auto failed = [&](const char* reason) { return failSocketSetup(fd, reason, error); };
     const int flags = fcntl(fd, F_GETFL);
     if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) {
         return failed("Error enabling non-blocking IO on socket (fcntl)");

@@ -4,6 +4,7 @@
 #include "sockets/AsyncSocket.h"
 #include "sockets/AsyncSocketPackets.h"
 #include "support/TempDir.h"
+#include "support/TestCertificate.h"
 
 #include "dispatch/Queue.h"
 #include "dispatch/Source.h"
@@ -209,7 +210,7 @@ TEST_F(Reading, ManyRoundTripsBackToBackStayConnected) {
             if (tls) {
                 peer.startTLS(
                     {{sockets::kTlsIsServer, true},
-                     {sockets::kTlsCertificates, std::vector<Data>{streamtest::makeTestIdentityPem()}}});
+                     {sockets::kTlsCertificates, std::vector<Data>{bytes(testsupport::testIdentityPem())}}});
             }
             peer.readDataToData(AsyncSocket::CRLFData(), -1, 0);
         };
@@ -493,7 +494,7 @@ TEST_F(Closing, IdleDisconnectIsSilentAndDestructionReportsANullSocket) {
 
 namespace {
 sockets::TlsSettings serverSettings() {
-    static const Data identity = streamtest::makeTestIdentityPem();
+    static const Data identity = bytes(testsupport::testIdentityPem());
     return {{sockets::kTlsIsServer, true}, {sockets::kTlsCertificates, std::vector<Data>{identity}}};
 }
 sockets::TlsSettings manualClient() {

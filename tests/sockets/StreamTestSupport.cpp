@@ -4,9 +4,6 @@
 #include <chrono>
 
 #include <netinet/in.h>
-#include <openssl/evp.h>
-#include <openssl/pem.h>
-#include <openssl/x509v3.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -28,7 +25,7 @@ void Recorder::socketDidAcceptNewSocket(AsyncSocket&, std::shared_ptr<AsyncSocke
         onAccept(*newSocket);
     }
     {
-        std::lock_guard lock(mutex_);
+        std::lock_guard lock(childrenMutex_);
         children_.push_back(newSocket);
     }
     record(Event(Kind::accepted));
@@ -63,13 +60,8 @@ double Recorder::socketShouldTimeoutRead(AsyncSocket&, long tag, double elapsed,
     Event e(Kind::readTimeout, tag);
     e.elapsed = elapsed;
     e.length = bytesDone;
-    double answer = 0;
-    {
-        std::lock_guard lock(mutex_);
-        const size_t asked = std::count_if(events_.begin(), events_.end(),
-                                           [](const Event& x) { return x.kind == Kind::readTimeout; });
-        answer = asked < readExtensions.size() ? readExtensions[asked] : 0;
-    }
+    const size_t asked = count(Kind::readTimeout);
+    const double answer = asked < readExtensions.size() ? readExtensions[asked] : 0;
     record(std::move(e));
     return answer;
 }
@@ -112,21 +104,8 @@ void Recorder::socketDidDisconnect(AsyncSocket* sock, const std::optional<socket
     record(std::move(e));
 }
 
-void Recorder::record(Event event) {
-    std::lock_guard lock(mutex_);
-    events_.push_back(std::move(event));
-    changed_.notify_all();
-}
-
 std::vector<Recorder::Event> Recorder::events(Kind kind) const {
-    std::lock_guard lock(mutex_);
-    std::vector<Event> out;
-    for (const Event& e : events_) {
-        if (e.kind == kind) {
-            out.push_back(e);
-        }
-    }
-    return out;
+    return log_.of(kind);
 }
 
 size_t Recorder::count(Kind kind) const {
@@ -134,48 +113,12 @@ size_t Recorder::count(Kind kind) const {
 }
 
 bool Recorder::waitFor(Kind kind, size_t n) const {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::seconds(5), [&] {
-        return size_t(std::count_if(events_.begin(), events_.end(),
-                                    [&](const Event& e) { return e.kind == kind; })) >= n;
-    });
+    return log_.waitFor(kind, n);
 }
 
 std::shared_ptr<AsyncSocket> Recorder::child(size_t i) const {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(childrenMutex_);
     return i < children_.size() ? children_[i] : nullptr;
-}
-
-Data makeTestIdentityPem() {
-    EVP_PKEY* key = EVP_EC_gen("P-256");
-    X509* cert = X509_new();
-    X509_set_version(cert, 2);
-    ASN1_INTEGER_set(X509_get_serialNumber(cert), 1);
-    X509_gmtime_adj(X509_getm_notBefore(cert), -3600);
-    X509_gmtime_adj(X509_getm_notAfter(cert), 3600 * 24);
-    X509_set_pubkey(cert, key);
-    X509_NAME* name = X509_get_subject_name(cert);
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("localhost"),
-                               -1, -1, 0);
-    X509_set_issuer_name(cert, name);
-    X509V3_CTX ctx;
-    X509V3_set_ctx_nodb(&ctx);
-    X509V3_set_ctx(&ctx, cert, cert, nullptr, nullptr, 0);
-    if (X509_EXTENSION* san = X509V3_EXT_conf_nid(nullptr, &ctx, NID_subject_alt_name, "DNS:localhost")) {
-        X509_add_ext(cert, san, -1);
-        X509_EXTENSION_free(san);
-    }
-    X509_sign(cert, key, EVP_sha256());
-    BIO* bio = BIO_new(BIO_s_mem());
-    PEM_write_bio_PrivateKey(bio, key, nullptr, nullptr, 0, nullptr, nullptr);
-    PEM_write_bio_X509(bio, cert);
-    char* p = nullptr;
-    const long length = BIO_get_mem_data(bio, &p);
-    Data pem(p, p + length);
-    BIO_free(bio);
-    X509_free(cert);
-    EVP_PKEY_free(key);
-    return pem;
 }
 
 Relay::Relay(uint16_t targetPort)

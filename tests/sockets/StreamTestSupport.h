@@ -1,6 +1,7 @@
 // Helpers for the stream socket tests: a recording delegate, a test certificate, a byte relay.
 #pragma once
 
+#include "EventLog.h"
 #include "sockets/AsyncSocket.h"
 
 #include <condition_variable>
@@ -78,15 +79,11 @@ public:
     std::function<void(AsyncSocket&)> onAccept;
 
 private:
-    void record(Event event);
-    mutable std::mutex mutex_;
-    mutable std::condition_variable changed_;
-    std::vector<Event> events_;
+    void record(Event event) { log_.add(std::move(event)); }
+    sockettest::EventLog<Event> log_;
+    mutable std::mutex childrenMutex_;
     std::vector<std::shared_ptr<AsyncSocket>> children_;
 };
-
-// A self-signed certificate for "localhost" made with OpenSSL, as PEM (key, then certificate).
-Data makeTestIdentityPem();
 
 // Forwards bytes between a client and a target port on 127.0.0.1 and keeps a copy of all.
 class Relay {
