@@ -181,7 +181,7 @@ void BM_Throughput_AsyncSocket(benchmark::State& state) {
         return;
     }
     pair.serverDelegate->target = uint64_t{kWrites} * kChunk;
-    const Data chunk(kChunk, 'w');
+    const auto chunk = std::make_shared<const Data>(kChunk, 'w');
     for (auto _ : state) {
         for (int i = 0; i < kWrites; ++i) {
             pair.client->writeData(chunk, -1, 0);

@@ -256,8 +256,10 @@ public:
     void readDataToData(Data terminator, double timeout, long tag, size_t maxLength = 0,
                         std::shared_ptr<Data> buffer = nullptr, size_t offset = 0);
     // Takes the bytes over; ends in socketDidWriteData (after any socketDidWritePartialData).
-    // Empty data is ignored.
+    // Empty data is ignored. The shared form keeps the caller's bytes without copying them: they
+    // must not change until the write is reported.
     void writeData(Data data, double timeout, long tag);
+    void writeData(std::shared_ptr<const Data> data, double timeout, long tag);
     // Progress of the current read or write: done / total (1 for reads without a fixed length),
     // NaN with zero outputs when there is none.
     float progressOfRead(long* tag = nullptr, size_t* done = nullptr, size_t* total = nullptr) const;

@@ -71,6 +71,13 @@ void AsyncSocket::writeData(Data data, double timeout, long tag) {
     if (data.empty()) {
         return;
     }
+    writeData(std::make_shared<const Data>(std::move(data)), timeout, tag);
+}
+
+void AsyncSocket::writeData(std::shared_ptr<const Data> data, double timeout, long tag) {
+    if (!data || data->empty()) {
+        return;
+    }
     queueRequest(std::make_shared<WritePacket>(std::move(data), timeout, tag), /*toReads=*/false,
                  /*toWrites=*/true);
 }
@@ -135,9 +142,9 @@ float AsyncSocket::progressOfWrite(long* tag, size_t* done, size_t* total) const
             *done = write ? write->bytesDone : 0;
         }
         if (total) {
-            *total = write ? write->data.size() : 0;
+            *total = write ? write->data->size() : 0;
         }
-        return write ? float(write->bytesDone) / float(write->data.size()) : NAN;
+        return write ? float(write->bytesDone) / float(write->data->size()) : NAN;
     });
 }
 
@@ -593,8 +600,8 @@ void AsyncSocket::doWriteData() {
     }
 
     auto& write = static_cast<WritePacket&>(*currentWrite_);
-    const uint8_t* data = write.data.data();
-    const size_t size = write.data.size();
+    const uint8_t* data = write.data->data();
+    const size_t size = write.data->size();
     size_t written = 0;
     bool waiting = false;
     std::optional<SocketError> error;

@@ -83,13 +83,14 @@ struct ReadPacket : Packet {
     long tag = 0;
 };
 
+// Keeps the caller's bytes, not a copy.
 struct WritePacket : Packet {
-    WritePacket(Data d, double t, long g)
+    WritePacket(std::shared_ptr<const Data> d, double t, long g)
         : Packet(Kind::write)
         , data(std::move(d))
         , timeout(t)
         , tag(g) {}
-    Data data;
+    std::shared_ptr<const Data> data;
     size_t bytesDone = 0;
     double timeout = -1;
     long tag = 0;

@@ -3,6 +3,7 @@
 #include "StreamTestSupport.h"
 #include "sockets/AsyncSocket.h"
 #include "sockets/AsyncSocketPackets.h"
+#include "sockets/AsyncSocketPrivate.h"
 #include "support/TempDir.h"
 #include "support/TestCertificate.h"
 
@@ -21,6 +22,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <openssl/pem.h>
+#include <openssl/pkcs12.h>
 #include <openssl/ssl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -257,17 +260,19 @@ TEST_F(Reading, TimeOutExtendedOnceReportsTheElapsedTimeThenCloses) {
 
 TEST_F(Reading, LargeWriteInPartsThenTheNextWrite) {
     auto peer = connectPair();
-    Data big(4 << 20, 'x');
+    auto big = std::make_shared<const Data>(4 << 20, 'x'); // kept, not copied
     sock->writeData(big, -1, 1);
     sock->writeData(bytes("end"), -1, 2);
-    peer->readDataToLength(big.size() + 3, -1, 0);
+    peer->readDataToLength(big->size() + 3, -1, 0);
     ASSERT_TRUE(server->waitFor(Kind::read));
     ASSERT_TRUE(client->waitFor(Kind::wrote, 2));
     const auto wrote = client->events(Kind::wrote);
     EXPECT_EQ(wrote[0].tag, 1);
     EXPECT_EQ(wrote[1].tag, 2);
     EXPECT_GT(client->count(Kind::partialWrite), 0u) << "the socket buffer cannot take 4 MiB at once";
-    EXPECT_EQ(server->events(Kind::read)[0].data.size(), big.size() + 3);
+    EXPECT_EQ(server->events(Kind::read)[0].data.size(), big->size() + 3);
+    settle(sock, clientQueue);
+    EXPECT_EQ(big.use_count(), 1) << "the socket lets go of the bytes once they are written";
 }
 
 // The peer shuts down its sending side only.
@@ -621,4 +626,111 @@ TEST_F(Tls, SessionResumedByPeerIdAndAlpnNegotiated) {
         EXPECT_EQ(protocol, "cue/1");
         EXPECT_EQ(rec->count(Kind::trust), round == 0 ? 1u : 0u) << "a resumed session asks no trust";
     }
+}
+
+namespace {
+// The test identity as PKCS#12 protected by `password`.
+Data pkcs12Identity(const char* password) {
+    const std::string& pem = testsupport::testIdentityPem();
+    BIO* in = BIO_new_mem_buf(pem.data(), int(pem.size()));
+    EVP_PKEY* key = PEM_read_bio_PrivateKey(in, nullptr, nullptr, nullptr);
+    X509* cert = PEM_read_bio_X509(in, nullptr, nullptr, nullptr);
+    BIO_free(in);
+    PKCS12* p12 = PKCS12_create(password, "cue", key, cert, nullptr, 0, 0, 0, 0, 0);
+    unsigned char* der = nullptr;
+    const int length = i2d_PKCS12(p12, &der);
+    Data out(der, der + length);
+    OPENSSL_free(der);
+    PKCS12_free(p12);
+    X509_free(cert);
+    EVP_PKEY_free(key);
+    return out;
+}
+} // namespace
+
+TEST_F(Tls, SettingsThatShapeTheHandshake) {
+    struct Case {
+        const char* name;
+        sockets::TlsSettings server;
+        sockets::TlsSettings client;
+        int cipher; // the suite expected, 0 for any; -1: the handshake must fail
+    };
+    const Case cases[] = {
+        {"identity as PKCS#12",
+         {{sockets::kTlsIsServer, true},
+          {sockets::kTlsCertificates, std::vector<Data>{pkcs12Identity("secret")}},
+          {sockets::kTlsPkcs12Password, std::string("secret")}},
+         manualClient(),
+         0},
+        {"cipher suite chosen by number", serverSettings(),
+         [] {
+             auto c = manualClient();
+             c[sockets::kTlsCipherSuites] = std::vector<int64_t>{0x1302}; // TLS_AES_256_GCM_SHA384
+             return c;
+         }(),
+         0x1302},
+        {"no common protocol version",
+         [] {
+             auto c = serverSettings();
+             c[sockets::kTlsProtocolVersionMin] = int64_t{TLS1_3_VERSION};
+             return c;
+         }(),
+         [] {
+             auto c = manualClient();
+             c[sockets::kTlsProtocolVersionMax] = int64_t{TLS1_2_VERSION};
+             c[sockets::kTlsProtocolVersionMin] = int64_t{0}; // ignored
+             return c;
+         }(),
+         -1},
+    };
+    for (const Case& c : cases) {
+        auto rec = std::make_shared<Recorder>();
+        rec->trustAnswer = true;
+        auto l = AsyncSocket::make(server, serverQueue);
+        ASSERT_TRUE(l->acceptOnInterface("127.0.0.1", 0)) << c.name;
+        server->onAccept = [settings = c.server](AsyncSocket& peer) { peer.startTLS(settings); };
+        auto s = AsyncSocket::make(rec, clientQueue);
+        ASSERT_TRUE(s->connectToHost("127.0.0.1", l->localPort()));
+        s->startTLS(c.client);
+        if (c.cipher < 0) {
+            ASSERT_TRUE(rec->waitFor(Kind::disconnected)) << c.name;
+            const auto error = *rec->events(Kind::disconnected)[0].error;
+            EXPECT_EQ(error.domain, "kCFStreamErrorDomainSSL") << c.name;
+            EXPECT_EQ(error.code, sockets::tls::kProtocol) << c.name;
+            EXPECT_NE(error.message.find("version"), std::string::npos) << error.message;
+            continue;
+        }
+        ASSERT_TRUE(rec->waitFor(Kind::secured)) << c.name;
+        int cipher = 0;
+        s->performBlock(
+            [&] { cipher = SSL_CIPHER_get_protocol_id(SSL_get_current_cipher(s->sslContext())); });
+        if (c.cipher > 0) {
+            EXPECT_EQ(cipher, c.cipher) << c.name;
+        }
+        l->disconnect();
+    }
+}
+
+TEST_F(Packets, AddressUtilitiesAndTerminators) {
+    SocketError error;
+    const auto local = AsyncSocket::lookupHost("localhost", 80, &error);
+    ASSERT_EQ(local.size(), 2u);
+    EXPECT_EQ(sockets::hostFromAddress(local[0]), "127.0.0.1");
+    EXPECT_EQ(sockets::hostFromAddress(local[1]), "::1");
+    EXPECT_EQ(sockets::portFromAddress(local[1]), 80);
+
+    const auto any = sockets::stream::streamInterfaceAddresses(":8080", 0);
+    EXPECT_EQ(sockets::hostFromAddress(any.ipv4), "0.0.0.0");
+    EXPECT_EQ(sockets::portFromAddress(any.ipv6), 8080);
+    EXPECT_EQ(sockets::portFromAddress(sockets::stream::streamInterfaceAddresses("lo:8080", 9).ipv4), 9)
+        << "the given port wins over the description's";
+    EXPECT_TRUE(sockets::stream::streamInterfaceAddresses("no-such-interface", 0).ipv4.empty());
+
+    Address short6 = sockets::loopbackAddress6(1);
+    short6.resize(16);
+    EXPECT_FALSE(sockets::getHost(nullptr, nullptr, nullptr, short6))
+        << "16 bytes cannot hold an IPv6 address";
+
+    EXPECT_EQ(AsyncSocket::CRLFData(), (Data{'\r', '\n'}));
+    EXPECT_EQ(AsyncSocket::ZeroData(), (Data{0})) << "one zero byte, not empty";
 }
