@@ -129,6 +129,10 @@ dispatch::QueuePtr AsyncSocket::delegateQueue() const {
     return onQueueSync([this] { return delegateQueue_; });
 }
 
+std::pair<std::shared_ptr<AsyncSocketDelegate>, dispatch::QueuePtr> AsyncSocket::delegateAndQueue() const {
+    return onQueueSync([this] { return std::make_pair(delegate_.lock(), delegateQueue_); });
+}
+
 void AsyncSocket::setDelegate(std::weak_ptr<AsyncSocketDelegate> delegate, SetMode mode) {
     auto set = [delegate = std::move(delegate)](AsyncSocket& s) { s.delegate_ = delegate; };
     if (mode == SetMode::synchronously) {

@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -173,6 +174,7 @@ public:
 
     std::shared_ptr<AsyncSocketDelegate> delegate() const;
     dispatch::QueuePtr delegateQueue() const;
+    std::pair<std::shared_ptr<AsyncSocketDelegate>, dispatch::QueuePtr> delegateAndQueue() const;
     void setDelegate(std::weak_ptr<AsyncSocketDelegate> delegate, SetMode mode = SetMode::asynchronously);
     void setDelegateQueue(dispatch::QueuePtr queue, SetMode mode = SetMode::asynchronously);
     void setDelegate(std::weak_ptr<AsyncSocketDelegate> delegate, dispatch::QueuePtr queue,

@@ -122,15 +122,16 @@ bool AsyncSocket::acceptOnUrl(const std::string& path, SocketError* error) {
         }
         readQueue_.clear();
         writeQueue_.clear();
-        struct stat st {};
-        if (!path.empty() && ::lstat(path.c_str(), &st) == 0 && ::unlink(path.c_str()) != 0) {
-            return fail(error, otherError("Could not remove previous unix domain socket at given url."));
-        }
+        // Checked first: a path that cannot be used must not cost the file already there.
         const Address address = unixAddress(path);
         if (address.empty()) {
             return fail(error,
                         badParamError("Invalid unix domain url. Specify a valid file url that does not "
                                       "exist (e.g. \"file:///tmp/socket\")"));
+        }
+        struct stat st {};
+        if (!path.empty() && ::lstat(path.c_str(), &st) == 0 && ::unlink(path.c_str()) != 0) {
+            return fail(error, otherError("Could not remove previous unix domain socket at given url."));
         }
         socketUN_ = createListeningSocket(address, error);
         if (socketUN_ == -1) {

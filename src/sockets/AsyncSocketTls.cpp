@@ -488,7 +488,11 @@ int TlsState::socketWrite(const uint8_t* buffer, size_t length, size_t* sent) {
     } while (r < 0 && errno == EINTR);
     if (r <= 0) {
         s.flags_ &= ~kFlagCanWrite;
-        return (r == 0 || errno == EAGAIN || errno == EWOULDBLOCK) ? tls::kWouldBlock : tls::kClosedAbort;
+        if (r == 0 || errno == EAGAIN || errno == EWOULDBLOCK) {
+            s.resumeWriteSource(); // the handshake may wait on this flight, not on the peer
+            return tls::kWouldBlock;
+        }
+        return tls::kClosedAbort;
     }
     *sent = static_cast<size_t>(r);
     return *sent == length ? 0 : tls::kWouldBlock;

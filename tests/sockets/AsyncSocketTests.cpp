@@ -344,6 +344,13 @@ TEST_F(Listening, UnixDomainSocketUnderATemporaryPath) {
     listener->disconnect();
     EXPECT_TRUE(std::filesystem::exists(path)) << "closing leaves the socket file";
     EXPECT_TRUE(listener->acceptOnUrl(path));
+
+    // A path longer than the address can hold is refused, not cut to another path.
+    auto other = AsyncSocket::make(server, serverQueue);
+    SocketError error;
+    EXPECT_FALSE(other->acceptOnUrl((dir / std::string(120, 'p')).string(), &error));
+    EXPECT_EQ(error.code, 2);
+    EXPECT_FALSE(sock->isDisconnected());
 }
 
 TEST_F(Listening, AdoptingAUnixDescriptorIsRefused) {
