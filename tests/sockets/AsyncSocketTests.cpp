@@ -541,6 +541,30 @@ TEST_F(Tls, ClearTextBeforeStartTlsEncryptedAfter) {
     EXPECT_EQ(wire.find("SECRET"), std::string::npos);
 }
 
+// Megabytes through TLS both ways at once, then a close after writing that loses nothing.
+TEST_F(Tls, LargeWritesBothWaysThenDisconnectAfterWriting) {
+    auto peer = connectPair();
+    peer->startTLS(serverSettings());
+    client->trustAnswer = true;
+    sock->startTLS(manualClient());
+    const Data big(3 << 20, 'z');
+    sock->writeData(big, -1, 1);
+    peer->writeData(big, -1, 2);
+    sock->readDataToLength(big.size(), -1, 3);
+    peer->readDataToLength(big.size(), -1, 4);
+    ASSERT_TRUE(client->waitFor(Kind::read));
+    ASSERT_TRUE(server->waitFor(Kind::read));
+    EXPECT_EQ(client->events(Kind::read)[0].data, big);
+    EXPECT_EQ(server->events(Kind::read)[0].data, big);
+    peer->readDataToLength(5, -1, 5);
+    sock->writeData(bytes("last!"), -1, 6);
+    sock->disconnectAfterWriting();
+    ASSERT_TRUE(server->waitFor(Kind::read, 2));
+    EXPECT_EQ(text(server->events(Kind::read)[1].data), "last!");
+    ASSERT_TRUE(client->waitFor(Kind::disconnected));
+    EXPECT_FALSE(client->events(Kind::disconnected)[0].error);
+}
+
 TEST_F(Tls, TrustAnsweredNoClosesWithBadCertificate) {
     auto peer = connectPair();
     peer->startTLS(serverSettings());
