@@ -394,7 +394,7 @@ void AsyncSocket::disconnectAfterReadingAndWriting() {
 
 void AsyncSocket::maybeClose() {
     const bool readsDone = readQueue_.empty() && !currentRead_;
-    const bool writesDone = writeQueue_.empty() && !currentWrite_;
+    const bool writesDone = writeQueue_.empty() && !currentWrite_ && tls_->pendingOut() == 0;
     if (flags_ & kFlagCloseAfterReads) {
         if (readsDone && (!(flags_ & kFlagCloseAfterWrites) || writesDone)) {
             closeWithError(std::nullopt);

@@ -570,7 +570,7 @@ void AsyncSocket::maybeDequeueWrite() {
         doWriteData();
         return;
     }
-    if (flags_ & kFlagCloseAfterWrites) {
+    if ((flags_ & kFlagCloseAfterWrites) && tls_->pendingOut() == 0) {
         if (!(flags_ & kFlagCloseAfterReads) || (readQueue_.empty() && !currentRead_)) {
             closeWithError(std::nullopt);
         }
@@ -578,6 +578,26 @@ void AsyncSocket::maybeDequeueWrite() {
 }
 
 void AsyncSocket::doWriteData() {
+    if (tls_->pendingOut() > 0) { // encrypted bytes first, in their order
+        if (!(flags_ & kFlagCanWrite)) {
+            resumeWriteSource();
+            return;
+        }
+        if (tls_->flushOut() == tls::kClosedAbort) {
+            closeWithError(SocketError::fromErrno("Error in write() function"));
+            return;
+        }
+        if (tls_->pendingOut() > 0) {
+            return; // the write source is resumed: the rest goes when there is room
+        }
+        if (!currentWrite_) {
+            maybeDequeueWrite(); // a close after writing may have waited for these bytes
+            if (!currentWrite_ && writeSource_) {
+                suspendWriteSource();
+            }
+            return;
+        }
+    }
     if (!currentWrite_ || (flags_ & kFlagWritesOnHold)) {
         if (flags_ & kFlagCanWrite) {
             suspendWriteSource();
@@ -639,6 +659,9 @@ void AsyncSocket::doWriteData() {
                 error = tlsError(status, tls_->failure);
                 break;
             }
+        }
+        if (!error && tls_->pendingOut() > 0) {
+            waiting = true; // accepted, but not all on the wire yet
         }
     } else {
         ssize_t r = 0;

@@ -84,10 +84,17 @@ struct TlsState {
     // OpenSSL's I/O, through our BIO: the read-ahead and the descriptor. Statuses as above.
     int socketRead(uint8_t* buffer, size_t length, size_t* delivered);
     int socketWrite(const uint8_t* buffer, size_t length, size_t* sent);
+    // What OpenSSL wrote, gathered so that a whole flight of records leaves in one send: added
+    // by the BIO, sent at OpenSSL's flush and after each call. 0 when drained, else a status.
+    void appendOut(const uint8_t* bytes, size_t length);
+    int flushOut();
+    size_t pendingOut() const { return out.size() - outSent; }
 
     AsyncSocket& socket;
     ssl_st* ssl = nullptr;
     PreBuffer preBuffer{4096}; // encrypted bytes read from the descriptor, not yet taken
+    Data out;                  // encrypted bytes OpenSSL wrote, from `outSent` on not yet sent
+    size_t outSent = 0;
     size_t writeCachedLength = 0;
     int errCode = 0;
     int lastHandshakeError = 0;

@@ -197,23 +197,35 @@ int bioRead(BIO* bio, char* buffer, int length) {
     return 0; // the end of the stream, or a failure: OpenSSL sees an unexpected end
 }
 
+// Beyond this much waiting to be sent, OpenSSL is told to retry: memory stays bounded.
+constexpr size_t kOutLimit = 64 * 1024;
+
 int bioWrite(BIO* bio, const char* buffer, int length) {
     BIO_clear_retry_flags(bio);
     auto* state = static_cast<TlsState*>(BIO_get_data(bio));
-    size_t sent = 0;
-    const int status =
-        state->socketWrite(reinterpret_cast<const uint8_t*>(buffer), static_cast<size_t>(length), &sent);
-    if (sent > 0) {
-        return static_cast<int>(sent);
+    if (state->pendingOut() >= kOutLimit) {
+        if (state->flushOut() == tls::kClosedAbort) {
+            return -1;
+        }
+        if (state->pendingOut() >= kOutLimit) {
+            BIO_set_retry_write(bio);
+            return -1;
+        }
     }
+    state->appendOut(reinterpret_cast<const uint8_t*>(buffer), static_cast<size_t>(length));
+    return length;
+}
+
+long bioControl(BIO* bio, int command, long, void*) {
+    if (command != BIO_CTRL_FLUSH) {
+        return 0;
+    }
+    BIO_clear_retry_flags(bio);
+    const int status = static_cast<TlsState*>(BIO_get_data(bio))->flushOut();
     if (status == tls::kWouldBlock) {
         BIO_set_retry_write(bio);
     }
-    return -1;
-}
-
-long bioControl(BIO*, int command, long, void*) {
-    return command == BIO_CTRL_FLUSH ? 1 : 0;
+    return status == 0 ? 1 : 0;
 }
 
 BIO_METHOD* bioMethod() {
@@ -378,12 +390,15 @@ void TlsState::reset() {
     if (ssl != nullptr) {
         if (SSL_is_init_finished(ssl)) {
             SSL_shutdown(ssl); // our closing alert, sent when the descriptor takes it
+            flushOut();
         }
         SSL_free(ssl);
         ssl = nullptr;
         ERR_clear_error();
     }
     preBuffer.reset();
+    out.clear();
+    outSent = 0;
     writeCachedLength = 0;
     errCode = 0;
     lastHandshakeError = 0;
@@ -400,25 +415,50 @@ int TlsState::handshake() {
     failure.clear();
     ERR_clear_error();
     const int result = SSL_do_handshake(ssl);
+    flushOut();
     return result == 1 ? 0 : mapFailure(ssl, result, &failure);
 }
 
+// OpenSSL may write while reading (a key update, a ticket): that leaves at once too.
 int TlsState::read(uint8_t* buffer, size_t length, size_t* processed) {
     *processed = 0;
     ERR_clear_error();
-    if (SSL_read_ex(ssl, buffer, length, processed) == 1) {
-        return 0;
-    }
-    return mapFailure(ssl, 0, &failure);
+    const int result = SSL_read_ex(ssl, buffer, length, processed);
+    flushOut();
+    return result == 1 ? 0 : mapFailure(ssl, 0, &failure);
 }
 
+// Accepted bytes are OpenSSL's to send: what the descriptor does not take now waits in `out`,
+// and the write side sends it when there is room.
 int TlsState::write(const uint8_t* buffer, size_t length, size_t* processed) {
     *processed = 0;
     ERR_clear_error();
-    if (SSL_write_ex(ssl, buffer, length, processed) == 1) {
-        return 0;
+    if (SSL_write_ex(ssl, buffer, length, processed) != 1) {
+        return mapFailure(ssl, 0, &failure);
     }
-    return mapFailure(ssl, 0, &failure);
+    return flushOut() == tls::kClosedAbort ? tls::kClosedAbort : 0;
+}
+
+void TlsState::appendOut(const uint8_t* bytes, size_t length) {
+    if (outSent > 0) {
+        out.erase(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(outSent));
+        outSent = 0;
+    }
+    out.insert(out.end(), bytes, bytes + length);
+}
+
+int TlsState::flushOut() {
+    while (pendingOut() > 0) {
+        size_t sent = 0;
+        const int status = socketWrite(out.data() + outSent, pendingOut(), &sent);
+        outSent += sent;
+        if (status != 0 && sent == 0) {
+            return status;
+        }
+    }
+    out.clear();
+    outSent = 0;
+    return 0;
 }
 
 size_t TlsState::bufferedReadSize() const {
