@@ -63,6 +63,9 @@ double Recorder::socketShouldTimeoutRead(AsyncSocket&, long tag, double elapsed,
     const size_t asked = count(Kind::readTimeout);
     const double answer = asked < readExtensions.size() ? readExtensions[asked] : 0;
     record(std::move(e));
+    if (onReadTimeoutQuestion) {
+        onReadTimeoutQuestion();
+    }
     return answer;
 }
 

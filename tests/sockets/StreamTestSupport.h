@@ -75,6 +75,8 @@ public:
     std::vector<double> readExtensions;
     // Trust: nullopt = "not evaluated" (return false), else the answer given at once.
     std::optional<bool> trustAnswer;
+    // Called on the delegate queue after a time-out question is recorded, before it is answered.
+    std::function<void()> onReadTimeoutQuestion;
     // Called for every accepted child before it is recorded (set up its reads, TLS, ...).
     std::function<void(AsyncSocket&)> onAccept;
 
