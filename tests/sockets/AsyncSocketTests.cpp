@@ -426,6 +426,17 @@ TEST_F(Connecting, RefusedPreferredFamilyIsSilentWhileTheOtherConnects) {
     EXPECT_EQ(client->count(Kind::disconnected), 0u);
 }
 
+TEST_F(Connecting, DisconnectDuringTheLookupDropsItsResult) {
+    ASSERT_TRUE(listener->acceptOnPort(0));
+    ASSERT_TRUE(sock->connectToHost("localhost", listener->localPort()));
+    sock->disconnect();
+    std::this_thread::sleep_for(50ms); // the lookup's answer comes back meanwhile
+    settle(sock, clientQueue);
+    EXPECT_EQ(client->count(Kind::connected), 0u);
+    EXPECT_EQ(client->count(Kind::disconnected), 1u);
+    EXPECT_TRUE(sock->isDisconnected());
+}
+
 TEST_F(Connecting, RefusalsBeforeStarting) {
     SocketError error;
     EXPECT_FALSE(sock->connectToHost("", 80, -1, &error));
