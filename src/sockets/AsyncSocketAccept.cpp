@@ -157,12 +157,13 @@ bool AsyncSocket::doAccept(int listenFD) {
     const auto* p = reinterpret_cast<const uint8_t*>(&peer);
     Address address(p, p + std::min<size_t>(length, sizeof peer));
     auto delegate = delegate_.lock();
-    if (!delegateQueue_ || !delegate) {
+    auto self = weak_from_this().lock(); // null while the listener is being destroyed
+    if (!delegateQueue_ || !delegate || !self) {
         ::close(fd); // nobody could take the connection
         return true;
     }
     const int which = listenFD == socket4FD_ ? AF_INET : listenFD == socket6FD_ ? AF_INET6 : AF_UNIX;
-    delegateQueue_->async([self = shared_from_this(), delegate, delegateQueue = delegateQueue_, fd, which,
+    delegateQueue_->async([self = std::move(self), delegate, delegateQueue = delegateQueue_, fd, which,
                            address = std::move(address)] {
         dispatch::QueuePtr queue = delegate->newSocketQueueForConnection(address, *self);
         auto child = AsyncSocket::make(delegate, delegateQueue, std::move(queue));

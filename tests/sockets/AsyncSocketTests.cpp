@@ -428,8 +428,12 @@ TEST_F(Connecting, RefusedPreferredFamilyIsSilentWhileTheOtherConnects) {
 
 TEST_F(Connecting, DisconnectDuringTheLookupDropsItsResult) {
     ASSERT_TRUE(listener->acceptOnPort(0));
-    ASSERT_TRUE(sock->connectToHost("localhost", listener->localPort()));
-    sock->disconnect();
+    bool started = false;
+    sock->performBlock([&] { // on the socket queue: the lookup cannot answer in between
+        started = sock->connectToHost("localhost", listener->localPort());
+        sock->disconnect();
+    });
+    ASSERT_TRUE(started);
     std::this_thread::sleep_for(50ms); // the lookup's answer comes back meanwhile
     settle(sock, clientQueue);
     EXPECT_EQ(client->count(Kind::connected), 0u);
