@@ -242,6 +242,9 @@ public:
     bool connectToAddress(const Address& address, const std::optional<std::string>& interface, double timeout,
                           SocketError* error = nullptr);
     bool connectToUrl(const std::string& path, double timeout = -1, SocketError* error = nullptr);
+    // A resolved network service: each address in turn until one connect starts; false with the
+    // last refusal when none does.
+    bool connectToAddresses(const std::vector<Address>& addresses, SocketError* error = nullptr);
 
     // Reads. Each returns at once and ends in socketDidReadData with the same tag (after any
     // socketDidReadPartialData), unless the socket closes first. A given buffer receives the bytes

@@ -132,6 +132,15 @@ bool AsyncSocket::connectToAddress(const Address& address, const std::optional<s
     });
 }
 
+bool AsyncSocket::connectToAddresses(const std::vector<Address>& addresses, SocketError* error) {
+    for (const Address& address : addresses) {
+        if (connectToAddress(address, -1, error)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 bool AsyncSocket::connectToUrl(const std::string& path, double timeout, SocketError* error) {
     return onQueueSync([&]() -> bool {
         if (path.empty()) {
