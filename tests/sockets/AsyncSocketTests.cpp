@@ -282,6 +282,19 @@ TEST_F(Reading, LateTimeOutAnswerLeavesTheNextReadAlone) {
     EXPECT_EQ(client->count(Kind::disconnected), 1u) << "only the requested disconnect";
 }
 
+TEST_F(Reading, WriteTimeOutWithoutAnExtensionCloses) {
+    connectPair(); // the peer reads nothing
+    sock->performBlock([&] {
+        const int size = 16 * 1024;
+        setsockopt(sock->socketFD(), SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+    });
+    sock->writeData(Data(8 << 20, 'w'), 0.02, 1);
+    ASSERT_TRUE(client->waitFor(Kind::disconnected));
+    EXPECT_EQ(*client->events(Kind::disconnected)[0].error,
+              (SocketError{kDomain, 5, "Write operation timed out", {}}));
+    EXPECT_EQ(client->count(Kind::wrote), 0u);
+}
+
 TEST_F(Reading, LargeWriteInPartsThenTheNextWrite) {
     auto peer = connectPair();
     sock->performBlock([&] { // small buffers: the descriptor cannot take 4 MiB at once
