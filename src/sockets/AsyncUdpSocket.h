@@ -2,7 +2,7 @@
 #pragma once
 
 #include "dispatch/Queue.h"
-#include "sockets/SocketError.h"
+#include "sockets/SocketAddress.h"
 
 #include <cstdint>
 #include <deque>
@@ -27,10 +27,6 @@ namespace sockets {
 
 class AsyncUdpSocket;
 
-// Datagram payloads, and addresses as whole sockaddr_in (16 bytes) or sockaddr_in6 (28 bytes)
-// buffers with the port in network byte order. An empty Address means "none".
-using Data = std::vector<uint8_t>;
-using Address = std::vector<uint8_t>;
 // What a receive filter hands on to the delegate with a datagram; null without a filter.
 using FilterContext = std::shared_ptr<void>;
 

@@ -27,4 +27,17 @@ struct SocketError {
     static SocketError fromGai(int gaiCode);
 };
 
+// Setting up a descriptor: socket() with close-on-exec, -1 and the error on failure; and the
+// failure of a later step, which closes the descriptor and stores errno's error with `reason`.
+int openSocket(int family, int type, SocketError* error);
+int failSocketSetup(int fd, const char* reason, SocketError* error);
+
+// Stores the error when the caller asked for it; answers false for `return fail(...)`.
+inline bool fail(SocketError* out, SocketError error) {
+    if (out != nullptr) {
+        *out = std::move(error);
+    }
+    return false;
+}
+
 } // namespace sockets

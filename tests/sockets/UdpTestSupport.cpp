@@ -47,28 +47,12 @@ void RecordingDelegate::udpSocketDidClose(sockets::AsyncUdpSocket&,
     record({Kind::closed, 0, {}, {}, error, nullptr});
 }
 
-void RecordingDelegate::record(Event event) {
-    {
-        std::lock_guard lock(mutex_);
-        events_.push_back(std::move(event));
-    }
-    changed_.notify_all();
-}
-
 std::vector<RecordingDelegate::Event> RecordingDelegate::events() const {
-    std::lock_guard lock(mutex_);
-    return events_;
+    return log_.all();
 }
 
 std::vector<RecordingDelegate::Event> RecordingDelegate::events(Kind kind) const {
-    std::lock_guard lock(mutex_);
-    std::vector<Event> out;
-    for (const Event& e : events_) {
-        if (e.kind == kind) {
-            out.push_back(e);
-        }
-    }
-    return out;
+    return log_.of(kind);
 }
 
 size_t RecordingDelegate::count(Kind kind) const {
@@ -76,14 +60,7 @@ size_t RecordingDelegate::count(Kind kind) const {
 }
 
 bool RecordingDelegate::waitFor(Kind kind, size_t n) const {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::seconds(5), [&] {
-        size_t seen = 0;
-        for (const Event& e : events_) {
-            seen += e.kind == kind ? 1 : 0;
-        }
-        return seen >= n;
-    });
+    return log_.waitFor(kind, n);
 }
 
 Address loopbackAddress(int family, uint16_t port) {

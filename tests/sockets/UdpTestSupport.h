@@ -1,6 +1,7 @@
 // Helpers for the datagram socket tests: a recording delegate and a plain loopback UDP socket.
 #pragma once
 
+#include "EventLog.h"
 #include "sockets/AsyncUdpSocket.h"
 
 #include <chrono>
@@ -49,10 +50,8 @@ public:
     bool waitFor(Kind kind, size_t n = 1) const;
 
 private:
-    void record(Event event);
-    mutable std::mutex mutex_;
-    mutable std::condition_variable changed_;
-    std::vector<Event> events_;
+    void record(Event event) { log_.add(std::move(event)); }
+    sockettest::EventLog<Event> log_;
 };
 
 // A plain blocking UDP socket on a loopback address, the other end of the tests.
