@@ -1,4 +1,5 @@
 // Bookmarks placed and removed at a line of the script, in the text view and from the controller.
+#include "base/Log.h"
 #include "cuewright/editor/EditorController.h"
 #include "cuewright/editor/LineMetrics.h"
 #include "cuewright/editor/ScriptTextView.h"
@@ -47,6 +48,26 @@ QString ScriptTextView::undoActionName() const {
     return step >= 0 && step < int(stepNames_.size()) ? stepNames_[step] : QString();
 }
 
+QString ScriptTextView::redoActionName() const {
+    // The steps undone stay in the list, above the ones that can be undone.
+    const int step = document()->availableUndoSteps();
+    const bool redoable = document()->availableRedoSteps() > 0;
+    return redoable && step < int(stepNames_.size()) ? stepNames_[step] : QString();
+}
+
+// Why a bookmark command leaves the text alone; false when it may go on.
+static bool refusesBookmarkLine(int line, const QTextDocument& document) {
+    if (line < 0) {
+        base::log("invalid line number");
+        return true;
+    }
+    if (document.isEmpty()) {
+        base::log("empty document. not inserting bookmark, bro.");
+        return true;
+    }
+    return false;
+}
+
 template <typename Edit> void ScriptTextView::namedStep(const QString& name, Edit edit) {
     nextStepName_ = name;
     QTextCursor cursor(document());
@@ -57,10 +78,17 @@ template <typename Edit> void ScriptTextView::namedStep(const QString& name, Edi
 }
 
 bool ScriptTextView::insertBookmark(int line) {
-    if (line < 0 || document()->isEmpty() || isReadOnly()) {
+    if (refusesBookmarkLine(line, *document())) {
         return false;
     }
     const int position = rangeOfLine(line).location;
+    base::log(QStringLiteral("inserting bookmark at line %1 which is pos %2!")
+                  .arg(line)
+                  .arg(position)
+                  .toStdString());
+    if (isReadOnly()) {
+        return false;
+    }
     auto bookmark = std::make_shared<platform::EmbeddedBookmark>();
     bookmark->id = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
     namedStep(QStringLiteral("Insert Bookmark at line %1").arg(line), [&](QTextCursor& cursor) {
@@ -74,7 +102,11 @@ bool ScriptTextView::insertBookmark(int line) {
 }
 
 bool ScriptTextView::deleteBookmark(int line) {
-    if (line < 0 || document()->isEmpty() || isReadOnly()) {
+    if (refusesBookmarkLine(line, *document())) {
+        return false;
+    }
+    base::log(QStringLiteral("deleting bookmark at line %1!").arg(line).toStdString());
+    if (isReadOnly()) {
         return false;
     }
     const platform::TextRange range = rangeOfLine(line);
