@@ -248,6 +248,11 @@ TEST_F(EditorControllerTest, PasteGoesThroughThePasteRules) {
     }
     const auto expected = view.pastedContent(QMimeData());
     EXPECT_TRUE(expected.isEmpty());
+
+    platform::setArchivedColor(defaults, cw::settings::defaultTextColor,
+                               platform::ArchivedColor::sRGB(0, 0, 1, 1));
+    EXPECT_EQ(view.pasteStyle().textColor, cw::defaultTextColor(defaults)) << "the settings of the moment";
+    EXPECT_NE(view.pasteStyle().textColor, style.textColor);
 }
 
 TEST_F(EditorControllerTest, TypedTextAfterABookmarkCarriesNoBookmark) {

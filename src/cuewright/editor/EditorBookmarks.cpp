@@ -35,24 +35,31 @@ platform::TextRange ScriptTextView::rangeOfLine(int line) const {
 
 void ScriptTextView::undoStepAdded() {
     // A new step drops the redo steps, so with redo steps left Qt reports an undo, not a step.
-    if (document()->availableRedoSteps() > 0) {
+    if (document()->availableUndoSteps() == 0 || document()->availableRedoSteps() > 0) {
         return;
     }
-    // After a reset of the history the new step is the first one.
-    stepNames_.resize(std::max(document()->availableUndoSteps() - 1, 0));
-    stepNames_.push_back(std::exchange(nextStepName_, QString()));
+    // Qt counts the commands inside a step, so a step is known by the count it ends at; the
+    // steps at or above the new one's start were undone (or belong to a reset history).
+    const int end = document()->availableUndoSteps();
+    while (!steps_.empty() && steps_.back().end >= end) {
+        steps_.pop_back();
+    }
+    steps_.push_back({end, std::exchange(nextStepName_, QString())});
 }
 
 QString ScriptTextView::undoActionName() const {
-    const int step = document()->availableUndoSteps() - 1;
-    return step >= 0 && step < int(stepNames_.size()) ? stepNames_[step] : QString();
+    const int count = document()->availableUndoSteps();
+    const auto found =
+        std::find_if(steps_.begin(), steps_.end(), [&](const Step& s) { return s.end == count; });
+    return found != steps_.end() ? found->name : QString();
 }
 
 QString ScriptTextView::redoActionName() const {
     // The steps undone stay in the list, above the ones that can be undone.
-    const int step = document()->availableUndoSteps();
-    const bool redoable = document()->availableRedoSteps() > 0;
-    return redoable && step < int(stepNames_.size()) ? stepNames_[step] : QString();
+    const int count = document()->availableUndoSteps();
+    const auto found =
+        std::find_if(steps_.begin(), steps_.end(), [&](const Step& s) { return s.end > count; });
+    return document()->availableRedoSteps() > 0 && found != steps_.end() ? found->name : QString();
 }
 
 // Why a bookmark command leaves the text alone; false when it may go on.

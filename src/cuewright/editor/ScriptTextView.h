@@ -140,8 +140,12 @@ private:
     QTransform mirrorTransform() const;
 
     std::unique_ptr<KeyRouting, KeyRoutingDeleter> keys_;
-    // One name per undo and redo step of the document, oldest first.
-    std::vector<QString> stepNames_;
+    // The document's undo and redo steps, oldest first: the undo count each ends at, its name.
+    struct Step {
+        int end = 0;
+        QString name;
+    };
+    std::vector<Step> steps_;
     QString nextStepName_;
     double inset_ = 0;
     bool adjustingRange_ = false;
