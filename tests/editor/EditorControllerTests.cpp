@@ -293,7 +293,7 @@ TEST_F(EditorControllerTest, ScreenshotLightAndDark) {
     const auto style = cw::ScriptImport::DefaultStyle::fromUserDefaults(defaults);
     platform::Attributes body;
     body.font = style.font.withPointSize(28);
-    body.foregroundColor = platform::Color::gray(0.5);
+    body.foregroundColor = style.textColor;
     body.paragraphStyle = style.paragraphStyle;
     AttributedString script(QStringLiteral("Good evening, and welcome.\n"
                                            "Tonight: the harbour bridge reopens after two years.\n"
@@ -303,10 +303,33 @@ TEST_F(EditorControllerTest, ScreenshotLightAndDark) {
     accent.foregroundColor = platform::Color::red();
     accent.font = body.font->withTraits(true, false);
     script.addAttributes(accent, {14, 11});
-    load(script);
+    auto properties = project->document().scriptProperties;
+    properties.backgroundColor = platform::Color::gray(0.1);
+    properties.prompterMargin = 0.2f;
+    properties.prompterWordCountFactor = 0.6f;
+    properties.indicatorType = cw::IndicatorType::arrow;
+    properties.indicatorColor = cw::IndicatorColor::green;
+    properties.indicatorPosition = 0.65f;
+    properties.showReadingLine = true;
+    properties.overlayType = cw::OverlayType::fadeOut;
+    properties.overlayOpacity = 1;
+    project->setScriptProperties(properties);
+    project->setText(script);
+
+    // The whole editor: background, indicator and reading line, the text column, the overlay.
+    const cw::editor::EditorViews views = cw::editor::makeEditorViews();
+    const std::unique_ptr<QWidget> owner(views.container);
+    views.container->resize(800, 500);
+    views.container->show();
+    auto shown = makeController(*views.text);
+    shown->setViews(views.background, views.overlay);
+    shown->load();
+    settleTimer->advance(EditorController::settleDelay);
+    defaults.set(cw::settings::syncTeleprompterWindowToEditorScrolling, true);
+    project->setProgress(0.2, /*animated=*/false, /*immediate=*/true); // a line at the reading line
     for (const auto& s : editortest::lightAndDark) {
-        platform::Appearance::applyToWindow(&view, s.style);
-        EXPECT_TRUE(view.grab().toImage().save(folder + "/editor-" + s.name + ".png")) << s.name;
+        platform::Appearance::applyToWindow(views.container, s.style);
+        EXPECT_TRUE(views.container->grab().toImage().save(folder + "/editor-" + s.name + ".png")) << s.name;
     }
 }
 
