@@ -329,7 +329,10 @@ TEST_F(EditorControllerTest, ScreenshotLightAndDark) {
     project->setProgress(0.2, /*animated=*/false, /*immediate=*/true); // a line at the reading line
     for (const auto& s : editortest::lightAndDark) {
         platform::Appearance::applyToWindow(views.container, s.style);
-        EXPECT_TRUE(views.container->grab().toImage().save(folder + "/editor-" + s.name + ".png")) << s.name;
+        const QImage image = views.container->grab().toImage();
+        EXPECT_TRUE(image.save(folder + "/editor-" + s.name + ".png")) << s.name;
+        const QColor indicator = image.pixelColor(12, 175); // at 0.65 of 500 from the bottom
+        EXPECT_TRUE(indicator.green() > 200 && indicator.red() < 100) << "seen through the overlay";
     }
 }
 
