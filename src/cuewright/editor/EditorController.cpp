@@ -213,7 +213,10 @@ void EditorController::loadDocumentText(Load load) {
         const FlagScope ignoring(ignoreTextChange_);
         const FlagScope typing(ignoreTypingAttributes_);
         // At the editor's size from the start: resizing afterwards would lay everything out twice.
-        setAttributedText(document, text, lineHeight_ > 0 ? std::optional(lineHeight_) : std::nullopt);
+        if (load == Load::force || lineHeight_ <= 0) {
+            placeColumn(project_->document().scriptProperties, /*widthChanged=*/true);
+        }
+        setAttributedText(document, text, lineHeight_);
         applyScriptProperties(load);
     }
     publishLineMetrics();
@@ -362,17 +365,11 @@ void EditorController::applyScriptProperties(Load load) {
     textView_->setMirroring(properties.flipHorizontal, properties.flipVertical);
 }
 
-void EditorController::applyColumn(const DocumentScriptProperties& properties, bool widthChanged,
-                                   bool placeChanged) {
-    if (!widthChanged && !placeChanged) {
-        return;
-    }
+void EditorController::placeColumn(const DocumentScriptProperties& properties, bool widthChanged) {
     // Moving the text view must not come back as a layout of the background.
-    const bool ignoring = background_ && background_->ignoreDelegate();
     if (background_) {
+        const bool ignoring = background_->ignoreDelegate();
         background_->setIgnoreDelegate(true);
-    }
-    if (background_) {
         const QRect frame = background_->geometry();
         const auto column = EditorAppearance::textColumn(frame.width(), properties.prompterMargin,
                                                          properties.prompterMarginAlignment);
@@ -380,20 +377,29 @@ void EditorController::applyColumn(const DocumentScriptProperties& properties, b
         const double x = EditorAppearance::columnX(frame.width(), width, properties.prompterMarginAlignment);
         textView_->setGeometry(frame.x() + int(std::lround(x)), frame.y(), int(std::lround(width)),
                                frame.height());
+        background_->setIgnoreDelegate(ignoring);
     }
     if (widthChanged) {
         lineHeight_ = EditorAppearance::fontSizeForColumn(textView_->containerWidth(),
                                                           textView_->document()->documentMargin(),
                                                           properties.prompterWordCountFactor);
-        textView_->setFontSize(lineHeight_);
-        if (project_->editor().lineHeight != lineHeight_) {
-            Editor editor = project_->editor();
-            editor.lineHeight = lineHeight_;
-            project_->setEditor(std::move(editor));
-        }
     }
-    if (background_) {
-        background_->setIgnoreDelegate(ignoring);
+}
+
+void EditorController::applyColumn(const DocumentScriptProperties& properties, bool widthChanged,
+                                   bool placeChanged) {
+    if (!widthChanged && !placeChanged) {
+        return;
+    }
+    placeColumn(properties, widthChanged);
+    if (!widthChanged) {
+        return;
+    }
+    textView_->setFontSize(lineHeight_);
+    if (project_->editor().lineHeight != lineHeight_) {
+        Editor editor = project_->editor();
+        editor.lineHeight = lineHeight_;
+        project_->setEditor(std::move(editor));
     }
 }
 

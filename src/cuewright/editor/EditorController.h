@@ -193,6 +193,9 @@ public:
 private:
     void setLockedForPrompting(bool locked);
     void settle();
+    // Places the text view in the background's frame and, with a new width, computes lineHeight_.
+    void placeColumn(const DocumentScriptProperties& properties, bool widthChanged);
+    // The same, then gives the text the new size.
     void applyColumn(const DocumentScriptProperties& properties, bool widthChanged, bool placeChanged);
     void setInset();
     double viewHeight() const;
