@@ -85,9 +85,12 @@ EditorViews makeEditorViews(QWidget* parent = nullptr);
 //    size that follows from its width, alignment, mirroring, the background view behind the text
 //    and the overlay above it (both optional, see setViews). A size change of the background view
 //    applies them again.
-//  - Scrolling: while stopped, a wheel scroll of the editor sets the project's progress; jumps,
-//    seek steps and stops scroll the editor; while playing with "autoscrollEditorDuringPrompting"
-//    on, the editor follows every 1/33 s. Nothing of this runs while freezeScroll() is set.
+//  - The project's typing attributes, font and text colour changes reach the text view; typing
+//    attributes read at the insertion point go back to the project.
+//  - Scrolling: while stopped, a wheel scroll of the editor sets the project's progress (not while
+//    freezeScroll() is set, as it is until the editor window shows the view); jumps, seek steps
+//    and stops scroll the editor; while playing with "autoscrollEditorDuringPrompting" on, the
+//    editor follows every 1/33 s.
 // Main thread only.
 class EditorController : public ProjectEventListener,
                          public ScriptTextViewKeyEventDelegate,
