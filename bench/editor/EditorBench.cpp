@@ -1,10 +1,18 @@
 // Loading a long script into the editor's QTextEdit through the text bridge, beside a bare
-// QTextEdit given the same text as plain text, as styled runs and as HTML; reading it back;
-// counting its lines.
+// QTextEdit given the same text as plain text, as styled runs and as HTML; the editor's whole
+// load through its controller; one keystroke in the middle of the script with the line
+// publication, beside the same keystroke in a bare QTextEdit; reading the text back; counting
+// its lines.
+#include "cuewright/editor/EditorController.h"
 #include "cuewright/editor/LineMetrics.h"
+#include "cuewright/editor/ScriptTextView.h"
 #include "cuewright/editor/TextBridge.h"
+#include "cuewright/model/Project.h"
 #include "cuewright/model/TextUtils.h"
+#include "cuewright/model/UserDefaults.h"
+#include "platform/defaults/Defaults.h"
 #include "platform/text/QtTextFormat.h"
+#include "platform/ui/MainQueueBridge.h"
 #include "support/Ratios.h"
 #include "support/SampleScript.h"
 
@@ -12,11 +20,15 @@
 
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
+#include <QKeyEvent>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextEdit>
 
+#include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <map>
 
 namespace {
 
@@ -133,15 +145,119 @@ void BM_MeasureLines(benchmark::State& state) {
 }
 BENCHMARK(BM_MeasureLines)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// A script of about `words` words (26 to a paragraph).
+const platform::AttributedString& scriptOf(int words) {
+    static std::map<int, platform::AttributedString> scripts;
+    auto [it, added] = scripts.try_emplace(words);
+    if (added) {
+        it->second = benchsupport::sampleScript(words / 26, benchsupport::PauseUnderline::single);
+    }
+    return it->second;
+}
+
+// The editor as the application builds it: a project, a shown script text view and its loaded
+// controller (its timers never fire here: no event loop runs between keystrokes).
+struct EditorFixture {
+    explicit EditorFixture(const platform::AttributedString& text)
+        : defaults(platform::Defaults::Options{
+              std::filesystem::temp_directory_path() / "cw-bench-editor.json", std::chrono::hours(1), {}})
+        , project((cw::registerUserDefaults(defaults), cw::Project::create(defaults))) {
+        view.resize(1200, 800);
+        view.show();
+        QApplication::processEvents();
+        project->setText(text);
+        controller = std::make_shared<cw::editor::EditorController>(project, view, defaults);
+        controller->load();
+    }
+    platform::Defaults defaults;
+    std::shared_ptr<cw::Project> project;
+    cw::editor::ScriptTextView view;
+    std::shared_ptr<cw::editor::EditorController> controller;
+};
+
+void putCursorInTheMiddle(QTextEdit& edit) {
+    QTextCursor cursor(edit.document());
+    cursor.setPosition(edit.document()->characterCount() / 2);
+    cursor.movePosition(QTextCursor::EndOfWord);
+    edit.setTextCursor(cursor);
+}
+
+void typeLetter(QWidget& widget) {
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, QStringLiteral("a"));
+    QApplication::sendEvent(&widget, &press);
+    QKeyEvent release(QEvent::KeyRelease, Qt::Key_A, Qt::NoModifier, QStringLiteral("a"));
+    QApplication::sendEvent(&widget, &release);
+}
+
+// The whole load of the editor: the text at the editor's size, the script's alignment, the
+// line publication.
+void BM_EditorLoad(benchmark::State& state) {
+    EditorFixture editor(scriptOf(int(state.range(0))));
+    for (auto _ : state) {
+        editor.controller->loadDocumentText(cw::editor::EditorController::Load::force);
+    }
+    state.counters["lines"] = editor.project->editor().lineCount;
+}
+BENCHMARK(BM_EditorLoad)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// One letter typed in the middle, with what the editor does at once: the line count, ranges and
+// words per line published to the project (the text follows after the typing pause).
+void BM_EditorKeystroke(benchmark::State& state) {
+    EditorFixture editor(scriptOf(int(state.range(0))));
+    putCursorInTheMiddle(editor.view);
+    for (auto _ : state) {
+        typeLetter(editor.view);
+    }
+    state.counters["lines"] = editor.project->editor().lineCount;
+}
+BENCHMARK(BM_EditorKeystroke)->Arg(20000)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The same letter in a bare QTextEdit as wide as the editor, holding the same styled text at the
+// editor's size, its layout finished.
+void BM_BareKeystroke(benchmark::State& state) {
+    const double size = EditorFixture(scriptOf(int(state.range(0)))).controller->lineHeight();
+    QTextEdit& edit = view();
+    edit.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    cw::editor::setAttributedText(*edit.document(), scriptOf(int(state.range(0))), size);
+    finishLayout(edit);
+    putCursorInTheMiddle(edit);
+    for (auto _ : state) {
+        typeLetter(edit);
+        finishLayout(edit);
+    }
+}
+BENCHMARK(BM_BareKeystroke)->Arg(20000)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Plain text in a bare QTextEdit as wide as the editor, in the script's font at the editor's size:
+// as many lines to lay out as the editor has.
+void BM_BareSetPlainTextAtEditorSize(benchmark::State& state) {
+    const platform::AttributedString& text = scriptOf(int(state.range(0)));
+    const double size = EditorFixture(text).controller->lineHeight();
+    QTextEdit& edit = view();
+    edit.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    const QFont before = edit.document()->defaultFont();
+    edit.document()->setDefaultFont(text.attributes(0).font->withPointSize(size).toQFont());
+    for (auto _ : state) {
+        edit.setPlainText(text.string());
+        finishLayout(edit);
+    }
+    edit.document()->setDefaultFont(before);
+}
+BENCHMARK(BM_BareSetPlainTextAtEditorSize)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 } // namespace
 
 int main(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
+    platform::installMainQueueBridge();
     return benchsupport::runWithRatios(argc, argv,
                                        {{"BM_LoadThroughBridge", "BM_BareSetPlainText"},
                                         {"BM_LoadThroughBridge", "BM_BareSetPlainTextScriptFont"},
                                         {"BM_LoadThroughBridge", "BM_BareStyledInserts"},
-                                        {"BM_LoadThroughBridge", "BM_BareSetHtml"}},
-                                       "loading at most 1.5x the bare load");
+                                        {"BM_LoadThroughBridge", "BM_BareSetHtml"},
+                                        {"BM_EditorLoad/100000", "BM_BareSetPlainTextAtEditorSize/100000"},
+                                        {"BM_EditorKeystroke/20000", "BM_BareKeystroke/20000"},
+                                        {"BM_EditorKeystroke/100000", "BM_BareKeystroke/100000"}},
+                                       "loading at most 1.5x the bare load, a keystroke at most 2x");
 }

@@ -3,7 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QTextBlock>
+#include <QTextCursor>
 #include <QTextDocument>
+
+#include <functional>
 
 #include <vector>
 
@@ -61,4 +65,38 @@ TEST(LineMetrics, WrappedParagraphsGiveSeveralLinesAndEmptyTextNone) {
     }
     EXPECT_EQ(next, document.characterCount() - 1);
     EXPECT_DOUBLE_EQ(*wrapped.wordsPerLine * wrapped.lineCount, 200);
+}
+
+// Counts kept on the blocks from an earlier measure agree with a fresh measure after edits,
+// a new last paragraph and a new width.
+TEST(LineMetrics, AnEarlierMeasureNeverLeavesStaleCounts) {
+    QTextDocument document;
+    document.setTextWidth(200);
+    document.setPlainText(QStringLiteral("one two three four five six seven\nsecond line here\nlast "));
+    measureLines(document);
+    const struct {
+        const char* what;
+        std::function<void(QTextDocument&)> edit;
+    } edits[] = {
+        {"words typed into a paragraph",
+         [](QTextDocument& d) { QTextCursor(d.findBlockByNumber(1)).insertText(QStringLiteral("x y z ")); }},
+        {"a break after the last paragraph",
+         [](QTextDocument& d) {
+             QTextCursor end(&d);
+             end.movePosition(QTextCursor::End);
+             end.insertText(QStringLiteral("\n"));
+         }},
+        {"a narrower column", [](QTextDocument& d) { d.setTextWidth(90); }},
+    };
+    for (const auto& e : edits) {
+        e.edit(document);
+        const auto again = measureLines(document);
+        QTextDocument fresh;
+        fresh.setTextWidth(document.textWidth());
+        fresh.setPlainText(document.toPlainText());
+        const auto expected = measureLines(fresh);
+        EXPECT_EQ(again.lineCount, expected.lineCount) << e.what;
+        EXPECT_EQ(again.lineRanges, expected.lineRanges) << e.what;
+        EXPECT_EQ(again.wordsPerLine, expected.wordsPerLine) << e.what;
+    }
 }

@@ -57,10 +57,11 @@ QWidget* BookmarkListController::makeView() {
 
     auto* bar = new QHBoxLayout;
     bar->setContentsMargins(6, 2, 6, 2);
-    for (auto [text, menu] :
+    for (const auto& [text, popup] :
          {std::pair{QStringLiteral("+"), addMenu_}, std::pair{QStringLiteral("⋯"), actionMenu_}}) {
         auto* button = new QToolButton(column);
         button->setText(text);
+        QMenu* menu = popup; // a lambda cannot capture a structured binding in C++20
         button->setAutoRaise(true);
         QObject::connect(button, &QToolButton::clicked, button,
                          [button, menu] { menu->popup(button->mapToGlobal(QPoint(0, button->height()))); });

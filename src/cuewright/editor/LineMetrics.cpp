@@ -5,6 +5,8 @@
 #include <QTextDocument>
 #include <QTextLayout>
 
+#include <vector>
+
 namespace cw::editor {
 
 int spaceSeparatedWordCount(QStringView text) {
@@ -17,6 +19,30 @@ int spaceSeparatedWordCount(QStringView text) {
     }
     return words;
 }
+
+namespace {
+
+// The word counts of a block's laid-out lines, kept on the block while its text stays the same:
+// after a keystroke only the edited block is counted again.
+struct LineWords final : QTextBlockUserData {
+    struct Line {
+        int start = 0;
+        int length = 0;
+        int words = 0;
+    };
+    int revision = -1;
+    bool hasBreak = false;
+    std::vector<Line> lines;
+};
+
+// Words of a line of `text`; a line that closes its paragraph includes the break, which joins
+// the last word like any character other than a space (or is a word of its own after a space).
+int lineWordCount(QStringView line, bool closesParagraph) {
+    const bool breakIsAWord = closesParagraph && (line.isEmpty() || line.back() == u' ');
+    return spaceSeparatedWordCount(line) + (breakIsAWord ? 1 : 0);
+}
+
+} // namespace
 
 LineMetrics measureLines(const QTextDocument& document) {
     LineMetrics metrics;
@@ -34,19 +60,45 @@ LineMetrics measureLines(const QTextDocument& document) {
             break;
         }
         const QTextLayout* layout = block.layout();
-        const QString text = block.text();
+        const int position = block.position();
+        const int count = layout->lineCount();
         const bool hasBreak = block.next().isValid();
-        for (int i = 0; i < layout->lineCount(); ++i) {
+        auto* cache = static_cast<LineWords*>(block.userData());
+        const bool sameText = cache && cache->revision == block.revision() && cache->hasBreak == hasBreak;
+        QString text; // read only when a line must be counted
+        std::vector<LineWords::Line> lines;
+        lines.reserve(count);
+        bool recounted = !sameText || int(cache->lines.size()) != count;
+        for (int i = 0; i < count; ++i) {
             const QTextLine line = layout->lineAt(i);
-            const bool closesParagraph = hasBreak && i + 1 == layout->lineCount();
-            // The break counts as a character of the line, as it is one of the text.
-            QString lineText = text.mid(line.textStart(), line.textLength());
-            if (closesParagraph) {
-                lineText += u'\n';
+            LineWords::Line counted{line.textStart(), line.textLength(), 0};
+            const bool closesParagraph = hasBreak && i + 1 == count;
+            const auto* known = sameText && i < int(cache->lines.size()) ? &cache->lines[i] : nullptr;
+            if (known && known->start == counted.start && known->length == counted.length) {
+                counted.words = known->words;
+            } else {
+                if (text.isNull()) {
+                    text = block.text();
+                }
+                counted.words =
+                    lineWordCount(QStringView(text).mid(counted.start, counted.length), closesParagraph);
+                recounted = true;
             }
-            words += spaceSeparatedWordCount(lineText);
-            metrics.lineRanges.push_back({int(metrics.lineRanges.size()) + 1,
-                                          {block.position() + line.textStart(), int(lineText.size())}});
+            words += counted.words;
+            // The break counts as a character of the line, as it is one of the text.
+            metrics.lineRanges.push_back(
+                {int(metrics.lineRanges.size()) + 1,
+                 {position + counted.start, counted.length + (closesParagraph ? 1 : 0)}});
+            lines.push_back(counted);
+        }
+        if (recounted) {
+            if (!cache) {
+                cache = new LineWords; // the block owns it
+                block.setUserData(cache);
+            }
+            cache->revision = block.revision();
+            cache->hasBreak = hasBreak;
+            cache->lines = std::move(lines);
         }
     }
     metrics.lineCount = int(metrics.lineRanges.size()) + (endsWithBreak ? 1 : 0);

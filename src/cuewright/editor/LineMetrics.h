@@ -25,7 +25,9 @@ struct LineMetrics {
 // Maximal runs of characters other than U+0020: tabs and line breaks join words.
 int spaceSeparatedWordCount(QStringView text);
 
-// Finishes the document's layout first; lines follow its text width.
+// Finishes the document's layout first; lines follow its text width. Keeps the word counts of
+// each block's lines as the block's user data, so that blocks whose text and line breaks did not
+// change are not counted again (the blocks must carry no other user data).
 LineMetrics measureLines(const QTextDocument& document);
 
 } // namespace cw::editor
