@@ -102,6 +102,9 @@ TEST_F(EditorWindowTest, PlacesItsPartsAndMovesTheBookmarkColumn) {
     EXPECT_TRUE(isInside(w.bookmarkListController()->view(), w.leftSidebarAnchorView()));
     EXPECT_TRUE(isInside(w.statusbarController()->view(), w.statusbarAnchorView()));
     EXPECT_EQ(w.mainWindow()->focusWidget(), &w.editorController()->textView());
+    // The line that begins with "*" is listed once the editor has laid the script out.
+    ASSERT_EQ(w.bookmarkListController()->bookmarks().size(), 1u);
+    EXPECT_EQ(w.bookmarkListController()->bookmarks()[0].line, 2);
     const QRect right = w.rightSidebarAnchorView()->geometry();
     const QWidget* columns = w.rightSidebarAnchorView()->parentWidget();
     EXPECT_EQ(right.width(), EditorWindowController::sidebarWidth);

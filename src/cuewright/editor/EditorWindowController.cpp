@@ -357,6 +357,8 @@ void EditorWindowController::placeChildren() {
 void EditorWindowController::showWindow() {
     WindowController::showWindow();
     editorController_->syncProps();
+    // Laid out at the window's size only now: the lines counted while loading were not real.
+    editorController_->publishLineMetrics();
 }
 
 bool EditorWindowController::eventFilter(QObject* watched, QEvent* event) {
