@@ -1,6 +1,7 @@
 // The editor's look from the script properties, and its scroll offset against the progress.
 #include "cuewright/editor/EditorAppearance.h"
 #include "cuewright/editor/EditorScrolling.h"
+#include "platform/text/Font.h"
 
 #include <gtest/gtest.h>
 
@@ -58,7 +59,7 @@ TEST(EditorAppearance, SetFontSizeKeepsTraits) {
         EXPECT_FALSE(block.blockFormat().nonBreakableLines()) << "every paragraph wraps";
         for (auto it = block.begin(); !it.atEnd(); ++it, ++runs) {
             const QFont font = it.fragment().charFormat().font();
-            EXPECT_EQ(font.pointSizeF(), 8) << it.fragment().text().toStdString();
+            EXPECT_EQ(platform::Font::fromQFont(font).pointSize, 8) << it.fragment().text().toStdString();
             EXPECT_EQ(font.bold(), it.fragment().text() == "bold");
             EXPECT_EQ(font.italic(), it.fragment().text() == "italic");
         }

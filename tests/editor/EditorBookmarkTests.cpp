@@ -1,4 +1,5 @@
 // Bookmarks inserted and deleted at a line of the editor: undo steps and what the project receives.
+#include "base/Log.h"
 #include "cuewright/editor/EditorController.h"
 #include "cuewright/editor/ScriptTextView.h"
 #include "cuewright/editor/TextBridge.h"
@@ -12,6 +13,8 @@
 #include <QTest>
 
 #include <functional>
+#include <string>
+#include <vector>
 
 using namespace std::chrono_literals;
 using cw::editor::EditorController;
@@ -131,10 +134,13 @@ TEST_F(EditorBookmarkTest, InsertDeleteUndoRedoReachTheProject) {
         EXPECT_EQ(projectBookmarkLines(), step.projectLines) << step.what;
         EXPECT_FALSE(controller->hasPendingEdit()) << step.what;
         EXPECT_EQ(view.undoActionName().toStdString(), step.undoName.toStdString()) << step.what;
+        EXPECT_EQ(view.redoActionName().toStdString(), step.redoName.toStdString()) << step.what;
     }
 }
 
 TEST_F(EditorBookmarkTest, NoLineNoTextOrReadOnlyLeaveTheTextAlone) {
+    std::vector<std::string> logged;
+    base::setLogSink([&](std::string_view line) { logged.emplace_back(line); });
     putCursor(0);
     EXPECT_EQ(controller->toggleBookmarkTitle(), QStringLiteral("Insert Bookmark"));
     view.moveCursor(QTextCursor::End);
@@ -155,6 +161,11 @@ TEST_F(EditorBookmarkTest, NoLineNoTextOrReadOnlyLeaveTheTextAlone) {
     EXPECT_FALSE(view.insertBookmark(0));
     EXPECT_FALSE(view.deleteBookmark(0));
     EXPECT_EQ(view.undoActionName(), QString()) << "a new text starts a new history";
+    base::setLogSink({});
+    EXPECT_EQ(logged, (std::vector<std::string>{
+                          "invalid line number", "inserting bookmark at line 9 which is pos 0!",
+                          "deleting bookmark at line 1!", "empty document. not inserting bookmark, bro.",
+                          "empty document. not inserting bookmark, bro."}));
 }
 
 } // namespace

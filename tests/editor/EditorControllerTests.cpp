@@ -1,10 +1,15 @@
 // The editor controller and the script text view against a real project, offscreen.
+#include "cuewright/editor/EditorAppearance.h"
+#include "cuewright/editor/EditorBackgroundView.h"
 #include "cuewright/editor/EditorController.h"
 #include "cuewright/editor/PasteRules.h"
 #include "cuewright/editor/ScriptTextView.h"
 #include "cuewright/editor/TextBridge.h"
 #include "cuewright/model/Project.h"
 #include "cuewright/model/SettingsKeys.h"
+#include "cuewright/model/UserDefaults.h"
+#include "cuewright/prompter/OverlayView.h"
+#include "platform/defaults/ArchivedValues.h"
 #include "platform/defaults/Defaults.h"
 
 #include "support/TempDir.h"
@@ -17,9 +22,14 @@
 #include <QClipboard>
 #include <QInputMethodEvent>
 #include <QMimeData>
+#include <QScrollBar>
 #include <QTest>
+#include <QTextBlock>
+#include <QWheelEvent>
 
+#include <functional>
 #include <optional>
+#include <set>
 
 using namespace std::chrono_literals;
 using cw::editor::EditorController;
@@ -29,7 +39,7 @@ using platform::AttributedString;
 namespace {
 
 // A one-shot timer on a clock that only the test moves.
-class FakeTimer final : public cw::editor::AutosaveTimer {
+class FakeTimer final : public cw::editor::OneShotTimer {
 public:
     void start(std::chrono::milliseconds interval, std::function<void()> fire) override {
         deadline_ = now + interval;
@@ -51,22 +61,52 @@ private:
     std::function<void()> fire_;
 };
 
+// The auto-scroll timer: the test delivers the ticks.
+class FakeScrollTimer final : public cw::KQTimer {
+public:
+    FakeScrollTimer()
+        : KQTimer(dispatch::mainQueue()) {}
+    void start(double interval, Closure closure) override {
+        interval_ = interval;
+        closure_ = std::move(closure);
+    }
+    void stop() override { closure_ = nullptr; }
+    bool running() const { return closure_ != nullptr; }
+    double startedInterval() const { return interval_; }
+    void tick() { closure_(interval_); }
+
+private:
+    double interval_ = 0;
+    Closure closure_;
+};
+
 struct TextCounter : cw::ProjectEventListener {
     int texts = 0;
     void projectTextDidChange(cw::Project&) override { ++texts; }
 };
 
 class EditorControllerTest : public ::testing::Test {
-protected:
+public: // table-driven steps reach in
     EditorControllerTest()
         : defaults(platform::Defaults::Options{dir / "defaults.json", 1h, {}})
         , project(cw::Project::create(defaults)) {
-        auto owned = std::make_unique<FakeTimer>();
-        timer = owned.get();
-        controller = std::make_shared<EditorController>(project, view, defaults, std::move(owned));
         view.resize(600, 400);
         view.show();
+        controller = makeController(view);
         project->registerEventListener(counter);
+    }
+
+    std::shared_ptr<EditorController> makeController(ScriptTextView& textView) {
+        cw::editor::EditorTimers timers;
+        auto autosave = std::make_unique<FakeTimer>();
+        auto settle = std::make_unique<FakeTimer>();
+        auto scroll = std::make_unique<FakeScrollTimer>();
+        timer = autosave.get();
+        settleTimer = settle.get();
+        scrollTimer = scroll.get();
+        return std::make_shared<EditorController>(
+            project, textView, defaults,
+            cw::editor::EditorTimers{std::move(autosave), std::move(settle), std::move(scroll)});
     }
 
     void load(const AttributedString& text) {
@@ -81,6 +121,8 @@ protected:
     std::shared_ptr<cw::Project> project;
     ScriptTextView view;
     FakeTimer* timer = nullptr;
+    FakeTimer* settleTimer = nullptr;
+    FakeScrollTimer* scrollTimer = nullptr;
     std::shared_ptr<EditorController> controller;
     std::shared_ptr<TextCounter> counter = std::make_shared<TextCounter>();
 };
@@ -110,7 +152,7 @@ TEST_F(EditorControllerTest, EditsReachTheProjectOncePausedAndBeforeSaving) {
 
 TEST_F(EditorControllerTest, QtTimerHandsTheTextOverFromTheEventLoop) {
     ScriptTextView own;
-    auto qtTimed = std::make_shared<EditorController>(project, own, defaults);
+    auto qtTimed = std::make_shared<EditorController>(project, own, defaults, cw::editor::EditorTimers{});
     EXPECT_EQ(qtTimed->autosaveInterval(), 300ms);
     qtTimed->setAutosaveInterval(0ms);
     qtTimed->load();
@@ -200,12 +242,17 @@ TEST_F(EditorControllerTest, PasteGoesThroughThePasteRules) {
             const auto got = inserted.attributes(run.range.location);
             EXPECT_EQ(got.font, run.attributes.font) << c.plain << " at " << run.range.location;
             EXPECT_EQ(got.foregroundColor, style.textColor) << "the paste's main colour is the default";
-            EXPECT_EQ(got.font->pointSize, 40) << "at the typing size";
+            EXPECT_NEAR(got.font->pointSize, controller->lineHeight(), 1e-9) << "at the typing size";
         }
         EXPECT_TRUE(controller->hasPendingEdit());
     }
     const auto expected = view.pastedContent(QMimeData());
     EXPECT_TRUE(expected.isEmpty());
+
+    platform::setArchivedColor(defaults, cw::settings::defaultTextColor,
+                               platform::ArchivedColor::sRGB(0, 0, 1, 1));
+    EXPECT_EQ(view.pasteStyle().textColor, cw::defaultTextColor(defaults)) << "the settings of the moment";
+    EXPECT_NE(view.pasteStyle().textColor, style.textColor);
 }
 
 TEST_F(EditorControllerTest, TypedTextAfterABookmarkCarriesNoBookmark) {
@@ -246,7 +293,7 @@ TEST_F(EditorControllerTest, ScreenshotLightAndDark) {
     const auto style = cw::ScriptImport::DefaultStyle::fromUserDefaults(defaults);
     platform::Attributes body;
     body.font = style.font.withPointSize(28);
-    body.foregroundColor = platform::Color::gray(0.5);
+    body.foregroundColor = style.textColor;
     body.paragraphStyle = style.paragraphStyle;
     AttributedString script(QStringLiteral("Good evening, and welcome.\n"
                                            "Tonight: the harbour bridge reopens after two years.\n"
@@ -256,11 +303,266 @@ TEST_F(EditorControllerTest, ScreenshotLightAndDark) {
     accent.foregroundColor = platform::Color::red();
     accent.font = body.font->withTraits(true, false);
     script.addAttributes(accent, {14, 11});
-    load(script);
+    auto properties = project->document().scriptProperties;
+    properties.backgroundColor = platform::Color::gray(0.1);
+    properties.prompterMargin = 0.2f;
+    properties.prompterWordCountFactor = 0.6f;
+    properties.indicatorType = cw::IndicatorType::arrow;
+    properties.indicatorColor = cw::IndicatorColor::green;
+    properties.indicatorPosition = 0.65f;
+    properties.showReadingLine = true;
+    properties.overlayType = cw::OverlayType::fadeOut;
+    properties.overlayOpacity = 1;
+    project->setScriptProperties(properties);
+    project->setText(script);
+
+    // The whole editor: background, indicator and reading line, the text column, the overlay.
+    const cw::editor::EditorViews views = cw::editor::makeEditorViews();
+    const std::unique_ptr<QWidget> owner(views.container);
+    views.container->resize(800, 500);
+    views.container->show();
+    auto shown = makeController(*views.text);
+    shown->setViews(views.background, views.overlay);
+    shown->load();
+    settleTimer->advance(EditorController::settleDelay);
+    defaults.set(cw::settings::syncTeleprompterWindowToEditorScrolling, true);
+    project->setProgress(0.2, /*animated=*/false, /*immediate=*/true); // a line at the reading line
     for (const auto& s : editortest::lightAndDark) {
-        platform::Appearance::applyToWindow(&view, s.style);
-        EXPECT_TRUE(view.grab().toImage().save(folder + "/editor-" + s.name + ".png")) << s.name;
+        platform::Appearance::applyToWindow(views.container, s.style);
+        EXPECT_TRUE(views.container->grab().toImage().save(folder + "/editor-" + s.name + ".png")) << s.name;
     }
 }
+
+namespace appearance {
+
+using cw::editor::EditorViews;
+
+// Every run's point size in the view.
+std::set<double> pointSizes(const ScriptTextView& textView) {
+    std::set<double> sizes;
+    for (const auto& run : cw::editor::attributedText(*textView.document()).runs()) {
+        sizes.insert(run.attributes.font ? run.attributes.font->pointSize : 0);
+    }
+    return sizes;
+}
+
+TEST_F(EditorControllerTest, ScriptPropertiesShapeTheViews) {
+    const EditorViews views = cw::editor::makeEditorViews();
+    const std::unique_ptr<QWidget> owner(views.container);
+    views.container->resize(1000, 600);
+    views.container->show();
+    auto own = makeController(*views.text);
+    own->setViews(views.background, views.overlay);
+    project->setText(AttributedString(QStringLiteral("one two three four five six\nseven")));
+    own->load();
+    int textChanges = 0;
+    QObject::connect(views.text, &QTextEdit::textChanged, [&] { ++textChanges; });
+
+    const struct {
+        float alignment, factor;
+        bool flip;
+        int x; // margin 0.2 of 1000: a column 800 wide
+    } cases[] = {{0, 0.5f, false, 100}, {1, 0.5f, true, 200}, {-1, 0.99f, false, 0}, {-0.5f, 0.2f, true, 50}};
+    for (const auto& c : cases) {
+        auto p = project->document().scriptProperties;
+        p.prompterMargin = 0.2f;
+        p.prompterMarginAlignment = c.alignment;
+        p.prompterWordCountFactor = c.factor;
+        p.flipHorizontal = c.flip;
+        p.backgroundColor = platform::Color::blue();
+        p.overlayType = cw::OverlayType::highlight;
+        p.indicatorType = cw::IndicatorType::arrow;
+        p.textAlignment = cw::TextAlignment::right;
+        p.indicatorPosition = 0.75f;
+        project->setScriptProperties(p);
+
+        EXPECT_EQ(views.text->geometry(), QRect(c.x, 0, 800, 600)) << c.alignment;
+        const double size = cw::EditorAppearance::fontSizeForColumn(
+            views.text->containerWidth(), views.text->document()->documentMargin(), c.factor);
+        EXPECT_EQ(own->lineHeight(), size);
+        EXPECT_EQ(project->editor().lineHeight, size);
+        EXPECT_EQ(pointSizes(*views.text), std::set<double>{size}) << "every run at the column's size";
+        EXPECT_EQ(views.background->lineHeight(), size);
+        EXPECT_EQ(views.background->backgroundColor(), QColor(Qt::blue));
+        EXPECT_EQ(views.background->indicatorType(), cw::IndicatorType::arrow);
+        EXPECT_EQ(views.overlay->overlayType(), cw::OverlayType::highlight);
+        EXPECT_EQ(views.overlay->verticalCenter(), 0.75f);
+        EXPECT_EQ(views.text->document()->lastBlock().blockFormat().alignment(),
+                  cw::qtAlignment(cw::TextAlignment::right));
+        EXPECT_EQ(views.text->isMirrored(), c.flip);
+        EXPECT_EQ(views.text->topInset(), 150) << "the first line at the indicator";
+
+        const int before = textChanges;
+        own->applyScriptProperties(EditorController::Load::ifChanged);
+        own->syncProps();
+        EXPECT_EQ(textChanges, before) << "applying the same properties again changes no text";
+    }
+    views.container->resize(500, 300);
+    EXPECT_EQ(views.text->geometry(), QRect(25, 0, 400, 300)) << "a resize places the column again";
+    EXPECT_EQ(views.text->topInset(), 75);
+
+    // The settling step: everything again, the insertion point at the start.
+    views.text->moveCursor(QTextCursor::End);
+    settleTimer->advance(EditorController::settleDelay);
+    EXPECT_EQ(views.text->textCursor().position(), 0);
+}
+
+TEST_F(EditorControllerTest, TextColourAndFontFromTheProject) {
+    load(AttributedString(QStringLiteral("red or not")));
+    QTextCursor selection = view.textCursor();
+    selection.setPosition(0);
+    view.setTextCursor(selection);
+    controller->projectTextColorDidChange(*project, platform::Color::red());
+    EXPECT_FALSE(view.textCursor().hasSelection()) << "the empty selection stays";
+    auto text = cw::editor::attributedText(*view.document());
+    EXPECT_EQ(text.runs().size(), 1u);
+    EXPECT_EQ(text.attributes(9).foregroundColor, platform::Color::red()) << "the whole text";
+    EXPECT_TRUE(controller->hasPendingEdit());
+
+    selection.setPosition(7, QTextCursor::KeepAnchor);
+    view.setTextCursor(selection);
+    controller->projectTextColorDidChange(*project, platform::Color::blue());
+    const platform::Font bold{QStringLiteral("DejaVu Sans"), 20, true, false};
+    controller->projectFontDidChange(*project, bold);
+    text = cw::editor::attributedText(*view.document());
+    EXPECT_EQ(text.attributes(6).foregroundColor, platform::Color::blue());
+    EXPECT_EQ(text.attributes(7).foregroundColor, platform::Color::red()) << "only the selection";
+    EXPECT_EQ(text.attributes(6).font, bold);
+    EXPECT_NE(text.attributes(7).font, bold);
+}
+
+} // namespace appearance
+
+namespace scrolling {
+
+void turnWheel(ScriptTextView& textView) {
+    const QPointF at(50, 50);
+    QWheelEvent wheel(at, textView.viewport()->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(textView.viewport(), &wheel);
+}
+
+class EditorScrollTest : public EditorControllerTest {
+public:
+    EditorScrollTest() {
+        QString lines;
+        for (int i = 0; i < 200; ++i) {
+            lines += QStringLiteral("line %1\n").arg(i);
+        }
+        load(AttributedString(lines));
+        view.setScrollAnimationDuration(0);
+        project->setScrollSpeed(0, 0, 0); // playing does not move the position
+        reset();
+    }
+    void reset() {
+        project->pause();
+        defaults.set(cw::settings::syncTeleprompterWindowToEditorScrolling, true);
+        defaults.set(cw::settings::scrollEditorToStopPosition, true);
+        defaults.set(cw::settings::autoscrollEditorDuringPrompting, false);
+        defaults.set(cw::settings::autospawnPrompterWindow, false);
+        controller->setFreezeScroll(false);
+        project->setProgress(0, false, false);
+    }
+    double progress() const { return project->transportState().progress; }
+    // The progress that the editor shows.
+    double shown() const { return view.scrollOffset() / view.usedHeight(); }
+};
+
+TEST_F(EditorScrollTest, WheelMovesTheProgressOnlyWhileStoppedAndSynchronised) {
+    const struct {
+        const char* what;
+        std::function<void(EditorScrollTest&)> arrange;
+        bool moves;
+    } cases[] = {
+        {"stopped", [](EditorScrollTest&) {}, true},
+        {"playing", [](EditorScrollTest& t) { t.project->play(); }, false},
+        {"sync off",
+         [](EditorScrollTest& t) {
+             t.defaults.set(cw::settings::syncTeleprompterWindowToEditorScrolling, false);
+         },
+         false},
+        {"frozen", [](EditorScrollTest& t) { t.controller->setFreezeScroll(true); }, false},
+    };
+    for (const auto& c : cases) {
+        reset();
+        c.arrange(*this);
+        turnWheel(view);
+        EXPECT_GT(view.scrollOffset(), 0) << c.what << ": the editor scrolls in any case";
+        EXPECT_EQ(progress() > 0, c.moves) << c.what;
+        if (c.moves) {
+            EXPECT_NEAR(progress(), shown(), 1e-9) << c.what;
+        }
+    }
+    reset();
+    view.verticalScrollBar()->setValue(300);
+    EXPECT_EQ(progress(), 0) << "a scroll that is not the wheel's moves nothing";
+}
+
+TEST_F(EditorScrollTest, JumpsStepsStopsAndPlaybackScrollTheEditor) {
+    using Step = std::function<void(EditorScrollTest&)>;
+    auto progressTo = [](double p) {
+        return [p](EditorScrollTest& t) { t.project->setProgress(p, false, false); };
+    };
+    auto set = [](std::string_view key, bool on) {
+        return [key, on](EditorScrollTest& t) { t.defaults.set(key, on); };
+    };
+    const Step syncOff = set(cw::settings::syncTeleprompterWindowToEditorScrolling, false);
+    const Step autoscrollOn = set(cw::settings::autoscrollEditorDuringPrompting, true);
+    const struct {
+        const char* what;
+        std::vector<Step> steps;
+        double shown;   // the progress the editor shows afterwards
+        bool following; // the auto-scroll timer runs
+    } cases[] = {
+        {"a jump scrolls", {progressTo(0.5)}, 0.5, false},
+        {"not without sync", {syncOff, progressTo(0.5)}, 0, false},
+        {"a seek step scrolls even without sync",
+         {syncOff, progressTo(0.4),
+          [](EditorScrollTest& t) { t.controller->projectSeekDidStep(*t.project, 0, 0.4, 0.1); }},
+         0.4,
+         false},
+        {"a stop scrolls to where it stopped",
+         {syncOff, [](EditorScrollTest& t) { t.project->play(); }, progressTo(0.3),
+          [](EditorScrollTest& t) { t.project->pause(); }},
+         0.3,
+         false},
+        {"not with the stop setting off",
+         {syncOff, set(cw::settings::scrollEditorToStopPosition, false),
+          [](EditorScrollTest& t) { t.project->play(); }, progressTo(0.3),
+          [](EditorScrollTest& t) { t.project->pause(); }},
+         0,
+         false},
+        {"while playing with auto-scroll the editor follows each tick",
+         {autoscrollOn, syncOff, [](EditorScrollTest& t) { t.project->play(); }, progressTo(0.6),
+          [](EditorScrollTest& t) { t.scrollTimer->tick(); }},
+         0.6,
+         true},
+        {"auto-scroll switched on while playing starts following",
+         {syncOff, [](EditorScrollTest& t) { t.project->play(); },
+          [](EditorScrollTest& t) { cw::setAutoscrollEditorDuringPrompting(true, t.defaults); }},
+         0,
+         true},
+        {"and switched off stops",
+         {autoscrollOn, [](EditorScrollTest& t) { t.project->play(); },
+          [](EditorScrollTest& t) { cw::setAutoscrollEditorDuringPrompting(false, t.defaults); }},
+         0,
+         false},
+    };
+    for (const auto& c : cases) {
+        reset();
+        for (const Step& step : c.steps) {
+            step(*this);
+        }
+        EXPECT_NEAR(shown(), c.shown, 0.01) << c.what;
+        EXPECT_EQ(scrollTimer->running(), c.following) << c.what;
+        if (c.following) {
+            EXPECT_DOUBLE_EQ(scrollTimer->startedInterval(), 1.0 / 33);
+        }
+    }
+    reset();
+    EXPECT_FALSE(scrollTimer->running()) << "stopping always stops following";
+}
+
+} // namespace scrolling
 
 } // namespace

@@ -3,12 +3,14 @@
 #include "cuewright/prompter/OverlayLayer.h"
 #include "cuewright/prompter/OverlayView.h"
 #include "platform/layers/Transaction.h"
+#include "platform/text/Font.h"
 
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 namespace cw::EditorAppearance {
@@ -17,22 +19,51 @@ double fontSize(double requestedPoints) {
     return std::max(requestedPoints, minimumFontSize);
 }
 
-QTextCharFormat resized(QTextCharFormat format, double points) {
+double qtPointSize(double points) {
+    return platform::Font{QString(), points, false, false}.toQFont().pointSizeF();
+}
+
+// Whether `format` shows its font at `qtPoints` already.
+static bool hasSize(const QTextCharFormat& format, double qtPoints) {
+    return format.fontPointSize() == qtPoints && !format.hasProperty(QTextFormat::FontPixelSize);
+}
+
+static QTextCharFormat resizedToQtPoints(QTextCharFormat format, double qtPoints) {
     // A pixel size would win over the point size.
     format.clearProperty(QTextFormat::FontPixelSize);
-    format.setFontPointSize(points);
+    format.setFontPointSize(qtPoints);
     return format;
+}
+
+QTextCharFormat resized(QTextCharFormat format, double points) {
+    return resizedToQtPoints(std::move(format), qtPointSize(points));
 }
 
 double setFontSize(QTextDocument& document, double points) {
     const double size = fontSize(points);
+    const double qtPoints = qtPointSize(size);
     QTextCursor cursor(&document);
-    cursor.beginEditBlock();
+    // Qt reports even an empty edit block as a change of the text: begun at the first change.
+    bool editing = false;
+    auto edit = [&]() -> QTextCursor& {
+        if (!std::exchange(editing, true)) {
+            cursor.beginEditBlock();
+        }
+        return cursor;
+    };
     for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
         if (QTextBlockFormat paragraph = block.blockFormat(); paragraph.nonBreakableLines()) {
-            cursor.setPosition(block.position());
+            edit().setPosition(block.position());
             paragraph.setNonBreakableLines(false);
             cursor.setBlockFormat(paragraph);
+        }
+        // The line break before the block is a character of the text too. Changed as a character:
+        // Qt's setBlockCharFormat() drops the block's layout without laying it out again.
+        if (const QTextCharFormat separator = block.charFormat();
+            block != document.begin() && !hasSize(separator, qtPoints)) {
+            edit().setPosition(block.position() - 1);
+            cursor.setPosition(block.position(), QTextCursor::KeepAnchor);
+            cursor.setCharFormat(resizedToQtPoints(separator, qtPoints));
         }
         // Collect first: changing a run may merge it with its neighbours.
         std::vector<QTextFragment> fragments;
@@ -40,12 +71,18 @@ double setFontSize(QTextDocument& document, double points) {
             fragments.push_back(it.fragment());
         }
         for (const QTextFragment& fragment : fragments) {
-            cursor.setPosition(fragment.position());
+            const QTextCharFormat format = fragment.charFormat();
+            if (hasSize(format, qtPoints)) {
+                continue; // already so: no edit, no layout
+            }
+            edit().setPosition(fragment.position());
             cursor.setPosition(fragment.position() + fragment.length(), QTextCursor::KeepAnchor);
-            cursor.setCharFormat(resized(fragment.charFormat(), size));
+            cursor.setCharFormat(resizedToQtPoints(format, qtPoints));
         }
     }
-    cursor.endEditBlock();
+    if (editing) {
+        cursor.endEditBlock();
+    }
     return size;
 }
 

@@ -24,11 +24,14 @@ inline constexpr double minimumFontSize = 8.0;
 double fontSize(double requestedPoints);
 
 // Gives every run of `document` the size fontSize(points), keeping family, weight and slant,
-// and lets every paragraph wrap at words. One undo step. Returns the size used, which the text
-// view also gives its typing font (see resized()).
+// and lets every paragraph wrap at words. One undo step, none when every run already has the
+// size. Returns the size used, which the text view also gives its typing font (see resized()).
 double setFontSize(QTextDocument& document, double points);
-// `format` at `points` (as a size in points, never in pixels), its other font properties kept.
+// `format` at `points` (the script's points, as platform::Font counts them; a point size for Qt,
+// never a pixel size), its other font properties kept.
 QTextCharFormat resized(QTextCharFormat format, double points);
+// The size Qt calls points for the script's `points`.
+double qtPointSize(double points);
 
 // The text column inside a view `viewWidth` wide: `margin` of the width is left free and
 // `alignment` (-1 left edge, 0 centred, 1 right edge) says where the free width goes.

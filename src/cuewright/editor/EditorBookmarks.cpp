@@ -1,4 +1,5 @@
 // Bookmarks placed and removed at a line of the script, in the text view and from the controller.
+#include "base/Log.h"
 #include "cuewright/editor/EditorController.h"
 #include "cuewright/editor/LineMetrics.h"
 #include "cuewright/editor/ScriptTextView.h"
@@ -34,17 +35,44 @@ platform::TextRange ScriptTextView::rangeOfLine(int line) const {
 
 void ScriptTextView::undoStepAdded() {
     // A new step drops the redo steps, so with redo steps left Qt reports an undo, not a step.
-    if (document()->availableRedoSteps() > 0) {
+    if (document()->availableUndoSteps() == 0 || document()->availableRedoSteps() > 0) {
         return;
     }
-    // After a reset of the history the new step is the first one.
-    stepNames_.resize(std::max(document()->availableUndoSteps() - 1, 0));
-    stepNames_.push_back(std::exchange(nextStepName_, QString()));
+    // Qt counts the commands inside a step, so a step is known by the count it ends at; the
+    // steps at or above the new one's start were undone (or belong to a reset history).
+    const int end = document()->availableUndoSteps();
+    while (!steps_.empty() && steps_.back().end >= end) {
+        steps_.pop_back();
+    }
+    steps_.push_back({end, std::exchange(nextStepName_, QString())});
 }
 
 QString ScriptTextView::undoActionName() const {
-    const int step = document()->availableUndoSteps() - 1;
-    return step >= 0 && step < int(stepNames_.size()) ? stepNames_[step] : QString();
+    const int count = document()->availableUndoSteps();
+    const auto found =
+        std::find_if(steps_.begin(), steps_.end(), [&](const Step& s) { return s.end == count; });
+    return found != steps_.end() ? found->name : QString();
+}
+
+QString ScriptTextView::redoActionName() const {
+    // The steps undone stay in the list, above the ones that can be undone.
+    const int count = document()->availableUndoSteps();
+    const auto found =
+        std::find_if(steps_.begin(), steps_.end(), [&](const Step& s) { return s.end > count; });
+    return document()->availableRedoSteps() > 0 && found != steps_.end() ? found->name : QString();
+}
+
+// Why a bookmark command leaves the text alone; false when it may go on.
+static bool refusesBookmarkLine(int line, const QTextDocument& document) {
+    if (line < 0) {
+        base::log("invalid line number");
+        return true;
+    }
+    if (document.isEmpty()) {
+        base::log("empty document. not inserting bookmark, bro.");
+        return true;
+    }
+    return false;
 }
 
 template <typename Edit> void ScriptTextView::namedStep(const QString& name, Edit edit) {
@@ -57,10 +85,17 @@ template <typename Edit> void ScriptTextView::namedStep(const QString& name, Edi
 }
 
 bool ScriptTextView::insertBookmark(int line) {
-    if (line < 0 || document()->isEmpty() || isReadOnly()) {
+    if (refusesBookmarkLine(line, *document())) {
         return false;
     }
     const int position = rangeOfLine(line).location;
+    base::log(QStringLiteral("inserting bookmark at line %1 which is pos %2!")
+                  .arg(line)
+                  .arg(position)
+                  .toStdString());
+    if (isReadOnly()) {
+        return false;
+    }
     auto bookmark = std::make_shared<platform::EmbeddedBookmark>();
     bookmark->id = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
     namedStep(QStringLiteral("Insert Bookmark at line %1").arg(line), [&](QTextCursor& cursor) {
@@ -74,7 +109,11 @@ bool ScriptTextView::insertBookmark(int line) {
 }
 
 bool ScriptTextView::deleteBookmark(int line) {
-    if (line < 0 || document()->isEmpty() || isReadOnly()) {
+    if (refusesBookmarkLine(line, *document())) {
+        return false;
+    }
+    base::log(QStringLiteral("deleting bookmark at line %1!").arg(line).toStdString());
+    if (isReadOnly()) {
         return false;
     }
     const platform::TextRange range = rangeOfLine(line);

@@ -1,15 +1,27 @@
 #include "cuewright/editor/EditorController.h"
 
+#include "cuewright/editor/EditorAppearance.h"
+#include "cuewright/editor/EditorBackgroundView.h"
+#include "cuewright/editor/EditorScrolling.h"
 #include "cuewright/editor/LineMetrics.h"
 #include "cuewright/editor/ScriptTextView.h"
 #include "cuewright/editor/TextBridge.h"
 #include "cuewright/model/Project.h"
-#include "cuewright/model/ScriptImport.h"
 #include "cuewright/model/SettingsKeys.h"
+#include "cuewright/model/UserDefaults.h"
+#include "cuewright/prompter/ApplicationShell.h"
+#include "cuewright/prompter/OverlayView.h"
 #include "dispatch/MainThreadChecker.h"
 #include "platform/defaults/Defaults.h"
+#include "platform/defaults/NotificationCenter.h"
 
+#include <QPalette>
+#include <QResizeEvent>
+#include <QScrollBar>
+#include <QTextCursor>
 #include <QTimer>
+
+#include <cmath>
 
 #include <cassert>
 #include <utility>
@@ -18,9 +30,9 @@ namespace cw::editor {
 
 namespace {
 
-class QtAutosaveTimer final : public AutosaveTimer {
+class QtOneShotTimer final : public OneShotTimer {
 public:
-    QtAutosaveTimer() { timer_.setSingleShot(true); }
+    QtOneShotTimer() { timer_.setSingleShot(true); }
     void start(std::chrono::milliseconds interval, std::function<void()> fire) override {
         QObject::disconnect(&timer_, &QTimer::timeout, nullptr, nullptr);
         QObject::connect(&timer_, &QTimer::timeout, &timer_, std::move(fire));
@@ -31,6 +43,20 @@ public:
 
 private:
     QTimer timer_;
+};
+
+// Keeps the background view and the overlay at its own size; the controller places the text.
+class EditorContainer final : public QWidget {
+public:
+    using QWidget::QWidget;
+    EditorViews views;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override {
+        QWidget::resizeEvent(event);
+        views.background->setGeometry(rect());
+        views.overlay->setGeometry(rect());
+    }
 };
 
 // Restores a flag when the scope ends, also when a listener throws.
@@ -50,26 +76,62 @@ private:
 
 } // namespace
 
-std::unique_ptr<AutosaveTimer> makeQtAutosaveTimer() {
-    return std::make_unique<QtAutosaveTimer>();
+std::unique_ptr<OneShotTimer> makeQtOneShotTimer() {
+    return std::make_unique<QtOneShotTimer>();
+}
+
+EditorViews makeEditorViews(QWidget* parent) {
+    auto* container = new EditorContainer(parent);
+    EditorViews& views = container->views;
+    views.container = container;
+    views.background = new EditorBackgroundView(container);
+    views.text = new ScriptTextView(container);
+    views.overlay = new OverlayView(container);
+    views.overlay->raise(); // stacking follows creation: background, text, overlay
+    return views;
 }
 
 EditorController::EditorController(std::shared_ptr<Project> project, ScriptTextView& textView,
-                                   platform::Defaults& defaults, std::unique_ptr<AutosaveTimer> timer)
+                                   platform::Defaults& defaults, EditorTimers timers)
     : project_(std::move(project))
     , textView_(&textView)
     , defaults_(&defaults)
-    , autosaveTimer_(timer ? std::move(timer) : makeQtAutosaveTimer()) {
+    , timers_(std::move(timers))
+    , cachedProperties_(EditorAppearance::invalidated(DocumentScriptProperties::fromUserDefaults(defaults))) {
     assert(project_ && "an editor controller needs its project");
-    textView_->setPasteStyle(ScriptImport::DefaultStyle::fromUserDefaults(defaults));
+    if (!timers_.autosave) {
+        timers_.autosave = makeQtOneShotTimer();
+    }
+    if (!timers_.settle) {
+        timers_.settle = makeQtOneShotTimer();
+    }
+    if (!timers_.scroll) {
+        timers_.scroll = std::make_unique<KQTimer>(dispatch::mainQueue());
+    }
     // Qt reports programmatic replacements too; the guard flag tells them apart.
-    textChanged_ =
-        QObject::connect(textView_, &QTextEdit::textChanged, textView_, [this] { textDidChange(); });
+    connections_ = {
+        QObject::connect(textView_, &QTextEdit::textChanged, textView_, [this] { textDidChange(); }),
+        QObject::connect(textView_, &QTextEdit::currentCharFormatChanged, textView_,
+                         [this] { typingAttributesDidChange(); }),
+        QObject::connect(textView_->verticalScrollBar(), &QScrollBar::valueChanged, textView_,
+                         [this] { editorViewDidScroll(); }),
+    };
 }
 
 EditorController::~EditorController() {
-    QObject::disconnect(textChanged_);
+    for (const auto& connection : connections_) {
+        QObject::disconnect(connection);
+    }
     close();
+}
+
+void EditorController::setViews(EditorBackgroundView* background, OverlayView* overlay) {
+    CW_DCHECK_MAIN_THREAD();
+    background_ = background;
+    overlay_ = overlay;
+    if (background_) {
+        background_->setDelegate(weak_from_this());
+    }
 }
 
 void EditorController::load() {
@@ -77,9 +139,52 @@ void EditorController::load() {
     project_->registerEventListener(shared_from_this());
     loaded_ = true;
     textView_->setKeyEventDelegate(this, defaults_);
+    // The background view paints behind the text.
+    textView_->setFrameShape(QFrame::NoFrame);
+    textView_->viewport()->setAutoFillBackground(false);
+    QPalette palette = textView_->palette();
+    palette.setColor(QPalette::Base, Qt::transparent);
+    palette.setColor(QPalette::Text, Qt::gray); // the insertion point
+    textView_->setPalette(palette);
+    platform::NotificationCenter::defaultCenter().addObserver(
+        this, std::string(notifications::autoScrollSettingDidChange),
+        [weak = weak_from_this()](const platform::Notification&) {
+            if (auto self = weak.lock()) {
+                self->updateAutoScrollTimer();
+            }
+        });
+
+    applyTypingAttributes();
     loadDocumentText(Load::force);
-    autosaveTimer_->stop();
+    applyTypingAttributes();
+    cachedProperties_ = EditorAppearance::invalidated(cachedProperties_);
+    timers_.autosave->stop();
     projectEditorDidChange(*project_);
+    setInset();
+    scrollToTransportPosition(/*animated=*/false);
+    timers_.settle->start(settleDelay, [weak = weak_from_this()] {
+        if (auto self = weak.lock()) {
+            self->settle();
+        }
+    });
+}
+
+// Once the window has shown the views at their size: everything again, at the project's place.
+void EditorController::settle() {
+    if (!loaded_) {
+        return;
+    }
+    applyTypingAttributes();
+    loadDocumentText(Load::ifChanged);
+    applyScriptProperties(Load::force);
+    applyTypingAttributes();
+    timers_.autosave->stop();
+    cachedProperties_ = EditorAppearance::invalidated(cachedProperties_);
+    setInset();
+    scrollToTransportPosition(/*animated=*/false);
+    QTextCursor start = textView_->textCursor();
+    start.setPosition(0);
+    textView_->setTextCursor(start);
 }
 
 void EditorController::close() {
@@ -88,8 +193,11 @@ void EditorController::close() {
         return;
     }
     project_->unregisterEventListener(this);
+    platform::NotificationCenter::defaultCenter().removeObserver(this);
+    timers_.scroll->stop();
+    timers_.settle->stop();
     if (textView_->keyEventDelegate() == this) {
-        textView_->setKeyEventDelegate(nullptr);
+        textView_->setKeyEventDelegate(nullptr, defaults_);
     }
     loaded_ = false;
 }
@@ -103,7 +211,10 @@ void EditorController::loadDocumentText(Load load) {
     }
     {
         const FlagScope ignoring(ignoreTextChange_);
-        setAttributedText(document, text);
+        const FlagScope typing(ignoreTypingAttributes_);
+        // At the editor's size from the start: resizing afterwards would lay everything out twice.
+        setAttributedText(document, text, lineHeight_ > 0 ? std::optional(lineHeight_) : std::nullopt);
+        applyScriptProperties(load);
     }
     publishLineMetrics();
 }
@@ -114,8 +225,11 @@ void EditorController::textDidChange() {
         return; // the load publishes the metrics once it is done
     }
     publishLineMetrics();
+    if (background_ && background_->lineHeight() != lineHeight_) {
+        background_->setLineHeight(lineHeight_);
+    }
     std::weak_ptr<EditorController> weak = weak_from_this();
-    autosaveTimer_->start(autosaveInterval_, [weak] {
+    timers_.autosave->start(autosaveInterval_, [weak] {
         if (auto self = weak.lock()) {
             self->autosave();
         }
@@ -124,12 +238,12 @@ void EditorController::textDidChange() {
 
 void EditorController::autosave() {
     CW_DCHECK_MAIN_THREAD();
-    autosaveTimer_->stop();
+    timers_.autosave->stop();
     project_->setText(attributedText(*textView_->document()));
 }
 
 bool EditorController::hasPendingEdit() const {
-    return autosaveTimer_->isActive();
+    return timers_.autosave->isActive();
 }
 
 void EditorController::publishLineMetrics() {
@@ -170,11 +284,21 @@ void EditorController::projectEditorDidChange(Project&) {
 void EditorController::projectDidStartPlayback(Project&) {
     CW_DCHECK_MAIN_THREAD();
     setLockedForPrompting(true);
+    if (defaults_->boolForKey(settings::autospawnPrompterWindow)) {
+        if (const auto shell = ApplicationShell::shared()) {
+            shell->showPrompter(project_);
+        }
+    }
+    updateAutoScrollTimer();
 }
 
 void EditorController::projectDidStopPlayback(Project&) {
     CW_DCHECK_MAIN_THREAD();
     setLockedForPrompting(false);
+    timers_.scroll->stop();
+    if (defaults_->boolForKey(settings::scrollEditorToStopPosition)) {
+        scrollingItself([&] { scrollToTransportPosition(/*animated=*/false); });
+    }
 }
 
 void EditorController::setLockedForPrompting(bool locked) {
@@ -185,6 +309,230 @@ void EditorController::setLockedForPrompting(bool locked) {
     Editor editor = project_->editor();
     editor.isLocked = locked;
     project_->setEditor(std::move(editor)); // the editor-change notification sets the view
+}
+
+// --- Appearance --------------------------------------------------------------------------
+
+void EditorController::applyTypingAttributes() {
+    const FlagScope typing(ignoreTypingAttributes_);
+    platform::Attributes attributes;
+    const platform::Font font = defaultFont(*defaults_);
+    attributes.font = lineHeight_ > 0 ? font.withPointSize(lineHeight_) : font;
+    attributes.foregroundColor = defaultTextColor(*defaults_);
+    QTextCharFormat format = toTextCharFormat(attributes);
+    if (!textView_->textCursor().hasSelection()) {
+        textView_->setCurrentCharFormat(format);
+    }
+}
+
+double EditorController::viewHeight() const {
+    return background_ ? background_->height() : textView_->height();
+}
+
+void EditorController::setInset() {
+    const float position = project_->document().scriptProperties.indicatorPosition;
+    textView_->setTopInset(EditorAppearance::textContainerInset(viewHeight(), position).height());
+}
+
+void EditorController::applyScriptProperties(Load load) {
+    CW_DCHECK_MAIN_THREAD();
+    const DocumentScriptProperties properties = project_->document().scriptProperties;
+    const bool force = load == Load::force;
+    {
+        const FlagScope typing(ignoreTypingAttributes_);
+        const FlagScope ignoring(ignoreTextChange_); // no line changes, nothing for the project
+        textView_->setParagraphAlignment(qtAlignment(properties.textAlignment));
+    }
+    if (background_) {
+        background_->applyScriptProperties(properties);
+    }
+    if (textView_->topInset() !=
+        EditorAppearance::textContainerInset(viewHeight(), properties.indicatorPosition).height()) {
+        setInset();
+    }
+    const auto changes = EditorAppearance::changes(properties, cachedProperties_, force);
+    applyColumn(properties, changes.column, changes.alignment);
+    if (background_ && background_->lineHeight() != lineHeight_) {
+        background_->setLineHeight(lineHeight_);
+    }
+    if (overlay_) {
+        EditorAppearance::applyScriptProperties(*overlay_, properties, lineHeight_);
+    }
+    cachedProperties_ = properties;
+    textView_->setMirroring(properties.flipHorizontal, properties.flipVertical);
+}
+
+void EditorController::applyColumn(const DocumentScriptProperties& properties, bool widthChanged,
+                                   bool placeChanged) {
+    if (!widthChanged && !placeChanged) {
+        return;
+    }
+    // Moving the text view must not come back as a layout of the background.
+    const bool ignoring = background_ && background_->ignoreDelegate();
+    if (background_) {
+        background_->setIgnoreDelegate(true);
+    }
+    if (background_) {
+        const QRect frame = background_->geometry();
+        const auto column = EditorAppearance::textColumn(frame.width(), properties.prompterMargin,
+                                                         properties.prompterMarginAlignment);
+        const double width = widthChanged ? column.width : textView_->width();
+        const double x = EditorAppearance::columnX(frame.width(), width, properties.prompterMarginAlignment);
+        textView_->setGeometry(frame.x() + int(std::lround(x)), frame.y(), int(std::lround(width)),
+                               frame.height());
+    }
+    if (widthChanged) {
+        lineHeight_ = EditorAppearance::fontSizeForColumn(textView_->containerWidth(),
+                                                          textView_->document()->documentMargin(),
+                                                          properties.prompterWordCountFactor);
+        textView_->setFontSize(lineHeight_);
+        if (project_->editor().lineHeight != lineHeight_) {
+            Editor editor = project_->editor();
+            editor.lineHeight = lineHeight_;
+            project_->setEditor(std::move(editor));
+        }
+    }
+    if (background_) {
+        background_->setIgnoreDelegate(ignoring);
+    }
+}
+
+void EditorController::editorBackgroundViewDidLayout(EditorBackgroundView&) {
+    CW_DCHECK_MAIN_THREAD();
+    applyScriptProperties(Load::force);
+    setInset();
+}
+
+void EditorController::projectScriptPropertiesDidChange(Project&) {
+    CW_DCHECK_MAIN_THREAD();
+    const FlagScope ignoring(ignoreTextChange_);
+    applyScriptProperties(Load::ifChanged);
+    publishLineMetrics();
+}
+
+// --- Typing attributes, font and colour ----------------------------------------------------
+
+void EditorController::typingAttributesDidChange() {
+    if (ignoreTypingAttributes_ || !loaded_) {
+        return;
+    }
+    const platform::Attributes attributes = fromTextCharFormat(textView_->currentCharFormat());
+    Editor editor = project_->editor();
+    editor.typingAttributes.font = attributes.font.value_or(defaultFont(*defaults_));
+    editor.typingAttributes.textColor = attributes.foregroundColor.value_or(defaultTextColor(*defaults_));
+    if (editor.typingAttributes == project_->editor().typingAttributes) {
+        return;
+    }
+    // The project's echo must not restyle the selection with what it just read from it.
+    const FlagScope typing(ignoreTypingAttributes_);
+    project_->setEditor(std::move(editor));
+}
+
+void EditorController::projectTypingAttributesDidChange(Project&) {
+    CW_DCHECK_MAIN_THREAD();
+    if (ignoreTypingAttributes_) {
+        return;
+    }
+    const FlagScope typing(ignoreTypingAttributes_);
+    const auto& typingAttributes = project_->editor().typingAttributes;
+    platform::Attributes attributes;
+    attributes.font = typingAttributes.font;
+    attributes.foregroundColor = typingAttributes.textColor;
+    // Over a selection Qt restyles it, as a font panel's change does.
+    textView_->mergeCurrentCharFormat(toTextCharFormat(attributes));
+}
+
+void EditorController::projectFontDidChange(Project&, const platform::Font& font) {
+    CW_DCHECK_MAIN_THREAD();
+    QTextCursor selection = textView_->textCursor();
+    if (!selection.hasSelection()) {
+        return; // an empty selection changes nothing in the text
+    }
+    const FlagScope typing(ignoreTypingAttributes_);
+    {
+        const FlagScope ignoring(ignoreTextChange_); // no autosave: the change stays the editor's
+        platform::Attributes attributes;
+        attributes.font = font;
+        selection.mergeCharFormat(toTextCharFormat(attributes));
+    }
+    publishLineMetrics();
+}
+
+void EditorController::projectTextColorDidChange(Project&, const platform::Color& color) {
+    CW_DCHECK_MAIN_THREAD();
+    if (textView_->isReadOnly()) {
+        return;
+    }
+    const FlagScope typing(ignoreTypingAttributes_);
+    // The selection, or the whole text when nothing is selected; the selection stays as it was.
+    QTextCursor range = textView_->textCursor();
+    if (!range.hasSelection()) {
+        range.select(QTextCursor::Document);
+    }
+    platform::Attributes attributes;
+    attributes.foregroundColor = color;
+    range.mergeCharFormat(toTextCharFormat(attributes)); // a text change: the autosave follows
+}
+
+// --- Scrolling -----------------------------------------------------------------------------
+
+template <typename Step> void EditorController::scrollingItself(Step step) {
+    const FlagScope ignoring(ignoreScroll_);
+    step();
+}
+
+void EditorController::scrollToTransportPosition(bool animated) {
+    CW_DCHECK_MAIN_THREAD();
+    const double progress = project_->transportState().progress;
+    textView_->scrollToOffset(EditorScrolling::scrollOffset(progress, textView_->usedHeight()), animated);
+}
+
+void EditorController::editorViewDidScroll() {
+    const bool wheel = textView_->isWheelScrolling();
+    const TransportState transport = project_->transportState();
+    const EditorScrolling::ScrollEvent event{
+        freezeScroll_,
+        defaults_->boolForKey(settings::syncTeleprompterWindowToEditorScrolling),
+        wheel,
+        /*sameWindow=*/wheel, // the wheel turned over this very view
+        ignoreScroll_,
+        transport.isPlaying(),
+        /*hasScrollView=*/true};
+    if (!loaded_ || !EditorScrolling::movesProgress(event)) {
+        return;
+    }
+    const double progress =
+        EditorScrolling::progress(textView_->scrollOffset(), textView_->usedHeight(), transport.progress);
+    scrollingItself([&] { project_->setProgress(progress, /*animated=*/false, /*immediate=*/false); });
+}
+
+void EditorController::projectPositionDidJump(Project&, bool animated, bool) {
+    CW_DCHECK_MAIN_THREAD();
+    if (ignoreScroll_ || !defaults_->boolForKey(settings::syncTeleprompterWindowToEditorScrolling)) {
+        return;
+    }
+    scrollingItself([&] { scrollToTransportPosition(animated); });
+}
+
+void EditorController::projectSeekDidStep(Project&, double, double, double) {
+    CW_DCHECK_MAIN_THREAD();
+    if (!ignoreScroll_) {
+        scrollingItself([&] { scrollToTransportPosition(/*animated=*/true); });
+    }
+}
+
+void EditorController::updateAutoScrollTimer() {
+    CW_DCHECK_MAIN_THREAD();
+    if (!loaded_ || !project_->transportState().isPlaying() ||
+        !defaults_->boolForKey(settings::autoscrollEditorDuringPrompting)) {
+        timers_.scroll->stop();
+        return;
+    }
+    timers_.scroll->start(autoScrollInterval, [weak = weak_from_this()](double) {
+        if (auto self = weak.lock()) {
+            self->scrollingItself([&] { self->scrollToTransportPosition(/*animated=*/true); });
+        }
+    });
 }
 
 } // namespace cw::editor

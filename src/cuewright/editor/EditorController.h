@@ -1,10 +1,13 @@
 // The script editor's controller: the project's text in the text view, edits back to the project.
 #pragma once
 
+#include "cuewright/editor/EditorBackgroundViewDelegate.h"
 #include "cuewright/editor/ScriptTextViewKeyEventDelegate.h"
 #include "cuewright/model/Bookmark.h"
+#include "cuewright/model/KQTimer.h"
 #include "cuewright/model/KeyBindings.h"
 #include "cuewright/model/ProjectEventListener.h"
+#include "cuewright/model/ScriptProperties.h"
 
 #include <QString>
 
@@ -15,32 +18,56 @@
 #include <memory>
 #include <vector>
 
+class QWidget;
+
 namespace platform {
 class Defaults;
 }
 
 namespace cw {
+class EditorBackgroundView;
+class OverlayView;
 class Project;
-}
+} // namespace cw
 
 namespace cw::editor {
 
 class ScriptTextView;
 
-// The one-shot timer that hands the text to the project once typing pauses. Qt's by default;
-// tests inject one on a clock of their own.
-class AutosaveTimer {
+// A one-shot timer on the main thread (the autosave wait, the settling step after a load). Qt's
+// by default; tests inject one on a clock of their own.
+class OneShotTimer {
 public:
-    virtual ~AutosaveTimer() = default;
+    virtual ~OneShotTimer() = default;
     // (Re)starts the wait: `fire` runs once, `interval` after the latest start, unless stopped.
     virtual void start(std::chrono::milliseconds interval, std::function<void()> fire) = 0;
     virtual void stop() = 0;
     virtual bool isActive() const = 0;
 };
 // A single-shot QTimer on the main thread's event loop.
-std::unique_ptr<AutosaveTimer> makeQtAutosaveTimer();
+std::unique_ptr<OneShotTimer> makeQtOneShotTimer();
 
-// Keeps one project's text and one ScriptTextView in step:
+// The controller's timers; each one left null is made by the controller (Qt's one-shot timers, a
+// KQTimer delivering on the main queue).
+struct EditorTimers {
+    std::unique_ptr<OneShotTimer> autosave; // hands the text over once typing pauses
+    std::unique_ptr<OneShotTimer> settle;   // applies everything again once the views have settled
+    std::unique_ptr<KQTimer> scroll;        // follows the prompter while it plays
+};
+
+// The editor's widgets stacked as the prompter paints them: the background view filling the
+// container, the text column above it (placed by the controller) and the overlay above both.
+// The container owns the three and keeps the background and the overlay at its own size.
+struct EditorViews {
+    QWidget* container = nullptr;
+    EditorBackgroundView* background = nullptr;
+    ScriptTextView* text = nullptr;
+    OverlayView* overlay = nullptr;
+};
+EditorViews makeEditorViews(QWidget* parent = nullptr);
+
+// Keeps one project's text and one ScriptTextView in step, and makes the editor look like the
+// prompter:
 //  - load() registers with the project (priority 0, held weakly by it) and copies its text into
 //    the view; close() unregisters (so does the destructor). The view must outlive the controller.
 //  - A user edit (or an explicit textDidChange()) publishes the line metrics and restarts the
@@ -54,9 +81,17 @@ std::unique_ptr<AutosaveTimer> makeQtAutosaveTimer();
 //  - While loaded it is the view's key-event delegate: a custom binding typed in the editor runs
 //    its transport action on the project.
 //  - Bookmark commands change the text as one named undo step and hand it to the project at once.
+//  - The script properties go to the views (applyScriptProperties): the text column and the font
+//    size that follows from its width, alignment, mirroring, the background view behind the text
+//    and the overlay above it (both optional, see setViews). A size change of the background view
+//    applies them again.
+//  - Scrolling: while stopped, a wheel scroll of the editor sets the project's progress; jumps,
+//    seek steps and stops scroll the editor; while playing with "autoscrollEditorDuringPrompting"
+//    on, the editor follows every 1/33 s. Nothing of this runs while freezeScroll() is set.
 // Main thread only.
 class EditorController : public ProjectEventListener,
                          public ScriptTextViewKeyEventDelegate,
+                         public EditorBackgroundViewDelegate,
                          public std::enable_shared_from_this<EditorController> {
 public:
     // Runs a line step (scrollLineUp, scrollLineDown) through the prompter windows, which the
@@ -65,20 +100,47 @@ public:
     static constexpr double speedStep = 5.0; // percentage points of the script's speed range
     static constexpr double fastWindFactor = 5.0;
     static constexpr std::chrono::milliseconds defaultAutosaveInterval{300};
+    static constexpr std::chrono::milliseconds settleDelay{100};
+    static constexpr double autoScrollInterval = 1.0 / 33.0;
 
-    // `defaults` (the settings store) must outlive the controller; the timer is Qt's when null.
+    // `defaults` (the settings store) must outlive the controller.
     EditorController(std::shared_ptr<Project> project, ScriptTextView& textView, platform::Defaults& defaults,
-                     std::unique_ptr<AutosaveTimer> timer = nullptr);
+                     EditorTimers timers = {});
     ~EditorController() override;
     EditorController(const EditorController&) = delete;
     EditorController& operator=(const EditorController&) = delete;
 
+    // The views around the text view (either may be null); before load(). They must outlive the
+    // controller; the background view's frame is the one the text column is placed in.
+    void setViews(EditorBackgroundView* background, OverlayView* overlay);
+
+    // Registers, loads the text and applies the script properties; settleDelay later everything
+    // is applied again with force and the editor scrolls to the project's position.
     void load();
     void close();
 
-    // Loads the project's text unless the view already shows it (always with `force`).
     enum class Load { ifChanged, force };
+    // Loads the project's text unless the view already shows it (always with `force`), then
+    // applies the script properties the same way.
     void loadDocumentText(Load load);
+
+    // Pushes the script properties into the views; without force only what differs from the
+    // views or from the properties applied last time.
+    void applyScriptProperties(Load load);
+    void syncProps() { applyScriptProperties(Load::force); }
+    // The editor's font size in points, from the column width and the word-count factor.
+    double lineHeight() const { return lineHeight_; }
+    // The default font (at lineHeight()) and text colour for typing, and the script's alignment.
+    void applyTypingAttributes();
+
+    // While set (initially), scrolling the editor never moves the transport.
+    bool freezeScroll() const { return freezeScroll_; }
+    void setFreezeScroll(bool freeze) { freezeScroll_ = freeze; }
+    void scrollToTransportPosition(bool animated);
+    // A scroll of the editor's view; moves the project's progress when it was the wheel's.
+    void editorViewDidScroll();
+    // Follows the prompter while playing with "autoscrollEditorDuringPrompting" on; else stops.
+    void updateAutoScrollTimer();
 
     // What follows an edit of the text: metrics, then a new autosave wait.
     void textDidChange();
@@ -106,11 +168,20 @@ public:
 
     // ProjectEventListener
     void projectTextDidChange(Project&) override;
+    void projectScriptPropertiesDidChange(Project&) override;
+    void projectPositionDidJump(Project&, bool animated, bool immediate) override;
+    void projectSeekDidStep(Project&, double from, double to, double step) override;
+    void projectTypingAttributesDidChange(Project&) override;
+    void projectTextColorDidChange(Project&, const platform::Color& color) override;
+    void projectFontDidChange(Project&, const platform::Font& font) override;
     void projectWillSave(Project&) override;
     void projectEditorDidChange(Project&) override;
     void projectDidStartPlayback(Project&) override;
     void projectDidStopPlayback(Project&) override;
     int listenerPriority() const override { return 0; }
+
+    // EditorBackgroundViewDelegate: the views were resized; everything is applied again.
+    void editorBackgroundViewDidLayout(EditorBackgroundView& view) override;
 
     // ScriptTextViewKeyEventDelegate: the bound action, or false when the key is no binding.
     bool handleKeyEvent(const platform::KeyEvent& event, bool isKeyDown) override;
@@ -121,6 +192,13 @@ public:
 
 private:
     void setLockedForPrompting(bool locked);
+    void settle();
+    void applyColumn(const DocumentScriptProperties& properties, bool widthChanged, bool placeChanged);
+    void setInset();
+    double viewHeight() const;
+    void typingAttributesDidChange();
+    // Runs `step` as the editor's own scroll: it does not come back as a wheel scroll.
+    template <typename Step> void scrollingItself(Step step);
     void stepSpeed(double delta);
     void setFfwdFactor(double factor);
     std::vector<Bookmark> bookmarksOnLines();
@@ -129,11 +207,18 @@ private:
     std::shared_ptr<Project> project_;
     ScriptTextView* textView_;
     platform::Defaults* defaults_;
-    std::unique_ptr<AutosaveTimer> autosaveTimer_;
+    EditorBackgroundView* background_ = nullptr;
+    OverlayView* overlay_ = nullptr;
+    EditorTimers timers_;
     std::chrono::milliseconds autosaveInterval_ = defaultAutosaveInterval;
     BindingActionPerformer bindingActionPerformer_;
-    QMetaObject::Connection textChanged_;
-    bool ignoreTextChange_ = false; // set while the controller itself replaces the text
+    std::vector<QMetaObject::Connection> connections_;
+    DocumentScriptProperties cachedProperties_; // applied last
+    double lineHeight_ = 0;
+    bool freezeScroll_ = true;
+    bool ignoreScroll_ = false;           // set while the editor scrolls itself
+    bool ignoreTextChange_ = false;       // set while the controller itself replaces the text
+    bool ignoreTypingAttributes_ = false; // set while the controller itself sets them
     bool loaded_ = false;
 };
 

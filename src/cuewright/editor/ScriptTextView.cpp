@@ -1,14 +1,23 @@
 #include "cuewright/editor/ScriptTextView.h"
 
+#include "cuewright/editor/EditorAppearance.h"
 #include "cuewright/editor/PasteRules.h"
 #include "cuewright/editor/TextBridge.h"
 #include "platform/text/RtfReader.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMimeData>
+#include <QPainter>
+#include <QScrollBar>
+#include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QVariantAnimation>
+
+#include <algorithm>
+#include <cmath>
 
 namespace cw::editor {
 
@@ -17,7 +26,11 @@ static const QString kRtfTypes[] = {QStringLiteral("text/rtf"), QStringLiteral("
 ScriptTextView::ScriptTextView(QWidget* parent)
     : QTextEdit(parent) {
     setAcceptRichText(true);
+    // The inset keeps the scroll range open at both ends, so the bar is always of use.
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     connect(document(), &QTextDocument::undoCommandAdded, this, &ScriptTextView::undoStepAdded);
+    connect(verticalScrollBar(), &QScrollBar::rangeChanged, this, &ScriptTextView::keepInsetInScrollRange);
 }
 
 // A key that types characters rather than moving, deleting or commanding.
@@ -90,7 +103,7 @@ platform::AttributedString ScriptTextView::pastedContent(const QMimeData& source
         pasted = platform::AttributedString(source.text());
     }
     const auto typingFont = fromTextCharFormat(textCursor().charFormat()).font;
-    return pastedText(pasted, pasteStyle_,
+    return pastedText(pasted, pasteStyle(),
                       typingFont ? std::optional<double>(typingFont->pointSize) : std::nullopt);
 }
 
@@ -115,6 +128,182 @@ void ScriptTextView::insertFromMimeData(const QMimeData* source) {
     cursor.endEditBlock();
     setTextCursor(cursor);
     ensureCursorVisible();
+}
+
+double ScriptTextView::setFontSize(double points) {
+    const double size = EditorAppearance::setFontSize(*document(), points);
+    setCurrentCharFormat(EditorAppearance::resized(currentCharFormat(), size));
+    return size;
+}
+
+void ScriptTextView::setParagraphAlignment(Qt::Alignment alignment) {
+    QTextCursor cursor(document());
+    bool editing = false;
+    for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
+        if (block.blockFormat().alignment() == alignment) {
+            continue;
+        }
+        if (!std::exchange(editing, true)) {
+            cursor.beginEditBlock();
+        }
+        cursor.setPosition(block.position());
+        QTextBlockFormat format;
+        format.setAlignment(alignment);
+        cursor.mergeBlockFormat(format);
+    }
+    if (editing) {
+        cursor.endEditBlock();
+    }
+}
+
+// Qt sets the range to 0...(content - viewport) whenever the content or the viewport changes;
+// the inset widens it by the inset at both ends, so that offset 0 shows the first line one
+// inset below the top.
+void ScriptTextView::keepInsetInScrollRange() {
+    QScrollBar* bar = verticalScrollBar();
+    const int inset = static_cast<int>(std::lround(inset_));
+    if (adjustingRange_ || bar->minimum() == -inset) {
+        return;
+    }
+    adjustingRange_ = true;
+    bar->setRange(-inset, bar->maximum() + inset);
+    adjustingRange_ = false;
+}
+
+void ScriptTextView::setTopInset(double inset) {
+    inset = std::max(0.0, inset);
+    if (inset == inset_) {
+        return;
+    }
+    QScrollBar* bar = verticalScrollBar();
+    const double offset = scrollOffset();
+    const int old = static_cast<int>(std::lround(inset_));
+    const int now = static_cast<int>(std::lround(inset));
+    const int contentRange = bar->maximum() - old; // Qt's own maximum
+    inset_ = inset;
+    adjustingRange_ = true;
+    bar->setRange(-now, contentRange + now);
+    adjustingRange_ = false;
+    scrollToOffset(offset, /*animated=*/false);
+}
+
+double ScriptTextView::containerWidth() const {
+    const int bar =
+        verticalScrollBarPolicy() == Qt::ScrollBarAlwaysOff ? 0 : verticalScrollBar()->sizeHint().width();
+    return std::max(0, width() - 2 * frameWidth() - bar);
+}
+
+double ScriptTextView::usedHeight() const {
+    if (document()->isEmpty()) {
+        return 0;
+    }
+    const double height = document()->documentLayout()->documentSize().height();
+    return std::max(0.0, height - 2 * document()->documentMargin());
+}
+
+double ScriptTextView::scrollOffset() const {
+    return verticalScrollBar()->value() + inset_;
+}
+
+void ScriptTextView::scrollToOffset(double offset, bool animated) {
+    QScrollBar* bar = verticalScrollBar();
+    const int target =
+        std::clamp(static_cast<int>(std::lround(offset - inset_)), bar->minimum(), bar->maximum());
+    if (scrollAnimation_) {
+        scrollAnimation_->stop();
+    }
+    if (!animated || scrollAnimationMs_ <= 0 || !isVisible() || target == bar->value()) {
+        bar->setValue(target);
+        return;
+    }
+    if (!scrollAnimation_) {
+        scrollAnimation_ = new QVariantAnimation(this);
+        scrollAnimation_->setEasingCurve(QEasingCurve::OutCubic);
+        connect(scrollAnimation_, &QVariantAnimation::valueChanged, this,
+                [this](const QVariant& value) { verticalScrollBar()->setValue(value.toInt()); });
+    }
+    scrollAnimation_->setDuration(scrollAnimationMs_);
+    scrollAnimation_->setStartValue(bar->value());
+    scrollAnimation_->setEndValue(target);
+    scrollAnimation_->start();
+}
+
+void ScriptTextView::wheelEvent(QWheelEvent* event) {
+    const bool previous = std::exchange(wheelScrolling_, true);
+    QTextEdit::wheelEvent(event);
+    wheelScrolling_ = previous;
+}
+
+void ScriptTextView::setMirroring(bool horizontal, bool vertical) {
+    if (horizontal == mirrorH_ && vertical == mirrorV_) {
+        return;
+    }
+    mirrorH_ = horizontal;
+    mirrorV_ = vertical;
+    viewport()->update();
+}
+
+QTransform ScriptTextView::mirrorTransform() const {
+    return EditorAppearance::mirrorTransform(mirrorH_, mirrorV_, viewport()->size());
+}
+
+void ScriptTextView::paintEvent(QPaintEvent* event) {
+    if (!isMirrored()) {
+        QTextEdit::paintEvent(event);
+        return;
+    }
+    // Qt asks for the unmirrored rectangle of what changed (a cursor, a line): paint it all.
+    if (event->rect() != viewport()->rect()) {
+        viewport()->update();
+        return;
+    }
+    QPainter painter(viewport());
+    painter.setTransform(mirrorTransform());
+    const QPointF offset(horizontalScrollBar()->value(), verticalScrollBar()->value());
+    painter.translate(-offset);
+    QAbstractTextDocumentLayout::PaintContext context;
+    context.palette = palette();
+    context.clip = QRectF(offset, viewport()->size());
+    const QTextCursor cursor = textCursor();
+    if (hasFocus() && !isReadOnly()) {
+        context.cursorPosition = cursor.position();
+    }
+    if (cursor.hasSelection()) {
+        QAbstractTextDocumentLayout::Selection selection;
+        selection.cursor = cursor;
+        selection.format.setBackground(palette().highlight());
+        selection.format.setForeground(palette().highlightedText());
+        context.selections.append(selection);
+    }
+    document()->documentLayout()->draw(&painter, context);
+}
+
+template <typename Handler> void ScriptTextView::mirroredMouseEvent(QMouseEvent* event, Handler handler) {
+    if (!isMirrored()) {
+        handler(event);
+        return;
+    }
+    const QPointF local = mirrorTransform().map(event->position());
+    QMouseEvent mirrored(event->type(), local, event->scenePosition(), event->globalPosition(),
+                         event->button(), event->buttons(), event->modifiers(), event->pointingDevice());
+    handler(&mirrored);
+    event->setAccepted(mirrored.isAccepted());
+}
+
+void ScriptTextView::mousePressEvent(QMouseEvent* event) {
+    mirroredMouseEvent(event, [this](QMouseEvent* e) { QTextEdit::mousePressEvent(e); });
+}
+
+void ScriptTextView::mouseMoveEvent(QMouseEvent* event) {
+    mirroredMouseEvent(event, [this](QMouseEvent* e) { QTextEdit::mouseMoveEvent(e); });
+}
+
+void ScriptTextView::mouseReleaseEvent(QMouseEvent* event) {
+    mirroredMouseEvent(event, [this](QMouseEvent* e) { QTextEdit::mouseReleaseEvent(e); });
+}
+
+void ScriptTextView::mouseDoubleClickEvent(QMouseEvent* event) {
+    mirroredMouseEvent(event, [this](QMouseEvent* e) { QTextEdit::mouseDoubleClickEvent(e); });
 }
 
 } // namespace cw::editor

@@ -5,11 +5,13 @@
 #include "platform/text/AttributedString.h"
 
 #include <QTextEdit>
+#include <QTransform>
 
 #include <memory>
 #include <vector>
 
 class QMimeData;
+class QVariantAnimation;
 
 namespace platform {
 class Defaults;
@@ -38,9 +40,9 @@ public:
     ScriptTextView(const ScriptTextView&) = delete;
     ScriptTextView& operator=(const ScriptTextView&) = delete;
 
-    // The script's default font and colour that pasted text takes on.
-    void setPasteStyle(const ScriptImport::DefaultStyle& style) { pasteStyle_ = style; }
-    const ScriptImport::DefaultStyle& pasteStyle() const { return pasteStyle_; }
+    // The script's default font and colour that pasted text takes on: "defaultFont" and
+    // "defaultTextColor" of the view's settings store (see setKeyEventDelegate) at the moment.
+    ScriptImport::DefaultStyle pasteStyle() const;
 
     // What a paste of `source` inserts at the insertion point: RTF when offered, else HTML, else
     // the plain text, restyled by the paste rules.
@@ -67,9 +69,39 @@ public:
     // Removes every bookmark on `line`; false as for insertBookmark().
     bool deleteBookmark(int line);
 
-    // The name of the step that undo would take back; empty when there is none or the step has
-    // no name of its own (typing, pasting: Qt's own edits).
+    // The name of the step that undo would take back, or redo would make again; empty when there
+    // is none or the step has no name of its own (typing, pasting: Qt's own edits).
     QString undoActionName() const;
+    QString redoActionName() const;
+
+    // Gives every run and the typing font the size fontSize(points) (see EditorAppearance);
+    // returns the size used. Runs already at that size are left alone, so applying the same
+    // size again changes nothing and adds no undo step.
+    double setFontSize(double points);
+    // Aligns every paragraph and the typing; paragraphs already aligned so are left alone.
+    void setParagraphAlignment(Qt::Alignment alignment);
+
+    // Free room above the first and below the last line, so that the text can scroll to the
+    // reading position at either end. It lives in the scroll range, not in the document: the
+    // text and its undo history stay as they are.
+    double topInset() const { return inset_; }
+    void setTopInset(double inset);
+    // The width the text wraps in: the view without its frame and its vertical scroll bar.
+    double containerWidth() const;
+    // Height of the laid-out text without the document's margins; finishes the layout first.
+    double usedHeight() const;
+    // The scroll offset in the text's own coordinates: 0 shows the first line at the inset.
+    double scrollOffset() const;
+    // Scrolls to `offset` (held to the scroll range); animated over scrollAnimationDuration().
+    void scrollToOffset(double offset, bool animated);
+    int scrollAnimationDuration() const { return scrollAnimationMs_; }
+    void setScrollAnimationDuration(int milliseconds) { scrollAnimationMs_ = milliseconds; }
+    // True while the wheel is scrolling the view (the scroll bar's value changes inside).
+    bool isWheelScrolling() const { return wheelScrolling_; }
+
+    // Shows the text mirrored about the viewport; clicks land where the mirrored text shows.
+    void setMirroring(bool horizontal, bool vertical);
+    bool isMirrored() const { return mirrorH_ || mirrorV_; }
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -77,6 +109,12 @@ protected:
     void inputMethodEvent(QInputMethodEvent* event) override;
     bool canInsertFromMimeData(const QMimeData* source) const override;
     void insertFromMimeData(const QMimeData* source) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
     // Gives typing at the insertion point a format without the bookmark of the character before
@@ -95,11 +133,27 @@ private:
     // True when the event is taken before Qt's own editing sees it.
     bool routeKeyEvent(const QKeyEvent& event);
 
-    ScriptImport::DefaultStyle pasteStyle_;
+    // The inset in the scroll bar's range, kept when Qt sets the range again.
+    void keepInsetInScrollRange();
+    // The viewport's mirror image of `event` (itself when not mirrored), for Qt's handlers.
+    template <typename Handler> void mirroredMouseEvent(QMouseEvent* event, Handler handler);
+    QTransform mirrorTransform() const;
+
     std::unique_ptr<KeyRouting, KeyRoutingDeleter> keys_;
-    // One name per undo and redo step of the document, oldest first.
-    std::vector<QString> stepNames_;
+    // The document's undo and redo steps, oldest first: the undo count each ends at, its name.
+    struct Step {
+        int end = 0;
+        QString name;
+    };
+    std::vector<Step> steps_;
     QString nextStepName_;
+    double inset_ = 0;
+    bool adjustingRange_ = false;
+    bool wheelScrolling_ = false;
+    int scrollAnimationMs_ = 200;
+    QVariantAnimation* scrollAnimation_ = nullptr;
+    bool mirrorH_ = false;
+    bool mirrorV_ = false;
 };
 
 } // namespace cw::editor

@@ -64,6 +64,11 @@ struct ScriptTextView::KeyRouting {
 
 ScriptTextView::~ScriptTextView() = default;
 
+ScriptImport::DefaultStyle ScriptTextView::pasteStyle() const {
+    return ScriptImport::DefaultStyle::fromUserDefaults(keys_ ? *keys_->defaults
+                                                              : platform::Defaults::standard());
+}
+
 void ScriptTextView::KeyRoutingDeleter::operator()(KeyRouting* keys) const {
     delete keys;
 }

@@ -1,5 +1,6 @@
 #include "cuewright/editor/TextBridge.h"
 
+#include "cuewright/editor/EditorAppearance.h"
 #include "platform/text/QtTextFormat.h"
 
 #include <QTextBlock>
@@ -183,7 +184,8 @@ Attributes fromTextCharFormat(const QTextCharFormat& format) {
     return attributes;
 }
 
-void setAttributedText(QTextDocument& document, const platform::AttributedString& text) {
+void setAttributedText(QTextDocument& document, const platform::AttributedString& text,
+                       std::optional<double> pointSize) {
     const bool undoable = document.isUndoRedoEnabled();
     document.setUndoRedoEnabled(false);
     document.clear();
@@ -209,7 +211,11 @@ void setAttributedText(QTextDocument& document, const platform::AttributedString
         if (formats.size() >= 32) {
             formats.erase(formats.begin());
         }
-        return formats.emplace_back(attributes, toTextCharFormat(attributes)).second;
+        QTextCharFormat format = toTextCharFormat(attributes);
+        if (pointSize) {
+            format = EditorAppearance::resized(std::move(format), *pointSize);
+        }
+        return formats.emplace_back(attributes, std::move(format)).second;
     };
 
     QTextCursor cursor(&document);

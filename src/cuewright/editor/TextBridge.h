@@ -5,6 +5,8 @@
 
 #include <QTextFormat>
 
+#include <optional>
+
 class QTextDocument;
 
 namespace cw::editor {
@@ -29,8 +31,10 @@ platform::Attributes fromTextCharFormat(const QTextCharFormat& format);
 
 // Replaces the whole content of `document` with `text`, as one step that is not undoable (the
 // undo history goes with the old text). Each paragraph becomes a block whose format shows the
-// paragraph style of its first character.
-void setAttributedText(QTextDocument& document, const platform::AttributedString& text);
+// paragraph style of its first character. With `pointSize` every run is shown at that size (as
+// EditorAppearance::setFontSize() would resize it), without a second pass over the document.
+void setAttributedText(QTextDocument& document, const platform::AttributedString& text,
+                       std::optional<double> pointSize = std::nullopt);
 
 // The document's text with every attribute; the exact inverse of setAttributedText() for text
 // that was not edited since.

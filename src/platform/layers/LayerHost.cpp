@@ -116,9 +116,15 @@ void LayerHost::paintEvent(QPaintEvent* event) {
     // a full-screen write saved per frame.
     if (!root_ || !LayerRenderer::coversOpaquely(*root_, hostSpace * painter.deviceTransform(),
                                                  painter.deviceTransform().mapRect(event->rect()), now)) {
-        painter.setCompositionMode(QPainter::CompositionMode_Source);
-        painter.fillRect(event->rect(), background_);
-        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        // A see-through child lies over its siblings in the window's backing store: replacing
+        // the pixels would wipe them out. Only a window (or an opaque fill) replaces them.
+        if (isWindow() || background_.alpha() == 255) {
+            painter.setCompositionMode(QPainter::CompositionMode_Source);
+            painter.fillRect(event->rect(), background_);
+            painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        } else if (background_.alpha() > 0) {
+            painter.fillRect(event->rect(), background_);
+        }
     }
     bool animating = false;
     if (root_) {

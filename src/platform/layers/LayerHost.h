@@ -31,7 +31,8 @@ public:
     void setRootLayer(std::shared_ptr<Layer> root);
     const std::shared_ptr<Layer>& rootLayer() const { return root_; }
 
-    // Colour painted under the root; transparent for see-through windows.
+    // Colour painted under the root; transparent for see-through windows. A see-through child
+    // host blends over what lies below it rather than replacing it.
     void setBackgroundColor(const QColor& color);
     QColor backgroundColor() const { return background_; }
 
