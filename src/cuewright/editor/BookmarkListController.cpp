@@ -109,6 +109,11 @@ QMenu& BookmarkListController::contextMenu() {
     return *contextMenu_;
 }
 
+void BookmarkListController::projectEditorDidChange(Project& project) {
+    if (table_ && project.bookmarks() != bookmarks_)
+        reloadBookmarks();
+}
+
 void BookmarkListController::reloadBookmarks() {
     if (!table_)
         return;

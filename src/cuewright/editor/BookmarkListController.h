@@ -82,6 +82,9 @@ public:
     // ProjectEventListener
     void projectTextDidChange(Project&) override { reloadBookmarks(); }
     void projectScriptPropertiesDidChange(Project&) override { reloadBookmarks(); }
+    // The lines of bookmarks come from the editor's laid-out lines: a new layout may move them
+    // (and the lines that begin with "*" are bookmarks only once they are laid out).
+    void projectEditorDidChange(Project& project) override;
 
 protected:
     QWidget* makeView() override;

@@ -1,0 +1,562 @@
+#include "cuewright/editor/EditorWindowController.h"
+
+#include "base/Log.h"
+#include "cuewright/editor/BookmarkListController.h"
+#include "cuewright/editor/EditorController.h"
+#include "cuewright/editor/EditorWindowControllerDelegate.h"
+#include "cuewright/editor/ScriptTextView.h"
+#include "cuewright/editor/SidebarController.h"
+#include "cuewright/editor/StatusbarController.h"
+#include "cuewright/editor/ToolbarIcons.h"
+#include "cuewright/model/Project.h"
+#include "cuewright/model/SettingsKeys.h"
+#include "dispatch/MainThreadChecker.h"
+#include "platform/defaults/Defaults.h"
+#include "platform/defaults/NotificationCenter.h"
+#include "platform/ui/Appearance.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QEvent>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
+#include <QTimer>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+#include <optional>
+
+namespace cw::editor {
+
+namespace {
+
+using Window = EditorWindowController;
+
+// The window's named actions and what each does; `sender` carries a mode item's tag.
+struct WindowAction {
+    std::string_view name;
+    void (*perform)(Window& window, QObject* sender);
+};
+
+constexpr char tagProperty[] = "tag";
+constexpr char actionProperty[] = "cwAction";
+
+int tagOf(const QObject* sender) {
+    return sender ? sender->property(tagProperty).toInt() : 0;
+}
+
+constexpr std::array<WindowAction, 12> windowActions{{
+    {"saveDocument:", [](Window& w, QObject*) { w.saveDocument(); }},
+    {"saveDocumentAs:", [](Window& w, QObject*) { w.saveDocumentAs(); }},
+    {"printBoy:", [](Window& w, QObject*) { w.printBoy(); }},
+    {"performClose:", [](Window& w, QObject*) { w.close(); }},
+    {"spawnIndependentPrompterWindow:", [](Window& w, QObject*) { w.spawnIndependentPrompterWindow(); }},
+    {"spawnTransparentPrompterWindow:", [](Window& w, QObject*) { w.spawnTransparentPrompterWindow(); }},
+    {"startPrompting:", [](Window& w, QObject*) { w.startPrompting(); }},
+    {"toggleEditorLock:", [](Window& w, QObject*) { w.toggleEditorLock(); }},
+    {"switchEditorMode:", [](Window& w, QObject* sender) { w.switchEditorMode(tagOf(sender)); }},
+    {"toggleLeftSidebar:", [](Window& w, QObject*) { w.toggleLeftSidebar(); }},
+    {"resyncEditorController:", [](Window& w, QObject*) { w.resyncEditorController(); }},
+    {"toggleFullScreen:", [](Window& w, QObject*) { w.toggleFullScreen(); }},
+}};
+
+const WindowAction* findWindowAction(std::string_view name) {
+    for (const auto& action : windowActions)
+        if (action.name == name)
+            return &action;
+    return nullptr;
+}
+
+// An anchor of one of the window's parts, with a hairline along one edge (outside the part).
+class AnchorView final : public QWidget {
+public:
+    AnchorView(QWidget* parent, const char* name, std::optional<Qt::Edge> hairline = std::nullopt)
+        : QWidget(parent)
+        , hairline_(hairline) {
+        setObjectName(QString::fromLatin1(name));
+        if (hairline_ == Qt::RightEdge)
+            setContentsMargins(0, 0, 1, 0);
+        else if (hairline_ == Qt::LeftEdge)
+            setContentsMargins(1, 0, 0, 0);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        if (!hairline_)
+            return;
+        QPainter painter(this);
+        const QRect line =
+            *hairline_ == Qt::RightEdge ? QRect(width() - 1, 0, 1, height()) : QRect(0, 0, 1, height());
+        painter.fillRect(line, platform::isDarkMode(this) ? QColor(0, 0, 0, 200) : QColor(0, 0, 0, 40));
+    }
+
+private:
+    std::optional<Qt::Edge> hairline_;
+};
+
+QAction* makeItem(QObject* parent, const QString& title, std::string_view action, int tag = 0) {
+    auto* item = new QAction(title, parent);
+    item->setProperty(actionProperty, QString::fromLatin1(action.data(), qsizetype(action.size())));
+    if (tag != 0)
+        item->setProperty(tagProperty, tag);
+    return item;
+}
+
+std::string actionOf(const QAction& item) {
+    return item.property(actionProperty).toString().toStdString();
+}
+
+} // namespace
+
+std::shared_ptr<EditorWindowController> EditorWindowController::create(std::shared_ptr<Project> project,
+                                                                       Environment environment) {
+    return std::make_shared<EditorWindowController>(PrivateTag{}, std::move(project), environment);
+}
+
+EditorWindowController::EditorWindowController(PrivateTag, std::shared_ptr<Project> project,
+                                               Environment environment)
+    : project_(std::move(project))
+    , defaults_(environment.defaults ? environment.defaults : &platform::Defaults::standard())
+    , center_(environment.center ? environment.center : &platform::NotificationCenter::defaultCenter()) {
+    CW_DCHECK_MAIN_THREAD();
+    if (!project_)
+        base::fatal(missingProjectMessage);
+}
+
+EditorWindowController::~EditorWindowController() {
+    if (registered_)
+        project_->unregisterEventListener(static_cast<const ProjectEventListener*>(this));
+    // A notification queued from the project's clock holds its listener until it runs, so a part
+    // may outlive this window: each part takes its own view out of the window, to go with it.
+    const auto release = [](QWidget* view) {
+        if (!view)
+            return;
+        view->hide();
+        view->setParent(nullptr);
+    };
+    for (platform::ViewController* part : std::initializer_list<platform::ViewController*>{
+             statusbarController_.get(), sidebarController_.get(), bookmarkListController_.get()})
+        if (part && part->isViewLoaded())
+            release(part->view());
+    release(editorViews_);
+}
+
+DocumentCommands& EditorWindowController::documentCommands() {
+    window();
+    return *commands_;
+}
+
+QMainWindow* EditorWindowController::mainWindow() const {
+    return static_cast<QMainWindow*>(appearanceWindow());
+}
+
+// ---- the window ----------------------------------------------------------------------------
+
+QWidget* EditorWindowController::makeWindow() {
+    auto* window = new QMainWindow;
+    window->setObjectName(QStringLiteral("EditorWindowController"));
+    window->setUnifiedTitleAndToolBarOnMac(true);
+    window->resize(1180, 760);
+    window->setMinimumSize(760, 420);
+
+    auto* body = new QWidget(window);
+    auto* rows = new QVBoxLayout(body);
+    rows->setContentsMargins(0, 0, 0, 0);
+    rows->setSpacing(0);
+    columns_ = new QWidget(body);
+    columns_->installEventFilter(this);
+    leftAnchor_ = new AnchorView(columns_, "leftSidebarAnchorView", Qt::RightEdge);
+    centerAnchor_ = new AnchorView(columns_, "centerAnchorView");
+    rightAnchor_ = new AnchorView(columns_, "rightSidebarAnchorView", Qt::LeftEdge);
+    statusbarAnchor_ = new AnchorView(body, "statusbarAnchorView");
+    rows->addWidget(columns_, 1);
+    rows->addWidget(statusbarAnchor_);
+    window->setCentralWidget(body);
+
+    makeToolbar(*window);
+    makeMenus(*window);
+    return window;
+}
+
+void EditorWindowController::makeToolbar(QMainWindow& window) {
+    toolbar_ = window.addToolBar(tr("Toolbar"));
+    toolbar_->setObjectName(QStringLiteral("editorToolbar"));
+    toolbar_->setMovable(false);
+    toolbar_->setFloatable(false);
+    toolbar_->setIconSize(QSize(20, 20));
+    toolbar_->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    toolbar_->setContextMenuPolicy(Qt::PreventContextMenu);
+
+    toggleLeftSidebarItem_ = makeItem(toolbar_, tr("Bookmarks"), "toggleLeftSidebar:");
+    toggleLeftSidebarItem_->setToolTip(tr("Show or hide the bookmark list"));
+    playPauseItem_ = makeItem(toolbar_, tr("Prompt"), "startPrompting:");
+    playPauseItem_->setToolTip(tr("Start or stop prompting"));
+    prompterWindowItem_ = makeItem(toolbar_, tr("Prompter"), "spawnIndependentPrompterWindow:");
+    prompterWindowItem_->setToolTip(tr("Open a prompter window"));
+    toggleEditorLockItem_ = makeItem(toolbar_, tr("Lock"), "toggleEditorLock:");
+    toggleEditorLockItem_->setToolTip(tr("Lock the editor"));
+    for (QAction* item : {toggleLeftSidebarItem_, playPauseItem_, toggleEditorLockItem_})
+        item->setCheckable(true);
+    auto* modes = new QActionGroup(toolbar_);
+    const QString modeTitles[] = {tr("Script"), tr("Overlay"), tr("Displays")};
+    for (int i = 0; i < 3; ++i) {
+        modeItems_[size_t(i)] = makeItem(modes, modeTitles[i], "switchEditorMode:", i + 1);
+        modeItems_[size_t(i)]->setCheckable(true);
+    }
+
+    // The column's toggle over the column; the modes at the right, over the sidebar they choose.
+    toolbar_->addAction(toggleLeftSidebarItem_);
+    toolbar_->addSeparator();
+    toolbar_->addAction(playPauseItem_);
+    toolbar_->addAction(prompterWindowItem_);
+    toolbar_->addAction(toggleEditorLockItem_);
+    auto* spacer = new QWidget(toolbar_);
+    spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    toolbar_->addWidget(spacer);
+    toolbar_->addActions(modes->actions());
+
+    for (QAction* item : toolbar_->actions()) {
+        if (actionOf(*item).empty())
+            continue;
+        // The window's own items go straight to it; others travel the responder chain.
+        connect(item, &QAction::triggered, this,
+                [this, item] { platform::sendAction(actionOf(*item), mainWindow(), item); });
+    }
+    refreshIcons();
+}
+
+void EditorWindowController::makeMenus(QMainWindow& window) {
+    struct Item {
+        const char* title;
+        std::string_view action;
+        QKeySequence shortcut;
+        int tag = 0;
+        bool checkable = false;
+    };
+    struct Menu {
+        const char* title;
+        std::vector<Item> items; // an empty action is a separator
+    };
+    const Menu menus[] = {
+        {QT_TR_NOOP("&File"),
+         {{QT_TR_NOOP("Save"), "saveDocument:", QKeySequence::Save},
+          {QT_TR_NOOP("Save As…"), "saveDocumentAs:", QKeySequence::SaveAs},
+          {QT_TR_NOOP("Export…"), "saveDocumentAs:", QKeySequence(Qt::CTRL | Qt::Key_E)},
+          {nullptr, {}, {}},
+          {QT_TR_NOOP("Print…"), "printBoy:", QKeySequence::Print},
+          {nullptr, {}, {}},
+          {QT_TR_NOOP("Close"), "performClose:", QKeySequence::Close}}},
+        {QT_TR_NOOP("&View"),
+         {{QT_TR_NOOP("Script"), "switchEditorMode:", QKeySequence(Qt::CTRL | Qt::Key_1), 1, true},
+          {QT_TR_NOOP("Overlay"), "switchEditorMode:", QKeySequence(Qt::CTRL | Qt::Key_2), 2, true},
+          {QT_TR_NOOP("Displays"), "switchEditorMode:", QKeySequence(Qt::CTRL | Qt::Key_3), 3, true},
+          {nullptr, {}, {}},
+          {QT_TR_NOOP("Show Bookmark List"),
+           "toggleLeftSidebar:", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_B)},
+          {QT_TR_NOOP("Lock Editor"), "toggleEditorLock:", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_L), 0,
+           true},
+          {nullptr, {}, {}},
+          {QT_TR_NOOP("Enter Full Screen"), "toggleFullScreen:", QKeySequence::FullScreen}}},
+        {QT_TR_NOOP("&Prompter"),
+         {{QT_TR_NOOP("Start Prompting"), "startPrompting:", QKeySequence(Qt::CTRL | Qt::Key_Return)},
+          {nullptr, {}, {}},
+          {QT_TR_NOOP("New Prompter Window"),
+           "spawnIndependentPrompterWindow:", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P)},
+          {QT_TR_NOOP("New Transparent Prompter Window"), "spawnTransparentPrompterWindow:", {}},
+          {nullptr, {}, {}},
+          {QT_TR_NOOP("Resync Editor"), "resyncEditorController:", {}}}},
+    };
+    for (size_t m = 0; m < menus_.size(); ++m) {
+        QMenu* menu = window.menuBar()->addMenu(tr(menus[m].title));
+        menus_[m] = menu;
+        for (const Item& entry : menus[m].items) {
+            if (entry.action.empty()) {
+                menu->addSeparator();
+                continue;
+            }
+            QAction* item = makeItem(menu, tr(entry.title), entry.action, entry.tag);
+            item->setShortcut(entry.shortcut);
+            item->setCheckable(entry.checkable);
+            menu->addAction(item);
+            connect(item, &QAction::triggered, this,
+                    [this, item] { platform::sendAction(actionOf(*item), mainWindow(), item); });
+        }
+        connect(menu, &QMenu::aboutToShow, this, [this, menu] { validateMenu(*menu); });
+    }
+}
+
+void EditorWindowController::refreshIcons() {
+    QWidget* window = appearanceWindow();
+    const QColor color = (window ? window->palette() : QPalette()).color(QPalette::WindowText);
+    toggleLeftSidebarItem_->setIcon(toolbarIcon(ToolbarGlyph::bookmarkColumn, color));
+    playPauseItem_->setIcon(toolbarIcon(ToolbarGlyph::play, ToolbarGlyph::pause, color));
+    prompterWindowItem_->setIcon(toolbarIcon(ToolbarGlyph::prompterWindow, color));
+    toggleEditorLockItem_->setIcon(toolbarIcon(ToolbarGlyph::lockOpen, ToolbarGlyph::lockClosed, color));
+    const ToolbarGlyph modeGlyphs[] = {ToolbarGlyph::script, ToolbarGlyph::overlay, ToolbarGlyph::displays};
+    for (size_t i = 0; i < modeItems_.size(); ++i)
+        modeItems_[i]->setIcon(toolbarIcon(modeGlyphs[i], color));
+}
+
+void EditorWindowController::windowDidLoad() {
+    updateWindowAppearance();
+    QMainWindow* window = mainWindow();
+    attachment_ = std::make_unique<platform::ResponderAttachment>(window, this);
+    commands_ = std::make_unique<DocumentCommands>(project_, window, *defaults_);
+    project_->registerEventListener(shared_from_this());
+    registered_ = true;
+    placeChildren();
+    registerForAppearanceChanges();
+
+    project_->setHasUnsavedChanges(false);
+    updateTitle();
+    projectEditorDidChange(*project_);
+    showPlaybackState(project_->transportState().isPlaying());
+    const bool columnShown = defaults_->boolForKey(settings::showBookmarkSidebar);
+    toggleLeftSidebarItem_->setChecked(columnShown);
+    showBookmarkColumn(columnShown);
+    editorController_->textView().setFocus();
+}
+
+void EditorWindowController::placeChildren() {
+    statusbarController_ = StatusbarController::create(project_, *defaults_, *center_);
+    statusbarController_->embedIn(statusbarAnchor_);
+    statusbarAnchor_->setFixedHeight(std::max(30, statusbarController_->view()->sizeHint().height()));
+
+    // Frozen while it is placed, so that the first layout's scrolling does not move the script.
+    const EditorViews views = makeEditorViews();
+    editorViews_ = views.container;
+    // The views go with the controller, which may outlive the window (see the destructor).
+    editorController_ = std::shared_ptr<EditorController>(
+        new EditorController(project_, *views.text, *defaults_),
+        [views = QPointer<QWidget>(views.container)](EditorController* controller) {
+            delete controller;
+            delete views.data();
+        });
+    editorController_->setFreezeScroll(true);
+    editorController_->setViews(views.background, views.overlay);
+    auto* centre = new QVBoxLayout(centerAnchor_);
+    centre->setContentsMargins(0, 0, 0, 0);
+    centre->addWidget(views.container);
+    editorController_->load();
+    editorController_->setFreezeScroll(false);
+
+    sidebarController_ = std::make_shared<SidebarController>(project_, *defaults_, *center_);
+    sidebarController_->embedIn(rightAnchor_);
+
+    bookmarkListController_ = BookmarkListController::create(project_);
+    bookmarkListController_->setBookmarkRemover(
+        [editor = std::weak_ptr(editorController_)](const Bookmark& b) {
+            if (const auto controller = editor.lock())
+                controller->removeBookmark(b);
+        });
+    bookmarkListController_->embedIn(leftAnchor_);
+}
+
+void EditorWindowController::showWindow() {
+    WindowController::showWindow();
+    editorController_->syncProps();
+    // Laid out at the window's size only now: the lines counted while loading were not real.
+    editorController_->publishLineMetrics();
+}
+
+bool EditorWindowController::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == columns_ && event->type() == QEvent::Resize)
+        layoutColumns();
+    if (watched == appearanceWindow() && event->type() == QEvent::PaletteChange && toolbar_)
+        refreshIcons();
+    return WindowController::eventFilter(watched, event);
+}
+
+// ---- the bookmark column -------------------------------------------------------------------
+
+void EditorWindowController::layoutColumns() {
+    const int height = columns_->height();
+    const int rightX = columns_->width() - sidebarWidth;
+    rightAnchor_->setGeometry(rightX, 0, sidebarWidth, height);
+    const BookmarkColumnFrames frames = BookmarkColumnFrames::place(
+        bookmarkColumnShown_, QRect(leftAnchor_->x(), 0, bookmarkColumnWidth, height),
+        QRect(centerAnchor_->x(), 0, centerAnchor_->width(), height), rightX);
+    leftAnchor_->setGeometry(frames.left);
+    centerAnchor_->setGeometry(frames.center);
+}
+
+void EditorWindowController::showBookmarkColumn(bool shown) {
+    bookmarkColumnShown_ = shown;
+    layoutColumns();
+    // Moved out of sight, it leaves the keyboard's focus chain as well.
+    leftAnchor_->setVisible(shown);
+    editorController_->syncProps();
+    editorController_->scrollToTransportPosition(/*animated=*/false);
+}
+
+void EditorWindowController::toggleLeftSidebar() {
+    const bool shown = !defaults_->boolForKey(settings::showBookmarkSidebar);
+    defaults_->set(settings::showBookmarkSidebar, shown);
+    toggleLeftSidebarItem_->setChecked(shown);
+    showBookmarkColumn(shown);
+}
+
+// ---- actions -------------------------------------------------------------------------------
+
+void EditorWindowController::spawnIndependentPrompterWindow() {
+    requestPrompter(TeleprompterWindowPreset::normal);
+}
+
+void EditorWindowController::spawnTransparentPrompterWindow() {
+    requestPrompter(TeleprompterWindowPreset::transparent);
+}
+
+void EditorWindowController::requestPrompter(TeleprompterWindowPreset preset) {
+    if (const auto shell = delegate())
+        shell->editorWindowControllerSpawnPrompterWindow(*this, preset);
+}
+
+void EditorWindowController::startPrompting() {
+    if (project_->transportState().isPlaying())
+        project_->pause();
+    else
+        project_->play();
+}
+
+void EditorWindowController::toggleEditorLock() {
+    Editor editor = project_->editor();
+    editor.isLocked = !editor.isLocked;
+    project_->setEditor(std::move(editor));
+}
+
+void EditorWindowController::switchEditorMode(int tag) {
+    if (tag < 1 || tag > 3)
+        return;
+    Editor editor = project_->editor();
+    editor.mode = static_cast<Editor::Mode>(tag - 1);
+    project_->setEditor(std::move(editor));
+}
+
+void EditorWindowController::resyncEditorController() {
+    if (editorController_)
+        editorController_->syncProps();
+}
+
+void EditorWindowController::toggleFullScreen() {
+    QWidget* w = window();
+    w->setWindowState(w->windowState() ^ Qt::WindowFullScreen);
+}
+
+bool EditorWindowController::respondsToAction(std::string_view action) const {
+    return findWindowAction(action) != nullptr;
+}
+
+void EditorWindowController::performAction(std::string_view action, QObject* sender) {
+    if (const WindowAction* found = findWindowAction(action))
+        found->perform(*this, sender);
+}
+
+// ---- menu validation -----------------------------------------------------------------------
+
+EditorWindowController::MenuItemState EditorWindowController::validateMenuItem(std::string_view action,
+                                                                               int tag) const {
+    MenuItemState state;
+    if (action == "switchEditorMode:")
+        state.checked = tag == static_cast<int>(project_->editor().mode) + 1;
+    else if (action == "toggleEditorLock:")
+        state.checked = project_->editor().isLocked;
+    else if (action == "toggleLeftSidebar:")
+        state.title = defaults_->boolForKey(settings::showBookmarkSidebar) ? tr("Hide Bookmark List")
+                                                                           : tr("Show Bookmark List");
+    else if (action == "toggleFullScreen:")
+        state.title = appearanceWindow() && appearanceWindow()->isFullScreen() ? tr("Exit Full Screen")
+                                                                               : tr("Enter Full Screen");
+    else if (action == "startPrompting:")
+        state.title = project_->transportState().isPlaying() ? tr("Stop Prompting") : tr("Start Prompting");
+    return state;
+}
+
+void EditorWindowController::validateMenu(QMenu& menu) {
+    for (QAction* item : menu.actions()) {
+        const std::string action = actionOf(*item);
+        if (action.empty())
+            continue;
+        platform::ActionResponder* responder = platform::responderForAction(action, mainWindow(), item);
+        item->setEnabled(responder != nullptr && responder->validateAction(action));
+        if (responder != this)
+            continue;
+        const MenuItemState state = validateMenuItem(action, tagOf(item));
+        if (state.checked)
+            item->setChecked(*state.checked);
+        if (state.title)
+            item->setText(*state.title);
+    }
+}
+
+// ---- the project's news --------------------------------------------------------------------
+
+void EditorWindowController::updateTitle() {
+    if (commands_)
+        commands_->updateTitle();
+}
+
+void EditorWindowController::projectEditorDidChange(Project& project) {
+    if (!toolbar_)
+        return;
+    const Editor& editor = project.editor();
+    toggleEditorLockItem_->setChecked(editor.isLocked);
+    for (size_t i = 0; i < modeItems_.size(); ++i)
+        modeItems_[i]->setChecked(static_cast<size_t>(editor.mode) == i);
+}
+
+void EditorWindowController::showPlaybackState(bool playing) {
+    if (!toolbar_)
+        return;
+    playPauseItem_->setChecked(playing);
+    playPauseItem_->setText(playing ? tr("Pause") : tr("Prompt"));
+}
+
+// ---- focus, full screen and closing --------------------------------------------------------
+
+void EditorWindowController::windowDidBecomeMain() {
+    if (const auto shell = delegate())
+        shell->editorWindowControllerDidBecomeMain(*this);
+    scheduleResync(std::chrono::milliseconds{0});
+    if (hackHasFixedDesyncAlready_)
+        return;
+    // The first time, once more after the window's first layouts have settled.
+    hackHasFixedDesyncAlready_ = true;
+    scheduleResync(lateResyncDelay);
+}
+
+void EditorWindowController::scheduleResync(std::chrono::milliseconds delay) {
+    ++scheduledResyncs_;
+    QTimer::singleShot(delay, this, [self = weak_from_this()] {
+        if (const auto controller = self.lock())
+            controller->resyncEditorController();
+    });
+}
+
+void EditorWindowController::windowFullScreenDidChange(bool isFullScreen) {
+    if (isFullScreen)
+        platform::Appearance::applyToWindow(appearanceWindow(), platform::AppearanceStyle::dark);
+    else
+        updateWindowAppearance();
+}
+
+bool EditorWindowController::windowShouldClose() {
+    // An edit still waiting for the autosave counts: without it the question would not be asked.
+    editorController_->autosave();
+    return commands_->windowShouldClose();
+}
+
+void EditorWindowController::windowWillClose() {
+    unregisterForAppearanceChanges();
+    project_->pause();
+    project_->unregisterEventListener(static_cast<const ProjectEventListener*>(this));
+    registered_ = false;
+    editorController_->close();
+    hasBeenClosed_ = true;
+    // Last: the shell may let go of this controller from here.
+    if (const auto shell = delegate())
+        shell->editorWindowControllerWillClose(*this);
+}
+
+} // namespace cw::editor

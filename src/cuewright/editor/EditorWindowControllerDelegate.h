@@ -1,0 +1,26 @@
+// What the editor window asks of the application shell, which lives above it.
+#pragma once
+
+#include "cuewright/prompter/TeleprompterWindowPreset.h"
+
+namespace cw::editor {
+
+class EditorWindowController;
+
+// Told by an editor window about its life, and asked for the prompter windows the shell owns.
+// The application controller is the one conformer. Main thread only.
+class EditorWindowControllerDelegate {
+public:
+    virtual ~EditorWindowControllerDelegate() = default;
+    // The window became the active window: its project becomes the active one and the bookmarks
+    // menu is rebuilt for it.
+    virtual void editorWindowControllerDidBecomeMain(EditorWindowController& controller) = 0;
+    // Sent last while the window closes: the shell closes the project's prompter windows, forgets
+    // the controller (it may be destroyed from here) and closes the project.
+    virtual void editorWindowControllerWillClose(EditorWindowController& controller) = 0;
+    // Opens a free-floating prompter window of the preset for the window's project.
+    virtual void editorWindowControllerSpawnPrompterWindow(EditorWindowController& controller,
+                                                           TeleprompterWindowPreset preset) = 0;
+};
+
+} // namespace cw::editor

@@ -1,0 +1,64 @@
+// Pictures of a whole editor window with a sample script, light and dark, on a real X server.
+#include "cuewright/editor/EditorWindowController.h"
+#include "cuewright/model/Project.h"
+#include "cuewright/model/SettingsKeys.h"
+#include "cuewright/model/UserDefaults.h"
+#include "platform/defaults/Defaults.h"
+#include "platform/text/TextAttributes.h"
+#include "platform/ui/Appearance.h"
+
+#include "support/TempDir.h"
+
+#include "ScreenshotSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QTest>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const char* const sampleScript =
+    "*Opening\n"
+    "Good evening, and welcome to the six o'clock news. I'm Alex Morgan.\n"
+    "Tonight: the city council votes on the new harbour bridge, a record summer for the "
+    "islands' ferries, and the weather for the long weekend.\n"
+    "*Harbour bridge\n"
+    "After three years of debate, the council meets tonight to decide the future of the harbour "
+    "bridge. Supporters say it will cut the morning commute in half; opponents point to the "
+    "cost and to the view from the old town.\n"
+    "Our reporter Sam Okafor is at the town hall. Sam, what are you hearing?\n"
+    "*Ferries\n"
+    "The island ferries carried more passengers this summer than in any year since records began.\n"
+    "*Weather\n"
+    "And finally, the weather: sunshine in the morning, clouds rolling in by the afternoon.\n";
+
+TEST(EditorWindowScreenshots, WholeWindowLightAndDark) {
+    const QString folder = editortest::screenshotFolder();
+    ASSERT_FALSE(folder.isEmpty());
+    testsupport::TempDir dir;
+    platform::Defaults defaults(platform::Defaults::Options{dir / "defaults.json", 1h, {}});
+    cw::registerUserDefaults(defaults);
+    defaults.set(cw::settings::showBookmarkSidebar, true);
+    auto project = cw::Project::create(defaults);
+    platform::Attributes body;
+    body.font = cw::defaultFont(defaults);
+    body.foregroundColor = cw::defaultTextColor(defaults);
+    project->setText(platform::AttributedString(QString::fromUtf8(sampleScript), body));
+
+    auto controller = cw::editor::EditorWindowController::create(project, {&defaults, nullptr});
+    controller->window()->resize(1280, 800);
+    controller->showWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(controller->window()));
+    QTest::qWait(400); // the editor settles its layout
+    project->setProgress(0.3, /*animated=*/false, /*immediate=*/true);
+    for (const auto& s : editortest::lightAndDark) {
+        platform::Appearance::applyToWindow(controller->window(), s.style);
+        QTest::qWait(100);
+        const QString file = folder + "/editor-window-" + s.name + ".png";
+        EXPECT_TRUE(controller->window()->grab().toImage().save(file)) << file.toStdString();
+    }
+}
+
+} // namespace

@@ -1,0 +1,336 @@
+// The editor window around a real project, offscreen, with a fake shell, panels and alerts.
+#include "cuewright/editor/BookmarkListController.h"
+#include "cuewright/editor/EditorController.h"
+#include "cuewright/editor/EditorWindowController.h"
+#include "cuewright/editor/EditorWindowControllerDelegate.h"
+#include "cuewright/editor/ScriptTextView.h"
+#include "cuewright/editor/SidebarController.h"
+#include "cuewright/editor/StatusbarController.h"
+#include "cuewright/model/Project.h"
+#include "cuewright/model/SettingsKeys.h"
+#include "cuewright/model/UserDefaults.h"
+#include "platform/defaults/Defaults.h"
+#include "platform/ui/Appearance.h"
+#include "platform/ui/FakeAlertRunner.h"
+#include "platform/ui/FakeFileDialogs.h"
+
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QMainWindow>
+#include <QMenu>
+#include <QTest>
+#include <QToolBar>
+
+#include <fstream>
+
+using namespace std::chrono_literals;
+using cw::Editor;
+using cw::TeleprompterWindowPreset;
+using cw::editor::EditorWindowController;
+using platform::AttributedString;
+
+namespace {
+
+// The application shell as the window sees it; it lets go of the controller when told it closes.
+struct FakeShell final : cw::editor::EditorWindowControllerDelegate {
+    void editorWindowControllerDidBecomeMain(EditorWindowController&) override { ++becameMain; }
+    void editorWindowControllerWillClose(EditorWindowController& controller) override {
+        closed.push_back(&controller);
+        held.reset();
+    }
+    void editorWindowControllerSpawnPrompterWindow(EditorWindowController&,
+                                                   TeleprompterWindowPreset preset) override {
+        spawned.push_back(preset);
+    }
+    int becameMain = 0;
+    std::vector<EditorWindowController*> closed;
+    std::vector<TeleprompterWindowPreset> spawned;
+    std::shared_ptr<EditorWindowController> held;
+};
+
+class EditorWindowTest : public ::testing::Test {
+protected:
+    EditorWindowTest()
+        : defaults(platform::Defaults::Options{dir / "defaults.json", 1h, {}}) {
+        cw::registerUserDefaults(defaults);
+        previousDialogs = platform::setFileDialogs(dialogs);
+        previousAlerts = platform::setAlertRunner(alerts);
+        project = cw::Project::create(defaults);
+        project->setText(AttributedString(QStringLiteral("Good evening.\n*Intro\nThis is the news.")));
+    }
+    ~EditorWindowTest() override {
+        controller.reset();
+        shell->held.reset();
+        platform::setFileDialogs(previousDialogs);
+        platform::setAlertRunner(previousAlerts);
+    }
+    // A window shown at 1200 × 800, its controller held by the fake shell as the real one does.
+    EditorWindowController& open() {
+        shell->held = EditorWindowController::create(project, {&defaults, nullptr});
+        controller = shell->held;
+        shell->held->setDelegate(shell);
+        shell->held->window()->resize(1200, 800);
+        shell->held->showWindow();
+        return *shell->held;
+    }
+    QString path(const char* name) const { return QString::fromStdString((dir / name).string()); }
+
+    testsupport::TempDir dir;
+    platform::Defaults defaults;
+    std::shared_ptr<cw::Project> project;
+    std::shared_ptr<FakeShell> shell = std::make_shared<FakeShell>();
+    std::weak_ptr<EditorWindowController> controller;
+    std::shared_ptr<platform::FakeFileDialogs> dialogs = std::make_shared<platform::FakeFileDialogs>();
+    std::shared_ptr<platform::FakeAlertRunner> alerts = std::make_shared<platform::FakeAlertRunner>();
+    std::shared_ptr<platform::FileDialogs> previousDialogs;
+    std::shared_ptr<platform::AlertRunner> previousAlerts;
+};
+
+bool isInside(QWidget* widget, QWidget* anchor) {
+    return widget && anchor && anchor->isAncestorOf(widget);
+}
+
+// The four parts in their anchors; the bookmark column moves out to -250 or in at 0, the editor
+// spans from the column (or 0) to the sidebar.
+TEST_F(EditorWindowTest, PlacesItsPartsAndMovesTheBookmarkColumn) {
+    EditorWindowController& w = open();
+    EXPECT_TRUE(isInside(&w.editorController()->textView(), w.centerAnchorView()));
+    EXPECT_TRUE(isInside(w.sidebarController()->view(), w.rightSidebarAnchorView()));
+    EXPECT_TRUE(isInside(w.bookmarkListController()->view(), w.leftSidebarAnchorView()));
+    EXPECT_TRUE(isInside(w.statusbarController()->view(), w.statusbarAnchorView()));
+    EXPECT_EQ(w.mainWindow()->focusWidget(), &w.editorController()->textView());
+    // The line that begins with "*" is listed once the editor has laid the script out.
+    ASSERT_EQ(w.bookmarkListController()->bookmarks().size(), 1u);
+    EXPECT_EQ(w.bookmarkListController()->bookmarks()[0].line, 2);
+    const QRect right = w.rightSidebarAnchorView()->geometry();
+    const QWidget* columns = w.rightSidebarAnchorView()->parentWidget();
+    EXPECT_EQ(right.width(), EditorWindowController::sidebarWidth);
+    EXPECT_EQ(right.right(), columns->width() - 1);
+    EXPECT_EQ(w.statusbarAnchorView()->geometry().top(), columns->geometry().bottom() + 1)
+        << "the status bar below the columns";
+    EXPECT_EQ(w.statusbarAnchorView()->geometry().bottom(), w.mainWindow()->centralWidget()->height() - 1);
+
+    QMenu& view = *w.menus()[1];
+    const struct {
+        bool shown;
+        int leftX, centerX;
+        const char* menuTitle;
+    } steps[] = {{false, -250, 0, "Show Bookmark List"},
+                 {true, 0, 250, "Hide Bookmark List"},
+                 {false, -250, 0, "Show Bookmark List"}};
+    for (size_t i = 0; i < std::size(steps); ++i) {
+        if (i > 0)
+            w.toggleLeftSidebarToolbarItem()->trigger();
+        const auto& s = steps[i];
+        EXPECT_EQ(defaults.boolForKey(cw::settings::showBookmarkSidebar), s.shown);
+        EXPECT_EQ(w.toggleLeftSidebarToolbarItem()->isChecked(), s.shown);
+        EXPECT_EQ(w.leftSidebarAnchorView()->geometry(), QRect(s.leftX, 0, 250, right.height())) << i;
+        EXPECT_EQ(w.centerAnchorView()->geometry(),
+                  QRect(s.centerX, 0, right.x() - s.centerX, right.height()))
+            << i;
+        w.validateMenu(view);
+        EXPECT_EQ(view.actions()[4]->text(), s.menuTitle);
+    }
+    // A window opened with the column shown shows it at once.
+    defaults.set(cw::settings::showBookmarkSidebar, true);
+    EditorWindowController& again = open();
+    EXPECT_EQ(again.centerAnchorView()->x(), 250);
+    EXPECT_TRUE(again.toggleLeftSidebarToolbarItem()->isChecked());
+}
+
+// Each toolbar item's action, and the states it shows afterwards.
+TEST_F(EditorWindowTest, ToolbarItemsActAndFollowTheProject) {
+    EditorWindowController& w = open();
+    QAction* modes[] = {w.editorModeToolbarItem(Editor::Mode::script),
+                        w.editorModeToolbarItem(Editor::Mode::overlay),
+                        w.editorModeToolbarItem(Editor::Mode::displays)};
+    for (int m : {1, 2, 0}) {
+        modes[m]->trigger();
+        EXPECT_EQ(project->editor().mode, static_cast<Editor::Mode>(m));
+        EXPECT_EQ(w.sidebarController()->currentMode(), static_cast<Editor::Mode>(m))
+            << "the sidebar follows";
+        for (int other = 0; other < 3; ++other)
+            EXPECT_EQ(modes[other]->isChecked(), other == m);
+    }
+    // Tags outside 1...3 (or no sender) change nothing.
+    QObject sender;
+    for (int tag : {0, 4}) {
+        sender.setProperty("tag", tag);
+        w.performAction("switchEditorMode:", &sender);
+        EXPECT_EQ(project->editor().mode, Editor::Mode::script) << tag;
+    }
+    w.performAction("switchEditorMode:", nullptr);
+    EXPECT_EQ(project->editor().mode, Editor::Mode::script);
+
+    // The editor's mode chosen in the sidebar shows in the toolbar too.
+    w.sidebarController()->microToolbarDidSelectItemAt(*w.sidebarController()->toolbar(), 2);
+    EXPECT_TRUE(modes[2]->isChecked());
+
+    w.toggleEditorLockToolbarItem()->trigger();
+    EXPECT_TRUE(project->editor().isLocked);
+    EXPECT_TRUE(w.toggleEditorLockToolbarItem()->isChecked());
+    w.toggleEditorLockToolbarItem()->trigger();
+    EXPECT_FALSE(project->editor().isLocked);
+    EXPECT_FALSE(w.toggleEditorLockToolbarItem()->isChecked());
+
+    // Prompt and pause; "lockEditorDuringPrompting" locks the editor while it plays.
+    QAction* play = w.playPauseToolbarItem();
+    EXPECT_EQ(play->text(), "Prompt");
+    play->trigger();
+    EXPECT_TRUE(project->transportState().isPlaying());
+    EXPECT_TRUE(play->isChecked());
+    EXPECT_EQ(play->text(), "Pause");
+    EXPECT_TRUE(w.toggleEditorLockToolbarItem()->isChecked());
+    play->trigger();
+    EXPECT_FALSE(project->transportState().isPlaying());
+    EXPECT_FALSE(play->isChecked());
+    EXPECT_EQ(play->text(), "Prompt");
+    EXPECT_FALSE(project->editor().isLocked);
+    defaults.set(cw::settings::lockEditorDuringPrompting, false);
+    play->trigger();
+    EXPECT_FALSE(project->editor().isLocked) << "the setting off: only the button changes";
+    play->trigger();
+
+    // Prompter windows come from the shell, through the toolbar and through the menu.
+    w.toolbar()->actions()[3]->trigger();
+    w.menus()[2]->actions()[3]->trigger();
+    EXPECT_EQ(shell->spawned,
+              (std::vector{TeleprompterWindowPreset::normal, TeleprompterWindowPreset::transparent}));
+}
+
+// The menus are validated along the responder chain: the window's own items are enabled and show
+// the editor's mode and lock.
+TEST_F(EditorWindowTest, MenusAreValidatedThroughTheResponderChain) {
+    EditorWindowController& w = open();
+    Editor editor = project->editor();
+    editor.mode = Editor::Mode::overlay;
+    editor.isLocked = true;
+    project->setEditor(editor);
+    for (QMenu* menu : w.menus()) {
+        for (QAction* item : menu->actions())
+            item->setEnabled(false);
+        w.validateMenu(*menu);
+        for (QAction* item : menu->actions())
+            EXPECT_TRUE(item->isSeparator() || item->isEnabled()) << item->text().toStdString();
+    }
+    const QList<QAction*> view = w.menus()[1]->actions();
+    EXPECT_FALSE(view[0]->isChecked());
+    EXPECT_TRUE(view[1]->isChecked());
+    EXPECT_FALSE(view[2]->isChecked());
+    EXPECT_TRUE(view[5]->isChecked()) << "Lock Editor";
+    // Triggering a menu item reaches the window: Ctrl+3 chooses the displays.
+    view[2]->trigger();
+    EXPECT_EQ(project->editor().mode, Editor::Mode::displays);
+}
+
+// Closing with unsaved changes asks; "Save" closes only after a successful save, and only a
+// window that closed tells the shell (which then lets go of it).
+TEST_F(EditorWindowTest, CloseAsksAndKeepsTheWindowUnlessSavedOrDiscarded) {
+    std::ofstream(dir / "file") << "x"; // a file where a folder should be: no save there, even for root
+    const struct {
+        const char* name;
+        int answer;
+        std::optional<QString> scriptPath;
+        bool closes;
+    } cases[] = {
+        {"save", 1000, path("own.cwr"), true},
+        {"save fails", 1000, path("file") + "/script.cwr", false},
+        {"save panel cancelled", 1000, std::nullopt, false},
+        {"cancel", 1001, path("own.cwr"), false},
+        {"don't save", 1002, std::nullopt, true},
+    };
+    for (const auto& c : cases) {
+        EditorWindowController& w = open();
+        project->setRepresentedPath(c.scriptPath ? std::optional(c.scriptPath->toStdString()) : std::nullopt);
+        project->setText(AttributedString(QString::fromLatin1(c.name)));
+        project->play();
+        const size_t asked = alerts->shown().size();
+        alerts->answer(c.answer);
+        EXPECT_EQ(w.close(), c.closes) << c.name;
+        EXPECT_EQ(alerts->shown()[asked].buttons, (QStringList{"Save", "Cancel", "Don't Save"}));
+        EXPECT_EQ(alerts->windows()[asked], w.mainWindow());
+        EXPECT_EQ(project->document().text.string(), c.name) << "the edits stay";
+        if (!c.closes) {
+            EXPECT_TRUE(w.window()->isVisible()) << c.name;
+            EXPECT_FALSE(w.hasBeenClosed());
+            EXPECT_TRUE(shell->closed.empty());
+            EXPECT_FALSE(controller.expired());
+            project->pause();
+            continue;
+        }
+        EXPECT_EQ(shell->closed.size(), 1u) << c.name;
+        EXPECT_FALSE(project->transportState().isPlaying()) << "closing pauses";
+        shell->closed.clear();
+        // The window goes later, out of its own close event; the clock's queued notifications
+        // hold the controller and its parts until they have run.
+        QTest::qWait(0);
+        EXPECT_TRUE(controller.expired()) << "the shell let go of it";
+    }
+    EXPECT_EQ(alerts->shown().size(), std::size(cases) + 1) << "the failed save said why";
+}
+
+// An edit still waiting for the autosave counts as unsaved when the window closes at once.
+TEST_F(EditorWindowTest, CloseRightAfterTypingAsks) {
+    EditorWindowController& w = open();
+    EXPECT_FALSE(project->hasUnsavedChanges()) << "a window opens unedited";
+    EXPECT_FALSE(w.mainWindow()->isWindowModified());
+    EXPECT_EQ(w.mainWindow()->windowTitle(), "Untitled[*]");
+    QTest::keyClicks(&w.editorController()->textView(), "Hello ");
+    ASSERT_TRUE(w.editorController()->hasPendingEdit());
+    alerts->answer(1001);
+    EXPECT_FALSE(w.close());
+    ASSERT_EQ(alerts->shown().size(), 1u);
+    EXPECT_TRUE(project->document().text.string().contains("Hello ")) << "the edit reached the project";
+    EXPECT_TRUE(w.mainWindow()->isWindowModified());
+}
+
+// The edited mark follows every unsaved change, a new speed too (quitting asks only for windows
+// that show it); a save clears it and names the window after the file.
+TEST_F(EditorWindowTest, TitleAndEditedMarkFollowTheProject) {
+    EditorWindowController& w = open();
+    QMainWindow& window = *w.mainWindow();
+    const struct {
+        const char* name;
+        std::function<void()> change;
+        bool edited;
+    } steps[] = {
+        {"speed", [&] { project->setScrollSpeed(50, 0.1, 3); }, true},
+        {"save", [&] { w.saveDocument(); }, false},
+        {"text", [&] { project->setText(AttributedString(QStringLiteral("new"))); }, true},
+        {"properties", [&] { project->setScriptProperties(project->document().scriptProperties); }, true},
+    };
+    dialogs->answerSave(path("named.cwr"));
+    for (const auto& s : steps) {
+        s.change();
+        EXPECT_EQ(window.isWindowModified(), s.edited) << s.name;
+    }
+    EXPECT_EQ(window.windowFilePath(), path("named.cwr"));
+}
+
+// Becoming main tells the shell and re-syncs the editor: twice the first time, once afterwards.
+// Full screen is always dark; leaving it gives the window the user's appearance again.
+TEST_F(EditorWindowTest, BecomingMainAndFullScreen) {
+    EditorWindowController& w = open();
+    const int before = shell->becameMain;
+    const int scheduled = w.scheduledResyncs();
+    for (int i = 1; i <= 2; ++i) {
+        QEvent activate(QEvent::WindowActivate);
+        QApplication::sendEvent(w.window(), &activate);
+    }
+    EXPECT_EQ(shell->becameMain - before, 2);
+    EXPECT_EQ(w.scheduledResyncs() - scheduled, scheduled == 0 ? 3 : 2);
+
+    w.toggleFullScreen();
+    EXPECT_TRUE(w.window()->isFullScreen());
+    EXPECT_TRUE(platform::isDarkMode(w.window()));
+    w.validateMenu(*w.menus()[1]);
+    EXPECT_EQ(w.menus()[1]->actions().last()->text(), "Exit Full Screen");
+    w.toggleFullScreen();
+    EXPECT_FALSE(w.window()->isFullScreen());
+    EXPECT_FALSE(platform::Appearance::hasOwnAppearance(w.window()));
+}
+
+} // namespace
