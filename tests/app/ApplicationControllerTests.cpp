@@ -7,6 +7,8 @@
 #include "cuewright/model/SettingsKeys.h"
 #include "cuewright/remote/NetworkSettings.h"
 
+#include "platform/ui/ActionRoute.h"
+
 #include "support/LogCapture.h"
 
 #include <QAction>
@@ -392,6 +394,60 @@ TEST_F(Shell, TheStartWindowStandsInWhileNoScriptIsOpen) {
     start->hide();
     app->handOver({});
     EXPECT_EQ(app->editorControllers().size(), 1u) << "nothing visible: reopening makes a new script";
+}
+
+} // namespace
+
+namespace {
+
+// The real windows, offscreen: the editor and prompter windows report to the controller.
+TEST(RealWindows, EditorAndPrompterWindowsReportToTheController) {
+    testsupport::TempDir dir;
+    platform::Defaults defaults({dir.path() / "defaults.json", std::chrono::hours(1), {}});
+    platform::NotificationCenter center;
+    Events events;
+    auto alerts = std::make_shared<platform::FakeAlertRunner>();
+    const auto previousAlerts = platform::setAlertRunner(alerts);
+    const auto previousInhibitor =
+        platform::setSharedActivityInhibitor(std::make_shared<platform::FakeActivityInhibitor>());
+    defaults.set(cw::settings::startupMode, "DoNothing");
+    cw::ApplicationEnvironment environment;
+    environment.defaults = &defaults;
+    environment.center = &center;
+    environment.makeRemoteServers = [&](cw::Workspace&) { return std::make_unique<FakeServers>(events); };
+    environment.showsStartWindow = false;
+    auto app = cw::ApplicationController::create(environment);
+    app->applicationWillFinishLaunching();
+    app->applicationDidFinishLaunching();
+
+    const std::string script = (dir.path() / "real.cwr").string();
+    {
+        cw::Workspace scratch(defaults);
+        auto saved = scratch.newProject();
+        saved->setText(platform::AttributedString(QStringLiteral("A saved script\nwith two lines")));
+        saved->save(script);
+    }
+    app->openDocument(script);
+    ASSERT_EQ(app->editorControllers().size(), 1u);
+    QWidget* window = app->editorControllers().front()->window();
+    ASSERT_NE(window, nullptr);
+    const auto project = app->workspace().projects().front();
+    EXPECT_TRUE(platform::sendAction("spawnIndependentPrompterWindow:", window, nullptr));
+    ASSERT_EQ(app->freeFloatingPrompterControllers().size(), 1u);
+    EXPECT_EQ(app->freeFloatingPrompterControllers().front()->project(), project);
+    EXPECT_TRUE(app->performBindingAction(*project, Action::scrollLineDown, true)) << "a loaded view steps";
+
+    EXPECT_TRUE(app->applicationShouldTerminate());
+    alerts->defaultAnswer = platform::alertFirstButtonReturn + 2; // "Don't Save", should it ask
+    EXPECT_TRUE(app->editorControllers().front()->close());
+    EXPECT_TRUE(app->editorControllers().empty());
+    EXPECT_TRUE(app->freeFloatingPrompterControllers().empty()) << "its prompter window closed with it";
+    EXPECT_TRUE(app->workspace().projects().empty());
+
+    app.reset();
+    QCoreApplication::sendPostedEvents(nullptr, 0);
+    platform::setAlertRunner(previousAlerts);
+    platform::setSharedActivityInhibitor(previousInhibitor);
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "cuewright/app/MainMenu.h"
 #include "cuewright/app/RecentDocuments.h"
 #include "cuewright/app/StartWindow.h"
+#include "cuewright/editor/EditorWindowController.h"
 #include "cuewright/model/Project.h"
 #include "cuewright/model/SettingsKeys.h"
 #include "cuewright/model/UserDefaults.h"
@@ -358,7 +359,8 @@ bool ApplicationController::terminate() {
         return false;
     }
     applicationWillTerminate();
-    QCoreApplication::quit();
+    // Not quit(): that closes every window once more, and the windows have been asked already.
+    QCoreApplication::exit(0);
     return true;
 }
 
@@ -648,6 +650,23 @@ EditorWindow* ApplicationController::editorWindowFor(const void* controllerKey) 
         }
     }
     return nullptr;
+}
+
+void ApplicationController::editorWindowControllerDidBecomeMain(editor::EditorWindowController& controller) {
+    if (EditorWindow* window = editorWindowFor(&controller)) {
+        editorWindowDidBecomeMain(*window);
+    }
+}
+
+void ApplicationController::editorWindowControllerWillClose(editor::EditorWindowController& controller) {
+    if (EditorWindow* window = editorWindowFor(&controller)) {
+        editorWindowWillClose(*window);
+    }
+}
+
+void ApplicationController::editorWindowControllerSpawnPrompterWindow(
+    editor::EditorWindowController& controller, TeleprompterWindowPreset preset) {
+    spawnPrompterWindow(controller.project(), preset);
 }
 
 void ApplicationController::prompterWindowControllerDidBecomeMain(PrompterWindowController& controller) {

@@ -4,6 +4,7 @@
 #include "cuewright/app/RemoteServices.h"
 #include "cuewright/app/ShellWindows.h"
 #include "cuewright/app/WelcomeLine.h"
+#include "cuewright/editor/EditorWindowControllerDelegate.h"
 #include "cuewright/model/Bookmark.h"
 #include "cuewright/model/KeyBindings.h"
 #include "cuewright/prompter/ApplicationShell.h"
@@ -79,6 +80,7 @@ struct ApplicationEnvironment {
 // Made by create(). Main thread only.
 class ApplicationController final : public ApplicationShell,
                                     public PrompterWindowControllerDelegate,
+                                    public editor::EditorWindowControllerDelegate,
                                     public platform::ActionResponder,
                                     public std::enable_shared_from_this<ApplicationController> {
     struct PrivateTag {};
@@ -157,6 +159,11 @@ public:
     // PrompterWindowControllerDelegate: the real windows, found by their controller.
     void prompterWindowControllerDidBecomeMain(PrompterWindowController& controller) override;
     void prompterWindowControllerWillClose(PrompterWindowController& controller) override;
+    // EditorWindowControllerDelegate: the real editor windows, found by their controller.
+    void editorWindowControllerDidBecomeMain(editor::EditorWindowController& controller) override;
+    void editorWindowControllerWillClose(editor::EditorWindowController& controller) override;
+    void editorWindowControllerSpawnPrompterWindow(editor::EditorWindowController& controller,
+                                                   TeleprompterWindowPreset preset) override;
     EditorWindow* editorWindowFor(const void* controllerKey) const;
 
     // ---- menus ----
@@ -206,7 +213,7 @@ private:
     bool terminating_ = false;
 };
 
-// Windows of the real controllers, told to report to `delegate`.
-ShellWindowFactory makeRealWindowFactory(std::weak_ptr<PrompterWindowControllerDelegate> delegate);
+// Windows of the real controllers, told to report to `controller`.
+ShellWindowFactory makeRealWindowFactory(const std::weak_ptr<ApplicationController>& controller);
 
 } // namespace cw
