@@ -172,7 +172,8 @@ std::optional<double> bookmarkJumpProgress(int line, int lineCount) {
 std::shared_ptr<ApplicationController> ApplicationController::create(Environment environment) {
     auto controller = std::make_shared<ApplicationController>(PrivateTag{}, std::move(environment));
     if (!controller->env_.windows.makeEditorWindow) {
-        controller->env_.windows = makeRealWindowFactory(controller);
+        controller->env_.windows =
+            makeRealWindowFactory(controller, *controller->defaults_, *controller->center_);
     }
     return controller;
 }

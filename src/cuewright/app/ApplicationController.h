@@ -213,7 +213,9 @@ private:
     bool terminating_ = false;
 };
 
-// Windows of the real controllers, told to report to `controller`.
-ShellWindowFactory makeRealWindowFactory(const std::weak_ptr<ApplicationController>& controller);
+// Windows of the real controllers on the given stores (which must outlive them), told to report
+// to `controller`.
+ShellWindowFactory makeRealWindowFactory(const std::weak_ptr<ApplicationController>& controller,
+                                         platform::Defaults& defaults, platform::NotificationCenter& center);
 
 } // namespace cw

@@ -21,8 +21,10 @@ namespace {
 
 class RealPrompterWindow final : public PrompterWindow {
 public:
-    explicit RealPrompterWindow(std::shared_ptr<PrompterWindowController> controller)
-        : controller_(std::move(controller)) {}
+    RealPrompterWindow(std::shared_ptr<PrompterWindowController> controller,
+                       const platform::Defaults& defaults)
+        : controller_(std::move(controller))
+        , defaults_(defaults) {}
 
     const std::shared_ptr<Project>& project() const override { return controller_->project(); }
     void showWindow() override { controller_->showWindow(); }
@@ -39,8 +41,8 @@ public:
         if (view == nullptr) {
             return; // not loaded yet: nothing to move
         }
-        const auto count = static_cast<int>(std::max<std::int64_t>(
-            1, platform::Defaults::standard().integerForKey(settings::manualScrollingLineCount)));
+        const auto count = static_cast<int>(
+            std::max<std::int64_t>(1, defaults_.integerForKey(settings::manualScrollingLineCount)));
         view->stepLines(step == LineStep::up ? PrompterView::StepDirection::up
                                              : PrompterView::StepDirection::down,
                         count);
@@ -48,6 +50,7 @@ public:
 
 private:
     std::shared_ptr<PrompterWindowController> controller_;
+    const platform::Defaults& defaults_;
 };
 
 class RealEditorWindow final : public EditorWindow {
@@ -101,20 +104,21 @@ private:
 
 } // namespace
 
-ShellWindowFactory makeRealWindowFactory(const std::weak_ptr<ApplicationController>& controller) {
+ShellWindowFactory makeRealWindowFactory(const std::weak_ptr<ApplicationController>& controller,
+                                         platform::Defaults& defaults, platform::NotificationCenter& center) {
     ShellWindowFactory factory;
-    factory.makeEditorWindow = [controller](const std::shared_ptr<Project>& project) {
-        auto window = editor::EditorWindowController::create(project);
+    factory.makeEditorWindow = [controller, &defaults, &center](const std::shared_ptr<Project>& project) {
+        auto window = editor::EditorWindowController::create(project, {&defaults, &center});
         window->setDelegate(std::weak_ptr<editor::EditorWindowControllerDelegate>(controller));
         return std::make_shared<RealEditorWindow>(std::move(window));
     };
     const std::weak_ptr<PrompterWindowControllerDelegate> delegate = controller;
-    factory.makePrompterWindow = [delegate](const std::shared_ptr<Project>& project,
-                                            TeleprompterWindowPreset preset,
-                                            const std::optional<ScreenDescription>& screen) {
-        auto controller = PrompterWindowController::create(project, preset, screen);
+    factory.makePrompterWindow = [delegate, &defaults, &center](
+                                     const std::shared_ptr<Project>& project, TeleprompterWindowPreset preset,
+                                     const std::optional<ScreenDescription>& screen) {
+        auto controller = PrompterWindowController::create(project, preset, screen, {&defaults, &center});
         controller->setDelegate(delegate);
-        return std::make_shared<RealPrompterWindow>(std::move(controller));
+        return std::make_shared<RealPrompterWindow>(std::move(controller), defaults);
     };
     factory.screenForDisplayUUID = [](const std::string& uuid) {
         return PrompterWindowController::screenForDisplayUUID(uuid);
