@@ -1,8 +1,10 @@
 // The shell's small parts: the recent-documents list and handing files to the running instance.
+#include "cuewright/app/ApplicationController.h"
 #include "cuewright/app/RecentDocuments.h"
 #include "cuewright/app/SingleInstance.h"
 #include "platform/defaults/Defaults.h"
 
+#include "support/LogCapture.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -73,6 +75,29 @@ TEST(SingleInstance, ASecondStartHandsItsPathsToTheRunningOne) {
     ASSERT_EQ(received.size(), 2u);
     EXPECT_EQ(received[0], QStringList{QString::fromStdString(script.string())});
     EXPECT_TRUE(received[1].isEmpty()) << "without paths the running one is asked to come forward";
+}
+
+} // namespace
+
+namespace {
+
+TEST(SupportFolder, IsMadeOnceAndAFailureIsLogged) {
+    testsupport::TempDir dir;
+    const char* previous = std::getenv("CUEWRIGHT_DATA_DIR");
+    const std::string saved = previous ? previous : "";
+    const fs::path folder = dir.path() / "deep" / "Cuewright";
+    setenv("CUEWRIGHT_DATA_DIR", folder.c_str(), 1);
+    EXPECT_EQ(cw::ApplicationController::applicationSupportFolder(), folder.string());
+    EXPECT_EQ(cw::ApplicationController::applicationSupportFolder(), folder.string());
+    EXPECT_TRUE(fs::is_directory(folder));
+
+    std::ofstream(dir.path() / "file") << "x";
+    setenv("CUEWRIGHT_DATA_DIR", (dir.path() / "file" / "below").c_str(), 1);
+    testsupport::LogCapture log;
+    EXPECT_FALSE(cw::ApplicationController::applicationSupportFolder());
+    ASSERT_EQ(log.lines().size(), 1u);
+    EXPECT_TRUE(log.lines()[0].starts_with("Unable to find or create application support directory:\n"));
+    setenv("CUEWRIGHT_DATA_DIR", saved.c_str(), 1);
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "cuewright/app/RecentDocuments.h"
 #include "cuewright/app/StartWindow.h"
 #include "cuewright/editor/EditorWindowController.h"
+#include "cuewright/model/ApplicationSupport.h"
 #include "cuewright/model/Project.h"
 #include "cuewright/model/SettingsKeys.h"
 #include "cuewright/model/UserDefaults.h"
@@ -33,6 +34,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
+#include <filesystem>
 
 namespace cw {
 
@@ -260,6 +263,7 @@ void ApplicationController::applicationWillFinishLaunching() {
     ApplicationShell::setShared(weak_from_this());
     platform::setApplicationResponder(this);
     registerUserDefaults(*defaults_);
+    applicationSupportFolder(); // made now, where the display settings will live
     if (defaults_->boolForKey(settings::listenToShortcutsInBackground)) {
         base::log("Installing global event monitor...");
         if (!keyMonitor_->isTrusted()) {
@@ -386,6 +390,18 @@ void ApplicationController::didChangeNetworkState() {
 }
 
 // ---- documents ----------------------------------------------------------------------------------
+
+std::optional<std::string> ApplicationController::applicationSupportFolder() {
+    if (const std::optional<std::filesystem::path> folder = applicationSupportDirectory()) {
+        return folder->string();
+    }
+    base::log("Unable to find or create application support directory:\n" +
+              std::string(std::getenv(std::string(applicationSupportVariable).c_str())
+                              ? "$CUEWRIGHT_DATA_DIR"
+                              : "$XDG_DATA_HOME/Cuewright") +
+              " cannot be made");
+    return std::nullopt;
+}
 
 std::string ApplicationController::canonicalPath(const std::string& path) {
     const QFileInfo info(QString::fromStdString(path));

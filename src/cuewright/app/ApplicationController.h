@@ -139,6 +139,9 @@ public:
     void newDocument();
     // The open panel; nothing when cancelled.
     void openDocumentPanel();
+    // The application's support folder ($XDG_DATA_HOME/Cuewright), made when missing; logs and
+    // answers nullopt when it cannot be made.
+    static std::optional<std::string> applicationSupportFolder();
     // The path as it is compared and stored: absolute, symbolic links resolved when it exists.
     static std::string canonicalPath(const std::string& path);
 
