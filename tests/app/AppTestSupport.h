@@ -127,6 +127,7 @@ struct Fixture {
             return std::make_unique<FakeServers>(events);
         };
         environment.makeRemoteControlWindow = [](cw::Workspace&) { return new platform::WindowController; };
+        environment.keyMonitor = keyMonitor;
         environment.buildInfo = cw::BuildInfo{"Cuewright", "1.2", "7", "2026-12-07"};
         environment.showsStartWindow = showsStartWindow;
         app = cw::ApplicationController::create(environment);
@@ -166,6 +167,7 @@ struct Fixture {
     std::shared_ptr<platform::AlertRunner> previousAlerts;
     std::shared_ptr<platform::ActivityInhibitor> previousInhibitor;
     Events events;
+    std::shared_ptr<cw::NoGlobalKeyMonitor> keyMonitor = std::make_shared<cw::NoGlobalKeyMonitor>();
     std::vector<std::weak_ptr<FakeEditor>> editors;
     std::vector<std::weak_ptr<FakePrompter>> prompters;
     bool showsStartWindow = true;

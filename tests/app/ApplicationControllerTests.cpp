@@ -75,6 +75,17 @@ TEST_F(Shell, LaunchingCountsLaunchesAndLogsTheWelcomeLine) {
     EXPECT_EQ(defaults.integerForKey(cw::settings::launchCount), 2);
     EXPECT_EQ(log.lines().front(), "Welcome to Cuewright v1.2 (7) - built on 2026-12-07!");
     EXPECT_EQ(cw::ApplicationController::shared(), app);
+    EXPECT_FALSE(keyMonitor->isInstalled());
+
+    defaults.set(cw::settings::listenToShortcutsInBackground, true);
+    app->applicationWillFinishLaunching();
+    const std::vector<std::string> lines = log.lines();
+    EXPECT_EQ(std::vector(lines.end() - 2, lines.end()),
+              (std::vector<std::string>{"Installing global event monitor...",
+                                        "We're not trusted to receive global keys!"}));
+    EXPECT_TRUE(keyMonitor->isInstalled()) << "installed without trust all the same";
+    app->applicationWillTerminate();
+    EXPECT_FALSE(keyMonitor->isInstalled());
 
     EXPECT_EQ(cw::welcomeLine({"Cuewright", std::nullopt, "", "today"}),
               "Welcome to Cuewright vUNKNOWN (UNKNOWN) - built on today!");
