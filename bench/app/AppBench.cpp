@@ -128,7 +128,7 @@ void BM_StartToFirstPaintedEditorWindow(benchmark::State& state) {
     }
     state.counters["words"] = cw::TextUtils::wordCount(script().string());
 }
-BENCHMARK(BM_StartToFirstPaintedEditorWindow)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
+BENCHMARK(BM_StartToFirstPaintedEditorWindow)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_BareMainWindowWithTextEdit(benchmark::State& state) {
     const QString text = script().string();
@@ -148,7 +148,7 @@ void BM_BareMainWindowWithTextEdit(benchmark::State& state) {
         state.ResumeTiming();
     }
 }
-BENCHMARK(BM_BareMainWindowWithTextEdit)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
+BENCHMARK(BM_BareMainWindowWithTextEdit)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 
