@@ -396,6 +396,10 @@ TEST_F(Shell, TheStartWindowStandsInWhileNoScriptIsOpen) {
     launch();
     QWidget* start = app->startWindow();
     ASSERT_TRUE(start && start->isVisible());
+    const fs::path pictures =
+        fs::path(std::getenv("CW_TEST_OUTPUT_DIR") ? std::getenv("CW_TEST_OUTPUT_DIR") : "/tmp") / "app";
+    fs::create_directories(pictures);
+    start->grab().save(QString::fromStdString((pictures / "start-window.png").string()));
     app->newDocument();
     EXPECT_FALSE(start->isVisible());
     editorOf(*app->workspace().projects().front())->close();
