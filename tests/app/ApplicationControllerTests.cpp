@@ -8,6 +8,7 @@
 #include "cuewright/remote/NetworkSettings.h"
 
 #include "platform/ui/ActionRoute.h"
+#include "platform/ui/FakeFileDialogs.h"
 
 #include "support/LogCapture.h"
 
@@ -453,11 +454,34 @@ TEST(RealWindows, EditorAndPrompterWindowsReportToTheController) {
     EXPECT_TRUE(app->performBindingAction(*project, Action::scrollLineDown, true)) << "a loaded view steps";
 
     EXPECT_TRUE(app->applicationShouldTerminate());
+
     alerts->defaultAnswer = platform::alertFirstButtonReturn + 2; // "Don't Save", should it ask
     EXPECT_TRUE(app->editorControllers().front()->close());
     EXPECT_TRUE(app->editorControllers().empty());
     EXPECT_TRUE(app->freeFloatingPrompterControllers().empty()) << "its prompter window closed with it";
     EXPECT_TRUE(app->workspace().projects().empty());
+
+    // An untitled script with changes: "Save" whose panel is cancelled, or whose file cannot be
+    // written, keeps the window and cancels the quit.
+    app->newDocument();
+    const auto untitled = app->workspace().projects().back();
+    untitled->setText(platform::AttributedString(QStringLiteral("changed")));
+    auto dialogs = std::make_shared<platform::FakeFileDialogs>();
+    const auto previousDialogs = platform::setFileDialogs(dialogs);
+    const std::size_t asked = alerts->shown().size();
+    dialogs->answerSave(QString::fromStdString((dir.path() / "missing-folder" / "x.cwr").string()));
+    alerts->answerButton(QStringLiteral("Save")); // the close question; the file cannot be written
+    alerts->answerButton(QStringLiteral("OK"));   // the save's error
+    EXPECT_FALSE(app->applicationShouldTerminate());
+    EXPECT_EQ(app->editorControllers().size(), 1u);
+    alerts->answerButton(QStringLiteral("Save")); // the close question; the save panel is cancelled
+    EXPECT_FALSE(app->applicationShouldTerminate());
+    EXPECT_EQ(app->editorControllers().size(), 1u);
+    EXPECT_EQ(alerts->shown().size(), asked + 3);
+    platform::setFileDialogs(previousDialogs);
+    alerts->answerButton(QStringLiteral("Don't Save"));
+    EXPECT_TRUE(app->applicationShouldTerminate());
+    EXPECT_TRUE(app->editorControllers().empty());
 
     app.reset();
     QCoreApplication::sendPostedEvents(nullptr, 0);
