@@ -324,7 +324,6 @@ void EditorWindowController::placeChildren() {
     statusbarController_->embedIn(statusbarAnchor_);
     statusbarAnchor_->setFixedHeight(std::max(30, statusbarController_->view()->sizeHint().height()));
 
-    // Frozen while it is placed, so that the first layout's scrolling does not move the script.
     const EditorViews views = makeEditorViews();
     editorViews_ = views.container;
     // The views go with the controller, which may outlive the window (see the destructor).
@@ -334,13 +333,10 @@ void EditorWindowController::placeChildren() {
             delete controller;
             delete views.data();
         });
-    editorController_->setFreezeScroll(true);
     editorController_->setViews(views.background, views.overlay);
     auto* centre = new QVBoxLayout(centerAnchor_);
     centre->setContentsMargins(0, 0, 0, 0);
     centre->addWidget(views.container);
-    editorController_->load();
-    editorController_->setFreezeScroll(false);
 
     sidebarController_ = std::make_shared<SidebarController>(project_, *defaults_, *center_);
     sidebarController_->embedIn(rightAnchor_);
@@ -356,9 +352,24 @@ void EditorWindowController::placeChildren() {
 
 void EditorWindowController::showWindow() {
     WindowController::showWindow();
+    if (isEditorLoaded())
+        editorController_->syncProps();
+    else
+        loadEditor();
+}
+
+void EditorWindowController::loadEditor() {
+    // The script is laid out once shown, at the editor's own size: a window resized afterwards
+    // would lay the whole script out again at another font size, and count lines that no one
+    // sees. Frozen while it loads, so that the first layout's scrolling does not move the script.
+    editorController_->setFreezeScroll(true);
+    // The column and its font size first, in the frame the editor gives the view: the script
+    // then goes in at its final size instead of being resized run by run afterwards.
+    editorController_->textView().setFrameShape(QFrame::NoFrame);
     editorController_->syncProps();
-    // Laid out at the window's size only now: the lines counted while loading were not real.
-    editorController_->publishLineMetrics();
+    editorController_->load();
+    editorController_->setFreezeScroll(false);
+    editorLoaded_ = true;
 }
 
 bool EditorWindowController::eventFilter(QObject* watched, QEvent* event) {
@@ -387,6 +398,8 @@ void EditorWindowController::showBookmarkColumn(bool shown) {
     layoutColumns();
     // Moved out of sight, it leaves the keyboard's focus chain as well.
     leftAnchor_->setVisible(shown);
+    if (!isEditorLoaded())
+        return;
     editorController_->syncProps();
     editorController_->scrollToTransportPosition(/*animated=*/false);
 }
@@ -435,7 +448,7 @@ void EditorWindowController::switchEditorMode(int tag) {
 }
 
 void EditorWindowController::resyncEditorController() {
-    if (editorController_)
+    if (isEditorLoaded())
         editorController_->syncProps();
 }
 
@@ -543,7 +556,8 @@ void EditorWindowController::windowFullScreenDidChange(bool isFullScreen) {
 
 bool EditorWindowController::windowShouldClose() {
     // An edit still waiting for the autosave counts: without it the question would not be asked.
-    editorController_->autosave();
+    if (isEditorLoaded() && editorController_->hasPendingEdit())
+        editorController_->autosave();
     return commands_->windowShouldClose();
 }
 
@@ -552,7 +566,8 @@ void EditorWindowController::windowWillClose() {
     project_->pause();
     project_->unregisterEventListener(static_cast<const ProjectEventListener*>(this));
     registered_ = false;
-    editorController_->close();
+    if (isEditorLoaded())
+        editorController_->close();
     hasBeenClosed_ = true;
     // Last: the shell may let go of this controller from here.
     if (const auto shell = delegate())

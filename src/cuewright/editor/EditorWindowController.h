@@ -93,8 +93,11 @@ public:
     // Set once the window has closed; the shell reads it while quitting.
     bool hasBeenClosed() const { return hasBeenClosed_; }
 
-    // Shows the window, then applies the script properties to the editor again.
+    // Shows the window; the first time, loads the script into the editor at its shown size,
+    // later applies the script properties to the editor again.
     void showWindow() override;
+    // Whether the editor holds the script: from the first showWindow() on.
+    bool isEditorLoaded() const { return editorLoaded_; }
 
     // ---- the window's parts (present once the window has loaded) ----
     QMainWindow* mainWindow() const;
@@ -172,6 +175,7 @@ private:
     void makeMenus(QMainWindow& window);
     void refreshIcons();
     void placeChildren();
+    void loadEditor();
     void showBookmarkColumn(bool shown);
     void layoutColumns();
     void updateTitle();
@@ -206,6 +210,7 @@ private:
     bool hackHasFixedDesyncAlready_ = false;
     bool hasBeenClosed_ = false;
     bool registered_ = false;
+    bool editorLoaded_ = false;
     int scheduledResyncs_ = 0;
 };
 
