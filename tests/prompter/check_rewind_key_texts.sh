@@ -4,7 +4,7 @@
 set -u
 root=$1
 status=0
-for file in README.md src/cuewright/app/main.cpp; do
+for file in README.md src/cuewright/app/StartWindow.cpp; do
   if grep -nE '\bDelete\b[^"]*(rewind|back to the top)' "$root/$file"; then
     echo "$file: says Delete rewinds; the key is Backspace"
     status=1

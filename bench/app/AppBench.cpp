@@ -1,0 +1,166 @@
+// Start to first painted editor window: the application controller opening a 20,000-word
+// script, beside a bare QMainWindow with a QTextEdit given the same text.
+#include "cuewright/app/ApplicationController.h"
+#include "cuewright/model/Project.h"
+#include "cuewright/model/TextUtils.h"
+#include "cuewright/model/UserDefaults.h"
+#include "cuewright/model/Workspace.h"
+#include "platform/defaults/Defaults.h"
+#include "platform/defaults/NotificationCenter.h"
+#include "support/Ratios.h"
+#include "support/SampleScript.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QEvent>
+#include <QMainWindow>
+#include <QTextEdit>
+
+#include <cstdlib>
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const platform::AttributedString& script() {
+    static const platform::AttributedString text =
+        benchsupport::sampleScript(20000 / 26, benchsupport::PauseUnderline::single);
+    return text;
+}
+
+fs::path workDir() {
+    static const fs::path dir = [] {
+        fs::path path = fs::temp_directory_path() / ("cuewright-bench-app-" + std::to_string(::getpid()));
+        fs::create_directories(path);
+        return path;
+    }();
+    return dir;
+}
+
+platform::Defaults& defaults() {
+    static platform::Defaults* store = [] {
+        auto* d = new platform::Defaults({workDir() / "defaults.json", std::chrono::hours(1), {}});
+        cw::registerUserDefaults(*d);
+        return d;
+    }();
+    return *store;
+}
+
+const std::string& scriptPath() {
+    static const std::string path = [] {
+        const std::string file = (workDir() / "long.cwr").string();
+        cw::Workspace workspace(defaults());
+        auto project = workspace.newProject();
+        project->setText(script());
+        project->save(file);
+        workspace.closeProject(project);
+        return file;
+    }();
+    return path;
+}
+
+// Counts paint events reaching any widget of one window.
+class PaintWatcher : public QObject {
+public:
+    explicit PaintWatcher(QWidget* window)
+        : window_(window) {
+        qApp->installEventFilter(this);
+    }
+    ~PaintWatcher() override { qApp->removeEventFilter(this); }
+    void setWindow(QWidget* window) { window_ = window; }
+    bool painted() const { return painted_; }
+    void waitForPaint() {
+        while (!painted_) {
+            QApplication::processEvents(QEventLoop::AllEvents, 5);
+        }
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint && window_ != nullptr && watched->isWidgetType() &&
+            static_cast<QWidget*>(watched)->window() == window_) {
+            painted_ = true;
+        }
+        return false;
+    }
+
+private:
+    QWidget* window_;
+    bool painted_ = false;
+};
+
+class NoServers final : public cw::RemoteServers {
+public:
+    void startNetworking() override {}
+    void stopNetworking() override {}
+    void startBluetooth() override {}
+    void stopBluetooth() override {}
+};
+
+void BM_StartToFirstPaintedEditorWindow(benchmark::State& state) {
+    const std::string& path = scriptPath();
+    platform::NotificationCenter center;
+    for (auto _ : state) {
+        cw::ApplicationEnvironment environment;
+        environment.defaults = &defaults();
+        environment.center = &center;
+        environment.makeRemoteServers = [](cw::Workspace&) { return std::make_unique<NoServers>(); };
+        environment.showsStartWindow = false;
+        environment.buildInfo = cw::BuildInfo{};
+        PaintWatcher watcher(nullptr);
+        auto app = cw::ApplicationController::create(environment);
+        app->applicationWillFinishLaunching();
+        app->openFile(QString::fromStdString(path));
+        app->applicationDidFinishLaunching();
+        watcher.setWindow(app->editorControllers().front()->window());
+        watcher.waitForPaint();
+
+        state.PauseTiming();
+        for (const auto& project : app->workspace().projects()) {
+            project->pause();
+        }
+        app.reset();
+        QApplication::processEvents();
+        QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        state.ResumeTiming();
+    }
+    state.counters["words"] = cw::TextUtils::wordCount(script().string());
+}
+BENCHMARK(BM_StartToFirstPaintedEditorWindow)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_BareMainWindowWithTextEdit(benchmark::State& state) {
+    const QString text = script().string();
+    for (auto _ : state) {
+        auto* window = new QMainWindow;
+        PaintWatcher watcher(window);
+        auto* edit = new QTextEdit(window);
+        edit->setPlainText(text);
+        window->setCentralWidget(edit);
+        window->resize(1200, 800);
+        window->show();
+        watcher.waitForPaint();
+
+        state.PauseTiming();
+        delete window;
+        QApplication::processEvents();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_BareMainWindowWithTextEdit)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+} // namespace
+
+int main(int argc, char** argv) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    // Nothing of the run lands in the user's own settings.
+    setenv("CUEWRIGHT_DEFAULTS_FILE", (workDir() / "standard-defaults.json").c_str(), 1);
+    setenv("CUEWRIGHT_DATA_DIR", (workDir() / "data").c_str(), 1);
+    QApplication app(argc, argv);
+    const int status = benchsupport::runWithRatios(
+        argc, argv, {{"BM_StartToFirstPaintedEditorWindow", "BM_BareMainWindowWithTextEdit"}},
+        "at most 2x, and under 300 ms");
+    fs::remove_all(workDir());
+    return status;
+}

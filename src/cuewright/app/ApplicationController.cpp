@@ -1,0 +1,884 @@
+#include "cuewright/app/ApplicationController.h"
+
+#include "base/Log.h"
+#include "cuewright/app/MainMenu.h"
+#include "cuewright/app/RecentDocuments.h"
+#include "cuewright/app/StartWindow.h"
+#include "cuewright/editor/EditorWindowController.h"
+#include "cuewright/model/ApplicationSupport.h"
+#include "cuewright/model/Project.h"
+#include "cuewright/model/SettingsKeys.h"
+#include "cuewright/model/UserDefaults.h"
+#include "cuewright/model/Workspace.h"
+#include "cuewright/remote/NetworkSettings.h"
+#include "cuewright/remote/RemoteControlWindowController.h"
+#include "cuewright/remote/WorkspaceNetworking.h"
+#include "cuewright/settings/HelpActions.h"
+#include "cuewright/settings/SettingsPanelController.h"
+#include "cuewright/settings/Updater.h"
+#include "dispatch/MainThreadChecker.h"
+#include "platform/defaults/Defaults.h"
+#include "platform/defaults/NotificationCenter.h"
+#include "platform/ui/AlertRunner.h"
+#include "platform/ui/FileDialogs.h"
+#include "platform/ui/WindowController.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QLayout>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMetaObject>
+#include <QTimer>
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <filesystem>
+
+namespace cw {
+
+namespace {
+
+// The four settings shown with check marks, by their menu actions.
+struct PreferenceToggle {
+    std::string_view action;
+    std::string_view key;
+};
+constexpr std::array<PreferenceToggle, 4> preferenceToggles{{
+    {"toggleEditorPrompterScrollSync:", settings::syncTeleprompterWindowToEditorScrolling},
+    {"toggleEditorAutoScroll:", settings::autoscrollEditorDuringPrompting},
+    {"toggleScrollOnStop:", settings::scrollEditorToStopPosition},
+    {"toggleScrollWheelControlsSpeed:", settings::scrollWheelChangesSpeed},
+}};
+
+const PreferenceToggle* findToggle(std::string_view action) {
+    const auto found = std::find_if(preferenceToggles.begin(), preferenceToggles.end(),
+                                    [&](const PreferenceToggle& t) { return t.action == action; });
+    return found == preferenceToggles.end() ? nullptr : &*found;
+}
+
+// Editing actions go to the focused text widget's slot of the same name.
+constexpr std::array<std::string_view, 6> editActions{
+    "undo:", "redo:", "cut:", "copy:", "paste:", "selectAll:"};
+
+bool isEditAction(std::string_view action) {
+    return std::find(editActions.begin(), editActions.end(), action) != editActions.end();
+}
+
+QByteArray slotOf(std::string_view action) {
+    return QByteArray(action.data(), static_cast<qsizetype>(action.size() - 1)); // without the colon
+}
+
+// The application's actions besides the toggles, the edit actions and the help actions. Items
+// of generated menus carry what they stand for in their "path" and "tag" properties.
+struct OwnAction {
+    std::string_view name;
+    void (*perform)(ApplicationController& app, QObject* sender);
+};
+const std::array<OwnAction, 13>& ownActions() {
+    using App = ApplicationController;
+    static const std::array<OwnAction, 13> table{{
+        {"newDocument:", [](App& app, QObject*) { app.newDocument(); }},
+        {"openDocument:", [](App& app, QObject*) { app.openDocumentPanel(); }},
+        {"openRecentDocument:",
+         [](App& app, QObject* sender) {
+             if (sender != nullptr) {
+                 app.openFile(sender->property("path").toString());
+             }
+         }},
+        {"clearRecentDocuments:", [](App& app, QObject*) { app.recentDocuments().clear(); }},
+        {"terminate:", [](App& app, QObject*) { app.terminate(); }},
+        {"showSettingsPanel:", [](App& app, QObject*) { app.showSettingsPanel(); }},
+        {"showRemoteControlWindow:", [](App& app, QObject*) { app.showRemoteControlWindow(); }},
+        {"checkUpdates:", [](App& app, QObject*) { app.checkUpdates(); }},
+        {"jumpToBookmarkNumber:",
+         [](App& app, QObject* sender) {
+             if (sender != nullptr) {
+                 app.jumpToBookmarkNumber(sender->property("tag").toInt());
+             }
+         }},
+        {"jumpToNextBookmark:", [](App& app, QObject*) { app.jumpToNextBookmark(); }},
+        {"jumpToPrevBookmark:", [](App& app, QObject*) { app.jumpToPrevBookmark(); }},
+        {"spawnIndependentPrompterWindow:",
+         [](App& app, QObject*) {
+             if (const auto& project = app.workspace().activeProject()) {
+                 app.spawnPrompterWindow(project, TeleprompterWindowPreset::normal);
+             }
+         }},
+        {"spawnTransparentPrompterWindow:",
+         [](App& app, QObject*) {
+             if (const auto& project = app.workspace().activeProject()) {
+                 app.spawnPrompterWindow(project, TeleprompterWindowPreset::transparent);
+             }
+         }},
+    }};
+    return table;
+}
+
+const OwnAction* findOwnAction(std::string_view action) {
+    const auto& table = ownActions();
+    const auto found =
+        std::find_if(table.begin(), table.end(), [&](const OwnAction& own) { return own.name == action; });
+    return found == table.end() ? nullptr : &*found;
+}
+
+void bringToFront(ShellWindow& window) {
+    if (QWidget* widget = window.window()) {
+        widget->show();
+        widget->raise();
+        widget->activateWindow();
+    }
+}
+
+// Lets go of a window handle once the event that closed it is over: its own code may still run.
+template <typename T> void releaseLater(std::shared_ptr<T> handle) {
+    if (handle) {
+        QTimer::singleShot(0, qApp, [handle = std::move(handle)] {});
+    }
+}
+
+template <typename T> std::shared_ptr<T> takeOut(std::vector<std::shared_ptr<T>>& list, const void* element) {
+    std::shared_ptr<T> taken;
+    std::erase_if(list, [&](const std::shared_ptr<T>& w) {
+        if (w.get() != element) {
+            return false;
+        }
+        taken = w;
+        return true;
+    });
+    return taken;
+}
+
+WorkspaceNetworking::Options networkingOptions(platform::Defaults* defaults) {
+    WorkspaceNetworking::Options options;
+    options.defaults = defaults;
+    return options;
+}
+
+} // namespace
+
+QString bookmarkMenuTitle(const Bookmark& bookmark) {
+    const std::string& label = bookmark.userBlurb.empty() ? bookmark.excerpt : bookmark.userBlurb;
+    return QApplication::translate("ApplicationController", "Line") +
+           QStringLiteral(" %1: ").arg(bookmark.line) + QString::fromStdString(label) + QStringLiteral("...");
+}
+
+std::optional<double> bookmarkJumpProgress(int line, int lineCount) {
+    if (lineCount <= 0) {
+        return std::nullopt;
+    }
+    return (line - 1 + 0.155) / lineCount;
+}
+
+std::shared_ptr<ApplicationController> ApplicationController::create(Environment environment) {
+    auto controller = std::make_shared<ApplicationController>(PrivateTag{}, std::move(environment));
+    if (!controller->env_.windows.makeEditorWindow) {
+        controller->env_.windows =
+            makeRealWindowFactory(controller, *controller->defaults_, *controller->center_);
+    }
+    return controller;
+}
+
+ApplicationController::ApplicationController(PrivateTag, Environment environment)
+    : env_(std::move(environment))
+    , defaults_(env_.defaults ? env_.defaults : &platform::Defaults::standard())
+    , center_(env_.center ? env_.center : &platform::NotificationCenter::defaultCenter())
+    , workspace_(std::make_unique<Workspace>(*defaults_))
+    , keyMonitor_(env_.keyMonitor ? env_.keyMonitor : std::make_shared<NoGlobalKeyMonitor>())
+    , recent_(std::make_unique<RecentDocuments>(*defaults_))
+    , help_(std::make_unique<HelpActions>(*defaults_))
+    , updater_(std::make_unique<Updater>()) {
+    if (env_.makeRemoteServers) {
+        servers_ = env_.makeRemoteServers(*workspace_);
+    } else {
+        servers_ = std::make_unique<WorkspaceRemoteServers>(
+            WorkspaceNetworking::make(*workspace_, networkingOptions(defaults_)),
+            std::make_unique<NoBluetoothPeripheral>());
+    }
+    MainMenu::Hooks hooks;
+    hooks.checkedState = [this](std::string_view action) { return preferenceState(action); };
+    hooks.bookmarksWillShow = [this](QMenu& menu) { rebuildBookmarksMenu(menu); };
+    hooks.recentWillShow = [this](QMenu& menu) {
+        menu.clear();
+        for (const std::string& path : recent_->paths()) {
+            QAction* item = menu_->makeItem(menu, QFileInfo(QString::fromStdString(path)).fileName(),
+                                            "openRecentDocument:");
+            item->setProperty("path", QString::fromStdString(path));
+            item->setToolTip(QString::fromStdString(path));
+        }
+        if (menu.isEmpty()) {
+            menu.addAction(QApplication::translate("ApplicationController", "No Recent Scripts"))
+                ->setEnabled(false);
+            return;
+        }
+        menu.addSeparator();
+        menu_->makeItem(menu, QApplication::translate("ApplicationController", "Clear Menu"),
+                        "clearRecentDocuments:");
+    };
+    menu_ = std::make_unique<MainMenu>(std::move(hooks));
+}
+
+ApplicationController::~ApplicationController() {
+    center_->removeObserver(this);
+    platform::ActionResponder* self = this;
+    if (platform::responderForAction("terminate:", nullptr, nullptr) == self) {
+        platform::setApplicationResponder(nullptr);
+    }
+    // The windows report to us while they close: let them forget us first.
+    editors_.clear();
+    floating_.clear();
+    bound_.clear();
+}
+
+std::shared_ptr<ApplicationController> ApplicationController::shared() {
+    return std::dynamic_pointer_cast<ApplicationController>(ApplicationShell::shared());
+}
+
+QMenu* ApplicationController::bookmarkMenu() const {
+    return menu_->bookmarksMenu();
+}
+
+QWidget* ApplicationController::startWindow() const {
+    return startWindow_.get();
+}
+
+std::vector<platform::WindowController*> ApplicationController::remoteControlWindows() const {
+    std::vector<platform::WindowController*> open;
+    for (const QPointer<QObject>& window : remoteWindows_) {
+        if (auto* controller = qobject_cast<platform::WindowController*>(window.data())) {
+            open.push_back(controller);
+        }
+    }
+    return open;
+}
+
+// ---- life cycle ---------------------------------------------------------------------------------
+
+void ApplicationController::applicationWillFinishLaunching() {
+    CW_DCHECK_MAIN_THREAD();
+    defaults_->set(settings::launchCount, defaults_->integerForKey(settings::launchCount) + 1);
+    base::log(welcomeLine(env_.buildInfo ? *env_.buildInfo : BuildInfo::current()));
+    ApplicationShell::setShared(weak_from_this());
+    platform::setApplicationResponder(this);
+    registerUserDefaults(*defaults_);
+    applicationSupportFolder(); // made now, where the display settings will live
+    if (defaults_->boolForKey(settings::listenToShortcutsInBackground)) {
+        base::log("Installing global event monitor...");
+        if (!keyMonitor_->isTrusted()) {
+            base::log("We're not trusted to receive global keys!");
+        }
+        keyMonitor_->install();
+    }
+    center_->addObserver(this, std::string(NetworkSettings::networkStateDidChange),
+                         [this](const auto&) { didChangeNetworkState(); });
+    center_->addObserver(this, std::string(notifications::backgroundEventListeningDidChange),
+                         [this](const auto&) {
+                             if (defaults_->boolForKey(settings::listenToShortcutsInBackground)) {
+                                 keyMonitor_->install();
+                             } else {
+                                 keyMonitor_->uninstall();
+                             }
+                         });
+}
+
+void ApplicationController::applicationDidFinishLaunching() {
+    CW_DCHECK_MAIN_THREAD();
+    if (env_.offerMoveToApplicationsFolder) {
+        env_.offerMoveToApplicationsFolder();
+    }
+    if (defaults_->boolForKey(settings::isBonjourEnabled)) {
+        servers_->startNetworking();
+    }
+    servers_->startBluetooth();
+    if (workspace_->projects().empty() && storedStartupMode(*defaults_) == StartupMode::createNewDocument) {
+        newDocument();
+    }
+    if (workspace_->projects().empty() &&
+        storedStartupMode(*defaults_) == StartupMode::openMostRecentDocument) {
+        openMostRecentDocument(/*newDocumentWhenNone=*/true);
+    }
+    updater_->checkForUpdatesInBackground();
+    launched_ = true;
+    windowsChanged();
+}
+
+bool ApplicationController::applicationShouldHandleReopen(bool hasVisibleWindows) {
+    if (!hasVisibleWindows) {
+        newDocument();
+    }
+    return true;
+}
+
+void ApplicationController::handOver(const QStringList& paths) {
+    for (const QString& path : paths) {
+        openFile(path);
+    }
+    if (!paths.isEmpty()) {
+        return;
+    }
+    if (!editors_.empty()) {
+        bringToFront(*editors_.back());
+    } else if (startWindow_ && startWindow_->isVisible()) {
+        startWindow_->raise();
+        startWindow_->activateWindow();
+    } else {
+        applicationShouldHandleReopen(hasVisibleWindows());
+    }
+}
+
+bool ApplicationController::applicationShouldTerminate() {
+    CW_DCHECK_MAIN_THREAD();
+    std::vector<std::shared_ptr<EditorWindow>> edited;
+    std::copy_if(editors_.begin(), editors_.end(), std::back_inserter(edited),
+                 [](const auto& w) { return w->isDocumentEdited(); });
+    for (const auto& window : edited) {
+        window->close();
+        // Cancelled, or the save failed: the script is still unsaved, so stay.
+        if (!window->hasBeenClosed()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void ApplicationController::applicationWillTerminate() {
+    CW_DCHECK_MAIN_THREAD();
+    if (terminating_) {
+        return;
+    }
+    terminating_ = true;
+    keyMonitor_->uninstall();
+    center_->removeObserver(this);
+    servers_->stopNetworking();
+    servers_->stopBluetooth();
+    defaults_->synchronize();
+}
+
+bool ApplicationController::terminate() {
+    if (terminating_) {
+        return true;
+    }
+    if (!applicationShouldTerminate()) {
+        return false;
+    }
+    applicationWillTerminate();
+    // Not quit(): that closes every window once more, and the windows have been asked already.
+    QCoreApplication::exit(0);
+    return true;
+}
+
+bool ApplicationController::openFile(const QString& path) {
+    try {
+        openDocument(path.toStdString());
+        return true;
+    } catch (const std::exception& error) {
+        presentDocumentError(error);
+        return false;
+    }
+}
+
+void ApplicationController::didChangeNetworkState() {
+    if (defaults_->boolForKey(settings::isBonjourEnabled)) {
+        servers_->startNetworking();
+        servers_->startBluetooth();
+    } else {
+        servers_->stopNetworking();
+        servers_->stopBluetooth();
+    }
+}
+
+// ---- documents ----------------------------------------------------------------------------------
+
+std::optional<std::string> ApplicationController::applicationSupportFolder() {
+    if (const std::optional<std::filesystem::path> folder = applicationSupportDirectory()) {
+        return folder->string();
+    }
+    base::log("Unable to find or create application support directory:\n" +
+              std::string(std::getenv(std::string(applicationSupportVariable).c_str())
+                              ? "$CUEWRIGHT_DATA_DIR"
+                              : "$XDG_DATA_HOME/Cuewright") +
+              " cannot be made");
+    return std::nullopt;
+}
+
+std::string ApplicationController::canonicalPath(const std::string& path) {
+    const QFileInfo info(QString::fromStdString(path));
+    const QString canonical = info.canonicalFilePath();
+    return (canonical.isEmpty() ? QDir::cleanPath(info.absoluteFilePath()) : canonical).toStdString();
+}
+
+void ApplicationController::openDocument(const std::string& path) {
+    CW_DCHECK_MAIN_THREAD();
+    const std::string canonical = canonicalPath(path);
+    for (const auto& editor : editors_) {
+        const std::optional<std::string> shown =
+            editor->project() ? editor->project()->representedPath() : std::nullopt;
+        if (shown && canonicalPath(*shown) == canonical) {
+            editor->showWindow();
+            return;
+        }
+    }
+    std::shared_ptr<Project> project = workspace_->openProject(canonical);
+    makeEditorWindow(project);
+    recent_->note(canonical);
+}
+
+void ApplicationController::openMostRecentDocument(bool newDocumentWhenNone) {
+    const std::vector<std::string> paths = recent_->paths();
+    if (!paths.empty()) {
+        openFile(QString::fromStdString(paths.front()));
+    } else if (newDocumentWhenNone) {
+        newDocument();
+    }
+}
+
+void ApplicationController::newDocument() {
+    makeEditorWindow(workspace_->newProject());
+}
+
+void ApplicationController::openDocumentPanel() {
+    platform::OpenPanel panel;
+    panel.title = QApplication::translate("ApplicationController", "Open Script");
+    panel.allowedExtensions = {"cwr", "rtf", "rtfd", "txt", "text", "docx", "doc", "pdf"};
+    const QStringList chosen = platform::fileDialogs().runOpenPanel(panel, QApplication::activeWindow());
+    if (!chosen.isEmpty() && !chosen.first().isEmpty()) {
+        openFile(chosen.first());
+    }
+}
+
+std::shared_ptr<EditorWindow>
+ApplicationController::makeEditorWindow(const std::shared_ptr<Project>& project) {
+    std::shared_ptr<EditorWindow> window = env_.windows.makeEditorWindow(project);
+    editors_.push_back(window);
+    std::weak_ptr<ApplicationController> weak = weak_from_this();
+    window->setRecentDocumentHandler([weak](const std::string& saved) {
+        if (auto self = weak.lock()) {
+            self->recent_->note(canonicalPath(saved));
+        }
+    });
+    window->showWindow();
+    installMenus(*window, /*withBar=*/true);
+    windowsChanged();
+    return window;
+}
+
+void ApplicationController::presentDocumentError(const std::exception& error) {
+    platform::Alert alert;
+    alert.messageText = QString::fromUtf8(error.what());
+    alert.buttons = {QApplication::translate("ApplicationController", "OK")};
+    alert.style = platform::Alert::Style::critical;
+    platform::alertRunner().run(alert, QApplication::activeWindow());
+}
+
+// ---- prompter windows ---------------------------------------------------------------------------
+
+void ApplicationController::spawnPrompterWindow(const std::shared_ptr<Project>& project,
+                                                TeleprompterWindowPreset preset) {
+    CW_DCHECK_MAIN_THREAD();
+    std::shared_ptr<PrompterWindow> window = env_.windows.makePrompterWindow(project, preset, std::nullopt);
+    floating_.push_back(window);
+    window->showWindow();
+    installMenus(*window, /*withBar=*/preset == TeleprompterWindowPreset::normal);
+}
+
+void ApplicationController::toggleScreenBoundPrompter(const std::shared_ptr<Project>& project,
+                                                      const ScreenDescription& screen) {
+    CW_DCHECK_MAIN_THREAD();
+    const auto matches = [&](const std::shared_ptr<PrompterWindow>& w) {
+        return w->project() == project && w->screenDesc() &&
+               w->screenDesc()->displayUUID == screen.displayUUID;
+    };
+    if (std::any_of(bound_.begin(), bound_.end(), matches)) {
+        // Each window leaves bound_ while it closes: walk a copy.
+        const std::vector<std::shared_ptr<PrompterWindow>> windows = bound_;
+        for (const auto& window : windows) {
+            if (matches(window)) {
+                window->close();
+            }
+        }
+        return;
+    }
+    QScreen* display =
+        env_.windows.screenForDisplayUUID ? env_.windows.screenForDisplayUUID(screen.displayUUID) : nullptr;
+    if (display == nullptr) {
+        return;
+    }
+    std::shared_ptr<PrompterWindow> window =
+        env_.windows.makePrompterWindow(project, TeleprompterWindowPreset::normal, screen);
+    bound_.push_back(window);
+    window->showFullScreen(display);
+    installMenus(*window, /*withBar=*/false);
+}
+
+void ApplicationController::showPrompter(const std::shared_ptr<Project>& project) {
+    CW_DCHECK_MAIN_THREAD();
+    QWidget* main = QApplication::activeWindow();
+    const auto ofProject = [&](const std::shared_ptr<PrompterWindow>& w) { return w->project() == project; };
+    const auto isMain = [&](const std::shared_ptr<PrompterWindow>& w) {
+        return main != nullptr && ofProject(w) && w->window() == main;
+    };
+    bool hasFloating = std::any_of(floating_.begin(), floating_.end(), isMain) ||
+                       std::any_of(bound_.begin(), bound_.end(), isMain);
+    if (!hasFloating) {
+        const bool editorStaysInFront = defaults_->boolForKey(settings::autoscrollEditorDuringPrompting);
+        for (const auto& window : std::vector(floating_)) {
+            if (ofProject(window)) {
+                hasFloating = true;
+                if (!editorStaysInFront) {
+                    bringToFront(*window);
+                }
+            }
+        }
+    }
+    bool hasBound = false;
+    for (const auto& window : std::vector(bound_)) {
+        if (ofProject(window)) {
+            hasBound = true;
+            bringToFront(*window);
+        }
+    }
+    if (!hasFloating && !hasBound) {
+        spawnPrompterWindow(project, TeleprompterWindowPreset::normal);
+    }
+}
+
+std::shared_ptr<PrompterWindow> ApplicationController::findPrompterWindow(const Project& project) const {
+    for (const auto* list : {&floating_, &bound_}) {
+        const auto found = std::find_if(list->begin(), list->end(),
+                                        [&](const auto& w) { return w->project().get() == &project; });
+        if (found != list->end()) {
+            return *found;
+        }
+    }
+    return nullptr;
+}
+
+bool ApplicationController::performBindingAction(Project& project, KeyBindings::Action action, bool isDown,
+                                                 int depth) {
+    CW_DCHECK_MAIN_THREAD();
+    if (depth > 2) {
+        return false;
+    }
+    std::shared_ptr<PrompterWindow> window = findPrompterWindow(project);
+    if (!window) {
+        showPrompter(project.shared_from_this());
+        return performBindingAction(project, action, isDown, depth + 1);
+    }
+    const auto setFactor = [&](double factor) {
+        project.setFfwdFactor(factor);
+        project.notifyTransportStateChanged();
+    };
+    const auto stepSpeed = [&](double step) {
+        const DocumentSpeedProperties speed = project.document().speedProperties;
+        const double percent = std::clamp(speed.scrollSpeedPerc + step, 0.0, 100.0);
+        project.setScrollSpeed(percent, speed.minScrollSpeedLPS, speed.maxScrollSpeedLPS);
+    };
+    using Action = KeyBindings::Action;
+    switch (action) {
+    case Action::playPause:
+        if (project.transportState().isPlaying()) {
+            project.pause();
+        } else {
+            project.play();
+        }
+        break;
+    case Action::rewind:
+        project.rewind();
+        break;
+    case Action::incSpeed:
+        stepSpeed(5.0);
+        break;
+    case Action::decSpeed:
+        stepSpeed(-5.0);
+        break;
+    case Action::reverse:
+        setFactor(-project.transportState().ffwdFactor);
+        break;
+    case Action::scrollLineUp:
+        window->stepLines(PrompterWindow::LineStep::up);
+        break;
+    case Action::scrollLineDown:
+        window->stepLines(PrompterWindow::LineStep::down);
+        break;
+    case Action::jumpNextBookmark:
+        project.jumpToNextBookmark();
+        break;
+    case Action::jumpPrevBookmark:
+        project.jumpToPreviousBookmark();
+        break;
+    case Action::ffwd:
+        setFactor(isDown ? 5.0 : 1.0);
+        break;
+    case Action::bbwd:
+        setFactor(isDown ? -5.0 : 1.0);
+        break;
+    }
+    return true;
+}
+
+// ---- what the windows tell ----------------------------------------------------------------------
+
+void ApplicationController::editorWindowDidBecomeMain(EditorWindow& window) {
+    workspace_->setActiveProject(window.project());
+    rebuildBookmarksMenu(*bookmarkMenu());
+    menu_->validateAll();
+}
+
+void ApplicationController::prompterWindowDidBecomeMain(PrompterWindow& window) {
+    workspace_->setActiveProject(window.project());
+    rebuildBookmarksMenu(*bookmarkMenu());
+    menu_->validateAll();
+}
+
+void ApplicationController::editorWindowWillClose(EditorWindow& closing) {
+    CW_DCHECK_MAIN_THREAD();
+    const std::shared_ptr<Project> project = closing.project();
+    for (auto* list : {&floating_, &bound_}) {
+        for (const auto& window : std::vector(*list)) { // closing changes the list
+            if (window->project() == project) {
+                std::erase(*list, window);
+                window->close();
+                releaseLater(window);
+            }
+        }
+    }
+    std::shared_ptr<EditorWindow> editor = takeOut(editors_, &closing);
+    if (!editor) {
+        return;
+    }
+    if (project) {
+        workspace_->closeProject(project);
+    }
+    releaseLater(std::move(editor));
+    windowsChanged();
+}
+
+void ApplicationController::prompterWindowWillClose(PrompterWindow& closing) {
+    releaseLater(takeOut(floating_, &closing));
+    releaseLater(takeOut(bound_, &closing));
+}
+
+EditorWindow* ApplicationController::editorWindowFor(const void* controllerKey) const {
+    for (const auto& window : editors_) {
+        if (window->controllerKey() == controllerKey) {
+            return window.get();
+        }
+    }
+    return nullptr;
+}
+
+void ApplicationController::editorWindowControllerDidBecomeMain(editor::EditorWindowController& controller) {
+    if (EditorWindow* window = editorWindowFor(&controller)) {
+        editorWindowDidBecomeMain(*window);
+    }
+}
+
+void ApplicationController::editorWindowControllerWillClose(editor::EditorWindowController& controller) {
+    if (EditorWindow* window = editorWindowFor(&controller)) {
+        editorWindowWillClose(*window);
+    }
+}
+
+void ApplicationController::editorWindowControllerSpawnPrompterWindow(
+    editor::EditorWindowController& controller, TeleprompterWindowPreset preset) {
+    spawnPrompterWindow(controller.project(), preset);
+}
+
+void ApplicationController::prompterWindowControllerDidBecomeMain(PrompterWindowController& controller) {
+    for (const auto* list : {&floating_, &bound_}) {
+        for (const auto& window : *list) {
+            if (window->controllerKey() == &controller) {
+                prompterWindowDidBecomeMain(*window);
+                return;
+            }
+        }
+    }
+}
+
+void ApplicationController::prompterWindowControllerWillClose(PrompterWindowController& controller) {
+    for (const auto* list : {&floating_, &bound_}) {
+        for (const auto& window : *list) {
+            if (window->controllerKey() == &controller) {
+                prompterWindowWillClose(*window);
+                return;
+            }
+        }
+    }
+}
+
+void ApplicationController::installMenus(ShellWindow& window, bool withBar) {
+    QWidget* widget = window.window();
+    if (widget == nullptr) {
+        return;
+    }
+    if (auto* main = qobject_cast<QMainWindow*>(widget)) {
+        menu_->addTo(*main->menuBar());
+    } else if (withBar && widget->layout() != nullptr && widget->layout()->menuBar() == nullptr) {
+        widget->layout()->setMenuBar(menu_->makeMenuBar(widget));
+    } else {
+        menu_->addShortcutsTo(*widget);
+    }
+}
+
+bool ApplicationController::hasVisibleWindows() const {
+    const auto visible = [](const auto& w) { return w->window() != nullptr && w->window()->isVisible(); };
+    return std::any_of(editors_.begin(), editors_.end(), visible) ||
+           std::any_of(floating_.begin(), floating_.end(), visible) ||
+           std::any_of(bound_.begin(), bound_.end(), visible) || (startWindow_ && startWindow_->isVisible());
+}
+
+void ApplicationController::windowsChanged() {
+    menu_->validateAll();
+    showStartWindowWhenAlone();
+}
+
+void ApplicationController::showStartWindowWhenAlone() {
+    if (!launched_ || terminating_ || !env_.showsStartWindow) {
+        return;
+    }
+    if (!editors_.empty()) {
+        if (startWindow_) {
+            startWindow_->hide();
+        }
+        return;
+    }
+    if (!startWindow_) {
+        startWindow_ = std::make_unique<StartWindow>(menu_->makeMenuBar(nullptr), menu_->recentMenu());
+        QObject::connect(startWindow_.get(), &StartWindow::closeRequested, startWindow_.get(),
+                         [this] { terminate(); });
+    }
+    startWindow_->show();
+    startWindow_->raise();
+    startWindow_->activateWindow();
+}
+
+// ---- menus --------------------------------------------------------------------------------------
+
+void ApplicationController::rebuildBookmarksMenu(QMenu& menu) {
+    for (QAction* item : menu.actions()) {
+        if (item->property("tag").toInt() > 0) {
+            menu.removeAction(item);
+            delete item;
+        }
+    }
+    const std::shared_ptr<Project>& project = workspace_->activeProject();
+    if (!project) {
+        return;
+    }
+    int number = 0;
+    for (const Bookmark& bookmark : project->bookmarks()) {
+        ++number;
+        QAction* item = menu_->makeItem(menu, bookmarkMenuTitle(bookmark), "jumpToBookmarkNumber:");
+        item->setProperty("tag", number);
+        item->setShortcut(MainMenu::bookmarkShortcut(number));
+    }
+}
+
+void ApplicationController::jumpToBookmarkNumber(int number) {
+    const std::shared_ptr<Project>& project = workspace_->activeProject();
+    if (!project) {
+        return;
+    }
+    const std::vector<Bookmark> bookmarks = project->bookmarks();
+    if (number < 1 || number > static_cast<int>(bookmarks.size())) {
+        return;
+    }
+    const std::optional<double> progress = bookmarkJumpProgress(
+        bookmarks[static_cast<std::size_t>(number - 1)].line, project->editor().lineCount);
+    if (progress) {
+        project->setProgress(*progress, /*animated=*/false, /*immediate=*/true);
+    }
+}
+
+void ApplicationController::jumpToNextBookmark() {
+    if (const auto& project = workspace_->activeProject()) {
+        project->jumpToNextBookmark();
+    }
+}
+
+void ApplicationController::jumpToPrevBookmark() {
+    if (const auto& project = workspace_->activeProject()) {
+        project->jumpToPreviousBookmark();
+    }
+}
+
+void ApplicationController::togglePreference(std::string_view action) {
+    const PreferenceToggle* toggle = findToggle(action);
+    if (toggle == nullptr) {
+        return;
+    }
+    const bool value = !defaults_->boolForKey(toggle->key);
+    if (toggle->key == settings::autoscrollEditorDuringPrompting) {
+        setAutoscrollEditorDuringPrompting(value, *defaults_, *center_);
+    } else if (toggle->key == settings::scrollEditorToStopPosition) {
+        setScrollEditorToStopPosition(value, *defaults_, *center_);
+    } else {
+        defaults_->set(toggle->key, value);
+    }
+}
+
+std::optional<bool> ApplicationController::preferenceState(std::string_view action) const {
+    const PreferenceToggle* toggle = findToggle(action);
+    return toggle ? std::optional(defaults_->boolForKey(toggle->key)) : std::nullopt;
+}
+
+void ApplicationController::showRemoteControlWindow() {
+    platform::WindowController* window = env_.makeRemoteControlWindow
+                                             ? env_.makeRemoteControlWindow(*workspace_)
+                                             : new RemoteControlWindowController(workspace_.get());
+    // Nobody keeps it: it owns itself until its window closes.
+    QObject::connect(window, &platform::WindowController::windowDidClose, window, &QObject::deleteLater);
+    std::erase_if(remoteWindows_, [](const QPointer<QObject>& w) { return w.isNull(); });
+    remoteWindows_.emplace_back(window);
+    window->showWindow();
+}
+
+void ApplicationController::showSettingsPanel() {
+    if (!settings_) {
+        settings_ = std::make_unique<SettingsPanelController>(RegistrationHost::current().localizedName,
+                                                              *defaults_, *center_);
+    }
+    settings_->showWindow();
+}
+
+void ApplicationController::checkUpdates() {
+    updater_->checkForUpdates(QApplication::activeWindow());
+}
+
+bool ApplicationController::respondsToAction(std::string_view action) const {
+    return findOwnAction(action) != nullptr || findToggle(action) != nullptr || isEditAction(action) ||
+           help_->respondsToAction(action);
+}
+
+bool ApplicationController::validateAction(std::string_view action) const {
+    if (action == "jumpToNextBookmark:" || action == "jumpToPrevBookmark:") {
+        const auto& project = workspace_->activeProject();
+        return project && !project->bookmarks().empty();
+    }
+    if (action == "spawnIndependentPrompterWindow:" || action == "spawnTransparentPrompterWindow:") {
+        return workspace_->activeProject() != nullptr;
+    }
+    if (isEditAction(action)) {
+        QWidget* focus = QApplication::focusWidget();
+        return focus != nullptr && focus->metaObject()->indexOfSlot(slotOf(action) + "()") >= 0;
+    }
+    return respondsToAction(action);
+}
+
+void ApplicationController::performAction(std::string_view action, QObject* sender) {
+    if (const OwnAction* own = findOwnAction(action)) {
+        own->perform(*this, sender);
+    } else if (findToggle(action) != nullptr) {
+        togglePreference(action);
+    } else if (isEditAction(action)) {
+        if (QWidget* focus = QApplication::focusWidget()) {
+            QMetaObject::invokeMethod(focus, slotOf(action).constData());
+        }
+    } else if (help_->respondsToAction(action)) {
+        help_->performAction(action, sender);
+    }
+}
+
+} // namespace cw

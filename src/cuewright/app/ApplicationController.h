@@ -1,0 +1,224 @@
+// The application controller: start-up and shut-down, the window lists, menus and binding actions.
+#pragma once
+
+#include "cuewright/app/RemoteServices.h"
+#include "cuewright/app/ShellWindows.h"
+#include "cuewright/app/WelcomeLine.h"
+#include "cuewright/editor/EditorWindowControllerDelegate.h"
+#include "cuewright/model/Bookmark.h"
+#include "cuewright/model/KeyBindings.h"
+#include "cuewright/prompter/ApplicationShell.h"
+#include "platform/ui/ActionRoute.h"
+
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class QMenu;
+class QWidget;
+
+namespace platform {
+class Defaults;
+class NotificationCenter;
+class WindowController;
+} // namespace platform
+
+namespace cw {
+
+class HelpActions;
+class MainMenu;
+class RecentDocuments;
+class SettingsPanelController;
+class StartWindow;
+class Updater;
+class Workspace;
+
+// The title of the n-th generated Bookmarks item: "Line 12: Intro..." (the label, else the excerpt).
+QString bookmarkMenuTitle(const Bookmark& bookmark);
+// Where a jump to the bookmark's 1-based line puts the transport: a little inside that line.
+// nullopt when the script has no laid-out lines (nothing to jump into).
+std::optional<double> bookmarkJumpProgress(int line, int lineCount);
+
+// What the controller works with; tests replace the windows, the listeners and the stores.
+struct ApplicationEnvironment {
+    platform::Defaults* defaults = nullptr;         // the standard store when null
+    platform::NotificationCenter* center = nullptr; // the default centre when null
+    // Real windows when unset (see makeRealWindowFactory).
+    ShellWindowFactory windows;
+    // The workspace's network server beside no Bluetooth peripheral when unset.
+    std::function<std::unique_ptr<RemoteServers>(Workspace&)> makeRemoteServers;
+    std::shared_ptr<GlobalKeyMonitor> keyMonitor; // a monitor that sees nothing when null
+    // The remote-control window for the workspace; the real one when unset.
+    std::function<platform::WindowController*(Workspace&)> makeRemoteControlWindow;
+    std::function<void()> offerMoveToApplicationsFolder; // nothing when unset
+    std::optional<BuildInfo> buildInfo;                  // BuildInfo::current() when unset
+    bool showsStartWindow = true;
+};
+
+// Runs the life of the process on the main thread:
+//  - Launching: applicationWillFinishLaunching() counts the launch, logs the welcome line,
+//    becomes the shared shell, registers the settings, installs the global key monitor when
+//    asked and observes the network switch; applicationDidFinishLaunching() offers the move,
+//    starts the remote listeners and acts on "StartupMode" when no script is open yet.
+//  - Windows: one editor window per open script, free-floating and display-bound prompter
+//    windows, each list in creation order. Paths are made canonical where they enter, so one file
+//    has one editor however it is named. Closing an editor window closes its project and every
+//    prompter window of it.
+//  - Quitting asks every window with unsaved changes in turn; a cancelled or failed save
+//    cancels the quit and the windows after it are not asked.
+//  - Menus: the application menus are made once and put into every window; the controller is
+//    the last responder of the action chain and answers the menus' application-wide actions.
+//  - With no script window open, a small start window offers New, Open and the recent scripts,
+//    as a Linux desktop has no menu bar without a window.
+// Made by create(). Main thread only.
+class ApplicationController final : public ApplicationShell,
+                                    public PrompterWindowControllerDelegate,
+                                    public editor::EditorWindowControllerDelegate,
+                                    public platform::ActionResponder,
+                                    public std::enable_shared_from_this<ApplicationController> {
+    struct PrivateTag {};
+
+public:
+    using Environment = ApplicationEnvironment;
+
+    static std::shared_ptr<ApplicationController> create(Environment environment);
+    static std::shared_ptr<ApplicationController> create() { return create(Environment{}); }
+    ApplicationController(PrivateTag, Environment environment);
+    ~ApplicationController() override;
+    ApplicationController(const ApplicationController&) = delete;
+    ApplicationController& operator=(const ApplicationController&) = delete;
+
+    // The running controller; null until launching sets it.
+    static std::shared_ptr<ApplicationController> shared();
+
+    Workspace& workspace() const { return *workspace_; }
+    const std::vector<std::shared_ptr<EditorWindow>>& editorControllers() const { return editors_; }
+    const std::vector<std::shared_ptr<PrompterWindow>>& freeFloatingPrompterControllers() const {
+        return floating_;
+    }
+    const std::vector<std::shared_ptr<PrompterWindow>>& screenBoundPrompterControllers() const {
+        return bound_;
+    }
+    RecentDocuments& recentDocuments() const { return *recent_; }
+    MainMenu& mainMenu() const { return *menu_; }
+    QMenu* bookmarkMenu() const;
+    // The start window; null until first needed.
+    QWidget* startWindow() const;
+    // The remote-control windows still open (each owns itself until it closes).
+    std::vector<platform::WindowController*> remoteControlWindows() const;
+
+    // ---- life cycle ----
+    void applicationWillFinishLaunching();
+    void applicationDidFinishLaunching();
+    // The user started the running application again: a new script when nothing is visible.
+    bool applicationShouldHandleReopen(bool hasVisibleWindows);
+    // Paths handed over by a second start; none brings this one forward.
+    void handOver(const QStringList& paths);
+    // Whether quitting may go on: every window with unsaved changes is asked, in order.
+    bool applicationShouldTerminate();
+    void applicationWillTerminate();
+    // Quits when applicationShouldTerminate() allows it; returns whether it did.
+    bool terminate();
+    // Opens the file, presenting the document error on failure; false then.
+    bool openFile(const QString& path);
+    // "NetworkStateDidchange": both listeners follow "isBonjourEnabled".
+    void didChangeNetworkState();
+
+    // ---- documents ----
+    // The open editor comes forward when it shows this file; otherwise opens it. Throws the
+    // workspace's open error (no window or list changes then).
+    void openDocument(const std::string& path);
+    void openMostRecentDocument(bool newDocumentWhenNone);
+    void newDocument();
+    // The open panel; nothing when cancelled.
+    void openDocumentPanel();
+    // The application's support folder ($XDG_DATA_HOME/Cuewright), made when missing; logs and
+    // answers nullopt when it cannot be made.
+    static std::optional<std::string> applicationSupportFolder();
+    // The path as it is compared and stored: absolute, symbolic links resolved when it exists.
+    static std::string canonicalPath(const std::string& path);
+
+    // ---- windows (ApplicationShell) ----
+    void spawnPrompterWindow(const std::shared_ptr<Project>& project,
+                             TeleprompterWindowPreset preset) override;
+    void toggleScreenBoundPrompter(const std::shared_ptr<Project>& project,
+                                   const ScreenDescription& screen) override;
+    void showPrompter(const std::shared_ptr<Project>& project) override;
+    bool performBindingAction(Project& project, KeyBindings::Action action, bool isDown,
+                              int depth = 0) override;
+
+    // ---- what the windows tell ----
+    void editorWindowDidBecomeMain(EditorWindow& window);
+    void editorWindowWillClose(EditorWindow& window);
+    void prompterWindowDidBecomeMain(PrompterWindow& window);
+    void prompterWindowWillClose(PrompterWindow& window);
+    // PrompterWindowControllerDelegate: the real windows, found by their controller.
+    void prompterWindowControllerDidBecomeMain(PrompterWindowController& controller) override;
+    void prompterWindowControllerWillClose(PrompterWindowController& controller) override;
+    // EditorWindowControllerDelegate: the real editor windows, found by their controller.
+    void editorWindowControllerDidBecomeMain(editor::EditorWindowController& controller) override;
+    void editorWindowControllerWillClose(editor::EditorWindowController& controller) override;
+    void editorWindowControllerSpawnPrompterWindow(editor::EditorWindowController& controller,
+                                                   TeleprompterWindowPreset preset) override;
+    EditorWindow* editorWindowFor(const void* controllerKey) const;
+
+    // ---- menus ----
+    void rebuildBookmarksMenu(QMenu& menu);
+    // The item's tag picks the bookmark (1-based); any other number does nothing.
+    void jumpToBookmarkNumber(int number);
+    void jumpToNextBookmark();
+    void jumpToPrevBookmark();
+    // The four check-mark settings by their actions ("toggleEditorAutoScroll:", ...).
+    void togglePreference(std::string_view action);
+    std::optional<bool> preferenceState(std::string_view action) const;
+    void showRemoteControlWindow();
+    void showSettingsPanel();
+    void checkUpdates();
+
+    // ActionResponder: the last link of the action chain.
+    bool respondsToAction(std::string_view action) const override;
+    void performAction(std::string_view action, QObject* sender) override;
+    bool validateAction(std::string_view action) const override;
+
+private:
+    std::shared_ptr<EditorWindow> makeEditorWindow(const std::shared_ptr<Project>& project);
+    std::shared_ptr<PrompterWindow> findPrompterWindow(const Project& project) const;
+    void presentDocumentError(const std::exception& error);
+    void windowsChanged();
+    void showStartWindowWhenAlone();
+    bool hasVisibleWindows() const;
+    void installMenus(ShellWindow& window, bool withBar);
+
+    Environment env_;
+    platform::Defaults* defaults_;
+    platform::NotificationCenter* center_;
+    std::unique_ptr<Workspace> workspace_;
+    std::unique_ptr<RemoteServers> servers_;
+    std::shared_ptr<GlobalKeyMonitor> keyMonitor_;
+    std::unique_ptr<RecentDocuments> recent_;
+    std::unique_ptr<MainMenu> menu_;
+    std::unique_ptr<HelpActions> help_;
+    std::unique_ptr<Updater> updater_;
+    std::unique_ptr<SettingsPanelController> settings_;
+    std::unique_ptr<StartWindow> startWindow_;
+    std::vector<std::shared_ptr<EditorWindow>> editors_;
+    std::vector<std::shared_ptr<PrompterWindow>> floating_;
+    std::vector<std::shared_ptr<PrompterWindow>> bound_;
+    std::vector<QPointer<QObject>> remoteWindows_;
+    bool launched_ = false;
+    bool terminating_ = false;
+};
+
+// Windows of the real controllers on the given stores (which must outlive them), told to report
+// to `controller`.
+ShellWindowFactory makeRealWindowFactory(const std::weak_ptr<ApplicationController>& controller,
+                                         platform::Defaults& defaults, platform::NotificationCenter& center);
+
+} // namespace cw

@@ -1,0 +1,206 @@
+#include "cuewright/app/MainMenu.h"
+
+#include "platform/ui/ActionRoute.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QMenuBar>
+#include <QWidget>
+
+namespace cw {
+
+namespace {
+
+constexpr const char* actionProperty = "cwAction";
+
+struct Item {
+    const char* title; // null: a separator
+    std::string_view action;
+    QKeySequence shortcut = {};
+    bool checkable = false;
+};
+
+struct Menu {
+    const char* title;
+    std::vector<Item> items;
+};
+
+// "openRecent" stands for the Open Recent submenu, "bookmarks" for the generated bookmark items.
+const Menu& menuTable(int index) {
+    static const Menu table[] = {
+        {QT_TR_NOOP("&Cuewright"),
+         {{QT_TR_NOOP("New Script"), "newDocument:", QKeySequence::New},
+          {QT_TR_NOOP("Open…"), "openDocument:", QKeySequence::Open},
+          {QT_TR_NOOP("Open Recent"), "openRecent"},
+          {nullptr, {}},
+          {QT_TR_NOOP("Settings…"), "showSettingsPanel:", QKeySequence(Qt::CTRL | Qt::Key_Comma)},
+          {QT_TR_NOOP("Remote Control…"), "showRemoteControlWindow:"},
+          {QT_TR_NOOP("Check for Updates…"), "checkUpdates:"},
+          {nullptr, {}},
+          {QT_TR_NOOP("Quit Cuewright"), "terminate:", QKeySequence::Quit}}},
+        {QT_TR_NOOP("&Edit"),
+         {{QT_TR_NOOP("Undo"), "undo:", QKeySequence::Undo},
+          {QT_TR_NOOP("Redo"), "redo:", QKeySequence::Redo},
+          {nullptr, {}},
+          {QT_TR_NOOP("Cut"), "cut:", QKeySequence::Cut},
+          {QT_TR_NOOP("Copy"), "copy:", QKeySequence::Copy},
+          {QT_TR_NOOP("Paste"), "paste:", QKeySequence::Paste},
+          {QT_TR_NOOP("Select All"), "selectAll:", QKeySequence::SelectAll}}},
+        {QT_TR_NOOP("&Options"),
+         {{QT_TR_NOOP("Scroll Editor with Prompter"), "toggleEditorPrompterScrollSync:", {}, true},
+          {QT_TR_NOOP("Follow Prompter in Editor While Playing"), "toggleEditorAutoScroll:", {}, true},
+          {QT_TR_NOOP("Scroll Editor to Stop Position"), "toggleScrollOnStop:", {}, true},
+          {QT_TR_NOOP("Scroll Wheel Changes Speed"), "toggleScrollWheelControlsSpeed:", {}, true}}},
+        {QT_TR_NOOP("&Bookmarks"),
+         {{QT_TR_NOOP("Next Bookmark"), "jumpToNextBookmark:", QKeySequence(Qt::CTRL | Qt::Key_BracketRight)},
+          {QT_TR_NOOP("Previous Bookmark"),
+           "jumpToPrevBookmark:", QKeySequence(Qt::CTRL | Qt::Key_BracketLeft)},
+          {nullptr, {}}}},
+        {QT_TR_NOOP("&Help"),
+         {{QT_TR_NOOP("Cuewright Help"), "helpShowManual:", QKeySequence::HelpContents},
+          {QT_TR_NOOP("Keyboard Shortcuts"), "helpShowKeyboardShortcutsWindow:"},
+          {QT_TR_NOOP("Gamepad Layout"), "helpShowGamepadLayoutWindow:"},
+          {QT_TR_NOOP("Companion App"), "showDownloadiOSAppWindow:"},
+          {nullptr, {}},
+          {QT_TR_NOOP("Frequently Asked Questions"), "helpShowFAQ:"},
+          {QT_TR_NOOP("Fixing Display Issues"), "helpFixDisplayIssues:"},
+          {QT_TR_NOOP("Fixing Performance Issues"), "helpFixPerformanceIssues:"},
+          {nullptr, {}},
+          {QT_TR_NOOP("Suggest an Improvement…"), "suggestAnImprovement:"},
+          {QT_TR_NOOP("Contact Support…"), "contactSupport:"},
+          {QT_TR_NOOP("Visit the Website"), "visitWebsite:"}}},
+    };
+    return table[index];
+}
+constexpr int menuCount = 5;
+
+} // namespace
+
+QKeySequence MainMenu::bookmarkShortcut(int number) {
+    if (number < 1 || number > 9) {
+        return {};
+    }
+    return QKeySequence(Qt::CTRL | static_cast<Qt::Key>(Qt::Key_0 + number));
+}
+
+std::string MainMenu::actionOf(const QAction& item) {
+    return item.property(actionProperty).toByteArray().toStdString();
+}
+
+MainMenu::MainMenu(Hooks hooks, QObject* parent)
+    : QObject(parent)
+    , hooks_(std::move(hooks)) {
+    for (int m = 0; m < menuCount; ++m) {
+        const Menu& table = menuTable(m);
+        QMenu* menu = addMenu(tr(table.title));
+        for (const Item& entry : table.items) {
+            if (entry.title == nullptr) {
+                menu->addSeparator();
+            } else if (entry.action == "openRecent") {
+                recent_ = menu->addMenu(tr(entry.title));
+                connect(recent_, &QMenu::aboutToShow, this, [this] {
+                    if (hooks_.recentWillShow) {
+                        hooks_.recentWillShow(*recent_);
+                    }
+                    validate(*recent_);
+                });
+            } else {
+                QAction* item = makeItem(*menu, tr(entry.title), entry.action);
+                item->setShortcut(entry.shortcut);
+                item->setCheckable(entry.checkable);
+            }
+        }
+        if (m == 3) {
+            bookmarks_ = menu;
+        }
+    }
+}
+
+MainMenu::~MainMenu() {
+    for (QMenu* menu : menus_) {
+        delete menu;
+    }
+}
+
+QMenu* MainMenu::addMenu(const QString& title) {
+    auto* menu = new QMenu(title);
+    menus_.push_back(menu);
+    connect(menu, &QMenu::aboutToShow, this, [this, menu] {
+        if (menu == bookmarks_ && hooks_.bookmarksWillShow) {
+            hooks_.bookmarksWillShow(*menu);
+        }
+        validate(*menu);
+    });
+    return menu;
+}
+
+QAction* MainMenu::makeItem(QMenu& menu, const QString& title, std::string_view action) {
+    QAction* item = menu.addAction(title);
+    item->setProperty(actionProperty, QByteArray(action.data(), static_cast<qsizetype>(action.size())));
+    connect(item, &QAction::triggered, this,
+            [item] { platform::sendAction(actionOf(*item), nullptr, item); });
+    return item;
+}
+
+QAction* MainMenu::action(std::string_view action) const {
+    for (QMenu* menu : menus_) {
+        for (QAction* item : menu->actions()) {
+            if (actionOf(*item) == action) {
+                return item;
+            }
+        }
+    }
+    return nullptr;
+}
+
+QMenuBar* MainMenu::makeMenuBar(QWidget* parent) const {
+    auto* bar = new QMenuBar(parent);
+    addTo(*bar);
+    return bar;
+}
+
+void MainMenu::addTo(QMenuBar& bar) const {
+    const QList<QAction*> own = bar.actions();
+    QAction* before = own.isEmpty() ? nullptr : own.first();
+    for (std::size_t m = 0; m < menus_.size(); ++m) {
+        if (m == 0 && before != nullptr) {
+            bar.insertMenu(before, menus_[m]);
+        } else {
+            bar.addMenu(menus_[m]);
+        }
+    }
+}
+
+void MainMenu::addShortcutsTo(QWidget& window) const {
+    for (QMenu* menu : menus_) {
+        for (QAction* item : menu->actions()) {
+            if (!item->shortcut().isEmpty()) {
+                window.addAction(item);
+            }
+        }
+    }
+}
+
+void MainMenu::validate(QMenu& menu) const {
+    for (QAction* item : menu.actions()) {
+        const std::string action = actionOf(*item);
+        if (action.empty()) {
+            continue;
+        }
+        platform::ActionResponder* responder = platform::responderForAction(action, nullptr, item);
+        item->setEnabled(responder != nullptr && responder->validateAction(action));
+        if (item->isCheckable() && hooks_.checkedState) {
+            if (const std::optional<bool> checked = hooks_.checkedState(action)) {
+                item->setChecked(*checked);
+            }
+        }
+    }
+}
+
+void MainMenu::validateAll() const {
+    for (QMenu* menu : menus_) {
+        validate(*menu);
+    }
+}
+
+} // namespace cw

@@ -1,0 +1,82 @@
+// The application's menus, built once from shared actions and shown in every window's menu bar.
+#pragma once
+
+#include <QKeySequence>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class QAction;
+class QMenu;
+class QMenuBar;
+class QWidget;
+
+namespace cw {
+
+// Each item carries a named action (see platform/ui/ActionRoute.h) in its data; triggering it
+// sends the action along the responder chain, so the active window's controller gets it first and
+// the application controller last. A menu validates its items when it is about to show (enabled
+// when some responder takes the action; check marks from `checkedState`), and validateAll()
+// does every menu, which the shell calls after each change of the main window so that shortcuts
+// follow too.
+//
+// The same QMenu objects sit in every window's menu bar, so a rebuilt Bookmarks menu is rebuilt
+// everywhere. The object outlives the bars it made. Main thread only.
+class MainMenu final : public QObject {
+    Q_OBJECT
+
+public:
+    struct Hooks {
+        // The check mark of a checkable item's action; nullopt leaves it.
+        std::function<std::optional<bool>(std::string_view action)> checkedState;
+        // Called before the Bookmarks menu or the Open Recent menu shows.
+        std::function<void(QMenu&)> bookmarksWillShow;
+        std::function<void(QMenu&)> recentWillShow;
+    };
+
+    // Shortcuts of the first nine generated bookmark items: Ctrl+1 to Ctrl+9.
+    static QKeySequence bookmarkShortcut(int number);
+    // The named action of an item; empty for submenus and separators.
+    static std::string actionOf(const QAction& item);
+
+    explicit MainMenu(Hooks hooks, QObject* parent = nullptr);
+    ~MainMenu() override;
+    MainMenu(const MainMenu&) = delete;
+    MainMenu& operator=(const MainMenu&) = delete;
+
+    // The application menus, in order.
+    const std::vector<QMenu*>& menus() const { return menus_; }
+    QMenu* bookmarksMenu() const { return bookmarks_; }
+    QMenu* recentMenu() const { return recent_; }
+    // The first item sending `action`; null when none does.
+    QAction* action(std::string_view action) const;
+
+    // A menu bar for a window holding the application menus.
+    QMenuBar* makeMenuBar(QWidget* parent) const;
+    // Adds the application menus to an existing bar: the first menu in front of the bar's own, the
+    // others after them.
+    void addTo(QMenuBar& bar) const;
+    // Gives a window without a bar the items' shortcuts.
+    void addShortcutsTo(QWidget& window) const;
+
+    // A generated item that sends `action` (for the Bookmarks and Open Recent menus).
+    QAction* makeItem(QMenu& menu, const QString& title, std::string_view action);
+
+    void validate(QMenu& menu) const;
+    void validateAll() const;
+
+private:
+    QMenu* addMenu(const QString& title);
+
+    Hooks hooks_;
+    std::vector<QMenu*> menus_;
+    QMenu* bookmarks_ = nullptr;
+    QMenu* recent_ = nullptr;
+};
+
+} // namespace cw

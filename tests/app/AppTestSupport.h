@@ -1,0 +1,193 @@
+// Fake windows and listeners for the application controller's tests.
+#pragma once
+
+#include "cuewright/app/ApplicationController.h"
+#include "cuewright/model/Project.h"
+#include "cuewright/model/Workspace.h"
+#include "platform/activity/FakeActivityInhibitor.h"
+#include "platform/defaults/Defaults.h"
+#include "platform/defaults/NotificationCenter.h"
+#include "platform/ui/FakeAlertRunner.h"
+#include "platform/ui/WindowController.h"
+
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+
+#include <string>
+#include <vector>
+
+namespace apptest {
+
+using Events = std::vector<std::string>;
+
+struct Fixture;
+
+// What a fake editor does when asked to close with unsaved changes.
+enum class CloseAnswer { dontSave, cancel, saveFails };
+
+// What every fake window does: counts its showings; it has no widget.
+template <typename Window> class FakeWindow : public Window {
+public:
+    FakeWindow(std::shared_ptr<cw::Project> project, Fixture& fixture)
+        : project_(std::move(project))
+        , fixture_(fixture) {}
+    const std::shared_ptr<cw::Project>& project() const override { return project_; }
+    void showWindow() override { ++shows; }
+    QWidget* window() const override { return nullptr; }
+    const void* controllerKey() const override { return this; }
+
+    int shows = 0;
+
+protected:
+    std::shared_ptr<cw::Project> project_;
+    Fixture& fixture_;
+};
+
+class FakeEditor final : public FakeWindow<cw::EditorWindow> {
+public:
+    using FakeWindow::FakeWindow;
+    bool close() override;
+    bool isDocumentEdited() const override { return project_->hasUnsavedChanges(); }
+    bool hasBeenClosed() const override { return closed_; }
+    void setRecentDocumentHandler(std::function<void(const std::string&)> handler) override {
+        noteRecent = std::move(handler);
+    }
+
+    CloseAnswer answer = CloseAnswer::dontSave;
+    std::string name = "editor";
+    std::function<void(const std::string&)> noteRecent;
+
+private:
+    bool closed_ = false;
+};
+
+class FakePrompter final : public FakeWindow<cw::PrompterWindow> {
+public:
+    FakePrompter(std::shared_ptr<cw::Project> project, cw::TeleprompterWindowPreset preset,
+                 std::optional<cw::ScreenDescription> screen, Fixture& fixture)
+        : FakeWindow(std::move(project), fixture)
+        , preset_(preset)
+        , screen_(std::move(screen)) {}
+    bool close() override;
+    cw::TeleprompterWindowPreset preset() const override { return preset_; }
+    const std::optional<cw::ScreenDescription>& screenDesc() const override { return screen_; }
+    void showFullScreen(QScreen*) override { ++shows; }
+    void stepLines(LineStep step) override { steps.push_back(step); }
+
+    int closes = 0;
+    std::vector<LineStep> steps;
+
+private:
+    cw::TeleprompterWindowPreset preset_;
+    std::optional<cw::ScreenDescription> screen_;
+};
+
+class FakeServers final : public cw::RemoteServers {
+public:
+    explicit FakeServers(Events& events)
+        : events_(events) {}
+    void startNetworking() override { events_.push_back("startNetworking"); }
+    void stopNetworking() override { events_.push_back("stopNetworking"); }
+    void startBluetooth() override { events_.push_back("startBluetooth"); }
+    void stopBluetooth() override { events_.push_back("stopBluetooth"); }
+
+private:
+    Events& events_;
+};
+
+// A controller over fake windows, fake listeners, a fake alert runner and a store of its own.
+struct Fixture {
+    Fixture() {
+        previousInhibitor =
+            platform::setSharedActivityInhibitor(std::make_shared<platform::FakeActivityInhibitor>());
+        previousAlerts = platform::setAlertRunner(alerts);
+        cw::ApplicationEnvironment environment;
+        environment.defaults = &defaults;
+        environment.center = &center;
+        environment.windows.makeEditorWindow = [this](const std::shared_ptr<cw::Project>& project) {
+            auto editor = std::make_shared<FakeEditor>(project, *this);
+            editors.push_back(editor);
+            return editor;
+        };
+        environment.windows.makePrompterWindow = [this](const std::shared_ptr<cw::Project>& project,
+                                                        cw::TeleprompterWindowPreset preset,
+                                                        const std::optional<cw::ScreenDescription>& screen) {
+            auto prompter = std::make_shared<FakePrompter>(project, preset, screen, *this);
+            prompters.push_back(prompter);
+            return prompter;
+        };
+        environment.windows.screenForDisplayUUID = [](const std::string& uuid) {
+            return uuid.starts_with("attached") ? QGuiApplication::primaryScreen() : nullptr;
+        };
+        environment.makeRemoteServers = [this](cw::Workspace&) {
+            return std::make_unique<FakeServers>(events);
+        };
+        environment.makeRemoteControlWindow = [](cw::Workspace&) { return new platform::WindowController; };
+        environment.keyMonitor = keyMonitor;
+        environment.buildInfo = cw::BuildInfo{"Cuewright", "1.2", "7", "2026-12-07"};
+        environment.showsStartWindow = showsStartWindow;
+        app = cw::ApplicationController::create(environment);
+    }
+    ~Fixture() {
+        for (const auto& project : app->workspace().projects()) {
+            project->pause();
+        }
+        app.reset();
+        QCoreApplication::sendPostedEvents(nullptr, 0);
+        platform::setAlertRunner(previousAlerts);
+        platform::setSharedActivityInhibitor(previousInhibitor);
+    }
+    void launch() {
+        app->applicationWillFinishLaunching();
+        app->applicationDidFinishLaunching();
+    }
+    static cw::ScreenDescription display(std::string uuid) {
+        cw::ScreenDescription screen;
+        screen.displayUUID = std::move(uuid);
+        return screen;
+    }
+    std::shared_ptr<FakeEditor> editorOf(const cw::Project& project) const {
+        for (const auto& weak : editors) {
+            if (auto editor = weak.lock(); editor && editor->project().get() == &project) {
+                return editor;
+            }
+        }
+        return nullptr;
+    }
+
+    testsupport::TempDir dir;
+    platform::Defaults defaults{
+        platform::Defaults::Options{dir.path() / "defaults.json", std::chrono::hours(1), {}}};
+    platform::NotificationCenter center;
+    std::shared_ptr<platform::FakeAlertRunner> alerts = std::make_shared<platform::FakeAlertRunner>();
+    std::shared_ptr<platform::AlertRunner> previousAlerts;
+    std::shared_ptr<platform::ActivityInhibitor> previousInhibitor;
+    Events events;
+    std::shared_ptr<cw::NoGlobalKeyMonitor> keyMonitor = std::make_shared<cw::NoGlobalKeyMonitor>();
+    std::vector<std::weak_ptr<FakeEditor>> editors;
+    std::vector<std::weak_ptr<FakePrompter>> prompters;
+    bool showsStartWindow = true;
+    std::shared_ptr<cw::ApplicationController> app;
+};
+
+inline bool FakeEditor::close() {
+    fixture_.events.push_back("ask " + name);
+    if (project_->hasUnsavedChanges() && answer != CloseAnswer::dontSave) {
+        return false; // cancelled, or the save failed: the window stays
+    }
+    closed_ = true;
+    fixture_.app->editorWindowWillClose(*this);
+    return true;
+}
+
+inline bool FakePrompter::close() {
+    ++closes;
+    fixture_.app->prompterWindowWillClose(*this);
+    return true;
+}
+
+} // namespace apptest

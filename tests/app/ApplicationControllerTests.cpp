@@ -1,0 +1,492 @@
+// The application controller over fake windows: launching, quitting, the window lists, the
+// Bookmarks menu and the key-binding actions.
+#include "AppTestSupport.h"
+
+#include "cuewright/app/MainMenu.h"
+#include "cuewright/app/RecentDocuments.h"
+#include "cuewright/model/SettingsKeys.h"
+#include "cuewright/remote/NetworkSettings.h"
+
+#include "platform/ui/ActionRoute.h"
+#include "platform/ui/FakeFileDialogs.h"
+
+#include "support/LogCapture.h"
+
+#include <QAction>
+#include <QDir>
+#include <QMenu>
+
+#include <filesystem>
+#include <fstream>
+
+using namespace apptest;
+namespace fs = std::filesystem;
+
+namespace {
+
+using Action = cw::KeyBindings::Action;
+
+class Shell : public ::testing::Test, public Fixture {
+protected:
+    std::string writeFile(const std::string& name, const std::string& content = "Hello\n") {
+        const fs::path path = dir.path() / name;
+        std::ofstream(path) << content;
+        return path.string();
+    }
+    // A saved script: a "cwr" database with one line of text.
+    std::string writeScript(const std::string& name) {
+        const std::string path = (dir.path() / name).string();
+        cw::Workspace scratch(defaults);
+        auto project = scratch.newProject();
+        project->setText(platform::AttributedString(QStringLiteral("A script")));
+        project->save(path);
+        return path;
+    }
+    // The script's lines as the editor lays them out: one per paragraph.
+    static void setLines(cw::Project& project, const QStringList& lines) {
+        const QString text = lines.join(u'\n');
+        project.setText(platform::AttributedString(text));
+        cw::Editor editor = project.editor();
+        editor.lineRanges.clear();
+        int start = 0;
+        for (int i = 0; i < lines.size(); ++i) {
+            editor.lineRanges.push_back({i + 1, {start, int(lines[i].size()) + 1}});
+            start += int(lines[i].size()) + 1;
+        }
+        editor.lineCount = int(lines.size());
+        project.setEditor(editor);
+    }
+    std::vector<std::string> bookmarkTitles() const {
+        std::vector<std::string> titles;
+        for (QAction* item : app->bookmarkMenu()->actions()) {
+            if (item->property("tag").toInt() > 0) {
+                titles.push_back(item->text().toStdString());
+            }
+        }
+        return titles;
+    }
+};
+
+TEST_F(Shell, LaunchingCountsLaunchesAndLogsTheWelcomeLine) {
+    testsupport::LogCapture log;
+    EXPECT_FALSE(defaults.object(cw::settings::launchCount));
+    launch();
+    EXPECT_EQ(defaults.integerForKey(cw::settings::launchCount), 1);
+    app->applicationWillFinishLaunching();
+    EXPECT_EQ(defaults.integerForKey(cw::settings::launchCount), 2);
+    EXPECT_EQ(log.lines().front(), "Welcome to Cuewright v1.2 (7) - built on 2026-12-07!");
+    EXPECT_EQ(cw::ApplicationController::shared(), app);
+    EXPECT_FALSE(keyMonitor->isInstalled());
+
+    defaults.set(cw::settings::listenToShortcutsInBackground, true);
+    app->applicationWillFinishLaunching();
+    const std::vector<std::string> lines = log.lines();
+    EXPECT_EQ(std::vector(lines.end() - 2, lines.end()),
+              (std::vector<std::string>{"Installing global event monitor...",
+                                        "We're not trusted to receive global keys!"}));
+    EXPECT_TRUE(keyMonitor->isInstalled()) << "installed without trust all the same";
+    app->applicationWillTerminate();
+    EXPECT_FALSE(keyMonitor->isInstalled());
+
+    EXPECT_EQ(cw::welcomeLine({"Cuewright", std::nullopt, "", "today"}),
+              "Welcome to Cuewright vUNKNOWN (UNKNOWN) - built on today!");
+}
+
+TEST_F(Shell, EachStartupModeOpensWhatItSays) {
+    const std::string recent = writeFile("recent.txt");
+    struct Case {
+        const char* mode;
+        bool withRecent;
+        std::size_t editors;
+        bool startWindow;
+    };
+    for (const Case& c :
+         {Case{"CreateNewDocument", true, 1, false}, Case{"OpenMostRecentDocument", false, 1, false},
+          Case{"OpenMostRecentDocument", true, 1, false}, Case{"DoNothing", true, 0, true},
+          Case{"SomethingElse", true, 1, false}}) {
+        SCOPED_TRACE(std::string(c.mode) + (c.withRecent ? " with a recent file" : ""));
+        Fixture fresh;
+        fresh.defaults.set(cw::settings::startupMode, c.mode);
+        if (c.withRecent) {
+            cw::RecentDocuments(fresh.defaults).note(recent);
+        }
+        fresh.launch();
+        EXPECT_EQ(fresh.app->editorControllers().size(), c.editors);
+        EXPECT_EQ(fresh.app->startWindow() != nullptr && fresh.app->startWindow()->isVisible(),
+                  c.startWindow);
+        if (std::string(c.mode) == "OpenMostRecentDocument" && c.withRecent) {
+            EXPECT_EQ(fresh.app->workspace().projects().front()->document().text.string(),
+                      QStringLiteral("Hello\n"));
+        }
+    }
+    // A script opened while launching wins over the mode.
+    defaults.set(cw::settings::startupMode, "CreateNewDocument");
+    app->applicationWillFinishLaunching();
+    EXPECT_TRUE(app->openFile(QString::fromStdString(recent)));
+    app->applicationDidFinishLaunching();
+    EXPECT_EQ(app->editorControllers().size(), 1u);
+}
+
+TEST_F(Shell, QuittingAsksUnsavedScriptsInTurnAndStopsAtTheFirstThatStays) {
+    defaults.set(cw::settings::startupMode, "DoNothing");
+    launch();
+    app->newDocument();
+    app->newDocument();
+    app->newDocument();
+    auto projects = app->workspace().projects();
+    EXPECT_TRUE(app->applicationShouldTerminate()) << "nothing unsaved: no question";
+    EXPECT_TRUE(
+        std::none_of(events.begin(), events.end(), [](const auto& e) { return e.starts_with("ask"); }));
+
+    for (CloseAnswer stays : {CloseAnswer::cancel, CloseAnswer::saveFails}) {
+        events.clear();
+        const auto first = editorOf(*projects[0]);
+        const auto third = editorOf(*projects[2]);
+        first->name = "first";
+        third->name = "third";
+        first->answer = stays;
+        projects[0]->setHasUnsavedChanges(true);
+        projects[2]->setHasUnsavedChanges(true);
+        EXPECT_FALSE(app->applicationShouldTerminate());
+        EXPECT_EQ(events, Events{"ask first"}) << "the second unsaved script is not asked";
+        EXPECT_EQ(app->editorControllers().size(), 3u);
+    }
+    editorOf(*projects[0])->answer = CloseAnswer::dontSave;
+    events.clear();
+    EXPECT_TRUE(app->applicationShouldTerminate());
+    EXPECT_EQ(events, (Events{"ask first", "ask third"}));
+    EXPECT_EQ(app->editorControllers().size(), 1u) << "the saved script closes with the application";
+}
+
+TEST_F(Shell, TheNetworkSwitchStartsAndStopsBothRemoteListeners) {
+    defaults.set(cw::settings::isBonjourEnabled, false);
+    launch();
+    EXPECT_EQ(events, Events{"startBluetooth"}) << "Bluetooth starts whatever the network switch says";
+    events.clear();
+    defaults.set(cw::settings::isBonjourEnabled, true);
+    center.post(std::string(cw::NetworkSettings::networkStateDidChange));
+    defaults.set(cw::settings::isBonjourEnabled, false);
+    center.post(std::string(cw::NetworkSettings::networkStateDidChange));
+    EXPECT_EQ(events, (Events{"startNetworking", "startBluetooth", "stopNetworking", "stopBluetooth"}));
+    events.clear();
+    app->applicationWillTerminate();
+    center.post(std::string(cw::NetworkSettings::networkStateDidChange));
+    EXPECT_EQ(events, (Events{"stopNetworking", "stopBluetooth"})) << "no observer is left";
+}
+
+TEST_F(Shell, OneFileHasOneEditorHoweverItIsNamed) {
+    launch();
+    const std::size_t before = app->editorControllers().size();
+    const std::string script = writeScript("show.cwr");
+    fs::create_symlink(script, dir.path() / "link.cwr");
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(QString::fromStdString(dir.path().string()));
+    for (const std::string& name : {script, (dir.path() / "link.cwr").string(), std::string("show.cwr"),
+                                    std::string("./sub/../show.cwr")}) {
+        SCOPED_TRACE(name);
+        app->openDocument(name);
+        EXPECT_EQ(app->editorControllers().size(), before + 1);
+    }
+    QDir::setCurrent(previous);
+    EXPECT_EQ(editorOf(*app->workspace().projects().back())->shows, 4) << "the open editor comes forward";
+    EXPECT_EQ(app->recentDocuments().paths(),
+              std::vector<std::string>{cw::ApplicationController::canonicalPath(script)});
+
+    const std::string text = writeFile("notes.txt");
+    app->openDocument(text);
+    app->openDocument(text);
+    EXPECT_EQ(app->editorControllers().size(), before + 3)
+        << "a text has no file of its own: each open is new";
+
+    const std::size_t projects = app->workspace().projects().size();
+    EXPECT_FALSE(app->openFile(QString::fromStdString(writeFile("notes.xyz"))));
+    ASSERT_EQ(alerts->shown().size(), 1u);
+    EXPECT_FALSE(alerts->shown().front().messageText.isEmpty());
+    EXPECT_EQ(app->workspace().projects().size(), projects);
+    EXPECT_EQ(app->editorControllers().size(), before + 3);
+    EXPECT_EQ(app->recentDocuments().paths().size(), 2u);
+}
+
+TEST_F(Shell, ClosingAnEditorClosesItsProjectAndItsPrompterWindowsOnly) {
+    defaults.set(cw::settings::startupMode, "DoNothing");
+    launch();
+    app->newDocument();
+    app->newDocument();
+    const auto mine = app->workspace().projects()[0];
+    const auto other = app->workspace().projects()[1];
+    app->spawnPrompterWindow(mine, cw::TeleprompterWindowPreset::normal);
+    app->spawnPrompterWindow(other, cw::TeleprompterWindowPreset::transparent);
+    app->spawnPrompterWindow(mine, cw::TeleprompterWindowPreset::transparent);
+    app->toggleScreenBoundPrompter(mine, display("attached-1"));
+    app->toggleScreenBoundPrompter(mine, display("detached"));
+    EXPECT_EQ(app->screenBoundPrompterControllers().size(), 1u) << "a detached display gets no window";
+
+    editorOf(*mine)->close();
+    EXPECT_EQ(app->freeFloatingPrompterControllers().size(), 1u);
+    EXPECT_EQ(app->freeFloatingPrompterControllers().front()->project(), other);
+    EXPECT_TRUE(app->screenBoundPrompterControllers().empty());
+    EXPECT_EQ(app->workspace().projects(), std::vector{other});
+    QCoreApplication::sendPostedEvents(nullptr, 0);
+    for (const auto& prompter : prompters) {
+        if (auto alive = prompter.lock()) {
+            EXPECT_EQ(alive->project(), other) << "the closed windows are let go";
+        }
+    }
+}
+
+TEST_F(Shell, TogglingADisplayClosesItsWindowWhileTheListShrinks) {
+    launch();
+    const auto project = app->workspace().projects().front();
+    app->toggleScreenBoundPrompter(project, display("attached-1"));
+    app->toggleScreenBoundPrompter(project, display("attached-2"));
+    ASSERT_EQ(app->screenBoundPrompterControllers().size(), 2u);
+    const auto second = app->screenBoundPrompterControllers()[1];
+
+    app->toggleScreenBoundPrompter(project, display("attached-1"));
+    EXPECT_EQ(app->screenBoundPrompterControllers(),
+              std::vector<std::shared_ptr<cw::PrompterWindow>>{second});
+    EXPECT_EQ(static_cast<FakePrompter&>(*second).closes, 0);
+    app->toggleScreenBoundPrompter(project, display("attached-1"));
+    EXPECT_EQ(app->screenBoundPrompterControllers().size(), 2u) << "toggling again opens it again";
+}
+
+TEST_F(Shell, ShowPrompterOpensOneWindowOnlyWhenTheScriptHasNone) {
+    launch();
+    const auto project = app->workspace().projects().front();
+    app->showPrompter(project);
+    app->showPrompter(project);
+    EXPECT_EQ(app->freeFloatingPrompterControllers().size(), 1u);
+    app->toggleScreenBoundPrompter(project, display("attached-1"));
+    app->freeFloatingPrompterControllers().front()->close();
+    app->showPrompter(project);
+    EXPECT_TRUE(app->freeFloatingPrompterControllers().empty()) << "the display-bound window counts";
+}
+
+TEST_F(Shell, BookmarksMenuFollowsTheActiveScript) {
+    struct Title {
+        int line;
+        const char* excerpt;
+        const char* label;
+        const char* title;
+    };
+    for (const Title& t :
+         {Title{12, "*Intro text", "Intro", "Line 12: Intro..."},
+          Title{3, "*The end", "", "Line 3: *The end..."}, Title{7, "*x", "A", "Line 7: A..."}}) {
+        cw::Bookmark bookmark;
+        bookmark.line = t.line;
+        bookmark.excerpt = t.excerpt;
+        bookmark.userBlurb = t.label;
+        EXPECT_EQ(cw::bookmarkMenuTitle(bookmark).toStdString(), t.title);
+    }
+    EXPECT_NEAR(*cw::bookmarkJumpProgress(12, 200), 0.055775, 1e-12);
+    EXPECT_FALSE(cw::bookmarkJumpProgress(12, 0)) << "no lines: nothing to jump into";
+
+    launch();
+    QMenu& menu = *app->bookmarkMenu();
+    const int fixed = int(menu.actions().size());
+    const auto project = app->workspace().projects().front();
+    app->rebuildBookmarksMenu(menu);
+    EXPECT_TRUE(bookmarkTitles().empty()) << "no active script: only the fixed items";
+
+    setLines(*project, {"Title", "*Intro", "body", "*Outro"});
+    app->editorWindowDidBecomeMain(*editorOf(*project));
+    app->rebuildBookmarksMenu(menu);
+    EXPECT_EQ(bookmarkTitles(), (std::vector<std::string>{"Line 2: *Intro...", "Line 4: *Outro..."}));
+    EXPECT_EQ(int(menu.actions().size()), fixed + 2) << "rebuilding twice adds nothing";
+    EXPECT_EQ(menu.actions()[fixed + 1]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_2));
+    EXPECT_TRUE(app->mainMenu().action("jumpToNextBookmark:")->isEnabled());
+
+    menu.actions()[fixed + 1]->trigger();
+    EXPECT_DOUBLE_EQ(project->transportState().progress, (4 - 1 + 0.155) / 4);
+    cw::Editor editor = project->editor();
+    editor.lineCount = 0;
+    project->setEditor(editor);
+    project->setProgress(0.25, false, true);
+    app->jumpToBookmarkNumber(1);
+    EXPECT_DOUBLE_EQ(project->transportState().progress, 0.25) << "no lines laid out: the jump does nothing";
+    app->jumpToBookmarkNumber(3);
+    EXPECT_DOUBLE_EQ(project->transportState().progress, 0.25);
+
+    setLines(*project, {"no bookmarks"});
+    app->editorWindowDidBecomeMain(*editorOf(*project));
+    EXPECT_FALSE(app->mainMenu().action("jumpToNextBookmark:")->isEnabled());
+    EXPECT_FALSE(app->mainMenu().action("jumpToPrevBookmark:")->isEnabled());
+    EXPECT_TRUE(app->mainMenu().action("toggleScrollOnStop:")->isEnabled());
+}
+
+TEST_F(Shell, PreferenceTogglesFlipTheirSettingsAndShowThem) {
+    launch();
+    int posts = 0;
+    center.addObserver(std::string(cw::notifications::autoScrollSettingDidChange),
+                       [&](const auto&) { ++posts; });
+    QAction* autoScroll = app->mainMenu().action("toggleEditorAutoScroll:");
+    QAction* sync = app->mainMenu().action("toggleEditorPrompterScrollSync:");
+    autoScroll->trigger();
+    autoScroll->trigger();
+    sync->trigger();
+    EXPECT_EQ(posts, 2);
+    EXPECT_FALSE(defaults.boolForKey(cw::settings::syncTeleprompterWindowToEditorScrolling));
+    app->mainMenu().validateAll();
+    EXPECT_FALSE(sync->isChecked());
+    EXPECT_FALSE(autoScroll->isChecked());
+}
+
+TEST_F(Shell, BindingActionsOpenAPrompterFirstAndActOnTheScript) {
+    launch();
+    const auto project = app->workspace().projects().front();
+    EXPECT_FALSE(app->performBindingAction(*project, Action::playPause, true, 3));
+    EXPECT_TRUE(app->freeFloatingPrompterControllers().empty()) << "depth 3 gives up at once";
+
+    EXPECT_TRUE(app->performBindingAction(*project, Action::playPause, true));
+    EXPECT_EQ(app->freeFloatingPrompterControllers().size(), 1u);
+    EXPECT_TRUE(project->transportState().isPlaying());
+    app->performBindingAction(*project, Action::playPause, false);
+    EXPECT_FALSE(project->transportState().isPlaying());
+
+    struct SpeedStep {
+        double from;
+        Action action;
+        double to;
+    };
+    for (const SpeedStep& s : {SpeedStep{98, Action::incSpeed, 100}, SpeedStep{100, Action::incSpeed, 100},
+                               SpeedStep{3, Action::decSpeed, 0}, SpeedStep{50, Action::decSpeed, 45}}) {
+        project->setScrollSpeed(s.from, 0.5, 4.0);
+        app->performBindingAction(*project, s.action, true);
+        EXPECT_EQ(project->document().speedProperties.scrollSpeedPerc, s.to) << s.from;
+        EXPECT_EQ(project->document().speedProperties.maxScrollSpeedLPS, 4.0);
+    }
+
+    struct Wind {
+        Action action;
+        bool isDown;
+        double factor;
+    };
+    project->setFfwdFactor(1.0);
+    for (const Wind& w :
+         {Wind{Action::reverse, true, -1}, Wind{Action::ffwd, true, 5}, Wind{Action::ffwd, false, 1},
+          Wind{Action::bbwd, true, -5}, Wind{Action::bbwd, false, 1}, Wind{Action::reverse, false, -1},
+          Wind{Action::reverse, true, 1}}) {
+        app->performBindingAction(*project, w.action, w.isDown);
+        EXPECT_EQ(project->transportState().ffwdFactor, w.factor);
+    }
+
+    // Line steps move the free-floating window's view, also beside a display-bound one.
+    app->toggleScreenBoundPrompter(project, display("attached-1"));
+    app->performBindingAction(*project, Action::scrollLineDown, true);
+    app->performBindingAction(*project, Action::scrollLineUp, true);
+    const auto& floating = static_cast<FakePrompter&>(*app->freeFloatingPrompterControllers().front());
+    EXPECT_EQ(floating.steps,
+              (std::vector{cw::PrompterWindow::LineStep::down, cw::PrompterWindow::LineStep::up}));
+}
+
+TEST_F(Shell, TheRemoteControlWindowOwnsItselfUntilItCloses) {
+    launch();
+    app->showRemoteControlWindow();
+    app->showRemoteControlWindow();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    auto windows = app->remoteControlWindows();
+    ASSERT_EQ(windows.size(), 2u) << "each use makes another window, kept alive by itself";
+    EXPECT_TRUE(windows[0]->window()->isVisible());
+    windows[0]->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(app->remoteControlWindows(), std::vector{windows[1]});
+}
+
+TEST_F(Shell, TheStartWindowStandsInWhileNoScriptIsOpen) {
+    defaults.set(cw::settings::startupMode, "DoNothing");
+    launch();
+    QWidget* start = app->startWindow();
+    ASSERT_TRUE(start && start->isVisible());
+    const fs::path pictures =
+        fs::path(std::getenv("CW_TEST_OUTPUT_DIR") ? std::getenv("CW_TEST_OUTPUT_DIR") : "/tmp") / "app";
+    fs::create_directories(pictures);
+    start->grab().save(QString::fromStdString((pictures / "start-window.png").string()));
+    app->newDocument();
+    EXPECT_FALSE(start->isVisible());
+    editorOf(*app->workspace().projects().front())->close();
+    EXPECT_TRUE(start->isVisible());
+    app->handOver({});
+    EXPECT_TRUE(app->editorControllers().empty()) << "a visible start window only comes forward";
+    start->hide();
+    app->handOver({});
+    EXPECT_EQ(app->editorControllers().size(), 1u) << "nothing visible: reopening makes a new script";
+}
+
+} // namespace
+
+namespace {
+
+// The real windows, offscreen: the editor and prompter windows report to the controller.
+TEST(RealWindows, EditorAndPrompterWindowsReportToTheController) {
+    testsupport::TempDir dir;
+    platform::Defaults defaults({dir.path() / "defaults.json", std::chrono::hours(1), {}});
+    platform::NotificationCenter center;
+    Events events;
+    auto alerts = std::make_shared<platform::FakeAlertRunner>();
+    const auto previousAlerts = platform::setAlertRunner(alerts);
+    const auto previousInhibitor =
+        platform::setSharedActivityInhibitor(std::make_shared<platform::FakeActivityInhibitor>());
+    defaults.set(cw::settings::startupMode, "DoNothing");
+    cw::ApplicationEnvironment environment;
+    environment.defaults = &defaults;
+    environment.center = &center;
+    environment.makeRemoteServers = [&](cw::Workspace&) { return std::make_unique<FakeServers>(events); };
+    environment.showsStartWindow = false;
+    auto app = cw::ApplicationController::create(environment);
+    app->applicationWillFinishLaunching();
+    app->applicationDidFinishLaunching();
+
+    const std::string script = (dir.path() / "real.cwr").string();
+    {
+        cw::Workspace scratch(defaults);
+        auto saved = scratch.newProject();
+        saved->setText(platform::AttributedString(QStringLiteral("A saved script\nwith two lines")));
+        saved->save(script);
+    }
+    app->openDocument(script);
+    ASSERT_EQ(app->editorControllers().size(), 1u);
+    QWidget* window = app->editorControllers().front()->window();
+    ASSERT_NE(window, nullptr);
+    const auto project = app->workspace().projects().front();
+    EXPECT_TRUE(platform::sendAction("spawnIndependentPrompterWindow:", window, nullptr));
+    ASSERT_EQ(app->freeFloatingPrompterControllers().size(), 1u);
+    EXPECT_EQ(app->freeFloatingPrompterControllers().front()->project(), project);
+    EXPECT_TRUE(app->performBindingAction(*project, Action::scrollLineDown, true)) << "a loaded view steps";
+
+    EXPECT_TRUE(app->applicationShouldTerminate());
+
+    alerts->defaultAnswer = platform::alertFirstButtonReturn + 2; // "Don't Save", should it ask
+    EXPECT_TRUE(app->editorControllers().front()->close());
+    EXPECT_TRUE(app->editorControllers().empty());
+    EXPECT_TRUE(app->freeFloatingPrompterControllers().empty()) << "its prompter window closed with it";
+    EXPECT_TRUE(app->workspace().projects().empty());
+
+    // An untitled script with changes: "Save" whose panel is cancelled, or whose file cannot be
+    // written, keeps the window and cancels the quit.
+    app->newDocument();
+    const auto untitled = app->workspace().projects().back();
+    untitled->setText(platform::AttributedString(QStringLiteral("changed")));
+    auto dialogs = std::make_shared<platform::FakeFileDialogs>();
+    const auto previousDialogs = platform::setFileDialogs(dialogs);
+    const std::size_t asked = alerts->shown().size();
+    dialogs->answerSave(QString::fromStdString((dir.path() / "missing-folder" / "x.cwr").string()));
+    alerts->answerButton(QStringLiteral("Save")); // the close question; the file cannot be written
+    alerts->answerButton(QStringLiteral("OK"));   // the save's error
+    EXPECT_FALSE(app->applicationShouldTerminate());
+    EXPECT_EQ(app->editorControllers().size(), 1u);
+    alerts->answerButton(QStringLiteral("Save")); // the close question; the save panel is cancelled
+    EXPECT_FALSE(app->applicationShouldTerminate());
+    EXPECT_EQ(app->editorControllers().size(), 1u);
+    EXPECT_EQ(alerts->shown().size(), asked + 3);
+    platform::setFileDialogs(previousDialogs);
+    alerts->answerButton(QStringLiteral("Don't Save"));
+    EXPECT_TRUE(app->applicationShouldTerminate());
+    EXPECT_TRUE(app->editorControllers().empty());
+
+    app.reset();
+    QCoreApplication::sendPostedEvents(nullptr, 0);
+    platform::setAlertRunner(previousAlerts);
+    platform::setSharedActivityInhibitor(previousInhibitor);
+}
+
+} // namespace
