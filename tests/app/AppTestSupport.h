@@ -99,6 +99,36 @@ private:
     Events& events_;
 };
 
+// The key monitor and game controllers, noting what they are told in `devices`.
+class FakeKeyMonitor final : public cw::GlobalKeyMonitor {
+public:
+    explicit FakeKeyMonitor(Events& devices)
+        : devices_(devices) {}
+    void install() override { note("installKeys", true); }
+    void uninstall() override { note("uninstallKeys", false); }
+    void backgroundListeningDidChange() override { note("keysListeningChanged", installed_); }
+    bool isInstalled() const override { return installed_; }
+
+private:
+    void note(const char* event, bool installed) {
+        devices_.push_back(event);
+        installed_ = installed;
+    }
+    Events& devices_;
+    bool installed_ = false;
+};
+
+class FakeGameControllers final : public cw::GameControllers {
+public:
+    explicit FakeGameControllers(Events& devices)
+        : devices_(devices) {}
+    ~FakeGameControllers() override { devices_.push_back("closeGamepads"); }
+    void start() override { devices_.push_back("startGamepads"); }
+
+private:
+    Events& devices_;
+};
+
 // A controller over fake windows, fake listeners, a fake alert runner and a store of its own.
 struct Fixture {
     Fixture() {
@@ -128,6 +158,9 @@ struct Fixture {
         };
         environment.makeRemoteControlWindow = [](cw::Workspace&) { return new platform::WindowController; };
         environment.keyMonitor = keyMonitor;
+        environment.makeGameControllers = [this](cw::Workspace&, std::weak_ptr<cw::BindingActionPerformer>) {
+            return std::make_unique<FakeGameControllers>(devices);
+        };
         environment.buildInfo = cw::BuildInfo{"Cuewright", "1.2", "7", "2026-12-07"};
         environment.showsStartWindow = showsStartWindow;
         app = cw::ApplicationController::create(environment);
@@ -167,7 +200,8 @@ struct Fixture {
     std::shared_ptr<platform::AlertRunner> previousAlerts;
     std::shared_ptr<platform::ActivityInhibitor> previousInhibitor;
     Events events;
-    std::shared_ptr<cw::NoGlobalKeyMonitor> keyMonitor = std::make_shared<cw::NoGlobalKeyMonitor>();
+    Events devices;
+    std::shared_ptr<FakeKeyMonitor> keyMonitor = std::make_shared<FakeKeyMonitor>(devices);
     std::vector<std::weak_ptr<FakeEditor>> editors;
     std::vector<std::weak_ptr<FakePrompter>> prompters;
     bool showsStartWindow = true;

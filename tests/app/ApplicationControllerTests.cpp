@@ -78,18 +78,19 @@ TEST_F(Shell, LaunchingCountsLaunchesAndLogsTheWelcomeLine) {
     EXPECT_EQ(cw::ApplicationController::shared(), app);
     EXPECT_FALSE(keyMonitor->isInstalled());
 
-    defaults.set(cw::settings::listenToShortcutsInBackground, true);
-    app->applicationWillFinishLaunching();
-    const std::vector<std::string> lines = log.lines();
-    EXPECT_EQ(std::vector(lines.end() - 2, lines.end()),
-              (std::vector<std::string>{"Installing global event monitor...",
-                                        "We're not trusted to receive global keys!"}));
-    EXPECT_TRUE(keyMonitor->isInstalled()) << "installed without trust all the same";
-    app->applicationWillTerminate();
-    EXPECT_FALSE(keyMonitor->isInstalled());
-
     EXPECT_EQ(cw::welcomeLine({"Cuewright", std::nullopt, "", "today"}),
               "Welcome to Cuewright vUNKNOWN (UNKNOWN) - built on today!");
+}
+
+TEST_F(Shell, InputDevicesStartWithTheLaunchAndStopWithTermination) {
+    defaults.set(cw::settings::listenToShortcutsInBackground, true);
+    launch();
+    center.post(std::string(cw::notifications::backgroundEventListeningDidChange));
+    app->applicationDidFinishLaunching();
+    app->applicationWillTerminate();
+    EXPECT_EQ(devices, (Events{"installKeys", "startGamepads", "keysListeningChanged", "closeGamepads",
+                               "startGamepads", "uninstallKeys", "closeGamepads"}))
+        << "one set of game controllers at a time";
 }
 
 TEST_F(Shell, EachStartupModeOpensWhatItSays) {
@@ -337,7 +338,10 @@ TEST_F(Shell, BindingActionsOpenAPrompterFirstAndActOnTheScript) {
     EXPECT_FALSE(app->performBindingAction(*project, Action::playPause, true, 3));
     EXPECT_TRUE(app->freeFloatingPrompterControllers().empty()) << "depth 3 gives up at once";
 
-    EXPECT_TRUE(app->performBindingAction(*project, Action::playPause, true));
+    // The input devices come in through the performer, with the project shared.
+    const std::shared_ptr<cw::BindingActionPerformer> performer = app;
+    EXPECT_FALSE(performer->performBindingAction(nullptr, Action::playPause, true, 0));
+    EXPECT_TRUE(performer->performBindingAction(project, Action::playPause, true, 0));
     EXPECT_EQ(app->freeFloatingPrompterControllers().size(), 1u);
     EXPECT_TRUE(project->transportState().isPlaying());
     app->performBindingAction(*project, Action::playPause, false);
@@ -417,6 +421,45 @@ TEST_F(Shell, TheStartWindowStandsInWhileNoScriptIsOpen) {
 namespace {
 
 // The real windows, offscreen: the editor and prompter windows report to the controller.
+// Unless told otherwise the controller makes the real devices. The tests have no X display and
+// no BlueZ: the key monitor warns and installs all the same, Bluetooth stays off.
+TEST(RealDevices, LaunchStartsAndTerminationStopsThem) {
+    testsupport::TempDir dir;
+    platform::Defaults defaults({dir.path() / "defaults.json", std::chrono::hours(1), {}});
+    platform::NotificationCenter center;
+    defaults.set(cw::settings::startupMode, "DoNothing");
+    defaults.set(cw::settings::isBonjourEnabled, false);
+    defaults.set(cw::settings::listenToShortcutsInBackground, true);
+    cw::ApplicationEnvironment environment;
+    environment.defaults = &defaults;
+    environment.center = &center;
+    environment.showsStartWindow = false;
+    auto app = cw::ApplicationController::create(environment);
+    testsupport::LogCapture log;
+    app->applicationWillFinishLaunching();
+    app->applicationDidFinishLaunching();
+    EXPECT_NE(app->workspace().ble().server, nullptr);
+    app->applicationWillTerminate();
+    app.reset();
+    QCoreApplication::sendPostedEvents(nullptr, 0);
+
+    // The devices' own lines, in order; Bluetooth's reason is cut at its bracket.
+    const std::vector<std::string> expected{"Installing global event monitor...",
+                                            "We're not trusted to receive global keys!",
+                                            "starting bluetooth ...",
+                                            "bluetooth: staying off",
+                                            "Uninstalling global event monotir...",
+                                            "stopping bluetooth ..."};
+    std::vector<std::string> lines;
+    for (std::string line : log.lines()) {
+        line = line.substr(0, line.find(" ("));
+        if (std::find(expected.begin(), expected.end(), line) != expected.end()) {
+            lines.push_back(line);
+        }
+    }
+    EXPECT_EQ(lines, expected);
+}
+
 TEST(RealWindows, EditorAndPrompterWindowsReportToTheController) {
     testsupport::TempDir dir;
     platform::Defaults defaults({dir.path() / "defaults.json", std::chrono::hours(1), {}});

@@ -12,6 +12,7 @@
 #include "cuewright/model/Workspace.h"
 #include "cuewright/remote/NetworkSettings.h"
 #include "cuewright/remote/RemoteControlWindowController.h"
+#include "cuewright/remote/WorkspaceBluetooth.h"
 #include "cuewright/remote/WorkspaceNetworking.h"
 #include "cuewright/settings/HelpActions.h"
 #include "cuewright/settings/SettingsPanelController.h"
@@ -157,6 +158,12 @@ WorkspaceNetworking::Options networkingOptions(platform::Defaults* defaults) {
     return options;
 }
 
+WorkspaceBluetooth::Options bluetoothOptions(platform::Defaults* defaults) {
+    WorkspaceBluetooth::Options options;
+    options.defaults = defaults;
+    return options;
+}
+
 } // namespace
 
 QString bookmarkMenuTitle(const Bookmark& bookmark) {
@@ -178,6 +185,13 @@ std::shared_ptr<ApplicationController> ApplicationController::create(Environment
         controller->env_.windows =
             makeRealWindowFactory(controller, *controller->defaults_, *controller->center_);
     }
+    if (!controller->keyMonitor_) {
+        controller->keyMonitor_ =
+            makeGlobalKeyMonitor(*controller->workspace_, controller, *controller->defaults_);
+    }
+    if (!controller->env_.makeGameControllers) {
+        controller->env_.makeGameControllers = &openGameControllers;
+    }
     return controller;
 }
 
@@ -186,7 +200,7 @@ ApplicationController::ApplicationController(PrivateTag, Environment environment
     , defaults_(env_.defaults ? env_.defaults : &platform::Defaults::standard())
     , center_(env_.center ? env_.center : &platform::NotificationCenter::defaultCenter())
     , workspace_(std::make_unique<Workspace>(*defaults_))
-    , keyMonitor_(env_.keyMonitor ? env_.keyMonitor : std::make_shared<NoGlobalKeyMonitor>())
+    , keyMonitor_(env_.keyMonitor)
     , recent_(std::make_unique<RecentDocuments>(*defaults_))
     , help_(std::make_unique<HelpActions>(*defaults_))
     , updater_(std::make_unique<Updater>()) {
@@ -195,7 +209,7 @@ ApplicationController::ApplicationController(PrivateTag, Environment environment
     } else {
         servers_ = std::make_unique<WorkspaceRemoteServers>(
             WorkspaceNetworking::make(*workspace_, networkingOptions(defaults_)),
-            std::make_unique<NoBluetoothPeripheral>());
+            WorkspaceBluetooth::make(*workspace_, bluetoothOptions(defaults_)));
     }
     MainMenu::Hooks hooks;
     hooks.checkedState = [this](std::string_view action) { return preferenceState(action); };
@@ -265,22 +279,12 @@ void ApplicationController::applicationWillFinishLaunching() {
     registerUserDefaults(*defaults_);
     applicationSupportFolder(); // made now, where the display settings will live
     if (defaults_->boolForKey(settings::listenToShortcutsInBackground)) {
-        base::log("Installing global event monitor...");
-        if (!keyMonitor_->isTrusted()) {
-            base::log("We're not trusted to receive global keys!");
-        }
-        keyMonitor_->install();
+        keyMonitor_->install(); // warns itself when it will see nothing
     }
     center_->addObserver(this, std::string(NetworkSettings::networkStateDidChange),
                          [this](const auto&) { didChangeNetworkState(); });
     center_->addObserver(this, std::string(notifications::backgroundEventListeningDidChange),
-                         [this](const auto&) {
-                             if (defaults_->boolForKey(settings::listenToShortcutsInBackground)) {
-                                 keyMonitor_->install();
-                             } else {
-                                 keyMonitor_->uninstall();
-                             }
-                         });
+                         [this](const auto&) { keyMonitor_->backgroundListeningDidChange(); });
 }
 
 void ApplicationController::applicationDidFinishLaunching() {
@@ -300,6 +304,11 @@ void ApplicationController::applicationDidFinishLaunching() {
         openMostRecentDocument(/*newDocumentWhenNone=*/true);
     }
     updater_->checkForUpdatesInBackground();
+    gameControllers_.reset(); // one set at a time: SDL is process-wide
+    gameControllers_ = env_.makeGameControllers(*workspace_, weak_from_this());
+    if (gameControllers_) {
+        gameControllers_->start();
+    }
     launched_ = true;
     windowsChanged();
 }
@@ -350,6 +359,7 @@ void ApplicationController::applicationWillTerminate() {
     }
     terminating_ = true;
     keyMonitor_->uninstall();
+    gameControllers_.reset();
     center_->removeObserver(this);
     servers_->stopNetworking();
     servers_->stopBluetooth();
@@ -553,6 +563,11 @@ std::shared_ptr<PrompterWindow> ApplicationController::findPrompterWindow(const 
         }
     }
     return nullptr;
+}
+
+bool ApplicationController::performBindingAction(const std::shared_ptr<Project>& project,
+                                                 KeyBindings::Action action, bool isDown, int depth) {
+    return project && performBindingAction(*project, action, isDown, depth);
 }
 
 bool ApplicationController::performBindingAction(Project& project, KeyBindings::Action action, bool isDown,

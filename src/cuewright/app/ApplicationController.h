@@ -8,6 +8,7 @@
 #include "cuewright/model/Bookmark.h"
 #include "cuewright/model/KeyBindings.h"
 #include "cuewright/prompter/ApplicationShell.h"
+#include "cuewright/remote/BindingActionPerformer.h"
 #include "platform/ui/ActionRoute.h"
 
 #include <QPointer>
@@ -52,9 +53,13 @@ struct ApplicationEnvironment {
     platform::NotificationCenter* center = nullptr; // the default centre when null
     // Real windows when unset (see makeRealWindowFactory).
     ShellWindowFactory windows;
-    // The workspace's network server beside no Bluetooth peripheral when unset.
+    // The workspace's network server and Bluetooth peripheral when unset.
     std::function<std::unique_ptr<RemoteServers>(Workspace&)> makeRemoteServers;
-    std::shared_ptr<GlobalKeyMonitor> keyMonitor; // a monitor that sees nothing when null
+    // The X11 monitor when null.
+    std::shared_ptr<GlobalKeyMonitor> keyMonitor;
+    // Made at launch, given the controller as performer; SDL's when unset. Null: none.
+    std::function<std::unique_ptr<GameControllers>(Workspace&, std::weak_ptr<BindingActionPerformer>)>
+        makeGameControllers;
     // The remote-control window for the workspace; the real one when unset.
     std::function<platform::WindowController*(Workspace&)> makeRemoteControlWindow;
     std::function<void()> offerMoveToApplicationsFolder; // nothing when unset
@@ -66,7 +71,8 @@ struct ApplicationEnvironment {
 //  - Launching: applicationWillFinishLaunching() counts the launch, logs the welcome line,
 //    becomes the shared shell, registers the settings, installs the global key monitor when
 //    asked and observes the network switch; applicationDidFinishLaunching() offers the move,
-//    starts the remote listeners and acts on "StartupMode" when no script is open yet.
+//    starts the remote listeners, acts on "StartupMode" when no script is open yet and starts
+//    the game controllers. Terminating stops them all again.
 //  - Windows: one editor window per open script, free-floating and display-bound prompter
 //    windows, each list in creation order. Paths are made canonical where they enter, so one file
 //    has one editor however it is named. Closing an editor window closes its project and every
@@ -82,6 +88,7 @@ class ApplicationController final : public ApplicationShell,
                                     public PrompterWindowControllerDelegate,
                                     public editor::EditorWindowControllerDelegate,
                                     public platform::ActionResponder,
+                                    public BindingActionPerformer,
                                     public std::enable_shared_from_this<ApplicationController> {
     struct PrivateTag {};
 
@@ -153,6 +160,9 @@ public:
     void showPrompter(const std::shared_ptr<Project>& project) override;
     bool performBindingAction(Project& project, KeyBindings::Action action, bool isDown,
                               int depth = 0) override;
+    // BindingActionPerformer: the input devices' entry; nothing without a project.
+    bool performBindingAction(const std::shared_ptr<Project>& project, KeyBindings::Action action,
+                              bool isDown, int depth) override;
 
     // ---- what the windows tell ----
     void editorWindowDidBecomeMain(EditorWindow& window);
@@ -202,6 +212,7 @@ private:
     std::unique_ptr<Workspace> workspace_;
     std::unique_ptr<RemoteServers> servers_;
     std::shared_ptr<GlobalKeyMonitor> keyMonitor_;
+    std::unique_ptr<GameControllers> gameControllers_;
     std::unique_ptr<RecentDocuments> recent_;
     std::unique_ptr<MainMenu> menu_;
     std::unique_ptr<HelpActions> help_;

@@ -1,6 +1,5 @@
-// The shell's windows over the real window controllers, and the real remote listeners.
+// The shell's windows over the real window controllers.
 #include "cuewright/app/ApplicationController.h"
-#include "cuewright/app/RemoteServices.h"
 #include "cuewright/editor/DocumentCommands.h"
 #include "cuewright/editor/EditorController.h"
 #include "cuewright/editor/EditorWindowController.h"
@@ -8,7 +7,6 @@
 #include "cuewright/model/SettingsKeys.h"
 #include "cuewright/prompter/PrompterView.h"
 #include "cuewright/prompter/PrompterWindowController.h"
-#include "cuewright/remote/WorkspaceNetworking.h"
 #include "platform/defaults/Defaults.h"
 
 #include <QMainWindow>
@@ -124,29 +122,6 @@ ShellWindowFactory makeRealWindowFactory(const std::weak_ptr<ApplicationControll
         return PrompterWindowController::screenForDisplayUUID(uuid);
     };
     return factory;
-}
-
-WorkspaceRemoteServers::WorkspaceRemoteServers(std::shared_ptr<WorkspaceNetworking> networking,
-                                               std::unique_ptr<BluetoothPeripheral> bluetooth)
-    : networking_(std::move(networking))
-    , bluetooth_(std::move(bluetooth)) {}
-
-WorkspaceRemoteServers::~WorkspaceRemoteServers() = default;
-
-void WorkspaceRemoteServers::startNetworking() {
-    networking_->startNetworking();
-}
-
-void WorkspaceRemoteServers::stopNetworking() {
-    networking_->stopNetworking();
-}
-
-void WorkspaceRemoteServers::startBluetooth() {
-    bluetooth_->start();
-}
-
-void WorkspaceRemoteServers::stopBluetooth() {
-    bluetooth_->stop();
 }
 
 } // namespace cw

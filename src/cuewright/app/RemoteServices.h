@@ -1,11 +1,18 @@
-// The remote-control listeners the application starts and stops: network, Bluetooth, global keys.
+// The remote-control listeners and input devices the application starts and stops: network,
+// Bluetooth, global keys and game controllers.
 #pragma once
 
 #include <memory>
 
+namespace platform {
+class Defaults;
+}
+
 namespace cw {
 
+class BindingActionPerformer;
 class Workspace;
+class WorkspaceBluetooth;
 class WorkspaceNetworking;
 
 // Starts and stops the network server and the Bluetooth peripheral. Each call returns at once; a
@@ -19,26 +26,12 @@ public:
     virtual void stopBluetooth() = 0;
 };
 
-// The Bluetooth LE peripheral as the shell drives it.
-class BluetoothPeripheral {
-public:
-    virtual ~BluetoothPeripheral() = default;
-    virtual void start() = 0;
-    virtual void stop() = 0;
-};
-
-// A peripheral that does nothing: the build has no Bluetooth remote yet.
-class NoBluetoothPeripheral final : public BluetoothPeripheral {
-public:
-    void start() override {}
-    void stop() override {}
-};
-
-// The workspace's network server (WorkspaceNetworking) beside a Bluetooth peripheral.
+// The workspace's network server (WorkspaceNetworking) beside its Bluetooth peripheral
+// (WorkspaceBluetooth, which logs once and stays off without BlueZ).
 class WorkspaceRemoteServers final : public RemoteServers {
 public:
     WorkspaceRemoteServers(std::shared_ptr<WorkspaceNetworking> networking,
-                           std::unique_ptr<BluetoothPeripheral> bluetooth);
+                           std::shared_ptr<WorkspaceBluetooth> bluetooth);
     ~WorkspaceRemoteServers() override;
     void startNetworking() override;
     void stopNetworking() override;
@@ -47,30 +40,39 @@ public:
 
 private:
     std::shared_ptr<WorkspaceNetworking> networking_;
-    std::unique_ptr<BluetoothPeripheral> bluetooth_;
+    std::shared_ptr<WorkspaceBluetooth> bluetooth_;
 };
 
 // The monitor of keys pressed while another application is in front.
 class GlobalKeyMonitor {
 public:
     virtual ~GlobalKeyMonitor() = default;
-    // Whether the system lets us see other applications' keys.
-    virtual bool isTrusted() const = 0;
+    // Installs (replacing an installed one), whether or not the system lets it see anything.
     virtual void install() = 0;
     virtual void uninstall() = 0;
+    // "listenToShortcutsInBackground" changed: uninstalls, then installs when it is on.
+    virtual void backgroundListeningDidChange() = 0;
     virtual bool isInstalled() const = 0;
 };
 
-// A monitor that sees nothing: the build has no global key monitor yet.
-class NoGlobalKeyMonitor final : public GlobalKeyMonitor {
-public:
-    bool isTrusted() const override { return false; }
-    void install() override { installed_ = true; }
-    void uninstall() override { installed_ = false; }
-    bool isInstalled() const override { return installed_; }
+// The X11 monitor (GlobalKeyMonitoring) running the bound actions on the workspace's active
+// project through the performer, which it holds weakly. The workspace and the defaults must
+// outlive it.
+std::shared_ptr<GlobalKeyMonitor> makeGlobalKeyMonitor(Workspace& workspace,
+                                                       std::weak_ptr<BindingActionPerformer> performer,
+                                                       platform::Defaults& defaults);
 
-private:
-    bool installed_ = false;
+// The game controllers driving the active project; destroying them stops them.
+class GameControllers {
+public:
+    virtual ~GameControllers() = default;
+    // Starts watching for controllers (hot-plugging included).
+    virtual void start() = 0;
 };
+
+// SDL's game controllers (GamepadInput over Gamepads), holding the performer weakly; null when
+// SDL cannot start. The workspace must outlive them.
+std::unique_ptr<GameControllers> openGameControllers(Workspace& workspace,
+                                                     std::weak_ptr<BindingActionPerformer> performer);
 
 } // namespace cw
