@@ -4,9 +4,13 @@
 
 #include "cuewright/app/MainMenu.h"
 #include "cuewright/app/RecentDocuments.h"
+#include "cuewright/app/RemoteServices.h"
 #include "cuewright/model/SettingsKeys.h"
 #include "cuewright/remote/NetworkSettings.h"
+#include "cuewright/remote/WorkspaceBluetooth.h"
+#include "cuewright/remote/WorkspaceNetworking.h"
 
+#include "platform/netservice/FakeNetService.h"
 #include "platform/ui/ActionRoute.h"
 #include "platform/ui/FakeFileDialogs.h"
 
@@ -162,8 +166,7 @@ TEST_F(Shell, QuittingAsksUnsavedScriptsInTurnAndStopsAtTheFirstThatStays) {
 TEST_F(Shell, TheNetworkSwitchStartsAndStopsBothRemoteListeners) {
     defaults.set(cw::settings::isBonjourEnabled, false);
     launch();
-    EXPECT_EQ(events, Events{"startBluetooth"}) << "Bluetooth starts whatever the network switch says";
-    events.clear();
+    EXPECT_EQ(events, Events{}) << "switched off, neither listener starts at launch";
     defaults.set(cw::settings::isBonjourEnabled, true);
     center.post(std::string(cw::NetworkSettings::networkStateDidChange));
     defaults.set(cw::settings::isBonjourEnabled, false);
@@ -428,12 +431,25 @@ TEST(RealDevices, LaunchStartsAndTerminationStopsThem) {
     platform::Defaults defaults({dir.path() / "defaults.json", std::chrono::hours(1), {}});
     platform::NotificationCenter center;
     defaults.set(cw::settings::startupMode, "DoNothing");
-    defaults.set(cw::settings::isBonjourEnabled, false);
+    defaults.set(cw::settings::isBonjourEnabled, true);
     defaults.set(cw::settings::listenToShortcutsInBackground, true);
+    defaults.set(cw::settings::bonjourKey, 0); // an ephemeral port
     cw::ApplicationEnvironment environment;
     environment.defaults = &defaults;
     environment.center = &center;
     environment.showsStartWindow = false;
+    // The real Bluetooth peripheral beside a network server that announces through a fake.
+    environment.makeRemoteServers = [&](cw::Workspace& workspace) {
+        cw::WorkspaceNetworking::Options network;
+        network.netService = std::make_shared<platform::FakeNetService>();
+        network.defaults = &defaults;
+        network.pause = std::chrono::milliseconds(0);
+        cw::WorkspaceBluetooth::Options bluetooth;
+        bluetooth.defaults = &defaults;
+        return std::make_unique<cw::WorkspaceRemoteServers>(
+            cw::WorkspaceNetworking::make(workspace, network),
+            cw::WorkspaceBluetooth::make(workspace, bluetooth));
+    };
     auto app = cw::ApplicationController::create(environment);
     testsupport::LogCapture log;
     app->applicationWillFinishLaunching();

@@ -2,6 +2,7 @@
 // window comes from the menu's shortcut, plays, and the application quits. Each step leaves a
 // screenshot under test-output/app/. Keys go in through XTest, as a user's would.
 #include "cuewright/model/Project.h"
+#include "cuewright/model/SettingsKeys.h"
 #include "cuewright/model/UserDefaults.h"
 #include "cuewright/model/Workspace.h"
 #include "platform/defaults/Defaults.h"
@@ -128,6 +129,12 @@ TEST(EndToEnd, OpenPromptPlayAndQuit) {
         project->save(script);
         workspace.closeProject(project);
     }
+    {
+        // The run announces nothing on the network: remote control off, no system bus to reach.
+        platform::Defaults defaults({work / "defaults.json", std::chrono::hours(1), {}});
+        defaults.set(cw::settings::isBonjourEnabled, false);
+        ASSERT_TRUE(defaults.synchronize());
+    }
 
     QProcess app;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -135,6 +142,9 @@ TEST(EndToEnd, OpenPromptPlayAndQuit) {
                        "cuewright-e2e-" + QUuid::createUuid().toString(QUuid::Id128));
     environment.insert("CUEWRIGHT_DEFAULTS_FILE", QString::fromStdString((work / "defaults.json").string()));
     environment.insert("CUEWRIGHT_DATA_DIR", QString::fromStdString((work / "data").string()));
+    const QString noBus = QStringLiteral("unix:path=") + QString::fromStdString((work / "no-bus").string());
+    environment.insert("DBUS_SYSTEM_BUS_ADDRESS", noBus);
+    environment.insert("CUEWRIGHT_BLUEZ_BUS_ADDRESS", noBus);
     app.setProcessEnvironment(environment);
     app.setProcessChannelMode(QProcess::ForwardedChannels);
     app.start(QStringLiteral(CW_APP_BINARY), {QString::fromStdString(script)});

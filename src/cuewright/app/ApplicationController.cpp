@@ -292,10 +292,11 @@ void ApplicationController::applicationDidFinishLaunching() {
     if (env_.offerMoveToApplicationsFolder) {
         env_.offerMoveToApplicationsFolder();
     }
+    // Remote control switched off stays off after a restart, over the network and Bluetooth alike.
     if (defaults_->boolForKey(settings::isBonjourEnabled)) {
         servers_->startNetworking();
+        servers_->startBluetooth();
     }
-    servers_->startBluetooth();
     if (workspace_->projects().empty() && storedStartupMode(*defaults_) == StartupMode::createNewDocument) {
         newDocument();
     }
