@@ -514,8 +514,10 @@ TEST(RealWindows, EditorAndPrompterWindowsReportToTheController) {
 
     EXPECT_TRUE(app->applicationShouldTerminate());
 
-    alerts->defaultAnswer = platform::alertFirstButtonReturn + 2; // "Don't Save", should it ask
+    window->resize(window->width() + 120, window->height()); // a new column is no edit
+    const std::size_t alertsBefore = alerts->shown().size();
     EXPECT_TRUE(app->editorControllers().front()->close());
+    EXPECT_EQ(alerts->shown().size(), alertsBefore) << "an untouched script closes without a question";
     EXPECT_TRUE(app->editorControllers().empty());
     EXPECT_TRUE(app->freeFloatingPrompterControllers().empty()) << "its prompter window closed with it";
     EXPECT_TRUE(app->workspace().projects().empty());

@@ -349,13 +349,22 @@ std::set<double> pointSizes(const ScriptTextView& textView) {
     return sizes;
 }
 
-TEST_F(EditorControllerTest, ScriptPropertiesShapeTheViews) {
-    const EditorViews views = cw::editor::makeEditorViews();
-    const std::unique_ptr<QWidget> owner(views.container);
-    views.container->resize(1000, 600);
-    views.container->show();
-    auto own = makeController(*views.text);
-    own->setViews(views.background, views.overlay);
+// The editor's views shown at a size, with a controller of their own (not loaded yet).
+class EditorViewsTest : public EditorControllerTest {
+public:
+    void showViews(int width, int height) {
+        views.container->resize(width, height);
+        views.container->show();
+        own = makeController(*views.text);
+        own->setViews(views.background, views.overlay);
+    }
+    EditorViews views = cw::editor::makeEditorViews();
+    std::unique_ptr<QWidget> owner{views.container};
+    std::shared_ptr<EditorController> own;
+};
+
+TEST_F(EditorViewsTest, ScriptPropertiesShapeTheViews) {
+    showViews(1000, 600);
     project->setText(AttributedString(QStringLiteral("one two three four five six\nseven")));
     own->load();
     int textChanges = 0;
@@ -432,6 +441,44 @@ TEST_F(EditorControllerTest, TextColourAndFontFromTheProject) {
     EXPECT_EQ(text.attributes(7).foregroundColor, platform::Color::red()) << "only the selection";
     EXPECT_EQ(text.attributes(6).font, bold);
     EXPECT_NE(text.attributes(7).font, bold);
+}
+
+// Only typing is an edit: a script opened from its file, settled, resized and restyled from the
+// project has nothing to hand over and stays saved; a typed key then waits for the autosave.
+TEST_F(EditorViewsTest, RestylingIsNoEditTypingIs) {
+    const std::string file = (dir / "saved.cwr").string();
+    {
+        auto saved = cw::Project::create(defaults);
+        platform::Attributes small;
+        small.font = platform::Font{QStringLiteral("DejaVu Sans"), 12, false, false};
+        saved->setText(AttributedString(QStringLiteral("Good evening.\nThis is the news."), small));
+        saved->save(file);
+    }
+    project->loadDocument(file);
+    showViews(800, 500);
+    own->load();
+    settleTimer->advance(EditorController::settleDelay);
+    views.container->resize(1000, 600);
+    own->syncProps();
+    auto properties = project->document().scriptProperties;
+    properties.prompterWordCountFactor = 0.8f;
+    properties.textAlignment = cw::TextAlignment::left;
+    properties.flipHorizontal = true;
+    properties.backgroundColor = platform::Color::blue();
+    project->setScriptProperties(properties);
+    project->setHasUnsavedChanges(false); // the properties themselves are a change of the project
+    views.container->resize(900, 500);
+    EXPECT_FALSE(own->hasPendingEdit()) << "a restyle is no edit";
+    timer->advance(EditorController::defaultAutosaveInterval);
+    EXPECT_FALSE(project->hasUnsavedChanges());
+    EXPECT_EQ(counter->texts, 0);
+    EXPECT_EQ(project->editor().lineHeight, own->lineHeight()) << "the editor state follows the restyle";
+
+    QTest::keyClick(views.text, Qt::Key_A);
+    EXPECT_TRUE(own->hasPendingEdit());
+    timer->advance(EditorController::defaultAutosaveInterval);
+    EXPECT_TRUE(project->hasUnsavedChanges());
+    EXPECT_EQ(counter->texts, 1);
 }
 
 } // namespace appearance

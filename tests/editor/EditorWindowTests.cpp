@@ -278,6 +278,15 @@ TEST_F(EditorWindowTest, CloseRightAfterTypingAsks) {
     EXPECT_FALSE(project->hasUnsavedChanges()) << "a window opens unedited";
     EXPECT_FALSE(w.mainWindow()->isWindowModified());
     EXPECT_EQ(w.mainWindow()->windowTitle(), "Untitled[*]");
+    // Resizing and restyling are no edits: closing would ask nothing.
+    w.window()->resize(1000, 700);
+    w.resyncEditorController();
+    auto properties = project->document().scriptProperties;
+    properties.prompterWordCountFactor = 0.8f;
+    properties.textAlignment = cw::TextAlignment::left;
+    project->setScriptProperties(properties);
+    project->setHasUnsavedChanges(false);
+    EXPECT_FALSE(w.editorController()->hasPendingEdit());
     QTest::keyClicks(&w.editorController()->textView(), "Hello ");
     ASSERT_TRUE(w.editorController()->hasPendingEdit());
     alerts->answer(1001);

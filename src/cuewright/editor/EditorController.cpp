@@ -341,9 +341,11 @@ void EditorController::applyScriptProperties(Load load) {
     CW_DCHECK_MAIN_THREAD();
     const DocumentScriptProperties properties = project_->document().scriptProperties;
     const bool force = load == Load::force;
+    // A restyle is never an edit: it starts no autosave wait and the project's text stays as it is.
+    const bool nested = ignoreTextChange_;
+    const FlagScope restyling(ignoreTextChange_);
     {
         const FlagScope typing(ignoreTypingAttributes_);
-        const FlagScope ignoring(ignoreTextChange_); // no line changes, nothing for the project
         textView_->setParagraphAlignment(qtAlignment(properties.textAlignment));
     }
     if (background_) {
@@ -354,6 +356,8 @@ void EditorController::applyScriptProperties(Load load) {
         setInset();
     }
     const auto changes = EditorAppearance::changes(properties, cachedProperties_, force);
+    const int width = textView_->width();
+    const double size = lineHeight_;
     applyColumn(properties, changes.column, changes.alignment);
     if (background_ && background_->lineHeight() != lineHeight_) {
         background_->setLineHeight(lineHeight_);
@@ -363,6 +367,10 @@ void EditorController::applyScriptProperties(Load load) {
     }
     cachedProperties_ = properties;
     textView_->setMirroring(properties.flipHorizontal, properties.flipVertical);
+    // A new width or font size lays the lines out anew; a load publishes them itself.
+    if (!nested && (textView_->width() != width || lineHeight_ != size)) {
+        publishLineMetrics();
+    }
 }
 
 void EditorController::placeColumn(const DocumentScriptProperties& properties, bool widthChanged) {
