@@ -212,11 +212,13 @@ void EditorController::loadDocumentText(Load load) {
     {
         const FlagScope ignoring(ignoreTextChange_);
         const FlagScope typing(ignoreTypingAttributes_);
-        // At the editor's size from the start: resizing afterwards would lay everything out twice.
+        // At the editor's size and alignment from the start: restyling afterwards would lay
+        // everything out twice.
+        const DocumentScriptProperties properties = project_->document().scriptProperties;
         if (load == Load::force || lineHeight_ <= 0) {
-            placeColumn(project_->document().scriptProperties, /*widthChanged=*/true);
+            placeColumn(properties, /*widthChanged=*/true);
         }
-        setAttributedText(document, text, lineHeight_);
+        setAttributedText(document, text, lineHeight_, qtAlignment(properties.textAlignment));
         applyScriptProperties(load);
     }
     publishLineMetrics();
