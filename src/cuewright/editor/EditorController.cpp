@@ -178,7 +178,6 @@ void EditorController::settle() {
     loadDocumentText(Load::ifChanged);
     applyScriptProperties(Load::force);
     applyTypingAttributes();
-    timers_.autosave->stop();
     cachedProperties_ = EditorAppearance::invalidated(cachedProperties_);
     setInset();
     scrollToTransportPosition(/*animated=*/false);
@@ -206,7 +205,8 @@ void EditorController::loadDocumentText(Load load) {
     CW_DCHECK_MAIN_THREAD();
     const platform::AttributedString& text = project_->document().text;
     QTextDocument& document = *textView_->document();
-    if (load == Load::ifChanged && attributedText(document) == text) {
+    // The view shows this text, restyled or edited since: a reload would undo neither.
+    if (load == Load::ifChanged && text == shownText_) {
         return;
     }
     {
@@ -219,6 +219,7 @@ void EditorController::loadDocumentText(Load load) {
             placeColumn(properties, /*widthChanged=*/true);
         }
         setAttributedText(document, text, lineHeight_, qtAlignment(properties.textAlignment));
+        shownText_ = text;
         applyScriptProperties(load);
     }
     publishLineMetrics();
@@ -244,7 +245,8 @@ void EditorController::textDidChange() {
 void EditorController::autosave() {
     CW_DCHECK_MAIN_THREAD();
     timers_.autosave->stop();
-    project_->setText(attributedText(*textView_->document()));
+    shownText_ = attributedText(*textView_->document());
+    project_->setText(shownText_);
 }
 
 bool EditorController::hasPendingEdit() const {
