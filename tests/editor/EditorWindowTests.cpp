@@ -22,6 +22,7 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QTest>
+#include <QTextBlock>
 #include <QToolBar>
 
 #include <fstream>
@@ -67,12 +68,15 @@ protected:
         platform::setFileDialogs(previousDialogs);
         platform::setAlertRunner(previousAlerts);
     }
-    // A window shown at 1200 × 800, its controller held by the fake shell as the real one does.
-    EditorWindowController& open() {
+    // A window shown at 1200 × 800, its controller held by the fake shell as the real one does;
+    // `beforeShow` sees it built but not yet shown.
+    EditorWindowController& open(const std::function<void(EditorWindowController&)>& beforeShow = {}) {
         shell->held = EditorWindowController::create(project, {&defaults, nullptr});
         controller = shell->held;
         shell->held->setDelegate(shell);
         shell->held->window()->resize(1200, 800);
+        if (beforeShow)
+            beforeShow(*shell->held);
         shell->held->showWindow();
         return *shell->held;
     }
@@ -270,6 +274,20 @@ TEST_F(EditorWindowTest, CloseAsksAndKeepsTheWindowUnlessSavedOrDiscarded) {
         EXPECT_TRUE(controller.expired()) << "the shell let go of it";
     }
     EXPECT_EQ(alerts->shown().size(), std::size(cases) + 1) << "the failed save said why";
+}
+
+// The script goes into the shown editor in one pass, at the column's font size and the script's
+// alignment: nothing restyles it afterwards.
+TEST_F(EditorWindowTest, TheScriptGoesInInOnePass) {
+    int passes = 0; // changes of the document once it holds the script
+    EditorWindowController& w = open([&](EditorWindowController& built) {
+        const QTextDocument* document = built.editorController()->textView().document();
+        QObject::connect(document, &QTextDocument::contentsChange,
+                         [&passes, document] { passes += document->characterCount() > 1; });
+    });
+    EXPECT_EQ(passes, 1);
+    EXPECT_EQ(w.editorController()->textView().document()->lastBlock().blockFormat().alignment(),
+              Qt::AlignHCenter);
 }
 
 // An edit still waiting for the autosave counts as unsaved when the window closes at once.

@@ -178,7 +178,6 @@ void EditorController::settle() {
     loadDocumentText(Load::ifChanged);
     applyScriptProperties(Load::force);
     applyTypingAttributes();
-    timers_.autosave->stop();
     cachedProperties_ = EditorAppearance::invalidated(cachedProperties_);
     setInset();
     scrollToTransportPosition(/*animated=*/false);
@@ -206,17 +205,21 @@ void EditorController::loadDocumentText(Load load) {
     CW_DCHECK_MAIN_THREAD();
     const platform::AttributedString& text = project_->document().text;
     QTextDocument& document = *textView_->document();
-    if (load == Load::ifChanged && attributedText(document) == text) {
+    // The view shows this text, restyled or edited since: a reload would undo neither.
+    if (load == Load::ifChanged && text == shownText_) {
         return;
     }
     {
         const FlagScope ignoring(ignoreTextChange_);
         const FlagScope typing(ignoreTypingAttributes_);
-        // At the editor's size from the start: resizing afterwards would lay everything out twice.
+        // At the editor's size and alignment from the start: restyling afterwards would lay
+        // everything out twice.
+        const DocumentScriptProperties properties = project_->document().scriptProperties;
         if (load == Load::force || lineHeight_ <= 0) {
-            placeColumn(project_->document().scriptProperties, /*widthChanged=*/true);
+            placeColumn(properties, /*widthChanged=*/true);
         }
-        setAttributedText(document, text, lineHeight_);
+        setAttributedText(document, text, lineHeight_, qtAlignment(properties.textAlignment));
+        shownText_ = text;
         applyScriptProperties(load);
     }
     publishLineMetrics();
@@ -242,7 +245,8 @@ void EditorController::textDidChange() {
 void EditorController::autosave() {
     CW_DCHECK_MAIN_THREAD();
     timers_.autosave->stop();
-    project_->setText(attributedText(*textView_->document()));
+    shownText_ = attributedText(*textView_->document());
+    project_->setText(shownText_);
 }
 
 bool EditorController::hasPendingEdit() const {

@@ -8,6 +8,7 @@
 #include "cuewright/model/KeyBindings.h"
 #include "cuewright/model/ProjectEventListener.h"
 #include "cuewright/model/ScriptProperties.h"
+#include "platform/text/AttributedString.h"
 
 #include <QString>
 
@@ -124,7 +125,8 @@ public:
     void close();
 
     enum class Load { ifChanged, force };
-    // Loads the project's text unless the view already shows it (always with `force`), then
+    // Loads the project's text unless the view already shows it, as loaded or handed over and
+    // perhaps restyled or edited since (always with `force`), then
     // applies the script properties the same way.
     void loadDocumentText(Load load);
 
@@ -221,6 +223,7 @@ private:
     BindingActionPerformer bindingActionPerformer_;
     std::vector<QMetaObject::Connection> connections_;
     DocumentScriptProperties cachedProperties_; // applied last
+    platform::AttributedString shownText_;      // the project's text last loaded or handed over
     double lineHeight_ = 0;
     bool freezeScroll_ = true;
     bool ignoreScroll_ = false;           // set while the editor scrolls itself

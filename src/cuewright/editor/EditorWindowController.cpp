@@ -363,10 +363,6 @@ void EditorWindowController::loadEditor() {
     // would lay the whole script out again at another font size, and count lines that no one
     // sees. Frozen while it loads, so that the first layout's scrolling does not move the script.
     editorController_->setFreezeScroll(true);
-    // The column and its font size first, in the frame the editor gives the view: the script
-    // then goes in at its final size instead of being resized run by run afterwards.
-    editorController_->textView().setFrameShape(QFrame::NoFrame);
-    editorController_->syncProps();
     editorController_->load();
     editorController_->setFreezeScroll(false);
     editorLoaded_ = true;

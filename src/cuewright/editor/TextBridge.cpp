@@ -185,7 +185,7 @@ Attributes fromTextCharFormat(const QTextCharFormat& format) {
 }
 
 void setAttributedText(QTextDocument& document, const platform::AttributedString& text,
-                       std::optional<double> pointSize) {
+                       std::optional<double> pointSize, std::optional<Qt::Alignment> alignment) {
     const bool undoable = document.isUndoRedoEnabled();
     document.setUndoRedoEnabled(false);
     document.clear();
@@ -237,8 +237,11 @@ void setAttributedText(QTextDocument& document, const platform::AttributedString
         }
         // An empty last paragraph looks like the break before it.
         const int styleSource = start < length ? start : start - 1;
-        const QTextBlockFormat blockFormat =
+        QTextBlockFormat blockFormat =
             toBlockFormat(styleSource >= 0 ? attributesAt(styleSource).paragraphStyle : std::nullopt);
+        if (alignment) {
+            blockFormat.setAlignment(*alignment);
+        }
         if (start == 0) {
             cursor.setBlockFormat(blockFormat);
         } else {

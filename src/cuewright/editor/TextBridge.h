@@ -32,9 +32,11 @@ platform::Attributes fromTextCharFormat(const QTextCharFormat& format);
 // Replaces the whole content of `document` with `text`, as one step that is not undoable (the
 // undo history goes with the old text). Each paragraph becomes a block whose format shows the
 // paragraph style of its first character. With `pointSize` every run is shown at that size (as
-// EditorAppearance::setFontSize() would resize it), without a second pass over the document.
+// EditorAppearance::setFontSize() would resize it), and with `alignment` every paragraph is aligned
+// so (as ScriptTextView::setParagraphAlignment() would), without a second pass over the document.
 void setAttributedText(QTextDocument& document, const platform::AttributedString& text,
-                       std::optional<double> pointSize = std::nullopt);
+                       std::optional<double> pointSize = std::nullopt,
+                       std::optional<Qt::Alignment> alignment = std::nullopt);
 
 // The document's text with every attribute; the exact inverse of setAttributedText() for text
 // that was not edited since.
