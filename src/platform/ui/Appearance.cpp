@@ -5,8 +5,12 @@
 #include "dispatch/MainThreadChecker.h"
 
 #include <QApplication>
+#include <QProxyStyle>
 #include <QStyle>
+#include <QStyleOption>
 #include <QWidget>
+
+#include <memory>
 
 namespace platform {
 
@@ -43,6 +47,49 @@ QPalette darkPalette() {
     return p;
 }
 
+namespace {
+
+// Fusion outlines check boxes and radio buttons with the window colour darkened and fills
+// them with the base colour; on a dark window both nearly vanish. On dark palettes this hands
+// the indicator a lighter window colour, so its outline stands out; light palettes pass through.
+class IndicatorStyle : public QProxyStyle {
+public:
+    using QProxyStyle::QProxyStyle;
+
+    void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                       const QWidget* widget) const override {
+        const bool indicator = element == PE_IndicatorCheckBox || element == PE_IndicatorRadioButton ||
+                               element == PE_IndicatorItemViewItemCheck;
+        if (!indicator || !option || option->palette.color(QPalette::Window).lightness() >= 128) {
+            QProxyStyle::drawPrimitive(element, option, painter, widget);
+            return;
+        }
+        std::unique_ptr<QStyleOption> lifted(copy(option));
+        lifted->palette.setColor(QPalette::Window, QColor(170, 170, 170));
+        QProxyStyle::drawPrimitive(element, lifted.get(), painter, widget);
+    }
+
+private:
+    static QStyleOption* copy(const QStyleOption* option) {
+        if (const auto* button = qstyleoption_cast<const QStyleOptionButton*>(option)) {
+            return new QStyleOptionButton(*button);
+        }
+        if (const auto* item = qstyleoption_cast<const QStyleOptionViewItem*>(option)) {
+            return new QStyleOptionViewItem(*item);
+        }
+        return new QStyleOption(*option);
+    }
+};
+
+// Put in front of the application's style the first time anything is drawn dark.
+void installIndicatorStyle() {
+    if (!dynamic_cast<IndicatorStyle*>(QApplication::style())) {
+        QApplication::setStyle(new IndicatorStyle(QApplication::style()->name()));
+    }
+}
+
+} // namespace
+
 bool isDarkMode(const QWidget* widget) {
     if (!isInWindow(widget)) {
         return false;
@@ -77,6 +124,9 @@ void Appearance::apply(AppearanceStyle style) {
         return;
     }
     style_ = style;
+    if (style == AppearanceStyle::dark) {
+        installIndicatorStyle();
+    }
     QApplication::setPalette(palette(style));
     // Qt hands the new palette to widgets through posted events; deliver them now, so that
     // whoever asks isDarkMode() right after gets the new answer.
@@ -103,6 +153,7 @@ void Appearance::applyToWindow(QWidget* window, AppearanceStyle style) {
         window->setPalette(lightPalette());
         break;
     case AppearanceStyle::dark:
+        installIndicatorStyle();
         window->setPalette(darkPalette());
         break;
     }

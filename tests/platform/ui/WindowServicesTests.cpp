@@ -9,9 +9,14 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QDir>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QStyleOption>
 #include <QTimer>
+#include <QVBoxLayout>
 
 namespace {
 
@@ -114,6 +119,47 @@ TEST(WindowAppearance, RegisteredControllersFollowTheChoiceUntilTheyGo) {
     center.post("ModeSwitched"); // the destroyed controller is no longer called
     EXPECT_EQ(reads, 1);
     platform::setAppearanceChoice({});
+}
+
+// Unchecked indicators must stand out from the window in both appearances; the picture of
+// each goes under test-output/ui/.
+TEST(WindowAppearance, UncheckedIndicatorsStandOutFromTheWindow) {
+    const QString folder = qEnvironmentVariable("CW_TEST_OUTPUT_DIR", "build/debug/test-output") + "/ui";
+    QDir().mkpath(folder);
+    for (auto [style, name] : {std::pair{platform::AppearanceStyle::light, "light"},
+                               std::pair{platform::AppearanceStyle::dark, "dark"}}) {
+        QWidget window;
+        platform::Appearance::applyToWindow(&window, style);
+        auto* layout = new QVBoxLayout(&window);
+        auto* box = new QCheckBox("Unchecked");
+        auto* radio = new QRadioButton("Unchecked");
+        layout->addWidget(box);
+        layout->addWidget(new QCheckBox("Checked"));
+        layout->addWidget(radio);
+        layout->addWidget(new QRadioButton("Checked"));
+        for (auto* checked : window.findChildren<QAbstractButton*>()) {
+            checked->setChecked(checked->text() == "Checked");
+        }
+        window.resize(160, 120);
+        window.show();
+        const QImage shot = window.grab().toImage();
+        shot.save(folder + "/indicators-" + name + ".png");
+        const int background = qGray(shot.pixel(2, 2));
+        for (auto [button, element] :
+             {std::pair<QAbstractButton*, QStyle::SubElement>{box, QStyle::SE_CheckBoxIndicator},
+              {radio, QStyle::SE_RadioButtonIndicator}}) {
+            QStyleOptionButton option;
+            option.initFrom(button);
+            const QRect indicator = button->style()->subElementRect(element, &option, button);
+            const QPoint edge = button->mapTo(&window, QPoint(indicator.left() + 1, indicator.center().y()));
+            // The outline may sit a pixel in from the rectangle's edge: take the strongest.
+            int contrast = 0;
+            for (int dx = -1; dx <= 1; ++dx) {
+                contrast = std::max(contrast, std::abs(qGray(shot.pixel(edge + QPoint(dx, 0))) - background));
+            }
+            EXPECT_GT(contrast, 40) << name << " " << button->metaObject()->className();
+        }
+    }
 }
 
 TEST(AlertSheet, AnswersThePressedButtonsPosition) {
