@@ -10,6 +10,7 @@
 #include "cuewright/remote/RemoteProtocol.h"
 #include "platform/netservice/FakeNetService.h"
 #include "sockets/AsyncUdpSocket.h"
+#include "support/Loopback.h"
 #include "support/Ratios.h"
 
 #include "dispatch/Queue.h"
@@ -23,9 +24,6 @@
 #include <string>
 #include <vector>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-
 namespace {
 
 using namespace std::chrono_literals;
@@ -38,14 +36,7 @@ constexpr int kRoundTrips = 1000;
 constexpr int kWindow = 64;
 constexpr int kWindows = 32;
 
-Address loopback(uint16_t port) {
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(port);
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const auto* p = reinterpret_cast<const uint8_t*>(&sa);
-    return Address(p, p + sizeof sa);
-}
+using benchsupport::loopback;
 
 const Data& statusRequest() {
     static const Data request =

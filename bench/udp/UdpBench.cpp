@@ -5,6 +5,7 @@
 // way, in windows of kWindow (the sender waits for the receiver to count a whole window, so the
 // receive buffer never overflows and nothing is lost), kWindows windows per iteration.
 #include "sockets/AsyncUdpSocket.h"
+#include "support/Loopback.h"
 #include "support/Ratios.h"
 
 #include "dispatch/Queue.h"
@@ -40,14 +41,7 @@ using sockets::Address;
 using sockets::AsyncUdpSocket;
 using sockets::Data;
 
-Address loopback(uint16_t port) {
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(port);
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const auto* p = reinterpret_cast<const uint8_t*>(&sa);
-    return Address(p, p + sizeof sa);
-}
+using benchsupport::loopback;
 
 // ---- (a) AsyncUdpSocket, delegates on serial queues --------------------------------------------
 

@@ -43,6 +43,19 @@ void asyncResolveHost(const std::string& host, uint16_t port, const dispatch::Qu
 
 } // namespace udp
 
+namespace {
+
+// A datagram waiting its turn; the packet type is the socket's private one.
+template <class Packet> std::shared_ptr<Packet> newPacket(Data data, double timeout, long tag) {
+    auto packet = std::make_shared<Packet>();
+    packet->buffer = std::move(data);
+    packet->timeout = timeout;
+    packet->tag = tag;
+    return packet;
+}
+
+} // namespace
+
 // ---------------------------------------------------------------------------------------------
 // Sending
 
@@ -54,10 +67,7 @@ void AsyncUdpSocket::sendData(Data data, double timeout, long tag) {
     if (data.empty()) {
         return;
     }
-    auto packet = std::make_shared<SendPacket>();
-    packet->buffer = std::move(data);
-    packet->timeout = timeout;
-    packet->tag = tag;
+    auto packet = newPacket<SendPacket>(std::move(data), timeout, tag);
     queueEntry(std::move(packet));
 }
 
@@ -65,10 +75,7 @@ void AsyncUdpSocket::sendData(Data data, const std::string& host, uint16_t port,
     if (data.empty()) {
         return;
     }
-    auto packet = std::make_shared<SendPacket>();
-    packet->buffer = std::move(data);
-    packet->timeout = timeout;
-    packet->tag = tag;
+    auto packet = newPacket<SendPacket>(std::move(data), timeout, tag);
     packet->hostGiven = true;
     packet->resolveInProgress = true;
     // Resolution starts at once, before the packet's turn comes.
@@ -90,10 +97,7 @@ void AsyncUdpSocket::sendData(Data data, const Address& address, double timeout,
     if (data.empty()) {
         return;
     }
-    auto packet = std::make_shared<SendPacket>();
-    packet->buffer = std::move(data);
-    packet->timeout = timeout;
-    packet->tag = tag;
+    auto packet = newPacket<SendPacket>(std::move(data), timeout, tag);
     packet->address = address;
     packet->addressFamily = familyFromAddress(address);
     queueEntry(std::move(packet));

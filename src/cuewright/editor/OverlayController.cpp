@@ -104,11 +104,6 @@ QWidget* OverlayController::makeView() {
     pane->setObjectName(QStringLiteral("OverlayController"));
     Controls& c = controls_;
     QBoxLayout* column = paneform::column(pane);
-    const auto header = [&](const QString& title) {
-        auto* divider = new controls::LabeledDivider(pane);
-        divider->setTitle(title);
-        return divider;
-    };
     const auto reset = [&](std::string_view action) { return paneform::resetButton(this, action, pane); };
     const auto connectSlider = [this](QSlider* slider, void (OverlayController::*action)()) {
         connect(slider, &QSlider::valueChanged, this, [this, action] { (this->*action)(); });
@@ -117,7 +112,7 @@ QWidget* OverlayController::makeView() {
         connect(button, &QComboBox::activated, this, [this, action] { (this->*action)(); });
     };
 
-    paneform::addHeader(column, header(tr("Overlay")), reset("resetOverlay:"));
+    paneform::addHeader(column, paneform::divider(tr("Overlay"), pane), reset("resetOverlay:"));
     c.overlayTypeButton = popUp({tr("None"), tr("Fade Out"), tr("Highlight"), tr("Black Out"),
                                  tr("Black Out (3 Lines)"), tr("Expanse")},
                                 pane);
@@ -127,7 +122,7 @@ QWidget* OverlayController::makeView() {
     connectSlider(c.overlayAlphaSlider, &OverlayController::adjustOverlayOpacity);
     paneform::row(column, tr("Opacity"))->addWidget(c.overlayAlphaSlider);
 
-    paneform::addHeader(column, header(tr("Reading Indicator")), reset("resetIndicator:"));
+    paneform::addHeader(column, paneform::divider(tr("Reading Indicator"), pane), reset("resetIndicator:"));
     c.indicatorTypeButton = popUp({tr("None"), tr("Arrow"), tr("Dot"), tr("Line")}, pane);
     connectPopUp(c.indicatorTypeButton, &OverlayController::adjustIndicatorType);
     paneform::row(column, tr("Shape"))->addWidget(c.indicatorTypeButton);
@@ -146,7 +141,7 @@ QWidget* OverlayController::makeView() {
     connect(c.showReadinglineCheckbox, &QCheckBox::clicked, this, [this] { toggleReadingLine(); });
     column->addWidget(c.showReadinglineCheckbox);
 
-    paneform::addHeader(column, header(tr("Background Image")));
+    paneform::addHeader(column, paneform::divider(tr("Background Image"), pane));
     c.backgroundImageView = new QLabel(pane);
     c.backgroundImageView->setFixedHeight(imageViewHeight);
     c.backgroundImageView->setAlignment(Qt::AlignCenter);

@@ -135,14 +135,9 @@ QWidget* ProjectPropertiesController::makeView() {
     pane->setObjectName(QStringLiteral("ProjectPropertiesController"));
     Controls& c = controls_;
     QBoxLayout* column = paneform::column(pane);
-    const auto header = [&](const QString& title) {
-        auto* divider = new controls::LabeledDivider(pane);
-        divider->setTitle(title);
-        return divider;
-    };
     const auto reset = [&](std::string_view action) { return paneform::resetButton(this, action, pane); };
 
-    paneform::addHeader(column, header(tr("Colors & Font")));
+    paneform::addHeader(column, paneform::divider(tr("Colors & Font"), pane));
     c.backgroundColorWell = new controls::PrompterColorWell(pane);
     c.backgroundColorWell->action = {this, "changeBackgroundColor:"};
     QBoxLayout* r = paneform::row(column, tr("Background"));
@@ -181,13 +176,14 @@ QWidget* ProjectPropertiesController::makeView() {
     for (QCheckBox* box : {c.flipHorizontalChecker, c.flipVerticalChecker})
         connect(box, &QCheckBox::clicked, this, [this, box] { syncPropertiesToProject(box); });
 
-    paneform::addHeader(column, header(tr("Margins")), reset("resetPrompterMargin:"));
+    paneform::addHeader(column, paneform::divider(tr("Margins"), pane), reset("resetPrompterMargin:"));
     c.prompterMarginSlider = paneform::slider(0, 80, pane);
     c.prompterMarginAlignmentSlider = paneform::slider(-100, 100, pane);
     paneform::row(column, tr("Width"))->addWidget(c.prompterMarginSlider);
     paneform::row(column, tr("Position"))->addWidget(c.prompterMarginAlignmentSlider);
 
-    paneform::addHeader(column, header(tr("Words per Line")), reset("resetWordCountFactor:"));
+    paneform::addHeader(column, paneform::divider(tr("Words per Line"), pane),
+                        reset("resetWordCountFactor:"));
     c.wordCountSlider = paneform::slider(0, 100, pane);
     column->addWidget(c.wordCountSlider);
     c.wordsPerLineLabel = valueLabel(pane, Qt::AlignHCenter);
@@ -209,7 +205,7 @@ QWidget* ProjectPropertiesController::makeView() {
     addScale(column, c.scrollSpeedLinesPerSecMinLabel, c.scrollSpeedLinesPerSecLabel,
              c.scrollSpeedLinesPerSecMaxLabel);
 
-    paneform::addHeader(column, header(tr("Speed Range")));
+    paneform::addHeader(column, paneform::divider(tr("Speed Range"), pane));
     c.speedRangeSlider = new controls::RangeSlider(pane);
     column->addWidget(c.speedRangeSlider);
     c.speedRangeSliderMinLabel = valueLabel(pane, Qt::AlignLeft);
@@ -217,7 +213,7 @@ QWidget* ProjectPropertiesController::makeView() {
     c.speedRangeSliderMaxLabel = valueLabel(pane, Qt::AlignRight);
     addScale(column, c.speedRangeSliderMinLabel, c.speedRangeSliderLabel, c.speedRangeSliderMaxLabel);
 
-    paneform::addHeader(column, header(tr("Running Time")));
+    paneform::addHeader(column, paneform::divider(tr("Running Time"), pane));
     c.runtimePicker = new controls::TimeControl(pane);
     c.runtimeStepper = new QSpinBox(pane);
     // Only its arrows show: the picker itself shows the value being stepped.

@@ -26,6 +26,12 @@ QBoxLayout* column(QWidget* pane) {
     return layout;
 }
 
+controls::LabeledDivider* divider(const QString& title, QWidget* parent) {
+    auto* d = new controls::LabeledDivider(parent);
+    d->setTitle(title);
+    return d;
+}
+
 void addHeader(QBoxLayout* column, controls::LabeledDivider* divider, controls::LabelButton* reset) {
     if (column->count() > 0)
         column->addSpacing(sectionGap - column->spacing());

@@ -47,6 +47,8 @@ inline constexpr int rowGap = 6;
 
 // The pane's column: margins, spacing, controls packed at the top.
 QBoxLayout* column(QWidget* pane);
+// A section divider titled `title`, for addHeader().
+controls::LabeledDivider* divider(const QString& title, QWidget* parent);
 // A section header: the divider with the title, and (when given) a "Reset" button at its right end.
 void addHeader(QBoxLayout* column, controls::LabeledDivider* divider, controls::LabelButton* reset = nullptr);
 // A "Reset" label button sending `action` to `target`.
