@@ -97,7 +97,6 @@ public: // table-driven steps reach in
     }
 
     std::shared_ptr<EditorController> makeController(ScriptTextView& textView) {
-        cw::editor::EditorTimers timers;
         auto autosave = std::make_unique<FakeTimer>();
         auto settle = std::make_unique<FakeTimer>();
         auto scroll = std::make_unique<FakeScrollTimer>();
@@ -519,23 +518,29 @@ public:
         project->setProgress(0, false, false);
     }
     double progress() const { return project->transportState().progress; }
-    // The progress that the editor shows.
     double shown() const { return view.scrollOffset() / view.usedHeight(); }
 };
+
+using Step = std::function<void(EditorScrollTest&)>;
+Step set(std::string_view key, bool on) {
+    return [key, on](EditorScrollTest& t) { t.defaults.set(key, on); };
+}
+Step progressTo(double p) {
+    return [p](EditorScrollTest& t) { t.project->setProgress(p, false, false); };
+}
+const Step play = [](EditorScrollTest& t) { t.project->play(); };
+const Step pause = [](EditorScrollTest& t) { t.project->pause(); };
+const Step syncOff = set(cw::settings::syncTeleprompterWindowToEditorScrolling, false);
 
 TEST_F(EditorScrollTest, WheelMovesTheProgressOnlyWhileStoppedAndSynchronised) {
     const struct {
         const char* what;
-        std::function<void(EditorScrollTest&)> arrange;
+        Step arrange;
         bool moves;
     } cases[] = {
         {"stopped", [](EditorScrollTest&) {}, true},
-        {"playing", [](EditorScrollTest& t) { t.project->play(); }, false},
-        {"sync off",
-         [](EditorScrollTest& t) {
-             t.defaults.set(cw::settings::syncTeleprompterWindowToEditorScrolling, false);
-         },
-         false},
+        {"playing", play, false},
+        {"sync off", syncOff, false},
         {"frozen", [](EditorScrollTest& t) { t.controller->setFreezeScroll(true); }, false},
     };
     for (const auto& c : cases) {
@@ -554,14 +559,6 @@ TEST_F(EditorScrollTest, WheelMovesTheProgressOnlyWhileStoppedAndSynchronised) {
 }
 
 TEST_F(EditorScrollTest, JumpsStepsStopsAndPlaybackScrollTheEditor) {
-    using Step = std::function<void(EditorScrollTest&)>;
-    auto progressTo = [](double p) {
-        return [p](EditorScrollTest& t) { t.project->setProgress(p, false, false); };
-    };
-    auto set = [](std::string_view key, bool on) {
-        return [key, on](EditorScrollTest& t) { t.defaults.set(key, on); };
-    };
-    const Step syncOff = set(cw::settings::syncTeleprompterWindowToEditorScrolling, false);
     const Step autoscrollOn = set(cw::settings::autoscrollEditorDuringPrompting, true);
     const struct {
         const char* what;
@@ -576,29 +573,22 @@ TEST_F(EditorScrollTest, JumpsStepsStopsAndPlaybackScrollTheEditor) {
           [](EditorScrollTest& t) { t.controller->projectSeekDidStep(*t.project, 0, 0.4, 0.1); }},
          0.4,
          false},
-        {"a stop scrolls to where it stopped",
-         {syncOff, [](EditorScrollTest& t) { t.project->play(); }, progressTo(0.3),
-          [](EditorScrollTest& t) { t.project->pause(); }},
-         0.3,
-         false},
+        {"a stop scrolls to where it stopped", {syncOff, play, progressTo(0.3), pause}, 0.3, false},
         {"not with the stop setting off",
-         {syncOff, set(cw::settings::scrollEditorToStopPosition, false),
-          [](EditorScrollTest& t) { t.project->play(); }, progressTo(0.3),
-          [](EditorScrollTest& t) { t.project->pause(); }},
+         {syncOff, set(cw::settings::scrollEditorToStopPosition, false), play, progressTo(0.3), pause},
          0,
          false},
         {"while playing with auto-scroll the editor follows each tick",
-         {autoscrollOn, syncOff, [](EditorScrollTest& t) { t.project->play(); }, progressTo(0.6),
-          [](EditorScrollTest& t) { t.scrollTimer->tick(); }},
+         {autoscrollOn, syncOff, play, progressTo(0.6), [](EditorScrollTest& t) { t.scrollTimer->tick(); }},
          0.6,
          true},
         {"auto-scroll switched on while playing starts following",
-         {syncOff, [](EditorScrollTest& t) { t.project->play(); },
+         {syncOff, play,
           [](EditorScrollTest& t) { cw::setAutoscrollEditorDuringPrompting(true, t.defaults); }},
          0,
          true},
         {"and switched off stops",
-         {autoscrollOn, [](EditorScrollTest& t) { t.project->play(); },
+         {autoscrollOn, play,
           [](EditorScrollTest& t) { cw::setAutoscrollEditorDuringPrompting(false, t.defaults); }},
          0,
          false},
