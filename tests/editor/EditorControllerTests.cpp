@@ -291,7 +291,34 @@ TEST_F(EditorControllerTest, TypedTextAfterABookmarkCarriesNoBookmark) {
     }
 }
 
-TEST_F(EditorControllerTest, ScreenshotLightAndDark) {
+namespace appearance {
+
+using cw::editor::EditorViews;
+
+// Every run's point size in the view.
+std::set<double> pointSizes(const ScriptTextView& textView) {
+    std::set<double> sizes;
+    for (const auto& run : cw::editor::attributedText(*textView.document()).runs()) {
+        sizes.insert(run.attributes.font ? run.attributes.font->pointSize : 0);
+    }
+    return sizes;
+}
+
+// The editor's views shown at a size, with a controller of their own (not loaded yet).
+class EditorViewsTest : public EditorControllerTest {
+public:
+    void showViews(int width, int height) {
+        views.container->resize(width, height);
+        views.container->show();
+        own = makeController(*views.text);
+        own->setViews(views.background, views.overlay);
+    }
+    EditorViews views = cw::editor::makeEditorViews();
+    std::unique_ptr<QWidget> owner{views.container};
+    std::shared_ptr<EditorController> own;
+};
+
+TEST_F(EditorViewsTest, ScreenshotLightAndDark) {
     const QString folder = editortest::screenshotFolder();
     ASSERT_FALSE(folder.isEmpty());
     const auto style = cw::ScriptImport::DefaultStyle::fromUserDefaults(defaults);
@@ -321,13 +348,8 @@ TEST_F(EditorControllerTest, ScreenshotLightAndDark) {
     project->setText(script);
 
     // The whole editor: background, indicator and reading line, the text column, the overlay.
-    const cw::editor::EditorViews views = cw::editor::makeEditorViews();
-    const std::unique_ptr<QWidget> owner(views.container);
-    views.container->resize(800, 500);
-    views.container->show();
-    auto shown = makeController(*views.text);
-    shown->setViews(views.background, views.overlay);
-    shown->load();
+    showViews(800, 500);
+    own->load();
     settleTimer->advance(EditorController::settleDelay);
     defaults.set(cw::settings::syncTeleprompterWindowToEditorScrolling, true);
     project->setProgress(0.2, /*animated=*/false, /*immediate=*/true); // a line at the reading line
@@ -339,33 +361,6 @@ TEST_F(EditorControllerTest, ScreenshotLightAndDark) {
         EXPECT_TRUE(indicator.green() > 200 && indicator.red() < 100) << "seen through the overlay";
     }
 }
-
-namespace appearance {
-
-using cw::editor::EditorViews;
-
-// Every run's point size in the view.
-std::set<double> pointSizes(const ScriptTextView& textView) {
-    std::set<double> sizes;
-    for (const auto& run : cw::editor::attributedText(*textView.document()).runs()) {
-        sizes.insert(run.attributes.font ? run.attributes.font->pointSize : 0);
-    }
-    return sizes;
-}
-
-// The editor's views shown at a size, with a controller of their own (not loaded yet).
-class EditorViewsTest : public EditorControllerTest {
-public:
-    void showViews(int width, int height) {
-        views.container->resize(width, height);
-        views.container->show();
-        own = makeController(*views.text);
-        own->setViews(views.background, views.overlay);
-    }
-    EditorViews views = cw::editor::makeEditorViews();
-    std::unique_ptr<QWidget> owner{views.container};
-    std::shared_ptr<EditorController> own;
-};
 
 TEST_F(EditorViewsTest, ScriptPropertiesShapeTheViews) {
     showViews(1000, 600);
