@@ -38,10 +38,12 @@ public:
 
 class DisplaysPaneTest : public ::testing::Test, protected displaytests::Fixture {
 protected:
-    std::unique_ptr<ScreensController> makePane() {
+    std::unique_ptr<ScreensController> makePane(bool shown = true) {
         auto pane = std::make_unique<ScreensController>(
             project, ScreensController::Options{provider, opener, identification()});
         pane->view()->resize(240, 700);
+        if (shown)
+            pane->view()->show();
         return pane;
     }
     static std::vector<std::string> rowUUIDs(const ScreenListController& list) {
@@ -74,9 +76,17 @@ ScreenDescription description() {
     return d;
 }
 
-} // namespace
+class DisplayRowTest : public ::testing::Test {
+protected:
+    DisplayRowTest() {
+        row.view();
+        row.setDelegate(&delegate);
+    }
+    ScreenInfoViewController row{description()};
+    RecordingDelegate delegate;
+};
 
-// ---- the list ----
+} // namespace
 
 TEST_F(DisplaysPaneTest, RowsAreSortedByDisplayIdAndTheListIsSizedForThem) {
     provider->setScreens({});
@@ -93,7 +103,6 @@ TEST_F(DisplaysPaneTest, RowsAreSortedByDisplayIdAndTheListIsSizedForThem) {
         }
         provider->setScreens(screens);
         auto pane = makePane();
-        pane->view()->show();
         displaytests::processEvents();
         ScreenListController& list = *pane->screenListController();
         EXPECT_EQ(rowUUIDs(list), expectedOrder()) << c.displays;
@@ -111,7 +120,6 @@ TEST_F(DisplaysPaneTest, RowsAreSortedByDisplayIdAndTheListIsSizedForThem) {
 
 TEST_F(DisplaysPaneTest, ADisplayAddedOrRemovedWhileThePaneIsShownAddsOrRemovesItsRow) {
     auto pane = makePane();
-    pane->view()->show();
     displaytests::processEvents();
     ASSERT_EQ(pane->screenListController()->itemControllers().size(), 3u);
 
@@ -141,7 +149,6 @@ TEST_F(DisplaysPaneTest, ADisplayAddedOrRemovedWhileThePaneIsShownAddsOrRemovesI
 
 TEST_F(DisplaysPaneTest, ADescriptionChangedElsewhereRefreshesOnlyItsRowAndPlaybackStopsIdentifying) {
     auto pane = makePane();
-    pane->view()->show();
     ScreenListController& list = *pane->screenListController();
     auto& rows = list.itemControllers();
     ScreenDescription changed = rows[1]->desc();
@@ -175,7 +182,6 @@ TEST_F(DisplaysPaneTest, ADescriptionChangedElsewhereRefreshesOnlyItsRowAndPlayb
 
 TEST_F(DisplaysPaneTest, TabCyclesThroughTheNameFields) {
     auto pane = makePane();
-    pane->view()->show();
     QApplication::setActiveWindow(pane->view());
     const auto& rows = pane->screenListController()->itemControllers();
     for (std::size_t i : {0u, 1u, 2u, 0u}) {
@@ -185,11 +191,8 @@ TEST_F(DisplaysPaneTest, TabCyclesThroughTheNameFields) {
     }
 }
 
-// ---- the prompter switch ----
-
 TEST_F(DisplaysPaneTest, TheSwitchSavesFirstThenTogglesAndNeverClaimsAPrompterThatDidNotOpen) {
     auto pane = makePane();
-    pane->view()->show();
     auto& row = *pane->screenListController()->itemControllers()[0];
     const std::string uuid = row.desc().displayUUID;
 
@@ -217,9 +220,7 @@ TEST_F(DisplaysPaneTest, TheSwitchSavesFirstThenTogglesAndNeverClaimsAPrompterTh
     EXPECT_EQ(opener->toggled.size(), 2u);
 }
 
-// ---- a row ----
-
-TEST(DisplayRowTest, ResolutionShowsWholePoints) {
+TEST_F(DisplayRowTest, ResolutionShowsWholePoints) {
     const struct {
         double width, height;
         const char* text;
@@ -233,16 +234,12 @@ TEST(DisplayRowTest, ResolutionShowsWholePoints) {
     ScreenDescription d = description();
     d.resolutionWidth = 1440.5;
     d.resolutionHeight = 900;
-    ScreenInfoViewController row(d);
-    row.view();
-    EXPECT_EQ(row.resolutionLabel()->text(), "1440 x 900");
+    ScreenInfoViewController own(d);
+    own.view();
+    EXPECT_EQ(own.resolutionLabel()->text(), "1440 x 900");
 }
 
-TEST(DisplayRowTest, ControlsShowAndReadTheDescription) {
-    ScreenInfoViewController row(description());
-    row.view();
-    RecordingDelegate delegate;
-    row.setDelegate(&delegate);
+TEST_F(DisplayRowTest, ControlsShowAndReadTheDescription) {
     EXPECT_EQ(row.alignmentSegment()->checkedId(), 2);
     EXPECT_EQ(row.screenNameLabel()->placeholderText(), "DELL U2720Q");
     EXPECT_FALSE(row.screenCheckbox()->isChecked());
@@ -279,11 +276,7 @@ TEST(DisplayRowTest, ControlsShowAndReadTheDescription) {
     EXPECT_TRUE(delegate.toggled.empty());
 }
 
-TEST(DisplayRowTest, NameFieldSavesOnReturnAndEscapeRestoresTheName) {
-    ScreenInfoViewController row(description());
-    row.view();
-    RecordingDelegate delegate;
-    row.setDelegate(&delegate);
+TEST_F(DisplayRowTest, NameFieldSavesOnReturnAndEscapeRestoresTheName) {
     QLineEdit* field = row.screenNameLabel();
 
     QTest::keyClicks(field, " B");
@@ -310,8 +303,6 @@ TEST(DisplayRowTest, NameFieldSavesOnReturnAndEscapeRestoresTheName) {
     EXPECT_EQ(field->placeholderText(), "DELL U2720Q");
 }
 
-// ---- pictures ----
-
 TEST_F(DisplaysPaneTest, ScreenshotsInLightAndDark) {
     const char* root = std::getenv("CW_TEST_OUTPUT_DIR");
     const QString folder = QString::fromUtf8(root && *root ? root : "build/debug/test-output") + "/displays";
@@ -320,7 +311,7 @@ TEST_F(DisplaysPaneTest, ScreenshotsInLightAndDark) {
     named.nickname = "Stage left";
     named.flipH = true;
     project->editor().screenManager->update(named);
-    auto pane = makePane();
+    auto pane = makePane(false);
     for (auto [style, name] : {std::pair{platform::AppearanceStyle::light, "light"},
                                std::pair{platform::AppearanceStyle::dark, "dark"}}) {
         platform::Appearance::applyToWindow(pane->view(), style);

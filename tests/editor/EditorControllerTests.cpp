@@ -97,7 +97,6 @@ public: // table-driven steps reach in
     }
 
     std::shared_ptr<EditorController> makeController(ScriptTextView& textView) {
-        cw::editor::EditorTimers timers;
         auto autosave = std::make_unique<FakeTimer>();
         auto settle = std::make_unique<FakeTimer>();
         auto scroll = std::make_unique<FakeScrollTimer>();
@@ -292,7 +291,34 @@ TEST_F(EditorControllerTest, TypedTextAfterABookmarkCarriesNoBookmark) {
     }
 }
 
-TEST_F(EditorControllerTest, ScreenshotLightAndDark) {
+namespace appearance {
+
+using cw::editor::EditorViews;
+
+// Every run's point size in the view.
+std::set<double> pointSizes(const ScriptTextView& textView) {
+    std::set<double> sizes;
+    for (const auto& run : cw::editor::attributedText(*textView.document()).runs()) {
+        sizes.insert(run.attributes.font ? run.attributes.font->pointSize : 0);
+    }
+    return sizes;
+}
+
+// The editor's views shown at a size, with a controller of their own (not loaded yet).
+class EditorViewsTest : public EditorControllerTest {
+public:
+    void showViews(int width, int height) {
+        views.container->resize(width, height);
+        views.container->show();
+        own = makeController(*views.text);
+        own->setViews(views.background, views.overlay);
+    }
+    EditorViews views = cw::editor::makeEditorViews();
+    std::unique_ptr<QWidget> owner{views.container};
+    std::shared_ptr<EditorController> own;
+};
+
+TEST_F(EditorViewsTest, ScreenshotLightAndDark) {
     const QString folder = editortest::screenshotFolder();
     ASSERT_FALSE(folder.isEmpty());
     const auto style = cw::ScriptImport::DefaultStyle::fromUserDefaults(defaults);
@@ -322,13 +348,8 @@ TEST_F(EditorControllerTest, ScreenshotLightAndDark) {
     project->setText(script);
 
     // The whole editor: background, indicator and reading line, the text column, the overlay.
-    const cw::editor::EditorViews views = cw::editor::makeEditorViews();
-    const std::unique_ptr<QWidget> owner(views.container);
-    views.container->resize(800, 500);
-    views.container->show();
-    auto shown = makeController(*views.text);
-    shown->setViews(views.background, views.overlay);
-    shown->load();
+    showViews(800, 500);
+    own->load();
     settleTimer->advance(EditorController::settleDelay);
     defaults.set(cw::settings::syncTeleprompterWindowToEditorScrolling, true);
     project->setProgress(0.2, /*animated=*/false, /*immediate=*/true); // a line at the reading line
@@ -340,33 +361,6 @@ TEST_F(EditorControllerTest, ScreenshotLightAndDark) {
         EXPECT_TRUE(indicator.green() > 200 && indicator.red() < 100) << "seen through the overlay";
     }
 }
-
-namespace appearance {
-
-using cw::editor::EditorViews;
-
-// Every run's point size in the view.
-std::set<double> pointSizes(const ScriptTextView& textView) {
-    std::set<double> sizes;
-    for (const auto& run : cw::editor::attributedText(*textView.document()).runs()) {
-        sizes.insert(run.attributes.font ? run.attributes.font->pointSize : 0);
-    }
-    return sizes;
-}
-
-// The editor's views shown at a size, with a controller of their own (not loaded yet).
-class EditorViewsTest : public EditorControllerTest {
-public:
-    void showViews(int width, int height) {
-        views.container->resize(width, height);
-        views.container->show();
-        own = makeController(*views.text);
-        own->setViews(views.background, views.overlay);
-    }
-    EditorViews views = cw::editor::makeEditorViews();
-    std::unique_ptr<QWidget> owner{views.container};
-    std::shared_ptr<EditorController> own;
-};
 
 TEST_F(EditorViewsTest, ScriptPropertiesShapeTheViews) {
     showViews(1000, 600);
@@ -519,23 +513,29 @@ public:
         project->setProgress(0, false, false);
     }
     double progress() const { return project->transportState().progress; }
-    // The progress that the editor shows.
     double shown() const { return view.scrollOffset() / view.usedHeight(); }
 };
+
+using Step = std::function<void(EditorScrollTest&)>;
+Step set(std::string_view key, bool on) {
+    return [key, on](EditorScrollTest& t) { t.defaults.set(key, on); };
+}
+Step progressTo(double p) {
+    return [p](EditorScrollTest& t) { t.project->setProgress(p, false, false); };
+}
+const Step play = [](EditorScrollTest& t) { t.project->play(); };
+const Step pause = [](EditorScrollTest& t) { t.project->pause(); };
+const Step syncOff = set(cw::settings::syncTeleprompterWindowToEditorScrolling, false);
 
 TEST_F(EditorScrollTest, WheelMovesTheProgressOnlyWhileStoppedAndSynchronised) {
     const struct {
         const char* what;
-        std::function<void(EditorScrollTest&)> arrange;
+        Step arrange;
         bool moves;
     } cases[] = {
         {"stopped", [](EditorScrollTest&) {}, true},
-        {"playing", [](EditorScrollTest& t) { t.project->play(); }, false},
-        {"sync off",
-         [](EditorScrollTest& t) {
-             t.defaults.set(cw::settings::syncTeleprompterWindowToEditorScrolling, false);
-         },
-         false},
+        {"playing", play, false},
+        {"sync off", syncOff, false},
         {"frozen", [](EditorScrollTest& t) { t.controller->setFreezeScroll(true); }, false},
     };
     for (const auto& c : cases) {
@@ -554,14 +554,6 @@ TEST_F(EditorScrollTest, WheelMovesTheProgressOnlyWhileStoppedAndSynchronised) {
 }
 
 TEST_F(EditorScrollTest, JumpsStepsStopsAndPlaybackScrollTheEditor) {
-    using Step = std::function<void(EditorScrollTest&)>;
-    auto progressTo = [](double p) {
-        return [p](EditorScrollTest& t) { t.project->setProgress(p, false, false); };
-    };
-    auto set = [](std::string_view key, bool on) {
-        return [key, on](EditorScrollTest& t) { t.defaults.set(key, on); };
-    };
-    const Step syncOff = set(cw::settings::syncTeleprompterWindowToEditorScrolling, false);
     const Step autoscrollOn = set(cw::settings::autoscrollEditorDuringPrompting, true);
     const struct {
         const char* what;
@@ -576,29 +568,22 @@ TEST_F(EditorScrollTest, JumpsStepsStopsAndPlaybackScrollTheEditor) {
           [](EditorScrollTest& t) { t.controller->projectSeekDidStep(*t.project, 0, 0.4, 0.1); }},
          0.4,
          false},
-        {"a stop scrolls to where it stopped",
-         {syncOff, [](EditorScrollTest& t) { t.project->play(); }, progressTo(0.3),
-          [](EditorScrollTest& t) { t.project->pause(); }},
-         0.3,
-         false},
+        {"a stop scrolls to where it stopped", {syncOff, play, progressTo(0.3), pause}, 0.3, false},
         {"not with the stop setting off",
-         {syncOff, set(cw::settings::scrollEditorToStopPosition, false),
-          [](EditorScrollTest& t) { t.project->play(); }, progressTo(0.3),
-          [](EditorScrollTest& t) { t.project->pause(); }},
+         {syncOff, set(cw::settings::scrollEditorToStopPosition, false), play, progressTo(0.3), pause},
          0,
          false},
         {"while playing with auto-scroll the editor follows each tick",
-         {autoscrollOn, syncOff, [](EditorScrollTest& t) { t.project->play(); }, progressTo(0.6),
-          [](EditorScrollTest& t) { t.scrollTimer->tick(); }},
+         {autoscrollOn, syncOff, play, progressTo(0.6), [](EditorScrollTest& t) { t.scrollTimer->tick(); }},
          0.6,
          true},
         {"auto-scroll switched on while playing starts following",
-         {syncOff, [](EditorScrollTest& t) { t.project->play(); },
+         {syncOff, play,
           [](EditorScrollTest& t) { cw::setAutoscrollEditorDuringPrompting(true, t.defaults); }},
          0,
          true},
         {"and switched off stops",
-         {autoscrollOn, [](EditorScrollTest& t) { t.project->play(); },
+         {autoscrollOn, play,
           [](EditorScrollTest& t) { cw::setAutoscrollEditorDuringPrompting(false, t.defaults); }},
          0,
          false},

@@ -148,9 +148,9 @@ TEST_F(EditorWindowTest, PlacesItsPartsAndMovesTheBookmarkColumn) {
 // Each toolbar item's action, and the states it shows afterwards.
 TEST_F(EditorWindowTest, ToolbarItemsActAndFollowTheProject) {
     EditorWindowController& w = open();
-    QAction* modes[] = {w.editorModeToolbarItem(Editor::Mode::script),
-                        w.editorModeToolbarItem(Editor::Mode::overlay),
-                        w.editorModeToolbarItem(Editor::Mode::displays)};
+    QAction* modes[3];
+    for (int m = 0; m < 3; ++m)
+        modes[m] = w.editorModeToolbarItem(static_cast<Editor::Mode>(m));
     for (int m : {1, 2, 0}) {
         modes[m]->trigger();
         EXPECT_EQ(project->editor().mode, static_cast<Editor::Mode>(m));
@@ -173,26 +173,23 @@ TEST_F(EditorWindowTest, ToolbarItemsActAndFollowTheProject) {
     w.sidebarController()->microToolbarDidSelectItemAt(*w.sidebarController()->toolbar(), 2);
     EXPECT_TRUE(modes[2]->isChecked());
 
-    w.toggleEditorLockToolbarItem()->trigger();
-    EXPECT_TRUE(project->editor().isLocked);
-    EXPECT_TRUE(w.toggleEditorLockToolbarItem()->isChecked());
-    w.toggleEditorLockToolbarItem()->trigger();
-    EXPECT_FALSE(project->editor().isLocked);
-    EXPECT_FALSE(w.toggleEditorLockToolbarItem()->isChecked());
+    for (bool locked : {true, false}) {
+        w.toggleEditorLockToolbarItem()->trigger();
+        EXPECT_EQ(project->editor().isLocked, locked);
+        EXPECT_EQ(w.toggleEditorLockToolbarItem()->isChecked(), locked);
+    }
 
     // Prompt and pause; "lockEditorDuringPrompting" locks the editor while it plays.
     QAction* play = w.playPauseToolbarItem();
     EXPECT_EQ(play->text(), "Prompt");
-    play->trigger();
-    EXPECT_TRUE(project->transportState().isPlaying());
-    EXPECT_TRUE(play->isChecked());
-    EXPECT_EQ(play->text(), "Pause");
-    EXPECT_TRUE(w.toggleEditorLockToolbarItem()->isChecked());
-    play->trigger();
-    EXPECT_FALSE(project->transportState().isPlaying());
-    EXPECT_FALSE(play->isChecked());
-    EXPECT_EQ(play->text(), "Prompt");
-    EXPECT_FALSE(project->editor().isLocked);
+    for (bool playing : {true, false}) {
+        play->trigger();
+        EXPECT_EQ(project->transportState().isPlaying(), playing);
+        EXPECT_EQ(play->isChecked(), playing);
+        EXPECT_EQ(play->text(), playing ? "Pause" : "Prompt");
+        EXPECT_EQ(w.toggleEditorLockToolbarItem()->isChecked(), playing);
+        EXPECT_EQ(project->editor().isLocked, playing);
+    }
     defaults.set(cw::settings::lockEditorDuringPrompting, false);
     play->trigger();
     EXPECT_FALSE(project->editor().isLocked) << "the setting off: only the button changes";
@@ -221,9 +218,8 @@ TEST_F(EditorWindowTest, MenusAreValidatedThroughTheResponderChain) {
             EXPECT_TRUE(item->isSeparator() || item->isEnabled()) << item->text().toStdString();
     }
     const QList<QAction*> view = w.menus()[1]->actions();
-    EXPECT_FALSE(view[0]->isChecked());
-    EXPECT_TRUE(view[1]->isChecked());
-    EXPECT_FALSE(view[2]->isChecked());
+    for (int m = 0; m < 3; ++m)
+        EXPECT_EQ(view[m]->isChecked(), m == 1) << m;
     EXPECT_TRUE(view[5]->isChecked()) << "Lock Editor";
     // Triggering a menu item reaches the window: Ctrl+3 chooses the displays.
     view[2]->trigger();

@@ -80,6 +80,11 @@ protected:
     }
     const cw::Document::ScriptProperties& properties() const { return project->document().scriptProperties; }
     const cw::Document::SpeedProperties& speed() const { return project->document().speedProperties; }
+    void setLineCount(int lines) {
+        Editor editor = project->editor();
+        editor.lineCount = lines;
+        project->setEditor(editor);
+    }
 
     testsupport::TempDir dir;
     platform::Defaults defaults;
@@ -113,13 +118,11 @@ TEST_F(SidebarTest, ToolbarLaysOutEqualTabsAndReportsClicks) {
     EXPECT_EQ(picture.pixelColor(80, 13).rgb(), toolbar.colors().separator.rgb());
     EXPECT_NE(picture.pixelColor(0, 13).rgb(), toolbar.colors().separator.rgb());
 
-    MicroToolbar two;
-    two.addItem(QStringLiteral("a"));
-    two.addItem(QStringLiteral("b"));
-    two.addItem(QStringLiteral("c"));
-    two.addItem(QStringLiteral("d"));
-    EXPECT_EQ(two.items()[2].index, 2);
-    EXPECT_EQ(two.items()[3].index, 3);
+    MicroToolbar four;
+    for (const char* title : {"a", "b", "c", "d"})
+        four.addItem(QString::fromUtf8(title));
+    for (int i : {2, 3})
+        EXPECT_EQ(four.items()[size_t(i)].index, i);
 }
 
 TEST_F(SidebarTest, PaneFollowsTheEditorModeAndReselectingMakesNoPane) {
@@ -210,9 +213,10 @@ TEST_F(SidebarTest, UserChangesOfTheScriptPaneReachTheProject) {
     project->setScrollSpeed(80, 1, 5);
     pane->resetScrollSpeed();
     EXPECT_EQ(speed(), (cw::Document::SpeedProperties{31.0, 0.1, 3.0}));
-    EXPECT_EQ(defaults.doubleForKey(cw::settings::defaultScrollSpeed), 31.0);
-    EXPECT_EQ(defaults.doubleForKey(cw::settings::defaultMinScrollSpeedLPS), 0.1);
-    EXPECT_EQ(defaults.doubleForKey(cw::settings::defaultMaxScrollSpeedLPS), 3.0);
+    for (auto [key, value] : {std::pair{cw::settings::defaultScrollSpeed, 31.0},
+                              std::pair{cw::settings::defaultMinScrollSpeedLPS, 0.1},
+                              std::pair{cw::settings::defaultMaxScrollSpeedLPS, 3.0}})
+        EXPECT_EQ(defaults.doubleForKey(key), value) << key;
 
     c.scrollSpeedSlider->setValue(60);
     EXPECT_EQ(speed().scrollSpeedPerc, 60);
@@ -272,16 +276,12 @@ TEST_F(SidebarTest, RunningTimePickerTakesUpToFortyEightHours) {
                  {17280, 0.1, 48, 0, 0},
                  {17281, 0.1, 0, 0, 0}};
     for (const auto& c : cases) {
-        Editor editor = project->editor();
-        editor.lineCount = c.lines;
-        project->setEditor(editor);
+        setLineCount(c.lines);
         project->setScrollSpeed(0, c.lps, c.lps + 1);
         EXPECT_EQ((std::array{picker.hour(), picker.minute(), picker.second()}), (std::array{c.h, c.m, c.s}))
             << c.lines << " lines at " << c.lps;
     }
-    Editor editor = project->editor();
-    editor.lineCount = 17280;
-    project->setEditor(editor);
+    setLineCount(17280);
     project->setScrollSpeed(50, 0, 1);
     picker.setSelected(cw::controls::TimeControl::Field::hour);
     pane->controls().runtimeStepper->setValue(47);
@@ -325,9 +325,8 @@ TEST_F(SidebarTest, OverlayChangesReachDocumentAndSettings) {
     EXPECT_EQ(after.overlayType, cw::OverlayType::highlight) << "the overlay stays";
     EXPECT_EQ(after.backgroundImage, p.backgroundImage);
     const auto fresh = cw::Document::ScriptProperties::fromUserDefaults(defaults);
-    EXPECT_EQ(fresh.indicatorType, cw::IndicatorType::arrow);
-    EXPECT_EQ(fresh.indicatorPosition, 0.65f);
-    EXPECT_FALSE(fresh.showReadingLine);
+    EXPECT_EQ(std::tuple(fresh.indicatorType, fresh.indicatorPosition, fresh.showReadingLine),
+              std::tuple(cw::IndicatorType::arrow, 0.65f, false));
     EXPECT_EQ(c.indicatorTypeButton->currentIndex(), 1);
 }
 

@@ -20,7 +20,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
@@ -66,10 +65,15 @@ protected:
     }
     ~WindowPartsTest() override { project->pause(); }
 
-    // Shows `view` in the test window, made the main window.
     void show(QWidget* view) {
         window.layout()->addWidget(view);
         ASSERT_TRUE(controltest::activate(window));
+    }
+    TransportButton* showButton() {
+        auto* button = new TransportButton;
+        button->setFixedSize(28, 22);
+        show(button);
+        return button;
     }
 
     testsupport::TempDir dir;
@@ -78,8 +82,6 @@ protected:
     std::shared_ptr<cw::Project> project;
     QWidget window;
 };
-
-// --- Transport buttons --------------------------------------------------------------------------
 
 // Counts the actions a button sends and whether it was held at each.
 struct Recorder : controltest::CountingResponder {
@@ -95,25 +97,22 @@ struct Recorder : controltest::CountingResponder {
 TEST_F(WindowPartsTest, TransportButtonNamesItsImageByStyleStateAndAppearance) {
     TransportButton loose;
     EXPECT_EQ(loose.glyphImageName(), "transport_playForward_disabled") << "in no window";
-    loose.setStringStyle("Play");
-    EXPECT_EQ(loose.style(), TransportButtonStyle::play);
-    loose.setStringStyle("pauseforward");
-    EXPECT_EQ(loose.style(), TransportButtonStyle::play) << "case matters";
-    loose.setStringStyle("pauseForward");
-    EXPECT_EQ(loose.style(), TransportButtonStyle::pauseForward);
+    for (auto [text, style] : {std::pair{"Play", TransportButtonStyle::play},
+                               std::pair{"pauseforward", TransportButtonStyle::play}, // case matters
+                               std::pair{"pauseForward", TransportButtonStyle::pauseForward}}) {
+        loose.setStringStyle(text);
+        EXPECT_EQ(loose.style(), style) << text;
+    }
     EXPECT_EQ(loose.stringStyle(), "pauseForward");
 
-    auto* button = new TransportButton;
-    button->setFixedSize(28, 22);
-    show(button);
+    TransportButton* button = showButton();
     QWidget other;
-    struct Case {
+    // The main window's cases first: the other window stays main once it is.
+    const struct {
         TransportButtonStyle style;
         bool main, pressed, drawnEnabled, dark;
         const char* name;
-    };
-    // The main window's cases first: the other window stays main once it is.
-    const Case cases[] = {
+    } cases[] = {
         {TransportButtonStyle::play, true, false, true, false, "transport_playForward_normal"},
         {TransportButtonStyle::ffwd, true, true, true, false, "transport_faster_active"},
         {TransportButtonStyle::stop, true, false, false, false, "transport_stop_disabled"},
@@ -122,7 +121,7 @@ TEST_F(WindowPartsTest, TransportButtonNamesItsImageByStyleStateAndAppearance) {
         {TransportButtonStyle::rewind, false, false, true, false, "transport_beginning_disabled"},
         {TransportButtonStyle::endwind, false, false, true, true, "transport_ending_disabled_HS"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         ASSERT_TRUE(controltest::activate(c.main ? window : other)) << c.name;
         platform::Appearance::applyToWindow(&window, c.dark ? platform::AppearanceStyle::dark
                                                             : platform::AppearanceStyle::light);
@@ -145,23 +144,20 @@ TEST_F(WindowPartsTest, TransportButtonNamesItsImageByStyleStateAndAppearance) {
 // An ordinary button acts once on a release inside; a fast-wind one acts on the press and on
 // every release that ends its press, inside or not, so a hold always ends.
 TEST_F(WindowPartsTest, TransportButtonSendsOnReleaseAndFastWindOnBothEdges) {
-    struct Case {
+    const QPoint inside(10, 10), outside(200, 10);
+    const struct {
         TransportButtonStyle style;
         QPoint release;
         std::vector<bool> heldAtSend;
-    };
-    const QPoint inside(10, 10), outside(200, 10);
-    const Case cases[] = {
+    } cases[] = {
         {TransportButtonStyle::play, inside, {false}},
         {TransportButtonStyle::play, outside, {}},
         {TransportButtonStyle::ffwd, inside, {true, false}},
         {TransportButtonStyle::ffwd, outside, {true, false}},
         {TransportButtonStyle::bbwd, outside, {true, false}},
     };
-    auto* button = new TransportButton;
-    button->setFixedSize(28, 22);
-    show(button);
-    for (const Case& c : cases) {
+    TransportButton* button = showButton();
+    for (const auto& c : cases) {
         Recorder recorder;
         button->setStyle(c.style);
         button->setActionBinding({&recorder, "act"});
@@ -174,8 +170,6 @@ TEST_F(WindowPartsTest, TransportButtonSendsOnReleaseAndFastWindOnBothEdges) {
     }
 }
 
-// --- Transport row ------------------------------------------------------------------------------
-
 TEST_F(WindowPartsTest, TransportRowFollowsStateAndDrivesTheProject) {
     layOut(*project, AttributedString(QStringLiteral("one\ntwo\n")), 100);
     auto controller = TransportController::create(project);
@@ -184,15 +178,14 @@ TEST_F(WindowPartsTest, TransportRowFollowsStateAndDrivesTheProject) {
     using S = TransportButtonStyle;
     auto click = [&](B which) { QTest::mouseClick(&controller->button(which), Qt::LeftButton); };
 
-    struct Step {
+    const struct {
         const char* name;
         B click;
         bool playing;
         double factor;
         S backplay, pause, play;
         const char *backplayAction, *pauseAction, *playAction;
-    };
-    const Step steps[] = {
+    } steps[] = {
         {"play backward", B::backplay, true, -1, S::pauseBack, S::pause, S::play, "pause", "pause", "play"},
         {"turn forward", B::play, true, 1, S::backPlay, S::pause, S::pauseForward, "playBackwards", "pause",
          "pause"},
@@ -202,7 +195,7 @@ TEST_F(WindowPartsTest, TransportRowFollowsStateAndDrivesTheProject) {
         {"pause", B::pause, false, 1, S::backPlay, S::stop, S::play, "playBackwards", "stop", "play"},
     };
     EXPECT_EQ(controller->button(B::pause).style(), S::stop) << "stopped at first";
-    for (const Step& s : steps) {
+    for (const auto& s : steps) {
         click(s.click);
         const cw::TransportState state = project->transportState();
         EXPECT_EQ(state.isPlaying(), s.playing) << s.name;
@@ -232,32 +225,24 @@ TEST_F(WindowPartsTest, TransportRowFollowsStateAndDrivesTheProject) {
 TEST_F(WindowPartsTest, FastWindEndsWhereverTheMouseGoesUp) {
     auto controller = TransportController::create(project);
     show(controller->view());
-    struct Case {
-        TransportController::Button button;
+    using B = TransportController::Button;
+    const struct {
+        B button;
         double held;
         QPoint release;
-    };
-    const Case cases[] = {
-        {TransportController::Button::ffwd, 5, QPoint(10, 10)},
-        {TransportController::Button::ffwd, 5, QPoint(400, -30)},
-        {TransportController::Button::bbwd, -5, QPoint(-50, 10)},
-    };
-    for (const Case& c : cases) {
-        TransportButton& button = controller->button(c.button);
-        QTest::mousePress(&button, Qt::LeftButton, {}, QPoint(10, 10));
+    } cases[] = {{B::ffwd, 5, {10, 10}}, {B::ffwd, 5, {400, -30}}, {B::bbwd, -5, {-50, 10}}};
+    for (const auto& c : cases) {
+        QTest::mousePress(&controller->button(c.button), Qt::LeftButton, {}, QPoint(10, 10));
         EXPECT_EQ(project->transportState().ffwdFactor, c.held);
-        QTest::mouseRelease(&button, Qt::LeftButton, {}, c.release);
+        QTest::mouseRelease(&controller->button(c.button), Qt::LeftButton, {}, c.release);
         EXPECT_EQ(project->transportState().ffwdFactor, 1.0) << "released at " << c.release.x();
     }
     // A hold that never sees its release ends when the row goes away.
-    QTest::mousePress(&controller->button(TransportController::Button::ffwd), Qt::LeftButton, {},
-                      QPoint(10, 10));
+    QTest::mousePress(&controller->button(B::ffwd), Qt::LeftButton, {}, QPoint(10, 10));
     controller->view()->hide();
     EXPECT_EQ(project->transportState().ffwdFactor, 1.0);
-    EXPECT_FALSE(controller->button(TransportController::Button::ffwd).isActive());
+    EXPECT_FALSE(controller->button(B::ffwd).isActive());
 }
-
-// --- Status bar ---------------------------------------------------------------------------------
 
 TEST_F(WindowPartsTest, StatusbarShowsLineAndTimes) {
     auto status = StatusbarController::create(project, defaults, center);
@@ -267,16 +252,15 @@ TEST_F(WindowPartsTest, StatusbarShowsLineAndTimes) {
     EXPECT_EQ(status->runtimeLabel().text(), "00:00:00.0");
     EXPECT_TRUE(status->lineCountLabel().alignment() & Qt::AlignRight);
 
-    struct Case {
+    const struct {
         int lines;
         double progress;
         const char* label;
-    };
-    const Case cases[] = {{240, 0, "1 / 240 Lines"},
-                          {240, 0.5, "120 / 240 Lines"},
-                          {240, 1, "240 / 240 Lines"},
-                          {10, 0.5, "5 / 10 Lines"}};
-    for (const Case& c : cases) {
+    } cases[] = {{240, 0, "1 / 240 Lines"},
+                 {240, 0.5, "120 / 240 Lines"},
+                 {240, 1, "240 / 240 Lines"},
+                 {10, 0.5, "5 / 10 Lines"}};
+    for (const auto& c : cases) {
         layOut(*project, AttributedString(QStringLiteral("text")), c.lines);
         project->setProgress(c.progress, false, true);
         EXPECT_EQ(status->lineCountLabel().text(), c.label);
@@ -297,18 +281,17 @@ TEST_F(WindowPartsTest, StatusbarSpeedUnitsSwitchEveryBarTogether) {
     auto second = StatusbarController::create(project, defaults, center);
     show(first->view());
     second->view();
-    struct Expected {
+    const struct {
         const char* stored;
         const char *speed, *min, *max;
-    };
-    const Expected units[] = {
+    } units[] = {
         {"furlongs", "2.00 Lines/Sec", "1.00", "3.00"},
         {"linesperminute", "120.00 Lines/Min", "60.00", "180.00"},
         {"wordspersecond", "~8.00 Words/Sec", "4.00", "12.00"},
         {"wordsperminute", "~480.00 Words/Min", "240.00", "720.00"},
         {"linespersecond", "2.00 Lines/Sec", "1.00", "3.00"},
     };
-    for (const Expected& u : units) {
+    for (const auto& u : units) {
         EXPECT_EQ(defaults.stringForKey(cw::settings::defaultScrollingSpeedUnit), u.stored);
         for (auto* bar : {first.get(), second.get()}) {
             EXPECT_EQ(bar->scrollSpeedLabel().text(), u.speed);
@@ -360,8 +343,6 @@ TEST_F(WindowPartsTest, StatusbarScreenshots) {
     }
 }
 
-// --- Bookmark column ----------------------------------------------------------------------------
-
 TEST(BookmarkColumnFrames, ShowingAndHidingMoveTheColumnAndTheEditor) {
     using cw::editor::BookmarkColumnFrames;
     const QRect column(0, 30, 250, 500), editor(250, 30, 550, 500);
@@ -372,16 +353,15 @@ TEST(BookmarkColumnFrames, ShowingAndHidingMoveTheColumnAndTheEditor) {
 }
 
 TEST(BookmarkListLabel, NamesTheLineAndTheNoteOrExcerpt) {
-    struct Case {
+    const struct {
         int line;
         const char *blurb, *excerpt, *label;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {12, "Intro", "*Whatever", "Line 12: Intro…"},
         {12, "", "*Intro", "Line 12: Intro…"},
         {3, "", "a * b *", "Line 3: a  b …"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         cw::Bookmark bookmark;
         bookmark.line = c.line;
         bookmark.userBlurb = c.blurb;
@@ -433,13 +413,8 @@ TEST_F(WindowPartsTest, BookmarkListJumpsAndKeepsItsSelection) {
     const auto selected = list->tableView().selectionModel()->selectedRows();
     ASSERT_EQ(selected.size(), 1);
     EXPECT_EQ(list->bookmarks()[size_t(selected.front().row())].id, "b");
-    EXPECT_EQ(list->tableView()
-                  .item(0)
-                  ->listWidget()
-                  ->itemWidget(list->tableView().item(0))
-                  ->findChild<QLabel*>()
-                  ->text(),
-              "Line 1: note a…");
+    QListWidget& table = list->tableView();
+    EXPECT_EQ(table.itemWidget(table.item(0))->findChild<QLabel*>()->text(), "Line 1: note a…");
 }
 
 TEST_F(WindowPartsTest, BookmarkListContextMenuActsOnTheClickedRowOnly) {
@@ -448,19 +423,15 @@ TEST_F(WindowPartsTest, BookmarkListContextMenuActsOnTheClickedRowOnly) {
     list->view();
     std::vector<int> removedLines;
     list->setBookmarkRemover([&](const cw::Bookmark& bookmark) { removedLines.push_back(bookmark.line); });
-    struct Case {
-        int clickedRow;
-        bool enabled;
-    };
-    for (const Case& c : {Case{-1, false}, Case{2, false}, Case{1, true}}) {
-        list->setClickedRow(c.clickedRow);
+    for (auto [row, enabled] : {std::pair{-1, false}, std::pair{2, false}, std::pair{1, true}}) {
+        list->setClickedRow(row);
         emit list->contextMenu().aboutToShow();
         for (QAction* action : list->contextMenu().actions())
-            EXPECT_EQ(action->isEnabled(), c.enabled) << c.clickedRow;
+            EXPECT_EQ(action->isEnabled(), enabled) << row;
         list->deleteClickedBookmark();
         project->setProgress(0.5, false, true);
         list->goToClickedBookmark();
-        EXPECT_EQ(project->transportState().progress, c.enabled ? 1.155 / 10 : 0.5) << c.clickedRow;
+        EXPECT_EQ(project->transportState().progress, enabled ? 1.155 / 10 : 0.5) << row;
     }
     EXPECT_EQ(removedLines, std::vector<int>{2});
 }
