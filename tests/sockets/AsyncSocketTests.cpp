@@ -20,7 +20,6 @@
 #include <semaphore>
 #include <thread>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <openssl/pem.h>
@@ -46,14 +45,7 @@ namespace {
 const char* const kDomain = "AsyncSocketErrorDomain";
 
 size_t openDescriptors() {
-    size_t n = 0;
-    if (DIR* dir = opendir("/proc/self/fd")) {
-        while (readdir(dir) != nullptr) {
-            ++n;
-        }
-        closedir(dir);
-    }
-    return n;
+    return size_t(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}));
 }
 
 struct Fixture : ::testing::Test {
@@ -506,11 +498,8 @@ TEST_F(Connecting, TimeOutEndsAConnectInProgress) {
     ASSERT_TRUE(listener->acceptOnInterface("127.0.0.1", 0));
     ASSERT_TRUE(sock->connectToAddress(sockets::loopbackAddress4(listener->localPort())));
     ASSERT_TRUE(client->waitFor(Kind::connected));
-    while (true) { // let the full listener take the old handshake, should it ever complete
-        const int fd = ::accept4(full, nullptr, nullptr, SOCK_NONBLOCK);
-        if (fd < 0) {
-            break;
-        }
+    // Let the full listener take the old handshake, should it ever complete.
+    for (int fd; (fd = ::accept4(full, nullptr, nullptr, SOCK_NONBLOCK)) >= 0;) {
         ::close(fd);
     }
     settle(sock, clientQueue);
