@@ -31,7 +31,6 @@ using Status = cw::TransportState::TransportStatus;
 class WorkspaceNetworkingTest : public ::testing::Test {
 protected:
     WorkspaceNetworkingTest() {
-        previousInhibitor = platform::setSharedActivityInhibitor(inhibitor);
         defaults.set(cw::settings::bonjourKey, 0);
         defaults.set(cw::settings::bonjourName, "Studio");
         defaults.set(cw::settings::isBonjourEnabled, true);
@@ -69,14 +68,13 @@ protected:
     testsupport::TempDir dir;
     platform::Defaults defaults{
         platform::Defaults::Options{dir / "defaults.json", std::chrono::hours(1), {}}};
-    std::shared_ptr<platform::FakeActivityInhibitor> inhibitor =
-        std::make_shared<platform::FakeActivityInhibitor>();
-    std::shared_ptr<platform::ActivityInhibitor> previousInhibitor;
     cw::Workspace workspace{defaults, std::make_shared<testsupport::FakeScreenProvider>(
                                           testsupport::FakeScreenProvider::threeDisplays())};
     std::shared_ptr<platform::FakeNetService> net = std::make_shared<platform::FakeNetService>();
     std::shared_ptr<cw::WorkspaceNetworking> networking = cw::WorkspaceNetworking::make(
         workspace, {net, &defaults, std::chrono::milliseconds(0), [] { return std::string("Mac Studio"); }});
+    std::shared_ptr<platform::ActivityInhibitor> previousInhibitor =
+        platform::setSharedActivityInhibitor(std::make_shared<platform::FakeActivityInhibitor>());
 };
 
 TEST_F(WorkspaceNetworkingTest, CommandsActOnTheActiveScriptAndReportItAfterwards) {
