@@ -30,21 +30,21 @@ namespace {
 
 using Action = cw::KeyBindings::Action;
 
+// A saved script: a "cwr" database with the text.
+std::string saveScript(platform::Defaults& defaults, const fs::path& path, const QString& text) {
+    cw::Workspace scratch(defaults);
+    auto project = scratch.newProject();
+    project->setText(platform::AttributedString(text));
+    project->save(path.string());
+    return path.string();
+}
+
 class Shell : public ::testing::Test, public Fixture {
 protected:
     std::string writeFile(const std::string& name, const std::string& content = "Hello\n") {
         const fs::path path = dir.path() / name;
         std::ofstream(path) << content;
         return path.string();
-    }
-    // A saved script: a "cwr" database with one line of text.
-    std::string writeScript(const std::string& name) {
-        const std::string path = (dir.path() / name).string();
-        cw::Workspace scratch(defaults);
-        auto project = scratch.newProject();
-        project->setText(platform::AttributedString(QStringLiteral("A script")));
-        project->save(path);
-        return path;
     }
     // The script's lines as the editor lays them out: one per paragraph.
     static void setLines(cw::Project& project, const QStringList& lines) {
@@ -135,9 +135,9 @@ TEST_F(Shell, EachStartupModeOpensWhatItSays) {
 TEST_F(Shell, QuittingAsksUnsavedScriptsInTurnAndStopsAtTheFirstThatStays) {
     defaults.set(cw::settings::startupMode, "DoNothing");
     launch();
-    app->newDocument();
-    app->newDocument();
-    app->newDocument();
+    for (int i = 0; i < 3; ++i) {
+        app->newDocument();
+    }
     auto projects = app->workspace().projects();
     EXPECT_TRUE(app->applicationShouldTerminate()) << "nothing unsaved: no question";
     EXPECT_TRUE(
@@ -181,7 +181,7 @@ TEST_F(Shell, TheNetworkSwitchStartsAndStopsBothRemoteListeners) {
 TEST_F(Shell, OneFileHasOneEditorHoweverItIsNamed) {
     launch();
     const std::size_t before = app->editorControllers().size();
-    const std::string script = writeScript("show.cwr");
+    const std::string script = saveScript(defaults, dir.path() / "show.cwr", "A script");
     fs::create_symlink(script, dir.path() / "link.cwr");
     const QString previous = QDir::currentPath();
     QDir::setCurrent(QString::fromStdString(dir.path().string()));
@@ -419,25 +419,28 @@ TEST_F(Shell, TheStartWindowStandsInWhileNoScriptIsOpen) {
     EXPECT_EQ(app->editorControllers().size(), 1u) << "nothing visible: reopening makes a new script";
 }
 
-} // namespace
-
-namespace {
-
 // The real windows, offscreen: the editor and prompter windows report to the controller.
 // Unless told otherwise the controller makes the real devices. The tests have no X display and
 // no BlueZ: the key monitor warns and installs all the same, Bluetooth stays off.
-TEST(RealDevices, LaunchStartsAndTerminationStopsThem) {
+struct RealApp : ::testing::Test {
     testsupport::TempDir dir;
-    platform::Defaults defaults({dir.path() / "defaults.json", std::chrono::hours(1), {}});
+    platform::Defaults defaults{{dir.path() / "defaults.json", std::chrono::hours(1), {}}};
     platform::NotificationCenter center;
-    defaults.set(cw::settings::startupMode, "DoNothing");
+    cw::ApplicationEnvironment environment;
+    RealApp() {
+        defaults.set(cw::settings::startupMode, "DoNothing");
+        environment.defaults = &defaults;
+        environment.center = &center;
+        environment.showsStartWindow = false;
+    }
+};
+using RealDevices = RealApp;
+using RealWindows = RealApp;
+
+TEST_F(RealDevices, LaunchStartsAndTerminationStopsThem) {
     defaults.set(cw::settings::isBonjourEnabled, true);
     defaults.set(cw::settings::listenToShortcutsInBackground, true);
     defaults.set(cw::settings::bonjourKey, 0); // an ephemeral port
-    cw::ApplicationEnvironment environment;
-    environment.defaults = &defaults;
-    environment.center = &center;
-    environment.showsStartWindow = false;
     // The real Bluetooth peripheral beside a network server that announces through a fake.
     environment.makeRemoteServers = [&](cw::Workspace& workspace) {
         cw::WorkspaceNetworking::Options network;
@@ -476,33 +479,18 @@ TEST(RealDevices, LaunchStartsAndTerminationStopsThem) {
     EXPECT_EQ(lines, expected);
 }
 
-TEST(RealWindows, EditorAndPrompterWindowsReportToTheController) {
-    testsupport::TempDir dir;
-    platform::Defaults defaults({dir.path() / "defaults.json", std::chrono::hours(1), {}});
-    platform::NotificationCenter center;
+TEST_F(RealWindows, EditorAndPrompterWindowsReportToTheController) {
     Events events;
     auto alerts = std::make_shared<platform::FakeAlertRunner>();
     const auto previousAlerts = platform::setAlertRunner(alerts);
     const auto previousInhibitor =
         platform::setSharedActivityInhibitor(std::make_shared<platform::FakeActivityInhibitor>());
-    defaults.set(cw::settings::startupMode, "DoNothing");
-    cw::ApplicationEnvironment environment;
-    environment.defaults = &defaults;
-    environment.center = &center;
     environment.makeRemoteServers = [&](cw::Workspace&) { return std::make_unique<FakeServers>(events); };
-    environment.showsStartWindow = false;
     auto app = cw::ApplicationController::create(environment);
     app->applicationWillFinishLaunching();
     app->applicationDidFinishLaunching();
 
-    const std::string script = (dir.path() / "real.cwr").string();
-    {
-        cw::Workspace scratch(defaults);
-        auto saved = scratch.newProject();
-        saved->setText(platform::AttributedString(QStringLiteral("A saved script\nwith two lines")));
-        saved->save(script);
-    }
-    app->openDocument(script);
+    app->openDocument(saveScript(defaults, dir.path() / "real.cwr", "A saved script\nwith two lines"));
     ASSERT_EQ(app->editorControllers().size(), 1u);
     QWidget* window = app->editorControllers().front()->window();
     ASSERT_NE(window, nullptr);

@@ -14,6 +14,8 @@ namespace {
 using namespace remotetest;
 using cw::NetworkAnswer;
 using cw::NetworkCommand;
+using C = NetworkCommand::Command;
+using K = NetworkCommand::Kind;
 
 class BonjourServerTest : public ::testing::TestWithParam<int> {
 protected:
@@ -65,15 +67,16 @@ TEST_P(BonjourServerTest, EveryRefusalHasItsNameAndReason) {
     }
     EXPECT_TRUE(delegate->commands.empty());
 
+    const auto refusal = [&](const char* name, const char* reason) {
+        EXPECT_EQ(peer.ask(server->port(), statusRequest)["payload"],
+                  (json{{"name", name}, {"reason", reason}}));
+    };
     delegate->answer = [](const NetworkCommand&) { return NetworkAnswer::noDocumentActive(); };
-    EXPECT_EQ(peer.ask(server->port(), statusRequest)["payload"],
-              (json{{"name", "nodoc"}, {"reason", "No document active."}}));
+    refusal("nodoc", "No document active.");
     delegate->answer = [](const NetworkCommand&) { return NetworkAnswer::error("disk on fire"); };
-    EXPECT_EQ(peer.ask(server->port(), statusRequest)["payload"],
-              (json{{"name", "generr"}, {"reason", "disk on fire"}}));
+    refusal("generr", "disk on fire");
     delegate.reset();
-    EXPECT_EQ(peer.ask(server->port(), statusRequest)["payload"],
-              (json{{"name", "generr"}, {"reason", "Delegate fuckup yo"}}));
+    refusal("generr", "Delegate fuckup yo");
 }
 
 TEST_P(BonjourServerTest, AcceptedRequestsCarryTheirVersionAndAnswerTheStatus) {
@@ -81,15 +84,11 @@ TEST_P(BonjourServerTest, AcceptedRequestsCarryTheirVersionAndAnswerTheStatus) {
         std::string request;
         NetworkCommand expected;
     };
-    using C = NetworkCommand::Command;
     const std::vector<Row> rows = {
-        {R"({"payload":{"cmdname":"Rewind"}})", {C::of(NetworkCommand::Kind::rewind), 0}},
-        {R"({"protver":"2","payload":{"cmdname":"StartPlayback"}})",
-         {C::of(NetworkCommand::Kind::startPlayback), 0}},
-        {R"({"protver":2.5,"payload":{"cmdname":"StopPlayback"}})",
-         {C::of(NetworkCommand::Kind::stopPlayback), 0}},
-        {R"({"protver":true,"payload":{"cmdname":"ReportStatus"}})",
-         {C::of(NetworkCommand::Kind::reportStatus), 0}},
+        {R"({"payload":{"cmdname":"Rewind"}})", {C::of(K::rewind), 0}},
+        {R"({"protver":"2","payload":{"cmdname":"StartPlayback"}})", {C::of(K::startPlayback), 0}},
+        {R"({"protver":2.5,"payload":{"cmdname":"StopPlayback"}})", {C::of(K::stopPlayback), 0}},
+        {R"({"protver":true,"payload":{"cmdname":"ReportStatus"}})", {C::of(K::reportStatus), 0}},
         {R"({"protver":2,"cmdendpoint":5,"paylodetype":"command","payload":{"cmdname":"SetScrollSpeed"}})",
          {C::setScrollSpeed(31.0), 2}},
         {R"({"protver":1.0,"payload":{"cmdname":"SetScrollDirection","cmdparams":[2]}})",
@@ -109,17 +108,9 @@ TEST_P(BonjourServerTest, AcceptedRequestsCarryTheirVersionAndAnswerTheStatus) {
         EXPECT_EQ(delegate->commands.back(), row.expected) << row.request;
     }
     const json reply = peer.ask(server->port(), statusRequest);
-    EXPECT_EQ(reply, (json{{"protver", 1},
-                           {"paylodetype", "result"},
-                           {"payload",
-                            {{"status",
-                              {{"filename", "/a/b/Talk.cwr"},
-                               {"scrollSpeed", 40.0},
-                               {"maxScrollSpeed", 100.0},
-                               {"totalRuntime", 120.0},
-                               {"playbackProgress", 0.25},
-                               {"transportState", "playing"},
-                               {"scrollDirection", -1.0}}}}}}));
+    EXPECT_EQ(reply, json::parse(R"({"protver":1,"paylodetype":"result","payload":{"status":{
+        "filename":"/a/b/Talk.cwr","scrollSpeed":40.0,"maxScrollSpeed":100.0,"totalRuntime":120.0,
+        "playbackProgress":0.25,"transportState":"playing","scrollDirection":-1.0}}})"));
 }
 
 TEST_P(BonjourServerTest, BadDatagramsLeaveTheServerAnswering) {

@@ -26,11 +26,11 @@ using namespace remotetest;
 using cw::NetworkCommand;
 using C = NetworkCommand::Command;
 using K = NetworkCommand::Kind;
+using Status = cw::TransportState::TransportStatus;
 
 class WorkspaceNetworkingTest : public ::testing::Test {
 protected:
     WorkspaceNetworkingTest() {
-        previousInhibitor = platform::setSharedActivityInhibitor(inhibitor);
         defaults.set(cw::settings::bonjourKey, 0);
         defaults.set(cw::settings::bonjourName, "Studio");
         defaults.set(cw::settings::isBonjourEnabled, true);
@@ -68,14 +68,13 @@ protected:
     testsupport::TempDir dir;
     platform::Defaults defaults{
         platform::Defaults::Options{dir / "defaults.json", std::chrono::hours(1), {}}};
-    std::shared_ptr<platform::FakeActivityInhibitor> inhibitor =
-        std::make_shared<platform::FakeActivityInhibitor>();
-    std::shared_ptr<platform::ActivityInhibitor> previousInhibitor;
     cw::Workspace workspace{defaults, std::make_shared<testsupport::FakeScreenProvider>(
                                           testsupport::FakeScreenProvider::threeDisplays())};
     std::shared_ptr<platform::FakeNetService> net = std::make_shared<platform::FakeNetService>();
     std::shared_ptr<cw::WorkspaceNetworking> networking = cw::WorkspaceNetworking::make(
         workspace, {net, &defaults, std::chrono::milliseconds(0), [] { return std::string("Mac Studio"); }});
+    std::shared_ptr<platform::ActivityInhibitor> previousInhibitor =
+        platform::setSharedActivityInhibitor(std::make_shared<platform::FakeActivityInhibitor>());
 };
 
 TEST_F(WorkspaceNetworkingTest, CommandsActOnTheActiveScriptAndReportItAfterwards) {
@@ -84,15 +83,11 @@ TEST_F(WorkspaceNetworkingTest, CommandsActOnTheActiveScriptAndReportItAfterward
     }
     auto project = activeScript(120);
     auto status = report(C::of(K::reportStatus));
-    EXPECT_EQ(status, (cw::NetworkStatusReport{"Untitled", 50, 100,
-                                               cw::TransportState::TransportStatus::stopped, 0, 60, 1}));
-    EXPECT_TRUE(report(C::of(K::startPlayback)).transportState ==
-                cw::TransportState::TransportStatus::playing);
+    EXPECT_EQ(status, (cw::NetworkStatusReport{"Untitled", 50, 100, Status::stopped, 0, 60, 1}));
+    EXPECT_TRUE(report(C::of(K::startPlayback)).transportState == Status::playing);
     project->setProgress(0.5, false, true);
     EXPECT_EQ(report(C::of(K::rewind)).playbackProgress, 0);
-    EXPECT_TRUE(report(C::of(K::stopPlayback)).transportState ==
-                cw::TransportState::TransportStatus::stopped);
-    // Only the percentage changes; the range stays the script's.
+    EXPECT_TRUE(report(C::of(K::stopPlayback)).transportState == Status::stopped);
     status = report(C::setScrollSpeed(150));
     EXPECT_EQ(status.scrollSpeed, 150);
     EXPECT_EQ(status.maxScrollSpeed, 100);
@@ -123,24 +118,20 @@ TEST_F(WorkspaceNetworkingTest, TheServerCarriesRequestsOutOnTheWorkspace) {
     const auto server = startedServer();
     ASSERT_TRUE(server && server->port() != 0);
     Peer peer;
+    const auto ask = [&](const std::string& request) { return peer.ask(server->port(), request)["payload"]; };
     for (const auto* name : {"ReportStatus", "StartPlayback", "StopPlayback", "Rewind", "SetScrollSpeed",
                              "SetScrollDirection"}) {
-        const json reply = peer.ask(server->port(), json{{"payload", {{"cmdname", name}}}}.dump());
-        EXPECT_EQ(reply["payload"], (json{{"name", "nodoc"}, {"reason", "No document active."}})) << name;
+        EXPECT_EQ(ask(json{{"payload", {{"cmdname", name}}}}.dump()),
+                  (json{{"name", "nodoc"}, {"reason", "No document active."}}))
+            << name;
     }
     auto project = activeScript(120);
     project->setFfwdFactor(-5);
-    EXPECT_EQ(peer.ask(server->port(),
-                       R"({"payload":{"cmdname":"SetScrollSpeed"}})")["payload"]["status"]["scrollSpeed"],
-              31.0);
-    EXPECT_EQ(peer.ask(server->port(),
-                       R"({"payload":{"cmdname":"SetScrollDirection","cmdparams":{"direction":"fast"}}})")
-                  ["payload"]["status"]["scrollDirection"],
-              1.0);
+    EXPECT_EQ(ask(R"({"payload":{"cmdname":"SetScrollSpeed"}})")["status"]["scrollSpeed"], 31.0);
+    const char* fast = R"({"payload":{"cmdname":"SetScrollDirection","cmdparams":{"direction":"fast"}}})";
+    EXPECT_EQ(ask(fast)["status"]["scrollDirection"], 1.0);
     project->setProgress(0.7, false, true);
-    EXPECT_EQ(peer.ask(server->port(),
-                       R"({"payload":{"cmdname":"Rewind"}})")["payload"]["status"]["playbackProgress"],
-              0.0);
+    EXPECT_EQ(ask(R"({"payload":{"cmdname":"Rewind"}})")["status"]["playbackProgress"], 0.0);
     EXPECT_EQ(project->document().speedProperties.scrollSpeedPerc, 31.0);
 }
 

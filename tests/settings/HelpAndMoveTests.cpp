@@ -18,6 +18,7 @@
 #include <QTextBrowser>
 #include <QUrlQuery>
 
+#include <fstream>
 #include <map>
 
 namespace {
@@ -65,10 +66,7 @@ TEST(Mail, SupportBodyCarriesTheSystemOnceAndTheMessagePlaceOnce) {
     testsupport::TempDir dir;
     const QString file = QString::fromStdString((dir / "product_name").string());
     EXPECT_EQ(machineModel(file), std::nullopt);
-    QFile out(file);
-    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
-    out.write("ThinkPad X1 Carbon\n");
-    out.close();
+    std::ofstream(file.toStdString()) << "ThinkPad X1 Carbon\n";
     EXPECT_EQ(machineModel(file), "ThinkPad X1 Carbon");
 }
 
@@ -138,40 +136,16 @@ TEST(MovePlan, EachCaseGetsItsFolderAndTexts) {
     struct Case {
         const char* name;
         std::function<void(MoveFacts&)> change;
-        MovePlan::Kind kind;
-        QString title, text, destination;
-        bool authorization;
+        MovePlan::Kind kind = MovePlan::Kind::nothingToDo;
+        QString title{}, text{}, destination{};
+        bool authorization = false;
     };
     const QString bundle = "/home/ann/Downloads/Cuewright.AppImage";
     const Case cases[] = {
-        {"not an AppImage",
-         [](MoveFacts& f) { f.bundlePath.reset(); },
-         MovePlan::Kind::nothingToDo,
-         {},
-         {},
-         {},
-         false},
-        {"suppressed",
-         [](MoveFacts& f) { f.suppressed = true; },
-         MovePlan::Kind::nothingToDo,
-         {},
-         {},
-         {},
-         false},
-        {"in place",
-         [](MoveFacts& f) { f.bundlePath = "/home/ann/Applications/C.AppImage"; },
-         MovePlan::Kind::nothingToDo,
-         {},
-         {},
-         {},
-         false},
-        {"any Applications folder",
-         [](MoveFacts& f) { f.bundlePath = "/srv/Applications/x/C.AppImage"; },
-         MovePlan::Kind::nothingToDo,
-         {},
-         {},
-         {},
-         false},
+        {"not an AppImage", [](MoveFacts& f) { f.bundlePath.reset(); }},
+        {"suppressed", [](MoveFacts& f) { f.suppressed = true; }},
+        {"in place", [](MoveFacts& f) { f.bundlePath = "/home/ann/Applications/C.AppImage"; }},
+        {"any Applications folder", [](MoveFacts& f) { f.bundlePath = "/srv/Applications/x/C.AppImage"; }},
         {"home folder", [](MoveFacts&) {}, MovePlan::Kind::offer, home, downloads,
          "/home/ann/Applications/Cuewright.AppImage", false},
         {"home folder without AppImages", [](MoveFacts& f) { f.home.holdsAppImage = false; },
@@ -198,15 +172,11 @@ TEST(MovePlan, ShellQuotingAndTheRelaunchScriptWorkUnderBinSh) {
     testsupport::TempDir dir;
     const QString marker = QString::fromStdString((dir / "started").string());
     const QString app = QString::fromStdString((dir / "it's here.AppImage").string());
-    QFile script(app);
-    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
-    script.write(("#!/bin/sh\ntouch " + shellQuoted(marker) + "\n").toUtf8());
-    script.close();
+    std::ofstream(app.toStdString()) << ("#!/bin/sh\ntouch " + shellQuoted(marker) + "\n").toStdString();
     QProcess gone;
     gone.start("/bin/true");
     ASSERT_TRUE(gone.waitForFinished());
     const qint64 deadPid = gone.processId() ? gone.processId() : 999999;
-    // The script that the relaunch runs in the background, run here in the foreground.
     const int status = QProcess::execute("/bin/sh", {"-c", relaunchScript(deadPid, app)});
     EXPECT_EQ(status, 0);
     EXPECT_TRUE(QFile::exists(marker));
@@ -238,24 +208,20 @@ struct FakeMovePlatform : MovePlatform {
     }
     void showFailure(const QString& title) override { calls.push_back("failure " + title); }
     int run(const QString& program, const QStringList& args) override {
-        calls.push_back("run " + program + " " + args.join(' '));
+        note("run " + program + " " + args.join(' '));
         return pkexecStatus;
     }
+    bool note(const QString& call) {
+        calls.push_back(call);
+        return true;
+    }
     bool startDetached(const QString& program, const QStringList& args) override {
-        calls.push_back("start " + program + " " + args.join(' '));
-        return true;
+        return note("start " + program + " " + args.join(' '));
     }
-    bool moveToTrash(const QString& path) override {
-        calls.push_back("trash " + path);
-        return true;
-    }
-    bool remove(const QString& path, QString&) override {
-        calls.push_back("remove " + path);
-        return true;
-    }
+    bool moveToTrash(const QString& path) override { return note("trash " + path); }
+    bool remove(const QString& path, QString&) override { return note("remove " + path); }
     bool copy(const QString& from, const QString& to, QString&) override {
-        calls.push_back("copy " + from + " " + to);
-        return true;
+        return note("copy " + from + " " + to);
     }
     bool isRunning(const QString&) const override { return running; }
     qint64 processId() const override { return 4242; }

@@ -20,7 +20,6 @@
 #include <semaphore>
 #include <thread>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <openssl/pem.h>
@@ -46,14 +45,7 @@ namespace {
 const char* const kDomain = "AsyncSocketErrorDomain";
 
 size_t openDescriptors() {
-    size_t n = 0;
-    if (DIR* dir = opendir("/proc/self/fd")) {
-        while (readdir(dir) != nullptr) {
-            ++n;
-        }
-        closedir(dir);
-    }
-    return n;
+    return size_t(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}));
 }
 
 struct Fixture : ::testing::Test {
@@ -78,7 +70,22 @@ struct Fixture : ::testing::Test {
         s->performBlock([] {});
         q->sync([] {});
     }
+    // Small send buffers: the descriptor cannot take megabytes at once.
+    void shrinkSendBuffer() {
+        sock->performBlock([&] {
+            const int size = 16 * 1024;
+            setsockopt(sock->socketFD(), SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+        });
+    }
 };
+
+// The error the recorder's first disconnect carried; none if it never came or carried none.
+SocketError closeError(Recorder& rec) {
+    EXPECT_TRUE(rec.waitFor(Kind::disconnected));
+    const auto events = rec.events(Kind::disconnected);
+    EXPECT_TRUE(!events.empty() && events[0].error);
+    return !events.empty() && events[0].error ? *events[0].error : SocketError{};
+}
 
 using Packets = ::testing::Test;
 using Reading = Fixture;
@@ -86,6 +93,19 @@ using Listening = Fixture;
 using Connecting = Fixture;
 using Closing = Fixture;
 using Tls = Fixture;
+
+sockets::TlsSettings serverSettings() {
+    static const Data identity = bytes(testsupport::testIdentityPem());
+    return {{sockets::kTlsIsServer, true}, {sockets::kTlsCertificates, std::vector<Data>{identity}}};
+}
+sockets::TlsSettings manualClient() {
+    return {{sockets::kTlsManuallyEvaluateTrust, true}, {sockets::kTlsPeerName, std::string("localhost")}};
+}
+// `extra` over `base`.
+sockets::TlsSettings with(const sockets::TlsSettings& base, sockets::TlsSettings extra) {
+    extra.insert(base.begin(), base.end());
+    return extra;
+}
 
 std::shared_ptr<ReadPacket> termRead(const std::string& done, size_t maxLength = 0) {
     auto p = std::make_shared<ReadPacket>(nullptr, 0, maxLength, -1, 0, AsyncSocket::CRLFData(), 0);
@@ -95,8 +115,6 @@ std::shared_ptr<ReadPacket> termRead(const std::string& done, size_t maxLength =
 }
 
 } // namespace
-
-// ---------------------------------------------------------------------------------------------
 
 TEST_F(Packets, PreBufferGrowsByTheShortfallAndRewindsWhenDrained) {
     PreBuffer buffer(4096);
@@ -162,8 +180,6 @@ TEST_F(Packets, ReadLengthsAndTheSearchAfterReading) {
     EXPECT_EQ(caller->size(), 24u);
 }
 
-// ---------------------------------------------------------------------------------------------
-
 TEST_F(Reading, ToCRLFKeepsTheRestForTheNextRead) {
     auto peer = connectPair();
     sock->readDataToData(AsyncSocket::CRLFData(), -1, 1);
@@ -212,9 +228,7 @@ TEST_F(Reading, ManyRoundTripsBackToBackStayConnected) {
         server->onAccept = [echo, tls](AsyncSocket& peer) {
             peer.setDelegate(echo, AsyncSocket::SetMode::synchronously);
             if (tls) {
-                peer.startTLS(
-                    {{sockets::kTlsIsServer, true},
-                     {sockets::kTlsCertificates, std::vector<Data>{bytes(testsupport::testIdentityPem())}}});
+                peer.startTLS(serverSettings());
             }
             peer.readDataToData(AsyncSocket::CRLFData(), -1, 0);
         };
@@ -240,10 +254,8 @@ TEST_F(Reading, TerminatorReadOverItsMaximumCloses) {
     auto peer = connectPair();
     sock->readDataToData(AsyncSocket::CRLFData(), -1, 1, 8);
     peer->writeData(bytes("abcdefghij"), -1, 0);
-    ASSERT_TRUE(client->waitFor(Kind::disconnected));
-    const auto error = client->events(Kind::disconnected)[0].error;
-    ASSERT_TRUE(error);
-    EXPECT_EQ(*error, (SocketError{kDomain, 6, "Read operation reached set maximum length", {}}));
+    EXPECT_EQ(closeError(*client),
+              (SocketError{kDomain, 6, "Read operation reached set maximum length", {}}));
     EXPECT_EQ(client->count(Kind::read), 0u);
 }
 
@@ -251,12 +263,11 @@ TEST_F(Reading, TimeOutExtendedOnceReportsTheElapsedTimeThenCloses) {
     connectPair();
     client->readExtensions = {0.03};
     sock->readDataToLength(4, 0.02, 9);
-    ASSERT_TRUE(client->waitFor(Kind::disconnected));
+    EXPECT_EQ(closeError(*client).code, 4);
     const auto questions = client->events(Kind::readTimeout);
     ASSERT_EQ(questions.size(), 2u);
     EXPECT_DOUBLE_EQ(questions[0].elapsed, 0.02);
     EXPECT_DOUBLE_EQ(questions[1].elapsed, 0.05) << "the extension counts into the elapsed time";
-    EXPECT_EQ(client->events(Kind::disconnected)[0].error->code, 4);
 }
 
 // The answer to a time-out question belongs to the read it was asked about: when it comes after
@@ -284,23 +295,15 @@ TEST_F(Reading, LateTimeOutAnswerLeavesTheNextReadAlone) {
 
 TEST_F(Reading, WriteTimeOutWithoutAnExtensionCloses) {
     connectPair(); // the peer reads nothing
-    sock->performBlock([&] {
-        const int size = 16 * 1024;
-        setsockopt(sock->socketFD(), SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
-    });
+    shrinkSendBuffer();
     sock->writeData(Data(8 << 20, 'w'), 0.02, 1);
-    ASSERT_TRUE(client->waitFor(Kind::disconnected));
-    EXPECT_EQ(*client->events(Kind::disconnected)[0].error,
-              (SocketError{kDomain, 5, "Write operation timed out", {}}));
+    EXPECT_EQ(closeError(*client), (SocketError{kDomain, 5, "Write operation timed out", {}}));
     EXPECT_EQ(client->count(Kind::wrote), 0u);
 }
 
 TEST_F(Reading, LargeWriteInPartsThenTheNextWrite) {
     auto peer = connectPair();
-    sock->performBlock([&] { // small buffers: the descriptor cannot take 4 MiB at once
-        const int size = 16 * 1024;
-        setsockopt(sock->socketFD(), SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
-    });
+    shrinkSendBuffer();
     auto big = std::make_shared<const Data>(4 << 20, 'x'); // kept, not copied
     sock->writeData(big, -1, 1);
     sock->writeData(bytes("end"), -1, 2);
@@ -335,8 +338,7 @@ TEST_F(Reading, EndOfStreamClosesOrHalfCloses) {
         s->readData(-1, 2);
         ::shutdown(peer, SHUT_WR);
         if (!halfDuplex) {
-            ASSERT_TRUE(rec->waitFor(Kind::disconnected));
-            EXPECT_EQ(rec->events(Kind::disconnected)[0].error->code, 7);
+            EXPECT_EQ(closeError(*rec).code, 7);
         } else {
             ASSERT_TRUE(rec->waitFor(Kind::readStreamClosed));
             s->writeData(bytes("still"), -1, 3);
@@ -350,8 +352,6 @@ TEST_F(Reading, EndOfStreamClosesOrHalfCloses) {
         ::close(peer);
     }
 }
-
-// ---------------------------------------------------------------------------------------------
 
 TEST_F(Listening, PortZeroGivesBothFamiliesOnePort) {
     ASSERT_TRUE(listener->acceptOnPort(0));
@@ -408,8 +408,6 @@ TEST_F(Listening, AdoptingAUnixDescriptorIsRefused) {
     ::close(pair[0]);
     ::close(pair[1]);
 }
-
-// ---------------------------------------------------------------------------------------------
 
 TEST_F(Connecting, RaceOfBothFamiliesGivesExactlyOneConnect) {
     ASSERT_TRUE(listener->acceptOnPort(0));
@@ -493,20 +491,15 @@ TEST_F(Connecting, TimeOutEndsAConnectInProgress) {
     int mode = 0;
     sock->performBlock([&] { mode = fcntl(sock->socket4FD(), F_GETFL); });
     EXPECT_TRUE(mode & O_NONBLOCK) << "no thread waits in connect() while the attempt is under way";
-    ASSERT_TRUE(client->waitFor(Kind::disconnected));
-    EXPECT_EQ(*client->events(Kind::disconnected)[0].error,
-              (SocketError{kDomain, 3, "Attempt to connect to host timed out", {}}));
+    EXPECT_EQ(closeError(*client), (SocketError{kDomain, 3, "Attempt to connect to host timed out", {}}));
     settle(sock, clientQueue);
     EXPECT_EQ(openDescriptors(), descriptors) << "the attempt's descriptor is closed with the time-out";
 
     ASSERT_TRUE(listener->acceptOnInterface("127.0.0.1", 0));
     ASSERT_TRUE(sock->connectToAddress(sockets::loopbackAddress4(listener->localPort())));
     ASSERT_TRUE(client->waitFor(Kind::connected));
-    while (true) { // let the full listener take the old handshake, should it ever complete
-        const int fd = ::accept4(full, nullptr, nullptr, SOCK_NONBLOCK);
-        if (fd < 0) {
-            break;
-        }
+    // Let the full listener take the old handshake, should it ever complete.
+    for (int fd; (fd = ::accept4(full, nullptr, nullptr, SOCK_NONBLOCK)) >= 0;) {
         ::close(fd);
     }
     settle(sock, clientQueue);
@@ -522,14 +515,11 @@ TEST_F(Connecting, TimeOutEndsAConnectInProgress) {
 TEST_F(Connecting, UnixPathWithoutListenerReportsTheConnectError) {
     testsupport::TempDir dir;
     ASSERT_TRUE(sock->connectToUrl((dir / "nobody").string()));
-    ASSERT_TRUE(client->waitFor(Kind::disconnected));
-    const auto error = *client->events(Kind::disconnected)[0].error;
+    const auto error = closeError(*client);
     EXPECT_EQ(error.domain, "NSPOSIXErrorDomain");
     EXPECT_EQ(error.code, ENOENT);
     EXPECT_EQ(error.failureReason, "Error in connect() function");
 }
-
-// ---------------------------------------------------------------------------------------------
 
 TEST_F(Closing, DisconnectAfterWritingDeliversEverythingFirst) {
     auto peer = connectPair();
@@ -558,18 +548,6 @@ TEST_F(Closing, IdleDisconnectIsSilentAndDestructionReportsANullSocket) {
     EXPECT_TRUE(event.nullSocket);
     EXPECT_FALSE(event.error);
 }
-
-// ---------------------------------------------------------------------------------------------
-
-namespace {
-sockets::TlsSettings serverSettings() {
-    static const Data identity = bytes(testsupport::testIdentityPem());
-    return {{sockets::kTlsIsServer, true}, {sockets::kTlsCertificates, std::vector<Data>{identity}}};
-}
-sockets::TlsSettings manualClient() {
-    return {{sockets::kTlsManuallyEvaluateTrust, true}, {sockets::kTlsPeerName, std::string("localhost")}};
-}
-} // namespace
 
 TEST_F(Tls, ClearTextBeforeStartTlsEncryptedAfter) {
     SocketError error;
@@ -627,8 +605,7 @@ TEST_F(Tls, TrustAnsweredNoClosesWithBadCertificate) {
     peer->startTLS(serverSettings());
     client->trustAnswer = false;
     sock->startTLS(manualClient());
-    ASSERT_TRUE(client->waitFor(Kind::disconnected));
-    const auto error = *client->events(Kind::disconnected)[0].error;
+    const auto error = closeError(*client);
     EXPECT_EQ(error.domain, "kCFStreamErrorDomainSSL");
     EXPECT_EQ(error.code, -9825);
     EXPECT_EQ(client->count(Kind::secured), 0u);
@@ -661,11 +638,9 @@ TEST_F(Tls, SettingsTheSocketRefuses) {
         auto s = AsyncSocket::make(rec, clientQueue);
         ASSERT_TRUE(s->connectToHost("127.0.0.1", listener->localPort()));
         s->startTLS(c.settings);
-        ASSERT_TRUE(rec->waitFor(Kind::disconnected)) << c.name;
-        const auto error = rec->events(Kind::disconnected)[0].error;
-        ASSERT_TRUE(error) << c.name;
-        EXPECT_EQ(error->code, 8) << c.name;
-        EXPECT_EQ(error->message, c.message) << c.name;
+        const auto error = closeError(*rec);
+        EXPECT_EQ(error.code, 8) << c.name;
+        EXPECT_EQ(error.message, c.message) << c.name;
     }
 }
 
@@ -673,8 +648,7 @@ TEST_F(Tls, DefaultVerificationRefusesASelfSignedServer) {
     auto peer = connectPair();
     peer->startTLS(serverSettings());
     sock->startTLS({{sockets::kTlsPeerName, std::string("localhost")}});
-    ASSERT_TRUE(client->waitFor(Kind::disconnected));
-    const auto error = *client->events(Kind::disconnected)[0].error;
+    const auto error = closeError(*client);
     EXPECT_EQ(error.domain, "kCFStreamErrorDomainSSL");
     EXPECT_EQ(error.code, sockets::tls::kCertChainInvalid);
     EXPECT_FALSE(error.message.empty()) << "OpenSSL's own words";
@@ -683,9 +657,7 @@ TEST_F(Tls, DefaultVerificationRefusesASelfSignedServer) {
 TEST_F(Tls, SessionResumedByPeerIdAndAlpnNegotiated) {
     ASSERT_TRUE(listener->acceptOnInterface("127.0.0.1", 0));
     server->onAccept = [](AsyncSocket& peer) {
-        auto settings = serverSettings();
-        settings[sockets::kTlsALPN] = std::vector<std::string>{"cue/1"};
-        peer.startTLS(settings);
+        peer.startTLS(with(serverSettings(), {{sockets::kTlsALPN, std::vector<std::string>{"cue/1"}}}));
         peer.writeData(bytes("k"), -1, 0); // behind the session tickets
     };
     static int run = 0; // the session cache lives as long as the process
@@ -694,11 +666,9 @@ TEST_F(Tls, SessionResumedByPeerIdAndAlpnNegotiated) {
         auto rec = std::make_shared<Recorder>();
         rec->trustAnswer = true;
         auto s = AsyncSocket::make(rec, clientQueue);
-        auto settings = manualClient();
-        settings[sockets::kTlsPeerID] = peerID;
-        settings[sockets::kTlsALPN] = std::vector<std::string>{"h2", "cue/1"};
         ASSERT_TRUE(s->connectToHost("127.0.0.1", listener->localPort()));
-        s->startTLS(settings);
+        s->startTLS(with(manualClient(), {{sockets::kTlsPeerID, peerID},
+                                          {sockets::kTlsALPN, std::vector<std::string>{"h2", "cue/1"}}}));
         s->readDataToLength(1, -1, 0);
         ASSERT_TRUE(rec->waitFor(Kind::read));
         int reused = -1;
@@ -750,25 +720,12 @@ TEST_F(Tls, SettingsThatShapeTheHandshake) {
           {sockets::kTlsPkcs12Password, std::string("secret")}},
          manualClient(),
          0},
-        {"cipher suite chosen by number", serverSettings(),
-         [] {
-             auto c = manualClient();
-             c[sockets::kTlsCipherSuites] = std::vector<int64_t>{0x1302}; // TLS_AES_256_GCM_SHA384
-             return c;
-         }(),
-         0x1302},
+        {"cipher suite chosen by number", serverSettings(), // TLS_AES_256_GCM_SHA384
+         with(manualClient(), {{sockets::kTlsCipherSuites, std::vector<int64_t>{0x1302}}}), 0x1302},
         {"no common protocol version",
-         [] {
-             auto c = serverSettings();
-             c[sockets::kTlsProtocolVersionMin] = int64_t{TLS1_3_VERSION};
-             return c;
-         }(),
-         [] {
-             auto c = manualClient();
-             c[sockets::kTlsProtocolVersionMax] = int64_t{TLS1_2_VERSION};
-             c[sockets::kTlsProtocolVersionMin] = int64_t{0}; // ignored
-             return c;
-         }(),
+         with(serverSettings(), {{sockets::kTlsProtocolVersionMin, int64_t{TLS1_3_VERSION}}}),
+         with(manualClient(), {{sockets::kTlsProtocolVersionMax, int64_t{TLS1_2_VERSION}},
+                               {sockets::kTlsProtocolVersionMin, int64_t{0}}}), // the minimum is ignored
          -1},
     };
     for (const Case& c : cases) {
@@ -781,8 +738,7 @@ TEST_F(Tls, SettingsThatShapeTheHandshake) {
         ASSERT_TRUE(s->connectToHost("127.0.0.1", l->localPort()));
         s->startTLS(c.client);
         if (c.cipher < 0) {
-            ASSERT_TRUE(rec->waitFor(Kind::disconnected)) << c.name;
-            const auto error = *rec->events(Kind::disconnected)[0].error;
+            const auto error = closeError(*rec);
             EXPECT_EQ(error.domain, "kCFStreamErrorDomainSSL") << c.name;
             EXPECT_EQ(error.code, sockets::tls::kProtocol) << c.name;
             EXPECT_NE(error.message.find("version"), std::string::npos) << error.message;
