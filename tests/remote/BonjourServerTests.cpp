@@ -185,7 +185,7 @@ TEST(BonjourServerWithoutDaemon, AnswersWhileTheDiscoveryWaits) {
     // No bus, so no daemon: publishing waits (and says so), the server answers all the same.
     setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/cuewright-test-bus", 1);
     testsupport::LogCapture log;
-    auto server = cw::BonjourServer::make(platform::NetService::shared());
+    auto server = cw::BonjourServer::make(platform::NetService::make());
     server->start("Alone", 0);
     EXPECT_EQ(Peer().ask(server->port(), R"({"payload":{"cmdname":"Rewind"}})")["payload"]["name"], "generr");
     EXPECT_FALSE(server->isPublished());

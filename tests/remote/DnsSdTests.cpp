@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 
 namespace {
@@ -45,22 +46,29 @@ TEST(DnsSd, TwoServersAreFoundResolvedAndAnswer) {
     };
     auto answers = std::make_shared<AnswerDelegate>();
     answers->answer = [](const cw::NetworkCommand&) { return cw::NetworkAnswer::ok(sampleReport()); };
-    auto alpha = cw::BonjourServer::make(platform::NetService::shared());
-    auto beta = cw::BonjourServer::make(platform::NetService::shared());
-    auto twin = cw::BonjourServer::make(platform::NetService::shared());
+    // A discovery of its own each run, so that a repeated run sees the daemon afresh.
+    const auto discovery = platform::NetService::make();
+    auto alpha = cw::BonjourServer::make(discovery);
+    auto beta = cw::BonjourServer::make(discovery);
+    auto twin = cw::BonjourServer::make(discovery);
     for (const auto& server : {alpha, beta, twin}) {
         server->setDelegate(answers);
     }
     alpha->start("Alpha Stage", 0);
     beta->start("Beta Stage", 0);
-    // Only now does the script start the daemon: the publications must wait for it.
-    ASSERT_TRUE(dispatch::runMainUntil(
-        [&] {
-            return logged("DNS-SD: the Avahi daemon is not running; services are published when it starts");
-        },
-        5s));
-    if (const char* ready = std::getenv("CW_DNSSD_READY")) {
-        std::ofstream{ready};
+    // Only now does the script start the daemon: the publications must wait for it. (A repeated
+    // run in the same process finds it running.)
+    const char* ready = std::getenv("CW_DNSSD_READY");
+    if (ready == nullptr || !std::filesystem::exists(ready)) {
+        ASSERT_TRUE(dispatch::runMainUntil(
+            [&] {
+                return logged(
+                    "DNS-SD: the Avahi daemon is not running; services are published when it starts");
+            },
+            5s));
+        if (ready != nullptr) {
+            std::ofstream{ready};
+        }
     }
     // The daemon may still be starting: the publications wait for it.
     ASSERT_TRUE(dispatch::runMainUntil([&] { return alpha->isPublished() && beta->isPublished(); }, 30s));

@@ -9,7 +9,8 @@
 
 namespace sockettest {
 
-// Events carry a `kind`; waiting gives up after 5 s.
+// Events carry a `kind`; waiting gives up after 30 s (a loaded 2-core machine under the
+// sanitizers can take seconds; a passing run never waits that long).
 template <class Event> class EventLog {
 public:
     void add(Event event) {
@@ -36,7 +37,7 @@ public:
     // Answers whether `kind` was seen `n` times in time.
     template <class Kind> bool waitFor(Kind kind, size_t n) const {
         std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::seconds(5), [&] {
+        return changed_.wait_for(lock, std::chrono::seconds(30), [&] {
             size_t seen = 0;
             for (const Event& e : events_) {
                 seen += e.kind == kind ? 1 : 0;

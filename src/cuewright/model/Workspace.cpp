@@ -22,7 +22,12 @@ Workspace::Workspace(platform::Defaults& defaults, std::shared_ptr<platform::Scr
     , net_{nullptr, dispatch::Queue::makeSerial(std::string(netManagementQueueLabel))}
     , ble_{nullptr, dispatch::Queue::makeSerial(std::string(bleManagementQueueLabel))} {}
 
-Workspace::~Workspace() = default;
+// The servers' start and stop tasks reach into the workspace from their queues: let the last of
+// them finish before it goes.
+Workspace::~Workspace() {
+    net_.netManagementQueue->sync([] {});
+    ble_.bleManagementQueue->sync([] {});
+}
 
 void Workspace::setActiveProject(std::shared_ptr<Project> project) {
     CW_DCHECK_MAIN_THREAD();

@@ -45,6 +45,7 @@ public:
     // displays of `screens` (Qt's when null).
     explicit Workspace(platform::Defaults& defaults,
                        std::shared_ptr<platform::ScreenProvider> screens = nullptr);
+    // Waits for the tasks already on the two management queues.
     ~Workspace();
     Workspace(const Workspace&) = delete;
     Workspace& operator=(const Workspace&) = delete;

@@ -613,8 +613,12 @@ void AvahiNetService::abandon(Resolution* resolution) {
 
 } // namespace
 
+std::shared_ptr<NetService> NetService::make() {
+    return std::make_shared<AvahiNetService>();
+}
+
 std::shared_ptr<NetService> NetService::shared() {
-    static const std::shared_ptr<NetService> service = std::make_shared<AvahiNetService>();
+    static const std::shared_ptr<NetService> service = make();
     return service;
 }
 

@@ -78,6 +78,8 @@ public:
 
     // The application's discovery over the Avahi daemon; made on first use and kept.
     static std::shared_ptr<NetService> shared();
+    // A discovery of its own over the daemon, with its own connection (and its own first log).
+    static std::shared_ptr<NetService> make();
 };
 
 // The type as the discovery daemon writes it: without the closing dot.
