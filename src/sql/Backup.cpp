@@ -51,7 +51,9 @@ void Backup::step(Pages pages) {
     if (Result::isSuccessCode(rc)) {
         return;
     }
-    detail::throwError(targetConnection_->handle(), rc);
+    // A step leaves no message on the target: what its handle says belongs to another call.
+    sqlite3* target = targetConnection_->handle();
+    throw Result(sqlite3_errcode(target) == (rc & 0xff) ? sqlite3_errmsg(target) : sqlite3_errstr(rc), rc);
 }
 
 void Backup::finish() {

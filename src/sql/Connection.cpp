@@ -113,15 +113,17 @@ std::string Location::description() const {
         return uri_;
     }
     std::string base = uri_;
+    if (!startsWithFileScheme(base)) {
+        // A plain path, up to a query of its own: encoded, so '#', '%' or spaces in it cannot
+        // swallow the items.
+        const auto question = base.find('?');
+        base = "file:" + percentEncode(base.substr(0, question), "/") +
+               (question == std::string::npos ? "" : base.substr(question));
+    }
     std::string fragment;
-    if (startsWithFileScheme(base)) {
-        if (auto hash = base.find('#'); hash != std::string::npos) {
-            fragment = base.substr(hash);
-            base.erase(hash);
-        }
-    } else {
-        // A plain path: encoded, so '?', '#', '%' or spaces in it cannot swallow the items.
-        base = "file:" + percentEncode(base, "/");
+    if (auto hash = base.find('#'); hash != std::string::npos) {
+        fragment = base.substr(hash);
+        base.erase(hash);
     }
     std::string items;
     for (const URIQueryParameter& p : parameters_) {

@@ -59,8 +59,9 @@ public:
     static Location temporary();
 
     // The file name handed to sqlite3: ":memory:", "" (temporary), the URI unchanged when it
-    // has no parameters, else a "file:" URI whose path is percent-encoded (so the parameters
-    // always apply) and whose query ends with the parameters in order.
+    // has no parameters, else a "file:" URI whose query items (those after a '?' of its own
+    // first) end with the parameters in order. A plain path's part before '?' is
+    // percent-encoded, so that '#', '%' or spaces in the name cannot swallow the parameters.
     std::string description() const;
 
 private:

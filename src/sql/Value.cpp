@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <random>
@@ -170,6 +171,25 @@ static std::string quoted(std::string_view text) {
     return out;
 }
 
+// Text SQLite reads back as a REAL: "1" would be an integer, "inf" a column name. NaN binds
+// as NULL, so it is written as NULL.
+static std::string realLiteral(double d) {
+    if (std::isnan(d)) {
+        return "NULL";
+    }
+    if (std::isinf(d)) {
+        return d > 0 ? "1e999" : "-1e999";
+    }
+    char buf[32];
+    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, d);
+    (void)ec;
+    std::string text(buf, end);
+    if (text.find_first_of(".e") == std::string::npos) {
+        text += ".0";
+    }
+    return text;
+}
+
 std::string literal(const std::optional<Binding>& b) {
     if (!b) {
         return "NULL";
@@ -178,10 +198,7 @@ std::string literal(const std::optional<Binding>& b) {
         return std::to_string(*i);
     }
     if (const auto* d = std::get_if<double>(&*b)) {
-        char buf[32];
-        auto [end, ec] = std::to_chars(buf, buf + sizeof buf, *d);
-        (void)ec;
-        return std::string(buf, end);
+        return realLiteral(*d);
     }
     if (const auto* s = std::get_if<std::string>(&*b)) {
         return quoted(*s);

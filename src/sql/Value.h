@@ -161,7 +161,8 @@ std::optional<V> convertStored(const typename ValueTraits<V>::Datatype& d, std::
     return v;
 }
 
-// The SQL literal of a binding: NULL, 'text' with quotes doubled, x'..', or the number.
+// The SQL literal of a binding: NULL, 'text' with quotes doubled, x'..', or the number (a
+// double always in a form SQLite reads back as REAL: 1.0, 1e+20, 1e999).
 std::string literal(const std::optional<Binding>& b);
 
 } // namespace sql

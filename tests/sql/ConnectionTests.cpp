@@ -63,9 +63,9 @@ TEST(ConnectionOpen, UriParametersApplyToTheOpenedFile) {
 }
 
 TEST(ConnectionOpen, PathThatIsNoUrlStillGetsItsParameters) {
-    // '?' '#' '%' and a space in a path would otherwise swallow or break the query items.
+    // '#' '%' and a space in a path would otherwise swallow or break the query items.
     ScratchDir dir;
-    const std::string path = dir.file("odd name #1 ?x=%20.db");
+    const std::string path = dir.file("odd name #1 x=%20.db");
     Connection::open(path)->execute("CREATE TABLE t(a)");
     auto db =
         Connection::open(Location::uri(path, {URIQueryParameter::mode(URIQueryParameter::FileMode::readOnly),
@@ -84,7 +84,12 @@ TEST(LocationDescription, RendersQueryItemsInOrder) {
               "file:data.db?mode=ro&cache=shared");
     EXPECT_EQ(Location::uri("file:/a/b.db?vfs=unix", {P::nolock(true)}).description(),
               "file:/a/b.db?vfs=unix&nolock=1");
-    EXPECT_EQ(Location::uri("/tmp/a b?.db", {P::vfs("")}).description(), "file:/tmp/a%20b%3F.db?vfs=");
+    EXPECT_EQ(Location::uri("/tmp/a b#1.db", {P::vfs("")}).description(), "file:/tmp/a%20b%231.db?vfs=");
+    // A query of its own stays a query, before the parameters.
+    EXPECT_EQ(Location::uri("data.db?cache=private", {P::mode(P::FileMode::readOnly)}).description(),
+              "file:data.db?cache=private&mode=ro");
+    EXPECT_EQ(Location::uri("a b.db?vfs=unix#top", {P::nolock(true)}).description(),
+              "file:a%20b.db?vfs=unix&nolock=1#top");
     EXPECT_EQ(Location::uri("x.db", {P::vfs("a&b")}).description(), "file:x.db?vfs=a%26b");
 }
 
@@ -366,6 +371,33 @@ TEST(BackupTest, UnknownSourceDatabaseThrowsInsteadOfFinishingQuietly) {
         FAIL() << "a backup without a handle was made";
     } catch (const Result& e) {
         EXPECT_EQ(e.message(), "unknown database nosuch");
+    }
+}
+
+TEST(BackupTest, BusyStepReportsItsOwnText) {
+    ScratchDir dir;
+    auto source = sqltest::memoryWith("CREATE TABLE t(a); INSERT INTO t VALUES (1)");
+    const std::string path = dir.file("target.db");
+    auto target = Connection::open(path);
+    auto writer = Connection::open(path);
+    // Whatever the target's handle said last, fresh or an earlier failure, is not this step's.
+    for (const bool earlierFailure : {false, true}) {
+        if (earlierFailure) {
+            EXPECT_THROW(target->execute("SELECT * FROM nosuch"), Result);
+        }
+        writer->execute("BEGIN IMMEDIATE");
+        auto backup = source->makeBackup(DatabaseName::main(), target, DatabaseName::main());
+        try {
+            backup->step();
+            ADD_FAILURE() << "a step past another writer's lock succeeded";
+        } catch (const Result& e) {
+            EXPECT_EQ(e.code(), SQLITE_BUSY);
+            EXPECT_EQ(e.message(), "database is locked");
+        }
+        writer->execute("COMMIT");
+        backup->step(); // still running: the same backup goes on
+        EXPECT_TRUE(backup->isFinished());
+        EXPECT_EQ(count(*target, "t"), 1);
     }
 }
 

@@ -1,6 +1,8 @@
 // Rendering of expressions, SELECT, INSERT, UPDATE, DELETE and upserts: text and binding order.
 #include "SqlTestSupport.h"
 
+#include <cmath>
+
 using namespace sql;
 
 namespace {
@@ -89,6 +91,23 @@ TEST(ExpressionRendering, AsSqlInlinesEveryKindOfBinding) {
     EXPECT_EQ(e.asSQL(), "NULL x'00ff' 'a''b' 42 1.5 x''");
     EXPECT_EQ(Expression<>("\"a?\" = ?", {i64(1)}).asSQL(),
               "\"a1\" = ?"); // one binding per '?', wherever it stands
+}
+
+TEST(ExpressionRendering, DoublesReadBackAsReal) {
+    const std::pair<double, std::string> cases[] = {
+        {1.0, "1.0"},        {-0.0, "-0.0"},        {2.5, "2.5"}, {1e20, "1e+20"},
+        {HUGE_VAL, "1e999"}, {-HUGE_VAL, "-1e999"}, {NAN, "NULL"}};
+    auto db = sqltest::memory();
+    for (const auto& [value, text] : cases) {
+        const std::string sql = Expression<>("?", {Binding(value)}).asSQL();
+        EXPECT_EQ(sql, text);
+        // An untyped column keeps what the literal is: an integer for "1", a real for "1.0".
+        db->execute("DROP TABLE IF EXISTS t; CREATE TABLE t (k, v DEFAULT (" + sql +
+                    ")); INSERT INTO t (k) VALUES (0)");
+        EXPECT_EQ(db->scalar("SELECT typeof(v) FROM t"),
+                  Binding(std::string(std::isnan(value) ? "null" : "real")))
+            << text;
+    }
 }
 
 // ---- SELECT

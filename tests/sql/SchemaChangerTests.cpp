@@ -137,6 +137,109 @@ TEST(SchemaChanger, RebuildKeepsRowsIndexesKeysAndCounter) {
     }
 }
 
+// Names of columns as a list "a,b,c".
+std::string columnsOf(Connection& db, const std::string& table) {
+    const auto list = db.scalar("SELECT group_concat(name) FROM pragma_table_info(?)", {Binding(table)});
+    return list ? std::get<std::string>(*list) : "";
+}
+
+TEST(SchemaChanger, RebuildLeavesAnAttachedTableInItsFile) {
+    // The unqualified name leads where SQLite leads it: to the first attached database that
+    // holds it, in any letter case; the second one's table is left alone.
+    for (const SQLiteVersion version : {current, beforeDropColumn}) {
+        SCOPED_TRACE(version.description());
+        sqltest::ScratchDir dir;
+        const std::string one = dir.file("one.db");
+        const std::string two = dir.file("two.db");
+        {
+            auto db = sqltest::memory();
+            db->attach(Location::uri(one), "one");
+            db->attach(Location::uri(two), "two");
+            db->execute("CREATE TABLE one.Items (id INTEGER PRIMARY KEY AUTOINCREMENT, name TEXT, extra);"
+                        "CREATE INDEX one.by_name ON Items (name DESC) WHERE name > 'a';"
+                        "INSERT INTO one.Items (name, extra) VALUES ('b', 1), ('c', 2), ('d', 3);"
+                        "DELETE FROM one.Items WHERE id = 3;"
+                        "CREATE TABLE two.items (id, name, extra); INSERT INTO two.items VALUES (1, 'x', 2)");
+            SchemaChanger(db, version).alter("items", [](auto& t) { t.drop("extra"); });
+            EXPECT_EQ(sqltest::count(*db, "sqlite_temp_schema"), 0);
+        }
+        auto reopened = Connection::open(one);
+        EXPECT_EQ(columnsOf(*reopened, "Items"), "id,name");
+        EXPECT_EQ(reopened->scalar("SELECT group_concat(id || name) FROM Items"),
+                  Binding(std::string("1b,2c")));
+        EXPECT_EQ(reopened->scalar("SELECT group_concat(name || ' ' || tbl_name) FROM sqlite_schema "
+                                   "WHERE type = 'table' AND name NOT LIKE 'sqlite%'"),
+                  Binding(std::string("Items Items")));
+        EXPECT_EQ(
+            SchemaReader(reopened).indexDefinitions("Items"),
+            (std::vector<IndexDefinition>{{"Items",
+                                           "by_name",
+                                           false,
+                                           {"name"},
+                                           "name > 'a'",
+                                           std::map<std::string, IndexOrder>{{"name", IndexOrder::DESC}}}}));
+        reopened->execute("INSERT INTO Items (name) VALUES ('e')");
+        EXPECT_EQ(reopened->lastInsertRowid(), 4);
+        EXPECT_EQ(columnsOf(*Connection::open(two), "items"), "id,name,extra");
+    }
+}
+
+TEST(SchemaChanger, ColumnNamesMatchInAnyCaseAndAMissingOneIsRefused) {
+    struct Case {
+        const char* label;
+        std::function<void(SchemaChanger::AlterTableDefinition&)> block;
+        std::string columns;
+        std::string indexed; // the column of index i and whether it is descending
+        std::string error;
+    };
+    const std::string noSuchColumn = R"(no such column: ""nosuch"")";
+    const Case cases[] = {
+        {"drop", [](auto& t) { t.drop("NAME"); }, "id,v", "v0", ""},
+        {"rename", [](auto& t) { t.rename("NAME", "title"); }, "id,title,v", "title1", ""},
+        {"drop missing", [](auto& t) { t.drop("nosuch"); }, "id,Name,v", "v0", noSuchColumn},
+        {"rename missing", [](auto& t) { t.rename("nosuch", "x"); }, "id,Name,v", "Name1", noSuchColumn},
+    };
+    // Native both, rebuilt drop, rebuilt both: the same outcome on every path.
+    for (const SQLiteVersion version : {current, beforeDropColumn, beforeRenameColumn}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(version.description() + " " + c.label);
+            // SQLite drops no indexed column itself; a rename renames it in the index.
+            const std::string index = c.label[0] == 'd' ? "v" : "Name DESC";
+            auto db = sqltest::memoryWith("CREATE TABLE t (id INTEGER PRIMARY KEY, Name TEXT, v);"
+                                          "CREATE INDEX i ON t (" +
+                                          index + "); INSERT INTO t VALUES (1, 'a', 2)");
+            std::string message;
+            try {
+                SchemaChanger(db, version).alter("t", c.block);
+            } catch (const Result& e) {
+                EXPECT_EQ(e.code(), 1);
+                message = e.message();
+            }
+            EXPECT_EQ(message, c.error);
+            EXPECT_EQ(columnsOf(*db, "t"), c.columns);
+            EXPECT_EQ(db->scalar("SELECT name || desc FROM pragma_index_xinfo('i') WHERE key"),
+                      Binding(c.indexed));
+            EXPECT_EQ(sqltest::count(*db, "t"), 1);
+            EXPECT_EQ(sqltest::count(*db, "sqlite_schema WHERE name LIKE 'tmp%'"), 0);
+        }
+        // The last column cannot go, by either path.
+        auto db = sqltest::memoryWith("CREATE TABLE u (Only)");
+        try {
+            SchemaChanger(db, version).alter("u", [](auto& t) { t.drop("ONLY"); });
+            ADD_FAILURE() << version.description();
+        } catch (const Result& e) {
+            EXPECT_EQ(e.message(), R"(cannot drop column "ONLY": no other columns exist)");
+        }
+        EXPECT_EQ(columnsOf(*db, "u"), "Only");
+        try {
+            SchemaChanger(db, version).alter("nosuch", [](auto& t) { t.drop("a"); });
+            ADD_FAILURE() << version.description();
+        } catch (const Result& e) {
+            EXPECT_EQ(e.message(), "no such table: nosuch");
+        }
+    }
+}
+
 TEST(SchemaChanger, RefusesWhatTheModelCannotCarry) {
     const std::pair<std::string, std::string> cases[] = {
         {"CREATE TABLE t (a, b, PRIMARY KEY (a, b))", "a primary key over several columns"},

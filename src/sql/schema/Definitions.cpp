@@ -41,6 +41,16 @@ static std::string inParentheses(std::string_view text) {
     return out;
 }
 
+bool sameName(std::string_view a, std::string_view b) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+std::string qualifiedName(const std::optional<std::string>& database, std::string_view name) {
+    return database ? quote(*database) + "." + quote(name) : quote(name);
+}
+
 bool ObjectDefinition::isInternal() const {
     return startsWith(name, "sqlite_") || !sql;
 }
@@ -258,8 +268,9 @@ std::string IndexDefinition::toSQL(bool ifNotExists) const {
         }
         list.push_back(std::move(item));
     }
-    return joined({"CREATE", unique ? "UNIQUE" : "", "INDEX", ifNotExists ? "IF NOT EXISTS" : "", quote(name),
-                   "ON", quote(table), inParentheses(joined(list, ", ")), where ? "WHERE " + *where : ""},
+    return joined({"CREATE", unique ? "UNIQUE" : "", "INDEX", ifNotExists ? "IF NOT EXISTS" : "",
+                   qualifiedName(database, name), "ON", quote(table), inParentheses(joined(list, ", ")),
+                   where ? "WHERE " + *where : ""},
                   " ");
 }
 
@@ -337,8 +348,9 @@ std::string TableDefinition::toSQL(bool temporary) const {
         list.push_back(c.toSQL());
     }
     // Quoted: a rebuilt table may have any name.
-    return joined(
-        {"CREATE", temporary ? "TEMPORARY" : "", "TABLE", quote(name), "(", joined(list, ",\n"), ")"}, " ");
+    return joined({"CREATE", temporary ? "TEMPORARY" : "", "TABLE", qualifiedName(database, name), "(",
+                   joined(list, ",\n"), ")"},
+                  " ");
 }
 
 std::string TableDefinition::quotedColumnList() const {
@@ -353,8 +365,8 @@ std::string TableDefinition::copySQL(const TableDefinition& target) const {
     if (columns.empty() || columns.size() != target.columns.size()) {
         base::fatal("a table copy needs the same columns on both sides");
     }
-    return "INSERT INTO " + quote(target.name) + " (" + target.quotedColumnList() + ") SELECT " +
-           quotedColumnList() + " FROM " + quote(name);
+    return "INSERT INTO " + qualifiedName(target.database, target.name) + " (" + target.quotedColumnList() +
+           ") SELECT " + quotedColumnList() + " FROM " + qualifiedName(database, name);
 }
 
 } // namespace sql

@@ -16,6 +16,13 @@
 
 namespace sql {
 
+// Names of tables, columns and indexes compare as SQLite compares them: ASCII letters in
+// either case, every other byte exactly.
+bool sameName(std::string_view a, std::string_view b);
+// "database"."name", or "name" alone when no database is given (SQLite then looks in temp,
+// main and the attached databases in turn).
+std::string qualifiedName(const std::optional<std::string>& database, std::string_view name);
+
 enum class ObjectType { table, index, view, trigger };
 inline constexpr auto objectTypeRawValues =
     makeRawValueTable(std::pair{ObjectType::table, "table"}, std::pair{ObjectType::index, "index"},
@@ -136,6 +143,9 @@ struct IndexDefinition {
     std::optional<std::string> where;
     // Columns sorted descending; absent when the index has no stored SQL.
     std::optional<std::map<std::string, IndexOrder>> orders;
+    // The database holding the index and its table; absent: the one SQLite resolves the
+    // table's name to.
+    std::optional<std::string> database = std::nullopt;
 
     static constexpr std::size_t maxNameLength = 64;
 
@@ -146,6 +156,7 @@ struct IndexDefinition {
     // Throws IndexError when the name has more than maxNameLength characters.
     void checkNameLength() const;
 
+    // CREATE [UNIQUE] INDEX [IF NOT EXISTS] ["database".]"name" ON "table" (...) [WHERE ...]
     std::string toSQL(bool ifNotExists = false) const;
     bool operator==(const IndexDefinition&) const = default;
 };
@@ -170,12 +181,15 @@ struct TableDefinition {
     std::string name;
     std::vector<ColumnDefinition> columns;
     std::vector<IndexDefinition> indexes;
+    // The database holding the table; absent: the one SQLite resolves the name to (main for
+    // a new table).
+    std::optional<std::string> database = std::nullopt;
 
-    // CREATE [TEMPORARY] TABLE "name" ( columns joined by ",\n" ); needs a column.
+    // CREATE [TEMPORARY] TABLE ["database".]"name" ( columns joined by ",\n" ); needs a column.
     std::string toSQL(bool temporary = false) const;
     std::string quotedColumnList() const;
-    // INSERT INTO "target" (target columns) SELECT own columns FROM "name"; both have the same
-    // number of columns.
+    // INSERT INTO target (target columns) SELECT own columns FROM this table, each name
+    // qualified by its database; both have the same number of columns.
     std::string copySQL(const TableDefinition& target) const;
 };
 

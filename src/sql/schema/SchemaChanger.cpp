@@ -104,31 +104,34 @@ void SchemaChanger::alter(const std::string& table, const std::function<void(Alt
 TableDefinition apply(const TableDefinition& table, const SchemaChanger::Operation& operation) {
     using Kind = SchemaChanger::Operation::Kind;
     TableDefinition out = table;
+    const auto named = [&](std::string_view name) { return sameName(name, operation.name); };
     switch (operation.kind) {
     case Kind::addColumn:
         base::fatal("Use 'ALTER TABLE ADD COLUMN (...)'");
-    case Kind::dropColumn: {
-        const std::string& c = operation.name;
-        std::erase_if(out.columns, [&](const ColumnDefinition& d) { return d.name == c; });
+    case Kind::dropColumn:
+        std::erase_if(out.columns, [&](const ColumnDefinition& d) { return named(d.name); });
         std::erase_if(out.indexes, [&](const IndexDefinition& i) {
-            return std::find(i.columns.begin(), i.columns.end(), c) != i.columns.end();
+            return std::any_of(i.columns.begin(), i.columns.end(), named);
         });
         break;
-    }
     case Kind::renameColumn:
         for (ColumnDefinition& d : out.columns) {
-            if (d.name == operation.name) {
+            if (named(d.name)) {
                 d.name = operation.newName;
             }
         }
         for (IndexDefinition& i : out.indexes) {
-            std::replace(i.columns.begin(), i.columns.end(), operation.name, operation.newName);
+            std::replace_if(i.columns.begin(), i.columns.end(), named, operation.newName);
             // A descending column stays descending under its new name.
-            if (i.orders) {
-                if (auto node = i.orders->extract(operation.name)) {
-                    node.key() = operation.newName;
-                    i.orders->insert(std::move(node));
-                }
+            if (!i.orders) {
+                continue;
+            }
+            const auto order = std::find_if(i.orders->begin(), i.orders->end(),
+                                            [&](const auto& entry) { return named(entry.first); });
+            if (order != i.orders->end()) {
+                auto node = i.orders->extract(order);
+                node.key() = operation.newName;
+                i.orders->insert(std::move(node));
             }
         }
         break;
@@ -142,34 +145,63 @@ TableDefinition apply(const TableDefinition& table, const SchemaChanger::Operati
     return out;
 }
 
+// SQLITE_ERROR, the code of SQLite's own refusals of an ALTER TABLE.
+constexpr int sqliteError = 1;
+
+// What SQLite's own ALTER TABLE refuses about the column, in its words, so that a rebuild
+// fails as the native statement would, before it writes anything.
+static void checkColumn(const TableDefinition& table, const SchemaChanger::Operation& operation) {
+    using Kind = SchemaChanger::Operation::Kind;
+    if (operation.kind != Kind::dropColumn && operation.kind != Kind::renameColumn) {
+        return;
+    }
+    if (std::none_of(table.columns.begin(), table.columns.end(),
+                     [&](const ColumnDefinition& c) { return sameName(c.name, operation.name); })) {
+        // SQLite echoes the name as the statement wrote it, quotes and all.
+        throw Result("no such column: \"" + quote(operation.name) + "\"", sqliteError);
+    }
+    if (operation.kind == Kind::dropColumn && table.columns.size() == 1) {
+        throw Result("cannot drop column \"" + operation.name + "\": no other columns exist", sqliteError);
+    }
+}
+
 void SchemaChanger::migrateByCopy(const std::string& table, const Operation& operation) {
     Connection& db = *connection_;
-    const std::string copy = "tmp_" + table;
     const auto rebuild = [&] {
-        const std::vector<std::string> problems = reader_.rebuildProblems(table);
-        if (!problems.empty()) {
-            throw Error::cannotRebuild(table, problems);
+        // Every statement names the table's own database: an unqualified CREATE would put the
+        // copy in main (or temp), and the renamed copy, rows and all, would leave the file
+        // that held the table.
+        const std::optional<QualifiedName> found = reader_.locateTable(table);
+        if (!found) {
+            throw Result("no such table: " + table, sqliteError);
         }
-        const TableDefinition source{table, reader_.columnDefinitions(table),
-                                     reader_.indexDefinitions(table)};
+        const std::string& name = found->name;
+        const std::optional<std::string> database = found->database;
+        const std::string copy = "tmp_" + name;
+        SchemaReader reader(connection_, version_, database);
+        const std::vector<std::string> problems = reader.rebuildProblems(name);
+        if (!problems.empty()) {
+            throw Error::cannotRebuild(name, problems);
+        }
+        const TableDefinition source{name, reader.columnDefinitions(name), reader.indexDefinitions(name),
+                                     database};
+        checkColumn(source, operation);
         const TableDefinition target = apply(apply(source, Operation::renameTable(copy)), operation);
         for (const IndexDefinition& index : target.indexes) {
             index.checkNameLength();
         }
-        // The copy lives where the table lives: a temporary copy of a main table would vanish
-        // with the connection, rows and all, and a main copy of a temporary one would stay.
-        const bool temporary = reader_.objectDefinitions(table, ObjectType::table).empty();
-        run(target.toSQL(temporary));
+        run(target.toSQL());
         run((operation.kind == Operation::Kind::dropColumn ? apply(source, operation) : source)
                 .copySQL(target));
         // AUTOINCREMENT never reuses a number: keep the table's counter, not the copy's maximum.
+        const std::string sequenceTable = qualifiedName(database, "sqlite_sequence");
         std::optional<Binding> sequence;
         if (std::any_of(source.columns.begin(), source.columns.end(), [](const ColumnDefinition& c) {
                 return c.primaryKey && c.primaryKey->autoIncrement;
             })) {
-            sequence = db.scalar("SELECT seq FROM sqlite_sequence WHERE name = ?", {Binding(table)});
+            sequence = db.scalar("SELECT seq FROM " + sequenceTable + " WHERE name = ?", {Binding(name)});
         }
-        drop(table, true);
+        run("DROP TABLE IF EXISTS " + qualifiedName(database, name));
         // Views and triggers that name the table would fail the modern rename's check while
         // the table is gone; the legacy rename leaves them be.
         const std::optional<Binding> legacy = db.scalar("PRAGMA legacy_alter_table");
@@ -177,22 +209,22 @@ void SchemaChanger::migrateByCopy(const std::string& table, const Operation& ope
             "PRAGMA legacy_alter_table = " + std::string(legacy == Binding(std::int64_t{1}) ? "1" : "0");
         db.execute("PRAGMA legacy_alter_table = 1");
         try {
-            rename(copy, table);
+            run("ALTER TABLE " + qualifiedName(database, copy) + " RENAME TO " + quote(name));
         } catch (...) {
             db.execute(restoreLegacy);
             throw;
         }
         db.execute(restoreLegacy);
         if (sequence) {
-            db.run("DELETE FROM sqlite_sequence WHERE name = ?", {Binding(table)});
-            db.run("INSERT INTO sqlite_sequence (name, seq) VALUES (?, ?)", {Binding(table), sequence});
+            db.run("DELETE FROM " + sequenceTable + " WHERE name = ?", {Binding(name)});
+            db.run("INSERT INTO " + sequenceTable + " (name, seq) VALUES (?, ?)", {Binding(name), sequence});
         }
         // The indexes went with the old table; they come back under their own names.
         for (IndexDefinition index : target.indexes) {
-            index.table = table;
+            index.table = name;
             run(index.toSQL());
         }
-        std::vector<ForeignKeyError> errors = foreignKeyCheck(db);
+        std::vector<ForeignKeyError> errors = foreignKeyCheck(db, std::nullopt, database);
         if (!errors.empty()) {
             throw Error::foreignKeyError(std::move(errors));
         }

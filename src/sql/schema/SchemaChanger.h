@@ -19,11 +19,15 @@ namespace sql {
 //
 // A rebuild copies the table into "tmp_" + name, drops the table, renames the copy and creates
 // its indexes again under their own names, then checks every foreign key: all in one
-// transaction on the connection's queue. Foreign-key enforcement is switched off before that
-// transaction begins (SQLite ignores the switch inside one, and dropping the table would run
-// its ON DELETE actions on the children) and restored after it commits or rolls back; called
-// inside a caller's transaction the rebuild fails at its BEGIN and changes nothing. A table the
-// model cannot carry is refused with Error::cannotRebuild before anything is written.
+// transaction on the connection's queue, and all in the database that holds the table (found
+// as SQLite finds an unqualified name: temp, main, then the attached ones in order).
+// Foreign-key enforcement is switched off before that transaction begins (SQLite ignores the
+// switch inside one, and dropping the table would run its ON DELETE actions on the children)
+// and restored after it commits or rolls back; called inside a caller's transaction the
+// rebuild fails at its BEGIN and changes nothing. A table the model cannot carry is refused
+// with Error::cannotRebuild before anything is written; an unknown table or column, or the
+// last column dropped, with SQLite's own message for the native statement. Column names
+// match in any ASCII letter case, as SQLite matches them.
 //
 // Used by one caller at a time.
 class SchemaChanger {
@@ -113,10 +117,10 @@ private:
     SQLiteVersion version_;
 };
 
-// The definition with `operation` applied (a rebuild's target). Dropping a column drops the
-// indexes on it; renaming one renames it in the indexes' columns and orders; renaming the
-// table moves its indexes to the new name. Adding a column is ALTER TABLE's work and stops the
-// program here.
+// The definition with `operation` applied (a rebuild's target); column names match in any
+// ASCII letter case. Dropping a column drops the indexes on it; renaming one renames it in the
+// indexes' columns and orders; renaming the table moves its indexes to the new name. Adding a
+// column is ALTER TABLE's work and stops the program here.
 TableDefinition apply(const TableDefinition& table, const SchemaChanger::Operation& operation);
 
 } // namespace sql

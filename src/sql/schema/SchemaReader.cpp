@@ -14,8 +14,10 @@ namespace {
 
 const SQLiteVersion schemaTableVersion{3, 33, 0};
 
-std::string pragma(std::string_view name, std::string_view argument) {
-    return "PRAGMA " + std::string(name) + "(" + quote(argument) + ")";
+std::string pragmaText(const std::optional<std::string>& database, std::string_view name,
+                       const std::optional<std::string>& argument) {
+    return "PRAGMA " + (database ? quote(*database) + "." : "") + std::string(name) +
+           (argument ? "(" + quote(*argument) + ")" : "");
 }
 
 // A word of SQL (upper-cased), a quoted name or text (as written), or one other character,
@@ -152,19 +154,50 @@ void indexTextProblems(const IndexDefinition& index, std::string_view sql,
 
 } // namespace
 
-SchemaReader::SchemaReader(std::shared_ptr<Connection> connection, std::optional<SQLiteVersion> version)
+SchemaReader::SchemaReader(std::shared_ptr<Connection> connection, std::optional<SQLiteVersion> version,
+                           std::optional<std::string> database)
     : connection_(std::move(connection))
-    , version_(version) {}
+    , version_(version)
+    , database_(std::move(database)) {}
 
 SQLiteVersion SchemaReader::version() {
     return version_ ? *version_ : connection_->sqliteVersion();
 }
 
+std::string SchemaReader::pragma(std::string_view name, std::string_view argument) const {
+    return pragmaText(database_, name, std::string(argument));
+}
+
+std::optional<QualifiedName> SchemaReader::locateTable(std::string_view name) {
+    std::vector<std::string> databases{"temp", "main"};
+    for (std::string& d : connection_->prepareRowIterator("PRAGMA database_list").map([](const Row& row) {
+             return row.get(column<std::string>("name"));
+         })) {
+        if (d != "main" && d != "temp") {
+            databases.push_back(std::move(d));
+        }
+    }
+    // "sqlite_master" names the schema table in every version, of temp too.
+    for (const std::string& database : databases) {
+        const std::optional<Binding> stored = connection_->scalar(
+            "SELECT name FROM " + quote(database) +
+                ".sqlite_master WHERE type IN ('table', 'view') AND name = ? COLLATE NOCASE",
+            {Binding(std::string(name))});
+        if (const auto* text = stored ? std::get_if<std::string>(&*stored) : nullptr) {
+            return QualifiedName{database, *text};
+        }
+    }
+    return std::nullopt;
+}
+
 std::vector<ObjectDefinition> SchemaReader::objectDefinitions(const std::optional<std::string>& name,
                                                               std::optional<ObjectType> type, bool temp) {
     const bool modern = version() >= schemaTableVersion;
-    Table table = modern ? Table("sqlite_schema", temp ? "temp" : "main")
-                         : Table(temp ? "sqlite_temp_master" : "sqlite_master");
+    const std::string database = temp ? "temp" : database_.value_or("main");
+    Table table = modern      ? Table("sqlite_schema", database)
+                  : temp      ? Table("sqlite_temp_master")
+                  : database_ ? Table("sqlite_master", database)
+                              : Table("sqlite_master");
     if (name) {
         table = table.where(eq(column<std::string>("name"), *name));
     }
@@ -191,6 +224,9 @@ static std::optional<std::string> firstSQL(const std::vector<ObjectDefinition>& 
 
 std::optional<std::string> SchemaReader::tableSQL(std::string_view name) {
     std::vector<ObjectDefinition> objects = objectDefinitions(std::string(name), ObjectType::table);
+    if (database_) {
+        return firstSQL(objects);
+    }
     const std::vector<ObjectDefinition> temp = objectDefinitions(std::string(name), ObjectType::table, true);
     objects.insert(objects.end(), temp.begin(), temp.end());
     return firstSQL(objects);
@@ -288,8 +324,8 @@ std::vector<IndexDefinition> SchemaReader::indexDefinitions(std::string_view tab
         if (l.name.starts_with("sqlite_")) {
             continue;
         }
-        IndexDefinition index{std::string(table),   l.name,       l.unique,
-                              indexColumns(l.name), std::nullopt, std::nullopt};
+        IndexDefinition index{std::string(table), l.name,       l.unique, indexColumns(l.name),
+                              std::nullopt,       std::nullopt, database_};
         if (const std::optional<std::string> sql = indexSQL(l.name)) {
             index.where = IndexDefinition::parseWhere(*sql);
             index.orders = IndexDefinition::parseOrders(*sql);
@@ -350,7 +386,7 @@ std::vector<std::string> SchemaReader::rebuildProblems(std::string_view table) {
         }
     }
     for (const ObjectDefinition& o : objectDefinitions(std::nullopt, ObjectType::trigger)) {
-        if (o.tableName == table) {
+        if (sameName(o.tableName, table)) {
             problems.push_back("trigger " + o.name);
         }
     }
@@ -376,10 +412,9 @@ static Statement checked(Connection& connection, const std::string& sql) {
     return s;
 }
 
-std::vector<ForeignKeyError> foreignKeyCheck(Connection& connection,
-                                             const std::optional<std::string>& table) {
-    Statement s =
-        checked(connection, table ? pragma("foreign_key_check", *table) : "PRAGMA foreign_key_check");
+std::vector<ForeignKeyError> foreignKeyCheck(Connection& connection, const std::optional<std::string>& table,
+                                             const std::optional<std::string>& database) {
+    Statement s = checked(connection, pragmaText(database, "foreign_key_check", table));
     std::vector<ForeignKeyError> out;
     for (const Bindings& row : s) {
         const auto* from = row.size() > 2 && row[0] ? std::get_if<std::string>(&*row[0]) : nullptr;
@@ -396,7 +431,7 @@ std::vector<std::string> integrityCheck(Connection& connection, const std::optio
     if (table && connection.sqliteVersion() < schemaTableVersion) {
         base::fatal("a table's integrity check needs SQLite 3.33.0");
     }
-    Statement s = checked(connection, table ? pragma("integrity_check", *table) : "PRAGMA integrity_check");
+    Statement s = checked(connection, pragmaText(std::nullopt, "integrity_check", table));
     std::vector<std::string> out;
     for (const Bindings& row : s) {
         const auto* text = !row.empty() && row[0] ? std::get_if<std::string>(&*row[0]) : nullptr;

@@ -13,18 +13,33 @@
 
 namespace sql {
 
+// A table's database and its name as stored.
+struct QualifiedName {
+    std::string database;
+    std::string name;
+    bool operator==(const QualifiedName&) const = default;
+};
+
 // Sends its statements anew on every call and caches nothing; usable from any thread that may
 // use the connection. Every call throws Result for a statement that fails and QueryError for
 // a value it cannot read (a foreign key that names no parent column reads "to" as NULL).
 class SchemaReader {
 public:
     // Without a version the connection's is asked at every use; tests give one to reach the
-    // branches of older libraries.
+    // branches of older libraries. With a database ("main", "temp", an attached name) every
+    // name is looked up in that database alone; without one, where SQLite resolves it.
     explicit SchemaReader(std::shared_ptr<Connection> connection,
-                          std::optional<SQLiteVersion> version = std::nullopt);
+                          std::optional<SQLiteVersion> version = std::nullopt,
+                          std::optional<std::string> database = std::nullopt);
+
+    // Where SQLite resolves an unqualified table name: temp first, then main, then the
+    // attached databases in the order they were attached; names match in any ASCII letter
+    // case. A view shadows a table as it does for SQLite. nullopt when no database has it.
+    std::optional<QualifiedName> locateTable(std::string_view name);
 
     // The schema table's rows ("sqlite_schema" from 3.33.0, "sqlite_master" before), in its
-    // order, filtered by name and type when given.
+    // order, filtered by name and type when given; of temp when asked, else of the reader's
+    // database (main without one).
     std::vector<ObjectDefinition> objectDefinitions(const std::optional<std::string>& name = std::nullopt,
                                                     std::optional<ObjectType> type = std::nullopt,
                                                     bool temp = false);
@@ -36,7 +51,7 @@ public:
     std::vector<IndexDefinition> indexDefinitions(std::string_view table);
     // In PRAGMA foreign_key_list order; the action "NO ACTION" reads as absent.
     std::vector<ColumnDefinition::ForeignKey> foreignKeys(std::string_view table);
-    // The table's CREATE text, main database first, then temp.
+    // The table's CREATE text: of the reader's database, or else main first, then temp.
     std::optional<std::string> tableSQL(std::string_view name);
     std::optional<std::string> indexSQL(std::string_view name);
     // The named columns of an index (an indexed expression has no name and is left out).
@@ -52,18 +67,22 @@ public:
 
 private:
     SQLiteVersion version();
+    // PRAGMA ["database".]name("argument")
+    std::string pragma(std::string_view name, std::string_view argument) const;
     // The one column of the table's primary key; nullopt for none or several.
     std::optional<std::string> primaryKeyColumn(std::string_view table);
     std::size_t rowCount(const std::string& sql);
 
     std::shared_ptr<Connection> connection_;
     std::optional<SQLiteVersion> version_;
+    std::optional<std::string> database_;
 };
 
-// PRAGMA foreign_key_check [("table")]: each violating row, in order; rows without a row id
-// (tables WITHOUT ROWID) are left out.
+// PRAGMA ["database".]foreign_key_check [("table")]: each violating row, in order; rows
+// without a row id (tables WITHOUT ROWID) are left out. Without a database SQLite checks main.
 std::vector<ForeignKeyError> foreignKeyCheck(Connection& connection,
-                                             const std::optional<std::string>& table = std::nullopt);
+                                             const std::optional<std::string>& table = std::nullopt,
+                                             const std::optional<std::string>& database = std::nullopt);
 // PRAGMA integrity_check [("table")]: the problems found, "ok" left out. A table needs SQLite
 // 3.33.0; asking for one on an older library stops the program.
 std::vector<std::string> integrityCheck(Connection& connection,
