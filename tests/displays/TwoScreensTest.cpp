@@ -17,6 +17,8 @@
 #include <QCheckBox>
 #include <QScreen>
 
+#include <X11/Xlib.h>
+
 #include <chrono>
 #include <functional>
 #include <thread>
@@ -30,6 +32,29 @@ bool settle(const std::function<bool()>& done) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return done();
+}
+
+// What the X server says of a window: mapped and viewable, on which X screen, how large.
+struct XState {
+    bool viewable = false;
+    int screen = -1;
+    QSize size;
+};
+
+XState xState(QWidget* window) {
+    XState state;
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr) {
+        return state;
+    }
+    XWindowAttributes attributes;
+    if (XGetWindowAttributes(display, static_cast<Window>(window->winId()), &attributes)) {
+        state.viewable = attributes.map_state == IsViewable;
+        state.screen = XScreenNumberOfScreen(attributes.screen);
+        state.size = QSize(attributes.width, attributes.height);
+    }
+    XCloseDisplay(display);
+    return state;
 }
 
 } // namespace
@@ -63,6 +88,13 @@ TEST(TwoScreensTest, TheSwitchOpensAFullScreenPrompterOnTheChosenDisplayAndClose
         })) << "geometry "
             << window->geometry().width() << "x" << window->geometry().height();
         EXPECT_EQ(window->screen(), chosen);
+        // Qt's own idea of the window is not enough: the X server must show it on that screen.
+        const int xScreen = static_cast<int>(screens.indexOf(chosen));
+        EXPECT_TRUE(settle([&] {
+            const XState x = xState(window);
+            return x.viewable && x.screen == xScreen && x.size == chosen->geometry().size();
+        })) << "X: viewable "
+            << xState(window).viewable << ", screen " << xState(window).screen;
         EXPECT_TRUE(project->editor().screenManager->availableScreens().at(uuid).isActive);
 
         row->screenCheckbox()->click();

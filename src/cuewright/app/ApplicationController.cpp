@@ -133,13 +133,6 @@ void bringToFront(ShellWindow& window) {
     }
 }
 
-// Lets go of a window handle once the event that closed it is over: its own code may still run.
-template <typename T> void releaseLater(std::shared_ptr<T> handle) {
-    if (handle) {
-        QTimer::singleShot(0, qApp, [handle = std::move(handle)] {});
-    }
-}
-
 template <typename T> std::shared_ptr<T> takeOut(std::vector<std::shared_ptr<T>>& list, const void* element) {
     std::shared_ptr<T> taken;
     std::erase_if(list, [&](const std::shared_ptr<T>& w) {
@@ -244,6 +237,28 @@ ApplicationController::~ApplicationController() {
     editors_.clear();
     floating_.clear();
     bound_.clear();
+    // Closed windows whose release was still to come (the loop ended first) go now, while the
+    // application object still stands: a window destroyed under its destructor hangs there.
+    closed_.clear();
+}
+
+// Lets go of a window handle once the event that closed it is over: its own code may still run.
+// The handle stays with the controller, not with the posted event, so that it is released even
+// when the loop ends before the event comes.
+void ApplicationController::releaseLater(std::shared_ptr<void> handle) {
+    if (!handle) {
+        return;
+    }
+    closed_.push_back(std::move(handle));
+    if (closed_.size() == 1) {
+        QTimer::singleShot(0, qApp, [weak = weak_from_this()] {
+            if (const auto self = weak.lock()) {
+                // Moved out first: a window going may close another one.
+                std::vector<std::shared_ptr<void>> closed = std::move(self->closed_);
+                self->closed_.clear();
+            }
+        });
+    }
 }
 
 std::shared_ptr<ApplicationController> ApplicationController::shared() {

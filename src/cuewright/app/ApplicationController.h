@@ -201,6 +201,7 @@ private:
     std::shared_ptr<EditorWindow> makeEditorWindow(const std::shared_ptr<Project>& project);
     std::shared_ptr<PrompterWindow> findPrompterWindow(const Project& project) const;
     void presentDocumentError(const std::exception& error);
+    void releaseLater(std::shared_ptr<void> handle);
     void windowsChanged();
     void showStartWindowWhenAlone();
     bool hasVisibleWindows() const;
@@ -222,6 +223,7 @@ private:
     std::vector<std::shared_ptr<EditorWindow>> editors_;
     std::vector<std::shared_ptr<PrompterWindow>> floating_;
     std::vector<std::shared_ptr<PrompterWindow>> bound_;
+    std::vector<std::shared_ptr<void>> closed_; // closed windows waiting for releaseLater's turn
     std::vector<QPointer<QObject>> remoteWindows_;
     bool launched_ = false;
     bool terminating_ = false;

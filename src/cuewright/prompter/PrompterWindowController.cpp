@@ -289,6 +289,9 @@ void PrompterWindowController::showFullScreen(QScreen* screen) {
         showWindow();
         return;
     }
+    // The screen is chosen before the first show: a shown window moved to another X screen is
+    // made anew there.
+    window()->setScreen(screen);
     window()->setGeometry(screen->availableGeometry());
     showWindow();
     fullScreen_->enter(screen);

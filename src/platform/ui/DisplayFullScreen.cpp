@@ -43,9 +43,15 @@ void DisplayFullScreen::enter(QScreen* screen) {
         normalFrame_ = window_->geometry();
     }
     screen_ = screen;
-    window_->winId(); // makes the native window, so that it can be told its screen
-    if (QWindow* handle = window_->windowHandle()) {
-        handle->setScreen(screen);
+    if (window_->screen() != screen) {
+        // Another X screen (not a sibling of the same desktop) means a new native window, which
+        // Qt leaves unmapped while the widget believes itself shown: hide first, show after.
+        const bool separateScreen =
+            !window_->screen() || !window_->screen()->virtualSiblings().contains(screen);
+        if (separateScreen && window_->isVisible()) {
+            window_->hide();
+        }
+        window_->setScreen(screen);
     }
     window_->setGeometry(fullScreenFrame(screen->geometry()));
     window_->showFullScreen();
