@@ -99,7 +99,7 @@ TEST_F(OpenerFixture, HelpActionsOpenPagesAndMailsAndFallBackToTheHelpPage) {
     bindings.save(s.defaults, s.center);
     help.showKeyboardShortcuts();
     EXPECT_EQ(help.keyboardShortcutsWindow(), shortcuts);
-    EXPECT_TRUE(shortcuts->browser()->toPlainText().contains("\u2325R"));
+    EXPECT_TRUE(shortcuts->browser()->toPlainText().contains("Alt+R"));
 }
 
 TEST_F(OpenerFixture, UpdaterSaysHowUpdatesComeAndNeverThatTheCopyIsUpToDate) {
