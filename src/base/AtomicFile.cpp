@@ -1,7 +1,12 @@
 #include "base/AtomicFile.h"
 
+#include "base/Log.h"
+
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <charconv>
+#include <csignal>
 #include <fstream>
 #include <string>
 #include <system_error>
@@ -108,14 +113,58 @@ mode_t processUmask() {
     return 022;
 }
 
+// The six letters or digits mkstemp puts in place of "XXXXXX".
+bool isMkstempSuffix(std::string_view text) {
+    return text.size() == 6 && std::all_of(text.begin(), text.end(), [](char c) {
+               return std::isalnum(static_cast<unsigned char>(c));
+           });
+}
+
 } // namespace
 
 FileWriteError::FileWriteError(std::error_code code, const std::filesystem::path& destination)
     : std::system_error(code)
     , message_("Could not save \"" + destination.string() + "\": " + reason(code, destination) + ".") {}
 
-TemporaryFile createTemporaryFileBeside(const std::filesystem::path& destination, std::string_view prefix) {
-    std::string pattern = (destination.parent_path() / (std::string(prefix) + "XXXXXX")).string();
+std::string temporaryPrefix(std::string_view stem) {
+    return std::string(stem) + std::to_string(::getpid()) + "-";
+}
+
+bool temporaryFileWriterMayBeAlive(std::string_view nameAfterStem) {
+    const char* first = nameAfterStem.data();
+    const char* last = first + nameAfterStem.size();
+    int pid = 0;
+    const auto [dash, ec] = std::from_chars(first, last, pid);
+    // Anything else may be a file of the user's, or a writer's that names its files otherwise.
+    if (ec != std::errc() || pid <= 0 || dash == last || *dash != '-' ||
+        !isMkstempSuffix(std::string_view(dash + 1, static_cast<std::size_t>(last - dash - 1)))) {
+        return true;
+    }
+    return ::kill(pid, 0) == 0 || errno == EPERM;
+}
+
+std::vector<std::filesystem::path> removeStaleTemporaryFiles(const std::filesystem::path& folder,
+                                                             std::string_view stem) {
+    std::vector<std::filesystem::path> removed;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(folder.empty() ? "." : folder, ec), end; !ec && it != end;
+         it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (!name.starts_with(stem) ||
+            temporaryFileWriterMayBeAlive(std::string_view(name).substr(stem.size()))) {
+            continue;
+        }
+        std::error_code ignored;
+        if (std::filesystem::remove(it->path(), ignored)) {
+            log("removed " + it->path().string() + ", left behind by an interrupted save");
+            removed.push_back(it->path());
+        }
+    }
+    return removed;
+}
+
+TemporaryFile createTemporaryFileBeside(const std::filesystem::path& destination, const std::string& prefix) {
+    std::string pattern = (destination.parent_path() / (prefix + "XXXXXX")).string();
     const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
     if (fd < 0) {
         fail(errno, destination);

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 namespace base {
 
@@ -26,9 +27,23 @@ private:
     std::string message_;
 };
 
-// The working file's name up to its six random characters. The default is short whatever the
-// destination's name, so that even a name as long as the system allows has room beside it.
-inline constexpr std::string_view defaultTemporaryPrefix = ".cw-";
+// Working files are named a stem, the writer's pid, "-" and six random characters, so that one
+// left behind by a writer that is gone (killed in the middle of a save) can be told from another
+// process's save in progress. The default stem is short whatever the destination's name, so
+// that even a name as long as the system allows has room beside it.
+inline constexpr std::string_view defaultTemporaryStem = ".cw-";
+
+// `stem`, this process's pid and "-": a working file's name up to its random characters.
+std::string temporaryPrefix(std::string_view stem = defaultTemporaryStem);
+
+// Whether the writer of a working file may still be writing it, given the file's name after its
+// stem: false only when it reads "<pid>-" and six letters or digits and that process is gone.
+bool temporaryFileWriterMayBeAlive(std::string_view nameAfterStem);
+
+// Removes the working files in `folder` named `stem`... whose writer is gone, logging each;
+// failures are ignored (a read-only folder keeps them). Returns the files removed.
+std::vector<std::filesystem::path> removeStaleTemporaryFiles(const std::filesystem::path& folder,
+                                                             std::string_view stem = defaultTemporaryStem);
 
 // A new, empty file named `prefix` and six random characters (mkstemp) in the destination's
 // folder, with the usual mode of a new file (the umask applies). The descriptor is returned
@@ -38,10 +53,10 @@ struct TemporaryFile {
     int fd = -1;
 };
 TemporaryFile createTemporaryFileBeside(const std::filesystem::path& destination,
-                                        std::string_view prefix = defaultTemporaryPrefix);
+                                        const std::string& prefix = temporaryPrefix());
 
 struct AtomicWriteOptions {
-    std::string temporaryPrefix{defaultTemporaryPrefix};
+    std::string temporaryPrefix = base::temporaryPrefix();
     BeforeReplaceHook beforeReplace;
 };
 

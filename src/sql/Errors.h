@@ -17,6 +17,8 @@ public:
 
     const std::string& message() const { return message_; }
     int code() const { return code_; }
+    // SQLITE_FULL: "database or disk is full".
+    bool isDiskFull() const { return code_ == 13; }
     // The SQL of the statement that failed, when one is known.
     const std::optional<std::string>& statement() const { return statement_; }
     const char* what() const noexcept override { return description_.c_str(); }

@@ -14,7 +14,9 @@
 #include "platform/bluetooth/PeripheralManager.h"
 #include "platform/netservice/FakeNetService.h"
 #include "platform/ui/ActionRoute.h"
+#include "platform/ui/Appearance.h"
 #include "platform/ui/FakeFileDialogs.h"
+#include "platform/ui/WindowAppearanceUpdatable.h"
 
 #include "support/LogCapture.h"
 
@@ -403,12 +405,23 @@ TEST_F(Shell, TheRemoteControlWindowOwnsItselfUntilItCloses) {
 
 TEST_F(Shell, TheStartWindowStandsInWhileNoScriptIsOpen) {
     defaults.set(cw::settings::startupMode, "DoNothing");
+    // The user's appearance choice, dark first.
+    auto style = platform::AppearanceStyle::dark;
+    platform::setAppearanceChoice({[&style] { return style; }, "UIModeDidSwitch", &center});
+    const struct ChoiceReset {
+        ~ChoiceReset() { platform::setAppearanceChoice({}); }
+    } reset;
     launch();
     QWidget* start = app->startWindow();
     ASSERT_TRUE(start && start->isVisible());
+    EXPECT_TRUE(platform::isDarkMode(start));
     const fs::path pictures =
         fs::path(std::getenv("CW_TEST_OUTPUT_DIR") ? std::getenv("CW_TEST_OUTPUT_DIR") : "/tmp") / "app";
     fs::create_directories(pictures);
+    start->grab().save(QString::fromStdString((pictures / "start-window-dark.png").string()));
+    style = platform::AppearanceStyle::light;
+    center.post("UIModeDidSwitch");
+    EXPECT_FALSE(platform::isDarkMode(start));
     start->grab().save(QString::fromStdString((pictures / "start-window.png").string()));
     app->newDocument();
     EXPECT_FALSE(start->isVisible());

@@ -1,5 +1,7 @@
-// The shell's small parts: the recent-documents list and handing files to the running instance.
+// The shell's small parts: the recent-documents list, the Help menu and handing files to the
+// running instance.
 #include "cuewright/app/ApplicationController.h"
+#include "cuewright/app/MainMenu.h"
 #include "cuewright/app/RecentDocuments.h"
 #include "cuewright/app/SingleInstance.h"
 #include "platform/defaults/Defaults.h"
@@ -9,8 +11,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QMenu>
 #include <QProcess>
 #include <QUuid>
 
@@ -44,6 +48,30 @@ TEST(RecentDocuments, MostRecentFirstAtMostTenNoDuplicatesNoMissingFiles) {
     EXPECT_EQ(defaults.arrayForKey(cw::RecentDocuments::key)->size(), 9u) << "a missing file is forgotten";
     recent.clear();
     EXPECT_TRUE(recent.paths().empty());
+}
+
+// Every help page and window has its item in the Help menu; only the companion app's download page
+// is reached from its own window's link instead.
+TEST(MainMenu, HelpOffersEveryPageAndWindow) {
+    const cw::MainMenu menu({});
+    const std::string_view actions[] = {"helpShowManual:",
+                                        "helpShowKeyboardShortcutsWindow:",
+                                        "helpShowGamepadLayoutWindow:",
+                                        "showDownloadiOSAppWindow:",
+                                        "helpShowFAQ:",
+                                        "helpUseIpadAsADisplay:",
+                                        "helpFixDisplayIssues:",
+                                        "helpFixPerformanceIssues:",
+                                        "suggestAnImprovement:",
+                                        "contactSupport:",
+                                        "visitWebsite:",
+                                        "visitBlog:"};
+    for (std::string_view action : actions) {
+        const QAction* item = menu.action(action);
+        ASSERT_NE(item, nullptr) << action;
+        EXPECT_TRUE(menu.menus().back()->actions().contains(const_cast<QAction*>(item))) << action;
+        EXPECT_FALSE(item->text().isEmpty()) << action;
+    }
 }
 
 TEST(SingleInstance, ASecondStartHandsItsPathsToTheRunningOne) {

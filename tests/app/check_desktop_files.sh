@@ -10,6 +10,11 @@ status=0
 desktop="$prefix/share/applications/cuewright.desktop"
 grep -qx 'Exec=cuewright %F' "$desktop" || { echo "the launcher does not hand over its files"; status=1; }
 grep -q '^MimeType=.*application/x-cuewright-script;' "$desktop" || { echo "the launcher does not open scripts"; status=1; }
+if command -v desktop-file-validate >/dev/null; then
+  # Hints count too: two main categories put the entry twice in some menus.
+  report=$(desktop-file-validate "$desktop" 2>&1)
+  [[ -z $report ]] || { echo "$report"; status=1; }
+fi
 for icon in apps/cuewright.svg mimetypes/application-x-cuewright-script.svg; do
   [[ -s "$prefix/share/icons/hicolor/scalable/$icon" ]] || { echo "missing icon $icon"; status=1; }
 done

@@ -10,6 +10,9 @@
 #include <fstream>
 #include <sstream>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -26,7 +29,7 @@ TEST(AtomicFile, TheWorkingFileIsNamedByThePrefixBesideTheDestination) {
         std::string prefix;
         bool refuse;
     } cases[] = {
-        {std::string(base::defaultTemporaryPrefix), false}, {"defaults.json.tmp-42-", false}, {".cw-", true}};
+        {base::temporaryPrefix(), false}, {"defaults.json.tmp-42-", false}, {base::temporaryPrefix(), true}};
     for (const auto& c : cases) {
         testsupport::TempDir dir;
         const fs::path destination = dir / "defaults.json";
@@ -55,6 +58,46 @@ TEST(AtomicFile, TheWorkingFileIsNamedByThePrefixBesideTheDestination) {
         EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1)
             << "no working file is left behind";
     }
+}
+
+// A process that has ended: its pid names no living writer.
+int endedProcess() {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::_exit(0);
+    }
+    ::waitpid(child, nullptr, 0);
+    return child;
+}
+
+// Working files carry their writer's pid; those of a writer that is gone are removed, anything
+// else stays: a save in progress, names of another shape, the user's own files.
+TEST(AtomicFile, OnlyWorkingFilesOfWritersThatAreGoneAreRemoved) {
+    EXPECT_EQ(base::temporaryPrefix(), ".cw-" + std::to_string(::getpid()) + "-");
+    const std::string gone = std::to_string(endedProcess());
+    const std::string alive = std::to_string(::getpid());
+    const struct {
+        std::string name;
+        bool removed;
+    } cases[] = {
+        {".cw-" + gone + "-aB3xY9", true},
+        {".cw-" + alive + "-aB3xY9", false},   // this process, saving now
+        {".cw-aB3xY9", false},                 // no pid: cannot be told
+        {".cw-" + gone + "-notes.txt", false}, // not a working file's shape
+        {".cw-" + gone + "-aB3x", false},
+        {".cw-0-aB3xY9", false},
+        {"cw-" + gone + "-aB3xY9", false},
+        {"script.cwr", false},
+    };
+    testsupport::TempDir dir;
+    for (const auto& c : cases) {
+        std::ofstream(dir / c.name) << "x";
+    }
+    const std::vector<fs::path> removed = base::removeStaleTemporaryFiles(dir.path());
+    for (const auto& c : cases) {
+        EXPECT_EQ(!fs::exists(dir / c.name), c.removed) << c.name;
+    }
+    EXPECT_EQ(removed.size(), 1u);
 }
 
 } // namespace

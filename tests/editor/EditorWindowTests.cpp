@@ -1,24 +1,29 @@
 // The editor window around a real project, offscreen, with a fake shell, panels and alerts.
+#include "cuewright/controls/TimeControl.h"
 #include "cuewright/editor/BookmarkListController.h"
 #include "cuewright/editor/EditorController.h"
 #include "cuewright/editor/EditorWindowController.h"
 #include "cuewright/editor/EditorWindowControllerDelegate.h"
+#include "cuewright/editor/ProjectPropertiesController.h"
 #include "cuewright/editor/ScriptTextView.h"
 #include "cuewright/editor/SidebarController.h"
 #include "cuewright/editor/StatusbarController.h"
 #include "cuewright/model/Project.h"
 #include "cuewright/model/SettingsKeys.h"
+#include "cuewright/model/TimeFormat.h"
 #include "cuewright/model/UserDefaults.h"
 #include "platform/defaults/Defaults.h"
 #include "platform/ui/Appearance.h"
 #include "platform/ui/FakeAlertRunner.h"
 #include "platform/ui/FakeFileDialogs.h"
 
+#include "ScreenshotSupport.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QLabel>
 #include <QMainWindow>
 #include <QMenu>
 #include <QTest>
@@ -354,6 +359,45 @@ TEST_F(EditorWindowTest, BecomingMainAndFullScreen) {
     w.toggleFullScreen();
     EXPECT_FALSE(w.window()->isFullScreen());
     EXPECT_FALSE(platform::Appearance::hasOwnAppearance(w.window()));
+}
+
+// The status bar and the Script pane show the same speed in words and the same running time: once
+// the editor has laid a newly opened script out, and after another view (a prompter window, a
+// resize) publishes a new line count, also while playing.
+TEST_F(EditorWindowTest, StatusBarAndScriptPaneShowTheSameFigures) {
+    defaults.set(cw::settings::defaultScrollingSpeedUnit, std::string("wordsperminute"));
+    EditorWindowController& w = open();
+    cw::editor::StatusbarController& status = *w.statusbarController();
+    const auto* pane = w.sidebarController()->currentController<cw::editor::ProjectPropertiesController>();
+    ASSERT_NE(pane, nullptr);
+    const auto expectAgreement = [&](const char* when) {
+        const double runtime = project->runningTime();
+        EXPECT_GT(runtime, 0) << when;
+        EXPECT_NE(status.scrollSpeedLabel().text(), "~0.00 Words/Min") << when;
+        EXPECT_EQ(status.scrollSpeedLabel().text(), pane->controls().scrollSpeedLinesPerSecLabel->text())
+            << when;
+        EXPECT_EQ(status.runtimeLabel().text().toStdString(), cw::formatTimestamp(runtime)) << when;
+        const cw::controls::TimeControl& picker = *pane->controls().runtimePicker;
+        EXPECT_EQ((cw::SplitDuration{picker.hour(), picker.minute(), picker.second()}),
+                  cw::splitDuration(runtime))
+            << when;
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return project->averageWordsPerLine() > 0; }));
+    expectAgreement("opened");
+    const QString folder = editortest::screenshotFolder("app");
+    ASSERT_FALSE(folder.isEmpty());
+    EXPECT_TRUE(w.window()->grab().save(folder + "/statusbar-words-per-minute.png"));
+
+    for (const bool playing : {false, true}) {
+        if (playing)
+            project->play();
+        Editor editor = project->editor();
+        editor.lineCount += 100;
+        project->setEditor(editor);
+        project->setAverageWordsPerLine(project->averageWordsPerLine() / 2);
+        expectAgreement(playing ? "new layout while playing" : "new layout");
+    }
+    project->pause();
 }
 
 } // namespace

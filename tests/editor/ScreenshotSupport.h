@@ -10,10 +10,11 @@
 
 namespace editortest {
 
-// The "editor" folder of the test output (made when missing); empty when it cannot be made.
-inline QString screenshotFolder() {
+// A folder of the test output, "editor" unless named (made when missing); empty when it cannot be
+// made.
+inline QString screenshotFolder(const char* name = "editor") {
     const char* root = std::getenv("CW_TEST_OUTPUT_DIR");
-    const QString folder = QString::fromUtf8(root && *root ? root : "build/debug/test-output") + "/editor";
+    const QString folder = QString::fromUtf8(root && *root ? root : "build/debug/test-output") + '/' + name;
     return QDir().mkpath(folder) ? folder : QString();
 }
 

@@ -633,6 +633,36 @@ TEST_F(FailingSave, AnUnwritableFolderLeavesTheDestination) {
     expectRetryWorks();
 }
 
+// A save killed half-way leaves its working copy, named with the saver's pid; the next save or
+// opening in that folder removes it, while a save in progress (a living pid) keeps its own.
+TEST_F(FailingSave, AWorkingCopyLeftByAKilledSaveGoesAtTheNextSaveOrOpening) {
+    const pid_t ended = ::fork();
+    if (ended == 0) {
+        ::_exit(0);
+    }
+    ::waitpid(ended, nullptr, 0);
+    const fs::path stale = dir / (".cw-" + std::to_string(ended) + "-q1W2e3");
+    const fs::path inProgress = dir / (base::temporaryPrefix() + "r4T5y6");
+    std::ofstream(inProgress) << "another save";
+    for (const bool saving : {false, true}) {
+        std::ofstream(stale) << "SQLite format 3";
+        fs::path working;
+        ScriptDocumentFile::SaveOptions options;
+        options.beforeReplace = [&](const fs::path& finished) {
+            working = finished;
+            return true;
+        };
+        if (saving) {
+            ScriptDocumentFile::save(path, sampleDocument(), {}, options);
+            EXPECT_TRUE(working.filename().string().starts_with(base::temporaryPrefix())) << working;
+        } else {
+            reopen();
+        }
+        EXPECT_FALSE(fs::exists(stale)) << (saving ? "saving" : "opening");
+        EXPECT_TRUE(fs::exists(inProgress)) << (saving ? "saving" : "opening");
+    }
+}
+
 TEST_F(ScriptFile, ANameAtTheSystemsLimitSavesExportsAndReopens) {
     const fs::path longPath = dir / (std::string(246, 'n') + ".cwr");
     ASSERT_EQ(longPath.filename().string().size(), 250u);
@@ -732,8 +762,10 @@ TEST_F(FailingSave, TheUserReadsTheirFileAndAPlainReason) {
     fs::permissions(dir.path(), fs::perms::all & ~fs::perms::others_write & ~fs::perms::group_write);
     const fs::path readOnly = dir / "read-only";
     const fs::path full = dir / "full";
+    const fs::path filling = dir / "filling"; // room for the sample, not for a long script
     const fs::path locked = dir / "locked";
-    if (!mounted(readOnly, 0, "size=1m") || !mounted(full, 0, "size=64k,mode=755")) {
+    if (!mounted(readOnly, 0, "size=1m") || !mounted(full, 0, "size=64k,mode=755") ||
+        !mounted(filling, 0, "size=256k,mode=755")) {
         std::exit(cannotMount);
     }
     // Mount points cannot be removed: unmount before the test's folder goes.
@@ -743,9 +775,11 @@ TEST_F(FailingSave, TheUserReadsTheirFileAndAPlainReason) {
             for (const fs::path& folder : folders)
                 ::umount2(folder.c_str(), MNT_DETACH);
         }
-    } unmount{{readOnly, full}};
+    } unmount{{readOnly, full, filling}};
+    Document longScript = sampleDocument();
+    longScript.text = AttributedString(QString(600000, u'x'));
     fs::create_directories(locked);
-    for (const fs::path& folder : {readOnly, full, locked}) {
+    for (const fs::path& folder : {readOnly, full, filling, locked}) {
         ScriptDocumentFile::save(folder / "sample.cwr", sampleDocument(), {});
     }
     ASSERT_EQ(::mount(nullptr, readOnly.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
@@ -756,6 +790,7 @@ TEST_F(FailingSave, TheUserReadsTheirFileAndAPlainReason) {
     } cases[] = {
         {readOnly, "the folder is read-only"},
         {full, "the disk is full"},
+        {filling, "the disk is full"}, // by the save itself: the disk has room again afterwards
         {locked, "no permission to write in \"" + locked.string() + "\""},
     };
     for (const auto& c : cases) {
@@ -763,14 +798,13 @@ TEST_F(FailingSave, TheUserReadsTheirFileAndAPlainReason) {
         const std::string before = fileBytes(chosen);
         const fs::path exported = c.folder / "sample.rtf";
         // The locked folder is tried by a child without root's rights; it fails before it writes.
-        const std::string seen = failureText(c.folder == locked, [&] {
-            ScriptDocumentFile::save(chosen, sampleDocument(), sampleBookmarks());
-        });
+        const Document& saved = c.folder == filling ? longScript : sampleDocument();
+        const std::string seen = failureText(
+            c.folder == locked, [&] { ScriptDocumentFile::save(chosen, saved, sampleBookmarks()); });
         EXPECT_EQ(seen, "Could not save \"" + chosen.string() + "\": " + c.reason + ".");
-        EXPECT_EQ(
-            failureText(c.folder == locked,
-                        [&] { ScriptExporter::exportRTF(exported, sampleDocument().text, Color::black()); }),
-            "Could not save \"" + exported.string() + "\": " + c.reason + ".");
+        EXPECT_EQ(failureText(c.folder == locked,
+                              [&] { ScriptExporter::exportRTF(exported, saved.text, Color::black()); }),
+                  "Could not save \"" + exported.string() + "\": " + c.reason + ".");
         EXPECT_EQ(fileBytes(chosen), before) << "the original is untouched";
         for (const auto& entry : fs::directory_iterator(c.folder)) {
             const std::string name = entry.path().filename().string();

@@ -335,6 +335,13 @@ TEST_F(PrompterKeyTest, SavedBindingsReachTheControlsHints) {
     EXPECT_TRUE(view->controls().keyHints().spaceBound);
     EXPECT_EQ(view->controls().keyHints().playPause,
               QString::fromStdString(KeyBindings::keyString(kc::space)));
+    // Keys are named the Linux way, Ctrl for the stored command flag.
+    bind(KeyBindings::Action::playPause, kc::f7, platform::modifier::command | platform::modifier::function);
+    bind(KeyBindings::Action::rewind, kc::p, platform::modifier::option);
+    EXPECT_EQ(view->controls().keyHints().playPause, "Ctrl+F7");
+    EXPECT_EQ(view->controls().keyHints().rewind, "Alt+P");
+    cwtest::resizeView(*view, 1280, 900);
+    cwtest::saveImage(view->grab().toImage(), "key-hints");
 }
 
 // ---- from Qt's key events ----

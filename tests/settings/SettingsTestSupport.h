@@ -32,10 +32,10 @@ struct Store {
     long count(std::string_view name) const { return std::count(posted.begin(), posted.end(), name); }
 };
 
-// The "settings" folder of the test output (made when missing).
-inline QString screenshotFolder() {
+// A folder of the test output, "settings" unless named (made when missing).
+inline QString screenshotFolder(const char* name = "settings") {
     const char* root = std::getenv("CW_TEST_OUTPUT_DIR");
-    const QString folder = QString::fromUtf8(root && *root ? root : "build/debug/test-output") + "/settings";
+    const QString folder = QString::fromUtf8(root && *root ? root : "build/debug/test-output") + '/' + name;
     QDir().mkpath(folder);
     return folder;
 }

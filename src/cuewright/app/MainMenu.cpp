@@ -63,12 +63,14 @@ const Menu& menuTable(int index) {
           {QT_TR_NOOP("Companion App"), "showDownloadiOSAppWindow:"},
           {nullptr, {}},
           {QT_TR_NOOP("Frequently Asked Questions"), "helpShowFAQ:"},
+          {QT_TR_NOOP("Using a Tablet as a Display"), "helpUseIpadAsADisplay:"},
           {QT_TR_NOOP("Fixing Display Issues"), "helpFixDisplayIssues:"},
           {QT_TR_NOOP("Fixing Performance Issues"), "helpFixPerformanceIssues:"},
           {nullptr, {}},
           {QT_TR_NOOP("Suggest an Improvement…"), "suggestAnImprovement:"},
           {QT_TR_NOOP("Contact Support…"), "contactSupport:"},
-          {QT_TR_NOOP("Visit the Website"), "visitWebsite:"}}},
+          {QT_TR_NOOP("Visit the Website"), "visitWebsite:"},
+          {QT_TR_NOOP("Read the Blog"), "visitBlog:"}}},
     };
     return table[index];
 }

@@ -37,6 +37,8 @@ StartWindow::StartWindow(QMenuBar* menuBar, QMenu* recentMenu) {
             [this] { platform::sendAction("newDocument:", nullptr, this); });
     connect(openButton_, &QPushButton::clicked, this,
             [this] { platform::sendAction("openDocument:", nullptr, this); });
+    updateWindowAppearance();
+    registerForAppearanceChanges();
 }
 
 void StartWindow::closeEvent(QCloseEvent* event) {

@@ -1,6 +1,8 @@
 // The small window shown while no script is open: the menus and New, Open and Open Recent.
 #pragma once
 
+#include "platform/ui/WindowAppearanceUpdatable.h"
+
 #include <QWidget>
 
 class QMenu;
@@ -12,8 +14,8 @@ namespace cw {
 // Stands for the window-less menu bar of other desktops: with no script window a Linux
 // application has nowhere to show its menus. Its buttons send "newDocument:" and "openDocument:";
 // Open Recent pops up the shared recent menu. Closing it quits the application (`closed` is
-// emitted). Main thread only.
-class StartWindow final : public QWidget {
+// emitted). It follows the user's light or dark choice as every window does. Main thread only.
+class StartWindow final : public QWidget, public platform::WindowAppearanceUpdatable {
     Q_OBJECT
 
 public:
@@ -28,6 +30,7 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    QWidget* appearanceWindow() const override { return const_cast<StartWindow*>(this); }
 
 private:
     QPushButton* newButton_;

@@ -14,6 +14,7 @@
 #include "platform/defaults/Defaults.h"
 #include "platform/defaults/NotificationCenter.h"
 #include "platform/ui/Appearance.h"
+#include "platform/ui/WindowFrame.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -158,8 +159,8 @@ QWidget* EditorWindowController::makeWindow() {
     auto* window = new QMainWindow;
     window->setObjectName(QStringLiteral("EditorWindowController"));
     window->setUnifiedTitleAndToolBarOnMac(true);
-    window->resize(1180, 760);
     window->setMinimumSize(760, 420);
+    platform::resizeToFitScreen(window, QSize(1180, 760));
 
     auto* body = new QWidget(window);
     auto* rows = new QVBoxLayout(body);
@@ -251,7 +252,8 @@ void EditorWindowController::makeMenus(QMainWindow& window) {
         {QT_TR_NOOP("&View"),
          {{QT_TR_NOOP("Script"), "switchEditorMode:", QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_1), 1, true},
           {QT_TR_NOOP("Overlay"), "switchEditorMode:", QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_2), 2, true},
-          {QT_TR_NOOP("Displays"), "switchEditorMode:", QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_3), 3, true},
+          {QT_TR_NOOP("Displays"), "switchEditorMode:", QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_3), 3,
+           true},
           {nullptr, {}, {}},
           {QT_TR_NOOP("Show Bookmark List"),
            "toggleLeftSidebar:", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_B)},

@@ -274,12 +274,26 @@ void ProjectPropertiesController::refreshFromProject() {
     c.prompterMarginSlider->setValue(percentOf(p.prompterMargin));
     c.prompterMarginAlignmentSlider->setValue(percentOf(p.prompterMarginAlignment));
     c.wordCountSlider->setValue(percentOf(p.prompterWordCountFactor));
-    c.wordsPerLineLabel->setText(formatted(tr("~%.2f Words/Line"), project_->averageWordsPerLine()));
     c.scrollSpeedSlider->setRange(0, 100);
     c.scrollSpeedSlider->setValue(int(std::lround(speed.scrollSpeedPerc)));
     c.speedRangeSlider->setValues(speed.minScrollSpeedLPS, speed.maxScrollSpeedLPS);
+    projectAverageWordsPerLineDidChange(*project_);
+    projectLineCountDidChange(*project_);
+}
+
+// The layout's figures are shown at once, also while playing, so that the running time and the
+// speeds in words agree with the status bar's and the prompter's.
+void ProjectPropertiesController::projectLineCountDidChange(Project&) {
+    if (!isViewLoaded())
+        return;
+    controls_.runtimePicker->setDuration(project_->runningTime());
+}
+
+void ProjectPropertiesController::projectAverageWordsPerLineDidChange(Project&) {
+    if (!isViewLoaded())
+        return;
+    controls_.wordsPerLineLabel->setText(formatted(tr("~%.2f Words/Line"), project_->averageWordsPerLine()));
     updateSpeedUnitLabels();
-    c.runtimePicker->setDuration(project_->runningTime());
 }
 
 void ProjectPropertiesController::refreshTypingAttributes() {

@@ -147,6 +147,8 @@ public:
     void projectDidStartPlayback(Project&) override;
     void projectDidStopPlayback(Project&) override;
     void projectTypingAttributesDidChange(Project&) override { refreshTypingAttributes(); }
+    void projectLineCountDidChange(Project&) override;
+    void projectAverageWordsPerLineDidChange(Project&) override;
 
 protected:
     QWidget* makeView() override;

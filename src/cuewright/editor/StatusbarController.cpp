@@ -136,6 +136,9 @@ QWidget* StatusbarController::makeView() {
     p.slider = new controls::NormalSlider(strip);
     p.slider->setFixedWidth(140);
     p.speedMax = makeLabel(strip, Qt::AlignLeft);
+    // Room for the largest figures (words per minute run into the thousands), never cut off.
+    for (QLabel* end : {p.speedMin, p.speedMax})
+        end->setMinimumWidth(end->fontMetrics().horizontalAdvance(QStringLiteral("00000.00")));
     p.speed = makeLabel(strip, Qt::AlignLeft);
     p.speed->setCursor(Qt::PointingHandCursor);
     p.speed->setMinimumWidth(110);

@@ -103,6 +103,7 @@ public:
     void projectTransportStateDidChange(Project&) override;
     void projectPositionDidJump(Project&, bool, bool) override { updateTimeLabels(); }
     void projectLineCountDidChange(Project&) override;
+    void projectAverageWordsPerLineDidChange(Project& project) override { updateSpeedLabels(project); }
 
 protected:
     QWidget* makeView() override;

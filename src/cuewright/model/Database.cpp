@@ -391,6 +391,9 @@ std::shared_ptr<sql::Connection> Database::createWorkingCopy(const std::filesyst
         connection->execute("PRAGMA journal_mode = MEMORY; PRAGMA synchronous = OFF;");
         connection->execute(schema);
     } catch (const sql::Result& result) {
+        if (result.isDiskFull()) {
+            throw; // the save tells the user so in their words
+        }
         throw DatabaseError::sqLiteError(result.what());
     }
     return connection;

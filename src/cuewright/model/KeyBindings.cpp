@@ -205,17 +205,7 @@ bool KeyBindings::isFixedKeyBound(FixedKey fixed) const {
 }
 
 std::string KeyBindings::modifierSymbols(platform::ModifierFlags flags) {
-    namespace mod = platform::modifier;
-    std::string symbols;
-    if (flags & mod::option)
-        symbols += "\u2325";
-    if (flags & mod::shift)
-        symbols += "\u21E7";
-    if (flags & mod::control)
-        symbols += "\u2303";
-    if (flags & mod::command)
-        symbols += "\u2318";
-    return symbols;
+    return platform::modifierNames(flags);
 }
 
 std::string KeyBindings::keyString(std::uint16_t keyCode) {
@@ -223,7 +213,7 @@ std::string KeyBindings::keyString(std::uint16_t keyCode) {
 }
 
 std::string KeyBindings::keyText(const Key& key) {
-    return modifierSymbols(platform::deviceIndependent(key.modifiers)) + keyString(key.keyCode);
+    return platform::keyText(key.keyCode, platform::deviceIndependent(key.modifiers));
 }
 
 } // namespace cw

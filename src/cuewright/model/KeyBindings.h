@@ -92,11 +92,12 @@ struct KeyBindings {
     // True when any assigned action uses the fixed key's code, whatever its modifiers.
     bool isFixedKeyBound(FixedKey key) const;
 
-    // Glyphs of option, shift, control and command, in that order, each when its flag is set.
+    // The names of the modifiers set in `flags` as Linux shows them, each followed by "+"
+    // ("Ctrl+Shift+"; platform::modifierNames).
     static std::string modifierSymbols(platform::ModifierFlags flags);
-    // The key's name: its special glyph or name, else the character it types, upper-cased.
+    // The key's name: its special name, else the character it types, upper-cased.
     static std::string keyString(std::uint16_t keyCode);
-    // modifierSymbols of the device-independent bits followed by keyString.
+    // modifierSymbols of the device-independent bits followed by keyString ("Ctrl+F7").
     static std::string keyText(const Key& key);
 };
 

@@ -161,6 +161,12 @@ double Project::currentTimestamp() const {
 
 // --- Editing state ----------------------------------------------------------------------------
 
+void Project::setAverageWordsPerLine(double value) {
+    if (averageWordsPerLine_.exchange(value) != value) {
+        notify([](ProjectEventListener& l, Project& p) { l.projectAverageWordsPerLineDidChange(p); });
+    }
+}
+
 const Editor& Project::editor() const {
     CW_DCHECK_MAIN_THREAD();
     return editor_;

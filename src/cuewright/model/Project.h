@@ -193,7 +193,8 @@ public:
     bool hasUnsavedChanges() const { return hasUnsavedChanges_.load(); }
     void setHasUnsavedChanges(bool value) { hasUnsavedChanges_.store(value); }
     double averageWordsPerLine() const { return averageWordsPerLine_.load(); }
-    void setAverageWordsPerLine(double value) { averageWordsPerLine_.store(value); }
+    // Tells listeners (projectAverageWordsPerLineDidChange) when the value changed.
+    void setAverageWordsPerLine(double value);
 
     // --- Listeners ------------------------------------------------------------------------
     // Main thread only: from another thread these log offMainThreadWarning and do nothing.

@@ -41,6 +41,8 @@ public:
     virtual void projectDidStartPlayback(Project&) {}
     virtual void projectDidStopPlayback(Project&) {}
     virtual void projectLineCountDidChange(Project&) {}
+    // The average words per line changed: figures in words per second or minute follow it.
+    virtual void projectAverageWordsPerLineDidChange(Project&) {}
     virtual void projectTypingAttributesDidChange(Project&) {}
     virtual void projectTextColorDidChange(Project&, const platform::Color& /*color*/) {}
     virtual void projectFontDidChange(Project&, const platform::Font& /*font*/) {}

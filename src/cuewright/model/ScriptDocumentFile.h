@@ -18,7 +18,8 @@ class Defaults;
 namespace cw {
 
 // The format itself is described in Database.h. Both operations run on the caller's thread
-// and touch nothing but the files named.
+// and touch nothing but the files named, and the working copies that saves killed half-way left
+// in the same folder (base::removeStaleTemporaryFiles), which they remove.
 namespace ScriptDocumentFile {
 
 struct SaveOptions {
@@ -35,7 +36,8 @@ struct SaveOptions {
 // Writes a complete new file beside the destination (metainfo, properties, text, bookmarks),
 // syncs it and renames it over the destination. Every failure is thrown (DatabaseError,
 // sql::Result, std::system_error) and leaves an existing destination byte for byte as it was;
-// the working copy is removed, so a retry starts clean.
+// the working copy is removed, so a retry starts clean. A save that runs out of room throws
+// base::FileWriteError with ENOSPC ("Could not save "...": the disk is full.").
 void save(const std::filesystem::path& destination, const Document& document,
           const std::vector<Bookmark>& bookmarks, const SaveOptions& options = {});
 

@@ -10,9 +10,9 @@ namespace cw {
 // PrompterControlPanel::setKeyHints whenever the bindings change. An empty text means "no binding".
 struct KeyHints {
     bool spaceBound = false;     // a custom binding uses Space: the transport hides "S P A C E B A R"
-    bool deleteBound = false;    // ... Delete: the rewind control hides its erase glyph
-    bool upArrowBound = false;   // ... the up arrow: the line-up button hides "↑"
-    bool downArrowBound = false; // ... the down arrow: the line-down button hides "↓"
+    bool deleteBound = false;    // ... Backspace: the rewind control hides its symbol
+    bool upArrowBound = false;   // ... the up arrow: the line-up button hides its symbol
+    bool downArrowBound = false; // ... the down arrow: the line-down button hides its symbol
     QString playPause;
     QString rewind;
     QString incSpeed;

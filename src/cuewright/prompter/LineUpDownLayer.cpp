@@ -1,9 +1,19 @@
 #include "cuewright/prompter/LineUpDownLayer.h"
 
+#include "platform/keys/KeyNames.h"
+
 #include <QPainter>
 #include <QPainterPath>
 
 namespace cw {
+
+namespace {
+
+QString symbol(platform::keycode::KeyCode code) {
+    return QString::fromStdString(platform::keySymbol(code));
+}
+
+} // namespace
 
 LineUpDownLayer::LineUpDownLayer(Mode mode)
     : ControlLayer(4.0)
@@ -35,9 +45,9 @@ void LineUpDownLayer::drawButton(QPainter& painter, const QRectF& b) {
     painter.drawPath(path);
     const KeyHints& hints = keyHints();
     if (mode_ == Mode::up) {
-        drawTopHints(painter, QStringLiteral("↑"), hints.upArrowBound, hints.lineUp);
+        drawTopHints(painter, symbol(platform::keycode::upArrow), hints.upArrowBound, hints.lineUp);
     } else {
-        drawTopHints(painter, QStringLiteral("↓"), hints.downArrowBound, hints.lineDown);
+        drawTopHints(painter, symbol(platform::keycode::downArrow), hints.downArrowBound, hints.lineDown);
     }
 }
 

@@ -360,6 +360,14 @@ void PrompterViewController::projectLineCountDidChange(Project&) {
     }
 }
 
+void PrompterViewController::projectAverageWordsPerLineDidChange(Project&) {
+    CW_DCHECK_MAIN_THREAD();
+    if (!isViewLoaded()) {
+        return; // the window took the view with it
+    }
+    updateSpeed(/*force=*/true); // the speeds in words follow
+}
+
 // ---- delegate ----
 
 void PrompterViewController::prompterViewDidChangeTransportState(PrompterView& view) {

@@ -106,6 +106,7 @@ public:
     void projectDidStartPlayback(Project& project) override;
     void projectDidStopPlayback(Project& project) override;
     void projectLineCountDidChange(Project& project) override;
+    void projectAverageWordsPerLineDidChange(Project& project) override;
     int listenerPriority() const override { return 0; }
 
     // ---- PrompterViewDelegate ----

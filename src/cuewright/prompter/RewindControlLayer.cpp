@@ -1,5 +1,7 @@
 #include "cuewright/prompter/RewindControlLayer.h"
 
+#include "platform/keys/KeyNames.h"
+
 #include <QPainter>
 #include <QPainterPath>
 
@@ -24,7 +26,8 @@ void RewindControlLayer::draw(QPainter& painter) {
     path.closeSubpath();
     painter.drawPath(path);
     painter.drawRect(QRectF(cx + q + 4, midY - q, s / 4, s));
-    drawTopHints(painter, QString(QChar(0x232B)), keyHints().deleteBound, keyHints().rewind);
+    drawTopHints(painter, QString::fromStdString(platform::keySymbol(platform::keycode::deleteKey)),
+                 keyHints().deleteBound, keyHints().rewind);
 }
 
 } // namespace cw

@@ -1,10 +1,20 @@
 #include "cuewright/prompter/SpeedControlLayer.h"
 
 #include "cuewright/prompter/ControlDrawing.h"
+#include "platform/keys/KeyNames.h"
 
 #include <QPainter>
 
 namespace cw {
+
+namespace {
+
+// The fixed speed keys by where they are: W and S on a US keyboard.
+QString keyName(platform::keycode::KeyCode code) {
+    return QString::fromStdString(platform::keyDisplayName(code));
+}
+
+} // namespace
 
 SpeedControlLayer::SpeedControlLayer()
     : ControlLayer(4.0) {}
@@ -40,13 +50,13 @@ void SpeedControlLayer::draw(QPainter& painter) {
         controls::drawHint(painter, hints.incSpeed, QPointF(b.right() - size.width() - 10, b.bottom() - 18),
                            hint);
     }
-    controls::drawHint(painter, QStringLiteral("W"), QPointF(b.left() + 10, b.bottom() - 18), hint);
+    controls::drawHint(painter, keyName(platform::keycode::w), QPointF(b.left() + 10, b.bottom() - 18), hint);
     if (!hints.decSpeed.isEmpty()) {
         const QSizeF size = controls::measureHint(hints.decSpeed);
         controls::drawHint(painter, hints.decSpeed, QPointF(b.right() - size.width() - 10, b.top() + 4),
                            hint);
     }
-    controls::drawHint(painter, QStringLiteral("S"), QPointF(b.left() + 10, b.top() + 4), hint);
+    controls::drawHint(painter, keyName(platform::keycode::s), QPointF(b.left() + 10, b.top() + 4), hint);
 }
 
 } // namespace cw

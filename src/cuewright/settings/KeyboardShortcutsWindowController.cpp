@@ -2,6 +2,7 @@
 
 #include "cuewright/settings/CloseShortcut.h"
 #include "cuewright/settings/KeyWellButton.h"
+#include "platform/keys/KeyNames.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -32,6 +33,24 @@ constexpr std::array<std::pair<const char*, Action>, 9> placeholders{{
     {"$previousbookmark$", Action::jumpPrevBookmark},
 }};
 
+namespace kc = platform::keycode;
+
+// The prompter's fixed keys and the presentation remotes' keys, named as every key is.
+constexpr std::array<std::pair<const char*, kc::KeyCode>, 12> fixedKeyPlaceholders{{
+    {"$key-space$", kc::space},
+    {"$key-backspace$", kc::deleteKey},
+    {"$key-up$", kc::upArrow},
+    {"$key-down$", kc::downArrow},
+    {"$key-w$", kc::w},
+    {"$key-s$", kc::s},
+    {"$key-u$", kc::u},
+    {"$key-j$", kc::j},
+    {"$key-f5$", kc::f5},
+    {"$key-b$", kc::b},
+    {"$key-pageup$", kc::pageUp},
+    {"$key-pagedown$", kc::pageDown},
+}};
+
 } // namespace
 
 KeyboardShortcutsWindowController::KeyboardShortcutsWindowController(platform::Defaults& defaults,
@@ -52,6 +71,11 @@ QString KeyboardShortcutsWindowController::filledPage(QString page, const KeyBin
                 : QStringLiteral("<span style=\"font-weight: normal; color: #8c8c8c\">%1</span>")
                       .arg(keyText(key).toHtmlEscaped());
         page.replace(QLatin1String(placeholder), text, Qt::CaseSensitive);
+    }
+    for (const auto& [placeholder, code] : fixedKeyPlaceholders) {
+        page.replace(QLatin1String(placeholder),
+                     QString::fromStdString(platform::keyDisplayName(code)).toHtmlEscaped(),
+                     Qt::CaseSensitive);
     }
     return page;
 }

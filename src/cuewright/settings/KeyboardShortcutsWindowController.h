@@ -15,8 +15,9 @@ class QTextBrowser;
 namespace cw {
 
 // Shows the page compiled in as ":/KeyboardShortcuts.html". loadPage() fills the page's nine
-// placeholders from the bindings stored now; every showWindow() places the window afresh near
-// the top of its screen's visible area. `defaults` must outlive the controller. Main thread only.
+// placeholders from the bindings stored now, and its "$key-...$" ones with the fixed keys' names; every
+// showWindow() places the window afresh near the top of its screen's visible area. `defaults` must outlive
+// the controller. Main thread only.
 class KeyboardShortcutsWindowController : public platform::WindowController {
     Q_OBJECT
 
@@ -33,7 +34,8 @@ public:
         return browser_;
     }
 
-    // The page with every placeholder replaced (exact, case-sensitive) by its binding's key text.
+    // The page with every placeholder replaced (exact, case-sensitive) by its binding's key text
+    // or its fixed key's name.
     static QString filledPage(QString page, const KeyBindings& bindings);
     // A key's text, "Not assigned" when there is none.
     static QString keyText(const std::optional<KeyBindings::Key>& key);

@@ -25,8 +25,12 @@ QByteArray encodeMailComponent(const QString& text) {
     return text.toUtf8().toPercentEncoding();
 }
 
+QByteArray encodeMailAddress(const QString& address) {
+    return address.toUtf8().toPercentEncoding("!$'()*+,;:@");
+}
+
 std::optional<QUrl> mailtoUrl(const QString& to, const QString& subject, const QString& body) {
-    const QByteArray encoded = "mailto:" + encodeMailComponent(to) +
+    const QByteArray encoded = "mailto:" + encodeMailAddress(to) +
                                "?subject=" + encodeMailComponent(subject) +
                                "&body=" + encodeMailComponent(body);
     const QUrl url = QUrl::fromEncoded(encoded, QUrl::StrictMode);

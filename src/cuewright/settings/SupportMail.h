@@ -25,6 +25,10 @@ inline constexpr const char* supportSubject = "Cuewright Support";
 // digits, "-", ".", "_", "~"), so "&", "=", "+", "?" and "#" cannot end a part early.
 QByteArray encodeMailComponent(const QString& text);
 
+// The recipient's address encoded for a "mailto:" URL: as above, but the characters an address
+// may carry as they are ("@", "+" and the others of RFC 6068), so mail programs read it.
+QByteArray encodeMailAddress(const QString& address);
+
 // "mailto:" + recipient + "?subject=" + subject + "&body=" + body, each part encoded;
 // nullopt when the result is not a valid URL.
 std::optional<QUrl> mailtoUrl(const QString& to, const QString& subject, const QString& body);

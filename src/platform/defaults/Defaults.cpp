@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -39,7 +38,7 @@ fs::path folderOf(const fs::path& target) {
 }
 
 // Temporary files are "<name>.tmp-<writer's pid>-<random>".
-std::string temporaryPrefix(const fs::path& target) {
+std::string temporaryStem(const fs::path& target) {
     return target.filename().string() + ".tmp-";
 }
 
@@ -78,22 +77,11 @@ private:
     int fd_ = -1;
 };
 
-// Whether the process named in a temporary file's name may still be writing it; true when the
-// name carries no pid (it may belong to a writer we cannot check).
-bool writerMayBeAlive(std::string_view suffix) {
-    int pid = 0;
-    const auto [end, ec] = std::from_chars(suffix.data(), suffix.data() + suffix.size(), pid);
-    if (ec != std::errc() || pid <= 0 || end == suffix.data() + suffix.size() || *end != '-') {
-        return true;
-    }
-    return ::kill(pid, 0) == 0 || errno == EPERM;
-}
-
 // Removes the temporary files of writers killed in the middle of a save. Writers make them
 // only under the lock, so with the lock held every one is stale; while another process holds
 // it (saving now: never waited for at start-up), those whose writer's process is gone are.
 void removeStaleTemporaryFiles(const fs::path& target) {
-    const std::string prefix = temporaryPrefix(target);
+    const std::string prefix = temporaryStem(target);
     std::vector<fs::path> found;
     std::error_code ec;
     for (fs::directory_iterator it(folderOf(target), ec), end; !ec && it != end; it.increment(ec)) {
@@ -107,7 +95,7 @@ void removeStaleTemporaryFiles(const fs::path& target) {
     const SettingsLock lock(target, SettingsLock::Wait::no);
     for (const fs::path& file : found) {
         const std::string suffix = file.filename().string().substr(prefix.size());
-        if (!lock.held() && writerMayBeAlive(suffix)) {
+        if (!lock.held() && base::temporaryFileWriterMayBeAlive(suffix)) {
             continue;
         }
         if (fs::remove(file, ec)) {
@@ -122,7 +110,7 @@ bool writeAtomically(const fs::path& target, const std::string& bytes,
                      const base::BeforeReplaceHook& beforeRename) {
     try {
         base::writeFileAtomically(target, bytes,
-                                  {temporaryPrefix(target) + std::to_string(::getpid()) + "-", beforeRename});
+                                  {base::temporaryPrefix(temporaryStem(target)), beforeRename});
         return true;
     } catch (const std::system_error& e) {
         base::log("could not save the settings to " + target.string() + ": " + e.code().message());

@@ -205,14 +205,81 @@ struct NameEntry {
 };
 
 constexpr NameEntry specialNames[] = {
-    {36, "\u23CE"},  {48, "\u21E5"},  {49, "\u2423"},  {51, "\u232B"},  {53, "\u238B"},  {116, "\u21DE"},
-    {121, "\u21DF"}, {114, "?"},      {115, "\u2196"}, {119, "\u2198"}, {117, "\u2326"}, {123, "\u2190"},
-    {124, "\u2192"}, {125, "\u2193"}, {126, "\u2191"}, {122, "F1"},     {120, "F2"},     {99, "F3"},
-    {118, "F4"},     {96, "F5"},      {97, "F6"},      {98, "F7"},      {100, "F8"},     {101, "F9"},
-    {109, "F10"},    {103, "F11"},    {111, "F12"},    {105, "F13"},    {107, "F14"},    {113, "F15"},
-    {71, "\u2327"},  {76, "\u2324"},  {75, "/(NUM)"},  {67, "*(NUM)"},  {78, "-(NUM)"},  {69, "+(NUM)"},
-    {65, ".(NUM)"},  {82, "0(NUM)"},  {83, "1(NUM)"},  {84, "2(NUM)"},  {85, "3(NUM)"},  {86, "4(NUM)"},
-    {87, "5(NUM)"},  {88, "6(NUM)"},  {89, "7(NUM)"},  {91, "8(NUM)"},  {92, "9(NUM)"},
+    {kc::returnKey, "Return"},
+    {kc::tab, "Tab"},
+    {kc::space, "Space"},
+    {kc::deleteKey, "Backspace"},
+    {kc::escape, "Esc"},
+    {kc::pageUp, "PgUp"},
+    {kc::pageDown, "PgDown"},
+    {kc::help, "Ins"}, // the Insert key of a PC keyboard
+    {kc::home, "Home"},
+    {kc::end, "End"},
+    {kc::forwardDelete, "Del"},
+    {kc::leftArrow, "Left"},
+    {kc::rightArrow, "Right"},
+    {kc::downArrow, "Down"},
+    {kc::upArrow, "Up"},
+    {kc::f1, "F1"},
+    {kc::f2, "F2"},
+    {kc::f3, "F3"},
+    {kc::f4, "F4"},
+    {kc::f5, "F5"},
+    {kc::f6, "F6"},
+    {kc::f7, "F7"},
+    {kc::f8, "F8"},
+    {kc::f9, "F9"},
+    {kc::f10, "F10"},
+    {kc::f11, "F11"},
+    {kc::f12, "F12"},
+    {kc::f13, "F13"},
+    {kc::f14, "F14"},
+    {kc::f15, "F15"},
+    {kc::keypadClear, "NumLock"}, // the keypad's Clear is Num Lock on a PC keyboard
+    {kc::keypadEnter, "Num+Enter"},
+    {kc::keypadDivide, "Num+/"},
+    {kc::keypadMultiply, "Num+*"},
+    {kc::keypadMinus, "Num+-"},
+    {kc::keypadPlus, "Num++"},
+    {kc::keypadDecimal, "Num+."},
+    {kc::keypadEquals, "Num+="},
+    {kc::keypad0, "Num+0"},
+    {kc::keypad1, "Num+1"},
+    {kc::keypad2, "Num+2"},
+    {kc::keypad3, "Num+3"},
+    {kc::keypad4, "Num+4"},
+    {kc::keypad5, "Num+5"},
+    {kc::keypad6, "Num+6"},
+    {kc::keypad7, "Num+7"},
+    {kc::keypad8, "Num+8"},
+    {kc::keypad9, "Num+9"},
+};
+
+constexpr NameEntry keycapSymbols[] = {
+    {kc::upArrow, "\u2191"},    {kc::downArrow, "\u2193"}, {kc::leftArrow, "\u2190"},
+    {kc::rightArrow, "\u2192"}, {kc::deleteKey, "\u27F5"}, {kc::returnKey, "\u21B5"},
+    {kc::tab, "\u21B9"},
+};
+
+template <std::size_t N> std::optional<std::string> lookUp(const NameEntry (&table)[N], kc::KeyCode code) {
+    for (const auto& entry : table) {
+        if (entry.code == code)
+            return std::string(entry.name);
+    }
+    return std::nullopt;
+}
+
+struct ModifierEntry {
+    ModifierFlags flag;
+    const char* name;
+};
+
+// Qt's order on Linux, so that our keys read like the menus' shortcuts.
+constexpr ModifierEntry modifierOrder[] = {
+    {modifier::command, "Ctrl+"},
+    {modifier::option, "Alt+"},
+    {modifier::shift, "Shift+"},
+    {modifier::control, "Super+"},
 };
 
 std::optional<std::string> readX11RulesNames(std::string& rules, std::string& model, std::string& layout,
@@ -294,17 +361,30 @@ std::string typedCharacters(kc::KeyCode code, bool shift, bool capsLock) {
 }
 
 std::optional<std::string> specialKeyName(kc::KeyCode code) {
-    for (const auto& entry : specialNames) {
-        if (entry.code == code)
-            return std::string(entry.name);
-    }
-    return std::nullopt;
+    return lookUp(specialNames, code);
 }
 
 std::string keyDisplayName(kc::KeyCode code) {
     if (auto name = specialKeyName(code))
         return *name;
     return QString::fromStdString(typedCharacters(code)).toUpper().toStdString();
+}
+
+std::string keySymbol(kc::KeyCode code) {
+    return lookUp(keycapSymbols, code).value_or(keyDisplayName(code));
+}
+
+std::string modifierNames(ModifierFlags flags) {
+    std::string names;
+    for (const auto& [flag, name] : modifierOrder) {
+        if (flags & flag)
+            names += name;
+    }
+    return names;
+}
+
+std::string keyText(kc::KeyCode code, ModifierFlags flags) {
+    return modifierNames(flags) + keyDisplayName(code);
 }
 
 } // namespace platform

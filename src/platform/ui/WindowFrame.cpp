@@ -1,6 +1,9 @@
 #include "platform/ui/WindowFrame.h"
 
+#include <QGuiApplication>
 #include <QRegularExpression>
+#include <QScreen>
+#include <QWidget>
 
 #include <array>
 #include <cmath>
@@ -31,6 +34,20 @@ bool isUsableFrame(const QRectF& frame) {
     const bool finite = std::isfinite(frame.x()) && std::isfinite(frame.y()) &&
                         std::isfinite(frame.width()) && std::isfinite(frame.height());
     return finite && frame.width() > 0 && frame.height() > 0;
+}
+
+QSize fittedWindowSize(QSize preferred, QSize minimum, const QRect& available, const QMargins& frame) {
+    if (available.isEmpty()) {
+        return preferred;
+    }
+    const QSize room = available.marginsRemoved(frame).size();
+    return preferred.boundedTo(room).expandedTo(minimum);
+}
+
+void resizeToFitScreen(QWidget* window, QSize preferred) {
+    const QScreen* screen = window->screen() != nullptr ? window->screen() : QGuiApplication::primaryScreen();
+    const QRect available = screen != nullptr ? screen->availableGeometry() : QRect();
+    window->resize(fittedWindowSize(preferred, window->minimumSize(), available));
 }
 
 } // namespace platform

@@ -1,8 +1,13 @@
-// Window frames as text, for keeping a window's place in the settings.
+// Window frames as text, for keeping a window's place in the settings, and sizes of new windows
+// that fit the screen.
 #pragma once
 
+#include <QMargins>
 #include <QRect>
+#include <QSize>
 #include <QString>
+
+class QWidget;
 
 namespace platform {
 
@@ -17,5 +22,18 @@ QRectF frameFromString(const QString& text);
 // Whether a frame read back may be applied to a window: finite, with a width and a height above 0.
 // The origin may be anywhere, negative included.
 bool isUsableFrame(const QRectF& frame);
+
+// Room kept for the window manager's frame around a window not shown yet (its real frame is known
+// only once it is mapped): a title bar above, a thin border elsewhere.
+inline constexpr QMargins assumedWindowFrame{4, 36, 4, 4};
+
+// The size for a new window: `preferred`, made smaller where the window with `frame` around it
+// would not fit into `available` (a screen's work area), but never below `minimum`.
+QSize fittedWindowSize(QSize preferred, QSize minimum, const QRect& available,
+                       const QMargins& frame = assumedWindowFrame);
+
+// Gives a new window the `preferred` size fitted to the work area of its screen (the primary
+// screen when it has none). Main thread only.
+void resizeToFitScreen(QWidget* window, QSize preferred);
 
 } // namespace platform

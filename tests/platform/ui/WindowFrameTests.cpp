@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QLayout>
+#include <QScreen>
 #include <QWidget>
 
 #include <memory>
@@ -47,6 +48,36 @@ TEST(WindowFrameText, OnlyFramesWithAPositiveSizeAreUsable) {
     EXPECT_FALSE(isUsableFrame(QRectF(10, 10, -300, 200)));
     EXPECT_FALSE(isUsableFrame(frameFromString("{{0, 0}, {1e400, 5}}")));
     EXPECT_TRUE(isUsableFrame(QRectF(-200, -100, 300, 200)));
+}
+
+// A new window with its frame fits the screen's work area; it keeps its preferred size where that
+// fits and never goes below its minimum.
+TEST(NewWindowSize, FitsTheWorkAreaDownToTheMinimum) {
+    const QSize preferred(1180, 760);
+    const QSize minimum(760, 420);
+    const QMargins frame(4, 36, 4, 4);
+    const struct {
+        QRect available;
+        QSize expected;
+    } cases[] = {
+        {QRect(0, 0, 1920, 1050), QSize(1180, 760)}, // room enough
+        {QRect(0, 28, 1280, 772), QSize(1180, 732)}, // 800 pixels high, less a panel
+        {QRect(0, 0, 1024, 600), QSize(1016, 560)},
+        {QRect(0, 0, 640, 400), QSize(760, 420)}, // too small even for the minimum
+        {QRect(), QSize(1180, 760)},              // no screen known
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(platform::fittedWindowSize(preferred, minimum, c.available, frame), c.expected)
+            << c.available.width() << "x" << c.available.height();
+    }
+    // A window that would be larger than its screen is made to fit it, its frame included.
+    QWidget window;
+    const QRect available = window.screen()->availableGeometry();
+    platform::resizeToFitScreen(&window, available.size() + QSize(200, 200));
+    EXPECT_TRUE(available.contains(
+        QRect(available.topLeft(), window.size())
+            .marginsAdded(platform::assumedWindowFrame)
+            .translated(platform::assumedWindowFrame.left(), platform::assumedWindowFrame.top())));
 }
 
 namespace {
