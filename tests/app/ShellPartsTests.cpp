@@ -10,12 +10,27 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocalServer>
 #include <QProcess>
 #include <QUuid>
 
+#include <algorithm>
+#include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+
+#include <grp.h>
+#include <pwd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -75,6 +90,174 @@ TEST(SingleInstance, ASecondStartHandsItsPathsToTheRunningOne) {
     ASSERT_EQ(received.size(), 2u);
     EXPECT_EQ(received[0], QStringList{QString::fromStdString(script.string())});
     EXPECT_TRUE(received[1].isEmpty()) << "without paths the running one is asked to come forward";
+}
+
+// A local socket of another user (nobody) listening at `path`, in a child process.
+class Squatter {
+public:
+    explicit Squatter(const std::string& path) {
+        const passwd* nobody = ::getpwnam("nobody");
+        int ends[2];
+        if (!nobody || ::pipe(ends) != 0)
+            return;
+        const uid_t uid = nobody->pw_uid;
+        const gid_t gid = nobody->pw_gid;
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::close(ends[0]);
+            const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0 ||
+                ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+                ::listen(listener, 8) != 0)
+                ::_exit(1);
+            (void)!::write(ends[1], "r", 1);
+            const int connection = ::accept(listener, nullptr, nullptr);
+            long received = 0;
+            char buffer[256];
+            for (ssize_t n; (n = ::read(connection, buffer, sizeof buffer)) > 0;)
+                received += n;
+            (void)!::write(ends[1], &received, sizeof received);
+            ::pause();
+            ::_exit(0);
+        }
+        ::close(ends[1]);
+        report_ = ends[0];
+        char ready = 0;
+        listening_ = pid_ > 0 && ::read(report_, &ready, 1) == 1;
+    }
+    ~Squatter() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        if (report_ >= 0)
+            ::close(report_);
+    }
+    Squatter(const Squatter&) = delete;
+    Squatter& operator=(const Squatter&) = delete;
+
+    bool listening() const { return listening_; }
+    // What its first connection sent, once that connection has ended.
+    long bytesReceived() const {
+        long received = -1;
+        return ::read(report_, &received, sizeof received) == sizeof received ? received : -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+    int report_ = -1;
+    bool listening_ = false;
+};
+
+// A folder anyone may reach and write in, as /tmp is (the build folder may be closed to others).
+struct SharedFolder {
+    fs::path path;
+    SharedFolder() {
+        std::string pattern = (fs::temp_directory_path() / "cw-shared-XXXXXX").string();
+        path = ::mkdtemp(pattern.data());
+        fs::permissions(path, fs::perms::all);
+    }
+    ~SharedFolder() {
+        std::error_code ignored;
+        fs::remove_all(path, ignored);
+    }
+    SharedFolder(const SharedFolder&) = delete;
+    SharedFolder& operator=(const SharedFolder&) = delete;
+    std::string operator/(const std::string& name) const { return (path / name).string(); }
+};
+
+bool hasLine(const testsupport::LogCapture& log, const std::string& part) {
+    const auto lines = log.lines();
+    return std::any_of(lines.begin(), lines.end(),
+                       [&](const std::string& l) { return l.find(part) != l.npos; });
+}
+
+// Starts the real application with the instance `name` and tells whether it became the
+// running instance at `socket` (answering a hand-over) instead of ending.
+bool becomesTheRunningInstance(const QString& name, const QString& socket, const QString& runtimeFolder) {
+    testsupport::TempDir home;
+    QProcess start;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("CUEWRIGHT_INSTANCE_NAME", name);
+    environment.insert("XDG_RUNTIME_DIR", runtimeFolder);
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    environment.insert("CUEWRIGHT_DATA_DIR", QString::fromStdString((home / "data").string()));
+    environment.insert("CUEWRIGHT_DEFAULTS_FILE", QString::fromStdString((home / "defaults.json").string()));
+    environment.insert("XDG_CONFIG_HOME", QString::fromStdString((home / "config").string()));
+    environment.insert("XDG_DATA_HOME", QString::fromStdString((home / "share").string()));
+    start.setProcessEnvironment(environment);
+    start.start(QStringLiteral(CW_APP_BINARY), {});
+    if (!start.waitForStarted())
+        return false;
+    bool answered = false;
+    QElapsedTimer guard;
+    guard.start();
+    while (!answered && start.state() == QProcess::Running && guard.elapsed() < 60000) {
+        answered = cw::SingleInstance(socket).handOff({}, 500);
+        start.waitForFinished(50);
+    }
+    start.kill();
+    start.waitForFinished();
+    return answered;
+}
+
+TEST(SingleInstance, AnotherUsersListenerIsHandedNothingAndAStartGoesOnWithoutIt) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to run a listener as another user";
+    const SharedFolder shared;
+    const Squatter squatter(shared / "instance");
+    ASSERT_TRUE(squatter.listening());
+    testsupport::LogCapture log;
+    EXPECT_FALSE(
+        cw::SingleInstance(QString::fromStdString(shared / "instance")).handOff({"/home/ann/private.cwr"}));
+    EXPECT_EQ(squatter.bytesReceived(), 0);
+    EXPECT_TRUE(hasLine(log, "held by another user"));
+
+    // The place in /tmp an instance name used to take, squatted: a start is not fooled by it.
+    const QString name =
+        QStringLiteral("cuewright-test-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    const Squatter inTemporaryFolder((QDir::tempPath() + u'/' + name).toStdString());
+    ASSERT_TRUE(inTemporaryFolder.listening());
+    testsupport::TempDir runtime;
+    const QString runtimeFolder = QString::fromStdString(runtime.path().string());
+    EXPECT_TRUE(becomesTheRunningInstance(name, runtimeFolder + u'/' + name, runtimeFolder));
+    QFile::remove(QDir::tempPath() + u'/' + name);
+}
+
+TEST(SingleInstance, AnInstanceThatNeverAnswersIsReplaced) {
+    testsupport::TempDir dir;
+    testsupport::TempDir runtime;
+    const QString path = QString::fromStdString((dir / "instance").string());
+    QLocalServer hung; // accepts through the system, and never reads: its event loop is not run
+    ASSERT_TRUE(hung.listen(path));
+    testsupport::LogCapture log;
+    EXPECT_FALSE(cw::SingleInstance(path).handOff({"/home/ann/a.cwr"}, 200));
+    EXPECT_TRUE(hasLine(log, "did not answer within 200 ms"));
+    EXPECT_TRUE(becomesTheRunningInstance(path, path, QString::fromStdString(runtime.path().string())));
+}
+
+TEST(SingleInstance, TheSocketLivesInAPrivateFolder) {
+    testsupport::TempDir runtime;
+    const char* previous = std::getenv("XDG_RUNTIME_DIR");
+    const std::string saved = previous ? previous : "";
+    setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
+    EXPECT_EQ(cw::SingleInstance::socketPath("cuewright-ann").toStdString(),
+              (runtime / "cuewright-ann").string());
+    // A runtime folder others may enter is not used.
+    std::filesystem::permissions(runtime.path(), fs::perms::all);
+    const QString fallback = cw::SingleInstance::socketPath("cuewright-ann");
+    EXPECT_EQ(fallback, QDir::tempPath() + "/cuewright-" + QString::number(::geteuid()) + "/cuewright-ann");
+    struct stat status {};
+    ASSERT_EQ(::stat(QFile::encodeName(QFileInfo(fallback).path()).constData(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0700u);
+    EXPECT_EQ(status.st_uid, ::geteuid());
+    if (previous)
+        setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
+    else
+        unsetenv("XDG_RUNTIME_DIR");
 }
 
 } // namespace
