@@ -1,5 +1,6 @@
 #include "platform/codecs/DocReader.h"
 
+#include "base/Log.h"
 #include "platform/codecs/CodecError.h"
 #include "platform/codecs/ReadLimits.h"
 #include "platform/codecs/ReaderConfinement.h"
@@ -33,6 +34,9 @@ namespace {
 // time or runs out of its memory is a damaged file, not a crash of ours. What the child may
 // build is bounded by ReadLimits, and so is what it may send.
 constexpr qsizetype maxReply = qsizetype{256} << 20;
+
+// The child's status when the system refused to confine it: it read nothing.
+constexpr int cannotConfine = 3;
 
 // Word 97's colour indexes (ico); 0 is "auto".
 std::optional<RgbColor> paletteColor(unsigned index) {
@@ -368,7 +372,7 @@ bool lowerLimit(int resource, rlim_t value) {
     try {
         reply = encodeReply(path, [&] {
             if (!confineToOpenFiles())
-                _exit(1);
+                _exit(cannotConfine);
             if (probe)
                 probe();
         });
@@ -476,6 +480,12 @@ RichDocument DocReader::readInChild(const std::string& path, const ChildLimits& 
         kill(child, SIGKILL);
     int status = 0;
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFEXITED(status) && WEXITSTATUS(status) == cannotConfine) {
+        base::log("the Word reader cannot be confined on this system (seccomp refused): '" + path +
+                  "' not read");
+        throw CodecError("Could not read '" + path +
+                         "': Word documents cannot be read safely on this system.");
     }
     if (!reply || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
         throw CodecError("'" + path + "' is a damaged Word document.");
