@@ -5,6 +5,7 @@
 #include "platform/defaults/Defaults.h"
 
 #include "support/LogCapture.h"
+#include "support/OtherUserListener.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -19,17 +20,10 @@
 #include <QUuid>
 
 #include <algorithm>
-#include <csignal>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 
-#include <grp.h>
-#include <pwd.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -92,66 +86,6 @@ TEST(SingleInstance, ASecondStartHandsItsPathsToTheRunningOne) {
     EXPECT_TRUE(received[1].isEmpty()) << "without paths the running one is asked to come forward";
 }
 
-// A local socket of another user (nobody) listening at `path`, in a child process.
-class Squatter {
-public:
-    explicit Squatter(const std::string& path) {
-        const passwd* nobody = ::getpwnam("nobody");
-        int ends[2];
-        if (!nobody || ::pipe(ends) != 0)
-            return;
-        const uid_t uid = nobody->pw_uid;
-        const gid_t gid = nobody->pw_gid;
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::close(ends[0]);
-            const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
-            if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0 ||
-                ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-                ::listen(listener, 8) != 0)
-                ::_exit(1);
-            (void)!::write(ends[1], "r", 1);
-            const int connection = ::accept(listener, nullptr, nullptr);
-            long received = 0;
-            char buffer[256];
-            for (ssize_t n; (n = ::read(connection, buffer, sizeof buffer)) > 0;)
-                received += n;
-            (void)!::write(ends[1], &received, sizeof received);
-            ::pause();
-            ::_exit(0);
-        }
-        ::close(ends[1]);
-        report_ = ends[0];
-        char ready = 0;
-        listening_ = pid_ > 0 && ::read(report_, &ready, 1) == 1;
-    }
-    ~Squatter() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        if (report_ >= 0)
-            ::close(report_);
-    }
-    Squatter(const Squatter&) = delete;
-    Squatter& operator=(const Squatter&) = delete;
-
-    bool listening() const { return listening_; }
-    // What its first connection sent, once that connection has ended.
-    long bytesReceived() const {
-        long received = -1;
-        return ::read(report_, &received, sizeof received) == sizeof received ? received : -1;
-    }
-
-private:
-    pid_t pid_ = -1;
-    int report_ = -1;
-    bool listening_ = false;
-};
-
 // A folder anyone may reach and write in, as /tmp is (the build folder may be closed to others).
 struct SharedFolder {
     fs::path path;
@@ -208,7 +142,7 @@ TEST(SingleInstance, AnotherUsersListenerIsHandedNothingAndAStartGoesOnWithoutIt
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root to run a listener as another user";
     const SharedFolder shared;
-    const Squatter squatter(shared / "instance");
+    const testsupport::OtherUserListener squatter(shared / "instance");
     ASSERT_TRUE(squatter.listening());
     testsupport::LogCapture log;
     EXPECT_FALSE(
@@ -219,7 +153,7 @@ TEST(SingleInstance, AnotherUsersListenerIsHandedNothingAndAStartGoesOnWithoutIt
     // The place in /tmp an instance name used to take, squatted: a start is not fooled by it.
     const QString name =
         QStringLiteral("cuewright-test-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
-    const Squatter inTemporaryFolder((QDir::tempPath() + u'/' + name).toStdString());
+    const testsupport::OtherUserListener inTemporaryFolder((QDir::tempPath() + u'/' + name).toStdString());
     ASSERT_TRUE(inTemporaryFolder.listening());
     testsupport::TempDir runtime;
     const QString runtimeFolder = QString::fromStdString(runtime.path().string());
