@@ -22,7 +22,9 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -173,25 +175,53 @@ TEST(SingleInstance, AnInstanceThatNeverAnswersIsReplaced) {
     EXPECT_TRUE(becomesTheRunningInstance(path, path, QString::fromStdString(runtime.path().string())));
 }
 
-TEST(SingleInstance, TheSocketLivesInAPrivateFolder) {
+// Sets an environment variable for the life of the object.
+class ScopedVariable {
+public:
+    ScopedVariable(const char* name, const std::string& value)
+        : name_(name) {
+        if (const char* previous = std::getenv(name))
+            previous_ = previous;
+        setenv(name, value.c_str(), 1);
+    }
+    ~ScopedVariable() { previous_ ? setenv(name_, previous_->c_str(), 1) : unsetenv(name_); }
+    ScopedVariable(const ScopedVariable&) = delete;
+    ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+private:
+    const char* name_;
+    std::optional<std::string> previous_;
+};
+
+TEST(SingleInstance, TheSocketLivesInAPrivateFolderOrNowhere) {
     testsupport::TempDir runtime;
-    const char* previous = std::getenv("XDG_RUNTIME_DIR");
-    const std::string saved = previous ? previous : "";
-    setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
+    const SharedFolder temporary;
+    const ScopedVariable runtimeVariable("XDG_RUNTIME_DIR", runtime.path().string());
+    const ScopedVariable temporaryVariable("TMPDIR", temporary.path.string());
     EXPECT_EQ(cw::SingleInstance::socketPath("cuewright-ann").toStdString(),
               (runtime / "cuewright-ann").string());
+
     // A runtime folder others may enter is not used.
-    std::filesystem::permissions(runtime.path(), fs::perms::all);
-    const QString fallback = cw::SingleInstance::socketPath("cuewright-ann");
-    EXPECT_EQ(fallback, QDir::tempPath() + "/cuewright-" + QString::number(::geteuid()) + "/cuewright-ann");
+    fs::permissions(runtime.path(), fs::perms::all);
+    const fs::path fallback = temporary / ("cuewright-" + std::to_string(::geteuid()));
+    EXPECT_EQ(cw::SingleInstance::socketPath("cuewright-ann").toStdString(),
+              (fallback / "cuewright-ann").string());
     struct stat status {};
-    ASSERT_EQ(::stat(QFile::encodeName(QFileInfo(fallback).path()).constData(), &status), 0);
+    ASSERT_EQ(::stat(fallback.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0700u);
     EXPECT_EQ(status.st_uid, ::geteuid());
-    if (previous)
-        setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
-    else
-        unsetenv("XDG_RUNTIME_DIR");
+
+    if (::geteuid() != 0)
+        return; // the rest needs a folder of another user's
+    // Someone else made that folder first: no socket at all, and the start goes on alone.
+    ASSERT_EQ(::chown(fallback.c_str(), ::getpwnam("nobody")->pw_uid, 0), 0);
+    testsupport::LogCapture log;
+    EXPECT_TRUE(cw::SingleInstance::socketPath("cuewright-ann").isEmpty());
+    cw::SingleInstance alone(QStringLiteral("cuewright-ann"));
+    EXPECT_FALSE(alone.handOff({}));
+    EXPECT_FALSE(alone.listen([](const QStringList&) {}));
+    EXPECT_TRUE(hasLine(log, "is not a private folder of this user"));
+    EXPECT_TRUE(hasLine(log, "running as a lone instance"));
 }
 
 } // namespace
