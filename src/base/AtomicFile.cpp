@@ -101,7 +101,8 @@ bool writeAll(int fd, std::string_view bytes) {
     return true;
 }
 
-// Read, not set: umask() would change it for every thread for a moment.
+// Read, not set: umask() would change it for every thread for a moment. When it cannot be read
+// (no descriptor left to read it with) the file stays private rather than open to others.
 mode_t processUmask() {
     std::ifstream status("/proc/self/status");
     std::string line;
@@ -110,7 +111,7 @@ mode_t processUmask() {
             return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
         }
     }
-    return 022;
+    return 077;
 }
 
 // The six letters or digits mkstemp puts in place of "XXXXXX".

@@ -7,9 +7,12 @@
 #include "cuewright/model/Workspace.h"
 #include "platform/defaults/Defaults.h"
 
+#include "support/OtherUserListener.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPixmap>
@@ -24,6 +27,7 @@
 #include <X11/keysym.h>
 
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <optional>
 
@@ -106,6 +110,49 @@ int differingPixels(const QImage& a, const QImage& b) {
     return count;
 }
 
+// The application's own settings, data and instance name under `work`; no system bus to reach.
+QProcessEnvironment applicationEnvironment(const fs::path& work, const QString& instanceName) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("CUEWRIGHT_INSTANCE_NAME", instanceName);
+    environment.insert("CUEWRIGHT_DEFAULTS_FILE", QString::fromStdString((work / "defaults.json").string()));
+    environment.insert("CUEWRIGHT_DATA_DIR", QString::fromStdString((work / "data").string()));
+    const QString noBus = QStringLiteral("unix:path=") + QString::fromStdString((work / "no-bus").string());
+    environment.insert("DBUS_SYSTEM_BUS_ADDRESS", noBus);
+    environment.insert("CUEWRIGHT_BLUEZ_BUS_ADDRESS", noBus);
+    return environment;
+}
+
+TEST(EndToEnd, AStartOpensItsWindowThoughAnotherUserListensUnderItsName) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to listen as another user";
+    Display* display = XOpenDisplay(nullptr);
+    ASSERT_NE(display, nullptr);
+    const fs::path work = outputDir() / "squatted-instance";
+    fs::remove_all(work);
+    fs::create_directories(work / "runtime");
+    fs::permissions(work / "runtime", fs::perms::owner_all);
+    std::ofstream(work / "note.txt") << "Good evening.\n";
+    // Another user took the instance name in /tmp, where it used to be looked for.
+    const QString name = "cuewright-e2e-" + QUuid::createUuid().toString(QUuid::Id128);
+    const testsupport::OtherUserListener squatter((QDir::tempPath() + u'/' + name).toStdString());
+    ASSERT_TRUE(squatter.listening());
+
+    QProcess app;
+    QProcessEnvironment environment = applicationEnvironment(work, name);
+    environment.insert("XDG_RUNTIME_DIR", QString::fromStdString((work / "runtime").string()));
+    app.setProcessEnvironment(environment);
+    app.setProcessChannelMode(QProcess::ForwardedChannels);
+    app.start(QStringLiteral(CW_APP_BINARY), {QString::fromStdString((work / "note.txt").string())});
+    ASSERT_TRUE(app.waitForStarted());
+    const Window root = DefaultRootWindow(display);
+    EXPECT_TRUE(waitFor(app, [&] { return findWindow(display, root, "Untitled").has_value(); }))
+        << "no editor window: the start handed its file to the other user's listener and ended";
+    app.kill();
+    app.waitForFinished();
+    QFile::remove(QDir::tempPath() + u'/' + name);
+    XCloseDisplay(display);
+}
+
 TEST(EndToEnd, OpenPromptPlayAndQuit) {
     Display* display = XOpenDisplay(nullptr);
     ASSERT_NE(display, nullptr);
@@ -137,15 +184,8 @@ TEST(EndToEnd, OpenPromptPlayAndQuit) {
     }
 
     QProcess app;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("CUEWRIGHT_INSTANCE_NAME",
-                       "cuewright-e2e-" + QUuid::createUuid().toString(QUuid::Id128));
-    environment.insert("CUEWRIGHT_DEFAULTS_FILE", QString::fromStdString((work / "defaults.json").string()));
-    environment.insert("CUEWRIGHT_DATA_DIR", QString::fromStdString((work / "data").string()));
-    const QString noBus = QStringLiteral("unix:path=") + QString::fromStdString((work / "no-bus").string());
-    environment.insert("DBUS_SYSTEM_BUS_ADDRESS", noBus);
-    environment.insert("CUEWRIGHT_BLUEZ_BUS_ADDRESS", noBus);
-    app.setProcessEnvironment(environment);
+    app.setProcessEnvironment(
+        applicationEnvironment(work, "cuewright-e2e-" + QUuid::createUuid().toString(QUuid::Id128)));
     app.setProcessChannelMode(QProcess::ForwardedChannels);
     app.start(QStringLiteral(CW_APP_BINARY), {QString::fromStdString(script)});
     ASSERT_TRUE(app.waitForStarted());

@@ -7,19 +7,30 @@
 #include "platform/defaults/Defaults.h"
 
 #include "support/LogCapture.h"
+#include "support/OtherUserListener.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocalServer>
 #include <QMenu>
 #include <QProcess>
 #include <QUuid>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -103,6 +114,142 @@ TEST(SingleInstance, ASecondStartHandsItsPathsToTheRunningOne) {
     ASSERT_EQ(received.size(), 2u);
     EXPECT_EQ(received[0], QStringList{QString::fromStdString(script.string())});
     EXPECT_TRUE(received[1].isEmpty()) << "without paths the running one is asked to come forward";
+}
+
+// A folder anyone may reach and write in, as /tmp is (the build folder may be closed to others).
+struct SharedFolder {
+    fs::path path;
+    SharedFolder() {
+        std::string pattern = (fs::temp_directory_path() / "cw-shared-XXXXXX").string();
+        path = ::mkdtemp(pattern.data());
+        fs::permissions(path, fs::perms::all);
+    }
+    ~SharedFolder() {
+        std::error_code ignored;
+        fs::remove_all(path, ignored);
+    }
+    SharedFolder(const SharedFolder&) = delete;
+    SharedFolder& operator=(const SharedFolder&) = delete;
+    std::string operator/(const std::string& name) const { return (path / name).string(); }
+};
+
+bool hasLine(const testsupport::LogCapture& log, const std::string& part) {
+    const auto lines = log.lines();
+    return std::any_of(lines.begin(), lines.end(),
+                       [&](const std::string& l) { return l.find(part) != l.npos; });
+}
+
+// Starts the real application with the instance `name` and tells whether it became the
+// running instance at `socket` (answering a hand-over) instead of ending.
+bool becomesTheRunningInstance(const QString& name, const QString& socket, const QString& runtimeFolder) {
+    testsupport::TempDir home;
+    QProcess start;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("CUEWRIGHT_INSTANCE_NAME", name);
+    environment.insert("XDG_RUNTIME_DIR", runtimeFolder);
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    environment.insert("CUEWRIGHT_DATA_DIR", QString::fromStdString((home / "data").string()));
+    environment.insert("CUEWRIGHT_DEFAULTS_FILE", QString::fromStdString((home / "defaults.json").string()));
+    environment.insert("XDG_CONFIG_HOME", QString::fromStdString((home / "config").string()));
+    environment.insert("XDG_DATA_HOME", QString::fromStdString((home / "share").string()));
+    start.setProcessEnvironment(environment);
+    start.start(QStringLiteral(CW_APP_BINARY), {});
+    if (!start.waitForStarted())
+        return false;
+    bool answered = false;
+    QElapsedTimer guard;
+    guard.start();
+    while (!answered && start.state() == QProcess::Running && guard.elapsed() < 60000) {
+        answered = cw::SingleInstance(socket).handOff({}, 500);
+        start.waitForFinished(50);
+    }
+    start.kill();
+    start.waitForFinished();
+    return answered;
+}
+
+TEST(SingleInstance, AnotherUsersListenerIsHandedNothingAndAStartGoesOnWithoutIt) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to run a listener as another user";
+    const SharedFolder shared;
+    const testsupport::OtherUserListener squatter(shared / "instance");
+    ASSERT_TRUE(squatter.listening());
+    testsupport::LogCapture log;
+    EXPECT_FALSE(
+        cw::SingleInstance(QString::fromStdString(shared / "instance")).handOff({"/home/ann/private.cwr"}));
+    EXPECT_EQ(squatter.bytesReceived(), 0);
+    EXPECT_TRUE(hasLine(log, "held by another user"));
+
+    // The place in /tmp an instance name used to take, squatted: a start is not fooled by it.
+    const QString name =
+        QStringLiteral("cuewright-test-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    const testsupport::OtherUserListener inTemporaryFolder((QDir::tempPath() + u'/' + name).toStdString());
+    ASSERT_TRUE(inTemporaryFolder.listening());
+    testsupport::TempDir runtime;
+    const QString runtimeFolder = QString::fromStdString(runtime.path().string());
+    EXPECT_TRUE(becomesTheRunningInstance(name, runtimeFolder + u'/' + name, runtimeFolder));
+    QFile::remove(QDir::tempPath() + u'/' + name);
+}
+
+TEST(SingleInstance, AnInstanceThatNeverAnswersIsReplaced) {
+    testsupport::TempDir dir;
+    testsupport::TempDir runtime;
+    const QString path = QString::fromStdString((dir / "instance").string());
+    QLocalServer hung; // accepts through the system, and never reads: its event loop is not run
+    ASSERT_TRUE(hung.listen(path));
+    testsupport::LogCapture log;
+    EXPECT_FALSE(cw::SingleInstance(path).handOff({"/home/ann/a.cwr"}, 200));
+    EXPECT_TRUE(hasLine(log, "did not answer within 200 ms"));
+    EXPECT_TRUE(becomesTheRunningInstance(path, path, QString::fromStdString(runtime.path().string())));
+}
+
+// Sets an environment variable for the life of the object.
+class ScopedVariable {
+public:
+    ScopedVariable(const char* name, const std::string& value)
+        : name_(name) {
+        if (const char* previous = std::getenv(name))
+            previous_ = previous;
+        setenv(name, value.c_str(), 1);
+    }
+    ~ScopedVariable() { previous_ ? setenv(name_, previous_->c_str(), 1) : unsetenv(name_); }
+    ScopedVariable(const ScopedVariable&) = delete;
+    ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+private:
+    const char* name_;
+    std::optional<std::string> previous_;
+};
+
+TEST(SingleInstance, TheSocketLivesInAPrivateFolderOrNowhere) {
+    testsupport::TempDir runtime;
+    const SharedFolder temporary;
+    const ScopedVariable runtimeVariable("XDG_RUNTIME_DIR", runtime.path().string());
+    const ScopedVariable temporaryVariable("TMPDIR", temporary.path.string());
+    EXPECT_EQ(cw::SingleInstance::socketPath("cuewright-ann").toStdString(),
+              (runtime / "cuewright-ann").string());
+
+    // A runtime folder others may enter is not used.
+    fs::permissions(runtime.path(), fs::perms::all);
+    const fs::path fallback = temporary / ("cuewright-" + std::to_string(::geteuid()));
+    EXPECT_EQ(cw::SingleInstance::socketPath("cuewright-ann").toStdString(),
+              (fallback / "cuewright-ann").string());
+    struct stat status {};
+    ASSERT_EQ(::stat(fallback.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0700u);
+    EXPECT_EQ(status.st_uid, ::geteuid());
+
+    if (::geteuid() != 0)
+        return; // the rest needs a folder of another user's
+    // Someone else made that folder first: no socket at all, and the start goes on alone.
+    ASSERT_EQ(::chown(fallback.c_str(), ::getpwnam("nobody")->pw_uid, 0), 0);
+    testsupport::LogCapture log;
+    EXPECT_TRUE(cw::SingleInstance::socketPath("cuewright-ann").isEmpty());
+    cw::SingleInstance alone(QStringLiteral("cuewright-ann"));
+    EXPECT_FALSE(alone.handOff({}));
+    EXPECT_FALSE(alone.listen([](const QStringList&) {}));
+    EXPECT_TRUE(hasLine(log, "is not a private folder of this user"));
+    EXPECT_TRUE(hasLine(log, "running as a lone instance"));
 }
 
 } // namespace

@@ -13,6 +13,7 @@
 #include "platform/text/RtfReader.h"
 #include "sql/Connection.h"
 
+#include "support/ShortOfDescriptors.h"
 #include "support/TempDir.h"
 
 #include <QBuffer>
@@ -620,6 +621,31 @@ TEST_F(FailingSave, AFailureAtTheReplacementLeavesTheDestination) {
     EXPECT_EQ(seen.parent_path(), path.parent_path());
     expectUntouched();
     expectRetryWorks();
+}
+
+TEST_F(FailingSave, ASaveShortOfDescriptorsFailsClearlyAndLeavesTheDestination) {
+    // From none free (the working file cannot be made) to enough: no crash, the old script or
+    // the whole new one, and a failure in words.
+    for (int spare = 0; spare <= 6; ++spare) {
+        const std::string outcome = testsupport::inChildShortOfDescriptors(spare, [&] {
+            try {
+                ScriptDocumentFile::save(path, sampleDocument(), sampleBookmarks());
+            } catch (const std::exception& e) {
+                return std::string(e.what());
+            }
+            return std::string("saved");
+        });
+        if (spare == 0) {
+            EXPECT_EQ(outcome, "Could not save \"" + path.string() + "\": too many open files.");
+        }
+        if (outcome == "saved") {
+            EXPECT_EQ(reopen().text.string(), sampleDocument().text.string()) << spare;
+            SetUp();
+        } else {
+            EXPECT_FALSE(outcome.starts_with("crashed") || outcome.starts_with("ended")) << spare << outcome;
+            expectUntouched();
+        }
+    }
 }
 
 TEST_F(FailingSave, AnUnwritableFolderLeavesTheDestination) {

@@ -187,6 +187,7 @@ protected:
                 characteristicProperties = it->value("org.bluez.GattCharacteristic1");
             }
             if (it->contains("org.bluez.GattService1")) {
+                service = it.key().path();
                 serviceProperties = it->value("org.bluez.GattService1");
             }
         }
@@ -232,6 +233,7 @@ protected:
         scripts.workspace,
         {{}, &scripts.defaults, [] { return std::string("Mac"); }, std::chrono::milliseconds(60000)});
     QString characteristic;
+    QString service;
     QVariantMap characteristicProperties;
     QVariantMap serviceProperties;
 };
@@ -264,6 +266,40 @@ TEST_F(BluetoothServerTest, RegistersServiceAndAdvertisement) {
     EXPECT_FALSE(bluez.application.isEmpty()) << "the service stays";
     EXPECT_TRUE(logged(log, "began BT listening"));
     EXPECT_TRUE(logged(log, "stopped BT listening"));
+}
+
+TEST_F(BluetoothServerTest, OtherClientsCannotRewriteTheServiceOrTheAdvertisement) {
+    offerBluez();
+    startAdvertising();
+    struct Case {
+        QString path;
+        const char* interface;
+        const char* property;
+        QVariant value;
+    };
+    const Case cases[] = {
+        {service, "org.bluez.GattService1", "UUID", QStringLiteral("0000")},
+        {characteristic, "org.bluez.GattCharacteristic1", "UUID", QStringLiteral("0000")},
+        {characteristic, "org.bluez.GattCharacteristic1", "Flags", QStringList{"notify"}},
+        {characteristic, "org.bluez.GattCharacteristic1", "Service",
+         QVariant::fromValue(QDBusObjectPath("/x"))},
+        {bluez.advertisement.path, "org.bluez.LEAdvertisement1", "LocalName", QStringLiteral("Evil")},
+        {bluez.advertisement.path, "org.bluez.LEAdvertisement1", "ServiceUUIDs", QStringList{"0000"}},
+    };
+    for (const Case& c : cases) {
+        const QVariantList get{QString::fromLatin1(c.interface), QString::fromLatin1(c.property)};
+        const QVariant before =
+            call(c.path, "org.freedesktop.DBus.Properties", "Get", get).arguments().value(0);
+        const auto set = call(c.path, "org.freedesktop.DBus.Properties", "Set",
+                              {QString::fromLatin1(c.interface), QString::fromLatin1(c.property),
+                               QVariant::fromValue(QDBusVariant(c.value))});
+        EXPECT_EQ(set.type(), QDBusMessage::ErrorMessage) << c.property;
+        const QVariant after =
+            call(c.path, "org.freedesktop.DBus.Properties", "Get", get).arguments().value(0);
+        EXPECT_TRUE(before.isValid()) << c.property;
+        EXPECT_EQ(after.value<QDBusVariant>().variant(), before.value<QDBusVariant>().variant())
+            << c.property;
+    }
 }
 
 TEST_F(BluetoothServerTest, WritesDriveTheActiveScript) {

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTextBrowser>
@@ -190,6 +191,8 @@ TEST(MovePlan, ShellQuotingAndTheRelaunchScriptWorkUnderBinSh) {
 struct FakeMovePlatform : MovePlatform {
     std::map<QString, ApplicationsFolder> folders;
     std::optional<QString> appImage = "/home/ann/Downloads/Cuewright.AppImage";
+    std::optional<QString> appDir = "/tmp/.mount_CuewrA1";
+    QString executable = "/tmp/.mount_CuewrA1/usr/bin/cuewright";
     Answer answer{true, false};
     int pkexecStatus = 0;
     bool running = false;
@@ -198,8 +201,12 @@ struct FakeMovePlatform : MovePlatform {
     std::optional<int> exitStatus;
 
     std::optional<QString> environment(const char* name) const override {
+        if (QByteArray(name) == "APPDIR")
+            return appDir;
         return QByteArray(name) == "APPIMAGE" ? appImage : std::nullopt;
     }
+    QString executablePath() const override { return executable; }
+    QString resolvedPath(const QString& path) const override { return QDir::cleanPath(path); }
     QString homeFolder() const override { return "/home/ann"; }
     QStringList downloadsFolders() const override { return {"/home/ann/Downloads"}; }
     ApplicationsFolder describeFolder(const QString& folder, const QString&) const override {
@@ -270,7 +277,7 @@ TEST_F(MoverFixture, CancelledAuthorisationOnlyLogs) {
     fake.pkexecStatus = AppMover::authorizationDismissed;
     EXPECT_EQ(mover.offerMoveToApplicationsFolder(), AppMover::Outcome::cancelledAuthorization);
     ASSERT_EQ(fake.calls.size(), 2u);
-    EXPECT_TRUE(fake.calls[1].startsWith("run pkexec /bin/sh -c /bin/rm -rf '" + dest + "'"));
+    EXPECT_TRUE(fake.calls[1].startsWith("run pkexec /bin/sh -c /bin/rm -f '" + dest + "'"));
     EXPECT_EQ(fake.logged.back(), "INFO -- Not moving because user canceled authorization");
     EXPECT_FALSE(fake.exitStatus);
 
@@ -288,6 +295,40 @@ TEST_F(MoverFixture, DecliningWithTheBoxTickedSuppressesTheOffer) {
     fake.appImage.reset();
     EXPECT_EQ(mover.offerMoveToApplicationsFolder(), AppMover::Outcome::nothingToDo);
     EXPECT_EQ(fake.calls.size(), 1u);
+}
+
+TEST_F(MoverFixture, AnAppImageEnvironmentInheritedFromAnotherProgramIsNotOurs) {
+    struct Case {
+        const char* name;
+        std::optional<QString> appDir;
+        QString executable;
+    };
+    const Case cases[] = {
+        {"no APPDIR", std::nullopt, fake.executable},
+        {"another image's mount", "/tmp/.mount_TermB2", "/usr/bin/cuewright"},
+        {"a mount whose name we begin with", "/tmp/.mount_Cuewr", fake.executable},
+        {"a blank APPDIR", " ", fake.executable},
+    };
+    for (const Case& c : cases) {
+        fake.appDir = c.appDir;
+        fake.executable = c.executable;
+        EXPECT_EQ(mover.offerMoveToApplicationsFolder(), AppMover::Outcome::nothingToDo) << c.name;
+        EXPECT_TRUE(fake.calls.empty()) << c.name << ": nothing asked, moved or removed";
+        EXPECT_FALSE(fake.exitStatus) << c.name;
+    }
+}
+
+TEST_F(MoverFixture, AFolderInPlaceOfTheAppImageIsRefusedAndNothingRemoved) {
+    fake.appImage = "/home/ann/Downloads/";
+    for (const bool locked : {false, true}) {
+        fake.calls.clear();
+        fake.folders["/home/ann/Applications"].isWritable = !locked;
+        EXPECT_EQ(mover.offerMoveToApplicationsFolder(), AppMover::Outcome::failed) << locked;
+        const std::vector<QString> expected{"ask Move to Applications folder in your Home folder?",
+                                            "failure Could not move to Applications folder"};
+        EXPECT_EQ(fake.calls, expected) << locked;
+        EXPECT_FALSE(fake.exitStatus) << locked;
+    }
 }
 
 } // namespace

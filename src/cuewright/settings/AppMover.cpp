@@ -28,9 +28,21 @@ bool AppMover::isMoveInProgress() {
     return moveInProgress;
 }
 
+std::optional<QString> AppMover::runningAppImage() const {
+    const std::optional<QString> image = platform_.environment("APPIMAGE");
+    const std::optional<QString> mount = platform_.environment("APPDIR");
+    if (!image || image->isEmpty() || !mount || mount->trimmed().isEmpty())
+        return std::nullopt;
+    // Inherited from another AppImage (a terminal or an editor started from one), they name
+    // that program, whose mount does not hold us.
+    if (!platform_.executablePath().startsWith(platform_.resolvedPath(*mount) + u'/'))
+        return std::nullopt;
+    return image;
+}
+
 MoveFacts AppMover::gatherFacts() const {
     MoveFacts facts;
-    facts.bundlePath = platform_.environment("APPIMAGE");
+    facts.bundlePath = runningAppImage();
     if (!facts.bundlePath || facts.bundlePath->isEmpty())
         return facts;
     facts.suppressed = defaults_.boolForKey(suppressKey);
@@ -83,6 +95,9 @@ AppMover::Outcome AppMover::offerMoveToApplicationsFolder() {
 bool AppMover::install(const MoveFacts& facts, const MovePlan& plan, Outcome& early) {
     const QString& bundle = *facts.bundlePath;
     const QString& dest = plan.destinationPath;
+    // "$APPIMAGE" ending in "/" would make the destination the Applications folder itself.
+    const bool isOneAppImage = !bundle.trimmed().isEmpty() && !dest.trimmed().isEmpty() &&
+                               QFileInfo(dest).fileName().endsWith(QStringLiteral(".AppImage"));
     if (plan.needsAuthorization) {
         const auto authorizationFailed = [&] {
             platform_.log(
@@ -90,7 +105,7 @@ bool AppMover::install(const MoveFacts& facts, const MovePlan& plan, Outcome& ea
             early = fail();
             return false;
         };
-        if (dest.trimmed().isEmpty() || bundle.trimmed().isEmpty())
+        if (!isOneAppImage)
             return authorizationFailed();
         const int status = platform_.run(QStringLiteral("pkexec"),
                                          {QStringLiteral("/bin/sh"), QStringLiteral("-c"),
@@ -103,6 +118,11 @@ bool AppMover::install(const MoveFacts& facts, const MovePlan& plan, Outcome& ea
         if (status != 0)
             return authorizationFailed();
         return true;
+    }
+    if (!isOneAppImage) {
+        platform_.log(QStringLiteral("ERROR -- Could not copy myself to %1").arg(dest));
+        early = fail();
+        return false;
     }
     const ApplicationsFolder& folder = plan.destinationFolder == facts.home.path ? facts.home : facts.system;
     if (folder.destinationExists) {

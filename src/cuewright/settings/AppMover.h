@@ -17,6 +17,10 @@ public:
     virtual ~MovePlatform() = default;
 
     virtual std::optional<QString> environment(const char* name) const = 0;
+    // This process's executable, links resolved.
+    virtual QString executablePath() const = 0;
+    // The path with links resolved when it exists; otherwise as given, cleaned.
+    virtual QString resolvedPath(const QString& path) const = 0;
     virtual QString homeFolder() const = 0;
     virtual QStringList downloadsFolders() const = 0;
     virtual ApplicationsFolder describeFolder(const QString& folder, const QString& bundleName) const = 0;
@@ -48,6 +52,8 @@ public:
 class SystemMovePlatform final : public MovePlatform {
 public:
     std::optional<QString> environment(const char* name) const override;
+    QString executablePath() const override;
+    QString resolvedPath(const QString& path) const override;
     QString homeFolder() const override;
     QStringList downloadsFolders() const override;
     ApplicationsFolder describeFolder(const QString& folder, const QString& bundleName) const override;
@@ -65,7 +71,9 @@ public:
 };
 
 // Offers, once per launch, to move a downloaded AppImage into ~/Applications or
-// /opt/Applications. Returns at once when not run as an AppImage. Main thread only.
+// /opt/Applications. Returns at once when not run as an AppImage: the runtime exports
+// $APPIMAGE and $APPDIR to everything started from the image, so they count only when this
+// executable lies inside that $APPDIR. Main thread only.
 class AppMover {
 public:
     static constexpr std::string_view suppressKey = "moveToApplicationsFolderAlertSuppress";
@@ -85,6 +93,8 @@ public:
     AppMover(MovePlatform& platform, platform::Defaults& defaults = platform::Defaults::standard());
 
     MoveFacts gatherFacts() const;
+    // The AppImage this process runs from, or nullopt (see the class comment).
+    std::optional<QString> runningAppImage() const;
     // The whole routine. After `moved` and `switchedToRunningCopy` the platform was told to exit.
     Outcome offerMoveToApplicationsFolder();
 

@@ -68,7 +68,7 @@ QString relaunchCommand(qint64 pid, const QString& destinationPath) {
 
 QString privilegedInstallScript(const QString& bundlePath, const QString& destinationFolder,
                                 const QString& destinationPath) {
-    return QStringLiteral("/bin/rm -rf %1 && /bin/mkdir -p %2 && /bin/cp -p %3 %1 && /bin/chmod a+rx %1")
+    return QStringLiteral("/bin/rm -f %1 && /bin/mkdir -p %2 && /bin/cp -p %3 %1 && /bin/chmod a+rx %1")
         .arg(shellQuoted(destinationPath), shellQuoted(destinationFolder), shellQuoted(bundlePath));
 }
 

@@ -68,7 +68,8 @@ QString shellQuoted(const QString& text);
 QString relaunchScript(qint64 pid, const QString& destinationPath);
 QString relaunchCommand(qint64 pid, const QString& destinationPath);
 
-// The privileged installation as one shell script: replace the destination by a copy.
+// The privileged installation as one shell script: replace the destination file by a copy
+// (a folder in its place is never removed).
 QString privilegedInstallScript(const QString& bundlePath, const QString& destinationFolder,
                                 const QString& destinationPath);
 

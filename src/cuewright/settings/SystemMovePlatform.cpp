@@ -25,6 +25,15 @@ std::optional<QString> SystemMovePlatform::environment(const char* name) const {
     return qEnvironmentVariable(name);
 }
 
+QString SystemMovePlatform::executablePath() const {
+    return QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
+}
+
+QString SystemMovePlatform::resolvedPath(const QString& path) const {
+    const QString resolved = QFileInfo(path).canonicalFilePath();
+    return resolved.isEmpty() ? QDir::cleanPath(path) : resolved;
+}
+
 QString SystemMovePlatform::homeFolder() const {
     return QDir::homePath();
 }

@@ -1,4 +1,5 @@
 // The D-Bus objects our GATT application and advertisement show BlueZ (private to the layer).
+// Their properties are read-only: any client of the bus may call Properties.Set on them.
 #pragma once
 
 #include <QDBusContext>
@@ -39,13 +40,14 @@ private:
 class GattServiceObject : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.bluez.GattService1")
-    Q_PROPERTY(QString UUID MEMBER uuid_)
+    Q_PROPERTY(QString UUID READ uuid)
     Q_PROPERTY(bool Primary READ isPrimary)
 
 public:
     GattServiceObject(QString uuid, QObject* parent)
         : QObject(parent)
         , uuid_(std::move(uuid)) {}
+    QString uuid() const { return uuid_; }
     bool isPrimary() const { return true; }
 
 private:
@@ -57,9 +59,9 @@ private:
 class GattCharacteristicObject : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.bluez.GattCharacteristic1")
-    Q_PROPERTY(QString UUID MEMBER uuid_)
-    Q_PROPERTY(QDBusObjectPath Service MEMBER service_)
-    Q_PROPERTY(QStringList Flags MEMBER flags_)
+    Q_PROPERTY(QString UUID READ uuid)
+    Q_PROPERTY(QDBusObjectPath Service READ service)
+    Q_PROPERTY(QStringList Flags READ flags)
 
 public:
     using ReadHandler = std::function<QByteArray(const QVariantMap& options, QString& errorName)>;
@@ -74,6 +76,9 @@ public:
         , flags_{QStringLiteral("read"), QStringLiteral("write")}
         , read_(std::move(read))
         , write_(std::move(write)) {}
+    QString uuid() const { return uuid_; }
+    QDBusObjectPath service() const { return service_; }
+    QStringList flags() const { return flags_; }
 
 public slots:
     QByteArray ReadValue(const QVariantMap& options);
@@ -107,8 +112,8 @@ class AdvertisementObject : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.bluez.LEAdvertisement1")
     Q_PROPERTY(QString Type READ type)
-    Q_PROPERTY(QStringList ServiceUUIDs MEMBER serviceUuids_)
-    Q_PROPERTY(QString LocalName MEMBER localName_)
+    Q_PROPERTY(QStringList ServiceUUIDs READ serviceUuids)
+    Q_PROPERTY(QString LocalName READ localName)
 
 public:
     AdvertisementObject(QStringList serviceUuids, QString localName, QObject* parent)
@@ -116,6 +121,8 @@ public:
         , serviceUuids_(std::move(serviceUuids))
         , localName_(std::move(localName)) {}
     QString type() const { return QStringLiteral("peripheral"); }
+    QStringList serviceUuids() const { return serviceUuids_; }
+    QString localName() const { return localName_; }
 
 public slots:
     // BlueZ let go of the advertisement (its adapter went away).

@@ -1,7 +1,9 @@
 #include "platform/codecs/DocReader.h"
 
+#include "base/Log.h"
 #include "platform/codecs/CodecError.h"
 #include "platform/codecs/ReadLimits.h"
+#include "platform/codecs/ReaderConfinement.h"
 
 #include <QByteArray>
 #include <QDataStream>
@@ -32,6 +34,9 @@ namespace {
 // time or runs out of its memory is a damaged file, not a crash of ours. What the child may
 // build is bounded by ReadLimits, and so is what it may send.
 constexpr qsizetype maxReply = qsizetype{256} << 20;
+
+// The child's status when the system refused to confine it: it read nothing.
+constexpr int cannotConfine = 3;
 
 // Word 97's colour indexes (ico); 0 is "auto".
 std::optional<RgbColor> paletteColor(unsigned index) {
@@ -217,9 +222,14 @@ int onElement(wvParseStruct* ps, wvTag tag, void* props, int) {
     return 0;
 }
 
-// Runs libwv over the file in this process. Throws CodecError.
-RichDocument walkDocument(const std::string& path) {
+// Runs libwv over the file in this process; `whenOpen` runs once libwv holds the file. Throws
+// CodecError.
+RichDocument walkDocument(const std::string& path, const std::function<void()>& whenOpen) {
     wvInit();
+    // What libwv loads on demand is loaded while files may still be opened: the code page
+    // converters, and (through language 0x20) the locale's character set.
+    preloadCharacterSets();
+    (void)wvHandleCodePage('A', 0x20);
     wvParseStruct ps{};
     std::vector<char> mutablePath(path.begin(), path.end());
     mutablePath.push_back('\0');
@@ -232,6 +242,7 @@ RichDocument walkDocument(const std::string& path) {
         wvShutdown();
         throw CodecError("'" + path + "' is protected by a password.");
     }
+    whenOpen();
     Walk walk;
     ps.userData = &walk;
     wvSetCharHandler(&ps, onCharacter);
@@ -262,11 +273,11 @@ std::optional<RgbColor> readColor(QDataStream& in) {
 }
 
 // The child's reply: true and the document, or false and the error's text.
-QByteArray encodeReply(const std::string& path) {
+QByteArray encodeReply(const std::string& path, const std::function<void()>& whenOpen) {
     QByteArray bytes;
     QDataStream out(&bytes, QIODevice::WriteOnly);
     try {
-        const RichDocument document = walkDocument(path);
+        const RichDocument document = walkDocument(path, whenOpen);
         out << true << quint32(document.paragraphs.size());
         for (const Paragraph& paragraph : document.paragraphs) {
             out << quint8(paragraph.alignment) << quint32(paragraph.runs.size());
@@ -343,17 +354,15 @@ bool lowerLimit(int resource, rlim_t value) {
     return setrlimit(resource, &limit) == 0;
 }
 
-[[noreturn]] void runChild(int output, const std::string& path, rlim_t addressSpace, rlim_t cpuSeconds) {
-    // libwv and libgsf complain on stderr about every oddity of a file, and libwv may call exit(),
-    // which would flush a copy of our own unwritten stdout a second time.
+[[noreturn]] void runChild(int output, const std::string& path, rlim_t addressSpace, rlim_t cpuSeconds,
+                           const DocReader::ConfinedProbe& probe) {
     // Handlers run last-registered first: if libwv calls exit(), this one ends the child before
     // the parent's static destructors and exit handlers (queues, settings) run in a copy of them.
     std::atexit([] { _exit(1); });
-    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (null >= 0) {
-        dup2(null, STDOUT_FILENO);
-        dup2(null, STDERR_FILENO);
-    }
+    // libwv and libgsf complain on stderr about every oddity of a file (to /dev/null now), and
+    // libwv may call exit(), which would flush a copy of our own unwritten stdout a second time.
+    // Nothing of the parent's (its sockets, its database) stays within the reader's reach.
+    dropInheritedDescriptors(output);
     // Past the limit an allocation fails and the child dies of it; no core file of a damaged
     // document is wanted. The CPU limit backs up the parent's deadline.
     if (!lowerLimit(RLIMIT_CORE, 0) || !lowerLimit(RLIMIT_AS, addressSpace) ||
@@ -361,7 +370,12 @@ bool lowerLimit(int resource, rlim_t value) {
         _exit(1);
     QByteArray reply;
     try {
-        reply = encodeReply(path);
+        reply = encodeReply(path, [&] {
+            if (!confineToOpenFiles())
+                _exit(cannotConfine);
+            if (probe)
+                probe();
+        });
     } catch (...) {
         _exit(1);
     }
@@ -432,14 +446,16 @@ RichDocument DocReader::readFile(const std::string& path) {
     return readFile(path, childLimitsFor(error ? 0 : size));
 }
 
-RichDocument DocReader::readFile(const std::string& path, const ChildLimits& limits) {
+RichDocument DocReader::readFile(const std::string& path, const ChildLimits& limits,
+                                 const ConfinedProbe& probe) {
     std::error_code error;
     if (!std::filesystem::is_regular_file(path, error))
         throw CodecError("Could not open '" + path + "'.");
-    return withinMemory([&] { return readInChild(path, limits); });
+    return withinMemory([&] { return readInChild(path, limits, probe); });
 }
 
-RichDocument DocReader::readInChild(const std::string& path, const ChildLimits& limits) {
+RichDocument DocReader::readInChild(const std::string& path, const ChildLimits& limits,
+                                    const ConfinedProbe& probe) {
     const rlim_t addressSpace = mappedBytes() + limits.memory;
     const auto cpuSeconds =
         static_cast<rlim_t>(std::chrono::ceil<std::chrono::seconds>(limits.time).count() + 1);
@@ -455,7 +471,7 @@ RichDocument DocReader::readInChild(const std::string& path, const ChildLimits& 
     }
     if (child == 0) {
         close(pipeEnds[0]);
-        runChild(pipeEnds[1], path, addressSpace, cpuSeconds);
+        runChild(pipeEnds[1], path, addressSpace, cpuSeconds, probe);
     }
     close(pipeEnds[1]);
     const std::optional<QByteArray> reply = readReply(pipeEnds[0], limits.time);
@@ -464,6 +480,12 @@ RichDocument DocReader::readInChild(const std::string& path, const ChildLimits& 
         kill(child, SIGKILL);
     int status = 0;
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFEXITED(status) && WEXITSTATUS(status) == cannotConfine) {
+        base::log("the Word reader cannot be confined on this system (seccomp refused): '" + path +
+                  "' not read");
+        throw CodecError("Could not read '" + path +
+                         "': Word documents cannot be read safely on this system.");
     }
     if (!reply || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
         throw CodecError("'" + path + "' is a damaged Word document.");

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace platform::codecs {
@@ -19,7 +20,9 @@ namespace platform::codecs {
 // libwv crashes on some damaged files and loops or grows on others, so it runs in a short-lived
 // child process with a time and an address-space limit in proportion to the file's size: a file
 // that kills it or keeps it past either limit is reported as damaged. What it reads is bounded by
-// ReadLimits. Blocks the caller until the child is done; any thread may call.
+// ReadLimits. Once libwv has opened the file the child is confined (ReaderConfinement.h): a file
+// that makes it do anything but read, allocate and reply ends it, and is reported as damaged.
+// Blocks the caller until the child is done; any thread may call.
 class DocReader {
 public:
     // How long the child may run, and how much address space it may map beyond what it starts
@@ -30,11 +33,16 @@ public:
     };
     static ChildLimits childLimitsFor(std::uintmax_t fileSize);
 
+    // Runs in the child once it is confined, standing for a file that took over the reader (tests).
+    using ConfinedProbe = std::function<void()>;
+
     static RichDocument readFile(const std::string& path);
-    static RichDocument readFile(const std::string& path, const ChildLimits& limits);
+    static RichDocument readFile(const std::string& path, const ChildLimits& limits,
+                                 const ConfinedProbe& probe = {});
 
 private:
-    static RichDocument readInChild(const std::string& path, const ChildLimits& limits);
+    static RichDocument readInChild(const std::string& path, const ChildLimits& limits,
+                                    const ConfinedProbe& probe);
 };
 
 } // namespace platform::codecs

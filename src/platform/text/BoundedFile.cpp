@@ -31,11 +31,14 @@ struct Descriptor {
 
 } // namespace
 
-QByteArray readBoundedFile(const QString& path, qint64 limit) {
+QByteArray readBoundedFile(const QString& path, qint64 limit, LastLink lastLink) {
     // Non-blocking, so that opening a pipe does not wait for a writer; nothing but a regular
     // file gets as far as a read.
+    const int noFollow = lastLink == LastLink::refuse ? O_NOFOLLOW : 0;
     const Descriptor file{
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK)};
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | noFollow)};
+    if (file.fd < 0 && errno == ELOOP && noFollow)
+        fail(BoundedFileError::Reason::notRegular, path, "a symbolic link, which may lead elsewhere");
     if (file.fd < 0)
         fail(BoundedFileError::Reason::unreadable, path, systemError(errno));
     struct stat status {};

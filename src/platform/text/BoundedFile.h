@@ -21,9 +21,13 @@ private:
     Reason reason_;
 };
 
-// The bytes of the regular file at path (links followed) when it holds at most limit bytes.
-// Devices, pipes and folders are refused without reading a byte or waiting for a writer, and a
-// file that grows past the limit while it is read is refused too. Throws BoundedFileError.
-QByteArray readBoundedFile(const QString& path, qint64 limit);
+// Whether a symbolic link as the path's last component is followed or refused (as notRegular):
+// a file inside a package must not lead to one elsewhere.
+enum class LastLink { follow, refuse };
+
+// The bytes of the regular file at path when it holds at most limit bytes. Devices, pipes and
+// folders are refused without reading a byte or waiting for a writer, and a file that grows
+// past the limit while it is read is refused too. Throws BoundedFileError.
+QByteArray readBoundedFile(const QString& path, qint64 limit, LastLink lastLink = LastLink::follow);
 
 } // namespace platform

@@ -14,9 +14,13 @@ namespace platform {
 std::optional<AttributedString> readRichTextFile(const QString& path,
                                                  RtfDocumentAttributes* documentAttributes) {
     const QFileInfo info(path);
-    const QString file = info.isDir() ? QDir(path).filePath(QString::fromLatin1(kRtfdTextFileName)) : path;
+    const bool isPackage = info.isDir();
+    const QString file = isPackage ? QDir(path).filePath(QString::fromLatin1(kRtfdTextFileName)) : path;
+    // The package's text is read only when it lies inside the package: a link could carry
+    // another file's text into the script, and out with it when the script is saved or sent.
+    const LastLink lastLink = isPackage ? LastLink::refuse : LastLink::follow;
     try {
-        return readRtf(readBoundedFile(file, kMaxRtfFileSize), documentAttributes);
+        return readRtf(readBoundedFile(file, kMaxRtfFileSize, lastLink), documentAttributes);
     } catch (const BoundedFileError& error) {
         // A missing file says so in the script; a refused one also says why in the log.
         if (error.reason() != BoundedFileError::Reason::unreadable)

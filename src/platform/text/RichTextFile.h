@@ -23,7 +23,8 @@ inline constexpr qint64 kMaxRtfFileSize = qint64{128} << 20;
 
 // Reads an RTF file, or an RTFD folder (its "TXT.rtf"); which one is told by what is at the path.
 // Returns nullopt when nothing readable is there, when it is not a regular file or larger than
-// kMaxRtfFileSize (both logged), or when the content is not RTF.
+// kMaxRtfFileSize (both logged), when a folder's "TXT.rtf" is a symbolic link (logged), or when
+// the content is not RTF.
 std::optional<AttributedString> readRichTextFile(const QString& path,
                                                  RtfDocumentAttributes* documentAttributes = nullptr);
 

@@ -7,7 +7,12 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <csignal>
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -67,9 +72,10 @@ TEST(DocReader, FileThatCrashesTheLibraryIsReportedAsDamaged) {
     EXPECT_EQ(DocReader::readFile(CW_FIXTURES_DIR "/script-sample.doc").paragraphs.size(), 4u);
 }
 
-bool reportedDamaged(const std::string& path, const DocReader::ChildLimits& limits) {
+bool reportedDamaged(const std::string& path, const DocReader::ChildLimits& limits,
+                     const DocReader::ConfinedProbe& probe = {}) {
     try {
-        DocReader::readFile(path, limits);
+        DocReader::readFile(path, limits, probe);
     } catch (const CodecError& error) {
         return std::string_view(error.what()).ends_with("is a damaged Word document.");
     }
@@ -97,6 +103,28 @@ TEST(DocReader, AChildPastItsTimeOrMemoryIsADamagedFile) {
     getrusage(RUSAGE_CHILDREN, &children);
     EXPECT_LT(children.ru_maxrss, 1 << 20) << "kilobytes at the peak of a child";
     EXPECT_EQ(DocReader::readFile(sample).paragraphs.size(), 4u);
+}
+
+TEST(DocReader, AReaderTakenOverByItsFileCanReachNothingElse) {
+    const std::string sample = CW_FIXTURES_DIR "/script-sample.doc";
+    const auto limits = DocReader::childLimitsFor(QFile(sample.c_str()).size());
+    struct Case {
+        const char* name;
+        DocReader::ConfinedProbe probe;
+    };
+    const Case cases[] = {
+        {"opening another file", [] { (void)::open("/etc/passwd", O_RDONLY | O_CLOEXEC); }},
+        {"making a socket", [] { (void)::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0); }},
+        {"signalling another process", [] { (void)::kill(::getppid(), 0); }},
+        {"making memory executable",
+         [] { (void)::mmap(nullptr, 4096, PROT_READ | PROT_EXEC, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0); }},
+    };
+    for (const Case& c : cases)
+        EXPECT_TRUE(reportedDamaged(sample, limits, c.probe)) << c.name;
+    // What reading needs is still allowed, the character-set conversions included.
+    const RichDocument doc = DocReader::readFile(sample, limits, [] {});
+    ASSERT_EQ(doc.paragraphs.size(), 4u);
+    EXPECT_EQ(doc.paragraphs[3].plainText(), QString::fromUtf8("Large café — naïve"));
 }
 
 } // namespace

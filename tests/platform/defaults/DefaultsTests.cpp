@@ -3,6 +3,7 @@
 
 #include "base/Log.h"
 #include "support/LogCapture.h"
+#include "support/ShortOfDescriptors.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -371,6 +372,51 @@ TEST(DefaultsAtomicity, ASaveInterruptedBeforeTheRenameLeavesThePreviousFileInta
     Defaults reread(optionsFor(file));
     EXPECT_EQ(reread.doubleForKey("speed"), 45.0);
     EXPECT_EQ(reread.stringForKey("other"), "x");
+}
+
+TEST(DefaultsAtomicity, ASaveShortOfDescriptorsFailsClearlyAndKeepsTheOldFile) {
+    // Wherever the descriptors run out (the lock, the reading, the working file, the umask):
+    // no crash, the old file or the whole new one, a log line for a failure, no working file
+    // left behind, and the new file no more open than the umask allows.
+    for (const bool existing : {true, false}) {
+        for (int spare = 0; spare <= 4; ++spare) {
+            testsupport::TempDir dir;
+            const auto file = dir / "defaults.json";
+            if (existing) {
+                Defaults d(optionsFor(file));
+                d.set("speed", 31.0);
+                ASSERT_TRUE(d.synchronize());
+            }
+            const std::string before = readFile(file);
+            Defaults d(optionsFor(file));
+            d.set("speed", 45.0);
+            const std::string outcome = testsupport::inChildShortOfDescriptors(spare, [&] {
+                ::umask(077);
+                LogCapture log;
+                if (d.synchronize())
+                    return std::string("saved");
+                std::string lines = "failed:";
+                for (const std::string& line : log.lines())
+                    lines += " " + line;
+                return lines;
+            });
+            const std::string where = (existing ? "over a file, " : "a new file, ") + std::to_string(spare);
+            if (outcome == "saved") {
+                EXPECT_NE(readFile(file).find("45.0"), std::string::npos) << where;
+                if (!existing) {
+                    EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
+                              fs::perms::owner_read | fs::perms::owner_write)
+                        << where;
+                }
+            } else {
+                EXPECT_TRUE(outcome.starts_with("failed: ")) << where << ": " << outcome;
+                EXPECT_NE(outcome.find("Too many open files"), std::string::npos) << where << ": " << outcome;
+                EXPECT_EQ(readFile(file), before) << where;
+            }
+            EXPECT_EQ(filesIn(dir.path()).size(), fs::exists(file) ? 1u : 0u)
+                << where << ": no working file left";
+        }
+    }
 }
 
 // --- threads ------------------------------------------------------------------------------

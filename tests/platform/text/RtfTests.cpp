@@ -3,6 +3,8 @@
 #include "platform/text/RtfReader.h"
 #include "platform/text/RtfWriter.h"
 
+#include "support/LogCapture.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -293,11 +295,28 @@ TEST(TextFiles, OversizedFilesAndWhatIsNoRegularFileAreRefusedUnread) {
     ASSERT_TRUE(QDir().mkpath(rtfd));
     ASSERT_TRUE(QFile::link(QStringLiteral("/dev/zero"), rtfd + QStringLiteral("/TXT.rtf")));
     EXPECT_FALSE(readRichTextFile(rtfd));
-    // A link to a regular file is still read.
+}
+
+TEST(RtfFiles, APackageWhoseTextLinksElsewhereIsRefused) {
+    QTemporaryDir dir;
+    const QString secret = dir.filePath(QStringLiteral("private.rtf"));
+    writeRtfFile(secret, AttributedString(QStringLiteral("private")));
+    const QString rtfd = dir.filePath(QStringLiteral("a.rtfd"));
+    ASSERT_TRUE(QDir().mkpath(rtfd));
+    ASSERT_TRUE(QFile::link(secret, rtfd + QStringLiteral("/TXT.rtf")));
+    testsupport::LogCapture log;
+    EXPECT_FALSE(readRichTextFile(rtfd));
+    ASSERT_EQ(log.lines().size(), 1u);
+    EXPECT_NE(log.lines()[0].find("symbolic link"), std::string::npos);
+    // A plain RTF file reached through a link is the user's own choice, and a linked package too.
+    const QString link = dir.filePath(QStringLiteral("link.rtf"));
+    ASSERT_TRUE(QFile::link(secret, link));
+    EXPECT_EQ(readRichTextFile(link)->string(), QStringLiteral("private"));
     QFile::remove(rtfd + QStringLiteral("/TXT.rtf"));
-    writeRtfFile(dir.filePath(QStringLiteral("real.rtf")), AttributedString(QStringLiteral("linked")));
-    ASSERT_TRUE(QFile::link(dir.filePath(QStringLiteral("real.rtf")), rtfd + QStringLiteral("/TXT.rtf")));
-    EXPECT_EQ(readRichTextFile(rtfd)->string(), QStringLiteral("linked"));
+    QFile::copy(secret, rtfd + QStringLiteral("/TXT.rtf"));
+    const QString linkedPackage = dir.filePath(QStringLiteral("b.rtfd"));
+    ASSERT_TRUE(QFile::link(rtfd, linkedPackage));
+    EXPECT_EQ(readRichTextFile(linkedPackage)->string(), QStringLiteral("private"));
 }
 
 TEST(RtfReader, IndentsAreMeasuredFromTheMarginAndHiddenTextIsDropped) {

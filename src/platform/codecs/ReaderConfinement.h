@@ -1,0 +1,21 @@
+// Confining a reader child once it holds its file: what untrusted input may make it do.
+#pragma once
+
+namespace platform::codecs {
+
+// Closes every descriptor but the standard three (pointed at /dev/null) and `keep`, so that a
+// reader child holds nothing of its parent's. Call before the child opens its input.
+void dropInheritedDescriptors(int keep);
+
+// Loads the character-set converters a Word reader may ask for, so that they need no file
+// once the child is confined.
+void preloadCharacterSets();
+
+// No new privileges, and a seccomp filter that lets the process read and write the descriptors
+// it holds, map and free memory without making it executable, wait on futexes and exit. Any other
+// system call (opening a file, making a socket, starting a program) kills the process at once
+// (SIGSYS). False when the system refused the filter; the caller must then not go on. Only in a
+// single-threaded child process: it cannot be undone.
+bool confineToOpenFiles();
+
+} // namespace platform::codecs
