@@ -312,6 +312,7 @@ private:
     // Accepting.
     int createListeningSocket(const Address& address, SocketError* error);
     void setupAcceptSource(int fd, std::shared_ptr<dispatch::ReadSource>& slot);
+    bool isListeningOn(int fd) const;
     bool doAccept(int listenFD);
     // Connecting.
     bool preConnect(const std::optional<std::string>& interface, SocketError* error);

@@ -778,3 +778,24 @@ TEST_F(Packets, AddressUtilitiesAndTerminators) {
     EXPECT_EQ(AsyncSocket::CRLFData(), (Data{'\r', '\n'}));
     EXPECT_EQ(AsyncSocket::ZeroData(), (Data{0})) << "one zero byte, not empty";
 }
+
+// A listener's port is free again as soon as disconnect() returns or the listener is gone, also
+// for a listener on another queue and one destroyed on its own socket queue.
+TEST_F(Listening, ThePortIsFreeTheMomentTheListenerCloses) {
+    ASSERT_TRUE(listener->acceptOnInterface("127.0.0.1", 0));
+    const uint16_t port = listener->localPort();
+    for (int round = 0; round < 200; ++round) {
+        const auto queue = dispatch::Queue::makeSerial("test.stream.relisten");
+        auto next = AsyncSocket::make(server, serverQueue, queue);
+        if (round % 2 == 0) {
+            listener->disconnect();
+        } else {
+            listener->performBlock([&] { listener.reset(); }); // destroyed on its own queue
+        }
+        SocketError error;
+        ASSERT_TRUE(next->acceptOnInterface("127.0.0.1", port, &error))
+            << (round % 2 == 0 ? "after disconnect" : "after destruction") << ", round " << round << ": "
+            << error.message;
+        listener = next;
+    }
+}
