@@ -583,7 +583,6 @@ std::optional<SettingsFailure> applySettings(TlsState& tls, const TlsSettings& s
         base::log(text + " Value must be of type " + type + ".");
         return {text, {}};
     };
-    auto refused = [](const std::string& what) { return SettingsFailure{what + " failed", openSslErrors()}; };
 
     if (const TlsValue* v = find(kTlsManuallyEvaluateTrust); v && isNumber(*v) && numberOf(*v) != 0) {
         if (tls.isServer) {
@@ -642,7 +641,7 @@ std::optional<SettingsFailure> applySettings(TlsState& tls, const TlsSettings& s
                 const bool ok = SSL_set_session(ssl, session) == 1;
                 SSL_SESSION_free(session);
                 if (!ok) {
-                    return refused("Error in SSLSetPeerID");
+                    return SettingsFailure{"Error in SSLSetPeerID", openSslErrors()};
                 }
             }
         }

@@ -799,3 +799,20 @@ TEST_F(Listening, ThePortIsFreeTheMomentTheListenerCloses) {
         listener = next;
     }
 }
+
+// The shared address split leaves its outputs as they were when the buffer holds no address.
+TEST_F(Packets, AddressSplitLeavesItsOutputsWhenItFails) {
+    Address short6 = sockets::loopbackAddress6(1);
+    short6.resize(16);
+    Address short4 = sockets::loopbackAddress4(1);
+    short4.resize(15);
+    for (const Address& address : {short6, short4, Address{}}) {
+        std::string host = "kept";
+        uint16_t port = 7;
+        int family = 99;
+        EXPECT_FALSE(sockets::getHost(&host, &port, &family, address)) << address.size();
+        EXPECT_EQ(host, "kept");
+        EXPECT_EQ(port, 7);
+        EXPECT_EQ(family, 99);
+    }
+}
