@@ -174,6 +174,17 @@ TEST_P(BonjourServerTest, PublishesTheRealPortOfAnEphemeralBind) {
     EXPECT_TRUE(server->socket()->isClosed());
 }
 
+TEST_P(BonjourServerTest, ANulByteMakesTheWholeDatagramNoJson) {
+    const std::string request = R"({"payload":{"cmdname":"SetScrollSpeed","cmdparams":{"speed":44}}})";
+    for (const std::string& datagram :
+         {request + std::string(1, '\0') + "GARBAGE{{{", request + '\0', std::string(1, '\0') + request}) {
+        EXPECT_EQ(peer.ask(server->port(), datagram)["payload"],
+                  (json{{"name", "proterr"}, {"reason", "Can not parse request. Malformed data"}}))
+            << datagram.size();
+    }
+    EXPECT_TRUE(delegate->commands.empty());
+}
+
 INSTANTIATE_TEST_SUITE_P(Loopback, BonjourServerTest, ::testing::Values(AF_INET, AF_INET6),
                          [](const auto& info) { return info.param == AF_INET ? "IPv4" : "IPv6"; });
 

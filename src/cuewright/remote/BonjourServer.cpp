@@ -142,8 +142,10 @@ void BonjourServer::stop() {
 }
 
 sockets::Data BonjourServer::reply(const sockets::Data& request) {
-    const nlohmann::json message = nlohmann::json::parse(request.begin(), request.end(), nullptr, false);
-    if (message.is_discarded()) {
+    nlohmann::json message;
+    try {
+        message = parseRemoteJson(request);
+    } catch (const nlohmann::json::exception&) {
         return remoteErrorReply(remoteErrors::protocolError, remoteErrors::malformedData);
     }
     if (isRemoteErrorMessage(message)) {
