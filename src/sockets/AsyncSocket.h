@@ -90,6 +90,12 @@ inline constexpr const char* kTlsCipherSuites = "AsyncSocketSSLCipherSuites";
 inline constexpr const char* kTlsDiffieHellmanParameters = "AsyncSocketSSLDiffieHellmanParameters";
 // array of string: application protocols, in order of preference.
 inline constexpr const char* kTlsALPN = "AsyncSocketSSLALPN";
+// int, seconds: the longest the handshake may take, the delegate's trust decision included; then
+// the socket closes with the read time-out error. Negative: no limit. Absent or 0: the time-out
+// of the first read or write queued behind the start of TLS (the shorter one, closing with its
+// error), or kTlsDefaultHandshakeTimeout when neither has one.
+inline constexpr const char* kTlsHandshakeTimeout = "AsyncSocketSSLHandshakeTimeout";
+inline constexpr double kTlsDefaultHandshakeTimeout = 30.0;
 // Refused: trust is the default verification or the delegate's, nothing in between.
 inline constexpr const char* kTlsAllowsAnyRoot = "kCFStreamSSLAllowsAnyRoot";
 inline constexpr const char* kTlsAllowsExpiredRoots = "kCFStreamSSLAllowsExpiredRoots";
@@ -355,6 +361,9 @@ private:
     void startTLSNow();
     void continueHandshake();
     void shouldTrustPeer(bool trust, uint64_t generation);
+    void updateHandshakeTimeout();
+    void endHandshakeTimeout();
+    bool isHandshaking() const;
     void flushSSLBuffers();
     void closeTLS();
     size_t tlsBufferedBytes() const;
@@ -394,6 +403,8 @@ private:
     uint64_t socketFDBytesAvailable_ = 0;
     std::unique_ptr<PreBuffer> preBuffer_;
     std::unique_ptr<TlsState> tls_;
+    std::shared_ptr<dispatch::TimerSource> handshakeTimer_; // armed while the handshake runs
+    dispatch::Clock::time_point handshakeStarted_{};
     std::shared_ptr<void> userData_;
     double alternateAddressDelay_ = 0.3;
     // Its address is the socket queue's specific key; the value is the socket.

@@ -409,6 +409,7 @@ void TlsState::reset() {
     peerID.clear();
     peerName.clear();
     alpn.clear();
+    handshakeTimeout.reset();
 }
 
 int TlsState::handshake() {
@@ -554,6 +555,7 @@ size_t AsyncSocket::tlsBufferedBytes() const {
 }
 
 void AsyncSocket::closeTLS() {
+    endHandshakeTimeout();
     tls_->reset();
 }
 
@@ -732,6 +734,12 @@ std::optional<SettingsFailure> applySettings(TlsState& tls, const TlsSettings& s
             return SettingsFailure{"Error in SSLSetALPNProtocols", openSslErrors()};
         }
     }
+    if (const TlsValue* v = find(kTlsHandshakeTimeout)) {
+        if (!isNumber(*v)) {
+            return wrongType(kTlsHandshakeTimeout, "NSNumber");
+        }
+        tls.handshakeTimeout = numberOf(*v);
+    }
     for (const char* key : {kTlsAllowsAnyRoot, kTlsAllowsExpiredRoots, kTlsValidatesCertificateChain,
                             kTlsAllowsExpiredCertificates, kTlsLevel}) {
         if (find(key)) {
@@ -795,13 +803,59 @@ void AsyncSocket::startTLSNow() {
     }
     tls_->errCode = 0;
     tls_->lastHandshakeError = 0;
+    handshakeStarted_ = dispatch::Clock::now();
+    updateHandshakeTimeout();
     continueHandshake();
+}
+
+void AsyncSocket::endHandshakeTimeout() {
+    if (handshakeTimer_) {
+        handshakeTimer_->cancel();
+        handshakeTimer_.reset();
+    }
+}
+
+bool AsyncSocket::isHandshaking() const {
+    return tls_->ssl != nullptr && !(flags_ & kFlagSecure) && (flags_ & kFlagReadSideAtTLS) &&
+           (flags_ & kFlagWriteSideAtTLS);
+}
+
+// A peer that connects and never speaks must not hold the connection for ever: the handshake gets
+// the time-out the caller gave (the settings' own, or that of what waits behind the handshake).
+void AsyncSocket::updateHandshakeTimeout() {
+    double limit = -1;
+    bool byWrite = false;
+    if (tls_->handshakeTimeout && *tls_->handshakeTimeout != 0) {
+        limit = double(*tls_->handshakeTimeout);
+    } else {
+        const double read = readQueue_.empty() || readQueue_.front()->kind != Packet::Kind::read
+                                ? -1
+                                : static_cast<const ReadPacket&>(*readQueue_.front()).timeout;
+        const double write = writeQueue_.empty() || writeQueue_.front()->kind != Packet::Kind::write
+                                 ? -1
+                                 : static_cast<const WritePacket&>(*writeQueue_.front()).timeout;
+        byWrite = write >= 0 && (read < 0 || write < read);
+        limit = byWrite ? write : read >= 0 ? read : kTlsDefaultHandshakeTimeout;
+    }
+    if (limit < 0) {
+        endHandshakeTimeout();
+        return;
+    }
+    if (!handshakeTimer_) {
+        handshakeTimer_ = dispatch::TimerSource::make(socketQueue_);
+        handshakeTimer_->resume();
+    }
+    // Cancelled on the queue before we go (closeTLS), like the read and write timers.
+    handshakeTimer_->setEventHandler(
+        [this, byWrite] { closeWithError(byWrite ? writeTimeoutError() : readTimeoutError()); });
+    handshakeTimer_->schedule(handshakeStarted_ + seconds(limit));
 }
 
 void AsyncSocket::continueHandshake() {
     const int status = tls_->handshake();
     tls_->lastHandshakeError = status;
     if (status == 0) {
+        endHandshakeTimeout();
         flags_ &= ~(kFlagReadSideAtTLS | kFlagWriteSideAtTLS);
         flags_ |= kFlagSecure;
         notify([](AsyncSocketDelegate& d, AsyncSocket& s) { d.socketDidSecure(s); });

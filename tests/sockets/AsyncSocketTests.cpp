@@ -816,3 +816,52 @@ TEST_F(Packets, AddressSplitLeavesItsOutputsWhenItFails) {
         EXPECT_EQ(family, 99);
     }
 }
+
+// A client that connects and never starts its handshake is cut at the time-out of what waits
+// behind the start of TLS, or at the settings' own handshake time-out.
+TEST_F(Tls, ASilentClientIsCutAtTheHandshakeTimeOut) {
+    struct Case {
+        const char* name;
+        std::function<void(AsyncSocket&)> setUp;
+        int code; // of the close error
+    };
+    const Case cases[] = {
+        {"a read behind it",
+         [](AsyncSocket& peer) {
+             peer.startTLS(serverSettings());
+             peer.readData(0.2, 1);
+         },
+         4},
+        {"a write behind it",
+         [](AsyncSocket& peer) {
+             peer.startTLS(serverSettings());
+             peer.writeData(bytes("hello"), 0.2, 1);
+             peer.readData(-1, 1);
+         },
+         5},
+        {"the settings' own time-out",
+         [](AsyncSocket& peer) {
+             peer.startTLS(with(serverSettings(), {{sockets::kTlsHandshakeTimeout, int64_t{1}}}));
+             peer.readData(-1, 1);
+         },
+         4},
+    };
+    ASSERT_TRUE(listener->acceptOnInterface("127.0.0.1", 0));
+    for (const Case& c : cases) {
+        server = std::make_shared<Recorder>();
+        server->onAccept = c.setUp;
+        listener->setDelegate(server, AsyncSocket::SetMode::synchronously);
+        const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
+        const Address address = sockets::loopbackAddress4(listener->localPort());
+        ASSERT_EQ(
+            ::connect(silent, reinterpret_cast<const sockaddr*>(address.data()), socklen_t(address.size())),
+            0);
+        ASSERT_TRUE(server->waitFor(Kind::disconnected)) << c.name;
+        const auto error = closeError(*server);
+        EXPECT_EQ(error.domain, kDomain) << c.name;
+        EXPECT_EQ(error.code, c.code) << c.name;
+        char byte = 0;
+        EXPECT_LE(::recv(silent, &byte, 1, 0), 0) << c.name << ": the client sees the end";
+        ::close(silent);
+    }
+}
