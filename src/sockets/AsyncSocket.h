@@ -69,7 +69,8 @@ using TlsSettings = std::map<std::string, TlsValue>;
 inline constexpr const char* kTlsIsServer = "kCFStreamSSLIsServer";
 // bool, client only: the delegate decides on the server's certificate (socketDidReceiveTrust).
 inline constexpr const char* kTlsManuallyEvaluateTrust = "AsyncSocketManuallyEvaluateTrust";
-// string: the expected server name, sent as SNI and checked against the certificate.
+// string: the expected server name, sent as SNI and checked against the certificate. Without it a
+// client connected by host name expects that name; one connected to an address checks none.
 inline constexpr const char* kTlsPeerName = "kCFStreamSSLPeerName";
 // array of Data: first the identity, PEM text with the private key and certificate, or PKCS#12
 // (password in kTlsPkcs12Password, none by default); then chain certificates, PEM or DER.
@@ -383,6 +384,7 @@ private:
     Address connectInterface4_;
     Address connectInterface6_;
     Address connectInterfaceUN_;
+    std::string connectHostName_; // the host name connectToHost was given; "" for an address
     dispatch::QueuePtr socketQueue_;
     std::shared_ptr<dispatch::ReadSource> accept4Source_;
     std::shared_ptr<dispatch::ReadSource> accept6Source_;

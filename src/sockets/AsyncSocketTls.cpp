@@ -574,7 +574,16 @@ struct SettingsFailure {
     std::string detail; // OpenSSL's words, when it refused
 };
 
-std::optional<SettingsFailure> applySettings(TlsState& tls, const TlsSettings& settings) {
+// The name a client expects the server's certificate to carry, also sent as SNI.
+bool setPeerName(TlsState& tls, const std::string& name) {
+    tls.peerName = name;
+    return tls.isServer || (SSL_set_tlsext_host_name(tls.ssl, name.c_str()) == 1 &&
+                            SSL_set1_host(tls.ssl, name.c_str()) == 1);
+}
+
+// `hostName`: the name the socket connected to, expected when the settings name no peer.
+std::optional<SettingsFailure> applySettings(TlsState& tls, const TlsSettings& settings,
+                                             const std::string& hostName) {
     SSL* ssl = tls.ssl;
     auto find = [&settings](const char* key) -> const TlsValue* {
         auto it = settings.find(key);
@@ -592,15 +601,13 @@ std::optional<SettingsFailure> applySettings(TlsState& tls, const TlsSettings& s
         }
         tls.manualTrust = true;
     }
-    if (const TlsValue* v = find(kTlsPeerName)) {
-        if (!std::holds_alternative<std::string>(*v)) {
-            return wrongType(kTlsPeerName, "NSString");
-        }
-        tls.peerName = std::get<std::string>(*v);
-        if (!tls.isServer && (SSL_set_tlsext_host_name(ssl, tls.peerName.c_str()) != 1 ||
-                              SSL_set1_host(ssl, tls.peerName.c_str()) != 1)) {
-            return SettingsFailure{"Error in SSLSetPeerDomainName", openSslErrors()};
-        }
+    const TlsValue* peerName = find(kTlsPeerName);
+    if (peerName != nullptr && !std::holds_alternative<std::string>(*peerName)) {
+        return wrongType(kTlsPeerName, "NSString");
+    }
+    const std::string& expected = peerName != nullptr ? std::get<std::string>(*peerName) : hostName;
+    if ((peerName != nullptr || !hostName.empty()) && !setPeerName(tls, expected)) {
+        return SettingsFailure{"Error in SSLSetPeerDomainName", openSslErrors()};
     }
     if (const TlsValue* v = find(kTlsCertificates)) {
         if (!isArray(*v)) {
@@ -791,7 +798,7 @@ void AsyncSocket::startTLSNow() {
     } else {
         SSL_set_connect_state(tls_->ssl);
     }
-    if (auto failure = applySettings(*tls_, settings)) {
+    if (auto failure = applySettings(*tls_, settings, connectHostName_)) {
         return fail(std::move(failure->text), std::move(failure->detail));
     }
     // Bytes that arrived behind the last clear-text read belong to the TLS stream.

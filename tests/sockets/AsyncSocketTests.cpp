@@ -865,3 +865,60 @@ TEST_F(Tls, ASilentClientIsCutAtTheHandshakeTimeOut) {
         ::close(silent);
     }
 }
+
+namespace {
+
+// The tests' own authority joins the system's roots. Set while the program starts, before the
+// first client context reads them; the self-signed test identity stays untrusted.
+const testsupport::TempDir authorityDir;
+const bool authorityTrusted = [] {
+    const std::string path = (authorityDir / "authority.pem").string();
+    std::ofstream(path) << testsupport::testAuthorityPem();
+    return ::setenv("SSL_CERT_FILE", path.c_str(), 1) == 0;
+}();
+
+} // namespace
+
+// Default verification: a client connected by host name expects the certificate to name that
+// host, unless it names another itself; one connected to an address checks no name.
+TEST_F(Tls, ACertificateForAnotherHostIsRefusedByDefault) {
+    ASSERT_TRUE(authorityTrusted);
+    struct Case {
+        const char* name;
+        std::string certificateHost;
+        std::string connectTo;
+        sockets::TlsSettings client;
+        bool secured;
+    };
+    const Case cases[] = {
+        {"another host", "other.example", "localhost", {}, false},
+        {"the host connected to", "localhost", "localhost", {}, true},
+        {"the caller's own name",
+         "other.example",
+         "localhost",
+         {{sockets::kTlsPeerName, std::string("other.example")}},
+         true},
+        {"connected to an address", "other.example", "127.0.0.1", {}, true},
+    };
+    ASSERT_TRUE(listener->acceptOnInterface("localhost", 0));
+    for (const Case& c : cases) {
+        const Data identity = bytes(testsupport::testLeafPem(c.certificateHost));
+        server->onAccept = [identity](AsyncSocket& peer) {
+            peer.startTLS(
+                {{sockets::kTlsIsServer, true}, {sockets::kTlsCertificates, std::vector<Data>{identity}}});
+        };
+        auto rec = std::make_shared<Recorder>();
+        auto s = AsyncSocket::make(rec, clientQueue);
+        ASSERT_TRUE(s->connectToHost(c.connectTo, listener->localPort())) << c.name;
+        s->startTLS(c.client);
+        if (c.secured) {
+            EXPECT_TRUE(rec->waitFor(Kind::secured)) << c.name;
+            continue;
+        }
+        const auto error = closeError(*rec);
+        EXPECT_EQ(error.domain, "kCFStreamErrorDomainSSL") << c.name;
+        EXPECT_EQ(error.code, sockets::tls::kCertChainInvalid) << c.name;
+        EXPECT_NE(error.message.find("hostname mismatch"), std::string::npos) << error.message;
+        EXPECT_EQ(rec->count(Kind::secured), 0u) << c.name;
+    }
+}
