@@ -1,6 +1,7 @@
 #include "cuewright/remote/ErrorReplyBudget.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace cw {
 
