@@ -17,8 +17,8 @@ namespace dispatch {
 //    the previous one returned. Pending events coalesce (`data()` tells how many or how much).
 //  - `cancel` is thread-safe and idempotent. No event handler starts after it returns: called
 //    from another thread than a running handler's, it waits for that handler to return, so a
-//    handler must not wait for a thread that may cancel its source. The cancel handler runs exactly once on the target queue,
-//    after any running event handler, also when the source is suspended at the time. Then
+//    handler must not wait for a thread that may cancel its source. The cancel handler runs exactly once on
+//    the target queue, after any running event handler, also when the source is suspended at the time. Then
 //    both handlers are released, which breaks cycles through captured handles.
 //  - Destroying the handle cancels the source.
 //
@@ -63,8 +63,10 @@ private:
     using Source::Source;
 };
 
-// Readiness of a descriptor for reading. The descriptor must stay open until the cancel
-// handler has run (close it there). A read and a write source on one descriptor share one
+// Readiness of a descriptor for reading. The descriptor must stay open until the source is
+// cancelled: cancel() takes it off the event thread before it returns, so it may be closed right
+// after cancel() (unless the source's event handler is running on this thread, and so goes on
+// after it) or in the cancel handler. A read and a write source on one descriptor share one
 // registration with the event thread.
 class ReadSource : public Source {
 public:

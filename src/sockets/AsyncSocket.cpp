@@ -424,9 +424,20 @@ void AsyncSocket::closeWithError(std::optional<SocketError> error) {
             source->reset();
         }
     }
-    const bool haveSources =
-        accept4Source_ || accept6Source_ || acceptUNSource_ || readSource_ || writeSource_;
-    if (!haveSources) {
+    // Listening descriptors close here, not in a cancel handler that runs after we return: the
+    // port must be free for a new listener the moment close is over. A cancelled source no longer
+    // touches its descriptor.
+    const std::pair<std::shared_ptr<dispatch::ReadSource>*, int*> listening[] = {
+        {&accept4Source_, &socket4FD_}, {&accept6Source_, &socket6FD_}, {&acceptUNSource_, &socketUN_}};
+    for (const auto& [source, fd] : listening) {
+        if (*source) {
+            (*source)->cancel();
+            source->reset();
+            ::close(*fd);
+            *fd = -1;
+        }
+    }
+    if (!readSource_ && !writeSource_) {
         for (int* fd : {&socket4FD_, &socket6FD_, &socketUN_}) {
             if (*fd != -1) {
                 ::close(*fd);
@@ -434,12 +445,6 @@ void AsyncSocket::closeWithError(std::optional<SocketError> error) {
             }
         }
     } else {
-        for (auto* source : {&accept4Source_, &accept6Source_, &acceptUNSource_}) {
-            if (*source) {
-                (*source)->cancel();
-                source->reset();
-            }
-        }
         // A cancelled source runs its cancel handler also when suspended; the last one closes.
         if (readSource_) {
             readSource_->cancel();

@@ -69,7 +69,8 @@ using TlsSettings = std::map<std::string, TlsValue>;
 inline constexpr const char* kTlsIsServer = "kCFStreamSSLIsServer";
 // bool, client only: the delegate decides on the server's certificate (socketDidReceiveTrust).
 inline constexpr const char* kTlsManuallyEvaluateTrust = "AsyncSocketManuallyEvaluateTrust";
-// string: the expected server name, sent as SNI and checked against the certificate.
+// string: the expected server name, sent as SNI and checked against the certificate. Without it a
+// client connected by host name expects that name; one connected to an address checks none.
 inline constexpr const char* kTlsPeerName = "kCFStreamSSLPeerName";
 // array of Data: first the identity, PEM text with the private key and certificate, or PKCS#12
 // (password in kTlsPkcs12Password, none by default); then chain certificates, PEM or DER.
@@ -90,6 +91,12 @@ inline constexpr const char* kTlsCipherSuites = "AsyncSocketSSLCipherSuites";
 inline constexpr const char* kTlsDiffieHellmanParameters = "AsyncSocketSSLDiffieHellmanParameters";
 // array of string: application protocols, in order of preference.
 inline constexpr const char* kTlsALPN = "AsyncSocketSSLALPN";
+// int, seconds: the longest the handshake may take, the delegate's trust decision included; then
+// the socket closes with the read time-out error. Negative: no limit. Absent or 0: the time-out
+// of the first read or write queued behind the start of TLS (the shorter one, closing with its
+// error), or kTlsDefaultHandshakeTimeout when neither has one.
+inline constexpr const char* kTlsHandshakeTimeout = "AsyncSocketSSLHandshakeTimeout";
+inline constexpr double kTlsDefaultHandshakeTimeout = 30.0;
 // Refused: trust is the default verification or the delegate's, nothing in between.
 inline constexpr const char* kTlsAllowsAnyRoot = "kCFStreamSSLAllowsAnyRoot";
 inline constexpr const char* kTlsAllowsExpiredRoots = "kCFStreamSSLAllowsExpiredRoots";
@@ -312,6 +319,7 @@ private:
     // Accepting.
     int createListeningSocket(const Address& address, SocketError* error);
     void setupAcceptSource(int fd, std::shared_ptr<dispatch::ReadSource>& slot);
+    bool isListeningOn(int fd) const;
     bool doAccept(int listenFD);
     // Connecting.
     bool preConnect(const std::optional<std::string>& interface, SocketError* error);
@@ -354,6 +362,9 @@ private:
     void startTLSNow();
     void continueHandshake();
     void shouldTrustPeer(bool trust, uint64_t generation);
+    void updateHandshakeTimeout();
+    void endHandshakeTimeout();
+    bool isHandshaking() const;
     void flushSSLBuffers();
     void closeTLS();
     size_t tlsBufferedBytes() const;
@@ -373,6 +384,7 @@ private:
     Address connectInterface4_;
     Address connectInterface6_;
     Address connectInterfaceUN_;
+    std::string connectHostName_; // the host name connectToHost was given; "" for an address
     dispatch::QueuePtr socketQueue_;
     std::shared_ptr<dispatch::ReadSource> accept4Source_;
     std::shared_ptr<dispatch::ReadSource> accept6Source_;
@@ -393,6 +405,8 @@ private:
     uint64_t socketFDBytesAvailable_ = 0;
     std::unique_ptr<PreBuffer> preBuffer_;
     std::unique_ptr<TlsState> tls_;
+    std::shared_ptr<dispatch::TimerSource> handshakeTimer_; // armed while the handshake runs
+    dispatch::Clock::time_point handshakeStarted_{};
     std::shared_ptr<void> userData_;
     double alternateAddressDelay_ = 0.3;
     // Its address is the socket queue's specific key; the value is the socket.

@@ -50,12 +50,12 @@ int AsyncSocket::createListeningSocket(const Address& address, SocketError* erro
 
 void AsyncSocket::setupAcceptSource(int fd, std::shared_ptr<dispatch::ReadSource>& slot) {
     slot = dispatch::ReadSource::make(fd, socketQueue_);
-    // Each event takes every connection waiting, a bounded batch at a time.
+    // Each event takes every connection waiting, a bounded batch at a time, and stops when a
+    // close (which closes `fd` itself) came in between.
     slot->setEventHandler([this, fd] {
-        for (int i = 0; i < 64 && doAccept(fd); ++i) {
+        for (int i = 0; i < 64 && isListeningOn(fd) && doAccept(fd); ++i) {
         }
     });
-    slot->setCancelHandler([fd] { ::close(fd); });
     slot->resume();
 }
 
@@ -142,6 +142,10 @@ bool AsyncSocket::acceptOnUrl(const std::string& path, SocketError* error) {
         flags_ |= kFlagStarted;
         return true;
     });
+}
+
+bool AsyncSocket::isListeningOn(int fd) const {
+    return fd != -1 && (fd == socket4FD_ || fd == socket6FD_ || fd == socketUN_);
 }
 
 bool AsyncSocket::doAccept(int listenFD) {

@@ -39,6 +39,7 @@ bool AsyncSocket::preConnect(const std::optional<std::string>& interface, Socket
     }
     readQueue_.clear();
     writeQueue_.clear();
+    connectHostName_.clear();
     return true;
 }
 
@@ -57,6 +58,10 @@ bool AsyncSocket::connectToHost(const std::string& host, uint16_t port,
         }
         if (!preConnect(interface, error)) {
             return false;
+        }
+        const InterfaceAddresses numeric = numericHostAddresses(host, port);
+        if (numeric.ipv4.empty() && numeric.ipv6.empty()) {
+            connectHostName_ = host; // what a TLS client expects its certificate to name
         }
         flags_ |= kFlagStarted;
         const uint64_t generation = stateIndex_;

@@ -100,6 +100,9 @@ void AsyncSocket::queueRequest(std::shared_ptr<Packet> packet, bool toReads, boo
         if (toWrites) {
             s.writeQueue_.push_back(packet);
         }
+        if (s.isHandshaking()) {
+            s.updateHandshakeTimeout(); // the first read or write behind the handshake bounds it
+        }
         if (toReads) {
             s.maybeDequeueRead();
         }
@@ -547,7 +550,7 @@ void AsyncSocket::doReadTimeoutWithExtension(double extension) {
         doReadData();
         return;
     }
-    closeWithError(streamError(StreamError::readTimeout, "Read operation timed out"));
+    closeWithError(readTimeoutError());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -766,7 +769,7 @@ void AsyncSocket::doWriteTimeoutWithExtension(double extension) {
         doWriteData();
         return;
     }
-    closeWithError(streamError(StreamError::writeTimeout, "Write operation timed out"));
+    closeWithError(writeTimeoutError());
 }
 
 } // namespace sockets

@@ -52,6 +52,12 @@ inline SocketError badParamError(std::string message) {
 inline SocketError otherError(std::string message) {
     return streamError(StreamError::other, std::move(message));
 }
+inline SocketError readTimeoutError() {
+    return streamError(StreamError::readTimeout, "Read operation timed out");
+}
+inline SocketError writeTimeoutError() {
+    return streamError(StreamError::writeTimeout, "Write operation timed out");
+}
 inline SocketError tlsError(int status, std::string message = {}) {
     return SocketError{kTlsErrorDomain, status, std::move(message), {}};
 }
@@ -106,6 +112,7 @@ struct TlsState {
     std::vector<unsigned char> alpn;      // wire format
     Data peerID;
     std::string peerName;
+    std::optional<int64_t> handshakeTimeout; // kTlsHandshakeTimeout, when given
 };
 
 template <class F> auto AsyncSocket::onQueueSync(F&& f) const {

@@ -409,6 +409,7 @@ void TlsState::reset() {
     peerID.clear();
     peerName.clear();
     alpn.clear();
+    handshakeTimeout.reset();
 }
 
 int TlsState::handshake() {
@@ -554,6 +555,7 @@ size_t AsyncSocket::tlsBufferedBytes() const {
 }
 
 void AsyncSocket::closeTLS() {
+    endHandshakeTimeout();
     tls_->reset();
 }
 
@@ -572,7 +574,16 @@ struct SettingsFailure {
     std::string detail; // OpenSSL's words, when it refused
 };
 
-std::optional<SettingsFailure> applySettings(TlsState& tls, const TlsSettings& settings) {
+// The name a client expects the server's certificate to carry, also sent as SNI.
+bool setPeerName(TlsState& tls, const std::string& name) {
+    tls.peerName = name;
+    return tls.isServer || (SSL_set_tlsext_host_name(tls.ssl, name.c_str()) == 1 &&
+                            SSL_set1_host(tls.ssl, name.c_str()) == 1);
+}
+
+// `hostName`: the name the socket connected to, expected when the settings name no peer.
+std::optional<SettingsFailure> applySettings(TlsState& tls, const TlsSettings& settings,
+                                             const std::string& hostName) {
     SSL* ssl = tls.ssl;
     auto find = [&settings](const char* key) -> const TlsValue* {
         auto it = settings.find(key);
@@ -583,7 +594,6 @@ std::optional<SettingsFailure> applySettings(TlsState& tls, const TlsSettings& s
         base::log(text + " Value must be of type " + type + ".");
         return {text, {}};
     };
-    auto refused = [](const std::string& what) { return SettingsFailure{what + " failed", openSslErrors()}; };
 
     if (const TlsValue* v = find(kTlsManuallyEvaluateTrust); v && isNumber(*v) && numberOf(*v) != 0) {
         if (tls.isServer) {
@@ -591,15 +601,13 @@ std::optional<SettingsFailure> applySettings(TlsState& tls, const TlsSettings& s
         }
         tls.manualTrust = true;
     }
-    if (const TlsValue* v = find(kTlsPeerName)) {
-        if (!std::holds_alternative<std::string>(*v)) {
-            return wrongType(kTlsPeerName, "NSString");
-        }
-        tls.peerName = std::get<std::string>(*v);
-        if (!tls.isServer && (SSL_set_tlsext_host_name(ssl, tls.peerName.c_str()) != 1 ||
-                              SSL_set1_host(ssl, tls.peerName.c_str()) != 1)) {
-            return SettingsFailure{"Error in SSLSetPeerDomainName", openSslErrors()};
-        }
+    const TlsValue* peerName = find(kTlsPeerName);
+    if (peerName != nullptr && !std::holds_alternative<std::string>(*peerName)) {
+        return wrongType(kTlsPeerName, "NSString");
+    }
+    const std::string& expected = peerName != nullptr ? std::get<std::string>(*peerName) : hostName;
+    if ((peerName != nullptr || !hostName.empty()) && !setPeerName(tls, expected)) {
+        return SettingsFailure{"Error in SSLSetPeerDomainName", openSslErrors()};
     }
     if (const TlsValue* v = find(kTlsCertificates)) {
         if (!isArray(*v)) {
@@ -642,7 +650,7 @@ std::optional<SettingsFailure> applySettings(TlsState& tls, const TlsSettings& s
                 const bool ok = SSL_set_session(ssl, session) == 1;
                 SSL_SESSION_free(session);
                 if (!ok) {
-                    return refused("Error in SSLSetPeerID");
+                    return SettingsFailure{"Error in SSLSetPeerID", openSslErrors()};
                 }
             }
         }
@@ -733,6 +741,12 @@ std::optional<SettingsFailure> applySettings(TlsState& tls, const TlsSettings& s
             return SettingsFailure{"Error in SSLSetALPNProtocols", openSslErrors()};
         }
     }
+    if (const TlsValue* v = find(kTlsHandshakeTimeout)) {
+        if (!isNumber(*v)) {
+            return wrongType(kTlsHandshakeTimeout, "NSNumber");
+        }
+        tls.handshakeTimeout = numberOf(*v);
+    }
     for (const char* key : {kTlsAllowsAnyRoot, kTlsAllowsExpiredRoots, kTlsValidatesCertificateChain,
                             kTlsAllowsExpiredCertificates, kTlsLevel}) {
         if (find(key)) {
@@ -784,7 +798,7 @@ void AsyncSocket::startTLSNow() {
     } else {
         SSL_set_connect_state(tls_->ssl);
     }
-    if (auto failure = applySettings(*tls_, settings)) {
+    if (auto failure = applySettings(*tls_, settings, connectHostName_)) {
         return fail(std::move(failure->text), std::move(failure->detail));
     }
     // Bytes that arrived behind the last clear-text read belong to the TLS stream.
@@ -796,13 +810,59 @@ void AsyncSocket::startTLSNow() {
     }
     tls_->errCode = 0;
     tls_->lastHandshakeError = 0;
+    handshakeStarted_ = dispatch::Clock::now();
+    updateHandshakeTimeout();
     continueHandshake();
+}
+
+void AsyncSocket::endHandshakeTimeout() {
+    if (handshakeTimer_) {
+        handshakeTimer_->cancel();
+        handshakeTimer_.reset();
+    }
+}
+
+bool AsyncSocket::isHandshaking() const {
+    return tls_->ssl != nullptr && !(flags_ & kFlagSecure) && (flags_ & kFlagReadSideAtTLS) &&
+           (flags_ & kFlagWriteSideAtTLS);
+}
+
+// A peer that connects and never speaks must not hold the connection for ever: the handshake gets
+// the time-out the caller gave (the settings' own, or that of what waits behind the handshake).
+void AsyncSocket::updateHandshakeTimeout() {
+    double limit = -1;
+    bool byWrite = false;
+    if (tls_->handshakeTimeout && *tls_->handshakeTimeout != 0) {
+        limit = double(*tls_->handshakeTimeout);
+    } else {
+        const double read = readQueue_.empty() || readQueue_.front()->kind != Packet::Kind::read
+                                ? -1
+                                : static_cast<const ReadPacket&>(*readQueue_.front()).timeout;
+        const double write = writeQueue_.empty() || writeQueue_.front()->kind != Packet::Kind::write
+                                 ? -1
+                                 : static_cast<const WritePacket&>(*writeQueue_.front()).timeout;
+        byWrite = write >= 0 && (read < 0 || write < read);
+        limit = byWrite ? write : read >= 0 ? read : kTlsDefaultHandshakeTimeout;
+    }
+    if (limit < 0) {
+        endHandshakeTimeout();
+        return;
+    }
+    if (!handshakeTimer_) {
+        handshakeTimer_ = dispatch::TimerSource::make(socketQueue_);
+        handshakeTimer_->resume();
+    }
+    // Cancelled on the queue before we go (closeTLS), like the read and write timers.
+    handshakeTimer_->setEventHandler(
+        [this, byWrite] { closeWithError(byWrite ? writeTimeoutError() : readTimeoutError()); });
+    handshakeTimer_->schedule(handshakeStarted_ + seconds(limit));
 }
 
 void AsyncSocket::continueHandshake() {
     const int status = tls_->handshake();
     tls_->lastHandshakeError = status;
     if (status == 0) {
+        endHandshakeTimeout();
         flags_ &= ~(kFlagReadSideAtTLS | kFlagWriteSideAtTLS);
         flags_ |= kFlagSecure;
         notify([](AsyncSocketDelegate& d, AsyncSocket& s) { d.socketDidSecure(s); });

@@ -723,7 +723,20 @@ uint16_t AsyncUdpSocket::portFromSockaddr6(const sockaddr_in6& address) {
 }
 
 bool AsyncUdpSocket::getHost(std::string* host, uint16_t* port, int* family, const Address& address) {
-    return sockets::getHost(host, port, family, address);
+    if (sockets::getHost(host, port, family, address)) {
+        return true;
+    }
+    // Unlike the shared form, this one answers "no address" through the outputs too.
+    if (host) {
+        host->clear();
+    }
+    if (port) {
+        *port = 0;
+    }
+    if (family) {
+        *family = AF_UNSPEC;
+    }
+    return false;
 }
 
 std::string AsyncUdpSocket::hostFromAddress(const Address& address) {

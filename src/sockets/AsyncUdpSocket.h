@@ -235,6 +235,7 @@ public:
     static std::string hostFromSockaddr6(const sockaddr_in6& address);
     static uint16_t portFromSockaddr4(const sockaddr_in& address);
     static uint16_t portFromSockaddr6(const sockaddr_in6& address);
+    // False with "", 0 and AF_UNSPEC in the outputs for a buffer that holds no IP address.
     static bool getHost(std::string* host, uint16_t* port, int* family, const Address& address);
     static std::string hostFromAddress(const Address& address);
     static uint16_t portFromAddress(const Address& address);

@@ -117,15 +117,6 @@ bool getHost(std::string* host, uint16_t* port, int* family, const Address& addr
             return true;
         }
     }
-    if (host) {
-        host->clear();
-    }
-    if (port) {
-        *port = 0;
-    }
-    if (family) {
-        *family = AF_UNSPEC;
-    }
     return false;
 }
 

@@ -28,8 +28,8 @@ uint16_t portFromSockaddr6(const sockaddr_in6& address);
 // The path of a unix-domain address, up to its first zero byte.
 std::string pathFromSockaddrUN(const sockaddr_un& address, size_t length);
 
-// Host, port and family (AF_INET or AF_INET6) of an IP address buffer; false and cleared outputs
-// for anything else, also for an AF_INET6 family in a buffer too short for sockaddr_in6.
+// Host, port and family (AF_INET or AF_INET6) of an IP address buffer; false with the outputs
+// untouched for anything else, also for an AF_INET6 family in a buffer too short for sockaddr_in6.
 bool getHost(std::string* host, uint16_t* port, int* family, const Address& address);
 std::string hostFromAddress(const Address& address);
 uint16_t portFromAddress(const Address& address);

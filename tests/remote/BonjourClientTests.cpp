@@ -194,3 +194,15 @@ TEST_F(BonjourClientTest, RepliesOfARealServerReachTheDelegate) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(BonjourClientParsing, ANulByteMakesTheWholeReplyNoJson) {
+    const std::string reply = result(status()).dump();
+    for (const std::string& text : {reply + std::string(1, '\0') + "GARBAGE{{{", reply + '\0'}) {
+        const auto bytes = std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+        EXPECT_THROW(cw::parseRemoteReply(bytes), json::parse_error) << text.size();
+    }
+}
+
+} // namespace

@@ -174,6 +174,58 @@ TEST_P(BonjourServerTest, PublishesTheRealPortOfAnEphemeralBind) {
     EXPECT_TRUE(server->socket()->isClosed());
 }
 
+TEST_P(BonjourServerTest, ANulByteMakesTheWholeDatagramNoJson) {
+    const std::string request = R"({"payload":{"cmdname":"SetScrollSpeed","cmdparams":{"speed":44}}})";
+    for (const std::string& datagram :
+         {request + std::string(1, '\0') + "GARBAGE{{{", request + '\0', std::string(1, '\0') + request}) {
+        EXPECT_EQ(peer.ask(server->port(), datagram)["payload"],
+                  (json{{"name", "proterr"}, {"reason", "Can not parse request. Malformed data"}}))
+            << datagram.size();
+    }
+    EXPECT_TRUE(delegate->commands.empty());
+}
+
+// One-byte datagrams from one address, with the clock standing still: the refusals stop at the
+// budget, and a request among them is still answered.
+TEST_P(BonjourServerTest, ABurstOfOneByteDatagramsDrawsBoundedRefusals) {
+    const auto frozen = cw::ErrorReplyBudget::Clock::now();
+    auto still = cw::BonjourServer::make(net, [frozen] { return frozen; });
+    still->setDelegate(delegate);
+    still->start("Still", 0);
+    const uint16_t port = still->port();
+    std::uint64_t sent = 0;
+    bool answered = false;
+    const auto readReplies = [&] {
+        while (const auto reply = peer.tryReceive()) {
+            answered = answered || json::parse(*reply, nullptr, false).value("paylodetype", "") == "result";
+        }
+    };
+    // In steps the receive buffer holds whole: each step is handled before the next is sent.
+    for (int step = 0; step < 100; ++step) {
+        for (int i = 0; i < 100; ++i) {
+            ASSERT_TRUE(peer.send(port, "x"));
+            ++sent;
+        }
+        if (step == 50) {
+            ASSERT_TRUE(peer.send(port, statusRequest));
+            ++sent;
+        }
+        ASSERT_TRUE(dispatch::runMainUntil([&] { return still->handledCount() == sent; }, 5s)) << step;
+        readReplies();
+    }
+    ASSERT_TRUE(dispatch::runMainUntil(
+        [&] {
+            readReplies();
+            return answered;
+        },
+        5s));
+    const cw::ErrorReplyLimits limits;
+    EXPECT_GE(still->answeredCount(), 2u) << "the first refusals go out";
+    EXPECT_LE(still->answeredCount(), 1 + std::uint64_t(limits.repliesPerSecond));
+    EXPECT_EQ(still->answeredCount() + still->withheldCount(), sent);
+    still->stop();
+}
+
 INSTANTIATE_TEST_SUITE_P(Loopback, BonjourServerTest, ::testing::Values(AF_INET, AF_INET6),
                          [](const auto& info) { return info.param == AF_INET ? "IPv4" : "IPv6"; });
 
@@ -192,6 +244,70 @@ TEST(BonjourServerWithoutDaemon, AnswersWhileTheDiscoveryWaits) {
     ASSERT_FALSE(log.lines().empty());
     EXPECT_EQ(log.lines()[0].rfind("DNS-SD: cannot reach the Avahi daemon (", 0), 0u) << log.lines()[0];
     server->stop();
+}
+
+} // namespace
+
+namespace {
+
+using Budget = cw::ErrorReplyBudget;
+
+sockets::Address hostAddress(const std::string& host, uint16_t port = 9) {
+    return sockets::numericHostAddresses(host, port).ipv4;
+}
+
+// A budget on a clock that moves only when told to.
+struct BudgetOnAClock {
+    explicit BudgetOnAClock(cw::ErrorReplyLimits limits = {})
+        : budget(limits, [this] { return now; }) {}
+    Budget::Clock::time_point now = Budget::Clock::now();
+    Budget budget;
+};
+
+TEST(ErrorReplyBudget, EachSourceDrawsItsBurstAndAMultipleOfWhatItSent) {
+    cw::ErrorReplyLimits limits;
+    limits.repliesPerSecond = 1e9; // only the sources' own budgets
+    BudgetOnAClock b(limits);
+    const std::size_t reply = 122;
+    double out = 0;
+    for (int i = 0; i < 10000; ++i) {
+        // Another port of the same host shares its budget.
+        if (b.budget.allowsReply(hostAddress("10.0.0.1", uint16_t(1000 + i % 7)), 1, reply)) {
+            out += reply;
+        }
+    }
+    EXPECT_LE(out, limits.burstBytes + limits.bytesPerByteReceived * 10000);
+    EXPECT_GT(out, limits.burstBytes + limits.bytesPerByteReceived * 10000 - double(reply));
+    EXPECT_TRUE(b.budget.allowsReply(hostAddress("10.0.0.2"), 1, reply)) << "another source has its own";
+    EXPECT_FALSE(b.budget.allowsReply(hostAddress("10.0.0.1"), 1, reply));
+    b.now += std::chrono::seconds(1);
+    EXPECT_TRUE(b.budget.allowsReply(hostAddress("10.0.0.1"), 1, reply)) << "the burst grows back";
+}
+
+TEST(ErrorReplyBudget, AllSourcesTogetherDrawABoundedNumberPerSecond) {
+    BudgetOnAClock b;
+    const auto allowed = [&](int from) {
+        int count = 0;
+        for (int i = from; i < from + 1000; ++i) {
+            count += b.budget.allowsReply(
+                hostAddress("10.1." + std::to_string(i / 250) + "." + std::to_string(i % 250)), 1, 100);
+        }
+        return count;
+    };
+    EXPECT_EQ(allowed(0), int(b.budget.limits().repliesPerSecond));
+    b.now += std::chrono::seconds(1);
+    EXPECT_EQ(allowed(1000), int(b.budget.limits().repliesPerSecond));
+}
+
+TEST(ErrorReplyBudget, NewSourcesBeyondThoseRememberedWaitForQuietOnesToBeForgotten) {
+    cw::ErrorReplyLimits limits;
+    limits.maxSources = 2;
+    BudgetOnAClock b(limits);
+    EXPECT_TRUE(b.budget.allowsReply(hostAddress("10.0.0.1"), 1, 100));
+    EXPECT_TRUE(b.budget.allowsReply(hostAddress("10.0.0.2"), 1, 100));
+    EXPECT_FALSE(b.budget.allowsReply(hostAddress("10.0.0.3"), 1, 100));
+    b.now += std::chrono::seconds(2); // both bursts have grown back
+    EXPECT_TRUE(b.budget.allowsReply(hostAddress("10.0.0.3"), 1, 100));
 }
 
 } // namespace

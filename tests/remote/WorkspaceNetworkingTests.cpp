@@ -88,14 +88,15 @@ TEST_F(WorkspaceNetworkingTest, CommandsActOnTheActiveScriptAndReportItAfterward
     project->setProgress(0.5, false, true);
     EXPECT_EQ(report(C::of(K::rewind)).playbackProgress, 0);
     EXPECT_TRUE(report(C::of(K::stopPlayback)).transportState == Status::stopped);
-    status = report(C::setScrollSpeed(150));
-    EXPECT_EQ(status.scrollSpeed, 150);
+    status = report(C::setScrollSpeed(75));
+    EXPECT_EQ(status.scrollSpeed, 75);
     EXPECT_EQ(status.maxScrollSpeed, 100);
-    EXPECT_EQ(project->document().speedProperties, (cw::DocumentSpeedProperties{150, 1, 3}));
+    EXPECT_EQ(project->document().speedProperties, (cw::DocumentSpeedProperties{75, 1, 3}));
     EXPECT_EQ(report(C::setScrollDirection(-1)).scrollDirection, -1);
     EXPECT_EQ(report(C::setScrollDirection(0)).scrollDirection, 0);
     // A speed of exactly 0 lines per second, or no lines, runs 0 s.
-    EXPECT_EQ(report(C::setScrollSpeed(-50)).totalRuntime, 0);
+    project->setScrollSpeed(50, 0, 3);
+    EXPECT_EQ(report(C::setScrollSpeed(0)).totalRuntime, 0);
     project->setRepresentedPath("/scripts/Talk.cwr");
     EXPECT_EQ(report(C::of(K::reportStatus)).filename, "/scripts/Talk.cwr");
 }
@@ -112,6 +113,22 @@ TEST_F(WorkspaceNetworkingTest, ValuesThatAreNotFiniteChangeNothing) {
     }
     EXPECT_EQ(project->document().speedProperties.scrollSpeedPerc, 50);
     EXPECT_EQ(project->transportState().ffwdFactor, 1);
+}
+
+TEST_F(WorkspaceNetworkingTest, RemoteSpeedsAreHeldToTheRangeOfTheControls) {
+    auto project = activeScript(120);
+    struct Row {
+        double sent, held;
+    };
+    for (const Row& row : {Row{1e308, 100}, Row{150, 100}, Row{-1e308, 0}, Row{-50, 0}, Row{55.5, 55.5}}) {
+        EXPECT_EQ(report(C::setScrollSpeed(row.sent)).scrollSpeed, row.held) << row.sent;
+        EXPECT_EQ(project->document().speedProperties.scrollSpeedPerc, row.held) << row.sent;
+        EXPECT_EQ(defaults.doubleForKey(cw::settings::defaultScrollSpeed), row.held) << row.sent;
+    }
+    const auto server = startedServer();
+    const char* huge = R"({"payload":{"cmdname":"SetScrollSpeed","cmdparams":{"speed":1e308}}})";
+    EXPECT_EQ(Peer().ask(server->port(), huge)["payload"]["status"]["scrollSpeed"], 100.0);
+    EXPECT_EQ(defaults.doubleForKey(cw::settings::defaultScrollSpeed), 100.0);
 }
 
 TEST_F(WorkspaceNetworkingTest, TheServerCarriesRequestsOutOnTheWorkspace) {

@@ -780,3 +780,147 @@ TEST_F(Packets, AddressUtilitiesAndTerminators) {
     EXPECT_EQ(AsyncSocket::CRLFData(), (Data{'\r', '\n'}));
     EXPECT_EQ(AsyncSocket::ZeroData(), (Data{0})) << "one zero byte, not empty";
 }
+
+// A listener's port is free again as soon as disconnect() returns or the listener is gone, also
+// for a listener on another queue and one destroyed on its own socket queue.
+TEST_F(Listening, ThePortIsFreeTheMomentTheListenerCloses) {
+    ASSERT_TRUE(listener->acceptOnInterface("127.0.0.1", 0));
+    const uint16_t port = listener->localPort();
+    for (int round = 0; round < 200; ++round) {
+        const auto queue = dispatch::Queue::makeSerial("test.stream.relisten");
+        auto next = AsyncSocket::make(server, serverQueue, queue);
+        if (round % 2 == 0) {
+            listener->disconnect();
+        } else {
+            listener->performBlock([&] { listener.reset(); }); // destroyed on its own queue
+        }
+        SocketError error;
+        ASSERT_TRUE(next->acceptOnInterface("127.0.0.1", port, &error))
+            << (round % 2 == 0 ? "after disconnect" : "after destruction") << ", round " << round << ": "
+            << error.message;
+        listener = next;
+    }
+}
+
+// The shared address split leaves its outputs as they were when the buffer holds no address.
+TEST_F(Packets, AddressSplitLeavesItsOutputsWhenItFails) {
+    Address short6 = sockets::loopbackAddress6(1);
+    short6.resize(16);
+    Address short4 = sockets::loopbackAddress4(1);
+    short4.resize(15);
+    for (const Address& address : {short6, short4, Address{}}) {
+        std::string host = "kept";
+        uint16_t port = 7;
+        int family = 99;
+        EXPECT_FALSE(sockets::getHost(&host, &port, &family, address)) << address.size();
+        EXPECT_EQ(host, "kept");
+        EXPECT_EQ(port, 7);
+        EXPECT_EQ(family, 99);
+    }
+}
+
+// A client that connects and never starts its handshake is cut at the time-out of what waits
+// behind the start of TLS, or at the settings' own handshake time-out.
+TEST_F(Tls, ASilentClientIsCutAtTheHandshakeTimeOut) {
+    struct Case {
+        const char* name;
+        std::function<void(AsyncSocket&)> setUp;
+        int code; // of the close error
+    };
+    const Case cases[] = {
+        {"a read behind it",
+         [](AsyncSocket& peer) {
+             peer.startTLS(serverSettings());
+             peer.readData(0.2, 1);
+         },
+         4},
+        {"a write behind it",
+         [](AsyncSocket& peer) {
+             peer.startTLS(serverSettings());
+             peer.writeData(bytes("hello"), 0.2, 1);
+             peer.readData(-1, 1);
+         },
+         5},
+        {"the settings' own time-out",
+         [](AsyncSocket& peer) {
+             peer.startTLS(with(serverSettings(), {{sockets::kTlsHandshakeTimeout, int64_t{1}}}));
+             peer.readData(-1, 1);
+         },
+         4},
+    };
+    ASSERT_TRUE(listener->acceptOnInterface("127.0.0.1", 0));
+    for (const Case& c : cases) {
+        server = std::make_shared<Recorder>();
+        server->onAccept = c.setUp;
+        listener->setDelegate(server, AsyncSocket::SetMode::synchronously);
+        const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
+        const Address address = sockets::loopbackAddress4(listener->localPort());
+        ASSERT_EQ(
+            ::connect(silent, reinterpret_cast<const sockaddr*>(address.data()), socklen_t(address.size())),
+            0);
+        ASSERT_TRUE(server->waitFor(Kind::disconnected)) << c.name;
+        const auto error = closeError(*server);
+        EXPECT_EQ(error.domain, kDomain) << c.name;
+        EXPECT_EQ(error.code, c.code) << c.name;
+        char byte = 0;
+        EXPECT_LE(::recv(silent, &byte, 1, 0), 0) << c.name << ": the client sees the end";
+        ::close(silent);
+    }
+}
+
+namespace {
+
+// The tests' own authority joins the system's roots. Set while the program starts, before the
+// first client context reads them; the self-signed test identity stays untrusted.
+const testsupport::TempDir authorityDir;
+const bool authorityTrusted = [] {
+    const std::string path = (authorityDir / "authority.pem").string();
+    std::ofstream(path) << testsupport::testAuthorityPem();
+    return ::setenv("SSL_CERT_FILE", path.c_str(), 1) == 0;
+}();
+
+} // namespace
+
+// Default verification: a client connected by host name expects the certificate to name that
+// host, unless it names another itself; one connected to an address checks no name.
+TEST_F(Tls, ACertificateForAnotherHostIsRefusedByDefault) {
+    ASSERT_TRUE(authorityTrusted);
+    struct Case {
+        const char* name;
+        std::string certificateHost;
+        std::string connectTo;
+        sockets::TlsSettings client;
+        bool secured;
+    };
+    const Case cases[] = {
+        {"another host", "other.example", "localhost", {}, false},
+        {"the host connected to", "localhost", "localhost", {}, true},
+        {"the caller's own name",
+         "other.example",
+         "localhost",
+         {{sockets::kTlsPeerName, std::string("other.example")}},
+         true},
+        {"connected to an address", "other.example", "127.0.0.1", {}, true},
+    };
+    ASSERT_TRUE(listener->acceptOnInterface("localhost", 0));
+    for (const Case& c : cases) {
+        const Data identity = bytes(testsupport::testLeafPem(c.certificateHost));
+        server->onAccept = [identity](AsyncSocket& peer) {
+            peer.startTLS(
+                {{sockets::kTlsIsServer, true}, {sockets::kTlsCertificates, std::vector<Data>{identity}}});
+        };
+        auto rec = std::make_shared<Recorder>();
+        auto s = AsyncSocket::make(rec, clientQueue);
+        ASSERT_TRUE(s->connectToHost(c.connectTo, listener->localPort())) << c.name;
+        s->startTLS(c.client);
+        if (c.secured) {
+            EXPECT_TRUE(rec->waitFor(Kind::secured)) << c.name;
+            continue;
+        }
+        const auto error = closeError(*rec);
+        EXPECT_EQ(error.domain, "kCFStreamErrorDomainSSL") << c.name;
+        EXPECT_EQ(error.code, sockets::tls::kCertChainInvalid) << c.name;
+        EXPECT_NE(error.message.find("hostname mismatch"), std::string::npos) << error.message;
+        EXPECT_EQ(rec->count(Kind::secured), 0u) << c.name;
+    }
+}

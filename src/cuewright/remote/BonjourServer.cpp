@@ -1,6 +1,7 @@
 #include "cuewright/remote/BonjourServer.h"
 
 #include "cuewright/remote/RemoteProtocol.h"
+#include "dispatch/MainThreadChecker.h"
 #include "dispatch/Queue.h"
 
 #include <nlohmann/json.hpp>
@@ -11,12 +12,14 @@ RemoteSocketError::RemoteSocketError(sockets::SocketError error)
     : std::runtime_error(error.message)
     , error_(std::move(error)) {}
 
-std::shared_ptr<BonjourServer> BonjourServer::make(std::shared_ptr<platform::NetService> netService) {
-    return std::shared_ptr<BonjourServer>(new BonjourServer(std::move(netService)));
+std::shared_ptr<BonjourServer> BonjourServer::make(std::shared_ptr<platform::NetService> netService,
+                                                   ErrorReplyBudget::Now now) {
+    return std::shared_ptr<BonjourServer>(new BonjourServer(std::move(netService), std::move(now)));
 }
 
-BonjourServer::BonjourServer(std::shared_ptr<platform::NetService> netService)
-    : netService_(std::move(netService)) {}
+BonjourServer::BonjourServer(std::shared_ptr<platform::NetService> netService, ErrorReplyBudget::Now now)
+    : netService_(std::move(netService))
+    , refusals_(ErrorReplyBudget::Limits(), std::move(now)) {}
 
 BonjourServer::~BonjourServer() {
     if (socket_) {
@@ -141,10 +144,12 @@ void BonjourServer::stop() {
     }
 }
 
-sockets::Data BonjourServer::reply(const sockets::Data& request) {
-    const nlohmann::json message = nlohmann::json::parse(request.begin(), request.end(), nullptr, false);
-    if (message.is_discarded()) {
-        return remoteErrorReply(remoteErrors::protocolError, remoteErrors::malformedData);
+BonjourServer::Reply BonjourServer::reply(const sockets::Data& request) {
+    nlohmann::json message;
+    try {
+        message = parseRemoteJson(request);
+    } catch (const nlohmann::json::exception&) {
+        return {remoteErrorReply(remoteErrors::protocolError, remoteErrors::malformedData), true};
     }
     if (isRemoteErrorMessage(message)) {
         return {};
@@ -153,24 +158,29 @@ sockets::Data BonjourServer::reply(const sockets::Data& request) {
     try {
         command = parseRemoteRequest(message);
     } catch (const BonjourServerError& error) {
-        return remoteErrorReply(error.replyName(), error.what());
+        return {remoteErrorReply(error.replyName(), error.what()), true};
     }
     const auto delegate = this->delegate();
     if (!delegate) {
-        return remoteErrorReply(remoteErrors::generalError, remoteErrors::noDelegateReason);
+        return {remoteErrorReply(remoteErrors::generalError, remoteErrors::noDelegateReason)};
     }
-    return remoteReply(delegate->bonjourServerAnswer(*this, command));
+    return {remoteReply(delegate->bonjourServerAnswer(*this, command))};
 }
 
 void BonjourServer::handle(const sockets::Data& request, const sockets::Address& sender) {
+    CW_DCHECK_MAIN_THREAD();
     ++handled_;
-    sockets::Data answer = reply(request);
+    Reply answer = reply(request);
     auto socket = this->socket();
-    if (answer.empty() || !socket) {
+    if (answer.bytes.empty() || !socket) {
+        return;
+    }
+    if (answer.isRefusal && !refusals_.allowsReply(sender, request.size(), answer.bytes.size())) {
+        ++withheld_;
         return;
     }
     ++answered_;
-    socket->sendData(std::move(answer), sender, replyTimeout, replyTag);
+    socket->sendData(std::move(answer.bytes), sender, replyTimeout, replyTag);
 }
 
 void BonjourServer::udpSocketDidReceiveData(sockets::AsyncUdpSocket&, const sockets::Data& data,

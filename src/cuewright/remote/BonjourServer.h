@@ -1,6 +1,7 @@
 // The network remote-control server: answers JSON datagrams and announces itself over DNS-SD.
 #pragma once
 
+#include "cuewright/remote/ErrorReplyBudget.h"
 #include "cuewright/remote/NetworkMessages.h"
 #include "platform/netservice/NetService.h"
 #include "sockets/AsyncUdpSocket.h"
@@ -39,7 +40,9 @@ private:
 
 // One UDP port on both address families, one JSON request per datagram, one reply to its
 // sender (time-out 1 s, tag 666). Datagrams are handled on the main queue; a datagram whose
-// payload type is "error" (another server's reply) is never answered.
+// payload type is "error" (another server's reply) is never answered. The refusals of datagrams
+// that are no request (not JSON, not a known command) are bounded by an ErrorReplyBudget, so
+// that forged sources cannot turn the server into an amplifier; requests are always answered.
 //
 // Started once and never restarted: each start of the network makes a new server. start() and
 // stop() may run on any one thread at a time (the workspace's management queue); the getters
@@ -50,7 +53,9 @@ public:
     static constexpr long replyTag = 666;
     static constexpr double replyTimeout = 1.0;
 
-    static std::shared_ptr<BonjourServer> make(std::shared_ptr<platform::NetService> netService);
+    // `now` is the clock of the refusal budget (the monotonic clock when empty).
+    static std::shared_ptr<BonjourServer> make(std::shared_ptr<platform::NetService> netService,
+                                               ErrorReplyBudget::Now now = {});
     ~BonjourServer() override;
 
     void setDelegate(std::weak_ptr<BonjourServerDelegate> delegate);
@@ -69,9 +74,11 @@ public:
     std::shared_ptr<sockets::AsyncUdpSocket> socket() const;
     bool isPublished() const;
 
-    // Datagrams handled and replies sent since the start (any thread).
+    // Datagrams handled, replies sent and refusals withheld by the budget since the start (any
+    // thread).
     std::uint64_t handledCount() const { return handled_.load(); }
     std::uint64_t answeredCount() const { return answered_.load(); }
+    std::uint64_t withheldCount() const { return withheld_.load(); }
 
     // Parses, answers and replies to one datagram from `sender`. Main thread.
     void handle(const sockets::Data& request, const sockets::Address& sender);
@@ -81,8 +88,14 @@ public:
                                  const sockets::FilterContext& context) override;
 
 private:
-    explicit BonjourServer(std::shared_ptr<platform::NetService> netService);
-    sockets::Data reply(const sockets::Data& request);
+    // The reply to one datagram; a refusal when the datagram was no request.
+    struct Reply {
+        sockets::Data bytes;
+        bool isRefusal = false;
+    };
+
+    BonjourServer(std::shared_ptr<platform::NetService> netService, ErrorReplyBudget::Now now);
+    Reply reply(const sockets::Data& request);
     void bindBoth(std::uint16_t port);
 
     const std::shared_ptr<platform::NetService> netService_;
@@ -95,6 +108,8 @@ private:
     bool published_ = false;
     std::atomic<std::uint64_t> handled_{0};
     std::atomic<std::uint64_t> answered_{0};
+    std::atomic<std::uint64_t> withheld_{0};
+    ErrorReplyBudget refusals_; // main thread
 };
 
 } // namespace cw

@@ -1,6 +1,7 @@
 // The one executor of remote commands: carries a command out on the active script.
 #pragma once
 
+#include "cuewright/model/SpeedProperties.h"
 #include "cuewright/remote/NetworkMessages.h"
 
 #include <cmath>
@@ -30,7 +31,8 @@ template <class P> NetworkStatusReport networkStatusReport(const P& project) {
 // Carries `command` out on the active project of `workspace` and answers the status afterwards,
 // or noDocumentActive when no project is active (then nothing changes). A speed or direction
 // that is not finite is no number: it changes nothing, so it can never reach the transport or
-// the saved script. Main thread only. `W` is Workspace or a stand-in with activeProject().
+// the saved script; a speed beyond the range the application's controls offer is held to it.
+// Main thread only. `W` is Workspace or a stand-in with activeProject().
 template <class W> NetworkAnswer executeNetworkCommand(W& workspace, const NetworkCommand& command) {
     auto project = workspace.activeProject();
     if (!project) {
@@ -41,7 +43,8 @@ template <class W> NetworkAnswer executeNetworkCommand(W& workspace, const Netwo
     case NetworkCommand::Kind::setScrollSpeed:
         if (std::isfinite(c.value)) {
             const auto speed = project->document().speedProperties;
-            project->setScrollSpeed(c.value, speed.minScrollSpeedLPS, speed.maxScrollSpeedLPS);
+            project->setScrollSpeed(DocumentSpeedProperties::heldPercent(c.value), speed.minScrollSpeedLPS,
+                                    speed.maxScrollSpeedLPS);
         }
         break;
     case NetworkCommand::Kind::setScrollDirection:

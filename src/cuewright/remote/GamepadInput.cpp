@@ -168,7 +168,7 @@ double GamepadInput::deadZoned(double value) const {
 
 void GamepadInput::setSpeed(Project& project, double percent) {
     const auto speed = project.document().speedProperties;
-    percent = std::clamp(percent, 0.0, 100.0);
+    percent = DocumentSpeedProperties::heldPercent(percent);
     if (!std::isfinite(percent) || percent == speed.scrollSpeedPerc) {
         return; // nothing to store: the script stays saved and the settings untouched
     }

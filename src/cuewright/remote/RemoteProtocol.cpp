@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -127,8 +128,17 @@ std::optional<std::int64_t> remoteInteger(const json& value) {
     return static_cast<std::int64_t>(*number);
 }
 
+json parseRemoteJson(std::span<const std::uint8_t> datagram) {
+    if (const auto nul = std::find(datagram.begin(), datagram.end(), std::uint8_t{0});
+        nul != datagram.end()) {
+        const auto offset = static_cast<std::size_t>(nul - datagram.begin());
+        throw json::parse_error::create(101, offset + 1, "syntax error: a NUL byte is no JSON", nullptr);
+    }
+    return json::parse(datagram.begin(), datagram.end());
+}
+
 NetworkCommand parseRemoteRequest(std::span<const std::uint8_t> datagram) {
-    return parseRemoteRequest(json::parse(datagram.begin(), datagram.end()));
+    return parseRemoteRequest(parseRemoteJson(datagram));
 }
 
 NetworkCommand parseRemoteRequest(const json& request) {
@@ -256,7 +266,7 @@ RemoteBytes remoteRequest(const NetworkCommand::Command& command) {
 }
 
 RemoteReply parseRemoteReply(std::span<const std::uint8_t> datagram) {
-    const json reply = json::parse(datagram.begin(), datagram.end());
+    const json reply = parseRemoteJson(datagram);
     if (!reply.is_object()) {
         throw clientMalformed("Can not decode JSON");
     }

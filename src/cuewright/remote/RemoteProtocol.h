@@ -69,6 +69,10 @@ private:
 std::optional<double> remoteNumber(const nlohmann::json& value);
 std::optional<std::int64_t> remoteInteger(const nlohmann::json& value);
 
+// A whole datagram as JSON. A NUL byte anywhere makes it no JSON: the reader would take it for
+// the end of the text and obey what came before. Throws nlohmann::json::parse_error.
+nlohmann::json parseRemoteJson(std::span<const std::uint8_t> datagram);
+
 // Parses one request datagram. Throws BonjourServerError, or nlohmann::json::exception when the
 // bytes are no JSON at all.
 NetworkCommand parseRemoteRequest(std::span<const std::uint8_t> datagram);
