@@ -68,6 +68,10 @@ protected:
         project->setText(AttributedString(QStringLiteral("Good evening.\n*Intro\nThis is the news.")));
     }
     ~EditorWindowTest() override {
+        // What the project posted to its listeners (the transport's ticks hold them) and the
+        // panes' deferred refreshes run now, while the settings they read still exist.
+        project->pause();
+        QCoreApplication::processEvents();
         controller.reset();
         shell->held.reset();
         platform::setFileDialogs(previousDialogs);
