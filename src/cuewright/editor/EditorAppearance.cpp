@@ -10,6 +10,7 @@
 #include <QTextDocument>
 
 #include <algorithm>
+#include <cmath>
 #include <utility>
 #include <vector>
 
@@ -100,6 +101,48 @@ TextColumn textColumn(double viewWidth, float margin, float alignment) {
 double fontSizeForColumn(double containerWidth, double padding, float wordCountFactor) {
     const double usable = containerWidth - 2 * padding;
     return std::max(minimumFontSize, usable / 5 * (1 - static_cast<double>(wordCountFactor)));
+}
+
+// A line break, or a paragraph break of another system: each may start a line of its own.
+static bool breaksLine(QChar c) {
+    return c == u'\n' || c == u'\r' || c == QChar::ParagraphSeparator || c == QChar::LineSeparator;
+}
+
+TextAmount textAmount(QStringView text) {
+    TextAmount amount{text.size() + 1, 1};
+    for (const QChar c : text) {
+        amount.paragraphs += breaksLine(c) ? 1 : 0;
+    }
+    return amount;
+}
+
+TextAmount textAmount(const QTextDocument& document) {
+    return {document.characterCount(), document.blockCount()};
+}
+
+// Average advance and line spacing per pixel of font size, both above what text fonts have
+// (about 0.55 and 1.17 for Latin text), with the room lost to wrapping at word boundaries.
+static constexpr double advancePerPoint = 1.0;
+static constexpr double lineSpacingPerPoint = 1.25;
+
+double estimatedLaidOutHeight(const TextAmount& amount, double points, double lineWidth) {
+    const double width = std::max(lineWidth, 1.0);
+    const double lines =
+        double(amount.characters) * advancePerPoint * points / width + double(amount.paragraphs);
+    return lines * lineSpacingPerPoint * points;
+}
+
+double shownFontSize(double points, double lineWidth, const TextAmount& amount) {
+    if (estimatedLaidOutHeight(amount, points, lineWidth) <= maximumLaidOutHeight) {
+        return points;
+    }
+    // The estimate is a s^2 + b s: the largest s with a s^2 + b s <= maximumLaidOutHeight.
+    const double a =
+        double(amount.characters) * advancePerPoint * lineSpacingPerPoint / std::max(lineWidth, 1.0);
+    const double b = double(amount.paragraphs) * lineSpacingPerPoint;
+    const double largest =
+        a > 0 ? (std::sqrt(b * b + 4 * a * maximumLaidOutHeight) - b) / (2 * a) : maximumLaidOutHeight / b;
+    return std::max(minimumFontSize, std::min(points, largest));
 }
 
 QSizeF textContainerInset(double viewHeight, float indicatorPosition) {

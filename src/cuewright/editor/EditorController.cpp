@@ -215,8 +215,9 @@ void EditorController::loadDocumentText(Load load) {
         // At the editor's size and alignment from the start: restyling afterwards would lay
         // everything out twice.
         const DocumentScriptProperties properties = project_->document().scriptProperties;
-        if (load == Load::force || lineHeight_ <= 0) {
-            placeColumn(properties, /*widthChanged=*/true);
+        const auto amount = EditorAppearance::textAmount(text.string());
+        if (load == Load::force || lineHeight_ <= 0 || !showsWithinLayoutLimit(amount)) {
+            placeColumn(properties, /*widthChanged=*/true, amount);
         }
         setAttributedText(document, text, lineHeight_, qtAlignment(properties.textAlignment));
         shownText_ = text;
@@ -229,6 +230,11 @@ void EditorController::textDidChange() {
     CW_DCHECK_MAIN_THREAD();
     if (ignoreTextChange_) {
         return; // the load publishes the metrics once it is done
+    }
+    if (!showsWithinLayoutLimit(EditorAppearance::textAmount(*textView_->document()))) {
+        // A long paste: shown smaller before it is laid out at the size of the short text.
+        const FlagScope restyling(ignoreTextChange_);
+        applyColumn(project_->document().scriptProperties, /*widthChanged=*/true, /*placeChanged=*/false);
     }
     publishLineMetrics();
     if (background_ && background_->lineHeight() != lineHeight_) {
@@ -255,7 +261,7 @@ bool EditorController::hasPendingEdit() const {
 
 void EditorController::publishLineMetrics() {
     CW_DCHECK_MAIN_THREAD();
-    const LineMetrics metrics = measureLines(*textView_->document());
+    const LineMetrics metrics = textView_->lineMetrics();
     Editor editor = project_->editor();
     if (editor.lineCount != metrics.lineCount || editor.lineRanges != metrics.lineRanges) {
         editor.lineCount = metrics.lineCount;
@@ -377,7 +383,8 @@ void EditorController::applyScriptProperties(Load load) {
     }
 }
 
-void EditorController::placeColumn(const DocumentScriptProperties& properties, bool widthChanged) {
+void EditorController::placeColumn(const DocumentScriptProperties& properties, bool widthChanged,
+                                   const EditorAppearance::TextAmount& amount) {
     // Moving the text view must not come back as a layout of the background.
     if (background_) {
         const bool ignoring = background_->ignoreDelegate();
@@ -392,10 +399,23 @@ void EditorController::placeColumn(const DocumentScriptProperties& properties, b
         background_->setIgnoreDelegate(ignoring);
     }
     if (widthChanged) {
-        lineHeight_ = EditorAppearance::fontSizeForColumn(textView_->containerWidth(),
-                                                          textView_->document()->documentMargin(),
-                                                          properties.prompterWordCountFactor);
+        const double width = textView_->containerWidth();
+        const double padding = textView_->document()->documentMargin();
+        const double size =
+            EditorAppearance::fontSizeForColumn(width, padding, properties.prompterWordCountFactor);
+        // Laid out at the prompter's size a long script could pass the height Qt's layout can
+        // reach: it is shown smaller, its lines still counted at that size.
+        lineHeight_ = EditorAppearance::shownFontSize(size, width - 2 * padding, amount);
+        textView_->setLineMetricsScale(EditorAppearance::fontSize(size) /
+                                       EditorAppearance::fontSize(lineHeight_));
     }
+}
+
+bool EditorController::showsWithinLayoutLimit(const EditorAppearance::TextAmount& amount) const {
+    const double lineWidth = textView_->containerWidth() - 2 * textView_->document()->documentMargin();
+    return lineHeight_ <= EditorAppearance::minimumFontSize ||
+           EditorAppearance::estimatedLaidOutHeight(amount, lineHeight_, lineWidth) <=
+               EditorAppearance::maximumLaidOutHeight;
 }
 
 void EditorController::applyColumn(const DocumentScriptProperties& properties, bool widthChanged,
@@ -403,7 +423,7 @@ void EditorController::applyColumn(const DocumentScriptProperties& properties, b
     if (!widthChanged && !placeChanged) {
         return;
     }
-    placeColumn(properties, widthChanged);
+    placeColumn(properties, widthChanged, EditorAppearance::textAmount(*textView_->document()));
     if (!widthChanged) {
         return;
     }

@@ -25,6 +25,10 @@ namespace platform {
 class Defaults;
 }
 
+namespace cw::EditorAppearance {
+struct TextAmount;
+}
+
 namespace cw {
 class EditorBackgroundView;
 class OverlayView;
@@ -200,7 +204,11 @@ private:
     void setLockedForPrompting(bool locked);
     void settle();
     // Places the text view in the background's frame and, with a new width, computes lineHeight_.
-    void placeColumn(const DocumentScriptProperties& properties, bool widthChanged);
+    // `amount` is the text to be shown, for the size a long script is shown at.
+    void placeColumn(const DocumentScriptProperties& properties, bool widthChanged,
+                     const EditorAppearance::TextAmount& amount);
+    // Whether `amount` of text at the size shown stays within what Qt's layout can lay out.
+    bool showsWithinLayoutLimit(const EditorAppearance::TextAmount& amount) const;
     // The same, then gives the text the new size.
     void applyColumn(const DocumentScriptProperties& properties, bool widthChanged, bool placeChanged);
     void setInset();

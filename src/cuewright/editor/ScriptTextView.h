@@ -1,6 +1,7 @@
 // The rich-text view in which the script is edited.
 #pragma once
 
+#include "cuewright/editor/LineMetrics.h"
 #include "cuewright/model/ScriptImport.h"
 #include "platform/text/AttributedString.h"
 
@@ -78,6 +79,11 @@ public:
     // returns the size used. Runs already at that size are left alone, so applying the same
     // size again changes nothing and adds no undo step.
     double setFontSize(double points);
+    // The laid-out lines, counted with every font `lineMetricsScale()` times the size shown (see
+    // measureLines): a long script is shown smaller than the size its lines are counted at.
+    LineMetrics lineMetrics() const;
+    double lineMetricsScale() const { return lineMetricsScale_; }
+    void setLineMetricsScale(double scale) { lineMetricsScale_ = scale; }
     // Aligns every paragraph and the typing; paragraphs already aligned so are left alone.
     void setParagraphAlignment(Qt::Alignment alignment);
 
@@ -148,6 +154,7 @@ private:
     std::vector<Step> steps_;
     QString nextStepName_;
     double inset_ = 0;
+    double lineMetricsScale_ = 1.0;
     bool adjustingRange_ = false;
     bool wheelScrolling_ = false;
     int scrollAnimationMs_ = 200;
