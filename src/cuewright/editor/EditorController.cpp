@@ -154,6 +154,17 @@ void EditorController::load() {
             }
         });
 
+    // A long paste is shown smaller before Qt lays it out at the size of the short text.
+    textView_->setInsertionGuard([weak = weak_from_this()](const EditorAppearance::TextAmount& after) {
+        auto self = weak.lock();
+        if (!self || self->showsWithinLayoutLimit(after)) {
+            return false;
+        }
+        const FlagScope restyling(self->ignoreTextChange_);
+        self->applyColumn(self->project_->document().scriptProperties, /*widthChanged=*/true,
+                          /*placeChanged=*/false, after);
+        return true;
+    });
     applyTypingAttributes();
     loadDocumentText(Load::force);
     applyTypingAttributes();
@@ -195,6 +206,7 @@ void EditorController::close() {
     platform::NotificationCenter::defaultCenter().removeObserver(this);
     timers_.scroll->stop();
     timers_.settle->stop();
+    textView_->setInsertionGuard(nullptr);
     if (textView_->keyEventDelegate() == this) {
         textView_->setKeyEventDelegate(nullptr, defaults_);
     }
@@ -230,11 +242,6 @@ void EditorController::textDidChange() {
     CW_DCHECK_MAIN_THREAD();
     if (ignoreTextChange_) {
         return; // the load publishes the metrics once it is done
-    }
-    if (!showsWithinLayoutLimit(EditorAppearance::textAmount(*textView_->document()))) {
-        // A long paste: shown smaller before it is laid out at the size of the short text.
-        const FlagScope restyling(ignoreTextChange_);
-        applyColumn(project_->document().scriptProperties, /*widthChanged=*/true, /*placeChanged=*/false);
     }
     publishLineMetrics();
     if (background_ && background_->lineHeight() != lineHeight_) {
@@ -419,11 +426,12 @@ bool EditorController::showsWithinLayoutLimit(const EditorAppearance::TextAmount
 }
 
 void EditorController::applyColumn(const DocumentScriptProperties& properties, bool widthChanged,
-                                   bool placeChanged) {
+                                   bool placeChanged, std::optional<EditorAppearance::TextAmount> amount) {
     if (!widthChanged && !placeChanged) {
         return;
     }
-    placeColumn(properties, widthChanged, EditorAppearance::textAmount(*textView_->document()));
+    placeColumn(properties, widthChanged,
+                amount.value_or(EditorAppearance::textAmount(*textView_->document())));
     if (!widthChanged) {
         return;
     }

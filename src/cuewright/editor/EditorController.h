@@ -1,6 +1,7 @@
 // The script editor's controller: the project's text in the text view, edits back to the project.
 #pragma once
 
+#include "cuewright/editor/EditorAppearance.h"
 #include "cuewright/editor/EditorBackgroundViewDelegate.h"
 #include "cuewright/editor/ScriptTextViewKeyEventDelegate.h"
 #include "cuewright/model/Bookmark.h"
@@ -17,16 +18,13 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QWidget;
 
 namespace platform {
 class Defaults;
-}
-
-namespace cw::EditorAppearance {
-struct TextAmount;
 }
 
 namespace cw {
@@ -209,8 +207,9 @@ private:
                      const EditorAppearance::TextAmount& amount);
     // Whether `amount` of text at the size shown stays within what Qt's layout can lay out.
     bool showsWithinLayoutLimit(const EditorAppearance::TextAmount& amount) const;
-    // The same, then gives the text the new size.
-    void applyColumn(const DocumentScriptProperties& properties, bool widthChanged, bool placeChanged);
+    // The same, then gives the text the new size; `amount` is the text's when not given.
+    void applyColumn(const DocumentScriptProperties& properties, bool widthChanged, bool placeChanged,
+                     std::optional<EditorAppearance::TextAmount> amount = std::nullopt);
     void setInset();
     double viewHeight() const;
     void typingAttributesDidChange();

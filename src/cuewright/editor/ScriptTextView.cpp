@@ -116,7 +116,16 @@ void ScriptTextView::insertFromMimeData(const QMimeData* source) {
     if (isReadOnly() || source == nullptr) {
         return;
     }
-    const platform::AttributedString content = pastedContent(*source);
+    platform::AttributedString content = pastedContent(*source);
+    if (insertionGuard_) {
+        EditorAppearance::TextAmount after = EditorAppearance::textAmount(*document());
+        const EditorAppearance::TextAmount added = EditorAppearance::textAmount(content.string());
+        after.characters += added.characters - 1;
+        after.paragraphs += added.paragraphs - 1;
+        if (insertionGuard_(after)) {
+            content = pastedContent(*source); // at the new typing size
+        }
+    }
     QTextCursor cursor = textCursor();
     cursor.beginEditBlock();
     cursor.removeSelectedText();

@@ -1,6 +1,7 @@
 // The rich-text view in which the script is edited.
 #pragma once
 
+#include "cuewright/editor/EditorAppearance.h"
 #include "cuewright/editor/LineMetrics.h"
 #include "cuewright/model/ScriptImport.h"
 #include "platform/text/AttributedString.h"
@@ -8,6 +9,7 @@
 #include <QTextEdit>
 #include <QTransform>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -84,6 +86,11 @@ public:
     LineMetrics lineMetrics() const;
     double lineMetricsScale() const { return lineMetricsScale_; }
     void setLineMetricsScale(double scale) { lineMetricsScale_ = scale; }
+    // Runs before a paste or a drop goes in with the text's size after it (the selection still
+    // counted): Qt lays the insertion out at once, so a long one must find the script shown small
+    // enough already. True when it changed the typing size (the insertion is then restyled).
+    using InsertionGuard = std::function<bool(const EditorAppearance::TextAmount& after)>;
+    void setInsertionGuard(InsertionGuard guard) { insertionGuard_ = std::move(guard); }
     // Aligns every paragraph and the typing; paragraphs already aligned so are left alone.
     void setParagraphAlignment(Qt::Alignment alignment);
 
@@ -155,6 +162,7 @@ private:
     QString nextStepName_;
     double inset_ = 0;
     double lineMetricsScale_ = 1.0;
+    InsertionGuard insertionGuard_;
     bool adjustingRange_ = false;
     bool wheelScrolling_ = false;
     int scrollAnimationMs_ = 200;
