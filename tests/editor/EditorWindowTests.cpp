@@ -427,6 +427,12 @@ TEST_F(EditorWindowTest, ALongScriptOrALargeFontStaysWithinWhatQtCanLayOut) {
         w.window()->resize(900, 700);
         project->setText(manyWords(c.words + 1, c.perParagraph));
         EXPECT_LE(document.documentLayout()->documentSize().height(), reach) << c.words;
+        project->setText(AttributedString(QStringLiteral("Good evening.")));
+        EXPECT_EQ(w.editorController()->lineHeight(),
+                  cw::EditorAppearance::fontSizeForColumn(view.containerWidth(), document.documentMargin(),
+                                                          c.factor))
+            << "a short script that follows is shown at the prompter's size again";
+        EXPECT_EQ(view.lineMetricsScale(), 1.0);
 
         controller.reset();
         shell->held.reset();

@@ -228,7 +228,9 @@ void EditorController::loadDocumentText(Load load) {
         // everything out twice.
         const DocumentScriptProperties properties = project_->document().scriptProperties;
         const auto amount = EditorAppearance::textAmount(text.string());
-        if (load == Load::force || lineHeight_ <= 0 || !showsWithinLayoutLimit(amount)) {
+        // A long script is shown smaller, and a short one that follows it at its own size again.
+        if (load == Load::force || lineHeight_ <= 0 || textView_->lineMetricsScale() != 1.0 ||
+            !showsWithinLayoutLimit(amount)) {
             placeColumn(properties, /*widthChanged=*/true, amount);
         }
         setAttributedText(document, text, lineHeight_, qtAlignment(properties.textAlignment));
@@ -413,8 +415,7 @@ void EditorController::placeColumn(const DocumentScriptProperties& properties, b
         // Laid out at the prompter's size a long script could pass the height Qt's layout can
         // reach: it is shown smaller, its lines still counted at that size.
         lineHeight_ = EditorAppearance::shownFontSize(size, width - 2 * padding, amount);
-        textView_->setLineMetricsScale(EditorAppearance::fontSize(size) /
-                                       EditorAppearance::fontSize(lineHeight_));
+        textView_->setLineMetricsScale(size / lineHeight_);
     }
 }
 

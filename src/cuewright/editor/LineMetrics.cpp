@@ -79,7 +79,7 @@ std::vector<LineSpan> scaledLines(const QTextDocument& document, const QTextBloc
     layout.setFormats(formats);
     QTextOption option = document.defaultTextOption();
     option.setAlignment(block.blockFormat().alignment());
-    if (block.blockFormat().nonBreakableLines()) {
+    if (block.blockFormat().nonBreakableLines() || document.textWidth() < 0) {
         option.setWrapMode(QTextOption::NoWrap);
     }
     layout.setTextOption(option);
