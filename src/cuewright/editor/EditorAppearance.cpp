@@ -109,15 +109,25 @@ static bool breaksLine(QChar c) {
 }
 
 TextAmount textAmount(QStringView text) {
-    TextAmount amount{text.size() + 1, 1};
-    for (const QChar c : text) {
-        amount.paragraphs += breaksLine(c) ? 1 : 0;
+    TextAmount amount{text.size() + 1, 1, 0};
+    qint64 start = 0;
+    for (qint64 i = 0; i < text.size(); ++i) {
+        if (breaksLine(text[i])) {
+            ++amount.paragraphs;
+            amount.longestParagraph = std::max(amount.longestParagraph, i + 1 - start);
+            start = i + 1;
+        }
     }
+    amount.longestParagraph = std::max(amount.longestParagraph, text.size() + 1 - start);
     return amount;
 }
 
 TextAmount textAmount(const QTextDocument& document) {
-    return {document.characterCount(), document.blockCount()};
+    TextAmount amount{document.characterCount(), document.blockCount(), 0};
+    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+        amount.longestParagraph = std::max<qint64>(amount.longestParagraph, block.length());
+    }
+    return amount;
 }
 
 // Average advance and line spacing per pixel of font size, both above what text fonts have
@@ -125,23 +135,39 @@ TextAmount textAmount(const QTextDocument& document) {
 static constexpr double advancePerPoint = 1.0;
 static constexpr double lineSpacingPerPoint = 1.25;
 
-double estimatedLaidOutHeight(const TextAmount& amount, double points, double lineWidth) {
-    const double width = std::max(lineWidth, 1.0);
-    const double lines =
-        double(amount.characters) * advancePerPoint * points / width + double(amount.paragraphs);
+// The estimated height of `characters` in `paragraphs` at `points`: a s^2 + b s.
+static double estimatedHeight(double characters, double paragraphs, double points, double lineWidth) {
+    const double lines = characters * advancePerPoint * points / std::max(lineWidth, 1.0) + paragraphs;
     return lines * lineSpacingPerPoint * points;
 }
 
+// The largest size whose estimated height stays at `limit`: the positive root of a s^2 + b s.
+static double largestSize(double characters, double paragraphs, double lineWidth, double limit) {
+    const double a = characters * advancePerPoint * lineSpacingPerPoint / std::max(lineWidth, 1.0);
+    const double b = paragraphs * lineSpacingPerPoint;
+    return a > 0 ? (std::sqrt(b * b + 4 * a * limit) - b) / (2 * a) : limit / std::max(b, 1.0);
+}
+
+double estimatedLaidOutHeight(const TextAmount& amount, double points, double lineWidth) {
+    return estimatedHeight(double(amount.characters), double(amount.paragraphs), points, lineWidth);
+}
+
+double estimatedParagraphHeight(const TextAmount& amount, double points, double lineWidth) {
+    return estimatedHeight(double(amount.longestParagraph), 1, points, lineWidth);
+}
+
+bool fitsLayout(const TextAmount& amount, double points, double lineWidth) {
+    return estimatedLaidOutHeight(amount, points, lineWidth) <= maximumLaidOutHeight &&
+           estimatedParagraphHeight(amount, points, lineWidth) <= maximumParagraphHeight;
+}
+
 double shownFontSize(double points, double lineWidth, const TextAmount& amount) {
-    if (estimatedLaidOutHeight(amount, points, lineWidth) <= maximumLaidOutHeight) {
+    if (fitsLayout(amount, points, lineWidth)) {
         return points;
     }
-    // The estimate is a s^2 + b s: the largest s with a s^2 + b s <= maximumLaidOutHeight.
-    const double a =
-        double(amount.characters) * advancePerPoint * lineSpacingPerPoint / std::max(lineWidth, 1.0);
-    const double b = double(amount.paragraphs) * lineSpacingPerPoint;
-    const double largest =
-        a > 0 ? (std::sqrt(b * b + 4 * a * maximumLaidOutHeight) - b) / (2 * a) : maximumLaidOutHeight / b;
+    const double largest = std::min(
+        largestSize(double(amount.characters), double(amount.paragraphs), lineWidth, maximumLaidOutHeight),
+        largestSize(double(amount.longestParagraph), 1, lineWidth, maximumParagraphHeight));
     return std::max(minimumFontSize, std::min(points, largest));
 }
 

@@ -422,8 +422,7 @@ void EditorController::placeColumn(const DocumentScriptProperties& properties, b
 bool EditorController::showsWithinLayoutLimit(const EditorAppearance::TextAmount& amount) const {
     const double lineWidth = textView_->containerWidth() - 2 * textView_->document()->documentMargin();
     return lineHeight_ <= EditorAppearance::minimumFontSize ||
-           EditorAppearance::estimatedLaidOutHeight(amount, lineHeight_, lineWidth) <=
-               EditorAppearance::maximumLaidOutHeight;
+           EditorAppearance::fitsLayout(amount, lineHeight_, lineWidth);
 }
 
 void EditorController::applyColumn(const DocumentScriptProperties& properties, bool widthChanged,

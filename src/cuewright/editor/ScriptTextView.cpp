@@ -122,6 +122,9 @@ void ScriptTextView::insertFromMimeData(const QMimeData* source) {
         const EditorAppearance::TextAmount added = EditorAppearance::textAmount(content.string());
         after.characters += added.characters - 1;
         after.paragraphs += added.paragraphs - 1;
+        // The first pasted paragraph joins the one at the insertion point.
+        after.longestParagraph =
+            std::max(after.longestParagraph, added.longestParagraph + textCursor().block().length());
         if (insertionGuard_(after)) {
             content = pastedContent(*source); // at the new typing size
         }
