@@ -80,6 +80,9 @@ EditorViews makeEditorViews(QWidget* parent = nullptr);
 //  - Before the project saves, a pending edit is handed over at once.
 //  - Line count, line ranges and words per line are published after layout (measureLines), in
 //    one Project::setEditor so that listeners never see ranges and a count that disagree.
+//  - A script too long for Qt's layout at the column's font size (or a paste that makes it so)
+//    is shown at a smaller size, before it is laid out; its lines are still counted at the
+//    column's size, so line count, running time and bookmark lines do not change with it.
 //  - The view is read-only while the project's editor is locked; with "lockEditorDuringPrompting"
 //    on, playback locks it and stopping unlocks it.
 //  - While loaded it is the view's key-event delegate: a custom binding typed in the editor runs
