@@ -18,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractTextDocumentLayout>
 #include <QApplication>
 #include <QClipboard>
 #include <QInputMethodEvent>
@@ -605,4 +606,29 @@ TEST_F(EditorScrollTest, JumpsStepsStopsAndPlaybackScrollTheEditor) {
 
 } // namespace scrolling
 
+} // namespace
+
+namespace {
+namespace appearance {
+
+// A paste that makes the script long enough to pass what Qt's layout reaches at the size shown
+// makes the editor show it smaller first; its lines are still counted at the column's size.
+TEST_F(EditorViewsTest, ALongPasteIsShownSmallerBeforeItIsLaidOut) {
+    auto properties = project->document().scriptProperties;
+    properties.prompterWordCountFactor = 0; // the largest font
+    project->setScriptProperties(properties);
+    showViews(1000, 600);
+    project->setText(AttributedString(QStringLiteral("Good evening.")));
+    own->load();
+    const double size = own->lineHeight();
+    QApplication::clipboard()->setText(QStringLiteral("word ").repeated(40000));
+    views.text->moveCursor(QTextCursor::End);
+    views.text->paste();
+    const QTextDocument& document = *views.text->document();
+    EXPECT_LE(document.documentLayout()->documentSize().height(), double(1 << 23));
+    EXPECT_LT(own->lineHeight(), size);
+    EXPECT_GT(project->editor().lineCount, 20000) << "about two words a line at the column's size";
+}
+
+} // namespace appearance
 } // namespace

@@ -1,13 +1,16 @@
 // The editor window around a real project, offscreen, with a fake shell, panels and alerts.
 #include "cuewright/controls/TimeControl.h"
 #include "cuewright/editor/BookmarkListController.h"
+#include "cuewright/editor/EditorAppearance.h"
 #include "cuewright/editor/EditorController.h"
 #include "cuewright/editor/EditorWindowController.h"
 #include "cuewright/editor/EditorWindowControllerDelegate.h"
+#include "cuewright/editor/LineMetrics.h"
 #include "cuewright/editor/ProjectPropertiesController.h"
 #include "cuewright/editor/ScriptTextView.h"
 #include "cuewright/editor/SidebarController.h"
 #include "cuewright/editor/StatusbarController.h"
+#include "cuewright/editor/TextBridge.h"
 #include "cuewright/model/Project.h"
 #include "cuewright/model/SettingsKeys.h"
 #include "cuewright/model/TimeFormat.h"
@@ -22,6 +25,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractTextDocumentLayout>
 #include <QAction>
 #include <QLabel>
 #include <QMainWindow>
@@ -30,6 +34,7 @@
 #include <QTextBlock>
 #include <QToolBar>
 
+#include <algorithm>
 #include <fstream>
 
 using namespace std::chrono_literals;
@@ -405,3 +410,80 @@ TEST_F(EditorWindowTest, StatusBarAndScriptPaneShowTheSameFigures) {
 }
 
 } // namespace
+
+namespace {
+
+// `words` words in paragraphs of `perParagraph` words (a long show's script).
+AttributedString manyWords(int words, int perParagraph) {
+    QString text;
+    text.reserve(words * 6);
+    for (int i = 1; i <= words; ++i) {
+        text += QStringLiteral("word");
+        text += i % perParagraph == 0 && i < words ? u'\n' : u' ';
+    }
+    return AttributedString(text);
+}
+
+} // namespace
+
+// Qt's document layout never finishes once a paragraph is laid out taller than 2^23 pixels or
+// the document taller than 2^25: a long script, or a large font, is shown smaller, and its lines
+// are still those of the prompter's size (here: of its first paragraphs laid out by Qt at that
+// size, alone).
+TEST_F(EditorWindowTest, ALongScriptOrALargeFontStaysWithinWhatQtCanLayOut) {
+    const struct {
+        int words, perParagraph;
+        float factor;
+    } cases[] = {{500000, 60, 0.5f}, {200000, 60, 0.0f}, {60000, 60000, 0.0f}};
+    constexpr double reach = double(1 << 24);     // half the document's limit
+    constexpr double paragraph = double(1 << 22); // half the paragraph's
+    for (const auto& c : cases) {
+        auto properties = project->document().scriptProperties;
+        properties.prompterWordCountFactor = c.factor;
+        project->setScriptProperties(properties);
+        project->setText(manyWords(c.words, c.perParagraph));
+        EditorWindowController& w = open();
+        const auto& view = w.editorController()->textView();
+        const QTextDocument& document = *view.document();
+        const double laidOut = document.documentLayout()->documentSize().height();
+        EXPECT_LE(laidOut, reach) << c.words;
+        double tallest = 0;
+        for (QTextBlock b = document.begin(); b.isValid(); b = b.next()) {
+            tallest = std::max(tallest, document.documentLayout()->blockBoundingRect(b).height());
+        }
+        EXPECT_LE(tallest, paragraph) << c.words;
+
+        // The prompter's size for this column, and the script's first paragraphs at it.
+        const double size = cw::EditorAppearance::fontSizeForColumn(view.containerWidth(),
+                                                                    document.documentMargin(), c.factor);
+        EXPECT_LT(w.editorController()->lineHeight(), size) << "shown smaller: " << c.words;
+        QTextDocument prompterSize;
+        prompterSize.setDocumentMargin(document.documentMargin());
+        prompterSize.setDefaultTextOption(document.defaultTextOption());
+        prompterSize.setTextWidth(document.textWidth());
+        const QString head = document.toPlainText().left(std::min(3000, c.words * 5));
+        cw::editor::setAttributedText(prompterSize, AttributedString(head), size);
+        const auto expected = cw::editor::measureLines(prompterSize).lineRanges;
+        const auto& published = project->editor().lineRanges;
+        ASSERT_GT(published.size(), expected.size() - 1) << c.words;
+        EXPECT_EQ(std::vector(published.begin(), published.begin() + long(expected.size()) - 1),
+                  std::vector(expected.begin(), expected.end() - 1))
+            << "counted at the prompter's size: " << c.words;
+        EXPECT_EQ(project->editor().lineCount, int(published.size()));
+        EXPECT_EQ(w.editorController()->lineHeight(), project->editor().lineHeight);
+
+        // A resize and the script's own text once more still stay within reach.
+        w.window()->resize(900, 700);
+        project->setText(manyWords(c.words + 1, c.perParagraph));
+        EXPECT_LE(document.documentLayout()->documentSize().height(), reach) << c.words;
+        project->setText(AttributedString(QStringLiteral("Good evening.")));
+        EXPECT_EQ(w.editorController()->lineHeight(),
+                  cw::EditorAppearance::fontSizeForColumn(view.containerWidth(), document.documentMargin(),
+                                                          c.factor))
+            << "a short script that follows is shown at the prompter's size again";
+        EXPECT_EQ(view.lineMetricsScale(), 1.0);
+
+        controller.reset();
+        shell->held.reset();
+    }
+}

@@ -10,6 +10,7 @@
 #include <QTextDocument>
 
 #include <algorithm>
+#include <cmath>
 #include <utility>
 #include <vector>
 
@@ -100,6 +101,74 @@ TextColumn textColumn(double viewWidth, float margin, float alignment) {
 double fontSizeForColumn(double containerWidth, double padding, float wordCountFactor) {
     const double usable = containerWidth - 2 * padding;
     return std::max(minimumFontSize, usable / 5 * (1 - static_cast<double>(wordCountFactor)));
+}
+
+// A line break, or a paragraph break of another system: each may start a line of its own.
+static bool breaksLine(QChar c) {
+    return c == u'\n' || c == u'\r' || c == QChar::ParagraphSeparator || c == QChar::LineSeparator;
+}
+
+TextAmount textAmount(QStringView text) {
+    TextAmount amount{text.size() + 1, 1, 0};
+    qint64 start = 0;
+    for (qint64 i = 0; i < text.size(); ++i) {
+        if (breaksLine(text[i])) {
+            ++amount.paragraphs;
+            amount.longestParagraph = std::max(amount.longestParagraph, i + 1 - start);
+            start = i + 1;
+        }
+    }
+    amount.longestParagraph = std::max(amount.longestParagraph, text.size() + 1 - start);
+    return amount;
+}
+
+TextAmount textAmount(const QTextDocument& document) {
+    TextAmount amount{document.characterCount(), document.blockCount(), 0};
+    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+        amount.longestParagraph = std::max<qint64>(amount.longestParagraph, block.length());
+    }
+    return amount;
+}
+
+// Average advance and line spacing per pixel of font size, both above what text fonts have
+// (about 0.55 and 1.17 for Latin text), with the room lost to wrapping at word boundaries.
+static constexpr double advancePerPoint = 1.0;
+static constexpr double lineSpacingPerPoint = 1.25;
+
+// The estimated height of `characters` in `paragraphs` at `points`: a s^2 + b s.
+static double estimatedHeight(double characters, double paragraphs, double points, double lineWidth) {
+    const double lines = characters * advancePerPoint * points / std::max(lineWidth, 1.0) + paragraphs;
+    return lines * lineSpacingPerPoint * points;
+}
+
+// The largest size whose estimated height stays at `limit`: the positive root of a s^2 + b s.
+static double largestSize(double characters, double paragraphs, double lineWidth, double limit) {
+    const double a = characters * advancePerPoint * lineSpacingPerPoint / std::max(lineWidth, 1.0);
+    const double b = paragraphs * lineSpacingPerPoint;
+    return a > 0 ? (std::sqrt(b * b + 4 * a * limit) - b) / (2 * a) : limit / std::max(b, 1.0);
+}
+
+double estimatedLaidOutHeight(const TextAmount& amount, double points, double lineWidth) {
+    return estimatedHeight(double(amount.characters), double(amount.paragraphs), points, lineWidth);
+}
+
+double estimatedParagraphHeight(const TextAmount& amount, double points, double lineWidth) {
+    return estimatedHeight(double(amount.longestParagraph), 1, points, lineWidth);
+}
+
+bool fitsLayout(const TextAmount& amount, double points, double lineWidth) {
+    return estimatedLaidOutHeight(amount, points, lineWidth) <= maximumLaidOutHeight &&
+           estimatedParagraphHeight(amount, points, lineWidth) <= maximumParagraphHeight;
+}
+
+double shownFontSize(double points, double lineWidth, const TextAmount& amount) {
+    if (fitsLayout(amount, points, lineWidth)) {
+        return points;
+    }
+    const double largest = std::min(
+        largestSize(double(amount.characters), double(amount.paragraphs), lineWidth, maximumLaidOutHeight),
+        largestSize(double(amount.longestParagraph), 1, lineWidth, maximumParagraphHeight));
+    return std::max(minimumFontSize, std::min(points, largest));
 }
 
 QSizeF textContainerInset(double viewHeight, float indicatorPosition) {

@@ -5,6 +5,7 @@
 #include "cuewright/model/ScriptProperties.h"
 
 #include <QSizeF>
+#include <QStringView>
 #include <QTextCharFormat>
 #include <QTransform>
 #include <Qt>
@@ -48,6 +49,36 @@ double columnX(double viewWidth, double columnWidth, float alignment);
 // `containerWidth` with `padding` on each side: (width - 2 padding) / 5 x (1 - factor), at least
 // the minimum font size.
 double fontSizeForColumn(double containerWidth, double padding, float wordCountFactor);
+
+// Qt's document layout keeps positions in 26.6 fixed point and never finishes once a paragraph
+// is laid out taller than 2^23 pixels or the document taller than 2^25. The editor keeps its
+// estimates of the laid-out heights at or below these, which leaves room for their error.
+inline constexpr double maximumLaidOutHeight = double(1 << 23);
+inline constexpr double maximumParagraphHeight = double(1 << 22);
+
+// How much text the editor lays out, for the estimate of its height.
+struct TextAmount {
+    qint64 characters = 0; // with the paragraph breaks
+    qint64 paragraphs = 0;
+    qint64 longestParagraph = 0; // characters, with its break
+    bool operator==(const TextAmount&) const = default;
+};
+TextAmount textAmount(QStringView text);
+TextAmount textAmount(const QTextDocument& document);
+
+// Generous estimates of the height of `amount`, and of its longest paragraph, laid out at
+// `points` (pixels) in lines `lineWidth` wide: every character as wide as the font is high, and
+// each paragraph's last line full.
+double estimatedLaidOutHeight(const TextAmount& amount, double points, double lineWidth);
+double estimatedParagraphHeight(const TextAmount& amount, double points, double lineWidth);
+// Whether both estimates stay within their maximum.
+bool fitsLayout(const TextAmount& amount, double points, double lineWidth);
+
+// The size the editor shows a script at: `points`, or the largest size that fits the layout
+// (fitsLayout) where `points` does not, never below the minimum font size. A long script, or a
+// large font, is then shown smaller than the size the prompter's rule gives; the line metrics
+// are still counted at `points` (see measureLines).
+double shownFontSize(double points, double lineWidth, const TextAmount& amount);
 
 // The text-container inset that puts the first line, scrolled to the top, at the reading
 // indicator of a view `viewHeight` high (the indicator stands at `indicatorPosition` of the height

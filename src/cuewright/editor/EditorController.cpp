@@ -154,6 +154,17 @@ void EditorController::load() {
             }
         });
 
+    // A long paste is shown smaller before Qt lays it out at the size of the short text.
+    textView_->setInsertionGuard([weak = weak_from_this()](const EditorAppearance::TextAmount& after) {
+        auto self = weak.lock();
+        if (!self || self->showsWithinLayoutLimit(after)) {
+            return false;
+        }
+        const FlagScope restyling(self->ignoreTextChange_);
+        self->applyColumn(self->project_->document().scriptProperties, /*widthChanged=*/true,
+                          /*placeChanged=*/false, after);
+        return true;
+    });
     applyTypingAttributes();
     loadDocumentText(Load::force);
     applyTypingAttributes();
@@ -195,6 +206,7 @@ void EditorController::close() {
     platform::NotificationCenter::defaultCenter().removeObserver(this);
     timers_.scroll->stop();
     timers_.settle->stop();
+    textView_->setInsertionGuard(nullptr);
     if (textView_->keyEventDelegate() == this) {
         textView_->setKeyEventDelegate(nullptr, defaults_);
     }
@@ -215,8 +227,11 @@ void EditorController::loadDocumentText(Load load) {
         // At the editor's size and alignment from the start: restyling afterwards would lay
         // everything out twice.
         const DocumentScriptProperties properties = project_->document().scriptProperties;
-        if (load == Load::force || lineHeight_ <= 0) {
-            placeColumn(properties, /*widthChanged=*/true);
+        const auto amount = EditorAppearance::textAmount(text.string());
+        // A long script is shown smaller, and a short one that follows it at its own size again.
+        if (load == Load::force || lineHeight_ <= 0 || textView_->lineMetricsScale() != 1.0 ||
+            !showsWithinLayoutLimit(amount)) {
+            placeColumn(properties, /*widthChanged=*/true, amount);
         }
         setAttributedText(document, text, lineHeight_, qtAlignment(properties.textAlignment));
         shownText_ = text;
@@ -255,7 +270,7 @@ bool EditorController::hasPendingEdit() const {
 
 void EditorController::publishLineMetrics() {
     CW_DCHECK_MAIN_THREAD();
-    const LineMetrics metrics = measureLines(*textView_->document());
+    const LineMetrics metrics = textView_->lineMetrics();
     Editor editor = project_->editor();
     if (editor.lineCount != metrics.lineCount || editor.lineRanges != metrics.lineRanges) {
         editor.lineCount = metrics.lineCount;
@@ -377,7 +392,8 @@ void EditorController::applyScriptProperties(Load load) {
     }
 }
 
-void EditorController::placeColumn(const DocumentScriptProperties& properties, bool widthChanged) {
+void EditorController::placeColumn(const DocumentScriptProperties& properties, bool widthChanged,
+                                   const EditorAppearance::TextAmount& amount) {
     // Moving the text view must not come back as a layout of the background.
     if (background_) {
         const bool ignoring = background_->ignoreDelegate();
@@ -392,18 +408,30 @@ void EditorController::placeColumn(const DocumentScriptProperties& properties, b
         background_->setIgnoreDelegate(ignoring);
     }
     if (widthChanged) {
-        lineHeight_ = EditorAppearance::fontSizeForColumn(textView_->containerWidth(),
-                                                          textView_->document()->documentMargin(),
-                                                          properties.prompterWordCountFactor);
+        const double width = textView_->containerWidth();
+        const double padding = textView_->document()->documentMargin();
+        const double size =
+            EditorAppearance::fontSizeForColumn(width, padding, properties.prompterWordCountFactor);
+        // Laid out at the prompter's size a long script could pass the height Qt's layout can
+        // reach: it is shown smaller, its lines still counted at that size.
+        lineHeight_ = EditorAppearance::shownFontSize(size, width - 2 * padding, amount);
+        textView_->setLineMetricsScale(size / lineHeight_);
     }
 }
 
+bool EditorController::showsWithinLayoutLimit(const EditorAppearance::TextAmount& amount) const {
+    const double lineWidth = textView_->containerWidth() - 2 * textView_->document()->documentMargin();
+    return lineHeight_ <= EditorAppearance::minimumFontSize ||
+           EditorAppearance::fitsLayout(amount, lineHeight_, lineWidth);
+}
+
 void EditorController::applyColumn(const DocumentScriptProperties& properties, bool widthChanged,
-                                   bool placeChanged) {
+                                   bool placeChanged, std::optional<EditorAppearance::TextAmount> amount) {
     if (!widthChanged && !placeChanged) {
         return;
     }
-    placeColumn(properties, widthChanged);
+    placeColumn(properties, widthChanged,
+                amount.value_or(EditorAppearance::textAmount(*textView_->document())));
     if (!widthChanged) {
         return;
     }

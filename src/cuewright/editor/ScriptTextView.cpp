@@ -116,7 +116,19 @@ void ScriptTextView::insertFromMimeData(const QMimeData* source) {
     if (isReadOnly() || source == nullptr) {
         return;
     }
-    const platform::AttributedString content = pastedContent(*source);
+    platform::AttributedString content = pastedContent(*source);
+    if (insertionGuard_) {
+        EditorAppearance::TextAmount after = EditorAppearance::textAmount(*document());
+        const EditorAppearance::TextAmount added = EditorAppearance::textAmount(content.string());
+        after.characters += added.characters - 1;
+        after.paragraphs += added.paragraphs - 1;
+        // The first pasted paragraph joins the one at the insertion point.
+        after.longestParagraph =
+            std::max(after.longestParagraph, added.longestParagraph + textCursor().block().length());
+        if (insertionGuard_(after)) {
+            content = pastedContent(*source); // at the new typing size
+        }
+    }
     QTextCursor cursor = textCursor();
     cursor.beginEditBlock();
     cursor.removeSelectedText();

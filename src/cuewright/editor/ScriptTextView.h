@@ -1,12 +1,15 @@
 // The rich-text view in which the script is edited.
 #pragma once
 
+#include "cuewright/editor/EditorAppearance.h"
+#include "cuewright/editor/LineMetrics.h"
 #include "cuewright/model/ScriptImport.h"
 #include "platform/text/AttributedString.h"
 
 #include <QTextEdit>
 #include <QTransform>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -78,6 +81,16 @@ public:
     // returns the size used. Runs already at that size are left alone, so applying the same
     // size again changes nothing and adds no undo step.
     double setFontSize(double points);
+    // The laid-out lines, counted with every font `lineMetricsScale()` times the size shown (see
+    // measureLines): a long script is shown smaller than the size its lines are counted at.
+    LineMetrics lineMetrics() const;
+    double lineMetricsScale() const { return lineMetricsScale_; }
+    void setLineMetricsScale(double scale) { lineMetricsScale_ = scale; }
+    // Runs before a paste or a drop goes in with the text's size after it (the selection still
+    // counted): Qt lays the insertion out at once, so a long one must find the script shown small
+    // enough already. True when it changed the typing size (the insertion is then restyled).
+    using InsertionGuard = std::function<bool(const EditorAppearance::TextAmount& after)>;
+    void setInsertionGuard(InsertionGuard guard) { insertionGuard_ = std::move(guard); }
     // Aligns every paragraph and the typing; paragraphs already aligned so are left alone.
     void setParagraphAlignment(Qt::Alignment alignment);
 
@@ -148,6 +161,8 @@ private:
     std::vector<Step> steps_;
     QString nextStepName_;
     double inset_ = 0;
+    double lineMetricsScale_ = 1.0;
+    InsertionGuard insertionGuard_;
     bool adjustingRange_ = false;
     bool wheelScrolling_ = false;
     int scrollAnimationMs_ = 200;
