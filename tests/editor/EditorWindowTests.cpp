@@ -6,6 +6,7 @@
 #include "cuewright/editor/ScriptTextView.h"
 #include "cuewright/editor/SidebarController.h"
 #include "cuewright/editor/StatusbarController.h"
+#include "cuewright/model/KeyBindings.h"
 #include "cuewright/model/Project.h"
 #include "cuewright/model/SettingsKeys.h"
 #include "cuewright/model/UserDefaults.h"
@@ -21,6 +22,7 @@
 #include <QAction>
 #include <QMainWindow>
 #include <QMenu>
+#include <QMenuBar>
 #include <QTest>
 #include <QTextBlock>
 #include <QToolBar>
@@ -354,6 +356,38 @@ TEST_F(EditorWindowTest, BecomingMainAndFullScreen) {
     w.toggleFullScreen();
     EXPECT_FALSE(w.window()->isFullScreen());
     EXPECT_FALSE(platform::Appearance::hasOwnAppearance(w.window()));
+}
+
+// A binding on a menu's Alt letter (File, Prompter) acts in the editor instead of opening the
+// menu; the other menus' letters still open theirs. Keys go through Qt's shortcut handling, as
+// typed keys do, to the focused editor of the active window.
+TEST_F(EditorWindowTest, AltBindingsWinOverMenuLetters) {
+    namespace kc = platform::keycode;
+    cw::KeyBindings bindings;
+    bindings.incSpeed = cw::KeyBindings::Key{kc::p, platform::modifier::option};
+    bindings.decSpeed = cw::KeyBindings::Key{kc::f, platform::modifier::option};
+    defaults.set(cw::settings::customKeyBindings, bindings.storedValue());
+    project->setScrollSpeed(50, 0.1, 3);
+    EditorWindowController& w = open();
+    w.window()->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w.window()));
+    QWidget* editor = &w.editorController()->textView();
+    editor->setFocus();
+    ASSERT_EQ(QApplication::focusWidget(), editor);
+    const struct {
+        Qt::Key key;
+        double speed;
+    } steps[] = {{Qt::Key_P, 55}, {Qt::Key_F, 50}, {Qt::Key_P, 55}};
+    for (const auto& step : steps) {
+        QTest::keyClick(QApplication::focusWidget(), step.key, Qt::AltModifier);
+        EXPECT_EQ(project->document().speedProperties.scrollSpeedPerc, step.speed) << step.key;
+        EXPECT_EQ(w.mainWindow()->menuBar()->activeAction(), nullptr) << "no menu opened";
+        EXPECT_EQ(QApplication::activePopupWidget(), nullptr) << "no menu opened";
+    }
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_V, Qt::AltModifier);
+    EXPECT_EQ(QApplication::activePopupWidget(), w.menus()[1]) << "Alt+V still opens the View menu";
+    if (QWidget* popup = QApplication::activePopupWidget())
+        popup->close();
 }
 
 } // namespace

@@ -104,6 +104,7 @@ public:
     bool isMirrored() const { return mirrorH_ || mirrorV_; }
 
 protected:
+    bool event(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
     void inputMethodEvent(QInputMethodEvent* event) override;
@@ -132,6 +133,8 @@ private:
     KeyRouting& keyRouting();
     // True when the event is taken before Qt's own editing sees it.
     bool routeKeyEvent(const QKeyEvent& event);
+    // Whether a key press is one of the user's bindings (without acting on it).
+    bool isBinding(const QKeyEvent& event);
 
     // The inset in the scroll bar's range, kept when Qt sets the range again.
     void keepInsetInScrollRange();
