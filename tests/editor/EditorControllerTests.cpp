@@ -373,7 +373,9 @@ TEST_F(EditorViewsTest, ScriptPropertiesShapeTheViews) {
         float alignment, factor;
         bool flip;
         int x; // margin 0.2 of 1000: a column 800 wide
-    } cases[] = {{0, 0.5f, false, 100}, {1, 0.5f, true, 200}, {-1, 0.99f, false, 0}, {-0.5f, 0.2f, true, 50}};
+    } cases[] = {{0, 0.5f, false, 100},   {1, 0.5f, false, 200}, {-1, 0.99f, false, 0},
+                 {-1, 0.5f, true, 200},   {1, 0.5f, true, 0},    {-0.5f, 0.2f, true, 150},
+                 {-0.5f, 0.2f, false, 50}}; // flipped: mirrored about the background
     for (const auto& c : cases) {
         auto p = project->document().scriptProperties;
         p.prompterMargin = 0.2f;
@@ -416,6 +418,50 @@ TEST_F(EditorViewsTest, ScriptPropertiesShapeTheViews) {
     views.text->moveCursor(QTextCursor::End);
     settleTimer->advance(EditorController::settleDelay);
     EXPECT_EQ(views.text->textCursor().position(), 0);
+}
+
+// Flipped both ways, the editor shows the picture the prompter shows: the column placed at the
+// left edge stands at the right, the indicator and reading line at the mirrored height, and the
+// overlay's clear band follows them there.
+TEST_F(EditorViewsTest, MirroredScriptFollowsBothFlips) {
+    const QString folder = editortest::screenshotFolder();
+    ASSERT_FALSE(folder.isEmpty());
+    platform::Attributes body;
+    body.font = platform::Font{QStringLiteral("DejaVu Sans"), 28, false, false};
+    body.foregroundColor = platform::Color::white();
+    project->setText(
+        AttributedString(QStringLiteral("Mirrored for the glass.\nRead it in the mirror."), body));
+    auto properties = project->document().scriptProperties;
+    properties.backgroundColor = platform::Color::gray(0.1);
+    properties.prompterMargin = 0.4f;
+    properties.prompterMarginAlignment = -1;
+    properties.indicatorType = cw::IndicatorType::arrow;
+    properties.indicatorColor = cw::IndicatorColor::green;
+    properties.indicatorPosition = 0.7f;
+    properties.showReadingLine = true;
+    properties.overlayType = cw::OverlayType::fadeOut;
+    properties.overlayOpacity = 1;
+    properties.flipHorizontal = true;
+    properties.flipVertical = true;
+    project->setScriptProperties(properties);
+    showViews(800, 500);
+    own->load();
+    settleTimer->advance(EditorController::settleDelay);
+
+    EXPECT_EQ(views.text->geometry(), QRect(320, 0, 480, 500)) << "the left column mirrored to the right";
+    const QImage image = views.container->grab().toImage();
+    EXPECT_TRUE(image.save(folder + "/editor-mirrored.png"));
+    // Unflipped the reading line stands 0.7 of the height from the bottom (y 150); flipped, at y 350.
+    auto isGreen = [](QColor c) { return c.green() > 150 && c.red() < 100 && c.blue() < 100; };
+    int greenRows = 0;
+    for (int y = 340; y < 360; ++y)
+        greenRows += isGreen(image.pixelColor(400, y)) ? 1 : 0;
+    EXPECT_GT(greenRows, 0) << "the reading line shows through the overlay's band at its mirrored height";
+    bool indicatorRight = false;
+    for (int y = 340; y < 360 && !indicatorRight; ++y)
+        for (int x = 780; x < 800 && !indicatorRight; ++x)
+            indicatorRight = isGreen(image.pixelColor(x, y));
+    EXPECT_TRUE(indicatorRight) << "the indicator mirrored to the right edge";
 }
 
 TEST_F(EditorControllerTest, TextColourAndFontFromTheProject) {

@@ -86,10 +86,11 @@ double setFontSize(QTextDocument& document, double points) {
     return size;
 }
 
-double columnX(double viewWidth, double columnWidth, float alignment) {
+double columnX(double viewWidth, double columnWidth, float alignment, bool flipHorizontal) {
     // c is the left edge of a centred column; alignment moves it towards either edge.
     const double c = viewWidth / 2 - columnWidth / 2;
-    return c * (1 + static_cast<double>(alignment));
+    const double x = c * (1 + static_cast<double>(alignment));
+    return flipHorizontal ? viewWidth - columnWidth - x : x;
 }
 
 TextColumn textColumn(double viewWidth, float margin, float alignment) {
@@ -119,7 +120,8 @@ Changes changes(const DocumentScriptProperties& properties, const DocumentScript
                 bool force) {
     return {force || properties.prompterMargin != cached.prompterMargin ||
                 properties.prompterWordCountFactor != cached.prompterWordCountFactor,
-            force || properties.prompterMarginAlignment != cached.prompterMarginAlignment};
+            force || properties.prompterMarginAlignment != cached.prompterMarginAlignment ||
+                properties.flipHorizontal != cached.flipHorizontal};
 }
 
 void applyScriptProperties(OverlayView& overlay, const DocumentScriptProperties& p, double lineHeight) {
@@ -141,6 +143,10 @@ void applyScriptProperties(OverlayView& overlay, const DocumentScriptProperties&
     if (layer.lineHeight() != lineHeight) {
         layer.setLineHeight(lineHeight);
         layer.updateOverlay();
+    }
+    // Mirrored with the script below it, as the prompter mirrors its whole picture.
+    if (layer.isFlippedHorizontally() != p.flipHorizontal || layer.isFlippedVertically() != p.flipVertical) {
+        layer.setMirroring(p.flipHorizontal, p.flipVertical);
     }
 }
 

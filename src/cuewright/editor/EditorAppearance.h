@@ -41,8 +41,9 @@ struct TextColumn {
     bool operator==(const TextColumn&) const = default;
 };
 TextColumn textColumn(double viewWidth, float margin, float alignment);
-// Where a column already `columnWidth` wide stands for `alignment` (when only it changed).
-double columnX(double viewWidth, double columnWidth, float alignment);
+// Where a column already `columnWidth` wide stands for `alignment` (when only it changed);
+// mirrored about the view when the script is flipped horizontally.
+double columnX(double viewWidth, double columnWidth, float alignment, bool flipHorizontal = false);
 
 // The font size that puts the prompter's words on one line of a text container of
 // `containerWidth` with `padding` on each side: (width - 2 padding) / 5 x (1 - factor), at least
@@ -60,7 +61,7 @@ QTransform mirrorTransform(bool flipHorizontal, bool flipVertical, const QSizeF&
 // What an application of the script properties recomputes besides the cheap compared steps.
 struct Changes {
     bool column = false;    // column width and font size (margin or word-count factor)
-    bool alignment = false; // the column's place (margin alignment)
+    bool alignment = false; // the column's place (margin alignment, horizontal flip)
 };
 // Against the properties applied last time; `force` recomputes both.
 Changes changes(const DocumentScriptProperties& properties, const DocumentScriptProperties& cached,

@@ -386,7 +386,8 @@ void EditorController::placeColumn(const DocumentScriptProperties& properties, b
         const auto column = EditorAppearance::textColumn(frame.width(), properties.prompterMargin,
                                                          properties.prompterMarginAlignment);
         const double width = widthChanged ? column.width : textView_->width();
-        const double x = EditorAppearance::columnX(frame.width(), width, properties.prompterMarginAlignment);
+        const double x = EditorAppearance::columnX(frame.width(), width, properties.prompterMarginAlignment,
+                                                   properties.flipHorizontal);
         textView_->setGeometry(frame.x() + int(std::lround(x)), frame.y(), int(std::lround(width)),
                                frame.height());
         background_->setIgnoreDelegate(ignoring);
