@@ -304,6 +304,12 @@ std::set<double> pointSizes(const ScriptTextView& textView) {
     return sizes;
 }
 
+// The alignment the text shows, as the project would receive it.
+platform::ParagraphAlignment shownAlignment(const ScriptTextView& textView) {
+    const auto style = cw::editor::attributedText(*textView.document()).attributes(0).paragraphStyle;
+    return style ? style->alignment : platform::ParagraphAlignment::natural;
+}
+
 // The editor's views shown at a size, with a controller of their own (not loaded yet).
 class EditorViewsTest : public EditorControllerTest {
 public:
@@ -400,8 +406,7 @@ TEST_F(EditorViewsTest, ScriptPropertiesShapeTheViews) {
         EXPECT_EQ(views.background->indicatorType(), cw::IndicatorType::arrow);
         EXPECT_EQ(views.overlay->overlayType(), cw::OverlayType::highlight);
         EXPECT_EQ(views.overlay->verticalCenter(), 0.75f);
-        EXPECT_EQ(views.text->document()->lastBlock().blockFormat().alignment(),
-                  cw::qtAlignment(cw::TextAlignment::right));
+        EXPECT_EQ(shownAlignment(*views.text), platform::ParagraphAlignment::right);
         EXPECT_EQ(views.text->isMirrored(), c.flip);
         EXPECT_EQ(views.text->topInset(), 150) << "the first line at the indicator";
 
@@ -484,8 +489,38 @@ TEST_F(EditorControllerTest, TextColourAndFontFromTheProject) {
     text = cw::editor::attributedText(*view.document());
     EXPECT_EQ(text.attributes(6).foregroundColor, platform::Color::blue());
     EXPECT_EQ(text.attributes(7).foregroundColor, platform::Color::red()) << "only the selection";
-    EXPECT_EQ(text.attributes(6).font, bold);
-    EXPECT_NE(text.attributes(7).font, bold);
+    const platform::Font shownBold = bold.withPointSize(controller->lineHeight()); // at the editor's size
+    EXPECT_EQ(text.attributes(6).font, shownBold);
+    EXPECT_NE(text.attributes(7).font, shownBold);
+}
+
+// A font picked in the Script pane over a selection changes the selection's font and nothing
+// else: a red word stays red.
+TEST_F(EditorControllerTest, FontPickedOverASelectionKeepsItsColours) {
+    platform::Attributes red;
+    red.foregroundColor = platform::Color::red();
+    AttributedString text(QStringLiteral("a red word"));
+    text.addAttributes(red, {2, 3});
+    load(text);
+    QTextCursor selection = view.textCursor();
+    selection.setPosition(2);
+    selection.setPosition(10, QTextCursor::KeepAnchor); // "red word"
+    view.setTextCursor(selection);
+    cw::Editor editor = project->editor();
+    const platform::Font serif{QStringLiteral("DejaVu Serif"), editor.typingAttributes.font.pointSize, true,
+                               false};
+    editor.typingAttributes.font = serif; // as the pane's font panel hands it over
+    project->setEditor(editor);
+    const auto shown = cw::editor::attributedText(*view.document());
+    for (int at : {3, 7}) {
+        ASSERT_TRUE(shown.attributes(at).font);
+        EXPECT_EQ(shown.attributes(at).font->family, serif.family) << at;
+        EXPECT_TRUE(shown.attributes(at).font->bold) << at;
+    }
+    EXPECT_EQ(shown.attributes(3).foregroundColor, platform::Color::red()) << "the red word stays red";
+    EXPECT_NE(shown.attributes(7).foregroundColor, platform::Color::red());
+    EXPECT_NE(shown.attributes(0).font.value_or(platform::Font{}).family, serif.family)
+        << "only the selection";
 }
 
 // Only typing is an edit: a script opened from its file, settled, resized and restyled from the
@@ -524,6 +559,109 @@ TEST_F(EditorViewsTest, RestylingIsNoEditTypingIs) {
     timer->advance(EditorController::defaultAutosaveInterval);
     EXPECT_TRUE(project->hasUnsavedChanges());
     EXPECT_EQ(counter->texts, 1);
+}
+
+// Undo takes back what the user typed, never the editor's own restyles: after a resize, a new
+// word-count factor or a new alignment, one Ctrl+Z removes the typing and leaves size and
+// alignment as they are; with nothing left to undo, Ctrl+Z changes nothing.
+TEST_F(EditorViewsTest, UndoTakesBackTypingNeverARestyle) {
+    using Restyle = std::function<void(EditorViewsTest&)>;
+    auto withProperties = [](auto change) -> Restyle {
+        return [change](EditorViewsTest& t) {
+            auto p = t.project->document().scriptProperties;
+            change(p);
+            t.project->setScriptProperties(p);
+        };
+    };
+    const struct {
+        const char* name;
+        Restyle restyle;
+    } restyles[] = {
+        {"resize", [](EditorViewsTest& t) { t.views.container->resize(1000, 600); }},
+        {"words per line", withProperties([](auto& p) { p.prompterWordCountFactor = 0.7f; })},
+        {"alignment", withProperties([](auto& p) { p.textAlignment = cw::TextAlignment::right; })},
+    };
+    const auto initial = project->document().scriptProperties;
+    showViews(800, 500);
+    own->load();
+    settleTimer->advance(EditorController::settleDelay);
+    platform::Attributes small;
+    small.font = platform::Font{QStringLiteral("DejaVu Sans"), 12, false, false};
+    for (const auto& r : restyles) {
+        project->setScriptProperties(initial);
+        views.container->resize(800, 500);
+        const QString original = QStringLiteral("Good evening.\nThis is the news (%1).").arg(r.name);
+        project->setText(AttributedString(original, small)); // a new text: no undo history
+        views.text->moveCursor(QTextCursor::End);
+        QTest::keyClicks(views.text, "Hello");
+        r.restyle(*this);
+        const double size = own->lineHeight();
+        const auto alignment = shownAlignment(*views.text);
+        int lines = 0;
+        for (int undo = 1; undo <= 2; ++undo) {
+            QTest::keyClick(views.text, Qt::Key_Z, Qt::ControlModifier);
+            EXPECT_EQ(views.text->toPlainText(), original) << r.name << ": the typing is taken back";
+            EXPECT_EQ(own->lineHeight(), size) << r.name;
+            EXPECT_EQ(pointSizes(*views.text), std::set<double>{size}) << r.name << " undo " << undo;
+            EXPECT_EQ(shownAlignment(*views.text), alignment) << r.name << " undo " << undo;
+            if (undo == 1)
+                lines = project->editor().lineCount;
+            EXPECT_EQ(project->editor().lineCount, lines) << r.name << ": nothing more to undo";
+        }
+        QTest::keyClick(views.text, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+        EXPECT_EQ(views.text->toPlainText(), original + "Hello") << r.name << ": redo types it again";
+        EXPECT_EQ(pointSizes(*views.text), std::set<double>{size}) << r.name;
+    }
+}
+
+// Typed text carries the script's font, size and colour wherever it is typed: after deleting
+// everything (Delete, Backspace, Cut) or on a new first line, where Qt would fall back to its own
+// small grey default; the project receives it so.
+TEST_F(EditorViewsTest, TypingCarriesTheScriptsLook) {
+    using Keys = std::function<void(QWidget*)>;
+    auto selectAllThen = [](Qt::Key key, Qt::KeyboardModifiers modifiers) -> Keys {
+        return [key, modifiers](QWidget* w) {
+            QTest::keyClick(w, Qt::Key_A, Qt::ControlModifier);
+            QTest::keyClick(w, key, modifiers);
+        };
+    };
+    const struct {
+        const char* name;
+        Keys keys;
+    } cases[] = {
+        {"delete", selectAllThen(Qt::Key_Delete, Qt::NoModifier)},
+        {"backspace", selectAllThen(Qt::Key_Backspace, Qt::NoModifier)},
+        {"cut", selectAllThen(Qt::Key_X, Qt::ControlModifier)},
+        {"new first line",
+         [](QWidget* w) {
+             QTest::keyClick(w, Qt::Key_Home, Qt::ControlModifier);
+             QTest::keyClick(w, Qt::Key_Return);
+             QTest::keyClick(w, Qt::Key_Up);
+         }},
+    };
+    const platform::Font scriptFont = cw::defaultFont(defaults);
+    const platform::Color scriptColour = cw::defaultTextColor(defaults);
+    platform::Attributes look;
+    look.font = scriptFont.withPointSize(30);
+    look.foregroundColor = scriptColour;
+    showViews(800, 500);
+    own->load();
+    settleTimer->advance(EditorController::settleDelay);
+    for (const auto& c : cases) {
+        project->setText(AttributedString(QStringLiteral("Good evening (%1).").arg(c.name), look));
+        c.keys(views.text);
+        const int at = views.text->textCursor().position();
+        QTest::keyClick(views.text, Qt::Key_Q);
+        timer->advance(EditorController::defaultAutosaveInterval);
+        const auto& stored = project->document().text;
+        ASSERT_EQ(stored.string().at(at), u'q') << c.name;
+        const platform::Attributes typed = stored.attributes(at);
+        ASSERT_TRUE(typed.font) << c.name;
+        EXPECT_EQ(typed.font->family, scriptFont.family) << c.name;
+        EXPECT_EQ(typed.font->pointSize, own->lineHeight()) << c.name;
+        EXPECT_EQ(typed.foregroundColor, scriptColour) << c.name;
+        EXPECT_EQ(pointSizes(*views.text), std::set<double>{own->lineHeight()}) << c.name;
+    }
 }
 
 } // namespace appearance

@@ -6,6 +6,7 @@
 #include "cuewright/editor/ScriptTextView.h"
 #include "cuewright/editor/SidebarController.h"
 #include "cuewright/editor/StatusbarController.h"
+#include "cuewright/editor/TextBridge.h"
 #include "cuewright/model/KeyBindings.h"
 #include "cuewright/model/Project.h"
 #include "cuewright/model/SettingsKeys.h"
@@ -284,8 +285,10 @@ TEST_F(EditorWindowTest, TheScriptGoesInInOnePass) {
                          [&passes, document] { passes += document->characterCount() > 1; });
     });
     EXPECT_EQ(passes, 1);
-    EXPECT_EQ(w.editorController()->textView().document()->lastBlock().blockFormat().alignment(),
-              Qt::AlignHCenter);
+    const auto shown = cw::editor::attributedText(*w.editorController()->textView().document());
+    ASSERT_TRUE(shown.attributes(shown.length() - 1).paragraphStyle);
+    EXPECT_EQ(shown.attributes(shown.length() - 1).paragraphStyle->alignment,
+              platform::ParagraphAlignment::center);
 }
 
 // An edit still waiting for the autosave counts as unsaved when the window closes at once.

@@ -23,13 +23,16 @@ inline constexpr double minimumFontSize = 8.0;
 // The size a request to resize the whole text gives (never below the minimum).
 double fontSize(double requestedPoints);
 
-// Gives every run of `document` the size fontSize(points), keeping family, weight and slant,
-// and lets every paragraph wrap at words. One undo step, none when every run already has the
-// size. Returns the size used, which the text view also gives its typing font (see resized()).
+// Shows every run of `document` at fontSize(points), keeping family, weight and slant, and lets
+// every paragraph wrap at words. The size is the document's default font, which is no edit of the
+// text and no undo step: runs carry no size of their own (see unsized()). Only runs that still have
+// one, and paragraphs that do not wrap, are changed, as one undo step. Returns the size used.
 double setFontSize(QTextDocument& document, double points);
-// `format` at `points` (the script's points, as platform::Font counts them; a point size for Qt,
-// never a pixel size), its other font properties kept.
-QTextCharFormat resized(QTextCharFormat format, double points);
+// Aligns every paragraph through the document's default text option (no edit, no undo step);
+// paragraphs aligned on their own are changed to follow it, as one undo step.
+void setAlignment(QTextDocument& document, Qt::Alignment alignment);
+// `format` without a size of its own: it shows at its document's default size.
+QTextCharFormat unsized(QTextCharFormat format);
 // The size Qt calls points for the script's `points`.
 double qtPointSize(double points);
 

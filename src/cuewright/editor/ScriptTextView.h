@@ -74,12 +74,14 @@ public:
     QString undoActionName() const;
     QString redoActionName() const;
 
-    // Gives every run and the typing font the size fontSize(points) (see EditorAppearance);
-    // returns the size used. Runs already at that size are left alone, so applying the same
-    // size again changes nothing and adds no undo step.
+    // Shows every run and the typing at fontSize(points) (see EditorAppearance::setFontSize);
+    // returns the size used. A restyle, not an edit: the text and its undo history stay.
     double setFontSize(double points);
-    // Aligns every paragraph and the typing; paragraphs already aligned so are left alone.
+    // Aligns every paragraph and the typing (see EditorAppearance::setAlignment); a restyle too.
     void setParagraphAlignment(Qt::Alignment alignment);
+    // The script's look (font and colour, no size) that typed text takes on wherever its own
+    // format says nothing of them: after everything was deleted, on a new first line.
+    void setTypingLook(const QTextCharFormat& look) { typingLook_ = look; }
 
     // Free room above the first and below the last line, so that the text can scroll to the
     // reading position at either end. It lives in the scroll range, not in the document: the
@@ -105,6 +107,7 @@ public:
 
 protected:
     bool event(QEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
     void inputMethodEvent(QInputMethodEvent* event) override;
@@ -118,9 +121,9 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
-    // Gives typing at the insertion point a format without the bookmark of the character before
-    // it. True when it typed `text` itself (over a selection).
-    bool typeWithoutBookmark(const QString& text);
+    // Gives typing at the insertion point the script's look where its format lacks it, and no
+    // bookmark of the character before it. True when it typed `text` itself (over a selection).
+    bool typeWithScriptLook(const QString& text);
     // Runs `edit` as one undo step named `name`.
     template <typename Edit> void namedStep(const QString& name, Edit edit);
     void undoStepAdded();
@@ -157,6 +160,7 @@ private:
     QVariantAnimation* scrollAnimation_ = nullptr;
     bool mirrorH_ = false;
     bool mirrorV_ = false;
+    QTextCharFormat typingLook_;
 };
 
 } // namespace cw::editor
