@@ -656,9 +656,9 @@ TEST_F(EditorViewsTest, TypingCarriesTheScriptsLook) {
         const auto& stored = project->document().text;
         ASSERT_EQ(stored.string().at(at), u'q') << c.name;
         const platform::Attributes typed = stored.attributes(at);
-        ASSERT_TRUE(typed.font) << c.name;
-        EXPECT_EQ(typed.font->family, scriptFont.family) << c.name;
-        EXPECT_EQ(typed.font->pointSize, own->lineHeight()) << c.name;
+        const platform::Font font = typed.font.value_or(platform::Font{});
+        EXPECT_EQ(font.family, scriptFont.family) << c.name;
+        EXPECT_EQ(font.pointSize, own->lineHeight()) << c.name;
         EXPECT_EQ(typed.foregroundColor, scriptColour) << c.name;
         EXPECT_EQ(pointSizes(*views.text), std::set<double>{own->lineHeight()}) << c.name;
     }
