@@ -418,6 +418,9 @@ TEST_F(EditorViewsTest, ScriptPropertiesShapeTheViews) {
     views.container->resize(500, 300);
     EXPECT_EQ(views.text->geometry(), QRect(25, 0, 400, 300)) << "a resize places the column again";
     EXPECT_EQ(views.text->topInset(), 75);
+    // A new style or parent gives the view another font; the script keeps its size.
+    views.text->setFont(QFont(QStringLiteral("DejaVu Serif"), 7));
+    EXPECT_EQ(pointSizes(*views.text), std::set<double>{own->lineHeight()});
 
     // The settling step: everything again, the insertion point at the start.
     views.text->moveCursor(QTextCursor::End);
