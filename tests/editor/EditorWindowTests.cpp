@@ -11,6 +11,7 @@
 #include "cuewright/editor/SidebarController.h"
 #include "cuewright/editor/StatusbarController.h"
 #include "cuewright/editor/TextBridge.h"
+#include "cuewright/model/KeyBindings.h"
 #include "cuewright/model/Project.h"
 #include "cuewright/model/SettingsKeys.h"
 #include "cuewright/model/TimeFormat.h"
@@ -30,6 +31,7 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QMenu>
+#include <QMenuBar>
 #include <QTest>
 #include <QTextBlock>
 #include <QToolBar>
@@ -296,8 +298,10 @@ TEST_F(EditorWindowTest, TheScriptGoesInInOnePass) {
                          [&passes, document] { passes += document->characterCount() > 1; });
     });
     EXPECT_EQ(passes, 1);
-    EXPECT_EQ(w.editorController()->textView().document()->lastBlock().blockFormat().alignment(),
-              Qt::AlignHCenter);
+    const auto shown = cw::editor::attributedText(*w.editorController()->textView().document());
+    ASSERT_TRUE(shown.attributes(shown.length() - 1).paragraphStyle);
+    EXPECT_EQ(shown.attributes(shown.length() - 1).paragraphStyle->alignment,
+              platform::ParagraphAlignment::center);
 }
 
 // An edit still waiting for the autosave counts as unsaved when the window closes at once.
@@ -407,6 +411,38 @@ TEST_F(EditorWindowTest, StatusBarAndScriptPaneShowTheSameFigures) {
         expectAgreement(playing ? "new layout while playing" : "new layout");
     }
     project->pause();
+}
+
+// A binding on a menu's Alt letter (File, Prompter) acts in the editor instead of opening the
+// menu; the other menus' letters still open theirs. Keys go through Qt's shortcut handling, as
+// typed keys do, to the focused editor of the active window.
+TEST_F(EditorWindowTest, AltBindingsWinOverMenuLetters) {
+    namespace kc = platform::keycode;
+    cw::KeyBindings bindings;
+    bindings.incSpeed = cw::KeyBindings::Key{kc::p, platform::modifier::option};
+    bindings.decSpeed = cw::KeyBindings::Key{kc::f, platform::modifier::option};
+    defaults.set(cw::settings::customKeyBindings, bindings.storedValue());
+    project->setScrollSpeed(50, 0.1, 3);
+    EditorWindowController& w = open();
+    w.window()->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w.window()));
+    QWidget* editor = &w.editorController()->textView();
+    editor->setFocus();
+    ASSERT_EQ(QApplication::focusWidget(), editor);
+    const struct {
+        Qt::Key key;
+        double speed;
+    } steps[] = {{Qt::Key_P, 55}, {Qt::Key_F, 50}, {Qt::Key_P, 55}};
+    for (const auto& step : steps) {
+        QTest::keyClick(QApplication::focusWidget(), step.key, Qt::AltModifier);
+        EXPECT_EQ(project->document().speedProperties.scrollSpeedPerc, step.speed) << step.key;
+        EXPECT_EQ(w.mainWindow()->menuBar()->activeAction(), nullptr) << "no menu opened";
+        EXPECT_EQ(QApplication::activePopupWidget(), nullptr) << "no menu opened";
+    }
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_V, Qt::AltModifier);
+    EXPECT_EQ(QApplication::activePopupWidget(), w.menus()[1]) << "Alt+V still opens the View menu";
+    if (QWidget* popup = QApplication::activePopupWidget())
+        popup->close();
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTextOption>
 
 #include <algorithm>
 #include <cmath>
@@ -24,73 +25,100 @@ double qtPointSize(double points) {
     return platform::Font{QString(), points, false, false}.toQFont().pointSizeF();
 }
 
-// Whether `format` shows its font at `qtPoints` already.
-static bool hasSize(const QTextCharFormat& format, double qtPoints) {
-    return format.fontPointSize() == qtPoints && !format.hasProperty(QTextFormat::FontPixelSize);
+static bool hasOwnSize(const QTextFormat& format) {
+    return format.hasProperty(QTextFormat::FontPointSize) || format.hasProperty(QTextFormat::FontPixelSize);
 }
 
-static QTextCharFormat resizedToQtPoints(QTextCharFormat format, double qtPoints) {
-    // A pixel size would win over the point size.
+QTextCharFormat unsized(QTextCharFormat format) {
+    format.clearProperty(QTextFormat::FontPointSize);
     format.clearProperty(QTextFormat::FontPixelSize);
-    format.setFontPointSize(qtPoints);
     return format;
 }
 
-QTextCharFormat resized(QTextCharFormat format, double points) {
-    return resizedToQtPoints(std::move(format), qtPointSize(points));
-}
+// Runs the changes as one edit block, begun at the first change: Qt reports even an empty edit
+// block as a change of the text.
+class LazyEditBlock {
+public:
+    explicit LazyEditBlock(QTextDocument& document)
+        : cursor_(&document) {}
+    ~LazyEditBlock() {
+        if (editing_) {
+            cursor_.endEditBlock();
+        }
+    }
+    LazyEditBlock(const LazyEditBlock&) = delete;
+    LazyEditBlock& operator=(const LazyEditBlock&) = delete;
+    QTextCursor& cursor() {
+        if (!std::exchange(editing_, true)) {
+            cursor_.beginEditBlock();
+        }
+        return cursor_;
+    }
+
+private:
+    QTextCursor cursor_;
+    bool editing_ = false;
+};
 
 double setFontSize(QTextDocument& document, double points) {
     const double size = fontSize(points);
     const double qtPoints = qtPointSize(size);
-    QTextCursor cursor(&document);
-    // Qt reports even an empty edit block as a change of the text: begun at the first change.
-    bool editing = false;
-    auto edit = [&]() -> QTextCursor& {
-        if (!std::exchange(editing, true)) {
-            cursor.beginEditBlock();
-        }
-        return cursor;
-    };
+    if (QFont font = document.defaultFont(); font.pointSizeF() != qtPoints) {
+        font.setPointSizeF(qtPoints);
+        document.setDefaultFont(font);
+    }
+    LazyEditBlock edit(document);
     for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
         if (QTextBlockFormat paragraph = block.blockFormat(); paragraph.nonBreakableLines()) {
-            edit().setPosition(block.position());
+            edit.cursor().setPosition(block.position());
             paragraph.setNonBreakableLines(false);
-            cursor.setBlockFormat(paragraph);
+            edit.cursor().setBlockFormat(paragraph);
         }
         // The line break before the block is a character of the text too. Changed as a character:
         // Qt's setBlockCharFormat() drops the block's layout without laying it out again.
         if (const QTextCharFormat separator = block.charFormat();
-            block != document.begin() && !hasSize(separator, qtPoints)) {
-            edit().setPosition(block.position() - 1);
-            cursor.setPosition(block.position(), QTextCursor::KeepAnchor);
-            cursor.setCharFormat(resizedToQtPoints(separator, qtPoints));
+            block != document.begin() && hasOwnSize(separator)) {
+            edit.cursor().setPosition(block.position() - 1);
+            edit.cursor().setPosition(block.position(), QTextCursor::KeepAnchor);
+            edit.cursor().setCharFormat(unsized(separator));
         }
         // Collect first: changing a run may merge it with its neighbours.
-        std::vector<QTextFragment> fragments;
+        std::vector<QTextFragment> sized;
         for (auto it = block.begin(); !it.atEnd(); ++it) {
-            fragments.push_back(it.fragment());
-        }
-        for (const QTextFragment& fragment : fragments) {
-            const QTextCharFormat format = fragment.charFormat();
-            if (hasSize(format, qtPoints)) {
-                continue; // already so: no edit, no layout
+            if (hasOwnSize(it.fragment().charFormat())) {
+                sized.push_back(it.fragment());
             }
-            edit().setPosition(fragment.position());
-            cursor.setPosition(fragment.position() + fragment.length(), QTextCursor::KeepAnchor);
-            cursor.setCharFormat(resizedToQtPoints(format, qtPoints));
         }
-    }
-    if (editing) {
-        cursor.endEditBlock();
+        for (const QTextFragment& fragment : sized) {
+            edit.cursor().setPosition(fragment.position());
+            edit.cursor().setPosition(fragment.position() + fragment.length(), QTextCursor::KeepAnchor);
+            edit.cursor().setCharFormat(unsized(fragment.charFormat()));
+        }
     }
     return size;
 }
 
-double columnX(double viewWidth, double columnWidth, float alignment) {
+void setAlignment(QTextDocument& document, Qt::Alignment alignment) {
+    if (QTextOption option = document.defaultTextOption(); option.alignment() != alignment) {
+        option.setAlignment(alignment);
+        document.setDefaultTextOption(option);
+    }
+    LazyEditBlock edit(document);
+    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+        if (QTextBlockFormat paragraph = block.blockFormat();
+            paragraph.hasProperty(QTextFormat::BlockAlignment)) {
+            edit.cursor().setPosition(block.position());
+            paragraph.clearProperty(QTextFormat::BlockAlignment);
+            edit.cursor().setBlockFormat(paragraph);
+        }
+    }
+}
+
+double columnX(double viewWidth, double columnWidth, float alignment, bool flipHorizontal) {
     // c is the left edge of a centred column; alignment moves it towards either edge.
     const double c = viewWidth / 2 - columnWidth / 2;
-    return c * (1 + static_cast<double>(alignment));
+    const double x = c * (1 + static_cast<double>(alignment));
+    return flipHorizontal ? viewWidth - columnWidth - x : x;
 }
 
 TextColumn textColumn(double viewWidth, float margin, float alignment) {
@@ -188,7 +216,8 @@ Changes changes(const DocumentScriptProperties& properties, const DocumentScript
                 bool force) {
     return {force || properties.prompterMargin != cached.prompterMargin ||
                 properties.prompterWordCountFactor != cached.prompterWordCountFactor,
-            force || properties.prompterMarginAlignment != cached.prompterMarginAlignment};
+            force || properties.prompterMarginAlignment != cached.prompterMarginAlignment ||
+                properties.flipHorizontal != cached.flipHorizontal};
 }
 
 void applyScriptProperties(OverlayView& overlay, const DocumentScriptProperties& p, double lineHeight) {
@@ -210,6 +239,10 @@ void applyScriptProperties(OverlayView& overlay, const DocumentScriptProperties&
     if (layer.lineHeight() != lineHeight) {
         layer.setLineHeight(lineHeight);
         layer.updateOverlay();
+    }
+    // Mirrored with the script below it, as the prompter mirrors its whole picture.
+    if (layer.isFlippedHorizontally() != p.flipHorizontal || layer.isFlippedVertically() != p.flipVertical) {
+        layer.setMirroring(p.flipHorizontal, p.flipVertical);
     }
 }
 

@@ -24,13 +24,16 @@ inline constexpr double minimumFontSize = 8.0;
 // The size a request to resize the whole text gives (never below the minimum).
 double fontSize(double requestedPoints);
 
-// Gives every run of `document` the size fontSize(points), keeping family, weight and slant,
-// and lets every paragraph wrap at words. One undo step, none when every run already has the
-// size. Returns the size used, which the text view also gives its typing font (see resized()).
+// Shows every run of `document` at fontSize(points), keeping family, weight and slant, and lets
+// every paragraph wrap at words. The size is the document's default font, which is no edit of the
+// text and no undo step: runs carry no size of their own (see unsized()). Only runs that still have
+// one, and paragraphs that do not wrap, are changed, as one undo step. Returns the size used.
 double setFontSize(QTextDocument& document, double points);
-// `format` at `points` (the script's points, as platform::Font counts them; a point size for Qt,
-// never a pixel size), its other font properties kept.
-QTextCharFormat resized(QTextCharFormat format, double points);
+// Aligns every paragraph through the document's default text option (no edit, no undo step);
+// paragraphs aligned on their own are changed to follow it, as one undo step.
+void setAlignment(QTextDocument& document, Qt::Alignment alignment);
+// `format` without a size of its own: it shows at its document's default size.
+QTextCharFormat unsized(QTextCharFormat format);
 // The size Qt calls points for the script's `points`.
 double qtPointSize(double points);
 
@@ -42,8 +45,9 @@ struct TextColumn {
     bool operator==(const TextColumn&) const = default;
 };
 TextColumn textColumn(double viewWidth, float margin, float alignment);
-// Where a column already `columnWidth` wide stands for `alignment` (when only it changed).
-double columnX(double viewWidth, double columnWidth, float alignment);
+// Where a column already `columnWidth` wide stands for `alignment` (when only it changed);
+// mirrored about the view when the script is flipped horizontally.
+double columnX(double viewWidth, double columnWidth, float alignment, bool flipHorizontal = false);
 
 // The font size that puts the prompter's words on one line of a text container of
 // `containerWidth` with `padding` on each side: (width - 2 padding) / 5 x (1 - factor), at least
@@ -91,7 +95,7 @@ QTransform mirrorTransform(bool flipHorizontal, bool flipVertical, const QSizeF&
 // What an application of the script properties recomputes besides the cheap compared steps.
 struct Changes {
     bool column = false;    // column width and font size (margin or word-count factor)
-    bool alignment = false; // the column's place (margin alignment)
+    bool alignment = false; // the column's place (margin alignment, horizontal flip)
 };
 // Against the properties applied last time; `force` recomputes both.
 Changes changes(const DocumentScriptProperties& properties, const DocumentScriptProperties& cached,

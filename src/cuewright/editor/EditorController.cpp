@@ -341,10 +341,20 @@ void EditorController::applyTypingAttributes() {
     const platform::Font font = defaultFont(*defaults_);
     attributes.font = lineHeight_ > 0 ? font.withPointSize(lineHeight_) : font;
     attributes.foregroundColor = defaultTextColor(*defaults_);
-    QTextCharFormat format = toTextCharFormat(attributes);
+    const QTextCharFormat format = editorFormat(attributes);
+    textView_->setTypingLook(format);
     if (!textView_->textCursor().hasSelection()) {
         textView_->setCurrentCharFormat(format);
     }
+}
+
+QTextCharFormat EditorController::editorFormat(platform::Attributes attributes) const {
+    // The size is the document's, the same for every run; the exact font kept beside the shown
+    // one says so too, so that the text hands the font back unchanged.
+    if (attributes.font && lineHeight_ > 0) {
+        attributes.font = attributes.font->withPointSize(lineHeight_);
+    }
+    return EditorAppearance::unsized(toTextCharFormat(attributes));
 }
 
 double EditorController::viewHeight() const {
@@ -402,7 +412,8 @@ void EditorController::placeColumn(const DocumentScriptProperties& properties, b
         const auto column = EditorAppearance::textColumn(frame.width(), properties.prompterMargin,
                                                          properties.prompterMarginAlignment);
         const double width = widthChanged ? column.width : textView_->width();
-        const double x = EditorAppearance::columnX(frame.width(), width, properties.prompterMarginAlignment);
+        const double x = EditorAppearance::columnX(frame.width(), width, properties.prompterMarginAlignment,
+                                                   properties.flipHorizontal);
         textView_->setGeometry(frame.x() + int(std::lround(x)), frame.y(), int(std::lround(width)),
                                frame.height());
         background_->setIgnoreDelegate(ignoring);
@@ -462,7 +473,8 @@ void EditorController::typingAttributesDidChange() {
     if (ignoreTypingAttributes_ || !loaded_) {
         return;
     }
-    const platform::Attributes attributes = fromTextCharFormat(textView_->currentCharFormat());
+    const platform::Attributes attributes =
+        fromTextCharFormat(shownCharFormat(*textView_->document(), textView_->currentCharFormat()));
     Editor editor = project_->editor();
     editor.typingAttributes.font = attributes.font.value_or(defaultFont(*defaults_));
     editor.typingAttributes.textColor = attributes.foregroundColor.value_or(defaultTextColor(*defaults_));
@@ -481,11 +493,22 @@ void EditorController::projectTypingAttributesDidChange(Project&) {
     }
     const FlagScope typing(ignoreTypingAttributes_);
     const auto& typingAttributes = project_->editor().typingAttributes;
-    platform::Attributes attributes;
-    attributes.font = typingAttributes.font;
-    attributes.foregroundColor = typingAttributes.textColor;
-    // Over a selection Qt restyles it, as a font panel's change does.
-    textView_->mergeCurrentCharFormat(toTextCharFormat(attributes));
+    platform::Attributes font;
+    font.font = typingAttributes.font;
+    QTextCursor selection = textView_->textCursor();
+    if (!selection.hasSelection()) {
+        platform::Attributes attributes = font;
+        attributes.foregroundColor = typingAttributes.textColor;
+        textView_->mergeCurrentCharFormat(editorFormat(attributes));
+        return;
+    }
+    // Over a selection a new font changes the selection's fonts, as a font panel's change does,
+    // and nothing else: its colours stay.
+    const auto shown =
+        fromTextCharFormat(shownCharFormat(*textView_->document(), textView_->currentCharFormat()));
+    if (shown.font != typingAttributes.font) {
+        selection.mergeCharFormat(editorFormat(font));
+    }
 }
 
 void EditorController::projectFontDidChange(Project&, const platform::Font& font) {
@@ -499,7 +522,7 @@ void EditorController::projectFontDidChange(Project&, const platform::Font& font
         const FlagScope ignoring(ignoreTextChange_); // no autosave: the change stays the editor's
         platform::Attributes attributes;
         attributes.font = font;
-        selection.mergeCharFormat(toTextCharFormat(attributes));
+        selection.mergeCharFormat(editorFormat(attributes));
     }
     publishLineMetrics();
 }

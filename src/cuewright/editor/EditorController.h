@@ -12,6 +12,7 @@
 #include "platform/text/AttributedString.h"
 
 #include <QString>
+#include <QTextCharFormat>
 
 #include <QMetaObject>
 
@@ -215,6 +216,8 @@ private:
                      std::optional<EditorAppearance::TextAmount> amount = std::nullopt);
     void setInset();
     double viewHeight() const;
+    // The text format of `attributes` in this editor: its font at the editor's size.
+    QTextCharFormat editorFormat(platform::Attributes attributes) const;
     void typingAttributesDidChange();
     // Runs `step` as the editor's own scroll: it does not come back as a wheel scroll.
     template <typename Step> void scrollingItself(Step step);
