@@ -54,8 +54,7 @@ void save(const std::filesystem::path& destination, const Document& document,
 
 Document open(const std::filesystem::path& path, const platform::Defaults& defaults) {
     Database database(defaults);
-    database.db =
-        sql::Connection::open(std::filesystem::absolute(path).string(), sql::Connection::Access::readOnly);
+    database.db = Database::openForReading(path);
     if (database.readVersion() != 1) {
         throw ProjectError::versionNotSupported();
     }
