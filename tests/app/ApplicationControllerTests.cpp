@@ -5,6 +5,7 @@
 #include "cuewright/app/MainMenu.h"
 #include "cuewright/app/RecentDocuments.h"
 #include "cuewright/app/RemoteServices.h"
+#include "cuewright/model/ScriptRecovery.h"
 #include "cuewright/model/SettingsKeys.h"
 #include "cuewright/remote/NetworkSettings.h"
 #include "cuewright/remote/WorkspaceBluetooth.h"
@@ -443,6 +444,9 @@ protected:
         QCoreApplication::sendPostedEvents(nullptr, 0); // the message comes once the loop runs
     }
     std::size_t copies() const {
+        if (cw::ScriptRecovery* recovery = app->scriptRecovery()) {
+            recovery->flush();
+        }
         std::size_t count = 0;
         for (const auto& item : fs::directory_iterator(folder())) {
             count += item.path().extension() == ".cwr";

@@ -1,6 +1,7 @@
 // The shell's small parts: the recent-documents list and handing files to the running instance.
 #include "cuewright/app/ApplicationController.h"
 #include "cuewright/app/RecentDocuments.h"
+#include "cuewright/app/SignalQuit.h"
 #include "cuewright/app/SingleInstance.h"
 #include "platform/defaults/Defaults.h"
 
@@ -14,6 +15,7 @@
 #include <QProcess>
 #include <QUuid>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 
@@ -75,6 +77,30 @@ TEST(SingleInstance, ASecondStartHandsItsPathsToTheRunningOne) {
     ASSERT_EQ(received.size(), 2u);
     EXPECT_EQ(received[0], QStringList{QString::fromStdString(script.string())});
     EXPECT_TRUE(received[1].isEmpty()) << "without paths the running one is asked to come forward";
+}
+
+TEST(SignalQuit, ASignalIsHandledInTheEventLoopAndAnyLaterOneEndsAtOnce) {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    struct sigaction previous {};
+    ::sigaction(SIGUSR1, &ignore, &previous);
+    std::vector<int> handled;
+    {
+        cw::SignalQuit quit({SIGUSR1, SIGUSR2}, [&](int signal) { handled.push_back(signal); });
+        ::raise(SIGUSR1);
+        EXPECT_TRUE(handled.empty()) << "handled inside the signal handler";
+        QElapsedTimer hangGuard;
+        hangGuard.start();
+        while (handled.empty() && hangGuard.elapsed() < 15000) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        }
+        EXPECT_EQ(handled, std::vector{SIGUSR1});
+        EXPECT_EXIT(::raise(SIGUSR2), ::testing::KilledBySignal(SIGUSR2), "");
+    }
+    struct sigaction restored {};
+    ::sigaction(SIGUSR1, nullptr, &restored);
+    EXPECT_EQ(restored.sa_handler, SIG_IGN) << "the earlier action comes back";
+    ::sigaction(SIGUSR1, &previous, nullptr);
 }
 
 } // namespace

@@ -108,6 +108,7 @@ protected:
         }
     }
     std::vector<QString> keptTexts() {
+        recovery->flush();
         std::vector<QString> texts;
         for (const auto& entry : recovery->store().entries()) {
             texts.push_back(recovery->store().read(entry, defaults).text.string());

@@ -44,12 +44,20 @@ static ScriptRecovery::Schedule qtSchedule() {
 ScriptRecovery::ScriptRecovery(std::unique_ptr<RecoveryStore> store, const platform::Defaults& defaults,
                                Schedule schedule, std::chrono::milliseconds interval)
     : store_(std::move(store))
+    , queue_(dispatch::Queue::makeSerial("cuewright.recovery"))
     , defaults_(defaults)
     , schedule_(schedule ? std::move(schedule) : qtSchedule())
     , interval_(interval) {}
 
-// The copies stay: ending the application is not discarding anything.
-ScriptRecovery::~ScriptRecovery() = default;
+// The copies stay: ending the application is not discarding anything. What was asked of the
+// queue is finished first.
+ScriptRecovery::~ScriptRecovery() {
+    flush();
+}
+
+void ScriptRecovery::flush() {
+    queue_->sync([] {});
+}
 
 std::vector<std::shared_ptr<Project>>
 ScriptRecovery::restore(const std::function<std::shared_ptr<Project>()>& makeProject) {
@@ -96,8 +104,8 @@ void ScriptRecovery::forget(const Project& project) {
     if (found == followed_.end()) {
         return;
     }
-    if ((*found)->written && !preserving_) {
-        store_->remove((*found)->id);
+    if (!preserving_) {
+        remove(**found);
     }
     followed_.erase(found);
 }
@@ -106,6 +114,7 @@ void ScriptRecovery::writeNow(Project& project) {
     CW_DCHECK_MAIN_THREAD();
     if (Followed* followed = find(project); followed && project.hasUnsavedChanges()) {
         write(*followed, project);
+        flush();
     }
 }
 
@@ -155,24 +164,39 @@ void ScriptRecovery::saved(Project& project) {
         return;
     }
     followed->due = false;
-    if (followed->written) {
-        store_->remove(followed->id);
-        followed->written = false;
-    }
+    remove(*followed);
 }
 
 void ScriptRecovery::write(Followed& followed, Project& project) {
     followed.due = false;
+    followed.written = true; // a failed write leaves nothing to remove, which is no error
     const std::optional<std::string> path = project.representedPath();
-    const RecoveryStore::Entry entry{followed.id, path,
-                                     path ? std::filesystem::path(*path).filename().string()
-                                          : std::string(untitledName)};
-    try {
-        store_->write(entry, project.documentSnapshot(), project.bookmarks());
-        followed.written = true;
-    } catch (const std::exception& error) {
-        base::log("Cannot keep a copy of the unsaved edits of " + entry.name + ": " + error.what());
+    RecoveryStore::Entry entry{followed.id, path,
+                               path ? std::filesystem::path(*path).filename().string()
+                                    : std::string(untitledName)};
+    // The bookmarks read the editor's line table, which belongs to the main thread.
+    queue_->async([store = store_, entry = std::move(entry), document = project.documentSnapshot(),
+                   bookmarks = project.bookmarks()] {
+        try {
+            store->write(entry, document, bookmarks);
+        } catch (const std::exception& error) {
+            base::log("Cannot keep a copy of the unsaved edits of " + entry.name + ": " + error.what());
+        }
+    });
+}
+
+void ScriptRecovery::remove(Followed& followed) {
+    if (!followed.written) {
+        return;
     }
+    followed.written = false;
+    queue_->async([store = store_, id = followed.id] {
+        try {
+            store->remove(id);
+        } catch (const std::exception& error) {
+            base::log("Cannot remove the copy of unsaved edits " + id + ": " + error.what());
+        }
+    });
 }
 
 } // namespace cw

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "cuewright/model/RecoveryStore.h"
+#include "dispatch/Queue.h"
 
 #include <chrono>
 #include <functional>
@@ -26,8 +27,11 @@ class Project;
 //    closed and its edits discarded), unless preserve() came first.
 //  - writeNow() writes at once (the process is about to end); preserve() keeps every copy from
 //    then on, as the windows closing on the way out are no one discarding anything.
-// Write failures are logged and retried with the next edit; nothing is thrown. The store's
-// folder is the only place written: a script's own file is never touched. Main thread only.
+// The script is read on the main thread; the copy is written, and removed, on a serial queue of
+// its own, so that writing a long script does not hold up typing (writeNow() and flush() wait
+// for it). Write failures are logged and retried with the next edit; nothing is thrown. The
+// store's folder is the only place written: a script's own file is never touched. Main thread
+// only.
 class ScriptRecovery {
 public:
     // Runs `fire` once, `delay` from now, on the main thread. Tests pass their own.
@@ -44,7 +48,10 @@ public:
     ScriptRecovery(const ScriptRecovery&) = delete;
     ScriptRecovery& operator=(const ScriptRecovery&) = delete;
 
+    // Call flush() first: the store is written on the queue.
     RecoveryStore& store() { return *store_; }
+    // Returns once every write and removal asked for so far is done.
+    void flush();
 
     // The copies left by an earlier run, each read into `project` made by `makeProject`, given
     // its own file back (none for an untitled script) and followed under its copy. A copy that
@@ -55,7 +62,7 @@ public:
     void follow(const std::shared_ptr<Project>& project);
     // The script closed: its copy goes, unless preserve() was called.
     void forget(const Project& project);
-    // Writes the script's copy now when it has unsaved changes.
+    // Writes the script's copy now when it has unsaved changes, and waits for it.
     void writeNow(Project& project);
     void preserve() { preserving_ = true; }
 
@@ -72,8 +79,10 @@ private:
     void changed(Project& project);
     void saved(Project& project);
     void write(Followed& followed, Project& project);
+    void remove(Followed& followed);
 
-    std::unique_ptr<RecoveryStore> store_;
+    std::shared_ptr<RecoveryStore> store_;
+    dispatch::QueuePtr queue_;
     const platform::Defaults& defaults_;
     Schedule schedule_;
     std::chrono::milliseconds interval_;
