@@ -54,6 +54,22 @@ TEST(RecoveryStoreTest, KeepsReplacesAndForgetsCopiesByTheirScripts) {
     EXPECT_FALSE(fs::exists(store->copyPath(named.id)));
 }
 
+TEST(RecoveryStoreTest, ACopyIsNamedInTheIndexBeforeItIsOnDisk) {
+    // Else a kill between the two leaves a copy that the next start removes as a leftover.
+    testsupport::TempDir dir;
+    const auto store = RecoveryStore::open(dir / "Recovery");
+    const RecoveryStore::Entry entry{RecoveryStore::makeId(), std::nullopt, "Untitled"};
+    bool named = false;
+    cw::ScriptDocumentFile::SaveOptions options;
+    options.beforeReplace = [&](const fs::path&) {
+        named = fileBytes(dir / "Recovery" / std::string(RecoveryStore::indexName)).find(entry.id) !=
+                std::string::npos;
+        return true;
+    };
+    store->write(entry, documentWith("typed"), {}, options);
+    EXPECT_TRUE(named);
+}
+
 TEST(RecoveryStoreTest, OneProcessHoldsTheFolderUntilItLetsGo) {
     testsupport::TempDir dir;
     auto first = RecoveryStore::open(dir / "Recovery");

@@ -115,22 +115,24 @@ std::vector<RecoveryStore::Entry> RecoveryStore::entries() const {
 }
 
 void RecoveryStore::write(const Entry& entry, const Document& document,
-                          const std::vector<Bookmark>& bookmarks) {
+                          const std::vector<Bookmark>& bookmarks,
+                          const ScriptDocumentFile::SaveOptions& options) {
     if (!isPlainId(entry.id)) {
         throw std::invalid_argument("not a recovery id: " + entry.id);
     }
-    ScriptDocumentFile::save(copyPath(entry.id), document, bookmarks);
+    // The index first: a kill between the two leaves an index naming a copy that is not there
+    // yet (which is skipped), never a copy that the next start takes for a leftover.
     std::vector<Entry> entries = readIndex(folder_ / indexName);
     const auto known =
         std::find_if(entries.begin(), entries.end(), [&](const Entry& e) { return e.id == entry.id; });
     if (known == entries.end()) {
         entries.push_back(entry);
-    } else if (*known == entry) {
-        return;
-    } else {
+        writeIndex(entries);
+    } else if (!(*known == entry)) {
         *known = entry;
+        writeIndex(entries);
     }
-    writeIndex(entries);
+    ScriptDocumentFile::save(copyPath(entry.id), document, bookmarks, options);
 }
 
 Document RecoveryStore::read(const Entry& entry, const platform::Defaults& defaults) const {

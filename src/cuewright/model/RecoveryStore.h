@@ -4,6 +4,7 @@
 
 #include "cuewright/model/Bookmark.h"
 #include "cuewright/model/Document.h"
+#include "cuewright/model/ScriptDocumentFile.h"
 
 #include <filesystem>
 #include <memory>
@@ -57,10 +58,11 @@ public:
     std::vector<Entry> entries() const;
     // A fresh id for a script not yet kept.
     static std::string makeId();
-    // Writes the copy of `entry` (replacing an earlier one of the same id) and names it in the
-    // index. Throws what the script writer throws, or std::system_error for the index; the
-    // earlier copy and index then stay as they were.
-    void write(const Entry& entry, const Document& document, const std::vector<Bookmark>& bookmarks);
+    // Names `entry` in the index, then writes its copy (replacing an earlier one of the same
+    // id). Throws std::system_error for the index, or what the script writer throws; an earlier
+    // copy then stays as it was.
+    void write(const Entry& entry, const Document& document, const std::vector<Bookmark>& bookmarks,
+               const ScriptDocumentFile::SaveOptions& options = {});
     // The copy's document; throws what reading a script file throws.
     Document read(const Entry& entry, const platform::Defaults& defaults) const;
     // Forgets the copy: out of the index, then off the disk. An unknown id is no error.
