@@ -498,6 +498,17 @@ TEST_F(Recovery, EndingTheSessionAsksNothingAndTheNextLaunchBringsTheEditsBack) 
     EXPECT_EQ(app->editorControllers().size(), 2u);
 }
 
+TEST_F(Recovery, TheSessionEndingWhileLaunchingStartsNothingMore) {
+    defaults.set(cw::settings::startupMode, "CreateNewDocument");
+    app->applicationWillFinishLaunching();
+    app->terminateWithoutAsking(); // a signal during a start-up dialog
+    app->applicationDidFinishLaunching();
+    EXPECT_TRUE(app->isTerminating());
+    EXPECT_TRUE(app->workspace().projects().empty());
+    EXPECT_EQ(std::count(events.begin(), events.end(), "startNetworking"), 0);
+    EXPECT_EQ(std::count(devices.begin(), devices.end(), "startGamepads"), 0);
+}
+
 TEST_F(Recovery, CopiesGoWhenTheirEditsAreDiscardedOrSaved) {
     launch();
     app->newDocument();

@@ -261,6 +261,17 @@ TEST_F(SessionEndToEnd, APipeNamedLikeADocumentIsRefusedAndTheApplicationGoesOn)
     EXPECT_EQ(app.exitCode(), 0);
 }
 
+TEST_F(SessionEndToEnd, TheSessionEndingDuringAStartUpMessageQuitsToo) {
+    const std::string cwrPipe = (work / "pipe.cwr").string();
+    ASSERT_EQ(::mkfifo(cwrPipe.c_str(), 0600), 0);
+    QProcess& app = start({QString::fromStdString(cwrPipe)});
+    ASSERT_TRUE(waitForAlert(app)) << "opening the pipe showed no error";
+    ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
+    ASSERT_TRUE(app.waitForFinished(15000)) << "the signal ended the message but not the application";
+    EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(app.exitCode(), 0);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {

@@ -298,6 +298,9 @@ void ApplicationController::applicationWillFinishLaunching() {
 
 void ApplicationController::applicationDidFinishLaunching() {
     CW_DCHECK_MAIN_THREAD();
+    if (terminating_) {
+        return; // the session ended while launching: nothing more is started
+    }
     if (env_.offerMoveToApplicationsFolder) {
         env_.offerMoveToApplicationsFolder();
     }
@@ -403,11 +406,9 @@ void ApplicationController::terminateWithoutAsking() {
         recovery_->preserve();
     }
     applicationWillTerminate();
+    // Ends every loop running, start-up dialogs' included; before the main loop runs, main()
+    // sees isTerminating() and does not start it.
     QCoreApplication::exit(0);
-    // exit() does nothing before the main loop runs (a signal during a start-up dialog): this
-    // ends the main loop as soon as it starts.
-    QMetaObject::invokeMethod(
-        qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
 }
 
 bool ApplicationController::openFile(const QString& path) {

@@ -147,6 +147,8 @@ public:
     // Quits without asking (the session is ending): the unsaved edits of every script are
     // written to its recovery copy first, and the copies stay for the next start.
     void terminateWithoutAsking();
+    // Quitting has begun: the main loop must not start (a signal came during a start-up dialog).
+    bool isTerminating() const { return terminating_; }
     // The recovery copies' keeper; null without a recovery folder or when another process holds it.
     ScriptRecovery* scriptRecovery() const { return recovery_.get(); }
     // Opens the file, presenting the document error on failure; false then.

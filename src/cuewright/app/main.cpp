@@ -86,7 +86,8 @@ int main(int argc, char** argv) {
         }
     });
 
-    const int status = QApplication::exec();
+    // A signal during a start-up dialog has quit already.
+    const int status = controller->isTerminating() ? 0 : QApplication::exec();
     controller->applicationWillTerminate();
     controller.reset();
     platform::Defaults::standard().synchronize();
