@@ -53,6 +53,7 @@ public:
     bool close() override;
     bool isDocumentEdited() const override { return project_->hasUnsavedChanges(); }
     bool hasBeenClosed() const override { return closed_; }
+    void setDocumentEdited() override { project_->setHasUnsavedChanges(true); }
     void setRecentDocumentHandler(std::function<void(const std::string&)> handler) override {
         noteRecent = std::move(handler);
     }
@@ -135,7 +136,6 @@ struct Fixture {
         previousInhibitor =
             platform::setSharedActivityInhibitor(std::make_shared<platform::FakeActivityInhibitor>());
         previousAlerts = platform::setAlertRunner(alerts);
-        cw::ApplicationEnvironment environment;
         environment.defaults = &defaults;
         environment.center = &center;
         environment.windows.makeEditorWindow = [this](const std::shared_ptr<cw::Project>& project) {
@@ -205,6 +205,8 @@ struct Fixture {
     std::vector<std::weak_ptr<FakeEditor>> editors;
     std::vector<std::weak_ptr<FakePrompter>> prompters;
     bool showsStartWindow = true;
+    // What `app` was made with; tests change it and make another.
+    cw::ApplicationEnvironment environment;
     std::shared_ptr<cw::ApplicationController> app;
 };
 

@@ -5,6 +5,7 @@
 #include "cuewright/app/MainMenu.h"
 #include "cuewright/app/RecentDocuments.h"
 #include "cuewright/app/RemoteServices.h"
+#include "cuewright/model/ScriptRecovery.h"
 #include "cuewright/model/SettingsKeys.h"
 #include "cuewright/remote/BluetoothServer.h"
 #include "cuewright/remote/NetworkSettings.h"
@@ -26,6 +27,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iterator>
 
 using namespace apptest;
 namespace fs = std::filesystem;
@@ -432,6 +435,116 @@ TEST_F(Shell, TheStartWindowStandsInWhileNoScriptIsOpen) {
     start->hide();
     app->handOver({});
     EXPECT_EQ(app->editorControllers().size(), 1u) << "nothing visible: reopening makes a new script";
+}
+
+// Copies of unsaved edits in a folder of the test's own; scheduled writes wait for the test.
+class Recovery : public Shell {
+protected:
+    Recovery() {
+        defaults.set(cw::settings::startupMode, "DoNothing");
+        environment.recoveryFolder = folder();
+        environment.recoverySchedule = [this](std::chrono::milliseconds, std::function<void()> fire) {
+            scheduled.push_back(std::move(fire));
+        };
+        app = cw::ApplicationController::create(environment);
+    }
+    fs::path folder() const { return dir.path() / "Recovery"; }
+    // The process ends and starts again on the same folder.
+    void restart() {
+        app.reset();
+        QCoreApplication::sendPostedEvents(nullptr, 0);
+        scheduled.clear();
+        app = cw::ApplicationController::create(environment);
+        launch();
+        QCoreApplication::sendPostedEvents(nullptr, 0); // the message comes once the loop runs
+    }
+    std::size_t copies() const {
+        if (cw::ScriptRecovery* recovery = app->scriptRecovery()) {
+            recovery->flush();
+        }
+        std::size_t count = 0;
+        for (const auto& item : fs::directory_iterator(folder())) {
+            count += item.path().extension() == ".cwr";
+        }
+        return count;
+    }
+
+    std::vector<std::function<void()>> scheduled;
+};
+
+TEST_F(Recovery, EndingTheSessionAsksNothingAndTheNextLaunchBringsTheEditsBack) {
+    const std::string saved = saveScript(defaults, dir.path() / "talk.cwr", "as saved");
+    const std::string savedBytes = [&] {
+        std::ifstream in(saved, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }();
+    launch();
+    app->openDocument(saved);
+    app->newDocument();
+    const auto projects = app->workspace().projects();
+    projects[0]->setText(platform::AttributedString("as saved, then edited"));
+    projects[1]->setText(platform::AttributedString("never saved"));
+    for (const auto& project : projects) {
+        editorOf(*project)->answer = CloseAnswer::cancel; // a question would keep the window
+    }
+
+    app->terminateWithoutAsking();
+    EXPECT_TRUE(
+        std::none_of(events.begin(), events.end(), [](const auto& e) { return e.starts_with("ask"); }));
+    EXPECT_EQ(copies(), 2u);
+
+    restart();
+    const auto restored = app->workspace().projects();
+    ASSERT_EQ(restored.size(), 2u);
+    EXPECT_EQ(app->editorControllers().size(), 2u);
+    EXPECT_EQ(restored[0]->document().text.string(), "as saved, then edited");
+    EXPECT_EQ(restored[0]->representedPath(), saved);
+    EXPECT_EQ(restored[1]->document().text.string(), "never saved");
+    EXPECT_EQ(restored[1]->representedPath(), std::nullopt);
+    EXPECT_TRUE(restored[0]->hasUnsavedChanges() && restored[1]->hasUnsavedChanges());
+    ASSERT_EQ(alerts->shown().size(), 1u);
+    EXPECT_TRUE(alerts->shown().front().informativeText.contains("talk.cwr, Untitled"));
+    std::ifstream in(saved, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), savedBytes)
+        << "the script's file was written";
+
+    // Opening the script's file shows the brought-back edits, not the file.
+    app->openDocument(saved);
+    EXPECT_EQ(app->editorControllers().size(), 2u);
+}
+
+TEST_F(Recovery, TheSessionEndingWhileLaunchingStartsNothingMore) {
+    defaults.set(cw::settings::startupMode, "CreateNewDocument");
+    app->applicationWillFinishLaunching();
+    app->terminateWithoutAsking(); // a signal during a start-up dialog
+    app->applicationDidFinishLaunching();
+    EXPECT_TRUE(app->isTerminating());
+    EXPECT_TRUE(app->workspace().projects().empty());
+    EXPECT_EQ(std::count(events.begin(), events.end(), "startNetworking"), 0);
+    EXPECT_EQ(std::count(devices.begin(), devices.end(), "startGamepads"), 0);
+}
+
+TEST_F(Recovery, CopiesGoWhenTheirEditsAreDiscardedOrSaved) {
+    launch();
+    app->newDocument();
+    app->newDocument();
+    const auto projects = app->workspace().projects();
+    for (const auto& project : projects) {
+        project->setText(platform::AttributedString("typed"));
+    }
+    ASSERT_EQ(scheduled.size(), 2u);
+    for (auto& fire : scheduled) {
+        fire();
+    }
+    EXPECT_EQ(copies(), 2u);
+
+    projects[1]->save((dir.path() / "kept.cwr").string());
+    EXPECT_EQ(copies(), 1u);
+    EXPECT_TRUE(app->terminate()) << "Don't Save";
+    EXPECT_EQ(copies(), 0u);
+    restart();
+    EXPECT_TRUE(app->workspace().projects().empty());
+    EXPECT_TRUE(alerts->shown().empty());
 }
 
 // The real windows, offscreen: the editor and prompter windows report to the controller.

@@ -14,6 +14,9 @@
 
 #include <gtest/gtest.h>
 
+// Xlib's macros after gtest, which uses the same names.
+#include "EndToEndSupport.h"
+
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
@@ -38,69 +41,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-fs::path outputDir() {
-    const char* root = std::getenv("CW_TEST_OUTPUT_DIR");
-    fs::path dir = fs::path(root && *root ? root : "/tmp") / "app";
-    fs::create_directories(dir);
-    return dir;
-}
-
-// The top-level X windows whose name contains `part`, searched down the whole tree.
-std::optional<Window> findWindow(Display* display, Window under, const std::string& part) {
-    char* name = nullptr;
-    if (XFetchName(display, under, &name) && name) {
-        const bool match = std::string(name).find(part) != std::string::npos;
-        XFree(name);
-        XWindowAttributes attributes;
-        if (match && XGetWindowAttributes(display, under, &attributes) &&
-            attributes.map_state == IsViewable) {
-            return under;
-        }
-    }
-    Window root = 0, parent = 0, *children = nullptr;
-    unsigned count = 0;
-    if (!XQueryTree(display, under, &root, &parent, &children, &count)) {
-        return std::nullopt;
-    }
-    std::optional<Window> found;
-    for (unsigned i = 0; i < count && !found; ++i) {
-        found = findWindow(display, children[i], part);
-    }
-    if (children) {
-        XFree(children);
-    }
-    return found;
-}
-
-// Polls until `ready` holds, while the program runs; false when it ended or 15 s passed.
-bool waitFor(QProcess& app, const std::function<bool()>& ready) {
-    for (int i = 0; i < 300; ++i) {
-        if (ready()) {
-            return true;
-        }
-        if (app.state() == QProcess::NotRunning) {
-            return false;
-        }
-        app.waitForFinished(50);
-    }
-    return false;
-}
-
-void pressKeys(Display* display, std::initializer_list<KeySym> keys) {
-    for (KeySym key : keys) {
-        XTestFakeKeyEvent(display, XKeysymToKeycode(display, key), True, CurrentTime);
-    }
-    for (auto key = std::rbegin(keys); key != std::rend(keys); ++key) {
-        XTestFakeKeyEvent(display, XKeysymToKeycode(display, *key), False, CurrentTime);
-    }
-    XFlush(display);
-}
-
-QImage screenshot(const char* name) {
-    const QImage image = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
-    image.save(QString::fromStdString((outputDir() / name).string()));
-    return image;
-}
+using endtoend::findWindow;
+using endtoend::outputDir;
+using endtoend::pressKeys;
+using endtoend::screenshot;
+using endtoend::waitFor;
 
 // How many pixels differ between two pictures of the same size.
 int differingPixels(const QImage& a, const QImage& b) {
@@ -132,8 +77,7 @@ TEST(EndToEnd, AStartOpensItsWindowThoughAnotherUserListensUnderItsName) {
     ASSERT_NE(display, nullptr);
     const fs::path work = outputDir() / "squatted-instance";
     fs::remove_all(work);
-    fs::create_directories(work / "runtime");
-    fs::permissions(work / "runtime", fs::perms::owner_all);
+    fs::create_directories(work);
     std::ofstream(work / "note.txt") << "Good evening.\n";
     // Another user took the instance name in /tmp, where it used to be looked for.
     const QString name = "cuewright-e2e-" + QUuid::createUuid().toString(QUuid::Id128);
@@ -141,9 +85,7 @@ TEST(EndToEnd, AStartOpensItsWindowThoughAnotherUserListensUnderItsName) {
     ASSERT_TRUE(squatter.listening());
 
     QProcess app;
-    QProcessEnvironment environment = applicationEnvironment(work, name);
-    environment.insert("XDG_RUNTIME_DIR", QString::fromStdString((work / "runtime").string()));
-    app.setProcessEnvironment(environment);
+    app.setProcessEnvironment(applicationEnvironment(work, name));
     app.setProcessChannelMode(QProcess::ForwardedChannels);
     app.start(QStringLiteral(CW_APP_BINARY), {QString::fromStdString((work / "note.txt").string())});
     ASSERT_TRUE(app.waitForStarted());

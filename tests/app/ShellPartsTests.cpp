@@ -3,6 +3,7 @@
 #include "cuewright/app/ApplicationController.h"
 #include "cuewright/app/MainMenu.h"
 #include "cuewright/app/RecentDocuments.h"
+#include "cuewright/app/SignalQuit.h"
 #include "cuewright/app/SingleInstance.h"
 #include "platform/defaults/Defaults.h"
 
@@ -24,6 +25,7 @@
 #include <QUuid>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -250,6 +252,30 @@ TEST(SingleInstance, TheSocketLivesInAPrivateFolderOrNowhere) {
     EXPECT_FALSE(alone.listen([](const QStringList&) {}));
     EXPECT_TRUE(hasLine(log, "is not a private folder of this user"));
     EXPECT_TRUE(hasLine(log, "running as a lone instance"));
+}
+
+TEST(SignalQuit, ASignalIsHandledInTheEventLoopAndAnyLaterOneEndsAtOnce) {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    struct sigaction previous {};
+    ::sigaction(SIGUSR1, &ignore, &previous);
+    std::vector<int> handled;
+    {
+        cw::SignalQuit quit({SIGUSR1, SIGUSR2}, [&](int signal) { handled.push_back(signal); });
+        ::raise(SIGUSR1);
+        EXPECT_TRUE(handled.empty()) << "handled inside the signal handler";
+        QElapsedTimer hangGuard;
+        hangGuard.start();
+        while (handled.empty() && hangGuard.elapsed() < 15000) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        }
+        EXPECT_EQ(handled, std::vector{SIGUSR1});
+        EXPECT_EXIT(::raise(SIGUSR2), ::testing::KilledBySignal(SIGUSR2), "");
+    }
+    struct sigaction restored {};
+    ::sigaction(SIGUSR1, nullptr, &restored);
+    EXPECT_EQ(restored.sa_handler, SIG_IGN) << "the earlier action comes back";
+    ::sigaction(SIGUSR1, &previous, nullptr);
 }
 
 } // namespace

@@ -13,6 +13,7 @@
 #include "platform/defaults/NotificationCenter.h"
 #include "platform/ui/FakeFileDialogs.h"
 
+#include "support/StuckOpenGuard.h"
 #include "support/TempDir.h"
 
 #include "ScreenshotSupport.h"
@@ -29,6 +30,8 @@
 #include <QSlider>
 #include <QSpinBox>
 #include <QTest>
+
+#include <sys/stat.h>
 
 using namespace std::chrono_literals;
 using cw::Editor;
@@ -336,11 +339,13 @@ TEST_F(SidebarTest, BackgroundImageFromDisk) {
     platform::setFileDialogs(dialogs);
     QImage(4, 4, QImage::Format_RGB32).save(QString::fromStdString((dir / "picture.png").string()));
     QFile(QString::fromStdString((dir / "text.png").string())).open(QIODevice::WriteOnly);
+    ASSERT_EQ(::mkfifo((dir / "pipe.png").c_str(), 0600), 0);
+    testsupport::StuckOpenGuard guard(dir / "pipe.png");
     auto pane = load<OverlayController>();
     const struct {
         const char* file; // null: cancelled
         bool stored;
-    } cases[] = {{"picture.png", true}, {nullptr, true}, {"text.png", false}};
+    } cases[] = {{"picture.png", true}, {nullptr, true}, {"text.png", false}, {"pipe.png", false}};
     for (const auto& c : cases) {
         if (c.file)
             dialogs->answerOpen({QString::fromStdString((dir / c.file).string())});
@@ -349,6 +354,7 @@ TEST_F(SidebarTest, BackgroundImageFromDisk) {
         EXPECT_EQ(pane->shownImage(), properties().backgroundImage);
         EXPECT_FALSE(properties().showBackgroundImage);
     }
+    EXPECT_TRUE(guard.finish()) << "reading the pipe waited for a writer";
     platform::setFileDialogs(nullptr);
 }
 

@@ -12,6 +12,7 @@
 #include "sql/Errors.h"
 
 #include "support/FakeScreenProvider.h"
+#include "support/StuckOpenGuard.h"
 #include "support/TempDir.h"
 
 #include <QFontDatabase>
@@ -23,6 +24,8 @@
 #include <functional>
 #include <thread>
 #include <utility>
+
+#include <sys/stat.h>
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -158,6 +161,45 @@ TEST_F(WorkspaceTest, AReadersErrorIsPassedOnAndOpensNothing) {
     EXPECT_THROW(workspace.openProject(textFile("latin1.txt", "caf\xE9").string()), platform::PlainTextError);
     EXPECT_THROW(workspace.openProject((dir / "missing.cwr").string()), sql::Result);
     EXPECT_TRUE(workspace.projects().empty());
+}
+
+TEST_F(WorkspaceTest, APipeNamedLikeADocumentIsRefusedUnreadWhateverItsType) {
+    // What opening the pipe gives: an error, or a script saying the file could not be read.
+    enum class Outcome { projectError, plainTextError, unreadableLine };
+    struct Case {
+        std::string name;
+        Outcome outcome;
+    };
+    const std::vector<Case> cases = {
+        {"pipe.cwr", Outcome::projectError},    {"pipe.pdf", Outcome::projectError},
+        {"pipe.txt", Outcome::plainTextError},  {"pipe.docx", Outcome::unreadableLine},
+        {"pipe.doc", Outcome::unreadableLine},  {"pipe.rtf", Outcome::unreadableLine},
+        {"pipe.rtfd", Outcome::unreadableLine},
+    };
+    for (const Case& c : cases) {
+        fs::path fifo = dir / c.name;
+        if (cw::Workspace::fileExtension(c.name) == "rtfd") {
+            fs::create_directory(fifo); // a package whose text is the pipe
+            fifo /= "TXT.rtf";
+        }
+        ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0) << fifo;
+        const std::string path = (dir / c.name).string();
+        testsupport::StuckOpenGuard guard(fifo);
+        Outcome outcome = Outcome::unreadableLine;
+        std::shared_ptr<cw::Project> project;
+        try {
+            project = workspace.openProject(path);
+        } catch (const cw::ProjectError&) {
+            outcome = Outcome::projectError;
+        } catch (const platform::PlainTextError&) {
+            outcome = Outcome::plainTextError;
+        }
+        EXPECT_TRUE(guard.finish()) << c.name << ": opening waited for a writer";
+        EXPECT_EQ(outcome, c.outcome) << c.name;
+        if (project) {
+            EXPECT_TRUE(project->document().text.string().startsWith("Could not read from file")) << c.name;
+        }
+    }
 }
 
 TEST_F(WorkspaceTest, ClosingTheActiveProjectClearsItClosingAnotherDoesNot) {

@@ -1,4 +1,4 @@
-// A fresh folder per test under the build's test-output folder (or /tmp), removed afterwards.
+// A fresh folder per test in the temp folder, removed afterwards.
 #pragma once
 
 #include <cstdlib>
@@ -12,11 +12,8 @@ namespace testsupport {
 class TempDir {
 public:
     TempDir() {
-        const char* root = std::getenv("CW_TEST_OUTPUT_DIR");
-        std::filesystem::path base =
-            root && *root ? std::filesystem::path(root) : std::filesystem::temp_directory_path();
-        std::filesystem::create_directories(base);
-        std::string pattern = (base / "tmp-XXXXXX").string();
+        // The temp folder, not the build tree: a socket's path in here must stay under 108 bytes.
+        std::string pattern = (std::filesystem::temp_directory_path() / "cw-tmp-XXXXXX").string();
         path_ = ::mkdtemp(pattern.data());
     }
     ~TempDir() {

@@ -1,11 +1,17 @@
 #!/usr/bin/env bash
 # Runs a test program under an Xvfb of its own on the xcb platform; skips (77) without Xvfb.
-# Usage: run_under_xvfb.sh [Xvfb screen options ...] -- program [arguments ...]
-# (no screen options: one 1920x1080 screen).
+# Usage: run_under_xvfb.sh [--wm] [Xvfb screen options ...] -- program [arguments ...]
+# (no screen options: one 1920x1080 screen). --wm starts openbox first, as focus and activation
+# only behave as on a desktop under a window manager; skips (77) without openbox.
 set -u
 screens=()
+wm=0
 while [[ $# -gt 0 && $1 != "--" ]]; do
-  screens+=("$1")
+  if [[ $1 == "--wm" ]]; then
+    wm=1
+  else
+    screens+=("$1")
+  fi
   shift
 done
 shift
@@ -14,11 +20,20 @@ if ! command -v Xvfb >/dev/null 2>&1; then
   echo "Xvfb is not installed: skipped"
   exit 77
 fi
+if [[ $wm -eq 1 ]] && ! command -v openbox >/dev/null 2>&1; then
+  echo "openbox is not installed: skipped"
+  exit 77
+fi
 work=$(mktemp -d)
 # -displayfd picks a free display number, so tests running side by side never clash.
 Xvfb -displayfd 5 "${screens[@]}" -nolisten tcp 5>"$work/display" 2>"$work/xvfb.log" &
 xvfb=$!
+wmpid=
 cleanup() {
+  if [[ -n $wmpid ]]; then
+    kill "$wmpid" 2>/dev/null
+    wait "$wmpid" 2>/dev/null
+  fi
   kill "$xvfb" 2>/dev/null
   wait "$xvfb" 2>/dev/null
   rm -rf "$work"
@@ -33,4 +48,23 @@ if [[ ! -s "$work/display" ]]; then
   cat "$work/xvfb.log"
   exit 77
 fi
-DISPLAY=":$(head -n1 "$work/display")" QT_QPA_PLATFORM=xcb "$@"
+display=":$(head -n1 "$work/display")"
+if [[ $wm -eq 1 ]]; then
+  # Its own config and session folders, so nothing of the user's desktop comes in.
+  mkdir -p "$work/wm-config" "$work/wm-runtime"
+  chmod 700 "$work/wm-runtime"
+  DISPLAY=$display XDG_CONFIG_HOME="$work/wm-config" XDG_RUNTIME_DIR="$work/wm-runtime" \
+    openbox --sm-disable >"$work/openbox.log" 2>&1 &
+  wmpid=$!
+  # Running once it announces itself on the root window.
+  for _ in $(seq 1 100); do
+    DISPLAY=$display xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id" && break
+    sleep 0.1
+  done
+  if ! DISPLAY=$display xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"; then
+    echo "openbox did not start"
+    cat "$work/openbox.log"
+    exit 1
+  fi
+fi
+DISPLAY=$display QT_QPA_PLATFORM=xcb "$@"

@@ -7,6 +7,8 @@
 #include "cuewright/editor/EditorWindowController.h"
 #include "cuewright/model/ApplicationSupport.h"
 #include "cuewright/model/Project.h"
+#include "cuewright/model/RecoveryStore.h"
+#include "cuewright/model/ScriptRecovery.h"
 #include "cuewright/model/SettingsKeys.h"
 #include "cuewright/model/UserDefaults.h"
 #include "cuewright/model/Workspace.h"
@@ -293,6 +295,11 @@ void ApplicationController::applicationWillFinishLaunching() {
     platform::setApplicationResponder(this);
     registerUserDefaults(*defaults_);
     applicationSupportFolder(); // made now, where the display settings will live
+    if (env_.recoveryFolder) {
+        if (auto store = RecoveryStore::open(*env_.recoveryFolder)) {
+            recovery_ = std::make_unique<ScriptRecovery>(std::move(store), *defaults_, env_.recoverySchedule);
+        }
+    }
     if (defaults_->boolForKey(settings::listenToShortcutsInBackground)) {
         keyMonitor_->install(); // warns itself when it will see nothing
     }
@@ -300,10 +307,15 @@ void ApplicationController::applicationWillFinishLaunching() {
                          [this](const auto&) { didChangeNetworkState(); });
     center_->addObserver(this, std::string(notifications::backgroundEventListeningDidChange),
                          [this](const auto&) { keyMonitor_->backgroundListeningDidChange(); });
+    // Before any file is opened, so that opening a script whose edits came back shows them.
+    restoreRecoveredScripts();
 }
 
 void ApplicationController::applicationDidFinishLaunching() {
     CW_DCHECK_MAIN_THREAD();
+    if (terminating_) {
+        return; // the session ended while launching: nothing more is started
+    }
     if (env_.offerMoveToApplicationsFolder) {
         env_.offerMoveToApplicationsFolder();
     }
@@ -395,6 +407,25 @@ bool ApplicationController::terminate() {
     return true;
 }
 
+void ApplicationController::terminateWithoutAsking() {
+    CW_DCHECK_MAIN_THREAD();
+    if (recovery_) {
+        for (const auto& window : editors_) {
+            if (window->isDocumentEdited()) {
+                // What the editor has not handed to the script yet, it hands over before a save.
+                window->project()->notifyWillSave();
+                recovery_->writeNow(*window->project());
+            }
+        }
+        // The windows closing on the way out discard nothing.
+        recovery_->preserve();
+    }
+    applicationWillTerminate();
+    // Ends every loop running, start-up dialogs' included; before the main loop runs, main()
+    // sees isTerminating() and does not start it.
+    QCoreApplication::exit(0);
+}
+
 bool ApplicationController::openFile(const QString& path) {
     try {
         openDocument(path.toStdString());
@@ -460,6 +491,42 @@ void ApplicationController::openMostRecentDocument(bool newDocumentWhenNone) {
     }
 }
 
+void ApplicationController::restoreRecoveredScripts() {
+    if (!recovery_) {
+        return;
+    }
+    const std::vector<std::shared_ptr<Project>> restored =
+        recovery_->restore([this] { return workspace_->newProject(); });
+    if (restored.empty()) {
+        return;
+    }
+    QStringList names;
+    QPointer<QWidget> first;
+    for (const std::shared_ptr<Project>& project : restored) {
+        std::shared_ptr<EditorWindow> window = makeEditorWindow(project);
+        window->setDocumentEdited(); // the window took the script for saved when it loaded
+        const std::optional<std::string> path = project->representedPath();
+        names << (path ? QFileInfo(QString::fromStdString(*path)).fileName()
+                       : QApplication::translate("ApplicationController", "Untitled"));
+        if (!first) {
+            first = window->window();
+        }
+    }
+    base::log("Brought back unsaved edits of " + names.join(QStringLiteral(", ")).toStdString());
+    platform::Alert alert;
+    alert.messageText =
+        QApplication::translate("ApplicationController", "Unsaved changes were brought back.");
+    alert.informativeText =
+        QApplication::translate(
+            "ApplicationController",
+            "Cuewright ended before these scripts were saved: %1. Save them to keep the changes.")
+            .arg(names.join(QStringLiteral(", ")));
+    alert.buttons = {QApplication::translate("ApplicationController", "OK")};
+    alert.style = platform::Alert::Style::informational;
+    // Once the application runs, so that launching goes on meanwhile.
+    QTimer::singleShot(0, qApp, [alert, first] { platform::alertRunner().run(alert, first); });
+}
+
 void ApplicationController::newDocument() {
     makeEditorWindow(workspace_->newProject());
 }
@@ -478,6 +545,9 @@ std::shared_ptr<EditorWindow>
 ApplicationController::makeEditorWindow(const std::shared_ptr<Project>& project) {
     std::shared_ptr<EditorWindow> window = env_.windows.makeEditorWindow(project);
     editors_.push_back(window);
+    if (recovery_) {
+        recovery_->follow(project);
+    }
     std::weak_ptr<ApplicationController> weak = weak_from_this();
     window->setRecentDocumentHandler([weak](const std::string& saved) {
         if (auto self = weak.lock()) {
@@ -680,6 +750,9 @@ void ApplicationController::editorWindowWillClose(EditorWindow& closing) {
         return;
     }
     if (project) {
+        if (recovery_) {
+            recovery_->forget(*project); // saved, or its edits discarded
+        }
         workspace_->closeProject(project);
     }
     releaseLater(std::move(editor));

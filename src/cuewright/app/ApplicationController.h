@@ -15,6 +15,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -36,6 +38,7 @@ namespace cw {
 class HelpActions;
 class MainMenu;
 class RecentDocuments;
+class ScriptRecovery;
 class SettingsPanelController;
 class StartWindow;
 class Updater;
@@ -65,6 +68,11 @@ struct ApplicationEnvironment {
     std::function<void()> offerMoveToApplicationsFolder; // nothing when unset
     std::optional<BuildInfo> buildInfo;                  // BuildInfo::current() when unset
     bool showsStartWindow = true;
+    // Where copies of unsaved edits are kept (RecoveryStore::defaultFolder() in the
+    // application); none keeps none.
+    std::optional<std::filesystem::path> recoveryFolder;
+    // When copies are written after an edit; Qt's timers when unset.
+    std::function<void(std::chrono::milliseconds, std::function<void()>)> recoverySchedule;
 };
 
 // Runs the life of the process on the main thread:
@@ -78,7 +86,10 @@ struct ApplicationEnvironment {
 //    has one editor however it is named. Closing an editor window closes its project and every
 //    prompter window of it.
 //  - Quitting asks every window with unsaved changes in turn; a cancelled or failed save
-//    cancels the quit and the windows after it are not asked.
+//    cancels the quit and the windows after it are not asked. Quitting on a signal asks nothing:
+//    the unsaved edits are kept as recovery copies instead.
+//  - With a recovery folder, every script with unsaved edits has a copy there (ScriptRecovery);
+//    launching brings the copies back as unsaved scripts under their own names and says so.
 //  - Menus: the application menus are made once and put into every window; the controller is
 //    the last responder of the action chain and answers the menus' application-wide actions.
 //  - With no script window open, a small start window offers New, Open and the recent scripts,
@@ -133,6 +144,13 @@ public:
     void applicationWillTerminate();
     // Quits when applicationShouldTerminate() allows it; returns whether it did.
     bool terminate();
+    // Quits without asking (the session is ending): the unsaved edits of every script are
+    // written to its recovery copy first, and the copies stay for the next start.
+    void terminateWithoutAsking();
+    // Quitting has begun: the main loop must not start (a signal came during a start-up dialog).
+    bool isTerminating() const { return terminating_; }
+    // The recovery copies' keeper; null without a recovery folder or when another process holds it.
+    ScriptRecovery* scriptRecovery() const { return recovery_.get(); }
     // Opens the file, presenting the document error on failure; false then.
     bool openFile(const QString& path);
     // "NetworkStateDidchange": both listeners follow "isBonjourEnabled".
@@ -206,6 +224,7 @@ private:
     void showStartWindowWhenAlone();
     bool hasVisibleWindows() const;
     void installMenus(ShellWindow& window, bool withBar);
+    void restoreRecoveredScripts();
 
     Environment env_;
     platform::Defaults* defaults_;
@@ -220,6 +239,7 @@ private:
     std::unique_ptr<Updater> updater_;
     std::unique_ptr<SettingsPanelController> settings_;
     std::unique_ptr<StartWindow> startWindow_;
+    std::unique_ptr<ScriptRecovery> recovery_;
     std::vector<std::shared_ptr<EditorWindow>> editors_;
     std::vector<std::shared_ptr<PrompterWindow>> floating_;
     std::vector<std::shared_ptr<PrompterWindow>> bound_;

@@ -74,6 +74,12 @@ public:
         return project()->hasUnsavedChanges() || (editor != nullptr && editor->hasPendingEdit());
     }
     bool hasBeenClosed() const override { return controller_->hasBeenClosed(); }
+    void setDocumentEdited() override {
+        project()->setHasUnsavedChanges(true);
+        if (controller_->isWindowLoaded()) {
+            controller_->documentCommands().updateTitle();
+        }
+    }
     void setRecentDocumentHandler(std::function<void(const std::string&)> handler) override {
         recentHandler_ = std::move(handler);
         if (controller_->isWindowLoaded()) {

@@ -37,6 +37,9 @@ public:
     virtual bool isDocumentEdited() const = 0;
     // The window has really closed (a close that was cancelled or whose save failed leaves it false).
     virtual bool hasBeenClosed() const = 0;
+    // Marks the script as holding unsaved changes, title included (a script whose edits were
+    // brought back from a recovery copy).
+    virtual void setDocumentEdited() = 0;
     // The list of recent documents to note each saved script in.
     virtual void setRecentDocumentHandler(std::function<void(const std::string& path)> handler) = 0;
 };

@@ -1,6 +1,8 @@
 // Cuewright's entry point: one running instance per user, the application controller, the loop.
 #include "cuewright/app/ApplicationController.h"
+#include "cuewright/app/SignalQuit.h"
 #include "cuewright/app/SingleInstance.h"
+#include "cuewright/model/RecoveryStore.h"
 #include "cuewright/model/UserDefaults.h"
 #include "cuewright/settings/AppMover.h"
 #include "platform/defaults/Defaults.h"
@@ -64,7 +66,11 @@ int main(int argc, char** argv) {
 
     cw::ApplicationController::Environment environment;
     environment.offerMoveToApplicationsFolder = [] { cw::AppMover::offerOnMainThread(); };
+    environment.recoveryFolder = cw::RecoveryStore::defaultFolder();
     std::shared_ptr<cw::ApplicationController> controller = cw::ApplicationController::create(environment);
+    // The end of the session (or a kill) quits without questions; unsaved edits stay as copies.
+    cw::SignalQuit signalQuit(cw::SignalQuit::sessionEndSignals(),
+                              [controller](int) { controller->terminateWithoutAsking(); });
     instance.listen([controller](const QStringList& handed) { controller->handOver(handed); });
 
     controller->applicationWillFinishLaunching();
@@ -80,7 +86,8 @@ int main(int argc, char** argv) {
         }
     });
 
-    const int status = QApplication::exec();
+    // A signal during a start-up dialog has quit already.
+    const int status = controller->isTerminating() ? 0 : QApplication::exec();
     controller->applicationWillTerminate();
     controller.reset();
     platform::Defaults::standard().synchronize();

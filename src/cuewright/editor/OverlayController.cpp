@@ -5,6 +5,7 @@
 #include "cuewright/editor/SidebarPaneLayout.h"
 #include "cuewright/model/Project.h"
 #include "cuewright/model/SettingsKeys.h"
+#include "platform/text/BoundedFile.h"
 #include "platform/ui/FileDialogs.h"
 
 #include "base/EnumTable.h"
@@ -16,7 +17,6 @@
 #include <QComboBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFile>
 #include <QImage>
 #include <QImageReader>
 #include <QLabel>
@@ -328,11 +328,15 @@ void OverlayController::selectBackgroundImageFromDisk() {
 }
 
 OverlayController::ImageData OverlayController::imageFromFile(const QString& path) {
-    // Kept as the file's own bytes, so the script stores the picture as it was made.
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    // Kept as the file's own bytes, so the script stores the picture as it was made. A pipe or
+    // device named like a picture is refused unread instead of holding the window.
+    QByteArray bytes;
+    try {
+        bytes = platform::readBoundedFile(path, maxImageFileSize);
+    } catch (const platform::BoundedFileError& error) {
+        base::log(error.what());
         return std::nullopt;
-    const QByteArray bytes = file.readAll();
+    }
     if (QImage::fromData(bytes).isNull())
         return std::nullopt;
     return std::vector<std::uint8_t>(bytes.begin(), bytes.end());

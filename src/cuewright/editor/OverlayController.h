@@ -84,7 +84,10 @@ public:
     void clearBackgroundImage();
     // Asks for an image file (platform::fileDialogs()); a file that is no readable image clears it.
     void selectBackgroundImageFromDisk();
-    // The file's bytes when they read as a picture, else none.
+    // The largest picture file taken in.
+    static constexpr qint64 maxImageFileSize = qint64{64} << 20;
+    // The file's bytes when it is a regular file of at most maxImageFileSize bytes that reads as
+    // a picture, else none.
     static ImageData imageFromFile(const QString& path);
 
     void refreshFromProject();

@@ -2,8 +2,10 @@
 
 #include "base/AtomicFile.h"
 #include "base/Log.h"
+#include "base/RegularFile.h"
 #include "cuewright/model/ArchivedText.h"
 #include "cuewright/model/DatabaseError.h"
+#include "cuewright/model/ProjectError.h"
 #include "cuewright/model/Resources.h"
 #include "cuewright/model/UserDefaults.h"
 #include "platform/defaults/ArchivedValues.h"
@@ -378,6 +380,19 @@ DocumentSpeedProperties Database::readSpeedProperties() {
 }
 
 // ---- the working copy
+
+std::shared_ptr<sql::Connection> Database::openForReading(const std::filesystem::path& path) {
+    // Absolute, so that no path is ever taken for a "file:" URI.
+    const std::string absolute = std::filesystem::absolute(path).string();
+    try {
+        base::requireRegularFile(absolute);
+    } catch (const base::RegularFileError& error) {
+        // A missing or unreadable file keeps the SQL layer's own error.
+        if (error.reason() == base::RegularFileError::Reason::notRegular)
+            throw ProjectError::generalLoadError("'" + absolute + "' is not a regular file");
+    }
+    return sql::Connection::open(absolute, sql::Connection::Access::readOnly);
+}
 
 std::shared_ptr<sql::Connection> Database::createWorkingCopy(const std::filesystem::path& workingCopy,
                                                              std::string_view schema) {

@@ -68,6 +68,11 @@ public:
     DocumentScriptProperties readScriptProperties();
     DocumentSpeedProperties readSpeedProperties();
 
+    // A read-only connection on the script file at `path`. Anything but a regular file throws
+    // ProjectError::generalLoadError unopened (SQLite would wait for ever in open() on a FIFO);
+    // otherwise the SQL layer's error when the file cannot be opened.
+    static std::shared_ptr<sql::Connection> openForReading(const std::filesystem::path& path);
+
     // Makes a new database in `workingCopy` (an empty file beside the destination, so that
     // replacing the destination is a rename within one folder) and runs `schema` on it
     // (canNotOpenSchemaFile when empty; sqLiteError when it fails). Returns the open read-write

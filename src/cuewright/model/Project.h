@@ -148,6 +148,7 @@ public:
     void save(const std::string& path, const ScriptDocumentFile::SaveOptions& options);
     // Opens a "cwr" file into this (new) project: the document read from it, representedPath =
     // `path`, no unsaved changes. Tells no listener. Throws ProjectError::versionNotSupported,
+    // ProjectError::generalLoadError (anything but a regular file, refused unopened),
     // DatabaseError, sql::Result or TextConversionError; once the version has been read, a
     // failure leaves the project with a fresh document from the settings. Main thread.
     void loadDocument(const std::string& path);

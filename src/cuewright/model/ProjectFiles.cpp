@@ -53,9 +53,7 @@ void Project::save(const std::string& path, const ScriptDocumentFile::SaveOption
 void Project::loadDocument(const std::string& path) {
     CW_DCHECK_MAIN_THREAD();
     Database database(*defaults_);
-    // Absolute, so that no path is ever taken for a "file:" URI.
-    database.db =
-        sql::Connection::open(std::filesystem::absolute(path).string(), sql::Connection::Access::readOnly);
+    database.db = Database::openForReading(path);
     if (database.readVersion() != 1) {
         throw ProjectError::versionNotSupported();
     }

@@ -69,7 +69,7 @@ Document open(const std::filesystem::path& path, const platform::Defaults& defau
     const std::filesystem::path absolute = std::filesystem::absolute(path);
     base::removeStaleTemporaryFiles(absolute.parent_path());
     Database database(defaults);
-    database.db = sql::Connection::open(absolute.string(), sql::Connection::Access::readOnly);
+    database.db = Database::openForReading(absolute);
     if (database.readVersion() != 1) {
         throw ProjectError::versionNotSupported();
     }

@@ -41,10 +41,11 @@ struct SaveOptions {
 void save(const std::filesystem::path& destination, const Document& document,
           const std::vector<Bookmark>& bookmarks, const SaveOptions& options = {});
 
-// Reads a "cwr" file through a read-only connection: ProjectError::versionNotSupported for any
-// version but 1, DatabaseError for a file without version or text, sql::Result for a file that
-// is no database or cannot be opened, TextConversionError for a text that is not RTF. Embedded
-// bookmarks come back as attributes of the text. Missing properties fall back to `defaults`.
+// Reads a "cwr" file through a read-only connection: ProjectError::generalLoadError for anything
+// but a regular file (refused unopened), ProjectError::versionNotSupported for any version but 1,
+// DatabaseError for a file without version or text, sql::Result for a file that is no database or cannot be
+// opened, TextConversionError for a text that is not RTF. Embedded bookmarks come back as attributes of the
+// text. Missing properties fall back to `defaults`.
 Document open(const std::filesystem::path& path, const platform::Defaults& defaults);
 Document open(const std::filesystem::path& path);
 

@@ -448,9 +448,7 @@ RichDocument DocReader::readFile(const std::string& path) {
 
 RichDocument DocReader::readFile(const std::string& path, const ChildLimits& limits,
                                  const ConfinedProbe& probe) {
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(path, error))
-        throw CodecError("Could not open '" + path + "'.");
+    requireRegularFile(path);
     return withinMemory([&] { return readInChild(path, limits, probe); });
 }
 

@@ -208,6 +208,7 @@ RichDocument PdfReader::readFile(const std::string& path) {
         setErrorCallback(ignoreMessage);
     });
 
+    requireRegularFile(path);
     PDFDoc pdf(std::make_unique<GooString>(path));
     if (!pdf.isOk()) {
         if (pdf.getErrorCode() == errEncrypted)

@@ -1,5 +1,7 @@
 #include "platform/codecs/ReadLimits.h"
 
+#include "base/RegularFile.h"
+
 #include <string>
 
 namespace platform::codecs {
@@ -8,6 +10,14 @@ void checkLimit(std::size_t count, std::size_t limit, const char* what) {
     if (count > limit)
         throw CodecError("The document is too large to open: it holds more than " + std::to_string(limit) +
                          " " + what + ".");
+}
+
+void requireRegularFile(const std::string& path) {
+    try {
+        base::requireRegularFile(path);
+    } catch (const base::RegularFileError&) {
+        throw CodecError("Could not open '" + path + "'.");
+    }
 }
 
 void BoundedDocument::startParagraph(ParagraphAlignment alignment) {

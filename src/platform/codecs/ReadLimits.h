@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <new>
+#include <string>
 
 namespace platform::codecs {
 
@@ -46,6 +47,10 @@ private:
 // Throws CodecError saying the document is too large when count passes limit; what names the
 // things counted ("paragraphs", "XML elements and attributes", ...).
 void checkLimit(std::size_t count, std::size_t limit, const char* what);
+
+// Throws CodecError ("Could not open '<path>'.") unless path names a readable regular file: the
+// readers' libraries open files themselves and would wait for ever on a FIFO without a writer.
+void requireRegularFile(const std::string& path);
 
 // The message of the CodecError that stands for a failed allocation.
 inline constexpr const char* outOfMemoryMessage = "There is not enough memory to open the document.";

@@ -1,6 +1,7 @@
 #include "platform/codecs/ZipPackage.h"
 
 #include "platform/codecs/CodecError.h"
+#include "platform/codecs/ReadLimits.h"
 
 #include <zip.h>
 
@@ -37,6 +38,7 @@ ZipReader& ZipReader::operator=(ZipReader&&) noexcept = default;
 ZipReader::~ZipReader() = default;
 
 ZipReader ZipReader::openFile(const std::string& path) {
+    requireRegularFile(path);
     ErrorText error;
     zip_source_t* source = zip_source_file_create(path.c_str(), 0, -1, &error.error);
     if (!source)

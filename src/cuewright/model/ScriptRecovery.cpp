@@ -1,0 +1,202 @@
+#include "cuewright/model/ScriptRecovery.h"
+
+#include "base/Log.h"
+#include "cuewright/model/Project.h"
+#include "cuewright/model/ProjectEventListener.h"
+#include "dispatch/MainThreadChecker.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <algorithm>
+#include <exception>
+#include <filesystem>
+
+namespace cw {
+
+class ScriptRecovery::Listener final : public ProjectEventListener {
+public:
+    explicit Listener(ScriptRecovery& owner)
+        : owner_(owner) {}
+    void projectTextDidChange(Project& project) override { owner_.changed(project); }
+    void projectScriptPropertiesDidChange(Project& project) override { owner_.changed(project); }
+    void projectSpeedDidChange(Project& project) override { owner_.changed(project); }
+    void projectDidSave(Project& project) override { owner_.saved(project); }
+
+private:
+    ScriptRecovery& owner_;
+};
+
+struct ScriptRecovery::Followed {
+    const Project* project = nullptr; // identity only
+    std::shared_ptr<Listener> listener;
+    std::string id;
+    bool written = false; // the store holds a copy under `id`
+    bool due = false;     // a write is scheduled
+};
+
+static ScriptRecovery::Schedule qtSchedule() {
+    return [](std::chrono::milliseconds delay, std::function<void()> fire) {
+        QTimer::singleShot(delay, QCoreApplication::instance(), std::move(fire));
+    };
+}
+
+ScriptRecovery::ScriptRecovery(std::unique_ptr<RecoveryStore> store, const platform::Defaults& defaults,
+                               Schedule schedule, std::chrono::milliseconds interval)
+    : store_(std::move(store))
+    , queue_(dispatch::Queue::makeSerial("cuewright.recovery"))
+    , defaults_(defaults)
+    , schedule_(schedule ? std::move(schedule) : qtSchedule())
+    , interval_(interval) {}
+
+// The copies stay: ending the application is not discarding anything. What was asked of the
+// queue is finished first.
+ScriptRecovery::~ScriptRecovery() {
+    flush();
+}
+
+void ScriptRecovery::flush() {
+    queue_->sync([] {});
+}
+
+std::vector<std::shared_ptr<Project>>
+ScriptRecovery::restore(const std::function<std::shared_ptr<Project>()>& makeProject) {
+    CW_DCHECK_MAIN_THREAD();
+    std::vector<std::shared_ptr<Project>> restored;
+    for (const RecoveryStore::Entry& entry : store_->entries()) {
+        Document document;
+        try {
+            document = store_->read(entry, defaults_);
+        } catch (const std::exception& error) {
+            base::log("Cannot read the kept copy of " + entry.name + ": " + error.what());
+            continue;
+        }
+        std::shared_ptr<Project> project = makeProject();
+        project->setDocument(std::move(document));
+        project->setRepresentedPath(entry.originalPath);
+        project->setHasUnsavedChanges(true);
+        follow(project, entry.id, /*written=*/true);
+        restored.push_back(std::move(project));
+    }
+    return restored;
+}
+
+void ScriptRecovery::follow(const std::shared_ptr<Project>& project) {
+    if (!find(*project)) {
+        follow(project, RecoveryStore::makeId(), /*written=*/false);
+    }
+}
+
+void ScriptRecovery::follow(const std::shared_ptr<Project>& project, std::string id, bool written) {
+    auto followed = std::make_unique<Followed>();
+    followed->project = project.get();
+    followed->listener = std::make_shared<Listener>(*this);
+    followed->id = std::move(id);
+    followed->written = written;
+    project->registerEventListener(followed->listener);
+    followed_.push_back(std::move(followed));
+}
+
+void ScriptRecovery::forget(const Project& project) {
+    CW_DCHECK_MAIN_THREAD();
+    const auto found = std::find_if(followed_.begin(), followed_.end(),
+                                    [&](const auto& f) { return f->project == &project; });
+    if (found == followed_.end()) {
+        return;
+    }
+    if (!preserving_) {
+        remove(**found);
+    }
+    followed_.erase(found);
+}
+
+void ScriptRecovery::writeNow(Project& project) {
+    CW_DCHECK_MAIN_THREAD();
+    if (Followed* followed = find(project); followed && project.hasUnsavedChanges()) {
+        write(*followed, project);
+        flush();
+    }
+}
+
+bool ScriptRecovery::isWriteDue(const Project& project) const {
+    const Followed* followed = find(project);
+    return followed != nullptr && followed->due;
+}
+
+ScriptRecovery::Followed* ScriptRecovery::find(const Project& project) {
+    return const_cast<Followed*>(std::as_const(*this).find(project));
+}
+
+const ScriptRecovery::Followed* ScriptRecovery::find(const Project& project) const {
+    const auto found = std::find_if(followed_.begin(), followed_.end(),
+                                    [&](const auto& f) { return f->project == &project; });
+    return found == followed_.end() ? nullptr : found->get();
+}
+
+void ScriptRecovery::changed(Project& project) {
+    Followed* followed = find(project);
+    if (followed == nullptr || followed->due || !project.hasUnsavedChanges()) {
+        return;
+    }
+    followed->due = true;
+    // The project may close first; the write then finds nothing to do.
+    schedule_(interval_, [this, alive = std::weak_ptr<bool>(alive_), weak = project.weak_from_this()] {
+        const std::shared_ptr<Project> project = weak.lock();
+        if (alive.expired() || !project) {
+            return;
+        }
+        if (Followed* followed = find(*project); followed && followed->due) {
+            followed->due = false;
+            if (project->hasUnsavedChanges()) {
+                write(*followed, *project);
+            }
+        }
+    });
+}
+
+void ScriptRecovery::saved(Project& project) {
+    Followed* followed = find(project);
+    if (followed == nullptr) {
+        return;
+    }
+    if (project.hasUnsavedChanges()) {
+        changed(project); // edited while the file was written: the copy keeps those edits
+        return;
+    }
+    followed->due = false;
+    remove(*followed);
+}
+
+void ScriptRecovery::write(Followed& followed, Project& project) {
+    followed.due = false;
+    followed.written = true; // a failed write leaves nothing to remove, which is no error
+    const std::optional<std::string> path = project.representedPath();
+    RecoveryStore::Entry entry{followed.id, path,
+                               path ? std::filesystem::path(*path).filename().string()
+                                    : std::string(untitledName)};
+    // The bookmarks read the editor's line table, which belongs to the main thread.
+    queue_->async([store = store_, entry = std::move(entry), document = project.documentSnapshot(),
+                   bookmarks = project.bookmarks()] {
+        try {
+            store->write(entry, document, bookmarks);
+        } catch (const std::exception& error) {
+            base::log("Cannot keep a copy of the unsaved edits of " + entry.name + ": " + error.what());
+        }
+    });
+}
+
+void ScriptRecovery::remove(Followed& followed) {
+    if (!followed.written) {
+        return;
+    }
+    followed.written = false;
+    queue_->async([store = store_, id = followed.id] {
+        try {
+            store->remove(id);
+        } catch (const std::exception& error) {
+            base::log("Cannot remove the copy of unsaved edits " + id + ": " + error.what());
+        }
+    });
+}
+
+} // namespace cw

@@ -1,0 +1,94 @@
+// Keeping a recovery copy of every open script that has unsaved edits.
+#pragma once
+
+#include "cuewright/model/RecoveryStore.h"
+#include "dispatch/Queue.h"
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace platform {
+class Defaults;
+}
+
+namespace cw {
+
+class Project;
+
+// Follows the open scripts and keeps their copies in a RecoveryStore:
+//  - An edit that leaves a script with unsaved changes has its copy written `interval` later at
+//    the latest: the first edit schedules the write and later ones ride along, so a copy is
+//    never older than that however long the typing goes on.
+//  - A save that leaves no unsaved changes removes the copy; so does forget() (the script was
+//    closed and its edits discarded), unless preserve() came first.
+//  - writeNow() writes at once (the process is about to end); preserve() keeps every copy from
+//    then on, as the windows closing on the way out are no one discarding anything.
+// The script is read on the main thread; the copy is written, and removed, on a serial queue of
+// its own, so that writing a long script does not hold up typing (writeNow() and flush() wait
+// for it). Write failures are logged and retried with the next edit; nothing is thrown. The
+// store's folder is the only place written: a script's own file is never touched. Main thread
+// only.
+class ScriptRecovery {
+public:
+    // Runs `fire` once, `delay` from now, on the main thread. Tests pass their own.
+    using Schedule = std::function<void(std::chrono::milliseconds delay, std::function<void()> fire)>;
+    static constexpr std::chrono::milliseconds defaultInterval{2000};
+    // The name kept for a script without a file.
+    static constexpr std::string_view untitledName = "Untitled";
+
+    // `defaults` (which must outlive this) supplies what reading a copy falls back on. A null
+    // schedule uses Qt's timers.
+    ScriptRecovery(std::unique_ptr<RecoveryStore> store, const platform::Defaults& defaults,
+                   Schedule schedule = {}, std::chrono::milliseconds interval = defaultInterval);
+    ~ScriptRecovery();
+    ScriptRecovery(const ScriptRecovery&) = delete;
+    ScriptRecovery& operator=(const ScriptRecovery&) = delete;
+
+    // Call flush() first: the store is written on the queue.
+    RecoveryStore& store() { return *store_; }
+    // Returns once every write and removal asked for so far is done.
+    void flush();
+
+    // The copies left by an earlier run, each read into `project` made by `makeProject`, given
+    // its own file back (none for an untitled script) and followed under its copy. A copy that
+    // cannot be read is logged and stays where it is. Returns the projects made.
+    std::vector<std::shared_ptr<Project>>
+    restore(const std::function<std::shared_ptr<Project>()>& makeProject);
+
+    void follow(const std::shared_ptr<Project>& project);
+    // The script closed: its copy goes, unless preserve() was called.
+    void forget(const Project& project);
+    // Writes the script's copy now when it has unsaved changes, and waits for it.
+    void writeNow(Project& project);
+    void preserve() { preserving_ = true; }
+
+    // For tests: whether a write is waiting for its time.
+    bool isWriteDue(const Project& project) const;
+
+private:
+    class Listener;
+    struct Followed;
+
+    Followed* find(const Project& project);
+    const Followed* find(const Project& project) const;
+    void follow(const std::shared_ptr<Project>& project, std::string id, bool written);
+    void changed(Project& project);
+    void saved(Project& project);
+    void write(Followed& followed, Project& project);
+    void remove(Followed& followed);
+
+    std::shared_ptr<RecoveryStore> store_;
+    dispatch::QueuePtr queue_;
+    const platform::Defaults& defaults_;
+    Schedule schedule_;
+    std::chrono::milliseconds interval_;
+    std::vector<std::unique_ptr<Followed>> followed_;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true); // seen by scheduled writes
+    bool preserving_ = false;
+};
+
+} // namespace cw

@@ -1,0 +1,281 @@
+// The real cuewright binary under a window manager, typed into with xdotool: text typed and not
+// saved comes back at the next start after the session ends the application (SIGTERM) or kills
+// it (SIGKILL), and a pipe named like a document is refused while the application goes on
+// answering. Screenshots go to test-output/app/.
+#include "cuewright/model/Project.h"
+#include "cuewright/model/RecoveryStore.h"
+#include "cuewright/model/ScriptDocumentFile.h"
+#include "cuewright/model/SettingsKeys.h"
+#include "cuewright/model/UserDefaults.h"
+#include "cuewright/model/Workspace.h"
+#include "platform/defaults/Defaults.h"
+
+#include <gtest/gtest.h>
+
+// Xlib's macros after gtest, which uses the same names.
+#include "EndToEndSupport.h"
+
+#include <QGuiApplication>
+#include <QProcess>
+
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+
+#include <sys/stat.h>
+
+namespace fs = std::filesystem;
+using namespace endtoend;
+
+namespace {
+
+std::string fileBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+const QString savedText = QStringLiteral("The words of the sample as saved.");
+
+// Whether `text` is the saved text with the typed characters added. Where they land is the
+// editor's business (its caret may move while the window settles), so only they are compared.
+bool holdsTyped(QString text, const QString& typed) {
+    QString expected = savedText + typed;
+    std::sort(text.begin(), text.end());
+    std::sort(expected.begin(), expected.end());
+    return text == expected;
+}
+
+class SessionEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!hasXdotool()) {
+            GTEST_SKIP() << "xdotool is not installed";
+        }
+        display = XOpenDisplay(nullptr);
+        ASSERT_NE(display, nullptr);
+        root = DefaultRootWindow(display);
+        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        work = outputDir() / (std::string("session-") + test->name());
+        fs::remove_all(work);
+        fs::create_directories(work);
+        environment = privateEnvironment(work);
+        // Remote control off: the run announces nothing on the network.
+        platform::Defaults defaults({work / "defaults.json", std::chrono::hours(1), {}});
+        defaults.set(cw::settings::isBonjourEnabled, false);
+        ASSERT_TRUE(defaults.synchronize());
+    }
+    void TearDown() override {
+        for (auto& app : apps) {
+            if (app->state() != QProcess::NotRunning) {
+                app->kill();
+                app->waitForFinished();
+            }
+        }
+        if (display) {
+            XCloseDisplay(display);
+        }
+    }
+
+    fs::path makeScript(const std::string& name, const QString& text) {
+        platform::Defaults defaults({work / "scratch-defaults.json", std::chrono::hours(1), {}});
+        cw::registerUserDefaults(defaults);
+        cw::Workspace workspace(defaults);
+        auto project = workspace.newProject();
+        project->setText(platform::AttributedString(text));
+        project->save((work / name).string());
+        workspace.closeProject(project);
+        return work / name;
+    }
+
+    QProcess& start(const QStringList& arguments) {
+        apps.push_back(std::make_unique<QProcess>());
+        QProcess& app = *apps.back();
+        app.setProcessEnvironment(environment);
+        app.setProcessChannelMode(QProcess::ForwardedChannels);
+        app.start(QStringLiteral(CW_APP_BINARY), arguments);
+        EXPECT_TRUE(app.waitForStarted());
+        return app;
+    }
+
+    std::optional<Window> waitForWindow(QProcess& app,
+                                        const std::function<bool(const std::string&)>& matches) {
+        std::optional<Window> window;
+        waitFor(app, [&] { return (window = findWindow(display, root, matches)).has_value(); });
+        return window;
+    }
+    std::optional<Window> waitForWindow(QProcess& app, const std::string& part) {
+        return waitForWindow(app,
+                             [&](const std::string& name) { return name.find(part) != std::string::npos; });
+    }
+    // Alerts and the start window carry the application's name alone.
+    std::optional<Window> waitForAlert(QProcess& app) {
+        return waitForWindow(app, [](const std::string& name) { return name == "Cuewright"; });
+    }
+    bool dismissAlert(QProcess& app) {
+        const std::optional<Window> alert = waitForAlert(app);
+        return alert && activate(*alert) && xdotool({"key", "Return"}) && waitFor(app, [&] {
+                   return !findWindow(display, root, [&](const std::string& name) {
+                               return name == "Cuewright";
+                           }).has_value();
+               });
+    }
+
+    // Whether a recovery copy in the application's folder holds `word`.
+    bool copyHolds(const QString& word) const {
+        std::error_code error;
+        for (const auto& item :
+             fs::directory_iterator(work / "data" / cw::RecoveryStore::folderName, error)) {
+            if (item.path().extension() != ".cwr") {
+                continue;
+            }
+            try {
+                if (holdsTyped(cw::ScriptDocumentFile::open(item.path()).text.string(), word)) {
+                    return true;
+                }
+            } catch (const std::exception&) {
+                // being replaced: read again at the next look
+            }
+        }
+        return false;
+    }
+    bool hasCopies() const {
+        std::error_code error;
+        for (const auto& item :
+             fs::directory_iterator(work / "data" / cw::RecoveryStore::folderName, error)) {
+            if (item.path().extension() == ".cwr") {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // Opens the script, types `word` into it and waits until the script counts as edited.
+    QProcess& typeIntoScript(const fs::path& script, const QString& word) {
+        QProcess& app = start({QString::fromStdString(script.string())});
+        const std::string name = script.filename().string();
+        const std::optional<Window> editor = waitForWindow(app, name);
+        EXPECT_TRUE(editor) << "no editor window";
+        if (editor) {
+            EXPECT_TRUE(activate(*editor));
+            EXPECT_TRUE(xdotool({"type", "--delay", "30", word}));
+        }
+        EXPECT_TRUE(waitForWindow(app, name + "*")) << "the typing did not mark the script edited";
+        return app;
+    }
+
+    // A new start shows the script edited, with a message; the file is untouched until the user
+    // saves, and saving puts the typed word in it and removes the copy.
+    void expectTypedWordBack(const fs::path& script, const std::string& savedBytes, const QString& word,
+                             const char* shot) {
+        QProcess& app = start({QString::fromStdString(script.string())});
+        const std::string name = script.filename().string();
+        ASSERT_TRUE(waitForAlert(app)) << "no message about the brought-back edits";
+        app.waitForFinished(1000); // let it paint: the picture is for people, not for the test
+        screenshot(shot);
+        ASSERT_TRUE(dismissAlert(app));
+        const std::optional<Window> editor = waitForWindow(app, name + "*");
+        ASSERT_TRUE(editor) << "the script is not shown as edited";
+        EXPECT_EQ(fileBytes(script), savedBytes) << "the script's own file was written without a save";
+
+        ASSERT_TRUE(activate(*editor));
+        ASSERT_TRUE(xdotool({"key", "ctrl+s"}));
+        EXPECT_TRUE(waitFor(app, [&] {
+            try {
+                return holdsTyped(cw::ScriptDocumentFile::open(script).text.string(), word);
+            } catch (const std::exception&) {
+                return false;
+            }
+        })) << "the brought-back text is not what was typed";
+        EXPECT_TRUE(waitFor(app, [&] { return !hasCopies(); })) << "the copy stayed after the save";
+        ASSERT_TRUE(activate(*editor));
+        ASSERT_TRUE(xdotool({"key", "ctrl+q"}));
+        EXPECT_TRUE(app.waitForFinished(15000));
+        EXPECT_EQ(app.exitCode(), 0);
+    }
+
+    Display* display = nullptr;
+    Window root = 0;
+    fs::path work;
+    QProcessEnvironment environment;
+    std::vector<std::unique_ptr<QProcess>> apps;
+};
+
+TEST_F(SessionEndToEnd, TheSessionEndingQuitsAtOnceAndTheTypedTextComesBack) {
+    const fs::path script = makeScript("sample.cwr", savedText);
+    const std::string savedBytes = fileBytes(script);
+    QProcess& app = typeIntoScript(script, "zebra");
+    ASSERT_FALSE(HasFailure());
+
+    ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
+    ASSERT_TRUE(app.waitForFinished(15000)) << "SIGTERM did not end the application";
+    EXPECT_EQ(app.exitStatus(), QProcess::NormalExit) << "killed by the signal instead of quitting";
+    EXPECT_EQ(app.exitCode(), 0);
+    EXPECT_EQ(fileBytes(script), savedBytes);
+
+    expectTypedWordBack(script, savedBytes, "zebra", "session-sigterm-recovered.png");
+}
+
+TEST_F(SessionEndToEnd, AKillSecondsAfterTypingLosesNothing) {
+    const fs::path script = makeScript("sample.cwr", savedText);
+    const std::string savedBytes = fileBytes(script);
+    QProcess& app = typeIntoScript(script, "kiwi");
+    ASSERT_FALSE(HasFailure());
+    ASSERT_TRUE(waitFor(app, [&] { return copyHolds("kiwi"); })) << "no copy of the typed text was kept";
+
+    app.kill();
+    ASSERT_TRUE(app.waitForFinished(15000));
+    EXPECT_EQ(fileBytes(script), savedBytes);
+
+    expectTypedWordBack(script, savedBytes, "kiwi", "session-kill-recovered.png");
+}
+
+TEST_F(SessionEndToEnd, APipeNamedLikeADocumentIsRefusedAndTheApplicationGoesOn) {
+    const std::string cwrPipe = (work / "pipe.cwr").string();
+    const std::string pdfPipe = (work / "pipe.pdf").string();
+    ASSERT_EQ(::mkfifo(cwrPipe.c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo(pdfPipe.c_str(), 0600), 0);
+
+    QProcess& app = start({QString::fromStdString(cwrPipe)});
+    ASSERT_TRUE(waitForAlert(app)) << "opening the pipe showed no error";
+    app.waitForFinished(1000); // let it paint
+    screenshot("session-pipe-refused.png");
+    ASSERT_TRUE(dismissAlert(app));
+    // Launching went on: a new script, as when no file could be opened.
+    ASSERT_TRUE(waitForWindow(app, "Untitled")) << "the application did not go on";
+
+    // A second start hands the other pipe over; the running one refuses it and still answers.
+    QProcess& second = start({QString::fromStdString(pdfPipe)});
+    ASSERT_TRUE(second.waitForFinished(15000));
+    EXPECT_EQ(second.exitCode(), 0);
+    ASSERT_TRUE(waitForAlert(app)) << "the handed-over pipe showed no error";
+    ASSERT_TRUE(dismissAlert(app));
+
+    const std::optional<Window> editor = waitForWindow(app, "Untitled");
+    ASSERT_TRUE(editor);
+    ASSERT_TRUE(activate(*editor));
+    ASSERT_TRUE(xdotool({"key", "ctrl+q"}));
+    EXPECT_TRUE(app.waitForFinished(15000)) << "the application stopped answering";
+    EXPECT_EQ(app.exitCode(), 0);
+}
+
+TEST_F(SessionEndToEnd, TheSessionEndingDuringAStartUpMessageQuitsToo) {
+    const std::string cwrPipe = (work / "pipe.cwr").string();
+    ASSERT_EQ(::mkfifo(cwrPipe.c_str(), 0600), 0);
+    QProcess& app = start({QString::fromStdString(cwrPipe)});
+    ASSERT_TRUE(waitForAlert(app)) << "opening the pipe showed no error";
+    ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
+    ASSERT_TRUE(app.waitForFinished(15000)) << "the signal ended the message but not the application";
+    EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(app.exitCode(), 0);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QGuiApplication application(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
