@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QTimer>
 
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -153,9 +154,13 @@ void SingleInstance::readConnection() {
             }
             socket->write(acknowledgement);
             socket->disconnectFromServer(); // once the answer is written
-            if (handler_) {
-                handler_(paths);
-            }
+            // Handled once this socket's own handling is over: opening may ask in a nested loop
+            // (an error alert), where the socket, disconnected, is deleted under its handler.
+            QTimer::singleShot(0, this, [this, paths] {
+                if (handler_) {
+                    handler_(paths);
+                }
+            });
         });
     }
 }
