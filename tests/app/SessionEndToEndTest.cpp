@@ -1,7 +1,8 @@
 // The real cuewright binary under a window manager, typed into with xdotool: text typed and not
 // saved comes back at the next start after the session ends the application (SIGTERM) or kills
-// it (SIGKILL), and a pipe named like a document is refused while the application goes on
-// answering. Screenshots go to test-output/app/.
+// it (SIGKILL), a pipe named like a document is refused while the application goes on answering,
+// quitting with a prompter open ends the process, and a display's switch shows a prompter on the
+// second X screen. Screenshots go to test-output/app/.
 #include "cuewright/model/Project.h"
 #include "cuewright/model/RecoveryStore.h"
 #include "cuewright/model/ScriptDocumentFile.h"
@@ -270,6 +271,89 @@ TEST_F(SessionEndToEnd, TheSessionEndingDuringAStartUpMessageQuitsToo) {
     ASSERT_TRUE(app.waitForFinished(15000)) << "the signal ended the message but not the application";
     EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(app.exitCode(), 0);
+}
+
+// Quitting while a prompter window is open, after the close question is answered "Don't Save":
+// every window goes and the process ends, the script's file as it was.
+TEST_F(SessionEndToEnd, QuittingWithAPrompterOpenEndsAfterDontSave) {
+    const fs::path script = makeScript("sample.cwr", savedText);
+    const std::string savedBytes = fileBytes(script);
+    QProcess& app = typeIntoScript(script, QStringLiteral("x"));
+    const std::optional<Window> editor = waitForWindow(app, "sample.cwr");
+    ASSERT_TRUE(editor);
+    ASSERT_TRUE(activate(*editor));
+    ASSERT_TRUE(xdotool({"key", "ctrl+shift+p"}));
+    ASSERT_TRUE(waitForWindow(app, "Prompter Window")) << "Ctrl+Shift+P opened no prompter window";
+
+    ASSERT_TRUE(activate(*editor));
+    ASSERT_TRUE(xdotool({"key", "ctrl+q"}));
+    const std::optional<Window> question = waitForAlert(app);
+    ASSERT_TRUE(question) << "quitting asked nothing about the edited script";
+    screenshot("quit-question.png");
+    // Save, Cancel, Don't Save: the third button, reached from the default one.
+    ASSERT_TRUE(activate(*question));
+    ASSERT_TRUE(xdotool({"key", "Tab", "Tab", "space"}));
+    EXPECT_TRUE(app.waitForFinished(15000)) << "the windows closed but the process did not end";
+    EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(app.exitCode(), 0);
+    EXPECT_EQ(fileBytes(script), savedBytes) << "Don't Save wrote the script";
+}
+
+// The client area of `window` in root coordinates.
+QRect rootGeometry(Display* display, Window window) {
+    XWindowAttributes attributes;
+    if (!XGetWindowAttributes(display, window, &attributes)) {
+        return {};
+    }
+    int x = 0, y = 0;
+    Window child = 0;
+    XTranslateCoordinates(display, window, attributes.root, 0, 0, &x, &y, &child);
+    return QRect(x, y, attributes.width, attributes.height);
+}
+
+// What X says of the top-level windows named `part` on X screen `screen`: viewable and how large.
+std::optional<QSize> viewableOnScreen(Display* display, int screen, const std::string& part) {
+    const std::optional<Window> window = findWindow(display, RootWindow(display, screen), part);
+    if (!window) {
+        return std::nullopt;
+    }
+    XWindowAttributes attributes;
+    if (!XGetWindowAttributes(display, *window, &attributes) || attributes.map_state != IsViewable) {
+        return std::nullopt;
+    }
+    return QSize(attributes.width, attributes.height);
+}
+
+// Ticking the second display's row in the Displays pane shows a full-screen prompter there, as X
+// sees it: mapped, viewable, the size of that screen.
+TEST_F(SessionEndToEnd, ADisplaysSwitchShowsAPrompterOnTheSecondScreen) {
+    if (ScreenCount(display) < 2) {
+        GTEST_SKIP() << "the X server has " << ScreenCount(display) << " screen(s), not two";
+    }
+    const QSize second(DisplayWidth(display, 1), DisplayHeight(display, 1));
+    const fs::path script = makeScript("sample.cwr", savedText);
+    QProcess& app = start({QString::fromStdString(script.string())});
+    const std::optional<Window> editor = waitForWindow(app, "sample.cwr");
+    ASSERT_TRUE(editor);
+    ASSERT_TRUE(activate(*editor));
+    ASSERT_TRUE(xdotool({"key", "ctrl+alt+3"})); // the Displays pane
+    app.waitForFinished(1000);                   // let it lay the rows out
+    // The first row is the second screen's; its switch sits at the row's top left, a fixed way
+    // in from the window's right edge (the sidebar keeps its width).
+    const QRect client = rootGeometry(display, *editor);
+    const QPoint box(client.right() - 275, client.top() + 124);
+    ASSERT_TRUE(xdotool({"mousemove", QString::number(box.x()), QString::number(box.y()), "click", "1"}));
+    std::optional<QSize> shown;
+    EXPECT_TRUE(waitFor(app, [&] {
+        return (shown = viewableOnScreen(display, 1, "Prompter Window")).has_value();
+    })) << "no viewable prompter window on the second screen";
+    screenshot("displays-pane-switched-on.png");
+    if (shown) {
+        EXPECT_EQ(*shown, second);
+    }
+    ASSERT_TRUE(activate(*editor));
+    ASSERT_TRUE(xdotool({"key", "ctrl+q"}));
+    EXPECT_TRUE(app.waitForFinished(15000));
 }
 
 } // namespace
