@@ -10,6 +10,7 @@
 #include "cuewright/model/SettingsKeys.h"
 #include "cuewright/model/UserDefaults.h"
 #include "cuewright/model/Workspace.h"
+#include "cuewright/prompter/PrompterWindowController.h"
 #include "cuewright/remote/NetworkSettings.h"
 #include "cuewright/remote/WorkspaceBluetooth.h"
 #include "cuewright/remote/WorkspaceNetworking.h"
@@ -261,8 +262,15 @@ void ApplicationController::releaseLater(std::shared_ptr<void> handle) {
     }
 }
 
+// The windows and input devices never reach for it: they are handed what they need.
+static std::weak_ptr<ApplicationController>& sharedController() {
+    static std::weak_ptr<ApplicationController> controller;
+    return controller;
+}
+
 std::shared_ptr<ApplicationController> ApplicationController::shared() {
-    return std::dynamic_pointer_cast<ApplicationController>(ApplicationShell::shared());
+    CW_DCHECK_MAIN_THREAD();
+    return sharedController().lock();
 }
 
 QMenu* ApplicationController::bookmarkMenu() const {
@@ -289,7 +297,7 @@ void ApplicationController::applicationWillFinishLaunching() {
     CW_DCHECK_MAIN_THREAD();
     defaults_->set(settings::launchCount, defaults_->integerForKey(settings::launchCount) + 1);
     base::log(welcomeLine(env_.buildInfo ? *env_.buildInfo : BuildInfo::current()));
-    ApplicationShell::setShared(weak_from_this());
+    sharedController() = weak_from_this();
     platform::setApplicationResponder(this);
     registerUserDefaults(*defaults_);
     applicationSupportFolder(); // made now, where the display settings will live
@@ -509,7 +517,7 @@ void ApplicationController::spawnPrompterWindow(const std::shared_ptr<Project>& 
     installMenus(*window, /*withBar=*/preset == TeleprompterWindowPreset::normal);
 }
 
-void ApplicationController::toggleScreenBoundPrompter(const std::shared_ptr<Project>& project,
+bool ApplicationController::toggleScreenBoundPrompter(const std::shared_ptr<Project>& project,
                                                       const ScreenDescription& screen) {
     CW_DCHECK_MAIN_THREAD();
     const auto matches = [&](const std::shared_ptr<PrompterWindow>& w) {
@@ -524,18 +532,19 @@ void ApplicationController::toggleScreenBoundPrompter(const std::shared_ptr<Proj
                 window->close();
             }
         }
-        return;
+        return std::any_of(bound_.begin(), bound_.end(), matches);
     }
     QScreen* display =
         env_.windows.screenForDisplayUUID ? env_.windows.screenForDisplayUUID(screen.displayUUID) : nullptr;
     if (display == nullptr) {
-        return;
+        return false;
     }
     std::shared_ptr<PrompterWindow> window =
         env_.windows.makePrompterWindow(project, TeleprompterWindowPreset::normal, screen);
     bound_.push_back(window);
     window->showFullScreen(display);
     installMenus(*window, /*withBar=*/false);
+    return true;
 }
 
 void ApplicationController::showPrompter(const std::shared_ptr<Project>& project) {
@@ -714,6 +723,20 @@ void ApplicationController::editorWindowControllerWillClose(editor::EditorWindow
 
 void ApplicationController::editorWindowControllerSpawnPrompterWindow(
     editor::EditorWindowController& controller, TeleprompterWindowPreset preset) {
+    spawnPrompterWindow(controller.project(), preset);
+}
+
+void ApplicationController::editorWindowControllerShowPrompter(editor::EditorWindowController& controller) {
+    showPrompter(controller.project());
+}
+
+bool ApplicationController::editorWindowControllerToggleScreenBoundPrompter(
+    editor::EditorWindowController& controller, const ScreenDescription& screen) {
+    return toggleScreenBoundPrompter(controller.project(), screen);
+}
+
+void ApplicationController::prompterWindowControllerSpawnPrompterWindow(PrompterWindowController& controller,
+                                                                        TeleprompterWindowPreset preset) {
     spawnPrompterWindow(controller.project(), preset);
 }
 

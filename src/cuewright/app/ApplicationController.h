@@ -155,7 +155,7 @@ public:
     // ---- windows (ApplicationShell) ----
     void spawnPrompterWindow(const std::shared_ptr<Project>& project,
                              TeleprompterWindowPreset preset) override;
-    void toggleScreenBoundPrompter(const std::shared_ptr<Project>& project,
+    bool toggleScreenBoundPrompter(const std::shared_ptr<Project>& project,
                                    const ScreenDescription& screen) override;
     void showPrompter(const std::shared_ptr<Project>& project) override;
     bool performBindingAction(Project& project, KeyBindings::Action action, bool isDown,
@@ -177,6 +177,11 @@ public:
     void editorWindowControllerWillClose(editor::EditorWindowController& controller) override;
     void editorWindowControllerSpawnPrompterWindow(editor::EditorWindowController& controller,
                                                    TeleprompterWindowPreset preset) override;
+    void editorWindowControllerShowPrompter(editor::EditorWindowController& controller) override;
+    bool editorWindowControllerToggleScreenBoundPrompter(editor::EditorWindowController& controller,
+                                                         const ScreenDescription& screen) override;
+    void prompterWindowControllerSpawnPrompterWindow(PrompterWindowController& controller,
+                                                     TeleprompterWindowPreset preset) override;
     EditorWindow* editorWindowFor(const void* controllerKey) const;
 
     // ---- menus ----

@@ -195,6 +195,9 @@ public:
     void setBindingActionPerformer(BindingActionPerformer performer) {
         bindingActionPerformer_ = std::move(performer);
     }
+    // Brings the project's prompter windows forward when playback starts with
+    // "autospawnPrompterWindow" on; nothing happens without it.
+    void setShowPrompter(std::function<void()> showPrompter) { showPrompter_ = std::move(showPrompter); }
 
 private:
     void setLockedForPrompting(bool locked);
@@ -221,6 +224,7 @@ private:
     EditorTimers timers_;
     std::chrono::milliseconds autosaveInterval_ = defaultAutosaveInterval;
     BindingActionPerformer bindingActionPerformer_;
+    std::function<void()> showPrompter_;
     std::vector<QMetaObject::Connection> connections_;
     DocumentScriptProperties cachedProperties_; // applied last
     platform::AttributedString shownText_;      // the project's text last loaded or handed over
