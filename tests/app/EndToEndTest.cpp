@@ -1,11 +1,14 @@
 // The real cuewright binary on a real X server: it opens a script in an editor window, a prompter
-// window comes from the menu's shortcut, plays, and the application quits. Each step leaves a
-// screenshot under test-output/app/. Keys go in through XTest, as a user's would.
+// window comes from the menu's shortcut, plays, and the application quits; key bindings on menu
+// letters act in the editor. Each step leaves a screenshot under test-output/app/. Keys go in
+// through XTest, as a user's would.
+#include "cuewright/model/KeyBindings.h"
 #include "cuewright/model/Project.h"
 #include "cuewright/model/SettingsKeys.h"
 #include "cuewright/model/UserDefaults.h"
 #include "cuewright/model/Workspace.h"
 #include "platform/defaults/Defaults.h"
+#include "platform/keys/KeyEvent.h"
 
 #include "support/OtherUserListener.h"
 
@@ -153,18 +156,18 @@ TEST(EndToEnd, AStartOpensItsWindowThoughAnotherUserListensUnderItsName) {
     XCloseDisplay(display);
 }
 
-TEST(EndToEnd, OpenPromptPlayAndQuit) {
-    Display* display = XOpenDisplay(nullptr);
-    ASSERT_NE(display, nullptr);
-    int event = 0, error = 0, major = 0, minor = 0;
-    ASSERT_TRUE(XTestQueryExtension(display, &event, &error, &major, &minor));
-
-    const fs::path work = outputDir() / "end-to-end";
-    fs::remove_all(work);
-    fs::create_directories(work);
-    const std::string script = (work / "sample.cwr").string();
+// A run's own folder with a saved script of 60 lines, and a defaults file that `configure` fills.
+struct AppRun {
+    fs::path work;
+    std::string script;
+};
+AppRun prepareRun(const char* name, const std::function<void(platform::Defaults&)>& configure = {}) {
+    AppRun run{outputDir() / name, {}};
+    fs::remove_all(run.work);
+    fs::create_directories(run.work);
+    run.script = (run.work / "sample.cwr").string();
     {
-        platform::Defaults defaults({work / "scratch-defaults.json", std::chrono::hours(1), {}});
+        platform::Defaults defaults({run.work / "scratch-defaults.json", std::chrono::hours(1), {}});
         cw::registerUserDefaults(defaults);
         cw::Workspace workspace(defaults);
         auto project = workspace.newProject();
@@ -173,27 +176,62 @@ TEST(EndToEnd, OpenPromptPlayAndQuit) {
             text += QStringLiteral("Line %1 of the sample script, read aloud at an even pace.\n").arg(i);
         }
         project->setText(platform::AttributedString(text));
-        project->save(script);
+        project->save(run.script);
         workspace.closeProject(project);
     }
-    {
-        // The run announces nothing on the network: remote control off, no system bus to reach.
-        platform::Defaults defaults({work / "defaults.json", std::chrono::hours(1), {}});
-        defaults.set(cw::settings::isBonjourEnabled, false);
-        ASSERT_TRUE(defaults.synchronize());
+    // The run announces nothing on the network: remote control off, no system bus to reach.
+    platform::Defaults defaults({run.work / "defaults.json", std::chrono::hours(1), {}});
+    defaults.set(cw::settings::isBonjourEnabled, false);
+    if (configure) {
+        configure(defaults);
     }
+    EXPECT_TRUE(defaults.synchronize());
+    return run;
+}
+
+// Starts the application on the run's script, as an instance of its own.
+void startApp(QProcess& app, const AppRun& run) {
+    app.setProcessEnvironment(
+        applicationEnvironment(run.work, "cuewright-e2e-" + QUuid::createUuid().toString(QUuid::Id128)));
+    app.setProcessChannelMode(QProcess::ForwardedChannels);
+    app.start(QStringLiteral(CW_APP_BINARY), {QString::fromStdString(run.script)});
+}
+
+// Starts the application on the run's script and waits for its editor window; none when the
+// program ended or no window came.
+std::optional<Window> openEditor(Display* display, QProcess& app, const AppRun& run) {
+    startApp(app, run);
+    if (!app.waitForStarted()) {
+        return std::nullopt;
+    }
+    std::optional<Window> editor;
+    waitFor(app,
+            [&] { return (editor = findWindow(display, DefaultRootWindow(display), "sample")).has_value(); });
+    return editor;
+}
+
+// Quits with Ctrl+Q from `window`; false when the application did not end by itself.
+bool quitFrom(Display* display, Window window, QProcess& app) {
+    XSetInputFocus(display, window, RevertToParent, CurrentTime);
+    pressKeys(display, {XK_Control_L, XK_Q});
+    const bool quit = app.waitForFinished(15000);
+    if (!quit) {
+        app.kill();
+        app.waitForFinished();
+    }
+    return quit;
+}
+
+TEST(EndToEnd, OpenPromptPlayAndQuit) {
+    Display* display = XOpenDisplay(nullptr);
+    ASSERT_NE(display, nullptr);
+    int event = 0, error = 0, major = 0, minor = 0;
+    ASSERT_TRUE(XTestQueryExtension(display, &event, &error, &major, &minor));
 
     QProcess app;
-    app.setProcessEnvironment(
-        applicationEnvironment(work, "cuewright-e2e-" + QUuid::createUuid().toString(QUuid::Id128)));
-    app.setProcessChannelMode(QProcess::ForwardedChannels);
-    app.start(QStringLiteral(CW_APP_BINARY), {QString::fromStdString(script)});
-    ASSERT_TRUE(app.waitForStarted());
-
+    const std::optional<Window> editor = openEditor(display, app, prepareRun("end-to-end"));
+    ASSERT_TRUE(editor) << "no editor window";
     const Window root = DefaultRootWindow(display);
-    std::optional<Window> editor;
-    ASSERT_TRUE(waitFor(app, [&] { return (editor = findWindow(display, root, "sample")).has_value(); }))
-        << "no editor window";
     app.waitForFinished(1000); // let it paint
     screenshot("1-editor.png");
 
@@ -213,17 +251,48 @@ TEST(EndToEnd, OpenPromptPlayAndQuit) {
     EXPECT_GT(differingPixels(before, playing), 0) << "the script did not move";
     pressKeys(display, {XK_space});
 
-    XSetInputFocus(display, *editor, RevertToParent, CurrentTime);
-    pressKeys(display, {XK_Control_L, XK_Q});
-    const bool quit = app.waitForFinished(15000);
+    const bool quit = quitFrom(display, *editor, app);
     screenshot("4-after-quit.png");
-    if (!quit) {
-        app.kill();
-        app.waitForFinished();
-    }
     EXPECT_TRUE(quit) << "Ctrl+Q did not quit";
     EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(app.exitCode(), 0);
+    XCloseDisplay(display);
+}
+
+// Bindings on Alt+P and Alt+F, the letters of the Prompter and File menus, act in the editor
+// instead of opening the menus: two speed steps up and one down, then Ctrl+S saves the script with
+// the new speed.
+TEST(EndToEnd, AltBindingsWinOverMenuLetters) {
+    Display* display = XOpenDisplay(nullptr);
+    ASSERT_NE(display, nullptr);
+    namespace kc = platform::keycode;
+    const AppRun run = prepareRun("alt-bindings", [](platform::Defaults& defaults) {
+        cw::KeyBindings bindings;
+        bindings.incSpeed = cw::KeyBindings::Key{kc::p, platform::modifier::option};
+        bindings.decSpeed = cw::KeyBindings::Key{kc::f, platform::modifier::option};
+        defaults.set(cw::settings::customKeyBindings, bindings.storedValue());
+    });
+    platform::Defaults scratch({run.work / "read-defaults.json", std::chrono::hours(1), {}});
+    cw::registerUserDefaults(scratch);
+    auto speedOfFile = [&] {
+        auto project = cw::Project::create(scratch);
+        project->loadDocument(run.script);
+        return project->document().speedProperties.scrollSpeedPerc;
+    };
+    const double before = speedOfFile();
+
+    QProcess app;
+    const std::optional<Window> editor = openEditor(display, app, run);
+    ASSERT_TRUE(editor) << "no editor window";
+    XSetInputFocus(display, *editor, RevertToParent, CurrentTime);
+    for (KeySym key : {XK_P, XK_P, XK_F}) {
+        pressKeys(display, {XK_Alt_L, key});
+    }
+    pressKeys(display, {XK_Control_L, XK_S});
+    EXPECT_TRUE(waitFor(app, [&] { return speedOfFile() == before + 5; }))
+        << "the bindings did not act, or a menu took the keys: " << speedOfFile() << " after " << before;
+    screenshot("alt-bindings.png");
+    EXPECT_TRUE(quitFrom(display, *editor, app)) << "Ctrl+Q did not quit";
     XCloseDisplay(display);
 }
 

@@ -13,6 +13,7 @@
 
 #include <QFile>
 #include <QPrinterInfo>
+#include <QRegularExpression>
 #include <QWidget>
 
 #include <filesystem>
@@ -178,6 +179,43 @@ TEST_F(DocumentCommandsTest, PrintsTheScriptIntoAPdf) {
         EXPECT_EQ(dialogs->savePanels().back().nameFieldValue, "Untitled.pdf");
         EXPECT_TRUE(QFile::exists(path("asked.pdf")));
     }
+}
+
+// Printed text is readable whatever the script's own size and colour: the print size, black,
+// across as many pages as it takes.
+TEST_F(DocumentCommandsTest, PrintsAtAReadableSizeInBlackAcrossPages) {
+    platform::Attributes look;
+    look.font = platform::Font{QStringLiteral("DejaVu Sans"), 90, false, false};
+    look.foregroundColor = platform::Color::fromQColor(Qt::red);
+    QString words;
+    for (int i = 0; i < 2500; ++i)
+        words += QStringLiteral("word%1 ").arg(i) + (i % 50 == 49 ? QStringLiteral("\n") : QString());
+    AttributedString text;
+    text.append(words, look);
+    project->setText(text);
+    const QString pdf = path("long.pdf");
+    ASSERT_TRUE(commands.printToPdf(pdf));
+
+    const auto printed = platform::codecs::PdfReader::readFile(pdf.toStdString());
+    int runs = 0;
+    for (const auto& paragraph : printed.paragraphs) {
+        for (const auto& run : paragraph.runs) {
+            ++runs;
+            ASSERT_TRUE(run.style.pointSize);
+            EXPECT_NEAR(*run.style.pointSize, DocumentCommands::printPointSize, 0.5)
+                << run.text.toStdString();
+            EXPECT_EQ(run.style.foreground.value_or(platform::codecs::RgbColor{}),
+                      platform::codecs::RgbColor{});
+        }
+    }
+    EXPECT_GT(runs, 0);
+    EXPECT_TRUE(printed.plainText().contains(QStringLiteral("word2499")));
+    // Each page of the PDF is an object of type /Page.
+    QFile file(pdf);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QString content = QString::fromLatin1(file.readAll());
+    const auto pages = content.count(QRegularExpression(QStringLiteral("/Type\\s*/Page\\b")));
+    EXPECT_GE(pages, 3) << "2500 words at 12 pt fill several pages";
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // The editor's look from the script properties, and its scroll offset against the progress.
 #include "cuewright/editor/EditorAppearance.h"
 #include "cuewright/editor/EditorScrolling.h"
+#include "cuewright/editor/TextBridge.h"
 #include "platform/text/Font.h"
 
 #include <gtest/gtest.h>
@@ -53,12 +54,13 @@ TEST(EditorAppearance, SetFontSizeKeepsTraits) {
     cursor.insertText("italic", italic);
     document.clearUndoRedoStacks();
 
+    document.setDefaultFont(QFont(QStringLiteral("DejaVu Sans"), 20));
     EXPECT_EQ(A::setFontSize(document, 5), 8);
     int runs = 0;
     for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
         EXPECT_FALSE(block.blockFormat().nonBreakableLines()) << "every paragraph wraps";
         for (auto it = block.begin(); !it.atEnd(); ++it, ++runs) {
-            const QFont font = it.fragment().charFormat().font();
+            const QFont font = cw::editor::shownCharFormat(document, it.fragment().charFormat()).font();
             EXPECT_EQ(platform::Font::fromQFont(font).pointSize, 8) << it.fragment().text().toStdString();
             EXPECT_EQ(font.bold(), it.fragment().text() == "bold");
             EXPECT_EQ(font.italic(), it.fragment().text() == "italic");

@@ -18,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractTextDocumentLayout>
 #include <QApplication>
 #include <QClipboard>
 #include <QInputMethodEvent>
@@ -304,6 +305,12 @@ std::set<double> pointSizes(const ScriptTextView& textView) {
     return sizes;
 }
 
+// The alignment the text shows, as the project would receive it.
+platform::ParagraphAlignment shownAlignment(const ScriptTextView& textView) {
+    const auto style = cw::editor::attributedText(*textView.document()).attributes(0).paragraphStyle;
+    return style ? style->alignment : platform::ParagraphAlignment::natural;
+}
+
 // The editor's views shown at a size, with a controller of their own (not loaded yet).
 class EditorViewsTest : public EditorControllerTest {
 public:
@@ -373,7 +380,9 @@ TEST_F(EditorViewsTest, ScriptPropertiesShapeTheViews) {
         float alignment, factor;
         bool flip;
         int x; // margin 0.2 of 1000: a column 800 wide
-    } cases[] = {{0, 0.5f, false, 100}, {1, 0.5f, true, 200}, {-1, 0.99f, false, 0}, {-0.5f, 0.2f, true, 50}};
+    } cases[] = {{0, 0.5f, false, 100},   {1, 0.5f, false, 200}, {-1, 0.99f, false, 0},
+                 {-1, 0.5f, true, 200},   {1, 0.5f, true, 0},    {-0.5f, 0.2f, true, 150},
+                 {-0.5f, 0.2f, false, 50}}; // flipped: mirrored about the background
     for (const auto& c : cases) {
         auto p = project->document().scriptProperties;
         p.prompterMargin = 0.2f;
@@ -398,8 +407,7 @@ TEST_F(EditorViewsTest, ScriptPropertiesShapeTheViews) {
         EXPECT_EQ(views.background->indicatorType(), cw::IndicatorType::arrow);
         EXPECT_EQ(views.overlay->overlayType(), cw::OverlayType::highlight);
         EXPECT_EQ(views.overlay->verticalCenter(), 0.75f);
-        EXPECT_EQ(views.text->document()->lastBlock().blockFormat().alignment(),
-                  cw::qtAlignment(cw::TextAlignment::right));
+        EXPECT_EQ(shownAlignment(*views.text), platform::ParagraphAlignment::right);
         EXPECT_EQ(views.text->isMirrored(), c.flip);
         EXPECT_EQ(views.text->topInset(), 150) << "the first line at the indicator";
 
@@ -411,11 +419,58 @@ TEST_F(EditorViewsTest, ScriptPropertiesShapeTheViews) {
     views.container->resize(500, 300);
     EXPECT_EQ(views.text->geometry(), QRect(25, 0, 400, 300)) << "a resize places the column again";
     EXPECT_EQ(views.text->topInset(), 75);
+    // A new style or parent gives the view another font; the script keeps its size.
+    views.text->setFont(QFont(QStringLiteral("DejaVu Serif"), 7));
+    EXPECT_EQ(pointSizes(*views.text), std::set<double>{own->lineHeight()});
 
     // The settling step: everything again, the insertion point at the start.
     views.text->moveCursor(QTextCursor::End);
     settleTimer->advance(EditorController::settleDelay);
     EXPECT_EQ(views.text->textCursor().position(), 0);
+}
+
+// Flipped both ways, the editor shows the picture the prompter shows: the column placed at the
+// left edge stands at the right, the indicator and reading line at the mirrored height, and the
+// overlay's clear band follows them there.
+TEST_F(EditorViewsTest, MirroredScriptFollowsBothFlips) {
+    const QString folder = editortest::screenshotFolder();
+    ASSERT_FALSE(folder.isEmpty());
+    platform::Attributes body;
+    body.font = platform::Font{QStringLiteral("DejaVu Sans"), 28, false, false};
+    body.foregroundColor = platform::Color::white();
+    project->setText(
+        AttributedString(QStringLiteral("Mirrored for the glass.\nRead it in the mirror."), body));
+    auto properties = project->document().scriptProperties;
+    properties.backgroundColor = platform::Color::gray(0.1);
+    properties.prompterMargin = 0.4f;
+    properties.prompterMarginAlignment = -1;
+    properties.indicatorType = cw::IndicatorType::arrow;
+    properties.indicatorColor = cw::IndicatorColor::green;
+    properties.indicatorPosition = 0.7f;
+    properties.showReadingLine = true;
+    properties.overlayType = cw::OverlayType::fadeOut;
+    properties.overlayOpacity = 1;
+    properties.flipHorizontal = true;
+    properties.flipVertical = true;
+    project->setScriptProperties(properties);
+    showViews(800, 500);
+    own->load();
+    settleTimer->advance(EditorController::settleDelay);
+
+    EXPECT_EQ(views.text->geometry(), QRect(320, 0, 480, 500)) << "the left column mirrored to the right";
+    const QImage image = views.container->grab().toImage();
+    EXPECT_TRUE(image.save(folder + "/editor-mirrored.png"));
+    // Unflipped the reading line stands 0.7 of the height from the bottom (y 150); flipped, at y 350.
+    auto isGreen = [](QColor c) { return c.green() > 150 && c.red() < 100 && c.blue() < 100; };
+    int greenRows = 0;
+    for (int y = 340; y < 360; ++y)
+        greenRows += isGreen(image.pixelColor(400, y)) ? 1 : 0;
+    EXPECT_GT(greenRows, 0) << "the reading line shows through the overlay's band at its mirrored height";
+    bool indicatorRight = false;
+    for (int y = 340; y < 360 && !indicatorRight; ++y)
+        for (int x = 780; x < 800 && !indicatorRight; ++x)
+            indicatorRight = isGreen(image.pixelColor(x, y));
+    EXPECT_TRUE(indicatorRight) << "the indicator mirrored to the right edge";
 }
 
 TEST_F(EditorControllerTest, TextColourAndFontFromTheProject) {
@@ -438,8 +493,38 @@ TEST_F(EditorControllerTest, TextColourAndFontFromTheProject) {
     text = cw::editor::attributedText(*view.document());
     EXPECT_EQ(text.attributes(6).foregroundColor, platform::Color::blue());
     EXPECT_EQ(text.attributes(7).foregroundColor, platform::Color::red()) << "only the selection";
-    EXPECT_EQ(text.attributes(6).font, bold);
-    EXPECT_NE(text.attributes(7).font, bold);
+    const platform::Font shownBold = bold.withPointSize(controller->lineHeight()); // at the editor's size
+    EXPECT_EQ(text.attributes(6).font, shownBold);
+    EXPECT_NE(text.attributes(7).font, shownBold);
+}
+
+// A font picked in the Script pane over a selection changes the selection's font and nothing
+// else: a red word stays red.
+TEST_F(EditorControllerTest, FontPickedOverASelectionKeepsItsColours) {
+    platform::Attributes red;
+    red.foregroundColor = platform::Color::red();
+    AttributedString text(QStringLiteral("a red word"));
+    text.addAttributes(red, {2, 3});
+    load(text);
+    QTextCursor selection = view.textCursor();
+    selection.setPosition(2);
+    selection.setPosition(10, QTextCursor::KeepAnchor); // "red word"
+    view.setTextCursor(selection);
+    cw::Editor editor = project->editor();
+    const platform::Font serif{QStringLiteral("DejaVu Serif"), editor.typingAttributes.font.pointSize, true,
+                               false};
+    editor.typingAttributes.font = serif; // as the pane's font panel hands it over
+    project->setEditor(editor);
+    const auto shown = cw::editor::attributedText(*view.document());
+    for (int at : {3, 7}) {
+        ASSERT_TRUE(shown.attributes(at).font);
+        EXPECT_EQ(shown.attributes(at).font->family, serif.family) << at;
+        EXPECT_TRUE(shown.attributes(at).font->bold) << at;
+    }
+    EXPECT_EQ(shown.attributes(3).foregroundColor, platform::Color::red()) << "the red word stays red";
+    EXPECT_NE(shown.attributes(7).foregroundColor, platform::Color::red());
+    EXPECT_NE(shown.attributes(0).font.value_or(platform::Font{}).family, serif.family)
+        << "only the selection";
 }
 
 // Only typing is an edit: a script opened from its file, settled, resized and restyled from the
@@ -478,6 +563,109 @@ TEST_F(EditorViewsTest, RestylingIsNoEditTypingIs) {
     timer->advance(EditorController::defaultAutosaveInterval);
     EXPECT_TRUE(project->hasUnsavedChanges());
     EXPECT_EQ(counter->texts, 1);
+}
+
+// Undo takes back what the user typed, never the editor's own restyles: after a resize, a new
+// word-count factor or a new alignment, one Ctrl+Z removes the typing and leaves size and
+// alignment as they are; with nothing left to undo, Ctrl+Z changes nothing.
+TEST_F(EditorViewsTest, UndoTakesBackTypingNeverARestyle) {
+    using Restyle = std::function<void(EditorViewsTest&)>;
+    auto withProperties = [](auto change) -> Restyle {
+        return [change](EditorViewsTest& t) {
+            auto p = t.project->document().scriptProperties;
+            change(p);
+            t.project->setScriptProperties(p);
+        };
+    };
+    const struct {
+        const char* name;
+        Restyle restyle;
+    } restyles[] = {
+        {"resize", [](EditorViewsTest& t) { t.views.container->resize(1000, 600); }},
+        {"words per line", withProperties([](auto& p) { p.prompterWordCountFactor = 0.7f; })},
+        {"alignment", withProperties([](auto& p) { p.textAlignment = cw::TextAlignment::right; })},
+    };
+    const auto initial = project->document().scriptProperties;
+    showViews(800, 500);
+    own->load();
+    settleTimer->advance(EditorController::settleDelay);
+    platform::Attributes small;
+    small.font = platform::Font{QStringLiteral("DejaVu Sans"), 12, false, false};
+    for (const auto& r : restyles) {
+        project->setScriptProperties(initial);
+        views.container->resize(800, 500);
+        const QString original = QStringLiteral("Good evening.\nThis is the news (%1).").arg(r.name);
+        project->setText(AttributedString(original, small)); // a new text: no undo history
+        views.text->moveCursor(QTextCursor::End);
+        QTest::keyClicks(views.text, "Hello");
+        r.restyle(*this);
+        const double size = own->lineHeight();
+        const auto alignment = shownAlignment(*views.text);
+        int lines = 0;
+        for (int undo = 1; undo <= 2; ++undo) {
+            QTest::keyClick(views.text, Qt::Key_Z, Qt::ControlModifier);
+            EXPECT_EQ(views.text->toPlainText(), original) << r.name << ": the typing is taken back";
+            EXPECT_EQ(own->lineHeight(), size) << r.name;
+            EXPECT_EQ(pointSizes(*views.text), std::set<double>{size}) << r.name << " undo " << undo;
+            EXPECT_EQ(shownAlignment(*views.text), alignment) << r.name << " undo " << undo;
+            if (undo == 1)
+                lines = project->editor().lineCount;
+            EXPECT_EQ(project->editor().lineCount, lines) << r.name << ": nothing more to undo";
+        }
+        QTest::keyClick(views.text, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+        EXPECT_EQ(views.text->toPlainText(), original + "Hello") << r.name << ": redo types it again";
+        EXPECT_EQ(pointSizes(*views.text), std::set<double>{size}) << r.name;
+    }
+}
+
+// Typed text carries the script's font, size and colour wherever it is typed: after deleting
+// everything (Delete, Backspace, Cut) or on a new first line, where Qt would fall back to its own
+// small grey default; the project receives it so.
+TEST_F(EditorViewsTest, TypingCarriesTheScriptsLook) {
+    using Keys = std::function<void(QWidget*)>;
+    auto selectAllThen = [](Qt::Key key, Qt::KeyboardModifiers modifiers) -> Keys {
+        return [key, modifiers](QWidget* w) {
+            QTest::keyClick(w, Qt::Key_A, Qt::ControlModifier);
+            QTest::keyClick(w, key, modifiers);
+        };
+    };
+    const struct {
+        const char* name;
+        Keys keys;
+    } cases[] = {
+        {"delete", selectAllThen(Qt::Key_Delete, Qt::NoModifier)},
+        {"backspace", selectAllThen(Qt::Key_Backspace, Qt::NoModifier)},
+        {"cut", selectAllThen(Qt::Key_X, Qt::ControlModifier)},
+        {"new first line",
+         [](QWidget* w) {
+             QTest::keyClick(w, Qt::Key_Home, Qt::ControlModifier);
+             QTest::keyClick(w, Qt::Key_Return);
+             QTest::keyClick(w, Qt::Key_Up);
+         }},
+    };
+    const platform::Font scriptFont = cw::defaultFont(defaults);
+    const platform::Color scriptColour = cw::defaultTextColor(defaults);
+    platform::Attributes look;
+    look.font = scriptFont.withPointSize(30);
+    look.foregroundColor = scriptColour;
+    showViews(800, 500);
+    own->load();
+    settleTimer->advance(EditorController::settleDelay);
+    for (const auto& c : cases) {
+        project->setText(AttributedString(QStringLiteral("Good evening (%1).").arg(c.name), look));
+        c.keys(views.text);
+        const int at = views.text->textCursor().position();
+        QTest::keyClick(views.text, Qt::Key_Q);
+        timer->advance(EditorController::defaultAutosaveInterval);
+        const auto& stored = project->document().text;
+        ASSERT_EQ(stored.string().at(at), u'q') << c.name;
+        const platform::Attributes typed = stored.attributes(at);
+        const platform::Font font = typed.font.value_or(platform::Font{});
+        EXPECT_EQ(font.family, scriptFont.family) << c.name;
+        EXPECT_EQ(font.pointSize, own->lineHeight()) << c.name;
+        EXPECT_EQ(typed.foregroundColor, scriptColour) << c.name;
+        EXPECT_EQ(pointSizes(*views.text), std::set<double>{own->lineHeight()}) << c.name;
+    }
 }
 
 } // namespace appearance
@@ -605,4 +793,29 @@ TEST_F(EditorScrollTest, JumpsStepsStopsAndPlaybackScrollTheEditor) {
 
 } // namespace scrolling
 
+} // namespace
+
+namespace {
+namespace appearance {
+
+// A paste that makes the script long enough to pass what Qt's layout reaches at the size shown
+// makes the editor show it smaller first; its lines are still counted at the column's size.
+TEST_F(EditorViewsTest, ALongPasteIsShownSmallerBeforeItIsLaidOut) {
+    auto properties = project->document().scriptProperties;
+    properties.prompterWordCountFactor = 0; // the largest font
+    project->setScriptProperties(properties);
+    showViews(1000, 600);
+    project->setText(AttributedString(QStringLiteral("Good evening.")));
+    own->load();
+    const double size = own->lineHeight();
+    QApplication::clipboard()->setText(QStringLiteral("word ").repeated(40000));
+    views.text->moveCursor(QTextCursor::End);
+    views.text->paste();
+    const QTextDocument& document = *views.text->document();
+    EXPECT_LE(document.documentLayout()->documentSize().height(), double(1 << 23));
+    EXPECT_LT(own->lineHeight(), size);
+    EXPECT_GT(project->editor().lineCount, 20000) << "about two words a line at the column's size";
+}
+
+} // namespace appearance
 } // namespace

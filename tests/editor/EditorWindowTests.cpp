@@ -4,13 +4,17 @@
 #include "cuewright/displays/ScreenListController.h"
 #include "cuewright/displays/ScreensController.h"
 #include "cuewright/editor/BookmarkListController.h"
+#include "cuewright/editor/EditorAppearance.h"
 #include "cuewright/editor/EditorController.h"
 #include "cuewright/editor/EditorWindowController.h"
 #include "cuewright/editor/EditorWindowControllerDelegate.h"
+#include "cuewright/editor/LineMetrics.h"
 #include "cuewright/editor/ProjectPropertiesController.h"
 #include "cuewright/editor/ScriptTextView.h"
 #include "cuewright/editor/SidebarController.h"
 #include "cuewright/editor/StatusbarController.h"
+#include "cuewright/editor/TextBridge.h"
+#include "cuewright/model/KeyBindings.h"
 #include "cuewright/model/Project.h"
 #include "cuewright/model/ScreenDescription.h"
 #include "cuewright/model/SettingsKeys.h"
@@ -26,14 +30,17 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractTextDocumentLayout>
 #include <QAction>
 #include <QLabel>
 #include <QMainWindow>
 #include <QMenu>
+#include <QMenuBar>
 #include <QTest>
 #include <QTextBlock>
 #include <QToolBar>
 
+#include <algorithm>
 #include <fstream>
 
 using namespace std::chrono_literals;
@@ -303,8 +310,10 @@ TEST_F(EditorWindowTest, TheScriptGoesInInOnePass) {
                          [&passes, document] { passes += document->characterCount() > 1; });
     });
     EXPECT_EQ(passes, 1);
-    EXPECT_EQ(w.editorController()->textView().document()->lastBlock().blockFormat().alignment(),
-              Qt::AlignHCenter);
+    const auto shown = cw::editor::attributedText(*w.editorController()->textView().document());
+    ASSERT_TRUE(shown.attributes(shown.length() - 1).paragraphStyle);
+    EXPECT_EQ(shown.attributes(shown.length() - 1).paragraphStyle->alignment,
+              platform::ParagraphAlignment::center);
 }
 
 // An edit still waiting for the autosave counts as unsaved when the window closes at once.
@@ -435,4 +444,113 @@ TEST_F(EditorWindowTest, PlaybackAndTheDisplaySwitchAskTheWindowsDelegate) {
     EXPECT_EQ(shell->toggled[0], row.desc().displayUUID);
 }
 
+// A binding on a menu's Alt letter (File, Prompter) acts in the editor instead of opening the
+// menu; the other menus' letters still open theirs. Keys go through Qt's shortcut handling, as
+// typed keys do, to the focused editor of the active window.
+TEST_F(EditorWindowTest, AltBindingsWinOverMenuLetters) {
+    namespace kc = platform::keycode;
+    cw::KeyBindings bindings;
+    bindings.incSpeed = cw::KeyBindings::Key{kc::p, platform::modifier::option};
+    bindings.decSpeed = cw::KeyBindings::Key{kc::f, platform::modifier::option};
+    defaults.set(cw::settings::customKeyBindings, bindings.storedValue());
+    project->setScrollSpeed(50, 0.1, 3);
+    EditorWindowController& w = open();
+    w.window()->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w.window()));
+    QWidget* editor = &w.editorController()->textView();
+    editor->setFocus();
+    ASSERT_EQ(QApplication::focusWidget(), editor);
+    const struct {
+        Qt::Key key;
+        double speed;
+    } steps[] = {{Qt::Key_P, 55}, {Qt::Key_F, 50}, {Qt::Key_P, 55}};
+    for (const auto& step : steps) {
+        QTest::keyClick(QApplication::focusWidget(), step.key, Qt::AltModifier);
+        EXPECT_EQ(project->document().speedProperties.scrollSpeedPerc, step.speed) << step.key;
+        EXPECT_EQ(w.mainWindow()->menuBar()->activeAction(), nullptr) << "no menu opened";
+        EXPECT_EQ(QApplication::activePopupWidget(), nullptr) << "no menu opened";
+    }
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_V, Qt::AltModifier);
+    EXPECT_EQ(QApplication::activePopupWidget(), w.menus()[1]) << "Alt+V still opens the View menu";
+    if (QWidget* popup = QApplication::activePopupWidget())
+        popup->close();
+}
+
 } // namespace
+
+namespace {
+
+// `words` words in paragraphs of `perParagraph` words (a long show's script).
+AttributedString manyWords(int words, int perParagraph) {
+    QString text;
+    text.reserve(words * 6);
+    for (int i = 1; i <= words; ++i) {
+        text += QStringLiteral("word");
+        text += i % perParagraph == 0 && i < words ? u'\n' : u' ';
+    }
+    return AttributedString(text);
+}
+
+} // namespace
+
+// Qt's document layout never finishes once a paragraph is laid out taller than 2^23 pixels or
+// the document taller than 2^25: a long script, or a large font, is shown smaller, and its lines
+// are still those of the prompter's size (here: of its first paragraphs laid out by Qt at that
+// size, alone).
+TEST_F(EditorWindowTest, ALongScriptOrALargeFontStaysWithinWhatQtCanLayOut) {
+    const struct {
+        int words, perParagraph;
+        float factor;
+    } cases[] = {{500000, 60, 0.5f}, {200000, 60, 0.0f}, {60000, 60000, 0.0f}};
+    constexpr double reach = double(1 << 24);     // half the document's limit
+    constexpr double paragraph = double(1 << 22); // half the paragraph's
+    for (const auto& c : cases) {
+        auto properties = project->document().scriptProperties;
+        properties.prompterWordCountFactor = c.factor;
+        project->setScriptProperties(properties);
+        project->setText(manyWords(c.words, c.perParagraph));
+        EditorWindowController& w = open();
+        const auto& view = w.editorController()->textView();
+        const QTextDocument& document = *view.document();
+        const double laidOut = document.documentLayout()->documentSize().height();
+        EXPECT_LE(laidOut, reach) << c.words;
+        double tallest = 0;
+        for (QTextBlock b = document.begin(); b.isValid(); b = b.next()) {
+            tallest = std::max(tallest, document.documentLayout()->blockBoundingRect(b).height());
+        }
+        EXPECT_LE(tallest, paragraph) << c.words;
+
+        // The prompter's size for this column, and the script's first paragraphs at it.
+        const double size = cw::EditorAppearance::fontSizeForColumn(view.containerWidth(),
+                                                                    document.documentMargin(), c.factor);
+        EXPECT_LT(w.editorController()->lineHeight(), size) << "shown smaller: " << c.words;
+        QTextDocument prompterSize;
+        prompterSize.setDocumentMargin(document.documentMargin());
+        prompterSize.setDefaultTextOption(document.defaultTextOption());
+        prompterSize.setTextWidth(document.textWidth());
+        const QString head = document.toPlainText().left(std::min(3000, c.words * 5));
+        cw::editor::setAttributedText(prompterSize, AttributedString(head), size);
+        const auto expected = cw::editor::measureLines(prompterSize).lineRanges;
+        const auto& published = project->editor().lineRanges;
+        ASSERT_GT(published.size(), expected.size() - 1) << c.words;
+        EXPECT_EQ(std::vector(published.begin(), published.begin() + long(expected.size()) - 1),
+                  std::vector(expected.begin(), expected.end() - 1))
+            << "counted at the prompter's size: " << c.words;
+        EXPECT_EQ(project->editor().lineCount, int(published.size()));
+        EXPECT_EQ(w.editorController()->lineHeight(), project->editor().lineHeight);
+
+        // A resize and the script's own text once more still stay within reach.
+        w.window()->resize(900, 700);
+        project->setText(manyWords(c.words + 1, c.perParagraph));
+        EXPECT_LE(document.documentLayout()->documentSize().height(), reach) << c.words;
+        project->setText(AttributedString(QStringLiteral("Good evening.")));
+        EXPECT_EQ(w.editorController()->lineHeight(),
+                  cw::EditorAppearance::fontSizeForColumn(view.containerWidth(), document.documentMargin(),
+                                                          c.factor))
+            << "a short script that follows is shown at the prompter's size again";
+        EXPECT_EQ(view.lineMetricsScale(), 1.0);
+
+        controller.reset();
+        shell->held.reset();
+    }
+}

@@ -100,3 +100,51 @@ TEST(LineMetrics, AnEarlierMeasureNeverLeavesStaleCounts) {
         EXPECT_EQ(again.wordsPerLine, expected.wordsPerLine) << e.what;
     }
 }
+
+// Lines counted at a font scale are the lines Qt's own layout gives the text at that many times
+// the size, also for mixed sizes, bold runs and indented paragraphs, and after an edit.
+TEST(LineMetrics, CountsAtAFontScaleAsQtLaysOutTheLargerText) {
+    const auto styled = [](QTextDocument& document, double size) {
+        document.setTextWidth(300);
+        document.setPlainText(QStringLiteral("Good evening and welcome to the late news tonight.\n"
+                                             "Tonight the harbour bridge reopens after two long years\n\n"
+                                             "Back to you in the studio, where it is warm and dry."));
+        QTextCursor all(&document);
+        all.select(QTextCursor::Document);
+        QTextCharFormat format;
+        format.setFontFamilies({QStringLiteral("DejaVu Sans")});
+        format.setFontPointSize(size);
+        all.mergeCharFormat(format);
+        QTextCursor bold(&document);
+        bold.setPosition(5);
+        bold.setPosition(20, QTextCursor::KeepAnchor);
+        QTextCharFormat heavy;
+        heavy.setFontWeight(QFont::Bold);
+        heavy.setFontPointSize(size * 1.5);
+        bold.mergeCharFormat(heavy);
+        QTextBlockFormat indented;
+        indented.setLeftMargin(20);
+        indented.setTextIndent(15);
+        QTextCursor(document.findBlockByNumber(1)).mergeBlockFormat(indented);
+    };
+    const auto typeInto = [](QTextDocument& document) {
+        QTextCursor(document.findBlockByNumber(2)).insertText(QStringLiteral("A new line of words here "));
+    };
+    for (const double scale : {1.5, 3.0}) {
+        QTextDocument shown;
+        styled(shown, 8);
+        QTextDocument large;
+        styled(large, 8 * scale);
+        for (int edited = 0; edited < 2; ++edited) {
+            const auto scaled = measureLines(shown, scale);
+            const auto laidOut = measureLines(large);
+            EXPECT_GT(laidOut.lineCount, 6) << "the larger text wraps";
+            EXPECT_EQ(scaled.lineCount, laidOut.lineCount) << scale << " edited " << edited;
+            EXPECT_EQ(scaled.lineRanges, laidOut.lineRanges) << scale << " edited " << edited;
+            EXPECT_EQ(scaled.wordsPerLine, laidOut.wordsPerLine) << scale << " edited " << edited;
+            EXPECT_LT(measureLines(shown).lineCount, laidOut.lineCount) << "shown smaller, fewer lines";
+            typeInto(shown);
+            typeInto(large);
+        }
+    }
+}

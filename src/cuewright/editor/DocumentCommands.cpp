@@ -1,6 +1,7 @@
 #include "cuewright/editor/DocumentCommands.h"
 
 #include "base/Log.h"
+#include "cuewright/editor/EditorAppearance.h"
 #include "cuewright/editor/TextBridge.h"
 #include "cuewright/model/Project.h"
 #include "cuewright/model/ScriptExporter.h"
@@ -11,6 +12,7 @@
 #include "platform/ui/AlertRunner.h"
 #include "platform/ui/FileDialogs.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QFileInfo>
 #include <QPrintDialog>
 #include <QPrinter>
@@ -142,9 +144,14 @@ void DocumentCommands::presentError(const std::exception& error) {
 }
 
 void DocumentCommands::print(QPrinter& printer) const {
+    // The script counts points as the screen's pixels; paper counts them as 1/72 inch.
+    const double scriptPoints = printPointSize / EditorAppearance::qtPointSize(1.0);
     const platform::AttributedString text = TextUtils::applyFontAndParagraphStyle(
-        ScriptExporter::docxText(project_->document().text), printPointSize);
+        ScriptExporter::docxText(project_->document().text), scriptPoints);
     QTextDocument document;
+    // Laid out at the printer's resolution: a page size in its pixels with the screen's layout
+    // would be scaled down to the page, giving text a few tenths of a point high.
+    document.documentLayout()->setPaintDevice(&printer);
     QFont font = document.defaultFont();
     font.setPointSizeF(printPointSize);
     document.setDefaultFont(font); // for runs without a font of their own

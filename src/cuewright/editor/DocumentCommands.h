@@ -36,7 +36,7 @@ public:
     // The pop-up's file types, by index; any other index saves a script.
     static constexpr std::array<std::string_view, 4> exportFileTypes{"cwr", "txt", "rtf", "docx"};
     static std::string_view exportFileType(int index);
-    // The point size of printed text (the text's own sizes are replaced).
+    // The size of printed text in points of paper, 1/72 inch (the text's own sizes are replaced).
     static constexpr double printPointSize = 12.0;
 
     static constexpr std::string_view closeMessage =

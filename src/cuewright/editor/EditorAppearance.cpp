@@ -8,8 +8,10 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTextOption>
 
 #include <algorithm>
+#include <cmath>
 #include <utility>
 #include <vector>
 
@@ -23,73 +25,100 @@ double qtPointSize(double points) {
     return platform::Font{QString(), points, false, false}.toQFont().pointSizeF();
 }
 
-// Whether `format` shows its font at `qtPoints` already.
-static bool hasSize(const QTextCharFormat& format, double qtPoints) {
-    return format.fontPointSize() == qtPoints && !format.hasProperty(QTextFormat::FontPixelSize);
+static bool hasOwnSize(const QTextFormat& format) {
+    return format.hasProperty(QTextFormat::FontPointSize) || format.hasProperty(QTextFormat::FontPixelSize);
 }
 
-static QTextCharFormat resizedToQtPoints(QTextCharFormat format, double qtPoints) {
-    // A pixel size would win over the point size.
+QTextCharFormat unsized(QTextCharFormat format) {
+    format.clearProperty(QTextFormat::FontPointSize);
     format.clearProperty(QTextFormat::FontPixelSize);
-    format.setFontPointSize(qtPoints);
     return format;
 }
 
-QTextCharFormat resized(QTextCharFormat format, double points) {
-    return resizedToQtPoints(std::move(format), qtPointSize(points));
-}
+// Runs the changes as one edit block, begun at the first change: Qt reports even an empty edit
+// block as a change of the text.
+class LazyEditBlock {
+public:
+    explicit LazyEditBlock(QTextDocument& document)
+        : cursor_(&document) {}
+    ~LazyEditBlock() {
+        if (editing_) {
+            cursor_.endEditBlock();
+        }
+    }
+    LazyEditBlock(const LazyEditBlock&) = delete;
+    LazyEditBlock& operator=(const LazyEditBlock&) = delete;
+    QTextCursor& cursor() {
+        if (!std::exchange(editing_, true)) {
+            cursor_.beginEditBlock();
+        }
+        return cursor_;
+    }
+
+private:
+    QTextCursor cursor_;
+    bool editing_ = false;
+};
 
 double setFontSize(QTextDocument& document, double points) {
     const double size = fontSize(points);
     const double qtPoints = qtPointSize(size);
-    QTextCursor cursor(&document);
-    // Qt reports even an empty edit block as a change of the text: begun at the first change.
-    bool editing = false;
-    auto edit = [&]() -> QTextCursor& {
-        if (!std::exchange(editing, true)) {
-            cursor.beginEditBlock();
-        }
-        return cursor;
-    };
+    if (QFont font = document.defaultFont(); font.pointSizeF() != qtPoints) {
+        font.setPointSizeF(qtPoints);
+        document.setDefaultFont(font);
+    }
+    LazyEditBlock edit(document);
     for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
         if (QTextBlockFormat paragraph = block.blockFormat(); paragraph.nonBreakableLines()) {
-            edit().setPosition(block.position());
+            edit.cursor().setPosition(block.position());
             paragraph.setNonBreakableLines(false);
-            cursor.setBlockFormat(paragraph);
+            edit.cursor().setBlockFormat(paragraph);
         }
         // The line break before the block is a character of the text too. Changed as a character:
         // Qt's setBlockCharFormat() drops the block's layout without laying it out again.
         if (const QTextCharFormat separator = block.charFormat();
-            block != document.begin() && !hasSize(separator, qtPoints)) {
-            edit().setPosition(block.position() - 1);
-            cursor.setPosition(block.position(), QTextCursor::KeepAnchor);
-            cursor.setCharFormat(resizedToQtPoints(separator, qtPoints));
+            block != document.begin() && hasOwnSize(separator)) {
+            edit.cursor().setPosition(block.position() - 1);
+            edit.cursor().setPosition(block.position(), QTextCursor::KeepAnchor);
+            edit.cursor().setCharFormat(unsized(separator));
         }
         // Collect first: changing a run may merge it with its neighbours.
-        std::vector<QTextFragment> fragments;
+        std::vector<QTextFragment> sized;
         for (auto it = block.begin(); !it.atEnd(); ++it) {
-            fragments.push_back(it.fragment());
-        }
-        for (const QTextFragment& fragment : fragments) {
-            const QTextCharFormat format = fragment.charFormat();
-            if (hasSize(format, qtPoints)) {
-                continue; // already so: no edit, no layout
+            if (hasOwnSize(it.fragment().charFormat())) {
+                sized.push_back(it.fragment());
             }
-            edit().setPosition(fragment.position());
-            cursor.setPosition(fragment.position() + fragment.length(), QTextCursor::KeepAnchor);
-            cursor.setCharFormat(resizedToQtPoints(format, qtPoints));
         }
-    }
-    if (editing) {
-        cursor.endEditBlock();
+        for (const QTextFragment& fragment : sized) {
+            edit.cursor().setPosition(fragment.position());
+            edit.cursor().setPosition(fragment.position() + fragment.length(), QTextCursor::KeepAnchor);
+            edit.cursor().setCharFormat(unsized(fragment.charFormat()));
+        }
     }
     return size;
 }
 
-double columnX(double viewWidth, double columnWidth, float alignment) {
+void setAlignment(QTextDocument& document, Qt::Alignment alignment) {
+    if (QTextOption option = document.defaultTextOption(); option.alignment() != alignment) {
+        option.setAlignment(alignment);
+        document.setDefaultTextOption(option);
+    }
+    LazyEditBlock edit(document);
+    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+        if (QTextBlockFormat paragraph = block.blockFormat();
+            paragraph.hasProperty(QTextFormat::BlockAlignment)) {
+            edit.cursor().setPosition(block.position());
+            paragraph.clearProperty(QTextFormat::BlockAlignment);
+            edit.cursor().setBlockFormat(paragraph);
+        }
+    }
+}
+
+double columnX(double viewWidth, double columnWidth, float alignment, bool flipHorizontal) {
     // c is the left edge of a centred column; alignment moves it towards either edge.
     const double c = viewWidth / 2 - columnWidth / 2;
-    return c * (1 + static_cast<double>(alignment));
+    const double x = c * (1 + static_cast<double>(alignment));
+    return flipHorizontal ? viewWidth - columnWidth - x : x;
 }
 
 TextColumn textColumn(double viewWidth, float margin, float alignment) {
@@ -100,6 +129,74 @@ TextColumn textColumn(double viewWidth, float margin, float alignment) {
 double fontSizeForColumn(double containerWidth, double padding, float wordCountFactor) {
     const double usable = containerWidth - 2 * padding;
     return std::max(minimumFontSize, usable / 5 * (1 - static_cast<double>(wordCountFactor)));
+}
+
+// A line break, or a paragraph break of another system: each may start a line of its own.
+static bool breaksLine(QChar c) {
+    return c == u'\n' || c == u'\r' || c == QChar::ParagraphSeparator || c == QChar::LineSeparator;
+}
+
+TextAmount textAmount(QStringView text) {
+    TextAmount amount{text.size() + 1, 1, 0};
+    qint64 start = 0;
+    for (qint64 i = 0; i < text.size(); ++i) {
+        if (breaksLine(text[i])) {
+            ++amount.paragraphs;
+            amount.longestParagraph = std::max(amount.longestParagraph, i + 1 - start);
+            start = i + 1;
+        }
+    }
+    amount.longestParagraph = std::max(amount.longestParagraph, text.size() + 1 - start);
+    return amount;
+}
+
+TextAmount textAmount(const QTextDocument& document) {
+    TextAmount amount{document.characterCount(), document.blockCount(), 0};
+    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+        amount.longestParagraph = std::max<qint64>(amount.longestParagraph, block.length());
+    }
+    return amount;
+}
+
+// Average advance and line spacing per pixel of font size, both above what text fonts have
+// (about 0.55 and 1.17 for Latin text), with the room lost to wrapping at word boundaries.
+static constexpr double advancePerPoint = 1.0;
+static constexpr double lineSpacingPerPoint = 1.25;
+
+// The estimated height of `characters` in `paragraphs` at `points`: a s^2 + b s.
+static double estimatedHeight(double characters, double paragraphs, double points, double lineWidth) {
+    const double lines = characters * advancePerPoint * points / std::max(lineWidth, 1.0) + paragraphs;
+    return lines * lineSpacingPerPoint * points;
+}
+
+// The largest size whose estimated height stays at `limit`: the positive root of a s^2 + b s.
+static double largestSize(double characters, double paragraphs, double lineWidth, double limit) {
+    const double a = characters * advancePerPoint * lineSpacingPerPoint / std::max(lineWidth, 1.0);
+    const double b = paragraphs * lineSpacingPerPoint;
+    return a > 0 ? (std::sqrt(b * b + 4 * a * limit) - b) / (2 * a) : limit / std::max(b, 1.0);
+}
+
+double estimatedLaidOutHeight(const TextAmount& amount, double points, double lineWidth) {
+    return estimatedHeight(double(amount.characters), double(amount.paragraphs), points, lineWidth);
+}
+
+double estimatedParagraphHeight(const TextAmount& amount, double points, double lineWidth) {
+    return estimatedHeight(double(amount.longestParagraph), 1, points, lineWidth);
+}
+
+bool fitsLayout(const TextAmount& amount, double points, double lineWidth) {
+    return estimatedLaidOutHeight(amount, points, lineWidth) <= maximumLaidOutHeight &&
+           estimatedParagraphHeight(amount, points, lineWidth) <= maximumParagraphHeight;
+}
+
+double shownFontSize(double points, double lineWidth, const TextAmount& amount) {
+    if (fitsLayout(amount, points, lineWidth)) {
+        return points;
+    }
+    const double largest = std::min(
+        largestSize(double(amount.characters), double(amount.paragraphs), lineWidth, maximumLaidOutHeight),
+        largestSize(double(amount.longestParagraph), 1, lineWidth, maximumParagraphHeight));
+    return std::max(minimumFontSize, std::min(points, largest));
 }
 
 QSizeF textContainerInset(double viewHeight, float indicatorPosition) {
@@ -119,7 +216,8 @@ Changes changes(const DocumentScriptProperties& properties, const DocumentScript
                 bool force) {
     return {force || properties.prompterMargin != cached.prompterMargin ||
                 properties.prompterWordCountFactor != cached.prompterWordCountFactor,
-            force || properties.prompterMarginAlignment != cached.prompterMarginAlignment};
+            force || properties.prompterMarginAlignment != cached.prompterMarginAlignment ||
+                properties.flipHorizontal != cached.flipHorizontal};
 }
 
 void applyScriptProperties(OverlayView& overlay, const DocumentScriptProperties& p, double lineHeight) {
@@ -141,6 +239,10 @@ void applyScriptProperties(OverlayView& overlay, const DocumentScriptProperties&
     if (layer.lineHeight() != lineHeight) {
         layer.setLineHeight(lineHeight);
         layer.updateOverlay();
+    }
+    // Mirrored with the script below it, as the prompter mirrors its whole picture.
+    if (layer.isFlippedHorizontally() != p.flipHorizontal || layer.isFlippedVertically() != p.flipVertical) {
+        layer.setMirroring(p.flipHorizontal, p.flipVertical);
     }
 }
 

@@ -5,6 +5,7 @@
 #include "cuewright/model/ScriptProperties.h"
 
 #include <QSizeF>
+#include <QStringView>
 #include <QTextCharFormat>
 #include <QTransform>
 #include <Qt>
@@ -23,13 +24,16 @@ inline constexpr double minimumFontSize = 8.0;
 // The size a request to resize the whole text gives (never below the minimum).
 double fontSize(double requestedPoints);
 
-// Gives every run of `document` the size fontSize(points), keeping family, weight and slant,
-// and lets every paragraph wrap at words. One undo step, none when every run already has the
-// size. Returns the size used, which the text view also gives its typing font (see resized()).
+// Shows every run of `document` at fontSize(points), keeping family, weight and slant, and lets
+// every paragraph wrap at words. The size is the document's default font, which is no edit of the
+// text and no undo step: runs carry no size of their own (see unsized()). Only runs that still have
+// one, and paragraphs that do not wrap, are changed, as one undo step. Returns the size used.
 double setFontSize(QTextDocument& document, double points);
-// `format` at `points` (the script's points, as platform::Font counts them; a point size for Qt,
-// never a pixel size), its other font properties kept.
-QTextCharFormat resized(QTextCharFormat format, double points);
+// Aligns every paragraph through the document's default text option (no edit, no undo step);
+// paragraphs aligned on their own are changed to follow it, as one undo step.
+void setAlignment(QTextDocument& document, Qt::Alignment alignment);
+// `format` without a size of its own: it shows at its document's default size.
+QTextCharFormat unsized(QTextCharFormat format);
 // The size Qt calls points for the script's `points`.
 double qtPointSize(double points);
 
@@ -41,13 +45,44 @@ struct TextColumn {
     bool operator==(const TextColumn&) const = default;
 };
 TextColumn textColumn(double viewWidth, float margin, float alignment);
-// Where a column already `columnWidth` wide stands for `alignment` (when only it changed).
-double columnX(double viewWidth, double columnWidth, float alignment);
+// Where a column already `columnWidth` wide stands for `alignment` (when only it changed);
+// mirrored about the view when the script is flipped horizontally.
+double columnX(double viewWidth, double columnWidth, float alignment, bool flipHorizontal = false);
 
 // The font size that puts the prompter's words on one line of a text container of
 // `containerWidth` with `padding` on each side: (width - 2 padding) / 5 x (1 - factor), at least
 // the minimum font size.
 double fontSizeForColumn(double containerWidth, double padding, float wordCountFactor);
+
+// Qt's document layout keeps positions in 26.6 fixed point and never finishes once a paragraph
+// is laid out taller than 2^23 pixels or the document taller than 2^25. The editor keeps its
+// estimates of the laid-out heights at or below these, which leaves room for their error.
+inline constexpr double maximumLaidOutHeight = double(1 << 23);
+inline constexpr double maximumParagraphHeight = double(1 << 22);
+
+// How much text the editor lays out, for the estimate of its height.
+struct TextAmount {
+    qint64 characters = 0; // with the paragraph breaks
+    qint64 paragraphs = 0;
+    qint64 longestParagraph = 0; // characters, with its break
+    bool operator==(const TextAmount&) const = default;
+};
+TextAmount textAmount(QStringView text);
+TextAmount textAmount(const QTextDocument& document);
+
+// Generous estimates of the height of `amount`, and of its longest paragraph, laid out at
+// `points` (pixels) in lines `lineWidth` wide: every character as wide as the font is high, and
+// each paragraph's last line full.
+double estimatedLaidOutHeight(const TextAmount& amount, double points, double lineWidth);
+double estimatedParagraphHeight(const TextAmount& amount, double points, double lineWidth);
+// Whether both estimates stay within their maximum.
+bool fitsLayout(const TextAmount& amount, double points, double lineWidth);
+
+// The size the editor shows a script at: `points`, or the largest size that fits the layout
+// (fitsLayout) where `points` does not, never below the minimum font size. A long script, or a
+// large font, is then shown smaller than the size the prompter's rule gives; the line metrics
+// are still counted at `points` (see measureLines).
+double shownFontSize(double points, double lineWidth, const TextAmount& amount);
 
 // The text-container inset that puts the first line, scrolled to the top, at the reading
 // indicator of a view `viewHeight` high (the indicator stands at `indicatorPosition` of the height
@@ -60,7 +95,7 @@ QTransform mirrorTransform(bool flipHorizontal, bool flipVertical, const QSizeF&
 // What an application of the script properties recomputes besides the cheap compared steps.
 struct Changes {
     bool column = false;    // column width and font size (margin or word-count factor)
-    bool alignment = false; // the column's place (margin alignment)
+    bool alignment = false; // the column's place (margin alignment, horizontal flip)
 };
 // Against the properties applied last time; `force` recomputes both.
 Changes changes(const DocumentScriptProperties& properties, const DocumentScriptProperties& cached,

@@ -16,8 +16,12 @@
 
 namespace cw::editor {
 
+LineMetrics ScriptTextView::lineMetrics() const {
+    return measureLines(*document(), lineMetricsScale_);
+}
+
 int ScriptTextView::currentLine() const {
-    const auto lines = measureLines(*document()).lineRanges;
+    const auto lines = lineMetrics().lineRanges;
     if (lines.empty()) {
         return 0;
     }
@@ -29,7 +33,7 @@ int ScriptTextView::currentLine() const {
 }
 
 platform::TextRange ScriptTextView::rangeOfLine(int line) const {
-    const auto lines = measureLines(*document()).lineRanges;
+    const auto lines = lineMetrics().lineRanges;
     return line >= 1 && line <= int(lines.size()) ? lines[line - 1].range : platform::TextRange{};
 }
 

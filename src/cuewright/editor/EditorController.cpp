@@ -153,6 +153,17 @@ void EditorController::load() {
             }
         });
 
+    // A long paste is shown smaller before Qt lays it out at the size of the short text.
+    textView_->setInsertionGuard([weak = weak_from_this()](const EditorAppearance::TextAmount& after) {
+        auto self = weak.lock();
+        if (!self || self->showsWithinLayoutLimit(after)) {
+            return false;
+        }
+        const FlagScope restyling(self->ignoreTextChange_);
+        self->applyColumn(self->project_->document().scriptProperties, /*widthChanged=*/true,
+                          /*placeChanged=*/false, after);
+        return true;
+    });
     applyTypingAttributes();
     loadDocumentText(Load::force);
     applyTypingAttributes();
@@ -194,6 +205,7 @@ void EditorController::close() {
     platform::NotificationCenter::defaultCenter().removeObserver(this);
     timers_.scroll->stop();
     timers_.settle->stop();
+    textView_->setInsertionGuard(nullptr);
     if (textView_->keyEventDelegate() == this) {
         textView_->setKeyEventDelegate(nullptr, defaults_);
     }
@@ -214,8 +226,11 @@ void EditorController::loadDocumentText(Load load) {
         // At the editor's size and alignment from the start: restyling afterwards would lay
         // everything out twice.
         const DocumentScriptProperties properties = project_->document().scriptProperties;
-        if (load == Load::force || lineHeight_ <= 0) {
-            placeColumn(properties, /*widthChanged=*/true);
+        const auto amount = EditorAppearance::textAmount(text.string());
+        // A long script is shown smaller, and a short one that follows it at its own size again.
+        if (load == Load::force || lineHeight_ <= 0 || textView_->lineMetricsScale() != 1.0 ||
+            !showsWithinLayoutLimit(amount)) {
+            placeColumn(properties, /*widthChanged=*/true, amount);
         }
         setAttributedText(document, text, lineHeight_, qtAlignment(properties.textAlignment));
         shownText_ = text;
@@ -254,7 +269,7 @@ bool EditorController::hasPendingEdit() const {
 
 void EditorController::publishLineMetrics() {
     CW_DCHECK_MAIN_THREAD();
-    const LineMetrics metrics = measureLines(*textView_->document());
+    const LineMetrics metrics = textView_->lineMetrics();
     Editor editor = project_->editor();
     if (editor.lineCount != metrics.lineCount || editor.lineRanges != metrics.lineRanges) {
         editor.lineCount = metrics.lineCount;
@@ -323,10 +338,20 @@ void EditorController::applyTypingAttributes() {
     const platform::Font font = defaultFont(*defaults_);
     attributes.font = lineHeight_ > 0 ? font.withPointSize(lineHeight_) : font;
     attributes.foregroundColor = defaultTextColor(*defaults_);
-    QTextCharFormat format = toTextCharFormat(attributes);
+    const QTextCharFormat format = editorFormat(attributes);
+    textView_->setTypingLook(format);
     if (!textView_->textCursor().hasSelection()) {
         textView_->setCurrentCharFormat(format);
     }
+}
+
+QTextCharFormat EditorController::editorFormat(platform::Attributes attributes) const {
+    // The size is the document's, the same for every run; the exact font kept beside the shown
+    // one says so too, so that the text hands the font back unchanged.
+    if (attributes.font && lineHeight_ > 0) {
+        attributes.font = attributes.font->withPointSize(lineHeight_);
+    }
+    return EditorAppearance::unsized(toTextCharFormat(attributes));
 }
 
 double EditorController::viewHeight() const {
@@ -374,7 +399,8 @@ void EditorController::applyScriptProperties(Load load) {
     }
 }
 
-void EditorController::placeColumn(const DocumentScriptProperties& properties, bool widthChanged) {
+void EditorController::placeColumn(const DocumentScriptProperties& properties, bool widthChanged,
+                                   const EditorAppearance::TextAmount& amount) {
     // Moving the text view must not come back as a layout of the background.
     if (background_) {
         const bool ignoring = background_->ignoreDelegate();
@@ -383,24 +409,37 @@ void EditorController::placeColumn(const DocumentScriptProperties& properties, b
         const auto column = EditorAppearance::textColumn(frame.width(), properties.prompterMargin,
                                                          properties.prompterMarginAlignment);
         const double width = widthChanged ? column.width : textView_->width();
-        const double x = EditorAppearance::columnX(frame.width(), width, properties.prompterMarginAlignment);
+        const double x = EditorAppearance::columnX(frame.width(), width, properties.prompterMarginAlignment,
+                                                   properties.flipHorizontal);
         textView_->setGeometry(frame.x() + int(std::lround(x)), frame.y(), int(std::lround(width)),
                                frame.height());
         background_->setIgnoreDelegate(ignoring);
     }
     if (widthChanged) {
-        lineHeight_ = EditorAppearance::fontSizeForColumn(textView_->containerWidth(),
-                                                          textView_->document()->documentMargin(),
-                                                          properties.prompterWordCountFactor);
+        const double width = textView_->containerWidth();
+        const double padding = textView_->document()->documentMargin();
+        const double size =
+            EditorAppearance::fontSizeForColumn(width, padding, properties.prompterWordCountFactor);
+        // Laid out at the prompter's size a long script could pass the height Qt's layout can
+        // reach: it is shown smaller, its lines still counted at that size.
+        lineHeight_ = EditorAppearance::shownFontSize(size, width - 2 * padding, amount);
+        textView_->setLineMetricsScale(size / lineHeight_);
     }
 }
 
+bool EditorController::showsWithinLayoutLimit(const EditorAppearance::TextAmount& amount) const {
+    const double lineWidth = textView_->containerWidth() - 2 * textView_->document()->documentMargin();
+    return lineHeight_ <= EditorAppearance::minimumFontSize ||
+           EditorAppearance::fitsLayout(amount, lineHeight_, lineWidth);
+}
+
 void EditorController::applyColumn(const DocumentScriptProperties& properties, bool widthChanged,
-                                   bool placeChanged) {
+                                   bool placeChanged, std::optional<EditorAppearance::TextAmount> amount) {
     if (!widthChanged && !placeChanged) {
         return;
     }
-    placeColumn(properties, widthChanged);
+    placeColumn(properties, widthChanged,
+                amount.value_or(EditorAppearance::textAmount(*textView_->document())));
     if (!widthChanged) {
         return;
     }
@@ -431,7 +470,8 @@ void EditorController::typingAttributesDidChange() {
     if (ignoreTypingAttributes_ || !loaded_) {
         return;
     }
-    const platform::Attributes attributes = fromTextCharFormat(textView_->currentCharFormat());
+    const platform::Attributes attributes =
+        fromTextCharFormat(shownCharFormat(*textView_->document(), textView_->currentCharFormat()));
     Editor editor = project_->editor();
     editor.typingAttributes.font = attributes.font.value_or(defaultFont(*defaults_));
     editor.typingAttributes.textColor = attributes.foregroundColor.value_or(defaultTextColor(*defaults_));
@@ -450,11 +490,22 @@ void EditorController::projectTypingAttributesDidChange(Project&) {
     }
     const FlagScope typing(ignoreTypingAttributes_);
     const auto& typingAttributes = project_->editor().typingAttributes;
-    platform::Attributes attributes;
-    attributes.font = typingAttributes.font;
-    attributes.foregroundColor = typingAttributes.textColor;
-    // Over a selection Qt restyles it, as a font panel's change does.
-    textView_->mergeCurrentCharFormat(toTextCharFormat(attributes));
+    platform::Attributes font;
+    font.font = typingAttributes.font;
+    QTextCursor selection = textView_->textCursor();
+    if (!selection.hasSelection()) {
+        platform::Attributes attributes = font;
+        attributes.foregroundColor = typingAttributes.textColor;
+        textView_->mergeCurrentCharFormat(editorFormat(attributes));
+        return;
+    }
+    // Over a selection a new font changes the selection's fonts, as a font panel's change does,
+    // and nothing else: its colours stay.
+    const auto shown =
+        fromTextCharFormat(shownCharFormat(*textView_->document(), textView_->currentCharFormat()));
+    if (shown.font != typingAttributes.font) {
+        selection.mergeCharFormat(editorFormat(font));
+    }
 }
 
 void EditorController::projectFontDidChange(Project&, const platform::Font& font) {
@@ -468,7 +519,7 @@ void EditorController::projectFontDidChange(Project&, const platform::Font& font
         const FlagScope ignoring(ignoreTextChange_); // no autosave: the change stays the editor's
         platform::Attributes attributes;
         attributes.font = font;
-        selection.mergeCharFormat(toTextCharFormat(attributes));
+        selection.mergeCharFormat(editorFormat(attributes));
     }
     publishLineMetrics();
 }

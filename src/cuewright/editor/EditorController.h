@@ -1,6 +1,7 @@
 // The script editor's controller: the project's text in the text view, edits back to the project.
 #pragma once
 
+#include "cuewright/editor/EditorAppearance.h"
 #include "cuewright/editor/EditorBackgroundViewDelegate.h"
 #include "cuewright/editor/ScriptTextViewKeyEventDelegate.h"
 #include "cuewright/model/Bookmark.h"
@@ -11,12 +12,14 @@
 #include "platform/text/AttributedString.h"
 
 #include <QString>
+#include <QTextCharFormat>
 
 #include <QMetaObject>
 
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QWidget;
@@ -78,6 +81,9 @@ EditorViews makeEditorViews(QWidget* parent = nullptr);
 //  - Before the project saves, a pending edit is handed over at once.
 //  - Line count, line ranges and words per line are published after layout (measureLines), in
 //    one Project::setEditor so that listeners never see ranges and a count that disagree.
+//  - A script too long for Qt's layout at the column's font size (or a paste that makes it so)
+//    is shown at a smaller size, before it is laid out; its lines are still counted at the
+//    column's size, so line count, running time and bookmark lines do not change with it.
 //  - The view is read-only while the project's editor is locked; with "lockEditorDuringPrompting"
 //    on, playback locks it and stopping unlocks it.
 //  - While loaded it is the view's key-event delegate: a custom binding typed in the editor runs
@@ -203,11 +209,18 @@ private:
     void setLockedForPrompting(bool locked);
     void settle();
     // Places the text view in the background's frame and, with a new width, computes lineHeight_.
-    void placeColumn(const DocumentScriptProperties& properties, bool widthChanged);
-    // The same, then gives the text the new size.
-    void applyColumn(const DocumentScriptProperties& properties, bool widthChanged, bool placeChanged);
+    // `amount` is the text to be shown, for the size a long script is shown at.
+    void placeColumn(const DocumentScriptProperties& properties, bool widthChanged,
+                     const EditorAppearance::TextAmount& amount);
+    // Whether `amount` of text at the size shown stays within what Qt's layout can lay out.
+    bool showsWithinLayoutLimit(const EditorAppearance::TextAmount& amount) const;
+    // The same, then gives the text the new size; `amount` is the text's when not given.
+    void applyColumn(const DocumentScriptProperties& properties, bool widthChanged, bool placeChanged,
+                     std::optional<EditorAppearance::TextAmount> amount = std::nullopt);
     void setInset();
     double viewHeight() const;
+    // The text format of `attributes` in this editor: its font at the editor's size.
+    QTextCharFormat editorFormat(platform::Attributes attributes) const;
     void typingAttributesDidChange();
     // Runs `step` as the editor's own scroll: it does not come back as a wheel scroll.
     template <typename Step> void scrollingItself(Step step);

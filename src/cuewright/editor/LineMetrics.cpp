@@ -5,6 +5,8 @@
 #include <QTextDocument>
 #include <QTextLayout>
 
+#include <algorithm>
+#include <cmath>
 #include <vector>
 
 namespace cw::editor {
@@ -32,8 +34,87 @@ struct LineWords final : QTextBlockUserData {
     };
     int revision = -1;
     bool hasBreak = false;
+    // The lines' own layout (font scale, width) when they were not Qt's; 0 when they were.
+    double scale = 0;
+    double width = 0;
     std::vector<Line> lines;
 };
+
+struct LineSpan {
+    int start = 0;
+    int length = 0;
+};
+
+// The font of `format` in `document`, `scale` times its size.
+QFont scaledFont(const QTextDocument& document, const QTextCharFormat& format, double scale) {
+    QFont font = format.font().resolve(document.defaultFont());
+    if (font.pointSizeF() > 0) {
+        font.setPointSizeF(font.pointSizeF() * scale);
+    } else if (font.pixelSize() > 0) {
+        font.setPixelSize(std::max(1, int(std::lround(font.pixelSize() * scale))));
+    }
+    return font;
+}
+
+// The width the document's layout gives the lines of `block`.
+double lineWidth(const QTextDocument& document, const QTextBlock& block) {
+    const QTextBlockFormat format = block.blockFormat();
+    const double indent = format.indent() * document.indentWidth();
+    return document.textWidth() - 2 * document.documentMargin() - format.leftMargin() - format.rightMargin() -
+           indent;
+}
+
+// The lines of `block` broken as the document's layout breaks them, with every font `scale`
+// times its size. The lines are never positioned: no height accumulates.
+std::vector<LineSpan> scaledLines(const QTextDocument& document, const QTextBlock& block, double scale,
+                                  double width) {
+    QTextLayout layout(block.text(), scaledFont(document, block.charFormat(), scale));
+    QList<QTextLayout::FormatRange> formats;
+    for (auto it = block.begin(); !it.atEnd(); ++it) {
+        const QTextFragment fragment = it.fragment();
+        QTextCharFormat format = fragment.charFormat();
+        format.setFont(scaledFont(document, format, scale));
+        formats.append({fragment.position() - block.position(), fragment.length(), format});
+    }
+    layout.setFormats(formats);
+    QTextOption option = document.defaultTextOption();
+    option.setAlignment(block.blockFormat().alignment());
+    if (block.blockFormat().nonBreakableLines() || document.textWidth() < 0) {
+        option.setWrapMode(QTextOption::NoWrap);
+    }
+    layout.setTextOption(option);
+    const double firstIndent = block.blockFormat().textIndent();
+    std::vector<LineSpan> lines;
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(std::max(0.0, lines.empty() ? width - firstIndent : width));
+        lines.push_back({line.textStart(), line.textLength()});
+    }
+    layout.endLayout();
+    return lines;
+}
+
+// The lines of `block`: Qt's own (laid out), or those at `scale` from `cache` or a new layout.
+std::vector<LineSpan> blockLines(const QTextDocument& document, const QTextBlock& block, double scale,
+                                 const LineWords* cache) {
+    std::vector<LineSpan> lines;
+    if (scale == 1.0) {
+        const QTextLayout* layout = block.layout();
+        lines.reserve(layout->lineCount());
+        for (int i = 0; i < layout->lineCount(); ++i) {
+            lines.push_back({layout->lineAt(i).textStart(), layout->lineAt(i).textLength()});
+        }
+        return lines;
+    }
+    const double width = lineWidth(document, block);
+    if (cache && cache->revision == block.revision() && cache->scale == scale && cache->width == width) {
+        for (const LineWords::Line& line : cache->lines) {
+            lines.push_back({line.start, line.length});
+        }
+        return lines;
+    }
+    return scaledLines(document, block, scale, width);
+}
 
 // Words of a line of `text`; a line that closes its paragraph includes the break, which joins
 // the last word like any character other than a space (or is a word of its own after a space).
@@ -44,12 +125,14 @@ int lineWordCount(QStringView line, bool closesParagraph) {
 
 } // namespace
 
-LineMetrics measureLines(const QTextDocument& document) {
+LineMetrics measureLines(const QTextDocument& document, double fontScale) {
     LineMetrics metrics;
     if (document.isEmpty()) {
         return metrics;
     }
-    document.documentLayout()->documentSize(); // lays out whatever is still pending
+    if (fontScale == 1.0) {
+        document.documentLayout()->documentSize(); // lays out whatever is still pending
+    }
 
     const QTextBlock last = document.lastBlock();
     // The empty paragraph after a final break has a line in Qt's layout but no characters.
@@ -59,19 +142,21 @@ LineMetrics measureLines(const QTextDocument& document) {
         if (endsWithBreak && block == last) {
             break;
         }
-        const QTextLayout* layout = block.layout();
         const int position = block.position();
-        const int count = layout->lineCount();
         const bool hasBreak = block.next().isValid();
         auto* cache = static_cast<LineWords*>(block.userData());
+        const std::vector<LineSpan> spans = blockLines(document, block, fontScale, cache);
+        const int count = int(spans.size());
         const bool sameText = cache && cache->revision == block.revision() && cache->hasBreak == hasBreak;
         QString text; // read only when a line must be counted
         std::vector<LineWords::Line> lines;
         lines.reserve(count);
-        bool recounted = !sameText || int(cache->lines.size()) != count;
+        const double scaleKey = fontScale == 1.0 ? 0 : fontScale;
+        const double widthKey = fontScale == 1.0 ? 0 : lineWidth(document, block);
+        bool recounted = !sameText || int(cache->lines.size()) != count || cache->scale != scaleKey ||
+                         cache->width != widthKey;
         for (int i = 0; i < count; ++i) {
-            const QTextLine line = layout->lineAt(i);
-            LineWords::Line counted{line.textStart(), line.textLength(), 0};
+            LineWords::Line counted{spans[i].start, spans[i].length, 0};
             const bool closesParagraph = hasBreak && i + 1 == count;
             const auto* known = sameText && i < int(cache->lines.size()) ? &cache->lines[i] : nullptr;
             if (known && known->start == counted.start && known->length == counted.length) {
@@ -98,6 +183,8 @@ LineMetrics measureLines(const QTextDocument& document) {
             }
             cache->revision = block.revision();
             cache->hasBreak = hasBreak;
+            cache->scale = scaleKey;
+            cache->width = widthKey;
             cache->lines = std::move(lines);
         }
     }

@@ -28,6 +28,10 @@ int spaceSeparatedWordCount(QStringView text);
 // Finishes the document's layout first; lines follow its text width. Keeps the word counts of
 // each block's lines as the block's user data, so that blocks whose text and line breaks did not
 // change are not counted again (the blocks must carry no other user data).
-LineMetrics measureLines(const QTextDocument& document);
+// With a `fontScale` other than 1 the lines are those of the same text with every font that many
+// times its size, in the same width: the document is shown smaller than the size its lines are
+// counted at. Each block is then broken into lines by a layout of its own, never positioned in
+// the document, so the count needs no document layout of that height.
+LineMetrics measureLines(const QTextDocument& document, double fontScale = 1.0);
 
 } // namespace cw::editor

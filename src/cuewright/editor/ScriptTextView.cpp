@@ -42,13 +42,29 @@ static bool typesText(const QKeyEvent& event) {
     return text.at(0).isPrint() || text.at(0) == u'\t';
 }
 
-bool ScriptTextView::typeWithoutBookmark(const QString& text) {
-    QTextCursor cursor = textCursor();
-    QTextCharFormat format = cursor.charFormat();
-    if (isReadOnly() || !format.hasProperty(TextProperty::bookmark)) {
+bool ScriptTextView::typeWithScriptLook(const QString& text) {
+    if (isReadOnly()) {
         return false;
     }
+    QTextCursor cursor = textCursor();
+    const QTextCharFormat current = cursor.charFormat();
+    QTextCharFormat format = current;
     format.clearProperty(TextProperty::bookmark);
+    // Qt's own default (a small grey font) where the text names no font or no colour: after
+    // deleting everything, on a new first line.
+    const bool needsFont = !format.hasProperty(QTextFormat::FontFamilies);
+    const bool needsColour = !format.hasProperty(QTextFormat::ForegroundBrush);
+    const auto look = typingLook_.properties();
+    for (auto it = look.cbegin(); it != look.cend(); ++it) {
+        const bool colour =
+            it.key() == QTextFormat::ForegroundBrush || it.key() == TextProperty::foregroundColor;
+        if ((colour ? needsColour : needsFont) && !format.hasProperty(it.key())) {
+            format.setProperty(it.key(), it.value());
+        }
+    }
+    if (format == current) {
+        return false;
+    }
     if (!cursor.hasSelection()) {
         setCurrentCharFormat(format); // only the typing format: the text keeps its bookmark
         return false;
@@ -64,7 +80,7 @@ void ScriptTextView::keyPressEvent(QKeyEvent* event) {
         event->accept();
         return;
     }
-    if (typesText(*event) && typeWithoutBookmark(event->text())) {
+    if (typesText(*event) && typeWithScriptLook(event->text())) {
         event->accept();
         return;
     }
@@ -75,7 +91,7 @@ void ScriptTextView::inputMethodEvent(QInputMethodEvent* event) {
     // A composition still shown beside a selection is Qt's to handle; the commit alone is ours.
     const bool plainCommit = !event->commitString().isEmpty() && event->replacementLength() == 0 &&
                              (event->preeditString().isEmpty() || !textCursor().hasSelection());
-    if (plainCommit && typeWithoutBookmark(event->commitString())) {
+    if (plainCommit && typeWithScriptLook(event->commitString())) {
         event->accept();
         return;
     }
@@ -102,7 +118,7 @@ platform::AttributedString ScriptTextView::pastedContent(const QMimeData& source
     if (!read) {
         pasted = platform::AttributedString(source.text());
     }
-    const auto typingFont = fromTextCharFormat(textCursor().charFormat()).font;
+    const auto typingFont = fromTextCharFormat(shownCharFormat(*document(), textCursor().charFormat())).font;
     return pastedText(pasted, pasteStyle(),
                       typingFont ? std::optional<double>(typingFont->pointSize) : std::nullopt);
 }
@@ -116,14 +132,26 @@ void ScriptTextView::insertFromMimeData(const QMimeData* source) {
     if (isReadOnly() || source == nullptr) {
         return;
     }
-    const platform::AttributedString content = pastedContent(*source);
+    platform::AttributedString content = pastedContent(*source);
+    if (insertionGuard_) {
+        EditorAppearance::TextAmount after = EditorAppearance::textAmount(*document());
+        const EditorAppearance::TextAmount added = EditorAppearance::textAmount(content.string());
+        after.characters += added.characters - 1;
+        after.paragraphs += added.paragraphs - 1;
+        // The first pasted paragraph joins the one at the insertion point.
+        after.longestParagraph =
+            std::max(after.longestParagraph, added.longestParagraph + textCursor().block().length());
+        if (insertionGuard_(after)) {
+            content = pastedContent(*source); // at the new typing size
+        }
+    }
     QTextCursor cursor = textCursor();
     cursor.beginEditBlock();
     cursor.removeSelectedText();
     // Run by run with insertText: line breaks open blocks in the paragraph's own format.
     for (const auto& run : content.runs()) {
         cursor.insertText(content.string().mid(run.range.location, run.range.length),
-                          toTextCharFormat(run.attributes));
+                          EditorAppearance::unsized(toTextCharFormat(run.attributes)));
     }
     cursor.endEditBlock();
     setTextCursor(cursor);
@@ -132,27 +160,29 @@ void ScriptTextView::insertFromMimeData(const QMimeData* source) {
 
 double ScriptTextView::setFontSize(double points) {
     const double size = EditorAppearance::setFontSize(*document(), points);
-    setCurrentCharFormat(EditorAppearance::resized(currentCharFormat(), size));
+    // With a selection the format would be the selected text's: only the typing is changed here.
+    if (const QTextCharFormat typing = currentCharFormat();
+        !textCursor().hasSelection() && typing != EditorAppearance::unsized(typing)) {
+        setCurrentCharFormat(EditorAppearance::unsized(typing));
+    }
     return size;
 }
 
 void ScriptTextView::setParagraphAlignment(Qt::Alignment alignment) {
-    QTextCursor cursor(document());
-    bool editing = false;
-    for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
-        if (block.blockFormat().alignment() == alignment) {
-            continue;
-        }
-        if (!std::exchange(editing, true)) {
-            cursor.beginEditBlock();
-        }
-        cursor.setPosition(block.position());
-        QTextBlockFormat format;
-        format.setAlignment(alignment);
-        cursor.mergeBlockFormat(format);
+    EditorAppearance::setAlignment(*document(), alignment);
+}
+
+void ScriptTextView::changeEvent(QEvent* event) {
+    // Qt gives the document the widget's font whenever that changes (a new parent, a new style);
+    // the document's own default font is the script's size.
+    if (event->type() != QEvent::FontChange) {
+        QTextEdit::changeEvent(event);
+        return;
     }
-    if (editing) {
-        cursor.endEditBlock();
+    const QFont kept = document()->defaultFont();
+    QTextEdit::changeEvent(event);
+    if (document()->defaultFont() != kept) {
+        document()->setDefaultFont(kept);
     }
 }
 

@@ -1,12 +1,15 @@
 // The rich-text view in which the script is edited.
 #pragma once
 
+#include "cuewright/editor/EditorAppearance.h"
+#include "cuewright/editor/LineMetrics.h"
 #include "cuewright/model/ScriptImport.h"
 #include "platform/text/AttributedString.h"
 
 #include <QTextEdit>
 #include <QTransform>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -74,12 +77,24 @@ public:
     QString undoActionName() const;
     QString redoActionName() const;
 
-    // Gives every run and the typing font the size fontSize(points) (see EditorAppearance);
-    // returns the size used. Runs already at that size are left alone, so applying the same
-    // size again changes nothing and adds no undo step.
+    // Shows every run and the typing at fontSize(points) (see EditorAppearance::setFontSize);
+    // returns the size used. A restyle, not an edit: the text and its undo history stay.
     double setFontSize(double points);
-    // Aligns every paragraph and the typing; paragraphs already aligned so are left alone.
+    // The laid-out lines, counted with every font `lineMetricsScale()` times the size shown (see
+    // measureLines): a long script is shown smaller than the size its lines are counted at.
+    LineMetrics lineMetrics() const;
+    double lineMetricsScale() const { return lineMetricsScale_; }
+    void setLineMetricsScale(double scale) { lineMetricsScale_ = scale; }
+    // Runs before a paste or a drop goes in with the text's size after it (the selection still
+    // counted): Qt lays the insertion out at once, so a long one must find the script shown small
+    // enough already. True when it changed the typing size (the insertion is then restyled).
+    using InsertionGuard = std::function<bool(const EditorAppearance::TextAmount& after)>;
+    void setInsertionGuard(InsertionGuard guard) { insertionGuard_ = std::move(guard); }
+    // Aligns every paragraph and the typing (see EditorAppearance::setAlignment); a restyle too.
     void setParagraphAlignment(Qt::Alignment alignment);
+    // The script's look (font and colour, no size) that typed text takes on wherever its own
+    // format says nothing of them: after everything was deleted, on a new first line.
+    void setTypingLook(const QTextCharFormat& look) { typingLook_ = look; }
 
     // Free room above the first and below the last line, so that the text can scroll to the
     // reading position at either end. It lives in the scroll range, not in the document: the
@@ -104,6 +119,8 @@ public:
     bool isMirrored() const { return mirrorH_ || mirrorV_; }
 
 protected:
+    bool event(QEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
     void inputMethodEvent(QInputMethodEvent* event) override;
@@ -117,9 +134,9 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
-    // Gives typing at the insertion point a format without the bookmark of the character before
-    // it. True when it typed `text` itself (over a selection).
-    bool typeWithoutBookmark(const QString& text);
+    // Gives typing at the insertion point the script's look where its format lacks it, and no
+    // bookmark of the character before it. True when it typed `text` itself (over a selection).
+    bool typeWithScriptLook(const QString& text);
     // Runs `edit` as one undo step named `name`.
     template <typename Edit> void namedStep(const QString& name, Edit edit);
     void undoStepAdded();
@@ -132,6 +149,8 @@ private:
     KeyRouting& keyRouting();
     // True when the event is taken before Qt's own editing sees it.
     bool routeKeyEvent(const QKeyEvent& event);
+    // Whether a key press is one of the user's bindings (without acting on it).
+    bool isBinding(const QKeyEvent& event);
 
     // The inset in the scroll bar's range, kept when Qt sets the range again.
     void keepInsetInScrollRange();
@@ -148,12 +167,15 @@ private:
     std::vector<Step> steps_;
     QString nextStepName_;
     double inset_ = 0;
+    double lineMetricsScale_ = 1.0;
+    InsertionGuard insertionGuard_;
     bool adjustingRange_ = false;
     bool wheelScrolling_ = false;
     int scrollAnimationMs_ = 200;
     QVariantAnimation* scrollAnimation_ = nullptr;
     bool mirrorH_ = false;
     bool mirrorV_ = false;
+    QTextCharFormat typingLook_;
 };
 
 } // namespace cw::editor

@@ -5,6 +5,7 @@
 #include "cuewright/model/SettingsKeys.h"
 #include "platform/defaults/Defaults.h"
 #include "platform/keys/KeyEventTranslator.h"
+#include "platform/keys/KeyTranslation.h"
 
 #include <QKeyEvent>
 
@@ -93,6 +94,25 @@ ScriptTextViewKeyEventDelegate* ScriptTextView::keyEventDelegate() const {
 
 bool ScriptTextView::routeKeyEvent(const QKeyEvent& event) {
     return keyRouting().translator.translate(event);
+}
+
+bool ScriptTextView::isBinding(const QKeyEvent& event) {
+    // A shortcut override carries the press it stands for.
+    const QKeyEvent press(QEvent::KeyPress, event.key(), event.modifiers(), event.nativeScanCode(),
+                          event.nativeVirtualKey(), event.nativeModifiers(), event.text(),
+                          event.isAutoRepeat(), event.count());
+    const auto key = platform::translateKeyEvent(press);
+    return key && key->type == platform::KeyEvent::Type::keyDown && keyRouting().boundAction(*key);
+}
+
+bool ScriptTextView::event(QEvent* event) {
+    // Qt offers a key to the window's shortcuts (a menu's Alt letter among them) before the focus
+    // widget sees it; taking the override keeps the user's binding for the key press that follows.
+    if (event->type() == QEvent::ShortcutOverride && isBinding(static_cast<QKeyEvent&>(*event))) {
+        event->accept();
+        return true;
+    }
+    return QTextEdit::event(event);
 }
 
 void ScriptTextView::keyReleaseEvent(QKeyEvent* event) {

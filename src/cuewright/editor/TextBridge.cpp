@@ -6,6 +6,7 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTextOption>
 
 #include <optional>
 
@@ -213,10 +214,23 @@ void setAttributedText(QTextDocument& document, const platform::AttributedString
         }
         QTextCharFormat format = toTextCharFormat(attributes);
         if (pointSize) {
-            format = EditorAppearance::resized(std::move(format), *pointSize);
+            format = EditorAppearance::unsized(std::move(format));
+            if (!hasVisibleFont(format)) {
+                format.setFontFamilies({document.defaultFont().family()});
+            }
         }
         return formats.emplace_back(attributes, std::move(format)).second;
     };
+    if (pointSize) {
+        QFont font = document.defaultFont();
+        font.setPointSizeF(EditorAppearance::qtPointSize(*pointSize));
+        document.setDefaultFont(font);
+    }
+    if (alignment && document.defaultTextOption().alignment() != *alignment) {
+        QTextOption option = document.defaultTextOption();
+        option.setAlignment(*alignment);
+        document.setDefaultTextOption(option);
+    }
 
     QTextCursor cursor(&document);
     cursor.beginEditBlock();
@@ -240,7 +254,7 @@ void setAttributedText(QTextDocument& document, const platform::AttributedString
         QTextBlockFormat blockFormat =
             toBlockFormat(styleSource >= 0 ? attributesAt(styleSource).paragraphStyle : std::nullopt);
         if (alignment) {
-            blockFormat.setAlignment(*alignment);
+            blockFormat.clearProperty(QTextFormat::BlockAlignment);
         }
         if (start == 0) {
             cursor.setBlockFormat(blockFormat);
@@ -263,16 +277,34 @@ void setAttributedText(QTextDocument& document, const platform::AttributedString
     document.setUndoRedoEnabled(undoable);
 }
 
+QTextCharFormat shownCharFormat(const QTextDocument& document, QTextCharFormat format) {
+    if (hasVisibleFont(format) && !format.hasProperty(QTextFormat::FontPointSize) &&
+        !format.hasProperty(QTextFormat::FontPixelSize)) {
+        const QFont font = document.defaultFont();
+        if (font.pointSizeF() > 0) {
+            format.setFontPointSize(font.pointSizeF());
+        } else {
+            format.setProperty(QTextFormat::FontPixelSize, font.pixelSize());
+        }
+    }
+    return format;
+}
+
 platform::AttributedString attributedText(const QTextDocument& document) {
     platform::AttributedString result;
+    const Qt::Alignment defaultAlignment = document.defaultTextOption().alignment();
+    const bool alignsByDefault = defaultAlignment != QTextBlockFormat().alignment();
     for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
-        const QTextBlockFormat blockFormat = block.blockFormat();
+        QTextBlockFormat blockFormat = block.blockFormat();
+        if (alignsByDefault && !blockFormat.hasProperty(QTextFormat::BlockAlignment)) {
+            blockFormat.setAlignment(defaultAlignment);
+        }
         const auto stored = storedValue<ParagraphStyle>(blockFormat, TextProperty::paragraphStyle);
         const auto shown = blockParagraphStyle(blockFormat);
         // A paragraph restyled through Qt gives its style to all its characters.
         const bool restyled = !(shown == stored);
         auto attributesOf = [&](const QTextCharFormat& format) {
-            Attributes attributes = fromTextCharFormat(format);
+            Attributes attributes = fromTextCharFormat(shownCharFormat(document, format));
             if (restyled) {
                 attributes.paragraphStyle = shown;
             }

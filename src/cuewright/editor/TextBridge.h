@@ -31,15 +31,20 @@ platform::Attributes fromTextCharFormat(const QTextCharFormat& format);
 
 // Replaces the whole content of `document` with `text`, as one step that is not undoable (the
 // undo history goes with the old text). Each paragraph becomes a block whose format shows the
-// paragraph style of its first character. With `pointSize` every run is shown at that size (as
-// EditorAppearance::setFontSize() would resize it), and with `alignment` every paragraph is aligned
-// so (as ScriptTextView::setParagraphAlignment() would), without a second pass over the document.
+// paragraph style of its first character. With `pointSize` every run is shown at that size, and
+// with `alignment` every paragraph is aligned so, as EditorAppearance::setFontSize() and
+// setAlignment() would do it: through the document's defaults, the runs and paragraphs keeping
+// no size or alignment of their own (a run without a font gets the default font's family).
 void setAttributedText(QTextDocument& document, const platform::AttributedString& text,
                        std::optional<double> pointSize = std::nullopt,
                        std::optional<Qt::Alignment> alignment = std::nullopt);
 
-// The document's text with every attribute; the exact inverse of setAttributedText() for text
-// that was not edited since.
+// The document's text with every attribute, as shown: a run with a font but no size of its own
+// has the default font's size, a paragraph without an alignment of its own the default text
+// option's. The exact inverse of setAttributedText() for text that was not edited since.
 platform::AttributedString attributedText(const QTextDocument& document);
+
+// `format` with the size it is shown at in `document` (see attributedText()).
+QTextCharFormat shownCharFormat(const QTextDocument& document, QTextCharFormat format);
 
 } // namespace cw::editor
