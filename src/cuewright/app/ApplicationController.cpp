@@ -590,11 +590,6 @@ std::shared_ptr<PrompterWindow> ApplicationController::findPrompterWindow(const 
     return nullptr;
 }
 
-bool ApplicationController::performBindingAction(const std::shared_ptr<Project>& project,
-                                                 KeyBindings::Action action, bool isDown, int depth) {
-    return project && performBindingAction(*project, action, isDown, depth);
-}
-
 bool ApplicationController::performBindingAction(Project& project, KeyBindings::Action action, bool isDown,
                                                  int depth) {
     CW_DCHECK_MAIN_THREAD();
@@ -606,55 +601,12 @@ bool ApplicationController::performBindingAction(Project& project, KeyBindings::
         showPrompter(project.shared_from_this());
         return performBindingAction(project, action, isDown, depth + 1);
     }
-    const auto setFactor = [&](double factor) {
-        project.setFfwdFactor(factor);
-        project.notifyTransportStateChanged();
-    };
-    const auto stepSpeed = [&](double step) {
-        const DocumentSpeedProperties speed = project.document().speedProperties;
-        const double percent = std::clamp(speed.scrollSpeedPerc + step, 0.0, 100.0);
-        project.setScrollSpeed(percent, speed.minScrollSpeedLPS, speed.maxScrollSpeedLPS);
-    };
-    using Action = KeyBindings::Action;
-    switch (action) {
-    case Action::playPause:
-        if (project.transportState().isPlaying()) {
-            project.pause();
-        } else {
-            project.play();
-        }
-        break;
-    case Action::rewind:
-        project.rewind();
-        break;
-    case Action::incSpeed:
-        stepSpeed(5.0);
-        break;
-    case Action::decSpeed:
-        stepSpeed(-5.0);
-        break;
-    case Action::reverse:
-        setFactor(-project.transportState().ffwdFactor);
-        break;
-    case Action::scrollLineUp:
-        window->stepLines(PrompterWindow::LineStep::up);
-        break;
-    case Action::scrollLineDown:
-        window->stepLines(PrompterWindow::LineStep::down);
-        break;
-    case Action::jumpNextBookmark:
-        project.jumpToNextBookmark();
-        break;
-    case Action::jumpPrevBookmark:
-        project.jumpToPreviousBookmark();
-        break;
-    case Action::ffwd:
-        setFactor(isDown ? 5.0 : 1.0);
-        break;
-    case Action::bbwd:
-        setFactor(isDown ? -5.0 : 1.0);
-        break;
-    }
+    ProjectBindingTarget target(project, [&](BindingActionTarget::LineStep step) {
+        window->stepLines(step == BindingActionTarget::LineStep::up ? PrompterWindow::LineStep::up
+                                                                    : PrompterWindow::LineStep::down);
+        return true;
+    });
+    runBindingAction(target, action, isDown, BindingContext::application);
     return true;
 }
 

@@ -91,11 +91,7 @@ private:
         }
         if (editor::EditorController* editor = controller_->editorController()) {
             // Line steps typed in the editor move the prompter windows, which the shell owns.
-            editor->setBindingActionPerformer(
-                [shell = shell_](Project& project, KeyBindings::Action action, bool isDown) {
-                    const auto controller = shell.lock();
-                    return controller && controller->performBindingAction(project, action, isDown, 0);
-                });
+            editor->setBindingActionPerformer(std::weak_ptr<BindingActionPerformer>(shell_));
         }
     }
 

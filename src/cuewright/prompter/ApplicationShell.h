@@ -1,7 +1,6 @@
 // What the prompter windows ask of the application shell, which lives above them.
 #pragma once
 
-#include "cuewright/model/KeyBindings.h"
 #include "cuewright/prompter/TeleprompterWindowPreset.h"
 
 #include <memory>
@@ -42,13 +41,6 @@ public:
                                            const ScreenDescription& screen) = 0;
     // Brings the project's prompter windows to the front, opening a normal one when it has none.
     virtual void showPrompter(const std::shared_ptr<Project>& project) = 0;
-    // Runs a key-binding action on the project, first opening a prompter window when it has none;
-    // callers pass depth 0. Returns whether it was carried out.
-    virtual bool performBindingAction(Project& project, KeyBindings::Action action, bool isDown,
-                                      int depth = 0) {
-        (void)project, (void)action, (void)isDown, (void)depth;
-        return false;
-    }
 };
 
 } // namespace cw
