@@ -1,11 +1,13 @@
 // Custom key bindings typed in the script editor: what reaches the delegate, what the project does.
 #include "cuewright/editor/EditorController.h"
 #include "cuewright/editor/ScriptTextView.h"
+#include "cuewright/model/BindingActions.h"
 #include "cuewright/model/KeyBindings.h"
 #include "cuewright/model/Project.h"
 #include "cuewright/model/SettingsKeys.h"
 #include "platform/defaults/Defaults.h"
 
+#include "support/BindingKeyCases.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -99,6 +101,46 @@ TEST_F(EditorKeyBindingTest, AHeldOneShotKeyActsOnce) {
     view.setKeyEventDelegate(nullptr);
 }
 
+// Every action's key, pressed, repeated and released with Alt going up before or after it.
+TEST_F(EditorKeyBindingTest, EveryActionRunsAsTheActionTableSays) {
+    defaults.set(cw::settings::customKeyBindings, bindingcases::allBound().storedValue());
+    struct ActionRecorder : cw::editor::ScriptTextViewKeyEventDelegate {
+        bool handleKeyEvent(const platform::KeyEvent& event, bool isKeyDown) override {
+            // The delegate matches the event itself: a release carries its press's modifiers.
+            runs += KeyBindings::action(event, *defaults) == expected ? (isKeyDown ? "D" : "U") : "?";
+            return true;
+        }
+        platform::Defaults* defaults = nullptr;
+        KeyBindings::Action expected{};
+        std::string runs;
+    } recorder;
+    recorder.defaults = &defaults;
+    view.setKeyEventDelegate(&recorder, &defaults);
+    bindingcases::forEachCase([&](const bindingcases::Case& c, bool onKeyDown, bool altFirst) {
+        setOnKeyDown(onKeyDown);
+        recorder.expected = c.action;
+        std::string seen;
+        const auto step = [&](const auto& send) {
+            recorder.runs.clear();
+            send();
+            seen += recorder.runs.empty() ? "." : recorder.runs;
+        };
+        step([&] { QTest::keyPress(&view, c.qtKey, Qt::AltModifier); });
+        step([&] {
+            QKeyEvent repeat(QEvent::KeyPress, c.qtKey, Qt::AltModifier, QString(), /*autorep=*/true);
+            QCoreApplication::sendEvent(&view, &repeat);
+        });
+        step([&] {
+            QTest::keyRelease(&view, altFirst ? Qt::Key_Alt : c.qtKey,
+                              altFirst ? Qt::NoModifier : Qt::AltModifier);
+            QTest::keyRelease(&view, altFirst ? c.qtKey : Qt::Key_Alt, Qt::NoModifier);
+        });
+        EXPECT_EQ(seen, onKeyDown ? c.onKeyDown : c.onKeyUp);
+        EXPECT_EQ(view.toPlainText(), QString()) << "a binding's keys are never typed";
+    });
+    view.setKeyEventDelegate(nullptr);
+}
+
 TEST_F(EditorKeyBindingTest, ControllerRunsTheBoundTransportActionOnItsProject) {
     auto project = cw::Project::create(defaults);
     auto controller = std::make_shared<cw::editor::EditorController>(project, view, defaults);
@@ -134,16 +176,23 @@ TEST_F(EditorKeyBindingTest, ControllerRunsTheBoundTransportActionOnItsProject) 
     QTest::keyRelease(&view, Qt::Key_F, Qt::MetaModifier);
     EXPECT_EQ(factor(), 1.0);
 
-    // Line steps belong to the prompter windows; the shell runs them.
-    std::string steps;
+    // Line steps belong to the prompter windows; the application runs them.
+    struct StepRecorder final : cw::BindingActionPerformer {
+        bool performBindingAction(cw::Project& p, KeyBindings::Action action, bool down, int depth) override {
+            steps += &p == project && action == KeyBindings::Action::scrollLineDown && depth == 0
+                         ? (down ? "d" : "u")
+                         : "?";
+            return true;
+        }
+        cw::Project* project = nullptr;
+        std::string steps;
+    };
+    const auto performer = std::make_shared<StepRecorder>();
+    performer->project = project.get();
     QTest::keyClick(&view, Qt::Key_J, Qt::AltModifier);
-    controller->setBindingActionPerformer([&](cw::Project& p, KeyBindings::Action action, bool down) {
-        EXPECT_EQ(&p, project.get());
-        steps += action == KeyBindings::Action::scrollLineDown ? (down ? "d" : "u") : "?";
-        return true;
-    });
+    controller->setBindingActionPerformer(performer);
     QTest::keyClick(&view, Qt::Key_J, Qt::AltModifier);
-    EXPECT_EQ(steps, "u") << "a one-shot action, on the key-up while the setting is off";
+    EXPECT_EQ(performer->steps, "u") << "a one-shot action, on the key-up while the setting is off";
 
     controller->close();
     EXPECT_EQ(view.keyEventDelegate(), nullptr);

@@ -1,5 +1,8 @@
 // The editor window around a real project, offscreen, with a fake shell, panels and alerts.
 #include "cuewright/controls/TimeControl.h"
+#include "cuewright/displays/ScreenInfoViewController.h"
+#include "cuewright/displays/ScreenListController.h"
+#include "cuewright/displays/ScreensController.h"
 #include "cuewright/editor/BookmarkListController.h"
 #include "cuewright/editor/EditorAppearance.h"
 #include "cuewright/editor/EditorController.h"
@@ -13,6 +16,7 @@
 #include "cuewright/editor/TextBridge.h"
 #include "cuewright/model/KeyBindings.h"
 #include "cuewright/model/Project.h"
+#include "cuewright/model/ScreenDescription.h"
 #include "cuewright/model/SettingsKeys.h"
 #include "cuewright/model/TimeFormat.h"
 #include "cuewright/model/UserDefaults.h"
@@ -58,7 +62,15 @@ struct FakeShell final : cw::editor::EditorWindowControllerDelegate {
                                                    TeleprompterWindowPreset preset) override {
         spawned.push_back(preset);
     }
+    void editorWindowControllerShowPrompter(EditorWindowController&) override { ++prompterShown; }
+    bool editorWindowControllerToggleScreenBoundPrompter(EditorWindowController&,
+                                                         const cw::ScreenDescription& screen) override {
+        toggled.push_back(screen.displayUUID);
+        return true;
+    }
     int becameMain = 0;
+    int prompterShown = 0;
+    std::vector<std::string> toggled;
     std::vector<EditorWindowController*> closed;
     std::vector<TeleprompterWindowPreset> spawned;
     std::shared_ptr<EditorWindowController> held;
@@ -411,6 +423,25 @@ TEST_F(EditorWindowTest, StatusBarAndScriptPaneShowTheSameFigures) {
         expectAgreement(playing ? "new layout while playing" : "new layout");
     }
     project->pause();
+}
+
+// What the editor asks of the application goes to the window's delegate: the prompter that
+// playback brings forward and the Displays pane's switch.
+TEST_F(EditorWindowTest, PlaybackAndTheDisplaySwitchAskTheWindowsDelegate) {
+    EditorWindowController& w = open();
+    defaults.set(cw::settings::autospawnPrompterWindow, true);
+    project->play();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return shell->prompterShown > 0; }));
+    project->pause();
+
+    w.sidebarController()->showPane(Editor::Mode::displays);
+    const auto* pane = w.sidebarController()->currentController<cw::ScreensController>();
+    ASSERT_NE(pane, nullptr);
+    ASSERT_FALSE(pane->screenListController()->itemControllers().empty());
+    const auto& row = *pane->screenListController()->itemControllers()[0];
+    row.screenCheckbox()->click();
+    ASSERT_EQ(shell->toggled.size(), 1u);
+    EXPECT_EQ(shell->toggled[0], row.desc().displayUUID);
 }
 
 // A binding on a menu's Alt letter (File, Prompter) acts in the editor instead of opening the

@@ -11,8 +11,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -122,6 +124,45 @@ protected:
     std::shared_ptr<cw::Project> project;
     std::vector<std::string> log;
     std::shared_ptr<Recorder> recorder;
+};
+
+// A project whose text has a line table as the editor would give it.
+class ScriptProject : public ProjectTest {
+protected:
+    // Sets the text and a line table of one visual line per paragraph, numbered from 1.
+    void setScript(const QString& text, int lineCount = -1) {
+        setAttributedScript(platform::AttributedString(text), lineCount);
+    }
+    void setAttributedScript(const platform::AttributedString& text, int lineCount = -1) {
+        project->setText(text);
+        cw::Editor e = project->editor();
+        e.lineRanges.clear();
+        int start = 0;
+        int number = 1;
+        const QString& s = text.string();
+        for (int i = 0; i <= s.size(); ++i) {
+            if (i == s.size() || s[i] == u'\n') {
+                e.lineRanges.push_back({number++, {start, i - start + (i < s.size() ? 1 : 0)}});
+                start = i + 1;
+            }
+        }
+        e.lineCount = lineCount >= 0 ? lineCount : int(e.lineRanges.size());
+        project->setEditor(e);
+        log.clear();
+    }
+    // 100 lines; those in `marked` begin with "*".
+    void setHundredLines(std::initializer_list<int> marked) {
+        QString text;
+        for (int line = 1; line <= 100; ++line) {
+            const bool isMarked = std::find(marked.begin(), marked.end(), line) != marked.end();
+            text += (isMarked ? QStringLiteral("* line %1") : QStringLiteral("line %1")).arg(line);
+            if (line < 100) {
+                text += u'\n';
+            }
+        }
+        setScript(text);
+    }
+    double progress() const { return project->transportState().progress; }
 };
 
 } // namespace projecttest

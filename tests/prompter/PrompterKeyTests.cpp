@@ -12,6 +12,7 @@
 #include "platform/keys/KeyCodes.h"
 #include "prompter/PrompterTestSupport.h"
 #include "prompter/WindowTestSupport.h"
+#include "support/BindingKeyCases.h"
 
 #include <gtest/gtest.h>
 
@@ -296,6 +297,29 @@ TEST_F(PrompterKeyTest, RepeatedPlayPauseBindingTogglesOnEveryRepeat) {
     down(kc::p, plain);
     down(kc::p, plain);
     EXPECT_EQ(delegate->calls, (std::vector<std::string>{"play", "pause", "play"}));
+}
+
+// Every action's key, pressed, repeated and released with Alt going up before or after it.
+TEST_F(PrompterKeyTest, EveryActionRunsAsTheActionTableSays) {
+    bindingcases::allBound().save(s.defaults, s.center);
+    const platform::ModifierFlags alt = plain | bindingcases::modifier;
+    bindingcases::forEachCase([&](const bindingcases::Case& c, bool onKeyDown, bool altFirst) {
+        s.defaults.set(settings::performCustomBindingActionOnKeyDown, onKeyDown);
+        delegate->calls.clear();
+        std::string seen;
+        // What the view told its delegate is the run of the event's edge.
+        const auto step = [&](const char* edge, bool claimed) {
+            EXPECT_TRUE(claimed);
+            seen += delegate->calls.empty() ? "." : edge;
+            delegate->calls.clear();
+        };
+        step("D", down(c.key, alt));
+        KeyEvent repeat = key(c.key, alt);
+        repeat.isARepeat = true;
+        step("D", handler->keyDown(repeat));
+        step("U", up(c.key, altFirst ? plain : alt));
+        EXPECT_EQ(seen, bindingcases::inPrompter(onKeyDown ? c.onKeyDown : c.onKeyUp));
+    });
 }
 
 TEST_F(PrompterKeyTest, FastWindingActsWhileHeldAndReleasesToForwards) {

@@ -52,7 +52,6 @@ protected:
     PrompterWindowTest() {
         project->setText(
             platform::AttributedString(QStringLiteral("One line.\nAnother line.\nA third one.")));
-        cw::ApplicationShell::setShared(shell);
     }
     ~PrompterWindowTest() override {
         for (auto& w : windows) {
@@ -63,7 +62,6 @@ protected:
         // Notifications still on their way hold windows; deliver them while the settings they use live.
         windowtests::processEvents();
         dispatch::drainMainQueue();
-        cw::ApplicationShell::setShared({});
     }
 
     std::shared_ptr<PrompterWindowController> make(TeleprompterWindowPreset preset,

@@ -33,15 +33,12 @@ struct Settings {
     platform::NotificationCenter center;
 };
 
-class RecordingShell : public cw::ApplicationShell, public cw::PrompterWindowControllerDelegate {
+class RecordingShell : public cw::PrompterWindowControllerDelegate {
 public:
-    void spawnPrompterWindow(const std::shared_ptr<cw::Project>& project,
-                             cw::TeleprompterWindowPreset preset) override {
-        spawned.emplace_back(project, preset);
+    void prompterWindowControllerSpawnPrompterWindow(cw::PrompterWindowController& controller,
+                                                     cw::TeleprompterWindowPreset preset) override {
+        spawned.emplace_back(controller.project(), preset);
     }
-    void toggleScreenBoundPrompter(const std::shared_ptr<cw::Project>&,
-                                   const cw::ScreenDescription&) override {}
-    void showPrompter(const std::shared_ptr<cw::Project>&) override {}
 
     void prompterWindowControllerDidBecomeMain(cw::PrompterWindowController& controller) override {
         becameMain.push_back(&controller);

@@ -2,9 +2,9 @@
 // binding-action performer standing for the application shell.
 #pragma once
 
+#include "cuewright/model/BindingActions.h"
 #include "cuewright/model/Project.h"
 #include "cuewright/model/Workspace.h"
-#include "cuewright/remote/BindingActionPerformer.h"
 #include "platform/activity/FakeActivityInhibitor.h"
 #include "platform/defaults/Defaults.h"
 
@@ -40,14 +40,21 @@ struct PerformedAction {
     bool operator==(const PerformedAction&) const = default;
 };
 
+// Records each call; with `acts` set it also runs the action on the project as the application
+// does (line steps aside, which need a prompter window).
 class RecordingPerformer : public cw::BindingActionPerformer {
 public:
-    bool performBindingAction(const std::shared_ptr<cw::Project>&, cw::KeyBindings::Action action,
-                              bool isDown, int depth) override {
+    bool performBindingAction(cw::Project& project, cw::KeyBindings::Action action, bool isDown,
+                              int depth) override {
         calls.push_back({action, isDown, depth});
+        if (acts) {
+            cw::ProjectBindingTarget target(project);
+            cw::runBindingAction(target, action, isDown, cw::BindingContext::application);
+        }
         return true;
     }
     std::vector<PerformedAction> calls;
+    bool acts = false;
 };
 
 // A workspace on a store of its own; playing scripts use a fake activity inhibitor.

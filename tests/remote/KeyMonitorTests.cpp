@@ -138,6 +138,33 @@ TEST_F(KeyMonitorTest, ModifiersHeldCount) {
     EXPECT_EQ(performed(), (std::vector<PerformedAction>{{Action::reverse, true, 0}}));
 }
 
+// Alt+F held winds fast; letting go ends it whichever of the two keys goes up first, and the
+// script runs forwards at normal speed again (what the remote status reports).
+TEST_F(KeyMonitorTest, FastWindEndsWhicheverKeyGoesUpFirst) {
+    cw::KeyBindings bindings = cw::KeyBindings::load(scripts.defaults);
+    bindings.ffwd = cw::KeyBindings::Key{keycode::f, platform::modifier::option};
+    bindings.save(scripts.defaults, center);
+    performer->acts = true;
+    const auto factor = [&] { return project->transportState().ffwdFactor; };
+    for (const bool altFirst : {true, false}) {
+        SCOPED_TRACE(altFirst ? "Alt released first" : "F released first");
+        type(keycode::option, true);
+        type(keycode::f, true);
+        ASSERT_TRUE(inputtest::waitUntil([&] { return factor() == 5.0; }));
+        type(altFirst ? keycode::option : keycode::f, false);
+        type(altFirst ? keycode::f : keycode::option, false);
+        // A speed step typed after them arrives after their releases.
+        tap(keycode::i);
+        ASSERT_TRUE(inputtest::waitUntil(
+            [&] { return !performer->calls.empty() && performer->calls.back().action == Action::incSpeed; }));
+        EXPECT_EQ(factor(), 1.0);
+        performer->calls.pop_back();
+        EXPECT_EQ(performer->calls,
+                  (std::vector<PerformedAction>{{Action::ffwd, true, 0}, {Action::ffwd, false, 0}}));
+        performer->calls.clear();
+    }
+}
+
 TEST_F(KeyMonitorTest, KeysAreDroppedWhileOurApplicationIsActive) {
     ownApplicationActive = true;
     const int before = ownApplicationChecks;

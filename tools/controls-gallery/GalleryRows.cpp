@@ -85,7 +85,7 @@ const std::vector<GalleryRow>& galleryRows() {
          {120, 24},
          [](QWidget* parent, QSize size) -> QWidget* {
              auto* control = new TimeControl(parent);
-             control->setDuration(36 * 3600 + 5 * 60 + 9);
+             control->setTime(36, 5, 9);
              return sized(control, size);
          }},
     };

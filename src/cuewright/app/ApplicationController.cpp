@@ -12,11 +12,12 @@
 #include "cuewright/model/SettingsKeys.h"
 #include "cuewright/model/UserDefaults.h"
 #include "cuewright/model/Workspace.h"
+#include "cuewright/prompter/PrompterWindowController.h"
 #include "cuewright/remote/NetworkSettings.h"
-#include "cuewright/remote/RemoteControlWindowController.h"
 #include "cuewright/remote/WorkspaceBluetooth.h"
 #include "cuewright/remote/WorkspaceNetworking.h"
 #include "cuewright/settings/HelpActions.h"
+#include "cuewright/settings/RemoteControlWindowController.h"
 #include "cuewright/settings/SettingsPanelController.h"
 #include "cuewright/settings/Updater.h"
 #include "dispatch/MainThreadChecker.h"
@@ -263,8 +264,15 @@ void ApplicationController::releaseLater(std::shared_ptr<void> handle) {
     }
 }
 
+// The windows and input devices never reach for it: they are handed what they need.
+static std::weak_ptr<ApplicationController>& sharedController() {
+    static std::weak_ptr<ApplicationController> controller;
+    return controller;
+}
+
 std::shared_ptr<ApplicationController> ApplicationController::shared() {
-    return std::dynamic_pointer_cast<ApplicationController>(ApplicationShell::shared());
+    CW_DCHECK_MAIN_THREAD();
+    return sharedController().lock();
 }
 
 QMenu* ApplicationController::bookmarkMenu() const {
@@ -291,7 +299,7 @@ void ApplicationController::applicationWillFinishLaunching() {
     CW_DCHECK_MAIN_THREAD();
     defaults_->set(settings::launchCount, defaults_->integerForKey(settings::launchCount) + 1);
     base::log(welcomeLine(env_.buildInfo ? *env_.buildInfo : BuildInfo::current()));
-    ApplicationShell::setShared(weak_from_this());
+    sharedController() = weak_from_this();
     platform::setApplicationResponder(this);
     registerUserDefaults(*defaults_);
     applicationSupportFolder(); // made now, where the display settings will live
@@ -579,7 +587,7 @@ void ApplicationController::spawnPrompterWindow(const std::shared_ptr<Project>& 
     installMenus(*window, /*withBar=*/preset == TeleprompterWindowPreset::normal);
 }
 
-void ApplicationController::toggleScreenBoundPrompter(const std::shared_ptr<Project>& project,
+bool ApplicationController::toggleScreenBoundPrompter(const std::shared_ptr<Project>& project,
                                                       const ScreenDescription& screen) {
     CW_DCHECK_MAIN_THREAD();
     const auto matches = [&](const std::shared_ptr<PrompterWindow>& w) {
@@ -594,18 +602,19 @@ void ApplicationController::toggleScreenBoundPrompter(const std::shared_ptr<Proj
                 window->close();
             }
         }
-        return;
+        return std::any_of(bound_.begin(), bound_.end(), matches);
     }
     QScreen* display =
         env_.windows.screenForDisplayUUID ? env_.windows.screenForDisplayUUID(screen.displayUUID) : nullptr;
     if (display == nullptr) {
-        return;
+        return false;
     }
     std::shared_ptr<PrompterWindow> window =
         env_.windows.makePrompterWindow(project, TeleprompterWindowPreset::normal, screen);
     bound_.push_back(window);
     window->showFullScreen(display);
     installMenus(*window, /*withBar=*/false);
+    return true;
 }
 
 void ApplicationController::showPrompter(const std::shared_ptr<Project>& project) {
@@ -651,11 +660,6 @@ std::shared_ptr<PrompterWindow> ApplicationController::findPrompterWindow(const 
     return nullptr;
 }
 
-bool ApplicationController::performBindingAction(const std::shared_ptr<Project>& project,
-                                                 KeyBindings::Action action, bool isDown, int depth) {
-    return project && performBindingAction(*project, action, isDown, depth);
-}
-
 bool ApplicationController::performBindingAction(Project& project, KeyBindings::Action action, bool isDown,
                                                  int depth) {
     CW_DCHECK_MAIN_THREAD();
@@ -667,55 +671,12 @@ bool ApplicationController::performBindingAction(Project& project, KeyBindings::
         showPrompter(project.shared_from_this());
         return performBindingAction(project, action, isDown, depth + 1);
     }
-    const auto setFactor = [&](double factor) {
-        project.setFfwdFactor(factor);
-        project.notifyTransportStateChanged();
-    };
-    const auto stepSpeed = [&](double step) {
-        const DocumentSpeedProperties speed = project.document().speedProperties;
-        const double percent = std::clamp(speed.scrollSpeedPerc + step, 0.0, 100.0);
-        project.setScrollSpeed(percent, speed.minScrollSpeedLPS, speed.maxScrollSpeedLPS);
-    };
-    using Action = KeyBindings::Action;
-    switch (action) {
-    case Action::playPause:
-        if (project.transportState().isPlaying()) {
-            project.pause();
-        } else {
-            project.play();
-        }
-        break;
-    case Action::rewind:
-        project.rewind();
-        break;
-    case Action::incSpeed:
-        stepSpeed(5.0);
-        break;
-    case Action::decSpeed:
-        stepSpeed(-5.0);
-        break;
-    case Action::reverse:
-        setFactor(-project.transportState().ffwdFactor);
-        break;
-    case Action::scrollLineUp:
-        window->stepLines(PrompterWindow::LineStep::up);
-        break;
-    case Action::scrollLineDown:
-        window->stepLines(PrompterWindow::LineStep::down);
-        break;
-    case Action::jumpNextBookmark:
-        project.jumpToNextBookmark();
-        break;
-    case Action::jumpPrevBookmark:
-        project.jumpToPreviousBookmark();
-        break;
-    case Action::ffwd:
-        setFactor(isDown ? 5.0 : 1.0);
-        break;
-    case Action::bbwd:
-        setFactor(isDown ? -5.0 : 1.0);
-        break;
-    }
+    ProjectBindingTarget target(project, [&](BindingActionTarget::LineStep step) {
+        window->stepLines(step == BindingActionTarget::LineStep::up ? PrompterWindow::LineStep::up
+                                                                    : PrompterWindow::LineStep::down);
+        return true;
+    });
+    runBindingAction(target, action, isDown, BindingContext::application);
     return true;
 }
 
@@ -787,6 +748,20 @@ void ApplicationController::editorWindowControllerWillClose(editor::EditorWindow
 
 void ApplicationController::editorWindowControllerSpawnPrompterWindow(
     editor::EditorWindowController& controller, TeleprompterWindowPreset preset) {
+    spawnPrompterWindow(controller.project(), preset);
+}
+
+void ApplicationController::editorWindowControllerShowPrompter(editor::EditorWindowController& controller) {
+    showPrompter(controller.project());
+}
+
+bool ApplicationController::editorWindowControllerToggleScreenBoundPrompter(
+    editor::EditorWindowController& controller, const ScreenDescription& screen) {
+    return toggleScreenBoundPrompter(controller.project(), screen);
+}
+
+void ApplicationController::prompterWindowControllerSpawnPrompterWindow(PrompterWindowController& controller,
+                                                                        TeleprompterWindowPreset preset) {
     spawnPrompterWindow(controller.project(), preset);
 }
 

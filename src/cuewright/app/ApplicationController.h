@@ -5,10 +5,9 @@
 #include "cuewright/app/ShellWindows.h"
 #include "cuewright/app/WelcomeLine.h"
 #include "cuewright/editor/EditorWindowControllerDelegate.h"
+#include "cuewright/model/BindingActions.h"
 #include "cuewright/model/Bookmark.h"
-#include "cuewright/model/KeyBindings.h"
 #include "cuewright/prompter/ApplicationShell.h"
-#include "cuewright/remote/BindingActionPerformer.h"
 #include "platform/ui/ActionRoute.h"
 
 #include <QPointer>
@@ -173,14 +172,14 @@ public:
     // ---- windows (ApplicationShell) ----
     void spawnPrompterWindow(const std::shared_ptr<Project>& project,
                              TeleprompterWindowPreset preset) override;
-    void toggleScreenBoundPrompter(const std::shared_ptr<Project>& project,
+    bool toggleScreenBoundPrompter(const std::shared_ptr<Project>& project,
                                    const ScreenDescription& screen) override;
     void showPrompter(const std::shared_ptr<Project>& project) override;
+    // BindingActionPerformer: the editor's, the global key monitor's and the game controllers'
+    // route into the application. Opens a prompter window when the project has none, then runs
+    // the action in the application's context, line steps on that window.
     bool performBindingAction(Project& project, KeyBindings::Action action, bool isDown,
                               int depth = 0) override;
-    // BindingActionPerformer: the input devices' entry; nothing without a project.
-    bool performBindingAction(const std::shared_ptr<Project>& project, KeyBindings::Action action,
-                              bool isDown, int depth) override;
 
     // ---- what the windows tell ----
     void editorWindowDidBecomeMain(EditorWindow& window);
@@ -195,6 +194,11 @@ public:
     void editorWindowControllerWillClose(editor::EditorWindowController& controller) override;
     void editorWindowControllerSpawnPrompterWindow(editor::EditorWindowController& controller,
                                                    TeleprompterWindowPreset preset) override;
+    void editorWindowControllerShowPrompter(editor::EditorWindowController& controller) override;
+    bool editorWindowControllerToggleScreenBoundPrompter(editor::EditorWindowController& controller,
+                                                         const ScreenDescription& screen) override;
+    void prompterWindowControllerSpawnPrompterWindow(PrompterWindowController& controller,
+                                                     TeleprompterWindowPreset preset) override;
     EditorWindow* editorWindowFor(const void* controllerKey) const;
 
     // ---- menus ----

@@ -53,8 +53,10 @@ private:
 
 class RealEditorWindow final : public EditorWindow {
 public:
-    explicit RealEditorWindow(std::shared_ptr<editor::EditorWindowController> controller)
-        : controller_(std::move(controller)) {}
+    RealEditorWindow(std::shared_ptr<editor::EditorWindowController> controller,
+                     std::weak_ptr<ApplicationController> shell)
+        : controller_(std::move(controller))
+        , shell_(std::move(shell)) {}
 
     const std::shared_ptr<Project>& project() const override { return controller_->project(); }
     void showWindow() override {
@@ -95,14 +97,12 @@ private:
         }
         if (editor::EditorController* editor = controller_->editorController()) {
             // Line steps typed in the editor move the prompter windows, which the shell owns.
-            editor->setBindingActionPerformer([](Project& project, KeyBindings::Action action, bool isDown) {
-                const auto shell = ApplicationShell::shared();
-                return shell && shell->performBindingAction(project, action, isDown, 0);
-            });
+            editor->setBindingActionPerformer(std::weak_ptr<BindingActionPerformer>(shell_));
         }
     }
 
     std::shared_ptr<editor::EditorWindowController> controller_;
+    std::weak_ptr<ApplicationController> shell_;
     std::function<void(const std::string&)> recentHandler_;
 };
 
@@ -114,7 +114,7 @@ ShellWindowFactory makeRealWindowFactory(const std::weak_ptr<ApplicationControll
     factory.makeEditorWindow = [controller, &defaults, &center](const std::shared_ptr<Project>& project) {
         auto window = editor::EditorWindowController::create(project, {&defaults, &center});
         window->setDelegate(std::weak_ptr<editor::EditorWindowControllerDelegate>(controller));
-        return std::make_shared<RealEditorWindow>(std::move(window));
+        return std::make_shared<RealEditorWindow>(std::move(window), controller);
     };
     const std::weak_ptr<PrompterWindowControllerDelegate> delegate = controller;
     factory.makePrompterWindow = [delegate, &defaults, &center](

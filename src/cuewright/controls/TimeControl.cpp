@@ -1,7 +1,6 @@
 #include "cuewright/controls/TimeControl.h"
 
 #include "cuewright/controls/ControlPainting.h"
-#include "cuewright/model/TimeFormat.h"
 
 #include <QFocusEvent>
 #include <QKeyEvent>
@@ -45,7 +44,7 @@ static QPushButton* defaultButton(QWidget* window) {
 int TimeControl::maximum(Field field) {
     switch (field) {
     case Field::hour:
-        return 48; // all that splitDuration gives: running times up to two days
+        return 48; // running times up to two days
     case Field::minute:
     case Field::second:
         return 59;
@@ -85,15 +84,14 @@ void TimeControl::setValue(Field field, int value) {
     update();
 }
 
-void TimeControl::setDuration(double seconds) {
-    const SplitDuration split = splitDuration(seconds);
+void TimeControl::setTime(int hours, int minutes, int seconds) {
     // The owner refreshes it while playing: an unchanged value keeps what is being typed.
-    if (split == SplitDuration{hour(), minute(), second()})
+    if (hours == hour() && minutes == minute() && seconds == second())
         return;
     closeEditor();
-    setHour(split.hours);
-    setMinute(split.minutes);
-    setSecond(split.seconds);
+    setHour(hours);
+    setMinute(minutes);
+    setSecond(seconds);
 }
 
 int TimeControl::totalSeconds() const {

@@ -44,9 +44,9 @@ public:
     void setMinute(int minute) { setValue(Field::minute, minute); }
     void setSecond(int second) { setValue(Field::second, second); }
 
-    // Shows `seconds` as whole hours, minutes and seconds (00:00:00 outside 0…48 hours, as the
-    // model splits it); a change drops any editing.
-    void setDuration(double seconds);
+    // Shows the three values (each out of its range is ignored, as by setValue); a change drops
+    // any editing, the same values keep what is being typed.
+    void setTime(int hours, int minutes, int seconds);
     int totalSeconds() const;
 
     Field selected() const { return selected_; }

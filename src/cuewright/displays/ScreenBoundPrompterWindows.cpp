@@ -87,4 +87,11 @@ void ScreenBoundPrompterWindows::prompterWindowControllerWillClose(PrompterWindo
     }
 }
 
+void ScreenBoundPrompterWindows::prompterWindowControllerSpawnPrompterWindow(
+    PrompterWindowController& controller, TeleprompterWindowPreset preset) {
+    if (auto next = next_.lock()) {
+        next->prompterWindowControllerSpawnPrompterWindow(controller, preset);
+    }
+}
+
 } // namespace cw

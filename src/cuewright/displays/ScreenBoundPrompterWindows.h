@@ -11,8 +11,9 @@
 namespace cw {
 
 // Keeps the prompter windows bound to displays until they close. It is the delegate of those
-// windows: it forgets one when it closes and passes both delegate calls on to `next` (the
-// application shell, which makes the window's project the active one), when given.
+// windows: it forgets one when it closes and passes the delegate calls on to `next` (the
+// application shell, which makes the window's project the active one and opens the windows a
+// prompter asks for), when given.
 //
 // Made by create() (the windows hold it weakly). Main thread only.
 class ScreenBoundPrompterWindows final : public DisplayPrompterOpener,
@@ -44,6 +45,8 @@ public:
 
     void prompterWindowControllerDidBecomeMain(PrompterWindowController& controller) override;
     void prompterWindowControllerWillClose(PrompterWindowController& controller) override;
+    void prompterWindowControllerSpawnPrompterWindow(PrompterWindowController& controller,
+                                                     TeleprompterWindowPreset preset) override;
 
 private:
     std::weak_ptr<PrompterWindowControllerDelegate> next_;

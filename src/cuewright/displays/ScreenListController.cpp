@@ -4,7 +4,6 @@
 #include "cuewright/displays/DisplayPrompterOpener.h"
 #include "cuewright/model/Project.h"
 #include "cuewright/model/ScreenManager.h"
-#include "cuewright/prompter/ApplicationShell.h"
 #include "dispatch/MainThreadChecker.h"
 #include "platform/screens/ScreenProvider.h"
 
@@ -135,22 +134,16 @@ void ScreenListController::screenInfoControllerDidChange(const ScreenDescription
 
 void ScreenListController::screenInfoControllerDidToggleScreen(const ScreenDescription& screen) {
     screenInfoControllerDidChange(screen);
-    std::optional<bool> bound;
-    if (opener_) {
-        bound = opener_->toggleScreenBoundPrompter(project_, screen);
-    } else if (std::shared_ptr<ApplicationShell> shell = ApplicationShell::shared()) {
-        shell->toggleScreenBoundPrompter(project_, screen); // trusted to do what the switch says
-    } else {
-        bound = false; // nobody can open a prompter
-    }
+    // Without an opener nobody can open a prompter: the switch goes back off.
+    const bool bound = opener_ && opener_->toggleScreenBoundPrompter(project_, screen);
     const auto& manager = project_->editor().screenManager;
-    if (!bound || !manager) {
+    if (!manager) {
         return;
     }
     auto now = manager->availableScreens().find(screen.displayUUID);
-    if (now != manager->availableScreens().end() && now->second.isActive != *bound) {
+    if (now != manager->availableScreens().end() && now->second.isActive != bound) {
         ScreenDescription corrected = now->second;
-        corrected.isActive = *bound;
+        corrected.isActive = bound;
         manager->update(corrected);
     }
 }

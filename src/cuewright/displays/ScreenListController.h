@@ -39,7 +39,7 @@ class ScreenListController : public platform::ViewController,
 public:
     static constexpr int rowGap = 8;
 
-    // A null opener falls back to the running application shell (ApplicationShell::shared()).
+    // Without an opener the display switches open nothing.
     static std::shared_ptr<ScreenListController> create(std::shared_ptr<Project> project,
                                                         std::shared_ptr<DisplayPrompterOpener> opener,
                                                         ScreenIdentificator::Options identification = {});

@@ -35,7 +35,7 @@ public:
         // Watched for display changes; a QtScreenProvider of the pane's own when null. Tests
         // pass the fake provider their project reads.
         std::shared_ptr<platform::ScreenProvider> screens;
-        // Opens and closes display-bound prompters; the running application shell when null.
+        // Opens and closes display-bound prompters; none open when null.
         std::shared_ptr<DisplayPrompterOpener> opener;
         ScreenIdentificator::Options identification;
     };

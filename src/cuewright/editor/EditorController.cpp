@@ -9,7 +9,6 @@
 #include "cuewright/model/Project.h"
 #include "cuewright/model/SettingsKeys.h"
 #include "cuewright/model/UserDefaults.h"
-#include "cuewright/prompter/ApplicationShell.h"
 #include "cuewright/prompter/OverlayView.h"
 #include "dispatch/MainThreadChecker.h"
 #include "platform/defaults/Defaults.h"
@@ -306,10 +305,8 @@ void EditorController::projectEditorDidChange(Project&) {
 void EditorController::projectDidStartPlayback(Project&) {
     CW_DCHECK_MAIN_THREAD();
     setLockedForPrompting(true);
-    if (defaults_->boolForKey(settings::autospawnPrompterWindow)) {
-        if (const auto shell = ApplicationShell::shared()) {
-            shell->showPrompter(project_);
-        }
+    if (defaults_->boolForKey(settings::autospawnPrompterWindow) && showPrompter_) {
+        showPrompter_();
     }
     updateAutoScrollTimer();
 }

@@ -6,7 +6,6 @@
 #include "cuewright/editor/ScriptTextViewKeyEventDelegate.h"
 #include "cuewright/model/Bookmark.h"
 #include "cuewright/model/KQTimer.h"
-#include "cuewright/model/KeyBindings.h"
 #include "cuewright/model/ProjectEventListener.h"
 #include "cuewright/model/ScriptProperties.h"
 #include "platform/text/AttributedString.h"
@@ -29,6 +28,7 @@ class Defaults;
 }
 
 namespace cw {
+class BindingActionPerformer;
 class EditorBackgroundView;
 class OverlayView;
 class Project;
@@ -105,11 +105,6 @@ class EditorController : public ProjectEventListener,
                          public EditorBackgroundViewDelegate,
                          public std::enable_shared_from_this<EditorController> {
 public:
-    // Runs a line step (scrollLineUp, scrollLineDown) through the prompter windows, which the
-    // application shell owns: (project, action, key down) → handled.
-    using BindingActionPerformer = std::function<bool(Project&, KeyBindings::Action, bool isKeyDown)>;
-    static constexpr double speedStep = 5.0; // percentage points of the script's speed range
-    static constexpr double fastWindFactor = 5.0;
     static constexpr std::chrono::milliseconds defaultAutosaveInterval{300};
     static constexpr std::chrono::milliseconds settleDelay{100};
     static constexpr double autoScrollInterval = 1.0 / 33.0;
@@ -197,10 +192,15 @@ public:
 
     // ScriptTextViewKeyEventDelegate: the bound action, or false when the key is no binding.
     bool handleKeyEvent(const platform::KeyEvent& event, bool isKeyDown) override;
-    // Without a performer the line steps are not handled and the keys go on to the text.
-    void setBindingActionPerformer(BindingActionPerformer performer) {
+    // Runs the line steps (scrollLineUp, scrollLineDown) through the prompter windows, which the
+    // application owns; held weakly. Without it the line steps are not handled and the keys go on
+    // to the text.
+    void setBindingActionPerformer(std::weak_ptr<BindingActionPerformer> performer) {
         bindingActionPerformer_ = std::move(performer);
     }
+    // Brings the project's prompter windows forward when playback starts with
+    // "autospawnPrompterWindow" on; nothing happens without it.
+    void setShowPrompter(std::function<void()> showPrompter) { showPrompter_ = std::move(showPrompter); }
 
 private:
     void setLockedForPrompting(bool locked);
@@ -221,8 +221,6 @@ private:
     void typingAttributesDidChange();
     // Runs `step` as the editor's own scroll: it does not come back as a wheel scroll.
     template <typename Step> void scrollingItself(Step step);
-    void stepSpeed(double delta);
-    void setFfwdFactor(double factor);
     std::vector<Bookmark> bookmarksOnLines();
     void publishBookmarkEdit();
 
@@ -233,7 +231,8 @@ private:
     OverlayView* overlay_ = nullptr;
     EditorTimers timers_;
     std::chrono::milliseconds autosaveInterval_ = defaultAutosaveInterval;
-    BindingActionPerformer bindingActionPerformer_;
+    std::weak_ptr<BindingActionPerformer> bindingActionPerformer_;
+    std::function<void()> showPrompter_;
     std::vector<QMetaObject::Connection> connections_;
     DocumentScriptProperties cachedProperties_; // applied last
     platform::AttributedString shownText_;      // the project's text last loaded or handed over

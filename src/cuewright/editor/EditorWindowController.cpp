@@ -1,6 +1,7 @@
 #include "cuewright/editor/EditorWindowController.h"
 
 #include "base/Log.h"
+#include "cuewright/displays/DisplayPrompterOpener.h"
 #include "cuewright/editor/BookmarkListController.h"
 #include "cuewright/editor/EditorController.h"
 #include "cuewright/editor/EditorWindowControllerDelegate.h"
@@ -34,6 +35,22 @@ namespace cw::editor {
 namespace {
 
 using Window = EditorWindowController;
+
+// The Displays pane's switches, passed on to the window's delegate (the application shell).
+class DelegateDisplayOpener final : public DisplayPrompterOpener {
+public:
+    explicit DelegateDisplayOpener(std::weak_ptr<Window> window)
+        : window_(std::move(window)) {}
+    bool toggleScreenBoundPrompter(const std::shared_ptr<Project>&,
+                                   const ScreenDescription& screen) override {
+        const auto window = window_.lock();
+        const auto shell = window ? window->delegate() : nullptr;
+        return shell && shell->editorWindowControllerToggleScreenBoundPrompter(*window, screen);
+    }
+
+private:
+    std::weak_ptr<Window> window_;
+};
 
 // The window's named actions and what each does; `sender` carries a mode item's tag.
 struct WindowAction {
@@ -336,11 +353,17 @@ void EditorWindowController::placeChildren() {
             delete views.data();
         });
     editorController_->setViews(views.background, views.overlay);
+    editorController_->setShowPrompter([self = weak_from_this()] {
+        const auto window = self.lock();
+        if (const auto shell = window ? window->delegate() : nullptr)
+            shell->editorWindowControllerShowPrompter(*window);
+    });
     auto* centre = new QVBoxLayout(centerAnchor_);
     centre->setContentsMargins(0, 0, 0, 0);
     centre->addWidget(views.container);
 
     sidebarController_ = std::make_shared<SidebarController>(project_, *defaults_, *center_);
+    sidebarController_->setDisplayPrompterOpener(std::make_shared<DelegateDisplayOpener>(weak_from_this()));
     sidebarController_->embedIn(rightAnchor_);
 
     bookmarkListController_ = BookmarkListController::create(project_);

@@ -3,6 +3,10 @@
 
 #include "cuewright/prompter/TeleprompterWindowPreset.h"
 
+namespace cw {
+struct ScreenDescription;
+}
+
 namespace cw::editor {
 
 class EditorWindowController;
@@ -21,6 +25,12 @@ public:
     // Opens a free-floating prompter window of the preset for the window's project.
     virtual void editorWindowControllerSpawnPrompterWindow(EditorWindowController& controller,
                                                            TeleprompterWindowPreset preset) = 0;
+    // Brings the project's prompter windows to the front, opening a normal one when it has none.
+    virtual void editorWindowControllerShowPrompter(EditorWindowController& controller) = 0;
+    // The Displays pane's switch: closes the project's window on the display, else opens one in
+    // full screen there when it is attached. Returns whether one is bound to it afterwards.
+    virtual bool editorWindowControllerToggleScreenBoundPrompter(EditorWindowController& controller,
+                                                                 const ScreenDescription& screen) = 0;
 };
 
 } // namespace cw::editor

@@ -10,6 +10,7 @@
 #include "cuewright/editor/SidebarPaneLayout.h"
 #include "cuewright/model/Project.h"
 #include "cuewright/model/SettingsKeys.h"
+#include "cuewright/model/TimeFormat.h"
 #include "cuewright/model/UserDefaults.h"
 
 #include "base/Log.h"
@@ -286,7 +287,7 @@ void ProjectPropertiesController::refreshFromProject() {
 void ProjectPropertiesController::projectLineCountDidChange(Project&) {
     if (!isViewLoaded())
         return;
-    controls_.runtimePicker->setDuration(project_->runningTime());
+    showRunningTime();
 }
 
 void ProjectPropertiesController::projectAverageWordsPerLineDidChange(Project&) {
@@ -505,7 +506,7 @@ void ProjectPropertiesController::updateSpeedStats() {
         controls_.scrollSpeedSlider->setValue(int(std::lround(percent)));
     }
     updateSpeedUnitLabels();
-    controls_.runtimePicker->setDuration(project_->runningTime());
+    showRunningTime();
 }
 
 bool ProjectPropertiesController::isSpeedTimerRunning() const {
@@ -522,6 +523,11 @@ void ProjectPropertiesController::projectDidStopPlayback(Project&) {
 }
 
 // --- Running time -----------------------------------------------------------------------------
+
+void ProjectPropertiesController::showRunningTime() {
+    const SplitDuration split = splitDuration(project_->runningTime());
+    controls_.runtimePicker->setTime(split.hours, split.minutes, split.seconds);
+}
 
 void ProjectPropertiesController::applyRuntime() {
     if (!isViewLoaded())

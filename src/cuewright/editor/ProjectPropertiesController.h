@@ -158,6 +158,8 @@ private:
     void letNextUpdateThrough() { letNextProjectStateUpdateThrough_ = true; }
     void stepSpeedUnit(int step);
     void applyRuntime();
+    // The project's running time in the picker, split into whole hours, minutes and seconds.
+    void showRunningTime();
     QString fontTitle() const;
 
     std::shared_ptr<Project> project_;

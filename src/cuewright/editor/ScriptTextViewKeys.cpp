@@ -1,6 +1,7 @@
 // The script text view's custom key bindings: which keys go to the delegate, which are typed.
 #include "cuewright/editor/ScriptTextView.h"
 #include "cuewright/editor/ScriptTextViewKeyEventDelegate.h"
+#include "cuewright/model/BindingActions.h"
 #include "cuewright/model/KeyBindings.h"
 #include "cuewright/model/SettingsKeys.h"
 #include "platform/defaults/Defaults.h"
@@ -10,18 +11,12 @@
 #include <QKeyEvent>
 
 #include <optional>
-#include <utility>
 
 namespace cw::editor {
 
 namespace {
 
 using Action = KeyBindings::Action;
-
-bool isHeldAction(Action action) {
-    return action == Action::incSpeed || action == Action::decSpeed || action == Action::ffwd ||
-           action == Action::bbwd;
-}
 
 // Ctrl on this keyboard is the bindings' Command, which stays with editing (copy, undo, ...).
 bool holdsControlOrOption(const platform::KeyEvent& event) {
@@ -49,9 +44,9 @@ struct ScriptTextView::KeyRouting {
     ScriptTextViewKeyEventDelegate* delegate = nullptr;
     platform::Defaults* defaults = &platform::Defaults::standard();
     platform::KeyEventTranslator translator;
-    // The key-down that started fast winding: its key's release ends the winding even when
-    // Control or Option went up first.
-    std::optional<platform::KeyEvent> winding;
+    // Which key events run a binding's action; a binding's key-up is its own even when Control
+    // or Option went up first.
+    BindingKeys bindings{BindingContext::editor};
 
     // Only keys held with Control or Option can be bindings here.
     std::optional<Action> boundAction(const platform::KeyEvent& event) const {
@@ -125,39 +120,21 @@ void ScriptTextView::keyReleaseEvent(QKeyEvent* event) {
 
 bool ScriptTextView::handleKeyDown(const platform::KeyEvent& event) {
     KeyRouting& keys = keyRouting();
-    const auto action = keys.boundAction(event);
-    if (!action) {
+    const auto decision = keys.bindings.keyDown(event, keys.boundAction(event), keys.actsOnKeyDown());
+    if (!decision) {
         return false;
     }
-    if (!isHeldAction(*action) && (!keys.actsOnKeyDown() || event.isARepeat)) {
-        // Acts on the key-up instead; a held one-shot key acts once, not at the repeat rate.
-        return true;
-    }
-    const bool handled = keys.ask(event, true);
-    if (handled && (action == Action::ffwd || action == Action::bbwd)) {
-        keys.winding = event;
-    }
-    return handled;
+    // Swallowed when the action runs on the other edge or ran already.
+    return !decision->runs || keys.ask(decision->event, true);
 }
 
 bool ScriptTextView::handleKeyUp(const platform::KeyEvent& event) {
     KeyRouting& keys = keyRouting();
-    if (keys.winding && keys.winding->keyCode == event.keyCode) {
-        platform::KeyEvent release = *std::exchange(keys.winding, std::nullopt);
-        release.type = platform::KeyEvent::Type::keyUp;
-        return keys.ask(release, false);
-    }
-    const auto action = keys.boundAction(event);
-    if (!action) {
+    const auto decision = keys.bindings.keyUp(event, keys.boundAction(event), keys.actsOnKeyDown());
+    if (!decision) {
         return false;
     }
-    if ((action == Action::ffwd || action == Action::bbwd) && keys.delegate != nullptr) {
-        return keys.ask(event, false);
-    }
-    if (keys.actsOnKeyDown() || action == Action::incSpeed || action == Action::decSpeed) {
-        return true; // acted on the key-down
-    }
-    return keys.ask(event, false);
+    return !decision->runs || keys.ask(decision->event, false);
 }
 
 } // namespace cw::editor

@@ -1,5 +1,6 @@
 #include "cuewright/editor/SidebarController.h"
 
+#include "cuewright/displays/DisplayPrompterOpener.h"
 #include "cuewright/displays/ScreensController.h"
 #include "cuewright/editor/OverlayController.h"
 #include "cuewright/editor/ProjectPropertiesController.h"
@@ -26,8 +27,10 @@ SidebarController::SidebarController(std::shared_ptr<Project> project, platform:
     factories_[tabIndex(Editor::Mode::overlay)] = [this](const std::shared_ptr<Project>& p) {
         return sidebarPane(std::make_shared<OverlayController>(p, *defaults_));
     };
-    factories_[tabIndex(Editor::Mode::displays)] = [](const std::shared_ptr<Project>& p) {
-        return sidebarPane(std::make_shared<ScreensController>(p));
+    factories_[tabIndex(Editor::Mode::displays)] = [this](const std::shared_ptr<Project>& p) {
+        ScreensController::Options options;
+        options.opener = opener_;
+        return sidebarPane(std::make_shared<ScreensController>(p, std::move(options)));
     };
 }
 

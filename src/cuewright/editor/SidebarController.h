@@ -19,6 +19,10 @@
 class QScrollArea;
 
 namespace cw {
+class DisplayPrompterOpener;
+}
+
+namespace cw {
 class Project;
 }
 
@@ -68,6 +72,11 @@ public:
 
     // Replaces how the pane of `mode` is made; takes effect at the next switch to it.
     void setPaneFactory(Editor::Mode mode, SidebarPaneFactory factory);
+    // What the Displays pane's switches open and close prompters through; without it they open
+    // none. Takes effect at the next switch to the pane.
+    void setDisplayPrompterOpener(std::shared_ptr<DisplayPrompterOpener> opener) {
+        opener_ = std::move(opener);
+    }
 
     // Shows the pane of `mode` unless it already shows.
     void showPane(Editor::Mode mode);
@@ -101,6 +110,7 @@ private:
     platform::Defaults* defaults_;
     platform::NotificationCenter* center_;
     std::array<SidebarPaneFactory, 3> factories_;
+    std::shared_ptr<DisplayPrompterOpener> opener_;
     SidebarPane currentPane_;
     std::optional<Editor::Mode> currentMode_;
     MicroToolbar* toolbar_ = nullptr;

@@ -3,6 +3,7 @@
 #include "base/Log.h"
 #include "cuewright/controls/TransportBackgroundView.h"
 #include "cuewright/controls/TransportButton.h"
+#include "cuewright/model/BindingActions.h"
 #include "cuewright/model/Project.h"
 #include "dispatch/MainThreadChecker.h"
 

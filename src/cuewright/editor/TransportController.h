@@ -35,7 +35,6 @@ class TransportController final : public platform::ViewController,
 
 public:
     static constexpr std::string_view missingProjectMessage = "use init(project:) instead!";
-    static constexpr double fastWindFactor = 5.0;
 
     // A null project stops the program with missingProjectMessage.
     static std::shared_ptr<TransportController> create(std::shared_ptr<Project> project);

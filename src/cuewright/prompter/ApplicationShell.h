@@ -1,7 +1,6 @@
 // What the prompter windows ask of the application shell, which lives above them.
 #pragma once
 
-#include "cuewright/model/KeyBindings.h"
 #include "cuewright/prompter/TeleprompterWindowPreset.h"
 
 #include <memory>
@@ -22,6 +21,9 @@ public:
     // Sent last while the window closes; the conformer drops the controller (it may be
     // destroyed from here: the window controller copes with that).
     virtual void prompterWindowControllerWillClose(PrompterWindowController& controller) = 0;
+    // Opens a free-floating prompter window of the preset for the window's project.
+    virtual void prompterWindowControllerSpawnPrompterWindow(PrompterWindowController& controller,
+                                                             TeleprompterWindowPreset preset) = 0;
 };
 
 // The application controller's window operations. Main thread only.
@@ -33,23 +35,12 @@ public:
     virtual void spawnPrompterWindow(const std::shared_ptr<Project>& project,
                                      TeleprompterWindowPreset preset) = 0;
     // Closes the project's window bound to the display when there is one; otherwise opens one in
-    // full screen on that display when it is attached, else nothing.
-    virtual void toggleScreenBoundPrompter(const std::shared_ptr<Project>& project,
+    // full screen on that display when it is attached, else nothing. Returns whether a window of
+    // the project is bound to the display afterwards.
+    virtual bool toggleScreenBoundPrompter(const std::shared_ptr<Project>& project,
                                            const ScreenDescription& screen) = 0;
     // Brings the project's prompter windows to the front, opening a normal one when it has none.
     virtual void showPrompter(const std::shared_ptr<Project>& project) = 0;
-    // Runs a key-binding action on the project, first opening a prompter window when it has none;
-    // callers pass depth 0. Returns whether it was carried out.
-    virtual bool performBindingAction(Project& project, KeyBindings::Action action, bool isDown,
-                                      int depth = 0) {
-        (void)project, (void)action, (void)isDown, (void)depth;
-        return false;
-    }
-
-    // The running application controller; null before it starts and in tests that set none.
-    // Held weakly: the application owns it.
-    static std::shared_ptr<ApplicationShell> shared();
-    static void setShared(std::weak_ptr<ApplicationShell> shell);
 };
 
 } // namespace cw

@@ -123,22 +123,18 @@ bool PrompterKeyHandler::keyUp(const platform::KeyEvent& event) {
 // ---- custom bindings ----
 
 bool PrompterKeyHandler::handleCustomBindingKeyDown(const platform::KeyEvent& event) {
-    const auto action = KeyBindings::action(event, *defaults_);
-    if (!action) {
+    const auto decision =
+        bindingKeys_.keyDown(event, KeyBindings::action(event, *defaults_), actsOnKeyDown());
+    if (!decision) {
         return false;
     }
-    switch (*action) {
+    // While the key is held, the control a one-shot action stands for shows pressed.
+    switch (decision->action) {
     case Action::playPause:
         press(PrompterControl::transport);
         break;
     case Action::rewind:
         press(PrompterControl::rewind);
-        break;
-    case Action::incSpeed:
-        stepSpeed(speedStep);
-        break;
-    case Action::decSpeed:
-        stepSpeed(-speedStep);
         break;
     case Action::reverse:
     case Action::scrollLineUp:
@@ -147,81 +143,33 @@ bool PrompterKeyHandler::handleCustomBindingKeyDown(const platform::KeyEvent& ev
     case Action::scrollLineDown:
         press(PrompterControl::lineDown);
         break;
-    case Action::jumpNextBookmark:
-    case Action::jumpPrevBookmark:
-        break;
-    case Action::ffwd:
-        changeFastForward(fastWindFactor);
-        windingKey_ = event.keyCode;
-        break;
-    case Action::bbwd:
-        changeFastForward(-fastWindFactor);
-        windingKey_ = event.keyCode;
-        break;
-    }
-    if (defaults_->boolForKey(settings::performCustomBindingActionOnKeyDown)) {
-        return performCustomBindingAction(event);
-    }
-    return true;
-}
-
-bool PrompterKeyHandler::performCustomBindingAction(const platform::KeyEvent& event) {
-    const auto action = KeyBindings::action(event, *defaults_);
-    if (!action) {
-        return false;
-    }
-    switch (*action) {
-    case Action::playPause:
-        toggleTransport();
-        break;
-    case Action::rewind:
-        requestRewind();
-        break;
     case Action::incSpeed:
     case Action::decSpeed:
+    case Action::jumpNextBookmark:
+    case Action::jumpPrevBookmark:
     case Action::ffwd:
     case Action::bbwd:
-        break; // they act while the key goes down or is held
-    case Action::reverse:
-        changeFastForward(-view_->transportState().ffwdFactor);
         break;
-    case Action::scrollLineUp:
-        stepLines(true, manualLineCount());
-        break;
-    case Action::scrollLineDown:
-        stepLines(false, manualLineCount());
-        break;
-    case Action::jumpNextBookmark:
-        if (auto delegate = view_->delegate()) {
-            delegate->prompterViewDidRequestNextBookmark(*view_);
-        }
-        break;
-    case Action::jumpPrevBookmark:
-        if (auto delegate = view_->delegate()) {
-            delegate->prompterViewDidRequestPreviousBookmark(*view_);
-        }
-        break;
+    }
+    if (decision->runs) {
+        runBindingAction(*this, decision->action, /*isDown=*/true, BindingContext::prompter);
     }
     return true;
 }
 
 bool PrompterKeyHandler::handleCustomBindingKeyUp(const platform::KeyEvent& event) {
-    const auto action = KeyBindings::action(event, *defaults_);
-    // The winding key's release ends the winding even when its modifier went up first.
-    const bool endsWinding = windingKey_ == event.keyCode;
-    if (endsWinding || action == Action::ffwd || action == Action::bbwd) {
-        windingKey_.reset();
-        // Whichever way it wound, the release leaves the script running forwards.
-        changeFastForward(1.0);
-        return true;
-    }
-    if (!action) {
+    const auto decision = bindingKeys_.keyUp(event, KeyBindings::action(event, *defaults_), actsOnKeyDown());
+    if (!decision) {
         return false;
     }
-    if (defaults_->boolForKey(settings::performCustomBindingActionOnKeyDown)) {
-        return true;
+    if (decision->runs) {
+        runBindingAction(*this, decision->action, /*isDown=*/false, BindingContext::prompter);
     }
-    return performCustomBindingAction(event);
+    return true;
+}
+
+bool PrompterKeyHandler::actsOnKeyDown() const {
+    return defaults_->boolForKey(settings::performCustomBindingActionOnKeyDown);
 }
 
 // ---- presentation remotes ----
@@ -304,11 +252,11 @@ bool PrompterKeyHandler::handleFixedKeyDown(const platform::KeyEvent& event) {
         return true;
     }
     if (is(event, kc::w, plainKey)) {
-        stepSpeed(speedStep);
+        stepSpeed(bindingContextRules(BindingContext::prompter).speedStep);
         return true;
     }
     if (is(event, kc::s, plainKey)) {
-        stepSpeed(-speedStep);
+        stepSpeed(-bindingContextRules(BindingContext::prompter).speedStep);
         return true;
     }
     if (is(event, kc::u, plainKey)) {
@@ -392,6 +340,27 @@ void PrompterKeyHandler::changeFastForward(double factor) {
 
 void PrompterKeyHandler::stepLines(bool up, int count) {
     view_->stepLines(up ? PrompterView::StepDirection::up : PrompterView::StepDirection::down, count);
+}
+
+double PrompterKeyHandler::ffwdFactor() const {
+    return view_->transportState().ffwdFactor;
+}
+
+bool PrompterKeyHandler::stepLine(LineStep step) {
+    stepLines(step == LineStep::up, manualLineCount());
+    return true;
+}
+
+void PrompterKeyHandler::jumpToNextBookmark() {
+    if (auto delegate = view_->delegate()) {
+        delegate->prompterViewDidRequestNextBookmark(*view_);
+    }
+}
+
+void PrompterKeyHandler::jumpToPreviousBookmark() {
+    if (auto delegate = view_->delegate()) {
+        delegate->prompterViewDidRequestPreviousBookmark(*view_);
+    }
 }
 
 int PrompterKeyHandler::manualLineCount() const {

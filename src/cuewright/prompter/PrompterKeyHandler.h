@@ -1,6 +1,7 @@
 // The prompter surface's keyboard: custom bindings, presenter remotes and the fixed keys.
 #pragma once
 
+#include "cuewright/model/BindingActions.h"
 #include "cuewright/prompter/KeyHints.h"
 #include "cuewright/prompter/PrompterControlPanel.h"
 #include "platform/keys/KeyEvent.h"
@@ -32,13 +33,14 @@ struct KeyBindings;
 // any key goes up.
 // Most actions run on the key-up; speed steps, the four-line jumps and fast winding on the
 // key-down, and "PerformCustomBindingActionOnKeyDown" moves a binding's one-shot action to the
-// key-down. Bindings and settings are read afresh at every event.
+// key-down. The bindings run as BindingKeys and runBindingAction say for the prompter (a speed
+// step of 2.5; an auto-repeat acts again). Bindings and settings are read afresh at every event.
 //
 // The handler also keeps the view's key hints in step with the saved bindings
 // ("KeyBindingsDidChange").
 //
 // Installed as an event filter of the view, whose child it is. Main thread only.
-class PrompterKeyHandler : public QObject {
+class PrompterKeyHandler : public QObject, private BindingActionTarget {
     Q_OBJECT
 
 public:
@@ -60,8 +62,6 @@ public:
     // Hands the view the hints of the saved bindings.
     void refreshKeyHints();
 
-    static constexpr double speedStep = 2.5;
-    static constexpr double fastWindFactor = 5.0;
     static constexpr int jumpLineCount = 4;
 
 protected:
@@ -74,11 +74,10 @@ private:
     bool handleCustomBindingKeyUp(const platform::KeyEvent& event);
     bool handlePresenterKeyUp(const platform::KeyEvent& event);
     bool handleFixedKeyUp(const platform::KeyEvent& event);
-    bool performCustomBindingAction(const platform::KeyEvent& event);
+    bool actsOnKeyDown() const;
 
     // Shows the control the key stands for as pressed until the key goes up.
     void press(PrompterControl control);
-    void stepSpeed(double delta);
     void toggleTransport();
     void requestRewind();
     void changeFastForward(double factor);
@@ -86,11 +85,21 @@ private:
     int manualLineCount() const;
     bool isPlaying() const;
 
+    // BindingActionTarget: the bindings act on the view and tell its delegate.
+    void togglePlayback() override { toggleTransport(); }
+    void rewind() override { requestRewind(); }
+    void stepSpeed(double delta) override;
+    double ffwdFactor() const override;
+    void setFfwdFactor(double factor) override { changeFastForward(factor); }
+    bool stepLine(LineStep step) override;
+    void jumpToNextBookmark() override;
+    void jumpToPreviousBookmark() override;
+
     QPointer<PrompterView> view_;
     platform::Defaults* defaults_;
     platform::NotificationCenter* center_;
     platform::KeyEventTranslator translator_;
-    std::optional<platform::keycode::KeyCode> windingKey_;
+    BindingKeys bindingKeys_{BindingContext::prompter};
 };
 
 } // namespace cw

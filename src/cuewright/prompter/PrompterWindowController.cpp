@@ -556,15 +556,15 @@ void PrompterWindowController::rewind() {
 
 void PrompterWindowController::spawnIndependentPrompterWindow() {
     CW_DCHECK_MAIN_THREAD();
-    if (auto shell = ApplicationShell::shared()) {
-        shell->spawnPrompterWindow(project_, TeleprompterWindowPreset::normal);
+    if (auto shell = delegate()) {
+        shell->prompterWindowControllerSpawnPrompterWindow(*this, TeleprompterWindowPreset::normal);
     }
 }
 
 void PrompterWindowController::spawnTransparentPrompterWindow() {
     CW_DCHECK_MAIN_THREAD();
-    if (auto shell = ApplicationShell::shared()) {
-        shell->spawnPrompterWindow(project_, TeleprompterWindowPreset::transparent);
+    if (auto shell = delegate()) {
+        shell->prompterWindowControllerSpawnPrompterWindow(*this, TeleprompterWindowPreset::transparent);
     }
 }
 

@@ -1,12 +1,13 @@
 #include "cuewright/remote/GamepadInput.h"
 
+#include "cuewright/model/BindingActions.h"
 #include "cuewright/model/Project.h"
 #include "cuewright/model/Workspace.h"
-#include "cuewright/remote/BindingActionPerformer.h"
 #include "dispatch/MainThreadChecker.h"
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 namespace cw {
 
@@ -14,7 +15,34 @@ using platform::Gamepads;
 
 namespace {
 constexpr double triggerSpeedStep = 2.0; // percent per tick at full pull
-constexpr double shoulderFactor = 5.0;
+
+// The binding action each button stands for; B stands for none.
+std::optional<KeyBindings::Action> buttonAction(Gamepads::Button button) {
+    using Action = KeyBindings::Action;
+    switch (button) {
+    case Gamepads::Button::a:
+        return Action::playPause;
+    case Gamepads::Button::x:
+        return Action::reverse;
+    case Gamepads::Button::y:
+        return Action::rewind;
+    case Gamepads::Button::dpadUp:
+        return Action::scrollLineUp;
+    case Gamepads::Button::dpadDown:
+        return Action::scrollLineDown;
+    case Gamepads::Button::dpadLeft:
+        return Action::jumpPrevBookmark;
+    case Gamepads::Button::dpadRight:
+        return Action::jumpNextBookmark;
+    case Gamepads::Button::leftShoulder:
+        return Action::bbwd;
+    case Gamepads::Button::rightShoulder:
+        return Action::ffwd;
+    case Gamepads::Button::b:
+        break;
+    }
+    return std::nullopt;
+}
 } // namespace
 
 GamepadInput::GamepadInput(Workspace& workspace, Gamepads& gamepads,
@@ -94,66 +122,17 @@ void GamepadInput::handle(const Gamepads::Event& event) {
 
 void GamepadInput::button(Gamepads::Button which, bool pressed) {
     const auto project = workspace_.activeProject();
-    if (!project) {
+    const auto action = buttonAction(which);
+    // Held actions (the shoulders' fast winding) end on the release; the others act on the press.
+    if (!project || !action || (!pressed && bindingTiming(*action) != BindingTiming::hold)) {
         return;
     }
-    const auto stepLine = [&](KeyBindings::Action action) {
-        if (const auto performer = performer_.lock()) {
-            performer->performBindingAction(project, action, /*isDown=*/true, /*depth=*/0);
-        }
-    };
-    const auto wind = [&](double factor) {
-        project->setFfwdFactor(pressed ? factor : 1.0);
-        project->notifyTransportStateChanged();
-    };
-    switch (which) {
-    case Gamepads::Button::leftShoulder:
-        wind(-shoulderFactor);
-        return;
-    case Gamepads::Button::rightShoulder:
-        wind(shoulderFactor);
-        return;
-    case Gamepads::Button::a:
-    case Gamepads::Button::b:
-    case Gamepads::Button::x:
-    case Gamepads::Button::y:
-    case Gamepads::Button::dpadUp:
-    case Gamepads::Button::dpadDown:
-    case Gamepads::Button::dpadLeft:
-    case Gamepads::Button::dpadRight:
-        break;
-    }
-    if (!pressed) {
-        return;
-    }
-    switch (which) {
-    case Gamepads::Button::a:
-        project->transportState().isPlaying() ? project->pause() : project->play();
-        return;
-    case Gamepads::Button::x:
-        project->setFfwdFactor(-project->transportState().ffwdFactor);
-        project->notifyTransportStateChanged();
-        return;
-    case Gamepads::Button::y:
-        project->rewind();
-        return;
-    case Gamepads::Button::dpadUp:
-        stepLine(KeyBindings::Action::scrollLineUp);
-        return;
-    case Gamepads::Button::dpadDown:
-        stepLine(KeyBindings::Action::scrollLineDown);
-        return;
-    case Gamepads::Button::dpadLeft:
-        project->jumpToPreviousBookmark();
-        return;
-    case Gamepads::Button::dpadRight:
-        project->jumpToNextBookmark();
-        return;
-    case Gamepads::Button::b:
-    case Gamepads::Button::leftShoulder:
-    case Gamepads::Button::rightShoulder:
-        return;
-    }
+    // Line steps move the prompter window, which the application holds.
+    ProjectBindingTarget target(*project, [&](BindingActionTarget::LineStep) {
+        const auto performer = performer_.lock();
+        return performer && performer->performBindingAction(*project, *action, /*isDown=*/true, /*depth=*/0);
+    });
+    runBindingAction(target, *action, pressed, BindingContext::application);
 }
 
 // Within the dead zone a value is rest (0); beyond it the rest of the travel is stretched back to

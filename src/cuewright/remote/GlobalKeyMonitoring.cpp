@@ -1,40 +1,14 @@
 #include "cuewright/remote/GlobalKeyMonitoring.h"
 
 #include "base/Log.h"
+#include "cuewright/model/BindingActions.h"
 #include "cuewright/model/KeyBindings.h"
 #include "cuewright/model/SettingsKeys.h"
 #include "cuewright/model/Workspace.h"
-#include "cuewright/remote/BindingActionPerformer.h"
 #include "dispatch/MainThreadChecker.h"
 #include "platform/defaults/Defaults.h"
 
 namespace cw {
-
-namespace {
-
-enum class ActionClass { oneShot, step, hold };
-
-ActionClass actionClass(KeyBindings::Action action) {
-    switch (action) {
-    case KeyBindings::Action::incSpeed:
-    case KeyBindings::Action::decSpeed:
-        return ActionClass::step;
-    case KeyBindings::Action::ffwd:
-    case KeyBindings::Action::bbwd:
-        return ActionClass::hold;
-    case KeyBindings::Action::playPause:
-    case KeyBindings::Action::rewind:
-    case KeyBindings::Action::reverse:
-    case KeyBindings::Action::scrollLineUp:
-    case KeyBindings::Action::scrollLineDown:
-    case KeyBindings::Action::jumpNextBookmark:
-    case KeyBindings::Action::jumpPrevBookmark:
-        break;
-    }
-    return ActionClass::oneShot;
-}
-
-} // namespace
 
 GlobalKeyMonitoring::GlobalKeyMonitoring(Workspace& workspace,
                                          std::weak_ptr<BindingActionPerformer> performer, Options options)
@@ -78,8 +52,15 @@ void GlobalKeyMonitoring::handleGlobalKeyEvent(const platform::KeyEvent& event) 
     if (!defaults.boolForKey(settings::listenToShortcutsInBackground)) {
         return;
     }
-    const auto action = KeyBindings::action(event, defaults);
-    if (!action) {
+    const bool down = event.type == platform::KeyEvent::Type::keyDown;
+    if (!down && event.type != platform::KeyEvent::Type::keyUp) {
+        return; // modifiers alone
+    }
+    const auto bound = KeyBindings::action(event, defaults);
+    const bool onKeyDown = defaults.boolForKey(settings::performCustomBindingActionOnKeyDown);
+    const auto decision =
+        down ? bindingKeys_.keyDown(event, bound, onKeyDown) : bindingKeys_.keyUp(event, bound, onKeyDown);
+    if (!decision) {
         return;
     }
     const auto project = workspace_.activeProject();
@@ -87,24 +68,11 @@ void GlobalKeyMonitoring::handleGlobalKeyEvent(const platform::KeyEvent& event) 
         base::log(noActiveProject);
         return;
     }
-    const bool down = event.type == platform::KeyEvent::Type::keyDown;
-    bool act = false;
-    switch (actionClass(*action)) {
-    case ActionClass::oneShot:
-        act = down == defaults.boolForKey(settings::performCustomBindingActionOnKeyDown);
-        break;
-    case ActionClass::step:
-        act = down;
-        break;
-    case ActionClass::hold:
-        act = true;
-        break;
-    }
-    if (!act) {
+    if (!decision->runs) {
         return;
     }
     if (const auto performer = performer_.lock()) {
-        performer->performBindingAction(project, *action, down, /*depth=*/0);
+        performer->performBindingAction(*project, decision->action, down, /*depth=*/0);
     }
 }
 

@@ -1,6 +1,7 @@
 // The user's key bindings while another application is in front.
 #pragma once
 
+#include "cuewright/model/BindingActions.h"
 #include "platform/keymonitor/GlobalKeyMonitor.h"
 
 #include <functional>
@@ -12,17 +13,18 @@ class Defaults;
 
 namespace cw {
 
-class BindingActionPerformer;
 class Workspace;
 
 // Installs the global key monitor (the application does so at start when
 // "listenToShortcutsInBackground" is on, and again on "BackgroundEventListeningDidChange") and
 // runs the action bound to each key it sees on the workspace's active project through the
-// binding-action performer, with depth 0:
-//  - one-shot actions (play/pause, rewind, reverse, line steps, bookmarks) on key-down when
-//    "PerformCustomBindingActionOnKeyDown" is on, else on key-up;
-//  - speed steps on key-down only;
-//  - fast wind forward and backward on both, isDown telling which.
+// binding-action performer, with depth 0, on the key events BindingKeys picks in the
+// application's context:
+//  - one-shot actions (play/pause, rewind, reverse, line steps, bookmarks) once per press, on
+//    key-down when "PerformCustomBindingActionOnKeyDown" is on, else on key-up;
+//  - speed steps on key-down only, again at each auto-repeat;
+//  - fast wind forward and backward on both, isDown telling which; the key's release ends the
+//    winding also when its modifier went up first.
 // Nothing happens while "listenToShortcutsInBackground" is off; without an active project the
 // key only logs "no active project". Main thread only. The workspace and the defaults must
 // outlive this object; the performer is held weakly.
@@ -56,6 +58,7 @@ private:
     std::weak_ptr<BindingActionPerformer> performer_;
     Options options_;
     std::unique_ptr<platform::GlobalKeyMonitor> monitor_;
+    BindingKeys bindingKeys_{BindingContext::application};
 };
 
 } // namespace cw

@@ -1,7 +1,7 @@
 // The remote-control window with a fake client: what it sends, when, and what it shows.
 #include "cuewright/model/TimeFormat.h"
 #include "cuewright/remote/BonjourServer.h"
-#include "cuewright/remote/RemoteControlWindowController.h"
+#include "cuewright/settings/RemoteControlWindowController.h"
 
 #include "remote/RemoteTestSupport.h"
 #include "support/LogCapture.h"

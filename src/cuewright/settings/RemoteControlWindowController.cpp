@@ -1,4 +1,4 @@
-#include "cuewright/remote/RemoteControlWindowController.h"
+#include "cuewright/settings/RemoteControlWindowController.h"
 
 #include "base/Log.h"
 #include "cuewright/model/TimeFormat.h"
