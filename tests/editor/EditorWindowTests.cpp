@@ -19,11 +19,15 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QContextMenuEvent>
+#include <QLabel>
+#include <QListWidget>
 #include <QMainWindow>
 #include <QMenu>
 #include <QTest>
 #include <QTextBlock>
 #include <QToolBar>
+#include <QToolButton>
 
 #include <fstream>
 
@@ -95,6 +99,36 @@ protected:
 
 bool isInside(QWidget* widget, QWidget* anchor) {
     return widget && anchor && anchor->isAncestorOf(widget);
+}
+
+// A left click where `widget` shows in its window, on whatever is there.
+void clickInWindow(QWidget* widget, QPoint at = {}) {
+    QWidget* window = widget->window();
+    const QPoint place = widget->mapTo(window, at.isNull() ? widget->rect().center() : at);
+    QWidget* hit = window->childAt(place);
+    ASSERT_EQ(hit, widget) << "covered by " << (hit ? hit->metaObject()->className() : "nothing");
+    QTest::mouseClick(hit, Qt::LeftButton, {}, hit->mapFrom(window, place));
+}
+
+// Opens the menu of a tool button by clicking it, then clicks the menu's item titled `title`.
+void chooseFromButtonMenu(QToolButton* button, QMenu& menu, const QString& title) {
+    clickInWindow(button);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return menu.isVisible(); }));
+    QAction* item = nullptr;
+    for (QAction* candidate : menu.actions())
+        if (candidate->text() == title)
+            item = candidate;
+    ASSERT_TRUE(item) << "no item " << title.toStdString();
+    ASSERT_TRUE(item->isEnabled()) << title.toStdString();
+    QTest::mouseClick(&menu, Qt::LeftButton, {}, menu.actionGeometry(item).center());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !menu.isVisible(); }));
+}
+
+std::vector<int> bookmarkLines(const cw::Project& project) {
+    std::vector<int> lines;
+    for (const cw::Bookmark& b : project.bookmarks())
+        lines.push_back(b.line);
+    return lines;
 }
 
 // The four parts in their anchors; the bookmark column moves out to -250 or in at 0, the editor
@@ -331,6 +365,56 @@ TEST_F(EditorWindowTest, TitleAndEditedMarkFollowTheProject) {
         EXPECT_EQ(window.isWindowModified(), s.edited) << s.name;
     }
     EXPECT_EQ(window.windowFilePath(), path("named.cwr"));
+}
+
+// The bookmark column's "+" inserts or deletes the editor's bookmark at its line, "⋯" deletes the
+// selected one and the context menu the clicked one; the Edit menu's Undo and Redo name the step.
+TEST_F(EditorWindowTest, BookmarksAreAddedAndRemovedFromTheColumnsButtonsAndMenus) {
+    defaults.set(cw::settings::showBookmarkSidebar, true);
+    EditorWindowController& w = open();
+    QWidget* window = w.window();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    cw::editor::BookmarkListController& list = *w.bookmarkListController();
+    cw::editor::ScriptTextView& text = w.editorController()->textView();
+    auto* add = list.view()->findChild<QToolButton*>(QStringLiteral("addButton"));
+    auto* actions = list.view()->findChild<QToolButton*>(QStringLiteral("actionButton"));
+    ASSERT_TRUE(add && actions);
+    ASSERT_EQ(bookmarkLines(*project), std::vector<int>{2});
+
+    text.setFocus();
+    text.moveCursor(QTextCursor::Start);
+    chooseFromButtonMenu(add, list.addButtonMenu(), QStringLiteral("Insert Bookmark"));
+    EXPECT_EQ(bookmarkLines(*project), (std::vector<int>{1, 2}));
+    EXPECT_EQ(list.tableView().count(), 2);
+    EXPECT_EQ(w.titleForAction("undo:", nullptr), QStringLiteral("Undo Insert Bookmark at line 1"));
+    ASSERT_EQ(bookmarkLines(*project), (std::vector<int>{1, 2}));
+    // On a line with a bookmark the same item deletes it.
+    chooseFromButtonMenu(add, list.addButtonMenu(), QStringLiteral("Delete Bookmark"));
+    EXPECT_EQ(bookmarkLines(*project), std::vector<int>{2});
+
+    // "⋯" deletes the selected row's bookmark; a "*" line stays a bookmark.
+    chooseFromButtonMenu(add, list.addButtonMenu(), QStringLiteral("Insert Bookmark"));
+    ASSERT_EQ(list.tableView().count(), 2);
+    QLabel* label = list.cellLabel(0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return label->isVisible() && label->width() > 0; }))
+        << "the row is laid out";
+    clickInWindow(label); // the click goes on to the row under the label
+    chooseFromButtonMenu(actions, list.actionButtonMenu(), QStringLiteral("Delete Bookmark"));
+    EXPECT_EQ(bookmarkLines(*project), std::vector<int>{2});
+
+    // The context menu of a row deletes that row's bookmark.
+    text.moveCursor(QTextCursor::Start);
+    chooseFromButtonMenu(add, list.addButtonMenu(), QStringLiteral("Insert Bookmark"));
+    QWidget* viewport = list.tableView().viewport();
+    const QPoint row = list.tableView().visualItemRect(list.tableView().item(0)).center();
+    QContextMenuEvent rightClick(QContextMenuEvent::Mouse, row, viewport->mapToGlobal(row));
+    QApplication::sendEvent(viewport, &rightClick);
+    QMenu& context = list.contextMenu();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return context.isVisible(); }));
+    QTest::mouseClick(&context, Qt::LeftButton, {}, context.actionGeometry(context.actions()[1]).center());
+    EXPECT_EQ(bookmarkLines(*project), std::vector<int>{2});
+    EXPECT_EQ(w.titleForAction("undo:", nullptr), QStringLiteral("Undo Delete Bookmark"));
 }
 
 // Becoming main tells the shell and re-syncs the editor: twice the first time, once afterwards.

@@ -22,6 +22,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
+#include <QTextDocument>
 #include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
@@ -47,7 +48,7 @@ int tagOf(const QObject* sender) {
     return sender ? sender->property(tagProperty).toInt() : 0;
 }
 
-constexpr std::array<WindowAction, 12> windowActions{{
+constexpr std::array<WindowAction, 16> windowActions{{
     {"saveDocument:", [](Window& w, QObject*) { w.saveDocument(); }},
     {"saveDocumentAs:", [](Window& w, QObject*) { w.saveDocumentAs(); }},
     {"printBoy:", [](Window& w, QObject*) { w.printBoy(); }},
@@ -60,7 +61,20 @@ constexpr std::array<WindowAction, 12> windowActions{{
     {"toggleLeftSidebar:", [](Window& w, QObject*) { w.toggleLeftSidebar(); }},
     {"resyncEditorController:", [](Window& w, QObject*) { w.resyncEditorController(); }},
     {"toggleFullScreen:", [](Window& w, QObject*) { w.toggleFullScreen(); }},
+    {"toggleBookmark:", [](Window& w, QObject*) { w.toggleBookmark(); }},
+    {"deleteBookmark:",
+     [](Window& w, QObject* sender) {
+         // The line comes from a menu item's tag; another sender names no line.
+         if (qobject_cast<QAction*>(sender))
+             w.deleteBookmark(tagOf(sender));
+     }},
+    {"undo:", [](Window& w, QObject*) { w.undoInEditor(Window::UndoDirection::undo); }},
+    {"redo:", [](Window& w, QObject*) { w.undoInEditor(Window::UndoDirection::redo); }},
 }};
+
+bool isUndoAction(std::string_view action) {
+    return action == "undo:" || action == "redo:";
+}
 
 const WindowAction* findWindowAction(std::string_view name) {
     for (const auto& action : windowActions)
@@ -251,7 +265,8 @@ void EditorWindowController::makeMenus(QMainWindow& window) {
         {QT_TR_NOOP("&View"),
          {{QT_TR_NOOP("Script"), "switchEditorMode:", QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_1), 1, true},
           {QT_TR_NOOP("Overlay"), "switchEditorMode:", QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_2), 2, true},
-          {QT_TR_NOOP("Displays"), "switchEditorMode:", QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_3), 3, true},
+          {QT_TR_NOOP("Displays"), "switchEditorMode:", QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_3), 3,
+           true},
           {nullptr, {}, {}},
           {QT_TR_NOOP("Show Bookmark List"),
            "toggleLeftSidebar:", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_B)},
@@ -347,6 +362,10 @@ void EditorWindowController::placeChildren() {
             if (const auto controller = editor.lock())
                 controller->removeBookmark(b);
         });
+    bookmarkListController_->setEditorAheadQuery([editor = std::weak_ptr(editorController_)] {
+        const auto controller = editor.lock();
+        return controller && controller->hasPendingEdit();
+    });
     bookmarkListController_->embedIn(leftAnchor_);
 }
 
@@ -454,7 +473,47 @@ void EditorWindowController::toggleFullScreen() {
 }
 
 bool EditorWindowController::respondsToAction(std::string_view action) const {
+    // Undo and redo are the editor's while it has the keyboard; other text fields keep their own.
+    if (isUndoAction(action))
+        return editorHasFocus();
     return findWindowAction(action) != nullptr;
+}
+
+bool EditorWindowController::validateAction(std::string_view action) const {
+    if (action == "undo:")
+        return editorHasFocus() && editorController_->textView().document()->isUndoAvailable();
+    if (action == "redo:")
+        return editorHasFocus() && editorController_->textView().document()->isRedoAvailable();
+    return respondsToAction(action);
+}
+
+std::optional<QString> EditorWindowController::titleForAction(std::string_view action,
+                                                              const QObject* sender) const {
+    if (action == "toggleBookmark:" || action == "undo:" || action == "redo:")
+        return validateMenuItem(action, tagOf(sender)).title;
+    return std::nullopt;
+}
+
+bool EditorWindowController::editorHasFocus() const {
+    return editorController_ && mainWindow() && mainWindow()->focusWidget() == &editorController_->textView();
+}
+
+void EditorWindowController::toggleBookmark() {
+    if (isEditorLoaded())
+        editorController_->toggleBookmark();
+}
+
+void EditorWindowController::deleteBookmark(int line) {
+    if (isEditorLoaded())
+        editorController_->deleteBookmark(line);
+}
+
+void EditorWindowController::undoInEditor(UndoDirection direction) {
+    if (!editorHasFocus())
+        return;
+    // The text view's own slots, as the Edit menu calls them for any other text field.
+    QMetaObject::invokeMethod(&editorController_->textView(),
+                              direction == UndoDirection::undo ? "undo" : "redo");
 }
 
 void EditorWindowController::performAction(std::string_view action, QObject* sender) {
@@ -479,6 +538,14 @@ EditorWindowController::MenuItemState EditorWindowController::validateMenuItem(s
                                                                                : tr("Enter Full Screen");
     else if (action == "startPrompting:")
         state.title = project_->transportState().isPlaying() ? tr("Stop Prompting") : tr("Start Prompting");
+    else if (action == "toggleBookmark:" && isEditorLoaded())
+        state.title = editorController_->toggleBookmarkTitle();
+    else if (isUndoAction(action) && editorController_) {
+        const ScriptTextView& text = editorController_->textView();
+        const QString name = action == "undo:" ? text.undoActionName() : text.redoActionName();
+        const QString verb = action == "undo:" ? tr("Undo") : tr("Redo");
+        state.title = name.isEmpty() ? verb : verb + u' ' + name;
+    }
     return state;
 }
 
@@ -489,8 +556,12 @@ void EditorWindowController::validateMenu(QMenu& menu) {
             continue;
         platform::ActionResponder* responder = platform::responderForAction(action, mainWindow(), item);
         item->setEnabled(responder != nullptr && responder->validateAction(action));
-        if (responder != this)
+        if (responder != this) {
+            if (const std::optional<QString> title =
+                    responder ? responder->titleForAction(action, item) : std::nullopt)
+                item->setText(*title);
             continue;
+        }
         const MenuItemState state = validateMenuItem(action, tagOf(item));
         if (state.checked)
             item->setChecked(*state.checked);

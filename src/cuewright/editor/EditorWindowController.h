@@ -134,6 +134,13 @@ public:
     void toggleLeftSidebar();
     void resyncEditorController();
     void toggleFullScreen();
+    // The editor's bookmark at its current line, added or taken away; every bookmark on `line`
+    // removed. Both are undo steps; nothing happens before the editor has loaded.
+    void toggleBookmark();
+    void deleteBookmark(int line);
+    enum class UndoDirection { undo, redo };
+    // Undo or redo in the editor while it has the keyboard focus.
+    void undoInEditor(UndoDirection direction);
     bool isBookmarkColumnShown() const { return bookmarkColumnShown_; }
     // How many re-syncs of the editor were scheduled by the window becoming main.
     int scheduledResyncs() const { return scheduledResyncs_; }
@@ -148,9 +155,13 @@ public:
     // its check mark and title.
     void validateMenu(QMenu& menu);
 
-    // ActionResponder: the sender's "tag" property is a switchEditorMode: item's tag.
+    // ActionResponder: the sender's "tag" property is a switchEditorMode: item's tag, or a
+    // deleteBookmark: item's line. Undo and redo are answered while the editor has the focus,
+    // and named after the step they take back or make again.
     bool respondsToAction(std::string_view action) const override;
     void performAction(std::string_view action, QObject* sender) override;
+    bool validateAction(std::string_view action) const override;
+    std::optional<QString> titleForAction(std::string_view action, const QObject* sender) const override;
 
     // ProjectEventListener
     void projectTextDidChange(Project&) override { updateTitle(); }
@@ -182,6 +193,7 @@ private:
     void showPlaybackState(bool playing);
     void scheduleResync(std::chrono::milliseconds delay);
     void requestPrompter(TeleprompterWindowPreset preset);
+    bool editorHasFocus() const;
 
     std::shared_ptr<Project> project_;
     platform::Defaults* defaults_;
