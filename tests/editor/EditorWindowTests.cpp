@@ -24,6 +24,7 @@
 #include <QListWidget>
 #include <QMainWindow>
 #include <QMenu>
+#include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
 #include <QToolBar>
@@ -415,6 +416,60 @@ TEST_F(EditorWindowTest, BookmarksAreAddedAndRemovedFromTheColumnsButtonsAndMenu
     QTest::mouseClick(&context, Qt::LeftButton, {}, context.actionGeometry(context.actions()[1]).center());
     EXPECT_EQ(bookmarkLines(*project), std::vector<int>{2});
     EXPECT_EQ(w.titleForAction("undo:", nullptr), QStringLiteral("Undo Delete Bookmark"));
+}
+
+// Typing does not disturb the bookmark column: until the project has the edit the list stays as
+// it is, and afterwards only a row whose label changed is touched; the scroll position and the
+// selection stay throughout.
+TEST_F(EditorWindowTest, TheBookmarkColumnHoldsStillWhileTyping) {
+    QStringList lines;
+    for (int i = 1; i <= 80; ++i)
+        lines << QStringLiteral("*Mark %1").arg(i) << QStringLiteral("Body %1").arg(i);
+    project->setText(AttributedString(lines.join(u'\n')));
+    defaults.set(cw::settings::showBookmarkSidebar, true);
+    EditorWindowController& w = open();
+    cw::editor::BookmarkListController& list = *w.bookmarkListController();
+    QListWidget& table = list.tableView();
+    cw::editor::ScriptTextView& text = w.editorController()->textView();
+    ASSERT_EQ(table.count(), 80);
+    table.setCurrentRow(49);
+    table.scrollToItem(table.item(49), QAbstractItemView::PositionAtCenter);
+    const int scrolled = table.verticalScrollBar()->value();
+    ASSERT_GT(scrolled, 0);
+    std::vector<QWidget*> cells;
+    for (int row = 0; row < 80; ++row)
+        cells.push_back(table.itemWidget(table.item(row)));
+    const auto expectStill = [&](const char* when, int changedRow) {
+        EXPECT_EQ(table.count(), 80) << when;
+        EXPECT_EQ(table.currentRow(), 49) << when;
+        EXPECT_EQ(table.selectionModel()->selectedRows().size(), 1) << when;
+        EXPECT_EQ(table.verticalScrollBar()->value(), scrolled) << when;
+        for (int row = 0; row < table.count(); ++row) {
+            if (row != changedRow) {
+                EXPECT_EQ(table.itemWidget(table.item(row)), cells[size_t(row)]) << when << ": row " << row;
+            }
+        }
+    };
+
+    text.setFocus();
+    // At the end of "Body 30" (line 60), then at the end of "*Mark 31" (line 61).
+    const struct {
+        int position;
+        int changedRow;
+        const char* label;
+    } edits[] = {{int(lines.mid(0, 60).join(u'\n').size()), -1, "Line 61: Mark 31…"},
+                 {int(lines.mid(0, 61).join(u'\n').size()) + 1, 30, "Line 61: Mark 31x…"}};
+    for (const auto& e : edits) {
+        QTextCursor cursor = text.textCursor();
+        cursor.setPosition(e.position);
+        text.setTextCursor(cursor);
+        QTest::keyClick(&text, Qt::Key_X);
+        ASSERT_TRUE(w.editorController()->hasPendingEdit());
+        expectStill("before the hand-over", -1);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !w.editorController()->hasPendingEdit(); }));
+        expectStill("after the hand-over", e.changedRow);
+        EXPECT_EQ(list.cellLabel(30)->text(), QString::fromUtf8(e.label));
+    }
 }
 
 // Becoming main tells the shell and re-syncs the editor: twice the first time, once afterwards.

@@ -12,6 +12,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QScrollBar>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -181,8 +182,25 @@ QMenu& BookmarkListController::contextMenu() {
 void BookmarkListController::projectEditorDidChange(Project& project) {
     // Only a new layout of the lines can move bookmarks; the editor's other state (lock, mode,
     // typing attributes) changes nothing here.
-    if (table_ && project.editor().lineRanges != readLines_)
+    const std::vector<Editor::LineRange>& lines = project.editor().lineRanges;
+    if (!table_ || reloadQueued_ || lines == readLines_)
+        return;
+    // Lines that end where the project's text ends are its own (a new layout, a hand-over).
+    const qsizetype length = project.document().text.string().size();
+    const int end = lines.empty() ? 0 : lines.back().range.location + lines.back().range.length;
+    if (end == length) {
         reloadBookmarks();
+        return;
+    }
+    // Otherwise they are the lines of an edit whose hand-over is not yet due. The editor says so
+    // only once the edit is done: ask on the next turn of the event loop.
+    reloadQueued_ = true;
+    QTimer::singleShot(0, this, [self = weak_from_this()] {
+        if (const auto list = self.lock()) {
+            list->reloadQueued_ = false;
+            list->reloadBookmarks();
+        }
+    });
 }
 
 void BookmarkListController::reloadBookmarks() {

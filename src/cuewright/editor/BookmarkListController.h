@@ -123,6 +123,7 @@ private:
     BookmarkRemover remover_;
     std::function<bool()> editorAhead_;
     std::vector<Editor::LineRange> readLines_; // the editor's lines at the last re-read
+    bool reloadQueued_ = false;
     int clickedRow_ = -1;
     QListWidget* table_ = nullptr;
     QMenu* contextMenu_ = nullptr;
