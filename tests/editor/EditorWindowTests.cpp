@@ -1,4 +1,5 @@
 // The editor window around a real project, offscreen, with a fake shell, panels and alerts.
+#include "cuewright/controls/NormalSlider.h"
 #include "cuewright/editor/BookmarkListController.h"
 #include "cuewright/editor/EditorController.h"
 #include "cuewright/editor/EditorWindowController.h"
@@ -470,6 +471,60 @@ TEST_F(EditorWindowTest, TheBookmarkColumnHoldsStillWhileTyping) {
         expectStill("after the hand-over", e.changedRow);
         EXPECT_EQ(list.cellLabel(30)->text(), QString::fromUtf8(e.label));
     }
+}
+
+// At 760 × 480 with the bookmark column shown, the status bar's parts do not overlap and stay in
+// the strip; the editor's scroll bar stands at the editor's right edge however narrow or off
+// centre the text column is, and moves the column's text.
+TEST_F(EditorWindowTest, ANarrowWindowKeepsItsPartsApartAndTheScrollBarAtTheEdge) {
+    QStringList lines;
+    for (int i = 0; i < 200; ++i)
+        lines << QStringLiteral("Line %1 of a script long enough to scroll.").arg(i);
+    project->setText(AttributedString(lines.join(u'\n')));
+    auto properties = project->document().scriptProperties;
+    properties.prompterMargin = 0.5f;
+    properties.prompterMarginAlignment = -1.0f;
+    project->setScriptProperties(properties);
+    defaults.set(cw::settings::showBookmarkSidebar, true);
+    EditorWindowController& w = open();
+    w.window()->resize(760, 480);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.window()->width() == 760; }));
+    QApplication::processEvents();
+
+    cw::editor::StatusbarController& bar = *w.statusbarController();
+    QWidget* strip = bar.view();
+    QWidget* const parts[] = {
+        &bar.scrollSpeedMinLabel(), &bar.speedSlider(),         &bar.scrollSpeedMaxLabel(),
+        &bar.scrollSpeedLabel(),    &bar.transportAnchorView(), &bar.timestampLabel(),
+        &bar.timeDividerLabel(),    &bar.runtimeLabel(),        &bar.lineCountLabel()};
+    std::vector<std::pair<QWidget*, QRect>> shown;
+    for (QWidget* part : parts)
+        if (part->isVisible())
+            shown.push_back({part, part->geometry()});
+    for (const auto& [part, place] : shown)
+        EXPECT_TRUE(strip->rect().contains(place)) << part->metaObject()->className();
+    for (size_t i = 0; i < shown.size(); ++i)
+        for (size_t j = i + 1; j < shown.size(); ++j)
+            EXPECT_FALSE(shown[i].second.intersects(shown[j].second)) << i << " overlaps " << j;
+    for (QWidget* needed : std::initializer_list<QWidget*>{&bar.transportAnchorView(), &bar.timestampLabel(),
+                                                           &bar.runtimeLabel()})
+        EXPECT_TRUE(needed->isVisible());
+
+    QWidget* centre = w.centerAnchorView();
+    std::vector<QScrollBar*> bars;
+    for (QScrollBar* candidate : centre->findChildren<QScrollBar*>())
+        if (candidate->isVisible() && candidate->orientation() == Qt::Vertical)
+            bars.push_back(candidate);
+    ASSERT_EQ(bars.size(), 1u) << "one scroll bar for the editor";
+    QScrollBar* editorBar = bars.front();
+    EXPECT_EQ(editorBar->mapTo(centre, QPoint(editorBar->width(), 0)).x(), centre->width())
+        << "at the editor's right edge";
+    QScrollBar* column = w.editorController()->textView().verticalScrollBar();
+    ASSERT_GT(column->maximum(), 0);
+    editorBar->setValue(editorBar->maximum() / 2);
+    EXPECT_EQ(column->value(), editorBar->maximum() / 2);
+    column->setValue(10);
+    EXPECT_EQ(editorBar->value(), 10);
 }
 
 // Becoming main tells the shell and re-syncs the editor: twice the first time, once afterwards.

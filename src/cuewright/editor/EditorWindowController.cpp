@@ -18,10 +18,12 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QEvent>
+#include <QHBoxLayout>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
+#include <QScrollBar>
 #include <QTextDocument>
 #include <QTimer>
 #include <QToolBar>
@@ -349,9 +351,11 @@ void EditorWindowController::placeChildren() {
             delete views.data();
         });
     editorController_->setViews(views.background, views.overlay);
-    auto* centre = new QVBoxLayout(centerAnchor_);
+    auto* centre = new QHBoxLayout(centerAnchor_);
     centre->setContentsMargins(0, 0, 0, 0);
-    centre->addWidget(views.container);
+    centre->setSpacing(0);
+    centre->addWidget(views.container, 1);
+    centre->addWidget(makeEditorScrollBar(*views.text));
 
     sidebarController_ = std::make_shared<SidebarController>(project_, *defaults_, *center_);
     sidebarController_->embedIn(rightAnchor_);
@@ -367,6 +371,28 @@ void EditorWindowController::placeChildren() {
         return controller && controller->hasPendingEdit();
     });
     bookmarkListController_->embedIn(leftAnchor_);
+}
+
+QScrollBar* EditorWindowController::makeEditorScrollBar(ScriptTextView& text) {
+    // The text column may be narrow or off centre: its own scroll bar would float inside the
+    // editor with the reading line across it. This one stands at the editor's right edge and
+    // moves with the column's (hidden) one both ways.
+    QScrollBar* own = text.verticalScrollBar();
+    text.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* bar = new QScrollBar(Qt::Vertical, centerAnchor_);
+    bar->setObjectName(QStringLiteral("editorScrollBar"));
+    const auto follow = [bar, own] {
+        bar->setRange(own->minimum(), own->maximum());
+        bar->setPageStep(own->pageStep());
+        bar->setSingleStep(own->singleStep());
+        bar->setValue(own->value());
+    };
+    follow();
+    connect(own, &QScrollBar::rangeChanged, bar, follow);
+    connect(own, &QScrollBar::valueChanged, bar, &QScrollBar::setValue);
+    connect(bar, &QScrollBar::valueChanged, own, &QScrollBar::setValue);
+    editorScrollBar_ = bar;
+    return bar;
 }
 
 void EditorWindowController::showWindow() {

@@ -21,6 +21,7 @@
 class QAction;
 class QMainWindow;
 class QMenu;
+class QScrollBar;
 class QToolBar;
 
 namespace platform {
@@ -37,6 +38,7 @@ namespace cw::editor {
 class BookmarkListController;
 class EditorController;
 class EditorWindowControllerDelegate;
+class ScriptTextView;
 class SidebarController;
 class StatusbarController;
 
@@ -111,6 +113,8 @@ public:
     QWidget* centerAnchorView() const { return centerAnchor_; }
     QWidget* rightSidebarAnchorView() const { return rightAnchor_; }
     QWidget* statusbarAnchorView() const { return statusbarAnchor_; }
+    // The editor's vertical scroll bar, at the right edge of the centre anchor.
+    QScrollBar* editorScrollBar() const { return editorScrollBar_; }
     QToolBar* toolbar() const { return toolbar_; }
     QAction* toggleLeftSidebarToolbarItem() const { return toggleLeftSidebarItem_; }
     QAction* toggleEditorLockToolbarItem() const { return toggleEditorLockItem_; }
@@ -186,6 +190,7 @@ private:
     void makeMenus(QMainWindow& window);
     void refreshIcons();
     void placeChildren();
+    QScrollBar* makeEditorScrollBar(ScriptTextView& text);
     void loadEditor();
     void showBookmarkColumn(bool shown);
     void layoutColumns();
@@ -210,8 +215,9 @@ private:
     QPointer<QWidget> centerAnchor_;
     QPointer<QWidget> rightAnchor_;
     QPointer<QWidget> statusbarAnchor_;
-    QPointer<QWidget> editorViews_; // the editor's stacked views
-    QToolBar* toolbar_ = nullptr;   // owned by the window
+    QPointer<QWidget> editorViews_;         // the editor's stacked views
+    QScrollBar* editorScrollBar_ = nullptr; // owned by the centre anchor
+    QToolBar* toolbar_ = nullptr;           // owned by the window
     QAction* toggleLeftSidebarItem_ = nullptr;
     QAction* toggleEditorLockItem_ = nullptr;
     QAction* playPauseItem_ = nullptr;
