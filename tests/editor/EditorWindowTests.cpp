@@ -390,6 +390,11 @@ TEST_F(EditorWindowTest, BookmarksAreAddedAndRemovedFromTheColumnsButtonsAndMenu
     EXPECT_EQ(bookmarkLines(*project), (std::vector<int>{1, 2}));
     EXPECT_EQ(list.tableView().count(), 2);
     EXPECT_EQ(w.titleForAction("undo:", nullptr), QStringLiteral("Undo Insert Bookmark at line 1"));
+    text.undo();
+    EXPECT_EQ(w.titleForAction("redo:", nullptr), QStringLiteral("Redo Insert Bookmark at line 1"));
+    EXPECT_EQ(w.titleForAction("undo:", nullptr), QStringLiteral("Undo"));
+    text.redo();
+    w.editorController()->autosave();
     ASSERT_EQ(bookmarkLines(*project), (std::vector<int>{1, 2}));
     // On a line with a bookmark the same item deletes it.
     chooseFromButtonMenu(add, list.addButtonMenu(), QStringLiteral("Delete Bookmark"));
