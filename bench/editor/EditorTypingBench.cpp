@@ -120,6 +120,41 @@ void BM_WindowKeystrokeAndHandOver(benchmark::State& state) {
 }
 BENCHMARK(BM_WindowKeystrokeAndHandOver)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// The editor alone (its stacked views and controller, as large as in the window, the text view
+// at the size it has there): what the window's other parts add is the difference to
+// BM_WindowKeystroke/1.
+void BM_EditorViewsKeystroke(benchmark::State& state) {
+    QSize editorSize;
+    QSize textViewSize;
+    {
+        TypingWindow window;
+        editorSize = window.text->parentWidget()->size(); // the stacked views' container
+        textViewSize = window.text->size();
+    }
+    auto project = cw::Project::create(defaults());
+    project->setText(bookmarkedScript());
+    const cw::editor::EditorViews views = cw::editor::makeEditorViews();
+    views.text->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff); // as in the window
+    views.container->resize(editorSize);
+    views.container->show();
+    QApplication::processEvents();
+    auto controller = std::make_shared<cw::editor::EditorController>(project, *views.text, defaults());
+    controller->setViews(views.background, views.overlay);
+    controller->load();
+    QApplication::processEvents();
+    views.text->setFocus();
+    benchsupport::putCursorInTheMiddle(*views.text);
+    QApplication::processEvents();
+    for (auto _ : state) {
+        typeLetterAndSettle(*views.text);
+    }
+    state.counters["textWidth"] = views.text->width();
+    state.counters["windowTextWidth"] = textViewSize.width();
+    controller.reset();
+    delete views.container;
+}
+BENCHMARK(BM_EditorViewsKeystroke)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 // The reference: the same letter typed into a bare QTextEdit of the editor's text view's size
 // (as many lines to lay out) holding the same script at the editor's font size, painted.
 void BM_BareWindowKeystroke(benchmark::State& state) {
@@ -154,6 +189,8 @@ int main(int argc, char** argv) {
     return benchsupport::runWithRatios(argc, argv,
                                        {{"BM_WindowKeystroke/1", "BM_BareWindowKeystroke"},
                                         {"BM_WindowKeystroke/0", "BM_BareWindowKeystroke"},
+                                        {"BM_EditorViewsKeystroke", "BM_BareWindowKeystroke"},
+                                        {"BM_WindowKeystroke/1", "BM_EditorViewsKeystroke"},
                                         {"BM_WindowKeystrokeAndHandOver", "BM_BareWindowKeystroke"}},
                                        "a keystroke in the window at most 2x the bare one");
 }
