@@ -26,9 +26,8 @@ public:
     virtual bool validateAction(std::string_view action) const { return respondsToAction(action); }
     // The title a menu item for `action` shows now ("Undo Typing", "Delete Bookmark"); nullopt
     // keeps the item's own title.
-    virtual std::optional<QString> titleForAction(std::string_view action, const QObject* sender) const {
-        (void)action;
-        (void)sender;
+    virtual std::optional<QString> titleForAction(std::string_view /*action*/,
+                                                  const QObject* /*sender*/) const {
         return std::nullopt;
     }
 };
