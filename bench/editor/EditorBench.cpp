@@ -15,6 +15,7 @@
 #include "platform/ui/MainQueueBridge.h"
 #include "support/Ratios.h"
 #include "support/SampleScript.h"
+#include "support/Typing.h"
 
 #include <benchmark/benchmark.h>
 
@@ -175,20 +176,6 @@ struct EditorFixture {
     std::shared_ptr<cw::editor::EditorController> controller;
 };
 
-void putCursorInTheMiddle(QTextEdit& edit) {
-    QTextCursor cursor(edit.document());
-    cursor.setPosition(edit.document()->characterCount() / 2);
-    cursor.movePosition(QTextCursor::EndOfWord);
-    edit.setTextCursor(cursor);
-}
-
-void typeLetter(QWidget& widget) {
-    QKeyEvent press(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, QStringLiteral("a"));
-    QApplication::sendEvent(&widget, &press);
-    QKeyEvent release(QEvent::KeyRelease, Qt::Key_A, Qt::NoModifier, QStringLiteral("a"));
-    QApplication::sendEvent(&widget, &release);
-}
-
 // The whole load of the editor: the text at the editor's size, the script's alignment, the
 // line publication.
 void BM_EditorLoad(benchmark::State& state) {
@@ -216,9 +203,9 @@ BENCHMARK(BM_EditorLoadRealigned)->Arg(100000)->Unit(benchmark::kMillisecond)->U
 // words per line published to the project (the text follows after the typing pause).
 void BM_EditorKeystroke(benchmark::State& state) {
     EditorFixture editor(scriptOf(int(state.range(0))));
-    putCursorInTheMiddle(editor.view);
+    benchsupport::putCursorInTheMiddle(editor.view);
     for (auto _ : state) {
-        typeLetter(editor.view);
+        benchsupport::typeLetter(editor.view);
     }
     state.counters["lines"] = editor.project->editor().lineCount;
 }
@@ -232,9 +219,9 @@ void BM_BareKeystroke(benchmark::State& state) {
     edit.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     cw::editor::setAttributedText(*edit.document(), scriptOf(int(state.range(0))), size);
     finishLayout(edit);
-    putCursorInTheMiddle(edit);
+    benchsupport::putCursorInTheMiddle(edit);
     for (auto _ : state) {
-        typeLetter(edit);
+        benchsupport::typeLetter(edit);
         finishLayout(edit);
     }
 }

@@ -5,6 +5,7 @@
 #include "cuewright/app/MainMenu.h"
 #include "cuewright/app/RecentDocuments.h"
 #include "cuewright/app/RemoteServices.h"
+#include "cuewright/editor/ScriptTextView.h"
 #include "cuewright/model/ScriptRecovery.h"
 #include "cuewright/model/SettingsKeys.h"
 #include "cuewright/remote/BluetoothServer.h"
@@ -24,6 +25,8 @@
 #include <QAction>
 #include <QDir>
 #include <QMenu>
+#include <QTest>
+#include <QTextCursor>
 
 #include <filesystem>
 #include <fstream>
@@ -670,6 +673,53 @@ TEST_F(RealWindows, EditorAndPrompterWindowsReportToTheController) {
     QCoreApplication::sendPostedEvents(nullptr, 0);
     platform::setAlertRunner(previousAlerts);
     platform::setSharedActivityInhibitor(previousInhibitor);
+}
+
+// In a real editor window, Ctrl+D inserts the bookmark at the editor's line and deletes it again;
+// the Bookmarks menu names what its item will do and the Edit menu's Undo names the step.
+TEST_F(RealWindows, BookmarkShortcutAndMenuTitlesInTheEditorWindow) {
+    auto app = cw::ApplicationController::create(environment);
+    app->applicationWillFinishLaunching();
+    app->applicationDidFinishLaunching();
+    app->openDocument(saveScript(defaults, dir.path() / "marks.cwr", "First line\nSecond line"));
+    ASSERT_EQ(app->editorControllers().size(), 1u);
+    QWidget* window = app->editorControllers().front()->window();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    auto* view = window->findChild<cw::editor::ScriptTextView*>();
+    ASSERT_TRUE(view);
+    cw::editor::ScriptTextView& text = *view;
+    text.setFocus();
+    text.moveCursor(QTextCursor::Start);
+    const auto project = app->workspace().projects().front();
+    cw::MainMenu& menus = app->mainMenu();
+    QAction* toggle = menus.action("toggleBookmark:");
+    ASSERT_TRUE(toggle);
+    QAction* undo = menus.action("undo:");
+
+    const struct {
+        std::size_t bookmarks;
+        const char* toggleTitle;
+        const char* undoTitle;
+    } steps[] = {{1, "Delete Bookmark", "Undo Insert Bookmark at line 1"},
+                 {0, "Insert Bookmark", "Undo Delete Bookmark"}};
+    for (const auto& step : steps) {
+        QTest::keyClick(&text, Qt::Key_D, Qt::ControlModifier);
+        EXPECT_EQ(project->bookmarks().size(), step.bookmarks);
+        for (QMenu* menu : menus.menus())
+            menus.validate(*menu);
+        EXPECT_EQ(toggle->text().toStdString(), step.toggleTitle);
+        EXPECT_EQ(undo->text().toStdString(), step.undoTitle);
+    }
+    // Away from the editor the Edit menu's item takes its own title again.
+    window->setFocus();
+    menus.validateAll();
+    EXPECT_EQ(undo->text().toStdString(), "Undo");
+
+    project->setHasUnsavedChanges(false); // no question on closing
+    EXPECT_TRUE(app->editorControllers().front()->close());
+    app.reset();
+    QCoreApplication::sendPostedEvents(nullptr, 0);
 }
 
 } // namespace

@@ -171,13 +171,31 @@ TEST(EndToEnd, OpenPromptPlayAndQuit) {
     ASSERT_TRUE(XTestQueryExtension(display, &event, &error, &major, &minor));
 
     QProcess app;
-    const std::optional<Window> editor = openEditor(display, app, prepareRun("end-to-end"));
+    const AppRun run = prepareRun("end-to-end");
+    const std::optional<Window> editor = openEditor(display, app, run);
     ASSERT_TRUE(editor) << "no editor window";
     const Window root = DefaultRootWindow(display);
     app.waitForFinished(1000); // let it paint
     screenshot("1-editor.png");
 
+    // Ctrl+D puts a bookmark on the editor's line; Ctrl+S saves it into the script's file.
     XSetInputFocus(display, *editor, RevertToParent, CurrentTime);
+    pressKeys(display, {XK_Control_L, XK_D});
+    pressKeys(display, {XK_Control_L, XK_S});
+    platform::Defaults readerDefaults({run.work / "reader-defaults.json", std::chrono::hours(1), {}});
+    cw::registerUserDefaults(readerDefaults);
+    const auto savedBookmarks = [&] {
+        try {
+            auto saved = cw::Project::create(readerDefaults);
+            saved->loadDocument(run.script);
+            return saved->bookmarks().size();
+        } catch (...) {
+            return std::size_t{0}; // not written yet, or being written
+        }
+    };
+    EXPECT_TRUE(waitFor(app, [&] { return savedBookmarks() == 1; })) << "Ctrl+D and Ctrl+S saved no bookmark";
+    screenshot("1b-bookmarked.png");
+
     pressKeys(display, {XK_Control_L, XK_Shift_L, XK_P});
     std::optional<Window> prompter;
     ASSERT_TRUE(waitFor(app, [&] {

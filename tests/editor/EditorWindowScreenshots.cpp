@@ -61,4 +61,38 @@ TEST(EditorWindowScreenshots, WholeWindowLightAndDark) {
     }
 }
 
+// The window at 760 × 480 with the bookmark column shown, bookmarks with long labels among them,
+// and the column alone.
+TEST(EditorWindowScreenshots, NarrowWindowAndLongBookmarkLabels) {
+    const QString folder = editortest::screenshotFolder();
+    ASSERT_FALSE(folder.isEmpty());
+    testsupport::TempDir dir;
+    platform::Defaults defaults(platform::Defaults::Options{dir / "defaults.json", 1h, {}});
+    cw::registerUserDefaults(defaults);
+    defaults.set(cw::settings::showBookmarkSidebar, true);
+    auto project = cw::Project::create(defaults);
+    platform::Attributes body;
+    body.font = cw::defaultFont(defaults);
+    body.foregroundColor = cw::defaultTextColor(defaults);
+    const QString longMarks = QStringLiteral(
+        "*Interview with the harbour master about the bridge, the ferries and the summer timetable\n"
+        "*Weather for the long weekend across the islands, with the ferry warnings read in full\n");
+    project->setText(platform::AttributedString(QString::fromUtf8(sampleScript) + longMarks, body));
+
+    auto controller = cw::editor::EditorWindowController::create(project, {&defaults, nullptr});
+    controller->window()->resize(760, 480);
+    controller->showWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(controller->window()));
+    QTest::qWait(400); // the editor settles its layout
+    for (const auto& s : editortest::lightAndDark) {
+        platform::Appearance::applyToWindow(controller->window(), s.style);
+        QTest::qWait(100);
+        const QString window = folder + "/editor-window-760x480-" + s.name + ".png";
+        EXPECT_TRUE(controller->window()->grab().toImage().save(window)) << window.toStdString();
+        const QString column = folder + "/bookmark-column-long-labels-" + s.name + ".png";
+        EXPECT_TRUE(controller->leftSidebarAnchorView()->grab().toImage().save(column))
+            << column.toStdString();
+    }
+}
+
 } // namespace

@@ -1,4 +1,5 @@
 // The editor window around a real project, offscreen, with a fake shell, panels and alerts.
+#include "cuewright/controls/NormalSlider.h"
 #include "cuewright/controls/TimeControl.h"
 #include "cuewright/displays/ScreenInfoViewController.h"
 #include "cuewright/displays/ScreenListController.h"
@@ -32,13 +33,17 @@
 
 #include <QAbstractTextDocumentLayout>
 #include <QAction>
+#include <QContextMenuEvent>
 #include <QLabel>
+#include <QListWidget>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
 #include <QToolBar>
+#include <QToolButton>
 
 #include <algorithm>
 #include <fstream>
@@ -123,6 +128,36 @@ protected:
 
 bool isInside(QWidget* widget, QWidget* anchor) {
     return widget && anchor && anchor->isAncestorOf(widget);
+}
+
+// A left click where `widget` shows in its window, on whatever is there.
+void clickInWindow(QWidget* widget, QPoint at = {}) {
+    QWidget* window = widget->window();
+    const QPoint place = widget->mapTo(window, at.isNull() ? widget->rect().center() : at);
+    QWidget* hit = window->childAt(place);
+    ASSERT_EQ(hit, widget) << "covered by " << (hit ? hit->metaObject()->className() : "nothing");
+    QTest::mouseClick(hit, Qt::LeftButton, {}, hit->mapFrom(window, place));
+}
+
+// Opens the menu of a tool button by clicking it, then clicks the menu's item titled `title`.
+void chooseFromButtonMenu(QToolButton* button, QMenu& menu, const QString& title) {
+    clickInWindow(button);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return menu.isVisible(); }));
+    QAction* item = nullptr;
+    for (QAction* candidate : menu.actions())
+        if (candidate->text() == title)
+            item = candidate;
+    ASSERT_TRUE(item) << "no item " << title.toStdString();
+    ASSERT_TRUE(item->isEnabled()) << title.toStdString();
+    QTest::mouseClick(&menu, Qt::LeftButton, {}, menu.actionGeometry(item).center());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !menu.isVisible(); }));
+}
+
+std::vector<int> bookmarkLines(const cw::Project& project) {
+    std::vector<int> lines;
+    for (const cw::Bookmark& b : project.bookmarks())
+        lines.push_back(b.line);
+    return lines;
 }
 
 // The four parts in their anchors; the bookmark column moves out to -250 or in at 0, the editor
@@ -361,6 +396,169 @@ TEST_F(EditorWindowTest, TitleAndEditedMarkFollowTheProject) {
         EXPECT_EQ(window.isWindowModified(), s.edited) << s.name;
     }
     EXPECT_EQ(window.windowFilePath(), path("named.cwr"));
+}
+
+// The bookmark column's "+" inserts or deletes the editor's bookmark at its line, "⋯" deletes the
+// selected one and the context menu the clicked one; the Edit menu's Undo and Redo name the step.
+TEST_F(EditorWindowTest, BookmarksAreAddedAndRemovedFromTheColumnsButtonsAndMenus) {
+    defaults.set(cw::settings::showBookmarkSidebar, true);
+    EditorWindowController& w = open();
+    QWidget* window = w.window();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    cw::editor::BookmarkListController& list = *w.bookmarkListController();
+    cw::editor::ScriptTextView& text = w.editorController()->textView();
+    auto* add = list.view()->findChild<QToolButton*>(QStringLiteral("addButton"));
+    auto* actions = list.view()->findChild<QToolButton*>(QStringLiteral("actionButton"));
+    ASSERT_TRUE(add && actions);
+    ASSERT_EQ(bookmarkLines(*project), std::vector<int>{2});
+
+    text.setFocus();
+    text.moveCursor(QTextCursor::Start);
+    chooseFromButtonMenu(add, list.addButtonMenu(), QStringLiteral("Insert Bookmark"));
+    EXPECT_EQ(bookmarkLines(*project), (std::vector<int>{1, 2}));
+    EXPECT_EQ(list.tableView().count(), 2);
+    EXPECT_EQ(w.titleForAction("undo:", nullptr), QStringLiteral("Undo Insert Bookmark at line 1"));
+    text.undo();
+    EXPECT_EQ(w.titleForAction("redo:", nullptr), QStringLiteral("Redo Insert Bookmark at line 1"));
+    EXPECT_EQ(w.titleForAction("undo:", nullptr), QStringLiteral("Undo"));
+    text.redo();
+    w.editorController()->autosave();
+    ASSERT_EQ(bookmarkLines(*project), (std::vector<int>{1, 2}));
+    // On a line with a bookmark the same item deletes it.
+    chooseFromButtonMenu(add, list.addButtonMenu(), QStringLiteral("Delete Bookmark"));
+    EXPECT_EQ(bookmarkLines(*project), std::vector<int>{2});
+
+    // "⋯" deletes the selected row's bookmark; a "*" line stays a bookmark.
+    chooseFromButtonMenu(add, list.addButtonMenu(), QStringLiteral("Insert Bookmark"));
+    ASSERT_EQ(list.tableView().count(), 2);
+    QLabel* label = list.cellLabel(0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return label->isVisible() && label->width() > 0; }))
+        << "the row is laid out";
+    clickInWindow(label); // the click goes on to the row under the label
+    chooseFromButtonMenu(actions, list.actionButtonMenu(), QStringLiteral("Delete Bookmark"));
+    EXPECT_EQ(bookmarkLines(*project), std::vector<int>{2});
+
+    // The context menu of a row deletes that row's bookmark.
+    text.moveCursor(QTextCursor::Start);
+    chooseFromButtonMenu(add, list.addButtonMenu(), QStringLiteral("Insert Bookmark"));
+    QWidget* viewport = list.tableView().viewport();
+    const QPoint row = list.tableView().visualItemRect(list.tableView().item(0)).center();
+    QContextMenuEvent rightClick(QContextMenuEvent::Mouse, row, viewport->mapToGlobal(row));
+    QApplication::sendEvent(viewport, &rightClick);
+    QMenu& context = list.contextMenu();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return context.isVisible(); }));
+    QTest::mouseClick(&context, Qt::LeftButton, {}, context.actionGeometry(context.actions()[1]).center());
+    EXPECT_EQ(bookmarkLines(*project), std::vector<int>{2});
+    EXPECT_EQ(w.titleForAction("undo:", nullptr), QStringLiteral("Undo Delete Bookmark"));
+}
+
+// Typing does not disturb the bookmark column: until the project has the edit the list stays as
+// it is, and afterwards only a row whose label changed is touched; the scroll position and the
+// selection stay throughout.
+TEST_F(EditorWindowTest, TheBookmarkColumnHoldsStillWhileTyping) {
+    QStringList lines;
+    for (int i = 1; i <= 80; ++i)
+        lines << QStringLiteral("*Mark %1").arg(i) << QStringLiteral("Body %1").arg(i);
+    project->setText(AttributedString(lines.join(u'\n')));
+    defaults.set(cw::settings::showBookmarkSidebar, true);
+    EditorWindowController& w = open();
+    cw::editor::BookmarkListController& list = *w.bookmarkListController();
+    QListWidget& table = list.tableView();
+    cw::editor::ScriptTextView& text = w.editorController()->textView();
+    ASSERT_EQ(table.count(), 80);
+    table.setCurrentRow(49);
+    table.scrollToItem(table.item(49), QAbstractItemView::PositionAtCenter);
+    const int scrolled = table.verticalScrollBar()->value();
+    ASSERT_GT(scrolled, 0);
+    std::vector<QWidget*> cells;
+    for (int row = 0; row < 80; ++row)
+        cells.push_back(table.itemWidget(table.item(row)));
+    const auto expectStill = [&](const char* when, int changedRow) {
+        EXPECT_EQ(table.count(), 80) << when;
+        EXPECT_EQ(table.currentRow(), 49) << when;
+        EXPECT_EQ(table.selectionModel()->selectedRows().size(), 1) << when;
+        EXPECT_EQ(table.verticalScrollBar()->value(), scrolled) << when;
+        for (int row = 0; row < table.count(); ++row) {
+            if (row != changedRow) {
+                EXPECT_EQ(table.itemWidget(table.item(row)), cells[size_t(row)]) << when << ": row " << row;
+            }
+        }
+    };
+
+    text.setFocus();
+    // At the end of "Body 30" (line 60), then at the end of "*Mark 31" (line 61).
+    const struct {
+        int position;
+        int changedRow;
+        const char* label;
+    } edits[] = {{int(lines.mid(0, 60).join(u'\n').size()), -1, "Line 61: Mark 31…"},
+                 {int(lines.mid(0, 61).join(u'\n').size()) + 1, 30, "Line 61: Mark 31x…"}};
+    for (const auto& e : edits) {
+        QTextCursor cursor = text.textCursor();
+        cursor.setPosition(e.position);
+        text.setTextCursor(cursor);
+        QTest::keyClick(&text, Qt::Key_X);
+        ASSERT_TRUE(w.editorController()->hasPendingEdit());
+        expectStill("before the hand-over", -1);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !w.editorController()->hasPendingEdit(); }));
+        expectStill("after the hand-over", e.changedRow);
+        EXPECT_EQ(list.cellLabel(30)->text(), QString::fromUtf8(e.label));
+    }
+}
+
+// At 760 × 480 with the bookmark column shown, the status bar's parts do not overlap and stay in
+// the strip; the editor's scroll bar stands at the editor's right edge however narrow or off
+// centre the text column is, and moves the column's text.
+TEST_F(EditorWindowTest, ANarrowWindowKeepsItsPartsApartAndTheScrollBarAtTheEdge) {
+    QStringList lines;
+    for (int i = 0; i < 200; ++i)
+        lines << QStringLiteral("Line %1 of a script long enough to scroll.").arg(i);
+    project->setText(AttributedString(lines.join(u'\n')));
+    auto properties = project->document().scriptProperties;
+    properties.prompterMargin = 0.5f;
+    properties.prompterMarginAlignment = -1.0f;
+    project->setScriptProperties(properties);
+    defaults.set(cw::settings::showBookmarkSidebar, true);
+    EditorWindowController& w = open();
+    w.window()->resize(760, 480);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.window()->width() == 760; }));
+    QApplication::processEvents();
+
+    cw::editor::StatusbarController& bar = *w.statusbarController();
+    QWidget* strip = bar.view();
+    QWidget* const parts[] = {
+        &bar.scrollSpeedMinLabel(), &bar.speedSlider(),         &bar.scrollSpeedMaxLabel(),
+        &bar.scrollSpeedLabel(),    &bar.transportAnchorView(), &bar.timestampLabel(),
+        &bar.timeDividerLabel(),    &bar.runtimeLabel(),        &bar.lineCountLabel()};
+    std::vector<std::pair<QWidget*, QRect>> shown;
+    for (QWidget* part : parts)
+        if (part->isVisible())
+            shown.push_back({part, part->geometry()});
+    for (const auto& [part, place] : shown)
+        EXPECT_TRUE(strip->rect().contains(place)) << part->metaObject()->className();
+    for (size_t i = 0; i < shown.size(); ++i)
+        for (size_t j = i + 1; j < shown.size(); ++j)
+            EXPECT_FALSE(shown[i].second.intersects(shown[j].second)) << i << " overlaps " << j;
+    for (QWidget* needed : std::initializer_list<QWidget*>{&bar.transportAnchorView(), &bar.timestampLabel(),
+                                                           &bar.runtimeLabel()})
+        EXPECT_TRUE(needed->isVisible());
+
+    QWidget* centre = w.centerAnchorView();
+    std::vector<QScrollBar*> bars;
+    for (QScrollBar* candidate : centre->findChildren<QScrollBar*>())
+        if (candidate->isVisible() && candidate->orientation() == Qt::Vertical)
+            bars.push_back(candidate);
+    ASSERT_EQ(bars.size(), 1u) << "one scroll bar for the editor";
+    QScrollBar* editorBar = bars.front();
+    EXPECT_EQ(editorBar->mapTo(centre, QPoint(editorBar->width(), 0)).x(), centre->width())
+        << "at the editor's right edge";
+    QScrollBar* column = w.editorController()->textView().verticalScrollBar();
+    ASSERT_GT(column->maximum(), 0);
+    editorBar->setValue(editorBar->maximum() / 2);
+    EXPECT_EQ(column->value(), editorBar->maximum() / 2);
+    column->setValue(10);
+    EXPECT_EQ(editorBar->value(), 10);
 }
 
 // Becoming main tells the shell and re-syncs the editor: twice the first time, once afterwards.

@@ -1,5 +1,6 @@
 // The sidebar's tab strip and its Script and Overlay panes against a real project, offscreen.
 #include "cuewright/controls/ActionableLabelDivider.h"
+#include "cuewright/controls/LabelButton.h"
 #include "cuewright/controls/TimeControl.h"
 #include "cuewright/displays/ScreensController.h"
 #include "cuewright/editor/MicroToolbar.h"
@@ -356,6 +357,94 @@ TEST_F(SidebarTest, BackgroundImageFromDisk) {
     }
     EXPECT_TRUE(guard.finish()) << "reading the pipe waited for a writer";
     platform::setFileDialogs(nullptr);
+}
+
+// Every "Reset" of both panes takes a click at its centre in the shown sidebar, and puts its
+// settings back: it lies above the section divider that shares its place.
+TEST_F(SidebarTest, EveryResetButtonTakesItsClickAndResets) {
+    using P = cw::Document::ScriptProperties;
+    const P fresh = properties();
+    const struct {
+        Editor::Mode pane;
+        const char* action;
+        std::function<void(P&)> change;
+        std::function<bool()> isReset;
+    } cases[] = {
+        {Editor::Mode::script,
+         "resetBackgroundColor:", [](P& p) { p.backgroundColor = platform::Color::yellow(); },
+         [&] { return properties().backgroundColor == fresh.backgroundColor; }},
+        {Editor::Mode::script,
+         "resetTextcolor:",
+         {},
+         [&] { return project->editor().typingAttributes.textColor == cw::defaultTextColor(defaults); }},
+        {Editor::Mode::script,
+         "resetFont:",
+         {},
+         [&] { return project->editor().typingAttributes.font.family == cw::defaultFont(defaults).family; }},
+        {Editor::Mode::script, "resetPrompterMargin:",
+         [](P& p) {
+             p.prompterMargin = 0.4f;
+             p.prompterMarginAlignment = 0.5f;
+         },
+         [&] { return properties().prompterMargin == 0.1f && properties().prompterMarginAlignment == 0.0f; }},
+        {Editor::Mode::script, "resetWordCountFactor:", [](P& p) { p.prompterWordCountFactor = 0.9f; },
+         [&] { return properties().prompterWordCountFactor == 0.5f; }},
+        {Editor::Mode::script,
+         "resetScrollSpeed:",
+         {},
+         [&] {
+             return speed() == cw::Document::SpeedProperties{31.0, 0.1, 3.0};
+         }},
+        {Editor::Mode::overlay, "resetOverlay:",
+         [](P& p) {
+             p.overlayType = cw::OverlayType::blackOut;
+             p.overlayOpacity = 0.3f;
+         },
+         [&] {
+             return properties().overlayType == cw::OverlayType::none && properties().overlayOpacity == 1.0f;
+         }},
+        {Editor::Mode::overlay, "resetIndicator:",
+         [](P& p) {
+             p.indicatorType = cw::IndicatorType::dot;
+             p.indicatorPosition = 0.2f;
+         },
+         [&] {
+             return properties().indicatorType == cw::IndicatorType::arrow &&
+                    properties().indicatorPosition == 0.65f;
+         }},
+    };
+    auto sidebar = std::make_shared<SidebarController>(project, defaults, center);
+    QWidget* view = sidebar->view();
+    view->resize(260, 1000);
+    view->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(view));
+    for (const auto& c : cases) {
+        P p = properties();
+        if (c.change)
+            c.change(p);
+        project->setScriptProperties(p);
+        project->setScrollSpeed(80, 1, 5);
+        Editor editor = project->editor();
+        editor.typingAttributes.textColor = platform::Color::fromQColor(Qt::magenta);
+        editor.typingAttributes.font = platform::Font{QStringLiteral("Serif Nowhere"), 20};
+        editor.mode = c.pane; // the sidebar shows the pane of the editor's mode
+        project->setEditor(editor);
+        QApplication::processEvents(); // the scroll view fits the pane to its width
+        ASSERT_FALSE(c.isReset()) << c.action;
+
+        cw::controls::LabelButton* button = nullptr;
+        for (auto* candidate : view->findChildren<cw::controls::LabelButton*>())
+            if (candidate->isVisible() && candidate->actionBinding().action == c.action)
+                button = candidate;
+        ASSERT_TRUE(button) << c.action;
+        const QPoint centre = button->mapTo(view, button->rect().center());
+        QWidget* hit = view->childAt(centre);
+        EXPECT_EQ(hit, button) << c.action << " is covered by "
+                               << (hit ? hit->metaObject()->className() : "nothing");
+        ASSERT_TRUE(hit);
+        QTest::mouseClick(hit, Qt::LeftButton, {}, hit->mapFrom(view, centre));
+        EXPECT_TRUE(c.isReset()) << c.action;
+    }
 }
 
 TEST_F(SidebarTest, ScreenshotsOfScriptAndOverlayPanes) {

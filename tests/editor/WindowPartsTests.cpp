@@ -23,6 +23,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
+#include <QScrollBar>
 #include <QTest>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -415,6 +416,38 @@ TEST_F(WindowPartsTest, BookmarkListJumpsAndKeepsItsSelection) {
     EXPECT_EQ(list->bookmarks()[size_t(selected.front().row())].id, "b");
     QListWidget& table = list->tableView();
     EXPECT_EQ(table.itemWidget(table.item(0))->findChild<QLabel*>()->text(), "Line 1: note a…");
+}
+
+// A label longer than the column is cut with "…"; the row's jump button stays in sight and takes
+// its click, and no horizontal scroll bar appears.
+TEST_F(WindowPartsTest, BookmarkListCutsLongLabelsAndKeepsTheJumpButtonInSight) {
+    layOut(
+        *project,
+        textWithBookmarks({QStringLiteral("*") + QString(12, u'x') +
+                               QStringLiteral(" an opening line that is much longer than the column is wide"),
+                           "two"},
+                          {}),
+        10);
+    auto list = BookmarkListController::create(project);
+    window.resize(250, 300);
+    show(list->view());
+    QListWidget& table = list->tableView();
+    ASSERT_EQ(table.count(), 1);
+    QLabel* label = list->cellLabel(0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return label->isVisible() && label->width() > 0; }));
+    EXPECT_FALSE(table.horizontalScrollBar()->isVisible());
+    const QString shown = BookmarkListController::shownText(*label);
+    EXPECT_NE(shown, label->text());
+    EXPECT_TRUE(shown.endsWith(QChar(0x2026))) << shown.toStdString();
+    EXPECT_LE(label->fontMetrics().horizontalAdvance(shown), label->contentsRect().width());
+
+    QToolButton* button = list->cellButton(0);
+    const QRect inViewport(button->mapTo(table.viewport(), QPoint(0, 0)), button->size());
+    EXPECT_TRUE(table.viewport()->rect().contains(inViewport)) << "the jump button in sight";
+    const QPoint centre = button->mapTo(&window, button->rect().center());
+    ASSERT_EQ(window.childAt(centre), button);
+    QTest::mouseClick(button, Qt::LeftButton);
+    EXPECT_NEAR(project->transportState().progress, 0.0155, 1e-12);
 }
 
 TEST_F(WindowPartsTest, BookmarkListContextMenuActsOnTheClickedRowOnly) {

@@ -12,6 +12,7 @@ namespace cw {
 namespace {
 
 constexpr const char* actionProperty = "cwAction";
+constexpr const char* titleProperty = "cwTitle"; // the title an item shows when no responder names it
 
 struct Item {
     const char* title; // null: a separator
@@ -52,7 +53,9 @@ const Menu& menuTable(int index) {
           {QT_TR_NOOP("Scroll Editor to Stop Position"), "toggleScrollOnStop:", {}, true},
           {QT_TR_NOOP("Scroll Wheel Changes Speed"), "toggleScrollWheelControlsSpeed:", {}, true}}},
         {QT_TR_NOOP("&Bookmarks"),
-         {{QT_TR_NOOP("Next Bookmark"), "jumpToNextBookmark:", QKeySequence(Qt::CTRL | Qt::Key_BracketRight)},
+         {{QT_TR_NOOP("Insert Bookmark"), "toggleBookmark:", QKeySequence(Qt::CTRL | Qt::Key_D)},
+          {nullptr, {}},
+          {QT_TR_NOOP("Next Bookmark"), "jumpToNextBookmark:", QKeySequence(Qt::CTRL | Qt::Key_BracketRight)},
           {QT_TR_NOOP("Previous Bookmark"),
            "jumpToPrevBookmark:", QKeySequence(Qt::CTRL | Qt::Key_BracketLeft)},
           {nullptr, {}}}},
@@ -139,6 +142,7 @@ QMenu* MainMenu::addMenu(const QString& title) {
 QAction* MainMenu::makeItem(QMenu& menu, const QString& title, std::string_view action) {
     QAction* item = menu.addAction(title);
     item->setProperty(actionProperty, QByteArray(action.data(), static_cast<qsizetype>(action.size())));
+    item->setProperty(titleProperty, title);
     connect(item, &QAction::triggered, this,
             [item] { platform::sendAction(actionOf(*item), nullptr, item); });
     return item;
@@ -191,6 +195,9 @@ void MainMenu::validate(QMenu& menu) const {
         }
         platform::ActionResponder* responder = platform::responderForAction(action, nullptr, item);
         item->setEnabled(responder != nullptr && responder->validateAction(action));
+        const std::optional<QString> title =
+            responder ? responder->titleForAction(action, item) : std::nullopt;
+        item->setText(title ? *title : item->property(titleProperty).toString());
         if (item->isCheckable() && hooks_.checkedState) {
             if (const std::optional<bool> checked = hooks_.checkedState(action)) {
                 item->setChecked(*checked);

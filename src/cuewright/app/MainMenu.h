@@ -21,7 +21,8 @@ namespace cw {
 // Each item carries a named action (see platform/ui/ActionRoute.h) in its data; triggering it
 // sends the action along the responder chain, so the active window's controller gets it first and
 // the application controller last. A menu validates its items when it is about to show (enabled
-// when some responder takes the action; check marks from `checkedState`), and validateAll()
+// when some responder takes the action; check marks from `checkedState`; the title the responder
+// gives, such as "Undo Insert Bookmark at line 3", else the item's own), and validateAll()
 // does every menu, which the shell calls after each change of the main window so that shortcuts
 // follow too.
 //

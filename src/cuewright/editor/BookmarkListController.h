@@ -2,6 +2,7 @@
 #pragma once
 
 #include "cuewright/model/Bookmark.h"
+#include "cuewright/model/Editor.h"
 #include "cuewright/model/ProjectEventListener.h"
 #include "platform/ui/ViewController.h"
 
@@ -12,7 +13,10 @@
 #include <string_view>
 #include <vector>
 
+class QAction;
+class QLabel;
 class QListWidget;
+class QListWidgetItem;
 class QMenu;
 class QToolButton;
 
@@ -25,8 +29,14 @@ namespace cw::editor {
 // Shows the project's bookmarks (Project::bookmarks(), which live in the script text) and jumps
 // the transport to them: a row's button, a double-click, Return or Enter on the selection, and
 // the context menu's "Go to". The list does not own bookmarks: it re-reads them on every text or
-// script-properties change, keeping the selection on the same bookmarks (by id) when they move;
-// deleting goes through the remover the window wires to its editor.
+// script-properties change and on a new layout of the lines, keeping the selection on the same
+// bookmarks (by id) when they move; deleting goes through the remover the window wires to its
+// editor. The "+" menu inserts or deletes the bookmark at the editor's current line and the "⋯"
+// menu acts on the selected bookmark; both send their actions to the window's responders.
+//
+// A re-read changes only the rows that differ and keeps the scroll position and the selection.
+// While the editor holds an edit the project has not received yet (see setEditorAheadQuery) the
+// project's bookmarks would mix the old text with the new lines: the list waits for the edit.
 //
 // Made with create(); shared and held weakly by the project, which it joins when its view loads
 // and leaves when destroyed. Main thread only.
@@ -50,6 +60,8 @@ public:
     ~BookmarkListController() override;
 
     void setBookmarkRemover(BookmarkRemover remover) { remover_ = std::move(remover); }
+    // Whether the editor's text is ahead of the project's (an edit waiting for its hand-over).
+    void setEditorAheadQuery(std::function<bool()> query) { editorAhead_ = std::move(query); }
 
     // "Line 12: " then the note, or the excerpt without its "*" when there is no note, then "…".
     static QString label(const Bookmark& bookmark);
@@ -64,8 +76,11 @@ public:
     QMenu& addButtonMenu();
     QMenu& actionButtonMenu();
     QMenu& contextMenu();
-    // The row's jump button; null past the end of the list.
+    // The row's jump button and label; null past the end of the list.
     QToolButton* cellButton(int row);
+    QLabel* cellLabel(int row);
+    // The text a row's label shows in its width: the label, cut with "…" when it does not fit.
+    static QString shownText(const QLabel& label);
 
     // The row the context menu was opened on; -1 below the last row.
     int clickedRow() const { return clickedRow_; }
@@ -94,11 +109,21 @@ protected:
 private:
     bool isValidRow(int row) const { return row >= 0 && row < static_cast<int>(bookmarks_.size()); }
     QWidget* makeCellView(int row);
+    QListWidgetItem* insertRow(int row);
     void showContextMenu(const QPoint& position);
+    // The selected row's bookmark; null without a selection.
+    const Bookmark* selectedBookmark() const;
+    // Sends a menu item's action to the responders of the window the list is in.
+    void sendToWindow(std::string_view action, QAction* item);
+    void validateButtonMenu(QMenu& menu);
+    bool isEditorAhead() const { return editorAhead_ && editorAhead_(); }
 
     std::shared_ptr<Project> project_;
     std::vector<Bookmark> bookmarks_;
     BookmarkRemover remover_;
+    std::function<bool()> editorAhead_;
+    std::vector<Editor::LineRange> readLines_; // the editor's lines at the last re-read
+    bool reloadQueued_ = false;
     int clickedRow_ = -1;
     QListWidget* table_ = nullptr;
     QMenu* contextMenu_ = nullptr;

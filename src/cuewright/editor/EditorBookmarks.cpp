@@ -39,7 +39,8 @@ platform::TextRange ScriptTextView::rangeOfLine(int line) const {
 
 void ScriptTextView::undoStepAdded() {
     // A new step drops the redo steps, so with redo steps left Qt reports an undo, not a step.
-    if (document()->availableUndoSteps() == 0 || document()->availableRedoSteps() > 0) {
+    // (Qt 6.4's availableRedoSteps() stays 0 after an undo; isRedoAvailable() does not.)
+    if (document()->availableUndoSteps() == 0 || document()->isRedoAvailable()) {
         return;
     }
     // Qt counts the commands inside a step, so a step is known by the count it ends at; the
@@ -63,7 +64,7 @@ QString ScriptTextView::redoActionName() const {
     const int count = document()->availableUndoSteps();
     const auto found =
         std::find_if(steps_.begin(), steps_.end(), [&](const Step& s) { return s.end > count; });
-    return document()->availableRedoSteps() > 0 && found != steps_.end() ? found->name : QString();
+    return document()->isRedoAvailable() && found != steps_.end() ? found->name : QString();
 }
 
 // Why a bookmark command leaves the text alone; false when it may go on.

@@ -20,10 +20,13 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QEvent>
+#include <QHBoxLayout>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
+#include <QScrollBar>
+#include <QTextDocument>
 #include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
@@ -65,7 +68,7 @@ int tagOf(const QObject* sender) {
     return sender ? sender->property(tagProperty).toInt() : 0;
 }
 
-constexpr std::array<WindowAction, 12> windowActions{{
+constexpr std::array<WindowAction, 16> windowActions{{
     {"saveDocument:", [](Window& w, QObject*) { w.saveDocument(); }},
     {"saveDocumentAs:", [](Window& w, QObject*) { w.saveDocumentAs(); }},
     {"printBoy:", [](Window& w, QObject*) { w.printBoy(); }},
@@ -78,7 +81,20 @@ constexpr std::array<WindowAction, 12> windowActions{{
     {"toggleLeftSidebar:", [](Window& w, QObject*) { w.toggleLeftSidebar(); }},
     {"resyncEditorController:", [](Window& w, QObject*) { w.resyncEditorController(); }},
     {"toggleFullScreen:", [](Window& w, QObject*) { w.toggleFullScreen(); }},
+    {"toggleBookmark:", [](Window& w, QObject*) { w.toggleBookmark(); }},
+    {"deleteBookmark:",
+     [](Window& w, QObject* sender) {
+         // The line comes from a menu item's tag; another sender names no line.
+         if (qobject_cast<QAction*>(sender))
+             w.deleteBookmark(tagOf(sender));
+     }},
+    {"undo:", [](Window& w, QObject*) { w.undoInEditor(Window::UndoDirection::undo); }},
+    {"redo:", [](Window& w, QObject*) { w.undoInEditor(Window::UndoDirection::redo); }},
 }};
+
+bool isUndoAction(std::string_view action) {
+    return action == "undo:" || action == "redo:";
+}
 
 const WindowAction* findWindowAction(std::string_view name) {
     for (const auto& action : windowActions)
@@ -358,9 +374,11 @@ void EditorWindowController::placeChildren() {
         if (const auto shell = window ? window->delegate() : nullptr)
             shell->editorWindowControllerShowPrompter(*window);
     });
-    auto* centre = new QVBoxLayout(centerAnchor_);
+    auto* centre = new QHBoxLayout(centerAnchor_);
     centre->setContentsMargins(0, 0, 0, 0);
-    centre->addWidget(views.container);
+    centre->setSpacing(0);
+    centre->addWidget(views.container, 1);
+    centre->addWidget(makeEditorScrollBar(*views.text));
 
     sidebarController_ = std::make_shared<SidebarController>(project_, *defaults_, *center_);
     sidebarController_->setDisplayPrompterOpener(std::make_shared<DelegateDisplayOpener>(weak_from_this()));
@@ -372,7 +390,33 @@ void EditorWindowController::placeChildren() {
             if (const auto controller = editor.lock())
                 controller->removeBookmark(b);
         });
+    bookmarkListController_->setEditorAheadQuery([editor = std::weak_ptr(editorController_)] {
+        const auto controller = editor.lock();
+        return controller && controller->hasPendingEdit();
+    });
     bookmarkListController_->embedIn(leftAnchor_);
+}
+
+QScrollBar* EditorWindowController::makeEditorScrollBar(ScriptTextView& text) {
+    // The text column may be narrow or off centre: its own scroll bar would float inside the
+    // editor with the reading line across it. This one stands at the editor's right edge and
+    // moves with the column's (hidden) one both ways.
+    QScrollBar* own = text.verticalScrollBar();
+    text.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* bar = new QScrollBar(Qt::Vertical, centerAnchor_);
+    bar->setObjectName(QStringLiteral("editorScrollBar"));
+    const auto follow = [bar, own] {
+        bar->setRange(own->minimum(), own->maximum());
+        bar->setPageStep(own->pageStep());
+        bar->setSingleStep(own->singleStep());
+        bar->setValue(own->value());
+    };
+    follow();
+    connect(own, &QScrollBar::rangeChanged, bar, follow);
+    connect(own, &QScrollBar::valueChanged, bar, &QScrollBar::setValue);
+    connect(bar, &QScrollBar::valueChanged, own, &QScrollBar::setValue);
+    editorScrollBar_ = bar;
+    return bar;
 }
 
 void EditorWindowController::showWindow() {
@@ -479,7 +523,47 @@ void EditorWindowController::toggleFullScreen() {
 }
 
 bool EditorWindowController::respondsToAction(std::string_view action) const {
+    // Undo and redo are the editor's while it has the keyboard; other text fields keep their own.
+    if (isUndoAction(action))
+        return editorHasFocus();
     return findWindowAction(action) != nullptr;
+}
+
+bool EditorWindowController::validateAction(std::string_view action) const {
+    if (action == "undo:")
+        return editorHasFocus() && editorController_->textView().document()->isUndoAvailable();
+    if (action == "redo:")
+        return editorHasFocus() && editorController_->textView().document()->isRedoAvailable();
+    return respondsToAction(action);
+}
+
+std::optional<QString> EditorWindowController::titleForAction(std::string_view action,
+                                                              const QObject* sender) const {
+    if (action == "toggleBookmark:" || action == "undo:" || action == "redo:")
+        return validateMenuItem(action, tagOf(sender)).title;
+    return std::nullopt;
+}
+
+bool EditorWindowController::editorHasFocus() const {
+    return editorController_ && mainWindow() && mainWindow()->focusWidget() == &editorController_->textView();
+}
+
+void EditorWindowController::toggleBookmark() {
+    if (isEditorLoaded())
+        editorController_->toggleBookmark();
+}
+
+void EditorWindowController::deleteBookmark(int line) {
+    if (isEditorLoaded())
+        editorController_->deleteBookmark(line);
+}
+
+void EditorWindowController::undoInEditor(UndoDirection direction) {
+    if (!editorHasFocus())
+        return;
+    // The text view's own slots, as the Edit menu calls them for any other text field.
+    QMetaObject::invokeMethod(&editorController_->textView(),
+                              direction == UndoDirection::undo ? "undo" : "redo");
 }
 
 void EditorWindowController::performAction(std::string_view action, QObject* sender) {
@@ -504,6 +588,14 @@ EditorWindowController::MenuItemState EditorWindowController::validateMenuItem(s
                                                                                : tr("Enter Full Screen");
     else if (action == "startPrompting:")
         state.title = project_->transportState().isPlaying() ? tr("Stop Prompting") : tr("Start Prompting");
+    else if (action == "toggleBookmark:" && isEditorLoaded())
+        state.title = editorController_->toggleBookmarkTitle();
+    else if (isUndoAction(action) && editorController_) {
+        const ScriptTextView& text = editorController_->textView();
+        const QString name = action == "undo:" ? text.undoActionName() : text.redoActionName();
+        const QString verb = action == "undo:" ? tr("Undo") : tr("Redo");
+        state.title = name.isEmpty() ? verb : verb + u' ' + name;
+    }
     return state;
 }
 
@@ -514,8 +606,12 @@ void EditorWindowController::validateMenu(QMenu& menu) {
             continue;
         platform::ActionResponder* responder = platform::responderForAction(action, mainWindow(), item);
         item->setEnabled(responder != nullptr && responder->validateAction(action));
-        if (responder != this)
+        if (responder != this) {
+            if (const std::optional<QString> title =
+                    responder ? responder->titleForAction(action, item) : std::nullopt)
+                item->setText(*title);
             continue;
+        }
         const MenuItemState state = validateMenuItem(action, tagOf(item));
         if (state.checked)
             item->setChecked(*state.checked);

@@ -21,6 +21,7 @@
 class QAction;
 class QMainWindow;
 class QMenu;
+class QScrollBar;
 class QToolBar;
 
 namespace platform {
@@ -37,6 +38,7 @@ namespace cw::editor {
 class BookmarkListController;
 class EditorController;
 class EditorWindowControllerDelegate;
+class ScriptTextView;
 class SidebarController;
 class StatusbarController;
 
@@ -111,6 +113,8 @@ public:
     QWidget* centerAnchorView() const { return centerAnchor_; }
     QWidget* rightSidebarAnchorView() const { return rightAnchor_; }
     QWidget* statusbarAnchorView() const { return statusbarAnchor_; }
+    // The editor's vertical scroll bar, at the right edge of the centre anchor.
+    QScrollBar* editorScrollBar() const { return editorScrollBar_; }
     QToolBar* toolbar() const { return toolbar_; }
     QAction* toggleLeftSidebarToolbarItem() const { return toggleLeftSidebarItem_; }
     QAction* toggleEditorLockToolbarItem() const { return toggleEditorLockItem_; }
@@ -134,6 +138,13 @@ public:
     void toggleLeftSidebar();
     void resyncEditorController();
     void toggleFullScreen();
+    // The editor's bookmark at its current line, added or taken away; every bookmark on `line`
+    // removed. Both are undo steps; nothing happens before the editor has loaded.
+    void toggleBookmark();
+    void deleteBookmark(int line);
+    enum class UndoDirection { undo, redo };
+    // Undo or redo in the editor while it has the keyboard focus.
+    void undoInEditor(UndoDirection direction);
     bool isBookmarkColumnShown() const { return bookmarkColumnShown_; }
     // How many re-syncs of the editor were scheduled by the window becoming main.
     int scheduledResyncs() const { return scheduledResyncs_; }
@@ -148,9 +159,13 @@ public:
     // its check mark and title.
     void validateMenu(QMenu& menu);
 
-    // ActionResponder: the sender's "tag" property is a switchEditorMode: item's tag.
+    // ActionResponder: the sender's "tag" property is a switchEditorMode: item's tag, or a
+    // deleteBookmark: item's line. Undo and redo are answered while the editor has the focus,
+    // and named after the step they take back or make again.
     bool respondsToAction(std::string_view action) const override;
     void performAction(std::string_view action, QObject* sender) override;
+    bool validateAction(std::string_view action) const override;
+    std::optional<QString> titleForAction(std::string_view action, const QObject* sender) const override;
 
     // ProjectEventListener
     void projectTextDidChange(Project&) override { updateTitle(); }
@@ -175,6 +190,7 @@ private:
     void makeMenus(QMainWindow& window);
     void refreshIcons();
     void placeChildren();
+    QScrollBar* makeEditorScrollBar(ScriptTextView& text);
     void loadEditor();
     void showBookmarkColumn(bool shown);
     void layoutColumns();
@@ -182,6 +198,7 @@ private:
     void showPlaybackState(bool playing);
     void scheduleResync(std::chrono::milliseconds delay);
     void requestPrompter(TeleprompterWindowPreset preset);
+    bool editorHasFocus() const;
 
     std::shared_ptr<Project> project_;
     platform::Defaults* defaults_;
@@ -198,8 +215,9 @@ private:
     QPointer<QWidget> centerAnchor_;
     QPointer<QWidget> rightAnchor_;
     QPointer<QWidget> statusbarAnchor_;
-    QPointer<QWidget> editorViews_; // the editor's stacked views
-    QToolBar* toolbar_ = nullptr;   // owned by the window
+    QPointer<QWidget> editorViews_;         // the editor's stacked views
+    QScrollBar* editorScrollBar_ = nullptr; // owned by the centre anchor
+    QToolBar* toolbar_ = nullptr;           // owned by the window
     QAction* toggleLeftSidebarItem_ = nullptr;
     QAction* toggleEditorLockItem_ = nullptr;
     QAction* playPauseItem_ = nullptr;

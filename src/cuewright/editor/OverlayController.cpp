@@ -112,7 +112,8 @@ QWidget* OverlayController::makeView() {
         connect(button, &QComboBox::activated, this, [this, action] { (this->*action)(); });
     };
 
-    paneform::addHeader(column, paneform::divider(tr("Overlay"), pane), reset("resetOverlay:"));
+    auto* const overlay = paneform::divider(tr("Overlay"), pane);
+    paneform::addHeader(column, overlay, reset("resetOverlay:"));
     c.overlayTypeButton = popUp({tr("None"), tr("Fade Out"), tr("Highlight"), tr("Black Out"),
                                  tr("Black Out (3 Lines)"), tr("Expanse")},
                                 pane);
@@ -122,7 +123,8 @@ QWidget* OverlayController::makeView() {
     connectSlider(c.overlayAlphaSlider, &OverlayController::adjustOverlayOpacity);
     paneform::row(column, tr("Opacity"))->addWidget(c.overlayAlphaSlider);
 
-    paneform::addHeader(column, paneform::divider(tr("Reading Indicator"), pane), reset("resetIndicator:"));
+    auto* const indicator = paneform::divider(tr("Reading Indicator"), pane);
+    paneform::addHeader(column, indicator, reset("resetIndicator:"));
     c.indicatorTypeButton = popUp({tr("None"), tr("Arrow"), tr("Dot"), tr("Line")}, pane);
     connectPopUp(c.indicatorTypeButton, &OverlayController::adjustIndicatorType);
     paneform::row(column, tr("Shape"))->addWidget(c.indicatorTypeButton);

@@ -177,14 +177,15 @@ QWidget* ProjectPropertiesController::makeView() {
     for (QCheckBox* box : {c.flipHorizontalChecker, c.flipVerticalChecker})
         connect(box, &QCheckBox::clicked, this, [this, box] { syncPropertiesToProject(box); });
 
-    paneform::addHeader(column, paneform::divider(tr("Margins"), pane), reset("resetPrompterMargin:"));
+    auto* const margins = paneform::divider(tr("Margins"), pane);
+    paneform::addHeader(column, margins, reset("resetPrompterMargin:"));
     c.prompterMarginSlider = paneform::slider(0, 80, pane);
     c.prompterMarginAlignmentSlider = paneform::slider(-100, 100, pane);
     paneform::row(column, tr("Width"))->addWidget(c.prompterMarginSlider);
     paneform::row(column, tr("Position"))->addWidget(c.prompterMarginAlignmentSlider);
 
-    paneform::addHeader(column, paneform::divider(tr("Words per Line"), pane),
-                        reset("resetWordCountFactor:"));
+    auto* const wordsPerLine = paneform::divider(tr("Words per Line"), pane);
+    paneform::addHeader(column, wordsPerLine, reset("resetWordCountFactor:"));
     c.wordCountSlider = paneform::slider(0, 100, pane);
     column->addWidget(c.wordCountSlider);
     c.wordsPerLineLabel = valueLabel(pane, Qt::AlignHCenter);

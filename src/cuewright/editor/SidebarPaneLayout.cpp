@@ -48,6 +48,9 @@ void addHeader(QBoxLayout* column, controls::LabeledDivider* divider, controls::
     if (reset) {
         reset->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
         header->addWidget(reset, 0, 0, Qt::AlignRight | Qt::AlignTop);
+        // Sharing the divider's cell, the button must lie above it to get its clicks, whichever
+        // of the two was made first.
+        reset->raise();
     }
     column->addLayout(header);
 }

@@ -171,6 +171,22 @@ QWidget* StatusbarController::makeView() {
     return strip;
 }
 
+void StatusbarController::fitToWidth() {
+    // In a narrow window the parts that matter least give way, so that no two overlap: first the
+    // ends of the speed range, then the line count, then the slider.
+    Parts& p = *parts_;
+    QWidget* const droppable[] = {p.speedMin, p.speedMax, p.lineCount, p.slider};
+    for (QWidget* part : droppable)
+        part->setVisible(true);
+    QLayout* row = view()->layout();
+    for (QWidget* part : droppable) {
+        row->invalidate();
+        if (row->minimumSize().width() <= view()->width())
+            break;
+        part->setVisible(false);
+    }
+}
+
 void StatusbarController::viewDidLoad() {
     Parts& p = *parts_;
     project_->registerEventListener(shared_from_this());
@@ -206,6 +222,8 @@ bool StatusbarController::eventFilter(QObject* watched, QEvent* event) {
         type == QEvent::WindowActivate || type == QEvent::WindowDeactivate || type == QEvent::ParentChange;
     if (isViewLoaded() && watched == view() && (windowChange || controls::changesLook(*event)))
         followWindowFocus();
+    if (isViewLoaded() && watched == view() && type == QEvent::Resize)
+        fitToWidth();
     return QObject::eventFilter(watched, event);
 }
 

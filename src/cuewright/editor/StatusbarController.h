@@ -115,6 +115,8 @@ private:
     Parts& parts();
     // The label colour in a main window, the secondary one elsewhere.
     void followWindowFocus();
+    // Hides the least needed parts while the strip is narrower than its row.
+    void fitToWidth();
 
     std::shared_ptr<Project> project_;
     platform::Defaults* defaults_;

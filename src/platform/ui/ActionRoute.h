@@ -2,7 +2,9 @@
 #pragma once
 
 #include <QPointer>
+#include <QString>
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -22,6 +24,12 @@ public:
     virtual void performAction(std::string_view action, QObject* sender) = 0;
     // Whether a menu item or control for `action` is enabled now; by default when it responds.
     virtual bool validateAction(std::string_view action) const { return respondsToAction(action); }
+    // The title a menu item for `action` shows now ("Undo Typing", "Delete Bookmark"); nullopt
+    // keeps the item's own title.
+    virtual std::optional<QString> titleForAction(std::string_view /*action*/,
+                                                  const QObject* /*sender*/) const {
+        return std::nullopt;
+    }
 };
 
 // A control's target and action: the target is held weakly; once it is gone (or when none was
