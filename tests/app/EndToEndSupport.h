@@ -87,9 +87,10 @@ inline std::optional<Window> findWindow(Display* display, Window under, const st
                       [&](const std::string& name) { return name.find(part) != std::string::npos; });
 }
 
-// Polls until `ready` holds, while the program runs; false when it ended or 15 s passed.
+// Polls until `ready` holds, while the program runs; false when it ended or 60 s passed (a
+// loaded 2-core machine can take many seconds to start a debug build; a passing run never waits).
 inline bool waitFor(QProcess& app, const std::function<bool()>& ready) {
-    for (int i = 0; i < 300; ++i) {
+    for (int i = 0; i < 1200; ++i) {
         if (ready()) {
             return true;
         }

@@ -156,7 +156,7 @@ std::optional<Window> openEditor(Display* display, QProcess& app, const AppRun& 
 bool quitFrom(Display* display, Window window, QProcess& app) {
     XSetInputFocus(display, window, RevertToParent, CurrentTime);
     pressKeys(display, {XK_Control_L, XK_Q});
-    const bool quit = app.waitForFinished(15000);
+    const bool quit = app.waitForFinished(60000);
     if (!quit) {
         app.kill();
         app.waitForFinished();

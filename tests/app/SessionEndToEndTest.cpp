@@ -193,7 +193,7 @@ protected:
         EXPECT_TRUE(waitFor(app, [&] { return !hasCopies(); })) << "the copy stayed after the save";
         ASSERT_TRUE(activate(*editor));
         ASSERT_TRUE(xdotool({"key", "ctrl+q"}));
-        EXPECT_TRUE(app.waitForFinished(15000));
+        EXPECT_TRUE(app.waitForFinished(60000));
         EXPECT_EQ(app.exitCode(), 0);
     }
 
@@ -211,7 +211,7 @@ TEST_F(SessionEndToEnd, TheSessionEndingQuitsAtOnceAndTheTypedTextComesBack) {
     ASSERT_FALSE(HasFailure());
 
     ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
-    ASSERT_TRUE(app.waitForFinished(15000)) << "SIGTERM did not end the application";
+    ASSERT_TRUE(app.waitForFinished(60000)) << "SIGTERM did not end the application";
     EXPECT_EQ(app.exitStatus(), QProcess::NormalExit) << "killed by the signal instead of quitting";
     EXPECT_EQ(app.exitCode(), 0);
     EXPECT_EQ(fileBytes(script), savedBytes);
@@ -227,7 +227,7 @@ TEST_F(SessionEndToEnd, AKillSecondsAfterTypingLosesNothing) {
     ASSERT_TRUE(waitFor(app, [&] { return copyHolds("kiwi"); })) << "no copy of the typed text was kept";
 
     app.kill();
-    ASSERT_TRUE(app.waitForFinished(15000));
+    ASSERT_TRUE(app.waitForFinished(60000));
     EXPECT_EQ(fileBytes(script), savedBytes);
 
     expectTypedWordBack(script, savedBytes, "kiwi", "session-kill-recovered.png");
@@ -249,7 +249,7 @@ TEST_F(SessionEndToEnd, APipeNamedLikeADocumentIsRefusedAndTheApplicationGoesOn)
 
     // A second start hands the other pipe over; the running one refuses it and still answers.
     QProcess& second = start({QString::fromStdString(pdfPipe)});
-    ASSERT_TRUE(second.waitForFinished(15000));
+    ASSERT_TRUE(second.waitForFinished(60000));
     EXPECT_EQ(second.exitCode(), 0);
     ASSERT_TRUE(waitForAlert(app)) << "the handed-over pipe showed no error";
     ASSERT_TRUE(dismissAlert(app));
@@ -258,7 +258,7 @@ TEST_F(SessionEndToEnd, APipeNamedLikeADocumentIsRefusedAndTheApplicationGoesOn)
     ASSERT_TRUE(editor);
     ASSERT_TRUE(activate(*editor));
     ASSERT_TRUE(xdotool({"key", "ctrl+q"}));
-    EXPECT_TRUE(app.waitForFinished(15000)) << "the application stopped answering";
+    EXPECT_TRUE(app.waitForFinished(60000)) << "the application stopped answering";
     EXPECT_EQ(app.exitCode(), 0);
 }
 
@@ -268,7 +268,7 @@ TEST_F(SessionEndToEnd, TheSessionEndingDuringAStartUpMessageQuitsToo) {
     QProcess& app = start({QString::fromStdString(cwrPipe)});
     ASSERT_TRUE(waitForAlert(app)) << "opening the pipe showed no error";
     ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
-    ASSERT_TRUE(app.waitForFinished(15000)) << "the signal ended the message but not the application";
+    ASSERT_TRUE(app.waitForFinished(60000)) << "the signal ended the message but not the application";
     EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(app.exitCode(), 0);
 }
@@ -293,7 +293,7 @@ TEST_F(SessionEndToEnd, QuittingWithAPrompterOpenEndsAfterDontSave) {
     // Save, Cancel, Don't Save: the third button, reached from the default one.
     ASSERT_TRUE(activate(*question));
     ASSERT_TRUE(xdotool({"key", "Tab", "Tab", "space"}));
-    EXPECT_TRUE(app.waitForFinished(15000)) << "the windows closed but the process did not end";
+    EXPECT_TRUE(app.waitForFinished(60000)) << "the windows closed but the process did not end";
     EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(app.exitCode(), 0);
     EXPECT_EQ(fileBytes(script), savedBytes) << "Don't Save wrote the script";
@@ -353,7 +353,7 @@ TEST_F(SessionEndToEnd, ADisplaysSwitchShowsAPrompterOnTheSecondScreen) {
     }
     ASSERT_TRUE(activate(*editor));
     ASSERT_TRUE(xdotool({"key", "ctrl+q"}));
-    EXPECT_TRUE(app.waitForFinished(15000));
+    EXPECT_TRUE(app.waitForFinished(60000));
 }
 
 } // namespace
