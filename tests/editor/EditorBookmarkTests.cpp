@@ -148,6 +148,17 @@ TEST_F(EditorBookmarkTest, NoLineNoTextOrReadOnlyLeaveTheTextAlone) {
     EXPECT_EQ(controller->toggleBookmarkTitle(), QStringLiteral("Insert Bookmark"))
         << "no line, whatever the bookmarks";
     EXPECT_FALSE(view.insertBookmark(-1));
+    // Without a closing line break the end of the text is on the last line (Ctrl+End, Ctrl+D).
+    {
+        QTextCursor last = view.textCursor();
+        last.movePosition(QTextCursor::End);
+        last.deletePreviousChar();
+        view.setTextCursor(last);
+        EXPECT_EQ(view.currentLine(), view.lineMetrics().lineRanges.back().lineNum);
+        last.insertText(QStringLiteral("\n"));
+        view.setTextCursor(last);
+        EXPECT_EQ(view.currentLine(), -1);
+    }
     EXPECT_TRUE(view.insertBookmark(9)) << "a line past the end places it at the start";
     putCursor(0);
     EXPECT_EQ(controller->toggleBookmarkTitle(), QStringLiteral("Delete Bookmark"));

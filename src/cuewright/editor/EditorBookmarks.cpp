@@ -29,7 +29,14 @@ int ScriptTextView::currentLine() const {
     const auto found = std::find_if(lines.begin(), lines.end(), [&](const Editor::LineRange& line) {
         return line.range.contains(position);
     });
-    return found == lines.end() ? -1 : found->lineNum;
+    if (found != lines.end()) {
+        return found->lineNum;
+    }
+    // The caret after the text's last character is still on the last line, unless that character
+    // ends the paragraph: then it stands on an empty line of its own, which counts as none.
+    const QChar before = document()->characterAt(position - 1);
+    const bool afterBreak = before == QChar::ParagraphSeparator || before == u'\n';
+    return position == lines.back().range.end() && !afterBreak ? lines.back().lineNum : -1;
 }
 
 platform::TextRange ScriptTextView::rangeOfLine(int line) const {
