@@ -34,25 +34,35 @@ const char* const sampleScript =
     "*Weather\n"
     "And finally, the weather: sunshine in the morning, clouds rolling in by the afternoon.\n";
 
+// The script in the default look, in an editor window of `size` with the bookmark column shown.
+struct ShownWindow {
+    testsupport::TempDir dir;
+    platform::Defaults defaults{platform::Defaults::Options{dir / "defaults.json", 1h, {}}};
+    std::shared_ptr<cw::Project> project;
+    std::shared_ptr<cw::editor::EditorWindowController> controller;
+
+    ShownWindow(const QString& text, QSize size) {
+        cw::registerUserDefaults(defaults);
+        defaults.set(cw::settings::showBookmarkSidebar, true);
+        project = cw::Project::create(defaults);
+        platform::Attributes body;
+        body.font = cw::defaultFont(defaults);
+        body.foregroundColor = cw::defaultTextColor(defaults);
+        project->setText(platform::AttributedString(text, body));
+        controller = cw::editor::EditorWindowController::create(project, {&defaults, nullptr});
+        controller->window()->resize(size);
+        controller->showWindow();
+    }
+};
+
 TEST(EditorWindowScreenshots, WholeWindowLightAndDark) {
     const QString folder = editortest::screenshotFolder();
     ASSERT_FALSE(folder.isEmpty());
-    testsupport::TempDir dir;
-    platform::Defaults defaults(platform::Defaults::Options{dir / "defaults.json", 1h, {}});
-    cw::registerUserDefaults(defaults);
-    defaults.set(cw::settings::showBookmarkSidebar, true);
-    auto project = cw::Project::create(defaults);
-    platform::Attributes body;
-    body.font = cw::defaultFont(defaults);
-    body.foregroundColor = cw::defaultTextColor(defaults);
-    project->setText(platform::AttributedString(QString::fromUtf8(sampleScript), body));
-
-    auto controller = cw::editor::EditorWindowController::create(project, {&defaults, nullptr});
-    controller->window()->resize(1280, 800);
-    controller->showWindow();
+    ShownWindow shown(QString::fromUtf8(sampleScript), QSize(1280, 800));
+    const auto& controller = shown.controller;
     ASSERT_TRUE(QTest::qWaitForWindowExposed(controller->window()));
     QTest::qWait(400); // the editor settles its layout
-    project->setProgress(0.3, /*animated=*/false, /*immediate=*/true);
+    shown.project->setProgress(0.3, /*animated=*/false, /*immediate=*/true);
     for (const auto& s : editortest::lightAndDark) {
         platform::Appearance::applyToWindow(controller->window(), s.style);
         QTest::qWait(100);
@@ -66,22 +76,11 @@ TEST(EditorWindowScreenshots, WholeWindowLightAndDark) {
 TEST(EditorWindowScreenshots, NarrowWindowAndLongBookmarkLabels) {
     const QString folder = editortest::screenshotFolder();
     ASSERT_FALSE(folder.isEmpty());
-    testsupport::TempDir dir;
-    platform::Defaults defaults(platform::Defaults::Options{dir / "defaults.json", 1h, {}});
-    cw::registerUserDefaults(defaults);
-    defaults.set(cw::settings::showBookmarkSidebar, true);
-    auto project = cw::Project::create(defaults);
-    platform::Attributes body;
-    body.font = cw::defaultFont(defaults);
-    body.foregroundColor = cw::defaultTextColor(defaults);
     const QString longMarks = QStringLiteral(
         "*Interview with the harbour master about the bridge, the ferries and the summer timetable\n"
         "*Weather for the long weekend across the islands, with the ferry warnings read in full\n");
-    project->setText(platform::AttributedString(QString::fromUtf8(sampleScript) + longMarks, body));
-
-    auto controller = cw::editor::EditorWindowController::create(project, {&defaults, nullptr});
-    controller->window()->resize(760, 480);
-    controller->showWindow();
+    ShownWindow shown(QString::fromUtf8(sampleScript) + longMarks, QSize(760, 480));
+    const auto& controller = shown.controller;
     ASSERT_TRUE(QTest::qWaitForWindowExposed(controller->window()));
     QTest::qWait(400); // the editor settles its layout
     for (const auto& s : editortest::lightAndDark) {
