@@ -153,7 +153,7 @@ void chooseFromButtonMenu(QToolButton* button, QMenu& menu, const QString& title
     ASSERT_TRUE(QTest::qWaitFor([&] { return !menu.isVisible(); }));
 }
 
-std::vector<int> bookmarkLines(const cw::Project& project) {
+std::vector<int> bookmarkLines(cw::Project& project) {
     std::vector<int> lines;
     for (const cw::Bookmark& b : project.bookmarks())
         lines.push_back(b.line);

@@ -129,8 +129,10 @@ public:
     const dispatch::QueuePtr& tickQueue() const { return clock_.tickQueue(); }
 
     // --- Bookmarks ------------------------------------------------------------------------
-    // The embedded bookmarks and the lines beginning with "*", by ascending line.
-    std::vector<Bookmark> bookmarks() const;
+    // The embedded bookmarks and the lines beginning with "*" (one per line: a line that carries
+    // an embedded bookmark is that one), by ascending line. Listeners first hand over pending
+    // edits (projectWillGatherBookmarks).
+    std::vector<Bookmark> bookmarks();
     void jumpToNextBookmark();
     void jumpToPreviousBookmark();
 

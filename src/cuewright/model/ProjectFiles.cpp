@@ -32,8 +32,8 @@ void Project::save(const std::string& path, const ScriptDocumentFile::SaveOption
     std::uint64_t savedRevision = 0;
     std::vector<Bookmark> marks;
     auto take = [&] {
+        marks = bookmarks(); // first: gathering them may hand over a pending edit
         std::tie(saved, savedRevision) = revisedDocumentSnapshot();
-        marks = bookmarks();
     };
     if (dispatch::isMainThread()) {
         take();
