@@ -35,6 +35,7 @@
 #include <QAction>
 #include <QContextMenuEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMainWindow>
 #include <QMenu>
@@ -450,6 +451,70 @@ TEST_F(EditorWindowTest, BookmarksAreAddedAndRemovedFromTheColumnsButtonsAndMenu
     ASSERT_TRUE(QTest::qWaitFor([&] { return context.isVisible(); }));
     QTest::mouseClick(&context, Qt::LeftButton, {}, context.actionGeometry(context.actions()[1]).center());
     EXPECT_EQ(bookmarkLines(*project), std::vector<int>{2});
+    EXPECT_EQ(w.titleForAction("undo:", nullptr), QStringLiteral("Undo Delete Bookmark"));
+}
+
+// A row's context menu at its place in the column.
+void openRowContextMenu(cw::editor::BookmarkListController& list, int row) {
+    QWidget* viewport = list.tableView().viewport();
+    const QPoint at = list.tableView().visualItemRect(list.tableView().item(row)).center();
+    QContextMenuEvent rightClick(QContextMenuEvent::Mouse, at, viewport->mapToGlobal(at));
+    QApplication::sendEvent(viewport, &rightClick);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return list.contextMenu().isVisible(); }));
+}
+
+void chooseFromContextMenu(cw::editor::BookmarkListController& list, const QString& title) {
+    QMenu& menu = list.contextMenu();
+    for (QAction* item : menu.actions())
+        if (item->text() == title) {
+            QTest::mouseClick(&menu, Qt::LeftButton, {}, menu.actionGeometry(item).center());
+            return;
+        }
+    FAIL() << "no item " << title.toStdString();
+}
+
+// "Rename Bookmark" makes the row's label a field: Return stores the note through the editor (one
+// undo step), Escape keeps the old one; a "*" line takes a note and stays one row. Deleting it
+// takes the "*" off and keeps the rest of the line.
+TEST_F(EditorWindowTest, BookmarksAreRenamedInPlaceAndStarsDeleted) {
+    defaults.set(cw::settings::showBookmarkSidebar, true);
+    EditorWindowController& w = open();
+    w.window()->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w.window()));
+    cw::editor::BookmarkListController& list = *w.bookmarkListController();
+    ASSERT_EQ(list.tableView().count(), 1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return list.cellLabel(0)->isVisible(); }));
+
+    const struct {
+        const char* typed;
+        Qt::Key end;
+        const char* note; // the bookmark's note afterwards
+        const char* label;
+    } renames[] = {{"Top story", Qt::Key_Return, "Top story", "Line 2: Top story…"},
+                   {"Other", Qt::Key_Escape, "Top story", "Line 2: Top story…"},
+                   {"Lead", Qt::Key_Enter, "Lead", "Line 2: Lead…"}};
+    for (const auto& r : renames) {
+        openRowContextMenu(list, 0);
+        chooseFromContextMenu(list, QStringLiteral("Rename Bookmark"));
+        QLineEdit* field = list.cellNoteEditor(0);
+        ASSERT_TRUE(field);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return field->isVisible() && field->hasFocus(); })) << r.typed;
+        EXPECT_FALSE(list.cellLabel(0)->isVisible());
+        QTest::keyClicks(field, QString::fromUtf8(r.typed)); // replaces the selected old text
+        QTest::keyClick(field, r.end);
+        ASSERT_EQ(project->bookmarks().size(), 1u) << r.typed << ": never two rows for one line";
+        EXPECT_EQ(project->bookmarks()[0].userBlurb, r.note) << r.typed;
+        EXPECT_EQ(list.tableView().count(), 1) << r.typed;
+        EXPECT_EQ(list.cellLabel(0)->text(), QString::fromUtf8(r.label)) << r.typed;
+        EXPECT_TRUE(list.cellLabel(0)->isVisible()) << r.typed;
+        EXPECT_EQ(list.renamingRow(), -1) << r.typed;
+    }
+    EXPECT_EQ(w.titleForAction("undo:", nullptr), QStringLiteral("Undo Rename Bookmark"));
+
+    openRowContextMenu(list, 0);
+    chooseFromContextMenu(list, QStringLiteral("Delete Bookmark"));
+    EXPECT_TRUE(project->bookmarks().empty());
+    EXPECT_EQ(project->document().text.string(), QStringLiteral("Good evening.\nIntro\nThis is the news."));
     EXPECT_EQ(w.titleForAction("undo:", nullptr), QStringLiteral("Undo Delete Bookmark"));
 }
 

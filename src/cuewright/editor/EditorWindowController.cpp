@@ -390,6 +390,11 @@ void EditorWindowController::placeChildren() {
             if (const auto controller = editor.lock())
                 controller->removeBookmark(b);
         });
+    bookmarkListController_->setBookmarkRenamer(
+        [editor = std::weak_ptr(editorController_)](const Bookmark& b, const QString& note) {
+            if (const auto controller = editor.lock())
+                controller->renameBookmark(b, note);
+        });
     bookmarkListController_->setEditorAheadQuery([editor = std::weak_ptr(editorController_)] {
         const auto controller = editor.lock();
         return controller && controller->hasPendingEdit();
