@@ -41,6 +41,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QScrollBar>
+#include <QSpinBox>
 #include <QTest>
 #include <QTextBlock>
 #include <QToolBar>
@@ -816,4 +817,51 @@ TEST_F(EditorWindowTest, ALongScriptOrALargeFontStaysWithinWhatQtCanLayOut) {
         controller.reset();
         shell->held.reset();
     }
+}
+
+// A 1,000,000-word script runs for more than two days: the Running Time field shows what the
+// status bar shows, and one click on the stepper's up arrow adds one hour (one second with the
+// seconds selected) instead of sending the speed to its maximum.
+TEST_F(EditorWindowTest, RunningTimeBeyondTwoDaysIsShownAndSteppedByOneUnit) {
+    project->setText(manyWords(1000000, 60));
+    EditorWindowController& w = open();
+    w.window()->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w.window()));
+    const auto* pane = w.sidebarController()->currentController<cw::editor::ProjectPropertiesController>();
+    ASSERT_NE(pane, nullptr);
+    cw::controls::TimeControl& picker = *pane->controls().runtimePicker;
+    QSpinBox& stepper = *pane->controls().runtimeStepper;
+    const QLabel& status = w.statusbarController()->runtimeLabel();
+    using Field = cw::controls::TimeControl::Field;
+    const auto shown = [&] {
+        return picker.text(Field::hour) + u':' + picker.text(Field::minute) + u':' +
+               picker.text(Field::second);
+    };
+    ASSERT_GT(project->runningTime(), 48 * 3600.0);
+    EXPECT_TRUE(status.text().startsWith(shown() + u'.'))
+        << status.text().toStdString() << " / " << shown().toStdString();
+    const QString folder = editortest::screenshotFolder();
+    ASSERT_FALSE(folder.isEmpty());
+    EXPECT_TRUE(w.sidebarController()->view()->grab().save(folder + "/running-time-beyond-two-days.png"));
+
+    const struct {
+        Field field;
+        double step; // seconds
+    } steps[] = {{Field::hour, 3600}, {Field::second, 1}, {Field::minute, 60}};
+    for (const auto& s : steps) {
+        // The caret strip under a field selects it, as a click there does.
+        const QRectF field = picker.fieldRect(s.field);
+        QTest::mouseClick(&picker, Qt::LeftButton, {}, QPoint(int(field.center().x()), picker.height() - 2));
+        ASSERT_EQ(picker.selected(), s.field);
+        const double before = picker.totalSeconds();
+        const int value = picker.value(s.field);
+        QTest::mouseClick(&stepper, Qt::LeftButton, {}, QPoint(stepper.width() - 5, stepper.height() / 4));
+        EXPECT_NEAR(project->runningTime(), before + s.step, 0.01) << "one unit up";
+        EXPECT_EQ(picker.value(s.field), value + 1);
+        EXPECT_LT(project->document().speedProperties.scrollSpeedPerc, 100.0);
+        EXPECT_TRUE(status.text().startsWith(shown() + u'.')) << status.text().toStdString();
+    }
+    project->setTotalRuntime(83 * 3600 + 3 * 60 + 1);
+    EXPECT_EQ(shown(), QStringLiteral("83:03:01"));
+    EXPECT_TRUE(w.sidebarController()->view()->grab().save(folder + "/running-time-83-hours.png"));
 }
