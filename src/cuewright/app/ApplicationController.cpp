@@ -23,6 +23,7 @@
 #include "dispatch/MainThreadChecker.h"
 #include "platform/defaults/Defaults.h"
 #include "platform/defaults/NotificationCenter.h"
+#include "platform/ui/ActionRoute.h"
 #include "platform/ui/AlertRunner.h"
 #include "platform/ui/FileDialogs.h"
 #include "platform/ui/WindowController.h"
@@ -940,7 +941,8 @@ bool ApplicationController::validateAction(std::string_view action) const {
         return workspace_->activeProject() != nullptr;
     }
     if (isEditAction(action)) {
-        QWidget* focus = QApplication::focusWidget();
+        // The window's focus, not the menu that is open while the Edit menu is validated.
+        QWidget* focus = platform::actionFocusWidget(nullptr);
         return focus != nullptr && focus->metaObject()->indexOfSlot(slotOf(action) + "()") >= 0;
     }
     return respondsToAction(action);
@@ -952,7 +954,8 @@ void ApplicationController::performAction(std::string_view action, QObject* send
     } else if (findToggle(action) != nullptr) {
         togglePreference(action);
     } else if (isEditAction(action)) {
-        if (QWidget* focus = QApplication::focusWidget()) {
+        QWidget* focus = platform::actionFocusWidget(sender);
+        if (focus && focus->metaObject()->indexOfSlot(slotOf(action) + "()") >= 0) {
             QMetaObject::invokeMethod(focus, slotOf(action).constData());
         }
     } else if (help_->respondsToAction(action)) {

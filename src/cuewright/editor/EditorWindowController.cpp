@@ -550,7 +550,8 @@ std::optional<QString> EditorWindowController::titleForAction(std::string_view a
 }
 
 bool EditorWindowController::editorHasFocus() const {
-    return editorController_ && mainWindow() && mainWindow()->focusWidget() == &editorController_->textView();
+    return editorController_ && mainWindow() &&
+           platform::focusWidgetIn(mainWindow()) == &editorController_->textView();
 }
 
 void EditorWindowController::toggleBookmark() {
