@@ -161,8 +161,14 @@ void DocumentCommands::print(QPrinter& printer) const {
     document.print(&printer);
 }
 
+static void useUsualMargins(QPrinter& printer) {
+    const double m = DocumentCommands::printMarginMillimetres;
+    printer.setPageMargins(QMarginsF(m, m, m, m), QPageLayout::Millimeter);
+}
+
 bool DocumentCommands::printToPdf(const QString& path) {
     QPrinter printer(QPrinter::HighResolution);
+    useUsualMargins(printer);
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setOutputFileName(path);
     print(printer);
@@ -190,6 +196,7 @@ DocumentCommands::Outcome DocumentCommands::print() {
                                                                                           : Outcome::failed;
     }
     QPrinter printer;
+    useUsualMargins(printer); // before the dialog, where the user may choose others
     QPrintDialog dialog(&printer, window_);
     if (dialog.exec() != QDialog::Accepted)
         return Outcome::cancelled;

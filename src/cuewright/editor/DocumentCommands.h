@@ -38,6 +38,9 @@ public:
     static std::string_view exportFileType(int index);
     // The size of printed text in points of paper, 1/72 inch (the text's own sizes are replaced).
     static constexpr double printPointSize = 12.0;
+    // The page's margins on every side, as paper usually has them (the printer's own are a few
+    // millimetres, the least it can print at).
+    static constexpr double printMarginMillimetres = 20.0;
 
     static constexpr std::string_view closeMessage =
         "Do you want to save the changes you made to this document?";
