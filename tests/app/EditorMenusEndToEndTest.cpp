@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace fs = std::filesystem;
 using namespace endtoend;
@@ -130,6 +131,81 @@ TEST_F(EditorMenusEndToEnd, EditReachedFromAnotherMenuOffersUndo) {
         ASSERT_TRUE(xdotool({"key", "Escape", "ctrl+s"}));
         EXPECT_TRUE(fileHolds(script, [&](const QString& text) { return text == saved; })) << way.typed;
     }
+    quit(*editor);
+}
+
+// The client area of `window` in root coordinates.
+QRect rootGeometry(Display* display, Window window) {
+    XWindowAttributes attributes;
+    if (!XGetWindowAttributes(display, window, &attributes)) {
+        return {};
+    }
+    int x = 0, y = 0;
+    Window child = 0;
+    XTranslateCoordinates(display, window, attributes.root, 0, 0, &x, &y, &child);
+    return QRect(x, y, attributes.width, attributes.height);
+}
+
+// The open menus: viewable top-level windows that the window manager does not frame.
+std::vector<QRect> openMenus(Display* display, Window root) {
+    std::vector<QRect> menus;
+    Window rootReturn = 0, parent = 0, *children = nullptr;
+    unsigned count = 0;
+    if (!XQueryTree(display, root, &rootReturn, &parent, &children, &count)) {
+        return menus;
+    }
+    for (unsigned i = 0; i < count; ++i) {
+        XWindowAttributes a;
+        if (XGetWindowAttributes(display, children[i], &a) && a.map_state == IsViewable &&
+            a.override_redirect && a.width > 20 && a.height > 20) {
+            menus.emplace_back(a.x, a.y, a.width, a.height);
+        }
+    }
+    if (children) {
+        XFree(children);
+    }
+    return menus;
+}
+
+// A Bookmarks menu of 80 bookmarks, opened right after typing, is one column under its title that
+// scrolls within the screen, not columns across it from its left edge.
+TEST_F(EditorMenusEndToEnd, ALongBookmarksMenuOpenedRightAfterTypingScrollsUnderItsTitle) {
+    QString text = QStringLiteral("Intro\n");
+    for (int i = 1; i <= 80; ++i) {
+        text += QStringLiteral("*Part %1\n").arg(i);
+    }
+    const fs::path script = makeScript("long.cwr", text);
+    const std::optional<Window> editor = open(script);
+    ASSERT_TRUE(editor) << "no editor window";
+    ASSERT_TRUE(activate(*editor));
+    ASSERT_TRUE(xdotool({"type", "x"}));
+    ASSERT_TRUE(xdotool({"key", "alt+b"}));
+    std::vector<QRect> menus;
+    ASSERT_TRUE(waitFor(app, [&] { return !(menus = openMenus(display, root)).empty(); }))
+        << "no menu opened";
+    app.waitForFinished(300); // let it paint: the picture is for people
+    screenshot("bookmarks-menu-80-bookmarks.png");
+    const QRect screen(0, 0, DisplayWidth(display, 0), DisplayHeight(display, 0));
+    const QRect menu = menus.back();
+    EXPECT_TRUE(screen.contains(menu))
+        << menu.x() << "," << menu.y() << " " << menu.width() << "x" << menu.height();
+    EXPECT_LT(menu.width(), screen.width() / 3) << "one column";
+    EXPECT_GT(menu.x(), 200) << "under the Bookmarks title, right of the window's other menus";
+    EXPECT_GE(menu.y(), rootGeometry(display, *editor).top() + 15) << "below the menu bar";
+    ASSERT_TRUE(xdotool({"key", "Escape", "Escape"}));
+    ASSERT_TRUE(waitFor(app, [&] { return openMenus(display, root).empty(); }));
+    // Any menu opened right after typing drops from its own title.
+    for (const char* menuKey : {"alt+e", "alt+o", "alt+h"}) {
+        ASSERT_TRUE(xdotool({"type", "y"}));
+        ASSERT_TRUE(xdotool({"key", menuKey}));
+        ASSERT_TRUE(waitFor(app, [&] { return !(menus = openMenus(display, root)).empty(); })) << menuKey;
+        EXPECT_GT(menus.back().x(), 250) << menuKey;
+        EXPECT_GE(menus.back().y(), rootGeometry(display, *editor).top() + 15) << menuKey;
+        ASSERT_TRUE(xdotool({"key", "Escape", "Escape"}));
+        ASSERT_TRUE(waitFor(app, [&] { return openMenus(display, root).empty(); }));
+    }
+    ASSERT_TRUE(xdotool({"key", "ctrl+s"}));
+    ASSERT_TRUE(waitFor(app, [&] { return !findWindow(display, root, "long.cwr*"); }));
     quit(*editor);
 }
 
