@@ -209,6 +209,32 @@ TEST_F(EditorMenusEndToEnd, ALongBookmarksMenuOpenedRightAfterTypingScrollsUnder
     quit(*editor);
 }
 
+// A second script opened from the command line while one is open gets a window that follows the
+// first down the screen and stays within it.
+TEST_F(EditorMenusEndToEnd, ASecondWindowCascadesWithinTheScreen) {
+    const fs::path first = makeScript("first.cwr", QStringLiteral("One."));
+    const fs::path second = makeScript("second.cwr", QStringLiteral("Two."));
+    const std::optional<Window> one = open(first);
+    ASSERT_TRUE(one) << "no editor window";
+    QProcess handOver;
+    handOver.setProcessEnvironment(environment);
+    handOver.setProcessChannelMode(QProcess::ForwardedChannels);
+    handOver.start(QStringLiteral(CW_APP_BINARY), {QString::fromStdString(second.string())});
+    ASSERT_TRUE(handOver.waitForFinished(60000));
+    const std::optional<Window> two = waitForWindow("second.cwr");
+    ASSERT_TRUE(two) << "the second script got no window";
+    app.waitForFinished(300); // let it paint: the picture is for people
+    screenshot("second-window-cascaded.png");
+    const QRect screen(0, 0, DisplayWidth(display, 0), DisplayHeight(display, 0));
+    const QRect a = rootGeometry(display, *one);
+    const QRect b = rootGeometry(display, *two);
+    EXPECT_TRUE(screen.contains(b.adjusted(0, 0, 0, 4))) // with the frame's lower edge
+        << b.x() << "," << b.y() << " " << b.width() << "x" << b.height();
+    EXPECT_GT(b.top(), a.top()) << "below the first window's title";
+    EXPECT_GT(b.left(), a.left());
+    quit(*two);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {

@@ -19,12 +19,14 @@
 
 #include <QAction>
 #include <QActionGroup>
+#include <QApplication>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTextDocument>
 #include <QTimer>
@@ -32,6 +34,7 @@
 #include <QVBoxLayout>
 
 #include <optional>
+#include <utility>
 
 namespace cw::editor {
 
@@ -188,12 +191,35 @@ QMainWindow* EditorWindowController::mainWindow() const {
 
 // ---- the window ----------------------------------------------------------------------------
 
+// The shown editor window furthest down the cascade (lowest, then furthest right); null when
+// none is shown.
+static QWidget* lastEditorWindow() {
+    QWidget* last = nullptr;
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (!window->isVisible() || window->objectName() != QLatin1String("EditorWindowController"))
+            continue;
+        const auto place = [](const QWidget* w) {
+            return std::pair(w->geometry().top(), w->geometry().left());
+        };
+        if (!last || place(window) > place(last))
+            last = window;
+    }
+    return last;
+}
+
 QWidget* EditorWindowController::makeWindow() {
     auto* window = new QMainWindow;
     window->setObjectName(QStringLiteral("EditorWindowController"));
     window->setUnifiedTitleAndToolBarOnMac(true);
     window->setMinimumSize(760, 420);
     platform::resizeToFitScreen(window, QSize(1180, 760));
+    // A window opened beside another editor window follows it down the screen, within the work
+    // area; the first one is placed by the window manager.
+    if (const QWidget* previous = lastEditorWindow(); previous && previous->screen()) {
+        window->setGeometry(platform::cascadedGeometry(previous->geometry(), window->size(),
+                                                       window->minimumSize(),
+                                                       previous->screen()->availableGeometry()));
+    }
 
     auto* body = new QWidget(window);
     auto* rows = new QVBoxLayout(body);
