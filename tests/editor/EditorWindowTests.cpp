@@ -865,3 +865,22 @@ TEST_F(EditorWindowTest, RunningTimeBeyondTwoDaysIsShownAndSteppedByOneUnit) {
     EXPECT_EQ(shown(), QStringLiteral("83:03:01"));
     EXPECT_TRUE(w.sidebarController()->view()->grab().save(folder + "/running-time-83-hours.png"));
 }
+
+// Everything selected and deleted with the transport at the end: what is typed next stands at
+// the reading position, where the first line of a text stands, not at the top of the editor.
+TEST_F(EditorWindowTest, TypingAfterDeletingEverythingAtTheEndStandsAtTheReadingPosition) {
+    project->setText(manyWords(3000, 30));
+    EditorWindowController& w = open();
+    w.window()->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w.window()));
+    cw::editor::ScriptTextView& text = w.editorController()->textView();
+    project->setProgress(1, /*animated=*/false, /*immediate=*/true);
+    ASSERT_GT(text.scrollOffset(), 1000);
+    text.setFocus();
+    QTest::keyClick(&text, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(&text, Qt::Key_Delete);
+    QTest::keyClicks(&text, QStringLiteral("Hello"));
+    ASSERT_EQ(text.toPlainText(), QStringLiteral("Hello"));
+    const int line = text.cursorRect().height();
+    EXPECT_NEAR(text.cursorRect().top(), text.topInset(), line) << "at the reading position";
+}

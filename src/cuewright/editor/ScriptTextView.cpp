@@ -195,9 +195,18 @@ void ScriptTextView::keepInsetInScrollRange() {
     if (adjustingRange_ || bar->minimum() == -inset) {
         return;
     }
+    // Qt reports the new range before it holds the value to it. A value beyond the new range (a
+    // text now shorter than the place shown: everything deleted with the view at the end) would
+    // end at the range's edge, the first line at the top of the view; the text's end goes to the
+    // reading position instead.
+    const int value = bar->value();
+    const int maximum = bar->maximum() + inset;
     adjustingRange_ = true;
-    bar->setRange(-inset, bar->maximum() + inset);
+    bar->setRange(-inset, maximum);
     adjustingRange_ = false;
+    if (value > maximum) {
+        scrollToOffset(std::min(value + inset_, usedHeight()), /*animated=*/false);
+    }
 }
 
 void ScriptTextView::setTopInset(double inset) {
