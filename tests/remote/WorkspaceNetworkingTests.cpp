@@ -115,7 +115,7 @@ TEST_F(WorkspaceNetworkingTest, ValuesThatAreNotFiniteChangeNothing) {
     EXPECT_EQ(project->transportState().ffwdFactor, 1);
 }
 
-TEST_F(WorkspaceNetworkingTest, RemoteSpeedsAreHeldToTheRangeOfTheControls) {
+TEST_F(WorkspaceNetworkingTest, RemoteSpeedsAndDirectionsAreHeldToTheRangeOfTheControls) {
     auto project = activeScript(120);
     struct Row {
         double sent, held;
@@ -125,10 +125,17 @@ TEST_F(WorkspaceNetworkingTest, RemoteSpeedsAreHeldToTheRangeOfTheControls) {
         EXPECT_EQ(project->document().speedProperties.scrollSpeedPerc, row.held) << row.sent;
         EXPECT_EQ(defaults.doubleForKey(cw::settings::defaultScrollSpeed), row.held) << row.sent;
     }
+    for (const Row& row : {Row{1e308, 5}, Row{6, 5}, Row{-1e308, -5}, Row{-5, -5}, Row{-0.5, -0.5}}) {
+        EXPECT_EQ(report(C::setScrollDirection(row.sent)).scrollDirection, row.held) << row.sent;
+        EXPECT_EQ(project->transportState().ffwdFactor, row.held) << row.sent;
+    }
     const auto server = startedServer();
     const char* huge = R"({"payload":{"cmdname":"SetScrollSpeed","cmdparams":{"speed":1e308}}})";
     EXPECT_EQ(Peer().ask(server->port(), huge)["payload"]["status"]["scrollSpeed"], 100.0);
     EXPECT_EQ(defaults.doubleForKey(cw::settings::defaultScrollSpeed), 100.0);
+    const char* far = R"({"payload":{"cmdname":"SetScrollDirection","cmdparams":{"direction":-1e308}}})";
+    EXPECT_EQ(Peer().ask(server->port(), far)["payload"]["status"]["scrollDirection"], -5.0);
+    EXPECT_EQ(project->transportState().ffwdFactor, -5.0);
 }
 
 TEST_F(WorkspaceNetworkingTest, TheServerCarriesRequestsOutOnTheWorkspace) {
