@@ -145,7 +145,7 @@ TEST_F(WorkspaceNetworkingTest, TheServerCarriesRequestsOutOnTheWorkspace) {
     const auto ask = [&](const std::string& request) { return peer.ask(server->port(), request)["payload"]; };
     for (const auto* name : {"ReportStatus", "StartPlayback", "StopPlayback", "Rewind", "SetScrollSpeed",
                              "SetScrollDirection"}) {
-        EXPECT_EQ(ask(json{{"payload", {{"cmdname", name}}}}.dump()),
+        EXPECT_EQ(ask(json{{"protver", 2}, {"payload", {{"cmdname", name}}}}.dump()),
                   (json{{"name", "nodoc"}, {"reason", "No document active."}}))
             << name;
     }
@@ -171,7 +171,9 @@ TEST_F(WorkspaceNetworkingTest, StopThenStartLeavesOneServerPublishedAtItsRealPo
     ASSERT_TRUE(dispatch::runMainUntil([&] { return server->isPublished(); }, 5s));
     EXPECT_EQ(net->published(), (std::vector<platform::FakeNetService::Published>{
                                     {"Studio", "_cuewright._udp", "", server->port()}}));
-    EXPECT_EQ(Peer().ask(server->port(), R"({"payload":{"cmdname":"Rewind"}})")["payload"]["name"], "nodoc");
+    EXPECT_EQ(
+        Peer().ask(server->port(), R"({"protver":2,"payload":{"cmdname":"Rewind"}})")["payload"]["name"],
+        "nodoc");
     const auto lines = log.lines();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "starting networking under name Studio ..."), 4);
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "stopping networking ..."), 1);
