@@ -20,7 +20,11 @@
 #include <QUrlQuery>
 
 #include <fstream>
+
 #include <map>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -208,6 +212,13 @@ struct FakeMovePlatform : MovePlatform {
     QString executablePath() const override { return executable; }
     QString resolvedPath(const QString& path) const override { return QDir::cleanPath(path); }
     QString homeFolder() const override { return "/home/ann"; }
+    std::optional<Mount> mount =
+        Mount{"/tmp/.mount_CuewrA1", "Cuewright.AppImage", "fuse.Cuewright.AppImage"};
+    std::optional<Mount> mountHolding(const QString& path) const override {
+        if (mount && path.startsWith(mount->point + u'/'))
+            return mount;
+        return Mount{"/", "/dev/sda1", "ext4"};
+    }
     QStringList downloadsFolders() const override { return {"/home/ann/Downloads"}; }
     ApplicationsFolder describeFolder(const QString& folder, const QString&) const override {
         auto it = folders.find(folder);
@@ -222,6 +233,10 @@ struct FakeMovePlatform : MovePlatform {
         note("run " + program + " " + args.join(' '));
         return pkexecStatus;
     }
+    int runPrivileged(const QString& script, const QString& input) override {
+        note("privileged " + script + " < " + input);
+        return pkexecStatus;
+    }
     bool note(const QString& call) {
         calls.push_back(call);
         return true;
@@ -231,8 +246,17 @@ struct FakeMovePlatform : MovePlatform {
     }
     bool moveToTrash(const QString& path) override { return note("trash " + path); }
     bool remove(const QString& path, QString&) override { return note("remove " + path); }
-    bool copy(const QString& from, const QString& to, QString&) override {
-        return note("copy " + from + " " + to);
+    bool copyFails = false;
+    std::optional<QString> copyBeside(const QString& from, const QString& to, QString& error) override {
+        note("copy " + from + " beside " + to);
+        if (copyFails) {
+            error = "disk full";
+            return std::nullopt;
+        }
+        return to + ".staged";
+    }
+    bool rename(const QString& from, const QString& to, QString&) override {
+        return note("rename " + from + " " + to);
     }
     bool isRunning(const QString&) const override { return running; }
     qint64 processId() const override { return 4242; }
@@ -254,8 +278,9 @@ TEST_F(MoverFixture, AMoveReplacesTheOldCopyAndRelaunchesTheNewOne) {
     EXPECT_EQ(mover.offerMoveToApplicationsFolder(), AppMover::Outcome::moved);
     const std::vector<QString> expected{
         "ask Move to Applications folder in your Home folder?",
+        "copy /home/ann/Downloads/Cuewright.AppImage beside " + dest,
         "trash " + dest,
-        "copy /home/ann/Downloads/Cuewright.AppImage " + dest,
+        "rename " + dest + ".staged " + dest,
         "remove /home/ann/Downloads/Cuewright.AppImage",
         "start /bin/sh -c " + relaunchCommand(4242, dest),
     };
@@ -277,7 +302,8 @@ TEST_F(MoverFixture, CancelledAuthorisationOnlyLogs) {
     fake.pkexecStatus = AppMover::authorizationDismissed;
     EXPECT_EQ(mover.offerMoveToApplicationsFolder(), AppMover::Outcome::cancelledAuthorization);
     ASSERT_EQ(fake.calls.size(), 2u);
-    EXPECT_TRUE(fake.calls[1].startsWith("run pkexec /bin/sh -c /bin/rm -f '" + dest + "'"));
+    EXPECT_TRUE(fake.calls[1].startsWith("privileged "));
+    EXPECT_TRUE(fake.calls[1].endsWith(" < /home/ann/Downloads/Cuewright.AppImage"));
     EXPECT_EQ(fake.logged.back(), "INFO -- Not moving because user canceled authorization");
     EXPECT_FALSE(fake.exitStatus);
 
@@ -308,27 +334,134 @@ TEST_F(MoverFixture, AnAppImageEnvironmentInheritedFromAnotherProgramIsNotOurs) 
         {"another image's mount", "/tmp/.mount_TermB2", "/usr/bin/cuewright"},
         {"a mount whose name we begin with", "/tmp/.mount_Cuewr", fake.executable},
         {"a blank APPDIR", " ", fake.executable},
+        {"a folder above our mount", "/tmp", fake.executable},
+        {"a folder inside our mount", "/tmp/.mount_CuewrA1/usr", fake.executable},
+        {"another image named", fake.appDir, fake.executable},
     };
     for (const Case& c : cases) {
         fake.appDir = c.appDir;
         fake.executable = c.executable;
+        fake.appImage = std::string_view(c.name) == "another image named"
+                            ? "/home/ann/Downloads/Other.AppImage"
+                            : "/home/ann/Downloads/Cuewright.AppImage";
         EXPECT_EQ(mover.offerMoveToApplicationsFolder(), AppMover::Outcome::nothingToDo) << c.name;
         EXPECT_TRUE(fake.calls.empty()) << c.name << ": nothing asked, moved or removed";
         EXPECT_FALSE(fake.exitStatus) << c.name;
     }
 }
 
+// What stands at the destination (a folder named like the AppImage, an older copy) is moved
+// away only after the copy beside it is whole: a copy that fails leaves it as it was.
+TEST_F(MoverFixture, ACopyThatFailsLeavesTheDestinationAsItWas) {
+    fake.copyFails = true;
+    EXPECT_EQ(mover.offerMoveToApplicationsFolder(), AppMover::Outcome::failed);
+    const std::vector<QString> expected{"ask Move to Applications folder in your Home folder?",
+                                        "copy /home/ann/Downloads/Cuewright.AppImage beside " + dest,
+                                        "failure Could not move to Applications folder"};
+    EXPECT_EQ(fake.calls, expected);
+    EXPECT_EQ(fake.logged.back(), "ERROR -- Could not copy myself to " + dest);
+    EXPECT_FALSE(fake.exitStatus);
+}
+
+// A folder in $APPIMAGE names no image that a mount could be named after: not ours, nothing is
+// offered, let alone removed.
 TEST_F(MoverFixture, AFolderInPlaceOfTheAppImageIsRefusedAndNothingRemoved) {
     fake.appImage = "/home/ann/Downloads/";
     for (const bool locked : {false, true}) {
         fake.calls.clear();
         fake.folders["/home/ann/Applications"].isWritable = !locked;
-        EXPECT_EQ(mover.offerMoveToApplicationsFolder(), AppMover::Outcome::failed) << locked;
-        const std::vector<QString> expected{"ask Move to Applications folder in your Home folder?",
-                                            "failure Could not move to Applications folder"};
-        EXPECT_EQ(fake.calls, expected) << locked;
+        EXPECT_EQ(mover.offerMoveToApplicationsFolder(), AppMover::Outcome::nothingToDo) << locked;
+        EXPECT_TRUE(fake.calls.empty()) << locked;
         EXPECT_FALSE(fake.exitStatus) << locked;
     }
+}
+
+// The mount table as the machine has it: the deepest mount above a path.
+TEST(SystemMovePlatform, TheMountHoldingAPathIsTheDeepestAboveIt) {
+    const SystemMovePlatform platform;
+    const auto proc = platform.mountHolding("/proc/self/status");
+    ASSERT_TRUE(proc);
+    EXPECT_EQ(proc->point, "/proc");
+    EXPECT_EQ(proc->type, "proc");
+    const auto rootMount = platform.mountHolding("/");
+    ASSERT_TRUE(rootMount);
+    EXPECT_EQ(rootMount->point, "/");
+    EXPECT_NE(platform.mountHolding("/procfs-like-name")->point, "/proc")
+        << "a mount whose name we begin with";
+}
+
+// The privileged install as it really runs: the script under /bin/sh as root through a fake
+// helper standing for pkexec, the AppImage handed over as its standard input.
+TEST(PrivilegedInstall, OnlyARegularFileIsCopiedAndTheCopyIsRoots) {
+    const passwd* nobody = ::getpwnam("nobody");
+    if (::geteuid() != 0 || nobody == nullptr) {
+        GTEST_SKIP() << "needs root: the installed copy must be root's";
+    }
+    testsupport::TempDir dir;
+    const QString root = QString::fromStdString(dir.path().string());
+    const QString helper = root + "/fake-pkexec";
+    std::ofstream(helper.toStdString()) << "#!/bin/sh\nexec \"$@\"\n";
+    QFile::setPermissions(helper, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    SystemMovePlatform platform;
+    platform.privilegedHelper = helper;
+
+    const QString folder = root + "/Applications";
+    const QString dest = folder + "/Cuewright.AppImage";
+    const QString secret = root + "/secret";
+    std::ofstream(secret.toStdString()) << "root's own";
+    QFile::setPermissions(secret, QFile::ReadOwner | QFile::WriteOwner);
+    QDir().mkpath(root + "/Downloads");
+    const QString download = root + "/Downloads/Cuewright.AppImage";
+    const auto readAll = [](const QString& path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+    };
+
+    // A link to a root-only file: refused before anything runs as root.
+    QFile::link(secret, download);
+    EXPECT_EQ(platform.runPrivileged(privilegedInstallScript(folder, dest), download), -1);
+    EXPECT_FALSE(QFileInfo::exists(dest));
+
+    // The user's own download: copied, and the copy is root's, 0755.
+    QFile::remove(download);
+    std::ofstream(download.toStdString()) << "#!/bin/sh\necho cuewright\n";
+    ASSERT_EQ(::chown(QFile::encodeName(download).constData(), nobody->pw_uid, nobody->pw_gid), 0);
+    ASSERT_EQ(platform.runPrivileged(privilegedInstallScript(folder, dest), download), 0);
+    struct stat installed {};
+    ASSERT_EQ(::lstat(QFile::encodeName(dest).constData(), &installed), 0);
+    EXPECT_TRUE(S_ISREG(installed.st_mode));
+    EXPECT_EQ(installed.st_uid, 0u);
+    EXPECT_EQ(installed.st_gid, 0u);
+    EXPECT_EQ(installed.st_mode & 07777, 0755u);
+    EXPECT_EQ(readAll(dest), "#!/bin/sh\necho cuewright\n");
+    EXPECT_EQ(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{"Cuewright.AppImage"});
+
+    // Run by other means with anything but a regular file as its input, the script copies nothing.
+    std::ofstream(secret.toStdString()) << "root's own";
+    QProcess direct;
+    direct.setStandardInputFile("/dev/zero");
+    direct.start("/bin/sh", {"-c", privilegedInstallScript(folder, dest)});
+    ASSERT_TRUE(direct.waitForFinished());
+    EXPECT_NE(direct.exitCode(), 0);
+    EXPECT_EQ(readAll(dest), "#!/bin/sh\necho cuewright\n");
+
+    // A folder named like the AppImage stands where the copy would go: refused, left whole.
+    QFile::remove(dest);
+    QDir().mkpath(dest);
+    std::ofstream((dest + "/keep").toStdString()) << "kept";
+    EXPECT_NE(platform.runPrivileged(privilegedInstallScript(folder, dest), download), 0);
+    EXPECT_EQ(readAll(dest + "/keep"), "kept");
+    EXPECT_EQ(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{"Cuewright.AppImage"});
+
+    // Without authorisation the copy is made beside the destination, links refused.
+    QString error;
+    EXPECT_EQ(platform.copyBeside(secret, dest, error).has_value(), true) << "a regular file";
+    const QString link = root + "/Downloads/Link.AppImage";
+    QFile::link(secret, link);
+    EXPECT_FALSE(platform.copyBeside(link, dest, error));
+    EXPECT_EQ(readAll(dest + "/keep"), "kept");
 }
 
 } // namespace
