@@ -390,78 +390,113 @@ TEST(SystemMovePlatform, TheMountHoldingAPathIsTheDeepestAboveIt) {
         << "a mount whose name we begin with";
 }
 
-// The privileged install as it really runs: the script under /bin/sh as root through a fake
-// helper standing for pkexec, the AppImage handed over as its standard input.
+// The privileged install as it really runs: the script under /bin/sh as root, through a fake
+// helper standing for pkexec that gives it a mount namespace of its own with a fresh /opt, so
+// that it installs into the real path /opt/Applications without touching the machine's. The
+// helper reports what stands there afterwards. The AppImage is handed over as standard input.
+class FakePrivilegedHelper {
+public:
+    // `setup`: shell commands run in the namespace before the script (what stood there before).
+    explicit FakePrivilegedHelper(const QString& setup = {}) {
+        const QString inner = path_ + ".inner";
+        std::ofstream(inner.toStdString())
+            << ("mount -t tmpfs cuewright-test /opt || exit 90\n" + setup +
+                "\n\"$@\"\nstatus=$?\ncd /opt/Applications 2>/dev/null || exit $status\n"
+                "stat -c '%u %g %a %F' " +
+                destinationName + " >" + shellQuoted(report_) + " 2>/dev/null\nls -A >>" +
+                shellQuoted(report_) + "\ncat " + destinationName + "/keep >>" + shellQuoted(report_) +
+                " 2>/dev/null\nexit $status\n")
+                   .toStdString();
+        std::ofstream(path_.toStdString())
+            << ("#!/bin/sh\nexec unshare --mount --propagation private /bin/sh " + shellQuoted(inner) +
+                " \"$@\"\n")
+                   .toStdString();
+        QFile::setPermissions(path_, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    static constexpr const char* destinationName = "Cuewright.AppImage";
+    const QString& path() const { return path_; }
+    // "uid gid mode type" of what the destination is, the folder's entries, then what a folder
+    // in its place kept; empty when the helper never ran.
+    QString report() const {
+        QFile f(report_);
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    }
+
+private:
+    testsupport::TempDir dir_;
+    QString path_ = QString::fromStdString((dir_ / "fake-pkexec").string());
+    QString report_ = QString::fromStdString((dir_ / "report").string());
+};
+
 TEST(PrivilegedInstall, OnlyARegularFileIsCopiedAndTheCopyIsRoots) {
     const passwd* nobody = ::getpwnam("nobody");
-    if (::geteuid() != 0 || nobody == nullptr) {
-        GTEST_SKIP() << "needs root: the installed copy must be root's";
+    if (::geteuid() != 0 || nobody == nullptr || !QFileInfo(QStringLiteral("/opt")).isDir() ||
+        QProcess::execute("unshare", {"--mount", "--propagation", "private", "/bin/true"}) != 0) {
+        GTEST_SKIP() << "needs root and mount namespaces: the installed copy must be root's";
     }
     testsupport::TempDir dir;
     const QString root = QString::fromStdString(dir.path().string());
-    const QString helper = root + "/fake-pkexec";
-    std::ofstream(helper.toStdString()) << "#!/bin/sh\nexec \"$@\"\n";
-    QFile::setPermissions(helper, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    SystemMovePlatform platform;
-    platform.privilegedHelper = helper;
-
-    const QString folder = root + "/Applications";
-    const QString dest = folder + "/Cuewright.AppImage";
+    const QString folder = QString::fromLatin1(AppMover::systemApplicationsFolder);
+    const QString dest = folder + u'/' + FakePrivilegedHelper::destinationName;
+    const QString script = privilegedInstallScript(folder, dest);
     const QString secret = root + "/secret";
     std::ofstream(secret.toStdString()) << "root's own";
     QFile::setPermissions(secret, QFile::ReadOwner | QFile::WriteOwner);
     QDir().mkpath(root + "/Downloads");
     const QString download = root + "/Downloads/Cuewright.AppImage";
-    const auto readAll = [](const QString& path) {
-        QFile f(path);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-    };
-
-    // A link to a root-only file: refused before anything runs as root.
     QFile::link(secret, download);
-    EXPECT_EQ(platform.runPrivileged(privilegedInstallScript(folder, dest), download), -1);
-    EXPECT_FALSE(QFileInfo::exists(dest));
+    const QString mine = root + "/Downloads/Mine.AppImage";
+    std::ofstream(mine.toStdString()) << "#!/bin/sh\necho cuewright\n";
+    ASSERT_EQ(::chown(QFile::encodeName(mine).constData(), nobody->pw_uid, nobody->pw_gid), 0);
 
-    // The user's own download: copied, and the copy is root's, 0755.
-    QFile::remove(download);
-    std::ofstream(download.toStdString()) << "#!/bin/sh\necho cuewright\n";
-    ASSERT_EQ(::chown(QFile::encodeName(download).constData(), nobody->pw_uid, nobody->pw_gid), 0);
-    ASSERT_EQ(platform.runPrivileged(privilegedInstallScript(folder, dest), download), 0);
-    struct stat installed {};
-    ASSERT_EQ(::lstat(QFile::encodeName(dest).constData(), &installed), 0);
-    EXPECT_TRUE(S_ISREG(installed.st_mode));
-    EXPECT_EQ(installed.st_uid, 0u);
-    EXPECT_EQ(installed.st_gid, 0u);
-    EXPECT_EQ(installed.st_mode & 07777, 0755u);
-    EXPECT_EQ(readAll(dest), "#!/bin/sh\necho cuewright\n");
-    EXPECT_EQ(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-              QStringList{"Cuewright.AppImage"});
+    struct Case {
+        const char* name;
+        QString input;
+        QString setup;
+        int status; // -1: refused before anything ran as root
+        QString report;
+    };
+    const Case cases[] = {
+        {"a link to a root-only file", download, {}, -1, {}},
+        {"the user's own download", mine, {}, 0, "0 0 755 regular file\nCuewright.AppImage\n"},
+        {"over an older copy", mine,
+         "mkdir -p /opt/Applications && echo old >/opt/Applications/Cuewright.AppImage", 0,
+         "0 0 755 regular file\nCuewright.AppImage\n"},
+        {"a folder named like the AppImage in the way", mine,
+         "mkdir -p /opt/Applications/Cuewright.AppImage && echo kept "
+         ">/opt/Applications/Cuewright.AppImage/keep",
+         1, "0 0 755 directory\nCuewright.AppImage\nkept\n"},
+        {"a link in the way", mine,
+         "mkdir -p /opt/Applications && ln -s /etc/passwd /opt/Applications/Cuewright.AppImage", 1,
+         "0 0 777 symbolic link\nCuewright.AppImage\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakePrivilegedHelper helper(c.setup);
+        SystemMovePlatform platform;
+        platform.privilegedHelper = helper.path();
+        EXPECT_EQ(platform.runPrivileged(script, c.input), c.status);
+        EXPECT_EQ(helper.report(), c.report);
+    }
 
     // Run by other means with anything but a regular file as its input, the script copies nothing.
-    std::ofstream(secret.toStdString()) << "root's own";
+    FakePrivilegedHelper helper;
     QProcess direct;
     direct.setStandardInputFile("/dev/zero");
-    direct.start("/bin/sh", {"-c", privilegedInstallScript(folder, dest)});
+    direct.start(helper.path(), {"/bin/sh", "-c", script});
     ASSERT_TRUE(direct.waitForFinished());
-    EXPECT_NE(direct.exitCode(), 0);
-    EXPECT_EQ(readAll(dest), "#!/bin/sh\necho cuewright\n");
-
-    // A folder named like the AppImage stands where the copy would go: refused, left whole.
-    QFile::remove(dest);
-    QDir().mkpath(dest);
-    std::ofstream((dest + "/keep").toStdString()) << "kept";
-    EXPECT_NE(platform.runPrivileged(privilegedInstallScript(folder, dest), download), 0);
-    EXPECT_EQ(readAll(dest + "/keep"), "kept");
-    EXPECT_EQ(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-              QStringList{"Cuewright.AppImage"});
+    EXPECT_EQ(direct.exitCode(), 1);
+    EXPECT_EQ(helper.report(), "");
 
     // Without authorisation the copy is made beside the destination, links refused.
+    SystemMovePlatform platform;
     QString error;
-    EXPECT_EQ(platform.copyBeside(secret, dest, error).has_value(), true) << "a regular file";
-    const QString link = root + "/Downloads/Link.AppImage";
-    QFile::link(secret, link);
-    EXPECT_FALSE(platform.copyBeside(link, dest, error));
-    EXPECT_EQ(readAll(dest + "/keep"), "kept");
+    const QString home = root + "/Applications/Cuewright.AppImage";
+    const auto staged = platform.copyBeside(mine, home, error);
+    ASSERT_TRUE(staged) << error.toStdString();
+    EXPECT_TRUE(QFileInfo(*staged).isExecutable());
+    EXPECT_FALSE(QFileInfo::exists(home)) << "the destination itself is left to the rename";
+    EXPECT_FALSE(platform.copyBeside(download, home, error));
 }
 
 } // namespace
