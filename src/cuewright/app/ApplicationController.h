@@ -89,6 +89,8 @@ struct ApplicationEnvironment {
 //    the unsaved edits are kept as recovery copies instead.
 //  - With a recovery folder, every script with unsaved edits has a copy there (ScriptRecovery);
 //    launching brings the copies back as unsaved scripts under their own names and says so.
+//    While copies cannot be kept (the folder is refused, or writing fails), every editor window
+//    says so in a notice line, and quitting on a signal asks as quitting does.
 //  - Menus: the application menus are made once and put into every window; the controller is
 //    the last responder of the action chain and answers the menus' application-wide actions.
 //  - With no script window open, a small start window offers New, Open and the recent scripts,
@@ -229,6 +231,8 @@ private:
     bool hasVisibleWindows() const;
     void installMenus(ShellWindow& window, bool withBar);
     void restoreRecoveredScripts();
+    // Why unsaved edits are not being kept; empty when they are.
+    void setRecoveryProblem(const std::string& problem);
 
     Environment env_;
     platform::Defaults* defaults_;
@@ -244,6 +248,7 @@ private:
     std::unique_ptr<SettingsPanelController> settings_;
     std::unique_ptr<StartWindow> startWindow_;
     std::unique_ptr<ScriptRecovery> recovery_;
+    QString recoveryNotice_; // shown in every editor window while not empty
     std::vector<std::shared_ptr<EditorWindow>> editors_;
     std::vector<std::shared_ptr<PrompterWindow>> floating_;
     std::vector<std::shared_ptr<PrompterWindow>> bound_;
