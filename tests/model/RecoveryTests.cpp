@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -260,6 +262,31 @@ TEST_F(ScriptRecoveryTest, SavingOrDiscardingRemovesTheCopyUnlessTheProcessIsEnd
         c.end(*recovery, *script);
         EXPECT_EQ(keptTexts().size(), c.kept ? 1u : 0u) << c.name;
     }
+}
+
+// The window's notice hangs on this: a failing write is told once however often it fails, and
+// so is the first write that works again.
+TEST_F(ScriptRecoveryTest, FailingWritesAreToldOnceAndSoIsTheirWorkingAgain) {
+    std::vector<std::string> told;
+    recovery->setProblemHandler([&](const std::string& problem) { told.push_back(problem); });
+    recovery->follow(project);
+    const auto edit = [&](const char* text, size_t toldBefore) {
+        project->setText(AttributedString(text));
+        runScheduled();
+        recovery->flush();
+        for (int pass = 0; pass < 100 && told.size() == toldBefore; ++pass) {
+            QCoreApplication::processEvents();
+        }
+    };
+    fs::remove_all(folder()); // taken away under the running application
+    edit("first", 0);
+    edit("second", 1);
+    fs::create_directory(folder());
+    edit("third", 1);
+    ASSERT_EQ(told.size(), 2u);
+    EXPECT_NE(told[0].find("cannot be written"), std::string::npos) << told[0];
+    EXPECT_EQ(told[1], "");
+    EXPECT_EQ(keptTexts(), std::vector<QString>{"third"});
 }
 
 TEST_F(ScriptRecoveryTest, WriteNowKeepsTheEditsAtOnceAndOnlyWhenThereAreAny) {
