@@ -85,8 +85,8 @@ struct ApplicationEnvironment {
 //    has one editor however it is named. Closing an editor window closes its project and every
 //    prompter window of it.
 //  - Quitting asks every window with unsaved changes in turn; a cancelled or failed save
-//    cancels the quit and the windows after it are not asked. Quitting on a signal asks nothing:
-//    the unsaved edits are kept as recovery copies instead.
+//    cancels the quit and the windows after it are not asked. Quitting on a signal asks nothing
+//    while the unsaved edits are kept as recovery copies instead.
 //  - With a recovery folder, every script with unsaved edits has a copy there (ScriptRecovery);
 //    launching brings the copies back as unsaved scripts under their own names and says so.
 //    While copies cannot be kept (the folder is refused, or writing fails), every editor window
@@ -146,7 +146,8 @@ public:
     // Quits when applicationShouldTerminate() allows it; returns whether it did.
     bool terminate();
     // Quits without asking (the session is ending): the unsaved edits of every script are
-    // written to its recovery copy first, and the copies stay for the next start.
+    // written to its recovery copy first, and the copies stay for the next start. While copies
+    // cannot be kept, asks as terminate() does instead.
     void terminateWithoutAsking();
     // Quitting has begun: the main loop must not start (a signal came during a start-up dialog).
     bool isTerminating() const { return terminating_; }
