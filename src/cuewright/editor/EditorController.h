@@ -78,10 +78,10 @@ EditorViews makeEditorViews(QWidget* parent = nullptr);
 //    the view; close() unregisters (so does the destructor). The view must outlive the controller.
 //  - A user edit (or an explicit textDidChange()) publishes the line metrics and restarts the
 //    autosave wait; the project receives the whole text once, autosaveInterval() after the last
-//    edit, or maxAutosaveWait after the first edit it has not received yet, so that steady typing
-//    reaches the project (and its recovery copy) too. The controller's own loads and restyles (column, font
-//    size, alignment, mirroring) are not edits: they publish metrics but start no wait and leave the
-//    project's text alone.
+//    edit, or maxAutosaveWait after the first edit it has not received yet, so that steady
+//    typing reaches the project (and its recovery copy) too. The controller's own loads and
+//    restyles (column, font size, alignment, mirroring) are not edits: they publish metrics but
+//    start no wait and leave the project's text alone.
 //  - Before the project saves, a pending edit is handed over at once.
 //  - Line count, line ranges and words per line are published after layout (measureLines), in
 //    one Project::setEditor so that listeners never see ranges and a count that disagree.
