@@ -43,7 +43,12 @@ TEST(RecoveryStoreTest, KeepsReplacesAndForgetsCopiesByTheirScripts) {
     ASSERT_TRUE(store);
     const RecoveryStore::Entry named{RecoveryStore::makeId(), "/home/me/talk.cwr", "talk.cwr"};
     const RecoveryStore::Entry untitled{RecoveryStore::makeId(), std::nullopt, "Untitled"};
+    const RecoveryStore::Entry latin1{RecoveryStore::makeId(), "/home/me/r\xe9sum\xe9.cwr",
+                                      "r\xe9sum\xe9.cwr"};
 
+    RecoveryStore::open(dir / "Other")->write(latin1, documentWith("a name that is not UTF-8"), {});
+    EXPECT_EQ(RecoveryStore::open(dir / "Other")->entries(), std::vector{latin1})
+        << "read back byte for byte";
     store->write(named, documentWith("first draft"), {});
     store->write(untitled, documentWith("no file yet"), {});
     store->write(named, documentWith("second draft"), {});

@@ -88,24 +88,26 @@ std::optional<std::vector<RecoveryStore::Entry>> readIndex(const fs::path& file)
     return entries;
 }
 
-// The script a copy names; an untitled one when it names none (or cannot be read).
-RecoveryStore::Entry originOf(const fs::path& copy, std::string id) {
-    RecoveryStore::Entry entry{std::move(id), std::nullopt, std::string(RecoveryStore::untitledName)};
+// Gives `entry` the name and path its copy carries, byte for byte (the index may have lost bytes
+// that are not UTF-8); false when the copy carries none (or cannot be read).
+bool readOrigin(const fs::path& copy, RecoveryStore::Entry& entry) {
     try {
         const std::shared_ptr<sql::Connection> db = Database::openForReading(copy);
-        if (auto name = db->scalar("SELECT name FROM \"" + std::string(originTable) + "\" LIMIT 1");
-            name && std::holds_alternative<std::string>(*name)) {
-            entry.name = std::get<std::string>(*name);
+        const std::string from = " FROM \"" + std::string(originTable) + "\" LIMIT 1";
+        const std::optional<sql::Binding> name = db->scalar("SELECT name" + from);
+        if (!name || !std::holds_alternative<std::string>(*name)) {
+            return false;
         }
-        if (auto path = db->scalar("SELECT path FROM \"" + std::string(originTable) + "\" LIMIT 1");
-            path && std::holds_alternative<std::string>(*path)) {
-            entry.originalPath = std::get<std::string>(*path);
-        }
+        entry.name = std::get<std::string>(*name);
+        const std::optional<sql::Binding> path = db->scalar("SELECT path" + from);
+        entry.originalPath = path && std::holds_alternative<std::string>(*path)
+                                 ? std::optional(std::get<std::string>(*path))
+                                 : std::nullopt;
+        return true;
     } catch (const std::exception& error) {
-        base::log("A recovery copy names no script, it comes back untitled: " + copy.string() + ": " +
-                  error.what());
+        base::log("Cannot read which script the recovery copy " + copy.string() + " is of: " + error.what());
+        return false;
     }
-    return entry;
 }
 
 bool names(const std::vector<RecoveryStore::Entry>& entries, std::string_view id) {
@@ -135,13 +137,17 @@ bool collectCopies(const fs::path& folder, std::vector<RecoveryStore::Entry>& en
             changed = true;
             continue;
         }
+        readOrigin(folder / (entry.id + std::string(copyExtension)), entry);
         entries.push_back(std::move(entry));
     }
     std::sort(onDisk.begin(), onDisk.end()); // a stable order for copies the index lost
     for (std::string& id : onDisk) {
         if (!names(entries, id)) {
-            const fs::path copy = folder / (id + std::string(copyExtension));
-            entries.push_back(originOf(copy, std::move(id)));
+            RecoveryStore::Entry entry{id, std::nullopt, std::string(RecoveryStore::untitledName)};
+            if (!readOrigin(folder / (id + std::string(copyExtension)), entry)) {
+                base::log("The recovery copy " + id + " names no script: it comes back untitled");
+            }
+            entries.push_back(std::move(entry));
             changed = true;
         }
     }
@@ -353,6 +359,7 @@ void RecoveryStore::writeIndex() const {
     for (const Entry& entry : entries_) {
         QJsonObject script{{"id", QString::fromStdString(entry.id)},
                            {"name", QString::fromStdString(entry.name)}};
+        // Bytes that are not UTF-8 are lost here; the copy itself keeps them.
         script.insert("path", entry.originalPath ? QJsonValue(QString::fromStdString(*entry.originalPath))
                                                  : QJsonValue(QJsonValue::Null));
         scripts.append(script);
