@@ -5,7 +5,7 @@
 #include <QFontDialog>
 #include <QSignalBlocker>
 
-namespace platform::FontPanel {
+namespace platform {
 
 static QFont panelFont(const Font& font) {
     QFont shown = font.toQFont();
@@ -15,7 +15,7 @@ static QFont panelFont(const Font& font) {
     return shown;
 }
 
-QFontDialog* make(const Font& font, QWidget* parent) {
+QFontDialog* FontPanel::make(const Font& font, QWidget* parent) {
     CW_DCHECK_MAIN_THREAD();
     auto* panel = new QFontDialog(parent);
     panel->setOption(QFontDialog::NoButtons);
@@ -24,14 +24,14 @@ QFontDialog* make(const Font& font, QWidget* parent) {
     return panel;
 }
 
-void setFont(QFontDialog& panel, const Font& font) {
+void FontPanel::setFont(QFontDialog& panel, const Font& font) {
     const QSignalBlocker block(panel);
     panel.setCurrentFont(panelFont(font));
 }
 
-Font picked(const QFont& font, double fallbackSize) {
+Font FontPanel::picked(const QFont& font, double fallbackSize) {
     const double size = font.pointSizeF();
     return Font{font.family(), size > 0 ? size : fallbackSize, font.bold(), font.italic()};
 }
 
-} // namespace platform::FontPanel
+} // namespace platform

@@ -14,16 +14,17 @@ namespace platform {
 // font panel passes through here, unscaled, so the number the user sees and picks is the number
 // the application stores and uses (a 34-point font is listed as 34; picking 20 gives 20).
 // Main thread only.
-namespace FontPanel {
+class FontPanel {
+public:
+    FontPanel() = delete;
 
-// A non-modal dialog without buttons, titled "Fonts", showing `font`. Owned by `parent` (none:
-// by the caller).
-QFontDialog* make(const Font& font, QWidget* parent);
-// Shows `font` in the panel without announcing it as a pick.
-void setFont(QFontDialog& panel, const Font& font);
-// The font the user picked in the panel. A pick without a size keeps `fallbackSize`.
-Font picked(const QFont& font, double fallbackSize);
-
-} // namespace FontPanel
+    // A non-modal dialog without buttons, titled "Fonts", showing `font`. Owned by `parent`
+    // (none: by the caller).
+    static QFontDialog* make(const Font& font, QWidget* parent);
+    // Shows `font` in the panel without announcing it as a pick.
+    static void setFont(QFontDialog& panel, const Font& font);
+    // The font the user picked in the panel. A pick without a size keeps `fallbackSize`.
+    static Font picked(const QFont& font, double fallbackSize);
+};
 
 } // namespace platform
