@@ -279,10 +279,11 @@ TEST_F(WindowsEndToEnd, TheKeysPaneIsReachedAndABindingRecordedWithTheKeyboard) 
         platform::Defaults defaults({work / "defaults.json", std::chrono::hours(1), {}});
         return cw::KeyBindings::load(defaults).playPause;
     };
-    ASSERT_TRUE(xdotool({"key", "ctrl+w"}));
-    ASSERT_TRUE(waitGone(*settings));
+    app->waitForFinished(500); // let it paint: the picture is for people, not for the test
     QGuiApplication::primaryScreen()->grabWindow(0).save(
         QString::fromStdString((shotsDir() / "settings-keys-recorded.png").string()));
+    ASSERT_TRUE(xdotool({"key", "ctrl+w"}));
+    ASSERT_TRUE(waitGone(*settings));
     ASSERT_TRUE(activate(editor));
     ASSERT_TRUE(xdotool({"key", "ctrl+q"}));
     ASSERT_TRUE(app->waitForFinished(60000));
