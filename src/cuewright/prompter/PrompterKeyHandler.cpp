@@ -12,6 +12,7 @@
 #include <QKeyEvent>
 
 #include <algorithm>
+#include <vector>
 
 namespace cw {
 
@@ -93,11 +94,30 @@ void PrompterKeyHandler::refreshKeyHints() {
 }
 
 bool PrompterKeyHandler::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == view_ && event->type() == QEvent::FocusOut) {
+        endHeldKeys();
+        return QObject::eventFilter(watched, event);
+    }
     const bool press = event->type() == QEvent::KeyPress;
     if (watched != view_ || (!press && event->type() != QEvent::KeyRelease)) {
         return QObject::eventFilter(watched, event);
     }
     return translator_.translate(*static_cast<QKeyEvent*>(event));
+}
+
+void PrompterKeyHandler::endHeldKeys() {
+    CW_DCHECK_MAIN_THREAD();
+    if (translator_.isHoldingRelease()) {
+        translator_.deliverHeldRelease(); // a release that came before the focus went
+    }
+    const std::vector<BindingKeys::Decision> ended = bindingKeys_.endHeld();
+    if (!view_ || ended.empty()) {
+        return;
+    }
+    view_->controls().release(PressSource::key);
+    for (const BindingKeys::Decision& decision : ended) {
+        runBindingAction(*this, decision.action, /*isDown=*/false, BindingContext::prompter);
+    }
 }
 
 // ---- the chain ----
@@ -158,7 +178,7 @@ bool PrompterKeyHandler::handleCustomBindingKeyDown(const platform::KeyEvent& ev
 }
 
 bool PrompterKeyHandler::handleCustomBindingKeyUp(const platform::KeyEvent& event) {
-    const auto decision = bindingKeys_.keyUp(event, KeyBindings::action(event, *defaults_), actsOnKeyDown());
+    const auto decision = bindingKeys_.keyUp(event, actsOnKeyDown());
     if (!decision) {
         return false;
     }
