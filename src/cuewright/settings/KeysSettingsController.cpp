@@ -1,10 +1,12 @@
 #include "cuewright/settings/KeysSettingsController.h"
 
 #include "cuewright/model/SettingsKeys.h"
+#include "platform/keys/KeyTranslation.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QSignalBlocker>
 #include <QToolButton>
 
@@ -60,6 +62,9 @@ QWidget* KeysSettingsController::makeView() {
         row->addStretch(1);
         form.addRow(tr(actionTitles[i]), row);
     }
+    // Says why the last key was refused; empty until one is.
+    c.refusal = form.addNote(QString());
+    c.refusal->setObjectName(QStringLiteral("keyRefusal"));
     form.addSeparator();
     c.actionTrigger = new QComboBox(view);
     c.actionTrigger->addItems({tr("When the key comes up"), tr("When the key goes down")});
@@ -121,6 +126,14 @@ void KeysSettingsController::resetBinding(int tag) {
 
 bool KeysSettingsController::keyWellButtonIsKeyAvailable(const KeyWellButton& well, std::uint16_t keyCode,
                                                          platform::ModifierFlags modifiers) {
+    controls().refusal->clear();
+    // The script editor keeps these for editing: bound, they would act in the prompter only.
+    if (platform::isStandardEditingKey(keyCode, modifiers)) {
+        controls_.refusal->setText(tr("%1 stays with editing the script; choose another key.")
+                                       .arg(QString::fromStdString(KeyBindings::keyText(
+                                           {keyCode, platform::deviceIndependent(modifiers)}))));
+        return false;
+    }
     for (const KeyWellButton* other : controls().wells) {
         if (other == &well)
             continue;
