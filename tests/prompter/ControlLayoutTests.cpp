@@ -56,6 +56,45 @@ TEST(PrompterControls, ScaleOfExactlySevenTenthsDrawsNoLabels) {
     EXPECT_FALSE(exact->controls().drawsControlLabels());
 }
 
+// Linux key names are long: every hint stays whole inside its control, clear of the symbol and of
+// the other hints, at a size that can be read, from the full-size controls down to the smallest
+// that show hints.
+TEST(PrompterControls, LongKeyNamesFitTheirControlsClearOfEverythingElse) {
+    cw::KeyHints hints;
+    hints.playPause = QStringLiteral("Shift+Super+F12");
+    hints.rewind = QStringLiteral("Alt+P");
+    hints.incSpeed = QStringLiteral("Super+K");
+    hints.decSpeed = QStringLiteral("Space");
+    hints.lineUp = QStringLiteral("Shift+F6");
+    hints.lineDown = QStringLiteral("Backspace");
+    // Full-size controls keep every hint at a size read at a glance; the smallest controls that
+    // show hints at all (a scale just over 0.7) shrink a long binding beside its arrow further.
+    for (const auto& [size, smallest] : {std::pair{QSize(1200, 700), cw::controls::minimumHintPointSize},
+                                         std::pair{QSize(1000, 528), 5.0}}) {
+        auto view = cwtest::makeView(size.width(), size.height());
+        view->controls().setKeyHints(hints);
+        const cw::PrompterControlPanel& c = view->controls();
+        const cw::ControlLayer* layers[] = {&c.transportLayer(), &c.rewindLayer(), &c.speedLayer(),
+                                            &c.lineUpLayer(), &c.lineDownLayer()};
+        for (const cw::ControlLayer* layer : layers) {
+            const std::vector<cw::controls::PlacedHint> placed = layer->placedHints();
+            std::vector<QString> texts;
+            for (const auto& hint : placed) {
+                SCOPED_TRACE(hint.text.toStdString() + " at " + std::to_string(size.width()));
+                texts.push_back(hint.text);
+                EXPECT_TRUE(layer->bounds().contains(hint.box)) << "cut off at the control's edge";
+                EXPECT_FALSE(hint.box.intersects(layer->symbolBounds())) << "over the symbol";
+                EXPECT_GE(hint.font.pointSizeF(), smallest) << "too small to read";
+                for (const auto& other : placed) {
+                    EXPECT_TRUE(&other == &hint || !hint.box.intersects(other.box))
+                        << "over " << other.text.toStdString();
+                }
+            }
+            EXPECT_EQ(texts.size(), layer == &c.speedLayer() ? 4u : 2u) << "a hint went missing";
+        }
+    }
+}
+
 TEST(PrompterControls, BothFlipsMoveTheReadOutAndTheBar) {
     auto view = cwtest::makeView(1200, 700);
     view->updateDisplay([](auto& s) {

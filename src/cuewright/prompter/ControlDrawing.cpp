@@ -6,6 +6,9 @@
 #include <QFontMetricsF>
 #include <QPainter>
 
+#include <algorithm>
+#include <optional>
+
 namespace cw::controls {
 
 QColor releasedTint() {
@@ -59,6 +62,92 @@ void drawHint(QPainter& painter, const QString& text, QPointF origin, const QCol
     painter.setPen(color);
     painter.drawText(QRectF(QPointF(0, 0), size), Qt::AlignLeft | Qt::AlignTop, text);
     painter.restore();
+}
+
+namespace {
+
+// The largest size, at most the hint font's, at which the texts fit `band` in one row.
+QFont fittingFont(const QRectF& band, const QString& left, const QString& right) {
+    constexpr double gap = 4;
+    const bool both = !left.isEmpty() && !right.isEmpty();
+    QFont font = hintFont();
+    const auto width = [&] {
+        return (left.isEmpty() ? 0 : measureHint(left, font).width()) +
+               (right.isEmpty() ? 0 : measureHint(right, font).width()) + (both ? gap : 0);
+    };
+    const double height = measureHint(QStringLiteral("X"), font).height();
+    const double base = font.pointSizeF();
+    // Text does not scale quite linearly (hinting): from the estimate, step down until it fits.
+    double size = base * std::min({1.0, band.width() / width(), band.height() / height});
+    for (; size > 1; size -= 0.25) {
+        font.setPointSizeF(size);
+        if (width() <= band.width() && measureHint(QStringLiteral("X"), font).height() <= band.height()) {
+            break;
+        }
+    }
+    font.setPointSizeF(std::max(1.0, size));
+    return font;
+}
+
+PlacedHint placed(const QString& text, const QFont& font, const QRectF& band, HintEdge edge, bool flushRight,
+                  int row) {
+    const QSizeF size = measureHint(text, font);
+    const double x = flushRight ? band.right() - size.width() : band.left();
+    const double y = edge == HintEdge::bottom ? band.top() + row * size.height()
+                                              : band.bottom() - (row + 1) * size.height();
+    return {text, QRectF(QPointF(x, y), size), font};
+}
+
+} // namespace
+
+std::vector<PlacedHint> placeHints(const QRectF& band, HintEdge edge, const QString& left,
+                                   const QString& right, const std::optional<HintBand>& spare) {
+    if (band.width() <= 0 || band.height() <= 0 || (left.isEmpty() && right.isEmpty())) {
+        return {};
+    }
+    const QFont oneRow = fittingFont(band, left, right);
+    std::vector<PlacedHint> hints;
+    const bool both = !left.isEmpty() && !right.isEmpty();
+    if (!both || oneRow.pointSizeF() >= minimumHintPointSize) {
+        if (!left.isEmpty()) {
+            hints.push_back(placed(left, oneRow, band, edge, /*flushRight=*/false, 0));
+        }
+        if (!right.isEmpty()) {
+            hints.push_back(placed(right, oneRow, band, edge, /*flushRight=*/true, 0));
+        }
+        return hints;
+    }
+    // Too small side by side: each text on a row of its own, in the spare band when there is one,
+    // else in two rows of this band; whichever reads larger, side by side included.
+    QRectF firstBand = band;
+    QRectF secondBand = band;
+    HintEdge secondEdge = edge;
+    int secondRow = 0;
+    if (spare && spare->rect.width() > 0 && spare->rect.height() > 0) {
+        secondBand = spare->rect;
+        secondEdge = spare->edge;
+    } else {
+        const double half = band.height() / 2;
+        firstBand.setHeight(half);
+        secondBand = firstBand;
+        secondRow = 1;
+    }
+    const QFont leftFont = fittingFont(firstBand, left, {});
+    const QFont rightFont = fittingFont(secondBand, {}, right);
+    const QFont apart = leftFont.pointSizeF() < rightFont.pointSizeF() ? leftFont : rightFont;
+    if (apart.pointSizeF() <= oneRow.pointSizeF()) {
+        hints.push_back(placed(left, oneRow, band, edge, /*flushRight=*/false, 0));
+        hints.push_back(placed(right, oneRow, band, edge, /*flushRight=*/true, 0));
+        return hints;
+    }
+    hints.push_back(placed(left, apart, band, edge, /*flushRight=*/false, 0));
+    hints.push_back(
+        placed(right, apart, secondRow == 0 ? secondBand : band, secondEdge, /*flushRight=*/true, secondRow));
+    return hints;
+}
+
+void drawPlacedHint(QPainter& painter, const PlacedHint& hint, const QColor& color) {
+    drawHint(painter, hint.text, hint.box.topLeft(), color, hint.font);
 }
 
 } // namespace cw::controls
