@@ -117,32 +117,43 @@ std::vector<PlacedHint> placeHints(const QRectF& band, HintEdge edge, const QStr
         }
         return hints;
     }
-    // Too small side by side: each text on a row of its own, in the spare band when there is one,
-    // else in two rows of this band; whichever reads larger, side by side included.
-    QRectF firstBand = band;
-    QRectF secondBand = band;
-    HintEdge secondEdge = edge;
-    int secondRow = 0;
+    // Too small side by side: each text on a row of its own, when that reads larger. With a spare
+    // band, either text may take it (the longer one is better off in the roomier band); without
+    // one, the band's two halves hold a row each, the fixed key's at the edge.
+    struct Apart {
+        QFont font;
+        QRectF leftBand, rightBand;
+        HintEdge leftEdge, rightEdge;
+        int rightRow;
+    };
+    const auto apart = [&](const QRectF& l, HintEdge le, const QRectF& r, HintEdge re, int row) {
+        const QFont lf = fittingFont(l, left, {});
+        const QFont rf = fittingFont(r, {}, right);
+        return Apart{lf.pointSizeF() < rf.pointSizeF() ? lf : rf, l, r, le, re, row};
+    };
+    std::vector<Apart> choices;
     if (spare && spare->rect.width() > 0 && spare->rect.height() > 0) {
-        secondBand = spare->rect;
-        secondEdge = spare->edge;
+        choices.push_back(apart(band, edge, spare->rect, spare->edge, 0));
+        choices.push_back(apart(spare->rect, spare->edge, band, edge, 0));
     } else {
-        const double half = band.height() / 2;
-        firstBand.setHeight(half);
-        secondBand = firstBand;
-        secondRow = 1;
+        QRectF half = band;
+        half.setHeight(band.height() / 2);
+        if (edge == HintEdge::top) {
+            half.moveBottom(band.bottom());
+        }
+        choices.push_back(Apart{apart(half, edge, half, edge, 0).font, band, band, edge, edge, 1});
     }
-    const QFont leftFont = fittingFont(firstBand, left, {});
-    const QFont rightFont = fittingFont(secondBand, {}, right);
-    const QFont apart = leftFont.pointSizeF() < rightFont.pointSizeF() ? leftFont : rightFont;
-    if (apart.pointSizeF() <= oneRow.pointSizeF()) {
+    const auto best = std::max_element(choices.begin(), choices.end(), [](const Apart& a, const Apart& b) {
+        return a.font.pointSizeF() < b.font.pointSizeF();
+    });
+    if (best->font.pointSizeF() <= oneRow.pointSizeF()) {
         hints.push_back(placed(left, oneRow, band, edge, /*flushRight=*/false, 0));
         hints.push_back(placed(right, oneRow, band, edge, /*flushRight=*/true, 0));
         return hints;
     }
-    hints.push_back(placed(left, apart, band, edge, /*flushRight=*/false, 0));
+    hints.push_back(placed(left, best->font, best->leftBand, best->leftEdge, /*flushRight=*/false, 0));
     hints.push_back(
-        placed(right, apart, secondRow == 0 ? secondBand : band, secondEdge, /*flushRight=*/true, secondRow));
+        placed(right, best->font, best->rightBand, best->rightEdge, /*flushRight=*/true, best->rightRow));
     return hints;
 }
 

@@ -58,7 +58,7 @@ struct HintBand {
 // Lays the fixed key's hint (`left`, flush left) and a binding's (`right`, flush right) into the
 // free `band` of a control, against its `edge`: side by side with a gap when they fit there at
 // the hint font's size or shrunk to no less than minimumHintPointSize; else each on its own row,
-// the binding in the `spare` band when there is one (else in a second row of `band`), when that
+// one of them in the `spare` band when there is one (else in a second row of `band`), when that
 // reads larger. Empty texts take no place; the boxes never overlap each other.
 std::vector<PlacedHint> placeHints(const QRectF& band, HintEdge edge, const QString& left,
                                    const QString& right, const std::optional<HintBand>& spare = std::nullopt);
