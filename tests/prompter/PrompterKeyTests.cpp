@@ -361,6 +361,18 @@ TEST_F(PrompterKeyTest, AHeldWindEndsWithTheFocusAndAReleaseBelongsToItsPress) {
     EXPECT_EQ(delegate->calls.size(), calls) << "F's release acted as Alt+F's";
 }
 
+// A bound key wins over the window's menu shortcuts (Ctrl+D is the menus' Insert Bookmark).
+TEST_F(PrompterKeyTest, BoundKeysTakeTheShortcutOverrideOthersLeaveIt) {
+    bind(KeyBindings::Action::playPause, kc::d, mod::command);
+    for (const auto& [key, bound] : {std::pair{Qt::Key_D, true}, std::pair{Qt::Key_E, false}}) {
+        QKeyEvent override(QEvent::ShortcutOverride, key, Qt::ControlModifier);
+        override.ignore();
+        QCoreApplication::sendEvent(view.get(), &override);
+        EXPECT_EQ(override.isAccepted(), bound) << key;
+    }
+    EXPECT_TRUE(delegate->calls.empty()) << "the override only keeps the key; the press acts";
+}
+
 TEST_F(PrompterKeyTest, ReverseNegatesTheViewsFactorAndSpeedBindingsStep) {
     bind(KeyBindings::Action::reverse, kc::v);
     bind(KeyBindings::Action::incSpeed, kc::equal);

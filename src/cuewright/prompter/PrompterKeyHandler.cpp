@@ -7,6 +7,7 @@
 #include "dispatch/MainThreadChecker.h"
 #include "platform/defaults/Defaults.h"
 #include "platform/defaults/NotificationCenter.h"
+#include "platform/keys/KeyTranslation.h"
 
 #include <QEvent>
 #include <QKeyEvent>
@@ -98,11 +99,27 @@ bool PrompterKeyHandler::eventFilter(QObject* watched, QEvent* event) {
         endHeldKeys();
         return QObject::eventFilter(watched, event);
     }
+    if (watched == view_ && event->type() == QEvent::ShortcutOverride &&
+        isBinding(*static_cast<QKeyEvent*>(event))) {
+        // Qt offers a key to the window's shortcuts (the menus') before the view sees it; taking
+        // the override keeps the user's binding for the key press that follows, as in the editor.
+        event->accept();
+        return true;
+    }
     const bool press = event->type() == QEvent::KeyPress;
     if (watched != view_ || (!press && event->type() != QEvent::KeyRelease)) {
         return QObject::eventFilter(watched, event);
     }
     return translator_.translate(*static_cast<QKeyEvent*>(event));
+}
+
+bool PrompterKeyHandler::isBinding(const QKeyEvent& event) const {
+    // A shortcut override carries the press it stands for.
+    const QKeyEvent press(QEvent::KeyPress, event.key(), event.modifiers(), event.nativeScanCode(),
+                          event.nativeVirtualKey(), event.nativeModifiers(), event.text(),
+                          event.isAutoRepeat(), event.count());
+    const auto key = platform::translateKeyEvent(press);
+    return key && key->type == platform::KeyEvent::Type::keyDown && KeyBindings::action(*key, *defaults_);
 }
 
 void PrompterKeyHandler::endHeldKeys() {
