@@ -157,6 +157,31 @@ std::vector<PlacedHint> placeHints(const QRectF& band, HintEdge edge, const QStr
     return hints;
 }
 
+HintLayout placeHintsOrBeside(const QRectF& bounds, HintSide side, const QRectF& band, HintEdge edge,
+                              const QString& left, const QString& right,
+                              const std::optional<HintBand>& spare) {
+    HintLayout layout{placeHints(band, edge, left, right, spare), {}};
+    const auto binding = std::find_if(layout.inside.begin(), layout.inside.end(), [&](const PlacedHint& h) {
+        return !right.isEmpty() && h.text == right;
+    });
+    if (side == HintSide::none || binding == layout.inside.end() ||
+        binding->font.pointSizeF() >= minimumHintPointSize) {
+        return layout;
+    }
+    layout.inside = placeHints(band, edge, left, {});
+    QFont font = hintFont();
+    for (double size = font.pointSizeF();
+         size > minimumHintPointSize && measureHint(right, font).height() > bounds.height(); size -= 0.25) {
+        font.setPointSizeF(size);
+    }
+    const QSizeF size = measureHint(right, font);
+    constexpr double gap = 4;
+    const double x = side == HintSide::right ? bounds.right() + gap : bounds.left() - gap - size.width();
+    const double y = edge == HintEdge::bottom ? band.top() : band.bottom() - size.height();
+    layout.beside.push_back({right, QRectF(QPointF(x, y), size), font});
+    return layout;
+}
+
 void drawPlacedHint(QPainter& painter, const PlacedHint& hint, const QColor& color) {
     drawHint(painter, hint.text, hint.box.topLeft(), color, hint.font);
 }

@@ -64,4 +64,22 @@ std::vector<PlacedHint> placeHints(const QRectF& band, HintEdge edge, const QStr
                                    const QString& right, const std::optional<HintBand>& spare = std::nullopt);
 void drawPlacedHint(QPainter& painter, const PlacedHint& hint, const QColor& color);
 
+// Which side of a control a hint too long for it goes to, out over the prompter's free space.
+enum class HintSide { none, left, right };
+
+// The hints of one control: those drawn on it, and a binding too long to be read there, placed
+// beside it (bounds coordinates of the control, outside its bounds).
+struct HintLayout {
+    std::vector<PlacedHint> inside;
+    std::vector<PlacedHint> beside;
+};
+
+// placeHints(), except that when the binding (`right`) would be smaller than
+// minimumHintPointSize on the control and `side` allows, it goes beside the control at the hint
+// font's size (no taller than the control), level with `band`'s edge, 4 points off; the fixed
+// key's hint then has the band alone.
+HintLayout placeHintsOrBeside(const QRectF& bounds, HintSide side, const QRectF& band, HintEdge edge,
+                              const QString& left, const QString& right,
+                              const std::optional<HintBand>& spare = std::nullopt);
+
 } // namespace cw::controls

@@ -11,7 +11,11 @@ ControlLayer::ControlLayer(double cornerRadius) {
 }
 
 std::vector<controls::PlacedHint> ControlLayer::placedHints() const {
-    return drawsLabel_ ? layoutHints() : std::vector<controls::PlacedHint>{};
+    return drawsLabel_ ? layoutHints().inside : std::vector<controls::PlacedHint>{};
+}
+
+std::vector<controls::PlacedHint> ControlLayer::besideHints() const {
+    return drawsLabel_ ? layoutHints().beside : std::vector<controls::PlacedHint>{};
 }
 
 void ControlLayer::drawHints(QPainter& painter) const {

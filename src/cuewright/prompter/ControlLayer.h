@@ -23,6 +23,9 @@ public:
     // The hints as they are drawn for the current bounds and hints; none without `drawsLabel`.
     // Each lies in the bounds, clear of the others and of symbolBounds().
     std::vector<controls::PlacedHint> placedHints() const;
+    // Bindings too long to be read on the control, placed beside it (bounds coordinates, outside
+    // the bounds); the panel draws them. None without `drawsLabel`.
+    std::vector<controls::PlacedHint> besideHints() const;
     // The part of the bounds the control's symbol (or scale) takes, in either of its states.
     virtual QRectF symbolBounds() const = 0;
 
@@ -30,7 +33,7 @@ protected:
     explicit ControlLayer(double cornerRadius);
 
     // Where this control's hints go (see controls::placeHints).
-    virtual std::vector<controls::PlacedHint> layoutHints() const = 0;
+    virtual controls::HintLayout layoutHints() const = 0;
     void drawHints(QPainter& painter) const;
 
 private:

@@ -49,7 +49,7 @@ QRectF LineUpDownLayer::symbolBounds() const {
     return QRectF(b.center().x() - a, c - a, 2 * a, 2 * a);
 }
 
-std::vector<controls::PlacedHint> LineUpDownLayer::layoutHints() const {
+controls::HintLayout LineUpDownLayer::layoutHints() const {
     const QRectF b = bounds();
     const QRectF shape = symbolBounds();
     const QRectF band(b.left() + 2, b.top() + 2, b.width() - 6, shape.top() - 1 - (b.top() + 2));
@@ -60,8 +60,10 @@ std::vector<controls::PlacedHint> LineUpDownLayer::layoutHints() const {
     const bool bound = up ? hints.upArrowBound : hints.downArrowBound;
     const QString fixed =
         bound ? QString() : symbol(up ? platform::keycode::upArrow : platform::keycode::downArrow);
-    return controls::placeHints(band, controls::HintEdge::bottom, fixed, up ? hints.lineUp : hints.lineDown,
-                                controls::HintBand{above, controls::HintEdge::top});
+    // At the view's left edge: a binding too long for the button goes to its right.
+    return controls::placeHintsOrBeside(b, controls::HintSide::right, band, controls::HintEdge::bottom, fixed,
+                                        up ? hints.lineUp : hints.lineDown,
+                                        controls::HintBand{above, controls::HintEdge::top});
 }
 
 } // namespace cw

@@ -37,7 +37,7 @@ QRectF RewindControlLayer::symbolBounds() const {
     return QRectF(cx - q, b.center().y() - q, 2 * q + 4 + s / 4, s);
 }
 
-std::vector<controls::PlacedHint> RewindControlLayer::layoutHints() const {
+controls::HintLayout RewindControlLayer::layoutHints() const {
     // Under the symbol: the strip between its lower edge and the control's; above it when short.
     const QRectF b = bounds();
     const QRectF symbol = symbolBounds();
@@ -47,8 +47,10 @@ std::vector<controls::PlacedHint> RewindControlLayer::layoutHints() const {
     const QString fixed = keyHints().deleteBound
                               ? QString()
                               : QString::fromStdString(platform::keySymbol(platform::keycode::deleteKey));
-    return controls::placeHints(band, controls::HintEdge::bottom, fixed, keyHints().rewind,
-                                controls::HintBand{above, controls::HintEdge::top});
+    // In the view's top right corner: a binding too long for it goes to its left.
+    return controls::placeHintsOrBeside(b, controls::HintSide::left, band, controls::HintEdge::bottom, fixed,
+                                        keyHints().rewind,
+                                        controls::HintBand{above, controls::HintEdge::top});
 }
 
 } // namespace cw

@@ -16,7 +16,7 @@ public:
 
 protected:
     void draw(QPainter& painter) override;
-    std::vector<controls::PlacedHint> layoutHints() const override;
+    controls::HintLayout layoutHints() const override;
 };
 
 } // namespace cw

@@ -52,7 +52,7 @@ QRectF SpeedControlLayer::symbolBounds() const {
     return QRectF(b.center().x() - tickWidth / 2, base - 2.5, tickWidth, span + 5);
 }
 
-std::vector<controls::PlacedHint> SpeedControlLayer::layoutHints() const {
+controls::HintLayout SpeedControlLayer::layoutHints() const {
     // W and the faster binding above the scale, S and the slower one below it.
     const QRectF b = bounds();
     const QRectF scale = symbolBounds();
@@ -60,12 +60,15 @@ std::vector<controls::PlacedHint> SpeedControlLayer::layoutHints() const {
                        b.bottom() - 2 - (scale.bottom() + 1));
     const QRectF below(b.left() + 4, b.top() + 2, b.width() - 8, scale.top() - 1 - (b.top() + 2));
     const KeyHints& hints = keyHints();
-    std::vector<controls::PlacedHint> placed =
-        controls::placeHints(above, controls::HintEdge::top, keyName(platform::keycode::w), hints.incSpeed);
-    for (controls::PlacedHint& hint : controls::placeHints(below, controls::HintEdge::bottom,
-                                                           keyName(platform::keycode::s), hints.decSpeed)) {
-        placed.push_back(std::move(hint));
-    }
+    // The scale stands at the view's right edge: a binding too long for it goes to its left.
+    controls::HintLayout placed =
+        controls::placeHintsOrBeside(b, controls::HintSide::left, above, controls::HintEdge::top,
+                                     keyName(platform::keycode::w), hints.incSpeed);
+    const controls::HintLayout lower =
+        controls::placeHintsOrBeside(b, controls::HintSide::left, below, controls::HintEdge::bottom,
+                                     keyName(platform::keycode::s), hints.decSpeed);
+    placed.inside.insert(placed.inside.end(), lower.inside.begin(), lower.inside.end());
+    placed.beside.insert(placed.beside.end(), lower.beside.begin(), lower.beside.end());
     return placed;
 }
 

@@ -42,18 +42,18 @@ QRectF TransportControlLayer::symbolBounds() const {
     return QRectF(left, b.center().y() - s / 2, right - left, s);
 }
 
-std::vector<controls::PlacedHint> TransportControlLayer::layoutHints() const {
+controls::HintLayout TransportControlLayer::layoutHints() const {
     const QRectF b = bounds();
     const QRectF symbol = symbolBounds();
     const QRectF leftBand(b.left() + 2, b.top() + 2, symbol.left() - 4 - (b.left() + 2), b.height() - 4);
     const QRectF rightBand(symbol.right() + 4, b.top() + 2, b.right() - 4 - (symbol.right() + 4),
                            b.height() - 4);
     const QString space = keyHints().spaceBound ? QString() : QStringLiteral("S P A C E B A R");
-    std::vector<controls::PlacedHint> hints =
-        controls::placeHints(leftBand, controls::HintEdge::bottom, space, {});
+    // Wide enough for any key name beside the symbol: nothing goes beside the control.
+    controls::HintLayout hints{controls::placeHints(leftBand, controls::HintEdge::bottom, space, {}), {}};
     for (controls::PlacedHint& hint :
          controls::placeHints(rightBand, controls::HintEdge::bottom, {}, keyHints().playPause)) {
-        hints.push_back(std::move(hint));
+        hints.inside.push_back(std::move(hint));
     }
     return hints;
 }

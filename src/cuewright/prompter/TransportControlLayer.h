@@ -22,7 +22,7 @@ public:
 
 protected:
     void draw(QPainter& painter) override;
-    std::vector<controls::PlacedHint> layoutHints() const override;
+    controls::HintLayout layoutHints() const override;
 
 private:
     PrompterTransport::Status state_ = PrompterTransport::Status::stopped;
