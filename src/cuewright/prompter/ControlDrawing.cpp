@@ -161,11 +161,9 @@ HintLayout placeHintsOrBeside(const QRectF& bounds, HintSide side, const QRectF&
                               const QString& left, const QString& right,
                               const std::optional<HintBand>& spare) {
     HintLayout layout{placeHints(band, edge, left, right, spare), {}};
-    const auto binding = std::find_if(layout.inside.begin(), layout.inside.end(), [&](const PlacedHint& h) {
-        return !right.isEmpty() && h.text == right;
-    });
-    if (side == HintSide::none || binding == layout.inside.end() ||
-        binding->font.pointSizeF() >= minimumHintPointSize) {
+    // The binding's hint is placed last.
+    if (side == HintSide::none || right.isEmpty() || layout.inside.empty() ||
+        layout.inside.back().font.pointSizeF() >= minimumHintPointSize) {
         return layout;
     }
     layout.inside = placeHints(band, edge, left, {});
