@@ -161,9 +161,10 @@ HintLayout placeHintsOrBeside(const QRectF& bounds, HintSide side, const QRectF&
                               const QString& left, const QString& right,
                               const std::optional<HintBand>& spare) {
     HintLayout layout{placeHints(band, edge, left, right, spare), {}};
-    // The binding's hint is placed last.
-    if (side == HintSide::none || right.isEmpty() || layout.inside.empty() ||
-        layout.inside.back().font.pointSizeF() >= minimumHintPointSize) {
+    // The binding's hint is placed last; none placed means the band has no room at all.
+    const bool readable = !layout.inside.empty() && layout.inside.back().text == right &&
+                          layout.inside.back().font.pointSizeF() >= minimumHintPointSize;
+    if (side == HintSide::none || right.isEmpty() || readable) {
         return layout;
     }
     layout.inside = placeHints(band, edge, left, {});
