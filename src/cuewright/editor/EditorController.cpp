@@ -190,10 +190,12 @@ void EditorController::settle() {
     applyTypingAttributes();
     cachedProperties_ = EditorAppearance::invalidated(cachedProperties_);
     setInset();
-    scrollToTransportPosition(/*animated=*/false);
+    // The caret to the start first: placing it scrolls it into view, which the transport position
+    // then overrides.
     QTextCursor start = textView_->textCursor();
     start.setPosition(0);
     textView_->setTextCursor(start);
+    scrollToTransportPosition(/*animated=*/false);
 }
 
 void EditorController::close() {
