@@ -149,6 +149,27 @@ TEST_F(KeysPaneFixture, WellsRecordMaskedKeysAndRefuseOnesAlreadyHeld) {
     EXPECT_FALSE(pressKey(ui.wells[2], Qt::Key_J, Qt::NoModifier, "j"));
 }
 
+// The editor keeps the standard editing keys for editing: recording one is refused with a beep and
+// a word why, and the next accepted key clears the word.
+TEST_F(KeysPaneFixture, StandardEditingKeysAreRefusedWithAWordWhy) {
+    KeyWellButton* play = ui.wells[0];
+    for (const auto& [key, modifiers] :
+         {std::pair{Qt::Key_C, Qt::KeyboardModifiers(Qt::ControlModifier)},
+          std::pair{Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier},
+          std::pair{Qt::Key_Left, Qt::KeyboardModifiers(Qt::ControlModifier)}}) {
+        play->setChecked(true);
+        pressKey(play, key, modifiers);
+        EXPECT_FALSE(play->isRecording());
+        EXPECT_EQ(stored(KeyBindings::Action::playPause), std::nullopt);
+        EXPECT_TRUE(ui.refusal->text().contains("editing")) << ui.refusal->text().toStdString();
+    }
+    EXPECT_EQ(beeps, 3);
+    play->setChecked(true);
+    pressKey(play, Qt::Key_F7, Qt::ControlModifier);
+    EXPECT_EQ(play->text(), "Ctrl+F7");
+    EXPECT_TRUE(ui.refusal->text().isEmpty());
+}
+
 TEST_F(KeysPaneFixture, ResetTagsClearExactlyTheirWellAndEverySavePostsBoth) {
     for (int tag = 0; tag <= 12; ++tag) {
         for (std::size_t i = 0; i < ui.wells.size(); ++i)
