@@ -416,9 +416,10 @@ std::shared_ptr<sql::Connection> Database::createWorkingCopy(const std::filesyst
 
 void Database::moveWorkingCopy(const std::filesystem::path& workingCopy,
                                const std::filesystem::path& destination,
-                               const std::function<bool(const std::filesystem::path&)>& beforeReplace) {
+                               const std::function<bool(const std::filesystem::path&)>& beforeReplace,
+                               std::optional<mode_t> mode) {
     db.reset();
-    base::replaceFileAtomically(workingCopy, destination, beforeReplace);
+    base::replaceFileAtomically(workingCopy, destination, beforeReplace, mode);
 }
 
 } // namespace cw

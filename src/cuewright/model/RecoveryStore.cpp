@@ -20,6 +20,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace cw {
@@ -28,6 +29,8 @@ namespace {
 
 constexpr std::string_view copyExtension = ".cwr";
 constexpr std::string_view lockName = ".lock";
+// Copies and the index hold the user's unsaved text: no other user reads them.
+constexpr mode_t privateFileMode = 0600;
 
 // An id is a file stem of our own making: anything else in the index is not followed.
 bool isPlainId(const std::string& id) {
@@ -69,7 +72,16 @@ std::optional<std::filesystem::path> RecoveryStore::defaultFolder() {
 
 std::unique_ptr<RecoveryStore> RecoveryStore::open(const std::filesystem::path& folder) {
     std::error_code error;
-    std::filesystem::create_directories(folder, error);
+    std::filesystem::create_directories(folder.parent_path(), error);
+    // Copies of scripts are as private as the user's most private script: the folder is theirs
+    // alone, also when an earlier version made it open to others.
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno == EEXIST) {
+        struct stat status {};
+        if (::lstat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode) &&
+            status.st_uid == ::geteuid()) {
+            (void)::chmod(folder.c_str(), 0700);
+        }
+    }
     if (!std::filesystem::is_directory(folder, error)) {
         base::log("Unsaved edits are not kept: cannot make " + folder.string());
         return nullptr;
@@ -132,7 +144,9 @@ void RecoveryStore::write(const Entry& entry, const Document& document,
         *known = entry;
         writeIndex(entries);
     }
-    ScriptDocumentFile::save(copyPath(entry.id), document, bookmarks, options);
+    ScriptDocumentFile::SaveOptions privateCopy = options;
+    privateCopy.mode = privateFileMode;
+    ScriptDocumentFile::save(copyPath(entry.id), document, bookmarks, privateCopy);
 }
 
 Document RecoveryStore::read(const Entry& entry, const platform::Defaults& defaults) const {
@@ -158,7 +172,10 @@ void RecoveryStore::writeIndex(const std::vector<Entry>& entries) const {
         scripts.append(script);
     }
     const QByteArray bytes = QJsonDocument(QJsonObject{{"scripts", scripts}}).toJson();
-    base::writeFileAtomically(folder_ / indexName, std::string_view(bytes.constData(), size_t(bytes.size())));
+    base::AtomicWriteOptions options;
+    options.mode = privateFileMode;
+    base::writeFileAtomically(folder_ / indexName, std::string_view(bytes.constData(), size_t(bytes.size())),
+                              options);
 }
 
 void RecoveryStore::removeUnnamedCopies() const {

@@ -50,7 +50,7 @@ void save(const std::filesystem::path& destination, const Document& document,
             database.writeText(document.text);
             database.writeBookmarks(bookmarks, document);
         });
-        database.moveWorkingCopy(working.path, target, options.beforeReplace);
+        database.moveWorkingCopy(working.path, target, options.beforeReplace, options.mode);
     } catch (...) {
         const bool full = failedForWantOfRoom(std::current_exception());
         database.db.reset();

@@ -29,6 +29,9 @@ struct SaveOptions {
     // Called with the finished, synced working copy just before it replaces the destination;
     // answering false fails the save there.
     base::BeforeReplaceHook beforeReplace;
+    // The file's mode whatever the destination had (recovery copies: 0600); none keeps an
+    // existing destination's mode and group (base::AtomicWriteOptions::mode).
+    std::optional<mode_t> mode;
     // The time written as "last_update".
     std::chrono::system_clock::time_point now = std::chrono::system_clock::now();
 };
