@@ -26,6 +26,8 @@
 #include <utility>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -159,8 +161,28 @@ TEST_F(WorkspaceTest, AnUnknownExtensionIsNotSupportedAndOpensNothing) {
 
 TEST_F(WorkspaceTest, AReadersErrorIsPassedOnAndOpensNothing) {
     EXPECT_THROW(workspace.openProject(textFile("latin1.txt", "caf\xE9").string()), platform::PlainTextError);
-    EXPECT_THROW(workspace.openProject((dir / "missing.cwr").string()), sql::Result);
+    EXPECT_THROW(workspace.openProject((dir / "missing.cwr").string()), cw::ProjectError);
     EXPECT_TRUE(workspace.projects().empty());
+}
+
+// A save killed half-way leaves its working copy beside the script; opening the script clears
+// it as the next save would, and leaves a save in progress and the user's own files alone.
+TEST_F(WorkspaceTest, OpeningAScriptRemovesWorkingCopiesOfSavesThatWereKilled) {
+    auto project = workspace.newProject();
+    project->save((dir / "script.cwr").string());
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::_exit(0);
+    }
+    ::waitpid(child, nullptr, 0);
+    const std::string stale = ".cw-" + std::to_string(child) + "-aB3xY9";
+    const std::string saving = ".cw-" + std::to_string(::getpid()) + "-aB3xY9";
+    writeBytes(dir / stale, "half a script");
+    writeBytes(dir / saving, "a script being saved");
+    workspace.openProject((dir / "script.cwr").string());
+    EXPECT_FALSE(fs::exists(dir / stale));
+    EXPECT_TRUE(fs::exists(dir / saving));
+    EXPECT_TRUE(fs::exists(dir / "script.cwr"));
 }
 
 TEST_F(WorkspaceTest, APipeNamedLikeADocumentIsRefusedUnreadWhateverItsType) {

@@ -52,14 +52,15 @@ void Project::save(const std::string& path, const ScriptDocumentFile::SaveOption
 
 void Project::loadDocument(const std::string& path) {
     CW_DCHECK_MAIN_THREAD();
-    Database database(*defaults_);
-    database.db = Database::openForReading(path);
-    if (database.readVersion() != 1) {
-        throw ProjectError::versionNotSupported();
+    // Through the file's own opening, which also clears what saves killed half-way left beside it.
+    try {
+        setDocument(ScriptDocumentFile::open(path, *defaults_));
+    } catch (const ProjectError&) {
+        throw; // refused before anything was read: the project stays as it was
+    } catch (...) {
+        setDocument(defaultDocument());
+        throw;
     }
-    setDocument(defaultDocument());
-    Document document = database.readDocument();
-    setDocument(std::move(document));
     setRepresentedPath(path);
     setHasUnsavedChanges(false);
 }

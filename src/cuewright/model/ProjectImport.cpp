@@ -14,8 +14,6 @@
 #include <filesystem>
 #include <optional>
 
-#include <unistd.h>
-
 namespace cw {
 
 namespace {
@@ -26,24 +24,16 @@ QString qPath(const std::string& path) {
 
 // The reader's own text is for logs; people see what the desktop says about such files.
 std::string plainTextFailure(const std::string& path, platform::PlainTextError::Reason reason) {
-    const std::string name = "\u201C" + std::filesystem::path(path).filename().string() + "\u201D";
     switch (reason) {
     case platform::PlainTextError::Reason::notUtf8:
-        return "The file " + name + " couldn\u2019t be opened using text encoding Unicode (UTF-8).";
+        return "The file \u201C" + std::filesystem::path(path).filename().string() +
+               "\u201D couldn\u2019t be opened using text encoding Unicode (UTF-8).";
     case platform::PlainTextError::Reason::tooLarge:
-        return "The file " + name + " couldn\u2019t be opened because it is too large.";
+        return couldNotOpenText(path, "it is too large");
     case platform::PlainTextError::Reason::unreadable:
         break;
     }
-    std::error_code ignored;
-    if (!std::filesystem::exists(path, ignored)) {
-        return "The file " + name + " couldn\u2019t be opened because there is no such file.";
-    }
-    if (::access(path.c_str(), R_OK) != 0) {
-        return "The file " + name +
-               " couldn\u2019t be opened because you don\u2019t have permission to view it.";
-    }
-    return "The file " + name + " couldn\u2019t be opened.";
+    return couldNotOpenText(path, unreadableBecause(path));
 }
 
 // "file:///..." of the absolute path, percent-encoded.

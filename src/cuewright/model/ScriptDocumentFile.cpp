@@ -1,5 +1,6 @@
 #include "cuewright/model/ScriptDocumentFile.h"
 
+#include "base/Log.h"
 #include "cuewright/model/Database.h"
 #include "cuewright/model/ProjectError.h"
 #include "platform/defaults/Defaults.h"
@@ -29,6 +30,27 @@ bool failedForWantOfRoom(const std::exception_ptr& error) {
     } catch (...) {
         return false;
     }
+}
+
+// SQLite's own words ("file is not a database (code: 26)") name neither the file nor, for most
+// people, the reason.
+std::string unopenableBecause(const sql::Result& error) {
+    constexpr int sqliteError = 1, corrupt = 11, notADatabase = 26;
+    switch (error.code() & 0xff) {
+    case corrupt:
+        return "it is damaged";
+    case notADatabase:
+        return "it is not a Cuewright script";
+    case sqliteError:
+        // A database, but without the tables of a script.
+        if (error.message().starts_with("no such table")) {
+            return "it is not a Cuewright script";
+        }
+        break;
+    default:
+        break;
+    }
+    return "it cannot be read (" + error.message() + ")";
 }
 
 } // namespace
@@ -68,12 +90,17 @@ void save(const std::filesystem::path& destination, const Document& document,
 Document open(const std::filesystem::path& path, const platform::Defaults& defaults) {
     const std::filesystem::path absolute = std::filesystem::absolute(path);
     base::removeStaleTemporaryFiles(absolute.parent_path());
-    Database database(defaults);
-    database.db = Database::openForReading(absolute);
-    if (database.readVersion() != 1) {
-        throw ProjectError::versionNotSupported();
+    try {
+        Database database(defaults);
+        database.db = Database::openForReading(absolute);
+        if (database.readVersion() != 1) {
+            throw ProjectError::versionNotSupported();
+        }
+        return database.readDocument();
+    } catch (const sql::Result& error) {
+        base::log("cannot open " + absolute.string() + ": " + error.what());
+        throw ProjectError::couldNotOpen(absolute.string(), unopenableBecause(error));
     }
-    return database.readDocument();
 }
 
 Document open(const std::filesystem::path& path) {
