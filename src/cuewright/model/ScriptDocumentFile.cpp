@@ -55,10 +55,24 @@ std::string unopenableBecause(const sql::Result& error) {
 
 } // namespace
 
-void save(const std::filesystem::path& destination, const Document& document,
-          const std::vector<Bookmark>& bookmarks, const SaveOptions& options) {
+ChangedOnDiskError::ChangedOnDiskError(const std::filesystem::path& destination)
+    : std::runtime_error("The file \u201C" + destination.filename().string() +
+                         "\u201D has been changed by another application since you opened or saved it.") {}
+
+std::optional<base::FileStamp> save(const std::filesystem::path& destination, const Document& document,
+                                    const std::vector<Bookmark>& bookmarks, const SaveOptions& options) {
     // Absolute, so that no path is ever taken for a "file:" URI.
     const std::filesystem::path target = std::filesystem::absolute(destination);
+    const auto requireUnchanged = [&] {
+        if (!options.replacing) {
+            return;
+        }
+        const std::optional<base::FileStamp> now = base::fileStamp(target);
+        if (now && *now != *options.replacing) {
+            throw ChangedOnDiskError(target);
+        }
+    };
+    requireUnchanged();
     base::removeStaleTemporaryFiles(target.parent_path());
     const base::TemporaryFile working = base::createTemporaryFileBeside(target);
     ::close(working.fd); // SQLite opens the empty file by its name
@@ -72,7 +86,17 @@ void save(const std::filesystem::path& destination, const Document& document,
             database.writeText(document.text);
             database.writeBookmarks(bookmarks, document);
         });
-        database.moveWorkingCopy(working.path, target, options.beforeReplace, options.mode);
+        std::optional<base::FileStamp> written;
+        database.moveWorkingCopy(
+            working.path, target,
+            [&](const std::filesystem::path& finished) {
+                requireUnchanged();
+                // The rename keeps the file's inode and times: this is the stamp the destination gets.
+                written = base::fileStamp(finished);
+                return !options.beforeReplace || options.beforeReplace(finished);
+            },
+            options.mode);
+        return written;
     } catch (...) {
         const bool full = failedForWantOfRoom(std::current_exception());
         database.db.reset();
