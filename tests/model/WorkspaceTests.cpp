@@ -185,6 +185,38 @@ TEST_F(WorkspaceTest, OpeningAScriptRemovesWorkingCopiesOfSavesThatWereKilled) {
     EXPECT_TRUE(fs::exists(dir / "script.cwr"));
 }
 
+// Names as a Latin-1 system writes them (not UTF-8) are read, saved and exported under their own
+// bytes, whatever the reader.
+TEST_F(WorkspaceTest, NamesThatAreNotUtf8OpenSaveAndExportUnderTheirOwnBytes) {
+    const fs::path fixtures(CW_FIXTURES_DIR);
+    const struct {
+        std::string name;
+        std::function<void(const fs::path&)> make;
+    } cases[] = {
+        {"na\xefve.txt", [](const fs::path& p) { writeBytes(p, "Plain words"); }},
+        {"na\xefve.rtf", [](const fs::path& p) { writeBytes(p, "{\\rtf1 Plain words}"); }},
+        {"caf\xe9.docx", [&](const fs::path& p) { fs::copy_file(fixtures / "script-sample.docx", p); }},
+        {"caf\xe9.doc", [&](const fs::path& p) { fs::copy_file(fixtures / "script-sample.doc", p); }},
+        {"caf\xe9.pdf", [&](const fs::path& p) { fs::copy_file(fixtures / "script-sample.pdf", p); }},
+    };
+    for (const auto& c : cases) {
+        c.make(dir / c.name);
+        const auto project = workspace.openProject((dir / c.name).string());
+        EXPECT_FALSE(project->document().text.string().isEmpty()) << c.name;
+        EXPECT_FALSE(project->document().text.string().startsWith("Could not read from file")) << c.name;
+    }
+    const auto project = workspace.projects().back();
+    const std::string script = (dir / "caf\xe9.cwr").string();
+    project->save(script);
+    EXPECT_EQ(workspace.openProject(script)->document().text.string(), project->document().text.string());
+    project->exportPlainText((dir / "caf\xe9.txt").string());
+    project->exportRTF((dir / "caf\xe9.rtf").string());
+    project->exportDOCX((dir / "caf\xe9 copy.docx").string());
+    for (const char* name : {"caf\xe9.cwr", "caf\xe9.txt", "caf\xe9.rtf", "caf\xe9 copy.docx"}) {
+        EXPECT_TRUE(fs::is_regular_file(dir / name)) << name;
+    }
+}
+
 TEST_F(WorkspaceTest, APipeNamedLikeADocumentIsRefusedUnreadWhateverItsType) {
     // What opening the pipe gives: an error, or a script saying the file could not be read.
     enum class Outcome { projectError, plainTextError, unreadableLine };
