@@ -2,6 +2,7 @@
 // list of new projects, and closing projects.
 #include "cuewright/model/Project.h"
 #include "cuewright/model/ProjectError.h"
+#include "cuewright/model/RecoveryStore.h"
 #include "cuewright/model/ScreenManager.h"
 #include "cuewright/model/UserDefaults.h"
 #include "cuewright/model/Workspace.h"
@@ -215,6 +216,16 @@ TEST_F(WorkspaceTest, NamesThatAreNotUtf8OpenSaveAndExportUnderTheirOwnBytes) {
     for (const char* name : {"caf\xe9.cwr", "caf\xe9.txt", "caf\xe9.rtf", "caf\xe9 copy.docx"}) {
         EXPECT_TRUE(fs::is_regular_file(dir / name)) << name;
     }
+}
+
+// A recovery copy of a script whose name is not UTF-8 comes back under that very name.
+TEST_F(WorkspaceTest, ARecoveryCopyKeepsANameThatIsNotUtf8) {
+    const auto store = cw::RecoveryStore::open(dir / "Recovery");
+    ASSERT_TRUE(store);
+    const std::string script = (dir / "caf\xe9.cwr").string();
+    store->write({"0a1b", script, "caf\xe9.cwr"}, cw::Document{}, {});
+    ASSERT_EQ(store->entries().size(), 1u);
+    EXPECT_EQ(store->entries().front().originalPath, script);
 }
 
 TEST_F(WorkspaceTest, APipeNamedLikeADocumentIsRefusedUnreadWhateverItsType) {

@@ -2,36 +2,12 @@
 
 #include "platform/defaults/Defaults.h"
 
-#include <QByteArray>
-#include <QString>
+#include "base/PathText.h"
 
 #include <algorithm>
 #include <filesystem>
 
 namespace cw {
-
-namespace {
-
-constexpr std::string_view urlScheme = "file://";
-
-std::string storedForm(const std::string& path) {
-    const QByteArray bytes = QByteArray::fromStdString(path);
-    if (QString::fromUtf8(bytes).toUtf8() == bytes) {
-        return path;
-    }
-    return std::string(urlScheme) + bytes.toPercentEncoding("/").toStdString();
-}
-
-// Stored paths are absolute: one that begins with the scheme is the encoded form.
-std::string pathOf(const std::string& stored) {
-    if (!stored.starts_with(urlScheme)) {
-        return stored;
-    }
-    return QByteArray::fromPercentEncoding(QByteArray::fromStdString(stored.substr(urlScheme.size())))
-        .toStdString();
-}
-
-} // namespace
 
 RecentDocuments::RecentDocuments(platform::Defaults& defaults)
     : defaults_(defaults) {}
@@ -41,7 +17,7 @@ std::vector<std::string> RecentDocuments::stored() const {
     if (const auto array = defaults_.arrayForKey(key)) {
         for (const platform::Value& value : *array) {
             if (const std::string* path = value.string(); path && !path->empty()) {
-                paths.push_back(pathOf(*path));
+                paths.push_back(base::pathFromText(*path));
             }
         }
     }
@@ -51,7 +27,7 @@ std::vector<std::string> RecentDocuments::stored() const {
 void RecentDocuments::store(const std::vector<std::string>& paths) {
     platform::Array array;
     for (const std::string& path : paths) {
-        array.emplace_back(storedForm(path));
+        array.emplace_back(base::pathAsText(path));
     }
     defaults_.set(key, platform::Value(std::move(array)));
 }

@@ -2,6 +2,7 @@
 
 #include "base/AtomicFile.h"
 #include "base/Log.h"
+#include "base/PathText.h"
 #include "cuewright/model/ApplicationSupport.h"
 #include "cuewright/model/ScriptDocumentFile.h"
 
@@ -51,7 +52,7 @@ std::vector<RecoveryStore::Entry> readIndex(const std::filesystem::path& file) {
         RecoveryStore::Entry entry;
         entry.id = script.value("id").toString().toStdString();
         if (script.value("path").isString()) {
-            entry.originalPath = script.value("path").toString().toStdString();
+            entry.originalPath = base::pathFromText(script.value("path").toString().toStdString());
         }
         entry.name = script.value("name").toString().toStdString();
         if (isPlainId(entry.id)) {
@@ -167,8 +168,10 @@ void RecoveryStore::writeIndex(const std::vector<Entry>& entries) const {
     for (const Entry& entry : entries) {
         QJsonObject script{{"id", QString::fromStdString(entry.id)},
                            {"name", QString::fromStdString(entry.name)}};
-        script.insert("path", entry.originalPath ? QJsonValue(QString::fromStdString(*entry.originalPath))
-                                                 : QJsonValue(QJsonValue::Null));
+        // A name need not be UTF-8; JSON holds only text.
+        script.insert("path", entry.originalPath
+                                  ? QJsonValue(QString::fromStdString(base::pathAsText(*entry.originalPath)))
+                                  : QJsonValue(QJsonValue::Null));
         scripts.append(script);
     }
     const QByteArray bytes = QJsonDocument(QJsonObject{{"scripts", scripts}}).toJson();
