@@ -44,6 +44,10 @@ protected:
         display = XOpenDisplay(nullptr);
         ASSERT_NE(display, nullptr);
         root = DefaultRootWindow(display);
+        // A loaded machine can hold a key down long enough for the server to repeat it (a second
+        // Ctrl+S, a run of spaces): a person's keys do not repeat unasked.
+        XAutoRepeatOff(display);
+        XFlush(display);
         work = outputDir() /
                (std::string("save-") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(work);
