@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <fstream>
 #include <sstream>
@@ -174,7 +175,24 @@ int saveAs(uid_t user, const std::vector<gid_t>& groups, const fs::path& destina
 // still save it (the system gives it their own group then).
 TEST(AtomicFile, ASavedFileKeepsTheGroupOfTheOriginalWhenTheUserIsInIt) {
     if (::geteuid() != 0) {
-        GTEST_SKIP() << "needs to run a child as other users with a group of its own";
+        // Without root: a supplementary group of this process stands for the team.
+        std::vector<gid_t> groups(static_cast<std::size_t>(std::max(::getgroups(0, nullptr), 0)));
+        groups.resize(static_cast<std::size_t>(std::max(::getgroups(int(groups.size()), groups.data()), 0)));
+        std::erase(groups, ::getegid());
+        if (groups.empty()) {
+            GTEST_SKIP() << "needs root, or a supplementary group to save into";
+        }
+        testsupport::TempDir dir;
+        const fs::path script = dir / "shared.txt";
+        std::ofstream(script) << "first";
+        ASSERT_EQ(::chown(script.c_str(), static_cast<uid_t>(-1), groups.front()), 0);
+        ASSERT_EQ(::chmod(script.c_str(), 0664), 0);
+        base::writeFileAtomically(script, "edited");
+        struct stat status {};
+        ASSERT_EQ(::stat(script.c_str(), &status), 0);
+        EXPECT_EQ(status.st_gid, groups.front());
+        EXPECT_EQ(status.st_mode & 07777, 0664u);
+        return;
     }
     constexpr uid_t firstOwner = 4101, colleague = 4102;
     constexpr gid_t team = 4201, ownGroup = 4202;
