@@ -85,6 +85,9 @@ std::optional<base::FileStamp> save(const std::filesystem::path& destination, co
             database.writeProperties(document);
             database.writeText(document.text);
             database.writeBookmarks(bookmarks, document);
+            if (options.writeMore) {
+                options.writeMore(*database.db);
+            }
         });
         std::optional<base::FileStamp> written;
         database.moveWorkingCopy(

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string_view>
@@ -15,6 +16,9 @@
 
 namespace platform {
 class Defaults;
+}
+namespace sql {
+class Connection;
 }
 
 namespace cw {
@@ -39,6 +43,9 @@ struct SaveOptions {
     // save throws ChangedOnDiskError instead, checked before writing and again just before the
     // rename.
     std::optional<base::FileStamp> replacing;
+    // Writes tables of the caller's own into the working copy, in the transaction of the script's
+    // (readers of the script ignore them). What it throws fails the save.
+    std::function<void(sql::Connection&)> writeMore;
     // The time written as "last_update".
     std::chrono::system_clock::time_point now = std::chrono::system_clock::now();
 };
