@@ -3,6 +3,7 @@
 #include "dispatch/MainThreadChecker.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -28,8 +29,13 @@ int MessageBoxAlertRunner::run(const Alert& alert, QWidget* window) {
     CW_DCHECK_MAIN_THREAD();
     QMessageBox box(window);
     box.setIcon(iconFor(alert.style));
+    // Messages carry file names and reasons from documents: never read as markup.
+    box.setTextFormat(Qt::PlainText);
     box.setText(alert.messageText);
     box.setInformativeText(alert.informativeText);
+    if (auto* informative = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"))) {
+        informative->setTextFormat(Qt::PlainText);
+    }
     box.setWindowModality(window != nullptr ? Qt::WindowModal : Qt::ApplicationModal);
 
     const QStringList titles = alert.buttons.isEmpty() ? QStringList{QMessageBox::tr("OK")} : alert.buttons;
