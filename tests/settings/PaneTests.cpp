@@ -16,11 +16,14 @@
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QComboBox>
+#include <QFontDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QPushButton>
 #include <QSlider>
+#include <QTest>
 
 namespace {
 
@@ -199,6 +202,45 @@ TEST(ScriptPane, DamagedDataShowsFallbacksAndResetsStoreTheFactoryValues) {
     pane.saveFont(bold);
     EXPECT_EQ(ui.fontButton->text(), system.family + " Bold" + QChar(0x2026));
     EXPECT_TRUE(s.posted.empty());
+}
+
+// The font panel lists and takes the application's own sizes: the stored 34 shows as 34, and a
+// size typed or picked in the panel is the size stored.
+TEST(ScriptPane, TheFontPanelShowsAndStoresTheSizesTheApplicationUses) {
+    Store s;
+    ScriptSettingsController pane(s.defaults, s.center);
+    pane.viewDidAppear();
+    ASSERT_EQ(defaultFont(s.defaults).pointSize, 34);
+    pane.controls().fontButton->click();
+    QFontDialog* panel = pane.fontDialog();
+    ASSERT_TRUE(panel && panel->isVisible());
+    QLineEdit* sizeField = nullptr;
+    for (QLineEdit* field : panel->findChildren<QLineEdit*>())
+        if (field->validator()) // the size field takes numbers only
+            sizeField = field;
+    ASSERT_TRUE(sizeField);
+    EXPECT_EQ(sizeField->text(), "34");
+
+    sizeField->selectAll();
+    QTest::keyClicks(sizeField, "48");
+    EXPECT_EQ(defaultFont(s.defaults).pointSize, 48);
+
+    // The size list is the panel's last list; a row chosen there is stored as it reads.
+    const auto lists = panel->findChildren<QListView*>();
+    ASSERT_FALSE(lists.isEmpty());
+    QListView* sizes = lists.back();
+    const QModelIndexList twenty = sizes->model()->match(sizes->model()->index(0, 0), Qt::DisplayRole, "20");
+    ASSERT_EQ(twenty.size(), 1);
+    sizes->setCurrentIndex(twenty.front());
+    EXPECT_EQ(defaultFont(s.defaults).pointSize, 20);
+    EXPECT_EQ(pane.controls().fontButton->text(),
+              ScriptSettingsController::fontTitle(defaultFont(s.defaults)));
+
+    // Shown again, the panel lists what is stored.
+    panel->close();
+    pane.controls().fontButton->click();
+    EXPECT_EQ(sizeField->text(), "20");
+    panel->close();
 }
 
 TEST(RemotePane, NameAndSwitchPostInOrderAndAnEmptiedNameShowsTheComputers) {

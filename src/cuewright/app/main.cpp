@@ -6,6 +6,7 @@
 #include "cuewright/model/UserDefaults.h"
 #include "cuewright/settings/AppMover.h"
 #include "platform/defaults/Defaults.h"
+#include "platform/ui/AlertRunner.h"
 #include "platform/ui/FileDialogs.h"
 #include "platform/ui/MainQueueBridge.h"
 #include "platform/ui/WindowAppearanceUpdatable.h"
@@ -70,6 +71,7 @@ int main(int argc, char** argv) {
     }
 
     platform::installMainQueueBridge();
+    platform::keepSpareDescriptor();
     platform::setAppearanceChoice({[] { return appearanceStyle(cw::storedUserInterfaceStyle()); },
                                    std::string(cw::notifications::uiModeDidSwitch), nullptr});
 

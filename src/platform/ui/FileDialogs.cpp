@@ -1,5 +1,7 @@
 #include "platform/ui/FileDialogs.h"
 
+#include "platform/ui/Appearance.h"
+
 #include "dispatch/MainThreadChecker.h"
 
 #include <QFile>
@@ -34,9 +36,18 @@ QString withExtension(const QString& path, const QStringList& extensions) {
     return path + QStringLiteral(".") + extensions.front();
 }
 
+// The desktop's own dialog draws in the desktop's colours; with light or dark chosen, Qt's dialog
+// is used, which follows the application's palette.
+static void followAppearance(QFileDialog& dialog) {
+    if (Appearance::shared().style() != AppearanceStyle::system) {
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+    }
+}
+
 QStringList QtFileDialogs::runOpenPanel(const OpenPanel& panel, QWidget* window) {
     CW_DCHECK_MAIN_THREAD();
     QFileDialog dialog(window, panel.title, panel.directory);
+    followAppearance(dialog);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(panel.allowsMultipleSelection ? QFileDialog::ExistingFiles
                                                      : QFileDialog::ExistingFile);
@@ -52,6 +63,7 @@ QStringList QtFileDialogs::runOpenPanel(const OpenPanel& panel, QWidget* window)
 std::optional<SaveChoice> QtFileDialogs::runSavePanel(const SavePanel& panel, QWidget* window) {
     CW_DCHECK_MAIN_THREAD();
     QFileDialog dialog(window, panel.title, panel.directory);
+    followAppearance(dialog);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     QStringList filters;
