@@ -9,6 +9,9 @@
 
 #include <vector>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace platform {
 
 AlertRunner::~AlertRunner() = default;
@@ -25,8 +28,33 @@ static QMessageBox::Icon iconFor(Alert::Style style) {
     return QMessageBox::Warning;
 }
 
+static int spareDescriptor = -1;
+
+void keepSpareDescriptor() {
+    CW_DCHECK_MAIN_THREAD();
+    if (spareDescriptor < 0) {
+        spareDescriptor = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    }
+}
+
+namespace {
+// Lends the spare descriptor to whatever the alert's window needs, for the alert's lifetime.
+struct SpareDescriptorLent {
+    SpareDescriptorLent() {
+        if (spareDescriptor >= 0) {
+            ::close(spareDescriptor);
+            spareDescriptor = -1;
+        }
+    }
+    ~SpareDescriptorLent() { keepSpareDescriptor(); }
+    SpareDescriptorLent(const SpareDescriptorLent&) = delete;
+    SpareDescriptorLent& operator=(const SpareDescriptorLent&) = delete;
+};
+} // namespace
+
 int MessageBoxAlertRunner::run(const Alert& alert, QWidget* window) {
     CW_DCHECK_MAIN_THREAD();
+    const SpareDescriptorLent lent;
     QMessageBox box(window);
     box.setIcon(iconFor(alert.style));
     // Messages carry file names and reasons from documents: never read as markup.
