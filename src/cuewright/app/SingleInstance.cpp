@@ -5,12 +5,17 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
-#include <QLocalServer>
 #include <QLocalSocket>
+#include <QSocketNotifier>
 #include <QTimer>
+
+#include <cerrno>
+#include <cstring>
+#include <optional>
 
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace cw {
@@ -19,6 +24,38 @@ namespace {
 
 // What the running instance writes back once it has the whole list.
 constexpr char acknowledgement[] = "ok\n";
+
+// The list on the wire: the sender's working folder, then each path, every field ended by a NUL
+// (no path holds one), and an empty field after the last path. Bytes as the file system has them.
+QByteArray encodeList(const QStringList& paths) {
+    QByteArray message = QFile::encodeName(QDir::currentPath()) + '\0';
+    for (const QString& path : paths) {
+        message += QFile::encodeName(path) + '\0';
+    }
+    return message + '\0';
+}
+
+// The absolute paths of a whole list; nullopt while it is not complete.
+std::optional<QStringList> decodeList(const QByteArray& received) {
+    const qsizetype folderEnd = received.indexOf('\0');
+    if (folderEnd < 0) {
+        return std::nullopt;
+    }
+    const QDir senderFolder(QFile::decodeName(received.left(folderEnd)));
+    QStringList paths;
+    for (qsizetype start = folderEnd + 1;;) {
+        const qsizetype end = received.indexOf('\0', start);
+        if (end < 0) {
+            return std::nullopt;
+        }
+        if (end == start) {
+            return paths;
+        }
+        const QString path = QFile::decodeName(received.mid(start, end - start));
+        paths << QDir::cleanPath(senderFolder.absoluteFilePath(path));
+        start = end + 1;
+    }
+}
 
 void log(const QString& line) {
     base::log(line.toStdString());
@@ -61,8 +98,6 @@ SingleInstance::SingleInstance(const QString& name, QObject* parent)
     : QObject(parent)
     , path_(socketPath(name)) {}
 
-SingleInstance::~SingleInstance() = default;
-
 QString SingleInstance::defaultName() {
     QString user = qEnvironmentVariable("USER");
     if (user.isEmpty()) {
@@ -91,12 +126,7 @@ bool SingleInstance::handOff(const QStringList& paths, int timeoutMs) const {
         log(QStringLiteral("%1 is held by another user: not handing anything over").arg(path_));
         return false;
     }
-    QByteArray message;
-    for (const QString& path : paths) {
-        message += path.toUtf8() + '\n';
-    }
-    message += '\n'; // the end of the list
-    socket.write(message);
+    socket.write(encodeList(paths));
     // A running instance that hangs still has the connection accepted by the system: only its
     // answer shows that it took the list.
     const QDeadlineTimer deadline(timeoutMs);
@@ -117,52 +147,97 @@ bool SingleInstance::listen(Handler handler) {
         log(QStringLiteral("running as a lone instance: later starts will not find this one"));
         return false;
     }
-    server_ = new QLocalServer(this);
-    server_->setSocketOptions(QLocalServer::UserAccessOption);
-    if (!server_->listen(path_)) {
-        // Nobody answered on it (handOff failed first): a crashed or hung instance's socket.
-        QLocalServer::removeServer(path_);
-        if (!server_->listen(path_)) {
-            log(QStringLiteral("cannot listen on %1 (%2): running as a lone instance")
-                    .arg(path_, server_->errorString()));
-            return false;
-        }
+    const QByteArray encoded = QFile::encodeName(path_);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (encoded.size() >= static_cast<qsizetype>(sizeof address.sun_path)) {
+        log(QStringLiteral("%1 is too long for a local socket: running as a lone instance").arg(path_));
+        return false;
     }
-    connect(server_, &QLocalServer::newConnection, this, &SingleInstance::readConnection);
+    std::memcpy(address.sun_path, encoded.constData(), static_cast<std::size_t>(encoded.size()));
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    const auto bindTo = [&] {
+        return ::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    };
+    bool bound = listener >= 0 && bindTo();
+    struct stat status {};
+    if (!bound && listener >= 0 && errno == EADDRINUSE && ::lstat(encoded.constData(), &status) == 0 &&
+        S_ISSOCK(status.st_mode)) {
+        // Nobody answered on it (handOff failed first): a crashed or hung instance's socket.
+        ::unlink(encoded.constData());
+        bound = bindTo();
+    }
+    if (!bound || ::chmod(encoded.constData(), 0600) != 0 || ::listen(listener, SOMAXCONN) != 0 ||
+        ::lstat(encoded.constData(), &status) != 0) {
+        log(QStringLiteral("cannot listen on %1 (%2): running as a lone instance")
+                .arg(path_, QString::fromLocal8Bit(std::strerror(errno))));
+        if (listener >= 0) {
+            ::close(listener);
+        }
+        return false;
+    }
+    listener_ = listener;
+    device_ = status.st_dev;
+    inode_ = status.st_ino;
+    notifier_ = new QSocketNotifier(listener_, QSocketNotifier::Read, this);
+    connect(notifier_, &QSocketNotifier::activated, this, &SingleInstance::acceptConnections);
     return true;
 }
 
-void SingleInstance::readConnection() {
-    while (QLocalSocket* socket = server_->nextPendingConnection()) {
-        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        if (!peerIsThisUser(socket->socketDescriptor())) {
+SingleInstance::~SingleInstance() {
+    if (listener_ < 0) {
+        return;
+    }
+    delete notifier_;
+    ::close(listener_);
+    // A later start that found this one silent may have put its own socket here since.
+    const QByteArray encoded = QFile::encodeName(path_);
+    struct stat status {};
+    if (::lstat(encoded.constData(), &status) == 0 && status.st_dev == device_ && status.st_ino == inode_) {
+        ::unlink(encoded.constData());
+    }
+}
+
+void SingleInstance::acceptConnections() {
+    for (;;) {
+        const int connection = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (connection < 0) {
+            return; // none left (or a failure the next connection may not have)
+        }
+        if (!peerIsThisUser(connection)) {
             log(QStringLiteral("refused a hand-over from another user on %1").arg(path_));
-            socket->abort();
-            socket->deleteLater();
+            ::close(connection);
             continue;
         }
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-            const QByteArray received = socket->peek(socket->bytesAvailable());
-            if (received != "\n" && !received.endsWith("\n\n")) {
-                return; // the list is not complete yet
-            }
-            QStringList paths;
-            for (const QByteArray& line : socket->readAll().split('\n')) {
-                if (!line.isEmpty()) {
-                    paths << QString::fromUtf8(line);
-                }
-            }
-            socket->write(acknowledgement);
-            socket->disconnectFromServer(); // once the answer is written
-            // Handled once this socket's own handling is over: opening may ask in a nested loop
-            // (an error alert), where the socket, disconnected, is deleted under its handler.
-            QTimer::singleShot(0, this, [this, paths] {
-                if (handler_) {
-                    handler_(paths);
-                }
-            });
-        });
+        auto* socket = new QLocalSocket(this);
+        if (!socket->setSocketDescriptor(connection)) {
+            ::close(connection);
+            delete socket;
+            continue;
+        }
+        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket] { readList(socket); });
     }
+}
+
+void SingleInstance::readList(QLocalSocket* socket) {
+    const std::optional<QStringList> paths = decodeList(socket->peek(socket->bytesAvailable()));
+    if (!paths) {
+        return; // the list is not complete yet
+    }
+    socket->readAll();
+    // The answer goes out now, before any file is opened: opening a large file takes longer than
+    // the sender waits, and a sender without an answer starts on its own.
+    socket->write(acknowledgement);
+    socket->flush();
+    socket->disconnectFromServer(); // once the answer is written
+    // Handled once this socket's own handling is over: opening may ask in a nested loop (an
+    // error alert), where the socket, disconnected, is deleted under its handler.
+    QTimer::singleShot(0, this, [this, paths = *paths] {
+        if (handler_) {
+            handler_(paths);
+        }
+    });
 }
 
 } // namespace cw
