@@ -1,16 +1,18 @@
 #include "cuewright/app/SingleInstance.h"
 
 #include "base/Log.h"
+#include "dispatch/Queue.h"
+#include "dispatch/Source.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QLocalSocket>
-#include <QSocketNotifier>
-#include <QTimer>
+#include <QMetaObject>
 
 #include <cerrno>
 #include <cstring>
+#include <map>
 #include <optional>
 
 #include <sys/socket.h>
@@ -141,6 +143,82 @@ bool SingleInstance::handOff(const QStringList& paths, int timeoutMs) const {
     return socket.readLine() == acknowledgement;
 }
 
+// The listening socket and the connections being read, all on `queue`.
+struct SingleInstance::Listener {
+    struct Connection {
+        std::shared_ptr<dispatch::ReadSource> source;
+        QByteArray received;
+    };
+    // More than any list of paths a start is given: the rest is not read.
+    static constexpr qsizetype maxListBytes = qsizetype{4} << 20;
+
+    dispatch::QueuePtr queue = dispatch::Queue::makeSerial("cuewright.single-instance");
+    int fd = -1;
+    QString path;
+    std::shared_ptr<dispatch::ReadSource> accepting;
+    std::map<int, Connection> connections;
+    std::function<void(QStringList)> deliver;
+
+    void acceptConnections();
+    void read(int connection);
+    void drop(int connection);
+};
+
+void SingleInstance::Listener::acceptConnections() {
+    for (;;) {
+        const int connection = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (connection < 0) {
+            return; // none left (or a failure the next connection may not have)
+        }
+        if (!peerIsThisUser(connection)) {
+            log(QStringLiteral("refused a hand-over from another user on %1").arg(path));
+            ::close(connection);
+            continue;
+        }
+        auto source = dispatch::ReadSource::make(connection, queue);
+        source->setEventHandler([this, connection] { read(connection); });
+        connections[connection].source = source;
+        source->resume();
+    }
+}
+
+void SingleInstance::Listener::read(int connection) {
+    Connection& state = connections[connection];
+    char buffer[16384];
+    for (;;) {
+        const ssize_t got = ::read(connection, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            break;
+        }
+        if (got <= 0 || state.received.size() + got > maxListBytes) {
+            drop(connection); // gone, or sending without end, before the list was whole
+            return;
+        }
+        state.received.append(buffer, got);
+    }
+    const std::optional<QStringList> paths = decodeList(state.received);
+    if (!paths) {
+        return; // the list is not complete yet
+    }
+    // The answer goes out now, before any file is opened: a sender without one starts on its own.
+    (void)::send(connection, acknowledgement, sizeof acknowledgement - 1, MSG_NOSIGNAL);
+    drop(connection);
+    deliver(*paths);
+}
+
+void SingleInstance::Listener::drop(int connection) {
+    const auto found = connections.find(connection);
+    if (found == connections.end()) {
+        return;
+    }
+    found->second.source->cancel();
+    ::close(connection);
+    connections.erase(found);
+}
+
 bool SingleInstance::listen(Handler handler) {
     handler_ = std::move(handler);
     if (path_.isEmpty()) {
@@ -176,68 +254,46 @@ bool SingleInstance::listen(Handler handler) {
         }
         return false;
     }
-    listener_ = listener;
     device_ = status.st_dev;
     inode_ = status.st_ino;
-    notifier_ = new QSocketNotifier(listener_, QSocketNotifier::Read, this);
-    connect(notifier_, &QSocketNotifier::activated, this, &SingleInstance::acceptConnections);
+    listener_ = std::make_shared<Listener>();
+    listener_->fd = listener;
+    listener_->path = path_;
+    // Queued to the main thread as its own event: opening may ask in a nested loop (an error
+    // alert). The destructor stops the queue before this object goes.
+    listener_->deliver = [this](const QStringList& paths) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, paths] {
+                if (handler_) {
+                    handler_(paths);
+                }
+            },
+            Qt::QueuedConnection);
+    };
+    listener_->accepting = dispatch::ReadSource::make(listener, listener_->queue);
+    listener_->accepting->setEventHandler([listener = listener_.get()] { listener->acceptConnections(); });
+    listener_->accepting->resume();
     return true;
 }
 
 SingleInstance::~SingleInstance() {
-    if (listener_ < 0) {
+    if (!listener_) {
         return;
     }
-    delete notifier_;
-    ::close(listener_);
+    listener_->accepting->cancel(); // waits for an accept under way
+    listener_->queue->sync([listener = listener_.get()] {
+        while (!listener->connections.empty()) {
+            listener->drop(listener->connections.begin()->first);
+        }
+    });
+    ::close(listener_->fd);
     // A later start that found this one silent may have put its own socket here since.
     const QByteArray encoded = QFile::encodeName(path_);
     struct stat status {};
     if (::lstat(encoded.constData(), &status) == 0 && status.st_dev == device_ && status.st_ino == inode_) {
         ::unlink(encoded.constData());
     }
-}
-
-void SingleInstance::acceptConnections() {
-    for (;;) {
-        const int connection = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-        if (connection < 0) {
-            return; // none left (or a failure the next connection may not have)
-        }
-        if (!peerIsThisUser(connection)) {
-            log(QStringLiteral("refused a hand-over from another user on %1").arg(path_));
-            ::close(connection);
-            continue;
-        }
-        auto* socket = new QLocalSocket(this);
-        if (!socket->setSocketDescriptor(connection)) {
-            ::close(connection);
-            delete socket;
-            continue;
-        }
-        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket] { readList(socket); });
-    }
-}
-
-void SingleInstance::readList(QLocalSocket* socket) {
-    const std::optional<QStringList> paths = decodeList(socket->peek(socket->bytesAvailable()));
-    if (!paths) {
-        return; // the list is not complete yet
-    }
-    socket->readAll();
-    // The answer goes out now, before any file is opened: opening a large file takes longer than
-    // the sender waits, and a sender without an answer starts on its own.
-    socket->write(acknowledgement);
-    socket->flush();
-    socket->disconnectFromServer(); // once the answer is written
-    // Handled once this socket's own handling is over: opening may ask in a nested loop (an
-    // error alert), where the socket, disconnected, is deleted under its handler.
-    QTimer::singleShot(0, this, [this, paths = *paths] {
-        if (handler_) {
-            handler_(paths);
-        }
-    });
 }
 
 } // namespace cw
