@@ -35,6 +35,7 @@ class WindowController;
 namespace cw {
 
 class HelpActions;
+class LargeFileOpening;
 class MainMenu;
 class RecentDocuments;
 class ScriptRecovery;
@@ -161,6 +162,8 @@ public:
     void openDocument(const std::string& path);
     void openMostRecentDocument(bool newDocumentWhenNone);
     void newDocument();
+    // Large text files being read off the main thread (see LargeFileOpening), oldest first.
+    std::vector<LargeFileOpening*> largeFileOpenings() const;
     // The open panel; nothing when cancelled.
     void openDocumentPanel();
     // The application's support folder ($XDG_DATA_HOME/Cuewright), made when missing; logs and
@@ -229,6 +232,10 @@ private:
     bool hasVisibleWindows() const;
     void installMenus(ShellWindow& window, bool withBar);
     void restoreRecoveredScripts();
+    // Reads the file off the main thread, then opens its text as openDocument() would.
+    void openLargeTextFile(const std::string& path);
+    // No script open and none on its way.
+    bool hasNoScript() const;
 
     Environment env_;
     platform::Defaults* defaults_;
@@ -249,6 +256,7 @@ private:
     std::vector<std::shared_ptr<PrompterWindow>> bound_;
     std::vector<std::shared_ptr<void>> closed_; // closed windows waiting for releaseLater's turn
     std::vector<QPointer<QObject>> remoteWindows_;
+    std::vector<std::shared_ptr<LargeFileOpening>> openings_;
     bool launched_ = false;
     bool terminating_ = false;
 };

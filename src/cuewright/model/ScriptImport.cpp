@@ -2,7 +2,10 @@
 
 #include "cuewright/model/TextUtils.h"
 #include "cuewright/model/UserDefaults.h"
+#include "platform/text/PlainText.h"
 #include "platform/text/TextAttributes.h"
+
+#include <QFile>
 
 namespace cw::ScriptImport {
 
@@ -51,6 +54,35 @@ platform::AttributedString styledText(const platform::AttributedString& original
         result.append(characters.mid(run.range.location, run.range.length), attributes);
     }
     return result;
+}
+
+std::optional<platform::AttributedString> readPlainTextFile(const QString& path, const DefaultStyle& style,
+                                                            ReadProgress& progress) {
+    // A piece small enough that a cancel is felt at once, large enough to cost nothing.
+    constexpr qint64 pieceSize = qint64{1} << 20;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() > platform::kMaxPlainTextFileSize) {
+        return std::nullopt;
+    }
+    QByteArray bytes;
+    bytes.reserve(file.size());
+    while (!file.atEnd()) {
+        if (progress.cancelled.load()) {
+            return std::nullopt;
+        }
+        const QByteArray piece = file.read(pieceSize);
+        if (piece.isEmpty() || bytes.size() + piece.size() > platform::kMaxPlainTextFileSize) {
+            return std::nullopt; // a read error, or a file that grew past the limit
+        }
+        bytes += piece;
+        progress.bytesRead.store(bytes.size());
+    }
+    std::optional<QString> text = platform::decodeUtf8Strict(bytes);
+    bytes = {};
+    if (!text || progress.cancelled.load()) {
+        return std::nullopt;
+    }
+    return plainText(*text, style);
 }
 
 QString unreadableFileText(const std::string& path) {
