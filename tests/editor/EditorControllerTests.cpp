@@ -101,12 +101,15 @@ public: // table-driven steps reach in
         auto autosave = std::make_unique<FakeTimer>();
         auto settle = std::make_unique<FakeTimer>();
         auto scroll = std::make_unique<FakeScrollTimer>();
+        auto deadline = std::make_unique<FakeTimer>();
         timer = autosave.get();
+        deadlineTimer = deadline.get();
         settleTimer = settle.get();
         scrollTimer = scroll.get();
         return std::make_shared<EditorController>(
             project, textView, defaults,
-            cw::editor::EditorTimers{std::move(autosave), std::move(settle), std::move(scroll)});
+            cw::editor::EditorTimers{std::move(autosave), std::move(settle), std::move(scroll),
+                                     std::move(deadline)});
     }
 
     void load(const AttributedString& text) {
@@ -123,6 +126,7 @@ public: // table-driven steps reach in
     FakeTimer* timer = nullptr;
     FakeTimer* settleTimer = nullptr;
     FakeScrollTimer* scrollTimer = nullptr;
+    FakeTimer* deadlineTimer = nullptr;
     std::shared_ptr<EditorController> controller;
     std::shared_ptr<TextCounter> counter = std::make_shared<TextCounter>();
 };
@@ -153,6 +157,22 @@ TEST_F(EditorControllerTest, EditsReachTheProjectOncePausedAndBeforeSaving) {
     EXPECT_EQ(project->document().text.string(), QStringLiteral("goaaaaaaaaaab")) << "will-save flushes";
     EXPECT_FALSE(controller->hasPendingEdit());
     EXPECT_FALSE(project->hasUnsavedChanges());
+}
+
+// Keys coming faster than the autosave wait still reach the project (and so its recovery copy),
+// at the latest maxAutosaveWait after the first of them.
+TEST_F(EditorControllerTest, SteadyTypingIsHandedOverWithoutAPause) {
+    load(AttributedString(QString()));
+    const auto keyEvery = EditorController::defaultAutosaveInterval / 2;
+    for (int key = 0; key < 20 && counter->texts == 0; ++key) {
+        QTest::keyClick(&view, Qt::Key_A);
+        timer->advance(keyEvery);
+        deadlineTimer->advance(keyEvery);
+    }
+    const int keys = int(EditorController::maxAutosaveWait / keyEvery) + 1;
+    EXPECT_EQ(project->document().text.string(), QString(keys, QLatin1Char('a')));
+    QTest::keyClick(&view, Qt::Key_B);
+    EXPECT_TRUE(controller->hasPendingEdit()) << "the next key waits for a pause again";
 }
 
 TEST_F(EditorControllerTest, QtTimerHandsTheTextOverFromTheEventLoop) {

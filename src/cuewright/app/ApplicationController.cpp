@@ -29,6 +29,7 @@
 #include "platform/ui/WindowController.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QLayout>
 #include <QMainWindow>
@@ -305,8 +306,12 @@ void ApplicationController::applicationWillFinishLaunching() {
     registerUserDefaults(*defaults_);
     applicationSupportFolder(); // made now, where the display settings will live
     if (env_.recoveryFolder) {
-        if (auto store = RecoveryStore::open(*env_.recoveryFolder)) {
+        std::string whyNot;
+        if (auto store = RecoveryStore::open(*env_.recoveryFolder, &whyNot)) {
             recovery_ = std::make_unique<ScriptRecovery>(std::move(store), *defaults_, env_.recoverySchedule);
+            recovery_->setProblemHandler([this](const std::string& problem) { setRecoveryProblem(problem); });
+        } else {
+            setRecoveryProblem(whyNot);
         }
     }
     if (defaults_->boolForKey(settings::listenToShortcutsInBackground)) {
@@ -420,6 +425,13 @@ bool ApplicationController::terminate() {
 
 void ApplicationController::terminateWithoutAsking() {
     CW_DCHECK_MAIN_THREAD();
+    // Edits that no copy would keep are asked about, as quitting does.
+    if (!recoveryNotice_.isEmpty() && std::any_of(editors_.begin(), editors_.end(), [](const auto& window) {
+            return window->isDocumentEdited();
+        })) {
+        terminate();
+        return;
+    }
     if (recovery_) {
         for (const auto& window : editors_) {
             if (window->isDocumentEdited()) {
@@ -579,6 +591,18 @@ void ApplicationController::restoreRecoveredScripts() {
     QTimer::singleShot(0, qApp, [alert, first] { platform::alertRunner().run(alert, first); });
 }
 
+void ApplicationController::setRecoveryProblem(const std::string& problem) {
+    recoveryNotice_ =
+        problem.empty() ? QString()
+                        : QApplication::translate(
+                              "ApplicationController",
+                              "Unsaved edits are not being kept: %1. Save your scripts to keep your changes.")
+                              .arg(QFile::decodeName(problem.c_str()));
+    for (const auto& window : editors_) {
+        window->setNotice(recoveryNotice_);
+    }
+}
+
 void ApplicationController::newDocument() {
     makeEditorWindow(workspace_->newProject());
 }
@@ -596,6 +620,7 @@ void ApplicationController::openDocumentPanel() {
 std::shared_ptr<EditorWindow>
 ApplicationController::makeEditorWindow(const std::shared_ptr<Project>& project) {
     std::shared_ptr<EditorWindow> window = env_.windows.makeEditorWindow(project);
+    window->setNotice(recoveryNotice_);
     editors_.push_back(window);
     if (recovery_) {
         recovery_->follow(project);

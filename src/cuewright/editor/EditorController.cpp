@@ -104,6 +104,9 @@ EditorController::EditorController(std::shared_ptr<Project> project, ScriptTextV
     if (!timers_.settle) {
         timers_.settle = makeQtOneShotTimer();
     }
+    if (!timers_.autosaveDeadline) {
+        timers_.autosaveDeadline = makeQtOneShotTimer();
+    }
     if (!timers_.scroll) {
         timers_.scroll = std::make_unique<KQTimer>(dispatch::mainQueue());
     }
@@ -169,6 +172,7 @@ void EditorController::load() {
     applyTypingAttributes();
     cachedProperties_ = EditorAppearance::invalidated(cachedProperties_);
     timers_.autosave->stop();
+    timers_.autosaveDeadline->stop();
     projectEditorDidChange(*project_);
     setInset();
     scrollToTransportPosition(/*animated=*/false);
@@ -248,17 +252,21 @@ void EditorController::textDidChange() {
     if (background_ && background_->lineHeight() != lineHeight_) {
         background_->setLineHeight(lineHeight_);
     }
-    std::weak_ptr<EditorController> weak = weak_from_this();
-    timers_.autosave->start(autosaveInterval_, [weak] {
+    const auto autosaveLater = [weak = weak_from_this()] {
         if (auto self = weak.lock()) {
             self->autosave();
         }
-    });
+    };
+    timers_.autosave->start(autosaveInterval_, autosaveLater);
+    if (!timers_.autosaveDeadline->isActive()) {
+        timers_.autosaveDeadline->start(maxAutosaveWait, autosaveLater);
+    }
 }
 
 void EditorController::autosave() {
     CW_DCHECK_MAIN_THREAD();
     timers_.autosave->stop();
+    timers_.autosaveDeadline->stop();
     shownText_ = attributedText(*textView_->document());
     project_->setText(shownText_);
 }

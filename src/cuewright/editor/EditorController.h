@@ -57,6 +57,8 @@ struct EditorTimers {
     std::unique_ptr<OneShotTimer> autosave; // hands the text over once typing pauses
     std::unique_ptr<OneShotTimer> settle;   // applies everything again once the views have settled
     std::unique_ptr<KQTimer> scroll;        // follows the prompter while it plays
+    // Hands the text over while typing goes on without a pause long enough for the autosave.
+    std::unique_ptr<OneShotTimer> autosaveDeadline;
 };
 
 // The editor's widgets stacked as the prompter paints them: the background view filling the
@@ -76,8 +78,10 @@ EditorViews makeEditorViews(QWidget* parent = nullptr);
 //    the view; close() unregisters (so does the destructor). The view must outlive the controller.
 //  - A user edit (or an explicit textDidChange()) publishes the line metrics and restarts the
 //    autosave wait; the project receives the whole text once, autosaveInterval() after the last
-//    edit. The controller's own loads and restyles (column, font size, alignment, mirroring)
-//    are not edits: they publish metrics but start no wait and leave the project's text alone.
+//    edit, or maxAutosaveWait after the first edit it has not received yet, so that steady
+//    typing reaches the project (and its recovery copy) too. The controller's own loads and
+//    restyles (column, font size, alignment, mirroring) are not edits: they publish metrics but
+//    start no wait and leave the project's text alone.
 //  - Before the project saves, a pending edit is handed over at once.
 //  - Line count, line ranges and words per line are published after layout (measureLines), in
 //    one Project::setEditor so that listeners never see ranges and a count that disagree.
@@ -106,6 +110,7 @@ class EditorController : public ProjectEventListener,
                          public std::enable_shared_from_this<EditorController> {
 public:
     static constexpr std::chrono::milliseconds defaultAutosaveInterval{300};
+    static constexpr std::chrono::milliseconds maxAutosaveWait{1000};
     static constexpr std::chrono::milliseconds settleDelay{100};
     static constexpr double autoScrollInterval = 1.0 / 33.0;
 

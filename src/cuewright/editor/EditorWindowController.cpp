@@ -21,6 +21,7 @@
 #include <QActionGroup>
 #include <QEvent>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
@@ -186,6 +187,14 @@ QMainWindow* EditorWindowController::mainWindow() const {
     return static_cast<QMainWindow*>(appearanceWindow());
 }
 
+void EditorWindowController::setNotice(const QString& text) {
+    notice_ = text;
+    if (noticeLine_) {
+        noticeLine_->setText(text);
+        noticeLine_->setVisible(!text.isEmpty());
+    }
+}
+
 // ---- the window ----------------------------------------------------------------------------
 
 QWidget* EditorWindowController::makeWindow() {
@@ -205,6 +214,18 @@ QWidget* EditorWindowController::makeWindow() {
     centerAnchor_ = new AnchorView(columns_, "centerAnchorView");
     rightAnchor_ = new AnchorView(columns_, "rightSidebarAnchorView", Qt::LeftEdge);
     statusbarAnchor_ = new AnchorView(body, "statusbarAnchorView");
+    noticeLine_ = new QLabel(body);
+    noticeLine_->setObjectName(QStringLiteral("noticeLine"));
+    noticeLine_->setWordWrap(true);
+    noticeLine_->setContentsMargins(12, 6, 12, 6);
+    noticeLine_->setAutoFillBackground(true);
+    QPalette notice = noticeLine_->palette();
+    notice.setColor(QPalette::Window, QColor::fromRgba(noticeColor));
+    notice.setColor(QPalette::WindowText, Qt::black);
+    noticeLine_->setPalette(notice);
+    noticeLine_->setText(notice_);
+    noticeLine_->setVisible(!notice_.isEmpty());
+    rows->addWidget(noticeLine_);
     rows->addWidget(columns_, 1);
     rows->addWidget(statusbarAnchor_);
     window->setCentralWidget(body);

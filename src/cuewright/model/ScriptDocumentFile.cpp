@@ -49,6 +49,9 @@ void save(const std::filesystem::path& destination, const Document& document,
             database.writeProperties(document);
             database.writeText(document.text);
             database.writeBookmarks(bookmarks, document);
+            if (options.writeMore) {
+                options.writeMore(*database.db);
+            }
         });
         database.moveWorkingCopy(working.path, target, options.beforeReplace);
     } catch (...) {

@@ -7,12 +7,16 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string_view>
 #include <vector>
 
 namespace platform {
 class Defaults;
+}
+namespace sql {
+class Connection;
 }
 
 namespace cw {
@@ -29,6 +33,9 @@ struct SaveOptions {
     // Called with the finished, synced working copy just before it replaces the destination;
     // answering false fails the save there.
     base::BeforeReplaceHook beforeReplace;
+    // Writes tables of the caller's own into the working copy, in the transaction of the script's
+    // (readers of the script ignore them). What it throws fails the save.
+    std::function<void(sql::Connection&)> writeMore;
     // The time written as "last_update".
     std::chrono::system_clock::time_point now = std::chrono::system_clock::now();
 };
