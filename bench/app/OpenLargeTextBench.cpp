@@ -189,7 +189,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     platform::installMainQueueBridge(); // the read hands its text to the main thread as in the application
     const int status = benchsupport::runWithRatios(
-        argc, argv, {{"BM_OpenLargeTextInTheApplication", "BM_BareTextDocument"}},
+        argc, argv, {{"BM_OpenLargeTextInTheApplication/iterations:1", "BM_BareTextDocument/iterations:1"}},
         "the first window painted within a second, the whole text as soon as Qt lays it out");
     fs::remove_all(workDir());
     return status;

@@ -2,6 +2,7 @@
 // Bookmarks menu and the key-binding actions.
 #include "AppTestSupport.h"
 
+#include "cuewright/app/LargeFileOpening.h"
 #include "cuewright/app/MainMenu.h"
 #include "cuewright/app/RecentDocuments.h"
 #include "cuewright/app/RemoteServices.h"
@@ -219,6 +220,49 @@ TEST_F(Shell, OneFileHasOneEditorHoweverItIsNamed) {
     EXPECT_EQ(app->workspace().projects().size(), projects);
     EXPECT_EQ(app->editorControllers().size(), before + 3);
     EXPECT_EQ(app->recentDocuments().paths().size(), 2u);
+}
+
+TEST_F(Shell, ALargeTextIsReadOffTheMainThreadIntoWhatASmallOneBecomes) {
+    defaults.set(cw::settings::startupMode, "DoNothing");
+    launch();
+    // Line ends of three kinds, a tab, a control character and letters beyond ASCII, past the size
+    // read off the main thread.
+    std::string content;
+    while (content.size() < std::size_t(cw::LargeFileOpening::largeFileBytes)) {
+        content += "Guten Abend, caf\u00e9 \U0001F3AC\r\nzweite\tZeile\x01\rdritte\n";
+    }
+    const std::string large = writeFile("large.txt", content);
+    const std::string notUtf8 = writeFile("latin1.txt", content + "\xff");
+    ASSERT_TRUE(cw::LargeFileOpening::isLargeTextFile(large));
+    cw::Workspace scratch(defaults);
+    const platform::AttributedString expected = scratch.openProject(large)->document().text;
+    const auto waitForOpenings = [&] {
+        while (!app->largeFileOpenings().empty()) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        }
+    };
+
+    // Cancelled at once, then opened again: one script comes of the two.
+    EXPECT_TRUE(app->openFile(QString::fromStdString(large)));
+    ASSERT_EQ(app->largeFileOpenings().size(), 1u);
+    EXPECT_TRUE(app->editorControllers().empty()) << "read on the main thread";
+    app->largeFileOpenings().front()->cancel();
+    EXPECT_TRUE(app->openFile(QString::fromStdString(large)));
+    waitForOpenings();
+    ASSERT_EQ(app->editorControllers().size(), 1u);
+    const auto project = app->editorControllers().front()->project();
+    EXPECT_TRUE(project->document().text == expected);
+    EXPECT_FALSE(project->representedPath());
+    EXPECT_FALSE(project->hasUnsavedChanges());
+    EXPECT_EQ(app->recentDocuments().paths(), std::vector<std::string>{large});
+
+    // One that is not UTF-8 is told as a small one is.
+    EXPECT_TRUE(app->openFile(QString::fromStdString(notUtf8)));
+    waitForOpenings();
+    EXPECT_EQ(app->editorControllers().size(), 1u);
+    ASSERT_EQ(alerts->shown().size(), 1u);
+    EXPECT_EQ(alerts->shown().front().messageText.toStdString(),
+              "The file \u201Clatin1.txt\u201D couldn\u2019t be opened using text encoding Unicode (UTF-8).");
 }
 
 TEST_F(Shell, ClosingAnEditorClosesItsProjectAndItsPrompterWindowsOnly) {

@@ -28,6 +28,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -120,6 +121,19 @@ bool handsOver(const QString& name, const QStringList& arguments, const fs::path
     return second.exitStatus() == QProcess::NormalExit && second.exitCode() == 0;
 }
 
+// Runs the event loop until `done` holds; false after a minute (a passing run never waits so long).
+bool processEventsUntil(const std::function<bool()>& done) {
+    QElapsedTimer guard;
+    guard.start();
+    while (!done()) {
+        if (guard.elapsed() > 60000) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
 QString uniqueInstanceName() {
     return QStringLiteral("cuewright-test-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
 }
@@ -149,7 +163,8 @@ TEST(SingleInstance, ASecondStartHandsItsPathsToTheRunningOne) {
         SCOPED_TRACE(c.arguments.join(u'|').toStdString());
         received.clear();
         EXPECT_TRUE(handsOver(name, c.arguments, dir.path()));
-        QCoreApplication::processEvents();
+        // The list reaches the main thread after the answer went out.
+        ASSERT_TRUE(processEventsUntil([&] { return !received.empty(); }));
         ASSERT_EQ(received.size(), 1u);
         EXPECT_EQ(received[0], c.expected) << "without paths the running one is asked to come forward";
     }
@@ -171,9 +186,7 @@ TEST(SingleInstance, TheRunningOneAnswersBeforeItOpensTheFiles) {
     start.setProcessEnvironment(startEnvironment(name, home.path()));
     start.start(QStringLiteral(CW_APP_BINARY), {QStringLiteral("/home/ann/large.txt")});
     ASSERT_TRUE(start.waitForStarted());
-    while (received.empty() && start.state() != QProcess::NotRunning) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
+    EXPECT_TRUE(processEventsUntil([&] { return !received.empty(); }));
     start.kill();
     start.waitForFinished();
     ASSERT_EQ(received.size(), 1u);
@@ -193,7 +206,7 @@ TEST(SingleInstance, AnInstanceRemovesOnlyItsOwnSocket) {
     silent.reset(); // the silent one quits
     ASSERT_TRUE(QFileInfo::exists(path)) << "the first one removed the socket of the one that replaced it";
     EXPECT_TRUE(handsOver(path, {QStringLiteral("/home/ann/a.cwr")}));
-    QCoreApplication::processEvents();
+    ASSERT_TRUE(processEventsUntil([&] { return !received.empty(); }));
     EXPECT_EQ(received, std::vector<QStringList>{{QStringLiteral("/home/ann/a.cwr")}});
 }
 
