@@ -222,7 +222,7 @@ TEST_F(Shell, OneFileHasOneEditorHoweverItIsNamed) {
     EXPECT_EQ(app->recentDocuments().paths().size(), 2u);
 }
 
-TEST_F(Shell, ALargeTextIsReadOffTheMainThreadIntoWhatASmallOneBecomes) {
+TEST_F(Shell, LargeAndSlowFilesAreReadOffTheMainThreadIntoWhatTheUsualWayMakes) {
     defaults.set(cw::settings::startupMode, "DoNothing");
     launch();
     // Line ends of three kinds, a tab, a control character and letters beyond ASCII, past the size
@@ -233,7 +233,7 @@ TEST_F(Shell, ALargeTextIsReadOffTheMainThreadIntoWhatASmallOneBecomes) {
     }
     const std::string large = writeFile("large.txt", content);
     const std::string notUtf8 = writeFile("latin1.txt", content + "\xff");
-    ASSERT_TRUE(cw::LargeFileOpening::isLargeTextFile(large));
+    ASSERT_TRUE(cw::LargeFileOpening::opensOffMainThread(large));
     cw::Workspace scratch(defaults);
     const platform::AttributedString expected = scratch.openProject(large)->document().text;
     const auto waitForOpenings = [&] {
@@ -256,10 +256,24 @@ TEST_F(Shell, ALargeTextIsReadOffTheMainThreadIntoWhatASmallOneBecomes) {
     EXPECT_FALSE(project->hasUnsavedChanges());
     EXPECT_EQ(app->recentDocuments().paths(), std::vector<std::string>{large});
 
+    // DOC files, their reader being slow at any size, readable or not.
+    for (const char* name : {"script-sample.doc", "damaged-word97.doc"}) {
+        SCOPED_TRACE(name);
+        const std::string doc = std::string(CW_FIXTURES_DIR) + "/" + name;
+        ASSERT_TRUE(cw::LargeFileOpening::opensOffMainThread(doc));
+        const platform::AttributedString expectedDoc = scratch.openProject(doc)->document().text;
+        const std::size_t before = app->editorControllers().size();
+        EXPECT_TRUE(app->openFile(QString::fromStdString(doc)));
+        waitForOpenings();
+        ASSERT_EQ(app->editorControllers().size(), before + 1);
+        EXPECT_TRUE(app->editorControllers().back()->project()->document().text == expectedDoc);
+    }
+
     // One that is not UTF-8 is told as a small one is.
+    const std::size_t before = app->editorControllers().size();
     EXPECT_TRUE(app->openFile(QString::fromStdString(notUtf8)));
     waitForOpenings();
-    EXPECT_EQ(app->editorControllers().size(), 1u);
+    EXPECT_EQ(app->editorControllers().size(), before);
     ASSERT_EQ(alerts->shown().size(), 1u);
     EXPECT_EQ(alerts->shown().front().messageText.toStdString(),
               "The file \u201Clatin1.txt\u201D couldn\u2019t be opened using text encoding Unicode (UTF-8).");

@@ -500,8 +500,8 @@ void ApplicationController::openDocument(const std::string& path) {
             return;
         }
     }
-    if (LargeFileOpening::isLargeTextFile(canonical)) {
-        openLargeTextFile(canonical);
+    if (LargeFileOpening::opensOffMainThread(canonical)) {
+        openOffMainThread(canonical);
         return;
     }
     std::shared_ptr<Project> project = workspace_->openProject(canonical);
@@ -509,7 +509,7 @@ void ApplicationController::openDocument(const std::string& path) {
     recent_->note(canonical);
 }
 
-void ApplicationController::openLargeTextFile(const std::string& path) {
+void ApplicationController::openOffMainThread(const std::string& path) {
     std::erase_if(openings_, [](const auto& opening) { return opening->isDone(); });
     std::weak_ptr<ApplicationController> weak = weak_from_this();
     auto finished = [weak, path](std::optional<platform::AttributedString> text) {
@@ -518,7 +518,7 @@ void ApplicationController::openLargeTextFile(const std::string& path) {
             return;
         }
         try {
-            // Unreadable or not UTF-8: the usual way reads it again and says why.
+            // Unreadable (or not UTF-8): the usual way reads it again and says why.
             std::shared_ptr<Project> project =
                 text ? self->workspace_->openImportedText(*text) : self->workspace_->openProject(path);
             self->makeEditorWindow(project);

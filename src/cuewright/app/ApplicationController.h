@@ -165,7 +165,8 @@ public:
     void openDocument(const std::string& path);
     void openMostRecentDocument(bool newDocumentWhenNone);
     void newDocument();
-    // Large text files being read off the main thread (see LargeFileOpening), oldest first.
+    // Large or slowly read files being read off the main thread (see LargeFileOpening), oldest
+    // first.
     std::vector<LargeFileOpening*> largeFileOpenings() const;
     // The open panel; nothing when cancelled.
     void openDocumentPanel();
@@ -236,7 +237,7 @@ private:
     void installMenus(ShellWindow& window, bool withBar);
     void restoreRecoveredScripts();
     // Reads the file off the main thread, then opens its text as openDocument() would.
-    void openLargeTextFile(const std::string& path);
+    void openOffMainThread(const std::string& path);
     // No script open and none on its way.
     bool hasNoScript() const;
     // Why unsaved edits are not being kept; empty when they are.

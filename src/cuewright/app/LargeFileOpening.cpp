@@ -26,13 +26,22 @@ struct LargeFileOpening::Shared {
     ScriptImport::ReadProgress progress;
 };
 
-bool LargeFileOpening::isLargeTextFile(const std::string& path) {
-    const std::string extension = Workspace::fileExtension(path);
-    if (extension != "txt" && extension != "text") {
+static bool isPlainText(const std::string& extension) {
+    return extension == "txt" || extension == "text";
+}
+
+bool LargeFileOpening::opensOffMainThread(const std::string& path) {
+    struct stat status {};
+    // Pipes and devices are refused unread on the usual way; an RTFD folder is read there too.
+    if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
         return false;
     }
-    struct stat status {};
-    return ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) && status.st_size >= largeFileBytes;
+    const std::string extension = Workspace::fileExtension(path);
+    if (extension == "doc" || extension == "pdf") {
+        return true; // their readers take seconds whatever the size
+    }
+    return (isPlainText(extension) || extension == "rtf" || extension == "docx") &&
+           status.st_size >= largeFileBytes;
 }
 
 LargeFileOpening::LargeFileOpening(const QString& path, ScriptImport::DefaultStyle style, Finished finished,
@@ -40,6 +49,7 @@ LargeFileOpening::LargeFileOpening(const QString& path, ScriptImport::DefaultSty
     : QObject(parent)
     , path_(path)
     , size_(QFileInfo(path).size())
+    , measured_(isPlainText(Workspace::fileExtension(path.toStdString())))
     , finished_(std::move(finished))
     , shared_(std::make_shared<Shared>())
     , showTimer_(new QTimer(this))
@@ -52,8 +62,8 @@ LargeFileOpening::LargeFileOpening(const QString& path, ScriptImport::DefaultSty
 
     QPointer<LargeFileOpening> self(this);
     dispatch::globalQueue()->async([shared = shared_, path, style = std::move(style), self] {
-        std::optional<platform::AttributedString> text =
-            ScriptImport::readPlainTextFile(path, style, shared->progress);
+        std::optional<platform::AttributedString> text = ScriptImport::readFile(
+            path, Workspace::fileExtension(path.toStdString()), style, shared->progress);
         if (shared->progress.cancelled.load()) {
             return;
         }
@@ -97,7 +107,7 @@ void LargeFileOpening::showProgress() {
     label_ =
         new QLabel(QApplication::translate("LargeFileOpening", "Reading \u201C%1\u201D\u2026").arg(name));
     bar_ = new QProgressBar;
-    bar_->setRange(0, 1000);
+    bar_->setRange(0, measured_ ? 1000 : 0);
     bar_->setMinimumWidth(360);
     auto* cancelButton = new QPushButton(QApplication::translate("LargeFileOpening", "Cancel"));
     layout->addWidget(label_);
@@ -116,7 +126,7 @@ void LargeFileOpening::showProgress() {
 }
 
 void LargeFileOpening::updateProgress() {
-    if (!bar_ || !window_) {
+    if (!bar_ || !window_ || !measured_) {
         return;
     }
     const qint64 read = shared_->progress.bytesRead.load();

@@ -1,4 +1,4 @@
-// Opening a large text file while the application goes on answering.
+// Opening a large or slowly read file while the application goes on answering.
 #pragma once
 
 #include "cuewright/model/ScriptImport.h"
@@ -19,9 +19,10 @@ class QWidget;
 
 namespace cw {
 
-// Reads and restyles a large plain-text file on a global dispatch queue while the main loop goes
-// on (hand-overs, the remote control, other windows). After half a second a small window shows
-// how much has been read, with a Cancel button. `finished` runs once on the main thread with the
+// Reads and restyles a large file, or one whose reader takes seconds (DOC, PDF), on a global
+// dispatch queue while the main loop goes on (hand-overs, the remote control, other windows).
+// After half a second a small window shows how much has been read (of a plain text; the others
+// show that it goes on), with a Cancel button. `finished` runs once on the main thread with the
 // text, or with nullopt when it could not be read (the caller opens the file the usual way to say
 // why); it does not run after a cancel, from the window or from cancel(). Laying the text out
 // then holds the main thread a while: the window says so, and for a text that takes seconds it
@@ -32,15 +33,15 @@ class LargeFileOpening final : public QObject {
 public:
     using Finished = std::function<void(std::optional<platform::AttributedString> text)>;
 
-    // Files from this size on are opened this way.
+    // Text, RTF and DOCX files from this size on are opened this way; DOC and PDF files always.
     static constexpr qint64 largeFileBytes = qint64{1} << 20;
     // When the progress window shows.
     static constexpr int progressDelayMs = 500;
     // Files from this size on take seconds to lay out: the window shows before that starts.
     static constexpr qint64 slowLayoutBytes = qint64{16} << 20;
 
-    // Whether `path` is a plain-text file (by its extension) large enough to be read this way.
-    static bool isLargeTextFile(const std::string& path);
+    // Whether the regular file at `path` is opened this way (see largeFileBytes).
+    static bool opensOffMainThread(const std::string& path);
 
     LargeFileOpening(const QString& path, ScriptImport::DefaultStyle style, Finished finished,
                      QObject* parent = nullptr);
@@ -65,6 +66,7 @@ private:
 
     QString path_;
     qint64 size_ = 0;
+    bool measured_ = false; // reading tells how far it has come
     Finished finished_;
     std::shared_ptr<Shared> shared_;
     QTimer* showTimer_ = nullptr;

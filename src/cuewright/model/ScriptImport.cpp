@@ -2,7 +2,10 @@
 
 #include "cuewright/model/TextUtils.h"
 #include "cuewright/model/UserDefaults.h"
+#include "platform/codecs/CodecError.h"
+#include "platform/codecs/OfficeDocuments.h"
 #include "platform/text/PlainText.h"
+#include "platform/text/RichTextFile.h"
 #include "platform/text/TextAttributes.h"
 
 #include <QFile>
@@ -83,6 +86,39 @@ std::optional<platform::AttributedString> readPlainTextFile(const QString& path,
         return std::nullopt;
     }
     return plainText(*text, style);
+}
+
+std::optional<platform::AttributedString> readFile(const QString& path, const std::string& extension,
+                                                   const DefaultStyle& style, ReadProgress& progress) {
+    if (extension == "txt" || extension == "text") {
+        return readPlainTextFile(path, style, progress);
+    }
+    std::optional<platform::AttributedString> source;
+    try {
+        if (extension == "rtf" || extension == "rtfd") {
+            source = platform::readRichTextFile(path);
+        } else if (extension == "docx") {
+            source = platform::readDocxFile(path);
+        } else if (extension == "doc") {
+            source = platform::readDocFile(path);
+        } else if (extension == "pdf") {
+            source = platform::readPdfFile(path);
+        } else {
+            return std::nullopt;
+        }
+    } catch (const platform::CodecError&) {
+        // Not read twice: a reader that ran to its deadline would run to it again.
+        if (extension == "pdf") {
+            return std::nullopt; // an error of its own, which the usual way throws
+        }
+    }
+    if (!source) {
+        source = platform::AttributedString(unreadableFileText(path.toStdString()));
+    }
+    if (progress.cancelled.load()) {
+        return std::nullopt;
+    }
+    return styledText(*source, style);
 }
 
 QString unreadableFileText(const std::string& path) {

@@ -54,6 +54,15 @@ struct ReadProgress {
 std::optional<platform::AttributedString> readPlainTextFile(const QString& path, const DefaultStyle& style,
                                                             ReadProgress& progress);
 
+// The file read and restyled as opening it makes it, chosen by its lower-cased extension
+// ("txt", "text", "rtf", "rtfd", "docx", "doc", "pdf"), on any thread; only plain text tells its
+// progress, and only plain text stops early when cancelled. A rich-text, DOCX or DOC file that
+// cannot be read becomes unreadableFileText(), as it does when opened. Nullopt when it was
+// cancelled, a plain text or PDF could not be read (opening it the usual way then says why) or
+// the extension is another.
+std::optional<platform::AttributedString> readFile(const QString& path, const std::string& extension,
+                                                   const DefaultStyle& style, ReadProgress& progress);
+
 // The one line a rich-text, DOCX or DOC file that cannot be read turns into.
 QString unreadableFileText(const std::string& path);
 
