@@ -1,7 +1,7 @@
 // The real cuewright binary under a window manager, handed files by later starts: a hand-over
 // arriving while the running copy is busy laying out a large text is answered, so the later
-// start ends and no second copy runs; a file name with a line break opens that very file; a
-// large text shows its progress in a window whose Cancel, clicked, stops the opening.
+// start ends and no second copy runs; a file name with a line break opens that very file; a PDF
+// that takes seconds to read shows a progress window, and Escape there opens nothing of it.
 // Screenshots go to test-output/app/.
 #include "cuewright/model/Project.h"
 #include "cuewright/model/SettingsKeys.h"
@@ -15,6 +15,8 @@
 #include "EndToEndSupport.h"
 
 #include <QGuiApplication>
+#include <QPainter>
+#include <QPdfWriter>
 #include <QProcess>
 
 #include <filesystem>
@@ -59,20 +61,21 @@ protected:
         }
     }
 
-    QProcess& start(const QStringList& arguments, const fs::path& folder) {
+    QProcess& start(const QStringList& arguments, const fs::path& folder,
+                    QProcess::ProcessChannelMode channels = QProcess::ForwardedChannels) {
         apps.push_back(std::make_unique<QProcess>());
         QProcess& app = *apps.back();
         app.setProcessEnvironment(environment);
-        app.setProcessChannelMode(QProcess::ForwardedChannels);
+        app.setProcessChannelMode(channels);
         app.setWorkingDirectory(QString::fromStdString(folder.string()));
         app.start(QStringLiteral(CW_APP_BINARY), arguments);
         EXPECT_TRUE(app.waitForStarted());
         return app;
     }
     // The first start, alone: its start window (named as the application) shows when it listens.
-    QProcess& startRunning() {
+    QProcess& startRunning(QProcess::ProcessChannelMode channels = QProcess::ForwardedChannels) {
         fs::create_directories(work / "elsewhere");
-        QProcess& app = start({}, work / "elsewhere");
+        QProcess& app = start({}, work / "elsewhere", channels);
         EXPECT_TRUE(waitForWindow(app, [](const std::string& name) { return name == "Cuewright"; }))
             << "no start window";
         return app;
@@ -112,6 +115,24 @@ protected:
             text += line;
         }
         std::ofstream(work / name, std::ios::binary) << text;
+        return work / name;
+    }
+
+    // A PDF of `pages` pages of text, which takes poppler seconds to read.
+    fs::path makeLongPdf(const std::string& name, int pages) {
+        QPdfWriter writer(QString::fromStdString((work / name).string()));
+        QPainter painter(&writer);
+        for (int page = 0; page < pages; ++page) {
+            if (page > 0) {
+                writer.newPage();
+            }
+            for (int line = 0; line < 50; ++line) {
+                painter.drawText(200, 300 + line * 250,
+                                 QStringLiteral("Page %1, line %2: the presenter reads every line aloud")
+                                     .arg(page)
+                                     .arg(line));
+            }
+        }
         return work / name;
     }
 
@@ -155,6 +176,26 @@ TEST_F(InstanceEndToEnd, ANameWithALineBreakOpensThatFile) {
         return !whole(name) &&
                (name.find("a.cwr") != std::string::npos || name.find("notes.cwr") != std::string::npos);
     })) << "a part of the name was opened";
+}
+
+TEST_F(InstanceEndToEnd, EscapeInTheProgressWindowOfASlowFileOpensNothingOfIt) {
+    QProcess& running = startRunning(QProcess::MergedChannels);
+    const fs::path pdf = makeLongPdf("long.pdf", 1500);
+    EXPECT_TRUE(handsOver({QString::fromStdString(pdf.string())}, work));
+    const std::optional<Window> progress =
+        waitForWindow(running, [](const std::string& name) { return name == "Opening long.pdf"; });
+    ASSERT_TRUE(progress) << "no progress window";
+    screenshot("instance-slow-file-progress.png");
+    ASSERT_TRUE(activate(*progress));
+    ASSERT_TRUE(xdotool({"key", "Escape"}));
+    QByteArray output;
+    EXPECT_TRUE(waitFor(running, [&] {
+        output += running.readAll();
+        return output.contains("long.pdf cancelled");
+    })) << "the opening was not cancelled";
+    EXPECT_FALSE(findWindow(display, root, "Opening long.pdf")) << "the progress window stayed";
+    EXPECT_FALSE(findWindow(display, root, "Untitled")) << "the cancelled file was opened";
+    EXPECT_EQ(running.state(), QProcess::Running);
 }
 
 } // namespace

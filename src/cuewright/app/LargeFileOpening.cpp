@@ -1,5 +1,6 @@
 #include "cuewright/app/LargeFileOpening.h"
 
+#include "base/Log.h"
 #include "cuewright/model/Workspace.h"
 #include "dispatch/MainThreadChecker.h"
 #include "dispatch/Queue.h"
@@ -10,6 +11,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWidget>
@@ -62,15 +64,22 @@ LargeFileOpening::LargeFileOpening(const QString& path, ScriptImport::DefaultSty
 
     QPointer<LargeFileOpening> self(this);
     dispatch::globalQueue()->async([shared = shared_, path, style = std::move(style), self] {
+        const auto cancelled = [shared, path] {
+            if (!shared->progress.cancelled.load()) {
+                return false;
+            }
+            base::log("opening " + path.toStdString() + " cancelled: nothing of it is opened");
+            return true;
+        };
         std::optional<platform::AttributedString> text = ScriptImport::readFile(
             path, Workspace::fileExtension(path.toStdString()), style, shared->progress);
-        if (shared->progress.cancelled.load()) {
+        if (cancelled()) {
             return;
         }
         // The text moves to the main thread; the opening may have gone by then.
         auto result = std::make_shared<std::optional<platform::AttributedString>>(std::move(text));
-        dispatch::mainQueue()->async([shared, self, result] {
-            if (self && !shared->progress.cancelled.load()) {
+        dispatch::mainQueue()->async([self, result, cancelled] {
+            if (self && !cancelled()) {
                 self->finish(std::move(*result));
             }
         });
@@ -114,6 +123,8 @@ void LargeFileOpening::showProgress() {
     layout->addWidget(bar_);
     layout->addWidget(cancelButton, 0, Qt::AlignRight);
     connect(cancelButton, &QPushButton::clicked, this, &LargeFileOpening::cancel);
+    connect(new QShortcut(QKeySequence::Cancel, window), &QShortcut::activated, this,
+            &LargeFileOpening::cancel);
     // Closing the window is a cancel too.
     connect(window, &QObject::destroyed, this, [this] {
         window_ = nullptr;

@@ -22,7 +22,7 @@ namespace cw {
 // Reads and restyles a large file, or one whose reader takes seconds (DOC, PDF), on a global
 // dispatch queue while the main loop goes on (hand-overs, the remote control, other windows).
 // After half a second a small window shows how much has been read (of a plain text; the others
-// show that it goes on), with a Cancel button. `finished` runs once on the main thread with the
+// show that it goes on), with a Cancel button (Escape too). `finished` runs once on the main thread with the
 // text, or with nullopt when it could not be read (the caller opens the file the usual way to say
 // why); it does not run after a cancel, from the window or from cancel(). Laying the text out
 // then holds the main thread a while: the window says so, and for a text that takes seconds it
