@@ -584,6 +584,56 @@ TEST_F(EditorWindowTest, BecomingMainAndFullScreen) {
     EXPECT_FALSE(platform::Appearance::hasOwnAppearance(w.window()));
 }
 
+// The editor's reading position stays at the transport position through the editor's own layout
+// changes (a resize, full screen, new margins), and a jump to one of the last lines brings that
+// line to the reading position as well.
+TEST_F(EditorWindowTest, TheReadingPositionStaysWithTheTransportThroughLayoutChanges) {
+    QStringList lines;
+    for (int i = 1; i <= 100; ++i)
+        lines << QStringLiteral("Line %1 of a script whose lines wrap when the window narrows.").arg(i);
+    project->setText(AttributedString(lines.join(u'\n')));
+    EditorWindowController& w = open();
+    QApplication::processEvents();
+    cw::editor::ScriptTextView& text = w.editorController()->textView();
+    text.setScrollAnimationDuration(0);
+    // How far the editor's reading position is from the transport's, in pixels of the text.
+    const auto off = [&] {
+        QApplication::processEvents();
+        return text.scrollOffset() - project->transportState().progress * text.usedHeight();
+    };
+    const auto margins = [&](float margin) {
+        return [this, margin] {
+            auto properties = project->document().scriptProperties;
+            properties.prompterMargin = margin;
+            project->setScriptProperties(properties);
+        };
+    };
+    const struct {
+        const char* what;
+        double progress;
+        std::function<void()> change;
+    } cases[] = {
+        {"a narrower window", 0.78, [&] { w.window()->resize(700, 600); }},
+        {"a wider window", 0.78, [&] { w.window()->resize(1200, 800); }},
+        {"full screen", 0.78, [&] { w.toggleFullScreen(); }},
+        {"back from full screen", 0.78, [&] { w.toggleFullScreen(); }},
+        {"wide margins", 0.78, margins(0.4f)},
+        {"no margins", 0.78, margins(0.0f)},
+        {"a jump to one of the last lines", 0.995, [] {}},
+        {"the same with the reading position high up", 0.995,
+         [this] {
+             auto properties = project->document().scriptProperties;
+             properties.indicatorPosition = 0.8f;
+             project->setScriptProperties(properties);
+         }},
+    };
+    for (const auto& c : cases) {
+        project->setProgress(c.progress, /*animated=*/false, /*immediate=*/true);
+        c.change();
+        EXPECT_NEAR(off(), 0, 1.0) << c.what;
+    }
+}
+
 // The status bar and the Script pane show the same speed in words and the same running time: once
 // the editor has laid a newly opened script out, and after another view (a prompter window, a
 // resize) publishes a new line count, also while playing.

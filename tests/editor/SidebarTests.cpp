@@ -26,7 +26,9 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QFontDialog>
 #include <QLabel>
+#include <QPushButton>
 #include <QScrollArea>
 #include <QSlider>
 #include <QSpinBox>
@@ -445,6 +447,20 @@ TEST_F(SidebarTest, EveryResetButtonTakesItsClickAndResets) {
         QTest::mouseClick(hit, Qt::LeftButton, {}, hit->mapFrom(view, centre));
         EXPECT_TRUE(c.isReset()) << c.action;
     }
+}
+
+// The panel opened by "Font…" lists the script's size as the script counts it.
+TEST_F(SidebarTest, TheFontPanelListsTheScriptsOwnSize) {
+    Editor editor = project->editor();
+    editor.typingAttributes.font = platform::Font{QStringLiteral("DejaVu Sans"), 34};
+    project->setEditor(editor);
+    auto pane = load<ProjectPropertiesController>();
+    pane->view()->show();
+    pane->controls().fontButton->click();
+    auto* panel = pane->view()->findChild<QFontDialog*>();
+    ASSERT_TRUE(panel && panel->isVisible());
+    EXPECT_EQ(panel->currentFont().pointSizeF(), 34);
+    panel->close();
 }
 
 TEST_F(SidebarTest, ScreenshotsOfScriptAndOverlayPanes) {

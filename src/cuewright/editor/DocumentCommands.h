@@ -43,6 +43,12 @@ public:
         "Do you want to save the changes you made to this document?";
     static constexpr std::string_view closeInformation = "Your changes will be lost if you don’t save them.";
 
+    // Asked before a save would overwrite a script that another program or window wrote since
+    // this window opened or saved it.
+    static constexpr std::string_view changedOnDiskInformation =
+        "If you save, the changes made by the other application will be lost.";
+    static constexpr std::string_view saveAnywayButton = "Save Anyway";
+
     enum class Outcome { saved, exported, cancelled, failed };
 
     // `window` carries the sheets and the title; it may go away first (then dialogs are

@@ -194,10 +194,12 @@ void EditorController::settle() {
     applyTypingAttributes();
     cachedProperties_ = EditorAppearance::invalidated(cachedProperties_);
     setInset();
-    scrollToTransportPosition(/*animated=*/false);
+    // The caret to the start first: placing it scrolls it into view, which the transport position
+    // then overrides.
     QTextCursor start = textView_->textCursor();
     start.setPosition(0);
     textView_->setTextCursor(start);
+    scrollToTransportPosition(/*animated=*/false);
 }
 
 void EditorController::close() {
@@ -463,13 +465,33 @@ void EditorController::editorBackgroundViewDidLayout(EditorBackgroundView&) {
     CW_DCHECK_MAIN_THREAD();
     applyScriptProperties(Load::force);
     setInset();
+    showTransportPositionAgain();
 }
 
 void EditorController::projectScriptPropertiesDidChange(Project&) {
     CW_DCHECK_MAIN_THREAD();
     const FlagScope ignoring(ignoreTextChange_);
+    const QRect frame = textView_->geometry();
+    const double inset = textView_->topInset();
+    const double size = lineHeight_;
     applyScriptProperties(Load::ifChanged);
     publishLineMetrics();
+    if (textView_->geometry() != frame || textView_->topInset() != inset || lineHeight_ != size) {
+        showTransportPositionAgain();
+    }
+}
+
+void EditorController::showTransportPositionAgain() {
+    if (!loaded_) {
+        return;
+    }
+    scrollingItself([&] { scrollToTransportPosition(/*animated=*/false); });
+    // Qt may lay the text out again once the new geometry has settled: once more after that.
+    QTimer::singleShot(0, textView_, [weak = weak_from_this()] {
+        if (auto self = weak.lock(); self && self->loaded_) {
+            self->scrollingItself([&] { self->scrollToTransportPosition(/*animated=*/false); });
+        }
+    });
 }
 
 // --- Typing attributes, font and colour ----------------------------------------------------

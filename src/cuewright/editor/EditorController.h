@@ -220,6 +220,9 @@ private:
     void applyColumn(const DocumentScriptProperties& properties, bool widthChanged, bool placeChanged,
                      std::optional<EditorAppearance::TextAmount> amount = std::nullopt);
     void setInset();
+    // The editor's own layout changed (its size, full screen, margins, font size): the text
+    // under the reading position moved, so scroll back to the transport position.
+    void showTransportPositionAgain();
     double viewHeight() const;
     // The text format of `attributes` in this editor: its font at the editor's size.
     QTextCharFormat editorFormat(platform::Attributes attributes) const;
