@@ -257,6 +257,14 @@ TEST_F(Shell, LargeAndSlowFilesAreReadOffTheMainThreadIntoWhatTheUsualWayMakes) 
     EXPECT_FALSE(project->hasUnsavedChanges());
     EXPECT_EQ(app->recentDocuments().paths(), std::vector<std::string>{large});
 
+    // A name whose bytes are not UTF-8 (as a Latin-1 system writes it) is read all the same.
+    const std::string latin1Name = writeFile("caf\xe9.txt", content);
+    EXPECT_TRUE(app->openFile(latin1Name));
+    waitForOpenings();
+    ASSERT_EQ(app->editorControllers().size(), 2u);
+    EXPECT_TRUE(app->editorControllers().back()->project()->document().text == expected);
+    EXPECT_TRUE(alerts->shown().empty());
+
     // DOC files, their reader being slow at any size, readable or not.
     for (const char* name : {"script-sample.doc", "damaged-word97.doc"}) {
         SCOPED_TRACE(name);

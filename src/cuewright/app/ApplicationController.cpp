@@ -538,8 +538,8 @@ void ApplicationController::openOffMainThread(const std::string& path) {
         }
     };
     openings_.push_back(std::make_shared<LargeFileOpening>(
-        QString::fromStdString(path), ScriptImport::DefaultStyle::fromUserDefaults(*defaults_),
-        std::move(finished)));
+        QFile::decodeName(QByteArray::fromStdString(path)),
+        ScriptImport::DefaultStyle::fromUserDefaults(*defaults_), std::move(finished)));
 }
 
 std::vector<LargeFileOpening*> ApplicationController::largeFileOpenings() const {

@@ -113,7 +113,7 @@ std::optional<platform::AttributedString> readFile(const QString& path, const st
         }
     }
     if (!source) {
-        source = platform::AttributedString(unreadableFileText(path.toStdString()));
+        source = platform::AttributedString(unreadableFileText(QFile::encodeName(path).toStdString()));
     }
     if (progress.cancelled.load()) {
         return std::nullopt;
