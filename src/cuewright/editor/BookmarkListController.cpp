@@ -184,7 +184,7 @@ void BookmarkListController::projectEditorDidChange(Project& project) {
     // Only a new layout of the lines can move bookmarks; the editor's other state (lock, mode,
     // typing attributes) changes nothing here.
     const std::vector<Editor::LineRange>& lines = project.editor().lineRanges;
-    if (!table_ || reloadQueued_ || lines == readLines_)
+    if (!table_ || reloadQueued_ || project.linesRevision() == readLines_)
         return;
     // Lines that end where the project's text ends are its own (a new layout, a hand-over).
     const qsizetype length = project.document().text.string().size();
@@ -207,7 +207,7 @@ void BookmarkListController::projectEditorDidChange(Project& project) {
 void BookmarkListController::reloadBookmarks() {
     if (!table_ || isEditorAhead())
         return;
-    readLines_ = project_->editor().lineRanges;
+    readLines_ = project_->linesRevision();
     std::vector<Bookmark> fresh = project_->bookmarks();
     if (fresh == bookmarks_)
         return;

@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QString>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string_view>
@@ -141,7 +142,7 @@ private:
     BookmarkRenamer renamer_;
     QPointer<QLineEdit> renaming_; // the note field being edited; a reload may delete its row
     std::function<bool()> editorAhead_;
-    std::vector<Editor::LineRange> readLines_; // the editor's lines at the last re-read
+    std::uint64_t readLines_ = 0; // the revision of the editor's lines at the last re-read
     bool reloadQueued_ = false;
     int clickedRow_ = -1;
     QListWidget* table_ = nullptr;

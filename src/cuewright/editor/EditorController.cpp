@@ -283,12 +283,10 @@ bool EditorController::hasPendingEdit() const {
 
 void EditorController::publishLineMetrics() {
     CW_DCHECK_MAIN_THREAD();
-    const LineMetrics metrics = textView_->lineMetrics();
-    Editor editor = project_->editor();
+    LineMetrics metrics = textView_->lineMetrics();
+    const Editor& editor = project_->editor();
     if (editor.lineCount != metrics.lineCount || editor.lineRanges != metrics.lineRanges) {
-        editor.lineCount = metrics.lineCount;
-        editor.lineRanges = metrics.lineRanges;
-        project_->setEditor(std::move(editor));
+        project_->setEditorLines(metrics.lineCount, std::move(metrics.lineRanges));
     }
     if (metrics.wordsPerLine) {
         project_->setAverageWordsPerLine(*metrics.wordsPerLine);

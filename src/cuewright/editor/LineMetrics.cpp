@@ -138,6 +138,14 @@ LineMetrics measureLines(const QTextDocument& document, double fontScale) {
     // The empty paragraph after a final break has a line in Qt's layout but no characters.
     const bool endsWithBreak = last.length() == 1 && last != document.firstBlock();
     long words = 0;
+    // The table of a long script takes tens of megabytes: sized from the kept counts at once
+    // rather than grown (and copied) to up to twice that.
+    std::size_t keptLines = 0;
+    for (QTextBlock block = document.firstBlock(); block.isValid(); block = block.next()) {
+        const auto* kept = static_cast<const LineWords*>(block.userData());
+        keptLines += kept ? kept->lines.size() : 0;
+    }
+    metrics.lineRanges.reserve(keptLines);
     for (QTextBlock block = document.firstBlock(); block.isValid(); block = block.next()) {
         if (endsWithBreak && block == last) {
             break;

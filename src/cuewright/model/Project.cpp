@@ -179,11 +179,31 @@ void Project::setEditor(Editor editor) {
         std::lock_guard lock(mutex_); // the clock reads the line count on the tick queue
         previous = std::exchange(editor_, std::move(editor));
     }
+    if (editor_.lineRanges != previous.lineRanges) {
+        ++linesRevision_;
+    }
     if (editor_.typingAttributes.textColor != previous.typingAttributes.textColor ||
         editor_.typingAttributes.font != previous.typingAttributes.font) {
         notify([](ProjectEventListener& l, Project& p) { l.projectTypingAttributesDidChange(p); });
     }
     if (editor_.lineCount != previous.lineCount) {
+        notify([](ProjectEventListener& l, Project& p) { l.projectLineCountDidChange(p); });
+    }
+    notify([](ProjectEventListener& l, Project& p) { l.projectEditorDidChange(p); });
+}
+
+void Project::setEditorLines(int lineCount, std::vector<Editor::LineRange> lineRanges) {
+    CW_DCHECK_MAIN_THREAD();
+    const int previousCount = editor_.lineCount;
+    if (editor_.lineRanges != lineRanges) {
+        ++linesRevision_;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        editor_.lineCount = lineCount;
+        editor_.lineRanges = std::move(lineRanges);
+    }
+    if (editor_.lineCount != previousCount) {
         notify([](ProjectEventListener& l, Project& p) { l.projectLineCountDidChange(p); });
     }
     notify([](ProjectEventListener& l, Project& p) { l.projectEditorDidChange(p); });

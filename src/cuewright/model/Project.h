@@ -100,6 +100,11 @@ public:
     // Stores the editor; notifies typing-attribute and line-count changes against the previous
     // value, then always notifies the editor change. Does not mark the project changed.
     void setEditor(Editor editor);
+    // Stores the editor's laid-out lines and notifies as setEditor does; the previous lines are
+    // freed first (a long script's lines take tens of megabytes).
+    void setEditorLines(int lineCount, std::vector<Editor::LineRange> lineRanges);
+    // Changes whenever the editor's lines do, so that a reader can tell without keeping a copy.
+    std::uint64_t linesRevision() const { return linesRevision_; }
     // The typing colour becomes the "defaultTextColor" setting: notifies it, then setEditor.
     void applyDefaultTextColor();
     // The typing font becomes the "defaultFont" setting at the editor's line height (the
@@ -254,6 +259,7 @@ private:
     std::atomic<bool> hasUnsavedChanges_{false};
     std::atomic<double> averageWordsPerLine_{0};
     Editor editor_;
+    std::uint64_t linesRevision_ = 0; // main thread
 
     // Counts every write of document_, so that a save knows whether what it wrote is still the
     // document without comparing values (a NaN never equals itself). Under mutex_.
