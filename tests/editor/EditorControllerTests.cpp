@@ -131,6 +131,22 @@ public: // table-driven steps reach in
     std::shared_ptr<TextCounter> counter = std::make_shared<TextCounter>();
 };
 
+// Keys typed while the editor settles land in order at the caret, with the transport at the
+// start or further on.
+TEST_F(EditorControllerTest, TypingWhileTheEditorSettlesStaysInOrder) {
+    for (const double progress : {0.0, 0.5}) {
+        SCOPED_TRACE(progress);
+        controller = makeController(view);
+        project->setText(AttributedString(QStringLiteral("one\ntwo\nthree\nfour\n")));
+        project->setProgress(progress, /*animated=*/false, /*immediate=*/true);
+        controller->load();
+        QTest::keyClicks(&view, "ki");
+        settleTimer->advance(EditorController::settleDelay);
+        QTest::keyClicks(&view, "wi");
+        EXPECT_EQ(viewText(), QStringLiteral("kiwione\ntwo\nthree\nfour\n"));
+    }
+}
+
 TEST_F(EditorControllerTest, EditsReachTheProjectOncePausedAndBeforeSaving) {
     load(AttributedString(QStringLiteral("go")));
     EXPECT_FALSE(controller->hasPendingEdit()) << "a load is no edit";
