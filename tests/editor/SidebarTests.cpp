@@ -267,9 +267,9 @@ TEST_F(SidebarTest, PlaybackHoldsBackOtherRefreshes) {
     QApplication::processEvents();
 }
 
-// The picker shows every running time that splits into hours, minutes and seconds, up to 48
-// hours, and a time set in it makes the script last that long.
-TEST_F(SidebarTest, RunningTimePickerTakesUpToFortyEightHours) {
+// The picker shows every running time the status bar shows, beyond 48 hours too, and a time set
+// in it makes the script last that long.
+TEST_F(SidebarTest, RunningTimePickerTakesAnyShownRunningTime) {
     auto pane = load<ProjectPropertiesController>();
     cw::controls::TimeControl& picker = *pane->controls().runtimePicker;
     const struct {
@@ -280,7 +280,8 @@ TEST_F(SidebarTest, RunningTimePickerTakesUpToFortyEightHours) {
                  {37259, 10, 1, 2, 5},
                  {14400, 0.1, 40, 0, 0},
                  {17280, 0.1, 48, 0, 0},
-                 {17281, 0.1, 0, 0, 0}};
+                 {17281, 0.1, 48, 0, 10},
+                 {323273, 0.1, 897, 58, 50}};
     for (const auto& c : cases) {
         setLineCount(c.lines);
         project->setScrollSpeed(0, c.lps, c.lps + 1);

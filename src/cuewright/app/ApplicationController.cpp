@@ -23,6 +23,7 @@
 #include "dispatch/MainThreadChecker.h"
 #include "platform/defaults/Defaults.h"
 #include "platform/defaults/NotificationCenter.h"
+#include "platform/ui/ActionRoute.h"
 #include "platform/ui/AlertRunner.h"
 #include "platform/ui/FileDialogs.h"
 #include "platform/ui/WindowController.h"
@@ -90,7 +91,7 @@ const std::array<OwnAction, 13>& ownActions() {
         {"openRecentDocument:",
          [](App& app, QObject* sender) {
              if (sender != nullptr) {
-                 app.openFile(sender->property("path").toString());
+                 app.openFile(sender->property("path").toByteArray().toStdString());
              }
          }},
         {"clearRecentDocuments:", [](App& app, QObject*) { app.recentDocuments().clear(); }},
@@ -214,10 +215,10 @@ ApplicationController::ApplicationController(PrivateTag, Environment environment
     hooks.recentWillShow = [this](QMenu& menu) {
         menu.clear();
         for (const std::string& path : recent_->paths()) {
-            QAction* item = menu_->makeItem(menu, QFileInfo(QString::fromStdString(path)).fileName(),
+            QAction* item = menu_->makeItem(menu, QFileInfo(platform::displayPath(path)).fileName(),
                                             "openRecentDocument:");
-            item->setProperty("path", QString::fromStdString(path));
-            item->setToolTip(QString::fromStdString(path));
+            item->setProperty("path", QByteArray::fromStdString(path)); // a name need not be UTF-8
+            item->setToolTip(platform::displayPath(path));
         }
         if (menu.isEmpty()) {
             menu.addAction(QApplication::translate("ApplicationController", "No Recent Scripts"))
@@ -447,8 +448,12 @@ void ApplicationController::terminateWithoutAsking() {
 }
 
 bool ApplicationController::openFile(const QString& path) {
+    return openFile(platform::fileSystemPath(path));
+}
+
+bool ApplicationController::openFile(const std::string& path) {
     try {
-        openDocument(path.toStdString());
+        openDocument(path);
         return true;
     } catch (const std::exception& error) {
         presentDocumentError(error);
@@ -481,9 +486,15 @@ std::optional<std::string> ApplicationController::applicationSupportFolder() {
 }
 
 std::string ApplicationController::canonicalPath(const std::string& path) {
-    const QFileInfo info(QString::fromStdString(path));
-    const QString canonical = info.canonicalFilePath();
-    return (canonical.isEmpty() ? QDir::cleanPath(info.absoluteFilePath()) : canonical).toStdString();
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, error).lexically_normal();
+    const std::filesystem::path canonical = std::filesystem::canonical(absolute, error);
+    std::string result = (error ? absolute : canonical).string();
+    // "/a/b/" names the folder "/a/b", as it is compared.
+    while (result.size() > 1 && result.back() == '/') {
+        result.pop_back();
+    }
+    return result;
 }
 
 void ApplicationController::openDocument(const std::string& path) {
@@ -505,7 +516,7 @@ void ApplicationController::openDocument(const std::string& path) {
 void ApplicationController::openMostRecentDocument(bool newDocumentWhenNone) {
     const std::vector<std::string> paths = recent_->paths();
     if (!paths.empty()) {
-        openFile(QString::fromStdString(paths.front()));
+        openFile(paths.front());
     } else if (newDocumentWhenNone) {
         newDocument();
     }
@@ -526,7 +537,7 @@ void ApplicationController::restoreRecoveredScripts() {
         std::shared_ptr<EditorWindow> window = makeEditorWindow(project);
         window->setDocumentEdited(); // the window took the script for saved when it loaded
         const std::optional<std::string> path = project->representedPath();
-        names << (path ? QFileInfo(QString::fromStdString(*path)).fileName()
+        names << (path ? QFileInfo(platform::displayPath(*path)).fileName()
                        : QApplication::translate("ApplicationController", "Untitled"));
         if (!first) {
             first = window->window();
@@ -965,7 +976,8 @@ bool ApplicationController::validateAction(std::string_view action) const {
         return workspace_->activeProject() != nullptr;
     }
     if (isEditAction(action)) {
-        QWidget* focus = QApplication::focusWidget();
+        // The window's focus, not the menu that is open while the Edit menu is validated.
+        QWidget* focus = platform::actionFocusWidget(nullptr);
         return focus != nullptr && focus->metaObject()->indexOfSlot(slotOf(action) + "()") >= 0;
     }
     return respondsToAction(action);
@@ -977,7 +989,8 @@ void ApplicationController::performAction(std::string_view action, QObject* send
     } else if (findToggle(action) != nullptr) {
         togglePreference(action);
     } else if (isEditAction(action)) {
-        if (QWidget* focus = QApplication::focusWidget()) {
+        QWidget* focus = platform::actionFocusWidget(sender);
+        if (focus && focus->metaObject()->indexOfSlot(slotOf(action) + "()") >= 0) {
             QMetaObject::invokeMethod(focus, slotOf(action).constData());
         }
     } else if (help_->respondsToAction(action)) {

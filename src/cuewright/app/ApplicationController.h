@@ -153,7 +153,10 @@ public:
     bool isTerminating() const { return terminating_; }
     // The recovery copies' keeper; null without a recovery folder or when another process holds it.
     ScriptRecovery* scriptRecovery() const { return recovery_.get(); }
-    // Opens the file, presenting the document error on failure; false then.
+    // Opens the file, presenting the document error on failure; false then. The path is the file
+    // system's bytes, which need not be UTF-8; one that came as text is looked up as
+    // platform::fileSystemPath() does.
+    bool openFile(const std::string& path);
     bool openFile(const QString& path);
     // "NetworkStateDidchange": both listeners follow "isBonjourEnabled".
     void didChangeNetworkState();
@@ -169,7 +172,8 @@ public:
     // The application's support folder ($XDG_DATA_HOME/Cuewright), made when missing; logs and
     // answers nullopt when it cannot be made.
     static std::optional<std::string> applicationSupportFolder();
-    // The path as it is compared and stored: absolute, symbolic links resolved when it exists.
+    // The path as it is compared and stored: absolute, symbolic links resolved when it exists;
+    // bytes kept as they are.
     static std::string canonicalPath(const std::string& path);
 
     // ---- windows (ApplicationShell) ----

@@ -17,13 +17,17 @@
 #include <QPalette>
 #include <QResizeEvent>
 #include <QScrollBar>
+#include <QTextBlock>
 #include <QTextCursor>
+#include <QTextDocument>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 
 #include <cassert>
 #include <utility>
+#include <vector>
 
 namespace cw::editor {
 
@@ -307,6 +311,14 @@ void EditorController::projectWillSave(Project&) {
     }
 }
 
+void EditorController::projectWillGatherBookmarks(Project&) {
+    CW_DCHECK_MAIN_THREAD();
+    // The line table published with the edit belongs to the view's text, not yet the project's.
+    if (hasPendingEdit()) {
+        autosave();
+    }
+}
+
 void EditorController::projectEditorDidChange(Project&) {
     CW_DCHECK_MAIN_THREAD();
     const bool locked = project_->editor().isLocked;
@@ -536,9 +548,62 @@ void EditorController::projectTypingAttributesDidChange(Project&) {
     // and nothing else: its colours stay.
     const auto shown =
         fromTextCharFormat(shownCharFormat(*textView_->document(), textView_->currentCharFormat()));
-    if (shown.font != typingAttributes.font) {
+    if (shown.font && *shown.font != typingAttributes.font) {
+        convertSelectionFonts(selection, *shown.font, typingAttributes.font);
+    } else if (!shown.font) {
         selection.mergeCharFormat(editorFormat(font));
     }
+}
+
+void EditorController::convertSelectionFonts(const QTextCursor& selection, const platform::Font& from,
+                                             const platform::Font& to) {
+    // Each run keeps what the new font does not change against the old: bold, italic, underline.
+    const auto convert = [&](platform::Font font) {
+        if (to.family != from.family) {
+            font.family = to.family;
+        }
+        if (to.bold != from.bold) {
+            font.bold = to.bold;
+        }
+        if (to.italic != from.italic) {
+            font.italic = to.italic;
+        }
+        return font;
+    };
+    const int start = selection.selectionStart();
+    const int end = selection.selectionEnd();
+    QTextDocument& document = *textView_->document();
+    // Gathered first: changing formats splits and merges the fragments being walked.
+    std::vector<std::pair<platform::TextRange, platform::Font>> changes;
+    for (QTextBlock block = document.findBlock(start); block.isValid() && block.position() < end;
+         block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment fragment = it.fragment();
+            const int runStart = std::max(fragment.position(), start);
+            const int runEnd = std::min(fragment.position() + fragment.length(), end);
+            if (runStart >= runEnd) {
+                continue;
+            }
+            const auto attributes = fromTextCharFormat(shownCharFormat(document, fragment.charFormat()));
+            changes.push_back({{runStart, runEnd - runStart}, convert(attributes.font.value_or(from))});
+        }
+    }
+    QTextCursor cursor(&document);
+    cursor.beginEditBlock(); // one undo step
+    for (const auto& [range, font] : changes) {
+        platform::Attributes attributes;
+        attributes.font = font;
+        QTextCharFormat format = editorFormat(attributes);
+        // A font's own underline and strike-out flags are not the run's: those stay.
+        for (int property : {int(QTextFormat::TextUnderlineStyle), int(QTextFormat::FontUnderline),
+                             int(QTextFormat::FontOverline), int(QTextFormat::FontStrikeOut)}) {
+            format.clearProperty(property);
+        }
+        cursor.setPosition(range.location);
+        cursor.setPosition(range.end(), QTextCursor::KeepAnchor);
+        cursor.mergeCharFormat(format);
+    }
+    cursor.endEditBlock();
 }
 
 void EditorController::projectFontDidChange(Project&, const platform::Font& font) {

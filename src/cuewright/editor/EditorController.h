@@ -12,6 +12,7 @@
 
 #include <QString>
 #include <QTextCharFormat>
+#include <QTextCursor>
 
 #include <QMetaObject>
 
@@ -163,11 +164,13 @@ public:
     void publishLineMetrics();
 
     // Bookmarks at a line: the current line's is toggled; deleting removes every bookmark object
-    // on the line (a line starting with "*" stays one). The project receives the text and the
-    // line metrics even when nothing changed (an empty text, no line).
+    // on the line and the "*" it begins with, as one undo step. The project receives the text and
+    // the line metrics even when nothing changed (an empty text, no line).
     void toggleBookmark();
     void deleteBookmark(int line);
     void removeBookmark(const Bookmark& bookmark) { deleteBookmark(bookmark.line); }
+    // The bookmark's own note becomes `note` (a "*" line gets it too), as one undo step.
+    void renameBookmark(const Bookmark& bookmark, const QString& note);
     bool hasBookmarkOnCurrentLine();
     // "Delete Bookmark" on a line with a bookmark, else "Insert Bookmark".
     QString toggleBookmarkTitle();
@@ -187,6 +190,7 @@ public:
     void projectTextColorDidChange(Project&, const platform::Color& color) override;
     void projectFontDidChange(Project&, const platform::Font& font) override;
     void projectWillSave(Project&) override;
+    void projectWillGatherBookmarks(Project&) override;
     void projectEditorDidChange(Project&) override;
     void projectDidStartPlayback(Project&) override;
     void projectDidStopPlayback(Project&) override;
@@ -227,6 +231,10 @@ private:
     // The text format of `attributes` in this editor: its font at the editor's size.
     QTextCharFormat editorFormat(platform::Attributes attributes) const;
     void typingAttributesDidChange();
+    // A font picked over a selection: every run takes what `to` changes against `from` (family,
+    // bold, italic) and keeps the rest of its look; one undo step.
+    void convertSelectionFonts(const QTextCursor& selection, const platform::Font& from,
+                               const platform::Font& to);
     // Runs `step` as the editor's own scroll: it does not come back as a wheel scroll.
     template <typename Step> void scrollingItself(Step step);
     std::vector<Bookmark> bookmarksOnLines();

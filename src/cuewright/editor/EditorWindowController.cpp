@@ -20,6 +20,7 @@
 
 #include <QAction>
 #include <QActionGroup>
+#include <QApplication>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -27,6 +28,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTextDocument>
 #include <QTimer>
@@ -34,6 +36,7 @@
 #include <QVBoxLayout>
 
 #include <optional>
+#include <utility>
 
 namespace cw::editor {
 
@@ -198,12 +201,35 @@ void EditorWindowController::setNotice(const QString& text) {
 
 // ---- the window ----------------------------------------------------------------------------
 
+// The shown editor window furthest down the cascade (lowest, then furthest right); null when
+// none is shown.
+static QWidget* lastEditorWindow() {
+    QWidget* last = nullptr;
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (!window->isVisible() || window->objectName() != QLatin1String("EditorWindowController"))
+            continue;
+        const auto place = [](const QWidget* w) {
+            return std::pair(w->geometry().top(), w->geometry().left());
+        };
+        if (!last || place(window) > place(last))
+            last = window;
+    }
+    return last;
+}
+
 QWidget* EditorWindowController::makeWindow() {
     auto* window = new QMainWindow;
     window->setObjectName(QStringLiteral("EditorWindowController"));
     window->setUnifiedTitleAndToolBarOnMac(true);
     window->setMinimumSize(760, 420);
     platform::resizeToFitScreen(window, QSize(1180, 760));
+    // A window opened beside another editor window follows it down the screen, within the work
+    // area; the first one is placed by the window manager.
+    if (const QWidget* previous = lastEditorWindow(); previous && previous->screen()) {
+        window->setGeometry(platform::cascadedGeometry(previous->geometry(), window->size(),
+                                                       window->minimumSize(),
+                                                       previous->screen()->availableGeometry()));
+    }
 
     auto* body = new QWidget(window);
     auto* rows = new QVBoxLayout(body);
@@ -413,6 +439,11 @@ void EditorWindowController::placeChildren() {
             if (const auto controller = editor.lock())
                 controller->removeBookmark(b);
         });
+    bookmarkListController_->setBookmarkRenamer(
+        [editor = std::weak_ptr(editorController_)](const Bookmark& b, const QString& note) {
+            if (const auto controller = editor.lock())
+                controller->renameBookmark(b, note);
+        });
     bookmarkListController_->setEditorAheadQuery([editor = std::weak_ptr(editorController_)] {
         const auto controller = editor.lock();
         return controller && controller->hasPendingEdit();
@@ -568,7 +599,8 @@ std::optional<QString> EditorWindowController::titleForAction(std::string_view a
 }
 
 bool EditorWindowController::editorHasFocus() const {
-    return editorController_ && mainWindow() && mainWindow()->focusWidget() == &editorController_->textView();
+    return editorController_ && mainWindow() &&
+           platform::focusWidgetIn(mainWindow()) == &editorController_->textView();
 }
 
 void EditorWindowController::toggleBookmark() {

@@ -194,8 +194,16 @@ void ScriptTextView::keepInsetInScrollRange() {
     if (adjustingRange_ || (bar->minimum() == ownRange_.first && bar->maximum() == ownRange_.second)) {
         return;
     }
+    // Qt reports the new range before it holds the value to it. A value beyond the new range (a
+    // text now shorter than the place shown: everything deleted with the view at the end) would
+    // end at the range's edge, the first line at the top of the view; the text's end goes to the
+    // reading position instead.
+    const int value = bar->value();
     qtMaximum_ = bar->maximum();
     applyScrollRange();
+    if (value > ownRange_.second) {
+        scrollToOffset(std::min(value + inset_, usedHeight()), /*animated=*/false);
+    }
 }
 
 void ScriptTextView::applyScrollRange() {

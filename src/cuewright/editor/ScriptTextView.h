@@ -73,8 +73,14 @@ public:
     // A new bookmark on the first character of `line` (of the text for a line that does not
     // exist). False, leaving the text alone, for a negative line, an empty or read-only text.
     bool insertBookmark(int line);
-    // Removes every bookmark on `line`; false as for insertBookmark().
+    // Removes every bookmark on `line` and the "*" the line begins with, as one undo step
+    // "Delete Bookmark"; false as for insertBookmark().
     bool deleteBookmark(int line);
+    // Gives the bookmark object `id` the note `note`, as one undo step "Rename Bookmark": a fresh
+    // object in its place, so that undo brings the old note back. With no such object (a line
+    // that begins with "*") the first character of `line` gets one carrying the note. False as
+    // for insertBookmark().
+    bool renameBookmark(int line, const QString& id, const QString& note);
 
     // The name of the step that undo would take back, or redo would make again; empty when there
     // is none or the step has no name of its own (typing, pasting: Qt's own edits).

@@ -33,6 +33,8 @@ namespace fs = std::filesystem;
 constexpr std::string_view copyExtension = ".cwr";
 constexpr std::string_view lockName = ".lock";
 constexpr std::string_view privatePrefix = "instance-";
+// Copies and the index hold the user's unsaved text: no other user reads them.
+constexpr mode_t privateFileMode = 0600;
 // The table in each copy that names its script.
 constexpr std::string_view originTable = "recovery_origin";
 
@@ -194,7 +196,16 @@ std::unique_ptr<RecoveryStore> RecoveryStore::open(const std::filesystem::path& 
     if (fs::is_symlink(folder, error)) {
         return refuse(folder.string() + " is a symbolic link; nothing behind it is touched");
     }
-    fs::create_directories(folder, error);
+    fs::create_directories(folder.parent_path(), error);
+    // Copies of scripts are as private as the user's most private script: the folder is theirs
+    // alone, also when an earlier version made it open to others.
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno == EEXIST) {
+        struct stat status {};
+        if (::lstat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode) &&
+            status.st_uid == ::geteuid()) {
+            (void)::chmod(folder.c_str(), 0700);
+        }
+    }
     if (!isRealFolder(folder)) {
         return refuse("cannot make the folder " + folder.string() +
                       (error ? ": " + error.message() : std::string()));
@@ -328,6 +339,7 @@ void RecoveryStore::write(const Entry& entry, const Document& document,
         }
     }
     ScriptDocumentFile::SaveOptions withOrigin = options;
+    withOrigin.mode = privateFileMode;
     withOrigin.writeMore = [&entry](sql::Connection& db) {
         db.execute("CREATE TABLE \"" + std::string(originTable) + "\" (\"name\" TEXT, \"path\" TEXT)");
         db.run(
@@ -365,7 +377,10 @@ void RecoveryStore::writeIndex() const {
         scripts.append(script);
     }
     const QByteArray bytes = QJsonDocument(QJsonObject{{"scripts", scripts}}).toJson();
-    base::writeFileAtomically(folder_ / indexName, std::string_view(bytes.constData(), size_t(bytes.size())));
+    base::AtomicWriteOptions privateIndex;
+    privateIndex.mode = privateFileMode;
+    base::writeFileAtomically(folder_ / indexName, std::string_view(bytes.constData(), size_t(bytes.size())),
+                              privateIndex);
 }
 
 } // namespace cw

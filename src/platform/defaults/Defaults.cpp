@@ -110,8 +110,9 @@ void removeStaleTemporaryFiles(const fs::path& target) {
 bool writeAtomically(const fs::path& target, const std::string& bytes,
                      const base::BeforeReplaceHook& beforeRename) {
     try {
+        // The user's settings are theirs alone, like the rest of their configuration folder.
         base::writeFileAtomically(target, bytes,
-                                  {base::temporaryPrefix(temporaryStem(target)), beforeRename});
+                                  {base::temporaryPrefix(temporaryStem(target)), beforeRename, 0600});
         return true;
     } catch (const std::system_error& e) {
         base::log("could not save the settings to " + target.string() + ": " + e.code().message());
