@@ -15,7 +15,6 @@
 #include "platform/screens/ScreenProvider.h"
 #include "platform/ui/Appearance.h"
 #include "platform/ui/DisplayFullScreen.h"
-#include "platform/ui/StandardShortcut.h"
 #include "platform/ui/TranslucentWindow.h"
 #include "platform/ui/WindowLevel.h"
 
@@ -354,8 +353,7 @@ bool PrompterWindowController::eventFilter(QObject* watched, QEvent* event) {
     // whole display, perhaps the editor's: Escape and Ctrl+W switch it off.
     if (screenDesc_ && isWindowLoaded() && watched == window() && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
-        if (key->key() == Qt::Key_Escape ||
-            QKeySequence(key->keyCombination()) == platform::standardShortcut(QKeySequence::Close)) {
+        if (key->key() == Qt::Key_Escape || key->matches(QKeySequence::Close)) {
             switchDisplayOff();
             return true;
         }

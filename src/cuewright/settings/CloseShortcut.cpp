@@ -1,6 +1,5 @@
 #include "cuewright/settings/CloseShortcut.h"
 
-#include "platform/ui/StandardShortcut.h"
 #include "platform/ui/WindowController.h"
 
 #include <QShortcut>
@@ -8,7 +7,7 @@
 namespace cw {
 
 void addCloseShortcut(platform::WindowController& controller) {
-    auto* shortcut = new QShortcut(platform::standardShortcut(QKeySequence::Close), controller.window());
+    auto* shortcut = new QShortcut(QKeySequence::Close, controller.window());
     QObject::connect(shortcut, &QShortcut::activated, &controller, [&controller] { controller.close(); });
 }
 
