@@ -17,8 +17,6 @@
 // Xlib's macros after gtest, which uses the same names.
 #include "EndToEndSupport.h"
 
-#include <X11/Xatom.h>
-
 #include <QGuiApplication>
 #include <QHash>
 #include <QProcess>
@@ -50,27 +48,6 @@ QRect rootGeometry(Display* display, Window window) {
     Window child = 0;
     XTranslateCoordinates(display, window, attributes.root, 0, 0, &x, &y, &child);
     return QRect(x, y, attributes.width, attributes.height);
-}
-
-// The window with the window manager's frame around it, once the manager has framed it.
-std::optional<QRect> framedGeometry(Display* display, Window window) {
-    const Atom extents = XInternAtom(display, "_NET_FRAME_EXTENTS", False);
-    Atom type = 0;
-    int format = 0;
-    unsigned long count = 0, after = 0;
-    unsigned char* data = nullptr;
-    if (XGetWindowProperty(display, window, extents, 0, 4, False, XA_CARDINAL, &type, &format, &count, &after,
-                           &data) != Success ||
-        !data) {
-        return std::nullopt;
-    }
-    const auto* sides = reinterpret_cast<const long*>(data); // left, right, top, bottom
-    const QMargins margins{int(sides[0]), int(sides[2]), int(sides[1]), int(sides[3])};
-    XFree(data);
-    if (count != 4) {
-        return std::nullopt;
-    }
-    return rootGeometry(display, window).marginsAdded(margins);
 }
 
 // A drop-down menu: a viewable override-redirect window straight under the root.
@@ -365,45 +342,6 @@ TEST_F(WindowsEndToEnd, TypedAtOnceThenSavedAsBesideTheScript) {
         ASSERT_TRUE(xdotool({"key", "ctrl+q"}));
         ASSERT_TRUE(app->waitForFinished(60000));
     }
-}
-
-// On a 1280x800 screen the editor, a new prompter window and a second one cascaded from it lie
-// wholly on the screen, title bar and bottom bar included.
-TEST_F(WindowsEndToEnd, NewWindowsFitOnASmallScreen) {
-    const Window editor = launch({}, "Untitled");
-    ASSERT_NE(editor, 0u);
-    const QRect screen(0, 0, DisplayWidth(display, 0), DisplayHeight(display, 0));
-    std::set<Window> prompters;
-    for (int opened = 1; opened <= 2; ++opened) {
-        ASSERT_TRUE(activate(editor));
-        ASSERT_TRUE(xdotool({"key", "ctrl+shift+p"}));
-        std::optional<Window> prompter;
-        ASSERT_TRUE(
-            waitFor(*app,
-                    [&] {
-                        QProcess search;
-                        search.start("xdotool", {"search", "--onlyvisible", "--name", "Prompter Window"});
-                        search.waitForFinished(15000);
-                        for (const QByteArray& line : search.readAllStandardOutput().split('\n')) {
-                            const Window found = line.trimmed().toULong();
-                            if (found != 0 && prompters.count(found) == 0 && framedGeometry(display, found)) {
-                                prompter = found;
-                            }
-                        }
-                        return prompter.has_value();
-                    }))
-            << "prompter window " << opened;
-        prompters.insert(*prompter);
-        const QRect framed = *framedGeometry(display, *prompter);
-        EXPECT_TRUE(screen.contains(framed)) << "prompter window " << opened << " at " << framed.x() << ","
-                                             << framed.y() << " " << framed.width() << "x" << framed.height();
-    }
-    const std::optional<QRect> editorFrame = framedGeometry(display, editor);
-    ASSERT_TRUE(editorFrame);
-    EXPECT_TRUE(screen.contains(*editorFrame)) << "editor at " << editorFrame->x() << "," << editorFrame->y()
-                                               << " " << editorFrame->width() << "x" << editorFrame->height();
-    QGuiApplication::primaryScreen()->grabWindow(0).save(
-        QString::fromStdString((shotsDir() / "windows-on-a-small-screen.png").string()));
 }
 
 // The lowest descriptor number the process has free: with its limit set there, it has none left.

@@ -6,12 +6,8 @@
 
 #include <QCloseEvent>
 #include <QEvent>
-#include <QGuiApplication>
-#include <QScreen>
 #include <QWidget>
 #include <QWindowStateChangeEvent>
-
-#include <algorithm>
 
 namespace platform {
 
@@ -64,9 +60,6 @@ QWidget* WindowController::makeWindow() {
 void WindowController::showWindow() {
     CW_DCHECK_MAIN_THREAD();
     QWidget* w = window();
-    if (!w->isVisible() && !w->isFullScreen()) {
-        placeWithinScreen(w);
-    }
     w->show();
     w->raise();
     w->activateWindow();
@@ -102,13 +95,6 @@ bool WindowController::setFrameFromString(const QString& text) {
         return false;
     }
     window_->setGeometry(rect.toRect());
-    const auto within = [&](const QScreen* screen) {
-        return screen->availableGeometry().contains(rect.toRect());
-    };
-    const QList<QScreen*> screens = QGuiApplication::screens();
-    if (window_->isVisible() && std::none_of(screens.begin(), screens.end(), within)) {
-        placeWithinScreen(window_); // a frame kept from a larger or a removed screen
-    }
     return true;
 }
 

@@ -1,6 +1,5 @@
 #include "platform/ui/WindowFrame.h"
 
-#include <QApplication>
 #include <QGuiApplication>
 #include <QRegularExpression>
 #include <QScreen>
@@ -44,45 +43,6 @@ QSize fittedWindowSize(QSize preferred, QSize minimum, const QRect& available, c
     }
     const QSize room = available.marginsRemoved(frame).size();
     return preferred.boundedTo(room).expandedTo(minimum);
-}
-
-QPoint fittedWindowPosition(QSize size, const QRect& available, std::optional<QPoint> wanted, int cascade,
-                            const QMargins& frame) {
-    if (available.isEmpty()) {
-        return wanted.value_or(QPoint());
-    }
-    const QRect room = available.marginsRemoved(frame);
-    const QPoint last(room.right() - size.width() + 1, room.bottom() - size.height() + 1);
-    if (!wanted) {
-        constexpr int step = 28;
-        const QPoint centred = room.center() - QPoint(size.width() / 2, size.height() / 2);
-        wanted = centred + QPoint(step, step) * cascade;
-        if (wanted->x() > last.x() || wanted->y() > last.y()) {
-            wanted = centred; // no room left to step into: back to the middle
-        }
-    }
-    // Too big a window keeps its title bar on the screen.
-    return {std::max(room.left(), std::min(wanted->x(), last.x())),
-            std::max(room.top(), std::min(wanted->y(), last.y()))};
-}
-
-void placeWithinScreen(QWidget* window) {
-    const QScreen* screen = window->screen() != nullptr ? window->screen() : QGuiApplication::primaryScreen();
-    const QRect available = screen != nullptr ? screen->availableGeometry() : QRect();
-    // Twice the assumed frame: a window manager may nudge a window filling the room exactly.
-    const QMargins slack = assumedWindowFrame + assumedWindowFrame;
-    const QSize size = fittedWindowSize(window->size(), window->minimumSize(), available, slack);
-    std::optional<QPoint> wanted;
-    int cascade = 0;
-    if (window->testAttribute(Qt::WA_Moved)) {
-        wanted = window->pos();
-    } else {
-        for (const QWidget* other : QApplication::topLevelWidgets()) {
-            cascade +=
-                other != window && other->isVisible() && other->objectName() == window->objectName() ? 1 : 0;
-        }
-    }
-    window->setGeometry(QRect(fittedWindowPosition(size, available, wanted, cascade), size));
 }
 
 QRect cascadedGeometry(const QRect& previous, QSize size, QSize minimum, const QRect& available, int step,

@@ -3,12 +3,9 @@
 #pragma once
 
 #include <QMargins>
-#include <QPoint>
 #include <QRect>
 #include <QSize>
 #include <QString>
-
-#include <optional>
 
 class QWidget;
 
@@ -34,16 +31,6 @@ inline constexpr QMargins assumedWindowFrame{4, 36, 4, 4};
 // would not fit into `available` (a screen's work area), but never below `minimum`.
 QSize fittedWindowSize(QSize preferred, QSize minimum, const QRect& available,
                        const QMargins& frame = assumedWindowFrame);
-
-// Where a window of `size` goes so that it, with `frame` around it, lies within `available`:
-// `wanted` moved in as little as needed, or, without a wanted place, centred and stepped down
-// and right by `cascade` windows already shown. The size is not changed.
-QPoint fittedWindowPosition(QSize size, const QRect& available, std::optional<QPoint> wanted, int cascade = 0,
-                            const QMargins& frame = assumedWindowFrame);
-
-// Before a window is first shown: its size fitted to its screen's work area, and its place too,
-// kept where it was set or else centred and cascaded over the visible windows of its kind.
-void placeWithinScreen(QWidget* window);
 
 // Where a new window of `size` goes when it follows the window at `previous` (both client areas,
 // in screen coordinates): `step` further down and right, within `available` with `frame` around
