@@ -49,23 +49,39 @@ if [[ ! -s "$work/display" ]]; then
   exit 77
 fi
 display=":$(head -n1 "$work/display")"
+# The server named its display; wait until it takes connections (a loaded machine gets a minute).
+for _ in $(seq 1 600); do
+  DISPLAY=$display xprop -root >/dev/null 2>&1 && break
+  kill -0 "$xvfb" 2>/dev/null || break
+  sleep 0.1
+done
 if [[ $wm -eq 1 ]]; then
   # Its own config and session folders, so nothing of the user's desktop comes in.
   mkdir -p "$work/wm-config" "$work/wm-runtime"
   chmod 700 "$work/wm-runtime"
-  DISPLAY=$display XDG_CONFIG_HOME="$work/wm-config" XDG_RUNTIME_DIR="$work/wm-runtime" \
-    openbox --sm-disable >"$work/openbox.log" 2>&1 &
-  wmpid=$!
-  # Running once it announces itself on the root window; a loaded machine gets a minute, and a
-  # window manager that died is not waited for.
-  for _ in $(seq 1 600); do
-    DISPLAY=$display xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id" && break
-    kill -0 "$wmpid" 2>/dev/null || break
-    sleep 0.1
+  wm_running() {
+    DISPLAY=$display xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"
+  }
+  # Running once it announces itself on the root window; one that died before that (it could not
+  # reach a server still busy starting) is started again, a few times.
+  for _ in 1 2 3 4 5; do
+    DISPLAY=$display XDG_CONFIG_HOME="$work/wm-config" XDG_RUNTIME_DIR="$work/wm-runtime" \
+      openbox --sm-disable >>"$work/openbox.log" 2>&1 &
+    wmpid=$!
+    for _ in $(seq 1 600); do
+      wm_running && break
+      kill -0 "$wmpid" 2>/dev/null || break
+      sleep 0.1
+    done
+    wm_running && break
+    kill "$wmpid" 2>/dev/null
+    wait "$wmpid" 2>/dev/null
+    wmpid=
+    sleep 0.5
   done
-  if ! DISPLAY=$display xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"; then
+  if ! wm_running; then
     echo "openbox did not start"
-    cat "$work/openbox.log"
+    cat "$work/openbox.log" "$work/xvfb.log"
     exit 1
   fi
 fi
