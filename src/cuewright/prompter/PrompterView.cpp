@@ -45,16 +45,21 @@ constexpr double animatedRelayoutDuration = 0.25;
 constexpr std::size_t minimumTileBytes = 8u << 20;
 constexpr double screensOfTiles = 1.5;
 
-// Runs without a font get the system font, so that every run follows the prompter's font size.
-platform::AttributedString withFonts(const platform::AttributedString& text, double pointSize) {
+// Runs without a font get the system font, so that every run follows the prompter's font size, and
+// runs without a colour the script's text colour, as the editor shows them.
+platform::AttributedString withScriptLook(const platform::AttributedString& text, double pointSize,
+                                          const platform::Color& textColor) {
     platform::AttributedString result = text;
     if (result.isEmpty()) {
         return result;
     }
     const platform::Font fallback = platform::Font::systemFont(pointSize);
-    result.modifyAttributes(result.fullRange(), [&fallback](platform::Attributes& attributes) {
+    result.modifyAttributes(result.fullRange(), [&](platform::Attributes& attributes) {
         if (!attributes.font) {
             attributes.font = fallback;
+        }
+        if (!attributes.foregroundColor) {
+            attributes.foregroundColor = textColor;
         }
     });
     return result;
@@ -364,8 +369,8 @@ void PrompterView::layoutText() {
         overlayLayer_->updateOverlay();
     }
 
-    const platform::AttributedString fitted =
-        TextUtils::applyFontAndParagraphStyle(withFonts(text_, lineHeight_), lineHeight_);
+    const platform::AttributedString fitted = TextUtils::applyFontAndParagraphStyle(
+        withScriptLook(text_, lineHeight_, defaultTextColor(inputDefaults())), lineHeight_);
     static const LayerTypesetter layerTypesetter;
     const platform::Typesetter& typesetter = typesetter_ != nullptr ? *typesetter_ : layerTypesetter;
     const double columnWidth = std::max(0.0, textWidth_);
