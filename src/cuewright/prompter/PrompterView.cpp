@@ -362,6 +362,7 @@ void PrompterView::layoutText() {
     const QRectF bounds = backgroundLayer_->bounds();
     const double w = bounds.width();
     const double h = bounds.height();
+    textTop_ = h;
     textWidth_ = w * (1 - display_.prompterMargin) - 10;
     lineHeight_ = std::max(8.0, textWidth_ / 5 * (1 - display_.prompterWordCountFactor));
     if (overlayLayer_->lineHeight() != lineHeight_) {
@@ -415,7 +416,7 @@ void PrompterView::setScrollPosition(double progress, bool animated, bool force)
     setTransportProgress(progress);
     ++buildCounter_;
     scrollOffset_ = textHeight_ * progress;
-    const double y = scrollOffset_ - height() * (1 - display_.indicatorPosition);
+    const double y = scrollLayerY();
     if (y != lastScrollY_) {
         travel_ = y > lastScrollY_ ? 1 : -1;
         lastScrollY_ = y;
@@ -435,6 +436,12 @@ void PrompterView::setScrollPosition(double progress, bool animated, bool force)
     if (buildCounter_ % 8 == 0 || force) {
         updateVisibleTextLayers();
     }
+}
+
+double PrompterView::scrollLayerY() const {
+    // The text's top edge is the view's height at the last layout: a window whose bar appears
+    // after the layout makes the view shorter, and the text still starts at the reading position.
+    return scrollOffset_ + height() * display_.indicatorPosition - textTop_;
 }
 
 void PrompterView::updateVisibleTextLayers() {
@@ -484,7 +491,7 @@ void PrompterView::relayout(bool animated) {
     backgroundLayer_->setMirroring(display_.flipHorizontal, display_.flipVertical);
     layoutBackground();
     updateImageLayer();
-    scrollLayer_->setPosition(QPointF(0, scrollOffset_ - height() * (1 - display_.indicatorPosition)));
+    scrollLayer_->setPosition(QPointF(0, scrollLayerY()));
     updateVisibleTextLayers();
     overlayLayer_->setFrame(backgroundLayer_->bounds());
     overlayLayer_->updateOverlay();

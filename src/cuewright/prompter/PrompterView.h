@@ -189,6 +189,9 @@ private:
     void showBackgroundColor(const QColor& color);
     void frameIndicator();
     void updateVisibleTextLayers();
+    // Where the scroll layer stands for the current scroll offset: the text's top at the reading
+    // position at progress 0, its end there at progress 1, whatever height the view had at layout.
+    double scrollLayerY() const;
     void layoutBackground();
     void updateImageLayer();
     void applyWindowOpacity();
@@ -223,6 +226,7 @@ private:
     double scrollOffset_ = 0;
     double lineHeight_ = 10.0;
     double textWidth_ = 0;
+    double textTop_ = 0; // the text's top edge in the scroll layer: the view's height at layout
     const platform::Typesetter* typesetter_ = nullptr;
     std::shared_ptr<platform::layers::TileCache> tileCache_;
     bool ownsTileCache_ = false;
