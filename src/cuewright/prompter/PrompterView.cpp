@@ -441,7 +441,7 @@ void PrompterView::setScrollPosition(double progress, bool animated, bool force)
 double PrompterView::scrollLayerY() const {
     // The text's top edge is the view's height at the last layout: a window whose bar appears
     // after the layout makes the view shorter, and the text still starts at the reading position.
-    return scrollOffset_ + height() * display_.indicatorPosition - textTop_;
+    return scrollOffset_ - height() * (1 - display_.indicatorPosition) + (height() - textTop_);
 }
 
 void PrompterView::updateVisibleTextLayers() {
