@@ -132,7 +132,8 @@ public:
     void setIgnoresMouseEvents(bool ignores) { ignoresMouseEvents_ = ignores; }
     // While set, a click outside the controls does nothing.
     void setIgnoresOneClickPrompting(bool ignores) { ignoresOneClickPrompting_ = ignores; }
-    // The settings store read (and written) at each event; null means the standard store.
+    // The settings store read (and written) at each event, and for the script's text colour at each
+    // layout; null means the standard store.
     void setInputDefaults(platform::Defaults* defaults) { inputDefaults_ = defaults; }
     // Popped up by a right click; not owned (unset it before the menu goes). Null: right clicks do nothing.
     void setContextMenu(QMenu* menu) { contextMenu_ = menu; }
