@@ -299,7 +299,12 @@ TEST_P(PrompterWindowOfSize, TheReadingLineCrossesTheMiddleOfTheLineItReads) {
     const double scale = QString::fromLatin1(c.scaleFactor).toDouble();
     const QRect area = textArea(grabRoot(), *client, scale);
     ASSERT_GT(area.height(), 0) << "no view below the bar";
-    ASSERT_TRUE(xdotool({"key", "Down", "Down", "Down"}));
+    // One step at a time: a step counts from where the last one put the text, once it moved.
+    for (int step = 0; step < 3; ++step) {
+        const QImage before = grabRoot().copy(area);
+        ASSERT_TRUE(xdotool({"key", "Down"}));
+        waitFor(*app, [&] { return grabRoot().copy(area) != before; });
+    }
     // Until the text rests with the reading line on the line above the underlined one.
     Reading reading;
     QImage shot;
