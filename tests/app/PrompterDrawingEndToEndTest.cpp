@@ -299,11 +299,20 @@ TEST_P(PrompterWindowOfSize, TheReadingLineCrossesTheMiddleOfTheLineItReads) {
     const double scale = QString::fromLatin1(c.scaleFactor).toDouble();
     const QRect area = textArea(grabRoot(), *client, scale);
     ASSERT_GT(area.height(), 0) << "no view below the bar";
-    // One step at a time: a step counts from where the last one put the text, once it moved.
+    // One step at a time: a step counts from where the last one put the text, so the next key goes
+    // once the text moved and the reading line came onto a line (at the start it stands above the
+    // first line, and the window's bar appearing moves the picture too).
+    const auto onALine = [&](const QImage& shot) {
+        const Reading r = measure(shot, area);
+        return r.onLine && r.position() > 1.0 / 3 && r.position() < 2.0 / 3;
+    };
     for (int step = 0; step < 3; ++step) {
-        const QImage before = grabRoot().copy(area);
+        const QImage before = grabRoot();
         ASSERT_TRUE(xdotool({"key", "Down"}));
-        waitFor(*app, [&] { return grabRoot().copy(area) != before; });
+        waitFor(*app, [&] {
+            const QImage now = grabRoot();
+            return now.copy(area) != before.copy(area) && onALine(now);
+        });
     }
     // Until the text rests with the reading line on the line above the underlined one.
     Reading reading;
