@@ -108,7 +108,8 @@ void LayerHost::setClockedExternally(bool clocked) {
 
 void LayerHost::advanceFrame() {
     CW_DCHECK_MAIN_THREAD();
-    if (!clocked_ || (!framePending_ && !(root_ && root_->subtreeHasAnimations()))) {
+    // An animation that ended after the last frame's time but before now still owes its last frame.
+    if (!clocked_ || (!framePending_ && !lastFrameAnimating_ && !(root_ && root_->subtreeHasAnimations()))) {
         return;
     }
     framePending_ = false;
@@ -172,6 +173,7 @@ void LayerHost::paintEvent(QPaintEvent* event) {
         animating = LayerRenderer::render(painter, *root_, QRectF(event->rect()), now);
     }
     ++framesPainted_;
+    lastFrameAnimating_ = animating;
     if (clocked_) {
         return; // the owner's clock asks for the next frame
     }

@@ -81,6 +81,7 @@ private:
     int framesPainted_ = 0;
     bool clocked_ = false;
     bool framePending_ = false;
+    bool lastFrameAnimating_ = false;
     double clockedFrameTime_ = 0;
 };
 
