@@ -69,16 +69,6 @@ private:
     int fd_;
 };
 
-void syncFile(const std::filesystem::path& path, const std::filesystem::path& destination) {
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) {
-        fail(errno, destination);
-    }
-    if (::fsync(fd.get()) != 0) {
-        fail(errno, destination);
-    }
-}
-
 // Makes the rename durable; the destination is complete either way, so a failure is not reported.
 void syncFolder(const std::filesystem::path& folder) {
     FileDescriptor fd(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -155,6 +145,11 @@ std::vector<std::filesystem::path> removeStaleTemporaryFiles(const std::filesyst
             temporaryFileWriterMayBeAlive(std::string_view(name).substr(stem.size()))) {
             continue;
         }
+        struct stat status {};
+        if (::lstat(it->path().c_str(), &status) != 0 || !S_ISREG(status.st_mode) ||
+            status.st_uid != ::geteuid()) {
+            continue;
+        }
         std::error_code ignored;
         if (std::filesystem::remove(it->path(), ignored)) {
             log("removed " + it->path().string() + ", left behind by an interrupted save");
@@ -170,19 +165,37 @@ TemporaryFile createTemporaryFileBeside(const std::filesystem::path& destination
     if (fd < 0) {
         fail(errno, destination);
     }
-    // mkstemp makes the file for its owner alone; a new file gets the usual mode.
-    (void)::fchmod(fd, 0666 & ~processUmask());
+    // mkstemp makes the file 0600: nobody else reads a script while it is written. It gets its
+    // final mode just before it takes the destination's place.
     return TemporaryFile{pattern, fd};
 }
 
 void replaceFileAtomically(const std::filesystem::path& finishedFile,
-                           const std::filesystem::path& destination, const BeforeReplaceHook& beforeReplace) {
-    syncFile(finishedFile, destination);
-    struct stat existing {};
-    if (::stat(destination.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
-        // A failure here keeps the new file's own permissions, which is still a sound file.
-        (void)::chmod(finishedFile.c_str(), existing.st_mode & 07777);
+                           const std::filesystem::path& destination, const BeforeReplaceHook& beforeReplace,
+                           std::optional<mode_t> mode) {
+    FileDescriptor fd(::open(finishedFile.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0 || ::fsync(fd.get()) != 0) {
+        fail(errno, destination);
     }
+    // Failures below keep the working copy's private mode: a sound file, only less shared.
+    struct stat existing {};
+    if (mode) {
+        (void)::fchmod(fd.get(), *mode);
+    } else if (::stat(destination.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
+        // A script shared through a group stays the group's; the system refuses a group the user
+        // is not in. Before the mode: a change of group clears the set-id bits.
+        struct stat own {};
+        if (::fstat(fd.get(), &own) == 0 && own.st_gid != existing.st_gid) {
+            (void)::fchown(fd.get(), static_cast<uid_t>(-1), existing.st_gid);
+        }
+        if (::geteuid() == 0 && own.st_uid != existing.st_uid) {
+            (void)::fchown(fd.get(), existing.st_uid, static_cast<gid_t>(-1)); // an administrator's edit
+        }
+        (void)::fchmod(fd.get(), existing.st_mode & 07777);
+    } else {
+        (void)::fchmod(fd.get(), 0666 & ~processUmask());
+    }
+    fd.close();
     if (beforeReplace && !beforeReplace(finishedFile)) {
         fail(ECANCELED, destination);
     }
@@ -204,7 +217,7 @@ void writeFileAtomically(const std::filesystem::path& destination, std::string_v
         if (file.close() != 0) {
             fail(errno, destination);
         }
-        replaceFileAtomically(temporary, destination, options.beforeReplace);
+        replaceFileAtomically(temporary, destination, options.beforeReplace, options.mode);
     } catch (...) {
         std::error_code ignored;
         std::filesystem::remove(temporary, ignored);

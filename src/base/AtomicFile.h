@@ -4,10 +4,13 @@
 
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
 #include <vector>
+
+#include <sys/types.h>
 
 namespace base {
 
@@ -40,14 +43,15 @@ std::string temporaryPrefix(std::string_view stem = defaultTemporaryStem);
 // stem: false only when it reads "<pid>-" and six letters or digits and that process is gone.
 bool temporaryFileWriterMayBeAlive(std::string_view nameAfterStem);
 
-// Removes the working files in `folder` named `stem`... whose writer is gone, logging each;
-// failures are ignored (a read-only folder keeps them). Returns the files removed.
+// Removes the working files in `folder` named `stem`... whose writer is gone and that belong to
+// this user (another's may be a save in progress on another machine sharing the folder), logging
+// each; failures are ignored (a read-only folder keeps them). Returns the files removed.
 std::vector<std::filesystem::path> removeStaleTemporaryFiles(const std::filesystem::path& folder,
                                                              std::string_view stem = defaultTemporaryStem);
 
 // A new, empty file named `prefix` and six random characters (mkstemp) in the destination's
-// folder, with the usual mode of a new file (the umask applies). The descriptor is returned
-// open; the caller closes it. Throws FileWriteError.
+// folder, readable by its owner alone while it is written (replaceFileAtomically gives it its
+// final mode). The descriptor is returned open; the caller closes it. Throws FileWriteError.
 struct TemporaryFile {
     std::filesystem::path path;
     int fd = -1;
@@ -58,19 +62,27 @@ TemporaryFile createTemporaryFileBeside(const std::filesystem::path& destination
 struct AtomicWriteOptions {
     std::string temporaryPrefix = base::temporaryPrefix();
     BeforeReplaceHook beforeReplace;
+    // The finished file's mode whatever the destination had (private files: 0600); none keeps an
+    // existing destination's mode and group, and gives a new file the usual mode (the umask
+    // applies).
+    std::optional<mode_t> mode;
 };
 
 // Writes `bytes` to a new file beside `destination`, syncs it, and renames it over the
-// destination; an existing destination keeps its permissions. Throws std::system_error naming
-// the file; on failure the destination is untouched and the new file is removed.
+// destination, which keeps its permissions (see AtomicWriteOptions::mode). Throws
+// std::system_error naming the file; on failure the destination is untouched and the new file is
+// removed.
 void writeFileAtomically(const std::filesystem::path& destination, std::string_view bytes,
                          const AtomicWriteOptions& options = {});
 
-// Syncs `finishedFile` (which must lie in the destination's folder) and renames it over the
-// destination, then syncs the folder. An existing destination keeps its permissions. Throws
-// std::system_error; the destination is then untouched and `finishedFile` is left to the caller.
+// Syncs `finishedFile` (which must lie in the destination's folder), gives it its final mode and
+// renames it over the destination, then syncs the folder. Without `mode`, an existing
+// destination keeps its mode and its group (when the user belongs to that group) and a new one
+// gets the usual mode of a new file. Throws std::system_error; the destination is then untouched
+// and `finishedFile` is left to the caller.
 void replaceFileAtomically(const std::filesystem::path& finishedFile,
                            const std::filesystem::path& destination,
-                           const BeforeReplaceHook& beforeReplace = {});
+                           const BeforeReplaceHook& beforeReplace = {},
+                           std::optional<mode_t> mode = std::nullopt);
 
 } // namespace base

@@ -59,10 +59,11 @@ bool AsyncSocket::connectToHost(const std::string& host, uint16_t port,
         if (!preConnect(interface, error)) {
             return false;
         }
+        // What a TLS client expects its certificate to name: the host name, or the address.
         const InterfaceAddresses numeric = numericHostAddresses(host, port);
-        if (numeric.ipv4.empty() && numeric.ipv6.empty()) {
-            connectHostName_ = host; // what a TLS client expects its certificate to name
-        }
+        connectHostName_ = numeric.ipv4.empty() && numeric.ipv6.empty()
+                               ? host
+                               : hostFromAddress(numeric.ipv4.empty() ? numeric.ipv6 : numeric.ipv4);
         flags_ |= kFlagStarted;
         const uint64_t generation = stateIndex_;
         dispatch::globalQueue()->async([self = shared_from_this(), host, port, generation] {
@@ -131,6 +132,7 @@ bool AsyncSocket::connectToAddress(const Address& address, const std::optional<s
             !connectWithAddresses(v4 ? address : Address{}, v6 ? address : Address{}, error)) {
             return false;
         }
+        connectHostName_ = hostFromAddress(address); // the certificate must name this address
         flags_ |= kFlagStarted;
         startConnectTimeout(timeout);
         return true;

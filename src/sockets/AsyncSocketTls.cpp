@@ -10,6 +10,8 @@
 #include <cstring>
 #include <mutex>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <openssl/bio.h>
 #include <openssl/err.h>
 #include <openssl/pem.h>
@@ -83,6 +85,28 @@ int onNewSession(SSL* ssl, SSL_SESSION* session) {
     return 1; // the cache keeps the reference
 }
 
+// An address in text, without an IPv6 zone ("fe80::1%lo" gives "fe80::1"); nullopt for a name.
+std::optional<std::string> addressText(const std::string& name) {
+    const std::string bare = name.substr(0, name.find('%'));
+    unsigned char buffer[sizeof(in6_addr)];
+    if (::inet_pton(AF_INET, bare.c_str(), buffer) == 1 || ::inet_pton(AF_INET6, bare.c_str(), buffer) == 1) {
+        return bare;
+    }
+    return std::nullopt;
+}
+
+// Whether the certificate names the peer: an address among its IP entries, a name among its DNS
+// names (or its common name when it has none).
+bool namesPeer(X509* certificate, const std::string& peer) {
+    if (peer.empty()) {
+        return false;
+    }
+    if (const auto address = addressText(peer)) {
+        return X509_check_ip_asc(certificate, address->c_str(), 0) == 1;
+    }
+    return X509_check_host(certificate, peer.c_str(), peer.size(), 0, nullptr) == 1;
+}
+
 // Client verification: the system's roots and the peer name, or, with manual trust, a pause that
 // hands the decision to the delegate; the retried handshake then asks again and gets the answer.
 int verifyCertificate(X509_STORE_CTX* store, void*) {
@@ -106,9 +130,7 @@ int verifyCertificate(X509_STORE_CTX* store, void*) {
     X509* leaf = X509_STORE_CTX_get0_cert(store);
     if (leaf != nullptr) {
         addDer(leaf);
-        trust.hostMatches =
-            !state->peerName.empty() &&
-            X509_check_host(leaf, state->peerName.c_str(), state->peerName.size(), 0, nullptr) == 1;
+        trust.hostMatches = namesPeer(leaf, state->peerName);
     }
     if (STACK_OF(X509)* chain = X509_STORE_CTX_get0_untrusted(store)) {
         for (int i = 0; i < sk_X509_num(chain); ++i) {
@@ -574,11 +596,17 @@ struct SettingsFailure {
     std::string detail; // OpenSSL's words, when it refused
 };
 
-// The name a client expects the server's certificate to carry, also sent as SNI.
+// The name a client expects the server's certificate to carry, also sent as SNI; an address is
+// checked against the certificate's IP entries and never sent as SNI (names only there).
 bool setPeerName(TlsState& tls, const std::string& name) {
     tls.peerName = name;
-    return tls.isServer || (SSL_set_tlsext_host_name(tls.ssl, name.c_str()) == 1 &&
-                            SSL_set1_host(tls.ssl, name.c_str()) == 1);
+    if (tls.isServer) {
+        return true;
+    }
+    if (const auto address = addressText(name)) {
+        return X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(tls.ssl), address->c_str()) == 1;
+    }
+    return SSL_set_tlsext_host_name(tls.ssl, name.c_str()) == 1 && SSL_set1_host(tls.ssl, name.c_str()) == 1;
 }
 
 // `hostName`: the name the socket connected to, expected when the settings name no peer.

@@ -54,12 +54,14 @@ public:
     bool isDocumentEdited() const override { return project_->hasUnsavedChanges(); }
     bool hasBeenClosed() const override { return closed_; }
     void setDocumentEdited() override { project_->setHasUnsavedChanges(true); }
+    void setNotice(const QString& text) override { notice = text; }
     void setRecentDocumentHandler(std::function<void(const std::string&)> handler) override {
         noteRecent = std::move(handler);
     }
 
     CloseAnswer answer = CloseAnswer::dontSave;
     std::string name = "editor";
+    QString notice;
     std::function<void(const std::string&)> noteRecent;
 
 private:

@@ -24,6 +24,7 @@
 
 #include <QAction>
 #include <QDir>
+#include <QFile>
 #include <QMenu>
 #include <QTest>
 #include <QTextCursor>
@@ -219,6 +220,41 @@ TEST_F(Shell, OneFileHasOneEditorHoweverItIsNamed) {
     EXPECT_EQ(app->workspace().projects().size(), projects);
     EXPECT_EQ(app->editorControllers().size(), before + 3);
     EXPECT_EQ(app->recentDocuments().paths().size(), 2u);
+}
+
+// A name as a Latin-1 system writes it arrives as text from the open panel or a hand-over (where
+// it shows with U+FFFD) and as bytes from the command line and Open Recent: each way opens the file
+// itself, which stays in Open Recent through the settings file. A new name in such a folder, as a
+// save panel gives it, is written into that folder.
+TEST_F(Shell, ANameThatIsNotUtf8OpensHoweverItArrives) {
+    launch();
+    const std::size_t before = app->editorControllers().size();
+    const fs::path folder = dir.path() / "d\xe9j\xe0";
+    fs::create_directory(folder);
+    const std::string script = cw::ApplicationController::canonicalPath(
+        saveScript(defaults, folder / "caf\xe9.cwr", QStringLiteral("A script")));
+    const QString shown = QFile::decodeName(QByteArray::fromStdString(script));
+    ASSERT_NE(QFile::encodeName(shown).toStdString(), script) << "the text does not spell the name";
+
+    EXPECT_TRUE(app->openFile(shown));
+    ASSERT_EQ(app->editorControllers().size(), before + 1);
+    EXPECT_EQ(app->workspace().projects().back()->representedPath(), script);
+    EXPECT_TRUE(app->openFile(script));
+    auto dialogs = std::make_shared<platform::FakeFileDialogs>();
+    const auto previousDialogs = platform::setFileDialogs(dialogs);
+    dialogs->answerOpen({shown});
+    app->openDocumentPanel();
+    platform::setFileDialogs(previousDialogs);
+    EXPECT_EQ(app->editorControllers().size(), before + 1) << "the one editor comes forward";
+    EXPECT_TRUE(alerts->shown().empty());
+
+    ASSERT_TRUE(defaults.synchronize());
+    platform::Defaults reread({defaults.filePath(), std::chrono::hours(1), {}});
+    EXPECT_EQ(cw::RecentDocuments(reread).paths(), std::vector<std::string>{script});
+
+    const fs::path fresh = folder / "new.txt";
+    EXPECT_EQ(platform::fileSystemPath(QFile::decodeName(QByteArray::fromStdString(fresh.string()))),
+              fresh.string());
 }
 
 TEST_F(Shell, ClosingAnEditorClosesItsProjectAndItsPrompterWindowsOnly) {

@@ -6,10 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <fstream>
 #include <sstream>
 
+#include <grp.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -36,10 +39,13 @@ TEST(AtomicFile, TheWorkingFileIsNamedByThePrefixBesideTheDestination) {
         base::writeFileAtomically(destination, "old");
         fs::path seen;
         const auto write = [&] {
-            base::writeFileAtomically(destination, "new", {c.prefix, [&](const fs::path& working) {
-                                                               seen = working;
-                                                               return !c.refuse;
-                                                           }});
+            base::writeFileAtomically(destination, "new",
+                                      {c.prefix,
+                                       [&](const fs::path& working) {
+                                           seen = working;
+                                           return !c.refuse;
+                                       },
+                                       std::nullopt});
         };
         if (c.refuse) {
             try {
@@ -98,6 +104,118 @@ TEST(AtomicFile, OnlyWorkingFilesOfWritersThatAreGoneAreRemoved) {
         EXPECT_EQ(!fs::exists(dir / c.name), c.removed) << c.name;
     }
     EXPECT_EQ(removed.size(), 1u);
+}
+
+mode_t modeOf(const fs::path& file) {
+    struct stat status {};
+    return ::stat(file.c_str(), &status) == 0 ? (status.st_mode & 07777) : mode_t(-1);
+}
+
+// A file is readable by others only once it is complete and takes the destination's place, and
+// then with the destination's mode, the usual mode of a new file, or the mode asked for.
+TEST(AtomicFile, AFileBeingWrittenIsPrivateAndTakesItsFinalModeAtTheRename) {
+    const mode_t umask = ::umask(022);
+    const struct {
+        std::optional<mode_t> existing;
+        std::optional<mode_t> asked;
+        mode_t expected;
+    } cases[] = {
+        {std::nullopt, std::nullopt, 0644}, {0600, std::nullopt, 0600},
+        {0664, std::nullopt, 0664},         {0644, 0600, 0600},
+        {std::nullopt, 0600, 0600},
+    };
+    for (const auto& c : cases) {
+        testsupport::TempDir dir;
+        const fs::path destination = dir / "script.txt";
+        if (c.existing) {
+            base::writeFileAtomically(destination, "old");
+            ::chmod(destination.c_str(), *c.existing);
+        }
+        const base::TemporaryFile working = base::createTemporaryFileBeside(destination);
+        EXPECT_EQ(modeOf(working.path), 0600u) << "the working file while it is written";
+        ::close(working.fd);
+        mode_t atRename = 0;
+        base::writeFileAtomically(destination, "new",
+                                  {base::temporaryPrefix(),
+                                   [&](const fs::path& finished) {
+                                       atRename = modeOf(finished);
+                                       return true;
+                                   },
+                                   c.asked});
+        EXPECT_EQ(atRename, c.expected);
+        EXPECT_EQ(modeOf(destination), c.expected);
+        EXPECT_EQ(contents(destination), "new");
+    }
+    ::umask(umask);
+}
+
+// Saves `destination` in a child that runs as another user whose groups are `groups` (the first
+// its own), as a second member of a team saves a script the team shares. Returns the child's
+// status.
+int saveAs(uid_t user, const std::vector<gid_t>& groups, const fs::path& destination) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgroups(groups.size(), groups.data()) != 0 || ::setgid(groups.front()) != 0 ||
+            ::setuid(user) != 0) {
+            ::_exit(2);
+        }
+        try {
+            base::writeFileAtomically(destination, "edited by a colleague");
+        } catch (...) {
+            ::_exit(1);
+        }
+        ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return status;
+}
+
+// A script of a group stays the group's when a member saves it; someone outside the group can
+// still save it (the system gives it their own group then).
+TEST(AtomicFile, ASavedFileKeepsTheGroupOfTheOriginalWhenTheUserIsInIt) {
+    if (::geteuid() != 0) {
+        // Without root: a supplementary group of this process stands for the team.
+        std::vector<gid_t> groups(static_cast<std::size_t>(std::max(::getgroups(0, nullptr), 0)));
+        groups.resize(static_cast<std::size_t>(std::max(::getgroups(int(groups.size()), groups.data()), 0)));
+        std::erase(groups, ::getegid());
+        if (groups.empty()) {
+            GTEST_SKIP() << "needs root, or a supplementary group to save into";
+        }
+        testsupport::TempDir dir;
+        const fs::path script = dir / "shared.txt";
+        std::ofstream(script) << "first";
+        ASSERT_EQ(::chown(script.c_str(), static_cast<uid_t>(-1), groups.front()), 0);
+        ASSERT_EQ(::chmod(script.c_str(), 0664), 0);
+        base::writeFileAtomically(script, "edited");
+        struct stat status {};
+        ASSERT_EQ(::stat(script.c_str(), &status), 0);
+        EXPECT_EQ(status.st_gid, groups.front());
+        EXPECT_EQ(status.st_mode & 07777, 0664u);
+        return;
+    }
+    constexpr uid_t firstOwner = 4101, colleague = 4102;
+    constexpr gid_t team = 4201, ownGroup = 4202;
+    const struct {
+        std::vector<gid_t> groups;
+        mode_t mode;
+        gid_t expected;
+    } cases[] = {{{ownGroup, team}, 0664, team}, {{ownGroup}, 0666, ownGroup}};
+    for (const auto& c : cases) {
+        testsupport::TempDir dir;
+        ::chmod(dir.path().c_str(), 0777);
+        const fs::path script = dir / "shared.txt";
+        std::ofstream(script) << "first";
+        ASSERT_EQ(::chown(script.c_str(), firstOwner, team), 0);
+        ASSERT_EQ(::chmod(script.c_str(), c.mode), 0);
+        ASSERT_EQ(saveAs(colleague, c.groups, script), 0);
+        struct stat status {};
+        ASSERT_EQ(::stat(script.c_str(), &status), 0);
+        EXPECT_EQ(status.st_gid, c.expected);
+        EXPECT_EQ(status.st_uid, colleague);
+        EXPECT_EQ(status.st_mode & 07777, c.mode);
+        EXPECT_EQ(contents(script), "edited by a colleague");
+    }
 }
 
 } // namespace

@@ -178,8 +178,12 @@ TEST(ColorWell, TabReachesTheWellsAndSpaceOpensThePanel) {
     auto* a = window.add<ColorWell>(0);
     auto* b = window.add<PrompterColorWell>(100);
     window.show();
+    // The well's left edge: the frame until the keyboard brings the focus, then the ring.
+    const QColor ring = a->palette().color(QPalette::Highlight);
+    EXPECT_FALSE(near(a->grab().toImage().pixelColor(0, 12), ring, 8));
     QTest::keyClick(window.edit, Qt::Key_Tab);
     EXPECT_TRUE(a->hasFocus());
+    EXPECT_TRUE(near(a->grab().toImage().pixelColor(0, 12), ring, 8)) << "the focused well shows no ring";
     QTest::keyClick(a, Qt::Key_Tab);
     EXPECT_TRUE(b->hasFocus());
     QTest::keyClick(b, Qt::Key_Space);

@@ -39,8 +39,8 @@ TEST(TimeControl, LaysOutThreeFieldsAndTwoSeparators) {
     }
 }
 
-// Starting from 05:06:07; out-of-range values change nothing, hours go up to 48.
-TEST(TimeControl, TakesHoursUpToFortyEightAndIgnoresValuesOutOfRange) {
+// Starting from 05:06:07; out-of-range values change nothing, hours go up to a year's.
+TEST(TimeControl, TakesHoursUpToAYearAndIgnoresValuesOutOfRange) {
     struct Case {
         const char* name;
         std::function<void(TimeControl&)> change;
@@ -50,11 +50,11 @@ TEST(TimeControl, TakesHoursUpToFortyEightAndIgnoresValuesOutOfRange) {
         {"minute 60", [](TimeControl& t) { t.setMinute(60); }, {5, 6, 7}},
         {"minute -1", [](TimeControl& t) { t.setMinute(-1); }, {5, 6, 7}},
         {"second 59", [](TimeControl& t) { t.setSecond(59); }, {5, 6, 59}},
-        {"hour 48", [](TimeControl& t) { t.setHour(48); }, {48, 6, 7}},
-        {"hour 49", [](TimeControl& t) { t.setHour(49); }, {5, 6, 7}},
+        {"hour 83", [](TimeControl& t) { t.setHour(83); }, {83, 6, 7}},
+        {"hour 8761", [](TimeControl& t) { t.setHour(8761); }, {5, 6, 7}},
         {"1 h 2 min 5 s", [](TimeControl& t) { t.setTime(1, 2, 5); }, {1, 2, 5}},
-        {"48 hours", [](TimeControl& t) { t.setTime(48, 0, 0); }, {48, 0, 0}},
-        {"49 hours", [](TimeControl& t) { t.setTime(49, 0, 30); }, {5, 0, 30}},
+        {"8760 hours", [](TimeControl& t) { t.setTime(8760, 0, 0); }, {8760, 0, 0}},
+        {"8761 hours", [](TimeControl& t) { t.setTime(8761, 0, 30); }, {5, 0, 30}},
     };
     for (const Case& c : cases) {
         TimeControl time;
@@ -105,7 +105,9 @@ TEST(TimeControl, TypedValuesAboveTheMaximumAreRefusedAndReturnSendsTheAction) {
         {"hour 7, Tab", Field::hour, "7", Qt::Key_Tab, {7, 6, 7}, 1, 0, true},
         {"minute 75, Tab", Field::minute, "75", Qt::Key_Tab, {5, 6, 7}, 0, 0, true},
         {"hour 36, Return", Field::hour, "36", Qt::Key_Return, {36, 6, 7}, 1, 1, false},
-        {"hour 49, Return", Field::hour, "49", Qt::Key_Return, {5, 6, 7}, 0, 1, false},
+        {"hour 897, Return", Field::hour, "897", Qt::Key_Return, {897, 6, 7}, 1, 1, false},
+        {"hour 9000, Return", Field::hour, "9000", Qt::Key_Return, {5, 6, 7}, 0, 1, false},
+        {"minute 123: two digits", Field::minute, "123", Qt::Key_Tab, {5, 12, 7}, 1, 0, true},
         {"letters refused", Field::minute, "a9b", Qt::Key_Tab, {5, 9, 7}, 1, 0, true},
         {"Escape drops it", Field::second, "42", Qt::Key_Escape, {5, 6, 7}, 0, 0, false},
     };
@@ -141,7 +143,7 @@ TEST(TimeControl, PastedLettersAreRefusedWholeAndTheStepperFollowsTheField) {
     EXPECT_EQ(stepper->value(), 7);
     QTest::keyClick(w.editor, Qt::Key_Backtab);
     EXPECT_EQ(w.time->text(Field::minute), QStringLiteral("07"));
-    EXPECT_EQ(std::make_pair(stepper->maximum(), stepper->value()), std::make_pair(48, 5));
+    EXPECT_EQ(std::make_pair(stepper->maximum(), stepper->value()), std::make_pair(8760, 5));
 }
 
 TEST(TimeControl, TabWalksTheFieldsAndLeavesOrWrapsAround) {

@@ -216,6 +216,21 @@ TEST_F(DocumentCommandsTest, PrintsAtAReadableSizeInBlackAcrossPages) {
     const QString content = QString::fromLatin1(file.readAll());
     const auto pages = content.count(QRegularExpression(QStringLiteral("/Type\\s*/Page\\b")));
     EXPECT_GE(pages, 3) << "2500 words at 12 pt fill several pages";
+
+    // The first page's drawing starts where its margins end: its content opens with the move to
+    // the printable area's top left corner ("a 0 0 d x y cm", in points from the bottom left).
+    const QByteArray bytes = content.toLatin1();
+    const qsizetype start = bytes.indexOf("stream", bytes.indexOf("/FlateDecode")) + 7;
+    QByteArray packed = bytes.mid(start, bytes.indexOf("endstream", start) - start);
+    packed.prepend(QByteArray::fromHex("00100000")); // qUncompress's size hint
+    const QString page = QString::fromLatin1(qUncompress(packed));
+    const auto corner = QRegularExpression(QStringLiteral("(\\S+) (\\S+) cm")).match(page);
+    ASSERT_TRUE(corner.hasMatch()) << page.left(200).toStdString();
+    constexpr double usual = DocumentCommands::printMarginMillimetres / 25.4 * 72; // 56.7 pt
+    EXPECT_NEAR(corner.captured(1).toDouble(), usual, 1.0) << "left margin";
+    const auto box = QRegularExpression(QStringLiteral("/MediaBox \\[0 0 \\S+ (\\S+)\\]")).match(content);
+    ASSERT_TRUE(box.hasMatch());
+    EXPECT_NEAR(box.captured(1).toDouble() - corner.captured(2).toDouble(), usual, 1.0) << "top margin";
 }
 
 } // namespace

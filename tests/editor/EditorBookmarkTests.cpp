@@ -12,6 +12,7 @@
 
 #include <QTest>
 
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -121,10 +122,32 @@ TEST_F(EditorBookmarkTest, InsertDeleteUndoRedoReachTheProject) {
          {3},
          deleted,
          {}},
-        {"the star line keeps its star",
-         [](EditorBookmarkTest& t) { t.putCursor(23), t.controller->toggleBookmark(); },
+        {"the star line loses its star, one step",
+         [](EditorBookmarkTest& t) {
+             t.putCursor(23), t.controller->toggleBookmark();
+             EXPECT_EQ(t.view.toPlainText(), QStringLiteral("xone two\nthree four\nfive\n"));
+         },
          0,
+         {},
+         deleted,
+         {}},
+        {"undo brings the star back", undo, 0, {3}, deleted, deleted},
+        {"a note for the star line: still one bookmark",
+         [](EditorBookmarkTest& t) { t.controller->renameBookmark(t.project->bookmarks().at(0), "Finale"); },
+         1,
          {3},
+         QStringLiteral("Rename Bookmark"),
+         {}},
+        {"the note changes as a step of its own",
+         [](EditorBookmarkTest& t) { t.controller->renameBookmark(t.project->bookmarks().at(0), "Coda"); },
+         1,
+         {3},
+         QStringLiteral("Rename Bookmark"),
+         {}},
+        {"deleting it takes object and star",
+         [](EditorBookmarkTest& t) { t.controller->deleteBookmark(3); },
+         0,
+         {},
          deleted,
          {}},
     };
@@ -136,6 +159,80 @@ TEST_F(EditorBookmarkTest, InsertDeleteUndoRedoReachTheProject) {
         EXPECT_EQ(view.undoActionName().toStdString(), step.undoName.toStdString()) << step.what;
         EXPECT_EQ(view.redoActionName().toStdString(), step.redoName.toStdString()) << step.what;
     }
+}
+
+// The notes of the bookmark objects in a saved script, read back from its file, in text order.
+std::vector<std::string> savedNotes(const std::filesystem::path& file, platform::Defaults& defaults,
+                                    QString* text = nullptr) {
+    const auto opened = cw::Project::create(defaults);
+    opened->loadDocument(file.string());
+    std::vector<std::string> notes;
+    for (const auto& run : opened->document().text.runs()) {
+        if (run.attributes.bookmark) {
+            notes.push_back(run.attributes.bookmark->userBlurb.toStdString());
+        }
+    }
+    if (text) {
+        *text = opened->document().text.string();
+    }
+    return notes;
+}
+
+TEST_F(EditorBookmarkTest, NotesAndDeletedStarsReachTheSavedFile) {
+    putCursor(0);
+    controller->toggleBookmark();
+    controller->renameBookmark(project->bookmarks().at(0), QStringLiteral("Opening"));
+    controller->renameBookmark(project->bookmarks().at(1), QStringLiteral("Finale")); // the "*" line
+    const auto marks = project->bookmarks();
+    ASSERT_EQ(marks.size(), 2u) << "one bookmark a line";
+    EXPECT_EQ(marks[1].line, 3);
+    EXPECT_EQ(marks[1].userBlurb, "Finale");
+    const auto file = dir / "notes.cwr";
+    project->save(file.string());
+    QString text;
+    EXPECT_EQ(savedNotes(file, defaults, &text), (std::vector<std::string>{"Opening", "Finale"}));
+    EXPECT_EQ(text, QStringLiteral("one two\nthree four\n*five\n"));
+
+    controller->deleteBookmark(3);
+    EXPECT_EQ(view.undoActionName(), QStringLiteral("Delete Bookmark"));
+    EXPECT_TRUE(project->hasUnsavedChanges());
+    project->save(file.string());
+    EXPECT_EQ(savedNotes(file, defaults, &text), (std::vector<std::string>{"Opening"}));
+    EXPECT_EQ(text, QStringLiteral("one two\nthree four\nfive\n")) << "the rest of the line stays";
+
+    view.undo();
+    controller->autosave();
+    ASSERT_EQ(project->bookmarks().size(), 2u);
+    EXPECT_EQ(project->bookmarks()[1].userBlurb, "Finale") << "star and note come back together";
+    view.undo(); // the note goes, the star line stays a bookmark
+    controller->autosave();
+    ASSERT_EQ(project->bookmarks().size(), 2u);
+    EXPECT_EQ(project->bookmarks()[1].userBlurb, "");
+    EXPECT_EQ(project->bookmarks()[1].excerpt, "*five");
+}
+
+// Right after a keystroke the editor holds an edit that the project gets 0.3 s later; its
+// bookmarks (for the jumps and the Bookmarks menu) are those of the text as typed.
+TEST_F(EditorBookmarkTest, BookmarksRightAfterAKeystrokeAreThoseAfterTheHandOver) {
+    QString script = QStringLiteral("intro\n");
+    for (int i = 1; i <= 80; ++i) {
+        script += QStringLiteral("*part %1\n").arg(i);
+    }
+    project->setText(AttributedString(script));
+    putCursor(0);
+    QTest::keyClick(&view, Qt::Key_X);
+    ASSERT_TRUE(controller->hasPendingEdit());
+    const auto rightAway = project->bookmarks();
+    controller->autosave();
+    EXPECT_EQ(rightAway.size(), 80u);
+    EXPECT_EQ(rightAway, project->bookmarks());
+
+    QTest::keyClick(&view, Qt::Key_Y);
+    ASSERT_TRUE(controller->hasPendingEdit());
+    project->setProgress(0, /*animated=*/false, /*immediate=*/true);
+    project->jumpToNextBookmark();
+    EXPECT_DOUBLE_EQ(project->transportState().progress, (2 - 1 + 0.155) / project->editor().lineCount)
+        << "Next Bookmark right after typing";
 }
 
 TEST_F(EditorBookmarkTest, NoLineNoTextOrReadOnlyLeaveTheTextAlone) {

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QFocusEvent>
 #include <QKeyEvent>
 #include <QTest>
 
@@ -39,8 +40,10 @@ protected:
         : defaults(platform::Defaults::Options{dir / "defaults.json", 1h, {}}) {
         KeyBindings bindings;
         bindings.playPause = KeyBindings::Key{kc::p, mod::option};
-        bindings.rewind = KeyBindings::Key{kc::q, 0};             // no modifier: typed
-        bindings.reverse = KeyBindings::Key{kc::e, mod::command}; // Ctrl: typed (edits)
+        bindings.rewind = KeyBindings::Key{kc::q, 0};                      // no modifier: typed
+        bindings.reverse = KeyBindings::Key{kc::e, mod::command};          // Ctrl: a binding
+        bindings.jumpNextBookmark = KeyBindings::Key{kc::c, mod::command}; // Ctrl+C: copying
+        bindings.jumpPrevBookmark = KeyBindings::Key{kc::f7, mod::function};
         bindings.incSpeed = KeyBindings::Key{kc::w, mod::option};
         bindings.decSpeed = KeyBindings::Key{kc::s, mod::option};
         bindings.scrollLineDown = KeyBindings::Key{kc::j, mod::option};
@@ -57,7 +60,7 @@ protected:
     cw::editor::ScriptTextView view;
 };
 
-TEST_F(EditorKeyBindingTest, KeysWithControlOrOptionReachTheDelegateOthersAreTyped) {
+TEST_F(EditorKeyBindingTest, KeysWithModifiersOrFKeysReachTheDelegateOthersAreTypedOrEdit) {
     struct Row {
         Qt::Key key;
         Qt::KeyboardModifiers modifiers;
@@ -70,9 +73,11 @@ TEST_F(EditorKeyBindingTest, KeysWithControlOrOptionReachTheDelegateOthersAreTyp
         {Qt::Key_P, Qt::AltModifier, false, "u", ""},  // key-down swallowed, acts on the key-up
         {Qt::Key_F, Qt::MetaModifier, true, "du", ""}, // winding starts and ends
         {Qt::Key_F, Qt::MetaModifier, false, "du", ""},
-        {Qt::Key_W, Qt::AltModifier, false, "d", ""},   // speed steps on the key-down only
-        {Qt::Key_Q, Qt::NoModifier, true, "", "q"},     // bound without modifiers: typing
-        {Qt::Key_E, Qt::ControlModifier, true, "", ""}, // Ctrl is Qt's editing, never a binding here
+        {Qt::Key_W, Qt::AltModifier, false, "d", ""},    // speed steps on the key-down only
+        {Qt::Key_Q, Qt::NoModifier, true, "", "q"},      // bound without modifiers: typing
+        {Qt::Key_E, Qt::ControlModifier, true, "d", ""}, // Ctrl acts as in the prompter
+        {Qt::Key_C, Qt::ControlModifier, true, "", ""},  // but copying stays copying
+        {Qt::Key_F7, Qt::NoModifier, true, "d", ""},     // an F-key types nothing: a binding
         {Qt::Key_X, Qt::NoModifier, true, "", "x"},
     };
     for (const Row& row : rows) {
@@ -98,6 +103,27 @@ TEST_F(EditorKeyBindingTest, AHeldOneShotKeyActsOnce) {
     QTest::keyRelease(&view, Qt::Key_P, Qt::AltModifier);
     EXPECT_EQ(recorder.calls, "d");
     EXPECT_EQ(view.toPlainText(), QString());
+    view.setKeyEventDelegate(nullptr);
+}
+
+// A release belongs to its press: a wind held here ends when the focus goes (its key-up will
+// reach another window), and a key-up whose press was no binding's is nobody's.
+TEST_F(EditorKeyBindingTest, AHeldWindEndsWithTheFocusAndAReleaseBelongsToItsPress) {
+    Recorder recorder;
+    view.setKeyEventDelegate(&recorder, &defaults);
+    QTest::keyPress(&view, Qt::Key_F, Qt::MetaModifier);
+    QFocusEvent focusOut(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
+    QCoreApplication::sendEvent(&view, &focusOut);
+    EXPECT_EQ(recorder.calls, "du") << "the wind did not end with the focus";
+    QTest::keyRelease(&view, Qt::Key_F, Qt::MetaModifier);
+    EXPECT_EQ(recorder.calls, "du") << "the late release acted again";
+
+    recorder.calls.clear();
+    QTest::keyPress(&view, Qt::Key_B, Qt::NoModifier); // types "b": no binding
+    QTest::keyPress(&view, Qt::Key_Alt, Qt::AltModifier);
+    QTest::keyRelease(&view, Qt::Key_B, Qt::AltModifier); // Alt+B is bound to fast backward
+    QTest::keyRelease(&view, Qt::Key_Alt, Qt::NoModifier);
+    EXPECT_EQ(recorder.calls, "") << "B's release acted as Alt+B's";
     view.setKeyEventDelegate(nullptr);
 }
 

@@ -1,4 +1,5 @@
 // Pictures of a whole editor window with a sample script, light and dark, on a real X server.
+#include "cuewright/editor/BookmarkListController.h"
 #include "cuewright/editor/EditorWindowController.h"
 #include "cuewright/model/Project.h"
 #include "cuewright/model/SettingsKeys.h"
@@ -13,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QLineEdit>
 #include <QTest>
 
 using namespace std::chrono_literals;
@@ -91,6 +93,27 @@ TEST(EditorWindowScreenshots, NarrowWindowAndLongBookmarkLabels) {
         const QString column = folder + "/bookmark-column-long-labels-" + s.name + ".png";
         EXPECT_TRUE(controller->leftSidebarAnchorView()->grab().toImage().save(column))
             << column.toStdString();
+    }
+}
+
+// A bookmark's row while its note is typed in place, light and dark.
+TEST(EditorWindowScreenshots, BookmarkBeingRenamed) {
+    const QString folder = editortest::screenshotFolder();
+    ASSERT_FALSE(folder.isEmpty());
+    ShownWindow shown(QString::fromUtf8(sampleScript), QSize(1280, 800));
+    const auto& controller = shown.controller;
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(controller->window()));
+    QTest::qWait(400); // the editor settles its layout
+    cw::editor::BookmarkListController& list = *controller->bookmarkListController();
+    list.beginRename(1);
+    QLineEdit* field = list.cellNoteEditor(1);
+    ASSERT_TRUE(field && field->isVisible());
+    QTest::keyClicks(field, QStringLiteral("Bridge vote tonight"));
+    for (const auto& s : editortest::lightAndDark) {
+        platform::Appearance::applyToWindow(controller->window(), s.style);
+        QTest::qWait(100);
+        const QString file = folder + "/bookmark-rename-" + s.name + ".png";
+        EXPECT_TRUE(controller->window()->grab().toImage().save(file)) << file.toStdString();
     }
 }
 

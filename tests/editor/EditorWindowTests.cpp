@@ -35,11 +35,13 @@
 #include <QAction>
 #include <QContextMenuEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScrollBar>
+#include <QSpinBox>
 #include <QTest>
 #include <QTextBlock>
 #include <QToolBar>
@@ -153,7 +155,7 @@ void chooseFromButtonMenu(QToolButton* button, QMenu& menu, const QString& title
     ASSERT_TRUE(QTest::qWaitFor([&] { return !menu.isVisible(); }));
 }
 
-std::vector<int> bookmarkLines(const cw::Project& project) {
+std::vector<int> bookmarkLines(cw::Project& project) {
     std::vector<int> lines;
     for (const cw::Bookmark& b : project.bookmarks())
         lines.push_back(b.line);
@@ -453,6 +455,70 @@ TEST_F(EditorWindowTest, BookmarksAreAddedAndRemovedFromTheColumnsButtonsAndMenu
     EXPECT_EQ(w.titleForAction("undo:", nullptr), QStringLiteral("Undo Delete Bookmark"));
 }
 
+// A row's context menu at its place in the column.
+void openRowContextMenu(cw::editor::BookmarkListController& list, int row) {
+    QWidget* viewport = list.tableView().viewport();
+    const QPoint at = list.tableView().visualItemRect(list.tableView().item(row)).center();
+    QContextMenuEvent rightClick(QContextMenuEvent::Mouse, at, viewport->mapToGlobal(at));
+    QApplication::sendEvent(viewport, &rightClick);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return list.contextMenu().isVisible(); }));
+}
+
+void chooseFromContextMenu(cw::editor::BookmarkListController& list, const QString& title) {
+    QMenu& menu = list.contextMenu();
+    for (QAction* item : menu.actions())
+        if (item->text() == title) {
+            QTest::mouseClick(&menu, Qt::LeftButton, {}, menu.actionGeometry(item).center());
+            return;
+        }
+    FAIL() << "no item " << title.toStdString();
+}
+
+// "Rename Bookmark" makes the row's label a field: Return stores the note through the editor (one
+// undo step), Escape keeps the old one; a "*" line takes a note and stays one row. Deleting it
+// takes the "*" off and keeps the rest of the line.
+TEST_F(EditorWindowTest, BookmarksAreRenamedInPlaceAndStarsDeleted) {
+    defaults.set(cw::settings::showBookmarkSidebar, true);
+    EditorWindowController& w = open();
+    w.window()->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w.window()));
+    cw::editor::BookmarkListController& list = *w.bookmarkListController();
+    ASSERT_EQ(list.tableView().count(), 1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return list.cellLabel(0)->isVisible(); }));
+
+    const struct {
+        const char* typed;
+        Qt::Key end;
+        const char* note; // the bookmark's note afterwards
+        const char* label;
+    } renames[] = {{"Top story", Qt::Key_Return, "Top story", "Line 2: Top story…"},
+                   {"Other", Qt::Key_Escape, "Top story", "Line 2: Top story…"},
+                   {"Lead", Qt::Key_Enter, "Lead", "Line 2: Lead…"}};
+    for (const auto& r : renames) {
+        openRowContextMenu(list, 0);
+        chooseFromContextMenu(list, QStringLiteral("Rename Bookmark"));
+        QLineEdit* field = list.cellNoteEditor(0);
+        ASSERT_TRUE(field);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return field->isVisible() && field->hasFocus(); })) << r.typed;
+        EXPECT_FALSE(list.cellLabel(0)->isVisible());
+        QTest::keyClicks(field, QString::fromUtf8(r.typed)); // replaces the selected old text
+        QTest::keyClick(field, r.end);
+        ASSERT_EQ(project->bookmarks().size(), 1u) << r.typed << ": never two rows for one line";
+        EXPECT_EQ(project->bookmarks()[0].userBlurb, r.note) << r.typed;
+        EXPECT_EQ(list.tableView().count(), 1) << r.typed;
+        EXPECT_EQ(list.cellLabel(0)->text(), QString::fromUtf8(r.label)) << r.typed;
+        EXPECT_TRUE(list.cellLabel(0)->isVisible()) << r.typed;
+        EXPECT_EQ(list.renamingRow(), -1) << r.typed;
+    }
+    EXPECT_EQ(w.titleForAction("undo:", nullptr), QStringLiteral("Undo Rename Bookmark"));
+
+    openRowContextMenu(list, 0);
+    chooseFromContextMenu(list, QStringLiteral("Delete Bookmark"));
+    EXPECT_TRUE(project->bookmarks().empty());
+    EXPECT_EQ(project->document().text.string(), QStringLiteral("Good evening.\nIntro\nThis is the news."));
+    EXPECT_EQ(w.titleForAction("undo:", nullptr), QStringLiteral("Undo Delete Bookmark"));
+}
+
 // Typing does not disturb the bookmark column: until the project has the edit the list stays as
 // it is, and afterwards only a row whose label changed is touched; the scroll position and the
 // selection stay throughout.
@@ -582,6 +648,56 @@ TEST_F(EditorWindowTest, BecomingMainAndFullScreen) {
     w.toggleFullScreen();
     EXPECT_FALSE(w.window()->isFullScreen());
     EXPECT_FALSE(platform::Appearance::hasOwnAppearance(w.window()));
+}
+
+// The editor's reading position stays at the transport position through the editor's own layout
+// changes (a resize, full screen, new margins), and a jump to one of the last lines brings that
+// line to the reading position as well.
+TEST_F(EditorWindowTest, TheReadingPositionStaysWithTheTransportThroughLayoutChanges) {
+    QStringList lines;
+    for (int i = 1; i <= 100; ++i)
+        lines << QStringLiteral("Line %1 of a script whose lines wrap when the window narrows.").arg(i);
+    project->setText(AttributedString(lines.join(u'\n')));
+    EditorWindowController& w = open();
+    QApplication::processEvents();
+    cw::editor::ScriptTextView& text = w.editorController()->textView();
+    text.setScrollAnimationDuration(0);
+    // How far the editor's reading position is from the transport's, in pixels of the text.
+    const auto off = [&] {
+        QApplication::processEvents();
+        return text.scrollOffset() - project->transportState().progress * text.usedHeight();
+    };
+    const auto margins = [&](float margin) {
+        return [this, margin] {
+            auto properties = project->document().scriptProperties;
+            properties.prompterMargin = margin;
+            project->setScriptProperties(properties);
+        };
+    };
+    const struct {
+        const char* what;
+        double progress;
+        std::function<void()> change;
+    } cases[] = {
+        {"a narrower window", 0.78, [&] { w.window()->resize(700, 600); }},
+        {"a wider window", 0.78, [&] { w.window()->resize(1200, 800); }},
+        {"full screen", 0.78, [&] { w.toggleFullScreen(); }},
+        {"back from full screen", 0.78, [&] { w.toggleFullScreen(); }},
+        {"wide margins", 0.78, margins(0.4f)},
+        {"no margins", 0.78, margins(0.0f)},
+        {"a jump to one of the last lines", 0.995, [] {}},
+        {"the same with the reading position high up", 0.995,
+         [this] {
+             auto properties = project->document().scriptProperties;
+             properties.indicatorPosition = 0.8f;
+             project->setScriptProperties(properties);
+         }},
+    };
+    for (const auto& c : cases) {
+        project->setProgress(c.progress, /*animated=*/false, /*immediate=*/true);
+        c.change();
+        EXPECT_NEAR(off(), 0, 1.0) << c.what;
+    }
 }
 
 // The status bar and the Script pane show the same speed in words and the same running time: once
@@ -751,4 +867,70 @@ TEST_F(EditorWindowTest, ALongScriptOrALargeFontStaysWithinWhatQtCanLayOut) {
         controller.reset();
         shell->held.reset();
     }
+}
+
+// A 1,000,000-word script runs for more than two days: the Running Time field shows what the
+// status bar shows, and one click on the stepper's up arrow adds one hour (one second with the
+// seconds selected) instead of sending the speed to its maximum.
+TEST_F(EditorWindowTest, RunningTimeBeyondTwoDaysIsShownAndSteppedByOneUnit) {
+    project->setText(manyWords(1000000, 60));
+    EditorWindowController& w = open();
+    w.window()->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w.window()));
+    const auto* pane = w.sidebarController()->currentController<cw::editor::ProjectPropertiesController>();
+    ASSERT_NE(pane, nullptr);
+    cw::controls::TimeControl& picker = *pane->controls().runtimePicker;
+    QSpinBox& stepper = *pane->controls().runtimeStepper;
+    const QLabel& status = w.statusbarController()->runtimeLabel();
+    using Field = cw::controls::TimeControl::Field;
+    const auto shown = [&] {
+        return picker.text(Field::hour) + u':' + picker.text(Field::minute) + u':' +
+               picker.text(Field::second);
+    };
+    ASSERT_GT(project->runningTime(), 48 * 3600.0);
+    EXPECT_TRUE(status.text().startsWith(shown() + u'.'))
+        << status.text().toStdString() << " / " << shown().toStdString();
+    const QString folder = editortest::screenshotFolder();
+    ASSERT_FALSE(folder.isEmpty());
+    EXPECT_TRUE(w.sidebarController()->view()->grab().save(folder + "/running-time-beyond-two-days.png"));
+
+    const struct {
+        Field field;
+        double step; // seconds
+    } steps[] = {{Field::hour, 3600}, {Field::second, 1}, {Field::minute, 60}};
+    for (const auto& s : steps) {
+        // The caret strip under a field selects it, as a click there does.
+        const QRectF field = picker.fieldRect(s.field);
+        QTest::mouseClick(&picker, Qt::LeftButton, {}, QPoint(int(field.center().x()), picker.height() - 2));
+        ASSERT_EQ(picker.selected(), s.field);
+        const double before = picker.totalSeconds();
+        const int value = picker.value(s.field);
+        QTest::mouseClick(&stepper, Qt::LeftButton, {}, QPoint(stepper.width() - 5, stepper.height() / 4));
+        EXPECT_NEAR(project->runningTime(), before + s.step, 0.01) << "one unit up";
+        EXPECT_EQ(picker.value(s.field), value + 1);
+        EXPECT_LT(project->document().speedProperties.scrollSpeedPerc, 100.0);
+        EXPECT_TRUE(status.text().startsWith(shown() + u'.')) << status.text().toStdString();
+    }
+    project->setTotalRuntime(83 * 3600 + 3 * 60 + 1);
+    EXPECT_EQ(shown(), QStringLiteral("83:03:01"));
+    EXPECT_TRUE(w.sidebarController()->view()->grab().save(folder + "/running-time-83-hours.png"));
+}
+
+// Everything selected and deleted with the transport at the end: what is typed next stands at
+// the reading position, where the first line of a text stands, not at the top of the editor.
+TEST_F(EditorWindowTest, TypingAfterDeletingEverythingAtTheEndStandsAtTheReadingPosition) {
+    project->setText(manyWords(3000, 30));
+    EditorWindowController& w = open();
+    w.window()->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w.window()));
+    cw::editor::ScriptTextView& text = w.editorController()->textView();
+    project->setProgress(1, /*animated=*/false, /*immediate=*/true);
+    ASSERT_GT(text.scrollOffset(), 1000);
+    text.setFocus();
+    QTest::keyClick(&text, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(&text, Qt::Key_Delete);
+    QTest::keyClicks(&text, QStringLiteral("Hello"));
+    ASSERT_EQ(text.toPlainText(), QStringLiteral("Hello"));
+    const int line = text.cursorRect().height();
+    EXPECT_NEAR(text.cursorRect().top(), text.topInset(), line) << "at the reading position";
 }

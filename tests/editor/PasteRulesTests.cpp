@@ -101,3 +101,13 @@ TEST(PasteRules, LineEndsAndControlCharactersAreNormalised) {
     style.textColor = kDefault;
     EXPECT_EQ(cw::editor::pastedText(pasted, style, 20).string(), QStringLiteral("one\ntwo\nthree\n"));
 }
+
+TEST(PasteRules, ObjectsAreDropped) {
+    AttributedString pasted(QStringLiteral("a picture: \uFFFC and \uFFFC\uFFFCtwo"),
+                            look(Color::red(), kArial));
+    cw::ScriptImport::DefaultStyle style;
+    style.font = kDefaultFont;
+    style.textColor = kDefault;
+    EXPECT_EQ(cw::editor::pastedText(pasted, style, 20).string(), QStringLiteral("a picture:  and two"));
+    EXPECT_TRUE(cw::editor::pastedText(AttributedString(QStringLiteral("\uFFFC")), style, 20).isEmpty());
+}

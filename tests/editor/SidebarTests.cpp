@@ -26,7 +26,9 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QFontDialog>
 #include <QLabel>
+#include <QPushButton>
 #include <QScrollArea>
 #include <QSlider>
 #include <QSpinBox>
@@ -265,9 +267,9 @@ TEST_F(SidebarTest, PlaybackHoldsBackOtherRefreshes) {
     QApplication::processEvents();
 }
 
-// The picker shows every running time that splits into hours, minutes and seconds, up to 48
-// hours, and a time set in it makes the script last that long.
-TEST_F(SidebarTest, RunningTimePickerTakesUpToFortyEightHours) {
+// The picker shows every running time the status bar shows, beyond 48 hours too, and a time set
+// in it makes the script last that long.
+TEST_F(SidebarTest, RunningTimePickerTakesAnyShownRunningTime) {
     auto pane = load<ProjectPropertiesController>();
     cw::controls::TimeControl& picker = *pane->controls().runtimePicker;
     const struct {
@@ -278,7 +280,8 @@ TEST_F(SidebarTest, RunningTimePickerTakesUpToFortyEightHours) {
                  {37259, 10, 1, 2, 5},
                  {14400, 0.1, 40, 0, 0},
                  {17280, 0.1, 48, 0, 0},
-                 {17281, 0.1, 0, 0, 0}};
+                 {17281, 0.1, 48, 0, 10},
+                 {323273, 0.1, 897, 58, 50}};
     for (const auto& c : cases) {
         setLineCount(c.lines);
         project->setScrollSpeed(0, c.lps, c.lps + 1);
@@ -445,6 +448,20 @@ TEST_F(SidebarTest, EveryResetButtonTakesItsClickAndResets) {
         QTest::mouseClick(hit, Qt::LeftButton, {}, hit->mapFrom(view, centre));
         EXPECT_TRUE(c.isReset()) << c.action;
     }
+}
+
+// The panel opened by "Font…" lists the script's size as the script counts it.
+TEST_F(SidebarTest, TheFontPanelListsTheScriptsOwnSize) {
+    Editor editor = project->editor();
+    editor.typingAttributes.font = platform::Font{QStringLiteral("DejaVu Sans"), 34};
+    project->setEditor(editor);
+    auto pane = load<ProjectPropertiesController>();
+    pane->view()->show();
+    pane->controls().fontButton->click();
+    auto* panel = pane->view()->findChild<QFontDialog*>();
+    ASSERT_TRUE(panel && panel->isVisible());
+    EXPECT_EQ(panel->currentFont().pointSizeF(), 34);
+    panel->close();
 }
 
 TEST_F(SidebarTest, ScreenshotsOfScriptAndOverlayPanes) {

@@ -14,6 +14,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <thread>
 
@@ -267,6 +268,45 @@ TEST_F(ProjectFiles, AFileWithoutTextFailsAfterTheDocumentWasReset) {
     }
     EXPECT_TRUE(opened->document().text.isEmpty());
     EXPECT_EQ(opened->representedPath(), std::nullopt);
+}
+
+// Another program or window writing the script between this project's opening or save and its
+// next save: the save is refused and writes nothing, whether the file was replaced or written in
+// place, until the caller says to overwrite; a removed file is simply written again.
+TEST_F(ProjectFiles, ASaveOverAScriptChangedOnDiskIsRefusedUntilToldToOverwrite) {
+    const auto replaced = [&] {
+        cw::ScriptDocumentFile::save(destination, cw::Document{{}, {}, AttributedString("Theirs")}, {});
+    };
+    const auto writtenInPlace = [&] { std::ofstream(destination, std::ios::app) << "x"; };
+    const auto removed = [&] { fs::remove(destination); };
+    const struct {
+        const char* what;
+        std::function<void()> change;
+        bool refused;
+    } cases[] = {{"replaced", replaced, true},
+                 {"written in place", writtenInPlace, true},
+                 {"removed", removed, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        project->setText(AttributedString("Ours"));
+        project->save(destination.string(), cw::Project::ChangedOnDisk::overwrite);
+        auto opened = cw::Project::create(defaults);
+        opened->loadDocument(destination.string());
+        opened->setText(AttributedString("Ours again"));
+        for (const auto& p : {project, opened}) {
+            c.change();
+            const std::string before = fs::exists(destination) ? fileBytes(destination) : "";
+            if (!c.refused) {
+                p->save(destination.string());
+                continue;
+            }
+            EXPECT_THROW(p->save(destination.string()), cw::ScriptDocumentFile::ChangedOnDiskError);
+            EXPECT_EQ(fileBytes(destination), before) << "the other writer's file was touched";
+            p->save(destination.string(), cw::Project::ChangedOnDisk::overwrite);
+            p->save(destination.string()); // nothing changed on disk since our own save
+        }
+        EXPECT_EQ(savedText(destination).string(), "Ours again");
+    }
 }
 
 TEST_F(ProjectFiles, ExportsLeaveTheUnsavedFlagAndPathAndTellNoOne) {

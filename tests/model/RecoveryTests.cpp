@@ -8,10 +8,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <map>
 #include <set>
 #include <utility>
 
@@ -40,7 +43,12 @@ TEST(RecoveryStoreTest, KeepsReplacesAndForgetsCopiesByTheirScripts) {
     ASSERT_TRUE(store);
     const RecoveryStore::Entry named{RecoveryStore::makeId(), "/home/me/talk.cwr", "talk.cwr"};
     const RecoveryStore::Entry untitled{RecoveryStore::makeId(), std::nullopt, "Untitled"};
+    const RecoveryStore::Entry latin1{RecoveryStore::makeId(), "/home/me/r\xe9sum\xe9.cwr",
+                                      "r\xe9sum\xe9.cwr"};
 
+    RecoveryStore::open(dir / "Other")->write(latin1, documentWith("a name that is not UTF-8"), {});
+    EXPECT_EQ(RecoveryStore::open(dir / "Other")->entries(), std::vector{latin1})
+        << "read back byte for byte";
     store->write(named, documentWith("first draft"), {});
     store->write(untitled, documentWith("no file yet"), {});
     store->write(named, documentWith("second draft"), {});
@@ -70,36 +78,115 @@ TEST(RecoveryStoreTest, ACopyIsNamedInTheIndexBeforeItIsOnDisk) {
     EXPECT_TRUE(named);
 }
 
-TEST(RecoveryStoreTest, OneProcessHoldsTheFolderUntilItLetsGo) {
-    testsupport::TempDir dir;
-    auto first = RecoveryStore::open(dir / "Recovery");
-    ASSERT_TRUE(first);
-    EXPECT_FALSE(RecoveryStore::open(dir / "Recovery"));
-    first.reset();
-    EXPECT_TRUE(RecoveryStore::open(dir / "Recovery"));
+// Every file under `folder` with its bytes, links as where they point.
+std::map<std::string, std::string> contents(const fs::path& folder) {
+    std::map<std::string, std::string> files;
+    for (const auto& item : fs::recursive_directory_iterator(folder)) {
+        const std::string name = fs::relative(item.path(), folder).string();
+        files[name] = item.is_symlink()        ? "-> " + fs::read_symlink(item.path()).string()
+                      : item.is_regular_file() ? fileBytes(item.path())
+                                               : "folder";
+    }
+    return files;
 }
 
-TEST(RecoveryStoreTest, OpeningClearsWhatTheIndexDoesNotNameAndListsOnlyCopiesThatExist) {
+// A Recovery folder that is a link (to the user's documents, say) is refused whole; in a real
+// folder, a copy's name given to a link is neither listed nor followed, and the file behind it
+// is left alone.
+TEST(RecoveryStoreTest, NothingIsReadOrRemovedThroughALink) {
     testsupport::TempDir dir;
-    const RecoveryStore::Entry kept{RecoveryStore::makeId(), std::nullopt, "Untitled"};
-    const RecoveryStore::Entry lost{RecoveryStore::makeId(), std::nullopt, "Untitled"};
-    {
-        const auto store = RecoveryStore::open(dir / "Recovery");
-        store->write(kept, documentWith("kept"), {});
-        store->write(lost, documentWith("lost"), {});
-        fs::remove(store->copyPath(lost.id));
-        // What a write killed half-way leaves behind.
-        std::ofstream(dir / "Recovery" / ".cw-abc123") << "partial";
-        std::ofstream(dir / "Recovery" / (RecoveryStore::makeId() + ".cwr")) << "unnamed";
-    }
+    fs::create_directories(dir / "Documents");
+    std::ofstream(dir / "Documents" / "talk.cwr") << "the user's script";
+    std::ofstream(dir / "Documents" / "notes.txt") << "notes";
+    std::ofstream(dir / "Documents" / (RecoveryStore::makeId() + ".cwr")) << "named like a copy";
+    std::ofstream(dir / "Documents" / std::string(RecoveryStore::indexName)) << "{ damaged";
+    const auto before = contents(dir / "Documents");
+    fs::create_directory_symlink(dir / "Documents", dir / "Recovery");
+
+    std::string whyNot;
+    EXPECT_FALSE(RecoveryStore::open(dir / "Recovery", &whyNot));
+    EXPECT_NE(whyNot.find("symbolic link"), std::string::npos) << whyNot;
+    EXPECT_EQ(contents(dir / "Documents"), before);
+
+    fs::remove(dir / "Recovery");
+    fs::create_directory(dir / "Recovery");
+    fs::create_symlink(dir / "Documents" / "talk.cwr", dir / "Recovery" / (RecoveryStore::makeId() + ".cwr"));
     const auto store = RecoveryStore::open(dir / "Recovery");
-    EXPECT_EQ(store->entries(), std::vector{kept});
+    ASSERT_TRUE(store);
+    EXPECT_TRUE(store->entries().empty());
+    EXPECT_EQ(contents(dir / "Documents"), before);
+}
+
+// Whatever became of the index, no copy is lost: each comes back named as its script was, and a
+// name left without its copy (a kill between removing the two) is dropped.
+TEST(RecoveryStoreTest, ADamagedOrLostIndexIsMadeAgainFromTheCopies) {
+    const std::vector<std::pair<const char*, std::function<void(const fs::path&)>>> damages = {
+        {"not JSON", [](const fs::path& index) { std::ofstream(index) << "{\"scripts\": [{\"id\""; }},
+        {"empty", [](const fs::path& index) { std::ofstream{index}; }},
+        {"no list", [](const fs::path& index) { std::ofstream(index) << "{\"scripts\": 3}"; }},
+        {"gone", [](const fs::path& index) { fs::remove(index); }},
+        {"one name lost",
+         [](const fs::path& index) {
+             std::string json = fileBytes(index);
+             json.erase(json.find("{", json.find("[")), json.find("}") - json.find("{", json.find("[")) + 2);
+             std::ofstream(index) << json;
+         }},
+    };
+    for (const auto& [name, damage] : damages) {
+        testsupport::TempDir dir;
+        const RecoveryStore::Entry named{RecoveryStore::makeId(), (dir / "talk.cwr").string(), "talk.cwr"};
+        const RecoveryStore::Entry untitled{RecoveryStore::makeId(), std::nullopt, "Untitled"};
+        const RecoveryStore::Entry discarded{RecoveryStore::makeId(), std::nullopt, "Untitled"};
+        {
+            const auto store = RecoveryStore::open(dir / "Recovery");
+            store->write(named, documentWith("edited talk"), {});
+            store->write(untitled, documentWith("no file yet"), {});
+            store->write(discarded, documentWith("discarded"), {});
+            fs::remove(store->copyPath(discarded.id));
+            damage(dir / "Recovery" / std::string(RecoveryStore::indexName));
+        }
+        const auto store = RecoveryStore::open(dir / "Recovery");
+        ASSERT_TRUE(store) << name;
+        auto entries = store->entries();
+        std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.id < b.id; });
+        auto expected = std::vector{named, untitled};
+        std::sort(expected.begin(), expected.end(), [](const auto& a, const auto& b) { return a.id < b.id; });
+        EXPECT_EQ(entries, expected) << name;
+        EXPECT_EQ(store->read(named, platform::Defaults::standard()).text.string(), "edited talk") << name;
+        EXPECT_EQ(store->read(untitled, platform::Defaults::standard()).text.string(), "no file yet") << name;
+        // The index written again names them for the next start too.
+        EXPECT_NE(fileBytes(dir / "Recovery" / std::string(RecoveryStore::indexName)).find(named.id),
+                  std::string::npos)
+            << name;
+    }
+}
+
+// A second process keeps its copies in a folder of its own; once it has ended, the next store
+// opened there takes them over, and an empty private folder goes with its process.
+TEST(RecoveryStoreTest, ASecondProcessKeepsPrivateCopiesThatTheNextStartTakesOver) {
+    testsupport::TempDir dir;
+    const RecoveryStore::Entry entry{RecoveryStore::makeId(), std::nullopt, "Untitled"};
+    auto first = RecoveryStore::open(dir / "Recovery");
+    ASSERT_TRUE(first);
+    EXPECT_FALSE(first->isPrivate());
+    auto second = RecoveryStore::open(dir / "Recovery");
+    ASSERT_TRUE(second);
+    EXPECT_TRUE(second->isPrivate());
+    EXPECT_EQ(second->folder().parent_path(), dir / "Recovery");
+    second->write(entry, documentWith("typed in the second"), {});
+    EXPECT_TRUE(RecoveryStore::open(dir / "Recovery")->entries().empty()) << "not while it runs";
+    second.reset(); // killed
+    first.reset();
+
+    const auto next = RecoveryStore::open(dir / "Recovery");
+    ASSERT_EQ(next->entries(), std::vector{entry});
+    EXPECT_EQ(next->read(entry, platform::Defaults::standard()).text.string(), "typed in the second");
     std::set<std::string> files;
     for (const auto& item : fs::directory_iterator(dir / "Recovery")) {
         files.insert(item.path().filename().string());
     }
     EXPECT_EQ(files,
-              (std::set<std::string>{".lock", std::string(RecoveryStore::indexName), kept.id + ".cwr"}));
+              (std::set<std::string>{".lock", std::string(RecoveryStore::indexName), entry.id + ".cwr"}));
 }
 
 // Scheduled writes wait here until the test runs them.
@@ -180,6 +267,31 @@ TEST_F(ScriptRecoveryTest, SavingOrDiscardingRemovesTheCopyUnlessTheProcessIsEnd
         c.end(*recovery, *script);
         EXPECT_EQ(keptTexts().size(), c.kept ? 1u : 0u) << c.name;
     }
+}
+
+// The window's notice hangs on this: a failing write is told once however often it fails, and
+// so is the first write that works again.
+TEST_F(ScriptRecoveryTest, FailingWritesAreToldOnceAndSoIsTheirWorkingAgain) {
+    std::vector<std::string> told;
+    recovery->setProblemHandler([&](const std::string& problem) { told.push_back(problem); });
+    recovery->follow(project);
+    const auto edit = [&](const char* text, size_t toldBefore) {
+        project->setText(AttributedString(text));
+        runScheduled();
+        recovery->flush();
+        for (int pass = 0; pass < 100 && told.size() == toldBefore; ++pass) {
+            QCoreApplication::processEvents();
+        }
+    };
+    fs::remove_all(folder()); // taken away under the running application
+    edit("first", 0);
+    edit("second", 1);
+    fs::create_directory(folder());
+    edit("third", 1);
+    ASSERT_EQ(told.size(), 2u);
+    EXPECT_NE(told[0].find("cannot be written"), std::string::npos) << told[0];
+    EXPECT_EQ(told[1], "");
+    EXPECT_EQ(keptTexts(), std::vector<QString>{"third"});
 }
 
 TEST_F(ScriptRecoveryTest, WriteNowKeepsTheEditsAtOnceAndOnlyWhenThereAreAny) {

@@ -10,6 +10,10 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
+
+#include <pwd.h>
+#include <unistd.h>
 
 using cw::DatabaseError;
 using cw::ScreenDatabase;
@@ -81,11 +85,64 @@ TEST_F(ScreenDatabaseFile, FollowsXdgDataHomeAndThenTheHomeFolder) {
               (support.dir() / "home" / ".local" / "share" / "Cuewright" / "screens.db").string());
 }
 
-TEST_F(ScreenDatabaseFile, FallsBackToTmpWhenTheFolderCannotBeMade) {
+// Without the support folder the file goes to a temporary folder of this user's own; a name
+// another user could have made first in the shared one is never used.
+TEST_F(ScreenDatabaseFile, FallsBackToAPrivateTemporaryFolderWhenTheFolderCannotBeMade) {
     std::ofstream(support.dir() / "a-file") << "not a folder";
     ScopedEnvironment blocked(std::string(cw::applicationSupportVariable),
                               (support.dir() / "a-file" / "Cuewright").string());
-    EXPECT_EQ(ScreenDatabase::path(), "/tmp/cuewright_screens.db");
+    ScopedEnvironment noRuntime("XDG_RUNTIME_DIR", std::nullopt);
+    const fs::path shared = support.dir() / "tmp";
+    fs::create_directories(shared);
+    fs::permissions(shared, fs::perms::all | fs::perms::sticky_bit);
+    ScopedEnvironment tmp("TMPDIR", shared.string());
+    const fs::path own = shared / ("cuewright-" + std::to_string(::geteuid()));
+    const std::string ownFile = (own / "cuewright_screens.db").string();
+
+    EXPECT_EQ(ScreenDatabase::path(), ownFile);
+    EXPECT_EQ(fs::status(own).permissions(), fs::perms::owner_all) << "made closed to others";
+
+    // Planted before us: a link to an open folder, an open folder, and (as root) a folder of
+    // another user holding a database. None is used; nothing is read from them.
+    const fs::path open = support.dir() / "open";
+    fs::create_directories(open);
+    fs::permissions(open, fs::perms::all);
+    struct Plant {
+        const char* name;
+        std::function<bool()> make;
+    };
+    const passwd* nobody = ::getpwnam("nobody");
+    const Plant plants[] = {
+        {"a link", [&] { return fs::create_directory_symlink(open, own), true; }},
+        {"an open folder",
+         [&] { return fs::create_directory(own) && (fs::permissions(own, fs::perms::all), true); }},
+        {"another user's folder",
+         [&] {
+             if (::geteuid() != 0 || nobody == nullptr)
+                 return false;
+             fs::create_directory(own);
+             fs::permissions(own, fs::perms::owner_all);
+             auto planted = ScreenDatabase::create(ownFile, ScreenDatabase::schemaText());
+             ScreenDescription screen;
+             screen.displayUUID = "PLANTED";
+             ScreenDatabase(planted).save(screen);
+             planted.reset();
+             return ::chown(own.c_str(), nobody->pw_uid, nobody->pw_gid) == 0 &&
+                    ::chown(ownFile.c_str(), nobody->pw_uid, nobody->pw_gid) == 0;
+         }},
+    };
+    for (const Plant& plant : plants) {
+        fs::remove_all(own);
+        if (!plant.make()) {
+            continue; // needs root
+        }
+        SCOPED_TRACE(plant.name);
+        const std::string path = ScreenDatabase::path();
+        EXPECT_EQ(path, "");
+        ScreenDatabase database(ScreenDatabase::create(path, ScreenDatabase::schemaText()));
+        EXPECT_EQ(database.load("PLANTED"), std::nullopt);
+    }
+    fs::remove_all(own);
 }
 
 // ---- making the file

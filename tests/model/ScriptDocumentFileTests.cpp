@@ -437,7 +437,7 @@ TEST_F(ScriptFile, AFileWithoutPropertiesTableFailsWithTheSqlError) {
     c->run("INSERT INTO metainfo VALUES (1)");
     c->run("INSERT INTO texts VALUES (CAST('{\\rtf1 Plain}' AS BLOB))");
     c.reset();
-    EXPECT_THROW(reopen(), sql::Result);
+    EXPECT_THROW(reopen(), ProjectError);
 }
 
 TEST_F(ScriptFile, AFileWithoutBookmarksTableOpensWithItsText) {
@@ -499,12 +499,47 @@ TEST_F(ScriptFile, OpeningFailuresHaveTheirTexts) {
     EXPECT_EQ(reopen().text.string(), "fine"); // a NULL version reads as 1
 }
 
-TEST_F(ScriptFile, FilesThatAreNoDatabaseFailWithTheSqlError) {
-    writeBytes(path, "This is not a database, just some words that go on for a while.");
-    EXPECT_THROW(reopen(), sql::Result);
-    EXPECT_THROW(ScriptDocumentFile::open(dir / "missing.cwr", defaults), sql::Result);
-    // Opening changes nothing.
-    EXPECT_EQ(fileBytes(path), "This is not a database, just some words that go on for a while.");
+// What the person opening a file is told: which file, and why in words, never SQLite's own text;
+// opening changes nothing.
+TEST_F(ScriptFile, AFileThatIsNoScriptIsNamedWithTheReason) {
+    ScriptDocumentFile::save(path, Document{{}, {}, AttributedString(QString(20000, QChar('x')))}, {});
+    std::string damaged = fileBytes(path);
+    damaged.replace(4096, 4096, 4096, '\xff');
+    const struct {
+        std::string name;
+        std::function<void(const fs::path&)> make;
+        std::string because;
+    } cases[] = {
+        {"words.cwr", [](const fs::path& p) { writeBytes(p, "This is not a database, just some words."); },
+         "it is not a Cuewright script"},
+        {"other.cwr",
+         [](const fs::path& p) { sql::Connection::open(p.string())->execute("CREATE TABLE t (x)"); },
+         "it is not a Cuewright script"},
+        {"damaged.cwr", [&](const fs::path& p) { writeBytes(p, damaged); }, "it is damaged"},
+        {"missing.cwr", [](const fs::path&) {}, "there is no such file"},
+        {"folder.cwr", [](const fs::path& p) { fs::create_directory(p); }, "it is not a file"},
+        {"private.cwr",
+         [&](const fs::path& p) {
+             writeBytes(p, fileBytes(path));
+             fs::permissions(p, fs::perms::none);
+         },
+         ::geteuid() == 0 ? "" : "you don\u2019t have permission to view it"},
+    };
+    for (const auto& c : cases) {
+        c.make(dir / c.name);
+        if (c.because.empty()) {
+            continue; // root reads every file
+        }
+        const std::string before = fs::is_regular_file(dir / c.name) ? fileBytes(dir / c.name) : "";
+        try {
+            ScriptDocumentFile::open(dir / c.name, defaults);
+            ADD_FAILURE() << c.name << " opened";
+        } catch (const ProjectError& e) {
+            EXPECT_EQ(std::string(e.what()), "The file \u201C" + c.name +
+                                                 "\u201D couldn\u2019t be opened because " + c.because + ".");
+        }
+        EXPECT_EQ(fs::is_regular_file(dir / c.name) ? fileBytes(dir / c.name) : "", before) << c.name;
+    }
     EXPECT_FALSE(fs::exists(dir / "missing.cwr"));
 }
 

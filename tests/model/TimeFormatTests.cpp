@@ -28,10 +28,13 @@ TEST(SplitDuration, TruncatesEachPart) {
     EXPECT_EQ(splitDuration(3725.9), (cw::SplitDuration{1, 2, 5}));
     EXPECT_EQ(splitDuration(172800), (cw::SplitDuration{48, 0, 0}));
     EXPECT_EQ(splitDuration(0), (cw::SplitDuration{0, 0, 0}));
+    EXPECT_EQ(splitDuration(299'581.05), (cw::SplitDuration{83, 13, 1})) << "beyond two days";
+    EXPECT_EQ(splitDuration(3'232'725.7), (cw::SplitDuration{897, 58, 45}));
+    EXPECT_EQ(splitDuration(3600 - 1e-7), (cw::SplitDuration{1, 0, 0})) << "a rounding error below the hour";
 }
 
-TEST(SplitDuration, OutOfRangeAndNonFiniteGiveZero) {
-    EXPECT_EQ(splitDuration(172801), (cw::SplitDuration{}));
+TEST(SplitDuration, BelowZeroAndNonFiniteGiveZeroAboveAYearAYear) {
+    EXPECT_EQ(splitDuration(cw::longestShownDuration + 5), (cw::SplitDuration{8760, 0, 0}));
     EXPECT_EQ(splitDuration(-0.5), (cw::SplitDuration{}));
     EXPECT_EQ(splitDuration(std::numeric_limits<double>::quiet_NaN()), (cw::SplitDuration{}));
     EXPECT_EQ(splitDuration(std::numeric_limits<double>::infinity()), (cw::SplitDuration{}));

@@ -2,6 +2,7 @@
 // list of new projects, and closing projects.
 #include "cuewright/model/Project.h"
 #include "cuewright/model/ProjectError.h"
+#include "cuewright/model/RecoveryStore.h"
 #include "cuewright/model/ScreenManager.h"
 #include "cuewright/model/UserDefaults.h"
 #include "cuewright/model/Workspace.h"
@@ -26,6 +27,8 @@
 #include <utility>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -159,8 +162,70 @@ TEST_F(WorkspaceTest, AnUnknownExtensionIsNotSupportedAndOpensNothing) {
 
 TEST_F(WorkspaceTest, AReadersErrorIsPassedOnAndOpensNothing) {
     EXPECT_THROW(workspace.openProject(textFile("latin1.txt", "caf\xE9").string()), platform::PlainTextError);
-    EXPECT_THROW(workspace.openProject((dir / "missing.cwr").string()), sql::Result);
+    EXPECT_THROW(workspace.openProject((dir / "missing.cwr").string()), cw::ProjectError);
     EXPECT_TRUE(workspace.projects().empty());
+}
+
+// A save killed half-way leaves its working copy beside the script; opening the script clears
+// it as the next save would, and leaves a save in progress and the user's own files alone.
+TEST_F(WorkspaceTest, OpeningAScriptRemovesWorkingCopiesOfSavesThatWereKilled) {
+    auto project = workspace.newProject();
+    project->save((dir / "script.cwr").string());
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::_exit(0);
+    }
+    ::waitpid(child, nullptr, 0);
+    const std::string stale = ".cw-" + std::to_string(child) + "-aB3xY9";
+    const std::string saving = ".cw-" + std::to_string(::getpid()) + "-aB3xY9";
+    writeBytes(dir / stale, "half a script");
+    writeBytes(dir / saving, "a script being saved");
+    workspace.openProject((dir / "script.cwr").string());
+    EXPECT_FALSE(fs::exists(dir / stale));
+    EXPECT_TRUE(fs::exists(dir / saving));
+    EXPECT_TRUE(fs::exists(dir / "script.cwr"));
+}
+
+// Names as a Latin-1 system writes them (not UTF-8) are read, saved and exported under their own
+// bytes, whatever the reader.
+TEST_F(WorkspaceTest, NamesThatAreNotUtf8OpenSaveAndExportUnderTheirOwnBytes) {
+    const fs::path fixtures(CW_FIXTURES_DIR);
+    const struct {
+        std::string name;
+        std::function<void(const fs::path&)> make;
+    } cases[] = {
+        {"na\xefve.txt", [](const fs::path& p) { writeBytes(p, "Plain words"); }},
+        {"na\xefve.rtf", [](const fs::path& p) { writeBytes(p, "{\\rtf1 Plain words}"); }},
+        {"caf\xe9.docx", [&](const fs::path& p) { fs::copy_file(fixtures / "script-sample.docx", p); }},
+        {"caf\xe9.doc", [&](const fs::path& p) { fs::copy_file(fixtures / "script-sample.doc", p); }},
+        {"caf\xe9.pdf", [&](const fs::path& p) { fs::copy_file(fixtures / "script-sample.pdf", p); }},
+    };
+    for (const auto& c : cases) {
+        c.make(dir / c.name);
+        const auto project = workspace.openProject((dir / c.name).string());
+        EXPECT_FALSE(project->document().text.string().isEmpty()) << c.name;
+        EXPECT_FALSE(project->document().text.string().startsWith("Could not read from file")) << c.name;
+    }
+    const auto project = workspace.projects().back();
+    const std::string script = (dir / "caf\xe9.cwr").string();
+    project->save(script);
+    EXPECT_EQ(workspace.openProject(script)->document().text.string(), project->document().text.string());
+    project->exportPlainText((dir / "caf\xe9.txt").string());
+    project->exportRTF((dir / "caf\xe9.rtf").string());
+    project->exportDOCX((dir / "caf\xe9 copy.docx").string());
+    for (const char* name : {"caf\xe9.cwr", "caf\xe9.txt", "caf\xe9.rtf", "caf\xe9 copy.docx"}) {
+        EXPECT_TRUE(fs::is_regular_file(dir / name)) << name;
+    }
+}
+
+// A recovery copy of a script whose name is not UTF-8 comes back under that very name.
+TEST_F(WorkspaceTest, ARecoveryCopyKeepsANameThatIsNotUtf8) {
+    const auto store = cw::RecoveryStore::open(dir / "Recovery");
+    ASSERT_TRUE(store);
+    const std::string script = (dir / "caf\xe9.cwr").string();
+    store->write({"0a1b", script, "caf\xe9.cwr"}, cw::Document{}, {});
+    ASSERT_EQ(store->entries().size(), 1u);
+    EXPECT_EQ(store->entries().front().originalPath, script);
 }
 
 TEST_F(WorkspaceTest, APipeNamedLikeADocumentIsRefusedUnreadWhateverItsType) {

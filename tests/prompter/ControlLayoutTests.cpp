@@ -56,6 +56,52 @@ TEST(PrompterControls, ScaleOfExactlySevenTenthsDrawsNoLabels) {
     EXPECT_FALSE(exact->controls().drawsControlLabels());
 }
 
+// Linux key names are long: every hint is whole and read at a glance, from the full-size controls
+// down to the smallest that show hints. On a control it lies inside, clear of the symbol and of
+// the other hints; a binding a control has no room for goes beside it, over no other control.
+TEST(PrompterControls, LongKeyNamesAreWholeAndClearOfEverythingElse) {
+    cw::KeyHints hints;
+    hints.playPause = QStringLiteral("Shift+Super+F12");
+    hints.rewind = QStringLiteral("Alt+P");
+    hints.incSpeed = QStringLiteral("Super+K");
+    hints.decSpeed = QStringLiteral("Space");
+    hints.lineUp = QStringLiteral("Shift+Super+F12");
+    hints.lineDown = QStringLiteral("Backspace");
+    for (const QSize size : {QSize(1200, 700), QSize(1000, 528)}) {
+        auto view = cwtest::makeView(size.width(), size.height());
+        view->controls().setKeyHints(hints);
+        const cw::PrompterControlPanel& c = view->controls();
+        const cw::ControlLayer* layers[] = {&c.transportLayer(), &c.rewindLayer(), &c.speedLayer(),
+                                            &c.lineUpLayer(), &c.lineDownLayer()};
+        for (const cw::ControlLayer* layer : layers) {
+            const std::vector<cw::controls::PlacedHint> placed = layer->placedHints();
+            const std::vector<cw::controls::PlacedHint> beside = layer->besideHints();
+            std::size_t texts = beside.size();
+            for (const auto& hint : placed) {
+                SCOPED_TRACE(hint.text.toStdString() + " at " + std::to_string(size.width()));
+                ++texts;
+                EXPECT_TRUE(layer->bounds().contains(hint.box)) << "cut off at the control's edge";
+                EXPECT_FALSE(hint.box.intersects(layer->symbolBounds())) << "over the symbol";
+                EXPECT_GE(hint.font.pointSizeF(), cw::controls::minimumHintPointSize) << "too small to read";
+                for (const auto& other : placed) {
+                    EXPECT_TRUE(&other == &hint || !hint.box.intersects(other.box))
+                        << "over " << other.text.toStdString();
+                }
+            }
+            for (const auto& hint : beside) {
+                SCOPED_TRACE(hint.text.toStdString() + " beside, at " + std::to_string(size.width()));
+                EXPECT_GE(hint.font.pointSizeF(), cw::controls::minimumHintPointSize) << "too small to read";
+                const QRectF inPanel = hint.box.translated(layer->frame().topLeft());
+                EXPECT_TRUE(c.uiLayer().bounds().contains(inPanel)) << "off the view";
+                for (const cw::ControlLayer* other : layers) {
+                    EXPECT_FALSE(inPanel.intersects(other->frame())) << "over a control";
+                }
+            }
+            EXPECT_EQ(texts, layer == &c.speedLayer() ? 4u : 2u) << "a hint went missing";
+        }
+    }
+}
+
 TEST(PrompterControls, BothFlipsMoveTheReadOutAndTheBar) {
     auto view = cwtest::makeView(1200, 700);
     view->updateDisplay([](auto& s) {

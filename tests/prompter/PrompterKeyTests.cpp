@@ -18,6 +18,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFocusEvent>
 #include <QKeyEvent>
 
 #include <string>
@@ -335,6 +336,41 @@ TEST_F(PrompterKeyTest, FastWindingActsWhileHeldAndReleasesToForwards) {
     EXPECT_TRUE(up(kc::r, plain));
     EXPECT_EQ(delegate->calls.back(), factor(1.0));
     EXPECT_EQ(delegate->calls.size(), 4u);
+}
+
+// A release belongs to its press: a wind ends when the view loses the focus (its key-up will reach
+// another window), and a key-up whose press was no binding's is nobody's, whatever is held by then.
+TEST_F(PrompterKeyTest, AHeldWindEndsWithTheFocusAndAReleaseBelongsToItsPress) {
+    bind(KeyBindings::Action::ffwd, kc::f);
+    keyClick(view.get(), Qt::Key_Space);
+    sendKey(view.get(), QEvent::KeyPress, Qt::Key_F);
+    EXPECT_EQ(delegate->calls.back(), factor(5.0));
+    QFocusEvent focusOut(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
+    QCoreApplication::sendEvent(view.get(), &focusOut);
+    EXPECT_EQ(delegate->calls.back(), factor(1.0)) << "the wind went on without the focus";
+    const std::size_t calls = delegate->calls.size();
+    sendKey(view.get(), QEvent::KeyRelease, Qt::Key_F);
+    EXPECT_EQ(delegate->calls.size(), calls) << "the late release acted again";
+
+    // Running backwards; F (now unbound) goes down, then Alt; F comes up with Alt+F bound.
+    bind(KeyBindings::Action::ffwd, kc::f, mod::option);
+    sendKey(view.get(), QEvent::KeyPress, Qt::Key_F);
+    sendKey(view.get(), QEvent::KeyPress, Qt::Key_Alt, Qt::AltModifier);
+    sendKey(view.get(), QEvent::KeyRelease, Qt::Key_F, Qt::AltModifier);
+    sendKey(view.get(), QEvent::KeyRelease, Qt::Key_Alt);
+    EXPECT_EQ(delegate->calls.size(), calls) << "F's release acted as Alt+F's";
+}
+
+// A bound key wins over the window's menu shortcuts (Ctrl+D is the menus' Insert Bookmark).
+TEST_F(PrompterKeyTest, BoundKeysTakeTheShortcutOverrideOthersLeaveIt) {
+    bind(KeyBindings::Action::playPause, kc::d, mod::command);
+    for (const auto& [key, bound] : {std::pair{Qt::Key_D, true}, std::pair{Qt::Key_E, false}}) {
+        QKeyEvent override(QEvent::ShortcutOverride, key, Qt::ControlModifier);
+        override.ignore();
+        QCoreApplication::sendEvent(view.get(), &override);
+        EXPECT_EQ(override.isAccepted(), bound) << key;
+    }
+    EXPECT_TRUE(delegate->calls.empty()) << "the override only keeps the key; the press acts";
 }
 
 TEST_F(PrompterKeyTest, ReverseNegatesTheViewsFactorAndSpeedBindingsStep) {

@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -414,6 +415,39 @@ TEST_F(PrompterWindowTest, DisplayBoundWindowOpensFullScreenOnItsDisplayAndWrite
     const auto& stored = project->editor().screenManager->availableScreens().at(display().displayUUID);
     EXPECT_FALSE(stored.isActive);
     EXPECT_FALSE(w->screenDesc()->isActive); // applied once more as it came back
+}
+
+// A display-bound window may cover the editor's own screen: its Full Screen button and its menu's
+// Switch Display Off close it and store the display as switched off.
+TEST_F(PrompterWindowTest, DisplayBoundWindowsFullScreenButtonAndMenuSwitchTheDisplayOff) {
+    for (const bool fromMenu : {false, true}) {
+        auto w = make(TeleprompterWindowPreset::normal, display());
+        w->showFullScreen(QGuiApplication::primaryScreen());
+        windowtests::processEvents();
+        ASSERT_TRUE(w->window()->isVisible());
+        if (fromMenu) {
+            QAction* off = nullptr;
+            for (QAction* item : w->menu()->actions())
+                if (item->text() == "Switch Display Off")
+                    off = item;
+            ASSERT_TRUE(off);
+            off->trigger();
+        } else {
+            QAbstractButton* button = w->toggleFullscreenButton();
+            const QPoint at = button->mapTo(w->window(), button->rect().center());
+            ASSERT_EQ(w->window()->childAt(at), button) << "covered, or not in the bar";
+            const QPoint centre = button->rect().center();
+            QMouseEvent press(QEvent::MouseButtonPress, centre, button->mapToGlobal(centre), Qt::LeftButton,
+                              Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(button, &press);
+            QMouseEvent release(QEvent::MouseButtonRelease, centre, button->mapToGlobal(centre),
+                                Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+            QApplication::sendEvent(button, &release);
+        }
+        windowtests::processEvents();
+        EXPECT_FALSE(w->window()->isVisible()) << (fromMenu ? "menu" : "button");
+        EXPECT_FALSE(project->editor().screenManager->availableScreens().at(display().displayUUID).isActive);
+    }
 }
 
 TEST_F(PrompterWindowTest, DisplayBoundWindowTakesItsDescriptionsSettings) {

@@ -328,6 +328,8 @@ TEST_F(BluetoothServerTest, WritesDriveTheActiveScript) {
         EXPECT_EQ(project->document().speedProperties.scrollSpeedPerc, c.speed);
         EXPECT_EQ(project->transportState().ffwdFactor, 1.0);
     }
+    writeWhole({"c1:c8,c10:1e308"});
+    EXPECT_EQ(project->transportState().ffwdFactor, 5.0) << "held to the fastest winding";
     EXPECT_EQ(write("5", 3).errorName(), "org.bluez.Error.InvalidOffset") << "a piece that continues nothing";
     EXPECT_EQ(write(std::string(600, 'x')).errorName(), "org.bluez.Error.InvalidValueLength");
 }

@@ -59,7 +59,8 @@ TEST_P(BonjourServerTest, EveryRefusalHasItsNameAndReason) {
         {R"({"payload":{"cmdname":"rewind"}})", "proterr", "Unsupported command: rewind"},
     };
     for (const auto& row : rows) {
-        const json reply = peer.ask(server->port(), row.request);
+        // Long enough to earn its refusal.
+        const json reply = peer.ask(server->port(), row.request + std::string(64, ' '));
         EXPECT_EQ(reply, (json{{"protver", 1},
                                {"paylodetype", "error"},
                                {"payload", {{"name", row.name}, {"reason", row.reason}}}}))
@@ -151,15 +152,16 @@ TEST_P(BonjourServerTest, ErrorRepliesAreNeverAnswered) {
     // Two servers: the refusal of a stray datagram is not refused in turn.
     auto other = cw::BonjourServer::make(net);
     other->start("Other", 0);
-    other->socket()->sendData(sockets::Data{'h', 'i'}, "localhost", server->port(), 1.0, 1);
+    other->socket()->sendData(sockets::Data(64, 'h'), "localhost", server->port(), 1.0, 1);
     ASSERT_TRUE(dispatch::runMainUntil([&] { return other->handledCount() == 1; }, 5s));
     EXPECT_EQ(other->answeredCount(), 0u);
     EXPECT_EQ(server->handledCount(), 3u);
     EXPECT_EQ(server->answeredCount(), 2u);
 
     // A "result" still gets its refusal.
-    EXPECT_EQ(peer.ask(server->port(), R"({"paylodetype":"result"})")["payload"]["reason"],
-              "Expected to receive a payload of type command but got result");
+    EXPECT_EQ(
+        peer.ask(server->port(), R"({"paylodetype":"result"})" + std::string(64, ' '))["payload"]["reason"],
+        "Expected to receive a payload of type command but got result");
     other->stop();
 }
 
@@ -185,14 +187,15 @@ TEST_P(BonjourServerTest, ANulByteMakesTheWholeDatagramNoJson) {
     EXPECT_TRUE(delegate->commands.empty());
 }
 
-// One-byte datagrams from one address, with the clock standing still: the refusals stop at the
-// budget, and a request among them is still answered.
-TEST_P(BonjourServerTest, ABurstOfOneByteDatagramsDrawsBoundedRefusals) {
+// Junk from one address, with the clock standing still: the refusals stop at the budget, and a
+// request among them is still answered.
+TEST_P(BonjourServerTest, ABurstOfJunkDrawsBoundedRefusals) {
     const auto frozen = cw::ErrorReplyBudget::Clock::now();
     auto still = cw::BonjourServer::make(net, [frozen] { return frozen; });
     still->setDelegate(delegate);
     still->start("Still", 0);
     const uint16_t port = still->port();
+    const std::string junk(64, 'x'); // long enough to earn a refusal
     std::uint64_t sent = 0;
     bool answered = false;
     const auto readReplies = [&] {
@@ -203,7 +206,7 @@ TEST_P(BonjourServerTest, ABurstOfOneByteDatagramsDrawsBoundedRefusals) {
     // In steps the receive buffer holds whole: each step is handled before the next is sent.
     for (int step = 0; step < 100; ++step) {
         for (int i = 0; i < 100; ++i) {
-            ASSERT_TRUE(peer.send(port, "x"));
+            ASSERT_TRUE(peer.send(port, junk));
             ++sent;
         }
         if (step == 50) {
@@ -226,6 +229,49 @@ TEST_P(BonjourServerTest, ABurstOfOneByteDatagramsDrawsBoundedRefusals) {
     still->stop();
 }
 
+// Slow junk of every size, each datagram followed by a request whose status marks the end of
+// its replies: no error reply is more than three times its datagram, shorter junk gets none.
+TEST_P(BonjourServerTest, ErrorRepliesAreNeverMuchLargerThanTheirDatagram) {
+    testsupport::LogCapture log;
+    delegate->answer = [](const NetworkCommand& c) {
+        return c.command.kind == K::reportStatus ? NetworkAnswer::ok(sampleReport())
+                                                 : NetworkAnswer::noDocumentActive();
+    };
+    std::vector<std::string> datagrams(60, "x"); // the slow one-byte junk, a minute of it
+    for (const std::size_t size : {2, 8, 46, 47, 48, 100, 240}) {
+        datagrams.push_back(std::string(size, 'x'));
+    }
+    datagrams.push_back("[1,2]");
+    datagrams.push_back(R"({"protver":3,"payload":{"cmdname":"Rewind"}})");
+    datagrams.push_back(R"({"protver":2,"payload":{"cmdname":"Rewind"}})"); // the delegate's failure
+    datagrams.push_back(R"({"payload":{"cmdname":"Rewind"}})");             // a request, but too short
+    std::size_t in = 0, out = 0, replied = 0;
+    for (const std::string& datagram : datagrams) {
+        ASSERT_TRUE(peer.send(server->port(), datagram));
+        ASSERT_TRUE(peer.send(server->port(), statusRequest));
+        std::size_t bytes = 0;
+        for (;;) {
+            const auto reply = peer.receive();
+            ASSERT_TRUE(reply) << datagram;
+            if (json::parse(*reply, nullptr, false).value("paylodetype", "") == "result") {
+                break;
+            }
+            bytes += reply->size();
+            ++replied;
+        }
+        EXPECT_LE(bytes, 3 * datagram.size()) << datagram;
+        in += datagram.size();
+        out += bytes;
+    }
+    EXPECT_LE(out, 3 * in);
+    EXPECT_GE(replied, 4u) << "junk long enough still learns why it was refused";
+    EXPECT_EQ(server->tooShortCount(), datagrams.size() - replied);
+    const auto lines = log.lines();
+    EXPECT_EQ(
+        std::count(lines.begin(), lines.end(), "error replies to datagrams too short for them are withheld"),
+        1);
+}
+
 INSTANTIATE_TEST_SUITE_P(Loopback, BonjourServerTest, ::testing::Values(AF_INET, AF_INET6),
                          [](const auto& info) { return info.param == AF_INET ? "IPv4" : "IPv6"; });
 
@@ -239,7 +285,9 @@ TEST(BonjourServerWithoutDaemon, AnswersWhileTheDiscoveryWaits) {
     testsupport::LogCapture log;
     auto server = cw::BonjourServer::make(platform::NetService::make());
     server->start("Alone", 0);
-    EXPECT_EQ(Peer().ask(server->port(), R"({"payload":{"cmdname":"Rewind"}})")["payload"]["name"], "generr");
+    EXPECT_EQ(
+        Peer().ask(server->port(), R"({"protver":2,"payload":{"cmdname":"Rewind"}})")["payload"]["name"],
+        "generr");
     EXPECT_FALSE(server->isPublished());
     ASSERT_FALSE(log.lines().empty());
     EXPECT_EQ(log.lines()[0].rfind("DNS-SD: cannot reach the Avahi daemon (", 0), 0u) << log.lines()[0];

@@ -115,7 +115,7 @@ TEST_F(WorkspaceNetworkingTest, ValuesThatAreNotFiniteChangeNothing) {
     EXPECT_EQ(project->transportState().ffwdFactor, 1);
 }
 
-TEST_F(WorkspaceNetworkingTest, RemoteSpeedsAreHeldToTheRangeOfTheControls) {
+TEST_F(WorkspaceNetworkingTest, RemoteSpeedsAndDirectionsAreHeldToTheRangeOfTheControls) {
     auto project = activeScript(120);
     struct Row {
         double sent, held;
@@ -125,10 +125,17 @@ TEST_F(WorkspaceNetworkingTest, RemoteSpeedsAreHeldToTheRangeOfTheControls) {
         EXPECT_EQ(project->document().speedProperties.scrollSpeedPerc, row.held) << row.sent;
         EXPECT_EQ(defaults.doubleForKey(cw::settings::defaultScrollSpeed), row.held) << row.sent;
     }
+    for (const Row& row : {Row{1e308, 5}, Row{6, 5}, Row{-1e308, -5}, Row{-5, -5}, Row{-0.5, -0.5}}) {
+        EXPECT_EQ(report(C::setScrollDirection(row.sent)).scrollDirection, row.held) << row.sent;
+        EXPECT_EQ(project->transportState().ffwdFactor, row.held) << row.sent;
+    }
     const auto server = startedServer();
     const char* huge = R"({"payload":{"cmdname":"SetScrollSpeed","cmdparams":{"speed":1e308}}})";
     EXPECT_EQ(Peer().ask(server->port(), huge)["payload"]["status"]["scrollSpeed"], 100.0);
     EXPECT_EQ(defaults.doubleForKey(cw::settings::defaultScrollSpeed), 100.0);
+    const char* far = R"({"payload":{"cmdname":"SetScrollDirection","cmdparams":{"direction":-1e308}}})";
+    EXPECT_EQ(Peer().ask(server->port(), far)["payload"]["status"]["scrollDirection"], -5.0);
+    EXPECT_EQ(project->transportState().ffwdFactor, -5.0);
 }
 
 TEST_F(WorkspaceNetworkingTest, TheServerCarriesRequestsOutOnTheWorkspace) {
@@ -138,7 +145,7 @@ TEST_F(WorkspaceNetworkingTest, TheServerCarriesRequestsOutOnTheWorkspace) {
     const auto ask = [&](const std::string& request) { return peer.ask(server->port(), request)["payload"]; };
     for (const auto* name : {"ReportStatus", "StartPlayback", "StopPlayback", "Rewind", "SetScrollSpeed",
                              "SetScrollDirection"}) {
-        EXPECT_EQ(ask(json{{"payload", {{"cmdname", name}}}}.dump()),
+        EXPECT_EQ(ask(json{{"protver", 2}, {"payload", {{"cmdname", name}}}}.dump()),
                   (json{{"name", "nodoc"}, {"reason", "No document active."}}))
             << name;
     }
@@ -164,7 +171,9 @@ TEST_F(WorkspaceNetworkingTest, StopThenStartLeavesOneServerPublishedAtItsRealPo
     ASSERT_TRUE(dispatch::runMainUntil([&] { return server->isPublished(); }, 5s));
     EXPECT_EQ(net->published(), (std::vector<platform::FakeNetService::Published>{
                                     {"Studio", "_cuewright._udp", "", server->port()}}));
-    EXPECT_EQ(Peer().ask(server->port(), R"({"payload":{"cmdname":"Rewind"}})")["payload"]["name"], "nodoc");
+    EXPECT_EQ(
+        Peer().ask(server->port(), R"({"protver":2,"payload":{"cmdname":"Rewind"}})")["payload"]["name"],
+        "nodoc");
     const auto lines = log.lines();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "starting networking under name Studio ..."), 4);
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "stopping networking ..."), 1);

@@ -20,7 +20,11 @@
 #include <QUrlQuery>
 
 #include <fstream>
+
 #include <map>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -208,6 +212,13 @@ struct FakeMovePlatform : MovePlatform {
     QString executablePath() const override { return executable; }
     QString resolvedPath(const QString& path) const override { return QDir::cleanPath(path); }
     QString homeFolder() const override { return "/home/ann"; }
+    std::optional<Mount> mount =
+        Mount{"/tmp/.mount_CuewrA1", "Cuewright.AppImage", "fuse.Cuewright.AppImage"};
+    std::optional<Mount> mountHolding(const QString& path) const override {
+        if (mount && path.startsWith(mount->point + u'/'))
+            return mount;
+        return Mount{"/", "/dev/sda1", "ext4"};
+    }
     QStringList downloadsFolders() const override { return {"/home/ann/Downloads"}; }
     ApplicationsFolder describeFolder(const QString& folder, const QString&) const override {
         auto it = folders.find(folder);
@@ -222,6 +233,10 @@ struct FakeMovePlatform : MovePlatform {
         note("run " + program + " " + args.join(' '));
         return pkexecStatus;
     }
+    int runPrivileged(const QString& script, const QString& input) override {
+        note("privileged " + script + " < " + input);
+        return pkexecStatus;
+    }
     bool note(const QString& call) {
         calls.push_back(call);
         return true;
@@ -231,8 +246,17 @@ struct FakeMovePlatform : MovePlatform {
     }
     bool moveToTrash(const QString& path) override { return note("trash " + path); }
     bool remove(const QString& path, QString&) override { return note("remove " + path); }
-    bool copy(const QString& from, const QString& to, QString&) override {
-        return note("copy " + from + " " + to);
+    bool copyFails = false;
+    std::optional<QString> copyBeside(const QString& from, const QString& to, QString& error) override {
+        note("copy " + from + " beside " + to);
+        if (copyFails) {
+            error = "disk full";
+            return std::nullopt;
+        }
+        return to + ".staged";
+    }
+    bool rename(const QString& from, const QString& to, QString&) override {
+        return note("rename " + from + " " + to);
     }
     bool isRunning(const QString&) const override { return running; }
     qint64 processId() const override { return 4242; }
@@ -254,8 +278,9 @@ TEST_F(MoverFixture, AMoveReplacesTheOldCopyAndRelaunchesTheNewOne) {
     EXPECT_EQ(mover.offerMoveToApplicationsFolder(), AppMover::Outcome::moved);
     const std::vector<QString> expected{
         "ask Move to Applications folder in your Home folder?",
+        "copy /home/ann/Downloads/Cuewright.AppImage beside " + dest,
         "trash " + dest,
-        "copy /home/ann/Downloads/Cuewright.AppImage " + dest,
+        "rename " + dest + ".staged " + dest,
         "remove /home/ann/Downloads/Cuewright.AppImage",
         "start /bin/sh -c " + relaunchCommand(4242, dest),
     };
@@ -277,7 +302,8 @@ TEST_F(MoverFixture, CancelledAuthorisationOnlyLogs) {
     fake.pkexecStatus = AppMover::authorizationDismissed;
     EXPECT_EQ(mover.offerMoveToApplicationsFolder(), AppMover::Outcome::cancelledAuthorization);
     ASSERT_EQ(fake.calls.size(), 2u);
-    EXPECT_TRUE(fake.calls[1].startsWith("run pkexec /bin/sh -c /bin/rm -f '" + dest + "'"));
+    EXPECT_TRUE(fake.calls[1].startsWith("privileged "));
+    EXPECT_TRUE(fake.calls[1].endsWith(" < /home/ann/Downloads/Cuewright.AppImage"));
     EXPECT_EQ(fake.logged.back(), "INFO -- Not moving because user canceled authorization");
     EXPECT_FALSE(fake.exitStatus);
 
@@ -308,27 +334,169 @@ TEST_F(MoverFixture, AnAppImageEnvironmentInheritedFromAnotherProgramIsNotOurs) 
         {"another image's mount", "/tmp/.mount_TermB2", "/usr/bin/cuewright"},
         {"a mount whose name we begin with", "/tmp/.mount_Cuewr", fake.executable},
         {"a blank APPDIR", " ", fake.executable},
+        {"a folder above our mount", "/tmp", fake.executable},
+        {"a folder inside our mount", "/tmp/.mount_CuewrA1/usr", fake.executable},
+        {"another image named", fake.appDir, fake.executable},
     };
     for (const Case& c : cases) {
         fake.appDir = c.appDir;
         fake.executable = c.executable;
+        fake.appImage = std::string_view(c.name) == "another image named"
+                            ? "/home/ann/Downloads/Other.AppImage"
+                            : "/home/ann/Downloads/Cuewright.AppImage";
         EXPECT_EQ(mover.offerMoveToApplicationsFolder(), AppMover::Outcome::nothingToDo) << c.name;
         EXPECT_TRUE(fake.calls.empty()) << c.name << ": nothing asked, moved or removed";
         EXPECT_FALSE(fake.exitStatus) << c.name;
     }
 }
 
+// What stands at the destination (a folder named like the AppImage, an older copy) is moved
+// away only after the copy beside it is whole: a copy that fails leaves it as it was.
+TEST_F(MoverFixture, ACopyThatFailsLeavesTheDestinationAsItWas) {
+    fake.copyFails = true;
+    EXPECT_EQ(mover.offerMoveToApplicationsFolder(), AppMover::Outcome::failed);
+    const std::vector<QString> expected{"ask Move to Applications folder in your Home folder?",
+                                        "copy /home/ann/Downloads/Cuewright.AppImage beside " + dest,
+                                        "failure Could not move to Applications folder"};
+    EXPECT_EQ(fake.calls, expected);
+    EXPECT_EQ(fake.logged.back(), "ERROR -- Could not copy myself to " + dest);
+    EXPECT_FALSE(fake.exitStatus);
+}
+
+// A folder in $APPIMAGE names no image that a mount could be named after: not ours, nothing is
+// offered, let alone removed.
 TEST_F(MoverFixture, AFolderInPlaceOfTheAppImageIsRefusedAndNothingRemoved) {
     fake.appImage = "/home/ann/Downloads/";
     for (const bool locked : {false, true}) {
         fake.calls.clear();
         fake.folders["/home/ann/Applications"].isWritable = !locked;
-        EXPECT_EQ(mover.offerMoveToApplicationsFolder(), AppMover::Outcome::failed) << locked;
-        const std::vector<QString> expected{"ask Move to Applications folder in your Home folder?",
-                                            "failure Could not move to Applications folder"};
-        EXPECT_EQ(fake.calls, expected) << locked;
+        EXPECT_EQ(mover.offerMoveToApplicationsFolder(), AppMover::Outcome::nothingToDo) << locked;
+        EXPECT_TRUE(fake.calls.empty()) << locked;
         EXPECT_FALSE(fake.exitStatus) << locked;
     }
+}
+
+// The mount table as the machine has it: the deepest mount above a path.
+TEST(SystemMovePlatform, TheMountHoldingAPathIsTheDeepestAboveIt) {
+    const SystemMovePlatform platform;
+    const auto proc = platform.mountHolding("/proc/self/status");
+    ASSERT_TRUE(proc);
+    EXPECT_EQ(proc->point, "/proc");
+    EXPECT_EQ(proc->type, "proc");
+    const auto rootMount = platform.mountHolding("/");
+    ASSERT_TRUE(rootMount);
+    EXPECT_EQ(rootMount->point, "/");
+    EXPECT_NE(platform.mountHolding("/procfs-like-name")->point, "/proc")
+        << "a mount whose name we begin with";
+}
+
+// The privileged install as it really runs: the script under /bin/sh as root, through a fake
+// helper standing for pkexec that gives it a mount namespace of its own with a fresh /opt, so
+// that it installs into the real path /opt/Applications without touching the machine's. The
+// helper reports what stands there afterwards. The AppImage is handed over as standard input.
+class FakePrivilegedHelper {
+public:
+    // `setup`: shell commands run in the namespace before the script (what stood there before).
+    explicit FakePrivilegedHelper(const QString& setup = {}) {
+        const QString inner = path_ + ".inner";
+        std::ofstream(inner.toStdString())
+            << ("mount -t tmpfs cuewright-test /opt || exit 90\n" + setup +
+                "\n\"$@\"\nstatus=$?\ncd /opt/Applications 2>/dev/null || exit $status\n"
+                "stat -c '%u %g %a %F' " +
+                destinationName + " >" + shellQuoted(report_) + " 2>/dev/null\nls -A >>" +
+                shellQuoted(report_) + "\ncat " + destinationName + "/keep >>" + shellQuoted(report_) +
+                " 2>/dev/null\nexit $status\n")
+                   .toStdString();
+        std::ofstream(path_.toStdString())
+            << ("#!/bin/sh\nexec unshare --mount --propagation private /bin/sh " + shellQuoted(inner) +
+                " \"$@\"\n")
+                   .toStdString();
+        QFile::setPermissions(path_, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    static constexpr const char* destinationName = "Cuewright.AppImage";
+    const QString& path() const { return path_; }
+    // "uid gid mode type" of what the destination is, the folder's entries, then what a folder
+    // in its place kept; empty when the helper never ran.
+    QString report() const {
+        QFile f(report_);
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    }
+
+private:
+    testsupport::TempDir dir_;
+    QString path_ = QString::fromStdString((dir_ / "fake-pkexec").string());
+    QString report_ = QString::fromStdString((dir_ / "report").string());
+};
+
+TEST(PrivilegedInstall, OnlyARegularFileIsCopiedAndTheCopyIsRoots) {
+    const passwd* nobody = ::getpwnam("nobody");
+    if (::geteuid() != 0 || nobody == nullptr || !QFileInfo(QStringLiteral("/opt")).isDir() ||
+        QProcess::execute("unshare", {"--mount", "--propagation", "private", "/bin/true"}) != 0) {
+        GTEST_SKIP() << "needs root and mount namespaces: the installed copy must be root's";
+    }
+    testsupport::TempDir dir;
+    const QString root = QString::fromStdString(dir.path().string());
+    const QString folder = QString::fromLatin1(AppMover::systemApplicationsFolder);
+    const QString dest = folder + u'/' + FakePrivilegedHelper::destinationName;
+    const QString script = privilegedInstallScript(folder, dest);
+    const QString secret = root + "/secret";
+    std::ofstream(secret.toStdString()) << "root's own";
+    QFile::setPermissions(secret, QFile::ReadOwner | QFile::WriteOwner);
+    QDir().mkpath(root + "/Downloads");
+    const QString download = root + "/Downloads/Cuewright.AppImage";
+    QFile::link(secret, download);
+    const QString mine = root + "/Downloads/Mine.AppImage";
+    std::ofstream(mine.toStdString()) << "#!/bin/sh\necho cuewright\n";
+    ASSERT_EQ(::chown(QFile::encodeName(mine).constData(), nobody->pw_uid, nobody->pw_gid), 0);
+
+    struct Case {
+        const char* name;
+        QString input;
+        QString setup;
+        int status; // -1: refused before anything ran as root
+        QString report;
+    };
+    const Case cases[] = {
+        {"a link to a root-only file", download, {}, -1, {}},
+        {"the user's own download", mine, {}, 0, "0 0 755 regular file\nCuewright.AppImage\n"},
+        {"over an older copy", mine,
+         "mkdir -p /opt/Applications && echo old >/opt/Applications/Cuewright.AppImage", 0,
+         "0 0 755 regular file\nCuewright.AppImage\n"},
+        {"a folder named like the AppImage in the way", mine,
+         "mkdir -p /opt/Applications/Cuewright.AppImage && echo kept "
+         ">/opt/Applications/Cuewright.AppImage/keep",
+         1, "0 0 755 directory\nCuewright.AppImage\nkept\n"},
+        {"a link in the way", mine,
+         "mkdir -p /opt/Applications && ln -s /etc/passwd /opt/Applications/Cuewright.AppImage", 1,
+         "0 0 777 symbolic link\nCuewright.AppImage\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakePrivilegedHelper helper(c.setup);
+        SystemMovePlatform platform;
+        platform.privilegedHelper = helper.path();
+        EXPECT_EQ(platform.runPrivileged(script, c.input), c.status);
+        EXPECT_EQ(helper.report(), c.report);
+    }
+
+    // Run by other means with anything but a regular file as its input, the script copies nothing.
+    FakePrivilegedHelper helper;
+    QProcess direct;
+    direct.setStandardInputFile("/dev/zero");
+    direct.start(helper.path(), {"/bin/sh", "-c", script});
+    ASSERT_TRUE(direct.waitForFinished());
+    EXPECT_EQ(direct.exitCode(), 1);
+    EXPECT_EQ(helper.report(), "");
+
+    // Without authorisation the copy is made beside the destination, links refused.
+    SystemMovePlatform platform;
+    QString error;
+    const QString home = root + "/Applications/Cuewright.AppImage";
+    const auto staged = platform.copyBeside(mine, home, error);
+    ASSERT_TRUE(staged) << error.toStdString();
+    EXPECT_TRUE(QFileInfo(*staged).isExecutable());
+    EXPECT_FALSE(QFileInfo::exists(home)) << "the destination itself is left to the rename";
+    EXPECT_FALSE(platform.copyBeside(download, home, error));
 }
 
 } // namespace

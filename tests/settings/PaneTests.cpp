@@ -16,11 +16,14 @@
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QComboBox>
+#include <QFontDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QPushButton>
 #include <QSlider>
+#include <QTest>
 
 namespace {
 
@@ -146,6 +149,27 @@ TEST_F(KeysPaneFixture, WellsRecordMaskedKeysAndRefuseOnesAlreadyHeld) {
     EXPECT_FALSE(pressKey(ui.wells[2], Qt::Key_J, Qt::NoModifier, "j"));
 }
 
+// The editor keeps the standard editing keys for editing: recording one is refused with a beep and
+// a word why, and the next accepted key clears the word.
+TEST_F(KeysPaneFixture, StandardEditingKeysAreRefusedWithAWordWhy) {
+    KeyWellButton* play = ui.wells[0];
+    for (const auto& [key, modifiers] :
+         {std::pair{Qt::Key_C, Qt::KeyboardModifiers(Qt::ControlModifier)},
+          std::pair{Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier},
+          std::pair{Qt::Key_Left, Qt::KeyboardModifiers(Qt::ControlModifier)}}) {
+        play->setChecked(true);
+        pressKey(play, key, modifiers);
+        EXPECT_FALSE(play->isRecording());
+        EXPECT_EQ(stored(KeyBindings::Action::playPause), std::nullopt);
+        EXPECT_TRUE(ui.refusal->text().contains("editing")) << ui.refusal->text().toStdString();
+    }
+    EXPECT_EQ(beeps, 3);
+    play->setChecked(true);
+    pressKey(play, Qt::Key_F7, Qt::ControlModifier);
+    EXPECT_EQ(play->text(), "Ctrl+F7");
+    EXPECT_TRUE(ui.refusal->text().isEmpty());
+}
+
 TEST_F(KeysPaneFixture, ResetTagsClearExactlyTheirWellAndEverySavePostsBoth) {
     for (int tag = 0; tag <= 12; ++tag) {
         for (std::size_t i = 0; i < ui.wells.size(); ++i)
@@ -199,6 +223,45 @@ TEST(ScriptPane, DamagedDataShowsFallbacksAndResetsStoreTheFactoryValues) {
     pane.saveFont(bold);
     EXPECT_EQ(ui.fontButton->text(), system.family + " Bold" + QChar(0x2026));
     EXPECT_TRUE(s.posted.empty());
+}
+
+// The font panel lists and takes the application's own sizes: the stored 34 shows as 34, and a
+// size typed or picked in the panel is the size stored.
+TEST(ScriptPane, TheFontPanelShowsAndStoresTheSizesTheApplicationUses) {
+    Store s;
+    ScriptSettingsController pane(s.defaults, s.center);
+    pane.viewDidAppear();
+    ASSERT_EQ(defaultFont(s.defaults).pointSize, 34);
+    pane.controls().fontButton->click();
+    QFontDialog* panel = pane.fontDialog();
+    ASSERT_TRUE(panel && panel->isVisible());
+    QLineEdit* sizeField = nullptr;
+    for (QLineEdit* field : panel->findChildren<QLineEdit*>())
+        if (field->validator()) // the size field takes numbers only
+            sizeField = field;
+    ASSERT_TRUE(sizeField);
+    EXPECT_EQ(sizeField->text(), "34");
+
+    sizeField->selectAll();
+    QTest::keyClicks(sizeField, "48");
+    EXPECT_EQ(defaultFont(s.defaults).pointSize, 48);
+
+    // The size list is the panel's last list; a row chosen there is stored as it reads.
+    const auto lists = panel->findChildren<QListView*>();
+    ASSERT_FALSE(lists.isEmpty());
+    QListView* sizes = lists.back();
+    const QModelIndexList twenty = sizes->model()->match(sizes->model()->index(0, 0), Qt::DisplayRole, "20");
+    ASSERT_EQ(twenty.size(), 1);
+    sizes->setCurrentIndex(twenty.front());
+    EXPECT_EQ(defaultFont(s.defaults).pointSize, 20);
+    EXPECT_EQ(pane.controls().fontButton->text(),
+              ScriptSettingsController::fontTitle(defaultFont(s.defaults)));
+
+    // Shown again, the panel lists what is stored.
+    panel->close();
+    pane.controls().fontButton->click();
+    EXPECT_EQ(sizeField->text(), "20");
+    panel->close();
 }
 
 TEST(RemotePane, NameAndSwitchPostInOrderAndAnEmptiedNameShowsTheComputers) {

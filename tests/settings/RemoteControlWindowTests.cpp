@@ -3,8 +3,10 @@
 #include "cuewright/remote/BonjourServer.h"
 #include "cuewright/settings/RemoteControlWindowController.h"
 
+#include "platform/netservice/FakeNetService.h"
 #include "remote/RemoteTestSupport.h"
 #include "support/LogCapture.h"
+#include "support/PlainTextLabel.h"
 
 #include <QDir>
 #include <QLabel>
@@ -151,6 +153,48 @@ TEST_F(RemoteControlWindowTest, ClosingStopsThePollAndTheClient) {
     other.showWindow();
     EXPECT_FALSE(other.isPolling());
     EXPECT_EQ(log.lines(), std::vector<std::string>{"can't discover: Address already in use"});
+}
+
+// A host on the network names its script and its failures in markup: the window shows the text as
+// it came, loads nothing and draws no headline.
+TEST(RemoteControlWindowMarkup, TextsFromTheServerShowAsTyped) {
+    // No "/" in it: the window shows the last part of the server's path.
+    const std::string markup = "<h1 style='color:red'>Big<h1><img src='debian-logo.png'>";
+    auto net = std::make_shared<platform::FakeNetService>();
+    auto server = cw::BonjourServer::make(net);
+    auto answers = std::make_shared<AnswerDelegate>();
+    bool failNext = false;
+    answers->answer = [&](const cw::NetworkCommand&) {
+        auto report = sampleReport();
+        report.filename = "/a/" + markup + ".cwr";
+        return failNext
+                   ? cw::NetworkAnswer::error("<b>Refused</b><img src='/usr/share/pixmaps/debian-logo.png'>")
+                   : cw::NetworkAnswer::ok(report);
+    };
+    server->setDelegate(answers);
+    server->start("Stage", 0);
+    const platform::NetServiceInstance stage{"Stage", "_cuewright._udp", "local", 1, 0};
+    net->setResolution("Stage", {stage, "127.0.0.1", {}, server->port()});
+
+    cw::RemoteControlWindowController controller(nullptr, cw::BonjourClient::make(net));
+    controller.showWindow();
+    net->announce({stage});
+    ASSERT_TRUE(dispatch::runMainUntil([&] { return controller.tableView()->rowCount() == 1; }, 5s));
+    controller.tableView()->selectRow(0);
+    QLabel& label = *controller.statusLabel();
+    const QString named = QString::fromStdString(markup + ".cwr is playing");
+    controller.requestStatus();
+    ASSERT_TRUE(dispatch::runMainUntil([&] { return label.text() == named; }, 5s));
+    EXPECT_TRUE(testsupport::showsPlainText(label));
+    EXPECT_TRUE(testsupport::showsPlainText(*controller.timestampLabel()));
+
+    failNext = true;
+    controller.requestStatus();
+    const QString refused = QStringLiteral("<b>Refused</b><img src='/usr/share/pixmaps/debian-logo.png'>");
+    ASSERT_TRUE(dispatch::runMainUntil([&] { return label.text() == refused; }, 5s));
+    EXPECT_TRUE(testsupport::showsPlainText(label));
+    controller.close();
+    server->stop();
 }
 
 } // namespace

@@ -18,6 +18,8 @@
 #include <filesystem>
 #include <fstream>
 #include <semaphore>
+#include <signal.h>
+#include <sys/wait.h>
 #include <thread>
 
 #include <fcntl.h>
@@ -882,7 +884,8 @@ const bool authorityTrusted = [] {
 } // namespace
 
 // Default verification: a client connected by host name expects the certificate to name that
-// host, unless it names another itself; one connected to an address checks no name.
+// host, unless it names another itself; one connected to an address expects it among the IP
+// entries.
 TEST_F(Tls, ACertificateForAnotherHostIsRefusedByDefault) {
     ASSERT_TRUE(authorityTrusted);
     struct Case {
@@ -900,7 +903,7 @@ TEST_F(Tls, ACertificateForAnotherHostIsRefusedByDefault) {
          "localhost",
          {{sockets::kTlsPeerName, std::string("other.example")}},
          true},
-        {"connected to an address", "other.example", "127.0.0.1", {}, true},
+        {"connected to an address", "other.example", "127.0.0.1", {}, false},
     };
     ASSERT_TRUE(listener->acceptOnInterface("localhost", 0));
     for (const Case& c : cases) {
@@ -920,7 +923,126 @@ TEST_F(Tls, ACertificateForAnotherHostIsRefusedByDefault) {
         const auto error = closeError(*rec);
         EXPECT_EQ(error.domain, "kCFStreamErrorDomainSSL") << c.name;
         EXPECT_EQ(error.code, sockets::tls::kCertChainInvalid) << c.name;
-        EXPECT_NE(error.message.find("hostname mismatch"), std::string::npos) << error.message;
+        EXPECT_NE(
+            error.message.find(c.connectTo == "localhost" ? "hostname mismatch" : "IP address mismatch"),
+            std::string::npos)
+            << error.message;
         EXPECT_EQ(rec->count(Kind::secured), 0u) << c.name;
+    }
+}
+
+namespace {
+
+// `openssl s_server` on a free port of `address` with `identity` (key and certificates), for one
+// connection; the port is read from its "ACCEPT" line.
+class OpenSslServer {
+public:
+    OpenSslServer(const std::string& address, const std::string& identity) {
+        const std::string path = (dir_ / "identity.pem").string();
+        std::ofstream(path) << identity;
+        // Its standard input stays open and silent: at its end s_server drops the connection.
+        int out[2], in[2];
+        if (::pipe(out) != 0 || ::pipe(in) != 0) {
+            return;
+        }
+        const std::string accept =
+            (address.find(':') != std::string::npos ? "[" + address + "]" : address) + ":0";
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(out[1], STDOUT_FILENO);
+            ::dup2(in[0], STDIN_FILENO);
+            ::close(out[0]);
+            ::close(in[1]);
+            ::execlp("openssl", "openssl", "s_server", "-accept", accept.c_str(), "-cert", path.c_str(),
+                     "-key", path.c_str(), "-naccept", "1", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(out[1]);
+        ::close(in[0]);
+        input_ = in[1];
+        std::string line;
+        char c = 0;
+        while (::read(out[0], &c, 1) == 1) {
+            if (c != '\n') {
+                line += c;
+                continue;
+            }
+            if (line.rfind("ACCEPT ", 0) == 0) {
+                port_ = static_cast<uint16_t>(std::stoi(line.substr(line.rfind(':') + 1)));
+                break;
+            }
+            line.clear();
+        }
+        output_ = out[0];
+    }
+    ~OpenSslServer() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        for (const int fd : {output_, input_}) {
+            if (fd >= 0) {
+                ::close(fd);
+            }
+        }
+    }
+    OpenSslServer(const OpenSslServer&) = delete;
+    OpenSslServer& operator=(const OpenSslServer&) = delete;
+
+    uint16_t port() const { return port_; }
+
+private:
+    testsupport::TempDir dir_;
+    pid_t pid_ = -1;
+    int output_ = -1;
+    int input_ = -1;
+    uint16_t port_ = 0;
+};
+
+} // namespace
+
+// A client that connects to a bare address, by text or as an address, accepts only a certificate
+// that carries that address among its IP entries.
+TEST_F(Tls, AnAddressIsCheckedAgainstTheCertificatesAddresses) {
+    ASSERT_TRUE(authorityTrusted);
+    struct Case {
+        const char* address;
+        std::string subjectAltName;
+        bool byAddress; // connectToAddress instead of connectToHost
+        bool secured;
+    };
+    const Case cases[] = {
+        {"127.0.0.1", "DNS:other.example", false, false},
+        {"::1", "DNS:other.example", false, false},
+        {"127.0.0.1", "DNS:127.0.0.1", false, false}, // a name that reads like the address
+        {"127.0.0.1", "IP:10.0.0.1,IP:::1", false, false},
+        {"::1", "DNS:other.example", true, false},
+        {"127.0.0.1", "IP:127.0.0.1", false, true},
+        {"::1", "DNS:other.example,IP:::1", false, true},
+        {"::1", "IP:::1", true, true},
+    };
+    for (const Case& c : cases) {
+        const std::string name =
+            std::string(c.address) + " " + c.subjectAltName + (c.byAddress ? " (address)" : "");
+        OpenSslServer server(c.address, testsupport::testLeafPem("other.example", c.subjectAltName));
+        ASSERT_NE(server.port(), 0) << name;
+        auto rec = std::make_shared<Recorder>();
+        auto s = AsyncSocket::make(rec, clientQueue);
+        if (c.byAddress) {
+            ASSERT_TRUE(s->connectToAddress(sockets::loopbackAddress6(server.port()))) << name;
+        } else {
+            ASSERT_TRUE(s->connectToHost(c.address, server.port())) << name;
+        }
+        s->startTLS({});
+        if (c.secured) {
+            EXPECT_TRUE(rec->waitFor(Kind::secured)) << name;
+            s->disconnect();
+            continue;
+        }
+        const auto error = closeError(*rec);
+        EXPECT_EQ(error.code, sockets::tls::kCertChainInvalid) << name;
+        EXPECT_NE(error.message.find("IP address mismatch"), std::string::npos)
+            << name << ": " << error.message;
+        EXPECT_EQ(rec->count(Kind::secured), 0u) << name;
     }
 }

@@ -92,13 +92,14 @@ inline std::string testAuthorityPem() {
     return detail::pemOf(nullptr, {detail::Authority::shared().cert});
 }
 
-// A fresh key, its certificate for `host` (CN and DNS name) issued by the test authority, and
-// the authority's certificate as the chain.
-inline std::string testLeafPem(const std::string& host) {
+// A fresh key, its certificate for `host` (CN, and the DNS name unless `subjectAltName` names
+// others, e.g. "IP:127.0.0.1,IP:::1") issued by the test authority, and the authority's
+// certificate as the chain.
+inline std::string testLeafPem(const std::string& host, const std::string& subjectAltName = {}) {
     const auto& authority = detail::Authority::shared();
     EVP_PKEY* key = EVP_EC_gen("P-256");
     static long serial = 100;
-    const std::string san = "DNS:" + host;
+    const std::string san = subjectAltName.empty() ? "DNS:" + host : subjectAltName;
     X509* cert = detail::makeCertificate(key, host.c_str(), ++serial, {{NID_subject_alt_name, san.c_str()}},
                                          authority.cert, authority.key);
     std::string text = detail::pemOf(key, {cert, authority.cert});

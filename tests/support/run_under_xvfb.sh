@@ -56,9 +56,11 @@ if [[ $wm -eq 1 ]]; then
   DISPLAY=$display XDG_CONFIG_HOME="$work/wm-config" XDG_RUNTIME_DIR="$work/wm-runtime" \
     openbox --sm-disable >"$work/openbox.log" 2>&1 &
   wmpid=$!
-  # Running once it announces itself on the root window.
-  for _ in $(seq 1 100); do
+  # Running once it announces itself on the root window; a loaded machine gets a minute, and a
+  # window manager that died is not waited for.
+  for _ in $(seq 1 600); do
     DISPLAY=$display xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id" && break
+    kill -0 "$wmpid" 2>/dev/null || break
     sleep 0.1
   done
   if ! DISPLAY=$display xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"; then

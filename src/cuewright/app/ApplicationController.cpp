@@ -23,11 +23,13 @@
 #include "dispatch/MainThreadChecker.h"
 #include "platform/defaults/Defaults.h"
 #include "platform/defaults/NotificationCenter.h"
+#include "platform/ui/ActionRoute.h"
 #include "platform/ui/AlertRunner.h"
 #include "platform/ui/FileDialogs.h"
 #include "platform/ui/WindowController.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QLayout>
 #include <QMainWindow>
@@ -89,7 +91,7 @@ const std::array<OwnAction, 13>& ownActions() {
         {"openRecentDocument:",
          [](App& app, QObject* sender) {
              if (sender != nullptr) {
-                 app.openFile(sender->property("path").toString());
+                 app.openFile(sender->property("path").toByteArray().toStdString());
              }
          }},
         {"clearRecentDocuments:", [](App& app, QObject*) { app.recentDocuments().clear(); }},
@@ -213,10 +215,10 @@ ApplicationController::ApplicationController(PrivateTag, Environment environment
     hooks.recentWillShow = [this](QMenu& menu) {
         menu.clear();
         for (const std::string& path : recent_->paths()) {
-            QAction* item = menu_->makeItem(menu, QFileInfo(QString::fromStdString(path)).fileName(),
+            QAction* item = menu_->makeItem(menu, QFileInfo(platform::displayPath(path)).fileName(),
                                             "openRecentDocument:");
-            item->setProperty("path", QString::fromStdString(path));
-            item->setToolTip(QString::fromStdString(path));
+            item->setProperty("path", QByteArray::fromStdString(path)); // a name need not be UTF-8
+            item->setToolTip(platform::displayPath(path));
         }
         if (menu.isEmpty()) {
             menu.addAction(QApplication::translate("ApplicationController", "No Recent Scripts"))
@@ -304,8 +306,12 @@ void ApplicationController::applicationWillFinishLaunching() {
     registerUserDefaults(*defaults_);
     applicationSupportFolder(); // made now, where the display settings will live
     if (env_.recoveryFolder) {
-        if (auto store = RecoveryStore::open(*env_.recoveryFolder)) {
+        std::string whyNot;
+        if (auto store = RecoveryStore::open(*env_.recoveryFolder, &whyNot)) {
             recovery_ = std::make_unique<ScriptRecovery>(std::move(store), *defaults_, env_.recoverySchedule);
+            recovery_->setProblemHandler([this](const std::string& problem) { setRecoveryProblem(problem); });
+        } else {
+            setRecoveryProblem(whyNot);
         }
     }
     if (defaults_->boolForKey(settings::listenToShortcutsInBackground)) {
@@ -417,6 +423,13 @@ bool ApplicationController::terminate() {
 
 void ApplicationController::terminateWithoutAsking() {
     CW_DCHECK_MAIN_THREAD();
+    // Edits that no copy would keep are asked about, as quitting does.
+    if (!recoveryNotice_.isEmpty() && std::any_of(editors_.begin(), editors_.end(), [](const auto& window) {
+            return window->isDocumentEdited();
+        })) {
+        terminate();
+        return;
+    }
     if (recovery_) {
         for (const auto& window : editors_) {
             if (window->isDocumentEdited()) {
@@ -435,8 +448,12 @@ void ApplicationController::terminateWithoutAsking() {
 }
 
 bool ApplicationController::openFile(const QString& path) {
+    return openFile(platform::fileSystemPath(path));
+}
+
+bool ApplicationController::openFile(const std::string& path) {
     try {
-        openDocument(path.toStdString());
+        openDocument(path);
         return true;
     } catch (const std::exception& error) {
         presentDocumentError(error);
@@ -469,9 +486,15 @@ std::optional<std::string> ApplicationController::applicationSupportFolder() {
 }
 
 std::string ApplicationController::canonicalPath(const std::string& path) {
-    const QFileInfo info(QString::fromStdString(path));
-    const QString canonical = info.canonicalFilePath();
-    return (canonical.isEmpty() ? QDir::cleanPath(info.absoluteFilePath()) : canonical).toStdString();
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, error).lexically_normal();
+    const std::filesystem::path canonical = std::filesystem::canonical(absolute, error);
+    std::string result = (error ? absolute : canonical).string();
+    // "/a/b/" names the folder "/a/b", as it is compared.
+    while (result.size() > 1 && result.back() == '/') {
+        result.pop_back();
+    }
+    return result;
 }
 
 void ApplicationController::openDocument(const std::string& path) {
@@ -493,7 +516,7 @@ void ApplicationController::openDocument(const std::string& path) {
 void ApplicationController::openMostRecentDocument(bool newDocumentWhenNone) {
     const std::vector<std::string> paths = recent_->paths();
     if (!paths.empty()) {
-        openFile(QString::fromStdString(paths.front()));
+        openFile(paths.front());
     } else if (newDocumentWhenNone) {
         newDocument();
     }
@@ -514,7 +537,7 @@ void ApplicationController::restoreRecoveredScripts() {
         std::shared_ptr<EditorWindow> window = makeEditorWindow(project);
         window->setDocumentEdited(); // the window took the script for saved when it loaded
         const std::optional<std::string> path = project->representedPath();
-        names << (path ? QFileInfo(QString::fromStdString(*path)).fileName()
+        names << (path ? QFileInfo(platform::displayPath(*path)).fileName()
                        : QApplication::translate("ApplicationController", "Untitled"));
         if (!first) {
             first = window->window();
@@ -535,6 +558,18 @@ void ApplicationController::restoreRecoveredScripts() {
     QTimer::singleShot(0, qApp, [alert, first] { platform::alertRunner().run(alert, first); });
 }
 
+void ApplicationController::setRecoveryProblem(const std::string& problem) {
+    recoveryNotice_ =
+        problem.empty() ? QString()
+                        : QApplication::translate(
+                              "ApplicationController",
+                              "Unsaved edits are not being kept: %1. Save your scripts to keep your changes.")
+                              .arg(QFile::decodeName(problem.c_str()));
+    for (const auto& window : editors_) {
+        window->setNotice(recoveryNotice_);
+    }
+}
+
 void ApplicationController::newDocument() {
     makeEditorWindow(workspace_->newProject());
 }
@@ -552,6 +587,7 @@ void ApplicationController::openDocumentPanel() {
 std::shared_ptr<EditorWindow>
 ApplicationController::makeEditorWindow(const std::shared_ptr<Project>& project) {
     std::shared_ptr<EditorWindow> window = env_.windows.makeEditorWindow(project);
+    window->setNotice(recoveryNotice_);
     editors_.push_back(window);
     if (recovery_) {
         recovery_->follow(project);
@@ -940,7 +976,8 @@ bool ApplicationController::validateAction(std::string_view action) const {
         return workspace_->activeProject() != nullptr;
     }
     if (isEditAction(action)) {
-        QWidget* focus = QApplication::focusWidget();
+        // The window's focus, not the menu that is open while the Edit menu is validated.
+        QWidget* focus = platform::actionFocusWidget(nullptr);
         return focus != nullptr && focus->metaObject()->indexOfSlot(slotOf(action) + "()") >= 0;
     }
     return respondsToAction(action);
@@ -952,7 +989,8 @@ void ApplicationController::performAction(std::string_view action, QObject* send
     } else if (findToggle(action) != nullptr) {
         togglePreference(action);
     } else if (isEditAction(action)) {
-        if (QWidget* focus = QApplication::focusWidget()) {
+        QWidget* focus = platform::actionFocusWidget(sender);
+        if (focus && focus->metaObject()->indexOfSlot(slotOf(action) + "()") >= 0) {
             QMetaObject::invokeMethod(focus, slotOf(action).constData());
         }
     } else if (help_->respondsToAction(action)) {

@@ -85,10 +85,12 @@ struct ApplicationEnvironment {
 //    has one editor however it is named. Closing an editor window closes its project and every
 //    prompter window of it.
 //  - Quitting asks every window with unsaved changes in turn; a cancelled or failed save
-//    cancels the quit and the windows after it are not asked. Quitting on a signal asks nothing:
-//    the unsaved edits are kept as recovery copies instead.
+//    cancels the quit and the windows after it are not asked. Quitting on a signal asks nothing
+//    while the unsaved edits are kept as recovery copies instead.
 //  - With a recovery folder, every script with unsaved edits has a copy there (ScriptRecovery);
 //    launching brings the copies back as unsaved scripts under their own names and says so.
+//    While copies cannot be kept (the folder is refused, or writing fails), every editor window
+//    says so in a notice line, and quitting on a signal asks as quitting does.
 //  - Menus: the application menus are made once and put into every window; the controller is
 //    the last responder of the action chain and answers the menus' application-wide actions.
 //  - With no script window open, a small start window offers New, Open and the recent scripts,
@@ -144,13 +146,17 @@ public:
     // Quits when applicationShouldTerminate() allows it; returns whether it did.
     bool terminate();
     // Quits without asking (the session is ending): the unsaved edits of every script are
-    // written to its recovery copy first, and the copies stay for the next start.
+    // written to its recovery copy first, and the copies stay for the next start. While copies
+    // cannot be kept, asks as terminate() does instead.
     void terminateWithoutAsking();
     // Quitting has begun: the main loop must not start (a signal came during a start-up dialog).
     bool isTerminating() const { return terminating_; }
     // The recovery copies' keeper; null without a recovery folder or when another process holds it.
     ScriptRecovery* scriptRecovery() const { return recovery_.get(); }
-    // Opens the file, presenting the document error on failure; false then.
+    // Opens the file, presenting the document error on failure; false then. The path is the file
+    // system's bytes, which need not be UTF-8; one that came as text is looked up as
+    // platform::fileSystemPath() does.
+    bool openFile(const std::string& path);
     bool openFile(const QString& path);
     // "NetworkStateDidchange": both listeners follow "isBonjourEnabled".
     void didChangeNetworkState();
@@ -166,7 +172,8 @@ public:
     // The application's support folder ($XDG_DATA_HOME/Cuewright), made when missing; logs and
     // answers nullopt when it cannot be made.
     static std::optional<std::string> applicationSupportFolder();
-    // The path as it is compared and stored: absolute, symbolic links resolved when it exists.
+    // The path as it is compared and stored: absolute, symbolic links resolved when it exists;
+    // bytes kept as they are.
     static std::string canonicalPath(const std::string& path);
 
     // ---- windows (ApplicationShell) ----
@@ -229,6 +236,8 @@ private:
     bool hasVisibleWindows() const;
     void installMenus(ShellWindow& window, bool withBar);
     void restoreRecoveredScripts();
+    // Why unsaved edits are not being kept; empty when they are.
+    void setRecoveryProblem(const std::string& problem);
 
     Environment env_;
     platform::Defaults* defaults_;
@@ -244,6 +253,7 @@ private:
     std::unique_ptr<SettingsPanelController> settings_;
     std::unique_ptr<StartWindow> startWindow_;
     std::unique_ptr<ScriptRecovery> recovery_;
+    QString recoveryNotice_; // shown in every editor window while not empty
     std::vector<std::shared_ptr<EditorWindow>> editors_;
     std::vector<std::shared_ptr<PrompterWindow>> floating_;
     std::vector<std::shared_ptr<PrompterWindow>> bound_;

@@ -3,9 +3,14 @@
 #include "platform/ui/ActionRoute.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProxyStyle>
+#include <QScreen>
 #include <QWidget>
+
+#include <algorithm>
 
 namespace cw {
 
@@ -79,6 +84,16 @@ const Menu& menuTable(int index) {
 }
 constexpr int menuCount = 5;
 
+// A long menu scrolls within the screen instead of growing columns across it.
+class ScrollingMenuStyle final : public QProxyStyle {
+public:
+    using QProxyStyle::QProxyStyle;
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* data) const override {
+        return hint == QStyle::SH_Menu_Scrollable ? 1 : QProxyStyle::styleHint(hint, option, widget, data);
+    }
+};
+
 } // namespace
 
 QKeySequence MainMenu::bookmarkShortcut(int number) {
@@ -117,6 +132,11 @@ MainMenu::MainMenu(Hooks hooks, QObject* parent)
         }
         if (m == 3) {
             bookmarks_ = menu;
+            // Over a style of the application's kind; colours come from the menu's palette.
+            auto* scrolling = new ScrollingMenuStyle(QApplication::style()->name());
+            scrolling->setParent(menu); // a widget does not own its style
+            menu->setStyle(scrolling);
+            menu->installEventFilter(this);
         }
     }
 }
@@ -137,6 +157,30 @@ QMenu* MainMenu::addMenu(const QString& title) {
         validate(*menu);
     });
     return menu;
+}
+
+bool MainMenu::eventFilter(QObject* watched, QEvent* event) {
+    auto* menu = qobject_cast<QMenu*>(watched);
+    if (menu && event->type() == QEvent::Show) {
+        fitBelowTitle(*menu);
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void MainMenu::fitBelowTitle(QMenu& menu) {
+    // Too tall for the room below its title, a menu is moved up over the bar it drops from; a
+    // scrolling one goes back below the title, as tall as the room there.
+    QWidget* window = platform::actionWindow(nullptr);
+    auto* bar = window ? window->findChild<QMenuBar*>() : nullptr;
+    if (!bar || !bar->actions().contains(menu.menuAction()) || !bar->screen()) {
+        return;
+    }
+    const QRect title = bar->actionGeometry(menu.menuAction());
+    const int top = bar->mapToGlobal(title.bottomLeft()).y() + 1;
+    const int room = bar->screen()->availableGeometry().bottom() + 1 - top;
+    if (menu.y() < top && room >= 100) {
+        menu.setGeometry(menu.x(), top, menu.width(), std::min(menu.height(), room));
+    }
 }
 
 QAction* MainMenu::makeItem(QMenu& menu, const QString& title, std::string_view action) {

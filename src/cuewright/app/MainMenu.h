@@ -73,6 +73,8 @@ public:
 
 private:
     QMenu* addMenu(const QString& title);
+    void fitBelowTitle(QMenu& menu);
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
     Hooks hooks_;
     std::vector<QMenu*> menus_;

@@ -82,6 +82,7 @@ public:
             controller_->documentCommands().updateTitle();
         }
     }
+    void setNotice(const QString& text) override { controller_->setNotice(text); }
     void setRecentDocumentHandler(std::function<void(const std::string&)> handler) override {
         recentHandler_ = std::move(handler);
         if (controller_->isWindowLoaded()) {

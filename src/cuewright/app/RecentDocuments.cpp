@@ -2,6 +2,8 @@
 
 #include "platform/defaults/Defaults.h"
 
+#include "base/PathText.h"
+
 #include <algorithm>
 #include <filesystem>
 
@@ -15,7 +17,7 @@ std::vector<std::string> RecentDocuments::stored() const {
     if (const auto array = defaults_.arrayForKey(key)) {
         for (const platform::Value& value : *array) {
             if (const std::string* path = value.string(); path && !path->empty()) {
-                paths.push_back(*path);
+                paths.push_back(base::pathFromText(*path));
             }
         }
     }
@@ -23,7 +25,10 @@ std::vector<std::string> RecentDocuments::stored() const {
 }
 
 void RecentDocuments::store(const std::vector<std::string>& paths) {
-    platform::Array array(paths.begin(), paths.end());
+    platform::Array array;
+    for (const std::string& path : paths) {
+        array.emplace_back(base::pathAsText(path));
+    }
     defaults_.set(key, platform::Value(std::move(array)));
 }
 

@@ -12,7 +12,9 @@ class Defaults;
 namespace cw {
 
 // Most recent first, at most `capacity` paths, no path twice. Paths whose files are gone are
-// dropped when the list is read. Stored under "RecentDocuments" as an array of strings.
+// dropped when the list is read. Stored under "RecentDocuments" as an array of strings; a path
+// whose bytes are not UTF-8 (which the settings file cannot hold) is stored as a "file://" URL
+// with those bytes percent-encoded.
 // `defaults` must outlive it. Main thread only.
 class RecentDocuments {
 public:

@@ -9,6 +9,7 @@
 #include <optional>
 
 class QScreen;
+class QString;
 class QWidget;
 
 namespace cw {
@@ -40,6 +41,8 @@ public:
     // Marks the script as holding unsaved changes, title included (a script whose edits were
     // brought back from a recovery copy).
     virtual void setDocumentEdited() = 0;
+    // A warning shown in the window while not empty; empty takes it away.
+    virtual void setNotice(const QString& text) = 0;
     // The list of recent documents to note each saved script in.
     virtual void setRecentDocumentHandler(std::function<void(const std::string& path)> handler) = 0;
 };

@@ -6,14 +6,19 @@
 #include "cuewright/model/UserDefaults.h"
 #include "cuewright/settings/AppMover.h"
 #include "platform/defaults/Defaults.h"
+#include "platform/ui/AlertRunner.h"
+#include "platform/ui/FileDialogs.h"
 #include "platform/ui/MainQueueBridge.h"
 #include "platform/ui/WindowAppearanceUpdatable.h"
 
 #include <QApplication>
 #include <QSessionManager>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -39,16 +44,21 @@ int main(int argc, char** argv) {
     // stands in for the menu bar then).
     QApplication::setQuitOnLastWindowClosed(false);
 
-    QStringList paths = QApplication::arguments().mid(1);
-    if (paths.contains(QStringLiteral("--help")) || paths.contains(QStringLiteral("-h"))) {
+    // From argv itself (QApplication has taken its own options out of it): a file name's bytes
+    // need not be UTF-8, and QApplication::arguments() would replace those that are not.
+    std::vector<std::string> paths(argv + 1, argv + argc);
+    if (std::find(paths.begin(), paths.end(), "--help") != paths.end() ||
+        std::find(paths.begin(), paths.end(), "-h") != paths.end()) {
         std::printf(
             "usage: cuewright [FILE...]\n"
             "Opens each script (.cwr) or text (.txt, .rtf, .rtfd, .docx, .doc, .pdf) in an editor window.\n"
             "A running Cuewright of the same user is handed the files instead.\n");
         return 0;
     }
-    for (QString& path : paths) {
-        path = QString::fromStdString(cw::ApplicationController::canonicalPath(path.toStdString()));
+    QStringList handed;
+    for (std::string& path : paths) {
+        path = cw::ApplicationController::canonicalPath(path);
+        handed << platform::displayPath(path); // looked up by its shown name when it is not UTF-8
     }
 
     // CUEWRIGHT_INSTANCE_NAME keeps test runs apart from the user's own instance.
@@ -56,11 +66,12 @@ int main(int argc, char** argv) {
                                      ? cw::SingleInstance::defaultName()
                                      : qEnvironmentVariable("CUEWRIGHT_INSTANCE_NAME");
     cw::SingleInstance instance(instanceName);
-    if (instance.handOff(paths)) {
+    if (instance.handOff(handed)) {
         return 0;
     }
 
     platform::installMainQueueBridge();
+    platform::keepSpareDescriptor();
     platform::setAppearanceChoice({[] { return appearanceStyle(cw::storedUserInterfaceStyle()); },
                                    std::string(cw::notifications::uiModeDidSwitch), nullptr});
 
@@ -74,7 +85,7 @@ int main(int argc, char** argv) {
     instance.listen([controller](const QStringList& handed) { controller->handOver(handed); });
 
     controller->applicationWillFinishLaunching();
-    for (const QString& path : paths) {
+    for (const std::string& path : paths) {
         controller->openFile(path);
     }
     controller->applicationDidFinishLaunching();

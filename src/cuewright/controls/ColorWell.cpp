@@ -1,5 +1,6 @@
 #include "cuewright/controls/ColorWell.h"
 
+#include "cuewright/controls/ClickableControl.h"
 #include "cuewright/controls/ControlPainting.h"
 #include "platform/ui/WindowFocus.h"
 
@@ -130,6 +131,9 @@ void ColorWell::keyPressEvent(QKeyEvent* event) {
 
 bool ColorWell::event(QEvent* event) {
     platform::redrawOnWindowChange(this, event);
+    if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut) {
+        update(); // the focus ring
+    }
     return QWidget::event(event);
 }
 
@@ -168,6 +172,7 @@ void ColorWell::paintEvent(QPaintEvent* event) {
     if (!icon->isNull()) {
         icon->paint(&painter, QRectF(button.center() - QPointF(8, 8), QSizeF(16, 16)).toRect());
     }
+    paintKeyboardFocus(painter, *this);
 }
 
 } // namespace cw::controls

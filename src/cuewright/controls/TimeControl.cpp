@@ -44,7 +44,7 @@ static QPushButton* defaultButton(QWidget* window) {
 int TimeControl::maximum(Field field) {
     switch (field) {
     case Field::hour:
-        return 48; // running times up to two days
+        return 8760; // a year: as long as the clocks count
     case Field::minute:
     case Field::second:
         return 59;
@@ -54,7 +54,8 @@ int TimeControl::maximum(Field field) {
 
 TimeControl::TimeControl(QWidget* parent)
     : QWidget(parent)
-    , editor_(new QLineEdit(this)) {
+    , editor_(new QLineEdit(this))
+    , digitsOnly_(new QRegularExpressionValidator(editor_)) {
     setFocusPolicy(Qt::TabFocus);
     setAccessibleName(QStringLiteral("Time"));
     setFont(fieldFont(font()));
@@ -62,8 +63,7 @@ TimeControl::TimeControl(QWidget* parent)
     editor_->setFrame(false);
     editor_->setAlignment(Qt::AlignCenter);
     editor_->setFocusPolicy(Qt::ClickFocus); // Tab stops at the control, which hands on to it
-    editor_->setValidator(
-        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,2}")), editor_));
+    editor_->setValidator(digitsOnly_);
     editor_->installEventFilter(this);
     connect(editor_, &QLineEdit::textEdited, this, [this](const QString& typed) {
         if (!stepper_)
@@ -74,14 +74,28 @@ TimeControl::TimeControl(QWidget* parent)
     });
 }
 
+int TimeControl::digits(Field field) {
+    return static_cast<int>(QString::number(maximum(field)).size());
+}
+
 void TimeControl::setValue(Field field, int value) {
     if (value < 0 || value > maximum(field))
         return;
     if (editing_ && selected_ == field)
         closeEditor();
+    const double widthBefore = extraHourWidth();
     values_[index(field)] = value;
+    if (extraHourWidth() != widthBefore) {
+        updateGeometry();
+        editor_->setGeometry(fieldRect(selected_).toAlignedRect());
+    }
     syncStepper();
     update();
+}
+
+double TimeControl::extraHourWidth() const {
+    const auto shown = static_cast<int>(text(Field::hour).size());
+    return std::max(0, shown - 2) * QFontMetricsF(font()).horizontalAdvance(u'0');
 }
 
 void TimeControl::setTime(int hours, int minutes, int seconds) {
@@ -110,10 +124,13 @@ QString TimeControl::text(Field field) const {
     return QString::asprintf("%02d", value(field));
 }
 
-// The fields keep 10 points free below them (the caret strip and the box's edge) and 2 above.
+// The fields keep 10 points free below them (the caret strip and the box's edge) and 2 above;
+// hours of more than two digits widen the hour field.
 QRectF TimeControl::fieldRect(Field field) const {
-    const double w = (width() - 14.5) / 3;
-    return QRectF(3.5 + index(field) * (w + 4), 2, w, height() - 12);
+    const double extra = extraHourWidth();
+    const double w = (width() - 14.5 - extra) / 3;
+    const double x = 3.5 + index(field) * (w + 4) + (field == Field::hour ? 0 : extra);
+    return QRectF(x, 2, w + (field == Field::hour ? extra : 0), height() - 12);
 }
 
 QRectF TimeControl::separatorRect(int index) const {
@@ -147,7 +164,7 @@ void TimeControl::syncStepper() {
 }
 
 QSize TimeControl::sizeHint() const {
-    return QSize(80, 28);
+    return QSize(80 + static_cast<int>(std::ceil(extraHourWidth())), 28);
 }
 
 void TimeControl::paintEvent(QPaintEvent*) {
@@ -281,6 +298,8 @@ bool TimeControl::eventFilter(QObject* watched, QEvent* event) {
 void TimeControl::editField(Field field) {
     setSelected(field);
     editor_->setGeometry(fieldRect(field).toAlignedRect());
+    // Digits only, as many as the field's largest value has.
+    digitsOnly_->setRegularExpression(QRegularExpression(QStringLiteral("[0-9]{0,%1}").arg(digits(field))));
     editor_->setText(text(field));
     editor_->setAccessibleName(QString::fromLatin1(fieldNames[index(field)]));
     editing_ = true;

@@ -10,25 +10,26 @@
 #include <string>
 
 class QLineEdit;
+class QRegularExpressionValidator;
 class QSpinBox;
 
 namespace cw::controls {
 
-// Holds a duration: hours 0…48 (all that a split running time can give), minutes and seconds
-// 0…59. One field at a time is edited in place; a caret under the box points at the selected
-// field. Tab into the control edits the hours, Shift-Tab the seconds; Tab and Shift-Tab then move
-// field by field and out of the control (back to the first or last field when nothing else in
-// the window takes the focus). Return sends the action, or presses the window's default button
-// when nobody performs it; Escape drops what was typed. A field takes digits only, two at most;
-// a typed value above the field's maximum is refused and the old value stays. `valueEdited`
-// tells the owner of each accepted edit. An optional stepper follows the selected field.
-// Main thread only.
+// Holds a duration: hours 0…8760 (a year, as long as the clocks count; the hour field widens
+// beyond two digits), minutes and seconds 0…59. One field at a time is edited in place; a caret under the box
+// points at the selected field. Tab into the control edits the hours, Shift-Tab the seconds; Tab and
+// Shift-Tab then move field by field and out of the control (back to the first or last field when nothing
+// else in the window takes the focus). Return sends the action, or presses the window's default button when
+// nobody performs it; Escape drops what was typed. A field takes digits only, as many as its largest value
+// has; a typed value above the field's maximum is refused and the old value stays. `valueEdited` tells the
+// owner of each accepted edit. An optional stepper follows the selected field. Main thread only.
 class TimeControl : public QWidget {
     Q_OBJECT
 
 public:
     enum class Field { hour, minute, second };
     static int maximum(Field field);
+    static int digits(Field field);
 
     explicit TimeControl(QWidget* parent = nullptr);
     TimeControl(const TimeControl&) = delete;
@@ -92,11 +93,14 @@ private:
     void closeEditor();
     void leave(bool forward);
     void syncStepper();
+    // The hour field's width beyond that of two digits.
+    double extraHourWidth() const;
 
     std::array<int, 3> values_{};
     Field selected_ = Field::hour;
     bool editing_ = false;
     QLineEdit* editor_;
+    QRegularExpressionValidator* digitsOnly_; // the editor's, set for the field being edited
     QPointer<QSpinBox> stepper_;
     int stepperMidValue_ = 0; // the last valid value of the selected field
     platform::ActionBinding action_;

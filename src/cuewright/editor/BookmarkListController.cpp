@@ -8,6 +8,7 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QPainter>
@@ -89,7 +90,7 @@ QWidget* BookmarkListController::makeView() {
     contextMenu_ = new QMenu(column);
     contextMenu_->addAction(tr("Go to Bookmark"), [this] { goToClickedBookmark(); });
     contextMenu_->addAction(tr("Delete Bookmark"), [this] { deleteClickedBookmark(); });
-    contextMenu_->addAction(tr("Rename Bookmark"), [] { base::log("Renaming bookmark!"); });
+    contextMenu_->addAction(tr("Rename Bookmark"), [this] { renameClickedBookmark(); });
 
     // "+": the editor's bookmark at its current line (titled "Delete Bookmark" where there is one).
     addMenu_ = new QMenu(column);
@@ -284,6 +285,11 @@ QWidget* BookmarkListController::makeCellView(int row) {
     text->setObjectName(QStringLiteral("label"));
     text->setTextFormat(Qt::PlainText);
     text->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    auto* note = new QLineEdit(cell);
+    note->setObjectName(QStringLiteral("noteEditor"));
+    note->setPlaceholderText(tr("Note"));
+    note->hide();
+    note->installEventFilter(this);
     auto* button = new QToolButton(cell);
     button->setObjectName(QStringLiteral("button"));
     button->setArrowType(Qt::RightArrow);
@@ -292,6 +298,7 @@ QWidget* BookmarkListController::makeCellView(int row) {
     auto* layout = new QHBoxLayout(cell);
     layout->setContentsMargins(8, 3, 4, 3);
     layout->addWidget(text, 1);
+    layout->addWidget(note, 1);
     layout->addWidget(button);
     return cell;
 }
@@ -308,6 +315,61 @@ QLabel* BookmarkListController::cellLabel(int row) {
         return nullptr;
     QWidget* cell = table_->itemWidget(table_->item(row));
     return cell ? cell->findChild<QLabel*>(QStringLiteral("label")) : nullptr;
+}
+
+QLineEdit* BookmarkListController::cellNoteEditor(int row) {
+    if (!isValidRow(row) || !tableView().item(row))
+        return nullptr;
+    QWidget* cell = table_->itemWidget(table_->item(row));
+    return cell ? cell->findChild<QLineEdit*>(QStringLiteral("noteEditor")) : nullptr;
+}
+
+void BookmarkListController::renameClickedBookmark() {
+    if (hasValidClickedRow())
+        beginRename(clickedRow_);
+}
+
+void BookmarkListController::beginRename(int row) {
+    QLineEdit* note = cellNoteEditor(row);
+    QLabel* text = cellLabel(row);
+    if (!note || !text || !renamer_)
+        return;
+    endRename(RenameEnd::cancel);
+    const Bookmark& bookmark = bookmarks_[static_cast<size_t>(row)];
+    note->setText(bookmark.userBlurb.empty() ? QString::fromStdString(bookmark.excerpt).remove(u'*').trimmed()
+                                             : QString::fromStdString(bookmark.userBlurb));
+    text->hide();
+    note->show();
+    renaming_ = note;
+    table_->setCurrentRow(row, QItemSelectionModel::ClearAndSelect);
+    note->setFocus(Qt::OtherFocusReason);
+    note->selectAll();
+}
+
+int BookmarkListController::renamingRow() const {
+    if (!renaming_ || !table_)
+        return -1;
+    for (int row = 0; row < table_->count(); ++row)
+        if (table_->itemWidget(table_->item(row)) == renaming_->parentWidget())
+            return row;
+    return -1;
+}
+
+void BookmarkListController::endRename(RenameEnd end) {
+    const int row = renamingRow();
+    QLineEdit* note = renaming_;
+    renaming_ = nullptr;
+    if (!note || row < 0)
+        return;
+    note->hide();
+    if (QLabel* text = cellLabel(row))
+        text->show();
+    table_->setFocus(Qt::OtherFocusReason);
+    if (end == RenameEnd::store && renamer_) {
+        // The renamer changes the text, whose change reloads this list: copy the bookmark first.
+        const Bookmark bookmark = bookmarks_[static_cast<size_t>(row)];
+        renamer_(bookmark, note->text().trimmed());
+    }
 }
 
 const Bookmark* BookmarkListController::selectedBookmark() const {
@@ -398,6 +460,30 @@ bool BookmarkListController::eventFilter(QObject* watched, QEvent* event) {
                 item->setSizeHint(QSize(width, item->sizeHint().height()));
         }
         return false;
+    }
+    if (renaming_ && watched == renaming_) {
+        if (event->type() == QEvent::FocusOut &&
+            static_cast<QFocusEvent*>(event)->reason() != Qt::PopupFocusReason) {
+            // Leaving the field (a click elsewhere, another window) keeps the old note.
+            QTimer::singleShot(0, this, [this, left = renaming_] {
+                if (left && renaming_ == left)
+                    endRename(RenameEnd::cancel);
+            });
+            return false;
+        }
+        if (event->type() != QEvent::KeyPress)
+            return false;
+        switch (static_cast<QKeyEvent*>(event)->key()) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            endRename(RenameEnd::store);
+            return true;
+        case Qt::Key_Escape:
+            endRename(RenameEnd::cancel);
+            return true;
+        default:
+            return false;
+        }
     }
     if (watched != table_ || event->type() != QEvent::KeyPress)
         return QObject::eventFilter(watched, event);

@@ -6,6 +6,7 @@
 #include "cuewright/model/ProjectEventListener.h"
 #include "platform/ui/ViewController.h"
 
+#include <QPointer>
 #include <QString>
 
 #include <functional>
@@ -15,6 +16,7 @@
 
 class QAction;
 class QLabel;
+class QLineEdit;
 class QListWidget;
 class QListWidgetItem;
 class QMenu;
@@ -31,8 +33,11 @@ namespace cw::editor {
 // the context menu's "Go to". The list does not own bookmarks: it re-reads them on every text or
 // script-properties change and on a new layout of the lines, keeping the selection on the same
 // bookmarks (by id) when they move; deleting goes through the remover the window wires to its
-// editor. The "+" menu inserts or deletes the bookmark at the editor's current line and the "⋯"
-// menu acts on the selected bookmark; both send their actions to the window's responders.
+// editor. The context menu's "Rename Bookmark" makes the row's label editable in place: Return
+// hands the note to the renamer the window wires to its editor, Escape (or leaving the field)
+// keeps the old one. The "+" menu inserts or deletes the bookmark at the editor's current line
+// and the "⋯" menu acts on the selected bookmark; both send their actions to the window's
+// responders.
 //
 // A re-read changes only the rows that differ and keeps the scroll position and the selection.
 // While the editor holds an edit the project has not received yet (see setEditorAheadQuery) the
@@ -60,6 +65,9 @@ public:
     ~BookmarkListController() override;
 
     void setBookmarkRemover(BookmarkRemover remover) { remover_ = std::move(remover); }
+    // Gives a bookmark its note in the script text (the editor does, as an undo step).
+    using BookmarkRenamer = std::function<void(const Bookmark&, const QString& note)>;
+    void setBookmarkRenamer(BookmarkRenamer renamer) { renamer_ = std::move(renamer); }
     // Whether the editor's text is ahead of the project's (an edit waiting for its hand-over).
     void setEditorAheadQuery(std::function<bool()> query) { editorAhead_ = std::move(query); }
 
@@ -79,6 +87,8 @@ public:
     // The row's jump button and label; null past the end of the list.
     QToolButton* cellButton(int row);
     QLabel* cellLabel(int row);
+    // The row's in-place note field, shown while the row is renamed; null past the end.
+    QLineEdit* cellNoteEditor(int row);
     // The text a row's label shows in its width: the label, cut with "…" when it does not fit.
     static QString shownText(const QLabel& label);
 
@@ -91,6 +101,11 @@ public:
     void goToSelectedBookmark();
     void goToClickedBookmark();
     void deleteClickedBookmark();
+    // The clicked row's label becomes an editable field holding the note (or the excerpt).
+    void renameClickedBookmark();
+    void beginRename(int row);
+    // The row being renamed; -1 when none is.
+    int renamingRow() const;
     // A row button: that row alone becomes the selection, then the jump.
     void handleCellButton(int row);
 
@@ -109,6 +124,8 @@ protected:
 private:
     bool isValidRow(int row) const { return row >= 0 && row < static_cast<int>(bookmarks_.size()); }
     QWidget* makeCellView(int row);
+    enum class RenameEnd { store, cancel };
+    void endRename(RenameEnd end);
     QListWidgetItem* insertRow(int row);
     void showContextMenu(const QPoint& position);
     // The selected row's bookmark; null without a selection.
@@ -121,6 +138,8 @@ private:
     std::shared_ptr<Project> project_;
     std::vector<Bookmark> bookmarks_;
     BookmarkRemover remover_;
+    BookmarkRenamer renamer_;
+    QPointer<QLineEdit> renaming_; // the note field being edited; a reload may delete its row
     std::function<bool()> editorAhead_;
     std::vector<Editor::LineRange> readLines_; // the editor's lines at the last re-read
     bool reloadQueued_ = false;

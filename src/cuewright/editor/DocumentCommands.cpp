@@ -4,6 +4,7 @@
 #include "cuewright/editor/EditorAppearance.h"
 #include "cuewright/editor/TextBridge.h"
 #include "cuewright/model/Project.h"
+#include "cuewright/model/ScriptDocumentFile.h"
 #include "cuewright/model/ScriptExporter.h"
 #include "cuewright/model/SettingsKeys.h"
 #include "cuewright/model/TextUtils.h"
@@ -82,7 +83,7 @@ DocumentCommands::Outcome DocumentCommands::saveAs() {
     const int before = popupIndex_;
     platform::SavePanel panel;
     if (const auto path = project_->representedPath())
-        panel.nameFieldValue = QFileInfo(QString::fromStdString(*path)).fileName();
+        panel.nameFieldValue = QFileInfo(platform::displayPath(*path)).fileName();
     panel.fileTypes = panelFileTypes();
     panel.selectedFileType = std::clamp(popupIndex_, 0, int(exportFileTypes.size()) - 1);
     panel.fileTypeChanged = [this](int index) { remember(index); };
@@ -96,7 +97,8 @@ DocumentCommands::Outcome DocumentCommands::saveAs() {
     if (choice->path.isEmpty())
         return Outcome::cancelled;
     const QStringList extensions{qstring(exportFileType(choice->fileType))};
-    return write(choice->fileType, platform::withExtension(choice->path, extensions).toStdString());
+    return write(choice->fileType,
+                 platform::fileSystemPath(platform::withExtension(choice->path, extensions)));
 }
 
 DocumentCommands::Outcome DocumentCommands::write(int fileType, const std::string& path) {
@@ -123,7 +125,20 @@ DocumentCommands::Outcome DocumentCommands::write(int fileType, const std::strin
 
 DocumentCommands::Outcome DocumentCommands::saveScript(const std::string& path) {
     try {
-        project_->save(path);
+        try {
+            project_->save(path);
+        } catch (const ScriptDocumentFile::ChangedOnDiskError& changed) {
+            base::log(std::string("not saved unasked: ") + changed.what());
+            platform::Alert alert;
+            alert.messageText = QString::fromUtf8(changed.what());
+            alert.informativeText = qstring(changedOnDiskInformation);
+            // Return keeps the other program's file: overwriting it takes a deliberate choice.
+            alert.buttons = {QObject::tr("Cancel"), QObject::tr(saveAnywayButton.data())};
+            alert.style = platform::Alert::Style::warning;
+            if (platform::runModalSheetForWindow(alert, window_) != platform::alertFirstButtonReturn + 1)
+                return Outcome::cancelled;
+            project_->save(path, Project::ChangedOnDisk::overwrite);
+        }
     } catch (const std::exception& error) {
         presentError(error);
         return Outcome::failed;
@@ -161,8 +176,14 @@ void DocumentCommands::print(QPrinter& printer) const {
     document.print(&printer);
 }
 
+static void useUsualMargins(QPrinter& printer) {
+    const double m = DocumentCommands::printMarginMillimetres;
+    printer.setPageMargins(QMarginsF(m, m, m, m), QPageLayout::Millimeter);
+}
+
 bool DocumentCommands::printToPdf(const QString& path) {
     QPrinter printer(QPrinter::HighResolution);
+    useUsualMargins(printer);
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setOutputFileName(path);
     print(printer);
@@ -180,7 +201,7 @@ DocumentCommands::Outcome DocumentCommands::print() {
         panel.title = QObject::tr("Print to PDF");
         const auto path = project_->representedPath();
         panel.nameFieldValue =
-            (path ? QFileInfo(QString::fromStdString(*path)).completeBaseName() : QObject::tr("Untitled")) +
+            (path ? QFileInfo(platform::displayPath(*path)).completeBaseName() : QObject::tr("Untitled")) +
             QStringLiteral(".pdf");
         panel.fileTypes = {{QObject::tr("PDF Document"), {QStringLiteral("pdf")}}};
         const auto choice = platform::fileDialogs().runSavePanel(panel, window_);
@@ -190,6 +211,7 @@ DocumentCommands::Outcome DocumentCommands::print() {
                                                                                           : Outcome::failed;
     }
     QPrinter printer;
+    useUsualMargins(printer); // before the dialog, where the user may choose others
     QPrintDialog dialog(&printer, window_);
     if (dialog.exec() != QDialog::Accepted)
         return Outcome::cancelled;
@@ -220,7 +242,7 @@ void DocumentCommands::updateTitle() {
     if (!window_)
         return;
     if (const auto path = project_->representedPath()) {
-        window_->setWindowFilePath(QString::fromStdString(*path));
+        window_->setWindowFilePath(platform::displayPath(*path));
         window_->setWindowTitle(QString());
     } else {
         window_->setWindowFilePath(QString());

@@ -38,10 +38,19 @@ public:
     static std::string_view exportFileType(int index);
     // The size of printed text in points of paper, 1/72 inch (the text's own sizes are replaced).
     static constexpr double printPointSize = 12.0;
+    // The page's margins on every side, as paper usually has them (the printer's own are a few
+    // millimetres, the least it can print at).
+    static constexpr double printMarginMillimetres = 20.0;
 
     static constexpr std::string_view closeMessage =
         "Do you want to save the changes you made to this document?";
     static constexpr std::string_view closeInformation = "Your changes will be lost if you don’t save them.";
+
+    // Asked before a save would overwrite a script that another program or window wrote since
+    // this window opened or saved it.
+    static constexpr std::string_view changedOnDiskInformation =
+        "If you save, the changes made by the other application will be lost.";
+    static constexpr std::string_view saveAnywayButton = "Save Anyway";
 
     enum class Outcome { saved, exported, cancelled, failed };
 

@@ -155,6 +155,54 @@ bool ScriptTextView::deleteBookmark(int line) {
             cursor.setPosition(where.end(), QTextCursor::KeepAnchor);
             cursor.setCharFormat(format);
         }
+        // A line that begins with "*" is a bookmark by itself: it stops being one without them.
+        int stars = 0;
+        while (stars < range.length && document()->characterAt(range.location + stars) == u'*') {
+            ++stars;
+        }
+        if (stars > 0) {
+            cursor.setPosition(range.location);
+            cursor.setPosition(range.location + stars, QTextCursor::KeepAnchor);
+            cursor.removeSelectedText();
+        }
+    });
+    return true;
+}
+
+bool ScriptTextView::renameBookmark(int line, const QString& id, const QString& note) {
+    if (refusesBookmarkLine(line, *document()) || isReadOnly()) {
+        return false;
+    }
+    // The runs carrying the object, gathered first as for deleting.
+    std::vector<platform::TextRange> runs;
+    platform::EmbeddedBookmarkPtr old;
+    for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment fragment = it.fragment();
+            const auto object =
+                fragment.charFormat().property(TextProperty::bookmark).value<platform::EmbeddedBookmarkPtr>();
+            if (object && !id.isEmpty() && object->id == id) {
+                old = object;
+                runs.push_back({fragment.position(), fragment.length()});
+            }
+        }
+    }
+    auto renamed = std::make_shared<platform::EmbeddedBookmark>();
+    if (old) {
+        *renamed = *old;
+    } else {
+        renamed->id = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+        runs.push_back({rangeOfLine(line).location, 1});
+    }
+    renamed->userBlurb = note;
+    namedStep(tr("Rename Bookmark"), [&](QTextCursor& cursor) {
+        QTextCharFormat format;
+        format.setProperty(TextProperty::bookmark, QVariant::fromValue(renamed));
+        for (const platform::TextRange& run : runs) {
+            cursor.setPosition(run.location);
+            cursor.setPosition(run.end(), QTextCursor::KeepAnchor);
+            cursor.mergeCharFormat(format);
+        }
     });
     return true;
 }
@@ -197,6 +245,19 @@ void EditorController::deleteBookmark(int line) {
     CW_DCHECK_MAIN_THREAD();
     bookmarksOnLines();
     textView_->deleteBookmark(line);
+    publishBookmarkEdit();
+}
+
+void EditorController::renameBookmark(const Bookmark& bookmark, const QString& note) {
+    CW_DCHECK_MAIN_THREAD();
+    bookmarksOnLines();
+    // A "*" line has no object of its own yet: its id names its place, not an object.
+    const bool isObject = bookmark.id.rfind("custom.", 0) != 0;
+    if (!isObject && note.isEmpty()) {
+        return; // no note for a line without one: nothing to keep
+    }
+    textView_->renameBookmark(bookmark.line, isObject ? QString::fromStdString(bookmark.id) : QString(),
+                              note);
     publishBookmarkEdit();
 }
 

@@ -17,13 +17,17 @@
 #include <QPalette>
 #include <QResizeEvent>
 #include <QScrollBar>
+#include <QTextBlock>
 #include <QTextCursor>
+#include <QTextDocument>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 
 #include <cassert>
 #include <utility>
+#include <vector>
 
 namespace cw::editor {
 
@@ -104,6 +108,9 @@ EditorController::EditorController(std::shared_ptr<Project> project, ScriptTextV
     if (!timers_.settle) {
         timers_.settle = makeQtOneShotTimer();
     }
+    if (!timers_.autosaveDeadline) {
+        timers_.autosaveDeadline = makeQtOneShotTimer();
+    }
     if (!timers_.scroll) {
         timers_.scroll = std::make_unique<KQTimer>(dispatch::mainQueue());
     }
@@ -168,6 +175,7 @@ void EditorController::load() {
     applyTypingAttributes();
     cachedProperties_ = EditorAppearance::invalidated(cachedProperties_);
     timers_.autosave->stop();
+    timers_.autosaveDeadline->stop();
     projectEditorDidChange(*project_);
     setInset();
     scrollToTransportPosition(/*animated=*/false);
@@ -189,10 +197,12 @@ void EditorController::settle() {
     applyTypingAttributes();
     cachedProperties_ = EditorAppearance::invalidated(cachedProperties_);
     setInset();
-    scrollToTransportPosition(/*animated=*/false);
+    // The caret to the start first: placing it scrolls it into view, which the transport position
+    // then overrides.
     QTextCursor start = textView_->textCursor();
     start.setPosition(0);
     textView_->setTextCursor(start);
+    scrollToTransportPosition(/*animated=*/false);
 }
 
 void EditorController::close() {
@@ -247,17 +257,21 @@ void EditorController::textDidChange() {
     if (background_ && background_->lineHeight() != lineHeight_) {
         background_->setLineHeight(lineHeight_);
     }
-    std::weak_ptr<EditorController> weak = weak_from_this();
-    timers_.autosave->start(autosaveInterval_, [weak] {
+    const auto autosaveLater = [weak = weak_from_this()] {
         if (auto self = weak.lock()) {
             self->autosave();
         }
-    });
+    };
+    timers_.autosave->start(autosaveInterval_, autosaveLater);
+    if (!timers_.autosaveDeadline->isActive()) {
+        timers_.autosaveDeadline->start(maxAutosaveWait, autosaveLater);
+    }
 }
 
 void EditorController::autosave() {
     CW_DCHECK_MAIN_THREAD();
     timers_.autosave->stop();
+    timers_.autosaveDeadline->stop();
     shownText_ = attributedText(*textView_->document());
     project_->setText(shownText_);
 }
@@ -288,6 +302,14 @@ void EditorController::projectTextDidChange(Project&) {
 
 void EditorController::projectWillSave(Project&) {
     CW_DCHECK_MAIN_THREAD();
+    if (hasPendingEdit()) {
+        autosave();
+    }
+}
+
+void EditorController::projectWillGatherBookmarks(Project&) {
+    CW_DCHECK_MAIN_THREAD();
+    // The line table published with the edit belongs to the view's text, not yet the project's.
     if (hasPendingEdit()) {
         autosave();
     }
@@ -459,13 +481,33 @@ void EditorController::editorBackgroundViewDidLayout(EditorBackgroundView&) {
     CW_DCHECK_MAIN_THREAD();
     applyScriptProperties(Load::force);
     setInset();
+    showTransportPositionAgain();
 }
 
 void EditorController::projectScriptPropertiesDidChange(Project&) {
     CW_DCHECK_MAIN_THREAD();
     const FlagScope ignoring(ignoreTextChange_);
+    const QRect frame = textView_->geometry();
+    const double inset = textView_->topInset();
+    const double size = lineHeight_;
     applyScriptProperties(Load::ifChanged);
     publishLineMetrics();
+    if (textView_->geometry() != frame || textView_->topInset() != inset || lineHeight_ != size) {
+        showTransportPositionAgain();
+    }
+}
+
+void EditorController::showTransportPositionAgain() {
+    if (!loaded_) {
+        return;
+    }
+    scrollingItself([&] { scrollToTransportPosition(/*animated=*/false); });
+    // Qt may lay the text out again once the new geometry has settled: once more after that.
+    QTimer::singleShot(0, textView_, [weak = weak_from_this()] {
+        if (auto self = weak.lock(); self && self->loaded_) {
+            self->scrollingItself([&] { self->scrollToTransportPosition(/*animated=*/false); });
+        }
+    });
 }
 
 // --- Typing attributes, font and colour ----------------------------------------------------
@@ -507,9 +549,62 @@ void EditorController::projectTypingAttributesDidChange(Project&) {
     // and nothing else: its colours stay.
     const auto shown =
         fromTextCharFormat(shownCharFormat(*textView_->document(), textView_->currentCharFormat()));
-    if (shown.font != typingAttributes.font) {
+    if (shown.font && *shown.font != typingAttributes.font) {
+        convertSelectionFonts(selection, *shown.font, typingAttributes.font);
+    } else if (!shown.font) {
         selection.mergeCharFormat(editorFormat(font));
     }
+}
+
+void EditorController::convertSelectionFonts(const QTextCursor& selection, const platform::Font& from,
+                                             const platform::Font& to) {
+    // Each run keeps what the new font does not change against the old: bold, italic, underline.
+    const auto convert = [&](platform::Font font) {
+        if (to.family != from.family) {
+            font.family = to.family;
+        }
+        if (to.bold != from.bold) {
+            font.bold = to.bold;
+        }
+        if (to.italic != from.italic) {
+            font.italic = to.italic;
+        }
+        return font;
+    };
+    const int start = selection.selectionStart();
+    const int end = selection.selectionEnd();
+    QTextDocument& document = *textView_->document();
+    // Gathered first: changing formats splits and merges the fragments being walked.
+    std::vector<std::pair<platform::TextRange, platform::Font>> changes;
+    for (QTextBlock block = document.findBlock(start); block.isValid() && block.position() < end;
+         block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment fragment = it.fragment();
+            const int runStart = std::max(fragment.position(), start);
+            const int runEnd = std::min(fragment.position() + fragment.length(), end);
+            if (runStart >= runEnd) {
+                continue;
+            }
+            const auto attributes = fromTextCharFormat(shownCharFormat(document, fragment.charFormat()));
+            changes.push_back({{runStart, runEnd - runStart}, convert(attributes.font.value_or(from))});
+        }
+    }
+    QTextCursor cursor(&document);
+    cursor.beginEditBlock(); // one undo step
+    for (const auto& [range, font] : changes) {
+        platform::Attributes attributes;
+        attributes.font = font;
+        QTextCharFormat format = editorFormat(attributes);
+        // A font's own underline and strike-out flags are not the run's: those stay.
+        for (int property : {int(QTextFormat::TextUnderlineStyle), int(QTextFormat::FontUnderline),
+                             int(QTextFormat::FontOverline), int(QTextFormat::FontStrikeOut)}) {
+            format.clearProperty(property);
+        }
+        cursor.setPosition(range.location);
+        cursor.setPosition(range.end(), QTextCursor::KeepAnchor);
+        cursor.mergeCharFormat(format);
+    }
+    cursor.endEditBlock();
 }
 
 void EditorController::projectFontDidChange(Project&, const platform::Font& font) {

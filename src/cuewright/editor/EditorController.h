@@ -12,6 +12,7 @@
 
 #include <QString>
 #include <QTextCharFormat>
+#include <QTextCursor>
 
 #include <QMetaObject>
 
@@ -57,6 +58,8 @@ struct EditorTimers {
     std::unique_ptr<OneShotTimer> autosave; // hands the text over once typing pauses
     std::unique_ptr<OneShotTimer> settle;   // applies everything again once the views have settled
     std::unique_ptr<KQTimer> scroll;        // follows the prompter while it plays
+    // Hands the text over while typing goes on without a pause long enough for the autosave.
+    std::unique_ptr<OneShotTimer> autosaveDeadline;
 };
 
 // The editor's widgets stacked as the prompter paints them: the background view filling the
@@ -76,8 +79,10 @@ EditorViews makeEditorViews(QWidget* parent = nullptr);
 //    the view; close() unregisters (so does the destructor). The view must outlive the controller.
 //  - A user edit (or an explicit textDidChange()) publishes the line metrics and restarts the
 //    autosave wait; the project receives the whole text once, autosaveInterval() after the last
-//    edit. The controller's own loads and restyles (column, font size, alignment, mirroring)
-//    are not edits: they publish metrics but start no wait and leave the project's text alone.
+//    edit, or maxAutosaveWait after the first edit it has not received yet, so that steady
+//    typing reaches the project (and its recovery copy) too. The controller's own loads and
+//    restyles (column, font size, alignment, mirroring) are not edits: they publish metrics but
+//    start no wait and leave the project's text alone.
 //  - Before the project saves, a pending edit is handed over at once.
 //  - Line count, line ranges and words per line are published after layout (measureLines), in
 //    one Project::setEditor so that listeners never see ranges and a count that disagree.
@@ -106,6 +111,7 @@ class EditorController : public ProjectEventListener,
                          public std::enable_shared_from_this<EditorController> {
 public:
     static constexpr std::chrono::milliseconds defaultAutosaveInterval{300};
+    static constexpr std::chrono::milliseconds maxAutosaveWait{1000};
     static constexpr std::chrono::milliseconds settleDelay{100};
     static constexpr double autoScrollInterval = 1.0 / 33.0;
 
@@ -158,11 +164,13 @@ public:
     void publishLineMetrics();
 
     // Bookmarks at a line: the current line's is toggled; deleting removes every bookmark object
-    // on the line (a line starting with "*" stays one). The project receives the text and the
-    // line metrics even when nothing changed (an empty text, no line).
+    // on the line and the "*" it begins with, as one undo step. The project receives the text and
+    // the line metrics even when nothing changed (an empty text, no line).
     void toggleBookmark();
     void deleteBookmark(int line);
     void removeBookmark(const Bookmark& bookmark) { deleteBookmark(bookmark.line); }
+    // The bookmark's own note becomes `note` (a "*" line gets it too), as one undo step.
+    void renameBookmark(const Bookmark& bookmark, const QString& note);
     bool hasBookmarkOnCurrentLine();
     // "Delete Bookmark" on a line with a bookmark, else "Insert Bookmark".
     QString toggleBookmarkTitle();
@@ -182,6 +190,7 @@ public:
     void projectTextColorDidChange(Project&, const platform::Color& color) override;
     void projectFontDidChange(Project&, const platform::Font& font) override;
     void projectWillSave(Project&) override;
+    void projectWillGatherBookmarks(Project&) override;
     void projectEditorDidChange(Project&) override;
     void projectDidStartPlayback(Project&) override;
     void projectDidStopPlayback(Project&) override;
@@ -215,10 +224,17 @@ private:
     void applyColumn(const DocumentScriptProperties& properties, bool widthChanged, bool placeChanged,
                      std::optional<EditorAppearance::TextAmount> amount = std::nullopt);
     void setInset();
+    // The editor's own layout changed (its size, full screen, margins, font size): the text
+    // under the reading position moved, so scroll back to the transport position.
+    void showTransportPositionAgain();
     double viewHeight() const;
     // The text format of `attributes` in this editor: its font at the editor's size.
     QTextCharFormat editorFormat(platform::Attributes attributes) const;
     void typingAttributesDidChange();
+    // A font picked over a selection: every run takes what `to` changes against `from` (family,
+    // bold, italic) and keeps the rest of its look; one undo step.
+    void convertSelectionFonts(const QTextCursor& selection, const platform::Font& from,
+                               const platform::Font& to);
     // Runs `step` as the editor's own scroll: it does not come back as a wheel scroll.
     template <typename Step> void scrollingItself(Step step);
     std::vector<Bookmark> bookmarksOnLines();

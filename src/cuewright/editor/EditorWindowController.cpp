@@ -19,12 +19,15 @@
 
 #include <QAction>
 #include <QActionGroup>
+#include <QApplication>
 #include <QEvent>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTextDocument>
 #include <QTimer>
@@ -32,6 +35,7 @@
 #include <QVBoxLayout>
 
 #include <optional>
+#include <utility>
 
 namespace cw::editor {
 
@@ -186,7 +190,31 @@ QMainWindow* EditorWindowController::mainWindow() const {
     return static_cast<QMainWindow*>(appearanceWindow());
 }
 
+void EditorWindowController::setNotice(const QString& text) {
+    notice_ = text;
+    if (noticeLine_) {
+        noticeLine_->setText(text);
+        noticeLine_->setVisible(!text.isEmpty());
+    }
+}
+
 // ---- the window ----------------------------------------------------------------------------
+
+// The shown editor window furthest down the cascade (lowest, then furthest right); null when
+// none is shown.
+static QWidget* lastEditorWindow() {
+    QWidget* last = nullptr;
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (!window->isVisible() || window->objectName() != QLatin1String("EditorWindowController"))
+            continue;
+        const auto place = [](const QWidget* w) {
+            return std::pair(w->geometry().top(), w->geometry().left());
+        };
+        if (!last || place(window) > place(last))
+            last = window;
+    }
+    return last;
+}
 
 QWidget* EditorWindowController::makeWindow() {
     auto* window = new QMainWindow;
@@ -194,6 +222,13 @@ QWidget* EditorWindowController::makeWindow() {
     window->setUnifiedTitleAndToolBarOnMac(true);
     window->setMinimumSize(760, 420);
     platform::resizeToFitScreen(window, QSize(1180, 760));
+    // A window opened beside another editor window follows it down the screen, within the work
+    // area; the first one is placed by the window manager.
+    if (const QWidget* previous = lastEditorWindow(); previous && previous->screen()) {
+        window->setGeometry(platform::cascadedGeometry(previous->geometry(), window->size(),
+                                                       window->minimumSize(),
+                                                       previous->screen()->availableGeometry()));
+    }
 
     auto* body = new QWidget(window);
     auto* rows = new QVBoxLayout(body);
@@ -205,6 +240,18 @@ QWidget* EditorWindowController::makeWindow() {
     centerAnchor_ = new AnchorView(columns_, "centerAnchorView");
     rightAnchor_ = new AnchorView(columns_, "rightSidebarAnchorView", Qt::LeftEdge);
     statusbarAnchor_ = new AnchorView(body, "statusbarAnchorView");
+    noticeLine_ = new QLabel(body);
+    noticeLine_->setObjectName(QStringLiteral("noticeLine"));
+    noticeLine_->setWordWrap(true);
+    noticeLine_->setContentsMargins(12, 6, 12, 6);
+    noticeLine_->setAutoFillBackground(true);
+    QPalette notice = noticeLine_->palette();
+    notice.setColor(QPalette::Window, QColor::fromRgba(noticeColor));
+    notice.setColor(QPalette::WindowText, Qt::black);
+    noticeLine_->setPalette(notice);
+    noticeLine_->setText(notice_);
+    noticeLine_->setVisible(!notice_.isEmpty());
+    rows->addWidget(noticeLine_);
     rows->addWidget(columns_, 1);
     rows->addWidget(statusbarAnchor_);
     window->setCentralWidget(body);
@@ -390,6 +437,11 @@ void EditorWindowController::placeChildren() {
             if (const auto controller = editor.lock())
                 controller->removeBookmark(b);
         });
+    bookmarkListController_->setBookmarkRenamer(
+        [editor = std::weak_ptr(editorController_)](const Bookmark& b, const QString& note) {
+            if (const auto controller = editor.lock())
+                controller->renameBookmark(b, note);
+        });
     bookmarkListController_->setEditorAheadQuery([editor = std::weak_ptr(editorController_)] {
         const auto controller = editor.lock();
         return controller && controller->hasPendingEdit();
@@ -545,7 +597,8 @@ std::optional<QString> EditorWindowController::titleForAction(std::string_view a
 }
 
 bool EditorWindowController::editorHasFocus() const {
-    return editorController_ && mainWindow() && mainWindow()->focusWidget() == &editorController_->textView();
+    return editorController_ && mainWindow() &&
+           platform::focusWidgetIn(mainWindow()) == &editorController_->textView();
 }
 
 void EditorWindowController::toggleBookmark() {

@@ -10,6 +10,7 @@
 #include "platform/ui/WindowController.h"
 
 #include <QPointer>
+#include <QRgb>
 #include <QString>
 
 #include <array>
@@ -19,6 +20,7 @@
 #include <string_view>
 
 class QAction;
+class QLabel;
 class QMainWindow;
 class QMenu;
 class QScrollBar;
@@ -100,6 +102,13 @@ public:
     void showWindow() override;
     // Whether the editor holds the script: from the first showWindow() on.
     bool isEditorLoaded() const { return editorLoaded_; }
+
+    // A line of warning across the top of the window while `text` is not empty (unsaved edits
+    // that cannot be kept, for instance); empty hides it. May come before the window is made.
+    void setNotice(const QString& text);
+    const QString& notice() const { return notice_; }
+    // The line's background, a warning colour in light and dark appearance alike.
+    static constexpr QRgb noticeColor = 0xfff3c64d;
 
     // ---- the window's parts (present once the window has loaded) ----
     QMainWindow* mainWindow() const;
@@ -215,6 +224,8 @@ private:
     QPointer<QWidget> centerAnchor_;
     QPointer<QWidget> rightAnchor_;
     QPointer<QWidget> statusbarAnchor_;
+    QPointer<QLabel> noticeLine_;
+    QString notice_;
     QPointer<QWidget> editorViews_;         // the editor's stacked views
     QScrollBar* editorScrollBar_ = nullptr; // owned by the centre anchor
     QToolBar* toolbar_ = nullptr;           // owned by the window

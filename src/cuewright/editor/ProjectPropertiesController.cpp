@@ -12,6 +12,7 @@
 #include "cuewright/model/SettingsKeys.h"
 #include "cuewright/model/TimeFormat.h"
 #include "cuewright/model/UserDefaults.h"
+#include "platform/ui/FontPanel.h"
 
 #include "base/Log.h"
 
@@ -390,10 +391,8 @@ void ProjectPropertiesController::changeTextAlignment() {
 void ProjectPropertiesController::selectFont() {
     letNextUpdateThrough();
     // A panel of its own, so that its choices reach only this script.
-    auto* panel = new QFontDialog(project_->editor().typingAttributes.font.toQFont(), view());
+    auto* panel = platform::FontPanel::make(project_->editor().typingAttributes.font, view());
     panel->setAttribute(Qt::WA_DeleteOnClose);
-    panel->setOption(QFontDialog::NoButtons);
-    panel->setWindowTitle(tr("Fonts"));
     connect(panel, &QFontDialog::currentFontChanged, this, [this](const QFont& font) { changeFont(font); });
     panel->show();
 }
@@ -401,7 +400,7 @@ void ProjectPropertiesController::selectFont() {
 void ProjectPropertiesController::changeFont(const QFont& chosen) {
     letNextUpdateThrough();
     Editor editor = project_->editor();
-    const platform::Font picked = platform::Font::fromQFont(chosen);
+    const platform::Font picked = platform::FontPanel::picked(chosen, editor.typingAttributes.font.pointSize);
     // The script's size is the editor's line height, whatever size was picked.
     const double size = editor.lineHeight > 0 ? editor.lineHeight : editor.typingAttributes.font.pointSize;
     editor.typingAttributes.font = picked.withPointSize(size);

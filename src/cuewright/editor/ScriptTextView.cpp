@@ -187,16 +187,32 @@ void ScriptTextView::changeEvent(QEvent* event) {
 }
 
 // Qt sets the range to 0...(content - viewport) whenever the content or the viewport changes;
-// the inset widens it by the inset at both ends, so that offset 0 shows the first line one
-// inset below the top.
+// the inset widens it above by the inset, so that offset 0 shows the first line one inset below
+// the top, and below by the room under the reading position, so that the last line reaches it.
 void ScriptTextView::keepInsetInScrollRange() {
     QScrollBar* bar = verticalScrollBar();
-    const int inset = static_cast<int>(std::lround(inset_));
-    if (adjustingRange_ || bar->minimum() == -inset) {
+    if (adjustingRange_ || (bar->minimum() == ownRange_.first && bar->maximum() == ownRange_.second)) {
         return;
     }
+    // Qt reports the new range before it holds the value to it. A value beyond the new range (a
+    // text now shorter than the place shown: everything deleted with the view at the end) would
+    // end at the range's edge, the first line at the top of the view; the text's end goes to the
+    // reading position instead.
+    const int value = bar->value();
+    qtMaximum_ = bar->maximum();
+    applyScrollRange();
+    if (value > ownRange_.second) {
+        scrollToOffset(std::min(value + inset_, usedHeight()), /*animated=*/false);
+    }
+}
+
+void ScriptTextView::applyScrollRange() {
+    QScrollBar* bar = verticalScrollBar();
+    const int top = static_cast<int>(std::lround(inset_));
+    const int below = std::max(top, viewport()->height() - top);
+    ownRange_ = {-top, qtMaximum_ + below};
     adjustingRange_ = true;
-    bar->setRange(-inset, bar->maximum() + inset);
+    bar->setRange(ownRange_.first, ownRange_.second);
     adjustingRange_ = false;
 }
 
@@ -205,15 +221,9 @@ void ScriptTextView::setTopInset(double inset) {
     if (inset == inset_) {
         return;
     }
-    QScrollBar* bar = verticalScrollBar();
     const double offset = scrollOffset();
-    const int old = static_cast<int>(std::lround(inset_));
-    const int now = static_cast<int>(std::lround(inset));
-    const int contentRange = bar->maximum() - old; // Qt's own maximum
     inset_ = inset;
-    adjustingRange_ = true;
-    bar->setRange(-now, contentRange + now);
-    adjustingRange_ = false;
+    applyScrollRange();
     scrollToOffset(offset, /*animated=*/false);
 }
 

@@ -11,6 +11,7 @@
 
 #include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 class QMimeData;
@@ -30,7 +31,8 @@ class ScriptTextViewKeyEventDelegate;
 //    typing font's size; the pasted text takes the paragraph it lands in;
 //  - keeps the bookmark object of the character before the insertion point out of typed text
 //    or composed by an input method (a bookmark marks one character, never what follows it);
-//  - hands keys held with Control or Option to its key-event delegate first (see handleKeyDown).
+//  - hands keys held with Ctrl, Alt or Super, and F-keys, to its key-event delegate first (see
+//    handleKeyDown), except the standard editing keys (Ctrl+C, Ctrl+Z, ...), which stay editing.
 //  - inserts and deletes bookmarks at a laid-out line (numbered from 1), each one undo step,
 //    and names its undo steps.
 // Main thread only, as every widget.
@@ -56,11 +58,13 @@ public:
     void setKeyEventDelegate(ScriptTextViewKeyEventDelegate* delegate,
                              platform::Defaults* defaults = nullptr);
     ScriptTextViewKeyEventDelegate* keyEventDelegate() const;
-    // Whether a key with Control or Option is a binding the view keeps from the text: one-shot
-    // actions act on the key-down or the key-up as the setting says and swallow the other; held
-    // actions start on the key-down, and fast winding ends on the key-up.
+    // Whether a key with Ctrl, Alt or Super, or an F-key, is a binding the view keeps from the
+    // text: one-shot actions act on the key-down or the key-up as the setting says and swallow
+    // the other; held actions start on the key-down, and fast winding ends on the key-up, or
+    // when the view loses the keyboard focus (endHeldKeys).
     bool handleKeyDown(const platform::KeyEvent& event);
     bool handleKeyUp(const platform::KeyEvent& event);
+    void endHeldKeys();
     // The laid-out line holding the insertion point; -1 when it stands after the last line, 0
     // for an empty text.
     int currentLine() const;
@@ -69,8 +73,14 @@ public:
     // A new bookmark on the first character of `line` (of the text for a line that does not
     // exist). False, leaving the text alone, for a negative line, an empty or read-only text.
     bool insertBookmark(int line);
-    // Removes every bookmark on `line`; false as for insertBookmark().
+    // Removes every bookmark on `line` and the "*" the line begins with, as one undo step
+    // "Delete Bookmark"; false as for insertBookmark().
     bool deleteBookmark(int line);
+    // Gives the bookmark object `id` the note `note`, as one undo step "Rename Bookmark": a fresh
+    // object in its place, so that undo brings the old note back. With no such object (a line
+    // that begins with "*") the first character of `line` gets one carrying the note. False as
+    // for insertBookmark().
+    bool renameBookmark(int line, const QString& id, const QString& note);
 
     // The name of the step that undo would take back, or redo would make again; empty when there
     // is none or the step has no name of its own (typing, pasting: Qt's own edits).
@@ -96,8 +106,9 @@ public:
     // format says nothing of them: after everything was deleted, on a new first line.
     void setTypingLook(const QTextCharFormat& look) { typingLook_ = look; }
 
-    // Free room above the first and below the last line, so that the text can scroll to the
-    // reading position at either end. It lives in the scroll range, not in the document: the
+    // Free room above the first line (the inset) and below the last (the room under the reading
+    // position, at least the inset), so that the text can scroll to the reading position at
+    // either end. It lives in the scroll range, not in the document: the
     // text and its undo history stay as they are.
     double topInset() const { return inset_; }
     void setTopInset(double inset);
@@ -123,6 +134,7 @@ protected:
     void changeEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
     void inputMethodEvent(QInputMethodEvent* event) override;
     bool canInsertFromMimeData(const QMimeData* source) const override;
     void insertFromMimeData(const QMimeData* source) override;
@@ -154,6 +166,7 @@ private:
 
     // The inset in the scroll bar's range, kept when Qt sets the range again.
     void keepInsetInScrollRange();
+    void applyScrollRange();
     // The viewport's mirror image of `event` (itself when not mirrored), for Qt's handlers.
     template <typename Handler> void mirroredMouseEvent(QMouseEvent* event, Handler handler);
     QTransform mirrorTransform() const;
@@ -170,6 +183,8 @@ private:
     double lineMetricsScale_ = 1.0;
     InsertionGuard insertionGuard_;
     bool adjustingRange_ = false;
+    int qtMaximum_ = 0;                  // the range's end as Qt last set it
+    std::pair<int, int> ownRange_{0, 0}; // the range as last widened here
     bool wheelScrolling_ = false;
     int scrollAnimationMs_ = 200;
     QVariantAnimation* scrollAnimation_ = nullptr;

@@ -8,6 +8,7 @@
 #include "platform/keys/KeyEventTranslator.h"
 #include "platform/keys/KeyTranslation.h"
 
+#include <QFocusEvent>
 #include <QKeyEvent>
 
 #include <optional>
@@ -18,9 +19,13 @@ namespace {
 
 using Action = KeyBindings::Action;
 
-// Ctrl on this keyboard is the bindings' Command, which stays with editing (copy, undo, ...).
-bool holdsControlOrOption(const platform::KeyEvent& event) {
-    return (event.modifierFlags & (platform::modifier::control | platform::modifier::option)) != 0;
+// Keys that type nothing into the script: held with Ctrl, Alt or Super, or F-keys. The standard
+// editing keys among them (copy, undo, word moves, ...) stay with the text.
+bool mayBeBinding(const platform::KeyEvent& event) {
+    using namespace platform::modifier;
+    const bool held = (event.modifierFlags & (command | option | control)) != 0;
+    return (held || platform::isFunctionKey(event.keyCode)) &&
+           !platform::isStandardEditingKey(event.keyCode, event.modifierFlags);
 }
 
 } // namespace
@@ -44,13 +49,12 @@ struct ScriptTextView::KeyRouting {
     ScriptTextViewKeyEventDelegate* delegate = nullptr;
     platform::Defaults* defaults = &platform::Defaults::standard();
     platform::KeyEventTranslator translator;
-    // Which key events run a binding's action; a binding's key-up is its own even when Control
-    // or Option went up first.
+    // Which key events run a binding's action; a binding's key-up is its own even when its
+    // modifier went up first.
     BindingKeys bindings{BindingContext::editor};
 
-    // Only keys held with Control or Option can be bindings here.
     std::optional<Action> boundAction(const platform::KeyEvent& event) const {
-        return holdsControlOrOption(event) ? KeyBindings::action(event, *defaults) : std::nullopt;
+        return mayBeBinding(event) ? KeyBindings::action(event, *defaults) : std::nullopt;
     }
     bool actsOnKeyDown() const { return defaults->boolForKey(settings::performCustomBindingActionOnKeyDown); }
     bool ask(const platform::KeyEvent& event, bool isKeyDown) const {
@@ -110,6 +114,21 @@ bool ScriptTextView::event(QEvent* event) {
     return QTextEdit::event(event);
 }
 
+void ScriptTextView::focusOutEvent(QFocusEvent* event) {
+    endHeldKeys();
+    QTextEdit::focusOutEvent(event);
+}
+
+void ScriptTextView::endHeldKeys() {
+    KeyRouting& keys = keyRouting();
+    if (keys.translator.isHoldingRelease()) {
+        keys.translator.deliverHeldRelease(); // a release that came before the focus went
+    }
+    for (const BindingKeys::Decision& decision : keys.bindings.endHeld()) {
+        keys.ask(decision.event, /*isKeyDown=*/false);
+    }
+}
+
 void ScriptTextView::keyReleaseEvent(QKeyEvent* event) {
     if (routeKeyEvent(*event)) {
         event->accept();
@@ -130,7 +149,7 @@ bool ScriptTextView::handleKeyDown(const platform::KeyEvent& event) {
 
 bool ScriptTextView::handleKeyUp(const platform::KeyEvent& event) {
     KeyRouting& keys = keyRouting();
-    const auto decision = keys.bindings.keyUp(event, keys.boundAction(event), keys.actsOnKeyDown());
+    const auto decision = keys.bindings.keyUp(event, keys.actsOnKeyDown());
     if (!decision) {
         return false;
     }

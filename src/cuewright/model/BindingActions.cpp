@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <utility>
 
 namespace cw {
 
@@ -149,10 +150,11 @@ void ProjectBindingTarget::jumpToPreviousBookmark() {
 std::optional<BindingKeys::Decision> BindingKeys::keyDown(const platform::KeyEvent& event,
                                                           std::optional<KeyBindings::Action> bound,
                                                           bool actsOnKeyDown) {
+    // A new press of the key replaces whatever its last press was, bound or not.
+    std::erase_if(pressed_, [&](const auto& p) { return p.first.keyCode == event.keyCode; });
     if (!bound) {
         return std::nullopt;
     }
-    std::erase_if(pressed_, [&](const auto& p) { return p.first.keyCode == event.keyCode; });
     pressed_.emplace_back(event, *bound);
     bool runs = false;
     switch (bindingTiming(*bound)) {
@@ -169,23 +171,40 @@ std::optional<BindingKeys::Decision> BindingKeys::keyDown(const platform::KeyEve
     return Decision{*bound, runs, /*isDown=*/true, event};
 }
 
-std::optional<BindingKeys::Decision> BindingKeys::keyUp(const platform::KeyEvent& event,
-                                                        std::optional<KeyBindings::Action> bound,
-                                                        bool actsOnKeyDown) {
-    platform::KeyEvent release = event;
+std::optional<BindingKeys::Decision> BindingKeys::keyUp(const platform::KeyEvent& event, bool actsOnKeyDown) {
     const auto pressed = std::find_if(pressed_.begin(), pressed_.end(),
                                       [&](const auto& p) { return p.first.keyCode == event.keyCode; });
-    if (pressed != pressed_.end()) {
-        // The press's action, though its modifier went up first.
-        bound = pressed->second;
-        release.modifierFlags = pressed->first.modifierFlags;
-        pressed_.erase(pressed);
-    }
-    if (!bound) {
+    if (pressed == pressed_.end()) {
+        // Its press was no binding's, or went down elsewhere: a modifier pressed since does not
+        // make the release a binding's.
         return std::nullopt;
     }
+    // The press's action, though its modifier went up first.
+    const KeyBindings::Action action = pressed->second;
+    platform::KeyEvent release = event;
+    release.modifierFlags = pressed->first.modifierFlags;
+    pressed_.erase(pressed);
+    return releaseDecision(action, release, actsOnKeyDown);
+}
+
+std::vector<BindingKeys::Decision> BindingKeys::endHeld() {
+    std::vector<Decision> ended;
+    for (const auto& [press, action] : std::exchange(pressed_, {})) {
+        if (bindingTiming(action) != BindingTiming::hold) {
+            continue; // a one-shot press left unreleased runs nothing
+        }
+        platform::KeyEvent release = press;
+        release.type = platform::KeyEvent::Type::keyUp;
+        release.isARepeat = false;
+        ended.push_back(Decision{action, /*runs=*/true, /*isDown=*/false, release});
+    }
+    return ended;
+}
+
+BindingKeys::Decision BindingKeys::releaseDecision(KeyBindings::Action action,
+                                                   const platform::KeyEvent& release, bool actsOnKeyDown) {
     bool runs = false;
-    switch (bindingTiming(*bound)) {
+    switch (bindingTiming(action)) {
     case BindingTiming::oneShot:
         runs = !actsOnKeyDown;
         break;
@@ -196,7 +215,7 @@ std::optional<BindingKeys::Decision> BindingKeys::keyUp(const platform::KeyEvent
         runs = true;
         break;
     }
-    return Decision{*bound, runs, /*isDown=*/false, release};
+    return Decision{action, runs, /*isDown=*/false, release};
 }
 
 } // namespace cw

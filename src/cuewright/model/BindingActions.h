@@ -97,8 +97,10 @@ public:
 };
 
 // One context's keys for the bindings: which key events belong to a binding and whether each runs
-// its action now. A key-up belongs to the action its key-down matched, whatever went up before it
-// (a modifier released first included), so a held action always ends. Main thread only.
+// its action now. A release belongs to its press: a key-up belongs to the action its key-down
+// matched, whatever went up before it (a modifier released first included), so a held action
+// always ends; a key-up whose key-down matched no binding here (or went down elsewhere) belongs
+// to none, whatever modifiers are held by then. Main thread only.
 class BindingKeys {
 public:
     struct Decision {
@@ -116,10 +118,17 @@ public:
     // belongs to no binding and goes on.
     std::optional<Decision> keyDown(const platform::KeyEvent& event, std::optional<KeyBindings::Action> bound,
                                     bool actsOnKeyDown);
-    std::optional<Decision> keyUp(const platform::KeyEvent& event, std::optional<KeyBindings::Action> bound,
-                                  bool actsOnKeyDown);
+    std::optional<Decision> keyUp(const platform::KeyEvent& event, bool actsOnKeyDown);
+
+    // Ends the held actions whose keys are still down, as if their keys went up now: the
+    // context's keyboard focus went elsewhere, where their key-ups would not be seen. Presses of
+    // other actions are forgotten; their key-ups then belong to no binding.
+    std::vector<Decision> endHeld();
 
 private:
+    static Decision releaseDecision(KeyBindings::Action action, const platform::KeyEvent& release,
+                                    bool actsOnKeyDown);
+
     BindingContext context_;
     std::vector<std::pair<platform::KeyEvent, KeyBindings::Action>> pressed_; // key-downs not yet up
 };

@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <map>
 #include <system_error>
@@ -387,9 +388,11 @@ std::shared_ptr<sql::Connection> Database::openForReading(const std::filesystem:
     try {
         base::requireRegularFile(absolute);
     } catch (const base::RegularFileError& error) {
-        // A missing or unreadable file keeps the SQL layer's own error.
-        if (error.reason() == base::RegularFileError::Reason::notRegular)
-            throw ProjectError::generalLoadError("'" + absolute + "' is not a regular file");
+        if (error.reason() == base::RegularFileError::Reason::notRegular) {
+            throw ProjectError::couldNotOpen(absolute, "it is not a file");
+        }
+        const std::string because = unreadableBecause(absolute);
+        throw ProjectError::couldNotOpen(absolute, because.empty() ? std::strerror(error.code()) : because);
     }
     return sql::Connection::open(absolute, sql::Connection::Access::readOnly);
 }
@@ -416,9 +419,10 @@ std::shared_ptr<sql::Connection> Database::createWorkingCopy(const std::filesyst
 
 void Database::moveWorkingCopy(const std::filesystem::path& workingCopy,
                                const std::filesystem::path& destination,
-                               const std::function<bool(const std::filesystem::path&)>& beforeReplace) {
+                               const std::function<bool(const std::filesystem::path&)>& beforeReplace,
+                               std::optional<mode_t> mode) {
     db.reset();
-    base::replaceFileAtomically(workingCopy, destination, beforeReplace);
+    base::replaceFileAtomically(workingCopy, destination, beforeReplace, mode);
 }
 
 } // namespace cw

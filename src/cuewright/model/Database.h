@@ -9,9 +9,12 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string_view>
 #include <vector>
+
+#include <sys/types.h>
 
 namespace platform {
 class Defaults;
@@ -79,10 +82,12 @@ public:
     // connection.
     static std::shared_ptr<sql::Connection> createWorkingCopy(const std::filesystem::path& workingCopy,
                                                               std::string_view schema);
-    // Closes `db` and puts the working copy in place of the destination atomically (synced, then
-    // renamed). Throws std::system_error; the destination is then untouched.
+    // Closes `db` and puts the working copy in place of the destination atomically (synced, given
+    // its final mode as base::replaceFileAtomically does, then renamed). Throws std::system_error;
+    // the destination is then untouched.
     void moveWorkingCopy(const std::filesystem::path& workingCopy, const std::filesystem::path& destination,
-                         const std::function<bool(const std::filesystem::path&)>& beforeReplace = {});
+                         const std::function<bool(const std::filesystem::path&)>& beforeReplace = {},
+                         std::optional<mode_t> mode = std::nullopt);
 
 private:
     sql::Connection& connection() const;

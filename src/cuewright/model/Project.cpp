@@ -285,6 +285,7 @@ std::optional<std::string> Project::representedPath() const {
 void Project::setRepresentedPath(std::optional<std::string> path) {
     std::lock_guard lock(mutex_);
     representedPath_ = std::move(path);
+    diskStamp_.reset();
 }
 
 // --- Listeners --------------------------------------------------------------------------------

@@ -2,6 +2,7 @@
 // broadcast of every change to the views that follow it.
 #pragma once
 
+#include "base/FileStamp.h"
 #include "cuewright/model/Bookmark.h"
 #include "cuewright/model/Document.h"
 #include "cuewright/model/Editor.h"
@@ -129,8 +130,10 @@ public:
     const dispatch::QueuePtr& tickQueue() const { return clock_.tickQueue(); }
 
     // --- Bookmarks ------------------------------------------------------------------------
-    // The embedded bookmarks and the lines beginning with "*", by ascending line.
-    std::vector<Bookmark> bookmarks() const;
+    // The embedded bookmarks and the lines beginning with "*" (one per line: a line that carries
+    // an embedded bookmark is that one), by ascending line. Listeners first hand over pending
+    // edits (projectWillGatherBookmarks).
+    std::vector<Bookmark> bookmarks();
     void jumpToNextBookmark();
     void jumpToPreviousBookmark();
 
@@ -143,9 +146,15 @@ public:
     // or std::system_error (FileWriteError, in the user's words, when the folder or disk refuses); then the
     // project's path and flag are as they were, no projectDidSave is sent and an existing destination is byte
     // for byte as it was. May run on any thread that the main thread is not waiting for.
-    void save(const std::string& path);
+    //
+    // A save over the file this project was opened from or last saved to throws
+    // ScriptDocumentFile::ChangedOnDiskError, writing nothing, when that file changed on disk
+    // since (another program or window wrote it), unless told to overwrite such changes.
+    enum class ChangedOnDisk { refuse, overwrite };
+    void save(const std::string& path, ChangedOnDisk changedOnDisk = ChangedOnDisk::refuse);
     // The same, with the file layer's options (tests inject failures through them).
-    void save(const std::string& path, const ScriptDocumentFile::SaveOptions& options);
+    void save(const std::string& path, const ScriptDocumentFile::SaveOptions& options,
+              ChangedOnDisk changedOnDisk = ChangedOnDisk::refuse);
     // Opens a "cwr" file into this (new) project: the document read from it, representedPath =
     // `path`, no unsaved changes. Tells no listener. Throws ProjectError::versionNotSupported,
     // ProjectError::generalLoadError (anything but a regular file, refused unopened),
@@ -236,6 +245,9 @@ private:
     Document document_;
     ListenerList<ProjectEventListener> eventListeners_;
     std::optional<std::string> representedPath_;
+    // The file at representedPath_ as this project last read or wrote it; none when not known
+    // (a path set from outside). Under mutex_.
+    std::optional<base::FileStamp> diskStamp_;
     std::atomic<bool> hasUnsavedChanges_{false};
     std::atomic<double> averageWordsPerLine_{0};
     Editor editor_;

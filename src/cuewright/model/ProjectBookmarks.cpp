@@ -36,8 +36,10 @@ double progressOfLine(int line, int lineCount) {
 
 } // namespace
 
-std::vector<Bookmark> Project::bookmarks() const {
+std::vector<Bookmark> Project::bookmarks() {
     CW_DCHECK_MAIN_THREAD();
+    // Text and line table must be of one moment: an editor hands over an edit it still holds.
+    eventListeners_.notifyAndWait([this](ProjectEventListener& l) { l.projectWillGatherBookmarks(*this); });
     const int lineCount = editor_.lineCount;
     const double duration = runningTime();
     // Without lines there is no time into the script to place a bookmark at.
@@ -69,9 +71,15 @@ std::vector<Bookmark> Project::bookmarks() const {
         result.push_back(std::move(bookmark));
     }
 
+    const size_t embedded = result.size();
+    const auto hasEmbedded = [&](int lineNum) {
+        return std::any_of(result.begin(), result.begin() + std::ptrdiff_t(embedded),
+                           [&](const Bookmark& b) { return b.line == lineNum; });
+    };
     for (const auto& line : editor_.lineRanges) {
         const QString lineString = lineText(text, line.range);
-        if (!lineString.startsWith(u'*')) {
+        // A "*" line given a note carries it as an embedded bookmark: still one bookmark.
+        if (!lineString.startsWith(u'*') || hasEmbedded(line.lineNum)) {
             continue;
         }
         Bookmark bookmark;
@@ -91,6 +99,7 @@ std::vector<Bookmark> Project::bookmarks() const {
 
 void Project::jumpToNextBookmark() {
     CW_DCHECK_MAIN_THREAD();
+    const auto all = bookmarks(); // first: it may hand a pending edit over
     const int lineCount = editor_.lineCount;
     if (lineCount <= 0) {
         return; // no line to stand on, and no progress to compute
@@ -98,7 +107,7 @@ void Project::jumpToNextBookmark() {
     const double progress = transportState().progress;
     const int current = int(std::trunc(progress * lineCount - 0.15)) + 1;
     const int from = std::min(lineCount, current);
-    for (const auto& bookmark : bookmarks()) {
+    for (const auto& bookmark : all) {
         if (bookmark.line > from) {
             setProgress(progressOfLine(bookmark.line, lineCount), /*animated=*/false, /*immediate=*/true);
             return;
@@ -108,13 +117,13 @@ void Project::jumpToNextBookmark() {
 
 void Project::jumpToPreviousBookmark() {
     CW_DCHECK_MAIN_THREAD();
+    const auto all = bookmarks();
     const int lineCount = editor_.lineCount;
     if (lineCount <= 0) {
         return;
     }
     const double position = transportState().progress * lineCount - 0.15 + 1;
     const double from = std::min(position, double(lineCount));
-    const auto all = bookmarks();
     for (auto it = all.rbegin(); it != all.rend(); ++it) {
         if (from - it->line > 0.3) {
             setProgress(progressOfLine(it->line, lineCount), /*animated=*/false, /*immediate=*/true);

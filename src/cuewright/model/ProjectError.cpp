@@ -1,5 +1,9 @@
 #include "cuewright/model/ProjectError.h"
 
+#include <filesystem>
+
+#include <unistd.h>
+
 namespace cw {
 
 static std::string describe(ProjectError::Kind kind, const std::string& detail) {
@@ -14,6 +18,35 @@ static std::string describe(ProjectError::Kind kind, const std::string& detail) 
     case ProjectError::Kind::versionNotSupported:
         return "The document version is not supported by Cuewright. Please update Cuewright to the newest "
                "version.";
+    case ProjectError::Kind::couldNotOpen:
+        return detail; // made whole by couldNotOpen()
+    }
+    return {};
+}
+
+ProjectError ProjectError::couldNotOpen(std::string path, std::string_view because) {
+    ProjectError error(Kind::couldNotOpen, couldNotOpenText(path, because));
+    error.detail_ = std::move(path);
+    return error;
+}
+
+std::string couldNotOpenText(const std::string& path, std::string_view because) {
+    std::string text = "The file \u201C" + std::filesystem::path(path).filename().string() +
+                       "\u201D couldn\u2019t be opened";
+    if (!because.empty()) {
+        text += " because ";
+        text += because;
+    }
+    return text + ".";
+}
+
+std::string unreadableBecause(const std::string& path) {
+    std::error_code ignored;
+    if (!std::filesystem::exists(path, ignored)) {
+        return "there is no such file";
+    }
+    if (::access(path.c_str(), R_OK) != 0) {
+        return "you don\u2019t have permission to view it";
     }
     return {};
 }

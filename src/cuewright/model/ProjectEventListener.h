@@ -33,6 +33,10 @@ public:
     // listener has returned from this, so pending edits can be put into the project here.
     virtual void projectWillSave(Project&) {}
     virtual void projectDidSave(Project&) {}
+    // Before the bookmarks are gathered (Project::bookmarks()), on the main thread. They are read
+    // from the text with the editor's line table, which an edit updates at once: an edit still
+    // waiting for its hand-over is handed over here, or every line after it is read off.
+    virtual void projectWillGatherBookmarks(Project&) {}
     // On every clock tick and seek step, play, pause, every jump and every ffwdFactor change.
     virtual void projectTransportStateDidChange(Project&) {}
     virtual void projectEditorDidChange(Project&) {}

@@ -19,11 +19,19 @@ Document Project::defaultDocument() const {
                     Document::SpeedProperties::fromUserDefaults(*defaults_), platform::AttributedString()};
 }
 
-void Project::save(const std::string& path) {
-    save(path, ScriptDocumentFile::SaveOptions{});
+void Project::save(const std::string& path, ChangedOnDisk changedOnDisk) {
+    save(path, ScriptDocumentFile::SaveOptions{}, changedOnDisk);
 }
 
-void Project::save(const std::string& path, const ScriptDocumentFile::SaveOptions& options) {
+void Project::save(const std::string& path, const ScriptDocumentFile::SaveOptions& givenOptions,
+                   ChangedOnDisk changedOnDisk) {
+    ScriptDocumentFile::SaveOptions options = givenOptions;
+    if (changedOnDisk == ChangedOnDisk::refuse) {
+        std::lock_guard lock(mutex_);
+        if (representedPath_ == path) {
+            options.replacing = diskStamp_;
+        }
+    }
     // Listeners put pending edits into the project here, so it comes before anything is read.
     notifyWillSave();
     // The bookmark list reads the editor's line table, which belongs to the main thread; taking
@@ -32,16 +40,20 @@ void Project::save(const std::string& path, const ScriptDocumentFile::SaveOption
     std::uint64_t savedRevision = 0;
     std::vector<Bookmark> marks;
     auto take = [&] {
+        marks = bookmarks(); // first: gathering them may hand over a pending edit
         std::tie(saved, savedRevision) = revisedDocumentSnapshot();
-        marks = bookmarks();
     };
     if (dispatch::isMainThread()) {
         take();
     } else {
         dispatch::mainQueue()->sync(take);
     }
-    ScriptDocumentFile::save(path, saved, marks, options);
+    const std::optional<base::FileStamp> written = ScriptDocumentFile::save(path, saved, marks, options);
     setRepresentedPath(path);
+    {
+        std::lock_guard lock(mutex_);
+        diskStamp_ = written;
+    }
     // A save run off the main thread can overlap an edit made on it after the snapshot: that
     // edit is not in the file, so the project must still count as changed.
     if (revisedDocumentSnapshot().second == savedRevision) {
@@ -52,15 +64,22 @@ void Project::save(const std::string& path, const ScriptDocumentFile::SaveOption
 
 void Project::loadDocument(const std::string& path) {
     CW_DCHECK_MAIN_THREAD();
-    Database database(*defaults_);
-    database.db = Database::openForReading(path);
-    if (database.readVersion() != 1) {
-        throw ProjectError::versionNotSupported();
+    // Through the file's own opening, which also clears what saves killed half-way left beside it.
+    // Taken before reading: a file written meanwhile counts as changed at the next save.
+    const std::optional<base::FileStamp> read = base::fileStamp(path);
+    try {
+        setDocument(ScriptDocumentFile::open(path, *defaults_));
+    } catch (const ProjectError&) {
+        throw; // refused before anything was read: the project stays as it was
+    } catch (...) {
+        setDocument(defaultDocument());
+        throw;
     }
-    setDocument(defaultDocument());
-    Document document = database.readDocument();
-    setDocument(std::move(document));
     setRepresentedPath(path);
+    {
+        std::lock_guard lock(mutex_);
+        diskStamp_ = read;
+    }
     setHasUnsavedChanges(false);
 }
 

@@ -8,42 +8,38 @@
 #include "platform/text/PlainText.h"
 #include "platform/text/RichTextFile.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QUrl>
 
 #include <filesystem>
 #include <optional>
 
-#include <unistd.h>
-
 namespace cw {
 
 namespace {
 
+// The readers are given the name's bytes as the system gave them: they need not be UTF-8.
+std::filesystem::path fsPath(const std::string& path) {
+    return std::filesystem::path(path);
+}
+
 QString qPath(const std::string& path) {
-    return QString::fromStdString(path);
+    return QFile::decodeName(QByteArray::fromStdString(path));
 }
 
 // The reader's own text is for logs; people see what the desktop says about such files.
 std::string plainTextFailure(const std::string& path, platform::PlainTextError::Reason reason) {
-    const std::string name = "\u201C" + std::filesystem::path(path).filename().string() + "\u201D";
     switch (reason) {
     case platform::PlainTextError::Reason::notUtf8:
-        return "The file " + name + " couldn\u2019t be opened using text encoding Unicode (UTF-8).";
+        return "The file \u201C" + std::filesystem::path(path).filename().string() +
+               "\u201D couldn\u2019t be opened using text encoding Unicode (UTF-8).";
     case platform::PlainTextError::Reason::tooLarge:
-        return "The file " + name + " couldn\u2019t be opened because it is too large.";
+        return couldNotOpenText(path, "it is too large");
     case platform::PlainTextError::Reason::unreadable:
         break;
     }
-    std::error_code ignored;
-    if (!std::filesystem::exists(path, ignored)) {
-        return "The file " + name + " couldn\u2019t be opened because there is no such file.";
-    }
-    if (::access(path.c_str(), R_OK) != 0) {
-        return "The file " + name +
-               " couldn\u2019t be opened because you don\u2019t have permission to view it.";
-    }
-    return "The file " + name + " couldn\u2019t be opened.";
+    return couldNotOpenText(path, unreadableBecause(path));
 }
 
 // "file:///..." of the absolute path, percent-encoded.
@@ -69,7 +65,7 @@ void Project::importRichText(const std::string& path) {
     CW_DCHECK_MAIN_THREAD();
     resetForImport();
     // Document attributes (the background colour) are not taken over.
-    std::optional<platform::AttributedString> source = platform::readRichTextFile(qPath(path));
+    std::optional<platform::AttributedString> source = platform::readRichTextFile(fsPath(path));
     if (!source) {
         source = platform::AttributedString(ScriptImport::unreadableFileText(path));
     }
@@ -81,7 +77,7 @@ void Project::importDOCX(const std::string& path) {
     resetForImport();
     platform::AttributedString source;
     try {
-        source = platform::readDocxFile(qPath(path));
+        source = platform::readDocxFile(fsPath(path));
     } catch (const platform::CodecError&) {
         // Not reported: the script says it instead.
         source = platform::AttributedString(ScriptImport::unreadableFileText(path));
@@ -94,7 +90,7 @@ void Project::importDOC(const std::string& path) {
     resetForImport();
     platform::AttributedString source;
     try {
-        source = platform::readDocFile(qPath(path));
+        source = platform::readDocFile(fsPath(path));
     } catch (const platform::CodecError&) {
         source = platform::AttributedString(ScriptImport::unreadableFileText(path));
     }
@@ -106,7 +102,7 @@ void Project::importPlainText(const std::string& path) {
     resetForImport();
     QString text;
     try {
-        text = platform::readPlainTextFile(qPath(path));
+        text = platform::readPlainTextFile(fsPath(path));
     } catch (const platform::PlainTextError& error) {
         throw platform::PlainTextError(error.reason(), plainTextFailure(path, error.reason()));
     }
@@ -117,7 +113,7 @@ void Project::importPDF(const std::string& path) {
     CW_DCHECK_MAIN_THREAD();
     platform::AttributedString source;
     try {
-        source = platform::readPdfFile(qPath(path));
+        source = platform::readPdfFile(fsPath(path));
     } catch (const platform::CodecError&) {
         throw ProjectError::generalLoadError("can't open " + fileUrl(path));
     }

@@ -3,7 +3,9 @@
 #include "base/AtomicFile.h"
 #include "base/Log.h"
 #include "cuewright/model/ApplicationSupport.h"
+#include "cuewright/model/Database.h"
 #include "cuewright/model/ScriptDocumentFile.h"
+#include "sql/Connection.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -15,35 +17,65 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <set>
 #include <system_error>
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace cw {
 
 namespace {
 
+namespace fs = std::filesystem;
+
 constexpr std::string_view copyExtension = ".cwr";
 constexpr std::string_view lockName = ".lock";
+constexpr std::string_view privatePrefix = "instance-";
+// Copies and the index hold the user's unsaved text: no other user reads them.
+constexpr mode_t privateFileMode = 0600;
+// The table in each copy that names its script.
+constexpr std::string_view originTable = "recovery_origin";
 
-// An id is a file stem of our own making: anything else in the index is not followed.
-bool isPlainId(const std::string& id) {
+// An id is a file stem of our own making: anything else in the index or the folder is not ours.
+bool isPlainId(std::string_view id) {
     return !id.empty() && std::all_of(id.begin(), id.end(), [](char c) {
         return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || c == '-';
     });
 }
 
-std::vector<RecoveryStore::Entry> readIndex(const std::filesystem::path& file) {
-    QFile index(QString::fromStdString(file.string()));
+// The id of a copy of ours, named "<id>.cwr" and a regular file (never a link); nullopt else.
+std::optional<std::string> copyId(const fs::directory_entry& item) {
+    const std::string name = item.path().filename().string();
+    if (!name.ends_with(copyExtension)) {
+        return std::nullopt;
+    }
+    std::string id = name.substr(0, name.size() - copyExtension.size());
+    std::error_code error;
+    if (!isPlainId(id) || !item.is_regular_file(error) || item.is_symlink(error)) {
+        return std::nullopt;
+    }
+    return id;
+}
+
+bool isRealFolder(const fs::path& folder) {
+    std::error_code error;
+    return fs::symlink_status(folder, error).type() == fs::file_type::directory;
+}
+
+// The index's entries; nullopt when it is missing or damaged.
+std::optional<std::vector<RecoveryStore::Entry>> readIndex(const fs::path& file) {
+    QFile index(QFile::decodeName(file.c_str()));
     if (!index.open(QIODevice::ReadOnly)) {
-        return {};
+        return std::nullopt;
+    }
+    const QJsonDocument json = QJsonDocument::fromJson(index.readAll());
+    if (!json.isObject() || !json.object().value("scripts").isArray()) {
+        return std::nullopt;
     }
     std::vector<RecoveryStore::Entry> entries;
-    const QJsonArray scripts = QJsonDocument::fromJson(index.readAll()).object().value("scripts").toArray();
-    for (const QJsonValue& value : scripts) {
+    for (const QJsonValue& value : json.object().value("scripts").toArray()) {
         const QJsonObject script = value.toObject();
         RecoveryStore::Entry entry;
         entry.id = script.value("id").toString().toStdString();
@@ -58,6 +90,91 @@ std::vector<RecoveryStore::Entry> readIndex(const std::filesystem::path& file) {
     return entries;
 }
 
+// Gives `entry` the name and path its copy carries, byte for byte (the index may have lost bytes
+// that are not UTF-8); false when the copy carries none (or cannot be read).
+bool readOrigin(const fs::path& copy, RecoveryStore::Entry& entry) {
+    try {
+        const std::shared_ptr<sql::Connection> db = Database::openForReading(copy);
+        const std::string from = " FROM \"" + std::string(originTable) + "\" LIMIT 1";
+        const std::optional<sql::Binding> name = db->scalar("SELECT name" + from);
+        if (!name || !std::holds_alternative<std::string>(*name)) {
+            return false;
+        }
+        entry.name = std::get<std::string>(*name);
+        const std::optional<sql::Binding> path = db->scalar("SELECT path" + from);
+        entry.originalPath = path && std::holds_alternative<std::string>(*path)
+                                 ? std::optional(std::get<std::string>(*path))
+                                 : std::nullopt;
+        return true;
+    } catch (const std::exception& error) {
+        base::log("Cannot read which script the recovery copy " + copy.string() + " is of: " + error.what());
+        return false;
+    }
+}
+
+bool names(const std::vector<RecoveryStore::Entry>& entries, std::string_view id) {
+    return std::any_of(entries.begin(), entries.end(), [&](const auto& entry) { return entry.id == id; });
+}
+
+// The copies in `folder` the index names, then those it does not (each named by itself); whether
+// the index has to be written again.
+bool collectCopies(const fs::path& folder, std::vector<RecoveryStore::Entry>& entries) {
+    const fs::path indexFile = folder / RecoveryStore::indexName;
+    std::optional<std::vector<RecoveryStore::Entry>> index = readIndex(indexFile);
+    std::error_code error;
+    if (!index && fs::exists(indexFile, error)) {
+        base::log("The recovery index " + indexFile.string() +
+                  " is damaged: it is made again from the copies");
+    }
+    bool changed = !index;
+    std::vector<std::string> onDisk;
+    for (const fs::directory_entry& item : fs::directory_iterator(folder, error)) {
+        if (std::optional<std::string> id = copyId(item)) {
+            onDisk.push_back(std::move(*id));
+        }
+    }
+    for (RecoveryStore::Entry& entry : index.value_or(std::vector<RecoveryStore::Entry>{})) {
+        // A name without a copy: a write or a removal that a kill cut short.
+        if (std::find(onDisk.begin(), onDisk.end(), entry.id) == onDisk.end() || names(entries, entry.id)) {
+            changed = true;
+            continue;
+        }
+        readOrigin(folder / (entry.id + std::string(copyExtension)), entry);
+        entries.push_back(std::move(entry));
+    }
+    std::sort(onDisk.begin(), onDisk.end()); // a stable order for copies the index lost
+    for (std::string& id : onDisk) {
+        if (!names(entries, id)) {
+            RecoveryStore::Entry entry{id, std::nullopt, std::string(RecoveryStore::untitledName)};
+            if (!readOrigin(folder / (id + std::string(copyExtension)), entry)) {
+                base::log("The recovery copy " + id + " names no script: it comes back untitled");
+            }
+            entries.push_back(std::move(entry));
+            changed = true;
+        }
+    }
+    return changed;
+}
+
+enum class Missing { make, fail };
+
+// An exclusive lock on the folder's lock file, never followed through a link; -1 with errno when
+// it cannot be had.
+int lockFolder(const fs::path& folder, Missing missing = Missing::make) {
+    const int flags = O_RDWR | O_CLOEXEC | O_NOFOLLOW | (missing == Missing::make ? O_CREAT : 0);
+    const int fd = ::open((folder / lockName).c_str(), flags, 0600);
+    if (fd < 0) {
+        return -1;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
+}
+
 } // namespace
 
 std::optional<std::filesystem::path> RecoveryStore::defaultFolder() {
@@ -67,34 +184,117 @@ std::optional<std::filesystem::path> RecoveryStore::defaultFolder() {
     return std::nullopt;
 }
 
-std::unique_ptr<RecoveryStore> RecoveryStore::open(const std::filesystem::path& folder) {
-    std::error_code error;
-    std::filesystem::create_directories(folder, error);
-    if (!std::filesystem::is_directory(folder, error)) {
-        base::log("Unsaved edits are not kept: cannot make " + folder.string());
-        return nullptr;
-    }
-    const std::filesystem::path lock = folder / lockName;
-    const int fd = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        base::log("Unsaved edits are not kept: " + folder.string() +
-                  (fd < 0 ? std::string(": ") + std::strerror(errno) : " is in use by another Cuewright"));
-        if (fd >= 0) {
-            ::close(fd);
+std::unique_ptr<RecoveryStore> RecoveryStore::open(const std::filesystem::path& folder, std::string* whyNot) {
+    const auto refuse = [&](const std::string& reason) {
+        base::log("Unsaved edits are not kept: " + reason);
+        if (whyNot) {
+            *whyNot = reason;
         }
         return nullptr;
+    };
+    std::error_code error;
+    if (fs::is_symlink(folder, error)) {
+        return refuse(folder.string() + " is a symbolic link; nothing behind it is touched");
     }
-    std::unique_ptr<RecoveryStore> store(new RecoveryStore(folder, fd));
-    store->removeUnnamedCopies();
+    fs::create_directories(folder.parent_path(), error);
+    // Copies of scripts are as private as the user's most private script: the folder is theirs
+    // alone, also when an earlier version made it open to others.
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno == EEXIST) {
+        struct stat status {};
+        if (::lstat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode) &&
+            status.st_uid == ::geteuid()) {
+            (void)::chmod(folder.c_str(), 0700);
+        }
+    }
+    if (!isRealFolder(folder)) {
+        return refuse("cannot make the folder " + folder.string() +
+                      (error ? ": " + error.message() : std::string()));
+    }
+    int fd = lockFolder(folder);
+    if (fd >= 0) {
+        std::unique_ptr<RecoveryStore> store(new RecoveryStore(folder, fd, /*isPrivate=*/false));
+        store->load();
+        return store;
+    }
+    if (errno != EWOULDBLOCK) {
+        return refuse("cannot use the folder " + folder.string() + ": " + std::strerror(errno));
+    }
+    // Another Cuewright keeps its copies here: this one keeps its own beside them.
+    const fs::path own = folder / (std::string(privatePrefix) + makeId());
+    if (::mkdir(own.c_str(), 0700) != 0 || (fd = lockFolder(own)) < 0) {
+        return refuse(folder.string() + " is in use by another Cuewright, and a folder of this one's own " +
+                      "cannot be made in it: " + std::strerror(errno));
+    }
+    base::log(folder.string() + " is in use by another Cuewright: the copies of this one are kept in " +
+              own.string());
+    std::unique_ptr<RecoveryStore> store(new RecoveryStore(own, fd, /*isPrivate=*/true));
+    store->load();
     return store;
 }
 
-RecoveryStore::RecoveryStore(std::filesystem::path folder, int lockFd)
+RecoveryStore::RecoveryStore(std::filesystem::path folder, int lockFd, bool isPrivate)
     : folder_(std::move(folder))
-    , lockFd_(lockFd) {}
+    , lockFd_(lockFd)
+    , isPrivate_(isPrivate) {}
 
+// A private folder left empty goes with its process; one holding copies stays for the next start.
 RecoveryStore::~RecoveryStore() {
+    if (isPrivate_ && entries().empty()) {
+        std::error_code ignored;
+        fs::remove(folder_ / indexName, ignored);
+        fs::remove(folder_ / lockName, ignored);
+        fs::remove(folder_, ignored); // only when nothing else is in it
+    }
     ::close(lockFd_);
+}
+
+void RecoveryStore::load() {
+    bool changed = collectCopies(folder_, entries_);
+    const size_t before = entries_.size();
+    takeOverEndedPrivateFolders(isPrivate_ ? folder_.parent_path() : folder_);
+    changed = changed || entries_.size() != before;
+    if (!changed) {
+        return;
+    }
+    try {
+        writeIndex();
+    } catch (const std::exception& error) {
+        base::log(std::string("Cannot write the recovery index: ") + error.what());
+    }
+}
+
+void RecoveryStore::takeOverEndedPrivateFolders(const std::filesystem::path& shared) {
+    std::error_code error;
+    for (const fs::directory_entry& item : fs::directory_iterator(shared, error)) {
+        const std::string name = item.path().filename().string();
+        if (!name.starts_with(privatePrefix) || !isPlainId(name.substr(privatePrefix.size())) ||
+            item.path() == folder_ || !isRealFolder(item.path())) {
+            continue;
+        }
+        // Without a lock file its process may be about to make one.
+        const int fd = lockFolder(item.path(), Missing::fail);
+        if (fd < 0) {
+            continue; // its process is still running
+        }
+        std::vector<Entry> theirs;
+        collectCopies(item.path(), theirs);
+        for (Entry& entry : theirs) {
+            const fs::path from = item.path() / (entry.id + std::string(copyExtension));
+            std::error_code moved;
+            fs::rename(from, copyPath(entry.id), moved);
+            if (moved) {
+                base::log("Cannot take over the recovery copy " + from.string() + ": " + moved.message());
+                continue;
+            }
+            base::log("Took over the recovery copy of " + entry.name + " from " + item.path().string());
+            entries_.push_back(std::move(entry));
+        }
+        std::error_code ignored;
+        fs::remove(item.path() / indexName, ignored);
+        fs::remove(item.path() / lockName, ignored);
+        fs::remove(item.path(), ignored); // only when every copy moved
+        ::close(fd);
+    }
 }
 
 std::filesystem::path RecoveryStore::copyPath(std::string_view id) const {
@@ -106,10 +306,10 @@ std::string RecoveryStore::makeId() {
 }
 
 std::vector<RecoveryStore::Entry> RecoveryStore::entries() const {
-    std::vector<Entry> entries = readIndex(folder_ / indexName);
+    std::vector<Entry> entries = entries_;
     std::erase_if(entries, [this](const Entry& entry) {
         std::error_code error;
-        return !std::filesystem::is_regular_file(copyPath(entry.id), error);
+        return fs::symlink_status(copyPath(entry.id), error).type() != fs::file_type::regular;
     });
     return entries;
 }
@@ -121,18 +321,32 @@ void RecoveryStore::write(const Entry& entry, const Document& document,
         throw std::invalid_argument("not a recovery id: " + entry.id);
     }
     // The index first: a kill between the two leaves an index naming a copy that is not there
-    // yet (which is skipped), never a copy that the next start takes for a leftover.
-    std::vector<Entry> entries = readIndex(folder_ / indexName);
+    // yet (which is skipped).
     const auto known =
-        std::find_if(entries.begin(), entries.end(), [&](const Entry& e) { return e.id == entry.id; });
-    if (known == entries.end()) {
-        entries.push_back(entry);
-        writeIndex(entries);
-    } else if (!(*known == entry)) {
-        *known = entry;
-        writeIndex(entries);
+        std::find_if(entries_.begin(), entries_.end(), [&](const Entry& e) { return e.id == entry.id; });
+    if (known == entries_.end() || !(*known == entry)) {
+        const std::vector<Entry> before = entries_;
+        if (known == entries_.end()) {
+            entries_.push_back(entry);
+        } else {
+            *known = entry;
+        }
+        try {
+            writeIndex();
+        } catch (...) {
+            entries_ = before;
+            throw;
+        }
     }
-    ScriptDocumentFile::save(copyPath(entry.id), document, bookmarks, options);
+    ScriptDocumentFile::SaveOptions withOrigin = options;
+    withOrigin.mode = privateFileMode;
+    withOrigin.writeMore = [&entry](sql::Connection& db) {
+        db.execute("CREATE TABLE \"" + std::string(originTable) + "\" (\"name\" TEXT, \"path\" TEXT)");
+        db.run(
+            "INSERT INTO \"" + std::string(originTable) + "\" VALUES (?, ?)",
+            {entry.name, entry.originalPath ? sql::Bindings::value_type(*entry.originalPath) : std::nullopt});
+    };
+    ScriptDocumentFile::save(copyPath(entry.id), document, bookmarks, withOrigin);
 }
 
 Document RecoveryStore::read(const Entry& entry, const platform::Defaults& defaults) const {
@@ -140,39 +354,33 @@ Document RecoveryStore::read(const Entry& entry, const platform::Defaults& defau
 }
 
 void RecoveryStore::remove(std::string_view id) {
-    std::vector<Entry> entries = readIndex(folder_ / indexName);
-    if (std::erase_if(entries, [&](const Entry& e) { return e.id == id; }) > 0) {
-        writeIndex(entries);
+    if (!names(entries_, id)) {
+        return;
     }
-    std::error_code ignored;
-    std::filesystem::remove(copyPath(id), ignored);
+    std::error_code error;
+    fs::remove(copyPath(id), error);
+    if (error) {
+        throw std::system_error(error, "Cannot remove " + copyPath(id).string());
+    }
+    std::erase_if(entries_, [&](const Entry& e) { return e.id == id; });
+    writeIndex();
 }
 
-void RecoveryStore::writeIndex(const std::vector<Entry>& entries) const {
+void RecoveryStore::writeIndex() const {
     QJsonArray scripts;
-    for (const Entry& entry : entries) {
+    for (const Entry& entry : entries_) {
         QJsonObject script{{"id", QString::fromStdString(entry.id)},
                            {"name", QString::fromStdString(entry.name)}};
+        // Bytes that are not UTF-8 are lost here; the copy itself keeps them.
         script.insert("path", entry.originalPath ? QJsonValue(QString::fromStdString(*entry.originalPath))
                                                  : QJsonValue(QJsonValue::Null));
         scripts.append(script);
     }
     const QByteArray bytes = QJsonDocument(QJsonObject{{"scripts", scripts}}).toJson();
-    base::writeFileAtomically(folder_ / indexName, std::string_view(bytes.constData(), size_t(bytes.size())));
-}
-
-void RecoveryStore::removeUnnamedCopies() const {
-    std::set<std::string> named{std::string(indexName), std::string(lockName)};
-    for (const Entry& entry : readIndex(folder_ / indexName)) {
-        named.insert(copyPath(entry.id).filename().string());
-    }
-    std::error_code error;
-    for (const auto& item : std::filesystem::directory_iterator(folder_, error)) {
-        std::error_code ignored;
-        if (item.is_regular_file(ignored) && !named.contains(item.path().filename().string())) {
-            std::filesystem::remove(item.path(), ignored);
-        }
-    }
+    base::AtomicWriteOptions privateIndex;
+    privateIndex.mode = privateFileMode;
+    base::writeFileAtomically(folder_ / indexName, std::string_view(bytes.constData(), size_t(bytes.size())),
+                              privateIndex);
 }
 
 } // namespace cw

@@ -21,17 +21,26 @@ namespace cw {
 
 // A folder holding one "cwr" copy per script ("<id>.cwr", written by the script file writer)
 // and "index.json", which names each copy's script: its own file, when it has one, and the name
-// its window showed. Copies and the index are replaced atomically, so a kill at any moment
-// leaves the last complete copy. A copy the index does not name is left over from a write that
-// did not finish and is removed when the store opens.
+// its window showed. Each copy carries the same in a table of its own, so that a lost or damaged
+// index is rebuilt from the copies. Copies and the index are replaced atomically, so a kill at
+// any moment leaves the last complete copy.
+//
+// The store removes nothing but what it is told to forget (a script saved or discarded): a copy
+// the index does not name is taken back into it when the store opens, never removed. A folder
+// that is a symbolic link is refused whole (nothing behind it is read or written), and nothing
+// in the folder is followed through a link.
 //
 // One process uses a folder at a time: the store holds a lock on it (released by the system when
-// the process ends, however it ends). It never writes outside its folder, so a script's own
+// the process ends, however it ends). A process that finds the folder held keeps its copies in a
+// private folder of its own inside it ("instance-<id>"); whichever store opens next after that
+// process has ended takes those copies over. It never writes outside its folder, so a script's own
 // file is never touched. Any one thread at a time.
 class RecoveryStore {
 public:
     static constexpr std::string_view folderName = "Recovery";
     static constexpr std::string_view indexName = "index.json";
+    // The name of a script without a file.
+    static constexpr std::string_view untitledName = "Untitled";
 
     struct Entry {
         std::string id;
@@ -44,14 +53,18 @@ public:
     // "Recovery" in the application-support folder; nullopt when there is none.
     static std::optional<std::filesystem::path> defaultFolder();
 
-    // The store in `folder`, made when missing. Null (after a log line) when the folder cannot be
-    // made or another process holds it.
-    static std::unique_ptr<RecoveryStore> open(const std::filesystem::path& folder);
+    // The store in `folder`, made when missing, or a private one inside it when another process
+    // holds `folder`. Null (after a log line) when no copies can be kept: the folder is a link or
+    // cannot be made or locked; `whyNot` then tells why in the user's words.
+    static std::unique_ptr<RecoveryStore> open(const std::filesystem::path& folder,
+                                               std::string* whyNot = nullptr);
     ~RecoveryStore();
     RecoveryStore(const RecoveryStore&) = delete;
     RecoveryStore& operator=(const RecoveryStore&) = delete;
 
+    // Where the copies are: the folder asked for, or the private one inside it.
     const std::filesystem::path& folder() const { return folder_; }
+    bool isPrivate() const { return isPrivate_; }
     std::filesystem::path copyPath(std::string_view id) const;
 
     // The copies the index names and that exist, in the order they were first written.
@@ -65,16 +78,23 @@ public:
                const ScriptDocumentFile::SaveOptions& options = {});
     // The copy's document; throws what reading a script file throws.
     Document read(const Entry& entry, const platform::Defaults& defaults) const;
-    // Forgets the copy: out of the index, then off the disk. An unknown id is no error.
+    // Forgets the copy: off the disk, then out of the index (a kill between the two leaves a name
+    // without a copy, which is dropped). An unknown id is no error. Throws std::system_error when
+    // the copy stays.
     void remove(std::string_view id);
 
 private:
-    RecoveryStore(std::filesystem::path folder, int lockFd);
-    void writeIndex(const std::vector<Entry>& entries) const;
-    void removeUnnamedCopies() const;
+    RecoveryStore(std::filesystem::path folder, int lockFd, bool isPrivate);
+    // Reads the index, takes back the copies it does not name, and those of private folders
+    // whose process has ended.
+    void load();
+    void takeOverEndedPrivateFolders(const std::filesystem::path& shared);
+    void writeIndex() const;
 
     std::filesystem::path folder_;
     int lockFd_;
+    bool isPrivate_;
+    std::vector<Entry> entries_;
 };
 
 } // namespace cw

@@ -4,6 +4,7 @@
 
 #include "base/EnumTable.h"
 #include "base/Log.h"
+#include "base/PrivateFolder.h"
 #include "cuewright/model/ApplicationSupport.h"
 #include "cuewright/model/DatabaseError.h"
 #include "dispatch/MainThreadChecker.h"
@@ -41,6 +42,9 @@ static const sql::Table& screensTable() {
 
 // Removes a file this program just made, with the journal SQLite may have left beside it.
 static void removeHalfMadeFile(const std::string& path) {
+    if (path.empty()) {
+        return; // SQLite's private temporary database: nothing on disk to remove
+    }
     std::error_code ignored;
     std::filesystem::remove(path + "-journal", ignored);
     std::filesystem::remove(path); // a failure is thrown in place of the schema's error
@@ -58,7 +62,11 @@ std::string ScreenDatabase::path() {
     if (std::optional<std::filesystem::path> folder = applicationSupportDirectory()) {
         return (*folder / fileName).string();
     }
-    return std::string(fallbackPath);
+    // Never a fixed name in the shared temporary folder: another user could plant it.
+    if (std::optional<std::filesystem::path> own = base::privateTemporaryFolder()) {
+        return (*own / fallbackFileName).string();
+    }
+    return {};
 }
 
 std::optional<std::string> ScreenDatabase::schemaText() {

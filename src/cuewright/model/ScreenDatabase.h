@@ -26,8 +26,9 @@ namespace cw {
 class ScreenDatabase {
 public:
     static constexpr std::string_view fileName = "screens.db";
-    // Used when the application-support folder is not available.
-    static constexpr std::string_view fallbackPath = "/tmp/cuewright_screens.db";
+    // Used in this user's private temporary folder when the application-support folder is not
+    // available.
+    static constexpr std::string_view fallbackFileName = "cuewright_screens.db";
     // The schema script compiled into the program.
     static constexpr std::string_view schemaResourceName = "screen_db_schema";
     static constexpr std::string_view schemaResourceType = "sql";
@@ -39,8 +40,10 @@ public:
     // None until the caller sets it; save and load throw databaseNotOpen while it is none.
     std::shared_ptr<sql::Connection> db;
 
-    // "screens.db" in the application-support folder (made when missing), or fallbackPath when
-    // that folder cannot be made. Never fails.
+    // "screens.db" in the application-support folder (made when missing); when that folder
+    // cannot be made, fallbackFileName in base::privateTemporaryFolder(); without that, "": each
+    // connection then gets SQLite's own private temporary database, so nothing is remembered
+    // and nothing another user made is read. Never fails.
     static std::string path();
 
     // The compiled-in schema script; nullopt when it is missing from the program.

@@ -1,5 +1,6 @@
 #include "cuewright/model/ScriptDocumentFile.h"
 
+#include "base/Log.h"
 #include "cuewright/model/Database.h"
 #include "cuewright/model/ProjectError.h"
 #include "platform/defaults/Defaults.h"
@@ -31,12 +32,47 @@ bool failedForWantOfRoom(const std::exception_ptr& error) {
     }
 }
 
+// SQLite's own words ("file is not a database (code: 26)") name neither the file nor, for most
+// people, the reason.
+std::string unopenableBecause(const sql::Result& error) {
+    constexpr int sqliteError = 1, corrupt = 11, notADatabase = 26;
+    switch (error.code() & 0xff) {
+    case corrupt:
+        return "it is damaged";
+    case notADatabase:
+        return "it is not a Cuewright script";
+    case sqliteError:
+        // A database, but without the tables of a script.
+        if (error.message().starts_with("no such table")) {
+            return "it is not a Cuewright script";
+        }
+        break;
+    default:
+        break;
+    }
+    return "it cannot be read (" + error.message() + ")";
+}
+
 } // namespace
 
-void save(const std::filesystem::path& destination, const Document& document,
-          const std::vector<Bookmark>& bookmarks, const SaveOptions& options) {
+ChangedOnDiskError::ChangedOnDiskError(const std::filesystem::path& destination)
+    : std::runtime_error("The file \u201C" + destination.filename().string() +
+                         "\u201D has been changed by another application since you opened or saved it.") {}
+
+std::optional<base::FileStamp> save(const std::filesystem::path& destination, const Document& document,
+                                    const std::vector<Bookmark>& bookmarks, const SaveOptions& options) {
     // Absolute, so that no path is ever taken for a "file:" URI.
     const std::filesystem::path target = std::filesystem::absolute(destination);
+    const auto requireUnchanged = [&] {
+        if (!options.replacing) {
+            return;
+        }
+        const std::optional<base::FileStamp> now = base::fileStamp(target);
+        if (now && *now != *options.replacing) {
+            throw ChangedOnDiskError(target);
+        }
+    };
+    requireUnchanged();
     base::removeStaleTemporaryFiles(target.parent_path());
     const base::TemporaryFile working = base::createTemporaryFileBeside(target);
     ::close(working.fd); // SQLite opens the empty file by its name
@@ -49,8 +85,21 @@ void save(const std::filesystem::path& destination, const Document& document,
             database.writeProperties(document);
             database.writeText(document.text);
             database.writeBookmarks(bookmarks, document);
+            if (options.writeMore) {
+                options.writeMore(*database.db);
+            }
         });
-        database.moveWorkingCopy(working.path, target, options.beforeReplace);
+        std::optional<base::FileStamp> written;
+        database.moveWorkingCopy(
+            working.path, target,
+            [&](const std::filesystem::path& finished) {
+                requireUnchanged();
+                // The rename keeps the file's inode and times: this is the stamp the destination gets.
+                written = base::fileStamp(finished);
+                return !options.beforeReplace || options.beforeReplace(finished);
+            },
+            options.mode);
+        return written;
     } catch (...) {
         const bool full = failedForWantOfRoom(std::current_exception());
         database.db.reset();
@@ -68,12 +117,17 @@ void save(const std::filesystem::path& destination, const Document& document,
 Document open(const std::filesystem::path& path, const platform::Defaults& defaults) {
     const std::filesystem::path absolute = std::filesystem::absolute(path);
     base::removeStaleTemporaryFiles(absolute.parent_path());
-    Database database(defaults);
-    database.db = Database::openForReading(absolute);
-    if (database.readVersion() != 1) {
-        throw ProjectError::versionNotSupported();
+    try {
+        Database database(defaults);
+        database.db = Database::openForReading(absolute);
+        if (database.readVersion() != 1) {
+            throw ProjectError::versionNotSupported();
+        }
+        return database.readDocument();
+    } catch (const sql::Result& error) {
+        base::log("cannot open " + absolute.string() + ": " + error.what());
+        throw ProjectError::couldNotOpen(absolute.string(), unopenableBecause(error));
     }
-    return database.readDocument();
 }
 
 Document open(const std::filesystem::path& path) {

@@ -175,12 +175,28 @@ void ScriptRecovery::write(Followed& followed, Project& project) {
                                path ? std::filesystem::path(*path).filename().string()
                                     : std::string(untitledName)};
     // The bookmarks read the editor's line table, which belongs to the main thread.
-    queue_->async([store = store_, entry = std::move(entry), document = project.documentSnapshot(),
+    // `this` outlives the queue's tasks: the destructor waits for them.
+    queue_->async([this, store = store_, entry = std::move(entry), document = project.documentSnapshot(),
                    bookmarks = project.bookmarks()] {
         try {
             store->write(entry, document, bookmarks);
+            reportWrite({});
         } catch (const std::exception& error) {
             base::log("Cannot keep a copy of the unsaved edits of " + entry.name + ": " + error.what());
+            reportWrite(std::string("the copy of ") + entry.name + " cannot be written (" + error.what() +
+                        ")");
+        }
+    });
+}
+
+void ScriptRecovery::reportWrite(std::string problem) {
+    if (writesFailing_ == !problem.empty()) {
+        return;
+    }
+    writesFailing_ = !problem.empty();
+    dispatch::mainQueue()->async([this, alive = std::weak_ptr<bool>(alive_), problem = std::move(problem)] {
+        if (!alive.expired() && problemHandler_) {
+            problemHandler_(problem);
         }
     });
 }

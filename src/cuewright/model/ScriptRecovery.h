@@ -29,7 +29,8 @@ class Project;
 //    then on, as the windows closing on the way out are no one discarding anything.
 // The script is read on the main thread; the copy is written, and removed, on a serial queue of
 // its own, so that writing a long script does not hold up typing (writeNow() and flush() wait
-// for it). Write failures are logged and retried with the next edit; nothing is thrown. The
+// for it). Write failures are logged and retried with the next edit; nothing is thrown, and the
+// problem handler hears when writing starts failing and when it works again. The
 // store's folder is the only place written: a script's own file is never touched. Main thread
 // only.
 class ScriptRecovery {
@@ -38,7 +39,9 @@ public:
     using Schedule = std::function<void(std::chrono::milliseconds delay, std::function<void()> fire)>;
     static constexpr std::chrono::milliseconds defaultInterval{2000};
     // The name kept for a script without a file.
-    static constexpr std::string_view untitledName = "Untitled";
+    static constexpr std::string_view untitledName = RecoveryStore::untitledName;
+    // Why copies cannot be written, in the user's words; empty once a write worked again.
+    using ProblemHandler = std::function<void(const std::string& problem)>;
 
     // `defaults` (which must outlive this) supplies what reading a copy falls back on. A null
     // schedule uses Qt's timers.
@@ -65,6 +68,8 @@ public:
     // Writes the script's copy now when it has unsaved changes, and waits for it.
     void writeNow(Project& project);
     void preserve() { preserving_ = true; }
+    // Called on the main thread at each change between failing and working writes.
+    void setProblemHandler(ProblemHandler handler) { problemHandler_ = std::move(handler); }
 
     // For tests: whether a write is waiting for its time.
     bool isWriteDue(const Project& project) const;
@@ -80,6 +85,8 @@ private:
     void saved(Project& project);
     void write(Followed& followed, Project& project);
     void remove(Followed& followed);
+    // On the queue: tells the main thread when the writes' health changed.
+    void reportWrite(std::string problem);
 
     std::shared_ptr<RecoveryStore> store_;
     dispatch::QueuePtr queue_;
@@ -89,6 +96,8 @@ private:
     std::vector<std::unique_ptr<Followed>> followed_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true); // seen by scheduled writes
     bool preserving_ = false;
+    ProblemHandler problemHandler_;
+    bool writesFailing_ = false; // the queue's own
 };
 
 } // namespace cw

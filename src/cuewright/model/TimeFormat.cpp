@@ -1,12 +1,13 @@
 #include "cuewright/model/TimeFormat.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
 namespace cw {
 
 std::string formatTimestamp(double value) {
-    if (!std::isfinite(value) || value > 31536000.0 || value < 0) {
+    if (!std::isfinite(value) || value > longestShownDuration || value < 0) {
         return "99:99:99";
     }
     const auto hours = static_cast<long long>(value / 3600);
@@ -19,14 +20,13 @@ std::string formatTimestamp(double value) {
 }
 
 SplitDuration splitDuration(double value) {
-    if (!std::isfinite(value) || value < 0 || value > 172800.0) {
+    if (!std::isfinite(value) || value < 0) {
         return {};
     }
-    const int hours = static_cast<int>(value / 3600);
-    const double rest = value - hours * 3600.0;
-    const int minutes = static_cast<int>(rest / 60);
-    const int seconds = static_cast<int>(rest - minutes * 60.0);
-    return {hours, minutes, seconds};
+    constexpr double hair = 1e-3;
+    const auto whole = static_cast<long long>(std::floor(std::min(value, longestShownDuration) + hair));
+    return {static_cast<int>(whole / 3600), static_cast<int>(whole % 3600 / 60),
+            static_cast<int>(whole % 60)};
 }
 
 } // namespace cw

@@ -16,7 +16,12 @@ struct SplitDuration {
     bool operator==(const SplitDuration&) const = default;
 };
 
-// Whole hours, minutes and seconds; (0, 0, 0) below 0, above 48 hours or when not finite.
+// The longest duration the clocks show: formatTimestamp() gives up above it.
+inline constexpr double longestShownDuration = 365.0 * 24 * 3600;
+
+// Whole hours (any number of them), minutes and seconds, a value a hair below a whole second
+// counting as that second (a running time chosen in whole seconds comes back with rounding
+// errors); (0, 0, 0) below 0 or when not finite; above longestShownDuration, that duration.
 SplitDuration splitDuration(double seconds);
 
 } // namespace cw

@@ -10,19 +10,17 @@ ControlLayer::ControlLayer(double cornerRadius) {
     controls::applyControlLook(*this, cornerRadius);
 }
 
-void ControlLayer::drawTopHints(QPainter& painter, const QString& key, bool keyBound,
-                                const QString& binding) const {
-    if (!drawsLabel_) {
-        return;
-    }
-    const QRectF b = bounds();
-    if (!keyBound) {
-        controls::drawHint(painter, key, QPointF(b.left() + 2, b.top() + 2), controls::hintColor());
-    }
-    if (!binding.isEmpty()) {
-        const QSizeF size = controls::measureHint(binding);
-        controls::drawHint(painter, binding, QPointF(b.right() - size.width() - 4, b.top() + 2),
-                           controls::hintColor());
+std::vector<controls::PlacedHint> ControlLayer::placedHints() const {
+    return drawsLabel_ ? layoutHints().inside : std::vector<controls::PlacedHint>{};
+}
+
+std::vector<controls::PlacedHint> ControlLayer::besideHints() const {
+    return drawsLabel_ ? layoutHints().beside : std::vector<controls::PlacedHint>{};
+}
+
+void ControlLayer::drawHints(QPainter& painter) const {
+    for (const controls::PlacedHint& hint : placedHints()) {
+        controls::drawPlacedHint(painter, hint, controls::hintColor());
     }
 }
 

@@ -19,12 +19,13 @@ public:
     double scaleFactor() const { return scaleFactor_; }
     void setScaleFactor(double factor) { scaleFactor_ = factor; }
 
+    QRectF symbolBounds() const override;
+
 protected:
     void draw(QPainter& painter) override;
+    controls::HintLayout layoutHints() const override;
 
 private:
-    void drawButton(QPainter& painter, const QRectF& bounds);
-
     Mode mode_;
     double scaleFactor_ = 1.0;
 };

@@ -28,6 +28,29 @@ constexpr double referenceArea = 753894;
 
 } // namespace
 
+// Draws the bindings a control has no room for, beside it over the prompter's free space. Framed
+// around them by the panel; never hit. Main thread only.
+class BesideHintLayer final : public Layer {
+public:
+    BesideHintLayer() {
+        setAnchorPoint(QPointF(0, 0));
+        setAutoresizingMask(platform::layers::notSizable);
+        setOpaque(false);
+    }
+    // Boxes in this layer's own bounds.
+    void setHints(std::vector<controls::PlacedHint> hints) { hints_ = std::move(hints); }
+
+protected:
+    void draw(QPainter& painter) override {
+        for (const controls::PlacedHint& hint : hints_) {
+            controls::drawPlacedHint(painter, hint, controls::hintColor());
+        }
+    }
+
+private:
+    std::vector<controls::PlacedHint> hints_;
+};
+
 // The panel's size (y up), the control scale and the mirroring a frame is worked out from.
 struct PrompterControlPanel::Geometry {
     double w = 0;
@@ -55,6 +78,9 @@ PrompterControlPanel::PrompterControlPanel()
     , lineDownLayer_(std::make_shared<LineUpDownLayer>(LineUpDownLayer::Mode::down))
     , progressLayer_(std::make_shared<ScrollProgressLayer>()) {
     CW_DCHECK_MAIN_THREAD();
+    for (ControlLayer* control : hintedControls()) {
+        besideHints_.emplace_back(control, std::make_shared<BesideHintLayer>());
+    }
     using G = Geometry;
     const auto labelled = [](ControlLayer& layer) {
         return [&layer](const G& g) { layer.setDrawsLabel(g.labels); };
@@ -155,8 +181,40 @@ void PrompterControlPanel::install(Layer& root, const QSizeF& size, double conte
         (s.place == Place::panel ? *uiLayer_ : root).addSublayer(s.layer);
         s.layer->setNeedsDisplay();
     }
+    for (const auto& [control, hints] : besideHints_) {
+        hints->setZPosition(20);
+        hints->setContentsScale(contentsScale);
+        uiLayer_->addSublayer(hints);
+    }
+    placeBesideHints();
     progressLayer_->setFlippedHorizontally(state.flipHorizontal);
     progressLayer_->updateBar(progressLayer_->bounds());
+}
+
+std::array<ControlLayer*, 5> PrompterControlPanel::hintedControls() const {
+    return {transportLayer_.get(), rewindLayer_.get(), speedLayer_.get(), lineUpLayer_.get(),
+            lineDownLayer_.get()};
+}
+
+void PrompterControlPanel::placeBesideHints() {
+    for (const auto& [control, layer] : besideHints_) {
+        std::vector<controls::PlacedHint> hints = control->besideHints();
+        layer->setHidden(hints.empty());
+        if (hints.empty()) {
+            continue;
+        }
+        QRectF area;
+        for (const controls::PlacedHint& hint : hints) {
+            area = area.united(hint.box);
+        }
+        for (controls::PlacedHint& hint : hints) {
+            hint.box.translate(-area.topLeft());
+        }
+        // The control's bounds start at its frame's origin.
+        layer->setFrame(area.translated(control->frame().topLeft()));
+        layer->setHints(std::move(hints));
+        layer->setNeedsDisplay();
+    }
 }
 
 void PrompterControlPanel::layout(const QSizeF& size, double pixelScale, bool flipHorizontal,
@@ -178,6 +236,7 @@ void PrompterControlPanel::layout(const QSizeF& size, double pixelScale, bool fl
             s.layer->setNeedsDisplay();
         }
     }
+    placeBesideHints();
 }
 
 void PrompterControlPanel::setContentsScale(double scale) {
@@ -185,6 +244,9 @@ void PrompterControlPanel::setContentsScale(double scale) {
     uiLayer_->setContentsScale(scale);
     for (const Slot& s : slots_) {
         s.layer->setContentsScale(scale);
+    }
+    for (const auto& [control, hints] : besideHints_) {
+        hints->setContentsScale(scale);
     }
 }
 
@@ -297,13 +359,12 @@ void PrompterControlPanel::setKeyHints(const KeyHints& hints) {
         return;
     }
     keyHints_ = hints;
-    for (ControlLayer* layer :
-         {static_cast<ControlLayer*>(transportLayer_.get()), static_cast<ControlLayer*>(rewindLayer_.get()),
-          static_cast<ControlLayer*>(speedLayer_.get()), static_cast<ControlLayer*>(lineUpLayer_.get()),
-          static_cast<ControlLayer*>(lineDownLayer_.get())}) {
+    for (ControlLayer* layer : hintedControls()) {
         layer->setKeyHints(hints);
         layer->setNeedsDisplay();
     }
+    TransactionScope immediate;
+    placeBesideHints();
 }
 
 void PrompterControlPanel::showTransport(const PrompterTransport& state) {

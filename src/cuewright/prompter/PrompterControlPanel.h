@@ -9,8 +9,10 @@
 #include <QPointF>
 #include <QRectF>
 
+#include <array>
 #include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace platform::layers {
@@ -20,6 +22,8 @@ class Layer;
 namespace cw {
 
 struct PrompterDisplayState;
+class BesideHintLayer;
+class ControlLayer;
 class LineUpDownLayer;
 class RewindControlLayer;
 class ScrollProgressLayer;
@@ -34,6 +38,8 @@ enum class PrompterControl { none, transport, rewind, speed, lineUp, lineDown, t
 // (mirrored as a whole), the time read-out (mirrored in place) and the progress bar. One table
 // frames them, scales them, hit-tests them and knows which of them a press tints; a new control
 // is a layer and a row there.
+//
+// Key hints a control has no room for are drawn beside it, on small layers of the panel's own.
 //
 // A control shows as pressed while the pointer or a key holds it; the line steps, when neither
 // holds anything, show the way the transport runs. Main thread only.
@@ -130,6 +136,10 @@ private:
     };
 
     const Slot* slot(PrompterControl control) const;
+    // The controls that show key hints.
+    std::array<ControlLayer*, 5> hintedControls() const;
+    // Frames the layers of the bindings that go beside their controls (hidden when none).
+    void placeBesideHints();
 
     std::shared_ptr<platform::layers::Layer> uiLayer_;
     std::shared_ptr<TransportControlLayer> transportLayer_;
@@ -141,6 +151,7 @@ private:
     std::shared_ptr<LineUpDownLayer> lineDownLayer_;
     std::shared_ptr<ScrollProgressLayer> progressLayer_;
     std::vector<Slot> slots_;
+    std::vector<std::pair<ControlLayer*, std::shared_ptr<BesideHintLayer>>> besideHints_;
 
     KeyHints keyHints_;
     bool pointerHeld_ = false;

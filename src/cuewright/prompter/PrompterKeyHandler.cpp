@@ -7,11 +7,13 @@
 #include "dispatch/MainThreadChecker.h"
 #include "platform/defaults/Defaults.h"
 #include "platform/defaults/NotificationCenter.h"
+#include "platform/keys/KeyTranslation.h"
 
 #include <QEvent>
 #include <QKeyEvent>
 
 #include <algorithm>
+#include <vector>
 
 namespace cw {
 
@@ -93,11 +95,46 @@ void PrompterKeyHandler::refreshKeyHints() {
 }
 
 bool PrompterKeyHandler::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == view_ && event->type() == QEvent::FocusOut) {
+        endHeldKeys();
+        return QObject::eventFilter(watched, event);
+    }
+    if (watched == view_ && event->type() == QEvent::ShortcutOverride &&
+        isBinding(*static_cast<QKeyEvent*>(event))) {
+        // Qt offers a key to the window's shortcuts (the menus') before the view sees it; taking
+        // the override keeps the user's binding for the key press that follows, as in the editor.
+        event->accept();
+        return true;
+    }
     const bool press = event->type() == QEvent::KeyPress;
     if (watched != view_ || (!press && event->type() != QEvent::KeyRelease)) {
         return QObject::eventFilter(watched, event);
     }
     return translator_.translate(*static_cast<QKeyEvent*>(event));
+}
+
+bool PrompterKeyHandler::isBinding(const QKeyEvent& event) const {
+    // A shortcut override carries the press it stands for.
+    const QKeyEvent press(QEvent::KeyPress, event.key(), event.modifiers(), event.nativeScanCode(),
+                          event.nativeVirtualKey(), event.nativeModifiers(), event.text(),
+                          event.isAutoRepeat(), event.count());
+    const auto key = platform::translateKeyEvent(press);
+    return key && key->type == platform::KeyEvent::Type::keyDown && KeyBindings::action(*key, *defaults_);
+}
+
+void PrompterKeyHandler::endHeldKeys() {
+    CW_DCHECK_MAIN_THREAD();
+    if (translator_.isHoldingRelease()) {
+        translator_.deliverHeldRelease(); // a release that came before the focus went
+    }
+    const std::vector<BindingKeys::Decision> ended = bindingKeys_.endHeld();
+    if (!view_ || ended.empty()) {
+        return;
+    }
+    view_->controls().release(PressSource::key);
+    for (const BindingKeys::Decision& decision : ended) {
+        runBindingAction(*this, decision.action, /*isDown=*/false, BindingContext::prompter);
+    }
 }
 
 // ---- the chain ----
@@ -158,7 +195,7 @@ bool PrompterKeyHandler::handleCustomBindingKeyDown(const platform::KeyEvent& ev
 }
 
 bool PrompterKeyHandler::handleCustomBindingKeyUp(const platform::KeyEvent& event) {
-    const auto decision = bindingKeys_.keyUp(event, KeyBindings::action(event, *defaults_), actsOnKeyDown());
+    const auto decision = bindingKeys_.keyUp(event, actsOnKeyDown());
     if (!decision) {
         return false;
     }

@@ -12,6 +12,8 @@
 
 #include <optional>
 
+class QKeyEvent;
+
 namespace platform {
 class Defaults;
 class NotificationCenter;
@@ -36,6 +38,10 @@ struct KeyBindings;
 // key-down. The bindings run as BindingKeys and runBindingAction say for the prompter (a speed
 // step of 2.5; an auto-repeat acts again). Bindings and settings are read afresh at every event.
 //
+// A bound key wins over the window's menu shortcuts, as in the editor.
+// A held binding ends when its key goes up, or at the latest when the view loses the keyboard
+// focus (another window activated, the window closed).
+//
 // The handler also keeps the view's key hints in step with the saved bindings
 // ("KeyBindingsDidChange").
 //
@@ -56,6 +62,9 @@ public:
     // Whether the event was claimed.
     bool keyDown(const platform::KeyEvent& event);
     bool keyUp(const platform::KeyEvent& event);
+    // The view lost the keyboard focus: held bindings (fast winding) end as if their keys went
+    // up here, since their key-ups will reach another window or widget.
+    void endHeldKeys();
 
     // The hints the controls draw for these bindings.
     static KeyHints keyHints(const KeyBindings& bindings);
@@ -75,6 +84,8 @@ private:
     bool handlePresenterKeyUp(const platform::KeyEvent& event);
     bool handleFixedKeyUp(const platform::KeyEvent& event);
     bool actsOnKeyDown() const;
+    // Whether a key press is one of the user's bindings (without acting on it).
+    bool isBinding(const QKeyEvent& event) const;
 
     // Shows the control the key stands for as pressed until the key goes up.
     void press(PrompterControl control);

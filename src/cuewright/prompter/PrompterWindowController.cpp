@@ -21,6 +21,8 @@
 #include <QAction>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QKeySequence>
 #include <QLabel>
 #include <QMenu>
 #include <QScreen>
@@ -346,7 +348,32 @@ void PrompterWindowController::windowFullScreenDidChange(bool isFullScreen) {
     }
 }
 
+bool PrompterWindowController::eventFilter(QObject* watched, QEvent* event) {
+    // A key the prompter did not claim reaches the window. A display-bound window covers its
+    // whole display, perhaps the editor's: Escape and Ctrl+W switch it off.
+    if (screenDesc_ && isWindowLoaded() && watched == window() && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Escape || key->matches(QKeySequence::Close)) {
+            switchDisplayOff();
+            return true;
+        }
+    }
+    return WindowController::eventFilter(watched, event);
+}
+
+void PrompterWindowController::switchDisplayOff() {
+    // Closing stores the display as inactive; after the event that asked for it, as closing may
+    // let go of this controller.
+    QMetaObject::invokeMethod(
+        this, [this] { close(); }, Qt::QueuedConnection);
+}
+
 void PrompterWindowController::toggleFullScreenFromButton() {
+    if (screenDesc_) {
+        // Full screen is what a display-bound window is: leaving it switches the display off.
+        switchDisplayOff();
+        return;
+    }
     if (fullScreen_->isFullScreen() || window()->isFullScreen()) {
         fullScreen_->exit();
         if (window()->isFullScreen()) {
@@ -678,6 +705,13 @@ QMenu* PrompterWindowController::menu() {
         actions.emplace_back(qaction, action);
     }
     addBarOverflow();
+    if (screenDesc_) {
+        menu_->addSeparator();
+        QAction* off = menu_->addAction(tr("Switch Display Off"));
+        off->setShortcut(QKeySequence(Qt::Key_Escape));
+        off->setShortcutContext(Qt::WidgetShortcut); // shown only: Escape reaches the window itself
+        connect(off, &QAction::triggered, this, [this] { switchDisplayOff(); });
+    }
     connect(menu_, &QMenu::aboutToShow, this, [this, actions] {
         for (const auto& [qaction, action] : actions) {
             const MenuItemState state = validateMenuItem(action);

@@ -51,7 +51,9 @@ struct PrompterWindowEnvironment {
 //    when it loads and stores every change at once under the preset's keys; its frame is saved
 //    when it closes (only after it was shown) and restored when it loads and shows; or
 //  - display-bound (a screen description): normal preset, normal window level whatever the preset
-//    says, full screen on its display (showFullScreen), no frame kept. Mirroring, controls, time
+//    says, full screen on its display (showFullScreen), no frame kept. Escape, Ctrl+W, the "Full
+//    Screen" button and the menu's "Switch Display Off" close it, switching the display off, so
+//    a prompter on the editor's own display never holds the editor hidden. Mirroring, controls, time
 //    read-out, progress bar and alignment come from the description, and changes go back to it
 //    through the project's screen manager; the copy held here is replaced only when the project
 //    announces the description (which update() does before it returns).
@@ -176,6 +178,7 @@ public:
     void projectScreenDescriptionDidChange(Project& project, const ScreenDescription& screen) override;
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     QWidget* makeWindow() override;
     void windowDidLoad() override;
     void windowWillClose() override;
@@ -191,6 +194,7 @@ private:
     void writeToDescription(const std::function<void(ScreenDescription&)>& change);
     void updateTitle();
     void toggleFullScreenFromButton();
+    void switchDisplayOff();
     void storeBool(std::string_view key, bool value);
     void addBarOverflow();
 

@@ -26,8 +26,31 @@ void RewindControlLayer::draw(QPainter& painter) {
     path.closeSubpath();
     painter.drawPath(path);
     painter.drawRect(QRectF(cx + q + 4, midY - q, s / 4, s));
-    drawTopHints(painter, QString::fromStdString(platform::keySymbol(platform::keycode::deleteKey)),
-                 keyHints().deleteBound, keyHints().rewind);
+    drawHints(painter);
+}
+
+QRectF RewindControlLayer::symbolBounds() const {
+    const QRectF b = bounds();
+    const double s = 0.5 * b.height();
+    const double q = s / 2;
+    const double cx = b.center().x() - 6;
+    return QRectF(cx - q, b.center().y() - q, 2 * q + 4 + s / 4, s);
+}
+
+controls::HintLayout RewindControlLayer::layoutHints() const {
+    // Under the symbol: the strip between its lower edge and the control's; above it when short.
+    const QRectF b = bounds();
+    const QRectF symbol = symbolBounds();
+    const QRectF band(b.left() + 2, b.top() + 2, b.width() - 6, symbol.top() - 1 - (b.top() + 2));
+    const QRectF above(b.left() + 2, symbol.bottom() + 1, b.width() - 6,
+                       b.bottom() - 2 - (symbol.bottom() + 1));
+    const QString fixed = keyHints().deleteBound
+                              ? QString()
+                              : QString::fromStdString(platform::keySymbol(platform::keycode::deleteKey));
+    // In the view's top right corner: a binding too long for it goes to its left.
+    return controls::placeHintsOrBeside(b, controls::HintSide::left, band, controls::HintEdge::bottom, fixed,
+                                        keyHints().rewind,
+                                        controls::HintBand{above, controls::HintEdge::top});
 }
 
 } // namespace cw

@@ -12,8 +12,11 @@ class RewindControlLayer : public ControlLayer {
 public:
     RewindControlLayer();
 
+    QRectF symbolBounds() const override;
+
 protected:
     void draw(QPainter& painter) override;
+    controls::HintLayout layoutHints() const override;
 };
 
 } // namespace cw

@@ -40,23 +40,36 @@ void SpeedControlLayer::draw(QPainter& painter) {
                          scale);
     }
     painter.fillRect(QRectF(midX - tickWidth / 2, markerY(b, scrollSpeed_) - 2.5, tickWidth, 5), Qt::red);
-    if (!drawsLabel()) {
-        return;
-    }
+    drawHints(painter);
+}
+
+QRectF SpeedControlLayer::symbolBounds() const {
+    // The bar, its ticks and the marker at either end of its travel.
+    const QRectF b = bounds();
+    const double span = b.height() * 8.0 / 9.0;
+    const double base = b.top() + b.height() / 2 - span / 2;
+    const double tickWidth = b.width() * 2.0 / 3.0;
+    return QRectF(b.center().x() - tickWidth / 2, base - 2.5, tickWidth, span + 5);
+}
+
+controls::HintLayout SpeedControlLayer::layoutHints() const {
+    // W and the faster binding above the scale, S and the slower one below it.
+    const QRectF b = bounds();
+    const QRectF scale = symbolBounds();
+    const QRectF above(b.left() + 4, scale.bottom() + 1, b.width() - 8,
+                       b.bottom() - 2 - (scale.bottom() + 1));
+    const QRectF below(b.left() + 4, b.top() + 2, b.width() - 8, scale.top() - 1 - (b.top() + 2));
     const KeyHints& hints = keyHints();
-    const QColor hint = controls::hintColor();
-    if (!hints.incSpeed.isEmpty()) {
-        const QSizeF size = controls::measureHint(hints.incSpeed);
-        controls::drawHint(painter, hints.incSpeed, QPointF(b.right() - size.width() - 10, b.bottom() - 18),
-                           hint);
-    }
-    controls::drawHint(painter, keyName(platform::keycode::w), QPointF(b.left() + 10, b.bottom() - 18), hint);
-    if (!hints.decSpeed.isEmpty()) {
-        const QSizeF size = controls::measureHint(hints.decSpeed);
-        controls::drawHint(painter, hints.decSpeed, QPointF(b.right() - size.width() - 10, b.top() + 4),
-                           hint);
-    }
-    controls::drawHint(painter, keyName(platform::keycode::s), QPointF(b.left() + 10, b.top() + 4), hint);
+    // The scale stands at the view's right edge: a binding too long for it goes to its left.
+    controls::HintLayout placed =
+        controls::placeHintsOrBeside(b, controls::HintSide::left, above, controls::HintEdge::top,
+                                     keyName(platform::keycode::w), hints.incSpeed);
+    const controls::HintLayout lower =
+        controls::placeHintsOrBeside(b, controls::HintSide::left, below, controls::HintEdge::bottom,
+                                     keyName(platform::keycode::s), hints.decSpeed);
+    placed.inside.insert(placed.inside.end(), lower.inside.begin(), lower.inside.end());
+    placed.beside.insert(placed.beside.end(), lower.beside.begin(), lower.beside.end());
+    return placed;
 }
 
 } // namespace cw

@@ -18,8 +18,11 @@ public:
     // The marker's centre height in bounds coordinates for a speed.
     static double markerY(const QRectF& bounds, double percent);
 
+    QRectF symbolBounds() const override;
+
 protected:
     void draw(QPainter& painter) override;
+    controls::HintLayout layoutHints() const override;
 
 private:
     double scrollSpeed_ = 31.0;

@@ -7,7 +7,8 @@
 namespace cw {
 
 // Draws a play triangle while stopped and pause bars while playing, with the key hints (Space at
-// the left unless a custom binding took it, the play/pause binding at the right) when `drawsLabel`.
+// the left of the symbol unless a custom binding took it, the play/pause binding at its right)
+// when `drawsLabel`.
 // It only draws: the view frames it, hit-tests it, tints it and redraws it after a change. Setters
 // store only; the caller asks for redisplay. Main thread only.
 class TransportControlLayer : public ControlLayer {
@@ -17,8 +18,11 @@ public:
     PrompterTransport::Status transportState() const { return state_; }
     void setTransportState(PrompterTransport::Status state) { state_ = state; }
 
+    QRectF symbolBounds() const override;
+
 protected:
     void draw(QPainter& painter) override;
+    controls::HintLayout layoutHints() const override;
 
 private:
     PrompterTransport::Status state_ = PrompterTransport::Status::stopped;

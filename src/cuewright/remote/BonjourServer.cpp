@@ -1,5 +1,6 @@
 #include "cuewright/remote/BonjourServer.h"
 
+#include "base/Log.h"
 #include "cuewright/remote/RemoteProtocol.h"
 #include "dispatch/MainThreadChecker.h"
 #include "dispatch/Queue.h"
@@ -149,7 +150,7 @@ BonjourServer::Reply BonjourServer::reply(const sockets::Data& request) {
     try {
         message = parseRemoteJson(request);
     } catch (const nlohmann::json::exception&) {
-        return {remoteErrorReply(remoteErrors::protocolError, remoteErrors::malformedData), true};
+        return {remoteErrorReply(remoteErrors::protocolError, remoteErrors::malformedData), true, true};
     }
     if (isRemoteErrorMessage(message)) {
         return {};
@@ -158,13 +159,14 @@ BonjourServer::Reply BonjourServer::reply(const sockets::Data& request) {
     try {
         command = parseRemoteRequest(message);
     } catch (const BonjourServerError& error) {
-        return {remoteErrorReply(error.replyName(), error.what()), true};
+        return {remoteErrorReply(error.replyName(), error.what()), true, true};
     }
     const auto delegate = this->delegate();
     if (!delegate) {
-        return {remoteErrorReply(remoteErrors::generalError, remoteErrors::noDelegateReason)};
+        return {remoteErrorReply(remoteErrors::generalError, remoteErrors::noDelegateReason), false, true};
     }
-    return {remoteReply(delegate->bonjourServerAnswer(*this, command))};
+    const NetworkAnswer answer = delegate->bonjourServerAnswer(*this, command);
+    return {remoteReply(answer), false, !std::holds_alternative<NetworkStatusReport>(answer.value)};
 }
 
 void BonjourServer::handle(const sockets::Data& request, const sockets::Address& sender) {
@@ -173,6 +175,12 @@ void BonjourServer::handle(const sockets::Data& request, const sockets::Address&
     Reply answer = reply(request);
     auto socket = this->socket();
     if (answer.bytes.empty() || !socket) {
+        return;
+    }
+    if (answer.isError && answer.bytes.size() > maxErrorReplyFactor * request.size()) {
+        if (tooShort_++ == 0) {
+            base::log("error replies to datagrams too short for them are withheld");
+        }
         return;
     }
     if (answer.isRefusal && !refusals_.allowsReply(sender, request.size(), answer.bytes.size())) {

@@ -52,6 +52,9 @@ class BonjourServer : public sockets::AsyncUdpSocketDelegate,
 public:
     static constexpr long replyTag = 666;
     static constexpr double replyTimeout = 1.0;
+    // An error reply is at most this many times the datagram it answers; shorter datagrams get
+    // none, so that no source, forged or not, earns more bytes than it sends by much.
+    static constexpr std::size_t maxErrorReplyFactor = 3;
 
     // `now` is the clock of the refusal budget (the monotonic clock when empty).
     static std::shared_ptr<BonjourServer> make(std::shared_ptr<platform::NetService> netService,
@@ -74,11 +77,12 @@ public:
     std::shared_ptr<sockets::AsyncUdpSocket> socket() const;
     bool isPublished() const;
 
-    // Datagrams handled, replies sent and refusals withheld by the budget since the start (any
-    // thread).
+    // Datagrams handled, replies sent, refusals withheld by the budget and error replies withheld
+    // as too large for their datagram since the start (any thread).
     std::uint64_t handledCount() const { return handled_.load(); }
     std::uint64_t answeredCount() const { return answered_.load(); }
     std::uint64_t withheldCount() const { return withheld_.load(); }
+    std::uint64_t tooShortCount() const { return tooShort_.load(); }
 
     // Parses, answers and replies to one datagram from `sender`. Main thread.
     void handle(const sockets::Data& request, const sockets::Address& sender);
@@ -88,10 +92,12 @@ public:
                                  const sockets::FilterContext& context) override;
 
 private:
-    // The reply to one datagram; a refusal when the datagram was no request.
+    // The reply to one datagram; a refusal when the datagram was no request. Refusals and the
+    // delegate's failures are errors.
     struct Reply {
         sockets::Data bytes;
         bool isRefusal = false;
+        bool isError = false;
     };
 
     BonjourServer(std::shared_ptr<platform::NetService> netService, ErrorReplyBudget::Now now);
@@ -109,6 +115,7 @@ private:
     std::atomic<std::uint64_t> handled_{0};
     std::atomic<std::uint64_t> answered_{0};
     std::atomic<std::uint64_t> withheld_{0};
+    std::atomic<std::uint64_t> tooShort_{0};
     ErrorReplyBudget refusals_; // main thread
 };
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "cuewright/model/SpeedProperties.h"
+#include "cuewright/model/TransportState.h"
 #include "cuewright/remote/NetworkMessages.h"
 
 #include <cmath>
@@ -31,7 +32,8 @@ template <class P> NetworkStatusReport networkStatusReport(const P& project) {
 // Carries `command` out on the active project of `workspace` and answers the status afterwards,
 // or noDocumentActive when no project is active (then nothing changes). A speed or direction
 // that is not finite is no number: it changes nothing, so it can never reach the transport or
-// the saved script; a speed beyond the range the application's controls offer is held to it.
+// the saved script; a speed beyond the range the application's controls offer is held to it, and a
+// direction to the fast-winding factors either way.
 // Main thread only. `W` is Workspace or a stand-in with activeProject().
 template <class W> NetworkAnswer executeNetworkCommand(W& workspace, const NetworkCommand& command) {
     auto project = workspace.activeProject();
@@ -49,7 +51,7 @@ template <class W> NetworkAnswer executeNetworkCommand(W& workspace, const Netwo
         break;
     case NetworkCommand::Kind::setScrollDirection:
         if (std::isfinite(c.value)) {
-            project->setFfwdFactor(c.value);
+            project->setFfwdFactor(TransportState::heldFfwdFactor(c.value));
             project->notifyTransportStateChanged();
         }
         break;

@@ -56,10 +56,9 @@ void GlobalKeyMonitoring::handleGlobalKeyEvent(const platform::KeyEvent& event) 
     if (!down && event.type != platform::KeyEvent::Type::keyUp) {
         return; // modifiers alone
     }
-    const auto bound = KeyBindings::action(event, defaults);
     const bool onKeyDown = defaults.boolForKey(settings::performCustomBindingActionOnKeyDown);
-    const auto decision =
-        down ? bindingKeys_.keyDown(event, bound, onKeyDown) : bindingKeys_.keyUp(event, bound, onKeyDown);
+    const auto decision = down ? bindingKeys_.keyDown(event, KeyBindings::action(event, defaults), onKeyDown)
+                               : bindingKeys_.keyUp(event, onKeyDown);
     if (!decision) {
         return;
     }

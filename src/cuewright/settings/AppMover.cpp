@@ -34,8 +34,14 @@ std::optional<QString> AppMover::runningAppImage() const {
     if (!image || image->isEmpty() || !mount || mount->trimmed().isEmpty())
         return std::nullopt;
     // Inherited from another AppImage (a terminal or an editor started from one), they name
-    // that program, whose mount does not hold us.
-    if (!platform_.executablePath().startsWith(platform_.resolvedPath(*mount) + u'/'))
+    // that program, whose mount does not hold us; and a folder above our executable is no mount.
+    const std::optional<MovePlatform::Mount> own = platform_.mountHolding(platform_.executablePath());
+    if (!own || own->point != platform_.resolvedPath(*mount))
+        return std::nullopt;
+    // The mount is the image's own: the runtime names it after the image's file.
+    const QString name = QFileInfo(*image).fileName();
+    if (name.isEmpty() ||
+        (own->type != QStringLiteral("fuse.") + name && QFileInfo(own->source).fileName() != name))
         return std::nullopt;
     return image;
 }
@@ -107,9 +113,8 @@ bool AppMover::install(const MoveFacts& facts, const MovePlan& plan, Outcome& ea
         };
         if (!isOneAppImage)
             return authorizationFailed();
-        const int status = platform_.run(QStringLiteral("pkexec"),
-                                         {QStringLiteral("/bin/sh"), QStringLiteral("-c"),
-                                          privilegedInstallScript(bundle, plan.destinationFolder, dest)});
+        const int status =
+            platform_.runPrivileged(privilegedInstallScript(plan.destinationFolder, dest), bundle);
         if (status == authorizationDismissed) {
             platform_.log(QStringLiteral("INFO -- Not moving because user canceled authorization"));
             early = Outcome::cancelledAuthorization;
@@ -133,18 +138,29 @@ bool AppMover::install(const MoveFacts& facts, const MovePlan& plan, Outcome& ea
             early = Outcome::switchedToRunningCopy;
             return false;
         }
-        if (!platform_.moveToTrash(dest)) {
-            platform_.log(QStringLiteral("ERROR -- Could not trash '%1'").arg(dest));
-            early = fail();
-            return false;
-        }
     }
-    QString error;
-    if (!platform_.copy(bundle, dest, error)) {
+    // The copy is made beside the destination first: what stands there is moved away only once
+    // the copy is whole, and the copy takes its place in one rename.
+    const auto copyFailed = [&](const QString& error) {
         platform_.log(QStringLiteral("ERROR -- Could not copy '%1' to '%2' (%3)").arg(bundle, dest, error));
         platform_.log(QStringLiteral("ERROR -- Could not copy myself to %1").arg(dest));
         early = fail();
         return false;
+    };
+    QString error;
+    const std::optional<QString> staged = platform_.copyBeside(bundle, dest, error);
+    if (!staged)
+        return copyFailed(error);
+    QString ignored;
+    if (folder.destinationExists && !platform_.moveToTrash(dest)) {
+        platform_.remove(*staged, ignored);
+        platform_.log(QStringLiteral("ERROR -- Could not trash '%1'").arg(dest));
+        early = fail();
+        return false;
+    }
+    if (!platform_.rename(*staged, dest, error)) {
+        platform_.remove(*staged, ignored);
+        return copyFailed(error);
     }
     return true;
 }

@@ -22,6 +22,14 @@ public:
     // The path with links resolved when it exists; otherwise as given, cleaned.
     virtual QString resolvedPath(const QString& path) const = 0;
     virtual QString homeFolder() const = 0;
+    // The mount that holds `path` (the one with the longest mount point above it), from
+    // /proc/self/mountinfo; nullopt when none is found.
+    struct Mount {
+        QString point;  // links resolved
+        QString source; // as the mount table says ("Cuewright.AppImage", a device, ...)
+        QString type;   // "fuse.Cuewright.AppImage", "ext4", ...
+    };
+    virtual std::optional<Mount> mountHolding(const QString& path) const = 0;
     virtual QStringList downloadsFolders() const = 0;
     virtual ApplicationsFolder describeFolder(const QString& folder, const QString& bundleName) const = 0;
 
@@ -35,11 +43,20 @@ public:
 
     // Runs a program and waits: its exit status, or -1 when it could not start or crashed.
     virtual int run(const QString& program, const QStringList& arguments) = 0;
+    // Runs `script` with /bin/sh as root through the privileged helper (pkexec) and waits. Its
+    // standard input is `input`, opened here with this user's rights and only when it is a
+    // regular file that is no link. The helper's status (authorizationDismissed when the user
+    // dismissed it), or -1 when `input` was refused or the helper could not run.
+    virtual int runPrivileged(const QString& script, const QString& input) = 0;
     virtual bool startDetached(const QString& program, const QStringList& arguments) = 0;
     virtual bool moveToTrash(const QString& path) = 0;
     // On failure `error` says why.
     virtual bool remove(const QString& path, QString& error) = 0;
-    virtual bool copy(const QString& from, const QString& to, QString& error) = 0;
+    // Copies the regular file `from` (never through a link) into a new executable file in the
+    // folder of `to` (made when missing) and returns that file's path; `to` itself is not touched.
+    virtual std::optional<QString> copyBeside(const QString& from, const QString& to, QString& error) = 0;
+    // Renames `from` over `to` in one step.
+    virtual bool rename(const QString& from, const QString& to, QString& error) = 0;
     // Whether a running process was started from the AppImage at `path`.
     virtual bool isRunning(const QString& path) const = 0;
     virtual qint64 processId() const = 0;
@@ -55,25 +72,32 @@ public:
     QString executablePath() const override;
     QString resolvedPath(const QString& path) const override;
     QString homeFolder() const override;
+    std::optional<Mount> mountHolding(const QString& path) const override;
     QStringList downloadsFolders() const override;
     ApplicationsFolder describeFolder(const QString& folder, const QString& bundleName) const override;
     Answer askToMove(const MovePlan& plan) override;
     void showFailure(const QString& title) override;
     int run(const QString& program, const QStringList& arguments) override;
+    int runPrivileged(const QString& script, const QString& input) override;
     bool startDetached(const QString& program, const QStringList& arguments) override;
     bool moveToTrash(const QString& path) override;
     bool remove(const QString& path, QString& error) override;
-    bool copy(const QString& from, const QString& to, QString& error) override;
+    std::optional<QString> copyBeside(const QString& from, const QString& to, QString& error) override;
+    bool rename(const QString& from, const QString& to, QString& error) override;
     bool isRunning(const QString& path) const override;
     qint64 processId() const override;
     void log(const QString& line) override;
     void exit(int status) override;
+
+    // The program that runs a command as root after asking for authorisation (tests give one).
+    QString privilegedHelper = QStringLiteral("pkexec");
 };
 
 // Offers, once per launch, to move a downloaded AppImage into ~/Applications or
 // /opt/Applications. Returns at once when not run as an AppImage: the runtime exports
-// $APPIMAGE and $APPDIR to everything started from the image, so they count only when this
-// executable lies inside that $APPDIR. Main thread only.
+// $APPIMAGE and $APPDIR to everything started from the image, so they count only when $APPDIR is
+// the very mount that holds this executable and that mount is $APPIMAGE's (the runtime names it
+// after the image). Main thread only.
 class AppMover {
 public:
     static constexpr std::string_view suppressKey = "moveToApplicationsFolderAlertSuppress";

@@ -36,7 +36,7 @@ constexpr std::array<std::pair<const char*, Action>, 9> placeholders{{
 namespace kc = platform::keycode;
 
 // The prompter's fixed keys and the presentation remotes' keys, named as every key is.
-constexpr std::array<std::pair<const char*, kc::KeyCode>, 12> fixedKeyPlaceholders{{
+constexpr std::array<std::pair<const char*, kc::KeyCode>, 13> fixedKeyPlaceholders{{
     {"$key-space$", kc::space},
     {"$key-backspace$", kc::deleteKey},
     {"$key-up$", kc::upArrow},
@@ -45,6 +45,7 @@ constexpr std::array<std::pair<const char*, kc::KeyCode>, 12> fixedKeyPlaceholde
     {"$key-s$", kc::s},
     {"$key-u$", kc::u},
     {"$key-j$", kc::j},
+    {"$key-escape$", kc::escape},
     {"$key-f5$", kc::f5},
     {"$key-b$", kc::b},
     {"$key-pageup$", kc::pageUp},

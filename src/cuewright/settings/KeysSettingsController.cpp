@@ -1,10 +1,12 @@
 #include "cuewright/settings/KeysSettingsController.h"
 
 #include "cuewright/model/SettingsKeys.h"
+#include "platform/keys/KeyTranslation.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QSignalBlocker>
 #include <QToolButton>
 
@@ -60,6 +62,10 @@ QWidget* KeysSettingsController::makeView() {
         row->addStretch(1);
         form.addRow(tr(actionTitles[i]), row);
     }
+    // Says why the last key was refused; empty until one is.
+    c.refusal = form.addNote(QString());
+    c.refusal->setObjectName(QStringLiteral("keyRefusal"));
+    c.refusal->hide();
     form.addSeparator();
     c.actionTrigger = new QComboBox(view);
     c.actionTrigger->addItems({tr("When the key comes up"), tr("When the key goes down")});
@@ -121,6 +127,16 @@ void KeysSettingsController::resetBinding(int tag) {
 
 bool KeysSettingsController::keyWellButtonIsKeyAvailable(const KeyWellButton& well, std::uint16_t keyCode,
                                                          platform::ModifierFlags modifiers) {
+    controls().refusal->clear();
+    controls_.refusal->hide();
+    // The script editor keeps these for editing: bound, they would act in the prompter only.
+    if (platform::isStandardEditingKey(keyCode, modifiers)) {
+        controls_.refusal->setText(tr("%1 stays with editing the script; choose another key.")
+                                       .arg(QString::fromStdString(KeyBindings::keyText(
+                                           {keyCode, platform::deviceIndependent(modifiers)}))));
+        controls_.refusal->show();
+        return false;
+    }
     for (const KeyWellButton* other : controls().wells) {
         if (other == &well)
             continue;

@@ -9,12 +9,14 @@
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 
 namespace cw {
 
 // Refuses a key that another well holds with the same modifiers (only the wells count, not the
-// store). Every save stores the whole set through KeyBindings (keeping the stored set's name),
-// the trigger and the background choice, and posts "KeyBindingsDidChange" and
+// store), and the standard editing keys (Ctrl+C, Ctrl+Z, ...), which the script editor keeps for
+// editing, saying so under the wells. Every save stores the whole set through KeyBindings (keeping the stored
+// set's name), the trigger and the background choice, and posts "KeyBindingsDidChange" and
 // "BackgroundEventListeningDidChange", changed or not. Main thread only.
 class KeysSettingsController : public SettingsPane, public KeyWellButtonDelegate {
     Q_OBJECT
@@ -30,6 +32,7 @@ public:
         std::array<KeyWellButton*, KeyBindings::actionCount> wells{};
         QComboBox* actionTrigger = nullptr; // 0: when the key comes up, 1: when it goes down
         QCheckBox* backgroundEvents = nullptr;
+        QLabel* refusal = nullptr; // why the last recorded key was refused
     };
     const Controls& controls() {
         view();

@@ -66,10 +66,13 @@ QString relaunchCommand(qint64 pid, const QString& destinationPath) {
     return u'(' + relaunchScript(pid, destinationPath) + QStringLiteral(") &");
 }
 
-QString privilegedInstallScript(const QString& bundlePath, const QString& destinationFolder,
-                                const QString& destinationPath) {
-    return QStringLiteral("/bin/rm -f %1 && /bin/mkdir -p %2 && /bin/cp -p %3 %1 && /bin/chmod a+rx %1")
-        .arg(shellQuoted(destinationPath), shellQuoted(destinationFolder), shellQuoted(bundlePath));
+QString privilegedInstallScript(const QString& destinationFolder, const QString& destinationPath) {
+    return QStringLiteral("[ -f /dev/stdin ] || exit 1; /bin/mkdir -p %2 || exit 1; "
+                          "if [ -e %1 ] || [ -L %1 ]; then { [ -f %1 ] && [ ! -L %1 ]; } || exit 1; fi; "
+                          "t=$(/bin/mktemp %2/.cuewright-install.XXXXXX) || exit 1; "
+                          "if /bin/cat >\"$t\" && /bin/chown 0:0 \"$t\" && /bin/chmod 0755 \"$t\" && "
+                          "/bin/mv -f -T \"$t\" %1; then exit 0; fi; /bin/rm -f \"$t\"; exit 1")
+        .arg(shellQuoted(destinationPath), shellQuoted(destinationFolder));
 }
 
 } // namespace cw

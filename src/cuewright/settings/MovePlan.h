@@ -68,9 +68,11 @@ QString shellQuoted(const QString& text);
 QString relaunchScript(qint64 pid, const QString& destinationPath);
 QString relaunchCommand(qint64 pid, const QString& destinationPath);
 
-// The privileged installation as one shell script: replace the destination file by a copy
-// (a folder in its place is never removed).
-QString privilegedInstallScript(const QString& bundlePath, const QString& destinationFolder,
-                                const QString& destinationPath);
+// The privileged installation as one shell script, run as root with the AppImage as its standard
+// input (opened by the unprivileged side, links refused). It copies only from that descriptor and
+// only when it is a regular file, into a new file that is made root's with mode 0755 and then
+// renamed over the destination. Anything but a regular file in the destination's place (a folder,
+// a link) is refused before anything is written: nothing is removed for a copy that then fails.
+QString privilegedInstallScript(const QString& destinationFolder, const QString& destinationPath);
 
 } // namespace cw

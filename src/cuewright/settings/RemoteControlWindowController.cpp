@@ -74,6 +74,10 @@ QWidget* RemoteControlWindowController::makeWindow() {
     tableView_->horizontalHeader()->setStretchLastSection(true);
     statusLabel_ = new QLabel(window);
     timestampLabel_ = new QLabel(window);
+    // Both show what another host sent: never read as markup.
+    for (QLabel* label : {statusLabel_, timestampLabel_}) {
+        label->setTextFormat(Qt::PlainText);
+    }
     speedSlider_ = new QSlider(Qt::Horizontal, window);
     playPauseButton_ = new QPushButton(window);
     rewindButton_ = new QPushButton(QStringLiteral("Rewind"), window);

@@ -4,6 +4,8 @@
 #include "cuewright/model/UserDefaults.h"
 #include "cuewright/settings/ScriptSettings.h"
 
+#include "platform/ui/FontPanel.h"
+
 #include <QFontDialog>
 #include <QHBoxLayout>
 #include <QPushButton>
@@ -128,26 +130,19 @@ void ScriptSettingsController::resetFont() {
 
 void ScriptSettingsController::selectFont() {
     if (!fontDialog_) {
-        fontDialog_ = new QFontDialog;
-        fontDialog_->setOption(QFontDialog::NoButtons);
-        fontDialog_->setWindowTitle(tr("Fonts"));
-        // Only the user's picks arrive here: the dialog is set while its signals are blocked.
+        fontDialog_ = platform::FontPanel::make(defaultFont(defaults_), nullptr);
+        // Only the user's picks arrive here: the panel is set without signals.
         connect(fontDialog_, &QFontDialog::currentFontChanged, this, &ScriptSettingsController::saveFont);
-    }
-    {
-        const QSignalBlocker block(fontDialog_);
-        fontDialog_->setCurrentFont(defaultFont(defaults_).toQFont());
+    } else {
+        platform::FontPanel::setFont(*fontDialog_, defaultFont(defaults_));
     }
     fontDialog_->show();
     fontDialog_->raise();
 }
 
 void ScriptSettingsController::saveFont(const QFont& picked) {
-    const platform::Font current = defaultFont(defaults_);
-    platform::Font font = platform::Font::fromQFont(picked);
-    if (font.pointSize <= 0)
-        font.pointSize = current.pointSize;
-    ScriptSettings::setDefaultFont(font, defaults_);
+    ScriptSettings::setDefaultFont(platform::FontPanel::picked(picked, defaultFont(defaults_).pointSize),
+                                   defaults_);
     loadSettings();
 }
 

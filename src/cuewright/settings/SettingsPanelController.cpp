@@ -13,7 +13,9 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QScreen>
+#include <QShortcut>
 #include <QToolBar>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -144,7 +146,19 @@ QWidget* SettingsPanelController::makeWindow() {
         group->addAction(item);
         connect(item, &QAction::triggered, this, [this, pane] { showPane(pane); });
         items_[i] = item;
+        // A toolbar keeps its buttons out of the focus chain; these are the only way to the
+        // other panes, so Tab reaches them and Space chooses.
+        toolbar_->widgetForAction(item)->setFocusPolicy(Qt::TabFocus);
     }
+    const auto stepShortcuts = [&](std::initializer_list<QKeySequence> keys, int step) {
+        for (const QKeySequence& key : keys) {
+            connect(new QShortcut(key, window), &QShortcut::activated, this,
+                    [this, step] { stepPane(step); });
+        }
+    };
+    stepShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Tab), QKeySequence(Qt::CTRL | Qt::Key_PageDown)}, 1);
+    stepShortcuts(
+        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab), QKeySequence(Qt::CTRL | Qt::Key_PageUp)}, -1);
     column->addWidget(toolbar_, 0, Qt::AlignHCenter);
     auto* line = new QFrame(window);
     line->setFrameShape(QFrame::HLine);
@@ -206,6 +220,14 @@ void SettingsPanelController::showPane(Pane which) {
     setContentPane(next.view());
     window()->setWindowTitle(tr(paneTitles[index(which)]));
     next.viewDidAppear();
+}
+
+void SettingsPanelController::stepPane(int step) {
+    const int next = (static_cast<int>(current_) + step + paneCount) % paneCount;
+    const auto pane = static_cast<Pane>(next);
+    showPane(pane);
+    // The focus was in the pane that went; it goes to the chosen item, from where Tab enters the pane.
+    toolbar_->widgetForAction(items_[index(pane)])->setFocus(Qt::ShortcutFocusReason);
 }
 
 void SettingsPanelController::setContentPane(QWidget* content) {

@@ -21,7 +21,9 @@ class SettingsPane;
 // with its controls for the window's life); the window takes the pane's size and keeps its top
 // edge where it was. The first showWindow() centres the window on its screen; later ones leave
 // it where the user put it. A pane is told when it appears and when it goes (another pane, or
-// the window closing), so it reloads and stores its settings then.
+// the window closing), so it reloads and stores its settings then. From the keyboard, Tab reaches
+// the toolbar's items and Ctrl+Tab / Ctrl+PageDown (Ctrl+Shift+Tab / Ctrl+PageUp back) step
+// through the panes, leaving the focus on the chosen item.
 //
 // `defaults` and `center` must outlive the controller. Main thread only.
 class SettingsPanelController : public platform::WindowController {
@@ -63,6 +65,8 @@ protected:
 private:
     static std::size_t index(Pane pane) { return static_cast<std::size_t>(pane); }
     void setContentPane(QWidget* content);
+    // Shows the pane `step` places on in toolbar order, wrapping around.
+    void stepPane(int step);
 
     std::string computerName_;
     platform::Defaults& defaults_;

@@ -1,6 +1,7 @@
 #include "cuewright/settings/AppMover.h"
 
 #include "base/Log.h"
+#include "base/RegularFile.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -13,7 +14,14 @@
 #include <QPushButton>
 #include <QStandardPaths>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <unistd.h>
 
@@ -112,18 +120,136 @@ bool SystemMovePlatform::remove(const QString& path, QString& error) {
     return false;
 }
 
-bool SystemMovePlatform::copy(const QString& from, const QString& to, QString& error) {
-    if (!QDir().mkpath(QFileInfo(to).absolutePath())) {
-        error = QStringLiteral("cannot make the folder");
-        return false;
+// Writes all of `size` bytes, going on after interruptions.
+static bool writeAll(int fd, const char* data, ssize_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, static_cast<size_t>(size));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= n;
     }
-    QFile source(from);
-    if (!source.copy(to)) {
-        error = source.errorString();
-        return false;
-    }
-    QFile::setPermissions(to, QFile::permissions(to) | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther);
     return true;
+}
+
+std::optional<QString> SystemMovePlatform::copyBeside(const QString& from, const QString& to,
+                                                      QString& error) {
+    const QString folder = QFileInfo(to).absolutePath();
+    if (!QDir().mkpath(folder)) {
+        error = QStringLiteral("cannot make the folder");
+        return std::nullopt;
+    }
+    try {
+        const base::RegularFile source =
+            base::openRegularFile(QFile::encodeName(from).toStdString(), base::FinalLink::refuse);
+        QByteArray name = QFile::encodeName(folder + QStringLiteral("/.") + QFileInfo(to).fileName() +
+                                            QStringLiteral(".XXXXXX"));
+        const int target = ::mkostemp(name.data(), O_CLOEXEC);
+        if (target < 0) {
+            error = QString::fromLocal8Bit(std::strerror(errno));
+            return std::nullopt;
+        }
+        char buffer[64 * 1024];
+        bool ok = true;
+        for (;;) {
+            const ssize_t n = ::read(source.fd(), buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                ok = n == 0;
+                break;
+            }
+            if (!(ok = writeAll(target, buffer, n)))
+                break;
+        }
+        ok = ok && ::fchmod(target, 0755) == 0 && ::fsync(target) == 0;
+        if (!ok)
+            error = QString::fromLocal8Bit(std::strerror(errno));
+        ok = ::close(target) == 0 && ok;
+        if (!ok) {
+            ::unlink(name.constData());
+            return std::nullopt;
+        }
+        return QFile::decodeName(name);
+    } catch (const base::RegularFileError& refused) {
+        error = QString::fromStdString(refused.what());
+        return std::nullopt;
+    }
+}
+
+bool SystemMovePlatform::rename(const QString& from, const QString& to, QString& error) {
+    if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
+        return true;
+    error = QString::fromLocal8Bit(std::strerror(errno));
+    return false;
+}
+
+int SystemMovePlatform::runPrivileged(const QString& script, const QString& input) {
+    std::optional<base::RegularFile> file;
+    try {
+        file.emplace(base::openRegularFile(QFile::encodeName(input).toStdString(), base::FinalLink::refuse));
+    } catch (const base::RegularFileError& refused) {
+        log(QString::fromStdString(refused.what()));
+        return -1;
+    }
+    const QByteArray helper = QFile::encodeName(privilegedHelper);
+    const QByteArray code = script.toUtf8();
+    char* const argv[] = {const_cast<char*>(helper.constData()), const_cast<char*>("/bin/sh"),
+                          const_cast<char*>("-c"), const_cast<char*>(code.constData()), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, file->fd(), STDIN_FILENO);
+    pid_t child = -1;
+    const int spawned = ::posix_spawnp(&child, helper.constData(), &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0)
+        return -1;
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR)
+            return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A field of /proc/self/mountinfo, with its octal escapes ("\040" for a space) undone.
+static QString mountField(const QByteArray& field) {
+    QByteArray out;
+    for (qsizetype i = 0; i < field.size(); ++i) {
+        if (field[i] == '\\' && i + 3 < field.size()) {
+            bool ok = false;
+            const int code = field.mid(i + 1, 3).toInt(&ok, 8);
+            if (ok) {
+                out += static_cast<char>(code);
+                i += 3;
+                continue;
+            }
+        }
+        out += field[i];
+    }
+    return QFile::decodeName(out);
+}
+
+std::optional<MovePlatform::Mount> SystemMovePlatform::mountHolding(const QString& path) const {
+    QFile table(QStringLiteral("/proc/self/mountinfo"));
+    if (!table.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    std::optional<Mount> best;
+    for (const QByteArray& line : table.readAll().split('\n')) {
+        // id parent major:minor root mount-point options [optional fields] - type source options
+        const QList<QByteArray> fields = line.split(' ');
+        const qsizetype separator = fields.indexOf("-");
+        if (fields.size() < 5 || separator < 6 || separator + 2 >= fields.size())
+            continue;
+        const QString point = mountField(fields[4]);
+        const bool holds =
+            path == point || path.startsWith(point == QStringLiteral("/") ? point : point + u'/');
+        if (holds && (!best || point.size() >= best->point.size()))
+            best = Mount{point, mountField(fields[separator + 2]), mountField(fields[separator + 1])};
+    }
+    return best;
 }
 
 bool SystemMovePlatform::isRunning(const QString& path) const {

@@ -1,6 +1,7 @@
 #include "platform/codecs/DocReader.h"
 
 #include "base/Log.h"
+#include "base/RegularFile.h"
 #include "platform/codecs/CodecError.h"
 #include "platform/codecs/ReadLimits.h"
 #include "platform/codecs/ReaderConfinement.h"
@@ -9,6 +10,7 @@
 #include <QDataStream>
 #include <QIODevice>
 
+#include <gsf/gsf-input-memory.h>
 #include <wv/wv.h>
 
 #include <array>
@@ -21,6 +23,7 @@
 #include <fstream>
 #include <poll.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -35,8 +38,18 @@ namespace {
 // build is bounded by ReadLimits, and so is what it may send.
 constexpr qsizetype maxReply = qsizetype{256} << 20;
 
-// The child's status when the system refused to confine it: it read nothing.
+// The child's status when the system refused to confine it: it parsed nothing.
 constexpr int cannotConfine = 3;
+
+// Far beyond any script; the whole file is held in memory while the child reads it.
+constexpr off_t maxDocumentBytes = off_t{1} << 30;
+
+// Ends the child at once: no exit handlers, and none of a sanitizer's checks at exit, which would
+// make calls the confined child may not make.
+[[noreturn]] void leave(int status) {
+    ::syscall(SYS_exit_group, status);
+    __builtin_unreachable();
+}
 
 // Word 97's colour indexes (ico); 0 is "auto".
 std::optional<RgbColor> paletteColor(unsigned index) {
@@ -222,18 +235,21 @@ int onElement(wvParseStruct* ps, wvTag tag, void* props, int) {
     return 0;
 }
 
-// Runs libwv over the file in this process; `whenOpen` runs once libwv holds the file. Throws
-// CodecError.
-RichDocument walkDocument(const std::string& path, const std::function<void()>& whenOpen) {
+// Runs libwv over the document's bytes in this process; `confine` runs before libwv looks at a
+// single one of them, once everything it loads on demand is loaded. `path` only names the file in
+// messages. Throws CodecError.
+RichDocument walkDocument(const QByteArray& bytes, const std::string& path,
+                          const std::function<void()>& confine) {
     wvInit();
     // What libwv loads on demand is loaded while files may still be opened: the code page
     // converters, and (through language 0x20) the locale's character set.
     preloadCharacterSets();
     (void)wvHandleCodePage('A', 0x20);
+    GsfInput* input = gsf_input_memory_new(reinterpret_cast<const guint8*>(bytes.constData()), bytes.size(),
+                                           /*needs_free=*/FALSE);
+    confine();
     wvParseStruct ps{};
-    std::vector<char> mutablePath(path.begin(), path.end());
-    mutablePath.push_back('\0');
-    if (wvInitParser(&ps, mutablePath.data()) != 0) {
+    if (input == nullptr || wvInitParser_gsf(&ps, input) != 0) {
         wvShutdown();
         throw CodecError("'" + path + "' is not a Word document.");
     }
@@ -242,7 +258,6 @@ RichDocument walkDocument(const std::string& path, const std::function<void()>& 
         wvShutdown();
         throw CodecError("'" + path + "' is protected by a password.");
     }
-    whenOpen();
     Walk walk;
     ps.userData = &walk;
     wvSetCharHandler(&ps, onCharacter);
@@ -273,11 +288,12 @@ std::optional<RgbColor> readColor(QDataStream& in) {
 }
 
 // The child's reply: true and the document, or false and the error's text.
-QByteArray encodeReply(const std::string& path, const std::function<void()>& whenOpen) {
+QByteArray encodeReply(const QByteArray& input, const std::string& path,
+                       const std::function<void()>& confine) {
     QByteArray bytes;
     QDataStream out(&bytes, QIODevice::WriteOnly);
     try {
-        const RichDocument document = walkDocument(path, whenOpen);
+        const RichDocument document = walkDocument(input, path, confine);
         out << true << quint32(document.paragraphs.size());
         for (const Paragraph& paragraph : document.paragraphs) {
             out << quint8(paragraph.alignment) << quint32(paragraph.runs.size());
@@ -354,11 +370,11 @@ bool lowerLimit(int resource, rlim_t value) {
     return setrlimit(resource, &limit) == 0;
 }
 
-[[noreturn]] void runChild(int output, const std::string& path, rlim_t addressSpace, rlim_t cpuSeconds,
-                           const DocReader::ConfinedProbe& probe) {
+[[noreturn]] void runChild(int output, const QByteArray& input, const std::string& path, rlim_t addressSpace,
+                           rlim_t cpuSeconds, const DocReader::ConfinedProbe& probe) {
     // Handlers run last-registered first: if libwv calls exit(), this one ends the child before
     // the parent's static destructors and exit handlers (queues, settings) run in a copy of them.
-    std::atexit([] { _exit(1); });
+    std::atexit([] { leave(1); });
     // libwv and libgsf complain on stderr about every oddity of a file (to /dev/null now), and
     // libwv may call exit(), which would flush a copy of our own unwritten stdout a second time.
     // Nothing of the parent's (its sockets, its database) stays within the reader's reach.
@@ -367,17 +383,17 @@ bool lowerLimit(int resource, rlim_t value) {
     // document is wanted. The CPU limit backs up the parent's deadline.
     if (!lowerLimit(RLIMIT_CORE, 0) || !lowerLimit(RLIMIT_AS, addressSpace) ||
         !lowerLimit(RLIMIT_CPU, cpuSeconds))
-        _exit(1);
+        leave(1);
     QByteArray reply;
     try {
-        reply = encodeReply(path, [&] {
+        reply = encodeReply(input, path, [&] {
             if (!confineToOpenFiles())
-                _exit(cannotConfine);
+                leave(cannotConfine);
             if (probe)
                 probe();
         });
     } catch (...) {
-        _exit(1);
+        leave(1);
     }
     const char* data = reply.constData();
     qsizetype left = reply.size();
@@ -386,11 +402,37 @@ bool lowerLimit(int resource, rlim_t value) {
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0)
-            _exit(1);
+            leave(1);
         data += written;
         left -= written;
     }
-    _exit(0);
+    leave(0);
+}
+
+// The whole file, read here so that the child never touches the file system. Throws CodecError.
+QByteArray readDocument(const std::string& path) {
+    try {
+        const base::RegularFile file = base::openRegularFile(path);
+        if (file.size() > maxDocumentBytes)
+            throw CodecError("The document is too large to open: '" + path + "'.");
+        QByteArray bytes;
+        bytes.resize(static_cast<qsizetype>(file.size()));
+        qsizetype got = 0;
+        while (got < bytes.size()) {
+            const ssize_t n = ::read(file.fd(), bytes.data() + got, static_cast<size_t>(bytes.size() - got));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                throw CodecError("Could not read '" + path + "'.");
+            if (n == 0)
+                break; // shorter than when it was opened: what is there
+            got += n;
+        }
+        bytes.resize(got);
+        return bytes;
+    } catch (const base::RegularFileError&) {
+        throw CodecError("Could not open '" + path + "'.");
+    }
 }
 
 // The address space this process has mapped now (a forked child starts with all of it).
@@ -448,12 +490,11 @@ RichDocument DocReader::readFile(const std::string& path) {
 
 RichDocument DocReader::readFile(const std::string& path, const ChildLimits& limits,
                                  const ConfinedProbe& probe) {
-    requireRegularFile(path);
-    return withinMemory([&] { return readInChild(path, limits, probe); });
+    return withinMemory([&] { return readInChild(readDocument(path), path, limits, probe); });
 }
 
-RichDocument DocReader::readInChild(const std::string& path, const ChildLimits& limits,
-                                    const ConfinedProbe& probe) {
+RichDocument DocReader::readInChild(const QByteArray& input, const std::string& path,
+                                    const ChildLimits& limits, const ConfinedProbe& probe) {
     const rlim_t addressSpace = mappedBytes() + limits.memory;
     const auto cpuSeconds =
         static_cast<rlim_t>(std::chrono::ceil<std::chrono::seconds>(limits.time).count() + 1);
@@ -469,7 +510,7 @@ RichDocument DocReader::readInChild(const std::string& path, const ChildLimits& 
     }
     if (child == 0) {
         close(pipeEnds[0]);
-        runChild(pipeEnds[1], path, addressSpace, cpuSeconds, probe);
+        runChild(pipeEnds[1], input, path, addressSpace, cpuSeconds, probe);
     }
     close(pipeEnds[1]);
     const std::optional<QByteArray> reply = readReply(pipeEnds[0], limits.time);

@@ -9,6 +9,8 @@
 #include <functional>
 #include <string>
 
+class QByteArray;
+
 namespace platform::codecs {
 
 // Turns a Word document into a RichDocument through libwv: the text in paragraphs with their
@@ -20,8 +22,9 @@ namespace platform::codecs {
 // libwv crashes on some damaged files and loops or grows on others, so it runs in a short-lived
 // child process with a time and an address-space limit in proportion to the file's size: a file
 // that kills it or keeps it past either limit is reported as damaged. What it reads is bounded by
-// ReadLimits. Once libwv has opened the file the child is confined (ReaderConfinement.h): a file
-// that makes it do anything but read, allocate and reply ends it, and is reported as damaged.
+// ReadLimits. This process reads the file; the child gets its bytes in memory and is confined
+// (ReaderConfinement.h) before libwv looks at any of them: a file that makes it do anything but
+// allocate and reply ends it, and is reported as damaged; it can neither open nor look up a path.
 // Blocks the caller until the child is done; any thread may call.
 class DocReader {
 public:
@@ -33,7 +36,8 @@ public:
     };
     static ChildLimits childLimitsFor(std::uintmax_t fileSize);
 
-    // Runs in the child once it is confined, standing for a file that took over the reader (tests).
+    // Runs in the child once it is confined, before anything is parsed, standing for a file that
+    // took over the reader (tests).
     using ConfinedProbe = std::function<void()>;
 
     static RichDocument readFile(const std::string& path);
@@ -41,8 +45,8 @@ public:
                                  const ConfinedProbe& probe = {});
 
 private:
-    static RichDocument readInChild(const std::string& path, const ChildLimits& limits,
-                                    const ConfinedProbe& probe);
+    static RichDocument readInChild(const QByteArray& input, const std::string& path,
+                                    const ChildLimits& limits, const ConfinedProbe& probe);
 };
 
 } // namespace platform::codecs

@@ -187,15 +187,20 @@ codecs::RichDocument toRichDocument(const AttributedString& text) {
 }
 
 // The path as the file system spells it (file names need not be UTF-8).
-std::string localPath(const QString& path) {
+std::filesystem::path localPath(const QString& path) {
     return QFile::encodeName(path).toStdString();
 }
 
 } // namespace
 
 AttributedString readDocxFile(const QString& path, OfficeDocumentAttributes* documentAttributes) {
+    return readDocxFile(localPath(path), documentAttributes);
+}
+
+AttributedString readDocxFile(const std::filesystem::path& path,
+                              OfficeDocumentAttributes* documentAttributes) {
     return codecs::withinMemory([&] {
-        const codecs::RichDocument document = codecs::DocxReader::readFile(localPath(path));
+        const codecs::RichDocument document = codecs::DocxReader::readFile(path.string());
         if (documentAttributes && document.backgroundColor)
             documentAttributes->backgroundColor = toColor(*document.backgroundColor);
         return toAttributedString(document);
@@ -221,12 +226,20 @@ QByteArray docxData(const AttributedString& text, const OfficeDocumentAttributes
 }
 
 AttributedString readDocFile(const QString& path) {
+    return readDocFile(localPath(path));
+}
+
+AttributedString readDocFile(const std::filesystem::path& path) {
     return codecs::withinMemory(
-        [&] { return toAttributedString(codecs::DocReader::readFile(localPath(path))); });
+        [&] { return toAttributedString(codecs::DocReader::readFile(path.string())); });
 }
 
 AttributedString readPdfFile(const QString& path) {
-    return toAttributedString(codecs::PdfReader::readFile(localPath(path)));
+    return readPdfFile(localPath(path));
+}
+
+AttributedString readPdfFile(const std::filesystem::path& path) {
+    return toAttributedString(codecs::PdfReader::readFile(path.string()));
 }
 
 } // namespace platform

@@ -10,6 +10,7 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include <filesystem>
 #include <optional>
 
 namespace platform {
@@ -30,6 +31,8 @@ struct OfficeDocumentAttributes {
 
 // A DOCX package (see codecs::DocxReader for what is read and how hostile input is kept out).
 AttributedString readDocxFile(const QString& path, OfficeDocumentAttributes* documentAttributes = nullptr);
+AttributedString readDocxFile(const std::filesystem::path& path,
+                              OfficeDocumentAttributes* documentAttributes = nullptr);
 AttributedString readDocxData(QByteArrayView data, OfficeDocumentAttributes* documentAttributes = nullptr);
 
 // The DOCX package of the text: fonts, sizes, bold, italic, underline style and colour,
@@ -39,9 +42,13 @@ QByteArray docxData(const AttributedString& text, const OfficeDocumentAttributes
 
 // A Word 97–2003 document, through libwv.
 AttributedString readDocFile(const QString& path);
+AttributedString readDocFile(const std::filesystem::path& path);
 
 // The text of a PDF: one paragraph per line, no colours or underlines (PDFs keep none that can
 // be read back reliably); bold and italic as the fonts' names tell them.
 AttributedString readPdfFile(const QString& path);
+AttributedString readPdfFile(const std::filesystem::path& path);
+// The readers' paths are the file system's bytes (names need not be UTF-8); the QString forms are
+// for names that are.
 
 } // namespace platform

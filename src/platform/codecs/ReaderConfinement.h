@@ -1,4 +1,4 @@
-// Confining a reader child once it holds its file: what untrusted input may make it do.
+// Confining a reader child before it parses anything: what untrusted input may make it do.
 #pragma once
 
 namespace platform::codecs {
@@ -11,11 +11,12 @@ void dropInheritedDescriptors(int keep);
 // once the child is confined.
 void preloadCharacterSets();
 
-// No new privileges, and a seccomp filter that lets the process read and write the descriptors
-// it holds, map and free memory without making it executable, wait on futexes and exit. Any other
-// system call (opening a file, making a socket, starting a program) kills the process at once
-// (SIGSYS). False when the system refused the filter; the caller must then not go on. Only in a
-// single-threaded child process: it cannot be undone.
+// No new privileges; Landlock denying all file-system access where the kernel has it; and a
+// seccomp filter that lets the process read and write the descriptors it holds, map and free
+// memory without making it executable, wait on futexes and exit. Looking up a path (stat in any
+// form) fails with EACCES; any other system call (opening a file, making a socket, starting a
+// program) kills the process at once (SIGSYS). False when the system refused the filter; the
+// caller must then not go on. Only in a single-threaded child process: it cannot be undone.
 bool confineToOpenFiles();
 
 } // namespace platform::codecs

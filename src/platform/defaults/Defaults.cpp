@@ -2,6 +2,7 @@
 
 #include "base/AtomicFile.h"
 #include "base/Log.h"
+#include "base/PrivateFolder.h"
 #include "dispatch/Queue.h"
 #include "platform/defaults/ValueCoding.h"
 
@@ -109,8 +110,9 @@ void removeStaleTemporaryFiles(const fs::path& target) {
 bool writeAtomically(const fs::path& target, const std::string& bytes,
                      const base::BeforeReplaceHook& beforeRename) {
     try {
+        // The user's settings are theirs alone, like the rest of their configuration folder.
         base::writeFileAtomically(target, bytes,
-                                  {base::temporaryPrefix(temporaryStem(target)), beforeRename});
+                                  {base::temporaryPrefix(temporaryStem(target)), beforeRename, 0600});
         return true;
     } catch (const std::system_error& e) {
         base::log("could not save the settings to " + target.string() + ": " + e.code().message());
@@ -281,6 +283,11 @@ struct Defaults::Impl : std::enable_shared_from_this<Defaults::Impl> {
 
 void Defaults::Impl::load() {
     const fs::path& file = options.file;
+    if (file.empty()) {
+        fileWritable = false;
+        base::log("no private folder for the settings: they are kept in memory for this session");
+        return;
+    }
     SettingsFile contents = readSettingsFile(file);
     switch (contents.state) {
     case SettingsFile::State::absent:
@@ -445,8 +452,11 @@ fs::path Defaults::defaultFilePath() {
         config = fs::path(home) / ".config";
     } else if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) {
         config = fs::path(pw->pw_dir) / ".config";
+    } else if (auto own = base::privateTemporaryFolder()) {
+        // Never a fixed name in the shared temporary folder: another user could plant it.
+        config = *own;
     } else {
-        config = fs::temp_directory_path();
+        return {};
     }
     return config / "Cuewright" / "defaults.json";
 }

@@ -18,7 +18,9 @@ namespace platform {
 //  - the registration domain: defaults registered at launch, kept in memory only;
 //  - the persistent domain: values the user set, kept in one JSON file
 //    ($XDG_CONFIG_HOME/Cuewright/defaults.json, ~/.config when XDG_CONFIG_HOME is unset,
-//    CUEWRIGHT_DEFAULTS_FILE when that is set).
+//    CUEWRIGHT_DEFAULTS_FILE when that is set; without a home folder, this user's private
+//    temporary folder, see base::privateTemporaryFolder; without that, an empty path: the
+//    store then lives in memory for the session).
 // A read looks in the persistent domain first, then in the registration domain.
 //
 // Guarantees:

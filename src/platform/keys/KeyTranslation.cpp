@@ -3,10 +3,13 @@
 #include "platform/keys/KeyNames.h"
 
 #include <QKeyEvent>
+#include <QKeySequence>
 
 #include <linux/input-event-codes.h>
 
+#include <algorithm>
 #include <array>
+#include <iterator>
 #include <utility>
 
 namespace platform {
@@ -650,6 +653,50 @@ ModifierFlags keyKindFlags(kc::KeyCode code) {
 
 bool isModifierKey(kc::KeyCode code) {
     return ownModifierFlag(code) != 0;
+}
+
+bool isFunctionKey(kc::KeyCode code) {
+    static constexpr kc::KeyCode fKeys[] = {kc::f1,  kc::f2,  kc::f3,  kc::f4,  kc::f5,  kc::f6,  kc::f7,
+                                            kc::f8,  kc::f9,  kc::f10, kc::f11, kc::f12, kc::f13, kc::f14,
+                                            kc::f15, kc::f16, kc::f17, kc::f18, kc::f19, kc::f20};
+    return std::find(std::begin(fKeys), std::end(fKeys), code) != std::end(fKeys);
+}
+
+bool isStandardEditingKey(kc::KeyCode code, ModifierFlags flags) {
+    // The unshifted Qt key of the code: the first row of the table that names it.
+    const auto row = std::find_if(std::begin(qtTable), std::end(qtTable),
+                                  [code](const QtEntry& entry) { return entry.code == code; });
+    if (row == std::end(qtTable)) {
+        return false;
+    }
+    Qt::KeyboardModifiers modifiers;
+    modifiers.setFlag(Qt::ShiftModifier, (flags & modifier::shift) != 0);
+    modifiers.setFlag(Qt::ControlModifier, (flags & modifier::command) != 0);
+    modifiers.setFlag(Qt::AltModifier, (flags & modifier::option) != 0);
+    modifiers.setFlag(Qt::MetaModifier, (flags & modifier::control) != 0);
+    const QKeySequence pressed(QKeyCombination(modifiers, static_cast<Qt::Key>(row->qtKey)));
+    static constexpr QKeySequence::StandardKey editing[] = {
+        QKeySequence::Copy,
+        QKeySequence::Cut,
+        QKeySequence::Paste,
+        QKeySequence::Undo,
+        QKeySequence::Redo,
+        QKeySequence::SelectAll,
+        QKeySequence::DeleteStartOfWord,
+        QKeySequence::DeleteEndOfWord,
+        QKeySequence::MoveToNextWord,
+        QKeySequence::MoveToPreviousWord,
+        QKeySequence::SelectNextWord,
+        QKeySequence::SelectPreviousWord,
+        QKeySequence::MoveToStartOfDocument,
+        QKeySequence::MoveToEndOfDocument,
+        QKeySequence::SelectStartOfDocument,
+        QKeySequence::SelectEndOfDocument,
+    };
+    return std::any_of(std::begin(editing), std::end(editing), [&](QKeySequence::StandardKey key) {
+        const QList<QKeySequence> sequences = QKeySequence::keyBindings(key);
+        return sequences.contains(pressed);
+    });
 }
 
 ModifierFlags modifierFlagsFromX11State(std::uint32_t state) {

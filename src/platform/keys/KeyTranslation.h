@@ -27,6 +27,15 @@ ModifierFlags keyKindFlags(keycode::KeyCode code);
 // True for Shift, Control, Option, Command (either side), Caps Lock and Fn.
 bool isModifierKey(keycode::KeyCode code);
 
+// True for F1 to F20.
+bool isFunctionKey(keycode::KeyCode code);
+
+// Whether the key with these modifiers is one of the desktop's standard text-editing keys: copy,
+// cut, paste, undo, redo, select all, and moving, selecting or deleting by word or to the ends of
+// the text (Ctrl+C, Shift+Insert, Ctrl+Shift+Z, Ctrl+Left, Ctrl+Backspace, ...), as the platform
+// theme binds them. Needs a QGuiApplication.
+bool isStandardEditingKey(keycode::KeyCode code, ModifierFlags flags);
+
 // X11 core modifier state (ShiftMask, LockMask, ControlMask, Mod1 = Alt, Mod4 = Super) to flags:
 // Ctrl -> command, Alt -> option, Super -> control, Shift -> shift, Lock -> caps lock.
 ModifierFlags modifierFlagsFromX11State(std::uint32_t state);

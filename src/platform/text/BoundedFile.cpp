@@ -13,11 +13,12 @@ namespace platform {
 
 namespace {
 
-std::string describe(const QString& path, const std::string& cause) {
-    return "cannot read " + path.toStdString() + ": " + cause;
+std::string describe(const std::filesystem::path& path, const std::string& cause) {
+    return "cannot read " + path.string() + ": " + cause;
 }
 
-[[noreturn]] void fail(BoundedFileError::Reason reason, const QString& path, const std::string& cause) {
+[[noreturn]] void fail(BoundedFileError::Reason reason, const std::filesystem::path& path,
+                       const std::string& cause) {
     throw BoundedFileError(reason, describe(path, cause));
 }
 
@@ -27,10 +28,10 @@ std::string systemError(int code) {
 
 // Nothing but a regular file gets as far as a read, and a pipe is refused without waiting for a
 // writer.
-base::RegularFile openRegular(const QString& path, LastLink lastLink) {
+base::RegularFile openRegular(const std::filesystem::path& path, LastLink lastLink) {
     const auto finalLink = lastLink == LastLink::refuse ? base::FinalLink::refuse : base::FinalLink::follow;
     try {
-        return base::openRegularFile(QFile::encodeName(path).toStdString(), finalLink);
+        return base::openRegularFile(path.string(), finalLink);
     } catch (const base::RegularFileError& error) {
         if (error.reason() == base::RegularFileError::Reason::link)
             fail(BoundedFileError::Reason::notRegular, path, "a symbolic link, which may lead elsewhere");
@@ -43,6 +44,10 @@ base::RegularFile openRegular(const QString& path, LastLink lastLink) {
 } // namespace
 
 QByteArray readBoundedFile(const QString& path, qint64 limit, LastLink lastLink) {
+    return readBoundedFile(std::filesystem::path(QFile::encodeName(path).toStdString()), limit, lastLink);
+}
+
+QByteArray readBoundedFile(const std::filesystem::path& path, qint64 limit, LastLink lastLink) {
     const base::RegularFile file = openRegular(path, lastLink);
     const qint64 size = file.size();
     const std::string tooLarge = "larger than the " + std::to_string(limit) + " bytes allowed";

@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <filesystem>
 #include <stdexcept>
 
 namespace platform {
@@ -28,6 +29,10 @@ enum class LastLink { follow, refuse };
 // The bytes of the regular file at path when it holds at most limit bytes. Devices, pipes and
 // folders are refused without reading a byte or waiting for a writer, and a file that grows
 // past the limit while it is read is refused too. Throws BoundedFileError.
+// The path is the file system's bytes, which need not be UTF-8; the QString form is for names that
+// are.
+QByteArray readBoundedFile(const std::filesystem::path& path, qint64 limit,
+                           LastLink lastLink = LastLink::follow);
 QByteArray readBoundedFile(const QString& path, qint64 limit, LastLink lastLink = LastLink::follow);
 
 } // namespace platform

@@ -2,6 +2,8 @@
 
 #include "platform/text/BoundedFile.h"
 
+#include <QFile>
+
 namespace platform {
 
 // Length of the valid UTF-8 sequence at `i`, or 0.
@@ -58,11 +60,14 @@ std::optional<QString> decodeUtf8Strict(QByteArrayView bytes) {
 }
 
 QString readPlainTextFile(const QString& path) {
+    return readPlainTextFile(std::filesystem::path(QFile::encodeName(path).toStdString()));
+}
+
+QString readPlainTextFile(const std::filesystem::path& path) {
     try {
         std::optional<QString> text = decodeUtf8Strict(readBoundedFile(path, kMaxPlainTextFileSize));
         if (!text) {
-            throw PlainTextError(PlainTextError::Reason::notUtf8,
-                                 path.toStdString() + " is not valid UTF-8 text");
+            throw PlainTextError(PlainTextError::Reason::notUtf8, path.string() + " is not valid UTF-8 text");
         }
         return *text;
     } catch (const BoundedFileError& error) {
@@ -71,7 +76,7 @@ QString readPlainTextFile(const QString& path) {
                              error.what());
     } catch (const std::bad_alloc&) {
         throw PlainTextError(PlainTextError::Reason::tooLarge,
-                             "cannot read " + path.toStdString() + ": too large for the memory available");
+                             "cannot read " + path.string() + ": too large for the memory available");
     }
 }
 

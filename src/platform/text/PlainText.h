@@ -4,6 +4,7 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include <filesystem>
 #include <optional>
 #include <stdexcept>
 
@@ -34,5 +35,7 @@ private:
 // Reads a whole regular file of at most kMaxPlainTextFileSize bytes as strict UTF-8; throws
 // PlainTextError.
 QString readPlainTextFile(const QString& path);
+// The same for a name in the file system's bytes, which need not be UTF-8.
+QString readPlainTextFile(const std::filesystem::path& path);
 
 } // namespace platform

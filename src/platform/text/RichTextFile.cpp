@@ -13,9 +13,14 @@ namespace platform {
 
 std::optional<AttributedString> readRichTextFile(const QString& path,
                                                  RtfDocumentAttributes* documentAttributes) {
-    const QFileInfo info(path);
-    const bool isPackage = info.isDir();
-    const QString file = isPackage ? QDir(path).filePath(QString::fromLatin1(kRtfdTextFileName)) : path;
+    return readRichTextFile(std::filesystem::path(QFile::encodeName(path).toStdString()), documentAttributes);
+}
+
+std::optional<AttributedString> readRichTextFile(const std::filesystem::path& path,
+                                                 RtfDocumentAttributes* documentAttributes) {
+    std::error_code ignored;
+    const bool isPackage = std::filesystem::is_directory(path, ignored);
+    const std::filesystem::path file = isPackage ? path / kRtfdTextFileName : path;
     // The package's text is read only when it lies inside the package: a link could carry
     // another file's text into the script, and out with it when the script is saved or sent.
     const LastLink lastLink = isPackage ? LastLink::refuse : LastLink::follow;
@@ -26,7 +31,7 @@ std::optional<AttributedString> readRichTextFile(const QString& path,
         if (error.reason() != BoundedFileError::Reason::unreadable)
             base::log(error.what());
     } catch (const std::bad_alloc&) {
-        base::log("cannot read " + file.toStdString() + ": too large for the memory available");
+        base::log("cannot read " + file.string() + ": too large for the memory available");
     }
     return std::nullopt;
 }

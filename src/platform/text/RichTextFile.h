@@ -6,6 +6,7 @@
 
 #include <QString>
 
+#include <filesystem>
 #include <optional>
 #include <stdexcept>
 
@@ -26,6 +27,9 @@ inline constexpr qint64 kMaxRtfFileSize = qint64{128} << 20;
 // kMaxRtfFileSize (both logged), when a folder's "TXT.rtf" is a symbolic link (logged), or when
 // the content is not RTF.
 std::optional<AttributedString> readRichTextFile(const QString& path,
+                                                 RtfDocumentAttributes* documentAttributes = nullptr);
+// The same for a name in the file system's bytes, which need not be UTF-8.
+std::optional<AttributedString> readRichTextFile(const std::filesystem::path& path,
                                                  RtfDocumentAttributes* documentAttributes = nullptr);
 
 // Writes the text as an RTF file, atomically (a temporary file replaces the destination).

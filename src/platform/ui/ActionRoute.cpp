@@ -3,6 +3,7 @@
 #include "dispatch/MainThreadChecker.h"
 
 #include <QApplication>
+#include <QMenuBar>
 #include <QWidget>
 
 #include <algorithm>
@@ -42,19 +43,66 @@ ActionResponder* responderOf(QObject* object, std::string_view action) {
     return nullptr;
 }
 
-QWidget* chainStart(QObject* sender) {
-    QWidget* window = QApplication::activeWindow();
-    if (!window) {
-        if (auto* widget = qobject_cast<QWidget*>(sender))
-            window = widget->window();
-    }
-    if (!window)
-        return nullptr;
-    QWidget* focus = window->focusWidget();
-    return focus ? focus : window;
+bool isPopup(const QWidget* window) {
+    return window && window->windowType() == Qt::Popup;
+}
+
+// Menus take the keyboard while they are worked from the keyboard: the bar the focus of its
+// window, an open menu the activation. Actions are for what had the keyboard before.
+bool isMenu(const QWidget* widget) {
+    return qobject_cast<const QMenuBar*>(widget) != nullptr || isPopup(widget->window());
+}
+
+// The widget that last had the keyboard, menus aside.
+QPointer<QWidget>& lastFocus() {
+    static QPointer<QWidget> focus;
+    static const bool following = [] {
+        if (auto* application = qobject_cast<QApplication*>(QCoreApplication::instance()))
+            QObject::connect(application, &QApplication::focusChanged, application,
+                             [](QWidget*, QWidget* now) {
+                                 if (now && !isMenu(now))
+                                     focus = now;
+                             });
+        return true;
+    }();
+    (void)following;
+    return focus;
 }
 
 } // namespace
+
+QWidget* actionWindow(QObject* sender) {
+    CW_DCHECK_MAIN_THREAD();
+    const QPointer<QWidget>& last = lastFocus();
+    QWidget* window = QApplication::activeWindow();
+    if (window && !isPopup(window))
+        return window;
+    // While a menu is open (also between two menus of a bar, as the pointer or an arrow key moves
+    // on) there may be no active window, or the menu is it: the menu acts for the window it was
+    // opened from.
+    if (QApplication::activePopupWidget() && last && last->window()->isVisible())
+        return last->window();
+    if (auto* widget = qobject_cast<QWidget*>(sender); widget && !isPopup(widget->window()))
+        return widget->window();
+    return nullptr;
+}
+
+QWidget* focusWidgetIn(QWidget* window) {
+    if (!window)
+        return nullptr;
+    QWidget* focus = window->focusWidget();
+    if (focus && isMenu(focus)) {
+        const QPointer<QWidget>& last = lastFocus();
+        focus = last && last->window() == window ? last.data() : nullptr;
+    }
+    return focus;
+}
+
+QWidget* actionFocusWidget(QObject* sender) {
+    QWidget* window = actionWindow(sender);
+    QWidget* focus = focusWidgetIn(window);
+    return focus ? focus : window;
+}
 
 ActionResponder* responderForAction(std::string_view action, QObject* target, QObject* sender) {
     CW_DCHECK_MAIN_THREAD();
@@ -63,7 +111,7 @@ ActionResponder* responderForAction(std::string_view action, QObject* target, QO
     if (target)
         if (ActionResponder* responder = responderOf(target, action))
             return responder;
-    for (QWidget* widget = chainStart(sender); widget; widget = widget->parentWidget())
+    for (QWidget* widget = actionFocusWidget(sender); widget; widget = widget->parentWidget())
         if (ActionResponder* responder = responderOf(widget, action))
             return responder;
     if (applicationResponder && applicationResponder->respondsToAction(action))

@@ -40,9 +40,21 @@ struct ActionBinding {
     bool isSet() const { return !action.empty(); }
 };
 
+// The window actions are for: the active window; while a menu is open, the window that was
+// active before it (a popup may take the activation, and between two menus of a bar there is
+// none); else the sender's window, when the sender is a widget outside a menu. Null when there is
+// none. Main thread only.
+QWidget* actionWindow(QObject* sender);
+// The widget of `window` that has the keyboard, menus aside: while the menu bar holds the focus
+// (menus worked from the keyboard), the widget that had it before. Null when none has.
+QWidget* focusWidgetIn(QWidget* window);
+// That of actionWindow() (the window itself when nothing in it has the focus); null without a
+// window. Unlike QApplication::focusWidget(), never a menu.
+QWidget* actionFocusWidget(QObject* sender);
+
 // Sends `action` with `sender`. A target that is an ActionResponder (or has one attached) gets it
-// when it responds; otherwise the chain is asked: the focus widget of the active window (the
-// sender's window when no window is active) and each of its parents, each widget before the
+// when it responds; otherwise the chain is asked: the focus widget of the action window (see
+// actionWindow()) and each of its parents, each widget before the
 // responder attached to it, and last the application's responder. Returns whether someone
 // performed it; an empty action sends nothing. Main thread only.
 bool sendAction(std::string_view action, QObject* target, QObject* sender);

@@ -3,10 +3,14 @@
 #include "dispatch/MainThreadChecker.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 
 #include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace platform {
 
@@ -24,12 +28,42 @@ static QMessageBox::Icon iconFor(Alert::Style style) {
     return QMessageBox::Warning;
 }
 
+static int spareDescriptor = -1;
+
+void keepSpareDescriptor() {
+    CW_DCHECK_MAIN_THREAD();
+    if (spareDescriptor < 0) {
+        spareDescriptor = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    }
+}
+
+namespace {
+// Lends the spare descriptor to whatever the alert's window needs, for the alert's lifetime.
+struct SpareDescriptorLent {
+    SpareDescriptorLent() {
+        if (spareDescriptor >= 0) {
+            ::close(spareDescriptor);
+            spareDescriptor = -1;
+        }
+    }
+    ~SpareDescriptorLent() { keepSpareDescriptor(); }
+    SpareDescriptorLent(const SpareDescriptorLent&) = delete;
+    SpareDescriptorLent& operator=(const SpareDescriptorLent&) = delete;
+};
+} // namespace
+
 int MessageBoxAlertRunner::run(const Alert& alert, QWidget* window) {
     CW_DCHECK_MAIN_THREAD();
+    const SpareDescriptorLent lent;
     QMessageBox box(window);
     box.setIcon(iconFor(alert.style));
+    // Messages carry file names and reasons from documents: never read as markup.
+    box.setTextFormat(Qt::PlainText);
     box.setText(alert.messageText);
     box.setInformativeText(alert.informativeText);
+    if (auto* informative = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"))) {
+        informative->setTextFormat(Qt::PlainText);
+    }
     box.setWindowModality(window != nullptr ? Qt::WindowModal : Qt::ApplicationModal);
 
     const QStringList titles = alert.buttons.isEmpty() ? QStringList{QMessageBox::tr("OK")} : alert.buttons;

@@ -51,6 +51,13 @@ int runModalSheetForWindow(const Alert& alert, QWidget* window);
 // The same on the application's main window (the active window; none: application-modal).
 int runModalSheet(const Alert& alert);
 
+// Keeps one descriptor in reserve (opened once; again after an alert gave it back). An alert
+// shown when the process has no descriptor left (a save failed for want of one) needs one: X
+// gives a new window its buffer through a descriptor, and without one the alert never draws and
+// the application waits for good. MessageBoxAlertRunner closes the spare while its alert shows
+// and takes it back afterwards, when a descriptor is free again. Main thread only.
+void keepSpareDescriptor();
+
 // The runner the application uses: MessageBoxAlertRunner unless another was installed.
 AlertRunner& alertRunner();
 // Installs the runner alertRunner() returns (tests install a fake); null restores the default.

@@ -8,6 +8,7 @@
 #include <QProxyStyle>
 #include <QStyle>
 #include <QStyleOption>
+#include <QToolTip>
 #include <QWidget>
 
 #include <memory>
@@ -41,6 +42,8 @@ QPalette darkPalette() {
     p.setColor(QPalette::HighlightedText, Qt::white);
     p.setColor(QPalette::Link, QColor(65, 156, 255));
     p.setColor(QPalette::PlaceholderText, QColor(255, 255, 255, 64));
+    p.setColor(QPalette::ToolTipBase, QColor(60, 60, 60));
+    p.setColor(QPalette::ToolTipText, QColor(223, 223, 223));
     p.setColor(QPalette::Disabled, QPalette::Text, QColor(120, 120, 120));
     p.setColor(QPalette::Disabled, QPalette::WindowText, QColor(120, 120, 120));
     p.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(120, 120, 120));
@@ -128,6 +131,8 @@ void Appearance::apply(AppearanceStyle style) {
         installIndicatorStyle();
     }
     QApplication::setPalette(palette(style));
+    // Tool tips keep a palette of their own.
+    QToolTip::setPalette(palette(style));
     // Qt hands the new palette to widgets through posted events; deliver them now, so that
     // whoever asks isDarkMode() right after gets the new answer.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::ApplicationPaletteChange);

@@ -1,9 +1,14 @@
 #include "platform/ui/FileDialogs.h"
 
+#include "platform/ui/Appearance.h"
+
 #include "dispatch/MainThreadChecker.h"
 
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+
+#include <filesystem>
 
 namespace platform {
 
@@ -31,9 +36,18 @@ QString withExtension(const QString& path, const QStringList& extensions) {
     return path + QStringLiteral(".") + extensions.front();
 }
 
+// The desktop's own dialog draws in the desktop's colours; with light or dark chosen, Qt's dialog
+// is used, which follows the application's palette.
+static void followAppearance(QFileDialog& dialog) {
+    if (Appearance::shared().style() != AppearanceStyle::system) {
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+    }
+}
+
 QStringList QtFileDialogs::runOpenPanel(const OpenPanel& panel, QWidget* window) {
     CW_DCHECK_MAIN_THREAD();
     QFileDialog dialog(window, panel.title, panel.directory);
+    followAppearance(dialog);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(panel.allowsMultipleSelection ? QFileDialog::ExistingFiles
                                                      : QFileDialog::ExistingFile);
@@ -49,6 +63,7 @@ QStringList QtFileDialogs::runOpenPanel(const OpenPanel& panel, QWidget* window)
 std::optional<SaveChoice> QtFileDialogs::runSavePanel(const SavePanel& panel, QWidget* window) {
     CW_DCHECK_MAIN_THREAD();
     QFileDialog dialog(window, panel.title, panel.directory);
+    followAppearance(dialog);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     QStringList filters;
@@ -106,6 +121,40 @@ std::shared_ptr<FileDialogs> setFileDialogs(std::shared_ptr<FileDialogs> dialogs
     auto previous = std::move(installedDialogs());
     installedDialogs() = std::move(dialogs);
     return previous;
+}
+
+std::string fileSystemPath(const QString& path) {
+    namespace fs = std::filesystem;
+    const fs::path spelled(QFile::encodeName(path).toStdString());
+    std::error_code error;
+    if (fs::exists(fs::symlink_status(spelled, error))) {
+        return spelled.string();
+    }
+    fs::path resolved;
+    for (const fs::path& part : spelled) {
+        const fs::path candidate = resolved / part;
+        if (resolved.empty() || fs::exists(fs::symlink_status(candidate, error))) {
+            resolved = candidate;
+            continue;
+        }
+        const QString shown = QFile::decodeName(QByteArray::fromStdString(part.string()));
+        std::optional<fs::path> match;
+        int matches = 0;
+        std::error_code listing;
+        for (fs::directory_iterator it(resolved, listing), end; !listing && it != end;
+             it.increment(listing)) {
+            if (QFile::decodeName(QByteArray::fromStdString(it->path().filename().string())) == shown) {
+                match = it->path();
+                ++matches;
+            }
+        }
+        resolved = matches == 1 ? *match : candidate;
+    }
+    return resolved.string();
+}
+
+QString displayPath(const std::string& path) {
+    return QFile::decodeName(QByteArray::fromStdString(path));
 }
 
 } // namespace platform

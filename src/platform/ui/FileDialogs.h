@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 class QWidget;
@@ -77,6 +78,15 @@ QString nameFilter(const QString& label, const QStringList& extensions);
 // The path with the first of the extensions appended, unless it already ends in one of them
 // (compared without regard to case). No extensions leave the path as it is.
 QString withExtension(const QString& path, const QStringList& extensions);
+
+// The file system's bytes of a path that came as text (a dialog's choice, a hand-over). A name that
+// is not UTF-8 cannot be spelled in a QString and comes back with U+FFFD in it; each part that is
+// not there as spelled is taken to be the one entry of its folder that shows as that text. A part
+// that matches nothing, or more than one entry, stays as spelled (a new file to save, say).
+std::string fileSystemPath(const QString& path);
+
+// A path as people read it: bytes that are not UTF-8 show as U+FFFD.
+QString displayPath(const std::string& path);
 
 // The dialogs the application uses: QtFileDialogs unless others were installed.
 FileDialogs& fileDialogs();

@@ -11,9 +11,28 @@ static AppearanceChoice& installedChoice() {
     return choice;
 }
 
+static NotificationCenter& centerOf(const AppearanceChoice& choice) {
+    return choice.center != nullptr ? *choice.center : NotificationCenter::defaultCenter();
+}
+
+// Menus, alerts and file dialogs are windows of their own without a controller: they take the
+// application's palette, so the application follows the choice as well.
+static void applyToApplication() {
+    Appearance::shared().apply(chosenAppearanceStyle());
+}
+
 void setAppearanceChoice(AppearanceChoice choice) {
     CW_DCHECK_MAIN_THREAD();
-    installedChoice() = std::move(choice);
+    AppearanceChoice& installed = installedChoice();
+    if (!installed.didChangeNotification.empty()) {
+        centerOf(installed).removeObserver(&installed);
+    }
+    installed = std::move(choice);
+    applyToApplication();
+    if (!installed.didChangeNotification.empty()) {
+        centerOf(installed).addObserver(&installed, installed.didChangeNotification,
+                                        [](const Notification&) { applyToApplication(); });
+    }
 }
 
 AppearanceStyle chosenAppearanceStyle() {
@@ -33,7 +52,7 @@ void WindowAppearanceUpdatable::registerForAppearanceChanges() {
     if (choice.didChangeNotification.empty()) {
         return;
     }
-    registeredCenter_ = choice.center != nullptr ? choice.center : &NotificationCenter::defaultCenter();
+    registeredCenter_ = &centerOf(choice);
     registeredCenter_->addObserver(this, choice.didChangeNotification,
                                    [this](const Notification& n) { didChangeUIMode(n); });
 }

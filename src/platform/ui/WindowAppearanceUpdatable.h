@@ -20,7 +20,8 @@ struct AppearanceChoice {
 };
 
 // Installs the choice every window controller follows; the application does it once at start-up.
-// Main thread only.
+// The application itself (menus, alerts, dialogs: every window without a controller) follows it
+// at once and on every change. Main thread only.
 void setAppearanceChoice(AppearanceChoice choice);
 // The installed choice's current style (system when none is installed).
 AppearanceStyle chosenAppearanceStyle();

@@ -5,6 +5,7 @@
 #include <QScreen>
 #include <QWidget>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 
@@ -42,6 +43,21 @@ QSize fittedWindowSize(QSize preferred, QSize minimum, const QRect& available, c
     }
     const QSize room = available.marginsRemoved(frame).size();
     return preferred.boundedTo(room).expandedTo(minimum);
+}
+
+QRect cascadedGeometry(const QRect& previous, QSize size, QSize minimum, const QRect& available, int step,
+                       const QMargins& frame) {
+    const QRect room = available.marginsRemoved(frame);
+    size = size.boundedTo(room.size());
+    const QSize least = minimum.expandedTo(size * 2 / 3).boundedTo(size);
+    QPoint origin = previous.topLeft() + QPoint(step, step);
+    origin.setX(std::max(origin.x(), room.left()));
+    origin.setY(std::max(origin.y(), room.top()));
+    const QSize left(room.right() + 1 - origin.x(), room.bottom() + 1 - origin.y());
+    if (left.width() < least.width() || left.height() < least.height()) {
+        return QRect(room.topLeft(), size); // the cascade starts over
+    }
+    return QRect(origin, size.boundedTo(left));
 }
 
 void resizeToFitScreen(QWidget* window, QSize preferred) {

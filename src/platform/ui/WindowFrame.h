@@ -32,6 +32,13 @@ inline constexpr QMargins assumedWindowFrame{4, 36, 4, 4};
 QSize fittedWindowSize(QSize preferred, QSize minimum, const QRect& available,
                        const QMargins& frame = assumedWindowFrame);
 
+// Where a new window of `size` goes when it follows the window at `previous` (both client areas,
+// in screen coordinates): `step` further down and right, within `available` with `frame` around
+// it, made smaller when that is needed to stay inside; back at the work area's top left corner
+// when it would have to become smaller than `minimum` or than two thirds of `size`.
+QRect cascadedGeometry(const QRect& previous, QSize size, QSize minimum, const QRect& available,
+                       int step = 24, const QMargins& frame = assumedWindowFrame);
+
 // Gives a new window the `preferred` size fitted to the work area of its screen (the primary
 // screen when it has none). Main thread only.
 void resizeToFitScreen(QWidget* window, QSize preferred);

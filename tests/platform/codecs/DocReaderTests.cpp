@@ -12,6 +12,8 @@
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace {
@@ -82,6 +84,26 @@ bool reportedDamaged(const std::string& path, const DocReader::ChildLimits& limi
     return false;
 }
 
+// The reader is confined before it parses a byte: even a file that is no Word document at all
+// (refused by the first look of the parser) reaches the confined probe, which here ends the
+// child with the status of a refused confinement.
+TEST(DocReader, TheReaderIsConfinedBeforeItParses) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("plain.doc");
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("this is plain text, not an OLE compound file");
+    file.close();
+    try {
+        DocReader::readFile(path.toStdString(), DocReader::childLimitsFor(64),
+                            [] { ::syscall(SYS_exit_group, 3); });
+        ADD_FAILURE() << "read";
+    } catch (const CodecError& error) {
+        EXPECT_TRUE(std::string_view(error.what()).ends_with("cannot be read safely on this system."))
+            << error.what();
+    }
+}
+
 TEST(DocReader, ChildLimitsGrowWithTheFileUpToACap) {
     const auto small = DocReader::childLimitsFor(10'000);
     const auto large = DocReader::childLimitsFor(20 << 20);
@@ -121,6 +143,14 @@ TEST(DocReader, AReaderTakenOverByItsFileCanReachNothingElse) {
     };
     for (const Case& c : cases)
         EXPECT_TRUE(reportedDamaged(sample, limits, c.probe)) << c.name;
+    // A path cannot even be looked up, in any form of stat (the reader goes on without).
+    const auto lookups = [] {
+        struct stat status {};
+        if (::stat("/etc/passwd", &status) == 0 ||
+            ::syscall(SYS_newfstatat, AT_FDCWD, "/etc/passwd", &status, AT_EMPTY_PATH) == 0)
+            ::abort();
+    };
+    EXPECT_EQ(DocReader::readFile(sample, limits, lookups).paragraphs.size(), 4u) << "a path was looked up";
     // What reading needs is still allowed, the character-set conversions included.
     const RichDocument doc = DocReader::readFile(sample, limits, [] {});
     ASSERT_EQ(doc.paragraphs.size(), 4u);

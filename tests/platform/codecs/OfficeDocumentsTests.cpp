@@ -84,21 +84,22 @@ TEST(OfficeDocuments, CarriageReturnLineFeedIsOneBreakAlsoAcrossRuns) {
 }
 
 TEST(OfficeDocuments, WordFixtureKeepsTraitsAndColours) {
-    const AttributedString text = platform::readDocFile(CW_FIXTURES_DIR "/script-sample.doc");
+    const AttributedString text = platform::readDocFile(QStringLiteral(CW_FIXTURES_DIR "/script-sample.doc"));
     const int bold = static_cast<int>(text.string().indexOf("Bold words"));
     const int red = static_cast<int>(text.string().indexOf("Red text"));
     ASSERT_GE(bold, 0);
     ASSERT_GE(red, 0);
     EXPECT_TRUE(text.attributes(bold).font->bold);
     EXPECT_EQ(text.attributes(red).foregroundColor, Color::red());
-    const AttributedString docx = platform::readDocxFile(CW_FIXTURES_DIR "/script-sample.docx");
+    const AttributedString docx =
+        platform::readDocxFile(QStringLiteral(CW_FIXTURES_DIR "/script-sample.docx"));
     EXPECT_EQ(docx.string(), text.string());
 }
 
 TEST(OfficeDocuments, ReadersThrowOnMissingFiles) {
-    EXPECT_THROW(platform::readDocxFile("/nonexistent.docx"), platform::CodecError);
-    EXPECT_THROW(platform::readDocFile("/nonexistent.doc"), platform::CodecError);
-    EXPECT_THROW(platform::readPdfFile("/nonexistent.pdf"), platform::CodecError);
+    EXPECT_THROW(platform::readDocxFile(QStringLiteral("/nonexistent.docx")), platform::CodecError);
+    EXPECT_THROW(platform::readDocFile(QStringLiteral("/nonexistent.doc")), platform::CodecError);
+    EXPECT_THROW(platform::readPdfFile(QStringLiteral("/nonexistent.pdf")), platform::CodecError);
 }
 
 } // namespace

@@ -19,6 +19,8 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -609,6 +611,78 @@ TEST(DefaultsProcesses, StaleTemporaryFilesAreRemovedAtStart) {
 }
 
 // --- where the file lives -----------------------------------------------------------------
+
+// A user without a home folder (no HOME, no passwd entry) keeps the settings in a temporary
+// folder of their own: settings another user planted under fixed names in the shared temporary
+// folder are never read, and nothing is written where that user could read it. The child runs
+// as a user id without a passwd entry, so the test needs root.
+TEST(DefaultsPath, WithoutAHomeNothingPlantedInTheSharedFolderIsUsed) {
+    const passwd* nobody = ::getpwnam("nobody");
+    if (::geteuid() != 0 || nobody == nullptr) {
+        GTEST_SKIP() << "needs root to run as a user without a passwd entry";
+    }
+    const uid_t homeless = 48611;
+    ASSERT_EQ(::getpwuid(homeless), nullptr);
+    testsupport::TempDir dir;
+    const fs::path shared = dir / "tmp";
+    fs::create_directories(shared);
+    fs::permissions(shared, fs::perms::all | fs::perms::sticky_bit);
+    fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+    const auto plant = [&](const fs::path& folder, fs::perms mode) {
+        fs::create_directories(folder / "Cuewright");
+        std::ofstream(folder / "Cuewright" / "defaults.json")
+            << R"({"isBonjourEnabled": true, "bonjourName": "planted"})";
+        for (const fs::path& p : {folder, folder / "Cuewright", folder / "Cuewright" / "defaults.json"}) {
+            ASSERT_EQ(::chown(p.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+        }
+        fs::permissions(folder, mode);
+    };
+    struct Case {
+        const char* name;
+        bool ownFolderPlanted; // "cuewright-<uid>" made first by the other user
+    };
+    for (const Case c : {Case{"a fixed name", false}, Case{"the private folder's name", true}}) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(shared / "Cuewright");
+        fs::remove_all(shared / ("cuewright-" + std::to_string(homeless)));
+        plant(shared, fs::perms::all | fs::perms::sticky_bit);
+        if (c.ownFolderPlanted) {
+            plant(shared / ("cuewright-" + std::to_string(homeless)), fs::perms::all);
+        }
+        const pid_t child = ::fork();
+        if (child == 0) {
+            // 1: a planted value was read; 2: the store could not be made; 0: nothing of theirs.
+            ::unsetenv("HOME");
+            ::unsetenv("XDG_CONFIG_HOME");
+            ::unsetenv("XDG_RUNTIME_DIR");
+            ::unsetenv("CUEWRIGHT_DEFAULTS_FILE");
+            ::setenv("TMPDIR", shared.c_str(), 1);
+            if (::setgroups(0, nullptr) != 0 || ::setresgid(homeless, homeless, homeless) != 0 ||
+                ::setresuid(homeless, homeless, homeless) != 0) {
+                ::_exit(2);
+            }
+            Defaults::Options options;
+            options.file = Defaults::defaultFilePath();
+            Defaults store(options);
+            const bool planted = store.boolForKey("isBonjourEnabled") || store.stringForKey("bonjourName");
+            store.set("bonjourName", std::string("mine"));
+            store.synchronize();
+            ::_exit(planted ? 1 : 0);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0) << "1: the planted settings were read";
+        // Whatever the child saved lies in a folder that only it may enter.
+        for (const auto& entry : fs::recursive_directory_iterator(shared)) {
+            struct stat st {};
+            ASSERT_EQ(::lstat(entry.path().c_str(), &st), 0);
+            if (st.st_uid == homeless && entry.path().parent_path() == shared) {
+                EXPECT_TRUE(S_ISDIR(st.st_mode) && (st.st_mode & 077) == 0) << entry.path();
+            }
+        }
+    }
+}
 
 TEST(DefaultsPath, EnvironmentChoosesTheFile) {
     const char* keepFile = std::getenv("CUEWRIGHT_DEFAULTS_FILE");

@@ -4,10 +4,13 @@
 #include "platform/ui/FakeFileDialogs.h"
 #include "platform/ui/FileDialogs.h"
 
+#include "support/PlainTextLabel.h"
+
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QTimer>
 
@@ -61,6 +64,29 @@ TEST(MessageBoxAlertRunner, EscapeAnswersCancelAndAnAlertWithoutButtonsGetsOK) {
 
     pressSoon(QMessageBox::tr("OK"));
     EXPECT_EQ(runner.run(Alert{"Done", {}, {}, Alert::Style::informational}, nullptr), 1000);
+}
+
+TEST(MessageBoxAlertRunner, FileNamesAndReasonsShowAsTyped) {
+    platform::MessageBoxAlertRunner runner;
+    const QString name =
+        QStringLiteral("<h1 style='color:red'>Big</h1><img src='/usr/share/pixmaps/debian-logo.png'>");
+    QStringList shown;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        for (QLabel* label : box->findChildren<QLabel*>()) {
+            if (label->text().contains(QStringLiteral("<h1"))) {
+                shown << label->text();
+                EXPECT_TRUE(testsupport::showsPlainText(*label)) << label->text().toStdString();
+            }
+        }
+        box->buttons().front()->click();
+    });
+    runner.run(
+        Alert{
+            "The document " + name + " could not be opened.", "Reason: " + name, {}, Alert::Style::critical},
+        nullptr);
+    EXPECT_EQ(shown.size(), 2);
 }
 
 TEST(FakeAlertRunner, AnswersFromItsScriptThenTheDefaultAndRecordsEveryAlert) {

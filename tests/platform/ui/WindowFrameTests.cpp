@@ -236,3 +236,26 @@ TEST(ViewController, TheViewGoingWithItsAnchorFirstIsHarmless) {
     }
     EXPECT_FALSE(controller.isViewLoaded());
 }
+
+// A new window follows the one before it down and right, inside the work area with its frame,
+// made smaller to stay inside, or back at the top left when it would become too small.
+TEST(WindowFrame, CascadeStaysInTheWorkArea) {
+    const QRect available(0, 0, 1280, 800); // frame 4, 36, 4, 4: room (4, 36) 1272 x 760
+    const QSize minimum(760, 420);
+    const struct {
+        const char* what;
+        QRect previous;
+        QSize size;
+        QRect expected;
+    } cases[] = {
+        {"room to spare", {100, 100, 600, 400}, {600, 400}, {124, 124, 600, 400}},
+        {"a window as tall as the room gets shorter", {4, 36, 1180, 760}, {1180, 760}, {28, 60, 1180, 736}},
+        {"too short: back to the top", {4, 300, 1180, 500}, {1180, 760}, {4, 36, 1180, 760}},
+        {"off to the left: within the room", {-500, -20, 600, 400}, {600, 400}, {4, 36, 600, 400}},
+    };
+    for (const auto& c : cases) {
+        const QRect placed = platform::cascadedGeometry(c.previous, c.size, minimum, available);
+        EXPECT_EQ(placed, c.expected) << c.what;
+        EXPECT_TRUE(available.contains(placed.marginsAdded(platform::assumedWindowFrame))) << c.what;
+    }
+}

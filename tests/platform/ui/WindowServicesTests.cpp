@@ -95,6 +95,10 @@ TEST(WindowAppearance, RegisteredControllersFollowTheChoiceUntilTheyGo) {
     auto style = platform::AppearanceStyle::dark;
     int reads = 0;
     platform::setAppearanceChoice({[&] { return ++reads, style; }, "ModeSwitched", &center});
+    // The application (menus, alerts, dialogs) follows at once.
+    EXPECT_EQ(platform::Appearance::shared().style(), platform::AppearanceStyle::dark);
+    EXPECT_LT(QApplication::palette().color(QPalette::Window).lightness(), 128);
+    reads = 0;
 
     auto controller = std::make_unique<platform::WindowController>();
     controller->updateWindowAppearance(); // no window yet: nothing to do
@@ -110,12 +114,14 @@ TEST(WindowAppearance, RegisteredControllersFollowTheChoiceUntilTheyGo) {
         style = next;
         reads = 0;
         center.post("ModeSwitched");
-        EXPECT_EQ(reads, 1);
+        EXPECT_EQ(reads, 2) << "once for the application, once for the window";
         EXPECT_FALSE(platform::isDarkMode(window));
+        EXPECT_EQ(platform::Appearance::shared().style(), next);
     }
     EXPECT_FALSE(window->testAttribute(Qt::WA_SetPalette)) << "system: the window follows the application";
 
     controller.reset();
+    reads = 0;
     center.post("ModeSwitched"); // the destroyed controller is no longer called
     EXPECT_EQ(reads, 1);
     platform::setAppearanceChoice({});

@@ -1,0 +1,332 @@
+// The real cuewright binary under openbox, driven through XTest and xdotool, its transport read
+// back through its own remote-control status on the loopback address: a fast wind held in the
+// prompter ends when the editor is activated, a Ctrl+F-key binding plays from the editor, a
+// display-bound prompter over the editor's own screen gives way to Escape and Ctrl+W, and the
+// prompter's key hints with long key names are photographed for a person to look at.
+#include "cuewright/model/KeyBindings.h"
+#include "cuewright/model/Project.h"
+#include "cuewright/model/SettingsKeys.h"
+#include "cuewright/model/UserDefaults.h"
+#include "cuewright/model/Workspace.h"
+#include "platform/defaults/Defaults.h"
+#include "platform/keys/KeyCodes.h"
+#include "platform/keys/ModifierFlags.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+// Xlib's macros after gtest, which uses the same names.
+#include "EndToEndSupport.h"
+
+#include <QGuiApplication>
+#include <QProcess>
+
+#include <X11/keysym.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <memory>
+
+namespace fs = std::filesystem;
+using namespace endtoend;
+namespace kc = platform::keycode;
+namespace mod = platform::modifier;
+
+namespace {
+
+// A UDP port nobody holds right now on the loopback address, for the application's remote control.
+std::uint16_t freeUdpPort() {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+// The active script's status as the application's remote control reports it; null when no answer
+// came within a second (the server still starting, say).
+nlohmann::json askStatus(std::uint16_t port) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const std::string request =
+        R"({"protver": 2, "cmdendpoint": "active", "paylodetype": "command", "payload": {"cmdname": "ReportStatus"}})";
+    ::sendto(fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    pollfd waiting{fd, POLLIN, 0};
+    nlohmann::json status;
+    if (::poll(&waiting, 1, 1000) == 1) {
+        char reply[4096];
+        const ssize_t size = ::recv(fd, reply, sizeof reply, 0);
+        if (size > 0) {
+            const auto parsed = nlohmann::json::parse(std::string(reply, std::size_t(size)), nullptr, false);
+            if (parsed.is_object() && parsed.contains("payload") && parsed["payload"].contains("status")) {
+                status = parsed["payload"]["status"];
+            }
+        }
+    }
+    ::close(fd);
+    return status;
+}
+
+// The client area of `window` in root coordinates.
+QRect rootGeometry(Display* display, Window window) {
+    XWindowAttributes attributes;
+    if (!XGetWindowAttributes(display, window, &attributes)) {
+        return {};
+    }
+    int x = 0, y = 0;
+    Window child = 0;
+    XTranslateCoordinates(display, window, attributes.root, 0, 0, &x, &y, &child);
+    return QRect(x, y, attributes.width, attributes.height);
+}
+
+// From one row of the Displays pane to the next.
+constexpr int rowHeight = 162;
+
+void key(Display* display, KeySym symbol, bool down) {
+    XTestFakeKeyEvent(display, XKeysymToKeycode(display, symbol), down ? True : False, CurrentTime);
+    XFlush(display);
+}
+
+class PrompterKeysEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!hasXdotool()) {
+            GTEST_SKIP() << "xdotool is not installed";
+        }
+        display = XOpenDisplay(nullptr);
+        ASSERT_NE(display, nullptr);
+        root = DefaultRootWindow(display);
+        // A held key repeats no press into whichever window gets the focus next.
+        XKeyboardControl control{};
+        control.auto_repeat_mode = AutoRepeatModeOff;
+        XChangeKeyboardControl(display, KBAutoRepeatMode, &control);
+        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        work = outputDir() / (std::string("prompter-keys-") + test->name());
+        fs::remove_all(work);
+        fs::create_directories(work);
+        environment = privateEnvironment(work);
+        {
+            platform::Defaults scratch({work / "scratch-defaults.json", std::chrono::hours(1), {}});
+            cw::registerUserDefaults(scratch);
+            cw::Workspace workspace(scratch);
+            auto project = workspace.newProject();
+            QString text;
+            for (int i = 1; i <= 80; ++i) {
+                text += QStringLiteral("Line %1 of the script, read aloud at an even pace.\n").arg(i);
+            }
+            project->setText(platform::AttributedString(text));
+            script = work / "sample.cwr";
+            project->save(script.string());
+            workspace.closeProject(project);
+        }
+        port = freeUdpPort();
+    }
+    void TearDown() override {
+        if (app && app->state() != QProcess::NotRunning) {
+            app->kill();
+            app->waitForFinished();
+        }
+        if (display) {
+            XCloseDisplay(display);
+        }
+    }
+
+    // Starts the application on the script with `bindings`; its remote control answers on the
+    // loopback port only this run knows (no system bus: nothing is announced).
+    void start(const cw::KeyBindings& bindings) {
+        platform::Defaults defaults({work / "defaults.json", std::chrono::hours(1), {}});
+        defaults.set(cw::settings::isBonjourEnabled, true);
+        defaults.set(cw::settings::bonjourKey, static_cast<std::int64_t>(port));
+        defaults.set(cw::settings::customKeyBindings, bindings.storedValue());
+        ASSERT_TRUE(defaults.synchronize());
+        app = std::make_unique<QProcess>();
+        app->setProcessEnvironment(environment);
+        app->setProcessChannelMode(QProcess::ForwardedChannels);
+        app->start(QStringLiteral(CW_APP_BINARY), {QString::fromStdString(script.string())});
+        ASSERT_TRUE(app->waitForStarted());
+        editor = waitForWindow("sample.cwr", 0);
+        ASSERT_TRUE(editor) << "no editor window";
+        ASSERT_TRUE(waitForStatus([](const nlohmann::json&) { return true; }))
+            << "the remote control never answered";
+    }
+
+    std::optional<Window> waitForWindow(const std::string& part, int screen) {
+        std::optional<Window> window;
+        waitFor(*app, [&] {
+            return (window = findWindow(display, RootWindow(display, screen), part)).has_value();
+        });
+        return window;
+    }
+    bool waitForStatus(const std::function<bool(const nlohmann::json&)>& holds) {
+        return waitFor(*app, [&] {
+            const nlohmann::json status = askStatus(port);
+            return !status.is_null() && holds(status);
+        });
+    }
+    static std::function<bool(const nlohmann::json&)> direction(double factor) {
+        return [factor](const nlohmann::json& s) { return s.value("scrollDirection", 0.0) == factor; };
+    }
+    static bool playing(const nlohmann::json& s) { return s.value("transportState", "") == "playing"; }
+
+    bool quit() {
+        activate(*editor);
+        XSetInputFocus(display, *editor, RevertToParent, CurrentTime);
+        pressKeys(display, {XK_Control_L, XK_Q});
+        // An edited script asks first: do not save.
+        if (!app->waitForFinished(5000)) {
+            xdotool({"key", "Tab", "Tab", "space"});
+            app->waitForFinished(30000);
+        }
+        return app->state() == QProcess::NotRunning && app->exitCode() == 0;
+    }
+
+    Display* display = nullptr;
+    Window root = 0;
+    fs::path work;
+    fs::path script;
+    std::uint16_t port = 0;
+    QProcessEnvironment environment;
+    std::unique_ptr<QProcess> app;
+    std::optional<Window> editor;
+};
+
+// F held in a playing prompter winds fast; activating the editor while it is held ends the wind
+// (the key-up will reach the editor, not the prompter), and the late key-up in the editor, whose
+// press it never saw, changes nothing.
+TEST_F(PrompterKeysEndToEnd, AHeldFastWindEndsWhenTheEditorIsActivated) {
+    cw::KeyBindings bindings;
+    bindings.ffwd = cw::KeyBindings::Key{kc::f, 0};
+    start(bindings);
+    ASSERT_FALSE(HasFailure());
+    ASSERT_TRUE(activate(*editor));
+    ASSERT_TRUE(xdotool({"key", "ctrl+shift+p"}));
+    const std::optional<Window> prompter = waitForWindow("Prompter Window", 0);
+    ASSERT_TRUE(prompter) << "Ctrl+Shift+P opened no prompter window";
+    ASSERT_TRUE(activate(*prompter));
+    pressKeys(display, {XK_space});
+    ASSERT_TRUE(waitForStatus(playing)) << "Space did not play";
+
+    key(display, XK_f, true);
+    ASSERT_TRUE(waitForStatus(direction(5.0))) << "holding F did not wind fast";
+    ASSERT_TRUE(activate(*editor));
+    EXPECT_TRUE(waitForStatus(direction(1.0))) << "the wind went on after the prompter lost the focus";
+    key(display, XK_f, false);
+    ASSERT_TRUE(activate(*prompter));
+    pressKeys(display, {XK_space}); // a round trip through the prompter: the F release is behind us
+    ASSERT_TRUE(waitForStatus([](const nlohmann::json& s) { return !playing(s); }));
+    EXPECT_TRUE(waitForStatus(direction(1.0)));
+    EXPECT_TRUE(quit());
+}
+
+// A play binding on Ctrl+F7 plays from the editor's text, as it does in the prompter.
+TEST_F(PrompterKeysEndToEnd, ACtrlFunctionKeyBindingPlaysFromTheEditor) {
+    cw::KeyBindings bindings;
+    bindings.playPause = cw::KeyBindings::Key{kc::f7, mod::command | mod::function};
+    start(bindings);
+    ASSERT_FALSE(HasFailure());
+    ASSERT_TRUE(activate(*editor));
+    pressKeys(display, {XK_Control_L, XK_F7});
+    EXPECT_TRUE(waitForStatus(playing)) << "Ctrl+F7 did not play from the editor";
+    screenshot("ctrl-binding-played-from-editor.png");
+    EXPECT_TRUE(quit());
+}
+
+// The prompter's key hints with long Linux key names, in a window of the full control size and in
+// a small one that still shows hints: pictures under test-output/prompter/ for a person to look at.
+TEST_F(PrompterKeysEndToEnd, KeyHintsWithLongKeyNamesArePhotographed) {
+    cw::KeyBindings bindings;
+    bindings.playPause = cw::KeyBindings::Key{kc::space, mod::shift};
+    bindings.rewind = cw::KeyBindings::Key{kc::p, mod::option};
+    bindings.incSpeed = cw::KeyBindings::Key{kc::k, mod::control};
+    bindings.decSpeed = cw::KeyBindings::Key{kc::f6, mod::shift | mod::function};
+    bindings.scrollLineUp = cw::KeyBindings::Key{kc::f12, mod::shift | mod::control | mod::function};
+    bindings.scrollLineDown = cw::KeyBindings::Key{kc::deleteKey, 0};
+    start(bindings);
+    ASSERT_FALSE(HasFailure());
+    ASSERT_TRUE(activate(*editor));
+    ASSERT_TRUE(xdotool({"key", "ctrl+shift+p"}));
+    const std::optional<Window> prompter = waitForWindow("Prompter Window", 0);
+    ASSERT_TRUE(prompter) << "Ctrl+Shift+P opened no prompter window";
+    const fs::path pictures = outputDir().parent_path() / "prompter";
+    fs::create_directories(pictures);
+    for (const auto& [size, name] : {std::pair{QSize(1280, 800), "key-hints-long-names.png"},
+                                     std::pair{QSize(960, 640), "key-hints-long-names-small.png"}}) {
+        ASSERT_TRUE(xdotool({"windowsize", "--sync", QString::number(*prompter),
+                             QString::number(size.width()), QString::number(size.height())}));
+        ASSERT_TRUE(activate(*prompter));
+        app->waitForFinished(1000); // let it paint: the picture is for people, not for the test
+        const QRect frame = rootGeometry(display, *prompter);
+        QGuiApplication::primaryScreen()
+            ->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height())
+            .save(QString::fromStdString((pictures / name).string()));
+    }
+    EXPECT_TRUE(quit());
+}
+
+// What X says of the viewable window named `part` on X screen `screen`: its size; none when absent.
+std::optional<QSize> viewableOnScreen(Display* display, int screen, const std::string& part) {
+    const std::optional<Window> window = findWindow(display, RootWindow(display, screen), part);
+    XWindowAttributes attributes;
+    if (!window || !XGetWindowAttributes(display, *window, &attributes) ||
+        attributes.map_state != IsViewable) {
+        return std::nullopt;
+    }
+    return QSize(attributes.width, attributes.height);
+}
+
+// Ticking the row of the editor's own screen in the Displays pane covers the editor with a
+// full-screen prompter; Escape, and the next time Ctrl+W, switch it off and give the editor back.
+TEST_F(PrompterKeysEndToEnd, ADisplayBoundPrompterOverTheEditorGivesWayToEscapeAndCtrlW) {
+    if (ScreenCount(display) < 2) {
+        GTEST_SKIP() << "the X server has " << ScreenCount(display) << " screen(s), not two";
+    }
+    start({});
+    ASSERT_FALSE(HasFailure());
+    const QSize first(DisplayWidth(display, 0), DisplayHeight(display, 0));
+    ASSERT_TRUE(activate(*editor));
+    ASSERT_TRUE(xdotool({"key", "ctrl+alt+3"})); // the Displays pane
+    app->waitForFinished(1000);                  // let it lay the rows out
+    screenshot("prompter-keys-displays-pane.png");
+    for (const char* keys : {"Escape", "ctrl+w"}) {
+        SCOPED_TRACE(keys);
+        // The second row is the first screen's; its switch sits a fixed way in from the window's
+        // right edge (the sidebar keeps its width).
+        const QRect client = rootGeometry(display, *editor);
+        const QPoint box(client.right() - 275, client.top() + 124 + rowHeight);
+        ASSERT_TRUE(xdotool({"mousemove", QString::number(box.x()), QString::number(box.y()), "click", "1"}));
+        std::optional<QSize> shown;
+        ASSERT_TRUE(waitFor(*app, [&] {
+            return (shown = viewableOnScreen(display, 0, "Prompter Window")).has_value();
+        })) << "no prompter window over the editor's screen";
+        EXPECT_EQ(*shown, first) << "the prompter does not cover its screen";
+        screenshot("prompter-keys-display-bound-over-editor.png");
+        const std::optional<Window> prompter = findWindow(display, RootWindow(display, 0), "Prompter Window");
+        ASSERT_TRUE(prompter && activate(*prompter));
+        ASSERT_TRUE(xdotool({"key", keys}));
+        EXPECT_TRUE(waitFor(*app, [&] { return !viewableOnScreen(display, 0, "Prompter Window"); }))
+            << keys << " left the prompter over the editor";
+        ASSERT_TRUE(activate(*editor)) << "the editor cannot be reached";
+    }
+    screenshot("prompter-keys-editor-back.png");
+    EXPECT_TRUE(quit());
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QGuiApplication application(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

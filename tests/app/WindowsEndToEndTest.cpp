@@ -1,0 +1,355 @@
+// The real cuewright binary under openbox, driven with xdotool as a person does: drop-down menus,
+// the Save dialog and the close question drawn in the chosen appearance; the settings window used
+// with the keyboard alone; a save that fails for want of descriptors shows its alert, and the next
+// save works once descriptors are free. Screenshots go to test-output/editor/.
+#include "cuewright/model/KeyBindings.h"
+#include "cuewright/model/Project.h"
+#include "cuewright/model/ScriptDocumentFile.h"
+#include "cuewright/model/SettingsKeys.h"
+#include "cuewright/model/UserDefaults.h"
+#include "cuewright/model/Workspace.h"
+#include "platform/defaults/Defaults.h"
+#include "platform/keys/KeyCodes.h"
+#include "platform/keys/ModifierFlags.h"
+
+#include <gtest/gtest.h>
+
+// Xlib's macros after gtest, which uses the same names.
+#include "EndToEndSupport.h"
+
+#include <QGuiApplication>
+#include <QHash>
+#include <QProcess>
+
+#include <filesystem>
+#include <set>
+
+#include <sys/resource.h>
+
+namespace fs = std::filesystem;
+using namespace endtoend;
+
+namespace {
+
+fs::path shotsDir() {
+    const char* root = std::getenv("CW_TEST_OUTPUT_DIR");
+    const fs::path dir = fs::path(root && *root ? root : "/tmp") / "editor";
+    fs::create_directories(dir);
+    return dir;
+}
+
+// The client area of `window` in root coordinates.
+QRect rootGeometry(Display* display, Window window) {
+    XWindowAttributes attributes;
+    if (!XGetWindowAttributes(display, window, &attributes)) {
+        return {};
+    }
+    int x = 0, y = 0;
+    Window child = 0;
+    XTranslateCoordinates(display, window, attributes.root, 0, 0, &x, &y, &child);
+    return QRect(x, y, attributes.width, attributes.height);
+}
+
+// A drop-down menu: a viewable override-redirect window straight under the root.
+std::optional<Window> findPopup(Display* display, Window root) {
+    Window rootReturn = 0, parent = 0, *children = nullptr;
+    unsigned count = 0;
+    if (!XQueryTree(display, root, &rootReturn, &parent, &children, &count)) {
+        return std::nullopt;
+    }
+    std::optional<Window> found;
+    for (unsigned i = 0; i < count && !found; ++i) {
+        XWindowAttributes a;
+        if (XGetWindowAttributes(display, children[i], &a) && a.override_redirect &&
+            a.map_state == IsViewable && a.width > 40 && a.height > 40) {
+            found = children[i];
+        }
+    }
+    if (children) {
+        XFree(children);
+    }
+    return found;
+}
+
+enum class Look { light, dark };
+
+// Whether the picture is a drawn surface of the look: its most frequent colour is a grey (not the
+// script's navy the surface opens over) that is light or dark, covering most of it, with text on it.
+bool drawnIn(const QImage& picture, Look look) {
+    if (picture.isNull() || picture.width() < 10 || picture.height() < 10) {
+        return false;
+    }
+    QHash<QRgb, int> counts;
+    const QImage image = picture.convertToFormat(QImage::Format_RGB32);
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            ++counts[image.pixel(x, y)];
+        }
+    }
+    QRgb ground = 0;
+    int most = 0;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
+        if (it.value() > most) {
+            most = it.value();
+            ground = it.key();
+        }
+    }
+    const QColor g(ground);
+    const bool grey = std::abs(g.red() - g.blue()) <= 6 && std::abs(g.green() - g.blue()) <= 6;
+    const bool rightLightness = look == Look::dark ? g.lightness() < 100 : g.lightness() > 170;
+    int contrasting = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            contrasting += std::abs(QColor(image.pixel(x, y)).lightness() - g.lightness()) > 90 ? 1 : 0;
+        }
+    }
+    const double pixels = double(image.width()) * image.height();
+    return grey && rightLightness && most > pixels * 0.4 && contrasting > pixels * 0.003;
+}
+
+class WindowsEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!hasXdotool()) {
+            GTEST_SKIP() << "xdotool is not installed";
+        }
+        display = XOpenDisplay(nullptr);
+        ASSERT_NE(display, nullptr);
+        root = DefaultRootWindow(display);
+        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        work = outputDir() / (std::string("windows-") + test->name());
+        fs::remove_all(work);
+        fs::create_directories(work);
+        environment = privateEnvironment(work);
+        setDefault(cw::settings::isBonjourEnabled, false); // nothing announced on the network
+    }
+    void TearDown() override {
+        if (app && app->state() != QProcess::NotRunning) {
+            app->kill();
+            app->waitForFinished();
+        }
+        if (display) {
+            XCloseDisplay(display);
+        }
+    }
+
+    template <typename Value> void setDefault(std::string_view key, const Value& value) {
+        platform::Defaults defaults({work / "defaults.json", std::chrono::hours(1), {}});
+        defaults.set(key, value);
+        ASSERT_TRUE(defaults.synchronize());
+    }
+
+    // Starts the application on a new script file and waits for its editor window, active.
+    Window startOnScript(const std::string& name) {
+        {
+            platform::Defaults defaults({work / "scratch-defaults.json", std::chrono::hours(1), {}});
+            cw::registerUserDefaults(defaults);
+            cw::Workspace workspace(defaults);
+            auto project = workspace.newProject();
+            project->setText(platform::AttributedString(QStringLiteral("Good evening.\nThe news.\n")));
+            project->save((work / name).string());
+            workspace.closeProject(project);
+        }
+        script = work / name;
+        app = std::make_unique<QProcess>();
+        app->setProcessEnvironment(environment);
+        app->setProcessChannelMode(QProcess::ForwardedChannels);
+        app->start(QStringLiteral(CW_APP_BINARY), {QString::fromStdString(script.string())});
+        EXPECT_TRUE(app->waitForStarted());
+        const std::optional<Window> editor = waitForWindow(name);
+        EXPECT_TRUE(editor) << "no editor window";
+        EXPECT_TRUE(editor && activate(*editor));
+        return editor.value_or(0);
+    }
+
+    std::optional<Window> waitForWindow(const std::string& part) {
+        std::optional<Window> window;
+        waitFor(*app, [&] { return (window = findWindow(display, root, part)).has_value(); });
+        return window;
+    }
+    std::optional<Window> waitForNamed(const std::string& name) {
+        std::optional<Window> window;
+        waitFor(*app, [&] {
+            return (window = findWindow(display, root, [&](const std::string& n) { return n == name; }))
+                .has_value();
+        });
+        return window;
+    }
+    bool waitGone(Window window) {
+        return waitFor(*app, [&] {
+            XWindowAttributes a;
+            return !XGetWindowAttributes(display, window, &a) || a.map_state != IsViewable;
+        });
+    }
+    // Waits until the window shows as a drawn surface of the look; saves the screen as `shot`.
+    bool waitDrawn(Window window, Look look, const char* shot) {
+        const bool drawn = waitFor(*app, [&] {
+            const QRect area = rootGeometry(display, window);
+            return drawnIn(QGuiApplication::primaryScreen()
+                               ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
+                               .toImage(),
+                           look);
+        });
+        QGuiApplication::primaryScreen()->grabWindow(0).save(
+            QString::fromStdString((shotsDir() / shot).string()));
+        return drawn;
+    }
+
+    Display* display = nullptr;
+    Window root = 0;
+    fs::path work;
+    fs::path script;
+    QProcessEnvironment environment;
+    std::unique_ptr<QProcess> app;
+};
+
+// A drop-down menu, the Save dialog and the close question, in dark and in light.
+TEST_F(WindowsEndToEnd, MenusDialogsAndAlertsFollowTheAppearance) {
+    const struct {
+        Look look;
+        const char* stored;
+        const char* name;
+    } cases[] = {{Look::dark, "UserInterfaceStyleDark", "dark"},
+                 {Look::light, "UserInterfaceStyleLight", "light"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        setDefault(cw::settings::userInterfaceStyle, std::string(c.stored));
+        const std::string file = std::string("surfaces-") + c.name + ".cwr";
+        const Window editor = startOnScript(file);
+        ASSERT_NE(editor, 0u);
+        const std::string shot = std::string("appearance-") + c.name;
+
+        // The menu bar's first title, clicked where it is.
+        const QRect frame = rootGeometry(display, editor);
+        ASSERT_TRUE(xdotool(
+            {"mousemove", QString::number(frame.x() + 30), QString::number(frame.y() + 10), "click", "1"}));
+        std::optional<Window> menu;
+        ASSERT_TRUE(waitFor(*app, [&] { return (menu = findPopup(display, root)).has_value(); }))
+            << "no menu";
+        EXPECT_TRUE(waitDrawn(*menu, c.look, (shot + "-menu.png").c_str())) << "the drop-down menu";
+        ASSERT_TRUE(xdotool({"key", "Escape"}));
+        ASSERT_TRUE(waitGone(*menu));
+
+        ASSERT_TRUE(xdotool({"key", "ctrl+e"})); // Export…: the Save dialog
+        const std::optional<Window> saveDialog = waitForWindow("Save As");
+        ASSERT_TRUE(saveDialog) << "no Save dialog";
+        EXPECT_TRUE(waitDrawn(*saveDialog, c.look, (shot + "-save-dialog.png").c_str())) << "the Save dialog";
+        ASSERT_TRUE(activate(*saveDialog));
+        ASSERT_TRUE(xdotool({"key", "Escape"}));
+        ASSERT_TRUE(waitGone(*saveDialog));
+
+        // Typed into the text, clicked first as a person would.
+        ASSERT_TRUE(activate(editor));
+        ASSERT_TRUE(xdotool({"mousemove", QString::number(frame.x() + frame.width() / 3),
+                             QString::number(frame.y() + frame.height() / 2), "click", "1"}));
+        ASSERT_TRUE(xdotool({"type", "x"}));
+        ASSERT_TRUE(waitForWindow(file + "*")) << "the typing did not mark the script edited";
+        ASSERT_TRUE(xdotool({"key", "ctrl+w"}));
+        const std::optional<Window> question = waitForNamed("Cuewright");
+        ASSERT_TRUE(question) << "closing asked nothing";
+        EXPECT_TRUE(waitDrawn(*question, c.look, (shot + "-close-question.png").c_str()))
+            << "the close question";
+        app->kill();
+        app->waitForFinished();
+    }
+}
+
+// The settings window from the keyboard alone: Ctrl+Tab and Ctrl+PageDown / Ctrl+PageUp step
+// through the panes, Tab goes from the chosen pane's item into the pane, Space starts a key well
+// recording and the next key is the binding.
+TEST_F(WindowsEndToEnd, TheKeysPaneIsReachedAndABindingRecordedWithTheKeyboard) {
+    const Window editor = startOnScript("keys.cwr");
+    ASSERT_NE(editor, 0u);
+    ASSERT_TRUE(xdotool({"key", "ctrl+comma"}));
+    const std::optional<Window> settings = waitForNamed("General");
+    ASSERT_TRUE(settings) << "Ctrl+, opened no settings window";
+    ASSERT_TRUE(activate(*settings));
+    for (const auto& [key, pane] : {std::pair{"ctrl+Tab", "Script"},
+                                    {"ctrl+Next", "Remote control"},
+                                    {"ctrl+Tab", "Keys"},
+                                    {"ctrl+Next", "Updates"},
+                                    {"ctrl+Prior", "Keys"}}) {
+        ASSERT_TRUE(xdotool({"key", key}));
+        ASSERT_TRUE(waitForNamed(pane)) << key << " did not show " << pane;
+    }
+    // From the Keys item: past the Updates item to the first well (Play/Pause), which records F7.
+    ASSERT_TRUE(xdotool({"key", "Tab", "Tab", "space"}));
+    ASSERT_TRUE(xdotool({"key", "F7"}));
+    const auto stored = [&] {
+        platform::Defaults defaults({work / "defaults.json", std::chrono::hours(1), {}});
+        return cw::KeyBindings::load(defaults).playPause;
+    };
+    app->waitForFinished(500); // let it paint: the picture is for people, not for the test
+    QGuiApplication::primaryScreen()->grabWindow(0).save(
+        QString::fromStdString((shotsDir() / "settings-keys-recorded.png").string()));
+    ASSERT_TRUE(xdotool({"key", "ctrl+w"}));
+    ASSERT_TRUE(waitGone(*settings));
+    ASSERT_TRUE(activate(editor));
+    ASSERT_TRUE(xdotool({"key", "ctrl+q"}));
+    ASSERT_TRUE(app->waitForFinished(60000));
+    const std::optional<cw::KeyBindings::Key> play = stored();
+    ASSERT_TRUE(play) << "no binding was recorded";
+    EXPECT_EQ(play->keyCode, platform::keycode::f7);
+    EXPECT_EQ(play->modifiers, platform::modifier::function) << "F7 alone, no Ctrl, Alt or Shift";
+}
+
+// The lowest descriptor number the process has free: with its limit set there, it has none left.
+int lowestFreeDescriptor(qint64 pid) {
+    std::set<int> used;
+    for (const auto& entry : fs::directory_iterator(fs::path("/proc") / std::to_string(pid) / "fd")) {
+        used.insert(std::stoi(entry.path().filename().string()));
+    }
+    int free = 0;
+    while (used.count(free) != 0) {
+        ++free;
+    }
+    return free;
+}
+
+// A save that fails because the application has no descriptor left shows its alert, drawn with
+// its text; the application goes on, and once descriptors are free again the next save works.
+TEST_F(WindowsEndToEnd, ASaveWithoutDescriptorsShowsItsAlertAndTheNextSaveWorks) {
+    setDefault(cw::settings::userInterfaceStyle, std::string("UserInterfaceStyleLight"));
+    const Window editor = startOnScript("full.cwr");
+    ASSERT_NE(editor, 0u);
+    const QRect frame = rootGeometry(display, editor);
+    ASSERT_TRUE(xdotool({"mousemove", QString::number(frame.x() + frame.width() / 3),
+                         QString::number(frame.y() + frame.height() / 2), "click", "1"}));
+    ASSERT_TRUE(xdotool({"type", "x"}));
+    ASSERT_TRUE(waitForWindow("full.cwr*"));
+
+    const auto pid = static_cast<pid_t>(app->processId());
+    rlimit original{};
+    ASSERT_EQ(::prlimit(pid, RLIMIT_NOFILE, nullptr, &original), 0);
+    rlimit usedUp = original;
+    usedUp.rlim_cur = static_cast<rlim_t>(lowestFreeDescriptor(pid));
+    ASSERT_EQ(::prlimit(pid, RLIMIT_NOFILE, &usedUp, nullptr), 0);
+
+    ASSERT_TRUE(xdotool({"key", "ctrl+s"}));
+    const std::optional<Window> alert = waitForNamed("Cuewright");
+    ASSERT_TRUE(alert) << "the failed save showed no alert";
+    EXPECT_TRUE(waitDrawn(*alert, Look::light, "save-without-descriptors-alert.png"))
+        << "the alert is not drawn";
+
+    ASSERT_EQ(::prlimit(pid, RLIMIT_NOFILE, &original, nullptr), 0);
+    ASSERT_TRUE(activate(*alert));
+    ASSERT_TRUE(xdotool({"key", "Return"}));
+    ASSERT_TRUE(waitGone(*alert)) << "the application stopped answering";
+    ASSERT_TRUE(activate(editor));
+    ASSERT_TRUE(xdotool({"key", "ctrl+s"}));
+    EXPECT_TRUE(waitFor(*app, [&] {
+        try {
+            return cw::ScriptDocumentFile::open(script).text.string().contains('x');
+        } catch (const std::exception&) {
+            return false;
+        }
+    })) << "the next save did not write the script";
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QGuiApplication application(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
