@@ -230,7 +230,9 @@ protected:
         waitFor(*app, [&] { return (editor = findWindow(display, root, "capitals.cwr")).has_value(); });
         if (editor && lookAtEditor) {
             // The editor's text in the script's colour: far more of it than a colour well holds.
-            waitFor(*app, [&] { return countIn(grabRoot(), rootGeometry(display, *editor), isInk) > 5000; });
+            EXPECT_TRUE(waitFor(*app, [&] {
+                return countIn(grabRoot(), rootGeometry(display, *editor), isInk) > 5000;
+            })) << "the editor's text never showed in the script's colour";
             editorInk = countIn(grabRoot(), rootGeometry(display, *editor), isInk);
         }
         if (!editor || !activate(*editor) || !xdotool({"key", "ctrl+shift+p"})) {
@@ -244,7 +246,8 @@ protected:
         }
         const QRect client = rootGeometry(display, *window);
         // Until the text is on screen.
-        waitFor(*app, [&] { return countIn(grabRoot(), client, isInk) > 0; });
+        EXPECT_TRUE(waitFor(*app, [&] { return countIn(grabRoot(), client, isInk) > 0; }))
+            << "no text in the prompter";
         return client;
     }
 
@@ -309,10 +312,12 @@ TEST_P(PrompterWindowOfSize, TheReadingLineCrossesTheMiddleOfTheLineItReads) {
     for (int step = 0; step < 3; ++step) {
         const QImage before = grabRoot();
         ASSERT_TRUE(xdotool({"key", "Down"}));
-        waitFor(*app, [&] {
-            const QImage now = grabRoot();
-            return now.copy(area) != before.copy(area) && onALine(now);
-        });
+        EXPECT_TRUE(waitFor(*app,
+                            [&] {
+                                const QImage now = grabRoot();
+                                return now.copy(area) != before.copy(area) && onALine(now);
+                            }))
+            << "line step " << step + 1 << " did not bring the text onto a line";
     }
     // Until the text rests with the reading line on the line above the underlined one.
     Reading reading;
