@@ -2,6 +2,7 @@
 // Bookmarks menu and the key-binding actions.
 #include "AppTestSupport.h"
 
+#include "cuewright/app/LargeFileOpening.h"
 #include "cuewright/app/MainMenu.h"
 #include "cuewright/app/RecentDocuments.h"
 #include "cuewright/app/RemoteServices.h"
@@ -220,6 +221,71 @@ TEST_F(Shell, OneFileHasOneEditorHoweverItIsNamed) {
     EXPECT_EQ(app->workspace().projects().size(), projects);
     EXPECT_EQ(app->editorControllers().size(), before + 3);
     EXPECT_EQ(app->recentDocuments().paths().size(), 2u);
+}
+
+TEST_F(Shell, LargeAndSlowFilesAreReadOffTheMainThreadIntoWhatTheUsualWayMakes) {
+    defaults.set(cw::settings::startupMode, "DoNothing");
+    launch();
+    // Line ends of three kinds, a tab, a control character and letters beyond ASCII, past the size
+    // read off the main thread.
+    std::string content;
+    while (content.size() < std::size_t(cw::LargeFileOpening::largeFileBytes)) {
+        content += "Guten Abend, caf\u00e9 \U0001F3AC\r\nzweite\tZeile\x01\rdritte\n";
+    }
+    const std::string large = writeFile("large.txt", content);
+    const std::string notUtf8 = writeFile("latin1.txt", content + "\xff");
+    ASSERT_TRUE(cw::LargeFileOpening::opensOffMainThread(large));
+    cw::Workspace scratch(defaults);
+    const platform::AttributedString expected = scratch.openProject(large)->document().text;
+    const auto waitForOpenings = [&] {
+        while (!app->largeFileOpenings().empty()) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        }
+    };
+
+    // Cancelled at once, then opened again: one script comes of the two.
+    EXPECT_TRUE(app->openFile(QString::fromStdString(large)));
+    ASSERT_EQ(app->largeFileOpenings().size(), 1u);
+    EXPECT_TRUE(app->editorControllers().empty()) << "read on the main thread";
+    app->largeFileOpenings().front()->cancel();
+    EXPECT_TRUE(app->openFile(QString::fromStdString(large)));
+    waitForOpenings();
+    ASSERT_EQ(app->editorControllers().size(), 1u);
+    const auto project = app->editorControllers().front()->project();
+    EXPECT_TRUE(project->document().text == expected);
+    EXPECT_FALSE(project->representedPath());
+    EXPECT_FALSE(project->hasUnsavedChanges());
+    EXPECT_EQ(app->recentDocuments().paths(), std::vector<std::string>{large});
+
+    // A name whose bytes are not UTF-8 (as a Latin-1 system writes it) is read all the same.
+    const std::string latin1Name = writeFile("caf\xe9.txt", content);
+    EXPECT_TRUE(app->openFile(latin1Name));
+    waitForOpenings();
+    ASSERT_EQ(app->editorControllers().size(), 2u);
+    EXPECT_TRUE(app->editorControllers().back()->project()->document().text == expected);
+    EXPECT_TRUE(alerts->shown().empty());
+
+    // DOC files, their reader being slow at any size, readable or not.
+    for (const char* name : {"script-sample.doc", "damaged-word97.doc"}) {
+        SCOPED_TRACE(name);
+        const std::string doc = std::string(CW_FIXTURES_DIR) + "/" + name;
+        ASSERT_TRUE(cw::LargeFileOpening::opensOffMainThread(doc));
+        const platform::AttributedString expectedDoc = scratch.openProject(doc)->document().text;
+        const std::size_t before = app->editorControllers().size();
+        EXPECT_TRUE(app->openFile(QString::fromStdString(doc)));
+        waitForOpenings();
+        ASSERT_EQ(app->editorControllers().size(), before + 1);
+        EXPECT_TRUE(app->editorControllers().back()->project()->document().text == expectedDoc);
+    }
+
+    // One that is not UTF-8 is told as a small one is.
+    const std::size_t before = app->editorControllers().size();
+    EXPECT_TRUE(app->openFile(QString::fromStdString(notUtf8)));
+    waitForOpenings();
+    EXPECT_EQ(app->editorControllers().size(), before);
+    ASSERT_EQ(alerts->shown().size(), 1u);
+    EXPECT_EQ(alerts->shown().front().messageText.toStdString(),
+              "The file \u201Clatin1.txt\u201D couldn\u2019t be opened using text encoding Unicode (UTF-8).");
 }
 
 // A name as a Latin-1 system writes it arrives as text from the open panel or a hand-over (where

@@ -28,6 +28,8 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <optional>
 
 #include <pwd.h>
@@ -87,35 +89,125 @@ TEST(MainMenu, HelpOffersEveryPageAndWindow) {
     }
 }
 
+// The real application as a start of the instance `name`, in folders of its own under `home` (in
+// case it does not end).
+QProcessEnvironment startEnvironment(const QString& name, const fs::path& home) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("CUEWRIGHT_INSTANCE_NAME", name);
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    environment.insert("CUEWRIGHT_DATA_DIR", QString::fromStdString((home / "data").string()));
+    environment.insert("CUEWRIGHT_DEFAULTS_FILE", QString::fromStdString((home / "defaults.json").string()));
+    environment.insert("XDG_CONFIG_HOME", QString::fromStdString((home / "config").string()));
+    environment.insert("XDG_DATA_HOME", QString::fromStdString((home / "share").string()));
+    return environment;
+}
+
+// Runs the real application as a second start with `arguments` in `folder` until it ends;
+// whether it ended at once, having handed its paths over.
+bool handsOver(const QString& name, const QStringList& arguments, const fs::path& folder = {}) {
+    testsupport::TempDir home;
+    QProcess second;
+    second.setProcessEnvironment(startEnvironment(name, home.path()));
+    if (!folder.empty()) {
+        second.setWorkingDirectory(QString::fromStdString(folder.string()));
+    }
+    second.start(QStringLiteral(CW_APP_BINARY), arguments);
+    if (!second.waitForStarted()) {
+        return false;
+    }
+    while (second.state() != QProcess::NotRunning) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return second.exitStatus() == QProcess::NormalExit && second.exitCode() == 0;
+}
+
+// Runs the event loop until `done` holds; false after a minute (a passing run never waits so long).
+bool processEventsUntil(const std::function<bool()>& done) {
+    QElapsedTimer guard;
+    guard.start();
+    while (!done()) {
+        if (guard.elapsed() > 60000) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+QString uniqueInstanceName() {
+    return QStringLiteral("cuewright-test-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+}
+
 TEST(SingleInstance, ASecondStartHandsItsPathsToTheRunningOne) {
-    const QString name =
-        QStringLiteral("cuewright-test-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    const QString name = uniqueInstanceName();
     cw::SingleInstance running(name);
     std::vector<QStringList> received;
     ASSERT_TRUE(running.listen([&](const QStringList& paths) { received.push_back(paths); }));
 
     testsupport::TempDir dir;
+    const QString folder = QString::fromStdString(dir.path().string());
     const fs::path script = dir.path() / "handed.cwr";
     std::ofstream(script) << "x";
-    for (const QStringList& arguments :
-         {QStringList{QString::fromStdString(script.string())}, QStringList{}}) {
-        QProcess second;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("CUEWRIGHT_INSTANCE_NAME"), name);
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        second.setProcessEnvironment(environment);
-        second.start(QStringLiteral(CW_APP_BINARY), arguments);
-        ASSERT_TRUE(second.waitForStarted());
-        while (second.state() != QProcess::NotRunning) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        }
-        EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
-        EXPECT_EQ(second.exitCode(), 0);
+    // A name may hold a line break; each path arrives whole, a relative one from the sender's folder.
+    std::ofstream(dir.path() / "a.txt\nnotes.txt") << "x";
+    const struct {
+        QStringList arguments;
+        QStringList expected;
+    } cases[] = {
+        {{QString::fromStdString(script.string())}, {QString::fromStdString(script.string())}},
+        {{}, {}},
+        {{QStringLiteral("a.txt\nnotes.txt"), QStringLiteral("handed.cwr")},
+         {folder + QStringLiteral("/a.txt\nnotes.txt"), folder + QStringLiteral("/handed.cwr")}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments.join(u'|').toStdString());
+        received.clear();
+        EXPECT_TRUE(handsOver(name, c.arguments, dir.path()));
+        // The list reaches the main thread after the answer went out.
+        ASSERT_TRUE(processEventsUntil([&] { return !received.empty(); }));
+        ASSERT_EQ(received.size(), 1u);
+        EXPECT_EQ(received[0], c.expected) << "without paths the running one is asked to come forward";
     }
-    QCoreApplication::processEvents();
-    ASSERT_EQ(received.size(), 2u);
-    EXPECT_EQ(received[0], QStringList{QString::fromStdString(script.string())});
-    EXPECT_TRUE(received[1].isEmpty()) << "without paths the running one is asked to come forward";
+}
+
+TEST(SingleInstance, TheRunningOneAnswersBeforeItOpensTheFiles) {
+    const QString name = uniqueInstanceName();
+    cw::SingleInstance running(name);
+    std::vector<QStringList> received;
+    bool answeredBeforeOpening = false;
+    QProcess start;
+    ASSERT_TRUE(running.listen([&](const QStringList& paths) {
+        received.push_back(paths);
+        // Opening a large file, longer than a start waits: that start has its answer already
+        // and ends; without one it would go on on its own.
+        answeredBeforeOpening = start.waitForFinished(30000) && start.exitCode() == 0;
+    }));
+    testsupport::TempDir home;
+    start.setProcessEnvironment(startEnvironment(name, home.path()));
+    start.start(QStringLiteral(CW_APP_BINARY), {QStringLiteral("/home/ann/large.txt")});
+    ASSERT_TRUE(start.waitForStarted());
+    EXPECT_TRUE(processEventsUntil([&] { return !received.empty(); }));
+    start.kill();
+    start.waitForFinished();
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_TRUE(answeredBeforeOpening) << "the second start was left waiting while the files opened";
+}
+
+TEST(SingleInstance, AnInstanceRemovesOnlyItsOwnSocket) {
+    testsupport::TempDir dir;
+    const QString path = QString::fromStdString((dir / "instance").string());
+    std::vector<QStringList> received;
+    auto silent = std::make_unique<cw::SingleInstance>(path);
+    ASSERT_TRUE(silent.get()->listen([](const QStringList&) {}));
+    // A later start found it silent and took the place.
+    QFile::remove(path);
+    cw::SingleInstance later(path);
+    ASSERT_TRUE(later.listen([&](const QStringList& paths) { received.push_back(paths); }));
+    silent.reset(); // the silent one quits
+    ASSERT_TRUE(QFileInfo::exists(path)) << "the first one removed the socket of the one that replaced it";
+    EXPECT_TRUE(handsOver(path, {QStringLiteral("/home/ann/a.cwr")}));
+    ASSERT_TRUE(processEventsUntil([&] { return !received.empty(); }));
+    EXPECT_EQ(received, std::vector<QStringList>{{QStringLiteral("/home/ann/a.cwr")}});
 }
 
 // A folder anyone may reach and write in, as /tmp is (the build folder may be closed to others).

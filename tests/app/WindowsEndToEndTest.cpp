@@ -151,12 +151,20 @@ protected:
             workspace.closeProject(project);
         }
         script = work / name;
+        return launch({QString::fromStdString(script.string())}, name);
+    }
+
+    // Starts the application with `arguments` in a folder of its own and waits for the editor
+    // window named `title`, active.
+    Window launch(const QStringList& arguments, const std::string& title) {
+        fs::create_directories(work / "started-here");
         app = std::make_unique<QProcess>();
         app->setProcessEnvironment(environment);
         app->setProcessChannelMode(QProcess::ForwardedChannels);
-        app->start(QStringLiteral(CW_APP_BINARY), {QString::fromStdString(script.string())});
+        app->setWorkingDirectory(QString::fromStdString((work / "started-here").string()));
+        app->start(QStringLiteral(CW_APP_BINARY), arguments);
         EXPECT_TRUE(app->waitForStarted());
-        const std::optional<Window> editor = waitForWindow(name);
+        const std::optional<Window> editor = waitForWindow(title);
         EXPECT_TRUE(editor) << "no editor window";
         EXPECT_TRUE(editor && activate(*editor));
         return editor.value_or(0);
@@ -291,6 +299,49 @@ TEST_F(WindowsEndToEnd, TheKeysPaneIsReachedAndABindingRecordedWithTheKeyboard) 
     ASSERT_TRUE(play) << "no binding was recorded";
     EXPECT_EQ(play->keyCode, platform::keycode::f7);
     EXPECT_EQ(play->modifiers, platform::modifier::function) << "F7 alone, no Ctrl, Alt or Shift";
+}
+
+// Typed at once into a new or an opened script, "kiwi" lands in order at the caret; Ctrl+Shift+S
+// then opens Save As beside the opened script, and for a new one in the Documents folder, never
+// in the folder the application was started from.
+TEST_F(WindowsEndToEnd, TypedAtOnceThenSavedAsBesideTheScript) {
+    const fs::path documents = work / "home" / "Documents";
+    fs::create_directories(documents);
+    environment.insert("HOME", QString::fromStdString((work / "home").string()));
+    const struct {
+        bool opened;
+        fs::path copy;
+        QString text;
+    } cases[] = {{false, documents / "copy.cwr", QStringLiteral("kiwi")},
+                 {true, work / "copy.cwr", QStringLiteral("kiwiGood evening.")}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.opened ? "opened" : "new");
+        const Window editor = c.opened ? startOnScript("beside.cwr") : launch({}, "Untitled");
+        ASSERT_NE(editor, 0u);
+        ASSERT_TRUE(xdotool({"type", "kiwi"}));
+        ASSERT_TRUE(xdotool({"key", "ctrl+shift+s"}));
+        const std::optional<Window> dialog = waitForWindow("Save As");
+        ASSERT_TRUE(dialog) << "Ctrl+Shift+S opened no Save dialog";
+        ASSERT_TRUE(activate(*dialog));
+        ASSERT_TRUE(xdotool({"key", "ctrl+a"}));
+        ASSERT_TRUE(xdotool({"type", "copy"}));
+        ASSERT_TRUE(xdotool({"key", "Return"}));
+        EXPECT_TRUE(waitFor(*app,
+                            [&] {
+                                try {
+                                    return fs::exists(c.copy) &&
+                                           cw::ScriptDocumentFile::open(c.copy).text.string().startsWith(
+                                               c.text);
+                                } catch (const std::exception&) {
+                                    return false;
+                                }
+                            }))
+            << "not saved as " << c.copy << " with the typing in order";
+        EXPECT_FALSE(fs::exists(work / "started-here" / "copy.cwr"));
+        ASSERT_TRUE(activate(editor));
+        ASSERT_TRUE(xdotool({"key", "ctrl+q"}));
+        ASSERT_TRUE(app->waitForFinished(60000));
+    }
 }
 
 // The lowest descriptor number the process has free: with its limit set there, it has none left.

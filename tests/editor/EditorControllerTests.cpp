@@ -131,6 +131,22 @@ public: // table-driven steps reach in
     std::shared_ptr<TextCounter> counter = std::make_shared<TextCounter>();
 };
 
+// Keys typed while the editor settles land in order at the caret, with the transport at the
+// start or further on.
+TEST_F(EditorControllerTest, TypingWhileTheEditorSettlesStaysInOrder) {
+    for (const double progress : {0.0, 0.5}) {
+        SCOPED_TRACE(progress);
+        controller = makeController(view);
+        project->setText(AttributedString(QStringLiteral("one\ntwo\nthree\nfour\n")));
+        project->setProgress(progress, /*animated=*/false, /*immediate=*/true);
+        controller->load();
+        QTest::keyClicks(&view, "ki");
+        settleTimer->advance(EditorController::settleDelay);
+        QTest::keyClicks(&view, "wi");
+        EXPECT_EQ(viewText(), QStringLiteral("kiwione\ntwo\nthree\nfour\n"));
+    }
+}
+
 TEST_F(EditorControllerTest, EditsReachTheProjectOncePausedAndBeforeSaving) {
     load(AttributedString(QStringLiteral("go")));
     EXPECT_FALSE(controller->hasPendingEdit()) << "a load is no edit";
@@ -446,10 +462,13 @@ TEST_F(EditorViewsTest, ScriptPropertiesShapeTheViews) {
     views.text->setFont(QFont(QStringLiteral("DejaVu Serif"), 7));
     EXPECT_EQ(pointSizes(*views.text), std::set<double>{own->lineHeight()});
 
-    // The settling step: everything again, the insertion point at the start.
-    views.text->moveCursor(QTextCursor::End);
-    settleTimer->advance(EditorController::settleDelay);
+    // The settling step: everything again; the insertion point, at the start since the load, stays
+    // where the user has moved it.
     EXPECT_EQ(views.text->textCursor().position(), 0);
+    views.text->moveCursor(QTextCursor::End);
+    const int end = views.text->textCursor().position();
+    settleTimer->advance(EditorController::settleDelay);
+    EXPECT_EQ(views.text->textCursor().position(), end);
 }
 
 // Flipped both ways, the editor shows the picture the prompter shows: the column placed at the

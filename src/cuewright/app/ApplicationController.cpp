@@ -1,6 +1,7 @@
 #include "cuewright/app/ApplicationController.h"
 
 #include "base/Log.h"
+#include "cuewright/app/LargeFileOpening.h"
 #include "cuewright/app/MainMenu.h"
 #include "cuewright/app/RecentDocuments.h"
 #include "cuewright/app/StartWindow.h"
@@ -338,11 +339,10 @@ void ApplicationController::applicationDidFinishLaunching() {
         servers_->startNetworking();
         servers_->startBluetooth();
     }
-    if (workspace_->projects().empty() && storedStartupMode(*defaults_) == StartupMode::createNewDocument) {
+    if (hasNoScript() && storedStartupMode(*defaults_) == StartupMode::createNewDocument) {
         newDocument();
     }
-    if (workspace_->projects().empty() &&
-        storedStartupMode(*defaults_) == StartupMode::openMostRecentDocument) {
+    if (hasNoScript() && storedStartupMode(*defaults_) == StartupMode::openMostRecentDocument) {
         openMostRecentDocument(/*newDocumentWhenNone=*/true);
     }
     updater_->checkForUpdatesInBackground();
@@ -400,6 +400,9 @@ void ApplicationController::applicationWillTerminate() {
         return;
     }
     terminating_ = true;
+    for (const auto& opening : openings_) {
+        opening->cancel();
+    }
     keyMonitor_->uninstall();
     gameControllers_.reset();
     center_->removeObserver(this);
@@ -508,9 +511,50 @@ void ApplicationController::openDocument(const std::string& path) {
             return;
         }
     }
+    if (LargeFileOpening::opensOffMainThread(canonical)) {
+        openOffMainThread(canonical);
+        return;
+    }
     std::shared_ptr<Project> project = workspace_->openProject(canonical);
     makeEditorWindow(project);
     recent_->note(canonical);
+}
+
+void ApplicationController::openOffMainThread(const std::string& path) {
+    std::erase_if(openings_, [](const auto& opening) { return opening->isDone(); });
+    std::weak_ptr<ApplicationController> weak = weak_from_this();
+    auto finished = [weak, path](std::optional<platform::AttributedString> text) {
+        const auto self = weak.lock();
+        if (!self || self->terminating_) {
+            return;
+        }
+        try {
+            // Unreadable (or not UTF-8): the usual way reads it again and says why.
+            std::shared_ptr<Project> project =
+                text ? self->workspace_->openImportedText(*text) : self->workspace_->openProject(path);
+            self->makeEditorWindow(project);
+            self->recent_->note(path);
+        } catch (const std::exception& error) {
+            self->presentDocumentError(error);
+        }
+    };
+    openings_.push_back(std::make_shared<LargeFileOpening>(
+        QFile::decodeName(QByteArray::fromStdString(path)),
+        ScriptImport::DefaultStyle::fromUserDefaults(*defaults_), std::move(finished)));
+}
+
+std::vector<LargeFileOpening*> ApplicationController::largeFileOpenings() const {
+    std::vector<LargeFileOpening*> pending;
+    for (const auto& opening : openings_) {
+        if (!opening->isDone()) {
+            pending.push_back(opening.get());
+        }
+    }
+    return pending;
+}
+
+bool ApplicationController::hasNoScript() const {
+    return workspace_->projects().empty() && largeFileOpenings().empty();
 }
 
 void ApplicationController::openMostRecentDocument(bool newDocumentWhenNone) {

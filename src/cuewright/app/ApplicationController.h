@@ -35,6 +35,7 @@ class WindowController;
 namespace cw {
 
 class HelpActions;
+class LargeFileOpening;
 class MainMenu;
 class RecentDocuments;
 class ScriptRecovery;
@@ -167,6 +168,9 @@ public:
     void openDocument(const std::string& path);
     void openMostRecentDocument(bool newDocumentWhenNone);
     void newDocument();
+    // Large or slowly read files being read off the main thread (see LargeFileOpening), oldest
+    // first.
+    std::vector<LargeFileOpening*> largeFileOpenings() const;
     // The open panel; nothing when cancelled.
     void openDocumentPanel();
     // The application's support folder ($XDG_DATA_HOME/Cuewright), made when missing; logs and
@@ -236,6 +240,10 @@ private:
     bool hasVisibleWindows() const;
     void installMenus(ShellWindow& window, bool withBar);
     void restoreRecoveredScripts();
+    // Reads the file off the main thread, then opens its text as openDocument() would.
+    void openOffMainThread(const std::string& path);
+    // No script open and none on its way.
+    bool hasNoScript() const;
     // Why unsaved edits are not being kept; empty when they are.
     void setRecoveryProblem(const std::string& problem);
 
@@ -259,6 +267,7 @@ private:
     std::vector<std::shared_ptr<PrompterWindow>> bound_;
     std::vector<std::shared_ptr<void>> closed_; // closed windows waiting for releaseLater's turn
     std::vector<QPointer<QObject>> remoteWindows_;
+    std::vector<std::shared_ptr<LargeFileOpening>> openings_;
     bool launched_ = false;
     bool terminating_ = false;
 };

@@ -1,6 +1,7 @@
 #include "cuewright/app/MainMenu.h"
 
 #include "platform/ui/ActionRoute.h"
+#include "platform/ui/StandardShortcut.h"
 
 #include <QAction>
 #include <QApplication>
@@ -35,23 +36,23 @@ struct Menu {
 const Menu& menuTable(int index) {
     static const Menu table[] = {
         {QT_TR_NOOP("&Cuewright"),
-         {{QT_TR_NOOP("New Script"), "newDocument:", QKeySequence::New},
-          {QT_TR_NOOP("Open…"), "openDocument:", QKeySequence::Open},
+         {{QT_TR_NOOP("New Script"), "newDocument:", platform::standardShortcut(QKeySequence::New)},
+          {QT_TR_NOOP("Open…"), "openDocument:", platform::standardShortcut(QKeySequence::Open)},
           {QT_TR_NOOP("Open Recent"), "openRecent"},
           {nullptr, {}},
           {QT_TR_NOOP("Settings…"), "showSettingsPanel:", QKeySequence(Qt::CTRL | Qt::Key_Comma)},
           {QT_TR_NOOP("Remote Control…"), "showRemoteControlWindow:"},
           {QT_TR_NOOP("Check for Updates…"), "checkUpdates:"},
           {nullptr, {}},
-          {QT_TR_NOOP("Quit Cuewright"), "terminate:", QKeySequence::Quit}}},
+          {QT_TR_NOOP("Quit Cuewright"), "terminate:", platform::standardShortcut(QKeySequence::Quit)}}},
         {QT_TR_NOOP("&Edit"),
-         {{QT_TR_NOOP("Undo"), "undo:", QKeySequence::Undo},
-          {QT_TR_NOOP("Redo"), "redo:", QKeySequence::Redo},
+         {{QT_TR_NOOP("Undo"), "undo:", platform::standardShortcut(QKeySequence::Undo)},
+          {QT_TR_NOOP("Redo"), "redo:", platform::standardShortcut(QKeySequence::Redo)},
           {nullptr, {}},
-          {QT_TR_NOOP("Cut"), "cut:", QKeySequence::Cut},
-          {QT_TR_NOOP("Copy"), "copy:", QKeySequence::Copy},
-          {QT_TR_NOOP("Paste"), "paste:", QKeySequence::Paste},
-          {QT_TR_NOOP("Select All"), "selectAll:", QKeySequence::SelectAll}}},
+          {QT_TR_NOOP("Cut"), "cut:", platform::standardShortcut(QKeySequence::Cut)},
+          {QT_TR_NOOP("Copy"), "copy:", platform::standardShortcut(QKeySequence::Copy)},
+          {QT_TR_NOOP("Paste"), "paste:", platform::standardShortcut(QKeySequence::Paste)},
+          {QT_TR_NOOP("Select All"), "selectAll:", platform::standardShortcut(QKeySequence::SelectAll)}}},
         {QT_TR_NOOP("&Options"),
          {{QT_TR_NOOP("Scroll Editor with Prompter"), "toggleEditorPrompterScrollSync:", {}, true},
           {QT_TR_NOOP("Follow Prompter in Editor While Playing"), "toggleEditorAutoScroll:", {}, true},
@@ -65,7 +66,8 @@ const Menu& menuTable(int index) {
            "jumpToPrevBookmark:", QKeySequence(Qt::CTRL | Qt::Key_BracketLeft)},
           {nullptr, {}}}},
         {QT_TR_NOOP("&Help"),
-         {{QT_TR_NOOP("Cuewright Help"), "helpShowManual:", QKeySequence::HelpContents},
+         {{QT_TR_NOOP("Cuewright Help"),
+           "helpShowManual:", platform::standardShortcut(QKeySequence::HelpContents)},
           {QT_TR_NOOP("Keyboard Shortcuts"), "helpShowKeyboardShortcutsWindow:"},
           {QT_TR_NOOP("Gamepad Layout"), "helpShowGamepadLayoutWindow:"},
           {QT_TR_NOOP("Companion App"), "showDownloadiOSAppWindow:"},

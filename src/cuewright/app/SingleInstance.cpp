@@ -1,16 +1,23 @@
 #include "cuewright/app/SingleInstance.h"
 
 #include "base/Log.h"
+#include "dispatch/Queue.h"
+#include "dispatch/Source.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
-#include <QLocalServer>
 #include <QLocalSocket>
-#include <QTimer>
+#include <QMetaObject>
+
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <optional>
 
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace cw {
@@ -19,6 +26,38 @@ namespace {
 
 // What the running instance writes back once it has the whole list.
 constexpr char acknowledgement[] = "ok\n";
+
+// The list on the wire: the sender's working folder, then each path, every field ended by a NUL
+// (no path holds one), and an empty field after the last path. Bytes as the file system has them.
+QByteArray encodeList(const QStringList& paths) {
+    QByteArray message = QFile::encodeName(QDir::currentPath()) + '\0';
+    for (const QString& path : paths) {
+        message += QFile::encodeName(path) + '\0';
+    }
+    return message + '\0';
+}
+
+// The absolute paths of a whole list; nullopt while it is not complete.
+std::optional<QStringList> decodeList(const QByteArray& received) {
+    const qsizetype folderEnd = received.indexOf('\0');
+    if (folderEnd < 0) {
+        return std::nullopt;
+    }
+    const QDir senderFolder(QFile::decodeName(received.left(folderEnd)));
+    QStringList paths;
+    for (qsizetype start = folderEnd + 1;;) {
+        const qsizetype end = received.indexOf('\0', start);
+        if (end < 0) {
+            return std::nullopt;
+        }
+        if (end == start) {
+            return paths;
+        }
+        const QString path = QFile::decodeName(received.mid(start, end - start));
+        paths << QDir::cleanPath(senderFolder.absoluteFilePath(path));
+        start = end + 1;
+    }
+}
 
 void log(const QString& line) {
     base::log(line.toStdString());
@@ -61,8 +100,6 @@ SingleInstance::SingleInstance(const QString& name, QObject* parent)
     : QObject(parent)
     , path_(socketPath(name)) {}
 
-SingleInstance::~SingleInstance() = default;
-
 QString SingleInstance::defaultName() {
     QString user = qEnvironmentVariable("USER");
     if (user.isEmpty()) {
@@ -91,12 +128,7 @@ bool SingleInstance::handOff(const QStringList& paths, int timeoutMs) const {
         log(QStringLiteral("%1 is held by another user: not handing anything over").arg(path_));
         return false;
     }
-    QByteArray message;
-    for (const QString& path : paths) {
-        message += path.toUtf8() + '\n';
-    }
-    message += '\n'; // the end of the list
-    socket.write(message);
+    socket.write(encodeList(paths));
     // A running instance that hangs still has the connection accepted by the system: only its
     // answer shows that it took the list.
     const QDeadlineTimer deadline(timeoutMs);
@@ -111,57 +143,156 @@ bool SingleInstance::handOff(const QStringList& paths, int timeoutMs) const {
     return socket.readLine() == acknowledgement;
 }
 
+// The listening socket and the connections being read, all on `queue`.
+struct SingleInstance::Listener {
+    struct Connection {
+        std::shared_ptr<dispatch::ReadSource> source;
+        QByteArray received;
+    };
+    // More than any list of paths a start is given: the rest is not read.
+    static constexpr qsizetype maxListBytes = qsizetype{4} << 20;
+
+    dispatch::QueuePtr queue = dispatch::Queue::makeSerial("cuewright.single-instance");
+    int fd = -1;
+    QString path;
+    std::shared_ptr<dispatch::ReadSource> accepting;
+    std::map<int, Connection> connections;
+    std::function<void(QStringList)> deliver;
+
+    void acceptConnections();
+    void read(int connection);
+    void drop(int connection);
+};
+
+void SingleInstance::Listener::acceptConnections() {
+    for (;;) {
+        const int connection = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (connection < 0) {
+            return; // none left (or a failure the next connection may not have)
+        }
+        if (!peerIsThisUser(connection)) {
+            log(QStringLiteral("refused a hand-over from another user on %1").arg(path));
+            ::close(connection);
+            continue;
+        }
+        auto source = dispatch::ReadSource::make(connection, queue);
+        source->setEventHandler([this, connection] { read(connection); });
+        connections[connection].source = source;
+        source->resume();
+    }
+}
+
+void SingleInstance::Listener::read(int connection) {
+    Connection& state = connections[connection];
+    char buffer[16384];
+    for (;;) {
+        const ssize_t got = ::read(connection, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            break;
+        }
+        if (got <= 0 || state.received.size() + got > maxListBytes) {
+            drop(connection); // gone, or sending without end, before the list was whole
+            return;
+        }
+        state.received.append(buffer, got);
+    }
+    const std::optional<QStringList> paths = decodeList(state.received);
+    if (!paths) {
+        return; // the list is not complete yet
+    }
+    // The answer goes out now, before any file is opened: a sender without one starts on its own.
+    (void)::send(connection, acknowledgement, sizeof acknowledgement - 1, MSG_NOSIGNAL);
+    drop(connection);
+    deliver(*paths);
+}
+
+void SingleInstance::Listener::drop(int connection) {
+    const auto found = connections.find(connection);
+    if (found == connections.end()) {
+        return;
+    }
+    found->second.source->cancel();
+    ::close(connection);
+    connections.erase(found);
+}
+
 bool SingleInstance::listen(Handler handler) {
     handler_ = std::move(handler);
     if (path_.isEmpty()) {
         log(QStringLiteral("running as a lone instance: later starts will not find this one"));
         return false;
     }
-    server_ = new QLocalServer(this);
-    server_->setSocketOptions(QLocalServer::UserAccessOption);
-    if (!server_->listen(path_)) {
-        // Nobody answered on it (handOff failed first): a crashed or hung instance's socket.
-        QLocalServer::removeServer(path_);
-        if (!server_->listen(path_)) {
-            log(QStringLiteral("cannot listen on %1 (%2): running as a lone instance")
-                    .arg(path_, server_->errorString()));
-            return false;
-        }
+    const QByteArray encoded = QFile::encodeName(path_);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (encoded.size() >= static_cast<qsizetype>(sizeof address.sun_path)) {
+        log(QStringLiteral("%1 is too long for a local socket: running as a lone instance").arg(path_));
+        return false;
     }
-    connect(server_, &QLocalServer::newConnection, this, &SingleInstance::readConnection);
-    return true;
-}
-
-void SingleInstance::readConnection() {
-    while (QLocalSocket* socket = server_->nextPendingConnection()) {
-        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        if (!peerIsThisUser(socket->socketDescriptor())) {
-            log(QStringLiteral("refused a hand-over from another user on %1").arg(path_));
-            socket->abort();
-            socket->deleteLater();
-            continue;
+    std::memcpy(address.sun_path, encoded.constData(), static_cast<std::size_t>(encoded.size()));
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    const auto bindTo = [&] {
+        return ::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    };
+    bool bound = listener >= 0 && bindTo();
+    struct stat status {};
+    if (!bound && listener >= 0 && errno == EADDRINUSE && ::lstat(encoded.constData(), &status) == 0 &&
+        S_ISSOCK(status.st_mode)) {
+        // Nobody answered on it (handOff failed first): a crashed or hung instance's socket.
+        ::unlink(encoded.constData());
+        bound = bindTo();
+    }
+    if (!bound || ::chmod(encoded.constData(), 0600) != 0 || ::listen(listener, SOMAXCONN) != 0 ||
+        ::lstat(encoded.constData(), &status) != 0) {
+        log(QStringLiteral("cannot listen on %1 (%2): running as a lone instance")
+                .arg(path_, QString::fromLocal8Bit(std::strerror(errno))));
+        if (listener >= 0) {
+            ::close(listener);
         }
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-            const QByteArray received = socket->peek(socket->bytesAvailable());
-            if (received != "\n" && !received.endsWith("\n\n")) {
-                return; // the list is not complete yet
-            }
-            QStringList paths;
-            for (const QByteArray& line : socket->readAll().split('\n')) {
-                if (!line.isEmpty()) {
-                    paths << QString::fromUtf8(line);
-                }
-            }
-            socket->write(acknowledgement);
-            socket->disconnectFromServer(); // once the answer is written
-            // Handled once this socket's own handling is over: opening may ask in a nested loop
-            // (an error alert), where the socket, disconnected, is deleted under its handler.
-            QTimer::singleShot(0, this, [this, paths] {
+        return false;
+    }
+    device_ = status.st_dev;
+    inode_ = status.st_ino;
+    listener_ = std::make_shared<Listener>();
+    listener_->fd = listener;
+    listener_->path = path_;
+    // Queued to the main thread as its own event: opening may ask in a nested loop (an error
+    // alert). The destructor stops the queue before this object goes.
+    listener_->deliver = [this](const QStringList& paths) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, paths] {
                 if (handler_) {
                     handler_(paths);
                 }
-            });
-        });
+            },
+            Qt::QueuedConnection);
+    };
+    listener_->accepting = dispatch::ReadSource::make(listener, listener_->queue);
+    listener_->accepting->setEventHandler([listener = listener_.get()] { listener->acceptConnections(); });
+    listener_->accepting->resume();
+    return true;
+}
+
+SingleInstance::~SingleInstance() {
+    if (!listener_) {
+        return;
+    }
+    listener_->accepting->cancel(); // waits for an accept under way
+    listener_->queue->sync([listener = listener_.get()] {
+        while (!listener->connections.empty()) {
+            listener->drop(listener->connections.begin()->first);
+        }
+    });
+    ::close(listener_->fd);
+    // A later start that found this one silent may have put its own socket here since.
+    const QByteArray encoded = QFile::encodeName(path_);
+    struct stat status {};
+    if (::lstat(encoded.constData(), &status) == 0 && status.st_dev == device_ && status.st_ino == inode_) {
+        ::unlink(encoded.constData());
     }
 }
 

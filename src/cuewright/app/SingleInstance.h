@@ -6,16 +6,23 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 
-class QLocalServer;
+#include <sys/types.h>
 
 namespace cw {
 
 // The first instance listens on a local socket in a folder only the user can reach; a later
-// one connects, checks that the listener runs as the same user, writes its paths (one per line,
-// UTF-8; none asks the running one to come forward) and waits for the running one to say it took
-// them. A socket left behind by a crashed instance, or held by one that does not answer, is
-// replaced. Failures are logged; the start then goes on as a lone instance. Main thread only.
+// one connects, checks that the listener runs as the same user, writes its working folder and
+// its paths (each whole, as the file system spells it, ended by a NUL; none asks the running one
+// to come forward) and waits for the running one to say it took them. The running one listens
+// and answers on a dispatch queue of its own, as soon as it has the list, and only then hands the
+// paths to the main thread: a main thread busy for a while (laying out a large text) neither
+// keeps a later start waiting nor lets it start on its own. Relative paths are taken from the
+// sender's working folder. A socket left behind by a crashed instance,
+// or held by one that does not answer, is replaced; an instance removes only the socket it made
+// itself, never one that replaced it. Failures are logged; the start then goes on as a lone
+// instance. Made, used and destroyed on the main thread; the handler runs there.
 class SingleInstance final : public QObject {
     Q_OBJECT
 
@@ -48,10 +55,13 @@ public:
     bool listen(Handler handler);
 
 private:
-    void readConnection();
+    struct Listener;
 
     QString path_;
-    QLocalServer* server_ = nullptr;
+    std::shared_ptr<Listener> listener_; // while listening
+    // The socket file this instance made: only that one is removed at the end.
+    dev_t device_ = 0;
+    ino_t inode_ = 0;
     Handler handler_;
 };
 

@@ -14,10 +14,12 @@
 #include "platform/ui/FileDialogs.h"
 
 #include <QAbstractTextDocumentLayout>
+#include <QDir>
 #include <QFileInfo>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QPrinterInfo>
+#include <QStandardPaths>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -41,6 +43,15 @@ std::vector<platform::FileType> panelFileTypes() {
             {QObject::tr("Plain Text"), {QStringLiteral("txt")}},
             {QObject::tr("Rich Text (RTF)"), {QStringLiteral("rtf")}},
             {QObject::tr("Word Document (DOCX)"), {QStringLiteral("docx")}}};
+}
+
+// Where a save panel starts: beside the script, else in the user's documents (or home) folder,
+// never in whatever folder the process was started from.
+QString startFolder(const std::optional<std::string>& path) {
+    if (path)
+        return QFileInfo(QString::fromStdString(*path)).absolutePath();
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    return !documents.isEmpty() && QFileInfo(documents).isDir() ? documents : QDir::homePath();
 }
 
 } // namespace
@@ -82,6 +93,7 @@ DocumentCommands::Outcome DocumentCommands::saveAs() {
     popupIndex_ = rememberedIndex();
     const int before = popupIndex_;
     platform::SavePanel panel;
+    panel.directory = startFolder(project_->representedPath());
     if (const auto path = project_->representedPath())
         panel.nameFieldValue = QFileInfo(platform::displayPath(*path)).fileName();
     panel.fileTypes = panelFileTypes();
@@ -200,6 +212,7 @@ DocumentCommands::Outcome DocumentCommands::print() {
         platform::SavePanel panel;
         panel.title = QObject::tr("Print to PDF");
         const auto path = project_->representedPath();
+        panel.directory = startFolder(path);
         panel.nameFieldValue =
             (path ? QFileInfo(platform::displayPath(*path)).completeBaseName() : QObject::tr("Untitled")) +
             QStringLiteral(".pdf");

@@ -178,6 +178,11 @@ void EditorController::load() {
     timers_.autosaveDeadline->stop();
     projectEditorDidChange(*project_);
     setInset();
+    // The caret to the start first: placing it scrolls it into view, which the transport position
+    // then overrides.
+    QTextCursor start = textView_->textCursor();
+    start.setPosition(0);
+    textView_->setTextCursor(start);
     scrollToTransportPosition(/*animated=*/false);
     timers_.settle->start(settleDelay, [weak = weak_from_this()] {
         if (auto self = weak.lock()) {
@@ -191,17 +196,15 @@ void EditorController::settle() {
     if (!loaded_) {
         return;
     }
+    // Keys typed since the load have moved the caret: it stays there, so typing goes on in order.
+    const QTextCursor caret = textView_->textCursor();
     applyTypingAttributes();
     loadDocumentText(Load::ifChanged);
     applyScriptProperties(Load::force);
     applyTypingAttributes();
     cachedProperties_ = EditorAppearance::invalidated(cachedProperties_);
     setInset();
-    // The caret to the start first: placing it scrolls it into view, which the transport position
-    // then overrides.
-    QTextCursor start = textView_->textCursor();
-    start.setPosition(0);
-    textView_->setTextCursor(start);
+    textView_->setTextCursor(caret);
     scrollToTransportPosition(/*animated=*/false);
 }
 

@@ -15,6 +15,7 @@
 #include "platform/defaults/Defaults.h"
 #include "platform/defaults/NotificationCenter.h"
 #include "platform/ui/Appearance.h"
+#include "platform/ui/StandardShortcut.h"
 #include "platform/ui/WindowFrame.h"
 
 #include <QAction>
@@ -322,13 +323,13 @@ void EditorWindowController::makeMenus(QMainWindow& window) {
     };
     const Menu menus[] = {
         {QT_TR_NOOP("&File"),
-         {{QT_TR_NOOP("Save"), "saveDocument:", QKeySequence::Save},
-          {QT_TR_NOOP("Save As…"), "saveDocumentAs:", QKeySequence::SaveAs},
+         {{QT_TR_NOOP("Save"), "saveDocument:", platform::standardShortcut(QKeySequence::Save)},
+          {QT_TR_NOOP("Save As…"), "saveDocumentAs:", platform::standardShortcut(QKeySequence::SaveAs)},
           {QT_TR_NOOP("Export…"), "saveDocumentAs:", QKeySequence(Qt::CTRL | Qt::Key_E)},
           {nullptr, {}, {}},
-          {QT_TR_NOOP("Print…"), "printBoy:", QKeySequence::Print},
+          {QT_TR_NOOP("Print…"), "printBoy:", platform::standardShortcut(QKeySequence::Print)},
           {nullptr, {}, {}},
-          {QT_TR_NOOP("Close"), "performClose:", QKeySequence::Close}}},
+          {QT_TR_NOOP("Close"), "performClose:", platform::standardShortcut(QKeySequence::Close)}}},
         {QT_TR_NOOP("&View"),
          {{QT_TR_NOOP("Script"), "switchEditorMode:", QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_1), 1, true},
           {QT_TR_NOOP("Overlay"), "switchEditorMode:", QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_2), 2, true},
@@ -340,7 +341,8 @@ void EditorWindowController::makeMenus(QMainWindow& window) {
           {QT_TR_NOOP("Lock Editor"), "toggleEditorLock:", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_L), 0,
            true},
           {nullptr, {}, {}},
-          {QT_TR_NOOP("Enter Full Screen"), "toggleFullScreen:", QKeySequence::FullScreen}}},
+          {QT_TR_NOOP("Enter Full Screen"),
+           "toggleFullScreen:", platform::standardShortcut(QKeySequence::FullScreen)}}},
         {QT_TR_NOOP("&Prompter"),
          {{QT_TR_NOOP("Start Prompting"), "startPrompting:", QKeySequence(Qt::CTRL | Qt::Key_Return)},
           {nullptr, {}, {}},

@@ -192,6 +192,9 @@ public:
     // Throws ProjectError::generalLoadError "can't open <file URL>" before anything of the
     // project has changed.
     void importPDF(const std::string& path);
+    // A text read and restyled elsewhere (ScriptImport::readPlainTextFile, off the main thread):
+    // the project becomes it as the imports above make theirs.
+    void importStyledText(const platform::AttributedString& text);
 
     // --- Displays -------------------------------------------------------------------------
     void notifyScreenDescriptionChanged(const ScreenDescription& screen);

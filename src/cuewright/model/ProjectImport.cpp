@@ -122,4 +122,10 @@ void Project::importPDF(const std::string& path) {
     finishImport(ScriptImport::styledText(source, ScriptImport::DefaultStyle::fromUserDefaults(*defaults_)));
 }
 
+void Project::importStyledText(const platform::AttributedString& text) {
+    CW_DCHECK_MAIN_THREAD();
+    resetForImport();
+    finishImport(text);
+}
+
 } // namespace cw

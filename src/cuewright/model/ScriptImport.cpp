@@ -2,7 +2,13 @@
 
 #include "cuewright/model/TextUtils.h"
 #include "cuewright/model/UserDefaults.h"
+#include "platform/codecs/CodecError.h"
+#include "platform/codecs/OfficeDocuments.h"
+#include "platform/text/PlainText.h"
+#include "platform/text/RichTextFile.h"
 #include "platform/text/TextAttributes.h"
+
+#include <QFile>
 
 namespace cw::ScriptImport {
 
@@ -51,6 +57,68 @@ platform::AttributedString styledText(const platform::AttributedString& original
         result.append(characters.mid(run.range.location, run.range.length), attributes);
     }
     return result;
+}
+
+std::optional<platform::AttributedString> readPlainTextFile(const QString& path, const DefaultStyle& style,
+                                                            ReadProgress& progress) {
+    // A piece small enough that a cancel is felt at once, large enough to cost nothing.
+    constexpr qint64 pieceSize = qint64{1} << 20;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() > platform::kMaxPlainTextFileSize) {
+        return std::nullopt;
+    }
+    QByteArray bytes;
+    bytes.reserve(file.size());
+    while (!file.atEnd()) {
+        if (progress.cancelled.load()) {
+            return std::nullopt;
+        }
+        const QByteArray piece = file.read(pieceSize);
+        if (piece.isEmpty() || bytes.size() + piece.size() > platform::kMaxPlainTextFileSize) {
+            return std::nullopt; // a read error, or a file that grew past the limit
+        }
+        bytes += piece;
+        progress.bytesRead.store(bytes.size());
+    }
+    std::optional<QString> text = platform::decodeUtf8Strict(bytes);
+    bytes = {};
+    if (!text || progress.cancelled.load()) {
+        return std::nullopt;
+    }
+    return plainText(*text, style);
+}
+
+std::optional<platform::AttributedString> readFile(const QString& path, const std::string& extension,
+                                                   const DefaultStyle& style, ReadProgress& progress) {
+    if (extension == "txt" || extension == "text") {
+        return readPlainTextFile(path, style, progress);
+    }
+    std::optional<platform::AttributedString> source;
+    try {
+        if (extension == "rtf" || extension == "rtfd") {
+            source = platform::readRichTextFile(path);
+        } else if (extension == "docx") {
+            source = platform::readDocxFile(path);
+        } else if (extension == "doc") {
+            source = platform::readDocFile(path);
+        } else if (extension == "pdf") {
+            source = platform::readPdfFile(path);
+        } else {
+            return std::nullopt;
+        }
+    } catch (const platform::CodecError&) {
+        // Not read twice: a reader that ran to its deadline would run to it again.
+        if (extension == "pdf") {
+            return std::nullopt; // an error of its own, which the usual way throws
+        }
+    }
+    if (!source) {
+        source = platform::AttributedString(unreadableFileText(QFile::encodeName(path).toStdString()));
+    }
+    if (progress.cancelled.load()) {
+        return std::nullopt;
+    }
+    return styledText(*source, style);
 }
 
 QString unreadableFileText(const std::string& path) {

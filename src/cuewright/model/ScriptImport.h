@@ -8,6 +8,8 @@
 
 #include <QString>
 
+#include <atomic>
+#include <optional>
 #include <string>
 
 namespace platform {
@@ -38,6 +40,28 @@ platform::AttributedString plainText(const QString& text, const DefaultStyle& st
 //  - bold and italic: a run with a font gets the default font with those traits added.
 // Font families and sizes, paragraph formats, backgrounds, links and bookmarks are dropped.
 platform::AttributedString styledText(const platform::AttributedString& source, const DefaultStyle& style);
+
+// How far a read has come, and whether it should stop: written by the reading thread, read and
+// cancelled from any other.
+struct ReadProgress {
+    std::atomic<qint64> bytesRead{0};
+    std::atomic<bool> cancelled{false};
+};
+
+// A plain-text file read in pieces, decoded strictly and made plainText(): what opening it makes,
+// on any thread, stopping soon after `progress` is cancelled. Nullopt when it was cancelled or
+// could not be read or decoded (opening it the usual way then says why).
+std::optional<platform::AttributedString> readPlainTextFile(const QString& path, const DefaultStyle& style,
+                                                            ReadProgress& progress);
+
+// The file read and restyled as opening it makes it, chosen by its lower-cased extension
+// ("txt", "text", "rtf", "rtfd", "docx", "doc", "pdf"), on any thread; only plain text tells its
+// progress, and only plain text stops early when cancelled. A rich-text, DOCX or DOC file that
+// cannot be read becomes unreadableFileText(), as it does when opened. Nullopt when it was
+// cancelled, a plain text or PDF could not be read (opening it the usual way then says why) or
+// the extension is another.
+std::optional<platform::AttributedString> readFile(const QString& path, const std::string& extension,
+                                                   const DefaultStyle& style, ReadProgress& progress);
 
 // The one line a rich-text, DOCX or DOC file that cannot be read turns into.
 QString unreadableFileText(const std::string& path);

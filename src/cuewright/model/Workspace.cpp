@@ -83,6 +83,15 @@ std::shared_ptr<Project> Workspace::openProject(const std::string& path) {
     return project;
 }
 
+std::shared_ptr<Project> Workspace::openImportedText(const platform::AttributedString& text) {
+    CW_DCHECK_MAIN_THREAD();
+    auto project = makeProject();
+    project->importStyledText(text);
+    project->editor().screenManager->refreshAvailableScreens();
+    projects_.push_back(project);
+    return project;
+}
+
 void Workspace::closeProject(std::shared_ptr<Project> project) {
     CW_DCHECK_MAIN_THREAD();
     const auto found = std::find(projects_.begin(), projects_.end(), project);

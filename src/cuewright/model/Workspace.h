@@ -10,6 +10,7 @@
 
 namespace platform {
 class Defaults;
+class AttributedString;
 class ScreenProvider;
 } // namespace platform
 
@@ -69,6 +70,9 @@ public:
     // throws ProjectError::fileTypeNotSupported with the path; a reader's error is passed on
     // unchanged. On a throw projects() is unchanged.
     std::shared_ptr<Project> openProject(const std::string& path);
+    // A new project of a text already read and restyled as an import makes it (a large file read
+    // off the main thread), its display list refreshed, appended to projects().
+    std::shared_ptr<Project> openImportedText(const platform::AttributedString& text);
 
     // Pauses the project, removes it and clears the active project when it was that one. A
     // project that is not in the list is left alone (not even paused).

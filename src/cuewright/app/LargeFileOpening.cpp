@@ -1,0 +1,212 @@
+#include "cuewright/app/LargeFileOpening.h"
+
+#include "base/Log.h"
+#include "cuewright/model/Workspace.h"
+#include "dispatch/MainThreadChecker.h"
+#include "dispatch/Queue.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QFileInfo>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QShortcut>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QWidget>
+
+#include <utility>
+
+#include <sys/stat.h>
+
+namespace cw {
+
+// What the reading task and the main thread share; the task holds it, not the opening, so an
+// opening closed meanwhile leaves the task nothing to touch.
+struct LargeFileOpening::Shared {
+    ScriptImport::ReadProgress progress;
+};
+
+static bool isPlainText(const std::string& extension) {
+    return extension == "txt" || extension == "text";
+}
+
+bool LargeFileOpening::opensOffMainThread(const std::string& path) {
+    struct stat status {};
+    // Pipes and devices are refused unread on the usual way; an RTFD folder is read there too.
+    if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
+        return false;
+    }
+    const std::string extension = Workspace::fileExtension(path);
+    if (extension == "doc" || extension == "pdf") {
+        return true; // their readers take seconds whatever the size
+    }
+    return (isPlainText(extension) || extension == "rtf" || extension == "docx") &&
+           status.st_size >= largeFileBytes;
+}
+
+LargeFileOpening::LargeFileOpening(const QString& path, ScriptImport::DefaultStyle style, Finished finished,
+                                   QObject* parent)
+    : QObject(parent)
+    , path_(path)
+    , size_(QFileInfo(path).size())
+    , measured_(isPlainText(Workspace::fileExtension(path.toStdString())))
+    , finished_(std::move(finished))
+    , shared_(std::make_shared<Shared>())
+    , showTimer_(new QTimer(this))
+    , updateTimer_(new QTimer(this)) {
+    CW_DCHECK_MAIN_THREAD();
+    showTimer_->setSingleShot(true);
+    connect(showTimer_, &QTimer::timeout, this, &LargeFileOpening::showProgress);
+    showTimer_->start(progressDelayMs);
+    connect(updateTimer_, &QTimer::timeout, this, &LargeFileOpening::updateProgress);
+
+    QPointer<LargeFileOpening> self(this);
+    dispatch::globalQueue()->async([shared = shared_, path, style = std::move(style), self] {
+        const auto cancelled = [shared, path] {
+            if (!shared->progress.cancelled.load()) {
+                return false;
+            }
+            base::log("opening " + path.toStdString() + " cancelled: nothing of it is opened");
+            return true;
+        };
+        std::optional<platform::AttributedString> text = ScriptImport::readFile(
+            path, Workspace::fileExtension(path.toStdString()), style, shared->progress);
+        if (cancelled()) {
+            return;
+        }
+        // The text moves to the main thread; the opening may have gone by then.
+        auto result = std::make_shared<std::optional<platform::AttributedString>>(std::move(text));
+        dispatch::mainQueue()->async([self, result, cancelled] {
+            if (self && !cancelled()) {
+                self->finish(std::move(*result));
+            }
+        });
+    });
+}
+
+LargeFileOpening::~LargeFileOpening() {
+    shared_->progress.cancelled.store(true);
+    closeWindow();
+}
+
+void LargeFileOpening::cancel() {
+    CW_DCHECK_MAIN_THREAD();
+    if (done_) {
+        return;
+    }
+    shared_->progress.cancelled.store(true);
+    waiting_.reset();
+    done_ = true;
+    showTimer_->stop();
+    updateTimer_->stop();
+    closeWindow();
+}
+
+void LargeFileOpening::showProgress() {
+    if (done_) {
+        return;
+    }
+    const QString name = QFileInfo(path_).fileName();
+    auto* window = new QWidget(nullptr, Qt::Window);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->setWindowTitle(QApplication::translate("LargeFileOpening", "Opening %1").arg(name));
+    auto* layout = new QVBoxLayout(window);
+    label_ =
+        new QLabel(QApplication::translate("LargeFileOpening", "Reading \u201C%1\u201D\u2026").arg(name));
+    bar_ = new QProgressBar;
+    bar_->setRange(0, measured_ ? 1000 : 0);
+    bar_->setMinimumWidth(360);
+    auto* cancelButton = new QPushButton(QApplication::translate("LargeFileOpening", "Cancel"));
+    layout->addWidget(label_);
+    layout->addWidget(bar_);
+    layout->addWidget(cancelButton, 0, Qt::AlignRight);
+    connect(cancelButton, &QPushButton::clicked, this, &LargeFileOpening::cancel);
+    connect(new QShortcut(QKeySequence::Cancel, window), &QShortcut::activated, this,
+            &LargeFileOpening::cancel);
+    // Closing the window is a cancel too.
+    connect(window, &QObject::destroyed, this, [this] {
+        window_ = nullptr;
+        cancel();
+    });
+    window_ = window;
+    updateProgress();
+    window->show();
+    updateTimer_->start(100);
+}
+
+void LargeFileOpening::updateProgress() {
+    if (!bar_ || !window_ || !measured_) {
+        return;
+    }
+    const qint64 read = shared_->progress.bytesRead.load();
+    bar_->setValue(size_ > 0 ? static_cast<int>(std::min<qint64>(read, size_) * 1000 / size_) : 0);
+}
+
+void LargeFileOpening::finish(std::optional<platform::AttributedString> text) {
+    CW_DCHECK_MAIN_THREAD();
+    if (done_) {
+        return;
+    }
+    showTimer_->stop();
+    updateTimer_->stop();
+    if (!text) {
+        deliver(std::move(text));
+        return;
+    }
+    if (!window_ && size_ >= slowLayoutBytes) {
+        showProgress();
+    }
+    if (!window_) {
+        deliver(std::move(text));
+        return;
+    }
+    // Laying the text out takes the main thread a while: the window says so, painted first.
+    label_->setText(QApplication::translate("LargeFileOpening", "Laying out \u201C%1\u201D\u2026")
+                        .arg(QFileInfo(path_).fileName()));
+    bar_->setRange(0, 0);
+    waiting_ = std::move(text);
+    window_->installEventFilter(this);
+    window_->update();
+    // Should no paint come (a window that is not mapped), the text goes on all the same.
+    QTimer::singleShot(1000, this, [this] {
+        if (waiting_) {
+            deliver(std::exchange(waiting_, std::nullopt));
+        }
+    });
+}
+
+bool LargeFileOpening::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == window_ && event->type() == QEvent::Paint && waiting_) {
+        // Once this paint is on the screen.
+        QTimer::singleShot(0, this, [this] {
+            if (waiting_) {
+                deliver(std::exchange(waiting_, std::nullopt));
+            }
+        });
+    }
+    return false;
+}
+
+void LargeFileOpening::deliver(std::optional<platform::AttributedString> text) {
+    if (done_) {
+        return;
+    }
+    done_ = true;
+    Finished finished = std::move(finished_);
+    finished(std::move(text));
+    closeWindow();
+}
+
+void LargeFileOpening::closeWindow() {
+    if (!window_) {
+        return;
+    }
+    QWidget* window = window_;
+    window_ = nullptr;
+    disconnect(window, &QObject::destroyed, this, nullptr);
+    window->close();
+}
+
+} // namespace cw

@@ -1,0 +1,82 @@
+// Opening a large or slowly read file while the application goes on answering.
+#pragma once
+
+#include "cuewright/model/ScriptImport.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+class QLabel;
+class QProgressBar;
+class QTimer;
+class QWidget;
+
+namespace cw {
+
+// Reads and restyles a large file, or one whose reader takes seconds (DOC, PDF), on a global
+// dispatch queue while the main loop goes on (hand-overs, the remote control, other windows).
+// After half a second a small window shows how much has been read (of a plain text; the others
+// show that it goes on), with a Cancel button (Escape too). `finished` runs once on the main thread with the
+// text, or with nullopt when it could not be read (the caller opens the file the usual way to say
+// why); it does not run after a cancel, from the window or from cancel(). Laying the text out
+// then holds the main thread a while: the window says so, and for a text that takes seconds it
+// shows (and is painted) before that starts, however fast the reading was. Main thread only.
+class LargeFileOpening final : public QObject {
+    Q_OBJECT
+
+public:
+    using Finished = std::function<void(std::optional<platform::AttributedString> text)>;
+
+    // Text, RTF and DOCX files from this size on are opened this way; DOC and PDF files always.
+    static constexpr qint64 largeFileBytes = qint64{1} << 20;
+    // When the progress window shows.
+    static constexpr int progressDelayMs = 500;
+    // Files from this size on take seconds to lay out: the window shows before that starts.
+    static constexpr qint64 slowLayoutBytes = qint64{16} << 20;
+
+    // Whether the regular file at `path` is opened this way (see largeFileBytes).
+    static bool opensOffMainThread(const std::string& path);
+
+    LargeFileOpening(const QString& path, ScriptImport::DefaultStyle style, Finished finished,
+                     QObject* parent = nullptr);
+    ~LargeFileOpening() override;
+    LargeFileOpening(const LargeFileOpening&) = delete;
+    LargeFileOpening& operator=(const LargeFileOpening&) = delete;
+
+    // Stops the read; nothing opens.
+    void cancel();
+    bool isDone() const { return done_; }
+    // The progress window once it shows; null before and after.
+    QWidget* progressWindow() const { return window_; }
+
+private:
+    struct Shared;
+    void showProgress();
+    void updateProgress();
+    void finish(std::optional<platform::AttributedString> text);
+    void deliver(std::optional<platform::AttributedString> text);
+    void closeWindow();
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+    QString path_;
+    qint64 size_ = 0;
+    bool measured_ = false; // reading tells how far it has come
+    Finished finished_;
+    std::shared_ptr<Shared> shared_;
+    QTimer* showTimer_ = nullptr;
+    QTimer* updateTimer_ = nullptr;
+    QPointer<QWidget> window_;
+    QLabel* label_ = nullptr;
+    QProgressBar* bar_ = nullptr;
+    bool done_ = false;
+    // The text waiting for the window's first paint.
+    std::optional<platform::AttributedString> waiting_;
+};
+
+} // namespace cw
