@@ -1,7 +1,10 @@
 // The prompter's frame cost through the layer engine beside drawing the whole script's layout
-// every frame, the layout time of a long script, and the view's peak memory at 4K.
+// every frame, repaints per scroll step while a script plays, the layout time of a long script,
+// and the view's peak memory at 4K.
+#include "cuewright/model/Project.h"
 #include "cuewright/prompter/PrompterTextLayout.h"
 #include "cuewright/prompter/PrompterView.h"
+#include "cuewright/prompter/PrompterViewController.h"
 #include "platform/layers/Layer.h"
 #include "platform/layers/LayerPainting.h"
 #include "platform/layers/LayerRenderer.h"
@@ -10,21 +13,27 @@
 #include "platform/text/Color.h"
 #include "platform/text/Font.h"
 #include "platform/text/TextAttributes.h"
+#include "platform/ui/MainQueueBridge.h"
 #include "support/Ratios.h"
 
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QImage>
 #include <QPainter>
 #include <QResizeEvent>
 #include <QTextLayout>
+#include <QTimer>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -152,6 +161,100 @@ void BM_HostFrame(benchmark::State& state) {
 }
 BENCHMARK(BM_HostFrame)->Args({1920, 1080})->Args({3840, 2160})->Unit(benchmark::kMicrosecond);
 
+// A shown view whose paint events are timed, and where the text stands in each frame painted: the
+// scroll layer's position at the time the frame shows.
+class FrameProbe : public QObject {
+public:
+    explicit FrameProbe(cw::PrompterView& view)
+        : view_(view) {
+        view.installEventFilter(this);
+    }
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::Paint || painting_) {
+            return false;
+        }
+        const double at = view_.frameTime();
+        platform::layers::LayerClock::setOverride([at] { return at; });
+        positions.push_back(view_.scrollLayer().presentationPosition().y());
+        platform::layers::LayerClock::setOverride({});
+        QElapsedTimer timer;
+        timer.start();
+        painting_ = true;
+        static_cast<QObject*>(watched)->event(event);
+        painting_ = false;
+        paintNs += timer.nsecsElapsed();
+        return true;
+    }
+    std::vector<double> positions;
+    qint64 paintNs = 0;
+
+private:
+    cw::PrompterView& view_;
+    bool painting_ = false;
+};
+
+// A script playing at three lines a second in a shown 1920 × 1080 prompter, for 120 scroll steps
+// (two seconds): repaints per step, the drawing time per step and per frame, and how even the
+// text's moves between frames are (their spread over their mean). Argument 1: frames come from the
+// scroll step alone; 0, as before: the view's own frame tick paints too, beside the step.
+void BM_PlayingRepaints(benchmark::State& state) {
+    const bool fromStep = state.range(0) == 1;
+    auto project = cw::Project::create();
+    project->setText(script(20000));
+    project->setScrollSpeed(100, 0.1, 3.0);
+    auto controller = cw::PrompterViewController::create(project);
+    cw::PrompterView& view = *controller->prompterView();
+    view.resize(1920, 1080);
+    view.show();
+    controller->start();
+    // Without an editor, the prompter's own lines give the script its running time.
+    controller->publishLineMetrics();
+    project->setProgress(0.2, false, true);
+    while (view.framesPainted() == 0) {
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    QApplication::processEvents(QEventLoop::AllEvents, 100);
+    FrameProbe probe(view);
+    project->play();
+    for (auto _ : state) {
+        view.setClockedExternally(fromStep);
+        probe.positions.clear();
+        probe.paintNs = 0;
+        const int ticks0 = controller->scrollTicks();
+        const int frames0 = view.framesPainted();
+        QEventLoop loop;
+        QTimer check;
+        QObject::connect(&check, &QTimer::timeout, [&] {
+            if (controller->scrollTicks() - ticks0 >= 120) {
+                loop.quit();
+            }
+        });
+        check.start(1);
+        loop.exec();
+        const double steps = controller->scrollTicks() - ticks0;
+        const double frames = view.framesPainted() - frames0;
+        std::vector<double> moves;
+        for (std::size_t i = 1; i < probe.positions.size(); ++i) {
+            moves.push_back(probe.positions[i] - probe.positions[i - 1]);
+        }
+        double mean = 0;
+        for (double m : moves) {
+            mean += m / static_cast<double>(moves.size());
+        }
+        double spread = 0;
+        for (double m : moves) {
+            spread += (m - mean) * (m - mean) / static_cast<double>(moves.size());
+        }
+        state.counters["repaintsPerStep"] = frames / steps;
+        state.counters["drawMsPerStep"] = static_cast<double>(probe.paintNs) / 1e6 / steps;
+        state.counters["drawMsPerFrame"] = frames > 0 ? static_cast<double>(probe.paintNs) / 1e6 / frames : 0;
+        state.counters["movePx"] = mean;
+        state.counters["moveSpread"] = mean != 0 ? std::sqrt(spread) / std::abs(mean) : 0;
+    }
+    project->pause();
+}
+BENCHMARK(BM_PlayingRepaints)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond);
+
 // The naive way: the whole script as one QTextLayout, drawn into every frame.
 void BM_NaiveFrame(benchmark::State& state) {
     const int w = static_cast<int>(state.range(0));
@@ -248,6 +351,7 @@ BENCHMARK(BM_LayoutLongWord)
 int main(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
+    platform::installMainQueueBridge();
     return benchsupport::runWithRatios(argc, argv,
                                        {{"BM_PrompterFrame/1920/1080", "BM_NaiveFrame/1920/1080"},
                                         {"BM_PrompterFrame/3840/2160", "BM_NaiveFrame/3840/2160"},

@@ -169,6 +169,25 @@ TEST(PrompterScrolling, ProgressPutsTextTopThenEndAtTheReadingPosition) {
     EXPECT_DOUBLE_EQ(view->scrollLayer().position().y(), view->textHeight() * 0.5 - 600 * 0.75);
 }
 
+// A bar appearing above the view after the layout makes it shorter: until the text is laid out
+// again, its top and its end still come to the reading position, not the bar's height below it.
+TEST(PrompterScrolling, AHeightChangeBeforeTheNextLayoutKeepsTheTextAtTheReadingPosition) {
+    auto view = cwtest::makeView(800, 620);
+    view->setText(cwtest::script(400));
+    view->layoutText();
+    cwtest::resizeView(*view, 800, 600);
+    ASSERT_EQ(view->layoutPasses(), 1) << "the resize laid the text out";
+    const auto textTop = [&] {
+        return view->textLayers()[0]->frame().bottom() + view->scrollLayer().position().y();
+    };
+    view->setScrollPosition(0, false, true);
+    EXPECT_DOUBLE_EQ(textTop(), 300);
+    view->setScrollPosition(1, false, true);
+    EXPECT_NEAR(textTop() - view->textHeight(), 300, 1e-6);
+    cwtest::resizeView(*view, 800, 640);
+    EXPECT_NEAR(textTop() - view->textHeight(), 320, 1e-6) << "the relayout of the resize";
+}
+
 TEST(PrompterScrolling, EmptyTextGivesOneEmptyLayerAndAFixedPosition) {
     auto view = cwtest::makeView(800, 600);
     view->setText(AttributedString());

@@ -281,6 +281,28 @@ TEST_F(ViewController, EachTickChasesFromWhereTheTextIsShown) {
     EXPECT_FALSE(view->scrollLayer().hasAnimation(AnimationKey::position));
 }
 
+// One clock: while playing, the view paints on the scroll step alone, so each move is painted once
+// and no frame falls between two steps.
+TEST_F(ViewController, WhilePlayingEachScrollStepPaintsOneFrame) {
+    start();
+    ASSERT_TRUE(waitFor([&] { return view->framesPainted() > 0; }));
+    project->setScrollSpeed(100, 0, 2);
+    project->play();
+    ASSERT_TRUE(waitFor([&] { return view->transportProgress() > 0; }));
+    const int ticks0 = controller->scrollTicks();
+    const int frames0 = view->framesPainted();
+    bool hostTicked = false;
+    ASSERT_TRUE(waitFor([&] {
+        hostTicked = hostTicked || view->isTicking();
+        return controller->scrollTicks() - ticks0 >= 60;
+    }));
+    const int ticks = controller->scrollTicks() - ticks0;
+    const int frames = view->framesPainted() - frames0;
+    EXPECT_FALSE(hostTicked) << "the view ran a frame clock of its own";
+    EXPECT_LE(frames, ticks + 1) << frames << " frames for " << ticks << " scroll steps";
+    EXPECT_GE(frames, ticks / 2) << "the steps were not painted";
+}
+
 TEST_F(ViewController, DisplaySettingsFromTheWindow) {
     start();
     controller->setControlsOpacity(0.4f);

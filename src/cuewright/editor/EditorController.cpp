@@ -150,7 +150,6 @@ void EditorController::load() {
     textView_->viewport()->setAutoFillBackground(false);
     QPalette palette = textView_->palette();
     palette.setColor(QPalette::Base, Qt::transparent);
-    palette.setColor(QPalette::Text, Qt::gray); // the insertion point
     textView_->setPalette(palette);
     platform::NotificationCenter::defaultCenter().addObserver(
         this, std::string(notifications::autoScrollSettingDidChange),
@@ -361,6 +360,11 @@ void EditorController::applyTypingAttributes() {
     const platform::Font font = defaultFont(*defaults_);
     attributes.font = lineHeight_ > 0 ? font.withPointSize(lineHeight_) : font;
     attributes.foregroundColor = defaultTextColor(*defaults_);
+    // Text without a colour of its own shows in the script's text colour, as in the prompter (the
+    // insertion point takes it too).
+    QPalette palette = textView_->palette();
+    palette.setColor(QPalette::Text, attributes.foregroundColor->toQColor());
+    textView_->setPalette(palette);
     const QTextCharFormat format = editorFormat(attributes);
     textView_->setTypingLook(format);
     if (!textView_->textCursor().hasSelection()) {

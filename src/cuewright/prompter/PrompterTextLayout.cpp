@@ -36,7 +36,9 @@ QList<QTextLayout::FormatRange> layerFormats(const AttributedString& text, TextR
         format.length = run.range.length;
         format.format = platform::toCharFormat(run.attributes);
         if (run.attributes.font) {
-            format.format.setFont(layerFont(*run.attributes.font), QTextCharFormat::FontPropertiesAll);
+            // Only the face and size: the underline the format already has stays.
+            format.format.setFont(layerFont(*run.attributes.font),
+                                  QTextCharFormat::FontPropertiesSpecifiedOnly);
         }
         formats.push_back(format);
     }

@@ -45,16 +45,21 @@ constexpr double animatedRelayoutDuration = 0.25;
 constexpr std::size_t minimumTileBytes = 8u << 20;
 constexpr double screensOfTiles = 1.5;
 
-// Runs without a font get the system font, so that every run follows the prompter's font size.
-platform::AttributedString withFonts(const platform::AttributedString& text, double pointSize) {
+// Runs without a font get the system font, so that every run follows the prompter's font size, and
+// runs without a colour the script's text colour, as the editor shows them.
+platform::AttributedString withScriptLook(const platform::AttributedString& text, double pointSize,
+                                          const platform::Color& textColor) {
     platform::AttributedString result = text;
     if (result.isEmpty()) {
         return result;
     }
     const platform::Font fallback = platform::Font::systemFont(pointSize);
-    result.modifyAttributes(result.fullRange(), [&fallback](platform::Attributes& attributes) {
+    result.modifyAttributes(result.fullRange(), [&](platform::Attributes& attributes) {
         if (!attributes.font) {
             attributes.font = fallback;
+        }
+        if (!attributes.foregroundColor) {
+            attributes.foregroundColor = textColor;
         }
     });
     return result;
@@ -357,6 +362,7 @@ void PrompterView::layoutText() {
     const QRectF bounds = backgroundLayer_->bounds();
     const double w = bounds.width();
     const double h = bounds.height();
+    textTop_ = h;
     textWidth_ = w * (1 - display_.prompterMargin) - 10;
     lineHeight_ = std::max(8.0, textWidth_ / 5 * (1 - display_.prompterWordCountFactor));
     if (overlayLayer_->lineHeight() != lineHeight_) {
@@ -364,8 +370,8 @@ void PrompterView::layoutText() {
         overlayLayer_->updateOverlay();
     }
 
-    const platform::AttributedString fitted =
-        TextUtils::applyFontAndParagraphStyle(withFonts(text_, lineHeight_), lineHeight_);
+    const platform::AttributedString fitted = TextUtils::applyFontAndParagraphStyle(
+        withScriptLook(text_, lineHeight_, defaultTextColor(inputDefaults())), lineHeight_);
     static const LayerTypesetter layerTypesetter;
     const platform::Typesetter& typesetter = typesetter_ != nullptr ? *typesetter_ : layerTypesetter;
     const double columnWidth = std::max(0.0, textWidth_);
@@ -410,7 +416,7 @@ void PrompterView::setScrollPosition(double progress, bool animated, bool force)
     setTransportProgress(progress);
     ++buildCounter_;
     scrollOffset_ = textHeight_ * progress;
-    const double y = scrollOffset_ - height() * (1 - display_.indicatorPosition);
+    const double y = scrollLayerY();
     if (y != lastScrollY_) {
         travel_ = y > lastScrollY_ ? 1 : -1;
         lastScrollY_ = y;
@@ -430,6 +436,12 @@ void PrompterView::setScrollPosition(double progress, bool animated, bool force)
     if (buildCounter_ % 8 == 0 || force) {
         updateVisibleTextLayers();
     }
+}
+
+double PrompterView::scrollLayerY() const {
+    // The text's top edge is the view's height at the last layout: a window whose bar appears
+    // after the layout makes the view shorter, and the text still starts at the reading position.
+    return scrollOffset_ - height() * (1 - display_.indicatorPosition) + (height() - textTop_);
 }
 
 void PrompterView::updateVisibleTextLayers() {
@@ -479,7 +491,7 @@ void PrompterView::relayout(bool animated) {
     backgroundLayer_->setMirroring(display_.flipHorizontal, display_.flipVertical);
     layoutBackground();
     updateImageLayer();
-    scrollLayer_->setPosition(QPointF(0, scrollOffset_ - height() * (1 - display_.indicatorPosition)));
+    scrollLayer_->setPosition(QPointF(0, scrollLayerY()));
     updateVisibleTextLayers();
     overlayLayer_->setFrame(backgroundLayer_->bounds());
     overlayLayer_->updateOverlay();

@@ -132,7 +132,8 @@ public:
     void setIgnoresMouseEvents(bool ignores) { ignoresMouseEvents_ = ignores; }
     // While set, a click outside the controls does nothing.
     void setIgnoresOneClickPrompting(bool ignores) { ignoresOneClickPrompting_ = ignores; }
-    // The settings store read (and written) at each event; null means the standard store.
+    // The settings store read (and written) at each event, and for the script's text colour at each
+    // layout; null means the standard store.
     void setInputDefaults(platform::Defaults* defaults) { inputDefaults_ = defaults; }
     // Popped up by a right click; not owned (unset it before the menu goes). Null: right clicks do nothing.
     void setContextMenu(QMenu* menu) { contextMenu_ = menu; }
@@ -189,6 +190,9 @@ private:
     void showBackgroundColor(const QColor& color);
     void frameIndicator();
     void updateVisibleTextLayers();
+    // Where the scroll layer stands for the current scroll offset: the text's top at the reading
+    // position at progress 0, its end there at progress 1, whatever height the view had at layout.
+    double scrollLayerY() const;
     void layoutBackground();
     void updateImageLayer();
     void applyWindowOpacity();
@@ -223,6 +227,7 @@ private:
     double scrollOffset_ = 0;
     double lineHeight_ = 10.0;
     double textWidth_ = 0;
+    double textTop_ = 0; // the text's top edge in the scroll layer: the view's height at layout
     const platform::Typesetter* typesetter_ = nullptr;
     std::shared_ptr<platform::layers::TileCache> tileCache_;
     bool ownsTileCache_ = false;

@@ -119,6 +119,8 @@ void PrompterViewController::startLoops() {
     scrollTimer_->start(1.0 / fps, [weak](double) {
         onLiveController(weak, [](PrompterViewController& c) { c.scrollTick(); });
     });
+    // The scroll step paints the frames: a second clock in the view would paint between the steps too.
+    requireView().setClockedExternally(true);
 }
 
 void PrompterViewController::onLiveController(const std::weak_ptr<PrompterViewController>& weak,
@@ -141,6 +143,9 @@ void PrompterViewController::stopLoops() {
     }
     if (scrollTimer_) {
         scrollTimer_->stop();
+    }
+    if (isViewLoaded()) {
+        prompterView()->setClockedExternally(false);
     }
 }
 
@@ -233,10 +238,13 @@ void PrompterViewController::updateTelemetry() {
 void PrompterViewController::scrollTick() {
     CW_DCHECK_MAIN_THREAD();
     PrompterView& v = requireView();
+    ++scrollTicks_;
     const double progress = project_->transportState().progress;
     if (v.transportProgress() != progress) {
         v.setScrollPosition(progress, /*animated=*/true, /*force=*/false);
     }
+    // This step's frame: the move, whatever else changed since the last step, and the chase still running.
+    v.advanceFrame();
 }
 
 // ---- display settings ----

@@ -80,8 +80,11 @@ public:
     void publishLineMetrics();
     // The transport, the time into the script and the total running time (the telemetry tick).
     void updateTelemetry();
-    // Follows the project's progress with a 0.15 s chase when it moved (the scroll tick).
+    // Follows the project's progress with a 0.15 s chase when it moved, and paints the view's frame
+    // (the scroll tick). While the loops run, the view paints only on this tick.
     void scrollTick();
+    // Diagnostics: scroll ticks run so far.
+    int scrollTicks() const { return scrollTicks_; }
 
     // ---- the window's display settings ----
     void setShowsTimestamp(bool show);
@@ -141,6 +144,7 @@ private:
     bool alignmentLinkedToDocument_ = true;
     TextAlignment alignmentOverride_ = TextAlignment::center;
     bool prompting_ = false;
+    int scrollTicks_ = 0;
 };
 
 } // namespace cw

@@ -9,6 +9,8 @@
 #include <QPaintEvent>
 #include <QPainter>
 
+#include <utility>
+
 namespace platform::layers {
 
 LayerHost::LayerHost(QWidget* parent)
@@ -85,8 +87,46 @@ QImage LayerHost::renderToImage(double devicePixelRatio) const {
     return LayerRenderer::renderToImage(*root_, size(), devicePixelRatio, background_);
 }
 
+void LayerHost::setClockedExternally(bool clocked) {
+    CW_DCHECK_MAIN_THREAD();
+    if (clocked == clocked_) {
+        return;
+    }
+    clocked_ = clocked;
+    if (clocked) {
+        tick_.stop();
+        clockedFrameTime_ = LayerClock::now();
+        return;
+    }
+    if (std::exchange(framePending_, false)) {
+        update();
+    }
+    if (root_ && root_->subtreeHasAnimations() && isVisible()) {
+        tick_.start();
+    }
+}
+
+void LayerHost::advanceFrame() {
+    CW_DCHECK_MAIN_THREAD();
+    // An animation that ended after the last frame's time but before now still owes its last frame.
+    if (!clocked_ || (!framePending_ && !lastFrameAnimating_ && !(root_ && root_->subtreeHasAnimations()))) {
+        return;
+    }
+    framePending_ = false;
+    clockedFrameTime_ = LayerClock::now();
+    update();
+}
+
+double LayerHost::frameTime() const {
+    return clocked_ ? clockedFrameTime_ : LayerClock::now();
+}
+
 void LayerHost::layerTreeChanged(bool animating) {
     CW_DCHECK_MAIN_THREAD();
+    if (clocked_) {
+        framePending_ = true;
+        return;
+    }
     update();
     if (animating && isVisible() && !tick_.isActive()) {
         tick_.start();
@@ -109,7 +149,7 @@ void LayerHost::paintEvent(QPaintEvent* event) {
     // A hidden widget gets its resize event only when shown; grab() paints it before that.
     fitRoot();
     QPainter painter(this);
-    const double now = LayerClock::now();
+    const double now = frameTime();
     // y up, the root's superlayer space.
     const QTransform hostSpace(1, 0, 0, -1, 0, height());
     // A frame whose layers begin with an opaque fill of the whole area would hide this fill: at 4K it is
@@ -133,6 +173,10 @@ void LayerHost::paintEvent(QPaintEvent* event) {
         animating = LayerRenderer::render(painter, *root_, QRectF(event->rect()), now);
     }
     ++framesPainted_;
+    lastFrameAnimating_ = animating;
+    if (clocked_) {
+        return; // the owner's clock asks for the next frame
+    }
     if (!animating) {
         tick_.stop();
     } else if (!tick_.isActive()) {

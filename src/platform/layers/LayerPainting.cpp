@@ -91,13 +91,17 @@ std::optional<QPoint> uprightImageDeviceOrigin(const QPainter& painter, const QR
 
 std::optional<QPoint> uprightImageDeviceOrigin(const QPainter& painter, const QRectF& rect, QSize pixels,
                                                double devicePixelRatio) {
+    // After resetTransform() a painter still scales by the device's pixel ratio, so whole pixels of
+    // the image are whole pixels of the device only at ratio 1.
     if (pixels.isEmpty() || rect.isEmpty() || !painter.device() ||
-        painter.device()->devicePixelRatio() != devicePixelRatio) {
+        painter.device()->devicePixelRatio() != 1 || devicePixelRatio != 1) {
         return std::nullopt;
     }
     // The same matrix drawImageUpright() ends with; a pure translation is what the raster engine copies
-    // pixel for pixel, rounding the offset to whole pixels.
-    QTransform t = painter.deviceTransform();
+    // pixel for pixel, rounding the offset to whole pixels. The painter's own matrix, not its device
+    // matrix: in a child widget that one holds the widget's place in the window, which the painter
+    // adds again to whatever it draws after resetTransform().
+    QTransform t = painter.combinedTransform();
     t.translate(rect.left(), rect.top() + rect.height());
     t.scale(1, -1);
     if (t.type() > QTransform::TxTranslate ||

@@ -27,9 +27,10 @@ QPaintDevice* layerMetricsDevice();
 // Draws an image (row 0 at the visual top) into a rectangle of a y-up painter.
 void drawImageUpright(QPainter& painter, const QRectF& rect, const QImage& image);
 
-// Where drawImageUpright() would put the image's top-left pixel on the device, when it would copy the
-// image one to one at a whole-pixel offset (moved only: not mirrored, scaled or at another pixel ratio);
-// nullopt otherwise. Lets a caller put down the same pixels another way.
+// Where drawImageUpright() would put the image's top-left pixel, in the painter's space after
+// resetTransform(), when it would copy the image one to one at a whole-pixel offset (moved only: not
+// mirrored or scaled, image and device at pixel ratio 1); nullopt otherwise. Lets a caller put down the
+// same pixels another way.
 std::optional<QPoint> uprightImageDeviceOrigin(const QPainter& painter, const QRectF& rect,
                                                const QImage& image);
 // The same for an image of `pixels` at `devicePixelRatio`, without the image.

@@ -76,7 +76,8 @@ bool fillRoundedCached(QPainter& painter, const QRectF& bounds, double radius, c
         painter.device()->devicePixelRatio() != 1) {
         return false;
     }
-    const QTransform t = painter.deviceTransform();
+    // Where the fill lands once the transform is reset (see uprightImageDeviceOrigin()).
+    const QTransform t = painter.combinedTransform();
     if (t.type() > QTransform::TxScale) {
         return false;
     }
@@ -129,10 +130,12 @@ bool fillRoundedCached(QPainter& painter, const QRectF& bounds, double radius, c
 bool fillSquareBorder(QPainter& painter, const QRectF& bounds, double width, const QColor& color,
                       bool softClip) {
     if (softClip || painter.opacity() < 1 ||
-        painter.compositionMode() != QPainter::CompositionMode_SourceOver) {
+        painter.compositionMode() != QPainter::CompositionMode_SourceOver || !painter.device() ||
+        painter.device()->devicePixelRatio() != 1) {
         return false;
     }
-    const QTransform t = painter.deviceTransform();
+    // Where the fills land once the transform is reset (see uprightImageDeviceOrigin()).
+    const QTransform t = painter.combinedTransform();
     if (t.type() > QTransform::TxScale || std::abs(std::abs(t.m11()) - 1) > 1e-9 ||
         std::abs(std::abs(t.m22()) - 1) > 1e-9) {
         return false;

@@ -92,6 +92,37 @@ TEST_F(Host, AnAnimatedLayerJoiningTheTreeStartsTheTick) {
     EXPECT_TRUE(host.isTicking());
 }
 
+// Frames from the owner's clock: changes wait for its step, each step paints one frame at that
+// step's time, the last frame of an animation comes even when the animation ended between two
+// steps, and a step with nothing new paints nothing.
+TEST_F(Host, ClockedExternallyEachStepPaintsTheFrameOfItsTime) {
+    host.setClockedExternally(true);
+    QApplication::processEvents(); // the first frame, asked for before
+    const auto framesAfter = [&](const std::function<void()>& step) {
+        const int before = host.framesPainted();
+        step();
+        for (int i = 0; i < 3; ++i) {
+            QApplication::processEvents();
+        }
+        return host.framesPainted() - before;
+    };
+    EXPECT_EQ(framesAfter([&] {
+                  TransactionScope animated(0.15);
+                  marker->setPosition(QPointF(150, 0));
+              }),
+              0);
+    EXPECT_FALSE(host.isTicking());
+    clock.advance(0.075);
+    EXPECT_EQ(framesAfter([&] { host.advanceFrame(); }), 1);
+    clock.advance(0.01);
+    EXPECT_COLOR(host.grab().toImage().pixelColor(80, 95), QColor(Qt::red)); // the step's time: halfway
+
+    clock.advance(0.1); // the animation ended since the last step
+    EXPECT_EQ(framesAfter([&] { host.advanceFrame(); }), 1);
+    EXPECT_COLOR(host.grab().toImage().pixelColor(155, 95), QColor(Qt::red));
+    EXPECT_EQ(framesAfter([&] { host.advanceFrame(); }), 0);
+}
+
 TEST_F(Host, AHiddenHostDoesNotTick) {
     host.hide();
     {

@@ -1,0 +1,389 @@
+// What the prompter draws, as the screen shows it: the real cuewright binary under openbox opens a
+// script of capitals, a normal prompter window (its bar above the view) comes from Ctrl+Shift+P,
+// three Down keys step three lines, and the screenshot is measured: the reading line crosses the
+// middle third of a line of capitals at every scale factor, text without a colour of its own shows
+// in the script's text colour in the prompter and the editor, underlines show, and a last line
+// without a closing line break is drawn. Pictures go to test-output/prompter/.
+#include "cuewright/model/Project.h"
+#include "cuewright/model/SettingsKeys.h"
+#include "cuewright/model/UserDefaults.h"
+#include "cuewright/model/Workspace.h"
+#include "platform/defaults/ArchivedValues.h"
+#include "platform/defaults/Defaults.h"
+#include "platform/text/TextAttributes.h"
+
+#include <gtest/gtest.h>
+
+// Xlib's macros after gtest, which uses the same names.
+#include "EndToEndSupport.h"
+
+#include <QGuiApplication>
+#include <QProcess>
+
+#include <algorithm>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace fs = std::filesystem;
+using namespace endtoend;
+
+namespace {
+
+// The script's text colour (the "defaultTextColor" setting): a cyan no other part of the picture has.
+constexpr double textRed = 0.2, textGreen = 0.8, textBlue = 1.0;
+
+// Text: the script's cyan, also under the white highlight band (its red stays below 150 there).
+bool isInk(QRgb p) {
+    return qBlue(p) > 150 && qRed(p) < 150 && qGreen(p) > 120;
+}
+// The red reading line, also under the highlight band.
+bool isReadingLine(QRgb p) {
+    return qRed(p) > 200 && qGreen(p) < 110 && qBlue(p) < 110;
+}
+// White, as text without a colour used to be drawn.
+bool isWhite(QRgb p) {
+    return qRed(p) > 200 && qGreen(p) > 200 && qBlue(p) > 200;
+}
+
+QString frameText(QSize size) {
+    return QStringLiteral("{{20, 20}, {%1, %2}}").arg(size.width()).arg(size.height());
+}
+
+// The client area of `window` in root coordinates.
+QRect rootGeometry(Display* display, Window window) {
+    XWindowAttributes attributes;
+    if (!XGetWindowAttributes(display, window, &attributes)) {
+        return {};
+    }
+    int x = 0, y = 0;
+    Window child = 0;
+    XTranslateCoordinates(display, window, attributes.root, 0, 0, &x, &y, &child);
+    return QRect(x, y, attributes.width, attributes.height);
+}
+
+QImage grabRoot() {
+    return QGuiApplication::primaryScreen()->grabWindow(0).toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+int countIn(const QImage& image, const QRect& rect, bool (*test)(QRgb)) {
+    int count = 0;
+    const QRect r = rect.intersected(image.rect());
+    for (int y = r.top(); y <= r.bottom(); ++y) {
+        for (int x = r.left(); x <= r.right(); ++x) {
+            count += test(image.pixel(x, y));
+        }
+    }
+    return count;
+}
+
+// Rows of `rect` that hold ink, grouped into runs of consecutive rows: the lines of text.
+std::vector<std::pair<int, int>> inkBands(const QImage& image, const QRect& rect) {
+    std::vector<std::pair<int, int>> bands;
+    for (int y = rect.top(); y <= rect.bottom(); ++y) {
+        if (countIn(image, QRect(rect.left(), y, rect.width(), 1), isInk) == 0) {
+            continue;
+        }
+        if (!bands.empty() && bands.back().second == y - 1) {
+            bands.back().second = y;
+        } else {
+            bands.emplace_back(y, y);
+        }
+    }
+    return bands;
+}
+
+// The longest run of ink along one row of `rect`.
+int longestInkRun(const QImage& image, const QRect& rect) {
+    int longest = 0;
+    for (int y = rect.top(); y <= rect.bottom(); ++y) {
+        int run = 0;
+        for (int x = rect.left(); x <= rect.right(); ++x) {
+            run = isInk(image.pixel(x, y)) ? run + 1 : 0;
+            longest = std::max(longest, run);
+        }
+    }
+    return longest;
+}
+
+// What a screenshot shows at the reading line.
+struct Reading {
+    int red = 0;         // red pixels on the reading line's row
+    int row = -1;        // the reading line
+    bool onLine = false; // it crosses a line of text
+    int top = 0;         // that line's ink, first and last row
+    int bottom = 0;
+    int underline = 0; // the longest run of ink along a row within 2.5 cap heights below it
+    double capHeight() const { return bottom - top + 1; }
+    double position() const { return (row - top) / capHeight(); }
+};
+
+Reading measure(const QImage& shot, const QRect& area) {
+    Reading r;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        const int red = countIn(shot, QRect(area.left(), y, area.width(), 1), isReadingLine);
+        if (red > r.red) {
+            r.red = red;
+            r.row = y;
+        }
+    }
+    for (const auto& band : inkBands(shot, area)) {
+        if (band.first <= r.row && r.row <= band.second) {
+            r.onLine = true;
+            r.top = band.first;
+            r.bottom = band.second;
+        }
+    }
+    if (r.onLine) {
+        r.underline = longestInkRun(
+            shot, QRect(area.left(), r.bottom + 1, area.width(), static_cast<int>(2.5 * r.capHeight())));
+    }
+    return r;
+}
+
+struct Case {
+    const char* name;
+    const char* scaleFactor;
+    QSize window; // logical points
+    const char* style;
+};
+
+class PrompterDrawingEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!hasXdotool()) {
+            GTEST_SKIP() << "xdotool is not installed";
+        }
+        display = XOpenDisplay(nullptr);
+        ASSERT_NE(display, nullptr);
+        root = DefaultRootWindow(display);
+        pictures = outputDir().parent_path() / "prompter";
+        fs::create_directories(pictures);
+        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        std::string name = std::string("prompter-drawing-") + test->name();
+        std::replace(name.begin(), name.end(), '/', '-');
+        work = outputDir() / name;
+        fs::remove_all(work);
+        fs::create_directories(work);
+        environment = privateEnvironment(work);
+    }
+    void TearDown() override {
+        if (app && app->state() != QProcess::NotRunning) {
+            app->kill();
+            app->waitForFinished();
+        }
+        if (display) {
+            XCloseDisplay(display);
+        }
+    }
+
+    void writeDefaults(QSize window, const char* style) {
+        platform::Defaults defaults({work / "defaults.json", std::chrono::hours(1), {}});
+        defaults.set(cw::settings::isBonjourEnabled, false);
+        defaults.set(cw::settings::userInterfaceStyle, std::string(style));
+        defaults.set(cw::settings::prompterWindowFrameNormal, frameText(window).toStdString());
+        platform::setArchivedColor(defaults, cw::settings::defaultTextColor,
+                                   platform::ArchivedColor::sRGB(textRed, textGreen, textBlue));
+        ASSERT_TRUE(defaults.synchronize());
+    }
+
+    // A script of `text` with no colour of its own, the reading line and the highlight band on.
+    fs::path makeScript(const QString& text, float wordCountFactor,
+                        std::optional<platform::TextRange> underlined = std::nullopt) {
+        platform::Defaults defaults({work / "scratch-defaults.json", std::chrono::hours(1), {}});
+        cw::registerUserDefaults(defaults);
+        cw::Workspace workspace(defaults);
+        auto project = workspace.newProject();
+        platform::AttributedString script(text);
+        if (underlined) {
+            platform::Attributes underline;
+            underline.underlineStyle = platform::UnderlineStyle::single;
+            script.addAttributes(underline, *underlined);
+        }
+        project->setText(script);
+        auto properties = project->document().scriptProperties;
+        properties.prompterWordCountFactor = wordCountFactor;
+        properties.showReadingLine = true;
+        properties.overlayType = cw::OverlayType::highlight;
+        properties.indicatorType = cw::IndicatorType::arrow;
+        properties.indicatorColor = cw::IndicatorColor::red;
+        properties.indicatorPosition = 0.65f;
+        project->setScriptProperties(properties);
+        const fs::path path = work / "capitals.cwr";
+        project->save(path.string());
+        workspace.closeProject(project);
+        return path;
+    }
+
+    // Starts the application on the script and opens a prompter window from the editor; the
+    // prompter's client area on the screen. Counts the editor's text pixels first when asked.
+    std::optional<QRect> openPrompter(const fs::path& script, const char* scaleFactor,
+                                      bool lookAtEditor = true) {
+        app = std::make_unique<QProcess>();
+        QProcessEnvironment env = environment;
+        env.insert("QT_SCALE_FACTOR", QString::fromLatin1(scaleFactor));
+        app->setProcessEnvironment(env);
+        app->setProcessChannelMode(QProcess::ForwardedChannels);
+        app->start(QStringLiteral(CW_APP_BINARY), {QString::fromStdString(script.string())});
+        EXPECT_TRUE(app->waitForStarted());
+        std::optional<Window> window;
+        waitFor(*app, [&] { return (editor = findWindow(display, root, "capitals.cwr")).has_value(); });
+        if (editor && lookAtEditor) {
+            // The editor's text in the script's colour: far more of it than a colour well holds.
+            EXPECT_TRUE(waitFor(*app, [&] {
+                return countIn(grabRoot(), rootGeometry(display, *editor), isInk) > 5000;
+            })) << "the editor's text never showed in the script's colour";
+            editorInk = countIn(grabRoot(), rootGeometry(display, *editor), isInk);
+        }
+        if (!editor || !activate(*editor) || !xdotool({"key", "ctrl+shift+p"})) {
+            ADD_FAILURE() << "no editor window, or Ctrl+Shift+P did not go in";
+            return std::nullopt;
+        }
+        waitFor(*app, [&] { return (window = findWindow(display, root, "Prompter Window")).has_value(); });
+        if (!window || !activate(*window)) {
+            ADD_FAILURE() << "Ctrl+Shift+P opened no prompter window";
+            return std::nullopt;
+        }
+        const QRect client = rootGeometry(display, *window);
+        // Until the text is on screen.
+        EXPECT_TRUE(waitFor(*app, [&] { return countIn(grabRoot(), client, isInk) > 0; }))
+            << "no text in the prompter";
+        return client;
+    }
+
+    // The text column of the prompter's view, away from the bar above it and from the on-screen
+    // controls at its sides and bottom: found by the script's background colour at a quarter of
+    // the width, where no text lies.
+    static QRect textArea(const QImage& shot, const QRect& client, double scale) {
+        const int x = client.left() + client.width() / 4;
+        const auto isBackground = [&](int y) {
+            const QRgb p = shot.pixel(x, y);
+            return qRed(p) < 20 && qGreen(p) < 25 && qBlue(p) > 8 && qBlue(p) < 40;
+        };
+        int top = client.top();
+        while (top < client.bottom() && !isBackground(top)) {
+            ++top;
+        }
+        int bottom = client.bottom();
+        while (bottom > top && !isBackground(bottom)) {
+            --bottom;
+        }
+        bottom -= static_cast<int>(90 * scale);
+        return QRect(client.left() + client.width() * 3 / 10, top + 2, client.width() * 2 / 5,
+                     bottom - top - 2);
+    }
+
+    Display* display = nullptr;
+    Window root = 0;
+    std::optional<Window> editor;
+    int editorInk = 0;
+    fs::path work;
+    fs::path pictures;
+    QProcessEnvironment environment;
+    std::unique_ptr<QProcess> app;
+};
+
+class PrompterWindowOfSize : public PrompterDrawingEndToEnd, public ::testing::WithParamInterface<Case> {};
+
+// Three line steps in a normal window, its bar above the view: the reading line lies in the middle
+// third of the capitals it crosses, the text is the script's colour in prompter and editor, and the
+// underlined line below shows its underline.
+TEST_P(PrompterWindowOfSize, TheReadingLineCrossesTheMiddleOfTheLineItReads) {
+    const Case& c = GetParam();
+    writeDefaults(c.window, c.style);
+    QString text;
+    for (int line = 0; line < 12; ++line) {
+        text += QStringLiteral("HHHHH\n");
+    }
+    const int fourth = 4 * 6; // the line below the one read after three steps
+    const fs::path script = makeScript(text, 0.5f, platform::TextRange{fourth, 5});
+    const std::optional<QRect> client = openPrompter(script, c.scaleFactor);
+    ASSERT_TRUE(client);
+    const double scale = QString::fromLatin1(c.scaleFactor).toDouble();
+    const QRect area = textArea(grabRoot(), *client, scale);
+    ASSERT_GT(area.height(), 0) << "no view below the bar";
+    // One step at a time: a step counts from where the last one put the text, so the next key goes
+    // once the text moved and the reading line came onto a line (at the start it stands above the
+    // first line, and the window's bar appearing moves the picture too).
+    const auto onALine = [&](const QImage& shot) {
+        const Reading r = measure(shot, area);
+        return r.onLine && r.position() > 1.0 / 3 && r.position() < 2.0 / 3;
+    };
+    for (int step = 0; step < 3; ++step) {
+        const QImage before = grabRoot();
+        ASSERT_TRUE(xdotool({"key", "Down"}));
+        // Pacing only: under a heavy load a key can come twice or late, and the text's place after
+        // all three steps is what is checked.
+        waitFor(*app, [&] {
+            const QImage now = grabRoot();
+            return now.copy(area) != before.copy(area) && onALine(now);
+        });
+    }
+    // Until the text rests with the reading line on the line above the underlined one.
+    Reading reading;
+    QImage shot;
+    waitFor(*app, [&] {
+        shot = grabRoot();
+        reading = measure(shot, area);
+        return reading.onLine && reading.position() > 1.0 / 3 && reading.position() < 2.0 / 3 &&
+               reading.underline > 2.5 * reading.capHeight();
+    });
+    shot.copy(*client).save(
+        QString::fromStdString((pictures / (std::string("three-steps-") + c.name + ".png")).string()));
+    ASSERT_GT(reading.red, area.width() / 5) << "no reading line in the prompter";
+    ASSERT_TRUE(reading.onLine) << "the reading line at row " << reading.row << " crosses no text";
+    EXPECT_GT(reading.position(), 1.0 / 3)
+        << "the reading line crosses the capitals " << reading.row - reading.top << " px below their top, of "
+        << reading.capHeight();
+    EXPECT_LT(reading.position(), 2.0 / 3)
+        << "the reading line crosses the capitals " << reading.row - reading.top << " px below their top, of "
+        << reading.capHeight();
+    EXPECT_GT(reading.underline, 2.5 * reading.capHeight()) << "no underline on the line below";
+    // Text without a colour of its own: the script's text colour, not white, here and in the editor.
+    EXPECT_EQ(countIn(shot, area, isWhite), 0) << "text drawn in white";
+    EXPECT_GT(editorInk, 5000) << "the editor's text is not in the script's colour";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Windows, PrompterWindowOfSize,
+    ::testing::Values(Case{"light-1200x700", "1", {1200, 700}, "UserInterfaceStyleLight"},
+                      Case{"dark-small", "1", {480, 320}, "UserInterfaceStyleDark"},
+                      Case{"scale-1.5", "1.5", {760, 440}, "UserInterfaceStyleLight"},
+                      Case{"scale-2", "2", {560, 330}, "UserInterfaceStyleDark"}),
+    [](const auto& info) {
+        std::string name = info.param.name;
+        std::replace(name.begin(), name.end(), '-', '_');
+        std::replace(name.begin(), name.end(), '.', '_');
+        return name;
+    });
+
+// Four short paragraphs, the last without a closing line break, at a small font (many words per
+// line): four lines of text on screen.
+TEST_F(PrompterDrawingEndToEnd, TheLastLineWithoutALineBreakIsDrawn) {
+    writeDefaults({1000, 600}, "UserInterfaceStyleDark");
+    const fs::path script = makeScript(QStringLiteral("ONE\nTWO\nTHREE\nLAST"), 0.9f);
+    const std::optional<QRect> client = openPrompter(script, "1", /*lookAtEditor=*/false);
+    ASSERT_TRUE(client);
+    const QRect area = textArea(grabRoot(), *client, 1);
+    ASSERT_GT(area.height(), 0) << "no view below the bar";
+    // Until four lines show, none of them cut.
+    std::vector<std::pair<int, int>> bands;
+    QImage shot;
+    const auto height = [](const std::pair<int, int>& band) { return band.second - band.first + 1; };
+    waitFor(*app, [&] {
+        shot = grabRoot();
+        bands = inkBands(shot, area);
+        return bands.size() == 4 && height(bands.back()) * 2 > height(bands.front());
+    });
+    shot.copy(*client).save(QString::fromStdString((pictures / "last-line.png").string()));
+    ASSERT_EQ(bands.size(), 4u) << "lines of text shown";
+    EXPECT_GT(height(bands.back()) * 2, height(bands.front())) << "the last line is cut off";
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QGuiApplication application(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
