@@ -314,9 +314,11 @@ TEST_P(PrompterWindowOfSize, TheReadingLineCrossesTheMiddleOfTheLineItReads) {
         ASSERT_TRUE(xdotool({"key", "Down"}));
         // Pacing only: under a heavy load a key can come twice or late, and the text's place after
         // all three steps is what is checked.
+        // The whole window, not the text alone: a step over lines that look alike leaves the text's
+        // picture as it was, while the time shown moves on.
         waitFor(*app, [&] {
             const QImage now = grabRoot();
-            return now.copy(area) != before.copy(area) && onALine(now);
+            return now.copy(*client) != before.copy(*client) && onALine(now);
         });
     }
     // Until the text rests with the reading line on the line above the underlined one.

@@ -377,6 +377,18 @@ TEST_F(PointerInput, ManualScrollingSeeksToTheLineWhileStopped) {
     EXPECT_FALSE(project->isClockRunning());
     EXPECT_DOUBLE_EQ(progress(), stepTarget(12));
     EXPECT_FALSE(counter->animated);
+
+    // Steps faster than the view hears of each move, jumping or seeking: one line each.
+    for (const double duration : {0.0, 0.05}) {
+        defaults.set(k::manualScrollingDuration, duration);
+        readLine(12);
+        for (int key = 0; key < 3; ++key) {
+            view->stepLines(cw::PrompterView::StepDirection::down, 1); // as the keys do
+        }
+        ASSERT_TRUE(waitFor([&] { return !project->isClockRunning(); }));
+        drain();
+        EXPECT_DOUBLE_EQ(progress(), stepTarget(15)) << "duration " << duration;
+    }
 }
 
 TEST_F(PointerInput, ManualScrollingIgnoresLineStepsWhilePlaying) {

@@ -132,6 +132,7 @@ public:
     }
     void seekStep(double from, double to, double step) { clock_.seekStep(from, to, step); }
     bool isClockRunning() const { return clock_.isRunning(); }
+    std::optional<double> seekTarget() const { return clock_.seekTarget(); }
     const dispatch::QueuePtr& tickQueue() const { return clock_.tickQueue(); }
 
     // --- Bookmarks ------------------------------------------------------------------------

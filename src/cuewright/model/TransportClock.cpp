@@ -37,6 +37,11 @@ TransportState TransportClock::state() const {
     return state_;
 }
 
+std::optional<double> TransportClock::seekTarget() const {
+    std::lock_guard lock(mutex_);
+    return seekTarget_;
+}
+
 bool TransportClock::isPlaying() const {
     std::lock_guard lock(mutex_);
     return state_.isPlaying();
@@ -57,6 +62,7 @@ void TransportClock::play() {
     {
         std::lock_guard lock(mutex_);
         state_.transportStatus = TransportState::TransportStatus::playing;
+        seekTarget_.reset(); // playback takes the clock from a seek
     }
     if (auto delegate = delegate_.lock()) {
         delegate->transportStateDidChange();
@@ -139,8 +145,16 @@ void TransportClock::animateSeek(double target, double secondsPerLine, double li
     const bool reachesTarget =
         std::isfinite(step) && (step != 0 || target == start) && step * (target - start) >= 0;
     if (!reachesTarget) {
+        {
+            std::lock_guard lock(mutex_);
+            seekTarget_.reset();
+        }
         setProgress(target, /*animated=*/false, /*immediate=*/true);
         return;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        seekTarget_ = target;
     }
     timer_.start(tickInterval, [this, weak = delegate_, start, target, step](double) {
         if (auto delegate = weak.lock()) {
@@ -158,6 +172,9 @@ void TransportClock::seekStep(double from, double to, double step) {
         next = from < target ? std::min(next, target) : std::max(next, target);
         state_.progress = clampProgress(next, state_.progress);
         finished = from < target ? state_.progress >= target : state_.progress <= target;
+        if (finished) {
+            seekTarget_.reset();
+        }
     }
     auto delegate = delegate_.lock();
     if (delegate) {

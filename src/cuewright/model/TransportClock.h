@@ -80,6 +80,9 @@ public:
     // or duration of 0) it jumps there at once instead.
     void animateSeek(double target, double secondsPerLine, double lineCount);
     void seekStep(double from, double to, double step);
+    // Where a running seek goes; nullopt when none runs. Steps asked for while one runs count from
+    // there, not from a position the seek is still passing.
+    std::optional<double> seekTarget() const;
 
     // Whether playback or a seek is running.
     bool isRunning() const { return timer_.isRunning(); }
@@ -90,8 +93,9 @@ private:
     dispatch::QueuePtr tickQueue_;
     std::shared_ptr<platform::ActivityInhibitor> activityInhibitor_; // the one that gave the token
     std::optional<platform::ActivityToken> activityInfo_;
-    mutable std::mutex mutex_; // guards state_
+    mutable std::mutex mutex_; // guards state_ and seekTarget_
     TransportState state_;
+    std::optional<double> seekTarget_;
     KQTimer timer_; // last: destroyed (and so stopped) first
 };
 

@@ -562,8 +562,11 @@ QColor PrompterView::readingLineColor() const {
 // ---- input helpers ----
 
 int PrompterView::currentLineIndex() const {
+    return nearestLine(scrollOffset_ - 0.5 * lineHeight_);
+}
+
+int PrompterView::nearestLine(double target) const {
     CW_DCHECK_MAIN_THREAD();
-    const double target = scrollOffset_ - 0.5 * lineHeight_;
     int best = 0;
     double bestDistance = 0;
     for (std::size_t i = 0; i < lineOffsets_.size(); ++i) {
@@ -584,13 +587,23 @@ void PrompterView::stepLines(StepDirection direction, int count) {
     // Held to the view's own lines: the offsets come from the prompter's layout, whose line count
     // differs from the editor's whenever the font size does. Counted wide, as the count is the
     // user's setting and may be any integer.
-    const long long current = currentLineIndex();
+    // Counted from where the transport goes: keys pressed faster than the view hears of each move
+    // still step one line each.
+    const auto d = delegate();
+    const std::optional<double> origin = d ? d->prompterViewStepOrigin(*this) : std::nullopt;
+    long long current = currentLineIndex();
+    if (origin && *origin == lastStep_.progress) {
+        current = lastStep_.line;
+    } else if (origin && std::isfinite(*origin)) {
+        current = nearestLine(textHeight_ * *origin - 0.5 * lineHeight_);
+    }
     const long long wanted = direction == StepDirection::up ? current - count : current + count;
     const long long lastLine = static_cast<long long>(lineOffsets_.size()) - 1;
     const int target = static_cast<int>(std::clamp(wanted, 0LL, lastLine));
     const double progress =
         (lineOffsets_[static_cast<std::size_t>(target)] + 0.5 * graphicLineHeight_) / textHeight_;
-    if (auto d = delegate()) {
+    lastStep_ = {progress, target};
+    if (d) {
         d->prompterViewRequestsScroll(*this, progress);
     }
 }

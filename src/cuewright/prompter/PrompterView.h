@@ -122,6 +122,8 @@ public:
     // ---- input helpers ----
     // The line at the reading position: the line whose offset is nearest to scrollOffset − half a line.
     int currentLineIndex() const;
+    // The line whose offset is nearest to `top`.
+    int nearestLine(double top) const;
     // Asks the delegate to scroll `count` lines up or down, never past the first or the last laid-out
     // line; nothing without line offsets.
     enum class StepDirection { up, down };
@@ -222,6 +224,13 @@ private:
     double textHeight_ = 0;
     double graphicLineHeight_ = 0;
     double transportProgress_ = 0;
+    // The last line step asked for, so that the next one counts from its line while the transport
+    // still goes there.
+    struct LineStepRequest {
+        double progress = -1;
+        int line = 0;
+    };
+    LineStepRequest lastStep_;
     std::vector<double> lineOffsets_;
     platform::AttributedString text_;
     double scrollOffset_ = 0;

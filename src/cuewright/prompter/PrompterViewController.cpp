@@ -424,6 +424,11 @@ void PrompterViewController::prompterViewRequestsScroll(PrompterView&, double pr
     project_->animateSeek(progress, duration, lines);
 }
 
+std::optional<double> PrompterViewController::prompterViewStepOrigin(PrompterView&) {
+    CW_DCHECK_MAIN_THREAD();
+    return project_->seekTarget().value_or(project_->transportState().progress);
+}
+
 void PrompterViewController::prompterViewDidChangeFastForward(PrompterView&, double factor) {
     CW_DCHECK_MAIN_THREAD();
     project_->setFfwdFactor(factor);

@@ -118,6 +118,7 @@ public:
     void prompterViewDidChangeSpeed(PrompterView& view, double percent) override;
     void prompterViewDidScroll(PrompterView& view, double progress) override;
     void prompterViewRequestsScroll(PrompterView& view, double progress) override;
+    std::optional<double> prompterViewStepOrigin(PrompterView& view) override;
     void prompterViewDidChangeFastForward(PrompterView& view, double factor) override;
     void prompterViewDidRequestNextBookmark(PrompterView& view) override;
     void prompterViewDidRequestPreviousBookmark(PrompterView& view) override;

@@ -1,6 +1,8 @@
 // What the prompter view asks of whoever binds it to a script.
 #pragma once
 
+#include <optional>
+
 namespace cw {
 
 class PrompterView;
@@ -20,6 +22,9 @@ public:
     virtual void prompterViewDidScroll(PrompterView& view, double progress) = 0;
     // A line step wants the text at `progress`.
     virtual void prompterViewRequestsScroll(PrompterView& view, double progress) = 0;
+    // The progress a line step counts from: where the transport is, or where a seek already asked
+    // for goes, even before the view has heard of it. nullopt: the view's own position.
+    virtual std::optional<double> prompterViewStepOrigin(PrompterView& /*view*/) { return std::nullopt; }
     // Line up/down while playing: run backwards (-1) or forwards (1).
     virtual void prompterViewDidChangeFastForward(PrompterView& view, double factor) = 0;
     virtual void prompterViewDidRequestNextBookmark(PrompterView& view) = 0;
