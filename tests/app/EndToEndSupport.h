@@ -32,6 +32,16 @@ inline std::filesystem::path outputDir() {
     return dir;
 }
 
+// A test's own working folder, inside the private folder this test process was given (see
+// PrivateTestFolders), so that two runs of one program side by side never share a script, a
+// settings file or a Recovery folder. Pictures go to outputDir().
+inline std::filesystem::path workDir(const std::string& name) {
+    const char* defaults = std::getenv("CUEWRIGHT_DEFAULTS_FILE");
+    const std::filesystem::path root =
+        defaults && *defaults ? std::filesystem::path(defaults).parent_path() / "work" : outputDir();
+    return root / name;
+}
+
 // The window's title as the window manager shows it: _NET_WM_NAME (UTF-8), else WM_NAME.
 inline std::string windowName(Display* display, Window window) {
     const Atom netName = XInternAtom(display, "_NET_WM_NAME", False);

@@ -42,10 +42,10 @@ namespace fs = std::filesystem;
 namespace {
 
 using endtoend::findWindow;
-using endtoend::outputDir;
 using endtoend::pressKeys;
 using endtoend::screenshot;
 using endtoend::waitFor;
+using endtoend::workDir;
 
 // How many pixels differ between two pictures of the same size.
 int differingPixels(const QImage& a, const QImage& b) {
@@ -75,7 +75,7 @@ TEST(EndToEnd, AStartOpensItsWindowThoughAnotherUserListensUnderItsName) {
         GTEST_SKIP() << "needs root to listen as another user";
     Display* display = XOpenDisplay(nullptr);
     ASSERT_NE(display, nullptr);
-    const fs::path work = outputDir() / "squatted-instance";
+    const fs::path work = workDir("squatted-instance");
     fs::remove_all(work);
     fs::create_directories(work);
     std::ofstream(work / "note.txt") << "Good evening.\n";
@@ -104,7 +104,7 @@ struct AppRun {
     std::string script;
 };
 AppRun prepareRun(const char* name, const std::function<void(platform::Defaults&)>& configure = {}) {
-    AppRun run{outputDir() / name, {}};
+    AppRun run{workDir(name), {}};
     fs::remove_all(run.work);
     fs::create_directories(run.work);
     run.script = (run.work / "sample.cwr").string();

@@ -39,7 +39,7 @@ protected:
         ASSERT_NE(display, nullptr);
         root = DefaultRootWindow(display);
         const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        work = outputDir() / (std::string("instance-") + test->name());
+        work = workDir(std::string("instance-") + test->name());
         fs::remove_all(work);
         fs::create_directories(work);
         environment = privateEnvironment(work);

@@ -162,7 +162,7 @@ protected:
         const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
         std::string name = std::string("prompter-drawing-") + test->name();
         std::replace(name.begin(), name.end(), '/', '-');
-        work = outputDir() / name;
+        work = workDir(name);
         fs::remove_all(work);
         fs::create_directories(work);
         environment = privateEnvironment(work);

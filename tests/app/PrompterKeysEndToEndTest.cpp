@@ -113,7 +113,7 @@ protected:
         control.auto_repeat_mode = AutoRepeatModeOff;
         XChangeKeyboardControl(display, KBAutoRepeatMode, &control);
         const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        work = outputDir() / (std::string("prompter-keys-") + test->name());
+        work = workDir(std::string("prompter-keys-") + test->name());
         fs::remove_all(work);
         fs::create_directories(work);
         environment = privateEnvironment(work);

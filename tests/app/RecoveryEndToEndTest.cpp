@@ -62,8 +62,8 @@ protected:
         display = XOpenDisplay(nullptr);
         ASSERT_NE(display, nullptr);
         root = DefaultRootWindow(display);
-        work = outputDir() /
-               (std::string("recovery-") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        work = workDir(std::string("recovery-") +
+                       ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(work);
         fs::create_directories(work);
         environment = privateEnvironment(work);

@@ -48,8 +48,8 @@ protected:
         // Ctrl+S, a run of spaces): a person's keys do not repeat unasked.
         XAutoRepeatOff(display);
         XFlush(display);
-        work = outputDir() /
-               (std::string("save-") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        work =
+            workDir(std::string("save-") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(work);
         fs::create_directories(work);
         environment = privateEnvironment(work);

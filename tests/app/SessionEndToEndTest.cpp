@@ -59,7 +59,7 @@ protected:
         ASSERT_NE(display, nullptr);
         root = DefaultRootWindow(display);
         const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        work = outputDir() / (std::string("session-") + test->name());
+        work = workDir(std::string("session-") + test->name());
         fs::remove_all(work);
         fs::create_directories(work);
         environment = privateEnvironment(work);
