@@ -1,102 +1,27 @@
 // The real cuewright binary under a window manager, driven with xdotool: the menus of an editor
 // window as a person meets them. Screenshots go to test-output/app/.
-#include "cuewright/model/Project.h"
-#include "cuewright/model/ScriptDocumentFile.h"
-#include "cuewright/model/SettingsKeys.h"
-#include "cuewright/model/UserDefaults.h"
-#include "cuewright/model/Workspace.h"
-#include "platform/defaults/Defaults.h"
-
 #include <gtest/gtest.h>
 
 // Xlib's macros after gtest, which uses the same names.
 #include "EndToEndSupport.h"
-
-#include <QGuiApplication>
-#include <QProcess>
-
-#include <filesystem>
-#include <functional>
-#include <memory>
-#include <vector>
 
 namespace fs = std::filesystem;
 using namespace endtoend;
 
 namespace {
 
-class EditorMenusEndToEnd : public ::testing::Test {
+class EditorMenusEndToEnd : public AppTest {
 protected:
-    void SetUp() override {
-        if (!hasXdotool()) {
-            GTEST_SKIP() << "xdotool is not installed";
-        }
-        display = XOpenDisplay(nullptr);
-        ASSERT_NE(display, nullptr);
-        root = DefaultRootWindow(display);
-        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        work = workDir(std::string("menus-") + test->name());
-        fs::remove_all(work);
-        fs::create_directories(work);
-        environment = privateEnvironment(work);
-        platform::Defaults defaults({work / "defaults.json", std::chrono::hours(1), {}});
-        defaults.set(cw::settings::isBonjourEnabled, false); // announces nothing on the network
-        ASSERT_TRUE(defaults.synchronize());
-    }
-    void TearDown() override {
-        if (app.state() != QProcess::NotRunning) {
-            app.kill();
-            app.waitForFinished();
-        }
-        if (display) {
-            XCloseDisplay(display);
-        }
-    }
-
-    fs::path makeScript(const std::string& name, const QString& text) {
-        platform::Defaults defaults({work / "scratch-defaults.json", std::chrono::hours(1), {}});
-        cw::registerUserDefaults(defaults);
-        cw::Workspace workspace(defaults);
-        auto project = workspace.newProject();
-        project->setText(platform::AttributedString(text));
-        project->save((work / name).string());
-        workspace.closeProject(project);
-        return work / name;
-    }
-
     // Starts the application with `script` and waits for its editor window.
     std::optional<Window> open(const fs::path& script) {
-        app.setProcessEnvironment(environment);
-        app.setProcessChannelMode(QProcess::ForwardedChannels);
-        app.start(QStringLiteral(CW_APP_BINARY), {QString::fromStdString(script.string())});
-        EXPECT_TRUE(app.waitForStarted());
-        return waitForWindow(script.filename().string());
-    }
-    std::optional<Window> waitForWindow(const std::string& part) {
-        std::optional<Window> window;
-        waitFor(app, [&] { return (window = findWindow(display, root, part)).has_value(); });
-        return window;
+        app = &start({pathArg(script)});
+        return waitForWindow(*app, script.filename().string());
     }
     bool fileHolds(const fs::path& script, const std::function<bool(const QString&)>& holds) {
-        return waitFor(app, [&] {
-            try {
-                return holds(cw::ScriptDocumentFile::open(script).text.string());
-            } catch (const std::exception&) {
-                return false; // being replaced: read again at the next look
-            }
-        });
-    }
-    void quit(Window window) {
-        ASSERT_TRUE(activate(window));
-        ASSERT_TRUE(xdotool({"key", "ctrl+q"}));
-        EXPECT_TRUE(app.waitForFinished(60000));
+        return waitFor(*app, [&] { return holds(scriptText(script)); });
     }
 
-    Display* display = nullptr;
-    Window root = 0;
-    fs::path work;
-    QProcessEnvironment environment;
-    QProcess app;
+    QProcess* app = nullptr;
 };
 
 // The Edit menu reached from another open menu (Bookmarks, then Left past Options; Options, then
@@ -113,37 +38,25 @@ TEST_F(EditorMenusEndToEnd, EditReachedFromAnotherMenuOffersUndo) {
     for (const auto& way : ways) {
         ASSERT_TRUE(activate(*editor));
         ASSERT_TRUE(xdotool({"type", way.typed}));
-        ASSERT_TRUE(waitForWindow("menus.cwr*"))
+        ASSERT_TRUE(waitForWindow(*app, "menus.cwr*"))
             << way.typed << ": the typing did not mark the script edited";
         ASSERT_TRUE(xdotool({"key", "ctrl+s"}));
         ASSERT_TRUE(fileHolds(script, [&](const QString& text) { return text.contains(way.typed); }))
             << way.typed;
-        ASSERT_TRUE(waitFor(app, [&] { return !findWindow(display, root, "menus.cwr*"); }));
+        ASSERT_TRUE(waitFor(*app, [&] { return !findWindow(display, root, "menus.cwr*"); }));
 
         QStringList keys = {"key", "--delay", "150"};
         keys += way.keys;
         ASSERT_TRUE(xdotool(keys));
-        app.waitForFinished(300); // let the menu paint: the picture is for people, not for the test
+        app->waitForFinished(300); // let the menu paint: the picture is for people, not for the test
         screenshot((std::string("edit-menu-from-another-") + way.typed + ".png").c_str());
         ASSERT_TRUE(xdotool({"key", "Return"}));
-        EXPECT_TRUE(waitForWindow("menus.cwr*")) << way.typed << ": Undo did not take the letter back";
+        EXPECT_TRUE(waitForWindow(*app, "menus.cwr*")) << way.typed << ": Undo did not take the letter back";
         ASSERT_TRUE(activate(*editor));
         ASSERT_TRUE(xdotool({"key", "Escape", "ctrl+s"}));
         EXPECT_TRUE(fileHolds(script, [&](const QString& text) { return text == saved; })) << way.typed;
     }
-    quit(*editor);
-}
-
-// The client area of `window` in root coordinates.
-QRect rootGeometry(Display* display, Window window) {
-    XWindowAttributes attributes;
-    if (!XGetWindowAttributes(display, window, &attributes)) {
-        return {};
-    }
-    int x = 0, y = 0;
-    Window child = 0;
-    XTranslateCoordinates(display, window, attributes.root, 0, 0, &x, &y, &child);
-    return QRect(x, y, attributes.width, attributes.height);
+    EXPECT_TRUE(quit(*app, *editor));
 }
 
 // The open menus: viewable top-level windows that the window manager does not frame.
@@ -181,9 +94,9 @@ TEST_F(EditorMenusEndToEnd, ALongBookmarksMenuOpenedRightAfterTypingScrollsUnder
     ASSERT_TRUE(xdotool({"type", "x"}));
     ASSERT_TRUE(xdotool({"key", "alt+b"}));
     std::vector<QRect> menus;
-    ASSERT_TRUE(waitFor(app, [&] { return !(menus = openMenus(display, root)).empty(); }))
+    ASSERT_TRUE(waitFor(*app, [&] { return !(menus = openMenus(display, root)).empty(); }))
         << "no menu opened";
-    app.waitForFinished(300); // let it paint: the picture is for people
+    app->waitForFinished(300); // let it paint: the picture is for people
     screenshot("bookmarks-menu-80-bookmarks.png");
     const QRect screen(0, 0, DisplayWidth(display, 0), DisplayHeight(display, 0));
     const QRect menu = menus.back();
@@ -193,20 +106,20 @@ TEST_F(EditorMenusEndToEnd, ALongBookmarksMenuOpenedRightAfterTypingScrollsUnder
     EXPECT_GT(menu.x(), 200) << "under the Bookmarks title, right of the window's other menus";
     EXPECT_GE(menu.y(), rootGeometry(display, *editor).top() + 15) << "below the menu bar";
     ASSERT_TRUE(xdotool({"key", "Escape", "Escape"}));
-    ASSERT_TRUE(waitFor(app, [&] { return openMenus(display, root).empty(); }));
+    ASSERT_TRUE(waitFor(*app, [&] { return openMenus(display, root).empty(); }));
     // Any menu opened right after typing drops from its own title.
     for (const char* menuKey : {"alt+e", "alt+o", "alt+h"}) {
         ASSERT_TRUE(xdotool({"type", "y"}));
         ASSERT_TRUE(xdotool({"key", menuKey}));
-        ASSERT_TRUE(waitFor(app, [&] { return !(menus = openMenus(display, root)).empty(); })) << menuKey;
+        ASSERT_TRUE(waitFor(*app, [&] { return !(menus = openMenus(display, root)).empty(); })) << menuKey;
         EXPECT_GT(menus.back().x(), 250) << menuKey;
         EXPECT_GE(menus.back().y(), rootGeometry(display, *editor).top() + 15) << menuKey;
         ASSERT_TRUE(xdotool({"key", "Escape", "Escape"}));
-        ASSERT_TRUE(waitFor(app, [&] { return openMenus(display, root).empty(); }));
+        ASSERT_TRUE(waitFor(*app, [&] { return openMenus(display, root).empty(); }));
     }
     ASSERT_TRUE(xdotool({"key", "ctrl+s"}));
-    ASSERT_TRUE(waitFor(app, [&] { return !findWindow(display, root, "long.cwr*"); }));
-    quit(*editor);
+    ASSERT_TRUE(waitFor(*app, [&] { return !findWindow(display, root, "long.cwr*"); }));
+    EXPECT_TRUE(quit(*app, *editor));
 }
 
 // A second script opened from the command line while one is open gets a window that follows the
@@ -216,14 +129,10 @@ TEST_F(EditorMenusEndToEnd, ASecondWindowCascadesWithinTheScreen) {
     const fs::path second = makeScript("second.cwr", QStringLiteral("Two."));
     const std::optional<Window> one = open(first);
     ASSERT_TRUE(one) << "no editor window";
-    QProcess handOver;
-    handOver.setProcessEnvironment(environment);
-    handOver.setProcessChannelMode(QProcess::ForwardedChannels);
-    handOver.start(QStringLiteral(CW_APP_BINARY), {QString::fromStdString(second.string())});
-    ASSERT_TRUE(handOver.waitForFinished(60000));
-    const std::optional<Window> two = waitForWindow("second.cwr");
+    ASSERT_TRUE(start({pathArg(second)}).waitForFinished(60000));
+    const std::optional<Window> two = waitForWindow(*app, "second.cwr");
     ASSERT_TRUE(two) << "the second script got no window";
-    app.waitForFinished(300); // let it paint: the picture is for people
+    app->waitForFinished(300); // let it paint: the picture is for people
     screenshot("second-window-cascaded.png");
     const QRect screen(0, 0, DisplayWidth(display, 0), DisplayHeight(display, 0));
     const QRect a = rootGeometry(display, *one);
@@ -232,7 +141,7 @@ TEST_F(EditorMenusEndToEnd, ASecondWindowCascadesWithinTheScreen) {
         << b.x() << "," << b.y() << " " << b.width() << "x" << b.height();
     EXPECT_GT(b.top(), a.top()) << "below the first window's title";
     EXPECT_GT(b.left(), a.left());
-    quit(*two);
+    EXPECT_TRUE(quit(*app, *two));
 }
 
 } // namespace

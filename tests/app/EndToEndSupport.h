@@ -1,12 +1,23 @@
 // Driving the real cuewright binary on a real X server: finding its windows as X sees them,
-// waiting for them, input through XTest or xdotool, screenshots, and a private environment.
+// waiting for them, input through XTest or xdotool, screenshots, a private environment, and the
+// fixture every program's tests start from. Include it after gtest, which uses Xlib's names.
 #pragma once
+
+#include "cuewright/model/Project.h"
+#include "cuewright/model/ScriptDocumentFile.h"
+#include "cuewright/model/SettingsKeys.h"
+#include "cuewright/model/UserDefaults.h"
+#include "cuewright/model/Workspace.h"
+#include "platform/defaults/Defaults.h"
+
+#include <gtest/gtest.h>
 
 #include <QDir>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPixmap>
 #include <QProcess>
+#include <QRect>
 #include <QScreen>
 #include <QStringList>
 #include <QUuid>
@@ -15,19 +26,25 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <initializer_list>
 #include <iterator>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace endtoend {
 
-inline std::filesystem::path outputDir() {
+// Where the pictures of `area` go, for people to look at.
+inline std::filesystem::path outputDir(const char* area = "app") {
     const char* root = std::getenv("CW_TEST_OUTPUT_DIR");
-    std::filesystem::path dir = std::filesystem::path(root && *root ? root : "/tmp") / "app";
+    std::filesystem::path dir = std::filesystem::path(root && *root ? root : "/tmp") / area;
     std::filesystem::create_directories(dir);
     return dir;
 }
@@ -165,5 +182,174 @@ inline QProcessEnvironment privateEnvironment(const std::filesystem::path& work)
     environment.insert("CUEWRIGHT_BLUEZ_BUS_ADDRESS", noBus);
     return environment;
 }
+
+// The client area of `window` in root coordinates.
+inline QRect rootGeometry(Display* display, Window window) {
+    XWindowAttributes attributes;
+    if (!XGetWindowAttributes(display, window, &attributes)) {
+        return {};
+    }
+    int x = 0, y = 0;
+    Window child = 0;
+    XTranslateCoordinates(display, window, attributes.root, 0, 0, &x, &y, &child);
+    return QRect(x, y, attributes.width, attributes.height);
+}
+
+// The size of the viewable window named `part` on X screen `screen`; none when there is none.
+inline std::optional<QSize> viewableOnScreen(Display* display, int screen, const std::string& part) {
+    const std::optional<Window> window = findWindow(display, RootWindow(display, screen), part);
+    XWindowAttributes attributes;
+    if (!window || !XGetWindowAttributes(display, *window, &attributes) ||
+        attributes.map_state != IsViewable) {
+        return std::nullopt;
+    }
+    return QSize(attributes.width, attributes.height);
+}
+
+// A path as a program's argument.
+inline QString pathArg(const std::filesystem::path& path) {
+    return QString::fromStdString(path.string());
+}
+
+inline std::string fileBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The text of the script at `path`; empty while it is missing or being replaced.
+inline QString scriptText(const std::filesystem::path& path) {
+    try {
+        return cw::ScriptDocumentFile::open(path).text.string();
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
+// Whether `text` is `expected` in some order: where typed characters land is the editor's
+// business (its caret may move while the window settles), so only they are compared.
+inline bool sameCharacters(QString text, QString expected) {
+    std::sort(text.begin(), text.end());
+    std::sort(expected.begin(), expected.end());
+    return text == expected;
+}
+
+// A test of the real binary: the X display, a work folder named after the test with a private
+// environment and a defaults file that announces nothing on the network, and every start it
+// made killed at the end.
+class AppTest : public ::testing::Test {
+protected:
+    // Skipped without xdotool unless the test drives everything through XTest.
+    explicit AppTest(bool usesXdotool = true)
+        : usesXdotool_(usesXdotool) {}
+
+    void SetUp() override {
+        if (usesXdotool_ && !hasXdotool()) {
+            GTEST_SKIP() << "xdotool is not installed";
+        }
+        display = XOpenDisplay(nullptr);
+        ASSERT_NE(display, nullptr);
+        root = DefaultRootWindow(display);
+        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        std::string name = std::string(test->test_suite_name()) + "-" + test->name();
+        std::replace(name.begin(), name.end(), '/', '-');
+        work = workDir(name);
+        std::filesystem::remove_all(work);
+        std::filesystem::create_directories(work);
+        environment = privateEnvironment(work);
+        setDefault(cw::settings::isBonjourEnabled, false);
+    }
+    void TearDown() override {
+        for (auto& app : apps) {
+            if (app->state() != QProcess::NotRunning) {
+                app->kill();
+                app->waitForFinished();
+            }
+        }
+        if (display) {
+            XCloseDisplay(display);
+        }
+    }
+    // Whether SetUp went through: a fixture's own SetUp goes on only then.
+    bool setUpDone() const { return !IsSkipped() && !HasFatalFailure(); }
+
+    void setDefault(std::string_view key, const platform::Value& value) {
+        platform::Defaults defaults({work / "defaults.json", std::chrono::hours(1), {}});
+        defaults.set(key, value);
+        ASSERT_TRUE(defaults.synchronize());
+    }
+
+    // A saved script `name` in the work folder; `adjust` may change the project before the save.
+    std::filesystem::path makeScript(const std::string& name, const platform::AttributedString& text,
+                                     const std::function<void(cw::Project&)>& adjust = {}) {
+        platform::Defaults defaults({work / "scratch-defaults.json", std::chrono::hours(1), {}});
+        cw::registerUserDefaults(defaults);
+        cw::Workspace workspace(defaults);
+        auto project = workspace.newProject();
+        project->setText(text);
+        if (adjust) {
+            adjust(*project);
+        }
+        project->save((work / name).string());
+        workspace.closeProject(project);
+        return work / name;
+    }
+    std::filesystem::path makeScript(const std::string& name, const QString& text) {
+        return makeScript(name, platform::AttributedString(text));
+    }
+
+    // Starts `program` (the application unless told) in `environment` unless given another, in
+    // `folder` when given.
+    QProcess& start(const QStringList& arguments, const std::optional<QProcessEnvironment>& env = {},
+                    const QString& program = QStringLiteral(CW_APP_BINARY),
+                    const std::filesystem::path& folder = {}) {
+        apps.push_back(std::make_unique<QProcess>());
+        QProcess& app = *apps.back();
+        app.setProcessEnvironment(env.value_or(environment));
+        app.setProcessChannelMode(QProcess::ForwardedChannels);
+        app.setWorkingDirectory(pathArg(folder));
+        app.start(program, arguments);
+        EXPECT_TRUE(app.waitForStarted());
+        return app;
+    }
+
+    // Waits for a window whose name `matches` while `app` runs; none when it ended or none came.
+    std::optional<Window> waitForWindow(QProcess& app,
+                                        const std::function<bool(const std::string&)>& matches) {
+        std::optional<Window> window;
+        waitFor(app, [&] { return (window = findWindow(display, root, matches)).has_value(); });
+        return window;
+    }
+    // The same for a name containing `part`, and for one that is exactly `name`.
+    std::optional<Window> waitForWindow(QProcess& app, const std::string& part) {
+        return waitForWindow(app,
+                             [&](const std::string& name) { return name.find(part) != std::string::npos; });
+    }
+    std::optional<Window> waitForNamed(QProcess& app, const std::string& name) {
+        return waitForWindow(app, [&](const std::string& n) { return n == name; });
+    }
+    // Alerts and the start window carry the application's name alone.
+    std::optional<Window> waitForAlert(QProcess& app) { return waitForNamed(app, "Cuewright"); }
+    bool waitGone(QProcess& app, Window window) {
+        return waitFor(app, [&] {
+            XWindowAttributes a;
+            return !XGetWindowAttributes(display, window, &a) || a.map_state != IsViewable;
+        });
+    }
+
+    // Quits with Ctrl+Q from `window`: whether the application ended by itself with status 0.
+    bool quit(QProcess& app, Window window) {
+        return activate(window) && xdotool({"key", "ctrl+q"}) && app.waitForFinished(60000) &&
+               app.exitStatus() == QProcess::NormalExit && app.exitCode() == 0;
+    }
+
+    Display* display = nullptr;
+    Window root = 0;
+    std::filesystem::path work;
+    QProcessEnvironment environment;
+    std::vector<std::unique_ptr<QProcess>> apps;
+
+private:
+    bool usesXdotool_;
+};
 
 } // namespace endtoend

@@ -4,26 +4,13 @@
 // middle third of a line of capitals at every scale factor, text without a colour of its own shows
 // in the script's text colour in the prompter and the editor, underlines show, and a last line
 // without a closing line break is drawn. Pictures go to test-output/prompter/.
-#include "cuewright/model/Project.h"
-#include "cuewright/model/SettingsKeys.h"
-#include "cuewright/model/UserDefaults.h"
-#include "cuewright/model/Workspace.h"
 #include "platform/defaults/ArchivedValues.h"
-#include "platform/defaults/Defaults.h"
 #include "platform/text/TextAttributes.h"
 
 #include <gtest/gtest.h>
 
 // Xlib's macros after gtest, which uses the same names.
 #include "EndToEndSupport.h"
-
-#include <QGuiApplication>
-#include <QProcess>
-
-#include <algorithm>
-#include <filesystem>
-#include <optional>
-#include <string>
 
 namespace fs = std::filesystem;
 using namespace endtoend;
@@ -48,18 +35,6 @@ bool isWhite(QRgb p) {
 
 QString frameText(QSize size) {
     return QStringLiteral("{{20, 20}, {%1, %2}}").arg(size.width()).arg(size.height());
-}
-
-// The client area of `window` in root coordinates.
-QRect rootGeometry(Display* display, Window window) {
-    XWindowAttributes attributes;
-    if (!XGetWindowAttributes(display, window, &attributes)) {
-        return {};
-    }
-    int x = 0, y = 0;
-    Window child = 0;
-    XTranslateCoordinates(display, window, attributes.root, 0, 0, &x, &y, &child);
-    return QRect(x, y, attributes.width, attributes.height);
 }
 
 QImage grabRoot() {
@@ -148,40 +123,12 @@ struct Case {
     const char* style;
 };
 
-class PrompterDrawingEndToEnd : public ::testing::Test {
+class PrompterDrawingEndToEnd : public AppTest {
 protected:
-    void SetUp() override {
-        if (!hasXdotool()) {
-            GTEST_SKIP() << "xdotool is not installed";
-        }
-        display = XOpenDisplay(nullptr);
-        ASSERT_NE(display, nullptr);
-        root = DefaultRootWindow(display);
-        pictures = outputDir().parent_path() / "prompter";
-        fs::create_directories(pictures);
-        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = std::string("prompter-drawing-") + test->name();
-        std::replace(name.begin(), name.end(), '/', '-');
-        work = workDir(name);
-        fs::remove_all(work);
-        fs::create_directories(work);
-        environment = privateEnvironment(work);
-    }
-    void TearDown() override {
-        if (app && app->state() != QProcess::NotRunning) {
-            app->kill();
-            app->waitForFinished();
-        }
-        if (display) {
-            XCloseDisplay(display);
-        }
-    }
-
     void writeDefaults(QSize window, const char* style) {
+        setDefault(cw::settings::userInterfaceStyle, style);
+        setDefault(cw::settings::prompterWindowFrameNormal, frameText(window).toStdString());
         platform::Defaults defaults({work / "defaults.json", std::chrono::hours(1), {}});
-        defaults.set(cw::settings::isBonjourEnabled, false);
-        defaults.set(cw::settings::userInterfaceStyle, std::string(style));
-        defaults.set(cw::settings::prompterWindowFrameNormal, frameText(window).toStdString());
         platform::setArchivedColor(defaults, cw::settings::defaultTextColor,
                                    platform::ArchivedColor::sRGB(textRed, textGreen, textBlue));
         ASSERT_TRUE(defaults.synchronize());
@@ -190,44 +137,32 @@ protected:
     // A script of `text` with no colour of its own, the reading line and the highlight band on.
     fs::path makeScript(const QString& text, float wordCountFactor,
                         std::optional<platform::TextRange> underlined = std::nullopt) {
-        platform::Defaults defaults({work / "scratch-defaults.json", std::chrono::hours(1), {}});
-        cw::registerUserDefaults(defaults);
-        cw::Workspace workspace(defaults);
-        auto project = workspace.newProject();
         platform::AttributedString script(text);
         if (underlined) {
             platform::Attributes underline;
             underline.underlineStyle = platform::UnderlineStyle::single;
             script.addAttributes(underline, *underlined);
         }
-        project->setText(script);
-        auto properties = project->document().scriptProperties;
-        properties.prompterWordCountFactor = wordCountFactor;
-        properties.showReadingLine = true;
-        properties.overlayType = cw::OverlayType::highlight;
-        properties.indicatorType = cw::IndicatorType::arrow;
-        properties.indicatorColor = cw::IndicatorColor::red;
-        properties.indicatorPosition = 0.65f;
-        project->setScriptProperties(properties);
-        const fs::path path = work / "capitals.cwr";
-        project->save(path.string());
-        workspace.closeProject(project);
-        return path;
+        return AppTest::makeScript("capitals.cwr", script, [&](cw::Project& project) {
+            auto properties = project.document().scriptProperties;
+            properties.prompterWordCountFactor = wordCountFactor;
+            properties.showReadingLine = true;
+            properties.overlayType = cw::OverlayType::highlight;
+            properties.indicatorType = cw::IndicatorType::arrow;
+            properties.indicatorColor = cw::IndicatorColor::red;
+            properties.indicatorPosition = 0.65f;
+            project.setScriptProperties(properties);
+        });
     }
 
     // Starts the application on the script and opens a prompter window from the editor; the
     // prompter's client area on the screen. Counts the editor's text pixels first when asked.
     std::optional<QRect> openPrompter(const fs::path& script, const char* scaleFactor,
                                       bool lookAtEditor = true) {
-        app = std::make_unique<QProcess>();
         QProcessEnvironment env = environment;
         env.insert("QT_SCALE_FACTOR", QString::fromLatin1(scaleFactor));
-        app->setProcessEnvironment(env);
-        app->setProcessChannelMode(QProcess::ForwardedChannels);
-        app->start(QStringLiteral(CW_APP_BINARY), {QString::fromStdString(script.string())});
-        EXPECT_TRUE(app->waitForStarted());
-        std::optional<Window> window;
-        waitFor(*app, [&] { return (editor = findWindow(display, root, "capitals.cwr")).has_value(); });
+        app = &start({pathArg(script)}, env);
+        editor = waitForWindow(*app, "capitals.cwr");
         if (editor && lookAtEditor) {
             // The editor's text in the script's colour: far more of it than a colour well holds.
             EXPECT_TRUE(waitFor(*app, [&] {
@@ -239,7 +174,7 @@ protected:
             ADD_FAILURE() << "no editor window, or Ctrl+Shift+P did not go in";
             return std::nullopt;
         }
-        waitFor(*app, [&] { return (window = findWindow(display, root, "Prompter Window")).has_value(); });
+        const std::optional<Window> window = waitForWindow(*app, "Prompter Window");
         if (!window || !activate(*window)) {
             ADD_FAILURE() << "Ctrl+Shift+P opened no prompter window";
             return std::nullopt;
@@ -273,14 +208,10 @@ protected:
                      bottom - top - 2);
     }
 
-    Display* display = nullptr;
-    Window root = 0;
     std::optional<Window> editor;
     int editorInk = 0;
-    fs::path work;
-    fs::path pictures;
-    QProcessEnvironment environment;
-    std::unique_ptr<QProcess> app;
+    const fs::path pictures = outputDir("prompter");
+    QProcess* app = nullptr;
 };
 
 class PrompterWindowOfSize : public PrompterDrawingEndToEnd, public ::testing::WithParamInterface<Case> {};

@@ -4,11 +4,6 @@
 // display-bound prompter over the editor's own screen gives way to Escape and Ctrl+W, and the
 // prompter's key hints with long key names are photographed for a person to look at.
 #include "cuewright/model/KeyBindings.h"
-#include "cuewright/model/Project.h"
-#include "cuewright/model/SettingsKeys.h"
-#include "cuewright/model/UserDefaults.h"
-#include "cuewright/model/Workspace.h"
-#include "platform/defaults/Defaults.h"
 #include "platform/keys/KeyCodes.h"
 #include "platform/keys/ModifierFlags.h"
 
@@ -18,9 +13,6 @@
 // Xlib's macros after gtest, which uses the same names.
 #include "EndToEndSupport.h"
 
-#include <QGuiApplication>
-#include <QProcess>
-
 #include <X11/keysym.h>
 
 #include <arpa/inet.h>
@@ -28,9 +20,6 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <filesystem>
-#include <memory>
 
 namespace fs = std::filesystem;
 using namespace endtoend;
@@ -79,18 +68,6 @@ nlohmann::json askStatus(std::uint16_t port) {
     return status;
 }
 
-// The client area of `window` in root coordinates.
-QRect rootGeometry(Display* display, Window window) {
-    XWindowAttributes attributes;
-    if (!XGetWindowAttributes(display, window, &attributes)) {
-        return {};
-    }
-    int x = 0, y = 0;
-    Window child = 0;
-    XTranslateCoordinates(display, window, attributes.root, 0, 0, &x, &y, &child);
-    return QRect(x, y, attributes.width, attributes.height);
-}
-
 // From one row of the Displays pane to the next.
 constexpr int rowHeight = 162;
 
@@ -99,76 +76,39 @@ void key(Display* display, KeySym symbol, bool down) {
     XFlush(display);
 }
 
-class PrompterKeysEndToEnd : public ::testing::Test {
+class PrompterKeysEndToEnd : public AppTest {
 protected:
     void SetUp() override {
-        if (!hasXdotool()) {
-            GTEST_SKIP() << "xdotool is not installed";
+        AppTest::SetUp();
+        if (!setUpDone()) {
+            return;
         }
-        display = XOpenDisplay(nullptr);
-        ASSERT_NE(display, nullptr);
-        root = DefaultRootWindow(display);
         // A held key repeats no press into whichever window gets the focus next.
-        XKeyboardControl control{};
-        control.auto_repeat_mode = AutoRepeatModeOff;
-        XChangeKeyboardControl(display, KBAutoRepeatMode, &control);
-        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        work = workDir(std::string("prompter-keys-") + test->name());
-        fs::remove_all(work);
-        fs::create_directories(work);
-        environment = privateEnvironment(work);
-        {
-            platform::Defaults scratch({work / "scratch-defaults.json", std::chrono::hours(1), {}});
-            cw::registerUserDefaults(scratch);
-            cw::Workspace workspace(scratch);
-            auto project = workspace.newProject();
-            QString text;
-            for (int i = 1; i <= 80; ++i) {
-                text += QStringLiteral("Line %1 of the script, read aloud at an even pace.\n").arg(i);
-            }
-            project->setText(platform::AttributedString(text));
-            script = work / "sample.cwr";
-            project->save(script.string());
-            workspace.closeProject(project);
+        XAutoRepeatOff(display);
+        XFlush(display);
+        QString text;
+        for (int i = 1; i <= 80; ++i) {
+            text += QStringLiteral("Line %1 of the script, read aloud at an even pace.\n").arg(i);
         }
+        script = makeScript("sample.cwr", text);
         port = freeUdpPort();
-    }
-    void TearDown() override {
-        if (app && app->state() != QProcess::NotRunning) {
-            app->kill();
-            app->waitForFinished();
-        }
-        if (display) {
-            XCloseDisplay(display);
-        }
     }
 
     // Starts the application on the script with `bindings`; its remote control answers on the
     // loopback port only this run knows (no system bus: nothing is announced).
-    void start(const cw::KeyBindings& bindings) {
+    void startWith(const cw::KeyBindings& bindings) {
         platform::Defaults defaults({work / "defaults.json", std::chrono::hours(1), {}});
         defaults.set(cw::settings::isBonjourEnabled, true);
         defaults.set(cw::settings::bonjourKey, static_cast<std::int64_t>(port));
         defaults.set(cw::settings::customKeyBindings, bindings.storedValue());
         ASSERT_TRUE(defaults.synchronize());
-        app = std::make_unique<QProcess>();
-        app->setProcessEnvironment(environment);
-        app->setProcessChannelMode(QProcess::ForwardedChannels);
-        app->start(QStringLiteral(CW_APP_BINARY), {QString::fromStdString(script.string())});
-        ASSERT_TRUE(app->waitForStarted());
-        editor = waitForWindow("sample.cwr", 0);
+        app = &start({pathArg(script)});
+        editor = waitForWindow(*app, "sample.cwr");
         ASSERT_TRUE(editor) << "no editor window";
         ASSERT_TRUE(waitForStatus([](const nlohmann::json&) { return true; }))
             << "the remote control never answered";
     }
 
-    std::optional<Window> waitForWindow(const std::string& part, int screen) {
-        std::optional<Window> window;
-        waitFor(*app, [&] {
-            return (window = findWindow(display, RootWindow(display, screen), part)).has_value();
-        });
-        return window;
-    }
     bool waitForStatus(const std::function<bool(const nlohmann::json&)>& holds) {
         return waitFor(*app, [&] {
             const nlohmann::json status = askStatus(port);
@@ -192,13 +132,9 @@ protected:
         return app->state() == QProcess::NotRunning && app->exitCode() == 0;
     }
 
-    Display* display = nullptr;
-    Window root = 0;
-    fs::path work;
     fs::path script;
     std::uint16_t port = 0;
-    QProcessEnvironment environment;
-    std::unique_ptr<QProcess> app;
+    QProcess* app = nullptr;
     std::optional<Window> editor;
 };
 
@@ -208,11 +144,11 @@ protected:
 TEST_F(PrompterKeysEndToEnd, AHeldFastWindEndsWhenTheEditorIsActivated) {
     cw::KeyBindings bindings;
     bindings.ffwd = cw::KeyBindings::Key{kc::f, 0};
-    start(bindings);
+    startWith(bindings);
     ASSERT_FALSE(HasFailure());
     ASSERT_TRUE(activate(*editor));
     ASSERT_TRUE(xdotool({"key", "ctrl+shift+p"}));
-    const std::optional<Window> prompter = waitForWindow("Prompter Window", 0);
+    const std::optional<Window> prompter = waitForWindow(*app, "Prompter Window");
     ASSERT_TRUE(prompter) << "Ctrl+Shift+P opened no prompter window";
     ASSERT_TRUE(activate(*prompter));
     pressKeys(display, {XK_space});
@@ -234,7 +170,7 @@ TEST_F(PrompterKeysEndToEnd, AHeldFastWindEndsWhenTheEditorIsActivated) {
 TEST_F(PrompterKeysEndToEnd, ACtrlFunctionKeyBindingPlaysFromTheEditor) {
     cw::KeyBindings bindings;
     bindings.playPause = cw::KeyBindings::Key{kc::f7, mod::command | mod::function};
-    start(bindings);
+    startWith(bindings);
     ASSERT_FALSE(HasFailure());
     ASSERT_TRUE(activate(*editor));
     pressKeys(display, {XK_Control_L, XK_F7});
@@ -253,14 +189,13 @@ TEST_F(PrompterKeysEndToEnd, KeyHintsWithLongKeyNamesArePhotographed) {
     bindings.decSpeed = cw::KeyBindings::Key{kc::f6, mod::shift | mod::function};
     bindings.scrollLineUp = cw::KeyBindings::Key{kc::f12, mod::shift | mod::control | mod::function};
     bindings.scrollLineDown = cw::KeyBindings::Key{kc::deleteKey, 0};
-    start(bindings);
+    startWith(bindings);
     ASSERT_FALSE(HasFailure());
     ASSERT_TRUE(activate(*editor));
     ASSERT_TRUE(xdotool({"key", "ctrl+shift+p"}));
-    const std::optional<Window> prompter = waitForWindow("Prompter Window", 0);
+    const std::optional<Window> prompter = waitForWindow(*app, "Prompter Window");
     ASSERT_TRUE(prompter) << "Ctrl+Shift+P opened no prompter window";
-    const fs::path pictures = outputDir().parent_path() / "prompter";
-    fs::create_directories(pictures);
+    const fs::path pictures = outputDir("prompter");
     for (const auto& [size, name] : {std::pair{QSize(1280, 800), "key-hints-long-names.png"},
                                      std::pair{QSize(960, 640), "key-hints-long-names-small.png"}}) {
         ASSERT_TRUE(xdotool({"windowsize", "--sync", QString::number(*prompter),
@@ -275,24 +210,13 @@ TEST_F(PrompterKeysEndToEnd, KeyHintsWithLongKeyNamesArePhotographed) {
     EXPECT_TRUE(quit());
 }
 
-// What X says of the viewable window named `part` on X screen `screen`: its size; none when absent.
-std::optional<QSize> viewableOnScreen(Display* display, int screen, const std::string& part) {
-    const std::optional<Window> window = findWindow(display, RootWindow(display, screen), part);
-    XWindowAttributes attributes;
-    if (!window || !XGetWindowAttributes(display, *window, &attributes) ||
-        attributes.map_state != IsViewable) {
-        return std::nullopt;
-    }
-    return QSize(attributes.width, attributes.height);
-}
-
 // Ticking the row of the editor's own screen in the Displays pane covers the editor with a
 // full-screen prompter; Escape, and the next time Ctrl+W, switch it off and give the editor back.
 TEST_F(PrompterKeysEndToEnd, ADisplayBoundPrompterOverTheEditorGivesWayToEscapeAndCtrlW) {
     if (ScreenCount(display) < 2) {
         GTEST_SKIP() << "the X server has " << ScreenCount(display) << " screen(s), not two";
     }
-    start({});
+    startWith({});
     ASSERT_FALSE(HasFailure());
     const QSize first(DisplayWidth(display, 0), DisplayHeight(display, 0));
     ASSERT_TRUE(activate(*editor));

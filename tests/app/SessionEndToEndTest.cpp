@@ -3,28 +3,15 @@
 // it (SIGKILL), a pipe named like a document is refused while the application goes on answering,
 // quitting with a prompter open ends the process, and a display's switch shows a prompter on the
 // second X screen. Screenshots go to test-output/app/.
-#include "cuewright/model/Project.h"
 #include "cuewright/model/RecoveryStore.h"
-#include "cuewright/model/ScriptDocumentFile.h"
-#include "cuewright/model/SettingsKeys.h"
-#include "cuewright/model/UserDefaults.h"
-#include "cuewright/model/Workspace.h"
-#include "platform/defaults/Defaults.h"
 
 #include <gtest/gtest.h>
 
 // Xlib's macros after gtest, which uses the same names.
 #include "EndToEndSupport.h"
 
-#include <QGuiApplication>
-#include <QProcess>
-
 #include <algorithm>
 #include <csignal>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <memory>
 
 #include <sys/stat.h>
 
@@ -33,129 +20,42 @@ using namespace endtoend;
 
 namespace {
 
-std::string fileBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 const QString savedText = QStringLiteral("The words of the sample as saved.");
 
-// Whether `text` is the saved text with the typed characters added. Where they land is the
-// editor's business (its caret may move while the window settles), so only they are compared.
-bool holdsTyped(QString text, const QString& typed) {
-    QString expected = savedText + typed;
-    std::sort(text.begin(), text.end());
-    std::sort(expected.begin(), expected.end());
-    return text == expected;
+bool holdsTyped(const QString& text, const QString& typed) {
+    return sameCharacters(text, savedText + typed);
 }
 
-class SessionEndToEnd : public ::testing::Test {
+class SessionEndToEnd : public AppTest {
 protected:
-    void SetUp() override {
-        if (!hasXdotool()) {
-            GTEST_SKIP() << "xdotool is not installed";
-        }
-        display = XOpenDisplay(nullptr);
-        ASSERT_NE(display, nullptr);
-        root = DefaultRootWindow(display);
-        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        work = workDir(std::string("session-") + test->name());
-        fs::remove_all(work);
-        fs::create_directories(work);
-        environment = privateEnvironment(work);
-        // Remote control off: the run announces nothing on the network.
-        platform::Defaults defaults({work / "defaults.json", std::chrono::hours(1), {}});
-        defaults.set(cw::settings::isBonjourEnabled, false);
-        ASSERT_TRUE(defaults.synchronize());
-    }
-    void TearDown() override {
-        for (auto& app : apps) {
-            if (app->state() != QProcess::NotRunning) {
-                app->kill();
-                app->waitForFinished();
-            }
-        }
-        if (display) {
-            XCloseDisplay(display);
-        }
-    }
-
-    fs::path makeScript(const std::string& name, const QString& text) {
-        platform::Defaults defaults({work / "scratch-defaults.json", std::chrono::hours(1), {}});
-        cw::registerUserDefaults(defaults);
-        cw::Workspace workspace(defaults);
-        auto project = workspace.newProject();
-        project->setText(platform::AttributedString(text));
-        project->save((work / name).string());
-        workspace.closeProject(project);
-        return work / name;
-    }
-
-    QProcess& start(const QStringList& arguments) {
-        apps.push_back(std::make_unique<QProcess>());
-        QProcess& app = *apps.back();
-        app.setProcessEnvironment(environment);
-        app.setProcessChannelMode(QProcess::ForwardedChannels);
-        app.start(QStringLiteral(CW_APP_BINARY), arguments);
-        EXPECT_TRUE(app.waitForStarted());
-        return app;
-    }
-
-    std::optional<Window> waitForWindow(QProcess& app,
-                                        const std::function<bool(const std::string&)>& matches) {
-        std::optional<Window> window;
-        waitFor(app, [&] { return (window = findWindow(display, root, matches)).has_value(); });
-        return window;
-    }
-    std::optional<Window> waitForWindow(QProcess& app, const std::string& part) {
-        return waitForWindow(app,
-                             [&](const std::string& name) { return name.find(part) != std::string::npos; });
-    }
-    // Alerts and the start window carry the application's name alone.
-    std::optional<Window> waitForAlert(QProcess& app) {
-        return waitForWindow(app, [](const std::string& name) { return name == "Cuewright"; });
-    }
     bool dismissAlert(QProcess& app) {
         const std::optional<Window> alert = waitForAlert(app);
-        return alert && activate(*alert) && xdotool({"key", "Return"}) && waitFor(app, [&] {
-                   return !findWindow(display, root, [&](const std::string& name) {
-                               return name == "Cuewright";
-                           }).has_value();
-               });
+        return alert && activate(*alert) && xdotool({"key", "Return"}) &&
+               waitFor(app, [&] { return !findWindow(display, root, isAlert).has_value(); });
     }
+    static bool isAlert(const std::string& name) { return name == "Cuewright"; }
 
-    // Whether a recovery copy in the application's folder holds `word`.
-    bool copyHolds(const QString& word) const {
-        std::error_code error;
-        for (const auto& item :
-             fs::directory_iterator(work / "data" / cw::RecoveryStore::folderName, error)) {
-            if (item.path().extension() != ".cwr") {
-                continue;
-            }
-            try {
-                if (holdsTyped(cw::ScriptDocumentFile::open(item.path()).text.string(), word)) {
-                    return true;
-                }
-            } catch (const std::exception&) {
-                // being replaced: read again at the next look
-            }
-        }
-        return false;
-    }
-    bool hasCopies() const {
+    // The recovery copies in the application's folder, as read now.
+    std::vector<QString> copies() const {
+        std::vector<QString> texts;
         std::error_code error;
         for (const auto& item :
              fs::directory_iterator(work / "data" / cw::RecoveryStore::folderName, error)) {
             if (item.path().extension() == ".cwr") {
-                return true;
+                texts.push_back(scriptText(item.path()));
             }
         }
-        return false;
+        return texts;
+    }
+    bool copyHolds(const QString& word) const {
+        const std::vector<QString> texts = copies();
+        return std::any_of(texts.begin(), texts.end(),
+                           [&](const QString& text) { return holdsTyped(text, word); });
     }
 
     // Opens the script, types `word` into it and waits until the script counts as edited.
     QProcess& typeIntoScript(const fs::path& script, const QString& word) {
-        QProcess& app = start({QString::fromStdString(script.string())});
+        QProcess& app = start({pathArg(script)});
         const std::string name = script.filename().string();
         const std::optional<Window> editor = waitForWindow(app, name);
         EXPECT_TRUE(editor) << "no editor window";
@@ -171,7 +71,7 @@ protected:
     // saves, and saving puts the typed word in it and removes the copy.
     void expectTypedWordBack(const fs::path& script, const std::string& savedBytes, const QString& word,
                              const char* shot) {
-        QProcess& app = start({QString::fromStdString(script.string())});
+        QProcess& app = start({pathArg(script)});
         const std::string name = script.filename().string();
         ASSERT_TRUE(waitForAlert(app)) << "no message about the brought-back edits";
         app.waitForFinished(1000); // let it paint: the picture is for people, not for the test
@@ -183,25 +83,11 @@ protected:
 
         ASSERT_TRUE(activate(*editor));
         ASSERT_TRUE(xdotool({"key", "ctrl+s"}));
-        EXPECT_TRUE(waitFor(app, [&] {
-            try {
-                return holdsTyped(cw::ScriptDocumentFile::open(script).text.string(), word);
-            } catch (const std::exception&) {
-                return false;
-            }
-        })) << "the brought-back text is not what was typed";
-        EXPECT_TRUE(waitFor(app, [&] { return !hasCopies(); })) << "the copy stayed after the save";
-        ASSERT_TRUE(activate(*editor));
-        ASSERT_TRUE(xdotool({"key", "ctrl+q"}));
-        EXPECT_TRUE(app.waitForFinished(60000));
-        EXPECT_EQ(app.exitCode(), 0);
+        EXPECT_TRUE(waitFor(app, [&] { return holdsTyped(scriptText(script), word); }))
+            << "the brought-back text is not what was typed";
+        EXPECT_TRUE(waitFor(app, [&] { return copies().empty(); })) << "the copy stayed after the save";
+        EXPECT_TRUE(quit(app, *editor));
     }
-
-    Display* display = nullptr;
-    Window root = 0;
-    fs::path work;
-    QProcessEnvironment environment;
-    std::vector<std::unique_ptr<QProcess>> apps;
 };
 
 TEST_F(SessionEndToEnd, TheSessionEndingQuitsAtOnceAndTheTypedTextComesBack) {
@@ -239,7 +125,7 @@ TEST_F(SessionEndToEnd, APipeNamedLikeADocumentIsRefusedAndTheApplicationGoesOn)
     ASSERT_EQ(::mkfifo(cwrPipe.c_str(), 0600), 0);
     ASSERT_EQ(::mkfifo(pdfPipe.c_str(), 0600), 0);
 
-    QProcess& app = start({QString::fromStdString(cwrPipe)});
+    QProcess& app = start({pathArg(cwrPipe)});
     ASSERT_TRUE(waitForAlert(app)) << "opening the pipe showed no error";
     app.waitForFinished(1000); // let it paint
     screenshot("session-pipe-refused.png");
@@ -248,7 +134,7 @@ TEST_F(SessionEndToEnd, APipeNamedLikeADocumentIsRefusedAndTheApplicationGoesOn)
     ASSERT_TRUE(waitForWindow(app, "Untitled")) << "the application did not go on";
 
     // A second start hands the other pipe over; the running one refuses it and still answers.
-    QProcess& second = start({QString::fromStdString(pdfPipe)});
+    QProcess& second = start({pathArg(pdfPipe)});
     ASSERT_TRUE(second.waitForFinished(60000));
     EXPECT_EQ(second.exitCode(), 0);
     ASSERT_TRUE(waitForAlert(app)) << "the handed-over pipe showed no error";
@@ -256,16 +142,13 @@ TEST_F(SessionEndToEnd, APipeNamedLikeADocumentIsRefusedAndTheApplicationGoesOn)
 
     const std::optional<Window> editor = waitForWindow(app, "Untitled");
     ASSERT_TRUE(editor);
-    ASSERT_TRUE(activate(*editor));
-    ASSERT_TRUE(xdotool({"key", "ctrl+q"}));
-    EXPECT_TRUE(app.waitForFinished(60000)) << "the application stopped answering";
-    EXPECT_EQ(app.exitCode(), 0);
+    EXPECT_TRUE(quit(app, *editor)) << "the application stopped answering";
 }
 
 TEST_F(SessionEndToEnd, TheSessionEndingDuringAStartUpMessageQuitsToo) {
     const std::string cwrPipe = (work / "pipe.cwr").string();
     ASSERT_EQ(::mkfifo(cwrPipe.c_str(), 0600), 0);
-    QProcess& app = start({QString::fromStdString(cwrPipe)});
+    QProcess& app = start({pathArg(cwrPipe)});
     ASSERT_TRUE(waitForAlert(app)) << "opening the pipe showed no error";
     ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
     ASSERT_TRUE(app.waitForFinished(60000)) << "the signal ended the message but not the application";
@@ -299,31 +182,6 @@ TEST_F(SessionEndToEnd, QuittingWithAPrompterOpenEndsAfterDontSave) {
     EXPECT_EQ(fileBytes(script), savedBytes) << "Don't Save wrote the script";
 }
 
-// The client area of `window` in root coordinates.
-QRect rootGeometry(Display* display, Window window) {
-    XWindowAttributes attributes;
-    if (!XGetWindowAttributes(display, window, &attributes)) {
-        return {};
-    }
-    int x = 0, y = 0;
-    Window child = 0;
-    XTranslateCoordinates(display, window, attributes.root, 0, 0, &x, &y, &child);
-    return QRect(x, y, attributes.width, attributes.height);
-}
-
-// What X says of the top-level windows named `part` on X screen `screen`: viewable and how large.
-std::optional<QSize> viewableOnScreen(Display* display, int screen, const std::string& part) {
-    const std::optional<Window> window = findWindow(display, RootWindow(display, screen), part);
-    if (!window) {
-        return std::nullopt;
-    }
-    XWindowAttributes attributes;
-    if (!XGetWindowAttributes(display, *window, &attributes) || attributes.map_state != IsViewable) {
-        return std::nullopt;
-    }
-    return QSize(attributes.width, attributes.height);
-}
-
 // Ticking the second display's row in the Displays pane shows a full-screen prompter there, as X
 // sees it: mapped, viewable, the size of that screen.
 TEST_F(SessionEndToEnd, ADisplaysSwitchShowsAPrompterOnTheSecondScreen) {
@@ -332,7 +190,7 @@ TEST_F(SessionEndToEnd, ADisplaysSwitchShowsAPrompterOnTheSecondScreen) {
     }
     const QSize second(DisplayWidth(display, 1), DisplayHeight(display, 1));
     const fs::path script = makeScript("sample.cwr", savedText);
-    QProcess& app = start({QString::fromStdString(script.string())});
+    QProcess& app = start({pathArg(script)});
     const std::optional<Window> editor = waitForWindow(app, "sample.cwr");
     ASSERT_TRUE(editor);
     ASSERT_TRUE(activate(*editor));
@@ -351,9 +209,7 @@ TEST_F(SessionEndToEnd, ADisplaysSwitchShowsAPrompterOnTheSecondScreen) {
     if (shown) {
         EXPECT_EQ(*shown, second);
     }
-    ASSERT_TRUE(activate(*editor));
-    ASSERT_TRUE(xdotool({"key", "ctrl+q"}));
-    EXPECT_TRUE(app.waitForFinished(60000));
+    EXPECT_TRUE(quit(app, *editor));
 }
 
 } // namespace

@@ -3,12 +3,6 @@
 // with the keyboard alone; a save that fails for want of descriptors shows its alert, and the next
 // save works once descriptors are free. Screenshots go to test-output/editor/.
 #include "cuewright/model/KeyBindings.h"
-#include "cuewright/model/Project.h"
-#include "cuewright/model/ScriptDocumentFile.h"
-#include "cuewright/model/SettingsKeys.h"
-#include "cuewright/model/UserDefaults.h"
-#include "cuewright/model/Workspace.h"
-#include "platform/defaults/Defaults.h"
 #include "platform/keys/KeyCodes.h"
 #include "platform/keys/ModifierFlags.h"
 
@@ -17,11 +11,8 @@
 // Xlib's macros after gtest, which uses the same names.
 #include "EndToEndSupport.h"
 
-#include <QGuiApplication>
 #include <QHash>
-#include <QProcess>
 
-#include <filesystem>
 #include <set>
 
 #include <sys/resource.h>
@@ -30,25 +21,6 @@ namespace fs = std::filesystem;
 using namespace endtoend;
 
 namespace {
-
-fs::path shotsDir() {
-    const char* root = std::getenv("CW_TEST_OUTPUT_DIR");
-    const fs::path dir = fs::path(root && *root ? root : "/tmp") / "editor";
-    fs::create_directories(dir);
-    return dir;
-}
-
-// The client area of `window` in root coordinates.
-QRect rootGeometry(Display* display, Window window) {
-    XWindowAttributes attributes;
-    if (!XGetWindowAttributes(display, window, &attributes)) {
-        return {};
-    }
-    int x = 0, y = 0;
-    Window child = 0;
-    XTranslateCoordinates(display, window, attributes.root, 0, 0, &x, &y, &child);
-    return QRect(x, y, attributes.width, attributes.height);
-}
 
 // A drop-down menu: a viewable override-redirect window straight under the root.
 std::optional<Window> findPopup(Display* display, Window root) {
@@ -107,88 +79,25 @@ bool drawnIn(const QImage& picture, Look look) {
     return grey && rightLightness && most > pixels * 0.4 && contrasting > pixels * 0.003;
 }
 
-class WindowsEndToEnd : public ::testing::Test {
+class WindowsEndToEnd : public AppTest {
 protected:
-    void SetUp() override {
-        if (!hasXdotool()) {
-            GTEST_SKIP() << "xdotool is not installed";
-        }
-        display = XOpenDisplay(nullptr);
-        ASSERT_NE(display, nullptr);
-        root = DefaultRootWindow(display);
-        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        work = workDir(std::string("windows-") + test->name());
-        fs::remove_all(work);
-        fs::create_directories(work);
-        environment = privateEnvironment(work);
-        setDefault(cw::settings::isBonjourEnabled, false); // nothing announced on the network
-    }
-    void TearDown() override {
-        if (app && app->state() != QProcess::NotRunning) {
-            app->kill();
-            app->waitForFinished();
-        }
-        if (display) {
-            XCloseDisplay(display);
-        }
-    }
-
-    template <typename Value> void setDefault(std::string_view key, const Value& value) {
-        platform::Defaults defaults({work / "defaults.json", std::chrono::hours(1), {}});
-        defaults.set(key, value);
-        ASSERT_TRUE(defaults.synchronize());
-    }
-
     // Starts the application on a new script file and waits for its editor window, active.
     Window startOnScript(const std::string& name) {
-        {
-            platform::Defaults defaults({work / "scratch-defaults.json", std::chrono::hours(1), {}});
-            cw::registerUserDefaults(defaults);
-            cw::Workspace workspace(defaults);
-            auto project = workspace.newProject();
-            project->setText(platform::AttributedString(QStringLiteral("Good evening.\nThe news.\n")));
-            project->save((work / name).string());
-            workspace.closeProject(project);
-        }
-        script = work / name;
-        return launch({QString::fromStdString(script.string())}, name);
+        script = makeScript(name, QStringLiteral("Good evening.\nThe news.\n"));
+        return launch({pathArg(script)}, name);
     }
 
     // Starts the application with `arguments` in a folder of its own and waits for the editor
     // window named `title`, active.
     Window launch(const QStringList& arguments, const std::string& title) {
         fs::create_directories(work / "started-here");
-        app = std::make_unique<QProcess>();
-        app->setProcessEnvironment(environment);
-        app->setProcessChannelMode(QProcess::ForwardedChannels);
-        app->setWorkingDirectory(QString::fromStdString((work / "started-here").string()));
-        app->start(QStringLiteral(CW_APP_BINARY), arguments);
-        EXPECT_TRUE(app->waitForStarted());
-        const std::optional<Window> editor = waitForWindow(title);
+        app = &start(arguments, {}, QStringLiteral(CW_APP_BINARY), work / "started-here");
+        const std::optional<Window> editor = waitForWindow(*app, title);
         EXPECT_TRUE(editor) << "no editor window";
         EXPECT_TRUE(editor && activate(*editor));
         return editor.value_or(0);
     }
 
-    std::optional<Window> waitForWindow(const std::string& part) {
-        std::optional<Window> window;
-        waitFor(*app, [&] { return (window = findWindow(display, root, part)).has_value(); });
-        return window;
-    }
-    std::optional<Window> waitForNamed(const std::string& name) {
-        std::optional<Window> window;
-        waitFor(*app, [&] {
-            return (window = findWindow(display, root, [&](const std::string& n) { return n == name; }))
-                .has_value();
-        });
-        return window;
-    }
-    bool waitGone(Window window) {
-        return waitFor(*app, [&] {
-            XWindowAttributes a;
-            return !XGetWindowAttributes(display, window, &a) || a.map_state != IsViewable;
-        });
-    }
     // Waits until the window shows as a drawn surface of the look; saves the screen as `shot`.
     bool waitDrawn(Window window, Look look, const char* shot) {
         const bool drawn = waitFor(*app, [&] {
@@ -198,17 +107,16 @@ protected:
                                .toImage(),
                            look);
         });
-        QGuiApplication::primaryScreen()->grabWindow(0).save(
-            QString::fromStdString((shotsDir() / shot).string()));
+        saveScreen(shot);
         return drawn;
     }
+    static void saveScreen(const char* shot) {
+        QGuiApplication::primaryScreen()->grabWindow(0).save(
+            QString::fromStdString((outputDir("editor") / shot).string()));
+    }
 
-    Display* display = nullptr;
-    Window root = 0;
-    fs::path work;
     fs::path script;
-    QProcessEnvironment environment;
-    std::unique_ptr<QProcess> app;
+    QProcess* app = nullptr;
 };
 
 // A drop-down menu, the Save dialog and the close question, in dark and in light.
@@ -236,24 +144,24 @@ TEST_F(WindowsEndToEnd, MenusDialogsAndAlertsFollowTheAppearance) {
             << "no menu";
         EXPECT_TRUE(waitDrawn(*menu, c.look, (shot + "-menu.png").c_str())) << "the drop-down menu";
         ASSERT_TRUE(xdotool({"key", "Escape"}));
-        ASSERT_TRUE(waitGone(*menu));
+        ASSERT_TRUE(waitGone(*app, *menu));
 
         ASSERT_TRUE(xdotool({"key", "ctrl+e"})); // Export…: the Save dialog
-        const std::optional<Window> saveDialog = waitForWindow("Save As");
+        const std::optional<Window> saveDialog = waitForWindow(*app, "Save As");
         ASSERT_TRUE(saveDialog) << "no Save dialog";
         EXPECT_TRUE(waitDrawn(*saveDialog, c.look, (shot + "-save-dialog.png").c_str())) << "the Save dialog";
         ASSERT_TRUE(activate(*saveDialog));
         ASSERT_TRUE(xdotool({"key", "Escape"}));
-        ASSERT_TRUE(waitGone(*saveDialog));
+        ASSERT_TRUE(waitGone(*app, *saveDialog));
 
         // Typed into the text, clicked first as a person would.
         ASSERT_TRUE(activate(editor));
         ASSERT_TRUE(xdotool({"mousemove", QString::number(frame.x() + frame.width() / 3),
                              QString::number(frame.y() + frame.height() / 2), "click", "1"}));
         ASSERT_TRUE(xdotool({"type", "x"}));
-        ASSERT_TRUE(waitForWindow(file + "*")) << "the typing did not mark the script edited";
+        ASSERT_TRUE(waitForWindow(*app, file + "*")) << "the typing did not mark the script edited";
         ASSERT_TRUE(xdotool({"key", "ctrl+w"}));
-        const std::optional<Window> question = waitForNamed("Cuewright");
+        const std::optional<Window> question = waitForNamed(*app, "Cuewright");
         ASSERT_TRUE(question) << "closing asked nothing";
         EXPECT_TRUE(waitDrawn(*question, c.look, (shot + "-close-question.png").c_str()))
             << "the close question";
@@ -269,7 +177,7 @@ TEST_F(WindowsEndToEnd, TheKeysPaneIsReachedAndABindingRecordedWithTheKeyboard) 
     const Window editor = startOnScript("keys.cwr");
     ASSERT_NE(editor, 0u);
     ASSERT_TRUE(xdotool({"key", "ctrl+comma"}));
-    const std::optional<Window> settings = waitForNamed("General");
+    const std::optional<Window> settings = waitForNamed(*app, "General");
     ASSERT_TRUE(settings) << "Ctrl+, opened no settings window";
     ASSERT_TRUE(activate(*settings));
     for (const auto& [key, pane] : {std::pair{"ctrl+Tab", "Script"},
@@ -278,7 +186,7 @@ TEST_F(WindowsEndToEnd, TheKeysPaneIsReachedAndABindingRecordedWithTheKeyboard) 
                                     {"ctrl+Next", "Updates"},
                                     {"ctrl+Prior", "Keys"}}) {
         ASSERT_TRUE(xdotool({"key", key}));
-        ASSERT_TRUE(waitForNamed(pane)) << key << " did not show " << pane;
+        ASSERT_TRUE(waitForNamed(*app, pane)) << key << " did not show " << pane;
     }
     // From the Keys item: past the Updates item to the first well (Play/Pause), which records F7.
     ASSERT_TRUE(xdotool({"key", "Tab", "Tab", "space"}));
@@ -288,13 +196,10 @@ TEST_F(WindowsEndToEnd, TheKeysPaneIsReachedAndABindingRecordedWithTheKeyboard) 
         return cw::KeyBindings::load(defaults).playPause;
     };
     app->waitForFinished(500); // let it paint: the picture is for people, not for the test
-    QGuiApplication::primaryScreen()->grabWindow(0).save(
-        QString::fromStdString((shotsDir() / "settings-keys-recorded.png").string()));
+    saveScreen("settings-keys-recorded.png");
     ASSERT_TRUE(xdotool({"key", "ctrl+w"}));
-    ASSERT_TRUE(waitGone(*settings));
-    ASSERT_TRUE(activate(editor));
-    ASSERT_TRUE(xdotool({"key", "ctrl+q"}));
-    ASSERT_TRUE(app->waitForFinished(60000));
+    ASSERT_TRUE(waitGone(*app, *settings));
+    ASSERT_TRUE(quit(*app, editor));
     const std::optional<cw::KeyBindings::Key> play = stored();
     ASSERT_TRUE(play) << "no binding was recorded";
     EXPECT_EQ(play->keyCode, platform::keycode::f7);
@@ -307,7 +212,7 @@ TEST_F(WindowsEndToEnd, TheKeysPaneIsReachedAndABindingRecordedWithTheKeyboard) 
 TEST_F(WindowsEndToEnd, TypedAtOnceThenSavedAsBesideTheScript) {
     const fs::path documents = work / "home" / "Documents";
     fs::create_directories(documents);
-    environment.insert("HOME", QString::fromStdString((work / "home").string()));
+    environment.insert("HOME", pathArg(work / "home"));
     const struct {
         bool opened;
         fs::path copy;
@@ -320,27 +225,16 @@ TEST_F(WindowsEndToEnd, TypedAtOnceThenSavedAsBesideTheScript) {
         ASSERT_NE(editor, 0u);
         ASSERT_TRUE(xdotool({"type", "kiwi"}));
         ASSERT_TRUE(xdotool({"key", "ctrl+shift+s"}));
-        const std::optional<Window> dialog = waitForWindow("Save As");
+        const std::optional<Window> dialog = waitForWindow(*app, "Save As");
         ASSERT_TRUE(dialog) << "Ctrl+Shift+S opened no Save dialog";
         ASSERT_TRUE(activate(*dialog));
         ASSERT_TRUE(xdotool({"key", "ctrl+a"}));
         ASSERT_TRUE(xdotool({"type", "copy"}));
         ASSERT_TRUE(xdotool({"key", "Return"}));
-        EXPECT_TRUE(waitFor(*app,
-                            [&] {
-                                try {
-                                    return fs::exists(c.copy) &&
-                                           cw::ScriptDocumentFile::open(c.copy).text.string().startsWith(
-                                               c.text);
-                                } catch (const std::exception&) {
-                                    return false;
-                                }
-                            }))
+        EXPECT_TRUE(waitFor(*app, [&] { return scriptText(c.copy).startsWith(c.text); }))
             << "not saved as " << c.copy << " with the typing in order";
         EXPECT_FALSE(fs::exists(work / "started-here" / "copy.cwr"));
-        ASSERT_TRUE(activate(editor));
-        ASSERT_TRUE(xdotool({"key", "ctrl+q"}));
-        ASSERT_TRUE(app->waitForFinished(60000));
+        ASSERT_TRUE(quit(*app, editor));
     }
 }
 
@@ -367,7 +261,7 @@ TEST_F(WindowsEndToEnd, ASaveWithoutDescriptorsShowsItsAlertAndTheNextSaveWorks)
     ASSERT_TRUE(xdotool({"mousemove", QString::number(frame.x() + frame.width() / 3),
                          QString::number(frame.y() + frame.height() / 2), "click", "1"}));
     ASSERT_TRUE(xdotool({"type", "x"}));
-    ASSERT_TRUE(waitForWindow("full.cwr*"));
+    ASSERT_TRUE(waitForWindow(*app, "full.cwr*"));
 
     const auto pid = static_cast<pid_t>(app->processId());
     rlimit original{};
@@ -377,7 +271,7 @@ TEST_F(WindowsEndToEnd, ASaveWithoutDescriptorsShowsItsAlertAndTheNextSaveWorks)
     ASSERT_EQ(::prlimit(pid, RLIMIT_NOFILE, &usedUp, nullptr), 0);
 
     ASSERT_TRUE(xdotool({"key", "ctrl+s"}));
-    const std::optional<Window> alert = waitForNamed("Cuewright");
+    const std::optional<Window> alert = waitForNamed(*app, "Cuewright");
     ASSERT_TRUE(alert) << "the failed save showed no alert";
     EXPECT_TRUE(waitDrawn(*alert, Look::light, "save-without-descriptors-alert.png"))
         << "the alert is not drawn";
@@ -385,16 +279,11 @@ TEST_F(WindowsEndToEnd, ASaveWithoutDescriptorsShowsItsAlertAndTheNextSaveWorks)
     ASSERT_EQ(::prlimit(pid, RLIMIT_NOFILE, &original, nullptr), 0);
     ASSERT_TRUE(activate(*alert));
     ASSERT_TRUE(xdotool({"key", "Return"}));
-    ASSERT_TRUE(waitGone(*alert)) << "the application stopped answering";
+    ASSERT_TRUE(waitGone(*app, *alert)) << "the application stopped answering";
     ASSERT_TRUE(activate(editor));
     ASSERT_TRUE(xdotool({"key", "ctrl+s"}));
-    EXPECT_TRUE(waitFor(*app, [&] {
-        try {
-            return cw::ScriptDocumentFile::open(script).text.string().contains('x');
-        } catch (const std::exception&) {
-            return false;
-        }
-    })) << "the next save did not write the script";
+    EXPECT_TRUE(waitFor(*app, [&] { return scriptText(script).contains('x'); }))
+        << "the next save did not write the script";
 }
 
 } // namespace
