@@ -3,12 +3,13 @@
 #include "cuewright/app/ApplicationController.h"
 #include "cuewright/model/Project.h"
 #include "cuewright/model/TextUtils.h"
-#include "cuewright/model/UserDefaults.h"
 #include "cuewright/model/Workspace.h"
 #include "platform/defaults/Defaults.h"
 #include "platform/defaults/NotificationCenter.h"
 #include "support/Ratios.h"
 #include "support/SampleScript.h"
+
+#include "AppBenchSupport.h"
 
 #include <benchmark/benchmark.h>
 
@@ -21,6 +22,8 @@
 #include <filesystem>
 
 namespace fs = std::filesystem;
+using appbench::defaults;
+using appbench::workDir;
 
 namespace {
 
@@ -28,24 +31,6 @@ const platform::AttributedString& script() {
     static const platform::AttributedString text =
         benchsupport::sampleScript(20000 / 26, benchsupport::PauseUnderline::single);
     return text;
-}
-
-fs::path workDir() {
-    static const fs::path dir = [] {
-        fs::path path = fs::temp_directory_path() / ("cuewright-bench-app-" + std::to_string(::getpid()));
-        fs::create_directories(path);
-        return path;
-    }();
-    return dir;
-}
-
-platform::Defaults& defaults() {
-    static platform::Defaults* store = [] {
-        auto* d = new platform::Defaults({workDir() / "defaults.json", std::chrono::hours(1), {}});
-        cw::registerUserDefaults(*d);
-        return d;
-    }();
-    return *store;
 }
 
 const std::string& scriptPath() {
@@ -91,26 +76,12 @@ private:
     bool painted_ = false;
 };
 
-class NoServers final : public cw::RemoteServers {
-public:
-    void startNetworking() override {}
-    void stopNetworking() override {}
-    void startBluetooth() override {}
-    void stopBluetooth() override {}
-};
-
 void BM_StartToFirstPaintedEditorWindow(benchmark::State& state) {
     const std::string& path = scriptPath();
     platform::NotificationCenter center;
     for (auto _ : state) {
-        cw::ApplicationEnvironment environment;
-        environment.defaults = &defaults();
-        environment.center = &center;
-        environment.makeRemoteServers = [](cw::Workspace&) { return std::make_unique<NoServers>(); };
-        environment.showsStartWindow = false;
-        environment.buildInfo = cw::BuildInfo{};
         PaintWatcher watcher(nullptr);
-        auto app = cw::ApplicationController::create(environment);
+        auto app = cw::ApplicationController::create(appbench::environment(center));
         app->applicationWillFinishLaunching();
         app->openFile(QString::fromStdString(path));
         app->applicationDidFinishLaunching();
@@ -153,10 +124,7 @@ BENCHMARK(BM_BareMainWindowWithTextEdit)->Unit(benchmark::kMillisecond)->UseReal
 } // namespace
 
 int main(int argc, char** argv) {
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    // Nothing of the run lands in the user's own settings.
-    setenv("CUEWRIGHT_DEFAULTS_FILE", (workDir() / "standard-defaults.json").c_str(), 1);
-    setenv("CUEWRIGHT_DATA_DIR", (workDir() / "data").c_str(), 1);
+    appbench::setUpProcess();
     QApplication app(argc, argv);
     const int status = benchsupport::runWithRatios(
         argc, argv, {{"BM_StartToFirstPaintedEditorWindow", "BM_BareMainWindowWithTextEdit"}},

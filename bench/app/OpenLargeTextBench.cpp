@@ -5,12 +5,13 @@
 #include "cuewright/app/LargeFileOpening.h"
 #include "cuewright/model/Project.h"
 #include "cuewright/model/SettingsKeys.h"
-#include "cuewright/model/UserDefaults.h"
 #include "cuewright/model/Workspace.h"
 #include "platform/defaults/Defaults.h"
 #include "platform/defaults/NotificationCenter.h"
 #include "platform/ui/MainQueueBridge.h"
 #include "support/Ratios.h"
+
+#include "AppBenchSupport.h"
 
 #include <benchmark/benchmark.h>
 
@@ -32,19 +33,12 @@
 #include <unistd.h>
 
 namespace fs = std::filesystem;
+using appbench::defaults;
+using appbench::workDir;
 
 namespace {
 
 constexpr std::size_t fileBytes = std::size_t{50} << 20;
-
-fs::path workDir() {
-    static const fs::path dir = [] {
-        fs::path path = fs::temp_directory_path() / ("cuewright-bench-open-" + std::to_string(::getpid()));
-        fs::create_directories(path);
-        return path;
-    }();
-    return dir;
-}
 
 // Lines of twelve words, as a long transcript reads.
 const std::string& largeText() {
@@ -65,15 +59,6 @@ const std::string& largeText() {
         return file;
     }();
     return path;
-}
-
-platform::Defaults& defaults() {
-    static platform::Defaults* store = [] {
-        auto* d = new platform::Defaults({workDir() / "defaults.json", std::chrono::hours(1), {}});
-        cw::registerUserDefaults(*d);
-        return d;
-    }();
-    return *store;
 }
 
 // The peak resident memory from now on: the kernel's high-water mark is reset to what is
@@ -114,26 +99,12 @@ private:
     std::optional<qint64> ms_;
 };
 
-class NoServers final : public cw::RemoteServers {
-public:
-    void startNetworking() override {}
-    void stopNetworking() override {}
-    void startBluetooth() override {}
-    void stopBluetooth() override {}
-};
-
 void BM_OpenLargeTextInTheApplication(benchmark::State& state) {
     const std::string& path = largeText();
     platform::NotificationCenter center;
     defaults().set(cw::settings::startupMode, "DoNothing");
     for (auto _ : state) {
-        cw::ApplicationEnvironment environment;
-        environment.defaults = &defaults();
-        environment.center = &center;
-        environment.makeRemoteServers = [](cw::Workspace&) { return std::make_unique<NoServers>(); };
-        environment.showsStartWindow = false;
-        environment.buildInfo = cw::BuildInfo{};
-        auto app = cw::ApplicationController::create(environment);
+        auto app = cw::ApplicationController::create(appbench::environment(center));
         app->applicationWillFinishLaunching();
         app->applicationDidFinishLaunching();
         resetPeakMemory();
@@ -183,9 +154,7 @@ BENCHMARK(BM_BareTextDocument)->Unit(benchmark::kMillisecond)->UseRealTime()->It
 } // namespace
 
 int main(int argc, char** argv) {
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    setenv("CUEWRIGHT_DEFAULTS_FILE", (workDir() / "standard-defaults.json").c_str(), 1);
-    setenv("CUEWRIGHT_DATA_DIR", (workDir() / "data").c_str(), 1);
+    appbench::setUpProcess();
     QApplication app(argc, argv);
     platform::installMainQueueBridge(); // the read hands its text to the main thread as in the application
     const int status = benchsupport::runWithRatios(

@@ -42,6 +42,11 @@ namespace {
 
 using Action = cw::KeyBindings::Action;
 
+std::string fileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 // A saved script: a "cwr" database with the text.
 std::string saveScript(platform::Defaults& defaults, const fs::path& path, const QString& text) {
     cw::Workspace scratch(defaults);
@@ -71,6 +76,9 @@ protected:
         }
         editor.lineCount = int(lines.size());
         project.setEditor(editor);
+    }
+    bool askedAnything() const {
+        return std::any_of(events.begin(), events.end(), [](const auto& e) { return e.starts_with("ask"); });
     }
     std::vector<std::string> bookmarkTitles() const {
         std::vector<std::string> titles;
@@ -152,8 +160,7 @@ TEST_F(Shell, QuittingAsksUnsavedScriptsInTurnAndStopsAtTheFirstThatStays) {
     }
     auto projects = app->workspace().projects();
     EXPECT_TRUE(app->applicationShouldTerminate()) << "nothing unsaved: no question";
-    EXPECT_TRUE(
-        std::none_of(events.begin(), events.end(), [](const auto& e) { return e.starts_with("ask"); }));
+    EXPECT_FALSE(askedAnything());
 
     for (CloseAnswer stays : {CloseAnswer::cancel, CloseAnswer::saveFails}) {
         events.clear();
@@ -578,10 +585,7 @@ protected:
 
 TEST_F(Recovery, EndingTheSessionAsksNothingAndTheNextLaunchBringsTheEditsBack) {
     const std::string saved = saveScript(defaults, dir.path() / "talk.cwr", "as saved");
-    const std::string savedBytes = [&] {
-        std::ifstream in(saved, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }();
+    const std::string savedBytes = fileBytes(saved);
     launch();
     app->openDocument(saved);
     app->newDocument();
@@ -593,8 +597,7 @@ TEST_F(Recovery, EndingTheSessionAsksNothingAndTheNextLaunchBringsTheEditsBack) 
     }
 
     app->terminateWithoutAsking();
-    EXPECT_TRUE(
-        std::none_of(events.begin(), events.end(), [](const auto& e) { return e.starts_with("ask"); }));
+    EXPECT_FALSE(askedAnything());
     EXPECT_EQ(copies(), 2u);
 
     restart();
@@ -608,9 +611,7 @@ TEST_F(Recovery, EndingTheSessionAsksNothingAndTheNextLaunchBringsTheEditsBack) 
     EXPECT_TRUE(restored[0]->hasUnsavedChanges() && restored[1]->hasUnsavedChanges());
     ASSERT_EQ(alerts->shown().size(), 1u);
     EXPECT_TRUE(alerts->shown().front().informativeText.contains("talk.cwr, Untitled"));
-    std::ifstream in(saved, std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), savedBytes)
-        << "the script's file was written";
+    EXPECT_EQ(fileBytes(saved), savedBytes) << "the script's file was written";
 
     // Opening the script's file shows the brought-back edits, not the file.
     app->openDocument(saved);
@@ -659,15 +660,44 @@ struct RealApp : ::testing::Test {
     platform::Defaults defaults{{dir.path() / "defaults.json", std::chrono::hours(1), {}}};
     platform::NotificationCenter center;
     cw::ApplicationEnvironment environment;
+    std::shared_ptr<cw::ApplicationController> app;
     RealApp() {
         defaults.set(cw::settings::startupMode, "DoNothing");
         environment.defaults = &defaults;
         environment.center = &center;
         environment.showsStartWindow = false;
     }
+    ~RealApp() override { close(); }
+    void launch() {
+        app = cw::ApplicationController::create(environment);
+        app->applicationWillFinishLaunching();
+        app->applicationDidFinishLaunching();
+    }
+    void close() {
+        app.reset();
+        QCoreApplication::sendPostedEvents(nullptr, 0);
+    }
 };
 using RealDevices = RealApp;
-using RealWindows = RealApp;
+
+// The real windows beside fake alerts and remote listeners.
+struct RealWindows : RealApp {
+    Events events;
+    std::shared_ptr<platform::FakeAlertRunner> alerts = std::make_shared<platform::FakeAlertRunner>();
+    std::shared_ptr<platform::AlertRunner> previousAlerts = platform::setAlertRunner(alerts);
+    std::shared_ptr<platform::ActivityInhibitor> previousInhibitor =
+        platform::setSharedActivityInhibitor(std::make_shared<platform::FakeActivityInhibitor>());
+    RealWindows() {
+        environment.makeRemoteServers = [this](cw::Workspace&) {
+            return std::make_unique<FakeServers>(events);
+        };
+    }
+    ~RealWindows() override {
+        close();
+        platform::setAlertRunner(previousAlerts);
+        platform::setSharedActivityInhibitor(previousInhibitor);
+    }
+};
 
 TEST_F(RealDevices, LaunchStartsAndTerminationStopsThem) {
     defaults.set(cw::settings::isBonjourEnabled, true);
@@ -685,10 +715,8 @@ TEST_F(RealDevices, LaunchStartsAndTerminationStopsThem) {
             cw::WorkspaceNetworking::make(workspace, network),
             cw::WorkspaceBluetooth::make(workspace, bluetooth));
     };
-    auto app = cw::ApplicationController::create(environment);
     testsupport::LogCapture log;
-    app->applicationWillFinishLaunching();
-    app->applicationDidFinishLaunching();
+    launch();
     const auto ble = app->workspace().ble().server;
     ASSERT_NE(ble, nullptr);
     // Without BlueZ the peripheral says so by its state (its log line comes once per process).
@@ -701,8 +729,7 @@ TEST_F(RealDevices, LaunchStartsAndTerminationStopsThem) {
     EXPECT_TRUE(unsupported());
     EXPECT_FALSE(ble->manager()->isAdvertising());
     app->applicationWillTerminate();
-    app.reset();
-    QCoreApplication::sendPostedEvents(nullptr, 0);
+    close();
 
     // The devices' own lines, in order.
     const std::vector<std::string> expected{
@@ -719,15 +746,7 @@ TEST_F(RealDevices, LaunchStartsAndTerminationStopsThem) {
 }
 
 TEST_F(RealWindows, EditorAndPrompterWindowsReportToTheController) {
-    Events events;
-    auto alerts = std::make_shared<platform::FakeAlertRunner>();
-    const auto previousAlerts = platform::setAlertRunner(alerts);
-    const auto previousInhibitor =
-        platform::setSharedActivityInhibitor(std::make_shared<platform::FakeActivityInhibitor>());
-    environment.makeRemoteServers = [&](cw::Workspace&) { return std::make_unique<FakeServers>(events); };
-    auto app = cw::ApplicationController::create(environment);
-    app->applicationWillFinishLaunching();
-    app->applicationDidFinishLaunching();
+    launch();
 
     app->openDocument(saveScript(defaults, dir.path() / "real.cwr", "A saved script\nwith two lines"));
     ASSERT_EQ(app->editorControllers().size(), 1u);
@@ -770,19 +789,12 @@ TEST_F(RealWindows, EditorAndPrompterWindowsReportToTheController) {
     alerts->answerButton(QStringLiteral("Don't Save"));
     EXPECT_TRUE(app->applicationShouldTerminate());
     EXPECT_TRUE(app->editorControllers().empty());
-
-    app.reset();
-    QCoreApplication::sendPostedEvents(nullptr, 0);
-    platform::setAlertRunner(previousAlerts);
-    platform::setSharedActivityInhibitor(previousInhibitor);
 }
 
 // In a real editor window, Ctrl+D inserts the bookmark at the editor's line and deletes it again;
 // the Bookmarks menu names what its item will do and the Edit menu's Undo names the step.
 TEST_F(RealWindows, BookmarkShortcutAndMenuTitlesInTheEditorWindow) {
-    auto app = cw::ApplicationController::create(environment);
-    app->applicationWillFinishLaunching();
-    app->applicationDidFinishLaunching();
+    launch();
     app->openDocument(saveScript(defaults, dir.path() / "marks.cwr", "First line\nSecond line"));
     ASSERT_EQ(app->editorControllers().size(), 1u);
     QWidget* window = app->editorControllers().front()->window();
@@ -820,8 +832,6 @@ TEST_F(RealWindows, BookmarkShortcutAndMenuTitlesInTheEditorWindow) {
 
     project->setHasUnsavedChanges(false); // no question on closing
     EXPECT_TRUE(app->editorControllers().front()->close());
-    app.reset();
-    QCoreApplication::sendPostedEvents(nullptr, 0);
 }
 
 } // namespace

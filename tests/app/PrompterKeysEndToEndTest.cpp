@@ -109,6 +109,13 @@ protected:
             << "the remote control never answered";
     }
 
+    // Opens a prompter window with Ctrl+Shift+P in the editor.
+    std::optional<Window> openPrompter() {
+        if (!activate(*editor) || !xdotool({"key", "ctrl+shift+p"})) {
+            return std::nullopt;
+        }
+        return waitForWindow(*app, "Prompter Window");
+    }
     bool waitForStatus(const std::function<bool(const nlohmann::json&)>& holds) {
         return waitFor(*app, [&] {
             const nlohmann::json status = askStatus(port);
@@ -146,9 +153,7 @@ TEST_F(PrompterKeysEndToEnd, AHeldFastWindEndsWhenTheEditorIsActivated) {
     bindings.ffwd = cw::KeyBindings::Key{kc::f, 0};
     startWith(bindings);
     ASSERT_FALSE(HasFailure());
-    ASSERT_TRUE(activate(*editor));
-    ASSERT_TRUE(xdotool({"key", "ctrl+shift+p"}));
-    const std::optional<Window> prompter = waitForWindow(*app, "Prompter Window");
+    const std::optional<Window> prompter = openPrompter();
     ASSERT_TRUE(prompter) << "Ctrl+Shift+P opened no prompter window";
     ASSERT_TRUE(activate(*prompter));
     pressKeys(display, {XK_space});
@@ -191,9 +196,7 @@ TEST_F(PrompterKeysEndToEnd, KeyHintsWithLongKeyNamesArePhotographed) {
     bindings.scrollLineDown = cw::KeyBindings::Key{kc::deleteKey, 0};
     startWith(bindings);
     ASSERT_FALSE(HasFailure());
-    ASSERT_TRUE(activate(*editor));
-    ASSERT_TRUE(xdotool({"key", "ctrl+shift+p"}));
-    const std::optional<Window> prompter = waitForWindow(*app, "Prompter Window");
+    const std::optional<Window> prompter = openPrompter();
     ASSERT_TRUE(prompter) << "Ctrl+Shift+P opened no prompter window";
     const fs::path pictures = outputDir("prompter");
     for (const auto& [size, name] : {std::pair{QSize(1280, 800), "key-hints-long-names.png"},

@@ -40,6 +40,24 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Sets an environment variable for the life of the object.
+class ScopedVariable {
+public:
+    ScopedVariable(const char* name, const std::string& value)
+        : name_(name) {
+        if (const char* previous = std::getenv(name))
+            previous_ = previous;
+        setenv(name, value.c_str(), 1);
+    }
+    ~ScopedVariable() { previous_ ? setenv(name_, previous_->c_str(), 1) : unsetenv(name_); }
+    ScopedVariable(const ScopedVariable&) = delete;
+    ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+private:
+    const char* name_;
+    std::optional<std::string> previous_;
+};
+
 TEST(RecentDocuments, MostRecentFirstAtMostTenNoDuplicatesNoMissingFiles) {
     testsupport::TempDir dir;
     platform::Defaults defaults({dir.path() / "defaults.json", std::chrono::hours(1), {}});
@@ -238,14 +256,8 @@ bool hasLine(const testsupport::LogCapture& log, const std::string& part) {
 bool becomesTheRunningInstance(const QString& name, const QString& socket, const QString& runtimeFolder) {
     testsupport::TempDir home;
     QProcess start;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("CUEWRIGHT_INSTANCE_NAME", name);
+    QProcessEnvironment environment = startEnvironment(name, home.path());
     environment.insert("XDG_RUNTIME_DIR", runtimeFolder);
-    environment.insert("QT_QPA_PLATFORM", "offscreen");
-    environment.insert("CUEWRIGHT_DATA_DIR", QString::fromStdString((home / "data").string()));
-    environment.insert("CUEWRIGHT_DEFAULTS_FILE", QString::fromStdString((home / "defaults.json").string()));
-    environment.insert("XDG_CONFIG_HOME", QString::fromStdString((home / "config").string()));
-    environment.insert("XDG_DATA_HOME", QString::fromStdString((home / "share").string()));
     start.setProcessEnvironment(environment);
     start.start(QStringLiteral(CW_APP_BINARY), {});
     if (!start.waitForStarted())
@@ -275,8 +287,7 @@ TEST(SingleInstance, AnotherUsersListenerIsHandedNothingAndAStartGoesOnWithoutIt
     EXPECT_TRUE(hasLine(log, "held by another user"));
 
     // The place in /tmp an instance name used to take, squatted: a start is not fooled by it.
-    const QString name =
-        QStringLiteral("cuewright-test-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    const QString name = uniqueInstanceName();
     const testsupport::OtherUserListener inTemporaryFolder((QDir::tempPath() + u'/' + name).toStdString());
     ASSERT_TRUE(inTemporaryFolder.listening());
     testsupport::TempDir runtime;
@@ -296,24 +307,6 @@ TEST(SingleInstance, AnInstanceThatNeverAnswersIsReplaced) {
     EXPECT_TRUE(hasLine(log, "did not answer within 200 ms"));
     EXPECT_TRUE(becomesTheRunningInstance(path, path, QString::fromStdString(runtime.path().string())));
 }
-
-// Sets an environment variable for the life of the object.
-class ScopedVariable {
-public:
-    ScopedVariable(const char* name, const std::string& value)
-        : name_(name) {
-        if (const char* previous = std::getenv(name))
-            previous_ = previous;
-        setenv(name, value.c_str(), 1);
-    }
-    ~ScopedVariable() { previous_ ? setenv(name_, previous_->c_str(), 1) : unsetenv(name_); }
-    ScopedVariable(const ScopedVariable&) = delete;
-    ScopedVariable& operator=(const ScopedVariable&) = delete;
-
-private:
-    const char* name_;
-    std::optional<std::string> previous_;
-};
 
 TEST(SingleInstance, TheSocketLivesInAPrivateFolderOrNowhere) {
     testsupport::TempDir runtime;
@@ -356,11 +349,7 @@ TEST(SignalQuit, ASignalIsHandledInTheEventLoopAndAnyLaterOneEndsAtOnce) {
         cw::SignalQuit quit({SIGUSR1, SIGUSR2}, [&](int signal) { handled.push_back(signal); });
         ::raise(SIGUSR1);
         EXPECT_TRUE(handled.empty()) << "handled inside the signal handler";
-        QElapsedTimer hangGuard;
-        hangGuard.start();
-        while (handled.empty() && hangGuard.elapsed() < 15000) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        }
+        processEventsUntil([&] { return !handled.empty(); });
         EXPECT_EQ(handled, std::vector{SIGUSR1});
         EXPECT_EXIT(::raise(SIGUSR2), ::testing::KilledBySignal(SIGUSR2), "");
     }
@@ -370,27 +359,21 @@ TEST(SignalQuit, ASignalIsHandledInTheEventLoopAndAnyLaterOneEndsAtOnce) {
     ::sigaction(SIGUSR1, &previous, nullptr);
 }
 
-} // namespace
-
-namespace {
-
 TEST(SupportFolder, IsMadeOnceAndAFailureIsLogged) {
     testsupport::TempDir dir;
-    const char* previous = std::getenv("CUEWRIGHT_DATA_DIR");
-    const std::string saved = previous ? previous : "";
     const fs::path folder = dir.path() / "deep" / "Cuewright";
-    setenv("CUEWRIGHT_DATA_DIR", folder.c_str(), 1);
-    EXPECT_EQ(cw::ApplicationController::applicationSupportFolder(), folder.string());
-    EXPECT_EQ(cw::ApplicationController::applicationSupportFolder(), folder.string());
-    EXPECT_TRUE(fs::is_directory(folder));
-
+    {
+        const ScopedVariable data("CUEWRIGHT_DATA_DIR", folder.string());
+        EXPECT_EQ(cw::ApplicationController::applicationSupportFolder(), folder.string());
+        EXPECT_EQ(cw::ApplicationController::applicationSupportFolder(), folder.string());
+        EXPECT_TRUE(fs::is_directory(folder));
+    }
     std::ofstream(dir.path() / "file") << "x";
-    setenv("CUEWRIGHT_DATA_DIR", (dir.path() / "file" / "below").c_str(), 1);
+    const ScopedVariable data("CUEWRIGHT_DATA_DIR", (dir.path() / "file" / "below").string());
     testsupport::LogCapture log;
     EXPECT_FALSE(cw::ApplicationController::applicationSupportFolder());
     ASSERT_EQ(log.lines().size(), 1u);
     EXPECT_TRUE(log.lines()[0].starts_with("Unable to find or create application support directory:\n"));
-    setenv("CUEWRIGHT_DATA_DIR", saved.c_str(), 1);
 }
 
 } // namespace
