@@ -22,6 +22,7 @@
 #include <QStringList>
 #include <QUuid>
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
@@ -38,6 +39,14 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+// The main of an end-to-end program: screenshots want a QGuiApplication.
+#define CW_END_TO_END_MAIN()                                                                                 \
+    int main(int argc, char** argv) {                                                                        \
+        QGuiApplication application(argc, argv);                                                             \
+        ::testing::InitGoogleTest(&argc, argv);                                                              \
+        return RUN_ALL_TESTS();                                                                              \
+    }
 
 namespace endtoend {
 
@@ -83,6 +92,25 @@ inline std::string windowName(Display* display, Window window) {
     std::string name(plain);
     XFree(plain);
     return name;
+}
+
+// The window the window manager calls active (_NET_ACTIVE_WINDOW); 0 when none.
+inline Window activeWindow(Display* display) {
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    Window active = 0;
+    if (XGetWindowProperty(display, DefaultRootWindow(display),
+                           XInternAtom(display, "_NET_ACTIVE_WINDOW", False), 0, 1, False, XA_WINDOW, &type,
+                           &format, &count, &after, &data) == Success &&
+        data) {
+        if (count == 1 && format == 32) {
+            active = *reinterpret_cast<Window*>(data);
+        }
+        XFree(data);
+    }
+    return active;
 }
 
 // The first viewable window under `under` whose name `matches`, searched down the whole tree.

@@ -21,6 +21,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <fstream>
+#include <set>
+#include <sstream>
+
 namespace fs = std::filesystem;
 using namespace endtoend;
 namespace kc = platform::keycode;
@@ -28,17 +32,31 @@ namespace mod = platform::modifier;
 
 namespace {
 
-// A UDP port nobody holds right now on the loopback address, for the application's remote control.
-std::uint16_t freeUdpPort() {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
+// The IPv4 UDP ports the process `pid` has bound, as the system lists its sockets.
+std::vector<std::uint16_t> udpPorts(qint64 pid) {
+    std::set<std::string> inodes;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(fs::path("/proc") / std::to_string(pid) / "fd", error)) {
+        const std::string target = fs::read_symlink(entry.path(), error).string();
+        if (target.starts_with("socket:[")) {
+            inodes.insert(target.substr(8, target.size() - 9));
+        }
+    }
+    std::vector<std::uint16_t> ports;
+    std::ifstream table("/proc/net/udp");
+    std::string line;
+    std::getline(table, line); // the titles
+    while (std::getline(table, line)) {
+        // sl local_address rem_address st tx_queue:rx_queue tr:tm->when retrnsmt uid timeout inode
+        std::istringstream fields(line);
+        std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
+        fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >>
+            inode;
+        if (inodes.count(inode) != 0 && local.find(':') != std::string::npos) {
+            ports.push_back(std::uint16_t(std::stoul(local.substr(local.find(':') + 1), nullptr, 16)));
+        }
+    }
+    return ports;
 }
 
 // The active script's status as the application's remote control reports it; null when no answer
@@ -91,22 +109,29 @@ protected:
             text += QStringLiteral("Line %1 of the script, read aloud at an even pace.\n").arg(i);
         }
         script = makeScript("sample.cwr", text);
-        port = freeUdpPort();
     }
 
-    // Starts the application on the script with `bindings`; its remote control answers on the
-    // loopback port only this run knows (no system bus: nothing is announced).
+    // Starts the application on the script with `bindings`; its remote control answers on a port
+    // the system gave it, found among its sockets (no system bus: nothing is announced). A port
+    // chosen here could be taken by anyone before the application binds it.
     void startWith(const cw::KeyBindings& bindings) {
         platform::Defaults defaults({work / "defaults.json", std::chrono::hours(1), {}});
         defaults.set(cw::settings::isBonjourEnabled, true);
-        defaults.set(cw::settings::bonjourKey, static_cast<std::int64_t>(port));
+        defaults.set(cw::settings::bonjourKey, 0);
         defaults.set(cw::settings::customKeyBindings, bindings.storedValue());
         ASSERT_TRUE(defaults.synchronize());
         app = &start({pathArg(script)});
         editor = waitForWindow(*app, "sample.cwr");
         ASSERT_TRUE(editor) << "no editor window";
-        ASSERT_TRUE(waitForStatus([](const nlohmann::json&) { return true; }))
-            << "the remote control never answered";
+        ASSERT_TRUE(waitFor(*app, [&] {
+            for (const std::uint16_t candidate : udpPorts(app->processId())) {
+                if (!askStatus(candidate).is_null()) {
+                    port = candidate;
+                    return true;
+                }
+            }
+            return false;
+        })) << "the remote control never answered";
     }
 
     // Opens a prompter window with Ctrl+Shift+P in the editor.
@@ -252,8 +277,4 @@ TEST_F(PrompterKeysEndToEnd, ADisplayBoundPrompterOverTheEditorGivesWayToEscapeA
 
 } // namespace
 
-int main(int argc, char** argv) {
-    QGuiApplication application(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
+CW_END_TO_END_MAIN()

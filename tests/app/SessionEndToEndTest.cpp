@@ -214,8 +214,4 @@ TEST_F(SessionEndToEnd, ADisplaysSwitchShowsAPrompterOnTheSecondScreen) {
 
 } // namespace
 
-int main(int argc, char** argv) {
-    QGuiApplication application(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
+CW_END_TO_END_MAIN()
