@@ -145,22 +145,17 @@ TEST(HostBackground, LeftOutOnlyWhereTheLayersCoverItOpaquely) {
     };
     const QTransform device(1, 0, 0, -1, 0, 100); // y up onto a 200 × 100 device
     const QRect all(0, 0, 200, 100);
+    const auto layerBefore = [](bool hidden) {
+        return [hidden](Layer& root, Layer&) {
+            auto first = box(QRectF(0, 0, 5, 5), Qt::red);
+            root.insertSublayer(first, 0);
+            first->setHidden(hidden);
+        };
+    };
     const std::vector<Case> cases{
         {"an opaque first sublayer over it all", [](Layer&, Layer&) {}, true},
-        {"a hidden layer before it",
-         [](Layer& root, Layer&) {
-             auto first = box(QRectF(0, 0, 5, 5), Qt::red);
-             first->setHidden(true);
-             root.insertSublayer(first, 0);
-         },
-         true},
-        {"a shown layer before it",
-         [](Layer& root, Layer&) {
-             auto first = box(QRectF(0, 0, 5, 5), Qt::red);
-             root.insertSublayer(first, 0);
-             first->setHidden(false);
-         },
-         false},
+        {"a hidden layer before it", layerBefore(/*hidden=*/true), true},
+        {"a shown layer before it", layerBefore(/*hidden=*/false), false},
         {"a translucent colour", [](Layer&, Layer& cover) { cover.setBackgroundColor(QColor(0, 0, 0, 254)); },
          false},
         {"a translucent layer", [](Layer&, Layer& cover) { cover.setOpacity(0.99); }, false},
