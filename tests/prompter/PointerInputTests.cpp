@@ -16,6 +16,7 @@
 
 #include <cmath>
 #include <limits>
+#include <optional>
 
 namespace k = cw::settings;
 
@@ -97,31 +98,31 @@ TEST_F(PointerInput, SpeedLockHoldsScaleAndWheelButNotScrolling) {
     EXPECT_LT(progress(), 0.5);
 }
 
+// Shift and the wheel change the speed by the held sensitivity, in turn from 50 %.
 TEST_F(PointerInput, WheelSpeedGainFollowsTheHeldSensitivity) {
-    defaults.set(k::speedSliderSensitivityFactor, 5.0);
-    wheelNotches(10, Qt::ShiftModifier);
-    EXPECT_NEAR(percent(), 53, 1e-9);
-    defaults.set(k::speedSliderSensitivityFactor, 0.0);
-    wheelNotches(10, Qt::ShiftModifier);
-    EXPECT_NEAR(percent(), 53.01, 1e-9);
-    defaults.set(k::speedSliderSensitivityFactor, 1.0);
-    defaults.set(k::invertScrollWheelInTeleprompterView, true);
-    wheelNotches(10, Qt::ShiftModifier);
-    EXPECT_NEAR(percent(), 52.01, 1e-9);
+    const struct {
+        double sensitivity;
+        bool inverted;
+        double change;
+    } cases[] = {
+        {5.0, false, 3},
+        {0.0, false, 0.01},
+        // The settings file can carry a NaN; it is taken as the smallest sensitivity.
+        {std::numeric_limits<double>::quiet_NaN(), false, 0.01},
+        {1.0, true, -1},
+    };
+    for (const auto& c : cases) {
+        defaults.set(k::speedSliderSensitivityFactor, c.sensitivity);
+        defaults.set(k::invertScrollWheelInTeleprompterView, c.inverted);
+        const double before = percent();
+        wheelNotches(10, Qt::ShiftModifier);
+        EXPECT_NEAR(percent(), before + c.change, 1e-9) << c.sensitivity;
+        EXPECT_FALSE(std::isnan(view->controls().scrollSpeed()));
+    }
     // Held to 0...100.
     wheelNotches(-2000, Qt::ShiftModifier);
     EXPECT_DOUBLE_EQ(percent(), 100);
     EXPECT_EQ(view->controls().speedLabelLayer().string(), QStringLiteral("100 %"));
-}
-
-TEST_F(PointerInput, WheelSpeedIgnoresASensitivityThatIsNoNumber) {
-    const double before = percent();
-    // The settings file can carry a NaN; it must not become the script's speed.
-    defaults.set(k::speedSliderSensitivityFactor, std::numeric_limits<double>::quiet_NaN());
-    wheelNotches(10, Qt::ShiftModifier);
-    EXPECT_FALSE(std::isnan(percent()));
-    EXPECT_FALSE(std::isnan(view->controls().scrollSpeed()));
-    EXPECT_NEAR(percent(), before + 0.01, 1e-9) << "taken as the smallest sensitivity";
 }
 
 TEST_F(PointerInput, WhilePlayingThePlainWheelIsSpeedAndShiftScrolls) {
@@ -146,7 +147,7 @@ TEST_F(PointerInput, WhilePlayingThePlainWheelIsSpeedAndShiftScrolls) {
     EXPECT_NEAR(percent(), 50.1, 1e-9);
 }
 
-TEST_F(PointerInput, OneNotchMovesATenthOfTheFontSize) {
+TEST_F(PointerInput, OneNotchMovesATenthOfTheFontSizeAndStopsAtTheStart) {
     project->setProgress(0.5, false, true);
     drain();
     const double offset = view->scrollOffset();
@@ -171,9 +172,8 @@ TEST_F(PointerInput, OneNotchMovesATenthOfTheFontSize) {
     QApplication::sendEvent(view, &precise);
     drain();
     EXPECT_DOUBLE_EQ(progress(), (offset + 30) / view->textHeight());
-}
 
-TEST_F(PointerInput, ScrollingAboveTheStartStopsAtTheStart) {
+    // Scrolling above the start stops at the start.
     project->setProgress(0.01, false, true);
     drain();
     wheelNotches(50);
@@ -181,76 +181,44 @@ TEST_F(PointerInput, ScrollingAboveTheStartStopsAtTheStart) {
     EXPECT_DOUBLE_EQ(progress(), 0);
 }
 
-TEST_F(PointerInput, LineStepsMoveByTheSetLineCount) {
-    readLine(10);
-    ASSERT_EQ(view->currentLineIndex(), 10);
-    click(lineDown);
-    drain();
-    EXPECT_DOUBLE_EQ(progress(), stepTarget(11));
-    EXPECT_TRUE(counter->animated); // manual scrolling off: an animated jump
-
-    defaults.set(k::manualScrollingLineCount, 3);
-    readLine(10);
-    click(lineUp);
-    drain();
-    EXPECT_DOUBLE_EQ(progress(), stepTarget(7));
-    readLine(10);
-    click(lineDown);
-    drain();
-    EXPECT_DOUBLE_EQ(progress(), stepTarget(13));
-
-    readLine(1);
-    click(lineUp);
-    drain();
-    EXPECT_DOUBLE_EQ(progress(), stepTarget(0));
-}
-
-// The editor lays the script out at its own font size: its line count says nothing of the
-// prompter's lines.
-TEST_F(PointerInput, LineDownIsHeldToThePrompterLinesNotTheEditors) {
-    setScript(20, 5); // the editor sees five lines, the prompter twenty
-    drain();
-    readLine(10);
-    click(lineDown);
-    drain();
-    EXPECT_DOUBLE_EQ(progress(), stepTarget(11));
-
-    setScript(20, 40); // the editor sees more lines than the prompter
-    drain();
-    defaults.set(k::manualScrollingLineCount, 3);
-    readLine(18);
-    click(lineDown);
-    drain();
-    EXPECT_DOUBLE_EQ(progress(), stepTarget(19));
-
-    // On the last line, line down keeps it under the reading position.
-    readLine(19);
-    click(lineDown);
-    drain();
-    EXPECT_DOUBLE_EQ(progress(), stepTarget(19));
-}
-
-// The line count is the user's to set, so it may be anything an integer holds.
-TEST_F(PointerInput, HugeLineCountsStopAtTheFirstAndLastLine) {
-    const int last = static_cast<int>(view->lineOffsets().size()) - 1;
-    defaults.set(k::manualScrollingLineCount, std::int64_t{std::numeric_limits<int>::max()});
-    readLine(10);
-    click(lineDown);
-    drain();
-    EXPECT_DOUBLE_EQ(progress(), stepTarget(last));
-
-    defaults.set(k::manualScrollingLineCount, std::int64_t{std::numeric_limits<int>::min()});
-    readLine(10);
-    click(lineUp);
-    drain();
-    EXPECT_DOUBLE_EQ(progress(), stepTarget(last)) << "a negative count steps the other way";
-
-    // Beyond what an int holds: still a huge step, not its low 32 bits.
-    defaults.set(k::manualScrollingLineCount, std::int64_t{1} << 32 | 1);
-    readLine(10);
-    click(lineDown);
-    drain();
-    EXPECT_DOUBLE_EQ(progress(), stepTarget(last));
+// A click on line up or down from line `from` reads line `to`. The editor lays the script out at its
+// own font size, so its line count says nothing of the prompter's twenty lines. The line count is the
+// user's to set, so it may be anything an integer holds; a step stops at the first and last line.
+TEST_F(PointerInput, LineStepsMoveByTheSetLineCountWithinThePrompterLines) {
+    constexpr std::int64_t most = std::numeric_limits<int>::max(), least = std::numeric_limits<int>::min();
+    const struct {
+        const char* name;
+        int editorLines;
+        std::optional<std::int64_t> count; // none: as registered
+        int from;
+        bool down;
+        int to;
+    } cases[] = {
+        {"one line down", 20, {}, 10, true, 11},
+        {"three up", 20, 3, 10, false, 7},
+        {"three down", 20, 3, 10, true, 13},
+        {"three up from line 1", 20, 3, 1, false, 0},
+        {"editor sees five lines", 5, 1, 10, true, 11},
+        {"editor sees forty lines", 40, 3, 18, true, 19},
+        {"down from the last line", 40, 3, 19, true, 19},
+        {"int's most", 20, most, 10, true, 19},
+        {"int's least steps the other way", 20, least, 10, false, 19},
+        {"beyond an int: not its low 32 bits", 20, std::int64_t{1} << 32 | 1, 10, true, 19},
+    };
+    ASSERT_EQ(view->lineOffsets().size(), 20u);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        setScript(20, c.editorLines);
+        if (c.count) {
+            defaults.set(k::manualScrollingLineCount, *c.count);
+        }
+        readLine(c.from);
+        ASSERT_EQ(view->currentLineIndex(), c.from);
+        click(c.down ? lineDown : lineUp);
+        drain();
+        EXPECT_DOUBLE_EQ(progress(), stepTarget(c.to));
+        EXPECT_TRUE(counter->animated); // manual scrolling off: an animated jump
+    }
 }
 
 TEST_F(PointerInput, LineButtonsWhilePlayingSetTheDirection) {
@@ -302,19 +270,18 @@ TEST_F(PointerInput, TransportAndRewindControls) {
 }
 
 TEST_F(PointerInput, PressedControlsTintUntilRelease) {
-    QTest::mousePress(view, Qt::LeftButton, {}, widgetPoint(rewind));
-    EXPECT_EQ(view->controls().rewindLayer().backgroundColor(), red);
-    EXPECT_TRUE(view->controls().isHeld(cw::PrompterControlPanel::PressSource::pointer));
-    QTest::mouseRelease(view, Qt::LeftButton, {}, widgetPoint(rewind));
-    EXPECT_EQ(view->controls().rewindLayer().backgroundColor(), black);
-
-    QTest::mousePress(view, Qt::LeftButton, {}, widgetPoint(lineDown));
-    EXPECT_EQ(view->controls().lineDownLayer().backgroundColor(), red);
-    project->setProgress(0.2, false, false); // a tint refresh while held leaves it alone
-    drain();
-    EXPECT_EQ(view->controls().lineDownLayer().backgroundColor(), red);
-    QTest::mouseRelease(view, Qt::LeftButton, {}, widgetPoint(lineDown));
-    EXPECT_EQ(view->controls().lineDownLayer().backgroundColor(), black);
+    for (const QPointF at : {rewind, lineDown}) {
+        auto& layer = at == rewind ? static_cast<cw::ControlLayer&>(view->controls().rewindLayer())
+                                   : view->controls().lineDownLayer();
+        QTest::mousePress(view, Qt::LeftButton, {}, widgetPoint(at));
+        EXPECT_EQ(layer.backgroundColor(), red);
+        EXPECT_TRUE(view->controls().isHeld(cw::PrompterControlPanel::PressSource::pointer));
+        project->setProgress(0.2, false, false); // a tint refresh while held leaves it alone
+        drain();
+        EXPECT_EQ(layer.backgroundColor(), red);
+        QTest::mouseRelease(view, Qt::LeftButton, {}, widgetPoint(at));
+        EXPECT_EQ(layer.backgroundColor(), black);
+    }
 }
 
 TEST_F(PointerInput, IgnoredMouseEventsDoNothing) {
