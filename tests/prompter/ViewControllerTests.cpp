@@ -140,24 +140,24 @@ TEST_F(ViewController, HiddenTimestampIsNotRewrittenButShowingItRefreshes) {
     EXPECT_EQ(view->controls().timestampLayer().string(), QString::fromStdString(cw::formatTimestamp(60)));
 }
 
-TEST_F(ViewController, TextChangeLaysOutAgainAtTheSameProgress) {
+// A new text or margin lays the text out again at the same progress.
+TEST_F(ViewController, TextAndMarginChangesLayOutAgainAtTheSameProgress) {
     start();
     project->setProgress(0.5, false, true);
     drain();
+    const auto atHalf = [&] {
+        EXPECT_DOUBLE_EQ(view->scrollOffset(), 0.5 * view->textHeight());
+        EXPECT_DOUBLE_EQ(view->scrollLayer().position().y(),
+                         0.5 * view->textHeight() - height * (1 - view->display().indicatorPosition));
+    };
     setScript(40, 40);
     drain();
     EXPECT_EQ(view->text(), project->document().text);
     EXPECT_DOUBLE_EQ(view->textHeight(), 40 * line);
-    EXPECT_DOUBLE_EQ(view->scrollOffset(), 0.5 * 40 * line);
-    const double expectedY = 0.5 * 40 * line - height * (1 - view->display().indicatorPosition);
-    EXPECT_DOUBLE_EQ(view->scrollLayer().position().y(), expectedY);
-}
+    atHalf();
 
-TEST_F(ViewController, MarginChangeKeepsTheTextAtItsProgress) {
     view->setTypesetter(nullptr); // real wrapping: the margin changes the text's height
     project->setText(cwtest::script(300));
-    start();
-    project->setProgress(0.5, false, true);
     drain();
     const double before = view->textHeight();
     auto properties = project->document().scriptProperties;
@@ -166,9 +166,7 @@ TEST_F(ViewController, MarginChangeKeepsTheTextAtItsProgress) {
     drain();
     EXPECT_DOUBLE_EQ(view->display().prompterMargin, properties.prompterMargin);
     EXPECT_NE(view->textHeight(), before);
-    EXPECT_DOUBLE_EQ(view->scrollOffset(), view->textHeight() * 0.5);
-    EXPECT_DOUBLE_EQ(view->scrollLayer().position().y(),
-                     view->textHeight() * 0.5 - height * (1 - view->display().indicatorPosition));
+    atHalf();
 }
 
 TEST_F(ViewController, SpeedChangeUpdatesScaleFiguresAndLabel) {
@@ -193,25 +191,6 @@ TEST_F(ViewController, PublishedLineMetricsGiveTheWordFigures) {
     EXPECT_DOUBLE_EQ(project->averageWordsPerLine(), 4);
     EXPECT_DOUBLE_EQ(view->controls().speedFigures().wordsPerMinute, 240);
     EXPECT_EQ(view->controls().speedLabelLayer().string(), QStringLiteral("4.00 w/s"));
-}
-
-TEST_F(ViewController, AlignmentChosenInTheWindowLinksOnlyToTheDocumentsOwn) {
-    start();
-    controller->chooseAlignment(cw::TextAlignment::left);
-    EXPECT_FALSE(controller->alignmentLinkedToDocument());
-    EXPECT_EQ(view->display().textAlignment, cw::TextAlignment::left);
-    auto properties = project->document().scriptProperties;
-    properties.textAlignment = cw::TextAlignment::right;
-    project->setScriptProperties(properties);
-    drain();
-    EXPECT_EQ(view->display().textAlignment, cw::TextAlignment::left);
-
-    controller->chooseAlignment(cw::TextAlignment::right);
-    EXPECT_TRUE(controller->alignmentLinkedToDocument());
-    properties.textAlignment = cw::TextAlignment::center;
-    project->setScriptProperties(properties);
-    drain();
-    EXPECT_EQ(view->display().textAlignment, cw::TextAlignment::center);
 }
 
 TEST_F(ViewController, JumpsWhileStoppedMoveTheView) {
