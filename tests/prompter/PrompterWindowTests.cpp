@@ -386,35 +386,26 @@ TEST_F(PrompterWindowTest, EachPresetKeepsTheFrameOfItsLastClosedWindow) {
 
 // ---- display-bound windows ----
 
-TEST_F(PrompterWindowTest, DisplayBoundWindowOpensFullScreenOnItsDisplayAndWritesNoFrame) {
+// A display-bound window opens full screen on its display, always of the normal preset. It may cover
+// the editor's own screen: closing it, its Full Screen button and its menu's Switch Display Off each
+// close it and store the display as switched off, and no frame is written.
+TEST_F(PrompterWindowTest, DisplayBoundWindowOpensFullScreenAndClosingSwitchesTheDisplayOff) {
     QScreen* screen = QGuiApplication::primaryScreen();
     ASSERT_NE(screen, nullptr);
-    auto w = make(TeleprompterWindowPreset::transparent, display());
-    EXPECT_EQ(w->preset(), TeleprompterWindowPreset::normal);
-    w->showFullScreen(screen);
-    windowtests::processEvents();
-    EXPECT_TRUE(w->window()->isFullScreen());
-    EXPECT_EQ(w->window()->screen(), screen);
-    EXPECT_TRUE(w->toggleFullscreenButton()->isChecked());
-    EXPECT_TRUE(w->okToSaveWindowFrame());
-
-    w->close();
-    EXPECT_FALSE(hasUserValue(settings::prompterWindowFrameNormal));
-    EXPECT_FALSE(hasUserValue(settings::prompterWindowFrameTransparent));
-    const auto& stored = project->editor().screenManager->availableScreens().at(display().displayUUID);
-    EXPECT_FALSE(stored.isActive);
-    EXPECT_FALSE(w->screenDesc()->isActive); // applied once more as it came back
-}
-
-// A display-bound window may cover the editor's own screen: its Full Screen button and its menu's
-// Switch Display Off close it and store the display as switched off.
-TEST_F(PrompterWindowTest, DisplayBoundWindowsFullScreenButtonAndMenuSwitchTheDisplayOff) {
-    for (const bool fromMenu : {false, true}) {
-        auto w = make(TeleprompterWindowPreset::normal, display());
-        w->showFullScreen(QGuiApplication::primaryScreen());
+    for (const char* how : {"close", "button", "menu"}) {
+        SCOPED_TRACE(how);
+        auto w = make(TeleprompterWindowPreset::transparent, display());
+        EXPECT_EQ(w->preset(), TeleprompterWindowPreset::normal);
+        w->showFullScreen(screen);
         windowtests::processEvents();
         ASSERT_TRUE(w->window()->isVisible());
-        if (fromMenu) {
+        EXPECT_TRUE(w->window()->isFullScreen());
+        EXPECT_EQ(w->window()->screen(), screen);
+        EXPECT_TRUE(w->toggleFullscreenButton()->isChecked());
+        EXPECT_TRUE(w->okToSaveWindowFrame());
+        if (how == std::string_view("close")) {
+            w->close();
+        } else if (how == std::string_view("menu")) {
             QAction* off = nullptr;
             for (QAction* item : w->menu()->actions())
                 if (item->text() == "Switch Display Off")
@@ -423,19 +414,21 @@ TEST_F(PrompterWindowTest, DisplayBoundWindowsFullScreenButtonAndMenuSwitchTheDi
             off->trigger();
         } else {
             QAbstractButton* button = w->toggleFullscreenButton();
-            const QPoint at = button->mapTo(w->window(), button->rect().center());
-            ASSERT_EQ(w->window()->childAt(at), button) << "covered, or not in the bar";
             const QPoint centre = button->rect().center();
-            QMouseEvent press(QEvent::MouseButtonPress, centre, button->mapToGlobal(centre), Qt::LeftButton,
-                              Qt::LeftButton, Qt::NoModifier);
-            QApplication::sendEvent(button, &press);
-            QMouseEvent release(QEvent::MouseButtonRelease, centre, button->mapToGlobal(centre),
-                                Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
-            QApplication::sendEvent(button, &release);
+            ASSERT_EQ(w->window()->childAt(button->mapTo(w->window(), centre)), button)
+                << "covered or not shown";
+            for (const auto& [type, buttons] : {std::pair{QEvent::MouseButtonPress, Qt::LeftButton},
+                                                std::pair{QEvent::MouseButtonRelease, Qt::NoButton}}) {
+                QMouseEvent event(type, centre, button->mapToGlobal(centre), Qt::LeftButton, buttons, {});
+                QApplication::sendEvent(button, &event);
+            }
         }
         windowtests::processEvents();
-        EXPECT_FALSE(w->window()->isVisible()) << (fromMenu ? "menu" : "button");
+        EXPECT_FALSE(w->window()->isVisible());
         EXPECT_FALSE(project->editor().screenManager->availableScreens().at(display().displayUUID).isActive);
+        EXPECT_FALSE(w->screenDesc()->isActive); // applied once more as it came back
+        EXPECT_FALSE(hasUserValue(settings::prompterWindowFrameNormal));
+        EXPECT_FALSE(hasUserValue(settings::prompterWindowFrameTransparent));
     }
 }
 
