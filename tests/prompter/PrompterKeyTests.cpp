@@ -164,13 +164,20 @@ TEST_F(PrompterKeyTest, FixedAndPresenterKeysTintTheirControlAndActOnRelease) {
     }
 }
 
-TEST_F(PrompterKeyTest, LineStepsMoveByTheManualLineCount) {
+TEST_F(PrompterKeyTest, LineStepsMoveByTheManualLineCountAndUAndJJumpFour) {
     press(kc::downArrow, arrow);
     s.defaults.set(settings::manualScrollingLineCount, 3);
     press(kc::downArrow, arrow);
-    ASSERT_EQ(delegate->targets.size(), 2u);
+    // U and J jump four lines on key-down only.
+    EXPECT_TRUE(down(kc::u, plain));
+    EXPECT_FALSE(up(kc::u, plain));
+    EXPECT_TRUE(down(kc::j, plain));
+    EXPECT_FALSE(up(kc::j, plain));
+    ASSERT_EQ(delegate->targets.size(), 4u);
     const double line = delegate->targets[0] - 0.5;
     EXPECT_GT(delegate->targets[1] - 0.5, 2.5 * line);
+    EXPECT_LT(delegate->targets[2], 0.5);
+    EXPECT_GT(delegate->targets[3], 0.5);
 }
 
 TEST_F(PrompterKeyTest, WAndSStepTheSpeedOnKeyDownAndSaturate) {
@@ -190,26 +197,14 @@ TEST_F(PrompterKeyTest, WAndSStepTheSpeedOnKeyDownAndSaturate) {
     EXPECT_TRUE(up(kc::s, plain));
 }
 
-TEST_F(PrompterKeyTest, UAndJJumpFourLinesOnKeyDownOnly) {
-    EXPECT_TRUE(down(kc::u, plain));
-    EXPECT_FALSE(up(kc::u, plain));
-    EXPECT_TRUE(down(kc::j, plain));
-    EXPECT_FALSE(up(kc::j, plain));
-    ASSERT_EQ(delegate->targets.size(), 2u);
-    EXPECT_LT(delegate->targets[0], 0.5);
-    EXPECT_GT(delegate->targets[1], 0.5);
-}
-
-TEST_F(PrompterKeyTest, AnyHeldModifierMakesFixedKeysNotMatch) {
+TEST_F(PrompterKeyTest, AnyHeldModifierMakesFixedKeysNotMatchAndTheRestAreClaimedWithoutADelegate) {
     EXPECT_FALSE(press(kc::space, plain | mod::shift));
     EXPECT_FALSE(down(kc::upArrow, arrow | mod::option));
     EXPECT_FALSE(down(kc::w, plain | mod::capsLock));
     EXPECT_FALSE(down(kc::space, 0)); // without the device bit ordinary events carry
     EXPECT_FALSE(down(kc::q, plain));
     EXPECT_TRUE(delegate->calls.empty());
-}
-
-TEST_F(PrompterKeyTest, ListedKeysAreClaimedWhenTheDelegateIsGone) {
+    // Listed keys are claimed even when the delegate is gone.
     delegate.reset();
     EXPECT_TRUE(press(kc::space, plain));
     EXPECT_TRUE(down(kc::w, plain));
@@ -252,7 +247,7 @@ TEST_F(PrompterKeyTest, BindingsMatchTheirModifiersOnly) {
     EXPECT_EQ(delegate->calls.back(), "previous");
 }
 
-TEST_F(PrompterKeyTest, OneShotActionsMoveToKeyUpWhenAsked) {
+TEST_F(PrompterKeyTest, OneShotActionsMoveToKeyUpWhenAskedAndRepeatOnKeyDown) {
     s.defaults.set(settings::performCustomBindingActionOnKeyDown, false);
     bind(KeyBindings::Action::playPause, kc::p);
     EXPECT_TRUE(down(kc::p, plain));
@@ -260,14 +255,12 @@ TEST_F(PrompterKeyTest, OneShotActionsMoveToKeyUpWhenAsked) {
     EXPECT_TRUE(delegate->calls.empty());
     EXPECT_TRUE(up(kc::p, plain));
     EXPECT_EQ(delegate->calls, std::vector<std::string>{"play"});
-}
-
-TEST_F(PrompterKeyTest, RepeatedPlayPauseBindingTogglesOnEveryRepeat) {
-    bind(KeyBindings::Action::playPause, kc::p);
-    down(kc::p, plain);
-    down(kc::p, plain);
-    down(kc::p, plain);
-    EXPECT_EQ(delegate->calls, (std::vector<std::string>{"play", "pause", "play"}));
+    // On key-down a held play/pause binding toggles on every repeat.
+    s.defaults.set(settings::performCustomBindingActionOnKeyDown, true);
+    for (int i = 0; i < 3; ++i) {
+        down(kc::p, plain);
+    }
+    EXPECT_EQ(delegate->calls, (std::vector<std::string>{"play", "pause", "play", "pause"}));
 }
 
 // Every action's key, pressed, repeated and released with Alt going up before or after it.
