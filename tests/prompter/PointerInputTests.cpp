@@ -49,7 +49,7 @@ protected:
     static constexpr QPointF speedLabel{1160, 540};
 };
 
-TEST_F(PointerInput, SpeedScaleMapsItsUsableHeightToOneToHundred) {
+TEST_F(PointerInput, SpeedScaleMapsItsUsableHeightToOneToHundredAndFollowsADrag) {
     const double h = view->controls().speedLayer().frame().height();
     ASSERT_DOUBLE_EQ(h, 396);
     click(speedPoint(h / 2));
@@ -66,9 +66,8 @@ TEST_F(PointerInput, SpeedScaleMapsItsUsableHeightToOneToHundred) {
     click(speedPoint(h - 5));
     EXPECT_EQ(counter->speed, sent);
     EXPECT_FALSE(view->controls().isHeld(cw::PrompterControlPanel::PressSource::pointer));
-}
 
-TEST_F(PointerInput, DraggingOnTheScaleFollowsThePointer) {
+    // Dragging on the scale follows the pointer.
     const QRectF f = view->controls().speedLayer().frame();
     QTest::mousePress(view, Qt::LeftButton, {}, widgetPoint(speedPoint(30)));
     const QPointF at = widgetPoint(speedPoint(f.height() / 2));
@@ -236,7 +235,7 @@ TEST_F(PointerInput, LineButtonsWhilePlayingSetTheDirection) {
     EXPECT_EQ(view->controls().lineDownLayer().backgroundColor(), red);
 }
 
-TEST_F(PointerInput, OneClickPromptingStartsAndStops) {
+TEST_F(PointerInput, OneClickPromptingAndTheTransportAndRewindControls) {
     holdStill();
     click(empty);
     EXPECT_TRUE(project->transportState().isPlaying());
@@ -251,9 +250,8 @@ TEST_F(PointerInput, OneClickPromptingStartsAndStops) {
     click(empty);
     EXPECT_FALSE(project->transportState().isPlaying());
     EXPECT_FALSE(view->transportState().isPlaying());
-}
 
-TEST_F(PointerInput, TransportAndRewindControls) {
+    // The transport and rewind controls.
     holdStill();
     project->setProgress(0.6, false, true);
     drain();
@@ -298,7 +296,7 @@ TEST_F(PointerInput, IgnoredMouseEventsDoNothing) {
     EXPECT_DOUBLE_EQ(progress(), 0.5);
 }
 
-TEST_F(PointerInput, SpeedLabelCyclesItsModesAndRemembersThem) {
+TEST_F(PointerInput, ReadOutClicksCycleTheSpeedModesAndSwitchToRemainingTime) {
     view->updateDisplay([](auto& s) { s.speedDisplayMode = cw::SpeedDisplayMode::percentage; });
     const cw::SpeedDisplayMode first = view->display().speedDisplayMode;
     std::vector<std::string> stored;
@@ -310,9 +308,8 @@ TEST_F(PointerInput, SpeedLabelCyclesItsModesAndRemembersThem) {
     EXPECT_EQ(stored, (std::vector<std::string>{"wordspersecond", "wordsperminute", "linespersecond",
                                                 "linesperminute", "percentage"}));
     EXPECT_EQ(view->controls().speedLabelLayer().backgroundColor(), black);
-}
 
-TEST_F(PointerInput, TimestampClickSwitchesToRemainingTime) {
+    // A click on the time switches to the remaining time.
     click(timestamp);
     EXPECT_TRUE(view->display().timestampShowsRemainingTime);
     EXPECT_TRUE(defaults.boolForKey(k::timestampInPrompterShowsRemainingTime));
@@ -322,7 +319,7 @@ TEST_F(PointerInput, TimestampClickSwitchesToRemainingTime) {
     EXPECT_FALSE(defaults.boolForKey(k::timestampInPrompterShowsRemainingTime));
 }
 
-TEST_F(PointerInput, ManualScrollingSeeksToTheLineWhileStopped) {
+TEST_F(PointerInput, ManualScrollingSeeksToTheLineWhileStoppedOnly) {
     defaults.set(k::manualScrollingEnabled, true);
     defaults.set(k::manualScrollingDuration, 0.05);
     readLine(10);
@@ -356,18 +353,16 @@ TEST_F(PointerInput, ManualScrollingSeeksToTheLineWhileStopped) {
         drain();
         EXPECT_DOUBLE_EQ(progress(), stepTarget(15)) << "duration " << duration;
     }
-}
 
-TEST_F(PointerInput, ManualScrollingIgnoresLineStepsWhilePlaying) {
-    defaults.set(k::manualScrollingEnabled, true);
+    // While playing, line steps do not seek.
     holdStill();
     readLine(10);
     project->play();
     drain();
-    const int jumps = counter->jumps;
-    view->stepLines(cw::PrompterView::StepDirection::down, 1); // as the keys do
+    const int playingJumps = counter->jumps;
+    view->stepLines(cw::PrompterView::StepDirection::down, 1);
     drain();
-    EXPECT_EQ(counter->jumps, jumps);
+    EXPECT_EQ(counter->jumps, playingJumps);
     EXPECT_DOUBLE_EQ(progress(), (10 * line + 0.5 * view->lineHeight()) / view->textHeight());
 }
 
