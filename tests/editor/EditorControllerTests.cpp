@@ -377,21 +377,16 @@ public:
         own->load();
         settle();
     }
-    // A dark background, a green arrow with its reading line, the text fading out around them.
-    static void showcase(cw::Document::ScriptProperties& p) {
-        p.backgroundColor = platform::Color::gray(0.1);
-        p.indicatorType = cw::IndicatorType::arrow;
-        p.indicatorColor = cw::IndicatorColor::green;
-        p.showReadingLine = true;
-        p.overlayType = cw::OverlayType::fadeOut;
-        p.overlayOpacity = 1;
-    }
     EditorViews views = cw::editor::makeEditorViews();
     std::unique_ptr<QWidget> owner{views.container};
     std::shared_ptr<EditorController> own;
 };
 
-TEST_F(EditorViewsTest, ScreenshotLightAndDark) {
+// The whole editor in both appearances: the indicator shows through the overlay. Flipped both
+// ways it shows the picture the prompter shows: the column placed at the left edge stands at the
+// right, the indicator and reading line at the mirrored height, and the overlay's clear band
+// follows them there.
+TEST_F(EditorViewsTest, ScreenshotsLightDarkAndMirrored) {
     const QString folder = editortest::screenshotFolder();
     ASSERT_FALSE(folder.isEmpty());
     const auto style = cw::ScriptImport::DefaultStyle::fromUserDefaults(defaults);
@@ -408,7 +403,12 @@ TEST_F(EditorViewsTest, ScreenshotLightAndDark) {
     accent.font = body.font->withTraits(true, false);
     script.addAttributes(accent, {14, 11});
     changeProperties([](auto& p) {
-        showcase(p);
+        p.backgroundColor = platform::Color::gray(0.1);
+        p.indicatorType = cw::IndicatorType::arrow;
+        p.indicatorColor = cw::IndicatorColor::green;
+        p.showReadingLine = true;
+        p.overlayType = cw::OverlayType::fadeOut;
+        p.overlayOpacity = 1;
         p.prompterMargin = 0.2f;
         p.prompterWordCountFactor = 0.6f;
         p.indicatorPosition = 0.65f;
@@ -424,6 +424,27 @@ TEST_F(EditorViewsTest, ScreenshotLightAndDark) {
         const QColor indicator = image.pixelColor(12, 175); // at 0.65 of 500 from the bottom
         EXPECT_TRUE(indicator.green() > 200 && indicator.red() < 100) << "seen through the overlay";
     }
+
+    changeProperties([](auto& p) {
+        p.prompterMargin = 0.4f;
+        p.prompterMarginAlignment = -1;
+        p.indicatorPosition = 0.7f;
+        p.flipHorizontal = p.flipVertical = true;
+    });
+    EXPECT_EQ(views.text->geometry(), QRect(320, 0, 480, 500)) << "the left column mirrored to the right";
+    const QImage image = views.container->grab().toImage();
+    EXPECT_TRUE(image.save(folder + "/editor-mirrored.png"));
+    // Unflipped the reading line stands 0.7 of the height from the bottom (y 150); flipped, at y 350.
+    auto isGreen = [](QColor c) { return c.green() > 150 && c.red() < 100 && c.blue() < 100; };
+    int greenRows = 0;
+    for (int y = 340; y < 360; ++y)
+        greenRows += isGreen(image.pixelColor(400, y)) ? 1 : 0;
+    EXPECT_GT(greenRows, 0) << "the reading line shows through the overlay's band at its mirrored height";
+    bool indicatorRight = false;
+    for (int y = 340; y < 360 && !indicatorRight; ++y)
+        for (int x = 780; x < 800 && !indicatorRight; ++x)
+            indicatorRight = isGreen(image.pixelColor(x, y));
+    EXPECT_TRUE(indicatorRight) << "the indicator mirrored to the right edge";
 }
 
 TEST_F(EditorViewsTest, ScriptPropertiesShapeTheViews) {
@@ -487,41 +508,6 @@ TEST_F(EditorViewsTest, ScriptPropertiesShapeTheViews) {
     const int end = views.text->textCursor().position();
     settle();
     EXPECT_EQ(views.text->textCursor().position(), end);
-}
-
-// Flipped both ways, the editor shows the picture the prompter shows: the column placed at the
-// left edge stands at the right, the indicator and reading line at the mirrored height, and the
-// overlay's clear band follows them there.
-TEST_F(EditorViewsTest, MirroredScriptFollowsBothFlips) {
-    const QString folder = editortest::screenshotFolder();
-    ASSERT_FALSE(folder.isEmpty());
-    platform::Attributes body = sans(28);
-    body.foregroundColor = platform::Color::white();
-    project->setText(
-        AttributedString(QStringLiteral("Mirrored for the glass.\nRead it in the mirror."), body));
-    changeProperties([](auto& p) {
-        showcase(p);
-        p.prompterMargin = 0.4f;
-        p.prompterMarginAlignment = -1;
-        p.indicatorPosition = 0.7f;
-        p.flipHorizontal = p.flipVertical = true;
-    });
-    showLoaded(800, 500);
-
-    EXPECT_EQ(views.text->geometry(), QRect(320, 0, 480, 500)) << "the left column mirrored to the right";
-    const QImage image = views.container->grab().toImage();
-    EXPECT_TRUE(image.save(folder + "/editor-mirrored.png"));
-    // Unflipped the reading line stands 0.7 of the height from the bottom (y 150); flipped, at y 350.
-    auto isGreen = [](QColor c) { return c.green() > 150 && c.red() < 100 && c.blue() < 100; };
-    int greenRows = 0;
-    for (int y = 340; y < 360; ++y)
-        greenRows += isGreen(image.pixelColor(400, y)) ? 1 : 0;
-    EXPECT_GT(greenRows, 0) << "the reading line shows through the overlay's band at its mirrored height";
-    bool indicatorRight = false;
-    for (int y = 340; y < 360 && !indicatorRight; ++y)
-        for (int x = 780; x < 800 && !indicatorRight; ++x)
-            indicatorRight = isGreen(image.pixelColor(x, y));
-    EXPECT_TRUE(indicatorRight) << "the indicator mirrored to the right edge";
 }
 
 // Colour and font from the project: without a selection the whole text, over one only the
