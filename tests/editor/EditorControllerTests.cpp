@@ -25,7 +25,6 @@
 #include <QMimeData>
 #include <QScrollBar>
 #include <QTest>
-#include <QTextBlock>
 #include <QWheelEvent>
 
 #include <functional>

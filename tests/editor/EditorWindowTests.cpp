@@ -48,7 +48,6 @@
 #include <QToolButton>
 
 #include <algorithm>
-#include <fstream>
 
 using namespace std::chrono_literals;
 using cw::Editor;
