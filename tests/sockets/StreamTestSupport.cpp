@@ -10,16 +10,6 @@
 
 namespace streamtest {
 
-using Kind = Recorder::Kind;
-
-Data bytes(const std::string& text) {
-    return Data(text.begin(), text.end());
-}
-
-std::string text(const Data& data) {
-    return std::string(data.begin(), data.end());
-}
-
 void Recorder::socketDidAcceptNewSocket(AsyncSocket&, std::shared_ptr<AsyncSocket> newSocket) {
     if (onAccept) {
         onAccept(*newSocket);
@@ -28,95 +18,27 @@ void Recorder::socketDidAcceptNewSocket(AsyncSocket&, std::shared_ptr<AsyncSocke
         std::lock_guard lock(childrenMutex_);
         children_.push_back(newSocket);
     }
-    record(Event(Kind::accepted));
-}
-
-void Recorder::socketDidConnectToHost(AsyncSocket&, const std::string& host, uint16_t port) {
-    Event e(Kind::connected);
-    e.host = host;
-    e.port = port;
-    record(std::move(e));
-}
-
-void Recorder::socketDidConnectToUrl(AsyncSocket&, const std::string& path) {
-    Event e(Kind::connected);
-    e.host = path;
-    record(std::move(e));
-}
-
-void Recorder::socketDidReadData(AsyncSocket&, const Data& data, long tag) {
-    Event e(Kind::read, tag);
-    e.data = data;
-    record(std::move(e));
-}
-
-void Recorder::socketDidReadPartialData(AsyncSocket&, size_t length, long tag) {
-    Event e(Kind::partialRead, tag);
-    e.length = length;
-    record(std::move(e));
+    record({.kind = Kind::accepted});
 }
 
 double Recorder::socketShouldTimeoutRead(AsyncSocket&, long tag, double elapsed, size_t bytesDone) {
-    Event e(Kind::readTimeout, tag);
-    e.elapsed = elapsed;
-    e.length = bytesDone;
     const size_t asked = count(Kind::readTimeout);
-    const double answer = asked < readExtensions.size() ? readExtensions[asked] : 0;
-    record(std::move(e));
+    record({.kind = Kind::readTimeout, .tag = tag, .length = bytesDone, .elapsed = elapsed});
     if (onReadTimeoutQuestion) {
         onReadTimeoutQuestion();
     }
-    return answer;
-}
-
-void Recorder::socketDidWriteData(AsyncSocket&, long tag) {
-    record(Event(Kind::wrote, tag));
-}
-
-void Recorder::socketDidWritePartialData(AsyncSocket&, size_t length, long tag) {
-    Event e(Kind::partialWrite, tag);
-    e.length = length;
-    record(std::move(e));
-}
-
-void Recorder::socketDidCloseReadStream(AsyncSocket&) {
-    record(Event(Kind::readStreamClosed));
-}
-
-void Recorder::socketDidSecure(AsyncSocket&) {
-    record(Event(Kind::secured));
+    return asked < readExtensions.size() ? readExtensions[asked] : 0;
 }
 
 bool Recorder::socketDidReceiveTrust(AsyncSocket&, const sockets::TlsTrust& trust,
                                      std::function<void(bool)> completion) {
-    Event e(Kind::trust);
-    e.length = trust.certificates.size();
-    record(std::move(e));
+    record({.kind = Kind::trust, .length = trust.certificates.size()});
     if (!trustAnswer) {
         return false;
     }
     completion(*trustAnswer);
     completion(!*trustAnswer); // a second answer changes nothing
     return true;
-}
-
-void Recorder::socketDidDisconnect(AsyncSocket* sock, const std::optional<sockets::SocketError>& error) {
-    Event e(Kind::disconnected);
-    e.error = error;
-    e.nullSocket = sock == nullptr;
-    record(std::move(e));
-}
-
-std::vector<Recorder::Event> Recorder::events(Kind kind) const {
-    return log_.of(kind);
-}
-
-size_t Recorder::count(Kind kind) const {
-    return events(kind).size();
-}
-
-bool Recorder::waitFor(Kind kind, size_t n) const {
-    return log_.waitFor(kind, n);
 }
 
 std::shared_ptr<AsyncSocket> Recorder::child(size_t i) const {
