@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <future>
 #include <latch>
 #include <mutex>
@@ -84,54 +85,63 @@ bool handlerWaitingForAnotherSourceCompletes(Wait how) {
 
 } // namespace
 
-TEST(HandOff, BlockedHandlerDoesNotHoldBackOtherSources) {
-    EXPECT_TRUE(handlerWaitingForAnotherSourceCompletes(Wait::blocking));
-}
-
-TEST(HandOff, LongHandlerDoesNotHoldBackOtherSources) {
-    EXPECT_TRUE(handlerWaitingForAnotherSourceCompletes(Wait::busy));
-}
-
-TEST(HandOff, RepeatedStallsKeepEventsFlowing) {
-    // Each stall calls back the spare thread the previous one left.
+// Stalls of both kinds in turn: each calls back the spare thread the previous one left.
+TEST(HandOff, BlockedOrLongHandlersDoNotHoldBackOtherSources) {
     for (int i = 0; i < 10; ++i) {
         ASSERT_TRUE(handlerWaitingForAnotherSourceCompletes(i % 2 == 0 ? Wait::blocking : Wait::busy)) << i;
     }
 }
 
-TEST(HandOff, TaskThatWaitsOnALatchForWorkItSubmittedCompletes) {
-    auto a = Queue::makeSerial("test.handoff.a");
-    auto b = Queue::makeSerial("test.handoff.b");
-    std::promise<void> done;
-    a->async([&] {
-        std::latch ran(1);
-        b->async([&] { ran.count_down(); });
-        ran.wait();
-        done.set_value();
-    });
-    auto f = done.get_future();
-    EXPECT_TRUE(finished(f));
-}
-
-TEST(HandOff, TaskThatWaitsOnAConditionVariableForWorkItSubmittedCompletes) {
-    auto a = Queue::makeSerial("test.handoff.cv-a");
-    auto b = Queue::makeSerial("test.handoff.cv-b");
-    std::promise<void> done;
-    a->async([&] {
-        std::mutex m;
-        std::condition_variable cv;
-        bool ran = false;
-        b->async([&] {
-            std::lock_guard lock(m);
-            ran = true;
-            cv.notify_one();
+// A task that waits for work it submitted to another queue (blocked on a latch or a condition
+// variable, or busy without blocking) must see that work run on another thread.
+TEST(HandOff, TaskThatWaitsForWorkItSubmittedCompletes) {
+    const struct {
+        const char* name;
+        std::function<bool(const dispatch::QueuePtr&)> submitAndWait; // answers whether it ran
+    } cases[] = {
+        {"latch",
+         [](const dispatch::QueuePtr& b) {
+             std::latch ran(1);
+             b->async([&] { ran.count_down(); });
+             ran.wait();
+             return true;
+         }},
+        {"condition variable",
+         [](const dispatch::QueuePtr& b) {
+             std::mutex m;
+             std::condition_variable cv;
+             bool ran = false;
+             b->async([&] {
+                 std::lock_guard lock(m);
+                 ran = true;
+                 cv.notify_one();
+             });
+             std::unique_lock lock(m);
+             cv.wait(lock, [&] { return ran; });
+             return true;
+         }},
+        {"busy",
+         [](const dispatch::QueuePtr& b) {
+             std::atomic<bool> ran{false};
+             b->async([&] { ran = true; });
+             const auto giveUp = dispatch::Clock::now() + kHang;
+             while (!ran && dispatch::Clock::now() < giveUp) {
+             }
+             return ran.load();
+         }},
+    };
+    for (const auto& c : cases) {
+        auto a = Queue::makeSerial("test.handoff.a");
+        auto b = Queue::makeSerial("test.handoff.b");
+        std::promise<void> done;
+        a->async([&] {
+            if (c.submitAndWait(b)) {
+                done.set_value();
+            }
         });
-        std::unique_lock lock(m);
-        cv.wait(lock, [&] { return ran; });
-        done.set_value();
-    });
-    auto f = done.get_future();
-    EXPECT_TRUE(finished(f));
+        auto f = done.get_future();
+        EXPECT_TRUE(finished(f)) << c.name;
+    }
 }
 
 TEST(HandOff, SyncAfterAsyncOnTheSameQueueCompletesInOrder) {
@@ -181,25 +191,6 @@ TEST(HandOff, ChainOfTasksEachWaitingForTheNextCompletes) {
     } else {
         waiter.detach();
     }
-}
-
-TEST(HandOff, KeptWorkIsNotStarvedBehindATaskThatKeepsRunning) {
-    auto a = Queue::makeSerial("test.handoff.busy-a");
-    auto b = Queue::makeSerial("test.handoff.busy-b");
-    std::promise<void> done;
-    a->async([&] {
-        std::atomic<bool> ran{false};
-        b->async([&] { ran = true; });
-        // Busy without blocking: only another thread can run b's task.
-        const auto giveUp = dispatch::Clock::now() + kHang;
-        while (!ran && dispatch::Clock::now() < giveUp) {
-        }
-        if (ran) {
-            done.set_value();
-        }
-    });
-    auto f = done.get_future();
-    EXPECT_TRUE(finished(f));
 }
 
 TEST(HandOff, CancelWaitingForAHandlerThatWaitsForKeptWorkCompletes) {
