@@ -2,13 +2,22 @@
 #pragma once
 
 #include "sockets/SocketAddress.h"
+#include "sockets/SocketError.h"
 
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <vector>
+
+namespace sockets {
+// Failed comparisons of errors print their fields.
+inline void PrintTo(const SocketError& e, std::ostream* os) {
+    *os << e.domain << " " << e.code << " \"" << e.message << "\" (" << e.failureReason << ")";
+}
+} // namespace sockets
 
 namespace sockettest {
 
