@@ -110,14 +110,6 @@ void expectTlsRefused(Recorder& rec, int code, const std::string& words = {}) {
     EXPECT_EQ(rec.count(Kind::secured), 0u);
 }
 
-// A plain client connected to 127.0.0.1:`port`.
-int rawClient(uint16_t port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const Address address = sockets::loopbackAddress4(port);
-    EXPECT_EQ(::connect(fd, reinterpret_cast<const sockaddr*>(address.data()), socklen_t(address.size())), 0);
-    return fd;
-}
-
 using Packets = ::testing::Test;
 using Reading = Fixture;
 using Listening = Fixture;
@@ -351,7 +343,7 @@ TEST_F(Reading, EndOfStreamClosesOrHalfCloses) {
         auto rec = std::make_shared<Recorder>();
         auto l = AsyncSocket::make(rec, serverQueue);
         ASSERT_TRUE(l->acceptOnInterface("127.0.0.1", 0));
-        const int peer = rawClient(l->localPort());
+        const int peer = streamtest::connectToLoopback(l->localPort());
         ASSERT_TRUE(rec->waitFor(Kind::accepted));
         auto s = rec->child(0);
         s->setAutoDisconnectOnClosedReadStream(!halfDuplex);
@@ -493,24 +485,17 @@ TEST_F(Connecting, RefusalsBeforeStarting) {
 // time-out must end it without a blocked thread, close its descriptor at once, and no late
 // result of that attempt may reach the next connection of the same object.
 TEST_F(Connecting, TimeOutEndsAConnectInProgress) {
-    const int full = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(full, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
-    ASSERT_EQ(::listen(full, 0), 0);
-    socklen_t length = sizeof sa;
-    getsockname(full, reinterpret_cast<sockaddr*>(&sa), &length);
+    uint16_t port = 0;
+    const int full = streamtest::listenOnLoopback(0, &port, SOCK_NONBLOCK);
     std::vector<int> fillers;
     for (int i = 0; i < 4; ++i) {
-        fillers.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-        ::connect(fillers.back(), reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+        fillers.push_back(streamtest::connectToLoopback(port, SOCK_NONBLOCK));
     }
     std::this_thread::sleep_for(20ms);
     auto warmUp = dispatch::TimerSource::make(clientQueue); // the event thread's own descriptors
     warmUp->cancel();
     const size_t descriptors = openDescriptors();
-    ASSERT_TRUE(sock->connectToAddress(sockets::loopbackAddress4(ntohs(sa.sin_port)), 0.05));
+    ASSERT_TRUE(sock->connectToAddress(sockets::loopbackAddress4(port), 0.05));
     int mode = 0;
     sock->performBlock([&] { mode = fcntl(sock->socket4FD(), F_GETFL); });
     EXPECT_TRUE(mode & O_NONBLOCK) << "no thread waits in connect() while the attempt is under way";
@@ -850,7 +835,7 @@ TEST_F(Tls, ASilentClientIsCutAtTheHandshakeTimeOut) {
         server = std::make_shared<Recorder>();
         server->onAccept = c.setUp;
         listener->setDelegate(server, AsyncSocket::SetMode::synchronously);
-        const int silent = rawClient(listener->localPort());
+        const int silent = streamtest::connectToLoopback(listener->localPort());
         ASSERT_TRUE(server->waitFor(Kind::disconnected)) << c.name;
         const auto error = closeError(*server);
         EXPECT_EQ(error.domain, kDomain) << c.name;

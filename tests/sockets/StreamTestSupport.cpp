@@ -1,4 +1,5 @@
 #include "StreamTestSupport.h"
+#include "sockets/SocketAddress.h"
 
 #include <algorithm>
 #include <chrono>
@@ -46,17 +47,34 @@ std::shared_ptr<AsyncSocket> Recorder::child(size_t i) const {
     return i < children_.size() ? children_[i] : nullptr;
 }
 
-Relay::Relay(uint16_t targetPort)
-    : target_(targetPort) {
-    listenFD_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+int listenOnLoopback(int backlog, uint16_t* port, int flags) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | flags, 0);
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
     sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(listenFD_, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-    ::listen(listenFD_, 1);
     socklen_t length = sizeof sa;
-    getsockname(listenFD_, reinterpret_cast<sockaddr*>(&sa), &length);
-    port_ = ntohs(sa.sin_port);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || ::listen(fd, backlog) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &length) != 0) {
+        std::abort();
+    }
+    *port = ntohs(sa.sin_port);
+    return fd;
+}
+
+int connectToLoopback(uint16_t port, int flags) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | flags, 0);
+    const auto address = sockets::loopbackAddress4(port);
+    const int result =
+        ::connect(fd, reinterpret_cast<const sockaddr*>(address.data()), socklen_t(address.size()));
+    if (result != 0 && !(flags & SOCK_NONBLOCK)) {
+        std::abort();
+    }
+    return fd;
+}
+
+Relay::Relay(uint16_t targetPort)
+    : target_(targetPort) {
+    listenFD_ = listenOnLoopback(1, &port_);
     if (::pipe(stopPipe_) != 0) {
         std::abort();
     }
@@ -83,12 +101,7 @@ void Relay::run() {
         return;
     }
     const int client = ::accept(listenFD_, nullptr, nullptr);
-    const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    sa.sin_port = htons(target_);
-    ::connect(server, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    const int server = connectToLoopback(target_);
     for (;;) {
         pollfd fds[3] = {{client, POLLIN, 0}, {server, POLLIN, 0}, {stopPipe_[0], POLLIN, 0}};
         if (::poll(fds, 3, 5000) <= 0 || (fds[2].revents & POLLIN)) {

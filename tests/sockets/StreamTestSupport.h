@@ -90,6 +90,11 @@ private:
     std::vector<std::shared_ptr<AsyncSocket>> children_;
 };
 
+// A TCP socket listening on 127.0.0.1 with `backlog`; its port goes to `port`.
+int listenOnLoopback(int backlog, uint16_t* port, int flags = 0);
+// A TCP socket connecting to 127.0.0.1:`port` (at once unless `flags` has SOCK_NONBLOCK).
+int connectToLoopback(uint16_t port, int flags = 0);
+
 // Forwards bytes between a client and a target port on 127.0.0.1 and keeps a copy of all.
 class Relay {
 public:
