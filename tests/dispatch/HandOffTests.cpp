@@ -10,6 +10,7 @@
 #include <future>
 #include <latch>
 #include <mutex>
+#include <numeric>
 #include <thread>
 #include <vector>
 
@@ -28,13 +29,20 @@ bool finished(std::future<void>& f) {
     return f.wait_for(kHang) == std::future_status::ready;
 }
 
+// Busy without blocking until `flag` is set: only another thread can set it.
+bool spinUntil(const std::atomic<bool>& flag) {
+    const auto giveUp = dispatch::Clock::now() + kHang;
+    while (!flag && dispatch::Clock::now() < giveUp) {
+    }
+    return flag;
+}
+
 enum class Wait { blocking, busy };
 
 // The handler of a first source waits until a second source's handler has run: events must
 // keep flowing while a handler holds the thread that received its event.
 bool handlerWaitingForAnotherSourceCompletes(Wait how) {
-    int a[2];
-    int b[2];
+    int a[2], b[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, a) != 0 ||
         socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, b) != 0) {
         return false;
@@ -42,25 +50,15 @@ bool handlerWaitingForAnotherSourceCompletes(Wait how) {
     auto first = dispatch::ReadSource::make(a[0], Queue::makeSerial("test.stall.first"));
     auto second = dispatch::ReadSource::make(b[0], Queue::makeSerial("test.stall.second"));
     std::latch firstStarted(1);
-    std::promise<void> secondRan;
+    std::promise<void> secondRan, done;
     std::atomic<bool> secondDone{false};
-    std::promise<void> done;
     first->setEventHandler([&] {
         first->suspend();
         firstStarted.count_down();
-        if (how == Wait::blocking) {
-            if (secondRan.get_future().wait_for(kHang) != std::future_status::ready) {
-                return;
-            }
-        } else {
-            const auto giveUp = dispatch::Clock::now() + kHang;
-            while (!secondDone && dispatch::Clock::now() < giveUp) {
-            }
-            if (!secondDone) {
-                return;
-            }
+        if (how == Wait::blocking ? secondRan.get_future().wait_for(kHang) == std::future_status::ready
+                                  : spinUntil(secondDone)) {
+            done.set_value();
         }
-        done.set_value();
     });
     second->setEventHandler([&] {
         second->suspend();
@@ -124,10 +122,7 @@ TEST(HandOff, TaskThatWaitsForWorkItSubmittedCompletes) {
          [](const dispatch::QueuePtr& b) {
              std::atomic<bool> ran{false};
              b->async([&] { ran = true; });
-             const auto giveUp = dispatch::Clock::now() + kHang;
-             while (!ran && dispatch::Clock::now() < giveUp) {
-             }
-             return ran.load();
+             return spinUntil(ran);
          }},
     };
     for (const auto& c : cases) {
@@ -162,11 +157,9 @@ TEST(HandOff, SyncAfterAsyncOnTheSameQueueCompletesInOrder) {
 TEST(HandOff, ChainOfTasksEachWaitingForTheNextCompletes) {
     constexpr int kDepth = 8;
     std::vector<dispatch::QueuePtr> queues;
-    for (int i = 0; i < kDepth; ++i) {
-        queues.push_back(Queue::makeSerial("test.handoff.chain" + std::to_string(i)));
-    }
     std::vector<std::unique_ptr<std::latch>> latches;
     for (int i = 0; i < kDepth; ++i) {
+        queues.push_back(Queue::makeSerial("test.handoff.chain" + std::to_string(i)));
         latches.push_back(std::make_unique<std::latch>(1));
     }
     // Task i submits task i+1 and blocks until it has finished.
@@ -252,14 +245,12 @@ TEST(HandOff, PingPongBetweenQueuesKeepsEachQueuesOrder) {
     a->sync([] {});
     b->sync([] {});
     a->sync([] {}); // b's last tasks may post to a
-    ASSERT_EQ(bounced.size(), static_cast<size_t>(kHops));
-    ASSERT_EQ(outsideA.size(), static_cast<size_t>(kOutside));
-    ASSERT_EQ(outsideB.size(), static_cast<size_t>(kOutside));
-    for (int i = 0; i < kHops; ++i) {
-        ASSERT_EQ(bounced[i], i);
-    }
-    for (int i = 0; i < kOutside; ++i) {
-        ASSERT_EQ(outsideA[i], i);
-        ASSERT_EQ(outsideB[i], i);
-    }
+    const auto upTo = [](int n) {
+        std::vector<int> v(static_cast<size_t>(n));
+        std::iota(v.begin(), v.end(), 0);
+        return v;
+    };
+    EXPECT_EQ(bounced, upTo(kHops));
+    EXPECT_EQ(outsideA, upTo(kOutside));
+    EXPECT_EQ(outsideB, upTo(kOutside));
 }
