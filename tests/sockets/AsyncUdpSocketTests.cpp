@@ -132,36 +132,37 @@ TEST_F(Refusals, RefusedDatagramsAreReportedWithTheirReason) {
     RawUdp peer;
     struct Case {
         const char* name;
-        std::function<void(AsyncUdpSocket&)> refusedSend; // with tag 7
+        std::function<void(AsyncUdpSocket&, RecordingDelegate&)> refusedSend; // with tag 7
         SocketError expected;
     };
     const Case cases[] = {
         {"no destination on an unconnected socket",
-         [](AsyncUdpSocket& s) {
+         [](AsyncUdpSocket& s, RecordingDelegate&) {
              ASSERT_TRUE(s.bindToPort(0, "loopback"));
              s.sendData(bytes("x"), -1.0, 7);
          },
          {kDomain, 1, "You must specify destination of packet for a non-connected socket", {}}},
         {"destination on a connected socket",
-         [&](AsyncUdpSocket& s) {
+         [&](AsyncUdpSocket& s, RecordingDelegate& rec) {
              ASSERT_TRUE(s.connectToAddress(peer.address()));
+             ASSERT_TRUE(rec.waitFor(Kind::connected));
              s.sendData(bytes("x"), "localhost", peer.port(), -1.0, 7);
          },
          {kDomain, 1, "Cannot specify destination of packet for connected socket", {}}},
         {"host missing",
-         [](AsyncUdpSocket& s) {
+         [](AsyncUdpSocket& s, RecordingDelegate&) {
              ASSERT_TRUE(s.bindToPort(0, "loopback"));
              s.sendData(bytes("x"), std::string(), 9, -1.0, 7);
          },
          {kDomain, 2, "The host param is nil. Should be domain name or IP address string.", {}}},
         {"IPv4 disabled, a host with IPv4 only",
-         [](AsyncUdpSocket& s) {
+         [](AsyncUdpSocket& s, RecordingDelegate&) {
              s.setIPv4Enabled(false);
              s.sendData(bytes("x"), "127.0.0.1", 9, 1.0, 7);
          },
          {kDomain, 5, "IPv4 has been disabled and DNS lookup found no IPv6 address(es).", {}}},
         {"bound to IPv6, a host with IPv4 only",
-         [](AsyncUdpSocket& s) {
+         [](AsyncUdpSocket& s, RecordingDelegate&) {
              ASSERT_TRUE(s.bindToAddress(loopbackAddress(AF_INET6, 0)));
              s.sendData(bytes("x"), "127.0.0.1", 9, 1.0, 7);
          },
@@ -174,7 +175,7 @@ TEST_F(Refusals, RefusedDatagramsAreReportedWithTheirReason) {
         SCOPED_TRACE(c.name);
         auto rec = std::make_shared<RecordingDelegate>();
         auto s = AsyncUdpSocket::make(rec, delegateQueue);
-        c.refusedSend(*s);
+        c.refusedSend(*s, *rec);
         ASSERT_TRUE(rec->waitFor(Kind::notSent));
         const auto e = rec->events(Kind::notSent).front();
         EXPECT_EQ(e.tag, 7);
