@@ -523,10 +523,8 @@ TEST_F(Connecting, TimeOutEndsAConnectInProgress) {
 TEST_F(Connecting, UnixPathWithoutListenerReportsTheConnectError) {
     testsupport::TempDir dir;
     ASSERT_TRUE(sock->connectToUrl((dir / "nobody").string()));
-    const auto error = closeError(*client);
-    EXPECT_EQ(error.domain, "NSPOSIXErrorDomain");
-    EXPECT_EQ(error.code, ENOENT);
-    EXPECT_EQ(error.failureReason, "Error in connect() function");
+    EXPECT_EQ(closeError(*client), (SocketError{sockets::kPosixErrorDomain, ENOENT, std::strerror(ENOENT),
+                                                "Error in connect() function"}));
 }
 
 TEST_F(Closing, DisconnectAfterWritingDeliversEverythingFirst) {
