@@ -3,7 +3,6 @@
 #include "ProjectTestSupport.h"
 
 #include "base/Log.h"
-#include "cuewright/model/ProjectError.h"
 #include "cuewright/model/ScreenManager.h"
 #include "cuewright/model/SettingsKeys.h"
 #include "cuewright/model/UserDefaults.h"
@@ -232,16 +231,4 @@ TEST_F(ProjectTest, ANewProjectStartsFromTheSettings) {
     EXPECT_FALSE(fresh->representedPath());
     EXPECT_FALSE(fresh->hasUnsavedChanges());
     EXPECT_TRUE(fresh->document().text.isEmpty());
-}
-
-TEST(ProjectError, DescriptionsReadAsTheUserSeesThem) {
-    EXPECT_STREQ(cw::ProjectError::fileTypeNotSupported("/tmp/a.xyz").what(),
-                 "The file format of the document /tmp/a.xyz is not supported.");
-    EXPECT_STREQ(cw::ProjectError::generalSaveError("disk full").what(),
-                 "An error occured during saving: disk full.");
-    EXPECT_STREQ(cw::ProjectError::generalLoadError("no text").what(),
-                 "An error occured during loading: no text.");
-    EXPECT_STREQ(
-        cw::ProjectError::versionNotSupported().what(),
-        "The document version is not supported by Cuewright. Please update Cuewright to the newest version.");
 }
