@@ -1,5 +1,6 @@
 // Recovery copies of unsaved edits: the store's folder, index and lock, and when the copies of
 // open scripts are written, kept and removed.
+#include "ModelTestFiles.h"
 #include "ProjectTestSupport.h"
 
 #include "cuewright/model/RecoveryStore.h"
@@ -13,7 +14,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <map>
 #include <set>
 #include <utility>
@@ -22,20 +22,11 @@ using namespace projecttest;
 namespace fs = std::filesystem;
 using cw::RecoveryStore;
 using cw::ScriptRecovery;
+using modeltest::documentWith;
+using modeltest::fileBytes;
 using platform::AttributedString;
 
 namespace {
-
-std::string fileBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-cw::Document documentWith(const QString& text) {
-    cw::Document document;
-    document.text = AttributedString(text);
-    return document;
-}
 
 TEST(RecoveryStoreTest, KeepsReplacesAndForgetsCopiesByTheirScripts) {
     testsupport::TempDir dir;
