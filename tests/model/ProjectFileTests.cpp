@@ -67,6 +67,17 @@ protected:
         return cw::ScriptDocumentFile::open(path, defaults).text;
     }
 
+    // Saves on a thread of its own while the main thread serves the project.
+    void saveOnAnotherThread(const cw::ScriptDocumentFile::SaveOptions& options = {}) {
+        std::atomic<bool> done{false};
+        std::thread saving([&] {
+            project->save(destination.string(), options);
+            done = true;
+        });
+        ASSERT_TRUE(dispatch::runMainUntil([&] { return done.load(); }, 10s));
+        saving.join();
+    }
+
     fs::path destination = dir / "script.cwr";
     std::shared_ptr<SavingListener> saver;
 };
@@ -178,24 +189,15 @@ TEST_F(ProjectFiles, ASaveFromAnotherThreadWaitsForWillSaveOnTheMainThread) {
     project->setText(AttributedString("Saved in the background"));
     log.clear();
     saver->pendingEdit = "Flushed first";
-    std::atomic<bool> done{false};
-    std::thread saving([&] {
-        project->save(destination.string());
-        done = true;
-    });
-    ASSERT_TRUE(dispatch::runMainUntil([&] { return done.load(); }, 10s));
-    saving.join();
+    saveOnAnotherThread();
     dispatch::runMainUntil([&] { return log.size() >= 5; }, 10s);
 
     EXPECT_EQ(recorder->offMainThreadCalls, 0);
     EXPECT_EQ(savedText(destination).string(), "Flushed first");
     EXPECT_FALSE(project->hasUnsavedChanges());
-    ASSERT_EQ(log.size(), 5u);
-    EXPECT_EQ(log[0], "willSave:nofile");
-    EXPECT_EQ(log[1], "text"); // the flushed edit, heard by the other listener at once
-    EXPECT_EQ(log[2], "willSave");
-    EXPECT_EQ(log[3], "didSave:file:saved:path");
-    EXPECT_EQ(log[4], "didSave");
+    // The flushed edit is heard by the other listener at once.
+    EXPECT_EQ(log, (std::vector<std::string>{"willSave:nofile", "text", "willSave", "didSave:file:saved:path",
+                                             "didSave"}));
 }
 
 TEST_F(ProjectFiles, AnEditWhileTheFileIsWrittenKeepsTheProjectUnsaved) {
@@ -206,13 +208,7 @@ TEST_F(ProjectFiles, AnEditWhileTheFileIsWrittenKeepsTheProjectUnsaved) {
         dispatch::mainQueue()->sync([&] { project->setText(AttributedString("Typed during the save")); });
         return true;
     };
-    std::atomic<bool> done{false};
-    std::thread saving([&] {
-        project->save(destination.string(), options);
-        done = true;
-    });
-    ASSERT_TRUE(dispatch::runMainUntil([&] { return done.load(); }, 10s));
-    saving.join();
+    saveOnAnotherThread(options);
 
     EXPECT_EQ(savedText(destination).string(), "On disk");
     EXPECT_EQ(project->representedPath(), destination.string());

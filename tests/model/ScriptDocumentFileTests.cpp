@@ -149,7 +149,9 @@ protected:
 
 // ---- round trip
 
-TEST_F(ScriptFile, PropertiesSpeedAndTextComeBackAsSaved) {
+// Embedded bookmarks keep their note and order and get a new id; the "*" line is written as a
+// line bookmark and not embedded when read.
+TEST_F(ScriptFile, PropertiesSpeedTextAndEmbeddedBookmarksComeBackAsSaved) {
     const Document saved = sampleDocument();
     ScriptDocumentFile::save(path, saved, sampleBookmarks());
 
@@ -162,13 +164,8 @@ TEST_F(ScriptFile, PropertiesSpeedAndTextComeBackAsSaved) {
     EXPECT_EQ(look.font->pointSize, 34);
     EXPECT_TRUE(look.font->bold);
     EXPECT_EQ(*look.foregroundColor, Color::yellow());
-}
 
-TEST_F(ScriptFile, EmbeddedBookmarksKeepTheirNoteAndOrderAndGetANewId) {
-    ScriptDocumentFile::save(path, sampleDocument(), sampleBookmarks());
-
-    const auto found = embeddedBookmarks(reopen().text);
-    // The "*" line is written as a line bookmark and not embedded when read.
+    const auto found = embeddedBookmarks(read.text);
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0].first, 27);
     const EmbeddedBookmark& b = *found[0].second;
