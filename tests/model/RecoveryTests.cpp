@@ -7,6 +7,7 @@
 #include "cuewright/model/ScriptDocumentFile.h"
 #include "cuewright/model/ScriptRecovery.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -138,11 +139,7 @@ TEST(RecoveryStoreTest, ADamagedOrLostIndexIsMadeAgainFromTheCopies) {
         }
         const auto store = RecoveryStore::open(dir / "Recovery");
         ASSERT_TRUE(store) << name;
-        auto entries = store->entries();
-        std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.id < b.id; });
-        auto expected = std::vector{named, untitled};
-        std::sort(expected.begin(), expected.end(), [](const auto& a, const auto& b) { return a.id < b.id; });
-        EXPECT_EQ(entries, expected) << name;
+        EXPECT_THAT(store->entries(), testing::UnorderedElementsAre(named, untitled)) << name;
         EXPECT_EQ(store->read(named, platform::Defaults::standard()).text.string(), "edited talk") << name;
         EXPECT_EQ(store->read(untitled, platform::Defaults::standard()).text.string(), "no file yet") << name;
         // The index written again names them for the next start too.

@@ -216,15 +216,18 @@ TEST_F(ScreenDatabaseFile, RoundTripKeepsTheStoredSettingsAndNothingElseInOneRow
     EXPECT_EQ(loaded->textAlignment, TextAlignment::left);
 }
 
-TEST_F(ScreenDatabaseFile, TheUUIDIsBoundNotPastedIntoTheDelete) {
+// The UUID is bound, not pasted into the statements, and looked up case-sensitively.
+TEST_F(ScreenDatabaseFile, TheUUIDIsBoundAndLookedUpExactly) {
     ScreenDatabase database(ScreenDatabase::create());
-    database.save(monitor("A"));
+    database.save(monitor("ABCDEF01-0000-0000-0000-000000000000"));
     const std::string hostile = "x' OR '1'='1";
     database.save(monitor(hostile));
     database.save(monitor(hostile));
     EXPECT_EQ(rowCount(*database.db), 2);
-    EXPECT_TRUE(database.load("A"));
     EXPECT_EQ(database.load(hostile)->displayUUID, hostile);
+    EXPECT_TRUE(database.load("ABCDEF01-0000-0000-0000-000000000000"));
+    EXPECT_EQ(database.load("abcdef01-0000-0000-0000-000000000000"), std::nullopt);
+    EXPECT_EQ(database.load("unknown"), std::nullopt);
 }
 
 // A failed insert or delete (the latter logged) keeps the earlier row and no transaction open.
@@ -252,14 +255,6 @@ TEST_F(ScreenDatabaseFile, AFailedInsertOrDeleteKeepsTheEarlierRow) {
         EXPECT_TRUE(database.load("A")->flipH);
         EXPECT_TRUE(database.db->isAutocommit());
     }
-}
-
-TEST_F(ScreenDatabaseFile, LookupIsCaseSensitive) {
-    ScreenDatabase database(ScreenDatabase::create());
-    database.save(monitor("ABCDEF01-0000-0000-0000-000000000000"));
-    EXPECT_EQ(database.load("abcdef01-0000-0000-0000-000000000000"), std::nullopt);
-    EXPECT_TRUE(database.load("ABCDEF01-0000-0000-0000-000000000000"));
-    EXPECT_EQ(database.load("unknown"), std::nullopt);
 }
 
 TEST_F(ScreenDatabaseFile, AlignmentIsReadIgnoringCaseAndUnknownWordsReadAsCenter) {
