@@ -351,14 +351,11 @@ TEST_F(ScriptFile, StoredChoicesIgnoreCaseAndUnknownWordsFallBack) {
 }
 
 TEST_F(ScriptFile, MissingColumnsReadAsNull) {
-    auto c = handMadeFile("CREATE TABLE metainfo (other INTEGER); CREATE TABLE texts (binary_contents BLOB);"
-                          "CREATE TABLE properties (flip_v INTEGER); CREATE TABLE bookmarks (id INTEGER "
-                          "PRIMARY KEY, location INTEGER);");
-    c->run("INSERT INTO metainfo VALUES (5)");
-    c->run("INSERT INTO texts VALUES (CAST('{\\rtf1 Hello}' AS BLOB))");
-    c->run("INSERT INTO properties VALUES (1)");
-    c->run("INSERT INTO bookmarks (location) VALUES (1)");
-    c.reset();
+    handMadeFile("CREATE TABLE metainfo (other INTEGER); CREATE TABLE texts (binary_contents BLOB);"
+                 "CREATE TABLE properties (flip_v INTEGER); CREATE TABLE bookmarks (id INTEGER PRIMARY KEY, "
+                 "location INTEGER); INSERT INTO metainfo VALUES (5); INSERT INTO texts VALUES "
+                 "(CAST('{\\rtf1 Hello}' AS BLOB)); INSERT INTO properties VALUES (1); INSERT INTO bookmarks "
+                 "(location) VALUES (1);");
 
     const Document d = reopen();
     EXPECT_TRUE(d.scriptProperties.flipVertical);
@@ -387,17 +384,16 @@ TEST_F(ScriptFile, BookmarksOutsideTheTextAreDropped) {
 
 TEST_F(ScriptFile, FilesWithoutTheNoteColumnReadTheExcerptAsTheNote) {
     // The version-1 layout as first written: no "user_blurb".
-    auto c = handMadeFile(
+    handMadeFile(
         "CREATE TABLE metainfo (version INTEGER, last_update INTEGER);"
         "CREATE TABLE texts (contents TEXT, binary_contents BLOB);"
         "CREATE TABLE bookmarks (id INTEGER PRIMARY KEY, location INTEGER, length INTEGER, blurb TEXT, "
         "timestamp REAL, type INTEGER, scrollSpeed REAL, sortOrder INTEGER);"
-        "CREATE TABLE properties (background_color BLOB);");
-    c->run("INSERT INTO metainfo VALUES (NULL, 0)");
-    c->run("INSERT INTO texts VALUES ('One two', CAST('{\\rtf1 One two}' AS BLOB))");
-    c->run("INSERT INTO bookmarks (location, length, blurb, type) VALUES (4, 1, 'One two', 0)");
-    c->run("INSERT INTO bookmarks (location, length, blurb, type) VALUES (0, 1, NULL, 0)");
-    c.reset();
+        "CREATE TABLE properties (background_color BLOB);"
+        "INSERT INTO metainfo VALUES (NULL, 0);"
+        "INSERT INTO texts VALUES ('One two', CAST('{\\rtf1 One two}' AS BLOB));"
+        "INSERT INTO bookmarks (location, length, blurb, type) VALUES (4, 1, 'One two', 0), (0, 1, NULL, "
+        "0);");
 
     const AttributedString text = reopen().text;
     ASSERT_TRUE(bookmarkAt(text, 4));
@@ -407,22 +403,13 @@ TEST_F(ScriptFile, FilesWithoutTheNoteColumnReadTheExcerptAsTheNote) {
     EXPECT_EQ(bookmarkAt(text, 0)->userBlurb, "");
 }
 
-TEST_F(ScriptFile, AFileWithoutPropertiesTableFailsWithTheSqlError) {
-    auto c =
-        handMadeFile("CREATE TABLE metainfo (version INTEGER); CREATE TABLE texts (binary_contents BLOB);");
-    c->run("INSERT INTO metainfo VALUES (1)");
-    c->run("INSERT INTO texts VALUES (CAST('{\\rtf1 Plain}' AS BLOB))");
-    c.reset();
+// A file without the properties table fails; one without the bookmarks table opens with its text.
+TEST_F(ScriptFile, AFileWithoutPropertiesFailsAndOneWithoutBookmarksOpens) {
+    handMadeFile(
+        "CREATE TABLE metainfo (version INTEGER); CREATE TABLE texts (binary_contents BLOB);"
+        "INSERT INTO metainfo VALUES (1); INSERT INTO texts VALUES (CAST('{\\rtf1 Plain}' AS BLOB));");
     EXPECT_THROW(reopen(), ProjectError);
-}
-
-TEST_F(ScriptFile, AFileWithoutBookmarksTableOpensWithItsText) {
-    auto c =
-        handMadeFile("CREATE TABLE metainfo (version INTEGER); CREATE TABLE texts (binary_contents BLOB);"
-                     "CREATE TABLE properties (flip_h INTEGER);");
-    c->run("INSERT INTO metainfo VALUES (1)");
-    c->run("INSERT INTO texts VALUES (CAST('{\\rtf1 Plain}' AS BLOB))");
-    c.reset();
+    change("CREATE TABLE properties (flip_h INTEGER)");
     std::vector<std::string> logged;
     auto previous = base::setLogSink([&](std::string_view line) { logged.emplace_back(line); });
     const Document d = reopen();
