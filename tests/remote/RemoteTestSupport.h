@@ -2,6 +2,7 @@
 // while it waits, and a server delegate answering through a function.
 #pragma once
 
+#include "cuewright/remote/BonjourClient.h"
 #include "cuewright/remote/BonjourServer.h"
 #include "dispatch/Queue.h"
 
@@ -17,6 +18,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace remotetest {
 
@@ -111,6 +113,21 @@ public:
     cw::NetworkAnswer bonjourServerAnswer(cw::BonjourServer&, const cw::NetworkCommand& command) override {
         commands.push_back(command);
         return answer ? answer(command) : cw::NetworkAnswer::noDocumentActive();
+    }
+};
+
+// A client delegate that records what it is told.
+class RecordingClientDelegate : public cw::BonjourClientDelegate {
+public:
+    int updates = 0;
+    std::vector<cw::NetworkStatusReport> reports;
+    std::vector<std::string> failures;
+    void bonjourClientDidUpdateServers(cw::RemoteControlClient&) override { ++updates; }
+    void bonjourClientDidReceive(cw::RemoteControlClient&, const cw::NetworkStatusReport& report) override {
+        reports.push_back(report);
+    }
+    void bonjourClientDidFail(cw::RemoteControlClient&, const std::string& reason) override {
+        failures.push_back(reason);
     }
 };
 
