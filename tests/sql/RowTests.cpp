@@ -93,7 +93,7 @@ TEST_F(RowTest, NullsOtherStoredTypesAndUnparsableDates) {
     EXPECT_EQ(flags[1].get(column<std::optional<Date>>("at")), std::nullopt);
 }
 
-TEST_F(RowTest, RowsOutliveTheirStatementAndMapAndCompactMapCollect) {
+TEST_F(RowTest, RowsOutliveTheirStatementLoopsGoOnAndPluckTakesOne) {
     std::optional<Row> kept;
     {
         auto it = db->prepareRowIterator(t);
@@ -106,9 +106,7 @@ TEST_F(RowTest, RowsOutliveTheirStatementAndMapAndCompactMapCollect) {
         db->prepareRowIterator(t).compactMap([](const Row&) { return std::optional<int>(); }).empty());
     auto raw = db->prepareRowIterator("SELECT a AS x FROM t WHERE a = ?", {Binding(std::int64_t{2})});
     EXPECT_EQ(raw.failableNext()->get(column<std::int64_t>("x")), 2);
-}
-
-TEST_F(RowTest, ASecondLoopGoesOnWhereTheFirstStopped) {
+    // A second loop goes on where the first stopped.
     auto rows = db->prepare(t.order(a));
     for (const Row& r : rows) {
         EXPECT_EQ(r.get(a), 1);
@@ -119,15 +117,11 @@ TEST_F(RowTest, ASecondLoopGoesOnWhereTheFirstStopped) {
         rest.push_back(r.get(a));
     }
     EXPECT_EQ(rest, (std::vector<std::int64_t>{2}));
-}
-
-TEST_F(RowTest, PluckKeepsTheOffsetAndGivesNothingForNoRows) {
+    // Pluck keeps the offset and gives nothing for no rows.
     db->execute("INSERT INTO t VALUES (3, 'x'), (4, 'y'), (5, 'z'), (6, 'w'), (7, 'v')");
-    std::string traced;
-    db->trace([&](std::string_view sql) { traced = sql; });
-    auto row = db->pluck(t.order(a).limit(10, 5));
-    db->trace(nullptr);
-    EXPECT_EQ(traced, "SELECT * FROM \"t\" ORDER BY \"a\" LIMIT 1 OFFSET 5");
+    std::optional<Row> row;
+    EXPECT_EQ(sqltest::traced(*db, [&] { row = db->pluck(t.order(a).limit(10, 5)); }),
+              std::vector<std::string>{"SELECT * FROM \"t\" ORDER BY \"a\" LIMIT 1 OFFSET 5"});
     EXPECT_EQ(row->get(a), 6);
     EXPECT_FALSE(db->pluck(t.filter(eq(a, std::int64_t{99}))));
 }
@@ -168,9 +162,7 @@ TEST_F(RowTest, InsertReturnsTheRowidAndConstraintFailuresThrow) {
     EXPECT_EQ(db->run(k.filter(eq(name, "nope")).update(Setter::assign(name, "z"))), 0);
     db->run(k.insert(std::vector<Setter>{}));
     EXPECT_EQ(db->run(k.delete_()), 3);
-}
-
-TEST_F(RowTest, InsertFromInsideTheQueueRunsInline) {
+    // From inside the queue it runs inline.
     db->sync([&] {
         EXPECT_TRUE(db->isOnQueue());
         EXPECT_EQ(db->run(t.insert(Setter::assign(a, 9), Setter::assign(b, std::nullopt))), 3);

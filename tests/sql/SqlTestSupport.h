@@ -2,31 +2,18 @@
 #pragma once
 
 #include "sql/Connection.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace sqltest {
 
-// A directory of its own per test, removed afterwards.
-class ScratchDir {
-public:
-    ScratchDir() {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        path_ = std::filesystem::temp_directory_path() /
-                ("cw_sql_" + std::to_string(::getpid()) + "_" + info->test_suite_name() + "_" + info->name());
-        std::filesystem::remove_all(path_);
-        std::filesystem::create_directories(path_);
-    }
-    ~ScratchDir() { std::filesystem::remove_all(path_); }
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    std::filesystem::path path_;
+// A folder of its own per test, removed afterwards.
+struct ScratchDir : testsupport::TempDir {
+    std::string file(const std::string& name) const { return (path() / name).string(); }
 };
 
 inline std::shared_ptr<sql::Connection> memory() {
