@@ -132,17 +132,9 @@ TEST_P(BonjourServerTest, BadDatagramsLeaveTheServerAnswering) {
     // Replies to the burst may fill the peer's buffer: ask again until the status comes back.
     bool answered = false;
     for (int attempt = 0; attempt < 50 && !answered; ++attempt) {
-        peer.drain();
+        peer.drainSeeingResult();
         ASSERT_TRUE(peer.send(server->port(), statusRequest));
-        dispatch::runMainUntil(
-            [&] {
-                while (const auto reply = peer.tryReceive()) {
-                    answered =
-                        answered || json::parse(*reply, nullptr, false).value("paylodetype", "") == "result";
-                }
-                return answered;
-            },
-            200ms);
+        dispatch::runMainUntil([&] { return answered = peer.drainSeeingResult(); }, 200ms);
     }
     EXPECT_TRUE(answered);
     EXPECT_GE(server->handledCount(), 2u);
@@ -193,11 +185,7 @@ TEST_P(BonjourServerTest, ABurstOfJunkDrawsBoundedRefusals) {
     const std::string junk(64, 'x'); // long enough to earn a refusal
     std::uint64_t sent = 0;
     bool answered = false;
-    const auto readReplies = [&] {
-        while (const auto reply = peer.tryReceive()) {
-            answered = answered || json::parse(*reply, nullptr, false).value("paylodetype", "") == "result";
-        }
-    };
+    const auto readReplies = [&] { return answered = peer.drainSeeingResult() || answered; };
     // In steps the receive buffer holds whole: each step is handled before the next is sent.
     for (int step = 0; step < 100; ++step) {
         for (int i = 0; i < 100; ++i) {
@@ -211,12 +199,7 @@ TEST_P(BonjourServerTest, ABurstOfJunkDrawsBoundedRefusals) {
         ASSERT_TRUE(dispatch::runMainUntil([&] { return still->handledCount() == sent; }, 5s)) << step;
         readReplies();
     }
-    ASSERT_TRUE(dispatch::runMainUntil(
-        [&] {
-            readReplies();
-            return answered;
-        },
-        5s));
+    ASSERT_TRUE(dispatch::runMainUntil(readReplies, 5s));
     const cw::ErrorReplyLimits limits;
     EXPECT_GE(still->answeredCount(), 2u) << "the first refusals go out";
     EXPECT_LE(still->answeredCount(), 1 + std::uint64_t(limits.repliesPerSecond));
@@ -248,7 +231,7 @@ TEST_P(BonjourServerTest, ErrorRepliesAreNeverMuchLargerThanTheirDatagram) {
         for (;;) {
             const auto reply = peer.receive();
             ASSERT_TRUE(reply) << datagram;
-            if (json::parse(*reply, nullptr, false).value("paylodetype", "") == "result") {
+            if (Peer::isResult(*reply)) {
                 break;
             }
             bytes += reply->size();

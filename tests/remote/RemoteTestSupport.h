@@ -84,9 +84,16 @@ public:
         buffer.resize(static_cast<size_t>(n));
         return buffer;
     }
-    void drain() const {
-        while (tryReceive()) {
+    static bool isResult(const std::string& reply) {
+        return json::parse(reply, nullptr, false).value("paylodetype", "") == "result";
+    }
+    // Reads every datagram that has come; true when a status ("result") was among them.
+    bool drainSeeingResult() const {
+        bool seen = false;
+        while (const auto reply = tryReceive()) {
+            seen = isResult(*reply) || seen;
         }
+        return seen;
     }
     // Sends and parses the reply (null when none came).
     json ask(uint16_t port, const std::string& request) const {
