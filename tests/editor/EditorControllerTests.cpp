@@ -2,6 +2,7 @@
 #include "cuewright/editor/EditorAppearance.h"
 #include "cuewright/editor/EditorBackgroundView.h"
 #include "cuewright/editor/EditorController.h"
+#include "cuewright/editor/LineMetrics.h"
 #include "cuewright/editor/PasteRules.h"
 #include "cuewright/editor/ScriptTextView.h"
 #include "cuewright/editor/TextBridge.h"
@@ -27,6 +28,7 @@
 #include <QTest>
 #include <QWheelEvent>
 
+#include <algorithm>
 #include <functional>
 #include <optional>
 #include <set>
@@ -871,5 +873,52 @@ TEST_F(EditorScrollTest, JumpsStepsStopsAndPlaybackScrollTheEditor) {
 }
 
 } // namespace scrolling
+
+// A long script goes into the view piece by piece, the event loop turning between pieces:
+// meanwhile the view is read-only, no partial line table reaches the project and the bookmark
+// commands wait; a new text meanwhile takes its place; a close stops it. The whole text is
+// counted as one measurement of it counts it.
+TEST_F(EditorControllerTest, ALongScriptGoesInPieceByPiece) {
+    const auto longText = [](const QString& word) {
+        QString text;
+        for (int i = 0; text.size() < EditorController::piecewiseLoadCharacters + 100000; ++i) {
+            text += QStringLiteral("%1 %2 of the script, read at an even pace.\n").arg(word).arg(i);
+        }
+        return text;
+    };
+    const QString first = longText(QStringLiteral("Line"));
+    const QString second = longText(QStringLiteral("Row"));
+    project->setText(AttributedString(first));
+    controller->load();
+    ASSERT_TRUE(controller->isLoadingText());
+    EXPECT_LT(*controller->loadProgress(), 1.0);
+    EXPECT_TRUE(view.isReadOnly());
+    EXPECT_EQ(project->editor().lineCount, 0);
+    controller->toggleBookmark();
+    EXPECT_EQ(project->document().text.string(), first) << "a bookmark command changed a text going in";
+
+    QCoreApplication::processEvents(); // one piece more
+    project->setText(AttributedString(second));
+    std::vector<double> progress;
+    while (const auto taken = controller->loadProgress()) {
+        progress.push_back(*taken);
+        QCoreApplication::processEvents();
+    }
+    EXPECT_GT(progress.size(), 2u);
+    EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+    EXPECT_FALSE(view.isReadOnly());
+    EXPECT_TRUE(viewText() == second);
+    std::unique_ptr<QTextDocument> fresh(view.document()->clone());
+    fresh->setTextWidth(view.document()->textWidth());
+    const auto expected = cw::editor::measureLines(*fresh, view.lineMetricsScale());
+    EXPECT_EQ(project->editor().lineCount, expected.lineCount);
+    EXPECT_TRUE(project->editor().lineRanges == expected.lineRanges);
+
+    project->setText(AttributedString(first));
+    ASSERT_TRUE(controller->isLoadingText());
+    controller->close();
+    EXPECT_FALSE(controller->isLoadingText());
+    EXPECT_TRUE(view.document()->isUndoRedoEnabled());
+}
 
 } // namespace

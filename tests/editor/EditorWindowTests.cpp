@@ -112,7 +112,15 @@ protected:
         if (beforeShow)
             beforeShow(*shell->held);
         shell->held->showWindow();
+        waitForText();
         return *shell->held;
+    }
+    // A long script goes into the view piece by piece.
+    void waitForText() {
+        while (shell->held && shell->held->editorController() &&
+               shell->held->editorController()->isLoadingText()) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+        }
     }
     QString path(const char* name) const { return QString::fromStdString((dir / name).string()); }
     template <class Change> void changeProperties(Change change) {
@@ -810,6 +818,7 @@ TEST_F(EditorWindowTest, ALongScriptOrALargeFontStaysWithinWhatQtCanLayOut) {
         // A resize and the script's own text once more still stay within reach.
         w.window()->resize(900, 700);
         project->setText(manyWords(c.words + 1, c.perParagraph));
+        waitForText();
         EXPECT_LE(document.documentLayout()->documentSize().height(), reach) << c.words;
         project->setText(AttributedString(QStringLiteral("Good evening.")));
         EXPECT_EQ(w.editorController()->lineHeight(),
