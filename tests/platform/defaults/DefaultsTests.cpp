@@ -63,6 +63,16 @@ std::vector<fs::path> filesIn(const fs::path& dir) {
     return files;
 }
 
+std::vector<fs::path> filesStartingWith(const fs::path& dir, const std::string& prefix) {
+    std::vector<fs::path> files;
+    for (const auto& p : filesIn(dir)) {
+        if (p.filename().string().starts_with(prefix)) {
+            files.push_back(p);
+        }
+    }
+    return files;
+}
+
 Defaults::Options optionsFor(const fs::path& file, std::chrono::milliseconds delay = 10s) {
     Defaults::Options o;
     o.file = file;
@@ -74,23 +84,15 @@ Defaults::Options optionsFor(const fs::path& file, std::chrono::milliseconds del
 
 // --- reads --------------------------------------------------------------------------------
 
-TEST(DefaultsReads, AbsentKeysAnswerAsThePlatformDoes) {
+TEST(DefaultsReads, AbsentKeysNumbersAndStringsAnswerLikeThePlatform) {
     testsupport::TempDir dir;
     Defaults d(optionsFor(dir / "defaults.json"));
     EXPECT_FALSE(d.boolForKey("missing"));
     EXPECT_EQ(d.integerForKey("missing"), 0);
     EXPECT_EQ(d.doubleForKey("missing"), 0.0);
     EXPECT_EQ(d.floatForKey("missing"), 0.0f);
-    EXPECT_FALSE(d.stringForKey("missing"));
-    EXPECT_FALSE(d.dataForKey("missing"));
-    EXPECT_FALSE(d.arrayForKey("missing"));
-    EXPECT_FALSE(d.dictionaryForKey("missing"));
-    EXPECT_FALSE(d.object("missing"));
-}
-
-TEST(DefaultsReads, NumbersAndStringsConvertLikeThePlatform) {
-    testsupport::TempDir dir;
-    Defaults d(optionsFor(dir / "defaults.json"));
+    EXPECT_FALSE(d.stringForKey("missing") || d.dataForKey("missing") || d.arrayForKey("missing") ||
+                 d.dictionaryForKey("missing") || d.object("missing"));
     d.set("double", 3.9);
     d.set("negative", -3.9);
     d.set("int", 7);
@@ -137,7 +139,7 @@ TEST(DefaultsReads, UserValuesHideRegisteredOnesUntilRemoved) {
 
 // --- persistence --------------------------------------------------------------------------
 
-TEST(DefaultsFile, EveryKindComesBackAsTheSameKind) {
+TEST(DefaultsFile, EveryKindComesBackAsTheSameKindAndRegisteredOnesStayOut) {
     testsupport::TempDir dir;
     const auto file = dir / "defaults.json";
     Data allBytes;
@@ -162,6 +164,7 @@ TEST(DefaultsFile, EveryKindComesBackAsTheSameKind) {
     };
     {
         Defaults d(optionsFor(file));
+        d.registerDefaults({{"registered", 1}});
         for (const auto& [key, value] : values) {
             d.set(key, value);
         }
@@ -169,6 +172,7 @@ TEST(DefaultsFile, EveryKindComesBackAsTheSameKind) {
     }
     EXPECT_NE(readFile(file).find("31.0"), std::string::npos) << "a double is written as a double";
     Defaults reread(optionsFor(file));
+    EXPECT_FALSE(reread.object("registered")) << "registered defaults are never written";
     for (const auto& [key, value] : values) {
         auto back = reread.persistentObject(key);
         ASSERT_TRUE(back) << key;
@@ -180,7 +184,8 @@ TEST(DefaultsFile, EveryKindComesBackAsTheSameKind) {
     EXPECT_EQ(reread.doubleForKey("tiny"), 0.1);
 }
 
-TEST(DefaultsFile, SavingKeepsThePermissionsTheUserGaveTheFile) {
+// Both stores save only as they are destroyed.
+TEST(DefaultsFile, DestroyingSavesAndKeepsThePermissionsTheUserGaveTheFile) {
     testsupport::TempDir dir;
     const auto file = dir / "defaults.json";
     {
@@ -196,19 +201,6 @@ TEST(DefaultsFile, SavingKeepsThePermissionsTheUserGaveTheFile) {
     ASSERT_EQ(::stat(file.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
     EXPECT_EQ(Defaults(optionsFor(file)).integerForKey("second"), 2);
-}
-
-TEST(DefaultsFile, RegisteredDefaultsAreNeverWritten) {
-    testsupport::TempDir dir;
-    const auto file = dir / "defaults.json";
-    {
-        Defaults d(optionsFor(file));
-        d.registerDefaults({{"registered", 1}});
-        d.set("set", 2);
-    }
-    Defaults reread(optionsFor(file));
-    EXPECT_FALSE(reread.object("registered"));
-    EXPECT_EQ(reread.integerForKey("set"), 2);
 }
 
 TEST(DefaultsFile, ABurstOfWritesIsOneSave) {
@@ -247,14 +239,6 @@ TEST(DefaultsFile, PendingWritesReachTheFileWithoutSynchronize) {
     EXPECT_EQ(reread.stringForKey("key"), "value");
 }
 
-TEST(DefaultsFile, DestroyingTheStoreSavesWhatIsPending) {
-    testsupport::TempDir dir;
-    const auto file = dir / "defaults.json";
-    { Defaults(optionsFor(file, 1h)).set("late", 5); }
-    Defaults reread(optionsFor(file));
-    EXPECT_EQ(reread.integerForKey("late"), 5);
-}
-
 // --- damage and interrupted saves ---------------------------------------------------------
 
 class DamagedFile : public ::testing::TestWithParam<std::string> {};
@@ -272,12 +256,7 @@ TEST_P(DamagedFile, IsSetAsideLoggedAndTheStoreStartsFromTheDefaults) {
         d.set("after", true);
         ASSERT_TRUE(d.synchronize());
     }
-    std::vector<fs::path> aside;
-    for (const auto& p : filesIn(dir.path())) {
-        if (p.filename().string().starts_with("defaults.json.damaged-")) {
-            aside.push_back(p);
-        }
-    }
+    const auto aside = filesStartingWith(dir.path(), "defaults.json.damaged-");
     ASSERT_EQ(aside.size(), 1u);
     EXPECT_EQ(readFile(aside[0]), GetParam()) << "the user's file is kept as it was";
     const auto lines = log.lines();
@@ -580,12 +559,7 @@ TEST(DefaultsProcesses, StaleTemporaryFilesAreRemovedAtStart) {
     ASSERT_GT(killed, 0);
     const int status = waitForChild(killed);
     ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
-    std::vector<fs::path> left;
-    for (const auto& p : filesIn(dir.path())) {
-        if (p.filename().string().starts_with("defaults.json.tmp-" + std::to_string(killed) + "-")) {
-            left.push_back(p);
-        }
-    }
+    const auto left = filesStartingWith(dir.path(), "defaults.json.tmp-" + std::to_string(killed) + "-");
     ASSERT_EQ(left.size(), 1u) << "the killed writer left its temporary file";
     const auto live = dir / ("defaults.json.tmp-" + std::to_string(::getpid()) + "-Ef34Gh");
     const auto unnamed = dir / "defaults.json.tmp-Ij56Kl"; // an older writer's name: no pid
