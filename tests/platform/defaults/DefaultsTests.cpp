@@ -492,13 +492,9 @@ TEST(DefaultsProcesses, ChildWritingItsOwnKeys) {
 
 namespace {
 
-// Runs ChildWritingItsOwnKeys in a process of its own; its report is its exit status.
-pid_t spawnChild(const fs::path& file, const std::string& prefix, bool killMidSave = false) {
-    std::vector<std::string> env{"CW_DEFAULTS_CHILD_FILE=" + file.string(),
-                                 "CW_DEFAULTS_CHILD_PREFIX=" + prefix};
-    if (killMidSave) {
-        env.emplace_back("CW_DEFAULTS_CHILD_KILL=1");
-    }
+// Runs one test of this program in a fresh process (a forked copy of this one could inherit a lock
+// that a thread of ours held), with `env` before our own environment; its report is its exit status.
+pid_t spawnTest(const std::string& test, std::vector<std::string> env) {
     for (char** e = environ; *e; ++e) {
         env.emplace_back(*e);
     }
@@ -508,7 +504,7 @@ pid_t spawnChild(const fs::path& file, const std::string& prefix, bool killMidSa
     }
     envp.push_back(nullptr);
     std::string self = fs::read_symlink("/proc/self/exe").string();
-    std::string filter = "--gtest_filter=DefaultsProcesses.ChildWritingItsOwnKeys";
+    std::string filter = "--gtest_filter=" + test;
     char* argv[] = {self.data(), filter.data(), nullptr};
     posix_spawn_file_actions_t quiet;
     posix_spawn_file_actions_init(&quiet);
@@ -519,6 +515,15 @@ pid_t spawnChild(const fs::path& file, const std::string& prefix, bool killMidSa
     }
     posix_spawn_file_actions_destroy(&quiet);
     return pid;
+}
+
+pid_t spawnChild(const fs::path& file, const std::string& prefix, bool killMidSave = false) {
+    std::vector<std::string> env{"CW_DEFAULTS_CHILD_FILE=" + file.string(),
+                                 "CW_DEFAULTS_CHILD_PREFIX=" + prefix};
+    if (killMidSave) {
+        env.emplace_back("CW_DEFAULTS_CHILD_KILL=1");
+    }
+    return spawnTest("DefaultsProcesses.ChildWritingItsOwnKeys", std::move(env));
 }
 
 int waitForChild(pid_t pid) {
@@ -586,6 +591,34 @@ TEST(DefaultsProcesses, StaleTemporaryFilesAreRemovedAtStart) {
 
 // --- where the file lives -----------------------------------------------------------------
 
+const uid_t homeless = 48611; // a user id without a passwd entry
+
+// Runs only as a child process of the test below, as root: becomes a user without a home, makes
+// the store and exits 1 when it read a planted value, 2 when it could not become that user.
+TEST(DefaultsPath, ChildWithoutAHome) {
+    const char* shared = std::getenv("CW_DEFAULTS_HOMELESS_TMPDIR");
+    if (!shared) {
+        GTEST_SKIP()
+            << "runs as a child process of DefaultsPath.WithoutAHomeNothingPlantedInTheSharedFolderIsUsed";
+    }
+    ::unsetenv("HOME");
+    ::unsetenv("XDG_CONFIG_HOME");
+    ::unsetenv("XDG_RUNTIME_DIR");
+    ::unsetenv("CUEWRIGHT_DEFAULTS_FILE");
+    ::setenv("TMPDIR", shared, 1);
+    if (::setgroups(0, nullptr) != 0 || ::setresgid(homeless, homeless, homeless) != 0 ||
+        ::setresuid(homeless, homeless, homeless) != 0) {
+        ::_exit(2);
+    }
+    Defaults::Options options;
+    options.file = Defaults::defaultFilePath();
+    Defaults store(options);
+    const bool planted = store.boolForKey("isBonjourEnabled") || store.stringForKey("bonjourName");
+    store.set("bonjourName", std::string("mine"));
+    store.synchronize();
+    ::_exit(planted ? 1 : 0);
+}
+
 // A user without a home folder (no HOME, no passwd entry) keeps the settings in a temporary
 // folder of their own: settings another user planted under fixed names in the shared temporary
 // folder are never read, and nothing is written where that user could read it. The child runs
@@ -595,7 +628,6 @@ TEST(DefaultsPath, WithoutAHomeNothingPlantedInTheSharedFolderIsUsed) {
     if (::geteuid() != 0 || nobody == nullptr) {
         GTEST_SKIP() << "needs root to run as a user without a passwd entry";
     }
-    const uid_t homeless = 48611;
     ASSERT_EQ(::getpwuid(homeless), nullptr);
     testsupport::TempDir dir;
     const fs::path shared = dir / "tmp";
@@ -623,30 +655,13 @@ TEST(DefaultsPath, WithoutAHomeNothingPlantedInTheSharedFolderIsUsed) {
         if (c.ownFolderPlanted) {
             plant(shared / ("cuewright-" + std::to_string(homeless)), fs::perms::all);
         }
-        const pid_t child = ::fork();
-        if (child == 0) {
-            // 1: a planted value was read; 2: the store could not be made; 0: nothing of theirs.
-            ::unsetenv("HOME");
-            ::unsetenv("XDG_CONFIG_HOME");
-            ::unsetenv("XDG_RUNTIME_DIR");
-            ::unsetenv("CUEWRIGHT_DEFAULTS_FILE");
-            ::setenv("TMPDIR", shared.c_str(), 1);
-            if (::setgroups(0, nullptr) != 0 || ::setresgid(homeless, homeless, homeless) != 0 ||
-                ::setresuid(homeless, homeless, homeless) != 0) {
-                ::_exit(2);
-            }
-            Defaults::Options options;
-            options.file = Defaults::defaultFilePath();
-            Defaults store(options);
-            const bool planted = store.boolForKey("isBonjourEnabled") || store.stringForKey("bonjourName");
-            store.set("bonjourName", std::string("mine"));
-            store.synchronize();
-            ::_exit(planted ? 1 : 0);
-        }
+        const pid_t child =
+            spawnTest("DefaultsPath.ChildWithoutAHome", {"CW_DEFAULTS_HOMELESS_TMPDIR=" + shared.string()});
+        ASSERT_GT(child, 0);
         int status = 0;
         ASSERT_EQ(::waitpid(child, &status, 0), child);
         ASSERT_TRUE(WIFEXITED(status));
-        EXPECT_EQ(WEXITSTATUS(status), 0) << "1: the planted settings were read";
+        EXPECT_EQ(WEXITSTATUS(status), 0) << "1: the planted settings were read; 2: no such user";
         // Whatever the child saved lies in a folder that only it may enter.
         for (const auto& entry : fs::recursive_directory_iterator(shared)) {
             struct stat st {};
