@@ -1,8 +1,9 @@
 // The real cuewright binary under a window manager, handed files by later starts: a hand-over
 // arriving while the running copy is busy laying out a large text is answered, so the later
 // start ends and no second copy runs; a file name with a line break opens that very file; a PDF
-// that takes seconds to read shows a progress window, and Escape there opens nothing of it.
-// Screenshots go to test-output/app/.
+// that takes seconds to read shows a progress window, and Escape there opens nothing of it; a
+// large text fills its window while the remote control answers, and Escape then closes that
+// window. Screenshots go to test-output/app/.
 #include "cuewright/model/Project.h"
 #include "cuewright/model/SettingsKeys.h"
 #include "cuewright/model/UserDefaults.h"
@@ -19,6 +20,12 @@
 #include <QPdfWriter>
 #include <QProcess>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -28,6 +35,39 @@ namespace fs = std::filesystem;
 using namespace endtoend;
 
 namespace {
+
+// A UDP port nobody holds right now on the loopback address, for the application's remote control.
+std::uint16_t freeUdpPort() {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+// Whether the remote control on `port` reported its status within a second.
+bool remoteAnswers(std::uint16_t port) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const std::string request =
+        R"({"protver": 2, "cmdendpoint": "active", "paylodetype": "command", "payload": {"cmdname": "ReportStatus"}})";
+    ::sendto(fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    pollfd waiting{fd, POLLIN, 0};
+    std::string reply(4096, '\0');
+    ssize_t size = 0;
+    if (::poll(&waiting, 1, 1000) == 1) {
+        size = ::recv(fd, reply.data(), reply.size(), 0);
+    }
+    ::close(fd);
+    return size > 0 && reply.find("\"status\"") != std::string::npos;
+}
 
 class InstanceEndToEnd : public ::testing::Test {
 protected:
@@ -196,6 +236,43 @@ TEST_F(InstanceEndToEnd, EscapeInTheProgressWindowOfASlowFileOpensNothingOfIt) {
     EXPECT_FALSE(findWindow(display, root, "Opening long.pdf")) << "the progress window stayed";
     EXPECT_FALSE(findWindow(display, root, "Untitled")) << "the cancelled file was opened";
     EXPECT_EQ(running.state(), QProcess::Running);
+}
+
+TEST_F(InstanceEndToEnd, ALargeTextFillsItsWindowWhileTheRemoteAnswersAndEscapeClosesIt) {
+    const std::uint16_t port = freeUdpPort();
+    {
+        platform::Defaults defaults({work / "defaults.json", std::chrono::hours(1), {}});
+        defaults.set(cw::settings::isBonjourEnabled, true);
+        defaults.set(cw::settings::bonjourKey, static_cast<std::int64_t>(port));
+        ASSERT_TRUE(defaults.synchronize());
+    }
+    const fs::path large = makeLargeText("large.txt", std::size_t{24} << 20);
+    QProcess& running = start({QString::fromStdString(large.string())}, work, QProcess::MergedChannels);
+    // Read: its editor window shows, and the progress window says how far the text has gone in.
+    std::optional<Window> progress;
+    ASSERT_TRUE(waitFor(running, [&] {
+        progress = findWindow(display, root, "Opening large.txt");
+        return progress && findWindow(display, root, "Untitled");
+    })) << "no editor window beside the progress window";
+    // The remote control starts listening once the start is through.
+    EXPECT_TRUE(waitFor(running, [&] { return remoteAnswers(port); }))
+        << "the remote control did not answer while the text went in";
+    screenshot("instance-large-text-filling.png");
+    ASSERT_TRUE(findWindow(display, root, "Opening large.txt")) << "the text was in before the test asked";
+    ASSERT_TRUE(activate(*progress));
+    ASSERT_TRUE(xdotool({"key", "Escape"}));
+    QByteArray output;
+    EXPECT_TRUE(waitFor(running, [&] {
+        output += running.readAll();
+        return output.contains("large.txt cancelled") && !findWindow(display, root, "Untitled") &&
+               !findWindow(display, root, "Opening large.txt");
+    })) << "the half-filled window stayed";
+    // A cancelled opening is no recent document.
+    running.terminate();
+    ASSERT_TRUE(running.waitForFinished(30000));
+    std::ifstream settings(work / "defaults.json");
+    const std::string stored((std::istreambuf_iterator<char>(settings)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(stored.find("large.txt"), std::string::npos) << stored;
 }
 
 } // namespace

@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
 #include <grp.h>
 #include <sys/stat.h>
@@ -22,9 +22,7 @@ namespace {
 
 std::string contents(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 TEST(AtomicFile, TheWorkingFileIsNamedByThePrefixBesideTheDestination) {

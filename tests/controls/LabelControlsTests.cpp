@@ -53,6 +53,31 @@ void flushPaints() {
     QCoreApplication::processEvents();
 }
 
+enum class Kind { labelButton, link, buttonLabel, prominent, divider };
+
+// A control of the kind, acting on `binding` (and a divider's right click on `right`).
+QWidget* make(Kind kind, platform::ActionBinding binding = {}, std::string right = {}) {
+    const auto bound = [&](auto* control) {
+        control->setActionBinding(binding);
+        return control;
+    };
+    switch (kind) {
+    case Kind::labelButton:
+        return bound(new LabelButton);
+    case Kind::link:
+        return bound(new LinkLabel);
+    case Kind::buttonLabel:
+        return bound(new ButtonLabel);
+    case Kind::prominent:
+        return bound(new ProminentButton);
+    case Kind::divider:
+        break;
+    }
+    auto* divider = bound(new ActionableLabelDivider);
+    divider->setRightAction(right);
+    return divider;
+}
+
 // A shown light window holding one control of 120×24; the recorder is the control's target
 // and the application's responder, so it sees every action whichever way it goes.
 class LabelControls : public ::testing::Test {
@@ -111,81 +136,36 @@ TEST_F(LabelControls, DividerTitleSitsAboveTheBottomLineTenPixelsNarrower) {
 TEST_F(LabelControls, ReleasesSendOneActionWhereTheControlSaysSo) {
     const QPoint inside(60, 12), outside(300, 300);
     const platform::ActionBinding act{&target, "act:"};
-    struct Case {
+    using Log = std::vector<std::string>;
+    const struct {
         const char* name;
-        std::function<QWidget*()> make;
+        Kind kind;
+        platform::ActionBinding binding;
+        std::string right;
         Qt::MouseButton button;
         QPoint release;
-        std::vector<std::string> targetLog;
-        std::vector<std::string> appLog = {};
+        Log targetLog, appLog;
+    } cases[] = {
+        {"label button inside", Kind::labelButton, act, "", Qt::LeftButton, inside, {"act:"}, {}},
+        {"label button outside", Kind::labelButton, act, "", Qt::LeftButton, outside, {"act:"}, {}},
+        {"link outside", Kind::link, act, "", Qt::LeftButton, outside, {"act:"}, {}},
+        {"link without target", Kind::link, {nullptr, "act:"}, "", Qt::LeftButton, inside, {}, {"act:"}},
+        {"link without action", Kind::link, {&target, ""}, "", Qt::LeftButton, inside, {}, {}},
+        {"link right button", Kind::link, act, "", Qt::RightButton, inside, {}, {}},
+        {"button label inside", Kind::buttonLabel, act, "", Qt::LeftButton, inside, {"act:"}, {}},
+        {"button label outside", Kind::buttonLabel, act, "", Qt::LeftButton, outside, {}, {}},
+        {"prominent inside", Kind::prominent, act, "", Qt::LeftButton, inside, {"act:"}, {}},
+        {"prominent outside", Kind::prominent, act, "", Qt::LeftButton, outside, {}, {}},
+        {"divider left", Kind::divider, act, "", Qt::LeftButton, inside, {"act:"}, {}},
+        {"divider right without right action", Kind::divider, act, "", Qt::RightButton, inside, {}, {}},
+        {"divider right", Kind::divider, act, "right:", Qt::RightButton, inside, {"right:"}, {}},
     };
-    const auto clickable = [&](auto* control, platform::ActionBinding binding) {
-        control->setActionBinding(binding);
-        return control;
-    };
-    const auto divider = [&](std::string right) {
-        auto* control = clickable(new ActionableLabelDivider, act);
-        control->setRightAction(right);
-        return control;
-    };
-    const Case cases[] = {
-        {"label button inside",
-         [&] { return clickable(new LabelButton, act); },
-         Qt::LeftButton,
-         inside,
-         {"act:"}},
-        {"label button outside",
-         [&] { return clickable(new LabelButton, act); },
-         Qt::LeftButton,
-         outside,
-         {"act:"}},
-        {"link outside", [&] { return clickable(new LinkLabel, act); }, Qt::LeftButton, outside, {"act:"}},
-        {"link without target",
-         [&] {
-             return clickable(new LinkLabel, {nullptr, "act:"});
-         },
-         Qt::LeftButton,
-         inside,
-         {},
-         {"act:"}},
-        {"link without action",
-         [&] {
-             return clickable(new LinkLabel, {&target, ""});
-         },
-         Qt::LeftButton,
-         inside,
-         {}},
-        {"link right button", [&] { return clickable(new LinkLabel, act); }, Qt::RightButton, inside, {}},
-        {"button label inside",
-         [&] { return clickable(new ButtonLabel, act); },
-         Qt::LeftButton,
-         inside,
-         {"act:"}},
-        {"button label outside",
-         [&] { return clickable(new ButtonLabel, act); },
-         Qt::LeftButton,
-         outside,
-         {}},
-        {"prominent inside",
-         [&] { return clickable(new ProminentButton, act); },
-         Qt::LeftButton,
-         inside,
-         {"act:"}},
-        {"prominent outside",
-         [&] { return clickable(new ProminentButton, act); },
-         Qt::LeftButton,
-         outside,
-         {}},
-        {"divider left", [&] { return divider(""); }, Qt::LeftButton, inside, {"act:"}},
-        {"divider right without right action", [&] { return divider(""); }, Qt::RightButton, inside, {}},
-        {"divider right", [&] { return divider("right:"); }, Qt::RightButton, inside, {"right:"}},
-    };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         target.log.clear();
         app.log.clear();
         app.senders.clear();
-        std::unique_ptr<QWidget> control(place(c.make()));
+        std::unique_ptr<QWidget> control(place(make(c.kind, c.binding, c.right)));
         QTest::mousePress(control.get(), c.button, {}, inside);
         auto* clickable = qobject_cast<ClickableControl*>(control.get());
         const auto isDown = [&] { return clickable && clickable->isMouseDown(); };
@@ -202,26 +182,21 @@ TEST_F(LabelControls, ReleasesSendOneActionWhereTheControlSaysSo) {
 
 // Each pressable control by keyboard and through accessibility, and how screen readers see it.
 TEST_F(LabelControls, KeyboardAndAccessibilityPressLikeAClick) {
-    struct Case {
-        std::function<QWidget*()> make;
+    const struct {
+        Kind kind;
         QAccessible::Role role;
         QString name;
+    } cases[] = {
+        {Kind::labelButton, QAccessible::Button, "Reset"},
+        {Kind::link, QAccessible::Link, LinkLabel::defaultAddress},
+        {Kind::buttonLabel, QAccessible::Button, "No Thanks"},
+        {Kind::prominent, QAccessible::Button, "Rate us in the App Store"},
+        {Kind::divider, QAccessible::Button, "Title"},
     };
-    const Case cases[] = {
-        {[] { return new LabelButton; }, QAccessible::Button, "Reset"},
-        {[] { return new LinkLabel; }, QAccessible::Link, LinkLabel::defaultAddress},
-        {[] { return new ButtonLabel; }, QAccessible::Button, "No Thanks"},
-        {[] { return new ProminentButton; }, QAccessible::Button, "Rate us in the App Store"},
-        {[] { return new ActionableLabelDivider; }, QAccessible::Button, "Title"},
-    };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name.toStdString());
         target.log.clear();
-        std::unique_ptr<QWidget> control(place(c.make()));
-        if (auto* clickable = qobject_cast<ClickableControl*>(control.get()))
-            clickable->setActionBinding({&target, "act:"});
-        if (auto* divider = qobject_cast<ActionableLabelDivider*>(control.get()))
-            divider->setActionBinding({&target, "act:"});
+        std::unique_ptr<QWidget> control(place(make(c.kind, {&target, "act:"})));
         control->setFocus();
         for (Qt::Key key : {Qt::Key_Space, Qt::Key_Return, Qt::Key_A})
             QTest::keyClick(control.get(), key);
@@ -234,9 +209,7 @@ TEST_F(LabelControls, KeyboardAndAccessibilityPressLikeAClick) {
         accessible->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
         EXPECT_EQ(target.log.size(), 3u);
     }
-    auto* divider = place(new ActionableLabelDivider);
-    divider->setActionBinding({&target, "act:"});
-    divider->setRightAction("right:");
+    QWidget* divider = place(make(Kind::divider, {&target, "act:"}, "right:"));
     divider->setFocus();
     target.log.clear();
     // The menu key acts as a right click; a right click's own menu request acts no second time.

@@ -6,9 +6,11 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <future>
 #include <latch>
 #include <mutex>
+#include <numeric>
 #include <thread>
 #include <vector>
 
@@ -27,13 +29,20 @@ bool finished(std::future<void>& f) {
     return f.wait_for(kHang) == std::future_status::ready;
 }
 
+// Busy without blocking until `flag` is set: only another thread can set it.
+bool spinUntil(const std::atomic<bool>& flag) {
+    const auto giveUp = dispatch::Clock::now() + kHang;
+    while (!flag && dispatch::Clock::now() < giveUp) {
+    }
+    return flag;
+}
+
 enum class Wait { blocking, busy };
 
 // The handler of a first source waits until a second source's handler has run: events must
 // keep flowing while a handler holds the thread that received its event.
 bool handlerWaitingForAnotherSourceCompletes(Wait how) {
-    int a[2];
-    int b[2];
+    int a[2], b[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, a) != 0 ||
         socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, b) != 0) {
         return false;
@@ -41,25 +50,15 @@ bool handlerWaitingForAnotherSourceCompletes(Wait how) {
     auto first = dispatch::ReadSource::make(a[0], Queue::makeSerial("test.stall.first"));
     auto second = dispatch::ReadSource::make(b[0], Queue::makeSerial("test.stall.second"));
     std::latch firstStarted(1);
-    std::promise<void> secondRan;
+    std::promise<void> secondRan, done;
     std::atomic<bool> secondDone{false};
-    std::promise<void> done;
     first->setEventHandler([&] {
         first->suspend();
         firstStarted.count_down();
-        if (how == Wait::blocking) {
-            if (secondRan.get_future().wait_for(kHang) != std::future_status::ready) {
-                return;
-            }
-        } else {
-            const auto giveUp = dispatch::Clock::now() + kHang;
-            while (!secondDone && dispatch::Clock::now() < giveUp) {
-            }
-            if (!secondDone) {
-                return;
-            }
+        if (how == Wait::blocking ? secondRan.get_future().wait_for(kHang) == std::future_status::ready
+                                  : spinUntil(secondDone)) {
+            done.set_value();
         }
-        done.set_value();
     });
     second->setEventHandler([&] {
         second->suspend();
@@ -84,54 +83,60 @@ bool handlerWaitingForAnotherSourceCompletes(Wait how) {
 
 } // namespace
 
-TEST(HandOff, BlockedHandlerDoesNotHoldBackOtherSources) {
-    EXPECT_TRUE(handlerWaitingForAnotherSourceCompletes(Wait::blocking));
-}
-
-TEST(HandOff, LongHandlerDoesNotHoldBackOtherSources) {
-    EXPECT_TRUE(handlerWaitingForAnotherSourceCompletes(Wait::busy));
-}
-
-TEST(HandOff, RepeatedStallsKeepEventsFlowing) {
-    // Each stall calls back the spare thread the previous one left.
+// Stalls of both kinds in turn: each calls back the spare thread the previous one left.
+TEST(HandOff, BlockedOrLongHandlersDoNotHoldBackOtherSources) {
     for (int i = 0; i < 10; ++i) {
         ASSERT_TRUE(handlerWaitingForAnotherSourceCompletes(i % 2 == 0 ? Wait::blocking : Wait::busy)) << i;
     }
 }
 
-TEST(HandOff, TaskThatWaitsOnALatchForWorkItSubmittedCompletes) {
-    auto a = Queue::makeSerial("test.handoff.a");
-    auto b = Queue::makeSerial("test.handoff.b");
-    std::promise<void> done;
-    a->async([&] {
-        std::latch ran(1);
-        b->async([&] { ran.count_down(); });
-        ran.wait();
-        done.set_value();
-    });
-    auto f = done.get_future();
-    EXPECT_TRUE(finished(f));
-}
-
-TEST(HandOff, TaskThatWaitsOnAConditionVariableForWorkItSubmittedCompletes) {
-    auto a = Queue::makeSerial("test.handoff.cv-a");
-    auto b = Queue::makeSerial("test.handoff.cv-b");
-    std::promise<void> done;
-    a->async([&] {
-        std::mutex m;
-        std::condition_variable cv;
-        bool ran = false;
-        b->async([&] {
-            std::lock_guard lock(m);
-            ran = true;
-            cv.notify_one();
+// A task that waits for work it submitted to another queue (blocked on a latch or a condition
+// variable, or busy without blocking) must see that work run on another thread.
+TEST(HandOff, TaskThatWaitsForWorkItSubmittedCompletes) {
+    const struct {
+        const char* name;
+        std::function<bool(const dispatch::QueuePtr&)> submitAndWait; // answers whether it ran
+    } cases[] = {
+        {"latch",
+         [](const dispatch::QueuePtr& b) {
+             std::latch ran(1);
+             b->async([&] { ran.count_down(); });
+             ran.wait();
+             return true;
+         }},
+        {"condition variable",
+         [](const dispatch::QueuePtr& b) {
+             std::mutex m;
+             std::condition_variable cv;
+             bool ran = false;
+             b->async([&] {
+                 std::lock_guard lock(m);
+                 ran = true;
+                 cv.notify_one();
+             });
+             std::unique_lock lock(m);
+             cv.wait(lock, [&] { return ran; });
+             return true;
+         }},
+        {"busy",
+         [](const dispatch::QueuePtr& b) {
+             std::atomic<bool> ran{false};
+             b->async([&] { ran = true; });
+             return spinUntil(ran);
+         }},
+    };
+    for (const auto& c : cases) {
+        auto a = Queue::makeSerial("test.handoff.a");
+        auto b = Queue::makeSerial("test.handoff.b");
+        std::promise<void> done;
+        a->async([&] {
+            if (c.submitAndWait(b)) {
+                done.set_value();
+            }
         });
-        std::unique_lock lock(m);
-        cv.wait(lock, [&] { return ran; });
-        done.set_value();
-    });
-    auto f = done.get_future();
-    EXPECT_TRUE(finished(f));
+        auto f = done.get_future();
+        EXPECT_TRUE(finished(f)) << c.name;
+    }
 }
 
 TEST(HandOff, SyncAfterAsyncOnTheSameQueueCompletesInOrder) {
@@ -152,11 +157,9 @@ TEST(HandOff, SyncAfterAsyncOnTheSameQueueCompletesInOrder) {
 TEST(HandOff, ChainOfTasksEachWaitingForTheNextCompletes) {
     constexpr int kDepth = 8;
     std::vector<dispatch::QueuePtr> queues;
-    for (int i = 0; i < kDepth; ++i) {
-        queues.push_back(Queue::makeSerial("test.handoff.chain" + std::to_string(i)));
-    }
     std::vector<std::unique_ptr<std::latch>> latches;
     for (int i = 0; i < kDepth; ++i) {
+        queues.push_back(Queue::makeSerial("test.handoff.chain" + std::to_string(i)));
         latches.push_back(std::make_unique<std::latch>(1));
     }
     // Task i submits task i+1 and blocks until it has finished.
@@ -181,25 +184,6 @@ TEST(HandOff, ChainOfTasksEachWaitingForTheNextCompletes) {
     } else {
         waiter.detach();
     }
-}
-
-TEST(HandOff, KeptWorkIsNotStarvedBehindATaskThatKeepsRunning) {
-    auto a = Queue::makeSerial("test.handoff.busy-a");
-    auto b = Queue::makeSerial("test.handoff.busy-b");
-    std::promise<void> done;
-    a->async([&] {
-        std::atomic<bool> ran{false};
-        b->async([&] { ran = true; });
-        // Busy without blocking: only another thread can run b's task.
-        const auto giveUp = dispatch::Clock::now() + kHang;
-        while (!ran && dispatch::Clock::now() < giveUp) {
-        }
-        if (ran) {
-            done.set_value();
-        }
-    });
-    auto f = done.get_future();
-    EXPECT_TRUE(finished(f));
 }
 
 TEST(HandOff, CancelWaitingForAHandlerThatWaitsForKeptWorkCompletes) {
@@ -261,14 +245,12 @@ TEST(HandOff, PingPongBetweenQueuesKeepsEachQueuesOrder) {
     a->sync([] {});
     b->sync([] {});
     a->sync([] {}); // b's last tasks may post to a
-    ASSERT_EQ(bounced.size(), static_cast<size_t>(kHops));
-    ASSERT_EQ(outsideA.size(), static_cast<size_t>(kOutside));
-    ASSERT_EQ(outsideB.size(), static_cast<size_t>(kOutside));
-    for (int i = 0; i < kHops; ++i) {
-        ASSERT_EQ(bounced[i], i);
-    }
-    for (int i = 0; i < kOutside; ++i) {
-        ASSERT_EQ(outsideA[i], i);
-        ASSERT_EQ(outsideB[i], i);
-    }
+    const auto upTo = [](int n) {
+        std::vector<int> v(static_cast<size_t>(n));
+        std::iota(v.begin(), v.end(), 0);
+        return v;
+    };
+    EXPECT_EQ(bounced, upTo(kHops));
+    EXPECT_EQ(outsideA, upTo(kOutside));
+    EXPECT_EQ(outsideB, upTo(kOutside));
 }

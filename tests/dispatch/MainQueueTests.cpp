@@ -8,12 +8,20 @@
 
 using namespace std::chrono_literals;
 
-TEST(MainQueue, TestsRunOnTheMainThread) {
+// Tests run on the main thread, where a sync on the main queue runs inline, also nested.
+TEST(MainQueue, TestsRunOnTheMainThreadWhereSyncRunsInline) {
     EXPECT_TRUE(dispatch::isMainThread());
     bool other = true;
     std::thread([&] { other = dispatch::isMainThread(); }).join();
     EXPECT_FALSE(other);
     EXPECT_EQ(dispatch::mainQueue()->label(), "main"); // what fatal messages name
+    int depth = 0;
+    dispatch::mainQueue()->sync([&] {
+        ++depth;
+        dispatch::mainQueue()->sync([&] { ++depth; });
+    });
+    EXPECT_EQ(depth, 2);
+    EXPECT_TRUE(dispatch::mainQueue()->isCurrent());
 }
 
 TEST(MainQueue, SyncFromAWorkerRunsOnTheMainThreadWhileItPumps) {
@@ -26,16 +34,6 @@ TEST(MainQueue, SyncFromAWorkerRunsOnTheMainThreadWhileItPumps) {
     EXPECT_TRUE(dispatch::runMainUntil([&] { return done.load(); }, 5s));
     worker.join();
     EXPECT_TRUE(ranOnMain);
-}
-
-TEST(MainQueue, SyncOnTheMainThreadRunsInline) {
-    int depth = 0;
-    dispatch::mainQueue()->sync([&] {
-        ++depth;
-        dispatch::mainQueue()->sync([&] { ++depth; });
-    });
-    EXPECT_EQ(depth, 2);
-    EXPECT_TRUE(dispatch::mainQueue()->isCurrent());
 }
 
 TEST(MainQueue, WakesOncePerBatchAndRunsInOrder) {

@@ -16,47 +16,58 @@ using dispatch::Queue;
 
 namespace {
 
-// Waits until `n` tasks submitted before it have run (a sync barrier is the queue itself).
 void flush(const dispatch::QueuePtr& q) {
     q->sync([] {});
 }
 
 } // namespace
 
-TEST(SerialQueue, KeepsFifoOrderAndRunsOneTaskAtATimeUnderContention) {
-    auto q = Queue::makeSerial("test.fifo");
-    constexpr int kThreads = 6;
-    constexpr int kPerThread = 2000;
-    std::vector<std::vector<int>> seen(kThreads);
-    std::atomic<int> inFlight{0};
-    std::atomic<bool> overlapped{false};
-    std::vector<std::thread> producers;
-    for (int t = 0; t < kThreads; ++t) {
-        producers.emplace_back([&, t] {
-            for (int i = 0; i < kPerThread; ++i) {
-                q->async([&, t, i] {
-                    if (inFlight.fetch_add(1) != 0) {
-                        overlapped = true;
+// Many threads submit at once: each thread's tasks run in the order submitted, one task at a
+// time. Syncs that find the queue idle run inline, yet must still come after every task their
+// own thread submitted before them.
+TEST(SerialQueue, KeepsEachThreadsOrderAndRunsOneTaskAtATimeUnderContention) {
+    const struct {
+        const char* name;
+        int threads;
+        int rounds;
+        int syncEvery; // 0: async only
+    } cases[] = {{"async only", 6, 2000, 0}, {"every third a sync", 4, 3000, 3}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto q = Queue::makeSerial("test.fifo");
+        std::vector<int> done(size_t(c.threads), 0); // written by tasks only: the queue serialises them
+        std::atomic<int> inFlight{0};
+        std::atomic<int> overlaps{0};
+        std::atomic<int> misordered{0};
+        std::vector<std::thread> threads;
+        for (int t = 0; t < c.threads; ++t) {
+            threads.emplace_back([&, t] {
+                for (int i = 1; i <= c.rounds; ++i) {
+                    auto body = [&, t, i] {
+                        overlaps += inFlight.fetch_add(1) != 0 ? 1 : 0;
+                        misordered += done[t] != i - 1 ? 1 : 0;
+                        done[t] = i;
+                        inFlight.fetch_sub(1);
+                    };
+                    if (c.syncEvery != 0 && i % c.syncEvery == 0) {
+                        q->sync(body);
+                    } else {
+                        q->async(body);
                     }
-                    seen[t].push_back(i); // unsynchronised on purpose: the queue serialises
-                    inFlight.fetch_sub(1);
-                });
-            }
-        });
-    }
-    for (auto& p : producers) {
-        p.join();
-    }
-    flush(q);
-    EXPECT_FALSE(overlapped);
-    for (int t = 0; t < kThreads; ++t) {
-        ASSERT_EQ(seen[t].size(), static_cast<size_t>(kPerThread));
-        for (int i = 0; i < kPerThread; ++i) {
-            ASSERT_EQ(seen[t][i], i) << "thread " << t;
+                }
+            });
         }
+        for (auto& th : threads) {
+            th.join();
+        }
+        flush(q);
+        EXPECT_EQ(overlaps.load(), 0);
+        EXPECT_EQ(misordered.load(), 0);
+        EXPECT_EQ(done, std::vector<int>(size_t(c.threads), c.rounds));
     }
 }
 
+// A sync from another thread waits for the work already queued, and work queued after it waits.
 TEST(SerialQueue, SyncBetweenAsyncTasksKeepsOrder) {
     auto q = Queue::makeSerial("test.mixed");
     std::vector<int> order;
@@ -68,49 +79,6 @@ TEST(SerialQueue, SyncBetweenAsyncTasksKeepsOrder) {
     q->async([&] { order.push_back(3); });
     flush(q);
     EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
-}
-
-TEST(SerialQueue, SyncAfterAsyncFromOneThreadRunsAfterItUnderContention) {
-    // Syncs that find the queue idle run inline; each must still come after every task its own
-    // thread submitted before it, and never beside another task.
-    auto q = Queue::makeSerial("test.sync-mix");
-    constexpr int kThreads = 4;
-    constexpr int kRounds = 3000;
-    std::vector<int> done(kThreads, 0); // written by tasks only: the queue serialises them
-    std::atomic<int> inFlight{0};
-    std::atomic<bool> overlapped{false};
-    std::atomic<int> misordered{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&, t] {
-            for (int i = 1; i <= kRounds; ++i) {
-                auto body = [&, t, i] {
-                    if (inFlight.fetch_add(1) != 0) {
-                        overlapped = true;
-                    }
-                    if (done[t] != i - 1) {
-                        ++misordered;
-                    }
-                    done[t] = i;
-                    inFlight.fetch_sub(1);
-                };
-                if (i % 3 == 0) {
-                    q->sync(body);
-                } else {
-                    q->async(body);
-                }
-            }
-        });
-    }
-    for (auto& th : threads) {
-        th.join();
-    }
-    flush(q);
-    EXPECT_FALSE(overlapped);
-    EXPECT_EQ(misordered.load(), 0);
-    for (int t = 0; t < kThreads; ++t) {
-        EXPECT_EQ(q->sync([&] { return done[t]; }), kRounds);
-    }
 }
 
 TEST(SerialQueue, AsyncNeverRunsInline) {
@@ -135,17 +103,6 @@ TEST(SerialQueue, SyncReentryOnTheSameQueueRunsInPlace) {
         return inner + b->sync([&] { return a->sync([] { return 22; }); });
     });
     EXPECT_EQ(value, 42);
-}
-
-TEST(SerialQueue, SyncFromAnotherQueueWaitsForWorkAlreadyQueued) {
-    auto q = Queue::makeSerial("test.busy");
-    std::atomic<bool> first{false};
-    q->async([&] {
-        std::this_thread::sleep_for(10ms);
-        first = true;
-    });
-    bool sawFirst = q->sync([&] { return first.load(); });
-    EXPECT_TRUE(sawFirst);
 }
 
 TEST(SerialQueue, SyncReturnsValuesAndRethrows) {
@@ -197,11 +154,15 @@ TEST(SerialQueue, StaysAliveWhileTasksAreQueued) {
     EXPECT_EQ(done.get_future().wait_for(5s), std::future_status::ready);
 }
 
+// Delayed tasks run in the order of their deadlines; a delay too large to add to the clock
+// does not wrap around into the past.
 TEST(SerialQueue, AsyncAfterRunsLaterInOrderOfDeadline) {
     auto q = Queue::makeSerial("test.after");
     std::mutex m;
     std::vector<int> order;
     std::promise<void> done;
+    std::atomic<bool> hugeRan{false};
+    q->asyncAfter(dispatch::Duration::max(), [&] { hugeRan = true; });
     q->asyncAfter(30ms, [&] {
         {
             std::lock_guard lock(m);
@@ -214,23 +175,17 @@ TEST(SerialQueue, AsyncAfterRunsLaterInOrderOfDeadline) {
         order.push_back(1);
     });
     ASSERT_EQ(done.get_future().wait_for(5s), std::future_status::ready);
+    flush(q);
     EXPECT_EQ(order, (std::vector<int>{1, 2}));
+    EXPECT_FALSE(hugeRan);
 }
 
-TEST(SerialQueue, AHugeDelayDoesNotWrapAroundIntoThePast) {
-    auto q = Queue::makeSerial("test.huge-delay");
-    std::atomic<bool> ran{false};
-    q->asyncAfter(dispatch::Duration::max(), [&] { ran = true; });
-    q->asyncAfter(1ms, [] {});
-    std::this_thread::sleep_for(20ms);
-    q->sync([] {});
-    EXPECT_FALSE(ran);
-}
-
-TEST(GlobalQueue, BlockingTasksDoNotStarveTheOthers) {
-    // More blocked tasks than cores: the task that unblocks them must still get a thread.
-    constexpr int kBlocked = 64;
+// A sync runs inline on the caller's thread. Tasks run side by side: with more blocked tasks
+// than cores, the task that unblocks them must still get a thread.
+TEST(GlobalQueue, SyncRunsInlineAndBlockingTasksDoNotStarveTheOthers) {
     auto global = dispatch::globalQueue(dispatch::QoS::utility);
+    EXPECT_EQ(global->sync([] { return std::this_thread::get_id(); }), std::this_thread::get_id());
+    constexpr int kBlocked = 64;
     std::latch release(1);
     std::latch finished(kBlocked);
     for (int i = 0; i < kBlocked; ++i) {
@@ -249,21 +204,4 @@ TEST(GlobalQueue, BlockingTasksDoNotStarveTheOthers) {
         }
         return false;
     }());
-}
-
-TEST(GlobalQueue, SyncRunsInlineAndTasksRunConcurrently) {
-    auto global = dispatch::globalQueue();
-    EXPECT_EQ(global->sync([] { return std::this_thread::get_id(); }), std::this_thread::get_id());
-    std::latch both(2);
-    std::promise<void> done;
-    std::atomic<int> count{0};
-    for (int i = 0; i < 2; ++i) {
-        global->async([&] {
-            both.arrive_and_wait(); // only returns when the two run at once
-            if (++count == 2) {
-                done.set_value();
-            }
-        });
-    }
-    EXPECT_EQ(done.get_future().wait_for(5s), std::future_status::ready);
 }

@@ -2,6 +2,7 @@
 #include "cuewright/editor/EditorAppearance.h"
 #include "cuewright/editor/EditorBackgroundView.h"
 #include "cuewright/editor/EditorController.h"
+#include "cuewright/editor/LineMetrics.h"
 #include "cuewright/editor/PasteRules.h"
 #include "cuewright/editor/ScriptTextView.h"
 #include "cuewright/editor/TextBridge.h"
@@ -25,9 +26,9 @@
 #include <QMimeData>
 #include <QScrollBar>
 #include <QTest>
-#include <QTextBlock>
 #include <QWheelEvent>
 
+#include <algorithm>
 #include <functional>
 #include <optional>
 #include <set>
@@ -118,6 +119,19 @@ public: // table-driven steps reach in
         counter->texts = 0;
     }
     QString viewText() const { return view.toPlainText(); }
+    AttributedString shownText() const { return cw::editor::attributedText(*view.document()); }
+    void select(int anchor, int position) {
+        QTextCursor cursor(view.document());
+        cursor.setPosition(anchor);
+        cursor.setPosition(position, QTextCursor::KeepAnchor);
+        view.setTextCursor(cursor);
+    }
+    template <class Change> void changeProperties(Change change) {
+        auto properties = project->document().scriptProperties;
+        change(properties);
+        project->setScriptProperties(properties);
+    }
+    void settle() { settleTimer->advance(EditorController::settleDelay); }
 
     testsupport::TempDir dir;
     platform::Defaults defaults;
@@ -131,6 +145,13 @@ public: // table-driven steps reach in
     std::shared_ptr<TextCounter> counter = std::make_shared<TextCounter>();
 };
 
+// A DejaVu Sans look at `size` points.
+platform::Attributes sans(double size) {
+    platform::Attributes look;
+    look.font = platform::Font{QStringLiteral("DejaVu Sans"), size, false, false};
+    return look;
+}
+
 // Keys typed while the editor settles land in order at the caret, with the transport at the
 // start or further on.
 TEST_F(EditorControllerTest, TypingWhileTheEditorSettlesStaysInOrder) {
@@ -141,7 +162,7 @@ TEST_F(EditorControllerTest, TypingWhileTheEditorSettlesStaysInOrder) {
         project->setProgress(progress, /*animated=*/false, /*immediate=*/true);
         controller->load();
         QTest::keyClicks(&view, "ki");
-        settleTimer->advance(EditorController::settleDelay);
+        settle();
         QTest::keyClicks(&view, "wi");
         EXPECT_EQ(viewText(), QStringLiteral("kiwione\ntwo\nthree\nfour\n"));
     }
@@ -152,7 +173,7 @@ TEST_F(EditorControllerTest, EditsReachTheProjectOncePausedAndBeforeSaving) {
     EXPECT_FALSE(controller->hasPendingEdit()) << "a load is no edit";
     view.moveCursor(QTextCursor::End);
     QTest::keyClick(&view, Qt::Key_A);
-    settleTimer->advance(EditorController::settleDelay);
+    settle();
     EXPECT_EQ(viewText(), QStringLiteral("goa")) << "the settling step keeps what was typed";
     EXPECT_TRUE(controller->hasPendingEdit()) << "and its wait";
     view.moveCursor(QTextCursor::End);
@@ -252,9 +273,7 @@ TEST_F(EditorControllerTest, LocksWhilePromptingWhenTheSettingIsOn) {
 }
 
 TEST_F(EditorControllerTest, PasteGoesThroughThePasteRules) {
-    const platform::Font typing{QStringLiteral("DejaVu Sans"), 40, false, false};
-    platform::Attributes look;
-    look.font = typing;
+    platform::Attributes look = sans(40);
     look.foregroundColor = platform::Color::red();
     load(AttributedString(QStringLiteral("ab"), look));
     const auto style = cw::ScriptImport::DefaultStyle::fromUserDefaults(defaults);
@@ -277,8 +296,7 @@ TEST_F(EditorControllerTest, PasteGoesThroughThePasteRules) {
         QApplication::clipboard()->setMimeData(mime);
         view.paste();
 
-        const AttributedString text = cw::editor::attributedText(*view.document());
-        const AttributedString inserted = text.substring({before, expected.length()});
+        const AttributedString inserted = shownText().substring({before, expected.length()});
         EXPECT_EQ(inserted.string(),
                   QString::fromUtf8(c.plain).replace(QStringLiteral("\r\n"), QStringLiteral("\n")))
             << "an image is no character of the script";
@@ -290,8 +308,7 @@ TEST_F(EditorControllerTest, PasteGoesThroughThePasteRules) {
         }
         EXPECT_TRUE(controller->hasPendingEdit());
     }
-    const auto expected = view.pastedContent(QMimeData());
-    EXPECT_TRUE(expected.isEmpty());
+    EXPECT_TRUE(view.pastedContent(QMimeData()).isEmpty());
 
     platform::setArchivedColor(defaults, cw::settings::defaultTextColor,
                                platform::ArchivedColor::sRGB(0, 0, 1, 1));
@@ -312,10 +329,7 @@ TEST_F(EditorControllerTest, TypedTextAfterABookmarkCarriesNoBookmark) {
         marked.bookmark = std::make_shared<platform::EmbeddedBookmark>();
         text.addAttributes(marked, {0, 1});
         load(text);
-        QTextCursor cursor(view.document());
-        cursor.setPosition(c.anchor);
-        cursor.setPosition(c.position, QTextCursor::KeepAnchor);
-        view.setTextCursor(cursor);
+        select(c.anchor, c.position);
         if (c.inputMethod) {
             QInputMethodEvent composed;
             composed.setCommitString(QStringLiteral("y"));
@@ -324,7 +338,7 @@ TEST_F(EditorControllerTest, TypedTextAfterABookmarkCarriesNoBookmark) {
             QTest::keyClick(&view, Qt::Key_Y);
         }
 
-        const AttributedString typed = cw::editor::attributedText(*view.document());
+        const AttributedString typed = shownText();
         EXPECT_EQ(typed.string(), QString::fromUtf8(c.result));
         EXPECT_EQ(typed.attributes(0).bookmark, marked.bookmark) << "the bookmarked character keeps it";
         EXPECT_EQ(typed.attributes(1).bookmark, nullptr) << c.anchor << c.inputMethod;
@@ -359,12 +373,21 @@ public:
         own = makeController(*views.text);
         own->setViews(views.background, views.overlay);
     }
+    void showLoaded(int width, int height) {
+        showViews(width, height);
+        own->load();
+        settle();
+    }
     EditorViews views = cw::editor::makeEditorViews();
     std::unique_ptr<QWidget> owner{views.container};
     std::shared_ptr<EditorController> own;
 };
 
-TEST_F(EditorViewsTest, ScreenshotLightAndDark) {
+// The whole editor in both appearances: the indicator shows through the overlay. Flipped both
+// ways it shows the picture the prompter shows: the column placed at the left edge stands at the
+// right, the indicator and reading line at the mirrored height, and the overlay's clear band
+// follows them there.
+TEST_F(EditorViewsTest, ScreenshotsLightDarkAndMirrored) {
     const QString folder = editortest::screenshotFolder();
     ASSERT_FALSE(folder.isEmpty());
     const auto style = cw::ScriptImport::DefaultStyle::fromUserDefaults(defaults);
@@ -380,23 +403,19 @@ TEST_F(EditorViewsTest, ScreenshotLightAndDark) {
     accent.foregroundColor = platform::Color::red();
     accent.font = body.font->withTraits(true, false);
     script.addAttributes(accent, {14, 11});
-    auto properties = project->document().scriptProperties;
-    properties.backgroundColor = platform::Color::gray(0.1);
-    properties.prompterMargin = 0.2f;
-    properties.prompterWordCountFactor = 0.6f;
-    properties.indicatorType = cw::IndicatorType::arrow;
-    properties.indicatorColor = cw::IndicatorColor::green;
-    properties.indicatorPosition = 0.65f;
-    properties.showReadingLine = true;
-    properties.overlayType = cw::OverlayType::fadeOut;
-    properties.overlayOpacity = 1;
-    project->setScriptProperties(properties);
+    changeProperties([](auto& p) {
+        p.backgroundColor = platform::Color::gray(0.1);
+        p.indicatorType = cw::IndicatorType::arrow;
+        p.indicatorColor = cw::IndicatorColor::green;
+        p.showReadingLine = true;
+        p.overlayType = cw::OverlayType::fadeOut;
+        p.overlayOpacity = 1;
+        p.prompterMargin = 0.2f;
+        p.prompterWordCountFactor = 0.6f;
+        p.indicatorPosition = 0.65f;
+    });
     project->setText(script);
-
-    // The whole editor: background, indicator and reading line, the text column, the overlay.
-    showViews(800, 500);
-    own->load();
-    settleTimer->advance(EditorController::settleDelay);
+    showLoaded(800, 500); // background, indicator and reading line, the text column, the overlay
     defaults.set(cw::settings::syncTeleprompterWindowToEditorScrolling, true);
     project->setProgress(0.2, /*animated=*/false, /*immediate=*/true); // a line at the reading line
     for (const auto& s : editortest::lightAndDark) {
@@ -406,6 +425,27 @@ TEST_F(EditorViewsTest, ScreenshotLightAndDark) {
         const QColor indicator = image.pixelColor(12, 175); // at 0.65 of 500 from the bottom
         EXPECT_TRUE(indicator.green() > 200 && indicator.red() < 100) << "seen through the overlay";
     }
+
+    changeProperties([](auto& p) {
+        p.prompterMargin = 0.4f;
+        p.prompterMarginAlignment = -1;
+        p.indicatorPosition = 0.7f;
+        p.flipHorizontal = p.flipVertical = true;
+    });
+    EXPECT_EQ(views.text->geometry(), QRect(320, 0, 480, 500)) << "the left column mirrored to the right";
+    const QImage image = views.container->grab().toImage();
+    EXPECT_TRUE(image.save(folder + "/editor-mirrored.png"));
+    // Unflipped the reading line stands 0.7 of the height from the bottom (y 150); flipped, at y 350.
+    auto isGreen = [](QColor c) { return c.green() > 150 && c.red() < 100 && c.blue() < 100; };
+    int greenRows = 0;
+    for (int y = 340; y < 360; ++y)
+        greenRows += isGreen(image.pixelColor(400, y)) ? 1 : 0;
+    EXPECT_GT(greenRows, 0) << "the reading line shows through the overlay's band at its mirrored height";
+    bool indicatorRight = false;
+    for (int y = 340; y < 360 && !indicatorRight; ++y)
+        for (int x = 780; x < 800 && !indicatorRight; ++x)
+            indicatorRight = isGreen(image.pixelColor(x, y));
+    EXPECT_TRUE(indicatorRight) << "the indicator mirrored to the right edge";
 }
 
 TEST_F(EditorViewsTest, ScriptPropertiesShapeTheViews) {
@@ -423,17 +463,17 @@ TEST_F(EditorViewsTest, ScriptPropertiesShapeTheViews) {
                  {-1, 0.5f, true, 200},   {1, 0.5f, true, 0},    {-0.5f, 0.2f, true, 150},
                  {-0.5f, 0.2f, false, 50}}; // flipped: mirrored about the background
     for (const auto& c : cases) {
-        auto p = project->document().scriptProperties;
-        p.prompterMargin = 0.2f;
-        p.prompterMarginAlignment = c.alignment;
-        p.prompterWordCountFactor = c.factor;
-        p.flipHorizontal = c.flip;
-        p.backgroundColor = platform::Color::blue();
-        p.overlayType = cw::OverlayType::highlight;
-        p.indicatorType = cw::IndicatorType::arrow;
-        p.textAlignment = cw::TextAlignment::right;
-        p.indicatorPosition = 0.75f;
-        project->setScriptProperties(p);
+        changeProperties([&c](auto& p) {
+            p.prompterMargin = 0.2f;
+            p.prompterMarginAlignment = c.alignment;
+            p.prompterWordCountFactor = c.factor;
+            p.flipHorizontal = c.flip;
+            p.backgroundColor = platform::Color::blue();
+            p.overlayType = cw::OverlayType::highlight;
+            p.indicatorType = cw::IndicatorType::arrow;
+            p.textAlignment = cw::TextAlignment::right;
+            p.indicatorPosition = 0.75f;
+        });
 
         EXPECT_EQ(views.text->geometry(), QRect(c.x, 0, 800, 600)) << c.alignment;
         const double size = cw::EditorAppearance::fontSizeForColumn(
@@ -467,119 +507,60 @@ TEST_F(EditorViewsTest, ScriptPropertiesShapeTheViews) {
     EXPECT_EQ(views.text->textCursor().position(), 0);
     views.text->moveCursor(QTextCursor::End);
     const int end = views.text->textCursor().position();
-    settleTimer->advance(EditorController::settleDelay);
+    settle();
     EXPECT_EQ(views.text->textCursor().position(), end);
 }
 
-// Flipped both ways, the editor shows the picture the prompter shows: the column placed at the
-// left edge stands at the right, the indicator and reading line at the mirrored height, and the
-// overlay's clear band follows them there.
-TEST_F(EditorViewsTest, MirroredScriptFollowsBothFlips) {
-    const QString folder = editortest::screenshotFolder();
-    ASSERT_FALSE(folder.isEmpty());
-    platform::Attributes body;
-    body.font = platform::Font{QStringLiteral("DejaVu Sans"), 28, false, false};
-    body.foregroundColor = platform::Color::white();
-    project->setText(
-        AttributedString(QStringLiteral("Mirrored for the glass.\nRead it in the mirror."), body));
-    auto properties = project->document().scriptProperties;
-    properties.backgroundColor = platform::Color::gray(0.1);
-    properties.prompterMargin = 0.4f;
-    properties.prompterMarginAlignment = -1;
-    properties.indicatorType = cw::IndicatorType::arrow;
-    properties.indicatorColor = cw::IndicatorColor::green;
-    properties.indicatorPosition = 0.7f;
-    properties.showReadingLine = true;
-    properties.overlayType = cw::OverlayType::fadeOut;
-    properties.overlayOpacity = 1;
-    properties.flipHorizontal = true;
-    properties.flipVertical = true;
-    project->setScriptProperties(properties);
-    showViews(800, 500);
-    own->load();
-    settleTimer->advance(EditorController::settleDelay);
-
-    EXPECT_EQ(views.text->geometry(), QRect(320, 0, 480, 500)) << "the left column mirrored to the right";
-    const QImage image = views.container->grab().toImage();
-    EXPECT_TRUE(image.save(folder + "/editor-mirrored.png"));
-    // Unflipped the reading line stands 0.7 of the height from the bottom (y 150); flipped, at y 350.
-    auto isGreen = [](QColor c) { return c.green() > 150 && c.red() < 100 && c.blue() < 100; };
-    int greenRows = 0;
-    for (int y = 340; y < 360; ++y)
-        greenRows += isGreen(image.pixelColor(400, y)) ? 1 : 0;
-    EXPECT_GT(greenRows, 0) << "the reading line shows through the overlay's band at its mirrored height";
-    bool indicatorRight = false;
-    for (int y = 340; y < 360 && !indicatorRight; ++y)
-        for (int x = 780; x < 800 && !indicatorRight; ++x)
-            indicatorRight = isGreen(image.pixelColor(x, y));
-    EXPECT_TRUE(indicatorRight) << "the indicator mirrored to the right edge";
-}
-
+// Colour and font from the project: without a selection the whole text, over one only the
+// selection; a font picked in the Script pane over a selection changes its fonts, never its colours.
 TEST_F(EditorControllerTest, TextColourAndFontFromTheProject) {
     load(AttributedString(QStringLiteral("red or not")));
-    QTextCursor selection = view.textCursor();
-    selection.setPosition(0);
-    view.setTextCursor(selection);
+    select(0, 0);
     controller->projectTextColorDidChange(*project, platform::Color::red());
     EXPECT_FALSE(view.textCursor().hasSelection()) << "the empty selection stays";
-    auto text = cw::editor::attributedText(*view.document());
+    auto text = shownText();
     EXPECT_EQ(text.runs().size(), 1u);
     EXPECT_EQ(text.attributes(9).foregroundColor, platform::Color::red()) << "the whole text";
     EXPECT_TRUE(controller->hasPendingEdit());
 
-    selection.setPosition(7, QTextCursor::KeepAnchor);
-    view.setTextCursor(selection);
+    select(0, 7);
     controller->projectTextColorDidChange(*project, platform::Color::blue());
     const platform::Font bold{QStringLiteral("DejaVu Sans"), 20, true, false};
     controller->projectFontDidChange(*project, bold);
-    text = cw::editor::attributedText(*view.document());
+    text = shownText();
     EXPECT_EQ(text.attributes(6).foregroundColor, platform::Color::blue());
     EXPECT_EQ(text.attributes(7).foregroundColor, platform::Color::red()) << "only the selection";
     const platform::Font shownBold = bold.withPointSize(controller->lineHeight()); // at the editor's size
     EXPECT_EQ(text.attributes(6).font, shownBold);
     EXPECT_NE(text.attributes(7).font, shownBold);
-}
 
-// A font picked in the Script pane over a selection changes the selection's font and nothing
-// else: a red word stays red.
-TEST_F(EditorControllerTest, FontPickedOverASelectionKeepsItsColours) {
-    platform::Attributes red;
-    red.foregroundColor = platform::Color::red();
-    AttributedString text(QStringLiteral("a red word"));
-    text.addAttributes(red, {2, 3});
-    load(text);
-    QTextCursor selection = view.textCursor();
-    selection.setPosition(2);
-    selection.setPosition(10, QTextCursor::KeepAnchor); // "red word"
-    view.setTextCursor(selection);
+    select(2, 10); // blue "d or " and the plain red "not"
     cw::Editor editor = project->editor();
     const platform::Font serif{QStringLiteral("DejaVu Serif"), editor.typingAttributes.font.pointSize, true,
                                false};
     editor.typingAttributes.font = serif; // as the pane's font panel hands it over
     project->setEditor(editor);
-    const auto shown = cw::editor::attributedText(*view.document());
-    for (int at : {3, 7}) {
-        ASSERT_TRUE(shown.attributes(at).font);
-        EXPECT_EQ(shown.attributes(at).font->family, serif.family) << at;
-        EXPECT_TRUE(shown.attributes(at).font->bold) << at;
+    text = shownText();
+    for (int at : {3, 8}) {
+        ASSERT_TRUE(text.attributes(at).font);
+        EXPECT_EQ(text.attributes(at).font->family, serif.family) << at;
+        EXPECT_TRUE(text.attributes(at).font->bold) << at;
     }
-    EXPECT_EQ(shown.attributes(3).foregroundColor, platform::Color::red()) << "the red word stays red";
-    EXPECT_NE(shown.attributes(7).foregroundColor, platform::Color::red());
-    EXPECT_NE(shown.attributes(0).font.value_or(platform::Font{}).family, serif.family)
+    EXPECT_EQ(text.attributes(3).foregroundColor, platform::Color::blue()) << "the colours stay";
+    EXPECT_EQ(text.attributes(8).foregroundColor, platform::Color::red());
+    EXPECT_NE(text.attributes(0).font.value_or(platform::Font{}).family, serif.family)
         << "only the selection";
 }
 
 // Another family picked for a selection of mixed looks changes the family alone: bold, italic,
 // underline and colour stay, in the view and in the saved file; undo brings the old family back.
 TEST_F(EditorControllerTest, FontPickedOverMixedLooksChangesOnlyTheFamily) {
-    const platform::Font sans{QStringLiteral("DejaVu Sans"), 20, false, false};
-    platform::Attributes plain;
-    plain.font = sans;
+    const platform::Attributes plain = sans(20);
     AttributedString text(QStringLiteral("red bold italic under"), plain);
     platform::Attributes red = plain, bold = plain, italic = plain, under = plain;
     red.foregroundColor = platform::Color::red();
-    bold.font = sans.withTraits(true, false);
-    italic.font = sans.withTraits(false, true);
+    bold.font = plain.font->withTraits(true, false);
+    italic.font = plain.font->withTraits(false, true);
     under.underlineStyle = platform::UnderlineStyle::single;
     text.setAttributes(red, {0, 3});
     text.setAttributes(bold, {4, 4});
@@ -603,8 +584,7 @@ TEST_F(EditorControllerTest, FontPickedOverMixedLooksChangesOnlyTheFamily) {
                  {5, true, false, false, false},
                  {10, false, true, false, false},
                  {17, false, false, true, false}};
-    for (const AttributedString& shown :
-         {cw::editor::attributedText(*view.document()), opened->document().text}) {
+    for (const AttributedString& shown : {shownText(), opened->document().text}) {
         for (const auto& look : looks) {
             const auto attributes = shown.attributes(look.at);
             ASSERT_TRUE(attributes.font) << look.at;
@@ -619,9 +599,9 @@ TEST_F(EditorControllerTest, FontPickedOverMixedLooksChangesOnlyTheFamily) {
         }
     }
     view.undo();
-    const auto undone = cw::editor::attributedText(*view.document());
+    const auto undone = shownText();
     for (const auto& look : looks) {
-        EXPECT_EQ(undone.attributes(look.at).font->family, sans.family) << "one undo step " << look.at;
+        EXPECT_EQ(undone.attributes(look.at).font->family, plain.font->family) << "one undo step " << look.at;
     }
 }
 
@@ -631,23 +611,19 @@ TEST_F(EditorViewsTest, RestylingIsNoEditTypingIs) {
     const std::string file = (dir / "saved.cwr").string();
     {
         auto saved = cw::Project::create(defaults);
-        platform::Attributes small;
-        small.font = platform::Font{QStringLiteral("DejaVu Sans"), 12, false, false};
-        saved->setText(AttributedString(QStringLiteral("Good evening.\nThis is the news."), small));
+        saved->setText(AttributedString(QStringLiteral("Good evening.\nThis is the news."), sans(12)));
         saved->save(file);
     }
     project->loadDocument(file);
-    showViews(800, 500);
-    own->load();
-    settleTimer->advance(EditorController::settleDelay);
+    showLoaded(800, 500);
     views.container->resize(1000, 600);
     own->syncProps();
-    auto properties = project->document().scriptProperties;
-    properties.prompterWordCountFactor = 0.8f;
-    properties.textAlignment = cw::TextAlignment::left;
-    properties.flipHorizontal = true;
-    properties.backgroundColor = platform::Color::blue();
-    project->setScriptProperties(properties);
+    changeProperties([](auto& p) {
+        p.prompterWordCountFactor = 0.8f;
+        p.textAlignment = cw::TextAlignment::left;
+        p.flipHorizontal = true;
+        p.backgroundColor = platform::Color::blue();
+    });
     project->setHasUnsavedChanges(false); // the properties themselves are a change of the project
     views.container->resize(900, 500);
     EXPECT_FALSE(own->hasPendingEdit()) << "a restyle is no edit";
@@ -669,11 +645,7 @@ TEST_F(EditorViewsTest, RestylingIsNoEditTypingIs) {
 TEST_F(EditorViewsTest, UndoTakesBackTypingNeverARestyle) {
     using Restyle = std::function<void(EditorViewsTest&)>;
     auto withProperties = [](auto change) -> Restyle {
-        return [change](EditorViewsTest& t) {
-            auto p = t.project->document().scriptProperties;
-            change(p);
-            t.project->setScriptProperties(p);
-        };
+        return [change](EditorViewsTest& t) { t.changeProperties(change); };
     };
     const struct {
         const char* name;
@@ -684,16 +656,12 @@ TEST_F(EditorViewsTest, UndoTakesBackTypingNeverARestyle) {
         {"alignment", withProperties([](auto& p) { p.textAlignment = cw::TextAlignment::right; })},
     };
     const auto initial = project->document().scriptProperties;
-    showViews(800, 500);
-    own->load();
-    settleTimer->advance(EditorController::settleDelay);
-    platform::Attributes small;
-    small.font = platform::Font{QStringLiteral("DejaVu Sans"), 12, false, false};
+    showLoaded(800, 500);
     for (const auto& r : restyles) {
         project->setScriptProperties(initial);
         views.container->resize(800, 500);
         const QString original = QStringLiteral("Good evening.\nThis is the news (%1).").arg(r.name);
-        project->setText(AttributedString(original, small)); // a new text: no undo history
+        project->setText(AttributedString(original, sans(12))); // a new text: no undo history
         views.text->moveCursor(QTextCursor::End);
         QTest::keyClicks(views.text, "Hello");
         r.restyle(*this);
@@ -746,9 +714,7 @@ TEST_F(EditorViewsTest, TypingCarriesTheScriptsLook) {
     platform::Attributes look;
     look.font = scriptFont.withPointSize(30);
     look.foregroundColor = scriptColour;
-    showViews(800, 500);
-    own->load();
-    settleTimer->advance(EditorController::settleDelay);
+    showLoaded(800, 500);
     for (const auto& c : cases) {
         project->setText(AttributedString(QStringLiteral("Good evening (%1).").arg(c.name), look));
         c.keys(views.text);
@@ -764,6 +730,23 @@ TEST_F(EditorViewsTest, TypingCarriesTheScriptsLook) {
         EXPECT_EQ(typed.foregroundColor, scriptColour) << c.name;
         EXPECT_EQ(pointSizes(*views.text), std::set<double>{own->lineHeight()}) << c.name;
     }
+}
+
+// A paste that makes the script long enough to pass what Qt's layout reaches at the size shown
+// makes the editor show it smaller first; its lines are still counted at the column's size.
+TEST_F(EditorViewsTest, ALongPasteIsShownSmallerBeforeItIsLaidOut) {
+    changeProperties([](auto& p) { p.prompterWordCountFactor = 0; }); // the largest font
+    showViews(1000, 600);
+    project->setText(AttributedString(QStringLiteral("Good evening.")));
+    own->load();
+    const double size = own->lineHeight();
+    QApplication::clipboard()->setText(QStringLiteral("word ").repeated(40000));
+    views.text->moveCursor(QTextCursor::End);
+    views.text->paste();
+    const QTextDocument& document = *views.text->document();
+    EXPECT_LE(document.documentLayout()->documentSize().height(), double(1 << 23));
+    EXPECT_LT(own->lineHeight(), size);
+    EXPECT_GT(project->editor().lineCount, 20000) << "about two words a line at the column's size";
 }
 
 } // namespace appearance
@@ -891,29 +874,51 @@ TEST_F(EditorScrollTest, JumpsStepsStopsAndPlaybackScrollTheEditor) {
 
 } // namespace scrolling
 
-} // namespace
+// A long script goes into the view piece by piece, the event loop turning between pieces:
+// meanwhile the view is read-only, no partial line table reaches the project and the bookmark
+// commands wait; a new text meanwhile takes its place; a close stops it. The whole text is
+// counted as one measurement of it counts it.
+TEST_F(EditorControllerTest, ALongScriptGoesInPieceByPiece) {
+    const auto longText = [](const QString& word) {
+        QString text;
+        for (int i = 0; text.size() < EditorController::piecewiseLoadCharacters + 100000; ++i) {
+            text += QStringLiteral("%1 %2 of the script, read at an even pace.\n").arg(word).arg(i);
+        }
+        return text;
+    };
+    const QString first = longText(QStringLiteral("Line"));
+    const QString second = longText(QStringLiteral("Row"));
+    project->setText(AttributedString(first));
+    controller->load();
+    ASSERT_TRUE(controller->isLoadingText());
+    EXPECT_LT(*controller->loadProgress(), 1.0);
+    EXPECT_TRUE(view.isReadOnly());
+    EXPECT_EQ(project->editor().lineCount, 0);
+    controller->toggleBookmark();
+    EXPECT_EQ(project->document().text.string(), first) << "a bookmark command changed a text going in";
 
-namespace {
-namespace appearance {
+    QCoreApplication::processEvents(); // one piece more
+    project->setText(AttributedString(second));
+    std::vector<double> progress;
+    while (const auto taken = controller->loadProgress()) {
+        progress.push_back(*taken);
+        QCoreApplication::processEvents();
+    }
+    EXPECT_GT(progress.size(), 2u);
+    EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+    EXPECT_FALSE(view.isReadOnly());
+    EXPECT_TRUE(viewText() == second);
+    std::unique_ptr<QTextDocument> fresh(view.document()->clone());
+    fresh->setTextWidth(view.document()->textWidth());
+    const auto expected = cw::editor::measureLines(*fresh, view.lineMetricsScale());
+    EXPECT_EQ(project->editor().lineCount, expected.lineCount);
+    EXPECT_TRUE(project->editor().lineRanges == expected.lineRanges);
 
-// A paste that makes the script long enough to pass what Qt's layout reaches at the size shown
-// makes the editor show it smaller first; its lines are still counted at the column's size.
-TEST_F(EditorViewsTest, ALongPasteIsShownSmallerBeforeItIsLaidOut) {
-    auto properties = project->document().scriptProperties;
-    properties.prompterWordCountFactor = 0; // the largest font
-    project->setScriptProperties(properties);
-    showViews(1000, 600);
-    project->setText(AttributedString(QStringLiteral("Good evening.")));
-    own->load();
-    const double size = own->lineHeight();
-    QApplication::clipboard()->setText(QStringLiteral("word ").repeated(40000));
-    views.text->moveCursor(QTextCursor::End);
-    views.text->paste();
-    const QTextDocument& document = *views.text->document();
-    EXPECT_LE(document.documentLayout()->documentSize().height(), double(1 << 23));
-    EXPECT_LT(own->lineHeight(), size);
-    EXPECT_GT(project->editor().lineCount, 20000) << "about two words a line at the column's size";
+    project->setText(AttributedString(first));
+    ASSERT_TRUE(controller->isLoadingText());
+    controller->close();
+    EXPECT_FALSE(controller->isLoadingText());
+    EXPECT_TRUE(view.document()->isUndoRedoEnabled());
 }
 
-} // namespace appearance
 } // namespace

@@ -48,7 +48,6 @@
 #include <QToolButton>
 
 #include <algorithm>
-#include <fstream>
 
 using namespace std::chrono_literals;
 using cw::Editor;
@@ -113,9 +112,30 @@ protected:
         if (beforeShow)
             beforeShow(*shell->held);
         shell->held->showWindow();
+        waitForText();
         return *shell->held;
     }
+    // A long script goes into the view piece by piece.
+    void waitForText() {
+        while (shell->held && shell->held->editorController() &&
+               shell->held->editorController()->isLoadingText()) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+        }
+    }
     QString path(const char* name) const { return QString::fromStdString((dir / name).string()); }
+    template <class Change> void changeProperties(Change change) {
+        auto properties = project->document().scriptProperties;
+        change(properties);
+        project->setScriptProperties(properties);
+    }
+    // A script of `count` lines made from `line` (its %1 numbered from `first`).
+    QStringList setLines(int count, const QString& line, int first = 1) {
+        QStringList lines;
+        for (int i = first; i < first + count; ++i)
+            lines << line.arg(i);
+        project->setText(AttributedString(lines.join(u'\n')));
+        return lines;
+    }
 
     testsupport::TempDir dir;
     platform::Defaults defaults;
@@ -127,6 +147,11 @@ protected:
     std::shared_ptr<platform::FileDialogs> previousDialogs;
     std::shared_ptr<platform::AlertRunner> previousAlerts;
 };
+
+bool activate(EditorWindowController& w) {
+    w.window()->activateWindow();
+    return QTest::qWaitForWindowActive(w.window());
+}
 
 bool isInside(QWidget* widget, QWidget* anchor) {
     return widget && anchor && anchor->isAncestorOf(widget);
@@ -141,9 +166,8 @@ void clickInWindow(QWidget* widget, QPoint at = {}) {
     QTest::mouseClick(hit, Qt::LeftButton, {}, hit->mapFrom(window, place));
 }
 
-// Opens the menu of a tool button by clicking it, then clicks the menu's item titled `title`.
-void chooseFromButtonMenu(QToolButton* button, QMenu& menu, const QString& title) {
-    clickInWindow(button);
+// Clicks the open menu's item titled `title` and waits for the menu to close.
+void chooseFromMenu(QMenu& menu, const QString& title) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return menu.isVisible(); }));
     QAction* item = nullptr;
     for (QAction* candidate : menu.actions())
@@ -153,6 +177,21 @@ void chooseFromButtonMenu(QToolButton* button, QMenu& menu, const QString& title
     ASSERT_TRUE(item->isEnabled()) << title.toStdString();
     QTest::mouseClick(&menu, Qt::LeftButton, {}, menu.actionGeometry(item).center());
     ASSERT_TRUE(QTest::qWaitFor([&] { return !menu.isVisible(); }));
+}
+
+// Opens the menu of a tool button by clicking it, then clicks the menu's item titled `title`.
+void chooseFromButtonMenu(QToolButton* button, QMenu& menu, const QString& title) {
+    clickInWindow(button);
+    chooseFromMenu(menu, title);
+}
+
+// Opens a row's context menu at its place in the column, then clicks the item titled `title`.
+void chooseFromRowMenu(cw::editor::BookmarkListController& list, int row, const QString& title) {
+    QWidget* viewport = list.tableView().viewport();
+    const QPoint at = list.tableView().visualItemRect(list.tableView().item(row)).center();
+    QContextMenuEvent rightClick(QContextMenuEvent::Mouse, at, viewport->mapToGlobal(at));
+    QApplication::sendEvent(viewport, &rightClick);
+    chooseFromMenu(list.contextMenu(), title);
 }
 
 std::vector<int> bookmarkLines(cw::Project& project) {
@@ -210,9 +249,12 @@ TEST_F(EditorWindowTest, PlacesItsPartsAndMovesTheBookmarkColumn) {
     EXPECT_TRUE(again.toggleLeftSidebarToolbarItem()->isChecked());
 }
 
-// Each toolbar item's action, and the states it shows afterwards.
-TEST_F(EditorWindowTest, ToolbarItemsActAndFollowTheProject) {
+// Each toolbar item's action and the states it shows afterwards; the menus, validated along the
+// responder chain, have the window's own items enabled and show the same mode and lock.
+TEST_F(EditorWindowTest, ToolbarItemsAndMenusActAndFollowTheProject) {
     EditorWindowController& w = open();
+    QMenu& viewMenu = *w.menus()[1];
+    const QList<QAction*> view = viewMenu.actions();
     QAction* modes[3];
     for (int m = 0; m < 3; ++m)
         modes[m] = w.editorModeToolbarItem(static_cast<Editor::Mode>(m));
@@ -221,8 +263,11 @@ TEST_F(EditorWindowTest, ToolbarItemsActAndFollowTheProject) {
         EXPECT_EQ(project->editor().mode, static_cast<Editor::Mode>(m));
         EXPECT_EQ(w.sidebarController()->currentMode(), static_cast<Editor::Mode>(m))
             << "the sidebar follows";
-        for (int other = 0; other < 3; ++other)
+        w.validateMenu(viewMenu);
+        for (int other = 0; other < 3; ++other) {
             EXPECT_EQ(modes[other]->isChecked(), other == m);
+            EXPECT_EQ(view[other]->isChecked(), other == m) << "the View menu " << m;
+        }
     }
     // Tags outside 1...3 (or no sender) change nothing.
     QObject sender;
@@ -242,7 +287,18 @@ TEST_F(EditorWindowTest, ToolbarItemsActAndFollowTheProject) {
         w.toggleEditorLockToolbarItem()->trigger();
         EXPECT_EQ(project->editor().isLocked, locked);
         EXPECT_EQ(w.toggleEditorLockToolbarItem()->isChecked(), locked);
+        for (QMenu* menu : w.menus()) {
+            for (QAction* item : menu->actions())
+                item->setEnabled(false);
+            w.validateMenu(*menu);
+            for (QAction* item : menu->actions())
+                EXPECT_TRUE(item->isSeparator() || item->isEnabled()) << item->text().toStdString();
+        }
+        EXPECT_EQ(view[5]->isChecked(), locked) << "Lock Editor";
     }
+    // Triggering a menu item reaches the window: Ctrl+2 chooses the overlay.
+    view[1]->trigger();
+    EXPECT_EQ(project->editor().mode, Editor::Mode::overlay);
 
     // Prompt and pause; "lockEditorDuringPrompting" locks the editor while it plays.
     QAction* play = w.playPauseToolbarItem();
@@ -267,59 +323,45 @@ TEST_F(EditorWindowTest, ToolbarItemsActAndFollowTheProject) {
               (std::vector{TeleprompterWindowPreset::normal, TeleprompterWindowPreset::transparent}));
 }
 
-// The menus are validated along the responder chain: the window's own items are enabled and show
-// the editor's mode and lock.
-TEST_F(EditorWindowTest, MenusAreValidatedThroughTheResponderChain) {
-    EditorWindowController& w = open();
-    Editor editor = project->editor();
-    editor.mode = Editor::Mode::overlay;
-    editor.isLocked = true;
-    project->setEditor(editor);
-    for (QMenu* menu : w.menus()) {
-        for (QAction* item : menu->actions())
-            item->setEnabled(false);
-        w.validateMenu(*menu);
-        for (QAction* item : menu->actions())
-            EXPECT_TRUE(item->isSeparator() || item->isEnabled()) << item->text().toStdString();
-    }
-    const QList<QAction*> view = w.menus()[1]->actions();
-    for (int m = 0; m < 3; ++m)
-        EXPECT_EQ(view[m]->isChecked(), m == 1) << m;
-    EXPECT_TRUE(view[5]->isChecked()) << "Lock Editor";
-    // Triggering a menu item reaches the window: Ctrl+3 chooses the displays.
-    view[2]->trigger();
-    EXPECT_EQ(project->editor().mode, Editor::Mode::displays);
-}
-
-// Closing with unsaved changes asks; "Save" closes only after a successful save, and only a
-// window that closed tells the shell (which then lets go of it).
+// Closing with unsaved changes asks over the window (the answers themselves are the document
+// commands' tests), for an edit still waiting for the autosave too; only a window that closed tells
+// the shell, which then lets go of it.
 TEST_F(EditorWindowTest, CloseAsksAndKeepsTheWindowUnlessSavedOrDiscarded) {
-    std::ofstream(dir / "file") << "x"; // a file where a folder should be: no save there, even for root
+    const QString opening = project->document().text.string();
     const struct {
         const char* name;
         int answer;
         std::optional<QString> scriptPath;
+        bool typed; // right before closing, so not handed over yet
         bool closes;
     } cases[] = {
-        {"save", 1000, path("own.cwr"), true},
-        {"save fails", 1000, path("file") + "/script.cwr", false},
-        {"save panel cancelled", 1000, std::nullopt, false},
-        {"cancel", 1001, path("own.cwr"), false},
-        {"don't save", 1002, std::nullopt, true},
+        {"typed ", 1001, std::nullopt, true, false},
+        {"save", 1000, path("own.cwr"), false, true},
+        {"cancel", 1001, path("own.cwr"), false, false},
+        {"don't save", 1002, std::nullopt, false, true},
     };
     for (const auto& c : cases) {
         EditorWindowController& w = open();
         project->setRepresentedPath(c.scriptPath ? std::optional(c.scriptPath->toStdString()) : std::nullopt);
-        project->setText(AttributedString(QString::fromLatin1(c.name)));
+        if (c.typed) {
+            EXPECT_FALSE(project->hasUnsavedChanges()) << "a window opens unedited";
+            EXPECT_FALSE(w.mainWindow()->isWindowModified());
+            EXPECT_EQ(w.mainWindow()->windowTitle(), "Untitled[*]");
+            QTest::keyClicks(&w.editorController()->textView(), c.name);
+            ASSERT_TRUE(w.editorController()->hasPendingEdit());
+        } else {
+            project->setText(AttributedString(QString::fromLatin1(c.name)));
+        }
         project->play();
-        const size_t asked = alerts->shown().size();
         alerts->answer(c.answer);
         EXPECT_EQ(w.close(), c.closes) << c.name;
-        EXPECT_EQ(alerts->shown()[asked].buttons, (QStringList{"Save", "Cancel", "Don't Save"}));
-        EXPECT_EQ(alerts->windows()[asked], w.mainWindow());
-        EXPECT_EQ(project->document().text.string(), c.name) << "the edits stay";
+        ASSERT_EQ(alerts->shown().size(), size_t(&c - cases + 1)) << c.name;
+        EXPECT_EQ(alerts->windows().back(), w.mainWindow());
+        EXPECT_EQ(project->document().text.string(), c.typed ? c.name + opening : QString(c.name))
+            << "the edits stay";
         if (!c.closes) {
             EXPECT_TRUE(w.window()->isVisible()) << c.name;
+            EXPECT_TRUE(w.mainWindow()->isWindowModified());
             EXPECT_FALSE(w.hasBeenClosed());
             EXPECT_TRUE(shell->closed.empty());
             EXPECT_FALSE(controller.expired());
@@ -334,7 +376,6 @@ TEST_F(EditorWindowTest, CloseAsksAndKeepsTheWindowUnlessSavedOrDiscarded) {
         QTest::qWait(0);
         EXPECT_TRUE(controller.expired()) << "the shell let go of it";
     }
-    EXPECT_EQ(alerts->shown().size(), std::size(cases) + 1) << "the failed save said why";
 }
 
 // The script goes into the shown editor in one pass, at the column's font size and the script's
@@ -351,30 +392,6 @@ TEST_F(EditorWindowTest, TheScriptGoesInInOnePass) {
     ASSERT_TRUE(shown.attributes(shown.length() - 1).paragraphStyle);
     EXPECT_EQ(shown.attributes(shown.length() - 1).paragraphStyle->alignment,
               platform::ParagraphAlignment::center);
-}
-
-// An edit still waiting for the autosave counts as unsaved when the window closes at once.
-TEST_F(EditorWindowTest, CloseRightAfterTypingAsks) {
-    EditorWindowController& w = open();
-    EXPECT_FALSE(project->hasUnsavedChanges()) << "a window opens unedited";
-    EXPECT_FALSE(w.mainWindow()->isWindowModified());
-    EXPECT_EQ(w.mainWindow()->windowTitle(), "Untitled[*]");
-    // Resizing and restyling are no edits: closing would ask nothing.
-    w.window()->resize(1000, 700);
-    w.resyncEditorController();
-    auto properties = project->document().scriptProperties;
-    properties.prompterWordCountFactor = 0.8f;
-    properties.textAlignment = cw::TextAlignment::left;
-    project->setScriptProperties(properties);
-    project->setHasUnsavedChanges(false);
-    EXPECT_FALSE(w.editorController()->hasPendingEdit());
-    QTest::keyClicks(&w.editorController()->textView(), "Hello ");
-    ASSERT_TRUE(w.editorController()->hasPendingEdit());
-    alerts->answer(1001);
-    EXPECT_FALSE(w.close());
-    ASSERT_EQ(alerts->shown().size(), 1u);
-    EXPECT_TRUE(project->document().text.string().contains("Hello ")) << "the edit reached the project";
-    EXPECT_TRUE(w.mainWindow()->isWindowModified());
 }
 
 // The edited mark follows every unsaved change, a new speed too (quitting asks only for windows
@@ -402,28 +419,30 @@ TEST_F(EditorWindowTest, TitleAndEditedMarkFollowTheProject) {
 
 // The bookmark column's "+" inserts or deletes the editor's bookmark at its line, "⋯" deletes the
 // selected one and the context menu the clicked one; the Edit menu's Undo and Redo name the step.
-TEST_F(EditorWindowTest, BookmarksAreAddedAndRemovedFromTheColumnsButtonsAndMenus) {
+// "Rename Bookmark" makes the row's label a field: Return stores the note through the editor (one
+// undo step), Escape keeps the old one; a "*" line takes a note and stays one row. Deleting it
+// takes the "*" off and keeps the rest of the line.
+TEST_F(EditorWindowTest, BookmarksAreAddedRenamedAndRemovedFromTheColumn) {
     defaults.set(cw::settings::showBookmarkSidebar, true);
     EditorWindowController& w = open();
-    QWidget* window = w.window();
-    window->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    ASSERT_TRUE(activate(w));
     cw::editor::BookmarkListController& list = *w.bookmarkListController();
     cw::editor::ScriptTextView& text = w.editorController()->textView();
     auto* add = list.view()->findChild<QToolButton*>(QStringLiteral("addButton"));
     auto* actions = list.view()->findChild<QToolButton*>(QStringLiteral("actionButton"));
     ASSERT_TRUE(add && actions);
     ASSERT_EQ(bookmarkLines(*project), std::vector<int>{2});
+    const auto undoTitle = [&] { return w.titleForAction("undo:", nullptr); };
 
     text.setFocus();
     text.moveCursor(QTextCursor::Start);
     chooseFromButtonMenu(add, list.addButtonMenu(), QStringLiteral("Insert Bookmark"));
     EXPECT_EQ(bookmarkLines(*project), (std::vector<int>{1, 2}));
     EXPECT_EQ(list.tableView().count(), 2);
-    EXPECT_EQ(w.titleForAction("undo:", nullptr), QStringLiteral("Undo Insert Bookmark at line 1"));
+    EXPECT_EQ(undoTitle(), QStringLiteral("Undo Insert Bookmark at line 1"));
     text.undo();
     EXPECT_EQ(w.titleForAction("redo:", nullptr), QStringLiteral("Redo Insert Bookmark at line 1"));
-    EXPECT_EQ(w.titleForAction("undo:", nullptr), QStringLiteral("Undo"));
+    EXPECT_EQ(undoTitle(), QStringLiteral("Undo"));
     text.redo();
     w.editorController()->autosave();
     ASSERT_EQ(bookmarkLines(*project), (std::vector<int>{1, 2}));
@@ -444,48 +463,13 @@ TEST_F(EditorWindowTest, BookmarksAreAddedAndRemovedFromTheColumnsButtonsAndMenu
     // The context menu of a row deletes that row's bookmark.
     text.moveCursor(QTextCursor::Start);
     chooseFromButtonMenu(add, list.addButtonMenu(), QStringLiteral("Insert Bookmark"));
-    QWidget* viewport = list.tableView().viewport();
-    const QPoint row = list.tableView().visualItemRect(list.tableView().item(0)).center();
-    QContextMenuEvent rightClick(QContextMenuEvent::Mouse, row, viewport->mapToGlobal(row));
-    QApplication::sendEvent(viewport, &rightClick);
-    QMenu& context = list.contextMenu();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return context.isVisible(); }));
-    QTest::mouseClick(&context, Qt::LeftButton, {}, context.actionGeometry(context.actions()[1]).center());
+    chooseFromRowMenu(list, 0, QStringLiteral("Delete Bookmark"));
     EXPECT_EQ(bookmarkLines(*project), std::vector<int>{2});
-    EXPECT_EQ(w.titleForAction("undo:", nullptr), QStringLiteral("Undo Delete Bookmark"));
-}
+    EXPECT_EQ(undoTitle(), QStringLiteral("Undo Delete Bookmark"));
 
-// A row's context menu at its place in the column.
-void openRowContextMenu(cw::editor::BookmarkListController& list, int row) {
-    QWidget* viewport = list.tableView().viewport();
-    const QPoint at = list.tableView().visualItemRect(list.tableView().item(row)).center();
-    QContextMenuEvent rightClick(QContextMenuEvent::Mouse, at, viewport->mapToGlobal(at));
-    QApplication::sendEvent(viewport, &rightClick);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return list.contextMenu().isVisible(); }));
-}
-
-void chooseFromContextMenu(cw::editor::BookmarkListController& list, const QString& title) {
-    QMenu& menu = list.contextMenu();
-    for (QAction* item : menu.actions())
-        if (item->text() == title) {
-            QTest::mouseClick(&menu, Qt::LeftButton, {}, menu.actionGeometry(item).center());
-            return;
-        }
-    FAIL() << "no item " << title.toStdString();
-}
-
-// "Rename Bookmark" makes the row's label a field: Return stores the note through the editor (one
-// undo step), Escape keeps the old one; a "*" line takes a note and stays one row. Deleting it
-// takes the "*" off and keeps the rest of the line.
-TEST_F(EditorWindowTest, BookmarksAreRenamedInPlaceAndStarsDeleted) {
-    defaults.set(cw::settings::showBookmarkSidebar, true);
-    EditorWindowController& w = open();
-    w.window()->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(w.window()));
-    cw::editor::BookmarkListController& list = *w.bookmarkListController();
+    ASSERT_TRUE(activate(w)) << "again, once the menus have gone";
     ASSERT_EQ(list.tableView().count(), 1);
     ASSERT_TRUE(QTest::qWaitFor([&] { return list.cellLabel(0)->isVisible(); }));
-
     const struct {
         const char* typed;
         Qt::Key end;
@@ -495,8 +479,7 @@ TEST_F(EditorWindowTest, BookmarksAreRenamedInPlaceAndStarsDeleted) {
                    {"Other", Qt::Key_Escape, "Top story", "Line 2: Top story…"},
                    {"Lead", Qt::Key_Enter, "Lead", "Line 2: Lead…"}};
     for (const auto& r : renames) {
-        openRowContextMenu(list, 0);
-        chooseFromContextMenu(list, QStringLiteral("Rename Bookmark"));
+        chooseFromRowMenu(list, 0, QStringLiteral("Rename Bookmark"));
         QLineEdit* field = list.cellNoteEditor(0);
         ASSERT_TRUE(field);
         ASSERT_TRUE(QTest::qWaitFor([&] { return field->isVisible() && field->hasFocus(); })) << r.typed;
@@ -510,23 +493,19 @@ TEST_F(EditorWindowTest, BookmarksAreRenamedInPlaceAndStarsDeleted) {
         EXPECT_TRUE(list.cellLabel(0)->isVisible()) << r.typed;
         EXPECT_EQ(list.renamingRow(), -1) << r.typed;
     }
-    EXPECT_EQ(w.titleForAction("undo:", nullptr), QStringLiteral("Undo Rename Bookmark"));
+    EXPECT_EQ(undoTitle(), QStringLiteral("Undo Rename Bookmark"));
 
-    openRowContextMenu(list, 0);
-    chooseFromContextMenu(list, QStringLiteral("Delete Bookmark"));
+    chooseFromRowMenu(list, 0, QStringLiteral("Delete Bookmark"));
     EXPECT_TRUE(project->bookmarks().empty());
     EXPECT_EQ(project->document().text.string(), QStringLiteral("Good evening.\nIntro\nThis is the news."));
-    EXPECT_EQ(w.titleForAction("undo:", nullptr), QStringLiteral("Undo Delete Bookmark"));
+    EXPECT_EQ(undoTitle(), QStringLiteral("Undo Delete Bookmark"));
 }
 
 // Typing does not disturb the bookmark column: until the project has the edit the list stays as
 // it is, and afterwards only a row whose label changed is touched; the scroll position and the
 // selection stay throughout.
 TEST_F(EditorWindowTest, TheBookmarkColumnHoldsStillWhileTyping) {
-    QStringList lines;
-    for (int i = 1; i <= 80; ++i)
-        lines << QStringLiteral("*Mark %1").arg(i) << QStringLiteral("Body %1").arg(i);
-    project->setText(AttributedString(lines.join(u'\n')));
+    const QString script = setLines(80, QStringLiteral("*Mark %1\nBody %1")).join(u'\n');
     defaults.set(cw::settings::showBookmarkSidebar, true);
     EditorWindowController& w = open();
     cw::editor::BookmarkListController& list = *w.bookmarkListController();
@@ -558,8 +537,8 @@ TEST_F(EditorWindowTest, TheBookmarkColumnHoldsStillWhileTyping) {
         int position;
         int changedRow;
         const char* label;
-    } edits[] = {{int(lines.mid(0, 60).join(u'\n').size()), -1, "Line 61: Mark 31…"},
-                 {int(lines.mid(0, 61).join(u'\n').size()) + 1, 30, "Line 61: Mark 31x…"}};
+    } edits[] = {{int(script.indexOf("\n*Mark 31")), -1, "Line 61: Mark 31…"},
+                 {int(script.indexOf("\nBody 31")) + 1, 30, "Line 61: Mark 31x…"}};
     for (const auto& e : edits) {
         QTextCursor cursor = text.textCursor();
         cursor.setPosition(e.position);
@@ -577,14 +556,11 @@ TEST_F(EditorWindowTest, TheBookmarkColumnHoldsStillWhileTyping) {
 // the strip; the editor's scroll bar stands at the editor's right edge however narrow or off
 // centre the text column is, and moves the column's text.
 TEST_F(EditorWindowTest, ANarrowWindowKeepsItsPartsApartAndTheScrollBarAtTheEdge) {
-    QStringList lines;
-    for (int i = 0; i < 200; ++i)
-        lines << QStringLiteral("Line %1 of a script long enough to scroll.").arg(i);
-    project->setText(AttributedString(lines.join(u'\n')));
-    auto properties = project->document().scriptProperties;
-    properties.prompterMargin = 0.5f;
-    properties.prompterMarginAlignment = -1.0f;
-    project->setScriptProperties(properties);
+    setLines(200, QStringLiteral("Line %1 of a script long enough to scroll."), 0);
+    changeProperties([](auto& p) {
+        p.prompterMargin = 0.5f;
+        p.prompterMarginAlignment = -1.0f;
+    });
     defaults.set(cw::settings::showBookmarkSidebar, true);
     EditorWindowController& w = open();
     w.window()->resize(760, 480);
@@ -654,10 +630,7 @@ TEST_F(EditorWindowTest, BecomingMainAndFullScreen) {
 // changes (a resize, full screen, new margins), and a jump to one of the last lines brings that
 // line to the reading position as well.
 TEST_F(EditorWindowTest, TheReadingPositionStaysWithTheTransportThroughLayoutChanges) {
-    QStringList lines;
-    for (int i = 1; i <= 100; ++i)
-        lines << QStringLiteral("Line %1 of a script whose lines wrap when the window narrows.").arg(i);
-    project->setText(AttributedString(lines.join(u'\n')));
+    setLines(100, QStringLiteral("Line %1 of a script whose lines wrap when the window narrows."));
     EditorWindowController& w = open();
     QApplication::processEvents();
     cw::editor::ScriptTextView& text = w.editorController()->textView();
@@ -668,11 +641,7 @@ TEST_F(EditorWindowTest, TheReadingPositionStaysWithTheTransportThroughLayoutCha
         return text.scrollOffset() - project->transportState().progress * text.usedHeight();
     };
     const auto margins = [&](float margin) {
-        return [this, margin] {
-            auto properties = project->document().scriptProperties;
-            properties.prompterMargin = margin;
-            project->setScriptProperties(properties);
-        };
+        return [this, margin] { changeProperties([margin](auto& p) { p.prompterMargin = margin; }); };
     };
     const struct {
         const char* what;
@@ -687,11 +656,7 @@ TEST_F(EditorWindowTest, TheReadingPositionStaysWithTheTransportThroughLayoutCha
         {"no margins", 0.78, margins(0.0f)},
         {"a jump to one of the last lines", 0.995, [] {}},
         {"the same with the reading position high up", 0.995,
-         [this] {
-             auto properties = project->document().scriptProperties;
-             properties.indicatorPosition = 0.8f;
-             project->setScriptProperties(properties);
-         }},
+         [this] { changeProperties([](auto& p) { p.indicatorPosition = 0.8f; }); }},
     };
     for (const auto& c : cases) {
         project->setProgress(c.progress, /*animated=*/false, /*immediate=*/true);
@@ -769,8 +734,7 @@ TEST_F(EditorWindowTest, AltBindingsWinOverMenuLetters) {
     defaults.set(cw::settings::customKeyBindings, bindings.storedValue());
     project->setScrollSpeed(50, 0.1, 3);
     EditorWindowController& w = open();
-    w.window()->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(w.window()));
+    ASSERT_TRUE(activate(w));
     QWidget* editor = &w.editorController()->textView();
     editor->setFocus();
     ASSERT_EQ(QApplication::focusWidget(), editor);
@@ -819,9 +783,7 @@ TEST_F(EditorWindowTest, ALongScriptOrALargeFontStaysWithinWhatQtCanLayOut) {
     constexpr double reach = double(1 << 24);     // half the document's limit
     constexpr double paragraph = double(1 << 22); // half the paragraph's
     for (const auto& c : cases) {
-        auto properties = project->document().scriptProperties;
-        properties.prompterWordCountFactor = c.factor;
-        project->setScriptProperties(properties);
+        changeProperties([&c](auto& p) { p.prompterWordCountFactor = c.factor; });
         project->setText(manyWords(c.words, c.perParagraph));
         EditorWindowController& w = open();
         const auto& view = w.editorController()->textView();
@@ -856,6 +818,7 @@ TEST_F(EditorWindowTest, ALongScriptOrALargeFontStaysWithinWhatQtCanLayOut) {
         // A resize and the script's own text once more still stay within reach.
         w.window()->resize(900, 700);
         project->setText(manyWords(c.words + 1, c.perParagraph));
+        waitForText();
         EXPECT_LE(document.documentLayout()->documentSize().height(), reach) << c.words;
         project->setText(AttributedString(QStringLiteral("Good evening.")));
         EXPECT_EQ(w.editorController()->lineHeight(),
@@ -875,8 +838,7 @@ TEST_F(EditorWindowTest, ALongScriptOrALargeFontStaysWithinWhatQtCanLayOut) {
 TEST_F(EditorWindowTest, RunningTimeBeyondTwoDaysIsShownAndSteppedByOneUnit) {
     project->setText(manyWords(1000000, 60));
     EditorWindowController& w = open();
-    w.window()->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(w.window()));
+    ASSERT_TRUE(activate(w));
     const auto* pane = w.sidebarController()->currentController<cw::editor::ProjectPropertiesController>();
     ASSERT_NE(pane, nullptr);
     cw::controls::TimeControl& picker = *pane->controls().runtimePicker;
@@ -921,8 +883,7 @@ TEST_F(EditorWindowTest, RunningTimeBeyondTwoDaysIsShownAndSteppedByOneUnit) {
 TEST_F(EditorWindowTest, TypingAfterDeletingEverythingAtTheEndStandsAtTheReadingPosition) {
     project->setText(manyWords(3000, 30));
     EditorWindowController& w = open();
-    w.window()->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(w.window()));
+    ASSERT_TRUE(activate(w));
     cw::editor::ScriptTextView& text = w.editorController()->textView();
     project->setProgress(1, /*animated=*/false, /*immediate=*/true);
     ASSERT_GT(text.scrollOffset(), 1000);

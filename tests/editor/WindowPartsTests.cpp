@@ -2,7 +2,6 @@
 #include "cuewright/controls/NormalSlider.h"
 #include "cuewright/controls/TransportArtwork.h"
 #include "cuewright/controls/TransportButton.h"
-#include "cuewright/editor/BookmarkColumnFrames.h"
 #include "cuewright/editor/BookmarkListController.h"
 #include "cuewright/editor/StatusbarController.h"
 #include "cuewright/editor/TransportController.h"
@@ -245,6 +244,7 @@ TEST_F(WindowPartsTest, FastWindEndsWhereverTheMouseGoesUp) {
     EXPECT_FALSE(controller->button(B::ffwd).isActive());
 }
 
+// Line and times, dimmed with the window out of focus.
 TEST_F(WindowPartsTest, StatusbarShowsLineAndTimes) {
     auto status = StatusbarController::create(project, defaults, center);
     show(status->view());
@@ -272,6 +272,16 @@ TEST_F(WindowPartsTest, StatusbarShowsLineAndTimes) {
     EXPECT_EQ(status->timestampLabel().text(), "00:00:05.0");
     project->setScrollSpeed(0, 0, 0);
     EXPECT_EQ(status->runtimeLabel().text(), "00:00:00.0") << "no speed, no running time";
+
+    // The times are dimmed while the window is not the active one; the speed never is.
+    const auto alpha = [&] { return status->timestampLabel().palette().color(QPalette::WindowText).alpha(); };
+    EXPECT_EQ(alpha(), 255);
+    QWidget other;
+    ASSERT_TRUE(controltest::activate(other));
+    EXPECT_LT(alpha(), 255);
+    EXPECT_EQ(status->scrollSpeedLabel().palette().color(QPalette::WindowText).alpha(), 255);
+    ASSERT_TRUE(controltest::activate(window));
+    EXPECT_EQ(alpha(), 255);
 }
 
 TEST_F(WindowPartsTest, StatusbarSpeedUnitsSwitchEveryBarTogether) {
@@ -312,19 +322,6 @@ TEST_F(WindowPartsTest, StatusbarSpeedUnitsSwitchEveryBarTogether) {
     EXPECT_EQ(second->scrollSpeedLabel().text(), "180.00 Lines/Min") << "3 lines per second, per minute";
 }
 
-TEST_F(WindowPartsTest, StatusbarLabelsAndStripFollowTheWindowFocus) {
-    auto status = StatusbarController::create(project, defaults, center);
-    show(status->view());
-    const auto alpha = [&] { return status->timestampLabel().palette().color(QPalette::WindowText).alpha(); };
-    EXPECT_EQ(alpha(), 255);
-    QWidget other;
-    ASSERT_TRUE(controltest::activate(other));
-    EXPECT_LT(alpha(), 255);
-    EXPECT_EQ(status->scrollSpeedLabel().palette().color(QPalette::WindowText).alpha(), 255);
-    ASSERT_TRUE(controltest::activate(window));
-    EXPECT_EQ(alpha(), 255);
-}
-
 // The transport row inside the status bar, light and dark, for a look.
 TEST_F(WindowPartsTest, StatusbarScreenshots) {
     const QString folder = editortest::screenshotFolder();
@@ -342,15 +339,6 @@ TEST_F(WindowPartsTest, StatusbarScreenshots) {
         const QImage shot = window.grab().toImage();
         EXPECT_TRUE(shot.save(folder + "/statusbar-" + appearance.name + ".png"));
     }
-}
-
-TEST(BookmarkColumnFrames, ShowingAndHidingMoveTheColumnAndTheEditor) {
-    using cw::editor::BookmarkColumnFrames;
-    const QRect column(0, 30, 250, 500), editor(250, 30, 550, 500);
-    const BookmarkColumnFrames hidden = BookmarkColumnFrames::place(false, column, editor, 800);
-    EXPECT_EQ(hidden, (BookmarkColumnFrames{QRect(-250, 30, 250, 500), QRect(0, 30, 800, 500)}));
-    EXPECT_EQ(BookmarkColumnFrames::place(true, hidden.left, hidden.center, 800),
-              (BookmarkColumnFrames{column, editor}));
 }
 
 TEST(BookmarkListLabel, NamesTheLineAndTheNoteOrExcerpt) {

@@ -15,7 +15,8 @@ TEST(ArchivedText, ColoursRoundTripThroughTheArchivedForm) {
 }
 
 TEST(ArchivedText, OtherSpacesAreConvertedAndShortComponentListsDoNotCrash) {
-    EXPECT_EQ(colorFromArchived(ArchivedColor{ArchivedColorSpace::deviceCMYK, {0, 0, 1, 0, 1}}), Color(1, 1, 0));
+    EXPECT_EQ(colorFromArchived(ArchivedColor{ArchivedColorSpace::deviceCMYK, {0, 0, 1, 0, 1}}),
+              Color(1, 1, 0));
     EXPECT_EQ(colorFromArchived(ArchivedColor{ArchivedColorSpace::deviceGray, {0.5}}), Color::gray(0.5, 1));
     EXPECT_EQ(colorFromArchived(ArchivedColor{ArchivedColorSpace::sRGB, {}}), Color(0, 0, 0, 1));
 }

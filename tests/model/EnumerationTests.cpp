@@ -28,7 +28,8 @@ static_assert(fromRawValue<IndicatorType>("ARROW") == IndicatorType::arrow, "usa
 
 namespace {
 
-// Every case in order: index i has raw string raws[i]; writing and reading each gives it back.
+// Every case in order: index i has raw string raws[i]; writing and reading each gives it back, in
+// any case of letters.
 template <class E> void expectTable(const std::vector<std::string>& raws) {
     for (int i = 0; i < static_cast<int>(raws.size()); ++i) {
         const E e = static_cast<E>(i);
@@ -37,11 +38,28 @@ template <class E> void expectTable(const std::vector<std::string>& raws) {
         EXPECT_EQ(fromMenuIndex<E>(i), e);
         EXPECT_EQ(fromRawValue<E>(raws[i]), e);
         std::string upper = raws[i];
+        std::string capital = raws[i];
         for (char& c : upper) {
             c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         }
+        capital[0] = upper[0];
         EXPECT_EQ(fromRawValue<E>(upper), e) << upper;
+        EXPECT_EQ(fromRawValue<E>(capital), e) << capital;
     }
+}
+
+// Unknown words and indexes read as the fallback, and an unknown case writes as the fallback.
+template <class E>
+void expectFallback(E fallback, std::initializer_list<const char*> words,
+                    std::initializer_list<int> indexes) {
+    for (const char* word : words) {
+        EXPECT_EQ(fromRawValue<E>(word), fallback) << word;
+    }
+    for (const int index : indexes) {
+        EXPECT_EQ(fromMenuIndex<E>(index), fallback) << index;
+    }
+    EXPECT_EQ(rawValue(static_cast<E>(42)), rawValue(fallback));
+    EXPECT_EQ(menuIndex(static_cast<E>(42)), menuIndex(fallback));
 }
 
 } // namespace
@@ -55,58 +73,21 @@ TEST(Enumerations, CasesRawStringsAndIndexesInOrder) {
         {"percentage", "wordspersecond", "wordsperminute", "linespersecond", "linesperminute"});
     expectTable<ScrollingSpeedUnit>({"linespersecond", "linesperminute", "wordspersecond", "wordsperminute"});
     expectTable<TextAlignment>({"left", "center", "right"});
-}
-
-TEST(Enumerations, IndicatorTypeAndColorReadAnyCaseAndFallBack) {
-    EXPECT_EQ(fromRawValue<IndicatorType>("ARROW"), IndicatorType::arrow);
-    EXPECT_EQ(fromRawValue<IndicatorType>("Arrow"), IndicatorType::arrow);
-    EXPECT_EQ(fromRawValue<IndicatorType>(""), IndicatorType::none);
-    EXPECT_EQ(fromRawValue<IndicatorType>("arrows"), IndicatorType::none);
-    EXPECT_EQ(fromMenuIndex<IndicatorType>(-1), IndicatorType::none);
-    EXPECT_EQ(fromMenuIndex<IndicatorType>(4), IndicatorType::none);
-    EXPECT_EQ(rawValue(static_cast<IndicatorType>(42)), "none");
-
-    EXPECT_EQ(fromRawValue<IndicatorColor>("Blue"), IndicatorColor::blue);
-    EXPECT_EQ(fromRawValue<IndicatorColor>(""), IndicatorColor::red);
-    EXPECT_EQ(fromRawValue<IndicatorColor>("magenta"), IndicatorColor::red);
-    EXPECT_EQ(fromMenuIndex<IndicatorColor>(7), IndicatorColor::red);
-    EXPECT_EQ(fromMenuIndex<IndicatorColor>(-1), IndicatorColor::red);
-    EXPECT_EQ(rawValue(static_cast<IndicatorColor>(42)), "red");
-    EXPECT_EQ(menuIndex(static_cast<IndicatorColor>(42)), 2);
-}
-
-TEST(Enumerations, PrompterChoicesFallBackAsDocumented) {
-    EXPECT_EQ(fromRawValue<SpeedDisplayMode>(""), SpeedDisplayMode::percentage);
+    EXPECT_EQ(fromRawValue<OverlayType>("BlackOut3Lines"), OverlayType::blackOut3Lines);
     EXPECT_EQ(fromRawValue<SpeedDisplayMode>("LinesPerMinute"), SpeedDisplayMode::linesPerMinute);
-    EXPECT_EQ(fromMenuIndex<SpeedDisplayMode>(5), SpeedDisplayMode::percentage);
+}
 
-    EXPECT_EQ(fromRawValue<IndicatorSize>("LARGE"), IndicatorSize::large);
-    EXPECT_EQ(fromRawValue<IndicatorSize>("huge"), IndicatorSize::medium);
-    EXPECT_EQ(fromMenuIndex<IndicatorSize>(-1), IndicatorSize::medium);
-    EXPECT_EQ(rawValue(static_cast<IndicatorSize>(9)), "medium");
-    EXPECT_EQ(menuIndex(static_cast<IndicatorSize>(9)), 1);
+TEST(Enumerations, UnknownValuesFallBack) {
+    expectFallback(IndicatorType::none, {"", "arrows"}, {-1, 4});
+    expectFallback(IndicatorColor::red, {"", "magenta"}, {-1, 7});
+    expectFallback(IndicatorSize::medium, {"huge"}, {-1, 3});
+    expectFallback(OverlayType::none, {"blackout4lines"}, {-1, 6});
+    expectFallback(SpeedDisplayMode::percentage, {""}, {-1, 5});
+    expectFallback(ScrollingSpeedUnit::linesPerSecond, {"lines per minute"}, {-1, 4});
+    expectFallback(TextAlignment::center, {"justified"}, {-1, 3});
     EXPECT_EQ(sizeFactor(IndicatorSize::small), 0.25);
     EXPECT_EQ(sizeFactor(IndicatorSize::medium), 0.5);
     EXPECT_EQ(sizeFactor(IndicatorSize::large), 0.75);
-
-    EXPECT_EQ(fromRawValue<OverlayType>("BlackOut3Lines"), OverlayType::blackOut3Lines);
-    EXPECT_EQ(fromRawValue<OverlayType>("blackout4lines"), OverlayType::none);
-    EXPECT_EQ(fromMenuIndex<OverlayType>(6), OverlayType::none);
-    EXPECT_EQ(rawValue(static_cast<OverlayType>(9)), "none");
-    EXPECT_EQ(menuIndex(static_cast<OverlayType>(9)), 0);
-}
-
-TEST(Enumerations, SpeedUnitAndAlignmentFallBackAsDocumented) {
-    EXPECT_EQ(fromRawValue<ScrollingSpeedUnit>("LINESPERMINUTE"), ScrollingSpeedUnit::linesPerMinute);
-    EXPECT_EQ(fromRawValue<ScrollingSpeedUnit>("lines per minute"), ScrollingSpeedUnit::linesPerSecond);
-    EXPECT_EQ(fromMenuIndex<ScrollingSpeedUnit>(4), ScrollingSpeedUnit::linesPerSecond);
-    EXPECT_EQ(rawValue(static_cast<ScrollingSpeedUnit>(9)), "linespersecond");
-    EXPECT_EQ(menuIndex(static_cast<ScrollingSpeedUnit>(9)), 0);
-
-    EXPECT_EQ(fromRawValue<TextAlignment>("Right"), TextAlignment::right);
-    EXPECT_EQ(fromRawValue<TextAlignment>("justified"), TextAlignment::center);
-    EXPECT_EQ(rawValue(static_cast<TextAlignment>(9)), "center");
-    EXPECT_EQ(menuIndex(static_cast<TextAlignment>(9)), 1);
 }
 
 TEST(Enumerations, StartupModeAndStyleMatchExactly) {

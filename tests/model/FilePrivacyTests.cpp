@@ -1,5 +1,6 @@
 // What other users of the machine may read of the files a save, an export, the settings and the
 // recovery copies leave behind.
+#include "ModelTestFiles.h"
 #include "ProjectTestSupport.h"
 
 #include "cuewright/model/RecoveryStore.h"
@@ -15,6 +16,7 @@
 #include <sys/stat.h>
 
 namespace fs = std::filesystem;
+using modeltest::documentWith;
 
 namespace {
 
@@ -23,35 +25,23 @@ mode_t modeOf(const fs::path& path) {
     return ::stat(path.c_str(), &status) == 0 ? (status.st_mode & 07777) : mode_t(-1);
 }
 
-cw::Document documentWith(const QString& text) {
-    cw::Document document;
-    document.text = platform::AttributedString(text);
-    return document;
-}
-
 // Each writer with the umask most systems use: a private script stays private, a new export or
 // script gets the usual mode, the settings and everything in the Recovery folder are the user's
 // alone, also when an earlier version left that folder open to others.
 TEST(FilePrivacy, EachWriterLeavesTheModeItsFileCallsFor) {
     const mode_t umask = ::umask(022);
+    const auto saveScript = [](const fs::path& dir) {
+        cw::ScriptDocumentFile::save(dir / "a.cwr", documentWith("x"), {});
+        return dir / "a.cwr";
+    };
     const struct {
         const char* what;
         std::optional<mode_t> existing;
         std::function<fs::path(const fs::path& dir)> write;
         mode_t expected;
     } cases[] = {
-        {"new script", std::nullopt,
-         [](const fs::path& dir) {
-             cw::ScriptDocumentFile::save(dir / "a.cwr", documentWith("x"), {});
-             return dir / "a.cwr";
-         },
-         0644},
-        {"private script", 0600,
-         [](const fs::path& dir) {
-             cw::ScriptDocumentFile::save(dir / "a.cwr", documentWith("x"), {});
-             return dir / "a.cwr";
-         },
-         0600},
+        {"new script", std::nullopt, saveScript, 0644},
+        {"private script", 0600, saveScript, 0600},
         {"private export", 0600,
          [](const fs::path& dir) {
              cw::ScriptExporter::exportPlainText(dir / "a.cwr", platform::AttributedString("x"));

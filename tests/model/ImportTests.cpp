@@ -88,49 +88,43 @@ protected:
 
 // --- The style rules -------------------------------------------------------------------------
 
-TEST_F(Import, UncolouredAndSingleColourTextsComeOutInTheDefaultColour) {
-    for (const AttributedString& source :
-         {AttributedString("no colour at all"), AttributedString("all of it red", colored(Color::red()))}) {
+// When at least half the characters are coloured, the commonest colour is the main one and
+// becomes the default colour; with fewer coloured, every colour stays.
+TEST_F(Import, TheMainColourBecomesTheDefaultColour) {
+    const std::optional<Color> none, red = Color::red(), blue = Color::blue(), main = kDefaultColor;
+    const struct {
+        const char* name;
+        std::vector<std::pair<const char*, std::optional<Color>>> runs;
+        std::vector<std::pair<int, Color>> colourAt;
+        bool oneRun;
+    } cases[] = {
+        {"uncoloured", {{"no colour at all", none}}, {{0, kDefaultColor}}, true},
+        {"one colour", {{"all of it red", red}}, {{0, kDefaultColor}}, true},
+        {"half coloured", {{"rr", red}, {"..", none}}, {{0, kDefaultColor}}, true},
+        {"mostly coloured",
+         {{"redred", red}, {"blu", blue}, {"xy", none}, {"red", red}},
+         {{0, kDefaultColor}, {6, Color::blue()}, {9, kDefaultColor}, {11, kDefaultColor}},
+         false},
+        {"few coloured",
+         {{"rr", red}, {"b", blue}, {"d", main}, {"plain", none}},
+         {{0, Color::red()}, {2, Color::blue()}, {3, kDefaultColor}, {4, kDefaultColor}},
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        AttributedString source;
+        for (const auto& [piece, colour] : c.runs) {
+            source.append(piece, colour ? colored(*colour) : Attributes{});
+        }
         const AttributedString out = cw::ScriptImport::styledText(source, style);
         EXPECT_EQ(out.string(), source.string());
-        ASSERT_EQ(out.runs().size(), 1u);
-        EXPECT_EQ(out.runs()[0].attributes.foregroundColor, kDefaultColor);
+        for (const auto& [at, colour] : c.colourAt) {
+            EXPECT_EQ(out.attributes(at).foregroundColor, colour) << at;
+        }
+        if (c.oneRun) {
+            EXPECT_EQ(out.runs().size(), 1u);
+        }
     }
-}
-
-TEST_F(Import, WhenMostCharactersAreColouredTheCommonestColourBecomesTheDefault) {
-    AttributedString source;
-    source.append("redred", colored(Color::red()));
-    source.append("blu", colored(Color::blue()));
-    source.append("xy", {});
-    source.append("red", colored(Color::red()));
-    const AttributedString out = cw::ScriptImport::styledText(source, style);
-    EXPECT_EQ(out.attributes(0).foregroundColor, kDefaultColor);
-    EXPECT_EQ(out.attributes(6).foregroundColor, Color::blue());
-    EXPECT_EQ(out.attributes(9).foregroundColor, kDefaultColor);
-    EXPECT_EQ(out.attributes(11).foregroundColor, kDefaultColor);
-}
-
-TEST_F(Import, HalfColouredCountsAsMostlyColoured) {
-    AttributedString source;
-    source.append("rr", colored(Color::red()));
-    source.append("..", {});
-    const AttributedString out = cw::ScriptImport::styledText(source, style);
-    EXPECT_EQ(out.runs().size(), 1u);
-    EXPECT_EQ(out.attributes(0).foregroundColor, kDefaultColor);
-}
-
-TEST_F(Import, WhenFewCharactersAreColouredEveryColourStays) {
-    AttributedString source;
-    source.append("rr", colored(Color::red()));
-    source.append("b", colored(Color::blue()));
-    source.append("d", colored(kDefaultColor));
-    source.append("plain", {});
-    const AttributedString out = cw::ScriptImport::styledText(source, style);
-    EXPECT_EQ(out.attributes(0).foregroundColor, Color::red());
-    EXPECT_EQ(out.attributes(2).foregroundColor, Color::blue());
-    EXPECT_EQ(out.attributes(3).foregroundColor, kDefaultColor);
-    EXPECT_EQ(out.attributes(4).foregroundColor, kDefaultColor);
 }
 
 TEST_F(Import, TraitsAreAddedToTheDefaultFontAtItsSize) {
@@ -218,13 +212,23 @@ TEST_F(Import, AnRtfWithCodePageEscapesAndColourTableComesOutInThePrompterStyle)
     expectFreshImport();
 }
 
-TEST_F(Import, AnUnreadableRichTextBecomesOneLineSayingSo) {
-    const std::string missing = (dir / "missing.rtf").string();
-    project->importRichText(missing);
-    EXPECT_EQ(text().string().toStdString(), "Could not read from file '" + missing + "'");
-    expectDefaultLookEverywhere();
-    EXPECT_EQ(text().attributes(0).foregroundColor, kDefaultColor);
-    expectFreshImport();
+// A rich text or Word file that cannot be read becomes one line saying so.
+TEST_F(Import, AnUnreadableRichTextOrWordFileBecomesOneLineSayingSo) {
+    writeBytes(dir / "plain.doc", "plain text, not a Word file");
+    const std::pair<fs::path, void (cw::Project::*)(const std::string&)> cases[] = {
+        {dir / "missing.rtf", &cw::Project::importRichText},
+        {dir / "missing.docx", &cw::Project::importDOCX},
+        {dir / "plain.doc", &cw::Project::importDOC},
+    };
+    for (const auto& [path, import] : cases) {
+        SCOPED_TRACE(path);
+        log.clear();
+        ((*project).*import)(path.string());
+        EXPECT_EQ(text().string().toStdString(), "Could not read from file '" + path.string() + "'");
+        expectDefaultLookEverywhere();
+        EXPECT_EQ(text().attributes(0).foregroundColor, kDefaultColor);
+        expectFreshImport();
+    }
 }
 
 // --- Word documents --------------------------------------------------------------------------
@@ -251,119 +255,86 @@ TEST_F(Import, ADocxFromOurOwnExportComesBackInTheDefaultStyle) {
     expectFreshImport();
 }
 
-void expectSampleDocument(const AttributedString& text) {
-    EXPECT_TRUE(text.string().contains("Good evening, and welcome.")) << text.string().toStdString();
-    auto attributesOf = [&](const char* needle) {
-        const int location = int(text.string().indexOf(QString::fromUtf8(needle)));
-        EXPECT_GE(location, 0) << needle;
-        return text.attributes(std::max(location, 0));
-    };
-    EXPECT_EQ(attributesOf("Red text").foregroundColor, Color::red());
-    EXPECT_EQ(attributesOf("blue text").foregroundColor, Color::blue());
-    EXPECT_EQ(attributesOf("Good evening").foregroundColor, kDefaultColor);
-    EXPECT_TRUE(attributesOf("Bold words").font->bold);
-    EXPECT_TRUE(attributesOf("italic words").font->italic);
-    EXPECT_EQ(attributesOf("underlined words").underlineStyle, platform::UnderlineStyle::single);
-    EXPECT_EQ(attributesOf("Large").font->pointSize, 40);
-    EXPECT_TRUE(text.string().contains(QString::fromUtf8("café — naïve")));
-}
-
-TEST_F(Import, TheDocxFixtureKeepsTraitsUnderlinesAndMinorColours) {
-    project->importDOCX(CW_FIXTURES_DIR "/script-sample.docx");
-    expectSampleDocument(text());
-    expectDefaultLookEverywhere();
-    expectFreshImport();
-}
-
-TEST_F(Import, TheDocFixtureReadsLikeTheDocx) {
-    project->importDOC(CW_FIXTURES_DIR "/script-sample.doc");
-    expectSampleDocument(text());
-    expectDefaultLookEverywhere();
-    expectFreshImport();
-}
-
-TEST_F(Import, UnreadableWordFilesBecomeOneLineSayingSo) {
-    const std::string missing = (dir / "missing.docx").string();
-    project->importDOCX(missing);
-    EXPECT_EQ(text().string().toStdString(), "Could not read from file '" + missing + "'");
-    expectFreshImport();
-
-    log.clear();
-    const fs::path notWord = dir / "plain.doc";
-    writeBytes(notWord, "plain text, not a Word file");
-    project->importDOC(notWord.string());
-    EXPECT_EQ(text().string().toStdString(), "Could not read from file '" + notWord.string() + "'");
-    expectDefaultLookEverywhere();
+// script-sample.doc holds what script-sample.docx does.
+TEST_F(Import, TheWordFixturesKeepTraitsUnderlinesAndMinorColours) {
+    for (const bool doc : {false, true}) {
+        SCOPED_TRACE(doc ? "doc" : "docx");
+        log.clear();
+        if (doc) {
+            project->importDOC(CW_FIXTURES_DIR "/script-sample.doc");
+        } else {
+            project->importDOCX(CW_FIXTURES_DIR "/script-sample.docx");
+        }
+        EXPECT_TRUE(text().string().contains("Good evening, and welcome.")) << text().string().toStdString();
+        EXPECT_TRUE(text().string().contains(QString::fromUtf8("café — naïve")));
+        EXPECT_EQ(attributesAt("Red text").foregroundColor, Color::red());
+        EXPECT_EQ(attributesAt("blue text").foregroundColor, Color::blue());
+        EXPECT_EQ(attributesAt("Good evening").foregroundColor, kDefaultColor);
+        EXPECT_TRUE(attributesAt("Bold words").font->bold);
+        EXPECT_TRUE(attributesAt("italic words").font->italic);
+        EXPECT_EQ(attributesAt("underlined words").underlineStyle, platform::UnderlineStyle::single);
+        EXPECT_EQ(attributesAt("Large").font->pointSize, 40);
+        expectDefaultLookEverywhere();
+        expectFreshImport();
+    }
 }
 
 // --- Plain text ------------------------------------------------------------------------------
 
+// An empty file is an empty script.
 TEST_F(Import, Utf8TextComesInAsItIsInTheDefaultStyle) {
-    const fs::path path = dir / "notes.txt";
-    writeBytes(path, "Zeile eins\nZeile zwei \xC3\xBC \xE2\x82\xAC");
-    project->importPlainText(path.string());
-    EXPECT_EQ(text().string(), QString::fromUtf8("Zeile eins\nZeile zwei ü €"));
-    ASSERT_EQ(text().runs().size(), 1u);
     Attributes expected;
     expected.font = style.font;
     expected.foregroundColor = kDefaultColor;
     expected.paragraphStyle = style.paragraphStyle;
-    EXPECT_EQ(text().runs()[0].attributes, expected);
-    expectFreshImport();
+    for (const std::string bytes : {"Zeile eins\nZeile zwei \xC3\xBC \xE2\x82\xAC", ""}) {
+        writeBytes(dir / "notes.txt", bytes);
+        log.clear();
+        project->importPlainText((dir / "notes.txt").string());
+        EXPECT_EQ(text().string(), QString::fromStdString(bytes));
+        EXPECT_EQ(text().runs().size(), bytes.empty() ? 0u : 1u);
+        if (!bytes.empty()) {
+            EXPECT_EQ(text().runs()[0].attributes, expected);
+            expectFreshImport();
+        }
+        EXPECT_EQ(project->representedPath(), std::nullopt);
+        EXPECT_FALSE(project->hasUnsavedChanges());
+    }
 }
 
-TEST_F(Import, AnEmptyTextFileIsAnEmptyScript) {
-    const fs::path path = dir / "empty.txt";
-    writeBytes(path, "");
-    project->importPlainText(path.string());
-    EXPECT_TRUE(text().isEmpty());
-    EXPECT_EQ(project->representedPath(), std::nullopt);
-    EXPECT_FALSE(project->hasUnsavedChanges());
-}
-
-TEST_F(Import, ALatin1TextFileFailsAfterTheProjectWasReset) {
+// A Latin-1 file fails after the project was reset; a missing or oversized (sparse: nothing to
+// read) one is refused unread.
+TEST_F(Import, ATextFileThatIsNotUtf8MissingOrTooLargeFailsSayingWhy) {
     cw::Document::ScriptProperties flipped = project->document().scriptProperties;
     flipped.flipVertical = !flipped.flipVertical;
     project->setScriptProperties(flipped);
-    const auto fromSettings = cw::Document::ScriptProperties::fromUserDefaults(defaults);
-    const fs::path path = dir / "latin1.txt";
-    writeBytes(path, "Caf\xE9 cr\xE8me");
-    try {
-        project->importPlainText(path.string());
-        FAIL() << "read Latin-1 as UTF-8";
-    } catch (const platform::PlainTextError& error) {
-        EXPECT_EQ(error.reason(), platform::PlainTextError::Reason::notUtf8);
-        EXPECT_STREQ(error.what(), "The file \u201Clatin1.txt\u201D couldn\u2019t be opened using text "
-                                   "encoding Unicode (UTF-8).");
+    writeBytes(dir / "latin1.txt", "Caf\xE9 cr\xE8me");
+    writeBytes(dir / "huge.txt", "");
+    fs::resize_file(dir / "huge.txt", platform::kMaxPlainTextFileSize + 1);
+    using Reason = platform::PlainTextError::Reason;
+    const struct {
+        const char* name;
+        Reason reason;
+        std::string because;
+    } cases[] = {
+        {"gone.txt", Reason::unreadable, "because there is no such file."},
+        {"huge.txt", Reason::tooLarge, "because it is too large."},
+        {"latin1.txt", Reason::notUtf8, "using text encoding Unicode (UTF-8)."},
+    };
+    for (const auto& c : cases) {
+        try {
+            project->importPlainText((dir / c.name).string());
+            ADD_FAILURE() << "read " << c.name;
+        } catch (const platform::PlainTextError& error) {
+            EXPECT_EQ(error.reason(), c.reason) << c.name;
+            EXPECT_EQ(error.what(), "The file \u201C" + std::string(c.name) +
+                                        "\u201D couldn\u2019t be opened " + c.because);
+        }
     }
     EXPECT_TRUE(text().isEmpty());
     EXPECT_EQ(project->representedPath(), std::nullopt);
-    EXPECT_EQ(project->document().scriptProperties, fromSettings);
-}
-
-TEST_F(Import, AMissingTextFileSaysSo) {
-    try {
-        project->importPlainText((dir / "gone.txt").string());
-        FAIL() << "read a missing file";
-    } catch (const platform::PlainTextError& error) {
-        EXPECT_EQ(error.reason(), platform::PlainTextError::Reason::unreadable);
-        EXPECT_STREQ(error.what(),
-                     "The file \u201Cgone.txt\u201D couldn\u2019t be opened because there is no such file.");
-    }
-}
-
-TEST_F(Import, AnOversizedTextFileSaysSoUnread) {
-    const fs::path path = dir / "huge.txt";
-    writeBytes(path, "");
-    fs::resize_file(path, platform::kMaxPlainTextFileSize + 1); // sparse: nothing to read
-    try {
-        project->importPlainText(path.string());
-        FAIL() << "read an oversized file";
-    } catch (const platform::PlainTextError& error) {
-        EXPECT_EQ(error.reason(), platform::PlainTextError::Reason::tooLarge);
-        EXPECT_STREQ(error.what(),
-                     "The file \u201Chuge.txt\u201D couldn\u2019t be opened because it is too large.");
-    }
+    EXPECT_EQ(project->document().scriptProperties,
+              cw::Document::ScriptProperties::fromUserDefaults(defaults));
 }
 
 // --- PDF -------------------------------------------------------------------------------------

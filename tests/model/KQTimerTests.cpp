@@ -13,8 +13,7 @@ using cw::KQTimer;
 
 namespace {
 
-template <class Pred>
-bool waitFor(Pred pred, std::chrono::milliseconds timeout = 5000ms) {
+template <class Pred> bool waitFor(Pred pred, std::chrono::milliseconds timeout = 5000ms) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!pred()) {
         if (std::chrono::steady_clock::now() > deadline) {

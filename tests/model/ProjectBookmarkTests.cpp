@@ -12,7 +12,7 @@ using Bookmarks = ScriptProject;
 
 } // namespace
 
-TEST_F(Bookmarks, AsteriskLinesAndEmbeddedObjectsAreGatheredByLine) {
+TEST_F(Bookmarks, AsteriskLinesAndEmbeddedObjectsAreGatheredByLineWithTheirTime) {
     platform::AttributedString text(QStringLiteral("Intro\n*  Scene two  \n*\n  *not one\nThe end"));
     auto object = std::make_shared<platform::EmbeddedBookmark>();
     object->id = QStringLiteral("B-17");
@@ -25,41 +25,14 @@ TEST_F(Bookmarks, AsteriskLinesAndEmbeddedObjectsAreGatheredByLine) {
     text.addAttribute(platform::CuewrightBookmarkAttributeName, QVariant::fromValue(last), {38, 3}); // "end"
     setAttributedScript(text);
 
-    const auto marks = project->bookmarks();
-    ASSERT_EQ(marks.size(), 4u);
-    EXPECT_EQ(marks[0].id, "B-17");
-    EXPECT_EQ(marks[0].location, 2);
-    EXPECT_EQ(marks[0].line, 1);
-    EXPECT_EQ(marks[0].excerpt, "Intro");
-    EXPECT_EQ(marks[0].userBlurb, "breathe");
-    EXPECT_EQ(marks[0].sortOrder, 3);
-
-    EXPECT_EQ(marks[1].id, "custom.bookmark@2:{6, 15}");
-    EXPECT_EQ(marks[1].location, 6);
-    EXPECT_EQ(marks[1].line, 2);
-    EXPECT_EQ(marks[1].excerpt, "*  Scene two");
-    EXPECT_EQ(marks[1].userBlurb, "");
-    EXPECT_EQ(marks[1].sortOrder, -1);
-
-    EXPECT_EQ(marks[2].id, "custom.bookmark@3:{21, 2}") << "an asterisk alone is a bookmark";
-    EXPECT_EQ(marks[2].excerpt, "*");
-    EXPECT_EQ(marks[3].id, "B-18") << "a line beginning with blanks and an asterisk is not";
-    EXPECT_EQ(marks[3].line, 5);
-    EXPECT_EQ(marks[3].excerpt, "The end");
-}
-
-TEST_F(Bookmarks, TheTimestampIsTheLinesTimeAtTheCurrentSpeed) {
-    QString text;
-    for (int line = 1; line <= 120; ++line) {
-        text += line == 61 ? QStringLiteral("*here\n") : QStringLiteral("x\n");
-    }
-    text.chop(1);
-    setScript(text);
-    project->setScrollSpeed(50, 1, 3); // 2 lines per second
-    const auto marks = project->bookmarks();
-    ASSERT_EQ(marks.size(), 1u);
-    EXPECT_EQ(marks[0].line, 61);
-    EXPECT_DOUBLE_EQ(marks[0].timestamp, 30.0);
+    project->setScrollSpeed(50, 1, 3); // 2 lines per second: a line's time is half its number less one
+    // An asterisk alone is a bookmark; a line beginning with blanks and an asterisk is not.
+    EXPECT_EQ(project->bookmarks(), (std::vector<cw::Bookmark>{
+                                        {"B-17", 2, 1, 0.0, "Intro", "breathe", 3},
+                                        {"custom.bookmark@2:{6, 15}", 6, 2, 0.5, "*  Scene two", "", -1},
+                                        {"custom.bookmark@3:{21, 2}", 21, 3, 1.0, "*", "", -1},
+                                        {"B-18", 38, 5, 2.0, "The end", "", -1},
+                                    }));
 }
 
 TEST_F(Bookmarks, AnObjectOutsideEveryKnownLineHasNoLineOrTime) {

@@ -1,5 +1,6 @@
 // Saving, opening and exporting through the project: what listeners hear and when, what the
 // project's path and unsaved flag become, and that a failed save changes nothing.
+#include "ModelTestFiles.h"
 #include "ProjectTestSupport.h"
 
 #include "cuewright/model/DatabaseError.h"
@@ -15,19 +16,15 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <thread>
 
 using namespace projecttest;
 namespace fs = std::filesystem;
 using platform::AttributedString;
 
-namespace {
+using modeltest::fileBytes;
 
-std::string fileBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+namespace {
 
 // Flushes a pending edit in projectWillSave, as the editor does, and notes what was on disk
 // and in the project at each notice.
@@ -70,12 +67,25 @@ protected:
         return cw::ScriptDocumentFile::open(path, defaults).text;
     }
 
+    // Saves on a thread of its own while the main thread serves the project.
+    void saveOnAnotherThread(const cw::ScriptDocumentFile::SaveOptions& options = {}) {
+        std::atomic<bool> done{false};
+        std::thread saving([&] {
+            project->save(destination.string(), options);
+            done = true;
+        });
+        ASSERT_TRUE(dispatch::runMainUntil([&] { return done.load(); }, 10s));
+        saving.join();
+    }
+
     fs::path destination = dir / "script.cwr";
     std::shared_ptr<SavingListener> saver;
 };
 
+// Also with a NaN in the document.
 TEST_F(ProjectFiles, SaveSendsWillSaveBeforeAndDidSaveAfterAndMarksTheProjectSaved) {
     project->setText(AttributedString("First line"));
+    project->setScrollSpeed(std::nan(""), 0.5, 4);
     saver->pendingEdit = "Edited in the editor";
     ASSERT_TRUE(project->hasUnsavedChanges());
 
@@ -133,14 +143,9 @@ TEST_F(ProjectFiles, ABookmarkInAWindowsTextFileStaysOnItsLineAfterSaveAndReopen
     EXPECT_EQ(reopened.string().mid(mark, 10), "Line three");
 }
 
-TEST_F(ProjectFiles, ANaNInTheDocumentIsClearedByASave) {
-    project->setScrollSpeed(std::nan(""), 0.5, 4);
-    project->save(destination.string());
-    EXPECT_FALSE(project->hasUnsavedChanges());
-    EXPECT_EQ(log.back(), "didSave:file:saved:path");
-}
-
-TEST_F(ProjectFiles, AFailedReplacementLeavesFileFlagsAndPathAndARetryWorks) {
+// A save failing at the replacement (to another file or the same) or for want of a schema leaves
+// the file, the unsaved flag and the path; a retry works and leaves nothing beside the script.
+TEST_F(ProjectFiles, AFailedSaveLeavesFileFlagsAndPathAndARetryWorks) {
     project->setText(AttributedString("Version one"));
     project->save(destination.string());
     const std::string before = fileBytes(destination);
@@ -151,18 +156,25 @@ TEST_F(ProjectFiles, AFailedReplacementLeavesFileFlagsAndPathAndARetryWorks) {
     failing.beforeReplace = [](const fs::path&) { return false; };
     EXPECT_ANY_THROW(project->save((dir / "elsewhere.cwr").string(), failing));
     EXPECT_ANY_THROW(project->save(destination.string(), failing));
+    cw::ScriptDocumentFile::SaveOptions noSchema;
+    noSchema.schema = std::string_view();
+    try {
+        project->save(destination.string(), noSchema);
+        FAIL() << "saved without a schema";
+    } catch (const cw::DatabaseError& error) {
+        EXPECT_STREQ(error.what(), "Schema file not found or damaged. Please re-install Cuewright.");
+    }
 
     EXPECT_EQ(fileBytes(destination), before);
     EXPECT_FALSE(fs::exists(dir / "elsewhere.cwr"));
     EXPECT_TRUE(project->hasUnsavedChanges());
     EXPECT_EQ(project->representedPath(), destination.string());
-    // Both attempts told the listeners they were about to save, neither that they had.
-    EXPECT_EQ(log, (std::vector<std::string>{"willSave:file", "willSave:file"}));
+    // The attempts told the listeners they were about to save, none that they had.
+    EXPECT_EQ(log, (std::vector<std::string>{"willSave:file", "willSave:file", "willSave:file"}));
 
     project->save(destination.string());
     EXPECT_EQ(savedText(destination).string(), "Version two");
     EXPECT_FALSE(project->hasUnsavedChanges());
-    // Nothing is left beside the destination but the destination itself.
     std::vector<std::string> left;
     for (const auto& entry : fs::directory_iterator(dir.path())) {
         if (entry.path().filename() != "defaults.json") {
@@ -172,47 +184,20 @@ TEST_F(ProjectFiles, AFailedReplacementLeavesFileFlagsAndPathAndARetryWorks) {
     EXPECT_EQ(left, std::vector<std::string>{"script.cwr"});
 }
 
-TEST_F(ProjectFiles, AMissingSchemaFailsWithItsTextAndChangesNothing) {
-    project->setText(AttributedString("Kept"));
-    project->save(destination.string());
-    const std::string before = fileBytes(destination);
-    project->setText(AttributedString("Not saved"));
-
-    cw::ScriptDocumentFile::SaveOptions noSchema;
-    noSchema.schema = std::string_view();
-    try {
-        project->save(destination.string(), noSchema);
-        FAIL() << "saved without a schema";
-    } catch (const cw::DatabaseError& error) {
-        EXPECT_STREQ(error.what(), "Schema file not found or damaged. Please re-install Cuewright.");
-    }
-    EXPECT_EQ(fileBytes(destination), before);
-    EXPECT_TRUE(project->hasUnsavedChanges());
-}
-
 TEST_F(ProjectFiles, ASaveFromAnotherThreadWaitsForWillSaveOnTheMainThread) {
     project->registerEventListener(recorder);
     project->setText(AttributedString("Saved in the background"));
     log.clear();
     saver->pendingEdit = "Flushed first";
-    std::atomic<bool> done{false};
-    std::thread saving([&] {
-        project->save(destination.string());
-        done = true;
-    });
-    ASSERT_TRUE(dispatch::runMainUntil([&] { return done.load(); }, 10s));
-    saving.join();
+    saveOnAnotherThread();
     dispatch::runMainUntil([&] { return log.size() >= 5; }, 10s);
 
     EXPECT_EQ(recorder->offMainThreadCalls, 0);
     EXPECT_EQ(savedText(destination).string(), "Flushed first");
     EXPECT_FALSE(project->hasUnsavedChanges());
-    ASSERT_EQ(log.size(), 5u);
-    EXPECT_EQ(log[0], "willSave:nofile");
-    EXPECT_EQ(log[1], "text"); // the flushed edit, heard by the other listener at once
-    EXPECT_EQ(log[2], "willSave");
-    EXPECT_EQ(log[3], "didSave:file:saved:path");
-    EXPECT_EQ(log[4], "didSave");
+    // The flushed edit is heard by the other listener at once.
+    EXPECT_EQ(log, (std::vector<std::string>{"willSave:nofile", "text", "willSave", "didSave:file:saved:path",
+                                             "didSave"}));
 }
 
 TEST_F(ProjectFiles, AnEditWhileTheFileIsWrittenKeepsTheProjectUnsaved) {
@@ -223,51 +208,42 @@ TEST_F(ProjectFiles, AnEditWhileTheFileIsWrittenKeepsTheProjectUnsaved) {
         dispatch::mainQueue()->sync([&] { project->setText(AttributedString("Typed during the save")); });
         return true;
     };
-    std::atomic<bool> done{false};
-    std::thread saving([&] {
-        project->save(destination.string(), options);
-        done = true;
-    });
-    ASSERT_TRUE(dispatch::runMainUntil([&] { return done.load(); }, 10s));
-    saving.join();
+    saveOnAnotherThread(options);
 
     EXPECT_EQ(savedText(destination).string(), "On disk");
     EXPECT_EQ(project->representedPath(), destination.string());
     EXPECT_TRUE(project->hasUnsavedChanges());
 }
 
-TEST_F(ProjectFiles, OpeningAnotherVersionFailsAndLeavesTheProject) {
-    project->setText(AttributedString("Future"));
-    project->save(destination.string());
-    sql::Connection::open(destination.string())->execute("UPDATE metainfo SET version = 2");
-
-    auto opened = cw::Project::create(defaults);
-    opened->setText(AttributedString("Before"));
-    try {
-        opened->loadDocument(destination.string());
-        FAIL() << "opened version 2";
-    } catch (const cw::ProjectError& error) {
-        EXPECT_EQ(error, cw::ProjectError::versionNotSupported());
+// Another version fails and leaves the project; a file without text fails after the document
+// was reset.
+TEST_F(ProjectFiles, OpeningAnotherVersionOrAFileWithoutTextFails) {
+    const struct {
+        const char* change;
+        std::string message;
+        QString left;
+        bool projectError; // else a database error
+    } cases[] = {
+        {"UPDATE metainfo SET version = 2", cw::ProjectError::versionNotSupported().what(), "Before", true},
+        {"DELETE FROM texts", "Database file does not contain any text. This file cannot be oepened.", "",
+         false},
+    };
+    for (const auto& c : cases) {
+        project->save(destination.string(), cw::Project::ChangedOnDisk::overwrite);
+        sql::Connection::open(destination.string())->execute(c.change);
+        auto opened = cw::Project::create(defaults);
+        opened->setText(AttributedString("Before"));
+        try {
+            opened->loadDocument(destination.string());
+            ADD_FAILURE() << "opened after " << c.change;
+        } catch (const std::exception& error) {
+            EXPECT_EQ(error.what(), c.message);
+            EXPECT_EQ(dynamic_cast<const cw::ProjectError*>(&error) != nullptr, c.projectError);
+            EXPECT_EQ(dynamic_cast<const cw::DatabaseError*>(&error) != nullptr, !c.projectError);
+        }
+        EXPECT_EQ(opened->document().text.string(), c.left);
+        EXPECT_EQ(opened->representedPath(), std::nullopt);
     }
-    EXPECT_EQ(opened->document().text.string(), "Before");
-    EXPECT_EQ(opened->representedPath(), std::nullopt);
-}
-
-TEST_F(ProjectFiles, AFileWithoutTextFailsAfterTheDocumentWasReset) {
-    project->setText(AttributedString("Gone"));
-    project->save(destination.string());
-    sql::Connection::open(destination.string())->execute("DELETE FROM texts");
-
-    auto opened = cw::Project::create(defaults);
-    opened->setText(AttributedString("Before"));
-    try {
-        opened->loadDocument(destination.string());
-        FAIL() << "opened a file without text";
-    } catch (const cw::DatabaseError& error) {
-        EXPECT_STREQ(error.what(), "Database file does not contain any text. This file cannot be oepened.");
-    }
-    EXPECT_TRUE(opened->document().text.isEmpty());
-    EXPECT_EQ(opened->representedPath(), std::nullopt);
 }
 
 // Another program or window writing the script between this project's opening or save and its

@@ -3,7 +3,6 @@
 #include "ProjectTestSupport.h"
 
 #include "base/Log.h"
-#include "cuewright/model/ProjectError.h"
 #include "cuewright/model/ScreenManager.h"
 #include "cuewright/model/SettingsKeys.h"
 #include "cuewright/model/UserDefaults.h"
@@ -40,15 +39,19 @@ template <class F> void offMain(F f) {
 
 // --- Order -----------------------------------------------------------------------------------
 
+// Equal priorities hear in registration order, and registering twice is once.
 TEST_F(Listeners, EachNotificationIsAFullPassInPriorityOrder) {
     auto c = make("C", 10);
     auto a = make("A", 0);
     auto b = make("B", 5);
+    auto d = make("D", 10);
+    project->registerEventListener(c);
     cw::Editor e = project->editor();
     e.lineCount = 7;
     project->setEditor(e);
-    EXPECT_EQ(log,
-              (Strings{"A:lineCount", "B:lineCount", "C:lineCount", "A:editor", "B:editor", "C:editor"}));
+    EXPECT_EQ(log, (Strings{"A:lineCount", "B:lineCount", "C:lineCount", "D:lineCount", "A:editor",
+                            "B:editor", "C:editor", "D:editor"}));
+    EXPECT_EQ(project->sortedEventListeners().size(), 4u);
 }
 
 TEST_F(Listeners, PassesFromAnotherThreadKeepTheirOrderOnTheMainThread) {
@@ -62,15 +65,6 @@ TEST_F(Listeners, PassesFromAnotherThreadKeepTheirOrderOnTheMainThread) {
     EXPECT_EQ(
         log, (Strings{"A:transport", "C:transport", "A:seekStep", "C:seekStep", "A:jump(a-)", "C:jump(a-)"}));
     EXPECT_EQ(a->offMainThreadCalls.load() + c->offMainThreadCalls.load(), 0);
-}
-
-TEST_F(Listeners, EqualPrioritiesHearInRegistrationOrderAndTwiceIsOnce) {
-    auto x = make("X", 10);
-    auto y = make("Y", 10);
-    project->registerEventListener(x);
-    project->notifyTransportStateChanged();
-    EXPECT_EQ(log, (Strings{"X:transport", "Y:transport"}));
-    EXPECT_EQ(project->sortedEventListeners().size(), 2u);
 }
 
 // --- Registration ----------------------------------------------------------------------------
@@ -135,12 +129,10 @@ TEST_F(Listeners, WillSaveFromAWorkerReturnsOnlyAfterEveryListenerHandledIt) {
 
 // --- What the setters send -------------------------------------------------------------------
 
-TEST_F(ProjectTest, AnUnchangedEditorSendsOnlyTheEditorChange) {
+TEST_F(ProjectTest, AnEditorChangeSendsTypingThenLineCountThenEditorAndNeverMarks) {
     project->setEditor(project->editor());
     EXPECT_EQ(log, Strings{"editor"});
-}
-
-TEST_F(ProjectTest, ANewFontAndLineCountSendTypingThenLineCountThenEditor) {
+    log.clear();
     cw::Editor e = project->editor();
     e.typingAttributes.font = e.typingAttributes.font.withPointSize(50);
     e.lineCount = 3;
@@ -158,7 +150,11 @@ TEST_F(ProjectTest, TheDefaultTextColorIsAnnouncedThenTakenIntoTheEditor) {
     EXPECT_EQ(project->editor().typingAttributes.textColor, recorder->lastColor);
 }
 
+// Before the editor has a line height the default font keeps its size.
 TEST_F(ProjectTest, TheDefaultFontTakesTheEditorsLineHeight) {
+    project->applyDefaultFont();
+    EXPECT_EQ(project->editor().typingAttributes.font.pointSize, cw::defaultFont(defaults).pointSize);
+    EXPECT_GT(project->editor().typingAttributes.font.pointSize, 0);
     defaults.set(cw::settings::defaultFont,
                  platform::encodeFont(platform::ArchivedFont{"DejaVu Serif", 34.0, true, false}));
     cw::Editor e = project->editor();
@@ -171,12 +167,6 @@ TEST_F(ProjectTest, TheDefaultFontTakesTheEditorsLineHeight) {
     EXPECT_EQ(recorder->lastFont.pointSize, 21.0);
     EXPECT_TRUE(recorder->lastFont.bold);
     EXPECT_EQ(project->editor().typingAttributes.font, recorder->lastFont);
-}
-
-TEST_F(ProjectTest, BeforeTheEditorHasALineHeightTheDefaultFontKeepsItsSize) {
-    project->applyDefaultFont();
-    EXPECT_EQ(project->editor().typingAttributes.font.pointSize, cw::defaultFont(defaults).pointSize);
-    EXPECT_GT(project->editor().typingAttributes.font.pointSize, 0);
 }
 
 TEST_F(ProjectTest, AnEqualTextMarksAndSendsNothing) {
@@ -232,16 +222,4 @@ TEST_F(ProjectTest, ANewProjectStartsFromTheSettings) {
     EXPECT_FALSE(fresh->representedPath());
     EXPECT_FALSE(fresh->hasUnsavedChanges());
     EXPECT_TRUE(fresh->document().text.isEmpty());
-}
-
-TEST(ProjectError, DescriptionsReadAsTheUserSeesThem) {
-    EXPECT_STREQ(cw::ProjectError::fileTypeNotSupported("/tmp/a.xyz").what(),
-                 "The file format of the document /tmp/a.xyz is not supported.");
-    EXPECT_STREQ(cw::ProjectError::generalSaveError("disk full").what(),
-                 "An error occured during saving: disk full.");
-    EXPECT_STREQ(cw::ProjectError::generalLoadError("no text").what(),
-                 "An error occured during loading: no text.");
-    EXPECT_STREQ(
-        cw::ProjectError::versionNotSupported().what(),
-        "The document version is not supported by Cuewright. Please update Cuewright to the newest version.");
 }

@@ -15,16 +15,13 @@ using Strings = std::vector<std::string>;
 
 // --- Jumps ------------------------------------------------------------------------------------
 
-TEST_F(ProjectTest, SetProgressClampsAndNotifiesEvenWithoutChange) {
+TEST_F(ProjectTest, SetProgressClampsAndNotifiesEvenWithoutChangeAndIgnoresNaN) {
     project->setProgress(-0.5, false, true);
     EXPECT_EQ(project->transportState().progress, 0.0);
     project->setProgress(-0.5, true, false);
     project->setProgress(1.7, false, false);
     EXPECT_EQ(project->transportState().progress, 1.0);
     EXPECT_EQ(log, (Strings{"transport", "jump(-i)", "transport", "jump(a-)", "transport", "jump(--)"}));
-}
-
-TEST_F(ProjectTest, ANaNPositionKeepsTheCurrentOne) {
     project->setProgress(0.4, false, true);
     project->setProgress(std::nan(""), false, true);
     EXPECT_EQ(project->transportState().progress, 0.4);
@@ -45,74 +42,57 @@ TEST_F(ProjectTest, RewindAndJumpToEndKeepPlayingAndReportAnImmediateJump) {
 
 // --- The clock's arithmetic (tick called directly) --------------------------------------------
 
-class Clock : public ProjectTest {
-protected:
-    Clock() {
-        setLines(120);
-        project->setScrollSpeed(50, 1, 3); // 2 lines per second: the script lasts 60 s
+// Ticks called directly. At 50 % of 1-3 lines per second, 120 lines last 60 s; the ends hold,
+// nothing moves at 0 lines per second, an empty script runs to an end, and no tick makes NaN.
+TEST_F(ProjectTest, TheClocksArithmetic) {
+    const double nan = std::nan("");
+    const struct {
+        const char* name;
+        int lines;
+        double speed, minimum;
+        double from, factor;
+        std::vector<double> ticks;
+        double progress;
+        Strings heard;
+    } cases[] = {
+        {"half a second", 120, 50, 1, 0, 1, {0.5}, 1.0 / 120.0, {"transport"}},
+        {"fast backward", 120, 50, 1, 0.5, -5, {0.5}, 0.5 - 1.0 / 24.0, {"transport"}},
+        {"at the end", 120, 50, 1, 0.999, 1, {10, 10}, 1, {"transport", "transport"}},
+        {"no speed", 120, 0, 0, 0.3, 1, {0.5}, 0.3, {}},
+        {"empty forward", 0, 50, 1, 0.4, 1, {0.016}, 1, {"transport"}},
+        {"empty backward", 0, 50, 1, 0.4, -1, {0.016}, 0, {"transport"}},
+        {"empty, no time or a broken reading", 0, 50, 1, 0.4, 1, {0.0, nan}, 0.4, {"transport", "transport"}},
+        {"empty, standing", 0, 50, 1, 0.4, 0, {0.016}, 0.4, {"transport"}},
+        {"a broken reading", 120, 50, 1, 0.4, 1, {nan}, 0.4, {"transport"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        setLines(c.lines);
+        project->setScrollSpeed(c.speed, c.minimum, 3);
+        project->setFfwdFactor(c.factor);
+        project->setProgress(c.from, false, true);
         log.clear();
+        for (const double seconds : c.ticks) {
+            project->tick(seconds);
+        }
+        EXPECT_DOUBLE_EQ(project->transportState().progress, c.progress);
+        EXPECT_FALSE(std::isnan(project->transportState().progress));
+        if (c.lines == 120 && !std::isnan(c.ticks.back())) {
+            EXPECT_EQ(log, c.heard);
+        }
+        if (c.lines == 120 && c.speed == 50) {
+            EXPECT_DOUBLE_EQ(project->currentTimestamp(), c.progress * 60.0);
+        }
     }
-};
-
-TEST_F(Clock, HalfASecondAtTwoLinesPerSecondMovesOneHundredTwentiethForward) {
     EXPECT_DOUBLE_EQ(project->runningTime(), 60.0);
-    project->tick(0.5);
-    EXPECT_DOUBLE_EQ(project->transportState().progress, 1.0 / 120.0);
-    EXPECT_EQ(log, Strings{"transport"});
-}
-
-TEST_F(Clock, FastBackwardMovesFiveTimesAsFarTheOtherWay) {
-    project->setProgress(0.5, false, true);
-    project->setFfwdFactor(-5);
-    project->tick(0.5);
-    EXPECT_DOUBLE_EQ(project->transportState().progress, 0.5 - 1.0 / 24.0);
-    EXPECT_DOUBLE_EQ(project->currentTimestamp(), (0.5 - 1.0 / 24.0) * 60.0);
-}
-
-TEST_F(Clock, TheEndsHoldAndTicksStillNotify) {
-    project->setProgress(0.999, false, true);
-    log.clear();
-    project->tick(10);
-    project->tick(10);
-    EXPECT_EQ(project->transportState().progress, 1.0);
-    EXPECT_EQ(log, (Strings{"transport", "transport"}));
-}
-
-TEST_F(Clock, ZeroLinesPerSecondChangesAndSendsNothing) {
-    project->setScrollSpeed(0, 0, 3);
-    project->setProgress(0.3, false, true);
-    log.clear();
-    project->tick(0.5);
-    EXPECT_EQ(project->transportState().progress, 0.3);
-    EXPECT_TRUE(log.empty());
-}
-
-TEST_F(Clock, AnEmptyScriptRunsToTheEndOrBackToTheTop) {
-    setLines(0);
-    project->setProgress(0.4, false, true);
-    project->tick(0.016);
-    EXPECT_EQ(project->transportState().progress, 1.0);
-    project->setFfwdFactor(-1);
-    project->tick(0.016);
-    EXPECT_EQ(project->transportState().progress, 0.0);
-}
-
-TEST_F(Clock, NoMovementOnAnEmptyScriptNeverBecomesNaN) {
-    setLines(0);
-    project->setProgress(0.4, false, true);
-    project->tick(0.0);          // ∞ × 0
-    project->tick(std::nan("")); // a broken clock reading
-    project->setFfwdFactor(0);
-    project->tick(0.016);
-    EXPECT_EQ(project->transportState().progress, 0.4);
-    setLines(120);
-    project->tick(std::nan(""));
-    EXPECT_EQ(project->transportState().progress, 0.4);
 }
 
 // --- Playback ---------------------------------------------------------------------------------
 
-TEST_F(ProjectTest, PlayTwiceBeginsOneActivityAndOneClock) {
+TEST_F(ProjectTest, PlayTwiceBeginsOneActivityAndOneClockAndPauseWhileStoppedDoesNothing) {
+    project->pause();
+    EXPECT_TRUE(log.empty());
+    EXPECT_EQ(inhibitor->beginCount(), 0);
     project->play();
     project->play();
     EXPECT_TRUE(project->isClockRunning());
@@ -139,12 +119,6 @@ TEST_F(ProjectTest, PlayAndPauseSendTransportThenTheirOwnNotification) {
     EXPECT_EQ(project->transportState().transportStatus, TransportState::TransportStatus::stopped);
 }
 
-TEST_F(ProjectTest, PauseWhileStoppedDoesNothing) {
-    project->pause();
-    EXPECT_TRUE(log.empty());
-    EXPECT_EQ(inhibitor->beginCount(), 0);
-}
-
 TEST_F(ProjectTest, ATickFromTheTickQueueReachesListenersOnTheMainThread) {
     setLines(10);
     project->setScrollSpeed(100, 1, 3);
@@ -168,45 +142,24 @@ TEST_F(ProjectTest, DestroyingAPlayingProjectEndsItsActivity) {
 
 // --- Speed and running time -------------------------------------------------------------------
 
-class Runtime : public ProjectTest {
-protected:
-    Runtime() {
-        setLines(120);
-        project->setScrollSpeed(31, 1, 3);
+// The running time sets the speed within the range (held at its ends) and the default speed;
+// zero applies the current speed again, and an empty or inverted range never stores NaN.
+TEST_F(ProjectTest, TheRunningTimeSetsTheSpeed) {
+    const struct {
+        double seconds, minimum, maximum, percent;
+    } cases[] = {{60, 1, 3, 50}, {10, 1, 3, 100}, {1e6, 1, 3, 0},
+                 {0, 1, 3, 31},  {60, 2, 2, 31},  {60, 3, 1, 31}};
+    setLines(120);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.seconds);
+        project->setScrollSpeed(31, c.minimum, c.maximum);
         project->setHasUnsavedChanges(false);
         log.clear();
-    }
-    double percent() const { return project->document().speedProperties.scrollSpeedPerc; }
-};
-
-TEST_F(Runtime, SixtySecondsForOneHundredTwentyLinesIsHalfTheRange) {
-    project->setTotalRuntime(60);
-    EXPECT_DOUBLE_EQ(percent(), 50.0);
-    EXPECT_TRUE(project->hasUnsavedChanges());
-    EXPECT_DOUBLE_EQ(defaults.doubleForKey(cw::settings::defaultScrollSpeed), 50.0);
-    EXPECT_EQ(log, Strings{"speed"});
-}
-
-TEST_F(Runtime, TooShortARunningTimeIsHeldAtTheTopOfTheRange) {
-    project->setTotalRuntime(10);
-    EXPECT_DOUBLE_EQ(percent(), 100.0);
-    project->setTotalRuntime(1e6);
-    EXPECT_DOUBLE_EQ(percent(), 0.0);
-}
-
-TEST_F(Runtime, ZeroSecondsAppliesTheCurrentSpeedAgain) {
-    project->setTotalRuntime(0);
-    EXPECT_DOUBLE_EQ(percent(), 31.0);
-    EXPECT_TRUE(project->hasUnsavedChanges());
-    EXPECT_EQ(log, Strings{"speed"});
-}
-
-TEST_F(Runtime, AnEmptyOrInvertedRangeNeverStoresNaN) {
-    for (auto [min, max] : {std::pair{2.0, 2.0}, std::pair{3.0, 1.0}}) {
-        project->setScrollSpeed(40, min, max);
-        project->setTotalRuntime(60);
-        EXPECT_DOUBLE_EQ(percent(), 40.0);
-        EXPECT_DOUBLE_EQ(defaults.doubleForKey(cw::settings::defaultScrollSpeed), 40.0);
+        project->setTotalRuntime(c.seconds);
+        EXPECT_DOUBLE_EQ(project->document().speedProperties.scrollSpeedPerc, c.percent);
+        EXPECT_DOUBLE_EQ(defaults.doubleForKey(cw::settings::defaultScrollSpeed), c.percent);
+        EXPECT_TRUE(project->hasUnsavedChanges());
+        EXPECT_EQ(log, Strings{"speed"});
         EXPECT_FALSE(std::isnan(project->linesPerSecond()));
     }
 }

@@ -1,11 +1,13 @@
 // Recovery copies of unsaved edits: the store's folder, index and lock, and when the copies of
 // open scripts are written, kept and removed.
+#include "ModelTestFiles.h"
 #include "ProjectTestSupport.h"
 
 #include "cuewright/model/RecoveryStore.h"
 #include "cuewright/model/ScriptDocumentFile.h"
 #include "cuewright/model/ScriptRecovery.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -13,7 +15,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <map>
 #include <set>
 #include <utility>
@@ -22,20 +23,11 @@ using namespace projecttest;
 namespace fs = std::filesystem;
 using cw::RecoveryStore;
 using cw::ScriptRecovery;
+using modeltest::documentWith;
+using modeltest::fileBytes;
 using platform::AttributedString;
 
 namespace {
-
-std::string fileBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-cw::Document documentWith(const QString& text) {
-    cw::Document document;
-    document.text = AttributedString(text);
-    return document;
-}
 
 TEST(RecoveryStoreTest, KeepsReplacesAndForgetsCopiesByTheirScripts) {
     testsupport::TempDir dir;
@@ -147,11 +139,7 @@ TEST(RecoveryStoreTest, ADamagedOrLostIndexIsMadeAgainFromTheCopies) {
         }
         const auto store = RecoveryStore::open(dir / "Recovery");
         ASSERT_TRUE(store) << name;
-        auto entries = store->entries();
-        std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.id < b.id; });
-        auto expected = std::vector{named, untitled};
-        std::sort(expected.begin(), expected.end(), [](const auto& a, const auto& b) { return a.id < b.id; });
-        EXPECT_EQ(entries, expected) << name;
+        EXPECT_THAT(store->entries(), testing::UnorderedElementsAre(named, untitled)) << name;
         EXPECT_EQ(store->read(named, platform::Defaults::standard()).text.string(), "edited talk") << name;
         EXPECT_EQ(store->read(untitled, platform::Defaults::standard()).text.string(), "no file yet") << name;
         // The index written again names them for the next start too.

@@ -158,27 +158,24 @@ TEST_F(ScreenDatabaseFile, CreateMakesTheTableWithTheStoredColumns) {
                                                "show_timestamp", "show_progress", "text_alignment"}));
 }
 
-TEST_F(ScreenDatabaseFile, AMissingSchemaIsReportedAndMakesNoFile) {
-    try {
-        ScreenDatabase::create(path, std::nullopt);
-        FAIL() << "expected canNotOpenSchemaFile";
-    } catch (const DatabaseError& error) {
-        EXPECT_STREQ(error.what(), "Schema file not found or damaged. Please re-install Cuewright.");
-    }
-    EXPECT_FALSE(fs::exists(path));
-}
-
-TEST_F(ScreenDatabaseFile, AFailingSchemaLeavesNoFileSoTheNextSaveStartsAfresh) {
+// A missing or failing schema leaves no file, so the next save starts afresh.
+TEST_F(ScreenDatabaseFile, ASchemaThatIsMissingOrFailsIsReportedAndLeavesNoFile) {
     const std::string broken = "CREATE TABLE screens (display_uuid TEXT NOT NULL,;";
-    try {
-        ScreenDatabase::create(path, broken);
-        FAIL() << "expected sqLiteError";
-    } catch (const DatabaseError& error) {
-        EXPECT_EQ(error.kind(), DatabaseError::Kind::sqLiteError);
-        EXPECT_EQ(std::string(error.what()), "General SQLite error: " + sqlErrorOf(broken));
+    const std::pair<std::optional<std::string>, std::string> cases[] = {
+        {std::nullopt, "Schema file not found or damaged. Please re-install Cuewright."},
+        {broken, "General SQLite error: " + sqlErrorOf(broken)},
+    };
+    for (const auto& [schema, text] : cases) {
+        try {
+            ScreenDatabase::create(path, schema);
+            ADD_FAILURE() << "made with " << schema.value_or("no schema");
+        } catch (const DatabaseError& error) {
+            EXPECT_EQ(error.what(), text);
+            EXPECT_EQ(error.kind(),
+                      schema ? DatabaseError::Kind::sqLiteError : DatabaseError::Kind::canNotOpenSchemaFile);
+        }
+        EXPECT_FALSE(fs::exists(path));
     }
-    EXPECT_FALSE(fs::exists(path));
-
     ScreenDatabase database(ScreenDatabase::openForUpdate());
     database.save(monitor("A"));
     EXPECT_TRUE(database.load("A"));
@@ -194,86 +191,70 @@ TEST_F(ScreenDatabaseFile, AnEmptyFileLeftBehindGetsItsTableOnTheNextUpdate) {
 
 // ---- rows
 
-TEST_F(ScreenDatabaseFile, RoundTripKeepsTheStoredSettingsAndNothingElse) {
+// Only the stored settings come back (no nickname as NULL), and a second save replaces the row.
+TEST_F(ScreenDatabaseFile, RoundTripKeepsTheStoredSettingsAndNothingElseInOneRow) {
     ScreenDatabase database(ScreenDatabase::create());
-    database.save(monitor("37D8832A-2D66-02CA-B9F7-8F30A301B230"));
-
-    ScreenDescription expected = monitor("37D8832A-2D66-02CA-B9F7-8F30A301B230");
+    const std::string uuid = "37D8832A-2D66-02CA-B9F7-8F30A301B230";
+    database.save(monitor(uuid));
+    ScreenDescription expected = monitor(uuid);
     expected.name = "";
     expected.resolutionWidth = 0;
     expected.resolutionHeight = 0;
     expected.isActive = false;
-    EXPECT_EQ(database.load("37D8832A-2D66-02CA-B9F7-8F30A301B230"), expected);
-}
+    EXPECT_EQ(database.load(uuid), expected);
 
-TEST_F(ScreenDatabaseFile, NoNicknameIsStoredAsNull) {
-    ScreenDatabase database(ScreenDatabase::create());
-    ScreenDescription plain = monitor("A");
-    plain.nickname.reset();
-    database.save(plain);
-    EXPECT_EQ(std::get<std::int64_t>(*database.db->scalar("SELECT name IS NULL FROM screens")), 1);
-    EXPECT_EQ(database.load("A")->nickname, std::nullopt);
-}
-
-TEST_F(ScreenDatabaseFile, SavingTwiceLeavesOneRowWithTheLatestSettings) {
-    ScreenDatabase database(ScreenDatabase::create());
-    database.save(monitor("A"));
-    ScreenDescription changed = monitor("A");
+    ScreenDescription changed = monitor(uuid);
+    changed.nickname.reset();
     changed.flipV = true;
     changed.textAlignment = TextAlignment::left;
     database.save(changed);
     EXPECT_EQ(rowCount(*database.db), 1);
-    EXPECT_TRUE(database.load("A")->flipV);
-    EXPECT_EQ(database.load("A")->textAlignment, TextAlignment::left);
+    EXPECT_EQ(std::get<std::int64_t>(*database.db->scalar("SELECT name IS NULL FROM screens")), 1);
+    const auto loaded = database.load(uuid);
+    EXPECT_EQ(loaded->nickname, std::nullopt);
+    EXPECT_TRUE(loaded->flipV);
+    EXPECT_EQ(loaded->textAlignment, TextAlignment::left);
 }
 
-TEST_F(ScreenDatabaseFile, TheUUIDIsBoundNotPastedIntoTheDelete) {
+// The UUID is bound, not pasted into the statements, and looked up case-sensitively.
+TEST_F(ScreenDatabaseFile, TheUUIDIsBoundAndLookedUpExactly) {
     ScreenDatabase database(ScreenDatabase::create());
-    database.save(monitor("A"));
+    database.save(monitor("ABCDEF01-0000-0000-0000-000000000000"));
     const std::string hostile = "x' OR '1'='1";
     database.save(monitor(hostile));
     database.save(monitor(hostile));
     EXPECT_EQ(rowCount(*database.db), 2);
-    EXPECT_TRUE(database.load("A"));
     EXPECT_EQ(database.load(hostile)->displayUUID, hostile);
-}
-
-TEST_F(ScreenDatabaseFile, AFailedInsertKeepsTheEarlierRow) {
-    ScreenDatabase database(ScreenDatabase::create());
-    database.save(monitor("A"));
-    database.db->execute(
-        "CREATE TRIGGER refuse BEFORE INSERT ON screens BEGIN SELECT RAISE(ABORT, 'refused'); END;");
-    ScreenDescription changed = monitor("A");
-    changed.flipH = false;
-    EXPECT_THROW(database.save(changed), sql::Result);
-    EXPECT_EQ(rowCount(*database.db), 1);
-    EXPECT_TRUE(database.load("A")->flipH);
-    EXPECT_TRUE(database.db->isAutocommit());
-}
-
-TEST_F(ScreenDatabaseFile, AFailedDeleteIsLoggedAndNothingIsInserted) {
-    ScreenDatabase database(ScreenDatabase::create());
-    database.save(monitor("A"));
-    database.db->execute(
-        "CREATE TRIGGER keep BEFORE DELETE ON screens BEGIN SELECT RAISE(ABORT, 'kept'); END;");
-    std::vector<std::string> logged;
-    base::LogSink previous = base::setLogSink([&](std::string_view line) { logged.emplace_back(line); });
-    ScreenDescription changed = monitor("A");
-    changed.flipH = false;
-    EXPECT_THROW(database.save(changed), sql::Result);
-    base::setLogSink(previous);
-    ASSERT_EQ(logged.size(), 1u);
-    EXPECT_EQ(logged[0].rfind("can't delete db screen: kept", 0), 0u) << logged[0];
-    EXPECT_EQ(rowCount(*database.db), 1);
-    EXPECT_TRUE(database.load("A")->flipH);
-}
-
-TEST_F(ScreenDatabaseFile, LookupIsCaseSensitive) {
-    ScreenDatabase database(ScreenDatabase::create());
-    database.save(monitor("ABCDEF01-0000-0000-0000-000000000000"));
-    EXPECT_EQ(database.load("abcdef01-0000-0000-0000-000000000000"), std::nullopt);
     EXPECT_TRUE(database.load("ABCDEF01-0000-0000-0000-000000000000"));
+    EXPECT_EQ(database.load("abcdef01-0000-0000-0000-000000000000"), std::nullopt);
     EXPECT_EQ(database.load("unknown"), std::nullopt);
+}
+
+// A failed insert or delete (the latter logged) keeps the earlier row and no transaction open.
+TEST_F(ScreenDatabaseFile, AFailedInsertOrDeleteKeepsTheEarlierRow) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"BEFORE INSERT ON screens BEGIN SELECT RAISE(ABORT, 'refused'); END;", ""},
+        {"BEFORE DELETE ON screens BEGIN SELECT RAISE(ABORT, 'kept'); END;", "can't delete db screen: kept"},
+    };
+    for (const auto& [trigger, told] : cases) {
+        fs::remove(path);
+        ScreenDatabase database(ScreenDatabase::create());
+        database.save(monitor("A"));
+        database.db->execute("CREATE TRIGGER refuse " + trigger);
+        std::vector<std::string> logged;
+        base::LogSink previous = base::setLogSink([&](std::string_view line) { logged.emplace_back(line); });
+        ScreenDescription changed = monitor("A");
+        changed.flipH = false;
+        EXPECT_THROW(database.save(changed), sql::Result);
+        base::setLogSink(previous);
+        ASSERT_EQ(logged.size(), told.empty() ? 0u : 1u);
+        if (!told.empty()) {
+            EXPECT_TRUE(logged[0].starts_with(told)) << logged[0];
+        }
+        EXPECT_EQ(rowCount(*database.db), 1);
+        EXPECT_TRUE(database.load("A")->flipH);
+        EXPECT_TRUE(database.db->isAutocommit());
+    }
 }
 
 TEST_F(ScreenDatabaseFile, AlignmentIsReadIgnoringCaseAndUnknownWordsReadAsCenter) {
@@ -286,16 +267,15 @@ TEST_F(ScreenDatabaseFile, AlignmentIsReadIgnoringCaseAndUnknownWordsReadAsCente
 
 TEST_F(ScreenDatabaseFile, WithoutAConnectionReadingAndWritingFail) {
     ScreenDatabase database;
-    try {
-        database.save(monitor("A"));
-        FAIL() << "expected databaseNotOpen";
-    } catch (const DatabaseError& error) {
-        EXPECT_STREQ(error.what(), "Database connection is not open.");
-    }
-    try {
-        (void)database.load("A");
-        FAIL() << "expected databaseNotOpen";
-    } catch (const DatabaseError& error) {
-        EXPECT_EQ(error, DatabaseError::databaseNotOpen());
+    const std::function<void()> attempts[] = {[&] { database.save(monitor("A")); },
+                                              [&] { (void)database.load("A"); }};
+    for (const auto& attempt : attempts) {
+        try {
+            attempt();
+            ADD_FAILURE() << "expected databaseNotOpen";
+        } catch (const DatabaseError& error) {
+            EXPECT_EQ(error, DatabaseError::databaseNotOpen());
+            EXPECT_STREQ(error.what(), "Database connection is not open.");
+        }
     }
 }

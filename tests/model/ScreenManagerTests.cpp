@@ -68,7 +68,11 @@ protected:
 
 } // namespace
 
+// Displays without a size are left out.
 TEST_F(ScreenManagerTest, NewDisplaysGetTheNormalPresetsShowSettingsWithoutAnyFile) {
+    platform::ScreenInfo sizeless = FakeScreenProvider::display("DP-9", "Acme", "Wall", "1", 0, 0);
+    sizeless.size.reset();
+    provider->attach(sizeless);
     manager.refreshAvailableScreens();
     ASSERT_EQ(manager.availableScreens().size(), 3u);
     for (const auto& [uuid, s] : manager.availableScreens()) {
@@ -89,15 +93,6 @@ TEST_F(ScreenManagerTest, NewDisplaysGetTheNormalPresetsShowSettingsWithoutAnyFi
     // Looking settings up never makes the file.
     EXPECT_FALSE(fs::exists(support.databasePath()));
     EXPECT_TRUE(logged.empty());
-}
-
-TEST_F(ScreenManagerTest, DisplaysWithoutASizeAreLeftOut) {
-    platform::ScreenInfo sizeless = FakeScreenProvider::display("DP-9", "Acme", "Wall", "1", 0, 0);
-    sizeless.size.reset();
-    provider->attach(sizeless);
-    manager.refreshAvailableScreens();
-    EXPECT_EQ(manager.availableScreens().size(), 3u);
-    EXPECT_EQ(manager.availableScreens().count(sizeless.displayUUID), 0u);
 }
 
 TEST_F(ScreenManagerTest, UpdateStoresSavesAndTellsTheDelegate) {
@@ -124,20 +119,27 @@ TEST_F(ScreenManagerTest, UpdateStoresSavesAndTellsTheDelegate) {
     EXPECT_FALSE(other.availableScreens().at(laptop).showControls); // untouched: defaults
 }
 
+// Settings stored by another project do not override what this manager holds; a resize
+// changes only the resolution.
 TEST_F(ScreenManagerTest, AKnownDisplayKeepsItsStateAcrossARefresh) {
     manager.refreshAvailableScreens();
-    ScreenDescription active = screen(laptop);
+    ScreenDescription active = screen(dell);
     active.isActive = true;
     active.flipV = true;
+    active.nickname = "Left";
     manager.update(active);
-    // Settings stored by another project do not override what this manager holds.
     ScreenDescription elsewhere = active;
     elsewhere.flipV = false;
     elsewhere.nickname = "Other";
     ScreenDatabase(ScreenDatabase::openForUpdate()).save(elsewhere);
 
     manager.refreshAvailableScreens();
-    EXPECT_EQ(screen(laptop), active);
+    EXPECT_EQ(screen(dell), active);
+    provider->resize(dell, 3840, 2160);
+    manager.refreshAvailableScreens();
+    active.resolutionWidth = 3840;
+    active.resolutionHeight = 2160;
+    EXPECT_EQ(screen(dell), active);
 }
 
 TEST_F(ScreenManagerTest, DetachedDisplaysDisappearAndComeBackWithTheirStoredSettings) {
@@ -157,22 +159,6 @@ TEST_F(ScreenManagerTest, DetachedDisplaysDisappearAndComeBackWithTheirStoredSet
     manager.refreshAvailableScreens();
     EXPECT_TRUE(screen(dell).flipV);
     EXPECT_FALSE(screen(dell).isActive);
-}
-
-TEST_F(ScreenManagerTest, AResizedDisplayChangesOnlyItsResolution) {
-    manager.refreshAvailableScreens();
-    ScreenDescription changed = screen(dell);
-    changed.nickname = "Left";
-    changed.isActive = true;
-    changed.flipH = true;
-    manager.update(changed);
-
-    provider->resize(dell, 3840, 2160);
-    manager.refreshAvailableScreens();
-    ScreenDescription expected = changed;
-    expected.resolutionWidth = 3840;
-    expected.resolutionHeight = 2160;
-    EXPECT_EQ(screen(dell), expected);
 }
 
 TEST_F(ScreenManagerTest, TheDelegateIsToldEvenWhenSavingFails) {

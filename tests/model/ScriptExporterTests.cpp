@@ -4,24 +4,18 @@
 #include "platform/codecs/OfficeDocuments.h"
 #include "platform/text/RtfReader.h"
 
+#include "ModelTestFiles.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
-
 using namespace cw;
 namespace fs = std::filesystem;
+using modeltest::fileBytes;
 using platform::AttributedString;
 using platform::Color;
 
 namespace {
-
-std::string fileBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 AttributedString yellowScript() {
     platform::Attributes look;
@@ -45,20 +39,19 @@ protected:
 
 } // namespace
 
-TEST_F(Export, PlainTextIsUtf8WithoutMark) {
+TEST_F(Export, PlainTextIsUtf8WithoutMarkAndAnEmptyScriptAnEmptyFile) {
     ScriptExporter::exportPlainText(dir / "a.txt", yellowScript());
     EXPECT_EQ(fileBytes(dir / "a.txt"), "Grüße\nfrom the studio (no font here)");
-}
-
-TEST_F(Export, AnEmptyScriptGivesAnEmptyFile) {
     ScriptExporter::exportPlainText(dir / "empty.txt", AttributedString());
-    EXPECT_TRUE(fs::exists(dir / "empty.txt"));
+    EXPECT_TRUE(fs::is_regular_file(dir / "empty.txt"));
     EXPECT_EQ(fs::file_size(dir / "empty.txt"), 0u);
 }
 
 TEST_F(Export, RtfKeepsTheLookAndCarriesTheBackground) {
     ScriptExporter::exportRTF(dir / "a.rtf", yellowScript(), Color::blue());
     const std::string bytes = fileBytes(dir / "a.rtf");
+    EXPECT_NE(bytes.find("\\fs68"), std::string::npos);
+    EXPECT_NE(bytes.find("\\red255\\green255\\blue0"), std::string::npos);
     platform::RtfDocumentAttributes document;
     auto read = platform::readRtf(QByteArrayView(bytes.data(), qsizetype(bytes.size())), &document);
     ASSERT_TRUE(read);
@@ -104,14 +97,6 @@ TEST_F(Export, DocxIsBlackFourteenPointTextOnThePageColour) {
     EXPECT_EQ(*look.foregroundColor, Color::black());
     EXPECT_EQ(look.underlineColor, Color::black());
     EXPECT_EQ(document.backgroundColor, Color::blue());
-}
-
-TEST_F(Export, TheRtfOfTheSameScriptKeepsYellowAnd34Points) {
-    ScriptExporter::exportRTF(dir / "a.rtf", yellowScript(), Color::blue());
-    ScriptExporter::exportDOCX(dir / "a.docx", yellowScript(), Color::blue());
-    const std::string rtf = fileBytes(dir / "a.rtf");
-    EXPECT_NE(rtf.find("\\fs68"), std::string::npos);
-    EXPECT_NE(rtf.find("\\red255\\green255\\blue0"), std::string::npos);
 }
 
 TEST_F(Export, AnExportIntoAMissingFolderThrowsAndWritesNothing) {

@@ -16,7 +16,8 @@ namespace {
 // One line per paragraph, every line `lineHeight` tall (optical and typographic alike).
 class FakeTypesetter : public platform::Typesetter {
 public:
-    explicit FakeTypesetter(double lineHeight) : lineHeight_(lineHeight) {}
+    explicit FakeTypesetter(double lineHeight)
+        : lineHeight_(lineHeight) {}
     std::vector<platform::TypesetLine> typeset(const AttributedString& text, double) const override {
         std::vector<platform::TypesetLine> lines;
         const QString& s = text.string();
@@ -145,7 +146,8 @@ TEST(DominantColor, UncolouredMajorityGivesTheFallback) {
     AttributedString mixed(QStringLiteral("uuuuuuuu"), {});
     mixed.append(QStringLiteral("rrrrrrr"), colored(Color::red()));
     mixed.append(QStringLiteral("bbbbb"), colored(Color::blue()));
-    EXPECT_EQ(TextUtils::dominantTextColor(mixed, fallback), Color::red()) << "40 % none, 35 % red, 25 % blue";
+    EXPECT_EQ(TextUtils::dominantTextColor(mixed, fallback), Color::red())
+        << "40 % none, 35 % red, 25 % blue";
 
     EXPECT_EQ(TextUtils::dominantTextColor(AttributedString(), fallback), fallback);
 }

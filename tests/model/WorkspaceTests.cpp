@@ -12,6 +12,7 @@
 #include "platform/text/RichTextFile.h"
 #include "sql/Errors.h"
 
+#include "ModelTestFiles.h"
 #include "support/FakeScreenProvider.h"
 #include "support/StuckOpenGuard.h"
 #include "support/TempDir.h"
@@ -21,24 +22,18 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <thread>
 #include <utility>
 
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-namespace {
+using modeltest::writeBytes;
 
-void writeBytes(const fs::path& path, std::string_view bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
+namespace {
 
 class WorkspaceTest : public ::testing::Test {
 protected:
@@ -81,18 +76,14 @@ protected:
     cw::Workspace workspace;
 };
 
-TEST_F(WorkspaceTest, StartsEmptyWithTheTwoManagementQueuesAndNoServers) {
+TEST_F(WorkspaceTest, StartsEmptyAndANewProjectIsEmptyKnowsTheDisplaysAndIsNotActive) {
     EXPECT_TRUE(workspace.projects().empty());
-    EXPECT_EQ(workspace.activeProject(), nullptr);
     EXPECT_EQ(workspace.net().server, nullptr);
     EXPECT_EQ(workspace.ble().server, nullptr);
     ASSERT_TRUE(workspace.net().netManagementQueue);
     ASSERT_TRUE(workspace.ble().bleManagementQueue);
     EXPECT_EQ(workspace.net().netManagementQueue->label(), "Network Management Queue");
     EXPECT_EQ(workspace.ble().bleManagementQueue->label(), "Bluetooth Management Queue");
-}
-
-TEST_F(WorkspaceTest, ANewProjectIsEmptyKnowsTheDisplaysAndIsNotActive) {
     auto first = workspace.newProject();
     auto second = workspace.newProject();
     EXPECT_EQ(workspace.projects(), (std::vector<std::shared_ptr<cw::Project>>{first, second}));
@@ -108,40 +99,34 @@ TEST_F(WorkspaceTest, TheExtensionChoosesTheReaderWhateverItsCase) {
         fs::path path;
         QString text;
     };
-    const std::vector<Case> cases = {
-        {textFile("notes.TXT"), "Plain words"}, {textFile("notes.Text"), "Plain words"},
-        {rtfFile("script.RTF"), "Rich words"},  {rtfFile("script.rtf"), "Rich words"},
-        {cwrFile("saved.CWR"), "Saved words"},  {cwrFile("saved.cwr"), "Saved words"},
+    std::vector<Case> cases = {
+        {textFile("notes.TXT"), "Plain words"},
+        {textFile("notes.Text"), "Plain words"},
+        {rtfFile("script.RTF"), "Rich words"},
+        {rtfFile("script.rtf"), "Rich words"},
+        {cwrFile("saved.CWR"), "Saved words"},
+        {cwrFile("saved.cwr"), "Saved words"},
+        {dir / "missing.DOCX",
+         QString::fromStdString("Could not read from file '" + (dir / "missing.DOCX").string() + "'")},
+        {CW_FIXTURES_DIR "/script-sample.doc", "Good evening"},
     };
+    const fs::path folder = dir / "Package.RTFD"; // with or without its closing slash
+    platform::writeRtfdFolder(QString::fromStdString(folder.string()),
+                              platform::AttributedString("In a package"));
+    cases.push_back({folder, "In a package"});
+    cases.push_back({folder.string() + "/", "In a package"});
     for (const Case& c : cases) {
         auto project = workspace.openProject(c.path.string());
         EXPECT_TRUE(project->document().text.string().startsWith(c.text)) << c.path;
         EXPECT_EQ(project->editor().screenManager->availableScreens().size(), 3u);
     }
     EXPECT_EQ(workspace.projects().size(), cases.size());
+    for (const auto& package : {workspace.projects().end()[-2], workspace.projects().back()}) {
+        EXPECT_EQ(package->document().text.string(), "In a package");
+    }
     // Only the script database gives the project its file.
     EXPECT_EQ(workspace.projects()[0]->representedPath(), std::nullopt);
     EXPECT_EQ(workspace.projects()[5]->representedPath(), cases[5].path.string());
-}
-
-TEST_F(WorkspaceTest, AnRtfdFolderOpensWithOrWithoutItsClosingSlash) {
-    const fs::path folder = dir / "Package.RTFD";
-    platform::writeRtfdFolder(QString::fromStdString(folder.string()),
-                              platform::AttributedString("In a package"));
-    EXPECT_EQ(workspace.openProject(folder.string())->document().text.string(), "In a package");
-    EXPECT_EQ(workspace.openProject(folder.string() + "/")->document().text.string(), "In a package");
-}
-
-TEST_F(WorkspaceTest, WordAndPdfFilesGoToTheirReaders) {
-    const std::string missing = (dir / "missing.DOCX").string();
-    EXPECT_EQ(workspace.openProject(missing)->document().text.string().toStdString(),
-              "Could not read from file '" + missing + "'");
-    EXPECT_TRUE(workspace.openProject(CW_FIXTURES_DIR "/script-sample.doc")
-                    ->document()
-                    .text.string()
-                    .contains("Good evening"));
-    EXPECT_THROW(workspace.openProject((dir / "missing.Pdf").string()), cw::ProjectError);
-    EXPECT_EQ(workspace.projects().size(), 2u);
 }
 
 TEST_F(WorkspaceTest, AnUnknownExtensionIsNotSupportedAndOpensNothing) {
@@ -163,27 +148,8 @@ TEST_F(WorkspaceTest, AnUnknownExtensionIsNotSupportedAndOpensNothing) {
 TEST_F(WorkspaceTest, AReadersErrorIsPassedOnAndOpensNothing) {
     EXPECT_THROW(workspace.openProject(textFile("latin1.txt", "caf\xE9").string()), platform::PlainTextError);
     EXPECT_THROW(workspace.openProject((dir / "missing.cwr").string()), cw::ProjectError);
+    EXPECT_THROW(workspace.openProject((dir / "missing.Pdf").string()), cw::ProjectError);
     EXPECT_TRUE(workspace.projects().empty());
-}
-
-// A save killed half-way leaves its working copy beside the script; opening the script clears
-// it as the next save would, and leaves a save in progress and the user's own files alone.
-TEST_F(WorkspaceTest, OpeningAScriptRemovesWorkingCopiesOfSavesThatWereKilled) {
-    auto project = workspace.newProject();
-    project->save((dir / "script.cwr").string());
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::_exit(0);
-    }
-    ::waitpid(child, nullptr, 0);
-    const std::string stale = ".cw-" + std::to_string(child) + "-aB3xY9";
-    const std::string saving = ".cw-" + std::to_string(::getpid()) + "-aB3xY9";
-    writeBytes(dir / stale, "half a script");
-    writeBytes(dir / saving, "a script being saved");
-    workspace.openProject((dir / "script.cwr").string());
-    EXPECT_FALSE(fs::exists(dir / stale));
-    EXPECT_TRUE(fs::exists(dir / saving));
-    EXPECT_TRUE(fs::exists(dir / "script.cwr"));
 }
 
 // Names as a Latin-1 system writes them (not UTF-8) are read, saved and exported under their own
@@ -216,16 +182,6 @@ TEST_F(WorkspaceTest, NamesThatAreNotUtf8OpenSaveAndExportUnderTheirOwnBytes) {
     for (const char* name : {"caf\xe9.cwr", "caf\xe9.txt", "caf\xe9.rtf", "caf\xe9 copy.docx"}) {
         EXPECT_TRUE(fs::is_regular_file(dir / name)) << name;
     }
-}
-
-// A recovery copy of a script whose name is not UTF-8 comes back under that very name.
-TEST_F(WorkspaceTest, ARecoveryCopyKeepsANameThatIsNotUtf8) {
-    const auto store = cw::RecoveryStore::open(dir / "Recovery");
-    ASSERT_TRUE(store);
-    const std::string script = (dir / "caf\xe9.cwr").string();
-    store->write({"0a1b", script, "caf\xe9.cwr"}, cw::Document{}, {});
-    ASSERT_EQ(store->entries().size(), 1u);
-    EXPECT_EQ(store->entries().front().originalPath, script);
 }
 
 TEST_F(WorkspaceTest, APipeNamedLikeADocumentIsRefusedUnreadWhateverItsType) {
@@ -267,10 +223,17 @@ TEST_F(WorkspaceTest, APipeNamedLikeADocumentIsRefusedUnreadWhateverItsType) {
     }
 }
 
+// Closing the active project clears it, closing another does not, and a project that is not
+// open is left alone.
 TEST_F(WorkspaceTest, ClosingTheActiveProjectClearsItClosingAnotherDoesNot) {
     auto first = workspace.newProject();
     auto second = workspace.newProject();
+    auto stranger = cw::Project::create(defaults, screens);
+    stranger->play();
     workspace.setActiveProject(first);
+    workspace.closeProject(stranger);
+    EXPECT_EQ(stranger->transportState().transportStatus, cw::TransportState::TransportStatus::playing);
+    stranger->pause();
 
     workspace.closeProject(second);
     EXPECT_EQ(workspace.activeProject(), first);
@@ -290,18 +253,6 @@ TEST_F(WorkspaceTest, ClosingAPlayingProjectStopsItsClockAndActivity) {
     EXPECT_EQ(project->transportState().transportStatus, cw::TransportState::TransportStatus::stopped);
     EXPECT_FALSE(project->isClockRunning());
     EXPECT_EQ(inhibitor->openCount(), 0);
-}
-
-TEST_F(WorkspaceTest, AProjectThatIsNotOpenIsLeftAlone) {
-    auto open = workspace.newProject();
-    auto stranger = cw::Project::create(defaults, screens);
-    stranger->play();
-    workspace.setActiveProject(open);
-    workspace.closeProject(stranger);
-    EXPECT_EQ(stranger->transportState().transportStatus, cw::TransportState::TransportStatus::playing);
-    EXPECT_EQ(workspace.activeProject(), open);
-    EXPECT_EQ(workspace.projects().size(), 1u);
-    stranger->pause();
 }
 
 #ifndef NDEBUG

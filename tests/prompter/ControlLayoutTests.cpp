@@ -36,6 +36,7 @@ TEST(PrompterControls, FullScaleAtLargeViews) {
     EXPECT_TRUE(view->controls().transportLayer().drawsLabel());
 }
 
+// Small views hold the scale at its floor; below a scale of 0.7 the controls draw no labels.
 TEST(PrompterControls, SmallViewsHoldTheScaleAtItsFloorAndDropLabels) {
     auto view = cwtest::makeView(400, 300);
     EXPECT_DOUBLE_EQ(view->controls().controlScale(), 0.32);
@@ -44,16 +45,12 @@ TEST(PrompterControls, SmallViewsHoldTheScaleAtItsFloorAndDropLabels) {
     EXPECT_NEAR(view->controls().rewindLayer().frame().width(), 21.12, 1e-9);
     EXPECT_NEAR(view->controls().lineUpLayer().frame().width(), 21, 0.5); // pixel-aligned
     EXPECT_NEAR(view->controls().transportLayer().frame().width(), 144, 1e-9);
-}
-
-TEST(PrompterControls, ScaleOfExactlySevenTenthsDrawsNoLabels) {
     // 753894 × 0.7 = 527725.8: 1000 × 527.7258 points.
-    auto view = cwtest::makeView(1000, 528);
-    EXPECT_GT(view->controls().controlScale(), 0.7);
-    EXPECT_TRUE(view->controls().drawsControlLabels());
-    auto exact = cwtest::makeView(1000, 527);
-    EXPECT_LT(exact->controls().controlScale(), 0.7);
-    EXPECT_FALSE(exact->controls().drawsControlLabels());
+    for (const auto& [height, labels] : {std::pair{528, true}, {527, false}}) {
+        auto edge = cwtest::makeView(1000, height);
+        EXPECT_EQ(edge->controls().controlScale() > 0.7, labels) << height;
+        EXPECT_EQ(edge->controls().drawsControlLabels(), labels) << height;
+    }
 }
 
 // Linux key names are long: every hint is whole and read at a glance, from the full-size controls
@@ -102,33 +99,25 @@ TEST(PrompterControls, LongKeyNamesAreWholeAndClearOfEverythingElse) {
     }
 }
 
-TEST(PrompterControls, BothFlipsMoveTheReadOutAndTheBar) {
+// Mirrored, the read-out is flipped in place and stays on screen; both flips move it and the bar.
+TEST(PrompterControls, FlipsMoveTheReadOutAndTheBarAndKeepThemOnScreen) {
     auto view = cwtest::makeView(1200, 700);
-    view->updateDisplay([](auto& s) {
-        s.flipHorizontal = true;
-        s.flipVertical = true;
-    });
+    const cw::TimestampLayer& readout = view->controls().timestampLayer();
+    view->updateDisplay([](auto& s) { s.flipHorizontal = true; });
     view->relayout(false);
-    EXPECT_EQ(view->controls().timestampLayer().frame(), QRectF(10, 700 - 48 - 10, 220, 48));
-    EXPECT_TRUE(view->controls().timestampLayer().isFlippedHorizontally());
-    EXPECT_TRUE(view->controls().timestampLayer().isFlippedVertically());
+    const QRectF inRoot = view->rootLayer().convertRect(readout.bounds(), &readout);
+    EXPECT_TRUE(QRectF(0, 0, 1200, 700).contains(inRoot)) << inRoot.x();
+    EXPECT_EQ(inRoot, QRectF(10, 10, 220, 48));
+
+    view->updateDisplay([](auto& s) { s.flipVertical = true; });
+    view->relayout(false);
+    EXPECT_EQ(readout.frame(), QRectF(10, 700 - 48 - 10, 220, 48));
+    EXPECT_TRUE(readout.isFlippedHorizontally());
+    EXPECT_TRUE(readout.isFlippedVertically());
     EXPECT_EQ(view->controls().progressLayer().frame(), QRectF(0, 695, 1200, 5));
     EXPECT_TRUE(view->controls().progressLayer().isFlippedHorizontally());
     EXPECT_TRUE(view->backgroundLayer().isFlippedHorizontally());
     EXPECT_TRUE(view->controls().uiLayer().isFlippedVertically());
-}
-
-TEST(PrompterControls, MirroredReadOutStaysOnScreen) {
-    auto view = cwtest::makeView(1200, 700);
-    view->updateDisplay([](auto& s) { s.flipHorizontal = true; });
-    view->relayout(false);
-    // Mirrored in place: its picture covers its own frame, inside the view.
-    const QRectF shown =
-        view->controls().timestampLayer().convertRect(view->controls().timestampLayer().bounds(), nullptr);
-    const QRectF inRoot = view->rootLayer().convertRect(view->controls().timestampLayer().bounds(),
-                                                        &view->controls().timestampLayer());
-    EXPECT_TRUE(QRectF(0, 0, 1200, 700).contains(inRoot)) << inRoot.x() << " " << shown.x();
-    EXPECT_EQ(inRoot, QRectF(10, 10, 220, 48));
 }
 
 TEST(PrompterControls, HitTestsFollowTheMirroring) {

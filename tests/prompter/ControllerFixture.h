@@ -81,14 +81,9 @@ protected:
         platform::setSharedActivityInhibitor(previousInhibitor);
     }
 
-    // `lines` one-word lines; the editor counts `editorLines` (its own layout may differ).
-    void setScript(int lines, int editorLines) {
-        QString text;
-        for (int i = 0; i < lines; ++i) {
-            text += QStringLiteral("line\n");
-        }
-        text.chop(1);
-        project->setText(platform::AttributedString(text));
+    // `count` one-word lines; the editor counts `editorLines` (its own layout may differ).
+    void setScript(int count, int editorLines) {
+        project->setText(platform::AttributedString(lines(count)));
         cw::Editor e = project->editor();
         e.lineCount = editorLines;
         project->setEditor(e);
@@ -119,7 +114,6 @@ protected:
         return QPointF(viewPoint.x(), height - viewPoint.y()).toPoint();
     }
     void click(QPointF viewPoint) { QTest::mouseClick(view, Qt::LeftButton, {}, widgetPoint(viewPoint)); }
-    QPointF centreOf(const QRectF& frameInPanel) const { return frameInPanel.center(); }
 
     // A notched wheel turned by `notches` (positive: away from the user).
     void wheelNotches(double notches, Qt::KeyboardModifiers modifiers = {}) {

@@ -13,7 +13,6 @@
 
 #include <QApplication>
 #include <QMouseEvent>
-#include <QResizeEvent>
 #include <QWindow>
 
 #include <gtest/gtest.h>
@@ -24,30 +23,18 @@ using cw::OverlayType;
 
 namespace {
 
-template <typename View> void resize(View& view, int w, int h) {
-    const QSize old = view.size();
-    view.resize(w, h);
-    QResizeEvent event(QSize(w, h), old);
-    QApplication::sendEvent(&view, &event);
-}
+using cwtest::resizeView;
 
-// Rows (image pixels, y down) whose every pixel in [x0, x1) is pure black.
+// Whether every pixel of rows [y0, y1) and columns [x0, x1) (image pixels, y down) is pure black.
 bool allBlack(const QImage& image, int y0, int y1, int x0, int x1) {
-    for (int y = y0; y < y1; ++y) {
-        for (int x = x0; x < x1; ++x) {
-            if ((image.pixel(x, y) & 0xffffff) != 0) {
-                return false;
-            }
-        }
-    }
-    return true;
+    return cwtest::brightPixels(image, QRect(x0, y0, x1 - x0, y1 - y0), 0) == 0;
 }
 
 // ---- OverlayView
 
-TEST(OverlayView, StartsAsAHighlightFollowingTheViewSize) {
+TEST(OverlayView, StartsAsAHighlightFollowingTheViewSizeAndCentre) {
     cw::OverlayView view;
-    resize(view, 600, 400);
+    resizeView(view, 600, 400);
     const cw::OverlayLayer& overlay = view.overlayLayer();
     EXPECT_EQ(view.overlayType(), OverlayType::highlight);
     EXPECT_DOUBLE_EQ(overlay.lineHeight(), 95);
@@ -57,14 +44,14 @@ TEST(OverlayView, StartsAsAHighlightFollowingTheViewSize) {
     // One 95-point line centred on half the height.
     EXPECT_EQ(overlay.highlightLayer()->frame(), QRectF(0, 200 - 47.5, 600, 95));
 
-    resize(view, 300, 1000);
+    resizeView(view, 300, 1000);
     EXPECT_EQ(overlay.frame(), QRectF(0, 0, 300, 1000));
     EXPECT_EQ(overlay.highlightLayer()->frame(), QRectF(0, 500 - 47.5, 300, 95));
 }
 
 TEST(OverlayView, SameTypeOrColourDoesNotLayOutAgain) {
     cw::OverlayView view;
-    resize(view, 600, 400);
+    resizeView(view, 600, 400);
     cw::OverlayLayer& overlay = view.overlayLayer();
     const QRectF before = overlay.highlightLayer()->frame();
     // Changed behind the view's back: only a real re-layout shows it.
@@ -87,7 +74,7 @@ TEST(OverlayView, SameTypeOrColourDoesNotLayOutAgain) {
 
 TEST(OverlayView, VerticalCenterMovesTheBand) {
     cw::OverlayView view;
-    resize(view, 400, 1000);
+    resizeView(view, 400, 1000);
     view.setVerticalCenter(0.75f);
     EXPECT_FLOAT_EQ(view.verticalCenter(), 0.75f);
     EXPECT_DOUBLE_EQ(view.overlayLayer().verticalCenter(), 0.75);
@@ -96,7 +83,7 @@ TEST(OverlayView, VerticalCenterMovesTheBand) {
 
 TEST(OverlayView, RendersBlackOutAndLeavesTheBandClear) {
     cw::OverlayView view;
-    resize(view, 200, 400);
+    resizeView(view, 200, 400);
     view.setOverlayType(OverlayType::blackOut);
     const QImage image = view.renderToImage();
     // Band: 95 points around y 200 (from the bottom), i.e. image rows 152..247.
@@ -154,7 +141,7 @@ TEST(OverlayView, ClicksReachTheTextBelow) {
 
 TEST(OverlayPreview, SetUpWithTheSampleText) {
     cw::OverlayPreviewView view;
-    resize(view, 300, 200);
+    resizeView(view, 300, 200);
     EXPECT_DOUBLE_EQ(view.lineHeight(), 14);
     EXPECT_TRUE(view.sampleText().startsWith(QStringLiteral("Lorem ipsum dolor sit amet, consectetur")));
     EXPECT_TRUE(view.sampleText().endsWith(QStringLiteral("Proin et elit nulla.")));
@@ -176,7 +163,7 @@ TEST(OverlayPreview, SetUpWithTheSampleText) {
 TEST(OverlayPreview, GeometryFollowsTheSize) {
     cw::OverlayPreviewView view;
     for (const QSize size : {QSize(300, 200), QSize(520, 90), QSize(41, 400)}) {
-        resize(view, size.width(), size.height());
+        resizeView(view, size.width(), size.height());
         const double w = size.width();
         const double h = size.height();
         EXPECT_EQ(view.textLayer().frame(), QRectF(20, -h, w - 40, 2 * h));
@@ -195,7 +182,7 @@ class OverlayPreviewRendering : public ::testing::Test {
 protected:
     void SetUp() override {
         // The sample text (about ten lines at 14 points) reaches past the bottom edge.
-        resize(view, 300, 150);
+        resizeView(view, 300, 150);
         view.setShowsReadingLine(false);
     }
     int bright(const QImage& image, int y0, int y1) {
@@ -203,17 +190,6 @@ protected:
     }
     cw::OverlayPreviewView view;
 };
-
-TEST_F(OverlayPreviewRendering, NoneShowsTheTextEverywhere) {
-    view.setOverlayType(OverlayType::none);
-    const QImage image = view.renderToImage();
-    cwtest::saveImage(image, "preview-none");
-    EXPECT_GT(bright(image, 0, 50), 50);
-    EXPECT_GT(bright(image, 60, 90), 50);
-    EXPECT_GT(bright(image, 100, 150), 50);
-    EXPECT_EQ(qAlpha(image.pixel(0, 0)), 0) << "rounded corner";
-    EXPECT_EQ(image.pixel(5, 75) & 0xffffff, 0u) << "black beside the text";
-}
 
 TEST_F(OverlayPreviewRendering, BlackOutsKeepOnlyTheBand) {
     view.setOverlayType(OverlayType::blackOut);
@@ -234,9 +210,16 @@ TEST_F(OverlayPreviewRendering, BlackOutsKeepOnlyTheBand) {
     EXPECT_GT(bright(three, 47, 58), 20);
 }
 
-TEST_F(OverlayPreviewRendering, HighlightLightensOneLine) {
+// Without an overlay the text shows everywhere; a highlight lightens one line.
+TEST_F(OverlayPreviewRendering, NoneShowsTheTextAndHighlightLightensOneLine) {
     view.setOverlayType(OverlayType::none);
     const QImage plain = view.renderToImage();
+    cwtest::saveImage(plain, "preview-none");
+    EXPECT_GT(bright(plain, 0, 50), 50);
+    EXPECT_GT(bright(plain, 60, 90), 50);
+    EXPECT_GT(bright(plain, 100, 150), 50);
+    EXPECT_EQ(qAlpha(plain.pixel(0, 0)), 0) << "rounded corner";
+    EXPECT_EQ(plain.pixel(5, 75) & 0xffffff, 0u) << "black beside the text";
     view.setOverlayType(OverlayType::highlight);
     const QImage lit = view.renderToImage();
     cwtest::saveImage(lit, "preview-highlight");
@@ -269,7 +252,7 @@ TEST_F(OverlayPreviewRendering, FadesDarkenTowardsTheEdges) {
 
 TEST(OverlayPreview, FollowsPropertyChanges) {
     cw::OverlayPreviewView view;
-    resize(view, 300, 400);
+    resizeView(view, 300, 400);
 
     view.setIndicatorPosition(0.25f);
     EXPECT_DOUBLE_EQ(view.overlayLayer().verticalCenter(), 0.25);

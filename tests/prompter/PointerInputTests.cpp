@@ -16,6 +16,7 @@
 
 #include <cmath>
 #include <limits>
+#include <optional>
 
 namespace k = cw::settings;
 
@@ -48,7 +49,7 @@ protected:
     static constexpr QPointF speedLabel{1160, 540};
 };
 
-TEST_F(PointerInput, SpeedScaleMapsItsUsableHeightToOneToHundred) {
+TEST_F(PointerInput, SpeedScaleMapsItsUsableHeightToOneToHundredAndFollowsADrag) {
     const double h = view->controls().speedLayer().frame().height();
     ASSERT_DOUBLE_EQ(h, 396);
     click(speedPoint(h / 2));
@@ -65,9 +66,8 @@ TEST_F(PointerInput, SpeedScaleMapsItsUsableHeightToOneToHundred) {
     click(speedPoint(h - 5));
     EXPECT_EQ(counter->speed, sent);
     EXPECT_FALSE(view->controls().isHeld(cw::PrompterControlPanel::PressSource::pointer));
-}
 
-TEST_F(PointerInput, DraggingOnTheScaleFollowsThePointer) {
+    // Dragging on the scale follows the pointer.
     const QRectF f = view->controls().speedLayer().frame();
     QTest::mousePress(view, Qt::LeftButton, {}, widgetPoint(speedPoint(30)));
     const QPointF at = widgetPoint(speedPoint(f.height() / 2));
@@ -97,31 +97,31 @@ TEST_F(PointerInput, SpeedLockHoldsScaleAndWheelButNotScrolling) {
     EXPECT_LT(progress(), 0.5);
 }
 
+// Shift and the wheel change the speed by the held sensitivity, in turn from 50 %.
 TEST_F(PointerInput, WheelSpeedGainFollowsTheHeldSensitivity) {
-    defaults.set(k::speedSliderSensitivityFactor, 5.0);
-    wheelNotches(10, Qt::ShiftModifier);
-    EXPECT_NEAR(percent(), 53, 1e-9);
-    defaults.set(k::speedSliderSensitivityFactor, 0.0);
-    wheelNotches(10, Qt::ShiftModifier);
-    EXPECT_NEAR(percent(), 53.01, 1e-9);
-    defaults.set(k::speedSliderSensitivityFactor, 1.0);
-    defaults.set(k::invertScrollWheelInTeleprompterView, true);
-    wheelNotches(10, Qt::ShiftModifier);
-    EXPECT_NEAR(percent(), 52.01, 1e-9);
+    const struct {
+        double sensitivity;
+        bool inverted;
+        double change;
+    } cases[] = {
+        {5.0, false, 3},
+        {0.0, false, 0.01},
+        // The settings file can carry a NaN; it is taken as the smallest sensitivity.
+        {std::numeric_limits<double>::quiet_NaN(), false, 0.01},
+        {1.0, true, -1},
+    };
+    for (const auto& c : cases) {
+        defaults.set(k::speedSliderSensitivityFactor, c.sensitivity);
+        defaults.set(k::invertScrollWheelInTeleprompterView, c.inverted);
+        const double before = percent();
+        wheelNotches(10, Qt::ShiftModifier);
+        EXPECT_NEAR(percent(), before + c.change, 1e-9) << c.sensitivity;
+        EXPECT_FALSE(std::isnan(view->controls().scrollSpeed()));
+    }
     // Held to 0...100.
     wheelNotches(-2000, Qt::ShiftModifier);
     EXPECT_DOUBLE_EQ(percent(), 100);
     EXPECT_EQ(view->controls().speedLabelLayer().string(), QStringLiteral("100 %"));
-}
-
-TEST_F(PointerInput, WheelSpeedIgnoresASensitivityThatIsNoNumber) {
-    const double before = percent();
-    // The settings file can carry a NaN; it must not become the script's speed.
-    defaults.set(k::speedSliderSensitivityFactor, std::numeric_limits<double>::quiet_NaN());
-    wheelNotches(10, Qt::ShiftModifier);
-    EXPECT_FALSE(std::isnan(percent()));
-    EXPECT_FALSE(std::isnan(view->controls().scrollSpeed()));
-    EXPECT_NEAR(percent(), before + 0.01, 1e-9) << "taken as the smallest sensitivity";
 }
 
 TEST_F(PointerInput, WhilePlayingThePlainWheelIsSpeedAndShiftScrolls) {
@@ -146,7 +146,7 @@ TEST_F(PointerInput, WhilePlayingThePlainWheelIsSpeedAndShiftScrolls) {
     EXPECT_NEAR(percent(), 50.1, 1e-9);
 }
 
-TEST_F(PointerInput, OneNotchMovesATenthOfTheFontSize) {
+TEST_F(PointerInput, OneNotchMovesATenthOfTheFontSizeAndStopsAtTheStart) {
     project->setProgress(0.5, false, true);
     drain();
     const double offset = view->scrollOffset();
@@ -171,9 +171,8 @@ TEST_F(PointerInput, OneNotchMovesATenthOfTheFontSize) {
     QApplication::sendEvent(view, &precise);
     drain();
     EXPECT_DOUBLE_EQ(progress(), (offset + 30) / view->textHeight());
-}
 
-TEST_F(PointerInput, ScrollingAboveTheStartStopsAtTheStart) {
+    // Scrolling above the start stops at the start.
     project->setProgress(0.01, false, true);
     drain();
     wheelNotches(50);
@@ -181,76 +180,44 @@ TEST_F(PointerInput, ScrollingAboveTheStartStopsAtTheStart) {
     EXPECT_DOUBLE_EQ(progress(), 0);
 }
 
-TEST_F(PointerInput, LineStepsMoveByTheSetLineCount) {
-    readLine(10);
-    ASSERT_EQ(view->currentLineIndex(), 10);
-    click(lineDown);
-    drain();
-    EXPECT_DOUBLE_EQ(progress(), stepTarget(11));
-    EXPECT_TRUE(counter->animated); // manual scrolling off: an animated jump
-
-    defaults.set(k::manualScrollingLineCount, 3);
-    readLine(10);
-    click(lineUp);
-    drain();
-    EXPECT_DOUBLE_EQ(progress(), stepTarget(7));
-    readLine(10);
-    click(lineDown);
-    drain();
-    EXPECT_DOUBLE_EQ(progress(), stepTarget(13));
-
-    readLine(1);
-    click(lineUp);
-    drain();
-    EXPECT_DOUBLE_EQ(progress(), stepTarget(0));
-}
-
-// The editor lays the script out at its own font size: its line count says nothing of the
-// prompter's lines.
-TEST_F(PointerInput, LineDownIsHeldToThePrompterLinesNotTheEditors) {
-    setScript(20, 5); // the editor sees five lines, the prompter twenty
-    drain();
-    readLine(10);
-    click(lineDown);
-    drain();
-    EXPECT_DOUBLE_EQ(progress(), stepTarget(11));
-
-    setScript(20, 40); // the editor sees more lines than the prompter
-    drain();
-    defaults.set(k::manualScrollingLineCount, 3);
-    readLine(18);
-    click(lineDown);
-    drain();
-    EXPECT_DOUBLE_EQ(progress(), stepTarget(19));
-
-    // On the last line, line down keeps it under the reading position.
-    readLine(19);
-    click(lineDown);
-    drain();
-    EXPECT_DOUBLE_EQ(progress(), stepTarget(19));
-}
-
-// The line count is the user's to set, so it may be anything an integer holds.
-TEST_F(PointerInput, HugeLineCountsStopAtTheFirstAndLastLine) {
-    const int last = static_cast<int>(view->lineOffsets().size()) - 1;
-    defaults.set(k::manualScrollingLineCount, std::int64_t{std::numeric_limits<int>::max()});
-    readLine(10);
-    click(lineDown);
-    drain();
-    EXPECT_DOUBLE_EQ(progress(), stepTarget(last));
-
-    defaults.set(k::manualScrollingLineCount, std::int64_t{std::numeric_limits<int>::min()});
-    readLine(10);
-    click(lineUp);
-    drain();
-    EXPECT_DOUBLE_EQ(progress(), stepTarget(last)) << "a negative count steps the other way";
-
-    // Beyond what an int holds: still a huge step, not its low 32 bits.
-    defaults.set(k::manualScrollingLineCount, std::int64_t{1} << 32 | 1);
-    readLine(10);
-    click(lineDown);
-    drain();
-    EXPECT_DOUBLE_EQ(progress(), stepTarget(last));
+// A click on line up or down from line `from` reads line `to`. The editor lays the script out at its
+// own font size, so its line count says nothing of the prompter's twenty lines. The line count is the
+// user's to set, so it may be anything an integer holds; a step stops at the first and last line.
+TEST_F(PointerInput, LineStepsMoveByTheSetLineCountWithinThePrompterLines) {
+    constexpr std::int64_t most = std::numeric_limits<int>::max(), least = std::numeric_limits<int>::min();
+    const struct {
+        const char* name;
+        int editorLines;
+        std::optional<std::int64_t> count; // none: as registered
+        int from;
+        bool down;
+        int to;
+    } cases[] = {
+        {"one line down", 20, {}, 10, true, 11},
+        {"three up", 20, 3, 10, false, 7},
+        {"three down", 20, 3, 10, true, 13},
+        {"three up from line 1", 20, 3, 1, false, 0},
+        {"editor sees five lines", 5, 1, 10, true, 11},
+        {"editor sees forty lines", 40, 3, 18, true, 19},
+        {"down from the last line", 40, 3, 19, true, 19},
+        {"int's most", 20, most, 10, true, 19},
+        {"int's least steps the other way", 20, least, 10, false, 19},
+        {"beyond an int: not its low 32 bits", 20, std::int64_t{1} << 32 | 1, 10, true, 19},
+    };
+    ASSERT_EQ(view->lineOffsets().size(), 20u);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        setScript(20, c.editorLines);
+        if (c.count) {
+            defaults.set(k::manualScrollingLineCount, *c.count);
+        }
+        readLine(c.from);
+        ASSERT_EQ(view->currentLineIndex(), c.from);
+        click(c.down ? lineDown : lineUp);
+        drain();
+        EXPECT_DOUBLE_EQ(progress(), stepTarget(c.to));
+        EXPECT_TRUE(counter->animated); // manual scrolling off: an animated jump
+    }
 }
 
 TEST_F(PointerInput, LineButtonsWhilePlayingSetTheDirection) {
@@ -268,7 +235,7 @@ TEST_F(PointerInput, LineButtonsWhilePlayingSetTheDirection) {
     EXPECT_EQ(view->controls().lineDownLayer().backgroundColor(), red);
 }
 
-TEST_F(PointerInput, OneClickPromptingStartsAndStops) {
+TEST_F(PointerInput, OneClickPromptingAndTheTransportAndRewindControls) {
     holdStill();
     click(empty);
     EXPECT_TRUE(project->transportState().isPlaying());
@@ -283,9 +250,8 @@ TEST_F(PointerInput, OneClickPromptingStartsAndStops) {
     click(empty);
     EXPECT_FALSE(project->transportState().isPlaying());
     EXPECT_FALSE(view->transportState().isPlaying());
-}
 
-TEST_F(PointerInput, TransportAndRewindControls) {
+    // The transport and rewind controls.
     holdStill();
     project->setProgress(0.6, false, true);
     drain();
@@ -302,19 +268,18 @@ TEST_F(PointerInput, TransportAndRewindControls) {
 }
 
 TEST_F(PointerInput, PressedControlsTintUntilRelease) {
-    QTest::mousePress(view, Qt::LeftButton, {}, widgetPoint(rewind));
-    EXPECT_EQ(view->controls().rewindLayer().backgroundColor(), red);
-    EXPECT_TRUE(view->controls().isHeld(cw::PrompterControlPanel::PressSource::pointer));
-    QTest::mouseRelease(view, Qt::LeftButton, {}, widgetPoint(rewind));
-    EXPECT_EQ(view->controls().rewindLayer().backgroundColor(), black);
-
-    QTest::mousePress(view, Qt::LeftButton, {}, widgetPoint(lineDown));
-    EXPECT_EQ(view->controls().lineDownLayer().backgroundColor(), red);
-    project->setProgress(0.2, false, false); // a tint refresh while held leaves it alone
-    drain();
-    EXPECT_EQ(view->controls().lineDownLayer().backgroundColor(), red);
-    QTest::mouseRelease(view, Qt::LeftButton, {}, widgetPoint(lineDown));
-    EXPECT_EQ(view->controls().lineDownLayer().backgroundColor(), black);
+    for (const QPointF at : {rewind, lineDown}) {
+        auto& layer = at == rewind ? static_cast<cw::ControlLayer&>(view->controls().rewindLayer())
+                                   : view->controls().lineDownLayer();
+        QTest::mousePress(view, Qt::LeftButton, {}, widgetPoint(at));
+        EXPECT_EQ(layer.backgroundColor(), red);
+        EXPECT_TRUE(view->controls().isHeld(cw::PrompterControlPanel::PressSource::pointer));
+        project->setProgress(0.2, false, false); // a tint refresh while held leaves it alone
+        drain();
+        EXPECT_EQ(layer.backgroundColor(), red);
+        QTest::mouseRelease(view, Qt::LeftButton, {}, widgetPoint(at));
+        EXPECT_EQ(layer.backgroundColor(), black);
+    }
 }
 
 TEST_F(PointerInput, IgnoredMouseEventsDoNothing) {
@@ -331,7 +296,7 @@ TEST_F(PointerInput, IgnoredMouseEventsDoNothing) {
     EXPECT_DOUBLE_EQ(progress(), 0.5);
 }
 
-TEST_F(PointerInput, SpeedLabelCyclesItsModesAndRemembersThem) {
+TEST_F(PointerInput, ReadOutClicksCycleTheSpeedModesAndSwitchToRemainingTime) {
     view->updateDisplay([](auto& s) { s.speedDisplayMode = cw::SpeedDisplayMode::percentage; });
     const cw::SpeedDisplayMode first = view->display().speedDisplayMode;
     std::vector<std::string> stored;
@@ -343,9 +308,8 @@ TEST_F(PointerInput, SpeedLabelCyclesItsModesAndRemembersThem) {
     EXPECT_EQ(stored, (std::vector<std::string>{"wordspersecond", "wordsperminute", "linespersecond",
                                                 "linesperminute", "percentage"}));
     EXPECT_EQ(view->controls().speedLabelLayer().backgroundColor(), black);
-}
 
-TEST_F(PointerInput, TimestampClickSwitchesToRemainingTime) {
+    // A click on the time switches to the remaining time.
     click(timestamp);
     EXPECT_TRUE(view->display().timestampShowsRemainingTime);
     EXPECT_TRUE(defaults.boolForKey(k::timestampInPrompterShowsRemainingTime));
@@ -355,7 +319,7 @@ TEST_F(PointerInput, TimestampClickSwitchesToRemainingTime) {
     EXPECT_FALSE(defaults.boolForKey(k::timestampInPrompterShowsRemainingTime));
 }
 
-TEST_F(PointerInput, ManualScrollingSeeksToTheLineWhileStopped) {
+TEST_F(PointerInput, ManualScrollingSeeksToTheLineWhileStoppedOnly) {
     defaults.set(k::manualScrollingEnabled, true);
     defaults.set(k::manualScrollingDuration, 0.05);
     readLine(10);
@@ -389,18 +353,16 @@ TEST_F(PointerInput, ManualScrollingSeeksToTheLineWhileStopped) {
         drain();
         EXPECT_DOUBLE_EQ(progress(), stepTarget(15)) << "duration " << duration;
     }
-}
 
-TEST_F(PointerInput, ManualScrollingIgnoresLineStepsWhilePlaying) {
-    defaults.set(k::manualScrollingEnabled, true);
+    // While playing, line steps do not seek.
     holdStill();
     readLine(10);
     project->play();
     drain();
-    const int jumps = counter->jumps;
-    view->stepLines(cw::PrompterView::StepDirection::down, 1); // as the keys do
+    const int playingJumps = counter->jumps;
+    view->stepLines(cw::PrompterView::StepDirection::down, 1);
     drain();
-    EXPECT_EQ(counter->jumps, jumps);
+    EXPECT_EQ(counter->jumps, playingJumps);
     EXPECT_DOUBLE_EQ(progress(), (10 * line + 0.5 * view->lineHeight()) / view->textHeight());
 }
 

@@ -36,30 +36,9 @@ constexpr platform::ModifierFlags plain = 0x100;
 constexpr platform::ModifierFlags function = 0x800100;
 constexpr platform::ModifierFlags arrow = 0xA00100;
 
-// Records what the view asks for, in order, as short texts.
-class RecordingDelegate : public cw::PrompterViewDelegate {
-public:
-    void prompterViewDidChangeTransportState(cw::PrompterView& view) override {
-        calls.push_back(view.transportState().isPlaying() ? "play" : "pause");
-    }
-    void prompterViewDidRequestRewind(cw::PrompterView&) override { calls.push_back("rewind"); }
-    void prompterViewDidChangeSpeed(cw::PrompterView&, double percent) override {
-        calls.push_back("speed " + std::to_string(percent));
-    }
-    void prompterViewDidScroll(cw::PrompterView&, double) override { calls.push_back("wheel"); }
-    void prompterViewRequestsScroll(cw::PrompterView&, double progress) override {
-        calls.push_back("scroll");
-        targets.push_back(progress);
-    }
-    void prompterViewDidChangeFastForward(cw::PrompterView&, double factor) override {
-        calls.push_back("factor " + std::to_string(factor));
-    }
-    void prompterViewDidRequestNextBookmark(cw::PrompterView&) override { calls.push_back("next"); }
-    void prompterViewDidRequestPreviousBookmark(cw::PrompterView&) override { calls.push_back("previous"); }
-
-    std::vector<std::string> calls;
-    std::vector<double> targets;
-};
+using cwtest::RecordingDelegate;
+const auto factor = RecordingDelegate::factor;
+const auto speed = RecordingDelegate::speed;
 
 KeyEvent key(kc::KeyCode code, platform::ModifierFlags flags, KeyEvent::Type type = KeyEvent::Type::keyDown) {
     KeyEvent event;
@@ -79,14 +58,6 @@ void sendKey(QWidget* target, QEvent::Type type, int qtKey,
 void keyClick(QWidget* target, int qtKey, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
     sendKey(target, QEvent::KeyPress, qtKey, modifiers);
     sendKey(target, QEvent::KeyRelease, qtKey, modifiers);
-}
-
-std::string factor(double f) {
-    return "factor " + std::to_string(f);
-}
-
-std::string speed(double p) {
-    return "speed " + std::to_string(p);
 }
 
 class PrompterKeyTest : public ::testing::Test {
@@ -112,11 +83,24 @@ protected:
         bindings.key(action) = KeyBindings::Key{code, modifiers};
         bindings.save(s.defaults, s.center);
     }
-    void play() {
+    void play(bool playing = true) {
         cw::PrompterTransport t = view->transportState();
-        t.status = cw::PrompterTransport::Status::playing;
+        t.status = playing ? cw::PrompterTransport::Status::playing : cw::PrompterTransport::Status::stopped;
         view->setTransportState(t);
     }
+    const platform::layers::Layer& layer(cw::PrompterControl control) const {
+        switch (control) {
+        case cw::PrompterControl::transport:
+            return view->controls().transportLayer();
+        case cw::PrompterControl::rewind:
+            return view->controls().rewindLayer();
+        case cw::PrompterControl::lineUp:
+            return view->controls().lineUpLayer();
+        default:
+            return view->controls().lineDownLayer();
+        }
+    }
+    bool keyHeld() const { return view->controls().isHeld(cw::PrompterControlPanel::PressSource::key); }
     static bool isPressed(const platform::layers::Layer& layer) {
         return layer.backgroundColor() == QColor::fromRgbF(1, 0, 0, 0.5);
     }
@@ -132,51 +116,68 @@ protected:
 
 // ---- fixed keys ----
 
-TEST_F(PrompterKeyTest, SpaceTintsWhileHeldAndTogglesOnRelease) {
-    EXPECT_TRUE(down(kc::space, plain));
-    EXPECT_TRUE(view->controls().isHeld(cw::PrompterControlPanel::PressSource::key));
-    EXPECT_TRUE(isPressed(view->controls().transportLayer()));
-    EXPECT_TRUE(delegate->calls.empty());
-    EXPECT_TRUE(up(kc::space, plain));
-    EXPECT_FALSE(view->controls().isHeld(cw::PrompterControlPanel::PressSource::key));
-    EXPECT_TRUE(isReleased(view->controls().transportLayer()));
-    EXPECT_TRUE(view->transportState().isPlaying());
-    EXPECT_EQ(delegate->calls, std::vector<std::string>{"play"});
-    press(kc::space, plain);
-    EXPECT_EQ(delegate->calls.back(), "pause");
+// Each fixed and presenter key tints its control while down and acts on release: a line step goes
+// back (-1) or on (1) from the reading position while stopped, and sets the direction while playing.
+TEST_F(PrompterKeyTest, FixedAndPresenterKeysTintTheirControlAndActOnRelease) {
+    using C = cw::PrompterControl;
+    const struct {
+        kc::KeyCode key;
+        platform::ModifierFlags flags;
+        bool playing;
+        C control;
+        std::string call;
+        int direction;
+    } cases[] = {
+        {kc::space, plain, false, C::transport, "play", 0},
+        {kc::space, plain, true, C::transport, "pause", 0},
+        {kc::deleteKey, plain, false, C::rewind, "rewind", 0},
+        {kc::upArrow, arrow, false, C::lineUp, "scroll", -1},
+        {kc::downArrow, arrow, false, C::lineDown, "scroll", 1},
+        {kc::upArrow, arrow, true, C::lineUp, factor(-1.0), 0},
+        {kc::downArrow, arrow, true, C::lineDown, factor(1.0), 0},
+        {kc::f5, function, false, C::transport, "play", 0},
+        {kc::b, plain, true, C::transport, "pause", 0},
+        {kc::b, plain, false, C::rewind, "rewind", 0},
+        {kc::pageUp, function, false, C::lineUp, "scroll", -1},
+        {kc::pageDown, function, false, C::lineDown, "scroll", 1},
+        {kc::pageUp, function, true, C::lineUp, factor(-1.0), 0},
+        {kc::pageDown, function, true, C::lineDown, factor(1.0), 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.key) + (c.playing ? " playing" : " stopped"));
+        play(c.playing);
+        delegate->calls.clear();
+        delegate->targets.clear();
+        EXPECT_TRUE(down(c.key, c.flags));
+        EXPECT_TRUE(isPressed(layer(c.control)));
+        EXPECT_TRUE(keyHeld());
+        EXPECT_TRUE(delegate->calls.empty());
+        EXPECT_TRUE(up(c.key, c.flags));
+        EXPECT_FALSE(keyHeld());
+        EXPECT_TRUE(c.playing || isReleased(layer(c.control))); // while playing the direction is lit
+        EXPECT_EQ(delegate->calls, std::vector<std::string>{c.call});
+        if (c.direction != 0) {
+            ASSERT_EQ(delegate->targets.size(), 1u);
+            EXPECT_EQ(delegate->targets[0] > 0.5, c.direction > 0) << delegate->targets[0];
+            EXPECT_NE(delegate->targets[0], 0.5);
+        }
+    }
 }
 
-TEST_F(PrompterKeyTest, DeleteRewindsOnRelease) {
-    EXPECT_TRUE(down(kc::deleteKey, plain));
-    EXPECT_TRUE(isPressed(view->controls().rewindLayer()));
-    EXPECT_TRUE(up(kc::deleteKey, plain));
-    EXPECT_TRUE(isReleased(view->controls().rewindLayer()));
-    EXPECT_EQ(delegate->calls, std::vector<std::string>{"rewind"});
-}
-
-TEST_F(PrompterKeyTest, ArrowsStepLinesWhileStoppedAndSetTheDirectionWhilePlaying) {
-    EXPECT_TRUE(down(kc::upArrow, arrow));
-    EXPECT_TRUE(isPressed(view->controls().lineUpLayer()));
-    EXPECT_TRUE(up(kc::upArrow, arrow));
-    EXPECT_TRUE(press(kc::downArrow, arrow));
-    ASSERT_EQ(delegate->calls, (std::vector<std::string>{"scroll", "scroll"}));
-    EXPECT_LT(delegate->targets[0], 0.5);
-    EXPECT_GT(delegate->targets[1], 0.5);
-
-    play();
-    press(kc::upArrow, arrow);
-    press(kc::downArrow, arrow);
-    EXPECT_EQ(delegate->calls[2], factor(-1.0));
-    EXPECT_EQ(delegate->calls[3], factor(1.0));
-}
-
-TEST_F(PrompterKeyTest, LineStepsMoveByTheManualLineCount) {
+TEST_F(PrompterKeyTest, LineStepsMoveByTheManualLineCountAndUAndJJumpFour) {
     press(kc::downArrow, arrow);
     s.defaults.set(settings::manualScrollingLineCount, 3);
     press(kc::downArrow, arrow);
-    ASSERT_EQ(delegate->targets.size(), 2u);
+    // U and J jump four lines on key-down only.
+    EXPECT_TRUE(down(kc::u, plain));
+    EXPECT_FALSE(up(kc::u, plain));
+    EXPECT_TRUE(down(kc::j, plain));
+    EXPECT_FALSE(up(kc::j, plain));
+    ASSERT_EQ(delegate->targets.size(), 4u);
     const double line = delegate->targets[0] - 0.5;
     EXPECT_GT(delegate->targets[1] - 0.5, 2.5 * line);
+    EXPECT_LT(delegate->targets[2], 0.5);
+    EXPECT_GT(delegate->targets[3], 0.5);
 }
 
 TEST_F(PrompterKeyTest, WAndSStepTheSpeedOnKeyDownAndSaturate) {
@@ -196,26 +197,14 @@ TEST_F(PrompterKeyTest, WAndSStepTheSpeedOnKeyDownAndSaturate) {
     EXPECT_TRUE(up(kc::s, plain));
 }
 
-TEST_F(PrompterKeyTest, UAndJJumpFourLinesOnKeyDownOnly) {
-    EXPECT_TRUE(down(kc::u, plain));
-    EXPECT_FALSE(up(kc::u, plain));
-    EXPECT_TRUE(down(kc::j, plain));
-    EXPECT_FALSE(up(kc::j, plain));
-    ASSERT_EQ(delegate->targets.size(), 2u);
-    EXPECT_LT(delegate->targets[0], 0.5);
-    EXPECT_GT(delegate->targets[1], 0.5);
-}
-
-TEST_F(PrompterKeyTest, AnyHeldModifierMakesFixedKeysNotMatch) {
+TEST_F(PrompterKeyTest, AnyHeldModifierMakesFixedKeysNotMatchAndTheRestAreClaimedWithoutADelegate) {
     EXPECT_FALSE(press(kc::space, plain | mod::shift));
     EXPECT_FALSE(down(kc::upArrow, arrow | mod::option));
     EXPECT_FALSE(down(kc::w, plain | mod::capsLock));
     EXPECT_FALSE(down(kc::space, 0)); // without the device bit ordinary events carry
     EXPECT_FALSE(down(kc::q, plain));
     EXPECT_TRUE(delegate->calls.empty());
-}
-
-TEST_F(PrompterKeyTest, ListedKeysAreClaimedWhenTheDelegateIsGone) {
+    // Listed keys are claimed even when the delegate is gone.
     delegate.reset();
     EXPECT_TRUE(press(kc::space, plain));
     EXPECT_TRUE(down(kc::w, plain));
@@ -223,30 +212,6 @@ TEST_F(PrompterKeyTest, ListedKeysAreClaimedWhenTheDelegateIsGone) {
 }
 
 // ---- presentation remotes ----
-
-TEST_F(PrompterKeyTest, PresenterKeysDriveTheTransport) {
-    EXPECT_TRUE(down(kc::f5, function));
-    EXPECT_TRUE(isPressed(view->controls().transportLayer()));
-    EXPECT_TRUE(up(kc::f5, function));
-    EXPECT_EQ(delegate->calls.back(), "play");
-
-    EXPECT_TRUE(down(kc::b, plain));
-    EXPECT_TRUE(isPressed(view->controls().transportLayer())); // playing: the transport control
-    up(kc::b, plain);
-    EXPECT_EQ(delegate->calls.back(), "pause"); // B while playing pauses
-    down(kc::b, plain);
-    EXPECT_TRUE(isPressed(view->controls().rewindLayer()));
-    up(kc::b, plain);
-    EXPECT_EQ(delegate->calls.back(), "rewind"); // B while stopped rewinds
-
-    press(kc::pageDown, function);
-    EXPECT_EQ(delegate->calls.back(), "scroll");
-    play();
-    press(kc::pageUp, function);
-    EXPECT_EQ(delegate->calls.back(), factor(-1.0));
-    press(kc::pageDown, function);
-    EXPECT_EQ(delegate->calls.back(), factor(1.0));
-}
 
 TEST_F(PrompterKeyTest, PresenterKeysGoOnWhenPresenterSupportIsOff) {
     s.defaults.set(settings::isPresenterSupportEnabled, false);
@@ -282,7 +247,7 @@ TEST_F(PrompterKeyTest, BindingsMatchTheirModifiersOnly) {
     EXPECT_EQ(delegate->calls.back(), "previous");
 }
 
-TEST_F(PrompterKeyTest, OneShotActionsMoveToKeyUpWhenAsked) {
+TEST_F(PrompterKeyTest, OneShotActionsMoveToKeyUpWhenAskedAndRepeatOnKeyDown) {
     s.defaults.set(settings::performCustomBindingActionOnKeyDown, false);
     bind(KeyBindings::Action::playPause, kc::p);
     EXPECT_TRUE(down(kc::p, plain));
@@ -290,14 +255,12 @@ TEST_F(PrompterKeyTest, OneShotActionsMoveToKeyUpWhenAsked) {
     EXPECT_TRUE(delegate->calls.empty());
     EXPECT_TRUE(up(kc::p, plain));
     EXPECT_EQ(delegate->calls, std::vector<std::string>{"play"});
-}
-
-TEST_F(PrompterKeyTest, RepeatedPlayPauseBindingTogglesOnEveryRepeat) {
-    bind(KeyBindings::Action::playPause, kc::p);
-    down(kc::p, plain);
-    down(kc::p, plain);
-    down(kc::p, plain);
-    EXPECT_EQ(delegate->calls, (std::vector<std::string>{"play", "pause", "play"}));
+    // On key-down a held play/pause binding toggles on every repeat.
+    s.defaults.set(settings::performCustomBindingActionOnKeyDown, true);
+    for (int i = 0; i < 3; ++i) {
+        down(kc::p, plain);
+    }
+    EXPECT_EQ(delegate->calls, (std::vector<std::string>{"play", "pause", "play", "pause"}));
 }
 
 // Every action's key, pressed, repeated and released with Alt going up before or after it.

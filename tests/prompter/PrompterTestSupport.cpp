@@ -12,7 +12,7 @@
 
 namespace cwtest {
 
-void resizeView(cw::PrompterView& view, int w, int h) {
+void resizeView(QWidget& view, int w, int h) {
     const QSize old = view.size();
     view.resize(w, h);
     QResizeEvent event(QSize(w, h), old);
@@ -39,6 +39,14 @@ platform::AttributedString script(int words, int wordsPerParagraph) {
     attributes.font = platform::Font{QStringLiteral("DejaVu Sans"), 20, false, false};
     attributes.foregroundColor = platform::Color::yellow();
     return platform::AttributedString(text, attributes);
+}
+
+QString lines(int count) {
+    QString text;
+    for (int i = 0; i < count; ++i) {
+        text += i == 0 ? QStringLiteral("line") : QStringLiteral("\nline");
+    }
+    return text;
 }
 
 std::vector<platform::TypesetLine> FixedHeightTypesetter::typeset(const platform::AttributedString& text,

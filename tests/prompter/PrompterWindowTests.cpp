@@ -158,40 +158,33 @@ TEST(PrompterWindowPresets, KeysAndRegisteredDefaultsOfEachPreset) {
     EXPECT_EQ(registered.at(settings::timestampInPrompterShowsRemainingTime), platform::Value(false));
 }
 
-TEST_F(PrompterWindowTest, FreshNormalWindowShowsEverythingOpaqueUnpinnedAtItsOwnFrame) {
-    auto w = make(TeleprompterWindowPreset::normal);
-    const QSize nibSize = w->window()->size();
-    w->showWindow();
-    cw::PrompterView* view = w->prompterView();
-    EXPECT_TRUE(view->display().showsControls);
-    EXPECT_FALSE(view->controls().uiLayer().isHidden());
-    EXPECT_TRUE(view->display().showsTimestamp);
-    EXPECT_TRUE(view->display().showsProgress);
-    EXPECT_FLOAT_EQ(view->display().windowOpacity, 1.0f);
-    EXPECT_TRUE(platform::isOpaque(w->window()));
-    EXPECT_FLOAT_EQ(view->display().controlsOpacity, 1.0f);
-    EXPECT_EQ(w->controlsOpacitySlider()->value(), w->controlsOpacitySlider()->maximum());
-    EXPECT_EQ(platform::windowLevel(w->window()), platform::WindowLevel::normal);
-    EXPECT_FALSE(w->pinWindowButton()->isChecked());
-    EXPECT_TRUE(w->toggleControlsButton()->isChecked());
-    EXPECT_TRUE(w->toggleTimestampButton()->isChecked());
-    EXPECT_TRUE(w->toggleProgressButton()->isChecked());
-    EXPECT_EQ(w->window()->size(), nibSize);
-}
-
-TEST_F(PrompterWindowTest, FreshTransparentWindowIsSeeThroughWithoutControls) {
-    auto w = make(TeleprompterWindowPreset::transparent);
-    w->showWindow();
-    cw::PrompterView* view = w->prompterView();
-    EXPECT_FLOAT_EQ(w->windowOpacityValue(), 0.25f);
-    EXPECT_FLOAT_EQ(view->display().windowOpacity, 0.25f);
-    EXPECT_FALSE(platform::isOpaque(w->window()));
-    EXPECT_TRUE(platform::isTranslucent(w->window()));
-    EXPECT_FALSE(view->display().showsControls);
-    EXPECT_TRUE(view->controls().uiLayer().isHidden());
-    EXPECT_TRUE(view->display().showsTimestamp);
-    EXPECT_TRUE(view->display().showsProgress);
-    EXPECT_EQ(platform::windowLevel(w->window()), platform::WindowLevel::normal);
+// A fresh normal window is opaque with its controls, a transparent one see-through without them;
+// both show the time and the progress, unpinned, at their own frame.
+TEST_F(PrompterWindowTest, FreshWindowsShowTheirPresetsDefaults) {
+    for (const auto& [preset, opacity, controls] : {std::tuple{TeleprompterWindowPreset::normal, 1.0f, true},
+                                                    {TeleprompterWindowPreset::transparent, 0.25f, false}}) {
+        auto w = make(preset);
+        const QSize nibSize = w->window()->size();
+        w->showWindow();
+        cw::PrompterView* view = w->prompterView();
+        SCOPED_TRACE(opacity);
+        EXPECT_FLOAT_EQ(w->windowOpacityValue(), opacity);
+        EXPECT_FLOAT_EQ(view->display().windowOpacity, opacity);
+        EXPECT_EQ(platform::isOpaque(w->window()), controls);
+        EXPECT_TRUE(controls || platform::isTranslucent(w->window()));
+        EXPECT_EQ(view->display().showsControls, controls);
+        EXPECT_EQ(view->controls().uiLayer().isHidden(), !controls);
+        EXPECT_EQ(w->toggleControlsButton()->isChecked(), controls);
+        EXPECT_TRUE(view->display().showsTimestamp);
+        EXPECT_TRUE(view->display().showsProgress);
+        EXPECT_TRUE(w->toggleTimestampButton()->isChecked());
+        EXPECT_TRUE(w->toggleProgressButton()->isChecked());
+        EXPECT_FLOAT_EQ(view->display().controlsOpacity, 1.0f);
+        EXPECT_EQ(w->controlsOpacitySlider()->value(), w->controlsOpacitySlider()->maximum());
+        EXPECT_EQ(platform::windowLevel(w->window()), platform::WindowLevel::normal);
+        EXPECT_FALSE(w->pinWindowButton()->isChecked());
+        EXPECT_EQ(w->window()->size(), nibSize);
+    }
 }
 
 TEST_F(PrompterWindowTest, SettingsBarFitsEveryWidthAndMovesTheRestIntoTheMenu) {
@@ -264,20 +257,8 @@ TEST_F(PrompterWindowTest, SettingsBarFitsEveryWidthAndMovesTheRestIntoTheMenu) 
     }
 }
 
-TEST_F(PrompterWindowTest, PinnedPresetOpensFloatingButDisplayBoundWindowsStayNormal) {
-    s.defaults.set(settings::prompterWindowPinnedNormal, true);
-    auto free = make(TeleprompterWindowPreset::normal);
-    free->window();
-    EXPECT_EQ(platform::windowLevel(free->window()), platform::WindowLevel::floating);
-    EXPECT_TRUE(free->pinWindowButton()->isChecked());
-
-    auto bound = make(TeleprompterWindowPreset::normal, display());
-    bound->window();
-    EXPECT_EQ(platform::windowLevel(bound->window()), platform::WindowLevel::normal);
-    EXPECT_FALSE(bound->pinWindowButton()->isChecked());
-}
-
-TEST_F(PrompterWindowTest, PinningTwiceReturnsToNormalAndStoresFalse) {
+// Pinning is stored per preset; a pinned preset opens floating, but display-bound windows stay normal.
+TEST_F(PrompterWindowTest, PinningIsStoredPerPresetAndDisplayBoundWindowsStayNormal) {
     auto w = make(TeleprompterWindowPreset::transparent);
     w->showWindow();
     w->togglePin();
@@ -289,6 +270,15 @@ TEST_F(PrompterWindowTest, PinningTwiceReturnsToNormalAndStoresFalse) {
     EXPECT_FALSE(w->pinWindowButton()->isChecked());
     EXPECT_TRUE(hasUserValue(settings::prompterWindowPinnedTransparent));
     EXPECT_FALSE(s.defaults.boolForKey(settings::prompterWindowPinnedTransparent));
+
+    s.defaults.set(settings::prompterWindowPinnedNormal, true);
+    for (const bool bound : {false, true}) {
+        auto opened = bound ? make(TeleprompterWindowPreset::normal, display())
+                            : make(TeleprompterWindowPreset::normal);
+        EXPECT_EQ(platform::windowLevel(opened->window()),
+                  bound ? platform::WindowLevel::normal : platform::WindowLevel::floating);
+        EXPECT_EQ(opened->pinWindowButton()->isChecked(), !bound);
+    }
 }
 
 TEST_F(PrompterWindowTest, PresetsRememberTheirOwnControlsOpacity) {
@@ -340,7 +330,14 @@ TEST(PrompterWindowFrames, FrameTextRoundTrip) {
     EXPECT_EQ(platform::frameFromString(platform::frameToString(odd)), odd);
 }
 
+// Only a window that was shown writes its frame when it closes; the next one opens there.
 TEST_F(PrompterWindowTest, ClosingAShownWindowSavesItsFrameAndTheNextOneOpensThere) {
+    auto unseen = make(TeleprompterWindowPreset::normal);
+    unseen->window();
+    EXPECT_FALSE(unseen->okToSaveWindowFrame());
+    unseen->close();
+    EXPECT_FALSE(hasUserValue(settings::prompterWindowFrameNormal));
+
     auto w = make(TeleprompterWindowPreset::normal);
     w->showWindow();
     w->setFrame(QRect(100, 120, 700, 500));
@@ -370,14 +367,6 @@ TEST_F(PrompterWindowTest, UnusableStoredFramesAreIgnoredAndNegativeOriginsAppli
     EXPECT_EQ(w->frame(), QRect(-200, -100, 640, 480));
 }
 
-TEST_F(PrompterWindowTest, WindowNeverShownWritesNoFrame) {
-    auto w = make(TeleprompterWindowPreset::normal);
-    w->window();
-    EXPECT_FALSE(w->okToSaveWindowFrame());
-    w->close();
-    EXPECT_FALSE(hasUserValue(settings::prompterWindowFrameNormal));
-}
-
 TEST_F(PrompterWindowTest, EachPresetKeepsTheFrameOfItsLastClosedWindow) {
     auto a = make(TeleprompterWindowPreset::normal);
     auto b = make(TeleprompterWindowPreset::normal);
@@ -397,35 +386,26 @@ TEST_F(PrompterWindowTest, EachPresetKeepsTheFrameOfItsLastClosedWindow) {
 
 // ---- display-bound windows ----
 
-TEST_F(PrompterWindowTest, DisplayBoundWindowOpensFullScreenOnItsDisplayAndWritesNoFrame) {
+// A display-bound window opens full screen on its display, always of the normal preset. It may cover
+// the editor's own screen: closing it, its Full Screen button and its menu's Switch Display Off each
+// close it and store the display as switched off, and no frame is written.
+TEST_F(PrompterWindowTest, DisplayBoundWindowOpensFullScreenAndClosingSwitchesTheDisplayOff) {
     QScreen* screen = QGuiApplication::primaryScreen();
     ASSERT_NE(screen, nullptr);
-    auto w = make(TeleprompterWindowPreset::transparent, display());
-    EXPECT_EQ(w->preset(), TeleprompterWindowPreset::normal);
-    w->showFullScreen(screen);
-    windowtests::processEvents();
-    EXPECT_TRUE(w->window()->isFullScreen());
-    EXPECT_EQ(w->window()->screen(), screen);
-    EXPECT_TRUE(w->toggleFullscreenButton()->isChecked());
-    EXPECT_TRUE(w->okToSaveWindowFrame());
-
-    w->close();
-    EXPECT_FALSE(hasUserValue(settings::prompterWindowFrameNormal));
-    EXPECT_FALSE(hasUserValue(settings::prompterWindowFrameTransparent));
-    const auto& stored = project->editor().screenManager->availableScreens().at(display().displayUUID);
-    EXPECT_FALSE(stored.isActive);
-    EXPECT_FALSE(w->screenDesc()->isActive); // applied once more as it came back
-}
-
-// A display-bound window may cover the editor's own screen: its Full Screen button and its menu's
-// Switch Display Off close it and store the display as switched off.
-TEST_F(PrompterWindowTest, DisplayBoundWindowsFullScreenButtonAndMenuSwitchTheDisplayOff) {
-    for (const bool fromMenu : {false, true}) {
-        auto w = make(TeleprompterWindowPreset::normal, display());
-        w->showFullScreen(QGuiApplication::primaryScreen());
+    for (const char* how : {"close", "button", "menu"}) {
+        SCOPED_TRACE(how);
+        auto w = make(TeleprompterWindowPreset::transparent, display());
+        EXPECT_EQ(w->preset(), TeleprompterWindowPreset::normal);
+        w->showFullScreen(screen);
         windowtests::processEvents();
         ASSERT_TRUE(w->window()->isVisible());
-        if (fromMenu) {
+        EXPECT_TRUE(w->window()->isFullScreen());
+        EXPECT_EQ(w->window()->screen(), screen);
+        EXPECT_TRUE(w->toggleFullscreenButton()->isChecked());
+        EXPECT_TRUE(w->okToSaveWindowFrame());
+        if (how == std::string_view("close")) {
+            w->close();
+        } else if (how == std::string_view("menu")) {
             QAction* off = nullptr;
             for (QAction* item : w->menu()->actions())
                 if (item->text() == "Switch Display Off")
@@ -434,19 +414,21 @@ TEST_F(PrompterWindowTest, DisplayBoundWindowsFullScreenButtonAndMenuSwitchTheDi
             off->trigger();
         } else {
             QAbstractButton* button = w->toggleFullscreenButton();
-            const QPoint at = button->mapTo(w->window(), button->rect().center());
-            ASSERT_EQ(w->window()->childAt(at), button) << "covered, or not in the bar";
             const QPoint centre = button->rect().center();
-            QMouseEvent press(QEvent::MouseButtonPress, centre, button->mapToGlobal(centre), Qt::LeftButton,
-                              Qt::LeftButton, Qt::NoModifier);
-            QApplication::sendEvent(button, &press);
-            QMouseEvent release(QEvent::MouseButtonRelease, centre, button->mapToGlobal(centre),
-                                Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
-            QApplication::sendEvent(button, &release);
+            ASSERT_EQ(w->window()->childAt(button->mapTo(w->window(), centre)), button)
+                << "covered or not shown";
+            for (const auto& [type, buttons] : {std::pair{QEvent::MouseButtonPress, Qt::LeftButton},
+                                                std::pair{QEvent::MouseButtonRelease, Qt::NoButton}}) {
+                QMouseEvent event(type, centre, button->mapToGlobal(centre), Qt::LeftButton, buttons, {});
+                QApplication::sendEvent(button, &event);
+            }
         }
         windowtests::processEvents();
-        EXPECT_FALSE(w->window()->isVisible()) << (fromMenu ? "menu" : "button");
+        EXPECT_FALSE(w->window()->isVisible());
         EXPECT_FALSE(project->editor().screenManager->availableScreens().at(display().displayUUID).isActive);
+        EXPECT_FALSE(w->screenDesc()->isActive); // applied once more as it came back
+        EXPECT_FALSE(hasUserValue(settings::prompterWindowFrameNormal));
+        EXPECT_FALSE(hasUserValue(settings::prompterWindowFrameTransparent));
     }
 }
 
@@ -470,10 +452,13 @@ TEST_F(PrompterWindowTest, DisplayBoundWindowTakesItsDescriptionsSettings) {
     EXPECT_TRUE(w->flipHButton()->isChecked());
 }
 
-TEST_F(PrompterWindowTest, FlipInDisplayBoundWindowGoesToTheDescriptionNotToOtherWindows) {
+// A display-bound window's flips, alignment and toggles go to its display's description (and the
+// toggles to the normal preset), not to other windows or the document; other displays' descriptions
+// leave it alone.
+TEST_F(PrompterWindowTest, DisplayBoundWindowWritesItsOwnDescription) {
     auto listener = std::make_shared<DescriptionListener>();
     project->registerEventListener(listener);
-    auto bound = make(TeleprompterWindowPreset::normal, display());
+    auto bound = make(TeleprompterWindowPreset::normal, display(TextAlignment::center));
     auto free = make(TeleprompterWindowPreset::normal);
     bound->showWindow();
     free->showWindow();
@@ -485,41 +470,27 @@ TEST_F(PrompterWindowTest, FlipInDisplayBoundWindowGoesToTheDescriptionNotToOthe
     EXPECT_TRUE(bound->prompterView()->display().flipHorizontal);
     EXPECT_FALSE(free->prompterView()->display().flipHorizontal);
     EXPECT_FALSE(project->document().scriptProperties.flipHorizontal);
-}
 
-TEST_F(PrompterWindowTest, ChoosingTheDescriptionsOwnAlignmentWritesNothing) {
-    auto listener = std::make_shared<DescriptionListener>();
-    project->registerEventListener(listener);
-    auto w = make(TeleprompterWindowPreset::normal, display(TextAlignment::center));
-    w->showWindow();
-    w->alignCenter();
-    EXPECT_TRUE(listener->told.empty());
-    w->alignLeft();
-    ASSERT_EQ(listener->told.size(), 1u);
-    EXPECT_EQ(listener->told[0].textAlignment, TextAlignment::left);
-    EXPECT_EQ(w->screenDesc()->textAlignment, TextAlignment::left);
-}
+    bound->alignCenter(); // the description's own alignment: nothing to write
+    EXPECT_EQ(listener->told.size(), 1u);
+    bound->alignLeft();
+    ASSERT_EQ(listener->told.size(), 2u);
+    EXPECT_EQ(listener->told[1].textAlignment, TextAlignment::left);
+    EXPECT_EQ(bound->screenDesc()->textAlignment, TextAlignment::left);
 
-TEST_F(PrompterWindowTest, DisplayBoundTogglesWriteTheNormalPresetAndTheDescription) {
-    auto w = make(TeleprompterWindowPreset::normal, display());
-    w->showWindow();
-    w->toggleControls(Sender::menu);
-    EXPECT_FALSE(w->prompterView()->display().showsControls);
-    EXPECT_FALSE(w->screenDesc()->showControls);
+    bound->toggleControls(Sender::menu);
+    EXPECT_FALSE(bound->prompterView()->display().showsControls);
+    EXPECT_FALSE(bound->screenDesc()->showControls);
     EXPECT_TRUE(hasUserValue(settings::showControlsInTeleprompterWindow));
     EXPECT_FALSE(s.defaults.boolForKey(settings::showControlsInTeleprompterWindow));
     EXPECT_FALSE(hasUserValue(settings::showControlsInTeleprompterWindowTransparent));
-}
 
-TEST_F(PrompterWindowTest, DescriptionsOfOtherDisplaysAreIgnored) {
-    auto w = make(TeleprompterWindowPreset::normal, display());
-    w->showWindow();
     ScreenDescription other = display();
     other.displayUUID = provider->screens()[0].displayUUID;
     other.flipV = true;
     project->editor().screenManager->update(other);
-    EXPECT_FALSE(w->prompterView()->display().flipVertical);
-    EXPECT_EQ(w->screenDesc()->displayUUID, display().displayUUID);
+    EXPECT_FALSE(bound->prompterView()->display().flipVertical);
+    EXPECT_EQ(bound->screenDesc()->displayUUID, display().displayUUID);
 }
 
 // ---- actions ----
@@ -549,7 +520,9 @@ TEST_F(PrompterWindowTest, MenuTogglesInvertWhileButtonsApplyTheirOwnState) {
     EXPECT_FALSE(w->toggleControlsButton()->isChecked());
 }
 
-TEST_F(PrompterWindowTest, SpeedLockDimsTheSpeedControlAndIsNotStored) {
+// The speed lock dims the speed control; a free window's mirroring is its own until it is shown again,
+// when it comes back from the document.
+TEST_F(PrompterWindowTest, SpeedLockDimsTheSpeedControlAndMirroringIsNotStored) {
     auto w = make(TeleprompterWindowPreset::normal);
     w->showWindow();
     w->toggleSpeedLock(Sender::menu);
@@ -560,11 +533,7 @@ TEST_F(PrompterWindowTest, SpeedLockDimsTheSpeedControlAndIsNotStored) {
     w->toggleSpeedLockButton()->click();
     EXPECT_FALSE(w->prompterView()->display().speedLocked);
     EXPECT_DOUBLE_EQ(w->prompterView()->controls().speedLayer().opacity(), 1.0);
-}
 
-TEST_F(PrompterWindowTest, MirroringOfAFreeWindowIsNotStoredAndComesBackFromTheDocument) {
-    auto w = make(TeleprompterWindowPreset::normal);
-    w->showWindow();
     w->flipV();
     EXPECT_TRUE(w->prompterView()->display().flipVertical);
     EXPECT_TRUE(w->flipVButton()->isChecked());
@@ -573,6 +542,7 @@ TEST_F(PrompterWindowTest, MirroringOfAFreeWindowIsNotStoredAndComesBackFromTheD
     EXPECT_FALSE(w->prompterView()->display().flipVertical);
 }
 
+// An alignment chosen in the window links it to the document only when it is the document's own.
 TEST_F(PrompterWindowTest, AlignmentLinkedToTheDocumentFollowsItUnlinkedStays) {
     auto w = make(TeleprompterWindowPreset::normal);
     w->showWindow();
@@ -591,32 +561,30 @@ TEST_F(PrompterWindowTest, AlignmentLinkedToTheDocumentFollowsItUnlinkedStays) {
     project->setScriptProperties(properties);
     EXPECT_EQ(w->prompterView()->display().textAlignment, TextAlignment::left);
     EXPECT_TRUE(w->alignLeftButton()->isChecked());
+
+    w->alignCenter(); // the document's own again: linked again
+    properties.textAlignment = TextAlignment::right;
+    project->setScriptProperties(properties);
+    EXPECT_EQ(w->prompterView()->display().textAlignment, TextAlignment::right);
 }
 
-TEST_F(PrompterWindowTest, TitleNamesTheScriptFile) {
+// The title names the script file; the menu says what Play/Pause will do and enables only the
+// named actions.
+TEST_F(PrompterWindowTest, TitleAndMenuValidation) {
     auto w = make(TeleprompterWindowPreset::normal);
     w->showWindow();
     EXPECT_EQ(w->window()->windowTitle(), QStringLiteral("Prompter Window - Untitled"));
     project->setRepresentedPath("/home/reader/scripts/Opening Night.cwr");
     w->showWindow();
     EXPECT_EQ(w->window()->windowTitle(), QStringLiteral("Prompter Window - Opening Night.cwr"));
-}
 
-TEST_F(PrompterWindowTest, PlayPauseFollowsTheTransportAndTheMenuSaysWhatItWillDo) {
-    auto w = make(TeleprompterWindowPreset::normal);
-    w->showWindow();
-    EXPECT_EQ(w->validateMenuItem(Action::playPause).title, QStringLiteral("Play"));
-    w->playPause();
-    EXPECT_TRUE(project->transportState().isPlaying());
-    EXPECT_EQ(w->validateMenuItem(Action::playPause).title, QStringLiteral("Pause"));
-    w->playPause();
-    EXPECT_FALSE(project->transportState().isPlaying());
-    EXPECT_EQ(w->validateMenuItem(Action::playPause).title, QStringLiteral("Play"));
-}
+    for (const bool playing : {false, true, false}) {
+        EXPECT_EQ(project->transportState().isPlaying(), playing);
+        EXPECT_EQ(w->validateMenuItem(Action::playPause).title, playing ? "Pause" : "Play");
+        w->playPause();
+    }
+    project->pause();
 
-TEST_F(PrompterWindowTest, MenuValidationEnablesOnlyTheNamedActions) {
-    auto w = make(TeleprompterWindowPreset::normal);
-    w->showWindow();
     for (Action disabled : {Action::toggleProgress, Action::flipH, Action::flipV,
                             Action::changeControlsOpacity, Action::changeWindowOpacity}) {
         EXPECT_FALSE(w->validateMenuItem(disabled).enabled);

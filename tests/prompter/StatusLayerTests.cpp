@@ -4,7 +4,6 @@
 #include "cuewright/prompter/IndicatorLayer.h"
 #include "cuewright/prompter/IndicatorShape.h"
 #include "cuewright/prompter/OverlayLayer.h"
-#include "cuewright/prompter/ScrollProgressLayer.h"
 #include "cuewright/prompter/SpeedLabelLayer.h"
 #include "cuewright/prompter/TimestampLayer.h"
 #include "platform/layers/GradientLayer.h"
@@ -46,19 +45,6 @@ TEST(SpeedReadOut, TextOfEachModeRoundsAsPrintf) {
     }
 }
 
-TEST(SpeedReadOut, ViewShowsTheScalePercentageAndTheRates) {
-    auto view = cwtest::makeView(1200, 700);
-    view->controls().setScrollSpeed(50);
-    view->updateDisplay([&](auto& s) { s.speedDisplayMode = SpeedDisplayMode::percentage; });
-    view->controls().updateSpeedLabel();
-    EXPECT_EQ(view->controls().speedLabelLayer().string(), QStringLiteral("50 %"));
-    view->controls().setScrollSpeedFigures(1.25, 75, 10, 600);
-    view->updateDisplay([&](auto& s) { s.speedDisplayMode = SpeedDisplayMode::linesPerSecond; });
-    view->controls().updateSpeedLabel();
-    EXPECT_EQ(view->controls().speedLabelLayer().string(), QStringLiteral("1.25 l/s"));
-    EXPECT_DOUBLE_EQ(view->controls().speedLabelLayer().fontSize(), 14);
-}
-
 // Rows of red ink inside `box` (image pixels), the border's outer two pixels left out.
 std::pair<int, int> inkRows(const QImage& image, const QRect& box) {
     int top = box.bottom();
@@ -75,15 +61,27 @@ std::pair<int, int> inkRows(const QImage& image, const QRect& box) {
     return {top, bottom};
 }
 
-TEST(SpeedReadOut, EachModeIsCentredInItsBox) {
+// The view shows the scale percentage and the rates, each centred in its box.
+TEST(SpeedReadOut, EachModeIsShownCentredInItsBox) {
     auto view = cwtest::makeView(1200, 700);
     view->controls().setScrollSpeed(50);
     view->controls().setScrollSpeedFigures(1.25, 75, 2.5, 150);
-    for (const auto mode :
-         {SpeedDisplayMode::percentage, SpeedDisplayMode::wordsPerSecond, SpeedDisplayMode::wordsPerMinute,
-          SpeedDisplayMode::linesPerSecond, SpeedDisplayMode::linesPerMinute}) {
+    const struct {
+        SpeedDisplayMode mode;
+        const char* text;
+        double fontSize;
+    } modes[] = {
+        {SpeedDisplayMode::percentage, "50 %", 16},
+        {SpeedDisplayMode::wordsPerSecond, "2.50 w/s", 14},
+        {SpeedDisplayMode::wordsPerMinute, "150.00 w/m", 12},
+        {SpeedDisplayMode::linesPerSecond, "1.25 l/s", 14},
+        {SpeedDisplayMode::linesPerMinute, "75.00 l/m", 13},
+    };
+    for (const auto& [mode, text, fontSize] : modes) {
         view->updateDisplay([&](auto& s) { s.speedDisplayMode = mode; });
         view->controls().updateSpeedLabel();
+        EXPECT_EQ(view->controls().speedLabelLayer().string(), QString::fromUtf8(text));
+        EXPECT_DOUBLE_EQ(view->controls().speedLabelLayer().fontSize(), fontSize);
         const QImage image = view->renderToImage();
         const QRectF frame = view->controls().speedLabelLayer().frame();
         const QRect box(int(frame.x()), 700 - int(frame.y() + frame.height()), int(frame.width()),
@@ -100,19 +98,14 @@ TEST(SpeedReadOut, EachModeIsCentredInItsBox) {
     }
 }
 
-TEST(TimeReadOut, RemainingTimeAndSwitchedOff) {
+// Remaining time is the total less the time read, not the time read again.
+TEST(TimeReadOut, RemainingTimeIsWhatIsLeft) {
     auto view = cwtest::makeView(1200, 700);
     view->controls().setTotalRuntime(60);
     view->controls().setTimestamp(15);
     view->controls().updateTimestampLabel();
     EXPECT_EQ(view->controls().timestampLayer().string(), QStringLiteral("00:00:15.0"));
     view->updateDisplay([](auto& s) { s.timestampShowsRemainingTime = true; });
-    view->controls().updateTimestampLabel();
-    EXPECT_EQ(view->controls().timestampLayer().string(), QStringLiteral("-00:00:45.0"));
-
-    view->updateDisplay([](auto& s) { s.showsTimestamp = false; });
-    EXPECT_TRUE(view->controls().timestampLayer().isHidden());
-    view->controls().setTimestamp(30);
     view->controls().updateTimestampLabel();
     EXPECT_EQ(view->controls().timestampLayer().string(), QStringLiteral("-00:00:45.0"));
 }
@@ -144,80 +137,45 @@ TEST(IndicatorMark, ColoursAndRedrawOnlyOnChange) {
     EXPECT_EQ(layer.displayCount(), draws + 1);
 }
 
-struct OverlayFixture : ::testing::Test {
-    OverlayFixture() {
-        overlay->setFrame(QRectF(0, 0, 500, 1000));
-        overlay->setVerticalCenter(0.5);
-        overlay->setLineHeight(50);
-    }
-    std::shared_ptr<cw::OverlayLayer> overlay = std::make_shared<cw::OverlayLayer>();
-    int shown() const {
-        int n = 0;
-        for (const auto& layer : overlay->sublayers()) {
-            n += layer->isHidden() ? 0 : 1;
+// Each overlay type shows its own bands around the reading line, at half of 1000 points.
+TEST(OverlayBands, EachTypeShowsItsBandsSizedByTheLineHeight) {
+    const auto owner = std::make_shared<cw::OverlayLayer>();
+    cw::OverlayLayer& overlay = *owner;
+    overlay.setFrame(QRectF(0, 0, 500, 1000));
+    overlay.setVerticalCenter(0.5);
+    const auto show = [&](OverlayType type, double lineHeight = 50) {
+        overlay.setOverlayType(type);
+        overlay.setLineHeight(lineHeight);
+        overlay.updateOverlay();
+        int shown = 0;
+        for (const auto& layer : overlay.sublayers()) {
+            shown += layer->isHidden() ? 0 : 1;
         }
-        return n;
-    }
-};
-
-TEST_F(OverlayFixture, NoneShowsNothing) {
-    overlay->setOverlayType(OverlayType::none);
-    overlay->updateOverlay();
-    EXPECT_EQ(shown(), 0);
-}
-
-TEST_F(OverlayFixture, FadeOutKeepsAFifthOfTheHeightClear) {
-    overlay->setOverlayType(OverlayType::fadeOut);
-    overlay->updateOverlay();
-    EXPECT_EQ(shown(), 2);
-    EXPECT_EQ(overlay->upperGradientLayer()->frame(), QRectF(0, 600, 500, 400));
-    EXPECT_EQ(overlay->lowerGradientLayer()->frame(), QRectF(0, 0, 500, 400));
-    EXPECT_EQ(overlay->upperGradientLayer()->colors().size(), 2);
-    EXPECT_EQ(overlay->upperGradientLayer()->colors()[0].alpha(), 0);
-}
-
-TEST_F(OverlayFixture, HighlightIsExactlyOneLine) {
-    overlay->setOverlayType(OverlayType::highlight);
-    overlay->updateOverlay();
-    EXPECT_EQ(shown(), 1);
-    EXPECT_EQ(overlay->highlightLayer()->frame(), QRectF(0, 475, 500, 50));
-    overlay->setLineHeight(0);
-    overlay->updateOverlay();
-    EXPECT_DOUBLE_EQ(overlay->highlightLayer()->frame().height(), 0);
-}
-
-TEST_F(OverlayFixture, BlackOutWidensToTallLines) {
-    overlay->setOverlayType(OverlayType::blackOut);
-    overlay->setLineHeight(300);
-    overlay->updateOverlay();
-    EXPECT_EQ(overlay->upperBlackoutLayer()->frame(), QRectF(0, 650, 500, 350));
-    EXPECT_EQ(overlay->lowerBlackoutLayer()->frame(), QRectF(0, 0, 500, 350));
-    overlay->setOverlayType(OverlayType::blackOut3Lines);
-    overlay->setLineHeight(100);
-    overlay->updateOverlay();
-    EXPECT_EQ(overlay->upperBlackoutLayer()->frame(), QRectF(0, 650, 500, 350));
-}
-
-TEST_F(OverlayFixture, ExpanseFadesTheUpperSideOnly) {
-    overlay->setOverlayType(OverlayType::expanse);
-    overlay->updateOverlay();
-    EXPECT_EQ(shown(), 1);
-    EXPECT_FALSE(overlay->upperGradientLayer()->isHidden());
-    EXPECT_NEAR(overlay->upperGradientLayer()->colors()[0].alphaF(), 0.8, 0.01);
-    overlay->setOverlayType(OverlayType::fadeOut);
-    overlay->updateOverlay();
-    EXPECT_EQ(overlay->upperGradientLayer()->colors()[1], overlay->gradientColor());
-}
-
-TEST(ProgressBar, QuarterOfFourHundredPoints) {
-    cw::ScrollProgressLayer bar;
-    bar.setFrame(QRectF(0, 0, 400, 5));
-    bar.setProgress(0.25);
-    bar.updateBar(bar.bounds());
-    EXPECT_EQ(bar.progressLayer()->frame(), QRectF(0, 0, 100, 5));
-    bar.setFlippedHorizontally(true);
-    bar.updateBar(bar.bounds());
-    EXPECT_EQ(bar.progressLayer()->frame(), QRectF(300, 0, 100, 5));
+        return shown;
+    };
+    EXPECT_EQ(show(OverlayType::none), 0);
+    // A fade keeps a fifth of the height clear.
+    EXPECT_EQ(show(OverlayType::fadeOut), 2);
+    EXPECT_EQ(overlay.upperGradientLayer()->frame(), QRectF(0, 600, 500, 400));
+    EXPECT_EQ(overlay.lowerGradientLayer()->frame(), QRectF(0, 0, 500, 400));
+    EXPECT_EQ(overlay.upperGradientLayer()->colors().size(), 2);
+    EXPECT_EQ(overlay.upperGradientLayer()->colors()[0].alpha(), 0);
+    EXPECT_EQ(overlay.upperGradientLayer()->colors()[1], overlay.gradientColor());
+    // A highlight is exactly one line.
+    EXPECT_EQ(show(OverlayType::highlight), 1);
+    EXPECT_EQ(overlay.highlightLayer()->frame(), QRectF(0, 475, 500, 50));
+    show(OverlayType::highlight, 0);
+    EXPECT_DOUBLE_EQ(overlay.highlightLayer()->frame().height(), 0);
+    // A black-out widens to tall lines.
+    show(OverlayType::blackOut, 300);
+    EXPECT_EQ(overlay.upperBlackoutLayer()->frame(), QRectF(0, 650, 500, 350));
+    EXPECT_EQ(overlay.lowerBlackoutLayer()->frame(), QRectF(0, 0, 500, 350));
+    show(OverlayType::blackOut3Lines, 100);
+    EXPECT_EQ(overlay.upperBlackoutLayer()->frame(), QRectF(0, 650, 500, 350));
+    // The expanse fades the upper side only.
+    EXPECT_EQ(show(OverlayType::expanse), 1);
+    EXPECT_FALSE(overlay.upperGradientLayer()->isHidden());
+    EXPECT_NEAR(overlay.upperGradientLayer()->colors()[0].alphaF(), 0.8, 0.01);
 }
 
 } // namespace

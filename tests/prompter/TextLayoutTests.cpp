@@ -16,58 +16,58 @@ using platform::AttributedString;
 
 namespace {
 
-TEST(PrompterTextLayout, FontSizeFollowsWidthMarginAndWordCountFactor) {
-    auto view = cwtest::makeView(1000, 600);
-    view->updateDisplay([](auto& s) {
-        s.prompterMargin = 0.1;
-        s.prompterWordCountFactor = 0.5f;
-    });
-    view->layoutText();
-    EXPECT_DOUBLE_EQ(view->textWidth(), 890);
-    EXPECT_DOUBLE_EQ(view->lineHeight(), 89);
-    EXPECT_DOUBLE_EQ(view->overlayLayer().lineHeight(), 89);
+// The font size follows the width, the margin and the word count factor, never below 8 points.
+TEST(PrompterTextLayout, FontSizeFollowsWidthMarginAndWordCountFactorNeverBelowEight) {
+    const struct {
+        int width;
+        double margin;
+        float factor;
+        double textWidth, lineHeight;
+    } cases[] = {{1000, 0.1, 0.5f, 890, 89}, {40, 0, 0, 30, 8}, {3000, 0, 1.0f, 2990, 8}};
+    for (const auto& c : cases) {
+        auto view = cwtest::makeView(c.width, 600);
+        view->updateDisplay([&](auto& s) {
+            s.prompterMargin = c.margin;
+            s.prompterWordCountFactor = c.factor;
+        });
+        view->layoutText();
+        EXPECT_DOUBLE_EQ(view->textWidth(), c.textWidth) << c.width;
+        EXPECT_DOUBLE_EQ(view->lineHeight(), c.lineHeight) << c.width;
+        EXPECT_DOUBLE_EQ(view->overlayLayer().lineHeight(), c.lineHeight) << c.width;
+    }
 }
 
-TEST(PrompterTextLayout, FontSizeNeverBelowEight) {
-    auto narrow = cwtest::makeView(40, 300);
-    narrow->layoutText();
-    EXPECT_DOUBLE_EQ(narrow->lineHeight(), 8);
+// A view of 1000 × 600 whose lines (one per letter) have the given heights.
+struct FixedLinesView {
+    explicit FixedLinesView(std::vector<double> heights)
+        : typesetter(heights) {
+        QString text;
+        for (std::size_t i = 0; i < heights.size(); ++i) {
+            text += QString(i == 0 ? 0 : 1, u'\n') + QChar(u'a' + int(i));
+        }
+        view->setTypesetter(&typesetter);
+        view->setText(AttributedString(text));
+        view->layoutText();
+    }
+    cwtest::FixedHeightTypesetter typesetter;
+    std::unique_ptr<PrompterView> view = cwtest::makeView(1000, 600);
+};
 
-    auto wide = cwtest::makeView(3000, 600);
-    wide->updateDisplay([](auto& s) { s.prompterWordCountFactor = 1.0f; });
-    wide->layoutText();
-    EXPECT_DOUBLE_EQ(wide->lineHeight(), 8);
-}
-
-TEST(PrompterTextLayout, TextOfExactlyChunkHeightStaysOneChunk) {
-    // Five lines summing to 4095 give a total height of 4096 (rounded sum plus one).
-    cwtest::FixedHeightTypesetter typesetter({819, 819, 819, 819, 819});
-    auto view = cwtest::makeView(1000, 600);
-    view->setTypesetter(&typesetter);
-    view->setText(AttributedString(QStringLiteral("a\nb\nc\nd\ne")));
-    view->layoutText();
-    ASSERT_EQ(view->textLayers().size(), 1u);
-    EXPECT_DOUBLE_EQ(view->textLayers()[0]->frame().height(), 4096);
-}
-
-TEST(PrompterTextLayout, OnePointMoreTakesTheChunkingPath) {
+// Chunks are 4096 high at most; a text's height is its rounded line heights summed, plus one.
+TEST(PrompterTextLayout, TextOfExactlyChunkHeightStaysOneChunkOnePointMoreTakesTheChunkingPath) {
+    FixedLinesView exact({819, 819, 819, 819, 819}); // 4095 + 1
+    ASSERT_EQ(exact.view->textLayers().size(), 1u);
+    EXPECT_DOUBLE_EQ(exact.view->textLayers()[0]->frame().height(), 4096);
     // 4097 high: chunked; the first line that reaches 4096 closes a chunk, here the last one.
-    cwtest::FixedHeightTypesetter typesetter({819, 819, 819, 819, 820});
-    auto view = cwtest::makeView(1000, 600);
-    view->setTypesetter(&typesetter);
-    view->setText(AttributedString(QStringLiteral("a\nb\nc\nd\ne")));
-    view->layoutText();
-    ASSERT_EQ(view->textLayers().size(), 1u);
-    EXPECT_DOUBLE_EQ(view->textLayers()[0]->frame().height(), 4097);
-    EXPECT_DOUBLE_EQ(view->textHeight(), 4096);
+    FixedLinesView more({819, 819, 819, 819, 820});
+    ASSERT_EQ(more.view->textLayers().size(), 1u);
+    EXPECT_DOUBLE_EQ(more.view->textLayers()[0]->frame().height(), 4097);
+    EXPECT_DOUBLE_EQ(more.view->textHeight(), 4096);
 }
 
 TEST(PrompterTextLayout, TallTextSplitsIntoChunksOfWholeLinesHangingBelowEachOther) {
-    cwtest::FixedHeightTypesetter typesetter({1000.5});
-    auto view = cwtest::makeView(1000, 600);
-    view->setTypesetter(&typesetter);
-    view->setText(AttributedString(QStringLiteral("a\nb\nc\nd\ne\nf")));
-    view->layoutText();
+    const FixedLinesView tall(std::vector<double>(6, 1000.5));
+    const auto& view = tall.view;
     const auto& layers = view->textLayers();
     ASSERT_EQ(layers.size(), 2u);
     // Heights: rounded lines summed plus one; advances: the exact sums.
@@ -125,27 +125,18 @@ TEST(PrompterTextLayout, VeryLongWordBreaksAtTheWidthInLinearWork) {
     EXPECT_LE(large / small, 4.5) << small << " " << large;
 }
 
+// The margin alignment shares the free width out: -1 all of it right of the column, 1 all left.
 TEST(PrompterTextLayout, MarginAlignmentPlacesTheColumn) {
     auto view = cwtest::makeView(1000, 600);
     view->updateDisplay([](auto& s) { s.prompterMargin = 0.2; });
     view->setText(cwtest::script(20));
-    view->updateDisplay([](auto& s) { s.prompterMarginAlignment = -1; });
-    view->layoutText();
-    EXPECT_NEAR(view->textLayers()[0]->frame().left(), 0, 1e-9);
-
-    view->updateDisplay([](auto& s) { s.prompterMarginAlignment = 1; });
-    view->layoutText();
-    EXPECT_NEAR(view->textLayers()[0]->frame().right(), 1000, 1e-9);
-
-    view->updateDisplay([](auto& s) { s.prompterMarginAlignment = 0; });
-    view->layoutText();
-    const double centred = view->textLayers()[0]->frame().left();
-    EXPECT_NEAR(centred, (1000 - view->textWidth()) / 2, 1e-9);
-
-    view->updateDisplay([](auto& s) { s.prompterMarginAlignment = 0.5; });
-    view->layoutText();
-    const double rightmost = 1000 - view->textWidth();
-    EXPECT_NEAR(view->textLayers()[0]->frame().left(), (centred + rightmost) / 2, 1e-9);
+    for (const auto& [alignment, share] : {std::pair{-1.0, 0.0}, {0.0, 0.5}, {0.5, 0.75}, {1.0, 1.0}}) {
+        view->updateDisplay([&](auto& s) { s.prompterMarginAlignment = alignment; });
+        view->layoutText();
+        const QRectF frame = view->textLayers()[0]->frame();
+        EXPECT_NEAR(frame.left(), share * (1000 - view->textWidth()), 1e-9) << alignment;
+        EXPECT_NEAR(frame.right(), frame.left() + view->textWidth(), 1e-9) << alignment;
+    }
 }
 
 TEST(PrompterScrolling, ProgressPutsTextTopThenEndAtTheReadingPosition) {
@@ -252,37 +243,13 @@ TEST(PrompterScrolling, ChunkAheadInTheDirectionOfTravelIsInTheTreeBeforeItShows
     EXPECT_EQ(layers[4]->superlayer(), nullptr);
 }
 
-TEST(PrompterScrolling, LayersWithoutAWindowTakeScaleOne) {
-    auto view = cwtest::makeView(800, 400);
-    view->setText(cwtest::script(200));
-    view->layoutText();
-    view->setScrollPosition(0, false, true);
-    EXPECT_DOUBLE_EQ(view->textLayers()[0]->contentsScale(), 1.0);
-}
-
 TEST(PrompterScrolling, LineStepsTargetNeighbouringLines) {
-    struct Recorder : cw::PrompterViewDelegate {
-        std::vector<double> requests;
-        void prompterViewDidChangeTransportState(PrompterView&) override {}
-        void prompterViewDidRequestRewind(PrompterView&) override {}
-        void prompterViewDidChangeSpeed(PrompterView&, double) override {}
-        void prompterViewDidScroll(PrompterView&, double) override {}
-        void prompterViewRequestsScroll(PrompterView&, double p) override { requests.push_back(p); }
-        void prompterViewDidChangeFastForward(PrompterView&, double) override {}
-        void prompterViewDidRequestNextBookmark(PrompterView&) override {}
-        void prompterViewDidRequestPreviousBookmark(PrompterView&) override {}
-    };
     cwtest::FixedHeightTypesetter typesetter({50});
     auto view = cwtest::makeView(1000, 600);
     view->setTypesetter(&typesetter);
-    QString text;
-    for (int i = 0; i < 20; ++i) {
-        text += QStringLiteral("line\n");
-    }
-    text.chop(1);
-    view->setText(AttributedString(text));
+    view->setText(AttributedString(cwtest::lines(20)));
     view->layoutText();
-    auto recorder = std::make_shared<Recorder>();
+    auto recorder = std::make_shared<cwtest::RecordingDelegate>();
     view->setDelegate(recorder);
     // Reading position on line 10: offset 500 + half a line.
     view->setScrollPosition((500 + 0.5 * view->lineHeight()) / view->textHeight(), false, true);
@@ -290,15 +257,11 @@ TEST(PrompterScrolling, LineStepsTargetNeighbouringLines) {
     view->stepLines(PrompterView::StepDirection::up, 3);
     view->stepLines(PrompterView::StepDirection::down, 3);
     view->stepLines(PrompterView::StepDirection::down, 30);
-    ASSERT_EQ(recorder->requests.size(), 3u);
-    EXPECT_DOUBLE_EQ(recorder->requests[0], (350 + 25) / view->textHeight());
-    EXPECT_DOUBLE_EQ(recorder->requests[1], (650 + 25) / view->textHeight());
-    EXPECT_DOUBLE_EQ(recorder->requests[2], (950 + 25) / view->textHeight());
+    ASSERT_EQ(recorder->targets.size(), 3u);
+    EXPECT_DOUBLE_EQ(recorder->targets[0], (350 + 25) / view->textHeight());
+    EXPECT_DOUBLE_EQ(recorder->targets[1], (650 + 25) / view->textHeight());
+    EXPECT_DOUBLE_EQ(recorder->targets[2], (950 + 25) / view->textHeight());
 }
-
-} // namespace
-
-namespace {
 
 TEST(PrompterScrolling, TileMemoryFollowsTheViewNotTheScript) {
     auto view = cwtest::makeView(400, 300);
@@ -311,6 +274,7 @@ TEST(PrompterScrolling, TileMemoryFollowsTheViewNotTheScript) {
         view->setScrollPosition(i / 40.0, false, true);
         (void)view->renderToImage();
     }
+    EXPECT_DOUBLE_EQ(view->textLayers()[0]->contentsScale(), 1.0) << "no window: scale one";
     EXPECT_LE(view->tileCache()->bytesUsed(), cap);
     EXPECT_GT(view->tileCache()->bytesUsed(), 0u);
 

@@ -102,9 +102,21 @@ TEST_F(ViewController, StartingWhilePlayingStartsTheLoopsAndStopEndsThemForGood)
     EXPECT_FALSE(controller->isPrompting());
 }
 
+// The time read-out: not rewritten while hidden but refreshed when shown again, elapsed or remaining
+// time of the running time at the script's speed.
 TEST_F(ViewController, TimestampAndRunningTime) {
     setScript(20, 120); // 120 lines at one line a second
     start();
+    controller->setShowsTimestamp(false);
+    EXPECT_TRUE(view->controls().timestampLayer().isHidden());
+    const QString before = view->controls().timestampLayer().string();
+    project->setProgress(0.5, false, false);
+    drain();
+    EXPECT_EQ(view->controls().timestampLayer().string(), before);
+    controller->setShowsTimestamp(true);
+    EXPECT_FALSE(view->controls().timestampLayer().isHidden());
+    EXPECT_EQ(view->controls().timestampLayer().string(), QString::fromStdString(cw::formatTimestamp(60)));
+
     project->setProgress(0.25, false, false);
     ASSERT_TRUE(waitFor([&] { return view->controls().timestamp() == 30; }));
     EXPECT_DOUBLE_EQ(view->controls().totalRuntime(), 120);
@@ -126,38 +138,24 @@ TEST_F(ViewController, TimestampAndRunningTime) {
     ASSERT_TRUE(waitFor([&] { return view->controls().totalRuntime() == 0; }));
 }
 
-TEST_F(ViewController, HiddenTimestampIsNotRewrittenButShowingItRefreshes) {
-    setScript(20, 120);
-    start();
-    controller->setShowsTimestamp(false);
-    EXPECT_TRUE(view->controls().timestampLayer().isHidden());
-    const QString before = view->controls().timestampLayer().string();
-    project->setProgress(0.5, false, false);
-    drain();
-    EXPECT_EQ(view->controls().timestampLayer().string(), before);
-    controller->setShowsTimestamp(true);
-    EXPECT_FALSE(view->controls().timestampLayer().isHidden());
-    EXPECT_EQ(view->controls().timestampLayer().string(), QString::fromStdString(cw::formatTimestamp(60)));
-}
-
-TEST_F(ViewController, TextChangeLaysOutAgainAtTheSameProgress) {
+// A new text or margin lays the text out again at the same progress.
+TEST_F(ViewController, TextAndMarginChangesLayOutAgainAtTheSameProgress) {
     start();
     project->setProgress(0.5, false, true);
     drain();
+    const auto atHalf = [&] {
+        EXPECT_DOUBLE_EQ(view->scrollOffset(), 0.5 * view->textHeight());
+        EXPECT_DOUBLE_EQ(view->scrollLayer().position().y(),
+                         0.5 * view->textHeight() - height * (1 - view->display().indicatorPosition));
+    };
     setScript(40, 40);
     drain();
     EXPECT_EQ(view->text(), project->document().text);
     EXPECT_DOUBLE_EQ(view->textHeight(), 40 * line);
-    EXPECT_DOUBLE_EQ(view->scrollOffset(), 0.5 * 40 * line);
-    const double expectedY = 0.5 * 40 * line - height * (1 - view->display().indicatorPosition);
-    EXPECT_DOUBLE_EQ(view->scrollLayer().position().y(), expectedY);
-}
+    atHalf();
 
-TEST_F(ViewController, MarginChangeKeepsTheTextAtItsProgress) {
     view->setTypesetter(nullptr); // real wrapping: the margin changes the text's height
     project->setText(cwtest::script(300));
-    start();
-    project->setProgress(0.5, false, true);
     drain();
     const double before = view->textHeight();
     auto properties = project->document().scriptProperties;
@@ -166,25 +164,12 @@ TEST_F(ViewController, MarginChangeKeepsTheTextAtItsProgress) {
     drain();
     EXPECT_DOUBLE_EQ(view->display().prompterMargin, properties.prompterMargin);
     EXPECT_NE(view->textHeight(), before);
-    EXPECT_DOUBLE_EQ(view->scrollOffset(), view->textHeight() * 0.5);
-    EXPECT_DOUBLE_EQ(view->scrollLayer().position().y(),
-                     view->textHeight() * 0.5 - height * (1 - view->display().indicatorPosition));
+    atHalf();
 }
 
-TEST_F(ViewController, SpeedChangeUpdatesScaleFiguresAndLabel) {
-    project->setAverageWordsPerLine(4);
-    start();
-    project->setScrollSpeed(25, 0, 4); // one line a second again
-    drain();
-    EXPECT_DOUBLE_EQ(view->controls().scrollSpeed(), 25);
-    EXPECT_DOUBLE_EQ(view->controls().speedFigures().linesPerSecond, 1);
-    EXPECT_DOUBLE_EQ(view->controls().speedFigures().linesPerMinute, 60);
-    EXPECT_DOUBLE_EQ(view->controls().speedFigures().wordsPerSecond, 4);
-    EXPECT_DOUBLE_EQ(view->controls().speedFigures().wordsPerMinute, 240);
-    EXPECT_EQ(view->controls().speedLabelLayer().string(), QStringLiteral("25 %"));
-}
-
-TEST_F(ViewController, PublishedLineMetricsGiveTheWordFigures) {
+// The published line metrics give the words per line; a speed change updates the scale, the
+// figures and the label.
+TEST_F(ViewController, LineMetricsAndSpeedChangesUpdateTheFiguresAndTheLabel) {
     project->setText(platform::AttributedString(QStringLiteral("a b c\nd  e f\ng h i j k l\n")));
     start();
     view->updateDisplay([](auto& s) { s.speedDisplayMode = cw::SpeedDisplayMode::wordsPerSecond; });
@@ -193,25 +178,16 @@ TEST_F(ViewController, PublishedLineMetricsGiveTheWordFigures) {
     EXPECT_DOUBLE_EQ(project->averageWordsPerLine(), 4);
     EXPECT_DOUBLE_EQ(view->controls().speedFigures().wordsPerMinute, 240);
     EXPECT_EQ(view->controls().speedLabelLayer().string(), QStringLiteral("4.00 w/s"));
-}
 
-TEST_F(ViewController, AlignmentChosenInTheWindowLinksOnlyToTheDocumentsOwn) {
-    start();
-    controller->chooseAlignment(cw::TextAlignment::left);
-    EXPECT_FALSE(controller->alignmentLinkedToDocument());
-    EXPECT_EQ(view->display().textAlignment, cw::TextAlignment::left);
-    auto properties = project->document().scriptProperties;
-    properties.textAlignment = cw::TextAlignment::right;
-    project->setScriptProperties(properties);
+    view->updateDisplay([](auto& s) { s.speedDisplayMode = cw::SpeedDisplayMode::percentage; });
+    project->setScrollSpeed(25, 0, 4); // one line a second again
     drain();
-    EXPECT_EQ(view->display().textAlignment, cw::TextAlignment::left);
-
-    controller->chooseAlignment(cw::TextAlignment::right);
-    EXPECT_TRUE(controller->alignmentLinkedToDocument());
-    properties.textAlignment = cw::TextAlignment::center;
-    project->setScriptProperties(properties);
-    drain();
-    EXPECT_EQ(view->display().textAlignment, cw::TextAlignment::center);
+    EXPECT_DOUBLE_EQ(view->controls().scrollSpeed(), 25);
+    EXPECT_DOUBLE_EQ(view->controls().speedFigures().linesPerSecond, 1);
+    EXPECT_DOUBLE_EQ(view->controls().speedFigures().linesPerMinute, 60);
+    EXPECT_DOUBLE_EQ(view->controls().speedFigures().wordsPerSecond, 4);
+    EXPECT_DOUBLE_EQ(view->controls().speedFigures().wordsPerMinute, 240);
+    EXPECT_EQ(view->controls().speedLabelLayer().string(), QStringLiteral("25 %"));
 }
 
 TEST_F(ViewController, JumpsWhileStoppedMoveTheView) {

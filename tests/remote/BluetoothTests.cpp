@@ -173,8 +173,10 @@ protected:
         ASSERT_TRUE(bus.registerVirtualObject("/", &bluez, QDBusConnection::SubPath));
         ASSERT_TRUE(bus.registerService("org.bluez"));
     }
-    // Starts the remote control and waits until BlueZ holds its application and advertisement.
+    // Offers BlueZ, starts the remote control and waits until BlueZ holds its application and
+    // advertisement.
     void startAdvertising() {
+        offerBluez();
         bluetooth->startBluetooth();
         ASSERT_TRUE(inputtest::waitUntil(
             [&] { return !bluez.application.isEmpty() && !bluez.advertisement.isEmpty(); }));
@@ -243,9 +245,8 @@ bool logged(const testsupport::LogCapture& log, const std::string& line) {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
-TEST_F(BluetoothServerTest, RegistersServiceAndAdvertisement) {
+TEST_F(BluetoothServerTest, RegistersAReadOnlyServiceAndAdvertisement) {
     testsupport::LogCapture log;
-    offerBluez();
     startAdvertising();
     EXPECT_EQ(serviceProperties.value("UUID").toString().toUpper().toStdString(), cw::bluetoothServiceUuid);
     EXPECT_TRUE(serviceProperties.value("Primary").toBool());
@@ -261,16 +262,7 @@ TEST_F(BluetoothServerTest, RegistersServiceAndAdvertisement) {
               QStringList({QString::fromLatin1(cw::bluetoothServiceUuid.data()).toLower()}));
     EXPECT_EQ(advertised.value("Type").toString(), "peripheral");
 
-    bluetooth->stopBluetooth();
-    EXPECT_TRUE(inputtest::waitUntil([&] { return bluez.advertisement.isEmpty(); }));
-    EXPECT_FALSE(bluez.application.isEmpty()) << "the service stays";
-    EXPECT_TRUE(logged(log, "began BT listening"));
-    EXPECT_TRUE(logged(log, "stopped BT listening"));
-}
-
-TEST_F(BluetoothServerTest, OtherClientsCannotRewriteTheServiceOrTheAdvertisement) {
-    offerBluez();
-    startAdvertising();
+    // Other clients cannot rewrite the service or the advertisement.
     struct Case {
         QString path;
         const char* interface;
@@ -300,10 +292,15 @@ TEST_F(BluetoothServerTest, OtherClientsCannotRewriteTheServiceOrTheAdvertisemen
         EXPECT_EQ(after.value<QDBusVariant>().variant(), before.value<QDBusVariant>().variant())
             << c.property;
     }
+
+    bluetooth->stopBluetooth();
+    EXPECT_TRUE(inputtest::waitUntil([&] { return bluez.advertisement.isEmpty(); }));
+    EXPECT_FALSE(bluez.application.isEmpty()) << "the service stays";
+    EXPECT_TRUE(logged(log, "began BT listening"));
+    EXPECT_TRUE(logged(log, "stopped BT listening"));
 }
 
 TEST_F(BluetoothServerTest, WritesDriveTheActiveScript) {
-    offerBluez();
     startAdvertising();
     auto project = scripts.activeScript(240, 50);
     struct Case {
@@ -337,7 +334,6 @@ TEST_F(BluetoothServerTest, WritesDriveTheActiveScript) {
 TEST_F(BluetoothServerTest, AWriteCompletesWhenNoFurtherPieceComes) {
     bluetooth = cw::WorkspaceBluetooth::make(scripts.workspace,
                                              {{}, &scripts.defaults, {}, std::chrono::milliseconds(1)});
-    offerBluez();
     startAdvertising();
     auto project = scripts.activeScript();
     write("c1:c4");
@@ -345,7 +341,6 @@ TEST_F(BluetoothServerTest, AWriteCompletesWhenNoFurtherPieceComes) {
 }
 
 TEST_F(BluetoothServerTest, ReadsServeOneSnapshotPerCentral) {
-    offerBluez();
     startAdvertising();
     EXPECT_EQ(valueOf(read(0)), "v1:1,x1:x3,e1:e3,e2:No document active.");
 

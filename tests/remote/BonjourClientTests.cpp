@@ -79,6 +79,12 @@ TEST(BonjourClientParsing, RepliesAreReadByTheProtocolsRules) {
             EXPECT_EQ(error.what(), reason) << reply.dump();
         }
     }
+    // A NUL byte makes the whole reply no JSON.
+    const std::string text = result(status()).dump();
+    for (const std::string& nul : {text + std::string(1, '\0') + "GARBAGE{{{", text + '\0'}) {
+        const auto bytes = std::span(reinterpret_cast<const std::uint8_t*>(nul.data()), nul.size());
+        EXPECT_THROW(cw::parseRemoteReply(bytes), json::parse_error) << nul.size();
+    }
 }
 
 TEST(BonjourClientParsing, RequestsCarryWholeSpeedsAndEmptyParameters) {
@@ -101,20 +107,6 @@ TEST(BonjourClientParsing, RequestsCarryWholeSpeedsAndEmptyParameters) {
     EXPECT_THROW(request(C::setScrollSpeed(1e300)), std::invalid_argument);
     EXPECT_THROW(request(C::setScrollDirection(INFINITY)), std::invalid_argument);
 }
-
-class RecordingClientDelegate : public cw::BonjourClientDelegate {
-public:
-    int updates = 0;
-    std::vector<cw::NetworkStatusReport> reports;
-    std::vector<std::string> failures;
-    void bonjourClientDidUpdateServers(cw::RemoteControlClient&) override { ++updates; }
-    void bonjourClientDidReceive(cw::RemoteControlClient&, const cw::NetworkStatusReport& report) override {
-        reports.push_back(report);
-    }
-    void bonjourClientDidFail(cw::RemoteControlClient&, const std::string& reason) override {
-        failures.push_back(reason);
-    }
-};
 
 class BonjourClientTest : public ::testing::Test {
 protected:
@@ -191,18 +183,6 @@ TEST_F(BonjourClientTest, RepliesOfARealServerReachTheDelegate) {
     EXPECT_EQ(log.lines().at(0), "could not process answer: Can not extract payload");
     EXPECT_EQ(log.lines().at(1).rfind("could not process answer: ", 0), 0u);
     server->stop();
-}
-
-} // namespace
-
-namespace {
-
-TEST(BonjourClientParsing, ANulByteMakesTheWholeReplyNoJson) {
-    const std::string reply = result(status()).dump();
-    for (const std::string& text : {reply + std::string(1, '\0') + "GARBAGE{{{", reply + '\0'}) {
-        const auto bytes = std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
-        EXPECT_THROW(cw::parseRemoteReply(bytes), json::parse_error) << text.size();
-    }
 }
 
 } // namespace

@@ -18,16 +18,6 @@ namespace {
 
 using namespace remotetest;
 
-class Recorder : public cw::BonjourClientDelegate {
-public:
-    std::vector<cw::NetworkStatusReport> reports;
-    void bonjourClientDidUpdateServers(cw::RemoteControlClient&) override {}
-    void bonjourClientDidReceive(cw::RemoteControlClient&, const cw::NetworkStatusReport& report) override {
-        reports.push_back(report);
-    }
-    void bonjourClientDidFail(cw::RemoteControlClient&, const std::string&) override {}
-};
-
 std::optional<cw::ServerAddress> serverNamed(const cw::BonjourClient& client, const std::string& name) {
     const auto servers = client.availableServers();
     const auto found = std::find_if(servers.begin(), servers.end(),
@@ -80,7 +70,7 @@ TEST(DnsSd, TwoServersAreFoundResolvedAndAnswer) {
         [&] { return logged("DNS-SD: the service name \"Alpha Stage\" is already in use"); }, 10s));
     EXPECT_FALSE(twin->isPublished());
 
-    Recorder recorder;
+    RecordingClientDelegate recorder;
     auto client = cw::BonjourClient::make();
     client->setDelegate(&recorder);
     client->start();

@@ -2,6 +2,7 @@
 // while it waits, and a server delegate answering through a function.
 #pragma once
 
+#include "cuewright/remote/BonjourClient.h"
 #include "cuewright/remote/BonjourServer.h"
 #include "dispatch/Queue.h"
 
@@ -17,6 +18,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace remotetest {
 
@@ -82,9 +84,16 @@ public:
         buffer.resize(static_cast<size_t>(n));
         return buffer;
     }
-    void drain() const {
-        while (tryReceive()) {
+    static bool isResult(const std::string& reply) {
+        return json::parse(reply, nullptr, false).value("paylodetype", "") == "result";
+    }
+    // Reads every datagram that has come; true when a status ("result") was among them.
+    bool drainSeeingResult() const {
+        bool seen = false;
+        while (const auto reply = tryReceive()) {
+            seen = isResult(*reply) || seen;
         }
+        return seen;
     }
     // Sends and parses the reply (null when none came).
     json ask(uint16_t port, const std::string& request) const {
@@ -111,6 +120,21 @@ public:
     cw::NetworkAnswer bonjourServerAnswer(cw::BonjourServer&, const cw::NetworkCommand& command) override {
         commands.push_back(command);
         return answer ? answer(command) : cw::NetworkAnswer::noDocumentActive();
+    }
+};
+
+// A client delegate that records what it is told.
+class RecordingClientDelegate : public cw::BonjourClientDelegate {
+public:
+    int updates = 0;
+    std::vector<cw::NetworkStatusReport> reports;
+    std::vector<std::string> failures;
+    void bonjourClientDidUpdateServers(cw::RemoteControlClient&) override { ++updates; }
+    void bonjourClientDidReceive(cw::RemoteControlClient&, const cw::NetworkStatusReport& report) override {
+        reports.push_back(report);
+    }
+    void bonjourClientDidFail(cw::RemoteControlClient&, const std::string& reason) override {
+        failures.push_back(reason);
     }
 };
 

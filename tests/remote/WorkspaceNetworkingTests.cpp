@@ -1,19 +1,15 @@
 // Remote commands carried out on the workspace's active script, the server's life on the
 // management queue, and the network settings.
-#include "cuewright/model/Project.h"
 #include "cuewright/model/SettingsKeys.h"
-#include "cuewright/model/Workspace.h"
 #include "cuewright/remote/CommandExecution.h"
 #include "cuewright/remote/NetworkSettings.h"
 #include "cuewright/remote/RemoteProtocol.h"
 #include "cuewright/remote/WorkspaceNetworking.h"
-#include "platform/activity/FakeActivityInhibitor.h"
 #include "platform/netservice/FakeNetService.h"
 
+#include "remote/InputTestSupport.h"
 #include "remote/RemoteTestSupport.h"
-#include "support/FakeScreenProvider.h"
 #include "support/LogCapture.h"
-#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -38,21 +34,10 @@ protected:
     ~WorkspaceNetworkingTest() override {
         networking->stopNetworking();
         workspace.net().netManagementQueue->sync([] {});
-        for (const auto& project : workspace.projects()) {
-            project->pause();
-        }
-        platform::setSharedActivityInhibitor(previousInhibitor);
     }
 
-    std::shared_ptr<cw::Project> activeScript(int lines) {
-        auto project = workspace.newProject();
-        auto editor = project->editor();
-        editor.lineCount = lines;
-        project->setEditor(editor);
-        project->setScrollSpeed(50, 1, 3); // 2 lines per second
-        workspace.setActiveProject(project);
-        return project;
-    }
+    // 120 lines at 2 lines per second.
+    std::shared_ptr<cw::Project> activeScript() { return scripts.activeScript(120, 50); }
     cw::NetworkAnswer run(const C& command) { return cw::answerNetworkCommand(workspace, {command, 2}); }
     cw::NetworkStatusReport report(const C& command) {
         const auto answer = run(command);
@@ -65,23 +50,19 @@ protected:
         return workspace.net().server;
     }
 
-    testsupport::TempDir dir;
-    platform::Defaults defaults{
-        platform::Defaults::Options{dir / "defaults.json", std::chrono::hours(1), {}}};
-    cw::Workspace workspace{defaults, std::make_shared<testsupport::FakeScreenProvider>(
-                                          testsupport::FakeScreenProvider::threeDisplays())};
+    inputtest::ScriptWorkspace scripts;
+    platform::Defaults& defaults = scripts.defaults;
+    cw::Workspace& workspace = scripts.workspace;
     std::shared_ptr<platform::FakeNetService> net = std::make_shared<platform::FakeNetService>();
     std::shared_ptr<cw::WorkspaceNetworking> networking = cw::WorkspaceNetworking::make(
         workspace, {net, &defaults, std::chrono::milliseconds(0), [] { return std::string("Mac Studio"); }});
-    std::shared_ptr<platform::ActivityInhibitor> previousInhibitor =
-        platform::setSharedActivityInhibitor(std::make_shared<platform::FakeActivityInhibitor>());
 };
 
 TEST_F(WorkspaceNetworkingTest, CommandsActOnTheActiveScriptAndReportItAfterwards) {
     for (const auto kind : {K::reportStatus, K::startPlayback, K::rewind, K::setScrollSpeed}) {
         EXPECT_EQ(run({kind, 10}), cw::NetworkAnswer::noDocumentActive());
     }
-    auto project = activeScript(120);
+    auto project = activeScript();
     auto status = report(C::of(K::reportStatus));
     EXPECT_EQ(status, (cw::NetworkStatusReport{"Untitled", 50, 100, Status::stopped, 0, 60, 1}));
     EXPECT_TRUE(report(C::of(K::startPlayback)).transportState == Status::playing);
@@ -102,7 +83,7 @@ TEST_F(WorkspaceNetworkingTest, CommandsActOnTheActiveScriptAndReportItAfterward
 }
 
 TEST_F(WorkspaceNetworkingTest, ValuesThatAreNotFiniteChangeNothing) {
-    auto project = activeScript(120);
+    auto project = activeScript();
     for (const double poison :
          {std::nan(""), std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()}) {
         const auto speed = report(C::setScrollSpeed(poison));
@@ -116,7 +97,7 @@ TEST_F(WorkspaceNetworkingTest, ValuesThatAreNotFiniteChangeNothing) {
 }
 
 TEST_F(WorkspaceNetworkingTest, RemoteSpeedsAndDirectionsAreHeldToTheRangeOfTheControls) {
-    auto project = activeScript(120);
+    auto project = activeScript();
     struct Row {
         double sent, held;
     };
@@ -149,7 +130,7 @@ TEST_F(WorkspaceNetworkingTest, TheServerCarriesRequestsOutOnTheWorkspace) {
                   (json{{"name", "nodoc"}, {"reason", "No document active."}}))
             << name;
     }
-    auto project = activeScript(120);
+    auto project = activeScript();
     project->setFfwdFactor(-5);
     EXPECT_EQ(ask(R"({"payload":{"cmdname":"SetScrollSpeed"}})")["status"]["scrollSpeed"], 31.0);
     const char* fast = R"({"payload":{"cmdname":"SetScrollDirection","cmdparams":{"direction":"fast"}}})";

@@ -1,4 +1,5 @@
 #include "StreamTestSupport.h"
+#include "sockets/SocketAddress.h"
 
 #include <algorithm>
 #include <chrono>
@@ -10,16 +11,6 @@
 
 namespace streamtest {
 
-using Kind = Recorder::Kind;
-
-Data bytes(const std::string& text) {
-    return Data(text.begin(), text.end());
-}
-
-std::string text(const Data& data) {
-    return std::string(data.begin(), data.end());
-}
-
 void Recorder::socketDidAcceptNewSocket(AsyncSocket&, std::shared_ptr<AsyncSocket> newSocket) {
     if (onAccept) {
         onAccept(*newSocket);
@@ -28,70 +19,21 @@ void Recorder::socketDidAcceptNewSocket(AsyncSocket&, std::shared_ptr<AsyncSocke
         std::lock_guard lock(childrenMutex_);
         children_.push_back(newSocket);
     }
-    record(Event(Kind::accepted));
-}
-
-void Recorder::socketDidConnectToHost(AsyncSocket&, const std::string& host, uint16_t port) {
-    Event e(Kind::connected);
-    e.host = host;
-    e.port = port;
-    record(std::move(e));
-}
-
-void Recorder::socketDidConnectToUrl(AsyncSocket&, const std::string& path) {
-    Event e(Kind::connected);
-    e.host = path;
-    record(std::move(e));
-}
-
-void Recorder::socketDidReadData(AsyncSocket&, const Data& data, long tag) {
-    Event e(Kind::read, tag);
-    e.data = data;
-    record(std::move(e));
-}
-
-void Recorder::socketDidReadPartialData(AsyncSocket&, size_t length, long tag) {
-    Event e(Kind::partialRead, tag);
-    e.length = length;
-    record(std::move(e));
+    record({.kind = Kind::accepted});
 }
 
 double Recorder::socketShouldTimeoutRead(AsyncSocket&, long tag, double elapsed, size_t bytesDone) {
-    Event e(Kind::readTimeout, tag);
-    e.elapsed = elapsed;
-    e.length = bytesDone;
     const size_t asked = count(Kind::readTimeout);
-    const double answer = asked < readExtensions.size() ? readExtensions[asked] : 0;
-    record(std::move(e));
+    record({.kind = Kind::readTimeout, .tag = tag, .length = bytesDone, .elapsed = elapsed});
     if (onReadTimeoutQuestion) {
         onReadTimeoutQuestion();
     }
-    return answer;
-}
-
-void Recorder::socketDidWriteData(AsyncSocket&, long tag) {
-    record(Event(Kind::wrote, tag));
-}
-
-void Recorder::socketDidWritePartialData(AsyncSocket&, size_t length, long tag) {
-    Event e(Kind::partialWrite, tag);
-    e.length = length;
-    record(std::move(e));
-}
-
-void Recorder::socketDidCloseReadStream(AsyncSocket&) {
-    record(Event(Kind::readStreamClosed));
-}
-
-void Recorder::socketDidSecure(AsyncSocket&) {
-    record(Event(Kind::secured));
+    return asked < readExtensions.size() ? readExtensions[asked] : 0;
 }
 
 bool Recorder::socketDidReceiveTrust(AsyncSocket&, const sockets::TlsTrust& trust,
                                      std::function<void(bool)> completion) {
-    Event e(Kind::trust);
-    e.length = trust.certificates.size();
-    record(std::move(e));
+    record({.kind = Kind::trust, .length = trust.certificates.size()});
     if (!trustAnswer) {
         return false;
     }
@@ -100,41 +42,39 @@ bool Recorder::socketDidReceiveTrust(AsyncSocket&, const sockets::TlsTrust& trus
     return true;
 }
 
-void Recorder::socketDidDisconnect(AsyncSocket* sock, const std::optional<sockets::SocketError>& error) {
-    Event e(Kind::disconnected);
-    e.error = error;
-    e.nullSocket = sock == nullptr;
-    record(std::move(e));
-}
-
-std::vector<Recorder::Event> Recorder::events(Kind kind) const {
-    return log_.of(kind);
-}
-
-size_t Recorder::count(Kind kind) const {
-    return events(kind).size();
-}
-
-bool Recorder::waitFor(Kind kind, size_t n) const {
-    return log_.waitFor(kind, n);
-}
-
 std::shared_ptr<AsyncSocket> Recorder::child(size_t i) const {
     std::lock_guard lock(childrenMutex_);
     return i < children_.size() ? children_[i] : nullptr;
 }
 
-Relay::Relay(uint16_t targetPort)
-    : target_(targetPort) {
-    listenFD_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+int listenOnLoopback(int backlog, uint16_t* port, int flags) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | flags, 0);
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
     sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(listenFD_, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-    ::listen(listenFD_, 1);
     socklen_t length = sizeof sa;
-    getsockname(listenFD_, reinterpret_cast<sockaddr*>(&sa), &length);
-    port_ = ntohs(sa.sin_port);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || ::listen(fd, backlog) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &length) != 0) {
+        std::abort();
+    }
+    *port = ntohs(sa.sin_port);
+    return fd;
+}
+
+int connectToLoopback(uint16_t port, int flags) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | flags, 0);
+    const auto address = sockets::loopbackAddress4(port);
+    const int result =
+        ::connect(fd, reinterpret_cast<const sockaddr*>(address.data()), socklen_t(address.size()));
+    if (result != 0 && !(flags & SOCK_NONBLOCK)) {
+        std::abort();
+    }
+    return fd;
+}
+
+Relay::Relay(uint16_t targetPort)
+    : target_(targetPort) {
+    listenFD_ = listenOnLoopback(1, &port_);
     if (::pipe(stopPipe_) != 0) {
         std::abort();
     }
@@ -161,12 +101,7 @@ void Relay::run() {
         return;
     }
     const int client = ::accept(listenFD_, nullptr, nullptr);
-    const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    sa.sin_port = htons(target_);
-    ::connect(server, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    const int server = connectToLoopback(target_);
     for (;;) {
         pollfd fds[3] = {{client, POLLIN, 0}, {server, POLLIN, 0}, {stopPipe_[0], POLLIN, 0}};
         if (::poll(fds, 3, 5000) <= 0 || (fds[2].revents & POLLIN)) {

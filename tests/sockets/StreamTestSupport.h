@@ -1,10 +1,9 @@
-// Helpers for the stream socket tests: a recording delegate, a test certificate, a byte relay.
+// Helpers for the stream socket tests: a recording delegate and a byte relay.
 #pragma once
 
 #include "EventLog.h"
 #include "sockets/AsyncSocket.h"
 
-#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -16,59 +15,65 @@ namespace streamtest {
 
 using sockets::AsyncSocket;
 using sockets::Data;
+using sockets::SocketError;
+using sockettest::bytes;
+using sockettest::text;
 
-Data bytes(const std::string& text);
-std::string text(const Data& data);
+enum class Kind {
+    accepted,
+    connected,
+    read,
+    partialRead,
+    wrote,
+    partialWrite,
+    readStreamClosed,
+    secured,
+    trust,
+    readTimeout,
+    disconnected
+};
+struct Event {
+    Kind kind;
+    long tag = 0;
+    Data data{};
+    size_t length = 0; // partial lengths, bytes done of a time-out question, certificates
+    double elapsed = 0;
+    std::string host{};
+    uint16_t port = 0;
+    std::optional<SocketError> error{};
+    bool nullSocket = false;
+};
 
 // Records every callback in order; answers time-out questions and trust from settable fields.
-class Recorder : public sockets::AsyncSocketDelegate {
+class Recorder : public sockets::AsyncSocketDelegate, public sockettest::EventLog<Event, Kind> {
 public:
-    enum class Kind {
-        accepted,
-        connected,
-        read,
-        partialRead,
-        wrote,
-        partialWrite,
-        readStreamClosed,
-        secured,
-        trust,
-        readTimeout,
-        disconnected
-    };
-    struct Event {
-        explicit Event(Kind k, long t = 0)
-            : kind(k)
-            , tag(t) {}
-        Kind kind;
-        long tag = 0;
-        Data data;
-        size_t length = 0; // partial lengths, bytes done of a time-out question
-        double elapsed = 0;
-        std::string host;
-        uint16_t port = 0;
-        std::optional<sockets::SocketError> error;
-        bool nullSocket = false;
-    };
-
-    void socketDidAcceptNewSocket(AsyncSocket& sock, std::shared_ptr<AsyncSocket> newSocket) override;
-    void socketDidConnectToHost(AsyncSocket& sock, const std::string& host, uint16_t port) override;
-    void socketDidConnectToUrl(AsyncSocket& sock, const std::string& path) override;
-    void socketDidReadData(AsyncSocket& sock, const Data& data, long tag) override;
-    void socketDidReadPartialData(AsyncSocket& sock, size_t length, long tag) override;
+    using Kind = streamtest::Kind;
+    void socketDidAcceptNewSocket(AsyncSocket&, std::shared_ptr<AsyncSocket> newSocket) override;
+    void socketDidConnectToHost(AsyncSocket&, const std::string& host, uint16_t port) override {
+        record({.kind = Kind::connected, .host = host, .port = port});
+    }
+    void socketDidConnectToUrl(AsyncSocket&, const std::string& path) override {
+        record({.kind = Kind::connected, .host = path});
+    }
+    void socketDidReadData(AsyncSocket&, const Data& data, long tag) override {
+        record({.kind = Kind::read, .tag = tag, .data = data});
+    }
+    void socketDidReadPartialData(AsyncSocket&, size_t length, long tag) override {
+        record({.kind = Kind::partialRead, .tag = tag, .length = length});
+    }
     double socketShouldTimeoutRead(AsyncSocket& sock, long tag, double elapsed, size_t bytesDone) override;
-    void socketDidWriteData(AsyncSocket& sock, long tag) override;
-    void socketDidWritePartialData(AsyncSocket& sock, size_t length, long tag) override;
-    void socketDidCloseReadStream(AsyncSocket& sock) override;
-    void socketDidSecure(AsyncSocket& sock) override;
+    void socketDidWriteData(AsyncSocket&, long tag) override { record({.kind = Kind::wrote, .tag = tag}); }
+    void socketDidWritePartialData(AsyncSocket&, size_t length, long tag) override {
+        record({.kind = Kind::partialWrite, .tag = tag, .length = length});
+    }
+    void socketDidCloseReadStream(AsyncSocket&) override { record({.kind = Kind::readStreamClosed}); }
+    void socketDidSecure(AsyncSocket&) override { record({.kind = Kind::secured}); }
     bool socketDidReceiveTrust(AsyncSocket& sock, const sockets::TlsTrust& trust,
                                std::function<void(bool)> completion) override;
-    void socketDidDisconnect(AsyncSocket* sock, const std::optional<sockets::SocketError>& error) override;
+    void socketDidDisconnect(AsyncSocket* sock, const std::optional<SocketError>& error) override {
+        record({.kind = Kind::disconnected, .error = error, .nullSocket = sock == nullptr});
+    }
 
-    std::vector<Event> events(Kind kind) const;
-    size_t count(Kind kind) const;
-    // Waits (up to 5 s) until `kind` has been seen `n` times; answers whether it was.
-    bool waitFor(Kind kind, size_t n = 1) const;
     std::shared_ptr<AsyncSocket> child(size_t i) const;
 
     // Answers to the questions, consumed in order (0 once used up).
@@ -81,11 +86,14 @@ public:
     std::function<void(AsyncSocket&)> onAccept;
 
 private:
-    void record(Event event) { log_.add(std::move(event)); }
-    sockettest::EventLog<Event> log_;
     mutable std::mutex childrenMutex_;
     std::vector<std::shared_ptr<AsyncSocket>> children_;
 };
+
+// A TCP socket listening on 127.0.0.1 with `backlog`; its port goes to `port`.
+int listenOnLoopback(int backlog, uint16_t* port, int flags = 0);
+// A TCP socket connecting to 127.0.0.1:`port` (at once unless `flags` has SOCK_NONBLOCK).
+int connectToLoopback(uint16_t port, int flags = 0);
 
 // Forwards bytes between a client and a target port on 127.0.0.1 and keeps a copy of all.
 class Relay {

@@ -11,58 +11,6 @@
 
 namespace udptest {
 
-Data bytes(const std::string& text) {
-    return Data(text.begin(), text.end());
-}
-
-std::string text(const Data& data) {
-    return std::string(data.begin(), data.end());
-}
-
-void RecordingDelegate::udpSocketDidConnectToAddress(sockets::AsyncUdpSocket&, const Address& address) {
-    record({Kind::connected, 0, {}, address, std::nullopt, nullptr});
-}
-
-void RecordingDelegate::udpSocketDidNotConnect(sockets::AsyncUdpSocket&, const sockets::SocketError& error) {
-    record({Kind::notConnected, 0, {}, {}, error, nullptr});
-}
-
-void RecordingDelegate::udpSocketDidSendDataWithTag(sockets::AsyncUdpSocket&, long tag) {
-    record({Kind::sent, tag, {}, {}, std::nullopt, nullptr});
-}
-
-void RecordingDelegate::udpSocketDidNotSendDataWithTag(sockets::AsyncUdpSocket&, long tag,
-                                                       const sockets::SocketError& error) {
-    record({Kind::notSent, tag, {}, {}, error, nullptr});
-}
-
-void RecordingDelegate::udpSocketDidReceiveData(sockets::AsyncUdpSocket&, const Data& data,
-                                                const Address& address,
-                                                const sockets::FilterContext& context) {
-    record({Kind::received, 0, data, address, std::nullopt, context});
-}
-
-void RecordingDelegate::udpSocketDidClose(sockets::AsyncUdpSocket&,
-                                          const std::optional<sockets::SocketError>& error) {
-    record({Kind::closed, 0, {}, {}, error, nullptr});
-}
-
-std::vector<RecordingDelegate::Event> RecordingDelegate::events() const {
-    return log_.all();
-}
-
-std::vector<RecordingDelegate::Event> RecordingDelegate::events(Kind kind) const {
-    return log_.of(kind);
-}
-
-size_t RecordingDelegate::count(Kind kind) const {
-    return events(kind).size();
-}
-
-bool RecordingDelegate::waitFor(Kind kind, size_t n) const {
-    return log_.waitFor(kind, n);
-}
-
 Address loopbackAddress(int family, uint16_t port) {
     if (family == AF_INET) {
         sockaddr_in sa{};

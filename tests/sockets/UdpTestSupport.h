@@ -5,53 +5,50 @@
 #include "sockets/AsyncUdpSocket.h"
 
 #include <chrono>
-#include <condition_variable>
-#include <functional>
-#include <mutex>
 #include <optional>
-#include <string>
-#include <vector>
 
 namespace udptest {
 
 using sockets::Address;
+using sockets::AsyncUdpSocket;
 using sockets::Data;
+using sockets::SocketError;
+using sockettest::bytes;
+using sockettest::text;
 
-Data bytes(const std::string& text);
-std::string text(const Data& data);
+enum class Kind { connected, notConnected, sent, notSent, received, closed };
+struct Event {
+    Kind kind;
+    long tag = 0;
+    Data data{};
+    Address address{};
+    std::optional<SocketError> error{};
+    sockets::FilterContext context{};
+};
 
 // Records every callback, in order, and lets the test wait for a condition on the record.
-class RecordingDelegate : public sockets::AsyncUdpSocketDelegate {
+class RecordingDelegate : public sockets::AsyncUdpSocketDelegate, public sockettest::EventLog<Event, Kind> {
 public:
-    enum class Kind { connected, notConnected, sent, notSent, received, closed };
-    struct Event {
-        Kind kind;
-        long tag = 0;
-        Data data;
-        Address address;
-        std::optional<sockets::SocketError> error;
-        sockets::FilterContext context;
-    };
-
-    void udpSocketDidConnectToAddress(sockets::AsyncUdpSocket& sock, const Address& address) override;
-    void udpSocketDidNotConnect(sockets::AsyncUdpSocket& sock, const sockets::SocketError& error) override;
-    void udpSocketDidSendDataWithTag(sockets::AsyncUdpSocket& sock, long tag) override;
-    void udpSocketDidNotSendDataWithTag(sockets::AsyncUdpSocket& sock, long tag,
-                                        const sockets::SocketError& error) override;
-    void udpSocketDidReceiveData(sockets::AsyncUdpSocket& sock, const Data& data, const Address& address,
-                                 const sockets::FilterContext& context) override;
-    void udpSocketDidClose(sockets::AsyncUdpSocket& sock,
-                           const std::optional<sockets::SocketError>& error) override;
-
-    std::vector<Event> events() const;
-    std::vector<Event> events(Kind kind) const;
-    size_t count(Kind kind) const;
-    // Waits (up to 5 s) until `kind` has been seen `n` times; answers whether it was.
-    bool waitFor(Kind kind, size_t n = 1) const;
-
-private:
-    void record(Event event) { log_.add(std::move(event)); }
-    sockettest::EventLog<Event> log_;
+    using Kind = udptest::Kind;
+    void udpSocketDidConnectToAddress(AsyncUdpSocket&, const Address& address) override {
+        record({.kind = Kind::connected, .address = address});
+    }
+    void udpSocketDidNotConnect(AsyncUdpSocket&, const SocketError& error) override {
+        record({.kind = Kind::notConnected, .error = error});
+    }
+    void udpSocketDidSendDataWithTag(AsyncUdpSocket&, long tag) override {
+        record({.kind = Kind::sent, .tag = tag});
+    }
+    void udpSocketDidNotSendDataWithTag(AsyncUdpSocket&, long tag, const SocketError& error) override {
+        record({.kind = Kind::notSent, .tag = tag, .error = error});
+    }
+    void udpSocketDidReceiveData(AsyncUdpSocket&, const Data& data, const Address& address,
+                                 const sockets::FilterContext& context) override {
+        record({.kind = Kind::received, .data = data, .address = address, .context = context});
+    }
+    void udpSocketDidClose(AsyncUdpSocket&, const std::optional<SocketError>& error) override {
+        record({.kind = Kind::closed, .error = error});
+    }
 };
 
 // A plain blocking UDP socket on a loopback address, the other end of the tests.
@@ -68,6 +65,11 @@ public:
     // The next datagram, or nullopt after `timeout`.
     std::optional<Data> receive(std::chrono::milliseconds timeout = std::chrono::milliseconds(5000),
                                 Address* from = nullptr) const;
+    // The next datagram's text, or "(nothing)" after 5 s.
+    std::string receiveText() const {
+        const auto got = receive();
+        return got ? text(*got) : "(nothing)";
+    }
 
 private:
     int family_;
@@ -75,7 +77,7 @@ private:
     uint16_t port_ = 0;
 };
 
-// Loopback address of a family with a port, as the socket expects it.
+// Loopback address of a family with a port, built here rather than by the code under test.
 Address loopbackAddress(int family, uint16_t port);
 
 } // namespace udptest

@@ -2,6 +2,7 @@
 // builder and the row reader rely on when lists grow, alias themselves or are moved.
 #include "SqlTestSupport.h"
 
+#include <numeric>
 #include <vector>
 
 using namespace sql;
@@ -41,13 +42,9 @@ void expectNumbered(const Bindings& b, std::vector<int> order) {
 
 TEST(Bindings, GrowsPastItsInlineRoomKeepingOrder) {
     for (int count : {0, 1, 4, 5, 9, 40}) {
-        expectNumbered(numbered(count), [&] {
-            std::vector<int> v;
-            for (int i = 0; i < count; ++i) {
-                v.push_back(i);
-            }
-            return v;
-        }());
+        std::vector<int> order(static_cast<std::size_t>(count));
+        std::iota(order.begin(), order.end(), 0);
+        expectNumbered(numbered(count), order);
     }
 }
 

@@ -1,6 +1,8 @@
 // Our own SQL functions, aggregates and collations, and the date builders' result types.
 #include "SqlTestSupport.h"
 
+#include <gmock/gmock.h>
+
 #include "sql/CoreFunctions.h"
 
 #include <sqlite3.h>
@@ -81,12 +83,7 @@ TEST(CustomFunctions, UntypedArgumentsReregistrationAndThrows) {
     EXPECT_EQ(column(*db, "SELECT one()"), (std::vector<std::optional<Binding>>{Binding(std::int64_t{2})}));
 
     db->createFunction("fails", true, []() -> std::int64_t { throw std::runtime_error("no answer"); });
-    try {
-        column(*db, "SELECT fails()");
-        ADD_FAILURE() << "no throw";
-    } catch (const Result& e) {
-        EXPECT_NE(e.message().find("no answer"), std::string::npos) << e.what();
-    }
+    EXPECT_THAT(sqltest::failure([&] { column(*db, "SELECT fails()"); }), testing::HasSubstr("no answer"));
 }
 
 // Registering while a statement of the connection runs fails with SQLITE_BUSY: thrown, and
@@ -97,21 +94,19 @@ TEST(CustomFunctions, RegistrationWhileAStatementRunsThrowsBusy) {
     db->createCollation("plain", [](std::string_view a, std::string_view b) { return a.compare(b); });
     RowIterator running = db->prepareRowIterator("SELECT twice(v) FROM t");
     ASSERT_TRUE(running.failableNext());
-    const auto expectBusy = [](const std::function<void()>& f) {
-        try {
-            f();
-            ADD_FAILURE() << "no throw";
-        } catch (const Result& e) {
-            EXPECT_EQ(e.code(), SQLITE_BUSY) << e.what();
-        }
-    };
-    expectBusy([&] { db->createFunction("twice", true, [](std::int64_t v) { return 3 * v; }); });
-    expectBusy([&] {
-        db->createAggregation(
-            "twice", 1, true, [] { return 0; }, [](int s, const Bindings&) { return s; },
-            [](int s) { return std::optional<Binding>(std::int64_t{s}); });
-    });
-    expectBusy([&] { db->createCollation("plain", [](std::string_view, std::string_view) { return 0; }); });
+    using sqltest::failureCode;
+    EXPECT_EQ(failureCode([&] { db->createFunction("twice", true, [](std::int64_t v) { return 3 * v; }); }),
+              SQLITE_BUSY);
+    EXPECT_EQ(failureCode([&] {
+                  db->createAggregation(
+                      "twice", 1, true, [] { return 0; }, [](int s, const Bindings&) { return s; },
+                      [](int s) { return std::optional<Binding>(std::int64_t{s}); });
+              }),
+              SQLITE_BUSY);
+    EXPECT_EQ(failureCode([&] {
+                  db->createCollation("plain", [](std::string_view, std::string_view) { return 0; });
+              }),
+              SQLITE_BUSY);
     EXPECT_EQ(running.failableNext()->values[0], Binding(std::int64_t{4}));
 }
 

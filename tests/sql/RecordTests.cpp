@@ -5,6 +5,7 @@
 
 using namespace sql;
 using sqltest::count;
+using sqltest::thrown;
 
 namespace rec {
 
@@ -101,16 +102,6 @@ std::vector<Everything> readEverything(Connection& db) {
     return db.prepare(Table("everything").order(column<std::int64_t>("count"))).map([](const Row& row) {
         return decodeRecord<Everything>(row);
     });
-}
-
-// The message of the E that `f` throws; empty when it throws none.
-template <class E, class F> std::string thrown(F f) {
-    try {
-        f();
-    } catch (const E& e) {
-        return e.what();
-    }
-    return {};
 }
 
 template <class T> void expectRefused(const std::string& name) {

@@ -2,6 +2,8 @@
 // row, index, foreign key and counter without firing cascades, or refuse a table they cannot keep.
 #include "SqlTestSupport.h"
 
+#include <gmock/gmock.h>
+
 #include "sql/schema/SchemaChanger.h"
 
 #include <algorithm>
@@ -50,15 +52,13 @@ TEST(SchemaChanger, NativeStatementsByVersion) {
     SchemaChanger changer(db);
     for (const auto& [column, message] : invalid) {
         // The drop before the invalid add stays done.
-        try {
-            changer.alter("t", [&, &column = column](auto& t) {
-                t.drop("c");
-                t.add(column);
-            });
-            FAIL() << message;
-        } catch (const SchemaChanger::Error& e) {
-            EXPECT_EQ(std::string(e.what()), "Invalid column definition: " + message);
-        }
+        EXPECT_EQ(sqltest::thrown<SchemaChanger::Error>([&, &column = column] {
+                      changer.alter("t", [&](auto& t) {
+                          t.drop("c");
+                          t.add(column);
+                      });
+                  }),
+                  "Invalid column definition: " + message);
         db->execute("ALTER TABLE t ADD COLUMN c");
     }
     changer.alter("t", [&](auto& t) { t.add(added); });
@@ -192,10 +192,10 @@ TEST(SchemaChanger, ColumnNamesMatchInAnyCaseAndAMissingOneIsRefused) {
         std::string indexed; // the column of index i and whether it is descending
         std::string error;
     };
-    const std::string noSuchColumn = R"(no such column: ""nosuch"")";
+    const std::string noSuchColumn = R"(1 no such column: ""nosuch"")";
     const Case cases[] = {
-        {"drop", [](auto& t) { t.drop("NAME"); }, "id,v", "v0", ""},
-        {"rename", [](auto& t) { t.rename("NAME", "title"); }, "id,title,v", "title1", ""},
+        {"drop", [](auto& t) { t.drop("NAME"); }, "id,v", "v0", "no failure"},
+        {"rename", [](auto& t) { t.rename("NAME", "title"); }, "id,title,v", "title1", "no failure"},
         {"drop missing", [](auto& t) { t.drop("nosuch"); }, "id,Name,v", "v0", noSuchColumn},
         {"rename missing", [](auto& t) { t.rename("nosuch", "x"); }, "id,Name,v", "Name1", noSuchColumn},
     };
@@ -208,14 +208,7 @@ TEST(SchemaChanger, ColumnNamesMatchInAnyCaseAndAMissingOneIsRefused) {
             auto db = sqltest::memoryWith("CREATE TABLE t (id INTEGER PRIMARY KEY, Name TEXT, v);"
                                           "CREATE INDEX i ON t (" +
                                           index + "); INSERT INTO t VALUES (1, 'a', 2)");
-            std::string message;
-            try {
-                SchemaChanger(db, version).alter("t", c.block);
-            } catch (const Result& e) {
-                EXPECT_EQ(e.code(), 1);
-                message = e.message();
-            }
-            EXPECT_EQ(message, c.error);
+            EXPECT_EQ(sqltest::failure([&] { SchemaChanger(db, version).alter("t", c.block); }), c.error);
             EXPECT_EQ(columnsOf(*db, "t"), c.columns);
             EXPECT_EQ(db->scalar("SELECT name || desc FROM pragma_index_xinfo('i') WHERE key"),
                       Binding(c.indexed));
@@ -224,19 +217,13 @@ TEST(SchemaChanger, ColumnNamesMatchInAnyCaseAndAMissingOneIsRefused) {
         }
         // The last column cannot go, by either path.
         auto db = sqltest::memoryWith("CREATE TABLE u (Only)");
-        try {
-            SchemaChanger(db, version).alter("u", [](auto& t) { t.drop("ONLY"); });
-            ADD_FAILURE() << version.description();
-        } catch (const Result& e) {
-            EXPECT_EQ(e.message(), R"(cannot drop column "ONLY": no other columns exist)");
-        }
+        EXPECT_THAT(
+            sqltest::failure([&] { SchemaChanger(db, version).alter("u", [](auto& t) { t.drop("ONLY"); }); }),
+            testing::EndsWith(R"( cannot drop column "ONLY": no other columns exist)"));
         EXPECT_EQ(columnsOf(*db, "u"), "Only");
-        try {
-            SchemaChanger(db, version).alter("nosuch", [](auto& t) { t.drop("a"); });
-            ADD_FAILURE() << version.description();
-        } catch (const Result& e) {
-            EXPECT_EQ(e.message(), "no such table: nosuch");
-        }
+        EXPECT_THAT(sqltest::failure(
+                        [&] { SchemaChanger(db, version).alter("nosuch", [](auto& t) { t.drop("a"); }); }),
+                    testing::EndsWith(" no such table: nosuch"));
     }
 }
 
@@ -301,15 +288,13 @@ TEST(SchemaChanger, FailedRebuildRollsBackAndRestores) {
     db->execute("PRAGMA foreign_keys = 0; INSERT INTO child (p) VALUES (9)");
     const ColumnDefinition note{"note", std::nullopt,         Affinity::TEXT,
                                 true,   LiteralValue::null(), std::nullopt};
-    try {
-        changer.alter("child", [&](auto& t) {
-            t.add(note);
-            t.rename("id", "key");
-        });
-        FAIL();
-    } catch (const SchemaChanger::Error& e) {
-        EXPECT_EQ(std::string(e.what()), "Foreign key errors: [child [3] => my parent]");
-    }
+    EXPECT_EQ(sqltest::thrown<SchemaChanger::Error>([&] {
+                  changer.alter("child", [&](auto& t) {
+                      t.add(note);
+                      t.rename("id", "key");
+                  });
+              }),
+              "Foreign key errors: [child [3] => my parent]");
     EXPECT_FALSE(db->foreignKeys());
     // The native add stays; the rebuild's rename does not.
     EXPECT_EQ(sqltest::count(*db, "pragma_table_info('child') WHERE name IN ('id', 'note')"), 2);

@@ -523,20 +523,45 @@ void ApplicationController::openDocument(const std::string& path) {
 void ApplicationController::openOffMainThread(const std::string& path) {
     std::erase_if(openings_, [](const auto& opening) { return opening->isDone(); });
     std::weak_ptr<ApplicationController> weak = weak_from_this();
-    auto finished = [weak, path](std::optional<platform::AttributedString> text) {
+    auto finished = [weak, path](std::optional<platform::AttributedString> text) -> LargeFileOpening::Opened {
         const auto self = weak.lock();
         if (!self || self->terminating_) {
-            return;
+            return {};
         }
+        std::shared_ptr<EditorWindow> window;
         try {
             // Unreadable (or not UTF-8): the usual way reads it again and says why.
             std::shared_ptr<Project> project =
                 text ? self->workspace_->openImportedText(*text) : self->workspace_->openProject(path);
-            self->makeEditorWindow(project);
-            self->recent_->note(path);
+            window = self->makeEditorWindow(project);
         } catch (const std::exception& error) {
             self->presentDocumentError(error);
+            return {};
         }
+        // A long text fills its window piece by piece; it is a recent document once all of it
+        // is in, and a cancel meanwhile closes the window unasked (nothing of it was edited).
+        const std::weak_ptr<EditorWindow> shown = window;
+        auto noted = std::make_shared<bool>(false);
+        LargeFileOpening::Opened opened;
+        opened.progress = [weak, shown, path, noted]() -> std::optional<double> {
+            const auto window = shown.lock();
+            const auto self = weak.lock();
+            if (!window || !self || window->hasBeenClosed()) {
+                return std::nullopt;
+            }
+            std::optional<double> progress = window->textLoadProgress();
+            if (!progress && !std::exchange(*noted, true)) {
+                self->recent_->note(path);
+            }
+            return progress;
+        };
+        opened.cancel = [shown] {
+            if (const auto window = shown.lock()) {
+                window->project()->setHasUnsavedChanges(false);
+                window->close();
+            }
+        };
+        return opened;
     };
     openings_.push_back(std::make_shared<LargeFileOpening>(
         QFile::decodeName(QByteArray::fromStdString(path)),

@@ -6,7 +6,6 @@
 #include "dispatch/Queue.h"
 
 #include <QApplication>
-#include <QEvent>
 #include <QFileInfo>
 #include <QLabel>
 #include <QProgressBar>
@@ -16,6 +15,7 @@
 #include <QVBoxLayout>
 #include <QWidget>
 
+#include <algorithm>
 #include <utility>
 
 #include <sys/stat.h>
@@ -97,8 +97,17 @@ void LargeFileOpening::cancel() {
         return;
     }
     shared_->progress.cancelled.store(true);
-    waiting_.reset();
+    // A window taking the text in goes with it, half filled.
+    if (const auto cancelWindow = std::exchange(opened_.cancel, nullptr)) {
+        base::log("opening " + path_.toStdString() + " cancelled while its window took the text in: closed");
+        cancelWindow();
+    }
+    end();
+}
+
+void LargeFileOpening::end() {
     done_ = true;
+    opened_ = {};
     showTimer_->stop();
     updateTimer_->stop();
     closeWindow();
@@ -113,10 +122,9 @@ void LargeFileOpening::showProgress() {
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->setWindowTitle(QApplication::translate("LargeFileOpening", "Opening %1").arg(name));
     auto* layout = new QVBoxLayout(window);
-    label_ =
-        new QLabel(QApplication::translate("LargeFileOpening", "Reading \u201C%1\u201D\u2026").arg(name));
+    label_ = new QLabel;
     bar_ = new QProgressBar;
-    bar_->setRange(0, measured_ ? 1000 : 0);
+    bar_->setRange(0, measured_ || opened_.progress ? 1000 : 0);
     bar_->setMinimumWidth(360);
     auto* cancelButton = new QPushButton(QApplication::translate("LargeFileOpening", "Cancel"));
     layout->addWidget(label_);
@@ -137,11 +145,30 @@ void LargeFileOpening::showProgress() {
 }
 
 void LargeFileOpening::updateProgress() {
-    if (!bar_ || !window_ || !measured_) {
+    std::optional<double> taken;
+    if (opened_.progress) {
+        taken = opened_.progress();
+        if (!taken) {
+            end(); // all in, or its window closed
+            return;
+        }
+    }
+    if (!bar_ || !window_) {
         return;
     }
-    const qint64 read = shared_->progress.bytesRead.load();
-    bar_->setValue(size_ > 0 ? static_cast<int>(std::min<qint64>(read, size_) * 1000 / size_) : 0);
+    const QString name = QFileInfo(path_).fileName();
+    if (taken) {
+        label_->setText(
+            QApplication::translate("LargeFileOpening", "Laying out \u201C%1\u201D\u2026").arg(name));
+        bar_->setRange(0, 1000);
+        bar_->setValue(static_cast<int>(std::clamp(*taken, 0.0, 1.0) * 1000));
+        return;
+    }
+    label_->setText(QApplication::translate("LargeFileOpening", "Reading \u201C%1\u201D\u2026").arg(name));
+    if (measured_) {
+        const qint64 read = shared_->progress.bytesRead.load();
+        bar_->setValue(size_ > 0 ? static_cast<int>(std::min<qint64>(read, size_) * 1000 / size_) : 0);
+    }
 }
 
 void LargeFileOpening::finish(std::optional<platform::AttributedString> text) {
@@ -149,54 +176,18 @@ void LargeFileOpening::finish(std::optional<platform::AttributedString> text) {
     if (done_) {
         return;
     }
-    showTimer_->stop();
-    updateTimer_->stop();
-    if (!text) {
-        deliver(std::move(text));
-        return;
-    }
-    if (!window_ && size_ >= slowLayoutBytes) {
-        showProgress();
-    }
-    if (!window_) {
-        deliver(std::move(text));
-        return;
-    }
-    // Laying the text out takes the main thread a while: the window says so, painted first.
-    label_->setText(QApplication::translate("LargeFileOpening", "Laying out \u201C%1\u201D\u2026")
-                        .arg(QFileInfo(path_).fileName()));
-    bar_->setRange(0, 0);
-    waiting_ = std::move(text);
-    window_->installEventFilter(this);
-    window_->update();
-    // Should no paint come (a window that is not mapped), the text goes on all the same.
-    QTimer::singleShot(1000, this, [this] {
-        if (waiting_) {
-            deliver(std::exchange(waiting_, std::nullopt));
-        }
-    });
-}
-
-bool LargeFileOpening::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == window_ && event->type() == QEvent::Paint && waiting_) {
-        // Once this paint is on the screen.
-        QTimer::singleShot(0, this, [this] {
-            if (waiting_) {
-                deliver(std::exchange(waiting_, std::nullopt));
-            }
-        });
-    }
-    return false;
-}
-
-void LargeFileOpening::deliver(std::optional<platform::AttributedString> text) {
-    if (done_) {
-        return;
-    }
-    done_ = true;
     Finished finished = std::move(finished_);
-    finished(std::move(text));
-    closeWindow();
+    opened_ = finished(std::move(text));
+    if (done_) {
+        return; // cancelled from within
+    }
+    if (!opened_.progress || !opened_.progress()) {
+        end();
+        return;
+    }
+    // The window fills piece by piece: the progress window (once shown) follows it.
+    updateProgress();
+    updateTimer_->start(100);
 }
 
 void LargeFileOpening::closeWindow() {

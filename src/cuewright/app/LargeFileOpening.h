@@ -22,23 +22,29 @@ namespace cw {
 // Reads and restyles a large file, or one whose reader takes seconds (DOC, PDF), on a global
 // dispatch queue while the main loop goes on (hand-overs, the remote control, other windows).
 // After half a second a small window shows how much has been read (of a plain text; the others
-// show that it goes on), with a Cancel button (Escape too). `finished` runs once on the main thread with the
-// text, or with nullopt when it could not be read (the caller opens the file the usual way to say
-// why); it does not run after a cancel, from the window or from cancel(). Laying the text out
-// then holds the main thread a while: the window says so, and for a text that takes seconds it
-// shows (and is painted) before that starts, however fast the reading was. Main thread only.
+// show that it goes on), with a Cancel button (Escape too). `finished` runs once on the main
+// thread with the text, or with nullopt when it could not be read (the caller opens the file the
+// usual way to say why); it does not run after a cancel, from the window or from cancel(). What
+// it returns follows the window the text went to while that takes it in: the progress window
+// goes on showing how far, and a cancel then closes that window. Main thread only.
 class LargeFileOpening final : public QObject {
     Q_OBJECT
 
 public:
-    using Finished = std::function<void(std::optional<platform::AttributedString> text)>;
+    // The window a text went to, while it takes the text in.
+    struct Opened {
+        // How much of the text it has taken in, from 0 to 1; none once all of it is, or once
+        // the window has gone.
+        std::function<std::optional<double>()> progress;
+        // Closes the window, unsaved.
+        std::function<void()> cancel;
+    };
+    using Finished = std::function<Opened(std::optional<platform::AttributedString> text)>;
 
     // Text, RTF and DOCX files from this size on are opened this way; DOC and PDF files always.
     static constexpr qint64 largeFileBytes = qint64{1} << 20;
     // When the progress window shows.
     static constexpr int progressDelayMs = 500;
-    // Files from this size on take seconds to lay out: the window shows before that starts.
-    static constexpr qint64 slowLayoutBytes = qint64{16} << 20;
 
     // Whether the regular file at `path` is opened this way (see largeFileBytes).
     static bool opensOffMainThread(const std::string& path);
@@ -60,9 +66,8 @@ private:
     void showProgress();
     void updateProgress();
     void finish(std::optional<platform::AttributedString> text);
-    void deliver(std::optional<platform::AttributedString> text);
+    void end();
     void closeWindow();
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
     QString path_;
     qint64 size_ = 0;
@@ -75,8 +80,8 @@ private:
     QLabel* label_ = nullptr;
     QProgressBar* bar_ = nullptr;
     bool done_ = false;
-    // The text waiting for the window's first paint.
-    std::optional<platform::AttributedString> waiting_;
+    // The text is read and its window takes it in.
+    Opened opened_;
 };
 
 } // namespace cw

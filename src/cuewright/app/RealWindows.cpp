@@ -83,6 +83,10 @@ public:
         }
     }
     void setNotice(const QString& text) override { controller_->setNotice(text); }
+    std::optional<double> textLoadProgress() const override {
+        const editor::EditorController* editor = controller_->editorController();
+        return editor != nullptr ? editor->loadProgress() : std::nullopt;
+    }
     void setRecentDocumentHandler(std::function<void(const std::string&)> handler) override {
         recentHandler_ = std::move(handler);
         if (controller_->isWindowLoaded()) {

@@ -209,6 +209,9 @@ bool ScriptTextView::renameBookmark(int line, const QString& id, const QString& 
 
 bool EditorController::hasBookmarkOnCurrentLine() {
     CW_DCHECK_MAIN_THREAD();
+    if (piecewise_) {
+        return false; // the lines are known once the whole text is in
+    }
     const auto all = bookmarksOnLines();
     const int line = textView_->currentLine();
     // A bookmark whose line is unknown (-1) is on no line, also not after the last one.
@@ -232,6 +235,9 @@ std::vector<Bookmark> EditorController::bookmarksOnLines() {
 
 void EditorController::toggleBookmark() {
     CW_DCHECK_MAIN_THREAD();
+    if (piecewise_) {
+        return;
+    }
     const int line = textView_->currentLine();
     if (hasBookmarkOnCurrentLine()) {
         textView_->deleteBookmark(line);
@@ -243,6 +249,9 @@ void EditorController::toggleBookmark() {
 
 void EditorController::deleteBookmark(int line) {
     CW_DCHECK_MAIN_THREAD();
+    if (piecewise_) {
+        return;
+    }
     bookmarksOnLines();
     textView_->deleteBookmark(line);
     publishBookmarkEdit();
@@ -250,6 +259,9 @@ void EditorController::deleteBookmark(int line) {
 
 void EditorController::renameBookmark(const Bookmark& bookmark, const QString& note) {
     CW_DCHECK_MAIN_THREAD();
+    if (piecewise_) {
+        return;
+    }
     bookmarksOnLines();
     // A "*" line has no object of its own yet: its id names its place, not an object.
     const bool isObject = bookmark.id.rfind("custom.", 0) != 0;

@@ -24,6 +24,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include <cassert>
 #include <utility>
@@ -196,6 +197,10 @@ void EditorController::settle() {
     if (!loaded_) {
         return;
     }
+    if (piecewise_) {
+        settleAfterLoad_ = true;
+        return;
+    }
     // Keys typed since the load have moved the caret: it stays there, so typing goes on in order.
     const QTextCursor caret = textView_->textCursor();
     applyTypingAttributes();
@@ -218,11 +223,17 @@ void EditorController::close() {
     timers_.scroll->stop();
     timers_.settle->stop();
     textView_->setInsertionGuard(nullptr);
+    piecewise_.reset();
     if (textView_->keyEventDelegate() == this) {
         textView_->setKeyEventDelegate(nullptr, defaults_);
     }
     loaded_ = false;
 }
+
+struct EditorController::PiecewiseLoad {
+    std::unique_ptr<TextInsertion> insertion;
+    int generation = 0;
+};
 
 void EditorController::loadDocumentText(Load load) {
     CW_DCHECK_MAIN_THREAD();
@@ -232,6 +243,8 @@ void EditorController::loadDocumentText(Load load) {
     if (load == Load::ifChanged && text == shownText_) {
         return;
     }
+    piecewise_.reset(); // a text still going in gives way to this one
+    std::unique_ptr<TextInsertion> insertion;
     {
         const FlagScope ignoring(ignoreTextChange_);
         const FlagScope typing(ignoreTypingAttributes_);
@@ -244,11 +257,79 @@ void EditorController::loadDocumentText(Load load) {
             !showsWithinLayoutLimit(amount)) {
             placeColumn(properties, /*widthChanged=*/true, amount);
         }
-        setAttributedText(document, text, lineHeight_, qtAlignment(properties.textAlignment));
+        insertion = std::make_unique<TextInsertion>(document, text, lineHeight_,
+                                                    qtAlignment(properties.textAlignment));
+        const bool piecewise = text.string().size() >= piecewiseLoadCharacters;
+        if (!insertion->insert(piecewise ? loadPieceCharacters : std::numeric_limits<int>::max())) {
+            countLinesFrom(document, {}, textView_->lineMetricsScale());
+            amountGoingIn_ = amount; // the document holds only the first piece yet
+        } else {
+            insertion.reset();
+        }
         shownText_ = text;
         applyScriptProperties(load);
+        amountGoingIn_.reset();
+    }
+    if (insertion) {
+        piecewise_ = std::make_unique<PiecewiseLoad>(PiecewiseLoad{std::move(insertion), ++loadGeneration_});
+        projectEditorDidChange(*project_); // read-only until the whole text is in
+        QTimer::singleShot(0, textView_, [weak = weak_from_this(), generation = loadGeneration_] {
+            if (auto self = weak.lock()) {
+                self->loadNextPiece(generation);
+            }
+        });
+        return;
     }
     publishLineMetrics();
+}
+
+void EditorController::loadNextPiece(int generation) {
+    if (!piecewise_ || piecewise_->generation != generation) {
+        return; // closed, or another text took its place
+    }
+    QTextDocument& document = *textView_->document();
+    const QTextBlock last = document.lastBlock();
+    bool done = false;
+    {
+        const FlagScope ignoring(ignoreTextChange_);
+        const FlagScope typing(ignoreTypingAttributes_);
+        done = piecewise_->insertion->insert(loadPieceCharacters);
+    }
+    // The lines are counted as they come: the whole table at the end finds them counted.
+    countLinesFrom(document, last, textView_->lineMetricsScale());
+    if (done) {
+        finishPiecewiseLoad();
+        return;
+    }
+    QTimer::singleShot(0, textView_, [weak = weak_from_this(), generation] {
+        if (auto self = weak.lock()) {
+            self->loadNextPiece(generation);
+        }
+    });
+}
+
+void EditorController::finishPiecewiseLoad() {
+    piecewise_.reset();
+    projectEditorDidChange(*project_);
+    publishLineMetrics();
+    // The settling step applies the properties too: one pass over the whole text, not two.
+    const bool properties = std::exchange(propertiesAfterLoad_, false);
+    if (std::exchange(settleAfterLoad_, false)) {
+        settle();
+        return;
+    }
+    if (properties) {
+        applyScriptProperties(Load::force);
+    }
+    scrollToTransportPosition(/*animated=*/false);
+}
+
+std::optional<double> EditorController::loadProgress() const {
+    if (!piecewise_) {
+        return std::nullopt;
+    }
+    const int length = piecewise_->insertion->length();
+    return length > 0 ? double(piecewise_->insertion->inserted()) / length : 0.0;
 }
 
 void EditorController::textDidChange() {
@@ -273,6 +354,9 @@ void EditorController::textDidChange() {
 
 void EditorController::autosave() {
     CW_DCHECK_MAIN_THREAD();
+    if (piecewise_) {
+        return; // the view holds part of the project's text, which has the whole
+    }
     timers_.autosave->stop();
     timers_.autosaveDeadline->stop();
     shownText_ = attributedText(*textView_->document());
@@ -285,6 +369,9 @@ bool EditorController::hasPendingEdit() const {
 
 void EditorController::publishLineMetrics() {
     CW_DCHECK_MAIN_THREAD();
+    if (piecewise_) {
+        return; // published once the whole text is in
+    }
     LineMetrics metrics = textView_->lineMetrics();
     const Editor& editor = project_->editor();
     if (editor.lineCount != metrics.lineCount || editor.lineRanges != metrics.lineRanges) {
@@ -318,7 +405,7 @@ void EditorController::projectWillGatherBookmarks(Project&) {
 
 void EditorController::projectEditorDidChange(Project&) {
     CW_DCHECK_MAIN_THREAD();
-    const bool locked = project_->editor().isLocked;
+    const bool locked = project_->editor().isLocked || piecewise_;
     if (textView_->isReadOnly() != locked) {
         textView_->setReadOnly(locked);
     }
@@ -392,6 +479,10 @@ void EditorController::setInset() {
 
 void EditorController::applyScriptProperties(Load load) {
     CW_DCHECK_MAIN_THREAD();
+    if (piecewise_) {
+        propertiesAfterLoad_ = true; // a restyle now would lay out again what is in so far
+        return;
+    }
     const DocumentScriptProperties properties = project_->document().scriptProperties;
     const bool force = load == Load::force;
     // A restyle is never an edit: it starts no autosave wait and the project's text stays as it is.
@@ -466,7 +557,8 @@ void EditorController::applyColumn(const DocumentScriptProperties& properties, b
         return;
     }
     placeColumn(properties, widthChanged,
-                amount.value_or(EditorAppearance::textAmount(*textView_->document())));
+                amount.value_or(amountGoingIn_ ? *amountGoingIn_
+                                               : EditorAppearance::textAmount(*textView_->document())));
     if (!widthChanged) {
         return;
     }
@@ -532,7 +624,7 @@ void EditorController::typingAttributesDidChange() {
 
 void EditorController::projectTypingAttributesDidChange(Project&) {
     CW_DCHECK_MAIN_THREAD();
-    if (ignoreTypingAttributes_) {
+    if (ignoreTypingAttributes_ || piecewise_) {
         return;
     }
     const FlagScope typing(ignoreTypingAttributes_);
@@ -611,8 +703,8 @@ void EditorController::convertSelectionFonts(const QTextCursor& selection, const
 void EditorController::projectFontDidChange(Project&, const platform::Font& font) {
     CW_DCHECK_MAIN_THREAD();
     QTextCursor selection = textView_->textCursor();
-    if (!selection.hasSelection()) {
-        return; // an empty selection changes nothing in the text
+    if (!selection.hasSelection() || piecewise_) {
+        return; // an empty selection changes nothing in the text; a text going in stays as it is
     }
     const FlagScope typing(ignoreTypingAttributes_);
     {
@@ -664,7 +756,8 @@ void EditorController::editorViewDidScroll() {
         ignoreScroll_,
         transport.isPlaying(),
         /*hasScrollView=*/true};
-    if (!loaded_ || !EditorScrolling::movesProgress(event)) {
+    // Part of a long text has no height to set the progress by.
+    if (!loaded_ || piecewise_ || !EditorScrolling::movesProgress(event)) {
         return;
     }
     const double progress =

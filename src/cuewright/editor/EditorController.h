@@ -114,6 +114,11 @@ public:
     static constexpr std::chrono::milliseconds maxAutosaveWait{1000};
     static constexpr std::chrono::milliseconds settleDelay{100};
     static constexpr double autoScrollInterval = 1.0 / 33.0;
+    // A text this long goes into the view in pieces of whole paragraphs of about
+    // loadPieceCharacters, counted as they come, the event loop running between them: a window
+    // with a long script goes on answering (and can be closed) while it fills.
+    static constexpr int piecewiseLoadCharacters = 1 << 20;
+    static constexpr int loadPieceCharacters = 1 << 18;
 
     // `defaults` (the settings store) must outlive the controller.
     EditorController(std::shared_ptr<Project> project, ScriptTextView& textView, platform::Defaults& defaults,
@@ -162,6 +167,12 @@ public:
     bool hasPendingEdit() const;
 
     void publishLineMetrics();
+
+    // While a long text goes into the view: how much of it is in, from 0 to 1. Meanwhile the
+    // view is read-only, the line metrics wait for the whole text, and restyles, the settling
+    // step, bookmark commands and wheel scrolls of the transport wait or do nothing.
+    std::optional<double> loadProgress() const;
+    bool isLoadingText() const { return piecewise_ != nullptr; }
 
     // Bookmarks at a line: the current line's is toggled; deleting removes every bookmark object
     // on the line and the "*" it begins with, as one undo step. The project receives the text and
@@ -214,6 +225,9 @@ public:
 private:
     void setLockedForPrompting(bool locked);
     void settle();
+    // The next piece of a long text, then the next one on a later turn of the event loop.
+    void loadNextPiece(int generation);
+    void finishPiecewiseLoad();
     // Places the text view in the background's frame and, with a new width, computes lineHeight_.
     // `amount` is the text to be shown, for the size a long script is shown at.
     void placeColumn(const DocumentScriptProperties& properties, bool widthChanged,
@@ -258,6 +272,13 @@ private:
     bool ignoreTextChange_ = false;       // set while the controller itself replaces the text
     bool ignoreTypingAttributes_ = false; // set while the controller itself sets them
     bool loaded_ = false;
+    // A long text going into the view (see piecewiseLoadCharacters), and what waits for it.
+    struct PiecewiseLoad;
+    std::unique_ptr<PiecewiseLoad> piecewise_;
+    int loadGeneration_ = 0;
+    std::optional<EditorAppearance::TextAmount> amountGoingIn_;
+    bool propertiesAfterLoad_ = false;
+    bool settleAfterLoad_ = false;
 };
 
 } // namespace cw::editor

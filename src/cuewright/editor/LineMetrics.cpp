@@ -123,7 +123,66 @@ int lineWordCount(QStringView line, bool closesParagraph) {
     return spaceSeparatedWordCount(line) + (breakIsAWord ? 1 : 0);
 }
 
+// The lines of `block` with their word counts, taken from the counts kept on the block where
+// they still hold; new counts are kept.
+const std::vector<LineWords::Line>& countBlock(const QTextDocument& document, const QTextBlock& block,
+                                               double fontScale, std::vector<LineWords::Line>& scratch) {
+    const bool hasBreak = block.next().isValid();
+    auto* cache = static_cast<LineWords*>(block.userData());
+    const std::vector<LineSpan> spans = blockLines(document, block, fontScale, cache);
+    const int count = int(spans.size());
+    const bool sameText = cache && cache->revision == block.revision() && cache->hasBreak == hasBreak;
+    QString text; // read only when a line must be counted
+    std::vector<LineWords::Line>& lines = scratch;
+    lines.clear();
+    lines.reserve(count);
+    const double scaleKey = fontScale == 1.0 ? 0 : fontScale;
+    const double widthKey = fontScale == 1.0 ? 0 : lineWidth(document, block);
+    bool recounted = !sameText || int(cache->lines.size()) != count || cache->scale != scaleKey ||
+                     cache->width != widthKey;
+    for (int i = 0; i < count; ++i) {
+        LineWords::Line counted{spans[i].start, spans[i].length, 0};
+        const bool closesParagraph = hasBreak && i + 1 == count;
+        const auto* known = sameText && i < int(cache->lines.size()) ? &cache->lines[i] : nullptr;
+        if (known && known->start == counted.start && known->length == counted.length) {
+            counted.words = known->words;
+        } else {
+            if (text.isNull()) {
+                text = block.text();
+            }
+            counted.words =
+                lineWordCount(QStringView(text).mid(counted.start, counted.length), closesParagraph);
+            recounted = true;
+        }
+        lines.push_back(counted);
+    }
+    if (!recounted) {
+        return cache->lines;
+    }
+    if (!cache) {
+        cache = new LineWords; // the block owns it
+        const_cast<QTextBlock&>(block).setUserData(cache);
+    }
+    cache->revision = block.revision();
+    cache->hasBreak = hasBreak;
+    cache->scale = scaleKey;
+    cache->width = widthKey;
+    cache->lines.swap(lines);
+    return cache->lines;
+}
+
 } // namespace
+
+void countLinesFrom(const QTextDocument& document, QTextBlock from, double fontScale) {
+    if (fontScale == 1.0) {
+        document.documentLayout()->documentSize(); // lays out whatever is still pending
+    }
+    std::vector<LineWords::Line> scratch;
+    for (QTextBlock block = from.isValid() ? from : document.firstBlock(); block.isValid();
+         block = block.next()) {
+        countBlock(document, block, fontScale, scratch);
+    }
+}
 
 LineMetrics measureLines(const QTextDocument& document, double fontScale) {
     LineMetrics metrics;
@@ -146,54 +205,22 @@ LineMetrics measureLines(const QTextDocument& document, double fontScale) {
         keptLines += kept ? kept->lines.size() : 0;
     }
     metrics.lineRanges.reserve(keptLines);
+    std::vector<LineWords::Line> scratch;
     for (QTextBlock block = document.firstBlock(); block.isValid(); block = block.next()) {
         if (endsWithBreak && block == last) {
             break;
         }
         const int position = block.position();
         const bool hasBreak = block.next().isValid();
-        auto* cache = static_cast<LineWords*>(block.userData());
-        const std::vector<LineSpan> spans = blockLines(document, block, fontScale, cache);
-        const int count = int(spans.size());
-        const bool sameText = cache && cache->revision == block.revision() && cache->hasBreak == hasBreak;
-        QString text; // read only when a line must be counted
-        std::vector<LineWords::Line> lines;
-        lines.reserve(count);
-        const double scaleKey = fontScale == 1.0 ? 0 : fontScale;
-        const double widthKey = fontScale == 1.0 ? 0 : lineWidth(document, block);
-        bool recounted = !sameText || int(cache->lines.size()) != count || cache->scale != scaleKey ||
-                         cache->width != widthKey;
+        const std::vector<LineWords::Line>& lines = countBlock(document, block, fontScale, scratch);
+        const int count = int(lines.size());
         for (int i = 0; i < count; ++i) {
-            LineWords::Line counted{spans[i].start, spans[i].length, 0};
             const bool closesParagraph = hasBreak && i + 1 == count;
-            const auto* known = sameText && i < int(cache->lines.size()) ? &cache->lines[i] : nullptr;
-            if (known && known->start == counted.start && known->length == counted.length) {
-                counted.words = known->words;
-            } else {
-                if (text.isNull()) {
-                    text = block.text();
-                }
-                counted.words =
-                    lineWordCount(QStringView(text).mid(counted.start, counted.length), closesParagraph);
-                recounted = true;
-            }
-            words += counted.words;
+            words += lines[i].words;
             // The break counts as a character of the line, as it is one of the text.
             metrics.lineRanges.push_back(
                 {int(metrics.lineRanges.size()) + 1,
-                 {position + counted.start, counted.length + (closesParagraph ? 1 : 0)}});
-            lines.push_back(counted);
-        }
-        if (recounted) {
-            if (!cache) {
-                cache = new LineWords; // the block owns it
-                block.setUserData(cache);
-            }
-            cache->revision = block.revision();
-            cache->hasBreak = hasBreak;
-            cache->scale = scaleKey;
-            cache->width = widthKey;
-            cache->lines = std::move(lines);
+                 {position + lines[i].start, lines[i].length + (closesParagraph ? 1 : 0)}});
         }
     }
     metrics.lineCount = int(metrics.lineRanges.size()) + (endsWithBreak ? 1 : 0);

@@ -4,6 +4,7 @@
 #include "cuewright/model/Editor.h"
 
 #include <QStringView>
+#include <QTextBlock>
 
 #include <optional>
 #include <vector>
@@ -33,5 +34,10 @@ int spaceSeparatedWordCount(QStringView text);
 // counted at. Each block is then broken into lines by a layout of its own, never positioned in
 // the document, so the count needs no document layout of that height.
 LineMetrics measureLines(const QTextDocument& document, double fontScale = 1.0);
+
+// Counts and keeps the lines of the blocks from `from` on (the whole document when invalid), as
+// measureLines() would, so that a later measureLines() finds them counted: a long text taken in
+// piece by piece is counted piece by piece.
+void countLinesFrom(const QTextDocument& document, QTextBlock from, double fontScale = 1.0);
 
 } // namespace cw::editor

@@ -8,6 +8,7 @@
 #include <QTextDocument>
 #include <QTextOption>
 
+#include <limits>
 #include <optional>
 
 namespace cw::editor {
@@ -185,25 +186,34 @@ Attributes fromTextCharFormat(const QTextCharFormat& format) {
     return attributes;
 }
 
-void setAttributedText(QTextDocument& document, const platform::AttributedString& text,
-                       std::optional<double> pointSize, std::optional<Qt::Alignment> alignment) {
-    const bool undoable = document.isUndoRedoEnabled();
-    document.setUndoRedoEnabled(false);
-    document.clear();
+struct TextInsertion::State {
+    State(QTextDocument& document, platform::AttributedString text, std::optional<double> pointSize,
+          std::optional<Qt::Alignment> alignment)
+        : document(document)
+        , text(std::move(text))
+        , pointSize(pointSize)
+        , alignment(alignment) {}
 
-    const QString& characters = text.string();
-    const std::vector<platform::AttributedString::Run> runs = text.runs();
-    size_t run = 0; // the run holding `location`; locations only grow
-    auto attributesAt = [&](int location) -> const Attributes& {
+    QTextDocument& document;
+    platform::AttributedString text;
+    std::optional<double> pointSize;
+    std::optional<Qt::Alignment> alignment;
+    bool undoable = false;
+    std::vector<platform::AttributedString::Run> runs;
+    size_t run = 0; // the run holding the location last asked for; locations only grow
+    int next = 0;   // the start of the next paragraph to insert
+    bool done = false;
+    // A script has few distinct styles: their formats are made once, not once per run.
+    std::vector<std::pair<Attributes, QTextCharFormat>> formats;
+
+    const Attributes& attributesAt(int location) {
         while (runs[run].range.location + runs[run].range.length <= location) {
             ++run;
         }
         return runs[run].attributes;
-    };
+    }
 
-    // A script has few distinct styles: their formats are made once, not once per run.
-    std::vector<std::pair<Attributes, QTextCharFormat>> formats;
-    auto formatOf = [&](const Attributes& attributes) -> QTextCharFormat {
+    QTextCharFormat formatOf(const Attributes& attributes) {
         for (const auto& [known, format] : formats) {
             if (known == attributes) {
                 return format;
@@ -220,7 +230,17 @@ void setAttributedText(QTextDocument& document, const platform::AttributedString
             }
         }
         return formats.emplace_back(attributes, std::move(format)).second;
-    };
+    }
+};
+
+TextInsertion::TextInsertion(QTextDocument& document, platform::AttributedString text,
+                             std::optional<double> pointSize, std::optional<Qt::Alignment> alignment)
+    : state_(std::make_unique<State>(document, std::move(text), pointSize, alignment)) {
+    State& s = *state_;
+    s.undoable = document.isUndoRedoEnabled();
+    document.setUndoRedoEnabled(false);
+    document.clear();
+    s.runs = s.text.runs();
     if (pointSize) {
         QFont font = document.defaultFont();
         font.setPointSizeF(EditorAppearance::qtPointSize(*pointSize));
@@ -231,29 +251,54 @@ void setAttributedText(QTextDocument& document, const platform::AttributedString
         option.setAlignment(*alignment);
         document.setDefaultTextOption(option);
     }
+}
 
-    QTextCursor cursor(&document);
+TextInsertion::~TextInsertion() {
+    state_->document.setUndoRedoEnabled(state_->undoable);
+}
+
+int TextInsertion::length() const {
+    return int(state_->text.string().size());
+}
+
+int TextInsertion::inserted() const {
+    return state_->done ? length() : state_->next;
+}
+
+bool TextInsertion::isDone() const {
+    return state_->done;
+}
+
+bool TextInsertion::insert(int characters) {
+    State& s = *state_;
+    if (s.done) {
+        return true;
+    }
+    const QString& text = s.text.string();
+    const int length = int(text.size());
+    const int until = characters >= length - s.next ? length : s.next + characters;
+    QTextCursor cursor(&s.document);
+    cursor.movePosition(QTextCursor::End);
     cursor.beginEditBlock();
-    const int length = characters.size();
-    int start = 0;
+    int start = s.next;
     while (true) {
         int end = start;
-        while (end < length && !isBlockBreak(characters[end])) {
+        while (end < length && !isBlockBreak(text[end])) {
             ++end;
         }
         // The break before the paragraph first: attributesAt() only moves forwards.
         QTextCharFormat breakFormat;
         if (start > 0) {
-            breakFormat = formatOf(attributesAt(start - 1));
-            if (characters[start - 1] != u'\n') {
-                breakFormat.setProperty(TextProperty::separator, QString(characters[start - 1]));
+            breakFormat = s.formatOf(s.attributesAt(start - 1));
+            if (text[start - 1] != u'\n') {
+                breakFormat.setProperty(TextProperty::separator, QString(text[start - 1]));
             }
         }
         // An empty last paragraph looks like the break before it.
         const int styleSource = start < length ? start : start - 1;
         QTextBlockFormat blockFormat =
-            toBlockFormat(styleSource >= 0 ? attributesAt(styleSource).paragraphStyle : std::nullopt);
-        if (alignment) {
+            toBlockFormat(styleSource >= 0 ? s.attributesAt(styleSource).paragraphStyle : std::nullopt);
+        if (s.alignment) {
             blockFormat.clearProperty(QTextFormat::BlockAlignment);
         }
         if (start == 0) {
@@ -262,19 +307,29 @@ void setAttributedText(QTextDocument& document, const platform::AttributedString
             cursor.insertBlock(blockFormat, breakFormat);
         }
         for (int location = start; location < end;) {
-            const Attributes& attributes = attributesAt(location);
-            const auto& range = runs[run].range;
+            const Attributes& attributes = s.attributesAt(location);
+            const auto& range = s.runs[s.run].range;
             const int pieceEnd = std::min(end, range.location + range.length);
-            cursor.insertText(characters.mid(location, pieceEnd - location), formatOf(attributes));
+            cursor.insertText(text.mid(location, pieceEnd - location), s.formatOf(attributes));
             location = pieceEnd;
         }
         if (end >= length) {
+            s.done = true;
             break;
         }
         start = end + 1;
+        if (until < length && start >= until) {
+            break; // the next piece begins with this paragraph
+        }
     }
+    s.next = start;
     cursor.endEditBlock();
-    document.setUndoRedoEnabled(undoable);
+    return s.done;
+}
+
+void setAttributedText(QTextDocument& document, const platform::AttributedString& text,
+                       std::optional<double> pointSize, std::optional<Qt::Alignment> alignment) {
+    TextInsertion(document, text, pointSize, alignment).insert(std::numeric_limits<int>::max());
 }
 
 QTextCharFormat shownCharFormat(const QTextDocument& document, QTextCharFormat format) {

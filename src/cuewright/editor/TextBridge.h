@@ -5,6 +5,7 @@
 
 #include <QTextFormat>
 
+#include <memory>
 #include <optional>
 
 class QTextDocument;
@@ -38,6 +39,30 @@ platform::Attributes fromTextCharFormat(const QTextCharFormat& format);
 void setAttributedText(QTextDocument& document, const platform::AttributedString& text,
                        std::optional<double> pointSize = std::nullopt,
                        std::optional<Qt::Alignment> alignment = std::nullopt);
+
+// setAttributedText() in pieces of whole paragraphs, so that a long text goes in with the event
+// loop running between them. Making it clears the document and sets its defaults; the undo
+// history stays off until it is destroyed. Nothing else may change the document meanwhile.
+class TextInsertion {
+public:
+    TextInsertion(QTextDocument& document, platform::AttributedString text,
+                  std::optional<double> pointSize = std::nullopt,
+                  std::optional<Qt::Alignment> alignment = std::nullopt);
+    ~TextInsertion();
+    TextInsertion(const TextInsertion&) = delete;
+    TextInsertion& operator=(const TextInsertion&) = delete;
+
+    // Inserts paragraphs until at least `characters` more are in, or all of them; true when
+    // the whole text is in.
+    bool insert(int characters);
+    bool isDone() const;
+    int inserted() const;
+    int length() const;
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
 
 // The document's text with every attribute, as shown: a run with a font but no size of its own
 // has the default font's size, a paragraph without an alignment of its own the default text

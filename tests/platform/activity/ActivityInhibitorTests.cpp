@@ -28,44 +28,33 @@ class FakeScreenSaver : public QObject {
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.ScreenSaver")
 
 public:
-    struct Inhibition {
-        QString application;
-        QString reason;
+    struct State {
+        std::map<uint, std::pair<QString, QString>> active; // cookie: application, reason
+        int inhibitCalls = 0;
+        std::vector<uint> released;
     };
-
-    std::map<uint, Inhibition> active() const {
+    State state() const {
         std::lock_guard lock(mutex_);
-        return active_;
-    }
-    int inhibitCalls() const {
-        std::lock_guard lock(mutex_);
-        return inhibitCalls_;
-    }
-    std::vector<uint> released() const {
-        std::lock_guard lock(mutex_);
-        return released_;
+        return state_;
     }
 
 public slots:
     uint Inhibit(const QString& application, const QString& reason) {
         std::lock_guard lock(mutex_);
-        ++inhibitCalls_;
-        const uint cookie = nextCookie_++;
-        active_[cookie] = {application, reason};
-        return cookie;
+        ++state_.inhibitCalls;
+        state_.active[nextCookie_] = {application, reason};
+        return nextCookie_++;
     }
     void UnInhibit(uint cookie) {
         std::lock_guard lock(mutex_);
-        released_.push_back(cookie);
-        active_.erase(cookie);
+        state_.released.push_back(cookie);
+        state_.active.erase(cookie);
     }
 
 private:
     mutable std::mutex mutex_;
     uint nextCookie_ = 41;
-    int inhibitCalls_ = 0;
-    std::map<uint, Inhibition> active_;
-    std::vector<uint> released_;
+    State state_;
 };
 
 namespace {
@@ -130,64 +119,43 @@ protected:
 
 } // namespace
 
-TEST_F(DBusActivityInhibitorTest, FirstBeginInhibitsWithApplicationAndReason) {
-    FakeScreenSaver& service = startService();
-    DBusActivityInhibitor inhibitor(address());
-    inhibitor.begin("Play");
-    inhibitor.flush();
-    const auto active = service.active();
-    ASSERT_EQ(active.size(), 1u);
-    EXPECT_EQ(active.begin()->second.application, "Cuewright");
-    EXPECT_EQ(active.begin()->second.reason, "Play");
-    EXPECT_TRUE(inhibitor.isInhibiting());
-}
-
-TEST_F(DBusActivityInhibitorTest, NestedActivitiesShareOneInhibitionUntilTheLastEnds) {
+// Nested activities share one inhibition, named for the application and the reason, until the last
+// one ends; a token ended twice or unknown ends nothing else; playing again inhibits again.
+TEST_F(DBusActivityInhibitorTest, OneInhibitionWhileAnyActivityIsOpen) {
     FakeScreenSaver& service = startService();
     DBusActivityInhibitor inhibitor(address());
     const ActivityToken first = inhibitor.begin("Play");
+    inhibitor.flush();
+    auto state = service.state();
+    ASSERT_EQ(state.active.size(), 1u);
+    EXPECT_EQ(state.active.begin()->second, std::pair(QString("Cuewright"), QString("Play")));
+    EXPECT_TRUE(inhibitor.isInhibiting());
+    const uint cookie = state.active.begin()->first;
+
     const ActivityToken second = inhibitor.begin("Play");
     EXPECT_NE(first, second);
     EXPECT_EQ(inhibitor.openCount(), 2);
-    inhibitor.flush();
-    EXPECT_EQ(service.inhibitCalls(), 1);
-
     inhibitor.end(first);
-    inhibitor.flush();
-    EXPECT_EQ(service.active().size(), 1u);
-
-    const uint cookie = service.active().begin()->first;
-    inhibitor.end(second);
-    inhibitor.flush();
-    EXPECT_TRUE(service.active().empty());
-    EXPECT_EQ(service.released(), std::vector<uint>{cookie});
-    EXPECT_FALSE(inhibitor.isInhibiting());
-}
-
-TEST_F(DBusActivityInhibitorTest, EndingATokenTwiceDoesNotEndAnotherActivity) {
-    FakeScreenSaver& service = startService();
-    DBusActivityInhibitor inhibitor(address());
-    const ActivityToken paused = inhibitor.begin("Play");
-    inhibitor.begin("Play");
-    inhibitor.end(paused);
-    inhibitor.end(paused);
+    inhibitor.end(first);
     inhibitor.end(ActivityToken{9999});
     inhibitor.flush();
     EXPECT_EQ(inhibitor.openCount(), 1);
-    EXPECT_EQ(service.active().size(), 1u);
-}
+    state = service.state();
+    EXPECT_EQ(state.inhibitCalls, 1);
+    EXPECT_EQ(state.active.size(), 1u);
 
-TEST_F(DBusActivityInhibitorTest, PlayingAgainAfterAPauseInhibitsAgain) {
-    FakeScreenSaver& service = startService();
-    DBusActivityInhibitor inhibitor(address());
-    const ActivityToken first = inhibitor.begin("Play");
+    inhibitor.end(second);
     inhibitor.flush();
-    inhibitor.end(first);
-    inhibitor.flush();
+    state = service.state();
+    EXPECT_TRUE(state.active.empty());
+    EXPECT_EQ(state.released, std::vector<uint>{cookie});
+    EXPECT_FALSE(inhibitor.isInhibiting());
+
     inhibitor.begin("Play");
     inhibitor.flush();
-    EXPECT_EQ(service.active().size(), 1u);
-    EXPECT_EQ(service.released().size(), 1u);
+    state = service.state();
+    EXPECT_EQ(state.active.size(), 1u);
+    EXPECT_EQ(state.released.size(), 1u);
 }
 
 TEST_F(DBusActivityInhibitorTest, DestroyingTheInhibitorReleasesItsInhibition) {
@@ -196,58 +164,45 @@ TEST_F(DBusActivityInhibitorTest, DestroyingTheInhibitorReleasesItsInhibition) {
         DBusActivityInhibitor inhibitor(address());
         inhibitor.begin("Play");
         inhibitor.flush();
-        ASSERT_EQ(service.active().size(), 1u);
+        ASSERT_EQ(service.state().active.size(), 1u);
     }
-    EXPECT_TRUE(service.active().empty());
+    EXPECT_TRUE(service.state().active.empty());
 }
 
-TEST_F(DBusActivityInhibitorTest, WithoutTheServiceItLogsOnceAndKeepsCounting) {
-    LogCapture log;
-    DBusActivityInhibitor inhibitor(address());
-    const ActivityToken first = inhibitor.begin("Play");
-    inhibitor.flush();
-    inhibitor.end(first);
-    inhibitor.begin("Play");
-    inhibitor.begin("Play");
-    inhibitor.flush();
-    EXPECT_EQ(log.lines().size(), 1u);
-    EXPECT_EQ(inhibitor.openCount(), 2);
-    EXPECT_FALSE(inhibitor.isInhibiting());
+// Without the service on the bus, or without a bus at all, it logs once and keeps counting.
+TEST_F(DBusActivityInhibitorTest, WithoutTheServiceOrTheBusItLogsOnceAndGoesOn) {
+    for (const std::string& where : {address(), std::string("unix:path=/nonexistent/cuewright-no-bus")}) {
+        SCOPED_TRACE(where);
+        LogCapture log;
+        DBusActivityInhibitor inhibitor(where);
+        const ActivityToken first = inhibitor.begin("Play");
+        inhibitor.flush();
+        inhibitor.end(first);
+        inhibitor.flush();
+        inhibitor.begin("Play");
+        inhibitor.begin("Play");
+        inhibitor.flush();
+        const auto lines = log.lines();
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_NE(lines[0].find("activity"), std::string::npos);
+        EXPECT_EQ(inhibitor.openCount(), 2);
+        EXPECT_FALSE(inhibitor.isInhibiting());
+    }
 }
 
-TEST(DBusActivityInhibitorNoBus, WithoutABusItLogsOnceAndGoesOn) {
-    LogCapture log;
-    DBusActivityInhibitor inhibitor("unix:path=/nonexistent/cuewright-no-bus");
-    const ActivityToken first = inhibitor.begin("Play");
-    inhibitor.flush();
-    inhibitor.end(first);
-    inhibitor.flush();
-    inhibitor.begin("Play");
-    inhibitor.flush();
-    const auto lines = log.lines();
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_NE(lines[0].find("activity"), std::string::npos);
-    EXPECT_EQ(inhibitor.openCount(), 1);
-}
-
-TEST(FakeActivityInhibitor, CountsOpenActivitiesAndIgnoresRepeatedEnds) {
-    platform::FakeActivityInhibitor fake;
-    const ActivityToken a = fake.begin("Play");
-    fake.begin("Play");
-    fake.end(a);
-    fake.end(a);
-    EXPECT_EQ(fake.openCount(), 1);
-    EXPECT_EQ(fake.beginCount(), 2);
-    EXPECT_EQ(fake.endCount(), 1);
-    EXPECT_EQ(fake.reasons(), (std::vector<std::string>{"Play", "Play"}));
-}
-
-TEST(SharedActivityInhibitor, AnInstalledInhibitorIsTheSharedOneUntilReplaced) {
+// The fake counts like the real one; an installed inhibitor is the shared one until replaced.
+TEST(FakeActivityInhibitor, CountsOpenActivitiesAndIsSharedOnceInstalled) {
     auto fake = std::make_shared<platform::FakeActivityInhibitor>();
     auto previous = platform::setSharedActivityInhibitor(fake);
     EXPECT_EQ(platform::sharedActivityInhibitor(), fake);
-    platform::sharedActivityInhibitor()->begin("Play");
+    const ActivityToken a = platform::sharedActivityInhibitor()->begin("Play");
+    fake->begin("Play");
+    fake->end(a);
+    fake->end(a);
     EXPECT_EQ(fake->openCount(), 1);
+    EXPECT_EQ(fake->beginCount(), 2);
+    EXPECT_EQ(fake->endCount(), 1);
+    EXPECT_EQ(fake->reasons(), (std::vector<std::string>{"Play", "Play"}));
     EXPECT_EQ(platform::setSharedActivityInhibitor(previous), fake);
 }
 

@@ -29,183 +29,209 @@ QKeyEvent nativeEvent(QEvent::Type type, int qtKey, Qt::KeyboardModifiers modifi
     return QKeyEvent(type, qtKey, modifiers, x11(evdev), 0, nativeModifiers, text, autoRepeat);
 }
 
-QKeyEvent qtOnlyEvent(QEvent::Type type, int qtKey, Qt::KeyboardModifiers modifiers = Qt::NoModifier,
-                      const QString& text = {}, bool autoRepeat = false) {
-    return QKeyEvent(type, qtKey, modifiers, text, autoRepeat);
+std::optional<KeyEvent> press(int qtKey, std::uint32_t evdev,
+                              Qt::KeyboardModifiers modifiers = Qt::NoModifier,
+                              std::uint32_t nativeModifiers = 0, const QString& text = {}) {
+    return translateKeyEvent(nativeEvent(QEvent::KeyPress, qtKey, modifiers, evdev, nativeModifiers, text));
 }
 
-struct CodeCase {
+QKeyEvent qtOnlyEvent(QEvent::Type type, int qtKey, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    return QKeyEvent(type, qtKey, modifiers);
+}
+
+const auto functionPad = mod::numericPad | mod::function;
+
+// Keys the prompter and the bindings compare, with the flags the other platform gives them.
+const struct {
     std::uint32_t evdev;
     int qtKey;
     kc::KeyCode code;
     ModifierFlags kind;
-};
+} codeCases[] = {{KEY_A, Qt::Key_A, 0x00, 0},
+                 {KEY_S, Qt::Key_S, 0x01, 0},
+                 {KEY_B, Qt::Key_B, 0x0B, 0},
+                 {KEY_W, Qt::Key_W, 0x0D, 0},
+                 {KEY_U, Qt::Key_U, 0x20, 0},
+                 {KEY_J, Qt::Key_J, 0x26, 0},
+                 {KEY_Z, Qt::Key_Z, 0x06, 0},
+                 {KEY_1, Qt::Key_1, 0x12, 0},
+                 {KEY_5, Qt::Key_5, 0x17, 0},
+                 {KEY_0, Qt::Key_0, 0x1D, 0},
+                 {KEY_SPACE, Qt::Key_Space, 0x31, 0},
+                 {KEY_BACKSPACE, Qt::Key_Backspace, 0x33, 0},
+                 {KEY_ENTER, Qt::Key_Return, 0x24, 0},
+                 {KEY_TAB, Qt::Key_Tab, 0x30, 0},
+                 {KEY_ESC, Qt::Key_Escape, 0x35, 0},
+                 {KEY_LEFT, Qt::Key_Left, 0x7B, functionPad},
+                 {KEY_RIGHT, Qt::Key_Right, 0x7C, functionPad},
+                 {KEY_DOWN, Qt::Key_Down, 0x7D, functionPad},
+                 {KEY_UP, Qt::Key_Up, 0x7E, functionPad},
+                 {KEY_F1, Qt::Key_F1, 0x7A, mod::function},
+                 {KEY_F5, Qt::Key_F5, 0x60, mod::function},
+                 {KEY_F12, Qt::Key_F12, 0x6F, mod::function},
+                 {KEY_PAGEUP, Qt::Key_PageUp, 0x74, mod::function},
+                 {KEY_PAGEDOWN, Qt::Key_PageDown, 0x79, mod::function},
+                 {KEY_HOME, Qt::Key_Home, 0x73, mod::function},
+                 {KEY_END, Qt::Key_End, 0x77, mod::function},
+                 {KEY_DELETE, Qt::Key_Delete, 0x75, mod::function}};
 
-// Keys the prompter and the bindings compare, with the flags the other platform gives them.
-const CodeCase codeCases[] = {
-    {KEY_A, Qt::Key_A, 0x00, 0},
-    {KEY_S, Qt::Key_S, 0x01, 0},
-    {KEY_B, Qt::Key_B, 0x0B, 0},
-    {KEY_W, Qt::Key_W, 0x0D, 0},
-    {KEY_U, Qt::Key_U, 0x20, 0},
-    {KEY_J, Qt::Key_J, 0x26, 0},
-    {KEY_Z, Qt::Key_Z, 0x06, 0},
-    {KEY_1, Qt::Key_1, 0x12, 0},
-    {KEY_5, Qt::Key_5, 0x17, 0},
-    {KEY_0, Qt::Key_0, 0x1D, 0},
-    {KEY_SPACE, Qt::Key_Space, 0x31, 0},
-    {KEY_BACKSPACE, Qt::Key_Backspace, 0x33, 0},
-    {KEY_ENTER, Qt::Key_Return, 0x24, 0},
-    {KEY_TAB, Qt::Key_Tab, 0x30, 0},
-    {KEY_ESC, Qt::Key_Escape, 0x35, 0},
-    {KEY_LEFT, Qt::Key_Left, 0x7B, mod::numericPad | mod::function},
-    {KEY_RIGHT, Qt::Key_Right, 0x7C, mod::numericPad | mod::function},
-    {KEY_DOWN, Qt::Key_Down, 0x7D, mod::numericPad | mod::function},
-    {KEY_UP, Qt::Key_Up, 0x7E, mod::numericPad | mod::function},
-    {KEY_F1, Qt::Key_F1, 0x7A, mod::function},
-    {KEY_F5, Qt::Key_F5, 0x60, mod::function},
-    {KEY_F12, Qt::Key_F12, 0x6F, mod::function},
-    {KEY_PAGEUP, Qt::Key_PageUp, 0x74, mod::function},
-    {KEY_PAGEDOWN, Qt::Key_PageDown, 0x79, mod::function},
-    {KEY_HOME, Qt::Key_Home, 0x73, mod::function},
-    {KEY_END, Qt::Key_End, 0x77, mod::function},
-    {KEY_DELETE, Qt::Key_Delete, 0x75, mod::function},
-};
-
-TEST(KeyTranslationFromScanCode, PlainKeysGiveCodeKindFlagsAndTheOrdinaryLowBit) {
-    for (const auto& c : codeCases) {
-        SCOPED_TRACE(c.evdev);
-        const auto event = translateKeyEvent(nativeEvent(QEvent::KeyPress, c.qtKey, Qt::NoModifier, c.evdev));
-        ASSERT_TRUE(event);
-        EXPECT_EQ(event->type, KeyEvent::Type::keyDown);
-        EXPECT_EQ(event->keyCode, c.code);
-        EXPECT_EQ(event->modifierFlags, c.kind | mod::nonCoalesced);
+// Presses by scan code, releases known only by their Qt key and X11 key events give the same code,
+// kind flags and modifier flags, with the ordinary low bit.
+TEST(KeyTranslation, CodesKindFlagsAndModifiersFromScanCodeQtKeyOrX11) {
+    const struct {
+        Qt::KeyboardModifiers qt;
+        std::uint32_t x11State;
+        ModifierFlags flags;
+    } modifiers[] = {{Qt::NoModifier, 0, 0},
+                     {Qt::ControlModifier, x11Control, mod::command},
+                     {Qt::AltModifier, x11Alt, mod::option},
+                     {Qt::MetaModifier, x11Super, mod::control},
+                     {Qt::ShiftModifier, x11Shift, mod::shift},
+                     {Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier | Qt::ShiftModifier,
+                      x11Control | x11Alt | x11Super | x11Shift,
+                      mod::command | mod::option | mod::control | mod::shift}};
+    for (const auto& m : modifiers) {
+        for (const auto& c : codeCases) {
+            SCOPED_TRACE(testing::Message() << "evdev " << c.evdev << " flags " << m.flags);
+            const auto down = press(c.qtKey, c.evdev, m.qt);
+            const auto up = translateKeyEvent(qtOnlyEvent(QEvent::KeyRelease, c.qtKey, m.qt));
+            const auto x = translateX11KeyEvent(x11(c.evdev), m.x11State, KeyEvent::Type::keyUp);
+            for (const auto& [event, type] :
+                 {std::pair(down, KeyEvent::Type::keyDown), std::pair(up, KeyEvent::Type::keyUp),
+                  std::pair(x, KeyEvent::Type::keyUp)}) {
+                ASSERT_TRUE(event);
+                EXPECT_EQ(event->type, type);
+                EXPECT_EQ(event->keyCode, c.code);
+                EXPECT_EQ(event->modifierFlags, m.flags | c.kind | mod::nonCoalesced);
+            }
+        }
     }
 }
 
-TEST(KeyTranslationFromScanCode, ExactFlagsThatFixedAndPresenterKeysCompare) {
-    auto flags = [](std::uint32_t evdev, int key) {
-        return translateKeyEvent(nativeEvent(QEvent::KeyPress, key, Qt::NoModifier, evdev))->modifierFlags;
-    };
-    EXPECT_EQ(flags(KEY_SPACE, Qt::Key_Space), 0x100u);
-    EXPECT_EQ(flags(KEY_F5, Qt::Key_F5), 0x800100u);
-    EXPECT_EQ(flags(KEY_PAGEDOWN, Qt::Key_PageDown), 0x800100u);
-    EXPECT_EQ(flags(KEY_UP, Qt::Key_Up), 0xA00100u);
-    EXPECT_EQ(flags(KEY_DOWN, Qt::Key_Down), 0xA00100u);
+// The exact values that fixed and presenter keys compare, and the characters of function keys.
+TEST(KeyTranslation, ExactFlagsAndFunctionKeyCharacters) {
+    const struct {
+        std::uint32_t evdev;
+        int qtKey;
+        const char* text;
+        ModifierFlags flags;
+        const char* characters;
+    } cases[] = {{KEY_SPACE, Qt::Key_Space, " ", 0x100u, " "},
+                 {KEY_F5, Qt::Key_F5, "", 0x800100u, "\uF708"},
+                 {KEY_PAGEDOWN, Qt::Key_PageDown, "", 0x800100u, "\uF72D"},
+                 {KEY_UP, Qt::Key_Up, "", 0xA00100u, "\uF700"},
+                 {KEY_DOWN, Qt::Key_Down, "", 0xA00100u, "\uF701"},
+                 {KEY_BACKSPACE, Qt::Key_Backspace, "\b", 0x100u, "\x7F"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.evdev);
+        const auto event = press(c.qtKey, c.evdev, Qt::NoModifier, 0, c.text);
+        EXPECT_EQ(event->modifierFlags, c.flags);
+        EXPECT_EQ(event->characters, c.characters);
+        EXPECT_EQ(event->charactersIgnoringModifiers, c.characters);
+    }
 }
 
-TEST(KeyTranslationFromScanCode, ScanCodeWinsOverQtKey) {
+TEST(KeyTranslation, ScanCodeWinsOverQtKeyAndUnknownScanCodesFallBack) {
     // A French layout types 'q' on the key where US has 'a': the binding stays on the position.
-    const auto event =
-        translateKeyEvent(nativeEvent(QEvent::KeyPress, Qt::Key_Q, Qt::NoModifier, KEY_A, 0, "q"));
+    const auto event = press(Qt::Key_Q, KEY_A, Qt::NoModifier, 0, "q");
     ASSERT_TRUE(event);
     EXPECT_EQ(event->keyCode, kc::a);
     EXPECT_EQ(event->characters, "q");
+    const auto unknown =
+        translateKeyEvent(QKeyEvent(QEvent::KeyPress, Qt::Key_B, Qt::NoModifier, 255 + 8, 0, 0));
+    ASSERT_TRUE(unknown);
+    EXPECT_EQ(unknown->keyCode, kc::b);
+    EXPECT_FALSE(translateKeyEvent(qtOnlyEvent(QEvent::KeyPress, Qt::Key_LaunchMail)));
+    EXPECT_FALSE(translateKeyEvent(qtOnlyEvent(QEvent::ShortcutOverride, Qt::Key_A)));
 }
 
-TEST(KeyTranslationFromScanCode, KeypadDigitsCarryTheNumericPadBit) {
+TEST(KeyTranslation, KeypadKeysCarryTheNumericPadBit) {
     const std::pair<std::uint32_t, kc::KeyCode> keypad[] = {
         {KEY_KP0, kc::keypad0},         {KEY_KP1, kc::keypad1},       {KEY_KP5, kc::keypad5},
         {KEY_KP7, kc::keypad7},         {KEY_KP8, kc::keypad8},       {KEY_KP9, kc::keypad9},
         {KEY_KPENTER, kc::keypadEnter}, {KEY_KPPLUS, kc::keypadPlus}, {KEY_KPDOT, kc::keypadDecimal}};
     for (const auto& [evdev, code] : keypad) {
         SCOPED_TRACE(evdev);
-        const auto event = translateKeyEvent(
-            nativeEvent(QEvent::KeyPress, Qt::Key_1, Qt::KeypadModifier, evdev, x11NumLock));
+        const auto event = press(Qt::Key_1, evdev, Qt::KeypadModifier, x11NumLock);
         ASSERT_TRUE(event);
         EXPECT_EQ(event->keyCode, code);
         EXPECT_EQ(event->modifierFlags, mod::numericPad | mod::nonCoalesced);
     }
-    EXPECT_EQ(
-        translateKeyEvent(nativeEvent(QEvent::KeyPress, Qt::Key_1, Qt::KeypadModifier, KEY_KP1))->characters,
-        "1");
-}
+    EXPECT_EQ(press(Qt::Key_1, KEY_KP1, Qt::KeypadModifier)->characters, "1");
 
-TEST(KeyTranslationModifiers, EachQtModifierMapsToItsFlag) {
-    const std::pair<Qt::KeyboardModifier, ModifierFlags> cases[] = {
-        {Qt::ControlModifier, mod::command},
-        {Qt::AltModifier, mod::option},
-        {Qt::MetaModifier, mod::control},
-        {Qt::ShiftModifier, mod::shift},
+    // Without a scan code the keypad modifier picks the keypad's codes.
+    const auto qtOnly = [](int key, Qt::KeyboardModifiers modifiers) {
+        return translateKeyEvent(qtOnlyEvent(QEvent::KeyPress, key, modifiers))->keyCode;
     };
-    for (const auto& [qt, flag] : cases) {
-        SCOPED_TRACE(flag);
-        for (const auto& c : codeCases) {
-            const auto event = translateKeyEvent(nativeEvent(QEvent::KeyPress, c.qtKey, qt, c.evdev));
-            ASSERT_TRUE(event);
-            EXPECT_EQ(event->keyCode, c.code);
-            EXPECT_EQ(event->modifierFlags, flag | c.kind | mod::nonCoalesced);
-        }
-    }
+    EXPECT_EQ(qtOnly(Qt::Key_3, Qt::KeypadModifier), kc::keypad3);
+    EXPECT_EQ(qtOnly(Qt::Key_3, Qt::NoModifier), kc::digit3);
+    EXPECT_EQ(qtOnly(Qt::Key_Enter, Qt::KeypadModifier), kc::keypadEnter);
+    // Num Lock off: the keypad's 8 reports Up.
+    const auto up = translateKeyEvent(qtOnlyEvent(QEvent::KeyPress, Qt::Key_Up, Qt::KeypadModifier));
+    EXPECT_EQ(up->keyCode, kc::keypad8);
+    EXPECT_EQ(up->modifierFlags, mod::numericPad | mod::nonCoalesced);
 }
 
-TEST(KeyTranslationModifiers, AllTogether) {
-    const auto event = translateKeyEvent(
-        nativeEvent(QEvent::KeyPress, Qt::Key_W,
-                    Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier | Qt::ShiftModifier, KEY_W));
-    EXPECT_EQ(event->modifierFlags,
-              mod::command | mod::option | mod::control | mod::shift | mod::nonCoalesced);
-}
-
-TEST(KeyTranslationModifiers, CapsLockComesFromNativeModifiers) {
-    auto event = translateKeyEvent(
-        nativeEvent(QEvent::KeyPress, Qt::Key_A, Qt::ControlModifier, KEY_A, x11Lock | x11Control, "\x01"));
+TEST(KeyTranslation, CapsLockShiftAndCommandCharacters) {
+    auto event = press(Qt::Key_A, KEY_A, Qt::ControlModifier, x11Lock | x11Control, "\x01");
     ASSERT_TRUE(event);
     EXPECT_EQ(event->modifierFlags, mod::command | mod::capsLock | mod::nonCoalesced);
     // Command leaves the typed character, not Ctrl's control character.
     EXPECT_EQ(event->characters, "A");
     EXPECT_EQ(event->charactersIgnoringModifiers, "a");
-
     // Without a native event there is nothing to read caps lock from.
     event = translateKeyEvent(qtOnlyEvent(QEvent::KeyPress, Qt::Key_A, Qt::ControlModifier));
     EXPECT_EQ(event->modifierFlags, mod::command | mod::nonCoalesced);
-}
 
-TEST(KeyTranslationModifiers, ShiftedCharacters) {
-    const auto event = translateKeyEvent(
-        nativeEvent(QEvent::KeyPress, Qt::Key_Exclam, Qt::ShiftModifier, KEY_1, x11Shift, "!"));
+    event = press(Qt::Key_Exclam, KEY_1, Qt::ShiftModifier, x11Shift, "!");
     EXPECT_EQ(event->keyCode, kc::digit1);
     EXPECT_EQ(event->characters, "!");
     EXPECT_EQ(event->charactersIgnoringModifiers, "!");
 }
 
-TEST(KeyTranslationModifiers, ModifierKeysBecomeFlagsChanged) {
-    auto down =
-        translateKeyEvent(nativeEvent(QEvent::KeyPress, Qt::Key_Control, Qt::NoModifier, KEY_LEFTCTRL));
-    ASSERT_TRUE(down);
-    EXPECT_EQ(down->type, KeyEvent::Type::flagsChanged);
-    EXPECT_EQ(down->keyCode, kc::command);
-    EXPECT_EQ(down->deviceIndependentModifierFlags(), mod::command);
-
-    auto up = translateKeyEvent(
-        nativeEvent(QEvent::KeyRelease, Qt::Key_Control, Qt::ControlModifier, KEY_LEFTCTRL, x11Control));
-    ASSERT_TRUE(up);
-    EXPECT_EQ(up->type, KeyEvent::Type::flagsChanged);
-    EXPECT_EQ(up->deviceIndependentModifierFlags(), 0u);
-
-    auto super =
-        translateKeyEvent(nativeEvent(QEvent::KeyPress, Qt::Key_Super_L, Qt::NoModifier, KEY_LEFTMETA));
-    EXPECT_EQ(super->keyCode, kc::control);
-    EXPECT_EQ(super->deviceIndependentModifierFlags(), mod::control);
+// Modifier keys become flagsChanged with their own bit applied (X reports the state before the event).
+TEST(KeyTranslation, ModifierKeysBecomeFlagsChanged) {
+    const struct {
+        std::optional<KeyEvent> event;
+        kc::KeyCode code;
+        ModifierFlags flags;
+    } cases[] = {
+        {press(Qt::Key_Control, KEY_LEFTCTRL), kc::command, mod::command},
+        {translateKeyEvent(
+             nativeEvent(QEvent::KeyRelease, Qt::Key_Control, Qt::ControlModifier, KEY_LEFTCTRL, x11Control)),
+         kc::command, 0},
+        {press(Qt::Key_Super_L, KEY_LEFTMETA), kc::control, mod::control},
+        {translateX11KeyEvent(x11(KEY_LEFTSHIFT), 0, KeyEvent::Type::keyDown), kc::shift, mod::shift},
+        {translateX11KeyEvent(x11(KEY_RIGHTSHIFT), x11Shift | x11Control, KeyEvent::Type::keyUp),
+         kc::rightShift, mod::command}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.code);
+        ASSERT_TRUE(c.event);
+        EXPECT_EQ(c.event->type, KeyEvent::Type::flagsChanged);
+        EXPECT_EQ(c.event->keyCode, c.code);
+        EXPECT_EQ(c.event->deviceIndependentModifierFlags(), c.flags);
+    }
 }
 
-TEST(KeyTranslationRepeat, AutoRepeatReleasesAreDroppedPressesMarked) {
+TEST(KeyTranslation, AutoRepeatReleasesAreDroppedPressesMarked) {
     EXPECT_FALSE(
         translateKeyEvent(nativeEvent(QEvent::KeyRelease, Qt::Key_W, Qt::NoModifier, KEY_W, 0, "w", true)));
-    const auto press =
+    const auto repeat =
         translateKeyEvent(nativeEvent(QEvent::KeyPress, Qt::Key_W, Qt::NoModifier, KEY_W, 0, "w", true));
-    ASSERT_TRUE(press);
-    EXPECT_TRUE(press->isARepeat);
+    ASSERT_TRUE(repeat);
+    EXPECT_TRUE(repeat->isARepeat);
     const auto release = translateKeyEvent(nativeEvent(QEvent::KeyRelease, Qt::Key_W, Qt::NoModifier, KEY_W));
     ASSERT_TRUE(release);
     EXPECT_EQ(release->type, KeyEvent::Type::keyUp);
     EXPECT_FALSE(release->isARepeat);
 }
 
-TEST(KeyTranslationRepeat, UnmarkedX11RepeatReleasesAreDropped) {
-    std::vector<KeyEvent> seen;
+TEST(KeyTranslation, UnmarkedX11RepeatReleasesAreDropped) {
+    using T = KeyEvent::Type;
+    using Seen = std::vector<std::pair<T, bool>>;
+    Seen seen;
     KeyEventTranslator translator([&](const KeyEvent& e) {
-        seen.push_back(e);
+        seen.emplace_back(e.type, e.isARepeat);
         return true;
     });
     const auto feed = [&](QEvent::Type type, int qtKey, std::uint32_t evdev, quint64 time) {
@@ -213,97 +239,33 @@ TEST(KeyTranslationRepeat, UnmarkedX11RepeatReleasesAreDropped) {
         event.setTimestamp(time);
         return translator.translate(event);
     };
-    using T = KeyEvent::Type;
-    const auto types = [&] {
-        std::vector<std::pair<T, bool>> result;
-        for (const auto& e : seen) {
-            result.emplace_back(e.type, e.isARepeat);
-        }
-        seen.clear();
-        return result;
-    };
+    const auto taken = [&] { return std::exchange(seen, {}); };
     feed(QEvent::KeyPress, Qt::Key_Space, KEY_SPACE, 100);
     // Release and press at the same time: the release goes, the press is a repeat.
     EXPECT_TRUE(feed(QEvent::KeyRelease, Qt::Key_Space, KEY_SPACE, 600));
     EXPECT_TRUE(translator.isHoldingRelease());
     feed(QEvent::KeyPress, Qt::Key_Space, KEY_SPACE, 600);
-    EXPECT_EQ(types(), (std::vector<std::pair<T, bool>>{{T::keyDown, false}, {T::keyDown, true}}));
+    EXPECT_EQ(taken(), (Seen{{T::keyDown, false}, {T::keyDown, true}}));
     // A real release waits for the next event, and comes before it when that is another key...
     feed(QEvent::KeyRelease, Qt::Key_Space, KEY_SPACE, 700);
-    EXPECT_TRUE(types().empty());
+    EXPECT_TRUE(taken().empty());
     feed(QEvent::KeyPress, Qt::Key_W, KEY_W, 700);
-    EXPECT_EQ(types(), (std::vector<std::pair<T, bool>>{{T::keyUp, false}, {T::keyDown, false}}));
+    EXPECT_EQ(taken(), (Seen{{T::keyUp, false}, {T::keyDown, false}}));
     // ... or the same key pressed again later, or the grace timer.
     feed(QEvent::KeyRelease, Qt::Key_W, KEY_W, 800);
     feed(QEvent::KeyPress, Qt::Key_W, KEY_W, 900);
-    EXPECT_EQ(types(), (std::vector<std::pair<T, bool>>{{T::keyUp, false}, {T::keyDown, false}}));
+    EXPECT_EQ(taken(), (Seen{{T::keyUp, false}, {T::keyDown, false}}));
     feed(QEvent::KeyRelease, Qt::Key_W, KEY_W, 1000);
     translator.deliverHeldRelease();
     EXPECT_FALSE(translator.isHoldingRelease());
-    EXPECT_EQ(types(), (std::vector<std::pair<T, bool>>{{T::keyUp, false}}));
+    EXPECT_EQ(taken(), (Seen{{T::keyUp, false}}));
     // Without a time stamp nothing is held.
     feed(QEvent::KeyRelease, Qt::Key_W, KEY_W, 0);
-    EXPECT_EQ(types(), (std::vector<std::pair<T, bool>>{{T::keyUp, false}}));
+    EXPECT_EQ(taken(), (Seen{{T::keyUp, false}}));
 }
 
-TEST(KeyTranslationFromQtKey, WithoutScanCodeTheQtKeyDecides) {
-    for (const auto& c : codeCases) {
-        SCOPED_TRACE(c.qtKey);
-        const auto event = translateKeyEvent(qtOnlyEvent(QEvent::KeyRelease, c.qtKey, Qt::ShiftModifier));
-        ASSERT_TRUE(event);
-        EXPECT_EQ(event->type, KeyEvent::Type::keyUp);
-        EXPECT_EQ(event->keyCode, c.code);
-        EXPECT_EQ(event->modifierFlags, mod::shift | c.kind | mod::nonCoalesced);
-    }
-}
-
-TEST(KeyTranslationFromQtKey, KeypadModifierPicksKeypadCodes) {
-    EXPECT_EQ(translateKeyEvent(qtOnlyEvent(QEvent::KeyPress, Qt::Key_3, Qt::KeypadModifier))->keyCode,
-              kc::keypad3);
-    EXPECT_EQ(translateKeyEvent(qtOnlyEvent(QEvent::KeyPress, Qt::Key_3))->keyCode, kc::digit3);
-    // Num Lock off: the keypad's 8 reports Up.
-    const auto up = translateKeyEvent(qtOnlyEvent(QEvent::KeyPress, Qt::Key_Up, Qt::KeypadModifier));
-    EXPECT_EQ(up->keyCode, kc::keypad8);
-    EXPECT_EQ(up->modifierFlags, mod::numericPad | mod::nonCoalesced);
-    EXPECT_EQ(translateKeyEvent(qtOnlyEvent(QEvent::KeyPress, Qt::Key_Enter, Qt::KeypadModifier))->keyCode,
-              kc::keypadEnter);
-}
-
-TEST(KeyTranslationFromQtKey, UnknownKeysAndOtherEventTypesGiveNothing) {
-    EXPECT_FALSE(translateKeyEvent(qtOnlyEvent(QEvent::KeyPress, Qt::Key_LaunchMail)));
-    EXPECT_FALSE(translateKeyEvent(qtOnlyEvent(QEvent::ShortcutOverride, Qt::Key_A)));
-    // A scan code we do not know falls back to the Qt key.
-    const auto event =
-        translateKeyEvent(QKeyEvent(QEvent::KeyPress, Qt::Key_B, Qt::NoModifier, 255 + 8, 0, 0));
-    ASSERT_TRUE(event);
-    EXPECT_EQ(event->keyCode, kc::b);
-}
-
-TEST(KeyTranslationCharacters, FunctionKeysUseThePrivateUseCharacters) {
-    const auto up = translateKeyEvent(nativeEvent(QEvent::KeyPress, Qt::Key_Up, Qt::NoModifier, KEY_UP));
-    EXPECT_EQ(up->characters, "\uF700");
-    const auto f5 = translateKeyEvent(nativeEvent(QEvent::KeyPress, Qt::Key_F5, Qt::NoModifier, KEY_F5));
-    EXPECT_EQ(f5->charactersIgnoringModifiers, "\uF708");
-    const auto back = translateKeyEvent(
-        nativeEvent(QEvent::KeyPress, Qt::Key_Backspace, Qt::NoModifier, KEY_BACKSPACE, 0, "\b"));
-    EXPECT_EQ(back->characters, "\x7F");
-    const auto space =
-        translateKeyEvent(nativeEvent(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, KEY_SPACE, 0, " "));
-    EXPECT_EQ(space->characters, " ");
-}
-
-TEST(X11KeyTranslation, KeycodeAndStateMapLikeQtEvents) {
-    auto event = translateX11KeyEvent(x11(KEY_SPACE), 0, KeyEvent::Type::keyDown);
-    ASSERT_TRUE(event);
-    EXPECT_EQ(event->keyCode, kc::space);
-    EXPECT_EQ(event->modifierFlags, 0x100u);
-
-    event = translateX11KeyEvent(x11(KEY_UP), x11Control | x11Alt, KeyEvent::Type::keyUp);
-    EXPECT_EQ(event->type, KeyEvent::Type::keyUp);
-    EXPECT_EQ(event->keyCode, kc::upArrow);
-    EXPECT_EQ(event->modifierFlags, mod::command | mod::option | 0xA00100u);
-
-    event =
+TEST(X11KeyTranslation, CapsLockAndUnknownKeycodes) {
+    auto event =
         translateX11KeyEvent(x11(KEY_P), x11Super | x11Shift | x11Lock | x11NumLock, KeyEvent::Type::keyDown);
     EXPECT_EQ(event->keyCode, kc::p);
     EXPECT_EQ(event->deviceIndependentModifierFlags(), mod::control | mod::shift | mod::capsLock);
@@ -316,16 +278,6 @@ TEST(X11KeyTranslation, KeycodeAndStateMapLikeQtEvents) {
 
     EXPECT_FALSE(translateX11KeyEvent(3, 0, KeyEvent::Type::keyDown));
     EXPECT_FALSE(translateX11KeyEvent(x11(KEY_PROG1), 0, KeyEvent::Type::keyDown));
-}
-
-TEST(X11KeyTranslation, ModifierKeyAppliesItsOwnBit) {
-    // X reports the state before the event.
-    auto down = translateX11KeyEvent(x11(KEY_LEFTSHIFT), 0, KeyEvent::Type::keyDown);
-    EXPECT_EQ(down->type, KeyEvent::Type::flagsChanged);
-    EXPECT_EQ(down->deviceIndependentModifierFlags(), mod::shift);
-    auto up = translateX11KeyEvent(x11(KEY_RIGHTSHIFT), x11Shift | x11Control, KeyEvent::Type::keyUp);
-    EXPECT_EQ(up->keyCode, kc::rightShift);
-    EXPECT_EQ(up->deviceIndependentModifierFlags(), mod::command);
 }
 
 TEST(KeyCodeTables, EvdevRoundTripsForEveryMappedKey) {

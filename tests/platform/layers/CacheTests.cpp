@@ -28,15 +28,22 @@ protected:
     }
 };
 
+std::shared_ptr<CountingLayer> counting(const QRectF& frame) {
+    auto layer = std::make_shared<CountingLayer>();
+    layer->setAnchorPoint(QPointF(0, 0));
+    layer->setFrame(frame);
+    return layer;
+}
+
 QImage render(Layer& root, QSize size = QSize(100, 100)) {
     return LayerRenderer::renderToImage(root, size, 1.0, Qt::black);
 }
 
-TEST(DrawCache, ALayerRedrawsOnlyAfterSetNeedsDisplay) {
+// Moving, fading and resizing reuse the cached picture (stretched); only a mark redraws it, or a
+// resize when the layer asks for that.
+TEST(DrawCache, ALayerRedrawsOnlyWhenMarked) {
     auto root = box(QRectF(0, 0, 100, 100));
-    auto layer = std::make_shared<CountingLayer>();
-    layer->setAnchorPoint(QPointF(0, 0));
-    layer->setFrame(QRectF(0, 0, 50, 50));
+    auto layer = counting(QRectF(0, 0, 50, 50));
     root->addSublayer(layer);
     render(*root);
     EXPECT_EQ(layer->draws, 0); // never marked: nothing drawn
@@ -48,47 +55,33 @@ TEST(DrawCache, ALayerRedrawsOnlyAfterSetNeedsDisplay) {
 
     layer->setPosition(QPointF(10, 10));
     layer->setOpacity(0.5);
-    const QImage image = render(*root);
-    EXPECT_EQ(layer->draws, 1); // moving and fading reuse the cached picture
-    EXPECT_NEAR(at(image, 20, 20).red(), 128, 2);
+    EXPECT_NEAR(at(render(*root), 20, 20).red(), 128, 2);
+    EXPECT_EQ(layer->draws, 1);
+
+    layer->setOpacity(1);
+    layer->setFrame(QRectF(0, 0, 100, 100));
+    EXPECT_COLOR(at(render(*root), 90, 90), QColor(Qt::red));
+    EXPECT_EQ(layer->draws, 1);
 
     layer->setNeedsDisplay();
     render(*root);
     EXPECT_EQ(layer->draws, 2);
-}
-
-TEST(DrawCache, AResizeStretchesTheOldPictureUntilRedrawn) {
-    auto root = box(QRectF(0, 0, 100, 100));
-    auto layer = std::make_shared<CountingLayer>();
-    layer->setAnchorPoint(QPointF(0, 0));
-    layer->setFrame(QRectF(0, 0, 50, 50));
-    layer->setNeedsDisplay();
-    root->addSublayer(layer);
-    render(*root);
-    layer->setFrame(QRectF(0, 0, 100, 100));
-    const QImage image = render(*root);
-    EXPECT_EQ(layer->draws, 1);
-    EXPECT_COLOR(at(image, 90, 90), QColor(Qt::red));
-
     layer->setNeedsDisplayOnBoundsChange(true);
     layer->setFrame(QRectF(0, 0, 80, 80));
     render(*root);
-    EXPECT_EQ(layer->draws, 2);
+    EXPECT_EQ(layer->draws, 3);
 }
 
 TEST(DrawCache, HiddenAndOffscreenLayersDoNotDraw) {
     auto root = box(QRectF(0, 0, 100, 100));
     root->setMasksToBounds(true);
-    auto offscreen = std::make_shared<CountingLayer>();
-    offscreen->setAnchorPoint(QPointF(0, 0));
-    offscreen->setFrame(QRectF(0, 500, 50, 50));
-    offscreen->setNeedsDisplay();
-    auto hidden = std::make_shared<CountingLayer>();
-    hidden->setFrame(QRectF(0, 0, 50, 50));
+    auto offscreen = counting(QRectF(0, 500, 50, 50));
+    auto hidden = counting(QRectF(0, 0, 50, 50));
     hidden->setHidden(true);
-    hidden->setNeedsDisplay();
-    root->addSublayer(offscreen);
-    root->addSublayer(hidden);
+    for (const auto& layer : {offscreen, hidden}) {
+        layer->setNeedsDisplay();
+        root->addSublayer(layer);
+    }
     render(*root);
     EXPECT_EQ(offscreen->draws, 0);
     EXPECT_EQ(hidden->draws, 0);
@@ -184,18 +177,17 @@ protected:
     std::shared_ptr<TiledTextLayer> text;
 };
 
+// Only the visible tiles render, once, and show the part of the text that is scrolled into view.
 TEST_F(TiledText, RendersOnlyTheVisibleTilesOnce) {
     QImage image = showAt(0);
     EXPECT_EQ(text->tilesRendered(), 3);                 // 300 points of 100-point tiles
     EXPECT_COLOR(at(image, 100, 299), QColor(Qt::red));  // band 0 at the top
     EXPECT_COLOR(at(image, 100, 250), QColor(Qt::blue)); // band 1 (40...80 from the top)
-    image = showAt(0);
+    showAt(0);
     EXPECT_EQ(text->tilesRendered(), 3);
     EXPECT_EQ(cache->hits(), 3u);
-}
 
-TEST_F(TiledText, TilesShowTheRightPartAfterScrolling) {
-    const QImage image = showAt(1030); // the top edge shows text y 1030: band 25, blue, until y 1040
+    image = showAt(1030); // the top edge shows text y 1030: band 25, blue, until y 1040
     EXPECT_COLOR(at(image, 100, 299), QColor(Qt::blue));
     EXPECT_COLOR(at(image, 100, 285), QColor(Qt::red)); // y 1044: band 26
     layertest::savePng(image, "tiles-scrolled");
@@ -221,17 +213,14 @@ TEST_F(TiledText, TheCacheStaysUnderItsCapWhileScrollingALongText) {
     EXPECT_EQ(text->tilesRendered(), rendered);
 }
 
-TEST_F(TiledText, SetNeedsDisplayDropsTheTiles) {
+// Marking the layer drops its tiles, and so does its leaving.
+TEST_F(TiledText, SetNeedsDisplayAndRemovalDropTheTiles) {
     showAt(0);
     EXPECT_EQ(cache->tileCount(), 3u);
     text->setNeedsDisplay();
     EXPECT_EQ(cache->tileCount(), 0u);
     showAt(0);
     EXPECT_EQ(text->tilesRendered(), 6);
-}
-
-TEST_F(TiledText, TilesLeaveWithTheirLayer) {
-    showAt(0);
     text->removeFromSuperlayer();
     text.reset();
     EXPECT_EQ(cache->tileCount(), 0u);

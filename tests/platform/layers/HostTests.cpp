@@ -30,6 +30,11 @@ protected:
         host.setRootLayer(root);
         host.show();
     }
+    // Starts a move of the marker to x 150 over 0.15 s.
+    void animateMarker() {
+        TransactionScope animated(0.15);
+        marker->setPosition(QPointF(150, 0));
+    }
     layertest::FakeClock clock;
     LayerHost host;
     std::shared_ptr<Layer> root;
@@ -43,29 +48,24 @@ TEST_F(Host, TheRootFollowsTheWidgetAndYGrowsUpwards) {
     EXPECT_COLOR(image.pixelColor(5, 5), QColor(Qt::black));
     EXPECT_EQ(host.renderToImage().pixelColor(5, 95), image.pixelColor(5, 95));
 
+    EXPECT_EQ(host.hostPointFromWidget(QPointF(5, 95)), QPointF(5, 5));
+    EXPECT_EQ(host.widgetPointFromHost(QPointF(5, 5)), QPointF(5, 95));
+    EXPECT_EQ(host.layerAt(QPointF(5, 95)), marker.get());
+    EXPECT_EQ(host.layerAt(QPointF(5, 5)), root.get());
+
     host.resize(300, 120);
     host.grab(); // a hidden widget learns its size when painted or shown
     EXPECT_EQ(root->frame(), QRectF(0, 0, 300, 120));
 }
 
-TEST_F(Host, ConvertsWidgetPointsAndHitTests) {
-    EXPECT_EQ(host.hostPointFromWidget(QPointF(5, 95)), QPointF(5, 5));
-    EXPECT_EQ(host.widgetPointFromHost(QPointF(5, 5)), QPointF(5, 95));
-    EXPECT_EQ(host.layerAt(QPointF(5, 95)), marker.get());
-    EXPECT_EQ(host.layerAt(QPointF(5, 5)), root.get());
-}
-
+// The host ticks only while an animation runs in its tree, and not while hidden.
 TEST_F(Host, TicksOnlyWhileAnAnimationRuns) {
     host.grab();
     EXPECT_FALSE(host.isTicking());
-
     marker->setPosition(QPointF(50, 0)); // immediate: one update, no tick
     EXPECT_FALSE(host.isTicking());
 
-    {
-        TransactionScope animated(0.15);
-        marker->setPosition(QPointF(150, 0));
-    }
+    animateMarker();
     EXPECT_TRUE(host.isTicking());
     clock.advance(0.075);
     const int frames = host.framesPainted();
@@ -73,14 +73,11 @@ TEST_F(Host, TicksOnlyWhileAnAnimationRuns) {
     EXPECT_EQ(host.framesPainted(), frames + 1);
     EXPECT_TRUE(host.isTicking());
     EXPECT_COLOR(image.pixelColor(105, 95), QColor(Qt::red)); // halfway: at x 100...120
-
     clock.advance(0.1);
     image = host.grab().toImage();
     EXPECT_FALSE(host.isTicking()); // the first frame without animation stops the tick
     EXPECT_COLOR(image.pixelColor(155, 95), QColor(Qt::red));
-}
 
-TEST_F(Host, AnAnimatedLayerJoiningTheTreeStartsTheTick) {
     auto loose = box(QRectF(0, 0, 10, 10), Qt::green);
     {
         TransactionScope animated(0.15);
@@ -88,7 +85,16 @@ TEST_F(Host, AnAnimatedLayerJoiningTheTreeStartsTheTick) {
     }
     host.grab();
     EXPECT_FALSE(host.isTicking());
-    root->addSublayer(loose);
+    root->addSublayer(loose); // an animated layer joining the tree starts the tick
+    EXPECT_TRUE(host.isTicking());
+}
+
+TEST_F(Host, AHiddenHostDoesNotTick) {
+    host.hide();
+    animateMarker();
+    EXPECT_FALSE(host.isTicking());
+    host.show();
+    host.grab(); // the first frame after showing finds the animation and starts the tick
     EXPECT_TRUE(host.isTicking());
 }
 
@@ -106,11 +112,7 @@ TEST_F(Host, ClockedExternallyEachStepPaintsTheFrameOfItsTime) {
         }
         return host.framesPainted() - before;
     };
-    EXPECT_EQ(framesAfter([&] {
-                  TransactionScope animated(0.15);
-                  marker->setPosition(QPointF(150, 0));
-              }),
-              0);
+    EXPECT_EQ(framesAfter([&] { animateMarker(); }), 0);
     EXPECT_FALSE(host.isTicking());
     clock.advance(0.075);
     EXPECT_EQ(framesAfter([&] { host.advanceFrame(); }), 1);
@@ -121,18 +123,6 @@ TEST_F(Host, ClockedExternallyEachStepPaintsTheFrameOfItsTime) {
     EXPECT_EQ(framesAfter([&] { host.advanceFrame(); }), 1);
     EXPECT_COLOR(host.grab().toImage().pixelColor(155, 95), QColor(Qt::red));
     EXPECT_EQ(framesAfter([&] { host.advanceFrame(); }), 0);
-}
-
-TEST_F(Host, AHiddenHostDoesNotTick) {
-    host.hide();
-    {
-        TransactionScope animated(0.15);
-        marker->setPosition(QPointF(150, 0));
-    }
-    EXPECT_FALSE(host.isTicking());
-    host.show();
-    host.grab(); // the first frame after showing finds the animation and starts the tick
-    EXPECT_TRUE(host.isTicking());
 }
 
 TEST_F(Host, AnotherTreesLayerCannotBecomeTheRoot) {
@@ -155,22 +145,17 @@ TEST(HostBackground, LeftOutOnlyWhereTheLayersCoverItOpaquely) {
     };
     const QTransform device(1, 0, 0, -1, 0, 100); // y up onto a 200 × 100 device
     const QRect all(0, 0, 200, 100);
+    const auto layerBefore = [](bool hidden) {
+        return [hidden](Layer& root, Layer&) {
+            auto first = box(QRectF(0, 0, 5, 5), Qt::red);
+            root.insertSublayer(first, 0);
+            first->setHidden(hidden);
+        };
+    };
     const std::vector<Case> cases{
         {"an opaque first sublayer over it all", [](Layer&, Layer&) {}, true},
-        {"a hidden layer before it",
-         [](Layer& root, Layer&) {
-             auto first = box(QRectF(0, 0, 5, 5), Qt::red);
-             first->setHidden(true);
-             root.insertSublayer(first, 0);
-         },
-         true},
-        {"a shown layer before it",
-         [](Layer& root, Layer&) {
-             auto first = box(QRectF(0, 0, 5, 5), Qt::red);
-             root.insertSublayer(first, 0);
-             first->setHidden(false);
-         },
-         false},
+        {"a hidden layer before it", layerBefore(/*hidden=*/true), true},
+        {"a shown layer before it", layerBefore(/*hidden=*/false), false},
         {"a translucent colour", [](Layer&, Layer& cover) { cover.setBackgroundColor(QColor(0, 0, 0, 254)); },
          false},
         {"a translucent layer", [](Layer&, Layer& cover) { cover.setOpacity(0.99); }, false},

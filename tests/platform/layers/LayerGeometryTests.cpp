@@ -14,35 +14,24 @@ std::vector<Layer*> order(const Layer& layer) {
     return layer.sublayersInPaintOrder();
 }
 
+// The frame follows position, anchor, bounds and a transform about the anchor; setting it keeps the
+// bounds origin.
 TEST(LayerFrame, FollowsPositionAnchorAndBounds) {
     Layer layer;
-    layer.setBounds(QRectF(0, 0, 100, 50));
+    layer.setBounds(QRectF(0, 30, 100, 50));
     layer.setPosition(QPointF(200, 100));
     EXPECT_EQ(layer.frame(), QRectF(150, 75, 100, 50)); // anchor defaults to the centre
+    layer.setTransform(QTransform::fromScale(2, 2));
+    EXPECT_EQ(layer.frame(), QRectF(100, 50, 200, 100));
+    layer.setTransform(QTransform());
 
     layer.setAnchorPoint(QPointF(0, 0));
     EXPECT_EQ(layer.frame(), QRectF(200, 100, 100, 50));
-
     layer.setAnchorPoint(QPointF(1, 1));
     layer.setFrame(QRectF(10, 20, 30, 40));
     EXPECT_EQ(layer.position(), QPointF(40, 60));
-    EXPECT_EQ(layer.bounds().size(), QSizeF(30, 40));
-}
-
-TEST(LayerFrame, SettingTheFrameKeepsTheBoundsOrigin) {
-    auto layer = box(QRectF(0, 0, 10, 10));
-    layer->setBounds(QRectF(0, 30, 10, 10));
-    layer->setFrame(QRectF(5, 5, 50, 60));
-    EXPECT_EQ(layer->bounds(), QRectF(0, 30, 50, 60));
-    EXPECT_EQ(layer->frame(), QRectF(5, 5, 50, 60));
-}
-
-TEST(LayerFrame, TransformAppliesAboutTheAnchorPoint) {
-    Layer layer;
-    layer.setBounds(QRectF(0, 0, 100, 40));
-    layer.setPosition(QPointF(50, 20));
-    layer.setTransform(QTransform::fromScale(2, 2));
-    EXPECT_EQ(layer.frame(), QRectF(-50, -20, 200, 80));
+    EXPECT_EQ(layer.bounds(), QRectF(0, 30, 30, 40));
+    EXPECT_EQ(layer.frame(), QRectF(10, 20, 30, 40));
 }
 
 TEST(LayerFrame, BoundsOriginScrollsTheSublayers) {
@@ -75,20 +64,15 @@ TEST(LayerFrame, AutoresizingFollowsTheSuperlayerSize) {
 
 TEST(LayerOrder, ZPositionFirstThenInsertionOrder) {
     Layer parent;
-    auto a = std::make_shared<Layer>();
-    auto b = std::make_shared<Layer>();
-    auto c = std::make_shared<Layer>();
-    auto d = std::make_shared<Layer>();
-    b->setZPosition(5);
-    d->setZPosition(-1);
-    parent.addSublayer(a);
-    parent.addSublayer(b);
-    parent.addSublayer(c);
-    parent.addSublayer(d);
-    EXPECT_EQ(order(parent), (std::vector<Layer*>{d.get(), a.get(), c.get(), b.get()}));
-
-    a->setZPosition(10);
-    EXPECT_EQ(order(parent), (std::vector<Layer*>{d.get(), c.get(), b.get(), a.get()}));
+    std::vector<std::shared_ptr<Layer>> l;
+    for (const double z : {0, 5, 0, -1}) {
+        l.push_back(std::make_shared<Layer>());
+        l.back()->setZPosition(z);
+        parent.addSublayer(l.back());
+    }
+    EXPECT_EQ(order(parent), (std::vector<Layer*>{l[3].get(), l[0].get(), l[2].get(), l[1].get()}));
+    l[0]->setZPosition(10);
+    EXPECT_EQ(order(parent), (std::vector<Layer*>{l[3].get(), l[2].get(), l[1].get(), l[0].get()}));
 }
 
 TEST(LayerTree, InsertRemoveAndReparent) {

@@ -304,13 +304,20 @@ TEST(PixelIdentity, TilesDrawnByTheirInkedBandsOnly) {
     }
 }
 
-TEST(PixelIdentity, RoundedControlsOnWholePixels) {
+// Rounded controls on whole pixels, between them, and mirrored, as QPainter draws them.
+TEST(PixelIdentity, RoundedControls) {
     expectRoundedBoxesLikeDrawn(
         {{QRectF(124, 52, 66, 396), 4, halfBlack, 1, Qt::red},
          {QRectF(10, 10, 66, 66), 4, halfBlack, 1, Qt::red},
          {QRectF(10, 96, 66, 66), 4, halfRed, 1, Qt::red},
          {QRectF(20, 300, 150, 75), 6, QColor(10, 200, 30, 77), 3, halfRed},
          {QRectF(90, 200, 20, 9), 30, QColor(255, 255, 255, 1), 2.5, QColor(0, 0, 255, 254)}});
+    expectRoundedBoxesLikeDrawn({{QRectF(124.5, 52, 66, 396), 4, halfBlack, 1, Qt::red},
+                                 {QRectF(10, 10.25, 66, 66), 4, halfBlack, 1, Qt::red},
+                                 {QRectF(10, 96, 65.5, 66), 4, halfRed, 1, Qt::red}});
+    expectRoundedBoxesLikeDrawn({{QRectF(124, 52, 66, 396), 4, halfBlack, 1, Qt::red},
+                                 {QRectF(20, 300, 150, 75), 6, QColor(10, 200, 30, 77), 3, halfRed}},
+                                /*mirrored=*/true);
 }
 
 TEST(PixelIdentity, SquareBordersFilledOnWholePixelsStrokedBetween) {
@@ -353,15 +360,6 @@ TEST(PixelIdentity, SquareBordersFilledOnWholePixelsStrokedBetween) {
     }
 }
 
-TEST(PixelIdentity, RoundedControlsBetweenPixelsAndMirrored) {
-    expectRoundedBoxesLikeDrawn({{QRectF(124.5, 52, 66, 396), 4, halfBlack, 1, Qt::red},
-                                 {QRectF(10, 10.25, 66, 66), 4, halfBlack, 1, Qt::red},
-                                 {QRectF(10, 96, 65.5, 66), 4, halfRed, 1, Qt::red}});
-    expectRoundedBoxesLikeDrawn({{QRectF(124, 52, 66, 396), 4, halfBlack, 1, Qt::red},
-                                 {QRectF(20, 300, 150, 75), 6, QColor(10, 200, 30, 77), 3, halfRed}},
-                                /*mirrored=*/true);
-}
-
 TEST(PixelIdentity, RoundedControlsFollowTheirColourAndSize) {
     const QSize size(200, 500);
     auto root = noiseBackground(size);
@@ -377,7 +375,6 @@ TEST(PixelIdentity, RoundedControlsFollowTheirColourAndSize) {
     layer->setBorderColor(b.border);
     EXPECT_TRUE(LayerRenderer::renderToImage(*root, size, 1.0, Qt::darkCyan) ==
                 drawnRoundedBoxes(under, {b}, false));
-
     b.frame = QRectF(10, 10, 80, 40);
     layer->setFrame(b.frame);
     EXPECT_TRUE(LayerRenderer::renderToImage(*root, size, 1.0, Qt::darkCyan) ==

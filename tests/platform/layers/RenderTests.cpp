@@ -10,6 +10,8 @@
 
 #include <QPainter>
 
+#include <vector>
+
 using namespace platform::layers;
 using layertest::at;
 using layertest::box;
@@ -38,18 +40,47 @@ bool hasInk(const QImage& image, const QRect& yUpRect, const QColor& background)
     return false;
 }
 
+struct Probe {
+    int x;
+    int y;
+    QColor color;
+};
+
+// The colours at y-up points of the image.
+void expectPixels(const QImage& image, const std::vector<Probe>& probes) {
+    for (const Probe& p : probes) {
+        EXPECT_COLOR(at(image, p.x, p.y), p.color) << " at " << p.x << ", " << p.y;
+    }
+}
+
+std::shared_ptr<TextLayer> textLayer(const QRectF& frame, const QString& string, double points,
+                                     const QColor& color) {
+    auto text = std::make_shared<TextLayer>();
+    text->setAnchorPoint(QPointF(0, 0));
+    text->setFrame(frame);
+    text->setString(string);
+    text->setFontSize(points);
+    text->setForegroundColor(color);
+    return text;
+}
+
+std::shared_ptr<GradientLayer> gradientLayer(const QRectF& frame, const QList<QColor>& colors) {
+    auto gradient = std::make_shared<GradientLayer>();
+    gradient->setAnchorPoint(QPointF(0, 0));
+    gradient->setFrame(frame);
+    gradient->setColors(colors);
+    return gradient;
+}
+
 TEST(Rendering, YGrowsUpwardsAndLaterSiblingsPaintOnTop) {
     auto root = box(QRectF(0, 0, 100, 100), black);
     root->addSublayer(box(QRectF(0, 0, 50, 20), red));
-    auto top = box(QRectF(0, 80, 100, 20), blue);
-    root->addSublayer(top);
+    root->addSublayer(box(QRectF(0, 80, 100, 20), blue));
     auto overlapping = box(QRectF(40, 0, 20, 20), green);
     root->addSublayer(overlapping);
     const QImage image = render(*root);
-    EXPECT_COLOR(at(image, 5, 5), red);
+    expectPixels(image, {{5, 5, red}, {45, 5, green}, {75, 50, black}});
     EXPECT_COLOR(image.pixelColor(5, 5), blue); // image row 0 is the top
-    EXPECT_COLOR(at(image, 45, 5), green);
-    EXPECT_COLOR(at(image, 75, 50), black);
 
     overlapping->setZPosition(-1); // now behind the red layer
     EXPECT_COLOR(at(render(*root), 45, 5), red);
@@ -79,15 +110,9 @@ TEST(Rendering, MasksToBoundsClipsSublayersAndRoundsCorners) {
     EXPECT_COLOR(at(render(*root), 10, 10), red); // not clipped yet
 
     clip->setMasksToBounds(true);
-    QImage image = render(*root);
-    EXPECT_COLOR(at(image, 10, 10), black);
-    EXPECT_COLOR(at(image, 70, 70), black);
-    EXPECT_COLOR(at(image, 21, 21), red);
-
-    clip->setCornerRadius(10);
-    image = render(*root);
-    EXPECT_COLOR(at(image, 20, 20), black); // the corner is cut off
-    EXPECT_COLOR(at(image, 40, 20), red);   // the edge's middle is not
+    expectPixels(render(*root), {{10, 10, black}, {70, 70, black}, {21, 21, red}});
+    clip->setCornerRadius(10); // the corner is cut off, the edge's middle is not
+    expectPixels(render(*root), {{20, 20, black}, {40, 20, red}});
 }
 
 TEST(Rendering, BordersLieInsideTheBoundsAboveSublayers) {
@@ -98,48 +123,31 @@ TEST(Rendering, BordersLieInsideTheBoundsAboveSublayers) {
     framed->setBorderColor(red);
     root->addSublayer(framed);
     const QImage image = render(*root);
-    EXPECT_COLOR(at(image, 11, 30), red);
-    EXPECT_COLOR(at(image, 58, 30), red);
-    EXPECT_COLOR(at(image, 30, 30), green);
-    EXPECT_COLOR(at(image, 8, 30), black);
+    expectPixels(image, {{11, 30, red}, {58, 30, red}, {30, 30, green}, {8, 30, black}});
     layertest::savePng(image, "border");
 }
 
-TEST(Rendering, MirroringSwapsSides) {
+TEST(Rendering, MirroringSwapsSidesOfSublayersAndDrawnPictures) {
     auto root = box(QRectF(0, 0, 100, 100), black);
     auto mirrored = box(QRectF(0, 0, 100, 100));
     mirrored->addSublayer(box(QRectF(0, 0, 30, 100), red));   // left
     mirrored->addSublayer(box(QRectF(0, 80, 100, 20), blue)); // top
     root->addSublayer(mirrored);
-    QImage image = render(*root);
-    EXPECT_COLOR(at(image, 10, 50), red);
-    EXPECT_COLOR(at(image, 90, 50), black);
-
+    expectPixels(render(*root), {{10, 50, red}, {90, 50, black}});
     mirrored->setMirroring(true, false);
-    image = render(*root);
-    EXPECT_COLOR(at(image, 10, 50), black);
-    EXPECT_COLOR(at(image, 90, 50), red);
-    EXPECT_COLOR(at(image, 50, 90), blue);
-
+    expectPixels(render(*root), {{10, 50, black}, {90, 50, red}, {50, 90, blue}});
     mirrored->setMirroring(false, true);
-    image = render(*root);
-    EXPECT_COLOR(at(image, 50, 10), blue);
-    EXPECT_COLOR(at(image, 10, 50), red);
-    EXPECT_COLOR(at(image, 50, 90), black);
-}
+    expectPixels(render(*root), {{50, 10, blue}, {10, 50, red}, {50, 90, black}});
 
-TEST(Rendering, MirroringFlipsDrawnPictures) {
-    auto root = box(QRectF(0, 0, 100, 100), black);
     auto drawn = box(QRectF(0, 0, 100, 100));
     drawn->setDrawFunction([](Layer&, QPainter& painter) {
         painter.fillRect(QRectF(0, 0, 20, 20), Qt::red); // bottom-left in the layer's y-up space
     });
+    mirrored->removeFromSuperlayer();
     root->addSublayer(drawn);
     EXPECT_COLOR(at(render(*root), 10, 10), red);
     drawn->setMirroring(true, true);
-    const QImage image = render(*root);
-    EXPECT_COLOR(at(image, 10, 10), black);
-    EXPECT_COLOR(at(image, 90, 90), red);
+    expectPixels(render(*root), {{10, 10, black}, {90, 90, red}});
 }
 
 TEST(Rendering, ScrolledBoundsMoveTheContent) {
@@ -148,37 +156,28 @@ TEST(Rendering, ScrolledBoundsMoveTheContent) {
     scroller->addSublayer(box(QRectF(0, 50, 100, 10), red));
     root->addSublayer(scroller);
     scroller->setBounds(QRectF(0, 30, 100, 100));
-    const QImage image = render(*root);
-    EXPECT_COLOR(at(image, 50, 25), red);
-    EXPECT_COLOR(at(image, 50, 55), black);
+    expectPixels(render(*root), {{50, 25, red}, {50, 55, black}});
 }
 
 TEST(Rendering, GradientRunsFromStartToEndPoint) {
     auto root = box(QRectF(0, 0, 100, 100), black);
-    auto gradient = std::make_shared<GradientLayer>();
-    gradient->setAnchorPoint(QPointF(0, 0));
-    gradient->setFrame(QRectF(0, 0, 100, 100));
-    gradient->setColors({red, blue});
+    auto gradient = gradientLayer(QRectF(0, 0, 100, 100), {red, blue});
     root->addSublayer(gradient);
     QImage image = render(*root);
-    EXPECT_COLOR(at(image, 50, 0), red); // default start: the middle of the bottom edge
-    EXPECT_COLOR(at(image, 50, 99), blue);
+    expectPixels(image, {{50, 0, red}, {50, 99, blue}}); // default start: the middle of the bottom edge
     EXPECT_NEAR(at(image, 50, 50).red(), 127, 6);
     layertest::savePng(image, "gradient-vertical");
 
     gradient->setStartPoint(QPointF(1, 0.5));
     gradient->setEndPoint(QPointF(0, 0.5));
     gradient->setColors({QColor(255, 0, 0, 0), red}); // clear at the right, full at the left
-    image = render(*root);
-    EXPECT_COLOR(at(image, 99, 50), black);
-    EXPECT_COLOR(at(image, 0, 50), red);
+    expectPixels(render(*root), {{99, 50, black}, {0, 50, red}});
 
     gradient->setColors({red, green, blue});
     gradient->setLocations({0.0, 0.2, 1.0});
     gradient->setStartPoint(QPointF(0.5, 0));
     gradient->setEndPoint(QPointF(0.5, 1));
-    image = render(*root);
-    EXPECT_NEAR(at(image, 50, 20).green(), 255, 8);
+    EXPECT_NEAR(at(render(*root), 50, 20).green(), 255, 8);
 }
 
 TEST(Rendering, ContentsGravityPlacesTheImage) {
@@ -188,44 +187,39 @@ TEST(Rendering, ContentsGravityPlacesTheImage) {
     auto layer = box(QRectF(0, 0, 100, 100));
     layer->setContents(contents);
     root->addSublayer(layer);
-
     EXPECT_COLOR(at(render(*root), 50, 95), green); // resize by default: fills the bounds
 
-    layer->setContentsGravity(ContentsGravity::center);
-    QImage image = render(*root);
-    EXPECT_COLOR(at(image, 50, 50), green);
-    EXPECT_COLOR(at(image, 50, 60), black);
-    EXPECT_COLOR(at(image, 35, 50), black);
-
-    layer->setContentsGravity(ContentsGravity::top);
-    image = render(*root);
-    EXPECT_COLOR(at(image, 50, 95), green);
-    EXPECT_COLOR(at(image, 50, 50), black);
-
-    layer->setContentsGravity(ContentsGravity::bottomRight);
-    image = render(*root);
-    EXPECT_COLOR(at(image, 95, 5), green);
-    EXPECT_COLOR(at(image, 75, 5), black);
-
-    layer->setContentsGravity(ContentsGravity::left);
-    image = render(*root);
-    EXPECT_COLOR(at(image, 5, 50), green);
-    EXPECT_COLOR(at(image, 5, 60), black);
-
-    layer->setContentsGravity(ContentsGravity::resizeAspect); // 100 x 50, centred vertically
-    image = render(*root);
-    EXPECT_COLOR(at(image, 5, 50), green);
-    EXPECT_COLOR(at(image, 5, 80), black);
+    const struct {
+        ContentsGravity gravity;
+        std::vector<Probe> probes;
+    } cases[] = {
+        {ContentsGravity::center, {{50, 50, green}, {50, 60, black}, {35, 50, black}}},
+        {ContentsGravity::top, {{50, 95, green}, {50, 50, black}}},
+        {ContentsGravity::bottomRight, {{95, 5, green}, {75, 5, black}}},
+        {ContentsGravity::left, {{5, 50, green}, {5, 60, black}}},
+        {ContentsGravity::resizeAspect, {{5, 50, green}, {5, 80, black}}}, // 100 x 50, centred vertically
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.gravity));
+        layer->setContentsGravity(c.gravity);
+        expectPixels(render(*root), c.probes);
+    }
 
     layer->setContentsGravity(ContentsGravity::resizeAspectFill); // 200 x 100, spilling sideways
     layer->setMasksToBounds(false);
     layer->setFrame(QRectF(25, 25, 50, 50));
-    image = render(*root);
-    EXPECT_COLOR(at(image, 5, 50), green);
-    EXPECT_COLOR(at(image, 50, 80), black);
-
+    expectPixels(render(*root), {{5, 50, green}, {50, 80, black}});
     layer->setMasksToBounds(true);
     EXPECT_COLOR(at(render(*root), 5, 50), black);
+
+    // The contents scale sets the image's size in points.
+    QImage scaled(40, 40, QImage::Format_ARGB32_Premultiplied);
+    scaled.fill(green);
+    layer->setContents(scaled);
+    layer->setFrame(QRectF(0, 0, 100, 100));
+    layer->setContentsGravity(ContentsGravity::bottomLeft);
+    layer->setContentsScale(2);
+    expectPixels(render(*root), {{18, 18, green}, {25, 5, black}});
 }
 
 TEST(Rendering, ImagesWithinHalfAPixelOfTheirSizeDrawOneToOne) {
@@ -246,28 +240,9 @@ TEST(Rendering, ImagesWithinHalfAPixelOfTheirSizeDrawOneToOne) {
     }
 }
 
-TEST(Rendering, ContentsScaleSetsTheImagesSizeInPoints) {
-    QImage contents(40, 40, QImage::Format_ARGB32_Premultiplied);
-    contents.fill(green);
-    auto root = box(QRectF(0, 0, 100, 100), black);
-    auto layer = box(QRectF(0, 0, 100, 100));
-    layer->setContents(contents);
-    layer->setContentsGravity(ContentsGravity::bottomLeft);
-    layer->setContentsScale(2);
-    root->addSublayer(layer);
-    const QImage image = render(*root);
-    EXPECT_COLOR(at(image, 18, 18), green);
-    EXPECT_COLOR(at(image, 25, 5), black);
-}
-
 TEST(Rendering, TextStartsAtTheTopAndFollowsItsAlignment) {
     auto root = box(QRectF(0, 0, 300, 100), black);
-    auto text = std::make_shared<TextLayer>();
-    text->setAnchorPoint(QPointF(0, 0));
-    text->setFrame(QRectF(0, 0, 300, 100));
-    text->setString(QStringLiteral("Hi"));
-    text->setFontSize(30);
-    text->setForegroundColor(white);
+    auto text = textLayer(QRectF(0, 0, 300, 100), QStringLiteral("Hi"), 30, white);
     root->addSublayer(text);
     QImage image = render(*root, QSize(300, 100));
     EXPECT_TRUE(hasInk(image, QRect(0, 60, 60, 40), black));
@@ -280,14 +255,12 @@ TEST(Rendering, TextStartsAtTheTopAndFollowsItsAlignment) {
     EXPECT_FALSE(hasInk(image, QRect(0, 0, 200, 100), black));
 
     text->setMirroring(true, false); // mirrored text reads from the other side
-    image = render(*root, QSize(300, 100));
-    EXPECT_TRUE(hasInk(image, QRect(0, 60, 60, 40), black));
+    EXPECT_TRUE(hasInk(render(*root, QSize(300, 100)), QRect(0, 60, 60, 40), black));
 }
 
 TEST(Rendering, WrappedTextBreaksAtTheWidthAndTruncates) {
-    auto text = std::make_shared<TextLayer>();
-    text->setString(QStringLiteral("one two three four five six seven eight nine ten"));
-    text->setFontSize(20);
+    auto text = textLayer(QRectF(0, 0, 120, 100),
+                          QStringLiteral("one two three four five six seven eight nine ten"), 20, white);
     const QSizeF single = text->preferredSize();
     text->setWrapped(true);
     const QSizeF wrapped = text->preferredSize(120);
@@ -295,8 +268,6 @@ TEST(Rendering, WrappedTextBreaksAtTheWidthAndTruncates) {
     EXPECT_GT(wrapped.height(), single.height() * 2);
 
     auto root = box(QRectF(0, 0, 120, 100), black);
-    text->setAnchorPoint(QPointF(0, 0));
-    text->setFrame(QRectF(0, 0, 120, 100));
     text->setTruncationMode(TruncationMode::end);
     root->addSublayer(text);
     const QImage image = render(*root, QSize(120, 100));
@@ -306,14 +277,10 @@ TEST(Rendering, WrappedTextBreaksAtTheWidthAndTruncates) {
 
 TEST(Rendering, AttributedTextUsesItsFormats) {
     auto root = box(QRectF(0, 0, 200, 60), black);
-    auto text = std::make_shared<TextLayer>();
-    text->setAnchorPoint(QPointF(0, 0));
-    text->setFrame(QRectF(0, 0, 200, 60));
+    auto text = textLayer(QRectF(0, 0, 200, 60), {}, 30, green);
     QTextCharFormat redFormat;
     redFormat.setForeground(red);
     text->setAttributedText(AttributedText{QStringLiteral("WWWW"), {{0, 2, redFormat}}});
-    text->setForegroundColor(green);
-    text->setFontSize(30);
     root->addSublayer(text);
     const QImage image = render(*root, QSize(200, 60));
     bool sawRed = false;
@@ -334,8 +301,7 @@ TEST(Rendering, HighResolutionFramesKeepTheGeometry) {
     root->addSublayer(box(QRectF(0, 0, 50, 20), red));
     const QImage image = render(*root, QSize(100, 100), 2.0);
     ASSERT_EQ(image.width(), 200);
-    EXPECT_COLOR(at(image, 90, 30), red);
-    EXPECT_COLOR(at(image, 110, 30), black);
+    expectPixels(image, {{90, 30, red}, {110, 30, black}});
 }
 
 TEST(Rendering, ASceneForPeopleToLookAt) {
@@ -344,32 +310,26 @@ TEST(Rendering, ASceneForPeopleToLookAt) {
     auto background = box(QRectF(0, 0, 480, 270));
     background->setMasksToBounds(true);
     root->addSublayer(background);
-    auto text = std::make_shared<TextLayer>();
-    text->setAnchorPoint(QPointF(0, 0));
-    text->setFrame(QRectF(40, -60, 400, 320));
+    auto text =
+        textLayer(QRectF(40, -60, 400, 320),
+                  QStringLiteral("Good evening and welcome. Tonight we look at layers that scroll a "
+                                 "long script smoothly past the reading line, mirrored for the glass."),
+                  28, QColor(240, 230, 120));
     text->setWrapped(true);
     text->setAlignmentMode(TextAlignmentMode::center);
-    text->setFontSize(28);
-    text->setForegroundColor(QColor(240, 230, 120));
-    text->setString(QStringLiteral("Good evening and welcome. Tonight we look at layers that scroll a "
-                                   "long script smoothly past the reading line, mirrored for the glass."));
     text->setZPosition(10);
     background->addSublayer(text);
-    auto upper = std::make_shared<GradientLayer>();
-    upper->setAnchorPoint(QPointF(0, 0));
-    upper->setFrame(QRectF(0, 170, 480, 100));
-    upper->setColors({QColor(20, 20, 30, 0), QColor(20, 20, 30)});
+    auto upper = gradientLayer(QRectF(0, 170, 480, 100), {QColor(20, 20, 30, 0), QColor(20, 20, 30)});
     upper->setZPosition(15);
     background->addSublayer(upper);
     auto indicator = box(QRectF(4, 120, 30, 30));
     indicator->setZPosition(9);
     indicator->setDrawFunction([](Layer& layer, QPainter& painter) {
         const QRectF b = layer.bounds();
-        QPolygonF arrow(
-            {QPointF(b.left(), b.top()), QPointF(b.right(), b.center().y()), QPointF(b.left(), b.bottom())});
         painter.setBrush(Qt::red);
         painter.setPen(Qt::NoPen);
-        painter.drawPolygon(arrow);
+        painter.drawPolygon(QPolygonF(
+            {QPointF(b.left(), b.top()), QPointF(b.right(), b.center().y()), QPointF(b.left(), b.bottom())}));
     });
     background->addSublayer(indicator);
     auto ui = box(QRectF(0, 0, 480, 270));
@@ -378,12 +338,8 @@ TEST(Rendering, ASceneForPeopleToLookAt) {
     panel->setBorderColor(red);
     panel->setBorderWidth(1);
     panel->setCornerRadius(6);
-    auto label = std::make_shared<TextLayer>();
-    label->setAnchorPoint(QPointF(0, 0));
-    label->setFrame(QRectF(0, 0, 150, 30));
-    label->setString(QStringLiteral("S P A C E B A R"));
-    label->setFontSize(14);
-    label->setForegroundColor(QColor(255, 0, 0, 128));
+    auto label =
+        textLayer(QRectF(0, 0, 150, 30), QStringLiteral("S P A C E B A R"), 14, QColor(255, 0, 0, 128));
     label->setAlignmentMode(TextAlignmentMode::center);
     panel->addSublayer(label);
     ui->addSublayer(panel);

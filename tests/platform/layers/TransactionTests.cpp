@@ -20,6 +20,10 @@ protected:
         layer.setBounds(QRectF(0, 0, 100, 100));
     }
     void TearDown() override { EXPECT_EQ(Transaction::depth(), 0); }
+    void moveTo(double y, double duration = 0.15) {
+        TransactionScope animated(duration);
+        layer.setPosition(QPointF(0, y));
+    }
     layertest::FakeClock clock;
     Layer layer;
 };
@@ -37,10 +41,7 @@ TEST_F(Animations, ChangesWithoutADurationTakeEffectAtOnce) {
 }
 
 TEST_F(Animations, ADurationMovesLinearlyToTheNewPosition) {
-    {
-        TransactionScope animated(0.15);
-        layer.setPosition(QPointF(0, 150));
-    }
+    moveTo(150);
     EXPECT_EQ(layer.position(), QPointF(0, 150)); // the model value changes at once
     EXPECT_TRUE(layer.hasAnimation(AnimationKey::position));
     EXPECT_EQ(layer.presentationPosition(), QPointF(0, 0));
@@ -53,21 +54,24 @@ TEST_F(Animations, ADurationMovesLinearlyToTheNewPosition) {
     EXPECT_FALSE(layer.hasAnimations());
 }
 
+// A new move starts from where the running one is shown; an immediate change lets the running move
+// finish, then shows the model value.
 TEST_F(Animations, ANewMoveReplacesTheRunningOneFromWhereItIsShown) {
-    {
-        TransactionScope animated(0.15);
-        layer.setPosition(QPointF(0, 150));
-    }
+    moveTo(150);
     clock.advance(0.075); // halfway: shown at 75
-    {
-        TransactionScope animated(0.15);
-        layer.setPosition(QPointF(0, 300));
-    }
+    moveTo(300);
     EXPECT_NEAR(layer.presentationPosition().y(), 75, 1e-9);
     clock.advance(0.075);
     EXPECT_NEAR(layer.presentationPosition().y(), 187.5, 1e-9);
     clock.advance(0.075);
     EXPECT_EQ(layer.presentationPosition(), QPointF(0, 300));
+
+    moveTo(450);
+    clock.advance(0.075);
+    layer.setPosition(QPointF(0, 1000));
+    EXPECT_NEAR(layer.presentationPosition().y(), 375, 1e-9);
+    clock.advance(0.1);
+    EXPECT_EQ(layer.presentationPosition(), QPointF(0, 1000));
 }
 
 TEST_F(Animations, SixtyMovesASecondChaseTheTarget) {
@@ -76,10 +80,7 @@ TEST_F(Animations, SixtyMovesASecondChaseTheTarget) {
     double previous = 0;
     for (int tick = 0; tick < 120; ++tick) {
         target += 1;
-        {
-            TransactionScope animated(0.15);
-            layer.setPosition(QPointF(0, target));
-        }
+        moveTo(target);
         clock.advance(1.0 / 60);
         const double shown = layer.presentationPosition().y();
         EXPECT_GE(shown, previous); // never jumps back
@@ -124,18 +125,6 @@ TEST_F(Animations, SettingTheFrameOriginAnimatesThePosition) {
     EXPECT_FALSE(layer.hasAnimation(AnimationKey::bounds));
     clock.advance(0.05);
     EXPECT_NEAR(layer.presentationPosition().y(), -100, 1e-9);
-}
-
-TEST_F(Animations, AnImmediateChangeLetsTheRunningMoveFinishThenShowsTheModel) {
-    {
-        TransactionScope animated(0.15);
-        layer.setPosition(QPointF(0, 150));
-    }
-    clock.advance(0.075);
-    layer.setPosition(QPointF(0, 1000));
-    EXPECT_NEAR(layer.presentationPosition().y(), 75, 1e-9);
-    clock.advance(0.1);
-    EXPECT_EQ(layer.presentationPosition(), QPointF(0, 1000));
 }
 
 TEST_F(Animations, RemovingAnimationsShowsTheModelValueAtOnce) {

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -50,7 +51,7 @@ TEST(ActionRoute, TargetThenFocusChainThenAttachedControllersThenApplication) {
     layout->addWidget(panel);
     Recorder controller("controller", log, {"window:", "panel:"});
     Recorder application("app", log, {"app:", "window:"});
-    platform::ResponderAttachment attachment(&window, &controller);
+    auto attachment = std::make_optional<platform::ResponderAttachment>(&window, &controller);
     platform::setApplicationResponder(&application);
     window.show();
     field->setFocus();
@@ -77,24 +78,18 @@ TEST(ActionRoute, TargetThenFocusChainThenAttachedControllersThenApplication) {
         EXPECT_EQ(log, c.performedBy ? std::vector<std::string>{c.performedBy} : std::vector<std::string>{});
     }
 
-    // A binding whose target is gone travels the chain; a detached controller is skipped.
+    // A binding whose target is gone travels the chain; a detached controller is no longer asked.
     platform::ActionBinding binding{target.get(), "window:"};
     target.reset();
     log.clear();
     EXPECT_TRUE(platform::sendAction(binding, field));
     EXPECT_EQ(log, std::vector<std::string>{"controller:window:"});
-    { platform::ResponderAttachment ignored; }
+    EXPECT_EQ(platform::responderForAction("window:", &window, nullptr), &controller);
+    attachment.reset();
+    log.clear();
+    EXPECT_TRUE(platform::sendAction(binding, field));
+    EXPECT_EQ(log, std::vector<std::string>{"app:window:"});
     platform::setApplicationResponder(nullptr);
-}
-
-TEST(ActionRoute, DetachedControllersAreNoLongerAsked) {
-    std::vector<std::string> log;
-    QWidget window;
-    Recorder controller("controller", log, {"window:"});
-    {
-        platform::ResponderAttachment attachment(&window, &controller);
-        EXPECT_EQ(platform::responderForAction("window:", &window, nullptr), &controller);
-    }
     EXPECT_EQ(platform::responderForAction("window:", &window, nullptr), nullptr);
 }
 

@@ -40,56 +40,47 @@ void runEventsFor(int milliseconds) {
 
 } // namespace
 
+// Hidden until the mouse moves, then the widget's own cursor (from before the first hiding) is back;
+// a widget without its own cursor gets none.
 TEST(CursorHider, HidesUntilTheMouseMovesAndPutsBackTheWidgetsOwnCursor) {
     QWidget widget;
     widget.setCursor(Qt::CrossCursor);
     auto* hider = new CursorHider(&widget, 10s);
     EXPECT_TRUE(widget.hasMouseTracking());
-
+    hider->hideUntilMouseMoves();
     hider->hideUntilMouseMoves();
     EXPECT_TRUE(hider->isCursorHidden());
     EXPECT_EQ(widget.cursor().shape(), Qt::BlankCursor);
-
     moveMouse(&widget);
     EXPECT_FALSE(hider->isCursorHidden());
     EXPECT_EQ(widget.cursor().shape(), Qt::CrossCursor);
     EXPECT_FALSE(hider->isCountdownRunning()) << "without auto-hide a movement starts no countdown";
-}
 
-TEST(CursorHider, AWidgetWithoutItsOwnCursorGetsNoneBack) {
     QWidget window;
-    auto* widget = new QWidget(&window);
-    CursorHider hider(widget, 10s);
-    hider.hideUntilMouseMoves();
-    hider.showCursor();
-    EXPECT_FALSE(widget->testAttribute(Qt::WA_SetCursor));
-    EXPECT_EQ(widget->cursor().shape(), Qt::ArrowCursor);
+    auto* child = new QWidget(&window);
+    CursorHider childHider(child, 10s);
+    childHider.hideUntilMouseMoves();
+    childHider.showCursor();
+    EXPECT_FALSE(child->testAttribute(Qt::WA_SetCursor));
+    EXPECT_EQ(child->cursor().shape(), Qt::ArrowCursor);
 }
 
+// With auto-hide each movement restarts the countdown that hides the cursor; turning it off cancels it.
 TEST(CursorHider, WithAutoHideEachMovementRestartsTheCountdownThatHidesTheCursor) {
     QWidget widget;
     CursorHider hider(&widget, 10s);
     hider.setAutoHide(true);
     EXPECT_FALSE(hider.isCountdownRunning());
-
     moveMouse(&widget);
     EXPECT_TRUE(hider.isCountdownRunning());
     EXPECT_FALSE(hider.isCursorHidden());
-
     hider.countdownElapsed();
     EXPECT_TRUE(hider.isCursorHidden());
     EXPECT_FALSE(hider.isCountdownRunning());
-
     moveMouse(&widget);
     EXPECT_FALSE(hider.isCursorHidden());
     EXPECT_TRUE(hider.isCountdownRunning());
-}
 
-TEST(CursorHider, TurningAutoHideOffCancelsTheCountdown) {
-    QWidget widget;
-    CursorHider hider(&widget, 10s);
-    hider.setAutoHide(true);
-    moveMouse(&widget);
     hider.setAutoHide(false);
     EXPECT_FALSE(hider.isCountdownRunning());
     moveMouse(&widget);
@@ -105,21 +96,13 @@ TEST(CursorHider, TheCountdownEventuallyHidesTheCursorByItself) {
     EXPECT_TRUE(eventually([&] { return hider.isCursorHidden(); }));
 }
 
-TEST(CursorHider, HidingTwiceRemembersTheCursorFromBeforeTheFirstTime) {
-    QWidget widget;
-    widget.setCursor(Qt::IBeamCursor);
-    CursorHider hider(&widget, 10s);
-    hider.hideUntilMouseMoves();
-    hider.hideUntilMouseMoves();
-    hider.showCursor();
-    EXPECT_EQ(widget.cursor().shape(), Qt::IBeamCursor);
-}
-
+// A burst of resizes of a shown widget ends once; resizing a hidden widget is no live resize.
 TEST(LiveResizeWatcher, ABurstOfResizesEndsOnce) {
     QWidget widget;
-    widget.resize(200, 200);
-    widget.show();
     LiveResizeWatcher watcher(&widget, 10s);
+    widget.resize(300, 300);
+    EXPECT_FALSE(watcher.isResizing());
+    widget.show();
     int ended = 0;
     QObject::connect(&watcher, &LiveResizeWatcher::liveResizeEnded, [&] { ++ended; });
     for (int width = 210; width < 300; width += 10) {
@@ -145,11 +128,4 @@ TEST(LiveResizeWatcher, TheQuietPeriodEventuallyEndsTheBurstByItself) {
     EXPECT_TRUE(eventually([&] { return ended > 0; }));
     runEventsFor(20);
     EXPECT_EQ(ended, 1);
-}
-
-TEST(LiveResizeWatcher, ResizingAHiddenWidgetIsNoLiveResize) {
-    QWidget widget;
-    LiveResizeWatcher watcher(&widget, 10s);
-    widget.resize(300, 300);
-    EXPECT_FALSE(watcher.isResizing());
 }

@@ -42,18 +42,14 @@ void pressSoon(const QString& title) {
 
 } // namespace
 
+// The pressed button's position answers (1000 + index); Escape answers Cancel, and an alert without
+// buttons gets OK.
 TEST(MessageBoxAlertRunner, AnswersThePositionOfThePressedButton) {
     platform::MessageBoxAlertRunner runner;
-    pressSoon("Don't Save");
-    EXPECT_EQ(runner.run(unsavedChanges, nullptr), 1002);
-    pressSoon("Save");
-    EXPECT_EQ(runner.run(unsavedChanges, nullptr), 1000);
-    pressSoon("Cancel");
-    EXPECT_EQ(runner.run(unsavedChanges, nullptr), 1001);
-}
-
-TEST(MessageBoxAlertRunner, EscapeAnswersCancelAndAnAlertWithoutButtonsGetsOK) {
-    platform::MessageBoxAlertRunner runner;
+    for (int index : {2, 0, 1}) {
+        pressSoon(unsavedChanges.buttons[index]);
+        EXPECT_EQ(runner.run(unsavedChanges, nullptr), 1000 + index);
+    }
     QTimer::singleShot(0, [] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         ASSERT_NE(box, nullptr);
@@ -61,7 +57,6 @@ TEST(MessageBoxAlertRunner, EscapeAnswersCancelAndAnAlertWithoutButtonsGetsOK) {
         box->escapeButton()->click();
     });
     EXPECT_EQ(runner.run(unsavedChanges, nullptr), 1001);
-
     pressSoon(QMessageBox::tr("OK"));
     EXPECT_EQ(runner.run(Alert{"Done", {}, {}, Alert::Style::informational}, nullptr), 1000);
 }
@@ -89,35 +84,29 @@ TEST(MessageBoxAlertRunner, FileNamesAndReasonsShowAsTyped) {
     EXPECT_EQ(shown.size(), 2);
 }
 
+// The fake answers from its script, then its default, and records every alert; once installed it is
+// the runner until removed.
 TEST(FakeAlertRunner, AnswersFromItsScriptThenTheDefaultAndRecordsEveryAlert) {
-    platform::FakeAlertRunner fake;
-    fake.answer(1001);
-    fake.answerButton("Don't Save");
-    fake.answerButton("No such button");
-    EXPECT_EQ(fake.run(unsavedChanges, nullptr), 1001);
-    EXPECT_EQ(fake.run(unsavedChanges, nullptr), 1002);
-    EXPECT_EQ(fake.run(unsavedChanges, nullptr), alertFirstButtonReturn);
-    fake.defaultAnswer = 1001;
-    EXPECT_EQ(fake.run(unsavedChanges, nullptr), 1001);
-    ASSERT_EQ(fake.shown().size(), 4u);
-    EXPECT_EQ(fake.shown()[0], unsavedChanges);
-}
-
-TEST(AlertRunnerInstallation, AnInstalledFakeIsTheRunnerUntilRemoved) {
     auto fake = std::make_shared<platform::FakeAlertRunner>();
     auto previous = platform::setAlertRunner(fake);
-    fake->answer(1002);
-    EXPECT_EQ(platform::alertRunner().run(unsavedChanges, nullptr), 1002);
+    fake->answer(1001);
+    fake->answerButton("Don't Save");
+    fake->answerButton("No such button");
+    EXPECT_EQ(platform::alertRunner().run(unsavedChanges, nullptr), 1001);
+    EXPECT_EQ(fake->run(unsavedChanges, nullptr), 1002);
+    EXPECT_EQ(fake->run(unsavedChanges, nullptr), alertFirstButtonReturn);
+    fake->defaultAnswer = 1001;
+    EXPECT_EQ(fake->run(unsavedChanges, nullptr), 1001);
+    ASSERT_EQ(fake->shown().size(), 4u);
+    EXPECT_EQ(fake->shown()[0], unsavedChanges);
     EXPECT_EQ(platform::setAlertRunner(previous), fake);
 }
 
-TEST(FileDialogHelpers, NameFiltersListTheExtensions) {
+TEST(FileDialogHelpers, NameFiltersListTheExtensionsAndPathsGetTheChosenTypesOne) {
     EXPECT_EQ(platform::nameFilter("Cuewright Document", {"cwr"}), "Cuewright Document (*.cwr)");
     EXPECT_EQ(platform::nameFilter("Text", {"txt", "text"}), "Text (*.txt *.text)");
     EXPECT_EQ(platform::nameFilter("Anything", {}), "Anything (*)");
-}
-
-TEST(FileDialogHelpers, TheChosenTypesExtensionIsAddedUnlessThePathHasOne) {
+    // Added unless the path has one of the type's extensions.
     EXPECT_EQ(platform::withExtension("/tmp/script", {"cwr"}), "/tmp/script.cwr");
     EXPECT_EQ(platform::withExtension("/tmp/script.CWR", {"cwr"}), "/tmp/script.CWR");
     EXPECT_EQ(platform::withExtension("/tmp/script.v2", {"txt", "text"}), "/tmp/script.v2.txt");
@@ -125,14 +114,17 @@ TEST(FileDialogHelpers, TheChosenTypesExtensionIsAddedUnlessThePathHasOne) {
     EXPECT_EQ(platform::withExtension("/tmp/script", {}), "/tmp/script");
 }
 
+// Open panels answer scripted paths then cancel; the installed fake is the dialogs until removed.
 TEST(FakeFileDialogs, OpenPanelsAnswerScriptedPathsThenCancel) {
-    platform::FakeFileDialogs fake;
-    fake.answerOpen({"/a.cwr", "/b.cwr"});
+    auto fake = std::make_shared<platform::FakeFileDialogs>();
+    auto previous = platform::setFileDialogs(fake);
+    fake->answerOpen({"/a.cwr", "/b.cwr"});
     const platform::OpenPanel panel{"Open", {"cwr", "rtf"}, {}, false};
-    EXPECT_EQ(fake.runOpenPanel(panel, nullptr), QStringList{"/a.cwr"});
-    EXPECT_TRUE(fake.runOpenPanel(panel, nullptr).isEmpty());
-    ASSERT_EQ(fake.openPanels().size(), 2u);
-    EXPECT_EQ(fake.openPanels()[0], panel);
+    EXPECT_EQ(platform::fileDialogs().runOpenPanel(panel, nullptr), QStringList{"/a.cwr"});
+    EXPECT_TRUE(fake->runOpenPanel(panel, nullptr).isEmpty());
+    ASSERT_EQ(fake->openPanels().size(), 2u);
+    EXPECT_EQ(fake->openPanels()[0], panel);
+    EXPECT_EQ(platform::setFileDialogs(previous), fake);
 }
 
 TEST(FakeFileDialogs, SavePanelsReportTheTypePickedWhileRunning) {
@@ -154,12 +146,4 @@ TEST(FakeFileDialogs, SavePanelsReportTheTypePickedWhileRunning) {
     EXPECT_FALSE(fake.runSavePanel(panel, nullptr).has_value());
     EXPECT_EQ(picked, (std::vector<int>{2, 1}));
     EXPECT_FALSE(fake.runSavePanel(panel, nullptr).has_value()) << "nothing scripted answers as cancelled";
-}
-
-TEST(FileDialogsInstallation, AnInstalledFakeIsTheDialogsUntilRemoved) {
-    auto fake = std::make_shared<platform::FakeFileDialogs>();
-    auto previous = platform::setFileDialogs(fake);
-    fake->answerOpen({"/x.txt"});
-    EXPECT_EQ(platform::fileDialogs().runOpenPanel({}, nullptr), QStringList{"/x.txt"});
-    EXPECT_EQ(platform::setFileDialogs(previous), fake);
 }

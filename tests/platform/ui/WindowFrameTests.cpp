@@ -20,34 +20,31 @@ using platform::frameFromString;
 using platform::frameToString;
 using platform::isUsableFrame;
 
-TEST(WindowFrameText, RoundTripsWholeAndFractionalFrames) {
+// Frames are stored as "{{x, y}, {w, h}}"; reading takes the first four numbers whatever surrounds
+// them, and only a positive size is usable.
+TEST(WindowFrameText, RoundTripsAndReadsLeniently) {
     for (const QRectF& frame : {QRectF(10, 20, 800, 600), QRectF(-1440, -12.5, 1024.25, 768), QRectF()}) {
         EXPECT_EQ(frameFromString(frameToString(frame)), frame) << frameToString(frame).toStdString();
     }
-}
-
-TEST(WindowFrameText, WritesOriginAndSizeInBraces) {
     EXPECT_EQ(frameToString(QRectF(10, 20, 800, 600)), "{{10, 20}, {800, 600}}");
-}
-
-TEST(WindowFrameText, ReadsTheFirstFourNumbersWhateverSurroundsThem) {
-    EXPECT_EQ(frameFromString("{{1,2},{3,4}}"), QRectF(1, 2, 3, 4));
-    EXPECT_EQ(frameFromString("x=5 y=-6 w=7.5 h=1e2 extra 9"), QRectF(5, -6, 7.5, 100));
-    EXPECT_EQ(frameFromString("{{5, 6}}"), QRectF(5, 6, 0, 0));
-}
-
-TEST(WindowFrameText, TextWithoutNumbersReadsAsTheZeroRectangleAndIsNotUsable) {
-    EXPECT_EQ(frameFromString(""), QRectF());
-    EXPECT_EQ(frameFromString("garbage"), QRectF());
-    EXPECT_FALSE(isUsableFrame(frameFromString("garbage")));
-}
-
-TEST(WindowFrameText, OnlyFramesWithAPositiveSizeAreUsable) {
-    EXPECT_FALSE(isUsableFrame(QRectF(10, 10, 0, 300)));
-    EXPECT_FALSE(isUsableFrame(QRectF(10, 10, 300, 0)));
-    EXPECT_FALSE(isUsableFrame(QRectF(10, 10, -300, 200)));
+    const struct {
+        const char* text;
+        QRectF frame;
+        bool usable;
+    } cases[] = {{"{{1,2},{3,4}}", QRectF(1, 2, 3, 4), true},
+                 {"x=5 y=-6 w=7.5 h=1e2 extra 9", QRectF(5, -6, 7.5, 100), true},
+                 {"{{-200, -100}, {300, 200}}", QRectF(-200, -100, 300, 200), true},
+                 {"{{5, 6}}", QRectF(5, 6, 0, 0), false},
+                 {"", QRectF(), false},
+                 {"garbage", QRectF(), false},
+                 {"{{10, 10}, {0, 300}}", QRectF(10, 10, 0, 300), false},
+                 {"{{10, 10}, {300, 0}}", QRectF(10, 10, 300, 0), false},
+                 {"{{10, 10}, {-300, 200}}", QRectF(10, 10, -300, 200), false}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(frameFromString(c.text), c.frame) << c.text;
+        EXPECT_EQ(isUsableFrame(frameFromString(c.text)), c.usable) << c.text;
+    }
     EXPECT_FALSE(isUsableFrame(frameFromString("{{0, 0}, {1e400, 5}}")));
-    EXPECT_TRUE(isUsableFrame(QRectF(-200, -100, 300, 200)));
 }
 
 // A new window with its frame fits the screen's work area; it keeps its preferred size where that
@@ -122,31 +119,22 @@ TEST(WindowController, MakesItsWindowOnceOnFirstUseWithItsHooksInOrder) {
     EXPECT_EQ(controller.calls, (std::vector<std::string>{"willLoad", "make", "didLoad", "hasWindow"}));
 }
 
+// A frame is applied only to a loaded window and only when usable; the window's frame round-trips.
 TEST(WindowController, FrameTextRoundTripsThroughTheWindow) {
     RecordingController first;
+    EXPECT_FALSE(first.setFrameFromString("{{1, 2}, {300, 400}}"));
+    EXPECT_FALSE(first.isWindowLoaded());
     first.window()->setGeometry(40, 50, 640, 480);
-    const QString saved = first.frameString();
 
     RecordingController second;
     second.window();
-    EXPECT_TRUE(second.setFrameFromString(saved));
+    EXPECT_TRUE(second.setFrameFromString(first.frameString()));
     EXPECT_EQ(second.frame(), QRect(40, 50, 640, 480));
-}
-
-TEST(WindowController, UnusableFrameTextLeavesTheWindowWhereItIs) {
-    RecordingController controller;
-    controller.window()->setGeometry(40, 50, 640, 480);
-    EXPECT_FALSE(controller.setFrameFromString(""));
-    EXPECT_FALSE(controller.setFrameFromString("{{10, 10}, {0, 300}}"));
-    EXPECT_EQ(controller.frame(), QRect(40, 50, 640, 480));
-    EXPECT_TRUE(controller.setFrameFromString("{{-300, -20}, {200, 100}}"));
-    EXPECT_EQ(controller.frame(), QRect(-300, -20, 200, 100));
-}
-
-TEST(WindowController, WithoutAWindowAFrameIsNotApplied) {
-    RecordingController controller;
-    EXPECT_FALSE(controller.setFrameFromString("{{1, 2}, {300, 400}}"));
-    EXPECT_FALSE(controller.isWindowLoaded());
+    EXPECT_FALSE(second.setFrameFromString(""));
+    EXPECT_FALSE(second.setFrameFromString("{{10, 10}, {0, 300}}"));
+    EXPECT_EQ(second.frame(), QRect(40, 50, 640, 480));
+    EXPECT_TRUE(second.setFrameFromString("{{-300, -20}, {200, 100}}"));
+    EXPECT_EQ(second.frame(), QRect(-300, -20, 200, 100));
 }
 
 TEST(WindowController, CloseAsksFirstAndHidesTheWindowWithoutDeletingIt) {
@@ -168,23 +156,22 @@ TEST(WindowController, CloseAsksFirstAndHidesTheWindowWithoutDeletingIt) {
     EXPECT_EQ(controller.calls, (std::vector<std::string>{"shouldClose", "shouldClose", "willClose"}));
 }
 
-TEST(WindowController, AnOwnerMayDestroyTheControllerWhenItsWindowCloses) {
-    auto* controller = new RecordingController;
-    QPointer<QWidget> window = controller->window();
-    QObject::connect(controller, &platform::WindowController::windowDidClose,
-                     [controller] { delete controller; });
-    window->show();
-    window->close();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_TRUE(window.isNull());
-}
-
-TEST(WindowController, DestroyingTheControllerDestroysItsWindow) {
+// The controller owns its window; an owner may also destroy the controller when the window closes.
+TEST(WindowController, TheWindowGoesWithTheController) {
     QPointer<QWidget> window;
     {
         RecordingController controller;
         window = controller.window();
     }
+    EXPECT_TRUE(window.isNull());
+
+    auto* controller = new RecordingController;
+    window = controller->window();
+    QObject::connect(controller, &platform::WindowController::windowDidClose,
+                     [controller] { delete controller; });
+    window->show();
+    window->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(window.isNull());
 }
 
@@ -226,14 +213,8 @@ TEST(ViewController, EmbeddedViewFillsItsAnchorAndFollowsItsSize) {
     anchor->layout()->activate();
     EXPECT_EQ(controller.view()->geometry(), anchor->rect());
     EXPECT_EQ(controller.loads, 1);
-}
 
-TEST(ViewController, TheViewGoingWithItsAnchorFirstIsHarmless) {
-    CountingViewController controller;
-    {
-        QWidget anchor;
-        controller.embedIn(&anchor);
-    }
+    delete anchor; // the view going with its anchor first is harmless
     EXPECT_FALSE(controller.isViewLoaded());
 }
 

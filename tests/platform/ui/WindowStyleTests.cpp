@@ -13,37 +13,31 @@
 
 using platform::WindowLevel;
 
+// Pinning toggles the stay-on-top flag and keeps the window's geometry and visibility; the levels
+// keep the values stored in settings.
 TEST(WindowLevel, PinningTogglesTheStayOnTopFlagAndKeepsGeometryAndVisibility) {
-    QWidget window;
-    window.setGeometry(100, 120, 640, 360);
-    window.show();
-    EXPECT_EQ(platform::windowLevel(&window), WindowLevel::normal);
-
-    platform::setWindowLevel(&window, WindowLevel::floating);
-    EXPECT_EQ(platform::windowLevel(&window), WindowLevel::floating);
-    EXPECT_TRUE(window.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
-    EXPECT_EQ(window.geometry(), QRect(100, 120, 640, 360));
-    EXPECT_TRUE(window.isVisible());
-
-    platform::setWindowLevel(&window, WindowLevel::normal);
-    EXPECT_EQ(platform::windowLevel(&window), WindowLevel::normal);
-    EXPECT_EQ(window.geometry(), QRect(100, 120, 640, 360));
-    EXPECT_TRUE(window.isVisible());
-}
-
-TEST(WindowLevel, AHiddenWindowStaysHidden) {
-    QWidget window;
-    window.setGeometry(10, 10, 200, 100);
-    platform::setWindowLevel(&window, WindowLevel::floating);
-    EXPECT_FALSE(window.isVisible());
-    EXPECT_EQ(window.geometry(), QRect(10, 10, 200, 100));
-}
-
-TEST(WindowLevel, TheLevelsKeepTheirStoredValues) {
     EXPECT_EQ(static_cast<int>(WindowLevel::normal), 0);
     EXPECT_EQ(static_cast<int>(WindowLevel::floating), 3);
+    for (const bool shown : {true, false}) {
+        QWidget window;
+        window.setGeometry(100, 120, 640, 360);
+        if (shown) {
+            window.show();
+        }
+        EXPECT_EQ(platform::windowLevel(&window), WindowLevel::normal);
+        for (const WindowLevel level : {WindowLevel::floating, WindowLevel::normal}) {
+            platform::setWindowLevel(&window, level);
+            EXPECT_EQ(platform::windowLevel(&window), level);
+            EXPECT_EQ(window.windowFlags().testFlag(Qt::WindowStaysOnTopHint),
+                      level == WindowLevel::floating);
+            EXPECT_EQ(window.geometry(), QRect(100, 120, 640, 360));
+            EXPECT_EQ(window.isVisible(), shown);
+        }
+    }
 }
 
+// The transparent preset is translucent and may drop its frame; below full opacity the window stops
+// filling its background, and its own alpha is left alone.
 TEST(TranslucentWindow, TheTransparentPresetIsTranslucentAndMayDropItsFrame) {
     QWidget window;
     platform::makeTranslucent(&window, platform::WindowFrameStyle::frameless);
@@ -53,23 +47,15 @@ TEST(TranslucentWindow, TheTransparentPresetIsTranslucentAndMayDropItsFrame) {
     QWidget titled;
     platform::makeTranslucent(&titled, platform::WindowFrameStyle::titled);
     EXPECT_FALSE(titled.windowFlags().testFlag(Qt::FramelessWindowHint));
-}
-
-TEST(TranslucentWindow, BelowFullOpacityTheWindowStopsFillingItsBackground) {
-    QWidget window;
-    platform::makeTranslucent(&window, platform::WindowFrameStyle::titled);
-    platform::applyBackgroundOpacity(&window, 0.25);
-    EXPECT_FALSE(platform::isOpaque(&window));
-    platform::applyBackgroundOpacity(&window, 1.0);
-    EXPECT_TRUE(platform::isOpaque(&window));
-    EXPECT_DOUBLE_EQ(window.windowOpacity(), 1.0) << "the window's own alpha is left alone";
-}
-
-TEST(DisplayFullScreen, TheFullScreenFrameIsTheDisplaysWholeGeometry) {
-    EXPECT_EQ(platform::fullScreenFrame(QRect(1920, 0, 1280, 1024)), QRect(1920, 0, 1280, 1024));
+    platform::applyBackgroundOpacity(&titled, 0.25);
+    EXPECT_FALSE(platform::isOpaque(&titled));
+    platform::applyBackgroundOpacity(&titled, 1.0);
+    EXPECT_TRUE(platform::isOpaque(&titled));
+    EXPECT_DOUBLE_EQ(titled.windowOpacity(), 1.0);
 }
 
 TEST(DisplayFullScreen, FittingCutsTheSizeThenMovesTheFrameInside) {
+    EXPECT_EQ(platform::fullScreenFrame(QRect(1920, 0, 1280, 1024)), QRect(1920, 0, 1280, 1024));
     const QRect area(1920, 0, 1280, 1000);
     EXPECT_EQ(platform::fitFrameIntoArea(QRect(2000, 100, 400, 300), area), QRect(2000, 100, 400, 300));
     EXPECT_EQ(platform::fitFrameIntoArea(QRect(0, 0, 400, 300), area), QRect(1920, 0, 400, 300));
@@ -78,6 +64,8 @@ TEST(DisplayFullScreen, FittingCutsTheSizeThenMovesTheFrameInside) {
     EXPECT_EQ(platform::fitFrameIntoArea(QRect(5, 5, 10, 10), QRect()), QRect(5, 5, 10, 10));
 }
 
+// Entering fills the chosen display and exiting restores the frame; losing that display (and no
+// other) leaves full screen.
 TEST(DisplayFullScreen, EnteringFillsTheChosenDisplayAndExitingRestoresTheFrame) {
     QScreen* screen = QGuiApplication::primaryScreen();
     ASSERT_NE(screen, nullptr);
@@ -85,31 +73,21 @@ TEST(DisplayFullScreen, EnteringFillsTheChosenDisplayAndExitingRestoresTheFrame)
     window.setGeometry(50, 60, 320, 240);
     window.show();
     auto* fullScreen = new platform::DisplayFullScreen(&window);
+    int lost = 0;
+    QObject::connect(fullScreen, &platform::DisplayFullScreen::displayLost, [&] { ++lost; });
 
     fullScreen->enter(screen);
     EXPECT_TRUE(fullScreen->isFullScreen());
     EXPECT_EQ(fullScreen->screen(), screen);
     EXPECT_EQ(window.geometry(), screen->geometry());
-
     fullScreen->exit();
     EXPECT_FALSE(fullScreen->isFullScreen());
     EXPECT_EQ(fullScreen->screen(), nullptr);
     EXPECT_EQ(window.geometry(), QRect(50, 60, 320, 240));
-}
 
-TEST(DisplayFullScreen, LosingTheDisplayLeavesFullScreen) {
-    QScreen* screen = QGuiApplication::primaryScreen();
-    QWidget window;
-    window.setGeometry(50, 60, 320, 240);
-    window.show();
-    auto* fullScreen = new platform::DisplayFullScreen(&window);
-    int lost = 0;
-    QObject::connect(fullScreen, &platform::DisplayFullScreen::displayLost, [&] { ++lost; });
     fullScreen->enter(screen);
-
     fullScreen->screenRemoved(nullptr);
     EXPECT_TRUE(fullScreen->isFullScreen()) << "another display's removal changes nothing";
-
     fullScreen->screenRemoved(screen);
     EXPECT_FALSE(fullScreen->isFullScreen());
     EXPECT_EQ(fullScreen->screen(), nullptr);
@@ -136,16 +114,13 @@ TEST(Appearance, ApplyingAStyleRestylesOpenWindowsAndSystemRestoresThePalette) {
     EXPECT_EQ(appearance.style(), platform::AppearanceStyle::system);
     EXPECT_EQ(window.palette().color(QPalette::Window), systemWindow);
     QObject::disconnect(connection);
-}
 
-TEST(Appearance, AWindowMayKeepItsOwnAppearance) {
-    auto& appearance = platform::Appearance::shared();
-    QWidget window;
-    platform::Appearance::applyToWindow(&window, platform::AppearanceStyle::dark);
+    // A window may keep its own appearance.
+    QWidget own;
+    platform::Appearance::applyToWindow(&own, platform::AppearanceStyle::dark);
     appearance.apply(platform::AppearanceStyle::light);
-    EXPECT_TRUE(platform::isDarkMode(&window));
-
-    platform::Appearance::applyToWindow(&window, platform::AppearanceStyle::system);
-    EXPECT_FALSE(platform::isDarkMode(&window));
+    EXPECT_TRUE(platform::isDarkMode(&own));
+    platform::Appearance::applyToWindow(&own, platform::AppearanceStyle::system);
+    EXPECT_FALSE(platform::isDarkMode(&own));
     appearance.apply(platform::AppearanceStyle::system);
 }
