@@ -80,13 +80,26 @@ Defaults::Options optionsFor(const fs::path& file, std::chrono::milliseconds del
     return o;
 }
 
+// Each test's own folder and the settings file in it.
+class DefaultsTest : public ::testing::Test {
+protected:
+    testsupport::TempDir dir;
+    const fs::path file = dir / "defaults.json";
+};
+
 } // namespace
+
+using DefaultsReads = DefaultsTest;
+using DefaultsFile = DefaultsTest;
+using DefaultsDamage = DefaultsTest;
+using DefaultsAtomicity = DefaultsTest;
+using DefaultsThreads = DefaultsTest;
+using DefaultsProcesses = DefaultsTest;
 
 // --- reads --------------------------------------------------------------------------------
 
-TEST(DefaultsReads, AbsentKeysNumbersAndStringsAnswerLikeThePlatform) {
-    testsupport::TempDir dir;
-    Defaults d(optionsFor(dir / "defaults.json"));
+TEST_F(DefaultsReads, AbsentKeysNumbersAndStringsAnswerLikeThePlatform) {
+    Defaults d(optionsFor(file));
     EXPECT_FALSE(d.boolForKey("missing"));
     EXPECT_EQ(d.integerForKey("missing"), 0);
     EXPECT_EQ(d.doubleForKey("missing"), 0.0);
@@ -121,9 +134,8 @@ TEST(DefaultsReads, AbsentKeysNumbersAndStringsAnswerLikeThePlatform) {
     EXPECT_EQ(d.integerForKey("nan"), 0);
 }
 
-TEST(DefaultsReads, UserValuesHideRegisteredOnesUntilRemoved) {
-    testsupport::TempDir dir;
-    Defaults d(optionsFor(dir / "defaults.json"));
+TEST_F(DefaultsReads, UserValuesHideRegisteredOnesUntilRemoved) {
+    Defaults d(optionsFor(file));
     d.registerDefaults({{"speed", 31.0}, {"name", "host"}});
     EXPECT_EQ(d.doubleForKey("speed"), 31.0);
     d.set("speed", 50.0);
@@ -139,9 +151,7 @@ TEST(DefaultsReads, UserValuesHideRegisteredOnesUntilRemoved) {
 
 // --- persistence --------------------------------------------------------------------------
 
-TEST(DefaultsFile, EveryKindComesBackAsTheSameKindAndRegisteredOnesStayOut) {
-    testsupport::TempDir dir;
-    const auto file = dir / "defaults.json";
+TEST_F(DefaultsFile, EveryKindComesBackAsTheSameKindAndRegisteredOnesStayOut) {
     Data allBytes;
     for (int i = 0; i < 256; ++i) {
         allBytes.push_back(static_cast<std::uint8_t>(i));
@@ -185,9 +195,7 @@ TEST(DefaultsFile, EveryKindComesBackAsTheSameKindAndRegisteredOnesStayOut) {
 }
 
 // Both stores save only as they are destroyed.
-TEST(DefaultsFile, DestroyingSavesAndKeepsThePermissionsTheUserGaveTheFile) {
-    testsupport::TempDir dir;
-    const auto file = dir / "defaults.json";
+TEST_F(DefaultsFile, DestroyingSavesAndKeepsThePermissionsTheUserGaveTheFile) {
     {
         Defaults d(optionsFor(file));
         d.set("first", 1);
@@ -203,9 +211,8 @@ TEST(DefaultsFile, DestroyingSavesAndKeepsThePermissionsTheUserGaveTheFile) {
     EXPECT_EQ(Defaults(optionsFor(file)).integerForKey("second"), 2);
 }
 
-TEST(DefaultsFile, ABurstOfWritesIsOneSave) {
-    testsupport::TempDir dir;
-    auto options = optionsFor(dir / "defaults.json", 1h);
+TEST_F(DefaultsFile, ABurstOfWritesIsOneSave) {
+    auto options = optionsFor(file, 1h);
     std::atomic<int> saves{0};
     options.beforeRename = [&](const fs::path&) {
         ++saves;
@@ -225,27 +232,24 @@ TEST(DefaultsFile, ABurstOfWritesIsOneSave) {
     EXPECT_EQ(saves.load(), 1) << "writing the same value changes nothing";
 }
 
-TEST(DefaultsFile, PendingWritesReachTheFileWithoutSynchronize) {
-    testsupport::TempDir dir;
-    const auto file = dir / "sub" / "defaults.json";
-    Defaults d(optionsFor(file, 1ms));
+TEST_F(DefaultsFile, PendingWritesReachTheFileWithoutSynchronize) {
+    const auto nested = dir / "sub" / "defaults.json";
+    Defaults d(optionsFor(nested, 1ms));
     d.set("key", "value");
     const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (!fs::exists(file) && std::chrono::steady_clock::now() < deadline) {
+    while (!fs::exists(nested) && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(1ms);
     }
-    ASSERT_TRUE(fs::exists(file)) << "the folder is created and the save runs by itself";
-    Defaults reread(optionsFor(file));
+    ASSERT_TRUE(fs::exists(nested)) << "the folder is created and the save runs by itself";
+    Defaults reread(optionsFor(nested));
     EXPECT_EQ(reread.stringForKey("key"), "value");
 }
 
 // --- damage and interrupted saves ---------------------------------------------------------
 
-class DamagedFile : public ::testing::TestWithParam<std::string> {};
+class DamagedFile : public DefaultsTest, public ::testing::WithParamInterface<std::string> {};
 
 TEST_P(DamagedFile, IsSetAsideLoggedAndTheStoreStartsFromTheDefaults) {
-    testsupport::TempDir dir;
-    const auto file = dir / "defaults.json";
     writeFile(file, GetParam());
     LogCapture log;
     {
@@ -275,9 +279,7 @@ INSTANTIATE_TEST_SUITE_P(Defaults, DamagedFile,
                                            std::string("\xff\xfe garbage"),
                                            std::string(100000, '[') + std::string(100000, ']')));
 
-TEST(DefaultsDamage, ASecondDamagedFileDoesNotReplaceTheFirstOneSetAside) {
-    testsupport::TempDir dir;
-    const auto file = dir / "defaults.json";
+TEST_F(DefaultsDamage, ASecondDamagedFileDoesNotReplaceTheFirstOneSetAside) {
     LogCapture log;
     writeFile(file, "first");
     { Defaults d(optionsFor(file)); }
@@ -291,9 +293,7 @@ TEST(DefaultsDamage, ASecondDamagedFileDoesNotReplaceTheFirstOneSetAside) {
     EXPECT_EQ(contents, (std::vector<std::string>{"first", "second"}));
 }
 
-TEST(DefaultsDamage, AFileThatCannotBeReadIsNeverReplaced) {
-    testsupport::TempDir dir;
-    const auto file = dir / "defaults.json";
+TEST_F(DefaultsDamage, AFileThatCannotBeReadIsNeverReplaced) {
     fs::create_directories(file / "child"); // a folder where the file should be: unreadable as a file
     LogCapture log;
     Defaults d(optionsFor(file));
@@ -304,8 +304,7 @@ TEST(DefaultsDamage, AFileThatCannotBeReadIsNeverReplaced) {
     EXPECT_FALSE(log.lines().empty());
 }
 
-TEST(DefaultsFile, ALinkedSettingsFileStaysALink) {
-    testsupport::TempDir dir;
+TEST_F(DefaultsFile, ALinkedSettingsFileStaysALink) {
     const auto real = dir / "dotfiles-defaults.json";
     const auto link = dir / "defaults.json";
     writeFile(real, "{\"a\": 1}");
@@ -321,9 +320,7 @@ TEST(DefaultsFile, ALinkedSettingsFileStaysALink) {
     EXPECT_EQ(reread.integerForKey("a"), 2);
 }
 
-TEST(DefaultsAtomicity, ASaveInterruptedBeforeTheRenameLeavesThePreviousFileIntact) {
-    testsupport::TempDir dir;
-    const auto file = dir / "defaults.json";
+TEST_F(DefaultsAtomicity, ASaveInterruptedBeforeTheRenameLeavesThePreviousFileIntact) {
     {
         Defaults d(optionsFor(file));
         d.set("speed", 31.0);
@@ -355,14 +352,14 @@ TEST(DefaultsAtomicity, ASaveInterruptedBeforeTheRenameLeavesThePreviousFileInta
     EXPECT_EQ(reread.stringForKey("other"), "x");
 }
 
-TEST(DefaultsAtomicity, ASaveShortOfDescriptorsFailsClearlyAndKeepsTheOldFile) {
+TEST_F(DefaultsAtomicity, ASaveShortOfDescriptorsFailsClearlyAndKeepsTheOldFile) {
     // Wherever the descriptors run out (the lock, the reading, the working file, the umask):
     // no crash, the old file or the whole new one, a log line for a failure, no working file
     // left behind, and the new file no more open than the umask allows.
     for (const bool existing : {true, false}) {
         for (int spare = 0; spare <= 4; ++spare) {
-            testsupport::TempDir dir;
-            const auto file = dir / "defaults.json";
+            testsupport::TempDir fresh;
+            const auto file = fresh / "defaults.json";
             if (existing) {
                 Defaults d(optionsFor(file));
                 d.set("speed", 31.0);
@@ -394,7 +391,7 @@ TEST(DefaultsAtomicity, ASaveShortOfDescriptorsFailsClearlyAndKeepsTheOldFile) {
                 EXPECT_NE(outcome.find("Too many open files"), std::string::npos) << where << ": " << outcome;
                 EXPECT_EQ(readFile(file), before) << where;
             }
-            EXPECT_EQ(filesIn(dir.path()).size(), fs::exists(file) ? 1u : 0u)
+            EXPECT_EQ(filesIn(fresh.path()).size(), fs::exists(file) ? 1u : 0u)
                 << where << ": no working file left";
         }
     }
@@ -402,9 +399,7 @@ TEST(DefaultsAtomicity, ASaveShortOfDescriptorsFailsClearlyAndKeepsTheOldFile) {
 
 // --- threads ------------------------------------------------------------------------------
 
-TEST(DefaultsThreads, ConcurrentWritersAndReadersLoseNothing) {
-    testsupport::TempDir dir;
-    const auto file = dir / "defaults.json";
+TEST_F(DefaultsThreads, ConcurrentWritersAndReadersLoseNothing) {
     constexpr int kThreads = 8;
     constexpr int kKeys = 200;
     {
@@ -443,9 +438,7 @@ TEST(DefaultsThreads, ConcurrentWritersAndReadersLoseNothing) {
 
 // Two stores on one file stand for two processes: each save writes only the keys its own store
 // set or removed, over what the other one saved meanwhile.
-TEST(DefaultsProcesses, EachSaveWritesOnlyItsOwnChanges) {
-    testsupport::TempDir dir;
-    const auto file = dir / "defaults.json";
+TEST_F(DefaultsProcesses, EachSaveWritesOnlyItsOwnChanges) {
     writeFile(file, "{\"shared\": 1, \"gone\": 1, \"other\": 1}");
     Defaults a(optionsFor(file));
     Defaults b(optionsFor(file));
@@ -473,7 +466,7 @@ TEST(DefaultsProcesses, EachSaveWritesOnlyItsOwnChanges) {
 
 // Runs only as a child process of the tests below: writes its own keys, saving after each, or
 // is killed in the middle of its first save.
-TEST(DefaultsProcesses, ChildWritingItsOwnKeys) {
+TEST_F(DefaultsProcesses, ChildWritingItsOwnKeys) {
     const char* file = std::getenv("CW_DEFAULTS_CHILD_FILE");
     const char* prefix = std::getenv("CW_DEFAULTS_CHILD_PREFIX");
     if (!file || !prefix) {
@@ -533,9 +526,7 @@ int waitForChild(pid_t pid) {
 
 } // namespace
 
-TEST(DefaultsProcesses, ProcessesSavingAtOnceKeepEachOthersKeys) {
-    testsupport::TempDir dir;
-    const auto file = dir / "defaults.json";
+TEST_F(DefaultsProcesses, ProcessesSavingAtOnceKeepEachOthersKeys) {
     const std::vector<std::string> prefixes{"first", "second", "third"};
     std::vector<pid_t> children;
     for (const auto& prefix : prefixes) {
@@ -556,9 +547,7 @@ TEST(DefaultsProcesses, ProcessesSavingAtOnceKeepEachOthersKeys) {
 
 // A writer killed mid-save leaves its temporary file; the next start removes it, unless its
 // writer may still be saving (another process holds the lock and that writer is alive).
-TEST(DefaultsProcesses, StaleTemporaryFilesAreRemovedAtStart) {
-    testsupport::TempDir dir;
-    const auto file = dir / "defaults.json";
+TEST_F(DefaultsProcesses, StaleTemporaryFilesAreRemovedAtStart) {
     writeFile(file, "{\"kept\": 1}");
     const pid_t killed = spawnChild(file, "killed", /*killMidSave=*/true);
     ASSERT_GT(killed, 0);
