@@ -318,8 +318,17 @@ TEST_F(ScriptRecoveryTest, TheNextStartBringsTheEditsBackUnderTheirScriptsLeavin
     }
     EXPECT_EQ(fileBytes(own), savedBytes);
 
-    // Saving puts the edits in the script's own file and the copy goes.
-    restored[0]->save(*restored[0]->representedPath());
+    // The file changed since the edits began (another window saved it): the first save asks.
+    const auto other = cw::Project::create(defaults);
+    other->setText(AttributedString("saved by another window"));
+    other->save(own.string());
+    other->pause();
+    EXPECT_THROW(restored[0]->save(*restored[0]->representedPath()),
+                 cw::ScriptDocumentFile::ChangedOnDiskError);
+    EXPECT_EQ(cw::ScriptDocumentFile::open(own, defaults).text.string(), "saved by another window");
+
+    // Saving anyway puts the edits in the script's own file and the copy goes.
+    restored[0]->save(*restored[0]->representedPath(), cw::Project::ChangedOnDisk::overwrite);
     EXPECT_EQ(cw::ScriptDocumentFile::open(own, defaults).text.string(), "as saved, then edited");
     EXPECT_EQ(keptTexts(), std::vector<QString>{"never saved"});
     for (const auto& script : restored) {

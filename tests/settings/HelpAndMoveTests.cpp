@@ -323,27 +323,34 @@ TEST_F(MoverFixture, DecliningWithTheBoxTickedSuppressesTheOffer) {
     EXPECT_EQ(fake.calls.size(), 1u);
 }
 
-TEST_F(MoverFixture, AnAppImageEnvironmentInheritedFromAnotherProgramIsNotOurs) {
+// An AppImage environment inherited from another program is not ours, nor is a folder in $APPIMAGE
+// (it names no image a mount could be named after): nothing is offered, let alone removed.
+TEST_F(MoverFixture, AnAppImageEnvironmentThatIsNotOursOffersNothing) {
+    const QString ours = "/home/ann/Downloads/Cuewright.AppImage";
     struct Case {
         const char* name;
         std::optional<QString> appDir;
         QString executable;
+        QString appImage;
+        bool locked = false; // the Home Applications folder not writable: the privileged path
     };
     const Case cases[] = {
-        {"no APPDIR", std::nullopt, fake.executable},
-        {"another image's mount", "/tmp/.mount_TermB2", "/usr/bin/cuewright"},
-        {"a mount whose name we begin with", "/tmp/.mount_Cuewr", fake.executable},
-        {"a blank APPDIR", " ", fake.executable},
-        {"a folder above our mount", "/tmp", fake.executable},
-        {"a folder inside our mount", "/tmp/.mount_CuewrA1/usr", fake.executable},
-        {"another image named", fake.appDir, fake.executable},
+        {"no APPDIR", std::nullopt, fake.executable, ours},
+        {"another image's mount", "/tmp/.mount_TermB2", "/usr/bin/cuewright", ours},
+        {"a mount whose name we begin with", "/tmp/.mount_Cuewr", fake.executable, ours},
+        {"a blank APPDIR", " ", fake.executable, ours},
+        {"a folder above our mount", "/tmp", fake.executable, ours},
+        {"a folder inside our mount", "/tmp/.mount_CuewrA1/usr", fake.executable, ours},
+        {"another image named", fake.appDir, fake.executable, "/home/ann/Downloads/Other.AppImage"},
+        {"a folder in place of the AppImage", fake.appDir, fake.executable, "/home/ann/Downloads/"},
+        {"a folder in place of the AppImage, locked", fake.appDir, fake.executable, "/home/ann/Downloads/",
+         true},
     };
     for (const Case& c : cases) {
         fake.appDir = c.appDir;
         fake.executable = c.executable;
-        fake.appImage = std::string_view(c.name) == "another image named"
-                            ? "/home/ann/Downloads/Other.AppImage"
-                            : "/home/ann/Downloads/Cuewright.AppImage";
+        fake.appImage = c.appImage;
+        fake.folders["/home/ann/Applications"].isWritable = !c.locked;
         EXPECT_EQ(mover.offerMoveToApplicationsFolder(), AppMover::Outcome::nothingToDo) << c.name;
         EXPECT_TRUE(fake.calls.empty()) << c.name << ": nothing asked, moved or removed";
         EXPECT_FALSE(fake.exitStatus) << c.name;
@@ -361,19 +368,6 @@ TEST_F(MoverFixture, ACopyThatFailsLeavesTheDestinationAsItWas) {
     EXPECT_EQ(fake.calls, expected);
     EXPECT_EQ(fake.logged.back(), "ERROR -- Could not copy myself to " + dest);
     EXPECT_FALSE(fake.exitStatus);
-}
-
-// A folder in $APPIMAGE names no image that a mount could be named after: not ours, nothing is
-// offered, let alone removed.
-TEST_F(MoverFixture, AFolderInPlaceOfTheAppImageIsRefusedAndNothingRemoved) {
-    fake.appImage = "/home/ann/Downloads/";
-    for (const bool locked : {false, true}) {
-        fake.calls.clear();
-        fake.folders["/home/ann/Applications"].isWritable = !locked;
-        EXPECT_EQ(mover.offerMoveToApplicationsFolder(), AppMover::Outcome::nothingToDo) << locked;
-        EXPECT_TRUE(fake.calls.empty()) << locked;
-        EXPECT_FALSE(fake.exitStatus) << locked;
-    }
 }
 
 // The mount table as the machine has it: the deepest mount above a path.

@@ -1,4 +1,6 @@
 // The remote-control window with a fake client: what it sends, when, and what it shows.
+#include "settings/SettingsTestSupport.h"
+
 #include "cuewright/model/TimeFormat.h"
 #include "cuewright/remote/BonjourServer.h"
 #include "cuewright/settings/RemoteControlWindowController.h"
@@ -8,7 +10,6 @@
 #include "support/LogCapture.h"
 #include "support/PlainTextLabel.h"
 
-#include <QDir>
 #include <QLabel>
 #include <QPushButton>
 #include <QSlider>
@@ -120,13 +121,7 @@ TEST_F(RemoteControlWindowTest, StatusRepliesDriveTheTextsAndTheButtons) {
     EXPECT_EQ(controller.playPauseButton()->text(), "Play");
     EXPECT_FALSE(buttonsEnabled());
 
-    const QString folder =
-        QString::fromUtf8(std::getenv("CW_TEST_OUTPUT_DIR") ? std::getenv("CW_TEST_OUTPUT_DIR")
-                                                            : "build/debug/test-output") +
-        "/remote";
-    if (QDir().mkpath(folder)) {
-        controller.window()->grab().save(folder + "/remote-control-window.png");
-    }
+    controller.window()->grab().save(settingstest::screenshotFolder("remote") + "/remote-control-window.png");
 }
 
 TEST_F(RemoteControlWindowTest, TheSelectionFollowsItsServerAndEndsWhenItGoes) {

@@ -167,6 +167,12 @@ TEST(Screenshots, EverySettingsPaneAndTheShortcutsWindowInLightAndDark) {
                                                   {Pane::updates, "updates"}};
     for (const auto& [style, name] : styles) {
         platform::Appearance::shared().apply(style);
+        const auto save = [&](QWidget* window, std::initializer_list<QString> files) {
+            QApplication::processEvents();
+            const QImage shot = window->grab().toImage();
+            for (const QString& file : files)
+                EXPECT_TRUE(shot.save(file + '-' + name + ".png")) << file.toStdString();
+        };
         Store s;
         KeyBindings bindings;
         bindings.playPause = KeyBindings::Key{platform::keycode::f7, mod::command | mod::function};
@@ -179,30 +185,22 @@ TEST(Screenshots, EverySettingsPaneAndTheShortcutsWindowInLightAndDark) {
         controller.showWindow();
         for (const auto& [pane, paneName] : panes) {
             controller.showPane(pane);
-            QApplication::processEvents();
-            const QString file = QStringLiteral("%1/settings-%2-%3.png").arg(folder, paneName, name);
-            const QImage shot = controller.window()->grab().toImage();
-            EXPECT_TRUE(shot.save(file)) << file.toStdString();
-            if (pane == Pane::keys) {
-                EXPECT_TRUE(shot.save(QStringLiteral("%1/keys-pane-%2.png").arg(appFolder, name)));
-            }
+            const QString file = folder + "/settings-" + paneName;
+            save(controller.window(), pane == Pane::keys
+                                          ? std::initializer_list<QString>{file, appFolder + "/keys-pane"}
+                                          : std::initializer_list<QString>{file});
         }
         KeyboardShortcutsWindowController shortcuts(s.defaults);
         shortcuts.loadPage();
         shortcuts.showWindow();
         shortcuts.window()->resize(620, 700);
-        QApplication::processEvents();
-        const QImage shortcutsShot = shortcuts.window()->grab().toImage();
-        EXPECT_TRUE(shortcutsShot.save(QStringLiteral("%1/shortcuts-%2.png").arg(folder, name)));
-        EXPECT_TRUE(shortcutsShot.save(QStringLiteral("%1/shortcuts-window-%2.png").arg(appFolder, name)));
+        save(shortcuts.window(), {folder + "/shortcuts", appFolder + "/shortcuts-window"});
         GamepadLayoutWindowController gamepad;
         gamepad.showWindow();
-        EXPECT_TRUE(
-            gamepad.window()->grab().toImage().save(QStringLiteral("%1/gamepad-%2.png").arg(folder, name)));
+        save(gamepad.window(), {folder + "/gamepad"});
         DownloadiOSAppWindowController companion;
         companion.showWindow();
-        EXPECT_TRUE(companion.window()->grab().toImage().save(
-            QStringLiteral("%1/companion-app-%2.png").arg(folder, name)));
+        save(companion.window(), {folder + "/companion-app"});
         controller.close();
         shortcuts.close();
     }

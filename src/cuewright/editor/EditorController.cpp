@@ -480,7 +480,10 @@ void EditorController::setInset() {
 void EditorController::applyScriptProperties(Load load) {
     CW_DCHECK_MAIN_THREAD();
     if (piecewise_) {
-        propertiesAfterLoad_ = true; // a restyle now would lay out again what is in so far
+        // A restyle now would lay out again what is in so far: the column only keeps its place
+        // in a resized window until the whole text is in.
+        propertiesAfterLoad_ = true;
+        placeColumn(project_->document().scriptProperties, /*widthChanged=*/false, {});
         return;
     }
     const DocumentScriptProperties properties = project_->document().scriptProperties;

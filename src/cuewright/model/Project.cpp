@@ -308,6 +308,16 @@ void Project::setRepresentedPath(std::optional<std::string> path) {
     diskStamp_.reset();
 }
 
+std::optional<base::FileStamp> Project::diskStamp() const {
+    std::lock_guard lock(mutex_);
+    return diskStamp_;
+}
+
+void Project::setDiskStamp(std::optional<base::FileStamp> stamp) {
+    std::lock_guard lock(mutex_);
+    diskStamp_ = stamp;
+}
+
 // --- Listeners --------------------------------------------------------------------------------
 
 void Project::registerEventListener(const std::shared_ptr<ProjectEventListener>& listener) {

@@ -158,6 +158,11 @@ public:
     // since (another program or window wrote it), unless told to overwrite such changes.
     enum class ChangedOnDisk { refuse, overwrite };
     void save(const std::string& path, ChangedOnDisk changedOnDisk = ChangedOnDisk::refuse);
+    // The file at representedPath() as this project last read or wrote it, which that check
+    // compares with; none when not known. Setting the path forgets it; a script brought back
+    // from a recovery copy gets the one its copy kept.
+    std::optional<base::FileStamp> diskStamp() const;
+    void setDiskStamp(std::optional<base::FileStamp> stamp);
     // The same, with the file layer's options (tests inject failures through them).
     void save(const std::string& path, const ScriptDocumentFile::SaveOptions& options,
               ChangedOnDisk changedOnDisk = ChangedOnDisk::refuse);

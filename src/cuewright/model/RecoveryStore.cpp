@@ -37,6 +37,8 @@ constexpr std::string_view privatePrefix = "instance-";
 constexpr mode_t privateFileMode = 0600;
 // The table in each copy that names its script.
 constexpr std::string_view originTable = "recovery_origin";
+// The script's file as its project last knew it; copies written before it was kept have none.
+constexpr std::string_view stampTable = "recovery_stamp";
 
 // An id is a file stem of our own making: anything else in the index or the folder is not ours.
 bool isPlainId(std::string_view id) {
@@ -109,6 +111,36 @@ bool readOrigin(const fs::path& copy, RecoveryStore::Entry& entry) {
     } catch (const std::exception& error) {
         base::log("Cannot read which script the recovery copy " + copy.string() + " is of: " + error.what());
         return false;
+    }
+}
+
+// The file stamp a copy carries; none for a copy without one, or one that cannot be read.
+std::optional<base::FileStamp> readStamp(const fs::path& copy) {
+    try {
+        const std::shared_ptr<sql::Connection> db = Database::openForReading(copy);
+        if (!db->scalar("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = '" +
+                        std::string(stampTable) + "'")) {
+            return std::nullopt;
+        }
+        const std::string from = " FROM \"" + std::string(stampTable) + "\" LIMIT 1";
+        const auto number = [&](const char* column) -> std::optional<std::int64_t> {
+            const std::optional<sql::Binding> value = db->scalar(std::string("SELECT ") + column + from);
+            if (!value || !std::holds_alternative<std::int64_t>(*value)) {
+                return std::nullopt;
+            }
+            return std::get<std::int64_t>(*value);
+        };
+        const auto device = number("device"), inode = number("inode"), size = number("size"),
+                   seconds = number("seconds"), nanoseconds = number("nanoseconds");
+        if (!device || !inode || !size || !seconds || !nanoseconds) {
+            return std::nullopt;
+        }
+        return base::FileStamp{static_cast<dev_t>(*device), static_cast<ino_t>(*inode),
+                               static_cast<off_t>(*size), static_cast<long long>(*seconds),
+                               static_cast<long>(*nanoseconds)};
+    } catch (const std::exception& error) {
+        base::log("Cannot read the file stamp kept with " + copy.string() + ": " + error.what());
+        return std::nullopt;
     }
 }
 
@@ -316,7 +348,8 @@ std::vector<RecoveryStore::Entry> RecoveryStore::entries() const {
 
 void RecoveryStore::write(const Entry& entry, const Document& document,
                           const std::vector<Bookmark>& bookmarks,
-                          const ScriptDocumentFile::SaveOptions& options) {
+                          const ScriptDocumentFile::SaveOptions& options,
+                          std::optional<base::FileStamp> stamp) {
     if (!isPlainId(entry.id)) {
         throw std::invalid_argument("not a recovery id: " + entry.id);
     }
@@ -340,17 +373,32 @@ void RecoveryStore::write(const Entry& entry, const Document& document,
     }
     ScriptDocumentFile::SaveOptions withOrigin = options;
     withOrigin.mode = privateFileMode;
-    withOrigin.writeMore = [&entry](sql::Connection& db) {
+    withOrigin.writeMore = [&entry, &stamp](sql::Connection& db) {
         db.execute("CREATE TABLE \"" + std::string(originTable) + "\" (\"name\" TEXT, \"path\" TEXT)");
         db.run(
             "INSERT INTO \"" + std::string(originTable) + "\" VALUES (?, ?)",
             {entry.name, entry.originalPath ? sql::Bindings::value_type(*entry.originalPath) : std::nullopt});
+        if (stamp) {
+            db.execute("CREATE TABLE \"" + std::string(stampTable) +
+                       "\" (\"device\" INTEGER, \"inode\" INTEGER, \"size\" INTEGER, \"seconds\" INTEGER, "
+                       "\"nanoseconds\" INTEGER)");
+            // Unsigned device and inode numbers keep their bits in SQLite's signed integers.
+            db.run("INSERT INTO \"" + std::string(stampTable) + "\" VALUES (?, ?, ?, ?, ?)",
+                   {static_cast<std::int64_t>(stamp->device), static_cast<std::int64_t>(stamp->inode),
+                    static_cast<std::int64_t>(stamp->size), static_cast<std::int64_t>(stamp->modifiedSeconds),
+                    static_cast<std::int64_t>(stamp->nanoseconds)});
+        }
     };
     ScriptDocumentFile::save(copyPath(entry.id), document, bookmarks, withOrigin);
 }
 
-Document RecoveryStore::read(const Entry& entry, const platform::Defaults& defaults) const {
-    return ScriptDocumentFile::open(copyPath(entry.id), defaults);
+Document RecoveryStore::read(const Entry& entry, const platform::Defaults& defaults,
+                             std::optional<base::FileStamp>* stamp) const {
+    Document document = ScriptDocumentFile::open(copyPath(entry.id), defaults);
+    if (stamp) {
+        *stamp = readStamp(copyPath(entry.id));
+    }
+    return document;
 }
 
 void RecoveryStore::remove(std::string_view id) {

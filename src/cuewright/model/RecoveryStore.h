@@ -2,6 +2,8 @@
 // edits outlive a crash, a kill or the end of the session.
 #pragma once
 
+#include "base/FileStamp.h"
+
 #include "cuewright/model/Bookmark.h"
 #include "cuewright/model/Document.h"
 #include "cuewright/model/ScriptDocumentFile.h"
@@ -72,12 +74,16 @@ public:
     // A fresh id for a script not yet kept.
     static std::string makeId();
     // Names `entry` in the index, then writes its copy (replacing an earlier one of the same
-    // id). Throws std::system_error for the index, or what the script writer throws; an earlier
-    // copy then stays as it was.
+    // id), with `stamp`, the script's file as its project last read or wrote it. Throws
+    // std::system_error for the index, or what the script writer throws; an earlier copy then
+    // stays as it was.
     void write(const Entry& entry, const Document& document, const std::vector<Bookmark>& bookmarks,
-               const ScriptDocumentFile::SaveOptions& options = {});
-    // The copy's document; throws what reading a script file throws.
-    Document read(const Entry& entry, const platform::Defaults& defaults) const;
+               const ScriptDocumentFile::SaveOptions& options = {},
+               std::optional<base::FileStamp> stamp = std::nullopt);
+    // The copy's document, and into `stamp` (when given) the file stamp it was written with;
+    // throws what reading a script file throws.
+    Document read(const Entry& entry, const platform::Defaults& defaults,
+                  std::optional<base::FileStamp>* stamp = nullptr) const;
     // Forgets the copy: off the disk, then out of the index (a kill between the two leaves a name
     // without a copy, which is dropped). An unknown id is no error. Throws std::system_error when
     // the copy stays.

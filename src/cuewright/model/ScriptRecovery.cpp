@@ -65,8 +65,9 @@ ScriptRecovery::restore(const std::function<std::shared_ptr<Project>()>& makePro
     std::vector<std::shared_ptr<Project>> restored;
     for (const RecoveryStore::Entry& entry : store_->entries()) {
         Document document;
+        std::optional<base::FileStamp> stamp;
         try {
-            document = store_->read(entry, defaults_);
+            document = store_->read(entry, defaults_, &stamp);
         } catch (const std::exception& error) {
             base::log("Cannot read the kept copy of " + entry.name + ": " + error.what());
             continue;
@@ -74,6 +75,8 @@ ScriptRecovery::restore(const std::function<std::shared_ptr<Project>()>& makePro
         std::shared_ptr<Project> project = makeProject();
         project->setDocument(std::move(document));
         project->setRepresentedPath(entry.originalPath);
+        // Its file as it was when the edits began: the first save asks if it changed since.
+        project->setDiskStamp(stamp);
         project->setHasUnsavedChanges(true);
         follow(project, entry.id, /*written=*/true);
         restored.push_back(std::move(project));
@@ -177,9 +180,9 @@ void ScriptRecovery::write(Followed& followed, Project& project) {
     // The bookmarks read the editor's line table, which belongs to the main thread.
     // `this` outlives the queue's tasks: the destructor waits for them.
     queue_->async([this, store = store_, entry = std::move(entry), document = project.documentSnapshot(),
-                   bookmarks = project.bookmarks()] {
+                   bookmarks = project.bookmarks(), stamp = project.diskStamp()] {
         try {
-            store->write(entry, document, bookmarks);
+            store->write(entry, document, bookmarks, {}, stamp);
             reportWrite({});
         } catch (const std::exception& error) {
             base::log("Cannot keep a copy of the unsaved edits of " + entry.name + ": " + error.what());

@@ -24,18 +24,21 @@ using platform::codecs::ParagraphAlignment;
 using platform::codecs::RgbColor;
 using platform::codecs::RichDocument;
 
-TEST(DocReader, FixtureTextComesInParagraphs) {
-    const RichDocument doc = DocReader::readFile(CW_FIXTURES_DIR "/script-sample.doc");
-    ASSERT_EQ(doc.paragraphs.size(), 4u) << doc.plainText().toStdString();
-    EXPECT_EQ(doc.paragraphs[0].plainText(), "Good evening, and welcome.");
-    EXPECT_EQ(doc.paragraphs[1].plainText(), "Bold words and italic words and underlined words.");
-    EXPECT_EQ(doc.paragraphs[2].plainText(), "Red text then blue text.");
-    EXPECT_EQ(doc.paragraphs[3].plainText(), QString::fromUtf8("Large café — naïve"));
+QString notADocument(const QTemporaryDir& dir) {
+    QFile file(dir.filePath("plain.doc"));
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("this is plain text, not an OLE compound file");
+    return file.fileName();
 }
 
-TEST(DocReader, FixtureKeepsFormattingAndAlignment) {
+TEST(DocReader, FixtureKeepsParagraphsFormattingAndAlignment) {
     const RichDocument doc = DocReader::readFile(CW_FIXTURES_DIR "/script-sample.doc");
-    ASSERT_EQ(doc.paragraphs.size(), 4u);
+    ASSERT_EQ(doc.paragraphs.size(), 4u) << doc.plainText().toStdString();
+    const QString texts[] = {"Good evening, and welcome.",
+                             "Bold words and italic words and underlined words.", "Red text then blue text.",
+                             QString::fromUtf8("Large café — naïve")};
+    for (std::size_t i = 0; i < 4; ++i)
+        EXPECT_EQ(doc.paragraphs[i].plainText(), texts[i]);
     EXPECT_EQ(doc.paragraphs[1].alignment, ParagraphAlignment::center);
     EXPECT_EQ(doc.paragraphs[2].alignment, ParagraphAlignment::right);
     EXPECT_EQ(doc.paragraphs[3].alignment, ParagraphAlignment::justified);
@@ -55,23 +58,9 @@ TEST(DocReader, FixtureKeepsFormattingAndAlignment) {
 }
 
 TEST(DocReader, MissingAndForeignFilesFail) {
-    EXPECT_THROW(DocReader::readFile("/nonexistent/file.doc"), CodecError);
     QTemporaryDir dir;
-    const QString path = dir.filePath("fake.doc");
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("this is plain text, not an OLE compound file");
-    file.close();
-    EXPECT_THROW(DocReader::readFile(path.toStdString()), CodecError);
-    // A directory is no document either.
-    EXPECT_THROW(DocReader::readFile(dir.path().toStdString()), CodecError);
-}
-
-TEST(DocReader, FileThatCrashesTheLibraryIsReportedAsDamaged) {
-    // The LibreOffice fixture with a few bytes overwritten: libwv dies of it.
-    EXPECT_THROW(DocReader::readFile(CW_FIXTURES_DIR "/damaged-word97.doc"), CodecError);
-    // And the next read still works.
-    EXPECT_EQ(DocReader::readFile(CW_FIXTURES_DIR "/script-sample.doc").paragraphs.size(), 4u);
+    for (const QString& path : {QString("/nonexistent/file.doc"), notADocument(dir), dir.path()})
+        EXPECT_THROW(DocReader::readFile(path.toStdString()), CodecError) << path.toStdString();
 }
 
 bool reportedDamaged(const std::string& path, const DocReader::ChildLimits& limits,
@@ -89,13 +78,8 @@ bool reportedDamaged(const std::string& path, const DocReader::ChildLimits& limi
 // child with the status of a refused confinement.
 TEST(DocReader, TheReaderIsConfinedBeforeItParses) {
     QTemporaryDir dir;
-    const QString path = dir.filePath("plain.doc");
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("this is plain text, not an OLE compound file");
-    file.close();
     try {
-        DocReader::readFile(path.toStdString(), DocReader::childLimitsFor(64),
+        DocReader::readFile(notADocument(dir).toStdString(), DocReader::childLimitsFor(64),
                             [] { ::syscall(SYS_exit_group, 3); });
         ADD_FAILURE() << "read";
     } catch (const CodecError& error) {
@@ -115,8 +99,11 @@ TEST(DocReader, ChildLimitsGrowWithTheFileUpToACap) {
     EXPECT_LE(small.time, std::chrono::seconds(10));
 }
 
-TEST(DocReader, AChildPastItsTimeOrMemoryIsADamagedFile) {
+// A reader that crashes, or runs past its time or memory, is a damaged file; the next read works.
+TEST(DocReader, AChildThatCrashesOrRunsPastItsTimeOrMemoryIsADamagedFile) {
     const std::string sample = CW_FIXTURES_DIR "/script-sample.doc";
+    // The LibreOffice fixture with a few bytes overwritten: libwv dies of it.
+    EXPECT_THROW(DocReader::readFile(CW_FIXTURES_DIR "/damaged-word97.doc"), CodecError);
     EXPECT_TRUE(reportedDamaged(sample, {std::chrono::milliseconds(0), std::size_t{512} << 20}));
     // One table's length changed to 2 GB: libwv allocates and fills it, gigabytes within seconds.
     const std::string growing = CW_FIXTURES_DIR "/growing-word97.doc";

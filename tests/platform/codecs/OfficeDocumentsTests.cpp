@@ -62,10 +62,11 @@ TEST(OfficeDocuments, EveryCharacterGetsAFontAndItsParagraphsAlignment) {
 
 TEST(OfficeDocuments, ParagraphTakesTheAlignmentOfItsFirstCharacter) {
     AttributedString text;
-    text.append("ab", look(Font{"A", 12, false, false}, ParagraphAlignment::center));
-    text.append("cd\nef", look(Font{"A", 12, false, false}, ParagraphAlignment::right));
-    text.append("\r\n", look(Font{"A", 12, false, false}, ParagraphAlignment::left));
-    text.append("gh", look(Font{"A", 12, false, false}, ParagraphAlignment::justified));
+    const Font font{"A", 12, false, false};
+    text.append("ab", look(font, ParagraphAlignment::center));
+    text.append("cd\nef", look(font, ParagraphAlignment::right));
+    text.append("\r\n", look(font, ParagraphAlignment::left));
+    text.append("gh", look(font, ParagraphAlignment::justified));
     const AttributedString back = platform::readDocxData(platform::docxData(text));
     EXPECT_EQ(back.string(), "abcd\nef\ngh");
     auto alignmentAt = [&](int location) { return back.attributes(location).paragraphStyle->alignment; };
@@ -83,7 +84,7 @@ TEST(OfficeDocuments, CarriageReturnLineFeedIsOneBreakAlsoAcrossRuns) {
     EXPECT_EQ(back.string(), QStringLiteral("bold\nplain\nlast"));
 }
 
-TEST(OfficeDocuments, WordFixtureKeepsTraitsAndColours) {
+TEST(OfficeDocuments, WordFixtureKeepsTraitsAndColoursAndMissingFilesThrow) {
     const AttributedString text = platform::readDocFile(QStringLiteral(CW_FIXTURES_DIR "/script-sample.doc"));
     const int bold = static_cast<int>(text.string().indexOf("Bold words"));
     const int red = static_cast<int>(text.string().indexOf("Red text"));
@@ -94,9 +95,6 @@ TEST(OfficeDocuments, WordFixtureKeepsTraitsAndColours) {
     const AttributedString docx =
         platform::readDocxFile(QStringLiteral(CW_FIXTURES_DIR "/script-sample.docx"));
     EXPECT_EQ(docx.string(), text.string());
-}
-
-TEST(OfficeDocuments, ReadersThrowOnMissingFiles) {
     EXPECT_THROW(platform::readDocxFile(QStringLiteral("/nonexistent.docx")), platform::CodecError);
     EXPECT_THROW(platform::readDocFile(QStringLiteral("/nonexistent.doc")), platform::CodecError);
     EXPECT_THROW(platform::readPdfFile(QStringLiteral("/nonexistent.pdf")), platform::CodecError);

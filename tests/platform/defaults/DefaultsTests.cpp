@@ -63,6 +63,16 @@ std::vector<fs::path> filesIn(const fs::path& dir) {
     return files;
 }
 
+std::vector<fs::path> filesStartingWith(const fs::path& dir, const std::string& prefix) {
+    std::vector<fs::path> files;
+    for (const auto& p : filesIn(dir)) {
+        if (p.filename().string().starts_with(prefix)) {
+            files.push_back(p);
+        }
+    }
+    return files;
+}
+
 Defaults::Options optionsFor(const fs::path& file, std::chrono::milliseconds delay = 10s) {
     Defaults::Options o;
     o.file = file;
@@ -70,27 +80,32 @@ Defaults::Options optionsFor(const fs::path& file, std::chrono::milliseconds del
     return o;
 }
 
+// Each test's own folder and the settings file in it.
+class DefaultsTest : public ::testing::Test {
+protected:
+    testsupport::TempDir dir;
+    const fs::path file = dir / "defaults.json";
+};
+
 } // namespace
+
+using DefaultsReads = DefaultsTest;
+using DefaultsFile = DefaultsTest;
+using DefaultsDamage = DefaultsTest;
+using DefaultsAtomicity = DefaultsTest;
+using DefaultsThreads = DefaultsTest;
+using DefaultsProcesses = DefaultsTest;
 
 // --- reads --------------------------------------------------------------------------------
 
-TEST(DefaultsReads, AbsentKeysAnswerAsThePlatformDoes) {
-    testsupport::TempDir dir;
-    Defaults d(optionsFor(dir / "defaults.json"));
+TEST_F(DefaultsReads, AbsentKeysNumbersAndStringsAnswerLikeThePlatform) {
+    Defaults d(optionsFor(file));
     EXPECT_FALSE(d.boolForKey("missing"));
     EXPECT_EQ(d.integerForKey("missing"), 0);
     EXPECT_EQ(d.doubleForKey("missing"), 0.0);
     EXPECT_EQ(d.floatForKey("missing"), 0.0f);
-    EXPECT_FALSE(d.stringForKey("missing"));
-    EXPECT_FALSE(d.dataForKey("missing"));
-    EXPECT_FALSE(d.arrayForKey("missing"));
-    EXPECT_FALSE(d.dictionaryForKey("missing"));
-    EXPECT_FALSE(d.object("missing"));
-}
-
-TEST(DefaultsReads, NumbersAndStringsConvertLikeThePlatform) {
-    testsupport::TempDir dir;
-    Defaults d(optionsFor(dir / "defaults.json"));
+    EXPECT_FALSE(d.stringForKey("missing") || d.dataForKey("missing") || d.arrayForKey("missing") ||
+                 d.dictionaryForKey("missing") || d.object("missing"));
     d.set("double", 3.9);
     d.set("negative", -3.9);
     d.set("int", 7);
@@ -119,9 +134,8 @@ TEST(DefaultsReads, NumbersAndStringsConvertLikeThePlatform) {
     EXPECT_EQ(d.integerForKey("nan"), 0);
 }
 
-TEST(DefaultsReads, UserValuesHideRegisteredOnesUntilRemoved) {
-    testsupport::TempDir dir;
-    Defaults d(optionsFor(dir / "defaults.json"));
+TEST_F(DefaultsReads, UserValuesHideRegisteredOnesUntilRemoved) {
+    Defaults d(optionsFor(file));
     d.registerDefaults({{"speed", 31.0}, {"name", "host"}});
     EXPECT_EQ(d.doubleForKey("speed"), 31.0);
     d.set("speed", 50.0);
@@ -137,9 +151,7 @@ TEST(DefaultsReads, UserValuesHideRegisteredOnesUntilRemoved) {
 
 // --- persistence --------------------------------------------------------------------------
 
-TEST(DefaultsFile, EveryKindComesBackAsTheSameKind) {
-    testsupport::TempDir dir;
-    const auto file = dir / "defaults.json";
+TEST_F(DefaultsFile, EveryKindComesBackAsTheSameKindAndRegisteredOnesStayOut) {
     Data allBytes;
     for (int i = 0; i < 256; ++i) {
         allBytes.push_back(static_cast<std::uint8_t>(i));
@@ -162,6 +174,7 @@ TEST(DefaultsFile, EveryKindComesBackAsTheSameKind) {
     };
     {
         Defaults d(optionsFor(file));
+        d.registerDefaults({{"registered", 1}});
         for (const auto& [key, value] : values) {
             d.set(key, value);
         }
@@ -169,6 +182,7 @@ TEST(DefaultsFile, EveryKindComesBackAsTheSameKind) {
     }
     EXPECT_NE(readFile(file).find("31.0"), std::string::npos) << "a double is written as a double";
     Defaults reread(optionsFor(file));
+    EXPECT_FALSE(reread.object("registered")) << "registered defaults are never written";
     for (const auto& [key, value] : values) {
         auto back = reread.persistentObject(key);
         ASSERT_TRUE(back) << key;
@@ -180,9 +194,8 @@ TEST(DefaultsFile, EveryKindComesBackAsTheSameKind) {
     EXPECT_EQ(reread.doubleForKey("tiny"), 0.1);
 }
 
-TEST(DefaultsFile, SavingKeepsThePermissionsTheUserGaveTheFile) {
-    testsupport::TempDir dir;
-    const auto file = dir / "defaults.json";
+// Both stores save only as they are destroyed.
+TEST_F(DefaultsFile, DestroyingSavesAndKeepsThePermissionsTheUserGaveTheFile) {
     {
         Defaults d(optionsFor(file));
         d.set("first", 1);
@@ -198,22 +211,8 @@ TEST(DefaultsFile, SavingKeepsThePermissionsTheUserGaveTheFile) {
     EXPECT_EQ(Defaults(optionsFor(file)).integerForKey("second"), 2);
 }
 
-TEST(DefaultsFile, RegisteredDefaultsAreNeverWritten) {
-    testsupport::TempDir dir;
-    const auto file = dir / "defaults.json";
-    {
-        Defaults d(optionsFor(file));
-        d.registerDefaults({{"registered", 1}});
-        d.set("set", 2);
-    }
-    Defaults reread(optionsFor(file));
-    EXPECT_FALSE(reread.object("registered"));
-    EXPECT_EQ(reread.integerForKey("set"), 2);
-}
-
-TEST(DefaultsFile, ABurstOfWritesIsOneSave) {
-    testsupport::TempDir dir;
-    auto options = optionsFor(dir / "defaults.json", 1h);
+TEST_F(DefaultsFile, ABurstOfWritesIsOneSave) {
+    auto options = optionsFor(file, 1h);
     std::atomic<int> saves{0};
     options.beforeRename = [&](const fs::path&) {
         ++saves;
@@ -233,35 +232,24 @@ TEST(DefaultsFile, ABurstOfWritesIsOneSave) {
     EXPECT_EQ(saves.load(), 1) << "writing the same value changes nothing";
 }
 
-TEST(DefaultsFile, PendingWritesReachTheFileWithoutSynchronize) {
-    testsupport::TempDir dir;
-    const auto file = dir / "sub" / "defaults.json";
-    Defaults d(optionsFor(file, 1ms));
+TEST_F(DefaultsFile, PendingWritesReachTheFileWithoutSynchronize) {
+    const auto nested = dir / "sub" / "defaults.json";
+    Defaults d(optionsFor(nested, 1ms));
     d.set("key", "value");
     const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (!fs::exists(file) && std::chrono::steady_clock::now() < deadline) {
+    while (!fs::exists(nested) && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(1ms);
     }
-    ASSERT_TRUE(fs::exists(file)) << "the folder is created and the save runs by itself";
-    Defaults reread(optionsFor(file));
+    ASSERT_TRUE(fs::exists(nested)) << "the folder is created and the save runs by itself";
+    Defaults reread(optionsFor(nested));
     EXPECT_EQ(reread.stringForKey("key"), "value");
-}
-
-TEST(DefaultsFile, DestroyingTheStoreSavesWhatIsPending) {
-    testsupport::TempDir dir;
-    const auto file = dir / "defaults.json";
-    { Defaults(optionsFor(file, 1h)).set("late", 5); }
-    Defaults reread(optionsFor(file));
-    EXPECT_EQ(reread.integerForKey("late"), 5);
 }
 
 // --- damage and interrupted saves ---------------------------------------------------------
 
-class DamagedFile : public ::testing::TestWithParam<std::string> {};
+class DamagedFile : public DefaultsTest, public ::testing::WithParamInterface<std::string> {};
 
 TEST_P(DamagedFile, IsSetAsideLoggedAndTheStoreStartsFromTheDefaults) {
-    testsupport::TempDir dir;
-    const auto file = dir / "defaults.json";
     writeFile(file, GetParam());
     LogCapture log;
     {
@@ -272,12 +260,7 @@ TEST_P(DamagedFile, IsSetAsideLoggedAndTheStoreStartsFromTheDefaults) {
         d.set("after", true);
         ASSERT_TRUE(d.synchronize());
     }
-    std::vector<fs::path> aside;
-    for (const auto& p : filesIn(dir.path())) {
-        if (p.filename().string().starts_with("defaults.json.damaged-")) {
-            aside.push_back(p);
-        }
-    }
+    const auto aside = filesStartingWith(dir.path(), "defaults.json.damaged-");
     ASSERT_EQ(aside.size(), 1u);
     EXPECT_EQ(readFile(aside[0]), GetParam()) << "the user's file is kept as it was";
     const auto lines = log.lines();
@@ -296,9 +279,7 @@ INSTANTIATE_TEST_SUITE_P(Defaults, DamagedFile,
                                            std::string("\xff\xfe garbage"),
                                            std::string(100000, '[') + std::string(100000, ']')));
 
-TEST(DefaultsDamage, ASecondDamagedFileDoesNotReplaceTheFirstOneSetAside) {
-    testsupport::TempDir dir;
-    const auto file = dir / "defaults.json";
+TEST_F(DefaultsDamage, ASecondDamagedFileDoesNotReplaceTheFirstOneSetAside) {
     LogCapture log;
     writeFile(file, "first");
     { Defaults d(optionsFor(file)); }
@@ -312,9 +293,7 @@ TEST(DefaultsDamage, ASecondDamagedFileDoesNotReplaceTheFirstOneSetAside) {
     EXPECT_EQ(contents, (std::vector<std::string>{"first", "second"}));
 }
 
-TEST(DefaultsDamage, AFileThatCannotBeReadIsNeverReplaced) {
-    testsupport::TempDir dir;
-    const auto file = dir / "defaults.json";
+TEST_F(DefaultsDamage, AFileThatCannotBeReadIsNeverReplaced) {
     fs::create_directories(file / "child"); // a folder where the file should be: unreadable as a file
     LogCapture log;
     Defaults d(optionsFor(file));
@@ -325,8 +304,7 @@ TEST(DefaultsDamage, AFileThatCannotBeReadIsNeverReplaced) {
     EXPECT_FALSE(log.lines().empty());
 }
 
-TEST(DefaultsFile, ALinkedSettingsFileStaysALink) {
-    testsupport::TempDir dir;
+TEST_F(DefaultsFile, ALinkedSettingsFileStaysALink) {
     const auto real = dir / "dotfiles-defaults.json";
     const auto link = dir / "defaults.json";
     writeFile(real, "{\"a\": 1}");
@@ -342,9 +320,7 @@ TEST(DefaultsFile, ALinkedSettingsFileStaysALink) {
     EXPECT_EQ(reread.integerForKey("a"), 2);
 }
 
-TEST(DefaultsAtomicity, ASaveInterruptedBeforeTheRenameLeavesThePreviousFileIntact) {
-    testsupport::TempDir dir;
-    const auto file = dir / "defaults.json";
+TEST_F(DefaultsAtomicity, ASaveInterruptedBeforeTheRenameLeavesThePreviousFileIntact) {
     {
         Defaults d(optionsFor(file));
         d.set("speed", 31.0);
@@ -376,14 +352,14 @@ TEST(DefaultsAtomicity, ASaveInterruptedBeforeTheRenameLeavesThePreviousFileInta
     EXPECT_EQ(reread.stringForKey("other"), "x");
 }
 
-TEST(DefaultsAtomicity, ASaveShortOfDescriptorsFailsClearlyAndKeepsTheOldFile) {
+TEST_F(DefaultsAtomicity, ASaveShortOfDescriptorsFailsClearlyAndKeepsTheOldFile) {
     // Wherever the descriptors run out (the lock, the reading, the working file, the umask):
     // no crash, the old file or the whole new one, a log line for a failure, no working file
     // left behind, and the new file no more open than the umask allows.
     for (const bool existing : {true, false}) {
         for (int spare = 0; spare <= 4; ++spare) {
-            testsupport::TempDir dir;
-            const auto file = dir / "defaults.json";
+            testsupport::TempDir fresh;
+            const auto file = fresh / "defaults.json";
             if (existing) {
                 Defaults d(optionsFor(file));
                 d.set("speed", 31.0);
@@ -415,7 +391,7 @@ TEST(DefaultsAtomicity, ASaveShortOfDescriptorsFailsClearlyAndKeepsTheOldFile) {
                 EXPECT_NE(outcome.find("Too many open files"), std::string::npos) << where << ": " << outcome;
                 EXPECT_EQ(readFile(file), before) << where;
             }
-            EXPECT_EQ(filesIn(dir.path()).size(), fs::exists(file) ? 1u : 0u)
+            EXPECT_EQ(filesIn(fresh.path()).size(), fs::exists(file) ? 1u : 0u)
                 << where << ": no working file left";
         }
     }
@@ -423,9 +399,7 @@ TEST(DefaultsAtomicity, ASaveShortOfDescriptorsFailsClearlyAndKeepsTheOldFile) {
 
 // --- threads ------------------------------------------------------------------------------
 
-TEST(DefaultsThreads, ConcurrentWritersAndReadersLoseNothing) {
-    testsupport::TempDir dir;
-    const auto file = dir / "defaults.json";
+TEST_F(DefaultsThreads, ConcurrentWritersAndReadersLoseNothing) {
     constexpr int kThreads = 8;
     constexpr int kKeys = 200;
     {
@@ -464,9 +438,7 @@ TEST(DefaultsThreads, ConcurrentWritersAndReadersLoseNothing) {
 
 // Two stores on one file stand for two processes: each save writes only the keys its own store
 // set or removed, over what the other one saved meanwhile.
-TEST(DefaultsProcesses, EachSaveWritesOnlyItsOwnChanges) {
-    testsupport::TempDir dir;
-    const auto file = dir / "defaults.json";
+TEST_F(DefaultsProcesses, EachSaveWritesOnlyItsOwnChanges) {
     writeFile(file, "{\"shared\": 1, \"gone\": 1, \"other\": 1}");
     Defaults a(optionsFor(file));
     Defaults b(optionsFor(file));
@@ -494,7 +466,7 @@ TEST(DefaultsProcesses, EachSaveWritesOnlyItsOwnChanges) {
 
 // Runs only as a child process of the tests below: writes its own keys, saving after each, or
 // is killed in the middle of its first save.
-TEST(DefaultsProcesses, ChildWritingItsOwnKeys) {
+TEST_F(DefaultsProcesses, ChildWritingItsOwnKeys) {
     const char* file = std::getenv("CW_DEFAULTS_CHILD_FILE");
     const char* prefix = std::getenv("CW_DEFAULTS_CHILD_PREFIX");
     if (!file || !prefix) {
@@ -513,13 +485,9 @@ TEST(DefaultsProcesses, ChildWritingItsOwnKeys) {
 
 namespace {
 
-// Runs ChildWritingItsOwnKeys in a process of its own; its report is its exit status.
-pid_t spawnChild(const fs::path& file, const std::string& prefix, bool killMidSave = false) {
-    std::vector<std::string> env{"CW_DEFAULTS_CHILD_FILE=" + file.string(),
-                                 "CW_DEFAULTS_CHILD_PREFIX=" + prefix};
-    if (killMidSave) {
-        env.emplace_back("CW_DEFAULTS_CHILD_KILL=1");
-    }
+// Runs one test of this program in a fresh process (a forked copy of this one could inherit a lock
+// that a thread of ours held), with `env` before our own environment; its report is its exit status.
+pid_t spawnTest(const std::string& test, std::vector<std::string> env) {
     for (char** e = environ; *e; ++e) {
         env.emplace_back(*e);
     }
@@ -529,7 +497,7 @@ pid_t spawnChild(const fs::path& file, const std::string& prefix, bool killMidSa
     }
     envp.push_back(nullptr);
     std::string self = fs::read_symlink("/proc/self/exe").string();
-    std::string filter = "--gtest_filter=DefaultsProcesses.ChildWritingItsOwnKeys";
+    std::string filter = "--gtest_filter=" + test;
     char* argv[] = {self.data(), filter.data(), nullptr};
     posix_spawn_file_actions_t quiet;
     posix_spawn_file_actions_init(&quiet);
@@ -542,6 +510,15 @@ pid_t spawnChild(const fs::path& file, const std::string& prefix, bool killMidSa
     return pid;
 }
 
+pid_t spawnChild(const fs::path& file, const std::string& prefix, bool killMidSave = false) {
+    std::vector<std::string> env{"CW_DEFAULTS_CHILD_FILE=" + file.string(),
+                                 "CW_DEFAULTS_CHILD_PREFIX=" + prefix};
+    if (killMidSave) {
+        env.emplace_back("CW_DEFAULTS_CHILD_KILL=1");
+    }
+    return spawnTest("DefaultsProcesses.ChildWritingItsOwnKeys", std::move(env));
+}
+
 int waitForChild(pid_t pid) {
     int status = -1;
     return ::waitpid(pid, &status, 0) == pid ? status : -1;
@@ -549,9 +526,7 @@ int waitForChild(pid_t pid) {
 
 } // namespace
 
-TEST(DefaultsProcesses, ProcessesSavingAtOnceKeepEachOthersKeys) {
-    testsupport::TempDir dir;
-    const auto file = dir / "defaults.json";
+TEST_F(DefaultsProcesses, ProcessesSavingAtOnceKeepEachOthersKeys) {
     const std::vector<std::string> prefixes{"first", "second", "third"};
     std::vector<pid_t> children;
     for (const auto& prefix : prefixes) {
@@ -572,20 +547,13 @@ TEST(DefaultsProcesses, ProcessesSavingAtOnceKeepEachOthersKeys) {
 
 // A writer killed mid-save leaves its temporary file; the next start removes it, unless its
 // writer may still be saving (another process holds the lock and that writer is alive).
-TEST(DefaultsProcesses, StaleTemporaryFilesAreRemovedAtStart) {
-    testsupport::TempDir dir;
-    const auto file = dir / "defaults.json";
+TEST_F(DefaultsProcesses, StaleTemporaryFilesAreRemovedAtStart) {
     writeFile(file, "{\"kept\": 1}");
     const pid_t killed = spawnChild(file, "killed", /*killMidSave=*/true);
     ASSERT_GT(killed, 0);
     const int status = waitForChild(killed);
     ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
-    std::vector<fs::path> left;
-    for (const auto& p : filesIn(dir.path())) {
-        if (p.filename().string().starts_with("defaults.json.tmp-" + std::to_string(killed) + "-")) {
-            left.push_back(p);
-        }
-    }
+    const auto left = filesStartingWith(dir.path(), "defaults.json.tmp-" + std::to_string(killed) + "-");
     ASSERT_EQ(left.size(), 1u) << "the killed writer left its temporary file";
     const auto live = dir / ("defaults.json.tmp-" + std::to_string(::getpid()) + "-Ef34Gh");
     const auto unnamed = dir / "defaults.json.tmp-Ij56Kl"; // an older writer's name: no pid
@@ -612,6 +580,34 @@ TEST(DefaultsProcesses, StaleTemporaryFilesAreRemovedAtStart) {
 
 // --- where the file lives -----------------------------------------------------------------
 
+const uid_t homeless = 48611; // a user id without a passwd entry
+
+// Runs only as a child process of the test below, as root: becomes a user without a home, makes
+// the store and exits 1 when it read a planted value, 2 when it could not become that user.
+TEST(DefaultsPath, ChildWithoutAHome) {
+    const char* shared = std::getenv("CW_DEFAULTS_HOMELESS_TMPDIR");
+    if (!shared) {
+        GTEST_SKIP()
+            << "runs as a child process of DefaultsPath.WithoutAHomeNothingPlantedInTheSharedFolderIsUsed";
+    }
+    ::unsetenv("HOME");
+    ::unsetenv("XDG_CONFIG_HOME");
+    ::unsetenv("XDG_RUNTIME_DIR");
+    ::unsetenv("CUEWRIGHT_DEFAULTS_FILE");
+    ::setenv("TMPDIR", shared, 1);
+    if (::setgroups(0, nullptr) != 0 || ::setresgid(homeless, homeless, homeless) != 0 ||
+        ::setresuid(homeless, homeless, homeless) != 0) {
+        ::_exit(2);
+    }
+    Defaults::Options options;
+    options.file = Defaults::defaultFilePath();
+    Defaults store(options);
+    const bool planted = store.boolForKey("isBonjourEnabled") || store.stringForKey("bonjourName");
+    store.set("bonjourName", std::string("mine"));
+    store.synchronize();
+    ::_exit(planted ? 1 : 0);
+}
+
 // A user without a home folder (no HOME, no passwd entry) keeps the settings in a temporary
 // folder of their own: settings another user planted under fixed names in the shared temporary
 // folder are never read, and nothing is written where that user could read it. The child runs
@@ -621,7 +617,6 @@ TEST(DefaultsPath, WithoutAHomeNothingPlantedInTheSharedFolderIsUsed) {
     if (::geteuid() != 0 || nobody == nullptr) {
         GTEST_SKIP() << "needs root to run as a user without a passwd entry";
     }
-    const uid_t homeless = 48611;
     ASSERT_EQ(::getpwuid(homeless), nullptr);
     testsupport::TempDir dir;
     const fs::path shared = dir / "tmp";
@@ -649,30 +644,13 @@ TEST(DefaultsPath, WithoutAHomeNothingPlantedInTheSharedFolderIsUsed) {
         if (c.ownFolderPlanted) {
             plant(shared / ("cuewright-" + std::to_string(homeless)), fs::perms::all);
         }
-        const pid_t child = ::fork();
-        if (child == 0) {
-            // 1: a planted value was read; 2: the store could not be made; 0: nothing of theirs.
-            ::unsetenv("HOME");
-            ::unsetenv("XDG_CONFIG_HOME");
-            ::unsetenv("XDG_RUNTIME_DIR");
-            ::unsetenv("CUEWRIGHT_DEFAULTS_FILE");
-            ::setenv("TMPDIR", shared.c_str(), 1);
-            if (::setgroups(0, nullptr) != 0 || ::setresgid(homeless, homeless, homeless) != 0 ||
-                ::setresuid(homeless, homeless, homeless) != 0) {
-                ::_exit(2);
-            }
-            Defaults::Options options;
-            options.file = Defaults::defaultFilePath();
-            Defaults store(options);
-            const bool planted = store.boolForKey("isBonjourEnabled") || store.stringForKey("bonjourName");
-            store.set("bonjourName", std::string("mine"));
-            store.synchronize();
-            ::_exit(planted ? 1 : 0);
-        }
+        const pid_t child =
+            spawnTest("DefaultsPath.ChildWithoutAHome", {"CW_DEFAULTS_HOMELESS_TMPDIR=" + shared.string()});
+        ASSERT_GT(child, 0);
         int status = 0;
         ASSERT_EQ(::waitpid(child, &status, 0), child);
         ASSERT_TRUE(WIFEXITED(status));
-        EXPECT_EQ(WEXITSTATUS(status), 0) << "1: the planted settings were read";
+        EXPECT_EQ(WEXITSTATUS(status), 0) << "1: the planted settings were read; 2: no such user";
         // Whatever the child saved lies in a folder that only it may enter.
         for (const auto& entry : fs::recursive_directory_iterator(shared)) {
             struct stat st {};
