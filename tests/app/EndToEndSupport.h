@@ -27,6 +27,12 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -37,6 +43,8 @@
 #include <iterator>
 #include <memory>
 #include <optional>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -261,6 +269,56 @@ inline bool sameCharacters(QString text, QString expected) {
     return text == expected;
 }
 
+// The IPv4 UDP ports the process `pid` has bound, as the system lists its sockets.
+inline std::vector<std::uint16_t> udpPorts(qint64 pid) {
+    std::set<std::string> inodes;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(
+             std::filesystem::path("/proc") / std::to_string(pid) / "fd", error)) {
+        const std::string target = std::filesystem::read_symlink(entry.path(), error).string();
+        if (target.starts_with("socket:[")) {
+            inodes.insert(target.substr(8, target.size() - 9));
+        }
+    }
+    std::vector<std::uint16_t> ports;
+    std::ifstream table("/proc/net/udp");
+    std::string line;
+    std::getline(table, line); // the titles
+    while (std::getline(table, line)) {
+        // sl local_address rem_address st tx_queue:rx_queue tr:tm->when retrnsmt uid timeout inode
+        std::istringstream fields(line);
+        std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
+        fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >>
+            inode;
+        if (inodes.count(inode) != 0 && local.find(':') != std::string::npos) {
+            ports.push_back(std::uint16_t(std::stoul(local.substr(local.find(':') + 1), nullptr, 16)));
+        }
+    }
+    return ports;
+}
+
+// What the remote control on the loopback `port` answers to a status request for the active
+// script; empty when no answer came within a second (the server still starting, say).
+inline std::string remoteStatusReply(std::uint16_t port) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const std::string request =
+        R"({"protver": 2, "cmdendpoint": "active", "paylodetype": "command", "payload": {"cmdname": "ReportStatus"}})";
+    ::sendto(fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    pollfd waiting{fd, POLLIN, 0};
+    std::string reply(4096, '\0');
+    ssize_t size = 0;
+    if (::poll(&waiting, 1, 1000) == 1) {
+        size = ::recv(fd, reply.data(), reply.size(), 0);
+    }
+    ::close(fd);
+    reply.resize(size > 0 ? std::size_t(size) : 0);
+    return reply;
+}
+
 // A test of the real binary: the X display, a work folder named after the test with a private
 // environment and a defaults file that announces nothing on the network, and every start it
 // made killed at the end.
@@ -326,14 +384,15 @@ protected:
     }
 
     // Starts `program` (the application unless told) in `environment` unless given another, in
-    // `folder` when given.
+    // `folder` when given; its output goes where `channels` says.
     QProcess& start(const QStringList& arguments, const std::optional<QProcessEnvironment>& env = {},
                     const QString& program = QStringLiteral(CW_APP_BINARY),
-                    const std::filesystem::path& folder = {}) {
+                    const std::filesystem::path& folder = {},
+                    QProcess::ProcessChannelMode channels = QProcess::ForwardedChannels) {
         apps.push_back(std::make_unique<QProcess>());
         QProcess& app = *apps.back();
         app.setProcessEnvironment(env.value_or(environment));
-        app.setProcessChannelMode(QProcess::ForwardedChannels);
+        app.setProcessChannelMode(channels);
         app.setWorkingDirectory(pathArg(folder));
         app.start(program, arguments);
         EXPECT_TRUE(app.waitForStarted());
@@ -362,6 +421,27 @@ protected:
             XWindowAttributes a;
             return !XGetWindowAttributes(display, window, &a) || a.map_state != IsViewable;
         });
+    }
+
+    // The remote control on for the next start, on a port the system gives it: one chosen here
+    // could be taken by anyone before the application binds it.
+    void enableRemote() {
+        setDefault(cw::settings::isBonjourEnabled, true);
+        setDefault(cw::settings::bonjourKey, 0);
+    }
+    // The port `app`'s remote control answers on, found among its sockets; none when it never did.
+    std::optional<std::uint16_t> waitForRemote(QProcess& app) {
+        std::optional<std::uint16_t> port;
+        waitFor(app, [&] {
+            for (const std::uint16_t candidate : udpPorts(app.processId())) {
+                if (!remoteStatusReply(candidate).empty()) {
+                    port = candidate;
+                    return true;
+                }
+            }
+            return false;
+        });
+        return port;
     }
 
     // Quits with Ctrl+Q from `window`: whether the application ended by itself with status 0.

@@ -15,16 +15,6 @@
 
 #include <X11/keysym.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <fstream>
-#include <set>
-#include <sstream>
-
 namespace fs = std::filesystem;
 using namespace endtoend;
 namespace kc = platform::keycode;
@@ -32,58 +22,14 @@ namespace mod = platform::modifier;
 
 namespace {
 
-// The IPv4 UDP ports the process `pid` has bound, as the system lists its sockets.
-std::vector<std::uint16_t> udpPorts(qint64 pid) {
-    std::set<std::string> inodes;
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator(fs::path("/proc") / std::to_string(pid) / "fd", error)) {
-        const std::string target = fs::read_symlink(entry.path(), error).string();
-        if (target.starts_with("socket:[")) {
-            inodes.insert(target.substr(8, target.size() - 9));
-        }
-    }
-    std::vector<std::uint16_t> ports;
-    std::ifstream table("/proc/net/udp");
-    std::string line;
-    std::getline(table, line); // the titles
-    while (std::getline(table, line)) {
-        // sl local_address rem_address st tx_queue:rx_queue tr:tm->when retrnsmt uid timeout inode
-        std::istringstream fields(line);
-        std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
-        fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >>
-            inode;
-        if (inodes.count(inode) != 0 && local.find(':') != std::string::npos) {
-            ports.push_back(std::uint16_t(std::stoul(local.substr(local.find(':') + 1), nullptr, 16)));
-        }
-    }
-    return ports;
-}
-
 // The active script's status as the application's remote control reports it; null when no answer
-// came within a second (the server still starting, say).
+// came within a second.
 nlohmann::json askStatus(std::uint16_t port) {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const std::string request =
-        R"({"protver": 2, "cmdendpoint": "active", "paylodetype": "command", "payload": {"cmdname": "ReportStatus"}})";
-    ::sendto(fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    pollfd waiting{fd, POLLIN, 0};
-    nlohmann::json status;
-    if (::poll(&waiting, 1, 1000) == 1) {
-        char reply[4096];
-        const ssize_t size = ::recv(fd, reply, sizeof reply, 0);
-        if (size > 0) {
-            const auto parsed = nlohmann::json::parse(std::string(reply, std::size_t(size)), nullptr, false);
-            if (parsed.is_object() && parsed.contains("payload") && parsed["payload"].contains("status")) {
-                status = parsed["payload"]["status"];
-            }
-        }
+    const auto parsed = nlohmann::json::parse(remoteStatusReply(port), nullptr, false);
+    if (parsed.is_object() && parsed.contains("payload") && parsed["payload"].contains("status")) {
+        return parsed["payload"]["status"];
     }
-    ::close(fd);
-    return status;
+    return {};
 }
 
 // From one row of the Displays pane to the next.
@@ -115,23 +61,14 @@ protected:
     // the system gave it, found among its sockets (no system bus: nothing is announced). A port
     // chosen here could be taken by anyone before the application binds it.
     void startWith(const cw::KeyBindings& bindings) {
-        platform::Defaults defaults({work / "defaults.json", std::chrono::hours(1), {}});
-        defaults.set(cw::settings::isBonjourEnabled, true);
-        defaults.set(cw::settings::bonjourKey, 0);
-        defaults.set(cw::settings::customKeyBindings, bindings.storedValue());
-        ASSERT_TRUE(defaults.synchronize());
+        enableRemote();
+        setDefault(cw::settings::customKeyBindings, bindings.storedValue());
         app = &start({pathArg(script)});
         editor = waitForWindow(*app, "sample.cwr");
         ASSERT_TRUE(editor) << "no editor window";
-        ASSERT_TRUE(waitFor(*app, [&] {
-            for (const std::uint16_t candidate : udpPorts(app->processId())) {
-                if (!askStatus(candidate).is_null()) {
-                    port = candidate;
-                    return true;
-                }
-            }
-            return false;
-        })) << "the remote control never answered";
+        const std::optional<std::uint16_t> answering = waitForRemote(*app);
+        ASSERT_TRUE(answering) << "the remote control never answered";
+        port = *answering;
     }
 
     // Opens a prompter window with Ctrl+Shift+P in the editor.
