@@ -314,6 +314,23 @@ QByteArray encodeReply(const QByteArray& input, const std::string& path,
     return bytes;
 }
 
+// A run's text as a document may hold it: what the reader sent is not trusted to be text, and
+// noncharacters or halves of a surrogate pair would not survive a save as DOCX or RTF.
+QString documentText(const QString& text) {
+    QString result;
+    result.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            result += c;
+            result += text[++i];
+        } else if (!c.isSurrogate() && c.unicode() != 0xFFFE && c.unicode() != 0xFFFF) {
+            result += c;
+        }
+    }
+    return result;
+}
+
 RichDocument decodeReply(const QByteArray& bytes, const std::string& path) {
     const CodecError damaged("'" + path + "' is a damaged Word document.");
     QDataStream in(bytes);
@@ -351,7 +368,7 @@ RichDocument decodeReply(const QByteArray& bytes, const std::string& path) {
                 static_cast<UnderlineStyle>(std::min<quint8>(underline, quint8(UnderlineStyle::wavy)));
             run.style.foreground = readColor(in);
             run.style.background = readColor(in);
-            document.append(run.text, run.style);
+            document.append(documentText(run.text), run.style);
         }
     }
     if (in.status() != QDataStream::Ok)
