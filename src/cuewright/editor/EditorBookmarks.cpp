@@ -16,12 +16,23 @@
 
 namespace cw::editor {
 
-LineMetrics ScriptTextView::lineMetrics() const {
-    return measureLines(*document(), lineMetricsScale_);
+ScriptTextView::CountedFor ScriptTextView::countedFor() const {
+    const QTextDocument& text = *document();
+    return {lineMetricsScale_,     text.textWidth(),   text.documentMargin(),
+            text.indentWidth(),    text.defaultFont(), int(text.defaultTextOption().wrapMode()),
+            text.characterCount(), text.blockCount()};
+}
+
+const LineMetrics& ScriptTextView::lineMetrics() const {
+    const CountedFor now = countedFor();
+    if (!countedLines_ || countedLines_->first != now) {
+        countedLines_.emplace(now, measureLines(*document(), lineMetricsScale_));
+    }
+    return countedLines_->second;
 }
 
 int ScriptTextView::currentLine() const {
-    const auto lines = lineMetrics().lineRanges;
+    const auto& lines = lineMetrics().lineRanges;
     if (lines.empty()) {
         return 0;
     }
@@ -40,7 +51,7 @@ int ScriptTextView::currentLine() const {
 }
 
 platform::TextRange ScriptTextView::rangeOfLine(int line) const {
-    const auto lines = lineMetrics().lineRanges;
+    const auto& lines = lineMetrics().lineRanges;
     return line >= 1 && line <= int(lines.size()) ? lines[line - 1].range : platform::TextRange{};
 }
 

@@ -372,13 +372,15 @@ void EditorController::publishLineMetrics() {
     if (piecewise_) {
         return; // published once the whole text is in
     }
-    LineMetrics metrics = textView_->lineMetrics();
+    const LineMetrics& metrics = textView_->lineMetrics();
+    // Read before the listeners run: one of them may change the text, and the view's lines with it.
+    const std::optional<double> wordsPerLine = metrics.wordsPerLine;
     const Editor& editor = project_->editor();
     if (editor.lineCount != metrics.lineCount || editor.lineRanges != metrics.lineRanges) {
-        project_->setEditorLines(metrics.lineCount, std::move(metrics.lineRanges));
+        project_->setEditorLines(metrics.lineCount, metrics.lineRanges);
     }
-    if (metrics.wordsPerLine) {
-        project_->setAverageWordsPerLine(*metrics.wordsPerLine);
+    if (wordsPerLine) {
+        project_->setAverageWordsPerLine(*wordsPerLine);
     }
 }
 

@@ -30,6 +30,7 @@ ScriptTextView::ScriptTextView(QWidget* parent)
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     connect(document(), &QTextDocument::undoCommandAdded, this, &ScriptTextView::undoStepAdded);
+    connect(document(), &QTextDocument::contentsChange, this, [this] { countedLines_.reset(); });
     connect(verticalScrollBar(), &QScrollBar::rangeChanged, this, &ScriptTextView::keepInsetInScrollRange);
 }
 

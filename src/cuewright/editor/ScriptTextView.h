@@ -91,8 +91,9 @@ public:
     // returns the size used. A restyle, not an edit: the text and its undo history stay.
     double setFontSize(double points);
     // The laid-out lines, counted with every font `lineMetricsScale()` times the size shown (see
-    // measureLines): a long script is shown smaller than the size its lines are counted at.
-    LineMetrics lineMetrics() const;
+    // measureLines): a long script is shown smaller than the size its lines are counted at. Kept
+    // until the text or what its lines depend on changes: a long script's table takes a while.
+    const LineMetrics& lineMetrics() const;
     double lineMetricsScale() const { return lineMetricsScale_; }
     void setLineMetricsScale(double scale) { lineMetricsScale_ = scale; }
     // Runs before a paste or a drop goes in with the text's size after it (the selection still
@@ -181,6 +182,20 @@ private:
     QString nextStepName_;
     double inset_ = 0;
     double lineMetricsScale_ = 1.0;
+    // The lines last counted and what they were counted for; any change of the text drops them.
+    struct CountedFor {
+        double scale = 0;
+        double textWidth = 0;
+        double margin = 0;
+        double indentWidth = 0;
+        QFont font;
+        int wrapMode = 0;
+        int characters = 0;
+        int blocks = 0;
+        bool operator==(const CountedFor&) const = default;
+    };
+    CountedFor countedFor() const;
+    mutable std::optional<std::pair<CountedFor, LineMetrics>> countedLines_;
     InsertionGuard insertionGuard_;
     bool adjustingRange_ = false;
     int qtMaximum_ = 0;                  // the range's end as Qt last set it
