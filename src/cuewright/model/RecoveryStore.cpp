@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 #include <system_error>
 
 #include <fcntl.h>
@@ -122,22 +123,22 @@ std::optional<base::FileStamp> readStamp(const fs::path& copy) {
                         std::string(stampTable) + "'")) {
             return std::nullopt;
         }
-        const std::string from = " FROM \"" + std::string(stampTable) + "\" LIMIT 1";
-        const auto number = [&](const char* column) -> std::optional<std::int64_t> {
-            const std::optional<sql::Binding> value = db->scalar(std::string("SELECT ") + column + from);
-            if (!value || !std::holds_alternative<std::int64_t>(*value)) {
-                return std::nullopt;
+        for (const sql::Bindings& values :
+             db->prepare("SELECT device, inode, size, seconds, nanoseconds FROM \"" +
+                         std::string(stampTable) + "\" LIMIT 1")) {
+            std::int64_t n[5] = {};
+            for (std::size_t i = 0; i < std::size(n); ++i) {
+                const std::optional<sql::Binding>& value = values.at(i);
+                if (!value || !std::holds_alternative<std::int64_t>(*value)) {
+                    return std::nullopt;
+                }
+                n[i] = std::get<std::int64_t>(*value);
             }
-            return std::get<std::int64_t>(*value);
-        };
-        const auto device = number("device"), inode = number("inode"), size = number("size"),
-                   seconds = number("seconds"), nanoseconds = number("nanoseconds");
-        if (!device || !inode || !size || !seconds || !nanoseconds) {
-            return std::nullopt;
+            return base::FileStamp{static_cast<dev_t>(n[0]), static_cast<ino_t>(n[1]),
+                                   static_cast<off_t>(n[2]), static_cast<long long>(n[3]),
+                                   static_cast<long>(n[4])};
         }
-        return base::FileStamp{static_cast<dev_t>(*device), static_cast<ino_t>(*inode),
-                               static_cast<off_t>(*size), static_cast<long long>(*seconds),
-                               static_cast<long>(*nanoseconds)};
+        return std::nullopt;
     } catch (const std::exception& error) {
         base::log("Cannot read the file stamp kept with " + copy.string() + ": " + error.what());
         return std::nullopt;
