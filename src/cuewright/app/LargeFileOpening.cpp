@@ -181,13 +181,15 @@ void LargeFileOpening::finish(std::optional<platform::AttributedString> text) {
     if (done_) {
         return; // cancelled from within
     }
-    if (!opened_.progress || !opened_.progress()) {
+    if (!opened_.progress) {
         end();
         return;
     }
-    // The window fills piece by piece: the progress window (once shown) follows it.
+    // A window that fills piece by piece: the progress window (once shown) follows it.
     updateProgress();
-    updateTimer_->start(100);
+    if (!done_) {
+        updateTimer_->start(100);
+    }
 }
 
 void LargeFileOpening::closeWindow() {

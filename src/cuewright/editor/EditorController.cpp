@@ -273,11 +273,7 @@ void EditorController::loadDocumentText(Load load) {
     if (insertion) {
         piecewise_ = std::make_unique<PiecewiseLoad>(PiecewiseLoad{std::move(insertion), ++loadGeneration_});
         projectEditorDidChange(*project_); // read-only until the whole text is in
-        QTimer::singleShot(0, textView_, [weak = weak_from_this(), generation = loadGeneration_] {
-            if (auto self = weak.lock()) {
-                self->loadNextPiece(generation);
-            }
-        });
+        loadPieceLater(loadGeneration_);
         return;
     }
     publishLineMetrics();
@@ -299,8 +295,12 @@ void EditorController::loadNextPiece(int generation) {
     countLinesFrom(document, last, textView_->lineMetricsScale());
     if (done) {
         finishPiecewiseLoad();
-        return;
+    } else {
+        loadPieceLater(generation);
     }
+}
+
+void EditorController::loadPieceLater(int generation) {
     QTimer::singleShot(0, textView_, [weak = weak_from_this(), generation] {
         if (auto self = weak.lock()) {
             self->loadNextPiece(generation);

@@ -227,6 +227,7 @@ private:
     void settle();
     // The next piece of a long text, then the next one on a later turn of the event loop.
     void loadNextPiece(int generation);
+    void loadPieceLater(int generation);
     void finishPiecewiseLoad();
     // Places the text view in the background's frame and, with a new width, computes lineHeight_.
     // `amount` is the text to be shown, for the size a long script is shown at.
