@@ -48,6 +48,7 @@ CONF
 dbus-daemon --config-file="$work/bus.conf" --fork --print-pid=3 3>"$work/bus.pid" || exit 1
 bus_pid=$(cat "$work/bus.pid")
 export DBUS_SYSTEM_BUS_ADDRESS="unix:path=$work/bus"
+export CW_TEST_PROVIDES="${CW_TEST_PROVIDES:-} DBUS_SYSTEM_BUS_ADDRESS"
 
 cat >"$work/avahi.conf" <<CONF
 [server]

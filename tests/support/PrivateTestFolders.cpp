@@ -2,8 +2,12 @@
 // settings file, the application's data and the XDG homes, so that runs side by side (ctest -j,
 // repeats, two builds) never meet in a shared file and nothing reaches the user's own settings.
 // The folder goes when the process ends normally; a crashed run leaves it in the temp folder.
+// It also leaves the desktop it was started from: a display or bus of the shell's own is dropped
+// (a bus address points nowhere), unless the script that started the test made it and says so in
+// CW_TEST_PROVIDES, so the tests pass alike from CI and from a desktop terminal.
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 #include <string>
 
 #include <sys/stat.h>
@@ -34,6 +38,7 @@ public:
         ::setenv("XDG_RUNTIME_DIR", folder("runtime").c_str(), 1);
         ::setenv("CUEWRIGHT_INSTANCE_NAME", ("cuewright-test-" + std::to_string(::getpid())).c_str(), 1);
         owner_ = ::getpid();
+        leaveTheDesktop();
     }
     ~PrivateTestFolders() {
         // A forked child that returns through exit() must not take its parent's folder away.
@@ -46,6 +51,33 @@ public:
     PrivateTestFolders& operator=(const PrivateTestFolders&) = delete;
 
 private:
+    void leaveTheDesktop() const {
+        const char* provided = std::getenv("CW_TEST_PROVIDES");
+        const std::string ours = provided != nullptr ? provided : "";
+        const auto isOurs = [&](const std::string& name) {
+            std::istringstream words(ours);
+            std::string word;
+            while (words >> word) {
+                if (word == name) {
+                    return true;
+                }
+            }
+            return false;
+        };
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+            if (!isOurs(name)) {
+                ::unsetenv(name);
+            }
+        }
+        // An unset session bus would be looked for through the display; a dead address is not.
+        const std::string nowhere = "unix:path=" + (root_ / "no-bus").string();
+        for (const char* name : {"DBUS_SESSION_BUS_ADDRESS", "DBUS_SYSTEM_BUS_ADDRESS"}) {
+            if (!isOurs(name)) {
+                ::setenv(name, nowhere.c_str(), 1);
+            }
+        }
+    }
+
     std::filesystem::path root_;
     pid_t owner_ = 0;
 };

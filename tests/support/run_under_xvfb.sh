@@ -1,14 +1,19 @@
 #!/usr/bin/env bash
 # Runs a test program under an Xvfb of its own on the xcb platform; skips (77) without Xvfb.
-# Usage: run_under_xvfb.sh [--wm] [Xvfb screen options ...] -- program [arguments ...]
+# Usage: run_under_xvfb.sh [--wm] [--desktop] [Xvfb screen options ...] -- program [arguments ...]
 # (no screen options: one 1920x1080 screen). --wm starts openbox first, as focus and activation
-# only behave as on a desktop under a window manager; skips (77) without openbox.
+# only behave as on a desktop under a window manager; skips (77) without openbox. --desktop runs
+# the program as if from a terminal of an X11 desktop: the display is the shell's, not the
+# test's, so a test that needs none must leave it.
 set -u
 screens=()
 wm=0
+desktop=0
 while [[ $# -gt 0 && $1 != "--" ]]; do
   if [[ $1 == "--wm" ]]; then
     wm=1
+  elif [[ $1 == "--desktop" ]]; then
+    desktop=1
   else
     screens+=("$1")
   fi
@@ -85,4 +90,10 @@ if [[ $wm -eq 1 ]]; then
     exit 1
   fi
 fi
-DISPLAY=$display QT_QPA_PLATFORM=xcb "$@"
+if [[ $desktop -eq 1 ]]; then
+  DISPLAY=$display "$@"
+  exit
+fi
+# The display is ours; the shell's Wayland session, if any, is not.
+unset WAYLAND_DISPLAY
+DISPLAY=$display QT_QPA_PLATFORM=xcb CW_TEST_PROVIDES="${CW_TEST_PROVIDES:-} DISPLAY" "$@"

@@ -21,4 +21,5 @@ cleanup() {
 }
 trap cleanup EXIT
 export "$variable=$(head -n1 "$work/address")"
+export CW_TEST_PROVIDES="${CW_TEST_PROVIDES:-} $variable"
 "$@"
