@@ -116,6 +116,13 @@ TEST_F(EndToEnd, OpenPromptPlayAndQuit) {
     pressKeys(display, {XK_Control_L, XK_Shift_L, XK_P});
     const std::optional<Window> prompter = waitForWindow(*app, "Prompter Window");
     ASSERT_TRUE(prompter) << "Ctrl+Shift+P opened no prompter window";
+    // Side by side, as on the README's first page (no window manager: the windows go where told).
+    const QRect editorFrame(0, 0, 940, 620), prompterFrame(950, 0, 600, 620);
+    XMoveResizeWindow(display, *editor, editorFrame.x(), editorFrame.y(), editorFrame.width(),
+                      editorFrame.height());
+    XMoveResizeWindow(display, *prompter, prompterFrame.x(), prompterFrame.y(), prompterFrame.width(),
+                      prompterFrame.height());
+    XSync(display, False);
     app->waitForFinished(1000);
     const QImage before = screenshot("2-prompter.png");
 
@@ -123,6 +130,8 @@ TEST_F(EndToEnd, OpenPromptPlayAndQuit) {
     pressKeys(display, {XK_space});
     app->waitForFinished(2000); // two seconds of playing
     const QImage playing = screenshot("3-playing.png");
+    playing.copy(editorFrame.united(prompterFrame))
+        .save(QString::fromStdString((outputDir() / "readme.png").string()));
     EXPECT_GT(differingPixels(before, playing), 0) << "the script did not move";
     pressKeys(display, {XK_space});
 
