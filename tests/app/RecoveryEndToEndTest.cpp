@@ -116,7 +116,8 @@ TEST_F(RecoveryEndToEnd, SteadyTypingIsKeptAndComesBackAfterAKill) {
 }
 
 // A Recovery folder that is a link to the user's documents: nothing there is touched, the
-// window says that unsaved edits are not being kept, and a signal to quit asks before it ends.
+// window says that unsaved edits are not being kept, and every signal to quit asks before it
+// ends, also one after an earlier question was cancelled.
 TEST_F(RecoveryEndToEnd, ALinkedRecoveryFolderIsRefusedAndTheWindowSaysSo) {
     fs::create_directories(work / "Documents");
     std::ofstream(work / "Documents" / "letter.txt") << "a letter";
@@ -135,9 +136,21 @@ TEST_F(RecoveryEndToEnd, ALinkedRecoveryFolderIsRefusedAndTheWindowSaysSo) {
     ASSERT_TRUE(activate(*editor));
     ASSERT_TRUE(xdotool({"type", "--delay", "30", "kiwi"}));
     ASSERT_TRUE(waitForEditor(app, "sample.cwr*"));
-    ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
-    EXPECT_TRUE(waitForAlert(app)) << "quit on the signal without asking about edits nobody keeps";
-    EXPECT_EQ(app.state(), QProcess::Running);
+    // Each signal asks, also after an earlier question was cancelled and typing went on.
+    for (const char* more : {"", " pear"}) {
+        if (*more) {
+            ASSERT_TRUE(activate(*editor));
+            ASSERT_TRUE(xdotool({"type", "--delay", "30", more}));
+        }
+        ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
+        const std::optional<Window> question = waitForAlert(app);
+        ASSERT_TRUE(question) << "quit on the signal without asking about edits nobody keeps" << more;
+        screenshot("recovery-linked-folder-signal-question.png");
+        // Save, Cancel, Don't Save: Cancel is next to the default button.
+        ASSERT_TRUE(activate(*question) && xdotool({"key", "Tab", "space"}));
+        ASSERT_TRUE(waitGone(app, *question));
+        EXPECT_EQ(app.state(), QProcess::Running);
+    }
 }
 
 // Two instances on one data folder: the second keeps its own copies, and after it is killed and
