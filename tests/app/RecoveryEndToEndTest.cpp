@@ -153,6 +153,40 @@ TEST_F(RecoveryEndToEnd, ALinkedRecoveryFolderIsRefusedAndTheWindowSaysSo) {
     }
 }
 
+// Copies have room for small scripts only (a limit on file sizes stands for a nearly full disk):
+// big.cwr's copy fails and small's is written, and the notice line stays in both windows; a
+// signal then asks about big.cwr alone, whose edits no copy keeps.
+TEST_F(RecoveryEndToEnd, AFailingCopyIsNoticedWhateverAnotherScriptsCopyDoes) {
+    QString words;
+    while (words.size() < 300000) {
+        words += QStringLiteral("every line of the long script is read aloud\n");
+    }
+    const fs::path big = makeScript("big.cwr", words);
+    QProcess& app = start({"-c", "trap '' XFSZ; exec prlimit --fsize=400000 -- \"$0\" \"$@\"", CW_APP_BINARY,
+                           pathArg(big), pathArg(script)},
+                          {}, QStringLiteral("/bin/sh"));
+    const std::optional<Window> bigEditor = waitForEditor(app, "big.cwr");
+    const std::optional<Window> smallEditor = waitForEditor(app);
+    ASSERT_TRUE(bigEditor && smallEditor);
+    ASSERT_TRUE(activate(*bigEditor));
+    ASSERT_TRUE(xdotool({"type", "--delay", "30", "kiwi"}));
+    ASSERT_TRUE(waitFor(app, [&] { return noticePixels(*bigEditor) > 5000; })) << "big's copy did not fail";
+    ASSERT_TRUE(activate(*smallEditor));
+    ASSERT_TRUE(xdotool({"type", "--delay", "30", "pear"}));
+    ASSERT_TRUE(waitFor(app, [&] { return copyHoldsTyped("pear"); })) << "small's copy was not written";
+    screenshot("recovery-one-copy-fails.png");
+    EXPECT_GT(noticePixels(*bigEditor), 5000) << "the notice went when another script's copy worked";
+    EXPECT_GT(noticePixels(*smallEditor), 5000);
+
+    ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
+    const std::optional<Window> question = waitForAlert(app);
+    ASSERT_TRUE(question) << "quit on the signal, and big's edits with it";
+    Window over = 0;
+    EXPECT_TRUE(XGetTransientForHint(display, *question, &over) && over == *bigEditor)
+        << "the question is not about big.cwr";
+    screenshot("recovery-one-copy-fails-question.png");
+}
+
 // Two instances on one data folder: the second keeps its own copies, and after it is killed and
 // the first has quit, the next start brings its edits back.
 TEST_F(RecoveryEndToEnd, ASecondInstanceKeepsItsOwnCopiesForTheNextStart) {
