@@ -115,7 +115,8 @@ bool isMkstempSuffix(std::string_view text) {
 
 FileWriteError::FileWriteError(std::error_code code, const std::filesystem::path& destination)
     : std::system_error(code)
-    , message_("Could not save \"" + destination.string() + "\": " + reason(code, destination) + ".") {}
+    , reason_(base::reason(code, destination))
+    , message_("Could not save \"" + destination.string() + "\": " + reason_ + ".") {}
 
 std::string temporaryPrefix(std::string_view stem) {
     return std::string(stem) + std::to_string(::getpid()) + "-";

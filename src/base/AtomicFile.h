@@ -25,8 +25,11 @@ class FileWriteError : public std::system_error {
 public:
     FileWriteError(std::error_code code, const std::filesystem::path& destination);
     const char* what() const noexcept override { return message_.c_str(); }
+    // The reason alone, without the file ("the disk is full"), for a sentence of the caller's.
+    const std::string& reason() const noexcept { return reason_; }
 
 private:
+    std::string reason_;
     std::string message_;
 };
 

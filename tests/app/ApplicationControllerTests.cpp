@@ -7,6 +7,7 @@
 #include "cuewright/app/RecentDocuments.h"
 #include "cuewright/app/RemoteServices.h"
 #include "cuewright/editor/ScriptTextView.h"
+#include "cuewright/model/RecoveryStore.h"
 #include "cuewright/model/ScriptRecovery.h"
 #include "cuewright/model/SettingsKeys.h"
 #include "cuewright/remote/BluetoothServer.h"
@@ -616,6 +617,50 @@ TEST_F(Recovery, EndingTheSessionAsksNothingAndTheNextLaunchBringsTheEditsBack) 
     // Opening the script's file shows the brought-back edits, not the file.
     app->openDocument(saved);
     EXPECT_EQ(app->editorControllers().size(), 2u);
+}
+
+// A script whose copy cannot be written is named in every window's notice whatever other
+// copies do, and ending the session asks about it alone, until its copy is written again.
+TEST_F(Recovery, AScriptWhoseCopyFailsIsNamedAndAskedAboutWhenTheSessionEnds) {
+    launch();
+    app->openDocument(saveScript(defaults, dir.path() / "big.cwr", "big"));
+    app->openDocument(saveScript(defaults, dir.path() / "small.cwr", "small"));
+    const auto projects = app->workspace().projects();
+    const auto edit = [&](std::size_t script, const char* text) {
+        projects[script]->setText(platform::AttributedString(text));
+        for (auto& fire : std::exchange(scheduled, {})) {
+            fire();
+        }
+        app->scriptRecovery()->flush();
+        QCoreApplication::sendPostedEvents(nullptr, 0);
+    };
+    edit(0, "big, edited");
+    edit(1, "small, edited");
+    const std::vector<cw::RecoveryStore::Entry> entries = app->scriptRecovery()->store().entries();
+    ASSERT_EQ(entries.size(), 2u);
+    const fs::path bigCopy = app->scriptRecovery()->store().copyPath(entries[0].id);
+    fs::remove(bigCopy);
+    fs::create_directories(bigCopy / "in the way");
+    edit(0, "big, edited again");
+    edit(1, "small, edited again"); // kept: big's copy still is not
+    for (const auto& project : projects) {
+        const auto editor = editorOf(*project);
+        editor->answer = CloseAnswer::cancel;
+        editor->name = *project->representedPath();
+        EXPECT_EQ(
+            editor->notice.toStdString(),
+            "Unsaved edits of big.cwr are not being kept: is a directory. Save it to keep your changes.");
+    }
+    events.clear();
+    app->terminateWithoutAsking();
+    EXPECT_EQ(events, apptest::Events{"ask " + *projects[0]->representedPath()});
+    EXPECT_FALSE(app->isTerminating()) << "cancelled";
+
+    fs::remove_all(bigCopy); // the next copy is written as the session ends: nothing to ask
+    events.clear();
+    app->terminateWithoutAsking();
+    EXPECT_FALSE(askedAnything());
+    EXPECT_TRUE(app->isTerminating());
 }
 
 TEST_F(Recovery, TheSessionEndingWhileLaunchingStartsNothingMore) {

@@ -116,7 +116,8 @@ TEST_F(RecoveryEndToEnd, SteadyTypingIsKeptAndComesBackAfterAKill) {
 }
 
 // A Recovery folder that is a link to the user's documents: nothing there is touched, the
-// window says that unsaved edits are not being kept, and a signal to quit asks before it ends.
+// window says that unsaved edits are not being kept, and every signal to quit asks before it
+// ends, also one after an earlier question was cancelled.
 TEST_F(RecoveryEndToEnd, ALinkedRecoveryFolderIsRefusedAndTheWindowSaysSo) {
     fs::create_directories(work / "Documents");
     std::ofstream(work / "Documents" / "letter.txt") << "a letter";
@@ -135,9 +136,55 @@ TEST_F(RecoveryEndToEnd, ALinkedRecoveryFolderIsRefusedAndTheWindowSaysSo) {
     ASSERT_TRUE(activate(*editor));
     ASSERT_TRUE(xdotool({"type", "--delay", "30", "kiwi"}));
     ASSERT_TRUE(waitForEditor(app, "sample.cwr*"));
+    // Each signal asks, also after an earlier question was cancelled and typing went on.
+    for (const char* more : {"", " pear"}) {
+        if (*more) {
+            ASSERT_TRUE(activate(*editor));
+            ASSERT_TRUE(xdotool({"type", "--delay", "30", more}));
+        }
+        ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
+        const std::optional<Window> question = waitForAlert(app);
+        ASSERT_TRUE(question) << "quit on the signal without asking about edits nobody keeps" << more;
+        screenshot("recovery-linked-folder-signal-question.png");
+        // Save, Cancel, Don't Save: Cancel is next to the default button.
+        ASSERT_TRUE(activate(*question) && xdotool({"key", "Tab", "space"}));
+        ASSERT_TRUE(waitGone(app, *question));
+        EXPECT_EQ(app.state(), QProcess::Running);
+    }
+}
+
+// Copies have room for small scripts only (a limit on file sizes stands for a nearly full disk):
+// big.cwr's copy fails and small's is written, and the notice line stays in both windows; a
+// signal then asks about big.cwr alone, whose edits no copy keeps.
+TEST_F(RecoveryEndToEnd, AFailingCopyIsNoticedWhateverAnotherScriptsCopyDoes) {
+    QString words;
+    while (words.size() < 300000) {
+        words += QStringLiteral("every line of the long script is read aloud\n");
+    }
+    const fs::path big = makeScript("big.cwr", words);
+    QProcess& app = start({"-c", "trap '' XFSZ; exec prlimit --fsize=400000 -- \"$0\" \"$@\"", CW_APP_BINARY,
+                           pathArg(big), pathArg(script)},
+                          {}, QStringLiteral("/bin/sh"));
+    const std::optional<Window> bigEditor = waitForEditor(app, "big.cwr");
+    const std::optional<Window> smallEditor = waitForEditor(app);
+    ASSERT_TRUE(bigEditor && smallEditor);
+    ASSERT_TRUE(activate(*bigEditor));
+    ASSERT_TRUE(xdotool({"type", "--delay", "30", "kiwi"}));
+    ASSERT_TRUE(waitFor(app, [&] { return noticePixels(*bigEditor) > 5000; })) << "big's copy did not fail";
+    ASSERT_TRUE(activate(*smallEditor));
+    ASSERT_TRUE(xdotool({"type", "--delay", "30", "pear"}));
+    ASSERT_TRUE(waitFor(app, [&] { return copyHoldsTyped("pear"); })) << "small's copy was not written";
+    screenshot("recovery-one-copy-fails.png");
+    EXPECT_GT(noticePixels(*bigEditor), 5000) << "the notice went when another script's copy worked";
+    EXPECT_GT(noticePixels(*smallEditor), 5000);
+
     ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
-    EXPECT_TRUE(waitForAlert(app)) << "quit on the signal without asking about edits nobody keeps";
-    EXPECT_EQ(app.state(), QProcess::Running);
+    const std::optional<Window> question = waitForAlert(app);
+    ASSERT_TRUE(question) << "quit on the signal, and big's edits with it";
+    Window over = 0;
+    EXPECT_TRUE(XGetTransientForHint(display, *question, &over) && over == *bigEditor)
+        << "the question is not about big.cwr";
+    screenshot("recovery-one-copy-fails-question.png");
 }
 
 // Two instances on one data folder: the second keeps its own copies, and after it is killed and

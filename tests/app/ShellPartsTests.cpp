@@ -339,19 +339,32 @@ TEST(SingleInstance, TheSocketLivesInAPrivateFolderOrNowhere) {
     EXPECT_TRUE(hasLine(log, "running as a lone instance"));
 }
 
-TEST(SignalQuit, ASignalIsHandledInTheEventLoopAndAnyLaterOneEndsAtOnce) {
+// A signal is handled in the event loop; one that comes while the one before is still being
+// handled, or after the handler let the application end, ends the process at once; after a
+// handler that answered that the application goes on, the next signal is handled again.
+TEST(SignalQuit, ASignalIsHandledInTheEventLoopAndOneDuringItOrAfterTheEndEndsAtOnce) {
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;
     struct sigaction previous {};
     ::sigaction(SIGUSR1, &ignore, &previous);
     std::vector<int> handled;
+    bool goesOn = true;
     {
-        cw::SignalQuit quit({SIGUSR1, SIGUSR2}, [&](int signal) { handled.push_back(signal); });
-        ::raise(SIGUSR1);
-        EXPECT_TRUE(handled.empty()) << "handled inside the signal handler";
-        processEventsUntil([&] { return !handled.empty(); });
-        EXPECT_EQ(handled, std::vector{SIGUSR1});
-        EXPECT_EXIT(::raise(SIGUSR2), ::testing::KilledBySignal(SIGUSR2), "");
+        cw::SignalQuit quit({SIGUSR1, SIGUSR2}, [&](int signal) {
+            handled.push_back(signal);
+            // The question is up: another signal does not wait for its answer.
+            EXPECT_EXIT(::raise(SIGUSR2), ::testing::KilledBySignal(SIGUSR2), "");
+            return goesOn;
+        });
+        for (const bool cancelled : {true, true, false}) {
+            goesOn = cancelled;
+            handled.clear();
+            ::raise(SIGUSR1);
+            EXPECT_TRUE(handled.empty()) << "handled inside the signal handler";
+            processEventsUntil([&] { return !handled.empty(); });
+            EXPECT_EQ(handled, std::vector{SIGUSR1}) << "a signal after a cancelled quit was not handled";
+        }
+        EXPECT_EXIT(::raise(SIGUSR2), ::testing::KilledBySignal(SIGUSR2), "") << "the application ends";
     }
     struct sigaction restored {};
     ::sigaction(SIGUSR1, nullptr, &restored);

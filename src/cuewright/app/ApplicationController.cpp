@@ -310,7 +310,9 @@ void ApplicationController::applicationWillFinishLaunching() {
         std::string whyNot;
         if (auto store = RecoveryStore::open(*env_.recoveryFolder, &whyNot)) {
             recovery_ = std::make_unique<ScriptRecovery>(std::move(store), *defaults_, env_.recoverySchedule);
-            recovery_->setProblemHandler([this](const std::string& problem) { setRecoveryProblem(problem); });
+            recovery_->setProblemHandler([this](const ScriptRecovery::Problem& problem) {
+                setRecoveryProblem(problem.scripts, problem.reason);
+            });
         } else {
             setRecoveryProblem(whyNot);
         }
@@ -426,21 +428,28 @@ bool ApplicationController::terminate() {
 
 void ApplicationController::terminateWithoutAsking() {
     CW_DCHECK_MAIN_THREAD();
-    // Edits that no copy would keep are asked about, as quitting does.
-    if (!recoveryNotice_.isEmpty() && std::any_of(editors_.begin(), editors_.end(), [](const auto& window) {
-            return window->isDocumentEdited();
-        })) {
-        terminate();
-        return;
+    std::vector<std::shared_ptr<EditorWindow>> edited;
+    std::copy_if(editors_.begin(), editors_.end(), std::back_inserter(edited),
+                 [](const auto& window) { return window->isDocumentEdited(); });
+    if (recovery_) {
+        for (const auto& window : edited) {
+            // What the editor has not handed to the script yet, it hands over before a save.
+            window->project()->notifyWillSave();
+            recovery_->writeNow(*window->project());
+        }
+    }
+    // Edits that no copy keeps are asked about, as quitting asks.
+    for (const auto& window : edited) {
+        const bool kept = recovery_ ? recovery_->keepsEdits(*window->project()) : recoveryNotice_.isEmpty();
+        if (kept) {
+            continue;
+        }
+        window->close();
+        if (!window->hasBeenClosed()) {
+            return; // cancelled, or the save failed: the application goes on
+        }
     }
     if (recovery_) {
-        for (const auto& window : editors_) {
-            if (window->isDocumentEdited()) {
-                // What the editor has not handed to the script yet, it hands over before a save.
-                window->project()->notifyWillSave();
-                recovery_->writeNow(*window->project());
-            }
-        }
         // The windows closing on the way out discard nothing.
         recovery_->preserve();
     }
@@ -628,12 +637,35 @@ void ApplicationController::restoreRecoveredScripts() {
 }
 
 void ApplicationController::setRecoveryProblem(const std::string& problem) {
-    recoveryNotice_ =
+    showRecoveryNotice(
         problem.empty() ? QString()
                         : QApplication::translate(
                               "ApplicationController",
                               "Unsaved edits are not being kept: %1. Save your scripts to keep your changes.")
-                              .arg(QFile::decodeName(problem.c_str()));
+                              .arg(QFile::decodeName(problem.c_str())));
+}
+
+void ApplicationController::setRecoveryProblem(const std::vector<std::string>& scripts,
+                                               const std::string& reason) {
+    QStringList names;
+    for (const std::string& name : scripts) {
+        names << platform::displayPath(name);
+    }
+    const QString notice =
+        names.size() == 1
+            ? QApplication::translate(
+                  "ApplicationController",
+                  "Unsaved edits of %1 are not being kept: %2. Save it to keep your changes.")
+            : QApplication::translate(
+                  "ApplicationController",
+                  "Unsaved edits of %1 are not being kept: %2. Save them to keep your changes.");
+    showRecoveryNotice(names.isEmpty()
+                           ? QString()
+                           : notice.arg(names.join(QStringLiteral(", ")), QString::fromStdString(reason)));
+}
+
+void ApplicationController::showRecoveryNotice(const QString& notice) {
+    recoveryNotice_ = notice;
     for (const auto& window : editors_) {
         window->setNotice(recoveryNotice_);
     }

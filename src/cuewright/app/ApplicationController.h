@@ -147,8 +147,9 @@ public:
     // Quits when applicationShouldTerminate() allows it; returns whether it did.
     bool terminate();
     // Quits without asking (the session is ending): the unsaved edits of every script are
-    // written to its recovery copy first, and the copies stay for the next start. While copies
-    // cannot be kept, asks as terminate() does instead.
+    // written to its recovery copy first, and the copies stay for the next start. The scripts
+    // whose copies cannot be written (all of them when no copies are kept) are asked about
+    // first, as terminate() asks; a cancelled question keeps the application running.
     void terminateWithoutAsking();
     // Quitting has begun: the main loop must not start (a signal came during a start-up dialog).
     bool isTerminating() const { return terminating_; }
@@ -246,6 +247,8 @@ private:
     bool hasNoScript() const;
     // Why unsaved edits are not being kept; empty when they are.
     void setRecoveryProblem(const std::string& problem);
+    void setRecoveryProblem(const std::vector<std::string>& scripts, const std::string& reason);
+    void showRecoveryNotice(const QString& notice);
 
     Environment env_;
     platform::Defaults* defaults_;

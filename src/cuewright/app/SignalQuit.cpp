@@ -95,7 +95,10 @@ void SignalQuit::readSignals() {
         }
         for (ssize_t i = 0; i < count; ++i) {
             base::log("Quitting on signal " + std::to_string(numbers[static_cast<std::size_t>(i)]));
-            handler_(numbers[static_cast<std::size_t>(i)]);
+            if (handler_(numbers[static_cast<std::size_t>(i)])) {
+                // Answered, and still running: the next signal asks again.
+                signalPending = 0;
+            }
         }
     }
 }

@@ -12,14 +12,18 @@ namespace cw {
 
 // Catches the given signals and runs `handler` for each on the main thread's event loop (nested
 // loops included): the signal handler itself only writes the signal's number into a pipe, which
-// a QSocketNotifier reads. The handler is for quitting: any signal after the first ends the
-// process at once with that signal's default action, so a wedged application can still be
-// stopped. One at a time per process; destroying it restores the previous actions. Main thread.
+// a QSocketNotifier reads. The handler is for quitting: a signal that comes while the one before
+// is still being handled (its question is up, or the application is ending) ends the process at
+// once with that signal's default action, so a wedged application can still be stopped. When
+// the handler answers that the application goes on (the quit was cancelled), the next signal is
+// handled as the first was. One at a time per process; destroying it restores the previous
+// actions. Main thread.
 class SignalQuit final : public QObject {
     Q_OBJECT
 
 public:
-    using Handler = std::function<void(int signal)>;
+    // Returns whether the application goes on.
+    using Handler = std::function<bool(int signal)>;
 
     // What ends a desktop session or a terminal's program: SIGTERM, SIGINT and SIGHUP.
     static const std::vector<int>& sessionEndSignals();

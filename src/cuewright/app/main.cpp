@@ -80,8 +80,10 @@ int main(int argc, char** argv) {
     environment.recoveryFolder = cw::RecoveryStore::defaultFolder();
     std::shared_ptr<cw::ApplicationController> controller = cw::ApplicationController::create(environment);
     // The end of the session (or a kill) quits without questions; unsaved edits stay as copies.
-    cw::SignalQuit signalQuit(cw::SignalQuit::sessionEndSignals(),
-                              [controller](int) { controller->terminateWithoutAsking(); });
+    cw::SignalQuit signalQuit(cw::SignalQuit::sessionEndSignals(), [controller](int) {
+        controller->terminateWithoutAsking();
+        return !controller->isTerminating();
+    });
     instance.listen([controller](const QStringList& handed) { controller->handOver(handed); });
 
     controller->applicationWillFinishLaunching();

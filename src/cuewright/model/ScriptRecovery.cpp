@@ -1,14 +1,17 @@
 #include "cuewright/model/ScriptRecovery.h"
 
+#include "base/AtomicFile.h"
 #include "base/Log.h"
 #include "cuewright/model/Project.h"
 #include "cuewright/model/ProjectEventListener.h"
 #include "dispatch/MainThreadChecker.h"
+#include "sql/Errors.h"
 
 #include <QCoreApplication>
 #include <QTimer>
 
 #include <algorithm>
+#include <cerrno>
 #include <exception>
 #include <filesystem>
 
@@ -34,6 +37,26 @@ struct ScriptRecovery::Followed {
     bool written = false; // the store holds a copy under `id`
     bool due = false;     // a write is scheduled
 };
+
+// Why a copy could not be written, without the copy's own path, which means nothing to the user.
+static std::string readableReason(const std::exception& error) {
+    if (const auto* write = dynamic_cast<const base::FileWriteError*>(&error)) {
+        const int code = write->code().value();
+        return code == EACCES || code == EPERM ? std::string("the recovery folder may not be written")
+                                               : write->reason();
+    }
+    if (const auto* sql = dynamic_cast<const sql::Result*>(&error)) {
+        constexpr int ioError = 10;
+        if ((sql->code() & 0xff) == ioError) {
+            return "the disk refused to write it"; // SQLite's "disk I/O error (code: 10)"
+        }
+    }
+    std::string text = error.what();
+    while (!text.empty() && (text.back() == '.' || text.back() == ' ')) {
+        text.pop_back();
+    }
+    return text;
+}
 
 static ScriptRecovery::Schedule qtSchedule() {
     return [](std::chrono::milliseconds delay, std::function<void()> fire) {
@@ -183,20 +206,34 @@ void ScriptRecovery::write(Followed& followed, Project& project) {
                    bookmarks = project.bookmarks(), stamp = project.diskStamp()] {
         try {
             store->write(entry, document, bookmarks, {}, stamp);
-            reportWrite({});
+            reportWrite(entry.id, std::nullopt);
         } catch (const std::exception& error) {
             base::log("Cannot keep a copy of the unsaved edits of " + entry.name + ": " + error.what());
-            reportWrite(std::string("the copy of ") + entry.name + " cannot be written (" + error.what() +
-                        ")");
+            reportWrite(entry.id, Failure{entry.id, entry.name, readableReason(error)});
         }
     });
 }
 
-void ScriptRecovery::reportWrite(std::string problem) {
-    if (writesFailing_ == !problem.empty()) {
-        return;
+void ScriptRecovery::reportWrite(const std::string& id, std::optional<Failure> failure) {
+    const auto known =
+        std::find_if(failing_.begin(), failing_.end(), [&](const Failure& f) { return f.id == id; });
+    if (!failure && known == failing_.end()) {
+        return; // kept, as it was
     }
-    writesFailing_ = !problem.empty();
+    if (!failure) {
+        failing_.erase(known);
+    } else if (known == failing_.end()) {
+        failing_.push_back(std::move(*failure));
+    } else if (known->name != failure->name || known->reason != failure->reason) {
+        *known = std::move(*failure);
+    } else {
+        return; // failing as it was
+    }
+    Problem problem;
+    for (const Failure& f : failing_) {
+        problem.scripts.push_back(f.name);
+        problem.reason = f.reason;
+    }
     dispatch::mainQueue()->async([this, alive = std::weak_ptr<bool>(alive_), problem = std::move(problem)] {
         if (!alive.expired() && problemHandler_) {
             problemHandler_(problem);
@@ -204,12 +241,28 @@ void ScriptRecovery::reportWrite(std::string problem) {
     });
 }
 
+bool ScriptRecovery::keepsEdits(const Project& project) {
+    CW_DCHECK_MAIN_THREAD();
+    const Followed* followed = find(project);
+    if (followed == nullptr) {
+        return false;
+    }
+    bool failing = false;
+    queue_->sync([&] {
+        failing = std::any_of(failing_.begin(), failing_.end(),
+                              [&](const Failure& f) { return f.id == followed->id; });
+    });
+    return !failing;
+}
+
 void ScriptRecovery::remove(Followed& followed) {
     if (!followed.written) {
         return;
     }
     followed.written = false;
-    queue_->async([store = store_, id = followed.id] {
+    // The edits are saved or discarded: a copy that failed no longer matters.
+    queue_->async([this, store = store_, id = followed.id] {
+        reportWrite(id, std::nullopt);
         try {
             store->remove(id);
         } catch (const std::exception& error) {

@@ -30,7 +30,8 @@ class Project;
 // The script is read on the main thread; the copy is written, and removed, on a serial queue of
 // its own, so that writing a long script does not hold up typing (writeNow() and flush() wait
 // for it). Write failures are logged and retried with the next edit; nothing is thrown, and the
-// problem handler hears when writing starts failing and when it works again. The
+// problem handler hears which scripts' copies fail each time that changes, until every one of
+// them was written again (or its script saved or discarded). The
 // store's folder is the only place written: a script's own file is never touched. Main thread
 // only.
 class ScriptRecovery {
@@ -40,8 +41,15 @@ public:
     static constexpr std::chrono::milliseconds defaultInterval{2000};
     // The name kept for a script without a file.
     static constexpr std::string_view untitledName = RecoveryStore::untitledName;
-    // Why copies cannot be written, in the user's words; empty once a write worked again.
-    using ProblemHandler = std::function<void(const std::string& problem)>;
+    // The scripts whose copies cannot be written, by their names in the order they began to
+    // fail, and why the latest failed, in the user's words; no scripts once all are kept again.
+    struct Problem {
+        std::vector<std::string> scripts;
+        std::string reason;
+
+        friend bool operator==(const Problem&, const Problem&) = default;
+    };
+    using ProblemHandler = std::function<void(const Problem& problem)>;
 
     // `defaults` (which must outlive this) supplies what reading a copy falls back on. A null
     // schedule uses Qt's timers.
@@ -68,8 +76,11 @@ public:
     // Writes the script's copy now when it has unsaved changes, and waits for it.
     void writeNow(Project& project);
     void preserve() { preserving_ = true; }
-    // Called on the main thread at each change between failing and working writes.
+    // Called on the main thread at each change of the scripts whose copies fail.
     void setProblemHandler(ProblemHandler handler) { problemHandler_ = std::move(handler); }
+    // Whether the script's edits are in a copy, as far as the writes asked for so far tell:
+    // false when its latest copy could not be written, or it is not followed. Waits for them.
+    bool keepsEdits(const Project& project);
 
     // For tests: whether a write is waiting for its time.
     bool isWriteDue(const Project& project) const;
@@ -85,8 +96,14 @@ private:
     void saved(Project& project);
     void write(Followed& followed, Project& project);
     void remove(Followed& followed);
-    // On the queue: tells the main thread when the writes' health changed.
-    void reportWrite(std::string problem);
+    // On the queue: notes whether the copy `id` was written (no failure) and tells the main
+    // thread when the scripts whose copies fail changed.
+    struct Failure {
+        std::string id;
+        std::string name;
+        std::string reason;
+    };
+    void reportWrite(const std::string& id, std::optional<Failure> failure);
 
     std::shared_ptr<RecoveryStore> store_;
     dispatch::QueuePtr queue_;
@@ -97,7 +114,7 @@ private:
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true); // seen by scheduled writes
     bool preserving_ = false;
     ProblemHandler problemHandler_;
-    bool writesFailing_ = false; // the queue's own
+    std::vector<Failure> failing_; // the queue's own
 };
 
 } // namespace cw
