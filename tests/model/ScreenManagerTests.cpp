@@ -142,7 +142,9 @@ TEST_F(ScreenManagerTest, AKnownDisplayKeepsItsStateAcrossARefresh) {
     EXPECT_EQ(screen(dell), active);
 }
 
-TEST_F(ScreenManagerTest, DetachedDisplaysDisappearAndComeBackWithTheirStoredSettings) {
+// A display switched on stays on through a loose cable (its prompter waits for it), and one
+// switched off while away comes back off; a new run starts every display off.
+TEST_F(ScreenManagerTest, DetachedDisplaysDisappearAndComeBackAsTheyWereLeft) {
     manager.refreshAvailableScreens();
     ScreenDescription changed = screen(dell);
     changed.flipV = true;
@@ -150,15 +152,26 @@ TEST_F(ScreenManagerTest, DetachedDisplaysDisappearAndComeBackWithTheirStoredSet
     manager.update(changed);
 
     const platform::ScreenInfo dellInfo = provider->screens()[1];
-    provider->detach(dell);
-    manager.refreshAvailableScreens();
-    EXPECT_EQ(manager.availableScreens().count(dell), 0u);
-    EXPECT_EQ(manager.screenForDisplayUUID(changed), std::nullopt);
-
-    provider->attach(dellInfo);
-    manager.refreshAvailableScreens();
-    EXPECT_TRUE(screen(dell).flipV);
-    EXPECT_FALSE(screen(dell).isActive);
+    for (const bool switchedOffWhileAway : {false, true}) {
+        SCOPED_TRACE(switchedOffWhileAway);
+        provider->detach(dell);
+        manager.refreshAvailableScreens();
+        EXPECT_EQ(manager.availableScreens().count(dell), 0u);
+        EXPECT_EQ(manager.screenForDisplayUUID(changed), std::nullopt);
+        if (switchedOffWhileAway) {
+            changed.isActive = false;
+            manager.update(changed);
+            EXPECT_EQ(manager.availableScreens().count(dell), 0u) << "a detached display is listed";
+        }
+        provider->attach(dellInfo);
+        manager.refreshAvailableScreens();
+        EXPECT_TRUE(screen(dell).flipV);
+        EXPECT_EQ(screen(dell).isActive, !switchedOffWhileAway);
+    }
+    ScreenManager nextRun = newManager();
+    nextRun.refreshAvailableScreens();
+    EXPECT_TRUE(nextRun.availableScreens().at(dell).flipV);
+    EXPECT_FALSE(nextRun.availableScreens().at(dell).isActive);
 }
 
 TEST_F(ScreenManagerTest, TheDelegateIsToldEvenWhenSavingFails) {

@@ -776,7 +776,9 @@ void ApplicationController::showPrompter(const std::shared_ptr<Project>& project
     }
     bool hasBound = false;
     for (const auto& window : std::vector(bound_)) {
-        if (ofProject(window)) {
+        // One hidden while its display is away stays hidden: it would land over the editor.
+        const bool hidden = window->window() != nullptr && !window->window()->isVisible();
+        if (ofProject(window) && !hidden) {
             hasBound = true;
             bringToFront(*window);
         }

@@ -79,23 +79,28 @@ void ScreenManager::refreshAvailableScreens() {
     database.db.reset();
 
     std::map<std::string, ScreenDescription> previous = std::exchange(availableScreens_, {});
+    previous.merge(detached_); // those held now win over those held before a detach
     for (ScreenDescription& screen : found) {
         auto known = previous.find(screen.displayUUID);
         if (known == previous.end()) {
             availableScreens_.insert_or_assign(screen.displayUUID, std::move(screen));
             continue;
         }
-        ScreenDescription kept = known->second;
+        ScreenDescription kept = std::move(known->second);
+        previous.erase(known);
         kept.resolutionWidth = screen.resolutionWidth;
         kept.resolutionHeight = screen.resolutionHeight;
         availableScreens_.insert_or_assign(screen.displayUUID, std::move(kept));
     }
+    detached_ = std::move(previous);
 }
 
 // Takes a copy: the caller may pass a description held in the map, which the delegate may rebuild.
 void ScreenManager::update(ScreenDescription screen) {
     CW_DCHECK_MAIN_THREAD();
-    availableScreens_.insert_or_assign(screen.displayUUID, screen);
+    const bool detached =
+        !availableScreens_.contains(screen.displayUUID) && detached_.contains(screen.displayUUID);
+    (detached ? detached_ : availableScreens_).insert_or_assign(screen.displayUUID, screen);
     try {
         ScreenDatabase database(ScreenDatabase::openForUpdate());
         database.save(screen);

@@ -44,16 +44,19 @@ public:
     const std::map<std::string, ScreenDescription>& availableScreens() const { return availableScreens_; }
 
     // Rebuilds availableScreens from the attached displays, in the provider's order. A display
-    // the manager already holds keeps its description (name, nickname, settings, active state)
-    // with only its resolution brought up to date. A new one takes its stored settings, or when
-    // none are stored (or the database cannot be read) no flips, centred text and the normal
-    // prompter preset's show settings; it starts inactive either way. Displays without a size
-    // are left out; detached ones disappear. Never fails, logs nothing.
+    // the manager already holds, or held before it was detached, keeps its description (name,
+    // nickname, settings, active state) with only its resolution brought up to date: a display
+    // switched on whose cable came loose is still on when it returns, as its prompter waits for
+    // it. A new one takes its stored settings, or when none are stored (or the database cannot
+    // be read) no flips, centred text and the normal prompter preset's show settings; it starts
+    // inactive either way. Displays without a size are left out; detached ones disappear from
+    // availableScreens. Never fails, logs nothing.
     void refreshAvailableScreens();
 
-    // Stores the description under its display UUID, saves it in the display database and tells
-    // the delegate. A failure to save is logged ("error while updating screen description: "
-    // and the error's text); the description is kept in memory and the delegate told anyway.
+    // Stores the description under its display UUID (among the detached ones when its display
+    // is detached), saves it in the display database and tells the delegate. A failure to save is logged
+    // ("error while updating screen description: " and the error's text); the description is kept in memory
+    // and the delegate told anyway.
     void update(ScreenDescription screen);
 
     // The first attached display with the description's UUID; nullopt when it is detached.
@@ -64,6 +67,8 @@ private:
     platform::Defaults* defaults_;
     std::weak_ptr<ScreenManagerDelegate> delegate_;
     std::map<std::string, ScreenDescription> availableScreens_;
+    // The descriptions of displays the last refreshes no longer found.
+    std::map<std::string, ScreenDescription> detached_;
 };
 
 } // namespace cw

@@ -209,6 +209,8 @@ void PrompterWindowController::windowDidLoad() {
     platform::Appearance::applyToWindow(w, platform::AppearanceStyle::dark);
     w->setMouseTracking(true);
     fullScreen_ = new platform::DisplayFullScreen(w);
+    connect(fullScreen_, &platform::DisplayFullScreen::displayLost, this, [this] { displayLost(); });
+    connect(qGuiApp, &QGuiApplication::screenAdded, this, [this] { displayAdded(); });
 
     viewController_ = PrompterViewController::create(project_, *defaults_);
     PrompterView* view = viewController_->prompterView();
@@ -366,6 +368,32 @@ void PrompterWindowController::switchDisplayOff() {
     // let go of this controller.
     QMetaObject::invokeMethod(
         this, [this] { close(); }, Qt::QueuedConnection);
+}
+
+void PrompterWindowController::displayLost() {
+    if (!screenDesc_) {
+        return; // a free window goes on where the display's removal puts it
+    }
+    waitingForDisplay_ = true;
+    window()->hide();
+}
+
+void PrompterWindowController::displayAdded() {
+    if (!waitingForDisplay_) {
+        return;
+    }
+    // Once the change has settled: a display comes as several signals.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            QScreen* screen = waitingForDisplay_ ? screenForDisplayUUID(screenDesc_->displayUUID) : nullptr;
+            if (screen == nullptr) {
+                return;
+            }
+            waitingForDisplay_ = false;
+            fullScreen_->enter(screen);
+        },
+        Qt::QueuedConnection);
 }
 
 void PrompterWindowController::toggleFullScreenFromButton() {

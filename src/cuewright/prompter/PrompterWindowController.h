@@ -56,7 +56,9 @@ struct PrompterWindowEnvironment {
 //    a prompter on the editor's own display never holds the editor hidden. Mirroring, controls, time
 //    read-out, progress bar and alignment come from the description, and changes go back to it
 //    through the project's screen manager; the copy held here is replaced only when the project
-//    announces the description (which update() does before it returns).
+//    announces the description (which update() does before it returns). When its display goes
+//    away the window hides, so it never lands over the editor, and the display stays switched
+//    on: the window comes back in full screen when a display with the same UUID returns.
 //
 // Actions take their sender: one from a menu inverts what the view shows, one from the window's
 // own control applies the control's state. validateMenuItem() tells menus what they may do.
@@ -125,6 +127,8 @@ public:
     void showFullScreen(QScreen* screen);
     // The attached display with this UUID; null when none is attached.
     static QScreen* screenForDisplayUUID(std::string_view displayUUID);
+    // A display-bound window whose display went away, hidden until it returns.
+    bool isWaitingForDisplay() const { return waitingForDisplay_; }
 
     // Nothing for a display-bound window, before the first showWindow(), or without a window.
     void saveWindowFrame();
@@ -195,6 +199,8 @@ private:
     void updateTitle();
     void toggleFullScreenFromButton();
     void switchDisplayOff();
+    void displayLost();
+    void displayAdded();
     void storeBool(std::string_view key, bool value);
     void addBarOverflow();
 
@@ -206,6 +212,7 @@ private:
     platform::NotificationCenter* center_;
     std::shared_ptr<PrompterViewController> viewController_;
     bool okToSaveWindowFrame_ = false;
+    bool waitingForDisplay_ = false;
 
     QPointer<QWidget> anchor_;
     QPointer<QAbstractButton> toggleControlsButton_;

@@ -82,6 +82,10 @@ void DisplayFullScreen::screenRemoved(QScreen* screen) {
         return;
     }
     screen_ = nullptr;
+    emit displayLost();
+    if (!window_ || !window_->isVisible()) {
+        return;
+    }
     window_->showNormal();
     QScreen* primary = QGuiApplication::primaryScreen();
     if (primary != nullptr && primary != screen) {
@@ -91,7 +95,6 @@ void DisplayFullScreen::screenRemoved(QScreen* screen) {
         window_->setGeometry(fitFrameIntoArea(normalFrame_.isValid() ? normalFrame_ : window_->geometry(),
                                               primary->availableGeometry()));
     }
-    emit displayLost();
 }
 
 } // namespace platform

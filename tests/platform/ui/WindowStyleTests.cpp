@@ -92,6 +92,13 @@ TEST(DisplayFullScreen, EnteringFillsTheChosenDisplayAndExitingRestoresTheFrame)
     EXPECT_FALSE(fullScreen->isFullScreen());
     EXPECT_EQ(fullScreen->screen(), nullptr);
     EXPECT_EQ(lost, 1);
+
+    // A window its owner hides on hearing of the loss stays hidden.
+    QObject::connect(fullScreen, &platform::DisplayFullScreen::displayLost, &window, &QWidget::hide);
+    fullScreen->enter(screen);
+    fullScreen->screenRemoved(screen);
+    EXPECT_EQ(lost, 2);
+    EXPECT_FALSE(window.isVisible());
 }
 
 TEST(Appearance, ApplyingAStyleRestylesOpenWindowsAndSystemRestoresThePalette) {
