@@ -264,6 +264,32 @@ std::string Connection::description() const {
 void Connection::interrupt() {
     sqlite3_interrupt(handle_);
 }
+void Connection::limitValueLength(int bytes) {
+    sqlite3_limit(handle_, SQLITE_LIMIT_LENGTH, std::max(bytes, 1));
+}
+
+void Connection::setDeadline(std::optional<std::chrono::steady_clock::time_point> deadline) {
+    if (!deadline) {
+        deadline_.store(0);
+        sqlite3_progress_handler(handle_, 0, nullptr, nullptr);
+        return;
+    }
+    deadline_.store(std::max<std::int64_t>(
+        1, std::chrono::duration_cast<std::chrono::nanoseconds>(deadline->time_since_epoch()).count()));
+    // Reading the clock costs tens of nanoseconds; every 256 steps keeps it out of the profile.
+    sqlite3_progress_handler(
+        handle_, 256,
+        [](void* self) -> int {
+            const std::int64_t deadline = static_cast<Connection*>(self)->deadline_.load();
+            const auto now = std::chrono::steady_clock::now().time_since_epoch();
+            return deadline != 0 &&
+                           std::chrono::duration_cast<std::chrono::nanoseconds>(now).count() >= deadline
+                       ? 1
+                       : 0;
+        },
+        this);
+}
+
 bool Connection::isAutocommit() const {
     return sqlite3_get_autocommit(handle_) != 0;
 }

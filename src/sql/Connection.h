@@ -10,6 +10,8 @@
 #include "sql/Statement.h"
 #include "sql/TypedFunction.h"
 
+#include <atomic>
+#include <chrono>
 #include <compare>
 #include <cstdint>
 #include <functional>
@@ -144,6 +146,13 @@ public:
     // The main database's file name.
     std::string description() const;
     void interrupt();
+    // Bounds for reading a file from outside. Any value longer than `bytes` fails its statement
+    // with SQLITE_TOOBIG before it is made (Result::isTooBig); every statement still running
+    // after `deadline` (monotonic clock) is interrupted (Result::isInterrupted). nullopt lifts
+    // the deadline. Set them before the statements run; the deadline is checked every few
+    // hundred virtual-machine steps, so one costly step may run past it.
+    void limitValueLength(int bytes);
+    void setDeadline(std::optional<std::chrono::steady_clock::time_point> deadline);
     // True outside any transaction.
     bool isAutocommit() const;
 
@@ -364,6 +373,8 @@ private:
     std::map<std::string, std::map<int, std::shared_ptr<void>>, std::less<>> functions_;
     std::map<std::string, std::shared_ptr<void>, std::less<>> collations_;
     double busyTimeout_ = 0;
+    // Nanoseconds since the steady clock's epoch; 0 without a deadline.
+    std::atomic<std::int64_t> deadline_{0};
     struct Callbacks;
     std::unique_ptr<Callbacks> callbacks_;
     std::mutex cacheMutex_;

@@ -19,6 +19,10 @@ public:
     int code() const { return code_; }
     // SQLITE_FULL: "database or disk is full".
     bool isDiskFull() const { return code_ == 13; }
+    // SQLITE_INTERRUPT: stopped by interrupt() or a passed deadline.
+    bool isInterrupted() const { return (code_ & 0xff) == 9; }
+    // SQLITE_TOOBIG: a value over the connection's length limit.
+    bool isTooBig() const { return (code_ & 0xff) == 18; }
     // The SQL of the statement that failed, when one is known.
     const std::optional<std::string>& statement() const { return statement_; }
     const char* what() const noexcept override { return description_.c_str(); }

@@ -454,14 +454,28 @@ TEST_F(ScriptFile, OpeningFailuresHaveTheirTexts) {
 // What the person opening a file is told: which file, and why in words, never SQLite's own text;
 // opening changes nothing.
 TEST_F(ScriptFile, AFileThatIsNoScriptIsNamedWithTheReason) {
+    const std::string endlessView = "CREATE VIEW texts AS WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL "
+                                    "SELECT i + 1 FROM n) SELECT 'x' AS contents, CAST(max(i) AS BLOB) "
+                                    "AS binary_contents FROM n";
+    // A saved script whose table `replaced` is dropped (none when empty) before `statement` runs.
+    const auto scriptWith = [&](const fs::path& p, const std::string& replaced,
+                                const std::string& statement) {
+        ScriptDocumentFile::save(p, Document{}, {});
+        auto c = sql::Connection::open(p.string());
+        if (!replaced.empty()) {
+            c->execute("DROP TABLE " + replaced);
+        }
+        c->execute(statement);
+    };
     ScriptDocumentFile::save(path, Document{{}, {}, AttributedString(QString(20000, QChar('x')))}, {});
     std::string damaged = fileBytes(path);
     damaged.replace(4096, 4096, 4096, '\xff');
-    const struct {
+    struct Case {
         std::string name;
         std::function<void(const fs::path&)> make;
         std::string because;
-    } cases[] = {
+    };
+    std::vector<Case> cases = {
         {"words.cwr", [](const fs::path& p) { writeBytes(p, "This is not a database, just some words."); },
          "it is not a Cuewright script"},
         {"other.cwr",
@@ -477,6 +491,24 @@ TEST_F(ScriptFile, AFileThatIsNoScriptIsNamedWithTheReason) {
          },
          ::geteuid() == 0 ? "" : "you don\u2019t have permission to view it"},
     };
+    // The file's own SQL would run on reading: the endless view never starts. By file: the table
+    // dropped (none when empty) and the statement run instead.
+    const std::string hostile[][3] = {
+        {"view-loop.cwr", "texts", endlessView},
+        {"big-blob.cwr", "Texts",
+         "CREATE VIEW Texts AS SELECT '' AS contents, randomblob(900000000) AS binary_contents"},
+        {"metainfo-view.cwr", "metainfo", "CREATE VIEW metainfo AS SELECT 1 AS version"},
+        {"properties-view.cwr", "properties", "CREATE VIEW properties AS SELECT 1e308 AS playback_speed"},
+        {"bookmarks-view.cwr", "bookmarks", "CREATE VIEW bookmarks AS SELECT 1 AS id, 0 AS location"},
+        {"trigger.cwr", "", "CREATE TRIGGER t AFTER INSERT ON texts BEGIN SELECT 1; END"},
+        {"virtual.cwr", "texts", "CREATE VIRTUAL TABLE texts USING fts5(contents, binary_contents)"},
+        {"generated.cwr", "texts",
+         "CREATE TABLE texts (contents TEXT, binary_contents BLOB AS (zeroblob(900000000)))"},
+    };
+    for (const auto& [name, dropped, statement] : hostile) {
+        cases.push_back(
+            {name, [&](const fs::path& p) { scriptWith(p, dropped, statement); }, "it is damaged"});
+    }
     for (const auto& c : cases) {
         c.make(dir / c.name);
         if (c.because.empty()) {
@@ -493,6 +525,32 @@ TEST_F(ScriptFile, AFileThatIsNoScriptIsNamedWithTheReason) {
         EXPECT_EQ(fs::is_regular_file(dir / c.name) ? fileBytes(dir / c.name) : "", before) << c.name;
     }
     EXPECT_FALSE(fs::exists(dir / "missing.cwr"));
+}
+
+// Whatever a file's tables hold, a reading of it ends: values beyond a script's size fail before
+// they are made, and statements end at the reading's deadline.
+TEST_F(ScriptFile, AReadingIsBoundedInSizeAndTime) {
+    ScriptDocumentFile::save(path, Document{}, {});
+    const auto reasonOf = [](const std::function<void()>& read) -> std::string {
+        try {
+            read();
+        } catch (const sql::Result& e) {
+            return e.isTooBig() ? "too big" : e.isInterrupted() ? "interrupted" : e.what();
+        }
+        return "read";
+    };
+    auto db = Database::openForReading(path, 100ms);
+    EXPECT_EQ(reasonOf([&] {
+                  db->scalar("SELECT length(zeroblob(" + std::to_string(Database::maxValueBytes + 1) + "))");
+              }),
+              "too big");
+    EXPECT_EQ(reasonOf([&] { db->scalar("SELECT length(CAST(binary_contents AS BLOB)) FROM texts"); }),
+              "read");
+    EXPECT_EQ(reasonOf([&] {
+                  db->scalar(
+                      "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n) SELECT max(i) FROM n");
+              }),
+              "interrupted");
 }
 
 TEST_F(ScriptFile, WithoutAConnectionEveryOperationSaysSo) {

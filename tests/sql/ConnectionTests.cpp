@@ -337,3 +337,30 @@ TEST(ConnectionThreads, EveryFailureReportsItsOwnMessage) {
     }
     EXPECT_EQ(wrong, 0);
 }
+
+// ---- bounds for files from outside
+
+// An endless query ends at the deadline, a value over the length limit fails before it is made,
+// and both leave the connection usable.
+TEST(ConnectionBounds, DeadlineInterruptsAndLengthLimitRefusesLargeValues) {
+    auto db = sqltest::memory();
+    const std::string endless = "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n) "
+                                "SELECT count(*) FROM n";
+    db->setDeadline(std::chrono::steady_clock::now() + std::chrono::milliseconds(50));
+    EXPECT_EQ(failure([&] { db->scalar(endless); }), "9 interrupted");
+    EXPECT_EQ(failure([&] { db->scalar(endless); }), "9 interrupted") << "the deadline has passed";
+    db->setDeadline(std::nullopt);
+    EXPECT_EQ(db->scalar("SELECT 1"), Binding(std::int64_t{1}));
+
+    db->limitValueLength(1000);
+    EXPECT_EQ(failure([&] { db->scalar("SELECT length(randomblob(900000000))"); }),
+              "18 string or blob too big");
+    EXPECT_EQ(db->scalar("SELECT length(randomblob(1000))"), Binding(std::int64_t{1000}));
+    try {
+        db->scalar("SELECT zeroblob(1001)");
+        ADD_FAILURE() << "no failure";
+    } catch (const Result& e) {
+        EXPECT_TRUE(e.isTooBig());
+        EXPECT_FALSE(e.isInterrupted());
+    }
+}

@@ -32,6 +32,7 @@ using sql::column;
 using sql::Setter;
 
 constexpr std::int64_t kFormatVersion = 1;
+constexpr std::string_view kScriptTables = "('metainfo', 'properties', 'texts', 'bookmarks')";
 
 // The column's value; NULL, another stored type and a missing column all read as absent.
 template <sql::Value V> std::optional<V> optionalValue(const sql::Row& row, std::string_view name) {
@@ -382,7 +383,21 @@ DocumentSpeedProperties Database::readSpeedProperties() {
 
 // ---- the working copy
 
-std::shared_ptr<sql::Connection> Database::openForReading(const std::filesystem::path& path) {
+bool Database::holdsPlainTables() {
+    // Names compare without case, as SQLite resolves them. A plain table has pages of its own;
+    // views, triggers and virtual tables have none. Generated columns are the file's SQL too.
+    const std::optional<sql::Binding> foreign = connection().scalar(
+        "SELECT (SELECT count(*) FROM sqlite_schema WHERE lower(tbl_name) IN " + std::string(kScriptTables) +
+        " AND type <> 'index' AND NOT (type = 'table' AND lower(name) = lower(tbl_name) AND rootpage > 0"
+        " AND upper(substr(ltrim(ifnull(sql, '')), 1, 14)) <> 'CREATE VIRTUAL'))"
+        " + (SELECT count(*) FROM sqlite_schema AS s, pragma_table_xinfo(s.name) AS c"
+        " WHERE s.type = 'table' AND lower(s.name) IN " +
+        std::string(kScriptTables) + " AND c.hidden <> 0)");
+    return foreign && std::holds_alternative<std::int64_t>(*foreign) && std::get<std::int64_t>(*foreign) == 0;
+}
+
+std::shared_ptr<sql::Connection> Database::openForReading(const std::filesystem::path& path,
+                                                          std::chrono::milliseconds budget) {
     // Absolute, so that no path is ever taken for a "file:" URI.
     const std::string absolute = std::filesystem::absolute(path).string();
     try {
@@ -394,7 +409,11 @@ std::shared_ptr<sql::Connection> Database::openForReading(const std::filesystem:
         const std::string because = unreadableBecause(absolute);
         throw ProjectError::couldNotOpen(absolute, because.empty() ? std::strerror(error.code()) : because);
     }
-    return sql::Connection::open(absolute, sql::Connection::Access::readOnly);
+    std::shared_ptr<sql::Connection> connection =
+        sql::Connection::open(absolute, sql::Connection::Access::readOnly);
+    connection->limitValueLength(maxValueBytes);
+    connection->setDeadline(std::chrono::steady_clock::now() + budget);
+    return connection;
 }
 
 std::shared_ptr<sql::Connection> Database::createWorkingCopy(const std::filesystem::path& workingCopy,

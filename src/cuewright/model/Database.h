@@ -71,10 +71,23 @@ public:
     DocumentScriptProperties readScriptProperties();
     DocumentSpeedProperties readSpeedProperties();
 
-    // A read-only connection on the script file at `path`. Anything but a regular file throws
+    // Whether the script's tables are plain tables of their own: a view, a virtual table or a
+    // trigger under any of the four names runs the file's own SQL on every read, so such a file
+    // is damaged, whatever it holds. A missing table is left to the reader that needs it.
+    bool holdsPlainTables();
+
+    // What one reading of a script file may take: no value larger than a script's RTF can be,
+    // and no more time than a large script needs many times over (the SQL layer's Result,
+    // isTooBig() or isInterrupted(), beyond either).
+    static constexpr int maxValueBytes = 128 << 20;
+    static constexpr std::chrono::milliseconds readingTime{3000};
+
+    // A read-only connection on the script file at `path`, within maxValueBytes, and
+    // interrupted once `budget` has passed from now. Anything but a regular file throws
     // ProjectError::generalLoadError unopened (SQLite would wait for ever in open() on a FIFO);
     // otherwise the SQL layer's error when the file cannot be opened.
-    static std::shared_ptr<sql::Connection> openForReading(const std::filesystem::path& path);
+    static std::shared_ptr<sql::Connection> openForReading(const std::filesystem::path& path,
+                                                           std::chrono::milliseconds budget = readingTime);
 
     // Makes a new database in `workingCopy` (an empty file beside the destination, so that
     // replacing the destination is a rename within one folder) and runs `schema` on it

@@ -32,13 +32,21 @@ bool failedForWantOfRoom(const std::exception_ptr& error) {
     }
 }
 
+constexpr std::string_view kDamaged = "it is damaged";
+
 // SQLite's own words ("file is not a database (code: 26)") name neither the file nor, for most
 // people, the reason.
 std::string unopenableBecause(const sql::Result& error) {
     constexpr int sqliteError = 1, corrupt = 11, notADatabase = 26;
+    if (error.isInterrupted()) {
+        return "reading it took too long";
+    }
+    if (error.isTooBig()) {
+        return "it holds more than a script can";
+    }
     switch (error.code() & 0xff) {
     case corrupt:
-        return "it is damaged";
+        return std::string(kDamaged);
     case notADatabase:
         return "it is not a Cuewright script";
     case sqliteError:
@@ -120,6 +128,11 @@ Document open(const std::filesystem::path& path, const platform::Defaults& defau
     try {
         Database database(defaults);
         database.db = Database::openForReading(absolute);
+        if (!database.holdsPlainTables()) {
+            base::log("cannot open " + absolute.string() +
+                      ": its tables are views, virtual or carry triggers or generated columns");
+            throw ProjectError::couldNotOpen(absolute.string(), kDamaged);
+        }
         if (database.readVersion() != 1) {
             throw ProjectError::versionNotSupported();
         }

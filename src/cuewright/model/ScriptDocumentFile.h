@@ -66,7 +66,10 @@ std::optional<base::FileStamp> save(const std::filesystem::path& destination, co
                                     const std::vector<Bookmark>& bookmarks, const SaveOptions& options = {});
 
 // Reads a "cwr" file through a read-only connection: ProjectError::generalLoadError for anything
-// but a regular file (refused unopened), ProjectError::versionNotSupported for any version but 1,
+// but a regular file (refused unopened) and for a file whose tables are not plain tables ("it is
+// damaged": views, triggers and the like would run the file's own SQL), or that holds a value
+// beyond a script's size or takes too long to read (Database::openForReading's bounds),
+// ProjectError::versionNotSupported for any version but 1,
 // DatabaseError for a file without version or text, sql::Result for a file that is no database or cannot be
 // opened, TextConversionError for a text that is not RTF. Embedded bookmarks come back as attributes of the
 // text. Missing properties fall back to `defaults`.

@@ -1,0 +1,85 @@
+// The real cuewright binary handed hostile script files: a file whose tables are the file's own
+// SQL (an endless view, a view that makes a 900 MB value) is refused at once with an alert that
+// says it is damaged, the remote control answering throughout and memory staying small.
+#include <gtest/gtest.h>
+
+// Xlib's macros after gtest, which uses the same names.
+#include "EndToEndSupport.h"
+
+#include "sql/Connection.h"
+
+namespace fs = std::filesystem;
+using namespace endtoend;
+
+namespace {
+
+// The most memory the process `pid` has held, in bytes (0 when it cannot be read).
+std::uint64_t peakResidentBytes(qint64 pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.starts_with("VmHWM:")) {
+            return std::stoull(line.substr(6)) * 1024;
+        }
+    }
+    return 0;
+}
+
+class HostileFilesEndToEnd : public AppTest {
+protected:
+    // A saved script whose "texts" table is replaced by the view `view`.
+    fs::path makeHostile(const std::string& name, const std::string& view) {
+        const fs::path script = makeScript(name, QStringLiteral("Harmless so far."));
+        auto db = sql::Connection::open(script.string());
+        db->execute("DROP TABLE texts; " + view);
+        return script;
+    }
+    // Hands `script` to the running copy through a later start.
+    bool handOver(const fs::path& script) {
+        QProcess& later = start({pathArg(script)});
+        return later.waitForFinished(60000) && later.exitCode() == 0;
+    }
+};
+
+TEST_F(HostileFilesEndToEnd, ScriptsWhoseTablesAreViewsAreRefusedWhileTheRemoteAnswers) {
+    enableRemote();
+    setDefault(cw::settings::startupMode, "DoNothing");
+    const fs::path normal = makeScript("normal.cwr", QStringLiteral("An ordinary script."));
+    const fs::path endless =
+        makeHostile("view-loop.cwr",
+                    "CREATE VIEW texts AS WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n) "
+                    "SELECT 'x' AS contents, CAST(max(i) AS BLOB) AS binary_contents FROM n");
+    const fs::path big =
+        makeHostile("big-blob.cwr",
+                    "CREATE VIEW texts AS SELECT '' AS contents, randomblob(900000000) AS binary_contents");
+    QProcess& app = start({pathArg(normal)}, {}, QStringLiteral(CW_APP_BINARY), {}, QProcess::MergedChannels);
+    ASSERT_TRUE(waitForWindow(app, "normal.cwr")) << "no editor window";
+    const std::optional<std::uint16_t> port = waitForRemote(app);
+    ASSERT_TRUE(port) << "the remote control never answered";
+
+    QByteArray output;
+    for (const fs::path& script : {endless, big}) {
+        SCOPED_TRACE(script.filename().string());
+        ASSERT_TRUE(handOver(script)) << "the later start went on on its own";
+        const std::optional<Window> alert = waitForAlert(app);
+        ASSERT_TRUE(alert) << "no alert: the script is still being read";
+        EXPECT_FALSE(remoteStatusReply(*port).empty()) << "the remote control stopped answering";
+        EXPECT_TRUE(waitFor(app, [&] {
+            output += app.readAll();
+            return output.contains(
+                QByteArray::fromStdString(script.filename().string() + ": its tables are"));
+        })) << "not refused as damaged";
+        EXPECT_LT(peakResidentBytes(app.processId()), std::uint64_t{300} << 20);
+        screenshot(("hostile-" + script.stem().string() + ".png").c_str());
+        ASSERT_TRUE(activate(*alert));
+        ASSERT_TRUE(xdotool({"key", "Return"}));
+        ASSERT_TRUE(waitGone(app, *alert));
+    }
+    EXPECT_FALSE(findWindow(display, root, "view-loop.cwr"));
+    EXPECT_FALSE(findWindow(display, root, "big-blob.cwr"));
+    EXPECT_EQ(app.state(), QProcess::Running);
+}
+
+} // namespace
+
+CW_END_TO_END_MAIN()
