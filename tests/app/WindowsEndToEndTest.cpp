@@ -170,9 +170,9 @@ TEST_F(WindowsEndToEnd, MenusDialogsAndAlertsFollowTheAppearance) {
     }
 }
 
-// The settings window from the keyboard alone: Ctrl+Tab and Ctrl+PageDown / Ctrl+PageUp step
-// through the panes, Tab goes from the chosen pane's item into the pane, Space starts a key well
-// recording and the next key is the binding.
+// The settings window from the keyboard alone: Ctrl+Tab / Ctrl+Shift+Tab and Ctrl+PageDown /
+// Ctrl+PageUp step through the panes, Tab goes from the chosen pane's item into the pane, Space starts a key
+// well recording and the next key is the binding.
 TEST_F(WindowsEndToEnd, TheKeysPaneIsReachedAndABindingRecordedWithTheKeyboard) {
     const Window editor = startOnScript("keys.cwr");
     ASSERT_NE(editor, 0u);
@@ -181,6 +181,8 @@ TEST_F(WindowsEndToEnd, TheKeysPaneIsReachedAndABindingRecordedWithTheKeyboard) 
     ASSERT_TRUE(settings) << "Ctrl+, opened no settings window";
     ASSERT_TRUE(activate(*settings));
     for (const auto& [key, pane] : {std::pair{"ctrl+Tab", "Script"},
+                                    {"ctrl+shift+Tab", "General"},
+                                    {"ctrl+Tab", "Script"},
                                     {"ctrl+Next", "Remote control"},
                                     {"ctrl+Tab", "Keys"},
                                     {"ctrl+Next", "Updates"},

@@ -157,8 +157,10 @@ QWidget* SettingsPanelController::makeWindow() {
         }
     };
     stepShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Tab), QKeySequence(Qt::CTRL | Qt::Key_PageDown)}, 1);
-    stepShortcuts(
-        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab), QKeySequence(Qt::CTRL | Qt::Key_PageUp)}, -1);
+    // X11 delivers Ctrl+Shift+Tab as Backtab with Ctrl+Shift, which only this spelling matches;
+    // a second spelling for the same keys would make both ambiguous.
+    stepShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab), QKeySequence(Qt::CTRL | Qt::Key_PageUp)},
+                  -1);
     column->addWidget(toolbar_, 0, Qt::AlignHCenter);
     auto* line = new QFrame(window);
     line->setFrameShape(QFrame::HLine);
