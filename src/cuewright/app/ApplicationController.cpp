@@ -500,16 +500,24 @@ std::string ApplicationController::canonicalPath(const std::string& path) {
     return result;
 }
 
-void ApplicationController::openDocument(const std::string& path) {
-    CW_DCHECK_MAIN_THREAD();
-    const std::string canonical = canonicalPath(path);
+EditorWindow* ApplicationController::editorShowing(const std::string& canonical,
+                                                   const Project* except) const {
     for (const auto& editor : editors_) {
         const std::optional<std::string> shown =
             editor->project() ? editor->project()->representedPath() : std::nullopt;
-        if (shown && canonicalPath(*shown) == canonical) {
-            editor->showWindow();
-            return;
+        if (editor->project().get() != except && shown && canonicalPath(*shown) == canonical) {
+            return editor.get();
         }
+    }
+    return nullptr;
+}
+
+void ApplicationController::openDocument(const std::string& path) {
+    CW_DCHECK_MAIN_THREAD();
+    const std::string canonical = canonicalPath(path);
+    if (EditorWindow* editor = editorShowing(canonical)) {
+        editor->showWindow();
+        return;
     }
     if (LargeFileOpening::opensOffMainThread(canonical)) {
         openOffMainThread(canonical);
@@ -666,6 +674,10 @@ ApplicationController::makeEditorWindow(const std::shared_ptr<Project>& project)
         if (auto self = weak.lock()) {
             self->recent_->note(canonicalPath(saved));
         }
+    });
+    window->setOpenElsewhereCheck([weak, own = std::weak_ptr<Project>(project)](const std::string& path) {
+        const auto self = weak.lock();
+        return self && self->editorShowing(canonicalPath(path), own.lock().get()) != nullptr;
     });
     window->showWindow();
     installMenus(*window, /*withBar=*/true);
