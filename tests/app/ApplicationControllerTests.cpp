@@ -264,6 +264,21 @@ TEST_F(Shell, LargeAndSlowFilesAreReadOffTheMainThreadIntoWhatTheUsualWayMakes) 
     EXPECT_FALSE(project->hasUnsavedChanges());
     EXPECT_EQ(app->recentDocuments().paths(), std::vector<std::string>{large});
 
+    // Opened again while it is read, under another name too: that opening comes forward (its
+    // progress window at once) and one more script comes of the three.
+    const std::string alias = (dir.path() / "alias.txt").string();
+    std::filesystem::create_symlink(large, alias);
+    EXPECT_TRUE(app->openFile(QString::fromStdString(large)));
+    ASSERT_EQ(app->largeFileOpenings().size(), 1u);
+    EXPECT_EQ(app->largeFileOpenings().front()->progressWindow(), nullptr);
+    EXPECT_TRUE(app->openFile(alias));
+    EXPECT_TRUE(app->openFile(QString::fromStdString(large)));
+    ASSERT_EQ(app->largeFileOpenings().size(), 1u) << "read twice";
+    EXPECT_NE(app->largeFileOpenings().front()->progressWindow(), nullptr) << "not brought forward";
+    waitForOpenings();
+    EXPECT_EQ(app->editorControllers().size(), 2u);
+    app->editorControllers().back()->close();
+
     // A name whose bytes are not UTF-8 (as a Latin-1 system writes it) is read all the same.
     const std::string latin1Name = writeFile("caf\xe9.txt", content);
     EXPECT_TRUE(app->openFile(latin1Name));

@@ -519,6 +519,13 @@ void ApplicationController::openDocument(const std::string& path) {
         editor->showWindow();
         return;
     }
+    // Still being read or laid out: a second load would make a second window of the same file.
+    for (const auto& opening : openings_) {
+        if (!opening->isDone() && opening->filePath() == canonical) {
+            opening->bringForward();
+            return;
+        }
+    }
     if (LargeFileOpening::opensOffMainThread(canonical)) {
         openOffMainThread(canonical);
         return;
@@ -563,6 +570,11 @@ void ApplicationController::openOffMainThread(const std::string& path) {
             }
             return progress;
         };
+        opened.show = [shown] {
+            if (const auto window = shown.lock()) {
+                window->showWindow();
+            }
+        };
         opened.cancel = [shown] {
             if (const auto window = shown.lock()) {
                 window->project()->setHasUnsavedChanges(false);
@@ -572,8 +584,7 @@ void ApplicationController::openOffMainThread(const std::string& path) {
         return opened;
     };
     openings_.push_back(std::make_shared<LargeFileOpening>(
-        QFile::decodeName(QByteArray::fromStdString(path)),
-        ScriptImport::DefaultStyle::fromUserDefaults(*defaults_), std::move(finished)));
+        path, ScriptImport::DefaultStyle::fromUserDefaults(*defaults_), std::move(finished)));
 }
 
 std::vector<LargeFileOpening*> ApplicationController::largeFileOpenings() const {
