@@ -175,11 +175,20 @@ TEST_F(Shell, QuittingAsksUnsavedScriptsInTurnAndStopsAtTheFirstThatStays) {
         EXPECT_EQ(events, Events{"ask first"}) << "the second unsaved script is not asked";
         EXPECT_EQ(app->editorControllers().size(), 3u);
     }
+    // While the first question is up, the second script is edited and a fourth is opened and
+    // edited: each is asked about before the quit goes on.
     editorOf(*projects[0])->answer = CloseAnswer::dontSave;
+    editorOf(*projects[1])->name = "second";
+    editorOf(*projects[0])->whileAsked = [&] {
+        projects[1]->setHasUnsavedChanges(true);
+        app->newDocument();
+        editorOf(*app->workspace().projects().back())->name = "fourth";
+        app->workspace().projects().back()->setHasUnsavedChanges(true);
+    };
     events.clear();
     EXPECT_TRUE(app->applicationShouldTerminate());
-    EXPECT_EQ(events, (Events{"ask first", "ask third"}));
-    EXPECT_EQ(app->editorControllers().size(), 1u) << "the saved script closes with the application";
+    EXPECT_EQ(events, (Events{"ask first", "ask second", "ask third", "ask fourth"}));
+    EXPECT_TRUE(app->editorControllers().empty()) << "each answered Don't Save";
 }
 
 TEST_F(Shell, TheNetworkSwitchStartsAndStopsBothRemoteListeners) {

@@ -43,6 +43,7 @@
 #include <array>
 #include <cstdlib>
 #include <filesystem>
+#include <set>
 
 namespace cw {
 
@@ -381,17 +382,24 @@ void ApplicationController::handOver(const QStringList& paths) {
 
 bool ApplicationController::applicationShouldTerminate() {
     CW_DCHECK_MAIN_THREAD();
-    std::vector<std::shared_ptr<EditorWindow>> edited;
-    std::copy_if(editors_.begin(), editors_.end(), std::back_inserter(edited),
-                 [](const auto& w) { return w->isDocumentEdited(); });
-    for (const auto& window : edited) {
+    // Looked for again after every answer: a script edited or opened while a question was up is
+    // asked about too. A window asked once is not asked again, should it stay listed.
+    std::set<const void*> asked;
+    for (;;) {
+        const auto next = std::find_if(editors_.begin(), editors_.end(), [&](const auto& w) {
+            return asked.count(w->controllerKey()) == 0 && w->isDocumentEdited();
+        });
+        if (next == editors_.end()) {
+            return true;
+        }
+        const std::shared_ptr<EditorWindow> window = *next;
+        asked.insert(window->controllerKey());
         window->close();
         // Cancelled, or the save failed: the script is still unsaved, so stay.
         if (!window->hasBeenClosed()) {
             return false;
         }
     }
-    return true;
 }
 
 void ApplicationController::applicationWillTerminate() {
