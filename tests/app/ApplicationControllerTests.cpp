@@ -234,9 +234,23 @@ TEST_F(Shell, OneFileHasOneEditorHoweverItIsNamed) {
     EXPECT_FALSE(app->openFile(QString::fromStdString(writeFile("notes.xyz"))));
     ASSERT_EQ(alerts->shown().size(), 1u);
     EXPECT_FALSE(alerts->shown().front().messageText.isEmpty());
+    // A folder, named as a script or a text or not, says that it is one, as bytes (the command
+    // line, Open Recent) or as text (the open panel, a hand-over).
+    for (const char* folder : {"c.txt", "d.cwr", "plain"}) {
+        SCOPED_TRACE(folder);
+        fs::create_directory(dir.path() / folder);
+        EXPECT_FALSE(app->openFile((dir.path() / folder).string()));
+        EXPECT_FALSE(app->openFile(QString::fromStdString((dir.path() / folder).string())));
+        EXPECT_EQ(alerts->shown().back().messageText.toStdString(),
+                  "The file \u201C" + std::string(folder) +
+                      "\u201D couldn\u2019t be opened because it is a "
+                      "folder, not a file.");
+    }
     EXPECT_EQ(app->workspace().projects().size(), projects);
     EXPECT_EQ(app->editorControllers().size(), before + 3);
     EXPECT_EQ(app->recentDocuments().paths().size(), 2u);
+    fs::create_directory(dir.path() / "package.rtfd");
+    EXPECT_TRUE(app->openFile((dir.path() / "package.rtfd").string())) << "an RTFD package is a folder";
 }
 
 TEST_F(Shell, LargeAndSlowFilesAreReadOffTheMainThreadIntoWhatTheUsualWayMakes) {

@@ -8,6 +8,7 @@
 #include "cuewright/editor/EditorWindowController.h"
 #include "cuewright/model/ApplicationSupport.h"
 #include "cuewright/model/Project.h"
+#include "cuewright/model/ProjectError.h"
 #include "cuewright/model/RecoveryStore.h"
 #include "cuewright/model/ScriptRecovery.h"
 #include "cuewright/model/SettingsKeys.h"
@@ -533,6 +534,12 @@ void ApplicationController::openDocument(const std::string& path) {
             opening->bringForward();
             return;
         }
+    }
+    // An RTFD package is a folder by nature; any other folder would be told as an unknown or
+    // unreadable file, with no word of why.
+    std::error_code error;
+    if (std::filesystem::is_directory(canonical, error) && Workspace::fileExtension(canonical) != "rtfd") {
+        throw ProjectError::couldNotOpen(canonical, "it is a folder, not a file");
     }
     if (LargeFileOpening::opensOffMainThread(canonical)) {
         openOffMainThread(canonical);
