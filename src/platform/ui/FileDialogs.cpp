@@ -156,7 +156,10 @@ protected:
     void accept() override {
         const QStringList files = selectedFiles();
         // A folder typed is entered, nothing typed is nothing chosen: the panel's own business.
-        if (files.isEmpty() || files.constFirst().isEmpty() || QFileInfo(files.constFirst()).isDir()) {
+        // The desktop's own panel has closed by now (this one is not the active window): it cannot
+        // stay open, so the choice is asked about once exec() returns.
+        if (!isActiveWindow() || files.isEmpty() || files.constFirst().isEmpty() ||
+            QFileInfo(files.constFirst()).isDir()) {
             QFileDialog::accept();
             return;
         }
