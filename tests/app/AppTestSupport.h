@@ -17,7 +17,9 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace apptest {
@@ -60,6 +62,8 @@ public:
     }
 
     CloseAnswer answer = CloseAnswer::dontSave;
+    // What happens elsewhere while this window's question is up.
+    std::function<void()> whileAsked;
     std::string name = "editor";
     QString notice;
     std::function<void(const std::string&)> noteRecent;
@@ -214,6 +218,9 @@ struct Fixture {
 
 inline bool FakeEditor::close() {
     fixture_.events.push_back("ask " + name);
+    if (whileAsked) {
+        std::exchange(whileAsked, nullptr)();
+    }
     if (project_->hasUnsavedChanges() && answer != CloseAnswer::dontSave) {
         return false; // cancelled, or the save failed: the window stays
     }

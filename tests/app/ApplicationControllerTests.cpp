@@ -176,11 +176,20 @@ TEST_F(Shell, QuittingAsksUnsavedScriptsInTurnAndStopsAtTheFirstThatStays) {
         EXPECT_EQ(events, Events{"ask first"}) << "the second unsaved script is not asked";
         EXPECT_EQ(app->editorControllers().size(), 3u);
     }
+    // While the first question is up, the second script is edited and a fourth is opened and
+    // edited: each is asked about before the quit goes on.
     editorOf(*projects[0])->answer = CloseAnswer::dontSave;
+    editorOf(*projects[1])->name = "second";
+    editorOf(*projects[0])->whileAsked = [&] {
+        projects[1]->setHasUnsavedChanges(true);
+        app->newDocument();
+        editorOf(*app->workspace().projects().back())->name = "fourth";
+        app->workspace().projects().back()->setHasUnsavedChanges(true);
+    };
     events.clear();
     EXPECT_TRUE(app->applicationShouldTerminate());
-    EXPECT_EQ(events, (Events{"ask first", "ask third"}));
-    EXPECT_EQ(app->editorControllers().size(), 1u) << "the saved script closes with the application";
+    EXPECT_EQ(events, (Events{"ask first", "ask second", "ask third", "ask fourth"}));
+    EXPECT_TRUE(app->editorControllers().empty()) << "each answered Don't Save";
 }
 
 TEST_F(Shell, TheNetworkSwitchStartsAndStopsBothRemoteListeners) {
@@ -226,9 +235,23 @@ TEST_F(Shell, OneFileHasOneEditorHoweverItIsNamed) {
     EXPECT_FALSE(app->openFile(QString::fromStdString(writeFile("notes.xyz"))));
     ASSERT_EQ(alerts->shown().size(), 1u);
     EXPECT_FALSE(alerts->shown().front().messageText.isEmpty());
+    // A folder, named as a script or a text or not, says that it is one, as bytes (the command
+    // line, Open Recent) or as text (the open panel, a hand-over).
+    for (const char* folder : {"c.txt", "d.cwr", "plain"}) {
+        SCOPED_TRACE(folder);
+        fs::create_directory(dir.path() / folder);
+        EXPECT_FALSE(app->openFile((dir.path() / folder).string()));
+        EXPECT_FALSE(app->openFile(QString::fromStdString((dir.path() / folder).string())));
+        EXPECT_EQ(alerts->shown().back().messageText.toStdString(),
+                  "The file \u201C" + std::string(folder) +
+                      "\u201D couldn\u2019t be opened because it is a "
+                      "folder, not a file.");
+    }
     EXPECT_EQ(app->workspace().projects().size(), projects);
     EXPECT_EQ(app->editorControllers().size(), before + 3);
     EXPECT_EQ(app->recentDocuments().paths().size(), 2u);
+    fs::create_directory(dir.path() / "package.rtfd");
+    EXPECT_TRUE(app->openFile((dir.path() / "package.rtfd").string())) << "an RTFD package is a folder";
 }
 
 TEST_F(Shell, LargeAndSlowFilesAreReadOffTheMainThreadIntoWhatTheUsualWayMakes) {
@@ -264,6 +287,21 @@ TEST_F(Shell, LargeAndSlowFilesAreReadOffTheMainThreadIntoWhatTheUsualWayMakes) 
     EXPECT_FALSE(project->representedPath());
     EXPECT_FALSE(project->hasUnsavedChanges());
     EXPECT_EQ(app->recentDocuments().paths(), std::vector<std::string>{large});
+
+    // Opened again while it is read, under another name too: that opening comes forward (its
+    // progress window at once) and one more script comes of the three.
+    const std::string alias = (dir.path() / "alias.txt").string();
+    std::filesystem::create_symlink(large, alias);
+    EXPECT_TRUE(app->openFile(QString::fromStdString(large)));
+    ASSERT_EQ(app->largeFileOpenings().size(), 1u);
+    EXPECT_EQ(app->largeFileOpenings().front()->progressWindow(), nullptr);
+    EXPECT_TRUE(app->openFile(alias));
+    EXPECT_TRUE(app->openFile(QString::fromStdString(large)));
+    ASSERT_EQ(app->largeFileOpenings().size(), 1u) << "read twice";
+    EXPECT_NE(app->largeFileOpenings().front()->progressWindow(), nullptr) << "not brought forward";
+    waitForOpenings();
+    EXPECT_EQ(app->editorControllers().size(), 2u);
+    app->editorControllers().back()->close();
 
     // A name whose bytes are not UTF-8 (as a Latin-1 system writes it) is read all the same.
     const std::string latin1Name = writeFile("caf\xe9.txt", content);

@@ -55,6 +55,50 @@ protected:
         return editor;
     }
 
+    // Documents under a home of the test's own: where a new script's save panel opens.
+    fs::path useOwnHome() {
+        environment.insert("HOME", pathArg(work / "home"));
+        fs::create_directories(work / "home" / "Documents");
+        return work / "home" / "Documents";
+    }
+
+    // Presses `keys` in `editor` and waits for the save panel they open, active.
+    std::optional<Window> openPanel(Window editor, const QString& keys) {
+        if (!activate(editor) || !xdotool({"key", keys})) {
+            return std::nullopt;
+        }
+        const std::optional<Window> panel = waitForWindow(*app, "Save As");
+        EXPECT_TRUE(panel) << keys.toStdString() << " opened no save panel";
+        return panel && activate(*panel) ? panel : std::nullopt;
+    }
+    // Types `name` into the active panel's name field in place of what is there, then Return.
+    static bool typeName(const QString& name) {
+        return xdotool({"key", "ctrl+a"}) && xdotool({"type", "--delay", "30", name}) &&
+               xdotool({"key", "Return"});
+    }
+    bool panelShown() { return findWindow(display, root, "Save As").has_value(); }
+
+    // Types into a new script, then types `name` into its Save As panel: an alert must come
+    // (pictured as `shot`), Return on it must go back to the panel, and Escape closes that.
+    void saveAsAskedThenCancelled(const QString& name, const char* shot) {
+        const std::optional<Window> editor = typeInto("Untitled", QStringLiteral("new "));
+        ASSERT_TRUE(editor);
+        const std::optional<Window> panel = openPanel(*editor, "ctrl+shift+s");
+        ASSERT_TRUE(panel);
+        ASSERT_TRUE(typeName(name));
+        const std::optional<Window> alert = waitForAlert(*app);
+        ASSERT_TRUE(alert) << "nothing was asked about " << name.toStdString();
+        app->waitForFinished(500); // let it paint: the picture is for people, not for the test
+        screenshot(shot);
+        ASSERT_TRUE(activate(*alert));
+        ASSERT_TRUE(xdotool({"key", "Return"}));
+        ASSERT_TRUE(waitGone(*app, *alert));
+        ASSERT_TRUE(panelShown()) << "the alert did not go back to the panel";
+        ASSERT_TRUE(activate(*panel));
+        ASSERT_TRUE(xdotool({"key", "Escape"}));
+        ASSERT_TRUE(waitGone(*app, *panel));
+    }
+
     QProcess* app = nullptr;
 };
 
@@ -131,6 +175,62 @@ TEST_F(SaveEndToEnd, FileNamesThatAreNotUtf8OpenAndSaveUnderTheirOwnBytes) {
     const std::vector<std::string> recent = cw::RecentDocuments(defaults).paths();
     EXPECT_NE(std::find(recent.begin(), recent.end(), fs::canonical(script).string()), recent.end())
         << "the script is not among the recent documents";
+}
+
+// A name typed without its extension names the file really written: the panel asks before
+// replacing it, and Return (Cancel) goes back to the panel with the file byte for byte as it was.
+TEST_F(SaveEndToEnd, SaveAsAsksAboutTheFileReallyWritten) {
+    const fs::path documents = useOwnHome();
+    const fs::path precious = makeScript("home/Documents/precious.cwr", QStringLiteral("Precious words."));
+    const std::string bytes = fileBytes(precious);
+    startOn({});
+    ASSERT_NO_FATAL_FAILURE(saveAsAskedThenCancelled("precious", "save-as-replace-question.png"));
+    EXPECT_EQ(fileBytes(precious), bytes) << "precious.cwr changed";
+    EXPECT_TRUE(findWindow(display, root, "Untitled*")) << "the new script no longer counts as unsaved";
+    EXPECT_EQ(std::distance(fs::directory_iterator(documents), fs::directory_iterator()), 1)
+        << "something was written beside it";
+}
+
+// One script, one window: Save As onto the file another window shows is refused with an alert
+// saying so, the panel stays open, and neither the file nor the other window changes.
+TEST_F(SaveEndToEnd, SaveAsOntoAScriptOpenInAnotherWindowIsRefused) {
+    useOwnHome();
+    const fs::path shown = makeScript("home/Documents/a.cwr", QStringLiteral("Shown words."));
+    const std::string bytes = fileBytes(shown);
+    startOn({shown});
+    const std::optional<Window> first = typeInto("a.cwr", QStringLiteral("edited "));
+    ASSERT_TRUE(first);
+    ASSERT_TRUE(xdotool({"key", "ctrl+n"}));
+    ASSERT_NO_FATAL_FAILURE(saveAsAskedThenCancelled("a.cwr", "save-as-open-elsewhere.png"));
+    EXPECT_EQ(fileBytes(shown), bytes) << "a.cwr was written";
+    EXPECT_TRUE(findWindow(display, root, "Untitled*")) << "the new script took the other's file";
+    EXPECT_TRUE(findWindow(display, root, "a.cwr*")) << "the other window changed";
+}
+
+// After an export, Save of a new script offers the script format: typing a name writes a script
+// under it, which becomes the window's own; the export went where it was asked.
+TEST_F(SaveEndToEnd, SaveAfterAnExportWritesAScript) {
+    const fs::path documents = useOwnHome();
+    setDefault(cw::settings::selectedExportFileTypeIndex, 3); // DOCX, as after an earlier export
+    startOn({});
+    const std::optional<Window> editor = typeInto("Untitled", QStringLiteral("talk "));
+    ASSERT_TRUE(editor);
+    std::optional<Window> panel = openPanel(*editor, "ctrl+e");
+    ASSERT_TRUE(panel);
+    ASSERT_TRUE(typeName("talk"));
+    ASSERT_TRUE(waitGone(*app, *panel));
+    EXPECT_TRUE(waitFor(*app, [&] { return fs::exists(documents / "talk.docx"); })) << "no export";
+
+    panel = openPanel(*editor, "ctrl+s");
+    ASSERT_TRUE(panel);
+    ASSERT_TRUE(typeName("newtalk"));
+    EXPECT_TRUE(waitFor(*app, [&] { return sameCharacters(scriptText(documents / "newtalk.cwr"), "talk "); }))
+        << "Save wrote no script";
+    EXPECT_FALSE(fs::exists(documents / "newtalk.docx"));
+    EXPECT_TRUE(waitForWindow(*app, [](const std::string& n) {
+        return n.find("newtalk.cwr") != std::string::npos && n.find('*') == std::string::npos;
+    })) << "the window is not the saved script's";
+    EXPECT_TRUE(quit(*app, *editor));
 }
 
 } // namespace

@@ -1,6 +1,8 @@
 // The editor window's document commands against a real project, with fake panels and alerts.
+#include "base/FileStamp.h"
 #include "cuewright/editor/DocumentCommands.h"
 #include "cuewright/model/Project.h"
+#include "cuewright/model/ScriptDocumentFile.h"
 #include "cuewright/model/SettingsKeys.h"
 #include "platform/codecs/PdfReader.h"
 #include "platform/defaults/Defaults.h"
@@ -25,6 +27,15 @@ using Outcome = DocumentCommands::Outcome;
 using platform::AttributedString;
 
 namespace {
+
+std::string bytesOf(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+QString scriptText(const std::filesystem::path& path) {
+    return cw::ScriptDocumentFile::open(path).text.string();
+}
 
 class DocumentCommandsTest : public ::testing::Test {
 protected:
@@ -58,43 +69,48 @@ protected:
     std::vector<std::string> recent;
 };
 
-// The panel offers the four types in order at the remembered one; only a script save takes the
-// file as the script's own; a cancel restores the pop-up and the remembered type.
+// The panel offers the four types in order: Save As at the script format whatever was exported
+// last, Export at the export type used last. Only a script save takes the file as the script's
+// own; only an export is remembered; a cancel leaves the remembered type.
 TEST_F(DocumentCommandsTest, SavePanelSavesOrExportsByTheChosenType) {
     struct Case {
         const char* name;
+        bool exporting; // Export… rather than Save As…
         int remembered;
         std::optional<int> picked; // a type chosen in the panel
         bool cancel;
+        int offered;
         Outcome outcome;
-        int popupAfter;
+        int rememberedAfter;
         bool becomesPath;
     };
     const Case cases[] = {
-        {"a.txt", 1, std::nullopt, false, Outcome::exported, 1, false},
-        {"b.rtf", 0, 2, false, Outcome::exported, 2, false},
-        {"c.docx", 3, std::nullopt, false, Outcome::exported, 3, false},
-        {"cancelled", 2, 3, true, Outcome::cancelled, 2, false},
-        {"d.cwr", 1, 0, false, Outcome::saved, 0, true},
+        {"a.txt", true, 1, std::nullopt, false, 1, Outcome::exported, 1, false},
+        {"b.rtf", true, 0, 2, false, 0, Outcome::exported, 2, false},
+        {"c.docx", false, 3, 3, false, 0, Outcome::exported, 3, false},
+        {"cancelled", true, 2, 3, true, 2, Outcome::cancelled, 2, false},
+        {"d.cwr", false, 3, std::nullopt, false, 0, Outcome::saved, 3, true},
+        {"e.cwr", true, 1, 0, false, 1, Outcome::saved, 1, true},
     };
     for (const Case& c : cases) {
         defaults.set(cw::settings::selectedExportFileTypeIndex, std::int64_t{c.remembered});
         const auto pathBefore = project->representedPath();
         const size_t recentBefore = recent.size();
+        project->setHasUnsavedChanges(true);
         if (c.cancel)
             dialogs->cancelSave(c.picked);
         else
             dialogs->answerSave(path(c.name), c.picked);
-        EXPECT_EQ(commands.saveAs(), c.outcome) << c.name;
+        EXPECT_EQ(c.exporting ? commands.exportAs() : commands.saveAs(), c.outcome) << c.name;
 
         const platform::SavePanel& panel = dialogs->savePanels().back();
         ASSERT_EQ(panel.fileTypes.size(), 4u);
         for (size_t i = 0; i < 4; ++i)
             EXPECT_EQ(panel.fileTypes[i].extensions,
                       QStringList{QString::fromLatin1(DocumentCommands::exportFileTypes[i])});
-        EXPECT_EQ(panel.selectedFileType, c.remembered) << c.name;
-        EXPECT_EQ(commands.popupIndex(), c.popupAfter) << c.name;
-        EXPECT_EQ(rememberedIndex(), c.popupAfter) << c.name;
+        EXPECT_EQ(panel.selectedFileType, c.offered) << c.name;
+        EXPECT_EQ(commands.popupIndex(), c.cancel ? c.offered : c.picked.value_or(c.offered)) << c.name;
+        EXPECT_EQ(rememberedIndex(), c.rememberedAfter) << c.name;
         EXPECT_EQ(QFile::exists(path(c.name)), !c.cancel) << c.name;
         if (c.becomesPath) {
             EXPECT_EQ(project->representedPath(), path(c.name).toStdString());
@@ -106,8 +122,8 @@ TEST_F(DocumentCommandsTest, SavePanelSavesOrExportsByTheChosenType) {
             EXPECT_TRUE(project->hasUnsavedChanges()) << c.name;
         }
     }
-    EXPECT_EQ(dialogs->savePanels().back().nameFieldValue, "") << "an untitled script";
-    EXPECT_EQ(window.windowFilePath(), path("d.cwr"));
+    EXPECT_EQ(dialogs->savePanels().front().nameFieldValue, "") << "an untitled script";
+    EXPECT_EQ(window.windowFilePath(), path("e.cwr"));
     EXPECT_FALSE(window.isWindowModified());
     project->setRepresentedPath(std::nullopt);
     project->setHasUnsavedChanges(true);
@@ -116,6 +132,95 @@ TEST_F(DocumentCommandsTest, SavePanelSavesOrExportsByTheChosenType) {
     EXPECT_TRUE(window.isWindowModified());
     std::ifstream text(dir / "a.txt");
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(text), {}), "Good evening.\nThis is the news.");
+}
+
+// Every panel asks about the file it will really write (the type's extension added to a name
+// typed without it or with another one), a read-only file is asked about even on a plain Save, and
+// a file that another window shows is refused with the panel still open. Declined, the file stays
+// byte for byte.
+TEST_F(DocumentCommandsTest, AFileIsReplacedOnlyWhenTheUserAgrees) {
+    const auto write = [&](const char* name) {
+        std::ofstream(dir / name) << "precious " << name;
+        return std::string("precious ") + name;
+    };
+    const auto readOnly = [&](const char* name) {
+        const std::string bytes = write(name);
+        std::filesystem::permissions(dir / name, std::filesystem::perms(0444));
+        return bytes;
+    };
+    const std::string typedAsk = "\u201Cprecious.cwr\u201D already exists. Do you want to replace it?";
+    struct Case {
+        const char* name;
+        std::function<std::string()> existing; // writes the file there, returns its bytes
+        const char* file;                      // the file really written
+        std::function<Outcome()> command;
+        bool replace;
+        std::string question; // empty: none asked, written straight away
+        Outcome outcome;
+    };
+    const auto saveAs = [&](const char* typed, std::optional<int> type = std::nullopt) {
+        return [&, typed, type] {
+            dialogs->answerSave(path(typed), type);
+            return commands.saveAs();
+        };
+    };
+    const Case cases[] = {
+        {"typed without extension", [&] { return write("precious.cwr"); }, "precious.cwr", saveAs("precious"),
+         false, typedAsk, Outcome::cancelled},
+        {"typed without extension, Replace", [&] { return write("precious.cwr"); }, "precious.cwr",
+         saveAs("precious"), true, typedAsk, Outcome::saved},
+        {"another extension typed", [&] { return write("notes.txt.cwr"); }, "notes.txt.cwr",
+         saveAs("notes.txt"), false, "\u201Cnotes.txt.cwr\u201D already exists. Do you want to replace it?",
+         Outcome::cancelled},
+        {"export typed without extension", [&] { return write("talk.docx"); }, "talk.docx", saveAs("talk", 3),
+         false, "\u201Ctalk.docx\u201D already exists. Do you want to replace it?", Outcome::cancelled},
+        {"read-only, through the panel", [&] { return readOnly("locked.cwr"); }, "locked.cwr",
+         saveAs("locked"), false, "\u201Clocked.cwr\u201D is read-only. Replace it anyway?",
+         Outcome::cancelled},
+        {"read-only, Save to its own file", [&] { return readOnly("own.cwr"); }, "own.cwr",
+         [&] {
+             project->setRepresentedPath(path("own.cwr").toStdString());
+             return commands.save();
+         },
+         false, "\u201Cown.cwr\u201D is read-only. Replace it anyway?", Outcome::cancelled},
+        {"read-only, Save to its own file, Replace", [&] { return readOnly("own2.cwr"); }, "own2.cwr",
+         [&] {
+             project->setRepresentedPath(path("own2.cwr").toStdString());
+             project->setDiskStamp(base::fileStamp(path("own2.cwr").toStdString()));
+             return commands.save();
+         },
+         true, "\u201Cown2.cwr\u201D is read-only. Replace it anyway?", Outcome::saved},
+        {"shown in another window", [&] { return write("shown.cwr"); }, "shown.cwr",
+         [&] {
+             commands.setOpenElsewhereCheck(
+                 [&](const std::string& p) { return p == path("shown.cwr").toStdString(); });
+             return saveAs("shown")();
+         },
+         false, "\u201Cshown.cwr\u201D is open in another window.", Outcome::cancelled},
+    };
+    for (const Case& c : cases) {
+        project->setRepresentedPath(std::nullopt);
+        commands.setOpenElsewhereCheck({});
+        const std::string before = c.existing();
+        const size_t alertsBefore = alerts->shown().size();
+        alerts->answerButton(c.replace ? "Replace" : "Cancel");
+        EXPECT_EQ(c.command(), c.outcome) << c.name;
+        ASSERT_EQ(alerts->shown().size(), alertsBefore + 1) << c.name;
+        EXPECT_EQ(alerts->shown().back().messageText.toStdString(), c.question) << c.name;
+        const std::string after = bytesOf(dir / c.file);
+        if (c.replace)
+            EXPECT_EQ(scriptText(dir / c.file), "Good evening.\nThis is the news.") << c.name;
+        else
+            EXPECT_EQ(after, before) << c.name;
+    }
+    if (QPrinterInfo::availablePrinters().isEmpty()) {
+        const std::string before = write("printed.pdf");
+        dialogs->answerSave(path("printed"));
+        EXPECT_EQ(commands.print(), Outcome::cancelled);
+        EXPECT_EQ(alerts->shown().back().messageText,
+                  QString::fromUtf8("\u201Cprinted.pdf\u201D already exists. Do you want to replace it?"));
+        EXPECT_EQ(bytesOf(dir / "printed.pdf"), before);
+    }
 }
 
 // The close question and its three answers. "Save" closes only once the script is saved: a
@@ -135,8 +240,12 @@ TEST_F(DocumentCommandsTest, CloseQuestionClosesOnlyAfterASuccessfulSave) {
         {"cancel", std::nullopt, 1001, [] {}, false, false},
         {"don't save", std::nullopt, 1002, [] {}, true, false},
         {"save, panel cancelled", std::nullopt, 1000, [&] { dialogs->cancelSave(); }, false, false},
-        {"save, panel exports txt", std::nullopt, 1000, [&] { dialogs->answerSave(path("x.txt"), 1); }, false,
-         false},
+        {"save, panel exports txt, asked again", std::nullopt, 1000,
+         [&] {
+             dialogs->answerSave(path("x.txt"), 1);
+             alerts->answer(1001);
+         },
+         false, false},
         {"save, folder refuses", refused, 1000, [] {}, false, false},
         {"save, panel refuses", std::nullopt, 1000, [&] { dialogs->answerSave(refused, 0); }, false, false},
         {"save to its file", path("own.cwr"), 1000, [] {}, true, true},
@@ -159,10 +268,11 @@ TEST_F(DocumentCommandsTest, CloseQuestionClosesOnlyAfterASuccessfulSave) {
         EXPECT_EQ(question.buttons, (QStringList{"Save", "Cancel", "Don't Save"}));
         EXPECT_EQ(alerts->windows()[alertsBefore], &window);
     }
-    // Each refused save told the user why.
-    EXPECT_EQ(alerts->shown().size(), std::size(cases) + 2);
+    // Each refused save told the user why; the export was followed by the question again.
+    EXPECT_EQ(alerts->shown().size(), std::size(cases) + 3);
+    EXPECT_EQ(alerts->shown()[4], alerts->shown()[3]) << "the question again after the export";
     EXPECT_TRUE(commands.windowShouldClose()) << "nothing unsaved, no question";
-    EXPECT_EQ(alerts->shown().size(), std::size(cases) + 2);
+    EXPECT_EQ(alerts->shown().size(), std::size(cases) + 3);
 }
 
 TEST_F(DocumentCommandsTest, PrintsTheScriptIntoAPdf) {

@@ -8,6 +8,7 @@
 #include "cuewright/editor/EditorWindowController.h"
 #include "cuewright/model/ApplicationSupport.h"
 #include "cuewright/model/Project.h"
+#include "cuewright/model/ProjectError.h"
 #include "cuewright/model/RecoveryStore.h"
 #include "cuewright/model/ScriptRecovery.h"
 #include "cuewright/model/SettingsKeys.h"
@@ -43,6 +44,7 @@
 #include <array>
 #include <cstdlib>
 #include <filesystem>
+#include <set>
 
 namespace cw {
 
@@ -383,17 +385,24 @@ void ApplicationController::handOver(const QStringList& paths) {
 
 bool ApplicationController::applicationShouldTerminate() {
     CW_DCHECK_MAIN_THREAD();
-    std::vector<std::shared_ptr<EditorWindow>> edited;
-    std::copy_if(editors_.begin(), editors_.end(), std::back_inserter(edited),
-                 [](const auto& w) { return w->isDocumentEdited(); });
-    for (const auto& window : edited) {
+    // Looked for again after every answer: a script edited or opened while a question was up is
+    // asked about too. A window asked once is not asked again, should it stay listed.
+    std::set<const void*> asked;
+    for (;;) {
+        const auto next = std::find_if(editors_.begin(), editors_.end(), [&](const auto& w) {
+            return asked.count(w->controllerKey()) == 0 && w->isDocumentEdited();
+        });
+        if (next == editors_.end()) {
+            return true;
+        }
+        const std::shared_ptr<EditorWindow> window = *next;
+        asked.insert(window->controllerKey());
         window->close();
         // Cancelled, or the save failed: the script is still unsaved, so stay.
         if (!window->hasBeenClosed()) {
             return false;
         }
     }
-    return true;
 }
 
 void ApplicationController::applicationWillTerminate() {
@@ -509,16 +518,37 @@ std::string ApplicationController::canonicalPath(const std::string& path) {
     return result;
 }
 
-void ApplicationController::openDocument(const std::string& path) {
-    CW_DCHECK_MAIN_THREAD();
-    const std::string canonical = canonicalPath(path);
+EditorWindow* ApplicationController::editorShowing(const std::string& canonical,
+                                                   const Project* except) const {
     for (const auto& editor : editors_) {
         const std::optional<std::string> shown =
             editor->project() ? editor->project()->representedPath() : std::nullopt;
-        if (shown && canonicalPath(*shown) == canonical) {
-            editor->showWindow();
+        if (editor->project().get() != except && shown && canonicalPath(*shown) == canonical) {
+            return editor.get();
+        }
+    }
+    return nullptr;
+}
+
+void ApplicationController::openDocument(const std::string& path) {
+    CW_DCHECK_MAIN_THREAD();
+    const std::string canonical = canonicalPath(path);
+    if (EditorWindow* editor = editorShowing(canonical)) {
+        editor->showWindow();
+        return;
+    }
+    // Still being read or laid out: a second load would make a second window of the same file.
+    for (const auto& opening : openings_) {
+        if (!opening->isDone() && opening->filePath() == canonical) {
+            opening->bringForward();
             return;
         }
+    }
+    // An RTFD package is a folder by nature; any other folder would be told as an unknown or
+    // unreadable file, with no word of why.
+    std::error_code error;
+    if (std::filesystem::is_directory(canonical, error) && Workspace::fileExtension(canonical) != "rtfd") {
+        throw ProjectError::couldNotOpen(canonical, "it is a folder, not a file");
     }
     if (LargeFileOpening::opensOffMainThread(canonical)) {
         openOffMainThread(canonical);
@@ -564,6 +594,11 @@ void ApplicationController::openOffMainThread(const std::string& path) {
             }
             return progress;
         };
+        opened.show = [shown] {
+            if (const auto window = shown.lock()) {
+                window->showWindow();
+            }
+        };
         opened.cancel = [shown] {
             if (const auto window = shown.lock()) {
                 window->project()->setHasUnsavedChanges(false);
@@ -573,8 +608,7 @@ void ApplicationController::openOffMainThread(const std::string& path) {
         return opened;
     };
     openings_.push_back(std::make_shared<LargeFileOpening>(
-        QFile::decodeName(QByteArray::fromStdString(path)),
-        ScriptImport::DefaultStyle::fromUserDefaults(*defaults_), std::move(finished)));
+        path, ScriptImport::DefaultStyle::fromUserDefaults(*defaults_), std::move(finished)));
 }
 
 std::vector<LargeFileOpening*> ApplicationController::largeFileOpenings() const {
@@ -698,6 +732,10 @@ ApplicationController::makeEditorWindow(const std::shared_ptr<Project>& project)
         if (auto self = weak.lock()) {
             self->recent_->note(canonicalPath(saved));
         }
+    });
+    window->setOpenElsewhereCheck([weak, own = std::weak_ptr<Project>(project)](const std::string& path) {
+        const auto self = weak.lock();
+        return self && self->editorShowing(canonicalPath(path), own.lock().get()) != nullptr;
     });
     window->showWindow();
     installMenus(*window, /*withBar=*/true);

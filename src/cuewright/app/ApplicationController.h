@@ -245,6 +245,9 @@ private:
     void openOffMainThread(const std::string& path);
     // No script open and none on its way.
     bool hasNoScript() const;
+    // The editor window of the script whose file is `canonical` (canonicalPath()), other than
+    // the one of `except`; null when none shows it.
+    EditorWindow* editorShowing(const std::string& canonical, const Project* except = nullptr) const;
     // Why unsaved edits are not being kept; empty when they are.
     void setRecoveryProblem(const std::string& problem);
     void setRecoveryProblem(const std::vector<std::string>& scripts, const std::string& reason);

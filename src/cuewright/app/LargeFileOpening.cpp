@@ -6,6 +6,7 @@
 #include "dispatch/Queue.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QProgressBar>
@@ -46,12 +47,13 @@ bool LargeFileOpening::opensOffMainThread(const std::string& path) {
            status.st_size >= largeFileBytes;
 }
 
-LargeFileOpening::LargeFileOpening(const QString& path, ScriptImport::DefaultStyle style, Finished finished,
+LargeFileOpening::LargeFileOpening(std::string path, ScriptImport::DefaultStyle style, Finished finished,
                                    QObject* parent)
     : QObject(parent)
-    , path_(path)
-    , size_(QFileInfo(path).size())
-    , measured_(isPlainText(Workspace::fileExtension(path.toStdString())))
+    , filePath_(std::move(path))
+    , path_(QFile::decodeName(QByteArray::fromStdString(filePath_)))
+    , size_(QFileInfo(path_).size())
+    , measured_(isPlainText(Workspace::fileExtension(filePath_)))
     , finished_(std::move(finished))
     , shared_(std::make_shared<Shared>())
     , showTimer_(new QTimer(this))
@@ -63,7 +65,7 @@ LargeFileOpening::LargeFileOpening(const QString& path, ScriptImport::DefaultSty
     connect(updateTimer_, &QTimer::timeout, this, &LargeFileOpening::updateProgress);
 
     QPointer<LargeFileOpening> self(this);
-    dispatch::globalQueue()->async([shared = shared_, path, style = std::move(style), self] {
+    dispatch::globalQueue()->async([shared = shared_, path = path_, style = std::move(style), self] {
         const auto cancelled = [shared, path] {
             if (!shared->progress.cancelled.load()) {
                 return false;
@@ -103,6 +105,25 @@ void LargeFileOpening::cancel() {
         cancelWindow();
     }
     end();
+}
+
+void LargeFileOpening::bringForward() {
+    CW_DCHECK_MAIN_THREAD();
+    if (done_) {
+        return;
+    }
+    if (opened_.show) {
+        opened_.show();
+    }
+    if (!window_) {
+        showTimer_->stop();
+        showProgress();
+    }
+    if (window_) {
+        window_->show();
+        window_->raise();
+        window_->activateWindow();
+    }
 }
 
 void LargeFileOpening::end() {

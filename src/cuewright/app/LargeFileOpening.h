@@ -38,6 +38,8 @@ public:
         std::function<std::optional<double>()> progress;
         // Closes the window, unsaved.
         std::function<void()> cancel;
+        // Brings the window to the front.
+        std::function<void()> show;
     };
     using Finished = std::function<Opened(std::optional<platform::AttributedString> text)>;
 
@@ -49,7 +51,8 @@ public:
     // Whether the regular file at `path` is opened this way (see largeFileBytes).
     static bool opensOffMainThread(const std::string& path);
 
-    LargeFileOpening(const QString& path, ScriptImport::DefaultStyle style, Finished finished,
+    // `path` is the file system's bytes, which need not be UTF-8.
+    LargeFileOpening(std::string path, ScriptImport::DefaultStyle style, Finished finished,
                      QObject* parent = nullptr);
     ~LargeFileOpening() override;
     LargeFileOpening(const LargeFileOpening&) = delete;
@@ -58,6 +61,10 @@ public:
     // Stops the read; nothing opens.
     void cancel();
     bool isDone() const { return done_; }
+    const std::string& filePath() const { return filePath_; }
+    // Another open of the same file: the window its text goes to and the progress window (shown
+    // now if it was still to come) come to the front.
+    void bringForward();
     // The progress window once it shows; null before and after.
     QWidget* progressWindow() const { return window_; }
 
@@ -69,6 +76,7 @@ private:
     void end();
     void closeWindow();
 
+    std::string filePath_;
     QString path_;
     qint64 size_ = 0;
     bool measured_ = false; // reading tells how far it has come

@@ -93,12 +93,21 @@ public:
             controller_->documentCommands().setRecentDocumentHandler(recentHandler_);
         }
     }
+    void setOpenElsewhereCheck(std::function<bool(const std::string&)> check) override {
+        openElsewhere_ = std::move(check);
+        if (controller_->isWindowLoaded()) {
+            controller_->documentCommands().setOpenElsewhereCheck(openElsewhere_);
+        }
+    }
 
 private:
     // The document commands and the editor exist once the window has loaded.
     void wireLoadedWindow() {
         if (recentHandler_) {
             controller_->documentCommands().setRecentDocumentHandler(recentHandler_);
+        }
+        if (openElsewhere_) {
+            controller_->documentCommands().setOpenElsewhereCheck(openElsewhere_);
         }
         if (editor::EditorController* editor = controller_->editorController()) {
             // Line steps typed in the editor move the prompter windows, which the shell owns.
@@ -109,6 +118,7 @@ private:
     std::shared_ptr<editor::EditorWindowController> controller_;
     std::weak_ptr<ApplicationController> shell_;
     std::function<void(const std::string&)> recentHandler_;
+    std::function<bool(const std::string&)> openElsewhere_;
 };
 
 } // namespace

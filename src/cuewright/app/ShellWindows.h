@@ -45,6 +45,8 @@ public:
     virtual void setNotice(const QString& text) = 0;
     // The list of recent documents to note each saved script in.
     virtual void setRecentDocumentHandler(std::function<void(const std::string& path)> handler) = 0;
+    // Whether another window shows the file at a path: the window's saves never write there.
+    virtual void setOpenElsewhereCheck(std::function<bool(const std::string& path)> check) { (void)check; }
     // How much of a long script the editor has taken in, from 0 to 1; none once all of it is.
     virtual std::optional<double> textLoadProgress() const { return std::nullopt; }
 };

@@ -27,6 +27,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <filesystem>
 #include <stdexcept>
 #include <vector>
 
@@ -66,48 +67,77 @@ DocumentCommands::DocumentCommands(std::shared_ptr<Project> project, QWidget* wi
                                    platform::Defaults& defaults)
     : project_(std::move(project))
     , window_(window)
-    , defaults_(&defaults)
-    , popupIndex_(rememberedIndex()) {
+    , defaults_(&defaults) {
     if (!project_)
         base::fatal("use init(project:) instead!");
 }
 
 int DocumentCommands::rememberedIndex() const {
-    return int(defaults_->integerForKey(settings::selectedExportFileTypeIndex));
-}
-
-void DocumentCommands::remember(int index) {
-    popupIndex_ = index;
-    defaults_->set(settings::selectedExportFileTypeIndex, std::int64_t{index});
+    return std::clamp(int(defaults_->integerForKey(settings::selectedExportFileTypeIndex)), 0,
+                      int(exportFileTypes.size()) - 1);
 }
 
 DocumentCommands::Outcome DocumentCommands::save() {
     CW_DCHECK_MAIN_THREAD();
-    if (const auto path = project_->representedPath())
-        return saveScript(*path);
-    return saveAs();
+    const auto path = project_->representedPath();
+    if (!path)
+        return saveAs();
+    // The rename of an atomic save replaces a file whatever its mode: a read-only one is asked about.
+    if (!platform::agreedToReplace(platform::readOnlyQuestion(*path), window_))
+        return Outcome::cancelled;
+    return saveScript(*path);
 }
 
+// A script is saved as a script unless the reader picks otherwise: a panel that opened on the
+// last export type wrote a copy in that format and left the script unsaved.
 DocumentCommands::Outcome DocumentCommands::saveAs() {
     CW_DCHECK_MAIN_THREAD();
-    popupIndex_ = rememberedIndex();
-    const int before = popupIndex_;
+    return runPanel(0);
+}
+
+DocumentCommands::Outcome DocumentCommands::exportAs() {
+    CW_DCHECK_MAIN_THREAD();
+    return runPanel(rememberedIndex());
+}
+
+platform::SavePanel DocumentCommands::panelAt(int selected) {
     platform::SavePanel panel;
-    panel.directory = startFolder(project_->representedPath());
-    if (const auto path = project_->representedPath())
+    const auto path = project_->representedPath();
+    panel.directory = startFolder(path);
+    if (path)
         panel.nameFieldValue = QFileInfo(platform::displayPath(*path)).fileName();
+    panel.refusal = [this](const std::string& chosen) -> std::optional<platform::Alert> {
+        if (!openElsewhere_ || !openElsewhere_(chosen))
+            return std::nullopt;
+        base::log("not saved over " + chosen + ": another window shows it");
+        platform::Alert alert;
+        alert.messageText =
+            QObject::tr(openElsewhereMessage.data())
+                .arg(platform::displayPath(std::filesystem::path(chosen).filename().string()));
+        alert.informativeText = QObject::tr(openElsewhereInformation.data());
+        alert.buttons = {QObject::tr("OK")};
+        alert.style = platform::Alert::Style::warning;
+        return alert;
+    };
+    panel.selectedFileType = selected;
+    return panel;
+}
+
+DocumentCommands::Outcome DocumentCommands::runPanel(int selected) {
+    platform::SavePanel panel = panelAt(selected);
     panel.fileTypes = panelFileTypes();
-    panel.selectedFileType = std::clamp(popupIndex_, 0, int(exportFileTypes.size()) - 1);
-    panel.fileTypeChanged = [this](int index) { remember(index); };
+    popupIndex_ = selected;
+    panel.fileTypeChanged = [this](int index) { popupIndex_ = index; };
     const auto choice = platform::fileDialogs().runSavePanel(panel, window_);
-    if (!choice) {
+    if (!choice || choice->path.isEmpty()) {
         // A cancelled panel leaves no trace: neither the pop-up nor the remembered type.
-        remember(before);
+        popupIndex_ = selected;
         return Outcome::cancelled;
     }
-    remember(choice->fileType);
-    if (choice->path.isEmpty())
-        return Outcome::cancelled;
+    popupIndex_ = choice->fileType;
+    // Only an export is remembered, for the next Export; a script save leaves it.
+    if (exportFileType(choice->fileType) != exportFileTypes[0])
+        defaults_->set(settings::selectedExportFileTypeIndex, std::int64_t{choice->fileType});
     const QStringList extensions{qstring(exportFileType(choice->fileType))};
     return write(choice->fileType,
                  platform::fileSystemPath(platform::withExtension(choice->path, extensions)));
@@ -209,10 +239,9 @@ bool DocumentCommands::printToPdf(const QString& path) {
 DocumentCommands::Outcome DocumentCommands::print() {
     CW_DCHECK_MAIN_THREAD();
     if (QPrinterInfo::availablePrinters().isEmpty()) {
-        platform::SavePanel panel;
+        platform::SavePanel panel = panelAt(0);
         panel.title = QObject::tr("Print to PDF");
         const auto path = project_->representedPath();
-        panel.directory = startFolder(path);
         panel.nameFieldValue =
             (path ? QFileInfo(platform::displayPath(*path)).completeBaseName() : QObject::tr("Untitled")) +
             QStringLiteral(".pdf");
@@ -240,14 +269,27 @@ bool DocumentCommands::windowShouldClose() {
     alert.messageText = QObject::tr(closeMessage.data());
     alert.informativeText = QObject::tr(closeInformation.data());
     alert.buttons = {QObject::tr("Save"), QObject::tr("Cancel"), QObject::tr("Don't Save")};
-    switch (platform::runModalSheetForWindow(alert, window_)) {
-    case platform::alertFirstButtonReturn:
-        // The edits would be lost if the window closed after a failed or cancelled save.
-        return save() == Outcome::saved;
-    case platform::alertFirstButtonReturn + 1:
-        return false;
-    default:
-        return true;
+    for (;;) {
+        switch (platform::runModalSheetForWindow(alert, window_)) {
+        case platform::alertFirstButtonReturn:
+            switch (save()) {
+            case Outcome::saved:
+                return true;
+            case Outcome::exported:
+                // A copy in another format: the script itself is still unsaved, so ask again
+                // rather than close or quietly stay.
+                continue;
+            case Outcome::cancelled:
+            case Outcome::failed:
+                // The edits would be lost if the window closed after a failed or cancelled save.
+                return false;
+            }
+            return false;
+        case platform::alertFirstButtonReturn + 1:
+            return false;
+        default:
+            return true;
+        }
     }
 }
 

@@ -15,7 +15,8 @@ class QPrinter;
 
 namespace platform {
 class Defaults;
-}
+struct SavePanel;
+} // namespace platform
 
 namespace cw {
 class Project;
@@ -23,12 +24,16 @@ class Project;
 
 namespace cw::editor {
 
-// What the window's Save, Save As, Print and close commands do to its project:
+// What the window's Save, Save As, Export, Print and close commands do to its project:
 //  - save() saves to the script's file through the project's atomic save, or runs the save panel
-//    when the script has none. saveAs() runs the panel with the export pop-up (cwr, txt, rtf,
-//    docx); only a "cwr" save makes the file the script's own and a recent document.
+//    when the script has none. saveAs() and exportAs() run the panel with the export pop-up (cwr,
+//    txt, rtf, docx): Save and Save As at the script format, Export at the export type used last;
+//    only a "cwr" save makes the file the script's own and a recent document.
+//  - Nothing is replaced unasked: the panel asks about the file really written, a save onto the
+//    script's own read-only file asks first, and a path that another window shows is refused.
 //  - Errors are shown in a sheet of the window (platform::alertRunner) and reported as failures.
-//  - windowShouldClose() asks about unsaved changes; "Save" closes only once the script is saved.
+//  - windowShouldClose() asks about unsaved changes; "Save" closes only once the script is saved,
+//    and a save that wrote something else (an export) asks again.
 // Dialogs go through platform::fileDialogs() and platform::alertRunner(), which tests replace.
 // The project and the settings store must outlive it. Main thread only.
 class DocumentCommands {
@@ -51,6 +56,10 @@ public:
     static constexpr std::string_view changedOnDiskInformation =
         "If you save, the changes made by the other application will be lost.";
     static constexpr std::string_view saveAnywayButton = "Save Anyway";
+    // Refused: one script has one window.
+    static constexpr std::string_view openElsewhereMessage = "“%1” is open in another window.";
+    static constexpr std::string_view openElsewhereInformation =
+        "Close that window first, or choose another name.";
 
     enum class Outcome { saved, exported, cancelled, failed };
 
@@ -62,12 +71,19 @@ public:
     void setRecentDocumentHandler(std::function<void(const std::string& path)> handler) {
         addRecentDocument_ = std::move(handler);
     }
+    // Whether another window shows the file at `path` (the file system's bytes): nothing is
+    // written there.
+    void setOpenElsewhereCheck(std::function<bool(const std::string& path)> check) {
+        openElsewhere_ = std::move(check);
+    }
 
     // Saves to the script's own file, else as saveAs(); saved only when the script itself was.
     Outcome save();
-    // The save panel with the file-type pop-up, at the remembered type.
+    // The save panel with the file-type pop-up, at the script format.
     Outcome saveAs();
-    // The pop-up's index: the remembered "selectedExportFileTypeIndex" while no panel runs.
+    // The same panel at the export type used last ("selectedExportFileTypeIndex").
+    Outcome exportAs();
+    // The pop-up's index: the type of the running panel, or the one it closed with.
     int popupIndex() const { return popupIndex_; }
 
     // The script's text in black at printPointSize, as it is printed.
@@ -85,16 +101,18 @@ public:
     void updateTitle();
 
 private:
+    Outcome runPanel(int selected);
+    platform::SavePanel panelAt(int selected);
     Outcome saveScript(const std::string& path);
     Outcome write(int fileType, const std::string& path);
     void presentError(const std::exception& error);
     int rememberedIndex() const;
-    void remember(int index);
 
     std::shared_ptr<Project> project_;
     QPointer<QWidget> window_;
     platform::Defaults* defaults_;
     std::function<void(const std::string&)> addRecentDocument_;
+    std::function<bool(const std::string&)> openElsewhere_;
     int popupIndex_ = 0;
 };
 

@@ -73,9 +73,10 @@ int tagOf(const QObject* sender) {
     return sender ? sender->property(tagProperty).toInt() : 0;
 }
 
-constexpr std::array<WindowAction, 16> windowActions{{
+constexpr std::array<WindowAction, 17> windowActions{{
     {"saveDocument:", [](Window& w, QObject*) { w.saveDocument(); }},
     {"saveDocumentAs:", [](Window& w, QObject*) { w.saveDocumentAs(); }},
+    {"exportDocument:", [](Window& w, QObject*) { w.exportDocument(); }},
     {"printBoy:", [](Window& w, QObject*) { w.printBoy(); }},
     {"performClose:", [](Window& w, QObject*) { w.close(); }},
     {"spawnIndependentPrompterWindow:", [](Window& w, QObject*) { w.spawnIndependentPrompterWindow(); }},
@@ -325,7 +326,7 @@ void EditorWindowController::makeMenus(QMainWindow& window) {
         {QT_TR_NOOP("&File"),
          {{QT_TR_NOOP("Save"), "saveDocument:", platform::standardShortcut(QKeySequence::Save)},
           {QT_TR_NOOP("Save As…"), "saveDocumentAs:", platform::standardShortcut(QKeySequence::SaveAs)},
-          {QT_TR_NOOP("Export…"), "saveDocumentAs:", QKeySequence(Qt::CTRL | Qt::Key_E)},
+          {QT_TR_NOOP("Export…"), "exportDocument:", QKeySequence(Qt::CTRL | Qt::Key_E)},
           {nullptr, {}, {}},
           {QT_TR_NOOP("Print…"), "printBoy:", platform::standardShortcut(QKeySequence::Print)},
           {nullptr, {}, {}},

@@ -135,6 +135,7 @@ public:
     // ---- actions ----
     DocumentCommands::Outcome saveDocument() { return commands_->save(); }
     DocumentCommands::Outcome saveDocumentAs() { return commands_->saveAs(); }
+    DocumentCommands::Outcome exportDocument() { return commands_->exportAs(); }
     DocumentCommands::Outcome printBoy() { return commands_->print(); }
     void spawnIndependentPrompterWindow();
     void spawnTransparentPrompterWindow();

@@ -15,28 +15,31 @@ QStringList FakeFileDialogs::runOpenPanel(const OpenPanel& panel, QWidget*) {
     return paths;
 }
 
-std::optional<SaveChoice> FakeFileDialogs::runSavePanel(const SavePanel& panel, QWidget*) {
+std::optional<SaveChoice> FakeFileDialogs::runSavePanel(const SavePanel& panel, QWidget* window) {
     savePanels_.push_back(panel);
-    if (saveAnswers_.empty()) {
-        return std::nullopt;
-    }
-    const SaveAnswer answer = std::move(saveAnswers_.front());
-    saveAnswers_.pop_front();
     int fileType = panel.selectedFileType;
-    if (answer.fileType && *answer.fileType != fileType) {
-        fileType = *answer.fileType;
-        if (panel.fileTypeChanged) {
-            panel.fileTypeChanged(fileType);
+    // As the real panel, which stays open for another name when the replace question is declined.
+    while (!saveAnswers_.empty()) {
+        const SaveAnswer answer = std::move(saveAnswers_.front());
+        saveAnswers_.pop_front();
+        if (answer.fileType && *answer.fileType != fileType) {
+            fileType = *answer.fileType;
+            if (panel.fileTypeChanged) {
+                panel.fileTypeChanged(fileType);
+            }
+        }
+        if (answer.cancelled) {
+            return std::nullopt;
+        }
+        QString path = answer.path;
+        if (fileType >= 0 && static_cast<std::size_t>(fileType) < panel.fileTypes.size()) {
+            path = withExtension(path, panel.fileTypes[static_cast<std::size_t>(fileType)].extensions);
+        }
+        if (acceptsSavePath(panel, path, window)) {
+            return SaveChoice{path, fileType};
         }
     }
-    if (answer.cancelled) {
-        return std::nullopt;
-    }
-    QString path = answer.path;
-    if (fileType >= 0 && static_cast<std::size_t>(fileType) < panel.fileTypes.size()) {
-        path = withExtension(path, panel.fileTypes[static_cast<std::size_t>(fileType)].extensions);
-    }
-    return SaveChoice{path, fileType};
+    return std::nullopt;
 }
 
 } // namespace platform

@@ -10,6 +10,9 @@
 
 #include <filesystem>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace platform {
 
 FileDialogs::~FileDialogs() = default;
@@ -36,6 +39,77 @@ QString withExtension(const QString& path, const QStringList& extensions) {
     return path + QStringLiteral(".") + extensions.front();
 }
 
+bool isReadOnlyFile(const std::string& path) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0 || S_ISDIR(status.st_mode)) {
+        return false;
+    }
+    // The bits that apply to this user, not access(): root may write anything, yet a file its
+    // owner made read-only is one a person means to keep.
+    mode_t write = S_IWOTH;
+    if (status.st_uid == ::geteuid()) {
+        write = S_IWUSR;
+    } else if (status.st_gid == ::getegid() || ::group_member(status.st_gid) != 0) {
+        write = S_IWGRP;
+    }
+    return (status.st_mode & write) == 0;
+}
+
+static QString fileNameOf(const std::string& path) {
+    return displayPath(std::filesystem::path(path).filename().string());
+}
+
+static Alert replaceAlert(QString message, QString information) {
+    Alert alert;
+    alert.messageText = std::move(message);
+    alert.informativeText = std::move(information);
+    alert.buttons = {QFileDialog::tr("Cancel"), QFileDialog::tr("Replace")};
+    alert.style = Alert::Style::warning;
+    return alert;
+}
+
+std::optional<Alert> readOnlyQuestion(const std::string& path) {
+    if (!isReadOnlyFile(path)) {
+        return std::nullopt;
+    }
+    return replaceAlert(
+        QFileDialog::tr("\u201C%1\u201D is read-only. Replace it anyway?").arg(fileNameOf(path)),
+        QFileDialog::tr("You don\u2019t have permission to change it. Replacing it puts a new file in "
+                        "its place."));
+}
+
+std::optional<Alert> replaceQuestion(const std::string& path) {
+    std::error_code error;
+    const auto status = std::filesystem::symlink_status(path, error);
+    if (error || !std::filesystem::exists(status) || std::filesystem::is_directory(path, error)) {
+        return std::nullopt;
+    }
+    if (auto readOnly = readOnlyQuestion(path)) {
+        return readOnly;
+    }
+    const std::string folder = std::filesystem::path(path).parent_path().filename().string();
+    return replaceAlert(
+        QFileDialog::tr("\u201C%1\u201D already exists. Do you want to replace it?").arg(fileNameOf(path)),
+        QFileDialog::tr("A file with the same name already exists in \u201C%1\u201D. Replacing it will "
+                        "overwrite its contents.")
+            .arg(displayPath(folder)));
+}
+
+bool agreedToReplace(const std::optional<Alert>& question, QWidget* window) {
+    return !question || alertRunner().run(*question, window) == alertReplaceReturn;
+}
+
+bool acceptsSavePath(const SavePanel& panel, const QString& path, QWidget* window) {
+    const std::string bytes = fileSystemPath(path);
+    if (panel.refusal) {
+        if (const std::optional<Alert> refused = panel.refusal(bytes)) {
+            alertRunner().run(*refused, window);
+            return false;
+        }
+    }
+    return agreedToReplace(replaceQuestion(bytes), window);
+}
+
 // The desktop's own dialog draws in the desktop's colours; with light or dark chosen, Qt's dialog
 // is used, which follows the application's palette.
 static void followAppearance(QFileDialog& dialog) {
@@ -60,45 +134,102 @@ QStringList QtFileDialogs::runOpenPanel(const OpenPanel& panel, QWidget* window)
     return dialog.selectedFiles();
 }
 
+namespace {
+
+// Asks about the file that will be written, the extension of the chosen type added, while the
+// panel is still open, so that another name can be typed; Qt's own question would be about the
+// name as typed.
+class SaveDialog final : public QFileDialog {
+public:
+    SaveDialog(const SavePanel& panel, QWidget* parent, const QString& directory,
+               std::function<QString(const QString&)> finalPath)
+        : QFileDialog(parent, panel.title, directory)
+        , panel_(panel)
+        , finalPath_(std::move(finalPath)) {
+        setOption(QFileDialog::DontConfirmOverwrite);
+    }
+
+    // The final path the user agreed to, asked about while the panel ran.
+    const QString& agreed() const { return agreed_; }
+
+protected:
+    void accept() override {
+        const QStringList files = selectedFiles();
+        // A folder typed is entered, nothing typed is nothing chosen: the panel's own business.
+        // The desktop's own panel has closed by now (this one is not the active window): it cannot
+        // stay open, so the choice is asked about once exec() returns.
+        if (!isActiveWindow() || files.isEmpty() || files.constFirst().isEmpty() ||
+            QFileInfo(files.constFirst()).isDir()) {
+            QFileDialog::accept();
+            return;
+        }
+        const QString path = finalPath_(files.constFirst());
+        if (!acceptsSavePath(panel_, path, this)) {
+            return; // the panel stays for another name
+        }
+        agreed_ = path;
+        QFileDialog::accept();
+    }
+
+private:
+    const SavePanel& panel_;
+    std::function<QString(const QString&)> finalPath_;
+    QString agreed_;
+};
+
+} // namespace
+
 std::optional<SaveChoice> QtFileDialogs::runSavePanel(const SavePanel& panel, QWidget* window) {
     CW_DCHECK_MAIN_THREAD();
-    QFileDialog dialog(window, panel.title, panel.directory);
-    followAppearance(dialog);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
     QStringList filters;
     for (const FileType& type : panel.fileTypes) {
         filters << nameFilter(type.label, type.extensions);
     }
     int chosen = panel.selectedFileType;
-    if (!filters.isEmpty()) {
-        dialog.setNameFilters(filters);
-        if (chosen < 0 || chosen >= filters.size()) {
-            chosen = 0;
+    if (chosen < 0 || chosen >= filters.size()) {
+        chosen = 0;
+    }
+    const auto finalPath = [&](const QString& path) {
+        return panel.fileTypes.empty()
+                   ? path
+                   : withExtension(path, panel.fileTypes[static_cast<std::size_t>(chosen)].extensions);
+    };
+    QString directory = panel.directory;
+    QString name = panel.nameFieldValue;
+    // Around again when the desktop's own panel (which asks nothing of ours) chose a path that is
+    // refused or whose file is to be kept.
+    for (;;) {
+        SaveDialog dialog(panel, window, directory, finalPath);
+        followAppearance(dialog);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setFileMode(QFileDialog::AnyFile);
+        if (!filters.isEmpty()) {
+            dialog.setNameFilters(filters);
+            dialog.selectNameFilter(filters[chosen]);
+            QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&](const QString& filter) {
+                const auto index = static_cast<int>(filters.indexOf(filter));
+                if (index < 0 || index == chosen) {
+                    return;
+                }
+                chosen = index;
+                if (panel.fileTypeChanged) {
+                    panel.fileTypeChanged(chosen);
+                }
+            });
         }
-        dialog.selectNameFilter(filters[chosen]);
-        QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&](const QString& filter) {
-            const auto index = static_cast<int>(filters.indexOf(filter));
-            if (index < 0 || index == chosen) {
-                return;
-            }
-            chosen = index;
-            if (panel.fileTypeChanged) {
-                panel.fileTypeChanged(chosen);
-            }
-        });
+        if (!name.isEmpty()) {
+            dialog.selectFile(name);
+        }
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+            return std::nullopt;
+        }
+        const QString path = finalPath(dialog.selectedFiles().constFirst());
+        if (path == dialog.agreed() || acceptsSavePath(panel, path, window)) {
+            return SaveChoice{path, chosen};
+        }
+        directory = QFileInfo(path).absolutePath();
+        name = QFileInfo(path).fileName();
     }
-    if (!panel.nameFieldValue.isEmpty()) {
-        dialog.selectFile(panel.nameFieldValue);
-    }
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
-        return std::nullopt;
-    }
-    QString path = dialog.selectedFiles().constFirst();
-    if (!panel.fileTypes.empty()) {
-        path = withExtension(path, panel.fileTypes[static_cast<std::size_t>(chosen)].extensions);
-    }
-    return SaveChoice{path, chosen};
 }
 
 namespace {

@@ -1,6 +1,8 @@
 // Open and save panels, behind an interface that tests replace.
 #pragma once
 
+#include "platform/ui/AlertRunner.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -39,6 +41,9 @@ struct SavePanel {
     int selectedFileType = 0;
     // Called while the panel runs whenever the reader picks another file type.
     std::function<void(int)> fileTypeChanged;
+    // An alert that refuses the final path (the file system's bytes) before anything is asked
+    // about it: shown, and the panel stays open for another name. None accepts the path.
+    std::function<std::optional<Alert>(const std::string& path)> refusal;
 
     friend bool operator==(const SavePanel& a, const SavePanel& b) {
         return a.title == b.title && a.nameFieldValue == b.nameFieldValue && a.directory == b.directory &&
@@ -62,6 +67,8 @@ public:
     // The chosen paths; empty when cancelled.
     virtual QStringList runOpenPanel(const OpenPanel& panel, QWidget* window) = 0;
     // The chosen path, which carries an extension of the chosen type; nullopt when cancelled.
+    // When a file is at that path, the user agreed to replace it: replaceQuestion() was asked
+    // about the path returned, not about the name as typed.
     virtual std::optional<SaveChoice> runSavePanel(const SavePanel& panel, QWidget* window) = 0;
 };
 
@@ -71,6 +78,25 @@ public:
     QStringList runOpenPanel(const OpenPanel& panel, QWidget* window) override;
     std::optional<SaveChoice> runSavePanel(const SavePanel& panel, QWidget* window) override;
 };
+
+// The answer of replaceQuestion() that replaces the file (its second button; the first keeps it).
+constexpr int alertReplaceReturn = alertFirstButtonReturn + 1;
+
+// Whether the file at `path` has no write permission for its user, as a person reads its mode
+// (0444 counts as read-only even for root, who could write it); false when nothing is there.
+bool isReadOnlyFile(const std::string& path);
+// The question before a file at `path` is replaced: "“a.cwr” is read-only. Replace it anyway?"
+// for a read-only file, else "“a.cwr” already exists. Do you want to replace it?"; none when no
+// file (or a folder) is there. Cancel comes first, so Return keeps the file.
+std::optional<Alert> replaceQuestion(const std::string& path);
+// The read-only question alone: none unless the file is read-only.
+std::optional<Alert> readOnlyQuestion(const std::string& path);
+// Runs the question, when there is one, through alertRunner(): true when there was none or the
+// answer was Replace.
+bool agreedToReplace(const std::optional<Alert>& question, QWidget* window);
+// What a save panel does with the final path of a choice: false after showing the panel's
+// refusal, or when the replace question was declined; true when the path may be written.
+bool acceptsSavePath(const SavePanel& panel, const QString& path, QWidget* window);
 
 // "Label (*.a *.b)"; with no extensions every file: "Label (*)".
 QString nameFilter(const QString& label, const QStringList& extensions);
