@@ -20,6 +20,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocalServer>
+#include <QLocalSocket>
 #include <QMenu>
 #include <QProcess>
 #include <QUuid>
@@ -33,6 +34,7 @@
 #include <optional>
 
 #include <pwd.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -226,6 +228,65 @@ TEST(SingleInstance, AnInstanceRemovesOnlyItsOwnSocket) {
     EXPECT_TRUE(handsOver(path, {QStringLiteral("/home/ann/a.cwr")}));
     ASSERT_TRUE(processEventsUntil([&] { return !received.empty(); }));
     EXPECT_EQ(received, std::vector<QStringList>{{QStringLiteral("/home/ann/a.cwr")}});
+}
+
+// The process listening on the local socket `path`; 0 when none answers.
+pid_t listenerOf(const QString& path) {
+    QLocalSocket socket;
+    socket.connectToServer(path);
+    if (!socket.waitForConnected(2000)) {
+        return 0;
+    }
+    ucred credentials{};
+    socklen_t length = sizeof credentials;
+    return ::getsockopt(int(socket.socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &credentials, &length) == 0
+               ? credentials.pid
+               : 0;
+}
+
+// Three starts at the same moment (a double click beside a session's autostart): one becomes
+// the running instance and keeps its socket, the other two hand over to it and end. Many
+// rounds, as the starts race each other.
+TEST(SingleInstance, StartsAtTheSameMomentLeaveOneInstanceAndItsSocket) {
+    for (int round = 0; round < 10; ++round) {
+        SCOPED_TRACE(round);
+        testsupport::TempDir runtime;
+        testsupport::TempDir home;
+        const QString name = uniqueInstanceName();
+        QProcessEnvironment environment = startEnvironment(name, home.path());
+        environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtime.path().string()));
+        std::vector<std::unique_ptr<QProcess>> starts;
+        for (int i = 0; i < 3; ++i) {
+            starts.push_back(std::make_unique<QProcess>());
+            starts.back()->setProcessEnvironment(environment);
+        }
+        for (const auto& start : starts) {
+            start->start(QStringLiteral(CW_APP_BINARY), {});
+        }
+        const auto running = [&] {
+            return std::count_if(starts.begin(), starts.end(),
+                                 [](const auto& s) { return s->state() != QProcess::NotRunning; });
+        };
+        QElapsedTimer guard;
+        guard.start();
+        while (running() > 1 && guard.elapsed() < 60000) {
+            starts[std::size_t(guard.elapsed() / 50 % 3)]->waitForFinished(50);
+        }
+        ASSERT_EQ(running(), 1) << "more than one instance stayed";
+        const auto& survivor = *std::find_if(
+            starts.begin(), starts.end(), [](const auto& s) { return s->state() != QProcess::NotRunning; });
+        for (const auto& start : starts) {
+            if (start != survivor) {
+                EXPECT_EQ(start->exitStatus(), QProcess::NormalExit);
+                EXPECT_EQ(start->exitCode(), 0) << "a start that ended did not hand over";
+            }
+        }
+        EXPECT_EQ(listenerOf(QString::fromStdString((runtime / name.toStdString()).string())),
+                  pid_t(survivor->processId()))
+            << "the running instance has no socket";
+        survivor->kill();
+        survivor->waitForFinished();
+    }
 }
 
 // A folder anyone may reach and write in, as /tmp is (the build folder may be closed to others).

@@ -15,6 +15,8 @@
 #include <map>
 #include <optional>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -115,10 +117,51 @@ QString SingleInstance::socketPath(const QString& name) {
     return folder.isEmpty() ? QString() : folder + u'/' + name;
 }
 
-bool SingleInstance::handOff(const QStringList& paths, int timeoutMs) const {
+void SingleInstance::lock() {
+    if (lockFd_ >= 0 || path_.isEmpty()) {
+        return;
+    }
+    const QByteArray file = QFile::encodeName(path_ + QStringLiteral(".lock"));
+    const int fd = ::open(file.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+        log(QStringLiteral("cannot open %1 (%2): not waiting for other starts")
+                .arg(QFile::decodeName(file), QString::fromLocal8Bit(std::strerror(errno))));
+        return;
+    }
+    const QDeadlineTimer deadline(lockTimeoutMs);
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if ((errno != EWOULDBLOCK && errno != EINTR) || deadline.hasExpired()) {
+            log(QStringLiteral("another start holds %1: going on without waiting for it")
+                    .arg(QFile::decodeName(file)));
+            ::close(fd);
+            return;
+        }
+        ::usleep(10000);
+    }
+    lockFd_ = fd;
+}
+
+void SingleInstance::unlock() {
+    if (lockFd_ >= 0) {
+        ::close(lockFd_); // releases the lock
+        lockFd_ = -1;
+    }
+}
+
+bool SingleInstance::handOff(const QStringList& paths, int timeoutMs) {
     if (path_.isEmpty()) {
         return false;
     }
+    // Whoever holds the lock is checking, or about to listen: its socket is there once we have it.
+    lock();
+    if (handOffLocked(paths, timeoutMs)) {
+        unlock();
+        return true;
+    }
+    return false;
+}
+
+bool SingleInstance::handOffLocked(const QStringList& paths, int timeoutMs) const {
     QLocalSocket socket;
     socket.connectToServer(path_);
     if (!socket.waitForConnected(timeoutMs)) {
@@ -225,6 +268,13 @@ bool SingleInstance::listen(Handler handler) {
         log(QStringLiteral("running as a lone instance: later starts will not find this one"));
         return false;
     }
+    lock(); // held already after a hand-over that found no one
+    const bool listening = listenLocked();
+    unlock();
+    return listening;
+}
+
+bool SingleInstance::listenLocked() {
     const QByteArray encoded = QFile::encodeName(path_);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
@@ -278,6 +328,7 @@ bool SingleInstance::listen(Handler handler) {
 }
 
 SingleInstance::~SingleInstance() {
+    unlock();
     if (!listener_) {
         return;
     }

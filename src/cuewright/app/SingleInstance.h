@@ -21,8 +21,11 @@ namespace cw {
 // keeps a later start waiting nor lets it start on its own. Relative paths are taken from the
 // sender's working folder. A socket left behind by a crashed instance,
 // or held by one that does not answer, is replaced; an instance removes only the socket it made
-// itself, never one that replaced it. Failures are logged; the start then goes on as a lone
-// instance. Made, used and destroyed on the main thread; the handler runs there.
+// itself, never one that replaced it. Starts at the same moment take turns: a lock file beside
+// the socket is held from the hand-over that found no running instance until the socket
+// listens, so exactly one of them becomes the running instance and the others hand over to it.
+// Failures are logged; the start then goes on as a lone instance. Made, used and destroyed on
+// the main thread; the handler runs there.
 class SingleInstance final : public QObject {
     Q_OBJECT
 
@@ -47,15 +50,26 @@ public:
     // made so in the temporary folder. Empty (and logged) when there is no such folder.
     static QString socketPath(const QString& name);
 
+    // How long a start waits for another start to finish becoming the running instance.
+    static constexpr int lockTimeoutMs = 20000;
+
     // Hands the paths to a running instance of this user; true when it said it took them (this
     // process should end). False when none listens, the listener is another user's, or no
-    // answer comes within `timeoutMs` (logged: this process then starts on its own).
-    bool handOff(const QStringList& paths, int timeoutMs = defaultTimeoutMs) const;
+    // answer comes within `timeoutMs` (logged: this process then starts on its own); the lock
+    // is then kept, and other starts wait, until listen() or the end of this object.
+    bool handOff(const QStringList& paths, int timeoutMs = defaultTimeoutMs);
     // Becomes the running instance; false (and logged) when the socket cannot be made.
     bool listen(Handler handler);
 
 private:
     struct Listener;
+
+    // Waits for the lock file beside the socket; logged and gone on without when it does not
+    // come within lockTimeoutMs (a start that hangs while holding it).
+    void lock();
+    void unlock();
+    bool handOffLocked(const QStringList& paths, int timeoutMs) const;
+    bool listenLocked();
 
     QString path_;
     std::shared_ptr<Listener> listener_; // while listening
@@ -63,6 +77,7 @@ private:
     dev_t device_ = 0;
     ino_t inode_ = 0;
     Handler handler_;
+    int lockFd_ = -1; // held from a hand-over that found no one until listening
 };
 
 } // namespace cw
