@@ -1,6 +1,7 @@
 // The real cuewright binary under a window manager, driven with xdotool: what marks a script
-// edited. A field entered and left without typing changes nothing. Screenshots go to
-// test-output/app/.
+// edited. A field entered and left without typing changes nothing, a bookmark set from the empty
+// line after the text's last line break lands on the last line, and an undo back to the saved
+// text takes the mark away. Screenshots go to test-output/app/.
 #include <gtest/gtest.h>
 
 // Xlib's macros after gtest, which uses the same names.
@@ -91,6 +92,36 @@ TEST_F(EditMarksEndToEnd, RunningTimeEnteredAndLeftChangesNothing) {
         EXPECT_TRUE(quitsUnasked(*editor)) << "quitting asked about an edit";
         EXPECT_EQ(fileBytes(script), saved) << "the script file changed";
     }
+}
+
+// Ctrl+End, Ctrl+D in a script ending in a line break bookmarks its last line; Ctrl+Z takes it
+// back and with it the edited mark; Ctrl+D and Ctrl+S save the bookmark on the last line.
+TEST_F(EditMarksEndToEnd, ABookmarkAfterTheLastLineBreakMarksTheLastLineAndUndoUnmarks) {
+    const fs::path script = makeScript("hello.cwr", QStringLiteral("One.\nTwo.\n"));
+    const std::optional<Window> editor = open(script);
+    ASSERT_TRUE(editor);
+    ASSERT_TRUE(click(*editor, 350, 350));
+    ASSERT_TRUE(xdotool({"key", "ctrl+End", "ctrl+d"}));
+    ASSERT_TRUE(waitForNamed(*app, "hello.cwr*")) << "the bookmark did not mark the script edited";
+    ASSERT_TRUE(xdotool({"key", "ctrl+z"}));
+    EXPECT_TRUE(waitForNamed(*app, "hello.cwr")) << "undone to the saved text, the title stays marked";
+    ASSERT_TRUE(xdotool({"key", "ctrl+End", "ctrl+d", "ctrl+s"}));
+    std::vector<int> marked; // where the saved text's bookmark objects begin
+    ASSERT_TRUE(waitFor(*app, [&] {
+        marked.clear();
+        try {
+            for (const auto& run : cw::ScriptDocumentFile::open(script).text.runs()) {
+                if (run.attributes.bookmark) {
+                    marked.push_back(run.range.location);
+                }
+            }
+        } catch (const std::exception&) {
+        }
+        return !marked.empty();
+    })) << "no bookmark saved";
+    EXPECT_EQ(marked, std::vector<int>{5}) << "not on the last line, \"Two.\"";
+    screenshot("edit-marks-bookmark-last-line.png");
+    EXPECT_TRUE(quitsUnasked(*editor));
 }
 
 } // namespace
