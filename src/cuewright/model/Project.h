@@ -207,6 +207,10 @@ public:
     // the project becomes it as the imports above make theirs.
     void importStyledText(const platform::AttributedString& text);
 
+    // What the window should say about how the imported file was read (a rich-text file that
+    // ends early); empty when nothing. Main thread.
+    const QString& readNotice() const { return readNotice_; }
+
     // --- Displays -------------------------------------------------------------------------
     void notifyScreenDescriptionChanged(const ScreenDescription& screen);
     void screenManagerDidUpdateScreen(const ScreenDescription& screen) override;
@@ -272,6 +276,7 @@ private:
     // What hasUnsavedChanges() compares the document with; none when unknown. Under mutex_.
     std::optional<Document> savedDocument_;
     std::atomic<double> averageWordsPerLine_{0};
+    QString readNotice_; // main thread
     Editor editor_;
     std::uint64_t linesRevision_ = 0; // main thread
 
