@@ -110,6 +110,8 @@ TEST(TimeControl, TypedValuesAboveTheMaximumAreRefusedAndReturnSendsTheAction) {
         {"minute 123: two digits", Field::minute, "123", Qt::Key_Tab, {5, 12, 7}, 1, 0, true},
         {"letters refused", Field::minute, "a9b", Qt::Key_Tab, {5, 9, 7}, 1, 0, true},
         {"Escape drops it", Field::second, "42", Qt::Key_Escape, {5, 6, 7}, 0, 0, false},
+        {"the same hour again, Tab", Field::hour, "05", Qt::Key_Tab, {5, 6, 7}, 0, 0, true},
+        {"the same second, Return", Field::second, "7", Qt::Key_Return, {5, 6, 7}, 0, 1, false},
     };
     for (const Case& c : cases) {
         TimeWindow w;
@@ -168,6 +170,7 @@ TEST(TimeControl, TabWalksTheFieldsAndLeavesOrWrapsAround) {
         EXPECT_EQ(w.time->isEditing(), s.focus == nullptr) << "step " << i;
         EXPECT_EQ(w.time->selected(), s.field) << "step " << i;
     }
+    EXPECT_EQ(w.edits, 0) << "fields entered and left as they were";
     EXPECT_FALSE(w.time->accessibleName().isEmpty());
     EXPECT_FALSE(w.editor->accessibleName().isEmpty());
 
@@ -207,11 +210,19 @@ TEST(TimeControl, ClicksSelectOrEditAndReturnFallsBackToTheDefaultButton) {
     // Nobody performs the control's action: Return presses the default button.
     QTest::keyClick(w.editor, Qt::Key_Return);
     EXPECT_EQ(w.buttonClicks, 1);
-    EXPECT_EQ(w.edits, 1);
+    EXPECT_EQ(w.edits, 0) << "Return on a field as it was";
     // A digit typed into the focused control edits the selected field.
     QTest::keyClicks(w.time, "3");
     EXPECT_TRUE(w.time->isEditing());
     EXPECT_EQ(w.editor->text(), QStringLiteral("3"));
+    // A click elsewhere ends the editing: with a new value an edit, without one none.
+    QTest::mouseClick(w.after, Qt::LeftButton);
+    EXPECT_EQ(std::make_pair(w.time->second(), w.edits), std::make_pair(3, 1));
+    w.click(Field::minute);
+    ASSERT_TRUE(w.time->isEditing());
+    QTest::mouseClick(w.after, Qt::LeftButton);
+    EXPECT_FALSE(w.time->isEditing());
+    EXPECT_EQ(w.edits, 1) << "the minutes entered and left by clicks";
 }
 
 } // namespace

@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QDir>
+#include <QFocusEvent>
 #include <QTest>
 
 #include <algorithm>
@@ -273,6 +274,14 @@ TEST_F(DisplayRowTest, ControlsShowAndReadTheDescription) {
 
 TEST_F(DisplayRowTest, NameFieldSavesOnReturnAndEscapeRestoresTheName) {
     QLineEdit* field = row.screenNameLabel();
+
+    // Entered and left as it was (the focus moving on, Return): no display is written.
+    QFocusEvent in(QEvent::FocusIn, Qt::MouseFocusReason);
+    QFocusEvent out(QEvent::FocusOut, Qt::MouseFocusReason);
+    QApplication::sendEvent(field, &in);
+    QApplication::sendEvent(field, &out);
+    QTest::keyClick(field, Qt::Key_Return);
+    EXPECT_TRUE(delegate.changed.empty());
 
     QTest::keyClicks(field, " B");
     QTest::keyClick(field, Qt::Key_Escape);

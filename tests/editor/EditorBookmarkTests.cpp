@@ -100,8 +100,11 @@ TEST_F(EditorBookmarkTest, InsertDeleteUndoRedoReachTheProject) {
          {3},
          {},
          {}},
-        {"after the last character no line",
-         [](EditorBookmarkTest& t) { t.view.moveCursor(QTextCursor::End), t.controller->toggleBookmark(); },
+        {"after the final line break the last line",
+         [](EditorBookmarkTest& t) {
+             t.view.moveCursor(QTextCursor::End);
+             EXPECT_EQ(t.controller->toggleBookmarkTitle(), QStringLiteral("Delete Bookmark"));
+         },
          0,
          {3},
          {},
@@ -242,8 +245,8 @@ TEST_F(EditorBookmarkTest, NoLineNoTextOrReadOnlyLeaveTheTextAlone) {
     EXPECT_EQ(controller->toggleBookmarkTitle(), QStringLiteral("Insert Bookmark"));
     view.moveCursor(QTextCursor::End);
     EXPECT_EQ(view.currentLine(), -1);
-    EXPECT_EQ(controller->toggleBookmarkTitle(), QStringLiteral("Insert Bookmark"))
-        << "no line, whatever the bookmarks";
+    EXPECT_EQ(controller->toggleBookmarkTitle(), QStringLiteral("Delete Bookmark"))
+        << "the last line's, a \"*\" line";
     EXPECT_FALSE(view.insertBookmark(-1));
     // Without a closing line break the end of the text is on the last line (Ctrl+End, Ctrl+D).
     {
@@ -274,6 +277,57 @@ TEST_F(EditorBookmarkTest, NoLineNoTextOrReadOnlyLeaveTheTextAlone) {
                           "invalid line number", "inserting bookmark at line 9 which is pos 0!",
                           "deleting bookmark at line 1!", "empty document. not inserting bookmark, bro.",
                           "empty document. not inserting bookmark, bro."}));
+}
+
+// Ctrl+End, Ctrl+D on the empty line after the final line break bookmarks the last line; a
+// command that changes nothing, and an undo back to the saved text, leave the script unedited.
+TEST_F(EditorBookmarkTest, OnlyACommandThatChangesTheTextMarksTheScriptEdited) {
+    project->setText(AttributedString(QStringLiteral("one two\nthree four\n")));
+    project->setHasUnsavedChanges(false);
+    const struct {
+        const char* what;
+        std::function<void(EditorBookmarkTest&)> act;
+        std::vector<int> projectLines;
+        bool edited;
+    } steps[] = {
+        {"a bookmark after the final line break",
+         [](EditorBookmarkTest& t) { t.view.moveCursor(QTextCursor::End), t.controller->toggleBookmark(); },
+         {2},
+         true},
+        {"undone", [](EditorBookmarkTest& t) { t.view.undo(), t.controller->autosave(); }, {}, false},
+        {"a serif font over the text",
+         [](EditorBookmarkTest& t) {
+             QTextCursor all(t.view.document());
+             all.select(QTextCursor::Document);
+             QTextCharFormat serif;
+             serif.setFontFamilies({QStringLiteral("DejaVu Serif")});
+             all.mergeCharFormat(serif);
+             t.controller->autosave();
+         },
+         {},
+         true},
+        {"undone", [](EditorBookmarkTest& t) { t.view.undo(), t.controller->autosave(); }, {}, false},
+        {"read-only: refused",
+         [](EditorBookmarkTest& t) {
+             t.view.setReadOnly(true), t.putCursor(0), t.controller->toggleBookmark();
+             t.view.setReadOnly(false);
+         },
+         {},
+         false},
+        {"an empty text: refused",
+         [](EditorBookmarkTest& t) {
+             t.project->setText(AttributedString());
+             t.project->setHasUnsavedChanges(false);
+             t.controller->toggleBookmark();
+         },
+         {},
+         false},
+    };
+    for (const auto& step : steps) {
+        step.act(*this);
+        EXPECT_EQ(projectBookmarkLines(), step.projectLines) << step.what;
+        EXPECT_EQ(project->hasUnsavedChanges(), step.edited) << step.what;
+    }
 }
 
 } // namespace

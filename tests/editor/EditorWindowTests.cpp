@@ -34,6 +34,7 @@
 #include <QAbstractTextDocumentLayout>
 #include <QAction>
 #include <QContextMenuEvent>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -415,6 +416,29 @@ TEST_F(EditorWindowTest, TitleAndEditedMarkFollowTheProject) {
         EXPECT_EQ(window.isWindowModified(), s.edited) << s.name;
     }
     EXPECT_EQ(window.windowFilePath(), path("named.cwr"));
+}
+
+// A script from a rich-text file that ended early says so in a line of its window, as plain text,
+// until it is saved.
+TEST_F(EditorWindowTest, AFileThatEndedEarlySaysSoUntilSaved) {
+    const QString file = path("cut <i>short.rtf");
+    QFile rtf(file);
+    ASSERT_TRUE(rtf.open(QIODevice::WriteOnly));
+    rtf.write("{\\rtf1\\ansi Only the first");
+    rtf.close();
+    project->importRichText(file.toStdString());
+    EditorWindowController& w = open();
+    const auto* line = w.mainWindow()->findChild<QLabel*>(QStringLiteral("readNoticeLine"));
+    ASSERT_NE(line, nullptr);
+    EXPECT_TRUE(line->isVisible());
+    EXPECT_EQ(line->textFormat(), Qt::PlainText);
+    EXPECT_TRUE(line->text().contains(QStringLiteral("cut <i>short.rtf"))) << line->text().toStdString();
+    const QString folder = editortest::screenshotFolder();
+    ASSERT_FALSE(folder.isEmpty());
+    EXPECT_TRUE(w.mainWindow()->grab().save(folder + "/file-ended-early.png"));
+    dialogs->answerSave(path("whole.cwr"));
+    w.saveDocument();
+    EXPECT_FALSE(line->isVisible());
 }
 
 // The bookmark column's "+" inserts or deletes the editor's bookmark at its line, "⋯" deletes the

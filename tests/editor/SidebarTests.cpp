@@ -276,12 +276,8 @@ TEST_F(SidebarTest, RunningTimePickerTakesAnyShownRunningTime) {
         int lines;
         double lps;
         int h, m, s;
-    } cases[] = {{0, 1, 0, 0, 0},
-                 {37259, 10, 1, 2, 5},
-                 {14400, 0.1, 40, 0, 0},
-                 {17280, 0.1, 48, 0, 0},
-                 {17281, 0.1, 48, 0, 10},
-                 {323273, 0.1, 897, 58, 50}};
+    } cases[] = {{0, 1, 0, 0, 0},        {37259, 10, 1, 2, 5},    {14400, 0.1, 40, 0, 0},
+                 {17280, 0.1, 48, 0, 0}, {17281, 0.1, 48, 0, 10}, {323273, 0.1, 897, 58, 50}};
     for (const auto& c : cases) {
         setLineCount(c.lines);
         project->setScrollSpeed(0, c.lps, c.lps + 1);
@@ -294,6 +290,28 @@ TEST_F(SidebarTest, RunningTimePickerTakesAnyShownRunningTime) {
     pane->controls().runtimeStepper->setValue(47);
     EXPECT_EQ(picker.hour(), 47);
     EXPECT_DOUBLE_EQ(project->runningTime(), 47 * 3600.0 + 36 * 60) << "was 9:36:00, the hours stepped to 47";
+}
+
+// Controls of the Script and Overlay panes used without a new value leave the script unedited:
+// the running time taken back as it shows (in whole seconds, not the exact one), the chosen
+// alignment clicked again, each pop-up's item chosen again.
+TEST_F(SidebarTest, ControlsLeftAsTheyWereMarkNothing) {
+    auto script = load<ProjectPropertiesController>();
+    auto overlay = load<OverlayController>();
+    setLineCount(50);
+    project->setScrollSpeed(31, 0.1, 3); // 50.05 s: not a whole second
+    project->setHasUnsavedChanges(false);
+    const cw::Document before = project->document();
+    script->runtimeDidEndEditing();
+    const auto& c = script->controls();
+    const QRectF center = c.alignmentSelector->segmentRect(1);
+    QTest::mouseClick(c.alignmentSelector, Qt::LeftButton, {}, center.center().toPoint());
+    const auto& o = overlay->controls();
+    for (QComboBox* popUp :
+         {o.overlayTypeButton, o.indicatorTypeButton, o.indicatorSizeButton, o.indicatorColorButton})
+        emit popUp->activated(popUp->currentIndex());
+    EXPECT_TRUE(project->document() == before);
+    EXPECT_FALSE(project->hasUnsavedChanges());
 }
 
 TEST_F(SidebarTest, OverlayChangesReachDocumentAndSettings) {

@@ -210,6 +210,17 @@ TEST_F(Import, AnRtfWithCodePageEscapesAndColourTableComesOutInThePrompterStyle)
     EXPECT_EQ(attributesAt("under").underlineStyle, platform::UnderlineStyle::single);
     EXPECT_FALSE(attributesAt("welcome").underlineStyle);
     expectFreshImport();
+    EXPECT_TRUE(project->readNotice().isEmpty());
+
+    // Cut short, it opens with what was read and a notice naming the file.
+    const fs::path cut = dir / "cut <b>short.rtf";
+    writeBytes(cut, "{\\rtf1\\ansi{\\fonttbl{\\f0 Times;}}\\f0 First part.\\par Second pa");
+    project->importRichText(cut.string());
+    EXPECT_EQ(text().string(), QStringLiteral("First part.\nSecond pa"));
+    EXPECT_TRUE(project->readNotice().contains(QStringLiteral("\u201Ccut <b>short.rtf\u201D ends early")))
+        << project->readNotice().toStdString();
+    project->importRichText(path.string());
+    EXPECT_TRUE(project->readNotice().isEmpty()) << "a whole file says nothing";
 }
 
 // A rich text or Word file that cannot be read becomes one line saying so.

@@ -11,6 +11,7 @@
 #include "support/FakeScreenProvider.h"
 #include "support/LogCapture.h"
 
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -178,6 +179,48 @@ TEST_F(ProjectTest, AnEqualTextMarksAndSendsNothing) {
     EXPECT_TRUE(project->hasUnsavedChanges());
     project->setText(platform::AttributedString("Good evening."));
     EXPECT_EQ(log, Strings{"text"});
+}
+
+// Each change taken back to the document last saved clears the mark; with the saved document
+// unknown (a copy brought back) nothing but a save clears it.
+TEST_F(ProjectTest, AChangeTakenBackToTheSavedDocumentClearsTheMark) {
+    const cw::Document saved = project->document();
+    auto properties = saved.scriptProperties;
+    properties.flipVertical = !properties.flipVertical;
+    const auto& speed = saved.speedProperties;
+    const struct {
+        const char* name;
+        std::function<void()> change, back;
+    } cases[] = {
+        {"text", [&] { project->setText(platform::AttributedString("Hello.")); },
+         [&] { project->setText(saved.text); }},
+        {"properties", [&] { project->setScriptProperties(properties); },
+         [&] { project->setScriptProperties(saved.scriptProperties); }},
+        {"speed",
+         [&] {
+             project->setScrollSpeed(speed.scrollSpeedPerc + 1, speed.minScrollSpeedLPS,
+                                     speed.maxScrollSpeedLPS);
+         },
+         [&] {
+             project->setScrollSpeed(speed.scrollSpeedPerc, speed.minScrollSpeedLPS, speed.maxScrollSpeedLPS);
+         }},
+    };
+    for (const auto& c : cases) {
+        c.change();
+        EXPECT_TRUE(project->hasUnsavedChanges()) << c.name;
+        c.back();
+        EXPECT_FALSE(project->hasUnsavedChanges()) << c.name;
+        project->setScriptProperties(saved.scriptProperties); // the same again
+        EXPECT_FALSE(project->hasUnsavedChanges()) << c.name;
+    }
+    project->setHasUnsavedChanges(true);
+    cases[0].change();
+    cases[0].back();
+    EXPECT_TRUE(project->hasUnsavedChanges()) << "the saved document is not known";
+    project->setHasUnsavedChanges(false);
+    cases[0].change();
+    cases[0].back();
+    EXPECT_FALSE(project->hasUnsavedChanges());
 }
 
 TEST_F(ProjectTest, ScriptPropertiesBecomeTheNewDefaults) {

@@ -11,7 +11,11 @@ TEST(FormatTimestamp, FormatsHoursMinutesAndTenths) {
     EXPECT_EQ(formatTimestamp(0), "00:00:00.0");
     EXPECT_EQ(formatTimestamp(3723.46), "01:02:03.5");
     EXPECT_EQ(formatTimestamp(3723.44), "01:02:03.4");
-    EXPECT_EQ(formatTimestamp(59.96), "00:00:60.0"); // the format rounds; minutes do not carry
+    // A tenth that rounds up to a whole minute or hour carries into it.
+    EXPECT_EQ(formatTimestamp(59.96), "00:01:00.0");
+    EXPECT_EQ(formatTimestamp(119.95), "00:02:00.0");
+    EXPECT_EQ(formatTimestamp(3599.97), "01:00:00.0");
+    EXPECT_EQ(formatTimestamp(119.94), "00:01:59.9");
     EXPECT_EQ(formatTimestamp(100 * 3600.0), "100:00:00.0");
     EXPECT_EQ(formatTimestamp(31536000), "8760:00:00.0");
 }

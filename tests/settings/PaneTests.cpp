@@ -282,6 +282,7 @@ TEST(RemotePane, NameAndSwitchPostInOrderAndAnEmptiedNameShowsTheComputers) {
     pane.viewWillDisappear();
     ui.presenterSupport->click();
     EXPECT_TRUE(seen.empty()); // no change, then presenter support: nothing posted
+    EXPECT_FALSE(s.defaults.persistentObject(k::bonjourName)) << "the name left as it was is not written";
     EXPECT_FALSE(s.defaults.boolForKey(k::isPresenterSupportEnabled));
 
     ui.networkName->setText("");

@@ -323,7 +323,8 @@ void TimeControl::finishEditing(Movement movement) {
     const Field field = selected_;
     const int typed = editor_->text().toInt(); // empty is 0
     closeEditor();
-    if (typed <= maximum(field)) {
+    // Entered and left without a new value: nothing was edited, and the owner hears nothing.
+    if (typed <= maximum(field) && typed != value(field)) {
         setValue(field, typed);
         emit valueEdited();
     }

@@ -22,7 +22,8 @@ namespace cw::controls {
 // else in the window takes the focus). Return sends the action, or presses the window's default button when
 // nobody performs it; Escape drops what was typed. A field takes digits only, as many as its largest value
 // has; a typed value above the field's maximum is refused and the old value stays. `valueEdited` tells the
-// owner of each accepted edit. An optional stepper follows the selected field. Main thread only.
+// owner of each accepted edit that changed a value; a field entered and left as it was tells nothing. An
+// optional stepper follows the selected field. Main thread only.
 class TimeControl : public QWidget {
     Q_OBJECT
 
@@ -70,7 +71,7 @@ public:
     QSize sizeHint() const override;
 
 signals:
-    // The user ended editing a field with a value it took.
+    // The user ended editing a field with a new value, which it took.
     void valueEdited();
 
 protected:

@@ -286,7 +286,11 @@ void ScreenInfoViewController::endNameEditing() {
         return;
     }
     editingName_ = false;
-    if (discardScreenNameEditing_) {
+    const QString name = screenNameLabel_->text();
+    const std::optional<std::string> typed =
+        name.isEmpty() ? std::nullopt : std::optional<std::string>(name.toStdString());
+    // Left as it was, the name changes nothing: no display is written or told.
+    if (discardScreenNameEditing_ || typed == desc_.nickname) {
         showName();
         return;
     }

@@ -224,7 +224,7 @@ bool EditorController::hasBookmarkOnCurrentLine() {
         return false; // the lines are known once the whole text is in
     }
     const auto all = bookmarksOnLines();
-    const int line = textView_->currentLine();
+    const int line = bookmarkLine();
     // A bookmark whose line is unknown (-1) is on no line, also not after the last one.
     return line >= 0 &&
            std::any_of(all.begin(), all.end(), [&](const Bookmark& b) { return b.line == line; });
@@ -249,13 +249,20 @@ void EditorController::toggleBookmark() {
     if (piecewise_) {
         return;
     }
+    const int line = bookmarkLine();
+    const bool changed =
+        hasBookmarkOnCurrentLine() ? textView_->deleteBookmark(line) : textView_->insertBookmark(line);
+    publishBookmarkEdit(changed);
+}
+
+int EditorController::bookmarkLine() const {
     const int line = textView_->currentLine();
-    if (hasBookmarkOnCurrentLine()) {
-        textView_->deleteBookmark(line);
-    } else {
-        textView_->insertBookmark(line);
+    if (line >= 0) {
+        return line;
     }
-    publishBookmarkEdit();
+    // The caret on the empty line after the final line break: a person means the last line.
+    const auto& lines = textView_->lineMetrics().lineRanges;
+    return lines.empty() ? line : lines.back().lineNum;
 }
 
 void EditorController::deleteBookmark(int line) {
@@ -264,8 +271,7 @@ void EditorController::deleteBookmark(int line) {
         return;
     }
     bookmarksOnLines();
-    textView_->deleteBookmark(line);
-    publishBookmarkEdit();
+    publishBookmarkEdit(textView_->deleteBookmark(line));
 }
 
 void EditorController::renameBookmark(const Bookmark& bookmark, const QString& note) {
@@ -279,13 +285,14 @@ void EditorController::renameBookmark(const Bookmark& bookmark, const QString& n
     if (!isObject && note.isEmpty()) {
         return; // no note for a line without one: nothing to keep
     }
-    textView_->renameBookmark(bookmark.line, isObject ? QString::fromStdString(bookmark.id) : QString(),
-                              note);
-    publishBookmarkEdit();
+    publishBookmarkEdit(textView_->renameBookmark(
+        bookmark.line, isObject ? QString::fromStdString(bookmark.id) : QString(), note));
 }
 
-void EditorController::publishBookmarkEdit() {
-    autosave(); // the project learns of it at once, not after the typing pause
+void EditorController::publishBookmarkEdit(bool changed) {
+    if (changed) {
+        autosave(); // the project learns of it at once, not after the typing pause
+    }
     publishLineMetrics();
 }
 

@@ -276,6 +276,7 @@ void EditorController::loadDocumentText(Load load) {
         loadPieceLater(loadGeneration_);
         return;
     }
+    markViewClean();
     publishLineMetrics();
 }
 
@@ -310,6 +311,7 @@ void EditorController::loadPieceLater(int generation) {
 
 void EditorController::finishPiecewiseLoad() {
     piecewise_.reset();
+    markViewClean();
     projectEditorDidChange(*project_);
     publishLineMetrics();
     // The settling step applies the properties too: one pass over the whole text, not two.
@@ -359,8 +361,15 @@ void EditorController::autosave() {
     }
     timers_.autosave->stop();
     timers_.autosaveDeadline->stop();
-    shownText_ = attributedText(*textView_->document());
+    // Undone back to the text loaded or saved: that text itself, which marks the script unedited.
+    const QTextDocument& document = *textView_->document();
+    shownText_ = document.isModified() ? attributedText(document) : cleanText_;
     project_->setText(shownText_);
+}
+
+void EditorController::markViewClean() {
+    textView_->document()->setModified(false);
+    cleanText_ = shownText_;
 }
 
 bool EditorController::hasPendingEdit() const {
@@ -394,6 +403,15 @@ void EditorController::projectWillSave(Project&) {
     CW_DCHECK_MAIN_THREAD();
     if (hasPendingEdit()) {
         autosave();
+    }
+}
+
+void EditorController::projectDidSave(Project&) {
+    CW_DCHECK_MAIN_THREAD();
+    // Saved as the view shows it, with no edit since: an undo back to here is unedited again.
+    if (!piecewise_ && !hasPendingEdit() && !project_->hasUnsavedChanges() &&
+        project_->document().text == shownText_) {
+        markViewClean();
     }
 }
 

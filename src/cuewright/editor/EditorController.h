@@ -174,9 +174,10 @@ public:
     std::optional<double> loadProgress() const;
     bool isLoadingText() const { return piecewise_ != nullptr; }
 
-    // Bookmarks at a line: the current line's is toggled; deleting removes every bookmark object
-    // on the line and the "*" it begins with, as one undo step. The project receives the text and
-    // the line metrics even when nothing changed (an empty text, no line).
+    // Bookmarks at a line: the current line's is toggled (the last line's from the empty line
+    // after the final line break); deleting removes every bookmark object on the line and the "*"
+    // it begins with, as one undo step. The project receives the line metrics always, and the
+    // text only when the command changed it: a refused command marks nothing edited.
     void toggleBookmark();
     void deleteBookmark(int line);
     void removeBookmark(const Bookmark& bookmark) { deleteBookmark(bookmark.line); }
@@ -201,6 +202,7 @@ public:
     void projectTextColorDidChange(Project&, const platform::Color& color) override;
     void projectFontDidChange(Project&, const platform::Font& font) override;
     void projectWillSave(Project&) override;
+    void projectDidSave(Project&) override;
     void projectWillGatherBookmarks(Project&) override;
     void projectEditorDidChange(Project&) override;
     void projectDidStartPlayback(Project&) override;
@@ -253,7 +255,13 @@ private:
     // Runs `step` as the editor's own scroll: it does not come back as a wheel scroll.
     template <typename Step> void scrollingItself(Step step);
     std::vector<Bookmark> bookmarksOnLines();
-    void publishBookmarkEdit();
+    // The line a bookmark command at the caret acts on: the current line, and the last line for
+    // a caret on the empty line after the text's final line break; 0 or less when there is none.
+    int bookmarkLine() const;
+    // After a bookmark command: the text to the project when `changed`, the line metrics always.
+    void publishBookmarkEdit(bool changed);
+    // The view's document now stands for the project's text as it is (loaded or saved).
+    void markViewClean();
 
     std::shared_ptr<Project> project_;
     ScriptTextView* textView_;
@@ -267,6 +275,10 @@ private:
     std::vector<QMetaObject::Connection> connections_;
     DocumentScriptProperties cachedProperties_; // applied last
     platform::AttributedString shownText_;      // the project's text last loaded or handed over
+    // The project's text that the view stands for while its document is unmodified: the text
+    // loaded or saved last. An undo back to that state hands it over as it was, not as the view
+    // would write it again.
+    platform::AttributedString cleanText_;
     double lineHeight_ = 0;
     bool freezeScroll_ = true;
     bool ignoreScroll_ = false;           // set while the editor scrolls itself

@@ -192,6 +192,28 @@ QMainWindow* EditorWindowController::mainWindow() const {
     return static_cast<QMainWindow*>(appearanceWindow());
 }
 
+QLabel* EditorWindowController::makeNoticeLine(QWidget* parent, const QString& name, const QString& text) {
+    auto* line = new QLabel(parent);
+    line->setObjectName(name);
+    line->setWordWrap(true);
+    line->setContentsMargins(12, 6, 12, 6);
+    line->setAutoFillBackground(true);
+    QPalette notice = line->palette();
+    notice.setColor(QPalette::Window, QColor::fromRgba(noticeColor));
+    notice.setColor(QPalette::WindowText, Qt::black);
+    line->setPalette(notice);
+    line->setText(text);
+    line->setVisible(!text.isEmpty());
+    return line;
+}
+
+void EditorWindowController::projectDidSave(Project&) {
+    updateTitle();
+    if (readNoticeLine_) {
+        readNoticeLine_->hide(); // the file now saved is the script, whole as it shows
+    }
+}
+
 void EditorWindowController::setNotice(const QString& text) {
     notice_ = text;
     if (noticeLine_) {
@@ -242,18 +264,12 @@ QWidget* EditorWindowController::makeWindow() {
     centerAnchor_ = new AnchorView(columns_, "centerAnchorView");
     rightAnchor_ = new AnchorView(columns_, "rightSidebarAnchorView", Qt::LeftEdge);
     statusbarAnchor_ = new AnchorView(body, "statusbarAnchorView");
-    noticeLine_ = new QLabel(body);
-    noticeLine_->setObjectName(QStringLiteral("noticeLine"));
-    noticeLine_->setWordWrap(true);
-    noticeLine_->setContentsMargins(12, 6, 12, 6);
-    noticeLine_->setAutoFillBackground(true);
-    QPalette notice = noticeLine_->palette();
-    notice.setColor(QPalette::Window, QColor::fromRgba(noticeColor));
-    notice.setColor(QPalette::WindowText, Qt::black);
-    noticeLine_->setPalette(notice);
-    noticeLine_->setText(notice_);
-    noticeLine_->setVisible(!notice_.isEmpty());
+    noticeLine_ = makeNoticeLine(body, QStringLiteral("noticeLine"), notice_);
     rows->addWidget(noticeLine_);
+    // How the file the script came from was read: until the script is saved.
+    readNoticeLine_ = makeNoticeLine(body, QStringLiteral("readNoticeLine"), project_->readNotice());
+    readNoticeLine_->setTextFormat(Qt::PlainText); // it names a file from outside
+    rows->addWidget(readNoticeLine_);
     rows->addWidget(columns_, 1);
     rows->addWidget(statusbarAnchor_);
     window->setCentralWidget(body);

@@ -181,7 +181,7 @@ public:
     void projectTextDidChange(Project&) override { updateTitle(); }
     void projectScriptPropertiesDidChange(Project&) override { updateTitle(); }
     void projectSpeedDidChange(Project&) override { updateTitle(); }
-    void projectDidSave(Project&) override { updateTitle(); }
+    void projectDidSave(Project&) override;
     void projectEditorDidChange(Project& project) override;
     void projectDidStartPlayback(Project&) override { showPlaybackState(true); }
     void projectDidStopPlayback(Project&) override { showPlaybackState(false); }
@@ -200,6 +200,7 @@ private:
     void makeMenus(QMainWindow& window);
     void refreshIcons();
     void placeChildren();
+    static QLabel* makeNoticeLine(QWidget* parent, const QString& name, const QString& text);
     QScrollBar* makeEditorScrollBar(ScriptTextView& text);
     void loadEditor();
     void showBookmarkColumn(bool shown);
@@ -226,6 +227,7 @@ private:
     QPointer<QWidget> rightAnchor_;
     QPointer<QWidget> statusbarAnchor_;
     QPointer<QLabel> noticeLine_;
+    QPointer<QLabel> readNoticeLine_; // the project's readNotice()
     QString notice_;
     QPointer<QWidget> editorViews_;         // the editor's stacked views
     QScrollBar* editorScrollBar_ = nullptr; // owned by the centre anchor

@@ -545,6 +545,14 @@ void ProjectPropertiesController::changeRuntimeByStepper() {
 }
 
 void ProjectPropertiesController::runtimeDidEndEditing() {
+    // The running time taken back as it shows, in whole seconds, asks for no other speed: taken
+    // as the new running time it would drop the fraction of a second and change the script.
+    if (isViewLoaded()) {
+        const controls::TimeControl& picker = *controls_.runtimePicker;
+        if (SplitDuration{picker.hour(), picker.minute(), picker.second()} ==
+            splitDuration(project_->runningTime()))
+            return;
+    }
     letNextUpdateThrough();
     applyRuntime();
 }

@@ -44,6 +44,7 @@ Project::Project(PrivateTag, platform::Defaults& defaults, std::shared_ptr<platf
     editor_.typingAttributes.font = defaultFont(defaults);
     document_.scriptProperties = Document::ScriptProperties::fromUserDefaults(defaults);
     document_.speedProperties = Document::SpeedProperties::fromUserDefaults(defaults);
+    savedDocument_ = document_; // a new script is what it was made as until it is changed
     if (!screens) {
         screens = std::make_shared<platform::QtScreenProvider>();
     }
@@ -82,6 +83,16 @@ void Project::setDocument(Document document) {
     ++documentRevision_;
 }
 
+void Project::setHasUnsavedChanges(bool value) {
+    std::lock_guard lock(mutex_);
+    savedDocument_ = value ? std::nullopt : std::optional<Document>(document_);
+    hasUnsavedChanges_.store(value);
+}
+
+void Project::updateUnsavedChangesLocked() {
+    hasUnsavedChanges_.store(!savedDocument_ || !(*savedDocument_ == document_));
+}
+
 void Project::setText(const platform::AttributedString& text) {
     CW_DCHECK_MAIN_THREAD();
     if (document_.text == text) {
@@ -91,8 +102,8 @@ void Project::setText(const platform::AttributedString& text) {
         std::lock_guard lock(mutex_);
         document_.text = text;
         ++documentRevision_;
+        updateUnsavedChangesLocked();
     }
-    hasUnsavedChanges_.store(true);
     notify([](ProjectEventListener& l, Project& p) { l.projectTextDidChange(p); });
 }
 
@@ -102,8 +113,8 @@ void Project::setScriptProperties(const Document::ScriptProperties& properties) 
         std::lock_guard lock(mutex_);
         document_.scriptProperties = properties;
         ++documentRevision_;
+        updateUnsavedChangesLocked();
     }
-    hasUnsavedChanges_.store(true);
     defaults_->set(settings::defaultWordCountFactorKey, properties.prompterWordCountFactor);
     defaults_->set(settings::defaultPrompterMarginKey, properties.prompterMargin);
     defaults_->set(settings::defaultPrompterMarginAlignmentKey, properties.prompterMarginAlignment);
@@ -116,8 +127,8 @@ void Project::setScrollSpeed(double percent, double min, double max) {
         std::lock_guard lock(mutex_);
         document_.speedProperties = Document::SpeedProperties{percent, min, max};
         ++documentRevision_;
+        updateUnsavedChangesLocked();
     }
-    hasUnsavedChanges_.store(true);
     defaults_->set(settings::defaultScrollSpeed, percent);
     defaults_->set(settings::defaultMinScrollSpeedLPS, min);
     defaults_->set(settings::defaultMaxScrollSpeedLPS, max);

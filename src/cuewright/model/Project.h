@@ -207,6 +207,10 @@ public:
     // the project becomes it as the imports above make theirs.
     void importStyledText(const platform::AttributedString& text);
 
+    // What the window should say about how the imported file was read (a rich-text file that
+    // ends early); empty when nothing. Main thread.
+    const QString& readNotice() const { return readNotice_; }
+
     // --- Displays -------------------------------------------------------------------------
     void notifyScreenDescriptionChanged(const ScreenDescription& screen);
     void screenManagerDidUpdateScreen(const ScreenDescription& screen) override;
@@ -214,8 +218,12 @@ public:
     // --- File state -----------------------------------------------------------------------
     std::optional<std::string> representedPath() const;
     void setRepresentedPath(std::optional<std::string> path);
+    // Whether the document differs from the one last saved or opened. Cleared, the document as it
+    // is becomes the saved one: an edit taken back to it (an undo, a control set back) clears
+    // the mark again. Set, the saved document counts as unknown until the next clearing (a copy
+    // brought back, a script marked from outside). Any thread.
     bool hasUnsavedChanges() const { return hasUnsavedChanges_.load(); }
-    void setHasUnsavedChanges(bool value) { hasUnsavedChanges_.store(value); }
+    void setHasUnsavedChanges(bool value);
     double averageWordsPerLine() const { return averageWordsPerLine_.load(); }
     // Tells listeners (projectAverageWordsPerLineDidChange) when the value changed.
     void setAverageWordsPerLine(double value);
@@ -239,6 +247,8 @@ private:
     // per listener, each holding the project.
     void notify(const Delivery& delivery);
     double runningTimeLocked() const;
+    // After a write of document_: edited unless it is the saved document again. Under mutex_.
+    void updateUnsavedChangesLocked();
 
     TransportPace transportPace() const override;
     void transportStateDidChange() override;
@@ -263,7 +273,10 @@ private:
     // (a path set from outside). Under mutex_.
     std::optional<base::FileStamp> diskStamp_;
     std::atomic<bool> hasUnsavedChanges_{false};
+    // What hasUnsavedChanges() compares the document with; none when unknown. Under mutex_.
+    std::optional<Document> savedDocument_;
     std::atomic<double> averageWordsPerLine_{0};
+    QString readNotice_; // main thread
     Editor editor_;
     std::uint64_t linesRevision_ = 0; // main thread
 

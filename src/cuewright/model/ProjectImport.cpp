@@ -1,6 +1,7 @@
 // Opening plain text, RTF, RTFD, DOCX, DOC and PDF files as new, untitled scripts.
 #include "cuewright/model/Project.h"
 
+#include "base/Log.h"
 #include "cuewright/model/ProjectError.h"
 #include "cuewright/model/ScriptImport.h"
 #include "dispatch/MainThreadChecker.h"
@@ -8,6 +9,7 @@
 #include "platform/text/PlainText.h"
 #include "platform/text/RichTextFile.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QUrl>
@@ -54,6 +56,7 @@ std::string fileUrl(const std::string& path) {
 void Project::resetForImport() {
     setDocument(defaultDocument());
     setRepresentedPath(std::nullopt);
+    readNotice_.clear();
 }
 
 void Project::finishImport(const platform::AttributedString& text) {
@@ -65,7 +68,16 @@ void Project::importRichText(const std::string& path) {
     CW_DCHECK_MAIN_THREAD();
     resetForImport();
     // Document attributes (the background colour) are not taken over.
-    std::optional<platform::AttributedString> source = platform::readRichTextFile(fsPath(path));
+    platform::RtfDocumentAttributes read;
+    std::optional<platform::AttributedString> source = platform::readRichTextFile(fsPath(path), &read);
+    if (source && read.endedEarly) {
+        const QString name = QFile::decodeName(fsPath(path).filename().string().c_str());
+        readNotice_ = QCoreApplication::translate(
+                          "Project", "\u201C%1\u201D ends early: only the text before its end was "
+                                     "opened. The rest of the file is missing.")
+                          .arg(name);
+        base::log("opening " + path + ": the file ends early; only the text before its end was read");
+    }
     if (!source) {
         source = platform::AttributedString(ScriptImport::unreadableFileText(path));
     }

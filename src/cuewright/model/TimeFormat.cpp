@@ -10,12 +10,15 @@ std::string formatTimestamp(double value) {
     if (!std::isfinite(value) || value > longestShownDuration || value < 0) {
         return "99:99:99";
     }
-    const auto hours = static_cast<long long>(value / 3600);
-    const double rest = value - static_cast<double>(hours) * 3600;
-    const auto minutes = static_cast<long long>(rest / 60);
-    const double seconds = rest - static_cast<double>(minutes) * 60;
+    // Rounded to the tenth shown before it is split, so that 59.96 s carries into the minutes
+    // (00:01:00.0) instead of reading 00:00:60.0.
+    const long long tenths = std::llround(value * 10);
+    const long long hours = tenths / 36000;
+    const long long minutes = tenths % 36000 / 600;
+    const long long seconds = tenths % 600;
     char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%02lli:%02lli:%04.1f", hours, minutes, seconds);
+    std::snprintf(buffer, sizeof buffer, "%02lli:%02lli:%02lli.%lli", hours, minutes, seconds / 10,
+                  seconds % 10);
     return buffer;
 }
 

@@ -5,8 +5,9 @@
 
 namespace cw {
 
-// "HH:MM:SS.s" (hours have at least two digits). Values below 0, above 365 days or not
-// finite give "99:99:99".
+// "HH:MM:SS.s" (hours have at least two digits), rounded to the tenth, which carries into the
+// minutes and hours (59.96 gives 00:01:00.0). Values below 0, above 365 days or not finite give
+// "99:99:99".
 std::string formatTimestamp(double seconds);
 
 struct SplitDuration {

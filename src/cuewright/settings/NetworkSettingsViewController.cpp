@@ -69,7 +69,10 @@ void NetworkSettingsViewController::saveNetworkState() {
 
 void NetworkSettingsViewController::saveNetworkName() {
     QLineEdit* field = controls().networkName;
-    NetworkSettings::setBonjourName(field->text().toStdString(), defaults_, center_, computerName_);
+    // The name shown, left as it was, is not written: one never typed goes on following the
+    // computer's name.
+    if (field->text().toStdString() != bonjourName())
+        NetworkSettings::setBonjourName(field->text().toStdString(), defaults_, center_, computerName_);
     field->setText(QString::fromStdString(bonjourName()));
     field->setModified(false);
 }

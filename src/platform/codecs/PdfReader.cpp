@@ -15,6 +15,7 @@
 #include <cmath>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -156,18 +157,169 @@ bool continuesParagraph(const PageLine& previous, const PageLine& next) {
     return previous.box.xMax >= previous.blockBox.xMax - std::max(column * 0.15, lineHeight);
 }
 
+// A character of a line in the order the page shows it, left to right, with its word's look.
+struct ShownChar {
+    char32_t c = 0;
+    RunStyle style;
+};
+
+enum class Direction { left, right, number, neutral };
+
+Direction directionOf(char32_t c) {
+    const QChar::Direction direction = QChar::direction(c);
+    if (direction == QChar::DirL)
+        return Direction::left;
+    if (direction == QChar::DirR || direction == QChar::DirAL)
+        return Direction::right;
+    if (direction == QChar::DirEN || direction == QChar::DirAN)
+        return Direction::number;
+    return Direction::neutral;
+}
+
+// Whether a line shown left to right was written right to left: its first and last letters
+// (as shown) are right-to-left ones, or, when they differ, most of its letters are.
+bool writtenRightToLeft(const std::vector<Direction>& directions) {
+    int left = 0;
+    int right = 0;
+    std::optional<Direction> first;
+    Direction last = Direction::neutral;
+    for (const Direction d : directions) {
+        if (d != Direction::left && d != Direction::right)
+            continue;
+        (d == Direction::left ? left : right) += 1;
+        first = first.value_or(d);
+        last = d;
+    }
+    if (first && *first == last)
+        return last == Direction::right;
+    return right > left;
+}
+
+// The embedding level of each character as the bidirectional algorithm gives it, worked out from
+// the order shown (the levels of a line do not depend on which order they are read in): 1 for
+// right-to-left text, 0 or 2 for left-to-right text and numbers in a line that reads left to right
+// or right to left, and neutrals between two runs of one direction take it.
+std::vector<int> levelsOf(const std::vector<Direction>& directions, bool rightToLeft) {
+    const std::size_t n = directions.size();
+    const int leftLevel = rightToLeft ? 2 : 0;
+    // The strong letter nearest before and after each place; neutral where there is none.
+    std::vector<Direction> before(n, Direction::neutral);
+    std::vector<Direction> after(n, Direction::neutral);
+    for (std::size_t i = 1; i < n; ++i) {
+        const Direction d = directions[i - 1];
+        before[i] = d == Direction::left || d == Direction::right ? d : before[i - 1];
+    }
+    for (std::size_t i = n; i-- > 1;) {
+        const Direction d = directions[i];
+        after[i - 1] = d == Direction::left || d == Direction::right ? d : after[i];
+    }
+    // Numbers: inside right-to-left text (or a right-to-left line) they run left to right one level up.
+    std::vector<int> levels(n, rightToLeft ? 1 : 0);
+    std::vector<Direction> resolved(directions);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (directions[i] == Direction::right)
+            levels[i] = 1;
+        else if (directions[i] == Direction::left)
+            levels[i] = leftLevel;
+        else if (directions[i] == Direction::number) {
+            const bool embedded =
+                rightToLeft || (before[i] == Direction::right && after[i] == Direction::right);
+            levels[i] = embedded ? 2 : 0;
+            resolved[i] = embedded ? Direction::right : Direction::left; // as neutrals see it
+        }
+    }
+    // Neutrals between two of one direction take it; others the line's.
+    for (std::size_t i = 0; i < n; ++i) {
+        if (resolved[i] != Direction::neutral)
+            continue;
+        Direction previous = Direction::neutral;
+        for (std::size_t j = i; j-- > 0 && previous == Direction::neutral;)
+            previous = resolved[j];
+        Direction next = Direction::neutral;
+        for (std::size_t j = i + 1; j < n && next == Direction::neutral; ++j)
+            next = resolved[j];
+        const Direction side = previous == next && previous != Direction::neutral
+                                   ? previous
+                                   : (rightToLeft ? Direction::right : Direction::left);
+        levels[i] = side == Direction::right ? 1 : leftLevel;
+    }
+    return levels;
+}
+
+// A line's characters from the order shown to the order written: the reversals that lay a line
+// out, undone lowest level first.
+void toWrittenOrder(std::vector<ShownChar>& chars) {
+    std::vector<Direction> directions;
+    directions.reserve(chars.size());
+    for (const ShownChar& shown : chars)
+        directions.push_back(directionOf(shown.c));
+    std::vector<int> levels = levelsOf(directions, writtenRightToLeft(directions));
+    for (int level = 1; level <= 2; ++level) {
+        for (std::size_t start = 0; start < chars.size();) {
+            if (levels[start] < level) {
+                ++start;
+                continue;
+            }
+            std::size_t end = start;
+            while (end < chars.size() && levels[end] >= level)
+                ++end;
+            std::reverse(chars.begin() + std::ptrdiff_t(start), chars.begin() + std::ptrdiff_t(end));
+            std::reverse(levels.begin() + std::ptrdiff_t(start), levels.begin() + std::ptrdiff_t(end));
+            start = end;
+        }
+    }
+}
+
+// Arabic as the page shows it is in presentation forms (initial, medial, final, ligatures); a
+// script wants the letters themselves, which its own layout shapes again.
+QString normalForms(char32_t c) {
+    const bool presentation = (c >= 0xFB50 && c <= 0xFDFF) || (c >= 0xFE70 && c <= 0xFEFF);
+    const QString text = QString::fromUcs4(&c, 1);
+    return presentation ? text.normalized(QString::NormalizationForm_KC) : text;
+}
+
+bool hasRightToLeft(const QString& text) {
+    return std::any_of(text.begin(), text.end(),
+                       [](QChar c) { return c.direction() == QChar::DirR || c.direction() == QChar::DirAL; });
+}
+
+// `previous` is the look the paragraph's text so far ends in.
 void appendLine(BoundedDocument& document, const TextLine& line, FontStyles& fonts, RunStyle& previous,
                 bool& spacePending) {
+    // The words come as the page shows them, left to right: right-to-left text is turned back.
+    std::vector<ShownChar> chars;
+    bool rightToLeft = false;
+    bool spaceBefore = false;
+    RunStyle before;
     for (const TextWord* word = line.getWords(); word; word = word->getNext()) {
         const RunStyle style = styleOfWord(*word, fonts);
+        const QString text = textOfWord(*word);
+        rightToLeft = rightToLeft || hasRightToLeft(text);
         // A space between two words of one look takes it (an underline runs on under it).
-        if (spacePending)
-            document.append(QStringLiteral(" "), previous == style ? style : RunStyle{});
-        document.append(textOfWord(*word), style);
-        spacePending = word->hasSpaceAfter();
-        previous = style;
+        if (spaceBefore)
+            chars.push_back({U' ', before == style ? style : RunStyle{}});
+        for (const char32_t c : text.toUcs4())
+            chars.push_back({c, style});
+        spaceBefore = word->hasSpaceAfter();
+        before = style;
     }
-    spacePending = true; // the line's end joins the next line of the paragraph
+    if (chars.empty())
+        return;
+    if (rightToLeft)
+        toWrittenOrder(chars);
+    // The line's end joins the next line of the paragraph with a space.
+    if (spacePending)
+        chars.insert(chars.begin(), {U' ', previous == chars.front().style ? previous : RunStyle{}});
+    QString run;
+    for (std::size_t i = 0; i < chars.size(); ++i) {
+        run += normalForms(chars[i].c);
+        if (i + 1 == chars.size() || !(chars[i + 1].style == chars[i].style)) {
+            document.append(run, chars[i].style);
+            run.clear();
+        }
+    }
+    previous = chars.back().style;
+    spacePending = true;
 }
 
 void readPage(BoundedDocument& document, PDFDoc& pdf, int pageNumber) {

@@ -11,7 +11,9 @@ namespace platform::codecs {
 // size, bold and italic as its font's name tells them ("Helvetica-BoldOblique"), its colour, and
 // an underline when one is drawn under it. The lines of a paragraph are joined into one
 // paragraph; a paragraph ends at the end of a text block or page, at a gap of more than half a
-// line, or after a line that ends well short of its column. Throws CodecError when the file
+// line, or after a line that ends well short of its column. Right-to-left text (Hebrew, Arabic),
+// which a page holds in the order shown, comes back in the order written, Arabic in its letters
+// rather than its presentation forms. Throws CodecError when the file
 // cannot be opened as a PDF or is locked by a password. Safe from any thread.
 class PdfReader {
 public:

@@ -338,6 +338,8 @@ public:
         flushText();
         if (documentAttributes) {
             documentAttributes->backgroundColor = documentBackground_;
+            // A closed document's group leaves only the outermost level open.
+            documentAttributes->endedEarly = stack_.size() > 1 || ignoredDepth_ > 0;
         }
         return std::move(out_);
     }

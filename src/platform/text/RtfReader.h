@@ -13,11 +13,15 @@ namespace platform {
 // What an RTF document says about itself beside its text.
 struct RtfDocumentAttributes {
     std::optional<Color> backgroundColor;
+    // The data ended before the document's group closed (a file cut short): the text is only
+    // what came before its end.
+    bool endedEarly = false;
 };
 
 // Reads RTF bytes. Returns nullopt when the data is not RTF (it must begin with "{\rtf").
 // Anything after that header is read leniently: unknown control words are ignored, unknown
-// starred destinations skipped, a truncated file gives the text read so far, and nesting deeper
+// starred destinations skipped, a truncated file gives the text read so far (and says it ended
+// early), and nesting deeper
 // than the reader keeps track of is dropped, so no input crashes it or recurses. Every character
 // gets a font (the document's default when none is named) and a paragraph style; colours,
 // underline and background only where the document sets them. Never throws.

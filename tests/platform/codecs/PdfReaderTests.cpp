@@ -104,6 +104,25 @@ TEST(PdfReader, ParagraphsThatWrapComeBackWholeWithTheirColours) {
     EXPECT_TRUE(underlined);
 }
 
+// Right-to-left text comes back in logical order, Arabic in its normal letters rather than the
+// presentation forms the page shows: what the words were typed as, beside left-to-right words
+// and numbers.
+TEST(PdfReader, RightToLeftTextComesBackInLogicalOrderAndNormalForms) {
+    QTemporaryDir dir;
+    const QStringList lines = {
+        QString::fromUtf8("שלום עולם"),
+        QString::fromUtf8("مرحبا بالعالم"),
+        QString::fromUtf8("قال لا 12"), // a lam-alef ligature, a number after it
+        QString::fromUtf8("לא לשכוח 2024 Cuewright לקרוא"),
+        QString::fromUtf8("Read שלום עולם aloud"),
+    };
+    std::vector<Line> page;
+    for (const QString& line : lines)
+        page.push_back({line});
+    const RichDocument doc = PdfReader::readFile(makePdf(dir, {page}).toStdString());
+    EXPECT_EQ(doc.plainText().split(u'\n'), lines) << doc.plainText().toStdString();
+}
+
 TEST(PdfReader, MissingAndDamagedFilesFail) {
     EXPECT_THROW(PdfReader::readFile("/nonexistent/file.pdf"), CodecError);
     QTemporaryDir dir;

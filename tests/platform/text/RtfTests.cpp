@@ -195,11 +195,19 @@ TEST(RtfReader, RejectsWhatIsNotRtf) {
 TEST(RtfReaderRobustness, TruncatedInputGivesNoMoreThanWasWritten) {
     const QByteArray full = writeRtf(AttributedString(QString::fromUtf8("Hello wörld €\nagain"),
                                                       styled(Font{"DejaVu Sans", 20}, Color::red())));
+    // Every cut says the file ended early; the whole file, and what trails its closing brace, not.
     for (qsizetype n = 0; n <= full.size(); ++n) {
-        if (auto text = readRtf(full.left(n))) {
+        platform::RtfDocumentAttributes attributes;
+        if (auto text = readRtf(full.left(n), &attributes)) {
             EXPECT_LE(text->length(), 19);
+            EXPECT_EQ(attributes.endedEarly, n < full.trimmed().size()) << n << " of " << full.size();
         }
     }
+    platform::RtfDocumentAttributes attributes;
+    ASSERT_TRUE(readRtf(full + "\n}}", &attributes));
+    EXPECT_FALSE(attributes.endedEarly);
+    ASSERT_TRUE(readRtf(QByteArray("{\\rtf1 {\\*\\unknown skipped"), &attributes));
+    EXPECT_TRUE(attributes.endedEarly) << "cut in a skipped destination";
 }
 
 TEST(RtfReaderRobustness, DeepNestingNeitherCrashesNorRecurses) {

@@ -1,0 +1,129 @@
+// The real cuewright binary under a window manager, driven with xdotool: what marks a script
+// edited. A field entered and left without typing changes nothing, a bookmark set from the empty
+// line after the text's last line break lands on the last line, and an undo back to the saved
+// text takes the mark away. Screenshots go to test-output/app/.
+#include <gtest/gtest.h>
+
+// Xlib's macros after gtest, which uses the same names.
+#include "EndToEndSupport.h"
+
+namespace fs = std::filesystem;
+using namespace endtoend;
+
+namespace {
+
+class EditMarksEndToEnd : public AppTest {
+public: // the table's steps reach in
+    void SetUp() override {
+        AppTest::SetUp();
+        if (setUpDone()) {
+            XAutoRepeatOff(display); // a loaded machine must not repeat a held key
+            XFlush(display);
+        }
+    }
+
+    // Starts the application on `script` and waits for its editor, active and unmarked.
+    std::optional<Window> open(const fs::path& script) {
+        app = &start({pathArg(script)});
+        const std::optional<Window> editor = waitForNamed(*app, script.filename().string());
+        EXPECT_TRUE(editor && activate(*editor)) << "no editor window for " << script;
+        return editor;
+    }
+    // Clicks at `x`, `y` of the window's client area, counted from its top-right corner when `x`
+    // is negative: the sidebar keeps its width whatever the window's.
+    bool click(Window window, int x, int y) {
+        const QRect client = rootGeometry(display, window);
+        const int left = x < 0 ? client.right() + x : client.left() + x;
+        return xdotool({"mousemove", QString::number(left), QString::number(client.top() + y), "click", "1"});
+    }
+    // Ctrl+Q: true when the application quit at once, asking nothing (nothing was edited).
+    bool quitsUnasked(Window window) {
+        if (!activate(window) || !xdotool({"key", "ctrl+q"})) {
+            return false;
+        }
+        if (waitForAlert(*app)) {
+            screenshot("edit-marks-asked-on-quit.png");
+            return false;
+        }
+        // Waiting for the alert ends with the process when nothing asks.
+        const bool ended = app->state() == QProcess::NotRunning || app->waitForFinished(60000);
+        return ended && app->exitStatus() == QProcess::NormalExit && app->exitCode() == 0;
+    }
+
+    QProcess* app = nullptr;
+};
+
+// Running Time's seconds entered and left by a click, or walked through with Shift+Tab from the
+// text (the stepper, seconds, minutes, hours and on), then the text clicked: the title stays
+// unmarked, quitting asks nothing, and the script file, its speed with it, stays byte for byte.
+TEST_F(EditMarksEndToEnd, RunningTimeEnteredAndLeftChangesNothing) {
+    QString text;
+    for (int i = 1; i <= 40; ++i) {
+        text += QStringLiteral("Line number %1 of the script with some words\n").arg(i);
+    }
+    const struct {
+        const char* way;
+        std::function<bool(EditMarksEndToEnd&, Window)> enterAndLeave;
+    } ways[] = {
+        {"click",
+         [](EditMarksEndToEnd& t, Window w) {
+             // The seconds of Running Time, at the foot of the Script pane; then the text.
+             return t.click(w, -222, 642) && t.click(w, 350, 350);
+         }},
+        {"Shift+Tab",
+         [](EditMarksEndToEnd& t, Window w) {
+             return t.click(w, 350, 350) &&
+                    xdotool({"key", "--delay", "100", "shift+Tab", "shift+Tab", "shift+Tab", "shift+Tab",
+                             "shift+Tab", "shift+Tab"}) &&
+                    t.click(w, 350, 350);
+         }},
+    };
+    for (const auto& way : ways) {
+        SCOPED_TRACE(way.way);
+        const fs::path script =
+            makeScript(std::string("marks-") + (way.way[0] == 'c' ? "click" : "tab") + ".cwr", text);
+        const std::string saved = fileBytes(script);
+        const std::optional<Window> editor = open(script);
+        ASSERT_TRUE(editor);
+        ASSERT_TRUE(way.enterAndLeave(*this, *editor));
+        screenshot((std::string("edit-marks-running-time-") + (way.way[0] == 'c' ? "click" : "tab") + ".png")
+                       .c_str());
+        EXPECT_FALSE(findWindow(display, root, script.filename().string() + "*")) << "the title is marked";
+        EXPECT_TRUE(quitsUnasked(*editor)) << "quitting asked about an edit";
+        EXPECT_EQ(fileBytes(script), saved) << "the script file changed";
+    }
+}
+
+// Ctrl+End, Ctrl+D in a script ending in a line break bookmarks its last line; Ctrl+Z takes it
+// back and with it the edited mark; Ctrl+D and Ctrl+S save the bookmark on the last line.
+TEST_F(EditMarksEndToEnd, ABookmarkAfterTheLastLineBreakMarksTheLastLineAndUndoUnmarks) {
+    const fs::path script = makeScript("hello.cwr", QStringLiteral("One.\nTwo.\n"));
+    const std::optional<Window> editor = open(script);
+    ASSERT_TRUE(editor);
+    ASSERT_TRUE(click(*editor, 350, 350));
+    ASSERT_TRUE(xdotool({"key", "ctrl+End", "ctrl+d"}));
+    ASSERT_TRUE(waitForNamed(*app, "hello.cwr*")) << "the bookmark did not mark the script edited";
+    ASSERT_TRUE(xdotool({"key", "ctrl+z"}));
+    EXPECT_TRUE(waitForNamed(*app, "hello.cwr")) << "undone to the saved text, the title stays marked";
+    ASSERT_TRUE(xdotool({"key", "ctrl+End", "ctrl+d", "ctrl+s"}));
+    std::vector<int> marked; // where the saved text's bookmark objects begin
+    ASSERT_TRUE(waitFor(*app, [&] {
+        marked.clear();
+        try {
+            for (const auto& run : cw::ScriptDocumentFile::open(script).text.runs()) {
+                if (run.attributes.bookmark) {
+                    marked.push_back(run.range.location);
+                }
+            }
+        } catch (const std::exception&) {
+        }
+        return !marked.empty();
+    })) << "no bookmark saved";
+    EXPECT_EQ(marked, std::vector<int>{5}) << "not on the last line, \"Two.\"";
+    screenshot("edit-marks-bookmark-last-line.png");
+    EXPECT_TRUE(quitsUnasked(*editor));
+}
+
+} // namespace
+
+CW_END_TO_END_MAIN()
