@@ -1,6 +1,7 @@
 // The real cuewright binary under openbox, driven through XTest and xdotool, its transport read
 // back through its own remote-control status on the loopback address: a fast wind held in the
-// prompter ends when the editor is activated, a Ctrl+F-key binding plays from the editor, a
+// prompter ends when the editor is activated, and one whose modifier went up first ends when its
+// auto-repeating key goes up, a Ctrl+F-key binding plays from the editor, a
 // display-bound prompter over the editor's own screen gives way to Escape and Ctrl+W, and the
 // prompter's key hints with long key names are photographed for a person to look at.
 #include "cuewright/model/KeyBindings.h"
@@ -13,7 +14,11 @@
 // Xlib's macros after gtest, which uses the same names.
 #include "EndToEndSupport.h"
 
+#include <X11/XKBlib.h>
+#include <X11/extensions/record.h>
 #include <X11/keysym.h>
+
+#include <array>
 
 namespace fs = std::filesystem;
 using namespace endtoend;
@@ -32,6 +37,59 @@ nlohmann::json askStatus(std::uint16_t port) {
     return {};
 }
 
+// The key presses the X server delivers to anyone, its auto-repeats included, seen through RECORD
+// on connections of its own.
+class KeyPressCounter {
+public:
+    KeyPressCounter()
+        : control_(XOpenDisplay(nullptr))
+        , data_(XOpenDisplay(nullptr)) {
+        XRecordRange* range = XRecordAllocRange();
+        range->device_events.first = KeyPress;
+        range->device_events.last = KeyPress;
+        XRecordClientSpec clients = XRecordAllClients;
+        context_ = XRecordCreateContext(control_, 0, &clients, 1, &range, 1);
+        XFree(range);
+        XSync(control_, False);
+        enabled_ = context_ != 0 && XRecordEnableContextAsync(data_, context_, &KeyPressCounter::intercept,
+                                                              reinterpret_cast<XPointer>(this)) != 0;
+    }
+    ~KeyPressCounter() {
+        if (context_ != 0) {
+            XRecordDisableContext(control_, context_);
+            XRecordFreeContext(control_, context_);
+            XSync(control_, False);
+        }
+        XCloseDisplay(data_);
+        XCloseDisplay(control_);
+    }
+    KeyPressCounter(const KeyPressCounter&) = delete;
+    KeyPressCounter& operator=(const KeyPressCounter&) = delete;
+
+    bool isRecording() const { return enabled_; }
+    // The presses of the key seen so far.
+    int presses(Display* display, KeySym symbol) {
+        XRecordProcessReplies(data_);
+        return counts_[XKeysymToKeycode(display, symbol)];
+    }
+
+private:
+    static void intercept(XPointer closure, XRecordInterceptData* record) {
+        auto* self = reinterpret_cast<KeyPressCounter*>(closure);
+        if (record->category == XRecordFromServer && record->data != nullptr && record->data_len * 4 >= 2 &&
+            (record->data[0] & 0x7F) == KeyPress) {
+            ++self->counts_[record->data[1]];
+        }
+        XRecordFreeData(record);
+    }
+
+    Display* control_;
+    Display* data_;
+    XRecordContext context_ = 0;
+    bool enabled_ = false;
+    std::array<int, 256> counts_{};
+};
+
 // From one row of the Displays pane to the next.
 constexpr int rowHeight = 162;
 
@@ -42,13 +100,23 @@ void key(Display* display, KeySym symbol, bool down) {
 
 class PrompterKeysEndToEnd : public AppTest {
 protected:
+    enum class Repeats { off, asOnADesktop };
+    explicit PrompterKeysEndToEnd(Repeats repeats = Repeats::off)
+        : repeats_(repeats) {}
+
     void SetUp() override {
         AppTest::SetUp();
         if (!setUpDone()) {
             return;
         }
-        // A held key repeats no press into whichever window gets the focus next.
-        XAutoRepeatOff(display);
+        if (repeats_ == Repeats::off) {
+            // A held key repeats no press into whichever window gets the focus next.
+            XAutoRepeatOff(display);
+        } else {
+            // As a desktop's keys do: X repeats a held key after 660 ms, 25 times a second.
+            XAutoRepeatOn(display);
+            XkbSetAutoRepeatRate(display, XkbUseCoreKbd, 660, 40);
+        }
         XFlush(display);
         QString text;
         for (int i = 1; i <= 80; ++i) {
@@ -71,6 +139,25 @@ protected:
         port = *answering;
     }
 
+    // Starts with `bindings`, opens a prompter window and plays there with Space; none when that
+    // failed (the failure is reported).
+    std::optional<Window> playInPrompter(const cw::KeyBindings& bindings) {
+        startWith(bindings);
+        if (HasFailure()) {
+            return std::nullopt;
+        }
+        const std::optional<Window> prompter = openPrompter();
+        if (!prompter || !activate(*prompter)) {
+            ADD_FAILURE() << "Ctrl+Shift+P opened no prompter window";
+            return std::nullopt;
+        }
+        pressKeys(display, {XK_space});
+        if (!waitForStatus(playing)) {
+            ADD_FAILURE() << "Space did not play";
+            return std::nullopt;
+        }
+        return prompter;
+    }
     // Opens a prompter window with Ctrl+Shift+P in the editor.
     std::optional<Window> openPrompter() {
         if (!activate(*editor) || !xdotool({"key", "ctrl+shift+p"})) {
@@ -105,6 +192,9 @@ protected:
     std::uint16_t port = 0;
     QProcess* app = nullptr;
     std::optional<Window> editor;
+
+private:
+    Repeats repeats_;
 };
 
 // F held in a playing prompter winds fast; activating the editor while it is held ends the wind
@@ -113,13 +203,8 @@ protected:
 TEST_F(PrompterKeysEndToEnd, AHeldFastWindEndsWhenTheEditorIsActivated) {
     cw::KeyBindings bindings;
     bindings.ffwd = cw::KeyBindings::Key{kc::f, 0};
-    startWith(bindings);
-    ASSERT_FALSE(HasFailure());
-    const std::optional<Window> prompter = openPrompter();
-    ASSERT_TRUE(prompter) << "Ctrl+Shift+P opened no prompter window";
-    ASSERT_TRUE(activate(*prompter));
-    pressKeys(display, {XK_space});
-    ASSERT_TRUE(waitForStatus(playing)) << "Space did not play";
+    const std::optional<Window> prompter = playInPrompter(bindings);
+    ASSERT_TRUE(prompter);
 
     key(display, XK_f, true);
     ASSERT_TRUE(waitForStatus(direction(5.0))) << "holding F did not wind fast";
@@ -130,6 +215,42 @@ TEST_F(PrompterKeysEndToEnd, AHeldFastWindEndsWhenTheEditorIsActivated) {
     pressKeys(display, {XK_space}); // a round trip through the prompter: the F release is behind us
     ASSERT_TRUE(waitForStatus([](const nlohmann::json& s) { return !playing(s); }));
     EXPECT_TRUE(waitForStatus(direction(1.0)));
+    EXPECT_TRUE(quit());
+}
+
+class HeldKeysEndToEnd : public PrompterKeysEndToEnd {
+protected:
+    HeldKeysEndToEnd()
+        : PrompterKeysEndToEnd(Repeats::asOnADesktop) {}
+};
+
+// Alt+F winds fast and Alt+G fast backwards; Alt let go first, the key held on until X repeats it
+// without Alt, then let go: the script runs forwards at normal speed again, in the prompter and in
+// the editor.
+TEST_F(HeldKeysEndToEnd, AWindEndsWhenItsKeyGoesUpAfterItsModifierAndRepeats) {
+    cw::KeyBindings bindings;
+    bindings.ffwd = cw::KeyBindings::Key{kc::f, mod::option};
+    bindings.bbwd = cw::KeyBindings::Key{kc::g, mod::option};
+    const std::optional<Window> prompter = playInPrompter(bindings);
+    ASSERT_TRUE(prompter);
+
+    for (const auto& [window, where] : {std::pair{*prompter, "prompter"}, std::pair{*editor, "editor"}}) {
+        ASSERT_TRUE(activate(window));
+        for (const auto& [symbol, factor] : {std::pair{XK_f, 5.0}, std::pair{XK_g, -5.0}}) {
+            SCOPED_TRACE(testing::Message() << "in the " << where << ", Alt+" << XKeysymToString(symbol));
+            KeyPressCounter counter;
+            ASSERT_TRUE(counter.isRecording());
+            key(display, XK_Alt_L, true);
+            key(display, symbol, true);
+            EXPECT_TRUE(waitForStatus(direction(factor))) << "holding the key did not wind";
+            key(display, XK_Alt_L, false);
+            EXPECT_TRUE(waitFor(*app, [&] { return counter.presses(display, symbol) >= 3; }))
+                << "X did not repeat the key";
+            key(display, symbol, false);
+            EXPECT_TRUE(waitForStatus(direction(1.0))) << "the wind went on after its key went up";
+            EXPECT_TRUE(waitForStatus(playing));
+        }
+    }
     EXPECT_TRUE(quit());
 }
 

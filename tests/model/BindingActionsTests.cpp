@@ -97,4 +97,34 @@ TEST_F(BindingActionsTest, ALineStepWithNothingToTakeItIsNotCarriedOut) {
     EXPECT_FALSE(cw::runBindingAction(target, Action::scrollLineDown, true, BindingContext::editor));
 }
 
+// Shift pressed while a plain F winds: its repeats arrive as Shift+F, bound elsewhere, and stay the
+// wind's; the release with Shift held ends the wind. A new press of F is a press again.
+TEST(BindingKeys, RepeatsAndTheReleaseBelongToThePressWhateverModifiersCome) {
+    cw::BindingKeys keys(BindingContext::editor);
+    const auto event = [](platform::KeyEvent::Type type, platform::ModifierFlags flags, bool repeat) {
+        platform::KeyEvent e;
+        e.type = type;
+        e.keyCode = platform::keycode::f;
+        e.modifierFlags = flags;
+        e.isARepeat = repeat;
+        return e;
+    };
+    using Type = platform::KeyEvent::Type;
+    const platform::ModifierFlags shift = platform::modifier::shift;
+    std::string seen;
+    const auto note = [&](const std::optional<cw::BindingKeys::Decision>& d) {
+        seen += !d ? "-" : std::string(cw::KeyBindings::actionName(d->action)) + (d->runs ? "!" : "") + " ";
+        if (d) {
+            EXPECT_EQ(d->event.modifierFlags, 0u) << "the binding knows the event as its press";
+        }
+    };
+    note(keys.keyDown(event(Type::keyDown, 0, false), Action::ffwd, true));
+    note(keys.keyDown(event(Type::keyDown, shift, true), Action::incSpeed, true));
+    EXPECT_TRUE(keys.holdsPress(platform::keycode::f));
+    note(keys.keyUp(event(Type::keyUp, shift, false), true));
+    note(keys.keyDown(event(Type::keyDown, shift, true), std::nullopt, true));
+    EXPECT_EQ(seen, "ffwd! ffwd ffwd! -");
+    EXPECT_FALSE(keys.holdsPress(platform::keycode::f));
+}
+
 } // namespace

@@ -47,8 +47,10 @@ TEST(GlobalKeyBindings, EveryActionRunsAsTheActionTableSays) {
         step({key(KeyEvent::Type::keyDown, c.key, alt)});
         step({key(KeyEvent::Type::keyDown, c.key, alt, /*repeat=*/true)});
         if (altFirst) {
-            step({altUp, key(KeyEvent::Type::keyUp, c.key, 0)});
+            step({altUp, key(KeyEvent::Type::keyDown, c.key, 0, /*repeat=*/true)});
+            step({key(KeyEvent::Type::keyUp, c.key, 0)});
         } else {
+            step({key(KeyEvent::Type::keyDown, c.key, alt, /*repeat=*/true)});
             step({key(KeyEvent::Type::keyUp, c.key, alt), altUp});
         }
         EXPECT_EQ(seen, onKeyDown ? c.onKeyDown : c.onKeyUp);

@@ -162,8 +162,6 @@ private:
     KeyRouting& keyRouting();
     // True when the event is taken before Qt's own editing sees it.
     bool routeKeyEvent(const QKeyEvent& event);
-    // Whether a key press is one of the user's bindings (without acting on it).
-    bool isBinding(const QKeyEvent& event);
 
     // The inset in the scroll bar's range, kept when Qt sets the range again.
     void keepInsetInScrollRange();

@@ -1,17 +1,12 @@
 // The script text view's custom key bindings: which keys go to the delegate, which are typed.
 #include "cuewright/editor/ScriptTextView.h"
 #include "cuewright/editor/ScriptTextViewKeyEventDelegate.h"
-#include "cuewright/model/BindingActions.h"
-#include "cuewright/model/KeyBindings.h"
-#include "cuewright/model/SettingsKeys.h"
+#include "cuewright/model/BindingKeyInput.h"
 #include "platform/defaults/Defaults.h"
-#include "platform/keys/KeyEventTranslator.h"
 #include "platform/keys/KeyTranslation.h"
 
 #include <QFocusEvent>
 #include <QKeyEvent>
-
-#include <optional>
 
 namespace cw::editor {
 
@@ -30,33 +25,28 @@ bool mayBeBinding(const platform::KeyEvent& event) {
 
 } // namespace
 
-// The same translation as the prompter's, so a binding matches the same keys in both places;
-// the translator also keeps X11's auto-repeat releases from ending a held action.
+// The same input as the prompter's, so a binding matches the same keys in both places; it also
+// keeps X11's auto-repeat releases from ending a held action.
 struct ScriptTextView::KeyRouting {
     explicit KeyRouting(ScriptTextView& view)
-        : translator([&view](const platform::KeyEvent& event) {
-            switch (event.type) {
-            case platform::KeyEvent::Type::keyDown:
-                return view.handleKeyDown(event);
-            case platform::KeyEvent::Type::keyUp:
-                return view.handleKeyUp(event);
-            case platform::KeyEvent::Type::flagsChanged:
-                return false;
-            }
-            return false;
-        }) {}
+        : input(
+              BindingContext::editor,
+              [&view](const platform::KeyEvent& event) {
+                  switch (event.type) {
+                  case platform::KeyEvent::Type::keyDown:
+                      return view.handleKeyDown(event);
+                  case platform::KeyEvent::Type::keyUp:
+                      return view.handleKeyUp(event);
+                  case platform::KeyEvent::Type::flagsChanged:
+                      return false;
+                  }
+                  return false;
+              },
+              platform::Defaults::standard(), mayBeBinding) {}
 
     ScriptTextViewKeyEventDelegate* delegate = nullptr;
-    platform::Defaults* defaults = &platform::Defaults::standard();
-    platform::KeyEventTranslator translator;
-    // Which key events run a binding's action; a binding's key-up is its own even when its
-    // modifier went up first.
-    BindingKeys bindings{BindingContext::editor};
+    BindingKeyInput input;
 
-    std::optional<Action> boundAction(const platform::KeyEvent& event) const {
-        return mayBeBinding(event) ? KeyBindings::action(event, *defaults) : std::nullopt;
-    }
-    bool actsOnKeyDown() const { return defaults->boolForKey(settings::performCustomBindingActionOnKeyDown); }
     bool ask(const platform::KeyEvent& event, bool isKeyDown) const {
         return delegate != nullptr && delegate->handleKeyEvent(event, isKeyDown);
     }
@@ -65,7 +55,7 @@ struct ScriptTextView::KeyRouting {
 ScriptTextView::~ScriptTextView() = default;
 
 ScriptImport::DefaultStyle ScriptTextView::pasteStyle() const {
-    return ScriptImport::DefaultStyle::fromUserDefaults(keys_ ? *keys_->defaults
+    return ScriptImport::DefaultStyle::fromUserDefaults(keys_ ? keys_->input.defaults()
                                                               : platform::Defaults::standard());
 }
 
@@ -84,7 +74,7 @@ void ScriptTextView::setKeyEventDelegate(ScriptTextViewKeyEventDelegate* delegat
                                          platform::Defaults* defaults) {
     KeyRouting& keys = keyRouting();
     keys.delegate = delegate;
-    keys.defaults = defaults ? defaults : &platform::Defaults::standard();
+    keys.input.setDefaults(defaults ? *defaults : platform::Defaults::standard());
 }
 
 ScriptTextViewKeyEventDelegate* ScriptTextView::keyEventDelegate() const {
@@ -92,22 +82,14 @@ ScriptTextViewKeyEventDelegate* ScriptTextView::keyEventDelegate() const {
 }
 
 bool ScriptTextView::routeKeyEvent(const QKeyEvent& event) {
-    return keyRouting().translator.translate(event);
-}
-
-bool ScriptTextView::isBinding(const QKeyEvent& event) {
-    // A shortcut override carries the press it stands for.
-    const QKeyEvent press(QEvent::KeyPress, event.key(), event.modifiers(), event.nativeScanCode(),
-                          event.nativeVirtualKey(), event.nativeModifiers(), event.text(),
-                          event.isAutoRepeat(), event.count());
-    const auto key = platform::translateKeyEvent(press);
-    return key && key->type == platform::KeyEvent::Type::keyDown && keyRouting().boundAction(*key);
+    return keyRouting().input.translate(event);
 }
 
 bool ScriptTextView::event(QEvent* event) {
     // Qt offers a key to the window's shortcuts (a menu's Alt letter among them) before the focus
     // widget sees it; taking the override keeps the user's binding for the key press that follows.
-    if (event->type() == QEvent::ShortcutOverride && isBinding(static_cast<QKeyEvent&>(*event))) {
+    if (event->type() == QEvent::ShortcutOverride &&
+        keyRouting().input.isBinding(static_cast<QKeyEvent&>(*event))) {
         event->accept();
         return true;
     }
@@ -121,10 +103,7 @@ void ScriptTextView::focusOutEvent(QFocusEvent* event) {
 
 void ScriptTextView::endHeldKeys() {
     KeyRouting& keys = keyRouting();
-    if (keys.translator.isHoldingRelease()) {
-        keys.translator.deliverHeldRelease(); // a release that came before the focus went
-    }
-    for (const BindingKeys::Decision& decision : keys.bindings.endHeld()) {
+    for (const BindingKeys::Decision& decision : keys.input.endHeld()) {
         keys.ask(decision.event, /*isKeyDown=*/false);
     }
 }
@@ -139,7 +118,7 @@ void ScriptTextView::keyReleaseEvent(QKeyEvent* event) {
 
 bool ScriptTextView::handleKeyDown(const platform::KeyEvent& event) {
     KeyRouting& keys = keyRouting();
-    const auto decision = keys.bindings.keyDown(event, keys.boundAction(event), keys.actsOnKeyDown());
+    const auto decision = keys.input.keyDown(event);
     if (!decision) {
         return false;
     }
@@ -149,7 +128,7 @@ bool ScriptTextView::handleKeyDown(const platform::KeyEvent& event) {
 
 bool ScriptTextView::handleKeyUp(const platform::KeyEvent& event) {
     KeyRouting& keys = keyRouting();
-    const auto decision = keys.bindings.keyUp(event, keys.actsOnKeyDown());
+    const auto decision = keys.input.keyUp(event);
     if (!decision) {
         return false;
     }

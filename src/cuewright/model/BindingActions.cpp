@@ -150,25 +150,46 @@ void ProjectBindingTarget::jumpToPreviousBookmark() {
 std::optional<BindingKeys::Decision> BindingKeys::keyDown(const platform::KeyEvent& event,
                                                           std::optional<KeyBindings::Action> bound,
                                                           bool actsOnKeyDown) {
-    // A new press of the key replaces whatever its last press was, bound or not.
-    std::erase_if(pressed_, [&](const auto& p) { return p.first.keyCode == event.keyCode; });
+    const auto pressed = std::find_if(pressed_.begin(), pressed_.end(),
+                                      [&](const auto& p) { return p.first.keyCode == event.keyCode; });
+    if (pressed != pressed_.end()) {
+        if (event.isARepeat) {
+            // The key is still held: Alt let go before F, or Shift added, changes the repeat's
+            // modifiers but not whose press it is, and its release must still find the press.
+            platform::KeyEvent repeat = event;
+            repeat.modifierFlags = pressed->first.modifierFlags;
+            return pressDecision(pressed->second, repeat, actsOnKeyDown);
+        }
+        // A new press of the key replaces its last one, whose release never came here.
+        pressed_.erase(pressed);
+    }
     if (!bound) {
         return std::nullopt;
     }
     pressed_.emplace_back(event, *bound);
+    return pressDecision(*bound, event, actsOnKeyDown);
+}
+
+BindingKeys::Decision BindingKeys::pressDecision(KeyBindings::Action action, const platform::KeyEvent& press,
+                                                 bool actsOnKeyDown) const {
     bool runs = false;
-    switch (bindingTiming(*bound)) {
+    switch (bindingTiming(action)) {
     case BindingTiming::oneShot:
-        runs = actsOnKeyDown && (!event.isARepeat || bindingContextRules(context_).oneShotRepeats);
+        runs = actsOnKeyDown && (!press.isARepeat || bindingContextRules(context_).oneShotRepeats);
         break;
     case BindingTiming::step:
         runs = true;
         break;
     case BindingTiming::hold:
-        runs = !event.isARepeat; // already winding
+        runs = !press.isARepeat; // already winding
         break;
     }
-    return Decision{*bound, runs, /*isDown=*/true, event};
+    return Decision{action, runs, /*isDown=*/true, press};
+}
+
+bool BindingKeys::holdsPress(platform::keycode::KeyCode keyCode) const {
+    return std::any_of(pressed_.begin(), pressed_.end(),
+                       [&](const auto& p) { return p.first.keyCode == keyCode; });
 }
 
 std::optional<BindingKeys::Decision> BindingKeys::keyUp(const platform::KeyEvent& event, bool actsOnKeyDown) {

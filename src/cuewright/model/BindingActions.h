@@ -100,7 +100,9 @@ public:
 // its action now. A release belongs to its press: a key-up belongs to the action its key-down
 // matched, whatever went up before it (a modifier released first included), so a held action
 // always ends; a key-up whose key-down matched no binding here (or went down elsewhere) belongs
-// to none, whatever modifiers are held by then. Main thread only.
+// to none, whatever modifiers are held by then. An auto-repeat belongs to its press the same way:
+// it repeats the press's action (acting again as its timing says) though a modifier went up or
+// down since, and never wipes the press. Main thread only.
 class BindingKeys {
 public:
     struct Decision {
@@ -125,7 +127,12 @@ public:
     // other actions are forgotten; their key-ups then belong to no binding.
     std::vector<Decision> endHeld();
 
+    // Whether a press of the key matched a binding and has not gone up yet.
+    bool holdsPress(platform::keycode::KeyCode keyCode) const;
+
 private:
+    Decision pressDecision(KeyBindings::Action action, const platform::KeyEvent& press,
+                           bool actsOnKeyDown) const;
     static Decision releaseDecision(KeyBindings::Action action, const platform::KeyEvent& release,
                                     bool actsOnKeyDown);
 

@@ -7,7 +7,6 @@
 #include "dispatch/MainThreadChecker.h"
 #include "platform/defaults/Defaults.h"
 #include "platform/defaults/NotificationCenter.h"
-#include "platform/keys/KeyTranslation.h"
 
 #include <QEvent>
 #include <QKeyEvent>
@@ -50,17 +49,20 @@ PrompterKeyHandler::PrompterKeyHandler(PrompterView* view, platform::Defaults& d
     , view_(view)
     , defaults_(&defaults)
     , center_(&center)
-    , translator_([this](const platform::KeyEvent& event) {
-        switch (event.type) {
-        case platform::KeyEvent::Type::keyDown:
-            return keyDown(event);
-        case platform::KeyEvent::Type::keyUp:
-            return keyUp(event);
-        case platform::KeyEvent::Type::flagsChanged:
-            return false;
-        }
-        return false;
-    }) {
+    , input_(
+          BindingContext::prompter,
+          [this](const platform::KeyEvent& event) {
+              switch (event.type) {
+              case platform::KeyEvent::Type::keyDown:
+                  return keyDown(event);
+              case platform::KeyEvent::Type::keyUp:
+                  return keyUp(event);
+              case platform::KeyEvent::Type::flagsChanged:
+                  return false;
+              }
+              return false;
+          },
+          defaults) {
     CW_DCHECK_MAIN_THREAD();
     view->installEventFilter(this);
     center_->addObserver(this, std::string(notifications::keyBindingsDidChange),
@@ -100,7 +102,7 @@ bool PrompterKeyHandler::eventFilter(QObject* watched, QEvent* event) {
         return QObject::eventFilter(watched, event);
     }
     if (watched == view_ && event->type() == QEvent::ShortcutOverride &&
-        isBinding(*static_cast<QKeyEvent*>(event))) {
+        input_.isBinding(*static_cast<QKeyEvent*>(event))) {
         // Qt offers a key to the window's shortcuts (the menus') before the view sees it; taking
         // the override keeps the user's binding for the key press that follows, as in the editor.
         event->accept();
@@ -110,24 +112,12 @@ bool PrompterKeyHandler::eventFilter(QObject* watched, QEvent* event) {
     if (watched != view_ || (!press && event->type() != QEvent::KeyRelease)) {
         return QObject::eventFilter(watched, event);
     }
-    return translator_.translate(*static_cast<QKeyEvent*>(event));
-}
-
-bool PrompterKeyHandler::isBinding(const QKeyEvent& event) const {
-    // A shortcut override carries the press it stands for.
-    const QKeyEvent press(QEvent::KeyPress, event.key(), event.modifiers(), event.nativeScanCode(),
-                          event.nativeVirtualKey(), event.nativeModifiers(), event.text(),
-                          event.isAutoRepeat(), event.count());
-    const auto key = platform::translateKeyEvent(press);
-    return key && key->type == platform::KeyEvent::Type::keyDown && KeyBindings::action(*key, *defaults_);
+    return input_.translate(*static_cast<QKeyEvent*>(event));
 }
 
 void PrompterKeyHandler::endHeldKeys() {
     CW_DCHECK_MAIN_THREAD();
-    if (translator_.isHoldingRelease()) {
-        translator_.deliverHeldRelease(); // a release that came before the focus went
-    }
-    const std::vector<BindingKeys::Decision> ended = bindingKeys_.endHeld();
+    const std::vector<BindingKeys::Decision> ended = input_.endHeld();
     if (!view_ || ended.empty()) {
         return;
     }
@@ -160,8 +150,7 @@ bool PrompterKeyHandler::keyUp(const platform::KeyEvent& event) {
 // ---- custom bindings ----
 
 bool PrompterKeyHandler::handleCustomBindingKeyDown(const platform::KeyEvent& event) {
-    const auto decision =
-        bindingKeys_.keyDown(event, KeyBindings::action(event, *defaults_), actsOnKeyDown());
+    const auto decision = input_.keyDown(event);
     if (!decision) {
         return false;
     }
@@ -195,7 +184,7 @@ bool PrompterKeyHandler::handleCustomBindingKeyDown(const platform::KeyEvent& ev
 }
 
 bool PrompterKeyHandler::handleCustomBindingKeyUp(const platform::KeyEvent& event) {
-    const auto decision = bindingKeys_.keyUp(event, actsOnKeyDown());
+    const auto decision = input_.keyUp(event);
     if (!decision) {
         return false;
     }
@@ -203,10 +192,6 @@ bool PrompterKeyHandler::handleCustomBindingKeyUp(const platform::KeyEvent& even
         runBindingAction(*this, decision->action, /*isDown=*/false, BindingContext::prompter);
     }
     return true;
-}
-
-bool PrompterKeyHandler::actsOnKeyDown() const {
-    return defaults_->boolForKey(settings::performCustomBindingActionOnKeyDown);
 }
 
 // ---- presentation remotes ----

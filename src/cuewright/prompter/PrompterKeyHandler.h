@@ -2,10 +2,10 @@
 #pragma once
 
 #include "cuewright/model/BindingActions.h"
+#include "cuewright/model/BindingKeyInput.h"
 #include "cuewright/prompter/KeyHints.h"
 #include "cuewright/prompter/PrompterControlPanel.h"
 #include "platform/keys/KeyEvent.h"
-#include "platform/keys/KeyEventTranslator.h"
 
 #include <QObject>
 #include <QPointer>
@@ -83,9 +83,6 @@ private:
     bool handleCustomBindingKeyUp(const platform::KeyEvent& event);
     bool handlePresenterKeyUp(const platform::KeyEvent& event);
     bool handleFixedKeyUp(const platform::KeyEvent& event);
-    bool actsOnKeyDown() const;
-    // Whether a key press is one of the user's bindings (without acting on it).
-    bool isBinding(const QKeyEvent& event) const;
 
     // Shows the control the key stands for as pressed until the key goes up.
     void press(PrompterControl control);
@@ -109,8 +106,7 @@ private:
     QPointer<PrompterView> view_;
     platform::Defaults* defaults_;
     platform::NotificationCenter* center_;
-    platform::KeyEventTranslator translator_;
-    BindingKeys bindingKeys_{BindingContext::prompter};
+    BindingKeyInput input_;
 };
 
 } // namespace cw

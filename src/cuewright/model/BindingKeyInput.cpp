@@ -1,0 +1,63 @@
+#include "cuewright/model/BindingKeyInput.h"
+
+#include "cuewright/model/KeyBindings.h"
+#include "cuewright/model/SettingsKeys.h"
+#include "dispatch/MainThreadChecker.h"
+#include "platform/defaults/Defaults.h"
+#include "platform/keys/KeyTranslation.h"
+
+#include <QKeyEvent>
+
+namespace cw {
+
+BindingKeyInput::BindingKeyInput(BindingContext context, platform::KeyEventTranslator::Sink sink,
+                                 platform::Defaults& defaults, MayBind mayBind)
+    : defaults_(&defaults)
+    , mayBind_(std::move(mayBind))
+    , keys_(context)
+    , translator_(std::move(sink)) {}
+
+std::optional<KeyBindings::Action> BindingKeyInput::boundAction(const platform::KeyEvent& event) const {
+    if (mayBind_ && !mayBind_(event)) {
+        return std::nullopt;
+    }
+    return KeyBindings::action(event, *defaults_);
+}
+
+bool BindingKeyInput::actsOnKeyDown() const {
+    return defaults_->boolForKey(settings::performCustomBindingActionOnKeyDown);
+}
+
+std::optional<BindingKeys::Decision> BindingKeyInput::keyDown(const platform::KeyEvent& event) {
+    CW_DCHECK_MAIN_THREAD();
+    return keys_.keyDown(event, boundAction(event), actsOnKeyDown());
+}
+
+std::optional<BindingKeys::Decision> BindingKeyInput::keyUp(const platform::KeyEvent& event) {
+    CW_DCHECK_MAIN_THREAD();
+    return keys_.keyUp(event, actsOnKeyDown());
+}
+
+bool BindingKeyInput::isBinding(const QKeyEvent& shortcutOverride) const {
+    // A shortcut override carries the press it stands for.
+    const QKeyEvent& event = shortcutOverride;
+    const QKeyEvent press(QEvent::KeyPress, event.key(), event.modifiers(), event.nativeScanCode(),
+                          event.nativeVirtualKey(), event.nativeModifiers(), event.text(),
+                          event.isAutoRepeat(), event.count());
+    const auto key = platform::translateKeyEvent(press);
+    if (!key || key->type != platform::KeyEvent::Type::keyDown) {
+        return false;
+    }
+    // A key whose binding's press has not come up is repeating that press.
+    return keys_.holdsPress(key->keyCode) || boundAction(*key).has_value();
+}
+
+std::vector<BindingKeys::Decision> BindingKeyInput::endHeld() {
+    CW_DCHECK_MAIN_THREAD();
+    if (translator_.isHoldingRelease()) {
+        translator_.deliverHeldRelease(); // a release that came before the focus went
+    }
+    return keys_.endHeld();
+}
+
+} // namespace cw

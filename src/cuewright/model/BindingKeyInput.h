@@ -1,0 +1,67 @@
+// One window's key events on their way to the user's bindings: translation, matching, shortcut
+// overrides and the end of held keys, shared by the prompter and the editor.
+#pragma once
+
+#include "cuewright/model/BindingActions.h"
+#include "platform/keys/KeyEventTranslator.h"
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+class QKeyEvent;
+
+namespace platform {
+class Defaults;
+}
+
+namespace cw {
+
+// Translates a widget's Qt key events (without X11's auto-repeat releases) and hands each to
+// `sink`, which asks keyDown()/keyUp() whether the event is a binding's and runs what they decide.
+// The bindings and "PerformCustomBindingActionOnKeyDown" are read from `defaults` at every event;
+// `mayBind` says which presses may be bindings at all in this place (empty: every key).
+// An auto-repeat belongs to the press it repeats, whatever modifiers went up or down since, so the
+// key's release always finds the press and a held action ends (see BindingKeys).
+// Main thread only; `defaults` must outlive the object.
+class BindingKeyInput {
+public:
+    using MayBind = std::function<bool(const platform::KeyEvent&)>;
+
+    BindingKeyInput(BindingContext context, platform::KeyEventTranslator::Sink sink,
+                    platform::Defaults& defaults, MayBind mayBind = {});
+    BindingKeyInput(const BindingKeyInput&) = delete;
+    BindingKeyInput& operator=(const BindingKeyInput&) = delete;
+
+    void setDefaults(platform::Defaults& defaults) { defaults_ = &defaults; }
+    platform::Defaults& defaults() const { return *defaults_; }
+
+    // Whether the event was taken (see KeyEventTranslator::translate).
+    bool translate(const QKeyEvent& event) { return translator_.translate(event); }
+
+    // nullopt: the event belongs to no binding here and goes on.
+    std::optional<BindingKeys::Decision> keyDown(const platform::KeyEvent& event);
+    std::optional<BindingKeys::Decision> keyUp(const platform::KeyEvent& event);
+    // The action the key's binding has, as this place matches it.
+    std::optional<KeyBindings::Action> boundAction(const platform::KeyEvent& event) const;
+
+    // Whether the key press a shortcut override stands for belongs to a binding: one that matches,
+    // or a repeat of a key whose binding's press is still down. Such a key is kept from the
+    // window's shortcuts (the menus') for the press that follows.
+    bool isBinding(const QKeyEvent& shortcutOverride) const;
+
+    // The focus went elsewhere, where the held keys' releases will not be seen: a release still
+    // held back is handed to the sink first, then the held actions whose keys are still down end
+    // as BindingKeys::endHeld says; the caller runs the decisions returned.
+    std::vector<BindingKeys::Decision> endHeld();
+
+private:
+    bool actsOnKeyDown() const;
+
+    platform::Defaults* defaults_;
+    MayBind mayBind_;
+    BindingKeys keys_;
+    platform::KeyEventTranslator translator_;
+};
+
+} // namespace cw
