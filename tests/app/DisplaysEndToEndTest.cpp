@@ -1,8 +1,10 @@
-// The real cuewright binary under openbox on one X screen split into two monitors with xrandr:
-// a display switched on in the Displays pane whose monitor goes away leaves nothing over the
-// editor and its row goes; when the monitor returns, its row is on again and its prompter is back
-// in full screen on it, and a click on the row does what the row shows. Screenshots of the editor
-// after the monitor went and after it came back go to test-output/prompter/.
+// The real cuewright binary under openbox while xrandr changes the monitors. On one X screen split
+// into two monitors: a display switched on in the Displays pane whose monitor goes away leaves
+// nothing over the editor and its row goes; when the monitor returns, its row is on again and its
+// prompter is back in full screen on it, and a click on the row does what the row shows
+// (screenshots of the editor after the monitor went and after it came back go to
+// test-output/prompter/). On a server of two X screens: a monitor change on screen 0 leaves every
+// window there shown and the editor reachable by a hand-over.
 #include "platform/screens/ScreenProvider.h"
 
 #include <gtest/gtest.h>
@@ -71,15 +73,10 @@ protected:
         if (!xrandr({"--version"})) {
             GTEST_SKIP() << "xrandr is not installed";
         }
-        ASSERT_TRUE(xrandr({"--setmonitor", "LEFT", "1280/338x1080/285+0+0", "screen"}));
-        ASSERT_TRUE(addRightMonitor());
         script = makeScript("sample.cwr", QStringLiteral("A line of the script.\n"));
     }
-    void TearDown() override {
-        xrandr({"--delmonitor", "RIGHT"});
-        xrandr({"--delmonitor", "LEFT"});
-        AppTest::TearDown();
-    }
+    // Skips unless the X server has `count` screens.
+    bool hasScreens(int count) const { return ScreenCount(display) == count; }
 
     // The viewable prompter window's frame; none while there is none.
     std::optional<QRect> prompter() {
@@ -108,12 +105,60 @@ protected:
         image.save(QString::fromStdString((outputDir("prompter") / name).string()));
     }
 
+    // Changes the monitors with `arguments` and waits until the application answered: each
+    // window named in `names` on screen 0 was unmapped (hidden to move, or made anew by Qt) and a
+    // window of that name is shown there again. False when one stays away.
+    bool survivesMonitorChange(const std::vector<std::string>& names, const QStringList& arguments) {
+        std::vector<Window> watched;
+        for (const std::string& name : names) {
+            const std::optional<Window> window =
+                findWindow(display, root, [&](const std::string& n) { return n == name; });
+            if (!window) {
+                ADD_FAILURE() << name << " is not shown before the change";
+                return false;
+            }
+            XSelectInput(display, *window, StructureNotifyMask);
+            watched.push_back(*window);
+        }
+        XSync(display, False);
+        if (!xrandr(arguments)) {
+            return false;
+        }
+        std::set<Window> unmapped;
+        const bool answered = waitFor(*app, [&] {
+            XEvent event;
+            for (const Window window : watched) {
+                if (XCheckTypedWindowEvent(display, window, UnmapNotify, &event) ||
+                    XCheckTypedWindowEvent(display, window, DestroyNotify, &event)) {
+                    unmapped.insert(window);
+                }
+            }
+            return unmapped.size() == watched.size();
+        });
+        EXPECT_TRUE(answered) << "the application did not answer the monitor change";
+        for (const std::string& name : names) {
+            EXPECT_TRUE(waitForNamed(*app, name)) << name << " is not shown after the change";
+        }
+        return answered && !::testing::Test::HasFailure();
+    }
+    // A later start handing the script over: whether it ended at once, its file taken.
+    bool handsOver() {
+        QProcess& later = start({pathArg(script)});
+        return later.waitForFinished(60000) && later.exitStatus() == QProcess::NormalExit &&
+               later.exitCode() == 0;
+    }
+
     fs::path script;
     QProcess* app = nullptr;
     std::optional<Window> editor;
 };
 
 TEST_F(DisplaysEndToEnd, APrompterWhoseDisplayGoesWaitsForItAndNeverCoversTheEditor) {
+    if (!hasScreens(1)) {
+        GTEST_SKIP() << "wants one X screen, the server has " << ScreenCount(display);
+    }
+    ASSERT_TRUE(xrandr({"--setmonitor", "LEFT", "1280/338x1080/285+0+0", "screen"}));
+    ASSERT_TRUE(addRightMonitor());
     app = &start({pathArg(script)});
     editor = waitForNamed(*app, "sample.cwr");
     ASSERT_TRUE(editor) << "no editor window";
@@ -152,6 +197,46 @@ TEST_F(DisplaysEndToEnd, APrompterWhoseDisplayGoesWaitsForItAndNeverCoversTheEdi
     ASSERT_TRUE(click(rowSwitch(right)));
     EXPECT_TRUE(waitForSwitches(Switch::off, Switch::off)) << "the row stays on";
     EXPECT_TRUE(waitFor(*app, [&] { return !prompter(); })) << "the prompter stays";
+    EXPECT_TRUE(quit(*app, *editor));
+}
+
+// On an X server with two screens, a monitor made on screen 0 replaces the display Qt had for
+// the whole screen, and taking it away brings that one back: every window on screen 0 (the start
+// window, then the editor, a prompter, the settings and the small windows) is shown again after
+// each change, and a later start hands its script over to the editor.
+TEST_F(DisplaysEndToEnd, EveryWindowStaysShownThroughAMonitorChangeBesideAnotherXScreen) {
+    if (!hasScreens(2)) {
+        GTEST_SKIP() << "wants two X screens, the server has " << ScreenCount(display);
+    }
+    setDefault(cw::settings::startupMode, "DoNothing"); // the start window alone
+    app = &start({});
+    ASSERT_TRUE(waitForNamed(*app, "Cuewright")) << "no start window";
+    ASSERT_TRUE(survivesMonitorChange({"Cuewright"}, {"--setmonitor", "A", "640/169x800/212+0+0", "screen"}));
+
+    ASSERT_TRUE(handsOver());
+    editor = waitForNamed(*app, "sample.cwr");
+    ASSERT_TRUE(editor) << "the handed-over script has no editor on screen 0";
+    const std::vector<std::pair<const char*, QStringList>> opened = {
+        {"Prompter Window - sample.cwr", {"ctrl+shift+p"}},
+        {"General", {"ctrl+comma"}},
+        {"Keyboard Shortcuts", {"alt+h", "Down", "Return"}},
+        {"Gamepad Layout", {"alt+h", "Down", "Down", "Return"}},
+        {"Cuewright Remote", {"alt+h", "Down", "Down", "Down", "Return"}},
+        {"Remote Control", {"alt+c", "Down", "Down", "Down", "Down", "Return"}},
+    };
+    std::vector<std::string> names = {"sample.cwr"};
+    for (const auto& [name, keys] : opened) {
+        ASSERT_TRUE(activate(*editor) && xdotool(QStringList{"key"} + keys));
+        ASSERT_TRUE(waitForNamed(*app, name)) << name << " did not open on screen 0";
+        names.emplace_back(name);
+    }
+    ASSERT_TRUE(survivesMonitorChange(names, {"--delmonitor", "A"}));
+
+    ASSERT_TRUE(handsOver());
+    EXPECT_TRUE(waitFor(*app, [&] {
+        editor = findWindow(display, root, [](const std::string& name) { return name == "sample.cwr"; });
+        return editor && activeWindow(display) == *editor;
+    })) << "the hand-over does not bring the editor forward";
     EXPECT_TRUE(quit(*app, *editor));
 }
 

@@ -10,6 +10,7 @@
 #include "platform/ui/FileDialogs.h"
 #include "platform/ui/MainQueueBridge.h"
 #include "platform/ui/WindowAppearanceUpdatable.h"
+#include "platform/ui/WindowScreenKeeper.h"
 
 #include <QApplication>
 #include <QSessionManager>
@@ -71,6 +72,7 @@ int main(int argc, char** argv) {
     }
 
     platform::installMainQueueBridge();
+    platform::installWindowScreenKeeper(); // before any window listens for displays going
     platform::keepSpareDescriptor();
     platform::setAppearanceChoice({[] { return appearanceStyle(cw::storedUserInterfaceStyle()); },
                                    std::string(cw::notifications::uiModeDidSwitch), nullptr});

@@ -1,6 +1,7 @@
 #include "platform/ui/DisplayFullScreen.h"
 
 #include "dispatch/MainThreadChecker.h"
+#include "platform/ui/WindowScreenKeeper.h"
 
 #include <QGuiApplication>
 #include <QScreen>
@@ -87,14 +88,10 @@ void DisplayFullScreen::screenRemoved(QScreen* screen) {
         return;
     }
     window_->showNormal();
-    QScreen* primary = QGuiApplication::primaryScreen();
-    if (primary != nullptr && primary != screen) {
-        if (QWindow* handle = window_->windowHandle()) {
-            handle->setScreen(primary);
-        }
-        window_->setGeometry(fitFrameIntoArea(normalFrame_.isValid() ? normalFrame_ : window_->geometry(),
-                                              primary->availableGeometry()));
+    if (normalFrame_.isValid()) {
+        window_->setGeometry(normalFrame_);
     }
+    moveWindowToScreen(window_, screenInPlaceOf(screen, window_));
 }
 
 } // namespace platform

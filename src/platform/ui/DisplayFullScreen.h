@@ -23,8 +23,8 @@ QRect fitFrameIntoArea(const QRect& frame, const QRect& area);
 // in full screen there. exit() leaves full screen and puts the remembered frame back, fitted
 // into the available area of the display the window is then on. When the display goes away
 // while the window is in full screen on it, displayLost() is emitted first: a window its owner
-// hides there stays hidden; one still shown afterwards leaves full screen onto the primary
-// display.
+// hides there stays hidden; one still shown afterwards leaves full screen onto another display
+// of the same desktop, else the primary one (screenInPlaceOf).
 //
 // Main thread only. The object is a child of the window and dies with it.
 class DisplayFullScreen : public QObject {

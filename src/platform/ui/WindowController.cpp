@@ -3,9 +3,11 @@
 #include "base/Log.h"
 #include "dispatch/MainThreadChecker.h"
 #include "platform/ui/WindowFrame.h"
+#include "platform/ui/WindowScreenKeeper.h"
 
 #include <QCloseEvent>
 #include <QEvent>
+#include <QScreen>
 #include <QWidget>
 #include <QWindowStateChangeEvent>
 
@@ -47,6 +49,10 @@ QWidget* WindowController::window() {
         made->setWindowFlag(Qt::Window, true);
     }
     made->installEventFilter(this);
+    // On the display the user works on; a subclass may choose another from windowDidLoad on.
+    if (QScreen* screen = workingScreen(); screen != nullptr && !made->testAttribute(Qt::WA_WState_Created)) {
+        made->setScreen(screen);
+    }
     window_ = made;
     loading_ = false;
     windowDidLoad();

@@ -17,7 +17,8 @@ namespace platform {
 // Owns one top-level window and turns its life into hooks for subclasses.
 //
 // The window is made lazily, on the first call of window() or showWindow():
-// windowWillLoad(), makeWindow(), then windowDidLoad(). The controller deletes the window when
+// windowWillLoad(), makeWindow(), then windowDidLoad(). It opens on the display the user works on
+// (workingScreen()), not on whichever display Qt counts as primary. The controller deletes the window when
 // it is destroyed; closing only hides it, so a closed window may be shown again.
 //
 // Closing (the close button, close()): windowShouldClose() may refuse; otherwise
