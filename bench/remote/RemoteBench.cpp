@@ -6,6 +6,12 @@
 // answers with a datagram as long as the status reply. Each round trip is timed alone as well, for
 // the median and the 99th percentile. Throughput: windows of kWindow requests (the client waits
 // for a whole window's answers, so no buffer overflows); a lost answer stalls the run and fails it.
+// These two measure the protocol's own cost: the server runs without a reply budget.
+//
+// Flood: one host (127.0.0.2) sends minimal status requests as fast as one thread can for a
+// second, while a controller (127.0.0.1) asks ten times in that second; the server runs with its
+// real reply budget, the echo answers everything. Counted per second: requests sent, replies and
+// bytes back to the flood, the share of a core the main thread used, and the controller's answers.
 #include "cuewright/remote/BonjourServer.h"
 #include "cuewright/remote/RemoteProtocol.h"
 #include "platform/netservice/FakeNetService.h"
@@ -20,8 +26,13 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <ctime>
+#include <poll.h>
 #include <stdexcept>
 #include <string>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -101,6 +112,13 @@ public:
     }
 };
 
+cw::ReplyLimits unbounded() {
+    cw::ReplyLimits limits;
+    limits.requestBurst = limits.requestsPerSecond = limits.repliesPerSecond = 1e12;
+    limits.burstBytes = 1e15;
+    return limits;
+}
+
 struct Setup {
     std::shared_ptr<platform::FakeNetService> net = std::make_shared<platform::FakeNetService>();
     std::shared_ptr<StatusDelegate> status = std::make_shared<StatusDelegate>();
@@ -110,7 +128,7 @@ struct Setup {
     std::shared_ptr<Client> client = std::make_shared<Client>();
     std::shared_ptr<AsyncUdpSocket> clientSocket;
 
-    explicit Setup(bool bare) {
+    explicit Setup(bool bare, cw::ReplyLimits budget = unbounded()) {
         uint16_t port = 0;
         if (bare) {
             echoSocket = AsyncUdpSocket::make(echo, dispatch::mainQueue());
@@ -119,7 +137,7 @@ struct Setup {
             }
             port = echoSocket->localPort();
         } else {
-            server = cw::BonjourServer::make(net);
+            server = cw::BonjourServer::make(net, {}, budget);
             server->setDelegate(status);
             server->start("Bench", 0);
             port = server->port();
@@ -194,6 +212,95 @@ void throughput(benchmark::State& state, bool bare) {
     state.counters["lost"] = static_cast<double>(state.iterations() * kWindows * kWindow - answered);
 }
 
+// A plain non-blocking socket on an IPv4 loopback address.
+struct Plain {
+    int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0);
+    explicit Plain(const char* host) {
+        const int size = 8 << 20;
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        ::inet_pton(AF_INET, host, &local.sin_addr);
+        ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
+    }
+    ~Plain() { ::close(fd); }
+    void send(const Address& to, const std::string& bytes) const {
+        ::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(to.data()),
+                 socklen_t(to.size()));
+    }
+    // Bytes of every datagram waiting, and their number.
+    void drain(std::size_t& count, std::size_t& bytes) const {
+        char buffer[65536];
+        for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) {
+            ++count;
+            bytes += std::size_t(n);
+        }
+    }
+};
+
+double threadSeconds() {
+    timespec t{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
+
+void flood(benchmark::State& state, bool bare) {
+    Setup setup(bare, cw::ReplyLimits());
+    const Address to = setup.client->server;
+    const std::string request = R"({"payload":{"cmdname":"ReportStatus"}})";
+    double sent = 0, replies = 0, bytesIn = 0, bytesOut = 0, mainSeconds = 0, wall = 0, answered = 0;
+    for (auto _ : state) {
+        Plain flooder("127.0.0.2");
+        Plain controller("127.0.0.1");
+        std::atomic<bool> stop{false};
+        std::size_t count = 0, bytes = 0, requests = 0, asked = 0, controllerAnswers = 0, ignored = 0;
+        std::thread sender([&] {
+            const auto start = Clock::now();
+            while (Clock::now() - start < 1s) {
+                for (int i = 0; i < 64; ++i) {
+                    flooder.send(to, request);
+                    ++requests;
+                }
+                flooder.drain(count, bytes);
+                if (Clock::now() - start >= asked * 100ms && asked < 10) {
+                    controller.send(to, request);
+                    ++asked;
+                }
+                controller.drain(controllerAnswers, ignored);
+            }
+            std::this_thread::sleep_for(100ms); // the last replies come in
+            flooder.drain(count, bytes);
+            controller.drain(controllerAnswers, ignored);
+            stop = true;
+        });
+        const double cpu = threadSeconds();
+        const auto start = Clock::now();
+        dispatch::runMainUntil([&] { return stop.load(); }, 10s);
+        mainSeconds += threadSeconds() - cpu;
+        wall += std::chrono::duration<double>(Clock::now() - start).count();
+        sender.join();
+        sent += double(requests);
+        bytesIn += double(requests * request.size());
+        replies += double(count);
+        bytesOut += double(bytes);
+        answered += double(controllerAnswers);
+    }
+    const double iterations = double(state.iterations());
+    state.counters["requests_per_s"] = sent / wall;
+    state.counters["replies_per_s"] = replies / wall;
+    state.counters["bytes_out_per_s"] = bytesOut / wall;
+    state.counters["out_per_in"] = bytesOut / bytesIn;
+    state.counters["main_share"] = mainSeconds / wall;
+    state.counters["controller_answered_of_10"] = answered / iterations;
+}
+
+void BM_StatusFlood_BonjourServer(benchmark::State& state) {
+    flood(state, false);
+}
+void BM_StatusFlood_BareEcho(benchmark::State& state) {
+    flood(state, true);
+}
+
 void BM_RoundTrip_BonjourServer(benchmark::State& state) {
     roundTrips(state, false);
 }
@@ -211,6 +318,8 @@ BENCHMARK(BM_RoundTrip_BonjourServer)->Unit(benchmark::kMillisecond)->UseRealTim
 BENCHMARK(BM_RoundTrip_BareEcho)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Throughput_BonjourServer)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Throughput_BareEcho)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_StatusFlood_BonjourServer)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_StatusFlood_BareEcho)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 } // namespace
 

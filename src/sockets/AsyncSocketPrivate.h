@@ -62,8 +62,13 @@ inline SocketError tlsError(int status, std::string message = {}) {
     return SocketError{kTlsErrorDomain, status, std::move(message), {}};
 }
 
+// A time-out as a duration on the dispatch clock. Held to about 31 years (NaN too): longer ones
+// (INT64_MAX seconds, infinity) overflow the nanosecond count and would put the deadline in the
+// past, so a larger time-out would end sooner than a smaller one. Negative ones are no wait.
 inline dispatch::Duration seconds(double s) {
-    return std::chrono::duration_cast<dispatch::Duration>(std::chrono::duration<double>(s));
+    constexpr double longest = 1e9;
+    const double held = !(s <= longest) ? longest : s < 0 ? 0 : s;
+    return std::chrono::duration_cast<dispatch::Duration>(std::chrono::duration<double>(held));
 }
 
 // An interface description "name:port" into addresses; the port part is used when `port` is 0.

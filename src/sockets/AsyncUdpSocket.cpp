@@ -229,6 +229,14 @@ void AsyncUdpSocket::setMaxSendBufferSize(uint16_t size) {
     onQueueAsync([size](AsyncUdpSocket& s) { s.maxSendSize_ = size; });
 }
 
+AsyncUdpSocket::SendErrorPolicy AsyncUdpSocket::sendErrorPolicy() const {
+    return onQueueSync([this] { return sendErrorPolicy_; });
+}
+
+void AsyncUdpSocket::setSendErrorPolicy(SendErrorPolicy policy) {
+    onQueueAsync([policy](AsyncUdpSocket& s) { s.sendErrorPolicy_ = policy; });
+}
+
 AsyncUdpSocket::ReceiveBacklog AsyncUdpSocket::maxReceiveBacklog() const {
     return onQueueSync([this] { return ReceiveBacklog{backlog_->maxDatagrams, backlog_->maxBytes}; });
 }

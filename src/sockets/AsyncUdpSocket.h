@@ -138,6 +138,18 @@ public:
     // tells with the next datagram read, so the count lags until one arrives.
     uint64_t droppedDatagramCount() const;
 
+    // What a send that the system refuses does. `closeSocket`, the default: the socket closes
+    // with the error (udpSocketDidClose) and that datagram gets no callback of its own, for
+    // callers that take any send error as the end of their conversation. `failDatagram`: only
+    // that datagram fails (udpSocketDidNotSendDataWithTag with the error) and the socket goes
+    // on, as a server answering many peers needs: one peer's address that cannot be reached,
+    // is a broadcast address (EACCES) or a datagram too large for it (EMSGSIZE) says nothing
+    // about the next. A descriptor that is no longer a socket closes it either way. Survives a
+    // close.
+    enum class SendErrorPolicy { closeSocket, failDatagram };
+    SendErrorPolicy sendErrorPolicy() const;
+    void setSendErrorPolicy(SendErrorPolicy policy);
+
     std::shared_ptr<void> userData() const;
     void setUserData(std::shared_ptr<void> data);
 
@@ -289,6 +301,8 @@ private:
     void doSend();
     bool sendBatch(int fd, int family);
     void failCurrentSend(const SocketError& error);
+    // A send the system refused with `errno`: the datagram fails, or the socket closes.
+    void sendFailed();
     void finishCurrentSendAsSent();
     void endCurrentSend();
     void doSendTimeout();
@@ -331,6 +345,7 @@ private:
     uint16_t max4ReceiveSize_ = 65535;
     uint32_t max6ReceiveSize_ = 65535;
     uint16_t maxSendSize_ = 65535;
+    SendErrorPolicy sendErrorPolicy_ = SendErrorPolicy::closeSocket;
     int socket4FD_ = -1;
     int socket6FD_ = -1;
     dispatch::QueuePtr socketQueue_;

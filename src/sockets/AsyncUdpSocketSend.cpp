@@ -289,7 +289,17 @@ void AsyncUdpSocket::doSend() {
         }
         return;
     }
-    closeWithError(SocketError::fromErrno("Error in send() function."));
+    sendFailed();
+}
+
+void AsyncUdpSocket::sendFailed() {
+    SocketError error = SocketError::fromErrno("Error in send() function.");
+    const bool socketGone = error.code == EBADF || error.code == ENOTSOCK;
+    if (sendErrorPolicy_ == SendErrorPolicy::failDatagram && !socketGone) {
+        failCurrentSend(error);
+        return;
+    }
+    closeWithError(std::move(error));
 }
 
 namespace {
@@ -346,7 +356,7 @@ bool AsyncUdpSocket::sendBatch(int fd, int family) {
             }
             return true;
         }
-        closeWithError(SocketError::fromErrno("Error in send() function."));
+        sendFailed(); // the first datagram's error: the others are tried again after it
         return true;
     }
     const long tag = currentSend_->tag;

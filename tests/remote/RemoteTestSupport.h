@@ -25,14 +25,24 @@ namespace remotetest {
 using namespace std::chrono_literals;
 using nlohmann::json;
 
-// A non-blocking datagram socket on 127.0.0.1 or ::1.
+// A non-blocking datagram socket on 127.0.0.1 or ::1, or on another IPv4 loopback address
+// (127.0.0.2 is another host to the server).
 class Peer {
 public:
-    explicit Peer(int family = AF_INET)
+    explicit Peer(int family = AF_INET, const char* ipv4Host = nullptr)
         : family_(family)
         , fd_(::socket(family, SOCK_DGRAM | SOCK_NONBLOCK, 0)) {
         const int size = 4 << 20;
         ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+        if (ipv4Host != nullptr) {
+            sockaddr_in local{};
+            local.sin_family = AF_INET;
+            ::inet_pton(AF_INET, ipv4Host, &local.sin_addr);
+            if (::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+                ::close(fd_);
+                fd_ = -1;
+            }
+        }
     }
     ~Peer() { ::close(fd_); }
     Peer(const Peer&) = delete;

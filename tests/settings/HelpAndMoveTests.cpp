@@ -182,6 +182,7 @@ TEST(MovePlan, ShellQuotingAndTheRelaunchScriptWorkUnderBinSh) {
     const QString marker = QString::fromStdString((dir / "started").string());
     const QString app = QString::fromStdString((dir / "it's here.AppImage").string());
     std::ofstream(app.toStdString()) << ("#!/bin/sh\ntouch " + shellQuoted(marker) + "\n").toStdString();
+    QFile::setPermissions(app, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner); // as installed
     QProcess gone;
     gone.start("/bin/true");
     ASSERT_TRUE(gone.waitForFinished());
@@ -190,6 +191,11 @@ TEST(MovePlan, ShellQuotingAndTheRelaunchScriptWorkUnderBinSh) {
     EXPECT_EQ(status, 0);
     EXPECT_TRUE(QFile::exists(marker));
     EXPECT_TRUE(relaunchCommand(deadPid, app).endsWith(") &"));
+    // After a system install the copy is root's: the relaunch only waits and starts it, and
+    // tries nothing (a change of mode) that could not succeed.
+    EXPECT_EQ(relaunchScript(7, "/opt/Applications/Cuewright.AppImage"),
+              "while /bin/kill -0 7 >/dev/null 2>&1; do /bin/sleep 0.1; done; "
+              "'/opt/Applications/Cuewright.AppImage'");
 }
 
 struct FakeMovePlatform : MovePlatform {
@@ -219,6 +225,14 @@ struct FakeMovePlatform : MovePlatform {
             return mount;
         return Mount{"/", "/dev/sda1", "ext4"};
     }
+    // The mount is made from the image in Downloads; every other path is another file.
+    std::vector<FileId> mountImages{{8, 100}};
+    std::optional<FileId> fileId(const QString& path) const override {
+        if (path == "/home/ann/Downloads/Cuewright.AppImage")
+            return FileId{8, 100};
+        return FileId{8, 200 + qHash(path) % 1000};
+    }
+    std::vector<FileId> imagesOfMount(const Mount&) const override { return mountImages; }
     QStringList downloadsFolders() const override { return {"/home/ann/Downloads"}; }
     ApplicationsFolder describeFolder(const QString& folder, const QString&) const override {
         auto it = folders.find(folder);
@@ -342,6 +356,11 @@ TEST_F(MoverFixture, AnAppImageEnvironmentThatIsNotOursOffersNothing) {
         {"a folder above our mount", "/tmp", fake.executable, ours},
         {"a folder inside our mount", "/tmp/.mount_CuewrA1/usr", fake.executable, ours},
         {"another image named", fake.appDir, fake.executable, "/home/ann/Downloads/Other.AppImage"},
+        // Named like the image, but another file: the mount is not made from it.
+        {"a file of that name elsewhere", fake.appDir, fake.executable,
+         "/home/ann/Elsewhere/Cuewright.AppImage"},
+        {"a file of that name elsewhere, locked", fake.appDir, fake.executable,
+         "/home/ann/Elsewhere/Cuewright.AppImage", true},
         {"a folder in place of the AppImage", fake.appDir, fake.executable, "/home/ann/Downloads/"},
         {"a folder in place of the AppImage, locked", fake.appDir, fake.executable, "/home/ann/Downloads/",
          true},
@@ -382,6 +401,44 @@ TEST(SystemMovePlatform, TheMountHoldingAPathIsTheDeepestAboveIt) {
     EXPECT_EQ(rootMount->point, "/");
     EXPECT_NE(platform.mountHolding("/procfs-like-name")->point, "/proc")
         << "a mount whose name we begin with";
+}
+
+// The image a mount is made from, as the machine tells: a source that names a file, or the files
+// a child of ours holds open beside /dev/fuse (as the AppImage runtime's server does).
+TEST(SystemMovePlatform, TheImageOfAMountIsKnownByDeviceAndInode) {
+    testsupport::TempDir dir;
+    const QString image = QString::fromStdString((dir / "Cuewright.AppImage").string());
+    const QString other = QString::fromStdString((dir / "Other.AppImage").string());
+    std::ofstream(image.toStdString()) << "image";
+    std::ofstream(other.toStdString()) << "other";
+    const SystemMovePlatform platform;
+    const auto id = platform.fileId(image);
+    ASSERT_TRUE(id);
+    EXPECT_NE(platform.fileId(other), id);
+    EXPECT_FALSE(platform.fileId(image + ".gone"));
+    using Ids = std::vector<MovePlatform::FileId>;
+    EXPECT_EQ(platform.imagesOfMount({"/tmp/.mount_X", image, "fuse.Cuewright.AppImage"}), Ids{*id});
+    EXPECT_EQ(platform.imagesOfMount({"/tmp/.mount_X", "Cuewright.AppImage", "fuse.Cuewright.AppImage"}),
+              Ids{});
+
+    QProcess server; // holds /dev/fuse and the image, as a FUSE server of the image would
+    server.start("/bin/sh", {"-c", "exec 3</dev/fuse 4<" + shellQuoted(image) + " && exec cat"});
+    ASSERT_TRUE(server.waitForStarted());
+    const QString fd4 = QStringLiteral("/proc/%1/fd/4").arg(server.processId());
+    bool holding = false;
+    for (int i = 0; i < 1200 && !holding && server.state() == QProcess::Running; ++i) {
+        holding = QFileInfo(fd4).symLinkTarget() == image;
+        server.waitForFinished(50);
+    }
+    if (!holding) {
+        GTEST_SKIP() << "/dev/fuse cannot be opened here";
+    }
+    EXPECT_EQ(platform.imagesOfMount({"/tmp/.mount_X", "Cuewright.AppImage", "fuse.Cuewright.AppImage"}),
+              Ids{*id});
+    EXPECT_EQ(platform.imagesOfMount({"/tmp/.mount_X", other, "fuse.Cuewright.AppImage"}), Ids{*id})
+        << "the server's own image, whatever the source says";
+    server.closeWriteChannel();
+    server.waitForFinished();
 }
 
 // The privileged install as it really runs: the script under /bin/sh as root, through a fake

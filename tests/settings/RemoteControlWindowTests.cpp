@@ -124,6 +124,43 @@ TEST_F(RemoteControlWindowTest, StatusRepliesDriveTheTextsAndTheButtons) {
     controller.window()->grab().save(settingstest::screenshotFolder("remote") + "/remote-control-window.png");
 }
 
+// Names from the network read in the order they were sent, whatever they hold: controls show as
+// their pictures and bidirectional formatting as its code point, so "rtl" U+202E "fdp.exe" never
+// lists as "rtlexe.pdf". In the table (name and address) and in the status (the script's name).
+TEST_F(RemoteControlWindowTest, NetworkNamesShowTheirControlsAndDirectionMarksVisibly) {
+    struct Row {
+        QString sent, shown;
+    };
+    const std::vector<Row> rows = {
+        {QStringLiteral(u"rtl\u202Efdp.exe"), QStringLiteral("rtl[U+202E]fdp.exe")},
+        {QStringLiteral(u"a\u2067b\u2069c\u200F\u061C\u202A\u2066"),
+         QStringLiteral("a[U+2067]b[U+2069]c[U+200F][U+061C][U+202A][U+2066]")},
+        {QStringLiteral(u"tab\there\nnew\x1b[31m\x7f"),
+         QStringLiteral(u"tab\u2409here\u240Anew\u241B[31m\u2421")},
+        {QStringLiteral(u"next\u0085line\u2028para\u2029"),
+         QStringLiteral("next[U+0085]line[U+2028]para[U+2029]")},
+        {QStringLiteral(u"Studio \u00DCber \u05D0\u05D1 \u2603"),
+         QStringLiteral(u"Studio \u00DCber \u05D0\u05D1 \u2603")},
+    };
+    for (const Row& row : rows) {
+        const std::string sent = row.sent.toStdString();
+        serversChange({{sent, sent + ".local", 19824, {}}});
+        EXPECT_EQ(controller.tableView()->item(0, 0)->text(), row.shown);
+        EXPECT_EQ(controller.tableView()->item(0, 1)->text(), row.shown + ".local");
+        controller.tableView()->selectRow(0);
+        auto report = sampleReport();
+        report.filename = "/a/" + sent + ".cwr";
+        client->delegate->bonjourClientDidReceive(*client, report);
+        EXPECT_EQ(status(), row.shown + ".cwr is playing");
+    }
+    serversChange({{rows[0].sent.toStdString(), "stage.local", 19824, {}}, stage});
+    controller.tableView()->selectRow(0);
+    auto report = sampleReport();
+    report.filename = "/a/" + rows[0].sent.toStdString() + ".cwr";
+    client->delegate->bonjourClientDidReceive(*client, report);
+    controller.window()->grab().save(settingstest::screenshotFolder("remote") + "/remote-control-names.png");
+}
+
 TEST_F(RemoteControlWindowTest, TheSelectionFollowsItsServerAndEndsWhenItGoes) {
     serversChange({stage, booth});
     controller.tableView()->selectRow(1);

@@ -844,6 +844,33 @@ TEST_F(Tls, ASilentClientIsCutAtTheHandshakeTimeOut) {
     }
 }
 
+// However large the settings' handshake time-out, it waits at least as long as a smaller one:
+// the silent clients given the largest are all still held when the one given a second is cut.
+TEST_F(Tls, ALargerHandshakeTimeOutNeverEndsSooner) {
+    ASSERT_TRUE(listener->acceptOnInterface("127.0.0.1", 0));
+    const int64_t timeouts[] = {INT64_MAX, int64_t{1} << 62, 10'000'000'000'000, 1'000'000'000, 1};
+    std::vector<std::shared_ptr<Recorder>> recorders;
+    std::vector<int> silent;
+    for (const int64_t timeout : timeouts) {
+        auto recorder = std::make_shared<Recorder>();
+        recorder->onAccept = [timeout](AsyncSocket& peer) {
+            peer.startTLS(with(serverSettings(), {{sockets::kTlsHandshakeTimeout, timeout}}));
+            peer.readData(-1, 1);
+        };
+        listener->setDelegate(recorder, AsyncSocket::SetMode::synchronously);
+        silent.push_back(streamtest::connectToLoopback(listener->localPort()));
+        ASSERT_TRUE(recorder->waitFor(Kind::accepted)) << timeout;
+        recorders.push_back(recorder);
+    }
+    ASSERT_TRUE(recorders.back()->waitFor(Kind::disconnected));
+    for (size_t i = 0; i + 1 < recorders.size(); ++i) {
+        EXPECT_EQ(recorders[i]->count(Kind::disconnected), 0u) << timeouts[i];
+    }
+    for (const int fd : silent) {
+        ::close(fd);
+    }
+}
+
 namespace {
 
 // The tests' own authority joins the system's roots. Set while the program starts, before the

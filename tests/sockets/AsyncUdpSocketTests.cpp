@@ -486,6 +486,61 @@ TEST_F(Sending, BoundToIPv6OnlyTheIPv4DatagramFails) {
     EXPECT_FALSE(sock->isClosed());
 }
 
+// Datagrams the system refuses (too large for IPv4 or IPv6, to a broadcast address without
+// SO_BROADCAST): by default the first closes the socket; failing each alone, the socket goes on
+// and sends what comes behind, singly and in bursts.
+TEST_F(Sending, RefusedDatagramsCloseTheSocketOrFailAlone) {
+    using Policy = AsyncUdpSocket::SendErrorPolicy;
+    const Address broadcast = sockets::numericHostAddresses("127.255.255.255", sender.port()).ipv4;
+    RawUdp receiver6(AF_INET6);
+    EXPECT_EQ(sock->sendErrorPolicy(), Policy::closeSocket);
+    sock->sendData(Data(65508, 'x'), sender.address(), 1.0, 1);
+    ASSERT_TRUE(delegate->waitFor(Kind::closed));
+    EXPECT_EQ(delegate->events(Kind::closed).front().error->code, EMSGSIZE);
+    EXPECT_EQ(delegate->count(Kind::notSent), 0u);
+
+    sock->setSendErrorPolicy(Policy::failDatagram);
+    struct Row {
+        Data payload;
+        Address to;
+        int error;              // 0: it arrives
+        const RawUdp* receiver; // where
+    };
+    const std::vector<Row> rows = {
+        {Data(65508, 'x'), sender.address(), EMSGSIZE, nullptr},
+        {bytes("after v4"), sender.address(), 0, &sender},
+        {Data(65528, 'x'), receiver6.address(), EMSGSIZE, nullptr},
+        {bytes("after v6"), receiver6.address(), 0, &receiver6},
+        {bytes("forged"), broadcast, EACCES, nullptr},
+        {bytes("after broadcast"), sender.address(), 0, &sender},
+    };
+    for (int burst = 0; burst < 2; ++burst) {
+        for (long i = 0; i < long(rows.size()); ++i) {
+            sock->sendData(Data(rows[size_t(i)].payload), rows[size_t(i)].to, 1.0, 10 * burst + i);
+            if (burst == 0) {
+                ASSERT_TRUE(
+                    delegate->waitFor(rows[size_t(i)].error ? Kind::notSent : Kind::sent, size_t(i / 2 + 1)));
+            }
+        }
+        ASSERT_TRUE(delegate->waitFor(Kind::sent, size_t(3 * (burst + 1))));
+        ASSERT_TRUE(delegate->waitFor(Kind::notSent, size_t(3 * (burst + 1))));
+        for (const Row& row : rows) {
+            if (row.receiver != nullptr) {
+                EXPECT_EQ(row.receiver->receiveText(), text(row.payload));
+            }
+        }
+    }
+    settle();
+    const auto failed = delegate->events(Kind::notSent);
+    ASSERT_EQ(failed.size(), 6u);
+    for (size_t i = 0; i < failed.size(); ++i) {
+        EXPECT_EQ(failed[i].tag, long(10 * (i / 3) + 2 * (i % 3)));
+        EXPECT_EQ(failed[i].error->code, rows[2 * (i % 3)].error);
+    }
+    EXPECT_EQ(delegate->count(Kind::closed), 1u);
+    EXPECT_FALSE(sock->isClosed());
+}
+
 TEST_F(Sending, AddressBufferLongerThanItsSockaddrIsSentToThatSockaddr) {
     Address padded = sender.address();
     padded.resize(200, 0xAB);

@@ -14,13 +14,15 @@ RemoteSocketError::RemoteSocketError(sockets::SocketError error)
     , error_(std::move(error)) {}
 
 std::shared_ptr<BonjourServer> BonjourServer::make(std::shared_ptr<platform::NetService> netService,
-                                                   ErrorReplyBudget::Now now) {
-    return std::shared_ptr<BonjourServer>(new BonjourServer(std::move(netService), std::move(now)));
+                                                   ReplyBudget::Now now, ReplyLimits limits) {
+    return std::shared_ptr<BonjourServer>(new BonjourServer(std::move(netService), std::move(now), limits));
 }
 
-BonjourServer::BonjourServer(std::shared_ptr<platform::NetService> netService, ErrorReplyBudget::Now now)
+BonjourServer::BonjourServer(std::shared_ptr<platform::NetService> netService, ReplyBudget::Now now,
+                             ReplyLimits limits)
     : netService_(std::move(netService))
-    , refusals_(ErrorReplyBudget::Limits(), std::move(now)) {}
+    , budget_(std::make_shared<ReplyBudget>(limits, std::move(now)))
+    , admissionQueue_(dispatch::Queue::makeSerial("BonjourServer.admission")) {}
 
 BonjourServer::~BonjourServer() {
     if (socket_) {
@@ -84,6 +86,19 @@ void BonjourServer::bindBoth(std::uint16_t port) {
 
 void BonjourServer::start(const std::string& name, std::uint16_t port) {
     auto socket = sockets::AsyncUdpSocket::make(weak_from_this(), dispatch::mainQueue());
+    socket->setSendErrorPolicy(sockets::AsyncUdpSocket::SendErrorPolicy::failDatagram);
+    // What the budget does not admit never reaches the main thread.
+    socket->setReceiveFilter(
+        [budget = budget_, counters = counters_](const sockets::Data& data, const sockets::Address& from,
+                                                 sockets::FilterContext&) {
+            if (budget->admits(from, data.size())) {
+                return true;
+            }
+            ++counters->withheld;
+            ++counters->handled;
+            return false;
+        },
+        admissionQueue_, sockets::AsyncUdpSocket::FilterMode::synchronous);
     {
         std::lock_guard lock(mutex_);
         name_ = name;
@@ -99,6 +114,7 @@ void BonjourServer::start(const std::string& name, std::uint16_t port) {
     const std::uint16_t bound = socket->localPort();
     std::lock_guard lock(mutex_);
     port_ = bound;
+    running_ = true;
     const std::weak_ptr<BonjourServer> weak = weak_from_this();
     platform::NetService::PublishCallbacks callbacks;
     callbacks.didPublish = [weak] {
@@ -125,6 +141,7 @@ void BonjourServer::stop() {
     {
         std::lock_guard lock(mutex_);
         socket = socket_;
+        running_ = false;
         publication = std::move(publication_);
         wasPublished = std::exchange(published_, false);
     }
@@ -171,29 +188,90 @@ BonjourServer::Reply BonjourServer::reply(const sockets::Data& request) {
 
 void BonjourServer::handle(const sockets::Data& request, const sockets::Address& sender) {
     CW_DCHECK_MAIN_THREAD();
-    ++handled_;
+    Counters& counters = *counters_;
     Reply answer = reply(request);
+    if (answer.bytes.size() > maxReplyBytes) {
+        answer = {remoteErrorReply(remoteErrors::generalError, replyTooLargeReason), false, true};
+    }
+    const auto done = [&counters] { ++counters.handled; };
     auto socket = this->socket();
     if (answer.bytes.empty() || !socket) {
+        budget_->allowsReply(sender, 0); // nothing drawn
+        done();
         return;
     }
     if (answer.isError && answer.bytes.size() > maxErrorReplyFactor * request.size()) {
-        if (tooShort_++ == 0) {
+        budget_->allowsReply(sender, 0);
+        if (counters.tooShort++ == 0) {
             base::log("error replies to datagrams too short for them are withheld");
         }
+        done();
         return;
     }
-    if (answer.isRefusal && !refusals_.allowsReply(sender, request.size(), answer.bytes.size())) {
-        ++withheld_;
+    if (!budget_->allowsReply(sender, answer.bytes.size())) {
+        ++counters.withheld;
+        done();
         return;
     }
-    ++answered_;
+    ++counters.answered;
     socket->sendData(std::move(answer.bytes), sender, replyTimeout, replyTag);
+    done();
 }
 
 void BonjourServer::udpSocketDidReceiveData(sockets::AsyncUdpSocket&, const sockets::Data& data,
                                             const sockets::Address& address, const sockets::FilterContext&) {
     handle(data, address);
+}
+
+void BonjourServer::udpSocketDidNotSendDataWithTag(sockets::AsyncUdpSocket&, long,
+                                                   const sockets::SocketError& error) {
+    if (counters_->unsent++ == 0) {
+        base::log("remote control: a reply could not be sent (" + error.message +
+                  "); replies that cannot be sent are dropped");
+    }
+}
+
+void BonjourServer::udpSocketDidClose(sockets::AsyncUdpSocket& sock,
+                                      const std::optional<sockets::SocketError>& error) {
+    CW_DCHECK_MAIN_THREAD();
+    {
+        std::lock_guard lock(mutex_);
+        // A close of our own (stop, the search for one port for both families) is no loss.
+        if (!running_ || socket_.get() != &sock) {
+            return;
+        }
+    }
+    if (!sock.isClosed()) {
+        return; // bound again already
+    }
+    base::log("remote control: the socket closed" + (error ? " (" + error->message + ")" : std::string()) +
+              "; listening on port " + std::to_string(port()) + " again");
+    listenAgain(/*firstTry=*/true);
+}
+
+void BonjourServer::listenAgain(bool firstTry) {
+    CW_DCHECK_MAIN_THREAD();
+    // Held throughout, so a stop() on another thread cannot close the socket between the check
+    // and the bind and leave a stopped server listening.
+    std::lock_guard lock(mutex_);
+    if (!running_ || !socket_ || !socket_->isClosed()) {
+        return;
+    }
+    sockets::SocketError error;
+    if (socket_->bindToPort(port_, &error) && socket_->beginReceiving(&error)) {
+        ++counters_->rebinds;
+        base::log("remote control: listening on port " + std::to_string(port_) + " again");
+        return;
+    }
+    if (firstTry) {
+        base::log("remote control: cannot listen on port " + std::to_string(port_) + " again (" +
+                  error.message + "); trying again every second");
+    }
+    dispatch::mainQueue()->asyncAfter(std::chrono::seconds(1), [weak = weak_from_this()] {
+        if (auto self = weak.lock()) {
+            self->listenAgain(/*firstTry=*/false);
+        }
+    });
 }
 
 } // namespace cw

@@ -1,8 +1,8 @@
 // The network remote-control server: answers JSON datagrams and announces itself over DNS-SD.
 #pragma once
 
-#include "cuewright/remote/ErrorReplyBudget.h"
 #include "cuewright/remote/NetworkMessages.h"
+#include "cuewright/remote/ReplyBudget.h"
 #include "platform/netservice/NetService.h"
 #include "sockets/AsyncUdpSocket.h"
 
@@ -10,8 +10,10 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace cw {
 
@@ -40,9 +42,18 @@ private:
 
 // One UDP port on both address families, one JSON request per datagram, one reply to its
 // sender (time-out 1 s, tag 666). Datagrams are handled on the main queue; a datagram whose
-// payload type is "error" (another server's reply) is never answered. The refusals of datagrams
-// that are no request (not JSON, not a known command) are bounded by an ErrorReplyBudget, so
-// that forged sources cannot turn the server into an amplifier; requests are always answered.
+// payload type is "error" (another server's reply) is never answered.
+//
+// No datagram can switch it off or turn it into an amplifier:
+//  - a ReplyBudget admits each datagram before it reaches the main thread (a flood is dropped on
+//    the socket's side, so the main thread and the memory stay free for others) and bounds the
+//    reply bytes each source and all sources get, so a flood gets back less than it sends;
+//  - an error reply is never more than maxErrorReplyFactor times its datagram, and a reply too
+//    large for a datagram is never tried: a short error goes instead;
+//  - a reply the system refuses for its peer (a broadcast address, a datagram too large) is
+//    dropped, counted and logged once, and the socket goes on;
+//  - a socket that closes all the same (a receive error) is bound again on its port, and the log
+//    says so, until stop().
 //
 // Started once and never restarted: each start of the network makes a new server. start() and
 // stop() may run on any one thread at a time (the workspace's management queue); the getters
@@ -55,10 +66,14 @@ public:
     // An error reply is at most this many times the datagram it answers; shorter datagrams get
     // none, so that no source, forged or not, earns more bytes than it sends by much.
     static constexpr std::size_t maxErrorReplyFactor = 3;
+    // The largest UDP payload over IPv4 (IPv6 takes 20 bytes more).
+    static constexpr std::size_t maxReplyBytes = 65507;
+    // The "generr" reason sent instead of a reply larger than that.
+    static constexpr std::string_view replyTooLargeReason = "The reply is too large for a datagram.";
 
-    // `now` is the clock of the refusal budget (the monotonic clock when empty).
+    // `now` is the clock of the reply budget (the monotonic clock when empty).
     static std::shared_ptr<BonjourServer> make(std::shared_ptr<platform::NetService> netService,
-                                               ErrorReplyBudget::Now now = {});
+                                               ReplyBudget::Now now = {}, ReplyLimits limits = {});
     ~BonjourServer() override;
 
     void setDelegate(std::weak_ptr<BonjourServerDelegate> delegate);
@@ -68,7 +83,7 @@ public:
     // under `name` at the port the socket really got. A bind or receive failure throws
     // RemoteSocketError and publishes nothing.
     void start(const std::string& name, std::uint16_t port);
-    // Withdraws the service and closes the socket.
+    // Withdraws the service and closes the socket for good.
     void stop();
 
     // "" and 0 until started; then the name and the port in use.
@@ -77,19 +92,28 @@ public:
     std::shared_ptr<sockets::AsyncUdpSocket> socket() const;
     bool isPublished() const;
 
-    // Datagrams handled, replies sent, refusals withheld by the budget and error replies withheld
-    // as too large for their datagram since the start (any thread).
-    std::uint64_t handledCount() const { return handled_.load(); }
-    std::uint64_t answeredCount() const { return answered_.load(); }
-    std::uint64_t withheldCount() const { return withheld_.load(); }
-    std::uint64_t tooShortCount() const { return tooShort_.load(); }
+    // Since the start (any thread): datagrams handled to the end (answered or not, admitted or
+    // not), replies handed to the socket, datagrams or replies the budget withheld, error replies
+    // withheld as too large for their datagram, replies the system refused to send, and the times
+    // the socket was bound again after it closed.
+    std::uint64_t handledCount() const { return counters_->handled.load(); }
+    std::uint64_t answeredCount() const { return counters_->answered.load(); }
+    std::uint64_t withheldCount() const { return counters_->withheld.load(); }
+    std::uint64_t tooShortCount() const { return counters_->tooShort.load(); }
+    std::uint64_t unsentCount() const { return counters_->unsent.load(); }
+    std::uint64_t rebindCount() const { return counters_->rebinds.load(); }
 
-    // Parses, answers and replies to one datagram from `sender`. Main thread.
+    // Parses, answers and replies to one datagram from `sender` that the budget admitted. Main
+    // thread.
     void handle(const sockets::Data& request, const sockets::Address& sender);
 
     void udpSocketDidReceiveData(sockets::AsyncUdpSocket& sock, const sockets::Data& data,
                                  const sockets::Address& address,
                                  const sockets::FilterContext& context) override;
+    void udpSocketDidNotSendDataWithTag(sockets::AsyncUdpSocket& sock, long tag,
+                                        const sockets::SocketError& error) override;
+    void udpSocketDidClose(sockets::AsyncUdpSocket& sock,
+                           const std::optional<sockets::SocketError>& error) override;
 
 private:
     // The reply to one datagram; a refusal when the datagram was no request. Refusals and the
@@ -100,9 +124,22 @@ private:
         bool isError = false;
     };
 
-    BonjourServer(std::shared_ptr<platform::NetService> netService, ErrorReplyBudget::Now now);
+    // Shared with the socket's receive filter, which may run after the server is gone.
+    struct Counters {
+        std::atomic<std::uint64_t> handled{0};
+        std::atomic<std::uint64_t> answered{0};
+        std::atomic<std::uint64_t> withheld{0};
+        std::atomic<std::uint64_t> tooShort{0};
+        std::atomic<std::uint64_t> unsent{0};
+        std::atomic<std::uint64_t> rebinds{0};
+    };
+
+    BonjourServer(std::shared_ptr<platform::NetService> netService, ReplyBudget::Now now, ReplyLimits limits);
     Reply reply(const sockets::Data& request);
     void bindBoth(std::uint16_t port);
+    // Binds the closed socket again on its port while the server runs; tries again each second
+    // while that fails. Main thread.
+    void listenAgain(bool firstTry);
 
     const std::shared_ptr<platform::NetService> netService_;
     mutable std::mutex mutex_;
@@ -112,11 +149,11 @@ private:
     std::shared_ptr<sockets::AsyncUdpSocket> socket_;
     platform::NetService::HandlePtr publication_;
     bool published_ = false;
-    std::atomic<std::uint64_t> handled_{0};
-    std::atomic<std::uint64_t> answered_{0};
-    std::atomic<std::uint64_t> withheld_{0};
-    std::atomic<std::uint64_t> tooShort_{0};
-    ErrorReplyBudget refusals_; // main thread
+    bool running_ = false; // from a successful start() to stop()
+    const std::shared_ptr<Counters> counters_ = std::make_shared<Counters>();
+    const std::shared_ptr<ReplyBudget> budget_;
+    // The receive filter's queue: it runs in place on the socket's queue while it is idle.
+    const dispatch::QueuePtr admissionQueue_;
 };
 
 } // namespace cw

@@ -4,6 +4,8 @@
 #include <QFileInfo>
 #include <QThread>
 
+#include <algorithm>
+
 namespace cw {
 
 namespace {
@@ -42,6 +44,11 @@ std::optional<QString> AppMover::runningAppImage() const {
     const QString name = QFileInfo(*image).fileName();
     if (name.isEmpty() ||
         (own->type != QStringLiteral("fuse.") + name && QFileInfo(own->source).fileName() != name))
+        return std::nullopt;
+    // A name says little: another file of that name elsewhere must not be taken for the image.
+    const std::optional<MovePlatform::FileId> file = platform_.fileId(*image);
+    const std::vector<MovePlatform::FileId> images = platform_.imagesOfMount(*own);
+    if (!file || std::find(images.begin(), images.end(), *file) == images.end())
         return std::nullopt;
     return image;
 }

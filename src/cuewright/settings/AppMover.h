@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <string_view>
+#include <vector>
 
 namespace cw {
 
@@ -30,6 +31,19 @@ public:
         QString type;   // "fuse.Cuewright.AppImage", "ext4", ...
     };
     virtual std::optional<Mount> mountHolding(const QString& path) const = 0;
+    // A file as the machine knows it, whatever its name: its device and inode.
+    struct FileId {
+        quint64 device = 0;
+        quint64 inode = 0;
+        bool operator==(const FileId&) const = default;
+    };
+    // The file at `path`, links followed; nullopt when there is none.
+    virtual std::optional<FileId> fileId(const QString& path) const = 0;
+    // The image files `mount` is made from: a loop device's backing file; for a FUSE mount the
+    // files its server holds open, when the server is a child of this process (the AppImage
+    // runtime starts it before it becomes us); else a source that names a file. Empty when none
+    // is known.
+    virtual std::vector<FileId> imagesOfMount(const Mount& mount) const = 0;
     virtual QStringList downloadsFolders() const = 0;
     virtual ApplicationsFolder describeFolder(const QString& folder, const QString& bundleName) const = 0;
 
@@ -73,6 +87,8 @@ public:
     QString resolvedPath(const QString& path) const override;
     QString homeFolder() const override;
     std::optional<Mount> mountHolding(const QString& path) const override;
+    std::optional<FileId> fileId(const QString& path) const override;
+    std::vector<FileId> imagesOfMount(const Mount& mount) const override;
     QStringList downloadsFolders() const override;
     ApplicationsFolder describeFolder(const QString& folder, const QString& bundleName) const override;
     Answer askToMove(const MovePlan& plan) override;
@@ -95,9 +111,10 @@ public:
 
 // Offers, once per launch, to move a downloaded AppImage into ~/Applications or
 // /opt/Applications. Returns at once when not run as an AppImage: the runtime exports
-// $APPIMAGE and $APPDIR to everything started from the image, so they count only when $APPDIR is
-// the very mount that holds this executable and that mount is $APPIMAGE's (the runtime names it
-// after the image). Main thread only.
+// $APPIMAGE and $APPDIR to everything started from the image, and anyone can set them, so they
+// count only when $APPDIR is the very mount that holds this executable, that mount is named after
+// $APPIMAGE, and $APPIMAGE is, by device and inode, the image that mount is made from. Main
+// thread only.
 class AppMover {
 public:
     static constexpr std::string_view suppressKey = "moveToApplicationsFolderAlertSuppress";

@@ -56,8 +56,7 @@ QString shellQuoted(const QString& text) {
 
 QString relaunchScript(qint64 pid, const QString& destinationPath) {
     const QString dest = shellQuoted(destinationPath);
-    return QStringLiteral(
-               "while /bin/kill -0 %1 >/dev/null 2>&1; do /bin/sleep 0.1; done; /bin/chmod +x %2; %2")
+    return QStringLiteral("while /bin/kill -0 %1 >/dev/null 2>&1; do /bin/sleep 0.1; done; %2")
         .arg(pid)
         .arg(dest);
 }

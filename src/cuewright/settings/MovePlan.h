@@ -63,8 +63,9 @@ MovePlan planMove(const MoveFacts& facts);
 // The text in single quotes for /bin/sh, each "'" written as '\'' ("a'b" gives 'a'\''b').
 QString shellQuoted(const QString& text);
 
-// The shell script that waits for process `pid` to end, makes the moved copy executable and
-// starts it; relaunchCommand runs it in the background.
+// The shell script that waits for process `pid` to end and starts the moved copy; relaunchCommand
+// runs it in the background. The copy is executable already (both ways of installing make it so),
+// and after a system install it is root's: nothing here could change its mode.
 QString relaunchScript(qint64 pid, const QString& destinationPath);
 QString relaunchCommand(qint64 pid, const QString& destinationPath);
 

@@ -3,6 +3,7 @@
 #include "base/Log.h"
 #include "cuewright/model/TimeFormat.h"
 #include "cuewright/remote/BonjourServer.h"
+#include "cuewright/settings/NetworkNames.h"
 
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -46,11 +47,12 @@ RemoteControlWindowController::~RemoteControlWindowController() {
 }
 
 QString RemoteControlWindowController::cellText(std::string_view column, const ServerAddress& server) {
+    // Names from the network: shown as they were sent, whatever characters they hold.
     if (column == columns[0]) {
-        return QString::fromStdString(server.humanReadableName);
+        return visibleNetworkName(QString::fromStdString(server.humanReadableName));
     }
     if (column == columns[1]) {
-        return QString::fromStdString(server.hostName);
+        return visibleNetworkName(QString::fromStdString(server.hostName));
     }
     if (column == columns[2]) {
         return QString::number(server.port);
@@ -226,7 +228,7 @@ void RemoteControlWindowController::bonjourClientDidReceive(RemoteControlClient&
     playPauseButton_->setText(playing ? QStringLiteral("Pause") : QStringLiteral("Play"));
     timestampLabel_->setText(timestamp(report.playbackProgress * report.totalRuntime) +
                              QStringLiteral(" / ") + timestamp(report.totalRuntime));
-    statusLabel_->setText(QFileInfo(QString::fromStdString(report.filename)).fileName() +
+    statusLabel_->setText(visibleNetworkName(QFileInfo(QString::fromStdString(report.filename)).fileName()) +
                           QStringLiteral(" ") +
                           (playing ? QStringLiteral("is playing") : QStringLiteral("is stopped")));
     const bool finite = std::isfinite(report.maxScrollSpeed) && std::isfinite(report.scrollSpeed);

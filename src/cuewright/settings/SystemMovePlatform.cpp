@@ -19,7 +19,9 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <linux/loop.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -250,6 +252,63 @@ std::optional<MovePlatform::Mount> SystemMovePlatform::mountHolding(const QStrin
             best = Mount{point, mountField(fields[separator + 2]), mountField(fields[separator + 1])};
     }
     return best;
+}
+
+std::optional<MovePlatform::FileId> SystemMovePlatform::fileId(const QString& path) const {
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return std::nullopt;
+    return FileId{quint64(info.st_dev), quint64(info.st_ino)};
+}
+
+// The children of this process, from every thread's list.
+static QStringList childProcesses() {
+    QStringList children;
+    QDirIterator threads(QStringLiteral("/proc/self/task"), QDir::Dirs | QDir::NoDotAndDotDot);
+    while (threads.hasNext()) {
+        QFile list(threads.next() + QStringLiteral("/children"));
+        if (list.open(QIODevice::ReadOnly))
+            children += QString::fromLatin1(list.readAll()).split(u' ', Qt::SkipEmptyParts);
+    }
+    return children;
+}
+
+std::vector<MovePlatform::FileId> SystemMovePlatform::imagesOfMount(const Mount& mount) const {
+    const QByteArray source = QFile::encodeName(mount.source);
+    if (mount.source.startsWith(QStringLiteral("/dev/loop"))) {
+        const int fd = ::open(source.constData(), O_RDONLY | O_CLOEXEC);
+        loop_info64 status{};
+        const bool known = fd >= 0 && ::ioctl(fd, LOOP_GET_STATUS64, &status) == 0;
+        if (fd >= 0)
+            ::close(fd);
+        if (known)
+            return {FileId{quint64(status.lo_device), quint64(status.lo_inode)}};
+        return {};
+    }
+    if (mount.type.startsWith(QStringLiteral("fuse"))) {
+        // The server holds /dev/fuse and the image open; a child of ours is one we started.
+        for (const QString& child : childProcesses()) {
+            std::vector<FileId> files;
+            bool servesFuse = false;
+            QDirIterator descriptors(QStringLiteral("/proc/%1/fd").arg(child), QDir::Files | QDir::System);
+            while (descriptors.hasNext()) {
+                const QString descriptor = descriptors.next();
+                if (QFileInfo(descriptor).symLinkTarget() == QStringLiteral("/dev/fuse")) {
+                    servesFuse = true;
+                    continue;
+                }
+                struct stat info {};
+                if (::stat(QFile::encodeName(descriptor).constData(), &info) == 0 && S_ISREG(info.st_mode))
+                    files.push_back(FileId{quint64(info.st_dev), quint64(info.st_ino)});
+            }
+            if (servesFuse)
+                return files;
+        }
+    }
+    struct stat info {};
+    if (mount.source.startsWith(u'/') && ::stat(source.constData(), &info) == 0 && S_ISREG(info.st_mode))
+        return {FileId{quint64(info.st_dev), quint64(info.st_ino)}};
+    return {};
 }
 
 bool SystemMovePlatform::isRunning(const QString& path) const {

@@ -1,0 +1,84 @@
+// How many datagrams the remote-control server takes and how many reply bytes it sends, per source
+// and in all.
+#pragma once
+
+#include "sockets/SocketAddress.h"
+
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+namespace cw {
+
+// What a ReplyBudget allows. The defaults answer a controller that polls ten or more times a
+// second (and a slider dragged at 40 steps a second) from the burst and the refill alone.
+struct ReplyLimits {
+    // Each source (an address, whatever its port):
+    double requestBurst = 40;           // datagrams a new or quiet source may have handled at once
+    double requestsPerSecond = 40;      // and then per second
+    double burstBytes = 16384;          // reply bytes a new or quiet source may draw at once
+    double refillBytesPerSecond = 6144; // the burst grows back at this rate
+    double bytesPerByteReceived = 0.25; // and each byte a source sends earns this much
+    // All sources together, per second (also the burst of them).
+    double repliesPerSecond = 400;
+    std::size_t maxSources = 4096; // sources remembered; a new one beyond them gets nothing
+    // What a reply is reckoned at when its datagram is taken, before it is built.
+    double expectedReplyBytes = 512;
+};
+
+// UDP sources can be forged and a status reply is nine times its request: unbounded, the server
+// would send a stranger's victim many times the bytes the stranger sends, and a flood would keep
+// the main thread busy with nothing else. The budget decides twice for each datagram:
+//  - admits(), as it arrives and before anything reads it: whether it is handled at all. Each
+//    source may have a burst of datagrams handled and then a steady number per second, all
+//    sources together a number per second; and the source must have the bytes of a reply.
+//  - allowsReply(), when its reply is built: whether the reply goes out. The bytes sent to each
+//    source are bounded by a burst, a slow refill of it over time and a fraction of the bytes that
+//    source sent, so a flood gets back less than it sends.
+//
+// Thread-safe: a datagram is admitted on the socket's side and its reply allowed on the main
+// thread. The clock is injectable for tests; no real time passes inside.
+class ReplyBudget {
+public:
+    using Clock = std::chrono::steady_clock;
+    using Now = std::function<Clock::time_point()>;
+    using Limits = ReplyLimits;
+
+    explicit ReplyBudget(Limits limits = Limits(), Now now = Clock::now);
+
+    // A datagram of `receivedBytes` from `source` arrived: whether to handle it. When it is
+    // handled, one request of the source's, one of all sources' and the expected reply's bytes
+    // are drawn.
+    bool admits(const sockets::Address& source, std::size_t receivedBytes);
+    // The admitted datagram's reply is `replyBytes` long: whether it may be sent. The expected
+    // bytes drawn at admission come back first; the reply's own are drawn when it may.
+    bool allowsReply(const sockets::Address& source, std::size_t replyBytes);
+
+    const Limits& limits() const { return limits_; }
+
+private:
+    struct Credit {
+        double requests = 0;
+        double bytes = 0;
+        Clock::time_point updated;
+    };
+
+    Credit* creditOf(const std::string& host, Clock::time_point now);
+    void forgetQuietSources(Clock::time_point now);
+    void refill(Credit& credit, Clock::time_point now) const;
+    bool isFull(const Credit& credit, Clock::time_point now) const;
+
+    Limits limits_;
+    Now now_;
+    mutable std::mutex mutex_;
+    std::unordered_map<std::string, Credit> sources_;
+    Clock::time_point lastForget_{};
+    double replies_ = 0; // datagrams all sources may still have handled
+    Clock::time_point repliesUpdated_{};
+    bool started_ = false;
+};
+
+} // namespace cw

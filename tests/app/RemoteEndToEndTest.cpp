@@ -1,0 +1,224 @@
+// The network remote control of the real application over real UDP on loopback: datagrams that
+// once switched it off for the rest of the session, and a flood beside a controller.
+#include "EndToEndSupport.h"
+
+#include <netinet/ip.h>
+#include <netinet/udp.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace fs = std::filesystem;
+using namespace endtoend;
+
+namespace {
+
+// A datagram socket on a loopback address of `family` (`ipv4Host` picks another IPv4 one, which
+// the application takes for another host); -1 when the family is missing here.
+class Loopback {
+public:
+    explicit Loopback(int family, const char* ipv4Host = "127.0.0.1")
+        : family_(family)
+        , fd_(::socket(family, SOCK_DGRAM | SOCK_NONBLOCK, 0)) {
+        const int size = 4 << 20;
+        ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+        sockaddr_storage local = address(family == AF_INET ? ipv4Host : "::1", 0);
+        if (fd_ >= 0 && ::bind(fd_, reinterpret_cast<sockaddr*>(&local), length()) != 0) {
+            ::close(fd_);
+            fd_ = -1;
+        }
+    }
+    ~Loopback() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    Loopback(const Loopback&) = delete;
+    Loopback& operator=(const Loopback&) = delete;
+
+    bool isOpen() const { return fd_ >= 0; }
+    bool send(std::uint16_t port, const std::string& bytes) const {
+        sockaddr_storage to = address(family_ == AF_INET ? "127.0.0.1" : "::1", port);
+        return ::sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), length()) ==
+               ssize_t(bytes.size());
+    }
+    // The next datagram within `milliseconds`; empty when none came.
+    std::string receive(int milliseconds) const {
+        pollfd waiting{fd_, POLLIN, 0};
+        std::string reply(65536, '\0');
+        ssize_t size = 0;
+        if (::poll(&waiting, 1, milliseconds) == 1) {
+            size = ::recv(fd_, reply.data(), reply.size(), 0);
+        }
+        reply.resize(size > 0 ? std::size_t(size) : 0);
+        return reply;
+    }
+    // Whether the remote control on `port` answers a status request with a status.
+    bool statusAnswered(std::uint16_t port) const {
+        const std::string request =
+            R"({"protver": 2, "cmdendpoint": "active", "paylodetype": "command", "payload": {"cmdname": "ReportStatus"}})";
+        if (!send(port, request)) {
+            return false;
+        }
+        for (std::string reply = receive(10000); !reply.empty(); reply = receive(10000)) {
+            if (reply.find("\"result\"") != std::string::npos) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+private:
+    static sockaddr_storage address(const char* host, std::uint16_t port) {
+        sockaddr_storage storage{};
+        if (std::strchr(host, ':') == nullptr) {
+            auto& in = reinterpret_cast<sockaddr_in&>(storage);
+            in.sin_family = AF_INET;
+            in.sin_port = htons(port);
+            ::inet_pton(AF_INET, host, &in.sin_addr);
+        } else {
+            auto& in6 = reinterpret_cast<sockaddr_in6&>(storage);
+            in6.sin6_family = AF_INET6;
+            in6.sin6_port = htons(port);
+            ::inet_pton(AF_INET6, host, &in6.sin6_addr);
+        }
+        return storage;
+    }
+    socklen_t length() const { return family_ == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6); }
+
+    int family_;
+    int fd_;
+};
+
+// A request naming an unknown command, `size` bytes long: its refusal quotes the name.
+std::string unknownCommand(std::size_t size) {
+    const std::string head = R"({"payload":{"cmdname":")", tail = R"("}})";
+    return head + std::string(size - head.size() - tail.size(), 'x') + tail;
+}
+
+// Sends `payload` to 127.0.0.1:`port` as if from 127.255.255.255 (the loopback network's
+// broadcast address), through a raw socket; false without the privilege for one.
+bool sendFromBroadcastAddress(std::uint16_t port, const std::string& payload) {
+    const int fd = ::socket(AF_INET, SOCK_RAW, IPPROTO_RAW);
+    if (fd < 0) {
+        return false;
+    }
+    std::string packet(sizeof(iphdr) + sizeof(udphdr) + payload.size(), '\0');
+    auto* ip = reinterpret_cast<iphdr*>(packet.data());
+    ip->version = 4;
+    ip->ihl = 5;
+    ip->tot_len = htons(std::uint16_t(packet.size()));
+    ip->ttl = 64;
+    ip->protocol = IPPROTO_UDP;
+    ::inet_pton(AF_INET, "127.255.255.255", &ip->saddr);
+    ::inet_pton(AF_INET, "127.0.0.1", &ip->daddr);
+    auto* udp = reinterpret_cast<udphdr*>(packet.data() + sizeof(iphdr));
+    udp->source = htons(40000);
+    udp->dest = htons(port);
+    udp->len = htons(std::uint16_t(sizeof(udphdr) + payload.size())); // checksum 0: none
+    std::memcpy(packet.data() + sizeof(iphdr) + sizeof(udphdr), payload.data(), payload.size());
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = ip->daddr;
+    const bool sent = ::sendto(fd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to),
+                               sizeof to) == ssize_t(packet.size());
+    ::close(fd);
+    return sent;
+}
+
+const std::string minimalStatusRequest = R"({"payload":{"cmdname":"ReportStatus"}})";
+
+class RemoteEndToEnd : public AppTest {
+protected:
+    RemoteEndToEnd()
+        : AppTest(/*usesXdotool=*/false) {}
+
+    void SetUp() override {
+        AppTest::SetUp();
+        if (!setUpDone()) {
+            return;
+        }
+        enableRemote();
+        app = &start({pathArg(makeScript("remote.cwr", QStringLiteral("A line to read aloud.")))});
+        const std::optional<std::uint16_t> answering = waitForRemote(*app);
+        ASSERT_TRUE(answering) << "the remote control never answered";
+        port = *answering;
+    }
+
+    QProcess* app = nullptr;
+    std::uint16_t port = 0;
+};
+
+// Refusals too large for a datagram over IPv4 and IPv6, and a reply to a broadcast address: after
+// each, the application's remote control still answers.
+TEST_F(RemoteEndToEnd, NoDatagramSwitchesTheRemoteControlOff) {
+    const Loopback v4(AF_INET);
+    ASSERT_TRUE(v4.send(port, unknownCommand(65428)));
+    EXPECT_TRUE(v4.statusAnswered(port)) << "after 65,428 bytes over IPv4";
+
+    const Loopback v6(AF_INET6);
+    if (v6.isOpen()) {
+        ASSERT_TRUE(v6.send(port, unknownCommand(65508)));
+        EXPECT_TRUE(v6.statusAnswered(port)) << "after 65,508 bytes over IPv6";
+        EXPECT_TRUE(v4.statusAnswered(port));
+    } else {
+        std::cout << "no IPv6 loopback here: the IPv6 datagram is left out\n";
+    }
+
+    if (sendFromBroadcastAddress(port, minimalStatusRequest)) {
+        EXPECT_TRUE(v4.statusAnswered(port)) << "after a reply to 127.255.255.255";
+    } else {
+        std::cout << "no raw sockets here (" << std::strerror(errno)
+                  << "): the broadcast-sourced request is left out\n";
+    }
+    EXPECT_EQ(app->state(), QProcess::Running);
+}
+
+// Whether the IPv4 socket on `port` has nothing waiting to be read (the system's receive queue).
+bool receiveQueueEmpty(std::uint16_t port) {
+    std::ifstream table("/proc/net/udp");
+    std::string line;
+    std::getline(table, line); // the titles
+    while (std::getline(table, line)) {
+        // sl local_address rem_address st tx_queue:rx_queue ...
+        std::istringstream fields(line);
+        std::string slot, local, remote, state, queues;
+        fields >> slot >> local >> remote >> state >> queues;
+        if (std::stoul(local.substr(local.find(':') + 1), nullptr, 16) == port) {
+            return std::stoul(queues.substr(queues.find(':') + 1), nullptr, 16) == 0;
+        }
+    }
+    return false;
+}
+
+// 2,000 minimal status requests from 127.0.0.2 in rounds of 50, and after every fourth round a
+// status request from 127.0.0.1, ten in all: each of those is answered, and the flood gets back
+// at most the bytes it sent. The controller asks once the application has read all that came
+// before (so the system cannot have dropped its request for want of room); replies go out in the
+// order their requests came, so once its reply is here, the flood's replies before it are too.
+TEST_F(RemoteEndToEnd, AFloodGetsBackLessThanItSentWhileAControllerIsAnswered) {
+    const Loopback flood(AF_INET, "127.0.0.2");
+    const Loopback controller(AF_INET);
+    ASSERT_TRUE(flood.isOpen());
+    std::size_t in = 0, out = 0, answered = 0;
+    for (int round = 1; round <= 40; ++round) {
+        for (int i = 0; i < 50; ++i) {
+            ASSERT_TRUE(flood.send(port, minimalStatusRequest));
+            in += minimalStatusRequest.size();
+        }
+        if (round % 4 == 0) {
+            ASSERT_TRUE(waitFor(*app, [&] { return receiveQueueEmpty(port); }));
+            answered += controller.statusAnswered(port);
+        }
+        for (std::string reply = flood.receive(0); !reply.empty(); reply = flood.receive(0)) {
+            out += reply.size();
+        }
+    }
+    EXPECT_EQ(answered, 10u);
+    EXPECT_EQ(in, 76000u);
+    EXPECT_LE(out, in);
+}
+
+} // namespace
+
+CW_END_TO_END_MAIN()
