@@ -44,6 +44,9 @@ int main(int argc, char** argv) {
     // The application lives on without windows until it is asked to quit (the start window
     // stands in for the menu bar then).
     QApplication::setQuitOnLastWindowClosed(false);
+    // Taken first, so the spare is one of the lowest descriptors, below those opened and closed
+    // again while starting (the instance lock): it is then among those a full table has.
+    platform::keepSpareDescriptor();
 
     // From argv itself (QApplication has taken its own options out of it): a file name's bytes
     // need not be UTF-8, and QApplication::arguments() would replace those that are not.
@@ -73,7 +76,6 @@ int main(int argc, char** argv) {
 
     platform::installMainQueueBridge();
     platform::installWindowScreenKeeper(); // before any window listens for displays going
-    platform::keepSpareDescriptor();
     platform::setAppearanceChoice({[] { return appearanceStyle(cw::storedUserInterfaceStyle()); },
                                    std::string(cw::notifications::uiModeDidSwitch), nullptr});
 
