@@ -168,6 +168,10 @@ TEST_F(BonjourClientTest, RepliesOfARealServerReachTheDelegate) {
     server->setDelegate(answers);
     server->start("Stage", 0);
     testsupport::LogCapture log;
+    // A request to a server announced at a broadcast address fails alone: the others are still
+    // asked.
+    client->sendCommand(C::of(K::rewind), {"Forged", "127.255.255.255", server->port(),
+                                           sockets::numericHostAddresses("127.255.255.255", 9).ipv4});
     for (const char* host : {"127.0.0.1", "::1", "localhost"}) {
         client->sendCommand(C::setScrollSpeed(55.9), {"Stage", host, server->port(), {}});
         client->sendCommand(C::of(K::rewind), {"Stage", host, server->port(), {}});

@@ -214,8 +214,8 @@ TEST_P(BonjourServerTest, NoDatagramSwitchesTheServerOff) {
                              [&](const auto& l) { return l.starts_with(prefix); });
     };
     EXPECT_EQ(count("remote control: a reply could not be sent (Permission denied)"), 1);
-    EXPECT_EQ(
-        count("remote control: the socket closed; listening on port " + std::to_string(port) + " again"), 1);
+    EXPECT_EQ(count("remote control: the socket closed; binding port " + std::to_string(port) + " again"), 1);
+    EXPECT_EQ(count("remote control: listening on port " + std::to_string(port) + " again"), 1);
 }
 
 // Slow junk of every size, each datagram followed by a request whose status marks the end of

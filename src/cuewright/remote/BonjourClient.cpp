@@ -29,6 +29,9 @@ BonjourClient::~BonjourClient() {
 void BonjourClient::start() {
     CW_DCHECK_MAIN_THREAD();
     socket_ = sockets::AsyncUdpSocket::make(weak_from_this(), dispatch::mainQueue());
+    // A server announced at an address the system will not send to (a broadcast address) must
+    // not cost the requests to every other server: that one request fails alone.
+    socket_->setSendErrorPolicy(sockets::AsyncUdpSocket::SendErrorPolicy::failDatagram);
     sockets::SocketError error;
     if (!socket_->bindToPort(0, &error) || !socket_->beginReceiving(&error)) {
         throw RemoteSocketError(error);

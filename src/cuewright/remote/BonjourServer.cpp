@@ -167,7 +167,7 @@ BonjourServer::Reply BonjourServer::reply(const sockets::Data& request) {
     try {
         message = parseRemoteJson(request);
     } catch (const nlohmann::json::exception&) {
-        return {remoteErrorReply(remoteErrors::protocolError, remoteErrors::malformedData), true, true};
+        return {remoteErrorReply(remoteErrors::protocolError, remoteErrors::malformedData), true};
     }
     if (isRemoteErrorMessage(message)) {
         return {};
@@ -176,14 +176,14 @@ BonjourServer::Reply BonjourServer::reply(const sockets::Data& request) {
     try {
         command = parseRemoteRequest(message);
     } catch (const BonjourServerError& error) {
-        return {remoteErrorReply(error.replyName(), error.what()), true, true};
+        return {remoteErrorReply(error.replyName(), error.what()), true};
     }
     const auto delegate = this->delegate();
     if (!delegate) {
-        return {remoteErrorReply(remoteErrors::generalError, remoteErrors::noDelegateReason), false, true};
+        return {remoteErrorReply(remoteErrors::generalError, remoteErrors::noDelegateReason), true};
     }
     const NetworkAnswer answer = delegate->bonjourServerAnswer(*this, command);
-    return {remoteReply(answer), false, !std::holds_alternative<NetworkStatusReport>(answer.value)};
+    return {remoteReply(answer), !std::holds_alternative<NetworkStatusReport>(answer.value)};
 }
 
 void BonjourServer::handle(const sockets::Data& request, const sockets::Address& sender) {
@@ -191,7 +191,7 @@ void BonjourServer::handle(const sockets::Data& request, const sockets::Address&
     Counters& counters = *counters_;
     Reply answer = reply(request);
     if (answer.bytes.size() > maxReplyBytes) {
-        answer = {remoteErrorReply(remoteErrors::generalError, replyTooLargeReason), false, true};
+        answer = {remoteErrorReply(remoteErrors::generalError, replyTooLargeReason), true};
     }
     const auto done = [&counters] { ++counters.handled; };
     auto socket = this->socket();
@@ -245,7 +245,7 @@ void BonjourServer::udpSocketDidClose(sockets::AsyncUdpSocket& sock,
         return; // bound again already
     }
     base::log("remote control: the socket closed" + (error ? " (" + error->message + ")" : std::string()) +
-              "; listening on port " + std::to_string(port()) + " again");
+              "; binding port " + std::to_string(port()) + " again");
     listenAgain(/*firstTry=*/true);
 }
 

@@ -116,11 +116,10 @@ public:
                            const std::optional<sockets::SocketError>& error) override;
 
 private:
-    // The reply to one datagram; a refusal when the datagram was no request. Refusals and the
-    // delegate's failures are errors.
+    // The reply to one datagram; refusals of datagrams that are no request and the delegate's
+    // failures are errors.
     struct Reply {
         sockets::Data bytes;
-        bool isRefusal = false;
         bool isError = false;
     };
 
