@@ -197,6 +197,13 @@ TEST_F(DocumentCommandsTest, AFileIsReplacedOnlyWhenTheUserAgrees) {
              return saveAs("shown")();
          },
          false, "\u201Cshown.cwr\u201D is open in another window.", Outcome::cancelled},
+        {"its own file, shown in another window too", [&] { return write("twice.cwr"); }, "twice.cwr",
+         [&] {
+             project->setRepresentedPath(path("twice.cwr").toStdString());
+             commands.setOpenElsewhereCheck([&](const std::string&) { return true; });
+             return commands.save();
+         },
+         false, "\u201Ctwice.cwr\u201D is open in another window.", Outcome::failed},
     };
     for (const Case& c : cases) {
         project->setRepresentedPath(std::nullopt);
@@ -213,6 +220,7 @@ TEST_F(DocumentCommandsTest, AFileIsReplacedOnlyWhenTheUserAgrees) {
         else
             EXPECT_EQ(after, before) << c.name;
     }
+    commands.setOpenElsewhereCheck({});
     if (QPrinterInfo::availablePrinters().isEmpty()) {
         const std::string before = write("printed.pdf");
         dialogs->answerSave(path("printed"));
