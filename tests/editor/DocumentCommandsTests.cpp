@@ -123,6 +123,7 @@ TEST_F(DocumentCommandsTest, SavePanelSavesOrExportsByTheChosenType) {
         }
     }
     EXPECT_EQ(dialogs->savePanels().front().nameFieldValue, "") << "an untitled script";
+    EXPECT_EQ(dialogs->savePanels().back().nameFieldValue, "d.txt") << "d.cwr's name, as a text";
     EXPECT_EQ(window.windowFilePath(), path("e.cwr"));
     EXPECT_FALSE(window.isWindowModified());
     project->setRepresentedPath(std::nullopt);

@@ -122,8 +122,14 @@ platform::SavePanel DocumentCommands::panelAt(int selected) {
     platform::SavePanel panel;
     const auto path = project_->representedPath();
     panel.directory = startFolder(path);
-    if (path)
-        panel.nameFieldValue = QFileInfo(platform::displayPath(*path)).fileName();
+    if (path) {
+        // An export proposes the script's name with its own extension, not "talk.cwr.docx".
+        const QFileInfo file(platform::displayPath(*path));
+        const QString extension = qstring(exportFileType(selected));
+        panel.nameFieldValue = file.suffix().compare(extension, Qt::CaseInsensitive) == 0
+                                   ? file.fileName()
+                                   : file.completeBaseName() + QStringLiteral(".") + extension;
+    }
     panel.refusal = [this](const std::string& chosen) { return openElsewhereAlert(chosen); };
     panel.selectedFileType = selected;
     return panel;
