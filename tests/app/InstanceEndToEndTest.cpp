@@ -57,6 +57,27 @@ protected:
         return work / name;
     }
 
+    // How many viewable windows are named `name`.
+    int viewableCount(const std::string& name, Window under = 0) {
+        under = under ? under : root;
+        XWindowAttributes attributes;
+        int count = windowName(display, under) == name && XGetWindowAttributes(display, under, &attributes) &&
+                            attributes.map_state == IsViewable
+                        ? 1
+                        : 0;
+        Window rootWindow = 0, parent = 0, *children = nullptr;
+        unsigned size = 0;
+        if (XQueryTree(display, under, &rootWindow, &parent, &children, &size)) {
+            for (unsigned i = 0; i < size; ++i) {
+                count += viewableCount(name, children[i]);
+            }
+            if (children) {
+                XFree(children);
+            }
+        }
+        return count;
+    }
+
     // A PDF of `pages` pages of text, which takes poppler seconds to read.
     fs::path makeLongPdf(const std::string& name, int pages) {
         QPdfWriter writer(pathArg(work / name));
@@ -116,9 +137,16 @@ TEST_F(InstanceEndToEnd, EscapeInTheProgressWindowOfASlowFileOpensNothingOfIt) {
     const std::optional<Window> progress = waitForNamed(running, "Opening long.pdf");
     ASSERT_TRUE(progress) << "no progress window";
     screenshot("instance-slow-file-progress.png");
+    // Handed over again while it is read: that opening comes forward, and it is not read twice.
+    EXPECT_TRUE(handsOver({pathArg(pdf)}, work));
+    QByteArray output;
+    EXPECT_TRUE(waitFor(running, [&] {
+        output += running.readAll();
+        return output.contains("long.pdf again while it is opened: brought forward");
+    })) << "the second open did not find the first";
+    EXPECT_EQ(viewableCount("Opening long.pdf"), 1);
     ASSERT_TRUE(activate(*progress));
     ASSERT_TRUE(xdotool({"key", "Escape"}));
-    QByteArray output;
     EXPECT_TRUE(waitFor(running, [&] {
         output += running.readAll();
         return output.contains("long.pdf cancelled");

@@ -233,6 +233,38 @@ TEST_F(SaveEndToEnd, SaveAfterAnExportWritesAScript) {
     EXPECT_TRUE(quit(*app, *editor));
 }
 
+// A script edited while the quit question is up about another is asked about before the quit goes
+// on: Don't Save for the first brings the second's question, whose Cancel keeps the application.
+TEST_F(SaveEndToEnd, AScriptEditedWhileTheQuitQuestionIsUpIsAskedAbout) {
+    const fs::path first = makeScript("first.cwr", QStringLiteral("First words."));
+    const fs::path second = makeScript("second.cwr", QStringLiteral("Second words."));
+    const std::string secondBytes = fileBytes(second);
+    startOn({first, second});
+    const std::optional<Window> last = waitForWindow(*app, "second.cwr");
+    ASSERT_TRUE(last);
+    // Opened last, it takes the focus once drawn: typing elsewhere waits for that.
+    ASSERT_TRUE(waitFor(*app, [&] { return activeWindow(display) == *last; }));
+    const std::optional<Window> editor = typeInto("first.cwr", QStringLiteral("edited "));
+    ASSERT_TRUE(editor);
+    ASSERT_TRUE(xdotool({"key", "ctrl+q"}));
+    const std::optional<Window> question = waitForAlert(*app);
+    ASSERT_TRUE(question) << "quitting asked nothing about the edited script";
+    ASSERT_TRUE(typeInto("second.cwr", QStringLiteral("meanwhile ")));
+    // Save, Cancel, Don't Save: the third button, reached from the default one.
+    ASSERT_TRUE(activate(*question));
+    ASSERT_TRUE(xdotool({"key", "Tab", "Tab", "space"}));
+    ASSERT_TRUE(waitGone(*app, *question));
+    const std::optional<Window> next = waitForAlert(*app);
+    ASSERT_TRUE(next) << "the script edited meanwhile was not asked about";
+    ASSERT_TRUE(activate(*next));
+    ASSERT_TRUE(xdotool({"key", "Escape"})); // Cancel
+    ASSERT_TRUE(waitGone(*app, *next));
+    EXPECT_EQ(app->state(), QProcess::Running);
+    EXPECT_TRUE(findWindow(display, root, "second.cwr*")) << "the edits made meanwhile are gone";
+    EXPECT_FALSE(findWindow(display, root, "first.cwr")) << "Don't Save kept the first window";
+    EXPECT_EQ(fileBytes(second), secondBytes);
+}
+
 } // namespace
 
 CW_END_TO_END_MAIN()

@@ -123,6 +123,7 @@ TEST_F(DocumentCommandsTest, SavePanelSavesOrExportsByTheChosenType) {
         }
     }
     EXPECT_EQ(dialogs->savePanels().front().nameFieldValue, "") << "an untitled script";
+    EXPECT_EQ(dialogs->savePanels().back().nameFieldValue, "d.txt") << "d.cwr's name, as a text";
     EXPECT_EQ(window.windowFilePath(), path("e.cwr"));
     EXPECT_FALSE(window.isWindowModified());
     project->setRepresentedPath(std::nullopt);
@@ -197,6 +198,13 @@ TEST_F(DocumentCommandsTest, AFileIsReplacedOnlyWhenTheUserAgrees) {
              return saveAs("shown")();
          },
          false, "\u201Cshown.cwr\u201D is open in another window.", Outcome::cancelled},
+        {"its own file, shown in another window too", [&] { return write("twice.cwr"); }, "twice.cwr",
+         [&] {
+             project->setRepresentedPath(path("twice.cwr").toStdString());
+             commands.setOpenElsewhereCheck([&](const std::string&) { return true; });
+             return commands.save();
+         },
+         false, "\u201Ctwice.cwr\u201D is open in another window.", Outcome::failed},
     };
     for (const Case& c : cases) {
         project->setRepresentedPath(std::nullopt);
@@ -213,6 +221,7 @@ TEST_F(DocumentCommandsTest, AFileIsReplacedOnlyWhenTheUserAgrees) {
         else
             EXPECT_EQ(after, before) << c.name;
     }
+    commands.setOpenElsewhereCheck({});
     if (QPrinterInfo::availablePrinters().isEmpty()) {
         const std::string before = write("printed.pdf");
         dialogs->answerSave(path("printed"));

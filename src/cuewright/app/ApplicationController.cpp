@@ -540,6 +540,7 @@ void ApplicationController::openDocument(const std::string& path) {
     // Still being read or laid out: a second load would make a second window of the same file.
     for (const auto& opening : openings_) {
         if (!opening->isDone() && opening->filePath() == canonical) {
+            base::log("opening " + canonical + " again while it is opened: brought forward, not read twice");
             opening->bringForward();
             return;
         }

@@ -82,10 +82,28 @@ DocumentCommands::Outcome DocumentCommands::save() {
     const auto path = project_->representedPath();
     if (!path)
         return saveAs();
+    // Two windows on one file (brought back from two copies, say): neither writes over the other.
+    if (const auto refused = openElsewhereAlert(*path)) {
+        platform::runModalSheetForWindow(*refused, window_);
+        return Outcome::failed;
+    }
     // The rename of an atomic save replaces a file whatever its mode: a read-only one is asked about.
     if (!platform::agreedToReplace(platform::readOnlyQuestion(*path), window_))
         return Outcome::cancelled;
     return saveScript(*path);
+}
+
+std::optional<platform::Alert> DocumentCommands::openElsewhereAlert(const std::string& path) const {
+    if (!openElsewhere_ || !openElsewhere_(path))
+        return std::nullopt;
+    base::log("not saved over " + path + ": another window shows it");
+    platform::Alert alert;
+    alert.messageText = QObject::tr(openElsewhereMessage.data())
+                            .arg(platform::displayPath(std::filesystem::path(path).filename().string()));
+    alert.informativeText = QObject::tr(openElsewhereInformation.data());
+    alert.buttons = {QObject::tr("OK")};
+    alert.style = platform::Alert::Style::warning;
+    return alert;
 }
 
 // A script is saved as a script unless the reader picks otherwise: a panel that opened on the
@@ -104,21 +122,15 @@ platform::SavePanel DocumentCommands::panelAt(int selected) {
     platform::SavePanel panel;
     const auto path = project_->representedPath();
     panel.directory = startFolder(path);
-    if (path)
-        panel.nameFieldValue = QFileInfo(platform::displayPath(*path)).fileName();
-    panel.refusal = [this](const std::string& chosen) -> std::optional<platform::Alert> {
-        if (!openElsewhere_ || !openElsewhere_(chosen))
-            return std::nullopt;
-        base::log("not saved over " + chosen + ": another window shows it");
-        platform::Alert alert;
-        alert.messageText =
-            QObject::tr(openElsewhereMessage.data())
-                .arg(platform::displayPath(std::filesystem::path(chosen).filename().string()));
-        alert.informativeText = QObject::tr(openElsewhereInformation.data());
-        alert.buttons = {QObject::tr("OK")};
-        alert.style = platform::Alert::Style::warning;
-        return alert;
-    };
+    if (path) {
+        // An export proposes the script's name with its own extension, not "talk.cwr.docx".
+        const QFileInfo file(platform::displayPath(*path));
+        const QString extension = qstring(exportFileType(selected));
+        panel.nameFieldValue = file.suffix().compare(extension, Qt::CaseInsensitive) == 0
+                                   ? file.fileName()
+                                   : file.completeBaseName() + QStringLiteral(".") + extension;
+    }
+    panel.refusal = [this](const std::string& chosen) { return openElsewhereAlert(chosen); };
     panel.selectedFileType = selected;
     return panel;
 }

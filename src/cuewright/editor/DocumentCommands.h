@@ -1,6 +1,8 @@
 // The editor window's document commands: save, save as and export, print, and the close question.
 #pragma once
 
+#include "platform/ui/AlertRunner.h"
+
 #include <QPointer>
 #include <QString>
 #include <QWidget>
@@ -8,6 +10,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -103,6 +106,8 @@ public:
 private:
     Outcome runPanel(int selected);
     platform::SavePanel panelAt(int selected);
+    // The alert that refuses writing at `path` because another window shows that file.
+    std::optional<platform::Alert> openElsewhereAlert(const std::string& path) const;
     Outcome saveScript(const std::string& path);
     Outcome write(int fileType, const std::string& path);
     void presentError(const std::exception& error);
