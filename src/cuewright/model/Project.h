@@ -214,6 +214,10 @@ public:
     // --- File state -----------------------------------------------------------------------
     std::optional<std::string> representedPath() const;
     void setRepresentedPath(std::optional<std::string> path);
+    // The name a script without a file shows instead of "Untitled" (a second copy of a script
+    // brought back after a crash); none for the usual name.
+    std::optional<std::string> untitledName() const;
+    void setUntitledName(std::optional<std::string> name);
     bool hasUnsavedChanges() const { return hasUnsavedChanges_.load(); }
     void setHasUnsavedChanges(bool value) { hasUnsavedChanges_.store(value); }
     double averageWordsPerLine() const { return averageWordsPerLine_.load(); }
@@ -259,6 +263,7 @@ private:
     Document document_;
     ListenerList<ProjectEventListener> eventListeners_;
     std::optional<std::string> representedPath_;
+    std::optional<std::string> untitledName_; // under mutex_
     // The file at representedPath_ as this project last read or wrote it; none when not known
     // (a path set from outside). Under mutex_.
     std::optional<base::FileStamp> diskStamp_;
