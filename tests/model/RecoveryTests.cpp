@@ -87,7 +87,7 @@ std::map<std::string, std::string> contents(const fs::path& folder) {
 
 // A Recovery folder that is a link (to the user's documents, say) is refused whole; in a real
 // folder, a copy's name given to a link is neither listed nor followed, and the file behind it
-// is left alone.
+// is left alone, and a file not named as our copies are is not taken for one.
 TEST(RecoveryStoreTest, NothingIsReadOrRemovedThroughALink) {
     testsupport::TempDir dir;
     fs::create_directories(dir / "Documents");
@@ -106,10 +106,13 @@ TEST(RecoveryStoreTest, NothingIsReadOrRemovedThroughALink) {
     fs::remove(dir / "Recovery");
     fs::create_directory(dir / "Recovery");
     fs::create_symlink(dir / "Documents" / "talk.cwr", dir / "Recovery" / (RecoveryStore::makeId() + ".cwr"));
+    // Nor is a file named as no copy of ours is, a script of the user's say.
+    fs::copy_file(dir / "Documents" / "talk.cwr", dir / "Recovery" / "talk.cwr");
     const auto store = RecoveryStore::open(dir / "Recovery");
     ASSERT_TRUE(store);
     EXPECT_TRUE(store->entries().empty());
     EXPECT_EQ(contents(dir / "Documents"), before);
+    EXPECT_EQ(fileBytes(dir / "Recovery" / "talk.cwr"), "the user's script");
 }
 
 // Whatever became of the index, no copy is lost: each comes back named as its script was, and a
