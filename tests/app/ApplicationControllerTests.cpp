@@ -701,6 +701,37 @@ TEST_F(Recovery, AScriptWhoseCopyFailsIsNamedAndAskedAboutWhenTheSessionEnds) {
     EXPECT_TRUE(app->isTerminating());
 }
 
+// Another instance edited the same script, and a copy of a third script was damaged: after a
+// crash of both, the script comes back in two windows of which one alone is on its file, and
+// the message names what came back and what could not.
+TEST_F(Recovery, CopiesOfOneFileComeBackInOneWindowOnItAndAnUnreadableCopyIsNamed) {
+    const std::string saved = saveScript(defaults, dir.path() / "talk.cwr", "as saved");
+    launch();
+    app->openDocument(saved);
+    app->workspace().projects()[0]->setText(platform::AttributedString("edited here"));
+    {
+        const auto other = cw::RecoveryStore::open(folder()); // the other instance's, beside ours
+        cw::Document document;
+        document.text = platform::AttributedString("edited in the other instance");
+        other->write({cw::RecoveryStore::makeId(), saved, "talk.cwr"}, document, {});
+        const cw::RecoveryStore::Entry broken{cw::RecoveryStore::makeId(), saved + ".old", "broken.cwr"};
+        other->write(broken, document, {});
+        std::ofstream(other->copyPath(broken.id), std::ios::trunc) << "not a script";
+    }
+    app->terminateWithoutAsking();
+    restart();
+    const auto restored = app->workspace().projects();
+    ASSERT_EQ(restored.size(), 2u);
+    EXPECT_EQ(restored[0]->representedPath(), saved);
+    EXPECT_EQ(restored[1]->representedPath(), std::nullopt);
+    EXPECT_EQ(restored[1]->untitledName(), "talk (copy).cwr");
+    ASSERT_EQ(alerts->shown().size(), 1u);
+    const QString message = alerts->shown().front().informativeText;
+    EXPECT_TRUE(message.contains("talk.cwr, talk (copy).cwr")) << message.toStdString();
+    EXPECT_TRUE(message.contains("The unsaved changes of broken.cwr cannot be read"))
+        << message.toStdString();
+}
+
 TEST_F(Recovery, TheSessionEndingWhileLaunchingStartsNothingMore) {
     defaults.set(cw::settings::startupMode, "CreateNewDocument");
     app->applicationWillFinishLaunching();

@@ -75,14 +75,18 @@ int endedProcess() {
 }
 
 // Working files carry their writer's pid; those of a writer that is gone are removed, anything
-// else stays: a save in progress, names of another shape, the user's own files.
+// else stays: a save in progress, names of another shape, the user's own files, and anything
+// named like a working file that is no plain file of this user's (a folder, a link, another
+// user's save on a shared folder).
 TEST(AtomicFile, OnlyWorkingFilesOfWritersThatAreGoneAreRemoved) {
     EXPECT_EQ(base::temporaryPrefix(), ".cw-" + std::to_string(::getpid()) + "-");
     const std::string gone = std::to_string(endedProcess());
     const std::string alive = std::to_string(::getpid());
+    enum class Kind { file, folder, link, othersFile };
     const struct {
         std::string name;
         bool removed;
+        Kind kind = Kind::file;
     } cases[] = {
         {".cw-" + gone + "-aB3xY9", true},
         {".cw-" + alive + "-aB3xY9", false},   // this process, saving now
@@ -92,16 +96,37 @@ TEST(AtomicFile, OnlyWorkingFilesOfWritersThatAreGoneAreRemoved) {
         {".cw-0-aB3xY9", false},
         {"cw-" + gone + "-aB3xY9", false},
         {"script.cwr", false},
+        {".cw-" + gone + "-folder", false, Kind::folder},
+        {".cw-" + gone + "-link00", false, Kind::link},
+        {".cw-" + gone + "-other0", false, Kind::othersFile},
     };
     testsupport::TempDir dir;
+    std::ofstream(dir / "script.txt") << "the user's";
     for (const auto& c : cases) {
-        std::ofstream(dir / c.name) << "x";
+        switch (c.kind) {
+        case Kind::file:
+        case Kind::othersFile:
+            std::ofstream(dir / c.name) << "x";
+            break;
+        case Kind::folder:
+            fs::create_directory(dir / c.name);
+            break;
+        case Kind::link:
+            fs::create_symlink(dir / "script.txt", dir / c.name);
+            break;
+        }
     }
+    // Another user's file: only an administrator can make one.
+    const bool othersFile = ::chown((dir / cases[std::size(cases) - 1].name).c_str(), 65534, 65534) == 0;
     const std::vector<fs::path> removed = base::removeStaleTemporaryFiles(dir.path());
     for (const auto& c : cases) {
-        EXPECT_EQ(!fs::exists(dir / c.name), c.removed) << c.name;
+        if (c.kind == Kind::othersFile && !othersFile) {
+            continue;
+        }
+        EXPECT_EQ(!fs::exists(fs::symlink_status(dir / c.name)), c.removed) << c.name;
     }
     EXPECT_EQ(removed.size(), 1u);
+    EXPECT_EQ(contents(dir / "script.txt"), "the user's");
 }
 
 mode_t modeOf(const fs::path& file) {

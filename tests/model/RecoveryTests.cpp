@@ -19,6 +19,9 @@
 #include <set>
 #include <utility>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 using namespace projecttest;
 namespace fs = std::filesystem;
 using cw::RecoveryStore;
@@ -84,7 +87,7 @@ std::map<std::string, std::string> contents(const fs::path& folder) {
 
 // A Recovery folder that is a link (to the user's documents, say) is refused whole; in a real
 // folder, a copy's name given to a link is neither listed nor followed, and the file behind it
-// is left alone.
+// is left alone, and a file not named as our copies are is not taken for one.
 TEST(RecoveryStoreTest, NothingIsReadOrRemovedThroughALink) {
     testsupport::TempDir dir;
     fs::create_directories(dir / "Documents");
@@ -103,10 +106,13 @@ TEST(RecoveryStoreTest, NothingIsReadOrRemovedThroughALink) {
     fs::remove(dir / "Recovery");
     fs::create_directory(dir / "Recovery");
     fs::create_symlink(dir / "Documents" / "talk.cwr", dir / "Recovery" / (RecoveryStore::makeId() + ".cwr"));
+    // Nor is a file named as no copy of ours is, a script of the user's say.
+    fs::copy_file(dir / "Documents" / "talk.cwr", dir / "Recovery" / "talk.cwr");
     const auto store = RecoveryStore::open(dir / "Recovery");
     ASSERT_TRUE(store);
     EXPECT_TRUE(store->entries().empty());
     EXPECT_EQ(contents(dir / "Documents"), before);
+    EXPECT_EQ(fileBytes(dir / "Recovery" / "talk.cwr"), "the user's script");
 }
 
 // Whatever became of the index, no copy is lost: each comes back named as its script was, and a
@@ -367,6 +373,70 @@ TEST_F(ScriptRecoveryTest, TheNextStartBringsTheEditsBackUnderTheirScriptsLeavin
         script->pause();
     }
     untitled->pause();
+}
+
+// Two instances edited one file, then ended: the first copy comes back bound to the file, the
+// other named after it and bound to nothing, also at the start after. A working file that a
+// killed save left beside the script goes; a copy that cannot be read is named.
+TEST_F(ScriptRecoveryTest, OneFileComesBackToOneScriptAndAnUnreadableCopyIsNamed) {
+    const fs::path own = dir / "talk.cwr";
+    project->setText(AttributedString("as saved"));
+    project->save(own.string());
+    const std::string savedBytes = fileBytes(own);
+    auto other = cw::Project::create(defaults);
+    other->loadDocument(own.string());
+    auto broken = cw::Project::create(defaults);
+    broken->save((dir / "broken.cwr").string());
+    const std::pair<std::shared_ptr<cw::Project>, const char*> edits[] = {
+        {project, "edited here"}, {other, "edited in another instance"}, {broken, "never to be read"}};
+    for (const auto& [script, text] : edits) {
+        recovery->follow(script);
+        script->setText(AttributedString(text));
+    }
+    runScheduled();
+    recovery->flush();
+    for (const auto& entry : recovery->store().entries()) {
+        if (entry.name == "broken.cwr") {
+            std::ofstream(recovery->store().copyPath(entry.id), std::ios::trunc) << "not a script";
+        }
+    }
+    recovery->preserve();
+    recovery.reset();
+    const pid_t killed = ::fork();
+    if (killed == 0) {
+        ::_exit(0);
+    }
+    ::waitpid(killed, nullptr, 0);
+    const fs::path working = dir / (".cw-" + std::to_string(killed) + "-aB3xY9");
+    std::ofstream(working) << "half a save";
+
+    for (int start = 0; start < 2; ++start) {
+        recovery = makeRecovery();
+        std::vector<std::string> unreadable;
+        const auto restored =
+            recovery->restore([this] { return cw::Project::create(defaults); }, &unreadable);
+        ASSERT_EQ(restored.size(), 2u);
+        EXPECT_EQ(restored[0]->representedPath(), own.string());
+        EXPECT_EQ(restored[0]->document().text.string(), "edited here");
+        EXPECT_EQ(restored[1]->representedPath(), std::nullopt) << "two scripts on one file";
+        EXPECT_EQ(restored[1]->untitledName(), "talk (copy).cwr");
+        EXPECT_EQ(restored[1]->document().text.string(), "edited in another instance");
+        EXPECT_EQ(unreadable, std::vector<std::string>{"broken.cwr"});
+        EXPECT_FALSE(fs::exists(working)) << "the killed save's working file stayed";
+        EXPECT_EQ(fileBytes(own), savedBytes);
+        runScheduled();
+        for (const auto& script : restored) {
+            script->setText(AttributedString(script->document().text.string() + "."));
+            script->setText(AttributedString(script->document().text.string().chopped(1)));
+            script->pause();
+        }
+        runScheduled(); // the copies are written again, under the names they came back with
+        recovery->preserve();
+        recovery.reset();
+    }
+    for (const auto& [script, text] : edits) {
+        script->pause();
+    }
 }
 
 } // namespace

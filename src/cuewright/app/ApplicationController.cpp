@@ -639,9 +639,10 @@ void ApplicationController::restoreRecoveredScripts() {
     if (!recovery_) {
         return;
     }
+    std::vector<std::string> unreadable;
     const std::vector<std::shared_ptr<Project>> restored =
-        recovery_->restore([this] { return workspace_->newProject(); });
-    if (restored.empty()) {
+        recovery_->restore([this] { return workspace_->newProject(); }, &unreadable);
+    if (restored.empty() && unreadable.empty()) {
         return;
     }
     QStringList names;
@@ -650,21 +651,40 @@ void ApplicationController::restoreRecoveredScripts() {
         std::shared_ptr<EditorWindow> window = makeEditorWindow(project);
         window->setDocumentEdited(); // the window took the script for saved when it loaded
         const std::optional<std::string> path = project->representedPath();
-        names << (path ? QFileInfo(platform::displayPath(*path)).fileName()
-                       : QApplication::translate("ApplicationController", "Untitled"));
+        const std::optional<std::string> name = project->untitledName();
+        names << (path   ? QFileInfo(platform::displayPath(*path)).fileName()
+                  : name ? platform::displayPath(*name)
+                         : QApplication::translate("ApplicationController", "Untitled"));
         if (!first) {
             first = window->window();
         }
     }
-    base::log("Brought back unsaved edits of " + names.join(QStringLiteral(", ")).toStdString());
+    QStringList lost;
+    for (const std::string& name : unreadable) {
+        lost << platform::displayPath(name);
+    }
     platform::Alert alert;
-    alert.messageText =
-        QApplication::translate("ApplicationController", "Unsaved changes were brought back.");
-    alert.informativeText =
-        QApplication::translate(
-            "ApplicationController",
-            "Cuewright ended before these scripts were saved: %1. Save them to keep the changes.")
-            .arg(names.join(QStringLiteral(", ")));
+    if (!names.isEmpty()) {
+        base::log("Brought back unsaved edits of " + names.join(QStringLiteral(", ")).toStdString());
+        alert.messageText =
+            QApplication::translate("ApplicationController", "Unsaved changes were brought back.");
+        alert.informativeText =
+            QApplication::translate(
+                "ApplicationController",
+                "Cuewright ended before these scripts were saved: %1. Save them to keep the changes.")
+                .arg(names.join(QStringLiteral(", ")));
+    } else {
+        alert.messageText =
+            QApplication::translate("ApplicationController", "Unsaved changes could not be brought back.");
+    }
+    if (!lost.isEmpty()) {
+        const QString unread =
+            QApplication::translate("ApplicationController",
+                                    "The unsaved changes of %1 cannot be read; their copies stay in “%2”.")
+                .arg(lost.join(QStringLiteral(", ")),
+                     platform::displayPath(recovery_->store().folder().string()));
+        alert.informativeText = names.isEmpty() ? unread : alert.informativeText + u' ' + unread;
+    }
     alert.buttons = {QApplication::translate("ApplicationController", "OK")};
     alert.style = platform::Alert::Style::informational;
     // Once the application runs, so that launching goes on meanwhile.

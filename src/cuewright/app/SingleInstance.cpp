@@ -118,33 +118,36 @@ QString SingleInstance::socketPath(const QString& name) {
 }
 
 void SingleInstance::lock() {
-    if (lockFd_ >= 0 || path_.isEmpty()) {
+    if (locked_ || path_.isEmpty()) {
         return;
     }
     const QByteArray file = QFile::encodeName(path_ + QStringLiteral(".lock"));
-    const int fd = ::open(file.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) {
+    if (lockFd_ < 0) {
+        lockFd_ = ::open(file.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    }
+    if (lockFd_ < 0) {
         log(QStringLiteral("cannot open %1 (%2): not waiting for other starts")
                 .arg(QFile::decodeName(file), QString::fromLocal8Bit(std::strerror(errno))));
         return;
     }
     const QDeadlineTimer deadline(lockTimeoutMs);
-    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    while (::flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
         if ((errno != EWOULDBLOCK && errno != EINTR) || deadline.hasExpired()) {
             log(QStringLiteral("another start holds %1: going on without waiting for it")
                     .arg(QFile::decodeName(file)));
-            ::close(fd);
             return;
         }
         ::usleep(10000);
     }
-    lockFd_ = fd;
+    locked_ = true;
 }
 
+// The descriptor stays open until the end, so that no free place opens up below the descriptors
+// the process holds (the spare one kept for alerts is meant to be the only one).
 void SingleInstance::unlock() {
-    if (lockFd_ >= 0) {
-        ::close(lockFd_); // releases the lock
-        lockFd_ = -1;
+    if (locked_) {
+        ::flock(lockFd_, LOCK_UN);
+        locked_ = false;
     }
 }
 
@@ -328,7 +331,9 @@ bool SingleInstance::listenLocked() {
 }
 
 SingleInstance::~SingleInstance() {
-    unlock();
+    if (lockFd_ >= 0) {
+        ::close(lockFd_); // releases the lock when held
+    }
     if (!listener_) {
         return;
     }

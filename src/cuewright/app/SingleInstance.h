@@ -77,7 +77,8 @@ private:
     dev_t device_ = 0;
     ino_t inode_ = 0;
     Handler handler_;
-    int lockFd_ = -1; // held from a hand-over that found no one until listening
+    int lockFd_ = -1;
+    bool locked_ = false; // from a hand-over that found no one until listening
 };
 
 } // namespace cw

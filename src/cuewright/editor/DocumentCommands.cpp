@@ -313,7 +313,9 @@ void DocumentCommands::updateTitle() {
         window_->setWindowTitle(QString());
     } else {
         window_->setWindowFilePath(QString());
-        window_->setWindowTitle(QObject::tr("Untitled") + QStringLiteral("[*]"));
+        const auto name = project_->untitledName();
+        window_->setWindowTitle((name ? platform::displayPath(*name) : QObject::tr("Untitled")) +
+                                QStringLiteral("[*]"));
     }
     window_->setWindowModified(project_->hasUnsavedChanges());
 }

@@ -319,6 +319,16 @@ void Project::setRepresentedPath(std::optional<std::string> path) {
     diskStamp_.reset();
 }
 
+std::optional<std::string> Project::untitledName() const {
+    std::lock_guard lock(mutex_);
+    return untitledName_;
+}
+
+void Project::setUntitledName(std::optional<std::string> name) {
+    std::lock_guard lock(mutex_);
+    untitledName_ = std::move(name);
+}
+
 std::optional<base::FileStamp> Project::diskStamp() const {
     std::lock_guard lock(mutex_);
     return diskStamp_;

@@ -218,6 +218,10 @@ public:
     // --- File state -----------------------------------------------------------------------
     std::optional<std::string> representedPath() const;
     void setRepresentedPath(std::optional<std::string> path);
+    // The name a script without a file shows instead of "Untitled" (a second copy of a script
+    // brought back after a crash); none for the usual name.
+    std::optional<std::string> untitledName() const;
+    void setUntitledName(std::optional<std::string> name);
     // Whether the document differs from the one last saved or opened. Cleared, the document as it
     // is becomes the saved one: an edit taken back to it (an undo, a control set back) clears
     // the mark again. Set, the saved document counts as unknown until the next clearing (a copy
@@ -269,6 +273,7 @@ private:
     Document document_;
     ListenerList<ProjectEventListener> eventListeners_;
     std::optional<std::string> representedPath_;
+    std::optional<std::string> untitledName_; // under mutex_
     // The file at representedPath_ as this project last read or wrote it; none when not known
     // (a path set from outside). Under mutex_.
     std::optional<base::FileStamp> diskStamp_;

@@ -58,6 +58,28 @@ static std::string readableReason(const std::exception& error) {
     return text;
 }
 
+// Whether `path` names a file given to a script already, by its name or another way to it.
+static bool isBound(const std::vector<std::string>& bound, const std::string& path) {
+    return std::any_of(bound.begin(), bound.end(), [&](const std::string& taken) {
+        std::error_code error;
+        return taken == path || std::filesystem::equivalent(taken, path, error);
+    });
+}
+
+// "talk (copy).cwr", then "talk (copy 2).cwr" and on: a name no script brought back has yet.
+static std::string copyName(const std::string& path, const std::vector<std::shared_ptr<Project>>& restored) {
+    const std::filesystem::path file = std::filesystem::path(path).filename();
+    for (int number = 1;; ++number) {
+        const std::string name = file.stem().string() + " (copy" +
+                                 (number > 1 ? " " + std::to_string(number) : std::string()) + ")" +
+                                 file.extension().string();
+        if (std::none_of(restored.begin(), restored.end(),
+                         [&](const auto& project) { return project->untitledName() == name; })) {
+            return name;
+        }
+    }
+}
+
 static ScriptRecovery::Schedule qtSchedule() {
     return [](std::chrono::milliseconds delay, std::function<void()> fire) {
         QTimer::singleShot(delay, QCoreApplication::instance(), std::move(fire));
@@ -83,9 +105,11 @@ void ScriptRecovery::flush() {
 }
 
 std::vector<std::shared_ptr<Project>>
-ScriptRecovery::restore(const std::function<std::shared_ptr<Project>()>& makeProject) {
+ScriptRecovery::restore(const std::function<std::shared_ptr<Project>()>& makeProject,
+                        std::vector<std::string>* unreadable) {
     CW_DCHECK_MAIN_THREAD();
     std::vector<std::shared_ptr<Project>> restored;
+    std::vector<std::string> bound; // one window per file: later copies of a file come back unbound
     for (const RecoveryStore::Entry& entry : store_->entries()) {
         Document document;
         std::optional<base::FileStamp> stamp;
@@ -93,13 +117,27 @@ ScriptRecovery::restore(const std::function<std::shared_ptr<Project>()>& makePro
             document = store_->read(entry, defaults_, &stamp);
         } catch (const std::exception& error) {
             base::log("Cannot read the kept copy of " + entry.name + ": " + error.what());
+            if (unreadable) {
+                unreadable->push_back(entry.name);
+            }
             continue;
         }
         std::shared_ptr<Project> project = makeProject();
         project->setDocument(std::move(document));
-        project->setRepresentedPath(entry.originalPath);
-        // Its file as it was when the edits began: the first save asks if it changed since.
-        project->setDiskStamp(stamp);
+        if (entry.originalPath && isBound(bound, *entry.originalPath)) {
+            // Another copy of the same file (two instances edited it) has the file already.
+            project->setUntitledName(copyName(*entry.originalPath, restored));
+        } else {
+            project->setRepresentedPath(entry.originalPath);
+            // Its file as it was when the edits began: the first save asks if it changed since.
+            project->setDiskStamp(stamp);
+            if (entry.originalPath) {
+                bound.push_back(*entry.originalPath);
+                base::removeStaleTemporaryFiles(std::filesystem::path(*entry.originalPath).parent_path());
+            } else if (entry.name != untitledName) {
+                project->setUntitledName(entry.name);
+            }
+        }
         project->setHasUnsavedChanges(true);
         follow(project, entry.id, /*written=*/true);
         restored.push_back(std::move(project));
@@ -199,7 +237,7 @@ void ScriptRecovery::write(Followed& followed, Project& project) {
     const std::optional<std::string> path = project.representedPath();
     RecoveryStore::Entry entry{followed.id, path,
                                path ? std::filesystem::path(*path).filename().string()
-                                    : std::string(untitledName)};
+                                    : project.untitledName().value_or(std::string(untitledName))};
     // The bookmarks read the editor's line table, which belongs to the main thread.
     // `this` outlives the queue's tasks: the destructor waits for them.
     queue_->async([this, store = store_, entry = std::move(entry), document = project.documentSnapshot(),

@@ -65,10 +65,14 @@ public:
     void flush();
 
     // The copies left by an earlier run, each read into `project` made by `makeProject`, given
-    // its own file back (none for an untitled script) and followed under its copy. A copy that
-    // cannot be read is logged and stays where it is. Returns the projects made.
+    // its own file back (none for an untitled script) and followed under its copy. One file goes
+    // to one script: a later copy of the same file (two instances edited it) comes back without
+    // a file, named after it ("talk (copy).cwr"). Working files that a killed save left beside a
+    // script's file go, as opening the file clears them. A copy that cannot be read is logged,
+    // named in `unreadable` (when given) and stays where it is. Returns the projects made.
     std::vector<std::shared_ptr<Project>>
-    restore(const std::function<std::shared_ptr<Project>()>& makeProject);
+    restore(const std::function<std::shared_ptr<Project>()>& makeProject,
+            std::vector<std::string>* unreadable = nullptr);
 
     void follow(const std::shared_ptr<Project>& project);
     // The script closed: its copy goes, unless preserve() was called.
