@@ -1,6 +1,7 @@
 #include "cuewright/model/ScriptImport.h"
 
 #include "base/FileStamp.h"
+#include "base/Log.h"
 #include "cuewright/model/TextUtils.h"
 #include "cuewright/model/UserDefaults.h"
 #include "platform/codecs/CodecError.h"
@@ -141,7 +142,12 @@ std::optional<platform::AttributedString> readFile(const QString& path, const st
     std::optional<platform::AttributedString> source;
     try {
         if (extension == "rtf" || extension == "rtfd") {
-            source = platform::readRichTextFile(path);
+            platform::RtfDocumentAttributes read;
+            source = platform::readRichTextFile(path, &read);
+            if (source && read.endedEarly) {
+                base::log("opening " + path.toStdString() +
+                          ": the file ends early; only the text before its end was read");
+            }
         } else if (extension == "docx") {
             source = platform::readDocxFile(path);
         } else if (extension == "doc") {
