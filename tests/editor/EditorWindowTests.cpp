@@ -518,6 +518,14 @@ TEST_F(EditorWindowTest, BookmarksAreAddedRenamedAndRemovedFromTheColumn) {
         EXPECT_EQ(list.renamingRow(), -1) << r.typed;
     }
     EXPECT_EQ(undoTitle(), QStringLiteral("Undo Rename Bookmark"));
+    // Entered and left with Return, nothing typed: the script stays unedited.
+    project->setHasUnsavedChanges(false);
+    chooseFromRowMenu(list, 0, QStringLiteral("Rename Bookmark"));
+    QLineEdit* field = list.cellNoteEditor(0);
+    ASSERT_TRUE(field && QTest::qWaitFor([&] { return field->isVisible() && field->hasFocus(); }));
+    QTest::keyClick(field, Qt::Key_Return);
+    EXPECT_EQ(project->bookmarks()[0].userBlurb, "Lead");
+    EXPECT_FALSE(project->hasUnsavedChanges());
 
     chooseFromRowMenu(list, 0, QStringLiteral("Delete Bookmark"));
     EXPECT_TRUE(project->bookmarks().empty());

@@ -393,6 +393,32 @@ TEST_F(Import, AnUnreadablePdfFailsWithItsUrlAndLeavesTheProject) {
     EXPECT_TRUE(log.empty());
 }
 
+// A PDF read off the main thread and found unreadable is not read again by the usual opening,
+// which says why at once; a file written since, and a read that was cancelled, leave nothing
+// behind. A cancelled read stops.
+TEST_F(Import, APdfFoundUnreadableOffTheMainThreadIsNotReadAgain) {
+    const auto style = cw::ScriptImport::DefaultStyle::fromUserDefaults(defaults);
+    const fs::path path = dir / "broken.pdf";
+    writeBytes(path, "%PDF-1.4 not really");
+    const QString name = QString::fromStdString(path.string());
+    cw::ScriptImport::ReadProgress progress;
+    EXPECT_FALSE(cw::ScriptImport::readFile(name, "pdf", style, progress));
+    EXPECT_THROW(project->importPDF(path.string()), cw::ProjectError);
+    EXPECT_FALSE(cw::ScriptImport::takeUnreadablePdf(path.string())) << "told once";
+
+    EXPECT_FALSE(cw::ScriptImport::readFile(name, "pdf", style, progress));
+    fs::remove(path);
+    writePdf(path); // a readable one in its place
+    project->importPDF(path.string());
+    EXPECT_TRUE(text().string().contains("Hello from a PDF"));
+
+    cw::ScriptImport::ReadProgress cancelled;
+    cancelled.cancelled = true;
+    EXPECT_FALSE(cw::ScriptImport::readFile(name, "pdf", style, cancelled));
+    EXPECT_FALSE(cw::ScriptImport::takeUnreadablePdf(path.string()));
+    EXPECT_THROW(platform::readPdfFile(path, &cancelled.cancelled), platform::CodecError);
+}
+
 TEST_F(Import, TheLibreOfficePdfKeepsItsColoursUnderlineTraitsAndWholeParagraphs) {
     // Made by LibreOffice from script-sample.html on a narrow page, so the second paragraph
     // takes two lines.

@@ -242,6 +242,8 @@ TEST_F(ScriptRecoveryTest, SavingOrDiscardingRemovesTheCopyUnlessTheProcessIsEnd
     const std::vector<Case> cases = {
         {"saved", [this](ScriptRecovery&, cw::Project& p) { p.save((dir / "saved.cwr").string()); }, false},
         {"closed unsaved", [](ScriptRecovery& r, cw::Project& p) { r.forget(p); }, false},
+        {"taken back to the saved text",
+         [](ScriptRecovery&, cw::Project& p) { p.setText(AttributedString()); }, false},
         {"ending",
          [](ScriptRecovery& r, cw::Project& p) {
              r.preserve();

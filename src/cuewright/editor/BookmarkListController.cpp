@@ -338,6 +338,7 @@ void BookmarkListController::beginRename(int row) {
     const Bookmark& bookmark = bookmarks_[static_cast<size_t>(row)];
     note->setText(bookmark.userBlurb.empty() ? QString::fromStdString(bookmark.excerpt).remove(u'*').trimmed()
                                              : QString::fromStdString(bookmark.userBlurb));
+    renameShown_ = note->text();
     text->hide();
     note->show();
     renaming_ = note;
@@ -365,7 +366,8 @@ void BookmarkListController::endRename(RenameEnd end) {
     if (QLabel* text = cellLabel(row))
         text->show();
     table_->setFocus(Qt::OtherFocusReason);
-    if (end == RenameEnd::store && renamer_) {
+    // Left as it was shown, the note changes nothing: the script is not edited.
+    if (end == RenameEnd::store && renamer_ && note->text().trimmed() != renameShown_.trimmed()) {
         // The renamer changes the text, whose change reloads this list: copy the bookmark first.
         const Bookmark bookmark = bookmarks_[static_cast<size_t>(row)];
         renamer_(bookmark, note->text().trimmed());

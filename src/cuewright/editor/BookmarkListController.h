@@ -141,6 +141,7 @@ private:
     BookmarkRemover remover_;
     BookmarkRenamer renamer_;
     QPointer<QLineEdit> renaming_; // the note field being edited; a reload may delete its row
+    QString renameShown_;          // what the field showed when the renaming began
     std::function<bool()> editorAhead_;
     std::uint64_t readLines_ = 0; // the revision of the editor's lines at the last re-read
     bool reloadQueued_ = false;

@@ -123,11 +123,16 @@ void Project::importPlainText(const std::string& path) {
 
 void Project::importPDF(const std::string& path) {
     CW_DCHECK_MAIN_THREAD();
+    const auto cannotOpen = [&] { return ProjectError::generalLoadError("can't open " + fileUrl(path)); };
+    // Read and found unreadable off the main thread just now: not read a second time here.
+    if (ScriptImport::takeUnreadablePdf(path)) {
+        throw cannotOpen();
+    }
     platform::AttributedString source;
     try {
         source = platform::readPdfFile(fsPath(path));
     } catch (const platform::CodecError&) {
-        throw ProjectError::generalLoadError("can't open " + fileUrl(path));
+        throw cannotOpen();
     }
     // Only now: a PDF that cannot be read leaves the project as it was.
     resetForImport();

@@ -1,5 +1,7 @@
 #include "cuewright/model/ScriptImport.h"
 
+#include "base/FileStamp.h"
+#include "base/Log.h"
 #include "cuewright/model/TextUtils.h"
 #include "cuewright/model/UserDefaults.h"
 #include "platform/codecs/CodecError.h"
@@ -9,6 +11,11 @@
 #include "platform/text/TextAttributes.h"
 
 #include <QFile>
+
+#include <algorithm>
+#include <deque>
+#include <iterator>
+#include <mutex>
 
 namespace cw::ScriptImport {
 
@@ -88,6 +95,45 @@ std::optional<platform::AttributedString> readPlainTextFile(const QString& path,
     return plainText(*text, style);
 }
 
+namespace {
+
+// PDFs found unreadable, with their stamps then, until the usual opening asks; a few at most.
+struct UnreadablePdfs {
+    std::mutex mutex;
+    std::deque<std::pair<std::string, std::optional<base::FileStamp>>> files;
+};
+
+UnreadablePdfs& unreadablePdfs() {
+    static UnreadablePdfs pdfs;
+    return pdfs;
+}
+
+void rememberUnreadablePdf(const std::string& path) {
+    constexpr std::size_t kept = 16;
+    UnreadablePdfs& pdfs = unreadablePdfs();
+    const std::lock_guard lock(pdfs.mutex);
+    pdfs.files.emplace_back(path, base::fileStamp(path));
+    if (pdfs.files.size() > kept) {
+        pdfs.files.pop_front();
+    }
+}
+
+} // namespace
+
+bool takeUnreadablePdf(const std::string& path) {
+    UnreadablePdfs& pdfs = unreadablePdfs();
+    const std::lock_guard lock(pdfs.mutex);
+    const auto found = std::find_if(pdfs.files.rbegin(), pdfs.files.rend(),
+                                    [&](const auto& file) { return file.first == path; });
+    if (found == pdfs.files.rend()) {
+        return false;
+    }
+    const std::optional<base::FileStamp> then = found->second;
+    pdfs.files.erase(std::next(found).base());
+    // A file written or replaced since is read afresh.
+    return then && then == base::fileStamp(path);
+}
+
 std::optional<platform::AttributedString> readFile(const QString& path, const std::string& extension,
                                                    const DefaultStyle& style, ReadProgress& progress) {
     if (extension == "txt" || extension == "text") {
@@ -96,19 +142,27 @@ std::optional<platform::AttributedString> readFile(const QString& path, const st
     std::optional<platform::AttributedString> source;
     try {
         if (extension == "rtf" || extension == "rtfd") {
-            source = platform::readRichTextFile(path);
+            platform::RtfDocumentAttributes read;
+            source = platform::readRichTextFile(path, &read);
+            if (source && read.endedEarly) {
+                base::log("opening " + path.toStdString() +
+                          ": the file ends early; only the text before its end was read");
+            }
         } else if (extension == "docx") {
             source = platform::readDocxFile(path);
         } else if (extension == "doc") {
             source = platform::readDocFile(path);
         } else if (extension == "pdf") {
-            source = platform::readPdfFile(path);
+            source = platform::readPdfFile(path, &progress.cancelled);
         } else {
             return std::nullopt;
         }
     } catch (const platform::CodecError&) {
         // Not read twice: a reader that ran to its deadline would run to it again.
         if (extension == "pdf") {
+            if (!progress.cancelled.load()) {
+                rememberUnreadablePdf(QFile::encodeName(path).toStdString());
+            }
             return std::nullopt; // an error of its own, which the usual way throws
         }
     }

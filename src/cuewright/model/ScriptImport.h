@@ -56,12 +56,17 @@ std::optional<platform::AttributedString> readPlainTextFile(const QString& path,
 
 // The file read and restyled as opening it makes it, chosen by its lower-cased extension
 // ("txt", "text", "rtf", "rtfd", "docx", "doc", "pdf"), on any thread; only plain text tells its
-// progress, and only plain text stops early when cancelled. A rich-text, DOCX or DOC file that
-// cannot be read becomes unreadableFileText(), as it does when opened. Nullopt when it was
-// cancelled, a plain text or PDF could not be read (opening it the usual way then says why) or
-// the extension is another.
+// progress, and plain text and PDF stop early when cancelled (a PDF within the page being read). A rich-text,
+// DOCX or DOC file that cannot be read becomes unreadableFileText(), as it does when opened. Nullopt when it
+// was cancelled, a plain text or PDF could not be read (opening it the usual way then says why) or the
+// extension is another.
 std::optional<platform::AttributedString> readFile(const QString& path, const std::string& extension,
                                                    const DefaultStyle& style, ReadProgress& progress);
+
+// Whether readFile() found the PDF at `path` unreadable and it is still the file it read then:
+// opening it the usual way says why at once instead of reading it a second time. Told once per
+// failed read; thread-safe. A read that was cancelled leaves nothing to tell.
+bool takeUnreadablePdf(const std::string& path);
 
 // The one line a rich-text, DOCX or DOC file that cannot be read turns into.
 QString unreadableFileText(const std::string& path);

@@ -199,7 +199,13 @@ const ScriptRecovery::Followed* ScriptRecovery::find(const Project& project) con
 
 void ScriptRecovery::changed(Project& project) {
     Followed* followed = find(project);
-    if (followed == nullptr || followed->due || !project.hasUnsavedChanges()) {
+    if (followed != nullptr && !project.hasUnsavedChanges()) {
+        // Taken back to what its file holds (an undo): no edit is left to keep.
+        followed->due = false;
+        remove(*followed);
+        return;
+    }
+    if (followed == nullptr || followed->due) {
         return;
     }
     followed->due = true;

@@ -234,12 +234,12 @@ AttributedString readDocFile(const std::filesystem::path& path) {
         [&] { return toAttributedString(codecs::DocReader::readFile(path.string())); });
 }
 
-AttributedString readPdfFile(const QString& path) {
-    return readPdfFile(localPath(path));
+AttributedString readPdfFile(const QString& path, const std::atomic<bool>* cancelled) {
+    return readPdfFile(localPath(path), cancelled);
 }
 
-AttributedString readPdfFile(const std::filesystem::path& path) {
-    return toAttributedString(codecs::PdfReader::readFile(path.string()));
+AttributedString readPdfFile(const std::filesystem::path& path, const std::atomic<bool>* cancelled) {
+    return toAttributedString(codecs::PdfReader::readFile(path.string(), cancelled));
 }
 
 } // namespace platform

@@ -10,6 +10,7 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include <atomic>
 #include <filesystem>
 #include <optional>
 
@@ -45,9 +46,10 @@ AttributedString readDocFile(const QString& path);
 AttributedString readDocFile(const std::filesystem::path& path);
 
 // The text of a PDF: one paragraph per line, no colours or underlines (PDFs keep none that can
-// be read back reliably); bold and italic as the fonts' names tell them.
-AttributedString readPdfFile(const QString& path);
-AttributedString readPdfFile(const std::filesystem::path& path);
+// be read back reliably); bold and italic as the fonts' names tell them. With `cancelled`, the
+// read stops (throwing CodecError) soon after it becomes true.
+AttributedString readPdfFile(const QString& path, const std::atomic<bool>* cancelled = nullptr);
+AttributedString readPdfFile(const std::filesystem::path& path, const std::atomic<bool>* cancelled = nullptr);
 // The readers' paths are the file system's bytes (names need not be UTF-8); the QString forms are
 // for names that are.
 

@@ -322,14 +322,20 @@ void appendLine(BoundedDocument& document, const TextLine& line, FontStyles& fon
     spacePending = true;
 }
 
-void readPage(BoundedDocument& document, PDFDoc& pdf, int pageNumber) {
+bool isCancelled(void* cancelled) {
+    return cancelled && static_cast<const std::atomic<bool>*>(cancelled)->load();
+}
+
+void readPage(BoundedDocument& document, PDFDoc& pdf, int pageNumber, const std::atomic<bool>* cancelled) {
     TextOutputDev output(nullptr, /*physLayoutA=*/false, /*fixedPitchA=*/0, /*rawOrderA=*/false,
                          /*append=*/false);
     if (!output.isOk())
         return;
     // Underlines are found among the page's lines and rectangles only with these extras.
     output.enableHTMLExtras(true);
-    pdf.displayPage(&output, pageNumber, 72, 72, 0, /*useMediaBox=*/true, /*crop=*/false, /*printing=*/false);
+    // poppler asks between the page's drawing operations whether to stop.
+    pdf.displayPage(&output, pageNumber, 72, 72, 0, /*useMediaBox=*/true, /*crop=*/false, /*printing=*/false,
+                    isCancelled, const_cast<std::atomic<bool>*>(cancelled));
     const std::unique_ptr<TextPage, void (*)(TextPage*)> page(output.takeText(),
                                                               [](TextPage* p) { p->decRefCnt(); });
     if (!page)
@@ -351,7 +357,7 @@ void ignoreMessage(ErrorCategory, Goffset, const char*) {}
 
 } // namespace
 
-RichDocument PdfReader::readFile(const std::string& path) {
+RichDocument PdfReader::readFile(const std::string& path, const std::atomic<bool>* cancelled) {
     static std::once_flag setUp;
     std::call_once(setUp, [] {
         if (!globalParams)
@@ -369,8 +375,13 @@ RichDocument PdfReader::readFile(const std::string& path) {
     }
     return withinMemory([&] {
         BoundedDocument document{ReadLimits{}};
-        for (int page = 1; page <= pdf.getNumPages(); ++page)
-            readPage(document, pdf, page);
+        for (int page = 1; page <= pdf.getNumPages(); ++page) {
+            if (cancelled && cancelled->load())
+                throw CodecError("Reading '" + path + "' was cancelled.");
+            readPage(document, pdf, page, cancelled);
+        }
+        if (cancelled && cancelled->load())
+            throw CodecError("Reading '" + path + "' was cancelled.");
         return std::move(document.document);
     });
 }

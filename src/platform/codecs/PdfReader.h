@@ -3,6 +3,7 @@
 
 #include "platform/codecs/RichDocument.h"
 
+#include <atomic>
 #include <string>
 
 namespace platform::codecs {
@@ -17,7 +18,9 @@ namespace platform::codecs {
 // cannot be opened as a PDF or is locked by a password. Safe from any thread.
 class PdfReader {
 public:
-    static RichDocument readFile(const std::string& path);
+    // With `cancelled`, a read stops soon after it becomes true, within the page being read, and
+    // throws CodecError. It must outlive the call.
+    static RichDocument readFile(const std::string& path, const std::atomic<bool>* cancelled = nullptr);
 };
 
 } // namespace platform::codecs

@@ -121,6 +121,21 @@ TEST(PdfReader, RightToLeftTextComesBackInLogicalOrderAndNormalForms) {
         page.push_back({line});
     const RichDocument doc = PdfReader::readFile(makePdf(dir, {page}).toStdString());
     EXPECT_EQ(doc.plainText().split(u'\n'), lines) << doc.plainText().toStdString();
+
+    // Printed as the application prints a script: centred paragraphs of a text document.
+    const QString printed = dir.filePath("printed.pdf");
+    {
+        QPdfWriter writer(printed);
+        QTextDocument document;
+        document.setDefaultFont(QFont("DejaVu Sans", 16));
+        QTextOption centred = document.defaultTextOption();
+        centred.setAlignment(Qt::AlignHCenter);
+        document.setDefaultTextOption(centred);
+        document.setPlainText(lines.join(QStringLiteral("\n\n"))); // a gap: centred lines are not joined
+        document.print(&writer);
+    }
+    const QString read = PdfReader::readFile(printed.toStdString()).plainText();
+    EXPECT_EQ(read.split(u'\n'), lines + QStringList{"1"}) << read.toStdString(); // and the page number
 }
 
 TEST(PdfReader, MissingAndDamagedFilesFail) {
