@@ -254,6 +254,41 @@ TEST_F(HeldKeysEndToEnd, AWindEndsWhenItsKeyGoesUpAfterItsModifierAndRepeats) {
     EXPECT_TRUE(quit());
 }
 
+// In a free-floating prompter window, normal or transparent, F11 fills the screen and gives the
+// window back, and Ctrl+W closes it, as in the editor.
+TEST_F(PrompterKeysEndToEnd, F11AndCtrlWWorkInFreeFloatingPrompters) {
+    startWith({});
+    ASSERT_FALSE(HasFailure());
+    const QSize screen(DisplayWidth(display, 0), DisplayHeight(display, 0));
+    // The editor's Prompter menu: New Prompter Window, then New Transparent Prompter Window.
+    for (const QString& newWindow : {QStringLiteral("Down"), QStringLiteral("Down Down")}) {
+        SCOPED_TRACE(newWindow.toStdString());
+        ASSERT_TRUE(activate(*editor));
+        ASSERT_TRUE(xdotool(QStringList{"key", "--delay", "150", "alt+p"} + newWindow.split(' ') +
+                            QStringList{"Return"}));
+        const std::optional<Window> prompter = waitForWindow(*app, "Prompter Window");
+        ASSERT_TRUE(prompter) << "the Prompter menu opened no prompter window";
+        ASSERT_TRUE(activate(*prompter));
+        const auto size = [&] { return viewableOnScreen(display, 0, "Prompter Window"); };
+        ASSERT_TRUE(xdotool({"key", "F11"}));
+        EXPECT_TRUE(waitFor(*app, [&] { return size() == screen; })) << "F11 did not fill the screen";
+        app->waitForFinished(500); // let it paint: the pictures are for people, not for the test
+        screenshot(newWindow == "Down" ? "prompter-f11-full-screen.png" : "prompter-f11-transparent.png");
+        const QRect frame = rootGeometry(display, *prompter);
+        ASSERT_TRUE(xdotool({"mousemove", QString::number(frame.center().x()),
+                             QString::number(frame.center().y()), "click", "3"}));
+        app->waitForFinished(500);
+        screenshot(newWindow == "Down" ? "prompter-menu.png" : "prompter-menu-transparent.png");
+        ASSERT_TRUE(xdotool({"key", "Escape"}));
+        ASSERT_TRUE(xdotool({"key", "F11"}));
+        EXPECT_TRUE(waitFor(*app, [&] { return size() && size() != screen; }))
+            << "F11 again kept full screen";
+        ASSERT_TRUE(xdotool({"key", "ctrl+w"}));
+        EXPECT_TRUE(waitGone(*app, *prompter)) << "Ctrl+W did not close the prompter window";
+    }
+    EXPECT_TRUE(quit());
+}
+
 // A play binding on Ctrl+F7 plays from the editor's text, as it does in the prompter.
 TEST_F(PrompterKeysEndToEnd, ACtrlFunctionKeyBindingPlaysFromTheEditor) {
     cw::KeyBindings bindings;
