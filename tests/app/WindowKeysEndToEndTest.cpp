@@ -45,6 +45,8 @@ TEST_F(WindowKeysEndToEnd, CtrlNAndCtrlQWorkFromTheSettingsWindow) {
     ASSERT_TRUE(xdotool({"key", "ctrl+q"}));
     const std::optional<Window> question = waitForAlert(*app);
     ASSERT_TRUE(question) << "Ctrl+Q in the settings window asked nothing about the edited script";
+    app->waitForFinished(500); // let it paint: the picture is for people, not for the test
+    screenshot("settings-ctrl-q-question.png");
     ASSERT_TRUE(activate(*question));
     ASSERT_TRUE(xdotool({"key", "Tab", "Tab", "space"})); // Save, Cancel, Don't Save
     EXPECT_TRUE(app->waitForFinished(60000) && endedWell()) << "the application did not quit";

@@ -687,6 +687,8 @@ QMenu* PrompterWindowController::menu() {
         return menu_;
     }
     menu_ = new QMenu;
+    // A window of its own, over the dark prompter window: dark as it is, whatever the application's look.
+    platform::Appearance::applyToWindow(menu_, platform::AppearanceStyle::dark);
     struct Item {
         Action action;
         QString title;
