@@ -158,6 +158,17 @@ protected:
         }
         return prompter;
     }
+    // Opens a prompter window from the editor's Prompter menu: New Prompter Window, or New
+    // Transparent Prompter Window below it.
+    enum class Kind { normal, transparent };
+    std::optional<Window> openFromMenu(Kind kind) {
+        const QStringList downs = kind == Kind::normal ? QStringList{"Down"} : QStringList{"Down", "Down"};
+        if (!activate(*editor) ||
+            !xdotool(QStringList{"key", "--delay", "150", "alt+p"} + downs + QStringList{"Return"})) {
+            return std::nullopt;
+        }
+        return waitForWindow(*app, "Prompter Window");
+    }
     // Opens a prompter window with Ctrl+Shift+P in the editor.
     std::optional<Window> openPrompter() {
         if (!activate(*editor) || !xdotool({"key", "ctrl+shift+p"})) {
@@ -225,8 +236,8 @@ protected:
 };
 
 // Alt+F winds fast and Alt+G fast backwards; Alt let go first, the key held on until X repeats it
-// without Alt, then let go: the script runs forwards at normal speed again, in the prompter and in
-// the editor.
+// without Alt, then let go: the script runs forwards at normal speed again, in a normal and a
+// transparent prompter window and in the editor.
 TEST_F(HeldKeysEndToEnd, AWindEndsWhenItsKeyGoesUpAfterItsModifierAndRepeats) {
     cw::KeyBindings bindings;
     bindings.ffwd = cw::KeyBindings::Key{kc::f, mod::option};
@@ -234,7 +245,16 @@ TEST_F(HeldKeysEndToEnd, AWindEndsWhenItsKeyGoesUpAfterItsModifierAndRepeats) {
     const std::optional<Window> prompter = playInPrompter(bindings);
     ASSERT_TRUE(prompter);
 
-    for (const auto& [window, where] : {std::pair{*prompter, "prompter"}, std::pair{*editor, "editor"}}) {
+    for (const char* where : {"prompter", "transparent prompter", "editor"}) {
+        Window window = *editor;
+        if (where == std::string_view("prompter")) {
+            window = *prompter;
+        } else if (where == std::string_view("transparent prompter")) {
+            ASSERT_TRUE(activate(*prompter) && xdotool({"key", "ctrl+w"}) && waitGone(*app, *prompter));
+            const std::optional<Window> transparent = openFromMenu(Kind::transparent);
+            ASSERT_TRUE(transparent) << "no transparent prompter window";
+            window = *transparent;
+        }
         ASSERT_TRUE(activate(window));
         for (const auto& [symbol, factor] : {std::pair{XK_f, 5.0}, std::pair{XK_g, -5.0}}) {
             SCOPED_TRACE(testing::Message() << "in the " << where << ", Alt+" << XKeysymToString(symbol));
@@ -250,6 +270,38 @@ TEST_F(HeldKeysEndToEnd, AWindEndsWhenItsKeyGoesUpAfterItsModifierAndRepeats) {
             EXPECT_TRUE(waitForStatus(direction(1.0))) << "the wind went on after its key went up";
             EXPECT_TRUE(waitForStatus(playing));
         }
+    }
+    EXPECT_TRUE(quit());
+}
+
+// In a free-floating prompter window, normal or transparent, F11 fills the screen and gives the
+// window back, and Ctrl+W closes it, as in the editor.
+TEST_F(PrompterKeysEndToEnd, F11AndCtrlWWorkInFreeFloatingPrompters) {
+    startWith({});
+    ASSERT_FALSE(HasFailure());
+    const QSize screen(DisplayWidth(display, 0), DisplayHeight(display, 0));
+    for (const Kind kind : {Kind::normal, Kind::transparent}) {
+        const bool normal = kind == Kind::normal;
+        SCOPED_TRACE(normal ? "normal" : "transparent");
+        const std::optional<Window> prompter = openFromMenu(kind);
+        ASSERT_TRUE(prompter) << "the Prompter menu opened no prompter window";
+        ASSERT_TRUE(activate(*prompter));
+        const auto size = [&] { return viewableOnScreen(display, 0, "Prompter Window"); };
+        ASSERT_TRUE(xdotool({"key", "F11"}));
+        EXPECT_TRUE(waitFor(*app, [&] { return size() == screen; })) << "F11 did not fill the screen";
+        app->waitForFinished(500); // let it paint: the pictures are for people, not for the test
+        screenshot(normal ? "prompter-f11-full-screen.png" : "prompter-f11-transparent.png");
+        const QRect frame = rootGeometry(display, *prompter);
+        ASSERT_TRUE(xdotool({"mousemove", QString::number(frame.center().x()),
+                             QString::number(frame.center().y()), "click", "3"}));
+        app->waitForFinished(500);
+        screenshot(normal ? "prompter-menu.png" : "prompter-menu-transparent.png");
+        ASSERT_TRUE(xdotool({"key", "Escape"}));
+        ASSERT_TRUE(xdotool({"key", "F11"}));
+        EXPECT_TRUE(waitFor(*app, [&] { return size() && size() != screen; }))
+            << "F11 again kept full screen";
+        ASSERT_TRUE(xdotool({"key", "ctrl+w"}));
+        EXPECT_TRUE(waitGone(*app, *prompter)) << "Ctrl+W did not close the prompter window";
     }
     EXPECT_TRUE(quit());
 }

@@ -6,6 +6,7 @@
 #include "cuewright/app/SignalQuit.h"
 #include "cuewright/app/SingleInstance.h"
 #include "platform/defaults/Defaults.h"
+#include "platform/ui/StandardShortcut.h"
 
 #include "support/LogCapture.h"
 #include "support/OtherUserListener.h"
@@ -15,6 +16,7 @@
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -22,8 +24,11 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QMenu>
+#include <QMenuBar>
 #include <QProcess>
+#include <QShortcut>
 #include <QUuid>
+#include <QVBoxLayout>
 
 #include <algorithm>
 #include <csignal>
@@ -107,6 +112,43 @@ TEST(MainMenu, HelpOffersEveryPageAndWindow) {
         EXPECT_TRUE(menu.menus().back()->actions().contains(const_cast<QAction*>(item))) << action;
         EXPECT_FALSE(item->text().isEmpty()) << action;
     }
+}
+
+// A plain window gets the application's keys when it shows, and the Close key unless it has its
+// own; one whose bar holds the menus keeps them there; a dialog gets neither; showing again adds
+// nothing.
+TEST(MainMenu, EveryWindowShownGetsTheApplicationKeysAndTheCloseKey) {
+    const cw::MainMenu menu({});
+    const QKeySequence close = platform::standardShortcut(QKeySequence::Close);
+    QWidget plain;
+    QWidget ownClose;
+    new QShortcut(close, &ownClose);
+    QWidget withBar;
+    (new QVBoxLayout(&withBar))->setMenuBar(menu.makeMenuBar(&withBar));
+    QDialog dialog;
+    const struct {
+        QWidget* window;
+        const char* name;
+        bool getsItems;
+    } cases[] = {{&plain, "plain", true}, {&ownClose, "own close key", true}, {&withBar, "menu bar", false}};
+    const auto closeKeys = [&](const QWidget& w) {
+        const QList<QShortcut*> shortcuts = w.findChildren<QShortcut*>();
+        return std::count_if(shortcuts.begin(), shortcuts.end(),
+                             [&](const QShortcut* s) { return s->keys().contains(close); });
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (int shown = 0; shown < 2; ++shown) {
+            c.window->show();
+            c.window->hide();
+        }
+        EXPECT_EQ(c.window->actions().contains(menu.action("terminate:")), c.getsItems);
+        EXPECT_EQ(closeKeys(*c.window), 1);
+    }
+    dialog.show();
+    dialog.hide();
+    EXPECT_TRUE(dialog.actions().isEmpty());
+    EXPECT_EQ(closeKeys(dialog), 0);
 }
 
 // The real application as a start of the instance `name`, in folders of its own under `home` (in

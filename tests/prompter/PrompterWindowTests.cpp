@@ -8,11 +8,13 @@
 #include "cuewright/prompter/SpeedControlLayer.h"
 #include "cuewright/prompter/TeleprompterWindowPreset.h"
 #include "dispatch/Queue.h"
+#include "platform/ui/StandardShortcut.h"
 #include "platform/ui/TranslucentWindow.h"
 #include "platform/ui/WindowFrame.h"
 #include "platform/ui/WindowLevel.h"
 #include "prompter/PrompterTestSupport.h"
 #include "prompter/WindowTestSupport.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -27,6 +29,7 @@
 #include <QStyle>
 #include <QStyleOptionSlider>
 
+#include <algorithm>
 #include <map>
 
 using cw::PrompterWindowController;
@@ -232,12 +235,17 @@ TEST_F(PrompterWindowTest, SettingsBarFitsEveryWidthAndMovesTheRestIntoTheMenu) 
             return false;
         };
         const std::pair<QAbstractButton*, const char*> buttons[] = {
-            {w->toggleControlsButton(), "Show Controls"}, {w->toggleTimestampButton(), "Show Time"},
-            {w->toggleProgressButton(), "Show Progress"}, {w->flipHButton(), "Flip Horizontally"},
-            {w->flipVButton(), "Flip Vertically"},        {w->alignLeftButton(), "Align Left"},
-            {w->alignCenterButton(), "Align Center"},     {w->alignRightButton(), "Align Right"},
-            {w->toggleSpeedLockButton(), "Lock Speed"},   {w->pinWindowButton(), "Keep on Top"},
-            {w->toggleFullscreenButton(), "Full Screen"},
+            {w->toggleControlsButton(), "Show Controls"},
+            {w->toggleTimestampButton(), "Show Time"},
+            {w->toggleProgressButton(), "Show Progress"},
+            {w->flipHButton(), "Flip Horizontally"},
+            {w->flipVButton(), "Flip Vertically"},
+            {w->alignLeftButton(), "Align Left"},
+            {w->alignCenterButton(), "Align Center"},
+            {w->alignRightButton(), "Align Right"},
+            {w->toggleSpeedLockButton(), "Lock Speed"},
+            {w->pinWindowButton(), "Keep on Top"},
+            {w->toggleFullscreenButton(), "Enter Full Screen"},
         };
         for (const auto& [button, title] : buttons) {
             EXPECT_TRUE(button->isVisible() || offered(QString::fromUtf8(title))) << title;
@@ -577,6 +585,10 @@ TEST_F(PrompterWindowTest, TitleAndMenuValidation) {
     project->setRepresentedPath("/home/reader/scripts/Opening Night.cwr");
     w->showWindow();
     EXPECT_EQ(w->window()->windowTitle(), QStringLiteral("Prompter Window - Opening Night.cwr"));
+    // Saved under a new name (Save As), the open window follows.
+    const testsupport::TempDir folder;
+    project->save((folder / "news.cwr").string());
+    EXPECT_EQ(w->window()->windowTitle(), QStringLiteral("Prompter Window - news.cwr"));
 
     for (const bool playing : {false, true, false}) {
         EXPECT_EQ(project->transportState().isPlaying(), playing);
@@ -596,6 +608,38 @@ TEST_F(PrompterWindowTest, TitleAndMenuValidation) {
     w->togglePin();
     EXPECT_EQ(w->validateMenuItem(Action::togglePin).checked, true);
     EXPECT_TRUE(w->validateMenuItem(Action::spawnTransparentPrompterWindow).enabled);
+}
+
+// Every prompter window's menu shows the window keys, F11 and Ctrl+W, which the window takes while
+// the menu is closed; a display-bound window is full screen for as long as it is open.
+TEST_F(PrompterWindowTest, MenusShowTheWindowKeys) {
+    const struct {
+        TeleprompterWindowPreset preset;
+        bool bound;
+        const char* fullScreenTitle;
+    } cases[] = {
+        {TeleprompterWindowPreset::normal, false, "Enter Full Screen"},
+        {TeleprompterWindowPreset::transparent, false, "Enter Full Screen"},
+        {TeleprompterWindowPreset::normal, true, "Exit Full Screen"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fullScreenTitle);
+        auto w = c.bound ? make(c.preset, display()) : make(c.preset);
+        QWidget* window = w->window();
+        EXPECT_EQ(w->validateMenuItem(Action::toggleFullScreen).title, c.fullScreenTitle);
+        EXPECT_TRUE(w->validateMenuItem(Action::performClose).enabled);
+        // The desktop's keys (the offscreen platform's theme closes with Ctrl+F4 first).
+        for (const auto& [title, key] :
+             {std::pair{"Enter Full Screen", platform::standardShortcut(QKeySequence::FullScreen)},
+              std::pair{"Close", platform::standardShortcut(QKeySequence::Close)}}) {
+            const QList<QAction*> items = w->menu()->actions();
+            const auto item = std::find_if(items.begin(), items.end(),
+                                           [&](const QAction* a) { return a->text() == title; });
+            ASSERT_NE(item, items.end()) << title;
+            EXPECT_EQ((*item)->shortcut(), key) << title;
+            EXPECT_TRUE(window->actions().contains(*item)) << title << " works only in the open menu";
+        }
+    }
 }
 
 TEST_F(PrompterWindowTest, SpawningAsksTheShellForAFreeWindowOfThePreset) {

@@ -9,6 +9,7 @@
 #include <QMenuBar>
 #include <QProxyStyle>
 #include <QScreen>
+#include <QShortcut>
 #include <QWidget>
 
 #include <algorithm>
@@ -96,6 +97,53 @@ public:
     }
 };
 
+// Whether `item` works in `window`: added to it, or in a menu of a bar of the window.
+bool worksIn(const QAction& item, const QWidget& window) {
+    for (const QObject* owner : item.associatedObjects()) {
+        if (owner == &window) {
+            return true;
+        }
+        const auto* menu = qobject_cast<const QMenu*>(owner);
+        if (menu == nullptr) {
+            continue;
+        }
+        for (const QObject* holder : menu->menuAction()->associatedObjects()) {
+            const auto* bar = qobject_cast<const QMenuBar*>(holder);
+            if (bar != nullptr && bar->window() == &window) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// Whether a shortcut or an action of the window, its bar's menus included, takes `key`.
+bool hasKey(const QWidget& window, const QKeySequence& key) {
+    const auto takes = [&](const QAction* item) { return item->shortcuts().contains(key); };
+    for (const QShortcut* shortcut : window.findChildren<QShortcut*>()) {
+        if (shortcut->isEnabled() && shortcut->keys().contains(key)) {
+            return true;
+        }
+    }
+    const QList<QAction*> own = window.actions();
+    if (std::any_of(own.begin(), own.end(), takes)) {
+        return true;
+    }
+    for (const QMenuBar* bar : window.findChildren<QMenuBar*>()) {
+        if (bar->window() != &window) {
+            continue;
+        }
+        for (const QAction* title : bar->actions()) {
+            const QMenu* menu = title->menu();
+            const QList<QAction*> items = menu ? menu->actions() : QList<QAction*>();
+            if (std::any_of(items.begin(), items.end(), takes)) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 QKeySequence MainMenu::bookmarkShortcut(int number) {
@@ -141,6 +189,9 @@ MainMenu::MainMenu(Hooks hooks, QObject* parent)
             menu->installEventFilter(this);
         }
     }
+    if (QCoreApplication* application = QCoreApplication::instance()) {
+        application->installEventFilter(this); // every window's first show
+    }
 }
 
 MainMenu::~MainMenu() {
@@ -162,6 +213,12 @@ QMenu* MainMenu::addMenu(const QString& title) {
 }
 
 bool MainMenu::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Show && watched->isWidgetType()) {
+        auto* window = static_cast<QWidget*>(watched);
+        if (window->isWindow() && window->windowType() == Qt::Window) {
+            giveKeysTo(*window);
+        }
+    }
     auto* menu = qobject_cast<QMenu*>(watched);
     if (menu && event->type() == QEvent::Show) {
         fitBelowTitle(*menu);
@@ -231,6 +288,21 @@ void MainMenu::addShortcutsTo(QWidget& window) const {
             }
         }
     }
+}
+
+void MainMenu::giveKeysTo(QWidget& window) const {
+    const QAction* quit = action("terminate:");
+    if (quit != nullptr && !worksIn(*quit, window)) {
+        addShortcutsTo(window);
+    }
+    const QKeySequence close = platform::standardShortcut(QKeySequence::Close);
+    if (hasKey(window, close)) {
+        return;
+    }
+    auto* shortcut = new QShortcut(close, &window);
+    // After the key's event: closing may let go of the window's owner.
+    connect(shortcut, &QShortcut::activated, &window,
+            [&window] { QMetaObject::invokeMethod(&window, &QWidget::close, Qt::QueuedConnection); });
 }
 
 void MainMenu::validate(QMenu& menu) const {

@@ -27,7 +27,12 @@ namespace cw {
 // follow too.
 //
 // The same QMenu objects sit in every window's menu bar, so a rebuilt Bookmarks menu is rebuilt
-// everywhere. The object outlives the bars it made. Main thread only.
+// everywhere. The object outlives the bars it made.
+//
+// The application's keys work in every window it shows: each plain top-level window (not a dialog,
+// menu or tool tip) that shows without the menus in a bar of its own is given the items' shortcuts
+// (the settings, help and remote control windows), and one that has no Close key of its own closes
+// with the desktop's Close key (Ctrl+W) as with its close button. Main thread only.
 class MainMenu final : public QObject {
     Q_OBJECT
 
@@ -64,6 +69,9 @@ public:
     void addTo(QMenuBar& bar) const;
     // Gives a window without a bar the items' shortcuts.
     void addShortcutsTo(QWidget& window) const;
+    // The items' shortcuts unless the window has them, and the Close key unless it closes with it:
+    // what each window gets when it shows.
+    void giveKeysTo(QWidget& window) const;
 
     // A generated item that sends `action` (for the Bookmarks and Open Recent menus).
     QAction* makeItem(QMenu& menu, const QString& title, std::string_view action);

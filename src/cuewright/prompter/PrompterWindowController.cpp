@@ -15,6 +15,7 @@
 #include "platform/screens/ScreenProvider.h"
 #include "platform/ui/Appearance.h"
 #include "platform/ui/DisplayFullScreen.h"
+#include "platform/ui/StandardShortcut.h"
 #include "platform/ui/TranslucentWindow.h"
 #include "platform/ui/WindowLevel.h"
 
@@ -182,7 +183,7 @@ QWidget* PrompterWindowController::makeWindow() {
     bar->addGroup({alignLeftButton_, alignCenterButton_, alignRightButton_}, 6, Side::left);
     bar->addGroup({toggleSpeedLockButton_}, 9, Side::left);
     bar->addGroup({pinWindowButton_}, 8, Side::right);
-    barGroupOf_[toggleFullscreenButton_] = bar->addGroup({toggleFullscreenButton_}, 0, Side::right);
+    bar->addGroup({toggleFullscreenButton_}, 0, Side::right);
     bar->setMenuButton(menuButton);
 
     connect(toggleControlsButton_, &QAbstractButton::clicked, this, [this] { toggleControls(); });
@@ -356,16 +357,14 @@ bool PrompterWindowController::eventFilter(QObject* watched, QEvent* event) {
     if (screenDesc_ && isWindowLoaded() && watched == window() && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_Escape || key->matches(QKeySequence::Close)) {
-            switchDisplayOff();
+            closeAfterThisEvent();
             return true;
         }
     }
     return WindowController::eventFilter(watched, event);
 }
 
-void PrompterWindowController::switchDisplayOff() {
-    // Closing stores the display as inactive; after the event that asked for it, as closing may
-    // let go of this controller.
+void PrompterWindowController::closeAfterThisEvent() {
     QMetaObject::invokeMethod(
         this, [this] { close(); }, Qt::QueuedConnection);
 }
@@ -399,7 +398,7 @@ void PrompterWindowController::displayAdded() {
 void PrompterWindowController::toggleFullScreenFromButton() {
     if (screenDesc_) {
         // Full screen is what a display-bound window is: leaving it switches the display off.
-        switchDisplayOff();
+        closeAfterThisEvent();
         return;
     }
     if (fullScreen_->isFullScreen() || window()->isFullScreen()) {
@@ -658,6 +657,10 @@ void PrompterWindowController::perform(Action action, Sender sender) {
         return spawnIndependentPrompterWindow();
     case Action::spawnTransparentPrompterWindow:
         return spawnTransparentPrompterWindow();
+    case Action::toggleFullScreen:
+        return toggleFullScreenFromButton();
+    case Action::performClose:
+        return closeAfterThisEvent();
     }
 }
 
@@ -678,7 +681,13 @@ PrompterWindowController::MenuItemState PrompterWindowController::validateMenuIt
     case Action::rewind:
     case Action::spawnIndependentPrompterWindow:
     case Action::spawnTransparentPrompterWindow:
+    case Action::performClose:
         return {true, std::nullopt, std::nullopt};
+    case Action::toggleFullScreen: {
+        // A display-bound window is full screen for as long as it is open.
+        const bool full = screenDesc_ || (fullScreen_ != nullptr && fullScreen_->isFullScreen());
+        return {true, std::nullopt, full ? tr("Exit Full Screen") : tr("Enter Full Screen")};
+    }
     case Action::toggleControls:
         return {true, stateOf(toggleControlsButton_), std::nullopt};
     case Action::toggleTimestamp:
@@ -706,10 +715,13 @@ QMenu* PrompterWindowController::menu() {
         return menu_;
     }
     menu_ = new QMenu;
+    // A window of its own, over the dark prompter window: dark as it is, whatever the application's look.
+    platform::Appearance::applyToWindow(menu_, platform::AppearanceStyle::dark);
     struct Item {
         Action action;
         QString title;
         bool checkable;
+        QKeySequence shortcut = {};
     };
     const Item items[] = {
         {Action::playPause, tr("Play"), false},
@@ -723,14 +735,27 @@ QMenu* PrompterWindowController::menu() {
         {Action::togglePin, tr("Keep on Top"), true},
         {Action::spawnIndependentPrompterWindow, tr("New Prompter Window"), false},
         {Action::spawnTransparentPrompterWindow, tr("New Transparent Prompter Window"), false},
+        {Action::toggleFullScreen, tr("Enter Full Screen"), false,
+         platform::standardShortcut(QKeySequence::FullScreen)},
+        {Action::performClose, tr("Close"), false, platform::standardShortcut(QKeySequence::Close)},
     };
     std::vector<std::pair<QAction*, Action>> actions;
     for (const Item& item : items) {
+        if (item.action == Action::toggleFullScreen) {
+            menu_->addSeparator(); // the window's own items
+        }
         QAction* qaction = menu_->addAction(item.title);
         qaction->setCheckable(item.checkable);
         const Action action = item.action;
         connect(qaction, &QAction::triggered, this, [this, action] { perform(action, Sender::menu); });
         actions.emplace_back(qaction, action);
+        if (!item.shortcut.isEmpty()) {
+            qaction->setShortcut(item.shortcut);
+            // The menu is a window of its own: the keys work in the prompter window through it.
+            if (isWindowLoaded()) {
+                window()->addAction(qaction);
+            }
+        }
     }
     addBarOverflow();
     if (screenDesc_) {
@@ -738,7 +763,7 @@ QMenu* PrompterWindowController::menu() {
         QAction* off = menu_->addAction(tr("Switch Display Off"));
         off->setShortcut(QKeySequence(Qt::Key_Escape));
         off->setShortcutContext(Qt::WidgetShortcut); // shown only: Escape reaches the window itself
-        connect(off, &QAction::triggered, this, [this] { switchDisplayOff(); });
+        connect(off, &QAction::triggered, this, [this] { closeAfterThisEvent(); });
     }
     connect(menu_, &QMenu::aboutToShow, this, [this, actions] {
         for (const auto& [qaction, action] : actions) {
@@ -791,7 +816,6 @@ void PrompterWindowController::addBarOverflow() {
     addToggle(toggleProgressButton_, tr("Show Progress"));
     addToggle(flipHButton_, tr("Flip Horizontally"));
     addToggle(flipVButton_, tr("Flip Vertically"));
-    addToggle(toggleFullscreenButton_, tr("Full Screen"));
     addSlider(controlsOpacitySlider_, tr("Controls opacity"));
     addSlider(windowOpacitySlider_, tr("Window opacity"));
     const auto showOverflow = [bar = bar_, entries] {
@@ -809,6 +833,13 @@ void PrompterWindowController::projectScriptPropertiesDidChange(Project&) {
     CW_DCHECK_MAIN_THREAD();
     if (viewController_ && viewController_->alignmentLinkedToDocument()) {
         showAlignment(project_->document().scriptProperties.textAlignment);
+    }
+}
+
+void PrompterWindowController::projectDidSave(Project&) {
+    CW_DCHECK_MAIN_THREAD();
+    if (isWindowLoaded()) {
+        updateTitle();
     }
 }
 

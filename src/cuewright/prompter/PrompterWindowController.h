@@ -91,6 +91,8 @@ public:
         rewind,
         spawnIndependentPrompterWindow,
         spawnTransparentPrompterWindow,
+        toggleFullScreen,
+        performClose,
     };
     struct MenuItemState {
         bool enabled = false;
@@ -155,7 +157,8 @@ public:
     void spawnTransparentPrompterWindow();
     void perform(Action action, Sender sender);
     MenuItemState validateMenuItem(Action action) const;
-    // A menu of the window's actions, validated each time it opens; made on first use.
+    // A menu of the window's actions, validated each time it opens; made on first use. Its window
+    // keys (F11 full screen, Ctrl+W close) work in the window while the menu is closed.
     QMenu* menu();
 
     // ---- the window's controls (present once the window has loaded) ----
@@ -180,6 +183,8 @@ public:
     // ---- ProjectEventListener ----
     void projectScriptPropertiesDidChange(Project& project) override;
     void projectScreenDescriptionDidChange(Project& project, const ScreenDescription& screen) override;
+    // A save, Save As included, may have given the script a new name: the title follows.
+    void projectDidSave(Project& project) override;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -201,6 +206,9 @@ private:
     void switchDisplayOff();
     void displayLost();
     void displayAdded();
+    // Closes the window once the event that asked for it is over, as closing may let go of this
+    // controller; a display-bound window's display is switched off by the close.
+    void closeAfterThisEvent();
     void storeBool(std::string_view key, bool value);
     void addBarOverflow();
 
