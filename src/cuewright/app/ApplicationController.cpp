@@ -27,6 +27,7 @@
 #include "platform/ui/ActionRoute.h"
 #include "platform/ui/AlertRunner.h"
 #include "platform/ui/FileDialogs.h"
+#include "platform/ui/PlainText.h"
 #include "platform/ui/WindowController.h"
 
 #include <QApplication>
@@ -219,7 +220,7 @@ ApplicationController::ApplicationController(PrivateTag, Environment environment
             QAction* item = menu_->makeItem(menu, QFileInfo(platform::displayPath(path)).fileName(),
                                             "openRecentDocument:");
             item->setProperty("path", QByteArray::fromStdString(path)); // a name need not be UTF-8
-            item->setToolTip(platform::displayPath(path));
+            item->setToolTip(platform::plainToolTip(platform::displayPath(path)));
         }
         if (menu.isEmpty()) {
             menu.addAction(QApplication::translate("ApplicationController", "No Recent Scripts"))

@@ -15,6 +15,7 @@
 #include "platform/defaults/Defaults.h"
 #include "platform/defaults/NotificationCenter.h"
 #include "platform/ui/Appearance.h"
+#include "platform/ui/PlainText.h"
 #include "platform/ui/StandardShortcut.h"
 #include "platform/ui/WindowFrame.h"
 
@@ -241,7 +242,7 @@ QWidget* EditorWindowController::makeWindow() {
     centerAnchor_ = new AnchorView(columns_, "centerAnchorView");
     rightAnchor_ = new AnchorView(columns_, "rightSidebarAnchorView", Qt::LeftEdge);
     statusbarAnchor_ = new AnchorView(body, "statusbarAnchorView");
-    noticeLine_ = new QLabel(body);
+    noticeLine_ = platform::plainTextLabel(new QLabel(body)); // it names scripts
     noticeLine_->setObjectName(QStringLiteral("noticeLine"));
     noticeLine_->setWordWrap(true);
     noticeLine_->setContentsMargins(12, 6, 12, 6);
