@@ -894,3 +894,28 @@ TEST(PlainText, EveryLabelAlertAndTitleShowsOutsideTextAsText) {
     EXPECT_EQ(opening.progressWindow()->windowHandle()->title().toStdString(), "Opening " + name + "[*].txt");
     opening.cancel();
 }
+
+// Settings that could not be read are told of once, after the start, and the file then no longer
+// holds them.
+TEST_F(Shell, SettingsThatCouldNotBeReadAreToldOfOnce) {
+    const fs::path file = dir.path() / "partly.json";
+    std::ofstream(file) << "{\"bonjourName\": \"" << std::string(5000, 'n')
+                        << "\", \"StartupMode\": \"DoNothing\"}";
+    {
+        platform::Defaults partly({file, std::chrono::hours(1), {}});
+        environment.defaults = &partly;
+        app = cw::ApplicationController::create(environment);
+        launch();
+        EXPECT_TRUE(alerts->shown().empty()) << "the start waits for nobody";
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !alerts->shown().empty(); }, 10000));
+        ASSERT_EQ(alerts->shown().size(), 1u);
+        EXPECT_EQ(alerts->shown().front().messageText.toStdString(),
+                  "Some settings could not be read and were reset to their defaults.");
+        EXPECT_EQ(partly.stringForKey(cw::settings::startupMode), "DoNothing");
+        ASSERT_TRUE(partly.synchronize());
+        environment.defaults = &defaults;
+        app = cw::ApplicationController::create(environment);
+    }
+    platform::Defaults again({file, std::chrono::hours(1), {}});
+    EXPECT_FALSE(again.resetAtLoad().any());
+}

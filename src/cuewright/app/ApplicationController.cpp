@@ -354,6 +354,26 @@ void ApplicationController::applicationDidFinishLaunching() {
     }
     launched_ = true;
     windowsChanged();
+    tellOfResetSettings();
+}
+
+void ApplicationController::tellOfResetSettings() {
+    const platform::Defaults::Reset reset = defaults_->resetAtLoad();
+    if (!reset.any()) {
+        return;
+    }
+    platform::Alert alert;
+    alert.messageText = QApplication::translate(
+        "ApplicationController", "Some settings could not be read and were reset to their defaults.");
+    alert.informativeText =
+        reset.all ? QApplication::translate("ApplicationController",
+                                            "The settings file was damaged; it was kept beside the new one.")
+                  : QApplication::translate("ApplicationController",
+                                            "%n setting(s) could not be read; the others are as they were.",
+                                            nullptr, int(reset.keys.size()));
+    // After the start is through, so that it never holds a window or a hand-over up. The file no
+    // longer holds what was reset, so the next start says nothing.
+    QTimer::singleShot(0, qApp, [alert] { platform::runModalSheet(alert); });
 }
 
 bool ApplicationController::applicationShouldHandleReopen(bool hasVisibleWindows) {
