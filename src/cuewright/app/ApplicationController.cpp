@@ -368,9 +368,12 @@ void ApplicationController::tellOfResetSettings() {
     alert.informativeText =
         reset.all ? QApplication::translate("ApplicationController",
                                             "The settings file was damaged; it was kept beside the new one.")
-                  : QApplication::translate("ApplicationController",
-                                            "%n setting(s) could not be read; the others are as they were.",
-                                            nullptr, int(reset.keys.size()));
+        : reset.keys.size() == 1
+            ? QApplication::translate("ApplicationController",
+                                      "One setting could not be read; the others are as they were.")
+            : QApplication::translate("ApplicationController",
+                                      "%1 settings could not be read; the others are as they were.")
+                  .arg(reset.keys.size());
     // After the start is through, so that it never holds a window or a hand-over up. The file no
     // longer holds what was reset, so the next start says nothing.
     QTimer::singleShot(0, qApp, [alert] { platform::runModalSheet(alert); });
