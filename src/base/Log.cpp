@@ -64,9 +64,26 @@ void defaultLog(std::string_view line) {
     }
 }
 
+// A line quoting text from outside (a file name, a setting, a datagram) can be of any size: it
+// is cut at a character boundary, saying how much was left out.
+std::string_view bounded(std::string_view line, std::string& storage) {
+    if (line.size() <= kMaxLogLineBytes) {
+        return line;
+    }
+    std::size_t end = kMaxLogLineBytes;
+    while (end > 0 && (static_cast<unsigned char>(line[end]) & 0xC0) == 0x80) {
+        --end; // not inside a UTF-8 sequence
+    }
+    storage.assign(line.substr(0, end));
+    storage += "\u2026 (" + std::to_string(line.size() - end) + " bytes more)";
+    return storage;
+}
+
 } // namespace
 
-void log(std::string_view line) {
+void log(std::string_view whole) {
+    std::string storage;
+    const std::string_view line = bounded(whole, storage);
     std::lock_guard lock(sinkMutex());
     if (sink()) {
         sink()(line);

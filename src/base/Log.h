@@ -1,10 +1,14 @@
 // The project's one logging function and one fatal-error function.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <string_view>
 
 namespace base {
+
+// A longer line is cut there ("… (N bytes more)").
+inline constexpr std::size_t kMaxLogLineBytes = 4096;
 
 // Writes one plain line to standard error (and to the system journal when one runs).
 // Thread-safe. No levels: the line says what happened.

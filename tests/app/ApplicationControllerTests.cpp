@@ -27,9 +27,13 @@
 #include <QAction>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
 #include <QTest>
 #include <QTextCursor>
+#include <QTimer>
+#include <QWindow>
 
 #include <filesystem>
 #include <fstream>
@@ -949,3 +953,83 @@ TEST_F(RealWindows, BookmarkShortcutAndMenuTitlesInTheEditorWindow) {
 }
 
 } // namespace
+
+// Names and texts from outside are shown as they are, never as markup: every label, alert and
+// window title of the real windows that shows a file name, a script's text or a notice naming a
+// script, with a name that would render a headline and load a picture.
+TEST(PlainText, EveryLabelAlertAndTitleShowsOutsideTextAsText) {
+    Fixture f;
+    f.environment.windows = {}; // the application's real windows
+    f.app = cw::ApplicationController::create(f.environment);
+    f.launch();
+    const QString hostile = QStringLiteral("<h1 style=color:red>FAKE ALERT<img src=logo.png>");
+    const std::string name = hostile.toStdString();
+    // A script of that name, with a notice naming it.
+    const std::string script = saveScript(f.defaults, f.dir.path() / (name + ".cwr"),
+                                          QStringLiteral("*") + hostile + QStringLiteral("\nThe news."));
+    ASSERT_TRUE(f.app->openFile(script));
+    ASSERT_FALSE(f.app->editorControllers().empty());
+    f.app->editorControllers().back()->setNotice(
+        QStringLiteral("The copy of \u201C%1\u201D failed.").arg(hostile));
+    // A file being opened, in its progress window, with a title placeholder in its name.
+    const std::string large = f.dir.path() / (name + "[*].txt");
+    std::ofstream(large) << "Hello\n";
+    cw::LargeFileOpening opening(QString::fromStdString(large), cw::ScriptImport::DefaultStyle{}, [](auto) {
+        return cw::LargeFileOpening::Opened{[] { return std::optional(0.5); }, [] {}};
+    });
+    // Until the progress window shows.
+    const auto showing = [] {
+        const QList<QWidget*> widgets = QApplication::allWidgets();
+        return std::count_if(widgets.begin(), widgets.end(), [](QWidget* widget) {
+            auto* label = qobject_cast<QLabel*>(widget);
+            return label && label->text().contains(QStringLiteral("FAKE ALERT"));
+        });
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return opening.progressWindow() && showing() >= 2; }, 30000));
+    // An alert about a file of that name, as the application words it, shown by the real runner.
+    EXPECT_FALSE(f.app->openFile(f.dir.path() / (name + ".xyz")));
+    ASSERT_FALSE(f.alerts->shown().empty());
+
+    const std::unique_ptr<QMessageBox> alert =
+        platform::MessageBoxAlertRunner::makeBox(f.alerts->shown().back(), nullptr);
+    alert->show();
+
+    std::vector<QLabel*> labels;
+    for (QWidget* widget : QApplication::allWidgets()) {
+        auto* label = qobject_cast<QLabel*>(widget);
+        if (label && label->text().contains(QStringLiteral("FAKE ALERT"))) {
+            labels.push_back(label);
+            EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->text().toStdString();
+        }
+    }
+    // The progress window's label and title, the notice line and the alert's text.
+    EXPECT_EQ(labels.size(), 3u);
+    ASSERT_TRUE(opening.progressWindow());
+    EXPECT_EQ(opening.progressWindow()->windowHandle()->title().toStdString(), "Opening " + name + "[*].txt");
+    opening.cancel();
+}
+
+// Settings that could not be read are told of once, after the start, and the file then no longer
+// holds them.
+TEST_F(Shell, SettingsThatCouldNotBeReadAreToldOfOnce) {
+    const fs::path file = dir.path() / "partly.json";
+    std::ofstream(file) << "{\"bonjourName\": \"" << std::string(5000, 'n')
+                        << "\", \"StartupMode\": \"DoNothing\"}";
+    {
+        platform::Defaults partly({file, std::chrono::hours(1), {}});
+        environment.defaults = &partly;
+        app = cw::ApplicationController::create(environment);
+        launch();
+        EXPECT_TRUE(alerts->shown().empty()) << "the start waits for nobody";
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !alerts->shown().empty(); }, 10000));
+        ASSERT_EQ(alerts->shown().size(), 1u);
+        EXPECT_EQ(alerts->shown().front().messageText.toStdString(),
+                  "Some settings could not be read and were reset to their defaults.");
+        EXPECT_EQ(partly.stringForKey(cw::settings::startupMode), "DoNothing");
+        ASSERT_TRUE(partly.synchronize());
+        environment.defaults = &defaults;
+        app = cw::ApplicationController::create(environment);
+    }
+    platform::Defaults again({file, std::chrono::hours(1), {}});
+    EXPECT_FALSE(again.resetAtLoad().any());
+}

@@ -8,6 +8,7 @@
 #include "cuewright/model/ScriptDocumentFile.h"
 #include "cuewright/model/ScriptExporter.h"
 #include "cuewright/model/SettingsKeys.h"
+#include "cuewright/model/UserDefaults.h"
 #include "platform/defaults/ArchivedValues.h"
 #include "platform/defaults/Defaults.h"
 #include "platform/text/RtfReader.h"
@@ -22,6 +23,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -900,4 +902,36 @@ TEST_F(ScriptFile, TwoSavesDifferOnlyInTheirTime) {
     second.now = first.now;
     ScriptDocumentFile::save(path, sampleDocument(), sampleBookmarks(), second);
     EXPECT_EQ(fileBytes(path), one);
+}
+
+// Speeds from a script and from the settings file are held to what the controls offer: what is
+// no number, and a range upside down, falls back (a script's to the settings, the settings' to
+// the defaults), and the rest is clamped into the controls' bounds.
+TEST_F(ScriptFile, SpeedsAndRangesAreHeldToWhatTheControlsOffer) {
+    const double nan = std::nan(""), inf = INFINITY;
+    const struct {
+        double percent, min, max;
+        DocumentSpeedProperties fromScript, fromSettings;
+    } cases[] = {
+        {nan, 0.5, 4.0, {42.0, 0.5, 4.0}, {31.0, 0.5, 4.0}},
+        {1e308, -inf, inf, {100.0, 0.25, 5.5}, {100.0, 0.1, 3.0}},
+        {-50, 1000, -1000, {0.0, 0.25, 5.5}, {0.0, 0.1, 3.0}},
+        {55, -1, 1e308, {55, 0, 6}, {55, 0, 6}},
+        {55, 0.5, 0.5, {55, 0.5, 0.5}, {55, 0.5, 0.5}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.percent << " % of " << c.min << " - " << c.max);
+        fs::remove(path);
+        versionOneFile()->run(
+            "INSERT INTO properties (playback_speed, min_speed, max_speed) VALUES (?, ?, ?)",
+            sql::Bindings{c.percent, c.min, c.max});
+        EXPECT_EQ(reopen().speedProperties, c.fromScript);
+
+        platform::Defaults stored(platform::Defaults::Options{dir / "speeds.json", 1h, {}});
+        registerUserDefaults(stored);
+        stored.set(settings::defaultScrollSpeed, c.percent);
+        stored.set(settings::defaultMinScrollSpeedLPS, c.min);
+        stored.set(settings::defaultMaxScrollSpeedLPS, c.max);
+        EXPECT_EQ(DocumentSpeedProperties::fromUserDefaults(stored), c.fromSettings);
+    }
 }

@@ -352,7 +352,10 @@ TEST(ConnectionBounds, DeadlineInterruptsAndLengthLimitRefusesLargeValues) {
     db->setDeadline(std::nullopt);
     EXPECT_EQ(db->scalar("SELECT 1"), Binding(std::int64_t{1}));
 
+    db->execute("CREATE TABLE t (b BLOB); INSERT INTO t VALUES (zeroblob(1001))");
     db->limitValueLength(1000);
+    EXPECT_EQ(failure([&] { db->scalar("SELECT b FROM t"); }), "18 string or blob too big")
+        << "a stored value is refused as well";
     EXPECT_EQ(failure([&] { db->scalar("SELECT length(randomblob(900000000))"); }),
               "18 string or blob too big");
     EXPECT_EQ(db->scalar("SELECT length(randomblob(1000))"), Binding(std::int64_t{1000}));

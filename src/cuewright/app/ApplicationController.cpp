@@ -28,6 +28,7 @@
 #include "platform/ui/ActionRoute.h"
 #include "platform/ui/AlertRunner.h"
 #include "platform/ui/FileDialogs.h"
+#include "platform/ui/PlainText.h"
 #include "platform/ui/WindowController.h"
 
 #include <QApplication>
@@ -221,7 +222,7 @@ ApplicationController::ApplicationController(PrivateTag, Environment environment
             QAction* item = menu_->makeItem(menu, QFileInfo(platform::displayPath(path)).fileName(),
                                             "openRecentDocument:");
             item->setProperty("path", QByteArray::fromStdString(path)); // a name need not be UTF-8
-            item->setToolTip(platform::displayPath(path));
+            item->setToolTip(platform::plainToolTip(platform::displayPath(path)));
         }
         if (menu.isEmpty()) {
             menu.addAction(QApplication::translate("ApplicationController", "No Recent Scripts"))
@@ -357,6 +358,29 @@ void ApplicationController::applicationDidFinishLaunching() {
     }
     launched_ = true;
     windowsChanged();
+    tellOfResetSettings();
+}
+
+void ApplicationController::tellOfResetSettings() {
+    const platform::Defaults::Reset reset = defaults_->resetAtLoad();
+    if (!reset.any()) {
+        return;
+    }
+    platform::Alert alert;
+    alert.messageText = QApplication::translate(
+        "ApplicationController", "Some settings could not be read and were reset to their defaults.");
+    alert.informativeText =
+        reset.all ? QApplication::translate("ApplicationController",
+                                            "The settings file was damaged; it was kept beside the new one.")
+        : reset.keys.size() == 1
+            ? QApplication::translate("ApplicationController",
+                                      "One setting could not be read; the others are as they were.")
+            : QApplication::translate("ApplicationController",
+                                      "%1 settings could not be read; the others are as they were.")
+                  .arg(reset.keys.size());
+    // After the start is through, so that it never holds a window or a hand-over up. The file no
+    // longer holds what was reset, so the next start says nothing.
+    QTimer::singleShot(0, qApp, [alert] { platform::runModalSheet(alert); });
 }
 
 bool ApplicationController::applicationShouldHandleReopen(bool hasVisibleWindows) {

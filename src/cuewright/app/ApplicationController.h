@@ -137,6 +137,8 @@ public:
     // ---- life cycle ----
     void applicationWillFinishLaunching();
     void applicationDidFinishLaunching();
+    // Once, after a start whose settings file had values that could not be read.
+    void tellOfResetSettings();
     // The user started the running application again: a new script when nothing is visible.
     bool applicationShouldHandleReopen(bool hasVisibleWindows);
     // Paths handed over by a second start; none brings this one forward.

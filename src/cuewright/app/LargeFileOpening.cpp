@@ -4,6 +4,7 @@
 #include "cuewright/model/Workspace.h"
 #include "dispatch/MainThreadChecker.h"
 #include "dispatch/Queue.h"
+#include "platform/ui/PlainText.h"
 
 #include <QApplication>
 #include <QFile>
@@ -141,9 +142,10 @@ void LargeFileOpening::showProgress() {
     const QString name = QFileInfo(path_).fileName();
     auto* window = new QWidget(nullptr, Qt::Window);
     window->setAttribute(Qt::WA_DeleteOnClose);
-    window->setWindowTitle(QApplication::translate("LargeFileOpening", "Opening %1").arg(name));
+    window->setWindowTitle(
+        platform::plainWindowTitle(QApplication::translate("LargeFileOpening", "Opening %1").arg(name)));
     auto* layout = new QVBoxLayout(window);
-    label_ = new QLabel;
+    label_ = platform::plainTextLabel(new QLabel); // the name is the file's, whatever it holds
     bar_ = new QProgressBar;
     bar_->setRange(0, measured_ || opened_.progress ? 1000 : 0);
     bar_->setMinimumWidth(360);

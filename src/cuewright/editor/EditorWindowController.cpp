@@ -15,6 +15,7 @@
 #include "platform/defaults/Defaults.h"
 #include "platform/defaults/NotificationCenter.h"
 #include "platform/ui/Appearance.h"
+#include "platform/ui/PlainText.h"
 #include "platform/ui/StandardShortcut.h"
 #include "platform/ui/WindowFrame.h"
 
@@ -193,7 +194,7 @@ QMainWindow* EditorWindowController::mainWindow() const {
 }
 
 QLabel* EditorWindowController::makeNoticeLine(QWidget* parent, const QString& name, const QString& text) {
-    auto* line = new QLabel(parent);
+    auto* line = platform::plainTextLabel(new QLabel(parent)); // it names scripts and files
     line->setObjectName(name);
     line->setWordWrap(true);
     line->setContentsMargins(12, 6, 12, 6);
@@ -268,7 +269,6 @@ QWidget* EditorWindowController::makeWindow() {
     rows->addWidget(noticeLine_);
     // How the file the script came from was read: until the script is saved.
     readNoticeLine_ = makeNoticeLine(body, QStringLiteral("readNoticeLine"), project_->readNotice());
-    readNoticeLine_->setTextFormat(Qt::PlainText); // it names a file from outside
     rows->addWidget(readNoticeLine_);
     rows->addWidget(columns_, 1);
     rows->addWidget(statusbarAnchor_);

@@ -3,6 +3,7 @@
 
 #include "cuewright/model/ProjectEventListener.h"
 #include "cuewright/model/ScrollingSpeedUnit.h"
+#include "cuewright/model/SpeedProperties.h"
 #include "platform/defaults/Defaults.h"
 #include "platform/defaults/NotificationCenter.h"
 #include "platform/ui/ActionRoute.h"
@@ -63,7 +64,8 @@ public:
     static constexpr float defaultMargin = 0.1f;
     static constexpr float defaultMarginAlignment = 0.0f;
     static constexpr float defaultWordCountFactor = 0.5f;
-    static constexpr double rangeSliderMax = 6.0; // lines per second at the range slider's right end
+    // Lines per second at the range slider's right end: what files are held to as well.
+    static constexpr double rangeSliderMax = DocumentSpeedProperties::maxLinesPerSecond;
 
     // `defaults` and `center` must outlive the controller. A null project is a programming error.
     explicit ProjectPropertiesController(

@@ -371,6 +371,7 @@ DocumentScriptProperties Database::readScriptProperties() {
 DocumentSpeedProperties Database::readSpeedProperties() {
     sql::Connection& c = connection();
     DocumentSpeedProperties s = DocumentSpeedProperties::fromUserDefaults(defaults());
+    const DocumentSpeedProperties settings = s;
     const std::optional<sql::Row> row = c.pluck(sql::Table("properties").limit(1));
     if (!row) {
         return s;
@@ -378,7 +379,7 @@ DocumentSpeedProperties Database::readSpeedProperties() {
     s.scrollSpeedPerc = optionalValue<double>(*row, "playback_speed").value_or(s.scrollSpeedPerc);
     s.minScrollSpeedLPS = optionalValue<double>(*row, "min_speed").value_or(s.minScrollSpeedLPS);
     s.maxScrollSpeedLPS = optionalValue<double>(*row, "max_speed").value_or(s.maxScrollSpeedLPS);
-    return s;
+    return s.held(settings, "the script " + c.description());
 }
 
 // ---- the working copy

@@ -1,12 +1,17 @@
 #include "cuewright/model/ScriptProperties.h"
 
+#include "base/Log.h"
 #include "cuewright/model/SettingsKeys.h"
 #include "cuewright/model/SpeedProperties.h"
 #include "cuewright/model/UserDefaults.h"
 #include "platform/defaults/Defaults.h"
 
+#include <QString>
+
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <string>
 
 namespace cw {
 
@@ -42,10 +47,40 @@ DocumentScriptProperties DocumentScriptProperties::fromUserDefaults() {
     return fromUserDefaults(platform::Defaults::standard());
 }
 
+DocumentSpeedProperties DocumentSpeedProperties::held(const DocumentSpeedProperties& fallback,
+                                                      std::string_view source) const {
+    DocumentSpeedProperties result = *this;
+    if (!std::isfinite(scrollSpeedPerc)) {
+        result.scrollSpeedPerc = fallback.scrollSpeedPerc;
+    }
+    if (!std::isfinite(minScrollSpeedLPS) || !std::isfinite(maxScrollSpeedLPS) ||
+        minScrollSpeedLPS > maxScrollSpeedLPS) {
+        result.minScrollSpeedLPS = fallback.minScrollSpeedLPS;
+        result.maxScrollSpeedLPS = fallback.maxScrollSpeedLPS;
+    }
+    result.scrollSpeedPerc = heldPercent(result.scrollSpeedPerc);
+    result.minScrollSpeedLPS = std::clamp(result.minScrollSpeedLPS, minLinesPerSecond, maxLinesPerSecond);
+    result.maxScrollSpeedLPS = std::clamp(result.maxScrollSpeedLPS, minLinesPerSecond, maxLinesPerSecond);
+    // Bits, not ==: a NaN never equals itself.
+    const auto same = [](double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; };
+    if (!same(result.scrollSpeedPerc, scrollSpeedPerc) ||
+        !same(result.minScrollSpeedLPS, minScrollSpeedLPS) ||
+        !same(result.maxScrollSpeedLPS, maxScrollSpeedLPS)) {
+        const auto text = [](double value) { return QString::number(value).toStdString(); };
+        base::log(std::string(source) + ": the speed " + text(scrollSpeedPerc) + " % of " +
+                  text(minScrollSpeedLPS) + " - " + text(maxScrollSpeedLPS) +
+                  " lines per second is not one the controls offer; using " + text(result.scrollSpeedPerc) +
+                  " % of " + text(result.minScrollSpeedLPS) + " - " + text(result.maxScrollSpeedLPS));
+    }
+    return result;
+}
+
 DocumentSpeedProperties DocumentSpeedProperties::fromUserDefaults(const platform::Defaults& defaults) {
+    // The registered defaults stand in for what the settings file holds that cannot be used.
     return DocumentSpeedProperties{defaults.doubleForKey(settings::defaultScrollSpeed),
                                    defaults.doubleForKey(settings::defaultMinScrollSpeedLPS),
-                                   defaults.doubleForKey(settings::defaultMaxScrollSpeedLPS)};
+                                   defaults.doubleForKey(settings::defaultMaxScrollSpeedLPS)}
+        .held(DocumentSpeedProperties{}, "the settings");
 }
 
 DocumentSpeedProperties DocumentSpeedProperties::fromUserDefaults() {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <algorithm>
+#include <string_view>
 
 namespace platform {
 class Defaults;
@@ -21,6 +22,15 @@ struct DocumentSpeedProperties {
     static constexpr double minPercent = 0.0;
     static constexpr double maxPercent = 100.0;
     static double heldPercent(double percent) { return std::clamp(percent, minPercent, maxPercent); }
+    // The range the speed-range slider offers, in lines per second.
+    static constexpr double minLinesPerSecond = 0.0;
+    static constexpr double maxLinesPerSecond = 6.0;
+
+    // These values held to what the controls offer, for values read from a file (`source` names
+    // it in the log): a percentage that is no number takes `fallback`'s, a range with an end that
+    // is no number, or whose minimum lies above its maximum, takes `fallback`'s range; the rest is
+    // clamped into the controls' bounds. Anything changed is logged in one line.
+    DocumentSpeedProperties held(const DocumentSpeedProperties& fallback, std::string_view source) const;
 
     double linesPerSecond() const {
         return minScrollSpeedLPS + scrollSpeedPerc / 100.0 * (maxScrollSpeedLPS - minScrollSpeedLPS);

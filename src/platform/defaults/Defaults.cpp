@@ -140,13 +140,25 @@ fs::path asidePath(const fs::path& file) {
     return candidate;
 }
 
-// What a settings file holds: nothing yet, values, or why it could not be used.
+// What a settings file holds: nothing yet, values (and the keys whose values could not be read),
+// or why it could not be used.
 struct SettingsFile {
     enum class State { absent, read, damaged, unreadable };
     State state = State::absent;
     Dictionary values;
     std::string why;
+    std::vector<std::string> unreadableKeys;
 };
+
+// Far beyond what the 57 settings, the recent list and the key bindings take.
+constexpr std::uintmax_t kMaxSettingsFileBytes = std::uintmax_t{8} << 20;
+
+SettingsFile refused(SettingsFile::State state, std::string why) {
+    SettingsFile file;
+    file.state = state;
+    file.why = std::move(why);
+    return file;
+}
 
 SettingsFile readSettingsFile(const fs::path& file) {
     using State = SettingsFile::State;
@@ -156,23 +168,27 @@ SettingsFile readSettingsFile(const fs::path& file) {
         return {};
     }
     if (ec || status.type() != fs::file_type::regular) {
-        return {State::unreadable, {}, ec ? ec.message() : std::string("not a regular file")};
+        return refused(State::unreadable, ec ? ec.message() : std::string("not a regular file"));
+    }
+    if (fs::file_size(file, ec) > kMaxSettingsFileBytes && !ec) {
+        return refused(State::damaged, "larger than any settings file");
     }
     std::ifstream in(file, std::ios::binary);
     if (!in) {
-        return {State::unreadable, {}, errnoText(errno)};
+        return refused(State::unreadable, errnoText(errno));
     }
     std::ostringstream buffer;
     buffer << in.rdbuf();
     if (in.bad()) {
-        return {State::unreadable, {}, "read error"};
+        return refused(State::unreadable, "read error");
     }
     std::string why;
-    auto values = decodeDefaultsFile(buffer.str(), &why);
+    std::vector<std::string> unreadable;
+    auto values = decodeDefaultsFile(buffer.str(), &why, &unreadable);
     if (!values) {
-        return {State::damaged, {}, why};
+        return refused(State::damaged, why);
     }
-    return {State::read, std::move(*values), {}};
+    return {State::read, std::move(*values), {}, std::move(unreadable)};
 }
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
@@ -260,6 +276,7 @@ struct Defaults::Impl : std::enable_shared_from_this<Defaults::Impl> {
     std::uint64_t savedCount = 0;
     bool saveScheduled = false;
     bool fileWritable = true; // false when the file on disk must not be replaced
+    Defaults::Reset reset;
 
     std::mutex writeMutex; // one save at a time, so an older snapshot never lands last
 
@@ -276,6 +293,7 @@ struct Defaults::Impl : std::enable_shared_from_this<Defaults::Impl> {
 
     void load();
     bool setAside(const fs::path& file, const std::string& why, const std::string& outcome);
+    void dropUnreadable(const fs::path& file, const std::vector<std::string>& keys);
     void changed(std::string_view key);
     bool save();
     std::optional<Dictionary> mergeWithFile(const Dictionary& snapshot, const ChangedKeys& keys);
@@ -299,9 +317,11 @@ void Defaults::Impl::load() {
         return;
     case SettingsFile::State::damaged:
         fileWritable = setAside(file, contents.why, "starting from the defaults");
+        reset.all = true;
         break;
     case SettingsFile::State::read:
         persistent = std::move(contents.values);
+        dropUnreadable(file, contents.unreadableKeys);
         break;
     }
     std::error_code ec;
@@ -326,6 +346,33 @@ bool Defaults::Impl::setAside(const fs::path& file, const std::string& why, cons
     base::log("the settings file " + file.string() + " is damaged (" + why + "); moved it to " +
               aside.string() + " and " + outcome);
     return true;
+}
+
+// Keeps a copy of the file as the user had it, and has the next save leave out the values of
+// `keys`, which read as their defaults meanwhile.
+void Defaults::Impl::dropUnreadable(const fs::path& file, const std::vector<std::string>& keys) {
+    if (keys.empty()) {
+        return;
+    }
+    reset.keys = keys;
+    const fs::path aside = asidePath(file);
+    std::error_code ec;
+    fs::copy_file(file, aside, ec);
+    std::string named;
+    for (std::size_t i = 0; i < keys.size() && i < 10; ++i) {
+        named += (i == 0 ? "\"" : ", \"") + keys[i] + "\"";
+    }
+    if (keys.size() > 10) {
+        named += " and " + std::to_string(keys.size() - 10) + " more";
+    }
+    base::log("the settings file " + file.string() + " holds values that cannot be read (" + named +
+              "); they read as their defaults" +
+              (ec ? " (the file could not be copied aside: " + ec.message() + ")"
+                  : "; the file as it was is kept as " + aside.string()));
+    std::lock_guard lock(mutex);
+    for (const std::string& key : keys) {
+        changed(key);
+    }
 }
 
 // Called under `mutex`.
@@ -465,6 +512,11 @@ const fs::path& Defaults::filePath() const {
     return impl_->options.file;
 }
 
+Defaults::Reset Defaults::resetAtLoad() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->reset;
+}
+
 void Defaults::registerDefaults(const Dictionary& values) {
     std::lock_guard lock(impl_->mutex);
     for (const auto& [key, value] : values) {
@@ -580,6 +632,16 @@ std::optional<Dictionary> Defaults::dictionaryForKey(std::string_view key) const
 }
 
 void Defaults::set(std::string_view key, Value value) {
+    if (const std::string* text = value.string(); text && text->size() > kMaxSettingStringBytes) {
+        // No setting is this long, and a file holding it would not read back: cut at a character.
+        std::size_t end = kMaxSettingStringBytes;
+        while (end > 0 && (static_cast<unsigned char>((*text)[end]) & 0xC0) == 0x80) {
+            --end;
+        }
+        base::log("the setting \"" + std::string(key.substr(0, kMaxSettingKeyBytes)) + "\" is cut to " +
+                  std::to_string(end) + " of its " + std::to_string(text->size()) + " bytes");
+        value = Value(text->substr(0, end));
+    }
     std::lock_guard lock(impl_->mutex);
     auto it = impl_->persistent.find(key);
     if (it != impl_->persistent.end() && it->second == value) {

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -36,9 +37,12 @@ namespace platform {
 //    save; keys other processes saved meanwhile stay (this store's reads do not see them until
 //    it is made again). Temporary files of writers killed mid-save are removed when a store is
 //    made.
-//  - A file that cannot be parsed is renamed aside ("defaults.json.damaged-<time>") with a log
-//    line, and the store starts from the registered defaults. When it cannot be set aside (or
-//    cannot be read at all) the store keeps working in memory and never writes over it.
+//  - A file that cannot be parsed (or is larger than any settings file) is renamed aside
+//    ("defaults.json.damaged-<time>") with a log line, and the store starts from the registered
+//    defaults. A file of which only some values cannot be read (an unknown tag, a string longer
+//    than any setting's) keeps the rest: a copy of it as it was goes aside, those keys read as
+//    their defaults and the next save leaves them out. resetAtLoad() tells what was reset. When it cannot be
+//    set aside (or cannot be read at all) the store keeps working in memory and never writes over it.
 //  - Every method is thread-safe.
 class Defaults {
 public:
@@ -65,6 +69,15 @@ public:
 
     const std::filesystem::path& filePath() const;
 
+    // What loading the file could not keep: every value (`all`, a damaged file) or those of
+    // `keys`. Nothing when the file read well, or there was none.
+    struct Reset {
+        bool all = false;
+        std::vector<std::string> keys;
+        bool any() const { return all || !keys.empty(); }
+    };
+    Reset resetAtLoad() const;
+
     // Merges `values` into the registration domain (later registrations replace earlier ones
     // key by key). Registered values are never written to the file.
     void registerDefaults(const Dictionary& values);
@@ -86,7 +99,8 @@ public:
     std::optional<Array> arrayForKey(std::string_view key) const;
     std::optional<Dictionary> dictionaryForKey(std::string_view key) const;
 
-    // Stores a value in the persistent domain and schedules a save.
+    // Stores a value in the persistent domain and schedules a save. A string longer than any
+    // setting's (kMaxSettingStringBytes) is cut, with a log line.
     void set(std::string_view key, Value value);
     // Removes the user's value, so the key reads as its registered default again.
     void removeObject(std::string_view key);

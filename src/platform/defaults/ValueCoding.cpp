@@ -111,13 +111,21 @@ constexpr int kMaxDepth = 256;
 
 Value decode(const json& j, int depth);
 
+// The value of the member `key` of an object at `depth`.
+Value decodeMember(const std::string& key, const json& value, int depth) {
+    if (key.size() > kMaxSettingKeyBytes) {
+        throw std::invalid_argument("a key longer than any setting's");
+    }
+    return decode(value, depth + 1);
+}
+
 Dictionary decodeMembers(const json& object, int depth) {
     if (depth > kMaxDepth) {
         throw std::invalid_argument("values nested too deeply");
     }
     Dictionary d;
     for (const auto& [key, value] : object.items()) {
-        d.emplace(key, decode(value, depth + 1));
+        d.emplace(key, decodeMember(key, value, depth));
     }
     return d;
 }
@@ -169,6 +177,9 @@ Value decode(const json& j, int depth) {
     case json::value_t::number_float:
         return Value(j.get<double>());
     case json::value_t::string:
+        if (j.get_ref<const std::string&>().size() > kMaxSettingStringBytes) {
+            throw std::invalid_argument("a string longer than any setting's");
+        }
         return Value(j.get<std::string>());
     case json::value_t::array: {
         Array a;
@@ -262,7 +273,8 @@ std::string encodeDefaultsFile(const Dictionary& values) {
     return object.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
 }
 
-std::optional<Dictionary> decodeDefaultsFile(std::string_view text, std::string* why) {
+std::optional<Dictionary> decodeDefaultsFile(std::string_view text, std::string* why,
+                                             std::vector<std::string>* unreadable) {
     auto say = [&](std::string message) {
         if (why) {
             *why = std::move(message);
@@ -276,11 +288,19 @@ std::optional<Dictionary> decodeDefaultsFile(std::string_view text, std::string*
     if (!parsed.is_object()) {
         return say("not a JSON object");
     }
-    try {
-        return decodeMembers(parsed, 0);
-    } catch (const std::exception& e) {
-        return say(e.what());
+    // One member at a time: a value that cannot be read costs that setting alone.
+    Dictionary values;
+    for (const auto& [key, value] : parsed.items()) {
+        try {
+            values.emplace(key, decodeMember(key, value, 0));
+        } catch (const std::exception& e) {
+            if (!unreadable) {
+                return say(e.what());
+            }
+            unreadable->push_back(key.substr(0, kMaxSettingKeyBytes));
+        }
     }
+    return values;
 }
 
 } // namespace platform

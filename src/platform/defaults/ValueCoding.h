@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -19,8 +20,16 @@ namespace platform {
 // Any other object is a dictionary.
 std::string encodeDefaultsFile(const Dictionary& values);
 
-// Nullopt when the text is not such a file; `why` (when given) then says what is wrong.
-std::optional<Dictionary> decodeDefaultsFile(std::string_view text, std::string* why = nullptr);
+// Longer keys and strings are no setting's: such a member reads as unreadable.
+inline constexpr std::size_t kMaxSettingKeyBytes = 256;
+inline constexpr std::size_t kMaxSettingStringBytes = 4096;
+
+// Nullopt when the text is not such a file (not JSON, not an object); `why` (when given) then
+// says what is wrong. A member whose value cannot be read (an unknown tag, null, a string or key
+// beyond the bounds above) is left out and its key added to `unreadable` when given; without
+// `unreadable` such a member refuses the whole file.
+std::optional<Dictionary> decodeDefaultsFile(std::string_view text, std::string* why = nullptr,
+                                             std::vector<std::string>* unreadable = nullptr);
 
 std::string base64Encode(const Data& bytes);
 std::optional<Data> base64Decode(std::string_view text);

@@ -52,36 +52,47 @@ struct SpareDescriptorLent {
 };
 } // namespace
 
-int MessageBoxAlertRunner::run(const Alert& alert, QWidget* window) {
-    CW_DCHECK_MAIN_THREAD();
-    const SpareDescriptorLent lent;
-    QMessageBox box(window);
-    box.setIcon(iconFor(alert.style));
+std::unique_ptr<QMessageBox> MessageBoxAlertRunner::makeBox(const Alert& alert, QWidget* window) {
+    auto box = std::make_unique<QMessageBox>(window);
+    box->setIcon(iconFor(alert.style));
     // Messages carry file names and reasons from documents: never read as markup.
-    box.setTextFormat(Qt::PlainText);
-    box.setText(alert.messageText);
-    box.setInformativeText(alert.informativeText);
-    if (auto* informative = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"))) {
+    box->setTextFormat(Qt::PlainText);
+    box->setText(alert.messageText);
+    box->setInformativeText(alert.informativeText);
+    if (auto* informative = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"))) {
         informative->setTextFormat(Qt::PlainText);
     }
-    box.setWindowModality(window != nullptr ? Qt::WindowModal : Qt::ApplicationModal);
+    box->setWindowModality(window != nullptr ? Qt::WindowModal : Qt::ApplicationModal);
 
     const QStringList titles = alert.buttons.isEmpty() ? QStringList{QMessageBox::tr("OK")} : alert.buttons;
-    std::vector<QPushButton*> buttons;
     QPushButton* escape = nullptr;
+    QPushButton* first = nullptr;
     for (const QString& title : titles) {
         // One role for all keeps them in the caller's order; Return and Escape are set below.
-        QPushButton* button = box.addButton(title, QMessageBox::ActionRole);
-        buttons.push_back(button);
+        QPushButton* button = box->addButton(title, QMessageBox::ActionRole);
+        first = first != nullptr ? first : button;
         if (escape == nullptr && (title == QLatin1String("Cancel") || title == QMessageBox::tr("Cancel"))) {
             escape = button;
         }
     }
-    if (escape == nullptr && buttons.size() == 1) {
-        escape = buttons.front();
+    if (escape == nullptr && titles.size() == 1) {
+        escape = first;
     }
-    box.setDefaultButton(buttons.front());
-    box.setEscapeButton(escape);
+    box->setDefaultButton(first);
+    box->setEscapeButton(escape);
+    return box;
+}
+
+int MessageBoxAlertRunner::run(const Alert& alert, QWidget* window) {
+    CW_DCHECK_MAIN_THREAD();
+    const SpareDescriptorLent lent;
+    const std::unique_ptr<QMessageBox> made = makeBox(alert, window);
+    QMessageBox& box = *made;
+    std::vector<QAbstractButton*> buttons;
+    for (QAbstractButton* button : box.buttons()) {
+        buttons.push_back(button);
+    }
+    QAbstractButton* escape = box.escapeButton();
     box.exec();
 
     for (std::size_t i = 0; i < buttons.size(); ++i) {

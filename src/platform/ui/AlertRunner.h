@@ -6,6 +6,7 @@
 
 #include <memory>
 
+class QMessageBox;
 class QWidget;
 
 namespace platform {
@@ -42,6 +43,8 @@ public:
 class MessageBoxAlertRunner : public AlertRunner {
 public:
     int run(const Alert& alert, QWidget* window) override;
+    // The box run() shows, unshown: its texts plain, the buttons in order, the first the default.
+    static std::unique_ptr<QMessageBox> makeBox(const Alert& alert, QWidget* window);
 };
 
 // Runs the alert as a sheet of `window`: modal to that window alone, blocking the caller until

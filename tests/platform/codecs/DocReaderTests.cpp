@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 
 #include <csignal>
+#include <cstring>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
@@ -15,6 +17,39 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+
+// The document's bytes sealed until the reader is confined, standing in for libgsf's own memory
+// input (which DocReader hands the bytes to before confinement): while `armed`, the bytes are
+// copied into pages that cannot be read until `unseal()`, which the confined probe calls. A read
+// of any byte of the document before confinement faults, and the file is reported damaged.
+namespace sealing {
+bool armed = false;
+bool confined = false;
+void* pages = nullptr;
+std::size_t pagesSize = 0;
+
+void unseal() {
+    confined = true;
+    if (pages != nullptr)
+        ::mprotect(pages, pagesSize, PROT_READ);
+}
+} // namespace sealing
+
+extern "C" void* gsf_input_memory_new(const unsigned char* buffer, long long length, int needsFree) {
+    using Real = void* (*)(const unsigned char*, long long, int);
+    static const auto real = reinterpret_cast<Real>(::dlsym(RTLD_NEXT, "gsf_input_memory_new"));
+    if (!sealing::armed || sealing::confined || length <= 0)
+        return real(buffer, length, needsFree);
+    const long page = ::sysconf(_SC_PAGESIZE);
+    sealing::pagesSize = (static_cast<std::size_t>(length) + page - 1) / page * page;
+    sealing::pages =
+        ::mmap(nullptr, sealing::pagesSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (sealing::pages == MAP_FAILED)
+        ::abort();
+    std::memcpy(sealing::pages, buffer, static_cast<std::size_t>(length));
+    ::mprotect(sealing::pages, sealing::pagesSize, PROT_NONE);
+    return real(static_cast<const unsigned char*>(sealing::pages), length, /*needs_free=*/0);
+}
 
 namespace {
 
@@ -86,6 +121,23 @@ TEST(DocReader, TheReaderIsConfinedBeforeItParses) {
         EXPECT_TRUE(std::string_view(error.what()).ends_with("cannot be read safely on this system."))
             << error.what();
     }
+}
+
+// Not one byte of the document is read before the reader is confined: the bytes stay sealed until
+// the confined probe opens them, and the document still reads whole.
+TEST(DocReader, NoByteOfTheDocumentIsReadBeforeTheReaderIsConfined) {
+    const std::string sample = CW_FIXTURES_DIR "/script-sample.doc";
+    sealing::armed = true;
+    std::size_t paragraphs = 0;
+    try {
+        paragraphs = DocReader::readFile(sample, DocReader::childLimitsFor(QFile(sample.c_str()).size()),
+                                         sealing::unseal)
+                         .paragraphs.size();
+    } catch (const CodecError& error) {
+        ADD_FAILURE() << "a byte was read before confinement: " << error.what();
+    }
+    sealing::armed = false;
+    EXPECT_EQ(paragraphs, 4u);
 }
 
 TEST(DocReader, ChildLimitsGrowWithTheFileUpToACap) {

@@ -273,11 +273,50 @@ TEST_P(DamagedFile, IsSetAsideLoggedAndTheStoreStartsFromTheDefaults) {
 
 INSTANTIATE_TEST_SUITE_P(Defaults, DamagedFile,
                          ::testing::Values(std::string("{\"speed\": 31.0,"), std::string(""),
-                                           std::string("[1, 2, 3]"), std::string("{\"x\": null}"),
-                                           std::string("{\"d\": {\"@data\": \"not base64!\"}}"),
-                                           std::string("{\"d\": {\"@unknown\": 1}}"),
-                                           std::string("\xff\xfe garbage"),
+                                           std::string("[1, 2, 3]"), std::string("\xff\xfe garbage"),
+                                           "{\"s\": \"" + std::string(9 << 20, 'x') + "\"}",
                                            std::string(100000, '[') + std::string(100000, ']')));
+
+// Values that cannot be read cost their own settings alone: the rest is kept, the file as it was
+// goes aside, the log says which in one line of bounded length, and once the next save has
+// left them out the next start finds nothing to tell.
+TEST_F(DefaultsDamage, UnreadableValuesAloneAreResetAndTheRestKept) {
+    const std::string original =
+        "{\"bad\": {\"@unknown\": 1}, \"bonjourName\": \"" + std::string(5000, 'n') +
+        "\", \"d\": {\"@data\": \"not base64!\"}, \"good\": \"kept\", \"nul\": null, \"" +
+        std::string(300, 'k') + "\": 1, \"speed\": 0.5}";
+    writeFile(file, original);
+    LogCapture log;
+    {
+        Defaults d(optionsFor(file));
+        EXPECT_EQ(d.stringForKey("good"), "kept");
+        EXPECT_EQ(d.doubleForKey("speed"), 0.5);
+        EXPECT_FALSE(d.object("bonjourName"));
+        EXPECT_FALSE(d.object("bad"));
+        EXPECT_EQ(d.resetAtLoad().keys,
+                  (std::vector<std::string>{"bad", "bonjourName", "d", std::string(256, 'k'), "nul"}));
+        EXPECT_FALSE(d.resetAtLoad().all);
+        ASSERT_TRUE(d.synchronize());
+    }
+    const auto aside = filesStartingWith(dir.path(), "defaults.json.damaged-");
+    ASSERT_EQ(aside.size(), 1u);
+    EXPECT_TRUE(readFile(aside[0]) == original) << "the user's file is kept as it was";
+    const auto lines = log.lines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("\"bonjourName\""), std::string::npos);
+    EXPECT_LE(lines[0].size(), base::kMaxLogLineBytes + 32);
+
+    Defaults reread(optionsFor(file));
+    EXPECT_FALSE(reread.resetAtLoad().any());
+    EXPECT_EQ(reread.stringForKey("good"), "kept");
+    EXPECT_LT(fs::file_size(file), 1000u);
+
+    // Nor does the application store a string longer than any setting's.
+    reread.set("bonjourName", std::string(100 << 20, 'n'));
+    EXPECT_EQ(reread.stringForKey("bonjourName")->size(), 4096u);
+    base::log("quoted: " + std::string(1 << 20, 'q'));
+    EXPECT_LE(log.lines().back().size(), base::kMaxLogLineBytes + 32);
+}
 
 TEST_F(DefaultsDamage, ASecondDamagedFileDoesNotReplaceTheFirstOneSetAside) {
     LogCapture log;
