@@ -29,22 +29,6 @@ bool addRightMonitor() {
     return xrandr({"--setmonitor", "RIGHT", "1280/338x1080/285+1280+0", "none"});
 }
 
-// The whole root window as X holds it.
-QImage grabRoot(Display* display) {
-    const Window root = DefaultRootWindow(display);
-    XWindowAttributes attributes;
-    XGetWindowAttributes(display, root, &attributes);
-    XImage* shot = XGetImage(display, root, 0, 0, attributes.width, attributes.height, AllPlanes, ZPixmap);
-    if (shot == nullptr) {
-        return {};
-    }
-    QImage image = QImage(reinterpret_cast<const uchar*>(shot->data), shot->width, shot->height,
-                          shot->bytes_per_line, QImage::Format_RGB32)
-                       .copy();
-    XDestroyImage(shot);
-    return image;
-}
-
 // What the row's switch at `centre` shows: a white box, empty when off, with a dark tick when on;
 // none when no switch is drawn there.
 enum class Switch { none, off, on };

@@ -191,6 +191,23 @@ inline bool activate(Window window) {
     return xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), QString::number(window)});
 }
 
+// The whole root window of screen 0 as X holds it now (the test's own QScreen may not know of
+// monitors added since it started).
+inline QImage grabRoot(Display* display) {
+    const Window root = DefaultRootWindow(display);
+    XWindowAttributes attributes;
+    XGetWindowAttributes(display, root, &attributes);
+    XImage* shot = XGetImage(display, root, 0, 0, attributes.width, attributes.height, AllPlanes, ZPixmap);
+    if (shot == nullptr) {
+        return {};
+    }
+    QImage image = QImage(reinterpret_cast<const uchar*>(shot->data), shot->width, shot->height,
+                          shot->bytes_per_line, QImage::Format_RGB32)
+                       .copy();
+    XDestroyImage(shot);
+    return image;
+}
+
 inline QImage screenshot(const char* name) {
     const QImage image = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
     image.save(QString::fromStdString((outputDir() / name).string()));
