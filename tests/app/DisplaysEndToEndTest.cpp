@@ -163,10 +163,12 @@ TEST_F(DisplaysEndToEnd, APrompterWhoseDisplayGoesWaitsForItAndNeverCoversTheEdi
         waitForSwitches(right == 0 ? Switch::on : Switch::off, right == 0 ? Switch::off : Switch::on));
 
     // Unplugged: LEFT's row alone, on top, and nothing over the editor.
+    // The rows are laid out again after the application has handled the loss (the window
+    // manager may move a full-screen window off the monitor before that).
     ASSERT_TRUE(xrandr({"--delmonitor", "RIGHT"}));
-    ASSERT_TRUE(waitFor(*app, [&] { return prompter() != rightMonitor; }));
+    EXPECT_TRUE(waitForSwitches(Switch::off, Switch::none))
+        << "RIGHT's row stays, or a window covers the pane";
     EXPECT_EQ(prompter(), std::nullopt) << "a prompter is left over the editor";
-    EXPECT_TRUE(waitForSwitches(Switch::off, Switch::none)) << "RIGHT's row stays";
     save(grabRoot(display), "display-gone-editor.png");
     EXPECT_TRUE(activate(*editor)) << "the editor cannot be reached";
 

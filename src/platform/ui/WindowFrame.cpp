@@ -72,8 +72,8 @@ QMargins windowFrameMargins(const QWidget* window) {
     const QRect frame = window->frameGeometry();
     const QRect client = window->geometry();
     if (frame == client) {
-        // Not shown yet: what a window manager will likely add. Shown: it has no frame.
-        return window->isVisible() ? QMargins() : assumedWindowFrame;
+        // Not framed yet (or never to be): what a window manager will likely add.
+        return window->windowFlags().testFlag(Qt::FramelessWindowHint) ? QMargins() : assumedWindowFrame;
     }
     return QMargins(client.left() - frame.left(), client.top() - frame.top(), frame.right() - client.right(),
                     frame.bottom() - client.bottom());

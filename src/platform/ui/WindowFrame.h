@@ -44,7 +44,7 @@ QRect cascadedGeometry(const QRect& previous, QSize size, QSize minimum, const Q
 void resizeToFitScreen(QWidget* window, QSize preferred);
 
 // The window manager's frame around a top-level window: the real one once the window is shown
-// and framed, none for a shown window without one, assumedWindowFrame before it is shown.
+// and framed, none for a frameless window, else assumedWindowFrame.
 QMargins windowFrameMargins(const QWidget* window);
 
 // The work area of the window's screen less its frame: the room its client area may take.
