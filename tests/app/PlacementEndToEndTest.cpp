@@ -1,6 +1,7 @@
 // The real cuewright binary at QT_SCALE_FACTOR 1.5 on a 1280 x 800 screen under openbox: every
-// window it opens (the editor, each settings pane, the keyboard shortcuts, the gamepad layout, the
-// companion app and the remote control) lies within the screen, frame and title bar included.
+// window it opens (the editor, each settings pane, a prompter, the keyboard shortcuts, the gamepad
+// layout, the companion app and the remote control) lies within the screen, frame and title bar
+// included.
 // A picture of the settings window goes to test-output/app/.
 #include <gtest/gtest.h>
 
@@ -83,6 +84,7 @@ TEST_F(PlacementEndToEnd, EveryWindowLiesWithinTheScreenAtScaleOneAndAHalf) {
     }
 
     const std::pair<const char*, QStringList> others[] = {
+        {"Prompter Window - placed.cwr", {"ctrl+shift+p"}},
         {"Keyboard Shortcuts", {"alt+h", "Down", "Return"}},
         {"Gamepad Layout", {"alt+h", "Down", "Down", "Return"}},
         {"Cuewright Remote", {"alt+h", "Down", "Down", "Down", "Return"}},
