@@ -212,7 +212,7 @@ TEST_F(DisplaysEndToEnd, EveryWindowStaysShownThroughAMonitorChangeBesideAnother
     };
     std::vector<std::string> names = {"sample.cwr"};
     for (const auto& [name, keys] : opened) {
-        ASSERT_TRUE(activate(*editor) && xdotool(QStringList{"key"} + keys));
+        ASSERT_TRUE(activate(*editor) && pressKeysThroughMenu(*app, display, keys));
         ASSERT_TRUE(waitForNamed(*app, name)) << name << " did not open on screen 0";
         names.emplace_back(name);
     }

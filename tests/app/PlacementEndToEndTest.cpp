@@ -91,7 +91,7 @@ TEST_F(PlacementEndToEnd, EveryWindowLiesWithinTheScreenAtScaleOneAndAHalf) {
         {"Remote Control", {"alt+c", "Down", "Down", "Down", "Down", "Return"}},
     };
     for (const auto& [name, keys] : others) {
-        ASSERT_TRUE(activate(*editor) && xdotool(QStringList{"key"} + keys));
+        ASSERT_TRUE(activate(*editor) && pressKeysThroughMenu(app, display, keys));
         EXPECT_TRUE(framedWithinScreen(app, name));
     }
     EXPECT_TRUE(quit(app, *editor));
