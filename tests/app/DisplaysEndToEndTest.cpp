@@ -29,22 +29,6 @@ bool addRightMonitor() {
     return xrandr({"--setmonitor", "RIGHT", "1280/338x1080/285+1280+0", "none"});
 }
 
-// The whole root window as X holds it.
-QImage grabRoot(Display* display) {
-    const Window root = DefaultRootWindow(display);
-    XWindowAttributes attributes;
-    XGetWindowAttributes(display, root, &attributes);
-    XImage* shot = XGetImage(display, root, 0, 0, attributes.width, attributes.height, AllPlanes, ZPixmap);
-    if (shot == nullptr) {
-        return {};
-    }
-    QImage image = QImage(reinterpret_cast<const uchar*>(shot->data), shot->width, shot->height,
-                          shot->bytes_per_line, QImage::Format_RGB32)
-                       .copy();
-    XDestroyImage(shot);
-    return image;
-}
-
 // What the row's switch at `centre` shows: a white box, empty when off, with a dark tick when on;
 // none when no switch is drawn there.
 enum class Switch { none, off, on };
@@ -179,10 +163,12 @@ TEST_F(DisplaysEndToEnd, APrompterWhoseDisplayGoesWaitsForItAndNeverCoversTheEdi
         waitForSwitches(right == 0 ? Switch::on : Switch::off, right == 0 ? Switch::off : Switch::on));
 
     // Unplugged: LEFT's row alone, on top, and nothing over the editor.
+    // The rows are laid out again after the application has handled the loss (the window
+    // manager may move a full-screen window off the monitor before that).
     ASSERT_TRUE(xrandr({"--delmonitor", "RIGHT"}));
-    ASSERT_TRUE(waitFor(*app, [&] { return prompter() != rightMonitor; }));
+    EXPECT_TRUE(waitForSwitches(Switch::off, Switch::none))
+        << "RIGHT's row stays, or a window covers the pane";
     EXPECT_EQ(prompter(), std::nullopt) << "a prompter is left over the editor";
-    EXPECT_TRUE(waitForSwitches(Switch::off, Switch::none)) << "RIGHT's row stays";
     save(grabRoot(display), "display-gone-editor.png");
     EXPECT_TRUE(activate(*editor)) << "the editor cannot be reached";
 
@@ -226,7 +212,7 @@ TEST_F(DisplaysEndToEnd, EveryWindowStaysShownThroughAMonitorChangeBesideAnother
     };
     std::vector<std::string> names = {"sample.cwr"};
     for (const auto& [name, keys] : opened) {
-        ASSERT_TRUE(activate(*editor) && xdotool(QStringList{"key"} + keys));
+        ASSERT_TRUE(activate(*editor) && pressKeysThroughMenu(*app, display, keys));
         ASSERT_TRUE(waitForNamed(*app, name)) << name << " did not open on screen 0";
         names.emplace_back(name);
     }

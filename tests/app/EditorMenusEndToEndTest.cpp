@@ -59,27 +59,6 @@ TEST_F(EditorMenusEndToEnd, EditReachedFromAnotherMenuOffersUndo) {
     EXPECT_TRUE(quit(*app, *editor));
 }
 
-// The open menus: viewable top-level windows that the window manager does not frame.
-std::vector<QRect> openMenus(Display* display, Window root) {
-    std::vector<QRect> menus;
-    Window rootReturn = 0, parent = 0, *children = nullptr;
-    unsigned count = 0;
-    if (!XQueryTree(display, root, &rootReturn, &parent, &children, &count)) {
-        return menus;
-    }
-    for (unsigned i = 0; i < count; ++i) {
-        XWindowAttributes a;
-        if (XGetWindowAttributes(display, children[i], &a) && a.map_state == IsViewable &&
-            a.override_redirect && a.width > 20 && a.height > 20) {
-            menus.emplace_back(a.x, a.y, a.width, a.height);
-        }
-    }
-    if (children) {
-        XFree(children);
-    }
-    return menus;
-}
-
 // A Bookmarks menu of 80 bookmarks, opened right after typing, is one column under its title that
 // scrolls within the screen, not columns across it from its left edge.
 TEST_F(EditorMenusEndToEnd, ALongBookmarksMenuOpenedRightAfterTypingScrollsUnderItsTitle) {

@@ -186,9 +186,59 @@ inline bool hasXdotool() {
     return xdotool({QStringLiteral("version")});
 }
 
+// The open menus: viewable top-level windows that the window manager does not frame.
+inline std::vector<QRect> openMenus(Display* display, Window root) {
+    std::vector<QRect> menus;
+    Window rootReturn = 0, parent = 0, *children = nullptr;
+    unsigned count = 0;
+    if (!XQueryTree(display, root, &rootReturn, &parent, &children, &count)) {
+        return menus;
+    }
+    for (unsigned i = 0; i < count; ++i) {
+        XWindowAttributes a;
+        if (XGetWindowAttributes(display, children[i], &a) && a.map_state == IsViewable &&
+            a.override_redirect && a.width > 20 && a.height > 20) {
+            menus.emplace_back(a.x, a.y, a.width, a.height);
+        }
+    }
+    if (children) {
+        XFree(children);
+    }
+    return menus;
+}
+
+// Presses `keys` with xdotool; after a first key that opens a menu (Alt and a letter) it waits for
+// the menu to show: keys sent on at once could reach the window before the menu has the keyboard.
+inline bool pressKeysThroughMenu(QProcess& app, Display* display, const QStringList& keys) {
+    const auto menuShown = [&] { return !openMenus(display, DefaultRootWindow(display)).empty(); };
+    const bool opensMenu = !keys.isEmpty() && keys.first().startsWith(QStringLiteral("alt+"));
+    if (keys.isEmpty() || (opensMenu && !waitFor(app, [&] { return !menuShown(); })) ||
+        !xdotool({QStringLiteral("key"), keys.first()}) || (opensMenu && !waitFor(app, menuShown))) {
+        return false;
+    }
+    return keys.size() == 1 || xdotool(QStringList{QStringLiteral("key")} + keys.mid(1));
+}
+
 // Activates the window through the window manager and waits until it has the focus.
 inline bool activate(Window window) {
     return xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), QString::number(window)});
+}
+
+// The whole root window of screen 0 as X holds it now (the test's own QScreen may not know of
+// monitors added since it started).
+inline QImage grabRoot(Display* display) {
+    const Window root = DefaultRootWindow(display);
+    XWindowAttributes attributes;
+    XGetWindowAttributes(display, root, &attributes);
+    XImage* shot = XGetImage(display, root, 0, 0, attributes.width, attributes.height, AllPlanes, ZPixmap);
+    if (shot == nullptr) {
+        return {};
+    }
+    QImage image = QImage(reinterpret_cast<const uchar*>(shot->data), shot->width, shot->height,
+                          shot->bytes_per_line, QImage::Format_RGB32)
+                       .copy();
+    XDestroyImage(shot);
+    return image;
 }
 
 inline QImage screenshot(const char* name) {

@@ -17,6 +17,7 @@
 #include "platform/ui/DisplayFullScreen.h"
 #include "platform/ui/StandardShortcut.h"
 #include "platform/ui/TranslucentWindow.h"
+#include "platform/ui/WindowFrame.h"
 #include "platform/ui/WindowLevel.h"
 
 #include <QAction>
@@ -131,8 +132,10 @@ QWidget* PrompterWindowController::makeWindow() {
     // Every prompter window can be made see-through with its opacity slider, so each gets an
     // alpha channel before it is first shown.
     platform::makeTranslucent(window, platform::WindowFrameStyle::titled);
-    window->resize(preset_ == TeleprompterWindowPreset::transparent ? QSize(800, 500) : QSize(960, 640));
     window->setMinimumSize(320, 200);
+    // The first size, made smaller on a screen that has no room for it (a stored frame replaces it).
+    platform::resizeToFitScreen(window, preset_ == TeleprompterWindowPreset::transparent ? QSize(800, 500)
+                                                                                         : QSize(960, 640));
 
     auto* column = new QVBoxLayout(window);
     column->setContentsMargins(0, 0, 0, 0);

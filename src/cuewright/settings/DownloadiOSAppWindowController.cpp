@@ -42,6 +42,7 @@ QWidget* DownloadiOSAppWindowController::makeWindow() {
 }
 
 void DownloadiOSAppWindowController::windowDidLoad() {
+    keepInWorkArea();
     addCloseShortcut(*this);
     linkLabel_->setActionBinding({nullptr, "visitShortlinkForiOSApp:"});
     updateWindowAppearance();

@@ -1,10 +1,12 @@
 #include "cuewright/settings/GamepadLayoutWindowController.h"
 
 #include "cuewright/settings/CloseShortcut.h"
+#include "platform/ui/WindowFrame.h"
 
 #include <QPainter>
 #include <QPainterPath>
 
+#include <algorithm>
 #include <array>
 
 namespace cw {
@@ -34,13 +36,17 @@ constexpr std::array<Callout, 10> callouts{{
 
 constexpr double kOffsetX = 260; // where the controller's box starts
 constexpr double kWidth = 1140;
+constexpr double kHeight = 340;
 
 class GamepadPicture : public QWidget {
 public:
     explicit GamepadPicture(QWidget* parent)
         : QWidget(parent) {
-        setFixedSize(int(kWidth), 340);
+        resize(natural());
+        setMinimumSize(natural() / 3);
     }
+    static QSize natural() { return QSize(int(kWidth), int(kHeight)); }
+    QSize sizeHint() const override { return natural(); }
 
 protected:
     void paintEvent(QPaintEvent*) override {
@@ -48,6 +54,10 @@ protected:
         p.setRenderHint(QPainter::Antialiasing);
         const QPalette& pal = palette();
         p.fillRect(rect(), pal.window());
+        // Drawn smaller, whole and centred, in a window the screen keeps smaller.
+        const double scale = std::min({width() / kWidth, height() / kHeight, 1.0});
+        p.translate((width() - kWidth * scale) / 2, (height() - kHeight * scale) / 2);
+        p.scale(scale, scale);
         const QColor line = pal.color(QPalette::WindowText);
         // Leaders first: the controller covers their inner ends.
         p.setPen(QPen(pal.color(QPalette::PlaceholderText), 1.0));
@@ -119,6 +129,12 @@ QWidget* GamepadLayoutWindowController::makeWindow() {
 }
 
 void GamepadLayoutWindowController::windowDidLoad() {
+    // As large as the picture, or as the work area's room allows with the picture's proportions.
+    if (const QRect room = platform::workAreaRoom(window()); !room.isEmpty()) {
+        const QSize natural = GamepadPicture::natural();
+        window()->resize(natural.scaled(room.size().boundedTo(natural), Qt::KeepAspectRatio));
+    }
+    keepInWorkArea();
     addCloseShortcut(*this);
     updateWindowAppearance();
     registerForAppearanceChanges();

@@ -3,6 +3,7 @@
 #include "cuewright/settings/CloseShortcut.h"
 #include "cuewright/settings/KeyWellButton.h"
 #include "platform/keys/KeyNames.h"
+#include "platform/ui/WindowFrame.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -132,10 +133,11 @@ void KeyboardShortcutsWindowController::loadPage() {
 
 void KeyboardShortcutsWindowController::showWindow() {
     QWidget* w = window();
-    if (QScreen* screen = w->screen()) {
-        const QRect placed =
-            placement(screen->availableGeometry(), topOffset, width, height, minWidth, minHeight);
-        setFrame(placed);
+    // The room its frame leaves in the work area, smaller than the minimum on a small screen.
+    if (const QRect room = platform::workAreaRoom(w); !room.isEmpty()) {
+        const QSize least = QSize(minWidth, minHeight).boundedTo(room.size());
+        w->setMinimumSize(least);
+        setFrame(placement(room, topOffset, width, height, least.width(), least.height()));
     }
     platform::WindowController::showWindow();
     updateWindowAppearance();

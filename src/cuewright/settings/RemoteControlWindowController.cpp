@@ -108,6 +108,7 @@ QWidget* RemoteControlWindowController::makeWindow() {
 }
 
 void RemoteControlWindowController::windowDidLoad() {
+    keepInWorkArea();
     rewindButton_->setEnabled(false);
     playPauseButton_->setEnabled(false);
     try {

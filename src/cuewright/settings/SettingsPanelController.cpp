@@ -6,13 +6,15 @@
 #include "cuewright/settings/NetworkSettingsViewController.h"
 #include "cuewright/settings/ScriptSettingsController.h"
 #include "cuewright/settings/UpdateSettingsViewController.h"
+#include "platform/ui/WindowFrame.h"
 
 #include <QAction>
 #include <QActionGroup>
 #include <QFrame>
 #include <QPainter>
 #include <QPainterPath>
-#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QToolBar>
 #include <QToolButton>
@@ -166,14 +168,23 @@ QWidget* SettingsPanelController::makeWindow() {
     line->setFrameShape(QFrame::HLine);
     line->setFrameShadow(QFrame::Sunken);
     column->addWidget(line);
-    contentHost_ = new QWidget(window);
+    contentScroll_ = new QScrollArea(window);
+    contentScroll_->setFrameShape(QFrame::NoFrame);
+    contentScroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    contentScroll_->setWidgetResizable(false);
+    contentScroll_->viewport()->setAutoFillBackground(false); // the window's own background
+    // Tab goes from the toolbar straight into the pane, which scrolls to show what has the focus.
+    contentScroll_->setFocusPolicy(Qt::NoFocus);
+    contentHost_ = new QWidget;
     auto* hostLayout = new QVBoxLayout(contentHost_);
     hostLayout->setContentsMargins(0, 0, 0, 0);
-    column->addWidget(contentHost_);
+    contentScroll_->setWidget(contentHost_);
+    column->addWidget(contentScroll_);
     return window;
 }
 
 void SettingsPanelController::windowDidLoad() {
+    keepInWorkArea();
     addCloseShortcut(*this);
     updateWindowAppearance();
     registerForAppearanceChanges();
@@ -234,7 +245,7 @@ void SettingsPanelController::stepPane(int step) {
 
 void SettingsPanelController::setContentPane(QWidget* content) {
     QWidget* w = window();
-    const int currentHeight = content_ ? content_->height() : 0;
+    const int currentHeight = content_ ? contentScroll_->height() : 0;
     // Panes fix their size (wrapped texts included); a view that does not gets its size hint.
     const bool fixed = content->minimumSize() == content->maximumSize();
     const QSize newSize = fixed ? content->minimumSize() : content->sizeHint();
@@ -247,29 +258,34 @@ void SettingsPanelController::setContentPane(QWidget* content) {
     content->show();
     content_ = content;
     contentHost_->setFixedSize(newSize);
+    // The window is made around the pane, as its style will draw it, but no taller than the
+    // work area: there the pane scrolls.
+    w->ensurePolished();
+    QSize shown = newSize;
+    contentScroll_->setFixedSize(shown);
+    const int chrome = w->sizeHint().height() - shown.height();
+    if (const QRect room = platform::workAreaRoom(w);
+        !room.isEmpty() && chrome + shown.height() > room.height()) {
+        shown = QSize(newSize.width() + contentScroll_->verticalScrollBar()->sizeHint().width(),
+                      std::max(room.height() - chrome, 0));
+        contentScroll_->setFixedSize(shown);
+    }
     if (currentHeight == 0) {
-        // The first pane: the window is made around it, as its style will draw it.
-        w->ensurePolished();
         w->setFixedSize(w->sizeHint());
         return;
     }
-    const QRect target = frameForContent(frame(), currentHeight, newSize);
+    const QRect target = frameForContent(frame(), currentHeight, shown);
     w->setFixedSize(std::max(target.width(), w->minimumSizeHint().width()), target.height());
     setFrame(QRect(target.topLeft(), w->size()));
+    if (w->isVisible()) {
+        platform::placeInWorkArea(w, platform::WorkAreaPlacement::keptInPlace);
+    }
 }
 
 void SettingsPanelController::showWindow() {
     const bool wasVisible = isWindowLoaded() && window()->isVisible();
-    platform::WindowController::showWindow();
+    platform::WindowController::showWindow(); // centred the first time
     updateWindowAppearance();
-    if (firstShow_) {
-        firstShow_ = false;
-        if (QScreen* screen = window()->screen()) {
-            QRect f = frame();
-            f.moveCenter(screen->availableGeometry().center());
-            setFrame(f);
-        }
-    }
     registerForAppearanceChanges();
     if (!wasVisible) {
         if (SettingsPane* shown = panes_[index(current_)]; shown && shown->isViewLoaded())

@@ -11,6 +11,7 @@
 #include <string>
 
 class QAction;
+class QScrollArea;
 class QToolBar;
 
 namespace cw {
@@ -19,9 +20,10 @@ class SettingsPane;
 
 // The one settings window. Choosing a toolbar item shows that pane (made on first use, then kept
 // with its controls for the window's life); the window takes the pane's size and keeps its top
-// edge where it was. The first showWindow() centres the window on its screen; later ones leave
-// it where the user put it. A pane is told when it appears and when it goes (another pane, or
-// the window closing), so it reloads and stores its settings then. From the keyboard, Tab reaches
+// edge where it was, within its screen's work area: a pane taller than the area leaves scrolls.
+// The first showWindow() centres the window on its screen; later ones leave it where the user
+// put it, moved inside the work area when it is not. A pane is told when it appears and when it goes (another
+// pane, or the window closing), so it reloads and stores its settings then. From the keyboard, Tab reaches
 // the toolbar's items and Ctrl+Tab / Ctrl+PageDown (Ctrl+Shift+Tab / Ctrl+PageUp back) step
 // through the panes, leaving the focus on the chosen item.
 //
@@ -74,10 +76,10 @@ private:
     std::array<SettingsPane*, paneCount> panes_{};
     std::array<QAction*, paneCount> items_{};
     QToolBar* toolbar_ = nullptr;
+    QScrollArea* contentScroll_ = nullptr; // around contentHost_
     QWidget* contentHost_ = nullptr;
     QWidget* content_ = nullptr;
     Pane current_ = Pane::general;
-    bool firstShow_ = true;
 };
 
 } // namespace cw

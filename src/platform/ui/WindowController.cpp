@@ -66,6 +66,10 @@ QWidget* WindowController::makeWindow() {
 void WindowController::showWindow() {
     CW_DCHECK_MAIN_THREAD();
     QWidget* w = window();
+    if (keepsInWorkArea_ && !w->isVisible()) {
+        placeInWorkArea(w, shownOnce_ ? WorkAreaPlacement::keptInPlace : WorkAreaPlacement::centred);
+    }
+    shownOnce_ = true;
     w->show();
     w->raise();
     w->activateWindow();

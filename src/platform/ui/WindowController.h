@@ -43,8 +43,9 @@ public:
     QWidget* window();
     bool isWindowLoaded() const { return window_ != nullptr; }
 
-    // Makes the window if needed, shows it, raises and activates it. Subclasses that extend it
-    // call the base first.
+    // Makes the window if needed, shows it, raises and activates it (inside its screen's work
+    // area first, when the subclass asked for that). Subclasses that extend it call the base
+    // first.
     virtual void showWindow();
 
     // Asks the window to close as its close button does. Returns whether it closed.
@@ -67,6 +68,10 @@ signals:
 
 protected:
     // The window to own; a plain QWidget unless a subclass makes another.
+    // From then on showWindow() puts a hidden window inside its screen's work area before it
+    // shows it: in the middle the first time, later only as far as it must move to be inside.
+    void keepInWorkArea() { keepsInWorkArea_ = true; }
+
     virtual QWidget* makeWindow();
     virtual void windowWillLoad() {}
     virtual void windowDidLoad() {}
@@ -84,6 +89,8 @@ protected:
 private:
     QPointer<QWidget> window_;
     bool loading_ = false;
+    bool keepsInWorkArea_ = false;
+    bool shownOnce_ = false;
     std::shared_ptr<int> eventDepth_ = std::make_shared<int>(0);
 };
 

@@ -1,5 +1,7 @@
 #include "platform/ui/WindowFrame.h"
 
+#include "platform/ui/DisplayFullScreen.h"
+
 #include <QGuiApplication>
 #include <QRegularExpression>
 #include <QScreen>
@@ -64,6 +66,38 @@ void resizeToFitScreen(QWidget* window, QSize preferred) {
     const QScreen* screen = window->screen() != nullptr ? window->screen() : QGuiApplication::primaryScreen();
     const QRect available = screen != nullptr ? screen->availableGeometry() : QRect();
     window->resize(fittedWindowSize(preferred, window->minimumSize(), available));
+}
+
+QMargins windowFrameMargins(const QWidget* window) {
+    const QRect frame = window->frameGeometry();
+    const QRect client = window->geometry();
+    if (frame == client) {
+        // Not framed yet (or never to be): what a window manager will likely add.
+        return window->windowFlags().testFlag(Qt::FramelessWindowHint) ? QMargins() : assumedWindowFrame;
+    }
+    return QMargins(client.left() - frame.left(), client.top() - frame.top(), frame.right() - client.right(),
+                    frame.bottom() - client.bottom());
+}
+
+QRect workAreaRoom(const QWidget* window) {
+    const QScreen* screen = window->screen() != nullptr ? window->screen() : QGuiApplication::primaryScreen();
+    if (screen == nullptr) {
+        return {};
+    }
+    return screen->availableGeometry().marginsRemoved(windowFrameMargins(window));
+}
+
+void placeInWorkArea(QWidget* window, WorkAreaPlacement placement) {
+    const QRect room = workAreaRoom(window);
+    if (room.isEmpty()) {
+        return;
+    }
+    window->setMinimumSize(window->minimumSize().boundedTo(room.size()));
+    QRect client(window->geometry().topLeft(), window->size().boundedTo(room.size()));
+    if (placement == WorkAreaPlacement::centred) {
+        client.moveCenter(room.center());
+    }
+    window->setGeometry(fitFrameIntoArea(client, room));
 }
 
 } // namespace platform

@@ -43,4 +43,21 @@ QRect cascadedGeometry(const QRect& previous, QSize size, QSize minimum, const Q
 // screen when it has none). Main thread only.
 void resizeToFitScreen(QWidget* window, QSize preferred);
 
+// The window manager's frame around a top-level window: the real one once the window is shown
+// and framed, none for a frameless window, else assumedWindowFrame.
+QMargins windowFrameMargins(const QWidget* window);
+
+// The work area of the window's screen less its frame: the room its client area may take.
+// Empty when there is no screen.
+QRect workAreaRoom(const QWidget* window);
+
+// How a window goes into its screen's work area: to its middle (a window shown for the first
+// time), or moved just far enough to lie inside (a window the user may have placed).
+enum class WorkAreaPlacement { centred, keptInPlace };
+
+// Puts a top-level window, its frame included, inside the work area of its screen: its size is
+// cut to fit first (its minimum size lowered where the area is smaller), then it is placed.
+// Nothing without a screen. Main thread only.
+void placeInWorkArea(QWidget* window, WorkAreaPlacement placement);
+
 } // namespace platform

@@ -58,8 +58,11 @@ bool isKeptWindow(const QWidget* widget) {
     if (!widget->isWindow() || widget->windowHandle() == nullptr) {
         return false;
     }
+    // Menus and tips close by themselves; a window placed past the window manager (a display's
+    // identification frame) is its owner's to move or close.
     const Qt::WindowType type = widget->windowType();
-    return type != Qt::Popup && type != Qt::ToolTip && type != Qt::SplashScreen && type != Qt::Desktop;
+    return type != Qt::Popup && type != Qt::ToolTip && type != Qt::SplashScreen && type != Qt::Desktop &&
+           !widget->windowFlags().testFlag(Qt::BypassWindowManagerHint);
 }
 
 void screenRemoved(QScreen* removed) {

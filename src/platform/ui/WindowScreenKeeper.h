@@ -11,7 +11,8 @@ namespace platform {
 // the primary display, which may lie on another X screen: there Qt makes the window anew and
 // leaves it unmapped while the rest of the program believes it shown. A window that was shown
 // is shown again on its new display, inside its available area, and keeps the focus it had.
-// Windows held in full screen on that display by a DisplayFullScreen are left to it.
+// Windows held in full screen on that display by a DisplayFullScreen, menus, tips and windows
+// that bypass the window manager are left to their owners.
 //
 // Call once, on the main thread, after the QApplication exists; later calls do nothing.
 void installWindowScreenKeeper();

@@ -240,3 +240,47 @@ TEST(WindowFrame, CascadeStaysInTheWorkArea) {
         EXPECT_TRUE(available.contains(placed.marginsAdded(platform::assumedWindowFrame))) << c.what;
     }
 }
+
+// A window not shown yet goes into its screen's work area with room for a frame: cut to fit (its
+// minimum lowered where needed), to the middle the first time, else just far enough in.
+TEST(WindowFrame, PlacingInTheWorkAreaKeepsTheFrameInside) {
+    QWidget window;
+    const QRect room = platform::workAreaRoom(&window);
+    ASSERT_EQ(room, window.screen()->availableGeometry().marginsRemoved(platform::assumedWindowFrame));
+    using P = platform::WorkAreaPlacement;
+    const struct {
+        const char* what;
+        QRect before;
+        QSize minimum;
+        P placement;
+        QRect expected;
+    } cases[] = {
+        {"in the middle",
+         {0, 0, 200, 100},
+         {0, 0},
+         P::centred,
+         QRect(0, 0, 200, 100).translated(room.center() - QRect(0, 0, 200, 100).center())},
+        {"left where it lies",
+         {room.x() + 10, room.y() + 20, 200, 100},
+         {0, 0},
+         P::keptInPlace,
+         {room.x() + 10, room.y() + 20, 200, 100}},
+        {"moved in from above",
+         {room.x() + 10, room.y() - 50, 200, 100},
+         {0, 0},
+         P::keptInPlace,
+         {room.x() + 10, room.y(), 200, 100}},
+        {"taller than the room, its minimum too",
+         {room.x(), room.y(), 200, room.height() + 300},
+         {100, room.height() + 100},
+         P::keptInPlace,
+         {room.x(), room.y(), 200, room.height()}},
+    };
+    for (const auto& c : cases) {
+        window.setMinimumSize(c.minimum);
+        window.setGeometry(c.before);
+        platform::placeInWorkArea(&window, c.placement);
+        EXPECT_EQ(window.geometry(), c.expected) << c.what;
+        EXPECT_LE(window.minimumHeight(), room.height()) << c.what;
+    }
+}

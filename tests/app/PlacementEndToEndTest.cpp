@@ -1,0 +1,102 @@
+// The real cuewright binary at QT_SCALE_FACTOR 1.5 on a 1280 x 800 screen under openbox: every
+// window it opens (the editor, each settings pane, a prompter, the keyboard shortcuts, the gamepad
+// layout, the companion app and the remote control) lies within the screen, frame and title bar
+// included.
+// A picture of the settings window goes to test-output/app/.
+#include <gtest/gtest.h>
+
+// Xlib's macros after gtest, which uses the same names.
+#include "EndToEndSupport.h"
+
+using namespace endtoend;
+
+namespace {
+
+// The window manager's frame around `window`: its ancestor just below the root.
+QRect frameOf(Display* display, Window window) {
+    Window top = window;
+    for (;;) {
+        Window rootWindow = 0, parent = 0, *children = nullptr;
+        unsigned count = 0;
+        if (!XQueryTree(display, top, &rootWindow, &parent, &children, &count)) {
+            break;
+        }
+        if (children) {
+            XFree(children);
+        }
+        if (parent == 0 || parent == rootWindow) {
+            break;
+        }
+        top = parent;
+    }
+    return rootGeometry(display, top);
+}
+
+class PlacementEndToEnd : public AppTest {
+protected:
+    // Waits for the window named `name`, framed; whether its frame lies within the screen.
+    bool framedWithinScreen(QProcess& app, const std::string& name) {
+        const QRect screen(0, 0, DisplayWidth(display, 0), DisplayHeight(display, 0));
+        QRect frame, client;
+        const bool framed = waitFor(app, [&] {
+            const std::optional<Window> window =
+                findWindow(display, root, [&](const std::string& n) { return n == name; });
+            if (!window) {
+                return false;
+            }
+            client = rootGeometry(display, *window);
+            frame = frameOf(display, *window);
+            return frame != client && frame.contains(client);
+        });
+        EXPECT_TRUE(framed) << name << " never showed in a frame";
+        EXPECT_TRUE(screen.contains(frame)) << name << " lies outside the screen: " << frame.x() << ","
+                                            << frame.y() << " " << frame.width() << "x" << frame.height();
+        return framed && screen.contains(frame);
+    }
+};
+
+TEST_F(PlacementEndToEnd, EveryWindowLiesWithinTheScreenAtScaleOneAndAHalf) {
+    environment.insert("QT_SCALE_FACTOR", "1.5");
+    const auto script = makeScript("placed.cwr", QStringLiteral("A line of the script.\n"));
+    QProcess& app = start({pathArg(script)});
+    const std::optional<Window> editor = waitForNamed(app, "placed.cwr");
+    ASSERT_TRUE(editor) << "no editor window";
+    EXPECT_TRUE(framedWithinScreen(app, "placed.cwr"));
+
+    ASSERT_TRUE(activate(*editor) && xdotool({"key", "ctrl+comma"}));
+    EXPECT_TRUE(framedWithinScreen(app, "General"));
+    // The picture once the window has painted: its left edge shows its own background (a scroll
+    // bar may run down the right one).
+    const std::optional<Window> settings = findWindow(display, root, "General");
+    ASSERT_TRUE(settings);
+    const QRect client = rootGeometry(display, *settings).adjusted(2, 2, -2, -2);
+    QImage shot;
+    EXPECT_TRUE(waitFor(app, [&] {
+        shot = grabRoot(display);
+        const QRgb corner = shot.pixel(client.topLeft());
+        return shot.pixel(client.left(), client.center().y()) == corner &&
+               shot.pixel(client.bottomLeft()) == corner;
+    })) << "the settings window never painted";
+    shot.save(QString::fromStdString((outputDir() / "settings-at-scale-1.5.png").string()));
+    for (const char* pane : {"Script", "Remote control", "Keys", "Updates"}) {
+        ASSERT_TRUE(xdotool({"key", "ctrl+Next"})); // the next pane
+        EXPECT_TRUE(framedWithinScreen(app, pane));
+    }
+
+    const std::pair<const char*, QStringList> others[] = {
+        {"Prompter Window - placed.cwr", {"ctrl+shift+p"}},
+        {"Keyboard Shortcuts", {"alt+h", "Down", "Return"}},
+        {"Gamepad Layout", {"alt+h", "Down", "Down", "Return"}},
+        {"Cuewright Remote", {"alt+h", "Down", "Down", "Down", "Return"}},
+        {"Remote Control", {"alt+c", "Down", "Down", "Down", "Down", "Return"}},
+    };
+    for (const auto& [name, keys] : others) {
+        ASSERT_TRUE(activate(*editor) && pressKeysThroughMenu(app, display, keys));
+        EXPECT_TRUE(framedWithinScreen(app, name));
+    }
+    EXPECT_TRUE(quit(app, *editor));
+}
+
+} // namespace
+
+CW_END_TO_END_MAIN()
