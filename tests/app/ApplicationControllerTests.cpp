@@ -974,8 +974,8 @@ TEST(PlainText, EveryLabelAlertAndTitleShowsOutsideTextAsText) {
     // A file being opened, in its progress window, with a title placeholder in its name.
     const std::string large = f.dir.path() / (name + "[*].txt");
     std::ofstream(large) << "Hello\n";
-    cw::LargeFileOpening opening(QString::fromStdString(large), cw::ScriptImport::DefaultStyle{}, [](auto) {
-        return cw::LargeFileOpening::Opened{[] { return std::optional(0.5); }, [] {}};
+    cw::LargeFileOpening opening(large, cw::ScriptImport::DefaultStyle{}, [](auto) {
+        return cw::LargeFileOpening::Opened{[] { return std::optional(0.5); }, [] {}, [] {}};
     });
     // Until the progress window shows.
     const auto showing = [] {
