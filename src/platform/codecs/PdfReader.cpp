@@ -12,6 +12,7 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <numeric>
 #include <cmath>
 #include <memory>
 #include <mutex>
@@ -254,20 +255,28 @@ void toWrittenOrder(std::vector<ShownChar>& chars) {
     for (const ShownChar& shown : chars)
         directions.push_back(directionOf(shown.c));
     std::vector<int> levels = levelsOf(directions, writtenRightToLeft(directions));
+    // The runs are turned round as indexes, and the characters moved once at the end.
+    std::vector<std::size_t> order(chars.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
     for (int level = 1; level <= 2; ++level) {
-        for (std::size_t start = 0; start < chars.size();) {
+        for (std::size_t start = 0; start < order.size();) {
             if (levels[start] < level) {
                 ++start;
                 continue;
             }
             std::size_t end = start;
-            while (end < chars.size() && levels[end] >= level)
+            while (end < order.size() && levels[end] >= level)
                 ++end;
-            std::reverse(chars.begin() + std::ptrdiff_t(start), chars.begin() + std::ptrdiff_t(end));
+            std::reverse(order.begin() + std::ptrdiff_t(start), order.begin() + std::ptrdiff_t(end));
             std::reverse(levels.begin() + std::ptrdiff_t(start), levels.begin() + std::ptrdiff_t(end));
             start = end;
         }
     }
+    std::vector<ShownChar> written;
+    written.reserve(chars.size());
+    for (const std::size_t index : order)
+        written.push_back(std::move(chars[index]));
+    chars = std::move(written);
 }
 
 // Arabic as the page shows it is in presentation forms (initial, medial, final, ligatures); a
