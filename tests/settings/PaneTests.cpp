@@ -170,6 +170,41 @@ TEST_F(KeysPaneFixture, StandardEditingKeysAreRefusedWithAWordWhy) {
     EXPECT_TRUE(ui.refusal->text().isEmpty());
 }
 
+// Qt's warnings while the pane is built and used: none about sizes. A refusal's line takes room kept
+// for it: the wells' rows stay where they were, as tall as they ask to be.
+std::vector<QString> qtWarnings;
+void keepWarning(QtMsgType, const QMessageLogContext&, const QString& message) {
+    qtWarnings.push_back(message);
+}
+
+TEST(KeysPane, TheRefusalLineTakesNoRoomFromTheWellsAndNothingWarnsOfSizes) {
+    qtWarnings.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(keepWarning);
+    {
+        Store s;
+        KeysSettingsController pane{s.defaults, s.center};
+        const KeysSettingsController::Controls& ui = pane.controls();
+        pane.view()->show();
+        ui.backgroundEvents->click();
+        QApplication::processEvents();
+        std::vector<QRect> rows;
+        for (const KeyWellButton* well : ui.wells)
+            rows.push_back(well->geometry());
+        ui.wells[0]->setChecked(true);
+        QTest::keyClick(ui.wells[0], Qt::Key_C, Qt::ControlModifier);
+        ASSERT_FALSE(ui.refusal->text().isEmpty());
+        QApplication::processEvents();
+        for (std::size_t i = 0; i < ui.wells.size(); ++i) {
+            EXPECT_EQ(ui.wells[i]->geometry(), rows[i]) << i;
+            EXPECT_GE(ui.wells[i]->height(), ui.wells[i]->sizeHint().height()) << i;
+        }
+        EXPECT_GE(ui.refusal->height(), ui.refusal->heightForWidth(ui.refusal->width()));
+    }
+    qInstallMessageHandler(previous);
+    for (const QString& warning : qtWarnings)
+        EXPECT_FALSE(warning.contains("size", Qt::CaseInsensitive)) << warning.toStdString();
+}
+
 TEST_F(KeysPaneFixture, ResetTagsClearExactlyTheirWellAndEverySavePostsBoth) {
     for (int tag = 0; tag <= 12; ++tag) {
         for (std::size_t i = 0; i < ui.wells.size(); ++i)

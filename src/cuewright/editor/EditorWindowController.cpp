@@ -73,7 +73,7 @@ int tagOf(const QObject* sender) {
     return sender ? sender->property(tagProperty).toInt() : 0;
 }
 
-constexpr std::array<WindowAction, 16> windowActions{{
+constexpr std::array<WindowAction, 19> windowActions{{
     {"saveDocument:", [](Window& w, QObject*) { w.saveDocument(); }},
     {"saveDocumentAs:", [](Window& w, QObject*) { w.saveDocumentAs(); }},
     {"printBoy:", [](Window& w, QObject*) { w.printBoy(); }},
@@ -95,10 +95,19 @@ constexpr std::array<WindowAction, 16> windowActions{{
      }},
     {"undo:", [](Window& w, QObject*) { w.undoInEditor(Window::UndoDirection::undo); }},
     {"redo:", [](Window& w, QObject*) { w.undoInEditor(Window::UndoDirection::redo); }},
+    {"toggleBold:", [](Window& w, QObject*) { w.toggleTraitInEditor(EditorController::TextTrait::bold); }},
+    {"toggleItalic:",
+     [](Window& w, QObject*) { w.toggleTraitInEditor(EditorController::TextTrait::italic); }},
+    {"toggleUnderline:",
+     [](Window& w, QObject*) { w.toggleTraitInEditor(EditorController::TextTrait::underline); }},
 }};
 
 bool isUndoAction(std::string_view action) {
     return action == "undo:" || action == "redo:";
+}
+
+bool isTraitAction(std::string_view action) {
+    return action == "toggleBold:" || action == "toggleItalic:" || action == "toggleUnderline:";
 }
 
 const WindowAction* findWindowAction(std::string_view name) {
@@ -106,6 +115,53 @@ const WindowAction* findWindowAction(std::string_view name) {
         if (action.name == name)
             return &action;
     return nullptr;
+}
+
+// The window's own menus, before the application's; the Keys pane reads their keys too.
+struct MenuItemEntry {
+    const char* title;
+    std::string_view action;
+    QKeySequence shortcut;
+    int tag = 0;
+    bool checkable = false;
+};
+struct MenuEntry {
+    const char* title;
+    std::vector<MenuItemEntry> items; // an empty action is a separator
+};
+const std::array<MenuEntry, 3>& windowMenus() {
+    static const std::array<MenuEntry, 3> menus{{
+        {QT_TR_NOOP("&File"),
+         {{QT_TR_NOOP("Save"), "saveDocument:", platform::standardShortcut(QKeySequence::Save)},
+          {QT_TR_NOOP("Save As…"), "saveDocumentAs:", platform::standardShortcut(QKeySequence::SaveAs)},
+          {QT_TR_NOOP("Export…"), "saveDocumentAs:", QKeySequence(Qt::CTRL | Qt::Key_E)},
+          {nullptr, {}, {}},
+          {QT_TR_NOOP("Print…"), "printBoy:", platform::standardShortcut(QKeySequence::Print)},
+          {nullptr, {}, {}},
+          {QT_TR_NOOP("Close"), "performClose:", platform::standardShortcut(QKeySequence::Close)}}},
+        {QT_TR_NOOP("&View"),
+         {{QT_TR_NOOP("Script"), "switchEditorMode:", QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_1), 1, true},
+          {QT_TR_NOOP("Overlay"), "switchEditorMode:", QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_2), 2, true},
+          {QT_TR_NOOP("Displays"), "switchEditorMode:", QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_3), 3,
+           true},
+          {nullptr, {}, {}},
+          {QT_TR_NOOP("Show Bookmark List"),
+           "toggleLeftSidebar:", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_B)},
+          {QT_TR_NOOP("Lock Editor"), "toggleEditorLock:", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_L), 0,
+           true},
+          {nullptr, {}, {}},
+          {QT_TR_NOOP("Enter Full Screen"),
+           "toggleFullScreen:", platform::standardShortcut(QKeySequence::FullScreen)}}},
+        {QT_TR_NOOP("&Prompter"),
+         {{QT_TR_NOOP("Start Prompting"), "startPrompting:", QKeySequence(Qt::CTRL | Qt::Key_Return)},
+          {nullptr, {}, {}},
+          {QT_TR_NOOP("New Prompter Window"),
+           "spawnIndependentPrompterWindow:", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P)},
+          {QT_TR_NOOP("New Transparent Prompter Window"), "spawnTransparentPrompterWindow:", {}},
+          {nullptr, {}, {}},
+          {QT_TR_NOOP("Resync Editor"), "resyncEditorController:", {}}}},
+    }};
+    return menus;
 }
 
 // An anchor of one of the window's parts, with a hairline along one edge (outside the part).
@@ -309,53 +365,23 @@ void EditorWindowController::makeToolbar(QMainWindow& window) {
     refreshIcons();
 }
 
+std::vector<platform::MenuItemKey> EditorWindowController::menuItemKeys() {
+    std::vector<platform::MenuItemKey> keys;
+    for (const MenuEntry& menu : windowMenus()) {
+        for (const MenuItemEntry& entry : menu.items) {
+            if (!entry.shortcut.isEmpty())
+                keys.push_back({tr(entry.title), entry.shortcut});
+        }
+    }
+    return keys;
+}
+
 void EditorWindowController::makeMenus(QMainWindow& window) {
-    struct Item {
-        const char* title;
-        std::string_view action;
-        QKeySequence shortcut;
-        int tag = 0;
-        bool checkable = false;
-    };
-    struct Menu {
-        const char* title;
-        std::vector<Item> items; // an empty action is a separator
-    };
-    const Menu menus[] = {
-        {QT_TR_NOOP("&File"),
-         {{QT_TR_NOOP("Save"), "saveDocument:", platform::standardShortcut(QKeySequence::Save)},
-          {QT_TR_NOOP("Save As…"), "saveDocumentAs:", platform::standardShortcut(QKeySequence::SaveAs)},
-          {QT_TR_NOOP("Export…"), "saveDocumentAs:", QKeySequence(Qt::CTRL | Qt::Key_E)},
-          {nullptr, {}, {}},
-          {QT_TR_NOOP("Print…"), "printBoy:", platform::standardShortcut(QKeySequence::Print)},
-          {nullptr, {}, {}},
-          {QT_TR_NOOP("Close"), "performClose:", platform::standardShortcut(QKeySequence::Close)}}},
-        {QT_TR_NOOP("&View"),
-         {{QT_TR_NOOP("Script"), "switchEditorMode:", QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_1), 1, true},
-          {QT_TR_NOOP("Overlay"), "switchEditorMode:", QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_2), 2, true},
-          {QT_TR_NOOP("Displays"), "switchEditorMode:", QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_3), 3,
-           true},
-          {nullptr, {}, {}},
-          {QT_TR_NOOP("Show Bookmark List"),
-           "toggleLeftSidebar:", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_B)},
-          {QT_TR_NOOP("Lock Editor"), "toggleEditorLock:", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_L), 0,
-           true},
-          {nullptr, {}, {}},
-          {QT_TR_NOOP("Enter Full Screen"),
-           "toggleFullScreen:", platform::standardShortcut(QKeySequence::FullScreen)}}},
-        {QT_TR_NOOP("&Prompter"),
-         {{QT_TR_NOOP("Start Prompting"), "startPrompting:", QKeySequence(Qt::CTRL | Qt::Key_Return)},
-          {nullptr, {}, {}},
-          {QT_TR_NOOP("New Prompter Window"),
-           "spawnIndependentPrompterWindow:", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P)},
-          {QT_TR_NOOP("New Transparent Prompter Window"), "spawnTransparentPrompterWindow:", {}},
-          {nullptr, {}, {}},
-          {QT_TR_NOOP("Resync Editor"), "resyncEditorController:", {}}}},
-    };
+    const auto& menus = windowMenus();
     for (size_t m = 0; m < menus_.size(); ++m) {
         QMenu* menu = window.menuBar()->addMenu(tr(menus[m].title));
         menus_[m] = menu;
-        for (const Item& entry : menus[m].items) {
+        for (const MenuItemEntry& entry : menus[m].items) {
             if (entry.action.empty()) {
                 menu->addSeparator();
                 continue;
@@ -578,7 +604,7 @@ void EditorWindowController::toggleFullScreen() {
 
 bool EditorWindowController::respondsToAction(std::string_view action) const {
     // Undo and redo are the editor's while it has the keyboard; other text fields keep their own.
-    if (isUndoAction(action))
+    if (isUndoAction(action) || isTraitAction(action))
         return editorHasFocus();
     return findWindowAction(action) != nullptr;
 }
@@ -588,6 +614,8 @@ bool EditorWindowController::validateAction(std::string_view action) const {
         return editorHasFocus() && editorController_->textView().document()->isUndoAvailable();
     if (action == "redo:")
         return editorHasFocus() && editorController_->textView().document()->isRedoAvailable();
+    if (isTraitAction(action))
+        return editorHasFocus() && editorController_->canStyleText();
     return respondsToAction(action);
 }
 
@@ -619,6 +647,11 @@ void EditorWindowController::undoInEditor(UndoDirection direction) {
     // The text view's own slots, as the Edit menu calls them for any other text field.
     QMetaObject::invokeMethod(&editorController_->textView(),
                               direction == UndoDirection::undo ? "undo" : "redo");
+}
+
+void EditorWindowController::toggleTraitInEditor(EditorController::TextTrait trait) {
+    if (editorHasFocus())
+        editorController_->toggleTrait(trait);
 }
 
 void EditorWindowController::performAction(std::string_view action, QObject* sender) {

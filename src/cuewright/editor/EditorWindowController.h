@@ -3,10 +3,12 @@
 
 #include "cuewright/editor/BookmarkColumnFrames.h"
 #include "cuewright/editor/DocumentCommands.h"
+#include "cuewright/editor/EditorController.h"
 #include "cuewright/model/Editor.h"
 #include "cuewright/model/ProjectEventListener.h"
 #include "cuewright/prompter/TeleprompterWindowPreset.h"
 #include "platform/ui/ActionRoute.h"
+#include "platform/ui/MenuKeys.h"
 #include "platform/ui/WindowController.h"
 
 #include <QPointer>
@@ -152,8 +154,13 @@ public:
     void toggleBookmark();
     void deleteBookmark(int line);
     enum class UndoDirection { undo, redo };
+    // The keys of the window's own menu items (File, View, Prompter), for the Keys pane.
+    static std::vector<platform::MenuItemKey> menuItemKeys();
     // Undo or redo in the editor while it has the keyboard focus.
     void undoInEditor(UndoDirection direction);
+    // Bold, italic or underline over the editor's selection (see EditorController::toggleTrait),
+    // while it has the keyboard focus.
+    void toggleTraitInEditor(EditorController::TextTrait trait);
     bool isBookmarkColumnShown() const { return bookmarkColumnShown_; }
     // How many re-syncs of the editor were scheduled by the window becoming main.
     int scheduledResyncs() const { return scheduledResyncs_; }
