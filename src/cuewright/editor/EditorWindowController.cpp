@@ -24,12 +24,14 @@
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QListWidget>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
 #include <QScreen>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QTextDocument>
 #include <QTimer>
 #include <QToolBar>
@@ -418,6 +420,11 @@ void EditorWindowController::windowDidLoad() {
     registered_ = true;
     placeChildren();
     registerForAppearanceChanges();
+    for (const auto& [key, step] :
+         {std::pair{QKeyCombination(Qt::Key_F6), 1}, {Qt::SHIFT | Qt::Key_F6, -1}}) {
+        connect(new QShortcut(QKeySequence(key), window), &QShortcut::activated, this,
+                [this, step = step] { focusNextPart(step); });
+    }
 
     project_->setHasUnsavedChanges(false);
     updateTitle();
@@ -604,16 +611,19 @@ void EditorWindowController::toggleFullScreen() {
 
 bool EditorWindowController::respondsToAction(std::string_view action) const {
     // Undo and redo are the editor's while it has the keyboard; other text fields keep their own.
-    if (isUndoAction(action) || isTraitAction(action))
+    // The bookmark list's edits are the text's: undo reaches them from there too.
+    if (isUndoAction(action))
+        return editorHasFocus() || bookmarkListHasFocus();
+    if (isTraitAction(action))
         return editorHasFocus();
     return findWindowAction(action) != nullptr;
 }
 
 bool EditorWindowController::validateAction(std::string_view action) const {
     if (action == "undo:")
-        return editorHasFocus() && editorController_->textView().document()->isUndoAvailable();
+        return respondsToAction(action) && editorController_->textView().document()->isUndoAvailable();
     if (action == "redo:")
-        return editorHasFocus() && editorController_->textView().document()->isRedoAvailable();
+        return respondsToAction(action) && editorController_->textView().document()->isRedoAvailable();
     if (isTraitAction(action))
         return editorHasFocus() && editorController_->canStyleText();
     return respondsToAction(action);
@@ -631,6 +641,51 @@ bool EditorWindowController::editorHasFocus() const {
            platform::focusWidgetIn(mainWindow()) == &editorController_->textView();
 }
 
+bool EditorWindowController::bookmarkListHasFocus() const {
+    return bookmarkListController_ && mainWindow() &&
+           platform::focusWidgetIn(mainWindow()) == &bookmarkListController_->tableView();
+}
+
+// The first control inside `area` that Tab stops at, in the window's Tab order; null when none is.
+static QWidget* firstTabStop(QWidget& area) {
+    QWidget* window = area.window();
+    for (QWidget* w = window->nextInFocusChain(); w != window; w = w->nextInFocusChain()) {
+        if (area.isAncestorOf(w) && (w->focusPolicy() & Qt::TabFocus) && w->isVisibleTo(window) &&
+            w->isEnabled())
+            return w;
+    }
+    return nullptr;
+}
+
+void EditorWindowController::focusNextPart(int step) {
+    QWidget* window = mainWindow();
+    if (!window || !editorController_)
+        return;
+    // The text, the bookmark list (while shown), the sidebar and the status bar, in a ring: each
+    // part's area, and where the keyboard goes in it.
+    struct Part {
+        QWidget* area;
+        QWidget* target;
+    };
+    std::vector<Part> parts{{&editorController_->textView(), &editorController_->textView()}};
+    if (bookmarkColumnShown_ && bookmarkListController_)
+        parts.push_back({leftAnchor_.data(), &bookmarkListController_->tableView()});
+    for (QWidget* area : {rightAnchor_.data(), statusbarAnchor_.data()}) {
+        if (QWidget* stop = area ? firstTabStop(*area) : nullptr)
+            parts.push_back({area, stop});
+    }
+    QWidget* focus = platform::focusWidgetIn(window);
+    int current = -1;
+    for (size_t i = 0; i < parts.size(); ++i) {
+        if (focus && (focus == parts[i].area || parts[i].area->isAncestorOf(focus)))
+            current = int(i);
+    }
+    const int count = int(parts.size());
+    const int next = current < 0 ? (step > 0 ? 0 : count - 1) : ((current + step) % count + count) % count;
+    // As a keyboard move: the part shows its focus mark.
+    parts[size_t(next)].target->setFocus(Qt::ShortcutFocusReason);
+}
+
 void EditorWindowController::toggleBookmark() {
     if (isEditorLoaded())
         editorController_->toggleBookmark();
@@ -642,7 +697,7 @@ void EditorWindowController::deleteBookmark(int line) {
 }
 
 void EditorWindowController::undoInEditor(UndoDirection direction) {
-    if (!editorHasFocus())
+    if (!respondsToAction(direction == UndoDirection::undo ? "undo:" : "redo:"))
         return;
     // The text view's own slots, as the Edit menu calls them for any other text field.
     QMetaObject::invokeMethod(&editorController_->textView(),

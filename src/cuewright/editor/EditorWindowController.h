@@ -158,6 +158,9 @@ public:
     static std::vector<platform::MenuItemKey> menuItemKeys();
     // Undo or redo in the editor while it has the keyboard focus.
     void undoInEditor(UndoDirection direction);
+    // F6 and Shift+F6: the keyboard to the next or previous part of the window (the text, the
+    // bookmark list while it shows, the sidebar, the status bar), from the part that has it.
+    void focusNextPart(int step);
     // Bold, italic or underline over the editor's selection (see EditorController::toggleTrait),
     // while it has the keyboard focus.
     void toggleTraitInEditor(EditorController::TextTrait trait);
@@ -215,6 +218,7 @@ private:
     void scheduleResync(std::chrono::milliseconds delay);
     void requestPrompter(TeleprompterWindowPreset preset);
     bool editorHasFocus() const;
+    bool bookmarkListHasFocus() const;
 
     std::shared_ptr<Project> project_;
     platform::Defaults* defaults_;

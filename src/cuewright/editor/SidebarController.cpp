@@ -56,6 +56,9 @@ QWidget* SidebarController::makeView() {
     scrollView_->setFrameShape(QFrame::NoFrame);
     scrollView_->setWidgetResizable(true);
     scrollView_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // No stop of its own, which would show no mark: Tab goes to the pane's controls, and the view
+    // scrolls to each one reached.
+    scrollView_->setFocusPolicy(Qt::NoFocus);
     layout->addWidget(scrollView_, 1);
     return sidebar;
 }
