@@ -663,6 +663,9 @@ TEST_F(EditorControllerTest, TraitsToggleOverTheSelectionAsNamedSteps) {
         EXPECT_TRUE(traitAt(t.trait, 16) && traitAt(t.trait, 17));
         EXPECT_FALSE(traitAt(t.trait, 15));
     }
+    QApplication::clipboard()->setText(QStringLiteral("pasted"));
+    view.paste();
+    EXPECT_EQ(view.undoActionName(), QStringLiteral("Paste")) << "pastes are named too";
     project->setEditor([&] {
         cw::Editor editor = project->editor();
         editor.isLocked = true;

@@ -276,12 +276,8 @@ TEST_F(SidebarTest, RunningTimePickerTakesAnyShownRunningTime) {
         int lines;
         double lps;
         int h, m, s;
-    } cases[] = {{0, 1, 0, 0, 0},
-                 {37259, 10, 1, 2, 5},
-                 {14400, 0.1, 40, 0, 0},
-                 {17280, 0.1, 48, 0, 0},
-                 {17281, 0.1, 48, 0, 10},
-                 {323273, 0.1, 897, 58, 50}};
+    } cases[] = {{0, 1, 0, 0, 0},        {37259, 10, 1, 2, 5},    {14400, 0.1, 40, 0, 0},
+                 {17280, 0.1, 48, 0, 0}, {17281, 0.1, 48, 0, 10}, {323273, 0.1, 897, 58, 50}};
     for (const auto& c : cases) {
         setLineCount(c.lines);
         project->setScrollSpeed(0, c.lps, c.lps + 1);
@@ -359,6 +355,22 @@ TEST_F(SidebarTest, BackgroundImageFromDisk) {
         EXPECT_FALSE(properties().showBackgroundImage);
     }
     EXPECT_TRUE(guard.finish()) << "reading the pipe waited for a writer";
+
+    // The chooser offers images by that name, from the pictures folder, else from home.
+    const QByteArray home = qgetenv("HOME");
+    const QByteArray config = qgetenv("XDG_CONFIG_HOME");
+    qputenv("HOME", QByteArray::fromStdString((dir / "home").string()));
+    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString((dir / "home" / "config").string()));
+    for (const bool hasPictures : {false, true}) {
+        std::filesystem::create_directories(dir / "home" / (hasPictures ? "Pictures" : "."));
+        pane->selectBackgroundImageFromDisk();
+        EXPECT_EQ(dialogs->openPanels().back().filterLabel, QStringLiteral("Images"));
+        EXPECT_EQ(std::filesystem::path(dialogs->openPanels().back().directory.toStdString()),
+                  hasPictures ? dir / "home" / "Pictures" : dir / "home")
+            << hasPictures;
+    }
+    qputenv("HOME", home);
+    qputenv("XDG_CONFIG_HOME", config);
     platform::setFileDialogs(nullptr);
 }
 

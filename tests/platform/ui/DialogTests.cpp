@@ -119,7 +119,7 @@ TEST(FakeFileDialogs, OpenPanelsAnswerScriptedPathsThenCancel) {
     auto fake = std::make_shared<platform::FakeFileDialogs>();
     auto previous = platform::setFileDialogs(fake);
     fake->answerOpen({"/a.cwr", "/b.cwr"});
-    const platform::OpenPanel panel{"Open", {"cwr", "rtf"}, {}, false};
+    const platform::OpenPanel panel{"Open", {"cwr", "rtf"}, {}, false, {}};
     EXPECT_EQ(platform::fileDialogs().runOpenPanel(panel, nullptr), QStringList{"/a.cwr"});
     EXPECT_TRUE(fake->runOpenPanel(panel, nullptr).isEmpty());
     ASSERT_EQ(fake->openPanels().size(), 2u);
