@@ -94,7 +94,10 @@ TEST_F(OpenerFixture, HelpActionsOpenPagesAndMailsAndFallBackToTheHelpPage) {
 
     opener->opened.clear();
     opener->accepts = false;
+    const auto runner = std::make_shared<platform::FakeAlertRunner>();
+    const auto previousRunner = platform::setAlertRunner(runner);
     EXPECT_FALSE(help.suggestAnImprovement());
+    platform::setAlertRunner(previousRunner);
     ASSERT_EQ(opener->opened.size(), 2u);
     EXPECT_EQ(decodedQueryItem(opener->opened[0], "body"), improvementBody);
     EXPECT_EQ(opener->opened[1], *helpPageUrl(HelpPage::help));
@@ -109,6 +112,25 @@ TEST_F(OpenerFixture, HelpActionsOpenPagesAndMailsAndFallBackToTheHelpPage) {
     help.showKeyboardShortcuts();
     EXPECT_EQ(help.keyboardShortcutsWindow(), shortcuts);
     EXPECT_TRUE(shortcuts->browser()->toPlainText().contains("Alt+R"));
+}
+
+// Without a web browser or a mail program an alert says so, with the address to use by hand.
+TEST_F(OpenerFixture, WhatNoProgramTookIsSaidWithItsAddress) {
+    const auto runner = std::make_shared<platform::FakeAlertRunner>();
+    const auto previous = platform::setAlertRunner(runner);
+    opener->accepts = false;
+    Store s;
+    HelpActions help(s.defaults);
+    help.performAction("helpShowFAQ:", nullptr);
+    help.performAction("helpShowManual:", nullptr);
+    help.performAction("contactSupport:", nullptr);
+    platform::setAlertRunner(previous);
+    ASSERT_EQ(runner->shown().size(), 3u);
+    EXPECT_TRUE(runner->shown()[0].informativeText.contains(helpPageUrl(HelpPage::faq)->toString()));
+    EXPECT_TRUE(runner->shown()[0].messageText.contains("browser"));
+    EXPECT_TRUE(runner->shown()[1].informativeText.contains(helpPageUrl(HelpPage::manual)->toString()));
+    EXPECT_TRUE(runner->shown()[2].messageText.contains("mail"));
+    EXPECT_TRUE(runner->shown()[2].informativeText.contains(supportAddress()));
 }
 
 TEST_F(OpenerFixture, UpdaterSaysHowUpdatesComeAndNeverThatTheCopyIsUpToDate) {
