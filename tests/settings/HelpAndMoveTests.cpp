@@ -250,7 +250,9 @@ struct FakeMovePlatform : MovePlatform {
         calls.push_back("ask " + plan.title);
         return answer;
     }
-    void showFailure(const QString& title) override { calls.push_back("failure " + title); }
+    void showFailure(const QString& title, const QString& reason) override {
+        calls.push_back("failure " + title + (reason.isEmpty() ? QString() : " / " + reason));
+    }
     int run(const QString& program, const QStringList& args) override {
         note("run " + program + " " + args.join(' '));
         return pkexecStatus;
@@ -329,10 +331,19 @@ TEST_F(MoverFixture, CancelledAuthorisationOnlyLogs) {
     EXPECT_EQ(fake.logged.back(), "INFO -- Not moving because user canceled authorization");
     EXPECT_FALSE(fake.exitStatus);
 
-    fake.calls.clear();
-    fake.pkexecStatus = 127;
-    EXPECT_EQ(mover.offerMoveToApplicationsFolder(), AppMover::Outcome::failed);
-    EXPECT_EQ(fake.calls.back(), "failure Could not move to Applications folder");
+    // A failure says why: no pkexec, no consent, a failed copy.
+    for (const auto& [status, why] :
+         {std::pair{AppMover::helperMissing, "pkexec"}, {127, "authentication agent"}, {1, "status 1"}}) {
+        fake.calls.clear();
+        fake.pkexecStatus = status;
+        EXPECT_EQ(mover.offerMoveToApplicationsFolder(), AppMover::Outcome::failed);
+        EXPECT_TRUE(fake.calls.back().startsWith("failure Could not move to Applications folder / "));
+        EXPECT_TRUE(fake.calls.back().contains(why)) << fake.calls.back().toStdString();
+    }
+    SystemMovePlatform platform;
+    platform.privilegedHelper = QStringLiteral("cuewright-no-such-helper");
+    EXPECT_EQ(platform.runPrivileged(QStringLiteral("true"), QCoreApplication::applicationFilePath()),
+              AppMover::helperMissing);
 }
 
 TEST_F(MoverFixture, DecliningWithTheBoxTickedSuppressesTheOffer) {
