@@ -2,6 +2,7 @@
 #include "settings/SettingsTestSupport.h"
 
 #include "cuewright/controls/ColorWell.h"
+#include "cuewright/remote/RemoteServerStatus.h"
 #include "cuewright/settings/GeneralSettingsViewController.h"
 #include "cuewright/settings/KeysSettingsController.h"
 #include "cuewright/settings/NetworkSettingsViewController.h"
@@ -297,6 +298,26 @@ TEST(ScriptPane, TheFontPanelShowsAndStoresTheSizesTheApplicationUses) {
     pane.controls().fontButton->click();
     EXPECT_EQ(sizeField->text(), "20");
     panel->close();
+}
+
+// Under the switch the pane says whether the server runs, and why not when it failed (its port
+// taken by another copy, say).
+TEST(RemotePane, SaysWhyTheServerIsNotRunning) {
+    Store s;
+    s.defaults.set(k::isBonjourEnabled, true);
+    NetworkSettingsViewController pane("Desk", s.defaults, s.center);
+    const auto shown = [&](cw::RemoteServerStatus status) {
+        cw::setRemoteServerStatus(std::move(status));
+        s.center.post(std::string(cw::remoteServerStatusDidChange));
+        return pane.controls().serverStatus->text();
+    };
+    EXPECT_EQ(shown({cw::RemoteServerStatus::State::failed, 0, "Address already in use"}),
+              "The remote-control server is not running: Address already in use.");
+    EXPECT_EQ(shown({cw::RemoteServerStatus::State::running, 50123, {}}),
+              "The remote-control server is running on port 50123.");
+    pane.controls().enableRemoteControl->click();
+    EXPECT_EQ(pane.controls().serverStatus->text(), "") << "switched off";
+    cw::setRemoteServerStatus({});
 }
 
 TEST(RemotePane, NameAndSwitchPostInOrderAndAnEmptiedNameShowsTheComputers) {
