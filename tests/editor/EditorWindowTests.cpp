@@ -1,4 +1,5 @@
 // The editor window around a real project, offscreen, with a fake shell, panels and alerts.
+#include "cuewright/controls/ColorWell.h"
 #include "cuewright/controls/NormalSlider.h"
 #include "cuewright/controls/TimeControl.h"
 #include "cuewright/displays/ScreenInfoViewController.h"
@@ -565,6 +566,31 @@ TEST_F(EditorWindowTest, F6AndTabReachEveryPartWithAMarkAndUndoWorksFromTheList)
     w.editorController()->autosave();
     EXPECT_EQ(bookmarkLines(*project), std::vector<int>{2}) << "Ctrl+Z in the list";
     EXPECT_EQ(focus(), &list);
+}
+
+// In an 800 × 600 window the sidebar's rows keep their heights (the pane scrolls instead) and the
+// status bar keeps the ends of the speed range. Pictures of it, light and dark, go to test-output.
+TEST_F(EditorWindowTest, AnEightHundredBySixHundredWindowSqueezesNothing) {
+    EditorWindowController& w = open();
+    QWidget* window = w.window();
+    window->resize(800, 600);
+    QApplication::processEvents();
+    ASSERT_LE(window->height(), 600);
+    const auto wells = w.rightSidebarAnchorView()->findChildren<cw::controls::ColorWell*>();
+    ASSERT_FALSE(wells.isEmpty());
+    for (const auto* well : wells)
+        EXPECT_GE(well->height(), well->sizeHint().height()) << "a squeezed colour well";
+    QStringList shown;
+    for (const QLabel* label : w.statusbarAnchorView()->findChildren<QLabel*>())
+        if (label->isVisible())
+            shown << label->text();
+    EXPECT_TRUE(shown.contains("0.10") && shown.contains("3.00")) << shown.join(" | ").toStdString();
+    const QString folder = editortest::screenshotFolder();
+    for (const auto& look : editortest::lightAndDark) {
+        platform::Appearance::applyToWindow(window, look.style);
+        QApplication::processEvents();
+        window->grab().save(folder + "/window-800x600-" + look.name + ".png");
+    }
 }
 
 // Typing does not disturb the bookmark column: until the project has the edit the list stays as

@@ -85,6 +85,9 @@ void SidebarController::showPane(Editor::Mode mode) {
     SidebarPane pane = factories_[tabIndex(mode)](project_);
     // The scroll view lets go of the old view; its controller, or we, then delete it.
     QPointer<QWidget> previous = scrollView_->takeWidget();
+    // Never squeezed below its rows' heights (colour wells, "Reset" beside its label): a short
+    // window scrolls the pane instead.
+    pane.view->setSizePolicy(pane.view->sizePolicy().horizontalPolicy(), QSizePolicy::Minimum);
     scrollView_->setWidget(pane.view);
     std::swap(currentPane_, pane);
     pane = {};
