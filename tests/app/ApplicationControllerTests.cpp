@@ -8,12 +8,14 @@
 #include "cuewright/app/RemoteServices.h"
 #include "cuewright/editor/ScriptTextView.h"
 #include "cuewright/model/RecoveryStore.h"
+#include "cuewright/editor/TextBridge.h"
 #include "cuewright/model/ScriptRecovery.h"
 #include "cuewright/model/SettingsKeys.h"
 #include "cuewright/remote/BluetoothServer.h"
 #include "cuewright/remote/NetworkSettings.h"
 #include "cuewright/remote/WorkspaceBluetooth.h"
 #include "cuewright/remote/WorkspaceNetworking.h"
+#include "cuewright/settings/KeysSettingsController.h"
 
 #include "platform/bluetooth/PeripheralManager.h"
 #include "platform/netservice/FakeNetService.h"
@@ -949,6 +951,66 @@ TEST_F(RealWindows, BookmarkShortcutAndMenuTitlesInTheEditorWindow) {
     EXPECT_EQ(undo->text().toStdString(), "Undo");
 
     project->setHasUnsavedChanges(false); // no question on closing
+    EXPECT_TRUE(app->editorControllers().front()->close());
+}
+
+// Ctrl+B, Ctrl+I and Ctrl+U style the editor's selection through the Edit menu's items, each an
+// undo step the menu names; Cut and Copy wait for a selection. The Keys pane refuses the keys of the
+// menus, the editor window's own and the application's, naming the item.
+TEST_F(RealWindows, TheEditMenuStylesTheSelectionAndTheKeysPaneRefusesMenuKeys) {
+    launch();
+    app->openDocument(saveScript(defaults, dir.path() / "styled.cwr", "alpha beta"));
+    ASSERT_EQ(app->editorControllers().size(), 1u);
+    QWidget* window = app->editorControllers().front()->window();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    auto* text = window->findChild<cw::editor::ScriptTextView*>();
+    ASSERT_TRUE(text);
+    text->setFocus();
+    cw::MainMenu& menus = app->mainMenu();
+    const auto enabled = [&](const char* action) {
+        menus.validateAll();
+        return menus.action(action)->isEnabled();
+    };
+    text->moveCursor(QTextCursor::End);
+    EXPECT_FALSE(enabled("cut:") || enabled("copy:")) << "nothing selected";
+    EXPECT_TRUE(enabled("paste:"));
+    text->moveCursor(QTextCursor::StartOfWord, QTextCursor::KeepAnchor); // "beta"
+    EXPECT_TRUE(enabled("cut:") && enabled("copy:"));
+    for (const auto& [key, action, undoTitle] : {std::tuple{Qt::Key_B, "toggleBold:", "Undo Bold"},
+                                                 {Qt::Key_I, "toggleItalic:", "Undo Italic"},
+                                                 {Qt::Key_U, "toggleUnderline:", "Undo Underline"}}) {
+        EXPECT_TRUE(enabled(action));
+        EXPECT_FALSE(menus.action(action)->shortcut().isEmpty());
+        QTest::keyClick(text, key, Qt::ControlModifier);
+        menus.validateAll();
+        EXPECT_EQ(menus.action("undo:")->text().toStdString(), undoTitle);
+    }
+    const auto shown = cw::editor::attributedText(*text->document()).attributes(7);
+    ASSERT_TRUE(shown.font);
+    EXPECT_TRUE(shown.font->bold && shown.font->italic && shown.underlineStyle.value_or(0) != 0);
+
+    cw::KeysSettingsController pane(defaults, center);
+    cw::KeyWellButton* well = pane.controls().wells[0];
+    for (const auto& [key, modifiers, refusal] :
+         {std::tuple{Qt::Key_D, Qt::KeyboardModifiers(Qt::ControlModifier), "“Insert Bookmark”"},
+          {Qt::Key_E, Qt::KeyboardModifiers(Qt::ControlModifier), "“Export…”"},
+          {Qt::Key_P, Qt::ControlModifier | Qt::ShiftModifier, "“New Prompter Window”"},
+          {Qt::Key_F1, Qt::KeyboardModifiers(Qt::NoModifier), "“Cuewright Help”"},
+          {Qt::Key_3, Qt::KeyboardModifiers(Qt::ControlModifier), "Bookmark 3"},
+          {Qt::Key_B, Qt::KeyboardModifiers(Qt::ControlModifier), "editing"},
+          {Qt::Key_Y, Qt::KeyboardModifiers(Qt::ControlModifier), "editing"}}) {
+        well->setChecked(true);
+        QTest::keyClick(well, key, modifiers);
+        EXPECT_FALSE(well->key()) << refusal;
+        EXPECT_TRUE(pane.controls().refusal->text().contains(QString::fromUtf8(refusal)))
+            << pane.controls().refusal->text().toStdString();
+    }
+    well->setChecked(true);
+    QTest::keyClick(well, Qt::Key_K, Qt::ControlModifier);
+    EXPECT_TRUE(well->key()) << "a key no menu has";
+
+    app->workspace().projects().front()->setHasUnsavedChanges(false); // no question on closing
     EXPECT_TRUE(app->editorControllers().front()->close());
 }
 

@@ -1,6 +1,10 @@
 // The real cuewright binary under a window manager, driven with xdotool: the menus of an editor
 // window as a person meets them. Screenshots go to test-output/app/.
+#include "platform/defaults/ArchivedValues.h"
+
 #include <gtest/gtest.h>
+
+#include <utility>
 
 // Xlib's macros after gtest, which uses the same names.
 #include "EndToEndSupport.h"
@@ -121,6 +125,80 @@ TEST_F(EditorMenusEndToEnd, ASecondWindowCascadesWithinTheScreen) {
     EXPECT_GT(b.top(), a.top()) << "below the first window's title";
     EXPECT_GT(b.left(), a.left());
     EXPECT_TRUE(quit(*app, *two));
+}
+
+// The script's text colour, a cyan no other part of a prompter window has, and its pixels.
+bool isCyan(QRgb p) {
+    return qBlue(p) > 150 && qRed(p) < 150 && qGreen(p) > 120;
+}
+int cyanPixels(const QRect& area) {
+    const QImage shot =
+        QGuiApplication::primaryScreen()->grabWindow(0).toImage().convertToFormat(QImage::Format_RGB32);
+    int count = 0;
+    const QRect r = area.intersected(shot.rect());
+    for (int y = r.top(); y <= r.bottom(); ++y) {
+        for (int x = r.left(); x <= r.right(); ++x) {
+            count += isCyan(shot.pixel(x, y));
+        }
+    }
+    return count;
+}
+
+// A word selected with the keyboard and made bold with Ctrl+B is bold in the prompter (its strokes
+// heavier) and in the saved file; Ctrl+Z takes it back in both.
+TEST_F(EditorMenusEndToEnd, AWordMadeBoldWithCtrlBIsBoldInThePrompterAndTheFileUntilUndone) {
+    {
+        platform::Defaults defaults({work / "defaults.json", std::chrono::hours(1), {}});
+        platform::setArchivedColor(defaults, cw::settings::defaultTextColor,
+                                   platform::ArchivedColor::sRGB(0.2, 0.8, 1.0));
+        ASSERT_TRUE(defaults.synchronize());
+    }
+    const fs::path script = makeScript("bold.cwr", QStringLiteral("HHHH MMMM"));
+    const std::optional<Window> editor = open(script);
+    ASSERT_TRUE(editor) << "no editor window";
+    ASSERT_TRUE(activate(*editor));
+    ASSERT_TRUE(xdotool({"key", "ctrl+shift+p"}));
+    const std::optional<Window> prompter = waitForWindow(*app, "Prompter Window");
+    ASSERT_TRUE(prompter) << "Ctrl+Shift+P opened no prompter window";
+    // The middle of the view, where the text stands: away from the bars and on-screen controls.
+    const QRect client = rootGeometry(display, *prompter);
+    const QRect area(client.x() + client.width() / 6, client.y() + client.height() * 3 / 10,
+                     client.width() * 2 / 3, client.height() * 2 / 5);
+    // The text's pixels once two looks in a row agree: the window settles after it first shows.
+    const auto settled = [&] {
+        int last = -1, now = 0;
+        waitFor(*app, [&] {
+            now = cyanPixels(area);
+            return std::exchange(last, now) == now && now > 200;
+        });
+        return now;
+    };
+    const int plain = settled();
+    ASSERT_GT(plain, 200) << "no text in the prompter";
+    const auto boldAt = [&](int at) {
+        const auto font = cw::ScriptDocumentFile::open(script).text.attributes(at).font;
+        return font && font->bold;
+    };
+
+    ASSERT_TRUE(activate(*editor));
+    ASSERT_TRUE(xdotool({"key", "ctrl+End", "ctrl+shift+Left", "ctrl+b", "ctrl+s"}));
+    EXPECT_TRUE(fileHolds(script, [&](const QString&) { return boldAt(6); }))
+        << "the file's word is not bold";
+    EXPECT_FALSE(boldAt(1)) << "only the selected word";
+    ASSERT_TRUE(activate(*prompter)); // in front of the editor, which holds the same text
+    EXPECT_TRUE(waitFor(*app, [&] { return cyanPixels(area) > plain * 11 / 10; }))
+        << "the prompter's text is no heavier: " << cyanPixels(area) << " against " << plain;
+    const int heavy = settled();
+    app->waitForFinished(300); // let it paint: the picture is for people
+    screenshot("bold-word-in-prompter.png");
+
+    ASSERT_TRUE(activate(*editor));
+    ASSERT_TRUE(xdotool({"key", "ctrl+z", "ctrl+s"}));
+    EXPECT_TRUE(fileHolds(script, [&](const QString&) { return !boldAt(6); })) << "Ctrl+Z left it bold";
+    ASSERT_TRUE(activate(*prompter));
+    EXPECT_TRUE(waitFor(*app, [&] { return cyanPixels(area) * 11 / 10 < heavy; }))
+        << "the prompter's text stays heavy: " << cyanPixels(area) << " against " << heavy;
+    EXPECT_TRUE(quit(*app, *editor));
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "cuewright/editor/EditorController.h"
 #include "cuewright/editor/LineMetrics.h"
 #include "cuewright/editor/PasteRules.h"
+#include "cuewright/editor/ProjectPropertiesController.h"
 #include "cuewright/editor/ScriptTextView.h"
 #include "cuewright/editor/TextBridge.h"
 #include "cuewright/model/Project.h"
@@ -12,6 +13,7 @@
 #include "cuewright/prompter/OverlayView.h"
 #include "platform/defaults/ArchivedValues.h"
 #include "platform/defaults/Defaults.h"
+#include "platform/defaults/NotificationCenter.h"
 
 #include "support/TempDir.h"
 
@@ -22,8 +24,11 @@
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
 #include <QClipboard>
+#include <QFontDialog>
 #include <QInputMethodEvent>
+#include <QListView>
 #include <QMimeData>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
 #include <QWheelEvent>
@@ -603,6 +608,102 @@ TEST_F(EditorControllerTest, FontPickedOverMixedLooksChangesOnlyTheFamily) {
     for (const auto& look : looks) {
         EXPECT_EQ(undone.attributes(look.at).font->family, plain.font->family) << "one undo step " << look.at;
     }
+}
+
+// Bold, italic and underline over a selection: on for all of it when any part lacks it, off when
+// all has it, the rest of each run's look kept; each one undo step named after it. Without a
+// selection the trait goes to what is typed next.
+TEST_F(EditorControllerTest, TraitsToggleOverTheSelectionAsNamedSteps) {
+    using Trait = EditorController::TextTrait;
+    namespace U = platform::UnderlineStyle;
+    const auto traitAt = [&](Trait trait, int at) {
+        const auto attributes = shownText().attributes(at);
+        switch (trait) {
+        case Trait::bold:
+            return attributes.font && attributes.font->bold;
+        case Trait::italic:
+            return attributes.font && attributes.font->italic;
+        case Trait::underline:
+            return attributes.underlineStyle.value_or(U::none) != U::none;
+        }
+        return false;
+    };
+    const struct {
+        Trait trait;
+        const char* name;
+    } traits[] = {{Trait::bold, "Bold"}, {Trait::italic, "Italic"}, {Trait::underline, "Underline"}};
+    for (const auto& t : traits) {
+        SCOPED_TRACE(t.name);
+        platform::Attributes red = sans(20);
+        red.foregroundColor = platform::Color::red();
+        AttributedString text(QStringLiteral("alpha beta gamma"), sans(20));
+        text.setAttributes(red, {6, 4});
+        load(text);
+        select(6, 10); // "beta", red
+        controller->toggleTrait(t.trait);
+        EXPECT_TRUE(traitAt(t.trait, 6) && traitAt(t.trait, 9));
+        EXPECT_FALSE(traitAt(t.trait, 5) || traitAt(t.trait, 10)) << "only the selection";
+        EXPECT_EQ(shownText().attributes(7).foregroundColor, platform::Color::red()) << "its colour stays";
+        EXPECT_EQ(view.undoActionName(), t.name);
+        EXPECT_TRUE(controller->hasPendingEdit());
+
+        select(0, 10); // partly on: all on
+        controller->toggleTrait(t.trait);
+        EXPECT_TRUE(traitAt(t.trait, 0) && traitAt(t.trait, 9));
+        controller->toggleTrait(t.trait); // all on: all off
+        EXPECT_FALSE(traitAt(t.trait, 0) || traitAt(t.trait, 9));
+        view.undo();
+        view.undo();
+        EXPECT_TRUE(traitAt(t.trait, 6) && !traitAt(t.trait, 0)) << "one step each";
+
+        select(16, 16); // nothing selected: what is typed next
+        controller->toggleTrait(t.trait);
+        QTest::keyClicks(&view, QStringLiteral("xy"));
+        EXPECT_EQ(viewText(), QStringLiteral("alpha beta gammaxy"));
+        EXPECT_TRUE(traitAt(t.trait, 16) && traitAt(t.trait, 17));
+        EXPECT_FALSE(traitAt(t.trait, 15));
+    }
+    QApplication::clipboard()->setText(QStringLiteral("pasted"));
+    view.paste();
+    EXPECT_EQ(view.undoActionName(), QStringLiteral("Paste")) << "pastes are named too";
+    project->setEditor([&] {
+        cw::Editor editor = project->editor();
+        editor.isLocked = true;
+        return editor;
+    }());
+    select(0, 5);
+    controller->toggleTrait(Trait::bold);
+    EXPECT_FALSE(traitAt(Trait::bold, 0)) << "a locked editor stays as it is";
+}
+
+// A face chosen in the Script pane's font panel (Bold, Italic) goes to the selection, as a family
+// does, as one undo step "Font".
+TEST_F(EditorControllerTest, AFacePickedInTheFontPanelStylesTheSelection) {
+    load(AttributedString(QStringLiteral("alpha beta"), sans(20)));
+    platform::NotificationCenter center;
+    auto pane = std::make_shared<cw::editor::ProjectPropertiesController>(project, defaults, center);
+    pane->view()->show();
+    select(6, 10);
+    pane->controls().fontButton->click();
+    auto* panel = pane->view()->findChild<QFontDialog*>();
+    ASSERT_TRUE(panel);
+    for (const auto& [face, bold, italic] : {std::tuple{"Bold", true, false}, {"Oblique", false, true}}) {
+        SCOPED_TRACE(face);
+        auto* styles = panel->findChildren<QListView*>().value(1); // family, face, size
+        ASSERT_TRUE(styles);
+        const QModelIndexList found = styles->model()->match(styles->model()->index(0, 0), Qt::DisplayRole,
+                                                             QString::fromLatin1(face), 1, Qt::MatchExactly);
+        ASSERT_EQ(found.size(), 1);
+        styles->setCurrentIndex(found.first());
+        const auto picked = shownText().attributes(7).font;
+        ASSERT_TRUE(picked);
+        EXPECT_EQ(picked->bold, bold);
+        EXPECT_EQ(picked->italic, italic);
+        EXPECT_FALSE(shownText().attributes(2).font->bold || shownText().attributes(2).font->italic)
+            << "only the selection";
+        EXPECT_EQ(view.undoActionName(), QStringLiteral("Font"));
+    }
+    panel->close();
 }
 
 // Only typing is an edit: a script opened from its file, settled, resized and restyled from the

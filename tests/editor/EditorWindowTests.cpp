@@ -1,4 +1,5 @@
 // The editor window around a real project, offscreen, with a fake shell, panels and alerts.
+#include "cuewright/controls/ColorWell.h"
 #include "cuewright/controls/NormalSlider.h"
 #include "cuewright/controls/TimeControl.h"
 #include "cuewright/displays/ScreenInfoViewController.h"
@@ -531,6 +532,97 @@ TEST_F(EditorWindowTest, BookmarksAreAddedRenamedAndRemovedFromTheColumn) {
     EXPECT_TRUE(project->bookmarks().empty());
     EXPECT_EQ(project->document().text.string(), QStringLiteral("Good evening.\nIntro\nThis is the news."));
     EXPECT_EQ(undoTitle(), QStringLiteral("Undo Delete Bookmark"));
+}
+
+// F6 and Shift+F6 go round the text, the bookmark list, the sidebar and the status bar; Tab from
+// the sidebar reaches every control on the way, the transport buttons among them, and each shows a
+// mark while it has the keyboard. Undo of a bookmark edit works from the list, its key too.
+TEST_F(EditorWindowTest, F6AndTabReachEveryPartWithAMarkAndUndoWorksFromTheList) {
+    defaults.set(cw::settings::showBookmarkSidebar, true);
+    EditorWindowController& w = open();
+    ASSERT_TRUE(activate(w));
+    QWidget* window = w.window();
+    cw::editor::ScriptTextView& text = w.editorController()->textView();
+    QListWidget& list = w.bookmarkListController()->tableView();
+    text.setFocus();
+    const auto focus = [] { return QApplication::focusWidget(); };
+    const auto press = [&](Qt::Key key, Qt::KeyboardModifiers modifiers = {}) {
+        QTest::keyClick(focus(), key, modifiers);
+    };
+    press(Qt::Key_F6);
+    EXPECT_EQ(focus(), &list);
+    press(Qt::Key_F6);
+    EXPECT_TRUE(isInside(focus(), w.rightSidebarAnchorView())) << focus()->metaObject()->className();
+    press(Qt::Key_F6);
+    EXPECT_TRUE(isInside(focus(), w.statusbarAnchorView()));
+    press(Qt::Key_F6);
+    EXPECT_EQ(focus(), &text);
+    press(Qt::Key_F6, Qt::ShiftModifier);
+    EXPECT_TRUE(isInside(focus(), w.statusbarAnchorView()));
+    press(Qt::Key_F6, Qt::ShiftModifier);
+    press(Qt::Key_F6, Qt::ShiftModifier);
+    EXPECT_EQ(focus(), &list);
+
+    // Every stop from the sidebar's first, until the keyboard is back in the text or the sidebar.
+    press(Qt::Key_F6);
+    QWidget* first = focus();
+    ASSERT_TRUE(isInside(first, w.rightSidebarAnchorView()));
+    const auto picture = [&](QWidget* stop) {
+        return window->grab(QRect(stop->mapTo(window, QPoint()), stop->size())).toImage();
+    };
+    int transportButtons = 0;
+    QWidget* stop = first;
+    for (int i = 0; i < 80; ++i) {
+        const QImage marked = picture(stop);
+        press(Qt::Key_Tab);
+        QWidget* next = focus();
+        if (next == stop)
+            continue; // a control of several fields (speed range, running time) steps within
+        EXPECT_NE(picture(stop), marked)
+            << "no mark on " << stop->metaObject()->className() << " " << stop->objectName().toStdString();
+        transportButtons += stop->inherits("cw::controls::TransportButton") ? 1 : 0;
+        stop = next;
+        if (stop == first || stop == &text)
+            break;
+    }
+    EXPECT_EQ(transportButtons, 7);
+
+    text.setFocus();
+    text.moveCursor(QTextCursor::Start);
+    w.toggleBookmark();
+    ASSERT_EQ(bookmarkLines(*project), (std::vector<int>{1, 2}));
+    list.setFocus();
+    EXPECT_TRUE(w.validateAction("undo:")) << "Edit ▸ Undo from the list";
+    EXPECT_EQ(w.titleForAction("undo:", nullptr), QStringLiteral("Undo Insert Bookmark at line 1"));
+    QTest::keyClick(&list, Qt::Key_Z, Qt::ControlModifier);
+    w.editorController()->autosave();
+    EXPECT_EQ(bookmarkLines(*project), std::vector<int>{2}) << "Ctrl+Z in the list";
+    EXPECT_EQ(focus(), &list);
+}
+
+// In an 800 × 600 window the sidebar's rows keep their heights (the pane scrolls instead) and the
+// status bar keeps the ends of the speed range. Pictures of it, light and dark, go to test-output.
+TEST_F(EditorWindowTest, AnEightHundredBySixHundredWindowSqueezesNothing) {
+    EditorWindowController& w = open();
+    QWidget* window = w.window();
+    window->resize(800, 600);
+    QApplication::processEvents();
+    ASSERT_LE(window->height(), 600);
+    const auto wells = w.rightSidebarAnchorView()->findChildren<cw::controls::ColorWell*>();
+    ASSERT_FALSE(wells.isEmpty());
+    for (const auto* well : wells)
+        EXPECT_GE(well->height(), well->sizeHint().height()) << "a squeezed colour well";
+    QStringList shown;
+    for (const QLabel* label : w.statusbarAnchorView()->findChildren<QLabel*>())
+        if (label->isVisible())
+            shown << label->text();
+    EXPECT_TRUE(shown.contains("0.10") && shown.contains("3.00")) << shown.join(" | ").toStdString();
+    const QString folder = editortest::screenshotFolder();
+    for (const auto& look : editortest::lightAndDark) {
+        platform::Appearance::applyToWindow(window, look.style);
+        QApplication::processEvents();
+        window->grab().save(folder + "/window-800x600-" + look.name + ".png");
+    }
 }
 
 // Typing does not disturb the bookmark column: until the project has the edit the list stays as

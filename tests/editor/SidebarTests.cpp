@@ -377,6 +377,22 @@ TEST_F(SidebarTest, BackgroundImageFromDisk) {
         EXPECT_FALSE(properties().showBackgroundImage);
     }
     EXPECT_TRUE(guard.finish()) << "reading the pipe waited for a writer";
+
+    // The chooser offers images by that name, from the pictures folder, else from home.
+    const QByteArray home = qgetenv("HOME");
+    const QByteArray config = qgetenv("XDG_CONFIG_HOME");
+    qputenv("HOME", QByteArray::fromStdString((dir / "home").string()));
+    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString((dir / "home" / "config").string()));
+    for (const bool hasPictures : {false, true}) {
+        std::filesystem::create_directories(dir / "home" / (hasPictures ? "Pictures" : "."));
+        pane->selectBackgroundImageFromDisk();
+        EXPECT_EQ(dialogs->openPanels().back().filterLabel, QStringLiteral("Images"));
+        EXPECT_EQ(std::filesystem::path(dialogs->openPanels().back().directory.toStdString()),
+                  hasPictures ? dir / "home" / "Pictures" : dir / "home")
+            << hasPictures;
+    }
+    qputenv("HOME", home);
+    qputenv("XDG_CONFIG_HOME", config);
     platform::setFileDialogs(nullptr);
 }
 

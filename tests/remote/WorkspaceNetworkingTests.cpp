@@ -4,6 +4,7 @@
 #include "cuewright/remote/CommandExecution.h"
 #include "cuewright/remote/NetworkSettings.h"
 #include "cuewright/remote/RemoteProtocol.h"
+#include "cuewright/remote/RemoteServerStatus.h"
 #include "cuewright/remote/WorkspaceNetworking.h"
 #include "platform/netservice/FakeNetService.h"
 
@@ -12,6 +13,11 @@
 #include "support/LogCapture.h"
 
 #include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <limits>
@@ -176,6 +182,32 @@ TEST_F(WorkspaceNetworkingTest, APortOutsideItsRangeIsLoggedNotUsed) {
     ASSERT_TRUE(server);
     EXPECT_EQ(server->socket(), nullptr);
     EXPECT_EQ(log.lines().back(), "could not start bonjour server: the port 70000 is outside 0...65535");
+}
+
+// The server's state is kept for the Remote control pane: its port while it runs, why not when its
+// port is taken (by another copy, say), off once stopped.
+TEST_F(WorkspaceNetworkingTest, TheServersStateSaysWhyItIsNotRunning) {
+    const int taken = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    ASSERT_EQ(::bind(taken, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::getsockname(taken, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    defaults.set(cw::settings::bonjourKey, ntohs(address.sin_port));
+    startedServer();
+    const cw::RemoteServerStatus failed = cw::remoteServerStatus();
+    EXPECT_EQ(failed.state, cw::RemoteServerStatus::State::failed);
+    EXPECT_NE(failed.reason.find("in use"), std::string::npos) << failed.reason;
+    ::close(taken);
+
+    defaults.set(cw::settings::bonjourKey, 0);
+    const auto server = startedServer();
+    ASSERT_TRUE(dispatch::runMainUntil(
+        [&] { return cw::remoteServerStatus().state == cw::RemoteServerStatus::State::running; }, 5s));
+    EXPECT_EQ(cw::remoteServerStatus().port, server->port());
+    networking->stopNetworking();
+    workspace.net().netManagementQueue->sync([] {});
+    EXPECT_EQ(cw::remoteServerStatus(), cw::RemoteServerStatus{});
 }
 
 TEST_F(WorkspaceNetworkingTest, SettingsGiveTheNameAndAnnounceOnlyChanges) {

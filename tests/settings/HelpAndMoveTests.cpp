@@ -94,7 +94,10 @@ TEST_F(OpenerFixture, HelpActionsOpenPagesAndMailsAndFallBackToTheHelpPage) {
 
     opener->opened.clear();
     opener->accepts = false;
+    const auto runner = std::make_shared<platform::FakeAlertRunner>();
+    const auto previousRunner = platform::setAlertRunner(runner);
     EXPECT_FALSE(help.suggestAnImprovement());
+    platform::setAlertRunner(previousRunner);
     ASSERT_EQ(opener->opened.size(), 2u);
     EXPECT_EQ(decodedQueryItem(opener->opened[0], "body"), improvementBody);
     EXPECT_EQ(opener->opened[1], *helpPageUrl(HelpPage::help));
@@ -109,6 +112,25 @@ TEST_F(OpenerFixture, HelpActionsOpenPagesAndMailsAndFallBackToTheHelpPage) {
     help.showKeyboardShortcuts();
     EXPECT_EQ(help.keyboardShortcutsWindow(), shortcuts);
     EXPECT_TRUE(shortcuts->browser()->toPlainText().contains("Alt+R"));
+}
+
+// Without a web browser or a mail program an alert says so, with the address to use by hand.
+TEST_F(OpenerFixture, WhatNoProgramTookIsSaidWithItsAddress) {
+    const auto runner = std::make_shared<platform::FakeAlertRunner>();
+    const auto previous = platform::setAlertRunner(runner);
+    opener->accepts = false;
+    Store s;
+    HelpActions help(s.defaults);
+    help.performAction("helpShowFAQ:", nullptr);
+    help.performAction("helpShowManual:", nullptr);
+    help.performAction("contactSupport:", nullptr);
+    platform::setAlertRunner(previous);
+    ASSERT_EQ(runner->shown().size(), 3u);
+    EXPECT_TRUE(runner->shown()[0].informativeText.contains(helpPageUrl(HelpPage::faq)->toString()));
+    EXPECT_TRUE(runner->shown()[0].messageText.contains("browser"));
+    EXPECT_TRUE(runner->shown()[1].informativeText.contains(helpPageUrl(HelpPage::manual)->toString()));
+    EXPECT_TRUE(runner->shown()[2].messageText.contains("mail"));
+    EXPECT_TRUE(runner->shown()[2].informativeText.contains(supportAddress()));
 }
 
 TEST_F(OpenerFixture, UpdaterSaysHowUpdatesComeAndNeverThatTheCopyIsUpToDate) {
@@ -242,7 +264,9 @@ struct FakeMovePlatform : MovePlatform {
         calls.push_back("ask " + plan.title);
         return answer;
     }
-    void showFailure(const QString& title) override { calls.push_back("failure " + title); }
+    void showFailure(const QString& title, const QString& reason) override {
+        calls.push_back("failure " + title + (reason.isEmpty() ? QString() : " / " + reason));
+    }
     int run(const QString& program, const QStringList& args) override {
         note("run " + program + " " + args.join(' '));
         return pkexecStatus;
@@ -321,10 +345,19 @@ TEST_F(MoverFixture, CancelledAuthorisationOnlyLogs) {
     EXPECT_EQ(fake.logged.back(), "INFO -- Not moving because user canceled authorization");
     EXPECT_FALSE(fake.exitStatus);
 
-    fake.calls.clear();
-    fake.pkexecStatus = 127;
-    EXPECT_EQ(mover.offerMoveToApplicationsFolder(), AppMover::Outcome::failed);
-    EXPECT_EQ(fake.calls.back(), "failure Could not move to Applications folder");
+    // A failure says why: no pkexec, no consent, a failed copy.
+    for (const auto& [status, why] :
+         {std::pair{AppMover::helperMissing, "pkexec"}, {127, "authentication agent"}, {1, "status 1"}}) {
+        fake.calls.clear();
+        fake.pkexecStatus = status;
+        EXPECT_EQ(mover.offerMoveToApplicationsFolder(), AppMover::Outcome::failed);
+        EXPECT_TRUE(fake.calls.back().startsWith("failure Could not move to Applications folder / "));
+        EXPECT_TRUE(fake.calls.back().contains(why)) << fake.calls.back().toStdString();
+    }
+    SystemMovePlatform platform;
+    platform.privilegedHelper = QStringLiteral("cuewright-no-such-helper");
+    EXPECT_EQ(platform.runPrivileged(QStringLiteral("true"), QCoreApplication::applicationFilePath()),
+              AppMover::helperMissing);
 }
 
 TEST_F(MoverFixture, DecliningWithTheBoxTickedSuppressesTheOffer) {

@@ -2,6 +2,7 @@
 #include "settings/SettingsTestSupport.h"
 
 #include "cuewright/controls/ColorWell.h"
+#include "cuewright/remote/RemoteServerStatus.h"
 #include "cuewright/settings/GeneralSettingsViewController.h"
 #include "cuewright/settings/KeysSettingsController.h"
 #include "cuewright/settings/NetworkSettingsViewController.h"
@@ -170,6 +171,41 @@ TEST_F(KeysPaneFixture, StandardEditingKeysAreRefusedWithAWordWhy) {
     EXPECT_TRUE(ui.refusal->text().isEmpty());
 }
 
+// Qt's warnings while the pane is built and used: none about sizes. A refusal's line takes room kept
+// for it: the wells' rows stay where they were, as tall as they ask to be.
+std::vector<QString> qtWarnings;
+void keepWarning(QtMsgType, const QMessageLogContext&, const QString& message) {
+    qtWarnings.push_back(message);
+}
+
+TEST(KeysPane, TheRefusalLineTakesNoRoomFromTheWellsAndNothingWarnsOfSizes) {
+    qtWarnings.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(keepWarning);
+    {
+        Store s;
+        KeysSettingsController pane{s.defaults, s.center};
+        const KeysSettingsController::Controls& ui = pane.controls();
+        pane.view()->show();
+        ui.backgroundEvents->click();
+        QApplication::processEvents();
+        std::vector<QRect> rows;
+        for (const KeyWellButton* well : ui.wells)
+            rows.push_back(well->geometry());
+        ui.wells[0]->setChecked(true);
+        QTest::keyClick(ui.wells[0], Qt::Key_C, Qt::ControlModifier);
+        ASSERT_FALSE(ui.refusal->text().isEmpty());
+        QApplication::processEvents();
+        for (std::size_t i = 0; i < ui.wells.size(); ++i) {
+            EXPECT_EQ(ui.wells[i]->geometry(), rows[i]) << i;
+            EXPECT_GE(ui.wells[i]->height(), ui.wells[i]->sizeHint().height()) << i;
+        }
+        EXPECT_GE(ui.refusal->height(), ui.refusal->heightForWidth(ui.refusal->width()));
+    }
+    qInstallMessageHandler(previous);
+    for (const QString& warning : qtWarnings)
+        EXPECT_FALSE(warning.contains("size", Qt::CaseInsensitive)) << warning.toStdString();
+}
+
 TEST_F(KeysPaneFixture, ResetTagsClearExactlyTheirWellAndEverySavePostsBoth) {
     for (int tag = 0; tag <= 12; ++tag) {
         for (std::size_t i = 0; i < ui.wells.size(); ++i)
@@ -262,6 +298,26 @@ TEST(ScriptPane, TheFontPanelShowsAndStoresTheSizesTheApplicationUses) {
     pane.controls().fontButton->click();
     EXPECT_EQ(sizeField->text(), "20");
     panel->close();
+}
+
+// Under the switch the pane says whether the server runs, and why not when it failed (its port
+// taken by another copy, say).
+TEST(RemotePane, SaysWhyTheServerIsNotRunning) {
+    Store s;
+    s.defaults.set(k::isBonjourEnabled, true);
+    NetworkSettingsViewController pane("Desk", s.defaults, s.center);
+    const auto shown = [&](cw::RemoteServerStatus status) {
+        cw::setRemoteServerStatus(std::move(status));
+        s.center.post(std::string(cw::remoteServerStatusDidChange));
+        return pane.controls().serverStatus->text();
+    };
+    EXPECT_EQ(shown({cw::RemoteServerStatus::State::failed, 0, "Address already in use"}),
+              "The remote-control server is not running: Address already in use.");
+    EXPECT_EQ(shown({cw::RemoteServerStatus::State::running, 50123, {}}),
+              "The remote-control server is running on port 50123.");
+    pane.controls().enableRemoteControl->click();
+    EXPECT_EQ(pane.controls().serverStatus->text(), "") << "switched off";
+    cw::setRemoteServerStatus({});
 }
 
 TEST(RemotePane, NameAndSwitchPostInOrderAndAnEmptiedNameShowsTheComputers) {

@@ -11,6 +11,7 @@
 #include "support/PlainTextLabel.h"
 
 #include <QLabel>
+#include <QTest>
 #include <QPushButton>
 #include <QSlider>
 #include <QTableWidget>
@@ -43,6 +44,8 @@ public:
     void sendCommand(const C& command, const cw::ServerAddress& server) override {
         sent.emplace_back(command, server.port);
     }
+    std::optional<std::string> unavailable;
+    std::optional<std::string> discoveryUnavailableReason() const override { return unavailable; }
 };
 
 class RemoteControlWindowTest : public ::testing::Test {
@@ -79,6 +82,26 @@ TEST_F(RemoteControlWindowTest, NothingIsSentWithoutASelectedServer) {
     EXPECT_EQ(controller.tableView()->item(1, 1)->text(), "booth.local");
     EXPECT_EQ(controller.tableView()->item(1, 2)->text(), "19825");
     EXPECT_EQ(cw::RemoteControlWindowController::cellText("Color", stage), "Unknown column");
+}
+
+// Without the discovery daemon the window says that nothing can be found, and why, until it comes.
+TEST_F(RemoteControlWindowTest, AnUnavailableDiscoveryIsSaid) {
+    QLabel* line = controller.discoveryLabel();
+    EXPECT_TRUE(line->isHidden());
+    client->unavailable = "the Avahi daemon is not running";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !line->isHidden(); })) << "the next poll shows it";
+    EXPECT_EQ(line->text(), "Network discovery is not available: the Avahi daemon is not running.");
+    client->unavailable.reset();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return line->isHidden(); }));
+
+    // A socket that cannot be opened is said the same way.
+    auto failing = std::make_shared<FakeClient>();
+    failing->failStart = true;
+    cw::RemoteControlWindowController other{nullptr, failing};
+    other.showWindow();
+    EXPECT_FALSE(other.discoveryLabel()->isHidden());
+    EXPECT_TRUE(other.discoveryLabel()->text().contains("Address already in use"))
+        << other.discoveryLabel()->text().toStdString();
 }
 
 TEST_F(RemoteControlWindowTest, StatusRepliesDriveTheTextsAndTheButtons) {

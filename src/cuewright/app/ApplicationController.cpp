@@ -35,10 +35,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLayout>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMetaObject>
+#include <QPlainTextEdit>
+#include <QTextEdit>
 #include <QTimer>
 
 #include <algorithm>
@@ -75,6 +78,20 @@ constexpr std::array<std::string_view, 6> editActions{
 
 bool isEditAction(std::string_view action) {
     return std::find(editActions.begin(), editActions.end(), action) != editActions.end();
+}
+
+// Whether a text widget has something selected; true for other widgets, which say nothing of it.
+bool hasSelection(const QWidget& widget) {
+    if (const auto* edit = qobject_cast<const QTextEdit*>(&widget)) {
+        return edit->textCursor().hasSelection();
+    }
+    if (const auto* plain = qobject_cast<const QPlainTextEdit*>(&widget)) {
+        return plain->textCursor().hasSelection();
+    }
+    if (const auto* line = qobject_cast<const QLineEdit*>(&widget)) {
+        return line->hasSelectedText();
+    }
+    return true;
 }
 
 QByteArray slotOf(std::string_view action) {
@@ -234,6 +251,8 @@ ApplicationController::ApplicationController(PrivateTag, Environment environment
                         "clearRecentDocuments:");
     };
     menu_ = std::make_unique<MainMenu>(std::move(hooks));
+    // The editor windows' own menus, whether one is open or not, for the Keys pane.
+    static const auto editorMenuKeys = platform::addMenuKeys(&editor::EditorWindowController::menuItemKeys);
 }
 
 ApplicationController::~ApplicationController() {
@@ -1164,7 +1183,9 @@ bool ApplicationController::validateAction(std::string_view action) const {
     if (isEditAction(action)) {
         // The window's focus, not the menu that is open while the Edit menu is validated.
         QWidget* focus = platform::actionFocusWidget(nullptr);
-        return focus != nullptr && focus->metaObject()->indexOfSlot(slotOf(action) + "()") >= 0;
+        const bool needsSelection = action == "cut:" || action == "copy:";
+        return focus != nullptr && focus->metaObject()->indexOfSlot(slotOf(action) + "()") >= 0 &&
+               (!needsSelection || hasSelection(*focus));
     }
     return respondsToAction(action);
 }

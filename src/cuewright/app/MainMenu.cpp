@@ -1,6 +1,7 @@
 #include "cuewright/app/MainMenu.h"
 
 #include "platform/ui/ActionRoute.h"
+#include "platform/ui/MenuKeys.h"
 #include "platform/ui/StandardShortcut.h"
 
 #include <QAction>
@@ -53,7 +54,12 @@ const Menu& menuTable(int index) {
           {QT_TR_NOOP("Cut"), "cut:", platform::standardShortcut(QKeySequence::Cut)},
           {QT_TR_NOOP("Copy"), "copy:", platform::standardShortcut(QKeySequence::Copy)},
           {QT_TR_NOOP("Paste"), "paste:", platform::standardShortcut(QKeySequence::Paste)},
-          {QT_TR_NOOP("Select All"), "selectAll:", platform::standardShortcut(QKeySequence::SelectAll)}}},
+          {QT_TR_NOOP("Select All"), "selectAll:", platform::standardShortcut(QKeySequence::SelectAll)},
+          {nullptr, {}},
+          {QT_TR_NOOP("Bold"), "toggleBold:", platform::standardShortcut(QKeySequence::Bold)},
+          {QT_TR_NOOP("Italic"), "toggleItalic:", platform::standardShortcut(QKeySequence::Italic)},
+          {QT_TR_NOOP("Underline"),
+           "toggleUnderline:", platform::standardShortcut(QKeySequence::Underline)}}},
         {QT_TR_NOOP("&Options"),
          {{QT_TR_NOOP("Scroll Editor with Prompter"), "toggleEditorPrompterScrollSync:", {}, true},
           {QT_TR_NOOP("Follow Prompter in Editor While Playing"), "toggleEditorAutoScroll:", {}, true},
@@ -192,6 +198,21 @@ MainMenu::MainMenu(Hooks hooks, QObject* parent)
     if (QCoreApplication* application = QCoreApplication::instance()) {
         application->installEventFilter(this); // every window's first show
     }
+    keys_ = platform::addMenuKeys([this] {
+        std::vector<platform::MenuItemKey> keys;
+        for (QMenu* menu : menus_) {
+            for (QAction* item : menu->actions()) {
+                // Generated bookmark items come and go; their keys are listed below.
+                if (!item->shortcut().isEmpty() && actionOf(*item) != "jumpToBookmarkNumber:") {
+                    keys.push_back({item->property(titleProperty).toString(), item->shortcut()});
+                }
+            }
+        }
+        for (int number = 1; number <= 9; ++number) {
+            keys.push_back({tr("Bookmark %1 in the Bookmarks menu").arg(number), bookmarkShortcut(number)});
+        }
+        return keys;
+    });
 }
 
 MainMenu::~MainMenu() {

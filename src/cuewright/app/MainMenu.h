@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -86,6 +87,7 @@ private:
 
     Hooks hooks_;
     std::vector<QMenu*> menus_;
+    std::shared_ptr<void> keys_; // the items' keys, for the Keys pane
     QMenu* bookmarks_ = nullptr;
     QMenu* recent_ = nullptr;
 };

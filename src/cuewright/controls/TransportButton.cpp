@@ -1,10 +1,14 @@
 #include "cuewright/controls/TransportButton.h"
 
+#include "cuewright/controls/ClickableControl.h"
+#include "cuewright/controls/ControlAccessibility.h"
 #include "cuewright/controls/TransportArtwork.h"
 #include "platform/ui/Appearance.h"
 #include "platform/ui/WindowFocus.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPainter>
 
 namespace cw::controls {
 
@@ -37,9 +41,31 @@ std::string_view transportGlyph(TransportButtonStyle style) {
 TransportButton::TransportButton(QWidget* parent)
     : QWidget(parent) {
     setAttribute(Qt::WA_TranslucentBackground);
+    // Reached with Tab, and pressed with Space or Return; a click leaves the keyboard where it was
+    // (in the text, say).
+    installControlAccessibility();
+    setFocusPolicy(Qt::TabFocus);
+}
+
+// What the button does, for its tooltip and for screen readers.
+static QString transportTitle(TransportButtonStyle style) {
+    static constexpr const char* titles[] = {
+        QT_TRANSLATE_NOOP("cw::controls::TransportButton", "Rewind"),
+        QT_TRANSLATE_NOOP("cw::controls::TransportButton", "Fast Backward"),
+        QT_TRANSLATE_NOOP("cw::controls::TransportButton", "Play Backward"),
+        QT_TRANSLATE_NOOP("cw::controls::TransportButton", "Pause"),
+        QT_TRANSLATE_NOOP("cw::controls::TransportButton", "Pause"),
+        QT_TRANSLATE_NOOP("cw::controls::TransportButton", "Pause"),
+        QT_TRANSLATE_NOOP("cw::controls::TransportButton", "Stop"),
+        QT_TRANSLATE_NOOP("cw::controls::TransportButton", "Play"),
+        QT_TRANSLATE_NOOP("cw::controls::TransportButton", "Fast Forward"),
+        QT_TRANSLATE_NOOP("cw::controls::TransportButton", "To the End")};
+    return TransportButton::tr(titles[base::menuIndex(style)]);
 }
 
 void TransportButton::setStyle(TransportButtonStyle style) {
+    setAccessibleName(transportTitle(style));
+    setToolTip(accessibleName());
     if (style == style_)
         return;
     style_ = style;
@@ -80,7 +106,7 @@ bool TransportButton::event(QEvent* event) {
     platform::redrawOnWindowChange(this, event);
     // A hold that no release will end (hidden, or the window lost the mouse) ends here.
     const QEvent::Type type = event->type();
-    if (active_ && (type == QEvent::Hide || type == QEvent::WindowDeactivate))
+    if (active_ && (type == QEvent::Hide || type == QEvent::WindowDeactivate || type == QEvent::FocusOut))
         endPress();
     return QWidget::event(event);
 }
@@ -91,6 +117,29 @@ void TransportButton::paintEvent(QPaintEvent*) {
         return platform::isDarkMode(this) && !image.isNull() ? tinted(image, QColor(255, 255, 255, 26))
                                                              : image;
     });
+    QPainter painter(this);
+    paintKeyboardFocus(painter, *this);
+}
+
+void TransportButton::keyPressEvent(QKeyEvent* event) {
+    if (!isPressKey(*event)) {
+        if (!event->isAutoRepeat() || !active_)
+            QWidget::keyPressEvent(event);
+        return;
+    }
+    // As the mouse: a fast wind runs while the key is held.
+    setActive(true);
+    if (isFastWind())
+        send();
+}
+
+void TransportButton::keyReleaseEvent(QKeyEvent* event) {
+    if (event->isAutoRepeat() || !active_ || !isPressKey(*event)) {
+        QWidget::keyReleaseEvent(event);
+        return;
+    }
+    setActive(false);
+    send();
 }
 
 bool TransportButton::isFastWind() const {

@@ -53,7 +53,8 @@ std::string_view transportGlyph(TransportButtonStyle style);
 // platform::sendAction, the button as sender) when it happens inside. The fast-wind styles (bbwd,
 // ffwd) also send on the press, and when the press ends anyhow (a release outside, the button
 // hidden, its window deactivated), so the receiver always hears that the hold ended (isActive()
-// false then). Main thread only.
+// false then). Keyboard: Tab reaches it (a ring marks it), and Space or Return held acts as the
+// mouse held, the focus going away ending a hold. Main thread only.
 class TransportButton : public QWidget {
     Q_OBJECT
 
@@ -93,6 +94,8 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
 
 private:
     bool isFastWind() const;

@@ -3,6 +3,7 @@
 #include "base/Log.h"
 #include "cuewright/model/Project.h"
 #include "dispatch/MainThreadChecker.h"
+#include "platform/keys/StandardKeys.h"
 #include "platform/ui/ActionRoute.h"
 
 #include <QHBoxLayout>
@@ -485,6 +486,19 @@ bool BookmarkListController::eventFilter(QObject* watched, QEvent* event) {
             return true;
         default:
             return false;
+        }
+    }
+    if (watched == table_ &&
+        (event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress)) {
+        // Undo and redo of the list's edits, which are the text's, whatever the menu items were
+        // last validated for.
+        auto* key = static_cast<QKeyEvent*>(event);
+        const auto command = platform::standardCommandOfKey(key->keyCombination());
+        if (command == QKeySequence::Undo || command == QKeySequence::Redo) {
+            if (event->type() == QEvent::KeyPress)
+                platform::sendAction(command == QKeySequence::Undo ? "undo:" : "redo:", nullptr, table_);
+            event->accept();
+            return true;
         }
     }
     if (watched != table_ || event->type() != QEvent::KeyPress)

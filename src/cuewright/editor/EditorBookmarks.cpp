@@ -107,6 +107,10 @@ template <typename Edit> void ScriptTextView::namedStep(const QString& name, Edi
     nextStepName_.clear(); // a step that changed nothing leaves no name behind
 }
 
+void ScriptTextView::namedEdit(const QString& name, const std::function<void(QTextCursor&)>& edit) {
+    namedStep(name, edit);
+}
+
 bool ScriptTextView::insertBookmark(int line) {
     if (refusesBookmarkLine(line, *document())) {
         return false;

@@ -14,6 +14,7 @@
 #include "platform/defaults/Defaults.h"
 #include "platform/defaults/NotificationCenter.h"
 
+#include <QCoreApplication>
 #include <QPalette>
 #include <QResizeEvent>
 #include <QScrollBar>
@@ -687,40 +688,113 @@ void EditorController::convertSelectionFonts(const QTextCursor& selection, const
         }
         return font;
     };
+    restyleRuns(QCoreApplication::translate("EditorController", "Font"), selectedRuns(selection),
+                [&](const QTextCharFormat& format) {
+                    return withFont(format, convert(shownAttributes(format).font.value_or(from)));
+                });
+}
+
+platform::Attributes EditorController::shownAttributes(const QTextCharFormat& format) const {
+    return fromTextCharFormat(shownCharFormat(*textView_->document(), format));
+}
+
+QTextCharFormat EditorController::withFont(const QTextCharFormat& format, const platform::Font& font) const {
+    platform::Attributes attributes;
+    attributes.font = font;
+    QTextCharFormat fontFormat = editorFormat(attributes);
+    // A font's own underline and strike-out flags are not the run's: those stay.
+    for (int property : {int(QTextFormat::TextUnderlineStyle), int(QTextFormat::FontUnderline),
+                         int(QTextFormat::FontOverline), int(QTextFormat::FontStrikeOut)}) {
+        fontFormat.clearProperty(property);
+    }
+    QTextCharFormat restyled = format;
+    restyled.merge(fontFormat);
+    return restyled;
+}
+
+std::vector<EditorController::Run> EditorController::selectedRuns(const QTextCursor& selection) const {
     const int start = selection.selectionStart();
     const int end = selection.selectionEnd();
-    QTextDocument& document = *textView_->document();
-    // Gathered first: changing formats splits and merges the fragments being walked.
-    std::vector<std::pair<platform::TextRange, platform::Font>> changes;
+    const QTextDocument& document = *textView_->document();
+    std::vector<Run> runs;
     for (QTextBlock block = document.findBlock(start); block.isValid() && block.position() < end;
          block = block.next()) {
         for (auto it = block.begin(); !it.atEnd(); ++it) {
             const QTextFragment fragment = it.fragment();
             const int runStart = std::max(fragment.position(), start);
             const int runEnd = std::min(fragment.position() + fragment.length(), end);
-            if (runStart >= runEnd) {
-                continue;
+            if (runStart < runEnd) {
+                runs.push_back({{runStart, runEnd - runStart}, fragment.charFormat()});
             }
-            const auto attributes = fromTextCharFormat(shownCharFormat(document, fragment.charFormat()));
-            changes.push_back({{runStart, runEnd - runStart}, convert(attributes.font.value_or(from))});
         }
     }
-    QTextCursor cursor(&document);
-    cursor.beginEditBlock(); // one undo step
-    for (const auto& [range, font] : changes) {
-        platform::Attributes attributes;
-        attributes.font = font;
-        QTextCharFormat format = editorFormat(attributes);
-        // A font's own underline and strike-out flags are not the run's: those stay.
-        for (int property : {int(QTextFormat::TextUnderlineStyle), int(QTextFormat::FontUnderline),
-                             int(QTextFormat::FontOverline), int(QTextFormat::FontStrikeOut)}) {
-            format.clearProperty(property);
+    return runs;
+}
+
+void EditorController::restyleRuns(const QString& stepName, const std::vector<Run>& runs,
+                                   const std::function<QTextCharFormat(const QTextCharFormat&)>& restyle) {
+    textView_->namedEdit(stepName, [&](QTextCursor& cursor) {
+        for (const Run& run : runs) {
+            cursor.setPosition(run.range.location);
+            cursor.setPosition(run.range.end(), QTextCursor::KeepAnchor);
+            cursor.setCharFormat(restyle(run.format));
         }
-        cursor.setPosition(range.location);
-        cursor.setPosition(range.end(), QTextCursor::KeepAnchor);
-        cursor.mergeCharFormat(format);
+    });
+}
+
+bool EditorController::canStyleText() const {
+    return loaded_ && !piecewise_ && !textView_->isReadOnly();
+}
+
+void EditorController::toggleTrait(TextTrait trait) {
+    CW_DCHECK_MAIN_THREAD();
+    if (!canStyleText()) {
+        return;
     }
-    cursor.endEditBlock();
+    namespace U = platform::UnderlineStyle;
+    const auto has = [&](const QTextCharFormat& format) {
+        const platform::Attributes shown = shownAttributes(format);
+        switch (trait) {
+        case TextTrait::bold:
+            return shown.font && shown.font->bold;
+        case TextTrait::italic:
+            return shown.font && shown.font->italic;
+        case TextTrait::underline:
+            return shown.underlineStyle.value_or(U::none) != U::none;
+        }
+        return false;
+    };
+    const auto restyled = [&](const QTextCharFormat& format, bool on) {
+        if (trait == TextTrait::underline) {
+            QTextCharFormat underlined = format;
+            for (int property : {int(QTextFormat::TextUnderlineStyle), int(QTextFormat::FontUnderline),
+                                 int(TextProperty::underlineStyle)}) {
+                underlined.clearProperty(property);
+            }
+            if (on) {
+                platform::Attributes attributes;
+                attributes.underlineStyle = U::single;
+                underlined.merge(toTextCharFormat(attributes));
+            }
+            return underlined;
+        }
+        platform::Font font = shownAttributes(format).font.value_or(project_->editor().typingAttributes.font);
+        (trait == TextTrait::bold ? font.bold : font.italic) = on;
+        return withFont(format, font);
+    };
+    const QTextCursor selection = textView_->textCursor();
+    if (!selection.hasSelection()) {
+        const QTextCharFormat typing = textView_->currentCharFormat();
+        textView_->setCurrentCharFormat(restyled(typing, !has(typing)));
+        return;
+    }
+    static constexpr const char* names[] = {QT_TRANSLATE_NOOP("EditorController", "Bold"),
+                                            QT_TRANSLATE_NOOP("EditorController", "Italic"),
+                                            QT_TRANSLATE_NOOP("EditorController", "Underline")};
+    const std::vector<Run> runs = selectedRuns(selection);
+    const bool on = !std::all_of(runs.begin(), runs.end(), [&](const Run& run) { return has(run.format); });
+    restyleRuns(QCoreApplication::translate("EditorController", names[static_cast<int>(trait)]), runs,
+                [&](const QTextCharFormat& format) { return restyled(format, on); });
 }
 
 void EditorController::projectFontDidChange(Project&, const platform::Font& font) {

@@ -187,6 +187,14 @@ public:
     // "Delete Bookmark" on a line with a bookmark, else "Insert Bookmark".
     QString toggleBookmarkTitle();
 
+    enum class TextTrait { bold, italic, underline };
+    // Over a selection: the trait on for all of it, or off when all of it has it already, each
+    // run keeping the rest of its look, as one undo step named after the trait ("Bold"). Without
+    // one, for what is typed next. Nothing while the view is read-only or a text goes in.
+    void toggleTrait(TextTrait trait);
+    // Whether toggleTrait() can act now.
+    bool canStyleText() const;
+
     std::chrono::milliseconds autosaveInterval() const { return autosaveInterval_; }
     void setAutosaveInterval(std::chrono::milliseconds interval) { autosaveInterval_ = interval; }
 
@@ -249,9 +257,23 @@ private:
     QTextCharFormat editorFormat(platform::Attributes attributes) const;
     void typingAttributesDidChange();
     // A font picked over a selection: every run takes what `to` changes against `from` (family,
-    // bold, italic) and keeps the rest of its look; one undo step.
+    // bold, italic) and keeps the rest of its look; one undo step named "Font".
     void convertSelectionFonts(const QTextCursor& selection, const platform::Font& from,
                                const platform::Font& to);
+    // The selection's runs of one format each, gathered before any of them changes (changing
+    // formats splits and merges the fragments being walked).
+    struct Run {
+        platform::TextRange range;
+        QTextCharFormat format;
+    };
+    std::vector<Run> selectedRuns(const QTextCursor& selection) const;
+    // Gives every run the format `restyle` makes of its own, as one undo step named `stepName`.
+    void restyleRuns(const QString& stepName, const std::vector<Run>& runs,
+                     const std::function<QTextCharFormat(const QTextCharFormat&)>& restyle);
+    // `format` with the font `font` at the editor's size; its underline and strike-out stay.
+    QTextCharFormat withFont(const QTextCharFormat& format, const platform::Font& font) const;
+    // What the run of `format` shows.
+    platform::Attributes shownAttributes(const QTextCharFormat& format) const;
     // Runs `step` as the editor's own scroll: it does not come back as a wheel scroll.
     template <typename Step> void scrollingItself(Step step);
     std::vector<Bookmark> bookmarksOnLines();

@@ -25,12 +25,14 @@
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QListWidget>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
 #include <QScreen>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QTextDocument>
 #include <QTimer>
 #include <QToolBar>
@@ -74,7 +76,7 @@ int tagOf(const QObject* sender) {
     return sender ? sender->property(tagProperty).toInt() : 0;
 }
 
-constexpr std::array<WindowAction, 17> windowActions{{
+constexpr std::array<WindowAction, 20> windowActions{{
     {"saveDocument:", [](Window& w, QObject*) { w.saveDocument(); }},
     {"saveDocumentAs:", [](Window& w, QObject*) { w.saveDocumentAs(); }},
     {"exportDocument:", [](Window& w, QObject*) { w.exportDocument(); }},
@@ -97,10 +99,19 @@ constexpr std::array<WindowAction, 17> windowActions{{
      }},
     {"undo:", [](Window& w, QObject*) { w.undoInEditor(Window::UndoDirection::undo); }},
     {"redo:", [](Window& w, QObject*) { w.undoInEditor(Window::UndoDirection::redo); }},
+    {"toggleBold:", [](Window& w, QObject*) { w.toggleTraitInEditor(EditorController::TextTrait::bold); }},
+    {"toggleItalic:",
+     [](Window& w, QObject*) { w.toggleTraitInEditor(EditorController::TextTrait::italic); }},
+    {"toggleUnderline:",
+     [](Window& w, QObject*) { w.toggleTraitInEditor(EditorController::TextTrait::underline); }},
 }};
 
 bool isUndoAction(std::string_view action) {
     return action == "undo:" || action == "redo:";
+}
+
+bool isTraitAction(std::string_view action) {
+    return action == "toggleBold:" || action == "toggleItalic:" || action == "toggleUnderline:";
 }
 
 const WindowAction* findWindowAction(std::string_view name) {
@@ -108,6 +119,53 @@ const WindowAction* findWindowAction(std::string_view name) {
         if (action.name == name)
             return &action;
     return nullptr;
+}
+
+// The window's own menus, before the application's; the Keys pane reads their keys too.
+struct MenuItemEntry {
+    const char* title;
+    std::string_view action;
+    QKeySequence shortcut;
+    int tag = 0;
+    bool checkable = false;
+};
+struct MenuEntry {
+    const char* title;
+    std::vector<MenuItemEntry> items; // an empty action is a separator
+};
+const std::array<MenuEntry, 3>& windowMenus() {
+    static const std::array<MenuEntry, 3> menus{{
+        {QT_TR_NOOP("&File"),
+         {{QT_TR_NOOP("Save"), "saveDocument:", platform::standardShortcut(QKeySequence::Save)},
+          {QT_TR_NOOP("Save As…"), "saveDocumentAs:", platform::standardShortcut(QKeySequence::SaveAs)},
+          {QT_TR_NOOP("Export…"), "exportDocument:", QKeySequence(Qt::CTRL | Qt::Key_E)},
+          {nullptr, {}, {}},
+          {QT_TR_NOOP("Print…"), "printBoy:", platform::standardShortcut(QKeySequence::Print)},
+          {nullptr, {}, {}},
+          {QT_TR_NOOP("Close"), "performClose:", platform::standardShortcut(QKeySequence::Close)}}},
+        {QT_TR_NOOP("&View"),
+         {{QT_TR_NOOP("Script"), "switchEditorMode:", QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_1), 1, true},
+          {QT_TR_NOOP("Overlay"), "switchEditorMode:", QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_2), 2, true},
+          {QT_TR_NOOP("Displays"), "switchEditorMode:", QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_3), 3,
+           true},
+          {nullptr, {}, {}},
+          {QT_TR_NOOP("Show Bookmark List"),
+           "toggleLeftSidebar:", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_B)},
+          {QT_TR_NOOP("Lock Editor"), "toggleEditorLock:", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_L), 0,
+           true},
+          {nullptr, {}, {}},
+          {QT_TR_NOOP("Enter Full Screen"),
+           "toggleFullScreen:", platform::standardShortcut(QKeySequence::FullScreen)}}},
+        {QT_TR_NOOP("&Prompter"),
+         {{QT_TR_NOOP("Start Prompting"), "startPrompting:", QKeySequence(Qt::CTRL | Qt::Key_Return)},
+          {nullptr, {}, {}},
+          {QT_TR_NOOP("New Prompter Window"),
+           "spawnIndependentPrompterWindow:", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P)},
+          {QT_TR_NOOP("New Transparent Prompter Window"), "spawnTransparentPrompterWindow:", {}},
+          {nullptr, {}, {}},
+          {QT_TR_NOOP("Resync Editor"), "resyncEditorController:", {}}}},
+    }};
+    return menus;
 }
 
 // An anchor of one of the window's parts, with a hairline along one edge (outside the part).
@@ -326,53 +384,23 @@ void EditorWindowController::makeToolbar(QMainWindow& window) {
     refreshIcons();
 }
 
+std::vector<platform::MenuItemKey> EditorWindowController::menuItemKeys() {
+    std::vector<platform::MenuItemKey> keys;
+    for (const MenuEntry& menu : windowMenus()) {
+        for (const MenuItemEntry& entry : menu.items) {
+            if (!entry.shortcut.isEmpty())
+                keys.push_back({tr(entry.title), entry.shortcut});
+        }
+    }
+    return keys;
+}
+
 void EditorWindowController::makeMenus(QMainWindow& window) {
-    struct Item {
-        const char* title;
-        std::string_view action;
-        QKeySequence shortcut;
-        int tag = 0;
-        bool checkable = false;
-    };
-    struct Menu {
-        const char* title;
-        std::vector<Item> items; // an empty action is a separator
-    };
-    const Menu menus[] = {
-        {QT_TR_NOOP("&File"),
-         {{QT_TR_NOOP("Save"), "saveDocument:", platform::standardShortcut(QKeySequence::Save)},
-          {QT_TR_NOOP("Save As…"), "saveDocumentAs:", platform::standardShortcut(QKeySequence::SaveAs)},
-          {QT_TR_NOOP("Export…"), "exportDocument:", QKeySequence(Qt::CTRL | Qt::Key_E)},
-          {nullptr, {}, {}},
-          {QT_TR_NOOP("Print…"), "printBoy:", platform::standardShortcut(QKeySequence::Print)},
-          {nullptr, {}, {}},
-          {QT_TR_NOOP("Close"), "performClose:", platform::standardShortcut(QKeySequence::Close)}}},
-        {QT_TR_NOOP("&View"),
-         {{QT_TR_NOOP("Script"), "switchEditorMode:", QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_1), 1, true},
-          {QT_TR_NOOP("Overlay"), "switchEditorMode:", QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_2), 2, true},
-          {QT_TR_NOOP("Displays"), "switchEditorMode:", QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_3), 3,
-           true},
-          {nullptr, {}, {}},
-          {QT_TR_NOOP("Show Bookmark List"),
-           "toggleLeftSidebar:", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_B)},
-          {QT_TR_NOOP("Lock Editor"), "toggleEditorLock:", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_L), 0,
-           true},
-          {nullptr, {}, {}},
-          {QT_TR_NOOP("Enter Full Screen"),
-           "toggleFullScreen:", platform::standardShortcut(QKeySequence::FullScreen)}}},
-        {QT_TR_NOOP("&Prompter"),
-         {{QT_TR_NOOP("Start Prompting"), "startPrompting:", QKeySequence(Qt::CTRL | Qt::Key_Return)},
-          {nullptr, {}, {}},
-          {QT_TR_NOOP("New Prompter Window"),
-           "spawnIndependentPrompterWindow:", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P)},
-          {QT_TR_NOOP("New Transparent Prompter Window"), "spawnTransparentPrompterWindow:", {}},
-          {nullptr, {}, {}},
-          {QT_TR_NOOP("Resync Editor"), "resyncEditorController:", {}}}},
-    };
+    const auto& menus = windowMenus();
     for (size_t m = 0; m < menus_.size(); ++m) {
         QMenu* menu = window.menuBar()->addMenu(tr(menus[m].title));
         menus_[m] = menu;
-        for (const Item& entry : menus[m].items) {
+        for (const MenuItemEntry& entry : menus[m].items) {
             if (entry.action.empty()) {
                 menu->addSeparator();
                 continue;
@@ -409,6 +437,11 @@ void EditorWindowController::windowDidLoad() {
     registered_ = true;
     placeChildren();
     registerForAppearanceChanges();
+    for (const auto& [key, step] :
+         {std::pair{QKeyCombination(Qt::Key_F6), 1}, {Qt::SHIFT | Qt::Key_F6, -1}}) {
+        connect(new QShortcut(QKeySequence(key), window), &QShortcut::activated, this,
+                [this, step = step] { focusNextPart(step); });
+    }
 
     project_->setHasUnsavedChanges(false);
     updateTitle();
@@ -595,16 +628,21 @@ void EditorWindowController::toggleFullScreen() {
 
 bool EditorWindowController::respondsToAction(std::string_view action) const {
     // Undo and redo are the editor's while it has the keyboard; other text fields keep their own.
+    // The bookmark list's edits are the text's: undo reaches them from there too.
     if (isUndoAction(action))
+        return editorHasFocus() || bookmarkListHasFocus();
+    if (isTraitAction(action))
         return editorHasFocus();
     return findWindowAction(action) != nullptr;
 }
 
 bool EditorWindowController::validateAction(std::string_view action) const {
     if (action == "undo:")
-        return editorHasFocus() && editorController_->textView().document()->isUndoAvailable();
+        return respondsToAction(action) && editorController_->textView().document()->isUndoAvailable();
     if (action == "redo:")
-        return editorHasFocus() && editorController_->textView().document()->isRedoAvailable();
+        return respondsToAction(action) && editorController_->textView().document()->isRedoAvailable();
+    if (isTraitAction(action))
+        return editorHasFocus() && editorController_->canStyleText();
     return respondsToAction(action);
 }
 
@@ -620,6 +658,51 @@ bool EditorWindowController::editorHasFocus() const {
            platform::focusWidgetIn(mainWindow()) == &editorController_->textView();
 }
 
+bool EditorWindowController::bookmarkListHasFocus() const {
+    return bookmarkListController_ && mainWindow() &&
+           platform::focusWidgetIn(mainWindow()) == &bookmarkListController_->tableView();
+}
+
+// The first control inside `area` that Tab stops at, in the window's Tab order; null when none is.
+static QWidget* firstTabStop(QWidget& area) {
+    QWidget* window = area.window();
+    for (QWidget* w = window->nextInFocusChain(); w != window; w = w->nextInFocusChain()) {
+        if (area.isAncestorOf(w) && (w->focusPolicy() & Qt::TabFocus) && w->isVisibleTo(window) &&
+            w->isEnabled())
+            return w;
+    }
+    return nullptr;
+}
+
+void EditorWindowController::focusNextPart(int step) {
+    QWidget* window = mainWindow();
+    if (!window || !editorController_)
+        return;
+    // The text, the bookmark list (while shown), the sidebar and the status bar, in a ring: each
+    // part's area, and where the keyboard goes in it.
+    struct Part {
+        QWidget* area;
+        QWidget* target;
+    };
+    std::vector<Part> parts{{&editorController_->textView(), &editorController_->textView()}};
+    if (bookmarkColumnShown_ && bookmarkListController_)
+        parts.push_back({leftAnchor_.data(), &bookmarkListController_->tableView()});
+    for (QWidget* area : {rightAnchor_.data(), statusbarAnchor_.data()}) {
+        if (QWidget* stop = area ? firstTabStop(*area) : nullptr)
+            parts.push_back({area, stop});
+    }
+    QWidget* focus = platform::focusWidgetIn(window);
+    int current = -1;
+    for (size_t i = 0; i < parts.size(); ++i) {
+        if (focus && (focus == parts[i].area || parts[i].area->isAncestorOf(focus)))
+            current = int(i);
+    }
+    const int count = int(parts.size());
+    const int next = current < 0 ? (step > 0 ? 0 : count - 1) : ((current + step) % count + count) % count;
+    // As a keyboard move: the part shows its focus mark.
+    parts[size_t(next)].target->setFocus(Qt::ShortcutFocusReason);
+}
+
 void EditorWindowController::toggleBookmark() {
     if (isEditorLoaded())
         editorController_->toggleBookmark();
@@ -631,11 +714,16 @@ void EditorWindowController::deleteBookmark(int line) {
 }
 
 void EditorWindowController::undoInEditor(UndoDirection direction) {
-    if (!editorHasFocus())
+    if (!respondsToAction(direction == UndoDirection::undo ? "undo:" : "redo:"))
         return;
     // The text view's own slots, as the Edit menu calls them for any other text field.
     QMetaObject::invokeMethod(&editorController_->textView(),
                               direction == UndoDirection::undo ? "undo" : "redo");
+}
+
+void EditorWindowController::toggleTraitInEditor(EditorController::TextTrait trait) {
+    if (editorHasFocus())
+        editorController_->toggleTrait(trait);
 }
 
 void EditorWindowController::performAction(std::string_view action, QObject* sender) {

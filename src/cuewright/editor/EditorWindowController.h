@@ -3,10 +3,12 @@
 
 #include "cuewright/editor/BookmarkColumnFrames.h"
 #include "cuewright/editor/DocumentCommands.h"
+#include "cuewright/editor/EditorController.h"
 #include "cuewright/model/Editor.h"
 #include "cuewright/model/ProjectEventListener.h"
 #include "cuewright/prompter/TeleprompterWindowPreset.h"
 #include "platform/ui/ActionRoute.h"
+#include "platform/ui/MenuKeys.h"
 #include "platform/ui/WindowController.h"
 
 #include <QPointer>
@@ -153,8 +155,16 @@ public:
     void toggleBookmark();
     void deleteBookmark(int line);
     enum class UndoDirection { undo, redo };
+    // The keys of the window's own menu items (File, View, Prompter), for the Keys pane.
+    static std::vector<platform::MenuItemKey> menuItemKeys();
     // Undo or redo in the editor while it has the keyboard focus.
     void undoInEditor(UndoDirection direction);
+    // F6 and Shift+F6: the keyboard to the next or previous part of the window (the text, the
+    // bookmark list while it shows, the sidebar, the status bar), from the part that has it.
+    void focusNextPart(int step);
+    // Bold, italic or underline over the editor's selection (see EditorController::toggleTrait),
+    // while it has the keyboard focus.
+    void toggleTraitInEditor(EditorController::TextTrait trait);
     bool isBookmarkColumnShown() const { return bookmarkColumnShown_; }
     // How many re-syncs of the editor were scheduled by the window becoming main.
     int scheduledResyncs() const { return scheduledResyncs_; }
@@ -210,6 +220,7 @@ private:
     void scheduleResync(std::chrono::milliseconds delay);
     void requestPrompter(TeleprompterWindowPreset preset);
     bool editorHasFocus() const;
+    bool bookmarkListHasFocus() const;
 
     std::shared_ptr<Project> project_;
     platform::Defaults* defaults_;

@@ -15,8 +15,10 @@
 #include <QBuffer>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
 #include <QLabel>
@@ -25,6 +27,7 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <QStandardPaths>
 
 #include <array>
 #include <cmath>
@@ -320,6 +323,10 @@ void OverlayController::selectBackgroundImageFromDisk() {
     platform::OpenPanel panel;
     panel.title = tr("Choose a Background Image");
     panel.allowedExtensions = imageExtensions();
+    panel.filterLabel = tr("Images");
+    // The pictures folder the desktop names, else home: never the folder the program started in.
+    const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    panel.directory = !pictures.isEmpty() && QFileInfo(pictures).isDir() ? pictures : QDir::homePath();
     const QStringList paths =
         platform::fileDialogs().runOpenPanel(panel, isViewLoaded() ? view()->window() : nullptr);
     if (paths.isEmpty())

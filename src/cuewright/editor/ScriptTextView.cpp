@@ -77,7 +77,7 @@ bool ScriptTextView::typeWithScriptLook(const QString& text) {
 }
 
 void ScriptTextView::keyPressEvent(QKeyEvent* event) {
-    if (routeKeyEvent(*event)) {
+    if (routeKeyEvent(*event) || runTextCommand(*event)) {
         event->accept();
         return;
     }
@@ -147,6 +147,7 @@ void ScriptTextView::insertFromMimeData(const QMimeData* source) {
         }
     }
     QTextCursor cursor = textCursor();
+    nextStepName_ = dropping_ ? tr("Drop") : tr("Paste");
     cursor.beginEditBlock();
     cursor.removeSelectedText();
     // Run by run with insertText: line breaks open blocks in the paragraph's own format.
@@ -155,8 +156,15 @@ void ScriptTextView::insertFromMimeData(const QMimeData* source) {
                           EditorAppearance::unsized(toTextCharFormat(run.attributes)));
     }
     cursor.endEditBlock();
+    nextStepName_.clear(); // a paste of nothing leaves no name behind
     setTextCursor(cursor);
     ensureCursorVisible();
+}
+
+void ScriptTextView::dropEvent(QDropEvent* event) {
+    dropping_ = true;
+    QTextEdit::dropEvent(event);
+    dropping_ = false;
 }
 
 double ScriptTextView::setFontSize(double points) {

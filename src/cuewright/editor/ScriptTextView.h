@@ -82,8 +82,11 @@ public:
     // for insertBookmark().
     bool renameBookmark(int line, const QString& id, const QString& note);
 
+    // Runs `edit` on a cursor of the text as one undo step named `name`.
+    void namedEdit(const QString& name, const std::function<void(QTextCursor&)>& edit);
+
     // The name of the step that undo would take back, or redo would make again; empty when there
-    // is none or the step has no name of its own (typing, pasting: Qt's own edits).
+    // is none or the step has no name of its own (typing: Qt's own edits).
     QString undoActionName() const;
     QString redoActionName() const;
 
@@ -139,6 +142,7 @@ protected:
     void inputMethodEvent(QInputMethodEvent* event) override;
     bool canInsertFromMimeData(const QMimeData* source) const override;
     void insertFromMimeData(const QMimeData* source) override;
+    void dropEvent(QDropEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -162,6 +166,10 @@ private:
     KeyRouting& keyRouting();
     // True when the event is taken before Qt's own editing sees it.
     bool routeKeyEvent(const QKeyEvent& event);
+    // Carries out undo, redo, cut, copy, paste or select all when the key is theirs in the
+    // standard keys' table, and sends bold, italic or underline ("toggleBold:", ...) along the
+    // responder chain; false for any other key.
+    bool runTextCommand(const QKeyEvent& event);
 
     // The inset in the scroll bar's range, kept when Qt sets the range again.
     void keepInsetInScrollRange();
@@ -178,6 +186,7 @@ private:
     };
     std::vector<Step> steps_;
     QString nextStepName_;
+    bool dropping_ = false; // an insertion is a drop, not a paste
     double inset_ = 0;
     double lineMetricsScale_ = 1.0;
     // The lines last counted and what they were counted for; any change of the text drops them.

@@ -4,9 +4,15 @@
 #include "cuewright/model/BindingKeyInput.h"
 #include "platform/defaults/Defaults.h"
 #include "platform/keys/KeyTranslation.h"
+#include "platform/keys/StandardKeys.h"
+#include "platform/ui/ActionRoute.h"
 
 #include <QFocusEvent>
 #include <QKeyEvent>
+
+#include <algorithm>
+#include <iterator>
+#include <optional>
 
 namespace cw::editor {
 
@@ -21,6 +27,22 @@ bool mayBeBinding(const platform::KeyEvent& event) {
     const bool held = (event.modifierFlags & (command | option | control)) != 0;
     return (held || platform::isFunctionKey(event.keyCode)) &&
            !platform::isStandardEditingKey(event.keyCode, event.modifierFlags);
+}
+
+// The text commands of the standard keys' table that the view carries out itself, so that a key
+// means the same under every platform theme (plain X11 binds no Ctrl+Y to Redo), and whatever the
+// menu items' shortcuts were last validated for.
+std::optional<QKeySequence::StandardKey> textCommandOf(const QKeyEvent& event) {
+    const auto command = platform::standardCommandOfKey(
+        QKeyCombination(event.modifiers() & ~Qt::KeypadModifier, static_cast<Qt::Key>(event.key())));
+    using SK = QKeySequence;
+    static constexpr SK::StandardKey textCommands[] = {
+        SK::Undo, SK::Redo, SK::Cut, SK::Copy, SK::Paste, SK::SelectAll, SK::Bold, SK::Italic, SK::Underline};
+    if (!command ||
+        std::find(std::begin(textCommands), std::end(textCommands), *command) == std::end(textCommands)) {
+        return std::nullopt;
+    }
+    return command;
 }
 
 } // namespace
@@ -87,13 +109,61 @@ bool ScriptTextView::routeKeyEvent(const QKeyEvent& event) {
 
 bool ScriptTextView::event(QEvent* event) {
     // Qt offers a key to the window's shortcuts (a menu's Alt letter among them) before the focus
-    // widget sees it; taking the override keeps the user's binding for the key press that follows.
-    if (event->type() == QEvent::ShortcutOverride &&
-        keyRouting().input.isBinding(static_cast<QKeyEvent&>(*event))) {
-        event->accept();
-        return true;
+    // widget sees it; taking the override keeps the user's binding, or the text command, for the
+    // key press that follows.
+    if (event->type() == QEvent::ShortcutOverride) {
+        const auto& key = static_cast<QKeyEvent&>(*event);
+        if (keyRouting().input.isBinding(key) || textCommandOf(key)) {
+            event->accept();
+            return true;
+        }
     }
     return QTextEdit::event(event);
+}
+
+bool ScriptTextView::runTextCommand(const QKeyEvent& event) {
+    const auto command = textCommandOf(event);
+    if (!command) {
+        return false;
+    }
+    using SK = QKeySequence;
+    // A locked text is still copied from and selected in; nothing else changes it.
+    if (isReadOnly() && *command != SK::Copy && *command != SK::SelectAll) {
+        return true;
+    }
+    // The traits are the window's, as its menu items are.
+    const auto traitAction = [](QKeySequence::StandardKey trait) {
+        return trait == SK::Bold ? "toggleBold:" : trait == SK::Italic ? "toggleItalic:" : "toggleUnderline:";
+    };
+    switch (*command) {
+    case SK::Bold:
+    case SK::Italic:
+    case SK::Underline:
+        platform::sendAction(traitAction(*command), nullptr, this);
+        return true;
+    case SK::Undo:
+        undo();
+        break;
+    case SK::Redo:
+        redo();
+        break;
+    case SK::Cut:
+        cut();
+        break;
+    case SK::Copy:
+        copy();
+        break;
+    case SK::Paste:
+        paste();
+        break;
+    case SK::SelectAll:
+        selectAll();
+        break;
+    default:
+        return false;
+    }
+    ensureCursorVisible();
+    return true;
 }
 
 void ScriptTextView::focusOutEvent(QFocusEvent* event) {

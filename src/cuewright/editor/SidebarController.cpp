@@ -56,6 +56,9 @@ QWidget* SidebarController::makeView() {
     scrollView_->setFrameShape(QFrame::NoFrame);
     scrollView_->setWidgetResizable(true);
     scrollView_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // No stop of its own, which would show no mark: Tab goes to the pane's controls, and the view
+    // scrolls to each one reached.
+    scrollView_->setFocusPolicy(Qt::NoFocus);
     layout->addWidget(scrollView_, 1);
     return sidebar;
 }
@@ -82,6 +85,9 @@ void SidebarController::showPane(Editor::Mode mode) {
     SidebarPane pane = factories_[tabIndex(mode)](project_);
     // The scroll view lets go of the old view; its controller, or we, then delete it.
     QPointer<QWidget> previous = scrollView_->takeWidget();
+    // Never squeezed below its rows' heights (colour wells, "Reset" beside its label): a short
+    // window scrolls the pane instead.
+    pane.view->setSizePolicy(pane.view->sizePolicy().horizontalPolicy(), QSizePolicy::Minimum);
     scrollView_->setWidget(pane.view);
     std::swap(currentPane_, pane);
     pane = {};

@@ -136,12 +136,11 @@ QWidget* StatusbarController::makeView() {
     p.slider = new controls::NormalSlider(strip);
     p.slider->setFixedWidth(140);
     p.speedMax = makeLabel(strip, Qt::AlignLeft);
-    // Room for the largest figures (words per minute run into the thousands), never cut off.
-    for (QLabel* end : {p.speedMin, p.speedMax})
-        end->setMinimumWidth(end->fontMetrics().horizontalAdvance(QStringLiteral("00000.00")));
+    // Each label asks for the room its text takes (words per minute run into the thousands), no
+    // more: room held for the largest figures would push the range's ends out of an 800-point
+    // window.
     p.speed = makeLabel(strip, Qt::AlignLeft);
     p.speed->setCursor(Qt::PointingHandCursor);
-    p.speed->setMinimumWidth(110);
     p.transportAnchor = new QWidget(strip);
     p.transportAnchor->setFixedSize(212, 26);
     p.timestamp = makeLabel(strip, Qt::AlignRight);
@@ -149,7 +148,6 @@ QWidget* StatusbarController::makeView() {
     p.divider->setText(QStringLiteral("/"));
     p.runtime = makeLabel(strip, Qt::AlignLeft);
     p.lineCount = makeLabel(strip, Qt::AlignRight);
-    p.lineCount->setMinimumWidth(110);
 
     auto* row = new QHBoxLayout(strip);
     row->setContentsMargins(10, 3, 10, 1);

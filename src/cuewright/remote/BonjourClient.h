@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,9 @@ public:
     // Sends one request (time-out 1 s, tag 667). Throws std::invalid_argument for a speed or a
     // direction that cannot be written (see remoteRequest), std::logic_error before start().
     virtual void sendCommand(const NetworkCommand::Command& command, const ServerAddress& server) = 0;
+    // Why no server can be found now (the discovery daemon missing); nullopt while the search
+    // works.
+    virtual std::optional<std::string> discoveryUnavailableReason() const { return std::nullopt; }
 };
 
 // Finds servers of "_cuewright._udp.": each batch of found or removed services has every known
@@ -66,6 +70,9 @@ public:
     static constexpr std::chrono::milliseconds resolveTimeout{5000};
 
     static std::shared_ptr<BonjourClient> make(std::shared_ptr<platform::NetService> netService = nullptr);
+    std::optional<std::string> discoveryUnavailableReason() const override {
+        return netService_->unavailableReason();
+    }
     ~BonjourClient() override;
 
     void setDelegate(BonjourClientDelegate* delegate) override { delegate_ = delegate; }

@@ -1,5 +1,7 @@
 #include "cuewright/remote/WorkspaceNetworking.h"
 
+#include "cuewright/remote/RemoteServerStatus.h"
+
 #include "base/Log.h"
 #include "cuewright/model/Project.h"
 #include "cuewright/model/SettingsKeys.h"
@@ -55,14 +57,18 @@ void WorkspaceNetworking::startNetworking() {
         self->workspace_.net().server = server;
         server->setDelegate(self);
         if (!port) {
-            base::log("could not start bonjour server: the port " +
-                      std::to_string(defaults.integerForKey(settings::bonjourKey)) + " is outside 0...65535");
+            const std::string why = "the port " +
+                                    std::to_string(defaults.integerForKey(settings::bonjourKey)) +
+                                    " is outside 0...65535";
+            base::log("could not start bonjour server: " + why);
+            setRemoteServerStatus({RemoteServerStatus::State::failed, 0, why});
             return;
         }
         try {
             server->start(name, *port);
         } catch (const RemoteSocketError& error) {
             base::log(std::string("could not start bonjour server: ") + error.what());
+            setRemoteServerStatus({RemoteServerStatus::State::failed, 0, error.what()});
         }
     });
 }
@@ -73,6 +79,7 @@ void WorkspaceNetworking::stopNetworking() {
         self->closeServer();
         std::this_thread::sleep_for(self->options_.pause);
         self->workspace_.net().server.reset();
+        setRemoteServerStatus({});
     });
 }
 
@@ -86,6 +93,7 @@ void WorkspaceNetworking::followNetworkSetting() {
 
 void WorkspaceNetworking::bonjourServerDidStart(BonjourServer& server) {
     base::log("server started listining on port " + std::to_string(server.port()));
+    setRemoteServerStatus({RemoteServerStatus::State::running, server.port(), {}});
 }
 
 NetworkAnswer WorkspaceNetworking::bonjourServerAnswer(BonjourServer&, const NetworkCommand& command) {

@@ -66,9 +66,21 @@ MoveFacts AppMover::gatherFacts() const {
     return facts;
 }
 
-AppMover::Outcome AppMover::fail() {
-    platform_.showFailure(QCoreApplication::translate("AppMover", moveTexts::failureTitle));
+AppMover::Outcome AppMover::fail(const QString& reason) {
+    platform_.showFailure(QCoreApplication::translate("AppMover", moveTexts::failureTitle), reason);
     return Outcome::failed;
+}
+
+// Why the copy with administrator rights did not happen, from the helper's status.
+static QString privilegedFailure(int status) {
+    const auto tr = [](const char* text) { return QCoreApplication::translate("AppMover", text); };
+    if (status == AppMover::helperMissing)
+        return tr("pkexec, which asks for the administrator's password, is not installed (it comes with "
+                  "polkit). Install it, or copy the AppImage into /opt/Applications yourself.");
+    if (status == 127)
+        return tr("pkexec could not get the administrator's consent: no authentication agent is running, "
+                  "or the password was not accepted.");
+    return tr("The copy with administrator rights failed (status %1).").arg(status);
 }
 
 AppMover::Outcome AppMover::offerMoveToApplicationsFolder() {
@@ -112,14 +124,14 @@ bool AppMover::install(const MoveFacts& facts, const MovePlan& plan, Outcome& ea
     const bool isOneAppImage = !bundle.trimmed().isEmpty() && !dest.trimmed().isEmpty() &&
                                QFileInfo(dest).fileName().endsWith(QStringLiteral(".AppImage"));
     if (plan.needsAuthorization) {
-        const auto authorizationFailed = [&] {
+        const auto authorizationFailed = [&](const QString& reason) {
             platform_.log(
                 QStringLiteral("ERROR -- Could not copy myself to /Applications with authorization"));
-            early = fail();
+            early = fail(reason);
             return false;
         };
         if (!isOneAppImage)
-            return authorizationFailed();
+            return authorizationFailed({});
         const int status =
             platform_.runPrivileged(privilegedInstallScript(plan.destinationFolder, dest), bundle);
         if (status == authorizationDismissed) {
@@ -128,7 +140,7 @@ bool AppMover::install(const MoveFacts& facts, const MovePlan& plan, Outcome& ea
             return false;
         }
         if (status != 0)
-            return authorizationFailed();
+            return authorizationFailed(privilegedFailure(status));
         return true;
     }
     if (!isOneAppImage) {

@@ -53,14 +53,16 @@ public:
     };
     // The offer, modal; its first button moves, the second (Escape) declines.
     virtual Answer askToMove(const MovePlan& plan) = 0;
-    virtual void showFailure(const QString& title) = 0;
+    // The failure's alert; `reason`, when not empty, says why below the title.
+    virtual void showFailure(const QString& title, const QString& reason) = 0;
 
     // Runs a program and waits: its exit status, or -1 when it could not start or crashed.
     virtual int run(const QString& program, const QStringList& arguments) = 0;
     // Runs `script` with /bin/sh as root through the privileged helper (pkexec) and waits. Its
     // standard input is `input`, opened here with this user's rights and only when it is a
     // regular file that is no link. The helper's status (authorizationDismissed when the user
-    // dismissed it), or -1 when `input` was refused or the helper could not run.
+    // dismissed it), helperMissing when there is no such program, or -1 when `input` was refused
+    // or the helper could not run.
     virtual int runPrivileged(const QString& script, const QString& input) = 0;
     virtual bool startDetached(const QString& program, const QStringList& arguments) = 0;
     virtual bool moveToTrash(const QString& path) = 0;
@@ -92,7 +94,7 @@ public:
     QStringList downloadsFolders() const override;
     ApplicationsFolder describeFolder(const QString& folder, const QString& bundleName) const override;
     Answer askToMove(const MovePlan& plan) override;
-    void showFailure(const QString& title) override;
+    void showFailure(const QString& title, const QString& reason) override;
     int run(const QString& program, const QStringList& arguments) override;
     int runPrivileged(const QString& script, const QString& input) override;
     bool startDetached(const QString& program, const QStringList& arguments) override;
@@ -121,6 +123,8 @@ public:
     static constexpr const char* systemApplicationsFolder = "/opt/Applications";
     // pkexec's status when the user dismissed the authentication dialog.
     static constexpr int authorizationDismissed = 126;
+    // runPrivileged()'s answer when the helper is not installed.
+    static constexpr int helperMissing = -2;
 
     enum class Outcome {
         nothingToDo,
@@ -148,7 +152,7 @@ public:
 
 private:
     bool install(const MoveFacts& facts, const MovePlan& plan, Outcome& early);
-    Outcome fail();
+    Outcome fail(const QString& reason = {});
 
     MovePlatform& platform_;
     platform::Defaults& defaults_;

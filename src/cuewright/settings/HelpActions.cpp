@@ -91,9 +91,16 @@ QString HelpActions::operatingSystemVersion() {
 }
 
 bool HelpActions::composeMail(const QString& subject, const QString& body) {
-    if (const auto url = mailtoUrl(supportAddress(), subject, body); url && urlOpener().open(*url))
+    const auto url = mailtoUrl(supportAddress(), subject, body);
+    if (url && urlOpener().open(*url))
         return true;
-    openHelpPage(HelpPage::help);
+    // Without a mail program the help page; without a browser either, the address to write to.
+    if (const auto page = helpPageUrl(HelpPage::help); page && urlOpener().open(*page))
+        return false;
+    if (url)
+        sayNotOpened(*url);
+    else
+        openHelpPage(HelpPage::help);
     return false;
 }
 

@@ -67,7 +67,7 @@ QString supportAddress() {
 
 bool openHelpPage(HelpPage page) {
     const auto url = helpPageUrl(page);
-    return url && urlOpener().open(*url);
+    return url && openOrSayWhy(*url);
 }
 
 } // namespace cw

@@ -2,6 +2,7 @@
 
 #include "cuewright/model/SettingsKeys.h"
 #include "platform/keys/KeyTranslation.h"
+#include "platform/ui/MenuKeys.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -62,10 +63,11 @@ QWidget* KeysSettingsController::makeView() {
         row->addStretch(1);
         form.addRow(tr(actionTitles[i]), row);
     }
-    // Says why the last key was refused; empty until one is.
+    // Says why the last key was refused; empty until one is. Its two lines are kept free from the
+    // start: the pane's height is fixed, and a line appearing later would squeeze the wells' rows.
     c.refusal = form.addNote(QString());
     c.refusal->setObjectName(QStringLiteral("keyRefusal"));
-    c.refusal->hide();
+    c.refusal->setMinimumHeight(2 * c.refusal->fontMetrics().lineSpacing());
     form.addSeparator();
     c.actionTrigger = new QComboBox(view);
     c.actionTrigger->addItems({tr("When the key comes up"), tr("When the key goes down")});
@@ -128,15 +130,19 @@ void KeysSettingsController::resetBinding(int tag) {
 bool KeysSettingsController::keyWellButtonIsKeyAvailable(const KeyWellButton& well, std::uint16_t keyCode,
                                                          platform::ModifierFlags modifiers) {
     controls().refusal->clear();
-    controls_.refusal->hide();
-    // The script editor keeps these for editing: bound, they would act in the prompter only.
-    if (platform::isStandardEditingKey(keyCode, modifiers)) {
-        controls_.refusal->setText(tr("%1 stays with editing the script; choose another key.")
-                                       .arg(QString::fromStdString(KeyBindings::keyText(
-                                           {keyCode, platform::deviceIndependent(modifiers)}))));
-        controls_.refusal->show();
+    const QString keyText =
+        QString::fromStdString(KeyBindings::keyText({keyCode, platform::deviceIndependent(modifiers)}));
+    const auto refuse = [&](const QString& why) {
+        controls_.refusal->setText(why);
         return false;
-    }
+    };
+    // The script editor keeps these for editing: bound, they would act in the prompter only.
+    if (platform::isStandardEditingKey(keyCode, modifiers))
+        return refuse(tr("%1 stays with editing the script; choose another key.").arg(keyText));
+    // Bound, a menu item's key would run the binding in the editor while the menu still shows it.
+    const auto combination = platform::qtKeyCombination(keyCode, modifiers);
+    if (const auto item = combination ? platform::menuItemWithKey(QKeySequence(*combination)) : std::nullopt)
+        return refuse(tr("%1 is the key of the menu item “%2”; choose another key.").arg(keyText, *item));
     for (const KeyWellButton* other : controls().wells) {
         if (other == &well)
             continue;

@@ -14,8 +14,9 @@ class QLabel;
 namespace cw {
 
 // Refuses a key that another well holds with the same modifiers (only the wells count, not the
-// store), and the standard editing keys (Ctrl+C, Ctrl+Z, ...), which the script editor keeps for
-// editing, saying so under the wells. Every save stores the whole set through KeyBindings (keeping the stored
+// store), the standard editing keys (Ctrl+C, Ctrl+Z, ...), which the script editor keeps for
+// editing, and a key a menu item has (see platform/ui/MenuKeys.h), naming the item, saying why
+// under the wells. Every save stores the whole set through KeyBindings (keeping the stored
 // set's name), the trigger and the background choice, and posts "KeyBindingsDidChange" and
 // "BackgroundEventListeningDidChange", changed or not. Main thread only.
 class KeysSettingsController : public SettingsPane, public KeyWellButtonDelegate {

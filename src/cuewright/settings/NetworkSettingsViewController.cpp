@@ -1,8 +1,10 @@
 #include "cuewright/settings/NetworkSettingsViewController.h"
 
 #include "cuewright/model/SettingsKeys.h"
+#include "cuewright/remote/RemoteServerStatus.h"
 
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
 
 namespace cw {
@@ -24,6 +26,10 @@ QWidget* NetworkSettingsViewController::makeView() {
     Controls& c = controls_;
     c.enableRemoteControl = new QCheckBox(tr("Let devices on the network control prompting"), view);
     form.addRow(tr("Remote control"), c.enableRemoteControl);
+    // Whether the server runs, and why not when it should; room for two lines kept.
+    c.serverStatus = form.addNote(QString());
+    c.serverStatus->setMinimumHeight(2 * c.serverStatus->fontMetrics().lineSpacing());
+    c.serverStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
     c.networkName = new QLineEdit(view);
     c.networkName->setMinimumWidth(260);
     c.networkName->setClearButtonEnabled(true);
@@ -48,6 +54,24 @@ QWidget* NetworkSettingsViewController::makeView() {
 void NetworkSettingsViewController::viewDidLoad() {
     attachToView();
     loadSettings();
+    center_.addObserver(this, std::string(remoteServerStatusDidChange),
+                        [this](const platform::Notification&) { showServerStatus(); });
+}
+
+NetworkSettingsViewController::~NetworkSettingsViewController() {
+    center_.removeObserver(this);
+}
+
+void NetworkSettingsViewController::showServerStatus() {
+    const RemoteServerStatus status = remoteServerStatus();
+    QString text;
+    if (!controls().enableRemoteControl->isChecked())
+        text = QString();
+    else if (status.state == RemoteServerStatus::State::running)
+        text = tr("The remote-control server is running on port %1.").arg(status.port);
+    else if (status.state == RemoteServerStatus::State::failed)
+        text = tr("The remote-control server is not running: %1.").arg(QString::fromStdString(status.reason));
+    controls_.serverStatus->setText(text);
 }
 
 void NetworkSettingsViewController::viewWillDisappear() {
@@ -61,10 +85,12 @@ void NetworkSettingsViewController::loadSettings() {
     controls_.networkName->setText(QString::fromStdString(bonjourName()));
     controls_.networkName->setModified(false);
     controls_.presenterSupport->setChecked(defaults_.boolForKey(settings::isPresenterSupportEnabled));
+    showServerStatus();
 }
 
 void NetworkSettingsViewController::saveNetworkState() {
     NetworkSettings::setBonjourEnabled(controls().enableRemoteControl->isChecked(), defaults_, center_);
+    showServerStatus();
 }
 
 void NetworkSettingsViewController::saveNetworkName() {

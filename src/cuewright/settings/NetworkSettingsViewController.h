@@ -8,6 +8,7 @@
 #include <string>
 
 class QCheckBox;
+class QLabel;
 class QLineEdit;
 
 namespace cw {
@@ -26,11 +27,13 @@ public:
         std::string computerName, platform::Defaults& defaults = platform::Defaults::standard(),
         platform::NotificationCenter& center = platform::NotificationCenter::defaultCenter(),
         QObject* parent = nullptr);
+    ~NetworkSettingsViewController() override;
 
     struct Controls {
         QCheckBox* enableRemoteControl = nullptr;
         QLineEdit* networkName = nullptr;
         QCheckBox* presenterSupport = nullptr;
+        QLabel* serverStatus = nullptr; // whether the server runs, and why not
     };
     const Controls& controls() {
         view();
@@ -44,6 +47,8 @@ public:
     void saveSettings();
     void saveNetworkState();
     void saveNetworkName();
+    // Under the switch, while it is on: the server's port, or why it is not running.
+    void showServerStatus();
     void viewDidAppear() override { loadSettings(); }
     void viewWillDisappear() override;
 

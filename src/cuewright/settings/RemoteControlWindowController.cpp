@@ -74,6 +74,12 @@ QWidget* RemoteControlWindowController::makeWindow() {
     tableView_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     tableView_->verticalHeader()->hide();
     tableView_->horizontalHeader()->setStretchLastSection(true);
+    // Why no copy can be found, while that is so.
+    discoveryLabel_ = new QLabel(window);
+    discoveryLabel_->setTextFormat(Qt::PlainText);
+    discoveryLabel_->setWordWrap(true);
+    discoveryLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    discoveryLabel_->hide();
     statusLabel_ = new QLabel(window);
     timestampLabel_ = new QLabel(window);
     // Both show what another host sent: never read as markup.
@@ -90,6 +96,7 @@ QWidget* RemoteControlWindowController::makeWindow() {
     buttons->addWidget(speedSlider_, 1);
     auto* layout = new QVBoxLayout(window);
     layout->addWidget(tableView_, 1);
+    layout->addWidget(discoveryLabel_);
     layout->addWidget(statusLabel_);
     layout->addWidget(timestampLabel_);
     layout->addLayout(buttons);
@@ -114,10 +121,15 @@ void RemoteControlWindowController::windowDidLoad() {
     try {
         client_->start();
         timer_ = new QTimer(this);
-        connect(timer_, &QTimer::timeout, this, [this] { requestStatus(); });
+        connect(timer_, &QTimer::timeout, this, [this] {
+            showDiscoveryState();
+            requestStatus();
+        });
         timer_->start(statusIntervalMs);
+        showDiscoveryState();
     } catch (const std::exception& error) {
         base::log(std::string("can't discover: ") + error.what());
+        showDiscoveryProblem(QString::fromStdString(error.what()));
     }
     updateWindowAppearance();
     registerForAppearanceChanges();
@@ -172,6 +184,17 @@ void RemoteControlWindowController::rewind() {
 
 void RemoteControlWindowController::changeSpeed() {
     send(NetworkCommand::Command::setScrollSpeed(speedSlider_->value()));
+}
+
+void RemoteControlWindowController::showDiscoveryState() {
+    const std::optional<std::string> reason = client_->discoveryUnavailableReason();
+    showDiscoveryProblem(reason ? QString::fromStdString(*reason) : QString());
+}
+
+void RemoteControlWindowController::showDiscoveryProblem(const QString& reason) {
+    discoveryLabel_->setVisible(!reason.isEmpty());
+    if (!reason.isEmpty())
+        discoveryLabel_->setText(tr("Network discovery is not available: %1.").arg(reason));
 }
 
 void RemoteControlWindowController::requestStatus() {

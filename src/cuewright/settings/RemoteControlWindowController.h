@@ -63,6 +63,8 @@ public:
     QPushButton* rewindButton() const { return rewindButton_; }
     QLabel* timestampLabel() const { return timestampLabel_; }
     QLabel* statusLabel() const { return statusLabel_; }
+    // Says why no copy can be found, while the discovery is unavailable; hidden otherwise.
+    QLabel* discoveryLabel() const { return discoveryLabel_; }
 
 protected:
     QWidget* makeWindow() override;
@@ -74,6 +76,9 @@ private:
     void send(const NetworkCommand::Command& command);
     void tableViewSelectionDidChange();
     void reloadTable();
+    void showDiscoveryState();
+    // Shows `reason` why nothing can be found; an empty one hides the line.
+    void showDiscoveryProblem(const QString& reason);
     void showDisconnected(const QString& status, double sliderValue, double sliderMaximum);
     void setSlider(double minimum, double maximum, double value);
 
@@ -89,6 +94,7 @@ private:
     QPushButton* rewindButton_ = nullptr;
     QLabel* timestampLabel_ = nullptr;
     QLabel* statusLabel_ = nullptr;
+    QLabel* discoveryLabel_ = nullptr;
 };
 
 } // namespace cw

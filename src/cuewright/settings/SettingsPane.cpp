@@ -6,6 +6,8 @@
 #include <QLabel>
 #include <QToolButton>
 
+#include <algorithm>
+
 namespace cw {
 
 SettingsPane::SettingsPane(HelpPage helpPage, platform::Defaults& defaults,
@@ -41,7 +43,8 @@ void SettingsForm::fitWrappedText(QLabel* label) {
     constexpr int width = SettingsPane::paneWidth - 2 * sideMargin - labelColumnWidth - columnGap;
     label->setWordWrap(true);
     label->setFixedWidth(width);
-    label->setMinimumHeight(label->heightForWidth(width));
+    // An empty label has no height for a width (-1): none.
+    label->setMinimumHeight(std::max(0, label->heightForWidth(width)));
 }
 
 SettingsForm::SettingsForm(QWidget* view, SettingsPane* pane)

@@ -93,8 +93,10 @@ MovePlatform::Answer SystemMovePlatform::askToMove(const MovePlan& plan) {
     return Answer{box.clickedButton() == move, suppress->isChecked()};
 }
 
-void SystemMovePlatform::showFailure(const QString& title) {
+void SystemMovePlatform::showFailure(const QString& title, const QString& reason) {
     QMessageBox box(QMessageBox::Critical, QString(), title);
+    box.setTextFormat(Qt::PlainText);
+    box.setInformativeText(reason);
     box.exec();
 }
 
@@ -207,7 +209,7 @@ int SystemMovePlatform::runPrivileged(const QString& script, const QString& inpu
     const int spawned = ::posix_spawnp(&child, helper.constData(), &actions, nullptr, argv, environ);
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0)
-        return -1;
+        return spawned == ENOENT ? AppMover::helperMissing : -1;
     int status = 0;
     while (::waitpid(child, &status, 0) < 0) {
         if (errno != EINTR)

@@ -26,4 +26,10 @@ public:
 UrlOpener& urlOpener();
 std::shared_ptr<UrlOpener> setUrlOpener(std::shared_ptr<UrlOpener> opener);
 
+// Opens `url` through urlOpener(); when nothing took it (no web browser, no mail program), an
+// alert says so with the address, which can be copied from it. Returns whether it opened.
+bool openOrSayWhy(const QUrl& url);
+// The alert alone, for a `url` nothing took.
+void sayNotOpened(const QUrl& url);
+
 } // namespace cw

@@ -1,4 +1,5 @@
 #include "platform/keys/KeyTranslation.h"
+#include "platform/keys/StandardKeys.h"
 
 #include "platform/keys/KeyNames.h"
 
@@ -662,41 +663,25 @@ bool isFunctionKey(kc::KeyCode code) {
     return std::find(std::begin(fKeys), std::end(fKeys), code) != std::end(fKeys);
 }
 
-bool isStandardEditingKey(kc::KeyCode code, ModifierFlags flags) {
+std::optional<QKeyCombination> qtKeyCombination(kc::KeyCode code, ModifierFlags flags) {
     // The unshifted Qt key of the code: the first row of the table that names it.
     const auto row = std::find_if(std::begin(qtTable), std::end(qtTable),
                                   [code](const QtEntry& entry) { return entry.code == code; });
     if (row == std::end(qtTable)) {
-        return false;
+        return std::nullopt;
     }
     Qt::KeyboardModifiers modifiers;
     modifiers.setFlag(Qt::ShiftModifier, (flags & modifier::shift) != 0);
     modifiers.setFlag(Qt::ControlModifier, (flags & modifier::command) != 0);
     modifiers.setFlag(Qt::AltModifier, (flags & modifier::option) != 0);
     modifiers.setFlag(Qt::MetaModifier, (flags & modifier::control) != 0);
-    const QKeySequence pressed(QKeyCombination(modifiers, static_cast<Qt::Key>(row->qtKey)));
-    static constexpr QKeySequence::StandardKey editing[] = {
-        QKeySequence::Copy,
-        QKeySequence::Cut,
-        QKeySequence::Paste,
-        QKeySequence::Undo,
-        QKeySequence::Redo,
-        QKeySequence::SelectAll,
-        QKeySequence::DeleteStartOfWord,
-        QKeySequence::DeleteEndOfWord,
-        QKeySequence::MoveToNextWord,
-        QKeySequence::MoveToPreviousWord,
-        QKeySequence::SelectNextWord,
-        QKeySequence::SelectPreviousWord,
-        QKeySequence::MoveToStartOfDocument,
-        QKeySequence::MoveToEndOfDocument,
-        QKeySequence::SelectStartOfDocument,
-        QKeySequence::SelectEndOfDocument,
-    };
-    return std::any_of(std::begin(editing), std::end(editing), [&](QKeySequence::StandardKey key) {
-        const QList<QKeySequence> sequences = QKeySequence::keyBindings(key);
-        return sequences.contains(pressed);
-    });
+    return QKeyCombination(modifiers, static_cast<Qt::Key>(row->qtKey));
+}
+
+bool isStandardEditingKey(kc::KeyCode code, ModifierFlags flags) {
+    const auto key = qtKeyCombination(code, flags);
+    const auto command = key ? standardCommandOfKey(*key) : std::nullopt;
+    return command && isEditingCommand(*command);
 }
 
 ModifierFlags modifierFlagsFromX11State(std::uint32_t state) {

@@ -3,6 +3,8 @@
 
 #include "platform/keys/KeyEvent.h"
 
+#include <QKeyCombination>
+
 #include <cstdint>
 #include <optional>
 
@@ -30,10 +32,14 @@ bool isModifierKey(keycode::KeyCode code);
 // True for F1 to F20.
 bool isFunctionKey(keycode::KeyCode code);
 
-// Whether the key with these modifiers is one of the desktop's standard text-editing keys: copy,
-// cut, paste, undo, redo, select all, and moving, selecting or deleting by word or to the ends of
-// the text (Ctrl+C, Shift+Insert, Ctrl+Shift+Z, Ctrl+Left, Ctrl+Backspace, ...), as the platform
-// theme binds them. Needs a QGuiApplication.
+// The Qt key of a code with these modifiers (its unshifted key: Shift stays a modifier); nullopt
+// for a code without one.
+std::optional<QKeyCombination> qtKeyCombination(keycode::KeyCode code, ModifierFlags flags);
+
+// Whether the key with these modifiers is one of the standard text-editing keys of the standard
+// keys' table (see StandardKeys.h): copy, cut, paste, undo, redo, select all, bold, italic,
+// underline, and moving, selecting or deleting by word or to the ends of the text (Ctrl+C,
+// Shift+Insert, Ctrl+Y, Ctrl+Left, Ctrl+Backspace, ...).
 bool isStandardEditingKey(keycode::KeyCode code, ModifierFlags flags);
 
 // X11 core modifier state (ShiftMask, LockMask, ControlMask, Mod1 = Alt, Mod4 = Super) to flags:

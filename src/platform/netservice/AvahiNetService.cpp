@@ -18,6 +18,7 @@
 #include <cstring>
 #include <list>
 #include <map>
+#include <mutex>
 #include <utility>
 
 namespace platform {
@@ -112,6 +113,10 @@ public:
     HandlePtr browse(const std::string& type, const std::string& domain, BrowseCallbacks callbacks) override;
     HandlePtr resolve(const NetServiceInstance& service, std::chrono::milliseconds timeout,
                       ResolveCallback callback) override;
+    std::optional<std::string> unavailableReason() const override {
+        const std::lock_guard lock(reasonMutex_);
+        return unavailable_;
+    }
 
     // Handles end their entries through these.
     void withdraw(Publication* publication);
@@ -170,6 +175,13 @@ private:
     static constexpr unsigned busRetrySeconds = 5;
     std::list<std::unique_ptr<Publication>> publications_;
     std::list<std::unique_ptr<Browse>> browses_;
+    // Why the daemon cannot be used now; set and cleared on the poll thread.
+    mutable std::mutex reasonMutex_;
+    std::optional<std::string> unavailable_ = std::string("the Avahi daemon has not answered yet");
+    void setUnavailable(std::optional<std::string> reason) {
+        const std::lock_guard lock(reasonMutex_);
+        unavailable_ = std::move(reason);
+    }
     std::list<std::unique_ptr<Resolution>> resolutions_;
 };
 
@@ -210,6 +222,7 @@ void AvahiNetService::createClient() {
         avahi_client_new(avahi_threaded_poll_get(poll_), AVAHI_CLIENT_NO_FAIL, clientCallback, this, &error);
     if (client == nullptr) {
         // No system bus at all (no daemon alone is no error with NO_FAIL): try again later.
+        setUnavailable("the Avahi daemon cannot be reached (" + avahiError(error) + ")");
         if (!loggedNoBus_) {
             loggedNoBus_ = true;
             base::log("DNS-SD: cannot reach the Avahi daemon (" + avahiError(error) +
@@ -241,6 +254,7 @@ void AvahiNetService::clientCallback(AvahiClient* client, AvahiClientState state
         }
         return;
     case AVAHI_CLIENT_CONNECTING:
+        self->setUnavailable(std::string("the Avahi daemon is not running"));
         if (self->wasRunning_) {
             self->daemonLost("the daemon went away");
         } else if (!self->loggedWaiting_) {
@@ -249,12 +263,14 @@ void AvahiNetService::clientCallback(AvahiClient* client, AvahiClientState state
         }
         return;
     case AVAHI_CLIENT_FAILURE:
+        self->setUnavailable("the Avahi daemon failed (" + avahiError(avahi_client_errno(client)) + ")");
         self->daemonLost(avahiError(avahi_client_errno(client)));
         return;
     }
 }
 
 void AvahiNetService::daemonRunning() {
+    setUnavailable(std::nullopt);
     if (loggedWaiting_ || wasRunning_) {
         base::log("DNS-SD: the Avahi daemon is running");
     }

@@ -76,6 +76,10 @@ public:
     virtual HandlePtr resolve(const NetServiceInstance& service, std::chrono::milliseconds timeout,
                               ResolveCallback callback) = 0;
 
+    // Why nothing can be found or published now (no daemon, no system bus); nullopt while the
+    // discovery works. Any thread.
+    virtual std::optional<std::string> unavailableReason() const { return std::nullopt; }
+
     // The application's discovery over the Avahi daemon; made on first use and kept.
     static std::shared_ptr<NetService> shared();
     // A discovery of its own over the daemon, with its own connection (and its own first log).

@@ -59,8 +59,12 @@ std::unique_ptr<QMessageBox> MessageBoxAlertRunner::makeBox(const Alert& alert, 
     box->setTextFormat(Qt::PlainText);
     box->setText(alert.messageText);
     box->setInformativeText(alert.informativeText);
+    // What an alert says (an address to open by hand, a file name) can be selected and copied.
+    constexpr Qt::TextInteractionFlags selectable = Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard;
+    box->setTextInteractionFlags(selectable);
     if (auto* informative = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"))) {
         informative->setTextFormat(Qt::PlainText);
+        informative->setTextInteractionFlags(selectable);
     }
     box->setWindowModality(window != nullptr ? Qt::WindowModal : Qt::ApplicationModal);
 

@@ -26,6 +26,8 @@ QPalette lightPalette() {
     p.setColor(QPalette::HighlightedText, Qt::white);
     p.setColor(QPalette::Link, QColor(0, 104, 218));
     p.setColor(QPalette::PlaceholderText, QColor(0, 0, 0, 64));
+    // A disabled slider's filled groove, greyed as its text is.
+    p.setColor(QPalette::Disabled, QPalette::Highlight, QColor(190, 190, 190));
     return p;
 }
 
@@ -47,6 +49,9 @@ QPalette darkPalette() {
     p.setColor(QPalette::Disabled, QPalette::Text, QColor(120, 120, 120));
     p.setColor(QPalette::Disabled, QPalette::WindowText, QColor(120, 120, 120));
     p.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(120, 120, 120));
+    // Without these a disabled slider keeps its blue groove and bright handle, and looks usable.
+    p.setColor(QPalette::Disabled, QPalette::Highlight, QColor(85, 85, 85));
+    p.setColor(QPalette::Disabled, QPalette::Button, QColor(48, 48, 48));
     return p;
 }
 

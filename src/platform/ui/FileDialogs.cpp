@@ -126,7 +126,8 @@ QStringList QtFileDialogs::runOpenPanel(const OpenPanel& panel, QWidget* window)
     dialog.setFileMode(panel.allowsMultipleSelection ? QFileDialog::ExistingFiles
                                                      : QFileDialog::ExistingFile);
     if (!panel.allowedExtensions.isEmpty()) {
-        dialog.setNameFilter(nameFilter(QFileDialog::tr("Documents"), panel.allowedExtensions));
+        const QString label = panel.filterLabel.isEmpty() ? QFileDialog::tr("Documents") : panel.filterLabel;
+        dialog.setNameFilter(nameFilter(label, panel.allowedExtensions));
     }
     if (dialog.exec() != QDialog::Accepted) {
         return {};

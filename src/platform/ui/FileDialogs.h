@@ -29,6 +29,8 @@ struct OpenPanel {
     QStringList allowedExtensions;
     QString directory;
     bool allowsMultipleSelection = false;
+    // What the filter of those extensions is called ("Images"); "Documents" when empty.
+    QString filterLabel;
     friend bool operator==(const OpenPanel&, const OpenPanel&) = default;
 };
 

@@ -5,8 +5,8 @@
 
 namespace platform {
 
-// The platform theme's first key for `key`; where the theme has none (plain X11 without a
-// desktop's theme has no Save As or Full Screen key), the key the Linux desktops use.
+// The first key of `key` in the standard keys' table (see platform/keys/StandardKeys.h), whatever
+// the platform theme says; empty for a command the table does not hold.
 QKeySequence standardShortcut(QKeySequence::StandardKey key);
 
 } // namespace platform

@@ -61,7 +61,7 @@ TEST(MessageBoxAlertRunner, AnswersThePositionOfThePressedButton) {
     EXPECT_EQ(runner.run(Alert{"Done", {}, {}, Alert::Style::informational}, nullptr), 1000);
 }
 
-TEST(MessageBoxAlertRunner, FileNamesAndReasonsShowAsTyped) {
+TEST(MessageBoxAlertRunner, FileNamesAndReasonsShowAsTypedAndCanBeSelected) {
     platform::MessageBoxAlertRunner runner;
     const QString name =
         QStringLiteral("<h1 style='color:red'>Big</h1><img src='/usr/share/pixmaps/debian-logo.png'>");
@@ -73,6 +73,7 @@ TEST(MessageBoxAlertRunner, FileNamesAndReasonsShowAsTyped) {
             if (label->text().contains(QStringLiteral("<h1"))) {
                 shown << label->text();
                 EXPECT_TRUE(testsupport::showsPlainText(*label)) << label->text().toStdString();
+                EXPECT_TRUE(label->textInteractionFlags() & Qt::TextSelectableByMouse) << "to be copied";
             }
         }
         box->buttons().front()->click();
@@ -119,7 +120,7 @@ TEST(FakeFileDialogs, OpenPanelsAnswerScriptedPathsThenCancel) {
     auto fake = std::make_shared<platform::FakeFileDialogs>();
     auto previous = platform::setFileDialogs(fake);
     fake->answerOpen({"/a.cwr", "/b.cwr"});
-    const platform::OpenPanel panel{"Open", {"cwr", "rtf"}, {}, false};
+    const platform::OpenPanel panel{"Open", {"cwr", "rtf"}, {}, false, {}};
     EXPECT_EQ(platform::fileDialogs().runOpenPanel(panel, nullptr), QStringList{"/a.cwr"});
     EXPECT_TRUE(fake->runOpenPanel(panel, nullptr).isEmpty());
     ASSERT_EQ(fake->openPanels().size(), 2u);

@@ -14,6 +14,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSlider>
 #include <QStyleOption>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -127,13 +128,20 @@ TEST(WindowAppearance, RegisteredControllersFollowTheChoiceUntilTheyGo) {
     platform::setAppearanceChoice({});
 }
 
+// Where the pictures of the appearance tests go, for people to look at.
+QString pictureFolder() {
+    const QString folder = qEnvironmentVariable("CW_TEST_OUTPUT_DIR", "build/debug/test-output") + "/ui";
+    QDir().mkpath(folder);
+    return folder;
+}
+constexpr std::pair<platform::AppearanceStyle, const char*> looks[] = {
+    {platform::AppearanceStyle::light, "light"}, {platform::AppearanceStyle::dark, "dark"}};
+
 // Unchecked indicators must stand out from the window in both appearances; the picture of
 // each goes under test-output/ui/.
 TEST(WindowAppearance, UncheckedIndicatorsStandOutFromTheWindow) {
-    const QString folder = qEnvironmentVariable("CW_TEST_OUTPUT_DIR", "build/debug/test-output") + "/ui";
-    QDir().mkpath(folder);
-    for (auto [style, name] : {std::pair{platform::AppearanceStyle::light, "light"},
-                               std::pair{platform::AppearanceStyle::dark, "dark"}}) {
+    const QString folder = pictureFolder();
+    for (auto [style, name] : looks) {
         QWidget window;
         platform::Appearance::applyToWindow(&window, style);
         auto* layout = new QVBoxLayout(&window);
@@ -165,6 +173,36 @@ TEST(WindowAppearance, UncheckedIndicatorsStandOutFromTheWindow) {
             }
             EXPECT_GT(contrast, 40) << name << " " << button->metaObject()->className();
         }
+    }
+}
+
+// A disabled slider shows no accent colour in either appearance, where an enabled one does.
+TEST(WindowAppearance, DisabledSlidersLookDisabled) {
+    const QString folder = pictureFolder();
+    for (auto [style, name] : looks) {
+        QWidget window;
+        platform::Appearance::applyToWindow(&window, style);
+        auto* layout = new QVBoxLayout(&window);
+        QSlider* sliders[2] = {new QSlider(Qt::Horizontal), new QSlider(Qt::Horizontal)};
+        for (QSlider* slider : sliders) {
+            slider->setValue(60);
+            layout->addWidget(slider);
+        }
+        sliders[1]->setEnabled(false);
+        window.resize(160, 60);
+        window.show();
+        const QImage shot = window.grab().toImage();
+        shot.save(folder + "/sliders-" + name + ".png");
+        const auto accent = [&](QSlider* slider) {
+            int count = 0;
+            const QRect area(slider->mapTo(&window, QPoint()), slider->size());
+            for (int y = area.top(); y <= area.bottom(); ++y)
+                for (int x = area.left(); x <= area.right(); ++x)
+                    count += qBlue(shot.pixel(x, y)) > qRed(shot.pixel(x, y)) + 60 ? 1 : 0;
+            return count;
+        };
+        EXPECT_GT(accent(sliders[0]), 20) << name << ": the enabled slider's groove";
+        EXPECT_EQ(accent(sliders[1]), 0) << name << ": the disabled slider";
     }
 }
 

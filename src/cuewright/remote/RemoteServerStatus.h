@@ -1,0 +1,26 @@
+// What this copy's remote-control server is doing, for the Remote control pane to say.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace cw {
+
+struct RemoteServerStatus {
+    enum class State { off, running, failed };
+    State state = State::off;
+    std::uint16_t port = 0; // while running
+    std::string reason;     // why it failed
+    friend bool operator==(const RemoteServerStatus&, const RemoteServerStatus&) = default;
+};
+
+// Posted on the default notification centre, on the main thread, after the status changed.
+inline constexpr std::string_view remoteServerStatusDidChange = "RemoteServerStatusDidChange";
+
+// The status last set; off until a server starts. Any thread.
+RemoteServerStatus remoteServerStatus();
+// Sets it; a change is posted (see above). Any thread.
+void setRemoteServerStatus(RemoteServerStatus status);
+
+} // namespace cw
