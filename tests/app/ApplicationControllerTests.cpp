@@ -340,6 +340,39 @@ TEST_F(Shell, LargeAndSlowFilesAreReadOffTheMainThreadIntoWhatTheUsualWayMakes) 
               "The file \u201Clatin1.txt\u201D couldn\u2019t be opened using text encoding Unicode (UTF-8).");
 }
 
+// A rich-text file that ends early says so in its window's notice however large it is, read on
+// the main thread or off it; a whole one says nothing.
+TEST_F(Shell, ARichTextFileThatEndsEarlySaysSoAtAnySize) {
+    defaults.set(cw::settings::startupMode, "DoNothing");
+    launch();
+    std::string large = "{\\rtf1\\ansi ";
+    while (large.size() < std::size_t(cw::LargeFileOpening::largeFileBytes)) {
+        large += "A line of the script\\par\n";
+    }
+    const struct {
+        const char* name;
+        std::string content;
+        bool endsEarly;
+    } cases[] = {
+        {"small cut.rtf", "{\\rtf1\\ansi Only the first", true},
+        {"large cut.rtf", large, true},
+        {"large whole.rtf", large + "}", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::size_t before = app->editorControllers().size();
+        EXPECT_TRUE(app->openFile(writeFile(c.name, c.content)));
+        while (!app->largeFileOpenings().empty()) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        }
+        ASSERT_EQ(app->editorControllers().size(), before + 1);
+        const QString notice = app->editorControllers().back()->project()->readNotice();
+        EXPECT_EQ(notice.contains(QStringLiteral("\u201C%1\u201D ends early").arg(c.name)), c.endsEarly)
+            << notice.toStdString();
+        EXPECT_EQ(notice.isEmpty(), !c.endsEarly) << notice.toStdString();
+    }
+}
+
 // A name as a Latin-1 system writes it arrives as text from the open panel or a hand-over (where
 // it shows with U+FFFD) and as bytes from the command line and Open Recent: each way opens the file
 // itself, which stays in Open Recent through the settings file. A new name in such a folder, as a

@@ -606,7 +606,8 @@ void ApplicationController::openDocument(const std::string& path) {
 void ApplicationController::openOffMainThread(const std::string& path) {
     std::erase_if(openings_, [](const auto& opening) { return opening->isDone(); });
     std::weak_ptr<ApplicationController> weak = weak_from_this();
-    auto finished = [weak, path](std::optional<platform::AttributedString> text) -> LargeFileOpening::Opened {
+    auto finished = [weak, path](std::optional<platform::AttributedString> text,
+                                 const QString& notice) -> LargeFileOpening::Opened {
         const auto self = weak.lock();
         if (!self || self->terminating_) {
             return {};
@@ -614,8 +615,8 @@ void ApplicationController::openOffMainThread(const std::string& path) {
         std::shared_ptr<EditorWindow> window;
         try {
             // Unreadable (or not UTF-8): the usual way reads it again and says why.
-            std::shared_ptr<Project> project =
-                text ? self->workspace_->openImportedText(*text) : self->workspace_->openProject(path);
+            std::shared_ptr<Project> project = text ? self->workspace_->openImportedText(*text, notice)
+                                                    : self->workspace_->openProject(path);
             window = self->makeEditorWindow(project);
         } catch (const std::exception& error) {
             self->presentDocumentError(error);

@@ -74,16 +74,17 @@ LargeFileOpening::LargeFileOpening(std::string path, ScriptImport::DefaultStyle 
             base::log("opening " + path.toStdString() + " cancelled: nothing of it is opened");
             return true;
         };
+        QString notice;
         std::optional<platform::AttributedString> text = ScriptImport::readFile(
-            path, Workspace::fileExtension(path.toStdString()), style, shared->progress);
+            path, Workspace::fileExtension(path.toStdString()), style, shared->progress, &notice);
         if (cancelled()) {
             return;
         }
         // The text moves to the main thread; the opening may have gone by then.
         auto result = std::make_shared<std::optional<platform::AttributedString>>(std::move(text));
-        dispatch::mainQueue()->async([self, result, cancelled] {
+        dispatch::mainQueue()->async([self, result, notice, cancelled] {
             if (self && !cancelled()) {
-                self->finish(std::move(*result));
+                self->finish(std::move(*result), notice);
             }
         });
     });
@@ -194,13 +195,13 @@ void LargeFileOpening::updateProgress() {
     }
 }
 
-void LargeFileOpening::finish(std::optional<platform::AttributedString> text) {
+void LargeFileOpening::finish(std::optional<platform::AttributedString> text, const QString& notice) {
     CW_DCHECK_MAIN_THREAD();
     if (done_) {
         return;
     }
     Finished finished = std::move(finished_);
-    opened_ = finished(std::move(text));
+    opened_ = finished(std::move(text), notice);
     if (done_) {
         return; // cancelled from within
     }

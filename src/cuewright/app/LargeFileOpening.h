@@ -23,7 +23,8 @@ namespace cw {
 // dispatch queue while the main loop goes on (hand-overs, the remote control, other windows).
 // After half a second a small window shows how much has been read (of a plain text; the others
 // show that it goes on), with a Cancel button (Escape too). `finished` runs once on the main
-// thread with the text, or with nullopt when it could not be read (the caller opens the file the
+// thread with the text and what its window should say about the read (a rich-text file that ends
+// early; empty when nothing), or with nullopt when it could not be read (the caller opens the file the
 // usual way to say why); it does not run after a cancel, from the window or from cancel(). What
 // it returns follows the window the text went to while that takes it in: the progress window
 // goes on showing how far, and a cancel then closes that window. Main thread only.
@@ -41,7 +42,8 @@ public:
         // Brings the window to the front.
         std::function<void()> show;
     };
-    using Finished = std::function<Opened(std::optional<platform::AttributedString> text)>;
+    using Finished =
+        std::function<Opened(std::optional<platform::AttributedString> text, const QString& notice)>;
 
     // Text, RTF and DOCX files from this size on are opened this way; DOC and PDF files always.
     static constexpr qint64 largeFileBytes = qint64{1} << 20;
@@ -72,7 +74,7 @@ private:
     struct Shared;
     void showProgress();
     void updateProgress();
-    void finish(std::optional<platform::AttributedString> text);
+    void finish(std::optional<platform::AttributedString> text, const QString& notice);
     void end();
     void closeWindow();
 

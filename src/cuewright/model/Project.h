@@ -204,8 +204,9 @@ public:
     // project has changed.
     void importPDF(const std::string& path);
     // A text read and restyled elsewhere (ScriptImport::readPlainTextFile, off the main thread):
-    // the project becomes it as the imports above make theirs.
-    void importStyledText(const platform::AttributedString& text);
+    // the project becomes it as the imports above make theirs, with the read's notice (see
+    // readNotice()).
+    void importStyledText(const platform::AttributedString& text, const QString& readNotice = {});
 
     // What the window should say about how the imported file was read (a rich-text file that
     // ends early); empty when nothing. Main thread.

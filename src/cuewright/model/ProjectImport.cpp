@@ -71,12 +71,7 @@ void Project::importRichText(const std::string& path) {
     platform::RtfDocumentAttributes read;
     std::optional<platform::AttributedString> source = platform::readRichTextFile(fsPath(path), &read);
     if (source && read.endedEarly) {
-        const QString name = QFile::decodeName(fsPath(path).filename().string().c_str());
-        readNotice_ = QCoreApplication::translate(
-                          "Project", "\u201C%1\u201D ends early: only the text before its end was "
-                                     "opened. The rest of the file is missing.")
-                          .arg(name);
-        base::log("opening " + path + ": the file ends early; only the text before its end was read");
+        readNotice_ = ScriptImport::endedEarlyNotice(path);
     }
     if (!source) {
         source = platform::AttributedString(ScriptImport::unreadableFileText(path));
@@ -139,9 +134,10 @@ void Project::importPDF(const std::string& path) {
     finishImport(ScriptImport::styledText(source, ScriptImport::DefaultStyle::fromUserDefaults(*defaults_)));
 }
 
-void Project::importStyledText(const platform::AttributedString& text) {
+void Project::importStyledText(const platform::AttributedString& text, const QString& readNotice) {
     CW_DCHECK_MAIN_THREAD();
     resetForImport();
+    readNotice_ = readNotice;
     finishImport(text);
 }
 

@@ -10,6 +10,7 @@
 #include "platform/text/RichTextFile.h"
 #include "platform/text/TextAttributes.h"
 
+#include <QCoreApplication>
 #include <QFile>
 
 #include <algorithm>
@@ -135,7 +136,8 @@ bool takeUnreadablePdf(const std::string& path) {
 }
 
 std::optional<platform::AttributedString> readFile(const QString& path, const std::string& extension,
-                                                   const DefaultStyle& style, ReadProgress& progress) {
+                                                   const DefaultStyle& style, ReadProgress& progress,
+                                                   QString* notice) {
     if (extension == "txt" || extension == "text") {
         return readPlainTextFile(path, style, progress);
     }
@@ -144,9 +146,8 @@ std::optional<platform::AttributedString> readFile(const QString& path, const st
         if (extension == "rtf" || extension == "rtfd") {
             platform::RtfDocumentAttributes read;
             source = platform::readRichTextFile(path, &read);
-            if (source && read.endedEarly) {
-                base::log("opening " + path.toStdString() +
-                          ": the file ends early; only the text before its end was read");
+            if (source && read.endedEarly && notice) {
+                *notice = endedEarlyNotice(QFile::encodeName(path).toStdString());
             }
         } else if (extension == "docx") {
             source = platform::readDocxFile(path);
@@ -177,6 +178,15 @@ std::optional<platform::AttributedString> readFile(const QString& path, const st
 
 QString unreadableFileText(const std::string& path) {
     return QStringLiteral("Could not read from file '") + QString::fromStdString(path) + QStringLiteral("'");
+}
+
+QString endedEarlyNotice(const std::string& path) {
+    base::log("opening " + path + ": the file ends early; only the text before its end was read");
+    const QString name = QFile::decodeName(QByteArray::fromStdString(path)).section(u'/', -1);
+    return QCoreApplication::translate("Project",
+                                       "\u201C%1\u201D ends early: only the text before its end was "
+                                       "opened. The rest of the file is missing.")
+        .arg(name);
 }
 
 } // namespace cw::ScriptImport

@@ -59,9 +59,11 @@ std::optional<platform::AttributedString> readPlainTextFile(const QString& path,
 // progress, and plain text and PDF stop early when cancelled (a PDF within the page being read). A rich-text,
 // DOCX or DOC file that cannot be read becomes unreadableFileText(), as it does when opened. Nullopt when it
 // was cancelled, a plain text or PDF could not be read (opening it the usual way then says why) or the
-// extension is another.
+// extension is another. `notice` (when given) gets what the window should say about how the file was
+// read (endedEarlyNotice() for a rich-text file that ends early), or stays empty.
 std::optional<platform::AttributedString> readFile(const QString& path, const std::string& extension,
-                                                   const DefaultStyle& style, ReadProgress& progress);
+                                                   const DefaultStyle& style, ReadProgress& progress,
+                                                   QString* notice = nullptr);
 
 // Whether readFile() found the PDF at `path` unreadable and it is still the file it read then:
 // opening it the usual way says why at once instead of reading it a second time. Told once per
@@ -70,5 +72,9 @@ bool takeUnreadablePdf(const std::string& path);
 
 // The one line a rich-text, DOCX or DOC file that cannot be read turns into.
 QString unreadableFileText(const std::string& path);
+
+// What the window of a rich-text file that ends early says (the file system's bytes of `path`),
+// and the log line of it.
+QString endedEarlyNotice(const std::string& path);
 
 } // namespace cw::ScriptImport

@@ -83,10 +83,11 @@ std::shared_ptr<Project> Workspace::openProject(const std::string& path) {
     return project;
 }
 
-std::shared_ptr<Project> Workspace::openImportedText(const platform::AttributedString& text) {
+std::shared_ptr<Project> Workspace::openImportedText(const platform::AttributedString& text,
+                                                     const QString& readNotice) {
     CW_DCHECK_MAIN_THREAD();
     auto project = makeProject();
-    project->importStyledText(text);
+    project->importStyledText(text, readNotice);
     project->editor().screenManager->refreshAvailableScreens();
     projects_.push_back(project);
     return project;

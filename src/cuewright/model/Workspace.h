@@ -3,6 +3,8 @@
 
 #include "dispatch/Queue.h"
 
+#include <QString>
+
 #include <memory>
 #include <string>
 #include <string_view>
@@ -72,7 +74,8 @@ public:
     std::shared_ptr<Project> openProject(const std::string& path);
     // A new project of a text already read and restyled as an import makes it (a large file read
     // off the main thread), its display list refreshed, appended to projects().
-    std::shared_ptr<Project> openImportedText(const platform::AttributedString& text);
+    std::shared_ptr<Project> openImportedText(const platform::AttributedString& text,
+                                              const QString& readNotice = {});
 
     // Pauses the project, removes it and clears the active project when it was that one. A
     // project that is not in the list is left alone (not even paused).
