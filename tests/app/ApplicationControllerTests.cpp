@@ -1069,7 +1069,7 @@ TEST(PlainText, EveryLabelAlertAndTitleShowsOutsideTextAsText) {
     // A file being opened, in its progress window, with a title placeholder in its name.
     const std::string large = f.dir.path() / (name + "[*].txt");
     std::ofstream(large) << "Hello\n";
-    cw::LargeFileOpening opening(large, cw::ScriptImport::DefaultStyle{}, [](auto) {
+    cw::LargeFileOpening opening(large, cw::ScriptImport::DefaultStyle{}, [](auto, const QString&) {
         return cw::LargeFileOpening::Opened{[] { return std::optional(0.5); }, [] {}, [] {}};
     });
     // Until the progress window shows.
