@@ -29,6 +29,7 @@
 #include <QAction>
 #include <QDir>
 #include <QFile>
+#include <QKeySequence>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
@@ -41,6 +42,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <set>
 
 using namespace apptest;
 namespace fs = std::filesystem;
@@ -1059,11 +1061,37 @@ TEST(PlainText, EveryLabelAlertAndTitleShowsOutsideTextAsText) {
     f.launch();
     const QString hostile = QStringLiteral("<h1 style=color:red>FAKE ALERT<img src=logo.png>");
     const std::string name = hostile.toStdString();
-    // A script of that name, with a notice naming it.
-    const std::string script = saveScript(f.defaults, f.dir.path() / (name + ".cwr"),
+    // A script of that name, with a title placeholder and a mnemonic mark in it too, and a notice
+    // naming it.
+    const std::string scriptName = name + "[*] Q&A.cwr";
+    const std::string script = saveScript(f.defaults, f.dir.path() / scriptName,
                                           QStringLiteral("*") + hostile + QStringLiteral("\nThe news."));
     ASSERT_TRUE(f.app->openFile(script));
     ASSERT_FALSE(f.app->editorControllers().empty());
+    f.app->spawnPrompterWindow(f.app->editorControllers().back()->project(),
+                               cw::TeleprompterWindowPreset::normal);
+    // The editor's title and the prompter's show the name as it is.
+    const auto titles = [] {
+        std::set<std::string> shown;
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (window->isVisible() && window->windowHandle())
+                shown.insert(window->windowHandle()->title().toStdString());
+        return shown;
+    };
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            const std::set<std::string> shown = titles();
+            return shown.count(scriptName) && shown.count("Prompter Window - " + scriptName);
+        },
+        30000))
+        << ::testing::PrintToString(titles());
+    // Open Recent names it as it is, with no mnemonic.
+    QMenu* recent = f.app->mainMenu().recentMenu();
+    recent->popup(QPoint());
+    ASSERT_FALSE(recent->actions().isEmpty());
+    EXPECT_EQ(recent->actions().front()->iconText().toStdString(), scriptName);
+    EXPECT_TRUE(QKeySequence::mnemonic(recent->actions().front()->text()).isEmpty());
+    recent->hide();
     f.app->editorControllers().back()->setNotice(
         QStringLiteral("The copy of \u201C%1\u201D failed.").arg(hostile));
     // A file being opened, in its progress window, with a title placeholder in its name.

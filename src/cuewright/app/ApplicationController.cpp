@@ -188,7 +188,8 @@ WorkspaceBluetooth::Options bluetoothOptions(platform::Defaults* defaults) {
 QString bookmarkMenuTitle(const Bookmark& bookmark) {
     const std::string& label = bookmark.userBlurb.empty() ? bookmark.excerpt : bookmark.userBlurb;
     return QApplication::translate("ApplicationController", "Line") +
-           QStringLiteral(" %1: ").arg(bookmark.line) + QString::fromStdString(label) + QStringLiteral("...");
+           QStringLiteral(" %1: ").arg(bookmark.line) +
+           platform::plainMenuText(QString::fromStdString(label)) + QStringLiteral("...");
 }
 
 std::optional<double> bookmarkJumpProgress(int line, int lineCount) {
@@ -236,8 +237,9 @@ ApplicationController::ApplicationController(PrivateTag, Environment environment
     hooks.recentWillShow = [this](QMenu& menu) {
         menu.clear();
         for (const std::string& path : recent_->paths()) {
-            QAction* item = menu_->makeItem(menu, QFileInfo(platform::displayPath(path)).fileName(),
-                                            "openRecentDocument:");
+            QAction* item = menu_->makeItem(
+                menu, platform::plainMenuText(QFileInfo(platform::displayPath(path)).fileName()),
+                "openRecentDocument:");
             item->setProperty("path", QByteArray::fromStdString(path)); // a name need not be UTF-8
             item->setToolTip(platform::plainToolTip(platform::displayPath(path)));
         }

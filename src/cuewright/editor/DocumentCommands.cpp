@@ -12,6 +12,7 @@
 #include "platform/defaults/Defaults.h"
 #include "platform/ui/AlertRunner.h"
 #include "platform/ui/FileDialogs.h"
+#include "platform/ui/PlainText.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QDir>
@@ -310,12 +311,15 @@ void DocumentCommands::updateTitle() {
         return;
     if (const auto path = project_->representedPath()) {
         window_->setWindowFilePath(platform::displayPath(*path));
-        window_->setWindowTitle(QString());
+        // The title Qt would make of the path, but with a "[*]" of the name shown as it is.
+        window_->setWindowTitle(platform::plainWindowTitle(QFileInfo(window_->windowFilePath()).fileName()) +
+                                QStringLiteral("[*]"));
     } else {
         window_->setWindowFilePath(QString());
         const auto name = project_->untitledName();
-        window_->setWindowTitle((name ? platform::displayPath(*name) : QObject::tr("Untitled")) +
-                                QStringLiteral("[*]"));
+        window_->setWindowTitle(
+            platform::plainWindowTitle(name ? platform::displayPath(*name) : QObject::tr("Untitled")) +
+            QStringLiteral("[*]"));
     }
     window_->setWindowModified(project_->hasUnsavedChanges());
 }

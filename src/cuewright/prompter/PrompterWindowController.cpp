@@ -15,6 +15,7 @@
 #include "platform/screens/ScreenProvider.h"
 #include "platform/ui/Appearance.h"
 #include "platform/ui/DisplayFullScreen.h"
+#include "platform/ui/PlainText.h"
 #include "platform/ui/StandardShortcut.h"
 #include "platform/ui/TranslucentWindow.h"
 #include "platform/ui/WindowFrame.h"
@@ -322,7 +323,8 @@ void PrompterWindowController::updateTitle() {
     const auto path = project_->representedPath();
     if (path) {
         const QString name = QString::fromStdString(std::filesystem::path(*path).filename().string());
-        window()->setWindowTitle(tr("Prompter Window") + QStringLiteral(" - ") + name);
+        window()->setWindowTitle(
+            platform::plainWindowTitle(tr("Prompter Window") + QStringLiteral(" - ") + name));
         return;
     }
     window()->setWindowTitle(tr("Prompter Window - Untitled"));

@@ -15,6 +15,11 @@ QString plainWindowTitle(const QString& title) {
     return shown.replace(QStringLiteral("[*]"), QStringLiteral("[*][*]"));
 }
 
+QString plainMenuText(const QString& text) {
+    QString shown = text;
+    return shown.replace(QLatin1Char('&'), QStringLiteral("&&"));
+}
+
 QString plainToolTip(const QString& text) {
     return QStringLiteral("<p style='white-space:pre'>") + text.toHtmlEscaped() + QStringLiteral("</p>");
 }

@@ -13,6 +13,8 @@ QLabel* plainTextLabel(QLabel* label);
 // A window title that shows `title` as it is: Qt reads "[*]" in a title as the placeholder of
 // the modified mark and drops it.
 QString plainWindowTitle(const QString& title);
+// A menu item's text that shows `text` as it is: Qt reads "&" in it as the mark of a mnemonic.
+QString plainMenuText(const QString& text);
 // A tool tip that shows `text` as it is: Qt guesses tool tips that look like HTML to be HTML.
 QString plainToolTip(const QString& text);
 
