@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QClipboard>
+
 #include <utility>
 
 // Xlib's macros after gtest, which uses the same names.
@@ -198,6 +200,45 @@ TEST_F(EditorMenusEndToEnd, AWordMadeBoldWithCtrlBIsBoldInThePrompterAndTheFileU
     ASSERT_TRUE(activate(*prompter));
     EXPECT_TRUE(waitFor(*app, [&] { return cyanPixels(area) * 11 / 10 < heavy; }))
         << "the prompter's text stays heavy: " << cyanPixels(area) << " against " << heavy;
+    EXPECT_TRUE(quit(*app, *editor));
+}
+
+// F1 on a machine without a web browser gives the manual's address in an alert, whose text Tab
+// reaches after its button and Ctrl+A, Ctrl+C copy.
+TEST_F(EditorMenusEndToEnd, HelpWithoutABrowserGivesTheAddressToCopyByKeyboard) {
+    const fs::path script = makeScript("help.cwr", QStringLiteral("Alpha."));
+    const fs::path noPrograms = work / "no-programs";
+    fs::create_directories(noPrograms);
+    QProcessEnvironment env = environment;
+    env.insert("PATH", pathArg(noPrograms));
+    for (const char* name : {"BROWSER", "DEFAULT_BROWSER", "XDG_CURRENT_DESKTOP", "DESKTOP_SESSION"}) {
+        env.remove(name);
+    }
+    app = &start({pathArg(script)}, env);
+    const std::optional<Window> editor = waitForWindow(*app, "help.cwr");
+    ASSERT_TRUE(editor) << "no editor window";
+    ASSERT_TRUE(activate(*editor));
+    ASSERT_TRUE(xdotool({"key", "F1"}));
+    const std::optional<Window> alert = waitForAlert(*app);
+    ASSERT_TRUE(alert) << "F1 without a browser said nothing";
+    ASSERT_TRUE(activate(*alert));
+
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    const QString marker = QStringLiteral("marker");
+    clipboard->setText(marker);
+    // From the button to the message, then to the address under it.
+    ASSERT_TRUE(xdotool({"key", "Tab", "Tab", "ctrl+a", "ctrl+c"}));
+    // The clipboard changes hands through X events to this process.
+    const bool copied = waitFor(*app, [&] {
+        QGuiApplication::processEvents();
+        return clipboard->text() != marker;
+    });
+    screenshot("help-without-a-browser.png");
+    ASSERT_TRUE(copied) << "nothing was copied";
+    EXPECT_TRUE(clipboard->text().endsWith(QStringLiteral("\nhttps://cuewright.org/manual/")))
+        << clipboard->text().toStdString();
+    ASSERT_TRUE(xdotool({"key", "Escape"}));
+    EXPECT_TRUE(waitGone(*app, *alert));
     EXPECT_TRUE(quit(*app, *editor));
 }
 

@@ -396,8 +396,8 @@ TEST_F(SidebarTest, BackgroundImageFromDisk) {
     platform::setFileDialogs(nullptr);
 }
 
-// Every "Reset" of both panes takes a click at its centre in the shown sidebar, and puts its
-// settings back: it lies above the section divider that shares its place.
+// Every "Reset" of both panes is no taller than its title, takes a click at its centre in the
+// shown sidebar, and puts its settings back: it lies above the section divider that shares its place.
 TEST_F(SidebarTest, EveryResetButtonTakesItsClickAndResets) {
     using P = cw::Document::ScriptProperties;
     const P fresh = properties();
@@ -474,6 +474,8 @@ TEST_F(SidebarTest, EveryResetButtonTakesItsClickAndResets) {
             if (candidate->isVisible() && candidate->actionBinding().action == c.action)
                 button = candidate;
         ASSERT_TRUE(button) << c.action;
+        // Its title is drawn at its top: a button stretched to its row's height sits above the row's label.
+        EXPECT_LE(button->height(), button->sizeHint().height()) << c.action << " fills its row";
         const QPoint centre = button->mapTo(view, button->rect().center());
         QWidget* hit = view->childAt(centre);
         EXPECT_EQ(hit, button) << c.action << " is covered by "

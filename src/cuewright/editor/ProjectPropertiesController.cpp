@@ -145,7 +145,7 @@ QWidget* ProjectPropertiesController::makeView() {
     QBoxLayout* r = paneform::row(column, tr("Background"));
     r->addWidget(c.backgroundColorWell);
     r->addStretch(1);
-    r->addWidget(reset("resetBackgroundColor:"));
+    r->addWidget(reset("resetBackgroundColor:"), 0, Qt::AlignVCenter);
 
     c.textColorWell = new controls::ColorWell(pane);
     c.textColorWell->setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -154,14 +154,14 @@ QWidget* ProjectPropertiesController::makeView() {
     r = paneform::row(column, tr("Text"));
     r->addWidget(c.textColorWell);
     r->addStretch(1);
-    r->addWidget(reset("resetTextcolor:"));
+    r->addWidget(reset("resetTextcolor:"), 0, Qt::AlignVCenter);
 
     c.fontButton = new QPushButton(pane);
     c.fontButton->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     connect(c.fontButton, &QPushButton::clicked, this, [this] { selectFont(); });
     r = paneform::row(column, tr("Font"));
     r->addWidget(c.fontButton, 1);
-    r->addWidget(reset("resetFont:"));
+    r->addWidget(reset("resetFont:"), 0, Qt::AlignVCenter);
 
     c.alignmentSelector = new SegmentedControl({tr("Left"), tr("Center"), tr("Right")}, pane);
     connect(c.alignmentSelector, &SegmentedControl::segmentClicked, this, [this] { changeTextAlignment(); });

@@ -66,6 +66,12 @@ std::unique_ptr<QMessageBox> MessageBoxAlertRunner::makeBox(const Alert& alert, 
         informative->setTextFormat(Qt::PlainText);
         informative->setTextInteractionFlags(selectable);
     }
+    // Selectable from the keyboard too: Tab reaches the texts after the buttons.
+    for (auto* label : box->findChildren<QLabel*>()) {
+        if (label->textInteractionFlags() & Qt::TextSelectableByKeyboard) {
+            label->setFocusPolicy(Qt::TabFocus);
+        }
+    }
     box->setWindowModality(window != nullptr ? Qt::WindowModal : Qt::ApplicationModal);
 
     const QStringList titles = alert.buttons.isEmpty() ? QStringList{QMessageBox::tr("OK")} : alert.buttons;
