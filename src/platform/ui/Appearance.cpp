@@ -25,7 +25,7 @@ QPalette lightPalette() {
     p.setColor(QPalette::Highlight, QColor(0, 99, 225));
     p.setColor(QPalette::HighlightedText, Qt::white);
     p.setColor(QPalette::Link, QColor(0, 104, 218));
-    p.setColor(QPalette::PlaceholderText, QColor(0, 0, 0, 64));
+    p.setColor(QPalette::PlaceholderText, QColor(0, 0, 0, 128)); // notes too: half the text, still readable
     // A disabled slider's filled groove, greyed as its text is.
     p.setColor(QPalette::Disabled, QPalette::Highlight, QColor(190, 190, 190));
     return p;
@@ -43,7 +43,7 @@ QPalette darkPalette() {
     p.setColor(QPalette::Highlight, QColor(10, 95, 210));
     p.setColor(QPalette::HighlightedText, Qt::white);
     p.setColor(QPalette::Link, QColor(65, 156, 255));
-    p.setColor(QPalette::PlaceholderText, QColor(255, 255, 255, 64));
+    p.setColor(QPalette::PlaceholderText, QColor(255, 255, 255, 128));
     p.setColor(QPalette::ToolTipBase, QColor(60, 60, 60));
     p.setColor(QPalette::ToolTipText, QColor(223, 223, 223));
     p.setColor(QPalette::Disabled, QPalette::Text, QColor(120, 120, 120));
