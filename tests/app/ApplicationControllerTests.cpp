@@ -7,8 +7,8 @@
 #include "cuewright/app/RecentDocuments.h"
 #include "cuewright/app/RemoteServices.h"
 #include "cuewright/editor/ScriptTextView.h"
-#include "cuewright/model/RecoveryStore.h"
 #include "cuewright/editor/TextBridge.h"
+#include "cuewright/model/RecoveryStore.h"
 #include "cuewright/model/ScriptRecovery.h"
 #include "cuewright/model/SettingsKeys.h"
 #include "cuewright/remote/BluetoothServer.h"
@@ -1097,7 +1097,7 @@ TEST(PlainText, EveryLabelAlertAndTitleShowsOutsideTextAsText) {
     // A file being opened, in its progress window, with a title placeholder in its name.
     const std::string large = f.dir.path() / (name + "[*].txt");
     std::ofstream(large) << "Hello\n";
-    cw::LargeFileOpening opening(large, cw::ScriptImport::DefaultStyle{}, [](auto, const QString&) {
+    cw::LargeFileOpening opening(large, cw::ScriptImport::DefaultStyle{}, [](auto) {
         return cw::LargeFileOpening::Opened{[] { return std::optional(0.5); }, [] {}, [] {}};
     });
     // Until the progress window shows.

@@ -1,6 +1,7 @@
 // The real cuewright binary handed hostile script files: a file whose tables are the file's own
 // SQL (an endless view, a view that makes a 900 MB value) is refused at once with an alert that
-// says it is damaged, the remote control answering throughout and memory staying small.
+// says it is damaged, the remote control answering throughout and memory staying small; one that
+// takes too long to read is read off the main thread, the remote answering while it is read.
 #include <gtest/gtest.h>
 
 // Xlib's macros after gtest, which uses the same names.
@@ -57,17 +58,31 @@ TEST_F(HostileFilesEndToEnd, ScriptsWhoseTablesAreViewsAreRefusedWhileTheRemoteA
     const std::optional<std::uint16_t> port = waitForRemote(app);
     ASSERT_TRUE(port) << "the remote control never answered";
 
+    // Plain tables, but bookmarks that take longer to sort than a script may take to read.
+    const fs::path slow = makeScript("slow-sort.cwr", QStringLiteral("Harmless so far."));
+    sql::Connection::open(slow.string())
+        ->execute("DROP TABLE bookmarks; CREATE TABLE bookmarks (id INTEGER, type INTEGER); "
+                  "INSERT INTO bookmarks WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
+                  "WHERE i < 4000000) SELECT random(), 1 FROM n");
+
     QByteArray output;
-    for (const fs::path& script : {endless, big}) {
+    for (const fs::path& script : {endless, big, slow}) {
         SCOPED_TRACE(script.filename().string());
         ASSERT_TRUE(handOver(script)) << "the later start went on on its own";
+        if (script == slow) {
+            // Read off the main thread: the remote answers before the refusal comes.
+            EXPECT_FALSE(remoteStatusReply(*port).empty()) << "the remote control waited for the read";
+            EXPECT_FALSE(findWindow(display, root, [](const std::string& name) {
+                return name == "Cuewright";
+            })) << "refused before the answer: the read held the main thread";
+        }
         const std::optional<Window> alert = waitForAlert(app);
         ASSERT_TRUE(alert) << "no alert: the script is still being read";
         EXPECT_FALSE(remoteStatusReply(*port).empty()) << "the remote control stopped answering";
         EXPECT_TRUE(waitFor(app, [&] {
             output += app.readAll();
-            return output.contains(
-                QByteArray::fromStdString(script.filename().string() + ": its tables are"));
+            return output.contains(QByteArray::fromStdString(
+                script.filename().string() + (script == slow ? ": interrupted" : ": its tables are")));
         })) << "not refused as damaged";
         EXPECT_LT(peakResidentBytes(app.processId()), std::uint64_t{300} << 20);
         screenshot(("hostile-" + script.stem().string() + ".png").c_str());
@@ -77,6 +92,7 @@ TEST_F(HostileFilesEndToEnd, ScriptsWhoseTablesAreViewsAreRefusedWhileTheRemoteA
     }
     EXPECT_FALSE(findWindow(display, root, "view-loop.cwr"));
     EXPECT_FALSE(findWindow(display, root, "big-blob.cwr"));
+    EXPECT_FALSE(findWindow(display, root, "slow-sort.cwr"));
     EXPECT_EQ(app.state(), QProcess::Running);
 }
 

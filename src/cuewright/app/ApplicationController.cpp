@@ -112,7 +112,8 @@ const std::array<OwnAction, 13>& ownActions() {
         {"openRecentDocument:",
          [](App& app, QObject* sender) {
              if (sender != nullptr) {
-                 app.openFile(sender->property("path").toByteArray().toStdString());
+                 app.openFile(sender->property("path").toByteArray().toStdString(),
+                              App::ScriptReading::offMainThread);
              }
          }},
         {"clearRecentDocuments:", [](App& app, QObject*) { app.recentDocuments().clear(); }},
@@ -413,7 +414,7 @@ bool ApplicationController::applicationShouldHandleReopen(bool hasVisibleWindows
 
 void ApplicationController::handOver(const QStringList& paths) {
     for (const QString& path : paths) {
-        openFile(path);
+        openFile(path, ScriptReading::offMainThread);
     }
     if (!paths.isEmpty()) {
         return;
@@ -513,13 +514,13 @@ void ApplicationController::terminateWithoutAsking() {
     QCoreApplication::exit(0);
 }
 
-bool ApplicationController::openFile(const QString& path) {
-    return openFile(platform::fileSystemPath(path));
+bool ApplicationController::openFile(const QString& path, ScriptReading reading) {
+    return openFile(platform::fileSystemPath(path), reading);
 }
 
-bool ApplicationController::openFile(const std::string& path) {
+bool ApplicationController::openFile(const std::string& path, ScriptReading reading) {
     try {
-        openDocument(path);
+        openDocument(path, reading);
         return true;
     } catch (const std::exception& error) {
         presentDocumentError(error);
@@ -575,7 +576,7 @@ EditorWindow* ApplicationController::editorShowing(const std::string& canonical,
     return nullptr;
 }
 
-void ApplicationController::openDocument(const std::string& path) {
+void ApplicationController::openDocument(const std::string& path, ScriptReading reading) {
     CW_DCHECK_MAIN_THREAD();
     const std::string canonical = canonicalPath(path);
     if (EditorWindow* editor = editorShowing(canonical)) {
@@ -596,7 +597,8 @@ void ApplicationController::openDocument(const std::string& path) {
     if (std::filesystem::is_directory(canonical, error) && Workspace::fileExtension(canonical) != "rtfd") {
         throw ProjectError::couldNotOpen(canonical, "it is a folder, not a file");
     }
-    if (LargeFileOpening::opensOffMainThread(canonical)) {
+    if ((reading == ScriptReading::offMainThread || Workspace::fileExtension(canonical) != "cwr") &&
+        LargeFileOpening::opensOffMainThread(canonical)) {
         openOffMainThread(canonical);
         return;
     }
@@ -608,17 +610,21 @@ void ApplicationController::openDocument(const std::string& path) {
 void ApplicationController::openOffMainThread(const std::string& path) {
     std::erase_if(openings_, [](const auto& opening) { return opening->isDone(); });
     std::weak_ptr<ApplicationController> weak = weak_from_this();
-    auto finished = [weak, path](std::optional<platform::AttributedString> text,
-                                 const QString& notice) -> LargeFileOpening::Opened {
+    auto finished = [weak, path](LargeFileOpening::Read read) -> LargeFileOpening::Opened {
         const auto self = weak.lock();
         if (!self || self->terminating_) {
             return {};
         }
         std::shared_ptr<EditorWindow> window;
         try {
-            // Unreadable (or not UTF-8): the usual way reads it again and says why.
-            std::shared_ptr<Project> project = text ? self->workspace_->openImportedText(*text, notice)
-                                                    : self->workspace_->openProject(path);
+            if (read.error) {
+                std::rethrow_exception(read.error); // a script file is not read twice
+            }
+            // An unreadable text (or not UTF-8): the usual way reads it again and says why.
+            std::shared_ptr<Project> project =
+                read.script ? self->workspace_->openReadScript(path, std::move(*read.script), read.stamp)
+                : read.text ? self->workspace_->openImportedText(*read.text, read.notice)
+                            : self->workspace_->openProject(path);
             window = self->makeEditorWindow(project);
         } catch (const std::exception& error) {
             self->presentDocumentError(error);
@@ -654,8 +660,9 @@ void ApplicationController::openOffMainThread(const std::string& path) {
         };
         return opened;
     };
-    openings_.push_back(std::make_shared<LargeFileOpening>(
-        path, ScriptImport::DefaultStyle::fromUserDefaults(*defaults_), std::move(finished)));
+    openings_.push_back(
+        std::make_shared<LargeFileOpening>(path, ScriptImport::DefaultStyle::fromUserDefaults(*defaults_),
+                                           std::move(finished), nullptr, defaults_));
 }
 
 std::vector<LargeFileOpening*> ApplicationController::largeFileOpenings() const {
@@ -675,7 +682,7 @@ bool ApplicationController::hasNoScript() const {
 void ApplicationController::openMostRecentDocument(bool newDocumentWhenNone) {
     const std::vector<std::string> paths = recent_->paths();
     if (!paths.empty()) {
-        openFile(paths.front());
+        openFile(paths.front(), ScriptReading::offMainThread);
     } else if (newDocumentWhenNone) {
         newDocument();
     }
@@ -782,7 +789,7 @@ void ApplicationController::openDocumentPanel() {
     panel.allowedExtensions = {"cwr", "rtf", "rtfd", "txt", "text", "docx", "doc", "pdf"};
     const QStringList chosen = platform::fileDialogs().runOpenPanel(panel, QApplication::activeWindow());
     if (!chosen.isEmpty() && !chosen.first().isEmpty()) {
-        openFile(chosen.first());
+        openFile(chosen.first(), ScriptReading::offMainThread);
     }
 }
 

@@ -160,15 +160,19 @@ public:
     // Opens the file, presenting the document error on failure; false then. The path is the file
     // system's bytes, which need not be UTF-8; one that came as text is looked up as
     // platform::fileSystemPath() does.
-    bool openFile(const std::string& path);
-    bool openFile(const QString& path);
+    // How a script file is read: off the main thread for what the user opens (a file built to
+    // read slowly then never holds the application; its window comes once it is read), or now,
+    // its window there on return.
+    enum class ScriptReading { now, offMainThread };
+    bool openFile(const std::string& path, ScriptReading reading = ScriptReading::now);
+    bool openFile(const QString& path, ScriptReading reading = ScriptReading::now);
     // "NetworkStateDidchange": both listeners follow "isBonjourEnabled".
     void didChangeNetworkState();
 
     // ---- documents ----
     // The open editor comes forward when it shows this file; otherwise opens it. Throws the
     // workspace's open error (no window or list changes then).
-    void openDocument(const std::string& path);
+    void openDocument(const std::string& path, ScriptReading reading = ScriptReading::now);
     void openMostRecentDocument(bool newDocumentWhenNone);
     void newDocument();
     // Large or slowly read files being read off the main thread (see LargeFileOpening), oldest

@@ -1,6 +1,7 @@
 #include "cuewright/app/LargeFileOpening.h"
 
 #include "base/Log.h"
+#include "cuewright/model/ScriptDocumentFile.h"
 #include "cuewright/model/Workspace.h"
 #include "dispatch/MainThreadChecker.h"
 #include "dispatch/Queue.h"
@@ -41,15 +42,15 @@ bool LargeFileOpening::opensOffMainThread(const std::string& path) {
         return false;
     }
     const std::string extension = Workspace::fileExtension(path);
-    if (extension == "doc" || extension == "pdf") {
-        return true; // their readers take seconds whatever the size
+    if (extension == "doc" || extension == "pdf" || extension == "cwr") {
+        return true; // their readers take seconds whatever the size; a script file's SQL may too
     }
     return (isPlainText(extension) || extension == "rtf" || extension == "docx") &&
            status.st_size >= largeFileBytes;
 }
 
 LargeFileOpening::LargeFileOpening(std::string path, ScriptImport::DefaultStyle style, Finished finished,
-                                   QObject* parent)
+                                   QObject* parent, const platform::Defaults* defaults)
     : QObject(parent)
     , filePath_(std::move(path))
     , path_(QFile::decodeName(QByteArray::fromStdString(filePath_)))
@@ -66,28 +67,45 @@ LargeFileOpening::LargeFileOpening(std::string path, ScriptImport::DefaultStyle 
     connect(updateTimer_, &QTimer::timeout, this, &LargeFileOpening::updateProgress);
 
     QPointer<LargeFileOpening> self(this);
-    dispatch::globalQueue()->async([shared = shared_, path = path_, style = std::move(style), self] {
-        const auto cancelled = [shared, path] {
-            if (!shared->progress.cancelled.load()) {
-                return false;
+    dispatch::globalQueue()->async(
+        [shared = shared_, path = path_, file = filePath_, style = std::move(style), defaults, self] {
+            const auto cancelled = [shared, path] {
+                if (!shared->progress.cancelled.load()) {
+                    return false;
+                }
+                base::log("opening " + path.toStdString() + " cancelled: nothing of it is opened");
+                return true;
+            };
+            Read read;
+            if (Workspace::fileExtension(file) == "cwr") {
+                // Taken before reading: a file written meanwhile counts as changed at the next save.
+                read.stamp = base::fileStamp(file);
+                try {
+                    read.script =
+                        defaults ? ScriptDocumentFile::open(file, *defaults) : ScriptDocumentFile::open(file);
+                } catch (...) {
+                    read.error = std::current_exception();
+                }
+            } else {
+                read.text = ScriptImport::readFile(path, Workspace::fileExtension(file), style,
+                                                   shared->progress, &read.notice);
             }
-            base::log("opening " + path.toStdString() + " cancelled: nothing of it is opened");
-            return true;
-        };
-        QString notice;
-        std::optional<platform::AttributedString> text = ScriptImport::readFile(
-            path, Workspace::fileExtension(path.toStdString()), style, shared->progress, &notice);
-        if (cancelled()) {
-            return;
-        }
-        // The text moves to the main thread; the opening may have gone by then.
-        auto result = std::make_shared<std::optional<platform::AttributedString>>(std::move(text));
-        dispatch::mainQueue()->async([self, result, notice, cancelled] {
-            if (self && !cancelled()) {
-                self->finish(std::move(*result), notice);
+            if (cancelled()) {
+                return;
             }
+            // What was read moves to the main thread; the opening may have gone by then. Through
+            // the event loop, not the main queue: an alert about the file runs a loop of its own,
+            // and the main queue's later blocks (the remote control's among them) would wait for it.
+            auto result = std::make_shared<Read>(std::move(read));
+            QMetaObject::invokeMethod(
+                qApp,
+                [self, result, cancelled] {
+                    if (self && !cancelled()) {
+                        self->finish(std::move(*result));
+                    }
+                },
+                Qt::QueuedConnection);
         });
-    });
 }
 
 LargeFileOpening::~LargeFileOpening() {
@@ -195,13 +213,13 @@ void LargeFileOpening::updateProgress() {
     }
 }
 
-void LargeFileOpening::finish(std::optional<platform::AttributedString> text, const QString& notice) {
+void LargeFileOpening::finish(Read read) {
     CW_DCHECK_MAIN_THREAD();
     if (done_) {
         return;
     }
     Finished finished = std::move(finished_);
-    opened_ = finished(std::move(text), notice);
+    opened_ = finished(std::move(read));
     if (done_) {
         return; // cancelled from within
     }

@@ -1,12 +1,15 @@
 // Opening a large or slowly read file while the application goes on answering.
 #pragma once
 
+#include "base/FileStamp.h"
+#include "cuewright/model/Document.h"
 #include "cuewright/model/ScriptImport.h"
 
 #include <QObject>
 #include <QPointer>
 #include <QString>
 
+#include <exception>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -17,17 +20,20 @@ class QProgressBar;
 class QTimer;
 class QWidget;
 
+namespace platform {
+class Defaults;
+}
+
 namespace cw {
 
-// Reads and restyles a large file, or one whose reader takes seconds (DOC, PDF), on a global
-// dispatch queue while the main loop goes on (hand-overs, the remote control, other windows).
+// Reads and restyles a large file, or one whose reader takes seconds (DOC, PDF), or a script file
+// (which may be built to read slowly), on a global dispatch queue while the main loop goes on
+// (hand-overs, the remote control, other windows).
 // After half a second a small window shows how much has been read (of a plain text; the others
 // show that it goes on), with a Cancel button (Escape too). `finished` runs once on the main
-// thread with the text and what its window should say about the read (a rich-text file that ends
-// early; empty when nothing), or with nullopt when it could not be read (the caller opens the file the
-// usual way to say why); it does not run after a cancel, from the window or from cancel(). What
-// it returns follows the window the text went to while that takes it in: the progress window
-// goes on showing how far, and a cancel then closes that window. Main thread only.
+// thread with what was read (see Read); it does not run after a cancel, from the window or from cancel().
+// What it returns follows the window the text went to while that takes it in: the progress window goes on
+// showing how far, and a cancel then closes that window. Main thread only.
 class LargeFileOpening final : public QObject {
     Q_OBJECT
 
@@ -42,10 +48,24 @@ public:
         // Brings the window to the front.
         std::function<void()> show;
     };
-    using Finished =
-        std::function<Opened(std::optional<platform::AttributedString> text, const QString& notice)>;
+    // What the read gave.
+    struct Read {
+        // An imported text; none when it could not be read (the caller opens the file the usual
+        // way to say why) and for a script file.
+        std::optional<platform::AttributedString> text;
+        // What its window should say about the read (a rich-text file that ends early); empty
+        // when nothing.
+        QString notice;
+        // A script file's document, and the file's stamp taken before the read.
+        std::optional<Document> script;
+        std::optional<base::FileStamp> stamp;
+        // Why a script file could not be read: what reading it on the main thread would throw.
+        std::exception_ptr error;
+    };
+    using Finished = std::function<Opened(Read read)>;
 
-    // Text, RTF and DOCX files from this size on are opened this way; DOC and PDF files always.
+    // Text, RTF and DOCX files from this size on are opened this way; DOC, PDF and script files
+    // always.
     static constexpr qint64 largeFileBytes = qint64{1} << 20;
     // When the progress window shows.
     static constexpr int progressDelayMs = 500;
@@ -53,9 +73,10 @@ public:
     // Whether the regular file at `path` is opened this way (see largeFileBytes).
     static bool opensOffMainThread(const std::string& path);
 
-    // `path` is the file system's bytes, which need not be UTF-8.
+    // `path` is the file system's bytes, which need not be UTF-8. A script file's missing
+    // properties come from `defaults`, which must outlive the read.
     LargeFileOpening(std::string path, ScriptImport::DefaultStyle style, Finished finished,
-                     QObject* parent = nullptr);
+                     QObject* parent = nullptr, const platform::Defaults* defaults = nullptr);
     ~LargeFileOpening() override;
     LargeFileOpening(const LargeFileOpening&) = delete;
     LargeFileOpening& operator=(const LargeFileOpening&) = delete;
@@ -74,7 +95,7 @@ private:
     struct Shared;
     void showProgress();
     void updateProgress();
-    void finish(std::optional<platform::AttributedString> text, const QString& notice);
+    void finish(Read read);
     void end();
     void closeWindow();
 

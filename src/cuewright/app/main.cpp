@@ -91,6 +91,8 @@ int main(int argc, char** argv) {
     instance.listen([controller](const QStringList& handed) { controller->handOver(handed); });
 
     controller->applicationWillFinishLaunching();
+    // Read now, in the order given, so that the last one named comes to the front; nothing else
+    // (the remote control among it) runs yet.
     for (const std::string& path : paths) {
         controller->openFile(path);
     }

@@ -172,6 +172,9 @@ public:
     // DatabaseError, sql::Result or TextConversionError; once the version has been read, a
     // failure leaves the project with a fresh document from the settings. Main thread.
     void loadDocument(const std::string& path);
+    // The same for a document already read from `path` (off the main thread), whose file had
+    // `stamp` before the read. Main thread.
+    void takeReadDocument(const std::string& path, Document document, std::optional<base::FileStamp> stamp);
     // The text as UTF-8, as RTF with the script's background colour, or as DOCX (black
     // 14-point text on the background colour); atomic writes. They change neither
     // representedPath nor hasUnsavedChanges and tell no listener. Any thread.

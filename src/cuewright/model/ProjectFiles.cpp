@@ -67,18 +67,26 @@ void Project::loadDocument(const std::string& path) {
     // Through the file's own opening, which also clears what saves killed half-way left beside it.
     // Taken before reading: a file written meanwhile counts as changed at the next save.
     const std::optional<base::FileStamp> read = base::fileStamp(path);
+    Document document;
     try {
-        setDocument(ScriptDocumentFile::open(path, *defaults_));
+        document = ScriptDocumentFile::open(path, *defaults_);
     } catch (const ProjectError&) {
         throw; // refused before anything was read: the project stays as it was
     } catch (...) {
         setDocument(defaultDocument());
         throw;
     }
+    takeReadDocument(path, std::move(document), read);
+}
+
+void Project::takeReadDocument(const std::string& path, Document document,
+                               std::optional<base::FileStamp> stamp) {
+    CW_DCHECK_MAIN_THREAD();
+    setDocument(std::move(document));
     setRepresentedPath(path);
     {
         std::lock_guard lock(mutex_);
-        diskStamp_ = read;
+        diskStamp_ = stamp;
     }
     setHasUnsavedChanges(false);
 }

@@ -83,6 +83,16 @@ std::shared_ptr<Project> Workspace::openProject(const std::string& path) {
     return project;
 }
 
+std::shared_ptr<Project> Workspace::openReadScript(const std::string& path, Document document,
+                                                   std::optional<base::FileStamp> stamp) {
+    CW_DCHECK_MAIN_THREAD();
+    auto project = makeProject();
+    project->takeReadDocument(path, std::move(document), stamp);
+    project->editor().screenManager->refreshAvailableScreens();
+    projects_.push_back(project);
+    return project;
+}
+
 std::shared_ptr<Project> Workspace::openImportedText(const platform::AttributedString& text,
                                                      const QString& readNotice) {
     CW_DCHECK_MAIN_THREAD();

@@ -1,11 +1,14 @@
 // The application's open scripts, the active one, and the remote-control servers' slots.
 #pragma once
 
+#include "base/FileStamp.h"
+#include "cuewright/model/Document.h"
 #include "dispatch/Queue.h"
 
 #include <QString>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -74,6 +77,10 @@ public:
     std::shared_ptr<Project> openProject(const std::string& path);
     // A new project of a text already read and restyled as an import makes it (a large file read
     // off the main thread), its display list refreshed, appended to projects().
+    // A new project of a script file's document already read (off the main thread) from `path`,
+    // whose file had `stamp` before the read, as openProject() would make it.
+    std::shared_ptr<Project> openReadScript(const std::string& path, Document document,
+                                            std::optional<base::FileStamp> stamp);
     std::shared_ptr<Project> openImportedText(const platform::AttributedString& text,
                                               const QString& readNotice = {});
 
