@@ -48,6 +48,11 @@ protected:
     std::optional<Window> waitForEditor(QProcess& app, const std::string& title = "sample.cwr") {
         return waitForWindow(app, [&](const std::string& name) { return name.starts_with(title); });
     }
+    // A window is shown before the activation its start asked for arrives; keys typed before
+    // then may land in another script's window when the focus moves.
+    bool waitActive(QProcess& app, Window window) {
+        return waitFor(app, [&] { return activeWindow(display) == window; });
+    }
 
     // Whether a copy under the Recovery folder (private ones included) holds some of `typed`.
     bool copyHoldsTyped(const QString& typed) const {
@@ -168,11 +173,14 @@ TEST_F(RecoveryEndToEnd, AFailingCopyIsNoticedWhateverAnotherScriptsCopyDoes) {
     const std::optional<Window> bigEditor = waitForEditor(app, "big.cwr");
     const std::optional<Window> smallEditor = waitForEditor(app);
     ASSERT_TRUE(bigEditor && smallEditor);
+    ASSERT_TRUE(waitActive(app, *smallEditor)) << "the script opened last is not the active one";
     ASSERT_TRUE(activate(*bigEditor));
     ASSERT_TRUE(xdotool({"type", "--delay", "30", "kiwi"}));
+    ASSERT_TRUE(waitForEditor(app, "big.cwr*")) << "the keys did not reach big.cwr";
     ASSERT_TRUE(waitFor(app, [&] { return noticePixels(*bigEditor) > 5000; })) << "big's copy did not fail";
     ASSERT_TRUE(activate(*smallEditor));
     ASSERT_TRUE(xdotool({"type", "--delay", "30", "pear"}));
+    ASSERT_TRUE(waitForEditor(app, "sample.cwr*")) << "the keys did not reach sample.cwr";
     ASSERT_TRUE(waitFor(app, [&] { return copyHoldsTyped("pear"); })) << "small's copy was not written";
     screenshot("recovery-one-copy-fails.png");
     EXPECT_GT(noticePixels(*bigEditor), 5000) << "the notice went when another script's copy worked";
@@ -194,7 +202,7 @@ TEST_F(RecoveryEndToEnd, ASecondInstanceKeepsItsOwnCopiesForTheNextStart) {
     fs::copy_file(script, other);
     QProcess& first = start({pathArg(other)});
     const std::optional<Window> firstEditor = waitForEditor(first, "other.cwr");
-    ASSERT_TRUE(firstEditor);
+    ASSERT_TRUE(firstEditor && waitActive(first, *firstEditor));
 
     QProcessEnvironment secondEnvironment = environment;
     secondEnvironment.insert("CUEWRIGHT_INSTANCE_NAME",
