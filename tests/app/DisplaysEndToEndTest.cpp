@@ -59,6 +59,14 @@ protected:
         }
         script = makeScript("sample.cwr", QStringLiteral("A line of the script.\n"));
     }
+    // The monitors a test makes outlive it on the server: a repeat in the same server starts
+    // from none, as a fresh one does.
+    void TearDown() override {
+        AppTest::TearDown();
+        for (const char* name : {"LEFT", "RIGHT", "A"}) {
+            xrandr({"--delmonitor", name}); // absent ones are refused, harmlessly
+        }
+    }
     // Skips unless the X server has `count` screens.
     bool hasScreens(int count) const { return ScreenCount(display) == count; }
 
