@@ -93,7 +93,7 @@ protected:
         std::vector<std::string> titles;
         for (QAction* item : app->bookmarkMenu()->actions()) {
             if (item->property("tag").toInt() > 0) {
-                titles.push_back(item->text().toStdString());
+                titles.push_back(item->text().section(QLatin1Char('\t'), 0, 0).toStdString());
             }
         }
         return titles;
@@ -496,7 +496,8 @@ TEST_F(Shell, BookmarksMenuFollowsTheActiveScript) {
     app->rebuildBookmarksMenu(menu);
     EXPECT_EQ(bookmarkTitles(), (std::vector<std::string>{"Line 2: *Intro...", "Line 4: *Outro..."}));
     EXPECT_EQ(int(menu.actions().size()), fixed + 2) << "rebuilding twice adds nothing";
-    EXPECT_EQ(menu.actions()[fixed + 1]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_2));
+    EXPECT_TRUE(menu.actions()[fixed + 1]->text().endsWith(QStringLiteral("\tCtrl+2")))
+        << "the item shows the window's key of the second bookmark";
     EXPECT_TRUE(app->mainMenu().action("jumpToNextBookmark:")->isEnabled());
 
     menu.actions()[fixed + 1]->trigger();

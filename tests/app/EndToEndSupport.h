@@ -347,16 +347,18 @@ inline std::vector<std::uint16_t> udpPorts(qint64 pid) {
     return ports;
 }
 
-// What the remote control on the loopback `port` answers to a status request for the active
-// script; empty when no answer came within a second (the server still starting, say).
-inline std::string remoteStatusReply(std::uint16_t port) {
+// What the remote control on the loopback `port` answers to the command `name` (ReportStatus,
+// Rewind, ...) for the active script; empty when no answer came within a second (the server still
+// starting, say).
+inline std::string remoteReply(std::uint16_t port, const std::string& name) {
     const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     const std::string request =
-        R"({"protver": 2, "cmdendpoint": "active", "paylodetype": "command", "payload": {"cmdname": "ReportStatus"}})";
+        R"({"protver": 2, "cmdendpoint": "active", "paylodetype": "command", "payload": {"cmdname": ")" +
+        name + R"("}})";
     ::sendto(fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&address), sizeof address);
     pollfd waiting{fd, POLLIN, 0};
     std::string reply(4096, '\0');
@@ -367,6 +369,10 @@ inline std::string remoteStatusReply(std::uint16_t port) {
     ::close(fd);
     reply.resize(size > 0 ? std::size_t(size) : 0);
     return reply;
+}
+
+inline std::string remoteStatusReply(std::uint16_t port) {
+    return remoteReply(port, "ReportStatus");
 }
 
 // A test of the real binary: the X display, a work folder named after the test with a private

@@ -348,6 +348,63 @@ TEST_F(PrompterKeysEndToEnd, KeyHintsWithLongKeyNamesArePhotographed) {
     EXPECT_TRUE(quit());
 }
 
+// Ctrl+D on the last line, Ctrl+Home, Ctrl+1: the position goes to the bookmark at once, the
+// Bookmarks menu never opened; and Ctrl+1 goes there again from a prompter window, the settings
+// window and a display-bound prompter (which has no menu bar), each time from the top.
+TEST_F(PrompterKeysEndToEnd, CtrlNumberJumpsToABookmarkJustMadeInEveryWindow) {
+    if (ScreenCount(display) < 2) {
+        GTEST_SKIP() << "the X server has " << ScreenCount(display) << " screen(s), not two";
+    }
+    startWith({});
+    ASSERT_FALSE(HasFailure());
+    const auto progress = [](double low, double high) {
+        return [=](const nlohmann::json& s) {
+            const double p = s.value("playbackProgress", -1.0);
+            return p >= low && p <= high;
+        };
+    };
+    ASSERT_TRUE(activate(*editor));
+    ASSERT_TRUE(xdotool({"key", "--delay", "100", "ctrl+End", "ctrl+d", "ctrl+Home"}));
+    ASSERT_TRUE(waitForStatus(progress(0, 0.1)));
+    ASSERT_TRUE(xdotool({"key", "ctrl+1"}));
+    EXPECT_TRUE(waitForStatus(progress(0.9, 1))) << "Ctrl+1 in the editor did not jump to the new bookmark";
+
+    const auto jumpFrom = [&](Window window, const char* where) {
+        SCOPED_TRACE(where);
+        ASSERT_FALSE(remoteReply(port, "Rewind").empty());
+        ASSERT_TRUE(waitForStatus(progress(0, 0)));
+        ASSERT_TRUE(activate(window));
+        ASSERT_TRUE(xdotool({"key", "ctrl+1"}));
+        EXPECT_TRUE(waitForStatus(progress(0.9, 1))) << "Ctrl+1 did not jump to the bookmark";
+    };
+    const std::optional<Window> prompter = openPrompter();
+    ASSERT_TRUE(prompter) << "Ctrl+Shift+P opened no prompter window";
+    jumpFrom(*prompter, "prompter window");
+    ASSERT_TRUE(xdotool({"key", "ctrl+w"}) && waitGone(*app, *prompter));
+    ASSERT_TRUE(activate(*editor) && xdotool({"key", "ctrl+comma"}));
+    const std::optional<Window> settings = waitForNamed(*app, "General");
+    ASSERT_TRUE(settings) << "Ctrl+, opened no settings window";
+    jumpFrom(*settings, "settings window");
+    ASSERT_TRUE(xdotool({"key", "ctrl+w"}) && waitGone(*app, *settings));
+
+    // The second row of the Displays pane is the editor's own screen (see below).
+    ASSERT_TRUE(activate(*editor) && xdotool({"key", "ctrl+alt+3"}));
+    app->waitForFinished(1000); // let it lay the rows out
+    const QRect client = rootGeometry(display, *editor);
+    const QPoint box(client.right() - 275, client.top() + 124 + rowHeight);
+    ASSERT_TRUE(xdotool({"mousemove", QString::number(box.x()), QString::number(box.y()), "click", "1"}));
+    std::optional<Window> bound;
+    ASSERT_TRUE(waitFor(*app, [&] {
+        const auto shown = viewableOnScreen(display, 0, "Prompter Window");
+        bound = findWindow(display, RootWindow(display, 0), "Prompter Window");
+        return shown && *shown == QSize(DisplayWidth(display, 0), DisplayHeight(display, 0)) && bound;
+    })) << "no display-bound prompter over the editor's screen";
+    jumpFrom(*bound, "display-bound prompter");
+    screenshot("bookmark-key-display-bound.png");
+    ASSERT_TRUE(xdotool({"key", "Escape"}));
+    EXPECT_TRUE(quit());
+}
+
 // Ticking the row of the editor's own screen in the Displays pane covers the editor with a
 // full-screen prompter; Escape, and the next time Ctrl+W, switch it off and give the editor back.
 TEST_F(PrompterKeysEndToEnd, ADisplayBoundPrompterOverTheEditorGivesWayToEscapeAndCtrlW) {

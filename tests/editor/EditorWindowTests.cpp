@@ -2,6 +2,7 @@
 #include "cuewright/controls/ColorWell.h"
 #include "cuewright/controls/NormalSlider.h"
 #include "cuewright/controls/TimeControl.h"
+#include "cuewright/controls/TransportButton.h"
 #include "cuewright/displays/ScreenInfoViewController.h"
 #include "cuewright/displays/ScreenListController.h"
 #include "cuewright/displays/ScreensController.h"
@@ -876,6 +877,53 @@ TEST_F(EditorWindowTest, AltBindingsWinOverMenuLetters) {
     EXPECT_EQ(QApplication::activePopupWidget(), w.menus()[1]) << "Alt+V still opens the View menu";
     if (QWidget* popup = QApplication::activePopupWidget())
         popup->close();
+}
+
+// The user's bindings act whatever control of the window has the keyboard: F7 plays, Alt+P
+// rewinds (not the Prompter menu) and a plain "1" steps the speed from a colour well, the speed
+// slider and a transport button; the running-time field keeps the digit it types, and F7 and
+// Alt+P still act there.
+TEST_F(EditorWindowTest, BindingsActWhateverControlHasTheKeyboard) {
+    namespace kc = platform::keycode;
+    namespace mod = platform::modifier;
+    cw::KeyBindings bindings;
+    bindings.playPause = cw::KeyBindings::Key{kc::f7, mod::function};
+    bindings.rewind = cw::KeyBindings::Key{kc::p, mod::option};
+    bindings.incSpeed = cw::KeyBindings::Key{kc::digit1, 0};
+    defaults.set(cw::settings::customKeyBindings, bindings.storedValue());
+    EditorWindowController& w = open();
+    ASSERT_TRUE(activate(w));
+    auto* pane = w.sidebarController()->currentController<cw::editor::ProjectPropertiesController>();
+    ASSERT_NE(pane, nullptr);
+    const auto wells = w.rightSidebarAnchorView()->findChildren<cw::controls::ColorWell*>();
+    const auto buttons = w.statusbarAnchorView()->findChildren<cw::controls::TransportButton*>();
+    ASSERT_FALSE(wells.isEmpty());
+    ASSERT_FALSE(buttons.isEmpty());
+    cw::controls::TimeControl* runtime = pane->controls().runtimePicker;
+    const std::pair<const char*, QWidget*> controls[] = {
+        {"colour well", wells.front()},
+        {"speed slider", &w.statusbarController()->speedSlider()},
+        {"transport button", buttons.front()},
+        {"running time", runtime}};
+    for (const auto& [name, control] : controls) {
+        SCOPED_TRACE(name);
+        const bool typing = control == runtime;
+        control->setFocus(Qt::OtherFocusReason);
+        ASSERT_EQ(QApplication::focusWidget(), control);
+
+        QTest::keyClick(control, Qt::Key_F7);
+        EXPECT_TRUE(project->transportState().isPlaying()) << "F7 did not play";
+        project->pause();
+        project->setProgress(0.5, false, true);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_P, Qt::AltModifier);
+        EXPECT_EQ(project->transportState().progress, 0) << "Alt+P did not rewind";
+        EXPECT_EQ(w.mainWindow()->menuBar()->activeAction(), nullptr) << "a menu opened";
+        project->setScrollSpeed(50, 0.1, 3);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_1);
+        EXPECT_EQ(project->document().speedProperties.scrollSpeedPerc, typing ? 50 : 55);
+        EXPECT_EQ(runtime->isEditing(), typing) << "the digit was not typed into the field";
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape); // drops what was typed
+    }
 }
 
 } // namespace

@@ -1100,9 +1100,7 @@ void ApplicationController::rebuildBookmarksMenu(QMenu& menu) {
     int number = 0;
     for (const Bookmark& bookmark : project->bookmarks()) {
         ++number;
-        QAction* item = menu_->makeItem(menu, bookmarkMenuTitle(bookmark), "jumpToBookmarkNumber:");
-        item->setProperty("tag", number);
-        item->setShortcut(MainMenu::bookmarkShortcut(number));
+        menu_->makeBookmarkItem(menu, bookmarkMenuTitle(bookmark), number);
     }
 }
 

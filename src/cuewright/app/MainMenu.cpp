@@ -1,6 +1,7 @@
 #include "cuewright/app/MainMenu.h"
 
 #include "platform/ui/ActionRoute.h"
+#include "platform/ui/ContextMenuKey.h"
 #include "platform/ui/MenuKeys.h"
 #include "platform/ui/StandardShortcut.h"
 
@@ -195,9 +196,19 @@ MainMenu::MainMenu(Hooks hooks, QObject* parent)
             menu->installEventFilter(this);
         }
     }
+    for (int number = 1; number <= 9; ++number) {
+        auto* key = new QAction(this);
+        key->setProperty(actionProperty, QByteArray("jumpToBookmarkNumber:"));
+        key->setProperty("tag", number);
+        key->setShortcut(bookmarkShortcut(number));
+        connect(key, &QAction::triggered, this,
+                [key] { platform::sendAction("jumpToBookmarkNumber:", nullptr, key); });
+        bookmarkKeys_.push_back(key);
+    }
     if (QCoreApplication* application = QCoreApplication::instance()) {
         application->installEventFilter(this); // every window's first show
     }
+    new platform::ContextMenuKey(this);
     keys_ = platform::addMenuKeys([this] {
         std::vector<platform::MenuItemKey> keys;
         for (QMenu* menu : menus_) {
@@ -272,6 +283,16 @@ QAction* MainMenu::makeItem(QMenu& menu, const QString& title, std::string_view 
     return item;
 }
 
+QAction* MainMenu::makeBookmarkItem(QMenu& menu, const QString& title, int number) {
+    const QKeySequence key = bookmarkShortcut(number);
+    // Shown after a tab as a shortcut is; a shortcut of its own would clash with the window's key.
+    QAction* item = makeItem(
+        menu, key.isEmpty() ? title : title + QLatin1Char('\t') + key.toString(QKeySequence::NativeText),
+        "jumpToBookmarkNumber:");
+    item->setProperty("tag", number);
+    return item;
+}
+
 QAction* MainMenu::action(std::string_view action) const {
     for (QMenu* menu : menus_) {
         for (QAction* item : menu->actions()) {
@@ -315,6 +336,11 @@ void MainMenu::giveKeysTo(QWidget& window) const {
     const QAction* quit = action("terminate:");
     if (quit != nullptr && !worksIn(*quit, window)) {
         addShortcutsTo(window);
+    }
+    for (QAction* key : bookmarkKeys_) {
+        if (!window.actions().contains(key)) {
+            window.addAction(key);
+        }
     }
     const QKeySequence close = platform::standardShortcut(QKeySequence::Close);
     if (hasKey(window, close)) {

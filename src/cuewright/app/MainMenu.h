@@ -33,7 +33,11 @@ namespace cw {
 // The application's keys work in every window it shows: each plain top-level window (not a dialog,
 // menu or tool tip) that shows without the menus in a bar of its own is given the items' shortcuts
 // (the settings, help and remote control windows), and one that has no Close key of its own closes
-// with the desktop's Close key (Ctrl+W) as with its close button. Main thread only.
+// with the desktop's Close key (Ctrl+W) as with its close button. Ctrl+1 to Ctrl+9 jump to the
+// active script's bookmarks in every such window, with or without a bar: they are keys of their
+// own, not the generated items' (which exist only while the menu is built, and in no window without
+// a bar), so they follow the bookmark list at once. Shift+F10 opens context menus as the Menu key
+// does (see platform::ContextMenuKey). Main thread only.
 class MainMenu final : public QObject {
     Q_OBJECT
 
@@ -76,6 +80,9 @@ public:
 
     // A generated item that sends `action` (for the Bookmarks and Open Recent menus).
     QAction* makeItem(QMenu& menu, const QString& title, std::string_view action);
+    // The generated Bookmarks item of the `number`-th bookmark (tag `number`): it shows its
+    // Ctrl+number key, which the windows' own bookmark keys carry.
+    QAction* makeBookmarkItem(QMenu& menu, const QString& title, int number);
 
     void validate(QMenu& menu) const;
     void validateAll() const;
@@ -90,6 +97,7 @@ private:
     std::shared_ptr<void> keys_; // the items' keys, for the Keys pane
     QMenu* bookmarks_ = nullptr;
     QMenu* recent_ = nullptr;
+    std::vector<QAction*> bookmarkKeys_; // Ctrl+1 to Ctrl+9, given to every window
 };
 
 } // namespace cw

@@ -1,4 +1,5 @@
 #include "cuewright/editor/EditorWindowController.h"
+#include "cuewright/editor/EditorWindowKeys.h"
 
 #include "base/Log.h"
 #include "cuewright/displays/DisplayPrompterOpener.h"
@@ -436,6 +437,8 @@ void EditorWindowController::windowDidLoad() {
     project_->registerEventListener(shared_from_this());
     registered_ = true;
     placeChildren();
+    windowKeys_ = std::make_unique<EditorWindowKeys>(*window, editorController_->textView(),
+                                                     *editorController_, *defaults_);
     registerForAppearanceChanges();
     for (const auto& [key, step] :
          {std::pair{QKeyCombination(Qt::Key_F6), 1}, {Qt::SHIFT | Qt::Key_F6, -1}}) {
@@ -663,17 +666,6 @@ bool EditorWindowController::bookmarkListHasFocus() const {
            platform::focusWidgetIn(mainWindow()) == &bookmarkListController_->tableView();
 }
 
-// The first control inside `area` that Tab stops at, in the window's Tab order; null when none is.
-static QWidget* firstTabStop(QWidget& area) {
-    QWidget* window = area.window();
-    for (QWidget* w = window->nextInFocusChain(); w != window; w = w->nextInFocusChain()) {
-        if (area.isAncestorOf(w) && (w->focusPolicy() & Qt::TabFocus) && w->isVisibleTo(window) &&
-            w->isEnabled())
-            return w;
-    }
-    return nullptr;
-}
-
 void EditorWindowController::focusNextPart(int step) {
     QWidget* window = mainWindow();
     if (!window || !editorController_)
@@ -688,7 +680,7 @@ void EditorWindowController::focusNextPart(int step) {
     if (bookmarkColumnShown_ && bookmarkListController_)
         parts.push_back({leftAnchor_.data(), &bookmarkListController_->tableView()});
     for (QWidget* area : {rightAnchor_.data(), statusbarAnchor_.data()}) {
-        if (QWidget* stop = area ? firstTabStop(*area) : nullptr)
+        if (QWidget* stop = area ? platform::firstTabStop(*area) : nullptr)
             parts.push_back({area, stop});
     }
     QWidget* focus = platform::focusWidgetIn(window);

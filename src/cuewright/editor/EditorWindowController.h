@@ -42,6 +42,7 @@ namespace cw::editor {
 class BookmarkListController;
 class EditorController;
 class EditorWindowControllerDelegate;
+class EditorWindowKeys;
 class ScriptTextView;
 class SidebarController;
 class StatusbarController;
@@ -232,6 +233,7 @@ private:
     std::shared_ptr<BookmarkListController> bookmarkListController_;
     std::unique_ptr<DocumentCommands> commands_;
     std::unique_ptr<platform::ResponderAttachment> attachment_;
+    std::unique_ptr<EditorWindowKeys> windowKeys_; // gone before the editor controller it calls
     QPointer<QWidget> columns_;
     QPointer<QWidget> leftAnchor_;
     QPointer<QWidget> centerAnchor_;

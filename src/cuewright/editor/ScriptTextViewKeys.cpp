@@ -20,15 +20,6 @@ namespace {
 
 using Action = KeyBindings::Action;
 
-// Keys that type nothing into the script: held with Ctrl, Alt or Super, or F-keys. The standard
-// editing keys among them (copy, undo, word moves, ...) stay with the text.
-bool mayBeBinding(const platform::KeyEvent& event) {
-    using namespace platform::modifier;
-    const bool held = (event.modifierFlags & (command | option | control)) != 0;
-    return (held || platform::isFunctionKey(event.keyCode)) &&
-           !platform::isStandardEditingKey(event.keyCode, event.modifierFlags);
-}
-
 // The text commands of the standard keys' table that the view carries out itself, so that a key
 // means the same under every platform theme (plain X11 binds no Ctrl+Y to Redo), and whatever the
 // menu items' shortcuts were last validated for.
@@ -64,7 +55,7 @@ struct ScriptTextView::KeyRouting {
                   }
                   return false;
               },
-              platform::Defaults::standard(), mayBeBinding) {}
+              platform::Defaults::standard(), mayBindWhileTyping) {}
 
     ScriptTextViewKeyEventDelegate* delegate = nullptr;
     BindingKeyInput input;

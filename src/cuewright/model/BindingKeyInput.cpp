@@ -10,6 +10,13 @@
 
 namespace cw {
 
+bool mayBindWhileTyping(const platform::KeyEvent& event) {
+    using namespace platform::modifier;
+    const bool held = (event.modifierFlags & (command | option | control)) != 0;
+    return (held || platform::isFunctionKey(event.keyCode)) &&
+           !platform::isStandardEditingKey(event.keyCode, event.modifierFlags);
+}
+
 BindingKeyInput::BindingKeyInput(BindingContext context, platform::KeyEventTranslator::Sink sink,
                                  platform::Defaults& defaults, MayBind mayBind)
     : defaults_(&defaults)
@@ -36,6 +43,26 @@ std::optional<BindingKeys::Decision> BindingKeyInput::keyDown(const platform::Ke
 std::optional<BindingKeys::Decision> BindingKeyInput::keyUp(const platform::KeyEvent& event) {
     CW_DCHECK_MAIN_THREAD();
     return keys_.keyUp(event, actsOnKeyDown());
+}
+
+bool BindingKeyInput::dispatch(const platform::KeyEvent& event,
+                               const std::function<bool(const platform::KeyEvent&, bool)>& act) {
+    std::optional<BindingKeys::Decision> decision;
+    switch (event.type) {
+    case platform::KeyEvent::Type::keyDown:
+        decision = keyDown(event);
+        break;
+    case platform::KeyEvent::Type::keyUp:
+        decision = keyUp(event);
+        break;
+    case platform::KeyEvent::Type::flagsChanged:
+        return false;
+    }
+    if (!decision) {
+        return false;
+    }
+    // Swallowed when the action runs on the other edge or ran already.
+    return !decision->runs || act(decision->event, decision->isDown);
 }
 
 bool BindingKeyInput::isBinding(const QKeyEvent& shortcutOverride) const {

@@ -17,6 +17,10 @@ class Defaults;
 
 namespace cw {
 
+// Whether a key press may be a binding where text is typed: held with Ctrl, Alt or Super, or an
+// F-key, and not one of the standard editing keys (copy, undo, word moves, ...).
+bool mayBindWhileTyping(const platform::KeyEvent& event);
+
 // Translates a widget's Qt key events (without X11's auto-repeat releases) and hands each to
 // `sink`, which asks keyDown()/keyUp() whether the event is a binding's and runs what they decide.
 // The bindings and "PerformCustomBindingActionOnKeyDown" are read from `defaults` at every event;
@@ -42,6 +46,11 @@ public:
     // nullopt: the event belongs to no binding here and goes on.
     std::optional<BindingKeys::Decision> keyDown(const platform::KeyEvent& event);
     std::optional<BindingKeys::Decision> keyUp(const platform::KeyEvent& event);
+    // Hands a translated event to keyDown() or keyUp() and, when its decision runs, to `act` with
+    // the event as the binding knows it and the edge. Whether the event was the binding's: true
+    // also when its action runs on the other edge; `act`'s answer when it ran.
+    bool dispatch(const platform::KeyEvent& event,
+                  const std::function<bool(const platform::KeyEvent&, bool isKeyDown)>& act);
     // The action the key's binding has, as this place matches it.
     std::optional<KeyBindings::Action> boundAction(const platform::KeyEvent& event) const;
 

@@ -98,6 +98,16 @@ QWidget* focusWidgetIn(QWidget* window) {
     return focus;
 }
 
+QWidget* firstTabStop(QWidget& area) {
+    QWidget* window = area.window();
+    for (QWidget* w = window->nextInFocusChain(); w != window; w = w->nextInFocusChain()) {
+        if (area.isAncestorOf(w) && (w->focusPolicy() & Qt::TabFocus) && w->isVisibleTo(window) &&
+            w->isEnabled())
+            return w;
+    }
+    return nullptr;
+}
+
 QWidget* actionFocusWidget(QObject* sender) {
     QWidget* window = actionWindow(sender);
     QWidget* focus = focusWidgetIn(window);

@@ -48,6 +48,8 @@ QWidget* actionWindow(QObject* sender);
 // The widget of `window` that has the keyboard, menus aside: while the menu bar holds the focus
 // (menus worked from the keyboard), the widget that had it before. Null when none has.
 QWidget* focusWidgetIn(QWidget* window);
+// The first control inside `area` that Tab stops at, in its window's Tab order; null when none is.
+QWidget* firstTabStop(QWidget& area);
 // That of actionWindow() (the window itself when nothing in it has the focus); null without a
 // window. Unlike QApplication::focusWidget(), never a menu.
 QWidget* actionFocusWidget(QObject* sender);

@@ -1,9 +1,12 @@
 // Where a control's action goes: its target, else the focus chain, the attached controllers
 // and the application.
 #include "platform/ui/ActionRoute.h"
+#include "platform/ui/ContextMenuKey.h"
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QVBoxLayout>
 #include <QWidget>
@@ -91,6 +94,46 @@ TEST(ActionRoute, TargetThenFocusChainThenAttachedControllersThenApplication) {
     EXPECT_EQ(log, std::vector<std::string>{"app:window:"});
     platform::setApplicationResponder(nullptr);
     EXPECT_EQ(platform::responderForAction("window:", &window, nullptr), nullptr);
+}
+
+// A widget that takes Shift+F10 for itself.
+class ClaimsShiftF10 : public QWidget {
+protected:
+    void keyPressEvent(QKeyEvent* event) override { event->setAccepted(event->key() == Qt::Key_F10); }
+};
+
+// Shift+F10 that no widget claims opens the focus widget's context menu, as the Menu key does;
+// F10 alone, or one claimed on its way, opens none.
+TEST(ContextMenuKey, ShiftF10UnclaimedAsksTheFocusWidgetForItsMenu) {
+    const platform::ContextMenuKey key;
+    QWidget window;
+    auto* column = new QVBoxLayout(&window);
+    auto* field = new QLineEdit(&window);
+    auto* claiming = new ClaimsShiftF10;
+    column->addWidget(field);
+    column->addWidget(claiming);
+    claiming->setFocusPolicy(Qt::StrongFocus);
+    int asked = 0;
+    for (QWidget* w : {static_cast<QWidget*>(field), static_cast<QWidget*>(claiming)}) {
+        w->setContextMenuPolicy(Qt::CustomContextMenu);
+        QObject::connect(w, &QWidget::customContextMenuRequested, [&] { ++asked; });
+    }
+    window.show();
+    QApplication::setActiveWindow(&window); // focus is the active window's
+    ASSERT_NE(window.windowHandle(), nullptr);
+    const struct {
+        QWidget* focus;
+        Qt::KeyboardModifiers modifiers;
+        int menus;
+    } rows[] = {{field, Qt::ShiftModifier, 1}, {field, Qt::NoModifier, 0}, {claiming, Qt::ShiftModifier, 0}};
+    for (const auto& row : rows) {
+        asked = 0;
+        row.focus->setFocus();
+        ASSERT_EQ(QApplication::focusWidget(), row.focus);
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_F10, row.modifiers);
+        QApplication::sendEvent(row.focus, &press); // goes up the parents, as a typed key does
+        EXPECT_EQ(asked, row.menus) << row.focus->metaObject()->className() << " " << row.modifiers;
+    }
 }
 
 } // namespace
