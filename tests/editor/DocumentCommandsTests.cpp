@@ -15,7 +15,9 @@
 
 #include <QFile>
 #include <QPrinterInfo>
+#include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QWidget>
 
 #include <filesystem>
@@ -350,6 +352,36 @@ TEST_F(DocumentCommandsTest, PrintsAtAReadableSizeInBlackAcrossPages) {
     const auto box = QRegularExpression(QStringLiteral("/MediaBox \\[0 0 \\S+ (\\S+)\\]")).match(content);
     ASSERT_TRUE(box.hasMatch());
     EXPECT_NEAR(box.captured(1).toDouble() - corner.captured(2).toDouble(), usual, 1.0) << "top margin";
+}
+
+// Each line is printed once: none that ends a page comes back, clipped, at the top of the next.
+// Words counted as poppler reads them (pdftotext too, where it is installed).
+TEST_F(DocumentCommandsTest, PrintsEachLineOnce) {
+    const auto wordCount = [](const QString& text) {
+        return int(text.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts).size());
+    };
+    const struct {
+        int words;
+        int perParagraph;
+    } scripts[] = {{1536, 12}, {1536, 200}, {900, 1}};
+    for (const auto& script : scripts) {
+        SCOPED_TRACE(script.perParagraph);
+        QString words;
+        for (int i = 0; i < script.words; ++i)
+            words += QStringLiteral("w%1").arg(i) +
+                     (i % script.perParagraph == script.perParagraph - 1 ? u'\n' : u' ');
+        project->setText(AttributedString(words));
+        const QString pdf = path("counted.pdf");
+        ASSERT_TRUE(commands.printToPdf(pdf));
+        EXPECT_EQ(wordCount(platform::codecs::PdfReader::readFile(pdf.toStdString()).plainText()),
+                  script.words);
+        if (QProcess tool; !QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty()) {
+            tool.start(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")});
+            ASSERT_TRUE(tool.waitForFinished(60000));
+            EXPECT_EQ(wordCount(QString::fromUtf8(tool.readAllStandardOutput())), script.words)
+                << "pdftotext";
+        }
+    }
 }
 
 } // namespace

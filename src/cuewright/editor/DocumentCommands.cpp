@@ -17,6 +17,7 @@
 #include <QAbstractTextDocumentLayout>
 #include <QDir>
 #include <QFileInfo>
+#include <QPainter>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QPrinterInfo>
@@ -226,9 +227,29 @@ void DocumentCommands::print(QPrinter& printer) const {
     font.setPointSizeF(printPointSize);
     document.setDefaultFont(font); // for runs without a font of their own
     setAttributedText(document, text);
-    // Laid out for the page's printable area, so that printing uses this document as it is.
-    document.setPageSize(printer.pageLayout().paintRectPixels(printer.resolution()).size());
-    document.print(&printer);
+    // One column of the printable area's width, dealt out to pages line by line: each line is
+    // drawn once, whole, on the first page with room for it. (Qt's own printing draws every line
+    // that reaches into a page, so a line at the foot of one came back, clipped, atop the next.)
+    const QSizeF page = printer.pageLayout().paintRectPixels(printer.resolution()).size();
+    document.setTextWidth(page.width());
+    document.documentLayout()->documentSize(); // lays every block out
+    QPainter painter(&printer);
+    if (!painter.isActive())
+        return;
+    painter.setPen(Qt::black);
+    double pageTop = 0; // where the page being drawn begins in the column
+    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+        const QTextLayout* layout = block.layout();
+        for (int i = 0; i < layout->lineCount(); ++i) {
+            const QTextLine line = layout->lineAt(i);
+            const double top = layout->position().y() + line.y();
+            if (top > pageTop && top + line.height() - pageTop > page.height()) {
+                printer.newPage();
+                pageTop = top;
+            }
+            line.draw(&painter, layout->position() - QPointF(0, pageTop));
+        }
+    }
 }
 
 static void useUsualMargins(QPrinter& printer) {

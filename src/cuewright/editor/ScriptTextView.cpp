@@ -3,6 +3,7 @@
 #include "cuewright/editor/EditorAppearance.h"
 #include "cuewright/editor/PasteRules.h"
 #include "cuewright/editor/TextBridge.h"
+#include "platform/text/Font.h"
 #include "platform/text/RtfReader.h"
 
 #include <QAbstractTextDocumentLayout>
@@ -119,9 +120,12 @@ platform::AttributedString ScriptTextView::pastedContent(const QMimeData& source
     if (!read) {
         pasted = platform::AttributedString(source.text());
     }
+    // Text shows at the document's size. The caret's own format may name no font at all (after
+    // a paste that ended in a line break): the paste keeps its bold and italic all the same.
     const auto typingFont = fromTextCharFormat(shownCharFormat(*document(), textCursor().charFormat())).font;
-    return pastedText(pasted, pasteStyle(),
-                      typingFont ? std::optional<double>(typingFont->pointSize) : std::nullopt);
+    const double size =
+        typingFont ? typingFont->pointSize : platform::Font::fromQFont(document()->defaultFont()).pointSize;
+    return pastedText(pasted, pasteStyle(), size);
 }
 
 bool ScriptTextView::canInsertFromMimeData(const QMimeData* source) const {
