@@ -30,6 +30,9 @@ using platform::AttributedString;
 
 namespace {
 
+// Export offers the pop-up's types from Plain Text on.
+constexpr int exportTypesFrom = 1;
+
 std::string bytesOf(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
@@ -71,15 +74,16 @@ protected:
     std::vector<std::string> recent;
 };
 
-// The panel offers the four types in order: Save As at the script format whatever was exported
-// last, Export at the export type used last. Only a script save takes the file as the script's
-// own; only an export is remembered; a cancel leaves the remembered type.
+// Save As offers the four types in order at the script format; Export, titled so, offers the
+// three export types at the one used last (the first before any export). A name typed with a
+// type's extension chooses that type. Only a script save takes the file as the script's own; only
+// an export is remembered; a cancel leaves the remembered type.
 TEST_F(DocumentCommandsTest, SavePanelSavesOrExportsByTheChosenType) {
     struct Case {
         const char* name;
         bool exporting; // Export… rather than Save As…
         int remembered;
-        std::optional<int> picked; // a type chosen in the panel
+        std::optional<int> picked; // a type chosen in the panel (of all four)
         bool cancel;
         int offered;
         Outcome outcome;
@@ -88,31 +92,40 @@ TEST_F(DocumentCommandsTest, SavePanelSavesOrExportsByTheChosenType) {
     };
     const Case cases[] = {
         {"a.txt", true, 1, std::nullopt, false, 1, Outcome::exported, 1, false},
-        {"b.rtf", true, 0, 2, false, 0, Outcome::exported, 2, false},
+        {"b.rtf", true, 0, 2, false, 1, Outcome::exported, 2, false},
+        {"out.docx", true, 0, std::nullopt, false, 1, Outcome::exported, 3, false},
+        {"evening-news.rtf", true, 1, std::nullopt, false, 1, Outcome::exported, 2, false},
         {"c.docx", false, 3, 3, false, 0, Outcome::exported, 3, false},
+        {"notes.txt", false, 3, std::nullopt, false, 0, Outcome::exported, 1, false},
         {"cancelled", true, 2, 3, true, 2, Outcome::cancelled, 2, false},
         {"d.cwr", false, 3, std::nullopt, false, 0, Outcome::saved, 3, true},
-        {"e.cwr", true, 1, 0, false, 1, Outcome::saved, 1, true},
+        {"e.txt", true, 1, std::nullopt, false, 1, Outcome::exported, 1, false},
+        {"f.cwr", false, 1, std::nullopt, false, 0, Outcome::saved, 1, true},
     };
     for (const Case& c : cases) {
+        const int first = c.exporting ? exportTypesFrom : 0;
         defaults.set(cw::settings::selectedExportFileTypeIndex, std::int64_t{c.remembered});
         const auto pathBefore = project->representedPath();
         const size_t recentBefore = recent.size();
         project->setHasUnsavedChanges(true);
+        const std::optional<int> picked = c.picked ? std::optional<int>(*c.picked - first) : std::nullopt;
         if (c.cancel)
-            dialogs->cancelSave(c.picked);
+            dialogs->cancelSave(picked);
         else
-            dialogs->answerSave(path(c.name), c.picked);
+            dialogs->answerSave(path(c.name), picked);
         EXPECT_EQ(c.exporting ? commands.exportAs() : commands.saveAs(), c.outcome) << c.name;
 
         const platform::SavePanel& panel = dialogs->savePanels().back();
-        ASSERT_EQ(panel.fileTypes.size(), 4u);
-        for (size_t i = 0; i < 4; ++i)
+        EXPECT_EQ(panel.title, c.exporting ? "Export" : "") << c.name;
+        ASSERT_EQ(panel.fileTypes.size(), 4u - size_t(first));
+        for (size_t i = 0; i < panel.fileTypes.size(); ++i)
             EXPECT_EQ(panel.fileTypes[i].extensions,
-                      QStringList{QString::fromLatin1(DocumentCommands::exportFileTypes[i])});
-        EXPECT_EQ(panel.selectedFileType, c.offered) << c.name;
-        EXPECT_EQ(commands.popupIndex(), c.cancel ? c.offered : c.picked.value_or(c.offered)) << c.name;
+                      QStringList{QString::fromLatin1(DocumentCommands::exportFileTypes[first + i])});
+        EXPECT_EQ(first + panel.selectedFileType, c.offered) << c.name;
         EXPECT_EQ(rememberedIndex(), c.rememberedAfter) << c.name;
+        if (!c.cancel) {
+            EXPECT_EQ(commands.popupIndex(), c.outcome == Outcome::saved ? 0 : c.rememberedAfter) << c.name;
+        }
         EXPECT_EQ(QFile::exists(path(c.name)), !c.cancel) << c.name;
         if (c.becomesPath) {
             EXPECT_EQ(project->representedPath(), path(c.name).toStdString());
@@ -124,9 +137,20 @@ TEST_F(DocumentCommandsTest, SavePanelSavesOrExportsByTheChosenType) {
             EXPECT_TRUE(project->hasUnsavedChanges()) << c.name;
         }
     }
+    // Nothing was written under a second extension ("out.docx.cwr", "evening-news.rtf.txt").
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        const std::string name = entry.path().filename().string();
+        if (!name.starts_with("defaults")) {
+            EXPECT_LE(std::count(name.begin(), name.end(), '.'), 1) << name;
+        }
+    }
+    EXPECT_EQ(bytesOf(dir / "out.docx").substr(0, 2), "PK") << "not a Word document";
+    EXPECT_EQ(bytesOf(dir / "evening-news.rtf").substr(0, 5), "{\\rtf");
     EXPECT_EQ(dialogs->savePanels().front().nameFieldValue, "") << "an untitled script";
-    EXPECT_EQ(dialogs->savePanels().back().nameFieldValue, "d.txt") << "d.cwr's name, as a text";
-    EXPECT_EQ(window.windowFilePath(), path("e.cwr"));
+    EXPECT_EQ(dialogs->savePanels().back().nameFieldValue, "d.cwr") << "the script's own name";
+    EXPECT_EQ(dialogs->savePanels()[dialogs->savePanels().size() - 2].nameFieldValue, "d.txt")
+        << "d.cwr's name, as a text";
+    EXPECT_EQ(window.windowFilePath(), path("f.cwr"));
     EXPECT_FALSE(window.isWindowModified());
     project->setRepresentedPath(std::nullopt);
     project->setHasUnsavedChanges(true);
@@ -172,8 +196,16 @@ TEST_F(DocumentCommandsTest, AFileIsReplacedOnlyWhenTheUserAgrees) {
          false, typedAsk, Outcome::cancelled},
         {"typed without extension, Replace", [&] { return write("precious.cwr"); }, "precious.cwr",
          saveAs("precious"), true, typedAsk, Outcome::saved},
-        {"another extension typed", [&] { return write("notes.txt.cwr"); }, "notes.txt.cwr",
-         saveAs("notes.txt"), false, "\u201Cnotes.txt.cwr\u201D already exists. Do you want to replace it?",
+        {"another extension typed", [&] { return write("notes.v2.cwr"); }, "notes.v2.cwr", saveAs("notes.v2"),
+         false, "\u201Cnotes.v2.cwr\u201D already exists. Do you want to replace it?", Outcome::cancelled},
+        {"an export's extension typed, Plain Text picked", [&] { return write("evening-news.rtf"); },
+         "evening-news.rtf",
+         [&] {
+             defaults.set(cw::settings::selectedExportFileTypeIndex, std::int64_t{1});
+             dialogs->answerSave(path("evening-news.rtf"));
+             return commands.exportAs();
+         },
+         false, "\u201Cevening-news.rtf\u201D already exists. Do you want to replace it?",
          Outcome::cancelled},
         {"export typed without extension", [&] { return write("talk.docx"); }, "talk.docx", saveAs("talk", 3),
          false, "\u201Ctalk.docx\u201D already exists. Do you want to replace it?", Outcome::cancelled},

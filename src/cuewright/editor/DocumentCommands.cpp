@@ -41,11 +41,14 @@ QString qstring(std::string_view text) {
     return QString::fromUtf8(text.data(), qsizetype(text.size()));
 }
 
-std::vector<platform::FileType> panelFileTypes() {
-    return {{QObject::tr("Cuewright Script"), {QStringLiteral("cwr")}},
-            {QObject::tr("Plain Text"), {QStringLiteral("txt")}},
-            {QObject::tr("Rich Text (RTF)"), {QStringLiteral("rtf")}},
-            {QObject::tr("Word Document (DOCX)"), {QStringLiteral("docx")}}};
+// The pop-up's types from `first` on (an index of exportFileTypes).
+std::vector<platform::FileType> panelFileTypes(int first) {
+    std::vector<platform::FileType> types{{QObject::tr("Cuewright Script"), {QStringLiteral("cwr")}},
+                                          {QObject::tr("Plain Text"), {QStringLiteral("txt")}},
+                                          {QObject::tr("Rich Text (RTF)"), {QStringLiteral("rtf")}},
+                                          {QObject::tr("Word Document (DOCX)"), {QStringLiteral("docx")}}};
+    types.erase(types.begin(), types.begin() + first);
+    return types;
 }
 
 // Where a save panel starts: beside the script, else in the user's documents (or home) folder,
@@ -75,7 +78,8 @@ DocumentCommands::DocumentCommands(std::shared_ptr<Project> project, QWidget* wi
 }
 
 int DocumentCommands::rememberedIndex() const {
-    return std::clamp(int(defaults_->integerForKey(settings::selectedExportFileTypeIndex)), 0,
+    // Nothing exported yet (the script format, 0) opens on the first export type.
+    return std::clamp(int(defaults_->integerForKey(settings::selectedExportFileTypeIndex)), firstExportType,
                       int(exportFileTypes.size()) - 1);
 }
 
@@ -112,12 +116,12 @@ std::optional<platform::Alert> DocumentCommands::openElsewhereAlert(const std::s
 // last export type wrote a copy in that format and left the script unsaved.
 DocumentCommands::Outcome DocumentCommands::saveAs() {
     CW_DCHECK_MAIN_THREAD();
-    return runPanel(0);
+    return runPanel(Panel::saveAs, 0);
 }
 
 DocumentCommands::Outcome DocumentCommands::exportAs() {
     CW_DCHECK_MAIN_THREAD();
-    return runPanel(rememberedIndex());
+    return runPanel(Panel::exportAs, rememberedIndex());
 }
 
 platform::SavePanel DocumentCommands::panelAt(int selected) {
@@ -137,24 +141,31 @@ platform::SavePanel DocumentCommands::panelAt(int selected) {
     return panel;
 }
 
-DocumentCommands::Outcome DocumentCommands::runPanel(int selected) {
+DocumentCommands::Outcome DocumentCommands::runPanel(Panel kind, int selected) {
     platform::SavePanel panel = panelAt(selected);
-    panel.fileTypes = panelFileTypes();
+    // Export offers the export types alone, so it never writes a script by mistake.
+    const int first = kind == Panel::exportAs ? firstExportType : 0;
+    if (kind == Panel::exportAs) {
+        panel.title = QObject::tr("Export");
+        panel.acceptLabel = QObject::tr("Export");
+    }
+    panel.fileTypes = panelFileTypes(first);
+    panel.selectedFileType = selected - first;
     popupIndex_ = selected;
-    panel.fileTypeChanged = [this](int index) { popupIndex_ = index; };
+    panel.fileTypeChanged = [this, first](int index) { popupIndex_ = first + index; };
     const auto choice = platform::fileDialogs().runSavePanel(panel, window_);
     if (!choice || choice->path.isEmpty()) {
         // A cancelled panel leaves no trace: neither the pop-up nor the remembered type.
         popupIndex_ = selected;
         return Outcome::cancelled;
     }
-    popupIndex_ = choice->fileType;
+    const int fileType = first + choice->fileType;
+    popupIndex_ = fileType;
     // Only an export is remembered, for the next Export; a script save leaves it.
-    if (exportFileType(choice->fileType) != exportFileTypes[0])
-        defaults_->set(settings::selectedExportFileTypeIndex, std::int64_t{choice->fileType});
-    const QStringList extensions{qstring(exportFileType(choice->fileType))};
-    return write(choice->fileType,
-                 platform::fileSystemPath(platform::withExtension(choice->path, extensions)));
+    if (exportFileType(fileType) != exportFileTypes[0])
+        defaults_->set(settings::selectedExportFileTypeIndex, std::int64_t{fileType});
+    const QStringList extensions{qstring(exportFileType(fileType))};
+    return write(fileType, platform::fileSystemPath(platform::withExtension(choice->path, extensions)));
 }
 
 DocumentCommands::Outcome DocumentCommands::write(int fileType, const std::string& path) {

@@ -29,9 +29,10 @@ namespace cw::editor {
 
 // What the window's Save, Save As, Export, Print and close commands do to its project:
 //  - save() saves to the script's file through the project's atomic save, or runs the save panel
-//    when the script has none. saveAs() and exportAs() run the panel with the export pop-up (cwr,
-//    txt, rtf, docx): Save and Save As at the script format, Export at the export type used last;
-//    only a "cwr" save makes the file the script's own and a recent document.
+//    when the script has none. saveAs() runs the panel with the type pop-up (cwr, txt, rtf, docx)
+//    at the script format; exportAs() runs the panel titled "Export" with the export types alone
+//    (txt, rtf, docx) at the one used last. A name typed with a type's extension chooses that
+//    type. Only a "cwr" save makes the file the script's own and a recent document.
 //  - Nothing is replaced unasked: the panel asks about the file really written, a save onto the
 //    script's own read-only file asks first, and a path that another window shows is refused.
 //  - Errors are shown in a sheet of the window (platform::alertRunner) and reported as failures.
@@ -44,6 +45,8 @@ public:
     // The pop-up's file types, by index; any other index saves a script.
     static constexpr std::array<std::string_view, 4> exportFileTypes{"cwr", "txt", "rtf", "docx"};
     static std::string_view exportFileType(int index);
+    // The export types are the pop-up's from this index on; Export offers those alone.
+    static constexpr int firstExportType = 1;
     // The size of printed text in points of paper, 1/72 inch (the text's own sizes are replaced).
     static constexpr double printPointSize = 12.0;
     // The page's margins on every side, as paper usually has them (the printer's own are a few
@@ -84,9 +87,9 @@ public:
     Outcome save();
     // The save panel with the file-type pop-up, at the script format.
     Outcome saveAs();
-    // The same panel at the export type used last ("selectedExportFileTypeIndex").
+    // The panel of the export types, at the one used last ("selectedExportFileTypeIndex").
     Outcome exportAs();
-    // The pop-up's index: the type of the running panel, or the one it closed with.
+    // The type (an index of exportFileTypes) of the running panel, or the one it closed with.
     int popupIndex() const { return popupIndex_; }
 
     // The script's text in black at printPointSize, as it is printed.
@@ -104,7 +107,9 @@ public:
     void updateTitle();
 
 private:
-    Outcome runPanel(int selected);
+    enum class Panel { saveAs, exportAs };
+    // `selected` is an index of exportFileTypes.
+    Outcome runPanel(Panel kind, int selected);
     platform::SavePanel panelAt(int selected);
     // The alert that refuses writing at `path` because another window shows that file.
     std::optional<platform::Alert> openElsewhereAlert(const std::string& path) const;

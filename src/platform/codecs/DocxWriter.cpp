@@ -208,8 +208,8 @@ std::string settingsPart() {
     pugi::xml_document xml;
     pugi::xml_node root = startDocument(xml, "w:settings");
     root.append_attribute("xmlns:w") = wordNamespace;
-    // Without this Word does not paint the page colour.
-    root.append_child("w:displayBackgroundShape");
+    // No w:displayBackgroundShape: the page colour stays a document attribute that word processors
+    // do not paint, since exports set their text black (a dark page would hide it).
     return serialize(xml);
 }
 

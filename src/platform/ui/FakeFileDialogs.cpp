@@ -31,12 +31,9 @@ std::optional<SaveChoice> FakeFileDialogs::runSavePanel(const SavePanel& panel, 
         if (answer.cancelled) {
             return std::nullopt;
         }
-        QString path = answer.path;
-        if (fileType >= 0 && static_cast<std::size_t>(fileType) < panel.fileTypes.size()) {
-            path = withExtension(path, panel.fileTypes[static_cast<std::size_t>(fileType)].extensions);
-        }
-        if (acceptsSavePath(panel, path, window)) {
-            return SaveChoice{path, fileType};
+        const SaveChoice choice = savePanelChoice(panel, answer.path, fileType);
+        if (acceptsSavePath(panel, choice.path, window)) {
+            return choice;
         }
     }
     return std::nullopt;

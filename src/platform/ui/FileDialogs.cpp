@@ -39,6 +39,20 @@ QString withExtension(const QString& path, const QStringList& extensions) {
     return path + QStringLiteral(".") + extensions.front();
 }
 
+SaveChoice savePanelChoice(const SavePanel& panel, const QString& typed, int chosen) {
+    const QString suffix = QFileInfo(typed).suffix();
+    for (std::size_t i = 0; !suffix.isEmpty() && i < panel.fileTypes.size(); ++i) {
+        if (panel.fileTypes[i].extensions.contains(suffix, Qt::CaseInsensitive)) {
+            return SaveChoice{typed, static_cast<int>(i)};
+        }
+    }
+    if (chosen < 0 || static_cast<std::size_t>(chosen) >= panel.fileTypes.size()) {
+        return SaveChoice{typed, chosen};
+    }
+    return SaveChoice{withExtension(typed, panel.fileTypes[static_cast<std::size_t>(chosen)].extensions),
+                      chosen};
+}
+
 bool isReadOnlyFile(const std::string& path) {
     struct stat status {};
     if (::stat(path.c_str(), &status) != 0 || S_ISDIR(status.st_mode)) {
@@ -190,11 +204,7 @@ std::optional<SaveChoice> QtFileDialogs::runSavePanel(const SavePanel& panel, QW
     if (chosen < 0 || chosen >= filters.size()) {
         chosen = 0;
     }
-    const auto finalPath = [&](const QString& path) {
-        return panel.fileTypes.empty()
-                   ? path
-                   : withExtension(path, panel.fileTypes[static_cast<std::size_t>(chosen)].extensions);
-    };
+    const auto finalPath = [&](const QString& path) { return savePanelChoice(panel, path, chosen).path; };
     QString directory = panel.directory;
     QString name = panel.nameFieldValue;
     // Around again when the desktop's own panel (which asks nothing of ours) chose a path that is
@@ -204,6 +214,9 @@ std::optional<SaveChoice> QtFileDialogs::runSavePanel(const SavePanel& panel, QW
         followAppearance(dialog);
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setFileMode(QFileDialog::AnyFile);
+        if (!panel.acceptLabel.isEmpty()) {
+            dialog.setLabelText(QFileDialog::Accept, panel.acceptLabel);
+        }
         if (!filters.isEmpty()) {
             dialog.setNameFilters(filters);
             dialog.selectNameFilter(filters[chosen]);
@@ -224,12 +237,12 @@ std::optional<SaveChoice> QtFileDialogs::runSavePanel(const SavePanel& panel, QW
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
             return std::nullopt;
         }
-        const QString path = finalPath(dialog.selectedFiles().constFirst());
-        if (path == dialog.agreed() || acceptsSavePath(panel, path, window)) {
-            return SaveChoice{path, chosen};
+        const SaveChoice choice = savePanelChoice(panel, dialog.selectedFiles().constFirst(), chosen);
+        if (choice.path == dialog.agreed() || acceptsSavePath(panel, choice.path, window)) {
+            return choice;
         }
-        directory = QFileInfo(path).absolutePath();
-        name = QFileInfo(path).fileName();
+        directory = QFileInfo(choice.path).absolutePath();
+        name = QFileInfo(choice.path).fileName();
     }
 }
 

@@ -36,6 +36,8 @@ struct OpenPanel {
 
 struct SavePanel {
     QString title;
+    // The button that writes ("Save" when empty).
+    QString acceptLabel;
     QString nameFieldValue;
     QString directory;
     // The choice of file types (a save panel's pop-up); empty allows any name.
@@ -48,8 +50,9 @@ struct SavePanel {
     std::function<std::optional<Alert>(const std::string& path)> refusal;
 
     friend bool operator==(const SavePanel& a, const SavePanel& b) {
-        return a.title == b.title && a.nameFieldValue == b.nameFieldValue && a.directory == b.directory &&
-               a.fileTypes == b.fileTypes && a.selectedFileType == b.selectedFileType;
+        return a.title == b.title && a.acceptLabel == b.acceptLabel && a.nameFieldValue == b.nameFieldValue &&
+               a.directory == b.directory && a.fileTypes == b.fileTypes &&
+               a.selectedFileType == b.selectedFileType;
     }
 };
 
@@ -106,6 +109,11 @@ QString nameFilter(const QString& label, const QStringList& extensions);
 // The path with the first of the extensions appended, unless it already ends in one of them
 // (compared without regard to case). No extensions leave the path as it is.
 QString withExtension(const QString& path, const QStringList& extensions);
+
+// What a save panel writes for the name `typed` while the type `chosen` is picked: a name that
+// ends in an extension of one of the panel's types chooses that type ("out.docx" is a Word
+// document whatever the pop-up shows); any other name gets the chosen type's first extension.
+SaveChoice savePanelChoice(const SavePanel& panel, const QString& typed, int chosen);
 
 // The file system's bytes of a path that came as text (a dialog's choice, a hand-over). A name that
 // is not UTF-8 cannot be spelled in a QString and comes back with U+FFFD in it; each part that is

@@ -113,6 +113,16 @@ TEST(FileDialogHelpers, NameFiltersListTheExtensionsAndPathsGetTheChosenTypesOne
     EXPECT_EQ(platform::withExtension("/tmp/script.v2", {"txt", "text"}), "/tmp/script.v2.txt");
     EXPECT_EQ(platform::withExtension("/tmp/notes.text", {"txt", "text"}), "/tmp/notes.text");
     EXPECT_EQ(platform::withExtension("/tmp/script", {}), "/tmp/script");
+    // A save panel's name with a type's extension chooses that type; any other gets the chosen one's.
+    platform::SavePanel panel;
+    panel.fileTypes = {{"Text", {"txt"}}, {"RTF", {"rtf"}}, {"Word", {"docx"}}};
+    EXPECT_EQ(platform::savePanelChoice(panel, "/tmp/out.DOCX", 0),
+              (platform::SaveChoice{"/tmp/out.DOCX", 2}));
+    EXPECT_EQ(platform::savePanelChoice(panel, "/tmp/news.rtf", 0),
+              (platform::SaveChoice{"/tmp/news.rtf", 1}));
+    EXPECT_EQ(platform::savePanelChoice(panel, "/tmp/out.cwr", 1),
+              (platform::SaveChoice{"/tmp/out.cwr.rtf", 1}));
+    EXPECT_EQ(platform::savePanelChoice(panel, "/tmp/out", 2), (platform::SaveChoice{"/tmp/out.docx", 2}));
 }
 
 // Open panels answer scripted paths then cancel; the installed fake is the dialogs until removed.
