@@ -342,6 +342,29 @@ TEST_F(Shell, LargeAndSlowFilesAreReadOffTheMainThreadIntoWhatTheUsualWayMakes) 
               "The file \u201Clatin1.txt\u201D couldn\u2019t be opened using text encoding Unicode (UTF-8).");
 }
 
+// A file refused once it was read off the main thread is told in its alert alone: no progress
+// window comes up from within the alert's event loop, however long the alert stays.
+TEST_F(Shell, AFileRefusedAfterItsReadShowsNoProgressBesideItsAlert) {
+    const std::string damaged = writeFile("damaged.cwr", std::string(4096, 'x'));
+    bool refused = false;
+    QStringList besideTheAlert;
+    cw::LargeFileOpening opening(damaged, cw::ScriptImport::DefaultStyle{},
+                                 [&](cw::LargeFileOpening::Read read) {
+                                     refused = read.error != nullptr;
+                                     // The alert, up for longer than the progress window waits.
+                                     QTest::qWait(3 * cw::LargeFileOpening::progressDelayMs);
+                                     for (QWidget* window : QApplication::topLevelWidgets()) {
+                                         if (window->isVisible()) {
+                                             besideTheAlert << window->windowTitle();
+                                         }
+                                     }
+                                     return cw::LargeFileOpening::Opened{};
+                                 });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return opening.isDone(); }, 30000));
+    EXPECT_TRUE(refused);
+    EXPECT_TRUE(besideTheAlert.isEmpty()) << besideTheAlert.join(u',').toStdString();
+}
+
 // A rich-text file that ends early says so in its window's notice however large it is, read on
 // the main thread or off it; a whole one says nothing.
 TEST_F(Shell, ARichTextFileThatEndsEarlySaysSoAtAnySize) {
@@ -1099,7 +1122,7 @@ TEST(PlainText, EveryLabelAlertAndTitleShowsOutsideTextAsText) {
     const std::string large = f.dir.path() / (name + "[*].txt");
     std::ofstream(large) << "Hello\n";
     cw::LargeFileOpening opening(large, cw::ScriptImport::DefaultStyle{}, [](auto) {
-        return cw::LargeFileOpening::Opened{[] { return std::optional(0.5); }, [] {}, [] {}};
+        return cw::LargeFileOpening::Opened{[] { return std::optional(0.5); }, [] {}, [] {}, {}};
     });
     // Until the progress window shows.
     const auto showing = [] {

@@ -3,7 +3,8 @@
 // start ends and no second copy runs; a file name with a line break opens that very file; a PDF
 // that takes seconds to read shows a progress window, and Escape there opens nothing of it; a
 // large text fills its window while the remote control answers, and Escape then closes that
-// window. Screenshots go to test-output/app/.
+// window; its progress window stays in front of it, and Escape in the editor cancels too.
+// Screenshots go to test-output/app/.
 #include <gtest/gtest.h>
 
 // Xlib's macros after gtest, which uses the same names.
@@ -76,6 +77,26 @@ protected:
             }
         }
         return count;
+    }
+
+    // Whether the window manager stacks `upper` above `lower` (_NET_CLIENT_LIST_STACKING, bottom first).
+    bool stackedAbove(Window upper, Window lower) {
+        Atom type = 0;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char* data = nullptr;
+        if (XGetWindowProperty(display, root, XInternAtom(display, "_NET_CLIENT_LIST_STACKING", False), 0,
+                               4096, False, XA_WINDOW, &type, &format, &count, &after, &data) != Success ||
+            !data) {
+            return false;
+        }
+        const auto* stack = reinterpret_cast<const Window*>(data);
+        const auto* end = stack + count;
+        const auto* upperAt = std::find(stack, end, upper);
+        const auto* lowerAt = std::find(stack, end, lower);
+        const bool above = upperAt != end && lowerAt != end && upperAt > lowerAt;
+        XFree(data);
+        return above;
     }
 
     // A PDF of `pages` pages of text, which takes poppler seconds to read.
@@ -184,6 +205,32 @@ TEST_F(InstanceEndToEnd, ALargeTextFillsItsWindowWhileTheRemoteAnswersAndEscapeC
     std::ifstream settings(work / "defaults.json");
     const std::string stored((std::istreambuf_iterator<char>(settings)), std::istreambuf_iterator<char>());
     EXPECT_EQ(stored.find("large.txt"), std::string::npos) << stored;
+}
+
+TEST_F(InstanceEndToEnd, TheProgressOfAFillingWindowStaysInFrontOfItAndEscapeThereCancels) {
+    QProcess& running = startRunning(QProcess::MergedChannels);
+    const fs::path large = makeLargeText("large.txt", std::size_t{24} << 20);
+    EXPECT_TRUE(handsOver({pathArg(large)}, work));
+    std::optional<Window> progress, editor;
+    ASSERT_TRUE(waitFor(running, [&] {
+        progress = findWindow(display, root, "Opening large.txt");
+        editor = findWindow(display, root, "Untitled");
+        return progress && editor;
+    })) << "no editor window beside the progress window";
+    // The half-filled editor, active, keeps its progress window (and its Cancel) in front of it.
+    ASSERT_TRUE(activate(*editor));
+    EXPECT_TRUE(waitFor(running, [&] { return stackedAbove(*progress, *editor); }))
+        << "the progress window is behind the window it fills";
+    screenshot("instance-large-text-progress-in-front.png");
+    ASSERT_TRUE(findWindow(display, root, "Opening large.txt")) << "the text was in before the test asked";
+    ASSERT_TRUE(xdotool({"key", "Escape"}));
+    QByteArray output;
+    EXPECT_TRUE(waitFor(running, [&] {
+        output += running.readAll();
+        return output.contains("large.txt cancelled") && !findWindow(display, root, "Untitled") &&
+               !findWindow(display, root, "Opening large.txt");
+    })) << "Escape in the editor did not cancel the opening";
+    EXPECT_EQ(running.state(), QProcess::Running);
 }
 
 } // namespace

@@ -652,6 +652,7 @@ void ApplicationController::openOffMainThread(const std::string& path) {
                 window->showWindow();
             }
         };
+        opened.window = window->window();
         opened.cancel = [shown] {
             if (const auto window = shown.lock()) {
                 window->project()->setHasUnsavedChanges(false);

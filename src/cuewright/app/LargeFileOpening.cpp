@@ -119,12 +119,14 @@ void LargeFileOpening::cancel() {
         return;
     }
     shared_->progress.cancelled.store(true);
-    // A window taking the text in goes with it, half filled.
-    if (const auto cancelWindow = std::exchange(opened_.cancel, nullptr)) {
+    // A window taking the text in goes with it, half filled; the progress window, which it
+    // holds, goes first.
+    const auto cancelWindow = std::exchange(opened_.cancel, nullptr);
+    end();
+    if (cancelWindow) {
         base::log("opening " + path_.toStdString() + " cancelled while its window took the text in: closed");
         cancelWindow();
     }
-    end();
 }
 
 void LargeFileOpening::bringForward() {
@@ -151,6 +153,7 @@ void LargeFileOpening::end() {
     opened_ = {};
     showTimer_->stop();
     updateTimer_->stop();
+    delete escape_.data();
     closeWindow();
 }
 
@@ -159,7 +162,9 @@ void LargeFileOpening::showProgress() {
         return;
     }
     const QString name = QFileInfo(path_).fileName();
-    auto* window = new QWidget(nullptr, Qt::Window);
+    // A dialog of the window being filled, so that the window manager keeps it in front of that one.
+    auto* window =
+        opened_.window ? new QWidget(opened_.window, Qt::Dialog) : new QWidget(nullptr, Qt::Window);
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->setWindowTitle(
         platform::plainWindowTitle(QApplication::translate("LargeFileOpening", "Opening %1").arg(name)));
@@ -178,6 +183,10 @@ void LargeFileOpening::showProgress() {
     // Closing the window is a cancel too.
     connect(window, &QObject::destroyed, this, [this] {
         window_ = nullptr;
+        if (opened_.progress && !opened_.progress()) {
+            end(); // it went with the window it was in front of: nothing is left to cancel
+            return;
+        }
         cancel();
     });
     window_ = window;
@@ -218,6 +227,12 @@ void LargeFileOpening::finish(Read read) {
     if (done_) {
         return;
     }
+    // The read is over: an alert about it must not have the progress window pop up beside it
+    // from within its own event loop.
+    showTimer_->stop();
+    updateTimer_->stop();
+    const bool shown = window_ != nullptr;
+    closeWindow();
     Finished finished = std::move(finished_);
     opened_ = finished(std::move(read));
     if (done_) {
@@ -227,11 +242,27 @@ void LargeFileOpening::finish(Read read) {
         end();
         return;
     }
-    // A window that fills piece by piece: the progress window (once shown) follows it.
-    updateProgress();
-    if (!done_) {
-        updateTimer_->start(100);
+    followOpenedWindow(shown);
+}
+
+void LargeFileOpening::followOpenedWindow(bool showNow) {
+    // A window that fills piece by piece: the progress window follows it, in front of it.
+    if (opened_.window) {
+        auto* escape = new QShortcut(QKeySequence::Cancel, opened_.window);
+        escape->setContext(Qt::WindowShortcut);
+        connect(escape, &QShortcut::activated, this, &LargeFileOpening::cancel);
+        escape_ = escape;
     }
+    updateProgress();
+    if (done_) {
+        return;
+    }
+    if (showNow) {
+        showProgress();
+        return;
+    }
+    updateTimer_->start(100);
+    showTimer_->start(progressDelayMs);
 }
 
 void LargeFileOpening::closeWindow() {

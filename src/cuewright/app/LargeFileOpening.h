@@ -32,8 +32,10 @@ namespace cw {
 // After half a second a small window shows how much has been read (of a plain text; the others
 // show that it goes on), with a Cancel button (Escape too). `finished` runs once on the main
 // thread with what was read (see Read); it does not run after a cancel, from the window or from cancel().
-// What it returns follows the window the text went to while that takes it in: the progress window goes on
-// showing how far, and a cancel then closes that window. Main thread only.
+// Nothing of the progress window shows while `finished` runs: an alert it raises stands alone.
+// What it returns follows the window the text went to while that takes it in: the progress window,
+// kept in front of that window, goes on showing how far; Escape in either cancels, and a cancel
+// closes that window. Main thread only.
 class LargeFileOpening final : public QObject {
     Q_OBJECT
 
@@ -47,6 +49,8 @@ public:
         std::function<void()> cancel;
         // Brings the window to the front.
         std::function<void()> show;
+        // The window itself, which the progress window stays in front of.
+        QPointer<QWidget> window;
     };
     // What the read gave.
     struct Read {
@@ -98,6 +102,8 @@ private:
     void finish(Read read);
     void end();
     void closeWindow();
+    // The progress window again once the text goes into its window: at once when it showed for the read.
+    void followOpenedWindow(bool showNow);
 
     std::string filePath_;
     QString path_;
@@ -108,6 +114,8 @@ private:
     QTimer* showTimer_ = nullptr;
     QTimer* updateTimer_ = nullptr;
     QPointer<QWidget> window_;
+    // Escape in the window the text goes to, while it does.
+    QPointer<QObject> escape_;
     QLabel* label_ = nullptr;
     QProgressBar* bar_ = nullptr;
     bool done_ = false;
