@@ -1,6 +1,7 @@
 #include "cuewright/controls/TransportArtwork.h"
 
 #include "cuewright/controls/ControlPainting.h"
+#include "platform/layers/LayerPainting.h"
 
 #include <QPainter>
 #include <QPainterPath>
@@ -84,7 +85,10 @@ Colors colorsFor(Look look, bool dark) {
     return {};
 }
 
+// Null when it cannot be made (too large, or no memory for it).
 QImage blankImage(QSize pixels) {
+    if (!platform::layers::imageFits(pixels))
+        return {};
     QImage image(pixels, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     return image;
@@ -92,6 +96,8 @@ QImage blankImage(QSize pixels) {
 
 QImage drawGlyph(const Glyph& glyph, Look look, bool dark, QSize pixels) {
     QImage image = blankImage(pixels);
+    if (image.isNull())
+        return image;
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
     const Colors colors = colorsFor(look, dark);
@@ -111,6 +117,8 @@ QImage drawGlyph(const Glyph& glyph, Look look, bool dark, QSize pixels) {
 
 QImage drawPlate(bool dark, QSize pixels) {
     QImage image = blankImage(pixels);
+    if (image.isNull())
+        return image;
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
     const QRectF bounds = QRectF(QPointF(0, 0), QSizeF(pixels)).adjusted(0.5, 0.5, -0.5, -0.5);
@@ -166,11 +174,14 @@ QImage tinted(const QImage& image, const QColor& color) {
 void paintArtwork(QWidget& widget, const std::function<QImage(QSize pixels)>& image) {
     const double ratio = widget.devicePixelRatioF();
     const QRectF bounds = alignedToDevicePixels(QRectF(widget.rect()), ratio);
-    const QImage drawn =
-        image(QSize(int(std::lround(bounds.width() * ratio)), int(std::lround(bounds.height() * ratio))));
+    QPainter painter(&widget);
+    // A window too large for its pixels (a huge size or scale factor) shows no artwork.
+    const QSize pixels = platform::layers::imagePixels(bounds.size(), ratio);
+    if (!platform::layers::imageFits(pixels) || !platform::layers::canDrawImages(painter))
+        return;
+    const QImage drawn = image(pixels);
     if (drawn.isNull())
         return;
-    QPainter painter(&widget);
     painter.drawImage(bounds, drawn);
 }
 

@@ -2,6 +2,7 @@
 
 #include "cuewright/prompter/PrompterWindowController.h"
 #include "dispatch/MainThreadChecker.h"
+#include "platform/layers/LayerPainting.h"
 #include "platform/ui/TranslucentWindow.h"
 
 #include <QGuiApplication>
@@ -37,6 +38,9 @@ public:
 protected:
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
+        // A frame too large for its window's pixels (a huge scale factor) is not drawn.
+        if (!platform::layers::canDrawImages(painter))
+            return;
         const double half = ScreenIdentificator::frameWidth / 2;
         painter.setPen(
             QPen(Qt::red, ScreenIdentificator::frameWidth, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));

@@ -3,6 +3,7 @@
 #include "base/Log.h"
 #include "dispatch/MainThreadChecker.h"
 #include "platform/layers/Layer.h"
+#include "platform/layers/LayerPainting.h"
 #include "platform/layers/LayerRenderer.h"
 #include "platform/layers/Transaction.h"
 
@@ -79,7 +80,11 @@ Layer* LayerHost::layerAt(QPointF widgetPoint) const {
 QImage LayerHost::renderToImage(double devicePixelRatio) const {
     CW_DCHECK_MAIN_THREAD();
     if (!root_) {
-        QImage image(size() * devicePixelRatio, QImage::Format_ARGB32_Premultiplied);
+        const QSize pixels = imagePixels(QSizeF(size()), devicePixelRatio);
+        if (!imageFits(pixels)) {
+            return {};
+        }
+        QImage image(pixels, QImage::Format_ARGB32_Premultiplied);
         image.setDevicePixelRatio(devicePixelRatio);
         image.fill(background_);
         return image;

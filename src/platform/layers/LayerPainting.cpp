@@ -1,8 +1,11 @@
 #include "platform/layers/LayerPainting.h"
 
+#include <QPaintEngine>
 #include <QPainter>
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace platform::layers {
 
@@ -14,12 +17,37 @@ QSize layerImagePixels(QSizeF points, double scale) {
     if (points.isEmpty() || scale <= 0) {
         return {};
     }
-    const int width = static_cast<int>(std::ceil(points.width() * scale - 1e-6));
-    const int height = static_cast<int>(std::ceil(points.height() * scale - 1e-6));
-    if (width <= 0 || height <= 0) {
+    const double width = std::ceil(points.width() * scale - 1e-6);
+    const double height = std::ceil(points.height() * scale - 1e-6);
+    if (!(width > 0 && height > 0 && width * height * 4 <= std::numeric_limits<int>::max())) {
         return {};
     }
-    return {width, height};
+    return {static_cast<int>(width), static_cast<int>(height)};
+}
+
+bool imageFits(QSize pixels) {
+    return !pixels.isEmpty() &&
+           qint64{pixels.width()} * pixels.height() * 4 <= std::numeric_limits<int>::max();
+}
+
+QSize imagePixels(QSizeF points, double scale) {
+    const double width = std::round(points.width() * scale);
+    const double height = std::round(points.height() * scale);
+    if (!(width > 0 && height > 0 && width <= std::numeric_limits<int>::max() &&
+          height <= std::numeric_limits<int>::max())) {
+        return {};
+    }
+    return {static_cast<int>(width), static_cast<int>(height)};
+}
+
+bool canDrawImages(const QPainter& painter) {
+    const QPaintEngine* engine = painter.paintEngine();
+    const QPaintDevice* device = engine ? engine->paintDevice() : nullptr;
+    if (!device) {
+        return false;
+    }
+    return qint64{device->width()} * device->height() * std::max(device->depth(), 32) / 8 <=
+           std::numeric_limits<int>::max();
 }
 
 QImage resetLayerImage(QImage image, double scale) {
@@ -53,7 +81,7 @@ void flipToTopLeft(QPainter& painter, const QRectF& rect) {
 }
 
 void drawImageUpright(QPainter& painter, const QRectF& rect, const QImage& image) {
-    if (image.isNull() || rect.isEmpty()) {
+    if (image.isNull() || rect.isEmpty() || !canDrawImages(painter)) {
         return;
     }
     painter.save();

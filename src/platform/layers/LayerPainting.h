@@ -12,8 +12,17 @@ class QPaintDevice;
 
 namespace platform::layers {
 
+// Whether an ARGB image of `pixels` can be made and drawn: Qt's raster engine reaches an image's
+// pixels through int byte offsets when it scales or transforms, and crashes past 2 GiB.
+bool imageFits(QSize pixels);
+// `points` at `scale` pixels per point, rounded; empty when that is no size or past what an int holds.
+QSize imagePixels(QSizeF points, double scale);
+// Whether images can be drawn through `painter`: its real device (a window's backing store, huge at a
+// huge size or scale factor) fits as imageFits() says. Where it does not, images are skipped.
+bool canDrawImages(const QPainter& painter);
+
 // A transparent ARGB image of `points` at `scale` pixels per point, 72 dots per inch so that one font
-// point is one point of layer space. Null when the size is empty.
+// point is one point of layer space. Null when the size is empty or too large (imageFits()).
 QImage makeLayerImage(QSizeF points, double scale);
 // The pixel size makeLayerImage() gives (empty when it gives no image).
 QSize layerImagePixels(QSizeF points, double scale);

@@ -3,6 +3,7 @@
 #include "dispatch/MainThreadChecker.h"
 
 #include "platform/layers/Layer.h"
+#include "platform/layers/LayerPainting.h"
 #include "platform/layers/Transaction.h"
 
 #include <QPainter>
@@ -73,7 +74,7 @@ bool fillRoundedCached(QPainter& painter, const QRectF& bounds, double radius, c
                        bool softClip) {
     if (softClip || painter.opacity() < 1 ||
         painter.compositionMode() != QPainter::CompositionMode_SourceOver || !painter.device() ||
-        painter.device()->devicePixelRatio() != 1) {
+        painter.device()->devicePixelRatio() != 1 || !canDrawImages(painter)) {
         return false;
     }
     // Where the fill lands once the transform is reset (see uprightImageDeviceOrigin()).
@@ -349,8 +350,11 @@ bool LayerRenderer::render(QPainter& painter, Layer& root, const QRectF& deviceC
 QImage LayerRenderer::renderToImage(Layer& root, QSize size, double devicePixelRatio,
                                     const QColor& background) {
     const double ratio = devicePixelRatio > 0 ? devicePixelRatio : 1.0;
-    QImage image(QSize(qRound(size.width() * ratio), qRound(size.height() * ratio)),
-                 QImage::Format_ARGB32_Premultiplied);
+    const QSize pixels = imagePixels(QSizeF(size), ratio);
+    if (!imageFits(pixels)) {
+        return {};
+    }
+    QImage image(pixels, QImage::Format_ARGB32_Premultiplied);
     if (image.isNull()) {
         return image;
     }

@@ -95,7 +95,7 @@ bool TiledTextLayer::drawsInkOnly(QPainter& painter, const QRectF& target, const
                                   const std::vector<QRect>& ink) const {
     // Leaving clear pixels out changes nothing only where they would blend in as they are.
     if (!skipsClearAreas_ || painter.compositionMode() != QPainter::CompositionMode_SourceOver ||
-        isPaintingUnderSoftClip()) {
+        isPaintingUnderSoftClip() || !canDrawImages(painter)) {
         return false;
     }
     const std::optional<QPoint> origin = uprightImageDeviceOrigin(painter, target, tile);
