@@ -67,7 +67,7 @@ protected:
         if (!activate(editor) || !xdotool({"key", keys})) {
             return std::nullopt;
         }
-        const std::optional<Window> panel = waitForWindow(*app, "Save As");
+        const std::optional<Window> panel = waitForWindow(*app, keys == "ctrl+e" ? "Export" : "Save As");
         EXPECT_TRUE(panel) << keys.toStdString() << " opened no save panel";
         return panel && activate(*panel) ? panel : std::nullopt;
     }
