@@ -64,7 +64,7 @@ struct Reading {
 // 60 paragraphs that wrap in the editor, with a bookmarked line ("*") two thirds down: the
 // running time, the words per line and the bookmark's place stay within 1 % when the bookmark
 // column is shown and hidden, and when the window is made 900 px wide.
-TEST_F(ScriptTextEndToEnd, DISABLED_LinesAndRunningTimeDoNotFollowTheEditorsWidth) {
+TEST_F(ScriptTextEndToEnd, LinesAndRunningTimeDoNotFollowTheEditorsWidth) {
     QString text;
     for (int i = 1; i <= 60; ++i) {
         text +=

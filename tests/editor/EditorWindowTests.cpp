@@ -930,7 +930,9 @@ TEST_F(EditorWindowTest, ALongScriptOrALargeFontStaysWithinWhatQtCanLayOut) {
         prompterSize.setTextWidth(document.textWidth());
         const QString head = document.toPlainText().left(std::min(3000, c.words * 5));
         cw::editor::setAttributedText(prompterSize, AttributedString(head), size);
-        const auto expected = cw::editor::measureLines(prompterSize).lineRanges;
+        const auto expected =
+            cw::editor::measureLines(prompterSize, cw::EditorAppearance::lineCounting(size, c.factor))
+                .lineRanges;
         const auto& published = project->editor().lineRanges;
         ASSERT_GT(published.size(), expected.size() - 1) << c.words;
         EXPECT_EQ(std::vector(published.begin(), published.begin() + long(expected.size()) - 1),
@@ -949,7 +951,8 @@ TEST_F(EditorWindowTest, ALongScriptOrALargeFontStaysWithinWhatQtCanLayOut) {
                   cw::EditorAppearance::fontSizeForColumn(view.containerWidth(), document.documentMargin(),
                                                           c.factor))
             << "a short script that follows is shown at the prompter's size again";
-        EXPECT_EQ(view.lineMetricsScale(), 1.0);
+        EXPECT_EQ(view.lineCounting(),
+                  cw::EditorAppearance::lineCounting(w.editorController()->lineHeight(), c.factor));
 
         controller.reset();
         shell->held.reset();
