@@ -20,14 +20,6 @@ namespace mod = platform::modifier;
 
 namespace {
 
-nlohmann::json askStatus(std::uint16_t port) {
-    const auto parsed = nlohmann::json::parse(remoteStatusReply(port), nullptr, false);
-    if (parsed.is_object() && parsed.contains("payload") && parsed["payload"].contains("status")) {
-        return parsed["payload"]["status"];
-    }
-    return {};
-}
-
 void shoot(const char* name) {
     const QImage image = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
     image.save(QString::fromStdString((outputDir("editor") / name).string()));
@@ -35,15 +27,9 @@ void shoot(const char* name) {
 
 class ScriptTextEndToEnd : public AppTest {
 protected:
-    void SetUp() override {
-        AppTest::SetUp();
-        if (setUpDone()) {
-            XAutoRepeatOff(display);
-            XFlush(display);
-        }
-    }
-
     std::optional<Window> open(const QStringList& files, const std::string& title) {
+        XAutoRepeatOff(display); // a loaded machine must not repeat a key xdotool holds
+        XFlush(display);
         app = &start(files);
         const std::optional<Window> editor = waitForNamed(*app, title);
         EXPECT_TRUE(editor && activate(*editor)) << "no editor window " << title;
