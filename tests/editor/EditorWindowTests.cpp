@@ -789,6 +789,29 @@ TEST_F(EditorWindowTest, TheReadingPositionStaysWithTheTransportThroughLayoutCha
     }
 }
 
+// The script's lines, words per line and bookmark lines are the same at any width of the window,
+// with the bookmark column shown or hidden: the font follows the width, but Qt rounds its size to
+// whole pixels, so lines counted as the editor shows them broke anew at each width.
+TEST_F(EditorWindowTest, TheLinesStayTheSameAtEveryWidth) {
+    setLines(60, QStringLiteral("Paragraph %1 of the evening news, read aloud at an even pace."));
+    EditorWindowController& w = open();
+    const cw::Editor first = project->editor();
+    const double wordsPerLine = project->averageWordsPerLine();
+    ASSERT_GT(first.lineCount, 60) << "the paragraphs wrap";
+    for (int width = 700; width <= 1600; width += 23) {
+        for (const bool column : {false, true}) {
+            if (w.toggleLeftSidebarToolbarItem()->isChecked() != column)
+                w.toggleLeftSidebarToolbarItem()->trigger();
+            w.window()->resize(width, 800);
+            QApplication::processEvents();
+            EXPECT_EQ(project->editor().lineCount, first.lineCount)
+                << width << (column ? " with the column" : "");
+            EXPECT_TRUE(project->editor().lineRanges == first.lineRanges) << width;
+            EXPECT_EQ(project->averageWordsPerLine(), wordsPerLine) << width;
+        }
+    }
+}
+
 // The status bar and the Script pane show the same speed in words and the same running time: once
 // the editor has laid a newly opened script out, and after another view (a prompter window, a
 // resize) publishes a new line count, also while playing.
