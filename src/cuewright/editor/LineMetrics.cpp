@@ -34,8 +34,9 @@ struct LineWords final : QTextBlockUserData {
     };
     int revision = -1;
     bool hasBreak = false;
-    // The lines' own layout (font scale, width) when they were not Qt's; 0 when they were.
-    double scale = 0;
+    // The lines' own layout (the document font's size as counted, width) when they were not
+    // Qt's; 0 when they were.
+    double size = 0;
     double width = 0;
     std::vector<Line> lines;
 };
@@ -97,6 +98,18 @@ std::vector<LineSpan> scaledLines(const QTextDocument& document, const QTextBloc
     return lines;
 }
 
+// The size the document's font is counted at: the same whatever size it is shown at, so that
+// lines counted at one size stay counted when the view is resized (a thousandth of a point apart
+// is the same size).
+double countedSize(const QTextDocument& document, const LineCounting& counting) {
+    if (counting.usesDocumentLayout()) {
+        return 0;
+    }
+    const QFont font = document.defaultFont();
+    const double size = font.pointSizeF() > 0 ? font.pointSizeF() : font.pixelSize();
+    return std::round(size * counting.fontScale * 1000) / 1000;
+}
+
 // The lines of `block`: Qt's own (laid out), or those counted otherwise from `cache` or a new
 // layout.
 std::vector<LineSpan> blockLines(const QTextDocument& document, const QTextBlock& block,
@@ -111,7 +124,7 @@ std::vector<LineSpan> blockLines(const QTextDocument& document, const QTextBlock
         return lines;
     }
     const double width = lineWidth(document, block, counting);
-    if (cache && cache->revision == block.revision() && cache->scale == counting.fontScale &&
+    if (cache && cache->revision == block.revision() && cache->size == countedSize(document, counting) &&
         cache->width == width) {
         for (const LineWords::Line& line : cache->lines) {
             lines.push_back({line.start, line.length});
@@ -143,10 +156,10 @@ const std::vector<LineWords::Line>& countBlock(const QTextDocument& document, co
     lines.clear();
     lines.reserve(count);
     const bool own = counting.usesDocumentLayout();
-    const double scaleKey = own ? 0 : counting.fontScale;
+    const double sizeKey = countedSize(document, counting);
     const double widthKey = own ? 0 : lineWidth(document, block, counting);
-    bool recounted = !sameText || int(cache->lines.size()) != count || cache->scale != scaleKey ||
-                     cache->width != widthKey;
+    bool recounted =
+        !sameText || int(cache->lines.size()) != count || cache->size != sizeKey || cache->width != widthKey;
     for (int i = 0; i < count; ++i) {
         LineWords::Line counted{spans[i].start, spans[i].length, 0};
         const bool closesParagraph = hasBreak && i + 1 == count;
@@ -172,7 +185,7 @@ const std::vector<LineWords::Line>& countBlock(const QTextDocument& document, co
     }
     cache->revision = block.revision();
     cache->hasBreak = hasBreak;
-    cache->scale = scaleKey;
+    cache->size = sizeKey;
     cache->width = widthKey;
     cache->lines.swap(lines);
     return cache->lines;
