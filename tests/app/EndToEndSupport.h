@@ -11,6 +11,7 @@
 #include "platform/defaults/Defaults.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <QDir>
 #include <QGuiApplication>
@@ -373,6 +374,16 @@ inline std::string remoteReply(std::uint16_t port, const std::string& name) {
 
 inline std::string remoteStatusReply(std::uint16_t port) {
     return remoteReply(port, "ReportStatus");
+}
+
+// The active script's status as the application's remote control reports it; null when no answer
+// came within a second.
+inline nlohmann::json askStatus(std::uint16_t port) {
+    const auto parsed = nlohmann::json::parse(remoteStatusReply(port), nullptr, false);
+    if (parsed.is_object() && parsed.contains("payload") && parsed["payload"].contains("status")) {
+        return parsed["payload"]["status"];
+    }
+    return {};
 }
 
 // A test of the real binary: the X display, a work folder named after the test with a private

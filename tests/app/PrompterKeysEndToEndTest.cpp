@@ -27,16 +27,6 @@ namespace mod = platform::modifier;
 
 namespace {
 
-// The active script's status as the application's remote control reports it; null when no answer
-// came within a second.
-nlohmann::json askStatus(std::uint16_t port) {
-    const auto parsed = nlohmann::json::parse(remoteStatusReply(port), nullptr, false);
-    if (parsed.is_object() && parsed.contains("payload") && parsed["payload"].contains("status")) {
-        return parsed["payload"]["status"];
-    }
-    return {};
-}
-
 // The key presses the X server delivers to anyone, its auto-repeats included, seen through RECORD
 // on connections of its own.
 class KeyPressCounter {

@@ -1011,7 +1011,7 @@ TEST_F(EditorControllerTest, ALongScriptGoesInPieceByPiece) {
     EXPECT_TRUE(viewText() == second);
     std::unique_ptr<QTextDocument> fresh(view.document()->clone());
     fresh->setTextWidth(view.document()->textWidth());
-    const auto expected = cw::editor::measureLines(*fresh, view.lineMetricsScale());
+    const auto expected = cw::editor::measureLines(*fresh, view.lineCounting());
     EXPECT_EQ(project->editor().lineCount, expected.lineCount);
     EXPECT_TRUE(project->editor().lineRanges == expected.lineRanges);
 

@@ -790,6 +790,29 @@ TEST_F(EditorWindowTest, TheReadingPositionStaysWithTheTransportThroughLayoutCha
     }
 }
 
+// The script's lines, words per line and bookmark lines are the same at any width of the window,
+// with the bookmark column shown or hidden: the font follows the width, but Qt rounds its size to
+// whole pixels, so lines counted as the editor shows them broke anew at each width.
+TEST_F(EditorWindowTest, TheLinesStayTheSameAtEveryWidth) {
+    setLines(60, QStringLiteral("Paragraph %1 of the evening news, read aloud at an even pace."));
+    EditorWindowController& w = open();
+    const cw::Editor first = project->editor();
+    const double wordsPerLine = project->averageWordsPerLine();
+    ASSERT_GT(first.lineCount, 60) << "the paragraphs wrap";
+    for (int width = 700; width <= 1600; width += 23) {
+        for (const bool column : {false, true}) {
+            if (w.toggleLeftSidebarToolbarItem()->isChecked() != column)
+                w.toggleLeftSidebarToolbarItem()->trigger();
+            w.window()->resize(width, 800);
+            QApplication::processEvents();
+            EXPECT_EQ(project->editor().lineCount, first.lineCount)
+                << width << (column ? " with the column" : "");
+            EXPECT_TRUE(project->editor().lineRanges == first.lineRanges) << width;
+            EXPECT_EQ(project->averageWordsPerLine(), wordsPerLine) << width;
+        }
+    }
+}
+
 // The status bar and the Script pane show the same speed in words and the same running time: once
 // the editor has laid a newly opened script out, and after another view (a prompter window, a
 // resize) publishes a new line count, also while playing.
@@ -978,7 +1001,9 @@ TEST_F(EditorWindowTest, ALongScriptOrALargeFontStaysWithinWhatQtCanLayOut) {
         prompterSize.setTextWidth(document.textWidth());
         const QString head = document.toPlainText().left(std::min(3000, c.words * 5));
         cw::editor::setAttributedText(prompterSize, AttributedString(head), size);
-        const auto expected = cw::editor::measureLines(prompterSize).lineRanges;
+        const auto expected =
+            cw::editor::measureLines(prompterSize, cw::EditorAppearance::lineCounting(size, c.factor))
+                .lineRanges;
         const auto& published = project->editor().lineRanges;
         ASSERT_GT(published.size(), expected.size() - 1) << c.words;
         EXPECT_EQ(std::vector(published.begin(), published.begin() + long(expected.size()) - 1),
@@ -997,7 +1022,8 @@ TEST_F(EditorWindowTest, ALongScriptOrALargeFontStaysWithinWhatQtCanLayOut) {
                   cw::EditorAppearance::fontSizeForColumn(view.containerWidth(), document.documentMargin(),
                                                           c.factor))
             << "a short script that follows is shown at the prompter's size again";
-        EXPECT_EQ(view.lineMetricsScale(), 1.0);
+        EXPECT_EQ(view.lineCounting(),
+                  cw::EditorAppearance::lineCounting(w.editorController()->lineHeight(), c.factor));
 
         controller.reset();
         shell->held.reset();

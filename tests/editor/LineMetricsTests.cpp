@@ -136,7 +136,7 @@ TEST(LineMetrics, CountsAtAFontScaleAsQtLaysOutTheLargerText) {
         QTextDocument large;
         styled(large, 8 * scale);
         for (int edited = 0; edited < 2; ++edited) {
-            const auto scaled = measureLines(shown, scale);
+            const auto scaled = measureLines(shown, {scale});
             const auto laidOut = measureLines(large);
             EXPECT_GT(laidOut.lineCount, 6) << "the larger text wraps";
             EXPECT_EQ(scaled.lineCount, laidOut.lineCount) << scale << " edited " << edited;

@@ -131,6 +131,14 @@ double fontSizeForColumn(double containerWidth, double padding, float wordCountF
     return std::max(minimumFontSize, usable / 5 * (1 - static_cast<double>(wordCountFactor)));
 }
 
+editor::LineCounting lineCounting(double shownSize, float wordCountFactor) {
+    const double share = 1 - static_cast<double>(wordCountFactor);
+    if (share < 0.01 || shownSize <= 0) {
+        return {};
+    }
+    return {countingFontSize / shownSize, countingFontSize * 5 / share};
+}
+
 // A line break, or a paragraph break of another system: each may start a line of its own.
 static bool breaksLine(QChar c) {
     return c == u'\n' || c == u'\r' || c == QChar::ParagraphSeparator || c == QChar::LineSeparator;

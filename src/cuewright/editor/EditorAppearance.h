@@ -2,6 +2,7 @@
 // display properties (text column, font size, inset, alignment, mirroring).
 #pragma once
 
+#include "cuewright/editor/LineMetrics.h"
 #include "cuewright/model/ScriptProperties.h"
 
 #include <QSizeF>
@@ -53,6 +54,14 @@ double columnX(double viewWidth, double columnWidth, float alignment, bool flipH
 // `containerWidth` with `padding` on each side: (width - 2 padding) / 5 x (1 - factor), at least
 // the minimum font size.
 double fontSizeForColumn(double containerWidth, double padding, float wordCountFactor);
+
+// The size of the script's text in the column its lines are counted in.
+inline constexpr double countingFontSize = 100.0;
+// Where the lines of a script shown at `shownSize` are counted: in a column as wide as gives the
+// text countingFontSize, every font scaled to that, whatever the editor's width. Qt rounds a
+// font's size to whole pixels, so lines counted as shown would break anew at every width.
+// Without a column of that kind (a factor of 1 or more) the lines are counted as shown.
+editor::LineCounting lineCounting(double shownSize, float wordCountFactor);
 
 // Qt's document layout keeps positions in 26.6 fixed point and never finishes once a paragraph
 // is laid out taller than 2^23 pixels or the document taller than 2^25. The editor keeps its

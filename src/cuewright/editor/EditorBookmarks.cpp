@@ -18,7 +18,7 @@ namespace cw::editor {
 
 ScriptTextView::CountedFor ScriptTextView::countedFor() const {
     const QTextDocument& text = *document();
-    return {lineMetricsScale_,     text.textWidth(),   text.documentMargin(),
+    return {lineCounting_,         text.textWidth(),   text.documentMargin(),
             text.indentWidth(),    text.defaultFont(), int(text.defaultTextOption().wrapMode()),
             text.characterCount(), text.blockCount()};
 }
@@ -26,7 +26,7 @@ ScriptTextView::CountedFor ScriptTextView::countedFor() const {
 const LineMetrics& ScriptTextView::lineMetrics() const {
     const CountedFor now = countedFor();
     if (!countedLines_ || countedLines_->first != now) {
-        countedLines_.emplace(now, measureLines(*document(), lineMetricsScale_));
+        countedLines_.emplace(now, measureLines(*document(), lineCounting_));
     }
     return countedLines_->second;
 }

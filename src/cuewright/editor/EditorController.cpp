@@ -254,15 +254,14 @@ void EditorController::loadDocumentText(Load load) {
         const DocumentScriptProperties properties = project_->document().scriptProperties;
         const auto amount = EditorAppearance::textAmount(text.string());
         // A long script is shown smaller, and a short one that follows it at its own size again.
-        if (load == Load::force || lineHeight_ <= 0 || textView_->lineMetricsScale() != 1.0 ||
-            !showsWithinLayoutLimit(amount)) {
+        if (load == Load::force || lineHeight_ <= 0 || shownSmaller_ || !showsWithinLayoutLimit(amount)) {
             placeColumn(properties, /*widthChanged=*/true, amount);
         }
         insertion = std::make_unique<TextInsertion>(document, text, lineHeight_,
                                                     qtAlignment(properties.textAlignment));
         const bool piecewise = text.string().size() >= piecewiseLoadCharacters;
         if (!insertion->insert(piecewise ? loadPieceCharacters : std::numeric_limits<int>::max())) {
-            countLinesFrom(document, {}, textView_->lineMetricsScale());
+            countLinesFrom(document, {}, textView_->lineCounting());
             amountGoingIn_ = amount; // the document holds only the first piece yet
         } else {
             insertion.reset();
@@ -294,7 +293,7 @@ void EditorController::loadNextPiece(int generation) {
         done = piecewise_->insertion->insert(loadPieceCharacters);
     }
     // The lines are counted as they come: the whole table at the end finds them counted.
-    countLinesFrom(document, last, textView_->lineMetricsScale());
+    countLinesFrom(document, last, textView_->lineCounting());
     if (done) {
         finishPiecewiseLoad();
     } else {
@@ -563,9 +562,11 @@ void EditorController::placeColumn(const DocumentScriptProperties& properties, b
         const double size =
             EditorAppearance::fontSizeForColumn(width, padding, properties.prompterWordCountFactor);
         // Laid out at the prompter's size a long script could pass the height Qt's layout can
-        // reach: it is shown smaller, its lines still counted at that size.
+        // reach: it is shown smaller, its lines counted as ever.
         lineHeight_ = EditorAppearance::shownFontSize(size, width - 2 * padding, amount);
-        textView_->setLineMetricsScale(size / lineHeight_);
+        shownSmaller_ = lineHeight_ < size;
+        textView_->setLineCounting(
+            EditorAppearance::lineCounting(lineHeight_, properties.prompterWordCountFactor));
     }
 }
 

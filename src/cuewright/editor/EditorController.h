@@ -302,6 +302,7 @@ private:
     // would write it again.
     platform::AttributedString cleanText_;
     double lineHeight_ = 0;
+    bool shownSmaller_ = false; // a long script, shown smaller than the prompter's size
     bool freezeScroll_ = true;
     bool ignoreScroll_ = false;           // set while the editor scrolls itself
     bool ignoreTextChange_ = false;       // set while the controller itself replaces the text

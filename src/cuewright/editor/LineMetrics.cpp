@@ -34,8 +34,9 @@ struct LineWords final : QTextBlockUserData {
     };
     int revision = -1;
     bool hasBreak = false;
-    // The lines' own layout (font scale, width) when they were not Qt's; 0 when they were.
-    double scale = 0;
+    // The lines' own layout (the document font's size as counted, width) when they were not
+    // Qt's; 0 when they were.
+    double size = 0;
     double width = 0;
     std::vector<Line> lines;
 };
@@ -56,18 +57,21 @@ QFont scaledFont(const QTextDocument& document, const QTextCharFormat& format, d
     return font;
 }
 
-// The width the document's layout gives the lines of `block`.
-double lineWidth(const QTextDocument& document, const QTextBlock& block) {
+// The width the lines of `block` are broken in.
+double lineWidth(const QTextDocument& document, const QTextBlock& block, const LineCounting& counting) {
     const QTextBlockFormat format = block.blockFormat();
-    const double indent = format.indent() * document.indentWidth();
-    return document.textWidth() - 2 * document.documentMargin() - format.leftMargin() - format.rightMargin() -
-           indent;
+    const double own = format.leftMargin() + format.rightMargin() + format.indent() * document.indentWidth();
+    if (counting.width > 0) {
+        return counting.width - own * counting.fontScale;
+    }
+    return document.textWidth() - 2 * document.documentMargin() - own;
 }
 
 // The lines of `block` broken as the document's layout breaks them, with every font `scale`
 // times its size. The lines are never positioned: no height accumulates.
-std::vector<LineSpan> scaledLines(const QTextDocument& document, const QTextBlock& block, double scale,
-                                  double width) {
+std::vector<LineSpan> scaledLines(const QTextDocument& document, const QTextBlock& block,
+                                  const LineCounting& counting, double width) {
+    const double scale = counting.fontScale;
     QTextLayout layout(block.text(), scaledFont(document, block.charFormat(), scale));
     QList<QTextLayout::FormatRange> formats;
     for (auto it = block.begin(); !it.atEnd(); ++it) {
@@ -79,11 +83,11 @@ std::vector<LineSpan> scaledLines(const QTextDocument& document, const QTextBloc
     layout.setFormats(formats);
     QTextOption option = document.defaultTextOption();
     option.setAlignment(block.blockFormat().alignment());
-    if (block.blockFormat().nonBreakableLines() || document.textWidth() < 0) {
+    if (block.blockFormat().nonBreakableLines() || (counting.width <= 0 && document.textWidth() < 0)) {
         option.setWrapMode(QTextOption::NoWrap);
     }
     layout.setTextOption(option);
-    const double firstIndent = block.blockFormat().textIndent();
+    const double firstIndent = block.blockFormat().textIndent() * (counting.width > 0 ? scale : 1.0);
     std::vector<LineSpan> lines;
     layout.beginLayout();
     for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
@@ -94,11 +98,24 @@ std::vector<LineSpan> scaledLines(const QTextDocument& document, const QTextBloc
     return lines;
 }
 
-// The lines of `block`: Qt's own (laid out), or those at `scale` from `cache` or a new layout.
-std::vector<LineSpan> blockLines(const QTextDocument& document, const QTextBlock& block, double scale,
-                                 const LineWords* cache) {
+// The size the document's font is counted at: the same whatever size it is shown at, so that
+// lines counted at one size stay counted when the view is resized (a thousandth of a point apart
+// is the same size).
+double countedSize(const QTextDocument& document, const LineCounting& counting) {
+    if (counting.usesDocumentLayout()) {
+        return 0;
+    }
+    const QFont font = document.defaultFont();
+    const double size = font.pointSizeF() > 0 ? font.pointSizeF() : font.pixelSize();
+    return std::round(size * counting.fontScale * 1000) / 1000;
+}
+
+// The lines of `block`: Qt's own (laid out), or those counted otherwise from `cache` or a new
+// layout.
+std::vector<LineSpan> blockLines(const QTextDocument& document, const QTextBlock& block,
+                                 const LineCounting& counting, const LineWords* cache) {
     std::vector<LineSpan> lines;
-    if (scale == 1.0) {
+    if (counting.usesDocumentLayout()) {
         const QTextLayout* layout = block.layout();
         lines.reserve(layout->lineCount());
         for (int i = 0; i < layout->lineCount(); ++i) {
@@ -106,14 +123,15 @@ std::vector<LineSpan> blockLines(const QTextDocument& document, const QTextBlock
         }
         return lines;
     }
-    const double width = lineWidth(document, block);
-    if (cache && cache->revision == block.revision() && cache->scale == scale && cache->width == width) {
+    const double width = lineWidth(document, block, counting);
+    if (cache && cache->revision == block.revision() && cache->size == countedSize(document, counting) &&
+        cache->width == width) {
         for (const LineWords::Line& line : cache->lines) {
             lines.push_back({line.start, line.length});
         }
         return lines;
     }
-    return scaledLines(document, block, scale, width);
+    return scaledLines(document, block, counting, width);
 }
 
 // Words of a line of `text`; a line that closes its paragraph includes the break, which joins
@@ -126,20 +144,22 @@ int lineWordCount(QStringView line, bool closesParagraph) {
 // The lines of `block` with their word counts, taken from the counts kept on the block where
 // they still hold; new counts are kept.
 const std::vector<LineWords::Line>& countBlock(const QTextDocument& document, const QTextBlock& block,
-                                               double fontScale, std::vector<LineWords::Line>& scratch) {
+                                               const LineCounting& counting,
+                                               std::vector<LineWords::Line>& scratch) {
     const bool hasBreak = block.next().isValid();
     auto* cache = static_cast<LineWords*>(block.userData());
-    const std::vector<LineSpan> spans = blockLines(document, block, fontScale, cache);
+    const std::vector<LineSpan> spans = blockLines(document, block, counting, cache);
     const int count = int(spans.size());
     const bool sameText = cache && cache->revision == block.revision() && cache->hasBreak == hasBreak;
     QString text; // read only when a line must be counted
     std::vector<LineWords::Line>& lines = scratch;
     lines.clear();
     lines.reserve(count);
-    const double scaleKey = fontScale == 1.0 ? 0 : fontScale;
-    const double widthKey = fontScale == 1.0 ? 0 : lineWidth(document, block);
-    bool recounted = !sameText || int(cache->lines.size()) != count || cache->scale != scaleKey ||
-                     cache->width != widthKey;
+    const bool own = counting.usesDocumentLayout();
+    const double sizeKey = countedSize(document, counting);
+    const double widthKey = own ? 0 : lineWidth(document, block, counting);
+    bool recounted =
+        !sameText || int(cache->lines.size()) != count || cache->size != sizeKey || cache->width != widthKey;
     for (int i = 0; i < count; ++i) {
         LineWords::Line counted{spans[i].start, spans[i].length, 0};
         const bool closesParagraph = hasBreak && i + 1 == count;
@@ -165,7 +185,7 @@ const std::vector<LineWords::Line>& countBlock(const QTextDocument& document, co
     }
     cache->revision = block.revision();
     cache->hasBreak = hasBreak;
-    cache->scale = scaleKey;
+    cache->size = sizeKey;
     cache->width = widthKey;
     cache->lines.swap(lines);
     return cache->lines;
@@ -173,23 +193,23 @@ const std::vector<LineWords::Line>& countBlock(const QTextDocument& document, co
 
 } // namespace
 
-void countLinesFrom(const QTextDocument& document, QTextBlock from, double fontScale) {
-    if (fontScale == 1.0) {
+void countLinesFrom(const QTextDocument& document, QTextBlock from, const LineCounting& counting) {
+    if (counting.usesDocumentLayout()) {
         document.documentLayout()->documentSize(); // lays out whatever is still pending
     }
     std::vector<LineWords::Line> scratch;
     for (QTextBlock block = from.isValid() ? from : document.firstBlock(); block.isValid();
          block = block.next()) {
-        countBlock(document, block, fontScale, scratch);
+        countBlock(document, block, counting, scratch);
     }
 }
 
-LineMetrics measureLines(const QTextDocument& document, double fontScale) {
+LineMetrics measureLines(const QTextDocument& document, const LineCounting& counting) {
     LineMetrics metrics;
     if (document.isEmpty()) {
         return metrics;
     }
-    if (fontScale == 1.0) {
+    if (counting.usesDocumentLayout()) {
         document.documentLayout()->documentSize(); // lays out whatever is still pending
     }
 
@@ -212,7 +232,7 @@ LineMetrics measureLines(const QTextDocument& document, double fontScale) {
         }
         const int position = block.position();
         const bool hasBreak = block.next().isValid();
-        const std::vector<LineWords::Line>& lines = countBlock(document, block, fontScale, scratch);
+        const std::vector<LineWords::Line>& lines = countBlock(document, block, counting, scratch);
         const int count = int(lines.size());
         for (int i = 0; i < count; ++i) {
             const bool closesParagraph = hasBreak && i + 1 == count;

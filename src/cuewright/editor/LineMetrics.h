@@ -23,21 +23,30 @@ struct LineMetrics {
     std::optional<double> wordsPerLine;
 };
 
+// How lines are counted: as the document's own layout breaks them, or with each block laid out
+// again on its own, every font `fontScale` times its size, in lines `width` wide (less the
+// block's own margins and indent, scaled alike); a `width` of 0 is the document's text width.
+struct LineCounting {
+    double fontScale = 1.0;
+    double width = 0;
+    bool usesDocumentLayout() const { return fontScale == 1.0 && width <= 0; }
+    bool operator==(const LineCounting&) const = default;
+};
+
 // Maximal runs of characters other than U+0020: tabs and line breaks join words.
 int spaceSeparatedWordCount(QStringView text);
 
 // Finishes the document's layout first; lines follow its text width. Keeps the word counts of
 // each block's lines as the block's user data, so that blocks whose text and line breaks did not
 // change are not counted again (the blocks must carry no other user data).
-// With a `fontScale` other than 1 the lines are those of the same text with every font that many
-// times its size, in the same width: the document is shown smaller than the size its lines are
-// counted at. Each block is then broken into lines by a layout of its own, never positioned in
-// the document, so the count needs no document layout of that height.
-LineMetrics measureLines(const QTextDocument& document, double fontScale = 1.0);
+// Counted otherwise than by the document's layout (see LineCounting), each block is broken into
+// lines by a layout of its own, never positioned in the document, so the count needs no document
+// layout of that height: a long script is shown smaller than the size its lines are counted at.
+LineMetrics measureLines(const QTextDocument& document, const LineCounting& counting = {});
 
 // Counts and keeps the lines of the blocks from `from` on (the whole document when invalid), as
 // measureLines() would, so that a later measureLines() finds them counted: a long text taken in
 // piece by piece is counted piece by piece.
-void countLinesFrom(const QTextDocument& document, QTextBlock from, double fontScale = 1.0);
+void countLinesFrom(const QTextDocument& document, QTextBlock from, const LineCounting& counting = {});
 
 } // namespace cw::editor

@@ -93,12 +93,12 @@ public:
     // Shows every run and the typing at fontSize(points) (see EditorAppearance::setFontSize);
     // returns the size used. A restyle, not an edit: the text and its undo history stay.
     double setFontSize(double points);
-    // The laid-out lines, counted with every font `lineMetricsScale()` times the size shown (see
-    // measureLines): a long script is shown smaller than the size its lines are counted at. Kept
-    // until the text or what its lines depend on changes: a long script's table takes a while.
+    // The script's lines, counted as `lineCounting()` says (see measureLines): in a column of
+    // their own, whatever the view's width and the size shown. Kept until the text or what its
+    // lines depend on changes: a long script's table takes a while.
     const LineMetrics& lineMetrics() const;
-    double lineMetricsScale() const { return lineMetricsScale_; }
-    void setLineMetricsScale(double scale) { lineMetricsScale_ = scale; }
+    const LineCounting& lineCounting() const { return lineCounting_; }
+    void setLineCounting(const LineCounting& counting) { lineCounting_ = counting; }
     // Runs before a paste or a drop goes in with the text's size after it (the selection still
     // counted): Qt lays the insertion out at once, so a long one must find the script shown small
     // enough already. True when it changed the typing size (the insertion is then restyled).
@@ -188,10 +188,10 @@ private:
     QString nextStepName_;
     bool dropping_ = false; // an insertion is a drop, not a paste
     double inset_ = 0;
-    double lineMetricsScale_ = 1.0;
+    LineCounting lineCounting_;
     // The lines last counted and what they were counted for; any change of the text drops them.
     struct CountedFor {
-        double scale = 0;
+        LineCounting counting;
         double textWidth = 0;
         double margin = 0;
         double indentWidth = 0;
