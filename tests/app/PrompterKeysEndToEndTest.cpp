@@ -449,6 +449,10 @@ TEST_F(PrompterKeysEndToEnd, TheKeyboardSetsTheTransparentPromptersOpacityThroug
         QString::fromStdString((outputDir("prompter") / "prompter-context-menu.png").string()));
     ASSERT_TRUE(xdotool({"key", "--delay", "150", "Up", "Return"})); // the last step: 100 %
     ASSERT_TRUE(menusOpen(0));
+    ASSERT_TRUE(xdotool({"key", "Tab"})); // to the bar, whose control shows the focus
+    app->waitForFinished(500);
+    grabRoot(display).save(
+        QString::fromStdString((outputDir("prompter") / "prompter-bar-focus.png").string()));
     ASSERT_TRUE(quit());
     platform::Defaults stored({work / "defaults.json", std::chrono::hours(1), {}});
     EXPECT_EQ(stored.floatForKey(cw::settings::prompterWindowOpacityTransparent), 1.0f)
