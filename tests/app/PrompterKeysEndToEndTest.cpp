@@ -1,9 +1,11 @@
 // The real cuewright binary under openbox, driven through XTest and xdotool, its transport read
 // back through its own remote-control status on the loopback address: a fast wind held in the
 // prompter ends when the editor is activated, and one whose modifier went up first ends when its
-// auto-repeating key goes up, a Ctrl+F-key binding plays from the editor, a
-// display-bound prompter over the editor's own screen gives way to Escape and Ctrl+W, and the
-// prompter's key hints with long key names are photographed for a person to look at.
+// auto-repeating key goes up, a Ctrl+F-key binding plays from the editor, bindings act from the
+// status bar, Ctrl+1 jumps to a bookmark just made in every window, the transparent prompter's
+// opacity is set from its menu by keyboard, a display-bound prompter over the editor's own screen
+// gives way to Escape and Ctrl+W, and the prompter's key hints with long key names are
+// photographed for a person to look at.
 #include "cuewright/model/KeyBindings.h"
 #include "platform/keys/KeyCodes.h"
 #include "platform/keys/ModifierFlags.h"
@@ -309,6 +311,28 @@ TEST_F(PrompterKeysEndToEnd, ACtrlFunctionKeyBindingPlaysFromTheEditor) {
     EXPECT_TRUE(quit());
 }
 
+// With the keyboard in the status bar (Shift+F6 from the text), F7 bound to Play/Pause plays and
+// pauses, and Alt+P bound to Rewind rewinds instead of opening the Prompter menu.
+TEST_F(PrompterKeysEndToEnd, BindingsActFromTheStatusBar) {
+    cw::KeyBindings bindings;
+    bindings.playPause = cw::KeyBindings::Key{kc::f7, mod::function};
+    bindings.rewind = cw::KeyBindings::Key{kc::p, mod::option};
+    startWith(bindings);
+    ASSERT_FALSE(HasFailure());
+    ASSERT_TRUE(activate(*editor));
+    ASSERT_TRUE(xdotool({"key", "shift+F6"}));
+    ASSERT_TRUE(xdotool({"key", "F7"}));
+    EXPECT_TRUE(waitForStatus(playing)) << "F7 did not play from the status bar";
+    EXPECT_TRUE(waitForStatus([](const nlohmann::json& s) { return s.value("playbackProgress", 0.0) > 0; }));
+    ASSERT_TRUE(xdotool({"key", "F7"}));
+    EXPECT_TRUE(waitForStatus([](const nlohmann::json& s) { return !playing(s); })) << "F7 did not pause";
+    ASSERT_TRUE(xdotool({"key", "alt+p"}));
+    EXPECT_TRUE(waitForStatus([](const nlohmann::json& s) { return s.value("playbackProgress", 1.0) == 0; }))
+        << "Alt+P did not rewind";
+    EXPECT_TRUE(openMenus(display, root).empty()) << "Alt+P opened a menu";
+    EXPECT_TRUE(quit());
+}
+
 // The prompter's key hints with long Linux key names, in a window of the full control size and in
 // a small one that still shows hints: pictures under test-output/prompter/ for a person to look at.
 TEST_F(PrompterKeysEndToEnd, KeyHintsWithLongKeyNamesArePhotographed) {
@@ -393,6 +417,36 @@ TEST_F(PrompterKeysEndToEnd, CtrlNumberJumpsToABookmarkJustMadeInEveryWindow) {
     screenshot("bookmark-key-display-bound.png");
     ASSERT_TRUE(xdotool({"key", "Escape"}));
     EXPECT_TRUE(quit());
+}
+
+// In a transparent prompter, Shift+F10 opens the window's menu and its Window Opacity steps, where
+// the keyboard makes the window opaque; the menu is photographed for a person to look at.
+TEST_F(PrompterKeysEndToEnd, TheKeyboardSetsTheTransparentPromptersOpacityThroughItsMenu) {
+    startWith({});
+    ASSERT_FALSE(HasFailure());
+    const std::optional<Window> prompter = openFromMenu(Kind::transparent);
+    ASSERT_TRUE(prompter) << "no transparent prompter window";
+    ASSERT_TRUE(activate(*prompter));
+    const auto menusOpen = [&](std::size_t count) {
+        return waitFor(*app, [&] { return openMenus(display, root).size() == count; });
+    };
+    ASSERT_TRUE(xdotool({"key", "shift+F10"}));
+    ASSERT_TRUE(menusOpen(1)) << "Shift+F10 opened no menu";
+    ASSERT_TRUE(xdotool({"key", "--delay", "150", "Up", "Right"})); // the last item: Window Opacity
+    ASSERT_TRUE(menusOpen(2)) << "no opacity steps";
+    app->waitForFinished(500); // let it paint: the picture is for people, not for the test
+    grabRoot(display).save(
+        QString::fromStdString((outputDir("prompter") / "prompter-context-menu.png").string()));
+    ASSERT_TRUE(xdotool({"key", "--delay", "150", "Up", "Return"})); // the last step: 100 %
+    ASSERT_TRUE(menusOpen(0));
+    ASSERT_TRUE(xdotool({"key", "Tab"})); // to the bar, whose control shows the focus
+    app->waitForFinished(500);
+    grabRoot(display).save(
+        QString::fromStdString((outputDir("prompter") / "prompter-bar-focus.png").string()));
+    ASSERT_TRUE(quit());
+    platform::Defaults stored({work / "defaults.json", std::chrono::hours(1), {}});
+    EXPECT_EQ(stored.floatForKey(cw::settings::prompterWindowOpacityTransparent), 1.0f)
+        << "the window did not become opaque";
 }
 
 // Ticking the row of the editor's own screen in the Displays pane covers the editor with a

@@ -2,6 +2,7 @@
 // window's actions and menus.
 #include "cuewright/prompter/PrompterWindowController.h"
 
+#include "cuewright/model/KeyBindings.h"
 #include "cuewright/model/SettingsKeys.h"
 #include "cuewright/prompter/PrompterView.h"
 #include "cuewright/prompter/PrompterViewController.h"
@@ -20,6 +21,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLayout>
@@ -28,6 +30,7 @@
 #include <QScreen>
 #include <QStyle>
 #include <QStyleOptionSlider>
+#include <QTest>
 
 #include <algorithm>
 #include <map>
@@ -190,7 +193,7 @@ TEST_F(PrompterWindowTest, FreshWindowsShowTheirPresetsDefaults) {
     }
 }
 
-TEST_F(PrompterWindowTest, SettingsBarFitsEveryWidthAndMovesTheRestIntoTheMenu) {
+TEST_F(PrompterWindowTest, SettingsBarFitsEveryWidthAndTheMenuOffersEveryControl) {
     const std::pair<TeleprompterWindowPreset, int> cases[] = {
         {TeleprompterWindowPreset::normal, 320}, // the window's minimum
         {TeleprompterWindowPreset::transparent, 800},
@@ -223,16 +226,16 @@ TEST_F(PrompterWindowTest, SettingsBarFitsEveryWidthAndMovesTheRestIntoTheMenu) 
                     << shown[i]->toolTip().toStdString() << " / " << shown[j]->toolTip().toStdString();
             }
         }
-        // A control the bar had no room for is in the "…" menu.
+        // Every control is in the menu too, the opacities as steps.
         QMenu* menu = w->menu();
         menu->popup(w->window()->mapToGlobal(QPoint(0, 0)));
-        const auto offered = [&](const QString& title) {
-            for (const QAction* action : menu->actions()) {
-                if (action->text() == title) {
-                    return action->isVisible();
+        const auto item = [&](QMenu* in, const QString& title) -> QAction* {
+            for (QAction* action : in->actions()) {
+                if (action->text() == title && action->isVisible()) {
+                    return action;
                 }
             }
-            return false;
+            return nullptr;
         };
         const std::pair<QAbstractButton*, const char*> buttons[] = {
             {w->toggleControlsButton(), "Show Controls"},
@@ -248,17 +251,29 @@ TEST_F(PrompterWindowTest, SettingsBarFitsEveryWidthAndMovesTheRestIntoTheMenu) 
             {w->toggleFullscreenButton(), "Enter Full Screen"},
         };
         for (const auto& [button, title] : buttons) {
-            EXPECT_TRUE(button->isVisible() || offered(QString::fromUtf8(title))) << title;
+            EXPECT_TRUE(item(menu, QString::fromUtf8(title))) << title;
         }
+        for (const auto& [slider, title] : {std::pair{w->controlsOpacitySlider(), "Controls Opacity"},
+                                            std::pair{w->windowOpacitySlider(), "Window Opacity"}}) {
+            SCOPED_TRACE(title);
+            QAction* steps = item(menu, QString::fromUtf8(title));
+            ASSERT_TRUE(steps && steps->menu());
+            const QString step = slider->value() == 50 ? QStringLiteral("80 %") : QStringLiteral("50 %");
+            QAction* choice = item(steps->menu(), step);
+            ASSERT_TRUE(choice);
+            choice->trigger();
+            EXPECT_EQ(slider->value(), step.left(2).toInt());
+            menu->hide();
+            menu->popup(w->window()->mapToGlobal(QPoint(0, 0)));
+            EXPECT_TRUE(choice->isChecked()) << "the step shown is not the value";
+        }
+        // The bar's own sliders still work by hand where the bar shows them.
         for (QSlider* slider : {w->controlsOpacitySlider(), w->windowOpacitySlider()}) {
-            QSlider* handle = slider;
-            for (QSlider* mirror : menu->findChildren<QSlider*>()) {
-                handle = !slider->isVisible() && mirror->toolTip() == slider->toolTip() ? mirror : handle;
+            if (slider->isVisible()) {
+                const int before = slider->value();
+                dragHandle(slider);
+                EXPECT_NE(slider->value(), before) << slider->toolTip().toStdString();
             }
-            ASSERT_TRUE(handle->isVisible()) << slider->toolTip().toStdString();
-            const int before = slider->value();
-            dragHandle(handle);
-            EXPECT_NE(slider->value(), before) << slider->toolTip().toStdString();
         }
         menu->hide();
         w->close();
@@ -683,6 +698,59 @@ TEST_F(PrompterWindowTest, KeysTypedIntoTheWindowDriveTheProject) {
     }
     EXPECT_TRUE(project->transportState().isPlaying());
     project->pause();
+}
+
+// Tab, F6 and Ctrl+Tab take the keyboard from the prompter to the bar and back, Escape in the bar
+// gives it back to the prompter, and the Menu key in the bar opens the window's menu.
+TEST_F(PrompterWindowTest, TheKeyboardReachesTheBarAndComesBack) {
+    auto w = make(TeleprompterWindowPreset::transparent);
+    w->showWindow();
+    QWidget* window = w->window();
+    QApplication::setActiveWindow(window);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    QWidget* view = w->prompterView();
+    QWidget* bar = w->controlBar();
+    const auto inBar = [&] {
+        return QApplication::focusWidget() && bar->isAncestorOf(QApplication::focusWidget());
+    };
+    const struct {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        bool toBar;
+    } steps[] = {{Qt::Key_Tab, Qt::NoModifier, true},       {Qt::Key_Escape, Qt::NoModifier, false},
+                 {Qt::Key_F6, Qt::NoModifier, true},        {Qt::Key_F6, Qt::NoModifier, false},
+                 {Qt::Key_Tab, Qt::ControlModifier, true},  {Qt::Key_F6, Qt::ShiftModifier, false},
+                 {Qt::Key_Backtab, Qt::ShiftModifier, true}};
+    ASSERT_EQ(QApplication::focusWidget(), view);
+    for (const auto& step : steps) {
+        SCOPED_TRACE(QKeySequence(step.key | step.modifiers).toString().toStdString());
+        QTest::keyClick(QApplication::focusWidget(), step.key, step.modifiers);
+        EXPECT_EQ(inBar(), step.toBar);
+        EXPECT_EQ(QApplication::focusWidget() == view, !step.toBar);
+    }
+    // Space presses the bar's control that has the keyboard, its release stamped as X stamps it;
+    // a binding acts there as in the view.
+    QAbstractButton* progress = w->toggleProgressButton();
+    progress->setFocus(Qt::TabFocusReason);
+    const bool shown = progress->isChecked();
+    for (const QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease}) {
+        QKeyEvent space(type, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "));
+        space.setTimestamp(type == QEvent::KeyPress ? 1000 : 1080);
+        QApplication::sendEvent(progress, &space);
+    }
+    EXPECT_NE(progress->isChecked(), shown);
+    EXPECT_NE(w->prompterView()->display().showsProgress, shown);
+    EXPECT_FALSE(project->transportState().isPlaying()) << "Space in the bar played";
+    cw::KeyBindings bindings;
+    bindings.playPause = cw::KeyBindings::Key{platform::keycode::f7, platform::modifier::function};
+    s.defaults.set(cw::settings::customKeyBindings, bindings.storedValue());
+    QTest::keyClick(progress, Qt::Key_F7);
+    EXPECT_TRUE(project->transportState().isPlaying()) << "F7 bound to Play did not play from the bar";
+    project->pause();
+    QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint(1, 1), bar->mapToGlobal(QPoint(1, 1)));
+    QApplication::sendEvent(w->toggleProgressButton(), &menuKey);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return w->menu()->isVisible(); })) << "no menu from the bar";
+    w->menu()->hide();
 }
 
 } // namespace

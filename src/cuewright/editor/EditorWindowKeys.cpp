@@ -74,12 +74,18 @@ bool EditorWindowKeys::eventFilter(QObject* watched, QEvent* event) {
         }
         break;
     case QEvent::KeyPress:
-    case QEvent::KeyRelease:
-        if (watches(watched) && input_.translate(static_cast<QKeyEvent&>(*event))) {
+    case QEvent::KeyRelease: {
+        // Only a binding's keys go through the bindings: the control's own keys reach it as they
+        // came (the translation holds X11's releases back a moment).
+        const auto& key = static_cast<QKeyEvent&>(*event);
+        const bool bindings =
+            event->type() == QEvent::KeyPress ? input_.isBinding(key) : input_.ownsRelease(key);
+        if (bindings && watches(watched) && input_.translate(key)) {
             event->accept();
             return true;
         }
         break;
+    }
     case QEvent::FocusIn:
         if (watched == textView_) {
             endHeldKeys();

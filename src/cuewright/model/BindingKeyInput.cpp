@@ -79,6 +79,11 @@ bool BindingKeyInput::isBinding(const QKeyEvent& shortcutOverride) const {
     return keys_.holdsPress(key->keyCode) || boundAction(*key).has_value();
 }
 
+bool BindingKeyInput::ownsRelease(const QKeyEvent& release) const {
+    const auto key = platform::translateKeyEvent(release);
+    return key && keys_.holdsPress(key->keyCode);
+}
+
 std::vector<BindingKeys::Decision> BindingKeyInput::endHeld() {
     CW_DCHECK_MAIN_THREAD();
     if (translator_.isHoldingRelease()) {

@@ -58,6 +58,9 @@ public:
     // or a repeat of a key whose binding's press is still down. Such a key is kept from the
     // window's shortcuts (the menus') for the press that follows.
     bool isBinding(const QKeyEvent& shortcutOverride) const;
+    // Whether a key release goes up from a press that matched a binding here. Any other release
+    // belongs to the widget it reaches, untouched (a button clicks on Space's release).
+    bool ownsRelease(const QKeyEvent& release) const;
 
     // The focus went elsewhere, where the held keys' releases will not be seen: a release still
     // held back is handed to the sink first, then the held actions whose keys are still down end

@@ -9,6 +9,7 @@
 #include "platform/defaults/NotificationCenter.h"
 
 #include <QEvent>
+#include <QFocusEvent>
 #include <QKeyEvent>
 
 #include <algorithm>
@@ -96,23 +97,39 @@ void PrompterKeyHandler::refreshKeyHints() {
     }
 }
 
+void PrompterKeyHandler::watchControl(QWidget* control) {
+    control->installEventFilter(this);
+}
+
 bool PrompterKeyHandler::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == view_ && event->type() == QEvent::FocusOut) {
+    const bool isView = watched == view_;
+    // From a control the keyboard goes on to the view or a neighbour, which see the key-ups; only
+    // another window keeps them away.
+    if (event->type() == QEvent::FocusOut &&
+        (isView || static_cast<QFocusEvent*>(event)->reason() == Qt::ActiveWindowFocusReason)) {
         endHeldKeys();
         return QObject::eventFilter(watched, event);
     }
-    if (watched == view_ && event->type() == QEvent::ShortcutOverride &&
-        input_.isBinding(*static_cast<QKeyEvent*>(event))) {
+    if (event->type() == QEvent::ShortcutOverride && input_.isBinding(*static_cast<QKeyEvent*>(event))) {
         // Qt offers a key to the window's shortcuts (the menus') before the view sees it; taking
         // the override keeps the user's binding for the key press that follows, as in the editor.
         event->accept();
         return true;
     }
     const bool press = event->type() == QEvent::KeyPress;
-    if (watched != view_ || (!press && event->type() != QEvent::KeyRelease)) {
+    if (!press && event->type() != QEvent::KeyRelease) {
         return QObject::eventFilter(watched, event);
     }
-    return input_.translate(*static_cast<QKeyEvent*>(event));
+    const auto& key = *static_cast<QKeyEvent*>(event);
+    // A control's own keys reach it as they came (the translation holds X11's releases back a
+    // moment): only a binding's go through the handlers there.
+    if (!isView && !(press ? input_.isBinding(key) : input_.ownsRelease(key))) {
+        return QObject::eventFilter(watched, event);
+    }
+    inControl_ = !isView;
+    const bool taken = input_.translate(key);
+    inControl_ = false;
+    return taken;
 }
 
 void PrompterKeyHandler::endHeldKeys() {
@@ -135,7 +152,8 @@ bool PrompterKeyHandler::keyDown(const platform::KeyEvent& event) {
         return false;
     }
     view_->controls().setHeld(PressSource::key, true);
-    return handleCustomBindingKeyDown(event) || handlePresenterKeyDown(event) || handleFixedKeyDown(event);
+    return handleCustomBindingKeyDown(event) ||
+           (!inControl_ && (handlePresenterKeyDown(event) || handleFixedKeyDown(event)));
 }
 
 bool PrompterKeyHandler::keyUp(const platform::KeyEvent& event) {
@@ -144,7 +162,8 @@ bool PrompterKeyHandler::keyUp(const platform::KeyEvent& event) {
         return false;
     }
     view_->controls().release(PressSource::key);
-    return handleCustomBindingKeyUp(event) || handlePresenterKeyUp(event) || handleFixedKeyUp(event);
+    return handleCustomBindingKeyUp(event) ||
+           (!inControl_ && (handlePresenterKeyUp(event) || handleFixedKeyUp(event)));
 }
 
 // ---- custom bindings ----

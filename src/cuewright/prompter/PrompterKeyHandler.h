@@ -45,7 +45,9 @@ struct KeyBindings;
 // The handler also keeps the view's key hints in step with the saved bindings
 // ("KeyBindingsDidChange").
 //
-// Installed as an event filter of the view, whose child it is. Main thread only.
+// Installed as an event filter of the view, whose child it is; also of the window's own controls
+// (watchControl), where the bindings act too while every other key (Space, the arrows, a
+// presenter's Page Down, ...) stays with the control. Main thread only.
 class PrompterKeyHandler : public QObject, private BindingActionTarget {
     Q_OBJECT
 
@@ -65,6 +67,9 @@ public:
     // The view lost the keyboard focus: held bindings (fast winding) end as if their keys went
     // up here, since their key-ups will reach another window or widget.
     void endHeldKeys();
+
+    // The bindings' keys typed into `control` act as in the view.
+    void watchControl(QWidget* control);
 
     // The hints the controls draw for these bindings.
     static KeyHints keyHints(const KeyBindings& bindings);
@@ -104,6 +109,7 @@ private:
     void jumpToPreviousBookmark() override;
 
     QPointer<PrompterView> view_;
+    bool inControl_ = false; // the event being handled went to a watched control, not the view
     platform::Defaults* defaults_;
     platform::NotificationCenter* center_;
     BindingKeyInput input_;

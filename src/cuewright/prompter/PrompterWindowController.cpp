@@ -13,6 +13,7 @@
 #include "platform/defaults/Defaults.h"
 #include "platform/defaults/NotificationCenter.h"
 #include "platform/screens/ScreenProvider.h"
+#include "platform/ui/ActionRoute.h"
 #include "platform/ui/Appearance.h"
 #include "platform/ui/DisplayFullScreen.h"
 #include "platform/ui/PlainText.h"
@@ -22,18 +23,20 @@
 #include "platform/ui/WindowLevel.h"
 
 #include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QContextMenuEvent>
 #include <QGuiApplication>
-#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QLabel>
 #include <QMenu>
 #include <QScreen>
+#include <QShortcut>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QToolButton>
 #include <QVBoxLayout>
-#include <QWidgetAction>
 
 #include <filesystem>
 
@@ -49,7 +52,8 @@ QToolButton* makeToggle(QWidget* parent, const QString& text, const QString& tip
     button->setToolTip(tip);
     button->setCheckable(true);
     button->setAutoRaise(true);
-    button->setFocusPolicy(Qt::NoFocus); // keys stay with the prompter view
+    // Tab, F6 and Ctrl+Tab reach it; a click leaves the keys with the prompter view.
+    button->setFocusPolicy(Qt::TabFocus);
     return button;
 }
 
@@ -58,7 +62,7 @@ QSlider* makeSlider(QWidget* parent, const QString& tip) {
     slider->setRange(0, sliderSteps);
     slider->setFixedWidth(90);
     slider->setToolTip(tip);
-    slider->setFocusPolicy(Qt::NoFocus);
+    slider->setFocusPolicy(Qt::TabFocus);
     return slider;
 }
 
@@ -171,19 +175,17 @@ QWidget* PrompterWindowController::makeWindow() {
     menuButton->setToolTip(tr("More"));
     menuButton->setAutoRaise(true);
     menuButton->setPopupMode(QToolButton::InstantPopup);
-    menuButton->setFocusPolicy(Qt::NoFocus);
+    menuButton->setFocusPolicy(Qt::TabFocus);
     menuButton_ = menuButton;
 
-    // Ranks: what stays in the bar longest when the window narrows; the rest moves into the menu.
+    // Ranks: what stays in the bar longest when the window narrows; the menu offers every control.
     using Side = PrompterControlBar::Side;
     bar->addGroup({toggleControlsButton_}, 1, Side::left);
     bar->addGroup({toggleTimestampButton_}, 2, Side::left);
-    barGroupOf_[toggleProgressButton_] = bar->addGroup({toggleProgressButton_}, 3, Side::left);
-    barGroupOf_[controlsOpacitySlider_] =
-        bar->addGroup({controlsLabel, controlsOpacitySlider_}, 5, Side::left);
-    barGroupOf_[windowOpacitySlider_] = bar->addGroup({windowLabel, windowOpacitySlider_}, 4, Side::left);
-    barGroupOf_[flipHButton_] = barGroupOf_[flipVButton_] =
-        bar->addGroup({flipHButton_, flipVButton_}, 7, Side::left);
+    bar->addGroup({toggleProgressButton_}, 3, Side::left);
+    bar->addGroup({controlsLabel, controlsOpacitySlider_}, 5, Side::left);
+    bar->addGroup({windowLabel, windowOpacitySlider_}, 4, Side::left);
+    bar->addGroup({flipHButton_, flipVButton_}, 7, Side::left);
     bar->addGroup({alignLeftButton_, alignCenterButton_, alignRightButton_}, 6, Side::left);
     bar->addGroup({toggleSpeedLockButton_}, 9, Side::left);
     bar->addGroup({pinWindowButton_}, 8, Side::right);
@@ -222,9 +224,20 @@ void PrompterWindowController::windowDidLoad() {
     view->setInputDefaults(defaults_);
     viewController_->embedIn(anchor_);
     view->resize(anchor_->size());
-    new PrompterKeyHandler(view, *defaults_, *center_);
+    auto* keyHandler = new PrompterKeyHandler(view, *defaults_, *center_);
+    for (QWidget* control : bar_->findChildren<QWidget*>()) {
+        if (control->focusPolicy() & Qt::TabFocus) {
+            keyHandler->watchControl(control);
+        }
+    }
     static_cast<QToolButton*>(menuButton_.data())->setMenu(menu());
     view->setContextMenu(menu());
+    // The keyboard between the prompter and the bar, back and forth.
+    for (const QKeySequence& key :
+         {QKeySequence(Qt::Key_F6), QKeySequence(Qt::SHIFT | Qt::Key_F6),
+          QKeySequence(Qt::CTRL | Qt::Key_Tab), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab)}) {
+        connect(new QShortcut(key, w), &QShortcut::activated, this, [this] { focusOtherPart(); });
+    }
 
     // The preset's settings.
     const PrompterWindowPresetKeys& keys = presetKeys(preset_);
@@ -356,7 +369,33 @@ void PrompterWindowController::windowFullScreenDidChange(bool isFullScreen) {
     }
 }
 
+void PrompterWindowController::focusOtherPart() {
+    PrompterView* view = prompterView();
+    QWidget* focus = QApplication::focusWidget();
+    QWidget* stop = bar_ ? platform::firstTabStop(*bar_) : nullptr;
+    // As a keyboard move: the control shows its focus mark.
+    if (stop == nullptr || (focus != nullptr && bar_->isAncestorOf(focus))) {
+        view->setFocus(Qt::ShortcutFocusReason);
+    } else {
+        stop->setFocus(Qt::ShortcutFocusReason);
+    }
+}
+
 bool PrompterWindowController::eventFilter(QObject* watched, QEvent* event) {
+    if (isWindowLoaded() && watched == window()) {
+        // The bar's controls have no menu of their own: the window's is theirs.
+        if (event->type() == QEvent::ContextMenu) {
+            menu()->popup(static_cast<QContextMenuEvent*>(event)->globalPos());
+            return true;
+        }
+        // Escape in the bar gives the keys back to the prompter first.
+        QWidget* focus = QApplication::focusWidget();
+        if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape &&
+            focus != nullptr && bar_ && bar_->isAncestorOf(focus)) {
+            prompterView()->setFocus(Qt::ShortcutFocusReason);
+            return true;
+        }
+    }
     // A key the prompter did not claim reaches the window. A display-bound window covers its
     // whole display, perhaps the editor's: Escape and Ctrl+W switch it off.
     if (screenDesc_ && isWindowLoaded() && watched == window() && event->type() == QEvent::KeyPress) {
@@ -762,7 +801,7 @@ QMenu* PrompterWindowController::menu() {
             }
         }
     }
-    addBarOverflow();
+    addBarControls();
     if (screenDesc_) {
         menu_->addSeparator();
         QAction* off = menu_->addAction(tr("Switch Display Off"));
@@ -785,51 +824,43 @@ QMenu* PrompterWindowController::menu() {
     return menu_;
 }
 
-// The bar's controls that have no menu item of their own, offered in the menu while the bar is too
-// narrow to show them. They act as the bar's controls do (a click, a slider's value), so menu
-// validation does not apply to them.
-void PrompterWindowController::addBarOverflow() {
+// The bar's controls that have no menu item of their own, so that the keyboard reaches every control
+// through the menu, and a narrow bar loses none. They act as the bar's controls do (a click, a
+// slider's value), so menu validation does not apply to them.
+void PrompterWindowController::addBarControls() {
     if (!bar_) {
         return;
     }
     menu_->addSeparator();
-    std::vector<std::pair<QAction*, int>> entries;
     const auto addToggle = [&](QAbstractButton* button, const QString& title) {
         QAction* action = menu_->addAction(title);
         action->setCheckable(true);
         connect(action, &QAction::triggered, button, &QAbstractButton::click);
         connect(menu_, &QMenu::aboutToShow, action,
                 [action, button] { action->setChecked(button->isChecked()); });
-        entries.emplace_back(action, barGroupOf_.at(button));
     };
-    const auto addSlider = [&](QSlider* slider, const QString& title) {
-        auto* action = new QWidgetAction(menu_);
-        auto* box = new QWidget;
-        auto* row = new QHBoxLayout(box);
-        row->setContentsMargins(8, 2, 8, 2);
-        row->addWidget(new QLabel(title, box));
-        auto* mirror = makeSlider(box, slider->toolTip());
-        mirror->setObjectName(slider->objectName());
-        row->addWidget(mirror);
-        action->setDefaultWidget(box);
-        menu_->addAction(action);
-        connect(mirror, &QSlider::valueChanged, slider, &QSlider::setValue);
-        connect(menu_, &QMenu::aboutToShow, mirror,
-                [mirror, slider] { setSlider(mirror, sliderFraction(slider)); });
-        entries.emplace_back(action, barGroupOf_.at(slider));
+    // The opacities in steps of a tenth; the step nearest the slider's value shows checked.
+    const auto addSteps = [&](QSlider* slider, const QString& title) {
+        QMenu* steps = menu_->addMenu(title);
+        platform::Appearance::applyToWindow(steps, platform::AppearanceStyle::dark);
+        auto* group = new QActionGroup(steps);
+        for (int tenth = 0; tenth <= 10; ++tenth) {
+            QAction* step = steps->addAction(tr("%1 %").arg(tenth * 10));
+            step->setCheckable(true);
+            group->addAction(step);
+            connect(step, &QAction::triggered, slider,
+                    [slider, tenth] { slider->setValue(tenth * sliderSteps / 10); });
+        }
+        connect(menu_, &QMenu::aboutToShow, steps, [steps, slider] {
+            const auto nearest = static_cast<qsizetype>(std::lround(sliderFraction(slider) * 10));
+            steps->actions().at(nearest)->setChecked(true);
+        });
     };
     addToggle(toggleProgressButton_, tr("Show Progress"));
     addToggle(flipHButton_, tr("Flip Horizontally"));
     addToggle(flipVButton_, tr("Flip Vertically"));
-    addSlider(controlsOpacitySlider_, tr("Controls opacity"));
-    addSlider(windowOpacitySlider_, tr("Window opacity"));
-    const auto showOverflow = [bar = bar_, entries] {
-        for (const auto& [action, group] : entries) {
-            action->setVisible(!bar->isGroupShown(group));
-        }
-    };
-    showOverflow();
-    connect(bar_, &PrompterControlBar::overflowChanged, menu_, showOverflow);
+    addSteps(controlsOpacitySlider_, tr("Controls Opacity"));
+    addSteps(windowOpacitySlider_, tr("Window Opacity"));
 }
 
 // ---- project ----

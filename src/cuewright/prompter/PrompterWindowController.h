@@ -16,7 +16,6 @@
 #include <QString>
 
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -210,7 +209,9 @@ private:
     // controller; a display-bound window's display is switched off by the close.
     void closeAfterThisEvent();
     void storeBool(std::string_view key, bool value);
-    void addBarOverflow();
+    void addBarControls();
+    // F6 and Ctrl+Tab: the keyboard to the bar from the prompter view, or back.
+    void focusOtherPart();
 
     std::shared_ptr<Project> project_;
     std::optional<ScreenDescription> screenDesc_;
@@ -239,8 +240,6 @@ private:
     QPointer<QAbstractButton> menuButton_;
     QPointer<QMenu> menu_;
     QPointer<PrompterControlBar> bar_;
-    // The bar's group of each control the menu offers when the bar has no room for it.
-    std::map<const QWidget*, int> barGroupOf_;
     platform::DisplayFullScreen* fullScreen_ = nullptr;
 };
 
