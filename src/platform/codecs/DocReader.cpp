@@ -38,19 +38,19 @@ namespace platform::codecs {
 namespace {
 
 // libwv crashes on some damaged files and loops or grows without end on others, so it runs in a
-// child process that sends the document back through a pipe; a child that dies, outlasts its
-// time or runs out of its memory is a damaged file, not a crash of ours. What the child may
+// reader process that sends the document back through a pipe; a reader that dies, outlasts its
+// time or runs out of its memory is a damaged file, not a crash of ours. What the reader may
 // build is bounded by ReadLimits, and so is what it may send.
 constexpr qsizetype maxReply = qsizetype{256} << 20;
 
-// The child's status when the system refused to confine it: it parsed nothing.
+// The reader's status when the system refused to confine it: it parsed nothing.
 constexpr int cannotConfine = 3;
 
-// Far beyond any script; the whole file is held in memory while the child reads it.
+// Far beyond any script; the whole file is held in memory while the reader reads it.
 constexpr off_t maxDocumentBytes = off_t{1} << 30;
 
-// Ends the child at once: no exit handlers, and none of a sanitizer's checks at exit, which would
-// make calls the confined child may not make.
+// Ends the reader at once: no exit handlers, and none of a sanitizer's checks at exit, which would
+// make calls the confined reader may not make.
 [[noreturn]] void leave(int status) {
     ::syscall(SYS_exit_group, status);
     __builtin_unreachable();
@@ -292,7 +292,7 @@ std::optional<RgbColor> readColor(QDataStream& in) {
     return RgbColor{red, green, blue};
 }
 
-// The child's reply: true and the document, or false and the error's text.
+// The reader's reply: true and the document, or false and the error's text.
 QByteArray encodeReply(const QByteArray& input, const std::string& path,
                        const std::function<void()>& confine) {
     QByteArray bytes;

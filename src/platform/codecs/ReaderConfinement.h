@@ -1,4 +1,4 @@
-// Confining a reader child before it parses anything: what untrusted input may make it do.
+// Confining a reader process before it parses anything: what untrusted input may make it do.
 #pragma once
 
 namespace platform::codecs {
@@ -8,7 +8,7 @@ namespace platform::codecs {
 void dropInheritedDescriptors(int firstKept, int lastKept);
 
 // Loads the character-set converters a Word reader may ask for, so that they need no file
-// once the child is confined.
+// once the reader is confined.
 void preloadCharacterSets();
 
 // No new privileges; Landlock denying all file-system access where the kernel has it; and a
