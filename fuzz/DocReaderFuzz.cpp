@@ -1,10 +1,11 @@
-// libFuzzer target: the Word 97 import on arbitrary bytes, through its confined child process as
+// libFuzzer target: the Word 97 import on arbitrary bytes, through its confined reader program as
 // the application runs it, and the DOCX writer on what it read. With CW_FUZZ_DOC_MUST_PARSE set,
 // an input that does not read stops the run: the fuzz stage first reads a good document that way,
 // so that a reader that refuses everything in this build (and fuzzes nothing) fails the stage.
 #include "FuzzWorkFolder.h"
 
 #include "platform/codecs/CodecError.h"
+#include "platform/codecs/DocReader.h"
 #include "platform/codecs/OfficeDocuments.h"
 
 #include <cstddef>
@@ -13,6 +14,9 @@
 #include <cstdlib>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const bool readerNamed =
+        (platform::codecs::DocReader::setReaderProgram({CW_DOC_READER_PROGRAM, {}}), true);
+    (void)readerNamed;
     static const bool mustParse = std::getenv("CW_FUZZ_DOC_MUST_PARSE") != nullptr;
     const std::filesystem::path path = fuzzsupport::workFolder("doc") / "input.doc";
     fuzzsupport::writeFile(path, data, size);

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The install target puts the launcher entry, the script type and the icons where a desktop finds
-# them, and shared-mime-info maps *.cwr to the script type.
+# them, the Word reader where the application looks for it, and shared-mime-info maps *.cwr to the
+# script type.
 set -u
 build=$1
 prefix=$(mktemp -d)
@@ -18,6 +19,9 @@ fi
 for icon in apps/cuewright.svg mimetypes/application-x-cuewright-script.svg; do
   [[ -s "$prefix/share/icons/hicolor/scalable/$icon" ]] || { echo "missing icon $icon"; status=1; }
 done
+# The application looks for its Word reader in ../libexec/cuewright from its own folder.
+[[ -x "$prefix/bin/cuewright" && -x "$prefix/libexec/cuewright/cuewright-docreader" ]] ||
+  { echo "the application or its Word reader is not installed where it is looked for"; status=1; }
 if command -v update-mime-database >/dev/null; then
   update-mime-database "$prefix/share/mime" 2>/dev/null
   grep -q 'application/x-cuewright-script:\*\.cwr' "$prefix/share/mime/globs" || { echo "*.cwr is not a script"; status=1; }

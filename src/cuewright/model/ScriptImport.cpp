@@ -152,7 +152,7 @@ std::optional<platform::AttributedString> readFile(const QString& path, const st
         } else if (extension == "docx") {
             source = platform::readDocxFile(path);
         } else if (extension == "doc") {
-            source = platform::readDocFile(path);
+            source = platform::readDocFile(path, &progress.cancelled);
         } else if (extension == "pdf") {
             source = platform::readPdfFile(path, &progress.cancelled);
         } else {

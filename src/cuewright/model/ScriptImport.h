@@ -56,11 +56,11 @@ std::optional<platform::AttributedString> readPlainTextFile(const QString& path,
 
 // The file read and restyled as opening it makes it, chosen by its lower-cased extension
 // ("txt", "text", "rtf", "rtfd", "docx", "doc", "pdf"), on any thread; only plain text tells its
-// progress, and plain text and PDF stop early when cancelled (a PDF within the page being read). A rich-text,
-// DOCX or DOC file that cannot be read becomes unreadableFileText(), as it does when opened. Nullopt when it
-// was cancelled, a plain text or PDF could not be read (opening it the usual way then says why) or the
-// extension is another. `notice` (when given) gets what the window should say about how the file was
-// read (endedEarlyNotice() for a rich-text file that ends early), or stays empty.
+// progress, and plain text, DOC and PDF stop early when cancelled (a PDF within the page being read). A
+// rich-text, DOCX or DOC file that cannot be read becomes unreadableFileText(), as it does when opened.
+// Nullopt when it was cancelled, a plain text or PDF could not be read (opening it the usual way then says
+// why) or the extension is another. `notice` (when given) gets what the window should say about how the file
+// was read (endedEarlyNotice() for a rich-text file that ends early), or stays empty.
 std::optional<platform::AttributedString> readFile(const QString& path, const std::string& extension,
                                                    const DefaultStyle& style, ReadProgress& progress,
                                                    QString* notice = nullptr);

@@ -16,12 +16,17 @@
 #include <array>
 #include <cerrno>
 #include <chrono>
+#include <clocale>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <poll.h>
+#include <set>
+#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -33,19 +38,19 @@ namespace platform::codecs {
 namespace {
 
 // libwv crashes on some damaged files and loops or grows without end on others, so it runs in a
-// child process that sends the document back through a pipe; a child that dies, outlasts its
-// time or runs out of its memory is a damaged file, not a crash of ours. What the child may
+// reader process that sends the document back through a pipe; a reader that dies, outlasts its
+// time or runs out of its memory is a damaged file, not a crash of ours. What the reader may
 // build is bounded by ReadLimits, and so is what it may send.
 constexpr qsizetype maxReply = qsizetype{256} << 20;
 
-// The child's status when the system refused to confine it: it parsed nothing.
+// The reader's status when the system refused to confine it: it parsed nothing.
 constexpr int cannotConfine = 3;
 
-// Far beyond any script; the whole file is held in memory while the child reads it.
+// Far beyond any script; the whole file is held in memory while the reader reads it.
 constexpr off_t maxDocumentBytes = off_t{1} << 30;
 
-// Ends the child at once: no exit handlers, and none of a sanitizer's checks at exit, which would
-// make calls the confined child may not make.
+// Ends the reader at once: no exit handlers, and none of a sanitizer's checks at exit, which would
+// make calls the confined reader may not make.
 [[noreturn]] void leave(int status) {
     ::syscall(SYS_exit_group, status);
     __builtin_unreachable();
@@ -287,7 +292,7 @@ std::optional<RgbColor> readColor(QDataStream& in) {
     return RgbColor{red, green, blue};
 }
 
-// The child's reply: true and the document, or false and the error's text.
+// The reader's reply: true and the document, or false and the error's text.
 QByteArray encodeReply(const QByteArray& input, const std::string& path,
                        const std::function<void()>& confine) {
     QByteArray bytes;
@@ -387,72 +392,7 @@ bool lowerLimit(int resource, rlim_t value) {
     return setrlimit(resource, &limit) == 0;
 }
 
-[[noreturn]] void runChild(int output, const QByteArray& input, const std::string& path, rlim_t addressSpace,
-                           rlim_t cpuSeconds, const DocReader::ConfinedProbe& probe) {
-    // Handlers run last-registered first: if libwv calls exit(), this one ends the child before
-    // the parent's static destructors and exit handlers (queues, settings) run in a copy of them.
-    std::atexit([] { leave(1); });
-    // libwv and libgsf complain on stderr about every oddity of a file (to /dev/null now), and
-    // libwv may call exit(), which would flush a copy of our own unwritten stdout a second time.
-    // Nothing of the parent's (its sockets, its database) stays within the reader's reach.
-    dropInheritedDescriptors(output);
-    // Past the limit an allocation fails and the child dies of it; no core file of a damaged
-    // document is wanted. The CPU limit backs up the parent's deadline.
-    if (!lowerLimit(RLIMIT_CORE, 0) || !lowerLimit(RLIMIT_AS, addressSpace) ||
-        !lowerLimit(RLIMIT_CPU, cpuSeconds))
-        leave(1);
-    QByteArray reply;
-    try {
-        reply = encodeReply(input, path, [&] {
-            if (!confineToOpenFiles())
-                leave(cannotConfine);
-            if (probe)
-                probe();
-        });
-    } catch (...) {
-        leave(1);
-    }
-    const char* data = reply.constData();
-    qsizetype left = reply.size();
-    while (left > 0) {
-        const ssize_t written = write(output, data, static_cast<size_t>(left));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            leave(1);
-        data += written;
-        left -= written;
-    }
-    leave(0);
-}
-
-// The whole file, read here so that the child never touches the file system. Throws CodecError.
-QByteArray readDocument(const std::string& path) {
-    try {
-        const base::RegularFile file = base::openRegularFile(path);
-        if (file.size() > maxDocumentBytes)
-            throw CodecError("The document is too large to open: '" + path + "'.");
-        QByteArray bytes;
-        bytes.resize(static_cast<qsizetype>(file.size()));
-        qsizetype got = 0;
-        while (got < bytes.size()) {
-            const ssize_t n = ::read(file.fd(), bytes.data() + got, static_cast<size_t>(bytes.size() - got));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                throw CodecError("Could not read '" + path + "'.");
-            if (n == 0)
-                break; // shorter than when it was opened: what is there
-            got += n;
-        }
-        bytes.resize(got);
-        return bytes;
-    } catch (const base::RegularFileError&) {
-        throw CodecError("Could not open '" + path + "'.");
-    }
-}
-
-// The address space this process has mapped now (a forked child starts with all of it).
+// The address space this process has mapped now.
 rlim_t mappedBytes() {
     std::ifstream statm("/proc/self/statm");
     rlim_t pages = 0;
@@ -460,22 +400,67 @@ rlim_t mappedBytes() {
     return pages * static_cast<rlim_t>(sysconf(_SC_PAGESIZE));
 }
 
-// Reads the child's whole reply; nullopt when it outlasts the deadline or says too much.
-std::optional<QByteArray> readReply(int input, std::chrono::milliseconds time) {
+// Where the reader finds what readFile() hands it.
+constexpr int documentDescriptor = 3;
+constexpr int replyDescriptor = 4;
+// readFile()'s arguments: parent's pid, memory, CPU seconds, the path for messages.
+constexpr int protocolArguments = 5;
+
+// The whole document from `fd`; nullopt when it cannot be read or is too large.
+std::optional<QByteArray> readAll(int fd) {
+    QByteArray bytes;
+    char chunk[64 * 1024];
+    for (;;) {
+        const ssize_t got = ::read(fd, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0 || bytes.size() + got > maxDocumentBytes)
+            return std::nullopt;
+        if (got == 0)
+            return bytes;
+        bytes.append(chunk, got);
+    }
+}
+
+bool writeAll(int fd, const QByteArray& bytes) {
+    const char* data = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t written = ::write(fd, data, static_cast<size_t>(left));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        data += written;
+        left -= written;
+    }
+    return true;
+}
+
+// Reads the reader's whole reply; nullopt when it outlasts the deadline, says too much or the read
+// is cancelled.
+std::optional<QByteArray> readReply(int input, std::chrono::milliseconds time,
+                                    const std::atomic<bool>* cancelled) {
+    // How often a cancel is looked at while the reader works.
+    constexpr auto cancelCheck = std::chrono::milliseconds(50);
     QByteArray reply;
     const auto deadline = std::chrono::steady_clock::now() + time;
     char chunk[64 * 1024];
     for (;;) {
+        if (cancelled && cancelled->load())
+            return std::nullopt;
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0)
             return std::nullopt;
         pollfd watch{input, POLLIN, 0};
-        const int ready = poll(&watch, 1, static_cast<int>(left.count()));
+        const int ready = poll(&watch, 1, static_cast<int>(std::min(left, cancelCheck).count()));
         if (ready < 0 && errno == EINTR)
             continue;
-        if (ready <= 0)
+        if (ready < 0)
             return std::nullopt;
+        if (ready == 0)
+            continue;
         const ssize_t got = read(input, chunk, sizeof chunk);
         if (got < 0 && errno == EINTR)
             continue;
@@ -489,6 +474,145 @@ std::optional<QByteArray> readReply(int input, std::chrono::milliseconds time) {
     }
 }
 
+// The readers running now, as pidfds: killed when the process exits, so that none outlives it.
+struct RunningReaders {
+    std::mutex mutex;
+    std::set<int> pidfds;
+};
+
+RunningReaders& runningReaders() {
+    // Never destroyed: readers may still be waited for while the process exits.
+    static auto* readers = new RunningReaders;
+    static std::once_flag atExit;
+    std::call_once(atExit, [] {
+        std::atexit([] {
+            RunningReaders& running = *readers;
+            const std::lock_guard lock(running.mutex);
+            for (const int pidfd : running.pidfds) {
+                ::syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0);
+                siginfo_t info{};
+                while (::waitid(P_PIDFD, static_cast<id_t>(pidfd), &info, WEXITED) < 0 && errno == EINTR) {
+                }
+            }
+        });
+    });
+    return *readers;
+}
+
+// A reader started and registered; killed (when still running) and reaped when it goes.
+class ReaderProcess {
+public:
+    ReaderProcess(pid_t pid, int pidfd)
+        : pid_(pid)
+        , pidfd_(pidfd) {
+        if (pidfd_ >= 0) {
+            RunningReaders& running = runningReaders();
+            const std::lock_guard lock(running.mutex);
+            running.pidfds.insert(pidfd_);
+        }
+    }
+    ReaderProcess(const ReaderProcess&) = delete;
+    ReaderProcess& operator=(const ReaderProcess&) = delete;
+    ~ReaderProcess() {
+        if (!reaped_) {
+            kill();
+            (void)wait();
+        }
+        if (pidfd_ >= 0) {
+            RunningReaders& running = runningReaders();
+            const std::lock_guard lock(running.mutex);
+            running.pidfds.erase(pidfd_);
+            ::close(pidfd_);
+        }
+    }
+    void kill() {
+        if (pidfd_ >= 0)
+            ::syscall(SYS_pidfd_send_signal, pidfd_, SIGKILL, nullptr, 0);
+        else if (!reaped_)
+            ::kill(pid_, SIGKILL);
+    }
+    // The reader's wait status once it has ended; nullopt when another waiter reaped it (at exit).
+    std::optional<int> wait() {
+        int status = 0;
+        pid_t got;
+        while ((got = ::waitpid(pid_, &status, 0)) < 0 && errno == EINTR) {
+        }
+        reaped_ = true;
+        if (got != pid_)
+            return std::nullopt;
+        return status;
+    }
+
+private:
+    pid_t pid_;
+    int pidfd_;
+    bool reaped_ = false;
+};
+
+// A descriptor's copy at 10 or above, so that placing the reader's descriptors at 3 and 4 never
+// overwrites one before it is placed.
+int highCopy(int fd) {
+    return ::fcntl(fd, F_DUPFD_CLOEXEC, 10);
+}
+
+struct ReaderProgramSetting {
+    std::mutex mutex;
+    std::optional<DocReader::ReaderProgram> program;
+};
+
+ReaderProgramSetting& readerProgramSetting() {
+    static ReaderProgramSetting setting;
+    return setting;
+}
+
+// Starts `program` on the document `documentFd` with the reply going to `replyFd`; the reader's
+// pid, or -1.
+pid_t startReader(const DocReader::ReaderProgram& program, const std::string& path, int documentFd,
+                  int replyFd, std::size_t memory, rlim_t cpuSeconds) {
+    std::vector<std::string> arguments = {program.path, std::to_string(::getpid()), std::to_string(memory),
+                                          std::to_string(cpuSeconds), path};
+    arguments.insert(arguments.end(), program.arguments.begin(), program.arguments.end());
+    std::vector<char*> argv;
+    for (std::string& argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawnattr_init(&attributes);
+    posix_spawn_file_actions_adddup2(&actions, documentFd, documentDescriptor);
+    posix_spawn_file_actions_adddup2(&actions, replyFd, replyDescriptor);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addclosefrom_np(&actions, replyDescriptor + 1);
+    // The application's own signal handling (ignored signals, a blocked mask) is not the reader's.
+    sigset_t none;
+    sigset_t all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &all);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    pid_t pid = -1;
+    const int error = ::posix_spawn(&pid, program.path.c_str(), &actions, &attributes, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    return error == 0 ? pid : -1;
+}
+
+// Opens the document; the file's descriptor, for the reader. Throws CodecError.
+base::RegularFile openDocument(const std::string& path) {
+    try {
+        base::RegularFile file = base::openRegularFile(path);
+        if (file.size() > maxDocumentBytes)
+            throw CodecError("The document is too large to open: '" + path + "'.");
+        return file;
+    } catch (const base::RegularFileError&) {
+        throw CodecError("Could not open '" + path + "'.");
+    }
+}
+
 } // namespace
 
 DocReader::ChildLimits DocReader::childLimitsFor(std::uintmax_t fileSize) {
@@ -499,53 +623,129 @@ DocReader::ChildLimits DocReader::childLimitsFor(std::uintmax_t fileSize) {
                                                                          std::uintmax_t{2048} * mebibyte))};
 }
 
-RichDocument DocReader::readFile(const std::string& path) {
+DocReader::ReaderProgram DocReader::readerProgram() {
+    {
+        ReaderProgramSetting& setting = readerProgramSetting();
+        const std::lock_guard lock(setting.mutex);
+        if (setting.program)
+            return *setting.program;
+    }
+    std::error_code error;
+    const std::filesystem::path executable = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error)
+        return {};
+    const std::filesystem::path folder = executable.parent_path();
+    for (const std::filesystem::path& candidate :
+         {folder / "cuewright-docreader", folder / ".." / "libexec" / "cuewright" / "cuewright-docreader"}) {
+        if (::access(candidate.c_str(), X_OK) == 0)
+            return {candidate.lexically_normal().string(), {}};
+    }
+    return {};
+}
+
+void DocReader::setReaderProgram(ReaderProgram program) {
+    ReaderProgramSetting& setting = readerProgramSetting();
+    const std::lock_guard lock(setting.mutex);
+    setting.program = std::move(program);
+}
+
+RichDocument DocReader::readFile(const std::string& path, const std::atomic<bool>* cancelled) {
     std::error_code error;
     const std::uintmax_t size = std::filesystem::file_size(path, error);
-    return readFile(path, childLimitsFor(error ? 0 : size));
+    return readFile(path, childLimitsFor(error ? 0 : size), readerProgram(), cancelled);
 }
 
 RichDocument DocReader::readFile(const std::string& path, const ChildLimits& limits,
-                                 const ConfinedProbe& probe) {
-    return withinMemory([&] { return readInChild(readDocument(path), path, limits, probe); });
+                                 const ReaderProgram& program, const std::atomic<bool>* cancelled) {
+    return withinMemory([&]() -> RichDocument {
+        if (program.path.empty()) {
+            base::log("the Word reader (cuewright-docreader) is not installed: '" + path + "' not read");
+            throw CodecError("Could not read '" + path + "': the Word reader is not installed.");
+        }
+        const base::RegularFile file = openDocument(path);
+        const auto cpuSeconds =
+            static_cast<rlim_t>(std::chrono::ceil<std::chrono::seconds>(limits.time).count() + 1);
+        int pipeEnds[2];
+        if (pipe2(pipeEnds, O_CLOEXEC) != 0)
+            throw CodecError("Could not read '" + path + "': no pipe for the Word reader.");
+        const int document = highCopy(file.fd());
+        const int reply = highCopy(pipeEnds[1]);
+        close(pipeEnds[1]);
+        const pid_t pid = document >= 0 && reply >= 0
+                              ? startReader(program, path, document, reply, limits.memory, cpuSeconds)
+                              : -1;
+        for (const int fd : {document, reply})
+            if (fd >= 0)
+                close(fd);
+        if (pid < 0) {
+            close(pipeEnds[0]);
+            throw CodecError("Could not read '" + path + "': no process for the Word reader.");
+        }
+        std::optional<int> status;
+        std::optional<QByteArray> answer;
+        {
+            ReaderProcess reader(pid, static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+            answer = readReply(pipeEnds[0], limits.time, cancelled);
+            close(pipeEnds[0]);
+            if (!answer)
+                reader.kill();
+            status = reader.wait();
+        }
+        if (cancelled && cancelled->load())
+            throw CodecError("Reading '" + path + "' was cancelled.");
+        if (status && WIFEXITED(*status) && WEXITSTATUS(*status) == cannotConfine) {
+            base::log("the Word reader cannot be confined on this system (seccomp refused): '" + path +
+                      "' not read");
+            throw CodecError("Could not read '" + path +
+                             "': Word documents cannot be read safely on this system.");
+        }
+        if (!answer || !status || !WIFEXITED(*status) || WEXITSTATUS(*status) != 0)
+            throw CodecError("'" + path + "' is a damaged Word document.");
+        return decodeReply(*answer, path);
+    });
 }
 
-RichDocument DocReader::readInChild(const QByteArray& input, const std::string& path,
-                                    const ChildLimits& limits, const ConfinedProbe& probe) {
-    const rlim_t addressSpace = mappedBytes() + limits.memory;
-    const auto cpuSeconds =
-        static_cast<rlim_t>(std::chrono::ceil<std::chrono::seconds>(limits.time).count() + 1);
-
-    int pipeEnds[2];
-    if (pipe2(pipeEnds, O_CLOEXEC) != 0)
-        throw CodecError("Could not read '" + path + "': no pipe for the Word reader.");
-    const pid_t child = fork();
-    if (child < 0) {
-        close(pipeEnds[0]);
-        close(pipeEnds[1]);
-        throw CodecError("Could not read '" + path + "': no process for the Word reader.");
+int DocReader::readerMain(int argc, char** argv, const ConfinedProbe& probe) {
+    if (argc < protocolArguments)
+        return 2;
+    // Gone with the thread that started it; if that went before this line, at once.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (std::to_string(::getppid()) != argv[1])
+        leave(1);
+    const auto number = [](const char* text) {
+        return static_cast<rlim_t>(std::strtoull(text, nullptr, 10));
+    };
+    const rlim_t memory = number(argv[2]);
+    const rlim_t cpuSeconds = number(argv[3]);
+    const std::string path = argv[4];
+    // The code page the locale names, as the application has it.
+    std::setlocale(LC_ALL, "");
+    // If libwv calls exit(), this ends the reader before exit handlers (and a sanitizer's checks at
+    // exit) make calls the confined reader may not make.
+    std::atexit([] { leave(1); });
+    // libwv and libgsf complain on stderr about every oddity of a file (to /dev/null now).
+    dropInheritedDescriptors(documentDescriptor, replyDescriptor);
+    // Past the limit an allocation fails and the reader dies of it; no core file of a damaged
+    // document is wanted. The CPU limit backs up the parent's deadline.
+    if (!lowerLimit(RLIMIT_CORE, 0) || !lowerLimit(RLIMIT_AS, mappedBytes() + memory) ||
+        !lowerLimit(RLIMIT_CPU, cpuSeconds))
+        leave(1);
+    QByteArray reply;
+    try {
+        const std::optional<QByteArray> input = readAll(documentDescriptor);
+        ::close(documentDescriptor);
+        if (!input)
+            leave(1);
+        reply = encodeReply(*input, path, [&] {
+            if (!confineToOpenFiles())
+                leave(cannotConfine);
+            if (probe)
+                probe();
+        });
+    } catch (...) {
+        leave(1);
     }
-    if (child == 0) {
-        close(pipeEnds[0]);
-        runChild(pipeEnds[1], input, path, addressSpace, cpuSeconds, probe);
-    }
-    close(pipeEnds[1]);
-    const std::optional<QByteArray> reply = readReply(pipeEnds[0], limits.time);
-    close(pipeEnds[0]);
-    if (!reply)
-        kill(child, SIGKILL);
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (WIFEXITED(status) && WEXITSTATUS(status) == cannotConfine) {
-        base::log("the Word reader cannot be confined on this system (seccomp refused): '" + path +
-                  "' not read");
-        throw CodecError("Could not read '" + path +
-                         "': Word documents cannot be read safely on this system.");
-    }
-    if (!reply || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        throw CodecError("'" + path + "' is a damaged Word document.");
-    return decodeReply(*reply, path);
+    leave(writeAll(replyDescriptor, reply) ? 0 : 1);
 }
 
 } // namespace platform::codecs

@@ -225,13 +225,13 @@ QByteArray docxData(const AttributedString& text, const OfficeDocumentAttributes
     return QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
 
-AttributedString readDocFile(const QString& path) {
-    return readDocFile(localPath(path));
+AttributedString readDocFile(const QString& path, const std::atomic<bool>* cancelled) {
+    return readDocFile(localPath(path), cancelled);
 }
 
-AttributedString readDocFile(const std::filesystem::path& path) {
+AttributedString readDocFile(const std::filesystem::path& path, const std::atomic<bool>* cancelled) {
     return codecs::withinMemory(
-        [&] { return toAttributedString(codecs::DocReader::readFile(path.string())); });
+        [&] { return toAttributedString(codecs::DocReader::readFile(path.string(), cancelled)); });
 }
 
 AttributedString readPdfFile(const QString& path, const std::atomic<bool>* cancelled) {

@@ -41,9 +41,10 @@ AttributedString readDocxData(QByteArrayView data, OfficeDocumentAttributes* doc
 // CodecError when the package cannot be made.
 QByteArray docxData(const AttributedString& text, const OfficeDocumentAttributes& documentAttributes = {});
 
-// A Word 97–2003 document, through libwv.
-AttributedString readDocFile(const QString& path);
-AttributedString readDocFile(const std::filesystem::path& path);
+// A Word 97–2003 document, through libwv. With `cancelled`, the read stops (throwing CodecError)
+// soon after it becomes true.
+AttributedString readDocFile(const QString& path, const std::atomic<bool>* cancelled = nullptr);
+AttributedString readDocFile(const std::filesystem::path& path, const std::atomic<bool>* cancelled = nullptr);
 
 // The text of a PDF: one paragraph per line, no colours or underlines (PDFs keep none that can
 // be read back reliably); bold and italic as the fonts' names tell them. With `cancelled`, the

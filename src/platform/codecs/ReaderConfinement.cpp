@@ -20,7 +20,7 @@
 
 namespace platform::codecs {
 
-void dropInheritedDescriptors(int keep) {
+void dropInheritedDescriptors(int firstKept, int lastKept) {
     const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
     if (null >= 0) {
         for (int standard = STDIN_FILENO; standard <= STDERR_FILENO; ++standard)
@@ -35,12 +35,12 @@ void dropInheritedDescriptors(int keep) {
         for (unsigned long fd = first; fd <= end; ++fd)
             ::close(static_cast<int>(fd));
     };
-    if (keep <= STDERR_FILENO) {
+    if (firstKept <= STDERR_FILENO || lastKept < firstKept) {
         closeFrom(STDERR_FILENO + 1, UINT_MAX);
         return;
     }
-    closeFrom(STDERR_FILENO + 1, static_cast<unsigned>(keep) - 1);
-    closeFrom(static_cast<unsigned>(keep) + 1, UINT_MAX);
+    closeFrom(STDERR_FILENO + 1, static_cast<unsigned>(firstKept) - 1);
+    closeFrom(static_cast<unsigned>(lastKept) + 1, UINT_MAX);
 }
 
 void preloadCharacterSets() {

@@ -5,51 +5,17 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 
+#include <atomic>
 #include <csignal>
-#include <cstring>
-#include <dlfcn.h>
-#include <fcntl.h>
-#include <sys/mman.h>
+#include <filesystem>
+#include <fstream>
+#include <functional>
 #include <sys/resource.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/syscall.h>
+#include <thread>
 #include <unistd.h>
-
-// The document's bytes sealed until the reader is confined, standing in for libgsf's own memory
-// input (which DocReader hands the bytes to before confinement): while `armed`, the bytes are
-// copied into pages that cannot be read until `unseal()`, which the confined probe calls. A read
-// of any byte of the document before confinement faults, and the file is reported damaged.
-namespace sealing {
-bool armed = false;
-bool confined = false;
-void* pages = nullptr;
-std::size_t pagesSize = 0;
-
-void unseal() {
-    confined = true;
-    if (pages != nullptr)
-        ::mprotect(pages, pagesSize, PROT_READ);
-}
-} // namespace sealing
-
-extern "C" void* gsf_input_memory_new(const unsigned char* buffer, long long length, int needsFree) {
-    using Real = void* (*)(const unsigned char*, long long, int);
-    static const auto real = reinterpret_cast<Real>(::dlsym(RTLD_NEXT, "gsf_input_memory_new"));
-    if (!sealing::armed || sealing::confined || length <= 0)
-        return real(buffer, length, needsFree);
-    const long page = ::sysconf(_SC_PAGESIZE);
-    sealing::pagesSize = (static_cast<std::size_t>(length) + page - 1) / page * page;
-    sealing::pages =
-        ::mmap(nullptr, sealing::pagesSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (sealing::pages == MAP_FAILED)
-        ::abort();
-    std::memcpy(sealing::pages, buffer, static_cast<std::size_t>(length));
-    ::mprotect(sealing::pages, sealing::pagesSize, PROT_NONE);
-    return real(static_cast<const unsigned char*>(sealing::pages), length, /*needs_free=*/0);
-}
 
 namespace {
 
@@ -98,10 +64,15 @@ TEST(DocReader, MissingAndForeignFilesFail) {
         EXPECT_THROW(DocReader::readFile(path.toStdString()), CodecError) << path.toStdString();
 }
 
+// The reader program with the probe `name` (see DocReaderProbes.cpp).
+DocReader::ReaderProgram probing(const char* name) {
+    return {CW_DOC_READER_PROBES, {name}};
+}
+
 bool reportedDamaged(const std::string& path, const DocReader::ChildLimits& limits,
-                     const DocReader::ConfinedProbe& probe = {}) {
+                     const char* probe = "none") {
     try {
-        DocReader::readFile(path, limits, probe);
+        DocReader::readFile(path, limits, probing(probe));
     } catch (const CodecError& error) {
         return std::string_view(error.what()).ends_with("is a damaged Word document.");
     }
@@ -115,7 +86,7 @@ TEST(DocReader, TheReaderIsConfinedBeforeItParses) {
     QTemporaryDir dir;
     try {
         DocReader::readFile(notADocument(dir).toStdString(), DocReader::childLimitsFor(64),
-                            [] { ::syscall(SYS_exit_group, 3); });
+                            probing("refused"));
         ADD_FAILURE() << "read";
     } catch (const CodecError& error) {
         EXPECT_TRUE(std::string_view(error.what()).ends_with("cannot be read safely on this system."))
@@ -127,16 +98,14 @@ TEST(DocReader, TheReaderIsConfinedBeforeItParses) {
 // the confined probe opens them, and the document still reads whole.
 TEST(DocReader, NoByteOfTheDocumentIsReadBeforeTheReaderIsConfined) {
     const std::string sample = CW_FIXTURES_DIR "/script-sample.doc";
-    sealing::armed = true;
     std::size_t paragraphs = 0;
     try {
         paragraphs = DocReader::readFile(sample, DocReader::childLimitsFor(QFile(sample.c_str()).size()),
-                                         sealing::unseal)
+                                         probing("seal"))
                          .paragraphs.size();
     } catch (const CodecError& error) {
         ADD_FAILURE() << "a byte was read before confinement: " << error.what();
     }
-    sealing::armed = false;
     EXPECT_EQ(paragraphs, 4u);
 }
 
@@ -169,31 +138,94 @@ TEST(DocReader, AChildThatCrashesOrRunsPastItsTimeOrMemoryIsADamagedFile) {
 TEST(DocReader, AReaderTakenOverByItsFileCanReachNothingElse) {
     const std::string sample = CW_FIXTURES_DIR "/script-sample.doc";
     const auto limits = DocReader::childLimitsFor(QFile(sample.c_str()).size());
-    struct Case {
-        const char* name;
-        DocReader::ConfinedProbe probe;
-    };
-    const Case cases[] = {
-        {"opening another file", [] { (void)::open("/etc/passwd", O_RDONLY | O_CLOEXEC); }},
-        {"making a socket", [] { (void)::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0); }},
-        {"signalling another process", [] { (void)::kill(::getppid(), 0); }},
-        {"making memory executable",
-         [] { (void)::mmap(nullptr, 4096, PROT_READ | PROT_EXEC, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0); }},
-    };
-    for (const Case& c : cases)
-        EXPECT_TRUE(reportedDamaged(sample, limits, c.probe)) << c.name;
+    // Opening another file, making a socket, signalling another process, making memory executable.
+    for (const char* probe : {"open", "socket", "signal", "exec-memory"})
+        EXPECT_TRUE(reportedDamaged(sample, limits, probe)) << probe;
     // A path cannot even be looked up, in any form of stat (the reader goes on without).
-    const auto lookups = [] {
-        struct stat status {};
-        if (::stat("/etc/passwd", &status) == 0 ||
-            ::syscall(SYS_newfstatat, AT_FDCWD, "/etc/passwd", &status, AT_EMPTY_PATH) == 0)
-            ::abort();
-    };
-    EXPECT_EQ(DocReader::readFile(sample, limits, lookups).paragraphs.size(), 4u) << "a path was looked up";
+    EXPECT_EQ(DocReader::readFile(sample, limits, probing("lookups")).paragraphs.size(), 4u)
+        << "a path was looked up";
     // What reading needs is still allowed, the character-set conversions included.
-    const RichDocument doc = DocReader::readFile(sample, limits, [] {});
+    const RichDocument doc = DocReader::readFile(sample, limits, probing("none"));
     ASSERT_EQ(doc.paragraphs.size(), 4u);
     EXPECT_EQ(doc.paragraphs[3].plainText(), QString::fromUtf8("Large café — naïve"));
+}
+
+// The readers (probe programs) whose parent is the process `parent`: the pids.
+std::vector<pid_t> readersOf(pid_t parent) {
+    std::vector<pid_t> readers;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::ifstream cmdline(entry.path() / "cmdline");
+        std::string program, parentArgument;
+        std::getline(cmdline, program, '\0');
+        std::getline(cmdline, parentArgument, '\0');
+        if (program == CW_DOC_READER_PROBES && parentArgument == std::to_string(parent))
+            readers.push_back(static_cast<pid_t>(std::stol(entry.path().filename().string())));
+    }
+    return readers;
+}
+
+// Whether the process `pid` has ended (gone, or a zombie waiting for its new parent).
+bool ended(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line))
+        return true;
+    const auto close = line.rfind(')');
+    return close == std::string::npos || line.substr(close + 2, 1) == "Z";
+}
+
+// Polls `done` until it holds; false after a minute.
+bool eventually(const std::function<bool()>& done) {
+    for (int i = 0; i < 6000; ++i) {
+        if (done())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+// A cancel ends the read at once, the reader killed and reaped: no process of it is left.
+TEST(DocReader, ACancelKillsAndReapsTheReader) {
+    const std::string sample = CW_FIXTURES_DIR "/script-sample.doc";
+    std::atomic<bool> cancelled{false};
+    std::vector<pid_t> readers;
+    std::thread canceller([&] {
+        eventually([&] { return !(readers = readersOf(::getpid())).empty(); });
+        cancelled = true;
+    });
+    std::string error;
+    try {
+        DocReader::readFile(sample, {std::chrono::hours(1), std::size_t{512} << 20}, probing("hang"),
+                            &cancelled);
+    } catch (const CodecError& e) {
+        error = e.what();
+    }
+    canceller.join();
+    EXPECT_TRUE(error.ends_with("was cancelled.")) << error;
+    ASSERT_EQ(readers.size(), 1u);
+    EXPECT_FALSE(std::filesystem::exists("/proc/" + std::to_string(readers[0]))) << "not reaped";
+}
+
+// Run in a process of its own by the next test, which kills it while it waits for its reader.
+TEST(DocReader, DISABLED_ReadsForever) {
+    DocReader::readFile(CW_FIXTURES_DIR "/script-sample.doc", {std::chrono::hours(1), std::size_t{512} << 20},
+                        probing("hang"));
+}
+
+// A reader whose parent dies (killed, no chance to clean up) dies too.
+TEST(DocReader, AReaderWhoseParentDiesGoesToo) {
+    QProcess parent;
+    parent.setProcessChannelMode(QProcess::ForwardedChannels);
+    parent.start(QString::fromStdString(std::filesystem::read_symlink("/proc/self/exe").string()),
+                 {"--gtest_also_run_disabled_tests", "--gtest_filter=DocReader.DISABLED_ReadsForever"});
+    ASSERT_TRUE(parent.waitForStarted());
+    const auto parentPid = static_cast<pid_t>(parent.processId());
+    std::vector<pid_t> readers;
+    ASSERT_TRUE(eventually([&] { return !(readers = readersOf(parentPid)).empty(); })) << "no reader started";
+    ::kill(parentPid, SIGKILL);
+    ASSERT_TRUE(parent.waitForFinished());
+    EXPECT_TRUE(eventually([&] { return ended(readers[0]); })) << "the reader outlived its parent";
+    ::kill(readers[0], SIGKILL);
 }
 
 } // namespace
