@@ -68,6 +68,8 @@ TEST(DnsSd, TwoServersAreFoundResolvedAndAnswer) {
     twin->start("Alpha Stage", 0);
     EXPECT_TRUE(dispatch::runMainUntil(
         [&] { return logged("DNS-SD: the service name \"Alpha Stage\" is already in use"); }, 10s));
+    EXPECT_TRUE(dispatch::runMainUntil([&] { return answers->namesInUse == 1; }, 10s))
+        << "and its owner hears so";
     EXPECT_FALSE(twin->isPublished());
 
     RecordingClientDelegate recorder;

@@ -10,11 +10,12 @@
 #include "support/LogCapture.h"
 #include "support/PlainTextLabel.h"
 
+#include <QApplication>
 #include <QLabel>
-#include <QTest>
 #include <QPushButton>
 #include <QSlider>
 #include <QTableWidget>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -46,6 +47,10 @@ public:
     }
     std::optional<std::string> unavailable;
     std::optional<std::string> discoveryUnavailableReason() const override { return unavailable; }
+    std::vector<std::string> resolvedAgain; // names
+    void resolveAgain(const cw::ServerAddress& server) override {
+        resolvedAgain.push_back(server.humanReadableName);
+    }
 };
 
 class RemoteControlWindowTest : public ::testing::Test {
@@ -194,6 +199,61 @@ TEST_F(RemoteControlWindowTest, TheSelectionFollowsItsServerAndEndsWhenItGoes) {
     EXPECT_EQ(status(), "Not Connected.");
     controller.requestStatus();
     EXPECT_EQ(client->sent, (std::vector<std::pair<C, std::uint16_t>>{{C::of(K::reportStatus), 19825}}));
+}
+
+// The keyboard: Tab from the list goes to the buttons and leaves the selected server selected;
+// the arrow keys change rows.
+TEST_F(RemoteControlWindowTest, TabLeavesTheListAndTheArrowsChangeRows) {
+    serversChange({stage, booth, {"Third", "third.local", 19826, {}}});
+    QWidget* window = controller.window();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    QTableWidget* table = controller.tableView();
+    table->setFocus();
+    table->selectRow(0);
+    QTest::keyClick(table, Qt::Key_Down);
+    EXPECT_EQ(table->selectionModel()->selectedRows().value(0).row(), 1);
+    for (int tab = 0; tab < 3; ++tab) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    }
+    EXPECT_EQ(table->selectionModel()->selectedRows().size(), 1);
+    EXPECT_EQ(table->selectionModel()->selectedRows().value(0).row(), 1);
+    EXPECT_FALSE(table->hasFocus());
+}
+
+// A server that stops answering: after two polls without a reply the window says so, turns its
+// buttons off, sends no command (the server would carry it out whenever it woke) and has its
+// address looked up again; its next status brings everything back.
+TEST_F(RemoteControlWindowTest, AServerThatStopsAnsweringIsSaidAndGetsNoCommands) {
+    serversChange({stage, booth});
+    controller.tableView()->selectRow(0);
+    controller.requestStatus();
+    client->delegate->bonjourClientDidReceive(*client, sampleReport());
+    ASSERT_TRUE(buttonsEnabled());
+    client->sent.clear();
+
+    controller.requestStatus();
+    controller.requestStatus();
+    EXPECT_EQ(status(), "Talk.cwr is playing") << "two polls are not yet late";
+    EXPECT_TRUE(client->resolvedAgain.empty());
+    controller.requestStatus();
+    EXPECT_EQ(status(), "“Stage” does not respond.");
+    EXPECT_FALSE(buttonsEnabled());
+    EXPECT_EQ(client->resolvedAgain, std::vector<std::string>{"Stage"});
+    controller.playPause();
+    controller.rewind();
+    controller.speedSlider()->setValue(60);
+    EXPECT_EQ(client->sent, (std::vector<std::pair<C, std::uint16_t>>(3, {C::of(K::reportStatus), 19824})));
+
+    // Found again at another address: the row stays selected, the polls go there.
+    serversChange({{"Stage", "stage.local", 20000, {}}, booth});
+    controller.requestStatus();
+    EXPECT_EQ(client->sent.back(), (std::pair<C, std::uint16_t>{C::of(K::reportStatus), 20000}));
+    client->delegate->bonjourClientDidReceive(*client, sampleReport());
+    EXPECT_EQ(status(), "Talk.cwr is playing");
+    EXPECT_TRUE(buttonsEnabled());
+    controller.playPause();
+    EXPECT_EQ(client->sent.back(), (std::pair<C, std::uint16_t>{C::of(K::stopPlayback), 20000}));
 }
 
 TEST_F(RemoteControlWindowTest, ClosingStopsThePollAndTheClient) {
