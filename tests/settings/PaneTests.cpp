@@ -318,6 +318,7 @@ TEST(RemotePane, SaysWhyTheServerIsNotRunning) {
     EXPECT_EQ(shown({cw::RemoteServerStatus::State::nameInUse, 50123, "Studio"}),
               "No controller can find this copy: the name “Studio” is already in use on the network. Choose "
               "another name.");
+    pane.view()->grab().save(settingstest::screenshotFolder("remote") + "/remote-pane-name-in-use.png");
     pane.controls().enableRemoteControl->click();
     EXPECT_EQ(pane.controls().serverStatus->text(), "") << "switched off";
     cw::setRemoteServerStatus({});

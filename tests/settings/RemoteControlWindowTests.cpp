@@ -63,8 +63,13 @@ protected:
     }
     QString status() const { return controller.statusLabel()->text(); }
     QString time() const { return controller.timestampLabel()->text(); }
-    bool buttonsEnabled() const {
-        return controller.playPauseButton()->isEnabled() && controller.rewindButton()->isEnabled();
+    // All or none of the controls that drive the server; nullopt when they disagree.
+    std::optional<bool> controlsEnabled() const {
+        const bool all = controller.playPauseButton()->isEnabled() &&
+                         controller.rewindButton()->isEnabled() && controller.speedSlider()->isEnabled();
+        const bool any = controller.playPauseButton()->isEnabled() ||
+                         controller.rewindButton()->isEnabled() || controller.speedSlider()->isEnabled();
+        return all == any ? std::optional(all) : std::nullopt;
     }
 
     std::shared_ptr<FakeClient> client = std::make_shared<FakeClient>();
@@ -76,7 +81,7 @@ protected:
 TEST_F(RemoteControlWindowTest, NothingIsSentWithoutASelectedServer) {
     EXPECT_EQ(client->starts, 1);
     EXPECT_TRUE(controller.isPolling());
-    EXPECT_FALSE(buttonsEnabled());
+    EXPECT_EQ(controlsEnabled(), false);
     controller.requestStatus();
     controller.playPause();
     serversChange({stage, booth});
@@ -120,7 +125,7 @@ TEST_F(RemoteControlWindowTest, StatusRepliesDriveTheTextsAndTheButtons) {
     EXPECT_EQ(status(), "Talk.cwr is playing");
     EXPECT_EQ(time().toStdString(), cw::formatTimestamp(30) + " / " + cw::formatTimestamp(120));
     EXPECT_EQ(controller.playPauseButton()->text(), "Pause");
-    EXPECT_TRUE(buttonsEnabled());
+    EXPECT_EQ(controlsEnabled(), true);
     EXPECT_EQ(controller.speedSlider()->minimum(), 3);
     EXPECT_EQ(controller.speedSlider()->maximum(), 80);
     EXPECT_EQ(controller.speedSlider()->value(), 40);
@@ -147,7 +152,7 @@ TEST_F(RemoteControlWindowTest, StatusRepliesDriveTheTextsAndTheButtons) {
     EXPECT_EQ(controller.speedSlider()->value(), 31);
     EXPECT_EQ(controller.speedSlider()->maximum(), 100);
     EXPECT_EQ(controller.playPauseButton()->text(), "Play");
-    EXPECT_FALSE(buttonsEnabled());
+    EXPECT_EQ(controlsEnabled(), false);
 
     controller.window()->grab().save(settingstest::screenshotFolder("remote") + "/remote-control-window.png");
 }
@@ -213,6 +218,7 @@ TEST_F(RemoteControlWindowTest, TabLeavesTheListAndTheArrowsChangeRows) {
     table->selectRow(0);
     QTest::keyClick(table, Qt::Key_Down);
     EXPECT_EQ(table->selectionModel()->selectedRows().value(0).row(), 1);
+    client->delegate->bonjourClientDidReceive(*client, sampleReport()); // the buttons take the focus
     for (int tab = 0; tab < 3; ++tab) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     }
@@ -229,7 +235,7 @@ TEST_F(RemoteControlWindowTest, AServerThatStopsAnsweringIsSaidAndGetsNoCommands
     controller.tableView()->selectRow(0);
     controller.requestStatus();
     client->delegate->bonjourClientDidReceive(*client, sampleReport());
-    ASSERT_TRUE(buttonsEnabled());
+    ASSERT_EQ(controlsEnabled(), true);
     client->sent.clear();
 
     controller.requestStatus();
@@ -238,8 +244,10 @@ TEST_F(RemoteControlWindowTest, AServerThatStopsAnsweringIsSaidAndGetsNoCommands
     EXPECT_TRUE(client->resolvedAgain.empty());
     controller.requestStatus();
     EXPECT_EQ(status(), "“Stage” does not respond.");
-    EXPECT_FALSE(buttonsEnabled());
+    EXPECT_EQ(controlsEnabled(), false);
     EXPECT_EQ(client->resolvedAgain, std::vector<std::string>{"Stage"});
+    controller.window()->grab().save(settingstest::screenshotFolder("remote") +
+                                     "/remote-control-not-responding.png");
     controller.playPause();
     controller.rewind();
     controller.speedSlider()->setValue(60);
@@ -251,7 +259,7 @@ TEST_F(RemoteControlWindowTest, AServerThatStopsAnsweringIsSaidAndGetsNoCommands
     EXPECT_EQ(client->sent.back(), (std::pair<C, std::uint16_t>{C::of(K::reportStatus), 20000}));
     client->delegate->bonjourClientDidReceive(*client, sampleReport());
     EXPECT_EQ(status(), "Talk.cwr is playing");
-    EXPECT_TRUE(buttonsEnabled());
+    EXPECT_EQ(controlsEnabled(), true);
     controller.playPause();
     EXPECT_EQ(client->sent.back(), (std::pair<C, std::uint16_t>{C::of(K::stopPlayback), 20000}));
 }

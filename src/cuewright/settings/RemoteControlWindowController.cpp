@@ -118,8 +118,7 @@ QWidget* RemoteControlWindowController::makeWindow() {
 
 void RemoteControlWindowController::windowDidLoad() {
     keepInWorkArea();
-    rewindButton_->setEnabled(false);
-    playPauseButton_->setEnabled(false);
+    setControlsEnabled(false);
     try {
         client_->start();
         timer_ = new QTimer(this);
@@ -223,8 +222,7 @@ void RemoteControlWindowController::showNotResponding(const ServerAddress& serve
     answering_ = false;
     statusLabel_->setText(tr("“%1” does not respond.")
                               .arg(visibleNetworkName(QString::fromStdString(server.humanReadableName))));
-    rewindButton_->setEnabled(false);
-    playPauseButton_->setEnabled(false);
+    setControlsEnabled(false);
 }
 
 void RemoteControlWindowController::test() {
@@ -287,8 +285,14 @@ void RemoteControlWindowController::bonjourClientDidReceive(RemoteControlClient&
                           (playing ? QStringLiteral("is playing") : QStringLiteral("is stopped")));
     const bool finite = std::isfinite(report.maxScrollSpeed) && std::isfinite(report.scrollSpeed);
     setSlider(3.0, finite ? report.maxScrollSpeed : 100.0, finite ? report.scrollSpeed : 31.0);
-    rewindButton_->setEnabled(true);
-    playPauseButton_->setEnabled(true);
+    setControlsEnabled(true);
+}
+
+// The slider too: a step sent to a server that does not answer would be carried out late or never.
+void RemoteControlWindowController::setControlsEnabled(bool enabled) {
+    rewindButton_->setEnabled(enabled);
+    playPauseButton_->setEnabled(enabled);
+    speedSlider_->setEnabled(enabled);
 }
 
 void RemoteControlWindowController::showDisconnected(const QString& status, double sliderValue,
@@ -298,8 +302,7 @@ void RemoteControlWindowController::showDisconnected(const QString& status, doub
     timestampLabel_->setText(timestamp(0));
     setSlider(3.0, sliderMaximum, sliderValue);
     playPauseButton_->setText(QStringLiteral("Play"));
-    rewindButton_->setEnabled(false);
-    playPauseButton_->setEnabled(false);
+    setControlsEnabled(false);
 }
 
 void RemoteControlWindowController::bonjourClientDidFail(RemoteControlClient&, const std::string& reason) {

@@ -25,7 +25,7 @@ class Workspace;
 
 // Lists the servers the client finds (columns "Name", "Address", "Port"), asks the selected one
 // for its status every 0.3 s while the window is open, shows the status and offers play/pause,
-// rewind and a speed slider. The buttons are enabled only while the last message from the
+// rewind and a speed slider. The buttons and the slider are enabled only while the last message from the
 // selected server was a status report and it still answers: after two polls without an answer
 // the window says that it does not respond and has its address looked up again. Commands go only
 // to a server that answers (none wait to be carried out when it wakes); every action sends to the
@@ -89,6 +89,7 @@ private:
     void showDiscoveryProblem(const QString& reason);
     void showDisconnected(const QString& status, double sliderValue, double sliderMaximum);
     void showNotResponding(const ServerAddress& server);
+    void setControlsEnabled(bool enabled);
     void setSlider(double minimum, double maximum, double value);
 
     Workspace* workspace_;
