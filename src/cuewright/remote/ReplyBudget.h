@@ -25,8 +25,10 @@ struct ReplyLimits {
     double bytesPerByteReceived = 0.25;  // and each byte a source sends earns this much
     // All sources together, per second (also the burst of them). Each source may have handled
     // an equal part of `fairShare` of it, divided among the sources heard within the last second
-    // (for a source heard for a second or more, among those alone): a source that asks for less
-    // than its part is answered whatever others ask, and new addresses do not shrink it.
+    // (for a source heard for a second or more, among those alone); the rest is kept for such
+    // known sources within their part. So a source that asks for less than its part is answered
+    // whatever others ask, and a stream of new addresses neither shrinks its part nor takes the
+    // rest from it.
     double repliesPerSecond = 400;
     double fairShare = 0.9;
     std::size_t maxSources = 4096; // sources remembered; a new one beyond them gets nothing
@@ -42,8 +44,9 @@ struct ReplyLimits {
 //    sources together a number per second, shared fairly among the sources talking (a few loud
 //    sources cannot starve a quiet one); and the source must have the bytes of a reply.
 //  - allowsReply(), when its reply is built: whether the reply goes out. The bytes sent to each
-//    source are bounded by a burst, a slow refill of it over time and a fraction of the bytes that
-//    source sent, so a flood gets back less than it sends.
+//    source are bounded by a burst, a refill of it over time (what a busy controller needs) and a
+//    fraction of the bytes that source sent, so a forged source's victim gets a bounded rate and a
+//    flood gets back less than it sends.
 //
 // Thread-safe: a datagram is admitted on the socket's side and its reply allowed on the main
 // thread. The clock is injectable for tests; no real time passes inside.
