@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <thread>
 
@@ -135,8 +136,9 @@ protected:
     RemoteEndToEnd()
         : AppTest(/*usesXdotool=*/false) {}
 
-    // The script opened, under the work folder.
+    // The script opened, under the work folder, and its text.
     virtual std::string scriptName() const { return "remote.cwr"; }
+    virtual QString scriptText() const { return QStringLiteral("A line to read aloud."); }
 
     void SetUp() override {
         AppTest::SetUp();
@@ -145,7 +147,7 @@ protected:
         }
         enableRemote();
         fs::create_directories((work / scriptName()).parent_path());
-        app = &start({pathArg(makeScript(scriptName(), QStringLiteral("A line to read aloud.")))});
+        app = &start({pathArg(makeScript(scriptName(), scriptText()))});
         const std::optional<std::uint16_t> answering = waitForRemote(*app);
         ASSERT_TRUE(answering) << "the remote control never answered";
         port = *answering;
@@ -333,6 +335,41 @@ TEST_F(RemoteLongPathEndToEnd, ABusyControllerIsAnsweredThoughItsRepliesAreLong)
     answered += results(poller, 2000);
     std::cout << "answered " << answered << " of 60 polls\n";
     EXPECT_GE(answered, 57);
+}
+
+// A script that plays for minutes.
+class RemotePlayingEndToEnd : public RemoteEndToEnd {
+protected:
+    QString scriptText() const override { return QStringLiteral("A line to read aloud.\n").repeated(300); }
+};
+
+// The transport state in the status of the copy on `port`, asked from a socket of its own: the
+// copy handles datagrams in the order they came, so the status follows what was sent before.
+std::string transportState(std::uint16_t port) {
+    const Loopback asker(AF_INET);
+    if (!asker.send(port, minimalStatusRequest)) {
+        return {};
+    }
+    const std::string reply = asker.receive(10000);
+    if (reply.find("\"result\"") == std::string::npos) {
+        return {};
+    }
+    return reply.find(R"("transportState": "playing")") != std::string::npos ? "playing" : "stopped";
+}
+
+// A Stop sent while the copy is stopped (frozen, as a hung machine is) waits in the system's
+// queue; when the copy goes on two seconds later it is not carried out, and the script plays on.
+TEST_F(RemotePlayingEndToEnd, ACommandThatWaitedWhileTheCopyWasFrozenIsNotCarriedOut) {
+    const Loopback controller(AF_INET);
+    ASSERT_TRUE(controller.send(port, R"({"protver":2,"payload":{"cmdname":"StartPlayback"}})"));
+    ASSERT_EQ(transportState(port), "playing");
+    ASSERT_EQ(::kill(pid_t(app->processId()), SIGSTOP), 0);
+    ASSERT_TRUE(controller.send(port, R"({"protver":2,"payload":{"cmdname":"StopPlayback"}})"));
+    std::this_thread::sleep_for(std::chrono::seconds(2)); // frozen meanwhile
+    ASSERT_EQ(::kill(pid_t(app->processId()), SIGCONT), 0);
+    EXPECT_EQ(transportState(port), "playing");
+    ASSERT_TRUE(controller.send(port, R"({"protver":2,"payload":{"cmdname":"StopPlayback"}})"));
+    EXPECT_EQ(transportState(port), "stopped") << "a timely one is";
 }
 
 } // namespace

@@ -93,7 +93,13 @@ void BonjourServer::start(const std::string& name, std::uint16_t port) {
         [budget = budget_, counters = counters_, now = now_](
             const sockets::Data& data, const sockets::Address& from, sockets::FilterContext& context) {
             if (budget->admits(from, data.size())) {
-                context = std::make_shared<ReplyBudget::Clock::time_point>(now());
+                // When it came in, not when it was read: a stopped process reads on waking.
+                ReplyBudget::Clock::time_point arrival = now();
+                if (const auto stamped = sockets::AsyncUdpSocket::filteredDatagramArrival()) {
+                    arrival -= std::max(ReplyBudget::Clock::duration::zero(),
+                                        std::chrono::steady_clock::now() - *stamped);
+                }
+                context = std::make_shared<ReplyBudget::Clock::time_point>(arrival);
                 return true;
             }
             ++counters->withheld;
