@@ -50,7 +50,8 @@ int createSocket(int domain, int bufferSize, SocketError* error) {
     if (setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bufferSize, sizeof bufferSize) != 0) {
         return failed("Error setting receive buffer size (setsockopt)");
     }
-    (void)setsockopt(fd, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on); // drop counts only: optional
+    (void)setsockopt(fd, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on);    // drop counts only: optional
+    (void)setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on); // arrival stamps: optional
     return fd;
 }
 

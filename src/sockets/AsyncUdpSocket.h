@@ -4,6 +4,7 @@
 #include "dispatch/Queue.h"
 #include "sockets/SocketAddress.h"
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -241,6 +242,10 @@ public:
                        FilterMode mode = FilterMode::asynchronous);
     void setReceiveFilter(ReceiveFilter filter, dispatch::QueuePtr queue,
                           FilterMode mode = FilterMode::asynchronous);
+    // Inside a receive filter: when the datagram it is given came in, as the system stamped it on
+    // arrival (on the monotonic clock), however long it then waited to be read (a stopped process
+    // reads it on waking). nullopt outside a filter, or when the system gave no stamp.
+    static std::optional<std::chrono::steady_clock::time_point> filteredDatagramArrival();
 
     // Address utilities. Hosts are inet_ntop texts ("" when that fails or the buffer is no address).
     static std::string hostFromSockaddr4(const sockaddr_in& address);

@@ -8,8 +8,11 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <ctime>
 #include <mutex>
+#include <optional>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -22,6 +25,38 @@
 #include <unistd.h>
 
 namespace sockets {
+
+namespace {
+
+// The arrival of the datagram the receive filter on this thread is looking at.
+thread_local std::optional<std::chrono::steady_clock::time_point> filteredArrival;
+
+// Sets it for the filter's call.
+class ArrivalScope {
+public:
+    explicit ArrivalScope(std::optional<std::chrono::steady_clock::time_point> arrival) {
+        filteredArrival = arrival;
+    }
+    ~ArrivalScope() { filteredArrival.reset(); }
+    ArrivalScope(const ArrivalScope&) = delete;
+    ArrivalScope& operator=(const ArrivalScope&) = delete;
+};
+
+// The system stamps arrivals on the real-time clock: its age now, taken from the monotonic clock.
+std::chrono::steady_clock::time_point monotonicArrival(const timespec& stamp) {
+    timespec realNow{};
+    ::clock_gettime(CLOCK_REALTIME, &realNow);
+    const auto age = std::chrono::seconds(realNow.tv_sec - stamp.tv_sec) +
+                     std::chrono::nanoseconds(realNow.tv_nsec - stamp.tv_nsec);
+    return std::chrono::steady_clock::now() -
+           std::max(std::chrono::nanoseconds(0), std::chrono::nanoseconds(age));
+}
+
+} // namespace
+
+std::optional<std::chrono::steady_clock::time_point> AsyncUdpSocket::filteredDatagramArrival() {
+    return filteredArrival;
+}
 
 using namespace udp;
 
@@ -138,7 +173,8 @@ void AsyncUdpSocket::doReceive() {
         }
         sockaddr_storage from{};
         iovec payload{receiveBuffer_.data(), max};
-        alignas(cmsghdr) std::array<char, CMSG_SPACE(sizeof(uint32_t))> control;
+        alignas(cmsghdr) std::array<char, CMSG_SPACE(sizeof(uint32_t)) + CMSG_SPACE(sizeof(timespec))>
+            control;
         msghdr message{};
         message.msg_name = &from;
         message.msg_namelen = v4 ? kSize4 : kSize6;
@@ -159,11 +195,20 @@ void AsyncUdpSocket::doReceive() {
             return;
         }
         const socklen_t fromLength = message.msg_namelen;
-        if (const cmsghdr* c = CMSG_FIRSTHDR(&message);
-            c != nullptr && c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_RXQ_OVFL) {
-            uint32_t systemCount = 0;
-            std::memcpy(&systemCount, CMSG_DATA(c), sizeof systemCount);
-            noteDrops(family, systemCount);
+        std::optional<std::chrono::steady_clock::time_point> arrival;
+        for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+            if (c->cmsg_level != SOL_SOCKET) {
+                continue;
+            }
+            if (c->cmsg_type == SO_RXQ_OVFL) {
+                uint32_t systemCount = 0;
+                std::memcpy(&systemCount, CMSG_DATA(c), sizeof systemCount);
+                noteDrops(family, systemCount);
+            } else if (c->cmsg_type == SCM_TIMESTAMPNS) {
+                timespec stamp{};
+                std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+                arrival = monotonicArrival(stamp);
+            }
         }
         // FIONREAD told of the next datagram only: keep reading until recvfrom would block.
         available = std::max<uint64_t>(available > static_cast<uint64_t>(n) ? available - n : 0, 1);
@@ -182,9 +227,13 @@ void AsyncUdpSocket::doReceive() {
                 ++pendingFilterOperations_;
                 receiveFilterQueue_->async([weak = weak_from_this(), filter = receiveFilter_,
                                             socketQueue = socketQueue_, period, data = std::move(data),
-                                            sender = std::move(sender)]() mutable {
+                                            sender = std::move(sender), arrival]() mutable {
                     FilterContext context;
-                    const bool passed = filter(data, sender, context);
+                    bool passed = false;
+                    {
+                        const ArrivalScope scope(arrival);
+                        passed = filter(data, sender, context);
+                    }
                     socketQueue->async([weak, period, passed, data = std::move(data),
                                         sender = std::move(sender), context = std::move(context)]() mutable {
                         if (auto self = weak.lock()) {
@@ -201,7 +250,10 @@ void AsyncUdpSocket::doReceive() {
             FilterContext context;
             bool passed = true;
             const ReceiveFilter& filter = receiveFilter_;
-            receiveFilterQueue_->sync([&] { passed = filter(data, sender, context); });
+            receiveFilterQueue_->sync([&] {
+                const ArrivalScope scope(arrival);
+                passed = filter(data, sender, context);
+            });
             if (!passed) {
                 backlog_->release(data.size());
                 continue;

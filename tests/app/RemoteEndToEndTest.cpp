@@ -5,8 +5,11 @@
 #include <netinet/ip.h>
 #include <netinet/udp.h>
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <thread>
 
 namespace fs = std::filesystem;
 using namespace endtoend;
@@ -133,13 +136,18 @@ protected:
     RemoteEndToEnd()
         : AppTest(/*usesXdotool=*/false) {}
 
+    // The script opened, under the work folder, and its text.
+    virtual std::string scriptName() const { return "remote.cwr"; }
+    virtual QString scriptText() const { return QStringLiteral("A line to read aloud."); }
+
     void SetUp() override {
         AppTest::SetUp();
         if (!setUpDone()) {
             return;
         }
         enableRemote();
-        app = &start({pathArg(makeScript("remote.cwr", QStringLiteral("A line to read aloud.")))});
+        fs::create_directories((work / scriptName()).parent_path());
+        app = &start({pathArg(makeScript(scriptName(), scriptText()))});
         const std::optional<std::uint16_t> answering = waitForRemote(*app);
         ASSERT_TRUE(answering) << "the remote control never answered";
         port = *answering;
@@ -217,6 +225,151 @@ TEST_F(RemoteEndToEnd, AFloodGetsBackLessThanItSentWhileAControllerIsAnswered) {
     EXPECT_EQ(answered, 10u);
     EXPECT_EQ(in, 76000u);
     EXPECT_LE(out, in);
+}
+
+// Sends status requests from each of `sources` every few milliseconds until destroyed, reading
+// the replies; says when each has been answered at least once.
+class Flood {
+public:
+    explicit Flood(std::uint16_t port, int sources) {
+        for (int i = 0; i < sources; ++i) {
+            sockets_.push_back(
+                std::make_unique<Loopback>(AF_INET, ("127.0.0." + std::to_string(10 + i)).c_str()));
+            answered_.push_back(std::make_unique<std::atomic<bool>>(false));
+        }
+        thread_ = std::thread([this, port] {
+            while (!stop_) {
+                for (std::size_t i = 0; i < sockets_.size(); ++i) {
+                    sockets_[i]->send(port, minimalStatusRequest);
+                    while (!sockets_[i]->receive(0).empty()) {
+                        *answered_[i] = true;
+                    }
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(1)); // near 1,000 a second from each
+            }
+        });
+    }
+    ~Flood() {
+        stop_ = true;
+        thread_.join();
+    }
+    bool isOpen() const {
+        return std::all_of(sockets_.begin(), sockets_.end(),
+                           [](const auto& socket) { return socket->isOpen(); });
+    }
+    bool eachAnswered() const {
+        return std::all_of(answered_.begin(), answered_.end(),
+                           [](const auto& answered) { return answered->load(); });
+    }
+
+private:
+    std::vector<std::unique_ptr<Loopback>> sockets_;
+    std::vector<std::unique_ptr<std::atomic<bool>>> answered_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// Status replies that came to `socket` within `milliseconds` of the last one.
+int results(const Loopback& socket, int milliseconds) {
+    int count = 0;
+    for (std::string reply = socket.receive(milliseconds); !reply.empty();
+         reply = socket.receive(milliseconds)) {
+        count += reply.find("\"result\"") != std::string::npos;
+    }
+    return count;
+}
+
+// Twelve addresses flood status requests (near 1,000 a second each, far beyond their share of what all
+// sources together are answered); a controller that polls ten times a second meanwhile is
+// answered nearly always.
+TEST_F(RemoteEndToEnd, TwelveFloodingSourcesLeaveAPollingControllerItsShare) {
+    Flood flood(port, 12);
+    ASSERT_TRUE(flood.isOpen());
+    ASSERT_TRUE(waitFor(*app, [&] { return flood.eachAnswered(); }));
+    const Loopback controller(AF_INET);
+    int answered = 0;
+    for (int poll = 0; poll < 30; ++poll) {
+        ASSERT_TRUE(controller.send(port, minimalStatusRequest));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        answered += results(controller, 0);
+    }
+    answered += results(controller, 2000);
+    std::cout << "answered " << answered << " of 30\n";
+    EXPECT_GE(answered, 27);
+}
+
+// The script's path is 470 bytes long, so each status reply is near 800.
+class RemoteLongPathEndToEnd : public RemoteEndToEnd {
+protected:
+    std::string scriptName() const override {
+        // Folders of up to 200 bytes: the work folder's own path varies.
+        std::size_t left = 470 - (work / "remote.cwr").string().size();
+        std::string name;
+        for (char mark = 'a'; left > 0; ++mark) {
+            const std::size_t folder = std::min<std::size_t>(left, 200);
+            name += std::string(folder - 1, mark) + "/";
+            left -= folder;
+        }
+        return name + "remote.cwr";
+    }
+};
+
+// A controller polls ten times a second while its slider is dragged at 40 steps a second (from
+// another port of its address), for six seconds: 95 % of its polls or more are answered.
+TEST_F(RemoteLongPathEndToEnd, ABusyControllerIsAnsweredThoughItsRepliesAreLong) {
+    ASSERT_EQ((work / scriptName()).string().size(), 470u);
+    const Loopback poller(AF_INET), slider(AF_INET);
+    int answered = 0;
+    for (int tick = 0; tick < 240; ++tick) {
+        const int speed = 3 + tick % 97;
+        ASSERT_TRUE(
+            slider.send(port, R"({"protver":2,"payload":{"cmdname":"SetScrollSpeed","cmdparams":{"speed":)" +
+                                  std::to_string(speed) + "}}}"));
+        if (tick % 4 == 0) {
+            ASSERT_TRUE(poller.send(port, minimalStatusRequest));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        answered += results(poller, 0);
+        results(slider, 0);
+    }
+    answered += results(poller, 2000);
+    std::cout << "answered " << answered << " of 60 polls\n";
+    EXPECT_GE(answered, 57);
+}
+
+// A script that plays for minutes.
+class RemotePlayingEndToEnd : public RemoteEndToEnd {
+protected:
+    QString scriptText() const override { return QStringLiteral("A line to read aloud.\n").repeated(300); }
+};
+
+// The transport state in the status of the copy on `port`, asked from a socket of its own: the
+// copy handles datagrams in the order they came, so the status follows what was sent before.
+std::string transportState(std::uint16_t port) {
+    const Loopback asker(AF_INET);
+    if (!asker.send(port, minimalStatusRequest)) {
+        return {};
+    }
+    const std::string reply = asker.receive(10000);
+    if (reply.find("\"result\"") == std::string::npos) {
+        return {};
+    }
+    return reply.find(R"("transportState": "playing")") != std::string::npos ? "playing" : "stopped";
+}
+
+// A Stop sent while the copy is stopped (frozen, as a hung machine is) waits in the system's
+// queue; when the copy goes on two seconds later it is not carried out, and the script plays on.
+TEST_F(RemotePlayingEndToEnd, ACommandThatWaitedWhileTheCopyWasFrozenIsNotCarriedOut) {
+    const Loopback controller(AF_INET);
+    ASSERT_TRUE(controller.send(port, R"({"protver":2,"payload":{"cmdname":"StartPlayback"}})"));
+    ASSERT_EQ(transportState(port), "playing");
+    ASSERT_EQ(::kill(pid_t(app->processId()), SIGSTOP), 0);
+    ASSERT_TRUE(controller.send(port, R"({"protver":2,"payload":{"cmdname":"StopPlayback"}})"));
+    std::this_thread::sleep_for(std::chrono::seconds(2)); // frozen meanwhile
+    ASSERT_EQ(::kill(pid_t(app->processId()), SIGCONT), 0);
+    EXPECT_EQ(transportState(port), "playing");
+    ASSERT_TRUE(controller.send(port, R"({"protver":2,"payload":{"cmdname":"StopPlayback"}})"));
+    EXPECT_EQ(transportState(port), "stopped") << "a timely one is";
 }
 
 } // namespace

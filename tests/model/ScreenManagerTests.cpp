@@ -89,7 +89,7 @@ TEST_F(ScreenManagerTest, NewDisplaysGetTheNormalPresetsShowSettingsWithoutAnyFi
     EXPECT_EQ(screen(laptop).name, "NE135FBM-N41");
     EXPECT_EQ(screen(dell).resolutionWidth, 2560);
     EXPECT_EQ(screen(dell).resolutionHeight, 1440);
-    EXPECT_EQ(screen(nameless).name, "Unknown");
+    EXPECT_EQ(screen(nameless).name, "HDMI-A-1");
     // Looking settings up never makes the file.
     EXPECT_FALSE(fs::exists(support.databasePath()));
     EXPECT_TRUE(logged.empty());

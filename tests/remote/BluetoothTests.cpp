@@ -295,7 +295,6 @@ TEST_F(BluetoothServerTest, RegistersAReadOnlyServiceAndAdvertisement) {
 
     bluetooth->stopBluetooth();
     EXPECT_TRUE(inputtest::waitUntil([&] { return bluez.advertisement.isEmpty(); }));
-    EXPECT_FALSE(bluez.application.isEmpty()) << "the service stays";
     EXPECT_TRUE(logged(log, "began BT listening"));
     EXPECT_TRUE(logged(log, "stopped BT listening"));
 }
@@ -329,6 +328,23 @@ TEST_F(BluetoothServerTest, WritesDriveTheActiveScript) {
     EXPECT_EQ(project->transportState().ffwdFactor, 5.0) << "held to the fastest winding";
     EXPECT_EQ(write("5", 3).errorName(), "org.bluez.Error.InvalidOffset") << "a piece that continues nothing";
     EXPECT_EQ(write(std::string(600, 'x')).errorName(), "org.bluez.Error.InvalidValueLength");
+}
+
+// Remote control switched off with a value half written: the application leaves BlueZ, and
+// neither that value nor any later read or write reaches the script.
+TEST_F(BluetoothServerTest, SwitchedOffItObeysNoCentral) {
+    startAdvertising();
+    auto project = scripts.activeScript(240, 50);
+    ASSERT_EQ(write("c1:c4").type(), QDBusMessage::ReplyMessage); // waits for more pieces
+    const QString owner = bluez.application.owner;
+    bluetooth->stopBluetooth();
+    EXPECT_TRUE(
+        inputtest::waitUntil([&] { return bluez.application.isEmpty() && bluez.advertisement.isEmpty(); }));
+    bluez.application.owner = owner; // a central that BlueZ still lets through
+    EXPECT_EQ(write("c1:c3").type(), QDBusMessage::ErrorMessage);
+    EXPECT_EQ(write("c1:c4").type(), QDBusMessage::ErrorMessage);
+    EXPECT_EQ(read(0).type(), QDBusMessage::ErrorMessage);
+    EXPECT_FALSE(project->transportState().isPlaying());
 }
 
 TEST_F(BluetoothServerTest, AWriteCompletesWhenNoFurtherPieceComes) {

@@ -189,4 +189,27 @@ TEST_F(BonjourClientTest, RepliesOfARealServerReachTheDelegate) {
     server->stop();
 }
 
+// A server that stops answering is looked up again when asked: one that cannot be found meanwhile
+// keeps its last address (the browse will not announce it again while it holds it), and its new
+// address is listed once it resolves.
+TEST_F(BonjourClientTest, AServerIsLookedUpAgainAndKeptThroughAFailure) {
+    resolvable("Alpha", 1001);
+    net->announce({service("Alpha")});
+    ASSERT_TRUE(dispatch::runMainUntil([&] { return delegate.updates == 1; }, 5s));
+    const cw::ServerAddress old{"Alpha", "Alpha.local", 1001, {}};
+
+    net->forgetResolution("Alpha"); // unplugged
+    client->resolveAgain(old);
+    client->resolveAgain(old); // already being looked up
+    ASSERT_TRUE(dispatch::runMainUntil([&] { return delegate.updates == 2; }, 5s));
+    EXPECT_EQ(net->resolveCount("Alpha"), 2);
+    EXPECT_EQ(client->availableServers(), std::vector<cw::ServerAddress>{old});
+
+    net->setResolution("Alpha", {service("Alpha"), "Alpha.local", {}, 2001}); // back, elsewhere
+    client->resolveAgain(old);
+    ASSERT_TRUE(dispatch::runMainUntil([&] { return delegate.updates == 3; }, 5s));
+    EXPECT_EQ(client->availableServers(),
+              (std::vector<cw::ServerAddress>{{"Alpha", "Alpha.local", 2001, {}}}));
+}
+
 } // namespace

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 namespace {
 
 using namespace remotetest;
@@ -317,6 +319,32 @@ TEST(BonjourServerBudget, AFloodGetsBackLessThanItSentWhileAPollingControllerIsA
     server->stop();
 }
 
+// A command that waited two seconds for the main thread (this copy was busy, its sender gave up)
+// is not carried out; a status request that waited as long is still answered.
+TEST(BonjourServerBudget, CommandsThatWaitedTooLongAreNotCarriedOut) {
+    const auto start = cw::ReplyBudget::Clock::now();
+    const auto mainThread = std::this_thread::get_id();
+    auto delegate = std::make_shared<AnswerDelegate>();
+    delegate->answer = [](const NetworkCommand&) { return NetworkAnswer::ok(sampleReport()); };
+    // Datagrams arrive on the socket's queue at `start`; the main thread's turn comes 2 s later.
+    auto server = cw::BonjourServer::make(std::make_shared<platform::FakeNetService>(), [&] {
+        return std::this_thread::get_id() == mainThread ? start + 2s : start;
+    });
+    server->setDelegate(delegate);
+    server->start("Late", 0);
+    Peer peer(AF_INET);
+    ASSERT_TRUE(peer.send(server->port(), R"({"protver":2,"payload":{"cmdname":"StopPlayback"}})"));
+    ASSERT_TRUE(peer.send(server->port(), statusRequest));
+    ASSERT_TRUE(dispatch::runMainUntil([&] { return server->handledCount() == 2; }, 5s));
+    std::optional<std::string> reply;
+    while ((reply = peer.receive()) && !Peer::isResult(*reply)) {
+    }
+    EXPECT_TRUE(reply) << "the status is answered";
+    ASSERT_EQ(delegate->commands.size(), 1u);
+    EXPECT_EQ(delegate->commands[0].command.kind, cw::NetworkCommand::Kind::reportStatus);
+    server->stop();
+}
+
 } // namespace
 
 namespace {
@@ -399,6 +427,73 @@ TEST(ReplyBudget, AllSourcesTogetherDrawABoundedNumberPerSecond) {
     EXPECT_EQ(allowed(0), int(b.budget.limits().repliesPerSecond));
     b.now += std::chrono::seconds(1);
     EXPECT_EQ(allowed(1000), int(b.budget.limits().repliesPerSecond));
+}
+
+// A controller polling ten times a second for five seconds among loud sources (each asking 200 a
+// second) and a stream of new addresses: its polls of the last three seconds are all answered,
+// though it asks after the others in every tenth of a second.
+TEST(ReplyBudget, ASourceAskingLessThanItsShareIsAnsweredWhateverOthersAsk) {
+    struct Case {
+        const char* name;
+        int loudSources;
+        int newAddressesPerTick;
+    };
+    for (const Case& c : {Case{"twelve loud sources", 12, 0}, Case{"forty loud sources", 40, 0},
+                          Case{"new addresses", 0, 600}, Case{"both", 12, 300}}) {
+        BudgetOnAClock b;
+        int answered = 0, stranger = 0;
+        for (int tick = 0; tick < 50; ++tick) {
+            b.now += 100ms;
+            for (int loud = 0; loud < c.loudSources; ++loud) {
+                b.replies("10.2.0." + std::to_string(loud), 20, 38, 300);
+            }
+            for (int i = 0; i < c.newAddressesPerTick; ++i, ++stranger) {
+                b.replies("10.3." + std::to_string(stranger / 250) + "." + std::to_string(stranger % 250), 1,
+                          38, 300);
+            }
+            answered += b.replies("10.0.0.1", 1, 110, 800) > 0 && tick >= 20;
+        }
+        EXPECT_EQ(answered, 30) << c.name;
+    }
+}
+
+// What the header promises, with the bytes real messages have: a controller polling ten times a
+// second while its slider is dragged at 40 steps a second, against a script at a 470-byte path,
+// for a minute, is answered every time.
+TEST(ReplyBudget, TheDefaultsServeABusyControllerWithALongPath) {
+    auto report = sampleReport();
+    report.filename = "/" + std::string(460, 'p') + "/Talk.cwr";
+    const std::size_t reply = cw::remoteReply(NetworkAnswer::ok(report)).size();
+    const std::size_t poll =
+        cw::remoteRequest(NetworkCommand::Command::of(cw::NetworkCommand::Kind::reportStatus)).size();
+    const std::size_t step = cw::remoteRequest(NetworkCommand::Command::setScrollSpeed(55)).size();
+    EXPECT_GT(reply, 750u);
+    BudgetOnAClock b;
+    int answered = 0;
+    for (int tick = 0; tick < 600; ++tick) {
+        b.now += 25ms;
+        answered += b.replies("10.0.0.1", 1, step, reply) > 0;
+        if (tick % 4 == 0) {
+            answered += b.replies("10.0.0.1", 1, poll, reply) > 0;
+        }
+    }
+    EXPECT_EQ(answered, 750);
+}
+
+// A forged source asking slowly (well within the datagrams each source may have handled) for
+// replies of 4,000 bytes, for a minute: its victim gets no more than the burst, the refill and
+// what the requests earn, far less than it asked for.
+TEST(ReplyBudget, ASlowForgedSourceGetsBoundedBytes) {
+    BudgetOnAClock b;
+    const cw::ReplyLimits& limits = b.budget.limits();
+    double out = 0;
+    for (int tick = 0; tick < 600; ++tick) {
+        b.now += 100ms;
+        out += b.replies("10.0.0.9", 2, 38, 4000);
+    }
+    EXPECT_LE(out,
+              limits.burstBytes + 60 * limits.refillBytesPerSecond + limits.bytesPerByteReceived * 38 * 1200);
+    EXPECT_LT(out, 0.7 * 4000 * 1200);
 }
 
 TEST(ReplyBudget, NewSourcesBeyondThoseRememberedWaitForQuietOnesToBeForgotten) {

@@ -1,9 +1,13 @@
 // DNS-SD for real: servers publish through the Avahi daemon, a client browses, resolves and asks
 // for a status over UDP. Runs only inside the private network namespace that dnssd-namespace.sh
 // makes (loopback alone, a private bus, an Avahi daemon limited to lo).
+#include "cuewright/model/SettingsKeys.h"
 #include "cuewright/remote/BonjourClient.h"
 #include "cuewright/remote/BonjourServer.h"
+#include "cuewright/remote/RemoteServerStatus.h"
+#include "cuewright/remote/WorkspaceNetworking.h"
 
+#include "remote/InputTestSupport.h"
 #include "remote/RemoteTestSupport.h"
 #include "support/LogCapture.h"
 
@@ -68,7 +72,23 @@ TEST(DnsSd, TwoServersAreFoundResolvedAndAnswer) {
     twin->start("Alpha Stage", 0);
     EXPECT_TRUE(dispatch::runMainUntil(
         [&] { return logged("DNS-SD: the service name \"Alpha Stage\" is already in use"); }, 10s));
+    EXPECT_TRUE(dispatch::runMainUntil([&] { return answers->namesInUse == 1; }, 10s))
+        << "and its owner hears so";
     EXPECT_FALSE(twin->isPublished());
+    // A copy of the application named so: its server's state, which the Remote control pane
+    // shows, names the name in use.
+    inputtest::ScriptWorkspace copy;
+    copy.defaults.set(cw::settings::bonjourName, "Beta Stage");
+    copy.defaults.set(cw::settings::bonjourKey, 0);
+    const auto networking = cw::WorkspaceNetworking::make(
+        copy.workspace,
+        {discovery, &copy.defaults, std::chrono::milliseconds(0), [] { return std::string(); }});
+    networking->startNetworking();
+    EXPECT_TRUE(dispatch::runMainUntil(
+        [&] { return cw::remoteServerStatus().state == cw::RemoteServerStatus::State::nameInUse; }, 10s));
+    EXPECT_EQ(cw::remoteServerStatus().reason, "Beta Stage");
+    networking->stopNetworking();
+    copy.workspace.net().netManagementQueue->sync([] {});
 
     RecordingClientDelegate recorder;
     auto client = cw::BonjourClient::make();

@@ -127,6 +127,10 @@ public:
     int starts = 0;
 
     void bonjourServerDidStart(cw::BonjourServer&) override { ++starts; }
+    int namesInUse = 0;
+    void bonjourServerDidNotPublish(cw::BonjourServer&, bool nameInUse, const std::string&) override {
+        namesInUse += nameInUse;
+    }
     cw::NetworkAnswer bonjourServerAnswer(cw::BonjourServer&, const cw::NetworkCommand& command) override {
         commands.push_back(command);
         return answer ? answer(command) : cw::NetworkAnswer::noDocumentActive();

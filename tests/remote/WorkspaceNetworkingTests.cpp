@@ -210,6 +210,21 @@ TEST_F(WorkspaceNetworkingTest, TheServersStateSaysWhyItIsNotRunning) {
     EXPECT_EQ(cw::remoteServerStatus(), cw::RemoteServerStatus{});
 }
 
+// A name another service on the network has: the server answers at its port, and its state
+// names the name for the pane to ask for another.
+TEST_F(WorkspaceNetworkingTest, ANameInUseIsTheServersState) {
+    defaults.set(cw::settings::bonjourName, "Studio");
+    defaults.set(cw::settings::bonjourKey, 0);
+    net->refuseName("Studio");
+    const auto server = startedServer();
+    ASSERT_TRUE(dispatch::runMainUntil(
+        [&] { return cw::remoteServerStatus().state == cw::RemoteServerStatus::State::nameInUse; }, 5s));
+    EXPECT_EQ(cw::remoteServerStatus(),
+              (cw::RemoteServerStatus{cw::RemoteServerStatus::State::nameInUse, server->port(), "Studio"}));
+    networking->stopNetworking();
+    workspace.net().netManagementQueue->sync([] {});
+}
+
 TEST_F(WorkspaceNetworkingTest, SettingsGiveTheNameAndAnnounceOnlyChanges) {
     platform::NotificationCenter center;
     int posts = 0;

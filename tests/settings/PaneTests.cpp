@@ -315,6 +315,10 @@ TEST(RemotePane, SaysWhyTheServerIsNotRunning) {
               "The remote-control server is not running: Address already in use.");
     EXPECT_EQ(shown({cw::RemoteServerStatus::State::running, 50123, {}}),
               "The remote-control server is running on port 50123.");
+    EXPECT_EQ(shown({cw::RemoteServerStatus::State::nameInUse, 50123, "Studio"}),
+              "No controller can find this copy: the name “Studio” is already in use on the network. Choose "
+              "another name.");
+    pane.view()->grab().save(settingstest::screenshotFolder("remote") + "/remote-pane-name-in-use.png");
     pane.controls().enableRemoteControl->click();
     EXPECT_EQ(pane.controls().serverStatus->text(), "") << "switched off";
     cw::setRemoteServerStatus({});

@@ -10,11 +10,12 @@
 #include "support/LogCapture.h"
 #include "support/PlainTextLabel.h"
 
+#include <QApplication>
 #include <QLabel>
-#include <QTest>
 #include <QPushButton>
 #include <QSlider>
 #include <QTableWidget>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -46,6 +47,10 @@ public:
     }
     std::optional<std::string> unavailable;
     std::optional<std::string> discoveryUnavailableReason() const override { return unavailable; }
+    std::vector<std::string> resolvedAgain; // names
+    void resolveAgain(const cw::ServerAddress& server) override {
+        resolvedAgain.push_back(server.humanReadableName);
+    }
 };
 
 class RemoteControlWindowTest : public ::testing::Test {
@@ -58,8 +63,13 @@ protected:
     }
     QString status() const { return controller.statusLabel()->text(); }
     QString time() const { return controller.timestampLabel()->text(); }
-    bool buttonsEnabled() const {
-        return controller.playPauseButton()->isEnabled() && controller.rewindButton()->isEnabled();
+    // All or none of the controls that drive the server; nullopt when they disagree.
+    std::optional<bool> controlsEnabled() const {
+        const bool all = controller.playPauseButton()->isEnabled() &&
+                         controller.rewindButton()->isEnabled() && controller.speedSlider()->isEnabled();
+        const bool any = controller.playPauseButton()->isEnabled() ||
+                         controller.rewindButton()->isEnabled() || controller.speedSlider()->isEnabled();
+        return all == any ? std::optional(all) : std::nullopt;
     }
 
     std::shared_ptr<FakeClient> client = std::make_shared<FakeClient>();
@@ -71,7 +81,7 @@ protected:
 TEST_F(RemoteControlWindowTest, NothingIsSentWithoutASelectedServer) {
     EXPECT_EQ(client->starts, 1);
     EXPECT_TRUE(controller.isPolling());
-    EXPECT_FALSE(buttonsEnabled());
+    EXPECT_EQ(controlsEnabled(), false);
     controller.requestStatus();
     controller.playPause();
     serversChange({stage, booth});
@@ -115,7 +125,7 @@ TEST_F(RemoteControlWindowTest, StatusRepliesDriveTheTextsAndTheButtons) {
     EXPECT_EQ(status(), "Talk.cwr is playing");
     EXPECT_EQ(time().toStdString(), cw::formatTimestamp(30) + " / " + cw::formatTimestamp(120));
     EXPECT_EQ(controller.playPauseButton()->text(), "Pause");
-    EXPECT_TRUE(buttonsEnabled());
+    EXPECT_EQ(controlsEnabled(), true);
     EXPECT_EQ(controller.speedSlider()->minimum(), 3);
     EXPECT_EQ(controller.speedSlider()->maximum(), 80);
     EXPECT_EQ(controller.speedSlider()->value(), 40);
@@ -142,7 +152,7 @@ TEST_F(RemoteControlWindowTest, StatusRepliesDriveTheTextsAndTheButtons) {
     EXPECT_EQ(controller.speedSlider()->value(), 31);
     EXPECT_EQ(controller.speedSlider()->maximum(), 100);
     EXPECT_EQ(controller.playPauseButton()->text(), "Play");
-    EXPECT_FALSE(buttonsEnabled());
+    EXPECT_EQ(controlsEnabled(), false);
 
     controller.window()->grab().save(settingstest::screenshotFolder("remote") + "/remote-control-window.png");
 }
@@ -194,6 +204,64 @@ TEST_F(RemoteControlWindowTest, TheSelectionFollowsItsServerAndEndsWhenItGoes) {
     EXPECT_EQ(status(), "Not Connected.");
     controller.requestStatus();
     EXPECT_EQ(client->sent, (std::vector<std::pair<C, std::uint16_t>>{{C::of(K::reportStatus), 19825}}));
+}
+
+// The keyboard: Tab from the list goes to the buttons and leaves the selected server selected;
+// the arrow keys change rows.
+TEST_F(RemoteControlWindowTest, TabLeavesTheListAndTheArrowsChangeRows) {
+    serversChange({stage, booth, {"Third", "third.local", 19826, {}}});
+    QWidget* window = controller.window();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    QTableWidget* table = controller.tableView();
+    table->setFocus();
+    table->selectRow(0);
+    QTest::keyClick(table, Qt::Key_Down);
+    EXPECT_EQ(table->selectionModel()->selectedRows().value(0).row(), 1);
+    client->delegate->bonjourClientDidReceive(*client, sampleReport()); // the buttons take the focus
+    for (int tab = 0; tab < 3; ++tab) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    }
+    EXPECT_EQ(table->selectionModel()->selectedRows().size(), 1);
+    EXPECT_EQ(table->selectionModel()->selectedRows().value(0).row(), 1);
+    EXPECT_FALSE(table->hasFocus());
+}
+
+// A server that stops answering: after two polls without a reply the window says so, turns its
+// buttons off, sends no command (the server would carry it out whenever it woke) and has its
+// address looked up again; its next status brings everything back.
+TEST_F(RemoteControlWindowTest, AServerThatStopsAnsweringIsSaidAndGetsNoCommands) {
+    serversChange({stage, booth});
+    controller.tableView()->selectRow(0);
+    controller.requestStatus();
+    client->delegate->bonjourClientDidReceive(*client, sampleReport());
+    ASSERT_EQ(controlsEnabled(), true);
+    client->sent.clear();
+
+    controller.requestStatus();
+    controller.requestStatus();
+    EXPECT_EQ(status(), "Talk.cwr is playing") << "two polls are not yet late";
+    EXPECT_TRUE(client->resolvedAgain.empty());
+    controller.requestStatus();
+    EXPECT_EQ(status(), "“Stage” does not respond.");
+    EXPECT_EQ(controlsEnabled(), false);
+    EXPECT_EQ(client->resolvedAgain, std::vector<std::string>{"Stage"});
+    controller.window()->grab().save(settingstest::screenshotFolder("remote") +
+                                     "/remote-control-not-responding.png");
+    controller.playPause();
+    controller.rewind();
+    controller.speedSlider()->setValue(60);
+    EXPECT_EQ(client->sent, (std::vector<std::pair<C, std::uint16_t>>(3, {C::of(K::reportStatus), 19824})));
+
+    // Found again at another address: the row stays selected, the polls go there.
+    serversChange({{"Stage", "stage.local", 20000, {}}, booth});
+    controller.requestStatus();
+    EXPECT_EQ(client->sent.back(), (std::pair<C, std::uint16_t>{C::of(K::reportStatus), 20000}));
+    client->delegate->bonjourClientDidReceive(*client, sampleReport());
+    EXPECT_EQ(status(), "Talk.cwr is playing");
+    EXPECT_EQ(controlsEnabled(), true);
+    controller.playPause();
+    EXPECT_EQ(client->sent.back(), (std::pair<C, std::uint16_t>{C::of(K::stopPlayback), 20000}));
 }
 
 TEST_F(RemoteControlWindowTest, ClosingStopsThePollAndTheClient) {

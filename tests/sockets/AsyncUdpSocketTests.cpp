@@ -744,6 +744,26 @@ TEST_P(FilterModes, ContinuousReceiveThroughFilterKeepsOrder) {
     }
 }
 
+// A datagram that waited in the system's queue before the socket read it: the filter learns when
+// it came in (before reading began), not when it was read; outside a filter there is nothing.
+TEST_P(FilterModes, ReceiveFilterLearnsWhenADatagramCameIn) {
+    std::optional<std::chrono::steady_clock::time_point> arrival;
+    sock->setReceiveFilter(
+        [&](const Data&, const Address&, sockets::FilterContext&) {
+            arrival = AsyncUdpSocket::filteredDatagramArrival();
+            return true;
+        },
+        dispatch::Queue::makeSerial("test.udp.arrivalfilter"), GetParam());
+    ASSERT_TRUE(sock->bindToPort(0, "loopback"));
+    sendIn("waited");
+    const auto readingBegins = std::chrono::steady_clock::now();
+    ASSERT_TRUE(sock->beginReceiving());
+    ASSERT_TRUE(delegate->waitFor(Kind::received));
+    ASSERT_TRUE(arrival);
+    EXPECT_LE(*arrival, readingBegins);
+    EXPECT_FALSE(AsyncUdpSocket::filteredDatagramArrival());
+}
+
 INSTANTIATE_TEST_SUITE_P(Filters, FilterModes,
                          ::testing::Values(AsyncUdpSocket::FilterMode::synchronous,
                                            AsyncUdpSocket::FilterMode::asynchronous),

@@ -21,7 +21,7 @@ public:
         s.manufacturer = std::move(manufacturer);
         s.model = std::move(model);
         s.serialNumber = std::move(serial);
-        s.productName = productName(s.model);
+        s.productName = productName(s.model, s.connector);
         s.displayUUID = displayUUID(s.manufacturer, s.model, s.serialNumber, s.connector);
         s.displayID = displayIDFromUUIDString(s.displayUUID);
         s.size = platform::ScreenSize{width, height};

@@ -64,7 +64,9 @@ public:
     void setDelegate(std::weak_ptr<BluetoothServerDelegate> delegate) { delegate_ = std::move(delegate); }
     // Makes the manager; the service follows once it reports powered on.
     void start();
-    // Stops advertising and tells the delegate; the manager and its service stay.
+    // Withdraws the advertisement and the service (the manager goes) and tells the delegate.
+    // From then on nothing a central reads or writes reaches the delegate: a read or write
+    // already on its way is refused, and a value still being written is dropped.
     void stop();
 
     platform::bluetooth::PeripheralManager* manager() const { return manager_.get(); }
@@ -99,6 +101,7 @@ private:
     std::map<std::string, PendingWrite> writes_;          // by central
     std::map<std::string, BluetoothBytes> readSnapshots_; // by central
     std::uint64_t nextGeneration_ = 1;
+    bool stopped_ = false;
 };
 
 } // namespace cw

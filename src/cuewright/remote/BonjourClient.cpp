@@ -114,16 +114,30 @@ void BonjourClient::resolveAll() {
         if (found.resolution) {
             --resolveCount_; // that resolution is abandoned for the new one
         }
-        ++resolveCount_;
-        const std::weak_ptr<BonjourClient> weak = weak_from_this();
-        const std::string name = found.service.name;
-        found.resolution = netService_->resolve(
-            found.service, resolveTimeout,
-            [weak, name](const std::optional<platform::ResolvedNetService>& resolved, const std::string&) {
-                if (auto self = weak.lock()) {
-                    self->didResolve(name, resolved);
-                }
-            });
+        resolve(found);
+    }
+}
+
+void BonjourClient::resolve(Found& found) {
+    ++resolveCount_;
+    const std::weak_ptr<BonjourClient> weak = weak_from_this();
+    const std::string name = found.service.name;
+    found.resolution = netService_->resolve(
+        found.service, resolveTimeout,
+        [weak, name](const std::optional<platform::ResolvedNetService>& resolved, const std::string&) {
+            if (auto self = weak.lock()) {
+                self->didResolve(name, resolved);
+            }
+        });
+}
+
+void BonjourClient::resolveAgain(const ServerAddress& server) {
+    CW_DCHECK_MAIN_THREAD();
+    const auto found = std::find_if(foundServices_.begin(), foundServices_.end(), [&](const Found& entry) {
+        return entry.service.name == server.humanReadableName;
+    });
+    if (found != foundServices_.end() && !found->resolution) {
+        resolve(*found);
     }
 }
 
@@ -136,8 +150,6 @@ void BonjourClient::didResolve(const std::string& name,
         auto finished = std::move(found->resolution);
         if (resolved) {
             found->resolved = resolved;
-        } else {
-            foundServices_.erase(found);
         }
     }
     --resolveCount_;

@@ -54,12 +54,17 @@ public:
     // Why no server can be found now (the discovery daemon missing); nullopt while the search
     // works.
     virtual std::optional<std::string> discoveryUnavailableReason() const { return std::nullopt; }
+    // Looks the server's address up again (it stopped answering: its address may have changed);
+    // the delegate hears bonjourClientDidUpdateServers when that ends. Nothing while it is being
+    // looked up already.
+    virtual void resolveAgain(const ServerAddress& server) = 0;
 };
 
 // Finds servers of "_cuewright._udp.": each batch of found or removed services has every known
-// service resolved again (time-out 5 s); a service that fails to resolve is dropped; when the
-// last outstanding resolution ends (or the last service went) the delegate hears
-// bonjourClientDidUpdateServers. Replies are
+// service resolved again (time-out 5 s); when the last outstanding resolution ends (or the last
+// service went) the delegate hears bonjourClientDidUpdateServers. A service that fails to resolve
+// keeps its last address (or stays unlisted) until it resolves, is removed or is asked for again:
+// the browse does not announce again a service it still holds. Replies are
 // parsed into a status report or an error reason; a malformed one is logged and dropped.
 class BonjourClient : public RemoteControlClient,
                       public sockets::AsyncUdpSocketDelegate,
@@ -80,6 +85,7 @@ public:
     void stop() override;
     std::vector<ServerAddress> availableServers() const override;
     void sendCommand(const NetworkCommand::Command& command, const ServerAddress& server) override;
+    void resolveAgain(const ServerAddress& server) override;
 
     // Parses one reply and tells the delegate.
     void handleAnswer(const sockets::Data& data);
@@ -99,6 +105,7 @@ private:
     void didFind(const platform::NetServiceInstance& service, bool moreComing);
     void didRemove(const platform::NetServiceInstance& service, bool moreComing);
     void resolveAll();
+    void resolve(Found& found);
     void didResolve(const std::string& name, const std::optional<platform::ResolvedNetService>& resolved);
     void serversChanged();
 

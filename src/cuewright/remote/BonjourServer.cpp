@@ -21,7 +21,8 @@ std::shared_ptr<BonjourServer> BonjourServer::make(std::shared_ptr<platform::Net
 BonjourServer::BonjourServer(std::shared_ptr<platform::NetService> netService, ReplyBudget::Now now,
                              ReplyLimits limits)
     : netService_(std::move(netService))
-    , budget_(std::make_shared<ReplyBudget>(limits, std::move(now)))
+    , now_(now ? std::move(now) : ReplyBudget::Now(ReplyBudget::Clock::now))
+    , budget_(std::make_shared<ReplyBudget>(limits, now_))
     , admissionQueue_(dispatch::Queue::makeSerial("BonjourServer.admission")) {}
 
 BonjourServer::~BonjourServer() {
@@ -89,9 +90,16 @@ void BonjourServer::start(const std::string& name, std::uint16_t port) {
     socket->setSendErrorPolicy(sockets::AsyncUdpSocket::SendErrorPolicy::failDatagram);
     // What the budget does not admit never reaches the main thread.
     socket->setReceiveFilter(
-        [budget = budget_, counters = counters_](const sockets::Data& data, const sockets::Address& from,
-                                                 sockets::FilterContext&) {
+        [budget = budget_, counters = counters_, now = now_](
+            const sockets::Data& data, const sockets::Address& from, sockets::FilterContext& context) {
             if (budget->admits(from, data.size())) {
+                // When it came in, not when it was read: a stopped process reads on waking.
+                ReplyBudget::Clock::time_point arrival = now();
+                if (const auto stamped = sockets::AsyncUdpSocket::filteredDatagramArrival()) {
+                    arrival -= std::max(ReplyBudget::Clock::duration::zero(),
+                                        std::chrono::steady_clock::now() - *stamped);
+                }
+                context = std::make_shared<ReplyBudget::Clock::time_point>(arrival);
                 return true;
             }
             ++counters->withheld;
@@ -130,6 +138,16 @@ void BonjourServer::start(const std::string& name, std::uint16_t port) {
             delegate->bonjourServerDidStart(*self);
         }
     };
+    callbacks.didNotPublish = [weak](const std::string& reason) {
+        auto self = weak.lock();
+        if (!self) {
+            return;
+        }
+        if (auto delegate = self->delegate()) {
+            delegate->bonjourServerDidNotPublish(*self, reason == platform::NetService::nameInUseReason,
+                                                 reason);
+        }
+    };
     publication_ =
         netService_->publish(name, std::string(remoteServiceType), "", bound, std::move(callbacks));
 }
@@ -162,7 +180,8 @@ void BonjourServer::stop() {
     }
 }
 
-BonjourServer::Reply BonjourServer::reply(const sockets::Data& request) {
+BonjourServer::Reply BonjourServer::reply(const sockets::Data& request,
+                                          std::optional<ReplyBudget::Clock::time_point> arrival) {
     nlohmann::json message;
     try {
         message = parseRemoteJson(request);
@@ -182,14 +201,19 @@ BonjourServer::Reply BonjourServer::reply(const sockets::Data& request) {
     if (!delegate) {
         return {remoteErrorReply(remoteErrors::generalError, remoteErrors::noDelegateReason), true};
     }
+    if (arrival && command.command.kind != NetworkCommand::Kind::reportStatus &&
+        now_() - *arrival > maxCommandWait) {
+        return {remoteErrorReply(remoteErrors::generalError, commandTooLateReason), true};
+    }
     const NetworkAnswer answer = delegate->bonjourServerAnswer(*this, command);
     return {remoteReply(answer), !std::holds_alternative<NetworkStatusReport>(answer.value)};
 }
 
-void BonjourServer::handle(const sockets::Data& request, const sockets::Address& sender) {
+void BonjourServer::handle(const sockets::Data& request, const sockets::Address& sender,
+                           std::optional<ReplyBudget::Clock::time_point> arrival) {
     CW_DCHECK_MAIN_THREAD();
     Counters& counters = *counters_;
-    Reply answer = reply(request);
+    Reply answer = reply(request, arrival);
     if (answer.bytes.size() > maxReplyBytes) {
         answer = {remoteErrorReply(remoteErrors::generalError, replyTooLargeReason), true};
     }
@@ -219,8 +243,10 @@ void BonjourServer::handle(const sockets::Data& request, const sockets::Address&
 }
 
 void BonjourServer::udpSocketDidReceiveData(sockets::AsyncUdpSocket&, const sockets::Data& data,
-                                            const sockets::Address& address, const sockets::FilterContext&) {
-    handle(data, address);
+                                            const sockets::Address& address,
+                                            const sockets::FilterContext& context) {
+    const auto arrival = std::static_pointer_cast<ReplyBudget::Clock::time_point>(context);
+    handle(data, address, arrival ? std::optional(*arrival) : std::nullopt);
 }
 
 void BonjourServer::udpSocketDidNotSendDataWithTag(sockets::AsyncUdpSocket&, long,

@@ -27,6 +27,12 @@ public:
     virtual void bonjourServerDidStart(BonjourServer& server) { (void)server; }
     // The service was withdrawn.
     virtual void bonjourServerDidStop(BonjourServer& server) { (void)server; }
+    // The service could not be published (the server still answers at its port): another
+    // service on the network has its name (`nameInUse`), or the discovery failed for `reason`.
+    virtual void bonjourServerDidNotPublish(BonjourServer& server, bool nameInUse,
+                                            const std::string& reason) {
+        (void)server, (void)nameInUse, (void)reason;
+    }
     virtual NetworkAnswer bonjourServerAnswer(BonjourServer& server, const NetworkCommand& command) = 0;
 };
 
@@ -70,6 +76,12 @@ public:
     static constexpr std::size_t maxReplyBytes = 65507;
     // The "generr" reason sent instead of a reply larger than that.
     static constexpr std::string_view replyTooLargeReason = "The reply is too large for a datagram.";
+    // A command (anything but a status request) that waited longer than this between its arrival
+    // and its turn on the main thread is not carried out: its sender no longer waits for it, and a
+    // Pause clicked while this copy was busy must not pause it seconds later.
+    static constexpr std::chrono::milliseconds maxCommandWait{1000};
+    static constexpr std::string_view commandTooLateReason =
+        "The command came too late and was not carried out.";
 
     // `now` is the clock of the reply budget (the monotonic clock when empty).
     static std::shared_ptr<BonjourServer> make(std::shared_ptr<platform::NetService> netService,
@@ -103,9 +115,10 @@ public:
     std::uint64_t unsentCount() const { return counters_->unsent.load(); }
     std::uint64_t rebindCount() const { return counters_->rebinds.load(); }
 
-    // Parses, answers and replies to one datagram from `sender` that the budget admitted. Main
-    // thread.
-    void handle(const sockets::Data& request, const sockets::Address& sender);
+    // Parses, answers and replies to one datagram from `sender` that the budget admitted at
+    // `arrival` (on the budget's clock; none: just now). Main thread.
+    void handle(const sockets::Data& request, const sockets::Address& sender,
+                std::optional<ReplyBudget::Clock::time_point> arrival = std::nullopt);
 
     void udpSocketDidReceiveData(sockets::AsyncUdpSocket& sock, const sockets::Data& data,
                                  const sockets::Address& address,
@@ -134,7 +147,7 @@ private:
     };
 
     BonjourServer(std::shared_ptr<platform::NetService> netService, ReplyBudget::Now now, ReplyLimits limits);
-    Reply reply(const sockets::Data& request);
+    Reply reply(const sockets::Data& request, std::optional<ReplyBudget::Clock::time_point> arrival);
     void bindBoth(std::uint16_t port);
     // Binds the closed socket again on its port while the server runs; tries again each second
     // while that fails. Main thread.
@@ -150,6 +163,7 @@ private:
     bool published_ = false;
     bool running_ = false; // from a successful start() to stop()
     const std::shared_ptr<Counters> counters_ = std::make_shared<Counters>();
+    const ReplyBudget::Now now_;
     const std::shared_ptr<ReplyBudget> budget_;
     // The receive filter's queue: it runs in place on the socket's queue while it is idle.
     const dispatch::QueuePtr admissionQueue_;

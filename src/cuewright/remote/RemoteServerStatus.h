@@ -7,11 +7,13 @@
 
 namespace cw {
 
+// `nameInUse`: the server answers at its port, but no controller finds it, for another service on
+// the network has its name.
 struct RemoteServerStatus {
-    enum class State { off, running, failed };
+    enum class State { off, running, failed, nameInUse };
     State state = State::off;
-    std::uint16_t port = 0; // while running
-    std::string reason;     // why it failed
+    std::uint16_t port = 0; // while running, or named as another
+    std::string reason;     // why it failed; the name in use
     friend bool operator==(const RemoteServerStatus&, const RemoteServerStatus&) = default;
 };
 

@@ -13,20 +13,27 @@
 
 namespace cw {
 
-// What a ReplyBudget allows. The defaults answer a controller that polls ten or more times a
-// second (and a slider dragged at 40 steps a second) from the burst and the refill alone.
+// What a ReplyBudget allows. The defaults answer a controller that polls ten times a second while
+// a slider is dragged at 40 steps a second (50 status replies a second, each up to 1,000 bytes: a
+// script path of about 650 bytes) from the burst and the refill alone.
 struct ReplyLimits {
     // Each source (an address, whatever its port):
-    double requestBurst = 40;           // datagrams a new or quiet source may have handled at once
-    double requestsPerSecond = 40;      // and then per second
-    double burstBytes = 16384;          // reply bytes a new or quiet source may draw at once
-    double refillBytesPerSecond = 6144; // the burst grows back at this rate
-    double bytesPerByteReceived = 0.25; // and each byte a source sends earns this much
-    // All sources together, per second (also the burst of them).
+    double requestBurst = 60;            // datagrams a new or quiet source may have handled at once
+    double requestsPerSecond = 60;       // and then per second
+    double burstBytes = 65536;           // reply bytes a new or quiet source may draw at once
+    double refillBytesPerSecond = 51200; // the burst grows back at this rate
+    double bytesPerByteReceived = 0.25;  // and each byte a source sends earns this much
+    // All sources together, per second (also the burst of them). Each source may have handled
+    // an equal part of `fairShare` of it, divided among the sources heard within the last second
+    // (for a source heard for a second or more, among those alone); the rest is kept for such
+    // known sources within their part. So a source that asks for less than its part is answered
+    // whatever others ask, and a stream of new addresses neither shrinks its part nor takes the
+    // rest from it.
     double repliesPerSecond = 400;
+    double fairShare = 0.9;
     std::size_t maxSources = 4096; // sources remembered; a new one beyond them gets nothing
     // What a reply is reckoned at when its datagram is taken, before it is built.
-    double expectedReplyBytes = 512;
+    double expectedReplyBytes = 1024;
 };
 
 // UDP sources can be forged and a status reply is nine times its request: unbounded, the server
@@ -34,10 +41,12 @@ struct ReplyLimits {
 // the main thread busy with nothing else. The budget decides twice for each datagram:
 //  - admits(), as it arrives and before anything reads it: whether it is handled at all. Each
 //    source may have a burst of datagrams handled and then a steady number per second, all
-//    sources together a number per second; and the source must have the bytes of a reply.
+//    sources together a number per second, shared fairly among the sources talking (a few loud
+//    sources cannot starve a quiet one); and the source must have the bytes of a reply.
 //  - allowsReply(), when its reply is built: whether the reply goes out. The bytes sent to each
-//    source are bounded by a burst, a slow refill of it over time and a fraction of the bytes that
-//    source sent, so a flood gets back less than it sends.
+//    source are bounded by a burst, a refill of it over time (what a busy controller needs) and a
+//    fraction of the bytes that source sent, so a forged source's victim gets a bounded rate and a
+//    flood gets back less than it sends.
 //
 // Thread-safe: a datagram is admitted on the socket's side and its reply allowed on the main
 // thread. The clock is injectable for tests; no real time passes inside.
@@ -63,12 +72,18 @@ private:
     struct Credit {
         double requests = 0;
         double bytes = 0;
+        double share = 0; // of the common budget
         Clock::time_point updated;
+        Clock::time_point seen; // the last datagram
+        Clock::time_point first;
     };
 
     Credit* creditOf(const std::string& host, Clock::time_point now);
     void forgetQuietSources(Clock::time_point now);
     void refill(Credit& credit, Clock::time_point now) const;
+    double shareRate(const Credit& credit) const;
+    bool isKnown(const Credit& credit) const;
+    void countTalking(Clock::time_point now);
     bool isFull(const Credit& credit, Clock::time_point now) const;
 
     Limits limits_;
@@ -79,6 +94,9 @@ private:
     double replies_ = 0; // datagrams all sources may still have handled
     Clock::time_point repliesUpdated_{};
     bool started_ = false;
+    std::size_t talking_ = 0;      // sources heard within the last second
+    std::size_t talkingKnown_ = 0; // those of them heard for a second or more
+    Clock::time_point talkingCounted_{};
 };
 
 } // namespace cw

@@ -96,6 +96,14 @@ void WorkspaceNetworking::bonjourServerDidStart(BonjourServer& server) {
     setRemoteServerStatus({RemoteServerStatus::State::running, server.port(), {}});
 }
 
+// Other failures to publish (the daemon went) are the discovery's to log and retry.
+void WorkspaceNetworking::bonjourServerDidNotPublish(BonjourServer& server, bool nameInUse,
+                                                     const std::string&) {
+    if (nameInUse) {
+        setRemoteServerStatus({RemoteServerStatus::State::nameInUse, server.port(), server.name()});
+    }
+}
+
 NetworkAnswer WorkspaceNetworking::bonjourServerAnswer(BonjourServer&, const NetworkCommand& command) {
     return answerNetworkCommand(workspace_, command);
 }

@@ -2,6 +2,7 @@
 
 #include "cuewright/model/SettingsKeys.h"
 #include "cuewright/remote/RemoteServerStatus.h"
+#include "cuewright/settings/NetworkNames.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -71,6 +72,10 @@ void NetworkSettingsViewController::showServerStatus() {
         text = tr("The remote-control server is running on port %1.").arg(status.port);
     else if (status.state == RemoteServerStatus::State::failed)
         text = tr("The remote-control server is not running: %1.").arg(QString::fromStdString(status.reason));
+    else if (status.state == RemoteServerStatus::State::nameInUse)
+        text = tr("No controller can find this copy: the name “%1” is already in use on the network. "
+                  "Choose another name.")
+                   .arg(visibleNetworkName(QString::fromStdString(status.reason)));
     controls_.serverStatus->setText(text);
 }
 

@@ -72,6 +72,8 @@ QWidget* RemoteControlWindowController::makeWindow() {
     tableView_->setSelectionBehavior(QAbstractItemView::SelectRows);
     tableView_->setSelectionMode(QAbstractItemView::SingleSelection);
     tableView_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Tab walking the cells would select the next row's server on its way out.
+    tableView_->setTabKeyNavigation(false);
     tableView_->verticalHeader()->hide();
     tableView_->horizontalHeader()->setStretchLastSection(true);
     // Why no copy can be found, while that is so.
@@ -116,8 +118,7 @@ QWidget* RemoteControlWindowController::makeWindow() {
 
 void RemoteControlWindowController::windowDidLoad() {
     keepInWorkArea();
-    rewindButton_->setEnabled(false);
-    playPauseButton_->setEnabled(false);
+    setControlsEnabled(false);
     try {
         client_->start();
         timer_ = new QTimer(this);
@@ -165,6 +166,10 @@ void RemoteControlWindowController::send(const NetworkCommand::Command& command)
     if (!server) {
         return;
     }
+    // A server that does not answer would carry the command out whenever it wakes.
+    if (command.kind != NetworkCommand::Kind::reportStatus && !answering_) {
+        return;
+    }
     try {
         client_->sendCommand(command, *server);
     } catch (const std::exception& error) {
@@ -198,7 +203,26 @@ void RemoteControlWindowController::showDiscoveryProblem(const QString& reason) 
 }
 
 void RemoteControlWindowController::requestStatus() {
+    const auto server = selectedServer();
+    if (!server) {
+        return;
+    }
+    if (unansweredPolls_ >= unansweredPollsLimit) {
+        showNotResponding(*server);
+        // Its address may have changed (a new lease, a reconnect).
+        if ((unansweredPolls_ - unansweredPollsLimit) % resolveAgainEveryPolls == 0) {
+            client_->resolveAgain(*server);
+        }
+    }
+    ++unansweredPolls_;
     send(NetworkCommand::Command::of(NetworkCommand::Kind::reportStatus));
+}
+
+void RemoteControlWindowController::showNotResponding(const ServerAddress& server) {
+    answering_ = false;
+    statusLabel_->setText(tr("“%1” does not respond.")
+                              .arg(visibleNetworkName(QString::fromStdString(server.humanReadableName))));
+    setControlsEnabled(false);
 }
 
 void RemoteControlWindowController::test() {
@@ -226,9 +250,11 @@ void RemoteControlWindowController::bonjourClientDidUpdateServers(RemoteControlC
     if (!selected) {
         return;
     }
+    // By its service name, which is one server's alone: its address and port may have changed.
     for (size_t row = 0; row < availableServers_.size(); ++row) {
-        if (availableServers_[row].hostName == selected->hostName &&
-            availableServers_[row].port == selected->port) {
+        if (availableServers_[row].humanReadableName == selected->humanReadableName) {
+            // The same server: what it last said still holds.
+            const QSignalBlocker blocker(tableView_);
             tableView_->selectRow(static_cast<int>(row));
             return;
         }
@@ -247,6 +273,8 @@ void RemoteControlWindowController::setSlider(double minimum, double maximum, do
 void RemoteControlWindowController::bonjourClientDidReceive(RemoteControlClient&,
                                                             const NetworkStatusReport& report) {
     window();
+    unansweredPolls_ = 0;
+    answering_ = true;
     transportState_ = report.transportState;
     const bool playing = transportState_ == TransportState::TransportStatus::playing;
     playPauseButton_->setText(playing ? QStringLiteral("Pause") : QStringLiteral("Play"));
@@ -257,26 +285,34 @@ void RemoteControlWindowController::bonjourClientDidReceive(RemoteControlClient&
                           (playing ? QStringLiteral("is playing") : QStringLiteral("is stopped")));
     const bool finite = std::isfinite(report.maxScrollSpeed) && std::isfinite(report.scrollSpeed);
     setSlider(3.0, finite ? report.maxScrollSpeed : 100.0, finite ? report.scrollSpeed : 31.0);
-    rewindButton_->setEnabled(true);
-    playPauseButton_->setEnabled(true);
+    setControlsEnabled(true);
+}
+
+// The slider too: a step sent to a server that does not answer would be carried out late or never.
+void RemoteControlWindowController::setControlsEnabled(bool enabled) {
+    rewindButton_->setEnabled(enabled);
+    playPauseButton_->setEnabled(enabled);
+    speedSlider_->setEnabled(enabled);
 }
 
 void RemoteControlWindowController::showDisconnected(const QString& status, double sliderValue,
                                                      double sliderMaximum) {
+    answering_ = false;
     statusLabel_->setText(status);
     timestampLabel_->setText(timestamp(0));
     setSlider(3.0, sliderMaximum, sliderValue);
     playPauseButton_->setText(QStringLiteral("Play"));
-    rewindButton_->setEnabled(false);
-    playPauseButton_->setEnabled(false);
+    setControlsEnabled(false);
 }
 
 void RemoteControlWindowController::bonjourClientDidFail(RemoteControlClient&, const std::string& reason) {
     window();
+    unansweredPolls_ = 0;
     showDisconnected(QString::fromStdString(reason), 31.0, 100.0);
 }
 
 void RemoteControlWindowController::tableViewSelectionDidChange() {
+    unansweredPolls_ = 0;
     showDisconnected(QStringLiteral("Not Connected."), 1, 100);
 }
 

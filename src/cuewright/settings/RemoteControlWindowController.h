@@ -25,14 +25,22 @@ class Workspace;
 
 // Lists the servers the client finds (columns "Name", "Address", "Port"), asks the selected one
 // for its status every 0.3 s while the window is open, shows the status and offers play/pause,
-// rewind and a speed slider. The buttons are enabled only while the last message from the
-// selected server was a status report. Every action sends to the selected server and does
-// nothing without one. Main thread only.
+// rewind and a speed slider. The buttons and the slider are enabled only while the last message from the
+// selected server was a status report and it still answers: after two polls without an answer
+// the window says that it does not respond and has its address looked up again. Commands go only
+// to a server that answers (none wait to be carried out when it wakes); every action sends to the
+// selected server and does nothing without one. Tab leaves the list; the arrow keys change rows.
+// Main thread only.
 class RemoteControlWindowController : public platform::WindowController, public BonjourClientDelegate {
     Q_OBJECT
 
 public:
     static constexpr int statusIntervalMs = 300;
+    // Polls without an answer after which the server counts as not responding.
+    static constexpr int unansweredPollsLimit = 2;
+    // While it does not respond, its address is looked up again this often (in polls): longer
+    // than a lookup may take.
+    static constexpr int resolveAgainEveryPolls = 20;
 
     // `workspace` may be null (kept, not used); `client` null makes a BonjourClient.
     explicit RemoteControlWindowController(Workspace* workspace,
@@ -80,6 +88,8 @@ private:
     // Shows `reason` why nothing can be found; an empty one hides the line.
     void showDiscoveryProblem(const QString& reason);
     void showDisconnected(const QString& status, double sliderValue, double sliderMaximum);
+    void showNotResponding(const ServerAddress& server);
+    void setControlsEnabled(bool enabled);
     void setSlider(double minimum, double maximum, double value);
 
     Workspace* workspace_;
@@ -88,6 +98,8 @@ private:
     TransportState::TransportStatus transportState_ = TransportState::TransportStatus::stopped;
     QPointer<QTimer> timer_;
     bool updatingControls_ = false;
+    int unansweredPolls_ = 0;
+    bool answering_ = false; // the last message from the selected server was a status report
     QTableWidget* tableView_ = nullptr;
     QSlider* speedSlider_ = nullptr;
     QPushButton* playPauseButton_ = nullptr;

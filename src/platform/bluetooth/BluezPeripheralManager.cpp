@@ -29,7 +29,9 @@ const QString advertisingManagerInterface = QStringLiteral("org.bluez.LEAdvertis
 const QString serviceInterface = QStringLiteral("org.bluez.GattService1");
 const QString characteristicInterface = QStringLiteral("org.bluez.GattCharacteristic1");
 
-constexpr std::array<std::pair<AttError, std::string_view>, 4> errorNames{{
+constexpr std::array<std::pair<AttError, std::string_view>, 6> errorNames{{
+    {AttError::readNotPermitted, "org.bluez.Error.NotPermitted"},
+    {AttError::writeNotPermitted, "org.bluez.Error.NotPermitted"},
     {AttError::requestNotSupported, "org.bluez.Error.NotSupported"},
     {AttError::invalidOffset, "org.bluez.Error.InvalidOffset"},
     {AttError::invalidAttributeValueLength, "org.bluez.Error.InvalidValueLength"},

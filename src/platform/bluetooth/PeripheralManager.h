@@ -12,6 +12,8 @@ namespace platform::bluetooth {
 // ATT result codes a request is answered with.
 enum class AttError : std::uint8_t {
     success = 0x00,
+    readNotPermitted = 0x02,
+    writeNotPermitted = 0x03,
     requestNotSupported = 0x06,
     invalidOffset = 0x07,
     invalidAttributeValueLength = 0x0D,

@@ -356,7 +356,8 @@ void AvahiNetService::registerPublication(Publication& publication) {
         result = avahi_entry_group_commit(publication.group);
     }
     if (result < 0) {
-        const std::string reason = avahiError(result);
+        const std::string reason =
+            result == AVAHI_ERR_COLLISION ? std::string(nameInUseReason) : avahiError(result);
         base::log(result == AVAHI_ERR_COLLISION
                       ? "DNS-SD: the service name \"" + publication.name + "\" is already in use"
                       : "DNS-SD: cannot publish \"" + publication.name + "\": " + reason);
@@ -384,7 +385,7 @@ void AvahiNetService::groupCallback(AvahiEntryGroup* group, AvahiEntryGroupState
         // Never renamed: the user chose the name.
         const bool collision = state == AVAHI_ENTRY_GROUP_COLLISION;
         const std::string reason = collision
-                                       ? std::string("name collision")
+                                       ? std::string(nameInUseReason)
                                        : avahiError(avahi_client_errno(avahi_entry_group_get_client(group)));
         base::log(collision ? "DNS-SD: the service name \"" + publication->name + "\" is already in use"
                             : "DNS-SD: publishing \"" + publication->name + "\" failed: " + reason);

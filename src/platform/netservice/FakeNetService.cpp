@@ -49,7 +49,7 @@ NetService::HandlePtr FakeNetService::publish(const std::string& name, const std
     auto entry = refused ? nullptr : add({name, netServiceTypeWithoutDot(type), domain, port}, {});
     dispatch::mainQueue()->async([entry, refused, callbacks = std::move(callbacks)] {
         if (refused && callbacks.didNotPublish) {
-            callbacks.didNotPublish("name collision");
+            callbacks.didNotPublish(std::string(nameInUseReason));
         } else if (!refused && entry->alive && callbacks.didPublish) {
             callbacks.didPublish();
         }
@@ -144,6 +144,11 @@ size_t FakeNetService::browseCount() const {
     std::lock_guard lock(mutex_);
     return static_cast<size_t>(
         std::count_if(entries_.begin(), entries_.end(), [](const auto& entry) { return entry->isBrowse; }));
+}
+
+void FakeNetService::forgetResolution(const std::string& name) {
+    std::lock_guard lock(mutex_);
+    resolutions_.erase(name);
 }
 
 void FakeNetService::setResolution(const std::string& name, ResolvedNetService resolved) {

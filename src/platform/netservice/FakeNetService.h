@@ -40,6 +40,7 @@ public:
 
     // What resolving a name answers: an address, or (not set) a failure.
     void setResolution(const std::string& name, ResolvedNetService resolved);
+    void forgetResolution(const std::string& name);
     // How many times each name was asked to resolve.
     int resolveCount(const std::string& name) const;
 

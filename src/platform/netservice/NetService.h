@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform {
@@ -48,10 +49,12 @@ public:
         virtual ~Handle() = default;
     };
     using HandlePtr = std::unique_ptr<Handle>;
+    static constexpr std::string_view nameInUseReason = "name collision";
 
     struct PublishCallbacks {
         std::function<void()> didPublish;
-        // The service could not be published (a name conflict: it is never renamed).
+        // The service could not be published: `reason` is nameInUseReason when another service
+        // on the network has the name (it is never renamed).
         std::function<void(const std::string& reason)> didNotPublish;
     };
     struct BrowseCallbacks {

@@ -68,8 +68,11 @@ std::uint32_t ScreenProvider::displayIDFromUUIDString(const std::optional<std::s
     return id != 0 ? id : 1;
 }
 
-std::string ScreenProvider::productName(std::string_view model) {
-    return model.empty() ? std::string("Unknown") : std::string(model);
+std::string ScreenProvider::productName(std::string_view model, std::string_view connector) {
+    if (!model.empty()) {
+        return std::string(model);
+    }
+    return connector.empty() ? std::string("Unknown") : std::string(connector);
 }
 
 struct QtScreenProvider::Impl {
@@ -148,7 +151,7 @@ static ScreenInfo describeAlone(const QScreen& screen) {
     info.manufacturer = text(screen.manufacturer());
     info.model = text(screen.model());
     info.serialNumber = text(screen.serialNumber());
-    info.productName = ScreenProvider::productName(info.model);
+    info.productName = ScreenProvider::productName(info.model, info.connector);
     info.displayUUID =
         ScreenProvider::displayUUID(info.manufacturer, info.model, info.serialNumber, info.connector);
     info.displayID = ScreenProvider::displayIDFromUUIDString(info.displayUUID);

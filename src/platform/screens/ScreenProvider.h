@@ -33,7 +33,7 @@ struct ScreenInfo {
     std::string manufacturer; // from the display's EDID when it reports one
     std::string model;
     std::string serialNumber;
-    std::string productName;        // "Unknown" when the display reports none
+    std::string productName;        // see ScreenProvider::productName
     std::string displayUUID;        // "" when the display cannot be identified
     std::uint32_t displayID = 0;    // 0 exactly when displayUUID is empty
     std::optional<ScreenSize> size; // the device size; absent when the display gives none
@@ -77,8 +77,10 @@ public:
     // "screen"). The first keeps its UUID, so the settings stored for it stay its own.
     static void tellApartAlike(std::vector<ScreenInfo>& screens);
 
-    // productName's rule: the model name, "Unknown" when there is none.
-    static std::string productName(std::string_view model);
+    // productName's rule: the model name the display reports; without one the name of its output
+    // or monitor ("DP-1", a monitor "LEFT"), so that two such displays still differ; "Unknown"
+    // when there is neither.
+    static std::string productName(std::string_view model, std::string_view connector);
 };
 
 // The attached displays as Qt reports them (QGuiApplication::screens()). Needs a

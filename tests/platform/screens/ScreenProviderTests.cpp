@@ -5,10 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QGuiApplication>
+#include <QProcess>
 #include <QScreen>
 #include <QUuid>
 
+#include <algorithm>
 #include <set>
 
 using platform::ScreenProvider;
@@ -46,8 +50,9 @@ TEST(DisplayUUID, IsAStableNameBasedUuidOfTheDisplaysIdentity) {
     }
     EXPECT_EQ(ScreenProvider::displayIDFromUUIDString("00000000-0000-5000-8000-000000000001"), 1u)
         << "a UUID never maps to the 'no display' identifier";
-    EXPECT_EQ(ScreenProvider::productName("DELL U2720Q"), "DELL U2720Q");
-    EXPECT_EQ(ScreenProvider::productName(""), "Unknown");
+    EXPECT_EQ(ScreenProvider::productName("DELL U2720Q", "DP-1"), "DELL U2720Q");
+    EXPECT_EQ(ScreenProvider::productName("", "DP-1"), "DP-1");
+    EXPECT_EQ(ScreenProvider::productName("", ""), "Unknown");
 }
 
 TEST(DisplayUUID, AlikeDisplaysGetUuidsOfTheirOwnAndTheFirstKeepsItsOwn) {
@@ -79,7 +84,7 @@ TEST(FakeScreenProvider, ListsFindsAndForgetsDisplays) {
     provider.setScreensChangedHandler([&] { ++changes; });
     const auto screens = provider.screens();
     ASSERT_EQ(screens.size(), 3u);
-    EXPECT_EQ(screens[2].productName, "Unknown");
+    EXPECT_EQ(screens[2].productName, "HDMI-A-1") << "no model: its connector";
     std::set<std::string> uuids;
     for (const auto& s : screens) {
         EXPECT_FALSE(s.displayUUID.empty());
@@ -121,4 +126,45 @@ TEST(QtScreenProvider, DescribesEveryQtScreenStably) {
     if (!first.displayUUID.empty()) {
         EXPECT_EQ(provider.screenForDisplayUUID(first.displayUUID), first);
     }
+}
+
+namespace {
+
+bool xrandr(const QStringList& arguments) {
+    QProcess tool;
+    tool.start(QStringLiteral("xrandr"), arguments);
+    return tool.waitForFinished(10000) && tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0;
+}
+
+std::vector<std::string> productNames(const platform::QtScreenProvider& provider) {
+    std::vector<std::string> names;
+    for (const auto& screen : provider.screens()) {
+        names.push_back(screen.productName);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+} // namespace
+
+// RandR monitors reporting no model (an X server's monitors, as a split screen's) are named by
+// their monitor names, and keep the UUIDs their names give them, which key their settings.
+TEST(QtScreenProvider, NamesDisplaysWithoutAModelByTheirRandRNames) {
+    if (QGuiApplication::platformName() != QStringLiteral("xcb") || !xrandr({"--version"})) {
+        GTEST_SKIP() << "needs an X server with RandR monitors and xrandr";
+    }
+    platform::QtScreenProvider provider;
+    ASSERT_TRUE(xrandr({"--setmonitor", "LEFT", "1280/338x1080/285+0+0", "screen"}));
+    ASSERT_TRUE(xrandr({"--setmonitor", "RIGHT", "1280/338x1080/285+1280+0", "none"}));
+    const std::vector<std::string> expected{"LEFT", "RIGHT"};
+    QDeadlineTimer deadline(30000);
+    while (productNames(provider) != expected && !deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    }
+    EXPECT_EQ(productNames(provider), expected);
+    for (const auto& screen : provider.screens()) {
+        EXPECT_EQ(screen.displayUUID, ScreenProvider::displayUUID("", "", "", screen.productName));
+    }
+    xrandr({"--delmonitor", "RIGHT"});
+    xrandr({"--delmonitor", "LEFT"});
 }
