@@ -131,11 +131,14 @@ TEST_F(OpenerFixture, WhatNoProgramTookIsSaidWithItsAddress) {
     runner->answer(platform::alertFirstButtonReturn); // the manual's
     runner->answerButton("Copy Message");
     help.performAction("contactSupport:", nullptr);
+    openOrSayWhy(QUrl::fromLocalFile("/home/ann/Recovery"));
     platform::setAlertRunner(previous);
+    ASSERT_EQ(runner->shown().size(), 4u);
+    EXPECT_EQ(runner->shown()[3].messageText, "No file manager showed the folder.");
+    EXPECT_TRUE(runner->shown()[3].informativeText.endsWith("\n/home/ann/Recovery"));
     const QString copied = QGuiApplication::clipboard()->text();
     EXPECT_TRUE(copied.startsWith("Subject: Cuewright Support\n\n")) << copied.toStdString();
     EXPECT_TRUE(copied.contains("OS: " + HelpActions::operatingSystemVersion())) << copied.toStdString();
-    ASSERT_EQ(runner->shown().size(), 3u);
     EXPECT_TRUE(runner->shown()[0].informativeText.contains(helpPageUrl(HelpPage::faq)->toString()));
     EXPECT_TRUE(runner->shown()[0].messageText.contains("browser"));
     EXPECT_TRUE(runner->shown()[1].informativeText.contains(helpPageUrl(HelpPage::manual)->toString()));

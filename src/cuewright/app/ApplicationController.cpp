@@ -694,18 +694,15 @@ static void askAboutUnreadableCopies(ScriptRecovery& recovery,
                                 "The unsaved changes of %1 cannot be read. Show Folder sets their copies "
                                 "aside in “%2” and shows it; Discard deletes them.")
             .arg(lost.join(QStringLiteral(", ")), platform::displayPath(recovery.store().folder().string()));
-    const QString showFolder = QApplication::translate("ApplicationController", "Show Folder");
-    alert.buttons = {showFolder, QApplication::translate("ApplicationController", "Discard")};
+    alert.buttons = {QApplication::translate("ApplicationController", "Show Folder"),
+                     QApplication::translate("ApplicationController", "Discard")};
     alert.style = platform::Alert::Style::warning;
     const bool show = platform::alertRunner().run(alert, window) == platform::alertFirstButtonReturn;
     for (const RecoveryStore::Entry& entry : unreadable) {
         show ? recovery.setAsideUnreadable(entry.id) : recovery.discardUnreadable(entry.id);
     }
     if (show) {
-        const QUrl folder = QUrl::fromLocalFile(QFile::decodeName(recovery.store().folder().c_str()));
-        if (!urlOpener().open(folder)) {
-            sayNotOpened(folder);
-        }
+        openOrSayWhy(QUrl::fromLocalFile(QFile::decodeName(recovery.store().folder().c_str())));
     }
 }
 

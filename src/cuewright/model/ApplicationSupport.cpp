@@ -53,8 +53,10 @@ std::optional<std::filesystem::path> applicationSupportDirectory() {
     if (!directory) {
         return std::nullopt;
     }
+    // Made the user's alone whatever the umask: others may not write in it (see below).
     std::error_code error;
-    std::filesystem::create_directories(*directory, error);
+    std::filesystem::create_directories(directory->parent_path(), error);
+    (void)::mkdir(directory->c_str(), 0700);
     struct stat status {};
     if (::stat(directory->c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
         return std::nullopt;

@@ -242,7 +242,8 @@ std::unique_ptr<RecoveryStore> RecoveryStore::open(const std::filesystem::path& 
     if (fs::is_symlink(folder, error)) {
         return refuse(folder.string() + " is a symbolic link; nothing behind it is touched");
     }
-    fs::create_directories(folder.parent_path(), error);
+    fs::create_directories(folder.parent_path().parent_path(), error);
+    (void)::mkdir(folder.parent_path().c_str(), 0700);
     // The folder above could have the Recovery folder renamed away and another put in its place.
     struct stat status {};
     if (::stat(folder.parent_path().c_str(), &status) == 0) {
