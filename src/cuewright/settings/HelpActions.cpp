@@ -108,7 +108,7 @@ bool HelpActions::composeMail(const QString& subject, const QString& body) {
     platform::Alert alert;
     alert.messageText = tr("No mail program took the message.");
     alert.informativeText =
-        tr("Write to this address yourself:") + u'\n' + supportAddress() + u'\n' +
+        tr("Write to this address yourself:") + u'\n' + supportAddress() + QStringLiteral("\n\n") +
         tr("Copy Message puts the prepared message on the clipboard, to paste into yours.");
     alert.buttons = {tr("Copy Message"), tr("OK")};
     if (platform::runModalSheet(alert) == platform::alertFirstButtonReturn)
