@@ -178,7 +178,7 @@ int deleteFile(sqlite3_vfs* vfs, const char* name, int syncFolder) {
     return realVfs(vfs)->xDelete(realVfs(vfs), shortName.name(name), syncFolder);
 }
 
-int access(sqlite3_vfs* vfs, const char* name, int flags, int* result) {
+int accessFile(sqlite3_vfs* vfs, const char* name, int flags, int* result) {
     const ShortName shortName(name);
     if (shortName.failed()) {
         *result = 0; // its folder cannot be reached: neither is the file
@@ -208,7 +208,7 @@ const char* longPathVfsName() {
         vfs.pAppData = base;
         vfs.xOpen = openFile;
         vfs.xDelete = deleteFile;
-        vfs.xAccess = access;
+        vfs.xAccess = accessFile;
         vfs.xFullPathname = fullPathname;
         sqlite3_vfs_register(&vfs, /*makeDflt=*/0);
     });
