@@ -35,6 +35,8 @@ std::string reason(std::error_code code, const std::filesystem::path& destinatio
         case ENOSPC:
         case EDQUOT:
             return "the disk is full";
+        case EFBIG:
+            return "the file is larger than this system allows";
         default:
             break;
         }

@@ -3,6 +3,9 @@
 
 #include <filesystem>
 #include <optional>
+#include <string>
+
+struct stat;
 
 namespace base {
 
@@ -12,5 +15,12 @@ namespace base {
 // another user made first in the shared folder is never used. nullopt (with a log line) when
 // there is no such folder; callers then keep what they would write in memory.
 std::optional<std::filesystem::path> privateTemporaryFolder();
+
+// Why `folder`, whose lstat or stat gave `status`, is no place for the user's own files: it
+// belongs to another user, or others may write in it (and so take, swap or plant files there);
+// nullopt when it is the user's alone to change. Group members may write when the group is the
+// user's own private group (named after them, no one else in it), as a umask of 002 leaves
+// folders. Not thread-safe (the user and group databases): the main thread's.
+std::optional<std::string> whyNotTheUsersOwn(const std::filesystem::path& folder, const struct stat& status);
 
 } // namespace base

@@ -3,6 +3,7 @@
 #include "base/Log.h"
 #include "sql/Backup.h"
 #include "sql/DatabaseLock.h"
+#include "sql/LongPathVfs.h"
 
 #include <algorithm>
 #include <cctype>
@@ -233,7 +234,8 @@ int Connection::openFlags(Access access) {
 std::shared_ptr<Connection> Connection::open(const Location& location, Access access) {
     std::shared_ptr<Connection> c(new Connection());
     const std::string name = location.description();
-    const int rc = sqlite3_open_v2(name.c_str(), &c->handle_, openFlags(access), nullptr);
+    // Paths as long as the system allows, where SQLite's own VFS stops at 512 bytes.
+    const int rc = sqlite3_open_v2(name.c_str(), &c->handle_, openFlags(access), detail::longPathVfsName());
     if (rc != SQLITE_OK) {
         throw Result(c->handle_ != nullptr ? sqlite3_errmsg(c->handle_) : sqlite3_errstr(rc), rc);
     }
@@ -247,6 +249,10 @@ std::shared_ptr<Connection> Connection::open(const std::string& path, Access acc
 
 bool Connection::readonly() const {
     return sqlite3_db_readonly(handle_, nullptr) == 1;
+}
+int Connection::lastFileError() const {
+    int error = 0;
+    return sqlite3_file_control(handle_, "main", SQLITE_FCNTL_LAST_ERRNO, &error) == SQLITE_OK ? error : 0;
 }
 std::int64_t Connection::lastInsertRowid() const {
     return sqlite3_last_insert_rowid(handle_);

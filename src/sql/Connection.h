@@ -140,6 +140,9 @@ public:
     Connection& operator=(const Connection&) = delete;
 
     bool readonly() const;
+    // The system's errno of the main database file's last failed operation (EFBIG for a write
+    // past a file-size limit, say); 0 when none failed or it is not known.
+    int lastFileError() const;
     std::int64_t lastInsertRowid() const;
     std::int64_t changes() const;
     std::int64_t totalChanges() const;

@@ -16,6 +16,7 @@
 #include "cuewright/remote/WorkspaceBluetooth.h"
 #include "cuewright/remote/WorkspaceNetworking.h"
 #include "cuewright/settings/KeysSettingsController.h"
+#include "cuewright/settings/UrlOpener.h"
 
 #include "platform/bluetooth/PeripheralManager.h"
 #include "platform/netservice/FakeNetService.h"
@@ -768,7 +769,7 @@ TEST_F(Recovery, AScriptWhoseCopyFailsIsNamedAndAskedAboutWhenTheSessionEnds) {
 
 // Another instance edited the same script, and a copy of a third script was damaged: after a
 // crash of both, the script comes back in two windows of which one alone is on its file, and
-// the message names what came back and what could not.
+// the messages name what came back and what could not.
 TEST_F(Recovery, CopiesOfOneFileComeBackInOneWindowOnItAndAnUnreadableCopyIsNamed) {
     const std::string saved = saveScript(defaults, dir.path() / "talk.cwr", "as saved");
     launch();
@@ -784,17 +785,61 @@ TEST_F(Recovery, CopiesOfOneFileComeBackInOneWindowOnItAndAnUnreadableCopyIsName
         std::ofstream(other->copyPath(broken.id), std::ios::trunc) << "not a script";
     }
     app->terminateWithoutAsking();
+    alerts->answerButton("OK");
+    alerts->answerButton("Discard");
     restart();
     const auto restored = app->workspace().projects();
     ASSERT_EQ(restored.size(), 2u);
     EXPECT_EQ(restored[0]->representedPath(), saved);
     EXPECT_EQ(restored[1]->representedPath(), std::nullopt);
     EXPECT_EQ(restored[1]->untitledName(), "talk (copy).cwr");
-    ASSERT_EQ(alerts->shown().size(), 1u);
-    const QString message = alerts->shown().front().informativeText;
+    ASSERT_EQ(alerts->shown().size(), 2u);
+    const QString message = alerts->shown()[0].informativeText;
     EXPECT_TRUE(message.contains("talk.cwr, talk (copy).cwr")) << message.toStdString();
-    EXPECT_TRUE(message.contains("The unsaved changes of broken.cwr cannot be read"))
-        << message.toStdString();
+    EXPECT_TRUE(
+        alerts->shown()[1].informativeText.contains("The unsaved changes of broken.cwr cannot be read"))
+        << alerts->shown()[1].informativeText.toStdString();
+}
+
+// A copy that cannot be read is offered to Discard or to Show Folder, and once answered either
+// way no start names it again; shown, it stays in the folder under a name of its own.
+TEST_F(Recovery, AnUnreadableCopyIsAskedAboutOnce) {
+    struct Opener : cw::UrlOpener {
+        std::vector<QUrl> opened;
+        bool open(const QUrl& url) override {
+            opened.push_back(url);
+            return true;
+        }
+    };
+    const auto opener = std::make_shared<Opener>();
+    const auto previousOpener = cw::setUrlOpener(opener);
+    launch();
+    for (const char* answer : {"Discard", "Show Folder"}) {
+        const cw::RecoveryStore::Entry broken{cw::RecoveryStore::makeId(), std::nullopt, "broken.cwr"};
+        {
+            const auto other = cw::RecoveryStore::open(folder()); // the other instance's, beside ours
+            other->write(broken, cw::Document(), {});
+            std::ofstream(other->copyPath(broken.id), std::ios::trunc) << "not a script";
+        }
+        const std::size_t before = alerts->shown().size();
+        alerts->answerButton(answer);
+        restart();
+        ASSERT_EQ(alerts->shown().size(), before + 1) << answer;
+        EXPECT_EQ(alerts->shown().back().buttons, (QStringList{"Show Folder", "Discard"}));
+        restart();
+        EXPECT_EQ(alerts->shown().size(), before + 1) << answer << ": asked again";
+    }
+    ASSERT_EQ(opener->opened.size(), 1u);
+    EXPECT_EQ(opener->opened[0], QUrl::fromLocalFile(QString::fromStdString(folder().string())));
+    std::vector<std::string> kept;
+    for (const auto& item : fs::directory_iterator(folder())) {
+        if (item.path().extension() == ".cwr") {
+            kept.push_back(item.path().filename().string());
+        }
+    }
+    ASSERT_EQ(kept.size(), 1u) << "the discarded copy stayed";
+    EXPECT_TRUE(kept[0].starts_with("unreadable-")) << kept[0];
+    cw::setUrlOpener(previousOpener);
 }
 
 TEST_F(Recovery, TheSessionEndingWhileLaunchingStartsNothingMore) {
@@ -1156,11 +1201,12 @@ TEST(PlainText, EveryLabelAlertAndTitleShowsOutsideTextAsText) {
     opening.cancel();
 }
 
-// Settings that could not be read are told of once, after the start, and the file then no longer
-// holds them.
-TEST_F(Shell, SettingsThatCouldNotBeReadAreToldOfOnce) {
+// Settings that could not be read are told of once, after the start, each named in plain words
+// with where the file as it was is kept, and the file then no longer holds them.
+TEST_F(Shell, SettingsThatCouldNotBeReadAreToldOfOnceByName) {
     const fs::path file = dir.path() / "partly.json";
     std::ofstream(file) << "{\"bonjourName\": \"" << std::string(5000, 'n')
+                        << "\", \"userInterfaceStyle\": \"" << std::string(5000, 'd')
                         << "\", \"StartupMode\": \"DoNothing\"}";
     {
         platform::Defaults partly({file, std::chrono::hours(1), {}});
@@ -1170,8 +1216,14 @@ TEST_F(Shell, SettingsThatCouldNotBeReadAreToldOfOnce) {
         EXPECT_TRUE(alerts->shown().empty()) << "the start waits for nobody";
         EXPECT_TRUE(QTest::qWaitFor([&] { return !alerts->shown().empty(); }, 10000));
         ASSERT_EQ(alerts->shown().size(), 1u);
-        EXPECT_EQ(alerts->shown().front().messageText.toStdString(),
-                  "Some settings could not be read and were reset to their defaults.");
+        const platform::Alert& told = alerts->shown().front();
+        EXPECT_EQ(told.messageText.toStdString(),
+                  "2 settings could not be read and were reset to their defaults.");
+        EXPECT_TRUE(told.informativeText.startsWith("Reset: the remote control's name, the appearance. "))
+            << told.informativeText.toStdString();
+        EXPECT_TRUE(
+            told.informativeText.contains("kept as “" + QString::fromStdString(file.string()) + ".damaged-"))
+            << told.informativeText.toStdString();
         EXPECT_EQ(partly.stringForKey(cw::settings::startupMode), "DoNothing");
         ASSERT_TRUE(partly.synchronize());
         environment.defaults = &defaults;

@@ -95,6 +95,16 @@ TEST_F(EndToEnd, AStartOpensItsWindowThoughAnotherUserListensUnderItsName) {
     QFile::remove(squatted);
 }
 
+// An empty argument (a script's unset variable) names no file: the script after it opens with no
+// alert about a document without a name before it.
+TEST_F(EndToEnd, AnEmptyArgumentIsIgnored) {
+    QProcess& app = start({QString(), pathArg(script)});
+    const std::optional<Window> first = waitForWindow(
+        app, [](const std::string& name) { return name == "Cuewright" || name.starts_with("sample.cwr"); });
+    ASSERT_TRUE(first);
+    EXPECT_NE(windowName(display, *first), "Cuewright") << "an alert about the empty argument";
+}
+
 TEST_F(EndToEnd, OpenPromptPlayAndQuit) {
     int event = 0, error = 0, major = 0, minor = 0;
     ASSERT_TRUE(XTestQueryExtension(display, &event, &error, &major, &minor));

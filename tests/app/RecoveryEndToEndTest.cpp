@@ -12,6 +12,7 @@
 #include "EndToEndSupport.h"
 
 #include <csignal>
+#include <map>
 
 namespace fs = std::filesystem;
 using namespace endtoend;
@@ -193,6 +194,96 @@ TEST_F(RecoveryEndToEnd, AFailingCopyIsNoticedWhateverAnotherScriptsCopyDoes) {
     EXPECT_TRUE(XGetTransientForHint(display, *question, &over) && over == *bigEditor)
         << "the question is not about big.cwr";
     screenshot("recovery-one-copy-fails-question.png");
+}
+
+// Under `ulimit -f 200` (SIGXFSZ not ignored by the shell) a 300 KB script is edited: its copy
+// cannot be written and the window says why; Save fails with an alert. The application runs on,
+// and the script is as it was.
+TEST_F(RecoveryEndToEnd, AFileSizeLimitFailsTheCopyAndTheSaveAndTheApplicationRunsOn) {
+    QString words;
+    for (int line = 0; words.size() < 300000; ++line) {
+        words += QStringLiteral("line %1 of the long script is read aloud\n").arg(line);
+    }
+    const fs::path big = makeScript("big.cwr", words);
+    const std::string before = fileBytes(big);
+    QProcess& app = start({"-c", "ulimit -f 200 && exec \"$0\" \"$@\"", CW_APP_BINARY, pathArg(big)}, {},
+                          QStringLiteral("/bin/sh"), {}, QProcess::SeparateChannels);
+    const std::optional<Window> editor = waitForEditor(app, "big.cwr");
+    ASSERT_TRUE(editor);
+    ASSERT_TRUE(activate(*editor));
+    ASSERT_TRUE(xdotool({"type", "--delay", "30", "kiwi"}));
+    ASSERT_TRUE(waitForEditor(app, "big.cwr*")) << "the keys did not reach big.cwr";
+    EXPECT_TRUE(waitFor(app, [&] { return noticePixels(*editor) > 5000; }))
+        << "no notice of the failing copy";
+    ASSERT_EQ(app.state(), QProcess::Running) << "ended by the limit, status " << app.exitCode();
+    screenshot("recovery-file-size-limit-notice.png");
+
+    ASSERT_TRUE(activate(*editor) && xdotool({"key", "ctrl+s"}));
+    const std::optional<Window> alert = waitForAlert(app);
+    ASSERT_TRUE(alert) << "no alert about the failed save; status " << app.exitCode();
+    screenshot("recovery-file-size-limit-save-alert.png");
+    ASSERT_TRUE(activate(*alert) && xdotool({"key", "Return"}));
+    ASSERT_TRUE(waitGone(app, *alert));
+    EXPECT_EQ(app.state(), QProcess::Running);
+    EXPECT_EQ(fileBytes(big), before) << "the script changed";
+    EXPECT_TRUE(waitForEditor(app, "big.cwr*")) << "the edits are no longer marked unsaved";
+    const QByteArray said = app.readAllStandardError();
+    EXPECT_TRUE(said.contains("the file is larger than this system allows")) << said.toStdString();
+    for (const auto& item : fs::directory_iterator(work)) {
+        EXPECT_FALSE(item.path().filename().string().starts_with(".cw-")) << "left " << item.path();
+    }
+}
+
+// XDG_DATA_HOME on a shared folder where another user made Cuewright/Recovery open to all, with a
+// script planted as a copy: the window says the folder is refused, nothing planted comes back,
+// and nothing is written there.
+TEST_F(RecoveryEndToEnd, ARecoveryFolderOfAnotherUsersIsRefusedAndLeftAlone) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to give folders to another user";
+    }
+    constexpr uid_t otherUser = 65534;
+    const fs::path shared = work / "shared";
+    const fs::path theirs = shared / "Cuewright" / cw::RecoveryStore::folderName;
+    fs::create_directories(theirs);
+    const cw::RecoveryStore::Entry planted{cw::RecoveryStore::makeId(), script.string(), "sample.cwr"};
+    {
+        const auto store = cw::RecoveryStore::open(theirs);
+        ASSERT_TRUE(store);
+        cw::Document document;
+        document.text = platform::AttributedString(QStringLiteral("planted words"));
+        store->write(planted, document, {});
+    }
+    for (const fs::path& folder : {shared, shared / "Cuewright", theirs}) {
+        ASSERT_EQ(::chmod(folder.c_str(), 0777), 0);
+    }
+    for (const auto& item : fs::recursive_directory_iterator(shared / "Cuewright")) {
+        ASSERT_EQ(::lchown(item.path().c_str(), otherUser, otherUser), 0);
+    }
+    ASSERT_EQ(::chown((shared / "Cuewright").c_str(), otherUser, otherUser), 0);
+    const auto listing = [&] {
+        std::map<std::string, std::string> files;
+        for (const auto& item : fs::recursive_directory_iterator(shared)) {
+            files[item.path().string()] = item.is_regular_file() ? fileBytes(item.path()) : "folder";
+        }
+        return files;
+    };
+    const auto before = listing();
+
+    QProcessEnvironment env = environment;
+    env.remove("CUEWRIGHT_DATA_DIR");
+    env.insert("XDG_DATA_HOME", pathArg(shared));
+    QProcess& app = startApp(env);
+    const std::optional<Window> editor = waitForEditor(app);
+    ASSERT_TRUE(editor);
+    EXPECT_EQ(scriptText(script), savedText);
+    ASSERT_TRUE(activate(*editor));
+    ASSERT_TRUE(xdotool({"type", "--delay", "30", "kiwi"}));
+    ASSERT_TRUE(waitForEditor(app, "sample.cwr*")) << "the keys did not reach the script";
+    EXPECT_TRUE(waitFor(app, [&] { return noticePixels(*editor) > 5000; })) << "no notice line in the window";
+    screenshot("recovery-other-users-folder-notice.png");
+    EXPECT_FALSE(findWindow(display, root, [](const std::string& name) { return name == "Cuewright"; }))
+        << "an alert: something was brought back";
+    EXPECT_EQ(listing(), before) << "the other user's folder was changed";
 }
 
 // Two instances on one data folder: the second keeps its own copies, and after it is killed and

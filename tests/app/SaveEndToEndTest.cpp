@@ -177,6 +177,37 @@ TEST_F(SaveEndToEnd, FileNamesThatAreNotUtf8OpenAndSaveUnderTheirOwnBytes) {
         << "the script is not among the recent documents";
 }
 
+// A script whose path is 700 bytes long, past SQLite's own limit on names: it opens, and Ctrl+S
+// saves it where it is.
+TEST_F(SaveEndToEnd, AScriptInADeepFolderOpensAndSaves) {
+    const QString saved = QStringLiteral("Read from deep down.");
+    const fs::path shallow = makeScript("deep.cwr", saved);
+    fs::path folder = work;
+    while (folder.string().size() < 700 - 9 - 100) {
+        folder /= std::string(90, 'd');
+    }
+    folder /= std::string(700 - 9 - 1 - folder.string().size(), 'e');
+    fs::create_directories(folder);
+    const fs::path script = folder / "deep.cwr";
+    ASSERT_EQ(script.string().size(), 700u);
+    fs::rename(shallow, script);
+    // Read through a short name, whatever the reader does with long ones.
+    const auto savedText = [&] {
+        std::error_code error;
+        fs::copy_file(script, work / "read.cwr", fs::copy_options::overwrite_existing, error);
+        return error ? QString() : scriptText(work / "read.cwr");
+    };
+
+    startOn({script});
+    const std::optional<Window> editor = typeInto("deep.cwr", QStringLiteral("kept "));
+    ASSERT_TRUE(editor) << "the script did not open";
+    screenshot("save-deep-folder.png");
+    ASSERT_TRUE(activate(*editor) && xdotool({"key", "ctrl+s"}));
+    EXPECT_TRUE(waitFor(*app, [&] { return sameCharacters(savedText(), saved + "kept "); }))
+        << "the typing was not saved";
+    EXPECT_FALSE(alertShown());
+}
+
 // A name typed without its extension names the file really written: the panel asks before
 // replacing it, and Return (Cancel) goes back to the panel with the file byte for byte as it was.
 TEST_F(SaveEndToEnd, SaveAsAsksAboutTheFileReallyWritten) {

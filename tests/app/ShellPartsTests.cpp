@@ -27,20 +27,25 @@
 #include <QMenuBar>
 #include <QProcess>
 #include <QShortcut>
+#include <QThread>
 #include <QUuid>
 #include <QVBoxLayout>
 
 #include <algorithm>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
 #include <optional>
 
+#include <grp.h>
 #include <pwd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -397,6 +402,70 @@ TEST(SingleInstance, AnotherUsersListenerIsHandedNothingAndAStartGoesOnWithoutIt
     const QString runtimeFolder = QString::fromStdString(runtime.path().string());
     EXPECT_TRUE(becomesTheRunningInstance(name, runtimeFolder + u'/' + name, runtimeFolder));
     QFile::remove(QDir::tempPath() + u'/' + name);
+}
+
+// Connections from another user, as many as one can make: each refused, and told in a line a
+// second at most with how many there were.
+TEST(SingleInstance, RefusedHandOversAreLoggedOnceASecondWithACount) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to connect as another user";
+    const SharedFolder shared;
+    testsupport::LogCapture log;
+    cw::SingleInstance instance(QString::fromStdString(shared / "instance"));
+    ASSERT_TRUE(instance.listen([](const QStringList&) { ADD_FAILURE() << "handed over"; }));
+    ASSERT_EQ(::chmod((shared / "instance").c_str(), 0777), 0);
+    QElapsedTimer clock;
+    clock.start();
+    const passwd* nobody = ::getpwnam("nobody");
+    ASSERT_TRUE(nobody);
+    const uid_t uid = nobody->pw_uid;
+    const gid_t gid = nobody->pw_gid;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, (shared / "instance").c_str(), sizeof address.sun_path - 1);
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    // Only system calls after the fork: this process has threads.
+    const pid_t child = ::fork();
+    if (child == 0) {
+        int connected = 0;
+        if (::setgroups(0, nullptr) == 0 && ::setgid(gid) == 0 && ::setuid(uid) == 0) {
+            for (int i = 0; i < 3000; ++i) {
+                const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+                connected += ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+                char end = 0;
+                (void)!::read(fd, &end, 1); // until the listener closes it
+                ::close(fd);
+            }
+        }
+        (void)!::write(ends[1], &connected, sizeof connected);
+        ::_exit(0);
+    }
+    ::close(ends[1]);
+    int connected = 0;
+    ASSERT_EQ(::read(ends[0], &connected, sizeof connected), ssize_t(sizeof connected));
+    ::close(ends[0]);
+    ::waitpid(child, nullptr, 0);
+    EXPECT_EQ(connected, 3000);
+
+    const auto refusals = [&] {
+        std::pair<int, int> linesAndCount;
+        for (const std::string& line : log.lines()) {
+            if (line.starts_with("refused a hand-over")) {
+                ++linesAndCount.first;
+                ++linesAndCount.second;
+            } else if (line.starts_with("refused ")) {
+                ++linesAndCount.first;
+                linesAndCount.second += std::stoi(line.substr(8));
+            }
+        }
+        return linesAndCount;
+    };
+    for (int i = 0; i < 6000 && refusals().second < connected; ++i)
+        QThread::msleep(10);
+    const auto [lines, count] = refusals();
+    EXPECT_EQ(count, connected);
+    EXPECT_LE(lines, 2 + clock.elapsed() / 1000) << "more than a line a second";
 }
 
 TEST(SingleInstance, AnInstanceThatNeverAnswersIsReplaced) {

@@ -2,7 +2,9 @@
 #include "base/FileStamp.h"
 #include "cuewright/editor/DocumentCommands.h"
 #include "cuewright/model/Project.h"
+#include "cuewright/model/RecoveryStore.h"
 #include "cuewright/model/ScriptDocumentFile.h"
+#include "cuewright/model/ScriptRecovery.h"
 #include "cuewright/model/SettingsKeys.h"
 #include "platform/codecs/PdfReader.h"
 #include "platform/defaults/Defaults.h"
@@ -159,6 +161,28 @@ TEST_F(DocumentCommandsTest, SavePanelSavesOrExportsByTheChosenType) {
     EXPECT_TRUE(window.isWindowModified());
     std::ifstream text(dir / "a.txt");
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(text), {}), "Good evening.\nThis is the news.");
+}
+
+// A second copy of one script brought back after a crash shows "talk (copy).cwr": its first save
+// proposes that name, beside the script it copies.
+TEST_F(DocumentCommandsTest, ACopyBroughtBackProposesTheNameItShowsBesideItsOriginal) {
+    const std::string original = (dir / "talk.cwr").string();
+    {
+        const auto store = cw::RecoveryStore::open(dir / "Recovery");
+        for (int copy = 0; copy < 2; ++copy) {
+            store->write({cw::RecoveryStore::makeId(), original, "talk.cwr"}, project->document(), {});
+        }
+    }
+    cw::ScriptRecovery recovery(cw::RecoveryStore::open(dir / "Recovery"), defaults);
+    const auto restored = recovery.restore([this] { return cw::Project::create(defaults); });
+    ASSERT_EQ(restored.size(), 2u);
+    ASSERT_EQ(restored[1]->untitledName(), "talk (copy).cwr");
+    DocumentCommands copy(restored[1], &window, defaults);
+    dialogs->cancelSave();
+    EXPECT_EQ(copy.saveAs(), Outcome::cancelled);
+    ASSERT_EQ(dialogs->savePanels().size(), 1u);
+    EXPECT_EQ(dialogs->savePanels()[0].directory.toStdString(), dir.path().string());
+    EXPECT_EQ(dialogs->savePanels()[0].nameFieldValue, "talk (copy).cwr");
 }
 
 // Every panel asks about the file it will really write (the type's extension added to a name

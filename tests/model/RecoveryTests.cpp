@@ -19,6 +19,7 @@
 #include <set>
 #include <utility>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -113,6 +114,52 @@ TEST(RecoveryStoreTest, NothingIsReadOrRemovedThroughALink) {
     EXPECT_TRUE(store->entries().empty());
     EXPECT_EQ(contents(dir / "Documents"), before);
     EXPECT_EQ(fileBytes(dir / "Recovery" / "talk.cwr"), "the user's script");
+}
+
+// A Recovery folder, or the folder above it, of another user's or that others may write in is
+// refused as a link is: nothing in it is read, written or removed, and the reason names it.
+TEST(RecoveryStoreTest, AFolderOfAnotherUsersOrOpenToOthersIsRefused) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to give folders to another user";
+    }
+    constexpr uid_t otherUser = 65534;
+    const struct {
+        const char* what;
+        uid_t parentOwner;
+        mode_t parentMode;
+        uid_t owner;
+        gid_t group;
+        mode_t mode;
+        const char* reason;
+    } cases[] = {
+        {"another's, open to all", otherUser, 0777, otherUser, otherUser, 0777, "belongs to another user"},
+        {"another's Recovery", 0, 0700, otherUser, otherUser, 0700, "belongs to another user"},
+        {"own Recovery open to all", 0, 0700, 0, 0, 0777, "other users may write in"},
+        {"own Recovery open to a shared group", 0, 0700, 0, 100, 0770, "other users may write in"},
+        {"under a folder open to all", 0, 0777, 0, 0, 0700, "other users may write in"},
+        {"under another's folder", otherUser, 0755, 0, 0, 0700, "belongs to another user"},
+    };
+    for (const auto& c : cases) {
+        testsupport::TempDir dir;
+        const fs::path parent = dir / "Cuewright";
+        const fs::path folder = parent / "Recovery";
+        fs::create_directories(folder);
+        const RecoveryStore::Entry planted{RecoveryStore::makeId(), "/home/ann/talk.cwr", "talk.cwr"};
+        RecoveryStore::open(folder)->write(planted, documentWith("planted by another user"), {});
+        ASSERT_EQ(::chown(folder.c_str(), c.owner, c.group), 0);
+        ASSERT_EQ(::chmod(folder.c_str(), c.mode), 0);
+        ASSERT_EQ(::chown(parent.c_str(), c.parentOwner, c.parentOwner), 0);
+        ASSERT_EQ(::chmod(parent.c_str(), c.parentMode), 0);
+        const auto before = contents(folder);
+
+        std::string whyNot;
+        EXPECT_FALSE(RecoveryStore::open(folder, &whyNot)) << c.what;
+        EXPECT_NE(whyNot.find(c.reason), std::string::npos) << c.what << ": " << whyNot;
+        EXPECT_EQ(contents(folder), before) << c.what;
+        struct stat status {};
+        ASSERT_EQ(::stat(folder.c_str(), &status), 0);
+        EXPECT_EQ(status.st_mode & 07777, c.mode) << c.what;
+    }
 }
 
 // Whatever became of the index, no copy is lost: each comes back named as its script was, and a
@@ -414,7 +461,7 @@ TEST_F(ScriptRecoveryTest, OneFileComesBackToOneScriptAndAnUnreadableCopyIsNamed
 
     for (int start = 0; start < 2; ++start) {
         recovery = makeRecovery();
-        std::vector<std::string> unreadable;
+        std::vector<RecoveryStore::Entry> unreadable;
         const auto restored =
             recovery->restore([this] { return cw::Project::create(defaults); }, &unreadable);
         ASSERT_EQ(restored.size(), 2u);
@@ -423,7 +470,9 @@ TEST_F(ScriptRecoveryTest, OneFileComesBackToOneScriptAndAnUnreadableCopyIsNamed
         EXPECT_EQ(restored[1]->representedPath(), std::nullopt) << "two scripts on one file";
         EXPECT_EQ(restored[1]->untitledName(), "talk (copy).cwr");
         EXPECT_EQ(restored[1]->document().text.string(), "edited in another instance");
-        EXPECT_EQ(unreadable, std::vector<std::string>{"broken.cwr"});
+        ASSERT_EQ(unreadable.size(), 1u);
+        EXPECT_EQ(unreadable[0].name, "broken.cwr");
+        EXPECT_EQ(restored[1]->proposedPath(), (dir / "talk (copy).cwr").string());
         EXPECT_FALSE(fs::exists(working)) << "the killed save's working file stayed";
         EXPECT_EQ(fileBytes(own), savedBytes);
         runScheduled();

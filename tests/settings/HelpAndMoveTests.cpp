@@ -13,8 +13,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QClipboard>
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 #include <QProcess>
 #include <QTextBrowser>
 #include <QUrlQuery>
@@ -96,11 +98,11 @@ TEST_F(OpenerFixture, HelpActionsOpenPagesAndMailsAndFallBackToTheHelpPage) {
     opener->accepts = false;
     const auto runner = std::make_shared<platform::FakeAlertRunner>();
     const auto previousRunner = platform::setAlertRunner(runner);
+    runner->answerButton("OK");
     EXPECT_FALSE(help.suggestAnImprovement());
     platform::setAlertRunner(previousRunner);
-    ASSERT_EQ(opener->opened.size(), 2u);
+    ASSERT_EQ(opener->opened.size(), 1u);
     EXPECT_EQ(decodedQueryItem(opener->opened[0], "body"), improvementBody);
-    EXPECT_EQ(opener->opened[1], *helpPageUrl(HelpPage::help));
     EXPECT_FALSE(help.respondsToAction("showWelcomeWindow:"));
 
     // The shortcuts window is made once and its page follows the bindings at every showing.
@@ -114,7 +116,8 @@ TEST_F(OpenerFixture, HelpActionsOpenPagesAndMailsAndFallBackToTheHelpPage) {
     EXPECT_TRUE(shortcuts->browser()->toPlainText().contains("Alt+R"));
 }
 
-// Without a web browser or a mail program an alert says so, with the address to use by hand.
+// Without a web browser or a mail program an alert says so, with the address to use by hand; the
+// support mail's prepared message, with the system's details, is offered to copy.
 TEST_F(OpenerFixture, WhatNoProgramTookIsSaidWithItsAddress) {
     const auto runner = std::make_shared<platform::FakeAlertRunner>();
     const auto previous = platform::setAlertRunner(runner);
@@ -123,9 +126,19 @@ TEST_F(OpenerFixture, WhatNoProgramTookIsSaidWithItsAddress) {
     HelpActions help(s.defaults);
     help.performAction("helpShowFAQ:", nullptr);
     help.performAction("helpShowManual:", nullptr);
+    QGuiApplication::clipboard()->clear();
+    runner->answer(platform::alertFirstButtonReturn); // the FAQ's
+    runner->answer(platform::alertFirstButtonReturn); // the manual's
+    runner->answerButton("Copy Message");
     help.performAction("contactSupport:", nullptr);
+    openOrSayWhy(QUrl::fromLocalFile("/home/ann/Recovery"));
     platform::setAlertRunner(previous);
-    ASSERT_EQ(runner->shown().size(), 3u);
+    ASSERT_EQ(runner->shown().size(), 4u);
+    EXPECT_EQ(runner->shown()[3].messageText, "No file manager showed the folder.");
+    EXPECT_TRUE(runner->shown()[3].informativeText.endsWith("\n/home/ann/Recovery"));
+    const QString copied = QGuiApplication::clipboard()->text();
+    EXPECT_TRUE(copied.startsWith("Subject: Cuewright Support\n\n")) << copied.toStdString();
+    EXPECT_TRUE(copied.contains("OS: " + HelpActions::operatingSystemVersion())) << copied.toStdString();
     EXPECT_TRUE(runner->shown()[0].informativeText.contains(helpPageUrl(HelpPage::faq)->toString()));
     EXPECT_TRUE(runner->shown()[0].messageText.contains("browser"));
     EXPECT_TRUE(runner->shown()[1].informativeText.contains(helpPageUrl(HelpPage::manual)->toString()));

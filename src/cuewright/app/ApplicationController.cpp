@@ -4,6 +4,7 @@
 #include "cuewright/app/LargeFileOpening.h"
 #include "cuewright/app/MainMenu.h"
 #include "cuewright/app/RecentDocuments.h"
+#include "cuewright/app/ResetSettings.h"
 #include "cuewright/app/StartWindow.h"
 #include "cuewright/editor/EditorWindowController.h"
 #include "cuewright/model/ApplicationSupport.h"
@@ -22,6 +23,7 @@
 #include "cuewright/settings/RemoteControlWindowController.h"
 #include "cuewright/settings/SettingsPanelController.h"
 #include "cuewright/settings/Updater.h"
+#include "cuewright/settings/UrlOpener.h"
 #include "dispatch/MainThreadChecker.h"
 #include "platform/defaults/Defaults.h"
 #include "platform/defaults/NotificationCenter.h"
@@ -43,6 +45,7 @@
 #include <QPlainTextEdit>
 #include <QTextEdit>
 #include <QTimer>
+#include <QUrl>
 
 #include <algorithm>
 #include <array>
@@ -388,21 +391,9 @@ void ApplicationController::tellOfResetSettings() {
     if (!reset.any()) {
         return;
     }
-    platform::Alert alert;
-    alert.messageText = QApplication::translate(
-        "ApplicationController", "Some settings could not be read and were reset to their defaults.");
-    alert.informativeText =
-        reset.all ? QApplication::translate("ApplicationController",
-                                            "The settings file was damaged; it was kept beside the new one.")
-        : reset.keys.size() == 1
-            ? QApplication::translate("ApplicationController",
-                                      "One setting could not be read; the others are as they were.")
-            : QApplication::translate("ApplicationController",
-                                      "%1 settings could not be read; the others are as they were.")
-                  .arg(reset.keys.size());
     // After the start is through, so that it never holds a window or a hand-over up. The file no
     // longer holds what was reset, so the next start says nothing.
-    QTimer::singleShot(0, qApp, [alert] { platform::runModalSheet(alert); });
+    QTimer::singleShot(0, qApp, [alert = resetSettingsAlert(reset)] { platform::runModalSheet(alert); });
 }
 
 bool ApplicationController::applicationShouldHandleReopen(bool hasVisibleWindows) {
@@ -548,7 +539,7 @@ std::optional<std::string> ApplicationController::applicationSupportFolder() {
               std::string(std::getenv(std::string(applicationSupportVariable).c_str())
                               ? "$CUEWRIGHT_DATA_DIR"
                               : "$XDG_DATA_HOME/Cuewright") +
-              " cannot be made");
+              " cannot be made, or is not the user's own");
     return std::nullopt;
 }
 
@@ -689,16 +680,40 @@ void ApplicationController::openMostRecentDocument(bool newDocumentWhenNone) {
     }
 }
 
+// Asked once: either answer takes the copies out of what a start brings back.
+static void askAboutUnreadableCopies(ScriptRecovery& recovery,
+                                     const std::vector<RecoveryStore::Entry>& unreadable, QWidget* window) {
+    QStringList lost;
+    for (const RecoveryStore::Entry& entry : unreadable) {
+        lost << platform::displayPath(entry.name);
+    }
+    platform::Alert alert;
+    alert.messageText =
+        QApplication::translate("ApplicationController", "Unsaved changes could not be brought back.");
+    alert.informativeText =
+        QApplication::translate("ApplicationController",
+                                "The unsaved changes of %1 cannot be read. Show Folder sets their copies "
+                                "aside in “%2” and shows it; Discard deletes them.")
+            .arg(lost.join(QStringLiteral(", ")), platform::displayPath(recovery.store().folder().string()));
+    alert.buttons = {QApplication::translate("ApplicationController", "Show Folder"),
+                     QApplication::translate("ApplicationController", "Discard")};
+    alert.style = platform::Alert::Style::warning;
+    const bool show = platform::alertRunner().run(alert, window) == platform::alertFirstButtonReturn;
+    for (const RecoveryStore::Entry& entry : unreadable) {
+        show ? recovery.setAsideUnreadable(entry.id) : recovery.discardUnreadable(entry.id);
+    }
+    if (show) {
+        openOrSayWhy(QUrl::fromLocalFile(QFile::decodeName(recovery.store().folder().c_str())));
+    }
+}
+
 void ApplicationController::restoreRecoveredScripts() {
     if (!recovery_) {
         return;
     }
-    std::vector<std::string> unreadable;
+    std::vector<RecoveryStore::Entry> unreadable;
     const std::vector<std::shared_ptr<Project>> restored =
         recovery_->restore([this] { return workspace_->newProject(); }, &unreadable);
-    if (restored.empty() && unreadable.empty()) {
-        return;
-    }
     QStringList names;
     QPointer<QWidget> first;
     for (const std::shared_ptr<Project>& project : restored) {
@@ -713,13 +728,9 @@ void ApplicationController::restoreRecoveredScripts() {
             first = window->window();
         }
     }
-    QStringList lost;
-    for (const std::string& name : unreadable) {
-        lost << platform::displayPath(name);
-    }
-    platform::Alert alert;
     if (!names.isEmpty()) {
         base::log("Brought back unsaved edits of " + names.join(QStringLiteral(", ")).toStdString());
+        platform::Alert alert;
         alert.messageText =
             QApplication::translate("ApplicationController", "Unsaved changes were brought back.");
         alert.informativeText =
@@ -727,22 +738,18 @@ void ApplicationController::restoreRecoveredScripts() {
                 "ApplicationController",
                 "Cuewright ended before these scripts were saved: %1. Save them to keep the changes.")
                 .arg(names.join(QStringLiteral(", ")));
-    } else {
-        alert.messageText =
-            QApplication::translate("ApplicationController", "Unsaved changes could not be brought back.");
+        alert.buttons = {QApplication::translate("ApplicationController", "OK")};
+        alert.style = platform::Alert::Style::informational;
+        // Once the application runs, so that launching goes on meanwhile.
+        QTimer::singleShot(0, qApp, [alert, first] { platform::alertRunner().run(alert, first); });
     }
-    if (!lost.isEmpty()) {
-        const QString unread =
-            QApplication::translate("ApplicationController",
-                                    "The unsaved changes of %1 cannot be read; their copies stay in “%2”.")
-                .arg(lost.join(QStringLiteral(", ")),
-                     platform::displayPath(recovery_->store().folder().string()));
-        alert.informativeText = names.isEmpty() ? unread : alert.informativeText + u' ' + unread;
+    if (!unreadable.empty()) {
+        QTimer::singleShot(0, qApp, [weak = weak_from_this(), unreadable, first] {
+            if (const auto self = weak.lock(); self && self->recovery_) {
+                askAboutUnreadableCopies(*self->recovery_, unreadable, first);
+            }
+        });
     }
-    alert.buttons = {QApplication::translate("ApplicationController", "OK")};
-    alert.style = platform::Alert::Style::informational;
-    // Once the application runs, so that launching goes on meanwhile.
-    QTimer::singleShot(0, qApp, [alert, first] { platform::alertRunner().run(alert, first); });
 }
 
 void ApplicationController::setRecoveryProblem(const std::string& problem) {

@@ -204,8 +204,17 @@ struct SingleInstance::Listener {
     std::shared_ptr<dispatch::ReadSource> accepting;
     std::map<int, Connection> connections;
     std::function<void(QStringList)> deliver;
+    // Refusals are logged at most once a second, with a count: a flood of them is a line a second.
+    // Shared with the timer that logs the rest, which may outlive the listener. On `queue` only.
+    struct Refusals {
+        QString path;
+        int unlogged = 0;
+        bool waiting = false;
+    };
+    std::shared_ptr<Refusals> refusals = std::make_shared<Refusals>();
 
     void acceptConnections();
+    static void logRefusals(const std::shared_ptr<Refusals>& refusals, const dispatch::QueuePtr& queue);
     void read(int connection);
     void drop(int connection);
 };
@@ -217,8 +226,11 @@ void SingleInstance::Listener::acceptConnections() {
             return; // none left (or a failure the next connection may not have)
         }
         if (!peerIsThisUser(connection)) {
-            log(QStringLiteral("refused a hand-over from another user on %1").arg(path));
             ::close(connection);
+            ++refusals->unlogged;
+            if (!refusals->waiting) {
+                logRefusals(refusals, queue);
+            }
             continue;
         }
         auto source = dispatch::ReadSource::make(connection, queue);
@@ -226,6 +238,23 @@ void SingleInstance::Listener::acceptConnections() {
         connections[connection].source = source;
         source->resume();
     }
+}
+
+// Logs the refusals since the last line, then waits a second before the next line may go out.
+void SingleInstance::Listener::logRefusals(const std::shared_ptr<Refusals>& refusals,
+                                           const dispatch::QueuePtr& queue) {
+    if (refusals->unlogged == 0) {
+        refusals->waiting = false;
+        return;
+    }
+    log(refusals->unlogged == 1
+            ? QStringLiteral("refused a hand-over from another user on %1").arg(refusals->path)
+            : QStringLiteral("refused %1 hand-overs from another user on %2 within a second")
+                  .arg(refusals->unlogged)
+                  .arg(refusals->path));
+    refusals->unlogged = 0;
+    refusals->waiting = true;
+    queue->asyncAfter(std::chrono::seconds(1), [refusals, queue] { logRefusals(refusals, queue); });
 }
 
 void SingleInstance::Listener::read(int connection) {
@@ -312,6 +341,7 @@ bool SingleInstance::listenLocked() {
     listener_ = std::make_shared<Listener>();
     listener_->fd = listener;
     listener_->path = path_;
+    listener_->refusals->path = path_;
     // Queued to the main thread as its own event: opening may ask in a nested loop (an error
     // alert). The destructor stops the queue before this object goes.
     listener_->deliver = [this](const QStringList& paths) {

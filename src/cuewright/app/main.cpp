@@ -16,6 +16,7 @@
 #include <QSessionManager>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -38,6 +39,9 @@ platform::AppearanceStyle appearanceStyle(cw::UserInterfaceStyle style) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Before any thread: a write past a file-size limit then fails with EFBIG, told as any failed
+    // save is, instead of ending the process and every unsaved edit with it.
+    std::signal(SIGXFSZ, SIG_IGN);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Cuewright"));
     QApplication::setDesktopFileName(QStringLiteral("cuewright"));
@@ -51,6 +55,7 @@ int main(int argc, char** argv) {
     // From argv itself (QApplication has taken its own options out of it): a file name's bytes
     // need not be UTF-8, and QApplication::arguments() would replace those that are not.
     std::vector<std::string> paths(argv + 1, argv + argc);
+    std::erase_if(paths, [](const std::string& path) { return path.empty(); }); // names no file
     if (std::find(paths.begin(), paths.end(), "--help") != paths.end() ||
         std::find(paths.begin(), paths.end(), "-h") != paths.end()) {
         std::printf(

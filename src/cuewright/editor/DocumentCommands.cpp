@@ -126,7 +126,8 @@ DocumentCommands::Outcome DocumentCommands::exportAs() {
 
 platform::SavePanel DocumentCommands::panelAt(int selected) {
     platform::SavePanel panel;
-    const auto path = project_->representedPath();
+    // A script without a file may have a name and a place of its own (a copy brought back).
+    const auto path = project_->representedPath() ? project_->representedPath() : project_->proposedPath();
     panel.directory = startFolder(path);
     if (path) {
         // An export proposes the script's name with its own extension, not "talk.cwr.docx".

@@ -1,10 +1,16 @@
 #include "cuewright/model/ApplicationSupport.h"
 
+#include "base/Log.h"
+#include "base/PrivateFolder.h"
+
 #include <cstdlib>
 #include <string>
 #include <system_error>
 
+#include <mutex>
+
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace cw {
@@ -28,7 +34,7 @@ static std::optional<std::filesystem::path> homeDirectory() {
     return std::filesystem::path(entry->pw_dir);
 }
 
-static std::optional<std::filesystem::path> candidateDirectory() {
+std::optional<std::filesystem::path> applicationSupportPath() {
     if (auto own = environmentPath(std::string(applicationSupportVariable).c_str())) {
         return own;
     }
@@ -43,13 +49,26 @@ static std::optional<std::filesystem::path> candidateDirectory() {
 }
 
 std::optional<std::filesystem::path> applicationSupportDirectory() {
-    std::optional<std::filesystem::path> directory = candidateDirectory();
+    std::optional<std::filesystem::path> directory = applicationSupportPath();
     if (!directory) {
         return std::nullopt;
     }
+    // Made the user's alone whatever the umask: others may not write in it (see below).
     std::error_code error;
-    std::filesystem::create_directories(*directory, error);
-    if (!std::filesystem::is_directory(*directory, error)) {
+    std::filesystem::create_directories(directory->parent_path(), error);
+    (void)::mkdir(directory->c_str(), 0700);
+    struct stat status {};
+    if (::stat(directory->c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
+        return std::nullopt;
+    }
+    static std::mutex mutex;
+    static std::string told;
+    const std::lock_guard lock(mutex);
+    if (const std::optional<std::string> why = base::whyNotTheUsersOwn(*directory, status)) {
+        if (*why != told) {
+            base::log("The application-support folder is not used: " + *why);
+            told = *why;
+        }
         return std::nullopt;
     }
     return directory;

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <utility>
 
 namespace cw {
@@ -324,9 +325,18 @@ std::optional<std::string> Project::untitledName() const {
     return untitledName_;
 }
 
-void Project::setUntitledName(std::optional<std::string> name) {
+void Project::setUntitledName(std::optional<std::string> name, std::optional<std::string> folder) {
     std::lock_guard lock(mutex_);
     untitledName_ = std::move(name);
+    untitledFolder_ = std::move(folder);
+}
+
+std::optional<std::string> Project::proposedPath() const {
+    std::lock_guard lock(mutex_);
+    if (!untitledName_ || !untitledFolder_) {
+        return std::nullopt;
+    }
+    return (std::filesystem::path(*untitledFolder_) / *untitledName_).string();
 }
 
 std::optional<base::FileStamp> Project::diskStamp() const {

@@ -223,9 +223,13 @@ public:
     std::optional<std::string> representedPath() const;
     void setRepresentedPath(std::optional<std::string> path);
     // The name a script without a file shows instead of "Untitled" (a second copy of a script
-    // brought back after a crash); none for the usual name.
+    // brought back after a crash); none for the usual name. `folder`, when known, is where it
+    // belongs (its original's folder).
     std::optional<std::string> untitledName() const;
-    void setUntitledName(std::optional<std::string> name);
+    void setUntitledName(std::optional<std::string> name, std::optional<std::string> folder = std::nullopt);
+    // Where a first save proposes to put a script without a file: its untitled name in its
+    // folder; none when either is unknown.
+    std::optional<std::string> proposedPath() const;
     // Whether the document differs from the one last saved or opened. Cleared, the document as it
     // is becomes the saved one: an edit taken back to it (an undo, a control set back) clears
     // the mark again. Set, the saved document counts as unknown until the next clearing (a copy
@@ -277,7 +281,8 @@ private:
     Document document_;
     ListenerList<ProjectEventListener> eventListeners_;
     std::optional<std::string> representedPath_;
-    std::optional<std::string> untitledName_; // under mutex_
+    std::optional<std::string> untitledName_;   // under mutex_
+    std::optional<std::string> untitledFolder_; // under mutex_
     // The file at representedPath_ as this project last read or wrote it; none when not known
     // (a path set from outside). Under mutex_.
     std::optional<base::FileStamp> diskStamp_;

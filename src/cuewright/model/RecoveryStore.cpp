@@ -2,6 +2,7 @@
 
 #include "base/AtomicFile.h"
 #include "base/Log.h"
+#include "base/PrivateFolder.h"
 #include "cuewright/model/ApplicationSupport.h"
 #include "cuewright/model/Database.h"
 #include "cuewright/model/ScriptDocumentFile.h"
@@ -86,6 +87,9 @@ std::optional<std::vector<RecoveryStore::Entry>> readIndex(const fs::path& file)
             entry.originalPath = script.value("path").toString().toStdString();
         }
         entry.name = script.value("name").toString().toStdString();
+        if (script.value("folder").isString()) {
+            entry.folder = script.value("folder").toString().toStdString();
+        }
         if (isPlainId(entry.id)) {
             entries.push_back(std::move(entry));
         }
@@ -108,6 +112,14 @@ bool readOrigin(const fs::path& copy, RecoveryStore::Entry& entry) {
         entry.originalPath = path && std::holds_alternative<std::string>(*path)
                                  ? std::optional(std::get<std::string>(*path))
                                  : std::nullopt;
+        // Copies written before the folder was kept have no such column.
+        if (db->scalar("SELECT count(*) FROM pragma_table_info('" + std::string(originTable) +
+                       "') WHERE name = 'folder'") == sql::Binding(std::int64_t{1})) {
+            const std::optional<sql::Binding> folder = db->scalar("SELECT folder" + from);
+            entry.folder = folder && std::holds_alternative<std::string>(*folder)
+                               ? std::optional(std::get<std::string>(*folder))
+                               : std::nullopt;
+        }
         return true;
     } catch (const std::exception& error) {
         base::log("Cannot read which script the recovery copy " + copy.string() + " is of: " + error.what());
@@ -211,7 +223,8 @@ int lockFolder(const fs::path& folder, Missing missing = Missing::make) {
 } // namespace
 
 std::optional<std::filesystem::path> RecoveryStore::defaultFolder() {
-    if (const auto support = applicationSupportDirectory()) {
+    // Not checked here: the store refuses a folder that is not the user's own and says why.
+    if (const auto support = applicationSupportPath()) {
         return *support / folderName;
     }
     return std::nullopt;
@@ -229,15 +242,23 @@ std::unique_ptr<RecoveryStore> RecoveryStore::open(const std::filesystem::path& 
     if (fs::is_symlink(folder, error)) {
         return refuse(folder.string() + " is a symbolic link; nothing behind it is touched");
     }
-    fs::create_directories(folder.parent_path(), error);
-    // Copies of scripts are as private as the user's most private script: the folder is theirs
-    // alone, also when an earlier version made it open to others.
-    if (::mkdir(folder.c_str(), 0700) != 0 && errno == EEXIST) {
-        struct stat status {};
-        if (::lstat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode) &&
-            status.st_uid == ::geteuid()) {
-            (void)::chmod(folder.c_str(), 0700);
+    fs::create_directories(folder.parent_path().parent_path(), error);
+    (void)::mkdir(folder.parent_path().c_str(), 0700);
+    // The folder above could have the Recovery folder renamed away and another put in its place.
+    struct stat status {};
+    if (::stat(folder.parent_path().c_str(), &status) == 0) {
+        if (const std::optional<std::string> why = base::whyNotTheUsersOwn(folder.parent_path(), status)) {
+            return refuse(*why);
         }
+    }
+    // Copies of scripts are as private as the user's most private script: the folder is theirs
+    // alone, also when an earlier version let others read it.
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno == EEXIST && ::lstat(folder.c_str(), &status) == 0 &&
+        S_ISDIR(status.st_mode)) {
+        if (const std::optional<std::string> why = base::whyNotTheUsersOwn(folder, status)) {
+            return refuse(*why);
+        }
+        (void)::chmod(folder.c_str(), 0700);
     }
     if (!isRealFolder(folder)) {
         return refuse("cannot make the folder " + folder.string() +
@@ -375,10 +396,13 @@ void RecoveryStore::write(const Entry& entry, const Document& document,
     ScriptDocumentFile::SaveOptions withOrigin = options;
     withOrigin.mode = privateFileMode;
     withOrigin.writeMore = [&entry, &stamp](sql::Connection& db) {
-        db.execute("CREATE TABLE \"" + std::string(originTable) + "\" (\"name\" TEXT, \"path\" TEXT)");
-        db.run(
-            "INSERT INTO \"" + std::string(originTable) + "\" VALUES (?, ?)",
-            {entry.name, entry.originalPath ? sql::Bindings::value_type(*entry.originalPath) : std::nullopt});
+        db.execute("CREATE TABLE \"" + std::string(originTable) +
+                   "\" (\"name\" TEXT, \"path\" TEXT, \"folder\" TEXT)");
+        const auto optional = [](const std::optional<std::string>& text) {
+            return text ? sql::Bindings::value_type(*text) : std::nullopt;
+        };
+        db.run("INSERT INTO \"" + std::string(originTable) + "\" VALUES (?, ?, ?)",
+               {entry.name, optional(entry.originalPath), optional(entry.folder)});
         if (stamp) {
             db.execute("CREATE TABLE \"" + std::string(stampTable) +
                        "\" (\"device\" INTEGER, \"inode\" INTEGER, \"size\" INTEGER, \"seconds\" INTEGER, "
@@ -415,6 +439,19 @@ void RecoveryStore::remove(std::string_view id) {
     writeIndex();
 }
 
+std::filesystem::path RecoveryStore::setAside(std::string_view id) {
+    const fs::path aside = folder_ / ("unreadable-" + std::string(id) + std::string(copyExtension));
+    if (!names(entries_, id)) {
+        return aside;
+    }
+    if (::rename(copyPath(id).c_str(), aside.c_str()) != 0) {
+        throw std::system_error(errno, std::generic_category(), "Cannot set aside " + copyPath(id).string());
+    }
+    std::erase_if(entries_, [&](const Entry& e) { return e.id == id; });
+    writeIndex();
+    return aside;
+}
+
 void RecoveryStore::writeIndex() const {
     QJsonArray scripts;
     for (const Entry& entry : entries_) {
@@ -423,6 +460,9 @@ void RecoveryStore::writeIndex() const {
         // Bytes that are not UTF-8 are lost here; the copy itself keeps them.
         script.insert("path", entry.originalPath ? QJsonValue(QString::fromStdString(*entry.originalPath))
                                                  : QJsonValue(QJsonValue::Null));
+        if (entry.folder) {
+            script.insert("folder", QString::fromStdString(*entry.folder));
+        }
         scripts.append(script);
     }
     const QByteArray bytes = QJsonDocument(QJsonObject{{"scripts", scripts}}).toJson();

@@ -29,8 +29,9 @@ namespace cw {
 //
 // The store removes nothing but what it is told to forget (a script saved or discarded): a copy
 // the index does not name is taken back into it when the store opens, never removed. A folder
-// that is a symbolic link is refused whole (nothing behind it is read or written), and nothing
-// in the folder is followed through a link.
+// that is a symbolic link is refused whole (nothing behind it is read or written), and so is one
+// that (or whose parent) belongs to another user or that others may write in; nothing in the
+// folder is followed through a link.
 //
 // One process uses a folder at a time: the store holds a lock on it (released by the system when
 // the process ends, however it ends). A process that finds the folder held keeps its copies in a
@@ -48,6 +49,8 @@ public:
         std::string id;
         std::optional<std::string> originalPath; // none for an untitled script
         std::string name;                        // the file's name, or "Untitled"
+        // Where an untitled script belongs, when known (a second copy of a script: its folder).
+        std::optional<std::string> folder = std::nullopt;
 
         friend bool operator==(const Entry&, const Entry&) = default;
     };
@@ -56,8 +59,9 @@ public:
     static std::optional<std::filesystem::path> defaultFolder();
 
     // The store in `folder`, made when missing, or a private one inside it when another process
-    // holds `folder`. Null (after a log line) when no copies can be kept: the folder is a link or
-    // cannot be made or locked; `whyNot` then tells why in the user's words.
+    // holds `folder`. Null (after a log line) when no copies can be kept: the folder is a link, is
+    // another user's or open to others' writing (or its parent is), or cannot be made or locked;
+    // `whyNot` then tells why in the user's words.
     static std::unique_ptr<RecoveryStore> open(const std::filesystem::path& folder,
                                                std::string* whyNot = nullptr);
     ~RecoveryStore();
@@ -84,6 +88,10 @@ public:
     // throws what reading a script file throws.
     Document read(const Entry& entry, const platform::Defaults& defaults,
                   std::optional<base::FileStamp>* stamp = nullptr) const;
+    // Keeps a copy that cannot be read where the user finds it and the store no more looks:
+    // renamed "unreadable-<id>.cwr" in the folder, then out of the index. Returns the new path;
+    // throws std::system_error when it stays.
+    std::filesystem::path setAside(std::string_view id);
     // Forgets the copy: off the disk, then out of the index (a kill between the two leaves a name
     // without a copy, which is dropped). An unknown id is no error. Throws std::system_error when
     // the copy stays.

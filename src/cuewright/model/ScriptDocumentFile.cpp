@@ -1,5 +1,6 @@
 #include "cuewright/model/ScriptDocumentFile.h"
 
+#include "base/AtomicFile.h"
 #include "base/Log.h"
 #include "cuewright/model/Database.h"
 #include "cuewright/model/ProjectError.h"
@@ -109,12 +110,17 @@ std::optional<base::FileStamp> save(const std::filesystem::path& destination, co
             options.mode);
         return written;
     } catch (...) {
+        // SQLite tells a write past a file-size limit as a disk I/O error.
+        const bool tooLarge = database.db && database.db->lastFileError() == EFBIG;
         const bool full = failedForWantOfRoom(std::current_exception());
         database.db.reset();
         std::error_code ignored;
         std::filesystem::remove(working.path, ignored);
         // SQLite says "database or disk is full" about a file the user never chose; the user is
         // told about their own file.
+        if (tooLarge) {
+            throw base::FileWriteError(std::error_code(EFBIG, std::generic_category()), target);
+        }
         if (full) {
             throw base::FileWriteError(std::error_code(ENOSPC, std::generic_category()), target);
         }

@@ -106,7 +106,7 @@ void ScriptRecovery::flush() {
 
 std::vector<std::shared_ptr<Project>>
 ScriptRecovery::restore(const std::function<std::shared_ptr<Project>()>& makeProject,
-                        std::vector<std::string>* unreadable) {
+                        std::vector<RecoveryStore::Entry>* unreadable) {
     CW_DCHECK_MAIN_THREAD();
     std::vector<std::shared_ptr<Project>> restored;
     std::vector<std::string> bound; // one window per file: later copies of a file come back unbound
@@ -118,7 +118,7 @@ ScriptRecovery::restore(const std::function<std::shared_ptr<Project>()>& makePro
         } catch (const std::exception& error) {
             base::log("Cannot read the kept copy of " + entry.name + ": " + error.what());
             if (unreadable) {
-                unreadable->push_back(entry.name);
+                unreadable->push_back(entry);
             }
             continue;
         }
@@ -126,7 +126,8 @@ ScriptRecovery::restore(const std::function<std::shared_ptr<Project>()>& makePro
         project->setDocument(std::move(document));
         if (entry.originalPath && isBound(bound, *entry.originalPath)) {
             // Another copy of the same file (two instances edited it) has the file already.
-            project->setUntitledName(copyName(*entry.originalPath, restored));
+            project->setUntitledName(copyName(*entry.originalPath, restored),
+                                     std::filesystem::path(*entry.originalPath).parent_path().string());
         } else {
             project->setRepresentedPath(entry.originalPath);
             // Its file as it was when the edits began: the first save asks if it changed since.
@@ -135,7 +136,7 @@ ScriptRecovery::restore(const std::function<std::shared_ptr<Project>()>& makePro
                 bound.push_back(*entry.originalPath);
                 base::removeStaleTemporaryFiles(std::filesystem::path(*entry.originalPath).parent_path());
             } else if (entry.name != untitledName) {
-                project->setUntitledName(entry.name);
+                project->setUntitledName(entry.name, entry.folder);
             }
         }
         project->setHasUnsavedChanges(true);
@@ -143,6 +144,26 @@ ScriptRecovery::restore(const std::function<std::shared_ptr<Project>()>& makePro
         restored.push_back(std::move(project));
     }
     return restored;
+}
+
+void ScriptRecovery::discardUnreadable(const std::string& id) {
+    queue_->sync([&] {
+        try {
+            store_->remove(id);
+        } catch (const std::exception& error) {
+            base::log("Cannot discard the unreadable copy " + id + ": " + error.what());
+        }
+    });
+}
+
+void ScriptRecovery::setAsideUnreadable(const std::string& id) {
+    queue_->sync([&] {
+        try {
+            base::log("Set the unreadable copy aside as " + store_->setAside(id).string());
+        } catch (const std::exception& error) {
+            base::log("Cannot set the unreadable copy " + id + " aside: " + error.what());
+        }
+    });
 }
 
 void ScriptRecovery::follow(const std::shared_ptr<Project>& project) {
@@ -241,9 +262,13 @@ void ScriptRecovery::write(Followed& followed, Project& project) {
     followed.due = false;
     followed.written = true; // a failed write leaves nothing to remove, which is no error
     const std::optional<std::string> path = project.representedPath();
+    const std::optional<std::string> proposed = project.proposedPath();
     RecoveryStore::Entry entry{followed.id, path,
                                path ? std::filesystem::path(*path).filename().string()
-                                    : project.untitledName().value_or(std::string(untitledName))};
+                                    : project.untitledName().value_or(std::string(untitledName)),
+                               proposed && !path
+                                   ? std::optional(std::filesystem::path(*proposed).parent_path().string())
+                                   : std::nullopt};
     // The bookmarks read the editor's line table, which belongs to the main thread.
     // `this` outlives the queue's tasks: the destructor waits for them.
     queue_->async([this, store = store_, entry = std::move(entry), document = project.documentSnapshot(),

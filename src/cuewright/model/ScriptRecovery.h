@@ -69,10 +69,15 @@ public:
     // to one script: a later copy of the same file (two instances edited it) comes back without
     // a file, named after it ("talk (copy).cwr"). Working files that a killed save left beside a
     // script's file go, as opening the file clears them. A copy that cannot be read is logged,
-    // named in `unreadable` (when given) and stays where it is. Returns the projects made.
+    // listed in `unreadable` (when given) and stays where it is until discardUnreadable() or
+    // setAsideUnreadable(). Returns the projects made.
     std::vector<std::shared_ptr<Project>>
     restore(const std::function<std::shared_ptr<Project>()>& makeProject,
-            std::vector<std::string>* unreadable = nullptr);
+            std::vector<RecoveryStore::Entry>* unreadable = nullptr);
+    // An unreadable copy removed, or renamed in its folder so that no start brings it up again.
+    // Failures are logged.
+    void discardUnreadable(const std::string& id);
+    void setAsideUnreadable(const std::string& id);
 
     void follow(const std::shared_ptr<Project>& project);
     // The script closed: its copy goes, unless preserve() was called.

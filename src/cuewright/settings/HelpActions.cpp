@@ -6,7 +6,11 @@
 #include "cuewright/settings/KeyboardShortcutsWindowController.h"
 #include "cuewright/settings/SupportMail.h"
 #include "cuewright/settings/UrlOpener.h"
+#include "platform/ui/AlertRunner.h"
 
+#include <QClipboard>
+#include <QCoreApplication>
+#include <QGuiApplication>
 #include <QSysInfo>
 
 #include <array>
@@ -92,15 +96,23 @@ QString HelpActions::operatingSystemVersion() {
 
 bool HelpActions::composeMail(const QString& subject, const QString& body) {
     const auto url = mailtoUrl(supportAddress(), subject, body);
-    if (url && urlOpener().open(*url))
-        return true;
-    // Without a mail program the help page; without a browser either, the address to write to.
-    if (const auto page = helpPageUrl(HelpPage::help); page && urlOpener().open(*page))
-        return false;
-    if (url)
-        sayNotOpened(*url);
-    else
+    if (!url) {
         openHelpPage(HelpPage::help);
+        return false;
+    }
+    if (urlOpener().open(*url))
+        return true;
+    // Without a mail program, the address to write to and the prepared message to copy into it:
+    // the system's details in it are what support asks for first.
+    const auto tr = [](const char* text) { return QCoreApplication::translate("HelpActions", text); };
+    platform::Alert alert;
+    alert.messageText = tr("No mail program took the message.");
+    alert.informativeText =
+        tr("Write to this address yourself:") + u'\n' + supportAddress() + QStringLiteral("\n\n") +
+        tr("Copy Message puts the prepared message on the clipboard, to paste into yours.");
+    alert.buttons = {tr("Copy Message"), tr("OK")};
+    if (platform::runModalSheet(alert) == platform::alertFirstButtonReturn)
+        QGuiApplication::clipboard()->setText(tr("Subject: %1").arg(subject) + QStringLiteral("\n\n") + body);
     return false;
 }
 

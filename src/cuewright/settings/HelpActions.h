@@ -16,7 +16,8 @@ class KeyboardShortcutsWindowController;
 
 // Performs the Help menu's actions by name ("helpShowManual:", "contactSupport:", ...; see
 // actionNames) for the application shell, which makes it the last responder or forwards to it.
-// Pages and mails go through urlOpener(); a mail that cannot be composed opens the help page.
+// Pages and mails go through urlOpener(). A mail no program takes is told with the address and
+// the prepared message offered to copy; one that cannot be composed opens the help page.
 // The windows are made on first use and kept. `defaults` must outlive it. Main thread only.
 class HelpActions : public platform::ActionResponder {
 public:

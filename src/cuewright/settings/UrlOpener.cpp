@@ -37,8 +37,14 @@ bool openOrSayWhy(const QUrl& url) {
 
 void sayNotOpened(const QUrl& url) {
     const auto tr = [](const char* text) { return QCoreApplication::translate("UrlOpener", text); };
-    const bool mail = url.scheme() == QLatin1String("mailto");
     platform::Alert alert;
+    if (url.isLocalFile()) {
+        alert.messageText = tr("No file manager showed the folder.");
+        alert.informativeText = tr("Open this folder yourself:") + u'\n' + url.toLocalFile();
+        platform::runModalSheet(alert);
+        return;
+    }
+    const bool mail = url.scheme() == QLatin1String("mailto");
     alert.messageText = mail ? tr("No mail program took the message.") : tr("No web browser took the page.");
     alert.informativeText = mail ? tr("Write to this address yourself:") : tr("Open this address yourself:");
     alert.informativeText += u'\n' + (mail ? url.path(QUrl::FullyDecoded) : url.toString(QUrl::FullyEncoded));

@@ -292,7 +292,8 @@ struct Defaults::Impl : std::enable_shared_from_this<Defaults::Impl> {
     }
 
     void load();
-    bool setAside(const fs::path& file, const std::string& why, const std::string& outcome);
+    std::optional<fs::path> setAside(const fs::path& file, const std::string& why,
+                                     const std::string& outcome);
     void dropUnreadable(const fs::path& file, const std::vector<std::string>& keys);
     void changed(std::string_view key);
     bool save();
@@ -316,7 +317,8 @@ void Defaults::Impl::load() {
                   "; settings will not be saved");
         return;
     case SettingsFile::State::damaged:
-        fileWritable = setAside(file, contents.why, "starting from the defaults");
+        reset.keptAs = setAside(file, contents.why, "starting from the defaults").value_or(fs::path());
+        fileWritable = !reset.keptAs.empty();
         reset.all = true;
         break;
     case SettingsFile::State::read:
@@ -334,18 +336,19 @@ void Defaults::Impl::load() {
     removeStaleTemporaryFiles(writeTarget);
 }
 
-// False when it cannot be set aside: then the file must never be written over.
-bool Defaults::Impl::setAside(const fs::path& file, const std::string& why, const std::string& outcome) {
+// Where the file went; none when it cannot be set aside: then it must never be written over.
+std::optional<fs::path> Defaults::Impl::setAside(const fs::path& file, const std::string& why,
+                                                 const std::string& outcome) {
     const fs::path aside = asidePath(file);
     if (::rename(file.c_str(), aside.c_str()) != 0) {
         base::log("the settings file " + file.string() + " is damaged (" + why +
                   ") and could not be moved aside (" + errnoText(errno) + "); " + outcome +
                   ", settings will not be saved");
-        return false;
+        return std::nullopt;
     }
     base::log("the settings file " + file.string() + " is damaged (" + why + "); moved it to " +
               aside.string() + " and " + outcome);
-    return true;
+    return aside;
 }
 
 // Keeps a copy of the file as the user had it, and has the next save leave out the values of
@@ -358,6 +361,9 @@ void Defaults::Impl::dropUnreadable(const fs::path& file, const std::vector<std:
     const fs::path aside = asidePath(file);
     std::error_code ec;
     fs::copy_file(file, aside, ec);
+    if (!ec) {
+        reset.keptAs = aside;
+    }
     std::string named;
     for (std::size_t i = 0; i < keys.size() && i < 10; ++i) {
         named += (i == 0 ? "\"" : ", \"") + keys[i] + "\"";

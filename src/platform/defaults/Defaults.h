@@ -74,6 +74,8 @@ public:
     struct Reset {
         bool all = false;
         std::vector<std::string> keys;
+        // Where the file as it was is kept; empty when it could not be kept.
+        std::filesystem::path keptAs;
         bool any() const { return all || !keys.empty(); }
     };
     Reset resetAtLoad() const;
