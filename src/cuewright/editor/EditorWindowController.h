@@ -42,6 +42,7 @@ namespace cw::editor {
 class BookmarkListController;
 class EditorController;
 class EditorWindowControllerDelegate;
+class FindBar;
 class ScriptTextView;
 class SidebarController;
 class StatusbarController;
@@ -165,6 +166,10 @@ public:
     // Bold, italic or underline over the editor's selection (see EditorController::toggleTrait),
     // while it has the keyboard focus.
     void toggleTraitInEditor(EditorController::TextTrait trait);
+    // The find bar over the editor (Ctrl+F, Ctrl+H, Ctrl+G, Ctrl+Shift+G); present once loaded.
+    enum class FindCommand { show, showReplace, next, previous };
+    void find(FindCommand command);
+    FindBar* findBar() const;
     bool isBookmarkColumnShown() const { return bookmarkColumnShown_; }
     // How many re-syncs of the editor were scheduled by the window becoming main.
     int scheduledResyncs() const { return scheduledResyncs_; }
@@ -241,6 +246,7 @@ private:
     QPointer<QLabel> readNoticeLine_; // the project's readNotice()
     QString notice_;
     QPointer<QWidget> editorViews_;         // the editor's stacked views
+    QPointer<FindBar> findBar_;             // floats over the centre anchor
     QScrollBar* editorScrollBar_ = nullptr; // owned by the centre anchor
     QToolBar* toolbar_ = nullptr;           // owned by the window
     QAction* toggleLeftSidebarItem_ = nullptr;
