@@ -16,21 +16,6 @@ namespace {
 
 class FindExportEndToEnd : public AppTest {
 protected:
-    void SetUp() override {
-        AppTest::SetUp();
-        if (setUpDone()) {
-            XAutoRepeatOff(display); // a loaded machine must not repeat a held key
-            XFlush(display);
-        }
-    }
-
-    // Starts the application on `script` and waits for its editor, active.
-    std::optional<Window> open(const fs::path& script) {
-        app = &start({pathArg(script)});
-        const std::optional<Window> editor = waitForNamed(*app, script.filename().string());
-        EXPECT_TRUE(editor && activate(*editor)) << "no editor window for " << script;
-        return editor;
-    }
     // The screen as it is, for people to look at (the picture is not what the test checks).
     void picture(const std::string& name) {
         app->waitForFinished(500); // let it paint
@@ -56,8 +41,10 @@ TEST_F(FindExportEndToEnd, FindReturnEscapeThenTypingReplacesTheWord) {
         const fs::path script =
             makeScript(std::string("find-") + look.look + ".cwr",
                        QStringLiteral("Good evening.\nTeh news tonight is short.\nGood night."));
-        const std::optional<Window> editor = open(script);
+        const std::optional<Window> editor = startEditing(script, app);
         ASSERT_TRUE(editor);
+        XAutoRepeatOff(display); // a loaded machine must not repeat a held key
+        XFlush(display);
         ASSERT_TRUE(xdotool({"key", look.key}));
         ASSERT_TRUE(xdotool({"type", "--delay", "30", "teh"}));
         ASSERT_TRUE(xdotool({"key", "Return"}));
@@ -82,8 +69,10 @@ TEST_F(FindExportEndToEnd, FindReturnEscapeThenTypingReplacesTheWord) {
 // that name (not "out.docx.cwr"), whose page colour, the script's dark background, is not shown.
 TEST_F(FindExportEndToEnd, ExportWritesTheTypeTheNameSays) {
     const fs::path script = makeScript("news.cwr", QStringLiteral("Good evening, this is the news."));
-    const std::optional<Window> editor = open(script);
+    const std::optional<Window> editor = startEditing(script, app);
     ASSERT_TRUE(editor);
+    XAutoRepeatOff(display);
+    XFlush(display);
     ASSERT_TRUE(xdotool({"key", "ctrl+e"}));
     const std::optional<Window> panel = waitForNamed(*app, "Export");
     ASSERT_TRUE(panel) << "no panel titled Export";

@@ -2,6 +2,7 @@
 
 #include "cuewright/editor/ScriptTextView.h"
 #include "cuewright/editor/TextFinder.h"
+#include "cuewright/editor/ToolbarIcons.h"
 #include "platform/ui/Appearance.h"
 
 #include <QAction>
@@ -12,7 +13,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
-#include <QPainterPath>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTextBlock>
@@ -32,36 +32,6 @@ constexpr int edgeMargin = 10;         // from the top of the editor's area
 constexpr int rightMargin = 28;        // clear of the editor's scroll bar
 constexpr int maxTintedMatches = 1000; // more would only slow the drawing of the text
 constexpr int maxSelectionSearched = 200;
-
-enum class Glyph { up, down, close, search };
-
-QIcon glyphIcon(Glyph glyph, const QColor& color) {
-    constexpr int size = 16;
-    QPixmap pixmap(size * 2, size * 2);
-    pixmap.setDevicePixelRatio(2);
-    pixmap.fill(Qt::transparent);
-    QPainter p(&pixmap);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(QPen(color, 1.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-    switch (glyph) {
-    case Glyph::up:
-        p.drawPolyline(QPolygonF({QPointF(4, 10), QPointF(8, 6), QPointF(12, 10)}));
-        break;
-    case Glyph::down:
-        p.drawPolyline(QPolygonF({QPointF(4, 6), QPointF(8, 10), QPointF(12, 6)}));
-        break;
-    case Glyph::close:
-        p.drawLine(QPointF(4.5, 4.5), QPointF(11.5, 11.5));
-        p.drawLine(QPointF(11.5, 4.5), QPointF(4.5, 11.5));
-        break;
-    case Glyph::search:
-        p.setPen(QPen(color, 1.4, Qt::SolidLine, Qt::RoundCap));
-        p.drawEllipse(QRectF(3, 3, 7.5, 7.5));
-        p.drawLine(QPointF(9.5, 9.5), QPointF(13, 13));
-        break;
-    }
-    return QIcon(pixmap);
-}
 
 QToolButton* toolButton(QWidget* parent, const QString& name, const QString& tip) {
     auto* button = new QToolButton(parent);
@@ -404,9 +374,9 @@ void FindBar::refreshMatches() {
 
 void FindBar::refreshIcons() {
     const QColor color = palette().color(QPalette::ButtonText);
-    previous_->setIcon(glyphIcon(Glyph::up, color));
-    next_->setIcon(glyphIcon(Glyph::down, color));
-    done_->setIcon(glyphIcon(Glyph::close, color));
+    previous_->setIcon(toolbarIcon(ToolbarGlyph::previousMatch, color));
+    next_->setIcon(toolbarIcon(ToolbarGlyph::nextMatch, color));
+    done_->setIcon(toolbarIcon(ToolbarGlyph::close, color));
     const QList<QAction*> actions = findField_->actions();
     for (QAction* action : actions) {
         if (action->objectName() == QLatin1String("searchGlyph")) {
@@ -414,8 +384,9 @@ void FindBar::refreshIcons() {
             delete action;
         }
     }
-    QAction* glyph = findField_->addAction(
-        glyphIcon(Glyph::search, palette().color(QPalette::PlaceholderText)), QLineEdit::LeadingPosition);
+    QAction* glyph =
+        findField_->addAction(toolbarIcon(ToolbarGlyph::search, palette().color(QPalette::PlaceholderText)),
+                              QLineEdit::LeadingPosition);
     glyph->setObjectName(QStringLiteral("searchGlyph"));
 }
 
