@@ -32,6 +32,7 @@ constexpr int edgeMargin = 10;         // from the top of the editor's area
 constexpr int rightMargin = 28;        // clear of the editor's scroll bar
 constexpr int maxTintedMatches = 1000; // more would only slow the drawing of the text
 constexpr int maxSelectionSearched = 200;
+constexpr int minFieldWidth = 160; // a word or two shows whole
 
 QToolButton* toolButton(QWidget* parent, const QString& name, const QString& tip) {
     auto* button = new QToolButton(parent);
@@ -53,9 +54,10 @@ bool isKey(const QEvent* event, std::initializer_list<int> keys) {
 
 } // namespace
 
-FindBar::FindBar(ScriptTextView& text, QWidget* parent)
-    : QWidget(parent)
-    , text_(&text) {
+FindBar::FindBar(ScriptTextView& text, QWidget* area)
+    : QWidget(area->parentWidget() ? area->parentWidget() : area)
+    , text_(&text)
+    , area_(area) {
     setObjectName(QStringLiteral("findBar"));
     hide();
     auto* rows = new QVBoxLayout(this);
@@ -70,6 +72,7 @@ FindBar::FindBar(ScriptTextView& text, QWidget* parent)
     findField_->setObjectName(QStringLiteral("findField"));
     findField_->setPlaceholderText(tr("Find"));
     findField_->setClearButtonEnabled(true);
+    findField_->setMinimumWidth(minFieldWidth);
     status_ = new QLabel(this);
     status_->setObjectName(QStringLiteral("findStatus"));
     status_->setTextFormat(Qt::PlainText);
@@ -97,6 +100,7 @@ FindBar::FindBar(ScriptTextView& text, QWidget* parent)
     replaceField_ = new QLineEdit(replaceRow_);
     replaceField_->setObjectName(QStringLiteral("replaceField"));
     replaceField_->setPlaceholderText(tr("Replace"));
+    replaceField_->setMinimumWidth(minFieldWidth);
     replaceButton_ = new QPushButton(tr("Replace"), replaceRow_);
     replaceButton_->setObjectName(QStringLiteral("replaceButton"));
     replaceAllButton_ = new QPushButton(tr("Replace All"), replaceRow_);
@@ -125,7 +129,9 @@ FindBar::FindBar(ScriptTextView& text, QWidget* parent)
 
     findField_->installEventFilter(this);
     replaceField_->installEventFilter(this);
-    parent->installEventFilter(this); // its size places the bar
+    area->installEventFilter(this); // its size places the bar
+    // The text view may go first when a window closes: the bar goes with it.
+    connect(&text, &QObject::destroyed, this, [this] { delete this; });
     connect(findField_, &QLineEdit::textEdited, this, [this] { findFromOrigin(); });
     connect(disclosure_, &QToolButton::clicked, this, [this] { showReplaceRow(!isReplaceShown()); });
     connect(matchCase_, &QToolButton::toggled, this, [this] { findFromOrigin(); });
@@ -323,13 +329,18 @@ void FindBar::showReplaceRow(bool shown) {
 }
 
 void FindBar::place() {
-    QWidget* area = parentWidget();
-    if (!area) {
+    if (!area_) {
         return;
     }
     layout()->activate();
-    const int width = std::max(0, std::min(barWidth, area->width() - rightMargin - edgeMargin));
-    setGeometry(area->width() - rightMargin - width, edgeMargin, width, sizeHint().height());
+    // At the area's top right; in an area too narrow for it, over what lies to its left.
+    const QRect area = area_ == parentWidget() ? area_->rect() : area_->geometry();
+    const int width = std::min(
+        std::max(minimumSizeHint().width(), std::min(barWidth, area.width() - rightMargin - edgeMargin)),
+        parentWidget()->width());
+    const int left = std::max(0, area.right() + 1 - rightMargin - width);
+    setGeometry(left, area.top() + edgeMargin, width, sizeHint().height());
+    raise();
 }
 
 void FindBar::refreshMatches() {
@@ -391,8 +402,8 @@ void FindBar::refreshIcons() {
 }
 
 bool FindBar::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == parentWidget()) {
-        if (event->type() == QEvent::Resize && isVisible()) {
+    if (watched == area_) {
+        if ((event->type() == QEvent::Resize || event->type() == QEvent::Move) && isVisible()) {
             place();
         }
         return QWidget::eventFilter(watched, event);

@@ -18,9 +18,10 @@ namespace cw::editor {
 
 class ScriptTextView;
 
-// A small panel floating over the top right of its parent (the editor's area), hidden until
-// asked for; it changes no geometry of the editor, so the text stays laid out and scrolled as it
-// was. Case-insensitive unless "Match Case" is on; every search wraps round.
+// A small panel floating over the top right of `area` (the editor's), hidden until asked for; it
+// changes no geometry of the editor, so the text stays laid out and scrolled as it was. It is a
+// child of the area's parent (when it has one), so that over a narrow area it can reach further
+// left. Case-insensitive unless "Match Case" is on; every search wraps round.
 //  - Typing in its field selects the first match from where the search began; Return (and
 //    findNext()) selects the next, Shift+Return (findPrevious()) the previous; the matches are
 //    counted and tinted in the text while the bar shows.
@@ -36,7 +37,7 @@ class FindBar final : public QWidget {
     Q_OBJECT
 
 public:
-    FindBar(ScriptTextView& text, QWidget* parent);
+    FindBar(ScriptTextView& text, QWidget* area);
     FindBar(const FindBar&) = delete;
     FindBar& operator=(const FindBar&) = delete;
 
@@ -82,6 +83,7 @@ private:
     bool canReplace() const;
 
     ScriptTextView* text_;
+    QPointer<QWidget> area_;
     QLineEdit* findField_ = nullptr;
     QLineEdit* replaceField_ = nullptr;
     QLabel* status_ = nullptr;
