@@ -25,9 +25,10 @@ protected:
     QProcess* app = nullptr;
 };
 
-// Ctrl+F (or Ctrl+H, the bar with its replace row), the word, Return, Escape: the match stays
-// selected in the text, so typing replaces it and Ctrl+S saves the script with the new word; in
-// the light and the dark appearance.
+// Ctrl+F (or Ctrl+H, the bar with its replace row), the word, Return to the next match, Ctrl+G
+// round the end to the first, Ctrl+Shift+G back, Escape: the match stays selected in the text, so
+// typing replaces it and Ctrl+S saves the script with the new word; in the light and the dark
+// appearance.
 TEST_F(FindExportEndToEnd, FindReturnEscapeThenTypingReplacesTheWord) {
     const struct {
         const char* look;
@@ -40,14 +41,14 @@ TEST_F(FindExportEndToEnd, FindReturnEscapeThenTypingReplacesTheWord) {
         setDefault(cw::settings::userInterfaceStyle, std::string(look.style));
         const fs::path script =
             makeScript(std::string("find-") + look.look + ".cwr",
-                       QStringLiteral("Good evening.\nTeh news tonight is short.\nGood night."));
+                       QStringLiteral("Good evening.\nTeh news tonight is short.\nteh end."));
         const std::optional<Window> editor = startEditing(script, app);
         ASSERT_TRUE(editor);
         XAutoRepeatOff(display); // a loaded machine must not repeat a held key
         XFlush(display);
-        ASSERT_TRUE(xdotool({"key", look.key}));
+        ASSERT_TRUE(xdotool({"key", "ctrl+Home", look.key}));
         ASSERT_TRUE(xdotool({"type", "--delay", "30", "teh"}));
-        ASSERT_TRUE(xdotool({"key", "Return"}));
+        ASSERT_TRUE(xdotool({"key", "--delay", "100", "Return", "ctrl+g", "ctrl+shift+g"}));
         picture(std::string("find-bar-") + look.look + ".png");
         ASSERT_TRUE(xdotool({"key", "Escape"}));
         ASSERT_TRUE(xdotool({"type", "--delay", "30", "The"}));
@@ -57,8 +58,7 @@ TEST_F(FindExportEndToEnd, FindReturnEscapeThenTypingReplacesTheWord) {
         EXPECT_TRUE(waitFor(*app,
                             [&] {
                                 return scriptText(script) ==
-                                       QStringLiteral(
-                                           "Good evening.\nThe news tonight is short.\nGood night.");
+                                       QStringLiteral("Good evening.\nTeh news tonight is short.\nThe end.");
                             }))
             << "saved: " << scriptText(script).toStdString();
         EXPECT_TRUE(quit(*app, *editor));
