@@ -146,7 +146,7 @@ TEST_F(WindowsEndToEnd, MenusDialogsAndAlertsFollowTheAppearance) {
         ASSERT_TRUE(xdotool({"key", "Escape"}));
         ASSERT_TRUE(waitGone(*app, *menu));
 
-        ASSERT_TRUE(xdotool({"key", "ctrl+e"})); // Export…: a save dialog titled Export
+        ASSERT_TRUE(xdotool({"key", "ctrl+e"})); // Export…: a save dialog
         const std::optional<Window> saveDialog = waitForWindow(*app, "Export");
         ASSERT_TRUE(saveDialog) << "no Save dialog";
         EXPECT_TRUE(waitDrawn(*saveDialog, c.look, (shot + "-save-dialog.png").c_str())) << "the Save dialog";

@@ -42,10 +42,10 @@ namespace cw::editor {
 class BookmarkListController;
 class EditorController;
 class EditorWindowControllerDelegate;
-class FindBar;
 class ScriptTextView;
 class SidebarController;
 class StatusbarController;
+class FindBar;
 
 // Where an editor window finds its settings and its notifications.
 struct EditorWindowEnvironment {
