@@ -466,6 +466,16 @@ protected:
         return app;
     }
 
+    // Starts the application on `script` into `app` and waits for its editor window, activated;
+    // none when none came.
+    std::optional<Window> startEditing(const std::filesystem::path& script, QProcess*& app) {
+        app = &start({pathArg(script)});
+        const std::optional<Window> editor = waitForWindow(
+            *app, [name = script.filename().string()](const std::string& n) { return n == name; });
+        EXPECT_TRUE(editor && activate(*editor)) << "no editor window for " << script;
+        return editor;
+    }
+
     // Waits for a window whose name `matches` while `app` runs; none when it ended or none came.
     std::optional<Window> waitForWindow(QProcess& app,
                                         const std::function<bool(const std::string&)>& matches) {

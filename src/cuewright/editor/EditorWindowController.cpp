@@ -6,6 +6,7 @@
 #include "cuewright/editor/BookmarkListController.h"
 #include "cuewright/editor/EditorController.h"
 #include "cuewright/editor/EditorWindowControllerDelegate.h"
+#include "cuewright/editor/FindBar.h"
 #include "cuewright/editor/ScriptTextView.h"
 #include "cuewright/editor/SidebarController.h"
 #include "cuewright/editor/StatusbarController.h"
@@ -77,7 +78,7 @@ int tagOf(const QObject* sender) {
     return sender ? sender->property(tagProperty).toInt() : 0;
 }
 
-constexpr std::array<WindowAction, 20> windowActions{{
+constexpr std::array<WindowAction, 24> windowActions{{
     {"saveDocument:", [](Window& w, QObject*) { w.saveDocument(); }},
     {"saveDocumentAs:", [](Window& w, QObject*) { w.saveDocumentAs(); }},
     {"exportDocument:", [](Window& w, QObject*) { w.exportDocument(); }},
@@ -105,6 +106,10 @@ constexpr std::array<WindowAction, 20> windowActions{{
      [](Window& w, QObject*) { w.toggleTraitInEditor(EditorController::TextTrait::italic); }},
     {"toggleUnderline:",
      [](Window& w, QObject*) { w.toggleTraitInEditor(EditorController::TextTrait::underline); }},
+    {"showFindBar:", [](Window& w, QObject*) { w.find(Window::FindCommand::show); }},
+    {"showReplaceBar:", [](Window& w, QObject*) { w.find(Window::FindCommand::showReplace); }},
+    {"findNext:", [](Window& w, QObject*) { w.find(Window::FindCommand::next); }},
+    {"findPrevious:", [](Window& w, QObject*) { w.find(Window::FindCommand::previous); }},
 }};
 
 bool isUndoAction(std::string_view action) {
@@ -481,6 +486,7 @@ void EditorWindowController::placeChildren() {
     centre->setSpacing(0);
     centre->addWidget(views.container, 1);
     centre->addWidget(makeEditorScrollBar(*views.text));
+    findBar_ = new FindBar(*views.text, centerAnchor_);
 
     sidebarController_ = std::make_shared<SidebarController>(project_, *defaults_, *center_);
     sidebarController_->setDisplayPrompterOpener(std::make_shared<DelegateDisplayOpener>(weak_from_this()));
@@ -718,6 +724,29 @@ void EditorWindowController::toggleTraitInEditor(EditorController::TextTrait tra
         editorController_->toggleTrait(trait);
 }
 
+FindBar* EditorWindowController::findBar() const {
+    return findBar_;
+}
+
+void EditorWindowController::find(FindCommand command) {
+    if (!findBar_)
+        return;
+    switch (command) {
+    case FindCommand::show:
+        findBar_->showBar(FindBar::Mode::find);
+        return;
+    case FindCommand::showReplace:
+        findBar_->showBar(FindBar::Mode::replace);
+        return;
+    case FindCommand::next:
+        findBar_->findNext();
+        return;
+    case FindCommand::previous:
+        findBar_->findPrevious();
+        return;
+    }
+}
+
 void EditorWindowController::performAction(std::string_view action, QObject* sender) {
     if (const WindowAction* found = findWindowAction(action))
         found->perform(*this, sender);
@@ -784,6 +813,8 @@ void EditorWindowController::projectEditorDidChange(Project& project) {
         return;
     const Editor& editor = project.editor();
     toggleEditorLockItem_->setChecked(editor.isLocked);
+    if (findBar_)
+        findBar_->updateReplaceAllowed(); // the text took the lock first
     for (size_t i = 0; i < modeItems_.size(); ++i)
         modeItems_[i]->setChecked(static_cast<size_t>(editor.mode) == i);
 }

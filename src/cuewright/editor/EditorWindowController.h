@@ -46,6 +46,7 @@ class EditorWindowKeys;
 class ScriptTextView;
 class SidebarController;
 class StatusbarController;
+class FindBar;
 
 // Where an editor window finds its settings and its notifications.
 struct EditorWindowEnvironment {
@@ -166,6 +167,10 @@ public:
     // Bold, italic or underline over the editor's selection (see EditorController::toggleTrait),
     // while it has the keyboard focus.
     void toggleTraitInEditor(EditorController::TextTrait trait);
+    // The find bar over the editor (Ctrl+F, Ctrl+H, Ctrl+G, Ctrl+Shift+G); present once loaded.
+    enum class FindCommand { show, showReplace, next, previous };
+    void find(FindCommand command);
+    FindBar* findBar() const;
     bool isBookmarkColumnShown() const { return bookmarkColumnShown_; }
     // How many re-syncs of the editor were scheduled by the window becoming main.
     int scheduledResyncs() const { return scheduledResyncs_; }
@@ -243,6 +248,7 @@ private:
     QPointer<QLabel> readNoticeLine_; // the project's readNotice()
     QString notice_;
     QPointer<QWidget> editorViews_;         // the editor's stacked views
+    QPointer<FindBar> findBar_;             // floats over the centre anchor
     QScrollBar* editorScrollBar_ = nullptr; // owned by the centre anchor
     QToolBar* toolbar_ = nullptr;           // owned by the window
     QAction* toggleLeftSidebarItem_ = nullptr;

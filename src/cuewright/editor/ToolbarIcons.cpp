@@ -86,6 +86,20 @@ void drawGlyph(QPainter& p, ToolbarGlyph glyph, const QColor& color) {
         p.drawRoundedRect(QRectF(7.75, 7.75, 10, 7.5), 1.25, 1.25);
         p.drawLine(QPointF(10.5, 17.25), QPointF(15, 17.25));
         return;
+    case ToolbarGlyph::previousMatch:
+        p.drawPolyline(QPolygonF({QPointF(5.5, 12.5), QPointF(10, 8), QPointF(14.5, 12.5)}));
+        return;
+    case ToolbarGlyph::nextMatch:
+        p.drawPolyline(QPolygonF({QPointF(5.5, 8), QPointF(10, 12.5), QPointF(14.5, 8)}));
+        return;
+    case ToolbarGlyph::close:
+        p.drawLine(QPointF(6, 6), QPointF(14, 14));
+        p.drawLine(QPointF(14, 6), QPointF(6, 14));
+        return;
+    case ToolbarGlyph::search:
+        p.drawEllipse(QRectF(3.75, 3.75, 9, 9));
+        p.drawLine(QPointF(11.5, 11.5), QPointF(16, 16));
+        return;
     }
 }
 

@@ -1,4 +1,4 @@
-// The editor window's toolbar glyphs, drawn in code in the colour of the window's text.
+// The editor window's toolbar and find bar glyphs, drawn in code in the colour of the window's text.
 #pragma once
 
 #include <QColor>
@@ -15,7 +15,12 @@ enum class ToolbarGlyph {
     lockClosed,
     script,
     overlay,
-    displays
+    displays,
+    // the find bar's
+    previousMatch,
+    nextMatch,
+    close,
+    search
 };
 
 // The glyph as an icon, sharp at 1× and 2× device pixels. With `onGlyph`, the icon shows that

@@ -9,9 +9,10 @@
 namespace platform {
 
 // Shows nothing. Each run records the panel and answers the next scripted answer of its kind;
-// with none left it answers as if cancelled. A save answer goes through acceptsSavePath() as in
-// the real panel (the refusal, the replace question, through alertRunner()); refused or declined,
-// the next answer is taken, as another name typed into the panel still open.
+// with none left it answers as if cancelled. A save answer goes through savePanelChoice() (a
+// type's extension typed chooses that type) and acceptsSavePath() as in the real panel (the refusal, the
+// replace question, through alertRunner()); refused or declined, the next answer is taken, as another name
+// typed into the panel still open.
 class FakeFileDialogs : public FileDialogs {
 public:
     QStringList runOpenPanel(const OpenPanel& panel, QWidget* window) override;

@@ -1,0 +1,453 @@
+#include "cuewright/editor/FindBar.h"
+
+#include "cuewright/editor/ScriptTextView.h"
+#include "cuewright/editor/TextFinder.h"
+#include "cuewright/editor/ToolbarIcons.h"
+#include "platform/ui/Appearance.h"
+
+#include <QAction>
+#include <QEvent>
+#include <QGraphicsDropShadowEffect>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace cw::editor {
+
+namespace {
+
+constexpr int barWidth = 480;
+constexpr int edgeMargin = 10;         // from the top of the editor's area
+constexpr int rightMargin = 28;        // clear of the editor's scroll bar
+constexpr int maxTintedMatches = 1000; // more would only slow the drawing of the text
+constexpr int maxSelectionSearched = 200;
+constexpr int minFieldWidth = 160; // a word or two shows whole
+
+QToolButton* toolButton(QWidget* parent, const QString& name, const QString& tip) {
+    auto* button = new QToolButton(parent);
+    button->setObjectName(name);
+    button->setAutoRaise(true);
+    button->setToolTip(tip);
+    button->setIconSize(QSize(16, 16));
+    return button;
+}
+
+bool isKey(const QEvent* event, std::initializer_list<int> keys) {
+    if (event->type() != QEvent::KeyPress && event->type() != QEvent::ShortcutOverride) {
+        return false;
+    }
+    const auto* key = static_cast<const QKeyEvent*>(event);
+    const Qt::KeyboardModifiers held = key->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier);
+    return held == Qt::NoModifier && std::find(keys.begin(), keys.end(), key->key()) != keys.end();
+}
+
+} // namespace
+
+FindBar::FindBar(ScriptTextView& text, QWidget* area)
+    : QWidget(area->parentWidget() ? area->parentWidget() : area)
+    , text_(&text)
+    , area_(area) {
+    setObjectName(QStringLiteral("findBar"));
+    hide();
+    auto* rows = new QVBoxLayout(this);
+    rows->setContentsMargins(8, 7, 8, 7);
+    rows->setSpacing(6);
+
+    auto* findRow = new QHBoxLayout;
+    findRow->setSpacing(4);
+    disclosure_ = toolButton(this, QStringLiteral("replaceDisclosure"), tr("Show Replace"));
+    disclosure_->setArrowType(Qt::RightArrow);
+    findField_ = new QLineEdit(this);
+    findField_->setObjectName(QStringLiteral("findField"));
+    findField_->setPlaceholderText(tr("Find"));
+    findField_->setClearButtonEnabled(true);
+    findField_->setMinimumWidth(minFieldWidth);
+    status_ = new QLabel(this);
+    status_->setObjectName(QStringLiteral("findStatus"));
+    status_->setTextFormat(Qt::PlainText);
+    status_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    status_->setMinimumWidth(status_->fontMetrics().horizontalAdvance(QStringLiteral("888 of 8888")));
+    matchCase_ = toolButton(this, QStringLiteral("matchCase"), tr("Match Case"));
+    matchCase_->setText(QStringLiteral("Aa"));
+    matchCase_->setCheckable(true);
+    previous_ = toolButton(this, QStringLiteral("findPrevious"), tr("Previous Match (Shift+Return)"));
+    next_ = toolButton(this, QStringLiteral("findNext"), tr("Next Match (Return)"));
+    done_ = toolButton(this, QStringLiteral("findDone"), tr("Done (Escape)"));
+    findRow->addWidget(disclosure_);
+    findRow->addWidget(findField_, 1);
+    findRow->addWidget(status_);
+    findRow->addWidget(matchCase_);
+    findRow->addWidget(previous_);
+    findRow->addWidget(next_);
+    findRow->addWidget(done_);
+    rows->addLayout(findRow);
+
+    replaceRow_ = new QWidget(this);
+    auto* replaceRow = new QHBoxLayout(replaceRow_);
+    replaceRow->setContentsMargins(0, 0, 0, 0);
+    replaceRow->setSpacing(4);
+    replaceField_ = new QLineEdit(replaceRow_);
+    replaceField_->setObjectName(QStringLiteral("replaceField"));
+    replaceField_->setPlaceholderText(tr("Replace"));
+    replaceField_->setMinimumWidth(minFieldWidth);
+    replaceButton_ = new QPushButton(tr("Replace"), replaceRow_);
+    replaceButton_->setObjectName(QStringLiteral("replaceButton"));
+    replaceAllButton_ = new QPushButton(tr("Replace All"), replaceRow_);
+    replaceAllButton_->setObjectName(QStringLiteral("replaceAllButton"));
+    for (QPushButton* button : {replaceButton_, replaceAllButton_}) {
+        button->setAutoDefault(false);
+    }
+    replaceRow->addSpacing(disclosure_->sizeHint().width());
+    replaceRow->addWidget(replaceField_, 1);
+    replaceRow->addWidget(replaceButton_);
+    replaceRow->addWidget(replaceAllButton_);
+    replaceRow_->hide();
+    rows->addWidget(replaceRow_);
+    // Tab goes from field to field first, then to the buttons.
+    QWidget* order[] = {findField_, replaceField_, replaceButton_, replaceAllButton_, matchCase_,
+                        previous_,  next_,         done_,          disclosure_};
+    for (size_t i = 1; i < std::size(order); ++i) {
+        setTabOrder(order[i - 1], order[i]);
+    }
+
+    auto* shadow = new QGraphicsDropShadowEffect(this);
+    shadow->setBlurRadius(18);
+    shadow->setOffset(0, 3);
+    shadow->setColor(QColor(0, 0, 0, 90));
+    setGraphicsEffect(shadow);
+
+    findField_->installEventFilter(this);
+    replaceField_->installEventFilter(this);
+    area->installEventFilter(this); // its size places the bar
+    // The text view may go first when a window closes: the bar goes with it.
+    connect(&text, &QObject::destroyed, this, [this] { delete this; });
+    connect(findField_, &QLineEdit::textEdited, this, [this] { findFromOrigin(); });
+    connect(disclosure_, &QToolButton::clicked, this, [this] { showReplaceRow(!isReplaceShown()); });
+    connect(matchCase_, &QToolButton::toggled, this, [this] { findFromOrigin(); });
+    connect(previous_, &QToolButton::clicked, this, [this] { findPrevious(); });
+    connect(next_, &QToolButton::clicked, this, [this] { findNext(); });
+    connect(done_, &QToolButton::clicked, this, [this] { closeBar(); });
+    connect(replaceButton_, &QPushButton::clicked, this, [this] { replace(); });
+    connect(replaceAllButton_, &QPushButton::clicked, this, [this] { replaceAll(); });
+    // The count and the tint follow edits of the text, once per turn of the event loop.
+    connect(text_->document(), &QTextDocument::contentsChanged, this, [this] {
+        if (!isVisible() || refreshQueued_) {
+            return;
+        }
+        refreshQueued_ = true;
+        QTimer::singleShot(0, this, [this] {
+            refreshQueued_ = false;
+            refreshMatches();
+        });
+    });
+    refreshIcons();
+    updateReplaceAllowed();
+}
+
+Qt::CaseSensitivity FindBar::caseSensitivity() const {
+    return matchCase_->isChecked() ? Qt::CaseSensitive : Qt::CaseInsensitive;
+}
+
+bool FindBar::isReplaceShown() const {
+    return !replaceRow_->isHidden();
+}
+
+QString FindBar::status() const {
+    return status_->text();
+}
+
+bool FindBar::canReplace() const {
+    return !text_->isReadOnly();
+}
+
+void FindBar::showBar(Mode mode) {
+    const QTextCursor selection = text_->textCursor();
+    const QString selected = selection.selectedText();
+    if (!selected.isEmpty() && selected.size() <= maxSelectionSearched &&
+        !selected.contains(QChar::ParagraphSeparator) && !selected.contains(QChar::LineSeparator)) {
+        findField_->setText(selected);
+    }
+    origin_ = selection.selectionStart();
+    if (mode == Mode::replace || !isVisible()) {
+        showReplaceRow(mode == Mode::replace);
+    }
+    updateReplaceAllowed();
+    place();
+    show();
+    raise();
+    refreshMatches();
+    findField_->setFocus(Qt::ShortcutFocusReason);
+    findField_->selectAll();
+}
+
+void FindBar::closeBar() {
+    hide();
+    text_->setExtraSelections({});
+    text_->setFocus(Qt::OtherFocusReason);
+}
+
+void FindBar::findNext() {
+    find(Direction::forward);
+}
+
+void FindBar::findPrevious() {
+    find(Direction::backward);
+}
+
+void FindBar::find(Direction direction) {
+    if (findField_->text().isEmpty()) {
+        showBar(Mode::find);
+        return;
+    }
+    const QTextCursor selection = text_->textCursor();
+    const auto found = TextFinder::next(
+        *text_->document(), findField_->text(),
+        direction == Direction::forward ? selection.selectionEnd() : selection.selectionStart(),
+        direction == Direction::forward ? TextFinder::Direction::forward : TextFinder::Direction::backward,
+        caseSensitivity());
+    if (found) {
+        origin_ = found->location;
+    }
+    select(found);
+}
+
+void FindBar::findFromOrigin() {
+    select(TextFinder::next(*text_->document(), findField_->text(), origin_, TextFinder::Direction::forward,
+                            caseSensitivity()));
+}
+
+void FindBar::select(std::optional<platform::TextRange> range) {
+    QTextCursor cursor = text_->textCursor();
+    if (range) {
+        cursor.setPosition(range->location);
+        cursor.setPosition(range->end(), QTextCursor::KeepAnchor);
+    } else if (!findField_->text().isEmpty()) {
+        cursor.setPosition(std::min(origin_, text_->document()->characterCount() - 1));
+    }
+    text_->setTextCursor(cursor);
+    if (range) {
+        scrollIntoView(cursor);
+    }
+    refreshMatches();
+}
+
+void FindBar::scrollIntoView(const QTextCursor& match) {
+    // The room the text shows in: below the bar while it shows.
+    const QWidget* viewport = text_->viewport();
+    int top = edgeMargin;
+    if (isVisible()) {
+        top = std::max(top, viewport->mapFrom(parentWidget(), geometry().bottomLeft()).y() + edgeMargin);
+    }
+    QTextCursor start = match;
+    start.setPosition(match.selectionStart());
+    const QRect shown = text_->cursorRect(start).united(text_->cursorRect(match));
+    if (shown.top() >= top && shown.bottom() <= viewport->height() - edgeMargin) {
+        return;
+    }
+    // Out of sight: a third of the way down, where the eye looks first, and never under the bar.
+    const int target = std::max(top, viewport->height() / 3);
+    QScrollBar* bar = text_->verticalScrollBar();
+    bar->setValue(bar->value() + shown.top() - target);
+}
+
+bool FindBar::replace() {
+    const QString needle = findField_->text();
+    if (!canReplace() || needle.isEmpty()) {
+        return false;
+    }
+    const QTextCursor selection = text_->textCursor();
+    const platform::TextRange range{selection.selectionStart(),
+                                    selection.selectionEnd() - selection.selectionStart()};
+    if (!TextFinder::isMatch(*text_->document(), range, needle, caseSensitivity())) {
+        findNext();
+        return false;
+    }
+    const QString replacement = replaceField_->text();
+    if (selection.selectedText() != replacement) {
+        text_->namedEdit(tr("Replace"),
+                         [&](QTextCursor& cursor) { TextFinder::replace(cursor, range, replacement); });
+    }
+    QTextCursor after = text_->textCursor();
+    after.setPosition(range.location + int(replacement.size()));
+    text_->setTextCursor(after);
+    findNext();
+    return true;
+}
+
+int FindBar::replaceAll() {
+    const QString needle = findField_->text();
+    if (!canReplace() || needle.isEmpty()) {
+        return 0;
+    }
+    const QString replacement = replaceField_->text();
+    const std::vector<platform::TextRange> ranges =
+        TextFinder::changingMatches(*text_->document(), needle, replacement, caseSensitivity());
+    if (ranges.empty()) {
+        return 0; // nothing would change: no edit, no undo step
+    }
+    // From the last to the first, so that each range is still where it was found.
+    text_->namedEdit(tr("Replace All"), [&](QTextCursor& cursor) {
+        for (auto range = ranges.rbegin(); range != ranges.rend(); ++range) {
+            TextFinder::replace(cursor, *range, replacement);
+        }
+    });
+    QTextCursor caret = text_->textCursor();
+    caret.setPosition(ranges.front().location);
+    text_->setTextCursor(caret);
+    origin_ = ranges.front().location;
+    refreshMatches();
+    status_->setText(tr("%n replaced", nullptr, int(ranges.size())));
+    return int(ranges.size());
+}
+
+void FindBar::updateReplaceAllowed() {
+    const bool allowed = canReplace();
+    const QString lockedTip = allowed ? QString() : tr("The editor is locked: unlock it to replace.");
+    for (QWidget* control : {static_cast<QWidget*>(replaceField_), static_cast<QWidget*>(replaceButton_),
+                             static_cast<QWidget*>(replaceAllButton_)}) {
+        control->setEnabled(allowed);
+        control->setToolTip(lockedTip);
+    }
+}
+
+void FindBar::showReplaceRow(bool shown) {
+    replaceRow_->setVisible(shown);
+    disclosure_->setArrowType(shown ? Qt::DownArrow : Qt::RightArrow);
+    disclosure_->setToolTip(shown ? tr("Hide Replace") : tr("Show Replace"));
+    place();
+}
+
+void FindBar::place() {
+    if (!area_) {
+        return;
+    }
+    layout()->activate();
+    // At the area's top right; in an area too narrow for it, over what lies to its left.
+    const QRect area = area_ == parentWidget() ? area_->rect() : area_->geometry();
+    const int width = std::min(
+        std::max(minimumSizeHint().width(), std::min(barWidth, area.width() - rightMargin - edgeMargin)),
+        parentWidget()->width());
+    const int left = std::max(0, area.right() + 1 - rightMargin - width);
+    setGeometry(left, area.top() + edgeMargin, width, sizeHint().height());
+    raise();
+}
+
+void FindBar::refreshMatches() {
+    const QString needle = findField_->text();
+    const std::vector<platform::TextRange> found =
+        isVisible() ? TextFinder::matches(*text_->document(), needle, caseSensitivity())
+                    : std::vector<platform::TextRange>();
+    QList<QTextEdit::ExtraSelection> tints;
+    const bool dark = platform::isDarkMode(this);
+    const QColor tint = dark ? QColor(255, 170, 0, 110) : QColor(255, 196, 0, 120);
+    const QTextCursor selection = text_->textCursor();
+    int current = 0;
+    for (size_t i = 0; i < found.size(); ++i) {
+        if (found[i].location == selection.selectionStart() && found[i].end() == selection.selectionEnd()) {
+            current = int(i) + 1;
+        }
+        if (int(i) < maxTintedMatches) {
+            QTextEdit::ExtraSelection tinted;
+            tinted.cursor = QTextCursor(text_->document());
+            tinted.cursor.setPosition(found[i].location);
+            tinted.cursor.setPosition(found[i].end(), QTextCursor::KeepAnchor);
+            tinted.format.setBackground(tint);
+            tints.append(tinted);
+        }
+    }
+    text_->setExtraSelections(tints);
+    if (needle.isEmpty()) {
+        status_->clear();
+    } else if (found.empty()) {
+        status_->setText(tr("No matches"));
+    } else if (current > 0) {
+        status_->setText(tr("%1 of %2").arg(current).arg(found.size()));
+    } else {
+        status_->setText(tr("%n matches", nullptr, int(found.size())));
+    }
+    QPalette palette = status_->palette();
+    palette.setColor(QPalette::WindowText, found.empty() && !needle.isEmpty()
+                                               ? (dark ? QColor(255, 120, 110) : QColor(200, 40, 30))
+                                               : this->palette().color(QPalette::PlaceholderText));
+    status_->setPalette(palette);
+}
+
+void FindBar::refreshIcons() {
+    const QColor color = palette().color(QPalette::ButtonText);
+    previous_->setIcon(toolbarIcon(ToolbarGlyph::previousMatch, color));
+    next_->setIcon(toolbarIcon(ToolbarGlyph::nextMatch, color));
+    done_->setIcon(toolbarIcon(ToolbarGlyph::close, color));
+    const QList<QAction*> actions = findField_->actions();
+    for (QAction* action : actions) {
+        if (action->objectName() == QLatin1String("searchGlyph")) {
+            findField_->removeAction(action);
+            delete action;
+        }
+    }
+    QAction* glyph =
+        findField_->addAction(toolbarIcon(ToolbarGlyph::search, palette().color(QPalette::PlaceholderText)),
+                              QLineEdit::LeadingPosition);
+    glyph->setObjectName(QStringLiteral("searchGlyph"));
+}
+
+bool FindBar::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == area_) {
+        if ((event->type() == QEvent::Resize || event->type() == QEvent::Move) && isVisible()) {
+            place();
+        }
+        return QWidget::eventFilter(watched, event);
+    }
+    if (watched != findField_ && watched != replaceField_) {
+        return QWidget::eventFilter(watched, event);
+    }
+    // Before the window's shortcuts: Escape and Return are the bar's while its fields have the keys.
+    if (isKey(event, {Qt::Key_Escape, Qt::Key_Return, Qt::Key_Enter})) {
+        event->accept();
+        if (event->type() == QEvent::ShortcutOverride) {
+            return true;
+        }
+        const auto* key = static_cast<const QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Escape) {
+            closeBar();
+        } else if (watched == replaceField_) {
+            replace();
+        } else if (key->modifiers() & Qt::ShiftModifier) {
+            findPrevious();
+        } else {
+            findNext();
+        }
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void FindBar::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const bool dark = platform::isDarkMode(this);
+    const QColor window = palette().color(QPalette::Window);
+    painter.setPen(QPen(dark ? QColor(255, 255, 255, 38) : QColor(0, 0, 0, 45), 1));
+    painter.setBrush(dark ? window.lighter(118) : window.lighter(104));
+    painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);
+}
+
+void FindBar::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::PaletteChange) {
+        refreshIcons();
+        refreshMatches();
+    }
+    QWidget::changeEvent(event);
+}
+
+} // namespace cw::editor

@@ -1,0 +1,49 @@
+// Finding and replacing words in the script's text.
+#pragma once
+
+#include "platform/text/TextRange.h"
+
+#include <QString>
+
+#include <optional>
+#include <vector>
+
+class QTextCursor;
+class QTextDocument;
+
+namespace cw::editor {
+
+// Plain-text search over a QTextDocument, in the positions QTextCursor counts (a paragraph break
+// is one character). Main thread only, as the document.
+//
+// A replacement takes the format of the first character it replaces, and every bookmark object
+// on the replaced characters goes on to the replacement's characters in order (the last ones
+// sharing its last character), or, for an empty replacement, to the character beside it in the
+// same paragraph: a replace never drops a bookmark while its paragraph has a character left.
+namespace TextFinder {
+
+// Every match of `needle` in order, none overlapping; none for an empty needle.
+std::vector<platform::TextRange> matches(const QTextDocument& document, const QString& needle,
+                                         Qt::CaseSensitivity sensitivity);
+
+enum class Direction { forward, backward };
+// The first match starting at or after `from` going forward, or the last one starting before
+// `from` going backward, else the first (or last) in the text: the search wraps round.
+std::optional<platform::TextRange> next(const QTextDocument& document, const QString& needle, int from,
+                                        Direction direction, Qt::CaseSensitivity sensitivity);
+
+// Whether the characters of `range` are `needle`.
+bool isMatch(const QTextDocument& document, platform::TextRange range, const QString& needle,
+             Qt::CaseSensitivity sensitivity);
+
+// Replaces `range` with `replacement` through `cursor`, inside the caller's edit block; leaves the
+// cursor selecting the replacement.
+void replace(QTextCursor& cursor, platform::TextRange range, const QString& replacement);
+
+// The matches whose characters differ from `replacement` (the ones a Replace All changes).
+std::vector<platform::TextRange> changingMatches(const QTextDocument& document, const QString& needle,
+                                                 const QString& replacement, Qt::CaseSensitivity sensitivity);
+
+} // namespace TextFinder
+
+} // namespace cw::editor

@@ -1,0 +1,109 @@
+// The real cuewright binary under a window manager, driven with xdotool: the editor's find bar
+// (Ctrl+F, a word, Return, Escape, then typing replaces the match), and Export, whose panel is
+// titled so and writes the type the typed name's extension says. Screenshots of the find bar in
+// light and dark, and of the Export panel, go to test-output/editor/.
+#include "platform/codecs/ZipPackage.h"
+
+#include <gtest/gtest.h>
+
+// Xlib's macros after gtest, which uses the same names.
+#include "EndToEndSupport.h"
+
+namespace fs = std::filesystem;
+using namespace endtoend;
+
+namespace {
+
+class FindExportEndToEnd : public AppTest {
+protected:
+    // The screen as it is, for people to look at (the picture is not what the test checks).
+    void picture(const std::string& name) {
+        app->waitForFinished(500); // let it paint
+        grabRoot(display).save(QString::fromStdString((outputDir("editor") / name).string()));
+    }
+
+    QProcess* app = nullptr;
+};
+
+// Ctrl+F (or Ctrl+H, the bar with its replace row), the word, Return to the next match, Ctrl+G
+// round the end to the first, Ctrl+Shift+G back, Escape: the match stays selected in the text, so
+// typing replaces it and Ctrl+S saves the script with the new word; in the light and the dark
+// appearance.
+TEST_F(FindExportEndToEnd, FindReturnEscapeThenTypingReplacesTheWord) {
+    const struct {
+        const char* look;
+        const char* style;
+        const char* key;
+    } looks[] = {{"light", "UserInterfaceStyleLight", "ctrl+f"},
+                 {"dark", "UserInterfaceStyleDark", "ctrl+h"}};
+    for (const auto& look : looks) {
+        SCOPED_TRACE(look.look);
+        setDefault(cw::settings::userInterfaceStyle, std::string(look.style));
+        const fs::path script =
+            makeScript(std::string("find-") + look.look + ".cwr",
+                       QStringLiteral("Good evening.\nTeh news tonight is short.\nteh end."));
+        const std::optional<Window> editor = startEditing(script, app);
+        ASSERT_TRUE(editor);
+        XAutoRepeatOff(display); // a loaded machine must not repeat a held key
+        XFlush(display);
+        ASSERT_TRUE(xdotool({"key", "ctrl+Home", look.key}));
+        ASSERT_TRUE(xdotool({"type", "--delay", "30", "teh"}));
+        ASSERT_TRUE(xdotool({"key", "--delay", "100", "Return", "ctrl+g", "ctrl+shift+g"}));
+        picture(std::string("find-bar-") + look.look + ".png");
+        ASSERT_TRUE(xdotool({"key", "Escape"}));
+        ASSERT_TRUE(xdotool({"type", "--delay", "30", "The"}));
+        ASSERT_TRUE(waitForNamed(*app, script.filename().string() + "*"))
+            << "the typing marked nothing edited";
+        ASSERT_TRUE(xdotool({"key", "ctrl+s"}));
+        EXPECT_TRUE(waitFor(*app,
+                            [&] {
+                                return scriptText(script) ==
+                                       QStringLiteral("Good evening.\nTeh news tonight is short.\nThe end.");
+                            }))
+            << "saved: " << scriptText(script).toStdString();
+        EXPECT_TRUE(quit(*app, *editor));
+    }
+}
+
+// Ctrl+E opens the panel titled Export; "out.docx" typed and Return writes a Word document under
+// that name (not "out.docx.cwr"), whose page colour, the script's dark background, is not shown.
+TEST_F(FindExportEndToEnd, ExportWritesTheTypeTheNameSays) {
+    const fs::path script = makeScript("news.cwr", QStringLiteral("Good evening, this is the news."));
+    const std::optional<Window> editor = startEditing(script, app);
+    ASSERT_TRUE(editor);
+    XAutoRepeatOff(display);
+    XFlush(display);
+    ASSERT_TRUE(xdotool({"key", "ctrl+e"}));
+    const std::optional<Window> panel = waitForNamed(*app, "Export");
+    ASSERT_TRUE(panel) << "no panel titled Export";
+    picture("export-panel.png");
+    ASSERT_TRUE(activate(*panel));
+    ASSERT_TRUE(xdotool({"key", "ctrl+a"}));
+    ASSERT_TRUE(xdotool({"type", "--delay", "30", "out.docx"}));
+    ASSERT_TRUE(xdotool({"key", "Return"}));
+    ASSERT_TRUE(waitGone(*app, *panel));
+    std::optional<std::string> document;
+    std::optional<std::string> settings;
+    ASSERT_TRUE(waitFor(*app, [&] {
+        try {
+            const auto zip = platform::codecs::ZipReader::openFile((work / "out.docx").string());
+            document = zip.read("word/document.xml", 1 << 20);
+            settings = zip.read("word/settings.xml", 1 << 20);
+            return document.has_value();
+        } catch (const std::exception&) {
+            return false; // not there, or not whole yet
+        }
+    })) << "no Word document out.docx";
+    EXPECT_NE(document->find("Good evening, this is the news."), std::string::npos);
+    EXPECT_FALSE(settings && settings->find("displayBackgroundShape") != std::string::npos)
+        << "the dark page is shown behind the black text";
+    for (const char* wrong : {"out.docx.cwr", "out.docx.txt", "out.docx.docx"}) {
+        EXPECT_FALSE(fs::exists(work / wrong)) << wrong;
+    }
+    EXPECT_TRUE(waitForNamed(*app, "news.cwr")) << "an export changed the window's script";
+    EXPECT_TRUE(quit(*app, *editor));
+}
+
+} // namespace
+
+CW_END_TO_END_MAIN()
