@@ -15,6 +15,7 @@
 
 // Xlib's macros after gtest, which uses the same names.
 #include "EndToEndSupport.h"
+#include "XRecording.h"
 
 #include <X11/XKBlib.h>
 #include <X11/extensions/record.h>
@@ -33,53 +34,28 @@ namespace {
 // on connections of its own.
 class KeyPressCounter {
 public:
-    KeyPressCounter()
-        : control_(XOpenDisplay(nullptr))
-        , data_(XOpenDisplay(nullptr)) {
-        XRecordRange* range = XRecordAllocRange();
-        range->device_events.first = KeyPress;
-        range->device_events.last = KeyPress;
-        XRecordClientSpec clients = XRecordAllClients;
-        context_ = XRecordCreateContext(control_, 0, &clients, 1, &range, 1);
-        XFree(range);
-        XSync(control_, False);
-        enabled_ = context_ != 0 && XRecordEnableContextAsync(data_, context_, &KeyPressCounter::intercept,
-                                                              reinterpret_cast<XPointer>(this)) != 0;
-    }
-    ~KeyPressCounter() {
-        if (context_ != 0) {
-            XRecordDisableContext(control_, context_);
-            XRecordFreeContext(control_, context_);
-            XSync(control_, False);
-        }
-        XCloseDisplay(data_);
-        XCloseDisplay(control_);
-    }
-    KeyPressCounter(const KeyPressCounter&) = delete;
-    KeyPressCounter& operator=(const KeyPressCounter&) = delete;
-
-    bool isRecording() const { return enabled_; }
+    bool isRecording() const { return recording_.isRecording(); }
     // The presses of the key seen so far.
     int presses(Display* display, KeySym symbol) {
-        XRecordProcessReplies(data_);
+        recording_.process();
         return counts_[XKeysymToKeycode(display, symbol)];
     }
 
 private:
-    static void intercept(XPointer closure, XRecordInterceptData* record) {
-        auto* self = reinterpret_cast<KeyPressCounter*>(closure);
-        if (record->category == XRecordFromServer && record->data != nullptr && record->data_len * 4 >= 2 &&
-            (record->data[0] & 0x7F) == KeyPress) {
-            ++self->counts_[record->data[1]];
-        }
-        XRecordFreeData(record);
-    }
-
-    Display* control_;
-    Display* data_;
-    XRecordContext context_ = 0;
-    bool enabled_ = false;
     std::array<int, 256> counts_{};
+    XRecording recording_{{keyPresses()}, XRecordAllClients, [this](const XRecordInterceptData& record) {
+                              if (record.category == XRecordFromServer && record.data_len * 4 >= 2 &&
+                                  (record.data[0] & 0x7F) == KeyPress) {
+                                  ++counts_[record.data[1]];
+                              }
+                          }};
+
+    static XRecordRange keyPresses() {
+        XRecordRange range{};
+        range.device_events.first = KeyPress;
+        range.device_events.last = KeyPress;
+        return range;
+    }
 };
 
 // From one row of the Displays pane to the next.

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include <QImage>
 #include <QLineEdit>
 #include <QVBoxLayout>
@@ -89,15 +91,20 @@ TEST(NormalSlider, SendsOneActionPerChange) {
     }
 }
 
-TEST(RangeSlider, SetValuesPlacesKnobsOrLogsAndKeepsThem) {
+// The knobs sit at the values the owner shows, equal ones included; values the wrong way round
+// are swapped and logged, and what is no number is logged and leaves the knobs where they were.
+TEST(RangeSlider, SetValuesPlacesTheKnobsAtTheValuesShown) {
+    const std::string swapped = "min is bigger than max. that's not possible!";
+    const std::string noNumber = "range slider: the values must be numbers";
     struct Case {
         double lowest, highest;
         double left, right;
-        bool logged;
+        std::string logged;
     };
     const Case cases[] = {
-        {0.1, 3.0, 1 / 60.0, 0.5, false}, {3.0, 3.0, 0.3, 0.8, true}, {4.0, 2.0, 0.3, 0.8, true},
-        {0.1, 9.0, 1 / 60.0, 1, false},   {-2, 1.5, 0, 0.25, false},
+        {0.1, 3.0, 1 / 60.0, 0.5, ""},           {3.0, 3.0, 0.5, 0.5, ""},    {6.0, 6.0, 1, 1, ""},
+        {4.0, 2.0, 2 / 6.0, 4 / 6.0, swapped},   {0.1, 9.0, 1 / 60.0, 1, ""}, {-2, 1.5, 0, 0.25, ""},
+        {std::nan(""), 3.0, 0.3, 0.8, noNumber},
     };
     for (const Case& c : cases) {
         RangeSlider slider;
@@ -106,8 +113,8 @@ TEST(RangeSlider, SetValuesPlacesKnobsOrLogsAndKeepsThem) {
         slider.setValues(c.lowest, c.highest);
         EXPECT_NEAR(slider.leftValue(), c.left, 1e-12) << c.lowest;
         EXPECT_NEAR(slider.rightValue(), c.right, 1e-12) << c.highest;
-        const std::vector<std::string> expected = {"min is bigger than max. that's not possible!"};
-        EXPECT_EQ(log.lines(), c.logged ? expected : std::vector<std::string>{}) << c.lowest;
+        EXPECT_EQ(log.lines(), c.logged.empty() ? std::vector<std::string>{} : std::vector{c.logged})
+            << c.lowest;
     }
 }
 

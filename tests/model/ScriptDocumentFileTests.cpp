@@ -905,8 +905,9 @@ TEST_F(ScriptFile, TwoSavesDifferOnlyInTheirTime) {
 }
 
 // Speeds from a script and from the settings file are held to what the controls offer: what is
-// no number, and a range upside down, falls back (a script's to the settings, the settings' to
-// the defaults), and the rest is clamped into the controls' bounds.
+// no number, and a range upside down or without width (also once clamped), falls back (a
+// script's to the settings, the settings' to the defaults), and the rest is clamped into the
+// controls' bounds.
 TEST_F(ScriptFile, SpeedsAndRangesAreHeldToWhatTheControlsOffer) {
     const double nan = std::nan(""), inf = INFINITY;
     const struct {
@@ -917,7 +918,8 @@ TEST_F(ScriptFile, SpeedsAndRangesAreHeldToWhatTheControlsOffer) {
         {1e308, -inf, inf, {100.0, 0.25, 5.5}, {100.0, 0.1, 3.0}},
         {-50, 1000, -1000, {0.0, 0.25, 5.5}, {0.0, 0.1, 3.0}},
         {55, -1, 1e308, {55, 0, 6}, {55, 0, 6}},
-        {55, 0.5, 0.5, {55, 0.5, 0.5}, {55, 0.5, 0.5}},
+        {55, 0.5, 0.5, {55, 0.25, 5.5}, {55, 0.1, 3.0}},
+        {55, 1e308, 1e308, {55, 0.25, 5.5}, {55, 0.1, 3.0}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.percent << " % of " << c.min << " - " << c.max);

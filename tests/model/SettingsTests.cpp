@@ -265,7 +265,8 @@ TEST_F(Settings, NewScriptPropertiesWithNothingRegistered) {
     EXPECT_EQ(p.overlayType, OverlayType::none);
     EXPECT_EQ(p.prompterMargin, 0.0f);
     EXPECT_EQ(p.indicatorPosition, 0.0f);
-    EXPECT_EQ(DocumentSpeedProperties::fromUserDefaults(defaults), (DocumentSpeedProperties{0, 0, 0}));
+    // Absent speeds read as 0: a range without width, which falls back to the defaults' range.
+    EXPECT_EQ(DocumentSpeedProperties::fromUserDefaults(defaults), (DocumentSpeedProperties{0, 0.1, 3.0}));
 }
 
 TEST_F(Settings, FloatSettingsKeepTheirExactValueThroughTheFile) {

@@ -15,6 +15,7 @@
 #include "platform/ui/WindowLevel.h"
 #include "prompter/PrompterTestSupport.h"
 #include "prompter/WindowTestSupport.h"
+#include "support/LogCapture.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -33,6 +34,7 @@
 #include <QTest>
 
 #include <algorithm>
+#include <cmath>
 #include <map>
 
 using cw::PrompterWindowController;
@@ -318,6 +320,41 @@ TEST_F(PrompterWindowTest, PresetsRememberTheirOwnControlsOpacity) {
     auto normal = make(TeleprompterWindowPreset::normal);
     normal->window();
     EXPECT_FLOAT_EQ(normal->prompterView()->display().controlsOpacity, 1.0f);
+}
+
+// Opacities in the settings file that are no numbers fall back to the preset's own, logged;
+// numbers outside 0…1 are held to it.
+TEST_F(PrompterWindowTest, OpacitiesFromTheSettingsFileAreHeld) {
+    const float nan = std::nanf(""), inf = INFINITY;
+    const struct {
+        TeleprompterWindowPreset preset;
+        float window, controls;
+        float shownWindow, shownControls;
+        std::size_t logged;
+    } cases[] = {
+        {TeleprompterWindowPreset::normal, nan, -inf, 1.0f, 1.0f, 2},
+        {TeleprompterWindowPreset::transparent, inf, nan, 0.25f, 1.0f, 2},
+        {TeleprompterWindowPreset::normal, -3.0f, 7.0f, 0.0f, 1.0f, 0},
+        {TeleprompterWindowPreset::transparent, 0.5f, 0.4f, 0.5f, 0.4f, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.window << " " << c.controls);
+        const auto& keys = cw::presetKeys(c.preset);
+        s.defaults.set(keys.windowOpacity, c.window);
+        s.defaults.set(keys.controlsOpacity, c.controls);
+        testsupport::LogCapture log;
+        auto w = make(c.preset);
+        w->showWindow();
+        EXPECT_FLOAT_EQ(w->prompterView()->display().windowOpacity, c.shownWindow);
+        EXPECT_FLOAT_EQ(w->windowOpacityValue(), c.shownWindow);
+        EXPECT_FLOAT_EQ(w->prompterView()->display().controlsOpacity, c.shownControls);
+        EXPECT_EQ(w->controlsOpacitySlider()->value(), std::lround(c.shownControls * 100));
+        const auto lines = log.lines();
+        EXPECT_EQ(
+            std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& l) { return l.find("is no number") != std::string::npos; }),
+            c.logged);
+    }
 }
 
 TEST_F(PrompterWindowTest, WindowOpacitySliderAppliesTheOpacityRuleAndStoresPerPreset) {

@@ -179,6 +179,25 @@ TEST(PrompterScrolling, AHeightChangeBeforeTheNextLayoutKeepsTheTextAtTheReading
     EXPECT_NEAR(textTop() - view->textHeight(), 320, 1e-6) << "the relayout of the resize";
 }
 
+// A size given while the window is hidden (the application moving it onto a smaller display)
+// comes with no live resize: the text is laid out for it as the window shows again.
+TEST(PrompterScrolling, ASizeGivenWhileHiddenLaysTheTextOutWhenShown) {
+    PrompterView view;
+    view.resize(960, 640);
+    view.setText(cwtest::script(400));
+    view.show();
+    view.layoutText();
+    ASSERT_DOUBLE_EQ(view.textWidth(), 950);
+    view.hide();
+    view.resize(800, 640);
+    view.show();
+    EXPECT_DOUBLE_EQ(view.textWidth(), 790);
+    const int layouts = view.layoutPasses();
+    view.hide();
+    view.show();
+    EXPECT_EQ(view.layoutPasses(), layouts) << "showing again at the same size laid the text out";
+}
+
 TEST(PrompterScrolling, EmptyTextGivesOneEmptyLayerAndAFixedPosition) {
     auto view = cwtest::makeView(800, 600);
     view->setText(AttributedString());

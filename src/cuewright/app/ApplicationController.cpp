@@ -32,6 +32,7 @@
 #include "platform/ui/FileDialogs.h"
 #include "platform/ui/PlainText.h"
 #include "platform/ui/WindowController.h"
+#include "platform/ui/WindowFocus.h"
 
 #include <QApplication>
 #include <QFile>
@@ -156,11 +157,7 @@ const OwnAction* findOwnAction(std::string_view action) {
 }
 
 void bringToFront(ShellWindow& window) {
-    if (QWidget* widget = window.window()) {
-        widget->show();
-        widget->raise();
-        widget->activateWindow();
-    }
+    platform::bringForward(window.window());
 }
 
 template <typename T> std::shared_ptr<T> takeOut(std::vector<std::shared_ptr<T>>& list, const void* element) {

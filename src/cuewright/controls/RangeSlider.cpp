@@ -28,10 +28,15 @@ void RangeSlider::setRange(double minValue, double maxValue) {
 }
 
 void RangeSlider::setValues(double lowest, double highest) {
-    if (!(highest > lowest)) {
-        base::log("min is bigger than max. that's not possible!");
+    if (!std::isfinite(lowest) || !std::isfinite(highest)) {
+        base::log("range slider: the values must be numbers");
         return;
     }
+    if (lowest > highest) {
+        base::log("min is bigger than max. that's not possible!");
+        std::swap(lowest, highest);
+    }
+    // The knobs sit at the values the owner shows, even two equal ones.
     const double span = maxValue_ - minValue_;
     values_[0] = std::clamp((lowest - minValue_) / span, 0.0, 1.0);
     values_[1] = std::clamp((highest - minValue_) / span, 0.0, 1.0);

@@ -22,8 +22,9 @@ public:
     // The values of the track's ends; refused with a log line unless min < max.
     void setRange(double minValue, double maxValue);
 
-    // Places the knobs at two values in minValue…maxValue units, clamped to the track. Logs and
-    // changes nothing unless highest > lowest. Sends no action.
+    // Places the knobs at two values in minValue…maxValue units, clamped to the track, also two
+    // equal ones; values the wrong way round are logged and swapped, and values that are no
+    // numbers logged and ignored. Sends no action.
     void setValues(double lowest, double highest);
     double leftValue() const { return values_[0]; }
     double rightValue() const { return values_[1]; }

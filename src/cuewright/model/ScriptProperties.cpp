@@ -27,9 +27,9 @@ DocumentScriptProperties DocumentScriptProperties::fromUserDefaults(const platfo
     namespace k = settings;
     DocumentScriptProperties p;
     p.backgroundColor = defaultBackgroundColor(defaults);
-    p.prompterMargin = defaults.floatForKey(k::defaultPrompterMarginKey);
-    p.prompterMarginAlignment = defaults.floatForKey(k::defaultPrompterMarginAlignmentKey);
-    p.prompterWordCountFactor = defaults.floatForKey(k::defaultWordCountFactorKey);
+    p.prompterMargin = storedFloat(k::defaultPrompterMarginKey, 0, 1, defaults);
+    p.prompterMarginAlignment = storedFloat(k::defaultPrompterMarginAlignmentKey, -1, 1, defaults);
+    p.prompterWordCountFactor = storedFloat(k::defaultWordCountFactorKey, 0, 1, defaults);
     p.indicatorType = choice<IndicatorType>(defaults, k::defaultIndicatorType);
     const float position = defaults.floatForKey(k::defaultIndicatorPosition);
     // A NaN would survive the clamp and put the reading position nowhere; use the usual place.
@@ -38,7 +38,7 @@ DocumentScriptProperties DocumentScriptProperties::fromUserDefaults(const platfo
     p.indicatorColor = choice<IndicatorColor>(defaults, k::defaultIndicatorColor);
     p.showReadingLine = defaults.boolForKey(k::defaultShowReadingLine);
     p.overlayType = choice<OverlayType>(defaults, k::defaultOverlayType);
-    p.overlayOpacity = defaults.floatForKey(k::defaultOverlayOpacity);
+    p.overlayOpacity = storedFloat(k::defaultOverlayOpacity, 0, 1, defaults);
     p.textAlignment = TextAlignment::center;
     return p;
 }
@@ -61,6 +61,17 @@ DocumentSpeedProperties DocumentSpeedProperties::held(const DocumentSpeedPropert
     result.scrollSpeedPerc = heldPercent(result.scrollSpeedPerc);
     result.minScrollSpeedLPS = std::clamp(result.minScrollSpeedLPS, minLinesPerSecond, maxLinesPerSecond);
     result.maxScrollSpeedLPS = std::clamp(result.maxScrollSpeedLPS, minLinesPerSecond, maxLinesPerSecond);
+    // A range without width (also one clamped to a single end) offers no speed to choose and
+    // gives the range slider no room between its knobs; the fallback's has width, or the
+    // defaults' does.
+    if (!(result.minScrollSpeedLPS < result.maxScrollSpeedLPS)) {
+        const bool fallbackHasWidth = fallback.minScrollSpeedLPS < fallback.maxScrollSpeedLPS &&
+                                      fallback.minScrollSpeedLPS >= minLinesPerSecond &&
+                                      fallback.maxScrollSpeedLPS <= maxLinesPerSecond;
+        const DocumentSpeedProperties& wide = fallbackHasWidth ? fallback : DocumentSpeedProperties{};
+        result.minScrollSpeedLPS = wide.minScrollSpeedLPS;
+        result.maxScrollSpeedLPS = wide.maxScrollSpeedLPS;
+    }
     // Bits, not ==: a NaN never equals itself.
     const auto same = [](double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; };
     if (!same(result.scrollSpeedPerc, scrollSpeedPerc) ||

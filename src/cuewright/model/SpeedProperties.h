@@ -29,7 +29,8 @@ struct DocumentSpeedProperties {
     // These values held to what the controls offer, for values read from a file (`source` names
     // it in the log): a percentage that is no number takes `fallback`'s, a range with an end that
     // is no number, or whose minimum lies above its maximum, takes `fallback`'s range; the rest is
-    // clamped into the controls' bounds. Anything changed is logged in one line.
+    // clamped into the controls' bounds. A range left without width takes `fallback`'s (the
+    // defaults' when that has none either). Anything changed is logged in one line.
     DocumentSpeedProperties held(const DocumentSpeedProperties& fallback, std::string_view source) const;
 
     double linesPerSecond() const {

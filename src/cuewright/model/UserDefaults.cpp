@@ -1,10 +1,13 @@
 #include "cuewright/model/UserDefaults.h"
 
+#include "base/Log.h"
 #include "cuewright/model/ArchivedText.h"
 
 #include <QFontDatabase>
 #include <QGuiApplication>
 
+#include <algorithm>
+#include <cmath>
 #include <fstream>
 #include <string>
 
@@ -174,6 +177,27 @@ SpeedDisplayMode preferredScrollSpeedDisplayMode(const platform::Defaults& defau
     return storedChoice<SpeedDisplayMode>(defaults, settings::preferredScrollSpeedDisplayMode);
 }
 
+float storedFloat(std::string_view key, float low, float high, const platform::Defaults& defaults) {
+    const float stored = defaults.floatForKey(key);
+    if (std::isfinite(stored)) {
+        return std::clamp(stored, low, high);
+    }
+    float registered = low;
+    for (const auto& [name, value] : registeredDefaultValues(RegistrationHost{})) {
+        if (name != key) {
+            continue;
+        }
+        if (const double* real = value.real()) {
+            registered = static_cast<float>(*real);
+        } else if (const float* single = value.floating()) {
+            registered = *single;
+        }
+    }
+    base::log("the settings: " + std::string(key) + " " + QString::number(stored).toStdString() +
+              " is no number; using " + QString::number(registered).toStdString());
+    return registered;
+}
+
 platform::Color defaultBackgroundColor(const platform::Defaults& defaults) {
     return colorFromArchived(
         platform::archivedColor(defaults, settings::defaultBackgroundColor, ArchivedColor::sRGB(0, 0, 0)));
@@ -185,8 +209,8 @@ platform::Color defaultTextColor(const platform::Defaults& defaults) {
 }
 
 platform::Font defaultFont(const platform::Defaults& defaults) {
-    return fontFromArchived(
-        platform::archivedFont(defaults, settings::defaultFont, ArchivedFont{"", kDefaultFontSize, false, false}));
+    return fontFromArchived(platform::archivedFont(defaults, settings::defaultFont,
+                                                   ArchivedFont{"", kDefaultFontSize, false, false}));
 }
 
 void setUserInterfaceStyle(int style, platform::Defaults& defaults, platform::NotificationCenter& center) {

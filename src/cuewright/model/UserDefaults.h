@@ -84,6 +84,12 @@ preferredScrollSpeedDisplayMode(const platform::Defaults& defaults = platform::D
 
 // The colours and font of new scripts. Fallbacks: black background, yellow text, and
 // the system font (an empty family) of 34 pt.
+// A number from the settings held to low…high (an opacity, a margin). One that is no number
+// reads as the key's registered value, with a log line: a NaN or an infinity would make a window
+// or its controls vanish, or the prompter's text lose its width.
+float storedFloat(std::string_view key, float low, float high,
+                  const platform::Defaults& defaults = platform::Defaults::standard());
+
 platform::Color defaultBackgroundColor(const platform::Defaults& defaults = platform::Defaults::standard());
 platform::Color defaultTextColor(const platform::Defaults& defaults = platform::Defaults::standard());
 platform::Font defaultFont(const platform::Defaults& defaults = platform::Defaults::standard());

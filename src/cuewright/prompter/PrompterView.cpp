@@ -94,7 +94,7 @@ PrompterView::PrompterView(QWidget* parent)
     setupLayers();
     liveResize_ = new platform::LiveResizeWatcher(this);
     connect(liveResize_, &platform::LiveResizeWatcher::liveResizeEnded, this,
-            &PrompterView::liveResizeDidEnd);
+            &PrompterView::layoutTextForNewSize);
 }
 
 PrompterView::~PrompterView() = default;
@@ -360,6 +360,7 @@ void PrompterView::layoutText() {
     buildCounter_ = 0;
 
     const QRectF bounds = backgroundLayer_->bounds();
+    laidOutSize_ = bounds.size();
     const double w = bounds.width();
     const double h = bounds.height();
     textTop_ = h;
@@ -615,7 +616,7 @@ void PrompterView::resizeEvent(QResizeEvent* event) {
     relayout(false);
 }
 
-void PrompterView::liveResizeDidEnd() {
+void PrompterView::layoutTextForNewSize() {
     {
         TransactionScope immediate;
         layoutText();
@@ -672,6 +673,11 @@ void PrompterView::showEvent(QShowEvent* event) {
                 Qt::UniqueConnection);
     }
     backingScaleDidChange();
+    // A size given while the window was hidden (the window moved to another display) came
+    // with no live resize: the text would keep the lines of the old width.
+    if (laidOutSize_ && *laidOutSize_ != backgroundLayer_->bounds().size()) {
+        layoutTextForNewSize();
+    }
 }
 
 bool PrompterView::event(QEvent* event) {

@@ -9,6 +9,7 @@
 #include "platform/text/AttributedString.h"
 
 #include <QImage>
+#include <QSizeF>
 
 #include <cstdint>
 #include <functional>
@@ -182,7 +183,9 @@ private:
         bool precise = false;
     };
 
-    void liveResizeDidEnd();
+    // Lays the text out for the view's new size (the end of a live resize, or a size given while
+    // the window was hidden) and keeps it at its progress.
+    void layoutTextForNewSize();
     void backingScaleDidChange();
     void setupLayers();
     void setupIndicatorLayer();
@@ -220,6 +223,7 @@ private:
     int buildCounter_ = 0;
     int layoutPasses_ = 0;
     int relayoutPasses_ = 0;
+    std::optional<QSizeF> laidOutSize_; // the size the text was last laid out for
     PrompterTransport transportState_;
     double textHeight_ = 0;
     double graphicLineHeight_ = 0;

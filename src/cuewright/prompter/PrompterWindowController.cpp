@@ -4,6 +4,7 @@
 #include "cuewright/model/Project.h"
 #include "cuewright/model/ScreenManager.h"
 #include "cuewright/model/SettingsKeys.h"
+#include "cuewright/model/UserDefaults.h"
 #include "cuewright/prompter/ApplicationShell.h"
 #include "cuewright/prompter/PrompterControlBar.h"
 #include "cuewright/prompter/PrompterKeyHandler.h"
@@ -241,12 +242,12 @@ void PrompterWindowController::windowDidLoad() {
 
     // The preset's settings.
     const PrompterWindowPresetKeys& keys = presetKeys(preset_);
-    setSlider(windowOpacitySlider_, defaults_->floatForKey(keys.windowOpacity));
+    setSlider(windowOpacitySlider_, storedFloat(keys.windowOpacity, 0, 1, *defaults_));
     const bool showsControls = defaults_->boolForKey(keys.showControls);
     view->updateDisplay([showsControls](PrompterDisplayState& s) { s.showsControls = showsControls; });
     viewController_->setShowsTimestamp(defaults_->boolForKey(keys.showTimestamp));
     viewController_->setShowsProgress(defaults_->boolForKey(keys.showProgress));
-    viewController_->setControlsOpacity(defaults_->floatForKey(keys.controlsOpacity));
+    viewController_->setControlsOpacity(storedFloat(keys.controlsOpacity, 0, 1, *defaults_));
     const float windowOpacity = windowOpacityValue();
     view->updateDisplay([windowOpacity](PrompterDisplayState& s) { s.windowOpacity = windowOpacity; });
     platform::setWindowLevel(w, defaults_->boolForKey(keys.pinned) ? platform::WindowLevel::floating

@@ -75,7 +75,8 @@ template <class W> NetworkAnswer executeNetworkCommand(W& workspace, const Netwo
     return NetworkAnswer::ok(networkStatusReport(*project));
 }
 
-// The executor on the application's workspace.
+// The executor on the application's workspace, for remotes: a window it brings forward leaves
+// the keyboard where it is.
 NetworkAnswer answerNetworkCommand(Workspace& workspace, const NetworkCommand& command);
 
 } // namespace cw

@@ -1,5 +1,6 @@
 #include "cuewright/remote/GamepadInput.h"
 
+#include "base/OutsideInput.h"
 #include "cuewright/model/BindingActions.h"
 #include "cuewright/model/Project.h"
 #include "cuewright/model/Workspace.h"
@@ -132,6 +133,7 @@ void GamepadInput::button(Gamepads::Button which, bool pressed) {
         const auto performer = performer_.lock();
         return performer && performer->performBindingAction(*project, *action, /*isDown=*/true, /*depth=*/0);
     });
+    const base::OutsideInputScope controller;
     runBindingAction(target, *action, pressed, BindingContext::application);
 }
 

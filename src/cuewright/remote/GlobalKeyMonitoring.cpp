@@ -1,6 +1,7 @@
 #include "cuewright/remote/GlobalKeyMonitoring.h"
 
 #include "base/Log.h"
+#include "base/OutsideInput.h"
 #include "cuewright/model/BindingActions.h"
 #include "cuewright/model/KeyBindings.h"
 #include "cuewright/model/SettingsKeys.h"
@@ -71,6 +72,7 @@ void GlobalKeyMonitoring::handleGlobalKeyEvent(const platform::KeyEvent& event) 
         return;
     }
     if (const auto performer = performer_.lock()) {
+        const base::OutsideInputScope otherApplication;
         performer->performBindingAction(*project, decision->action, down, /*depth=*/0);
     }
 }

@@ -3,6 +3,7 @@
 #include "cuewright/remote/RemoteServerStatus.h"
 
 #include "base/Log.h"
+#include "base/OutsideInput.h"
 #include "cuewright/model/Project.h"
 #include "cuewright/model/SettingsKeys.h"
 #include "cuewright/model/Workspace.h"
@@ -17,6 +18,7 @@ namespace cw {
 
 NetworkAnswer answerNetworkCommand(Workspace& workspace, const NetworkCommand& command) {
     CW_DCHECK_MAIN_THREAD();
+    const base::OutsideInputScope remote; // a window it brings forward leaves the keyboard alone
     return executeNetworkCommand(workspace, command);
 }
 

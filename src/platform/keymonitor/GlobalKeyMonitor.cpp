@@ -59,6 +59,7 @@ struct GlobalKeyMonitor::State {
     std::array<unsigned, 256> modifierOf{};
     unsigned modifiers = 0;
     std::array<bool, 256> pressed{};
+    std::array<bool, 256> handedOver{}; // pressed while another application was in front
     std::vector<KeyEvent> received;
 
     void readModifierMap() {
@@ -99,7 +100,17 @@ struct GlobalKeyMonitor::State {
         }
         const bool repeat = press && pressed[keycode];
         pressed[keycode] = press;
-        if (isOwnApplicationActive()) {
+        // Our windows get the keys while we are active, except the release of a key pressed
+        // while another application was in front: none of them saw its press, and its held
+        // action ends with the release wherever the focus is by then.
+        const bool ownActive = isOwnApplicationActive();
+        const bool handedPress = handedOver[keycode];
+        if (press && !repeat) {
+            handedOver[keycode] = !ownActive;
+        } else if (!press) {
+            handedOver[keycode] = false;
+        }
+        if (ownActive && (press || !handedPress)) {
             return;
         }
         const auto type = press ? KeyEvent::Type::keyDown : KeyEvent::Type::keyUp;

@@ -11,7 +11,9 @@ namespace platform {
 
 // Watches the key presses and releases the X server receives, whichever client has the focus,
 // and hands each to the handler as a KeyEvent (through the one X11 key translation), on the main
-// thread. Events are dropped while our own application is active: its windows get them already.
+// thread. Events are dropped while our own application is active, as its windows get them
+// already, but for the release of a key pressed while another application was in front: its
+// press reached none of our windows, so only the monitor can end what the press began.
 //
 // It records on two connections of its own (RECORD needs one for control and one for data);
 // the data connection's descriptor is watched by a dispatch read source on the main queue.

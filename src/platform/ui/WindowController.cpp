@@ -2,6 +2,7 @@
 
 #include "base/Log.h"
 #include "dispatch/MainThreadChecker.h"
+#include "platform/ui/WindowFocus.h"
 #include "platform/ui/WindowFrame.h"
 #include "platform/ui/WindowScreenKeeper.h"
 
@@ -70,9 +71,7 @@ void WindowController::showWindow() {
         placeInWorkArea(w, shownOnce_ ? WorkAreaPlacement::keptInPlace : WorkAreaPlacement::centred);
     }
     shownOnce_ = true;
-    w->show();
-    w->raise();
-    w->activateWindow();
+    bringForward(w);
 }
 
 bool WindowController::close() {

@@ -44,8 +44,8 @@ public:
     bool isWindowLoaded() const { return window_ != nullptr; }
 
     // Makes the window if needed, shows it, raises and activates it (inside its screen's work
-    // area first, when the subclass asked for that). Subclasses that extend it call the base
-    // first.
+    // area first, when the subclass asked for that); from outside input it is not activated
+    // (bringForward). Subclasses that extend it call the base first.
     virtual void showWindow();
 
     // Asks the window to close as its close button does. Returns whether it closed.

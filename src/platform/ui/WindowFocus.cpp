@@ -1,5 +1,7 @@
 #include "platform/ui/WindowFocus.h"
 
+#include "base/OutsideInput.h"
+#include "dispatch/MainThreadChecker.h"
 #include "platform/ui/Appearance.h"
 
 #include <QEvent>
@@ -32,6 +34,21 @@ void redrawOnWindowChange(QWidget* widget, const QEvent* event) {
         break;
     default:
         break;
+    }
+}
+
+void bringForward(QWidget* window) {
+    CW_DCHECK_MAIN_THREAD();
+    if (window == nullptr) {
+        return;
+    }
+    const bool fromOutside = base::OutsideInputScope::isOpen();
+    // A window mapped with this asks the window manager not to focus it.
+    window->setAttribute(Qt::WA_ShowWithoutActivating, fromOutside);
+    window->show();
+    window->raise();
+    if (!fromOutside) {
+        window->activateWindow();
     }
 }
 

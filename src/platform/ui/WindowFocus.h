@@ -20,4 +20,10 @@ bool isWindowMain(const QWidget* widget);
 //     bool event(QEvent* e) override { platform::redrawOnWindowChange(this, e); return QWidget::event(e); }
 void redrawOnWindowChange(QWidget* widget, const QEvent* event);
 
+// Shows and raises a top-level window and gives it the keyboard, unless what runs came from
+// outside the application (base::OutsideInputScope): then it comes forward without the keyboard,
+// which stays with the application the person is in (activating would take it, on X11 too).
+// Main thread only.
+void bringForward(QWidget* window);
+
 } // namespace platform

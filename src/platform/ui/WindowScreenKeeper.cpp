@@ -2,6 +2,7 @@
 
 #include "dispatch/MainThreadChecker.h"
 #include "platform/ui/DisplayFullScreen.h"
+#include "platform/ui/WindowFrame.h"
 
 #include <QApplication>
 #include <QPointer>
@@ -130,12 +131,11 @@ void moveWindowToScreen(QWidget* window, QScreen* screen) {
     }
     const bool shown = window->isVisible();
     const bool active = window->isActiveWindow();
-    const QRect frame = fitFrameIntoArea(window->geometry(), screen->availableGeometry());
     if (shown) {
         window->hide();
     }
     window->windowHandle()->setScreen(screen);
-    window->setGeometry(frame);
+    placeInWorkArea(window, WorkAreaPlacement::keptInPlace);
     if (!shown) {
         return;
     }

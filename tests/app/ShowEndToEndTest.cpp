@@ -1,0 +1,412 @@
+// The real cuewright binary under openbox while the presenter works in another application: a
+// network remote's StartPlayback plays and leaves that application's window active; a fast wind
+// bound to F9 for use in the background, held there and released once the settings window has
+// come forward, ends; and a prompter that the application moves and shrinks onto a smaller
+// monitor (xrandr splits the screen) fits its frame into the monitor and shows every line whole
+// (its screenshot goes to test-output/prompter/).
+#include "cuewright/model/KeyBindings.h"
+#include "platform/keys/KeyCodes.h"
+#include "platform/keys/ModifierFlags.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+// Xlib's macros after gtest, which uses the same names.
+#include "EndToEndSupport.h"
+#include "XRecording.h"
+
+#include <X11/Xproto.h>
+#include <X11/extensions/shmproto.h>
+#include <X11/keysym.h>
+
+#include <cstring>
+
+namespace fs = std::filesystem;
+using namespace endtoend;
+namespace kc = platform::keycode;
+
+namespace {
+
+bool xrandr(const QStringList& arguments) {
+    QProcess tool;
+    tool.start(QStringLiteral("xrandr"), arguments);
+    return tool.waitForFinished(15000) && tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0;
+}
+
+nlohmann::json askStatus(std::uint16_t port) {
+    const auto parsed = nlohmann::json::parse(remoteStatusReply(port), nullptr, false);
+    if (parsed.is_object() && parsed.contains("payload") && parsed["payload"].contains("status")) {
+        return parsed["payload"]["status"];
+    }
+    return {};
+}
+
+void sendCommand(std::uint16_t port, const std::string& name) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const std::string request = R"({"protver": 2, "cmdendpoint": "active", "paylodetype": "command", )"
+                                R"("payload": {"cmdname": ")" +
+                                name + R"("}})";
+    ::sendto(fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::close(fd);
+}
+
+// The requests one X client sends, seen through RECORD on connections of its own: its requests
+// to activate a window (_NET_ACTIVE_WINDOW), and its drawings into windows, plain and shared.
+class RequestRecorder {
+public:
+    // Records the client that made `window`.
+    explicit RequestRecorder(Window window)
+        : recording_(ranges(), window, [this](const XRecordInterceptData& record) { count(record); }) {}
+
+    bool isRecording() const { return recording_.isRecording(); }
+    int repaints() {
+        recording_.process();
+        return repaints_;
+    }
+    int activations() {
+        recording_.process();
+        return activations_;
+    }
+
+private:
+    // SendEvent, PutImage and MIT-SHM's ShmPutImage.
+    std::vector<XRecordRange> ranges() {
+        Display* connection = XOpenDisplay(nullptr);
+        int opcode = 0, event = 0, error = 0;
+        XQueryExtension(connection, "MIT-SHM", &opcode, &event, &error);
+        shmOpcode_ = opcode;
+        activeWindow_ = XInternAtom(connection, "_NET_ACTIVE_WINDOW", False);
+        XCloseDisplay(connection);
+        XRecordRange sent{}, drawn{};
+        sent.core_requests = {X_SendEvent, X_SendEvent};
+        drawn.core_requests = {X_PutImage, X_PutImage};
+        if (shmOpcode_ != 0) {
+            drawn.ext_requests.ext_major = {std::uint8_t(shmOpcode_), std::uint8_t(shmOpcode_)};
+            drawn.ext_requests.ext_minor = {X_ShmPutImage, X_ShmPutImage};
+        }
+        return {sent, drawn};
+    }
+    void count(const XRecordInterceptData& record) {
+        const auto* bytes = record.data;
+        if (record.category != XRecordFromClient || record.data_len * 4 < 4) {
+            return;
+        }
+        if (bytes[0] == X_PutImage ||
+            (shmOpcode_ != 0 && bytes[0] == shmOpcode_ && bytes[1] == X_ShmPutImage)) {
+            ++repaints_;
+        } else if (bytes[0] == X_SendEvent && record.data_len * 4 >= 44 &&
+                   (bytes[12] & 0x7F) == ClientMessage) {
+            std::uint32_t type = 0;
+            std::memcpy(&type, bytes + 20, sizeof type);
+            activations_ += type == activeWindow_ ? 1 : 0;
+        }
+    }
+
+    int shmOpcode_ = 0;
+    Atom activeWindow_ = 0;
+    int repaints_ = 0;
+    int activations_ = 0;
+    XRecording recording_; // last: its handler uses the fields above
+};
+
+// Whether the screenshot has a light pixel (a glyph) in the columns `fromRight` to `toRight`
+// points left of the client area's right edge, above the window's bottom bar.
+bool glyphIn(const QImage& shot, const QRect& client, int fromRight, int toRight) {
+    for (int y = client.top() + 10; y < client.bottom() - 80; ++y) {
+        for (int x = client.right() - fromRight; x <= client.right() - toRight; ++x) {
+            if (qGray(shot.pixel(x, y)) > 160) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// The window manager's frame around a client window: the client's ancestor just below the root.
+Window frameOf(Display* display, Window window) {
+    for (;;) {
+        Window root = 0, parent = 0, *children = nullptr;
+        unsigned count = 0;
+        if (!XQueryTree(display, window, &root, &parent, &children, &count)) {
+            return window;
+        }
+        if (children) {
+            XFree(children);
+        }
+        if (parent == root || parent == 0) {
+            return window;
+        }
+        window = parent;
+    }
+}
+
+class ShowEndToEnd : public AppTest {
+protected:
+    void SetUp() override {
+        AppTest::SetUp();
+        if (!setUpDone()) {
+            return;
+        }
+        XAutoRepeatOff(display); // a held key repeats no press into the window that comes next
+        XFlush(display);
+        QString text;
+        for (int i = 1; i <= 12; ++i) {
+            text += QStringLiteral("L%1 quick quick over the lazy dog and far away again.\n").arg(i);
+        }
+        script = makeScript("sample.cwr", platform::AttributedString(text), [](cw::Project& project) {
+            auto properties = project.document().scriptProperties;
+            properties.textAlignment = cw::TextAlignment::right; // the lines end at the column's edge
+            project.setScriptProperties(properties);
+        });
+    }
+    void TearDown() override {
+        if (slides != 0) {
+            XDestroyWindow(display, slides); // before the fixture closes the display
+        }
+        AppTest::TearDown();
+        for (const char* name : {"LEFT", "RIGHT"}) {
+            xrandr({"--delmonitor", name}); // absent ones are refused, harmlessly
+        }
+    }
+
+    // Starts the application on the script with its remote control on, and opens a prompter.
+    void startWithPrompter() {
+        enableRemote();
+        app = &start({pathArg(script)});
+        editor = waitForNamed(*app, "sample.cwr");
+        ASSERT_TRUE(editor) << "no editor window";
+        const std::optional<std::uint16_t> answering = waitForRemote(*app);
+        ASSERT_TRUE(answering) << "the remote control never answered";
+        port = *answering;
+        ASSERT_TRUE(activate(*editor) && xdotool({"key", "ctrl+shift+p"}));
+        prompter = waitForWindow(*app, "Prompter Window");
+        ASSERT_TRUE(prompter) << "Ctrl+Shift+P opened no prompter window";
+        // Opened from the editor's keys, it takes the keyboard.
+        ASSERT_TRUE(waitFor(*app, [&] { return activeWindow(display) == *prompter; }))
+            << "the prompter opened from the editor did not become active";
+        // W speeds up there: once it has, the prompter's own activation, which waits for the
+        // window to be mapped, cannot come after the next one.
+        const double speed = askStatus(port).value("scrollSpeed", -1.0);
+        pressKeys(display, {XK_w});
+        ASSERT_TRUE(waitForStatus([&](const nlohmann::json& s) {
+            return s.value("scrollSpeed", speed) != speed;
+        })) << "W in the prompter did not speed up";
+    }
+    // Another application's window, made active: the one the presenter works in.
+    void openSlides() {
+        slides = XCreateSimpleWindow(display, root, 600, 100, 400, 300, 0, 0, 0xFFFFFF);
+        XStoreName(display, slides, "Slides");
+        XMapRaised(display, slides);
+        XSync(display, False);
+        ASSERT_TRUE(waitFor(*app, [&] {
+            XWindowAttributes a;
+            return XGetWindowAttributes(display, slides, &a) && a.map_state == IsViewable;
+        }));
+        ASSERT_TRUE(activate(slides));
+        ASSERT_EQ(activeWindow(display), slides);
+    }
+    // The application's `bindings` and F8 to speed up, also while another application is in
+    // front, for the next start.
+    void listenInTheBackground(cw::KeyBindings bindings) {
+        bindings.incSpeed = cw::KeyBindings::Key{kc::f8, platform::modifier::function};
+        setDefault(cw::settings::customKeyBindings, bindings.storedValue());
+        setDefault(cw::settings::listenToShortcutsInBackground, true);
+    }
+    // Waits until the application has seen that another one is in front (it may take a moment;
+    // until then its key monitor leaves keys to its own windows): F8 typed there speeds up.
+    bool isBehind() {
+        const double speed = askStatus(port).value("scrollSpeed", -1.0);
+        return waitFor(*app, [&] {
+            pressKeys(display, {XK_F8});
+            return askStatus(port).value("scrollSpeed", speed) != speed;
+        });
+    }
+    bool waitForStatus(const std::function<bool(const nlohmann::json&)>& holds) {
+        return waitFor(*app, [&] {
+            const nlohmann::json status = askStatus(port);
+            return !status.is_null() && holds(status);
+        });
+    }
+    // Waits until the window manager has handled every request sent to it so far: it answers a
+    // frame-extents request for a window of ours by setting a property on it.
+    bool windowManagerCaughtUp() {
+        const Window probe = XCreateSimpleWindow(display, root, 0, 0, 10, 10, 0, 0, 0);
+        const Atom extents = XInternAtom(display, "_NET_FRAME_EXTENTS", False);
+        XEvent request{};
+        request.xclient.type = ClientMessage;
+        request.xclient.window = probe;
+        request.xclient.message_type = XInternAtom(display, "_NET_REQUEST_FRAME_EXTENTS", False);
+        request.xclient.format = 32;
+        XSendEvent(display, root, False, SubstructureRedirectMask | SubstructureNotifyMask, &request);
+        XSync(display, False);
+        const bool answered = waitFor(*app, [&] {
+            Atom type = 0;
+            int format = 0;
+            unsigned long count = 0, after = 0;
+            unsigned char* data = nullptr;
+            const bool set = XGetWindowProperty(display, probe, extents, 0, 4, False, AnyPropertyType, &type,
+                                                &format, &count, &after, &data) == Success &&
+                             type != None;
+            if (data) {
+                XFree(data);
+            }
+            return set;
+        });
+        XDestroyWindow(display, probe);
+        return answered;
+    }
+
+    std::optional<Window> prompterAfterASplit(int height);
+    QRect leftMonitor() const { return QRect(0, 0, 800, DisplayHeight(display, 0)); }
+
+    fs::path script;
+    QProcess* app = nullptr;
+    std::optional<Window> editor;
+    std::optional<Window> prompter;
+    std::uint16_t port = 0;
+    Window slides = 0;
+};
+
+// StartPlayback from a network remote while the presenter is in another application: the script
+// plays, its prompter comes forward, and the keyboard stays where it was.
+TEST_F(ShowEndToEnd, ARemoteStartLeavesTheKeyboardWithTheApplicationInFront) {
+    listenInTheBackground({});
+    startWithPrompter();
+    ASSERT_FALSE(HasFatalFailure());
+    openSlides();
+    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_TRUE(isBehind()) << "the application never saw that it is not in front";
+    // The prompter repaints as it scrolls. An activation asked for in answer to the command goes
+    // to the server before the repaints that follow it: once two of them are seen, it would be.
+    RequestRecorder requests(*prompter);
+    ASSERT_TRUE(requests.isRecording());
+    sendCommand(port, "StartPlayback");
+    ASSERT_TRUE(waitForStatus([](const nlohmann::json& s) {
+        return s.value("transportState", "") == "playing";
+    })) << "StartPlayback did not play";
+    const int before = requests.repaints();
+    ASSERT_TRUE(waitFor(*app, [&] { return requests.repaints() >= before + 2; }))
+        << "the prompter does not scroll";
+    EXPECT_EQ(requests.activations(), 0) << "the application asked for the keyboard";
+    ASSERT_TRUE(windowManagerCaughtUp());
+    EXPECT_EQ(activeWindow(display), slides) << "the prompter took the keyboard";
+    EXPECT_TRUE(findWindow(display, root, "Prompter Window")) << "the prompter is not shown";
+    grabRoot(display).save(
+        QString::fromStdString((outputDir("prompter") / "remote-start-slides.png").string()));
+}
+
+// F9 bound to fast forward for use in the background: held while the slides are in front, it
+// winds fast; the settings window brought forward meanwhile, its release ends the wind.
+TEST_F(ShowEndToEnd, AGlobalWindReleasedWithTheSettingsInFrontEnds) {
+    cw::KeyBindings bindings;
+    bindings.ffwd = cw::KeyBindings::Key{kc::f9, platform::modifier::function};
+    listenInTheBackground(bindings);
+    startWithPrompter();
+    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_TRUE(activate(*editor) && xdotool({"key", "ctrl+comma"}));
+    const std::optional<Window> settingsWindow = waitForNamed(*app, "General");
+    ASSERT_TRUE(settingsWindow) << "Ctrl+, opened no settings";
+    openSlides();
+    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_TRUE(isBehind()) << "the application never saw that it is not in front";
+
+    const auto direction = [](double factor) {
+        return [factor](const nlohmann::json& s) { return s.value("scrollDirection", 0.0) == factor; };
+    };
+    // Synced: Xvfb may leave a fake key event queued until its next request.
+    XTestFakeKeyEvent(display, XKeysymToKeycode(display, XK_F9), True, CurrentTime);
+    XSync(display, False);
+    ASSERT_TRUE(waitForStatus(direction(5.0))) << "F9 held in another application did not wind fast";
+    ASSERT_TRUE(activate(*settingsWindow));
+    XTestFakeKeyEvent(display, XKeysymToKeycode(display, XK_F9), False, CurrentTime);
+    XSync(display, False);
+    EXPECT_TRUE(waitForStatus(direction(1.0))) << "the wind went on after F9 went up";
+}
+
+// A 1000-point prompter of `height` on a 1600-point screen that xrandr splits into two 800-point
+// monitors: it is moved onto the left one. Returns the moved window, none when that failed.
+std::optional<Window> ShowEndToEnd::prompterAfterASplit(int height) {
+    if (!xrandr({"--version"})) {
+        ADD_FAILURE() << "xrandr is not installed";
+        return std::nullopt;
+    }
+    EXPECT_EQ(DisplayWidth(display, 0), 1600) << "wants a 1600-point screen";
+    setDefault(cw::settings::prompterWindowFrameNormal,
+               QStringLiteral("{{100, 30}, {960, %1}}").arg(height).toStdString());
+    for (const auto key :
+         {cw::settings::showControlsInTeleprompterWindow, cw::settings::showTimestampInTeleprompterWindow,
+          cw::settings::showProgressInPrompterWindow}) {
+        setDefault(key, false);
+    }
+    startWithPrompter();
+    if (HasFatalFailure() ||
+        !waitFor(*app, [&] { return rootGeometry(display, *prompter).width() == 960; })) {
+        ADD_FAILURE() << "no 960-point prompter";
+        return std::nullopt;
+    }
+    // Made 1000 points wide by hand first, and laid out for that width once the resize is over
+    // (its lines end 55 points short of the edge, not 73 as at 960): no layout is left pending.
+    if (!xdotool({"windowsize", QString::number(*prompter), "1000", QString::number(height)}) ||
+        !waitFor(*app, [&] {
+            const QRect client = rootGeometry(display, *prompter);
+            const QImage shot = grabRoot(display);
+            return client.width() == 1000 && glyphIn(shot, client, 62, 48) && !glyphIn(shot, client, 47, 0);
+        })) {
+        ADD_FAILURE() << "the prompter did not lay its text out for 1000 points";
+        return std::nullopt;
+    }
+    const int screenHeight = DisplayHeight(display, 0);
+    // The right half first: the left one then takes the screen's output, and the display the
+    // prompter was on goes.
+    if (!xrandr(
+            {"--setmonitor", "RIGHT", QStringLiteral("800/211x%1/185+800+0").arg(screenHeight), "none"}) ||
+        !xrandr({"--setmonitor", "LEFT", QStringLiteral("800/211x%1/185+0+0").arg(screenHeight), "screen"})) {
+        ADD_FAILURE() << "xrandr made no monitors";
+        return std::nullopt;
+    }
+    std::optional<Window> moved;
+    if (!waitFor(*app, [&] {
+            moved = findWindow(display, root, "Prompter Window");
+            return moved && leftMonitor().contains(rootGeometry(display, *moved));
+        })) {
+        ADD_FAILURE() << "the prompter did not move onto the left monitor";
+        return std::nullopt;
+    }
+    return moved;
+}
+
+// Its text is laid out for its new width: the lines (aligned right) end short of the window's
+// right edge, at the text column's margin; a glyph in the last columns of the window is the end
+// of a line cut off.
+TEST_F(ShowEndToEnd, APrompterShrunkByAMonitorSplitShowsEveryLineWhole) {
+    const std::optional<Window> moved = prompterAfterASplit(640);
+    ASSERT_TRUE(moved);
+    const QRect client = rootGeometry(display, *moved);
+    QImage shot;
+    EXPECT_TRUE(waitFor(*app, [&] {
+        shot = grabRoot(display);
+        return glyphIn(shot, client, 120, 7) && !glyphIn(shot, client, 6, 0);
+    })) << "the lines do not end inside the window, short of its right edge";
+    shot.copy(client).save(
+        QString::fromStdString((outputDir("prompter") / "prompter-after-monitor-split.png").string()));
+}
+
+// A prompter nearly as tall as the screen keeps its whole frame, title bar included, on the
+// monitor it is moved to.
+TEST_F(ShowEndToEnd, APrompterAsTallAsTheScreenKeepsItsFrameOnTheMonitorAfterASplit) {
+    const std::optional<Window> moved = prompterAfterASplit(DisplayHeight(display, 0) - 40);
+    ASSERT_TRUE(moved);
+    XWindowAttributes frame;
+    ASSERT_TRUE(XGetWindowAttributes(display, frameOf(display, *moved), &frame));
+    EXPECT_TRUE(leftMonitor().contains(QRect(frame.x, frame.y, frame.width, frame.height)))
+        << "the frame " << frame.x << "," << frame.y << " " << frame.width << "x" << frame.height
+        << " is not inside the monitor";
+}
+
+} // namespace
+
+CW_END_TO_END_MAIN()
