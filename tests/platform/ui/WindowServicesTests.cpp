@@ -11,6 +11,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -203,6 +205,44 @@ TEST(WindowAppearance, DisabledSlidersLookDisabled) {
         };
         EXPECT_GT(accent(sliders[0]), 20) << name << ": the enabled slider's groove";
         EXPECT_EQ(accent(sliders[1]), 0) << name << ": the disabled slider";
+    }
+}
+
+// Disabled buttons, labels and fields are drawn fainter than enabled ones in either appearance, so
+// that a button that does nothing does not look as if it would.
+TEST(WindowAppearance, DisabledTextsLookDisabled) {
+    const QString folder = pictureFolder();
+    for (auto [style, name] : looks) {
+        QWidget window;
+        platform::Appearance::applyToWindow(&window, style);
+        auto* layout = new QVBoxLayout(&window);
+        const std::vector<std::pair<QWidget*, QWidget*>> pairs = {
+            {new QPushButton("Rewind"), new QPushButton("Rewind")},
+            {new QLabel("Not Connected."), new QLabel("Not Connected.")},
+            {new QLineEdit("Studio"), new QLineEdit("Studio")}};
+        for (auto [enabled, disabled] : pairs) {
+            layout->addWidget(enabled);
+            layout->addWidget(disabled);
+            disabled->setEnabled(false);
+        }
+        window.resize(160, 220);
+        window.show();
+        const QImage shot = window.grab().toImage();
+        shot.save(folder + "/disabled-texts-" + name + ".png");
+        // The strongest difference from the widget's own background, which its corner shows.
+        const auto contrast = [&](QWidget* widget) {
+            const QRect area(widget->mapTo(&window, QPoint()), widget->size());
+            const int background = qGray(shot.pixel(area.center().x(), area.top() + 3));
+            int most = 0;
+            for (int y = area.top() + 3; y <= area.bottom() - 3; ++y)
+                for (int x = area.left() + 3; x <= area.right() - 3; ++x)
+                    most = std::max(most, std::abs(qGray(shot.pixel(x, y)) - background));
+            return most;
+        };
+        for (auto [enabled, disabled] : pairs) {
+            EXPECT_GT(contrast(enabled) - contrast(disabled), 50)
+                << name << " " << enabled->metaObject()->className();
+        }
     }
 }
 
