@@ -27,6 +27,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <set>
+
 using namespace std::chrono_literals;
 using cw::controls::TransportButton;
 using cw::controls::TransportButtonStyle;
@@ -246,6 +248,7 @@ TEST_F(WindowPartsTest, FastWindEndsWhereverTheMouseGoesUp) {
 
 // Line and times, dimmed with the window out of focus.
 TEST_F(WindowPartsTest, StatusbarShowsLineAndTimes) {
+    window.resize(1000, 320); // room to spare around the transport row, as in most windows
     auto status = StatusbarController::create(project, defaults, center);
     show(status->view());
     EXPECT_EQ(status->lineCountLabel().text(), "0 / 0 Lines") << "an empty script";
@@ -261,11 +264,17 @@ TEST_F(WindowPartsTest, StatusbarShowsLineAndTimes) {
                  {240, 0.5, "120 / 240 Lines"},
                  {240, 1, "240 / 240 Lines"},
                  {10, 0.5, "5 / 10 Lines"}};
+    std::set<int> transportAt; // in one script, wherever the position: the row never moves under the pointer
     for (const auto& c : cases) {
         layOut(*project, AttributedString(QStringLiteral("text")), c.lines);
         project->setProgress(c.progress, false, true);
         EXPECT_EQ(status->lineCountLabel().text(), c.label);
+        if (c.lines == 240) {
+            status->view()->layout()->activate();
+            transportAt.insert(status->transportAnchorView().x());
+        }
     }
+    EXPECT_EQ(transportAt.size(), 1u);
     // 10 lines at 1 line per second, half way.
     project->setScrollSpeed(50, 0.5, 1.5);
     EXPECT_EQ(status->runtimeLabel().text(), "00:00:10.0");

@@ -206,8 +206,8 @@ TEST_F(RemoteControlWindowTest, TheSelectionFollowsItsServerAndEndsWhenItGoes) {
     EXPECT_EQ(client->sent, (std::vector<std::pair<C, std::uint16_t>>{{C::of(K::reportStatus), 19825}}));
 }
 
-// The keyboard: Tab from the list goes to the buttons and leaves the selected server selected;
-// the arrow keys change rows.
+// The keyboard: Tab from the list goes to the controls in the order they stand and leaves the
+// selected server selected; the arrow keys change rows.
 TEST_F(RemoteControlWindowTest, TabLeavesTheListAndTheArrowsChangeRows) {
     serversChange({stage, booth, {"Third", "third.local", 19826, {}}});
     QWidget* window = controller.window();
@@ -219,9 +219,13 @@ TEST_F(RemoteControlWindowTest, TabLeavesTheListAndTheArrowsChangeRows) {
     QTest::keyClick(table, Qt::Key_Down);
     EXPECT_EQ(table->selectionModel()->selectedRows().value(0).row(), 1);
     client->delegate->bonjourClientDidReceive(*client, sampleReport()); // the buttons take the focus
+    std::vector<QWidget*> reached;
     for (int tab = 0; tab < 3; ++tab) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        reached.push_back(QApplication::focusWidget());
     }
+    EXPECT_EQ(reached, (std::vector<QWidget*>{controller.rewindButton(), controller.playPauseButton(),
+                                              controller.speedSlider()}));
     EXPECT_EQ(table->selectionModel()->selectedRows().size(), 1);
     EXPECT_EQ(table->selectionModel()->selectedRows().value(0).row(), 1);
     EXPECT_FALSE(table->hasFocus());

@@ -286,9 +286,16 @@ void StatusbarController::updateLineCountLabel() {
     const int line = std::min(static_cast<int>(std::trunc(lineCount * progress - 0.15)) + 1, lineCount);
     if (line == cachedLine_ && lineCount == cachedLineCount_)
         return;
+    QLabel* const label = parts_->lineCount;
+    if (lineCount != cachedLineCount_) {
+        // Room for the last line's number from the first, so that the transport row between the
+        // stretches does not shift under the pointer as the number grows.
+        const QString widest = QStringLiteral("%1 / %1 %2").arg(lineCount).arg(tr("Lines"));
+        label->setMinimumWidth(label->fontMetrics().horizontalAdvance(widest));
+    }
     cachedLine_ = line;
     cachedLineCount_ = lineCount;
-    parts_->lineCount->setText(QStringLiteral("%1 / %2 %3").arg(line).arg(lineCount).arg(tr("Lines")));
+    label->setText(QStringLiteral("%1 / %2 %3").arg(line).arg(lineCount).arg(tr("Lines")));
 }
 
 void StatusbarController::updateSpeedLabels(const Project& project) {

@@ -88,9 +88,10 @@ QWidget* RemoteControlWindowController::makeWindow() {
     for (QLabel* label : {statusLabel_, timestampLabel_}) {
         label->setTextFormat(Qt::PlainText);
     }
-    speedSlider_ = new QSlider(Qt::Horizontal, window);
-    playPauseButton_ = new QPushButton(window);
+    // Made in the order they stand, which is the order Tab takes.
     rewindButton_ = new QPushButton(QStringLiteral("Rewind"), window);
+    playPauseButton_ = new QPushButton(window);
+    speedSlider_ = new QSlider(Qt::Horizontal, window);
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(rewindButton_);

@@ -26,6 +26,10 @@ QPalette lightPalette() {
     p.setColor(QPalette::HighlightedText, Qt::white);
     p.setColor(QPalette::Link, QColor(0, 104, 218));
     p.setColor(QPalette::PlaceholderText, QColor(0, 0, 0, 128)); // notes too: half the text, still readable
+    // The colours above went to every group: without these a disabled button looks usable.
+    p.setColor(QPalette::Disabled, QPalette::Text, QColor(150, 150, 150));
+    p.setColor(QPalette::Disabled, QPalette::WindowText, QColor(150, 150, 150));
+    p.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(150, 150, 150));
     // A disabled slider's filled groove, greyed as its text is.
     p.setColor(QPalette::Disabled, QPalette::Highlight, QColor(190, 190, 190));
     return p;

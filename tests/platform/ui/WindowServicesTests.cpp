@@ -11,6 +11,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -176,33 +178,58 @@ TEST(WindowAppearance, UncheckedIndicatorsStandOutFromTheWindow) {
     }
 }
 
-// A disabled slider shows no accent colour in either appearance, where an enabled one does.
-TEST(WindowAppearance, DisabledSlidersLookDisabled) {
+// A disabled control looks disabled in either appearance: a slider shows no accent colour, and a
+// button's, label's or field's text is drawn fainter, so that one that does nothing does not look
+// as if it would.
+TEST(WindowAppearance, DisabledControlsLookDisabled) {
     const QString folder = pictureFolder();
     for (auto [style, name] : looks) {
         QWidget window;
         platform::Appearance::applyToWindow(&window, style);
         auto* layout = new QVBoxLayout(&window);
-        QSlider* sliders[2] = {new QSlider(Qt::Horizontal), new QSlider(Qt::Horizontal)};
-        for (QSlider* slider : sliders) {
-            slider->setValue(60);
-            layout->addWidget(slider);
+        const auto slider = [] {
+            auto* made = new QSlider(Qt::Horizontal);
+            made->setValue(60);
+            return made;
+        };
+        const std::vector<std::pair<QWidget*, QWidget*>> pairs = {
+            {slider(), slider()},
+            {new QPushButton("Rewind"), new QPushButton("Rewind")},
+            {new QLabel("Not Connected."), new QLabel("Not Connected.")},
+            {new QLineEdit("Studio"), new QLineEdit("Studio")}};
+        for (auto [enabled, disabled] : pairs) {
+            layout->addWidget(enabled);
+            layout->addWidget(disabled);
+            disabled->setEnabled(false);
         }
-        sliders[1]->setEnabled(false);
-        window.resize(160, 60);
+        window.resize(160, 260);
         window.show();
         const QImage shot = window.grab().toImage();
-        shot.save(folder + "/sliders-" + name + ".png");
-        const auto accent = [&](QSlider* slider) {
-            int count = 0;
-            const QRect area(slider->mapTo(&window, QPoint()), slider->size());
-            for (int y = area.top(); y <= area.bottom(); ++y)
-                for (int x = area.left(); x <= area.right(); ++x)
-                    count += qBlue(shot.pixel(x, y)) > qRed(shot.pixel(x, y)) + 60 ? 1 : 0;
-            return count;
+        shot.save(folder + "/disabled-" + name + ".png");
+        // Over the widget, inside its frame: how many pixels carry the accent colour, and the strongest
+        // difference from the background its top edge shows.
+        const auto measure = [&](QWidget* widget) {
+            const QRect area = QRect(widget->mapTo(&window, QPoint()), widget->size()).adjusted(3, 3, -3, -3);
+            const int background = qGray(shot.pixel(area.center().x(), area.top()));
+            int accent = 0, contrast = 0;
+            for (int y = area.top(); y <= area.bottom(); ++y) {
+                for (int x = area.left(); x <= area.right(); ++x) {
+                    const QRgb pixel = shot.pixel(x, y);
+                    accent += qBlue(pixel) > qRed(pixel) + 60 ? 1 : 0;
+                    contrast = std::max(contrast, std::abs(qGray(pixel) - background));
+                }
+            }
+            return std::pair(accent, contrast);
         };
-        EXPECT_GT(accent(sliders[0]), 20) << name << ": the enabled slider's groove";
-        EXPECT_EQ(accent(sliders[1]), 0) << name << ": the disabled slider";
+        for (auto [enabled, disabled] : pairs) {
+            const char* kind = enabled->metaObject()->className();
+            if (qobject_cast<QSlider*>(enabled)) {
+                EXPECT_GT(measure(enabled).first, 20) << name << ": the enabled slider's groove";
+                EXPECT_EQ(measure(disabled).first, 0) << name << ": the disabled slider";
+                continue;
+            }
+            EXPECT_GT(measure(enabled).second - measure(disabled).second, 50) << name << " " << kind;
+        }
     }
 }
 
