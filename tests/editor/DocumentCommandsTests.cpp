@@ -187,6 +187,14 @@ TEST_F(DocumentCommandsTest, ACopyBroughtBackProposesTheNameItShowsBesideItsOrig
     ASSERT_EQ(dialogs->savePanels().size(), 1u);
     EXPECT_EQ(dialogs->savePanels()[0].directory.toStdString(), dir.path().string());
     EXPECT_EQ(dialogs->savePanels()[0].nameFieldValue, "talk (copy).cwr");
+    if (QPrinterInfo::availablePrinters().isEmpty()) {
+        // Print to PDF names its file after the script as well.
+        dialogs->cancelSave();
+        EXPECT_EQ(copy.print(), Outcome::cancelled);
+        ASSERT_EQ(dialogs->savePanels().size(), 2u);
+        EXPECT_EQ(dialogs->savePanels()[1].directory.toStdString(), dir.path().string());
+        EXPECT_EQ(dialogs->savePanels()[1].nameFieldValue, "talk (copy).pdf");
+    }
 }
 
 // Every panel asks about the file it will really write (the type's extension added to a name

@@ -300,7 +300,8 @@ DocumentCommands::Outcome DocumentCommands::print() {
     if (QPrinterInfo::availablePrinters().isEmpty()) {
         platform::SavePanel panel = panelAt(0);
         panel.title = QObject::tr("Print to PDF");
-        const auto path = project_->representedPath();
+        const auto path =
+            project_->representedPath() ? project_->representedPath() : project_->proposedPath();
         panel.nameFieldValue =
             (path ? QFileInfo(platform::displayPath(*path)).completeBaseName() : QObject::tr("Untitled")) +
             QStringLiteral(".pdf");
