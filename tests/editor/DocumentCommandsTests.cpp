@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QPrinterInfo>
 #include <QProcess>
@@ -22,8 +23,11 @@
 #include <QStandardPaths>
 #include <QWidget>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
+
+#include <sys/resource.h>
 
 using namespace std::chrono_literals;
 using cw::editor::DocumentCommands;
@@ -183,6 +187,14 @@ TEST_F(DocumentCommandsTest, ACopyBroughtBackProposesTheNameItShowsBesideItsOrig
     ASSERT_EQ(dialogs->savePanels().size(), 1u);
     EXPECT_EQ(dialogs->savePanels()[0].directory.toStdString(), dir.path().string());
     EXPECT_EQ(dialogs->savePanels()[0].nameFieldValue, "talk (copy).cwr");
+    if (QPrinterInfo::availablePrinters().isEmpty()) {
+        // Print to PDF names its file after the script as well.
+        dialogs->cancelSave();
+        EXPECT_EQ(copy.print(), Outcome::cancelled);
+        ASSERT_EQ(dialogs->savePanels().size(), 2u);
+        EXPECT_EQ(dialogs->savePanels()[1].directory.toStdString(), dir.path().string());
+        EXPECT_EQ(dialogs->savePanels()[1].nameFieldValue, "talk (copy).pdf");
+    }
 }
 
 // Every panel asks about the file it will really write (the type's extension added to a name
@@ -356,6 +368,36 @@ TEST_F(DocumentCommandsTest, PrintsTheScriptIntoAPdf) {
         EXPECT_EQ(dialogs->savePanels().back().nameFieldValue, "Untitled.pdf");
         EXPECT_TRUE(QFile::exists(path("asked.pdf")));
     }
+}
+
+// Under a file-size limit (SIGXFSZ ignored, as the application does) a PDF that cannot be
+// written whole is told and leaves the file that was there; none is left cut off.
+TEST_F(DocumentCommandsTest, APdfPastTheFileSizeLimitIsToldAndLeavesTheOldFile) {
+    const QString pdf = path("script.pdf");
+    {
+        QFile old(pdf);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("old");
+    }
+    project->setText(AttributedString(QString("Good evening. ").repeated(4000)));
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit previous{};
+    ::getrlimit(RLIMIT_FSIZE, &previous);
+    rlimit lowered = previous;
+    lowered.rlim_cur = 8192;
+    ::setrlimit(RLIMIT_FSIZE, &lowered);
+    const bool printed = commands.printToPdf(pdf);
+    ::setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, previousHandler);
+    EXPECT_FALSE(printed);
+    ASSERT_EQ(alerts->shown().size(), 1u);
+    EXPECT_TRUE(alerts->shown()[0].messageText.contains("the file is larger than this system allows"))
+        << alerts->shown()[0].messageText.toStdString();
+    QFile old(pdf);
+    ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+    EXPECT_EQ(old.readAll(), "old");
+    EXPECT_EQ(QDir(QString::fromStdString(dir.path().string())).entryList(QDir::Files | QDir::Hidden),
+              QStringList{"script.pdf"});
 }
 
 // Printed text is readable whatever the script's own size and colour: the print size, black,

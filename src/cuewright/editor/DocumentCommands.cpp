@@ -1,5 +1,6 @@
 #include "cuewright/editor/DocumentCommands.h"
 
+#include "base/AtomicFile.h"
 #include "base/Log.h"
 #include "cuewright/editor/EditorAppearance.h"
 #include "cuewright/editor/TextBridge.h"
@@ -15,9 +16,12 @@
 #include "platform/ui/PlainText.h"
 
 #include <QAbstractTextDocumentLayout>
+#include <QBuffer>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QPainter>
+#include <QPdfWriter>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QPrinterInfo>
@@ -226,7 +230,7 @@ void DocumentCommands::presentError(const std::exception& error) {
     platform::runModalSheetForWindow(alert, window_);
 }
 
-void DocumentCommands::print(QPrinter& printer) const {
+void DocumentCommands::print(QPagedPaintDevice& printer, int resolution) const {
     // The script counts points as the screen's pixels; paper counts them as 1/72 inch.
     const double scriptPoints = printPointSize / EditorAppearance::qtPointSize(1.0);
     const platform::AttributedString text = TextUtils::applyFontAndParagraphStyle(
@@ -242,7 +246,7 @@ void DocumentCommands::print(QPrinter& printer) const {
     // One column of the printable area's width, dealt out to pages line by line: each line is
     // drawn once, whole, on the first page with room for it. (Qt's own printing draws every line
     // that reaches into a page, so a line at the foot of one came back, clipped, atop the next.)
-    const QSizeF page = printer.pageLayout().paintRectPixels(printer.resolution()).size();
+    const QSizeF page = printer.pageLayout().paintRectPixels(resolution).size();
     document.setTextWidth(page.width());
     document.documentLayout()->documentSize(); // lays every block out
     QPainter painter(&printer);
@@ -264,22 +268,31 @@ void DocumentCommands::print(QPrinter& printer) const {
     }
 }
 
-static void useUsualMargins(QPrinter& printer) {
+static void useUsualMargins(QPagedPaintDevice& printer) {
     const double m = DocumentCommands::printMarginMillimetres;
     printer.setPageMargins(QMarginsF(m, m, m, m), QPageLayout::Millimeter);
 }
 
 bool DocumentCommands::printToPdf(const QString& path) {
-    QPrinter printer(QPrinter::HighResolution);
-    useUsualMargins(printer);
-    printer.setOutputFormat(QPrinter::PdfFormat);
-    printer.setOutputFileName(path);
-    print(printer);
-    if (printer.printerState() != QPrinter::Error && QFileInfo(path).isFile())
-        return true;
-    presentError(
-        std::runtime_error(QObject::tr("The file “%1” could not be written.").arg(path).toStdString()));
-    return false;
+    // Made in memory and put in place whole: Qt's PDF writer does not report a failing write
+    // (a file-size limit, a full disk), which would leave a cut-off file in place of the old one.
+    QBuffer bytes;
+    bytes.open(QIODevice::WriteOnly);
+    {
+        QPdfWriter writer(&bytes);
+        writer.setResolution(QPrinter(QPrinter::HighResolution).resolution());
+        writer.setCreator(QCoreApplication::applicationName());
+        useUsualMargins(writer);
+        print(writer, writer.resolution());
+    }
+    try {
+        base::writeFileAtomically(path.toStdString(),
+                                  std::string_view(bytes.data().constData(), size_t(bytes.data().size())));
+    } catch (const std::exception& error) {
+        presentError(error);
+        return false;
+    }
+    return true;
 }
 
 DocumentCommands::Outcome DocumentCommands::print() {
@@ -287,7 +300,8 @@ DocumentCommands::Outcome DocumentCommands::print() {
     if (QPrinterInfo::availablePrinters().isEmpty()) {
         platform::SavePanel panel = panelAt(0);
         panel.title = QObject::tr("Print to PDF");
-        const auto path = project_->representedPath();
+        const auto path =
+            project_->representedPath() ? project_->representedPath() : project_->proposedPath();
         panel.nameFieldValue =
             (path ? QFileInfo(platform::displayPath(*path)).completeBaseName() : QObject::tr("Untitled")) +
             QStringLiteral(".pdf");
@@ -303,7 +317,7 @@ DocumentCommands::Outcome DocumentCommands::print() {
     QPrintDialog dialog(&printer, window_);
     if (dialog.exec() != QDialog::Accepted)
         return Outcome::cancelled;
-    print(printer);
+    print(printer, printer.resolution());
     return Outcome::exported;
 }
 

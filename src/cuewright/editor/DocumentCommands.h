@@ -14,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-class QPrinter;
+class QPagedPaintDevice;
 
 namespace platform {
 class Defaults;
@@ -93,7 +93,7 @@ public:
     int popupIndex() const { return popupIndex_; }
 
     // The script's text in black at printPointSize, as it is printed.
-    void print(QPrinter& printer) const;
+    void print(QPagedPaintDevice& printer, int resolution) const;
     // Prints into a PDF file; false (after an alert) when the file cannot be written.
     bool printToPdf(const QString& path);
     // The print dialog; where no printer exists, the save panel for a PDF file instead.
