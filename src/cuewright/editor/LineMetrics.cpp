@@ -174,9 +174,9 @@ const std::vector<LineWords::Line>& countBlock(const QTextDocument& document, co
 } // namespace
 
 void countLinesFrom(const QTextDocument& document, QTextBlock from, double fontScale) {
-    if (fontScale == 1.0) {
-        document.documentLayout()->documentSize(); // lays out whatever is still pending
-    }
+    // Lays out whatever is still pending, at any scale: what is left would be laid out in one go
+    // at the first paint or measure.
+    document.documentLayout()->documentSize();
     std::vector<LineWords::Line> scratch;
     for (QTextBlock block = from.isValid() ? from : document.firstBlock(); block.isValid();
          block = block.next()) {

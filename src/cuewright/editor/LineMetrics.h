@@ -37,7 +37,7 @@ LineMetrics measureLines(const QTextDocument& document, double fontScale = 1.0);
 
 // Counts and keeps the lines of the blocks from `from` on (the whole document when invalid), as
 // measureLines() would, so that a later measureLines() finds them counted: a long text taken in
-// piece by piece is counted piece by piece.
+// piece by piece is counted (and laid out) piece by piece.
 void countLinesFrom(const QTextDocument& document, QTextBlock from, double fontScale = 1.0);
 
 } // namespace cw::editor

@@ -198,6 +198,7 @@ namespace {
 struct InsertedBlock {
     int end = 0;
     QChar lineBreak;
+    int paragraphs = 1; // begun in it
 };
 } // namespace
 
@@ -258,7 +259,7 @@ struct TextInsertion::State {
         const int length = int(string.size());
         InsertedBlock block{paragraphEnd(start), QChar()};
         if (block.end - start > TextInsertion::maxBlockCharacters) {
-            return InsertedBlock{cutAtSpace(start, block.end), QChar()};
+            return InsertedBlock{cutAtSpace(start, block.end), QChar(), 1};
         }
         if (!joinsParagraphs || block.end >= length || containsLineSeparator(start, block.end)) {
             return block;
@@ -285,6 +286,7 @@ struct TextInsertion::State {
             }
             block.end = nextEnd;
             block.lineBreak = lineBreak;
+            ++block.paragraphs;
         }
         this->run = run;
         return block;
@@ -399,7 +401,7 @@ bool TextInsertion::insert(int characters) {
     cursor.movePosition(QTextCursor::End);
     cursor.beginEditBlock();
     int start = s.next;
-    int blocks = 0;
+    int paragraphs = 0;
     while (true) {
         const InsertedBlock block = s.nextBlock(start);
         // The break before the block first: attributesAt() only moves forwards.
@@ -436,13 +438,13 @@ bool TextInsertion::insert(int characters) {
             cursor.insertText(piece, s.formatOf(attributes));
             location = pieceEnd;
         }
-        ++blocks;
+        paragraphs += block.paragraphs;
         if (block.end >= length) {
             s.done = true;
             break;
         }
         start = block.end + 1;
-        if (until < length && (start >= until || blocks >= maxBlocksPerPiece)) {
+        if (until < length && (start >= until || paragraphs >= maxParagraphsPerPiece)) {
             break; // the next piece begins with this block
         }
     }

@@ -57,11 +57,11 @@ public:
     static constexpr int maxBlockCharacters = 1 << 14;
     static constexpr int targetBlockCharacters = 1 << 12;
     static constexpr int joinParagraphsFrom = 1 << 16;
-    // Qt lays out each line of a block from the block's start: a block of many lines costs it
-    // their number squared.
+    // A block of many lines costs Qt's layout time that grows with their number squared.
     static constexpr int maxParagraphsPerBlock = 32;
-    // A piece ends after this many blocks, however short.
-    static constexpr int maxBlocksPerPiece = 1 << 11;
+    // A piece ends after this many paragraphs, however short: Qt shapes each line that ends in a
+    // break on its own, at a cost of a hundred characters or so.
+    static constexpr int maxParagraphsPerPiece = 1 << 13;
 
     TextInsertion(QTextDocument& document, platform::AttributedString text,
                   std::optional<double> pointSize = std::nullopt,
@@ -70,8 +70,8 @@ public:
     TextInsertion(const TextInsertion&) = delete;
     TextInsertion& operator=(const TextInsertion&) = delete;
 
-    // Inserts blocks until at least `characters` more are in (or maxBlocksPerPiece blocks), or
-    // all of them; true when the whole text is in.
+    // Inserts blocks until at least `characters` more are in (or maxParagraphsPerPiece
+    // paragraphs), or all of them; true when the whole text is in.
     bool insert(int characters);
     bool isDone() const;
     int inserted() const;
