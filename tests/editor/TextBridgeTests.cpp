@@ -1,10 +1,12 @@
 // The script text through a QTextDocument and back: every attribute kept, edits through Qt read.
+#include "cuewright/editor/ScriptTextView.h"
 #include "cuewright/editor/TextBridge.h"
 #include "platform/codecs/OfficeDocuments.h"
 #include "platform/text/RichTextFile.h"
 
 #include <gtest/gtest.h>
 
+#include <QTest>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -212,4 +214,30 @@ TEST(TextBridge, LongTextsOfAnyLineStructureGoInAsShortBlocksAndComeBackExactly)
         EXPECT_LE(longest, TextInsertion::maxBlockCharacters + 1);
         expectSame(c.text, cw::editor::attributedText(document));
     }
+}
+
+// Where a long paragraph was cut into blocks, the break is the space it was cut at: text typed
+// after such a break, in a block emptied of its own, takes nothing of it, so an Enter typed there
+// is a line break.
+TEST(TextBridge, WhatIsTypedAfterACutSpaceIsItsOwn) {
+    QString text;
+    while (text.size() <= 2 * cw::editor::TextInsertion::maxBlockCharacters) {
+        text += QStringLiteral("one paragraph without end ");
+    }
+    cw::editor::ScriptTextView view;
+    cw::editor::setAttributedText(*view.document(), AttributedString(text));
+    const QTextBlock second = view.document()->begin().next();
+    ASSERT_TRUE(second.isValid());
+    const int from = second.position();
+    const int to = from + second.length() - 1;
+    QTextCursor cursor(second);
+    cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+    cursor.removeSelectedText();
+    view.setTextCursor(cursor);
+    QTest::keyClicks(&view, QStringLiteral("x"));
+    QTest::keyClick(&view, Qt::Key_Return);
+    QTest::keyClicks(&view, QStringLiteral("y"));
+    const QString typed = cw::editor::attributedText(*view.document()).string();
+    EXPECT_EQ(typed.mid(from, 3).toStdString(), "x\ny");
+    EXPECT_TRUE(typed == text.left(from) + QStringLiteral("x\ny") + text.mid(to));
 }
