@@ -94,7 +94,37 @@ std::vector<LineSpan> scaledLines(const QTextDocument& document, const QTextBloc
     return lines;
 }
 
-// The lines of `block`: Qt's own (laid out), or those at `scale` from `cache` or a new layout.
+// Qt's own lines of `block` into `lines` when they stay as they are at `scale`: each ends at a
+// break (or the block's end) and, that many times as wide, still fits well within `width`.
+// A block of short lines (a word to a line) then costs no second layout.
+bool unwrappedAtScale(const QTextDocument& document, const QTextBlock& block, double scale, double width,
+                      std::vector<LineSpan>& lines) {
+    // Well within: a font's hinted widths do not grow quite in step with its size.
+    constexpr double room = 0.9;
+    const QTextLayout* layout = block.layout();
+    const int count = layout ? layout->lineCount() : 0;
+    if (count == 0 || block.blockFormat().nonBreakableLines() || document.textWidth() < 0) {
+        return false;
+    }
+    const QString text = block.text();
+    const double firstIndent = block.blockFormat().textIndent();
+    lines.clear();
+    lines.reserve(count);
+    for (int i = 0; i < count; ++i) {
+        const QTextLine line = layout->lineAt(i);
+        const int end = line.textStart() + line.textLength();
+        const bool endsAtBreak = i + 1 == count || (end > 0 && text[end - 1] == QChar::LineSeparator);
+        if (!endsAtBreak || line.naturalTextWidth() * scale > room * (i == 0 ? width - firstIndent : width)) {
+            lines.clear();
+            return false;
+        }
+        lines.push_back({line.textStart(), line.textLength()});
+    }
+    return true;
+}
+
+// The lines of `block`: Qt's own (laid out), or those at `scale` from `cache`, from Qt's own when
+// they do not change at that scale, or from a new layout.
 std::vector<LineSpan> blockLines(const QTextDocument& document, const QTextBlock& block, double scale,
                                  const LineWords* cache) {
     std::vector<LineSpan> lines;
@@ -111,6 +141,9 @@ std::vector<LineSpan> blockLines(const QTextDocument& document, const QTextBlock
         for (const LineWords::Line& line : cache->lines) {
             lines.push_back({line.start, line.length});
         }
+        return lines;
+    }
+    if (unwrappedAtScale(document, block, scale, width, lines)) {
         return lines;
     }
     return scaledLines(document, block, scale, width);
@@ -189,9 +222,8 @@ LineMetrics measureLines(const QTextDocument& document, double fontScale) {
     if (document.isEmpty()) {
         return metrics;
     }
-    if (fontScale == 1.0) {
-        document.documentLayout()->documentSize(); // lays out whatever is still pending
-    }
+    // Lays out whatever is still pending: at a scale too, Qt's own lines of a block often serve.
+    document.documentLayout()->documentSize();
 
     const QTextBlock last = document.lastBlock();
     // The empty paragraph after a final break has a line in Qt's layout but no characters.

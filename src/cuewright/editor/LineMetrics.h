@@ -32,7 +32,8 @@ int spaceSeparatedWordCount(QStringView text);
 // With a `fontScale` other than 1 the lines are those of the same text with every font that many
 // times its size, in the same width: the document is shown smaller than the size its lines are
 // counted at. Each block is then broken into lines by a layout of its own, never positioned in
-// the document, so the count needs no document layout of that height.
+// the document, so the count needs no document layout of that height; a block whose lines all
+// end at breaks and would still fit at that size keeps Qt's own lines.
 LineMetrics measureLines(const QTextDocument& document, double fontScale = 1.0);
 
 // Counts and keeps the lines of the blocks from `from` on (the whole document when invalid), as
