@@ -58,7 +58,7 @@ public:
     static constexpr int targetBlockCharacters = 1 << 12;
     static constexpr int joinParagraphsFrom = 1 << 16;
     // A block of many lines costs Qt's layout time that grows with their number squared.
-    static constexpr int maxParagraphsPerBlock = 32;
+    static constexpr int maxParagraphsPerBlock = 128;
     // A piece ends after this many paragraphs, however short: Qt shapes each line that ends in a
     // break on its own, at a cost of a hundred characters or so.
     static constexpr int maxParagraphsPerPiece = 1 << 13;
