@@ -15,23 +15,16 @@ using namespace endtoend;
 
 namespace {
 
-// What /proc says of the process `pid`: the most memory it has held, in bytes, and the processor
-// time it has used, in clock ticks (0 when it cannot be read).
-std::uint64_t peakResidentBytes(qint64 pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.starts_with("VmHWM:")) {
-            return std::stoull(line.substr(6)) * 1024;
-        }
-    }
-    return 0;
-}
+// The processor time the process `pid` has used, in clock ticks (0 when it cannot be read).
 std::uint64_t processorTicks(qint64 pid) {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string all((std::istreambuf_iterator<char>(stat)), {});
+    const std::string all((std::istreambuf_iterator<char>(stat)), {});
     // The name in parentheses may hold spaces: the fields are counted after it.
-    std::istringstream fields(all.substr(all.rfind(')') + 2));
+    const std::size_t nameEnd = all.rfind(')');
+    if (nameEnd == std::string::npos) {
+        return 0;
+    }
+    std::istringstream fields(all.substr(nameEnd + 1));
     std::string field;
     std::uint64_t user = 0, system = 0;
     for (int i = 3; i <= 15 && fields >> field; ++i) {
