@@ -2,12 +2,13 @@
 // QTextEdit given the same text as plain text, as styled runs and as HTML; the editor's whole
 // load through its controller; one keystroke in the middle of the script with the line
 // publication, beside the same keystroke in a bare QTextEdit; reading the text back; counting
-// its lines.
+// its lines; a large text of each line structure against the same bytes in paragraphs.
 #include "cuewright/editor/EditorController.h"
 #include "cuewright/editor/LineMetrics.h"
 #include "cuewright/editor/ScriptTextView.h"
 #include "cuewright/editor/TextBridge.h"
 #include "cuewright/model/Project.h"
+#include "cuewright/model/ScriptImport.h"
 #include "cuewright/model/TextUtils.h"
 #include "cuewright/model/UserDefaults.h"
 #include "platform/defaults/Defaults.h"
@@ -244,6 +245,60 @@ void BM_BareSetPlainTextAtEditorSize(benchmark::State& state) {
 }
 BENCHMARK(BM_BareSetPlainTextAtEditorSize)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// About 2 MB of plain text, as a text file's import makes it, laid out in one of four ways: in
+// paragraphs of about 80 words, as one paragraph, one word to a line, or in paragraphs ended by
+// CR alone.
+enum class LineStructure { paragraphs, oneParagraph, wordPerLine, crEndings };
+const platform::AttributedString& structuredText(LineStructure structure) {
+    static std::map<LineStructure, platform::AttributedString> texts;
+    auto [it, added] = texts.try_emplace(structure);
+    if (added) {
+        const QString words[] = {QStringLiteral("alpha"), QStringLiteral("beta"), QStringLiteral("gamma"),
+                                 QStringLiteral("delta"), QStringLiteral("epsilon")};
+        QString text;
+        for (int i = 0; text.size() < (2 << 20); ++i) {
+            text += words[i % 5];
+            const bool endsParagraph = i % 80 == 79;
+            switch (structure) {
+            case LineStructure::paragraphs:
+                text += endsParagraph ? u'\n' : u' ';
+                break;
+            case LineStructure::oneParagraph:
+                text += u' ';
+                break;
+            case LineStructure::wordPerLine:
+                text += u'\n';
+                break;
+            case LineStructure::crEndings:
+                text += endsParagraph ? u'\r' : u' ';
+                break;
+            }
+        }
+        platform::Defaults defaults(platform::Defaults::Options{std::filesystem::temp_directory_path() /
+                                                                    "cw-bench-editor-import.json",
+                                                                std::chrono::hours(1),
+                                                                {}});
+        cw::registerUserDefaults(defaults);
+        it->second =
+            cw::ScriptImport::plainText(text, cw::ScriptImport::DefaultStyle::fromUserDefaults(defaults));
+    }
+    return it->second;
+}
+
+// The editor's whole load of such a text, piece by piece with the event loop running between the
+// pieces as in the application, to the line publication at its end.
+void BM_EditorLoadLineStructure(benchmark::State& state) {
+    EditorFixture editor(structuredText(LineStructure(state.range(0))));
+    for (auto _ : state) {
+        editor.controller->loadDocumentText(cw::editor::EditorController::Load::force);
+        while (editor.controller->isLoadingText()) {
+            QApplication::processEvents();
+        }
+    }
+    state.counters["lines"] = editor.project->editor().lineCount;
+}
+BENCHMARK(BM_EditorLoadLineStructure)->DenseRange(0, 3)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -259,6 +314,10 @@ int main(int argc, char** argv) {
          {"BM_EditorLoad/100000", "BM_BareSetPlainTextAtEditorSize/100000"},
          {"BM_EditorLoadRealigned/100000", "BM_BareSetPlainTextAtEditorSize/100000"},
          {"BM_EditorKeystroke/20000", "BM_BareKeystroke/20000"},
-         {"BM_EditorKeystroke/100000", "BM_BareKeystroke/100000"}},
-        "loading at most 1.5x the bare load, a keystroke at most 2x");
+         {"BM_EditorKeystroke/100000", "BM_BareKeystroke/100000"},
+         {"BM_EditorLoadLineStructure/1", "BM_EditorLoadLineStructure/0"},
+         {"BM_EditorLoadLineStructure/2", "BM_EditorLoadLineStructure/0"},
+         {"BM_EditorLoadLineStructure/3", "BM_EditorLoadLineStructure/0"}},
+        "loading at most 1.5x the bare load, a keystroke at most 2x, a text of any line structure "
+        "(one paragraph, a word to a line, CR endings) at most 2x the same bytes in paragraphs");
 }

@@ -348,6 +348,18 @@ inline std::vector<std::uint16_t> udpPorts(qint64 pid) {
     return ports;
 }
 
+// The most memory the process `pid` has held, in bytes (0 when it cannot be read).
+inline std::uint64_t peakResidentBytes(qint64 pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.starts_with("VmHWM:")) {
+            return std::stoull(line.substr(6)) * 1024;
+        }
+    }
+    return 0;
+}
+
 // What the remote control on the loopback `port` answers to the command `name` (ReportStatus,
 // Rewind, ...) for the active script; empty when no answer came within a second (the server still
 // starting, say).

@@ -14,18 +14,6 @@ using namespace endtoend;
 
 namespace {
 
-// The most memory the process `pid` has held, in bytes (0 when it cannot be read).
-std::uint64_t peakResidentBytes(qint64 pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.starts_with("VmHWM:")) {
-            return std::stoull(line.substr(6)) * 1024;
-        }
-    }
-    return 0;
-}
-
 class HostileFilesEndToEnd : public AppTest {
 protected:
     // A saved script whose "texts" table is replaced by the view `view`.

@@ -106,9 +106,13 @@ TEST(LineMetrics, AnEarlierMeasureNeverLeavesStaleCounts) {
 TEST(LineMetrics, CountsAtAFontScaleAsQtLaysOutTheLargerText) {
     const auto styled = [](QTextDocument& document, double size) {
         document.setTextWidth(300);
-        document.setPlainText(QStringLiteral("Good evening and welcome to the late news tonight.\n"
-                                             "Tonight the harbour bridge reopens after two long years\n\n"
-                                             "Back to you in the studio, where it is warm and dry."));
+        // Short lines in one block too, some too wide at the larger size: as a long text's
+        // short paragraphs share a block.
+        document.setPlainText(
+            QStringLiteral("Good evening and welcome to the late news tonight.\n"
+                           "Tonight the harbour bridge reopens after two long years\n\n"
+                           "Back to you in the studio, where it is warm and dry.\n"
+                           "Yes.\u2028No.\u2028Tonight the harbour\u2028Bridge\u2028\u2028.\n"));
         QTextCursor all(&document);
         all.select(QTextCursor::Document);
         QTextCharFormat format;

@@ -1,10 +1,12 @@
 // The script text through a QTextDocument and back: every attribute kept, edits through Qt read.
+#include "cuewright/editor/ScriptTextView.h"
 #include "cuewright/editor/TextBridge.h"
 #include "platform/codecs/OfficeDocuments.h"
 #include "platform/text/RichTextFile.h"
 
 #include <gtest/gtest.h>
 
+#include <QTest>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -161,4 +163,81 @@ TEST(TextBridge, QtShowsTheAttributesAndEditsThroughQtAreRead) {
     EXPECT_EQ(back.attributes(rightAt).paragraphStyle->alignment, platform::ParagraphAlignment::center);
     EXPECT_EQ(back.attributes(rightAt + 5).paragraphStyle->alignment, platform::ParagraphAlignment::center);
     EXPECT_EQ(back.attributes(0).paragraphStyle, text.attributes(0).paragraphStyle);
+}
+
+// Long texts of every line structure become blocks Qt can lay out cheaply (none far longer than
+// maxBlockCharacters, short paragraphs sharing blocks) and come back exactly, each character at
+// its place.
+TEST(TextBridge, LongTextsOfAnyLineStructureGoInAsShortBlocksAndComeBackExactly) {
+    using cw::editor::TextInsertion;
+    const auto words = [](int count, const QString& between) {
+        QStringList list;
+        for (int i = 0; i < count; ++i) {
+            list << QStringLiteral("word%1").arg(i % 97);
+        }
+        return list.join(between);
+    };
+    const auto lines = [](int count, const QString& line) {
+        return QStringList(count, line).join(QChar::LineSeparator);
+    };
+    ParagraphStyle spaced;
+    spaced.paragraphSpacing = 6;
+    AttributedString styled(words(20000, QStringLiteral("\n")));
+    styled.addAttribute(platform::AttributeName::paragraphStyle, QVariant::fromValue(spaced),
+                        {0, styled.length()});
+    AttributedString coloured(words(20000, QStringLiteral(" ")) + QStringLiteral("\n") +
+                              words(20000, QStringLiteral("\r")) + QStringLiteral("\n"));
+    coloured.addAttribute(platform::AttributeName::foregroundColor, QVariant::fromValue(Color::red()),
+                          {100, 50000});
+    const struct {
+        const char* name;
+        AttributedString text;
+        int maxBlocks; // at most this many
+    } cases[] = {
+        {"one paragraph", AttributedString(words(200000, QStringLiteral(" "))), 200000 * 7 / 8192 + 1},
+        {"a line per word", AttributedString(words(200000, QStringLiteral("\n"))), 200000 / 16},
+        {"CR endings", AttributedString(words(200000, QStringLiteral("\r"))), 200000 / 16},
+        {"CR LF endings", AttributedString(words(20000, QStringLiteral("\r\n"))), 40001},
+        {"line separators of its own", AttributedString(lines(200, words(100, QStringLiteral(" ")))), 20},
+        {"spaced paragraphs", styled, 20000},
+        {"coloured, joined and cut", coloured, 20000 / 16 + 40},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTextDocument document;
+        cw::editor::setAttributedText(document, c.text);
+        EXPECT_LE(document.blockCount(), c.maxBlocks);
+        int longest = 0;
+        for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+            longest = std::max(longest, block.length());
+        }
+        EXPECT_LE(longest, TextInsertion::maxBlockCharacters + 1);
+        expectSame(c.text, cw::editor::attributedText(document));
+    }
+}
+
+// Where a long paragraph was cut into blocks, the break is the space it was cut at: text typed
+// after such a break, in a block emptied of its own, takes nothing of it, so an Enter typed there
+// is a line break.
+TEST(TextBridge, WhatIsTypedAfterACutSpaceIsItsOwn) {
+    QString text;
+    while (text.size() <= 2 * cw::editor::TextInsertion::maxBlockCharacters) {
+        text += QStringLiteral("one paragraph without end ");
+    }
+    cw::editor::ScriptTextView view;
+    cw::editor::setAttributedText(*view.document(), AttributedString(text));
+    const QTextBlock second = view.document()->begin().next();
+    ASSERT_TRUE(second.isValid());
+    const int from = second.position();
+    const int to = from + second.length() - 1;
+    QTextCursor cursor(second);
+    cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+    cursor.removeSelectedText();
+    view.setTextCursor(cursor);
+    QTest::keyClicks(&view, QStringLiteral("x"));
+    QTest::keyClick(&view, Qt::Key_Return);
+    QTest::keyClicks(&view, QStringLiteral("y"));
+    const QString typed = cw::editor::attributedText(*view.document()).string();
+    EXPECT_EQ(typed.mid(from, 3).toStdString(), "x\ny");
+    EXPECT_TRUE(typed == text.left(from) + QStringLiteral("x\ny") + text.mid(to));
 }

@@ -1,5 +1,6 @@
 #include "cuewright/editor/EditorAppearance.h"
 
+#include "cuewright/editor/TextBridge.h"
 #include "cuewright/prompter/OverlayLayer.h"
 #include "cuewright/prompter/OverlayView.h"
 #include "platform/layers/Transaction.h"
@@ -159,10 +160,32 @@ TextAmount textAmount(QStringView text) {
 }
 
 TextAmount textAmount(const QTextDocument& document) {
-    TextAmount amount{document.characterCount(), document.blockCount(), 0};
+    // Counted as in the text the document holds: a long paragraph is cut into blocks at spaces,
+    // and short ones may share a block.
+    TextAmount amount{document.characterCount(), 1, 0};
+    qint64 start = 0;
+    const auto breakAt = [&](qint64 position) {
+        ++amount.paragraphs;
+        amount.longestParagraph = std::max(amount.longestParagraph, position + 1 - start);
+        start = position + 1;
+    };
     for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
-        amount.longestParagraph = std::max<qint64>(amount.longestParagraph, block.length());
+        const QString text = block.text();
+        for (qint64 i = 0; i < text.size(); ++i) {
+            if (breaksLine(text[i])) {
+                breakAt(block.position() + i);
+            }
+        }
+        const QTextBlock next = block.next();
+        if (!next.isValid()) {
+            break;
+        }
+        const QString separator = next.charFormat().property(cw::editor::TextProperty::separator).toString();
+        if (separator.isEmpty() || breaksLine(separator.front())) {
+            breakAt(next.position() - 1);
+        }
     }
+    amount.longestParagraph = std::max(amount.longestParagraph, amount.characters - start);
     return amount;
 }
 

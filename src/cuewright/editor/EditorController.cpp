@@ -259,7 +259,8 @@ void EditorController::loadDocumentText(Load load) {
         }
         insertion = std::make_unique<TextInsertion>(document, text, lineHeight_,
                                                     qtAlignment(properties.textAlignment));
-        const bool piecewise = text.string().size() >= piecewiseLoadCharacters;
+        const bool piecewise =
+            text.string().size() >= piecewiseLoadCharacters || amount.paragraphs >= piecewiseLoadParagraphs;
         if (!insertion->insert(piecewise ? loadPieceCharacters : std::numeric_limits<int>::max())) {
             countLinesFrom(document, {}, textView_->lineCounting());
             amountGoingIn_ = amount; // the document holds only the first piece yet

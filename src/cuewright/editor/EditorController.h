@@ -114,10 +114,12 @@ public:
     static constexpr std::chrono::milliseconds maxAutosaveWait{1000};
     static constexpr std::chrono::milliseconds settleDelay{100};
     static constexpr double autoScrollInterval = 1.0 / 33.0;
-    // A text this long goes into the view in pieces of whole paragraphs of about
+    // A text this long goes into the view in pieces of whole blocks (see TextInsertion) of about
     // loadPieceCharacters, counted as they come, the event loop running between them: a window
     // with a long script goes on answering (and can be closed) while it fills.
     static constexpr int piecewiseLoadCharacters = 1 << 20;
+    // So does one of this many paragraphs: Qt lays out each on its own.
+    static constexpr int piecewiseLoadParagraphs = 1 << 14;
     static constexpr int loadPieceCharacters = 1 << 18;
 
     // `defaults` (the settings store) must outlive the controller.

@@ -110,8 +110,38 @@ double countedSize(const QTextDocument& document, const LineCounting& counting) 
     return std::round(size * counting.fontScale * 1000) / 1000;
 }
 
-// The lines of `block`: Qt's own (laid out), or those counted otherwise from `cache` or a new
-// layout.
+// Qt's own lines of `block` into `lines` when counting would break them alike: each ends at a
+// break (or the block's end) and, at the counted size, still fits well within `width`. A block of
+// short lines (a word to a line) then costs no second layout.
+bool unwrappedAtScale(const QTextDocument& document, const QTextBlock& block, const LineCounting& counting,
+                      double width, std::vector<LineSpan>& lines) {
+    // Well within: a font's hinted widths do not grow quite in step with its size.
+    constexpr double room = 0.9;
+    const double scale = counting.fontScale;
+    const QTextLayout* layout = block.layout();
+    const int count = layout ? layout->lineCount() : 0;
+    if (count == 0 || block.blockFormat().nonBreakableLines() || document.textWidth() < 0) {
+        return false;
+    }
+    const QString text = block.text();
+    const double firstIndent = block.blockFormat().textIndent() * (counting.width > 0 ? scale : 1.0);
+    lines.clear();
+    lines.reserve(count);
+    for (int i = 0; i < count; ++i) {
+        const QTextLine line = layout->lineAt(i);
+        const int end = line.textStart() + line.textLength();
+        const bool endsAtBreak = i + 1 == count || (end > 0 && text[end - 1] == QChar::LineSeparator);
+        if (!endsAtBreak || line.naturalTextWidth() * scale > room * (i == 0 ? width - firstIndent : width)) {
+            lines.clear();
+            return false;
+        }
+        lines.push_back({line.textStart(), line.textLength()});
+    }
+    return true;
+}
+
+// The lines of `block`: Qt's own (laid out), or those counted otherwise from `cache`, from Qt's
+// own when counting does not change them, or from a new layout.
 std::vector<LineSpan> blockLines(const QTextDocument& document, const QTextBlock& block,
                                  const LineCounting& counting, const LineWords* cache) {
     std::vector<LineSpan> lines;
@@ -129,6 +159,9 @@ std::vector<LineSpan> blockLines(const QTextDocument& document, const QTextBlock
         for (const LineWords::Line& line : cache->lines) {
             lines.push_back({line.start, line.length});
         }
+        return lines;
+    }
+    if (unwrappedAtScale(document, block, counting, width, lines)) {
         return lines;
     }
     return scaledLines(document, block, counting, width);
@@ -194,9 +227,9 @@ const std::vector<LineWords::Line>& countBlock(const QTextDocument& document, co
 } // namespace
 
 void countLinesFrom(const QTextDocument& document, QTextBlock from, const LineCounting& counting) {
-    if (counting.usesDocumentLayout()) {
-        document.documentLayout()->documentSize(); // lays out whatever is still pending
-    }
+    // Lays out whatever is still pending, however lines are counted: what is left would be laid
+    // out in one go at the first paint or measure.
+    document.documentLayout()->documentSize();
     std::vector<LineWords::Line> scratch;
     for (QTextBlock block = from.isValid() ? from : document.firstBlock(); block.isValid();
          block = block.next()) {
@@ -209,9 +242,9 @@ LineMetrics measureLines(const QTextDocument& document, const LineCounting& coun
     if (document.isEmpty()) {
         return metrics;
     }
-    if (counting.usesDocumentLayout()) {
-        document.documentLayout()->documentSize(); // lays out whatever is still pending
-    }
+    // Lays out whatever is still pending: counted otherwise too, Qt's own lines of a block often
+    // serve.
+    document.documentLayout()->documentSize();
 
     const QTextBlock last = document.lastBlock();
     // The empty paragraph after a final break has a line in Qt's layout but no characters.

@@ -41,12 +41,13 @@ int spaceSeparatedWordCount(QStringView text);
 // change are not counted again (the blocks must carry no other user data).
 // Counted otherwise than by the document's layout (see LineCounting), each block is broken into
 // lines by a layout of its own, never positioned in the document, so the count needs no document
-// layout of that height: a long script is shown smaller than the size its lines are counted at.
+// layout of that height: a long script is shown smaller than the size its lines are counted at. A
+// block whose lines all end at breaks and would still fit when counted keeps Qt's own lines.
 LineMetrics measureLines(const QTextDocument& document, const LineCounting& counting = {});
 
 // Counts and keeps the lines of the blocks from `from` on (the whole document when invalid), as
 // measureLines() would, so that a later measureLines() finds them counted: a long text taken in
-// piece by piece is counted piece by piece.
+// piece by piece is counted (and laid out) piece by piece.
 void countLinesFrom(const QTextDocument& document, QTextBlock from, const LineCounting& counting = {});
 
 } // namespace cw::editor

@@ -33,6 +33,15 @@ ScriptTextView::ScriptTextView(QWidget* parent)
     connect(document(), &QTextDocument::undoCommandAdded, this, &ScriptTextView::undoStepAdded);
     connect(document(), &QTextDocument::contentsChange, this, [this] { countedLines_.reset(); });
     connect(verticalScrollBar(), &QScrollBar::rangeChanged, this, &ScriptTextView::keepInsetInScrollRange);
+    // A block's break may stand for another character (a CR, the space a long paragraph was cut
+    // at): typing in an empty block takes the break's format, but not what it stands for.
+    connect(this, &QTextEdit::currentCharFormatChanged, this, [this](const QTextCharFormat& format) {
+        if (format.hasProperty(TextProperty::separator) && !textCursor().hasSelection()) {
+            QTextCharFormat own = format;
+            own.clearProperty(TextProperty::separator);
+            setCurrentCharFormat(own);
+        }
+    });
 }
 
 // A key that types characters rather than moving, deleting or commanding.

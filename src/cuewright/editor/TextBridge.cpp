@@ -128,6 +128,12 @@ bool isBlockBreak(QChar c) {
            c == QChar(0xfdd1);
 }
 
+// A space a long paragraph may be cut into blocks at: as a block's break it is not drawn, as it is
+// not at the end of a line.
+bool isCuttingSpace(QChar c) {
+    return c == u' ' || c == u'\t' || c == QChar(0x3000);
+}
+
 } // namespace
 
 QTextCharFormat toTextCharFormat(const Attributes& attributes) {
@@ -186,6 +192,16 @@ Attributes fromTextCharFormat(const QTextCharFormat& format) {
     return attributes;
 }
 
+namespace {
+// A block about to be inserted: where it ends (at a break, a cutting space or the text's end),
+// and the break its line separators stand for (none when it holds one paragraph or part of one).
+struct InsertedBlock {
+    int end = 0;
+    QChar lineBreak;
+    int paragraphs = 1; // begun in it
+};
+} // namespace
+
 struct TextInsertion::State {
     State(QTextDocument& document, platform::AttributedString text, std::optional<double> pointSize,
           std::optional<Qt::Alignment> alignment)
@@ -205,6 +221,109 @@ struct TextInsertion::State {
     bool done = false;
     // A script has few distinct styles: their formats are made once, not once per run.
     std::vector<std::pair<Attributes, QTextCharFormat>> formats;
+    // Paragraphs go several to a block (see nextBlock()).
+    bool joinsParagraphs = false;
+
+    // The end of the paragraph from `start`: its break, or the text's end. The paragraph found
+    // last is kept: a long one is asked about once for each of its blocks.
+    int paragraphEnd(int start) {
+        if (start >= knownFrom && start <= knownEnd) {
+            return knownEnd;
+        }
+        const QString& string = text.string();
+        int end = start;
+        while (end < int(string.size()) && !isBlockBreak(string[end])) {
+            ++end;
+        }
+        knownFrom = start;
+        knownEnd = end;
+        return end;
+    }
+    int knownFrom = -1;
+    int knownEnd = -1;
+
+    // The paragraph style of the paragraph from `start`, as a block shows it.
+    std::optional<ParagraphStyle> styleAt(int start) {
+        const int length = int(text.string().size());
+        const int source = start < length ? start : start - 1;
+        return source >= 0 ? attributesAt(source).paragraphStyle : std::nullopt;
+    }
+
+    // The block from `start`. Qt lays a block out and measures it as a whole, on every change
+    // and on every paint of any part of it, and a block costs it as much as hundreds of
+    // characters: a paragraph far longer than a window's worth is cut into blocks at spaces (the
+    // space is the block's break), and in a long text short paragraphs of one plain look share
+    // a block, their breaks shown as line separators (the block says which break they stand for).
+    InsertedBlock nextBlock(int start) {
+        const QString& string = text.string();
+        const int length = int(string.size());
+        InsertedBlock block{paragraphEnd(start), QChar()};
+        if (block.end - start > TextInsertion::maxBlockCharacters) {
+            return InsertedBlock{cutAtSpace(start, block.end), QChar(), 1};
+        }
+        if (!joinsParagraphs || block.end >= length || containsLineSeparator(start, block.end)) {
+            return block;
+        }
+        const std::optional<ParagraphStyle> style = styleAt(start);
+        if (!joinable(style)) {
+            return block;
+        }
+        const QChar lineBreak = string[block.end];
+        // Equal attributes are an equal look; the runs are fetched once the block is inserted.
+        const size_t run = this->run;
+        for (int joined = 1; block.end < length && string[block.end] == lineBreak &&
+                             joined < TextInsertion::maxParagraphsPerBlock;
+             ++joined) {
+            const int next = block.end + 1;
+            const int nextEnd = paragraphEnd(next);
+            // The empty line after a final break stays a block of its own, as Qt counts it so.
+            if (nextEnd >= length && next == nextEnd) {
+                break;
+            }
+            if (nextEnd - start > TextInsertion::targetBlockCharacters ||
+                containsLineSeparator(next, nextEnd) || !(styleAt(next) == style)) {
+                break;
+            }
+            block.end = nextEnd;
+            block.lineBreak = lineBreak;
+            ++block.paragraphs;
+        }
+        this->run = run;
+        return block;
+    }
+
+    bool containsLineSeparator(int start, int end) const {
+        const QString& string = text.string();
+        for (int at = start; at < end; ++at) {
+            if (string[at] == QChar::LineSeparator) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // Paragraphs that look alike whether shown as blocks or as lines of one block.
+    static bool joinable(const std::optional<ParagraphStyle>& style) {
+        return !style || (style->paragraphSpacing == 0 && style->paragraphSpacingBefore == 0 &&
+                          style->firstLineHeadIndent == style->headIndent);
+    }
+
+    // The last space of the paragraph's first maxBlockCharacters from `start`, else its first
+    // space after them; the paragraph's end when it has none.
+    int cutAtSpace(int start, int end) const {
+        const QString& string = text.string();
+        for (int at = start + TextInsertion::maxBlockCharacters; at > start; --at) {
+            if (isCuttingSpace(string[at])) {
+                return at;
+            }
+        }
+        for (int at = start + TextInsertion::maxBlockCharacters + 1; at < end; ++at) {
+            if (isCuttingSpace(string[at])) {
+                return at;
+            }
+        }
+        return end;
+    }
 
     const Attributes& attributesAt(int location) {
         while (runs[run].range.location + runs[run].range.length <= location) {
@@ -241,6 +360,7 @@ TextInsertion::TextInsertion(QTextDocument& document, platform::AttributedString
     document.setUndoRedoEnabled(false);
     document.clear();
     s.runs = s.text.runs();
+    s.joinsParagraphs = s.text.string().size() >= joinParagraphsFrom;
     if (pointSize) {
         QFont font = document.defaultFont();
         font.setPointSizeF(EditorAppearance::qtPointSize(*pointSize));
@@ -281,12 +401,10 @@ bool TextInsertion::insert(int characters) {
     cursor.movePosition(QTextCursor::End);
     cursor.beginEditBlock();
     int start = s.next;
+    int paragraphs = 0;
     while (true) {
-        int end = start;
-        while (end < length && !isBlockBreak(text[end])) {
-            ++end;
-        }
-        // The break before the paragraph first: attributesAt() only moves forwards.
+        const InsertedBlock block = s.nextBlock(start);
+        // The break before the block first: attributesAt() only moves forwards.
         QTextCharFormat breakFormat;
         if (start > 0) {
             breakFormat = s.formatOf(s.attributesAt(start - 1));
@@ -301,25 +419,33 @@ bool TextInsertion::insert(int characters) {
         if (s.alignment) {
             blockFormat.clearProperty(QTextFormat::BlockAlignment);
         }
+        if (!block.lineBreak.isNull()) {
+            blockFormat.setProperty(TextProperty::lineBreak, QString(block.lineBreak));
+        }
         if (start == 0) {
             cursor.setBlockFormat(blockFormat);
         } else {
             cursor.insertBlock(blockFormat, breakFormat);
         }
-        for (int location = start; location < end;) {
+        for (int location = start; location < block.end;) {
             const Attributes& attributes = s.attributesAt(location);
             const auto& range = s.runs[s.run].range;
-            const int pieceEnd = std::min(end, range.location + range.length);
-            cursor.insertText(text.mid(location, pieceEnd - location), s.formatOf(attributes));
+            const int pieceEnd = std::min(block.end, range.location + range.length);
+            QString piece = text.mid(location, pieceEnd - location);
+            if (!block.lineBreak.isNull()) {
+                piece.replace(block.lineBreak, QChar::LineSeparator);
+            }
+            cursor.insertText(piece, s.formatOf(attributes));
             location = pieceEnd;
         }
-        if (end >= length) {
+        paragraphs += block.paragraphs;
+        if (block.end >= length) {
             s.done = true;
             break;
         }
-        start = end + 1;
-        if (until < length && start >= until) {
-            break; // the next piece begins with this paragraph
+        start = block.end + 1;
+        if (until < length && (start >= until || paragraphs >= maxParagraphsPerPiece)) {
+            break; // the next piece begins with this block
         }
     }
     s.next = start;
@@ -365,9 +491,15 @@ platform::AttributedString attributedText(const QTextDocument& document) {
             }
             return attributes;
         };
+        // Line separators stand for the breaks of the paragraphs that share the block.
+        const QString lineBreak = block.blockFormat().property(TextProperty::lineBreak).toString();
         for (auto it = block.begin(); !it.atEnd(); ++it) {
             const QTextFragment fragment = it.fragment();
-            result.append(fragment.text(), attributesOf(fragment.charFormat()));
+            QString text = fragment.text();
+            if (!lineBreak.isEmpty()) {
+                text.replace(QChar::LineSeparator, lineBreak);
+            }
+            result.append(text, attributesOf(fragment.charFormat()));
         }
         const QTextBlock next = block.next();
         if (next.isValid()) {

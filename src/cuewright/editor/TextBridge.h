@@ -25,6 +25,8 @@ inline constexpr int paragraphStyle = QTextFormat::UserProperty + 6;  // platfor
 inline constexpr int bookmark = QTextFormat::UserProperty + 7;        // platform::EmbeddedBookmarkPtr
 inline constexpr int passThrough = QTextFormat::UserProperty + 8;     // QVariantList name, value, ...
 inline constexpr int separator = QTextFormat::UserProperty + 9;       // QChar other than LF ending a block
+// On a block format: the break (LF, CR, ...) that the block's line separators stand for.
+inline constexpr int lineBreak = QTextFormat::UserProperty + 10;
 } // namespace TextProperty
 
 QTextCharFormat toTextCharFormat(const platform::Attributes& attributes);
@@ -40,11 +42,27 @@ void setAttributedText(QTextDocument& document, const platform::AttributedString
                        std::optional<double> pointSize = std::nullopt,
                        std::optional<Qt::Alignment> alignment = std::nullopt);
 
-// setAttributedText() in pieces of whole paragraphs, so that a long text goes in with the event
+// setAttributedText() in pieces of whole blocks, so that a long text goes in with the event
 // loop running between them. Making it clears the document and sets its defaults; the undo
 // history stays off until it is destroyed. Nothing else may change the document meanwhile.
+// Qt lays out and measures a block as a whole, on every change and paint of any part of it, and
+// each block costs it as much as hundreds of characters do. So a paragraph longer than
+// maxBlockCharacters is cut into blocks at spaces (each such space is the break of its block,
+// see TextProperty::separator), and in a text of joinParagraphsFrom characters or more,
+// paragraphs of one look with the same break share blocks of up to about targetBlockCharacters,
+// their breaks shown as line separators (TextProperty::lineBreak). The text's characters and
+// their positions stay those of `text`; attributedText() gives it back.
 class TextInsertion {
 public:
+    static constexpr int maxBlockCharacters = 1 << 14;
+    static constexpr int targetBlockCharacters = 1 << 12;
+    static constexpr int joinParagraphsFrom = 1 << 16;
+    // A block of many lines costs Qt's layout time that grows with their number squared.
+    static constexpr int maxParagraphsPerBlock = 128;
+    // A piece ends after this many paragraphs, however short: Qt shapes each line that ends in a
+    // break on its own, at a cost of a hundred characters or so.
+    static constexpr int maxParagraphsPerPiece = 1 << 13;
+
     TextInsertion(QTextDocument& document, platform::AttributedString text,
                   std::optional<double> pointSize = std::nullopt,
                   std::optional<Qt::Alignment> alignment = std::nullopt);
@@ -52,8 +70,8 @@ public:
     TextInsertion(const TextInsertion&) = delete;
     TextInsertion& operator=(const TextInsertion&) = delete;
 
-    // Inserts paragraphs until at least `characters` more are in, or all of them; true when
-    // the whole text is in.
+    // Inserts blocks until at least `characters` more are in (or maxParagraphsPerPiece
+    // paragraphs), or all of them; true when the whole text is in.
     bool insert(int characters);
     bool isDone() const;
     int inserted() const;

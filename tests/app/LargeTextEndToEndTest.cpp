@@ -1,0 +1,109 @@
+// The real cuewright binary handed a large text without line breaks while it runs: the text goes
+// into its window while the remote control goes on answering, memory stays bounded, the
+// application then falls idle and a SIGTERM ends it. The size is CW_LARGE_TEXT_MB megabytes (2
+// unless set; 10 is the size people try by hand).
+#include <gtest/gtest.h>
+
+// Xlib's macros after gtest, which uses the same names.
+#include "EndToEndSupport.h"
+
+#include <csignal>
+#include <cstdio>
+
+namespace fs = std::filesystem;
+using namespace endtoend;
+
+namespace {
+
+// The processor time the process `pid` has used, in clock ticks (0 when it cannot be read).
+std::uint64_t processorTicks(qint64 pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    const std::string all((std::istreambuf_iterator<char>(stat)), {});
+    // The name in parentheses may hold spaces: the fields are counted after it.
+    const std::size_t nameEnd = all.rfind(')');
+    if (nameEnd == std::string::npos) {
+        return 0;
+    }
+    std::istringstream fields(all.substr(nameEnd + 1));
+    std::string field;
+    std::uint64_t user = 0, system = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i == 14) {
+            user = std::stoull(field);
+        } else if (i == 15) {
+            system = std::stoull(field);
+        }
+    }
+    return user + system;
+}
+
+class LargeTextEndToEnd : public AppTest {};
+
+TEST_F(LargeTextEndToEnd, AParagraphWithoutLineBreaksGoesInWhileTheRemoteAnswersAndTheApplicationSettles) {
+    enableRemote();
+    setDefault(cw::settings::startupMode, "DoNothing");
+    const fs::path normal = makeScript("normal.cwr", QStringLiteral("An ordinary script."));
+    QProcess& app = start({pathArg(normal)});
+    ASSERT_TRUE(waitForWindow(app, "normal.cwr")) << "no editor window";
+    const std::optional<std::uint16_t> port = waitForRemote(app);
+    ASSERT_TRUE(port) << "the remote control never answered";
+
+    const char* megabytes = std::getenv("CW_LARGE_TEXT_MB");
+    const std::size_t bytes = std::size_t(megabytes && *megabytes ? std::atoi(megabytes) : 2) << 20;
+    const fs::path large = work / "one-paragraph.txt";
+    {
+        const std::string words = "the presenter reads every word of the script aloud at a steady pace ";
+        std::string text;
+        text.reserve(bytes + words.size());
+        while (text.size() < bytes) {
+            text += words;
+        }
+        std::ofstream(large, std::ios::binary) << text;
+    }
+    QProcess& later = start({pathArg(large)});
+    ASSERT_TRUE(later.waitForFinished(60000) && later.exitCode() == 0)
+        << "the later start went on on its own";
+    const auto handedOver = std::chrono::steady_clock::now();
+    const std::uint64_t ticksAtHandOver = processorTicks(app.processId());
+
+    // A controller asking once a second while the text goes in.
+    int answered = 0;
+    for (int probe = 0; probe < 60; ++probe) {
+        const auto due = handedOver + std::chrono::seconds(probe + 1);
+        answered += remoteStatusReply(*port).empty() ? 0 : 1;
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(due - std::chrono::steady_clock::now());
+        app.waitForFinished(int(std::max<std::int64_t>(left.count(), 0)));
+    }
+    EXPECT_GE(answered, 48) << "the remote control fell silent";
+    EXPECT_TRUE(findWindow(display, root, "Untitled")) << "no window of the text";
+
+    // Idle: two seconds in a row of next to no processor time, within three minutes of the hand-over.
+    bool idle = false;
+    int quiet = 0;
+    std::uint64_t before = processorTicks(app.processId());
+    while (!idle && app.state() == QProcess::Running &&
+           std::chrono::steady_clock::now() - handedOver < std::chrono::minutes(3)) {
+        app.waitForFinished(1000);
+        const std::uint64_t now = processorTicks(app.processId());
+        quiet = now - before <= 2 ? quiet + 1 : 0;
+        before = now;
+        idle = quiet >= 2;
+    }
+    EXPECT_TRUE(idle) << "still busy three minutes after the hand-over";
+    const std::uint64_t peak = peakResidentBytes(app.processId());
+    EXPECT_LT(peak, std::uint64_t{1} << 30);
+    std::printf("%zu MB in one paragraph: %d of 60 probes answered, %.1f s of processor time to idle, "
+                "at most %llu MB held\n",
+                bytes >> 20, answered, double(before - ticksAtHandOver) / double(::sysconf(_SC_CLK_TCK)),
+                static_cast<unsigned long long>(peak >> 20));
+    screenshot("large-text-one-paragraph.png");
+
+    ::kill(pid_t(app.processId()), SIGTERM);
+    EXPECT_TRUE(app.waitForFinished(60000) && app.exitStatus() == QProcess::NormalExit && app.exitCode() == 0)
+        << "SIGTERM was not honoured";
+}
+
+} // namespace
+
+CW_END_TO_END_MAIN()
