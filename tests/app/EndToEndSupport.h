@@ -348,6 +348,27 @@ inline std::vector<std::uint16_t> udpPorts(qint64 pid) {
     return ports;
 }
 
+// Whether the window manager stacks `upper` above `lower` (_NET_CLIENT_LIST_STACKING, bottom first).
+inline bool stackedAbove(Display* display, Window upper, Window lower) {
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    if (XGetWindowProperty(display, DefaultRootWindow(display),
+                           XInternAtom(display, "_NET_CLIENT_LIST_STACKING", False), 0, 4096, False,
+                           XA_WINDOW, &type, &format, &count, &after, &data) != Success ||
+        !data) {
+        return false;
+    }
+    const auto* stack = reinterpret_cast<const Window*>(data);
+    const auto* end = stack + count;
+    const auto* upperAt = std::find(stack, end, upper);
+    const auto* lowerAt = std::find(stack, end, lower);
+    const bool above = upperAt != end && lowerAt != end && upperAt > lowerAt;
+    XFree(data);
+    return above;
+}
+
 // The most memory the process `pid` has held, in bytes (0 when it cannot be read).
 inline std::uint64_t peakResidentBytes(qint64 pid) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");

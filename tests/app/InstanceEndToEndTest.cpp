@@ -79,26 +79,6 @@ protected:
         return count;
     }
 
-    // Whether the window manager stacks `upper` above `lower` (_NET_CLIENT_LIST_STACKING, bottom first).
-    bool stackedAbove(Window upper, Window lower) {
-        Atom type = 0;
-        int format = 0;
-        unsigned long count = 0, after = 0;
-        unsigned char* data = nullptr;
-        if (XGetWindowProperty(display, root, XInternAtom(display, "_NET_CLIENT_LIST_STACKING", False), 0,
-                               4096, False, XA_WINDOW, &type, &format, &count, &after, &data) != Success ||
-            !data) {
-            return false;
-        }
-        const auto* stack = reinterpret_cast<const Window*>(data);
-        const auto* end = stack + count;
-        const auto* upperAt = std::find(stack, end, upper);
-        const auto* lowerAt = std::find(stack, end, lower);
-        const bool above = upperAt != end && lowerAt != end && upperAt > lowerAt;
-        XFree(data);
-        return above;
-    }
-
     // A PDF of `pages` pages of text, which takes poppler seconds to read.
     fs::path makeLongPdf(const std::string& name, int pages) {
         QPdfWriter writer(pathArg(work / name));
@@ -219,7 +199,7 @@ TEST_F(InstanceEndToEnd, TheProgressOfAFillingWindowStaysInFrontOfItAndEscapeThe
     })) << "no editor window beside the progress window";
     // The half-filled editor, active, keeps its progress window (and its Cancel) in front of it.
     ASSERT_TRUE(activate(*editor));
-    EXPECT_TRUE(waitFor(running, [&] { return stackedAbove(*progress, *editor); }))
+    EXPECT_TRUE(waitFor(running, [&] { return stackedAbove(display, *progress, *editor); }))
         << "the progress window is behind the window it fills";
     screenshot("instance-large-text-progress-in-front.png");
     ASSERT_TRUE(findWindow(display, root, "Opening large.txt")) << "the text was in before the test asked";

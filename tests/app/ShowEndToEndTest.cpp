@@ -198,7 +198,15 @@ protected:
     }
     // Another application's window, made active: the one the presenter works in.
     void openSlides() {
-        slides = XCreateSimpleWindow(display, root, 600, 100, 400, 300, 0, 0, 0xFFFFFF);
+        // Placed where asked, over the prompter: a window manager's own placement would avoid it.
+        slides = XCreateSimpleWindow(display, root, 300, 100, 400, 300, 0, 0, 0xFFFFFF);
+        XSizeHints hints{};
+        hints.flags = USPosition | USSize;
+        hints.x = 300;
+        hints.y = 100;
+        hints.width = 400;
+        hints.height = 300;
+        XSetWMNormalHints(display, slides, &hints);
         XStoreName(display, slides, "Slides");
         XMapRaised(display, slides);
         XSync(display, False);
@@ -280,6 +288,7 @@ TEST_F(ShowEndToEnd, ARemoteStartLeavesTheKeyboardWithTheApplicationInFront) {
     openSlides();
     ASSERT_FALSE(HasFatalFailure());
     ASSERT_TRUE(isBehind()) << "the application never saw that it is not in front";
+    ASSERT_TRUE(stackedAbove(display, slides, *prompter));
     // The prompter repaints as it scrolls. An activation asked for in answer to the command goes
     // to the server before the repaints that follow it: once two of them are seen, it would be.
     RequestRecorder requests(*prompter);
@@ -295,6 +304,7 @@ TEST_F(ShowEndToEnd, ARemoteStartLeavesTheKeyboardWithTheApplicationInFront) {
     ASSERT_TRUE(windowManagerCaughtUp());
     EXPECT_EQ(activeWindow(display), slides) << "the prompter took the keyboard";
     EXPECT_TRUE(findWindow(display, root, "Prompter Window")) << "the prompter is not shown";
+    EXPECT_TRUE(stackedAbove(display, *prompter, slides)) << "the prompter was not brought forward";
     grabRoot(display).save(
         QString::fromStdString((outputDir("prompter") / "remote-start-slides.png").string()));
 }
