@@ -79,6 +79,16 @@ protected:
         return count;
     }
 
+    // Waits until the opening of "large.txt" is logged as cancelled and its windows are gone.
+    bool largeTextCancelled(QProcess& running) {
+        QByteArray output;
+        return waitFor(running, [&] {
+            output += running.readAll();
+            return output.contains("large.txt cancelled") && !findWindow(display, root, "Untitled") &&
+                   !findWindow(display, root, "Opening large.txt");
+        });
+    }
+
     // A PDF of `pages` pages of text, which takes poppler seconds to read.
     fs::path makeLongPdf(const std::string& name, int pages) {
         QPdfWriter writer(pathArg(work / name));
@@ -173,12 +183,7 @@ TEST_F(InstanceEndToEnd, ALargeTextFillsItsWindowWhileTheRemoteAnswersAndEscapeC
     ASSERT_TRUE(findWindow(display, root, "Opening large.txt")) << "the text was in before the test asked";
     ASSERT_TRUE(activate(*progress));
     ASSERT_TRUE(xdotool({"key", "Escape"}));
-    QByteArray output;
-    EXPECT_TRUE(waitFor(running, [&] {
-        output += running.readAll();
-        return output.contains("large.txt cancelled") && !findWindow(display, root, "Untitled") &&
-               !findWindow(display, root, "Opening large.txt");
-    })) << "the half-filled window stayed";
+    EXPECT_TRUE(largeTextCancelled(running)) << "the half-filled window stayed";
     // A cancelled opening is no recent document.
     running.terminate();
     ASSERT_TRUE(running.waitForFinished(30000));
@@ -204,12 +209,7 @@ TEST_F(InstanceEndToEnd, TheProgressOfAFillingWindowStaysInFrontOfItAndEscapeThe
     screenshot("instance-large-text-progress-in-front.png");
     ASSERT_TRUE(findWindow(display, root, "Opening large.txt")) << "the text was in before the test asked";
     ASSERT_TRUE(xdotool({"key", "Escape"}));
-    QByteArray output;
-    EXPECT_TRUE(waitFor(running, [&] {
-        output += running.readAll();
-        return output.contains("large.txt cancelled") && !findWindow(display, root, "Untitled") &&
-               !findWindow(display, root, "Opening large.txt");
-    })) << "Escape in the editor did not cancel the opening";
+    EXPECT_TRUE(largeTextCancelled(running)) << "Escape in the editor did not cancel the opening";
     EXPECT_EQ(running.state(), QProcess::Running);
 }
 
