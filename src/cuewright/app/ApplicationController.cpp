@@ -410,8 +410,7 @@ void ApplicationController::handOver(const QStringList& paths) {
     if (!editors_.empty()) {
         bringToFront(*editors_.back());
     } else if (startWindow_ && startWindow_->isVisible()) {
-        startWindow_->raise();
-        startWindow_->activateWindow();
+        platform::bringForward(startWindow_.get());
     } else {
         applicationShouldHandleReopen(hasVisibleWindows());
     }
@@ -1084,9 +1083,7 @@ void ApplicationController::showStartWindowWhenAlone() {
         QObject::connect(startWindow_.get(), &StartWindow::closeRequested, startWindow_.get(),
                          [this] { terminate(); });
     }
-    startWindow_->show();
-    startWindow_->raise();
-    startWindow_->activateWindow();
+    platform::bringForward(startWindow_.get());
 }
 
 // ---- menus --------------------------------------------------------------------------------------

@@ -6,6 +6,7 @@
 #include "dispatch/MainThreadChecker.h"
 #include "dispatch/Queue.h"
 #include "platform/ui/PlainText.h"
+#include "platform/ui/WindowFocus.h"
 
 #include <QApplication>
 #include <QFile>
@@ -142,9 +143,7 @@ void LargeFileOpening::bringForward() {
         showProgress();
     }
     if (window_) {
-        window_->show();
-        window_->raise();
-        window_->activateWindow();
+        platform::bringForward(window_.data());
     }
 }
 
