@@ -34,6 +34,7 @@
 #include <QWheelEvent>
 
 #include <algorithm>
+#include <limits>
 #include <functional>
 #include <optional>
 #include <set>
@@ -845,7 +846,7 @@ TEST_F(EditorViewsTest, ALongPasteIsShownSmallerBeforeItIsLaidOut) {
     views.text->moveCursor(QTextCursor::End);
     views.text->paste();
     const QTextDocument& document = *views.text->document();
-    EXPECT_LE(document.documentLayout()->documentSize().height(), double(1 << 23));
+    EXPECT_LE(document.documentLayout()->documentSize().height(), cw::EditorAppearance::maximumLaidOutHeight);
     EXPECT_LT(own->lineHeight(), size);
     EXPECT_GT(project->editor().lineCount, 20000) << "about two words a line at the column's size";
 }
@@ -1020,6 +1021,23 @@ TEST_F(EditorControllerTest, ALongScriptGoesInPieceByPiece) {
     controller->close();
     EXPECT_FALSE(controller->isLoadingText());
     EXPECT_TRUE(view.document()->isUndoRedoEnabled());
+}
+
+// A million one-word lines are laid out taller than Qt's layout goes without a page height
+// (2^23 pixels, where it stopped for good) and than its scroll range reckons (21 million): they
+// go in, and the view scrolls to their end.
+TEST_F(EditorControllerTest, AMillionOneWordLinesGoInAndScrollToTheirEnd) {
+    project->setText(AttributedString(QStringLiteral("word\n").repeated(1 << 20)));
+    controller->load();
+    while (controller->loadProgress()) {
+        QCoreApplication::processEvents();
+    }
+    const double height = view.usedHeight();
+    EXPECT_GT(height, double(std::numeric_limits<int>::max() / 100));
+    EXPECT_LE(height, cw::EditorAppearance::maximumLaidOutHeight);
+    view.scrollToOffset(height, /*animated=*/false);
+    EXPECT_NEAR(view.scrollOffset(), height, 1.0);
+    EXPECT_EQ(project->editor().lineCount, (1 << 20) + 1);
 }
 
 } // namespace

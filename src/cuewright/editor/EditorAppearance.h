@@ -63,10 +63,11 @@ inline constexpr double countingFontSize = 100.0;
 // Without a column of that kind (a factor of 1 or more) the lines are counted as shown.
 editor::LineCounting lineCounting(double shownSize, float wordCountFactor);
 
-// Qt's document layout keeps positions in 26.6 fixed point and never finishes once a paragraph
-// is laid out taller than 2^23 pixels or the document taller than 2^25. The editor keeps its
-// estimates of the laid-out heights at or below these, which leaves room for their error.
-inline constexpr double maximumLaidOutHeight = double(1 << 23);
+// Qt's document layout keeps positions in 26.6 fixed point: past 2^25 pixels they wrap round
+// and its layout never finishes (the editor's page height keeps it going up to there, see
+// ScriptTextView::pageHeight). The editor keeps its estimates of the laid-out heights at or
+// below these, which leaves room for their error and for the gaps at the pages' feet.
+inline constexpr double maximumLaidOutHeight = double(1 << 25) - double(1 << 22);
 inline constexpr double maximumParagraphHeight = double(1 << 22);
 
 // How much text the editor lays out, for the estimate of its height.

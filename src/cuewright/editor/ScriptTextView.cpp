@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace cw::editor {
 
@@ -33,6 +34,14 @@ ScriptTextView::ScriptTextView(QWidget* parent)
     connect(document(), &QTextDocument::undoCommandAdded, this, &ScriptTextView::undoStepAdded);
     connect(document(), &QTextDocument::contentsChange, this, [this] { countedLines_.reset(); });
     connect(verticalScrollBar(), &QScrollBar::rangeChanged, this, &ScriptTextView::keepInsetInScrollRange);
+    connect(document()->documentLayout(), &QAbstractTextDocumentLayout::documentSizeChanged, this,
+            [this](const QSizeF& size) {
+                laidOutHeight_ = size.height();
+                if (const int maximum = textMaximum(qtMaximum_); maximum != qtMaximum_) {
+                    qtMaximum_ = maximum;
+                    applyScrollRange();
+                }
+            });
     // A block's break may stand for another character (a CR, the space a long paragraph was cut
     // at): typing in an empty block takes the break's format, but not what it stands for.
     connect(this, &QTextEdit::currentCharFormatChanged, this, [this](const QTextCharFormat& format) {
@@ -42,6 +51,19 @@ ScriptTextView::ScriptTextView(QWidget* parent)
             setCurrentCharFormat(own);
         }
     });
+    keepPageHeight();
+}
+
+void ScriptTextView::keepPageHeight() {
+    QTextDocument& text = *document();
+    if (text.pageSize().height() != pageHeight) {
+        text.setPageSize(QSizeF(text.pageSize().width(), pageHeight));
+    }
+}
+
+void ScriptTextView::resizeEvent(QResizeEvent* event) {
+    QTextEdit::resizeEvent(event); // sets the page's width, without a height
+    keepPageHeight();
 }
 
 // A key that types characters rather than moving, deleting or commanding.
@@ -221,11 +243,21 @@ void ScriptTextView::keepInsetInScrollRange() {
     // end at the range's edge, the first line at the top of the view; the text's end goes to the
     // reading position instead.
     const int value = bar->value();
-    qtMaximum_ = bar->maximum();
+    qtMaximum_ = textMaximum(bar->maximum());
     applyScrollRange();
     if (value > ownRange_.second) {
         scrollToOffset(std::min(value + inset_, usedHeight()), /*animated=*/false);
     }
+}
+
+// Qt works the range out in int as the height times 100 over the share laid out, which wraps
+// round for a text over 21 million pixels high: such a text is given its height as laid out.
+int ScriptTextView::textMaximum(int qtMaximum) const {
+    constexpr double qtLimit = double(std::numeric_limits<int>::max() / 100);
+    if (laidOutHeight_ < qtLimit) {
+        return qtMaximum;
+    }
+    return std::max(0, int(std::lround(laidOutHeight_)) - viewport()->height());
 }
 
 void ScriptTextView::applyScrollRange() {

@@ -133,7 +133,15 @@ public:
     void setMirroring(bool horizontal, bool vertical);
     bool isMirrored() const { return mirrorH_ || mirrorV_; }
 
+    // The page height the view gives its document. Qt's layout takes a page without a height for
+    // one ending at 2^23 pixels and, once an edit lays a line out past that, moves it to the next
+    // page forever; a finite page just below lets a text reach 2^25 pixels, where its fixed point
+    // ends (see EditorAppearance::maximumLaidOutHeight). A line that would cross a page's foot
+    // starts the next one: a gap under a line's height every 8 million pixels.
+    static constexpr double pageHeight = 8388600.0;
+
 protected:
+    void resizeEvent(QResizeEvent* event) override;
     bool event(QEvent* event) override;
     void changeEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -171,9 +179,13 @@ private:
     // responder chain; false for any other key.
     bool runTextCommand(const QKeyEvent& event);
 
+    // Gives the document its page height back after Qt set the page's width (and no height).
+    void keepPageHeight();
     // The inset in the scroll bar's range, kept when Qt sets the range again.
     void keepInsetInScrollRange();
     void applyScrollRange();
+    // The range's end for the text's height: `qtMaximum`, unless the text is too tall for Qt's.
+    int textMaximum(int qtMaximum) const;
     // The viewport's mirror image of `event` (itself when not mirrored), for Qt's handlers.
     template <typename Handler> void mirroredMouseEvent(QMouseEvent* event, Handler handler);
     QTransform mirrorTransform() const;
@@ -206,6 +218,7 @@ private:
     InsertionGuard insertionGuard_;
     bool adjustingRange_ = false;
     int qtMaximum_ = 0;                  // the range's end as Qt last set it
+    double laidOutHeight_ = 0;           // the document's height as its layout last reported it
     std::pair<int, int> ownRange_{0, 0}; // the range as last widened here
     bool wheelScrolling_ = false;
     int scrollAnimationMs_ = 200;
