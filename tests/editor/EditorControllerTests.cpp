@@ -24,6 +24,7 @@
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
 #include <QClipboard>
+#include <QLocale>
 #include <QFontDialog>
 #include <QInputMethodEvent>
 #include <QListView>
@@ -1038,6 +1039,37 @@ TEST_F(EditorControllerTest, AMillionOneWordLinesGoInAndScrollToTheirEnd) {
     view.scrollToOffset(height, /*animated=*/false);
     EXPECT_NEAR(view.scrollOffset(), height, 1.0);
     EXPECT_EQ(project->editor().lineCount, (1 << 20) + 1);
+}
+
+// Past what the view can lay out at its smallest size: too many lines are held back (the view
+// empty and read-only, saying why, the project's text untouched) and a paste that would make
+// too many goes nowhere; a text too long for a thin column is laid out wider.
+TEST_F(EditorControllerTest, TextBeyondWhatTheViewCanLayOutIsHeldBackOrLaidOutWider) {
+    const QString tooMany = QStringLiteral("w\n").repeated(3000000);
+    project->setText(AttributedString(tooMany));
+    controller->load();
+    EXPECT_FALSE(controller->isLoadingText());
+    EXPECT_TRUE(view.document()->isEmpty());
+    EXPECT_TRUE(view.isReadOnly());
+    EXPECT_TRUE(view.placeholderText().contains(QLocale().toString(3000001))) << view.placeholderText().toStdString();
+    controller->autosave();
+    EXPECT_EQ(project->document().text.string(), tooMany);
+
+    load(AttributedString(QStringLiteral("Good evening.")));
+    EXPECT_FALSE(view.isReadOnly());
+    EXPECT_TRUE(view.placeholderText().isEmpty());
+    QApplication::clipboard()->setText(tooMany);
+    view.moveCursor(QTextCursor::End);
+    view.paste();
+    EXPECT_EQ(viewText(), QStringLiteral("Good evening."));
+
+    // A floor wider than the view: laid out that wide, the page's height kept.
+    view.setWrapWidthFloor(view.viewport()->width() + 100);
+    EXPECT_EQ(view.lineWrapMode(), QTextEdit::FixedPixelWidth);
+    EXPECT_EQ(view.document()->pageSize(), QSizeF(view.viewport()->width() + 100, ScriptTextView::pageHeight));
+    view.setWrapWidthFloor(0);
+    EXPECT_EQ(view.lineWrapMode(), QTextEdit::WidgetWidth);
+    EXPECT_EQ(view.document()->pageSize(), QSizeF(view.viewport()->width(), ScriptTextView::pageHeight));
 }
 
 } // namespace

@@ -220,6 +220,25 @@ bool fitsLayout(const TextAmount& amount, double points, double lineWidth) {
            estimatedParagraphHeight(amount, points, lineWidth) <= maximumParagraphHeight;
 }
 
+// The narrowest line in which `characters` in `paragraphs` stay within `limit` at the minimum size.
+static std::optional<double> narrowestLine(double characters, double paragraphs, double limit) {
+    const double points = minimumFontSize;
+    const double wrappedLines = limit / (lineSpacingPerPoint * points) - paragraphs;
+    if (wrappedLines <= 0) {
+        return std::nullopt;
+    }
+    return characters * advancePerPoint * points / wrappedLines;
+}
+
+std::optional<double> narrowestLineWidth(const TextAmount& amount) {
+    const auto text = narrowestLine(double(amount.characters), double(amount.paragraphs), maximumLaidOutHeight);
+    const auto paragraph = narrowestLine(double(amount.longestParagraph), 1, maximumParagraphHeight);
+    if (!text || !paragraph) {
+        return std::nullopt;
+    }
+    return std::max(*text, *paragraph);
+}
+
 double shownFontSize(double points, double lineWidth, const TextAmount& amount) {
     if (fitsLayout(amount, points, lineWidth)) {
         return points;

@@ -11,6 +11,8 @@
 #include <QTransform>
 #include <Qt>
 
+#include <optional>
+
 class QTextDocument;
 
 namespace cw {
@@ -87,6 +89,11 @@ double estimatedLaidOutHeight(const TextAmount& amount, double points, double li
 double estimatedParagraphHeight(const TextAmount& amount, double points, double lineWidth);
 // Whether both estimates stay within their maximum.
 bool fitsLayout(const TextAmount& amount, double points, double lineWidth);
+
+// The narrowest line that `amount` fits the layout in at the minimum font size (fitsLayout): a
+// narrower column lays the text out at this width. None when no width does: the text has more
+// paragraphs than the editor can show one under another at any size it shows.
+std::optional<double> narrowestLineWidth(const TextAmount& amount);
 
 // The size the editor shows a script at: `points`, or the largest size that fits the layout
 // (fitsLayout) where `points` does not, never below the minimum font size. A long script, or a

@@ -15,6 +15,7 @@
 #include "platform/defaults/NotificationCenter.h"
 
 #include <QCoreApplication>
+#include <QLocale>
 #include <QPalette>
 #include <QResizeEvent>
 #include <QScrollBar>
@@ -165,12 +166,15 @@ void EditorController::load() {
     textView_->setInsertionGuard([weak = weak_from_this()](const EditorAppearance::TextAmount& after) {
         auto self = weak.lock();
         if (!self || self->showsWithinLayoutLimit(after)) {
-            return false;
+            return std::optional<bool>(false);
+        }
+        if (!EditorAppearance::narrowestLineWidth(after)) {
+            return std::optional<bool>(); // more lines than the view can lay out
         }
         const FlagScope restyling(self->ignoreTextChange_);
         self->applyColumn(self->project_->document().scriptProperties, /*widthChanged=*/true,
                           /*placeChanged=*/false, after);
-        return true;
+        return std::optional<bool>(true);
     });
     applyTypingAttributes();
     loadDocumentText(Load::force);
@@ -245,6 +249,16 @@ void EditorController::loadDocumentText(Load load) {
         return;
     }
     piecewise_.reset(); // a text still going in gives way to this one
+    const auto amount = EditorAppearance::textAmount(text.string());
+    if (!EditorAppearance::narrowestLineWidth(amount)) {
+        holdBack(text, amount);
+        return;
+    }
+    if (heldBack_) {
+        heldBack_ = false;
+        textView_->setPlaceholderText({});
+        projectEditorDidChange(*project_);
+    }
     std::unique_ptr<TextInsertion> insertion;
     {
         const FlagScope ignoring(ignoreTextChange_);
@@ -252,7 +266,6 @@ void EditorController::loadDocumentText(Load load) {
         // At the editor's size and alignment from the start: restyling afterwards would lay
         // everything out twice.
         const DocumentScriptProperties properties = project_->document().scriptProperties;
-        const auto amount = EditorAppearance::textAmount(text.string());
         // A long script is shown smaller, and a short one that follows it at its own size again.
         if (load == Load::force || lineHeight_ <= 0 || shownSmaller_ || !showsWithinLayoutLimit(amount)) {
             placeColumn(properties, /*widthChanged=*/true, amount);
@@ -279,6 +292,23 @@ void EditorController::loadDocumentText(Load load) {
     }
     markViewClean();
     publishLineMetrics();
+}
+
+void EditorController::holdBack(const platform::AttributedString& text, const EditorAppearance::TextAmount& amount) {
+    {
+        const FlagScope ignoring(ignoreTextChange_);
+        const FlagScope typing(ignoreTypingAttributes_);
+        textView_->document()->clear();
+    }
+    heldBack_ = true;
+    textView_->setPlaceholderText(
+        QCoreApplication::translate("EditorController",
+                                    "This text has %1 lines, more than the editor can show. It is kept "
+                                    "as it is, and saved whole.")
+            .arg(QLocale().toString(amount.paragraphs)));
+    shownText_ = text;
+    markViewClean();
+    projectEditorDidChange(*project_);
 }
 
 void EditorController::loadNextPiece(int generation) {
@@ -357,7 +387,7 @@ void EditorController::textDidChange() {
 
 void EditorController::autosave() {
     CW_DCHECK_MAIN_THREAD();
-    if (piecewise_) {
+    if (!holdsWholeText()) {
         return; // the view holds part of the project's text, which has the whole
     }
     timers_.autosave->stop();
@@ -379,7 +409,7 @@ bool EditorController::hasPendingEdit() const {
 
 void EditorController::publishLineMetrics() {
     CW_DCHECK_MAIN_THREAD();
-    if (piecewise_) {
+    if (!holdsWholeText()) {
         return; // published once the whole text is in
     }
     const LineMetrics& metrics = textView_->lineMetrics();
@@ -410,7 +440,7 @@ void EditorController::projectWillSave(Project&) {
 void EditorController::projectDidSave(Project&) {
     CW_DCHECK_MAIN_THREAD();
     // Saved as the view shows it, with no edit since: an undo back to here is unedited again.
-    if (!piecewise_ && !hasPendingEdit() && !project_->hasUnsavedChanges() &&
+    if (holdsWholeText() && !hasPendingEdit() && !project_->hasUnsavedChanges() &&
         project_->document().text == shownText_) {
         markViewClean();
     }
@@ -426,7 +456,7 @@ void EditorController::projectWillGatherBookmarks(Project&) {
 
 void EditorController::projectEditorDidChange(Project&) {
     CW_DCHECK_MAIN_THREAD();
-    const bool locked = project_->editor().isLocked || piecewise_;
+    const bool locked = project_->editor().isLocked || !holdsWholeText();
     if (textView_->isReadOnly() != locked) {
         textView_->setReadOnly(locked);
     }
@@ -563,8 +593,10 @@ void EditorController::placeColumn(const DocumentScriptProperties& properties, b
         const double size =
             EditorAppearance::fontSizeForColumn(width, padding, properties.prompterWordCountFactor);
         // Laid out at the prompter's size a long script could pass the height Qt's layout can
-        // reach: it is shown smaller, its lines counted as ever.
-        lineHeight_ = EditorAppearance::shownFontSize(size, width - 2 * padding, amount);
+        // reach: it is shown smaller, its lines counted as ever; in a thin column, wider too.
+        const double narrowest = EditorAppearance::narrowestLineWidth(amount).value_or(0);
+        textView_->setWrapWidthFloor(narrowest > width - 2 * padding ? narrowest + 2 * padding : 0);
+        lineHeight_ = EditorAppearance::shownFontSize(size, std::max(width - 2 * padding, narrowest), amount);
         shownSmaller_ = lineHeight_ < size;
         textView_->setLineCounting(
             EditorAppearance::lineCounting(lineHeight_, properties.prompterWordCountFactor));
@@ -650,7 +682,7 @@ void EditorController::typingAttributesDidChange() {
 
 void EditorController::projectTypingAttributesDidChange(Project&) {
     CW_DCHECK_MAIN_THREAD();
-    if (ignoreTypingAttributes_ || piecewise_) {
+    if (ignoreTypingAttributes_ || !holdsWholeText()) {
         return;
     }
     const FlagScope typing(ignoreTypingAttributes_);
@@ -745,7 +777,7 @@ void EditorController::restyleRuns(const QString& stepName, const std::vector<Ru
 }
 
 bool EditorController::canStyleText() const {
-    return loaded_ && !piecewise_ && !textView_->isReadOnly();
+    return loaded_ && holdsWholeText() && !textView_->isReadOnly();
 }
 
 void EditorController::toggleTrait(TextTrait trait) {
@@ -802,7 +834,7 @@ void EditorController::toggleTrait(TextTrait trait) {
 void EditorController::projectFontDidChange(Project&, const platform::Font& font) {
     CW_DCHECK_MAIN_THREAD();
     QTextCursor selection = textView_->textCursor();
-    if (!selection.hasSelection() || piecewise_) {
+    if (!selection.hasSelection() || !holdsWholeText()) {
         return; // an empty selection changes nothing in the text; a text going in stays as it is
     }
     const FlagScope typing(ignoreTypingAttributes_);
@@ -856,7 +888,7 @@ void EditorController::editorViewDidScroll() {
         transport.isPlaying(),
         /*hasScrollView=*/true};
     // Part of a long text has no height to set the progress by.
-    if (!loaded_ || piecewise_ || !EditorScrolling::movesProgress(event)) {
+    if (!loaded_ || !holdsWholeText() || !EditorScrolling::movesProgress(event)) {
         return;
     }
     const double progress =

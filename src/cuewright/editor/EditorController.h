@@ -247,6 +247,11 @@ private:
                      const EditorAppearance::TextAmount& amount);
     // Whether `amount` of text at the size shown stays within what Qt's layout can lay out.
     bool showsWithinLayoutLimit(const EditorAppearance::TextAmount& amount) const;
+    // Shows no text but a word on why: `text` has more lines than the view can lay out. The view
+    // stays read-only and the project keeps the text as it is.
+    void holdBack(const platform::AttributedString& text, const EditorAppearance::TextAmount& amount);
+    // Whether the view holds the project's whole text (not while it goes in, nor held back).
+    bool holdsWholeText() const { return !piecewise_ && !heldBack_; }
     // The same, then gives the text the new size; `amount` is the text's when not given.
     void applyColumn(const DocumentScriptProperties& properties, bool widthChanged, bool placeChanged,
                      std::optional<EditorAppearance::TextAmount> amount = std::nullopt);
@@ -313,6 +318,7 @@ private:
     // A long text going into the view (see piecewiseLoadCharacters), and what waits for it.
     struct PiecewiseLoad;
     std::unique_ptr<PiecewiseLoad> piecewise_;
+    bool heldBack_ = false;
     int loadGeneration_ = 0;
     std::optional<EditorAppearance::TextAmount> amountGoingIn_;
     bool propertiesAfterLoad_ = false;

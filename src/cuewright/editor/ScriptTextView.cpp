@@ -7,6 +7,7 @@
 #include "platform/text/RtfReader.h"
 
 #include <QAbstractTextDocumentLayout>
+#include <QApplication>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMimeData>
@@ -63,6 +64,28 @@ void ScriptTextView::keepPageHeight() {
 
 void ScriptTextView::resizeEvent(QResizeEvent* event) {
     QTextEdit::resizeEvent(event); // sets the page's width, without a height
+    applyWrapWidth();
+}
+
+void ScriptTextView::setWrapWidthFloor(double width) {
+    if (width != wrapWidthFloor_) {
+        wrapWidthFloor_ = width;
+        applyWrapWidth();
+    }
+}
+
+void ScriptTextView::applyWrapWidth() {
+    const int floor = int(std::ceil(wrapWidthFloor_));
+    if (floor > viewport()->width()) {
+        if (lineWrapMode() != FixedPixelWidth || lineWrapColumnOrWidth() != floor) {
+            setLineWrapColumnOrWidth(floor);
+            setLineWrapMode(FixedPixelWidth);
+            setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+        }
+    } else if (lineWrapMode() != WidgetWidth) {
+        setLineWrapMode(WidgetWidth);
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    }
     keepPageHeight();
 }
 
@@ -177,7 +200,12 @@ void ScriptTextView::insertFromMimeData(const QMimeData* source) {
         // The first pasted paragraph joins the one at the insertion point.
         after.longestParagraph =
             std::max(after.longestParagraph, added.longestParagraph + textCursor().block().length());
-        if (insertionGuard_(after)) {
+        const std::optional<bool> restyled = insertionGuard_(after);
+        if (!restyled) {
+            QApplication::beep();
+            return;
+        }
+        if (*restyled) {
             content = pastedContent(*source); // at the new typing size
         }
     }

@@ -11,6 +11,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -101,8 +102,9 @@ public:
     void setLineCounting(const LineCounting& counting) { lineCounting_ = counting; }
     // Runs before a paste or a drop goes in with the text's size after it (the selection still
     // counted): Qt lays the insertion out at once, so a long one must find the script shown small
-    // enough already. True when it changed the typing size (the insertion is then restyled).
-    using InsertionGuard = std::function<bool(const EditorAppearance::TextAmount& after)>;
+    // enough already. True when it changed the typing size (the insertion is then restyled);
+    // none when the text would be too long to lay out (nothing goes in).
+    using InsertionGuard = std::function<std::optional<bool>(const EditorAppearance::TextAmount& after)>;
     void setInsertionGuard(InsertionGuard guard) { insertionGuard_ = std::move(guard); }
     // Aligns every paragraph and the typing (see EditorAppearance::setAlignment); a restyle too.
     void setParagraphAlignment(Qt::Alignment alignment);
@@ -139,6 +141,9 @@ public:
     // ends (see EditorAppearance::maximumLaidOutHeight). A line that would cross a page's foot
     // starts the next one: a gap under a line's height every 8 million pixels.
     static constexpr double pageHeight = 8388600.0;
+    // The narrowest the text wraps: a view narrower than `width` lays it out that wide and
+    // scrolls sideways (a long text in a thin column would be laid out taller than Qt reaches).
+    void setWrapWidthFloor(double width);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -181,6 +186,8 @@ private:
 
     // Gives the document its page height back after Qt set the page's width (and no height).
     void keepPageHeight();
+    // Wraps at the view's width, or at the floor's when the view is narrower.
+    void applyWrapWidth();
     // The inset in the scroll bar's range, kept when Qt sets the range again.
     void keepInsetInScrollRange();
     void applyScrollRange();
@@ -219,6 +226,7 @@ private:
     bool adjustingRange_ = false;
     int qtMaximum_ = 0;                  // the range's end as Qt last set it
     double laidOutHeight_ = 0;           // the document's height as its layout last reported it
+    double wrapWidthFloor_ = 0;
     std::pair<int, int> ownRange_{0, 0}; // the range as last widened here
     bool wheelScrolling_ = false;
     int scrollAnimationMs_ = 200;
