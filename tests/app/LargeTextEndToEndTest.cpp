@@ -1,12 +1,14 @@
-// The real cuewright binary handed a large text without line breaks while it runs: the text goes
-// into its window while the remote control goes on answering, memory stays bounded, the
-// application then falls idle and a SIGTERM ends it. The size is CW_LARGE_TEXT_MB megabytes (2
-// unless set; 10 is the size people try by hand).
+// The real cuewright binary handed a large text while it runs, one without line breaks and one of
+// a word to a line: the text goes into its window while the remote control goes on answering,
+// memory stays bounded, the application then falls idle and a SIGTERM ends it. The paragraph is
+// CW_LARGE_TEXT_MB megabytes (2 unless set; 10 is the size people try by hand); the lines are 10
+// megabytes, two million lines, which Qt's layout once never finished.
 #include <gtest/gtest.h>
 
 // Xlib's macros after gtest, which uses the same names.
 #include "EndToEndSupport.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 
@@ -37,9 +39,16 @@ std::uint64_t processorTicks(qint64 pid) {
     return user + system;
 }
 
-class LargeTextEndToEnd : public AppTest {};
+struct Shape {
+    const char* name;
+    const char* unit; // repeated to the size
+    std::size_t megabytes;
+};
 
-TEST_F(LargeTextEndToEnd, AParagraphWithoutLineBreaksGoesInWhileTheRemoteAnswersAndTheApplicationSettles) {
+class LargeTextEndToEnd : public AppTest, public ::testing::WithParamInterface<Shape> {};
+
+TEST_P(LargeTextEndToEnd, GoesInWhileTheRemoteAnswersAndTheApplicationSettles) {
+    const Shape shape = GetParam();
     enableRemote();
     setDefault(cw::settings::startupMode, "DoNothing");
     const fs::path normal = makeScript("normal.cwr", QStringLiteral("An ordinary script."));
@@ -48,11 +57,10 @@ TEST_F(LargeTextEndToEnd, AParagraphWithoutLineBreaksGoesInWhileTheRemoteAnswers
     const std::optional<std::uint16_t> port = waitForRemote(app);
     ASSERT_TRUE(port) << "the remote control never answered";
 
-    const char* megabytes = std::getenv("CW_LARGE_TEXT_MB");
-    const std::size_t bytes = std::size_t(megabytes && *megabytes ? std::atoi(megabytes) : 2) << 20;
-    const fs::path large = work / "one-paragraph.txt";
+    const std::size_t bytes = shape.megabytes << 20;
+    const fs::path large = work / (std::string(shape.name) + ".txt");
     {
-        const std::string words = "the presenter reads every word of the script aloud at a steady pace ";
+        const std::string words = shape.unit;
         std::string text;
         text.reserve(bytes + words.size());
         while (text.size() < bytes) {
@@ -93,16 +101,32 @@ TEST_F(LargeTextEndToEnd, AParagraphWithoutLineBreaksGoesInWhileTheRemoteAnswers
     EXPECT_TRUE(idle) << "still busy three minutes after the hand-over";
     const std::uint64_t peak = peakResidentBytes(app.processId());
     EXPECT_LT(peak, std::uint64_t{1} << 30);
-    std::printf("%zu MB in one paragraph: %d of 60 probes answered, %.1f s of processor time to idle, "
+    std::printf("%zu MB, %s: %d of 60 probes answered, %.1f s of processor time to idle, "
                 "at most %llu MB held\n",
-                bytes >> 20, answered, double(before - ticksAtHandOver) / double(::sysconf(_SC_CLK_TCK)),
+                bytes >> 20, shape.name, answered, double(before - ticksAtHandOver) / double(::sysconf(_SC_CLK_TCK)),
                 static_cast<unsigned long long>(peak >> 20));
-    screenshot("large-text-one-paragraph.png");
+    screenshot(("large-text-" + std::string(shape.name) + ".png").c_str());
 
     ::kill(pid_t(app.processId()), SIGTERM);
     EXPECT_TRUE(app.waitForFinished(60000) && app.exitStatus() == QProcess::NormalExit && app.exitCode() == 0)
         << "SIGTERM was not honoured";
 }
+
+std::size_t paragraphMegabytes() {
+    const char* megabytes = std::getenv("CW_LARGE_TEXT_MB");
+    return std::size_t(megabytes && *megabytes ? std::atoi(megabytes) : 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Shapes, LargeTextEndToEnd,
+    ::testing::Values(Shape{"one-paragraph", "the presenter reads every word of the script aloud at a steady pace ",
+                            paragraphMegabytes()},
+                      Shape{"a-word-a-line", "word\n", 10}),
+    [](const ::testing::TestParamInfo<Shape>& info) {
+        std::string name = info.param.name;
+        std::replace(name.begin(), name.end(), '-', '_');
+        return name;
+    });
 
 } // namespace
 
