@@ -502,6 +502,7 @@ void EditorController::applyTypingAttributes() {
     // insertion point takes it too).
     QPalette palette = textView_->palette();
     palette.setColor(QPalette::Text, attributes.foregroundColor->toQColor());
+    palette.setColor(QPalette::PlaceholderText, attributes.foregroundColor->toQColor()); // why a text is held back
     textView_->setPalette(palette);
     const QTextCharFormat format = editorFormat(attributes);
     textView_->setTypingLook(format);
