@@ -125,6 +125,73 @@ TEST(PrompterTextLayout, VeryLongWordBreaksAtTheWidthInLinearWork) {
     EXPECT_LE(large / small, 4.5) << small << " " << large;
 }
 
+// Short paragraphs share layouts: each still gets the lines it has typeset on its own, whatever
+// its ending, look or alignment.
+TEST(PrompterTextLayout, ShortParagraphsSharingALayoutKeepTheirOwnLines) {
+    platform::Attributes plain, bold, centred, justified;
+    plain.font = platform::Font{QStringLiteral("DejaVu Sans"), 30, false, false};
+    bold.font = platform::Font{QStringLiteral("DejaVu Sans"), 30, true, false};
+    centred = plain;
+    centred.paragraphStyle = platform::ParagraphStyle();
+    centred.paragraphStyle->alignment = platform::ParagraphAlignment::center;
+    justified = plain;
+    justified.paragraphStyle = platform::ParagraphStyle();
+    justified.paragraphStyle->alignment = platform::ParagraphAlignment::justified;
+    AttributedString text;
+    for (int i = 0; i < 300; ++i) {
+        text.append(QStringLiteral("word %1\n").arg(i), i % 50 < 40 ? plain : bold);
+    }
+    const QString wraps = QStringLiteral("a line long enough to wrap in the column ").repeated(4);
+    for (const QString& part : {QStringLiteral("\n\n\r\n"), QStringLiteral("crlf\r\nmac\rsep\u2029tab\tline\n"),
+                                QStringLiteral("wraps too short? ") + wraps + QStringLiteral("\n")}) {
+        text.append(part, plain);
+    }
+    text.append(QStringLiteral("centred\nshort\n"), centred);
+    text.append(QStringLiteral("justified words in a line that wraps\nand\n"), justified);
+    text.append(wraps + QStringLiteral("\nlast"), plain);
+
+    const cw::LayerTypesetter typesetter;
+    const auto lines = typesetter.typeset(text, 300);
+    std::vector<platform::TypesetLine> own;
+    platform::forEachParagraph(text, [&](platform::TextRange content, int terminator) {
+        for (auto line : typesetter.typeset(text.substring({content.location, content.length + terminator}), 300)) {
+            line.range.location += content.location;
+            own.push_back(line);
+        }
+    });
+    ASSERT_EQ(lines.size(), own.size());
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        EXPECT_EQ(lines[i].range, own[i].range) << i;
+        EXPECT_DOUBLE_EQ(lines[i].height, own[i].height) << i;
+        EXPECT_DOUBLE_EQ(lines[i].ascent, own[i].ascent) << i;
+        EXPECT_DOUBLE_EQ(lines[i].width, own[i].width) << i;
+    }
+}
+
+// A layout of the text already measured at the same width (a window shown, placed, then restyled
+// alike) measures nothing again; another width does.
+TEST(PrompterTextLayout, TheSameTextAtTheSameWidthIsMeasuredOnce) {
+    struct Counting final : platform::Typesetter {
+        std::vector<platform::TypesetLine> typeset(const AttributedString& text, double width) const override {
+            ++calls;
+            return inner.typeset(text, width);
+        }
+        cw::LayerTypesetter inner;
+        mutable int calls = 0;
+    } counting;
+    auto view = cwtest::makeView(800, 600);
+    view->setTypesetter(&counting);
+    view->setText(cwtest::script(400));
+    view->layoutText();
+    const int measured = counting.calls;
+    ASSERT_GT(measured, 0);
+    view->layoutText();
+    EXPECT_EQ(counting.calls, measured);
+    cwtest::resizeView(*view, 700, 600);
+    view->layoutText();
+    EXPECT_GT(counting.calls, measured);
+}
+
 // The margin alignment shares the free width out: -1 all of it right of the column, 1 all left.
 TEST(PrompterTextLayout, MarginAlignmentPlacesTheColumn) {
     auto view = cwtest::makeView(1000, 600);

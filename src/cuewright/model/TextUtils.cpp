@@ -17,19 +17,23 @@ using platform::TypesetLine;
 namespace {
 
 // The lines to measure; a trailing line break gets its empty last line through an extra "-"
-// that carries the last character's attributes.
+// that carries the last character's attributes. That "-" is a paragraph of its own, typeset
+// alone: the text's own lines are the ones its other measurements ask for.
 std::vector<TypesetLine> measuredLines(const AttributedString& text, double width,
                                        const platform::Typesetter& typesetter) {
     if (text.isEmpty()) {
         return {};
     }
+    std::vector<TypesetLine> lines = typesetter.typeset(text, width);
     const QChar last = text.string().back();
-    if (last != QChar(u'\n') && last != QChar(u'\r')) {
-        return typesetter.typeset(text, width);
+    if (last == QChar(u'\n') || last == QChar(u'\r')) {
+        const AttributedString dash(QStringLiteral("-"), text.attributes(text.length() - 1));
+        for (TypesetLine line : typesetter.typeset(dash, width)) {
+            line.range.location += text.length();
+            lines.push_back(line);
+        }
     }
-    AttributedString extended = text;
-    extended.append(QStringLiteral("-"), text.attributes(text.length() - 1));
-    return typesetter.typeset(extended, width);
+    return lines;
 }
 
 } // namespace

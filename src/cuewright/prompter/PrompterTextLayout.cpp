@@ -9,7 +9,9 @@
 
 #include <QPainter>
 
+#include <algorithm>
 #include <cmath>
+#include <functional>
 
 namespace cw {
 
@@ -45,8 +47,59 @@ QList<QTextLayout::FormatRange> layerFormats(const AttributedString& text, TextR
     return formats;
 }
 
-// Lays out one paragraph and appends its lines; hands its layouts to `keep` when given, their
-// lines positioned from the paragraph's top.
+bool breaksParagraph(QChar c) {
+    return c == u'\n' || c == u'\r' || c == QChar::ParagraphSeparator;
+}
+
+// A layout costs as much as hundreds of characters: short paragraphs that look alike share one,
+// their breaks given to it as line separators, which end a line as a paragraph does. Shorter
+// than any word the line breaker takes apart itself; justified lines are left alone, as
+// QTextLayout stretches a line ended by a separator.
+constexpr int shortParagraph = 100;
+constexpr int paragraphsPerLayout = 128;
+
+bool alike(const platform::Attributes& a, const platform::Attributes& b) {
+    return a.font == b.font && a.paragraphStyle == b.paragraphStyle &&
+           (!a.paragraphStyle || a.paragraphStyle->alignment != platform::ParagraphAlignment::justified);
+}
+
+// Calls `visit` with each paragraph, or run of short paragraphs that may share a layout, and the
+// length of the last one's terminator; the breaks inside a run are one character each.
+void forEachLayoutRange(const AttributedString& text, const std::function<void(TextRange, int)>& visit) {
+    std::optional<TextRange> run;
+    int runTerminator = 0;
+    int paragraphs = 0;
+    platform::Attributes runLook;
+    const auto flush = [&] {
+        if (run) {
+            visit(*run, runTerminator);
+            run.reset();
+        }
+    };
+    platform::forEachParagraph(text, [&](TextRange content, int terminator) {
+        if (content.length >= shortParagraph) {
+            flush();
+            visit(content, terminator);
+            return;
+        }
+        platform::Attributes look = text.attributes(content.location);
+        if (run && runTerminator == 1 && paragraphs < paragraphsPerLayout && alike(runLook, look)) {
+            run->length = content.end() - run->location;
+            runTerminator = terminator;
+            ++paragraphs;
+            return;
+        }
+        flush();
+        run = content;
+        runTerminator = terminator;
+        paragraphs = 1;
+        runLook = std::move(look);
+    });
+    flush();
+}
+
+// Lays out one paragraph, or a run of them (see forEachLayoutRange), and appends its lines; hands
+// its layouts to `keep` when given, their lines positioned from the paragraph's top.
 void layOutParagraph(const AttributedString& text, TextRange content, int terminatorLength, double width,
                      std::optional<Qt::Alignment> alignment, std::vector<TypesetLine>& lines,
                      const platform::LaidOutPart& keep = {}) {
@@ -58,8 +111,9 @@ void layOutParagraph(const AttributedString& text, TextRange content, int termin
         option.setAlignment(*alignment);
     }
     const auto make = [&](TextRange range) {
-        auto layout = std::make_unique<QTextLayout>(text.string().mid(range.location, range.length), font,
-                                                    platform::layers::layerMetricsDevice());
+        QString part = text.string().mid(range.location, range.length);
+        std::replace_if(part.begin(), part.end(), breaksParagraph, QChar(QChar::LineSeparator));
+        auto layout = std::make_unique<QTextLayout>(part, font, platform::layers::layerMetricsDevice());
         layout->setTextOption(option);
         if (range.length > 0) {
             layout->setFormats(layerFormats(text, range));
@@ -75,7 +129,7 @@ void layOutParagraph(const AttributedString& text, TextRange content, int termin
 std::vector<TypesetLine> LayerTypesetter::typeset(const AttributedString& text, double width) const {
     CW_DCHECK_MAIN_THREAD();
     std::vector<TypesetLine> lines;
-    platform::forEachParagraph(text, [&](TextRange content, int terminator) {
+    forEachLayoutRange(text, [&](TextRange content, int terminator) {
         layOutParagraph(text, content, terminator, width, std::nullopt, lines);
     });
     return lines;
@@ -145,7 +199,7 @@ void PrompterTextSource::layOut() const {
     laidOut_ = true;
     std::vector<TypesetLine> lines;
     double top = 0;
-    platform::forEachParagraph(text_, [&](TextRange content, int terminator) {
+    forEachLayoutRange(text_, [&](TextRange content, int terminator) {
         double height = 0;
         layOutParagraph(text_, content, terminator, size_.width(), alignment_, lines,
                         [&](std::unique_ptr<QTextLayout> layout, double partTop, double partHeight) {

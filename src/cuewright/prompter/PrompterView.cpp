@@ -350,6 +350,13 @@ void PrompterView::setTileCache(std::shared_ptr<platform::layers::TileCache> cac
 
 // ---- text layout and scrolling ----
 
+struct PrompterView::MeasuredText {
+    platform::AttributedString text;
+    double width = 0;
+    const platform::Typesetter* typesetter = nullptr;
+    PrompterTextMetrics metrics;
+};
+
 void PrompterView::layoutText() {
     CW_DCHECK_MAIN_THREAD();
     ++layoutPasses_;
@@ -376,7 +383,12 @@ void PrompterView::layoutText() {
     static const LayerTypesetter layerTypesetter;
     const platform::Typesetter& typesetter = typesetter_ != nullptr ? *typesetter_ : layerTypesetter;
     const double columnWidth = std::max(0.0, textWidth_);
-    PrompterTextMetrics metrics = measurePrompterText(fitted, columnWidth, typesetter, maxChunkHeight);
+    if (!measured_ || measured_->width != columnWidth || measured_->typesetter != &typesetter ||
+        !(measured_->text == fitted)) {
+        measured_ = std::make_shared<const MeasuredText>(MeasuredText{
+            fitted, columnWidth, &typesetter, measurePrompterText(fitted, columnWidth, typesetter, maxChunkHeight)});
+    }
+    PrompterTextMetrics metrics = measured_->metrics;
     graphicLineHeight_ = metrics.graphicLineHeight;
     lineOffsets_ = std::move(metrics.lineOffsets);
 

@@ -242,6 +242,10 @@ private:
     double textWidth_ = 0;
     double textTop_ = 0; // the text's top edge in the scroll layer: the view's height at layout
     const platform::Typesetter* typesetter_ = nullptr;
+    // The last text measured and what it gave: a layout of the same text at the same width (a
+    // window shown, then placed, then given the script's look) measures nothing again.
+    struct MeasuredText;
+    std::shared_ptr<const MeasuredText> measured_;
     std::shared_ptr<platform::layers::TileCache> tileCache_;
     bool ownsTileCache_ = false;
     // Direction of the last move: +1 when the text moved up (forwards), -1 down.

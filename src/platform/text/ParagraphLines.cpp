@@ -20,8 +20,9 @@ bool isParagraphEnd(QChar c) {
     return c == u'\n' || c == u'\r' || c == QChar::ParagraphSeparator;
 }
 
+// Paragraph ends count for runs of short paragraphs laid out together, their ends as line separators.
 bool isBreakingSpace(QChar c) {
-    return c == u' ' || c == u'\t' || c == QChar::LineSeparator || c == QChar(0x200B);
+    return c == u' ' || c == u'\t' || c == QChar::LineSeparator || c == QChar(0x200B) || isParagraphEnd(c);
 }
 
 // Runs of at least longRunLength characters without a breaking space, in text order.
