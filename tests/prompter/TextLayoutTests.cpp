@@ -1,6 +1,7 @@
 // The text column: font size from the width, chunking, margins, scroll origin and culling.
 #include "prompter/PrompterTestSupport.h"
 
+#include "cuewright/model/TextUtils.h"
 #include "cuewright/prompter/OverlayLayer.h"
 #include "cuewright/prompter/PrompterTextLayout.h"
 #include "cuewright/prompter/PrompterViewDelegate.h"
@@ -265,17 +266,22 @@ TEST(PrompterScrolling, ASizeGivenWhileHiddenLaysTheTextOutWhenShown) {
     EXPECT_EQ(view.layoutPasses(), layouts) << "showing again at the same size laid the text out";
 }
 
+// So does a text of more lines than are shown, which is not typeset (it would take minutes).
 TEST(PrompterScrolling, EmptyTextGivesOneEmptyLayerAndAFixedPosition) {
-    auto view = cwtest::makeView(800, 600);
-    view->setText(AttributedString());
-    view->layoutText();
-    ASSERT_EQ(view->textLayers().size(), 1u);
-    EXPECT_DOUBLE_EQ(view->textLayers()[0]->frame().height(), 0);
-    EXPECT_DOUBLE_EQ(view->textHeight(), 0);
-    view->setScrollPosition(0.3, false, true);
-    const double y = view->scrollLayer().position().y();
-    view->setScrollPosition(0.9, false, true);
-    EXPECT_DOUBLE_EQ(view->scrollLayer().position().y(), y);
+    for (const AttributedString& text :
+         {AttributedString(), AttributedString(QStringLiteral("w\n").repeated(int(cw::TextUtils::maximumShownParagraphs))),
+          AttributedString(QStringLiteral("w\r\n").repeated(int(cw::TextUtils::maximumShownParagraphs / 2)))}) {
+        auto view = cwtest::makeView(800, 600);
+        view->setText(text);
+        view->layoutText();
+        ASSERT_EQ(view->textLayers().size(), 1u) << text.length();
+        EXPECT_DOUBLE_EQ(view->textLayers()[0]->frame().height(), 0);
+        EXPECT_DOUBLE_EQ(view->textHeight(), 0);
+        view->setScrollPosition(0.3, false, true);
+        const double y = view->scrollLayer().position().y();
+        view->setScrollPosition(0.9, false, true);
+        EXPECT_DOUBLE_EQ(view->scrollLayer().position().y(), y);
+    }
 }
 
 TEST(PrompterScrolling, UnforcedMovesCullOnEveryEighthMoveOnly) {

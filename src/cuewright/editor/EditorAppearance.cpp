@@ -1,6 +1,7 @@
 #include "cuewright/editor/EditorAppearance.h"
 
 #include "cuewright/editor/TextBridge.h"
+#include "cuewright/model/TextUtils.h"
 #include "cuewright/prompter/OverlayLayer.h"
 #include "cuewright/prompter/OverlayView.h"
 #include "platform/layers/Transaction.h"
@@ -231,6 +232,9 @@ static std::optional<double> narrowestLine(double characters, double paragraphs,
 }
 
 std::optional<double> narrowestLineWidth(const TextAmount& amount) {
+    if (amount.paragraphs > TextUtils::maximumShownParagraphs) {
+        return std::nullopt;
+    }
     const auto text = narrowestLine(double(amount.characters), double(amount.paragraphs), maximumLaidOutHeight);
     const auto paragraph = narrowestLine(double(amount.longestParagraph), 1, maximumParagraphHeight);
     if (!text || !paragraph) {

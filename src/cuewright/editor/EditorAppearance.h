@@ -91,8 +91,8 @@ double estimatedParagraphHeight(const TextAmount& amount, double points, double 
 bool fitsLayout(const TextAmount& amount, double points, double lineWidth);
 
 // The narrowest line that `amount` fits the layout in at the minimum font size (fitsLayout): a
-// narrower column lays the text out at this width. None when no width does: the text has more
-// paragraphs than the editor can show one under another at any size it shows.
+// narrower column lays the text out at this width. None when no width does, or the text has more
+// paragraphs than are shown (TextUtils::maximumShownParagraphs).
 std::optional<double> narrowestLineWidth(const TextAmount& amount);
 
 // The size the editor shows a script at: `points`, or the largest size that fits the layout

@@ -65,6 +65,16 @@ double exactTextHeight(const AttributedString& text, double width, const platfor
     return sum;
 }
 
+qint64 paragraphCount(QStringView text) {
+    qint64 count = 1;
+    for (const QChar c : text) {
+        if (c == u'\n' || c == u'\r' || c == QChar::ParagraphSeparator || c == QChar::LineSeparator) {
+            ++count;
+        }
+    }
+    return count;
+}
+
 int wordCount(const QString& text) {
     int words = 0;
     bool inWord = false;

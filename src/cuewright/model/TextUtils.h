@@ -48,6 +48,13 @@ std::vector<double> lineOffsets(const platform::AttributedString& text, double w
 // Words: maximal runs of characters other than spaces and line breaks.
 int wordCount(const QString& text);
 
+// The most paragraphs the editor and the prompter show: Qt's layout cannot place many more one
+// under another at a readable size, and typesetting them would hold the application for minutes.
+// A text of more is kept and saved, but not shown.
+inline constexpr qint64 maximumShownParagraphs = 2'900'000;
+// Paragraphs of `text` as the editor counts them: one more than its breaks (LF, CR, U+2028, U+2029).
+qint64 paragraphCount(QStringView text);
+
 // Runs of whole lines, each closed by the first line that makes it at least `maxHeight` tall
 // (typographic line heights); the last holds the rest. Lines are never split.
 std::vector<platform::TextRange>

@@ -350,6 +350,11 @@ void PrompterView::setTileCache(std::shared_ptr<platform::layers::TileCache> cac
 
 // ---- text layout and scrolling ----
 
+const platform::AttributedString& PrompterView::shownText() const {
+    static const platform::AttributedString none;
+    return TextUtils::paragraphCount(text_.string()) > TextUtils::maximumShownParagraphs ? none : text_;
+}
+
 struct PrompterView::MeasuredText {
     platform::AttributedString text;
     double width = 0;
@@ -379,7 +384,7 @@ void PrompterView::layoutText() {
     }
 
     const platform::AttributedString fitted = TextUtils::applyFontAndParagraphStyle(
-        withScriptLook(text_, lineHeight_, defaultTextColor(inputDefaults())), lineHeight_);
+        withScriptLook(shownText(), lineHeight_, defaultTextColor(inputDefaults())), lineHeight_);
     static const LayerTypesetter layerTypesetter;
     const platform::Typesetter& typesetter = typesetter_ != nullptr ? *typesetter_ : layerTypesetter;
     const double columnWidth = std::max(0.0, textWidth_);

@@ -242,6 +242,8 @@ private:
     double textWidth_ = 0;
     double textTop_ = 0; // the text's top edge in the scroll layer: the view's height at layout
     const platform::Typesetter* typesetter_ = nullptr;
+    // The text to lay out: none for a text of more paragraphs than are shown (the editor says why).
+    const platform::AttributedString& shownText() const;
     // The last text measured and what it gave: a layout of the same text at the same width (a
     // window shown, then placed, then given the script's look) measures nothing again.
     struct MeasuredText;
