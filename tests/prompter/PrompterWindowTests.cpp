@@ -64,9 +64,8 @@ protected:
     }
     ~PrompterWindowTest() override {
         for (auto& w : windows) {
-            if (w->isWindowLoaded()) {
+            if (w->isWindowLoaded())
                 w->window()->hide();
-            }
         }
         // Notifications still on their way hold windows; deliver them while the settings they use live.
         windowtests::processEvents();
@@ -101,6 +100,14 @@ protected:
     std::vector<std::shared_ptr<PrompterWindowController>> windows;
 };
 
+// The visible item titled `title` in `menu`, or null.
+QAction* menuItem(QMenu* menu, const QString& title) {
+    for (QAction* action : menu->actions())
+        if (action->text() == title && action->isVisible())
+            return action;
+    return nullptr;
+}
+
 // Drags the slider's handle a quarter of its width, through the widget found under the handle.
 void dragHandle(QSlider* slider) {
     QStyleOptionSlider option;
@@ -132,43 +139,38 @@ void dragHandle(QSlider* slider) {
 
 TEST(PrompterWindowPresets, KeysAndRegisteredDefaultsOfEachPreset) {
     std::map<std::string_view, platform::Value> registered;
-    for (auto& [key, value] : cw::registeredDefaultValues()) {
+    for (auto& [key, value] : cw::registeredDefaultValues())
         registered.emplace(key, value);
+    const auto& n = cw::presetKeys(TeleprompterWindowPreset::normal);
+    const auto& t = cw::presetKeys(TeleprompterWindowPreset::transparent);
+    const std::tuple<std::string_view, const char*, platform::Value> cases[] = {
+        {n.windowOpacity, "prompterWindowOpacityNormal", 1.0},
+        {t.windowOpacity, "prompterWindowOpacityTransparent", 0.25},
+        {n.showControls, "showControlsInTeleprompterWindow", true},
+        {t.showControls, "showControlsInTeleprompterWindowTransparent", false},
+        {n.showTimestamp, "showTimestampInTeleprompterWindow", true},
+        {t.showTimestamp, "showTimestampInTeleprompterWindowTransparent", true},
+        {n.showProgress, "showProgressInPrompterWindow", true},
+        {t.showProgress, "showProgressInPrompterWindowTransparent", true},
+        {n.controlsOpacity, "controlsOpacityInPrompterWindow", 1.0},
+        {t.controlsOpacity, "controlsOpacityInPrompterWindowTransparent", 1.0},
+        {n.pinned, "prompterWindowPinnedNormal", false},
+        {t.pinned, "prompterWindowPinnedTransparent", false},
+        {n.windowFrame, "prompterWindowFrameNormal", std::string()},
+        {t.windowFrame, "prompterWindowFrameTransparent", std::string()},
+        {settings::timestampInPrompterShowsRemainingTime, "timestampInPrompterShowsRemainingTime", false},
+    };
+    for (const auto& [key, name, value] : cases) {
+        EXPECT_EQ(key, name);
+        EXPECT_EQ(registered.at(key), value) << name;
     }
-    const auto& normal = cw::presetKeys(TeleprompterWindowPreset::normal);
-    const auto& transparent = cw::presetKeys(TeleprompterWindowPreset::transparent);
-    EXPECT_EQ(normal.windowOpacity, "prompterWindowOpacityNormal");
-    EXPECT_EQ(normal.showControls, "showControlsInTeleprompterWindow");
-    EXPECT_EQ(normal.showTimestamp, "showTimestampInTeleprompterWindow");
-    EXPECT_EQ(normal.showProgress, "showProgressInPrompterWindow");
-    EXPECT_EQ(normal.controlsOpacity, "controlsOpacityInPrompterWindow");
-    EXPECT_EQ(normal.pinned, "prompterWindowPinnedNormal");
-    EXPECT_EQ(normal.windowFrame, "prompterWindowFrameNormal");
-    EXPECT_EQ(transparent.windowOpacity, "prompterWindowOpacityTransparent");
-    EXPECT_EQ(transparent.showControls, "showControlsInTeleprompterWindowTransparent");
-    EXPECT_EQ(transparent.showTimestamp, "showTimestampInTeleprompterWindowTransparent");
-    EXPECT_EQ(transparent.showProgress, "showProgressInPrompterWindowTransparent");
-    EXPECT_EQ(transparent.controlsOpacity, "controlsOpacityInPrompterWindowTransparent");
-    EXPECT_EQ(transparent.pinned, "prompterWindowPinnedTransparent");
-    EXPECT_EQ(transparent.windowFrame, "prompterWindowFrameTransparent");
-
-    EXPECT_EQ(registered.at(normal.windowOpacity), platform::Value(1.0));
-    EXPECT_EQ(registered.at(transparent.windowOpacity), platform::Value(0.25));
-    EXPECT_EQ(registered.at(normal.showControls), platform::Value(true));
-    EXPECT_EQ(registered.at(transparent.showControls), platform::Value(false));
-    for (const auto* keys : {&normal, &transparent}) {
-        EXPECT_EQ(registered.at(keys->showTimestamp), platform::Value(true));
-        EXPECT_EQ(registered.at(keys->showProgress), platform::Value(true));
-        EXPECT_EQ(registered.at(keys->controlsOpacity), platform::Value(1.0));
-        EXPECT_EQ(registered.at(keys->pinned), platform::Value(false));
-        EXPECT_EQ(registered.at(keys->windowFrame), platform::Value(std::string()));
-    }
-    EXPECT_EQ(registered.at(settings::timestampInPrompterShowsRemainingTime), platform::Value(false));
 }
 
 // A fresh normal window is opaque with its controls, a transparent one see-through without them;
-// both show the time and the progress, unpinned, at their own frame.
+// both show the time and the progress, unpinned, at their own frame. The remaining-time setting
+// reaches every window opened after it.
 TEST_F(PrompterWindowTest, FreshWindowsShowTheirPresetsDefaults) {
+    s.defaults.set(settings::timestampInPrompterShowsRemainingTime, true);
     for (const auto& [preset, opacity, controls] : {std::tuple{TeleprompterWindowPreset::normal, 1.0f, true},
                                                     {TeleprompterWindowPreset::transparent, 0.25f, false}}) {
         auto w = make(preset);
@@ -184,6 +186,7 @@ TEST_F(PrompterWindowTest, FreshWindowsShowTheirPresetsDefaults) {
         EXPECT_EQ(view->controls().uiLayer().isHidden(), !controls);
         EXPECT_EQ(w->toggleControlsButton()->isChecked(), controls);
         EXPECT_TRUE(view->display().showsTimestamp);
+        EXPECT_TRUE(view->display().timestampShowsRemainingTime);
         EXPECT_TRUE(view->display().showsProgress);
         EXPECT_TRUE(w->toggleTimestampButton()->isChecked());
         EXPECT_TRUE(w->toggleProgressButton()->isChecked());
@@ -210,14 +213,12 @@ TEST_F(PrompterWindowTest, SettingsBarFitsEveryWidthAndTheMenuOffersEveryControl
         cw::PrompterControlBar* bar = w->controlBar();
         bar->layout()->activate();
         ASSERT_EQ(bar->width(), width);
-        if (width != 320) {
+        if (width != 320)
             cwtest::saveImage(w->window()->grab().toImage(), ("window-bar-" + std::to_string(width)).c_str());
-        }
         std::vector<QWidget*> shown;
         for (QWidget* child : bar->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-            if (child->isVisible()) {
+            if (child->isVisible())
                 shown.push_back(child);
-            }
         }
         for (std::size_t i = 0; i < shown.size(); ++i) {
             // Whole (nothing cut) and apart from every other control.
@@ -231,37 +232,17 @@ TEST_F(PrompterWindowTest, SettingsBarFitsEveryWidthAndTheMenuOffersEveryControl
         // Every control is in the menu too, the opacities as steps.
         QMenu* menu = w->menu();
         menu->popup(w->window()->mapToGlobal(QPoint(0, 0)));
-        const auto item = [&](QMenu* in, const QString& title) -> QAction* {
-            for (QAction* action : in->actions()) {
-                if (action->text() == title && action->isVisible()) {
-                    return action;
-                }
-            }
-            return nullptr;
-        };
-        const std::pair<QAbstractButton*, const char*> buttons[] = {
-            {w->toggleControlsButton(), "Show Controls"},
-            {w->toggleTimestampButton(), "Show Time"},
-            {w->toggleProgressButton(), "Show Progress"},
-            {w->flipHButton(), "Flip Horizontally"},
-            {w->flipVButton(), "Flip Vertically"},
-            {w->alignLeftButton(), "Align Left"},
-            {w->alignCenterButton(), "Align Center"},
-            {w->alignRightButton(), "Align Right"},
-            {w->toggleSpeedLockButton(), "Lock Speed"},
-            {w->pinWindowButton(), "Keep on Top"},
-            {w->toggleFullscreenButton(), "Enter Full Screen"},
-        };
-        for (const auto& [button, title] : buttons) {
-            EXPECT_TRUE(item(menu, QString::fromUtf8(title))) << title;
-        }
+        for (const char* title :
+             {"Show Controls", "Show Time", "Show Progress", "Flip Horizontally", "Flip Vertically",
+              "Align Left", "Align Center", "Align Right", "Lock Speed", "Keep on Top", "Enter Full Screen"})
+            EXPECT_TRUE(menuItem(menu, QString::fromUtf8(title))) << title;
         for (const auto& [slider, title] : {std::pair{w->controlsOpacitySlider(), "Controls Opacity"},
                                             std::pair{w->windowOpacitySlider(), "Window Opacity"}}) {
             SCOPED_TRACE(title);
-            QAction* steps = item(menu, QString::fromUtf8(title));
+            QAction* steps = menuItem(menu, QString::fromUtf8(title));
             ASSERT_TRUE(steps && steps->menu());
             const QString step = slider->value() == 50 ? QStringLiteral("80 %") : QStringLiteral("50 %");
-            QAction* choice = item(steps->menu(), step);
+            QAction* choice = menuItem(steps->menu(), step);
             ASSERT_TRUE(choice);
             choice->trigger();
             EXPECT_EQ(slider->value(), step.left(2).toInt());
@@ -306,20 +287,30 @@ TEST_F(PrompterWindowTest, PinningIsStoredPerPresetAndDisplayBoundWindowsStayNor
     }
 }
 
-TEST_F(PrompterWindowTest, PresetsRememberTheirOwnControlsOpacity) {
-    auto first = make(TeleprompterWindowPreset::transparent);
-    first->showWindow();
-    first->controlsOpacitySlider()->setValue(40); // as a drag does
-    EXPECT_FLOAT_EQ(first->prompterView()->display().controlsOpacity, 0.4f);
-    EXPECT_FLOAT_EQ(s.defaults.floatForKey(settings::controlsOpacityInPrompterWindowTransparent), 0.4f);
-
-    auto second = make(TeleprompterWindowPreset::transparent);
-    second->window();
-    EXPECT_FLOAT_EQ(second->prompterView()->display().controlsOpacity, 0.4f);
-    EXPECT_EQ(second->controlsOpacitySlider()->value(), 40);
-    auto normal = make(TeleprompterWindowPreset::normal);
-    normal->window();
-    EXPECT_FLOAT_EQ(normal->prompterView()->display().controlsOpacity, 1.0f);
+// The opacity sliders apply as they move and are stored for their own preset: the next window of
+// that preset opens at them, the other preset keeps its own. Below full opacity the window is
+// translucent, its background filled.
+TEST_F(PrompterWindowTest, OpacitySlidersApplyAndAreStoredPerPreset) {
+    auto w = make(TeleprompterWindowPreset::normal);
+    w->showWindow();
+    w->windowOpacitySlider()->setValue(60); // as a drag does
+    w->controlsOpacitySlider()->setValue(40);
+    EXPECT_FALSE(platform::isOpaque(w->window()));
+    EXPECT_FALSE(w->prompterView()->fillLayer().isHidden());
+    EXPECT_FLOAT_EQ(w->prompterView()->display().windowOpacity, 0.6f);
+    EXPECT_FLOAT_EQ(w->prompterView()->display().controlsOpacity, 0.4f);
+    for (const auto& [preset, window, controls] : {std::tuple{TeleprompterWindowPreset::normal, 0.6f, 0.4f},
+                                                   {TeleprompterWindowPreset::transparent, 0.25f, 1.0f}}) {
+        EXPECT_FLOAT_EQ(s.defaults.floatForKey(cw::presetKeys(preset).windowOpacity), window);
+        EXPECT_FLOAT_EQ(s.defaults.floatForKey(cw::presetKeys(preset).controlsOpacity), controls);
+        auto next = make(preset);
+        next->showWindow();
+        EXPECT_FLOAT_EQ(next->prompterView()->display().windowOpacity, window);
+        EXPECT_FLOAT_EQ(next->prompterView()->display().controlsOpacity, controls);
+        EXPECT_EQ(next->controlsOpacitySlider()->value(), std::lround(controls * 100));
+    }
+    w->windowOpacitySlider()->setValue(100);
+    EXPECT_TRUE(platform::isOpaque(w->window()));
 }
 
 // Opacities in the settings file that are no numbers fall back to the preset's own, logged;
@@ -357,40 +348,10 @@ TEST_F(PrompterWindowTest, OpacitiesFromTheSettingsFileAreHeld) {
     }
 }
 
-TEST_F(PrompterWindowTest, WindowOpacitySliderAppliesTheOpacityRuleAndStoresPerPreset) {
-    auto w = make(TeleprompterWindowPreset::normal);
-    w->showWindow();
-    w->windowOpacitySlider()->setValue(60);
-    EXPECT_FALSE(platform::isOpaque(w->window()));
-    EXPECT_FLOAT_EQ(w->prompterView()->display().windowOpacity, 0.6f);
-    EXPECT_FALSE(w->prompterView()->fillLayer().isHidden());
-    EXPECT_FLOAT_EQ(s.defaults.floatForKey(settings::prompterWindowOpacityNormal), 0.6f);
-    EXPECT_FLOAT_EQ(s.defaults.floatForKey(settings::prompterWindowOpacityTransparent), 0.25f);
-    w->windowOpacitySlider()->setValue(100);
-    EXPECT_TRUE(platform::isOpaque(w->window()));
-}
-
-TEST_F(PrompterWindowTest, RemainingTimeSettingReachesEveryLaterWindow) {
-    s.defaults.set(settings::timestampInPrompterShowsRemainingTime, true);
-    auto normal = make(TeleprompterWindowPreset::normal);
-    auto transparent = make(TeleprompterWindowPreset::transparent);
-    normal->window();
-    transparent->window();
-    EXPECT_TRUE(normal->prompterView()->display().timestampShowsRemainingTime);
-    EXPECT_TRUE(transparent->prompterView()->display().timestampShowsRemainingTime);
-}
-
 // ---- saved frames ----
 
-TEST(PrompterWindowFrames, FrameTextRoundTrip) {
-    const QRectF frame(100, 120, 700, 500);
-    EXPECT_EQ(platform::frameToString(frame), QStringLiteral("{{100, 120}, {700, 500}}"));
-    EXPECT_EQ(platform::frameFromString(platform::frameToString(frame)), frame);
-    const QRectF odd(-40.5, 12.25, 640, 480);
-    EXPECT_EQ(platform::frameFromString(platform::frameToString(odd)), odd);
-}
-
-// Only a window that was shown writes its frame when it closes; the next one opens there.
+// Only a window that was shown writes its frame when it closes; each preset keeps the frame of
+// its last closed window, and the next one opens there.
 TEST_F(PrompterWindowTest, ClosingAShownWindowSavesItsFrameAndTheNextOneOpensThere) {
     auto unseen = make(TeleprompterWindowPreset::normal);
     unseen->window();
@@ -398,12 +359,20 @@ TEST_F(PrompterWindowTest, ClosingAShownWindowSavesItsFrameAndTheNextOneOpensThe
     unseen->close();
     EXPECT_FALSE(hasUserValue(settings::prompterWindowFrameNormal));
 
-    auto w = make(TeleprompterWindowPreset::normal);
-    w->showWindow();
-    w->setFrame(QRect(100, 120, 700, 500));
-    ASSERT_TRUE(w->close());
+    auto a = make(TeleprompterWindowPreset::normal);
+    auto b = make(TeleprompterWindowPreset::normal);
+    auto t = make(TeleprompterWindowPreset::transparent);
+    for (auto& w : {a, b, t})
+        w->showWindow();
+    a->setFrame(QRect(100, 120, 700, 500));
+    b->setFrame(QRect(30, 40, 500, 350));
+    t->setFrame(QRect(50, 60, 450, 320));
+    ASSERT_TRUE(b->close());
+    ASSERT_TRUE(a->close());
     EXPECT_EQ(s.defaults.stringForKey(settings::prompterWindowFrameNormal), "{{100, 120}, {700, 500}}");
     EXPECT_FALSE(hasUserValue(settings::prompterWindowFrameTransparent));
+    t->close();
+    EXPECT_EQ(s.defaults.stringForKey(settings::prompterWindowFrameTransparent), "{{50, 60}, {450, 320}}");
 
     auto next = make(TeleprompterWindowPreset::normal);
     next->showWindow();
@@ -425,23 +394,8 @@ TEST_F(PrompterWindowTest, UnusableStoredFramesAreIgnoredAndNegativeOriginsAppli
     auto w = make(TeleprompterWindowPreset::normal);
     w->showWindow();
     EXPECT_EQ(w->frame(), QRect(-200, -100, 640, 480));
-}
-
-TEST_F(PrompterWindowTest, EachPresetKeepsTheFrameOfItsLastClosedWindow) {
-    auto a = make(TeleprompterWindowPreset::normal);
-    auto b = make(TeleprompterWindowPreset::normal);
-    auto t = make(TeleprompterWindowPreset::transparent);
-    for (auto& w : {a, b, t}) {
-        w->showWindow();
-    }
-    a->setFrame(QRect(10, 20, 400, 300));
-    b->setFrame(QRect(30, 40, 500, 350));
-    t->setFrame(QRect(50, 60, 450, 320));
-    b->close();
-    a->close();
-    t->close();
-    EXPECT_EQ(s.defaults.stringForKey(settings::prompterWindowFrameNormal), "{{10, 20}, {400, 300}}");
-    EXPECT_EQ(s.defaults.stringForKey(settings::prompterWindowFrameTransparent), "{{50, 60}, {450, 320}}");
+    const QRectF odd(-40.5, 12.25, 640, 480);
+    EXPECT_EQ(platform::frameFromString(platform::frameToString(odd)), odd);
 }
 
 // ---- display-bound windows ----
@@ -466,10 +420,7 @@ TEST_F(PrompterWindowTest, DisplayBoundWindowOpensFullScreenAndClosingSwitchesTh
         if (how == std::string_view("close")) {
             w->close();
         } else if (how == std::string_view("menu")) {
-            QAction* off = nullptr;
-            for (QAction* item : w->menu()->actions())
-                if (item->text() == "Switch Display Off")
-                    off = item;
+            QAction* off = menuItem(w->menu(), "Switch Display Off");
             ASSERT_TRUE(off);
             off->trigger();
         } else {
@@ -477,11 +428,7 @@ TEST_F(PrompterWindowTest, DisplayBoundWindowOpensFullScreenAndClosingSwitchesTh
             const QPoint centre = button->rect().center();
             ASSERT_EQ(w->window()->childAt(button->mapTo(w->window(), centre)), button)
                 << "covered or not shown";
-            for (const auto& [type, buttons] : {std::pair{QEvent::MouseButtonPress, Qt::LeftButton},
-                                                std::pair{QEvent::MouseButtonRelease, Qt::NoButton}}) {
-                QMouseEvent event(type, centre, button->mapToGlobal(centre), Qt::LeftButton, buttons, {});
-                QApplication::sendEvent(button, &event);
-            }
+            QTest::mouseClick(button, Qt::LeftButton, {}, centre);
         }
         windowtests::processEvents();
         EXPECT_FALSE(w->window()->isVisible());
@@ -492,46 +439,42 @@ TEST_F(PrompterWindowTest, DisplayBoundWindowOpensFullScreenAndClosingSwitchesTh
     }
 }
 
-TEST_F(PrompterWindowTest, DisplayBoundWindowTakesItsDescriptionsSettings) {
+// A display-bound window takes its description's settings. Its flips, alignment and toggles go to
+// its display's description (and the toggles to the normal preset), not to other windows or the
+// document; other displays' descriptions leave it alone.
+TEST_F(PrompterWindowTest, DisplayBoundWindowTakesAndWritesItsOwnDescription) {
+    auto listener = std::make_shared<DescriptionListener>();
+    project->registerEventListener(listener);
     ScreenDescription d = display(TextAlignment::right);
-    d.flipH = true;
+    d.flipV = true;
     d.showControls = false;
     d.showTimestamp = false;
-    auto w = make(TeleprompterWindowPreset::normal, d);
-    w->showWindow();
-    cw::PrompterView* view = w->prompterView();
-    EXPECT_TRUE(view->display().flipHorizontal);
-    EXPECT_FALSE(view->display().flipVertical);
+    auto bound = make(TeleprompterWindowPreset::normal, d);
+    auto free = make(TeleprompterWindowPreset::normal);
+    bound->showWindow();
+    free->showWindow();
+    const cw::PrompterView* view = bound->prompterView();
+    EXPECT_TRUE(view->display().flipVertical);
+    EXPECT_FALSE(view->display().flipHorizontal);
     EXPECT_FALSE(view->display().showsControls);
     EXPECT_FALSE(view->display().showsTimestamp);
     EXPECT_TRUE(view->display().showsProgress);
     EXPECT_EQ(view->display().textAlignment, TextAlignment::right);
-    EXPECT_TRUE(w->alignRightButton()->isChecked());
-    EXPECT_FALSE(w->alignCenterButton()->isChecked());
-    EXPECT_FALSE(w->prompterViewController()->alignmentLinkedToDocument());
-    EXPECT_TRUE(w->flipHButton()->isChecked());
-}
+    EXPECT_TRUE(bound->alignRightButton()->isChecked());
+    EXPECT_FALSE(bound->alignCenterButton()->isChecked());
+    EXPECT_FALSE(bound->prompterViewController()->alignmentLinkedToDocument());
+    EXPECT_TRUE(bound->flipVButton()->isChecked());
 
-// A display-bound window's flips, alignment and toggles go to its display's description (and the
-// toggles to the normal preset), not to other windows or the document; other displays' descriptions
-// leave it alone.
-TEST_F(PrompterWindowTest, DisplayBoundWindowWritesItsOwnDescription) {
-    auto listener = std::make_shared<DescriptionListener>();
-    project->registerEventListener(listener);
-    auto bound = make(TeleprompterWindowPreset::normal, display(TextAlignment::center));
-    auto free = make(TeleprompterWindowPreset::normal);
-    bound->showWindow();
-    free->showWindow();
     bound->flipH();
     ASSERT_EQ(listener->told.size(), 1u);
     EXPECT_TRUE(listener->told[0].flipH);
     EXPECT_TRUE(project->editor().screenManager->availableScreens().at(display().displayUUID).flipH);
     EXPECT_TRUE(bound->screenDesc()->flipH);
-    EXPECT_TRUE(bound->prompterView()->display().flipHorizontal);
+    EXPECT_TRUE(view->display().flipHorizontal);
     EXPECT_FALSE(free->prompterView()->display().flipHorizontal);
     EXPECT_FALSE(project->document().scriptProperties.flipHorizontal);
 
-    bound->alignCenter(); // the description's own alignment: nothing to write
+    bound->alignRight(); // the description's own alignment: nothing to write
     EXPECT_EQ(listener->told.size(), 1u);
     bound->alignLeft();
     ASSERT_EQ(listener->told.size(), 2u);
@@ -539,23 +482,22 @@ TEST_F(PrompterWindowTest, DisplayBoundWindowWritesItsOwnDescription) {
     EXPECT_EQ(bound->screenDesc()->textAlignment, TextAlignment::left);
 
     bound->toggleControls(Sender::menu);
-    EXPECT_FALSE(bound->prompterView()->display().showsControls);
-    EXPECT_FALSE(bound->screenDesc()->showControls);
+    EXPECT_TRUE(view->display().showsControls);
+    EXPECT_TRUE(bound->screenDesc()->showControls);
     EXPECT_TRUE(hasUserValue(settings::showControlsInTeleprompterWindow));
-    EXPECT_FALSE(s.defaults.boolForKey(settings::showControlsInTeleprompterWindow));
+    EXPECT_TRUE(s.defaults.boolForKey(settings::showControlsInTeleprompterWindow));
     EXPECT_FALSE(hasUserValue(settings::showControlsInTeleprompterWindowTransparent));
 
     ScreenDescription other = display();
     other.displayUUID = provider->screens()[0].displayUUID;
-    other.flipV = true;
     project->editor().screenManager->update(other);
-    EXPECT_FALSE(bound->prompterView()->display().flipVertical);
+    EXPECT_TRUE(view->display().flipVertical);
     EXPECT_EQ(bound->screenDesc()->displayUUID, display().displayUUID);
 }
 
 // ---- actions ----
 
-TEST_F(PrompterWindowTest, MenuTogglesInvertWhileButtonsApplyTheirOwnState) {
+TEST_F(PrompterWindowTest, MenuTogglesInvertButtonsApplyTheirOwnStateAndMirroringIsNotStored) {
     auto w = make(TeleprompterWindowPreset::normal);
     w->showWindow();
     cw::PrompterView* view = w->prompterView();
@@ -578,13 +520,9 @@ TEST_F(PrompterWindowTest, MenuTogglesInvertWhileButtonsApplyTheirOwnState) {
     EXPECT_FALSE(view->display().showsControls);
     EXPECT_TRUE(view->controls().uiLayer().isHidden());
     EXPECT_FALSE(w->toggleControlsButton()->isChecked());
-}
 
-// The speed lock dims the speed control; a free window's mirroring is its own until it is shown again,
-// when it comes back from the document.
-TEST_F(PrompterWindowTest, SpeedLockDimsTheSpeedControlAndMirroringIsNotStored) {
-    auto w = make(TeleprompterWindowPreset::normal);
-    w->showWindow();
+    // The speed lock dims the speed control; a free window's mirroring is its own until it is
+    // shown again, when it comes back from the document.
     w->toggleSpeedLock(Sender::menu);
     EXPECT_TRUE(w->prompterView()->display().speedLocked);
     EXPECT_DOUBLE_EQ(w->prompterView()->controls().speedLayer().opacity(),
@@ -608,24 +546,27 @@ TEST_F(PrompterWindowTest, AlignmentLinkedToTheDocumentFollowsItUnlinkedStays) {
     w->showWindow();
     auto properties = project->document().scriptProperties;
     ASSERT_EQ(properties.textAlignment, TextAlignment::center);
-
-    w->alignCenter(); // the document's own: stays linked
-    properties.textAlignment = TextAlignment::right;
-    project->setScriptProperties(properties);
-    EXPECT_EQ(w->prompterView()->display().textAlignment, TextAlignment::right);
-    EXPECT_TRUE(w->alignRightButton()->isChecked());
-    EXPECT_FALSE(w->alignCenterButton()->isChecked());
-
-    w->alignLeft(); // differs from the document: the window keeps it
-    properties.textAlignment = TextAlignment::center;
-    project->setScriptProperties(properties);
-    EXPECT_EQ(w->prompterView()->display().textAlignment, TextAlignment::left);
-    EXPECT_TRUE(w->alignLeftButton()->isChecked());
-
-    w->alignCenter(); // the document's own again: linked again
-    properties.textAlignment = TextAlignment::right;
-    project->setScriptProperties(properties);
-    EXPECT_EQ(w->prompterView()->display().textAlignment, TextAlignment::right);
+    const std::pair<TextAlignment, QAbstractButton*> buttons[] = {
+        {TextAlignment::left, w->alignLeftButton()},
+        {TextAlignment::center, w->alignCenterButton()},
+        {TextAlignment::right, w->alignRightButton()}};
+    const struct {
+        void (PrompterWindowController::*choose)();
+        TextAlignment document, shown;
+    } steps[] = {
+        {&PrompterWindowController::alignCenter, TextAlignment::right, TextAlignment::right}, // stays linked
+        {&PrompterWindowController::alignLeft, TextAlignment::center,
+         TextAlignment::left}, // the window keeps it
+        {&PrompterWindowController::alignCenter, TextAlignment::right, TextAlignment::right}, // linked again
+    };
+    for (const auto& step : steps) {
+        (w.get()->*step.choose)();
+        properties.textAlignment = step.document;
+        project->setScriptProperties(properties);
+        EXPECT_EQ(w->prompterView()->display().textAlignment, step.shown);
+        for (const auto& [alignment, button] : buttons)
+            EXPECT_EQ(button->isChecked(), alignment == step.shown);
+    }
 }
 
 // The title names the script file; the menu says what Play/Pause will do and enables only the
@@ -684,30 +625,25 @@ TEST_F(PrompterWindowTest, MenusShowTheWindowKeys) {
         for (const auto& [title, key] :
              {std::pair{"Enter Full Screen", platform::standardShortcut(QKeySequence::FullScreen)},
               std::pair{"Close", platform::standardShortcut(QKeySequence::Close)}}) {
-            const QList<QAction*> items = w->menu()->actions();
-            const auto item = std::find_if(items.begin(), items.end(),
-                                           [&](const QAction* a) { return a->text() == title; });
-            ASSERT_NE(item, items.end()) << title;
-            EXPECT_EQ((*item)->shortcut(), key) << title;
-            EXPECT_TRUE(window->actions().contains(*item)) << title << " works only in the open menu";
+            QAction* item = menuItem(w->menu(), title);
+            ASSERT_TRUE(item) << title;
+            EXPECT_EQ(item->shortcut(), key) << title;
+            EXPECT_TRUE(window->actions().contains(item)) << title << " works only in the open menu";
         }
     }
 }
 
-TEST_F(PrompterWindowTest, SpawningAsksTheShellForAFreeWindowOfThePreset) {
+// The shell is asked for free windows of a preset, even by a display-bound window, and hears of
+// a window becoming main and closing; it may drop the controller as it closes.
+TEST_F(PrompterWindowTest, DelegateSpawnsAndHearsOfBecomingMainAndClosingAndMayDropTheController) {
     auto w = make(TeleprompterWindowPreset::normal, display());
-    w->window();
+    w->showWindow();
     w->spawnTransparentPrompterWindow();
     w->spawnIndependentPrompterWindow();
     ASSERT_EQ(shell->spawned.size(), 2u);
     EXPECT_EQ(shell->spawned[0].first, project);
     EXPECT_EQ(shell->spawned[0].second, TeleprompterWindowPreset::transparent);
     EXPECT_EQ(shell->spawned[1].second, TeleprompterWindowPreset::normal);
-}
-
-TEST_F(PrompterWindowTest, DelegateHearsOfBecomingMainAndClosingAndMayDropTheController) {
-    auto w = make(TeleprompterWindowPreset::normal);
-    w->showWindow();
     QEvent activate(QEvent::WindowActivate);
     QCoreApplication::sendEvent(w->window(), &activate);
     ASSERT_EQ(shell->becameMain.size(), 1u);
@@ -723,21 +659,8 @@ TEST_F(PrompterWindowTest, DelegateHearsOfBecomingMainAndClosingAndMayDropTheCon
     EXPECT_TRUE(project->sortedEventListeners().empty());
 }
 
-TEST_F(PrompterWindowTest, KeysTypedIntoTheWindowDriveTheProject) {
-    auto w = make(TeleprompterWindowPreset::normal);
-    w->showWindow();
-    w->toggleControlsButton()->click();
-    QWidget* focus = w->window()->focusWidget();
-    ASSERT_EQ(focus, w->prompterView());
-    for (QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease}) {
-        QKeyEvent space(type, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "));
-        QCoreApplication::sendEvent(focus, &space);
-    }
-    EXPECT_TRUE(project->transportState().isPlaying());
-    project->pause();
-}
-
-// Tab, F6 and Ctrl+Tab take the keyboard from the prompter to the bar and back, Escape in the bar
+// Keys typed into the prompter drive the project, even after a click on a bar button. Tab, F6
+// and Ctrl+Tab take the keyboard from the prompter to the bar and back, Escape in the bar
 // gives it back to the prompter, and the Menu key in the bar opens the window's menu.
 TEST_F(PrompterWindowTest, TheKeyboardReachesTheBarAndComesBack) {
     auto w = make(TeleprompterWindowPreset::transparent);
@@ -758,7 +681,14 @@ TEST_F(PrompterWindowTest, TheKeyboardReachesTheBarAndComesBack) {
                  {Qt::Key_F6, Qt::NoModifier, true},        {Qt::Key_F6, Qt::NoModifier, false},
                  {Qt::Key_Tab, Qt::ControlModifier, true},  {Qt::Key_F6, Qt::ShiftModifier, false},
                  {Qt::Key_Backtab, Qt::ShiftModifier, true}};
+    w->toggleControlsButton()->click();
     ASSERT_EQ(QApplication::focusWidget(), view);
+    for (QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease}) {
+        QKeyEvent space(type, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "));
+        QCoreApplication::sendEvent(view, &space);
+    }
+    EXPECT_TRUE(project->transportState().isPlaying());
+    project->pause();
     for (const auto& step : steps) {
         SCOPED_TRACE(QKeySequence(step.key | step.modifiers).toString().toStdString());
         QTest::keyClick(QApplication::focusWidget(), step.key, step.modifiers);
