@@ -497,7 +497,9 @@ TEST_F(PrompterWindowTest, DisplayBoundWindowTakesAndWritesItsOwnDescription) {
 
 // ---- actions ----
 
-TEST_F(PrompterWindowTest, MenuTogglesInvertButtonsApplyTheirOwnStateAndMirroringIsNotStored) {
+// Menu toggles invert the view while buttons apply their own state; speed lock, mirroring and
+// alignment each as they apply to a free window.
+TEST_F(PrompterWindowTest, MenuAndButtonsActOnTheView) {
     auto w = make(TeleprompterWindowPreset::normal);
     w->showWindow();
     cw::PrompterView* view = w->prompterView();
@@ -538,12 +540,8 @@ TEST_F(PrompterWindowTest, MenuTogglesInvertButtonsApplyTheirOwnStateAndMirrorin
     EXPECT_FALSE(project->document().scriptProperties.flipVertical);
     w->showWindow();
     EXPECT_FALSE(w->prompterView()->display().flipVertical);
-}
 
-// An alignment chosen in the window links it to the document only when it is the document's own.
-TEST_F(PrompterWindowTest, AlignmentLinkedToTheDocumentFollowsItUnlinkedStays) {
-    auto w = make(TeleprompterWindowPreset::normal);
-    w->showWindow();
+    // An alignment chosen in the window links it to the document only when it is the document's own.
     auto properties = project->document().scriptProperties;
     ASSERT_EQ(properties.textAlignment, TextAlignment::center);
     const std::pair<TextAlignment, QAbstractButton*> buttons[] = {
