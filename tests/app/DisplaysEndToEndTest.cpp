@@ -20,11 +20,6 @@ namespace {
 const QRect leftMonitor(0, 0, 1280, 1080);
 const QRect rightMonitor(1280, 0, 1280, 1080);
 
-bool xrandr(const QStringList& arguments) {
-    QProcess tool;
-    tool.start(QStringLiteral("xrandr"), arguments);
-    return tool.waitForFinished(15000) && tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0;
-}
 bool addRightMonitor() {
     return xrandr({"--setmonitor", "RIGHT", "1280/338x1080/285+1280+0", "none"});
 }
@@ -59,13 +54,9 @@ protected:
         }
         script = makeScript("sample.cwr", QStringLiteral("A line of the script.\n"));
     }
-    // The monitors a test makes outlive it on the server: a repeat in the same server starts
-    // from none, as a fresh one does.
     void TearDown() override {
         AppTest::TearDown();
-        for (const char* name : {"LEFT", "RIGHT", "A"}) {
-            xrandr({"--delmonitor", name}); // absent ones are refused, harmlessly
-        }
+        removeMonitors({"LEFT", "RIGHT", "A"});
     }
     // Skips unless the X server has `count` screens.
     bool hasScreens(int count) const { return ScreenCount(display) == count; }

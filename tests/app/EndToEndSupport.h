@@ -176,11 +176,26 @@ inline void pressKeys(Display* display, std::initializer_list<KeySym> keys) {
     XFlush(display);
 }
 
-// Runs xdotool with the arguments on the test's display; false when it failed or is missing.
-inline bool xdotool(const QStringList& arguments) {
+// Runs the X tool `program` with the arguments on the test's display; false when it failed or is
+// missing.
+inline bool runTool(const QString& program, const QStringList& arguments) {
     QProcess tool;
-    tool.start(QStringLiteral("xdotool"), arguments);
+    tool.start(program, arguments);
     return tool.waitForFinished(15000) && tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0;
+}
+inline bool xdotool(const QStringList& arguments) {
+    return runTool(QStringLiteral("xdotool"), arguments);
+}
+inline bool xrandr(const QStringList& arguments) {
+    return runTool(QStringLiteral("xrandr"), arguments);
+}
+// The monitors a test makes outlive it on the server: a repeat in the same server starts from
+// none, as a fresh one does.
+inline void removeMonitors(std::initializer_list<const char*> names) {
+    for (const char* name : names) {
+        xrandr({QStringLiteral("--delmonitor"),
+                QString::fromLatin1(name)}); // absent ones are refused, harmlessly
+    }
 }
 
 inline bool hasXdotool() {
@@ -552,6 +567,19 @@ protected:
             return false;
         });
         return port;
+    }
+
+    // Starts the application on `script` with its remote control on, into `app`: its editor
+    // window and the port its remote control answers on; a fatal failure when either never came.
+    void startWithRemote(const std::filesystem::path& script, QProcess*& app, std::optional<Window>& editor,
+                         std::uint16_t& port) {
+        enableRemote();
+        app = &start({pathArg(script)});
+        editor = waitForNamed(*app, script.filename().string());
+        ASSERT_TRUE(editor) << "no editor window";
+        const std::optional<std::uint16_t> answering = waitForRemote(*app);
+        ASSERT_TRUE(answering) << "the remote control never answered";
+        port = *answering;
     }
 
     // Quits with Ctrl+Q from `window`: whether the application ended by itself with status 0.

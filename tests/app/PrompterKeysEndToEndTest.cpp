@@ -97,14 +97,8 @@ protected:
     // the system gave it, found among its sockets (no system bus: nothing is announced). A port
     // chosen here could be taken by anyone before the application binds it.
     void startWith(const cw::KeyBindings& bindings) {
-        enableRemote();
         setDefault(cw::settings::customKeyBindings, bindings.storedValue());
-        app = &start({pathArg(script)});
-        editor = waitForWindow(*app, "sample.cwr");
-        ASSERT_TRUE(editor) << "no editor window";
-        const std::optional<std::uint16_t> answering = waitForRemote(*app);
-        ASSERT_TRUE(answering) << "the remote control never answered";
-        port = *answering;
+        startWithRemote(script, app, editor, port);
     }
 
     // Starts with `bindings`, opens a prompter window and plays there with Space; none when that

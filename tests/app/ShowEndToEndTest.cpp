@@ -27,33 +27,6 @@ namespace kc = platform::keycode;
 
 namespace {
 
-bool xrandr(const QStringList& arguments) {
-    QProcess tool;
-    tool.start(QStringLiteral("xrandr"), arguments);
-    return tool.waitForFinished(15000) && tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0;
-}
-
-nlohmann::json askStatus(std::uint16_t port) {
-    const auto parsed = nlohmann::json::parse(remoteStatusReply(port), nullptr, false);
-    if (parsed.is_object() && parsed.contains("payload") && parsed["payload"].contains("status")) {
-        return parsed["payload"]["status"];
-    }
-    return {};
-}
-
-void sendCommand(std::uint16_t port, const std::string& name) {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const std::string request = R"({"protver": 2, "cmdendpoint": "active", "paylodetype": "command", )"
-                                R"("payload": {"cmdname": ")" +
-                                name + R"("}})";
-    ::sendto(fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::close(fd);
-}
-
 // The requests one X client sends, seen through RECORD on connections of its own: its requests
 // to activate a window (_NET_ACTIVE_WINDOW), and its drawings into windows, plain and shared.
 class RequestRecorder {
@@ -168,20 +141,13 @@ protected:
             XDestroyWindow(display, slides); // before the fixture closes the display
         }
         AppTest::TearDown();
-        for (const char* name : {"LEFT", "RIGHT"}) {
-            xrandr({"--delmonitor", name}); // absent ones are refused, harmlessly
-        }
+        removeMonitors({"LEFT", "RIGHT"});
     }
 
     // Starts the application on the script with its remote control on, and opens a prompter.
     void startWithPrompter() {
-        enableRemote();
-        app = &start({pathArg(script)});
-        editor = waitForNamed(*app, "sample.cwr");
-        ASSERT_TRUE(editor) << "no editor window";
-        const std::optional<std::uint16_t> answering = waitForRemote(*app);
-        ASSERT_TRUE(answering) << "the remote control never answered";
-        port = *answering;
+        startWithRemote(script, app, editor, port);
+        ASSERT_FALSE(HasFatalFailure());
         ASSERT_TRUE(activate(*editor) && xdotool({"key", "ctrl+shift+p"}));
         prompter = waitForWindow(*app, "Prompter Window");
         ASSERT_TRUE(prompter) << "Ctrl+Shift+P opened no prompter window";
@@ -293,7 +259,7 @@ TEST_F(ShowEndToEnd, ARemoteStartLeavesTheKeyboardWithTheApplicationInFront) {
     // to the server before the repaints that follow it: once two of them are seen, it would be.
     RequestRecorder requests(*prompter);
     ASSERT_TRUE(requests.isRecording());
-    sendCommand(port, "StartPlayback");
+    remoteReply(port, "StartPlayback");
     ASSERT_TRUE(waitForStatus([](const nlohmann::json& s) {
         return s.value("transportState", "") == "playing";
     })) << "StartPlayback did not play";
@@ -389,33 +355,42 @@ std::optional<Window> ShowEndToEnd::prompterAfterASplit(int height) {
     return moved;
 }
 
-// Its text is laid out for its new width: the lines (aligned right) end short of the window's
-// right edge, at the text column's margin; a glyph in the last columns of the window is the end
-// of a line cut off.
-TEST_F(ShowEndToEnd, APrompterShrunkByAMonitorSplitShowsEveryLineWhole) {
-    const std::optional<Window> moved = prompterAfterASplit(640);
-    ASSERT_TRUE(moved);
+// A prompter moved by a monitor split, short or nearly as tall as the screen, keeps its whole
+// frame, title bar included, on the monitor; its text is laid out for its new width: the lines
+// (aligned right) end short of the window's right edge, at the text column's margin, and a glyph in
+// the last columns of the window is the end of a line cut off.
+struct SplitCase {
+    const char* name;
+    int shortOfScreen; // the prompter's height below the screen's
+};
+
+class ShowSplitEndToEnd : public ShowEndToEnd, public ::testing::WithParamInterface<SplitCase> {};
+
+TEST_P(ShowSplitEndToEnd, APrompterShrunkByAMonitorSplitFitsItsFrameAndShowsEveryLineWhole) {
+    const SplitCase& split = GetParam();
+    const std::optional<Window> moved = prompterAfterASplit(DisplayHeight(display, 0) - split.shortOfScreen);
+    ASSERT_TRUE(moved) << split.name;
+    XWindowAttributes frame;
+    ASSERT_TRUE(XGetWindowAttributes(display, frameOf(display, *moved), &frame)) << split.name;
+    EXPECT_TRUE(leftMonitor().contains(QRect(frame.x, frame.y, frame.width, frame.height)))
+        << split.name << ": the frame " << frame.x << "," << frame.y << " " << frame.width << "x"
+        << frame.height << " is not inside the monitor";
     const QRect client = rootGeometry(display, *moved);
     QImage shot;
-    EXPECT_TRUE(waitFor(*app, [&] {
-        shot = grabRoot(display);
-        return glyphIn(shot, client, 120, 7) && !glyphIn(shot, client, 6, 0);
-    })) << "the lines do not end inside the window, short of its right edge";
-    shot.copy(client).save(
-        QString::fromStdString((outputDir("prompter") / "prompter-after-monitor-split.png").string()));
+    EXPECT_TRUE(waitFor(*app,
+                        [&] {
+                            shot = grabRoot(display);
+                            return glyphIn(shot, client, 120, 7) && !glyphIn(shot, client, 6, 0);
+                        }))
+        << split.name << ": the lines do not end inside the window, short of its right edge";
+    shot.copy(client).save(QString::fromStdString(
+        (outputDir("prompter") / ("prompter-after-monitor-split-" + std::string(split.name) + ".png"))
+            .string()));
 }
 
-// A prompter nearly as tall as the screen keeps its whole frame, title bar included, on the
-// monitor it is moved to.
-TEST_F(ShowEndToEnd, APrompterAsTallAsTheScreenKeepsItsFrameOnTheMonitorAfterASplit) {
-    const std::optional<Window> moved = prompterAfterASplit(DisplayHeight(display, 0) - 40);
-    ASSERT_TRUE(moved);
-    XWindowAttributes frame;
-    ASSERT_TRUE(XGetWindowAttributes(display, frameOf(display, *moved), &frame));
-    EXPECT_TRUE(leftMonitor().contains(QRect(frame.x, frame.y, frame.width, frame.height)))
-        << "the frame " << frame.x << "," << frame.y << " " << frame.width << "x" << frame.height
-        << " is not inside the monitor";
-}
+INSTANTIATE_TEST_SUITE_P(Heights, ShowSplitEndToEnd,
+                         ::testing::Values(SplitCase{"short", 60}, SplitCase{"asTallAsTheScreen", 40}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
 
