@@ -103,7 +103,8 @@ TEST_P(LargeTextEndToEnd, GoesInWhileTheRemoteAnswersAndTheApplicationSettles) {
     EXPECT_LT(peak, std::uint64_t{1} << 30);
     std::printf("%zu MB, %s: %d of 60 probes answered, %.1f s of processor time to idle, "
                 "at most %llu MB held\n",
-                bytes >> 20, shape.name, answered, double(before - ticksAtHandOver) / double(::sysconf(_SC_CLK_TCK)),
+                bytes >> 20, shape.name, answered,
+                double(before - ticksAtHandOver) / double(::sysconf(_SC_CLK_TCK)),
                 static_cast<unsigned long long>(peak >> 20));
     screenshot(("large-text-" + std::string(shape.name) + ".png").c_str());
 
@@ -119,7 +120,8 @@ std::size_t paragraphMegabytes() {
 
 INSTANTIATE_TEST_SUITE_P(
     Shapes, LargeTextEndToEnd,
-    ::testing::Values(Shape{"one-paragraph", "the presenter reads every word of the script aloud at a steady pace ",
+    ::testing::Values(Shape{"one-paragraph",
+                            "the presenter reads every word of the script aloud at a steady pace ",
                             paragraphMegabytes()},
                       Shape{"a-word-a-line", "word\n", 10}),
     [](const ::testing::TestParamInfo<Shape>& info) {

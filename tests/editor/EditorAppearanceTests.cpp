@@ -75,13 +75,16 @@ TEST(EditorAppearance, SetFontSizeKeepsTraits) {
 // The narrowest line a text fits the layout in at the smallest size, or none for too many lines.
 TEST(EditorAppearance, NarrowestLineWidth) {
     using cw::EditorAppearance::TextAmount;
-    const TextAmount cases[] = {{50'000'000, 1, 50'000'000}, {60'000'000, 1'000'000, 16'384}, {3'000, 3'000, 2}};
+    const TextAmount cases[] = {
+        {50'000'000, 1, 50'000'000}, {60'000'000, 1'000'000, 16'384}, {3'000, 3'000, 2}};
     for (const TextAmount& amount : cases) {
         const auto narrowest = cw::EditorAppearance::narrowestLineWidth(amount);
         ASSERT_TRUE(narrowest) << amount.characters;
-        EXPECT_TRUE(cw::EditorAppearance::fitsLayout(amount, cw::EditorAppearance::minimumFontSize, *narrowest + 0.01));
+        EXPECT_TRUE(cw::EditorAppearance::fitsLayout(amount, cw::EditorAppearance::minimumFontSize,
+                                                     *narrowest + 0.01));
         if (*narrowest > 1) {
-            EXPECT_FALSE(cw::EditorAppearance::fitsLayout(amount, cw::EditorAppearance::minimumFontSize, *narrowest * 0.99));
+            EXPECT_FALSE(cw::EditorAppearance::fitsLayout(amount, cw::EditorAppearance::minimumFontSize,
+                                                          *narrowest * 0.99));
         }
     }
     EXPECT_FALSE(cw::EditorAppearance::narrowestLineWidth({6'000'000, 3'000'000, 2}));

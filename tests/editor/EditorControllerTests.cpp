@@ -24,10 +24,10 @@
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
 #include <QClipboard>
-#include <QLocale>
 #include <QFontDialog>
 #include <QInputMethodEvent>
 #include <QListView>
+#include <QLocale>
 #include <QMimeData>
 #include <QPushButton>
 #include <QScrollBar>
@@ -35,8 +35,8 @@
 #include <QWheelEvent>
 
 #include <algorithm>
-#include <limits>
 #include <functional>
+#include <limits>
 #include <optional>
 #include <set>
 
@@ -1051,7 +1051,8 @@ TEST_F(EditorControllerTest, TextBeyondWhatTheViewCanLayOutIsHeldBackOrLaidOutWi
     EXPECT_FALSE(controller->isLoadingText());
     EXPECT_TRUE(view.document()->isEmpty());
     EXPECT_TRUE(view.isReadOnly());
-    EXPECT_TRUE(view.placeholderText().contains(QLocale().toString(3000001))) << view.placeholderText().toStdString();
+    EXPECT_TRUE(view.placeholderText().contains(QLocale().toString(3000001)))
+        << view.placeholderText().toStdString();
     controller->autosave();
     EXPECT_EQ(project->document().text.string(), tooMany);
 
@@ -1066,7 +1067,8 @@ TEST_F(EditorControllerTest, TextBeyondWhatTheViewCanLayOutIsHeldBackOrLaidOutWi
     // A floor wider than the view: laid out that wide, the page's height kept.
     view.setWrapWidthFloor(view.viewport()->width() + 100);
     EXPECT_EQ(view.lineWrapMode(), QTextEdit::FixedPixelWidth);
-    EXPECT_EQ(view.document()->pageSize(), QSizeF(view.viewport()->width() + 100, ScriptTextView::pageHeight));
+    EXPECT_EQ(view.document()->pageSize(),
+              QSizeF(view.viewport()->width() + 100, ScriptTextView::pageHeight));
     view.setWrapWidthFloor(0);
     EXPECT_EQ(view.lineWrapMode(), QTextEdit::WidgetWidth);
     EXPECT_EQ(view.document()->pageSize(), QSizeF(view.viewport()->width(), ScriptTextView::pageHeight));

@@ -143,8 +143,9 @@ TEST(PrompterTextLayout, ShortParagraphsSharingALayoutKeepTheirOwnLines) {
         text.append(QStringLiteral("word %1\n").arg(i), i % 50 < 40 ? plain : bold);
     }
     const QString wraps = QStringLiteral("a line long enough to wrap in the column ").repeated(4);
-    for (const QString& part : {QStringLiteral("\n\n\r\n"), QStringLiteral("crlf\r\nmac\rsep\u2029tab\tline\n"),
-                                QStringLiteral("wraps too short? ") + wraps + QStringLiteral("\n")}) {
+    for (const QString& part :
+         {QStringLiteral("\n\n\r\n"), QStringLiteral("crlf\r\nmac\rsep\u2029tab\tline\n"),
+          QStringLiteral("wraps too short? ") + wraps + QStringLiteral("\n")}) {
         text.append(part, plain);
     }
     text.append(QStringLiteral("centred\nshort\n"), centred);
@@ -155,7 +156,8 @@ TEST(PrompterTextLayout, ShortParagraphsSharingALayoutKeepTheirOwnLines) {
     const auto lines = typesetter.typeset(text, 300);
     std::vector<platform::TypesetLine> own;
     platform::forEachParagraph(text, [&](platform::TextRange content, int terminator) {
-        for (auto line : typesetter.typeset(text.substring({content.location, content.length + terminator}), 300)) {
+        for (auto line :
+             typesetter.typeset(text.substring({content.location, content.length + terminator}), 300)) {
             line.range.location += content.location;
             own.push_back(line);
         }
@@ -173,7 +175,8 @@ TEST(PrompterTextLayout, ShortParagraphsSharingALayoutKeepTheirOwnLines) {
 // alike) measures nothing again; another width does.
 TEST(PrompterTextLayout, TheSameTextAtTheSameWidthIsMeasuredOnce) {
     struct Counting final : platform::Typesetter {
-        std::vector<platform::TypesetLine> typeset(const AttributedString& text, double width) const override {
+        std::vector<platform::TypesetLine> typeset(const AttributedString& text,
+                                                   double width) const override {
             ++calls;
             return inner.typeset(text, width);
         }
@@ -269,8 +272,10 @@ TEST(PrompterScrolling, ASizeGivenWhileHiddenLaysTheTextOutWhenShown) {
 // So does a text of more lines than are shown, which is not typeset (it would take minutes).
 TEST(PrompterScrolling, EmptyTextGivesOneEmptyLayerAndAFixedPosition) {
     for (const AttributedString& text :
-         {AttributedString(), AttributedString(QStringLiteral("w\n").repeated(int(cw::TextUtils::maximumShownParagraphs))),
-          AttributedString(QStringLiteral("w\r\n").repeated(int(cw::TextUtils::maximumShownParagraphs / 2)))}) {
+         {AttributedString(),
+          AttributedString(QStringLiteral("w\n").repeated(int(cw::TextUtils::maximumShownParagraphs))),
+          AttributedString(
+              QStringLiteral("w\r\n").repeated(int(cw::TextUtils::maximumShownParagraphs / 2)))}) {
         auto view = cwtest::makeView(800, 600);
         view->setText(text);
         view->layoutText();

@@ -235,7 +235,8 @@ std::optional<double> narrowestLineWidth(const TextAmount& amount) {
     if (amount.paragraphs > TextUtils::maximumShownParagraphs) {
         return std::nullopt;
     }
-    const auto text = narrowestLine(double(amount.characters), double(amount.paragraphs), maximumLaidOutHeight);
+    const auto text =
+        narrowestLine(double(amount.characters), double(amount.paragraphs), maximumLaidOutHeight);
     const auto paragraph = narrowestLine(double(amount.longestParagraph), 1, maximumParagraphHeight);
     if (!text || !paragraph) {
         return std::nullopt;

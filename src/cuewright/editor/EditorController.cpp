@@ -294,7 +294,8 @@ void EditorController::loadDocumentText(Load load) {
     publishLineMetrics();
 }
 
-void EditorController::holdBack(const platform::AttributedString& text, const EditorAppearance::TextAmount& amount) {
+void EditorController::holdBack(const platform::AttributedString& text,
+                                const EditorAppearance::TextAmount& amount) {
     {
         const FlagScope ignoring(ignoreTextChange_);
         const FlagScope typing(ignoreTypingAttributes_);
@@ -502,7 +503,7 @@ void EditorController::applyTypingAttributes() {
     // insertion point takes it too).
     QPalette palette = textView_->palette();
     palette.setColor(QPalette::Text, attributes.foregroundColor->toQColor());
-    palette.setColor(QPalette::PlaceholderText, attributes.foregroundColor->toQColor()); // why a text is held back
+    palette.setColor(QPalette::PlaceholderText, attributes.foregroundColor->toQColor()); // held back
     textView_->setPalette(palette);
     const QTextCharFormat format = editorFormat(attributes);
     textView_->setTypingLook(format);

@@ -224,8 +224,8 @@ private:
     mutable std::optional<std::pair<CountedFor, LineMetrics>> countedLines_;
     InsertionGuard insertionGuard_;
     bool adjustingRange_ = false;
-    int qtMaximum_ = 0;                  // the range's end as Qt last set it
-    double laidOutHeight_ = 0;           // the document's height as its layout last reported it
+    int qtMaximum_ = 0;        // the range's end as Qt last set it
+    double laidOutHeight_ = 0; // the document's height as its layout last reported it
     double wrapWidthFloor_ = 0;
     std::pair<int, int> ownRange_{0, 0}; // the range as last widened here
     bool wheelScrolling_ = false;

@@ -390,8 +390,9 @@ void PrompterView::layoutText() {
     const double columnWidth = std::max(0.0, textWidth_);
     if (!measured_ || measured_->width != columnWidth || measured_->typesetter != &typesetter ||
         !(measured_->text == fitted)) {
-        measured_ = std::make_shared<const MeasuredText>(MeasuredText{
-            fitted, columnWidth, &typesetter, measurePrompterText(fitted, columnWidth, typesetter, maxChunkHeight)});
+        measured_ = std::make_shared<const MeasuredText>(
+            MeasuredText{fitted, columnWidth, &typesetter,
+                         measurePrompterText(fitted, columnWidth, typesetter, maxChunkHeight)});
     }
     PrompterTextMetrics metrics = measured_->metrics;
     graphicLineHeight_ = metrics.graphicLineHeight;
