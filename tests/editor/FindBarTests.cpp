@@ -130,13 +130,13 @@ TEST_F(FindBarTest, ReplacementsKeepLookAndBookmarksAsOneNamedStep) {
     original.setAttributes(bold, {0, 3});
     original.addAttributes(mark, {15, 1}); // the first "t" of the second "teh"
     original.addAttributes(last, {28, 1}); // "e" of the last "teh", whose paragraph it ends
+    // A long script first: however many matches, one edit laid out once.
     setText(AttributedString(QStringLiteral("Good evening, teh news.\n").repeated(4000)));
     bar->showBar(FindBar::Mode::replace);
     ASSERT_TRUE(bar->isReplaceShown());
     searchFor("teh", "the");
     EXPECT_EQ(replaceAllCountingLayouts(), std::make_pair(4000, 1));
     EXPECT_FALSE(script().string().contains("teh"));
-
     setText(original);
     EXPECT_EQ(replaceAllCountingLayouts(), std::make_pair(4, 1));
     EXPECT_EQ(text->undoActionName(), "Replace All");

@@ -76,7 +76,7 @@ TEST(FileLimits, AWritePastTheFileSizeLimitIsToldAndLeavesTheFileAsItWas) {
         const char* what;
         std::function<void(const fs::path& destination)> write;
     } writers[] = {
-        {"script", [&](const fs::path& file) { cw::ScriptDocumentFile::save(file, documentWith(text), {}); }},
+        {"script", [&](const fs::path& to) { cw::ScriptDocumentFile::save(to, documentWith(text), {}); }},
         {"recovery copy",
          [&](const fs::path& file) {
              const auto store = cw::RecoveryStore::open(file.parent_path() / "Recovery");
@@ -89,10 +89,9 @@ TEST(FileLimits, AWritePastTheFileSizeLimitIsToldAndLeavesTheFileAsItWas) {
              });
              store->write(entry, documentWith(text), {});
          }},
-        {"plain text export",
-         [&](const fs::path& file) { ScriptExporter::exportPlainText(file, attributed); }},
-        {"RTF export", [&](const fs::path& file) { ScriptExporter::exportRTF(file, attributed, black); }},
-        {"Word export", [&](const fs::path& file) { ScriptExporter::exportDOCX(file, attributed, black); }},
+        {"plain text export", [&](const fs::path& to) { ScriptExporter::exportPlainText(to, attributed); }},
+        {"RTF export", [&](const fs::path& to) { ScriptExporter::exportRTF(to, attributed, black); }},
+        {"Word export", [&](const fs::path& to) { ScriptExporter::exportDOCX(to, attributed, black); }},
     };
     for (const auto& writer : writers) {
         testsupport::TempDir dir;
@@ -115,13 +114,11 @@ TEST(FileLimits, AWritePastTheFileSizeLimitIsToldAndLeavesTheFileAsItWas) {
     defaults.set("kept", true);
     ASSERT_TRUE(defaults.synchronize());
     const std::string before = fileBytes(dir / "defaults.json");
-    {
-        const FileSizeLimit limit(200 * 1024);
-        for (int key = 0; key < 100; ++key) { // each setting is held to 4 KiB
-            defaults.set("long " + std::to_string(key), text.mid(key * 4000, 4000).toStdString());
-        }
-        EXPECT_FALSE(defaults.synchronize());
+    const FileSizeLimit limit(200 * 1024);
+    for (int key = 0; key < 100; ++key) { // each setting is held to 4 KiB
+        defaults.set("long " + std::to_string(key), text.mid(key * 4000, 4000).toStdString());
     }
+    EXPECT_FALSE(defaults.synchronize());
     EXPECT_TRUE(fileBytes(dir / "defaults.json") == before) << "the settings file changed";
 }
 
