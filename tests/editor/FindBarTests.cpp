@@ -2,7 +2,6 @@
 #include "cuewright/editor/FindBar.h"
 #include "cuewright/editor/ScriptTextView.h"
 #include "cuewright/editor/TextBridge.h"
-#include "cuewright/editor/TextFinder.h"
 #include "platform/text/EmbeddedBookmark.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +12,7 @@
 #include <QTextDocument>
 #include <QToolButton>
 
+#include <functional>
 #include <memory>
 
 using cw::editor::FindBar;
@@ -32,10 +32,18 @@ protected:
         area.show();
         area.activateWindow();
         EXPECT_TRUE(QTest::qWaitForWindowActive(&area));
+        QObject::connect(text->document(), &QTextDocument::contentsChange, text, [this] { ++layouts; });
     }
     void setText(const AttributedString& script) {
         cw::editor::setAttributedText(*text->document(), script);
         text->document()->setModified(false);
+    }
+    AttributedString script() const { return cw::editor::attributedText(*text->document()); }
+    void select(int start, int end) {
+        QTextCursor cursor = text->textCursor();
+        cursor.setPosition(start);
+        cursor.setPosition(end, QTextCursor::KeepAnchor);
+        text->setTextCursor(cursor);
     }
     TextRange selection() const {
         const QTextCursor cursor = text->textCursor();
@@ -46,10 +54,20 @@ protected:
         field.clear();
         QTest::keyClicks(&field, keys);
     }
+    void searchFor(const QString& find, const QString& replacement) {
+        type(bar->findField(), find);
+        type(bar->replaceField(), replacement);
+    }
+    // What Replace All counted, and how often the text was laid out again meanwhile.
+    std::pair<int, int> replaceAllCountingLayouts() {
+        layouts = 0;
+        return {bar->replaceAll(), layouts};
+    }
 
     QWidget area;
     ScriptTextView* text = nullptr;
     FindBar* bar = nullptr;
+    int layouts = 0;
 };
 
 // Typing selects the first match from where the search began; Return and Shift+Return (Ctrl+G and
@@ -57,130 +75,99 @@ protected:
 // Escape hides the bar and leaves the match selected, the text with the keyboard.
 TEST_F(FindBarTest, FindsOnAndBackRoundTheEndAndEscapeLeavesTheMatchSelected) {
     setText(AttributedString(QStringLiteral("Teh cat.\nteh dog.\nThe TEH end.")));
-    QTextCursor caret = text->textCursor();
-    caret.setPosition(5);
-    text->setTextCursor(caret);
+    select(5, 5);
     bar->showBar(FindBar::Mode::find);
     ASSERT_TRUE(bar->isVisible());
     EXPECT_FALSE(bar->isReplaceShown());
-    EXPECT_TRUE(bar->findField().hasFocus());
+    QLineEdit& field = bar->findField();
+    EXPECT_TRUE(field.hasFocus());
+    const auto key = [&](Qt::Key pressed, Qt::KeyboardModifiers with = {}) {
+        QTest::keyClick(&field, pressed, with);
+    };
     const struct {
         const char* step;
         std::function<void()> act;
         TextRange selected;
-        const char* status;
+        const char* status; // null once the bar is hidden
     } steps[] = {
-        {"typed", [&] { type(bar->findField(), "teh"); }, {9, 3}, "2 of 3"},
-        {"Return", [&] { QTest::keyClick(&bar->findField(), Qt::Key_Return); }, {22, 3}, "3 of 3"},
-        {"Return round the end",
-         [&] { QTest::keyClick(&bar->findField(), Qt::Key_Enter); },
-         {0, 3},
-         "1 of 3"},
-        {"Shift+Return round the start",
-         [&] { QTest::keyClick(&bar->findField(), Qt::Key_Return, Qt::ShiftModifier); },
-         {22, 3},
-         "3 of 3"},
+        {"typed", [&] { type(field, "teh"); }, {9, 3}, "2 of 3"},
+        {"Return", [&] { key(Qt::Key_Return); }, {22, 3}, "3 of 3"},
+        {"Enter round the end", [&] { key(Qt::Key_Enter); }, {0, 3}, "1 of 3"},
+        {"Shift+Return round the start", [&] { key(Qt::Key_Return, Qt::ShiftModifier); }, {22, 3}, "3 of 3"},
         {"find previous", [&] { bar->findPrevious(); }, {9, 3}, "2 of 3"},
         {"match case", [&] { bar->findChild<QToolButton*>("matchCase")->click(); }, {9, 3}, "1 of 1"},
         {"find next, one match", [&] { bar->findNext(); }, {9, 3}, "1 of 1"},
-        {"not found", [&] { type(bar->findField(), "cow"); }, {9, 0}, "No matches"},
+        {"not found", [&] { type(field, "cow"); }, {9, 0}, "No matches"},
+        {"Escape", [&] { type(field, "dog"), key(Qt::Key_Escape); }, {13, 3}, nullptr},
+        {"find next, bar closed, same word", [&] { select(0, 0), bar->findNext(); }, {13, 3}, nullptr},
     };
     for (const auto& step : steps) {
         step.act();
         EXPECT_EQ(selection(), step.selected) << step.step;
-        EXPECT_EQ(bar->status(), step.status) << step.step;
+        EXPECT_EQ(bar->isVisible(), step.status != nullptr) << step.step;
+        if (step.status) {
+            EXPECT_EQ(bar->status(), step.status) << step.step;
+        }
     }
-    type(bar->findField(), "dog");
-    QTest::keyClick(&bar->findField(), Qt::Key_Escape);
-    EXPECT_FALSE(bar->isVisible());
-    EXPECT_EQ(selection(), (TextRange{13, 3}));
     EXPECT_TRUE(text->hasFocus());
     EXPECT_TRUE(text->extraSelections().isEmpty()) << "the matches stay tinted";
     EXPECT_FALSE(text->document()->isModified());
-
-    // Find next with the bar closed goes on with the same word.
-    bar->findNext();
-    EXPECT_EQ(selection(), (TextRange{13, 3}));
-    EXPECT_FALSE(bar->isVisible());
-    // A selection of one line is what Ctrl+F searches for.
-    caret.setPosition(0);
-    caret.setPosition(3, QTextCursor::KeepAnchor);
-    text->setTextCursor(caret);
+    // A one-line selection is what Ctrl+F searches for.
+    select(0, 3);
     bar->showBar(FindBar::Mode::find);
-    EXPECT_EQ(bar->findField().text(), "Teh");
+    EXPECT_EQ(field.text(), "Teh");
 }
 
-platform::Attributes bold() {
-    platform::Attributes attributes;
-    attributes.font = platform::Font{QStringLiteral("DejaVu Sans"), 20, true, false};
-    return attributes;
-}
-
-platform::EmbeddedBookmarkPtr bookmarkAt(const AttributedString& script, int location) {
-    for (const auto& run : script.runs()) {
-        if (run.attributes.bookmark && run.range.contains(location)) {
-            return run.attributes.bookmark;
-        }
-    }
-    return nullptr;
-}
-
-// Replace and Replace All are one named undo step each and keep the look of the text they
-// replace and its bookmarks; a replace that changes nothing makes no edit; a locked text is only
-// searched.
+// Replace and Replace All are one named undo step each, laid out once however many matches, and
+// keep the look of the text they replace and its bookmarks; a replace that changes nothing makes
+// no edit; a locked text is only searched.
 TEST_F(FindBarTest, ReplacementsKeepLookAndBookmarksAsOneNamedStep) {
-    AttributedString script(QStringLiteral("teh start\nthen teh and TEH\nteh"));
-    script.setAttributes(bold(), {0, 3});
-    auto bookmark = std::make_shared<platform::EmbeddedBookmark>();
-    bookmark->id = QStringLiteral("mark");
-    platform::Attributes marked;
-    marked.bookmark = bookmark;
-    script.addAttributes(marked, {15, 1}); // the first "t" of the second "teh"
-    auto last = std::make_shared<platform::EmbeddedBookmark>();
-    platform::Attributes lastMark;
-    lastMark.bookmark = last;
-    script.addAttributes(lastMark, {28, 1}); // "e" of the last "teh", whose paragraph it ends
-    setText(script);
+    AttributedString original(QStringLiteral("teh start\nthen teh and TEH\nteh"));
+    platform::Attributes bold, mark, last;
+    bold.font = platform::Font{QStringLiteral("DejaVu Sans"), 20, true, false};
+    mark.bookmark = std::make_shared<platform::EmbeddedBookmark>();
+    last.bookmark = std::make_shared<platform::EmbeddedBookmark>();
+    original.setAttributes(bold, {0, 3});
+    original.addAttributes(mark, {15, 1}); // the first "t" of the second "teh"
+    original.addAttributes(last, {28, 1}); // "e" of the last "teh", whose paragraph it ends
+    // A long script first: however many matches, one edit laid out once.
+    setText(AttributedString(QStringLiteral("Good evening, teh news.\n").repeated(4000)));
     bar->showBar(FindBar::Mode::replace);
     ASSERT_TRUE(bar->isReplaceShown());
-    type(bar->findField(), "teh");
-    type(bar->replaceField(), "the");
-
-    int layouts = 0;
-    QObject::connect(text->document(), &QTextDocument::contentsChange, text, [&] { ++layouts; });
-    EXPECT_EQ(bar->replaceAll(), 4);
-    EXPECT_EQ(layouts, 1) << "each replacement laid the text out again";
+    searchFor("teh", "the");
+    EXPECT_EQ(replaceAllCountingLayouts(), std::make_pair(4000, 1));
+    EXPECT_FALSE(script().string().contains("teh"));
+    setText(original);
+    EXPECT_EQ(replaceAllCountingLayouts(), std::make_pair(4, 1));
     EXPECT_EQ(text->undoActionName(), "Replace All");
-    AttributedString after = cw::editor::attributedText(*text->document());
+    const AttributedString after = script();
     EXPECT_EQ(after.string(), "the start\nthen the and the\nthe");
     EXPECT_TRUE(after.attributes(1).font && after.attributes(1).font->bold) << "the bold word lost its look";
     EXPECT_FALSE(after.attributes(15).font && after.attributes(15).font->bold);
-    EXPECT_EQ(bookmarkAt(after, 15), bookmark) << "the bookmark went with the word";
-    EXPECT_EQ(bookmarkAt(after, 27), last) << "the last bookmark went with the word";
+    EXPECT_EQ(after.attributes(15).bookmark, mark.bookmark) << "the bookmark went with the word";
+    EXPECT_EQ(after.attributes(27).bookmark, last.bookmark) << "the last bookmark went with the word";
     EXPECT_TRUE(bar->status().contains("4 replaced")) << bar->status().toStdString();
     text->undo();
-    EXPECT_EQ(cw::editor::attributedText(*text->document()).string(), script.string()) << "not one undo step";
+    EXPECT_EQ(script().string(), original.string()) << "not one undo step";
 
     // Nothing to change: no edit, no step, nothing marked.
     text->document()->setModified(false);
-    const int steps = text->document()->availableUndoSteps();
-    type(bar->findField(), "then");
-    type(bar->replaceField(), "then");
+    const int undoSteps = text->document()->availableUndoSteps();
+    searchFor("then", "then");
     EXPECT_EQ(bar->replaceAll(), 0);
     EXPECT_TRUE(bar->replace()) << "the match was not the selection";
     EXPECT_FALSE(text->document()->isModified());
-    EXPECT_EQ(text->document()->availableUndoSteps(), steps);
+    EXPECT_EQ(text->document()->availableUndoSteps(), undoSteps);
 
     // One at a time: the selected match, then the next is selected; an empty replacement passes
     // the bookmark on to the character beside it.
-    type(bar->findField(), "teh ");
-    type(bar->replaceField(), "");
+    searchFor("teh ", "");
     EXPECT_EQ(selection(), (TextRange{15, 4}));
     EXPECT_TRUE(bar->replace());
     EXPECT_EQ(text->undoActionName(), "Replace");
-    after = cw::editor::attributedText(*text->document());
-    EXPECT_EQ(after.string(), "teh start\nthen and TEH\nteh");
-    EXPECT_EQ(bookmarkAt(after, 15), bookmark);
+    const QString replaced = QStringLiteral("teh start\nthen and TEH\nteh");
+    EXPECT_EQ(script().string(), replaced);
+    EXPECT_EQ(script().attributes(15).bookmark, mark.bookmark);
     EXPECT_EQ(selection(), (TextRange{0, 4})) << "the next match round the end";
 
     // Locked: found, never replaced.
@@ -191,24 +178,7 @@ TEST_F(FindBarTest, ReplacementsKeepLookAndBookmarksAsOneNamedStep) {
     EXPECT_EQ(bar->replaceAll(), 0);
     bar->findNext();
     EXPECT_EQ(selection(), (TextRange{0, 4}));
-    EXPECT_EQ(cw::editor::attributedText(*text->document()).string(), "teh start\nthen and TEH\nteh");
-}
-
-// Replace All over a long script is one edit laid out once, however many matches it has.
-TEST_F(FindBarTest, ReplaceAllOverALongScriptLaysItOutOnce) {
-    QString long_;
-    for (int i = 0; i < 4000; ++i) {
-        long_ += QStringLiteral("Good evening, teh news at %1.\n").arg(i);
-    }
-    setText(AttributedString(long_));
-    bar->showBar(FindBar::Mode::replace);
-    type(bar->findField(), "teh");
-    type(bar->replaceField(), "the");
-    int layouts = 0;
-    QObject::connect(text->document(), &QTextDocument::contentsChange, text, [&] { ++layouts; });
-    EXPECT_EQ(bar->replaceAll(), 4000);
-    EXPECT_EQ(layouts, 1);
-    EXPECT_FALSE(text->document()->toPlainText().contains("teh"));
+    EXPECT_EQ(script().string(), replaced);
 }
 
 } // namespace

@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QScopeGuard>
+
 #include <csignal>
 #include <functional>
 #include <random>
@@ -20,6 +22,7 @@
 #include <sys/resource.h>
 
 namespace fs = std::filesystem;
+namespace ScriptExporter = cw::ScriptExporter;
 using modeltest::documentWith;
 using modeltest::fileBytes;
 using modeltest::writeBytes;
@@ -30,49 +33,50 @@ namespace {
 QString randomWords(int size) {
     std::mt19937 random(7);
     QString text;
-    text.reserve(size);
     while (text.size() < size) {
-        text += QChar(u'a' + char16_t(random() % 26));
-        if (random() % 6 == 0) {
-            text += u' ';
-        }
+        text += random() % 6 == 0 ? QChar(u' ') : QChar(u'a' + char16_t(random() % 26));
     }
     return text;
 }
 
 // The process's file-size limit lowered for the life of the object, and SIGXFSZ ignored as the
 // application ignores it, so that a write past the limit fails instead of ending the process.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-        ::getrlimit(RLIMIT_FSIZE, &previous_);
-        rlimit lowered = previous_;
-        lowered.rlim_cur = bytes;
+struct FileSizeLimit {
+    explicit FileSizeLimit(rlim_t bytes)
+        : handler(std::signal(SIGXFSZ, SIG_IGN)) {
+        ::getrlimit(RLIMIT_FSIZE, &previous);
+        const rlimit lowered{bytes, previous.rlim_max};
         ::setrlimit(RLIMIT_FSIZE, &lowered);
     }
     ~FileSizeLimit() {
-        ::setrlimit(RLIMIT_FSIZE, &previous_);
-        std::signal(SIGXFSZ, previousHandler_);
+        ::setrlimit(RLIMIT_FSIZE, &previous);
+        std::signal(SIGXFSZ, handler);
     }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
-private:
-    rlimit previous_{};
-    void (*previousHandler_)(int) = nullptr;
+    rlimit previous{};
+    void (*handler)(int);
 };
+
+// A working file a writer left anywhere under `folder`, or nothing.
+std::string workingFileUnder(const fs::path& folder) {
+    for (const auto& item : fs::recursive_directory_iterator(folder)) {
+        if (item.path().filename().string().starts_with(base::defaultTemporaryStem)) {
+            return item.path().string();
+        }
+    }
+    return {};
+}
 
 // Every writer stopped by `ulimit -f 200`: the user is told so in plain words, the file stays as
 // it was, and no working file is left beside it.
 TEST(FileLimits, AWritePastTheFileSizeLimitIsToldAndLeavesTheFileAsItWas) {
     const QString text = randomWords(600000);
     const platform::AttributedString attributed(text);
+    const platform::Color black = platform::Color::black();
     const struct {
         const char* what;
         std::function<void(const fs::path& destination)> write;
     } writers[] = {
-        {"script", [&](const fs::path& file) { cw::ScriptDocumentFile::save(file, documentWith(text), {}); }},
+        {"script", [&](const fs::path& to) { cw::ScriptDocumentFile::save(to, documentWith(text), {}); }},
         {"recovery copy",
          [&](const fs::path& file) {
              const auto store = cw::RecoveryStore::open(file.parent_path() / "Recovery");
@@ -80,45 +84,28 @@ TEST(FileLimits, AWritePastTheFileSizeLimitIsToldAndLeavesTheFileAsItWas) {
              const cw::RecoveryStore::Entry entry{"0a1b", std::nullopt, "Untitled"};
              store->write(entry, documentWith("the copy as it was"), {});
              const std::string earlier = fileBytes(store->copyPath(entry.id));
-             try {
-                 store->write(entry, documentWith(text), {});
-             } catch (...) {
+             const auto kept = qScopeGuard([&] {
                  EXPECT_TRUE(fileBytes(store->copyPath(entry.id)) == earlier) << "the earlier copy changed";
-                 throw;
-             }
+             });
+             store->write(entry, documentWith(text), {});
          }},
-        {"plain text export",
-         [&](const fs::path& file) { cw::ScriptExporter::exportPlainText(file, attributed); }},
-        {"RTF export",
-         [&](const fs::path& file) {
-             cw::ScriptExporter::exportRTF(file, attributed, platform::Color::black());
-         }},
-        {"Word export",
-         [&](const fs::path& file) {
-             cw::ScriptExporter::exportDOCX(file, attributed, platform::Color::black());
-         }},
+        {"plain text export", [&](const fs::path& to) { ScriptExporter::exportPlainText(to, attributed); }},
+        {"RTF export", [&](const fs::path& to) { ScriptExporter::exportRTF(to, attributed, black); }},
+        {"Word export", [&](const fs::path& to) { ScriptExporter::exportDOCX(to, attributed, black); }},
     };
     for (const auto& writer : writers) {
         testsupport::TempDir dir;
         const fs::path file = dir / "talk";
         writeBytes(file, "the file as it was");
-        const std::string before = fileBytes(file);
-        {
+        try {
             const FileSizeLimit limit(200 * 1024);
-            try {
-                writer.write(file);
-                ADD_FAILURE() << writer.what << " written past the limit";
-            } catch (const base::FileWriteError& error) {
-                EXPECT_EQ(error.reason(), "the file is larger than this system allows") << writer.what;
-            } catch (const std::exception& error) {
-                ADD_FAILURE() << writer.what << ": " << error.what();
-            }
+            writer.write(file);
+            ADD_FAILURE() << writer.what << " written past the limit";
+        } catch (const base::FileWriteError& error) {
+            EXPECT_EQ(error.reason(), "the file is larger than this system allows") << writer.what;
         }
-        EXPECT_TRUE(fileBytes(file) == before) << writer.what << " changed the file";
-        for (const auto& item : fs::directory_iterator(dir.path())) {
-            EXPECT_FALSE(item.path().filename().string().starts_with(base::defaultTemporaryStem))
-                << writer.what << " left " << item.path();
-        }
+        EXPECT_EQ(fileBytes(file), "the file as it was") << writer.what << " changed the file";
+        EXPECT_EQ(workingFileUnder(dir.path()), "") << writer.what;
     }
 
     // The settings keep what was saved before and go on in memory.
@@ -127,13 +114,11 @@ TEST(FileLimits, AWritePastTheFileSizeLimitIsToldAndLeavesTheFileAsItWas) {
     defaults.set("kept", true);
     ASSERT_TRUE(defaults.synchronize());
     const std::string before = fileBytes(dir / "defaults.json");
-    {
-        const FileSizeLimit limit(200 * 1024);
-        for (int key = 0; key < 100; ++key) { // each setting is held to 4 KiB
-            defaults.set("long " + std::to_string(key), text.mid(key * 4000, 4000).toStdString());
-        }
-        EXPECT_FALSE(defaults.synchronize());
+    const FileSizeLimit limit(200 * 1024);
+    for (int key = 0; key < 100; ++key) { // each setting is held to 4 KiB
+        defaults.set("long " + std::to_string(key), text.mid(key * 4000, 4000).toStdString());
     }
+    EXPECT_FALSE(defaults.synchronize());
     EXPECT_TRUE(fileBytes(dir / "defaults.json") == before) << "the settings file changed";
 }
 
@@ -154,17 +139,14 @@ TEST(FileLimits, AScriptInADeepFolderSavesAndOpens) {
             cw::ScriptDocumentFile::save(script, documentWith(words), {});
             EXPECT_EQ(cw::ScriptDocumentFile::open(script).text.string(), words) << length;
         }
-        cw::ScriptExporter::exportPlainText(folder / "talk.txt", platform::AttributedString("exported"));
+        ScriptExporter::exportPlainText(folder / "talk.txt", platform::AttributedString("exported"));
         EXPECT_EQ(fileBytes(folder / "talk.txt"), "exported");
         const auto store = cw::RecoveryStore::open(folder / "Recovery");
         ASSERT_TRUE(store) << length;
         const cw::RecoveryStore::Entry entry{"0a1b", script.string(), "talk.cwr"};
         store->write(entry, documentWith("unsaved words"), {});
         EXPECT_EQ(store->read(entry, platform::Defaults::standard()).text.string(), "unsaved words");
-        for (const auto& item : fs::directory_iterator(folder)) {
-            EXPECT_FALSE(item.path().filename().string().starts_with(base::defaultTemporaryStem))
-                << "left " << item.path().filename();
-        }
+        EXPECT_EQ(workingFileUnder(folder), "") << length;
 
         const fs::path logged = folder / "logged.db";
         const auto writer = sql::Connection::open(logged.string());
