@@ -1056,13 +1056,16 @@ TEST_F(EditorControllerTest, TextBeyondWhatTheViewCanLayOutIsHeldBackOrLaidOutWi
     controller->autosave();
     EXPECT_EQ(project->document().text.string(), tooMany);
 
-    load(AttributedString(QStringLiteral("Good evening.")));
-    EXPECT_FALSE(view.isReadOnly());
-    EXPECT_TRUE(view.placeholderText().isEmpty());
     QApplication::clipboard()->setText(tooMany);
-    view.moveCursor(QTextCursor::End);
-    view.paste();
-    EXPECT_EQ(viewText(), QStringLiteral("Good evening."));
+    for (const float factor : {0.5f, 0.99f}) { // the second shows the text at the smallest size
+        changeProperties([factor](auto& p) { p.prompterWordCountFactor = factor; });
+        load(AttributedString(QStringLiteral("Good evening.")));
+        EXPECT_FALSE(view.isReadOnly());
+        EXPECT_TRUE(view.placeholderText().isEmpty());
+        view.moveCursor(QTextCursor::End);
+        view.paste();
+        EXPECT_EQ(viewText(), QStringLiteral("Good evening.")) << factor;
+    }
 
     // A floor wider than the view: laid out that wide, the page's height kept.
     view.setWrapWidthFloor(view.viewport()->width() + 100);

@@ -165,11 +165,14 @@ void EditorController::load() {
     // A long paste is shown smaller before Qt lays it out at the size of the short text.
     textView_->setInsertionGuard([weak = weak_from_this()](const EditorAppearance::TextAmount& after) {
         auto self = weak.lock();
-        if (!self || self->showsWithinLayoutLimit(after)) {
+        if (!self) {
             return std::optional<bool>(false);
         }
         if (!EditorAppearance::narrowestLineWidth(after)) {
             return std::optional<bool>(); // more lines than the view can lay out
+        }
+        if (self->showsWithinLayoutLimit(after)) {
+            return std::optional<bool>(false);
         }
         const FlagScope restyling(self->ignoreTextChange_);
         self->applyColumn(self->project_->document().scriptProperties, /*widthChanged=*/true,
@@ -606,9 +609,10 @@ void EditorController::placeColumn(const DocumentScriptProperties& properties, b
 }
 
 bool EditorController::showsWithinLayoutLimit(const EditorAppearance::TextAmount& amount) const {
-    const double lineWidth = textView_->containerWidth() - 2 * textView_->document()->documentMargin();
-    return lineHeight_ <= EditorAppearance::minimumFontSize ||
-           EditorAppearance::fitsLayout(amount, lineHeight_, lineWidth);
+    // At the smallest size too: a thin column then lays the text out wider.
+    const double lineWidth = std::max(textView_->containerWidth(), textView_->wrapWidthFloor()) -
+                             2 * textView_->document()->documentMargin();
+    return EditorAppearance::fitsLayout(amount, lineHeight_, lineWidth);
 }
 
 void EditorController::applyColumn(const DocumentScriptProperties& properties, bool widthChanged,

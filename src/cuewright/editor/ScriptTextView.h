@@ -144,6 +144,7 @@ public:
     // The narrowest the text wraps: a view narrower than `width` lays it out that wide and
     // scrolls sideways (a long text in a thin column would be laid out taller than Qt reaches).
     void setWrapWidthFloor(double width);
+    double wrapWidthFloor() const { return wrapWidthFloor_; }
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
