@@ -47,10 +47,6 @@ QList<QTextLayout::FormatRange> layerFormats(const AttributedString& text, TextR
     return formats;
 }
 
-bool breaksParagraph(QChar c) {
-    return c == u'\n' || c == u'\r' || c == QChar::ParagraphSeparator;
-}
-
 // A layout costs as much as hundreds of characters: short paragraphs that look alike share one,
 // their breaks given to it as line separators, which end a line as a paragraph does. Shorter
 // than any word the line breaker takes apart itself; justified lines are left alone, as
@@ -112,7 +108,7 @@ void layOutParagraph(const AttributedString& text, TextRange content, int termin
     }
     const auto make = [&](TextRange range) {
         QString part = text.string().mid(range.location, range.length);
-        std::replace_if(part.begin(), part.end(), breaksParagraph, QChar(QChar::LineSeparator));
+        std::replace_if(part.begin(), part.end(), platform::isParagraphEnd, QChar(QChar::LineSeparator));
         auto layout = std::make_unique<QTextLayout>(part, font, platform::layers::layerMetricsDevice());
         layout->setTextOption(option);
         if (range.length > 0) {

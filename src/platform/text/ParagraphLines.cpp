@@ -16,10 +16,6 @@ std::atomic<std::uint64_t> scanCount{0};
 // Words shorter than this are left to QTextLayout: its cost for them stays small.
 constexpr int longRunLength = 128;
 
-bool isParagraphEnd(QChar c) {
-    return c == u'\n' || c == u'\r' || c == QChar::ParagraphSeparator;
-}
-
 // Paragraph ends count for runs of short paragraphs laid out together, their ends as line separators.
 bool isBreakingSpace(QChar c) {
     return c == u' ' || c == u'\t' || c == QChar::LineSeparator || c == QChar(0x200B) || isParagraphEnd(c);
@@ -179,6 +175,10 @@ private:
 };
 
 } // namespace
+
+bool isParagraphEnd(QChar c) {
+    return c == u'\n' || c == u'\r' || c == QChar::ParagraphSeparator;
+}
 
 void forEachParagraph(const AttributedString& text, const std::function<void(TextRange, int)>& visit) {
     const QString& s = text.string();

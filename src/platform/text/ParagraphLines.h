@@ -8,10 +8,14 @@
 #include <functional>
 #include <memory>
 
+class QChar;
 class QString;
 class QTextLayout;
 
 namespace platform {
+
+// LF, CR and U+2029: the characters that end a paragraph.
+bool isParagraphEnd(QChar c);
 
 // Calls `visit` with each paragraph's content and the length of its terminator (LF, CR and
 // U+2029 count 1, CR LF counts 2, a last paragraph without one 0). Empty text has no paragraphs.
