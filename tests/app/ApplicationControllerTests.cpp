@@ -43,6 +43,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <optional>
 #include <set>
 
 using namespace apptest;
@@ -86,6 +87,11 @@ protected:
         }
         editor.lineCount = int(lines.size());
         project.setEditor(editor);
+    }
+    void waitForOpenings() {
+        while (!app->largeFileOpenings().empty()) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        }
     }
     bool askedAnything() const {
         return std::any_of(events.begin(), events.end(), [](const auto& e) { return e.starts_with("ask"); });
@@ -277,11 +283,6 @@ TEST_F(Shell, LargeAndSlowFilesAreReadOffTheMainThreadIntoWhatTheUsualWayMakes) 
     ASSERT_TRUE(cw::LargeFileOpening::opensOffMainThread(large));
     cw::Workspace scratch(defaults);
     const platform::AttributedString expected = scratch.openProject(large)->document().text;
-    const auto waitForOpenings = [&] {
-        while (!app->largeFileOpenings().empty()) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        }
-    };
 
     // Cancelled at once, then opened again: one script comes of the two.
     EXPECT_TRUE(app->openFile(QString::fromStdString(large)));
@@ -395,9 +396,7 @@ TEST_F(Shell, ARichTextFileThatEndsEarlySaysSoAtAnySize) {
         SCOPED_TRACE(c.name);
         const std::size_t before = app->editorControllers().size();
         EXPECT_TRUE(app->openFile(writeFile(c.name, c.content)));
-        while (!app->largeFileOpenings().empty()) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        }
+        waitForOpenings();
         ASSERT_EQ(app->editorControllers().size(), before + 1);
         const QString notice = app->editorControllers().back()->project()->readNotice();
         EXPECT_EQ(notice.contains(QStringLiteral("\u201C%1\u201D ends early").arg(c.name)), c.endsEarly)
@@ -692,6 +691,20 @@ protected:
         return count;
     }
 
+    // The copies' scheduled writes come due.
+    void keepEdits() {
+        for (auto& fire : std::exchange(scheduled, {})) {
+            fire();
+        }
+    }
+    // Another instance's copy beside ours, of the script at `path`, that cannot be read.
+    void writeUnreadableCopy(std::optional<std::string> path, const std::string& name) {
+        const auto other = cw::RecoveryStore::open(folder());
+        const cw::RecoveryStore::Entry broken{cw::RecoveryStore::makeId(), std::move(path), name};
+        other->write(broken, cw::Document(), {});
+        std::ofstream(other->copyPath(broken.id), std::ios::trunc) << "not a script";
+    }
+
     std::vector<std::function<void()>> scheduled;
 };
 
@@ -739,9 +752,7 @@ TEST_F(Recovery, AScriptWhoseCopyFailsIsNamedAndAskedAboutWhenTheSessionEnds) {
     const auto projects = app->workspace().projects();
     const auto edit = [&](std::size_t script, const char* text) {
         projects[script]->setText(platform::AttributedString(text));
-        for (auto& fire : std::exchange(scheduled, {})) {
-            fire();
-        }
+        keepEdits();
         app->scriptRecovery()->flush();
         QCoreApplication::sendPostedEvents(nullptr, 0);
     };
@@ -787,10 +798,8 @@ TEST_F(Recovery, CopiesOfOneFileComeBackInOneWindowOnItAndAnUnreadableCopyIsName
         cw::Document document;
         document.text = platform::AttributedString("edited in the other instance");
         other->write({cw::RecoveryStore::makeId(), saved, "talk.cwr"}, document, {});
-        const cw::RecoveryStore::Entry broken{cw::RecoveryStore::makeId(), saved + ".old", "broken.cwr"};
-        other->write(broken, document, {});
-        std::ofstream(other->copyPath(broken.id), std::ios::trunc) << "not a script";
     }
+    writeUnreadableCopy(saved + ".old", "broken.cwr");
     app->terminateWithoutAsking();
     alerts->answerButton("OK");
     alerts->answerButton("Discard");
@@ -822,12 +831,7 @@ TEST_F(Recovery, AnUnreadableCopyIsAskedAboutOnce) {
     const auto previousOpener = cw::setUrlOpener(opener);
     launch();
     for (const char* answer : {"Discard", "Show Folder"}) {
-        const cw::RecoveryStore::Entry broken{cw::RecoveryStore::makeId(), std::nullopt, "broken.cwr"};
-        {
-            const auto other = cw::RecoveryStore::open(folder()); // the other instance's, beside ours
-            other->write(broken, cw::Document(), {});
-            std::ofstream(other->copyPath(broken.id), std::ios::trunc) << "not a script";
-        }
+        writeUnreadableCopy(std::nullopt, "broken.cwr");
         const std::size_t before = alerts->shown().size();
         alerts->answerButton(answer);
         restart();
@@ -869,9 +873,7 @@ TEST_F(Recovery, CopiesGoWhenTheirEditsAreDiscardedOrSaved) {
         project->setText(platform::AttributedString("typed"));
     }
     ASSERT_EQ(scheduled.size(), 2u);
-    for (auto& fire : scheduled) {
-        fire();
-    }
+    keepEdits();
     EXPECT_EQ(copies(), 2u);
 
     projects[1]->save((dir.path() / "kept.cwr").string());
