@@ -930,6 +930,27 @@ struct RealWindows : RealApp {
         platform::setAlertRunner(previousAlerts);
         platform::setSharedActivityInhibitor(previousInhibitor);
     }
+    // A saved script in the one real editor window, active, its text view with the focus.
+    cw::editor::ScriptTextView* openEditor(const char* name, const QString& text) {
+        launch();
+        app->openDocument(saveScript(defaults, dir.path() / name, text));
+        if (app->editorControllers().size() != 1u) {
+            return nullptr;
+        }
+        QWidget* window = app->editorControllers().front()->window();
+        window->activateWindow();
+        auto* view = window->findChild<cw::editor::ScriptTextView*>();
+        if (!QTest::qWaitForWindowActive(window) || !view) {
+            return nullptr;
+        }
+        view->setFocus();
+        return view;
+    }
+    // The one editor closes without a question.
+    bool closeEditor() {
+        app->workspace().projects().front()->setHasUnsavedChanges(false);
+        return app->editorControllers().front()->close();
+    }
 };
 
 TEST_F(RealDevices, LaunchStartsAndTerminationStopsThem) {
@@ -1027,16 +1048,9 @@ TEST_F(RealWindows, EditorAndPrompterWindowsReportToTheController) {
 // In a real editor window, Ctrl+D inserts the bookmark at the editor's line and deletes it again;
 // the Bookmarks menu names what its item will do and the Edit menu's Undo names the step.
 TEST_F(RealWindows, BookmarkShortcutAndMenuTitlesInTheEditorWindow) {
-    launch();
-    app->openDocument(saveScript(defaults, dir.path() / "marks.cwr", "First line\nSecond line"));
-    ASSERT_EQ(app->editorControllers().size(), 1u);
-    QWidget* window = app->editorControllers().front()->window();
-    window->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
-    auto* view = window->findChild<cw::editor::ScriptTextView*>();
+    cw::editor::ScriptTextView* view = openEditor("marks.cwr", "First line\nSecond line");
     ASSERT_TRUE(view);
     cw::editor::ScriptTextView& text = *view;
-    text.setFocus();
     text.moveCursor(QTextCursor::Start);
     const auto project = app->workspace().projects().front();
     cw::MainMenu& menus = app->mainMenu();
@@ -1059,27 +1073,18 @@ TEST_F(RealWindows, BookmarkShortcutAndMenuTitlesInTheEditorWindow) {
         EXPECT_EQ(undo->text().toStdString(), step.undoTitle);
     }
     // Away from the editor the Edit menu's item takes its own title again.
-    window->setFocus();
+    text.window()->setFocus();
     menus.validateAll();
     EXPECT_EQ(undo->text().toStdString(), "Undo");
-
-    project->setHasUnsavedChanges(false); // no question on closing
-    EXPECT_TRUE(app->editorControllers().front()->close());
+    EXPECT_TRUE(closeEditor());
 }
 
 // Ctrl+B, Ctrl+I and Ctrl+U style the editor's selection through the Edit menu's items, each an
 // undo step the menu names; Cut and Copy wait for a selection. The Keys pane refuses the keys of the
 // menus, the editor window's own and the application's, naming the item.
 TEST_F(RealWindows, TheEditMenuStylesTheSelectionAndTheKeysPaneRefusesMenuKeys) {
-    launch();
-    app->openDocument(saveScript(defaults, dir.path() / "styled.cwr", "alpha beta"));
-    ASSERT_EQ(app->editorControllers().size(), 1u);
-    QWidget* window = app->editorControllers().front()->window();
-    window->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
-    auto* text = window->findChild<cw::editor::ScriptTextView*>();
+    cw::editor::ScriptTextView* text = openEditor("styled.cwr", "alpha beta");
     ASSERT_TRUE(text);
-    text->setFocus();
     cw::MainMenu& menus = app->mainMenu();
     const auto enabled = [&](const char* action) {
         menus.validateAll();
@@ -1122,9 +1127,7 @@ TEST_F(RealWindows, TheEditMenuStylesTheSelectionAndTheKeysPaneRefusesMenuKeys) 
     well->setChecked(true);
     QTest::keyClick(well, Qt::Key_K, Qt::ControlModifier);
     EXPECT_TRUE(well->key()) << "a key no menu has";
-
-    app->workspace().projects().front()->setHasUnsavedChanges(false); // no question on closing
-    EXPECT_TRUE(app->editorControllers().front()->close());
+    EXPECT_TRUE(closeEditor());
 }
 
 } // namespace
