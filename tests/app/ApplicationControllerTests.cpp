@@ -93,6 +93,14 @@ protected:
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         }
     }
+    // The script the file `path` (text or bytes) opened into once it was read; none if no window.
+    template <typename Path> std::shared_ptr<cw::Project> openAndWait(const Path& path) {
+        const std::size_t before = app->editorControllers().size();
+        EXPECT_TRUE(app->openFile(path));
+        waitForOpenings();
+        const auto& editors = app->editorControllers();
+        return editors.size() == before + 1 ? editors.back()->project() : nullptr;
+    }
     bool askedAnything() const {
         return std::any_of(events.begin(), events.end(), [](const auto& e) { return e.starts_with("ask"); });
     }
@@ -314,11 +322,9 @@ TEST_F(Shell, LargeAndSlowFilesAreReadOffTheMainThreadIntoWhatTheUsualWayMakes) 
     app->editorControllers().back()->close();
 
     // A name whose bytes are not UTF-8 (as a Latin-1 system writes it) is read all the same.
-    const std::string latin1Name = writeFile("caf\xe9.txt", content);
-    EXPECT_TRUE(app->openFile(latin1Name));
-    waitForOpenings();
-    ASSERT_EQ(app->editorControllers().size(), 2u);
-    EXPECT_TRUE(app->editorControllers().back()->project()->document().text == expected);
+    const auto latin1 = openAndWait(writeFile("caf\xe9.txt", content));
+    ASSERT_TRUE(latin1);
+    EXPECT_TRUE(latin1->document().text == expected);
     EXPECT_TRUE(alerts->shown().empty());
 
     // DOC files, their reader being slow at any size, readable or not.
@@ -326,19 +332,13 @@ TEST_F(Shell, LargeAndSlowFilesAreReadOffTheMainThreadIntoWhatTheUsualWayMakes) 
         SCOPED_TRACE(name);
         const std::string doc = std::string(CW_FIXTURES_DIR) + "/" + name;
         ASSERT_TRUE(cw::LargeFileOpening::opensOffMainThread(doc));
-        const platform::AttributedString expectedDoc = scratch.openProject(doc)->document().text;
-        const std::size_t before = app->editorControllers().size();
-        EXPECT_TRUE(app->openFile(QString::fromStdString(doc)));
-        waitForOpenings();
-        ASSERT_EQ(app->editorControllers().size(), before + 1);
-        EXPECT_TRUE(app->editorControllers().back()->project()->document().text == expectedDoc);
+        const auto opened = openAndWait(QString::fromStdString(doc));
+        ASSERT_TRUE(opened);
+        EXPECT_TRUE(opened->document().text == scratch.openProject(doc)->document().text);
     }
 
     // One that is not UTF-8 is told as a small one is.
-    const std::size_t before = app->editorControllers().size();
-    EXPECT_TRUE(app->openFile(QString::fromStdString(notUtf8)));
-    waitForOpenings();
-    EXPECT_EQ(app->editorControllers().size(), before);
+    EXPECT_EQ(openAndWait(QString::fromStdString(notUtf8)), nullptr);
     ASSERT_EQ(alerts->shown().size(), 1u);
     EXPECT_EQ(alerts->shown().front().messageText.toStdString(),
               "The file \u201Clatin1.txt\u201D couldn\u2019t be opened using text encoding Unicode (UTF-8).");
@@ -394,11 +394,9 @@ TEST_F(Shell, ARichTextFileThatEndsEarlySaysSoAtAnySize) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::size_t before = app->editorControllers().size();
-        EXPECT_TRUE(app->openFile(writeFile(c.name, c.content)));
-        waitForOpenings();
-        ASSERT_EQ(app->editorControllers().size(), before + 1);
-        const QString notice = app->editorControllers().back()->project()->readNotice();
+        const auto opened = openAndWait(writeFile(c.name, c.content));
+        ASSERT_TRUE(opened);
+        const QString notice = opened->readNotice();
         EXPECT_EQ(notice.contains(QStringLiteral("\u201C%1\u201D ends early").arg(c.name)), c.endsEarly)
             << notice.toStdString();
         EXPECT_EQ(notice.isEmpty(), !c.endsEarly) << notice.toStdString();
@@ -934,17 +932,11 @@ struct RealWindows : RealApp {
     cw::editor::ScriptTextView* openEditor(const char* name, const QString& text) {
         launch();
         app->openDocument(saveScript(defaults, dir.path() / name, text));
-        if (app->editorControllers().size() != 1u) {
-            return nullptr;
-        }
-        QWidget* window = app->editorControllers().front()->window();
+        QWidget* window = app->editorControllers().at(0)->window();
         window->activateWindow();
         auto* view = window->findChild<cw::editor::ScriptTextView*>();
-        if (!QTest::qWaitForWindowActive(window) || !view) {
-            return nullptr;
-        }
-        view->setFocus();
-        return view;
+        EXPECT_TRUE(QTest::qWaitForWindowActive(window) && view && app->editorControllers().size() == 1);
+        return view ? (view->setFocus(), view) : nullptr;
     }
     // The one editor closes without a question.
     bool closeEditor() {

@@ -136,11 +136,10 @@ TEST(MainMenu, EveryWindowShownGetsTheApplicationKeysAndTheCloseKey) {
         const char* name;
         bool getsItems;
         long closeKeys;
-        bool noActionAtAll;
-    } cases[] = {{&plain, "plain", true, 1, false},
-                 {&ownClose, "own close key", true, 1, false},
-                 {&withBar, "menu bar", false, 1, false},
-                 {&dialog, "dialog", false, 0, true}};
+    } cases[] = {{&plain, "plain", true, 1},
+                 {&ownClose, "own close key", true, 1},
+                 {&withBar, "menu bar", false, 1},
+                 {&dialog, "dialog", false, 0}};
     const auto closeKeys = [&](const QWidget& w) {
         const QList<QShortcut*> shortcuts = w.findChildren<QShortcut*>();
         return std::count_if(shortcuts.begin(), shortcuts.end(),
@@ -154,9 +153,7 @@ TEST(MainMenu, EveryWindowShownGetsTheApplicationKeysAndTheCloseKey) {
         }
         EXPECT_EQ(c.window->actions().contains(menu.action("terminate:")), c.getsItems);
         EXPECT_EQ(closeKeys(*c.window), c.closeKeys);
-        if (c.noActionAtAll) {
-            EXPECT_TRUE(c.window->actions().isEmpty());
-        }
+        EXPECT_TRUE(c.closeKeys || c.window->actions().isEmpty()) << "a dialog gets nothing";
     }
 }
 
