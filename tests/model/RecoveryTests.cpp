@@ -260,8 +260,12 @@ protected:
     std::vector<std::function<void()>> scheduled;
 };
 
-TEST_F(ScriptRecoveryTest, EditsAreKeptOneIntervalAfterTheFirstOfThemHowEverLongTypingGoesOn) {
+// Edits are kept one interval after the first of them however long typing goes on, or at once
+// when asked (the process ending), and only when there are any.
+TEST_F(ScriptRecoveryTest, EditsAreKeptOneIntervalAfterTheFirstOfThemOrAtOnceWhenAsked) {
     recovery->follow(project);
+    recovery->writeNow(*project);
+    EXPECT_TRUE(keptTexts().empty()) << "nothing unsaved, nothing kept";
     project->setText(AttributedString("a"));
     project->setText(AttributedString("ab"));
     EXPECT_EQ(scheduled.size(), 1u) << "later edits ride along with the write already due";
@@ -273,6 +277,10 @@ TEST_F(ScriptRecoveryTest, EditsAreKeptOneIntervalAfterTheFirstOfThemHowEverLong
     project->setText(AttributedString("abc"));
     runScheduled();
     EXPECT_EQ(keptTexts(), std::vector<QString>{"abc"});
+    project->setText(AttributedString("typed just before the end"));
+    recovery->writeNow(*project);
+    EXPECT_EQ(keptTexts(), std::vector<QString>{"typed just before the end"});
+    EXPECT_FALSE(recovery->isWriteDue(*project));
 }
 
 TEST_F(ScriptRecoveryTest, SavingOrDiscardingRemovesTheCopyUnlessTheProcessIsEnding) {
@@ -362,16 +370,6 @@ TEST_F(ScriptRecoveryTest, EachFailingCopyIsToldUntilItIsWrittenAgainOrItsScript
     }
     EXPECT_EQ(keptTexts(), std::vector<QString>{"big, once more"});
     small->pause();
-}
-
-TEST_F(ScriptRecoveryTest, WriteNowKeepsTheEditsAtOnceAndOnlyWhenThereAreAny) {
-    recovery->follow(project);
-    recovery->writeNow(*project);
-    EXPECT_TRUE(keptTexts().empty()) << "nothing unsaved, nothing kept";
-    project->setText(AttributedString("typed just before the end"));
-    recovery->writeNow(*project);
-    EXPECT_EQ(keptTexts(), std::vector<QString>{"typed just before the end"});
-    EXPECT_FALSE(recovery->isWriteDue(*project));
 }
 
 TEST_F(ScriptRecoveryTest, TheNextStartBringsTheEditsBackUnderTheirScriptsLeavingTheirFilesAlone) {
