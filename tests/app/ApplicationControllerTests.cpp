@@ -43,6 +43,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <optional>
 #include <set>
 
 using namespace apptest;
@@ -86,6 +87,19 @@ protected:
         }
         editor.lineCount = int(lines.size());
         project.setEditor(editor);
+    }
+    void waitForOpenings() {
+        while (!app->largeFileOpenings().empty()) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        }
+    }
+    // The script the file `path` (text or bytes) opened into once it was read; none if no window.
+    template <typename Path> std::shared_ptr<cw::Project> openAndWait(const Path& path) {
+        const std::size_t before = app->editorControllers().size();
+        EXPECT_TRUE(app->openFile(path));
+        waitForOpenings();
+        const auto& editors = app->editorControllers();
+        return editors.size() == before + 1 ? editors.back()->project() : nullptr;
     }
     bool askedAnything() const {
         return std::any_of(events.begin(), events.end(), [](const auto& e) { return e.starts_with("ask"); });
@@ -277,11 +291,6 @@ TEST_F(Shell, LargeAndSlowFilesAreReadOffTheMainThreadIntoWhatTheUsualWayMakes) 
     ASSERT_TRUE(cw::LargeFileOpening::opensOffMainThread(large));
     cw::Workspace scratch(defaults);
     const platform::AttributedString expected = scratch.openProject(large)->document().text;
-    const auto waitForOpenings = [&] {
-        while (!app->largeFileOpenings().empty()) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        }
-    };
 
     // Cancelled at once, then opened again: one script comes of the two.
     EXPECT_TRUE(app->openFile(QString::fromStdString(large)));
@@ -313,11 +322,9 @@ TEST_F(Shell, LargeAndSlowFilesAreReadOffTheMainThreadIntoWhatTheUsualWayMakes) 
     app->editorControllers().back()->close();
 
     // A name whose bytes are not UTF-8 (as a Latin-1 system writes it) is read all the same.
-    const std::string latin1Name = writeFile("caf\xe9.txt", content);
-    EXPECT_TRUE(app->openFile(latin1Name));
-    waitForOpenings();
-    ASSERT_EQ(app->editorControllers().size(), 2u);
-    EXPECT_TRUE(app->editorControllers().back()->project()->document().text == expected);
+    const auto latin1 = openAndWait(writeFile("caf\xe9.txt", content));
+    ASSERT_TRUE(latin1);
+    EXPECT_TRUE(latin1->document().text == expected);
     EXPECT_TRUE(alerts->shown().empty());
 
     // DOC files, their reader being slow at any size, readable or not.
@@ -325,19 +332,13 @@ TEST_F(Shell, LargeAndSlowFilesAreReadOffTheMainThreadIntoWhatTheUsualWayMakes) 
         SCOPED_TRACE(name);
         const std::string doc = std::string(CW_FIXTURES_DIR) + "/" + name;
         ASSERT_TRUE(cw::LargeFileOpening::opensOffMainThread(doc));
-        const platform::AttributedString expectedDoc = scratch.openProject(doc)->document().text;
-        const std::size_t before = app->editorControllers().size();
-        EXPECT_TRUE(app->openFile(QString::fromStdString(doc)));
-        waitForOpenings();
-        ASSERT_EQ(app->editorControllers().size(), before + 1);
-        EXPECT_TRUE(app->editorControllers().back()->project()->document().text == expectedDoc);
+        const auto opened = openAndWait(QString::fromStdString(doc));
+        ASSERT_TRUE(opened);
+        EXPECT_TRUE(opened->document().text == scratch.openProject(doc)->document().text);
     }
 
     // One that is not UTF-8 is told as a small one is.
-    const std::size_t before = app->editorControllers().size();
-    EXPECT_TRUE(app->openFile(QString::fromStdString(notUtf8)));
-    waitForOpenings();
-    EXPECT_EQ(app->editorControllers().size(), before);
+    EXPECT_EQ(openAndWait(QString::fromStdString(notUtf8)), nullptr);
     ASSERT_EQ(alerts->shown().size(), 1u);
     EXPECT_EQ(alerts->shown().front().messageText.toStdString(),
               "The file \u201Clatin1.txt\u201D couldn\u2019t be opened using text encoding Unicode (UTF-8).");
@@ -393,13 +394,9 @@ TEST_F(Shell, ARichTextFileThatEndsEarlySaysSoAtAnySize) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::size_t before = app->editorControllers().size();
-        EXPECT_TRUE(app->openFile(writeFile(c.name, c.content)));
-        while (!app->largeFileOpenings().empty()) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        }
-        ASSERT_EQ(app->editorControllers().size(), before + 1);
-        const QString notice = app->editorControllers().back()->project()->readNotice();
+        const auto opened = openAndWait(writeFile(c.name, c.content));
+        ASSERT_TRUE(opened);
+        const QString notice = opened->readNotice();
         EXPECT_EQ(notice.contains(QStringLiteral("\u201C%1\u201D ends early").arg(c.name)), c.endsEarly)
             << notice.toStdString();
         EXPECT_EQ(notice.isEmpty(), !c.endsEarly) << notice.toStdString();
@@ -692,6 +689,20 @@ protected:
         return count;
     }
 
+    // The copies' scheduled writes come due.
+    void keepEdits() {
+        for (auto& fire : std::exchange(scheduled, {})) {
+            fire();
+        }
+    }
+    // Another instance's copy beside ours, of the script at `path`, that cannot be read.
+    void writeUnreadableCopy(std::optional<std::string> path, const std::string& name) {
+        const auto other = cw::RecoveryStore::open(folder());
+        const cw::RecoveryStore::Entry broken{cw::RecoveryStore::makeId(), std::move(path), name};
+        other->write(broken, cw::Document(), {});
+        std::ofstream(other->copyPath(broken.id), std::ios::trunc) << "not a script";
+    }
+
     std::vector<std::function<void()>> scheduled;
 };
 
@@ -739,9 +750,7 @@ TEST_F(Recovery, AScriptWhoseCopyFailsIsNamedAndAskedAboutWhenTheSessionEnds) {
     const auto projects = app->workspace().projects();
     const auto edit = [&](std::size_t script, const char* text) {
         projects[script]->setText(platform::AttributedString(text));
-        for (auto& fire : std::exchange(scheduled, {})) {
-            fire();
-        }
+        keepEdits();
         app->scriptRecovery()->flush();
         QCoreApplication::sendPostedEvents(nullptr, 0);
     };
@@ -787,10 +796,8 @@ TEST_F(Recovery, CopiesOfOneFileComeBackInOneWindowOnItAndAnUnreadableCopyIsName
         cw::Document document;
         document.text = platform::AttributedString("edited in the other instance");
         other->write({cw::RecoveryStore::makeId(), saved, "talk.cwr"}, document, {});
-        const cw::RecoveryStore::Entry broken{cw::RecoveryStore::makeId(), saved + ".old", "broken.cwr"};
-        other->write(broken, document, {});
-        std::ofstream(other->copyPath(broken.id), std::ios::trunc) << "not a script";
     }
+    writeUnreadableCopy(saved + ".old", "broken.cwr");
     app->terminateWithoutAsking();
     alerts->answerButton("OK");
     alerts->answerButton("Discard");
@@ -822,12 +829,7 @@ TEST_F(Recovery, AnUnreadableCopyIsAskedAboutOnce) {
     const auto previousOpener = cw::setUrlOpener(opener);
     launch();
     for (const char* answer : {"Discard", "Show Folder"}) {
-        const cw::RecoveryStore::Entry broken{cw::RecoveryStore::makeId(), std::nullopt, "broken.cwr"};
-        {
-            const auto other = cw::RecoveryStore::open(folder()); // the other instance's, beside ours
-            other->write(broken, cw::Document(), {});
-            std::ofstream(other->copyPath(broken.id), std::ios::trunc) << "not a script";
-        }
+        writeUnreadableCopy(std::nullopt, "broken.cwr");
         const std::size_t before = alerts->shown().size();
         alerts->answerButton(answer);
         restart();
@@ -869,9 +871,7 @@ TEST_F(Recovery, CopiesGoWhenTheirEditsAreDiscardedOrSaved) {
         project->setText(platform::AttributedString("typed"));
     }
     ASSERT_EQ(scheduled.size(), 2u);
-    for (auto& fire : scheduled) {
-        fire();
-    }
+    keepEdits();
     EXPECT_EQ(copies(), 2u);
 
     projects[1]->save((dir.path() / "kept.cwr").string());
@@ -927,6 +927,21 @@ struct RealWindows : RealApp {
         close();
         platform::setAlertRunner(previousAlerts);
         platform::setSharedActivityInhibitor(previousInhibitor);
+    }
+    // A saved script in the one real editor window, active, its text view with the focus.
+    cw::editor::ScriptTextView* openEditor(const char* name, const QString& text) {
+        launch();
+        app->openDocument(saveScript(defaults, dir.path() / name, text));
+        QWidget* window = app->editorControllers().at(0)->window();
+        window->activateWindow();
+        auto* view = window->findChild<cw::editor::ScriptTextView*>();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(window) && view && app->editorControllers().size() == 1);
+        return view ? (view->setFocus(), view) : nullptr;
+    }
+    // The one editor closes without a question.
+    bool closeEditor() {
+        app->workspace().projects().front()->setHasUnsavedChanges(false);
+        return app->editorControllers().front()->close();
     }
 };
 
@@ -1025,16 +1040,9 @@ TEST_F(RealWindows, EditorAndPrompterWindowsReportToTheController) {
 // In a real editor window, Ctrl+D inserts the bookmark at the editor's line and deletes it again;
 // the Bookmarks menu names what its item will do and the Edit menu's Undo names the step.
 TEST_F(RealWindows, BookmarkShortcutAndMenuTitlesInTheEditorWindow) {
-    launch();
-    app->openDocument(saveScript(defaults, dir.path() / "marks.cwr", "First line\nSecond line"));
-    ASSERT_EQ(app->editorControllers().size(), 1u);
-    QWidget* window = app->editorControllers().front()->window();
-    window->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
-    auto* view = window->findChild<cw::editor::ScriptTextView*>();
+    cw::editor::ScriptTextView* view = openEditor("marks.cwr", "First line\nSecond line");
     ASSERT_TRUE(view);
     cw::editor::ScriptTextView& text = *view;
-    text.setFocus();
     text.moveCursor(QTextCursor::Start);
     const auto project = app->workspace().projects().front();
     cw::MainMenu& menus = app->mainMenu();
@@ -1057,27 +1065,18 @@ TEST_F(RealWindows, BookmarkShortcutAndMenuTitlesInTheEditorWindow) {
         EXPECT_EQ(undo->text().toStdString(), step.undoTitle);
     }
     // Away from the editor the Edit menu's item takes its own title again.
-    window->setFocus();
+    text.window()->setFocus();
     menus.validateAll();
     EXPECT_EQ(undo->text().toStdString(), "Undo");
-
-    project->setHasUnsavedChanges(false); // no question on closing
-    EXPECT_TRUE(app->editorControllers().front()->close());
+    EXPECT_TRUE(closeEditor());
 }
 
 // Ctrl+B, Ctrl+I and Ctrl+U style the editor's selection through the Edit menu's items, each an
 // undo step the menu names; Cut and Copy wait for a selection. The Keys pane refuses the keys of the
 // menus, the editor window's own and the application's, naming the item.
 TEST_F(RealWindows, TheEditMenuStylesTheSelectionAndTheKeysPaneRefusesMenuKeys) {
-    launch();
-    app->openDocument(saveScript(defaults, dir.path() / "styled.cwr", "alpha beta"));
-    ASSERT_EQ(app->editorControllers().size(), 1u);
-    QWidget* window = app->editorControllers().front()->window();
-    window->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
-    auto* text = window->findChild<cw::editor::ScriptTextView*>();
+    cw::editor::ScriptTextView* text = openEditor("styled.cwr", "alpha beta");
     ASSERT_TRUE(text);
-    text->setFocus();
     cw::MainMenu& menus = app->mainMenu();
     const auto enabled = [&](const char* action) {
         menus.validateAll();
@@ -1120,9 +1119,7 @@ TEST_F(RealWindows, TheEditMenuStylesTheSelectionAndTheKeysPaneRefusesMenuKeys) 
     well->setChecked(true);
     QTest::keyClick(well, Qt::Key_K, Qt::ControlModifier);
     EXPECT_TRUE(well->key()) << "a key no menu has";
-
-    app->workspace().projects().front()->setHasUnsavedChanges(false); // no question on closing
-    EXPECT_TRUE(app->editorControllers().front()->close());
+    EXPECT_TRUE(closeEditor());
 }
 
 } // namespace

@@ -135,7 +135,11 @@ TEST(MainMenu, EveryWindowShownGetsTheApplicationKeysAndTheCloseKey) {
         QWidget* window;
         const char* name;
         bool getsItems;
-    } cases[] = {{&plain, "plain", true}, {&ownClose, "own close key", true}, {&withBar, "menu bar", false}};
+        long closeKeys;
+    } cases[] = {{&plain, "plain", true, 1},
+                 {&ownClose, "own close key", true, 1},
+                 {&withBar, "menu bar", false, 1},
+                 {&dialog, "dialog", false, 0}};
     const auto closeKeys = [&](const QWidget& w) {
         const QList<QShortcut*> shortcuts = w.findChildren<QShortcut*>();
         return std::count_if(shortcuts.begin(), shortcuts.end(),
@@ -148,12 +152,9 @@ TEST(MainMenu, EveryWindowShownGetsTheApplicationKeysAndTheCloseKey) {
             c.window->hide();
         }
         EXPECT_EQ(c.window->actions().contains(menu.action("terminate:")), c.getsItems);
-        EXPECT_EQ(closeKeys(*c.window), 1);
+        EXPECT_EQ(closeKeys(*c.window), c.closeKeys);
+        EXPECT_TRUE(c.closeKeys || c.window->actions().isEmpty()) << "a dialog gets nothing";
     }
-    dialog.show();
-    dialog.hide();
-    EXPECT_TRUE(dialog.actions().isEmpty());
-    EXPECT_EQ(closeKeys(dialog), 0);
 }
 
 // The real application as a start of the instance `name`, in folders of its own under `home` (in
