@@ -257,9 +257,9 @@ inline QImage grabRoot(Display* display) {
     return image;
 }
 
-inline QImage screenshot(const char* name) {
+inline QImage screenshot(const std::string& name, const char* area = "app") {
     const QImage image = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
-    image.save(QString::fromStdString((outputDir() / name).string()));
+    image.save(QString::fromStdString((outputDir(area) / name).string()));
     return image;
 }
 
@@ -469,6 +469,11 @@ protected:
         if (display) {
             XCloseDisplay(display);
         }
+    }
+    // A loaded machine can hold a key xdotool sends long enough for the server to repeat it.
+    void noKeyRepeat() {
+        XAutoRepeatOff(display);
+        XFlush(display);
     }
     // Whether SetUp went through: a fixture's own SetUp goes on only then.
     bool setUpDone() const { return !IsSkipped() && !HasFatalFailure(); }

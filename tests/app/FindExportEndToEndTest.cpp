@@ -16,12 +16,6 @@ namespace {
 
 class FindExportEndToEnd : public AppTest {
 protected:
-    // The screen as it is, for people to look at (the picture is not what the test checks).
-    void picture(const std::string& name) {
-        app->waitForFinished(500); // let it paint
-        grabRoot(display).save(QString::fromStdString((outputDir("editor") / name).string()));
-    }
-
     QProcess* app = nullptr;
 };
 
@@ -36,6 +30,7 @@ TEST_F(FindExportEndToEnd, FindReturnEscapeThenTypingReplacesTheWord) {
         const char* key;
     } looks[] = {{"light", "UserInterfaceStyleLight", "ctrl+f"},
                  {"dark", "UserInterfaceStyleDark", "ctrl+h"}};
+    noKeyRepeat();
     for (const auto& look : looks) {
         SCOPED_TRACE(look.look);
         setDefault(cw::settings::userInterfaceStyle, std::string(look.style));
@@ -44,14 +39,11 @@ TEST_F(FindExportEndToEnd, FindReturnEscapeThenTypingReplacesTheWord) {
                        QStringLiteral("Good evening.\nTeh news tonight is short.\nteh end."));
         const std::optional<Window> editor = startEditing(script, app);
         ASSERT_TRUE(editor);
-        XAutoRepeatOff(display); // a loaded machine must not repeat a held key
-        XFlush(display);
-        ASSERT_TRUE(xdotool({"key", "ctrl+Home", look.key}));
-        ASSERT_TRUE(xdotool({"type", "--delay", "30", "teh"}));
-        ASSERT_TRUE(xdotool({"key", "--delay", "100", "Return", "ctrl+g", "ctrl+shift+g"}));
-        picture(std::string("find-bar-") + look.look + ".png");
-        ASSERT_TRUE(xdotool({"key", "Escape"}));
-        ASSERT_TRUE(xdotool({"type", "--delay", "30", "The"}));
+        ASSERT_TRUE(xdotool({"key", "ctrl+Home", look.key}) && xdotool({"type", "--delay", "30", "teh"}) &&
+                    xdotool({"key", "--delay", "100", "Return", "ctrl+g", "ctrl+shift+g"}));
+        app->waitForFinished(500); // let it paint: the picture is for people, not for the test
+        screenshot(std::string("find-bar-") + look.look + ".png", "editor");
+        ASSERT_TRUE(xdotool({"key", "Escape"}) && xdotool({"type", "--delay", "30", "The"}));
         ASSERT_TRUE(waitForNamed(*app, script.filename().string() + "*"))
             << "the typing marked nothing edited";
         ASSERT_TRUE(xdotool({"key", "ctrl+s"}));
@@ -69,19 +61,15 @@ TEST_F(FindExportEndToEnd, FindReturnEscapeThenTypingReplacesTheWord) {
 // that name (not "out.docx.cwr"), whose page colour, the script's dark background, is not shown.
 TEST_F(FindExportEndToEnd, ExportWritesTheTypeTheNameSays) {
     const fs::path script = makeScript("news.cwr", QStringLiteral("Good evening, this is the news."));
+    noKeyRepeat();
     const std::optional<Window> editor = startEditing(script, app);
     ASSERT_TRUE(editor);
-    XAutoRepeatOff(display);
-    XFlush(display);
     ASSERT_TRUE(xdotool({"key", "ctrl+e"}));
     const std::optional<Window> panel = waitForNamed(*app, "Export");
-    ASSERT_TRUE(panel) << "no panel titled Export";
-    picture("export-panel.png");
-    ASSERT_TRUE(activate(*panel));
-    ASSERT_TRUE(xdotool({"key", "ctrl+a"}));
-    ASSERT_TRUE(xdotool({"type", "--delay", "30", "out.docx"}));
-    ASSERT_TRUE(xdotool({"key", "Return"}));
-    ASSERT_TRUE(waitGone(*app, *panel));
+    ASSERT_TRUE(panel && activate(*panel)) << "no panel titled Export";
+    screenshot("export-panel.png", "editor");
+    ASSERT_TRUE(xdotool({"key", "ctrl+a"}) && xdotool({"type", "--delay", "30", "out.docx"}) &&
+                xdotool({"key", "Return"}) && waitGone(*app, *panel));
     std::optional<std::string> document;
     std::optional<std::string> settings;
     ASSERT_TRUE(waitFor(*app, [&] {
