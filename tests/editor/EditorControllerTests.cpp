@@ -11,6 +11,7 @@
 #include "cuewright/model/SettingsKeys.h"
 #include "cuewright/model/UserDefaults.h"
 #include "cuewright/prompter/OverlayView.h"
+#include "cuewright/prompter/PrompterView.h"
 #include "platform/defaults/ArchivedValues.h"
 #include "platform/defaults/Defaults.h"
 #include "platform/defaults/NotificationCenter.h"
@@ -861,6 +862,44 @@ void turnWheel(ScriptTextView& textView) {
     QWheelEvent wheel(at, textView.viewport()->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton,
                       Qt::NoModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(textView.viewport(), &wheel);
+}
+
+// The prompter lays out the lines the project counts, at any width and word count factor: plain,
+// bold and italic runs, two families, short and wrapping paragraphs, a closing line break.
+TEST_F(EditorControllerTest, PromptersShowTheLinesTheProjectCounts) {
+    QString words;
+    for (int i = 0; i < 900; ++i) {
+        words += QString::fromLatin1(i % 37 == 36 ? "Wednesday.\n" : i % 11 == 0 ? "presenter " : "is a ");
+    }
+    words += u'\n';
+    AttributedString text(words);
+    text.addAttributes(sans(12), {0, int(words.size())});
+    platform::Attributes bold;
+    bold.font = platform::Font{QStringLiteral("DejaVu Sans"), 12, true, false};
+    text.addAttributes(bold, {40, 300});
+    platform::Attributes serif;
+    serif.font = platform::Font{QStringLiteral("DejaVu Serif"), 12, false, true};
+    text.addAttributes(serif, {900, 400});
+    for (const float factor : {0.0f, 0.5f}) {
+        changeProperties([&](auto& p) { p.prompterWordCountFactor = factor; });
+        load(text);
+        const auto& counted = project->editor().lineRanges;
+        ASSERT_GT(counted.size(), 100u);
+        for (const int width : {800, 960}) {
+            cw::PrompterView prompter;
+            prompter.resize(width, 600);
+            prompter.setText(project->document().text);
+            prompter.updateDisplay([&](auto& s) { s.prompterWordCountFactor = factor; });
+            prompter.layoutText();
+            std::vector<int> starts;
+            for (const auto& line : counted) {
+                starts.push_back(line.range.location);
+            }
+            starts.push_back(int(words.size())); // the empty line after the closing break
+            EXPECT_EQ(prompter.lineStarts(), starts) << width << " factor " << factor;
+            EXPECT_EQ(int(prompter.lineStarts().size()), project->editor().lineCount);
+        }
+    }
 }
 
 class EditorScrollTest : public EditorControllerTest {

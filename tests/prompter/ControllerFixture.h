@@ -128,9 +128,15 @@ protected:
         drain();
     }
 
-    // Puts the reading position on `index` (a 50-point line) without animation.
+    // A typeset line as shown: the text is laid out at one size and drawn at the view's.
+    double shownLine() const { return line * view->layoutScale(); }
+    // The progress that reads the middle of line `index`.
+    double lineProgress(int index) const {
+        return (index + 0.5) / static_cast<double>(view->lineStarts().size());
+    }
+    // Puts the reading position on `index` without animation.
     void readLine(int index) {
-        project->setProgress((index * line + 0.5 * view->lineHeight()) / view->textHeight(), false, true);
+        project->setProgress(lineProgress(index), false, true);
         drain();
     }
 

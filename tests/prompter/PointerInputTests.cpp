@@ -31,8 +31,8 @@ protected:
 
     double percent() const { return project->document().speedProperties.scrollSpeedPerc; }
     double progress() const { return project->transportState().progress; }
-    // Progress that puts line `index` (of 50 points) under the reading position after a step.
-    double stepTarget(int index) const { return (index * line + 0.5 * line) / view->textHeight(); }
+    // Progress that puts line `index` under the reading position after a step.
+    double stepTarget(int index) const { return lineProgress(index); }
     QPointF speedPoint(double fromBottom) const {
         const QRectF f = view->controls().speedLayer().frame();
         return QPointF(f.center().x(), f.top() + fromBottom);
@@ -363,7 +363,7 @@ TEST_F(PointerInput, ManualScrollingSeeksToTheLineWhileStoppedOnly) {
     view->stepLines(cw::PrompterView::StepDirection::down, 1);
     drain();
     EXPECT_EQ(counter->jumps, playingJumps);
-    EXPECT_DOUBLE_EQ(progress(), (10 * line + 0.5 * view->lineHeight()) / view->textHeight());
+    EXPECT_DOUBLE_EQ(progress(), lineProgress(10));
 }
 
 TEST_F(PointerInput, PointerHidesAfterRestingOnlyInFullScreen) {

@@ -57,26 +57,29 @@ struct FixedLinesView {
 // Chunks are 4096 high at most; a text's height is its rounded line heights summed, plus one.
 TEST(PrompterTextLayout, TextOfExactlyChunkHeightStaysOneChunkOnePointMoreTakesTheChunkingPath) {
     FixedLinesView exact({819, 819, 819, 819, 819}); // 4095 + 1
+    // Heights at the layout's size; the layers show them scaled.
+    const double scale = exact.view->layoutScale();
     ASSERT_EQ(exact.view->textLayers().size(), 1u);
-    EXPECT_DOUBLE_EQ(exact.view->textLayers()[0]->frame().height(), 4096);
+    EXPECT_DOUBLE_EQ(exact.view->textLayers()[0]->frame().height(), 4096 * scale);
     // 4097 high: chunked; the first line that reaches 4096 closes a chunk, here the last one.
     FixedLinesView more({819, 819, 819, 819, 820});
     ASSERT_EQ(more.view->textLayers().size(), 1u);
-    EXPECT_DOUBLE_EQ(more.view->textLayers()[0]->frame().height(), 4097);
-    EXPECT_DOUBLE_EQ(more.view->textHeight(), 4096);
+    EXPECT_DOUBLE_EQ(more.view->textLayers()[0]->frame().height(), 4097 * scale);
+    EXPECT_DOUBLE_EQ(more.view->textHeight(), 4096 * scale);
 }
 
 TEST(PrompterTextLayout, TallTextSplitsIntoChunksOfWholeLinesHangingBelowEachOther) {
     const FixedLinesView tall(std::vector<double>(6, 1000.5));
     const auto& view = tall.view;
     const auto& layers = view->textLayers();
+    const double scale = view->layoutScale();
     ASSERT_EQ(layers.size(), 2u);
-    // Heights: rounded lines summed plus one; advances: the exact sums.
-    EXPECT_DOUBLE_EQ(layers[0]->frame().height(), 5 * 1001 + 1);
-    EXPECT_DOUBLE_EQ(layers[1]->frame().height(), 1001 + 1);
+    // Heights: rounded lines summed plus one; advances: the exact sums (at the layout's size).
+    EXPECT_DOUBLE_EQ(layers[0]->frame().height(), (5 * 1001 + 1) * scale);
+    EXPECT_DOUBLE_EQ(layers[1]->frame().height(), (1001 + 1) * scale);
     EXPECT_DOUBLE_EQ(layers[0]->frame().bottom(), 600);
-    EXPECT_DOUBLE_EQ(layers[1]->frame().bottom(), 600 - 5 * 1000.5);
-    EXPECT_DOUBLE_EQ(view->textHeight(), 6 * 1000.5);
+    EXPECT_DOUBLE_EQ(layers[1]->frame().bottom(), 600 - 5 * 1000.5 * scale);
+    EXPECT_DOUBLE_EQ(view->textHeight(), 6 * 1000.5 * scale);
     auto* source = dynamic_cast<const cw::PrompterTextSource*>(layers[1]->source().get());
     ASSERT_NE(source, nullptr);
     EXPECT_EQ(source->text().string(), QStringLiteral("f"));
@@ -171,8 +174,9 @@ TEST(PrompterTextLayout, ShortParagraphsSharingALayoutKeepTheirOwnLines) {
     }
 }
 
-// A layout of the text already measured at the same width (a window shown, placed, then restyled
-// alike) measures nothing again; another width does.
+// A layout of the text already measured (a window shown, placed, then restyled alike, or
+// resized: the text is laid out at one size whatever the width) measures nothing again; another
+// word count factor does.
 TEST(PrompterTextLayout, TheSameTextAtTheSameWidthIsMeasuredOnce) {
     struct Counting final : platform::Typesetter {
         std::vector<platform::TypesetLine> typeset(const AttributedString& text,
@@ -193,6 +197,8 @@ TEST(PrompterTextLayout, TheSameTextAtTheSameWidthIsMeasuredOnce) {
     EXPECT_EQ(counting.calls, measured);
     cwtest::resizeView(*view, 700, 600);
     view->layoutText();
+    EXPECT_EQ(counting.calls, measured);
+    view->updateDisplay([](auto& s) { s.prompterWordCountFactor = 0.3f; });
     EXPECT_GT(counting.calls, measured);
 }
 
@@ -340,6 +346,38 @@ TEST(PrompterScrolling, ChunkAheadInTheDirectionOfTravelIsInTheTreeBeforeItShows
     EXPECT_EQ(layers[4]->superlayer(), nullptr);
 }
 
+// Prompters of any width (and one resized) break the script into the same lines and show the same
+// line at the reading position for every progress; a line step goes to the same line in each.
+TEST(PrompterScrolling, EveryWidthShowsTheSameLineAtEveryProgress) {
+    const AttributedString text = cwtest::script(1500, 47);
+    for (const float factor : {0.5f, 0.2f}) {
+        std::vector<std::unique_ptr<PrompterView>> views;
+        for (const int width : {800, 960, 1337, 611}) {
+            views.push_back(cwtest::makeView(width, 600));
+            views.back()->setText(text);
+            views.back()->updateDisplay([&](auto& s) { s.prompterWordCountFactor = factor; });
+            views.back()->layoutText();
+        }
+        cwtest::resizeView(*views.back(), 1111, 500); // resized: laid out anew at its end
+        views.back()->layoutText();
+        const PrompterView& first = *views.front();
+        for (const auto& view : views) {
+            ASSERT_EQ(view->lineOffsets().size(), first.lineOffsets().size())
+                << view->width() << " " << factor;
+            for (double progress = 0; progress <= 1; progress += 0.0123) {
+                view->setScrollPosition(progress, false, true);
+                views.front()->setScrollPosition(progress, false, true);
+                ASSERT_EQ(view->currentLineIndex(), first.currentLineIndex())
+                    << view->width() << " at " << progress;
+                // The same share of that line at the reading position.
+                EXPECT_NEAR(view->scrollOffset() / view->graphicLineHeight(),
+                            first.scrollOffset() / first.graphicLineHeight(), 1e-6)
+                    << view->width() << " at " << progress;
+            }
+        }
+    }
+}
+
 TEST(PrompterScrolling, LineStepsTargetNeighbouringLines) {
     cwtest::FixedHeightTypesetter typesetter({50});
     auto view = cwtest::makeView(1000, 600);
@@ -348,16 +386,16 @@ TEST(PrompterScrolling, LineStepsTargetNeighbouringLines) {
     view->layoutText();
     auto recorder = std::make_shared<cwtest::RecordingDelegate>();
     view->setDelegate(recorder);
-    // Reading position on line 10: offset 500 + half a line.
-    view->setScrollPosition((500 + 0.5 * view->lineHeight()) / view->textHeight(), false, true);
+    // Reading position on line 10, half way through.
+    view->setScrollPosition(10.5 / 20, false, true);
     EXPECT_EQ(view->currentLineIndex(), 10);
     view->stepLines(PrompterView::StepDirection::up, 3);
     view->stepLines(PrompterView::StepDirection::down, 3);
     view->stepLines(PrompterView::StepDirection::down, 30);
     ASSERT_EQ(recorder->targets.size(), 3u);
-    EXPECT_DOUBLE_EQ(recorder->targets[0], (350 + 25) / view->textHeight());
-    EXPECT_DOUBLE_EQ(recorder->targets[1], (650 + 25) / view->textHeight());
-    EXPECT_DOUBLE_EQ(recorder->targets[2], (950 + 25) / view->textHeight());
+    EXPECT_DOUBLE_EQ(recorder->targets[0], 7.5 / 20);
+    EXPECT_DOUBLE_EQ(recorder->targets[1], 13.5 / 20);
+    EXPECT_DOUBLE_EQ(recorder->targets[2], 19.5 / 20);
 }
 
 TEST(PrompterScrolling, TileMemoryFollowsTheViewNotTheScript) {

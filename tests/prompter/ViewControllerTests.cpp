@@ -52,12 +52,12 @@ TEST_F(ViewController, StartPushesTheScriptAndListensFirst) {
     start();
 
     EXPECT_EQ(view->text(), project->document().text);
-    EXPECT_DOUBLE_EQ(view->textHeight(), 20 * line);
+    EXPECT_DOUBLE_EQ(view->textHeight(), 20 * shownLine());
     EXPECT_TRUE(view->display().flipHorizontal);
     EXPECT_EQ(view->display().textAlignment, cw::TextAlignment::right);
     EXPECT_DOUBLE_EQ(view->controls().scrollSpeed(), 50);
     EXPECT_DOUBLE_EQ(view->transportProgress(), 0.25);
-    EXPECT_DOUBLE_EQ(view->scrollOffset(), 0.25 * 20 * line);
+    EXPECT_DOUBLE_EQ(view->scrollOffset(), 0.25 * 20 * shownLine());
     EXPECT_FALSE(view->scrollLayer().hasAnimation(AnimationKey::position));
     EXPECT_EQ(view->delegate().get(), static_cast<cw::PrompterViewDelegate*>(controller.get()));
 
@@ -151,7 +151,7 @@ TEST_F(ViewController, TextAndMarginChangesLayOutAgainAtTheSameProgress) {
     setScript(40, 40);
     drain();
     EXPECT_EQ(view->text(), project->document().text);
-    EXPECT_DOUBLE_EQ(view->textHeight(), 40 * line);
+    EXPECT_DOUBLE_EQ(view->textHeight(), 40 * shownLine());
     atHalf();
 
     view->setTypesetter(nullptr); // real wrapping: the margin changes the text's height
@@ -210,7 +210,7 @@ TEST_F(ViewController, JumpsWhileStoppedMoveTheView) {
     drain();
     EXPECT_FALSE(view->scrollLayer().hasAnimation(AnimationKey::position));
     EXPECT_DOUBLE_EQ(view->scrollLayer().position().y(),
-                     0.25 * 20 * line - height * (1 - view->display().indicatorPosition));
+                     0.25 * 20 * shownLine() - height * (1 - view->display().indicatorPosition));
 }
 
 TEST_F(ViewController, PlayAndPauseAloneNeverMoveTheView) {
@@ -238,7 +238,7 @@ TEST_F(ViewController, EachTickChasesFromWhereTheTextIsShown) {
     project->tick(2.0); // two lines of twenty
     controller->scrollTick();
     const double y1 = view->scrollLayer().position().y();
-    EXPECT_DOUBLE_EQ(y1 - y0, 2 * line);
+    EXPECT_DOUBLE_EQ(y1 - y0, 2 * shownLine());
     EXPECT_DOUBLE_EQ(view->scrollLayer().presentationPosition().y(), y0);
 
     now += 0.05; // a third of the 0.15 s chase
@@ -250,7 +250,7 @@ TEST_F(ViewController, EachTickChasesFromWhereTheTextIsShown) {
     // The next move starts where the text is on screen, not where the last one began or ended.
     EXPECT_NEAR(view->scrollLayer().presentationPosition().y(), shown, 1e-9);
     now += 0.15;
-    EXPECT_DOUBLE_EQ(view->scrollLayer().presentationPosition().y(), y0 + 4 * line);
+    EXPECT_DOUBLE_EQ(view->scrollLayer().presentationPosition().y(), y0 + 4 * shownLine());
 
     // Nothing moved: no new chase.
     controller->scrollTick();

@@ -4,6 +4,7 @@
 
 #include "cuewright/editor/LineMetrics.h"
 #include "cuewright/model/ScriptProperties.h"
+#include "cuewright/prompter/PrompterTextLayout.h"
 
 #include <QSizeF>
 #include <QStringView>
@@ -57,8 +58,9 @@ double columnX(double viewWidth, double columnWidth, float alignment, bool flipH
 // the minimum font size.
 double fontSizeForColumn(double containerWidth, double padding, float wordCountFactor);
 
-// The size of the script's text in the column its lines are counted in.
-inline constexpr double countingFontSize = 100.0;
+// The size of the script's text in the column its lines are counted in: the size the prompter
+// lays it out at, so that its lines are the counted ones.
+inline constexpr double countingFontSize = cw::layoutFontSize;
 // Where the lines of a script shown at `shownSize` are counted: in a column as wide as gives the
 // text countingFontSize, every font scaled to that, whatever the editor's width. Qt rounds a
 // font's size to whole pixels, so lines counted as shown would break anew at every width.

@@ -154,6 +154,20 @@ PrompterTextMetrics measurePrompterText(const AttributedString& fitted, double w
     metrics.graphicLineHeight = TextUtils::maxLineHeight(fitted, width, memo);
     metrics.lineOffsets = TextUtils::lineOffsets(fitted, width, memo);
     metrics.totalHeight = TextUtils::totalTextHeight(fitted, width, memo);
+    {
+        const auto lines = memo.typeset(fitted, width);
+        double top = 0;
+        for (const TypesetLine& line : lines) {
+            metrics.lineStarts.push_back(line.range.location);
+            metrics.lineTops.push_back(top);
+            top += line.height;
+        }
+        const QString& string = fitted.string();
+        if (!string.isEmpty() && platform::isParagraphEnd(string.back())) {
+            metrics.lineStarts.push_back(int(string.size()));
+            metrics.lineTops.push_back(top);
+        }
+    }
     if (metrics.totalHeight <= maxChunkHeight) {
         metrics.chunks.push_back(
             {fitted, QSizeF(width, metrics.totalHeight), TextUtils::exactTextHeight(fitted, width, memo)});
@@ -182,10 +196,35 @@ PrompterTextMetrics measurePrompterText(const AttributedString& fitted, double w
     return metrics;
 }
 
-PrompterTextSource::PrompterTextSource(AttributedString text, QSizeF size, Qt::Alignment alignment)
+double lineTableOffset(const std::vector<double>& tops, double end, double progress) {
+    if (tops.empty() || !std::isfinite(progress)) {
+        return 0;
+    }
+    const auto count = static_cast<double>(tops.size());
+    const double position = std::clamp(progress, 0.0, 1.0) * count;
+    const auto line = static_cast<std::size_t>(std::min(std::floor(position), count - 1));
+    const double next = line + 1 < tops.size() ? tops[line + 1] : end;
+    return tops[line] + (position - static_cast<double>(line)) * (next - tops[line]);
+}
+
+double lineTableProgress(const std::vector<double>& tops, double end, double offset) {
+    if (tops.empty() || !std::isfinite(offset)) {
+        return 0;
+    }
+    const auto after = std::upper_bound(tops.begin(), tops.end(), offset);
+    const auto line = static_cast<std::size_t>(std::max<std::ptrdiff_t>(0, after - tops.begin() - 1));
+    const double next = line + 1 < tops.size() ? tops[line + 1] : end;
+    const double share =
+        next > tops[line] ? std::clamp((offset - tops[line]) / (next - tops[line]), 0.0, 1.0) : 0;
+    return std::clamp((static_cast<double>(line) + share) / static_cast<double>(tops.size()), 0.0, 1.0);
+}
+
+PrompterTextSource::PrompterTextSource(AttributedString text, QSizeF size, Qt::Alignment alignment,
+                                       double scale)
     : text_(std::move(text))
     , size_(size)
-    , alignment_(alignment) {
+    , alignment_(alignment)
+    , scale_(scale > 0 ? scale : 1.0) {
     CW_DCHECK_MAIN_THREAD();
 }
 
@@ -210,14 +249,19 @@ void PrompterTextSource::paint(QPainter& painter, const QRectF& rect) const {
     if (!laidOut_) {
         layOut();
     }
+    painter.save();
     painter.setPen(Qt::white);
+    // Laid out once at one size and drawn at the view's: every width shows the same lines.
+    painter.scale(scale_, scale_);
+    const QRectF laidOut(rect.topLeft() / scale_, rect.size() / scale_);
     for (const Paragraph& paragraph : paragraphs_) {
-        if (paragraph.top + paragraph.height < rect.top() || paragraph.top > rect.bottom()) {
+        if (paragraph.top + paragraph.height < laidOut.top() || paragraph.top > laidOut.bottom()) {
             continue;
         }
         // The clip is in painter space: only the lines that reach `rect` are drawn.
-        paragraph.layout->draw(&painter, QPointF(0, paragraph.top), {}, rect);
+        paragraph.layout->draw(&painter, QPointF(0, paragraph.top), {}, laidOut);
     }
+    painter.restore();
 }
 
 } // namespace cw

@@ -43,6 +43,11 @@ private:
     mutable int passes_ = 0;
 };
 
+// The size every prompter lays its text out at, in a column as wide as its own in proportion, and
+// draws it scaled to its width: the lines are the same at every width, and they are the lines the
+// script is counted in.
+inline constexpr double layoutFontSize = 100.0;
+
 // One text layer's worth of whole lines.
 struct TextChunk {
     platform::AttributedString text;
@@ -54,8 +59,12 @@ struct TextChunk {
 struct PrompterTextMetrics {
     double graphicLineHeight = 0;    // the tallest line, rounded up
     std::vector<double> lineOffsets; // top of each line from the top of the text
-    double totalHeight = 0;          // rounded as totalTextHeight
-    std::vector<TextChunk> chunks;   // at least one, in text order
+    // Where each line starts in the text and its top, with the empty line after a closing line
+    // break: the lines a progress is counted in.
+    std::vector<int> lineStarts;
+    std::vector<double> lineTops;
+    double totalHeight = 0;        // rounded as totalTextHeight
+    std::vector<TextChunk> chunks; // at least one, in text order
 };
 
 // Measures `fitted` at `width` and cuts it into chunks no taller than `maxChunkHeight` (one
@@ -63,15 +72,23 @@ struct PrompterTextMetrics {
 PrompterTextMetrics measurePrompterText(const platform::AttributedString& fitted, double width,
                                         const platform::Typesetter& typesetter, double maxChunkHeight = 4096);
 
+// The distance from the text's top that shows `progress` (0...1) of a text whose lines have the
+// tops `tops` and which ends at `end`: progress × lines is a line and a share of it, so that every
+// view of the same lines shows the same line for a progress whatever its size.
+double lineTableOffset(const std::vector<double>& tops, double end, double progress);
+// The progress that shows `offset`: the inverse of lineTableOffset(), held within 0...1.
+double lineTableProgress(const std::vector<double>& tops, double end, double offset);
+
 // A chunk as a tiled layer's source: lays itself out lazily, on the first tile painted, with the
 // same rules as LayerTypesetter, and draws its lines in `alignment` (runs without a colour in
-// white). Main thread only.
+// white), `scale` times the size they were laid out at. Main thread only.
 class PrompterTextSource final : public platform::layers::TextLayoutSource {
 public:
-    PrompterTextSource(platform::AttributedString text, QSizeF size, Qt::Alignment alignment);
+    PrompterTextSource(platform::AttributedString text, QSizeF size, Qt::Alignment alignment,
+                       double scale = 1.0);
     ~PrompterTextSource() override;
 
-    QSizeF size() const override { return size_; }
+    QSizeF size() const override { return size_ * scale_; }
     void paint(QPainter& painter, const QRectF& rect) const override;
     const platform::AttributedString& text() const { return text_; }
 
@@ -86,6 +103,7 @@ private:
     platform::AttributedString text_;
     QSizeF size_;
     Qt::Alignment alignment_;
+    double scale_ = 1.0;
     mutable bool laidOut_ = false;
     mutable std::vector<Paragraph> paragraphs_;
 };

@@ -383,20 +383,33 @@ void PrompterView::layoutText() {
         overlayLayer_->updateOverlay();
     }
 
+    // Laid out at one size in a column of proportional width and drawn scaled: the same lines at
+    // every width. A factor near 1 has no such column (the size is the floor at any width).
+    const double share = 1 - static_cast<double>(display_.prompterWordCountFactor);
+    const bool proportional = share >= 0.01 && lineHeight_ > 8.0;
+    layoutScale_ = proportional ? lineHeight_ / layoutFontSize : 1.0;
+    const double size = proportional ? layoutFontSize : lineHeight_;
+    const double columnWidth =
+        proportional ? layoutFontSize * 5 / share : std::max(0.0, textWidth_) / layoutScale_;
     const platform::AttributedString fitted = TextUtils::applyFontAndParagraphStyle(
-        withScriptLook(shownText(), lineHeight_, defaultTextColor(inputDefaults())), lineHeight_);
+        withScriptLook(shownText(), size, defaultTextColor(inputDefaults())), size);
     static const LayerTypesetter layerTypesetter;
     const platform::Typesetter& typesetter = typesetter_ != nullptr ? *typesetter_ : layerTypesetter;
-    const double columnWidth = std::max(0.0, textWidth_);
     if (!measured_ || measured_->width != columnWidth || measured_->typesetter != &typesetter ||
         !(measured_->text == fitted)) {
         measured_ = std::make_shared<const MeasuredText>(
             MeasuredText{fitted, columnWidth, &typesetter,
                          measurePrompterText(fitted, columnWidth, typesetter, maxChunkHeight)});
     }
+    const double scale = layoutScale_;
     PrompterTextMetrics metrics = measured_->metrics;
-    graphicLineHeight_ = metrics.graphicLineHeight;
+    graphicLineHeight_ = metrics.graphicLineHeight * scale;
     lineOffsets_ = std::move(metrics.lineOffsets);
+    for (double& offset : lineOffsets_) {
+        offset *= scale;
+    }
+    lineTops_ = std::move(metrics.lineTops);
+    lineStarts_ = std::move(metrics.lineStarts);
 
     TransactionScope immediate;
     textHeight_ = 0;
@@ -409,8 +422,8 @@ void PrompterView::layoutText() {
         layer->setOpaque(false);
         layer->setAutoresizingMask(platform::layers::notSizable);
         layer->setTileCache(tileCache_);
-        const double cw = chunk.boundingSize.width();
-        const double ch = chunk.boundingSize.height();
+        const double cw = chunk.boundingSize.width() * scale;
+        const double ch = chunk.boundingSize.height() * scale;
         const double c = w / 2 - cw / 2;
         const double m = display_.prompterMarginAlignment;
         double shift = 0;
@@ -420,21 +433,22 @@ void PrompterView::layoutText() {
             shift = m * (bounds.right() - (c + cw));
         }
         layer->setFrame(QRectF(c + shift, a + h - ch, cw, ch));
-        layer->setSource(
-            std::make_shared<PrompterTextSource>(std::move(chunk.text), chunk.boundingSize, alignment));
-        textHeight_ += chunk.advance;
-        a -= chunk.advance;
+        layer->setSource(std::make_shared<PrompterTextSource>(std::move(chunk.text), chunk.boundingSize,
+                                                              alignment, scale));
+        textHeight_ += chunk.advance * scale;
+        a -= chunk.advance * scale;
         textLayers_.push_back(std::move(layer));
     }
+    laidOutHeight_ = textHeight_ / scale;
     // The shown progress stays put: the next relayout places the new text there.
-    scrollOffset_ = textHeight_ * transportProgress_;
+    scrollOffset_ = offsetForProgress(transportProgress_);
 }
 
 void PrompterView::setScrollPosition(double progress, bool animated, bool force) {
     CW_DCHECK_MAIN_THREAD();
     setTransportProgress(progress);
     ++buildCounter_;
-    scrollOffset_ = textHeight_ * progress;
+    scrollOffset_ = offsetForProgress(progress);
     const double y = scrollLayerY();
     if (y != lastScrollY_) {
         travel_ = y > lastScrollY_ ? 1 : -1;
@@ -455,6 +469,10 @@ void PrompterView::setScrollPosition(double progress, bool animated, bool force)
     if (buildCounter_ % 8 == 0 || force) {
         updateVisibleTextLayers();
     }
+}
+
+double PrompterView::offsetForProgress(double progress) const {
+    return lineTableOffset(lineTops_, laidOutHeight_, progress) * layoutScale_;
 }
 
 double PrompterView::scrollLayerY() const {
@@ -581,21 +599,19 @@ QColor PrompterView::readingLineColor() const {
 // ---- input helpers ----
 
 int PrompterView::currentLineIndex() const {
-    return nearestLine(scrollOffset_ - 0.5 * lineHeight_);
+    return lineAtProgress(transportProgress_);
 }
 
-int PrompterView::nearestLine(double target) const {
-    CW_DCHECK_MAIN_THREAD();
-    int best = 0;
-    double bestDistance = 0;
-    for (std::size_t i = 0; i < lineOffsets_.size(); ++i) {
-        const double distance = std::abs(lineOffsets_[i] - target);
-        if (i == 0 || distance < bestDistance) {
-            best = static_cast<int>(i);
-            bestDistance = distance;
-        }
+int PrompterView::lineAtProgress(double progress) const {
+    if (lineOffsets_.empty()) {
+        return 0;
     }
-    return best;
+    const double line = std::floor(std::clamp(progress, 0.0, 1.0) * static_cast<double>(lineTops_.size()));
+    return static_cast<int>(std::min(line, static_cast<double>(lineOffsets_.size() - 1)));
+}
+
+double PrompterView::progressForOffset(double offset) const {
+    return lineTableProgress(lineTops_, laidOutHeight_, offset / layoutScale_);
 }
 
 void PrompterView::stepLines(StepDirection direction, int count) {
@@ -614,13 +630,13 @@ void PrompterView::stepLines(StepDirection direction, int count) {
     if (origin && *origin == lastStep_.progress) {
         current = lastStep_.line;
     } else if (origin && std::isfinite(*origin)) {
-        current = nearestLine(textHeight_ * *origin - 0.5 * lineHeight_);
+        current = lineAtProgress(*origin);
     }
     const long long wanted = direction == StepDirection::up ? current - count : current + count;
     const long long lastLine = static_cast<long long>(lineOffsets_.size()) - 1;
     const int target = static_cast<int>(std::clamp(wanted, 0LL, lastLine));
-    const double progress =
-        (lineOffsets_[static_cast<std::size_t>(target)] + 0.5 * graphicLineHeight_) / textHeight_;
+    // The middle of the line, as every view counts it.
+    const double progress = (target + 0.5) / static_cast<double>(lineTops_.size());
     lastStep_ = {progress, target};
     if (d) {
         d->prompterViewRequestsScroll(*this, progress);

@@ -119,12 +119,21 @@ public:
     const std::vector<double>& lineOffsets() const { return lineOffsets_; }
     int buildCounter() const { return buildCounter_; }
     double textWidth() const { return textWidth_; }
+    // The text is laid out at layoutFontSize and drawn this many times its size.
+    double layoutScale() const { return layoutScale_; }
+    // Where each line starts in the text, the empty line after a closing break included: a
+    // progress shows line progress × lineStarts().size() at the reading position.
+    const std::vector<int>& lineStarts() const { return lineStarts_; }
+    // The scroll offset that shows `progress`.
+    double offsetForProgress(double progress) const;
 
     // ---- input helpers ----
-    // The line at the reading position: the line whose offset is nearest to scrollOffset − half a line.
+    // The line at the reading position.
     int currentLineIndex() const;
-    // The line whose offset is nearest to `top`.
-    int nearestLine(double top) const;
+    // The line that `progress` puts at the reading position (never the empty last line).
+    int lineAtProgress(double progress) const;
+    // The progress that puts scroll offset `offset` at the reading position.
+    double progressForOffset(double offset) const;
     // Asks the delegate to scroll `count` lines up or down, never past the first or the last laid-out
     // line; nothing without line offsets.
     enum class StepDirection { up, down };
@@ -236,6 +245,10 @@ private:
     };
     LineStepRequest lastStep_;
     std::vector<double> lineOffsets_;
+    std::vector<double> lineTops_; // at the layout's size, with the empty last line
+    std::vector<int> lineStarts_;
+    double laidOutHeight_ = 0; // textHeight_ at the layout's size
+    double layoutScale_ = 1.0;
     platform::AttributedString text_;
     double scrollOffset_ = 0;
     double lineHeight_ = 10.0;

@@ -241,7 +241,7 @@ void PrompterView::scrollWheel(const WheelInput& input) {
         move *= lineHeight_ * 0.1;
     }
     const double offset = invert ? scrollOffset_ - move : scrollOffset_ + move;
-    const double progress = std::max(offset, 0.0) / textHeight_;
+    const double progress = progressForOffset(std::max(offset, 0.0));
     if (auto d = delegate()) {
         d->prompterViewDidScroll(*this, progress);
     }
