@@ -3,7 +3,8 @@
 // three Down keys step three lines, and the screenshot is measured: the reading line crosses the
 // middle third of a line of capitals at every scale factor, text without a colour of its own shows
 // in the script's text colour in the prompter and the editor, underlines show, and a last line
-// without a closing line break is drawn. Pictures go to test-output/prompter/.
+// without a closing line break is drawn; two prompters of different widths read the same line at
+// every step and after a bookmark jump. Pictures go to test-output/prompter/.
 #include "platform/defaults/ArchivedValues.h"
 #include "platform/text/TextAttributes.h"
 
@@ -311,6 +312,142 @@ TEST_F(PrompterDrawingEndToEnd, TheLastLineWithoutALineBreakIsDrawn) {
     shot.copy(*client).save(QString::fromStdString((pictures / "last-line.png").string()));
     ASSERT_EQ(bands.size(), 4u) << "lines of text shown";
     EXPECT_GT(height(bands.back()) * 2, height(bands.front())) << "the last line is cut off";
+}
+
+// The viewable windows whose name contains `part`, under `under`.
+void findWindows(Display* display, Window under, const std::string& part, std::vector<Window>& found) {
+    XWindowAttributes attributes;
+    if (windowName(display, under).find(part) != std::string::npos &&
+        XGetWindowAttributes(display, under, &attributes) && attributes.map_state == IsViewable) {
+        found.push_back(under);
+        return;
+    }
+    Window root = 0, parent = 0, *children = nullptr;
+    unsigned count = 0;
+    if (!XQueryTree(display, under, &root, &parent, &children, &count)) {
+        return;
+    }
+    for (unsigned i = 0; i < count; ++i) {
+        findWindows(display, children[i], part, found);
+    }
+    if (children) {
+        XFree(children);
+    }
+}
+
+// The line at a prompter's reading position: the first line of ink not wholly above the reading
+// line, and how far its ink reaches across the window (the same words drawn at any width reach
+// the same share of it).
+struct MarkedLine {
+    bool found = false;
+    int row = -1;
+    double left = 0, right = 0; // shares of the window's width
+};
+
+MarkedLine markedLine(const QImage& shot, const QRect& client, const QRect& area) {
+    MarkedLine line;
+    const Reading reading = measure(shot, area);
+    line.row = reading.row;
+    for (const auto& band : inkBands(shot, area)) {
+        if (band.second < reading.row) {
+            continue;
+        }
+        int left = client.right(), right = client.left();
+        for (int y = band.first; y <= band.second; ++y) {
+            for (int x = client.left(); x <= client.right(); ++x) {
+                if (isInk(shot.pixel(x, y))) {
+                    left = std::min(left, x);
+                    right = std::max(right, x);
+                }
+            }
+        }
+        line.found = right > left;
+        line.left = double(left - client.left()) / client.width();
+        line.right = double(right - client.left()) / client.width();
+        break;
+    }
+    return line;
+}
+
+// Prompters 800 and 960 points wide, stepped 30 lines at a time, read the same line (its words
+// reach the same share of each window), and a jump to a bookmark puts its line at both marks.
+TEST_F(PrompterDrawingEndToEnd, PromptersOfTwoWidthsReadTheSameLine) {
+    writeDefaults({800, 500}, "UserInterfaceStyleDark");
+    const char* vocabulary[] = {"a",    "presenter", "reads", "aloud", "while", "the", "extraordinarily",
+                                "long", "script",    "moves", "up",    "past",  "its", "reading",
+                                "line"};
+    QString text;
+    int word = 0;
+    for (int paragraph = 0; paragraph < 40; ++paragraph) {
+        const int words = 7 + paragraph * 13 % 29;
+        for (int i = 0; i < words; ++i, ++word) {
+            text += QString::fromLatin1(vocabulary[word * 7 % 15]) + (i + 1 < words ? " " : "\n");
+        }
+        if (paragraph == 30) {
+            text += QStringLiteral("*MARK\n");
+        }
+    }
+    const fs::path script = makeScript(text, 0.8f);
+    const std::optional<QRect> first = openPrompter(script, "1", /*lookAtEditor=*/false);
+    ASSERT_TRUE(first);
+    std::vector<Window> shown;
+    findWindows(display, root, "Prompter Window", shown);
+    ASSERT_EQ(shown.size(), 1u);
+    const Window narrow = shown[0];
+    // A second window from the Prompter menu, 960 wide.
+    ASSERT_TRUE(activate(*editor) && xdotool({"key", "--delay", "150", "alt+p", "Down", "Return"}));
+    ASSERT_TRUE(waitFor(*app, [&] {
+        shown.clear();
+        findWindows(display, root, "Prompter Window", shown);
+        return shown.size() == 2;
+    })) << "the Prompter menu opened no second prompter window";
+    const Window wide = shown[0] == narrow ? shown[1] : shown[0];
+    ASSERT_TRUE(xdotool({"windowsize", "--sync", QString::number(wide), "960", "600"}));
+    ASSERT_TRUE(xdotool({"windowmove", "--sync", QString::number(wide), "300", "180"}));
+    // Each window raised in turn (they overlap on the screen), until it holds still with a line
+    // at its mark.
+    const auto settled = [&](const std::string& name) {
+        std::array<MarkedLine, 2> lines;
+        const std::array<Window, 2> windows{narrow, wide};
+        for (int i = 0; i < 2; ++i) {
+            if (!activate(windows[i])) {
+                ADD_FAILURE() << "a prompter window did not come forward";
+            }
+            const QRect client = rootGeometry(display, windows[i]);
+            QImage before;
+            QImage shot;
+            waitFor(*app, [&] {
+                shot = grabRoot().copy(client);
+                const bool still = !before.isNull() && shot == before;
+                before = shot;
+                const QRect inside(QPoint(0, 0), client.size());
+                lines[i] = markedLine(shot, inside, textArea(shot, inside, 1));
+                return still && lines[i].found;
+            });
+            shot.save(QString::fromStdString(
+                (pictures / ("two-widths-" + name + (i == 0 ? "-800" : "-960") + ".png")).string()));
+        }
+        return lines;
+    };
+    for (int step = 1; step <= 4; ++step) {
+        SCOPED_TRACE(step * 30);
+        QStringList keys{"key", "--delay", "60"};
+        for (int i = 0; i < 30; ++i) {
+            keys << "Down";
+        }
+        ASSERT_TRUE(activate(narrow) && xdotool(keys));
+        const auto lines = settled("line-" + std::to_string(step * 30));
+        ASSERT_TRUE(lines[0].found && lines[1].found) << "no line at a reading mark";
+        EXPECT_NEAR(lines[0].left, lines[1].left, 0.01) << "the two prompters read different lines";
+        EXPECT_NEAR(lines[0].right, lines[1].right, 0.01) << "the two prompters read different lines";
+    }
+    // Ctrl+1: the first (and only) bookmark, "*MARK", at both marks.
+    ASSERT_TRUE(activate(narrow) && xdotool({"key", "ctrl+1"}));
+    const auto marked = settled("bookmark");
+    for (const MarkedLine& line : marked) {
+        EXPECT_LT(line.right - line.left, 0.2) << "the bookmark's short line is not at the mark";
+    }
+    EXPECT_NEAR(marked[0].right, marked[1].right, 0.01) << "the two prompters read different lines";
 }
 
 } // namespace
