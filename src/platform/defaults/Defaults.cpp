@@ -528,19 +528,21 @@ bool Defaults::Impl::save() {
     std::function<void(const std::string&)> tell;
     {
         std::lock_guard lock(mutex);
-        if (saved) {
-            saveFailing = false;
+        if (why.empty()) {
+            saveFailing = false; // written (a change made meanwhile goes with the next save)
         } else if (!saveFailing) {
             saveFailing = true;
             tell = saveFailureHandler;
         }
     }
     if (tell) {
-        tell(why.empty() ? std::string("the settings file cannot be written") : why);
+        tell(why);
     }
     return saved;
 }
 
+// False with `why` when the file could not be written; false without it when changes came in
+// while it was.
 bool Defaults::Impl::saveOnce(std::string& why) {
     std::lock_guard writing(writeMutex);
     Dictionary snapshot;
