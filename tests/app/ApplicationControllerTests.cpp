@@ -11,6 +11,7 @@
 #include "cuewright/model/RecoveryStore.h"
 #include "cuewright/model/ScriptRecovery.h"
 #include "cuewright/model/SettingsKeys.h"
+#include "cuewright/model/UserDefaults.h"
 #include "cuewright/remote/BluetoothServer.h"
 #include "cuewright/remote/NetworkSettings.h"
 #include "cuewright/remote/WorkspaceBluetooth.h"
@@ -39,12 +40,15 @@
 #include <QTimer>
 #include <QWindow>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <optional>
 #include <set>
+
+#include <sys/resource.h>
 
 using namespace apptest;
 namespace fs = std::filesystem;
@@ -783,6 +787,36 @@ TEST_F(Recovery, AScriptWhoseCopyFailsIsNamedAndAskedAboutWhenTheSessionEnds) {
     EXPECT_TRUE(app->isTerminating());
 }
 
+// Edits whose copy could never be written (a file-size limit) are named at the next start after
+// a crash, once, though no copy brings them back.
+TEST_F(Recovery, EditsNoCopyEverHeldAreNamedAtTheNextStart) {
+    launch();
+    app->openDocument(saveScript(defaults, dir.path() / "lost.cwr", "as saved"));
+    const auto project = app->workspace().projects().front();
+    project->setText(platform::AttributedString(QString("Edited, never kept. ").repeated(2000)));
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit previous{};
+    ::getrlimit(RLIMIT_FSIZE, &previous);
+    rlimit lowered = previous;
+    lowered.rlim_cur = 4096; // the index fits, the copy does not
+    ::setrlimit(RLIMIT_FSIZE, &lowered);
+    keepEdits();
+    app->scriptRecovery()->flush();
+    ::setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, previousHandler);
+    QCoreApplication::sendPostedEvents(nullptr, 0);
+    ASSERT_TRUE(editorOf(*project)->notice.startsWith("Unsaved edits of lost.cwr are not being kept"))
+        << editorOf(*project)->notice.toStdString();
+    ASSERT_EQ(copies(), 0u);
+
+    restart();
+    EXPECT_TRUE(app->workspace().projects().empty());
+    ASSERT_EQ(alerts->shown().size(), 1u);
+    EXPECT_EQ(alerts->shown().front().messageText.toStdString(), "Edits of lost.cwr could not be kept.");
+    restart();
+    EXPECT_EQ(alerts->shown().size(), 1u) << "told once";
+}
+
 // Another instance edited the same script, and a copy of a third script was damaged: after a
 // crash of both, the script comes back in two windows of which one alone is on its file, and
 // the messages name what came back and what could not.
@@ -1211,7 +1245,7 @@ TEST_F(Shell, SettingsThatCouldNotBeReadAreToldOfOnceByName) {
     const fs::path file = dir.path() / "partly.json";
     std::ofstream(file) << "{\"bonjourName\": \"" << std::string(5000, 'n')
                         << "\", \"userInterfaceStyle\": \"" << std::string(5000, 'd')
-                        << "\", \"StartupMode\": \"DoNothing\"}";
+                        << "\", \"StartupMode\": \"DoNothing\", \"defaultTextColor\": 12}";
     {
         platform::Defaults partly({file, std::chrono::hours(1), {}});
         environment.defaults = &partly;
@@ -1222,8 +1256,9 @@ TEST_F(Shell, SettingsThatCouldNotBeReadAreToldOfOnceByName) {
         ASSERT_EQ(alerts->shown().size(), 1u);
         const platform::Alert& told = alerts->shown().front();
         EXPECT_EQ(told.messageText.toStdString(),
-                  "2 settings could not be read and were reset to their defaults.");
-        EXPECT_TRUE(told.informativeText.startsWith("Reset: the remote control's name, the appearance. "))
+                  "3 settings could not be read and were reset to their defaults.");
+        EXPECT_TRUE(told.informativeText.startsWith(
+            "Reset: the remote control's name, the appearance, the text colour of new scripts. "))
             << told.informativeText.toStdString();
         EXPECT_TRUE(
             told.informativeText.contains("kept as “" + QString::fromStdString(file.string()) + ".damaged-"))
@@ -1234,5 +1269,34 @@ TEST_F(Shell, SettingsThatCouldNotBeReadAreToldOfOnceByName) {
         app = cw::ApplicationController::create(environment);
     }
     platform::Defaults again({file, std::chrono::hours(1), {}});
+    cw::registerUserDefaults(again);
     EXPECT_FALSE(again.resetAtLoad().any());
+}
+
+// A settings change that cannot be written is told of when it happens, once until a save goes
+// through again.
+TEST_F(Shell, SettingsThatCannotBeSavedAreToldOfOnce) {
+    bool failing = true;
+    platform::Defaults unsaved(
+        {dir.path() / "unsaved.json", std::chrono::hours(1), [&](const fs::path&) { return !failing; }});
+    environment.defaults = &unsaved;
+    app = cw::ApplicationController::create(environment);
+    launch();
+    for (int change = 0; change < 2; ++change) {
+        unsaved.set(cw::settings::manualScrollingEnabled, change == 0);
+        EXPECT_FALSE(unsaved.synchronize());
+    }
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !alerts->shown().empty(); }, 10000));
+    QCoreApplication::processEvents();
+    ASSERT_EQ(alerts->shown().size(), 1u);
+    EXPECT_EQ(alerts->shown().front().messageText.toStdString(),
+              "Changes to the settings could not be saved.");
+    failing = false;
+    EXPECT_TRUE(unsaved.synchronize());
+    failing = true;
+    unsaved.set(cw::settings::manualScrollingEnabled, true);
+    EXPECT_FALSE(unsaved.synchronize());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return alerts->shown().size() == 2; }, 10000));
+    environment.defaults = &defaults;
+    app = cw::ApplicationController::create(environment);
 }

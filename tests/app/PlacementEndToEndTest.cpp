@@ -1,7 +1,7 @@
 // The real cuewright binary at QT_SCALE_FACTOR 1.5 on a 1280 x 800 screen under openbox: every
 // window it opens (the editor, each settings pane, a prompter, the keyboard shortcuts, the gamepad
 // layout, the companion app and the remote control) lies within the screen, frame and title bar
-// included.
+// included, a prompter kept on a monitor that is gone as well.
 // A picture of the settings window goes to test-output/app/.
 #include <gtest/gtest.h>
 
@@ -95,6 +95,20 @@ TEST_F(PlacementEndToEnd, EveryWindowLiesWithinTheScreenAtScaleOneAndAHalf) {
         EXPECT_TRUE(framedWithinScreen(app, name));
     }
     EXPECT_TRUE(quit(app, *editor));
+}
+
+// A prompter kept where a monitor no longer is, or larger than the screen, opens wholly inside it.
+TEST_F(PlacementEndToEnd, AKeptPrompterFrameComesBackWithinTheScreen) {
+    const auto script = makeScript("kept.cwr", QStringLiteral("A line of the script.\n"));
+    for (const char* kept : {"{{2100, 100}, {800, 600}}", "{{0, 0}, {9000, 7000}}"}) {
+        setDefault(cw::settings::prompterWindowFrameNormal, kept);
+        QProcess& app = start({pathArg(script)});
+        const std::optional<Window> editor = waitForNamed(app, "kept.cwr");
+        ASSERT_TRUE(editor) << "no editor window";
+        ASSERT_TRUE(activate(*editor) && xdotool({"key", "ctrl+shift+p"}));
+        EXPECT_TRUE(framedWithinScreen(app, "Prompter Window - kept.cwr")) << kept;
+        EXPECT_TRUE(quit(app, *editor));
+    }
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 
 #include <QGuiApplication>
 #include <QImage>
+#include <QRegion>
 #include <QScreen>
 
 using cw::ScreenIdentificator;
@@ -39,6 +40,10 @@ TEST_F(IdentificationTest, TheFrameBlinksEveryThreeTenthsWithATwentyPointRedLine
     EXPECT_TRUE(identificator.window()->windowFlags() & Qt::WindowStaysOnTopHint);
     EXPECT_TRUE(identificator.window()->windowFlags() & Qt::WindowTransparentForInput);
 
+    // The window is the frame alone, the display visible inside it, and goes with the frame's
+    // off phase: without a compositor its clear pixels would show black.
+    EXPECT_EQ(identificator.window()->mask(), QRegion(0, 0, 300, 200).subtracted(QRegion(20, 20, 260, 160)));
+
     identificator.start();
     EXPECT_TRUE(identificator.isRunning());
     EXPECT_TRUE(identificator.window()->isVisible());
@@ -47,6 +52,7 @@ TEST_F(IdentificationTest, TheFrameBlinksEveryThreeTenthsWithATwentyPointRedLine
     for (bool expected : shown) {
         timer->tick();
         EXPECT_EQ(identificator.view()->isVisible(), expected);
+        EXPECT_EQ(identificator.window()->isVisible(), expected);
     }
 
     QImage image(300, 200, QImage::Format_ARGB32_Premultiplied);
@@ -70,6 +76,9 @@ TEST_F(IdentificationTest, TheFrameBlinksEveryThreeTenthsWithATwentyPointRedLine
     EXPECT_EQ(identificator.window(), window);
     EXPECT_EQ(timer->starts, 2);
     EXPECT_FALSE(identificator.view()->isVisible());
+    EXPECT_FALSE(window->isVisible());
+    timer->tick();
+    EXPECT_TRUE(window->isVisible());
 }
 
 TEST_F(IdentificationTest, AnUnpluggedDisplayIsReported) {

@@ -137,9 +137,21 @@ TEST_F(ScreenManagerTest, AKnownDisplayKeepsItsStateAcrossARefresh) {
     EXPECT_EQ(screen(dell), active);
     provider->resize(dell, 3840, 2160);
     manager.refreshAvailableScreens();
+    ScreenDescription before = active;
     active.resolutionWidth = 3840;
     active.resolutionHeight = 2160;
     EXPECT_EQ(screen(dell), active);
+
+    // A window holding the description from before the change writes it back with the
+    // display's present size, refreshed or not.
+    for (const auto& [width, height] : {std::pair{3840.0, 2160.0}, std::pair{1920.0, 1080.0}}) {
+        provider->resize(dell, width, height);
+        before.isActive = false;
+        manager.update(before);
+        EXPECT_EQ(screen(dell).resolutionWidth, width);
+        EXPECT_EQ(screen(dell).resolutionHeight, height);
+        EXPECT_EQ(delegate->told.back().resolutionWidth, width);
+    }
 }
 
 // A display switched on stays on through a loose cable (its prompter waits for it), and one

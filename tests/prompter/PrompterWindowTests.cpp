@@ -364,22 +364,24 @@ TEST_F(PrompterWindowTest, ClosingAShownWindowSavesItsFrameAndTheNextOneOpensThe
     auto t = make(TeleprompterWindowPreset::transparent);
     for (auto& w : {a, b, t})
         w->showWindow();
-    a->setFrame(QRect(100, 120, 700, 500));
+    a->setFrame(QRect(100, 120, 600, 400));
     b->setFrame(QRect(30, 40, 500, 350));
     t->setFrame(QRect(50, 60, 450, 320));
     ASSERT_TRUE(b->close());
     ASSERT_TRUE(a->close());
-    EXPECT_EQ(s.defaults.stringForKey(settings::prompterWindowFrameNormal), "{{100, 120}, {700, 500}}");
+    EXPECT_EQ(s.defaults.stringForKey(settings::prompterWindowFrameNormal), "{{100, 120}, {600, 400}}");
     EXPECT_FALSE(hasUserValue(settings::prompterWindowFrameTransparent));
     t->close();
     EXPECT_EQ(s.defaults.stringForKey(settings::prompterWindowFrameTransparent), "{{50, 60}, {450, 320}}");
 
     auto next = make(TeleprompterWindowPreset::normal);
     next->showWindow();
-    EXPECT_EQ(next->frame(), QRect(100, 120, 700, 500));
+    EXPECT_EQ(next->frame(), QRect(100, 120, 600, 400));
 }
 
-TEST_F(PrompterWindowTest, UnusableStoredFramesAreIgnoredAndNegativeOriginsApplied) {
+// A frame off the screen (negative origins included) comes back inside its work area, its size
+// kept where it fits.
+TEST_F(PrompterWindowTest, UnusableStoredFramesAreIgnoredAndOnesOffTheScreenComeBackInside) {
     const QSize nibSize = make(TeleprompterWindowPreset::normal)->window()->size();
     for (const char* text :
          {"", "no numbers here", "{{10, 10}, {0, 300}}", "{{10, 10}, {300, 0}}", "{{10, 10}, {-300, 200}}",
@@ -393,7 +395,8 @@ TEST_F(PrompterWindowTest, UnusableStoredFramesAreIgnoredAndNegativeOriginsAppli
     s.defaults.set(settings::prompterWindowFrameNormal, std::string("{{-200, -100}, {640, 480}}"));
     auto w = make(TeleprompterWindowPreset::normal);
     w->showWindow();
-    EXPECT_EQ(w->frame(), QRect(-200, -100, 640, 480));
+    EXPECT_EQ(w->frame().size(), QSize(640, 480));
+    EXPECT_TRUE(w->window()->screen()->availableGeometry().contains(w->frame()));
     const QRectF odd(-40.5, 12.25, 640, 480);
     EXPECT_EQ(platform::frameFromString(platform::frameToString(odd)), odd);
 }

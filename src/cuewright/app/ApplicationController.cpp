@@ -330,6 +330,20 @@ void ApplicationController::applicationWillFinishLaunching() {
     sharedController() = weak_from_this();
     platform::setApplicationResponder(this);
     registerUserDefaults(*defaults_);
+    // Saves run on the store's queue: the alert waits for the main thread.
+    defaults_->setSaveFailureHandler([weak = weak_from_this()](const std::string& why) {
+        if (QCoreApplication::instance() == nullptr) {
+            return;
+        }
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [weak, why] {
+                if (const auto self = weak.lock(); self && !self->terminating_) {
+                    platform::runModalSheet(unsavedSettingsAlert(why));
+                }
+            },
+            Qt::QueuedConnection);
+    });
     applicationSupportFolder(); // made now, where the display settings will live
     if (env_.recoveryFolder) {
         std::string whyNot;
@@ -737,6 +751,22 @@ void ApplicationController::restoreRecoveredScripts() {
         alert.buttons = {QApplication::translate("ApplicationController", "OK")};
         alert.style = platform::Alert::Style::informational;
         // Once the application runs, so that launching goes on meanwhile.
+        QTimer::singleShot(0, qApp, [alert, first] { platform::alertRunner().run(alert, first); });
+    }
+    recovery_->flush();
+    if (const std::vector<RecoveryStore::Entry>& lost = recovery_->store().lostAtOpen(); !lost.empty()) {
+        QStringList lostNames;
+        for (const RecoveryStore::Entry& entry : lost) {
+            lostNames << platform::displayPath(entry.name);
+        }
+        platform::Alert alert;
+        alert.messageText = QApplication::translate("ApplicationController", "Edits of %1 could not be kept.")
+                                .arg(lostNames.join(QStringLiteral(", ")));
+        alert.informativeText = QApplication::translate(
+            "ApplicationController",
+            "Cuewright ended while no recovery copy of these edits could be written.");
+        alert.buttons = {QApplication::translate("ApplicationController", "OK")};
+        alert.style = platform::Alert::Style::warning;
         QTimer::singleShot(0, qApp, [alert, first] { platform::alertRunner().run(alert, first); });
     }
     if (!unreadable.empty()) {

@@ -102,4 +102,20 @@ platform::Alert resetSettingsAlert(const platform::Defaults::Reset& reset) {
     return alert;
 }
 
+platform::Alert unsavedSettingsAlert(const std::string& why) {
+    QString reason = QString::fromStdString(why);
+    if (!reason.isEmpty()) {
+        reason[0] = reason[0].toUpper();
+    }
+    platform::Alert alert;
+    alert.messageText = tr("Changes to the settings could not be saved.");
+    alert.informativeText =
+        tr("%1. Cuewright tries again with each change; until one is saved, changes to the "
+           "settings are lost when it quits.")
+            .arg(reason);
+    alert.buttons = {tr("OK")};
+    alert.style = platform::Alert::Style::warning;
+    return alert;
+}
+
 } // namespace cw

@@ -1,4 +1,4 @@
-// What a start tells of settings that could not be read.
+// What a start tells of settings that could not be read, and a run of settings that cannot be saved.
 #pragma once
 
 #include "platform/defaults/Defaults.h"
@@ -6,6 +6,7 @@
 
 #include <QString>
 
+#include <string>
 #include <string_view>
 
 namespace cw {
@@ -17,5 +18,8 @@ QString settingInWords(std::string_view key);
 // The alert about `reset`: how many settings went back to their defaults, which (each once), and
 // where the file as it was is kept.
 platform::Alert resetSettingsAlert(const platform::Defaults::Reset& reset);
+
+// The alert about settings that cannot be saved, with why (`why` as the store gives it).
+platform::Alert unsavedSettingsAlert(const std::string& why);
 
 } // namespace cw

@@ -7,6 +7,7 @@
 
 #include <QGuiApplication>
 #include <QPainter>
+#include <QRegion>
 #include <QScreen>
 #include <QTimer>
 
@@ -78,6 +79,11 @@ ScreenIdentificator::ScreenIdentificator(ScreenDescription screenInfo, Options o
     window_->setGeometry(display.x(), display.y() + display.height() - height, width, height);
     view_ = new IdentifierView(window_);
     view_->setGeometry(0, 0, width, height);
+    // The window is the frame alone: where nothing composites, the clear inside of a translucent
+    // window shows black and would hide the display beneath.
+    const int line = static_cast<int>(frameWidth);
+    window_->setMask(
+        QRegion(0, 0, width, height).subtracted(QRegion(line, line, width - 2 * line, height - 2 * line)));
 
     context_ = std::make_unique<QObject>();
     QObject::connect(qGuiApp, &QGuiApplication::screenRemoved, context_.get(),
@@ -94,8 +100,10 @@ void ScreenIdentificator::start() {
     if (!window_ || !screen_) {
         return; // the display went away meanwhile: isRunning() stays false
     }
-    window_->show();
-    window_->raise();
+    if (!view_->isHidden()) {
+        window_->show();
+        window_->raise();
+    }
     running_ = true;
     timer_->start(blinkInterval, [this] { toggle(); });
 }
@@ -110,8 +118,15 @@ void ScreenIdentificator::stop() {
 }
 
 void ScreenIdentificator::toggle() {
-    if (view_) {
-        view_->setVisible(view_->isHidden());
+    if (!view_ || !window_) {
+        return;
+    }
+    // The window goes with the frame: a hidden frame would leave a black one where nothing composites.
+    const bool shown = view_->isHidden();
+    view_->setVisible(shown);
+    window_->setVisible(shown);
+    if (shown) {
+        window_->raise();
     }
 }
 

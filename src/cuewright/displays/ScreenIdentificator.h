@@ -41,10 +41,11 @@ private:
 
 // Owns a frameless, click-through window covering the description's resolution from the bottom
 // left corner of its display, above every other window, in which a 20-point red frame is drawn
-// inside the window's edges. start() shows it and blinks the frame (shown 0.3 s, hidden 0.3 s)
-// until stop() closes the window; the window is kept for the next start, which does not reset
-// the blink phase. When the display is unplugged the identification stops, the screen-lost
-// handler is called and the identificator never starts again. Main thread only.
+// inside the window's edges; the window is shaped to that frame, so the display stays visible
+// inside it with or without a compositor. start() shows it and blinks the frame (shown 0.3 s,
+// hidden 0.3 s, the window with it) until stop() closes the window; the window is kept for the next start,
+// which does not reset the blink phase. When the display is unplugged the identification stops, the
+// screen-lost handler is called and the identificator never starts again. Main thread only.
 class ScreenIdentificator {
 public:
     static constexpr std::chrono::milliseconds blinkInterval{300};

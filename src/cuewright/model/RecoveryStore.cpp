@@ -68,8 +68,10 @@ bool isRealFolder(const fs::path& folder) {
     return fs::symlink_status(folder, error).type() == fs::file_type::directory;
 }
 
-// The index's entries; nullopt when it is missing or damaged.
-std::optional<std::vector<RecoveryStore::Entry>> readIndex(const fs::path& file) {
+// The index's entries, and into `unwritten` the ids it marks as never written; nullopt when it is
+// missing or damaged.
+std::optional<std::vector<RecoveryStore::Entry>> readIndex(const fs::path& file,
+                                                           std::vector<std::string>& unwritten) {
     QFile index(QFile::decodeName(file.c_str()));
     if (!index.open(QIODevice::ReadOnly)) {
         return std::nullopt;
@@ -91,6 +93,9 @@ std::optional<std::vector<RecoveryStore::Entry>> readIndex(const fs::path& file)
             entry.folder = script.value("folder").toString().toStdString();
         }
         if (isPlainId(entry.id)) {
+            if (script.value("unwritten").toBool()) {
+                unwritten.push_back(entry.id);
+            }
             entries.push_back(std::move(entry));
         }
     }
@@ -161,17 +166,20 @@ bool names(const std::vector<RecoveryStore::Entry>& entries, std::string_view id
     return std::any_of(entries.begin(), entries.end(), [&](const auto& entry) { return entry.id == id; });
 }
 
-// The copies in `folder` the index names, then those it does not (each named by itself); whether
-// the index has to be written again.
-bool collectCopies(const fs::path& folder, std::vector<RecoveryStore::Entry>& entries) {
+// The copies in `folder` the index names, then those it does not (each named by itself); into
+// `lost`, the scripts it names whose copy was never written; whether the index has to be written
+// again.
+bool collectCopies(const fs::path& folder, std::vector<RecoveryStore::Entry>& entries,
+                   std::vector<RecoveryStore::Entry>& lost) {
     const fs::path indexFile = folder / RecoveryStore::indexName;
-    std::optional<std::vector<RecoveryStore::Entry>> index = readIndex(indexFile);
+    std::vector<std::string> unwritten;
+    std::optional<std::vector<RecoveryStore::Entry>> index = readIndex(indexFile, unwritten);
     std::error_code error;
     if (!index && fs::exists(indexFile, error)) {
         base::log("The recovery index " + indexFile.string() +
                   " is damaged: it is made again from the copies");
     }
-    bool changed = !index;
+    bool changed = !index || !unwritten.empty();
     std::vector<std::string> onDisk;
     for (const fs::directory_entry& item : fs::directory_iterator(folder, error)) {
         if (std::optional<std::string> id = copyId(item)) {
@@ -179,8 +187,15 @@ bool collectCopies(const fs::path& folder, std::vector<RecoveryStore::Entry>& en
         }
     }
     for (RecoveryStore::Entry& entry : index.value_or(std::vector<RecoveryStore::Entry>{})) {
-        // A name without a copy: a write or a removal that a kill cut short.
+        // A name without a copy: a removal that a kill cut short, or a script whose edits no copy
+        // ever held (its copy could not be written, and the user was told so while it ran).
         if (std::find(onDisk.begin(), onDisk.end(), entry.id) == onDisk.end() || names(entries, entry.id)) {
+            if (std::find(unwritten.begin(), unwritten.end(), entry.id) != unwritten.end() &&
+                !names(lost, entry.id)) {
+                base::log("The edits of " + entry.name +
+                          " were never kept in a recovery copy: they are lost");
+                lost.push_back(std::move(entry));
+            }
             changed = true;
             continue;
         }
@@ -303,7 +318,7 @@ RecoveryStore::~RecoveryStore() {
 }
 
 void RecoveryStore::load() {
-    bool changed = collectCopies(folder_, entries_);
+    bool changed = collectCopies(folder_, entries_, lost_);
     const size_t before = entries_.size();
     takeOverEndedPrivateFolders(isPrivate_ ? folder_.parent_path() : folder_);
     changed = changed || entries_.size() != before;
@@ -331,7 +346,7 @@ void RecoveryStore::takeOverEndedPrivateFolders(const std::filesystem::path& sha
             continue; // its process is still running
         }
         std::vector<Entry> theirs;
-        collectCopies(item.path(), theirs);
+        collectCopies(item.path(), theirs, lost_);
         for (Entry& entry : theirs) {
             const fs::path from = item.path() / (entry.id + std::string(copyExtension));
             std::error_code moved;
@@ -381,8 +396,10 @@ void RecoveryStore::write(const Entry& entry, const Document& document,
         std::find_if(entries_.begin(), entries_.end(), [&](const Entry& e) { return e.id == entry.id; });
     if (known == entries_.end() || !(*known == entry)) {
         const std::vector<Entry> before = entries_;
+        const std::vector<std::string> unwrittenBefore = unwritten_;
         if (known == entries_.end()) {
             entries_.push_back(entry);
+            unwritten_.push_back(entry.id); // until its copy is there
         } else {
             *known = entry;
         }
@@ -390,6 +407,7 @@ void RecoveryStore::write(const Entry& entry, const Document& document,
             writeIndex();
         } catch (...) {
             entries_ = before;
+            unwritten_ = unwrittenBefore;
             throw;
         }
     }
@@ -415,6 +433,14 @@ void RecoveryStore::write(const Entry& entry, const Document& document,
         }
     };
     ScriptDocumentFile::save(copyPath(entry.id), document, bookmarks, withOrigin);
+    if (std::erase(unwritten_, entry.id) > 0) {
+        try {
+            writeIndex();
+        } catch (const std::exception& error) {
+            // The copy is there, which is what a start looks for; the mark only names lost edits.
+            base::log(std::string("Cannot write the recovery index: ") + error.what());
+        }
+    }
 }
 
 Document RecoveryStore::read(const Entry& entry, const platform::Defaults& defaults,
@@ -436,6 +462,7 @@ void RecoveryStore::remove(std::string_view id) {
         throw std::system_error(error, "Cannot remove " + copyPath(id).string());
     }
     std::erase_if(entries_, [&](const Entry& e) { return e.id == id; });
+    std::erase(unwritten_, std::string(id));
     writeIndex();
 }
 
@@ -462,6 +489,9 @@ void RecoveryStore::writeIndex() const {
                                                  : QJsonValue(QJsonValue::Null));
         if (entry.folder) {
             script.insert("folder", QString::fromStdString(*entry.folder));
+        }
+        if (std::find(unwritten_.begin(), unwritten_.end(), entry.id) != unwritten_.end()) {
+            script.insert("unwritten", true);
         }
         scripts.append(script);
     }

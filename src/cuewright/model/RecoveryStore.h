@@ -75,12 +75,15 @@ public:
 
     // The copies the index names and that exist, in the order they were first written.
     std::vector<Entry> entries() const;
+    // The scripts the index named when the store opened whose copy had never been written (their
+    // edits are lost); the index no longer names them, so the next opening finds none.
+    const std::vector<Entry>& lostAtOpen() const { return lost_; }
     // A fresh id for a script not yet kept.
     static std::string makeId();
-    // Names `entry` in the index, then writes its copy (replacing an earlier one of the same
-    // id), with `stamp`, the script's file as its project last read or wrote it. Throws
-    // std::system_error for the index, or what the script writer throws; an earlier copy then
-    // stays as it was.
+    // Names `entry` in the index, marked as not yet written until its first copy is there, then
+    // writes its copy (replacing an earlier one of the same id), with `stamp`, the script's file as its
+    // project last read or wrote it. Throws std::system_error for the index, or what the script writer
+    // throws; an earlier copy then stays as it was.
     void write(const Entry& entry, const Document& document, const std::vector<Bookmark>& bookmarks,
                const ScriptDocumentFile::SaveOptions& options = {},
                std::optional<base::FileStamp> stamp = std::nullopt);
@@ -109,6 +112,8 @@ private:
     int lockFd_;
     bool isPrivate_;
     std::vector<Entry> entries_;
+    std::vector<std::string> unwritten_; // ids named whose copy was never written
+    std::vector<Entry> lost_;
 };
 
 } // namespace cw

@@ -98,6 +98,14 @@ void ScreenManager::refreshAvailableScreens() {
 // Takes a copy: the caller may pass a description held in the map, which the delegate may rebuild.
 void ScreenManager::update(ScreenDescription screen) {
     CW_DCHECK_MAIN_THREAD();
+    // The size is the display's, not the writer's: a window that kept a description from before
+    // the display changed size would write the old one back.
+    if (const std::optional<platform::ScreenInfo> attached =
+            provider_->screenForDisplayUUID(screen.displayUUID);
+        attached && attached->size) {
+        screen.resolutionWidth = attached->size->width;
+        screen.resolutionHeight = attached->size->height;
+    }
     const bool detached =
         !availableScreens_.contains(screen.displayUUID) && detached_.contains(screen.displayUUID);
     (detached ? detached_ : availableScreens_).insert_or_assign(screen.displayUUID, screen);

@@ -54,7 +54,8 @@ public:
     void refreshAvailableScreens();
 
     // Stores the description under its display UUID (among the detached ones when its display
-    // is detached), saves it in the display database and tells the delegate. A failure to save is logged
+    // is detached), with the attached display's present size whatever size it carries, saves it in the
+    // display database and tells the delegate. A failure to save is logged
     // ("error while updating screen description: " and the error's text); the description is kept in memory
     // and the delegate told anyway.
     void update(ScreenDescription screen);

@@ -6,6 +6,7 @@
 #include "dispatch/Queue.h"
 #include "platform/defaults/ValueCoding.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
@@ -108,14 +109,15 @@ void removeStaleTemporaryFiles(const fs::path& target) {
 // Replaces `target` with `bytes` through a temporary file beside it, named after this process
 // so that stale ones can be told apart; logs a failure, which leaves `target` as it was.
 bool writeAtomically(const fs::path& target, const std::string& bytes,
-                     const base::BeforeReplaceHook& beforeRename) {
+                     const base::BeforeReplaceHook& beforeRename, std::string& why) {
     try {
         // The user's settings are theirs alone, like the rest of their configuration folder.
         base::writeFileAtomically(target, bytes,
                                   {base::temporaryPrefix(temporaryStem(target)), beforeRename, 0600});
         return true;
     } catch (const std::system_error& e) {
-        base::log("could not save the settings to " + target.string() + ": " + e.code().message());
+        why = e.code().message();
+        base::log("could not save the settings to " + target.string() + ": " + why);
         return false;
     }
 }
@@ -254,6 +256,43 @@ template <class T> std::string shortestText(T value) {
     return std::string(buf, result.ptr);
 }
 
+// Whether a string reads wholly as a number (white space around it aside).
+bool isNumberText(const std::string& s) {
+    const char* begin = s.c_str();
+    char* end = nullptr;
+    const double d = std::strtod(begin, &end);
+    if (end == begin || !std::isfinite(d)) {
+        return false;
+    }
+    const std::string_view rest(end, static_cast<std::size_t>(s.c_str() + s.size() - end));
+    return std::all_of(rest.begin(), rest.end(),
+                       [](char c) { return std::isspace(static_cast<unsigned char>(c)); });
+}
+
+// Whether a stored value can stand for a setting registered as `registered`: numbers and Booleans
+// stand for each other, as can text that reads wholly as one; bytes, text, lists and tables only
+// for their own kind. A colour stored as a number, or a speed as "fast", cannot.
+bool isOfKind(const Value& stored, const Value& registered) {
+    using Type = Value::Type;
+    const auto isNumber = [](Type type) {
+        return type == Type::boolean || type == Type::integer || type == Type::real || type == Type::floating;
+    };
+    if (isNumber(registered.type())) {
+        if (const std::string* text = stored.string()) {
+            if (registered.type() == Type::boolean) {
+                for (std::string_view word : {"yes", "no", "true", "false"}) {
+                    if (equalsIgnoringCase(*text, word)) {
+                        return true;
+                    }
+                }
+            }
+            return isNumberText(*text);
+        }
+        return isNumber(stored.type());
+    }
+    return stored.type() == registered.type();
+}
+
 } // namespace
 
 struct Defaults::Impl : std::enable_shared_from_this<Defaults::Impl> {
@@ -275,8 +314,11 @@ struct Defaults::Impl : std::enable_shared_from_this<Defaults::Impl> {
     std::uint64_t changeCount = 0;
     std::uint64_t savedCount = 0;
     bool saveScheduled = false;
-    bool fileWritable = true; // false when the file on disk must not be replaced
+    bool fileWritable = true;   // false when the file on disk must not be replaced
+    std::string notWritableWhy; // why, in the user's words, when it must not
     Defaults::Reset reset;
+    std::function<void(const std::string&)> saveFailureHandler;
+    bool saveFailing = false; // told the handler; until a save goes through
 
     std::mutex writeMutex; // one save at a time, so an older snapshot never lands last
 
@@ -295,15 +337,19 @@ struct Defaults::Impl : std::enable_shared_from_this<Defaults::Impl> {
     std::optional<fs::path> setAside(const fs::path& file, const std::string& why,
                                      const std::string& outcome);
     void dropUnreadable(const fs::path& file, const std::vector<std::string>& keys);
+    void dropWrongKind(const std::vector<std::string>& keys);
     void changed(std::string_view key);
     bool save();
-    std::optional<Dictionary> mergeWithFile(const Dictionary& snapshot, const ChangedKeys& keys);
+    bool saveOnce(std::string& why);
+    std::optional<Dictionary> mergeWithFile(const Dictionary& snapshot, const ChangedKeys& keys,
+                                            std::string& why);
 };
 
 void Defaults::Impl::load() {
     const fs::path& file = options.file;
     if (file.empty()) {
         fileWritable = false;
+        notWritableWhy = "there is no private folder for them";
         base::log("no private folder for the settings: they are kept in memory for this session");
         return;
     }
@@ -313,12 +359,14 @@ void Defaults::Impl::load() {
         break;
     case SettingsFile::State::unreadable:
         fileWritable = false;
+        notWritableWhy = "the settings file cannot be read (" + contents.why + ")";
         base::log("could not read the settings file " + file.string() + ": " + contents.why +
                   "; settings will not be saved");
         return;
     case SettingsFile::State::damaged:
         reset.keptAs = setAside(file, contents.why, "starting from the defaults").value_or(fs::path());
         fileWritable = !reset.keptAs.empty();
+        notWritableWhy = "the damaged settings file cannot be moved aside";
         reset.all = true;
         break;
     case SettingsFile::State::read:
@@ -381,6 +429,42 @@ void Defaults::Impl::dropUnreadable(const fs::path& file, const std::vector<std:
     }
 }
 
+// Values of a kind their setting cannot hold go as unreadable ones do: named among the reset
+// keys, the file as it was kept aside (once), read as their defaults and left out of the next save.
+void Defaults::Impl::dropWrongKind(const std::vector<std::string>& keys) {
+    if (keys.empty()) {
+        return;
+    }
+    std::string named;
+    for (std::size_t i = 0; i < keys.size() && i < 10; ++i) {
+        named += (i == 0 ? "\"" : ", \"") + keys[i] + "\"";
+    }
+    std::error_code ec;
+    bool keptNow = false;
+    {
+        std::lock_guard lock(mutex);
+        if (reset.keptAs.empty() && fileWritable && fs::exists(options.file, ec)) {
+            const fs::path aside = asidePath(options.file);
+            fs::copy_file(options.file, aside, ec);
+            if (!ec) {
+                reset.keptAs = aside;
+                keptNow = true;
+            }
+        }
+        for (const std::string& key : keys) {
+            persistent.erase(key);
+            if (std::find(reset.keys.begin(), reset.keys.end(), key) == reset.keys.end()) {
+                reset.keys.push_back(key);
+            }
+            changed(key);
+        }
+    }
+    base::log("the settings file " + options.file.string() + " holds values of the wrong kind (" + named +
+              (keys.size() > 10 ? " and " + std::to_string(keys.size() - 10) + " more" : std::string()) +
+              "); they read as their defaults" +
+              (keptNow ? "; the file as it was is kept as " + reset.keptAs.string() : std::string()));
+}
+
 // Called under `mutex`.
 void Defaults::Impl::changed(std::string_view key) {
     ++changeCount;
@@ -404,7 +488,8 @@ void Defaults::Impl::changed(std::string_view key) {
 // (another process may have saved its own keys) with `keys` as they stand in `snapshot`, set or
 // removed. Without a usable file (none yet, or a damaged one set aside) that is the whole
 // snapshot; nullopt when the file must not be written over.
-std::optional<Dictionary> Defaults::Impl::mergeWithFile(const Dictionary& snapshot, const ChangedKeys& keys) {
+std::optional<Dictionary> Defaults::Impl::mergeWithFile(const Dictionary& snapshot, const ChangedKeys& keys,
+                                                        std::string& why) {
     SettingsFile contents = readSettingsFile(writeTarget);
     switch (contents.state) {
     case SettingsFile::State::absent:
@@ -412,11 +497,13 @@ std::optional<Dictionary> Defaults::Impl::mergeWithFile(const Dictionary& snapsh
     case SettingsFile::State::unreadable:
         base::log("could not read the settings file " + writeTarget.string() + ": " + contents.why +
                   "; the settings were not saved");
+        why = "the settings file cannot be read (" + contents.why + ")";
         return std::nullopt;
     case SettingsFile::State::damaged:
         if (!setAside(writeTarget, contents.why, "saving this process's settings in its place")) {
             std::lock_guard lock(mutex);
             fileWritable = false;
+            notWritableWhy = why = "the damaged settings file cannot be moved aside";
             return std::nullopt;
         }
         return snapshot;
@@ -434,7 +521,29 @@ std::optional<Dictionary> Defaults::Impl::mergeWithFile(const Dictionary& snapsh
     return merged;
 }
 
+// Tells the handler when saving starts to fail, once until a save goes through again.
 bool Defaults::Impl::save() {
+    std::string why;
+    const bool saved = saveOnce(why);
+    std::function<void(const std::string&)> tell;
+    {
+        std::lock_guard lock(mutex);
+        if (why.empty()) {
+            saveFailing = false; // written (a change made meanwhile goes with the next save)
+        } else if (!saveFailing) {
+            saveFailing = true;
+            tell = saveFailureHandler;
+        }
+    }
+    if (tell) {
+        tell(why);
+    }
+    return saved;
+}
+
+// False with `why` when the file could not be written; false without it when changes came in
+// while it was.
+bool Defaults::Impl::saveOnce(std::string& why) {
     std::lock_guard writing(writeMutex);
     Dictionary snapshot;
     ChangedKeys keys;
@@ -446,6 +555,7 @@ bool Defaults::Impl::save() {
             return true;
         }
         if (!fileWritable) {
+            why = notWritableWhy;
             return false;
         }
         snapshot = persistent;
@@ -456,12 +566,13 @@ bool Defaults::Impl::save() {
     std::error_code ec;
     fs::create_directories(folder, ec);
     if (ec) {
-        base::log("could not create the settings folder " + folder.string() + ": " + ec.message());
+        why = ec.message();
+        base::log("could not create the settings folder " + folder.string() + ": " + why);
         return false;
     }
     const SettingsLock lock(writeTarget);
-    const auto merged = mergeWithFile(snapshot, keys);
-    if (!merged || !writeAtomically(writeTarget, encodeDefaultsFile(*merged), options.beforeRename)) {
+    const auto merged = mergeWithFile(snapshot, keys, why);
+    if (!merged || !writeAtomically(writeTarget, encodeDefaultsFile(*merged), options.beforeRename, why)) {
         return false;
     }
     std::lock_guard guard(mutex);
@@ -518,16 +629,29 @@ const fs::path& Defaults::filePath() const {
     return impl_->options.file;
 }
 
+void Defaults::setSaveFailureHandler(std::function<void(const std::string& why)> handler) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->saveFailureHandler = std::move(handler);
+}
+
 Defaults::Reset Defaults::resetAtLoad() const {
     std::lock_guard lock(impl_->mutex);
     return impl_->reset;
 }
 
 void Defaults::registerDefaults(const Dictionary& values) {
-    std::lock_guard lock(impl_->mutex);
-    for (const auto& [key, value] : values) {
-        impl_->registered.insert_or_assign(key, value);
+    std::vector<std::string> wrongKind;
+    {
+        std::lock_guard lock(impl_->mutex);
+        for (const auto& [key, value] : values) {
+            impl_->registered.insert_or_assign(key, value);
+            if (auto it = impl_->persistent.find(key);
+                it != impl_->persistent.end() && !isOfKind(it->second, value)) {
+                wrongKind.push_back(key);
+            }
+        }
     }
+    impl_->dropWrongKind(wrongKind);
 }
 
 std::optional<Value> Defaults::object(std::string_view key) const {

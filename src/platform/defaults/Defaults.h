@@ -80,8 +80,17 @@ public:
     };
     Reset resetAtLoad() const;
 
+    // Called when saving starts to fail (full disk, read-only folder, file-size limit, a file
+    // that must not be replaced), with why in the user's words; once, until a save goes through
+    // again. It runs on the thread that saved (the store's queue, or the caller of synchronize),
+    // without the store's lock held. The writes stay pending and go with the next save.
+    void setSaveFailureHandler(std::function<void(const std::string& why)> handler);
+
     // Merges `values` into the registration domain (later registrations replace earlier ones
-    // key by key). Registered values are never written to the file.
+    // key by key). Registered values are never written to the file. A user's value of a kind the
+    // setting cannot hold (a number for bytes, text that is no number for a number) is reset as an
+    // unreadable one is: it joins resetAtLoad(), the file as it was is kept aside and the key
+    // reads as its default.
     void registerDefaults(const Dictionary& values);
 
     // The value the key reads as, from either domain.

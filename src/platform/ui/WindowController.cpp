@@ -103,7 +103,7 @@ bool WindowController::setFrameFromString(const QString& text) {
     if (!window_ || !isUsableFrame(rect)) {
         return false;
     }
-    window_->setGeometry(rect.toRect());
+    applyKeptFrame(window_, rect.toRect());
     return true;
 }
 

@@ -58,7 +58,8 @@ public:
 
     // The frame as text (see WindowFrame.h); empty when the window was never made.
     QString frameString() const;
-    // Applies a frame read from text. Returns false, changing nothing, when there is no window
+    // Applies a frame read from text, moved and made smaller into a work area of the displays
+    // there are now (applyKeptFrame). Returns false, changing nothing, when there is no window
     // or the text gives no usable frame (no numbers, zero or negative size).
     bool setFrameFromString(const QString& text);
 

@@ -100,4 +100,43 @@ void placeInWorkArea(QWidget* window, WorkAreaPlacement placement) {
     window->setGeometry(fitFrameIntoArea(client, room));
 }
 
+QRect keptFrameInWorkArea(const QRect& client, const QList<QRect>& workAreas, const QRect& fallback,
+                          const QMargins& frame) {
+    QRect area = fallback;
+    qint64 most = 0;
+    for (const QRect& candidate : workAreas) {
+        const QRect common = candidate.intersected(client.marginsAdded(frame));
+        const qint64 overlap = common.isEmpty() ? 0 : qint64(common.width()) * common.height();
+        if (overlap > most) {
+            most = overlap;
+            area = candidate;
+        }
+    }
+    const QRect room = area.marginsRemoved(frame);
+    if (room.isEmpty()) {
+        return client;
+    }
+    return fitFrameIntoArea(client, room);
+}
+
+void applyKeptFrame(QWidget* window, const QRect& client) {
+    const QScreen* own = window->screen() != nullptr ? window->screen() : QGuiApplication::primaryScreen();
+    if (own == nullptr) {
+        window->setGeometry(client);
+        return;
+    }
+    // Only the displays of the window's own desktop: another X screen's coordinates mean nothing here.
+    QList<QRect> areas;
+    QRect fallback = own->availableGeometry();
+    for (const QScreen* screen : own->virtualSiblings()) {
+        areas.append(screen->availableGeometry());
+        if (screen == QGuiApplication::primaryScreen()) {
+            fallback = areas.back();
+        }
+    }
+    const QRect placed = keptFrameInWorkArea(client, areas, fallback, windowFrameMargins(window));
+    window->setMinimumSize(window->minimumSize().boundedTo(placed.size()));
+    window->setGeometry(placed);
+}
+
 } // namespace platform

@@ -2,6 +2,7 @@
 // that fit the screen.
 #pragma once
 
+#include <QList>
 #include <QMargins>
 #include <QRect>
 #include <QSize>
@@ -24,8 +25,9 @@ QRectF frameFromString(const QString& text);
 bool isUsableFrame(const QRectF& frame);
 
 // Room kept for the window manager's frame around a window not shown yet (its real frame is known
-// only once it is mapped): a title bar above, a thin border elsewhere.
-inline constexpr QMargins assumedWindowFrame{4, 36, 4, 4};
+// only once it is mapped): a title bar above, a thin border at the sides and a grip below (openbox
+// draws one 5 pixels high).
+inline constexpr QMargins assumedWindowFrame{4, 36, 4, 8};
 
 // The size for a new window: `preferred`, made smaller where the window with `frame` around it
 // would not fit into `available` (a screen's work area), but never below `minimum`.
@@ -54,6 +56,18 @@ QRect workAreaRoom(const QWidget* window);
 // How a window goes into its screen's work area: to its middle (a window shown for the first
 // time), or moved just far enough to lie inside (a window the user may have placed).
 enum class WorkAreaPlacement { centred, keptInPlace };
+
+// Where a frame kept from an earlier run goes on the displays there are now: into the work area
+// of `workAreas` it overlaps most (`fallback` when it overlaps none), moved and, where it is
+// larger, made smaller so that it lies inside with `frame` around it. The displays it was kept on
+// may be gone, or smaller.
+QRect keptFrameInWorkArea(const QRect& client, const QList<QRect>& workAreas, const QRect& fallback,
+                          const QMargins& frame = assumedWindowFrame);
+
+// Gives a top-level window a frame kept from an earlier run, inside a work area of its desktop
+// (keptFrameInWorkArea over the displays beside its screen, the primary one as the fallback);
+// its minimum size is lowered where the area is smaller. Main thread only.
+void applyKeptFrame(QWidget* window, const QRect& client);
 
 // Puts a top-level window, its frame included, inside the work area of its screen: its size is
 // cut to fit first (its minimum size lowered where the area is smaller), then it is placed.

@@ -318,6 +318,62 @@ TEST_F(DefaultsDamage, UnreadableValuesAloneAreResetAndTheRestKept) {
     EXPECT_LE(log.lines().back().size(), base::kMaxLogLineBytes + 32);
 }
 
+// A value its setting cannot hold is reset and named like an unreadable one; values of a kind it
+// can read stay.
+TEST_F(DefaultsDamage, ValuesOfAKindTheirSettingCannotHoldAreResetAndNamed) {
+    const struct {
+        const char* key;
+        Value registered;
+        const char* stored; // as JSON
+        bool kept;
+    } cases[] = {
+        {"defaultTextColor", Data{1, 2, 3}, "12", false},
+        {"defaultScrollSpeed", 31.0, "\"fast\"", false},
+        {"bonjourName", "Studio", "[1, 2]", false},
+        {"StartupMode", "OpenMostRecentDocument", "7", false},
+        {"bonjourKey", 19824, "\"19825\"", true},
+        {"autospawnPrompterWindow", true, "0", true},
+        {"manualScrollingEnabled", false, "\"YES\"", true},
+        {"defaultOverlayOpacity", 1.0f, "true", true},
+        {"defaultFont", Data{4}, "{\"@data\": \"AQI=\"}", true},
+        {"notRegistered", 1, "\"anything\"", true},
+    };
+    std::string json = "{";
+    Dictionary registered;
+    std::vector<std::string> reset;
+    for (const auto& c : cases) {
+        json += (json.size() > 1 ? ", \"" : "\"") + std::string(c.key) + "\": " + c.stored;
+        if (std::string_view(c.key) != "notRegistered") {
+            registered.emplace(c.key, c.registered);
+        }
+        if (!c.kept) {
+            reset.push_back(c.key);
+        }
+    }
+    writeFile(file, json + "}");
+    LogCapture log;
+    {
+        Defaults d(optionsFor(file));
+        d.registerDefaults(registered);
+        for (const auto& c : cases) {
+            EXPECT_EQ(d.persistentObject(c.key).has_value(), c.kept) << c.key;
+            if (!c.kept) {
+                EXPECT_EQ(d.object(c.key), c.registered) << c.key;
+            }
+        }
+        std::vector<std::string> named = d.resetAtLoad().keys;
+        std::sort(named.begin(), named.end());
+        std::sort(reset.begin(), reset.end());
+        EXPECT_EQ(named, reset);
+        EXPECT_FALSE(d.resetAtLoad().keptAs.empty());
+        ASSERT_TRUE(d.synchronize());
+    }
+    EXPECT_EQ(filesStartingWith(dir.path(), "defaults.json.damaged-").size(), 1u);
+    Defaults reread(optionsFor(file));
+    reread.registerDefaults(registered);
+    EXPECT_FALSE(reread.resetAtLoad().any()) << "the next start finds nothing to tell";
+}
+
 TEST_F(DefaultsDamage, ASecondDamagedFileDoesNotReplaceTheFirstOneSetAside) {
     LogCapture log;
     writeFile(file, "first");

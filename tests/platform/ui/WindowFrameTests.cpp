@@ -133,8 +133,52 @@ TEST(WindowController, FrameTextRoundTripsThroughTheWindow) {
     EXPECT_FALSE(second.setFrameFromString(""));
     EXPECT_FALSE(second.setFrameFromString("{{10, 10}, {0, 300}}"));
     EXPECT_EQ(second.frame(), QRect(40, 50, 640, 480));
-    EXPECT_TRUE(second.setFrameFromString("{{-300, -20}, {200, 100}}"));
-    EXPECT_EQ(second.frame(), QRect(-300, -20, 200, 100));
+}
+
+// A kept frame is applied within the displays there are now: one kept on a monitor that is gone,
+// or larger than the screen, is moved and made smaller into the work area with room for a frame.
+TEST(WindowController, AKeptFrameComesBackInsideTheWorkArea) {
+    RecordingController controller;
+    controller.window()->setMinimumSize(320, 200);
+    const QRect room =
+        controller.window()->screen()->availableGeometry().marginsRemoved(platform::assumedWindowFrame);
+    const struct {
+        const char* text;
+        QRect expected;
+    } cases[] = {
+        {"{{40, 50}, {300, 200}}", {40, 50, 300, 200}},
+        {"{{2100, 100}, {300, 200}}", {room.right() + 1 - 300, 100, 300, 200}},
+        {"{{-300, -20}, {200, 100}}", {room.left(), room.top(), 200, 100}},
+        {"{{0, 0}, {9000, 7000}}", room},
+    };
+    for (const auto& c : cases) {
+        EXPECT_TRUE(controller.setFrameFromString(c.text));
+        EXPECT_EQ(controller.frame(), c.expected) << c.text;
+    }
+}
+
+// Of several displays, the one the kept frame overlaps most takes it; the fallback one when it
+// overlaps none.
+TEST(WindowFrame, AKeptFrameGoesToTheDisplayItOverlapsMost) {
+    const QMargins none;
+    const QRect left(0, 0, 1920, 1050);
+    const QRect right(1920, 0, 1280, 800);
+    const struct {
+        const char* what;
+        QRect kept;
+        QList<QRect> areas;
+        QRect expected;
+    } cases[] = {
+        {"on the right-hand monitor", {2100, 100, 800, 600}, {left, right}, {2100, 100, 800, 600}},
+        {"that monitor gone", {2100, 100, 800, 600}, {left}, {1120, 100, 800, 600}},
+        {"mostly on the left one", {1500, 100, 800, 600}, {left, right}, {1120, 100, 800, 600}},
+        {"mostly on the right one", {1800, 100, 800, 600}, {left, right}, {1920, 100, 800, 600}},
+        {"on none: the fallback", {-5000, -5000, 800, 600}, {left, right}, {0, 0, 800, 600}},
+        {"larger than its monitor", {1920, 0, 9000, 7000}, {left, right}, right},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(platform::keptFrameInWorkArea(c.kept, c.areas, left, none), c.expected) << c.what;
+    }
 }
 
 TEST(WindowController, CloseAsksFirstAndHidesTheWindowWithoutDeletingIt) {
@@ -221,7 +265,7 @@ TEST(ViewController, EmbeddedViewFillsItsAnchorAndFollowsItsSize) {
 // A new window follows the one before it down and right, inside the work area with its frame,
 // made smaller to stay inside, or back at the top left when it would become too small.
 TEST(WindowFrame, CascadeStaysInTheWorkArea) {
-    const QRect available(0, 0, 1280, 800); // frame 4, 36, 4, 4: room (4, 36) 1272 x 760
+    const QRect available(0, 0, 1280, 800); // frame 4, 36, 4, 8: room (4, 36) 1272 x 756
     const QSize minimum(760, 420);
     const struct {
         const char* what;
@@ -230,8 +274,8 @@ TEST(WindowFrame, CascadeStaysInTheWorkArea) {
         QRect expected;
     } cases[] = {
         {"room to spare", {100, 100, 600, 400}, {600, 400}, {124, 124, 600, 400}},
-        {"a window as tall as the room gets shorter", {4, 36, 1180, 760}, {1180, 760}, {28, 60, 1180, 736}},
-        {"too short: back to the top", {4, 300, 1180, 500}, {1180, 760}, {4, 36, 1180, 760}},
+        {"a window as tall as the room gets shorter", {4, 36, 1180, 756}, {1180, 756}, {28, 60, 1180, 732}},
+        {"too short: back to the top", {4, 300, 1180, 500}, {1180, 756}, {4, 36, 1180, 756}},
         {"off to the left: within the room", {-500, -20, 600, 400}, {600, 400}, {4, 36, 600, 400}},
     };
     for (const auto& c : cases) {
