@@ -144,10 +144,12 @@ public:
     std::vector<cw::NetworkStatusReport> reports;
     std::vector<std::string> failures;
     void bonjourClientDidUpdateServers(cw::RemoteControlClient&) override { ++updates; }
-    void bonjourClientDidReceive(cw::RemoteControlClient&, const cw::NetworkStatusReport& report) override {
+    void bonjourClientDidReceive(cw::RemoteControlClient&, const cw::NetworkStatusReport& report,
+                                 const sockets::Address&) override {
         reports.push_back(report);
     }
-    void bonjourClientDidFail(cw::RemoteControlClient&, const std::string& reason) override {
+    void bonjourClientDidFail(cw::RemoteControlClient&, const std::string& reason,
+                              const sockets::Address&) override {
         failures.push_back(reason);
     }
 };
