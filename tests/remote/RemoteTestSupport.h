@@ -127,9 +127,10 @@ public:
     int starts = 0;
 
     void bonjourServerDidStart(cw::BonjourServer&) override { ++starts; }
-    int namesInUse = 0;
-    void bonjourServerDidNotPublish(cw::BonjourServer&, bool nameInUse, const std::string&) override {
-        namesInUse += nameInUse;
+    std::vector<cw::UnpublishedReason> unpublished;
+    void bonjourServerDidNotPublish(cw::BonjourServer&, cw::UnpublishedReason why,
+                                    const std::string&) override {
+        unpublished.push_back(why);
     }
     cw::NetworkAnswer bonjourServerAnswer(cw::BonjourServer&, const cw::NetworkCommand& command) override {
         commands.push_back(command);

@@ -19,6 +19,14 @@ namespace cw {
 
 class BonjourServer;
 
+// Why no controller sees the service (the server still answers at its port).
+enum class UnpublishedReason {
+    nameInUse,   // another service on the network has its name
+    nameTooLong, // more than NetService::maxNameBytes bytes: never offered to the discovery
+    noDiscovery, // no discovery daemon runs (at the start, or it went away); published when one does
+    failed,      // the discovery refused it for another reason
+};
+
 // What the server asks of its owner. Called on the main thread.
 class BonjourServerDelegate {
 public:
@@ -27,11 +35,11 @@ public:
     virtual void bonjourServerDidStart(BonjourServer& server) { (void)server; }
     // The service was withdrawn.
     virtual void bonjourServerDidStop(BonjourServer& server) { (void)server; }
-    // The service could not be published (the server still answers at its port): another
-    // service on the network has its name (`nameInUse`), or the discovery failed for `reason`.
-    virtual void bonjourServerDidNotPublish(BonjourServer& server, bool nameInUse,
-                                            const std::string& reason) {
-        (void)server, (void)nameInUse, (void)reason;
+    // The service is not published, or no longer (the server still answers at its port): `why`,
+    // and the discovery's own words for it.
+    virtual void bonjourServerDidNotPublish(BonjourServer& server, UnpublishedReason why,
+                                            const std::string& detail) {
+        (void)server, (void)why, (void)detail;
     }
     virtual NetworkAnswer bonjourServerAnswer(BonjourServer& server, const NetworkCommand& command) = 0;
 };
@@ -92,8 +100,9 @@ public:
     std::shared_ptr<BonjourServerDelegate> delegate() const;
 
     // Binds `port` (0: a free one) on both families, starts receiving and publishes the service
-    // under `name` at the port the socket really got. A bind or receive failure throws
-    // RemoteSocketError and publishes nothing.
+    // under `name` at the port the socket really got (a name too long for the network is not
+    // offered: the delegate hears so). A bind or receive failure throws RemoteSocketError and
+    // publishes nothing.
     void start(const std::string& name, std::uint16_t port);
     // Withdraws the service and closes the socket for good.
     void stop();
@@ -149,6 +158,9 @@ private:
     BonjourServer(std::shared_ptr<platform::NetService> netService, ReplyBudget::Now now, ReplyLimits limits);
     Reply reply(const sockets::Data& request, std::optional<ReplyBudget::Clock::time_point> arrival);
     void bindBoth(std::uint16_t port);
+    // Main thread: the service is not seen; the delegate hears why.
+    static void notPublished(const std::weak_ptr<BonjourServer>& weak, UnpublishedReason why,
+                             const std::string& detail);
     // Binds the closed socket again on its port while the server runs; tries again each second
     // while that fails. Main thread.
     void listenAgain(bool firstTry);
