@@ -58,10 +58,11 @@ private:
 // sender (time-out 1 s, tag 666). Datagrams are handled on the main queue; a datagram whose
 // payload type is "error" (another server's reply) is never answered.
 //
-// No datagram can switch it off or turn it into an amplifier:
+// No datagram can switch it off, and what it sends any address is bounded:
 //  - a ReplyBudget admits each datagram before it reaches the main thread (a flood is dropped on
 //    the socket's side, so the main thread and the memory stay free for others) and bounds the
-//    reply bytes each source and all sources get, so a flood gets back less than it sends;
+//    replies and their bytes each source and all sources get (its header states the bounds: a
+//    source within its rate gets back several times the bytes it sends);
 //  - an error reply is never more than maxErrorReplyFactor times its datagram, and a reply too
 //    large for a datagram is never tried: a short error goes instead;
 //  - a reply the system refuses for its peer (a broadcast address, a datagram too large) is
