@@ -372,6 +372,46 @@ TEST_F(RemotePlayingEndToEnd, ACommandThatWaitedWhileTheCopyWasFrozenIsNotCarrie
     EXPECT_EQ(transportState(port), "stopped") << "a timely one is";
 }
 
+// The Remote control pane of a copy whose remote control answers but which no controller can
+// find: its name is longer than the network carries (64 bytes, 62 characters), or no discovery
+// service runs (the test gives it no system bus). The pane is reached with the keyboard under
+// openbox; its pictures go to test-output/settings/.
+class RemotePaneEndToEnd : public AppTest {};
+
+TEST_F(RemotePaneEndToEnd, ThePaneSaysWhyNoControllerFindsThisCopy) {
+    const struct {
+        std::string name, logged, shot;
+    } cases[] = {
+        {"Probebühne, linker Flügel: der Prompter-Rechner bei Kabine 12a",
+         "is 64 bytes long, more than the 63 a name on the network holds; it is not announced",
+         "remote-pane-name-too-long.png"},
+        {"Stage", "DNS-SD: cannot reach the Avahi daemon", "remote-pane-no-discovery.png"},
+    };
+    const fs::path script = makeScript("pane.cwr", QStringLiteral("A line."));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.shot);
+        enableRemote();
+        setDefault(cw::settings::bonjourName, c.name);
+        QProcess& app =
+            start({pathArg(script)}, {}, QStringLiteral(CW_APP_BINARY), {}, QProcess::MergedChannels);
+        QByteArray said;
+        const auto logged = [&] { return (said += app.readAll()).contains(c.logged.c_str()); };
+        const std::optional<Window> editor = waitForNamed(app, "pane.cwr");
+        ASSERT_TRUE(editor && activate(*editor)) << "no editor window";
+        EXPECT_TRUE(waitForRemote(app)) << "the remote control does not answer";
+        EXPECT_TRUE(waitFor(app, logged)) << said.toStdString();
+        ASSERT_TRUE(xdotool({"key", "ctrl+comma"}));
+        const std::optional<Window> settings = waitForNamed(app, "General");
+        ASSERT_TRUE(settings && activate(*settings)) << "Ctrl+, opened no settings window";
+        ASSERT_TRUE(xdotool({"key", "ctrl+Next", "ctrl+Next"}));
+        ASSERT_TRUE(waitForNamed(app, "Remote control")) << "no Remote control pane";
+        app.waitForFinished(500); // let it paint: the picture is for people, not for the test
+        screenshot(c.shot, "settings");
+        app.kill();
+        app.waitForFinished();
+    }
+}
+
 } // namespace
 
 CW_END_TO_END_MAIN()

@@ -182,8 +182,8 @@ TEST_F(BonjourClientTest, RepliesOfARealServerReachTheDelegate) {
     EXPECT_EQ(delegate.failures[0], "No document active.");
     EXPECT_EQ(answers->commands[0], (NetworkCommand{C::setScrollSpeed(55), 2}));
 
-    client->handleAnswer({'{', '}'});
-    client->handleAnswer({'x'});
+    client->handleAnswer({'{', '}'}, {});
+    client->handleAnswer({'x'}, {});
     EXPECT_EQ(log.lines().at(0), "could not process answer: Can not extract payload");
     EXPECT_EQ(log.lines().at(1).rfind("could not process answer: ", 0), 0u);
     server->stop();

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -39,6 +40,9 @@ TEST(DnsSd, TwoServersAreFoundResolvedAndAnswer) {
         return std::find(lines.begin(), lines.end(), line) != lines.end();
     };
     auto answers = std::make_shared<AnswerDelegate>();
+    const auto said = [&](cw::UnpublishedReason why) {
+        return std::count(answers->unpublished.begin(), answers->unpublished.end(), why);
+    };
     answers->answer = [](const cw::NetworkCommand&) { return cw::NetworkAnswer::ok(sampleReport()); };
     // A discovery of its own each run, so that a repeated run sees the daemon afresh.
     const auto discovery = platform::NetService::make();
@@ -60,6 +64,9 @@ TEST(DnsSd, TwoServersAreFoundResolvedAndAnswer) {
                     "DNS-SD: the Avahi daemon is not running; services are published when it starts");
             },
             5s));
+        // Nothing sees them until a daemon runs, and their owner hears why.
+        EXPECT_TRUE(
+            dispatch::runMainUntil([&] { return said(cw::UnpublishedReason::noDiscovery) == 2; }, 5s));
         if (ready != nullptr) {
             std::ofstream{ready};
         }
@@ -72,9 +79,21 @@ TEST(DnsSd, TwoServersAreFoundResolvedAndAnswer) {
     twin->start("Alpha Stage", 0);
     EXPECT_TRUE(dispatch::runMainUntil(
         [&] { return logged("DNS-SD: the service name \"Alpha Stage\" is already in use"); }, 10s));
-    EXPECT_TRUE(dispatch::runMainUntil([&] { return answers->namesInUse == 1; }, 10s))
+    EXPECT_TRUE(dispatch::runMainUntil([&] { return said(cw::UnpublishedReason::nameInUse) == 1; }, 10s))
         << "and its owner hears so";
     EXPECT_FALSE(twin->isPublished());
+    // The longest name the network carries is published; one byte more is not offered, and its
+    // owner hears why.
+    auto longest = cw::BonjourServer::make(discovery);
+    auto tooLong = cw::BonjourServer::make(discovery);
+    for (const auto& server : {longest, tooLong}) {
+        server->setDelegate(answers);
+    }
+    longest->start(std::string(62, 'L') + "g", 0);
+    tooLong->start(std::string(62, 'L') + "\u00e9", 0); // 64 bytes, 63 characters
+    EXPECT_TRUE(dispatch::runMainUntil([&] { return said(cw::UnpublishedReason::nameTooLong) == 1; }, 10s));
+    EXPECT_TRUE(dispatch::runMainUntil([&] { return longest->isPublished(); }, 10s));
+    EXPECT_FALSE(tooLong->isPublished());
     // A copy of the application named so: its server's state, which the Remote control pane
     // shows, names the name in use.
     inputtest::ScriptWorkspace copy;
@@ -95,10 +114,14 @@ TEST(DnsSd, TwoServersAreFoundResolvedAndAnswer) {
     client->setDelegate(&recorder);
     client->start();
     ASSERT_TRUE(dispatch::runMainUntil(
-        [&] { return serverNamed(*client, "Alpha Stage") && serverNamed(*client, "Beta Stage"); }, 20s));
+        [&] {
+            return serverNamed(*client, "Alpha Stage") && serverNamed(*client, "Beta Stage") &&
+                   serverNamed(*client, longest->name());
+        },
+        20s));
     const auto found = *serverNamed(*client, "Alpha Stage");
     EXPECT_EQ(found.port, alpha->port()); // the real port, though 0 was configured
-    EXPECT_EQ(client->availableServers().size(), 2u);
+    EXPECT_EQ(client->availableServers().size(), 3u);
     EXPECT_FALSE(found.hostName.empty());
     EXPECT_FALSE(found.address.empty());
 
@@ -107,8 +130,23 @@ TEST(DnsSd, TwoServersAreFoundResolvedAndAnswer) {
     EXPECT_EQ(recorder.reports[0], sampleReport());
     EXPECT_EQ(alpha->answeredCount(), 1u);
 
+    // The daemon goes away: the servers hear that nothing sees them; it comes back (the script
+    // starts it again): they are published again.
+    if (const char* pidFile = std::getenv("CW_DNSSD_DAEMON_PID")) {
+        pid_t daemon = 0;
+        std::ifstream(pidFile) >> daemon;
+        ASSERT_GT(daemon, 0);
+        const auto waitedBefore = said(cw::UnpublishedReason::noDiscovery);
+        const int startsBefore = answers->starts;
+        ASSERT_EQ(::kill(daemon, SIGTERM), 0);
+        EXPECT_TRUE(dispatch::runMainUntil(
+            [&] { return said(cw::UnpublishedReason::noDiscovery) >= waitedBefore + 2; }, 10s));
+        EXPECT_TRUE(dispatch::runMainUntil([&] { return answers->starts >= startsBefore + 2; }, 30s));
+        EXPECT_TRUE(alpha->isPublished() && beta->isPublished());
+    }
+
     client->stop();
-    for (const auto& server : {alpha, beta, twin}) {
+    for (const auto& server : {alpha, beta, twin, longest, tooLong}) {
         server->stop();
     }
 }

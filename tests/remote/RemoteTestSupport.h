@@ -127,9 +127,10 @@ public:
     int starts = 0;
 
     void bonjourServerDidStart(cw::BonjourServer&) override { ++starts; }
-    int namesInUse = 0;
-    void bonjourServerDidNotPublish(cw::BonjourServer&, bool nameInUse, const std::string&) override {
-        namesInUse += nameInUse;
+    std::vector<cw::UnpublishedReason> unpublished;
+    void bonjourServerDidNotPublish(cw::BonjourServer&, cw::UnpublishedReason why,
+                                    const std::string&) override {
+        unpublished.push_back(why);
     }
     cw::NetworkAnswer bonjourServerAnswer(cw::BonjourServer&, const cw::NetworkCommand& command) override {
         commands.push_back(command);
@@ -144,10 +145,12 @@ public:
     std::vector<cw::NetworkStatusReport> reports;
     std::vector<std::string> failures;
     void bonjourClientDidUpdateServers(cw::RemoteControlClient&) override { ++updates; }
-    void bonjourClientDidReceive(cw::RemoteControlClient&, const cw::NetworkStatusReport& report) override {
+    void bonjourClientDidReceive(cw::RemoteControlClient&, const cw::NetworkStatusReport& report,
+                                 const sockets::Address&) override {
         reports.push_back(report);
     }
-    void bonjourClientDidFail(cw::RemoteControlClient&, const std::string& reason) override {
+    void bonjourClientDidFail(cw::RemoteControlClient&, const std::string& reason,
+                              const sockets::Address&) override {
         failures.push_back(reason);
     }
 };

@@ -210,19 +210,51 @@ TEST_F(WorkspaceNetworkingTest, TheServersStateSaysWhyItIsNotRunning) {
     EXPECT_EQ(cw::remoteServerStatus(), cw::RemoteServerStatus{});
 }
 
-// A name another service on the network has: the server answers at its port, and its state
-// names the name for the pane to ask for another.
-TEST_F(WorkspaceNetworkingTest, ANameInUseIsTheServersState) {
-    defaults.set(cw::settings::bonjourName, "Studio");
-    defaults.set(cw::settings::bonjourKey, 0);
+// Why no controller finds a server that answers at its port: another service on the network has
+// its name, the name is longer than the network carries (never offered to the discovery), or no
+// discovery daemon runs, at the start or after it went away; the server's state says which, for
+// the pane to say it, and turns to running when the daemon comes back.
+TEST_F(WorkspaceNetworkingTest, WhyNoControllerFindsTheServerIsItsState) {
+    using State = cw::RemoteServerStatus::State;
+    const std::string longest(63, 'x'), tooLong = std::string(62, 'x') + "\u00e9"; // 64 bytes
     net->refuseName("Studio");
-    const auto server = startedServer();
-    ASSERT_TRUE(dispatch::runMainUntil(
-        [&] { return cw::remoteServerStatus().state == cw::RemoteServerStatus::State::nameInUse; }, 5s));
-    EXPECT_EQ(cw::remoteServerStatus(),
-              (cw::RemoteServerStatus{cw::RemoteServerStatus::State::nameInUse, server->port(), "Studio"}));
-    networking->stopNetworking();
-    workspace.net().netManagementQueue->sync([] {});
+    struct Row {
+        std::string name;
+        std::optional<std::string> unavailable; // set before the start, or (after) while it runs
+        bool daemonGoesAfterStart;
+        State state;
+        std::string reason;
+    };
+    const std::vector<Row> rows = {
+        {"Studio", std::nullopt, false, State::nameInUse, "Studio"},
+        {tooLong, std::nullopt, false, State::nameTooLong, tooLong},
+        {tooLong, "no daemon", false, State::nameTooLong, tooLong},
+        {longest, std::nullopt, false, State::running, ""},
+        {longest, "no daemon", false, State::noDiscovery, "no daemon"},
+        {longest, "it went", true, State::noDiscovery, "it went"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name.size());
+        defaults.set(cw::settings::bonjourName, row.name);
+        net->setUnavailable(row.daemonGoesAfterStart ? std::nullopt : row.unavailable);
+        const auto server = startedServer();
+        const auto reached = [&](State state) {
+            return dispatch::runMainUntil([&] { return cw::remoteServerStatus().state == state; }, 5s);
+        };
+        if (row.daemonGoesAfterStart) {
+            ASSERT_TRUE(reached(State::running));
+            net->setUnavailable(row.unavailable);
+        }
+        ASSERT_TRUE(reached(row.state));
+        EXPECT_EQ(cw::remoteServerStatus(), (cw::RemoteServerStatus{row.state, server->port(), row.reason}));
+        EXPECT_EQ(net->published().empty(), row.state == State::nameInUse || row.state == State::nameTooLong);
+        if (row.state == State::noDiscovery) {
+            net->setUnavailable(std::nullopt); // the daemon comes (back)
+            EXPECT_TRUE(reached(State::running));
+        }
+        networking->stopNetworking();
+        workspace.net().netManagementQueue->sync([] {});
+    }
 }
 
 TEST_F(WorkspaceNetworkingTest, SettingsGiveTheNameAndAnnounceOnlyChanges) {

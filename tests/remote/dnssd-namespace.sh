@@ -6,10 +6,10 @@ set -u
 program=$1
 name=cw-dnssd-$$
 work=$(mktemp -d)
-avahi_pid=
+daemons=
 bus_pid=
 cleanup() {
-  [ -n "$avahi_pid" ] && kill "$avahi_pid" 2>/dev/null && wait "$avahi_pid" 2>/dev/null
+  [ -n "$daemons" ] && kill "$daemons" 2>/dev/null && wait "$daemons" 2>/dev/null
   [ -n "$bus_pid" ] && kill "$bus_pid" 2>/dev/null
   ip netns del "$name" 2>/dev/null
   rm -rf "$work"
@@ -66,9 +66,13 @@ publish-addresses=yes
 [rlimits]
 CONF
 # The test starts first and signals once its servers wait for the daemon, which then starts:
-# publishing must wait for a daemon that appears late.
+# publishing must wait for a daemon that appears late. The daemon writes its pid where the test
+# finds it, and is started again whenever it ends while the test runs (as a service manager
+# would), so that the test can stop it to see the discovery go away and come back.
 ready="$work/ready"
-CW_DNSSD_NAMESPACE=$name CW_DNSSD_READY=$ready ip netns exec "$name" "$program" &
+daemon_pid="$work/avahi.pid"
+CW_DNSSD_NAMESPACE=$name CW_DNSSD_READY=$ready CW_DNSSD_DAEMON_PID=$daemon_pid \
+  ip netns exec "$name" "$program" &
 test_pid=$!
 for _ in $(seq 100); do
   [ -e "$ready" ] || ! kill -0 "$test_pid" 2>/dev/null && break
@@ -76,10 +80,17 @@ for _ in $(seq 100); do
 done
 # Its own mount namespace too, so its pid file and socket never meet another daemon's.
 mkdir -p /run/avahi-daemon
-ip netns exec "$name" unshare -m sh -c \
-  "mount -t tmpfs tmpfs /run/avahi-daemon && exec avahi-daemon --no-drop-root --no-chroot --no-rlimits -f '$work/avahi.conf'" \
-  >"$work/avahi.log" 2>&1 &
-avahi_pid=$!
+keep_daemon() {
+  trap 'kill $! 2>/dev/null; wait $! 2>/dev/null; exit 0' TERM
+  while kill -0 "$test_pid" 2>/dev/null; do
+    ip netns exec "$name" unshare -m sh -c \
+      "echo \$\$ >'$daemon_pid' && mount -t tmpfs tmpfs /run/avahi-daemon && exec avahi-daemon --no-drop-root --no-chroot --no-rlimits -f '$work/avahi.conf'" \
+      >>"$work/avahi.log" 2>&1 &
+    wait $!
+  done
+}
+keep_daemon &
+daemons=$!
 
 wait "$test_pid"
 status=$?

@@ -309,15 +309,27 @@ TEST(RemotePane, SaysWhyTheServerIsNotRunning) {
     const auto shown = [&](cw::RemoteServerStatus status) {
         cw::setRemoteServerStatus(std::move(status));
         s.center.post(std::string(cw::remoteServerStatusDidChange));
-        return pane.controls().serverStatus->text();
+        return pane.controls().serverStatus->text().toStdString();
     };
     EXPECT_EQ(shown({cw::RemoteServerStatus::State::failed, 0, "Address already in use"}),
               "The remote-control server is not running: Address already in use.");
     EXPECT_EQ(shown({cw::RemoteServerStatus::State::running, 50123, {}}),
               "The remote-control server is running on port 50123.");
+    const std::string unseen = "No controller can find this copy: ";
     EXPECT_EQ(shown({cw::RemoteServerStatus::State::nameInUse, 50123, "Studio"}),
-              "No controller can find this copy: the name “Studio” is already in use on the network. Choose "
-              "another name.");
+              unseen + "the name “Studio” is already in use on the network. Choose another name.");
+    EXPECT_EQ(shown({cw::RemoteServerStatus::State::nameTooLong, 50123, std::string(64, 'x')}),
+              unseen + "its name is 64 bytes long, and a name on the network holds at most 63 (accented "
+                       "and non-Latin letters take two or more). Choose a shorter name.");
+    QLabel* note = pane.controls().serverStatus;
+    EXPECT_GE(note->height(), note->heightForWidth(note->width())) << "room for every line in the pane";
+    EXPECT_EQ(shown({cw::RemoteServerStatus::State::noDiscovery, 50123, "the Avahi daemon is not running"}),
+              unseen + "network discovery is not available (the Avahi daemon is not running).");
+    EXPECT_EQ(shown({cw::RemoteServerStatus::State::notAnnounced, 50123, "Invalid service name"}),
+              unseen + "it could not be announced on the network (Invalid service name).");
+    EXPECT_EQ(shown({cw::RemoteServerStatus::State::announcing, 0, {}}),
+              "Announcing this copy on the network…");
+    shown({cw::RemoteServerStatus::State::nameInUse, 50123, "Studio"});
     pane.view()->grab().save(settingstest::screenshotFolder("remote") + "/remote-pane-name-in-use.png");
     pane.controls().enableRemoteControl->click();
     EXPECT_EQ(pane.controls().serverStatus->text(), "") << "switched off";

@@ -61,6 +61,13 @@ protected:
         client->servers = std::move(servers);
         client->delegate->bonjourClientDidUpdateServers(*client);
     }
+    // A reply as it comes from `from`.
+    void reply(const cw::ServerAddress& from, const cw::NetworkStatusReport& report) {
+        client->delegate->bonjourClientDidReceive(*client, report, from.address);
+    }
+    void fail(const cw::ServerAddress& from, const std::string& reason) {
+        client->delegate->bonjourClientDidFail(*client, reason, from.address);
+    }
     QString status() const { return controller.statusLabel()->text(); }
     QString time() const { return controller.timestampLabel()->text(); }
     // All or none of the controls that drive the server; nullopt when they disagree.
@@ -74,8 +81,12 @@ protected:
 
     std::shared_ptr<FakeClient> client = std::make_shared<FakeClient>();
     cw::RemoteControlWindowController controller{nullptr, client};
-    const cw::ServerAddress stage{"Stage", "stage.local", 19824, {}};
-    const cw::ServerAddress booth{"Booth", "booth.local", 19825, {}};
+    static sockets::Address at(const char* host, std::uint16_t port) {
+        const auto both = sockets::numericHostAddresses(host, port);
+        return both.ipv4.empty() ? both.ipv6 : both.ipv4;
+    }
+    const cw::ServerAddress stage{"Stage", "stage.local", 19824, at("127.0.0.1", 19824)};
+    const cw::ServerAddress booth{"Booth", "booth.local", 19825, at("127.0.0.2", 19825)};
 };
 
 TEST_F(RemoteControlWindowTest, NothingIsSentWithoutASelectedServer) {
@@ -121,7 +132,7 @@ TEST_F(RemoteControlWindowTest, StatusRepliesDriveTheTextsAndTheButtons) {
     controller.requestStatus();
     auto report = sampleReport(); // "/a/b/Talk.cwr", playing, 40 %, a quarter of 120 s
     report.maxScrollSpeed = 80;
-    client->delegate->bonjourClientDidReceive(*client, report);
+    reply(booth, report);
     EXPECT_EQ(status(), "Talk.cwr is playing");
     EXPECT_EQ(time().toStdString(), cw::formatTimestamp(30) + " / " + cw::formatTimestamp(120));
     EXPECT_EQ(controller.playPauseButton()->text(), "Pause");
@@ -135,7 +146,7 @@ TEST_F(RemoteControlWindowTest, StatusRepliesDriveTheTextsAndTheButtons) {
     controller.speedSlider()->setValue(55); // the user drags it
     controller.test();
     report.transportState = cw::TransportState::TransportStatus::stopped;
-    client->delegate->bonjourClientDidReceive(*client, report);
+    reply(booth, report);
     EXPECT_EQ(status(), "Talk.cwr is stopped");
     controller.playPause();
     EXPECT_EQ(client->sent, (std::vector<std::pair<C, std::uint16_t>>{{C::of(K::reportStatus), 19825},
@@ -146,7 +157,7 @@ TEST_F(RemoteControlWindowTest, StatusRepliesDriveTheTextsAndTheButtons) {
                                                                       {C::of(K::startPlayback), 19825}}));
 
     // An error keeps the buttons off until the next status.
-    client->delegate->bonjourClientDidFail(*client, "No document active.");
+    fail(booth, "No document active.");
     EXPECT_EQ(status(), "No document active.");
     EXPECT_EQ(time().toStdString(), cw::formatTimestamp(0));
     EXPECT_EQ(controller.speedSlider()->value(), 31);
@@ -155,6 +166,65 @@ TEST_F(RemoteControlWindowTest, StatusRepliesDriveTheTextsAndTheButtons) {
     EXPECT_EQ(controlsEnabled(), false);
 
     controller.window()->grab().save(settingstest::screenshotFolder("remote") + "/remote-control-window.png");
+}
+
+// Only the selected server's replies count: a late one from the server selected before, or
+// replies from anyone else (another port of its host too), change nothing, however long they come.
+// Its address written as IPv4-mapped IPv6 is its own.
+TEST_F(RemoteControlWindowTest, OnlyTheSelectedServersRepliesCount) {
+    serversChange({stage, booth});
+    controller.tableView()->selectRow(0);
+    reply(stage, sampleReport());
+    ASSERT_EQ(status(), "Talk.cwr is playing");
+    controller.tableView()->selectRow(1);
+    auto mine = sampleReport();
+    mine.filename = "/b/Mine.cwr";
+    const cw::ServerAddress stranger{"Stranger", "", 19825, at("127.0.0.9", 19825)};
+    const cw::ServerAddress otherPort{"Booth", "", 40000, at("127.0.0.2", 40000)};
+    const cw::ServerAddress mapped{"Booth", "", 19825, at("::ffff:127.0.0.2", 19825)};
+    struct Row {
+        const cw::ServerAddress* from;
+        std::optional<std::string> error; // else a status
+        QString status;
+        bool enabled;
+    };
+    const std::vector<Row> rows = {
+        {&stage, std::nullopt, "Not Connected.", false},
+        {&booth, std::nullopt, "Mine.cwr is playing", true},
+        {&stranger, "No document active.", "Mine.cwr is playing", true},
+        {&stranger, "No document active.", "Mine.cwr is playing", true},
+        {&otherPort, "No document active.", "Mine.cwr is playing", true},
+        {&stage, "No document active.", "Mine.cwr is playing", true},
+        {&booth, "No document active.", "No document active.", false},
+        {&mapped, std::nullopt, "Mine.cwr is playing", true},
+    };
+    for (size_t i = 0; i < rows.size(); ++i) {
+        SCOPED_TRACE(i);
+        if (rows[i].error) {
+            fail(*rows[i].from, *rows[i].error);
+        } else {
+            reply(*rows[i].from, rows[i].from == &stage ? sampleReport() : mine);
+        }
+        EXPECT_EQ(status(), rows[i].status);
+        EXPECT_EQ(controlsEnabled(), rows[i].enabled);
+    }
+}
+
+// A script's name of any length leaves the window as wide as it was: the status is cut short in
+// the middle, keeping whether it plays.
+TEST_F(RemoteControlWindowTest, ALongScriptNameLeavesTheWindowItsWidth) {
+    QWidget* window = controller.window();
+    const int width = window->width();
+    serversChange({stage});
+    controller.tableView()->selectRow(0);
+    auto report = sampleReport();
+    report.filename = "/a/" + std::string(300, 'n') + " Final.cwr";
+    reply(stage, report);
+    QCoreApplication::sendPostedEvents(); // the layout asks for its size
+    EXPECT_EQ(window->width(), width);
+    EXPECT_LT(window->minimumSizeHint().width(), width);
+    EXPECT_EQ(status().toStdString(), std::string(300, 'n') + " Final.cwr is playing");
+    window->grab().save(settingstest::screenshotFolder("remote") + "/remote-control-long-name.png");
 }
 
 // Names from the network read in the order they were sent, whatever they hold: controls show as
@@ -177,20 +247,20 @@ TEST_F(RemoteControlWindowTest, NetworkNamesShowTheirControlsAndDirectionMarksVi
     };
     for (const Row& row : rows) {
         const std::string sent = row.sent.toStdString();
-        serversChange({{sent, sent + ".local", 19824, {}}});
+        serversChange({{sent, sent + ".local", 19824, stage.address}});
         EXPECT_EQ(controller.tableView()->item(0, 0)->text(), row.shown);
         EXPECT_EQ(controller.tableView()->item(0, 1)->text(), row.shown + ".local");
         controller.tableView()->selectRow(0);
         auto report = sampleReport();
         report.filename = "/a/" + sent + ".cwr";
-        client->delegate->bonjourClientDidReceive(*client, report);
+        reply(stage, report);
         EXPECT_EQ(status(), row.shown + ".cwr is playing");
     }
-    serversChange({{rows[0].sent.toStdString(), "stage.local", 19824, {}}, stage});
+    serversChange({{rows[0].sent.toStdString(), "stage.local", 19824, stage.address}, booth});
     controller.tableView()->selectRow(0);
     auto report = sampleReport();
     report.filename = "/a/" + rows[0].sent.toStdString() + ".cwr";
-    client->delegate->bonjourClientDidReceive(*client, report);
+    reply(stage, report);
     controller.window()->grab().save(settingstest::screenshotFolder("remote") + "/remote-control-names.png");
 }
 
@@ -218,7 +288,7 @@ TEST_F(RemoteControlWindowTest, TabLeavesTheListAndTheArrowsChangeRows) {
     table->selectRow(0);
     QTest::keyClick(table, Qt::Key_Down);
     EXPECT_EQ(table->selectionModel()->selectedRows().value(0).row(), 1);
-    client->delegate->bonjourClientDidReceive(*client, sampleReport()); // the buttons take the focus
+    reply(booth, sampleReport()); // the buttons take the focus
     std::vector<QWidget*> reached;
     for (int tab = 0; tab < 3; ++tab) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -238,7 +308,7 @@ TEST_F(RemoteControlWindowTest, AServerThatStopsAnsweringIsSaidAndGetsNoCommands
     serversChange({stage, booth});
     controller.tableView()->selectRow(0);
     controller.requestStatus();
-    client->delegate->bonjourClientDidReceive(*client, sampleReport());
+    reply(stage, sampleReport());
     ASSERT_EQ(controlsEnabled(), true);
     client->sent.clear();
 
@@ -258,10 +328,13 @@ TEST_F(RemoteControlWindowTest, AServerThatStopsAnsweringIsSaidAndGetsNoCommands
     EXPECT_EQ(client->sent, (std::vector<std::pair<C, std::uint16_t>>(3, {C::of(K::reportStatus), 19824})));
 
     // Found again at another address: the row stays selected, the polls go there.
-    serversChange({{"Stage", "stage.local", 20000, {}}, booth});
+    const cw::ServerAddress moved{"Stage", "stage.local", 20000, at("127.0.0.1", 20000)};
+    serversChange({moved, booth});
     controller.requestStatus();
     EXPECT_EQ(client->sent.back(), (std::pair<C, std::uint16_t>{C::of(K::reportStatus), 20000}));
-    client->delegate->bonjourClientDidReceive(*client, sampleReport());
+    reply(stage, sampleReport());
+    EXPECT_EQ(status(), "“Stage” does not respond.") << "from where it was";
+    reply(moved, sampleReport());
     EXPECT_EQ(status(), "Talk.cwr is playing");
     EXPECT_EQ(controlsEnabled(), true);
     controller.playPause();

@@ -9,8 +9,39 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <string_view>
+#include <utility>
 
 namespace cw {
+
+namespace {
+
+// The address written out and the port; an IPv4-mapped IPv6 address as its IPv4 text.
+std::optional<std::pair<std::string, std::uint16_t>> endpoint(const sockets::Address& address) {
+    std::string host;
+    std::uint16_t port = 0;
+    if (!sockets::getHost(&host, &port, nullptr, address)) {
+        return std::nullopt;
+    }
+    constexpr std::string_view mapped = "::ffff:";
+    if (host.starts_with(mapped) && host.find('.') != std::string::npos) {
+        host.erase(0, mapped.size());
+    }
+    return std::pair{host, port};
+}
+
+} // namespace
+
+bool isFromServer(const ServerAddress& server, const sockets::Address& sender) {
+    const auto from = endpoint(sender);
+    if (!from) {
+        return false;
+    }
+    if (server.address.empty()) {
+        return from->first == server.hostName && from->second == server.port;
+    }
+    return endpoint(server.address) == from;
+}
 
 std::shared_ptr<BonjourClient> BonjourClient::make(std::shared_ptr<platform::NetService> netService) {
     return std::shared_ptr<BonjourClient>(
@@ -178,7 +209,7 @@ void BonjourClient::sendCommand(const NetworkCommand::Command& command, const Se
     socket_->sendData(std::move(request), server.hostName, server.port, requestTimeout, requestTag);
 }
 
-void BonjourClient::handleAnswer(const sockets::Data& data) {
+void BonjourClient::handleAnswer(const sockets::Data& data, const sockets::Address& from) {
     RemoteReply reply;
     try {
         reply = parseRemoteReply(data);
@@ -190,15 +221,15 @@ void BonjourClient::handleAnswer(const sockets::Data& data) {
         return;
     }
     if (const auto* report = std::get_if<NetworkStatusReport>(&reply)) {
-        delegate_->bonjourClientDidReceive(*this, *report);
+        delegate_->bonjourClientDidReceive(*this, *report, from);
         return;
     }
-    delegate_->bonjourClientDidFail(*this, std::get<RemoteErrorReason>(reply).reason);
+    delegate_->bonjourClientDidFail(*this, std::get<RemoteErrorReason>(reply).reason, from);
 }
 
 void BonjourClient::udpSocketDidReceiveData(sockets::AsyncUdpSocket&, const sockets::Data& data,
-                                            const sockets::Address&, const sockets::FilterContext&) {
-    handleAnswer(data);
+                                            const sockets::Address& address, const sockets::FilterContext&) {
+    handleAnswer(data, address);
 }
 
 } // namespace cw

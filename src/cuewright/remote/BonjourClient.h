@@ -24,15 +24,23 @@ struct ServerAddress {
     bool operator==(const ServerAddress&) const = default;
 };
 
+// Whether a datagram from `sender` came from `server`: the same IP address (an IPv4 one written
+// as IPv4-mapped IPv6 too) and port. Without an address of the server's, its host name must be the
+// sender's address written out.
+bool isFromServer(const ServerAddress& server, const sockets::Address& sender);
+
 class RemoteControlClient;
 
-// What the remote-control window hears from its client, on the main thread.
+// What the remote-control window hears from its client, on the main thread. A reply comes with
+// the address it came from: anyone may send one.
 class BonjourClientDelegate {
 public:
     virtual ~BonjourClientDelegate() = default;
     virtual void bonjourClientDidUpdateServers(RemoteControlClient& client) = 0;
-    virtual void bonjourClientDidReceive(RemoteControlClient& client, const NetworkStatusReport& report) = 0;
-    virtual void bonjourClientDidFail(RemoteControlClient& client, const std::string& reason) = 0;
+    virtual void bonjourClientDidReceive(RemoteControlClient& client, const NetworkStatusReport& report,
+                                         const sockets::Address& from) = 0;
+    virtual void bonjourClientDidFail(RemoteControlClient& client, const std::string& reason,
+                                      const sockets::Address& from) = 0;
 };
 
 // The client as the window uses it (tests give the window a fake). Main thread only.
@@ -87,8 +95,8 @@ public:
     void sendCommand(const NetworkCommand::Command& command, const ServerAddress& server) override;
     void resolveAgain(const ServerAddress& server) override;
 
-    // Parses one reply and tells the delegate.
-    void handleAnswer(const sockets::Data& data);
+    // Parses one reply from `from` and tells the delegate.
+    void handleAnswer(const sockets::Data& data, const sockets::Address& from);
     int resolveCount() const { return resolveCount_; }
 
     void udpSocketDidReceiveData(sockets::AsyncUdpSocket& sock, const sockets::Data& data,

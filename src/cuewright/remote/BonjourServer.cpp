@@ -139,17 +139,42 @@ void BonjourServer::start(const std::string& name, std::uint16_t port) {
         }
     };
     callbacks.didNotPublish = [weak](const std::string& reason) {
-        auto self = weak.lock();
-        if (!self) {
-            return;
-        }
-        if (auto delegate = self->delegate()) {
-            delegate->bonjourServerDidNotPublish(*self, reason == platform::NetService::nameInUseReason,
-                                                 reason);
-        }
+        notPublished(weak,
+                     reason == platform::NetService::nameInUseReason ? UnpublishedReason::nameInUse
+                                                                     : UnpublishedReason::failed,
+                     reason);
     };
+    callbacks.isWaiting = [weak](const std::string& reason) {
+        notPublished(weak, UnpublishedReason::noDiscovery, reason);
+    };
+    if (name.size() > platform::NetService::maxNameBytes) {
+        base::log("DNS-SD: the service name \"" + name + "\" is " + std::to_string(name.size()) +
+                  " bytes long, more than the " + std::to_string(platform::NetService::maxNameBytes) +
+                  " a name on the network holds; it is not announced");
+        dispatch::mainQueue()->async(
+            [weak] { notPublished(weak, UnpublishedReason::nameTooLong, "name too long"); });
+        return;
+    }
     publication_ =
         netService_->publish(name, std::string(remoteServiceType), "", bound, std::move(callbacks));
+}
+
+void BonjourServer::notPublished(const std::weak_ptr<BonjourServer>& weak, UnpublishedReason why,
+                                 const std::string& detail) {
+    auto self = weak.lock();
+    if (!self) {
+        return;
+    }
+    {
+        std::lock_guard lock(self->mutex_);
+        if (!self->running_) {
+            return; // stopped meanwhile: what it was is no news
+        }
+        self->published_ = false;
+    }
+    if (auto delegate = self->delegate()) {
+        delegate->bonjourServerDidNotPublish(*self, why, detail);
+    }
 }
 
 void BonjourServer::stop() {

@@ -19,6 +19,14 @@ namespace cw {
 
 class BonjourServer;
 
+// Why no controller sees the service (the server still answers at its port).
+enum class UnpublishedReason {
+    nameInUse,   // another service on the network has its name
+    nameTooLong, // more than NetService::maxNameBytes bytes: never offered to the discovery
+    noDiscovery, // no discovery daemon runs (at the start, or it went away); published when one does
+    failed,      // the discovery refused it for another reason
+};
+
 // What the server asks of its owner. Called on the main thread.
 class BonjourServerDelegate {
 public:
@@ -27,11 +35,11 @@ public:
     virtual void bonjourServerDidStart(BonjourServer& server) { (void)server; }
     // The service was withdrawn.
     virtual void bonjourServerDidStop(BonjourServer& server) { (void)server; }
-    // The service could not be published (the server still answers at its port): another
-    // service on the network has its name (`nameInUse`), or the discovery failed for `reason`.
-    virtual void bonjourServerDidNotPublish(BonjourServer& server, bool nameInUse,
-                                            const std::string& reason) {
-        (void)server, (void)nameInUse, (void)reason;
+    // The service is not published, or no longer (the server still answers at its port): `why`,
+    // and the discovery's own words for it.
+    virtual void bonjourServerDidNotPublish(BonjourServer& server, UnpublishedReason why,
+                                            const std::string& detail) {
+        (void)server, (void)why, (void)detail;
     }
     virtual NetworkAnswer bonjourServerAnswer(BonjourServer& server, const NetworkCommand& command) = 0;
 };
@@ -50,10 +58,11 @@ private:
 // sender (time-out 1 s, tag 666). Datagrams are handled on the main queue; a datagram whose
 // payload type is "error" (another server's reply) is never answered.
 //
-// No datagram can switch it off or turn it into an amplifier:
+// No datagram can switch it off, and what it sends any address is bounded:
 //  - a ReplyBudget admits each datagram before it reaches the main thread (a flood is dropped on
 //    the socket's side, so the main thread and the memory stay free for others) and bounds the
-//    reply bytes each source and all sources get, so a flood gets back less than it sends;
+//    replies and their bytes each source and all sources get (its header states the bounds: a
+//    source within its rate gets back several times the bytes it sends);
 //  - an error reply is never more than maxErrorReplyFactor times its datagram, and a reply too
 //    large for a datagram is never tried: a short error goes instead;
 //  - a reply the system refuses for its peer (a broadcast address, a datagram too large) is
@@ -92,8 +101,9 @@ public:
     std::shared_ptr<BonjourServerDelegate> delegate() const;
 
     // Binds `port` (0: a free one) on both families, starts receiving and publishes the service
-    // under `name` at the port the socket really got. A bind or receive failure throws
-    // RemoteSocketError and publishes nothing.
+    // under `name` at the port the socket really got (a name too long for the network is not
+    // offered: the delegate hears so). A bind or receive failure throws RemoteSocketError and
+    // publishes nothing.
     void start(const std::string& name, std::uint16_t port);
     // Withdraws the service and closes the socket for good.
     void stop();
@@ -149,6 +159,9 @@ private:
     BonjourServer(std::shared_ptr<platform::NetService> netService, ReplyBudget::Now now, ReplyLimits limits);
     Reply reply(const sockets::Data& request, std::optional<ReplyBudget::Clock::time_point> arrival);
     void bindBoth(std::uint16_t port);
+    // Main thread: the service is not seen; the delegate hears why.
+    static void notPublished(const std::weak_ptr<BonjourServer>& weak, UnpublishedReason why,
+                             const std::string& detail);
     // Binds the closed socket again on its port while the server runs; tries again each second
     // while that fails. Main thread.
     void listenAgain(bool firstTry);

@@ -7,13 +7,15 @@
 
 namespace cw {
 
-// `nameInUse`: the server answers at its port, but no controller finds it, for another service on
-// the network has its name.
+// `announcing`: a server is starting, and its name is on its way to the network. `running`: it
+// answers at its port and controllers find it. The last four: it answers at its port, but no
+// controller finds it, for another service on the network has its name, the name is longer than
+// the network carries, no discovery service runs, or the discovery refused it for `reason`.
 struct RemoteServerStatus {
-    enum class State { off, running, failed, nameInUse };
+    enum class State { off, announcing, running, failed, nameInUse, nameTooLong, noDiscovery, notAnnounced };
     State state = State::off;
-    std::uint16_t port = 0; // while running, or named as another
-    std::string reason;     // why it failed; the name in use
+    std::uint16_t port = 0; // once it answers
+    std::string reason;     // why it failed or is not announced; the name in use or too long
     friend bool operator==(const RemoteServerStatus&, const RemoteServerStatus&) = default;
 };
 

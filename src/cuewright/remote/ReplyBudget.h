@@ -36,7 +36,7 @@ struct ReplyLimits {
     double expectedReplyBytes = 1024;
 };
 
-// UDP sources can be forged and a status reply is nine times its request: unbounded, the server
+// UDP sources can be forged and a status reply is many times its request: unbounded, the server
 // would send a stranger's victim many times the bytes the stranger sends, and a flood would keep
 // the main thread busy with nothing else. The budget decides twice for each datagram:
 //  - admits(), as it arrives and before anything reads it: whether it is handled at all. Each
@@ -45,8 +45,22 @@ struct ReplyLimits {
 //    sources cannot starve a quiet one); and the source must have the bytes of a reply.
 //  - allowsReply(), when its reply is built: whether the reply goes out. The bytes sent to each
 //    source are bounded by a burst, a refill of it over time (what a busy controller needs) and a
-//    fraction of the bytes that source sent, so a forged source's victim gets a bounded rate and a
-//    flood gets back less than it sends.
+//    fraction of the bytes that source sent.
+//
+// What that bounds, with the default limits (measured on the budget with a stepped clock):
+//  - Each source, and so each victim of forged ones, gets at most 60 replies at once and then 60 a
+//    second, and at most 64 KiB at once and then 50 KiB a second plus a quarter of the bytes sent
+//    from its address.
+//  - That bounds a rate, not the ratio to what a source sends. A status reply (about 300 bytes,
+//    and its script's path besides) is 8 times a minimal request of 38 bytes, 25 times with a path
+//    of 650 bytes: a source asking up to 60 times a second gets back that many times the bytes it
+//    sends, and more with a longer path asked for slowly (110 times for a path of 4,000 bytes at
+//    10 a second). A source gets back less than it sends only when it sends many times its 60 a
+//    second (0.2 to 0.9 times at 2,000 a second, still 2.4 to 7 times at 200).
+//  - All sources together have at most 400 datagrams a second handled.
+//  - The fair shares hold against a few loud sources, not against many forged addresses: each of
+//    N sources talking has about 360 / N of those 400. A controller polling every 0.3 s beside 400
+//    flooding addresses got a quarter of its answers, beside 4,000 a fifth or none.
 //
 // Thread-safe: a datagram is admitted on the socket's side and its reply allowed on the main
 // thread. The clock is injectable for tests; no real time passes inside.

@@ -66,6 +66,9 @@ void WorkspaceNetworking::startNetworking() {
             setRemoteServerStatus({RemoteServerStatus::State::failed, 0, why});
             return;
         }
+        // Until the new server or the discovery says more: set first, so that nothing they post
+        // is overwritten.
+        setRemoteServerStatus({RemoteServerStatus::State::announcing, 0, {}});
         try {
             server->start(name, *port);
         } catch (const RemoteSocketError& error) {
@@ -98,11 +101,23 @@ void WorkspaceNetworking::bonjourServerDidStart(BonjourServer& server) {
     setRemoteServerStatus({RemoteServerStatus::State::running, server.port(), {}});
 }
 
-// Other failures to publish (the daemon went) are the discovery's to log and retry.
-void WorkspaceNetworking::bonjourServerDidNotPublish(BonjourServer& server, bool nameInUse,
-                                                     const std::string&) {
-    if (nameInUse) {
-        setRemoteServerStatus({RemoteServerStatus::State::nameInUse, server.port(), server.name()});
+// The discovery logs and retries; the pane says what it means for controllers.
+void WorkspaceNetworking::bonjourServerDidNotPublish(BonjourServer& server, UnpublishedReason why,
+                                                     const std::string& detail) {
+    using State = RemoteServerStatus::State;
+    switch (why) {
+    case UnpublishedReason::nameInUse:
+        setRemoteServerStatus({State::nameInUse, server.port(), server.name()});
+        return;
+    case UnpublishedReason::nameTooLong:
+        setRemoteServerStatus({State::nameTooLong, server.port(), server.name()});
+        return;
+    case UnpublishedReason::noDiscovery:
+        setRemoteServerStatus({State::noDiscovery, server.port(), detail});
+        return;
+    case UnpublishedReason::failed:
+        setRemoteServerStatus({State::notAnnounced, server.port(), detail});
+        return;
     }
 }
 

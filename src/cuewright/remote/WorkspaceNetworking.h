@@ -47,8 +47,8 @@ public:
     Workspace& workspace() const { return workspace_; }
 
     void bonjourServerDidStart(BonjourServer& server) override;
-    void bonjourServerDidNotPublish(BonjourServer& server, bool nameInUse,
-                                    const std::string& reason) override;
+    void bonjourServerDidNotPublish(BonjourServer& server, UnpublishedReason why,
+                                    const std::string& detail) override;
     NetworkAnswer bonjourServerAnswer(BonjourServer& server, const NetworkCommand& command) override;
 
 private:

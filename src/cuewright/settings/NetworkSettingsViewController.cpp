@@ -3,6 +3,7 @@
 #include "cuewright/model/SettingsKeys.h"
 #include "cuewright/remote/RemoteServerStatus.h"
 #include "cuewright/settings/NetworkNames.h"
+#include "platform/netservice/NetService.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -27,9 +28,10 @@ QWidget* NetworkSettingsViewController::makeView() {
     Controls& c = controls_;
     c.enableRemoteControl = new QCheckBox(tr("Let devices on the network control prompting"), view);
     form.addRow(tr("Remote control"), c.enableRemoteControl);
-    // Whether the server runs, and why not when it should; room for two lines kept.
+    // Whether the server runs, and why not or why no controller finds it when it should.
     c.serverStatus = form.addNote(QString());
-    c.serverStatus->setMinimumHeight(2 * c.serverStatus->fontMetrics().lineSpacing());
+    // The pane's height is fixed: room for the longest of them (three lines) is kept.
+    c.serverStatus->setMinimumHeight(3 * c.serverStatus->fontMetrics().lineSpacing());
     c.serverStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
     c.networkName = new QLineEdit(view);
     c.networkName->setMinimumWidth(260);
@@ -64,19 +66,37 @@ NetworkSettingsViewController::~NetworkSettingsViewController() {
 }
 
 void NetworkSettingsViewController::showServerStatus() {
-    const RemoteServerStatus status = remoteServerStatus();
-    QString text;
-    if (!controls().enableRemoteControl->isChecked())
-        text = QString();
-    else if (status.state == RemoteServerStatus::State::running)
-        text = tr("The remote-control server is running on port %1.").arg(status.port);
-    else if (status.state == RemoteServerStatus::State::failed)
-        text = tr("The remote-control server is not running: %1.").arg(QString::fromStdString(status.reason));
-    else if (status.state == RemoteServerStatus::State::nameInUse)
-        text = tr("No controller can find this copy: the name “%1” is already in use on the network. "
-                  "Choose another name.")
-                   .arg(visibleNetworkName(QString::fromStdString(status.reason)));
-    controls_.serverStatus->setText(text);
+    controls_.serverStatus->setText(
+        controls().enableRemoteControl->isChecked() ? serverStatusText(remoteServerStatus()) : QString());
+}
+
+QString NetworkSettingsViewController::serverStatusText(const RemoteServerStatus& status) {
+    using State = RemoteServerStatus::State;
+    const QString reason = QString::fromStdString(status.reason);
+    const QString unseen = tr("No controller can find this copy: ");
+    switch (status.state) {
+    case State::off:
+        return {};
+    case State::announcing:
+        return tr("Announcing this copy on the network…");
+    case State::running:
+        return tr("The remote-control server is running on port %1.").arg(status.port);
+    case State::failed:
+        return tr("The remote-control server is not running: %1.").arg(reason);
+    case State::nameInUse:
+        return unseen + tr("the name “%1” is already in use on the network. Choose another name.")
+                            .arg(visibleNetworkName(reason));
+    case State::nameTooLong:
+        return unseen + tr("its name is %1 bytes long, and a name on the network holds at most %2 "
+                           "(accented and non-Latin letters take two or more). Choose a shorter name.")
+                            .arg(status.reason.size())
+                            .arg(platform::NetService::maxNameBytes);
+    case State::noDiscovery:
+        return unseen + tr("network discovery is not available (%1).").arg(reason);
+    case State::notAnnounced:
+        return unseen + tr("it could not be announced on the network (%1).").arg(reason);
+    }
+    return {};
 }
 
 void NetworkSettingsViewController::viewWillDisappear() {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "cuewright/remote/NetworkSettings.h"
+#include "cuewright/remote/RemoteServerStatus.h"
 #include "cuewright/settings/SettingsPane.h"
 
 #include <string>
@@ -47,8 +48,10 @@ public:
     void saveSettings();
     void saveNetworkState();
     void saveNetworkName();
-    // Under the switch, while it is on: the server's port, or why it is not running.
+    // Under the switch, while it is on: the server's port, or why it is not running or no
+    // controller can find it.
     void showServerStatus();
+    static QString serverStatusText(const RemoteServerStatus& status);
     void viewDidAppear() override { loadSettings(); }
     void viewWillDisappear() override;
 

@@ -9,6 +9,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 #include <QSlider>
 #include <QTableWidget>
@@ -27,6 +28,22 @@ constexpr std::array<std::string_view, 3> columns = {"Name", "Address", "Port"};
 QString timestamp(double seconds) {
     return QString::fromStdString(formatTimestamp(seconds));
 }
+
+// A script's name or a reason from the network may be any length: shown cut short in the middle
+// (the end says whether it plays), it asks the window for no width.
+class MiddleElidedLabel final : public QLabel {
+public:
+    using QLabel::QLabel;
+    QSize minimumSizeHint() const override { return {0, QLabel::minimumSizeHint().height()}; }
+    QSize sizeHint() const override { return minimumSizeHint(); }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        const QRect box = contentsRect();
+        QPainter(this).drawText(box, int(alignment()),
+                                fontMetrics().elidedText(text(), Qt::ElideMiddle, box.width()));
+    }
+};
 
 } // namespace
 
@@ -82,7 +99,7 @@ QWidget* RemoteControlWindowController::makeWindow() {
     discoveryLabel_->setWordWrap(true);
     discoveryLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     discoveryLabel_->hide();
-    statusLabel_ = new QLabel(window);
+    statusLabel_ = new MiddleElidedLabel(window);
     timestampLabel_ = new QLabel(window);
     // Both show what another host sent: never read as markup.
     for (QLabel* label : {statusLabel_, timestampLabel_}) {
@@ -160,6 +177,11 @@ std::optional<ServerAddress> RemoteControlWindowController::selectedServer() con
     }
     const auto row = static_cast<size_t>(rows.first().row());
     return row < availableServers_.size() ? std::optional(availableServers_[row]) : std::nullopt;
+}
+
+bool RemoteControlWindowController::isFromSelectedServer(const sockets::Address& from) const {
+    const auto server = selectedServer();
+    return server && isFromServer(*server, from);
 }
 
 void RemoteControlWindowController::send(const NetworkCommand::Command& command) {
@@ -272,8 +294,12 @@ void RemoteControlWindowController::setSlider(double minimum, double maximum, do
 }
 
 void RemoteControlWindowController::bonjourClientDidReceive(RemoteControlClient&,
-                                                            const NetworkStatusReport& report) {
+                                                            const NetworkStatusReport& report,
+                                                            const sockets::Address& from) {
     window();
+    if (!isFromSelectedServer(from)) {
+        return;
+    }
     unansweredPolls_ = 0;
     answering_ = true;
     transportState_ = report.transportState;
@@ -306,10 +332,14 @@ void RemoteControlWindowController::showDisconnected(const QString& status, doub
     setControlsEnabled(false);
 }
 
-void RemoteControlWindowController::bonjourClientDidFail(RemoteControlClient&, const std::string& reason) {
+void RemoteControlWindowController::bonjourClientDidFail(RemoteControlClient&, const std::string& reason,
+                                                         const sockets::Address& from) {
     window();
+    if (!isFromSelectedServer(from)) {
+        return;
+    }
     unansweredPolls_ = 0;
-    showDisconnected(QString::fromStdString(reason), 31.0, 100.0);
+    showDisconnected(visibleNetworkName(QString::fromStdString(reason)), 31.0, 100.0);
 }
 
 void RemoteControlWindowController::tableViewSelectionDidChange() {

@@ -56,8 +56,12 @@ public:
     void test();
 
     void bonjourClientDidUpdateServers(RemoteControlClient& client) override;
-    void bonjourClientDidReceive(RemoteControlClient& client, const NetworkStatusReport& report) override;
-    void bonjourClientDidFail(RemoteControlClient& client, const std::string& reason) override;
+    // Replies from anyone but the selected server (a server selected before, a stranger) are
+    // dropped.
+    void bonjourClientDidReceive(RemoteControlClient& client, const NetworkStatusReport& report,
+                                 const sockets::Address& from) override;
+    void bonjourClientDidFail(RemoteControlClient& client, const std::string& reason,
+                              const sockets::Address& from) override;
 
     // A table cell's text for the column identifier ("Unknown column" for any other).
     static QString cellText(std::string_view column, const ServerAddress& server);
@@ -70,6 +74,7 @@ public:
     QPushButton* playPauseButton() const { return playPauseButton_; }
     QPushButton* rewindButton() const { return rewindButton_; }
     QLabel* timestampLabel() const { return timestampLabel_; }
+    // Cut short in the middle where the window is too narrow for it: it never widens the window.
     QLabel* statusLabel() const { return statusLabel_; }
     // Says why no copy can be found, while the discovery is unavailable; hidden otherwise.
     QLabel* discoveryLabel() const { return discoveryLabel_; }
@@ -81,6 +86,7 @@ protected:
 
 private:
     std::optional<ServerAddress> selectedServer() const;
+    bool isFromSelectedServer(const sockets::Address& from) const;
     void send(const NetworkCommand::Command& command);
     void tableViewSelectionDidChange();
     void reloadTable();

@@ -157,6 +157,8 @@ private:
     // Makes a new client after `milliseconds` (once, however often asked meanwhile).
     void scheduleRestart(unsigned milliseconds);
     void registerPublication(Publication& publication);
+    // Tells the publication that nothing sees it until a daemon runs.
+    void tellWaiting(const Publication& publication) const;
     void startBrowser(Browse& browse);
     void startResolver(Resolution& resolution, std::chrono::milliseconds timeout);
     void finishResolution(Resolution& resolution, std::optional<ResolvedNetService> resolved,
@@ -297,6 +299,7 @@ void AvahiNetService::daemonLost(const std::string& why) {
     // Freeing the client frees everything made on it; do it outside its own callback.
     for (auto& publication : publications_) {
         publication->group = nullptr;
+        tellWaiting(*publication);
     }
     for (auto& browse : browses_) {
         browse->browser = nullptr;
@@ -369,6 +372,15 @@ void AvahiNetService::registerPublication(Publication& publication) {
     }
 }
 
+void AvahiNetService::tellWaiting(const Publication& publication) const {
+    const std::string reason = unavailableReason().value_or("the Avahi daemon is not running");
+    postToMain(publication.alive, [callback = publication.callbacks.isWaiting, reason] {
+        if (callback) {
+            callback(reason);
+        }
+    });
+}
+
 void AvahiNetService::groupCallback(AvahiEntryGroup* group, AvahiEntryGroupState state, void* userdata) {
     auto* publication = static_cast<Publication*>(userdata);
     publication->group = group;
@@ -417,6 +429,8 @@ NetService::HandlePtr AvahiNetService::publish(const std::string& name, const st
         publications_.push_back(std::move(entry));
         if (isRunning()) {
             registerPublication(*publication);
+        } else {
+            tellWaiting(*publication);
         }
     }
     return std::make_unique<EntryHandle<Publication, &AvahiNetService::withdraw>>(shared_from_this(),

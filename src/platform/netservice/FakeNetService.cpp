@@ -11,6 +11,7 @@ struct FakeNetService::Entry {
     bool isBrowse = false;
     Published published;
     BrowseCallbacks browse;
+    PublishCallbacks publish;
     std::atomic<bool> alive{true};
 };
 
@@ -42,15 +43,22 @@ NetService::HandlePtr FakeNetService::publish(const std::string& name, const std
                                               const std::string& domain, std::uint16_t port,
                                               PublishCallbacks callbacks) {
     bool refused = false;
+    std::optional<std::string> waiting;
     {
         std::lock_guard lock(mutex_);
         refused = std::find(refused_.begin(), refused_.end(), name) != refused_.end();
+        waiting = unavailable_;
     }
     auto entry = refused ? nullptr : add({name, netServiceTypeWithoutDot(type), domain, port}, {});
-    dispatch::mainQueue()->async([entry, refused, callbacks = std::move(callbacks)] {
+    if (entry) {
+        entry->publish = callbacks;
+    }
+    dispatch::mainQueue()->async([entry, refused, waiting, callbacks = std::move(callbacks)] {
         if (refused && callbacks.didNotPublish) {
             callbacks.didNotPublish(std::string(nameInUseReason));
-        } else if (!refused && entry->alive && callbacks.didPublish) {
+        } else if (!refused && entry->alive && waiting && callbacks.isWaiting) {
+            callbacks.isWaiting(*waiting);
+        } else if (!refused && entry->alive && !waiting && callbacks.didPublish) {
             callbacks.didPublish();
         }
     });
@@ -110,6 +118,33 @@ std::vector<FakeNetService::Published> FakeNetService::published() const {
 void FakeNetService::refuseName(const std::string& name) {
     std::lock_guard lock(mutex_);
     refused_.push_back(name);
+}
+
+void FakeNetService::setUnavailable(std::optional<std::string> reason) {
+    std::vector<std::shared_ptr<Entry>> publications;
+    {
+        std::lock_guard lock(mutex_);
+        unavailable_ = reason;
+        std::copy_if(entries_.begin(), entries_.end(), std::back_inserter(publications),
+                     [](const auto& entry) { return !entry->isBrowse; });
+    }
+    for (const auto& entry : publications) {
+        dispatch::mainQueue()->async([entry, reason] {
+            if (!entry->alive) {
+                return;
+            }
+            if (reason && entry->publish.isWaiting) {
+                entry->publish.isWaiting(*reason);
+            } else if (!reason && entry->publish.didPublish) {
+                entry->publish.didPublish();
+            }
+        });
+    }
+}
+
+std::optional<std::string> FakeNetService::unavailableReason() const {
+    std::lock_guard lock(mutex_);
+    return unavailable_;
 }
 
 void FakeNetService::tell(const std::vector<NetServiceInstance>& services, bool found) {

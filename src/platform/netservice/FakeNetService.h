@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,10 @@ public:
     std::vector<Published> published() const;
     // Publishing this name fails with a collision.
     void refuseName(const std::string& name);
+    // No daemon runs (a reason) or one runs again (nullopt): publications wait, and are told so,
+    // until one does.
+    void setUnavailable(std::optional<std::string> reason);
+    std::optional<std::string> unavailableReason() const override;
 
     // Tells every browse of the service type about these services as one batch (or their removal).
     void announce(const std::vector<NetServiceInstance>& services);
@@ -52,6 +57,7 @@ private:
     mutable std::mutex mutex_;
     std::vector<std::shared_ptr<Entry>> entries_;
     std::vector<std::string> refused_;
+    std::optional<std::string> unavailable_;
     std::map<std::string, ResolvedNetService> resolutions_;
     std::map<std::string, int> resolveCounts_;
 };

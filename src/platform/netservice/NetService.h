@@ -2,6 +2,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -50,12 +51,19 @@ public:
     };
     using HandlePtr = std::unique_ptr<Handle>;
     static constexpr std::string_view nameInUseReason = "name collision";
+    // The longest instance name DNS-SD carries (one DNS label), in UTF-8 bytes: fewer characters
+    // where they are not ASCII. The daemon refuses a longer one.
+    static constexpr std::size_t maxNameBytes = 63;
 
     struct PublishCallbacks {
+        // Published; again after each wait (below) that ends.
         std::function<void()> didPublish;
         // The service could not be published: `reason` is nameInUseReason when another service
         // on the network has the name (it is never renamed).
         std::function<void(const std::string& reason)> didNotPublish;
+        // Nothing on the network sees the service, for no discovery daemon runs (at the start, or
+        // it went away): `reason` says why. didPublish follows when one runs again.
+        std::function<void(const std::string& reason)> isWaiting;
     };
     struct BrowseCallbacks {
         // One call per instance name; `moreComing` while a batch the daemon knows of is not
@@ -69,7 +77,8 @@ public:
     virtual ~NetService() = default;
 
     // Publishes `name` of `type` at `port` on every interface. Without a running daemon the
-    // publication waits for one (logged), and is published again when a daemon comes back.
+    // publication waits for one (logged, and said through isWaiting), and is published again when
+    // a daemon comes back.
     virtual HandlePtr publish(const std::string& name, const std::string& type, const std::string& domain,
                               std::uint16_t port, PublishCallbacks callbacks) = 0;
     virtual HandlePtr browse(const std::string& type, const std::string& domain,
