@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextDocument>
@@ -173,10 +174,14 @@ bool FindBar::canReplace() const {
 
 void FindBar::showBar(Mode mode) {
     const QTextCursor selection = text_->textCursor();
-    const QString selected = selection.selectedText();
-    if (!selected.isEmpty() && selected.size() <= maxSelectionSearched &&
-        !selected.contains(QChar::ParagraphSeparator) && !selected.contains(QChar::LineSeparator)) {
-        findField_->setText(selected);
+    const int selectedLength = selection.selectionEnd() - selection.selectionStart();
+    if (selectedLength > 0 && selectedLength <= maxSelectionSearched + 1) {
+        static const QRegularExpression lineBreak(QStringLiteral("[\\n\\r\\x{2028}\\x{2029}]"));
+        const QString selected =
+            TextFinder::characters(*text_->document(), {selection.selectionStart(), selectedLength});
+        if (!selected.isEmpty() && selected.size() <= maxSelectionSearched && !selected.contains(lineBreak)) {
+            findField_->setText(selected);
+        }
     }
     origin_ = selection.selectionStart();
     if (mode == Mode::replace || !isVisible()) {
@@ -274,12 +279,13 @@ bool FindBar::replace() {
         return false;
     }
     const QString replacement = replaceField_->text();
-    if (selection.selectedText() != replacement) {
+    const bool changes = TextFinder::characters(*text_->document(), range) != replacement;
+    if (changes) {
         text_->namedEdit(tr("Replace"),
                          [&](QTextCursor& cursor) { TextFinder::replace(cursor, range, replacement); });
     }
     QTextCursor after = text_->textCursor();
-    after.setPosition(range.location + int(replacement.size()));
+    after.setPosition(changes ? range.location + int(replacement.size()) : range.end());
     text_->setTextCursor(after);
     findNext();
     return true;
