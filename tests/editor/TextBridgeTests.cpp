@@ -297,3 +297,29 @@ TEST(TextBridge, CopyCutAndPasteCarryTheTextAsItIs) {
         EXPECT_GT(view.document()->blockCount(), 1) << "pasted whole into one block";
     }
 }
+
+// Beside a cut that stands for no character, Backspace and Delete take the character beyond it:
+// the cut is nothing the reader sees.
+TEST(TextBridge, BackspaceAndDeleteBesideACutTakeACharacter) {
+    const QString text = QStringLiteral("0123456789").repeated(2000);
+    const struct {
+        const char* name;
+        Qt::Key key;
+        bool atSecondBlockStart; // else at the first block's end
+        int removed;             // the text's position of the character taken
+    } cases[] = {{"Backspace", Qt::Key_Backspace, true, 1023}, {"Delete", Qt::Key_Delete, false, 1024}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        cw::editor::ScriptTextView view;
+        cw::editor::setAttributedText(*view.document(), AttributedString(text));
+        ASSERT_EQ(cw::editor::characterlessCuts(*view.document()).front(), 1024);
+        QTextCursor cursor(view.document()->begin().next());
+        if (!c.atSecondBlockStart) {
+            cursor.movePosition(QTextCursor::PreviousCharacter);
+        }
+        view.setTextCursor(cursor);
+        QTest::keyClick(&view, c.key);
+        EXPECT_TRUE(cw::editor::attributedText(*view.document()).string() ==
+                    QString(text).remove(c.removed, 1));
+    }
+}

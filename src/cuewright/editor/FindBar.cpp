@@ -53,6 +53,28 @@ bool isKey(const QEvent* event, std::initializer_list<int> keys) {
     return held == Qt::NoModifier && std::find(keys.begin(), keys.end(), key->key()) != keys.end();
 }
 
+// A key held with Ctrl, Alt or Super that the window's menus and keys may have a use for. A field
+// keeps the editing keys every field has; Qt's line edit claims more for itself on X11 (Ctrl+E,
+// Ctrl+U, Ctrl+K), which would keep Export or Underline from the window.
+bool isWindowKey(const QEvent* event) {
+    if (event->type() != QEvent::ShortcutOverride) {
+        return false;
+    }
+    const auto* key = static_cast<const QKeyEvent*>(event);
+    if (!(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) ||
+        key->key() >= Qt::Key_Escape) {
+        return false;
+    }
+    for (const QKeySequence::StandardKey own :
+         {QKeySequence::Undo, QKeySequence::Redo, QKeySequence::Cut, QKeySequence::Copy, QKeySequence::Paste,
+          QKeySequence::SelectAll}) {
+        if (key->matches(own)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 FindBar::FindBar(ScriptTextView& text, QWidget* area)
@@ -128,8 +150,10 @@ FindBar::FindBar(ScriptTextView& text, QWidget* area)
     shadow->setColor(QColor(0, 0, 0, 90));
     setGraphicsEffect(shadow);
 
-    findField_->installEventFilter(this);
-    replaceField_->installEventFilter(this);
+    // The fields' keys, and Escape wherever in the bar the keyboard is (a button clicked).
+    for (QWidget* control : order) {
+        control->installEventFilter(this);
+    }
     area->installEventFilter(this); // its size places the bar
     // The text view may go first when a window closes: the bar goes with it.
     connect(&text, &QObject::destroyed, this, [this] { delete this; });
@@ -414,11 +438,13 @@ bool FindBar::eventFilter(QObject* watched, QEvent* event) {
         }
         return QWidget::eventFilter(watched, event);
     }
-    if (watched != findField_ && watched != replaceField_) {
-        return QWidget::eventFilter(watched, event);
+    const bool field = watched == findField_ || watched == replaceField_;
+    if (field && isWindowKey(event)) {
+        event->ignore(); // not the field's: the window's shortcut, or else the field's key press
+        return true;
     }
-    // Before the window's shortcuts: Escape and Return are the bar's while its fields have the keys.
-    if (isKey(event, {Qt::Key_Escape, Qt::Key_Return, Qt::Key_Enter})) {
+    // Before the window's shortcuts: Escape is the bar's, and Return while its fields have the keys.
+    if (isKey(event, {Qt::Key_Escape}) || (field && isKey(event, {Qt::Key_Return, Qt::Key_Enter}))) {
         event->accept();
         if (event->type() == QEvent::ShortcutOverride) {
             return true;

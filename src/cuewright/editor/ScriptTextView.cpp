@@ -142,7 +142,33 @@ void ScriptTextView::keyPressEvent(QKeyEvent* event) {
         event->accept();
         return;
     }
+    if (deleteOverCut(*event)) {
+        event->accept();
+        return;
+    }
     QTextEdit::keyPressEvent(event);
+}
+
+bool ScriptTextView::deleteOverCut(const QKeyEvent& event) {
+    const bool back = event.matches(QKeySequence::Backspace) || event.key() == Qt::Key_Backspace;
+    if (isReadOnly() || (!back && !event.matches(QKeySequence::Delete)) || textCursor().hasSelection()) {
+        return false;
+    }
+    // Beside a break that stands for no character the key takes the character beyond it as well,
+    // as the break itself is nothing the reader sees.
+    QTextCursor cursor = textCursor();
+    const QTextBlock beyond = back ? cursor.block() : cursor.block().next();
+    if ((back ? !cursor.atBlockStart() : !cursor.atBlockEnd()) || !beyond.isValid() ||
+        beyond == document()->begin() || !beyond.charFormat().property(TextProperty::cut).toBool()) {
+        return false;
+    }
+    cursor.beginEditBlock();
+    for (int i = 0; i < 2; ++i) {
+        back ? cursor.deletePreviousChar() : cursor.deleteChar();
+    }
+    cursor.endEditBlock();
+    setTextCursor(cursor);
+    return true;
 }
 
 void ScriptTextView::inputMethodEvent(QInputMethodEvent* event) {

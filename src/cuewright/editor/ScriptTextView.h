@@ -171,6 +171,9 @@ private:
     // Gives typing at the insertion point the script's look where its format lacks it, and no
     // bookmark of the character before it. True when it typed `text` itself (over a selection).
     bool typeWithScriptLook(const QString& text);
+    // Backspace or Delete beside a break that stands for no character (see TextInsertion): true
+    // when it deleted the character beyond the break.
+    bool deleteOverCut(const QKeyEvent& event);
     // Runs `edit` as one undo step named `name`.
     template <typename Edit> void namedStep(const QString& name, Edit edit);
     void undoStepAdded();
