@@ -55,13 +55,13 @@ void setAttributedText(QTextDocument& document, const platform::AttributedString
 // Qt lays out and measures a block as a whole, on every change and paint of any part of it, and
 // each block costs it as much as hundreds of characters do. So a paragraph longer than
 // maxBlockCharacters is cut into blocks at spaces (each such space is the break of its block,
-// see TextProperty::separator), or, where it has no space for that long, at a boundary between
-// two characters as the reader sees them (a break standing for nothing, TextProperty::cut; the
-// document's positions after it are one further on than the text's, see PlainText), and in a
-// text of joinParagraphsFrom characters or more,
+// see TextProperty::separator), a long run in it without a space between two graphemes (a break
+// standing for no character, TextProperty::cut, see cutPosition()), and in a text of
+// joinParagraphsFrom characters or more,
 // paragraphs of one look with the same break share blocks of up to about targetBlockCharacters,
-// their breaks shown as line separators (TextProperty::lineBreak). The text's characters and
-// their positions stay those of `text`; attributedText() gives it back.
+// their breaks shown as line separators (TextProperty::lineBreak). The text's characters stay
+// those of `text`, and so do their positions up to the first cut that stands for no character
+// (see PlainText); attributedText() gives the text back.
 class TextInsertion {
 public:
     static constexpr int maxBlockCharacters = 1 << 14;
