@@ -184,13 +184,15 @@ TEST(TextBridge, LongTextsOfAnyLineStructureGoInAsShortBlocksAndComeBackExactly)
     AttributedString styled(words(20000, QStringLiteral("\n")));
     styled.addAttribute(platform::AttributeName::paragraphStyle, QVariant::fromValue(spaced),
                         {0, styled.length()});
-    // Runs without a space: one letter, CJK, surrogate pairs and combining sequences that a cut
-    // every maxRunCharacters would split, and one long run amid words.
+    // Runs without a space: one letter, CJK, surrogate pairs, combining sequences and flags (pairs
+    // of regional indicators) that a cut every maxRunCharacters would split, and one long run amid
+    // words.
     const auto repeated = [](const QString& unit, int characters) {
         return unit.repeated(characters / int(unit.size()));
     };
     const QString pairs = QStringLiteral("a") + repeated(QStringLiteral("\U0001F600"), 60000);
     const QString combining = repeated(QStringLiteral("e\u0301\u0302"), 60000);
+    const QString flags = QStringLiteral("ab") + repeated(QStringLiteral("\U0001F1E9\U0001F1EA"), 60000);
     AttributedString coloured(words(20000, QStringLiteral(" ")) + QStringLiteral("\n") +
                               words(20000, QStringLiteral("\r")) + QStringLiteral("\n"));
     coloured.addAttribute(platform::AttributeName::foregroundColor, QVariant::fromValue(Color::red()),
@@ -211,6 +213,7 @@ TEST(TextBridge, LongTextsOfAnyLineStructureGoInAsShortBlocksAndComeBackExactly)
         {"CJK without spaces", AttributedString(repeated(QStringLiteral("漢字仮名交じり文"), 100000)), 100},
         {"surrogate pairs", AttributedString(pairs), 120},
         {"combining sequences", AttributedString(combining), 60},
+        {"flags", AttributedString(flags), 60},
         {"a long run amid words",
          AttributedString(words(3000, QStringLiteral(" ")) + QStringLiteral(" ") + QString(50000, u'x') +
                           QStringLiteral(" ") + words(3000, QStringLiteral(" "))),

@@ -477,19 +477,18 @@ std::pair<int, bool> TextInsertion::cutPosition(const QString& text, int start, 
 
 int TextInsertion::graphemeCut(const QString& text, int start, int end) {
     const int cut = start + maxRunCharacters;
-    // Graphemes are told apart by what stands near them: a window around the cut is enough, and
-    // the whole text would be measured again for each cut.
+    // Graphemes are told apart from the block's start on, itself a boundary (a flag is two
+    // characters of a kind that pair off from the first): the whole text would be measured again
+    // for each cut.
     constexpr int context = 64;
-    const int from = std::max(start, cut - context);
     const int to = std::min(end, cut + context);
-    QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, text.constData() + from, to - from);
-    graphemes.setPosition(cut - from);
-    const qsizetype boundary = graphemes.isAtBoundary() ? cut - from : graphemes.toPreviousBoundary();
-    // The window's first position counts as a boundary whatever stands before it.
+    QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, text.constData() + start, to - start);
+    graphemes.setPosition(maxRunCharacters);
+    const qsizetype boundary = graphemes.isAtBoundary() ? maxRunCharacters : graphemes.toPreviousBoundary();
     if (boundary > 0) {
-        return from + int(boundary);
+        return start + int(boundary);
     }
-    // One sequence longer than the window: cut it between two code points all the same.
+    // One sequence as long as the block: cut it between two code points all the same.
     return text[cut].isLowSurrogate() && text[cut - 1].isHighSurrogate() ? cut - 1 : cut;
 }
 
