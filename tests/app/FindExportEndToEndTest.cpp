@@ -1,6 +1,7 @@
 // The real cuewright binary under a window manager, driven with xdotool: the editor's find bar
-// (Ctrl+F, a word, Return, Escape, then typing replaces the match), and Export, whose panel is
-// titled so and writes the type the typed name's extension says. Screenshots of the find bar in
+// (Ctrl+F, a word, Return, Escape, then typing replaces the match; Escape from its Replace button),
+// and Export, reached from the find field too, whose panel is titled so and writes the type the
+// typed name's extension says. Screenshots of the find bar in
 // light and dark, and of the Export panel, go to test-output/editor/.
 #include "platform/codecs/ZipPackage.h"
 
@@ -57,14 +58,25 @@ TEST_F(FindExportEndToEnd, FindReturnEscapeThenTypingReplacesTheWord) {
     }
 }
 
-// Ctrl+E opens the panel titled Export; "out.docx" typed and Return writes a Word document under
-// that name (not "out.docx.cwr"), whose page colour, the script's dark background, is not shown.
+// A word replaced from the keyboard (Ctrl+H, the words, Tab to the Replace button, Space), then
+// Escape there: the bar closes and the text has the keyboard again. Then Ctrl+E, pressed while
+// the find field has the keyboard, opens the panel titled Export; "out.docx" typed and Return
+// writes a Word document under that name (not "out.docx.cwr"), whose page colour, the script's
+// dark background, is not shown.
 TEST_F(FindExportEndToEnd, ExportWritesTheTypeTheNameSays) {
     const fs::path script = makeScript("news.cwr", QStringLiteral("Good evening, this is the news."));
     noKeyRepeat();
     const std::optional<Window> editor = startEditing(script, app);
     ASSERT_TRUE(editor);
-    ASSERT_TRUE(xdotool({"key", "ctrl+e"}));
+    ASSERT_TRUE(xdotool({"key", "ctrl+h"}) && xdotool({"type", "--delay", "30", "news"}) &&
+                xdotool({"key", "Tab"}) && xdotool({"type", "--delay", "30", "report"}) &&
+                xdotool({"key", "--delay", "100", "Tab", "space", "Escape", "ctrl+End"}) &&
+                xdotool({"type", "--delay", "30", "!"}) && xdotool({"key", "ctrl+s"}));
+    const QString replaced = QStringLiteral("Good evening, this is the report.!");
+    EXPECT_TRUE(waitFor(*app, [&] { return scriptText(script) == replaced; }))
+        << "saved: " << scriptText(script).toStdString();
+    ASSERT_TRUE(xdotool({"key", "ctrl+f"}) && xdotool({"type", "--delay", "30", "this"}) &&
+                xdotool({"key", "ctrl+e"}));
     const std::optional<Window> panel = waitForNamed(*app, "Export");
     ASSERT_TRUE(panel && activate(*panel)) << "no panel titled Export";
     screenshot("export-panel.png", "editor");
@@ -82,7 +94,7 @@ TEST_F(FindExportEndToEnd, ExportWritesTheTypeTheNameSays) {
             return false; // not there, or not whole yet
         }
     })) << "no Word document out.docx";
-    EXPECT_NE(document->find("Good evening, this is the news."), std::string::npos);
+    EXPECT_NE(document->find(replaced.toStdString()), std::string::npos);
     EXPECT_FALSE(settings && settings->find("displayBackgroundShape") != std::string::npos)
         << "the dark page is shown behind the black text";
     for (const char* wrong : {"out.docx.cwr", "out.docx.txt", "out.docx.docx"}) {

@@ -1,6 +1,7 @@
 // The real cuewright binary under openbox, driven with xdotool: the script's lines and running
-// time, read through the remote control's status, stay the same whatever the editor's width, and
-// rich text pasted after an earlier paste keeps its bold and italic in the saved script.
+// time, read through the remote control's status, stay the same whatever the editor's width, rich
+// text pasted after an earlier paste keeps its bold and italic in the saved script, and a long
+// paragraph copied, cut and pasted back comes out as it is.
 // Screenshots go to test-output/editor/.
 #include "cuewright/model/KeyBindings.h"
 #include "platform/keys/KeyCodes.h"
@@ -8,6 +9,8 @@
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+
+#include <QTextDocument> // before Xlib's macros
 
 // Xlib's macros after gtest, which uses the same names.
 #include "EndToEndSupport.h"
@@ -168,6 +171,51 @@ TEST_F(ScriptTextEndToEnd, ASecondRichPasteKeepsBoldAndItalic) {
     for (const char* word : {"\\b ", "\\i ", "\\ul "}) {
         EXPECT_NE(bytes.find(word), std::string::npos) << word;
     }
+}
+
+// One paragraph of 70,020 characters, which the editor cuts into blocks: all of it copied holds no
+// line break, as plain text and as HTML (read with xclip), and cut, saved empty, pasted back and
+// saved it is what it was, character for character.
+TEST_F(ScriptTextEndToEnd, ALongParagraphLeavesTheEditorWhole) {
+    if (QStandardPaths::findExecutable(QStringLiteral("xclip")).isEmpty()) {
+        GTEST_SKIP() << "xclip is not installed";
+    }
+    const QString paragraph =
+        QStringLiteral("one two three four five six seven eight nine ten ").repeated(1429).left(70020);
+    const fs::path script = makeScript("long.cwr", paragraph);
+    noKeyRepeat();
+    app = &start({pathArg(script)});
+    const std::optional<Window> editor = waitForNamed(*app, "long.cwr");
+    ASSERT_TRUE(editor && activate(*editor));
+    ASSERT_TRUE(xdotool({"key", "--delay", "100", "ctrl+a", "ctrl+c"}));
+    const auto clipboard = [](const char* type) {
+        QProcess clip;
+        clip.start(QStringLiteral("xclip"), {"-selection", "clipboard", "-t", type, "-o"});
+        return clip.waitForFinished(15000) && clip.exitCode() == 0
+                   ? QString::fromUtf8(clip.readAllStandardOutput())
+                   : QString();
+    };
+    QString copied;
+    ASSERT_TRUE(waitFor(*app, [&] {
+        copied = clipboard("UTF8_STRING");
+        return copied.size() >= paragraph.size();
+    })) << "nothing copied";
+    EXPECT_EQ(copied.count(u'\n'), 0);
+    EXPECT_TRUE(copied == paragraph);
+    QTextDocument html;
+    html.setHtml(clipboard("text/html"));
+    EXPECT_EQ(html.blockCount(), 1);
+    EXPECT_TRUE(html.toRawText() == paragraph);
+
+    ASSERT_TRUE(activate(*editor) && xdotool({"key", "--delay", "100", "ctrl+a", "ctrl+x", "ctrl+s"}));
+    ASSERT_TRUE(waitFor(*app, [&] { return scriptText(script).isEmpty(); })) << "the cut was not saved";
+    ASSERT_TRUE(xdotool({"key", "--delay", "100", "ctrl+v", "ctrl+s"}));
+    ASSERT_TRUE(waitFor(*app, [&] { return scriptText(script).size() >= paragraph.size(); }))
+        << "the paste was not saved";
+    screenshot("long-paragraph-pasted.png", "editor");
+    const QString saved = scriptText(script);
+    EXPECT_EQ(saved.count(u'\n'), 0);
+    EXPECT_TRUE(saved == paragraph);
 }
 
 } // namespace

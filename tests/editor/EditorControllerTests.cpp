@@ -255,6 +255,20 @@ TEST_F(EditorControllerTest, ProjectTextLoadsWithoutCountingAsAnEditAndLinesAreP
     EXPECT_EQ(viewText(), QStringLiteral("a b\n")) << "a closed editor no longer follows the project";
 }
 
+// Where the view cut a long run without a space into blocks, the lines it publishes are still
+// ranges of the project's text: they end where it ends, and a "*" line is a bookmark there.
+TEST_F(EditorControllerTest, PublishedLinesAreRangesOfTheTextOverCutsWithoutASpace) {
+    const QString text = QString(20000, u'x') + QStringLiteral("\n* Here");
+    load(AttributedString(text));
+    ASSERT_FALSE(cw::editor::characterlessCuts(*view.document()).empty());
+    const auto& lines = project->editor().lineRanges;
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back().range.end(), text.size());
+    const auto bookmarks = project->bookmarks();
+    ASSERT_EQ(bookmarks.size(), 1u);
+    EXPECT_EQ(bookmarks.front().excerpt, "* Here");
+}
+
 TEST_F(EditorControllerTest, LocksWhilePromptingWhenTheSettingIsOn) {
     load(AttributedString(QStringLiteral("x")));
     const struct {

@@ -182,3 +182,44 @@ TEST_F(FindBarTest, ReplacementsKeepLookAndBookmarksAsOneNamedStep) {
 }
 
 } // namespace
+
+namespace {
+
+// Replace All as a person would do it: the bar shown, both fields typed, the button clicked.
+TEST_F(FindBarTest, MatchesOverTheEditorsCutsAreFoundAndReplaced) {
+    const QString spaced = QStringLiteral("one two three four five six seven eight nine ten ").repeated(1429);
+    const struct {
+        const char* name;
+        QString text; // one long paragraph the editor cuts into blocks
+        QString find;
+        QString replacement;
+        const char* status;
+        int replaced;
+    } cases[] = {
+        {"cut at spaces", spaced.left(70020), spaced.left(48), "1 2 3 4 5 6 7 8 9 10", "1 of 1429", 1429},
+        {"no space", QStringLiteral("ab").repeated(9000), "ba", "-", "1 of 8999", 8999},
+        {"CJK", QStringLiteral("漢字仮名").repeated(4500), "名漢", "", "1 of 4499", 4499},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        setText(AttributedString(c.text));
+        ASSERT_GT(text->document()->blockCount(), 1);
+        select(0, 0);
+        bar->showBar(FindBar::Mode::replace);
+        for (QLineEdit* field : {&bar->findField(), &bar->replaceField()}) {
+            field->clear();
+            field->insert(field == &bar->findField() ? c.find : c.replacement); // typed: not ASCII
+        }
+        EXPECT_EQ(bar->status().toStdString(), c.status);
+        bar->findChild<QPushButton*>("replaceAllButton")->click();
+        EXPECT_EQ(bar->status().toStdString(), std::to_string(c.replaced) + " replaced");
+        QString expected = c.text;
+        expected.replace(c.find, c.replacement);
+        EXPECT_TRUE(script().string() == expected);
+        text->undo();
+        EXPECT_TRUE(script().string() == c.text) << "undone";
+        bar->closeBar();
+    }
+}
+
+} // namespace

@@ -6,8 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QClipboard>
+#include <QMimeData>
 #include <QTest>
 #include <QTextBlock>
+#include <QTextBoundaryFinder>
 #include <QTextCursor>
 #include <QTextDocument>
 
@@ -180,6 +184,15 @@ TEST(TextBridge, LongTextsOfAnyLineStructureGoInAsShortBlocksAndComeBackExactly)
     AttributedString styled(words(20000, QStringLiteral("\n")));
     styled.addAttribute(platform::AttributeName::paragraphStyle, QVariant::fromValue(spaced),
                         {0, styled.length()});
+    // Runs without a space: one letter, CJK, surrogate pairs, combining sequences and flags (pairs
+    // of regional indicators) that a cut every maxRunCharacters would split, and one long run amid
+    // words.
+    const auto repeated = [](const QString& unit, int characters) {
+        return unit.repeated(characters / int(unit.size()));
+    };
+    const QString pairs = QStringLiteral("a") + repeated(QStringLiteral("\U0001F600"), 60000);
+    const QString combining = repeated(QStringLiteral("e\u0301\u0302"), 60000);
+    const QString flags = QStringLiteral("ab") + repeated(QStringLiteral("\U0001F1E9\U0001F1EA"), 60000);
     AttributedString coloured(words(20000, QStringLiteral(" ")) + QStringLiteral("\n") +
                               words(20000, QStringLiteral("\r")) + QStringLiteral("\n"));
     coloured.addAttribute(platform::AttributeName::foregroundColor, QVariant::fromValue(Color::red()),
@@ -196,6 +209,15 @@ TEST(TextBridge, LongTextsOfAnyLineStructureGoInAsShortBlocksAndComeBackExactly)
         {"line separators of its own", AttributedString(lines(200, words(100, QStringLiteral(" ")))), 20},
         {"spaced paragraphs", styled, 20000},
         {"coloured, joined and cut", coloured, 20000 / 16 + 40},
+        {"no space", AttributedString(QString(200000, u'x')), 200000 / 1000},
+        {"CJK without spaces", AttributedString(repeated(QStringLiteral("漢字仮名交じり文"), 100000)), 100},
+        {"surrogate pairs", AttributedString(pairs), 120},
+        {"combining sequences", AttributedString(combining), 60},
+        {"flags", AttributedString(flags), 60},
+        {"a long run amid words",
+         AttributedString(words(3000, QStringLiteral(" ")) + QStringLiteral(" ") + QString(50000, u'x') +
+                          QStringLiteral(" ") + words(3000, QStringLiteral(" "))),
+         60},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -208,6 +230,13 @@ TEST(TextBridge, LongTextsOfAnyLineStructureGoInAsShortBlocksAndComeBackExactly)
         }
         EXPECT_LE(longest, TextInsertion::maxBlockCharacters + 1);
         expectSame(c.text, cw::editor::attributedText(document));
+        EXPECT_TRUE(cw::editor::plainText(document).string == c.text.string());
+        // A cut that stands for no character lies between two graphemes.
+        QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, c.text.string());
+        for (const int cut : cw::editor::characterlessCuts(document)) {
+            graphemes.setPosition(cut);
+            EXPECT_TRUE(graphemes.isAtBoundary()) << cut;
+        }
     }
 }
 
@@ -235,4 +264,65 @@ TEST(TextBridge, WhatIsTypedAfterACutSpaceIsItsOwn) {
     const QString typed = cw::editor::attributedText(*view.document()).string();
     EXPECT_EQ(typed.mid(from, 3).toStdString(), "x\ny");
     EXPECT_TRUE(typed == text.left(from) + QStringLiteral("x\ny") + text.mid(to));
+}
+
+namespace {
+
+// One paragraph of 70,020 characters, cut into blocks at spaces.
+QString longParagraph() {
+    return QStringLiteral("one two three four five six seven eight nine ten ").repeated(1429).left(70020);
+}
+
+} // namespace
+
+// What leaves the view (Copy as plain text and as HTML, Cut, and Paste back) is the text as it
+// is: no paragraph break where a long paragraph was cut, with or without a space there.
+TEST(TextBridge, CopyCutAndPasteCarryTheTextAsItIs) {
+    const QString texts[] = {longParagraph(), QString(40000, u'x'),
+                             QStringLiteral("漢字仮名交じり文").repeated(4000)};
+    for (const QString& text : texts) {
+        SCOPED_TRACE(text.left(10).toStdString());
+        cw::editor::ScriptTextView view;
+        cw::editor::setAttributedText(*view.document(), AttributedString(text));
+        ASSERT_GT(view.document()->blockCount(), 1);
+        view.selectAll();
+        view.copy();
+        const QMimeData* copied = QApplication::clipboard()->mimeData();
+        ASSERT_NE(copied, nullptr);
+        EXPECT_TRUE(copied->text() == text) << "plain text";
+        QTextDocument html;
+        html.setHtml(copied->html());
+        EXPECT_TRUE(html.toRawText() == text) << "HTML";
+        view.cut();
+        EXPECT_TRUE(cw::editor::attributedText(*view.document()).string().isEmpty());
+        view.paste();
+        EXPECT_TRUE(cw::editor::attributedText(*view.document()).string() == text) << "pasted back";
+        EXPECT_GT(view.document()->blockCount(), 1) << "pasted whole into one block";
+    }
+}
+
+// Beside a cut that stands for no character, Backspace and Delete take the character beyond it:
+// the cut is nothing the reader sees.
+TEST(TextBridge, BackspaceAndDeleteBesideACutTakeACharacter) {
+    const QString text = QStringLiteral("0123456789").repeated(2000);
+    const struct {
+        const char* name;
+        Qt::Key key;
+        bool atSecondBlockStart; // else at the first block's end
+        int removed;             // the text's position of the character taken
+    } cases[] = {{"Backspace", Qt::Key_Backspace, true, 1023}, {"Delete", Qt::Key_Delete, false, 1024}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        cw::editor::ScriptTextView view;
+        cw::editor::setAttributedText(*view.document(), AttributedString(text));
+        ASSERT_EQ(cw::editor::characterlessCuts(*view.document()).front(), 1024);
+        QTextCursor cursor(view.document()->begin().next());
+        if (!c.atSecondBlockStart) {
+            cursor.movePosition(QTextCursor::PreviousCharacter);
+        }
+        view.setTextCursor(cursor);
+        QTest::keyClick(&view, c.key);
+        EXPECT_TRUE(cw::editor::attributedText(*view.document()).string() ==
+                    QString(text).remove(c.removed, 1));
+    }
 }

@@ -161,8 +161,8 @@ TextAmount textAmount(QStringView text) {
 }
 
 TextAmount textAmount(const QTextDocument& document) {
-    // Counted as in the text the document holds: a long paragraph is cut into blocks at spaces,
-    // and short ones may share a block.
+    // Counted as in the text the document holds: a long paragraph is cut into blocks (at spaces
+    // where it has them), and short ones may share a block.
     TextAmount amount{document.characterCount(), 1, 0};
     qint64 start = 0;
     const auto breakAt = [&](qint64 position) {
@@ -181,7 +181,11 @@ TextAmount textAmount(const QTextDocument& document) {
         if (!next.isValid()) {
             break;
         }
-        const QString separator = next.charFormat().property(cw::editor::TextProperty::separator).toString();
+        const QTextCharFormat breakFormat = next.charFormat();
+        const QString separator = breakFormat.property(cw::editor::TextProperty::separator).toString();
+        if (breakFormat.property(cw::editor::TextProperty::cut).toBool()) {
+            continue; // a long run cut where it has no space
+        }
         if (separator.isEmpty() || breaksLine(separator.front())) {
             breakAt(next.position() - 1);
         }

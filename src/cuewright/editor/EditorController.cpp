@@ -419,9 +419,20 @@ void EditorController::publishLineMetrics() {
     const LineMetrics& metrics = textView_->lineMetrics();
     // Read before the listeners run: one of them may change the text, and the view's lines with it.
     const std::optional<double> wordsPerLine = metrics.wordsPerLine;
+    // The project's lines are ranges of its text, which has no character where the view cut a
+    // long run without a space.
+    const std::vector<Editor::LineRange>* lineRanges = &metrics.lineRanges;
+    std::vector<Editor::LineRange> textLines;
+    if (PlainText plain{{}, characterlessCuts(*textView_->document())}; !plain.cuts.empty()) {
+        textLines = metrics.lineRanges;
+        for (Editor::LineRange& line : textLines) {
+            line.range = plain.textRange(line.range);
+        }
+        lineRanges = &textLines;
+    }
     const Editor& editor = project_->editor();
-    if (editor.lineCount != metrics.lineCount || editor.lineRanges != metrics.lineRanges) {
-        project_->setEditorLines(metrics.lineCount, metrics.lineRanges);
+    if (editor.lineCount != metrics.lineCount || editor.lineRanges != *lineRanges) {
+        project_->setEditorLines(metrics.lineCount, *lineRanges);
     }
     if (wordsPerLine) {
         project_->setAverageWordsPerLine(*wordsPerLine);

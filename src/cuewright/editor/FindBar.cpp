@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextDocument>
@@ -50,6 +51,28 @@ bool isKey(const QEvent* event, std::initializer_list<int> keys) {
     const auto* key = static_cast<const QKeyEvent*>(event);
     const Qt::KeyboardModifiers held = key->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier);
     return held == Qt::NoModifier && std::find(keys.begin(), keys.end(), key->key()) != keys.end();
+}
+
+// A key held with Ctrl, Alt or Super that the window's menus and keys may have a use for. A field
+// keeps the editing keys every field has; Qt's line edit claims more for itself on X11 (Ctrl+E,
+// Ctrl+U, Ctrl+K), which would keep Export or Underline from the window.
+bool isWindowKey(const QEvent* event) {
+    if (event->type() != QEvent::ShortcutOverride) {
+        return false;
+    }
+    const auto* key = static_cast<const QKeyEvent*>(event);
+    if (!(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) ||
+        key->key() >= Qt::Key_Escape) {
+        return false;
+    }
+    for (const QKeySequence::StandardKey own :
+         {QKeySequence::Undo, QKeySequence::Redo, QKeySequence::Cut, QKeySequence::Copy, QKeySequence::Paste,
+          QKeySequence::SelectAll}) {
+        if (key->matches(own)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 } // namespace
@@ -127,8 +150,10 @@ FindBar::FindBar(ScriptTextView& text, QWidget* area)
     shadow->setColor(QColor(0, 0, 0, 90));
     setGraphicsEffect(shadow);
 
-    findField_->installEventFilter(this);
-    replaceField_->installEventFilter(this);
+    // The fields' keys, and Escape wherever in the bar the keyboard is (a button clicked).
+    for (QWidget* control : order) {
+        control->installEventFilter(this);
+    }
     area->installEventFilter(this); // its size places the bar
     // The text view may go first when a window closes: the bar goes with it.
     connect(&text, &QObject::destroyed, this, [this] { delete this; });
@@ -173,10 +198,14 @@ bool FindBar::canReplace() const {
 
 void FindBar::showBar(Mode mode) {
     const QTextCursor selection = text_->textCursor();
-    const QString selected = selection.selectedText();
-    if (!selected.isEmpty() && selected.size() <= maxSelectionSearched &&
-        !selected.contains(QChar::ParagraphSeparator) && !selected.contains(QChar::LineSeparator)) {
-        findField_->setText(selected);
+    const int selectedLength = selection.selectionEnd() - selection.selectionStart();
+    if (selectedLength > 0 && selectedLength <= maxSelectionSearched + 1) {
+        static const QRegularExpression lineBreak(QStringLiteral("[\\n\\r\\x{2028}\\x{2029}]"));
+        const QString selected =
+            TextFinder::characters(*text_->document(), {selection.selectionStart(), selectedLength});
+        if (!selected.isEmpty() && selected.size() <= maxSelectionSearched && !selected.contains(lineBreak)) {
+            findField_->setText(selected);
+        }
     }
     origin_ = selection.selectionStart();
     if (mode == Mode::replace || !isVisible()) {
@@ -274,12 +303,13 @@ bool FindBar::replace() {
         return false;
     }
     const QString replacement = replaceField_->text();
-    if (selection.selectedText() != replacement) {
+    const bool changes = TextFinder::characters(*text_->document(), range) != replacement;
+    if (changes) {
         text_->namedEdit(tr("Replace"),
                          [&](QTextCursor& cursor) { TextFinder::replace(cursor, range, replacement); });
     }
     QTextCursor after = text_->textCursor();
-    after.setPosition(range.location + int(replacement.size()));
+    after.setPosition(changes ? range.location + int(replacement.size()) : range.end());
     text_->setTextCursor(after);
     findNext();
     return true;
@@ -408,11 +438,13 @@ bool FindBar::eventFilter(QObject* watched, QEvent* event) {
         }
         return QWidget::eventFilter(watched, event);
     }
-    if (watched != findField_ && watched != replaceField_) {
-        return QWidget::eventFilter(watched, event);
+    const bool field = watched == findField_ || watched == replaceField_;
+    if (field && isWindowKey(event)) {
+        event->ignore(); // not the field's: the window's shortcut, or else the field's key press
+        return true;
     }
-    // Before the window's shortcuts: Escape and Return are the bar's while its fields have the keys.
-    if (isKey(event, {Qt::Key_Escape, Qt::Key_Return, Qt::Key_Enter})) {
+    // Before the window's shortcuts: Escape is the bar's, and Return while its fields have the keys.
+    if (isKey(event, {Qt::Key_Escape}) || (field && isKey(event, {Qt::Key_Return, Qt::Key_Enter}))) {
         event->accept();
         if (event->type() == QEvent::ShortcutOverride) {
             return true;

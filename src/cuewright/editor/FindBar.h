@@ -25,7 +25,9 @@ class ScriptTextView;
 //  - Typing in its field selects the first match from where the search began; Return (and
 //    findNext()) selects the next, Shift+Return (findPrevious()) the previous; the matches are
 //    counted and tinted in the text while the bar shows.
-//  - Escape (closeBar()) hides it and gives the text the keyboard, the match still selected.
+//  - Escape (closeBar()) hides it and gives the text the keyboard, the match still selected,
+//    wherever in the bar the keyboard is. Keys held with Ctrl, Alt or Super other than a field's
+//    editing keys (undo, cut, copy, paste, select all) are the window's there too (Ctrl+E).
 //  - Replace replaces the selected match and selects the next one; Replace All replaces every
 //    match; each is one undo step ("Replace", "Replace All"). Replacements keep the look of the
 //    text they replace and its bookmarks (see TextFinder). A replace that would change nothing

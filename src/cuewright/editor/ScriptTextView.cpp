@@ -44,11 +44,13 @@ ScriptTextView::ScriptTextView(QWidget* parent)
                 }
             });
     // A block's break may stand for another character (a CR, the space a long paragraph was cut
-    // at): typing in an empty block takes the break's format, but not what it stands for.
+    // at) or for none: typing in an empty block takes the break's format, but not what it stands for.
     connect(this, &QTextEdit::currentCharFormatChanged, this, [this](const QTextCharFormat& format) {
-        if (format.hasProperty(TextProperty::separator) && !textCursor().hasSelection()) {
+        if ((format.hasProperty(TextProperty::separator) || format.hasProperty(TextProperty::cut)) &&
+            !textCursor().hasSelection()) {
             QTextCharFormat own = format;
             own.clearProperty(TextProperty::separator);
+            own.clearProperty(TextProperty::cut);
             setCurrentCharFormat(own);
         }
     });
@@ -140,7 +142,33 @@ void ScriptTextView::keyPressEvent(QKeyEvent* event) {
         event->accept();
         return;
     }
+    if (deleteOverCut(*event)) {
+        event->accept();
+        return;
+    }
     QTextEdit::keyPressEvent(event);
+}
+
+bool ScriptTextView::deleteOverCut(const QKeyEvent& event) {
+    const bool back = event.matches(QKeySequence::Backspace) || event.key() == Qt::Key_Backspace;
+    if (isReadOnly() || (!back && !event.matches(QKeySequence::Delete)) || textCursor().hasSelection()) {
+        return false;
+    }
+    // Beside a break that stands for no character the key takes the character beyond it as well,
+    // as the break itself is nothing the reader sees.
+    QTextCursor cursor = textCursor();
+    const QTextBlock beyond = back ? cursor.block() : cursor.block().next();
+    if ((back ? !cursor.atBlockStart() : !cursor.atBlockEnd()) || !beyond.isValid() ||
+        beyond == document()->begin() || !beyond.charFormat().property(TextProperty::cut).toBool()) {
+        return false;
+    }
+    cursor.beginEditBlock();
+    for (int i = 0; i < 2; ++i) {
+        back ? cursor.deletePreviousChar() : cursor.deleteChar();
+    }
+    cursor.endEditBlock();
+    setTextCursor(cursor);
+    return true;
 }
 
 void ScriptTextView::inputMethodEvent(QInputMethodEvent* event) {
@@ -182,6 +210,42 @@ platform::AttributedString ScriptTextView::pastedContent(const QMimeData& source
     return pastedText(pasted, pasteStyle(), size);
 }
 
+namespace {
+
+// What Copy, Cut and a drag take from the text: the characters as they are (no break where the
+// editor cut a long paragraph), as plain text, and as HTML made when another program asks for it.
+class SelectionMimeData final : public QMimeData {
+public:
+    explicit SelectionMimeData(platform::AttributedString text)
+        : text_(std::move(text)) {
+        setText(text_.string());
+    }
+    QStringList formats() const override {
+        return {QStringLiteral("text/plain"), QStringLiteral("text/html")};
+    }
+
+protected:
+    QVariant retrieveData(const QString& mimeType, QMetaType type) const override {
+        if (mimeType == QLatin1String("text/html") && !QMimeData::formats().contains(mimeType)) {
+            QTextDocument document;
+            TextInsertion::insertParagraphs(document, text_);
+            const_cast<SelectionMimeData*>(this)->setHtml(document.toHtml());
+        }
+        return QMimeData::retrieveData(mimeType, type);
+    }
+
+private:
+    platform::AttributedString text_;
+};
+
+} // namespace
+
+QMimeData* ScriptTextView::createMimeDataFromSelection() const {
+    const QTextCursor selection = textCursor();
+    return new SelectionMimeData(
+        attributedText(*document(), selection.selectionStart(), selection.selectionEnd()));
+}
+
 bool ScriptTextView::canInsertFromMimeData(const QMimeData* source) const {
     return source->hasFormat(kRtfTypes[0]) || source->hasFormat(kRtfTypes[1]) ||
            QTextEdit::canInsertFromMimeData(source);
@@ -213,11 +277,10 @@ void ScriptTextView::insertFromMimeData(const QMimeData* source) {
     nextStepName_ = dropping_ ? tr("Drop") : tr("Paste");
     cursor.beginEditBlock();
     cursor.removeSelectedText();
-    // Run by run with insertText: line breaks open blocks in the paragraph's own format.
-    for (const auto& run : content.runs()) {
-        cursor.insertText(content.string().mid(run.range.location, run.range.length),
-                          EditorAppearance::unsized(toTextCharFormat(run.attributes)));
-    }
+    // Run by run: line breaks open blocks in the paragraph's own format.
+    insertText(cursor, content, [](const platform::Attributes& attributes) {
+        return EditorAppearance::unsized(toTextCharFormat(attributes));
+    });
     cursor.endEditBlock();
     nextStepName_.clear(); // a paste of nothing leaves no name behind
     setTextCursor(cursor);

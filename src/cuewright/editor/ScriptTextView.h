@@ -29,7 +29,8 @@ class ScriptTextViewKeyEventDelegate;
 
 // A QTextEdit over the script's QTextDocument (see TextBridge). Beyond Qt's own editing it:
 //  - restyles every paste through the paste rules (pastedText) with the paste style and the
-//    typing font's size; the pasted text takes the paragraph it lands in;
+//    typing font's size; the pasted text takes the paragraph it lands in; Copy, Cut and a drag
+//    give the text as it is (see attributedText());
 //  - keeps the bookmark object of the character before the insertion point out of typed text
 //    or composed by an input method (a bookmark marks one character, never what follows it);
 //  - hands keys held with Ctrl, Alt or Super, and F-keys, to its key-event delegate first (see
@@ -154,6 +155,8 @@ protected:
     void keyReleaseEvent(QKeyEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     void inputMethodEvent(QInputMethodEvent* event) override;
+    // The selection as it is: where a long paragraph was cut into blocks there is no break.
+    QMimeData* createMimeDataFromSelection() const override;
     bool canInsertFromMimeData(const QMimeData* source) const override;
     void insertFromMimeData(const QMimeData* source) override;
     void dropEvent(QDropEvent* event) override;
@@ -168,6 +171,9 @@ private:
     // Gives typing at the insertion point the script's look where its format lacks it, and no
     // bookmark of the character before it. True when it typed `text` itself (over a selection).
     bool typeWithScriptLook(const QString& text);
+    // Backspace or Delete beside a break that stands for no character (see TextInsertion): true
+    // when it deleted the character beyond the break.
+    bool deleteOverCut(const QKeyEvent& event);
     // Runs `edit` as one undo step named `name`.
     template <typename Edit> void namedStep(const QString& name, Edit edit);
     void undoStepAdded();

@@ -4,10 +4,12 @@
 #include "platform/text/QtTextFormat.h"
 
 #include <QTextBlock>
+#include <QTextBoundaryFinder>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextOption>
 
+#include <algorithm>
 #include <limits>
 #include <optional>
 
@@ -199,6 +201,7 @@ struct InsertedBlock {
     int end = 0;
     QChar lineBreak;
     int paragraphs = 1; // begun in it
+    bool cut = false;   // ends at a cut standing for no character: the next block begins at `end`
 };
 } // namespace
 
@@ -215,6 +218,8 @@ struct TextInsertion::State {
     std::optional<double> pointSize;
     std::optional<Qt::Alignment> alignment;
     bool undoable = false;
+    bool cutsParagraphs = true; // long paragraphs into several blocks
+    bool cutBefore = false;     // the block from `next` follows a cut standing for no character
     std::vector<platform::AttributedString::Run> runs;
     size_t run = 0; // the run holding the location last asked for; locations only grow
     int next = 0;   // the start of the next paragraph to insert
@@ -258,8 +263,9 @@ struct TextInsertion::State {
         const QString& string = text.string();
         const int length = int(string.size());
         InsertedBlock block{paragraphEnd(start), QChar()};
-        if (block.end - start > TextInsertion::maxBlockCharacters) {
-            return InsertedBlock{cutAtSpace(start, block.end), QChar(), 1};
+        if (cutsParagraphs && block.end - start > TextInsertion::maxBlockCharacters) {
+            const auto [end, characterless] = TextInsertion::cutPosition(string, start, block.end);
+            return InsertedBlock{end, QChar(), 1, characterless};
         }
         if (!joinsParagraphs || block.end >= length || containsLineSeparator(start, block.end)) {
             return block;
@@ -306,23 +312,6 @@ struct TextInsertion::State {
     static bool joinable(const std::optional<ParagraphStyle>& style) {
         return !style || (style->paragraphSpacing == 0 && style->paragraphSpacingBefore == 0 &&
                           style->firstLineHeadIndent == style->headIndent);
-    }
-
-    // The last space of the paragraph's first maxBlockCharacters from `start`, else its first
-    // space after them; the paragraph's end when it has none.
-    int cutAtSpace(int start, int end) const {
-        const QString& string = text.string();
-        for (int at = start + TextInsertion::maxBlockCharacters; at > start; --at) {
-            if (isCuttingSpace(string[at])) {
-                return at;
-            }
-        }
-        for (int at = start + TextInsertion::maxBlockCharacters + 1; at < end; ++at) {
-            if (isCuttingSpace(string[at])) {
-                return at;
-            }
-        }
-        return end;
     }
 
     const Attributes& attributesAt(int location) {
@@ -408,7 +397,10 @@ bool TextInsertion::insert(int characters) {
         QTextCharFormat breakFormat;
         if (start > 0) {
             breakFormat = s.formatOf(s.attributesAt(start - 1));
-            if (text[start - 1] != u'\n') {
+            if (s.cutBefore) {
+                breakFormat.clearProperty(TextProperty::bookmark);
+                breakFormat.setProperty(TextProperty::cut, true);
+            } else if (text[start - 1] != u'\n') {
                 breakFormat.setProperty(TextProperty::separator, QString(text[start - 1]));
             }
         }
@@ -443,7 +435,8 @@ bool TextInsertion::insert(int characters) {
             s.done = true;
             break;
         }
-        start = block.end + 1;
+        s.cutBefore = block.cut;
+        start = block.cut ? block.end : block.end + 1;
         if (until < length && (start >= until || paragraphs >= maxParagraphsPerPiece)) {
             break; // the next piece begins with this block
         }
@@ -453,9 +446,97 @@ bool TextInsertion::insert(int characters) {
     return s.done;
 }
 
+void TextInsertion::insertParagraphs(QTextDocument& document, const platform::AttributedString& text) {
+    TextInsertion insertion(document, text);
+    insertion.state_->cutsParagraphs = false;
+    insertion.state_->joinsParagraphs = false;
+    insertion.insert(std::numeric_limits<int>::max());
+}
+
+std::pair<int, bool> TextInsertion::cutPosition(const QString& text, int start, int end) {
+    const int limit = start + maxBlockCharacters;
+    if (limit >= end) {
+        return {end, false};
+    }
+    int lastSpace = -1;
+    int runStart = start;
+    for (int at = start; at <= limit; ++at) {
+        if (isCuttingSpace(text[at])) {
+            if (at > start) {
+                lastSpace = at;
+            }
+            runStart = at + 1;
+        } else if (at - runStart >= maxRunCharacters) {
+            // A long run without a space goes into blocks of its own.
+            return lastSpace > start ? std::pair{lastSpace, false}
+                                     : std::pair{graphemeCut(text, start, end), true};
+        }
+    }
+    return {lastSpace, false};
+}
+
+int TextInsertion::graphemeCut(const QString& text, int start, int end) {
+    const int cut = start + maxRunCharacters;
+    // Graphemes are told apart from the block's start on, itself a boundary (a flag is two
+    // characters of a kind that pair off from the first): the whole text would be measured again
+    // for each cut.
+    constexpr int context = 64;
+    const int to = std::min(end, cut + context);
+    QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, text.constData() + start, to - start);
+    graphemes.setPosition(maxRunCharacters);
+    const qsizetype boundary = graphemes.isAtBoundary() ? maxRunCharacters : graphemes.toPreviousBoundary();
+    if (boundary > 0) {
+        return start + int(boundary);
+    }
+    // One sequence as long as the block: cut it between two code points all the same.
+    return text[cut].isLowSurrogate() && text[cut - 1].isHighSurrogate() ? cut - 1 : cut;
+}
+
 void setAttributedText(QTextDocument& document, const platform::AttributedString& text,
                        std::optional<double> pointSize, std::optional<Qt::Alignment> alignment) {
     TextInsertion(document, text, pointSize, alignment).insert(std::numeric_limits<int>::max());
+}
+
+void insertText(QTextCursor& cursor, const platform::AttributedString& text,
+                const std::function<QTextCharFormat(const Attributes&)>& formatOf) {
+    const QString& string = text.string();
+    const int length = int(string.size());
+    // Where the long paragraphs are cut, and whether each cut stands for no character.
+    std::vector<std::pair<int, bool>> cuts;
+    for (int start = 0; start < length;) {
+        int end = start;
+        while (end < length && !isBlockBreak(string[end])) {
+            ++end;
+        }
+        for (int from = start; end - from > TextInsertion::maxBlockCharacters;) {
+            const auto cut = TextInsertion::cutPosition(string, from, end);
+            cuts.push_back(cut);
+            from = cut.second ? cut.first : cut.first + 1;
+        }
+        start = end + 1;
+    }
+    size_t next = 0;
+    for (const auto& run : text.runs()) {
+        const QTextCharFormat format = formatOf(run.attributes);
+        for (int location = run.range.location; location < run.range.end();) {
+            if (next < cuts.size() && cuts[next].first == location) {
+                QTextCharFormat breakFormat = format;
+                if (cuts[next].second) {
+                    breakFormat.clearProperty(TextProperty::bookmark);
+                    breakFormat.setProperty(TextProperty::cut, true);
+                } else {
+                    breakFormat.setProperty(TextProperty::separator, QString(string[location]));
+                    ++location;
+                }
+                cursor.insertBlock(cursor.blockFormat(), breakFormat);
+                ++next;
+                continue;
+            }
+            const int end = std::min(run.range.end(), next < cuts.size() ? cuts[next].first : length);
+            cursor.insertText(string.mid(location, end - location), format);
+            location = end;
+        }
+    }
 }
 
 QTextCharFormat shownCharFormat(const QTextDocument& document, QTextCharFormat format) {
@@ -472,10 +553,15 @@ QTextCharFormat shownCharFormat(const QTextDocument& document, QTextCharFormat f
 }
 
 platform::AttributedString attributedText(const QTextDocument& document) {
+    return attributedText(document, 0, document.characterCount() - 1);
+}
+
+platform::AttributedString attributedText(const QTextDocument& document, int from, int to) {
     platform::AttributedString result;
     const Qt::Alignment defaultAlignment = document.defaultTextOption().alignment();
     const bool alignsByDefault = defaultAlignment != QTextBlockFormat().alignment();
-    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+    for (QTextBlock block = document.findBlock(from); block.isValid() && block.position() < to;
+         block = block.next()) {
         QTextBlockFormat blockFormat = block.blockFormat();
         if (alignsByDefault && !blockFormat.hasProperty(QTextFormat::BlockAlignment)) {
             blockFormat.setAlignment(defaultAlignment);
@@ -495,20 +581,102 @@ platform::AttributedString attributedText(const QTextDocument& document) {
         const QString lineBreak = block.blockFormat().property(TextProperty::lineBreak).toString();
         for (auto it = block.begin(); !it.atEnd(); ++it) {
             const QTextFragment fragment = it.fragment();
+            const int start = std::max(from, fragment.position());
+            const int end = std::min(to, fragment.position() + fragment.length());
+            if (start >= end) {
+                continue;
+            }
             QString text = fragment.text();
+            if (start != fragment.position() || end != fragment.position() + fragment.length()) {
+                text = text.mid(start - fragment.position(), end - start);
+            }
             if (!lineBreak.isEmpty()) {
                 text.replace(QChar::LineSeparator, lineBreak);
             }
             result.append(text, attributesOf(fragment.charFormat()));
         }
         const QTextBlock next = block.next();
-        if (next.isValid()) {
+        if (next.isValid() && next.position() - 1 >= from && next.position() - 1 < to) {
             const QTextCharFormat breakFormat = next.charFormat();
+            if (breakFormat.property(TextProperty::cut).toBool()) {
+                continue;
+            }
             const QString separator = breakFormat.property(TextProperty::separator).toString();
             result.append(separator.isEmpty() ? QStringLiteral("\n") : separator, attributesOf(breakFormat));
         }
     }
     return result;
+}
+
+std::vector<int> characterlessCuts(const QTextDocument& document) {
+    std::vector<int> cuts;
+    for (QTextBlock block = document.begin().next(); block.isValid(); block = block.next()) {
+        if (block.charFormat().property(TextProperty::cut).toBool()) {
+            cuts.push_back(block.position() - 1 - int(cuts.size()));
+        }
+    }
+    return cuts;
+}
+
+PlainText plainText(const QTextDocument& document) {
+    PlainText plain;
+    const QString raw = document.toRawText();
+    plain.string.reserve(raw.size());
+    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+        const int start = block.position();
+        const int length = std::min(block.length() - 1, int(raw.size()) - start);
+        const QString lineBreak = block.blockFormat().property(TextProperty::lineBreak).toString();
+        if (lineBreak.isEmpty()) {
+            plain.string.append(QStringView(raw).mid(start, length));
+        } else {
+            plain.string.append(raw.mid(start, length).replace(QChar::LineSeparator, lineBreak));
+        }
+        const QTextBlock next = block.next();
+        if (!next.isValid()) {
+            break;
+        }
+        const QTextCharFormat breakFormat = next.charFormat();
+        if (breakFormat.property(TextProperty::cut).toBool()) {
+            plain.cuts.push_back(int(plain.string.size()));
+            continue;
+        }
+        const QString separator = breakFormat.property(TextProperty::separator).toString();
+        plain.string.append(separator.isEmpty() ? QStringLiteral("\n") : separator);
+    }
+    return plain;
+}
+
+int PlainText::documentStart(int position) const {
+    return position + int(std::upper_bound(cuts.begin(), cuts.end(), position) - cuts.begin());
+}
+
+int PlainText::documentEnd(int position) const {
+    return position + int(std::lower_bound(cuts.begin(), cuts.end(), position) - cuts.begin());
+}
+
+platform::TextRange PlainText::documentRange(platform::TextRange range) const {
+    const int start = documentStart(range.location);
+    return {start, std::max(start, documentEnd(range.end())) - start};
+}
+
+int PlainText::textPosition(int documentPosition) const {
+    // The break of cut i stands at the document's position cuts[i] + i.
+    int before = 0;
+    for (int low = 0, high = int(cuts.size()); low < high;) {
+        const int middle = (low + high) / 2;
+        if (cuts[size_t(middle)] + middle < documentPosition) {
+            before = middle + 1;
+            low = middle + 1;
+        } else {
+            high = middle;
+        }
+    }
+    return documentPosition - before;
+}
+
+platform::TextRange PlainText::textRange(platform::TextRange documentRange) const {
+    const int start = textPosition(documentRange.location);
+    return {start, textPosition(documentRange.end()) - start};
 }
 
 } // namespace cw::editor

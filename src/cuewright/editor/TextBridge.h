@@ -2,12 +2,17 @@
 #pragma once
 
 #include "platform/text/AttributedString.h"
+#include "platform/text/TextRange.h"
 
 #include <QTextFormat>
 
+#include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
+#include <vector>
 
+class QTextCursor;
 class QTextDocument;
 
 namespace cw::editor {
@@ -27,6 +32,8 @@ inline constexpr int passThrough = QTextFormat::UserProperty + 8;     // QVarian
 inline constexpr int separator = QTextFormat::UserProperty + 9;       // QChar other than LF ending a block
 // On a block format: the break (LF, CR, ...) that the block's line separators stand for.
 inline constexpr int lineBreak = QTextFormat::UserProperty + 10;
+// True on the format of a break that stands for no character: a run without a space was cut there.
+inline constexpr int cut = QTextFormat::UserProperty + 11;
 } // namespace TextProperty
 
 QTextCharFormat toTextCharFormat(const platform::Attributes& attributes);
@@ -48,13 +55,18 @@ void setAttributedText(QTextDocument& document, const platform::AttributedString
 // Qt lays out and measures a block as a whole, on every change and paint of any part of it, and
 // each block costs it as much as hundreds of characters do. So a paragraph longer than
 // maxBlockCharacters is cut into blocks at spaces (each such space is the break of its block,
-// see TextProperty::separator), and in a text of joinParagraphsFrom characters or more,
+// see TextProperty::separator), a long run in it without a space between two graphemes (a break
+// standing for no character, TextProperty::cut, see cutPosition()), and in a text of
+// joinParagraphsFrom characters or more,
 // paragraphs of one look with the same break share blocks of up to about targetBlockCharacters,
-// their breaks shown as line separators (TextProperty::lineBreak). The text's characters and
-// their positions stay those of `text`; attributedText() gives it back.
+// their breaks shown as line separators (TextProperty::lineBreak). The text's characters stay
+// those of `text`, and so do their positions up to the first cut that stands for no character
+// (see PlainText); attributedText() gives the text back.
 class TextInsertion {
 public:
     static constexpr int maxBlockCharacters = 1 << 14;
+    // Qt lays a run without a break opportunity out in time that grows with its length squared.
+    static constexpr int maxRunCharacters = 1 << 10;
     static constexpr int targetBlockCharacters = 1 << 12;
     static constexpr int joinParagraphsFrom = 1 << 16;
     // A block of many lines costs Qt's layout time that grows with their number squared.
@@ -66,6 +78,16 @@ public:
     TextInsertion(QTextDocument& document, platform::AttributedString text,
                   std::optional<double> pointSize = std::nullopt,
                   std::optional<Qt::Alignment> alignment = std::nullopt);
+    // Each paragraph a block of its own, whatever its length: for a document that is never laid
+    // out (the text given to the clipboard as HTML).
+    static void insertParagraphs(QTextDocument& document, const platform::AttributedString& text);
+
+    // Where a paragraph longer than maxBlockCharacters from `start` (in `text`, up to `end`) is
+    // cut: at its last space within maxBlockCharacters (the space becomes the break); but a run
+    // without a space longer than maxRunCharacters goes into blocks of its own, cut at the last
+    // boundary between graphemes within maxRunCharacters, never inside a surrogate pair or a
+    // combining sequence. Second: whether the cut is of that kind, standing for no character.
+    static std::pair<int, bool> cutPosition(const QString& text, int start, int end);
     ~TextInsertion();
     TextInsertion(const TextInsertion&) = delete;
     TextInsertion& operator=(const TextInsertion&) = delete;
@@ -78,14 +100,44 @@ public:
     int length() const;
 
 private:
+    // The last grapheme boundary in (start, start + maxRunCharacters] of a run without a space.
+    static int graphemeCut(const QString& text, int start, int end);
+
     struct State;
     std::unique_ptr<State> state_;
 };
+
+// Inserts `text` at `cursor` run by run in the formats `formatOf` gives, each paragraph break
+// opening a block in the format of the one it is typed in, and a paragraph longer than
+// TextInsertion::maxBlockCharacters cut into blocks as TextInsertion cuts it.
+void insertText(QTextCursor& cursor, const platform::AttributedString& text,
+                const std::function<QTextCharFormat(const platform::Attributes&)>& formatOf);
 
 // The document's text with every attribute, as shown: a run with a font but no size of its own
 // has the default font's size, a paragraph without an alignment of its own the default text
 // option's. The exact inverse of setAttributedText() for text that was not edited since.
 platform::AttributedString attributedText(const QTextDocument& document);
+// The same of the document's positions [from, to): what a selection of them holds.
+platform::AttributedString attributedText(const QTextDocument& document, int from, int to);
+
+// The document's characters as attributedText() gives them, with the way between its positions
+// and the document's: only a cut standing for no character (TextProperty::cut) moves the
+// document's positions after it one on. What leaves the editor (a search, a copy) reads this.
+struct PlainText {
+    QString string;
+    std::vector<int> cuts; // the text's positions where the document has such a cut, ascending
+    // The document's position of a text position where a range starts (after a cut there) or ends
+    // (before it).
+    int documentStart(int position) const;
+    int documentEnd(int position) const;
+    platform::TextRange documentRange(platform::TextRange range) const;
+    int textPosition(int documentPosition) const;
+    platform::TextRange textRange(platform::TextRange documentRange) const;
+};
+PlainText plainText(const QTextDocument& document);
+// The text's positions of the document's cuts that stand for no character, ascending: without
+// the text itself, cheap for a document that has none.
+std::vector<int> characterlessCuts(const QTextDocument& document);
 
 // `format` with the size it is shown at in `document` (see attributedText()).
 QTextCharFormat shownCharFormat(const QTextDocument& document, QTextCharFormat format);

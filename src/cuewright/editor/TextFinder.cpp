@@ -11,16 +11,30 @@
 
 namespace cw::editor::TextFinder {
 
-std::vector<platform::TextRange> matches(const QTextDocument& document, const QString& needle,
-                                         Qt::CaseSensitivity sensitivity) {
+namespace {
+
+// The matches in the text as it is, in its own positions.
+std::vector<platform::TextRange> textMatches(const QString& text, const QString& needle,
+                                             Qt::CaseSensitivity sensitivity) {
     std::vector<platform::TextRange> found;
     if (needle.isEmpty()) {
         return found;
     }
-    const QString text = document.toRawText();
     for (qsizetype at = text.indexOf(needle, 0, sensitivity); at >= 0;
          at = text.indexOf(needle, at + needle.size(), sensitivity)) {
         found.push_back({int(at), int(needle.size())});
+    }
+    return found;
+}
+
+} // namespace
+
+std::vector<platform::TextRange> matches(const QTextDocument& document, const QString& needle,
+                                         Qt::CaseSensitivity sensitivity) {
+    const PlainText plain = plainText(document);
+    std::vector<platform::TextRange> found = textMatches(plain.string, needle, sensitivity);
+    for (platform::TextRange& range : found) {
+        range = plain.documentRange(range);
     }
     return found;
 }
@@ -30,7 +44,9 @@ std::optional<platform::TextRange> next(const QTextDocument& document, const QSt
     if (needle.isEmpty()) {
         return std::nullopt;
     }
-    const QString text = document.toRawText();
+    const PlainText plain = plainText(document);
+    const QString& text = plain.string;
+    from = plain.textPosition(from);
     qsizetype at = -1;
     if (direction == Direction::forward) {
         at = text.indexOf(needle, std::max(0, from), sensitivity);
@@ -46,33 +62,32 @@ std::optional<platform::TextRange> next(const QTextDocument& document, const QSt
     if (at < 0) {
         return std::nullopt;
     }
-    return platform::TextRange{int(at), int(needle.size())};
+    return plain.documentRange({int(at), int(needle.size())});
 }
 
-static QString charactersOf(const QTextDocument& document, platform::TextRange range) {
-    QTextCursor cursor(const_cast<QTextDocument*>(&document));
-    cursor.setPosition(range.location);
-    cursor.setPosition(range.end(), QTextCursor::KeepAnchor);
-    return cursor.selectedText();
+QString characters(const QTextDocument& document, platform::TextRange range) {
+    return attributedText(document, range.location, range.end()).string();
 }
 
 bool isMatch(const QTextDocument& document, platform::TextRange range, const QString& needle,
              Qt::CaseSensitivity sensitivity) {
-    return !needle.isEmpty() && range.length == needle.size() && range.end() < document.characterCount() &&
-           charactersOf(document, range).compare(needle, sensitivity) == 0;
+    return !needle.isEmpty() && range.length >= needle.size() && range.end() < document.characterCount() &&
+           characters(document, range).compare(needle, sensitivity) == 0;
 }
 
 std::vector<platform::TextRange> changingMatches(const QTextDocument& document, const QString& needle,
                                                  const QString& replacement,
                                                  Qt::CaseSensitivity sensitivity) {
-    std::vector<platform::TextRange> found = matches(document, needle, sensitivity);
-    if (needle.size() != replacement.size()) {
-        return found;
+    const PlainText plain = plainText(document);
+    std::vector<platform::TextRange> found = textMatches(plain.string, needle, sensitivity);
+    if (needle.size() == replacement.size()) {
+        std::erase_if(found, [&](const platform::TextRange& range) {
+            return QStringView(plain.string).mid(range.location, range.length) == replacement;
+        });
     }
-    const QString text = document.toRawText();
-    std::erase_if(found, [&](const platform::TextRange& range) {
-        return QStringView(text).mid(range.location, range.length) == replacement;
-    });
+    for (platform::TextRange& range : found) {
+        range = plain.documentRange(range);
+    }
     return found;
 }
 
@@ -95,24 +110,27 @@ void markBookmark(QTextCursor& cursor, int position, const EmbeddedBookmarkPtr& 
 } // namespace
 
 void replace(QTextCursor& cursor, platform::TextRange range, const QString& replacement) {
-    const QTextBlock block = cursor.document()->findBlock(range.location);
-    // The first character's format, and the bookmarks on the characters replaced, in order.
+    // The first character's format, and the bookmarks on the characters replaced, in order; a
+    // range may reach over a cut into the next block.
     std::optional<QTextCharFormat> format;
     std::vector<EmbeddedBookmarkPtr> bookmarks;
-    for (auto it = block.begin(); !it.atEnd(); ++it) {
-        const QTextFragment fragment = it.fragment();
-        if (fragment.position() >= range.end()) {
-            break;
-        }
-        if (fragment.position() + fragment.length() <= range.location) {
-            continue;
-        }
-        if (!format) {
-            format = fragment.charFormat();
-        }
-        const EmbeddedBookmarkPtr bookmark = bookmarkOf(fragment.charFormat());
-        if (bookmark && std::find(bookmarks.begin(), bookmarks.end(), bookmark) == bookmarks.end()) {
-            bookmarks.push_back(bookmark);
+    for (QTextBlock block = cursor.document()->findBlock(range.location);
+         block.isValid() && block.position() < range.end(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment fragment = it.fragment();
+            if (fragment.position() >= range.end()) {
+                break;
+            }
+            if (fragment.position() + fragment.length() <= range.location) {
+                continue;
+            }
+            if (!format) {
+                format = fragment.charFormat();
+            }
+            const EmbeddedBookmarkPtr bookmark = bookmarkOf(fragment.charFormat());
+            if (bookmark && std::find(bookmarks.begin(), bookmarks.end(), bookmark) == bookmarks.end()) {
+                bookmarks.push_back(bookmark);
+            }
         }
     }
     QTextCharFormat inserted = format.value_or(cursor.document()->findBlock(range.location).charFormat());

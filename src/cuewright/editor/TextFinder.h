@@ -14,7 +14,8 @@ class QTextDocument;
 namespace cw::editor {
 
 // Plain-text search over a QTextDocument, in the positions QTextCursor counts (a paragraph break
-// is one character). Main thread only, as the document.
+// is one character), through the text as it is (see PlainText): a match may reach over the
+// places where the editor cut a long paragraph. Main thread only, as the document.
 //
 // A replacement takes the format of the first character it replaces, and every bookmark object
 // on the replaced characters goes on to the replacement's characters in order (the last ones
@@ -31,6 +32,9 @@ enum class Direction { forward, backward };
 // `from` going backward, else the first (or last) in the text: the search wraps round.
 std::optional<platform::TextRange> next(const QTextDocument& document, const QString& needle, int from,
                                         Direction direction, Qt::CaseSensitivity sensitivity);
+
+// The characters of `range` as they are (see attributedText()).
+QString characters(const QTextDocument& document, platform::TextRange range);
 
 // Whether the characters of `range` are `needle`.
 bool isMatch(const QTextDocument& document, platform::TextRange range, const QString& needle,
