@@ -6,7 +6,6 @@
 #include "platform/defaults/Defaults.h"
 
 #include <QApplication>
-#include <QKeyEvent>
 
 namespace cw {
 
@@ -63,29 +62,8 @@ bool WindowBindingKeys::watches(const QObject* watched) const {
 }
 
 bool WindowBindingKeys::eventFilter(QObject* watched, QEvent* event) {
-    switch (event->type()) {
-    case QEvent::ShortcutOverride:
-        if (watches(watched) && input_.isBinding(static_cast<QKeyEvent&>(*event))) {
-            event->accept();
-            return true;
-        }
-        break;
-    case QEvent::KeyPress:
-    case QEvent::KeyRelease: {
-        // Only a binding's keys go through the bindings: the others reach the control as they came.
-        const auto& key = static_cast<QKeyEvent&>(*event);
-        const bool bindings =
-            event->type() == QEvent::KeyPress ? input_.isBinding(key) : input_.ownsRelease(key);
-        if (bindings && watches(watched) && input_.translate(key)) {
-            event->accept();
-            return true;
-        }
-        break;
-    }
-    default:
-        break;
-    }
-    return QObject::eventFilter(watched, event);
+    return input_.takeKeyEvent(*event, [&] { return watches(watched); }) ||
+           QObject::eventFilter(watched, event);
 }
 
 void WindowBindingKeys::endHeldKeys() {
