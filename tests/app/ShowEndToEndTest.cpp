@@ -191,8 +191,8 @@ protected:
         setDefault(cw::settings::customKeyBindings, bindings.storedValue());
         setDefault(cw::settings::listenToShortcutsInBackground, true);
     }
-    // Waits until the application has seen that another one is in front (it may take a moment;
-    // until then its key monitor leaves keys to its own windows): F8 typed there speeds up.
+    // Waits until F8 typed in the window in front speeds up: the key monitor sees another
+    // application's keys.
     bool isBehind() {
         const double speed = askStatus(port).value("scrollSpeed", -1.0);
         return waitFor(*app, [&] {

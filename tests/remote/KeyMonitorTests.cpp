@@ -175,7 +175,7 @@ TEST_F(KeyMonitorTest, FastWindEndsWhicheverKeyGoesUpFirst) {
 // Keys typed while one of our windows has the X input focus are that window's own, however the
 // focus came there or went from it; but the release of a key pressed elsewhere ends its fast wind
 // wherever the focus is by then, also when the settings stored background listening (still on)
-// in between, as recording a key or leaving the Keys pane does.
+// in between, as recording a key or leaving the Keys pane does; switching listening off ends it.
 TEST_F(KeyMonitorTest, PressesGoToTheWindowWithTheFocusAndReleasesEndWhatTheirPressesBegan) {
     const std::vector<PerformedAction> wind{{Action::ffwd, true, 0}, {Action::ffwd, false, 0}};
     const struct {
@@ -203,6 +203,17 @@ TEST_F(KeyMonitorTest, PressesGoToTheWindowWithTheFocusAndReleasesEndWhatTheirPr
         focus(otherWindow);
         EXPECT_EQ(performed(), c.performed);
     }
+
+    // Listening switched off meanwhile, the release goes unseen: the wind ends there and then.
+    type(keycode::f, true);
+    ASSERT_TRUE(inputtest::waitUntil([&] { return !performer->calls.empty(); }));
+    scripts.defaults.set(cw::settings::listenToShortcutsInBackground, false);
+    monitoring.backgroundListeningDidChange();
+    EXPECT_FALSE(monitoring.isInstalled());
+    type(keycode::f, false);
+    scripts.defaults.set(cw::settings::listenToShortcutsInBackground, true);
+    monitoring.backgroundListeningDidChange();
+    EXPECT_EQ(performed(), wind);
 }
 
 TEST_F(KeyMonitorTest, WithoutActiveProjectOnlyLogs) {
