@@ -5,6 +5,10 @@
 #include "cuewright/app/RecentDocuments.h"
 #include "cuewright/app/SignalQuit.h"
 #include "cuewright/app/SingleInstance.h"
+#include "cuewright/app/WindowBindingKeys.h"
+#include "cuewright/model/KeyBindings.h"
+#include "cuewright/model/SettingsKeys.h"
+#include "cuewright/settings/KeyWellButton.h"
 #include "platform/defaults/Defaults.h"
 #include "platform/ui/StandardShortcut.h"
 
@@ -21,12 +25,15 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QMenu>
 #include <QMenuBar>
 #include <QProcess>
+#include <QPushButton>
 #include <QShortcut>
+#include <QTest>
 #include <QThread>
 #include <QUuid>
 #include <QVBoxLayout>
@@ -154,6 +161,91 @@ TEST(MainMenu, EveryWindowShownGetsTheApplicationKeysAndTheCloseKey) {
         EXPECT_EQ(c.window->actions().contains(menu.action("terminate:")), c.getsItems);
         EXPECT_EQ(closeKeys(*c.window), c.closeKeys);
         EXPECT_TRUE(c.closeKeys || c.window->actions().isEmpty()) << "a dialog gets nothing";
+    }
+}
+
+// With background listening on, the bindings act in a window that does not run them itself: from
+// a button, and from a text field only held with Ctrl, Alt or Super or on an F-key. A recording
+// key well keeps its key, a window that runs its own bindings is left alone, and nothing acts with
+// listening off. A held wind ends when its key goes up, or when the keyboard goes to another window.
+TEST(WindowBindingKeys, BindingsActInTheOtherWindowsButWhereTheKeyIsTheControls) {
+    namespace kc = platform::keycode;
+    using Action = cw::KeyBindings::Action;
+    using Performed = std::vector<std::pair<Action, bool>>;
+    testsupport::TempDir dir;
+    platform::Defaults defaults({dir.path() / "defaults.json", std::chrono::hours(1), {}});
+    cw::KeyBindings bindings;
+    bindings.playPause = cw::KeyBindings::Key{kc::p, 0};
+    bindings.rewind = cw::KeyBindings::Key{kc::f8, platform::modifier::function};
+    bindings.ffwd = cw::KeyBindings::Key{kc::f9, platform::modifier::function};
+    defaults.set(cw::settings::customKeyBindings, bindings.storedValue());
+    defaults.set(cw::settings::performCustomBindingActionOnKeyDown, true);
+
+    QWidget settings;
+    auto* layout = new QVBoxLayout(&settings);
+    auto* button = new QPushButton("Button", &settings);
+    auto* field = new QLineEdit(&settings);
+    auto* well = new cw::KeyWellButton(&settings);
+    for (QWidget* control : std::initializer_list<QWidget*>{button, field, well}) {
+        layout->addWidget(control);
+    }
+    QWidget editor; // runs its own bindings
+    auto* editorButton = new QPushButton("Editor", &editor);
+    Performed performed;
+    const cw::WindowBindingKeys keys(
+        defaults, [&](const QWidget& window) { return &window == &editor; },
+        [&](Action action, bool isDown) { performed.emplace_back(action, isDown); });
+    editor.show();
+    settings.show();
+    const auto focusOn = [](QWidget* control) {
+        control->window()->activateWindow();
+        control->setFocus();
+        return QTest::qWaitForWindowActive(control->window()) &&
+               QTest::qWaitFor([&] { return control->hasFocus(); });
+    };
+
+    const struct {
+        const char* name;
+        QWidget* control;
+        Qt::Key key;
+        bool listening;
+        Performed performed;
+    } cases[] = {
+        {"P on a button", button, Qt::Key_P, true, {{Action::playPause, true}}},
+        {"F8 on a button", button, Qt::Key_F8, true, {{Action::rewind, true}}},
+        {"P typed into a field", field, Qt::Key_P, true, {}},
+        {"F8 in a field", field, Qt::Key_F8, true, {{Action::rewind, true}}},
+        {"F8 recorded in a well", well, Qt::Key_F8, true, {}},
+        {"P in a window with bindings of its own", editorButton, Qt::Key_P, true, {}},
+        {"P with listening off", button, Qt::Key_P, false, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        defaults.set(cw::settings::listenToShortcutsInBackground, c.listening);
+        ASSERT_TRUE(focusOn(c.control));
+        if (c.control == well) {
+            well->setChecked(true);
+        }
+        performed.clear();
+        QTest::keyClick(c.control, c.key);
+        EXPECT_EQ(performed, c.performed);
+    }
+    EXPECT_EQ(field->text(), "p");
+    EXPECT_EQ(well->key(), bindings.rewind);
+
+    defaults.set(cw::settings::listenToShortcutsInBackground, true);
+    for (QWidget* goneTo : std::initializer_list<QWidget*>{nullptr, editorButton}) {
+        SCOPED_TRACE(goneTo ? "the keyboard went to the editor" : "the key went up");
+        ASSERT_TRUE(focusOn(button));
+        performed.clear();
+        QTest::keyPress(button, Qt::Key_F9);
+        EXPECT_EQ(performed, (Performed{{Action::ffwd, true}}));
+        if (goneTo) {
+            ASSERT_TRUE(focusOn(goneTo));
+        } else {
+            QTest::keyRelease(button, Qt::Key_F9);
+        }
+        EXPECT_EQ(performed, (Performed{{Action::ffwd, true}, {Action::ffwd, false}}));
     }
 }
 

@@ -1,9 +1,10 @@
 // The real cuewright binary under openbox while the presenter works in another application: a
 // network remote's StartPlayback plays and leaves that application's window active; a fast wind
 // bound to F9 for use in the background, held there and released once the settings window has
-// come forward, ends; and a prompter that the application moves and shrinks onto a smaller
-// monitor (xrandr splits the screen) fits its frame into the monitor and shows every line whole
-// (its screenshot goes to test-output/prompter/).
+// come forward, ends; a play key bound for use in the background acts from the settings window
+// and in the application the keyboard goes to when they close; and a prompter that the
+// application moves and shrinks onto a smaller monitor (xrandr splits the screen) fits its frame
+// into the monitor and shows every line whole (its screenshot goes to test-output/prompter/).
 #include "cuewright/model/KeyBindings.h"
 #include "platform/keys/KeyCodes.h"
 #include "platform/keys/ModifierFlags.h"
@@ -190,8 +191,8 @@ protected:
         setDefault(cw::settings::customKeyBindings, bindings.storedValue());
         setDefault(cw::settings::listenToShortcutsInBackground, true);
     }
-    // Waits until the application has seen that another one is in front (it may take a moment;
-    // until then its key monitor leaves keys to its own windows): F8 typed there speeds up.
+    // Waits until F8 typed in the window in front speeds up: the key monitor sees another
+    // application's keys.
     bool isBehind() {
         const double speed = askStatus(port).value("scrollSpeed", -1.0);
         return waitFor(*app, [&] {
@@ -301,6 +302,44 @@ TEST_F(ShowEndToEnd, AGlobalWindReleasedWithTheSettingsInFrontEnds) {
     XTestFakeKeyEvent(display, XKeysymToKeycode(display, XK_F9), False, CurrentTime);
     XSync(display, False);
     EXPECT_TRUE(waitForStatus(direction(1.0))) << "the wind went on after F9 went up";
+}
+
+// F8 bound to Play/Pause for use in the background plays and pauses from the settings window; the
+// settings closed with Ctrl+W, the window manager gives the keyboard back to the slides, and F8
+// pressed there once plays again.
+TEST_F(ShowEndToEnd, BindingsActFromTheSettingsAndWhereTheKeyboardGoesWhenTheyClose) {
+    cw::KeyBindings bindings;
+    bindings.playPause = cw::KeyBindings::Key{kc::f8, platform::modifier::function};
+    setDefault(cw::settings::customKeyBindings, bindings.storedValue());
+    setDefault(cw::settings::listenToShortcutsInBackground, true);
+    startWithPrompter();
+    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_TRUE(activate(*editor) && xdotool({"key", "ctrl+comma"}));
+    const std::optional<Window> settingsWindow = waitForNamed(*app, "General");
+    ASSERT_TRUE(settingsWindow) << "Ctrl+, opened no settings";
+    openSlides(); // the window the keyboard goes back to when the settings close
+    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_TRUE(activate(*settingsWindow));
+
+    const auto playing = [](const nlohmann::json& s) { return s.value("transportState", "") == "playing"; };
+    // Through xdotool, which takes its time: a press a few milliseconds after a release of the same
+    // key is X's auto-repeat.
+    ASSERT_TRUE(xdotool({"key", "F8"}));
+    EXPECT_TRUE(waitForStatus(playing)) << "F8 in the settings did not play";
+    ASSERT_TRUE(xdotool({"key", "F8"}));
+    EXPECT_TRUE(waitForStatus([&](const nlohmann::json& s) { return !playing(s); }))
+        << "F8 in the settings did not pause";
+
+    ASSERT_TRUE(xdotool({"key", "ctrl+w"}));
+    ASSERT_TRUE(waitGone(*app, *settingsWindow)) << "Ctrl+W left the settings open";
+    ASSERT_TRUE(waitFor(*app, [&] {
+        Window focus = 0;
+        int revertTo = 0;
+        XGetInputFocus(display, &focus, &revertTo);
+        return focus == slides && activeWindow(display) == slides;
+    })) << "the window manager did not give the keyboard to the slides";
+    ASSERT_TRUE(xdotool({"key", "F8"}));
+    EXPECT_TRUE(waitForStatus(playing)) << "F8 in the slides after the settings closed did not play";
 }
 
 // A 1000-point prompter of `height` on a 1600-point screen that xrandr splits into two 800-point

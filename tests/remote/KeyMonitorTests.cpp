@@ -35,14 +35,15 @@ protected:
         if (withoutRecord()) {
             GTEST_SKIP() << "the server runs without RECORD";
         }
-        // Another client with a window of its own, which gets the focus and the typed keys.
+        // Another client with a window of its own, which gets the focus and the typed keys, and a
+        // window that stands for one of ours.
         other = XOpenDisplay(nullptr);
         ASSERT_NE(other, nullptr);
-        const Window window = XCreateSimpleWindow(other, DefaultRootWindow(other), 0, 0, 200, 100, 0, 0, 0);
-        XMapRaised(other, window);
-        XSync(other, False);
-        XSetInputFocus(other, window, RevertToParent, CurrentTime);
-        XSync(other, False);
+        otherWindow = XCreateSimpleWindow(other, DefaultRootWindow(other), 0, 0, 200, 100, 0, 0, 0);
+        ownWindow = XCreateSimpleWindow(other, DefaultRootWindow(other), 200, 0, 200, 100, 0, 0, 0);
+        XMapRaised(other, otherWindow);
+        XMapRaised(other, ownWindow);
+        focus(otherWindow);
 
         auto& defaults = scripts.defaults;
         defaults.set(cw::settings::listenToShortcutsInBackground, true);
@@ -63,6 +64,11 @@ protected:
         }
     }
 
+    void focus(Window window) {
+        XSync(other, False);
+        XSetInputFocus(other, window, RevertToParent, CurrentTime);
+        XSync(other, False);
+    }
     void type(keycode::KeyCode code, bool press) {
         const auto evdev = platform::evdevFromKeyCode(code);
         ASSERT_TRUE(evdev);
@@ -88,17 +94,18 @@ protected:
     }
 
     Display* other = nullptr;
+    Window otherWindow = 0;
+    Window ownWindow = 0;
+    int focusChecks = 0; // one at each press the monitor has looked at
     inputtest::ScriptWorkspace scripts;
     platform::NotificationCenter center;
     std::shared_ptr<cw::Project> project;
     std::shared_ptr<inputtest::RecordingPerformer> performer =
         std::make_shared<inputtest::RecordingPerformer>();
-    bool ownApplicationActive = false;
-    int ownApplicationChecks = 0;
     cw::GlobalKeyMonitoring monitoring{
-        scripts.workspace, performer, {&scripts.defaults, {{}, [this] {
-                                                               ++ownApplicationChecks;
-                                                               return ownApplicationActive;
+        scripts.workspace, performer, {&scripts.defaults, {{}, [this](unsigned long window) {
+                                                               ++focusChecks;
+                                                               return window == ownWindow;
                                                            }}}};
 };
 
@@ -165,31 +172,48 @@ TEST_F(KeyMonitorTest, FastWindEndsWhicheverKeyGoesUpFirst) {
     }
 }
 
-// Keys typed while our application is active are its windows' own; but a fast wind pressed while
-// another application was in front ends when its key goes up, also once one of our windows (the
-// settings, say) has come forward, for none of them saw the press.
-TEST_F(KeyMonitorTest, KeysAreDroppedWhileOurApplicationIsActiveButTheReleaseOfAKeyPressedElsewhere) {
+// Keys typed while one of our windows has the X input focus are that window's own, however the
+// focus came there or went from it; but the release of a key pressed elsewhere ends its fast wind
+// wherever the focus is by then, also when the settings stored background listening (still on)
+// in between, as recording a key or leaving the Keys pane does; switching listening off ends it.
+TEST_F(KeyMonitorTest, PressesGoToTheWindowWithTheFocusAndReleasesEndWhatTheirPressesBegan) {
     const std::vector<PerformedAction> wind{{Action::ffwd, true, 0}, {Action::ffwd, false, 0}};
     const struct {
-        bool activeAtPress, activeAtRelease;
+        bool ownAtPress, ownAtRelease, storedBetween;
         std::vector<PerformedAction> performed;
     } cases[] = {
-        {true, true, {}},
-        {false, true, wind},
-        {false, false, wind},
+        {true, true, false, {}},     {true, false, false, {}},  {false, true, false, wind},
+        {false, false, false, wind}, {false, true, true, wind}, {false, false, true, wind},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.activeAtPress << c.activeAtRelease);
-        ownApplicationActive = c.activeAtPress;
-        const int before = ownApplicationChecks;
+        SCOPED_TRACE(testing::Message() << c.ownAtPress << c.ownAtRelease << c.storedBetween);
+        focus(c.ownAtPress ? ownWindow : otherWindow);
+        const int checks = focusChecks;
         type(keycode::f, true);
-        ASSERT_TRUE(inputtest::waitUntil([&] { return ownApplicationChecks >= before + 1; }));
-        ownApplicationActive = c.activeAtRelease;
+        ASSERT_TRUE(inputtest::waitUntil([&] { return focusChecks > checks; }));
+        if (c.storedBetween) {
+            monitoring.backgroundListeningDidChange();
+        }
+        focus(c.ownAtRelease ? ownWindow : otherWindow);
         type(keycode::f, false);
-        ASSERT_TRUE(inputtest::waitUntil([&] { return ownApplicationChecks >= before + 2; }));
-        ownApplicationActive = false;
+        // An unbound key after it: once its press is looked at, so is the release.
+        const int released = focusChecks;
+        tap(keycode::q);
+        ASSERT_TRUE(inputtest::waitUntil([&] { return focusChecks > released; }));
+        focus(otherWindow);
         EXPECT_EQ(performed(), c.performed);
     }
+
+    // Listening switched off meanwhile, the release goes unseen: the wind ends there and then.
+    type(keycode::f, true);
+    ASSERT_TRUE(inputtest::waitUntil([&] { return !performer->calls.empty(); }));
+    scripts.defaults.set(cw::settings::listenToShortcutsInBackground, false);
+    monitoring.backgroundListeningDidChange();
+    EXPECT_FALSE(monitoring.isInstalled());
+    type(keycode::f, false);
+    scripts.defaults.set(cw::settings::listenToShortcutsInBackground, true);
+    monitoring.backgroundListeningDidChange();
+    EXPECT_EQ(performed(), wind);
 }
 
 TEST_F(KeyMonitorTest, WithoutActiveProjectOnlyLogs) {

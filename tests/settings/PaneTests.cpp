@@ -133,6 +133,7 @@ TEST_F(KeysPaneFixture, WellsRecordMaskedKeysAndRefuseOnesAlreadyHeld) {
     EXPECT_EQ(beeps, 1);
     EXPECT_FALSE(rewind->isRecording());
     EXPECT_EQ(rewind->text(), KeyWellButton::notAssignedTitle());
+    EXPECT_EQ(ui.refusal->text(), "Ctrl+K is the key of “Play / Pause”; choose another key.");
     EXPECT_TRUE(s.posted.empty());
     EXPECT_EQ(stored(KeyBindings::Action::rewind), std::nullopt);
 

@@ -1,11 +1,13 @@
 #include "cuewright/app/ApplicationController.h"
 
 #include "base/Log.h"
+#include "base/OutsideInput.h"
 #include "cuewright/app/LargeFileOpening.h"
 #include "cuewright/app/MainMenu.h"
 #include "cuewright/app/RecentDocuments.h"
 #include "cuewright/app/ResetSettings.h"
 #include "cuewright/app/StartWindow.h"
+#include "cuewright/app/WindowBindingKeys.h"
 #include "cuewright/editor/EditorWindowController.h"
 #include "cuewright/model/ApplicationSupport.h"
 #include "cuewright/model/Project.h"
@@ -16,6 +18,7 @@
 #include "cuewright/model/UserDefaults.h"
 #include "cuewright/model/Workspace.h"
 #include "cuewright/prompter/PrompterWindowController.h"
+#include "cuewright/remote/GlobalKeyMonitoring.h"
 #include "cuewright/remote/NetworkSettings.h"
 #include "cuewright/remote/WorkspaceBluetooth.h"
 #include "cuewright/remote/WorkspaceNetworking.h"
@@ -358,6 +361,20 @@ void ApplicationController::applicationWillFinishLaunching() {
     }
     if (defaults_->boolForKey(settings::listenToShortcutsInBackground)) {
         keyMonitor_->install(); // warns itself when it will see nothing
+    }
+    if (qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr) {
+        windowKeys_ = std::make_unique<WindowBindingKeys>(
+            *defaults_, [this](const QWidget& window) { return runsOwnBindings(window); },
+            [this](KeyBindings::Action action, bool isDown) {
+                const auto project = workspace_->activeProject();
+                if (!project) {
+                    base::log(GlobalKeyMonitoring::noActiveProject);
+                    return;
+                }
+                // The window the person is in keeps the keyboard, as in another application.
+                const base::OutsideInputScope notAPrompterWindow;
+                performBindingAction(*project, action, isDown);
+            });
     }
     center_->addObserver(this, std::string(NetworkSettings::networkStateDidChange),
                          [this](const auto&) { didChangeNetworkState(); });
@@ -963,6 +980,14 @@ bool ApplicationController::performBindingAction(Project& project, KeyBindings::
     });
     runBindingAction(target, action, isDown, BindingContext::application);
     return true;
+}
+
+bool ApplicationController::runsOwnBindings(const QWidget& window) const {
+    const auto shows = [&](const auto& list) {
+        return std::any_of(list.begin(), list.end(),
+                           [&](const auto& shell) { return shell->window() == &window; });
+    };
+    return shows(editors_) || shows(floating_) || shows(bound_);
 }
 
 // ---- what the windows tell ----------------------------------------------------------------------

@@ -42,6 +42,7 @@ class ScriptRecovery;
 class SettingsPanelController;
 class StartWindow;
 class Updater;
+class WindowBindingKeys;
 class Workspace;
 
 // The title of the n-th generated Bookmarks item: "Line 12: Intro..." (the label, else the excerpt).
@@ -78,7 +79,8 @@ struct ApplicationEnvironment {
 // Runs the life of the process on the main thread:
 //  - Launching: applicationWillFinishLaunching() counts the launch, logs the welcome line,
 //    becomes the shared shell, registers the settings, installs the global key monitor when
-//    asked and observes the network switch; applicationDidFinishLaunching() offers the move,
+//    asked, takes the bindings in the windows that do not run them themselves
+//    (WindowBindingKeys) and observes the network switch; applicationDidFinishLaunching() offers the move,
 //    starts the remote listeners, acts on "StartupMode" when no script is open yet and starts
 //    the game controllers. Terminating stops them all again.
 //  - Windows: one editor window per open script, free-floating and display-bound prompter
@@ -244,6 +246,8 @@ private:
     void releaseLater(std::shared_ptr<void> handle);
     void windowsChanged();
     void showStartWindowWhenAlone();
+    // Whether the top-level widget is an editor or prompter window, which runs the bindings itself.
+    bool runsOwnBindings(const QWidget& window) const;
     bool hasVisibleWindows() const;
     void installMenus(ShellWindow& window, bool withBar);
     void restoreRecoveredScripts();
@@ -265,6 +269,7 @@ private:
     std::unique_ptr<Workspace> workspace_;
     std::unique_ptr<RemoteServers> servers_;
     std::shared_ptr<GlobalKeyMonitor> keyMonitor_;
+    std::unique_ptr<WindowBindingKeys> windowKeys_; // the bindings in the other windows
     std::unique_ptr<GameControllers> gameControllers_;
     std::unique_ptr<RecentDocuments> recent_;
     std::unique_ptr<MainMenu> menu_;

@@ -50,7 +50,8 @@ public:
     // Installs (replacing an installed one), whether or not the system lets it see anything.
     virtual void install() = 0;
     virtual void uninstall() = 0;
-    // "listenToShortcutsInBackground" changed: uninstalls, then installs when it is on.
+    // "listenToShortcutsInBackground" was stored: installs when it is on and nothing is
+    // installed, uninstalls when it is off.
     virtual void backgroundListeningDidChange() = 0;
     virtual bool isInstalled() const = 0;
 };

@@ -5,7 +5,6 @@
 #include <QAbstractSpinBox>
 #include <QApplication>
 #include <QComboBox>
-#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTextEdit>
@@ -66,26 +65,10 @@ bool EditorWindowKeys::watches(const QObject* watched) const {
 }
 
 bool EditorWindowKeys::eventFilter(QObject* watched, QEvent* event) {
-    switch (event->type()) {
-    case QEvent::ShortcutOverride:
-        if (watches(watched) && input_.isBinding(static_cast<QKeyEvent&>(*event))) {
-            event->accept();
-            return true;
-        }
-        break;
-    case QEvent::KeyPress:
-    case QEvent::KeyRelease: {
-        // Only a binding's keys go through the bindings: the control's own keys reach it as they
-        // came (the translation holds X11's releases back a moment).
-        const auto& key = static_cast<QKeyEvent&>(*event);
-        const bool bindings =
-            event->type() == QEvent::KeyPress ? input_.isBinding(key) : input_.ownsRelease(key);
-        if (bindings && watches(watched) && input_.translate(key)) {
-            event->accept();
-            return true;
-        }
-        break;
+    if (input_.takeKeyEvent(*event, [&] { return watches(watched); })) {
+        return true;
     }
+    switch (event->type()) {
     case QEvent::FocusIn:
         if (watched == textView_) {
             endHeldKeys();

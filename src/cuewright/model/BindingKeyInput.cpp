@@ -84,6 +84,30 @@ bool BindingKeyInput::ownsRelease(const QKeyEvent& release) const {
     return key && keys_.holdsPress(key->keyCode);
 }
 
+bool BindingKeyInput::takeKeyEvent(QEvent& event, const std::function<bool()>& watched) {
+    switch (event.type()) {
+    case QEvent::ShortcutOverride:
+        if (isBinding(static_cast<QKeyEvent&>(event)) && watched()) {
+            event.accept();
+            return true;
+        }
+        return false;
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease: {
+        // The translation holds X11's releases back a moment.
+        const auto& key = static_cast<QKeyEvent&>(event);
+        const bool bindings = event.type() == QEvent::KeyPress ? isBinding(key) : ownsRelease(key);
+        if (bindings && watched() && translate(key)) {
+            event.accept();
+            return true;
+        }
+        return false;
+    }
+    default:
+        return false;
+    }
+}
+
 std::vector<BindingKeys::Decision> BindingKeyInput::endHeld() {
     CW_DCHECK_MAIN_THREAD();
     if (translator_.isHoldingRelease()) {

@@ -9,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+class QEvent;
 class QKeyEvent;
 
 namespace platform {
@@ -61,6 +62,12 @@ public:
     // Whether a key release goes up from a press that matched a binding here. Any other release
     // belongs to the widget it reaches, untouched (a button clicks on Space's release).
     bool ownsRelease(const QKeyEvent& release) const;
+
+    // An event filter's part: takes a key event sent to a control whose keys are the bindings'
+    // here (`watched`, asked only for a binding's keys): a shortcut override of a binding's key
+    // (kept from the window's shortcuts), a binding's press and the release of its press, accepted.
+    // Any other key reaches the control as it came. Whether the event was taken.
+    bool takeKeyEvent(QEvent& event, const std::function<bool()>& watched);
 
     // The focus went elsewhere, where the held keys' releases will not be seen: a release still
     // held back is handed to the sink first, then the held actions whose keys are still down end

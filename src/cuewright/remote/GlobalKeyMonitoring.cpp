@@ -38,13 +38,19 @@ void GlobalKeyMonitoring::uninstall() {
     CW_DCHECK_MAIN_THREAD();
     base::log("Uninstalling global event monotir..."); // sic: the line people search logs for
     monitor_.reset();
+    // The releases of keys still held will not be seen.
+    for (const BindingKeys::Decision& decision : bindingKeys_.endHeld()) {
+        perform(decision);
+    }
 }
 
 void GlobalKeyMonitoring::backgroundListeningDidChange() {
-    uninstall();
-    if (options_.defaults->boolForKey(settings::listenToShortcutsInBackground)) {
+    if (!options_.defaults->boolForKey(settings::listenToShortcutsInBackground)) {
+        uninstall();
+    } else if (!isInstalled()) {
         install();
     }
+    // Else the monitor stays as it is: one installed afresh would not know the keys held now.
 }
 
 void GlobalKeyMonitoring::handleGlobalKeyEvent(const platform::KeyEvent& event) {
@@ -63,17 +69,21 @@ void GlobalKeyMonitoring::handleGlobalKeyEvent(const platform::KeyEvent& event) 
     if (!decision) {
         return;
     }
+    perform(*decision);
+}
+
+void GlobalKeyMonitoring::perform(const BindingKeys::Decision& decision) {
     const auto project = workspace_.activeProject();
     if (!project) {
         base::log(noActiveProject);
         return;
     }
-    if (!decision->runs) {
+    if (!decision.runs) {
         return;
     }
     if (const auto performer = performer_.lock()) {
         const base::OutsideInputScope otherApplication;
-        performer->performBindingAction(*project, decision->action, down, /*depth=*/0);
+        performer->performBindingAction(*project, decision.action, decision.isDown, /*depth=*/0);
     }
 }
 

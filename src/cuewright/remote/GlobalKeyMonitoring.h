@@ -24,7 +24,7 @@ class Workspace;
 //    key-down when "PerformCustomBindingActionOnKeyDown" is on, else on key-up;
 //  - speed steps on key-down only, again at each auto-repeat;
 //  - fast wind forward and backward on both, isDown telling which; the key's release ends the
-//    winding also when its modifier went up first.
+//    winding also when its modifier went up first, wherever the keyboard has gone meanwhile.
 // Nothing happens while "listenToShortcutsInBackground" is off; without an active project the
 // key only logs "no active project". Main thread only. The workspace and the defaults must
 // outlive this object; the performer is held weakly.
@@ -47,13 +47,16 @@ public:
     // Installs the monitor (replacing one installed before); warns when it will see nothing.
     void install();
     void uninstall();
-    // Uninstalls, then installs again when "listenToShortcutsInBackground" is on.
+    // Installs when "listenToShortcutsInBackground" is on and nothing is installed, uninstalls
+    // when it is off. Uninstalling ends the held actions whose keys are still down.
     void backgroundListeningDidChange();
     bool isInstalled() const { return monitor_ != nullptr; }
 
     void handleGlobalKeyEvent(const platform::KeyEvent& event);
 
 private:
+    void perform(const BindingKeys::Decision& decision);
+
     Workspace& workspace_;
     std::weak_ptr<BindingActionPerformer> performer_;
     Options options_;

@@ -143,13 +143,14 @@ bool KeysSettingsController::keyWellButtonIsKeyAvailable(const KeyWellButton& we
     const auto combination = platform::qtKeyCombination(keyCode, modifiers);
     if (const auto item = combination ? platform::menuItemWithKey(QKeySequence(*combination)) : std::nullopt)
         return refuse(tr("%1 is the key of the menu item “%2”; choose another key.").arg(keyText, *item));
-    for (const KeyWellButton* other : controls().wells) {
+    for (std::size_t i = 0; i < controls_.wells.size(); ++i) {
+        const KeyWellButton* other = controls_.wells[i];
         if (other == &well)
             continue;
         const auto key = other->key();
         if (key && key->keyCode == keyCode &&
             platform::deviceIndependent(key->modifiers) == platform::deviceIndependent(modifiers))
-            return false;
+            return refuse(tr("%1 is the key of “%2”; choose another key.").arg(keyText, tr(actionTitles[i])));
     }
     return true;
 }

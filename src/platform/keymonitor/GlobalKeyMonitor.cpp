@@ -6,11 +6,13 @@
 #include "platform/keys/KeyTranslation.h"
 
 #include <QGuiApplication>
+#include <QWindow>
 
 #include <X11/Xlib.h>
 #include <X11/Xproto.h>
 #include <X11/extensions/record.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <string_view>
@@ -37,16 +39,21 @@ bool hasRecord(Display* display) {
     return XRecordQueryVersion(display, &major, &minor) != 0;
 }
 
-bool ownApplicationIsActive() {
-    return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr &&
-           QGuiApplication::applicationState() == Qt::ApplicationActive;
+bool isApplicationWindow(unsigned long window) {
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) == nullptr) {
+        return false;
+    }
+    const auto windows = QGuiApplication::allWindows();
+    return std::any_of(windows.begin(), windows.end(), [window](const QWindow* own) {
+        return own->handle() != nullptr && own->winId() == window;
+    });
 }
 
 } // namespace
 
 struct GlobalKeyMonitor::State {
     Handler handler;
-    std::function<bool()> isOwnApplicationActive;
+    std::function<bool(unsigned long window)> isOwnWindow;
     std::shared_ptr<bool> alive = std::make_shared<bool>(true);
 
     Display* control = nullptr; // the context's owner
@@ -59,7 +66,6 @@ struct GlobalKeyMonitor::State {
     std::array<unsigned, 256> modifierOf{};
     unsigned modifiers = 0;
     std::array<bool, 256> pressed{};
-    std::array<bool, 256> handedOver{}; // pressed while another application was in front
     std::vector<KeyEvent> received;
 
     void readModifierMap() {
@@ -100,23 +106,22 @@ struct GlobalKeyMonitor::State {
         }
         const bool repeat = press && pressed[keycode];
         pressed[keycode] = press;
-        // Our windows get the keys while we are active, except the release of a key pressed
-        // while another application was in front: none of them saw its press, and its held
-        // action ends with the release wherever the focus is by then.
-        const bool ownActive = isOwnApplicationActive();
-        const bool handedPress = handedOver[keycode];
-        if (press && !repeat) {
-            handedOver[keycode] = !ownActive;
-        } else if (!press) {
-            handedOver[keycode] = false;
-        }
-        if (ownActive && (press || !handedPress)) {
-            return;
+        if (press && ownWindowHasFocus()) {
+            return; // that window gets it
         }
         const auto type = press ? KeyEvent::Type::keyDown : KeyEvent::Type::keyUp;
         if (auto event = translateX11KeyEvent(keycode, before, type, repeat)) {
             received.push_back(std::move(*event));
         }
+    }
+
+    // Asked of the server at each press: where its keyboard is now. None and PointerRoot name no
+    // window of ours.
+    bool ownWindowHasFocus() const {
+        Window focus = None;
+        int revertTo = 0;
+        XGetInputFocus(control, &focus, &revertTo);
+        return focus != None && focus != PointerRoot && isOwnWindow(focus);
     }
 
     static void intercept(XPointer closure, XRecordInterceptData* record) {
@@ -177,8 +182,7 @@ bool GlobalKeyMonitor::isTrusted(const std::string& display) {
 std::unique_ptr<GlobalKeyMonitor> GlobalKeyMonitor::install(Handler handler, Options options) {
     auto state = std::make_shared<State>();
     state->handler = std::move(handler);
-    state->isOwnApplicationActive =
-        options.isOwnApplicationActive ? std::move(options.isOwnApplicationActive) : &ownApplicationIsActive;
+    state->isOwnWindow = options.isOwnWindow ? std::move(options.isOwnWindow) : &isApplicationWindow;
     std::unique_ptr<GlobalKeyMonitor> monitor(new GlobalKeyMonitor(state));
     if (isWaylandSession()) {
         return monitor;

@@ -11,9 +11,11 @@ namespace platform {
 
 // Watches the key presses and releases the X server receives, whichever client has the focus,
 // and hands each to the handler as a KeyEvent (through the one X11 key translation), on the main
-// thread. Events are dropped while our own application is active, as its windows get them
-// already, but for the release of a key pressed while another application was in front: its
-// press reached none of our windows, so only the monitor can end what the press began.
+// thread. A press is dropped when the X input focus is on one of our own windows at that moment,
+// as that window gets it already: the server's focus, not the application's own idea of being
+// active, which stays behind when its window closes and the window manager hands the keyboard to
+// another client. Releases are all handed over: whatever the focus did between a key's press and
+// its release, only its release ends what its press began (the handler tells presses it saw).
 //
 // It records on two connections of its own (RECORD needs one for control and one for data);
 // the data connection's descriptor is watched by a dispatch read source on the main queue.
@@ -25,8 +27,10 @@ public:
     using Handler = std::function<void(const KeyEvent& event)>;
 
     struct Options {
-        std::string display;                          // "" : $DISPLAY
-        std::function<bool()> isOwnApplicationActive; // unset: Qt's application state is active
+        std::string display; // "" : $DISPLAY
+        // Whether the X window (the focus or one of its ancestors) is ours; unset: one of the
+        // application's QWindows.
+        std::function<bool(unsigned long window)> isOwnWindow;
     };
 
     // Whether other applications' keys can be seen: an X11 session (not Wayland) whose display

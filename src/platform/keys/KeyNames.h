@@ -24,7 +24,7 @@ std::string typedCharacters(keycode::KeyCode code, bool shift = false, bool caps
 // glyphs: this is the one place that makes the text of a key wherever one is shown.
 
 // The name of a key that types nothing or is named apart from what it types ("Space",
-// "Backspace", "Up", "PgUp", "F5", keypad keys "Num+3" ...); nullopt for the others.
+// "Backspace", "Up", "PgUp", "F5", keypad keys "Num 3", "Num +" ...); nullopt for the others.
 std::optional<std::string> specialKeyName(keycode::KeyCode code);
 
 // The text that names a key: its special name, else what it types unshifted, upper-cased
@@ -40,7 +40,7 @@ std::string keySymbol(keycode::KeyCode code);
 // option is Alt, control is Super.
 std::string modifierNames(ModifierFlags flags);
 
-// A key with its modifiers as shown to the user: "Ctrl+F7", "Shift+Super+Num+3".
+// A key with its modifiers as shown to the user: "Ctrl+F7", "Shift+Super+Num 3".
 std::string keyText(keycode::KeyCode code, ModifierFlags flags);
 
 } // namespace platform
