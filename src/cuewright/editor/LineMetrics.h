@@ -37,8 +37,8 @@ struct LineCounting {
 int spaceSeparatedWordCount(QStringView text);
 
 // Finishes the document's layout first; lines follow its text width. Keeps the word counts of
-// each block's lines as the block's user data, so that blocks whose text and line breaks did not
-// change are not counted again (the blocks must carry no other user data).
+// each block's lines as the block's user data, so that blocks whose text, formats and line breaks
+// did not change are not counted again (the blocks must carry no other user data).
 // Counted otherwise than by the document's layout (see LineCounting), each block is broken into
 // lines by a layout of its own, never positioned in the document, so the count needs no document
 // layout of that height: a long script is shown smaller than the size its lines are counted at. A

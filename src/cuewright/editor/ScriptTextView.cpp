@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMimeData>
 #include <QPainter>
 #include <QScrollBar>
@@ -21,6 +22,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <memory>
 
 namespace cw::editor {
 
@@ -222,6 +224,48 @@ void ScriptTextView::insertFromMimeData(const QMimeData* source) {
     nextStepName_.clear(); // a paste of nothing leaves no name behind
     setTextCursor(cursor);
     ensureCursorVisible();
+}
+
+void ScriptTextView::undo() {
+    stepThroughHistory(&QTextEdit::undo);
+}
+
+void ScriptTextView::redo() {
+    stepThroughHistory(&QTextEdit::redo);
+}
+
+void ScriptTextView::stepThroughHistory(void (QTextEdit::*step)()) {
+    int first = std::numeric_limits<int>::max();
+    int last = -1;
+    const auto changes = connect(document(), &QTextDocument::contentsChange, this,
+                                 [&](int position, int /*removed*/, int added) {
+                                     first = std::min(first, position);
+                                     last = std::max(last, position + added);
+                                 });
+    (this->*step)();
+    disconnect(changes);
+    const int position = textCursor().position();
+    if (last < 0 || (position >= first && position <= last)) {
+        return;
+    }
+    QTextCursor atChange(document());
+    atChange.setPosition(std::clamp(first, 0, document()->characterCount() - 1));
+    setTextCursor(atChange);
+    ensureCursorVisible();
+}
+
+void ScriptTextView::contextMenuEvent(QContextMenuEvent* event) {
+    // The menu's Undo and Redo are Qt's own otherwise, which leave the caret at the top.
+    const std::unique_ptr<QMenu> menu(createStandardContextMenu(event->pos()));
+    for (QAction* action : menu->actions()) {
+        const bool undoes = action->objectName() == QLatin1String("edit-undo");
+        if (undoes || action->objectName() == QLatin1String("edit-redo")) {
+            disconnect(action, &QAction::triggered, nullptr, nullptr);
+            connect(action, &QAction::triggered, this,
+                    undoes ? &ScriptTextView::undo : &ScriptTextView::redo);
+        }
+    }
+    menu->exec(event->globalPos());
 }
 
 void ScriptTextView::dropEvent(QDropEvent* event) {
