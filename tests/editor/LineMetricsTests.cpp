@@ -42,6 +42,11 @@ TEST(LineMetrics, CountsLinesWordsAndRangesOfUnwrappedText) {
         ASSERT_TRUE(metrics.wordsPerLine.has_value()) << c.text;
         EXPECT_DOUBLE_EQ(*metrics.wordsPerLine, c.wordsPerLine) << c.text;
         EXPECT_EQ(metrics.lineRanges, c.ranges) << c.text;
+        // A text held back, never laid out, is counted alike.
+        const auto unlaid = cw::editor::paragraphLines(QString::fromUtf8(c.text));
+        EXPECT_EQ(unlaid.lineCount, c.lines) << c.text;
+        EXPECT_EQ(unlaid.wordsPerLine, metrics.wordsPerLine) << c.text;
+        EXPECT_EQ(unlaid.lineRanges, c.ranges) << c.text;
     }
 }
 

@@ -250,6 +250,37 @@ const std::vector<LineWords::Line>& countBlock(const QTextDocument& document, co
 
 } // namespace
 
+LineMetrics paragraphLines(QStringView text) {
+    LineMetrics metrics;
+    if (text.isEmpty()) {
+        return metrics;
+    }
+    long words = 0;
+    qsizetype start = 0;
+    const auto addLine = [&](qsizetype end, qsizetype breakLength) {
+        words += lineWordCount(text.mid(start, end - start), breakLength > 0);
+        metrics.lineRanges.push_back(
+            {int(metrics.lineRanges.size()) + 1, {int(start), int(end - start + breakLength)}});
+        start = end + breakLength;
+    };
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') {
+            addLine(i, 2);
+            ++i;
+        } else if (c == u'\n' || c == u'\r' || c == QChar::ParagraphSeparator || c == QChar::LineSeparator) {
+            addLine(i, 1);
+        }
+    }
+    const bool endsWithBreak = start == text.size();
+    if (!endsWithBreak) {
+        addLine(text.size(), 0);
+    }
+    metrics.lineCount = int(metrics.lineRanges.size()) + (endsWithBreak ? 1 : 0);
+    metrics.wordsPerLine = double(words) / metrics.lineCount;
+    return metrics;
+}
+
 void countLinesFrom(const QTextDocument& document, QTextBlock from, const LineCounting& counting) {
     // Lays out whatever is still pending, however lines are counted: what is left would be laid
     // out in one go at the first paint or measure.

@@ -36,6 +36,11 @@ struct LineCounting {
 // Maximal runs of characters other than U+0020: tabs and line breaks join words.
 int spaceSeparatedWordCount(QStringView text);
 
+// The lines of a text that is not laid out (too long to be shown), counted as measureLines()
+// counts them with no paragraph wrapping: one to a paragraph (CR LF is one break), each with its
+// break, and the empty line after a final break.
+LineMetrics paragraphLines(QStringView text);
+
 // Finishes the document's layout first; lines follow its text width. Keeps the word counts of
 // each block's lines as the block's user data, so that blocks whose text, formats and line breaks
 // did not change are not counted again (the blocks must carry no other user data).

@@ -205,6 +205,7 @@ void ScriptTextView::insertFromMimeData(const QMimeData* source) {
         const std::optional<bool> restyled = insertionGuard_(after);
         if (!restyled) {
             QApplication::beep();
+            emit insertionRefused(after.paragraphs, dropping_);
             return;
         }
         if (*restyled) {

@@ -83,6 +83,11 @@ public:
     // for insertBookmark().
     bool renameBookmark(int line, const QString& id, const QString& note);
 
+signals:
+    // A paste or a drop was refused: with it the text would have `paragraphs`, more than the
+    // editor shows (the guard's answer, see setInsertionGuard). The text stays as it was.
+    void insertionRefused(qint64 paragraphs, bool dropped);
+
 public slots:
     // Qt's undo and redo, leaving the insertion point at the change and showing it: after a step
     // of format changes (a trait, a bookmark) Qt puts it at the start of the text. Where Qt's own
