@@ -22,7 +22,6 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <memory>
 
 namespace cw::editor {
 
@@ -257,7 +256,8 @@ void ScriptTextView::stepThroughHistory(void (QTextEdit::*step)()) {
 
 void ScriptTextView::contextMenuEvent(QContextMenuEvent* event) {
     // The menu's Undo and Redo are Qt's own otherwise, which leave the caret at the top.
-    const std::unique_ptr<QMenu> menu(createStandardContextMenu(event->pos()));
+    QMenu* menu = createStandardContextMenu(event->pos());
+    menu->setAttribute(Qt::WA_DeleteOnClose);
     for (QAction* action : menu->actions()) {
         const bool undoes = action->objectName() == QLatin1String("edit-undo");
         if (undoes || action->objectName() == QLatin1String("edit-redo")) {
@@ -266,7 +266,7 @@ void ScriptTextView::contextMenuEvent(QContextMenuEvent* event) {
                     undoes ? &ScriptTextView::undo : &ScriptTextView::redo);
         }
     }
-    menu->exec(event->globalPos());
+    menu->popup(event->globalPos());
 }
 
 void ScriptTextView::dropEvent(QDropEvent* event) {
