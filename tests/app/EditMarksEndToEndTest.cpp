@@ -1,7 +1,8 @@
 // The real cuewright binary under a window manager, driven with xdotool: what marks a script
 // edited. A field entered and left without typing changes nothing, a bookmark set from the empty
-// line after the text's last line break lands on the last line, and an undo back to the saved
-// text takes the mark away. Screenshots go to test-output/app/.
+// line after the text's last line break lands on the last line, an undo back to the saved text
+// takes the mark away, and typing after an undo lands where the undone step was. Screenshots go to
+// test-output/app/.
 #include <gtest/gtest.h>
 
 // Xlib's macros after gtest, which uses the same names.
@@ -121,6 +122,45 @@ TEST_F(EditMarksEndToEnd, ABookmarkAfterTheLastLineBreakMarksTheLastLineAndUndoU
     })) << "no bookmark saved";
     EXPECT_EQ(marked, std::vector<int>{5}) << "not on the last line, \"Two.\"";
     screenshot("edit-marks-bookmark-last-line.png");
+    EXPECT_TRUE(quitsUnasked(*editor));
+}
+
+// Typing after an undo goes where the undone step was: after Ctrl+B, Ctrl+Z on the last word and
+// after Ctrl+D, Ctrl+Z on line 21, both in the saved script.
+TEST_F(EditMarksEndToEnd, TypingAfterAnUndoLandsAtTheUndoneChange) {
+    QStringList lines;
+    for (int i = 1; i <= 60; ++i) {
+        lines << QStringLiteral("Line %1").arg(i);
+    }
+    const fs::path script = makeScript("undo.cwr", lines.join(u'\n'));
+    const std::optional<Window> editor = open(script);
+    ASSERT_TRUE(editor);
+    ASSERT_TRUE(click(*editor, 350, 350));
+    QStringList toLine21{"ctrl+Home"};
+    for (int i = 1; i < 21; ++i) {
+        toLine21 << "Down";
+    }
+    const struct {
+        const char* step;
+        QStringList keys; // then the letter is typed
+        const char* letter;
+        int line; // from 1
+    } steps[] = {{"bold on the last word", {"ctrl+End", "ctrl+shift+Left", "ctrl+b", "ctrl+z"}, "q", 60},
+                 {"a bookmark on line 21", toLine21 + QStringList{"ctrl+d", "ctrl+z"}, "j", 21}};
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.step);
+        ASSERT_TRUE(
+            xdotool(QStringList{"key", "--delay", "100"} + step.keys + QStringList{step.letter, "ctrl+s"}));
+        QStringList saved;
+        ASSERT_TRUE(waitFor(*app, [&] {
+            saved = scriptText(script).split(u'\n');
+            return saved.join(QString()).contains(QLatin1String(step.letter));
+        })) << "nothing typed was saved";
+        screenshot((std::string("edit-marks-undo-") + step.letter + ".png").c_str());
+        ASSERT_EQ(saved.size(), lines.size());
+        EXPECT_TRUE(saved[step.line - 1].contains(QLatin1String(step.letter)))
+            << saved.join(u'|').toStdString();
+    }
     EXPECT_TRUE(quitsUnasked(*editor));
 }
 

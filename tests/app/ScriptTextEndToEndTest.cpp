@@ -1,8 +1,8 @@
 // The real cuewright binary under openbox, driven with xdotool: the script's lines and running
-// time, read through the remote control's status, stay the same whatever the editor's width, rich
-// text pasted after an earlier paste keeps its bold and italic in the saved script, and a long
-// paragraph copied, cut and pasted back comes out as it is.
-// Screenshots go to test-output/editor/.
+// time, read through the remote control's status, stay the same whatever the editor's width and
+// follow bold at once as when the script is opened again, rich text pasted after an earlier paste
+// keeps its bold and italic in the saved script, and a long paragraph copied, cut and pasted back
+// comes out as it is. Screenshots go to test-output/editor/.
 #include "cuewright/model/KeyBindings.h"
 #include "platform/keys/KeyCodes.h"
 #include "platform/keys/ModifierFlags.h"
@@ -25,32 +25,27 @@ namespace {
 
 class ScriptTextEndToEnd : public AppTest {
 protected:
-    QProcess* app = nullptr;
-};
-
-// 60 paragraphs that wrap in the editor, with a bookmarked line ("*") two thirds down: the
-// running time and the bookmark's place stay within 1 % when the bookmark column is shown and
-// hidden, and when the window is made 900 px wide.
-TEST_F(ScriptTextEndToEnd, LinesAndRunningTimeDoNotFollowTheEditorsWidth) {
-    QString text;
-    for (int i = 1; i <= 60; ++i) {
-        text +=
-            i == 40
-                ? QStringLiteral("* The bookmarked paragraph.\n")
-                : QStringLiteral("Paragraph %1 of the evening news, read aloud at an even pace.\n").arg(i);
+    // 60 paragraphs that wrap in the editor, with a bookmarked line ("*") two thirds down.
+    static QString wrappingText() {
+        QString text;
+        for (int i = 1; i <= 60; ++i) {
+            text += i == 40 ? QStringLiteral("* The bookmarked paragraph.\n")
+                            : QStringLiteral(
+                                  "Paragraph %1 of the news, as it is read to us all on a cold and wet "
+                                  "night, and as we go on to the end of it.\n")
+                                  .arg(i);
+        }
+        return text;
     }
-    cw::KeyBindings bindings;
-    bindings.jumpNextBookmark = cw::KeyBindings::Key{platform::keycode::f5, mod::command | mod::function};
-    bindings.rewind = cw::KeyBindings::Key{platform::keycode::f6, mod::command | mod::function};
-    setDefault(cw::settings::customKeyBindings, bindings.storedValue());
-    setDefault(cw::settings::showBookmarkSidebar, false);
-    noKeyRepeat();
-    std::optional<Window> editor;
-    std::uint16_t port = 0;
-    ASSERT_NO_FATAL_FAILURE(startWithRemote(makeScript("wrapped.cwr", text), app, editor, port));
-
+    // Ctrl+F6 rewinds and Ctrl+F5 jumps to the next bookmark.
+    void bindRewindAndJump() {
+        cw::KeyBindings bindings;
+        bindings.jumpNextBookmark = cw::KeyBindings::Key{platform::keycode::f5, mod::command | mod::function};
+        bindings.rewind = cw::KeyBindings::Key{platform::keycode::f6, mod::command | mod::function};
+        setDefault(cw::settings::customKeyBindings, bindings.storedValue());
+    }
     // The status once the playback is at the top (`atTop`) or past it; null when it never was.
-    const auto statusWhen = [&](bool atTop) {
+    nlohmann::json statusWhen(bool atTop) {
         nlohmann::json status;
         const bool came = waitFor(*app, [&] {
             status = askStatus(port);
@@ -58,15 +53,29 @@ TEST_F(ScriptTextEndToEnd, LinesAndRunningTimeDoNotFollowTheEditorsWidth) {
             return atTop ? progress == 0.0 : progress > 0.0;
         });
         return came ? status : nlohmann::json();
-    };
+    }
     // The status after `keys`, a rewind and a jump to the next bookmark: X delivers them in order,
     // so the jump lands on the lines laid out after any change the keys made.
-    const auto readAfter = [&](const QStringList& keys) {
+    nlohmann::json readAfter(const QStringList& keys) {
         const bool rewound = activate(*editor) &&
                              xdotool(QStringList{"key", "--delay", "100"} + keys + QStringList{"ctrl+F6"}) &&
                              !statusWhen(true).is_null();
         return rewound && xdotool({"key", "ctrl+F5"}) ? statusWhen(false) : nlohmann::json();
-    };
+    }
+
+    QProcess* app = nullptr;
+    std::optional<Window> editor;
+    std::uint16_t port = 0;
+};
+
+// 60 paragraphs that wrap in the editor, with a bookmarked line ("*") two thirds down: the
+// running time and the bookmark's place stay within 1 % when the bookmark column is shown and
+// hidden, and when the window is made 900 px wide.
+TEST_F(ScriptTextEndToEnd, LinesAndRunningTimeDoNotFollowTheEditorsWidth) {
+    bindRewindAndJump();
+    setDefault(cw::settings::showBookmarkSidebar, false);
+    noKeyRepeat();
+    ASSERT_NO_FATAL_FAILURE(startWithRemote(makeScript("wrapped.cwr", wrappingText()), app, editor, port));
 
     const nlohmann::json first = readAfter({});
     ASSERT_FALSE(first.is_null()) << "no bookmark jump";
@@ -98,6 +107,29 @@ TEST_F(ScriptTextEndToEnd, LinesAndRunningTimeDoNotFollowTheEditorsWidth) {
     }
 }
 
+// The same text made bold all over (Ctrl+A, Ctrl+B): its running time and the bookmark's place at
+// once are those it has when saved and opened again, within 0.5 %.
+TEST_F(ScriptTextEndToEnd, BoldCountsAtOnceAsWhenOpenedAgain) {
+    bindRewindAndJump();
+    noKeyRepeat();
+    const fs::path script = makeScript("bold.cwr", wrappingText());
+    ASSERT_NO_FATAL_FAILURE(startWithRemote(script, app, editor, port));
+    const nlohmann::json bold = readAfter({"ctrl+a", "ctrl+b", "ctrl+s"});
+    ASSERT_FALSE(bold.is_null()) << "no bookmark jump";
+    screenshot("bold-all.png", "editor");
+    ASSERT_TRUE(quit(*app, *editor)) << "not saved";
+    const platform::AttributedString saved = cw::ScriptDocumentFile::open(script).text;
+    ASSERT_TRUE(saved.attributes(0).font && saved.attributes(0).font->bold) << "Ctrl+B was not saved";
+
+    ASSERT_NO_FATAL_FAILURE(startWithRemote(script, app, editor, port));
+    const nlohmann::json reopened = readAfter({});
+    ASSERT_FALSE(reopened.is_null()) << "no bookmark jump";
+    for (const char* field : {"totalRuntime", "playbackProgress"}) { // running time, bookmark's place
+        EXPECT_NEAR(bold.value(field, 0.0), reopened.value(field, 0.0), reopened.value(field, 0.0) / 200)
+            << field;
+    }
+}
+
 // An RTF with a bold name, all of it copied and pasted into another script (bold kept); then HTML
 // with bold, italic and underline put on the clipboard by another program (xclip) and pasted
 // below: the saved script keeps every one of them, as RTF.
@@ -118,7 +150,7 @@ TEST_F(ScriptTextEndToEnd, ASecondRichPasteKeepsBoldAndItalic) {
     ASSERT_TRUE(source && activate(*source)) << "no window for the import";
     ASSERT_TRUE(xdotool({"key", "--delay", "100", "ctrl+a", "ctrl+c"}));
     start({pathArg(target)}); // handed over to the running copy
-    const std::optional<Window> editor = waitForNamed(*app, "pasted.cwr");
+    editor = waitForNamed(*app, "pasted.cwr");
     ASSERT_TRUE(editor && activate(*editor));
     ASSERT_TRUE(xdotool({"key", "--delay", "100", "ctrl+v", "ctrl+s"}));
     ASSERT_TRUE(waitFor(*app, [&] { return scriptText(target).contains(QStringLiteral("Anna Berg")); }))

@@ -72,7 +72,7 @@ TEST(EditorAppearance, SetFontSizeKeepsTraits) {
     EXPECT_EQ(document.begin().begin().fragment().charFormat().fontPointSize(), 0) << "back as it was";
 }
 
-// The narrowest line a text fits the layout in at the smallest size, or none for too many lines.
+// The narrowest line a text fits the layout in at the smallest size, or none past the most lines shown.
 TEST(EditorAppearance, NarrowestLineWidth) {
     using cw::EditorAppearance::TextAmount;
     const TextAmount cases[] = {
@@ -87,7 +87,12 @@ TEST(EditorAppearance, NarrowestLineWidth) {
                                                           *narrowest * 0.99));
         }
     }
-    EXPECT_FALSE(cw::EditorAppearance::narrowestLineWidth({6'000'000, 3'000'000, 2}));
+    // The paragraphs shown are bounded on their own: one more is refused where the layout would
+    // still take it.
+    EXPECT_TRUE(cw::EditorAppearance::narrowestLineWidth({5'800'000, 2'900'000, 2}));
+    const TextAmount justOver{5'800'002, 2'900'001, 2};
+    EXPECT_TRUE(cw::EditorAppearance::fitsLayout(justOver, cw::EditorAppearance::minimumFontSize, 2000));
+    EXPECT_FALSE(cw::EditorAppearance::narrowestLineWidth(justOver));
 }
 
 TEST(EditorAppearance, MirroringAndWhatToRecompute) {

@@ -3,6 +3,7 @@
 #include "cuewright/editor/EditorController.h"
 #include "cuewright/editor/ScriptTextView.h"
 #include "cuewright/editor/TextBridge.h"
+#include "cuewright/editor/TextFinder.h"
 #include "cuewright/model/Project.h"
 #include "platform/defaults/Defaults.h"
 
@@ -161,6 +162,46 @@ TEST_F(EditorBookmarkTest, InsertDeleteUndoRedoReachTheProject) {
         EXPECT_FALSE(controller->hasPendingEdit()) << step.what;
         EXPECT_EQ(view.undoActionName().toStdString(), step.undoName.toStdString()) << step.what;
         EXPECT_EQ(view.redoActionName().toStdString(), step.redoName.toStdString()) << step.what;
+    }
+}
+
+// Undo and redo of a step that changes looks or text leave the caret in what the step changed,
+// wherever it stood before and however Qt places it.
+TEST_F(EditorBookmarkTest, UndoAndRedoLeaveTheCaretAtTheChange) {
+    const struct {
+        const char* what;
+        std::function<void(EditorBookmarkTest&)> act;
+        int from, to; // the characters changed, either way
+    } steps[] = {
+        {"bold",
+         [](EditorBookmarkTest& t) {
+             QTextCursor four = t.view.textCursor();
+             four.setPosition(14), four.setPosition(18, QTextCursor::KeepAnchor);
+             t.view.setTextCursor(four);
+             t.controller->toggleTrait(EditorController::TextTrait::bold);
+         },
+         14, 18},
+        {"a bookmark", [](EditorBookmarkTest& t) { t.putCursor(8), t.controller->toggleBookmark(); }, 8, 9},
+        {"a bookmark deleted",
+         [](EditorBookmarkTest& t) { t.controller->deleteBookmark(t.view.currentLine()); }, 8, 9},
+        {"Replace All",
+         [](EditorBookmarkTest& t) {
+             t.view.namedEdit(QStringLiteral("Replace All"), [](QTextCursor& cursor) {
+                 cw::editor::TextFinder::replace(cursor, {14, 4}, QStringLiteral("4"));
+                 cw::editor::TextFinder::replace(cursor, {8, 5}, QStringLiteral("3"));
+             });
+         },
+         8, 18},
+    };
+    for (const auto& step : steps) {
+        step.act(*this);
+        for (const auto& [direction, run] :
+             {std::pair{"undo", &ScriptTextView::undo}, std::pair{"redo", &ScriptTextView::redo}}) {
+            view.moveCursor(QTextCursor::End);
+            (view.*run)();
+            const int at = view.textCursor().position();
+            EXPECT_TRUE(at >= step.from && at <= step.to) << step.what << ", " << direction << ": " << at;
+        }
     }
 }
 

@@ -1095,8 +1095,8 @@ TEST_F(EditorControllerTest, AMillionOneWordLinesGoInAndScrollToTheirEnd) {
 }
 
 // Past what the view can lay out at its smallest size: too many lines are held back (the view
-// empty and read-only, saying why, the project's text untouched) and a paste that would make
-// too many goes nowhere; a text too long for a thin column is laid out wider.
+// empty and read-only, saying why, the project's text untouched, its lines counted) and a paste that would
+// make too many goes nowhere; a text too long for a thin column is laid out wider.
 TEST_F(EditorControllerTest, TextBeyondWhatTheViewCanLayOutIsHeldBackOrLaidOutWider) {
     const QString tooMany = QStringLiteral("w\n").repeated(3000000);
     project->setText(AttributedString(tooMany));
@@ -1106,6 +1106,9 @@ TEST_F(EditorControllerTest, TextBeyondWhatTheViewCanLayOutIsHeldBackOrLaidOutWi
     EXPECT_TRUE(view.isReadOnly());
     EXPECT_TRUE(view.placeholderText().contains(QLocale().toString(3000001)))
         << view.placeholderText().toStdString();
+    // Counted as the lines of a text shown: the status bar's count and running time follow.
+    EXPECT_EQ(project->editor().lineCount, 3000001);
+    EXPECT_EQ(project->editor().lineRanges.size(), 3000000u);
     controller->autosave();
     EXPECT_EQ(project->document().text.string(), tooMany);
 

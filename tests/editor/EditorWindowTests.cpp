@@ -35,6 +35,8 @@
 
 #include <QAbstractTextDocumentLayout>
 #include <QAction>
+#include <QApplication>
+#include <QClipboard>
 #include <QContextMenuEvent>
 #include <QFile>
 #include <QLabel>
@@ -441,6 +443,27 @@ TEST_F(EditorWindowTest, AFileThatEndedEarlySaysSoUntilSaved) {
     dialogs->answerSave(path("whole.cwr"));
     w.saveDocument();
     EXPECT_FALSE(line->isVisible());
+}
+
+// A paste that would give the script more lines than the editor shows goes nowhere: the text and
+// its size stay, and the yellow line says why until the text changes.
+TEST_F(EditorWindowTest, APasteTooLongForTheEditorSaysWhyAndChangesNothing) {
+    project->setText(AttributedString(QStringLiteral("Good evening.\nAnd welcome.")));
+    EditorWindowController& w = open();
+    cw::editor::ScriptTextView& view = w.editorController()->textView();
+    const double size = w.editorController()->lineHeight();
+    const auto* line = w.mainWindow()->findChild<QLabel*>(QStringLiteral("refusalNoticeLine"));
+    ASSERT_NE(line, nullptr);
+    EXPECT_FALSE(line->isVisible());
+    QApplication::clipboard()->setText(QStringLiteral("a\n").repeated(2'900'000));
+    view.moveCursor(QTextCursor::End);
+    view.paste();
+    EXPECT_EQ(view.toPlainText(), QStringLiteral("Good evening.\nAnd welcome."));
+    EXPECT_EQ(w.editorController()->lineHeight(), size) << "shown as it was";
+    EXPECT_TRUE(line->isVisible());
+    EXPECT_TRUE(line->text().contains(QLocale().toString(2'900'002))) << line->text().toStdString();
+    QTest::keyClick(&view, Qt::Key_X);
+    EXPECT_FALSE(line->isVisible()) << "gone with the next change";
 }
 
 // The bookmark column's "+" inserts or deletes the editor's bookmark at its line, "⋯" deletes the
@@ -976,7 +999,7 @@ TEST_F(EditorWindowTest, ALongScriptOrALargeFontStaysWithinWhatQtCanLayOut) {
         float factor;
     } cases[] = {{500000, 60, 0.2f}, {200000, 60, 0.0f}, {60000, 60000, 0.0f}};
     constexpr double reach = cw::EditorAppearance::maximumLaidOutHeight; // the estimates' bound
-    constexpr double paragraph = double(1 << 22); // half the paragraph's
+    constexpr double paragraph = double(1 << 22);                        // half the paragraph's
     for (const auto& c : cases) {
         changeProperties([&c](auto& p) { p.prompterWordCountFactor = c.factor; });
         project->setText(manyWords(c.words, c.perParagraph));

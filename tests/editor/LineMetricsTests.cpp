@@ -42,6 +42,11 @@ TEST(LineMetrics, CountsLinesWordsAndRangesOfUnwrappedText) {
         ASSERT_TRUE(metrics.wordsPerLine.has_value()) << c.text;
         EXPECT_DOUBLE_EQ(*metrics.wordsPerLine, c.wordsPerLine) << c.text;
         EXPECT_EQ(metrics.lineRanges, c.ranges) << c.text;
+        // A text held back, never laid out, is counted alike.
+        const auto unlaid = cw::editor::paragraphLines(QString::fromUtf8(c.text));
+        EXPECT_EQ(unlaid.lineCount, c.lines) << c.text;
+        EXPECT_EQ(unlaid.wordsPerLine, metrics.wordsPerLine) << c.text;
+        EXPECT_EQ(unlaid.lineRanges, c.ranges) << c.text;
     }
 }
 
@@ -131,24 +136,36 @@ TEST(LineMetrics, CountsAtAFontScaleAsQtLaysOutTheLargerText) {
         indented.setTextIndent(15);
         QTextCursor(document.findBlockByNumber(1)).mergeBlockFormat(indented);
     };
-    const auto typeInto = [](QTextDocument& document) {
-        QTextCursor(document.findBlockByNumber(2)).insertText(QStringLiteral("A new line of words here "));
+    // Typing, then bold over everything (a change of look leaves the text as it was).
+    const auto edit = [](QTextDocument& document, int step) {
+        if (step == 0) {
+            QTextCursor(document.findBlockByNumber(2))
+                .insertText(QStringLiteral("A new line of words here "));
+            return;
+        }
+        QTextCursor all(&document);
+        all.select(QTextCursor::Document);
+        QTextCharFormat heavy;
+        heavy.setFontWeight(QFont::Bold);
+        all.mergeCharFormat(heavy);
     };
     for (const double scale : {1.5, 3.0}) {
         QTextDocument shown;
         styled(shown, 8);
         QTextDocument large;
         styled(large, 8 * scale);
-        for (int edited = 0; edited < 2; ++edited) {
+        EXPECT_LT(measureLines(shown).lineCount, measureLines(large).lineCount)
+            << "shown smaller, fewer lines";
+        // Counted at the scale again and again: each measure finds the counts the last one kept.
+        for (int edited = 0; edited < 3; ++edited) {
             const auto scaled = measureLines(shown, {scale});
             const auto laidOut = measureLines(large);
             EXPECT_GT(laidOut.lineCount, 6) << "the larger text wraps";
             EXPECT_EQ(scaled.lineCount, laidOut.lineCount) << scale << " edited " << edited;
             EXPECT_EQ(scaled.lineRanges, laidOut.lineRanges) << scale << " edited " << edited;
             EXPECT_EQ(scaled.wordsPerLine, laidOut.wordsPerLine) << scale << " edited " << edited;
-            EXPECT_LT(measureLines(shown).lineCount, laidOut.lineCount) << "shown smaller, fewer lines";
-            typeInto(shown);
-            typeInto(large);
+            edit(shown, edited);
+            edit(large, edited);
         }
     }
 }

@@ -225,27 +225,26 @@ bool fitsLayout(const TextAmount& amount, double points, double lineWidth) {
            estimatedParagraphHeight(amount, points, lineWidth) <= maximumParagraphHeight;
 }
 
+// The lines of the minimum size that fit in `limit`.
+static constexpr double linesWithin(double limit) {
+    return limit / (lineSpacingPerPoint * minimumFontSize);
+}
+// Every paragraph shown keeps a line of its own within the layout's height with room to wrap:
+// the bound on paragraphs is the one that refuses a text.
+static_assert(double(TextUtils::maximumShownParagraphs) < linesWithin(maximumLaidOutHeight));
+static_assert(1 < linesWithin(maximumParagraphHeight));
+
 // The narrowest line in which `characters` in `paragraphs` stay within `limit` at the minimum size.
-static std::optional<double> narrowestLine(double characters, double paragraphs, double limit) {
-    const double points = minimumFontSize;
-    const double wrappedLines = limit / (lineSpacingPerPoint * points) - paragraphs;
-    if (wrappedLines <= 0) {
-        return std::nullopt;
-    }
-    return characters * advancePerPoint * points / wrappedLines;
+static double narrowestLine(double characters, double paragraphs, double limit) {
+    return characters * advancePerPoint * minimumFontSize / (linesWithin(limit) - paragraphs);
 }
 
 std::optional<double> narrowestLineWidth(const TextAmount& amount) {
     if (amount.paragraphs > TextUtils::maximumShownParagraphs) {
         return std::nullopt;
     }
-    const auto text =
-        narrowestLine(double(amount.characters), double(amount.paragraphs), maximumLaidOutHeight);
-    const auto paragraph = narrowestLine(double(amount.longestParagraph), 1, maximumParagraphHeight);
-    if (!text || !paragraph) {
-        return std::nullopt;
-    }
-    return std::max(*text, *paragraph);
+    return std::max(narrowestLine(double(amount.characters), double(amount.paragraphs), maximumLaidOutHeight),
+                    narrowestLine(double(amount.longestParagraph), 1, maximumParagraphHeight));
 }
 
 double shownFontSize(double points, double lineWidth, const TextAmount& amount) {

@@ -93,8 +93,8 @@ double estimatedParagraphHeight(const TextAmount& amount, double points, double 
 bool fitsLayout(const TextAmount& amount, double points, double lineWidth);
 
 // The narrowest line that `amount` fits the layout in at the minimum font size (fitsLayout): a
-// narrower column lays the text out at this width. None when no width does, or the text has more
-// paragraphs than are shown (TextUtils::maximumShownParagraphs).
+// narrower column lays the text out at this width. None when the text has more paragraphs than
+// are shown (TextUtils::maximumShownParagraphs); any fewer fit at some width.
 std::optional<double> narrowestLineWidth(const TextAmount& amount);
 
 // The size the editor shows a script at: `points`, or the largest size that fits the layout

@@ -254,7 +254,7 @@ void EditorController::loadDocumentText(Load load) {
     piecewise_.reset(); // a text still going in gives way to this one
     const auto amount = EditorAppearance::textAmount(text.string());
     if (!EditorAppearance::narrowestLineWidth(amount)) {
-        holdBack(text, amount);
+        holdBack(text);
         return;
     }
     if (heldBack_) {
@@ -297,22 +297,28 @@ void EditorController::loadDocumentText(Load load) {
     publishLineMetrics();
 }
 
-void EditorController::holdBack(const platform::AttributedString& text,
-                                const EditorAppearance::TextAmount& amount) {
+void EditorController::holdBack(const platform::AttributedString& text) {
     {
         const FlagScope ignoring(ignoreTextChange_);
         const FlagScope typing(ignoreTypingAttributes_);
         textView_->document()->clear();
     }
     heldBack_ = true;
+    // Its lines as the status bar counts those of a text shown, none wrapping: the count, the
+    // running time and the bookmarks' lines go on as for any script.
+    const LineMetrics lines = paragraphLines(text.string());
     textView_->setPlaceholderText(
         QCoreApplication::translate("EditorController",
                                     "This text has %1 lines, more than the editor can show. It is kept "
                                     "as it is, and saved whole.")
-            .arg(QLocale().toString(amount.paragraphs)));
+            .arg(QLocale().toString(lines.lineCount)));
     shownText_ = text;
     markViewClean();
     projectEditorDidChange(*project_);
+    project_->setEditorLines(lines.lineCount, lines.lineRanges);
+    if (lines.wordsPerLine) {
+        project_->setAverageWordsPerLine(*lines.wordsPerLine);
+    }
 }
 
 void EditorController::loadNextPiece(int generation) {

@@ -248,8 +248,8 @@ private:
     // Whether `amount` of text at the size shown stays within what Qt's layout can lay out.
     bool showsWithinLayoutLimit(const EditorAppearance::TextAmount& amount) const;
     // Shows no text but a word on why: `text` has more lines than the view can lay out. The view
-    // stays read-only and the project keeps the text as it is.
-    void holdBack(const platform::AttributedString& text, const EditorAppearance::TextAmount& amount);
+    // stays read-only and the project keeps the text as it is, its lines counted unwrapped.
+    void holdBack(const platform::AttributedString& text);
     // Whether the view holds the project's whole text (not while it goes in, nor held back).
     bool holdsWholeText() const { return !piecewise_ && !heldBack_; }
     // The same, then gives the text the new size; `amount` is the text's when not given.

@@ -28,6 +28,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
+#include <QLocale>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
@@ -334,6 +335,8 @@ QWidget* EditorWindowController::makeWindow() {
     // How the file the script came from was read: until the script is saved.
     readNoticeLine_ = makeNoticeLine(body, QStringLiteral("readNoticeLine"), project_->readNotice());
     rows->addWidget(readNoticeLine_);
+    refusalLine_ = makeNoticeLine(body, QStringLiteral("refusalNoticeLine"), {});
+    rows->addWidget(refusalLine_);
     rows->addWidget(columns_, 1);
     rows->addWidget(statusbarAnchor_);
     window->setCentralWidget(body);
@@ -487,6 +490,22 @@ void EditorWindowController::placeChildren() {
     centre->addWidget(views.container, 1);
     centre->addWidget(makeEditorScrollBar(*views.text));
     findBar_ = new FindBar(*views.text, centerAnchor_);
+    QObject::connect(views.text, &ScriptTextView::insertionRefused, views.text,
+                     [line = refusalLine_](qint64 paragraphs, bool dropped) {
+                         if (!line)
+                             return;
+                         const QString why = dropped ? tr("Nothing was dropped: the script would have %1 "
+                                                          "lines, more than the editor can show.")
+                                                     : tr("Nothing was pasted: the script would have %1 "
+                                                          "lines, more than the editor can show.");
+                         line->setText(why.arg(QLocale().toString(paragraphs)));
+                         line->show();
+                     });
+    QObject::connect(views.text->document(), &QTextDocument::contentsChanged, views.text,
+                     [line = refusalLine_] {
+                         if (line)
+                             line->hide();
+                     });
 
     sidebarController_ = std::make_shared<SidebarController>(project_, *defaults_, *center_);
     sidebarController_->setDisplayPrompterOpener(std::make_shared<DelegateDisplayOpener>(weak_from_this()));

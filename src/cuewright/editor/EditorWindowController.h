@@ -246,6 +246,7 @@ private:
     QPointer<QWidget> statusbarAnchor_;
     QPointer<QLabel> noticeLine_;
     QPointer<QLabel> readNoticeLine_; // the project's readNotice()
+    QPointer<QLabel> refusalLine_;    // why a paste went nowhere, until the text changes
     QString notice_;
     QPointer<QWidget> editorViews_;         // the editor's stacked views
     QPointer<FindBar> findBar_;             // floats over the centre anchor

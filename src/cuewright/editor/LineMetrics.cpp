@@ -1,6 +1,7 @@
 #include "cuewright/editor/LineMetrics.h"
 
 #include <QAbstractTextDocumentLayout>
+#include <QHash>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextLayout>
@@ -33,6 +34,8 @@ struct LineWords final : QTextBlockUserData {
         int words = 0;
     };
     int revision = -1;
+    // The formats the lines were broken in (see blockLook): a change of look keeps the revision.
+    std::size_t look = 0;
     bool hasBreak = false;
     // The lines' own layout (the document font's size as counted, width) when they were not
     // Qt's; 0 when they were.
@@ -40,6 +43,24 @@ struct LineWords final : QTextBlockUserData {
     double width = 0;
     std::vector<Line> lines;
 };
+
+// The formats a block's lines are broken in: the document's font (its size aside: that is counted
+// apart), the block's format and its runs'. Bold, a font or a size given to a run changes it, while
+// the block's revision follows its text alone.
+std::size_t documentLook(const QTextDocument& document) {
+    QFont font = document.defaultFont();
+    font.setPointSizeF(1);
+    return qHash(font.key());
+}
+
+std::size_t blockLook(std::size_t documentLook, const QTextBlock& block) {
+    std::size_t look = qHashMulti(documentLook, block.blockFormatIndex(), block.charFormatIndex());
+    for (auto it = block.begin(); !it.atEnd(); ++it) {
+        const QTextFragment fragment = it.fragment();
+        look = qHashMulti(look, fragment.charFormatIndex(), fragment.length());
+    }
+    return look;
+}
 
 struct LineSpan {
     int start = 0;
@@ -143,7 +164,7 @@ bool unwrappedAtScale(const QTextDocument& document, const QTextBlock& block, co
 // The lines of `block`: Qt's own (laid out), or those counted otherwise from `cache`, from Qt's
 // own when counting does not change them, or from a new layout.
 std::vector<LineSpan> blockLines(const QTextDocument& document, const QTextBlock& block,
-                                 const LineCounting& counting, const LineWords* cache) {
+                                 const LineCounting& counting, const LineWords* cache, std::size_t look) {
     std::vector<LineSpan> lines;
     if (counting.usesDocumentLayout()) {
         const QTextLayout* layout = block.layout();
@@ -154,8 +175,8 @@ std::vector<LineSpan> blockLines(const QTextDocument& document, const QTextBlock
         return lines;
     }
     const double width = lineWidth(document, block, counting);
-    if (cache && cache->revision == block.revision() && cache->size == countedSize(document, counting) &&
-        cache->width == width) {
+    if (cache && cache->revision == block.revision() && cache->look == look &&
+        cache->size == countedSize(document, counting) && cache->width == width) {
         for (const LineWords::Line& line : cache->lines) {
             lines.push_back({line.start, line.length});
         }
@@ -177,22 +198,24 @@ int lineWordCount(QStringView line, bool closesParagraph) {
 // The lines of `block` with their word counts, taken from the counts kept on the block where
 // they still hold; new counts are kept.
 const std::vector<LineWords::Line>& countBlock(const QTextDocument& document, const QTextBlock& block,
-                                               const LineCounting& counting,
+                                               const LineCounting& counting, std::size_t documentLook,
                                                std::vector<LineWords::Line>& scratch) {
     const bool hasBreak = block.next().isValid();
     auto* cache = static_cast<LineWords*>(block.userData());
-    const std::vector<LineSpan> spans = blockLines(document, block, counting, cache);
+    const bool own = counting.usesDocumentLayout();
+    // Qt's own lines follow every change of look by themselves.
+    const std::size_t look = own ? 0 : blockLook(documentLook, block);
+    const std::vector<LineSpan> spans = blockLines(document, block, counting, cache, look);
     const int count = int(spans.size());
     const bool sameText = cache && cache->revision == block.revision() && cache->hasBreak == hasBreak;
     QString text; // read only when a line must be counted
     std::vector<LineWords::Line>& lines = scratch;
     lines.clear();
     lines.reserve(count);
-    const bool own = counting.usesDocumentLayout();
     const double sizeKey = countedSize(document, counting);
     const double widthKey = own ? 0 : lineWidth(document, block, counting);
-    bool recounted =
-        !sameText || int(cache->lines.size()) != count || cache->size != sizeKey || cache->width != widthKey;
+    bool recounted = !sameText || int(cache->lines.size()) != count || cache->look != look ||
+                     cache->size != sizeKey || cache->width != widthKey;
     for (int i = 0; i < count; ++i) {
         LineWords::Line counted{spans[i].start, spans[i].length, 0};
         const bool closesParagraph = hasBreak && i + 1 == count;
@@ -217,6 +240,7 @@ const std::vector<LineWords::Line>& countBlock(const QTextDocument& document, co
         const_cast<QTextBlock&>(block).setUserData(cache);
     }
     cache->revision = block.revision();
+    cache->look = look;
     cache->hasBreak = hasBreak;
     cache->size = sizeKey;
     cache->width = widthKey;
@@ -226,14 +250,46 @@ const std::vector<LineWords::Line>& countBlock(const QTextDocument& document, co
 
 } // namespace
 
+LineMetrics paragraphLines(QStringView text) {
+    LineMetrics metrics;
+    if (text.isEmpty()) {
+        return metrics;
+    }
+    long words = 0;
+    qsizetype start = 0;
+    const auto addLine = [&](qsizetype end, qsizetype breakLength) {
+        words += lineWordCount(text.mid(start, end - start), breakLength > 0);
+        metrics.lineRanges.push_back(
+            {int(metrics.lineRanges.size()) + 1, {int(start), int(end - start + breakLength)}});
+        start = end + breakLength;
+    };
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') {
+            addLine(i, 2);
+            ++i;
+        } else if (c == u'\n' || c == u'\r' || c == QChar::ParagraphSeparator || c == QChar::LineSeparator) {
+            addLine(i, 1);
+        }
+    }
+    const bool endsWithBreak = start == text.size();
+    if (!endsWithBreak) {
+        addLine(text.size(), 0);
+    }
+    metrics.lineCount = int(metrics.lineRanges.size()) + (endsWithBreak ? 1 : 0);
+    metrics.wordsPerLine = double(words) / metrics.lineCount;
+    return metrics;
+}
+
 void countLinesFrom(const QTextDocument& document, QTextBlock from, const LineCounting& counting) {
     // Lays out whatever is still pending, however lines are counted: what is left would be laid
     // out in one go at the first paint or measure.
     document.documentLayout()->documentSize();
     std::vector<LineWords::Line> scratch;
+    const std::size_t look = documentLook(document);
     for (QTextBlock block = from.isValid() ? from : document.firstBlock(); block.isValid();
          block = block.next()) {
-        countBlock(document, block, counting, scratch);
+        countBlock(document, block, counting, look, scratch);
     }
 }
 
@@ -259,13 +315,14 @@ LineMetrics measureLines(const QTextDocument& document, const LineCounting& coun
     }
     metrics.lineRanges.reserve(keptLines);
     std::vector<LineWords::Line> scratch;
+    const std::size_t look = documentLook(document);
     for (QTextBlock block = document.firstBlock(); block.isValid(); block = block.next()) {
         if (endsWithBreak && block == last) {
             break;
         }
         const int position = block.position();
         const bool hasBreak = block.next().isValid();
-        const std::vector<LineWords::Line>& lines = countBlock(document, block, counting, scratch);
+        const std::vector<LineWords::Line>& lines = countBlock(document, block, counting, look, scratch);
         const int count = int(lines.size());
         for (int i = 0; i < count; ++i) {
             const bool closesParagraph = hasBreak && i + 1 == count;

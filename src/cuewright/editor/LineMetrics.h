@@ -36,9 +36,14 @@ struct LineCounting {
 // Maximal runs of characters other than U+0020: tabs and line breaks join words.
 int spaceSeparatedWordCount(QStringView text);
 
+// The lines of a text that is not laid out (too long to be shown), counted as measureLines()
+// counts them with no paragraph wrapping: one to a paragraph (CR LF is one break), each with its
+// break, and the empty line after a final break.
+LineMetrics paragraphLines(QStringView text);
+
 // Finishes the document's layout first; lines follow its text width. Keeps the word counts of
-// each block's lines as the block's user data, so that blocks whose text and line breaks did not
-// change are not counted again (the blocks must carry no other user data).
+// each block's lines as the block's user data, so that blocks whose text, formats and line breaks
+// did not change are not counted again (the blocks must carry no other user data).
 // Counted otherwise than by the document's layout (see LineCounting), each block is broken into
 // lines by a layout of its own, never positioned in the document, so the count needs no document
 // layout of that height: a long script is shown smaller than the size its lines are counted at. A

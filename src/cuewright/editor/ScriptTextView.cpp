@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMimeData>
 #include <QPainter>
 #include <QScrollBar>
@@ -267,6 +268,7 @@ void ScriptTextView::insertFromMimeData(const QMimeData* source) {
         const std::optional<bool> restyled = insertionGuard_(after);
         if (!restyled) {
             QApplication::beep();
+            emit insertionRefused(after.paragraphs, dropping_);
             return;
         }
         if (*restyled) {
@@ -285,6 +287,49 @@ void ScriptTextView::insertFromMimeData(const QMimeData* source) {
     nextStepName_.clear(); // a paste of nothing leaves no name behind
     setTextCursor(cursor);
     ensureCursorVisible();
+}
+
+void ScriptTextView::undo() {
+    stepThroughHistory(&QTextEdit::undo);
+}
+
+void ScriptTextView::redo() {
+    stepThroughHistory(&QTextEdit::redo);
+}
+
+void ScriptTextView::stepThroughHistory(void (QTextEdit::*step)()) {
+    int first = std::numeric_limits<int>::max();
+    int last = -1;
+    const auto changes = connect(document(), &QTextDocument::contentsChange, this,
+                                 [&](int position, int /*removed*/, int added) {
+                                     first = std::min(first, position);
+                                     last = std::max(last, position + added);
+                                 });
+    (this->*step)();
+    disconnect(changes);
+    const int position = textCursor().position();
+    if (last < 0 || (position >= first && position <= last)) {
+        return;
+    }
+    QTextCursor atChange(document());
+    atChange.setPosition(std::clamp(first, 0, document()->characterCount() - 1));
+    setTextCursor(atChange);
+    ensureCursorVisible();
+}
+
+void ScriptTextView::contextMenuEvent(QContextMenuEvent* event) {
+    // The menu's Undo and Redo are Qt's own otherwise, which leave the caret at the top.
+    QMenu* menu = createStandardContextMenu(event->pos());
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    for (QAction* action : menu->actions()) {
+        const bool undoes = action->objectName() == QLatin1String("edit-undo");
+        if (undoes || action->objectName() == QLatin1String("edit-redo")) {
+            disconnect(action, &QAction::triggered, nullptr, nullptr);
+            connect(action, &QAction::triggered, this,
+                    undoes ? &ScriptTextView::undo : &ScriptTextView::redo);
+        }
+    }
+    menu->popup(event->globalPos());
 }
 
 void ScriptTextView::dropEvent(QDropEvent* event) {

@@ -84,6 +84,19 @@ public:
     // for insertBookmark().
     bool renameBookmark(int line, const QString& id, const QString& note);
 
+signals:
+    // A paste or a drop was refused: with it the text would have `paragraphs`, more than the
+    // editor shows (the guard's answer, see setInsertionGuard). The text stays as it was.
+    void insertionRefused(qint64 paragraphs, bool dropped);
+
+public slots:
+    // Qt's undo and redo, leaving the insertion point at the change and showing it: after a step
+    // of format changes (a trait, a bookmark) Qt puts it at the start of the text. Where Qt's own
+    // place lies within what the step changed (typing), it stays.
+    void undo();
+    void redo();
+
+public:
     // Runs `edit` on a cursor of the text as one undo step named `name`.
     void namedEdit(const QString& name, const std::function<void(QTextCursor&)>& edit);
 
@@ -166,6 +179,7 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     // Gives typing at the insertion point the script's look where its format lacks it, and no
@@ -177,6 +191,8 @@ private:
     // Runs `edit` as one undo step named `name`.
     template <typename Edit> void namedStep(const QString& name, Edit edit);
     void undoStepAdded();
+    // Runs Qt's undo or redo, then puts the insertion point at the change when Qt put it elsewhere.
+    void stepThroughHistory(void (QTextEdit::*step)());
 
     // The key events as the prompter reads them (see ScriptTextViewKeys.cpp).
     struct KeyRouting;

@@ -43,13 +43,13 @@ void BluetoothServer::start() {
 
 void BluetoothServer::stop() {
     CW_DCHECK_MAIN_THREAD();
-    stopped_ = true;
     writes_.clear();
     readSnapshots_.clear();
     if (manager_) {
         manager_->stopAdvertising();
     }
-    // Switched off, the service obeys no central: the manager takes it from the stack as it goes.
+    // Switched off, the service obeys no central: the manager takes it from the stack as it goes,
+    // and with it every way a read or a write reaches this server.
     manager_.reset();
     if (const auto delegate = delegate_.lock()) {
         delegate->bluetoothServerDidStop(*this);
@@ -57,9 +57,6 @@ void BluetoothServer::stop() {
 }
 
 void BluetoothServer::peripheralManagerDidUpdateState(bt::PeripheralManager& manager) {
-    if (stopped_) {
-        return;
-    }
     if (manager.state() != bt::ManagerState::poweredOn) {
         base::log(std::string("managerstate is: ") + bt::managerStateName(manager.state()));
         return;
@@ -69,9 +66,6 @@ void BluetoothServer::peripheralManagerDidUpdateState(bt::PeripheralManager& man
 
 void BluetoothServer::peripheralManagerDidAddService(bt::PeripheralManager& manager,
                                                      const std::optional<std::string>& error) {
-    if (stopped_) {
-        return;
-    }
     if (error) {
         base::log("add error: " + *error);
         return;
@@ -100,9 +94,6 @@ std::optional<BluetoothBytes> BluetoothServer::currentMessage() {
 
 bt::ReadResponse BluetoothServer::peripheralManagerDidReceiveRead(bt::PeripheralManager&,
                                                                   const bt::ReadRequest& request) {
-    if (stopped_) {
-        return {bt::AttError::readNotPermitted, {}};
-    }
     if (!sameUuid(request.characteristicUuid, bluetoothCharacteristicUuid)) {
         return {bt::AttError::requestNotSupported, {}};
     }
@@ -127,9 +118,6 @@ bt::ReadResponse BluetoothServer::peripheralManagerDidReceiveRead(bt::Peripheral
 
 bt::AttError BluetoothServer::peripheralManagerDidReceiveWrite(bt::PeripheralManager&,
                                                                const bt::WriteRequest& request) {
-    if (stopped_) {
-        return bt::AttError::writeNotPermitted;
-    }
     const std::string& central = request.central;
     auto pending = writes_.find(central);
     if (request.offset == 0) {

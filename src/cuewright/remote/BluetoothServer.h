@@ -65,8 +65,8 @@ public:
     // Makes the manager; the service follows once it reports powered on.
     void start();
     // Withdraws the advertisement and the service (the manager goes) and tells the delegate.
-    // From then on nothing a central reads or writes reaches the delegate: a read or write
-    // already on its way is refused, and a value still being written is dropped.
+    // From then on nothing a central reads or writes reaches the server, and a value still being
+    // written is dropped.
     void stop();
 
     platform::bluetooth::PeripheralManager* manager() const { return manager_.get(); }
@@ -101,7 +101,6 @@ private:
     std::map<std::string, PendingWrite> writes_;          // by central
     std::map<std::string, BluetoothBytes> readSnapshots_; // by central
     std::uint64_t nextGeneration_ = 1;
-    bool stopped_ = false;
 };
 
 } // namespace cw
