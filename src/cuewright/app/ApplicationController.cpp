@@ -605,7 +605,7 @@ void ApplicationController::openOffMainThread(const std::string& path) {
         std::shared_ptr<EditorWindow> window;
         try {
             if (read.error) {
-                std::rethrow_exception(read.error); // a script file is not read twice
+                std::rethrow_exception(read.error); // a file is not read twice
             }
             // An unreadable text (or not UTF-8): the usual way reads it again and says why.
             std::shared_ptr<Project> project =
