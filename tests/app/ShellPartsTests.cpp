@@ -481,6 +481,46 @@ TEST(SingleInstance, AnInstanceThatNeverAnswersIsReplaced) {
     EXPECT_TRUE(becomesTheRunningInstance(path, path, QString::fromStdString(runtime.path().string())));
 }
 
+// A copy that did not answer for a moment (stopped) is stood in for by a later start; once the
+// stand-in quits, the first copy takes hand-overs again. A stand-in that was itself stood in for
+// and quits first passes that copy's place down.
+TEST(SingleInstance, TheCopyAStartStoodInForTakesHandOversAgainWhenTheStandInQuits) {
+    for (const bool standInReplaced : {false, true}) {
+        SCOPED_TRACE(standInReplaced);
+        testsupport::TempDir dir;
+        const fs::path socket = dir / "instance";
+        const QString path = QString::fromStdString(socket.string());
+        QLocalServer first; // accepts through the system, and never reads: its event loop is not run
+        ASSERT_TRUE(first.listen(path));
+        struct stat before {};
+        ASSERT_EQ(::stat(socket.c_str(), &before), 0);
+
+        auto standIn = std::make_unique<cw::SingleInstance>(path);
+        EXPECT_FALSE(standIn->handOff({"/home/ann/a.cwr"}, 200));
+        ASSERT_TRUE(standIn->listen([](const QStringList&) {}));
+        std::unique_ptr<cw::SingleInstance> above;
+        if (standInReplaced) {
+            above = std::make_unique<cw::SingleInstance>(path);
+            ASSERT_TRUE(above->listen([](const QStringList&) {}));
+        }
+        standIn.reset();
+        above.reset();
+
+        struct stat after {};
+        ASSERT_EQ(::stat(socket.c_str(), &after), 0) << "no socket left for later starts";
+        EXPECT_EQ(after.st_ino, before.st_ino) << "the socket is not the first copy's";
+        QLocalSocket later;
+        later.connectToServer(path);
+        EXPECT_TRUE(later.waitForConnected(2000));
+        std::vector<std::string> left;
+        for (const auto& entry : fs::directory_iterator(dir.path())) {
+            left.push_back(entry.path().filename().string());
+        }
+        std::sort(left.begin(), left.end());
+        EXPECT_EQ(left, (std::vector<std::string>{"instance", "instance.lock"}));
+    }
+}
+
 TEST(SingleInstance, TheSocketLivesInAPrivateFolderOrNowhere) {
     testsupport::TempDir runtime;
     const SharedFolder temporary;

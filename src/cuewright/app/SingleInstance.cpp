@@ -15,6 +15,7 @@
 #include <map>
 #include <optional>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/socket.h>
@@ -94,6 +95,24 @@ bool peerIsThisUser(qintptr descriptor) {
     if (::getsockopt(static_cast<int>(descriptor), SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0)
         return false;
     return credentials.uid == ::geteuid();
+}
+
+// Whether a process still listens on the local socket at `address`, answering or not: a stopped
+// one's connections wait in its queue (or find it full), a crashed one's are refused.
+bool someoneListens(const sockaddr_un& address) {
+    const int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (probe < 0) {
+        return false;
+    }
+    const bool listens =
+        ::connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 || errno == EAGAIN;
+    ::close(probe);
+    return listens;
+}
+
+// Prefix of the names sockets are set aside under, beside the socket's own name.
+QByteArray displacedPrefix(const QByteArray& socketFile) {
+    return socketFile + ".displaced-";
 }
 
 } // namespace
@@ -323,8 +342,20 @@ bool SingleInstance::listenLocked() {
     struct stat status {};
     if (!bound && listener >= 0 && errno == EADDRINUSE && ::lstat(encoded.constData(), &status) == 0 &&
         S_ISSOCK(status.st_mode)) {
-        // Nobody answered on it (handOff failed first): a crashed or hung instance's socket.
-        ::unlink(encoded.constData());
+        // Nobody answered on it (handOff failed first). A crashed instance's socket goes; a living
+        // one's is kept aside for when this one quits.
+        if (someoneListens(address)) {
+            displaced_ = displacedPrefix(encoded) + QByteArray::number(quint64(status.st_ino));
+            if (::rename(encoded.constData(), displaced_.constData()) == 0) {
+                log(QStringLiteral(
+                        "the Cuewright at %1 did not answer: standing in for it until this one quits")
+                        .arg(path_));
+            } else {
+                displaced_.clear();
+            }
+        } else {
+            ::unlink(encoded.constData());
+        }
         bound = bindTo();
     }
     if (!bound || ::chmod(encoded.constData(), 0600) != 0 || ::listen(listener, SOMAXCONN) != 0 ||
@@ -360,25 +391,69 @@ bool SingleInstance::listenLocked() {
     return true;
 }
 
+QByteArray SingleInstance::currentSocketFile() const {
+    const auto isOurs = [this](const QByteArray& file) {
+        struct stat status {};
+        return ::lstat(file.constData(), &status) == 0 && status.st_dev == device_ && status.st_ino == inode_;
+    };
+    const QByteArray encoded = QFile::encodeName(path_);
+    if (isOurs(encoded)) {
+        return encoded;
+    }
+    // Set aside, under the name of its own inode or, handed down, under that of the one above.
+    const qsizetype slash = encoded.lastIndexOf('/');
+    const QByteArray folder = slash > 0 ? encoded.left(slash) : QByteArray("/");
+    const QByteArray prefix = displacedPrefix(encoded.mid(slash + 1));
+    DIR* entries = ::opendir(folder.constData());
+    if (!entries) {
+        return {};
+    }
+    QByteArray found;
+    while (const dirent* entry = ::readdir(entries)) {
+        const QByteArray name(entry->d_name);
+        if (name.startsWith(prefix) && isOurs(folder + '/' + name)) {
+            found = folder + '/' + name;
+            break;
+        }
+    }
+    ::closedir(entries);
+    return found;
+}
+
+void SingleInstance::leavePlace() {
+    const QByteArray own = currentSocketFile();
+    struct stat status {};
+    if (!displaced_.isEmpty() && ::lstat(displaced_.constData(), &status) == 0 && S_ISSOCK(status.st_mode)) {
+        // One step, so that a start finds a socket at every moment. When this one's file has gone
+        // (removed by hand), the place is taken only when free.
+        const QByteArray encoded = QFile::encodeName(path_);
+        const QByteArray place = !own.isEmpty()                               ? own
+                                 : ::lstat(encoded.constData(), &status) != 0 ? encoded
+                                                                              : QByteArray();
+        if (!place.isEmpty() && ::rename(displaced_.constData(), place.constData()) == 0) {
+            return;
+        }
+    }
+    if (!own.isEmpty()) {
+        ::unlink(own.constData());
+    }
+}
+
 SingleInstance::~SingleInstance() {
+    if (listener_) {
+        // No start connects while the place changes hands.
+        lock();
+        listener_->accepting->cancel(); // waits for an accept under way
+        listener_->queue->sync([listener = listener_.get()] {
+            while (!listener->connections.empty()) {
+                listener->drop(listener->connections.begin()->first);
+            }
+        });
+        ::close(listener_->fd);
+        leavePlace();
+    }
     if (lockFd_ >= 0) {
         ::close(lockFd_); // releases the lock when held
-    }
-    if (!listener_) {
-        return;
-    }
-    listener_->accepting->cancel(); // waits for an accept under way
-    listener_->queue->sync([listener = listener_.get()] {
-        while (!listener->connections.empty()) {
-            listener->drop(listener->connections.begin()->first);
-        }
-    });
-    ::close(listener_->fd);
-    // A later start that found this one silent may have put its own socket here since.
-    const QByteArray encoded = QFile::encodeName(path_);
-    struct stat status {};
-    if (::lstat(encoded.constData(), &status) == 0 && status.st_dev == device_ && status.st_ino == inode_) {
-        ::unlink(encoded.constData());
     }
 }
 
