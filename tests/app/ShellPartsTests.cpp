@@ -206,6 +206,24 @@ QString uniqueInstanceName() {
     return QStringLiteral("cuewright-test-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
 }
 
+// Asked from a terminal without a display (an SSH session), the usage is printed all the same.
+TEST(CommandLine, HelpIsPrintedWithoutADisplay) {
+    testsupport::TempDir home;
+    QProcessEnvironment environment = startEnvironment(uniqueInstanceName(), home.path());
+    for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        environment.remove(variable);
+    }
+    for (const char* option : {"--help", "-h"}) {
+        QProcess start;
+        start.setProcessEnvironment(environment);
+        start.start(QStringLiteral(CW_APP_BINARY), {QString::fromLatin1(option)});
+        ASSERT_TRUE(start.waitForFinished(30000)) << option;
+        EXPECT_EQ(start.exitStatus(), QProcess::NormalExit) << option;
+        EXPECT_EQ(start.exitCode(), 0) << option;
+        EXPECT_TRUE(start.readAllStandardOutput().startsWith("usage: cuewright [FILE...]")) << option;
+    }
+}
+
 TEST(SingleInstance, ASecondStartHandsItsPathsToTheRunningOne) {
     const QString name = uniqueInstanceName();
     cw::SingleInstance running(name);
