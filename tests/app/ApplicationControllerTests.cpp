@@ -825,17 +825,19 @@ TEST_F(Recovery, CopiesOfOneFileComeBackInOneWindowOnItAndAnUnreadableCopyIsName
         << alerts->shown()[1].informativeText.toStdString();
 }
 
+// Records the folders and pages it is asked to show.
+struct RecordingOpener : cw::UrlOpener {
+    std::vector<QUrl> opened;
+    bool open(const QUrl& url) override {
+        opened.push_back(url);
+        return true;
+    }
+};
+
 // A copy that cannot be read is offered to Discard or to Show Folder, and once answered either
 // way no start names it again; shown, it stays in the folder under a name of its own.
 TEST_F(Recovery, AnUnreadableCopyIsAskedAboutOnce) {
-    struct Opener : cw::UrlOpener {
-        std::vector<QUrl> opened;
-        bool open(const QUrl& url) override {
-            opened.push_back(url);
-            return true;
-        }
-    };
-    const auto opener = std::make_shared<Opener>();
+    const auto opener = std::make_shared<RecordingOpener>();
     const auto previousOpener = cw::setUrlOpener(opener);
     launch();
     for (const char* answer : {"Discard", "Show Folder"}) {
@@ -858,6 +860,38 @@ TEST_F(Recovery, AnUnreadableCopyIsAskedAboutOnce) {
     }
     ASSERT_EQ(kept.size(), 1u) << "the discarded copy stayed";
     EXPECT_TRUE(kept[0].starts_with("unreadable-")) << kept[0];
+    cw::setUrlOpener(previousOpener);
+}
+
+// A signal while that question is up quits under it: the box goes without a button, which
+// answers nothing, so no folder is shown and the next start asks again.
+TEST_F(Recovery, QuittingWhileAnUnreadableCopyIsAskedAboutAnswersNothing) {
+    // Quits while its alert is up; answers the first button, as a box closed under it does.
+    struct QuittingAlerts : platform::FakeAlertRunner {
+        std::function<void()> during;
+        int run(const platform::Alert& alert, QWidget* window) override {
+            if (const auto quit = std::exchange(during, nullptr)) {
+                quit();
+            }
+            return FakeAlertRunner::run(alert, window);
+        }
+    };
+    const auto opener = std::make_shared<RecordingOpener>();
+    const auto previousOpener = cw::setUrlOpener(opener);
+    launch();
+    writeUnreadableCopy(std::nullopt, "broken.cwr");
+    const auto quitting = std::make_shared<QuittingAlerts>();
+    quitting->during = [this] { app->terminateWithoutAsking(); };
+    const auto previousAlerts = platform::setAlertRunner(quitting);
+    restart();
+    platform::setAlertRunner(previousAlerts);
+    ASSERT_EQ(quitting->shown().size(), 1u);
+    EXPECT_TRUE(app->isTerminating());
+    EXPECT_TRUE(opener->opened.empty()) << "the signal answered Show Folder";
+    const std::size_t before = alerts->shown().size();
+    restart();
+    ASSERT_EQ(alerts->shown().size(), before + 1) << "the copy was settled without an answer";
+    EXPECT_EQ(alerts->shown().back().buttons, (QStringList{"Show Folder", "Discard"}));
     cw::setUrlOpener(previousOpener);
 }
 
