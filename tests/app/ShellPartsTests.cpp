@@ -40,8 +40,10 @@
 #include <memory>
 #include <optional>
 
+#include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -537,6 +539,50 @@ TEST(SingleInstance, TheCopyAStartStoodInForTakesHandOversAgainWhenTheStandInQui
         std::sort(left.begin(), left.end());
         EXPECT_EQ(left, (std::vector<std::string>{"instance", "instance.lock"}));
     }
+}
+
+// A stand-in killed (SIGKILL) gives nothing back: the next start finds its dead socket, puts back
+// the socket of the copy it stood in for and hands over to that copy.
+TEST(SingleInstance, AStartAfterAStandInWasKilledHandsOverToTheCopyItStoodInFor) {
+    testsupport::TempDir runtime;
+    testsupport::TempDir home;
+    const QString name = uniqueInstanceName();
+    const QString socket = QString::fromStdString((runtime / name.toStdString()).string());
+    QProcessEnvironment environment = startEnvironment(name, home.path());
+    environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtime.path().string()));
+    QProcess first;
+    QProcess standIn;
+    for (QProcess* start : {&first, &standIn}) {
+        start->setProcessEnvironment(environment);
+    }
+    const auto listensAt = [&](const QProcess& start) {
+        return processEventsUntil([&] { return listenerOf(socket) == pid_t(start.processId()); });
+    };
+    // Stopped once it answers and has let go of the lock starts take turns with.
+    const auto lockIsFree = [&] {
+        const int fd =
+            ::open((socket + QStringLiteral(".lock")).toLocal8Bit().constData(), O_RDWR | O_CLOEXEC);
+        const bool free = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        return free;
+    };
+    first.start(QStringLiteral(CW_APP_BINARY), {});
+    ASSERT_TRUE(listensAt(first));
+    ASSERT_TRUE(processEventsUntil(lockIsFree));
+    ASSERT_EQ(::kill(pid_t(first.processId()), SIGSTOP), 0);
+    standIn.start(QStringLiteral(CW_APP_BINARY), {});
+    const bool stoodIn = listensAt(standIn);
+    ASSERT_EQ(::kill(pid_t(first.processId()), SIGCONT), 0);
+    ASSERT_TRUE(stoodIn);
+    standIn.kill();
+    standIn.waitForFinished();
+
+    EXPECT_TRUE(cw::SingleInstance(socket).handOff({}, 10000)) << "the start would go on on its own";
+    EXPECT_EQ(listenerOf(socket), pid_t(first.processId()));
+    first.kill();
+    first.waitForFinished();
 }
 
 TEST(SingleInstance, TheSocketLivesInAPrivateFolderOrNowhere) {

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <map>
 #include <optional>
+#include <vector>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -97,6 +98,17 @@ bool peerIsThisUser(qintptr descriptor) {
     return credentials.uid == ::geteuid();
 }
 
+// The address of the local socket file `file`; none when the name is too long for one.
+std::optional<sockaddr_un> socketAddress(const QByteArray& file) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (file.size() >= static_cast<qsizetype>(sizeof address.sun_path)) {
+        return std::nullopt;
+    }
+    std::memcpy(address.sun_path, file.constData(), static_cast<std::size_t>(file.size()));
+    return address;
+}
+
 // Whether a process still listens on the local socket at `address`, answering or not: a stopped
 // one's connections wait in its queue (or find it full), a crashed one's are refused.
 bool someoneListens(const sockaddr_un& address) {
@@ -113,6 +125,26 @@ bool someoneListens(const sockaddr_un& address) {
 // Prefix of the names sockets are set aside under, beside the socket's own name.
 QByteArray displacedPrefix(const QByteArray& socketFile) {
     return socketFile + ".displaced-";
+}
+
+// The sockets set aside beside `socketFile`, as paths.
+std::vector<QByteArray> displacedSockets(const QByteArray& socketFile) {
+    const qsizetype slash = socketFile.lastIndexOf('/');
+    const QByteArray folder = slash > 0 ? socketFile.left(slash) : QByteArray("/");
+    const QByteArray prefix = displacedPrefix(socketFile.mid(slash + 1));
+    std::vector<QByteArray> found;
+    DIR* entries = ::opendir(folder.constData());
+    if (!entries) {
+        return found;
+    }
+    while (const dirent* entry = ::readdir(entries)) {
+        const QByteArray name(entry->d_name);
+        if (name.startsWith(prefix)) {
+            found.push_back(folder + '/' + name);
+        }
+    }
+    ::closedir(entries);
+    return found;
 }
 
 } // namespace
@@ -176,7 +208,7 @@ bool SingleInstance::handOff(const QStringList& paths, int timeoutMs) {
     }
     // Whoever holds the lock is checking, or about to listen: its socket is there once we have it.
     lock();
-    if (handOffLocked(paths, timeoutMs)) {
+    if (handOffLocked(paths, timeoutMs) || (restoreDisplaced() && handOffLocked(paths, timeoutMs))) {
         unlock();
         return true;
     }
@@ -327,13 +359,12 @@ bool SingleInstance::listen(Handler handler) {
 
 bool SingleInstance::listenLocked() {
     const QByteArray encoded = QFile::encodeName(path_);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (encoded.size() >= static_cast<qsizetype>(sizeof address.sun_path)) {
+    const std::optional<sockaddr_un> socketFile = socketAddress(encoded);
+    if (!socketFile) {
         log(QStringLiteral("%1 is too long for a local socket: running as a lone instance").arg(path_));
         return false;
     }
-    std::memcpy(address.sun_path, encoded.constData(), static_cast<std::size_t>(encoded.size()));
+    const sockaddr_un& address = *socketFile;
     const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     const auto bindTo = [&] {
         return ::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
@@ -401,23 +432,38 @@ QByteArray SingleInstance::currentSocketFile() const {
         return encoded;
     }
     // Set aside, under the name of its own inode or, handed down, under that of the one above.
-    const qsizetype slash = encoded.lastIndexOf('/');
-    const QByteArray folder = slash > 0 ? encoded.left(slash) : QByteArray("/");
-    const QByteArray prefix = displacedPrefix(encoded.mid(slash + 1));
-    DIR* entries = ::opendir(folder.constData());
-    if (!entries) {
-        return {};
-    }
-    QByteArray found;
-    while (const dirent* entry = ::readdir(entries)) {
-        const QByteArray name(entry->d_name);
-        if (name.startsWith(prefix) && isOurs(folder + '/' + name)) {
-            found = folder + '/' + name;
-            break;
+    for (const QByteArray& file : displacedSockets(encoded)) {
+        if (isOurs(file)) {
+            return file;
         }
     }
-    ::closedir(entries);
-    return found;
+    return {};
+}
+
+bool SingleInstance::restoreDisplaced() const {
+    const QByteArray encoded = QFile::encodeName(path_);
+    const std::optional<sockaddr_un> address = socketAddress(encoded);
+    if (!address || someoneListens(*address)) {
+        return false;
+    }
+    for (const QByteArray& file : displacedSockets(encoded)) {
+        struct stat status {};
+        const std::optional<sockaddr_un> aside = socketAddress(file);
+        if (!aside || ::lstat(file.constData(), &status) != 0 || !S_ISSOCK(status.st_mode)) {
+            continue;
+        }
+        if (!someoneListens(*aside)) {
+            ::unlink(file.constData()); // its instance ended while set aside, without a word
+            continue;
+        }
+        if (::rename(file.constData(), encoded.constData()) == 0) {
+            log(QStringLiteral("the Cuewright that stood in at %1 ended without giving the place back: "
+                               "handing over to the one it stood in for")
+                    .arg(path_));
+            return true;
+        }
+    }
+    return false;
 }
 
 void SingleInstance::leavePlace() {

@@ -24,12 +24,14 @@ namespace cw {
 // of its own and the new start stands in; when the stand-in quits it renames that socket back
 // over its own in one step, so the instance that was there first receives hand-overs again and
 // at no moment is there no socket for a start to find. A stand-in that is itself stood in for
-// and quits passes the socket it set aside down into its own place. An instance removes only the
-// socket it made itself, never one that replaced it. Starts at the same moment take turns: a lock
-// file beside the socket is held from the hand-over that found no running instance until the
-// socket listens, and while a quitting instance gives up its place, so exactly one of them becomes
-// the running instance and the others hand over to it. Failures are logged; the start then goes
-// on as a lone instance. Made, used and destroyed on the main thread; the handler runs there.
+// and quits passes the socket it set aside down into its own place; one that ends without a
+// word (killed) leaves a dead socket, and the next start puts the set-aside one back and hands
+// over to it. An instance removes only the socket it made itself, never one that replaced it.
+// Starts at the same moment take turns: a lock file beside the socket is held from the hand-over
+// that found no running instance until the socket listens, and while a quitting instance gives up
+// its place, so exactly one of them becomes the running instance and the others hand over to it.
+// Failures are logged; the start then goes on as a lone instance. Made, used and destroyed on the
+// main thread; the handler runs there.
 class SingleInstance final : public QObject {
     Q_OBJECT
 
@@ -79,6 +81,9 @@ private:
     QByteArray currentSocketFile() const;
     // Puts the socket this instance set aside back in its place, or removes its own.
     void leavePlace();
+    // When nothing listens at path_ (a stand-in was killed), puts a living instance's socket that
+    // was set aside back there and removes those whose instance has ended; true when one was put back.
+    bool restoreDisplaced() const;
 
     QString path_;
     std::shared_ptr<Listener> listener_; // while listening
