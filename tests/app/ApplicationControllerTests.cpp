@@ -8,6 +8,7 @@
 #include "cuewright/app/RemoteServices.h"
 #include "cuewright/editor/ScriptTextView.h"
 #include "cuewright/editor/TextBridge.h"
+#include "cuewright/model/ProjectError.h"
 #include "cuewright/model/RecoveryStore.h"
 #include "cuewright/model/ScriptRecovery.h"
 #include "cuewright/model/SettingsKeys.h"
@@ -21,6 +22,7 @@
 
 #include "platform/bluetooth/PeripheralManager.h"
 #include "platform/netservice/FakeNetService.h"
+#include "platform/text/RichTextFile.h"
 #include "platform/ui/ActionRoute.h"
 #include "platform/ui/Appearance.h"
 #include "platform/ui/FakeFileDialogs.h"
@@ -278,6 +280,7 @@ TEST_F(Shell, OneFileHasOneEditorHoweverItIsNamed) {
     EXPECT_EQ(app->editorControllers().size(), before + 3);
     EXPECT_EQ(app->recentDocuments().paths().size(), 2u);
     fs::create_directory(dir.path() / "package.rtfd");
+    std::ofstream(dir.path() / "package.rtfd" / platform::kRtfdTextFileName) << "{\\rtf1 In a package}";
     EXPECT_TRUE(app->openFile((dir.path() / "package.rtfd").string())) << "an RTFD package is a folder";
 }
 
@@ -331,21 +334,28 @@ TEST_F(Shell, LargeAndSlowFilesAreReadOffTheMainThreadIntoWhatTheUsualWayMakes) 
     EXPECT_TRUE(latin1->document().text == expected);
     EXPECT_TRUE(alerts->shown().empty());
 
-    // DOC files, their reader being slow at any size, readable or not.
-    for (const char* name : {"script-sample.doc", "damaged-word97.doc"}) {
-        SCOPED_TRACE(name);
-        const std::string doc = std::string(CW_FIXTURES_DIR) + "/" + name;
-        ASSERT_TRUE(cw::LargeFileOpening::opensOffMainThread(doc));
-        const auto opened = openAndWait(QString::fromStdString(doc));
-        ASSERT_TRUE(opened);
-        EXPECT_TRUE(opened->document().text == scratch.openProject(doc)->document().text);
-    }
+    // A DOC file, its reader being slow at any size.
+    const std::string doc = CW_FIXTURES_DIR "/script-sample.doc";
+    ASSERT_TRUE(cw::LargeFileOpening::opensOffMainThread(doc));
+    const auto opened = openAndWait(QString::fromStdString(doc));
+    ASSERT_TRUE(opened);
+    EXPECT_TRUE(opened->document().text == scratch.openProject(doc)->document().text);
 
-    // One that is not UTF-8 is told as a small one is.
+    // One that is not UTF-8 is told as a small one is, a damaged DOC as the usual way tells it;
+    // neither opens, nor becomes a recent document.
     EXPECT_EQ(openAndWait(QString::fromStdString(notUtf8)), nullptr);
-    ASSERT_EQ(alerts->shown().size(), 1u);
-    EXPECT_EQ(alerts->shown().front().messageText.toStdString(),
+    const std::string damaged = CW_FIXTURES_DIR "/damaged-word97.doc";
+    EXPECT_EQ(openAndWait(QString::fromStdString(damaged)), nullptr);
+    EXPECT_THROW(scratch.openProject(damaged), cw::ProjectError);
+    ASSERT_EQ(alerts->shown().size(), 2u);
+    EXPECT_EQ(alerts->shown()[0].messageText.toStdString(),
               "The file \u201Clatin1.txt\u201D couldn\u2019t be opened using text encoding Unicode (UTF-8).");
+    EXPECT_EQ(
+        alerts->shown()[1].messageText.toStdString(),
+        "The file \u201Cdamaged-word97.doc\u201D couldn\u2019t be opened because it is not a readable Word "
+        "document.");
+    const std::vector<std::string> recent = app->recentDocuments().paths();
+    EXPECT_EQ(std::find(recent.begin(), recent.end(), damaged), recent.end());
 }
 
 // A file refused once it was read off the main thread is told in its alert alone: no progress
@@ -849,17 +859,19 @@ TEST_F(Recovery, CopiesOfOneFileComeBackInOneWindowOnItAndAnUnreadableCopyIsName
         << alerts->shown()[1].informativeText.toStdString();
 }
 
+// Records the folders and pages it is asked to show.
+struct RecordingOpener : cw::UrlOpener {
+    std::vector<QUrl> opened;
+    bool open(const QUrl& url) override {
+        opened.push_back(url);
+        return true;
+    }
+};
+
 // A copy that cannot be read is offered to Discard or to Show Folder, and once answered either
 // way no start names it again; shown, it stays in the folder under a name of its own.
 TEST_F(Recovery, AnUnreadableCopyIsAskedAboutOnce) {
-    struct Opener : cw::UrlOpener {
-        std::vector<QUrl> opened;
-        bool open(const QUrl& url) override {
-            opened.push_back(url);
-            return true;
-        }
-    };
-    const auto opener = std::make_shared<Opener>();
+    const auto opener = std::make_shared<RecordingOpener>();
     const auto previousOpener = cw::setUrlOpener(opener);
     launch();
     for (const char* answer : {"Discard", "Show Folder"}) {
@@ -882,6 +894,38 @@ TEST_F(Recovery, AnUnreadableCopyIsAskedAboutOnce) {
     }
     ASSERT_EQ(kept.size(), 1u) << "the discarded copy stayed";
     EXPECT_TRUE(kept[0].starts_with("unreadable-")) << kept[0];
+    cw::setUrlOpener(previousOpener);
+}
+
+// A signal while that question is up quits under it: the box goes without a button, which
+// answers nothing, so no folder is shown and the next start asks again.
+TEST_F(Recovery, QuittingWhileAnUnreadableCopyIsAskedAboutAnswersNothing) {
+    // Quits while its alert is up; answers the first button, as a box closed under it does.
+    struct QuittingAlerts : platform::FakeAlertRunner {
+        std::function<void()> during;
+        int run(const platform::Alert& alert, QWidget* window) override {
+            if (const auto quit = std::exchange(during, nullptr)) {
+                quit();
+            }
+            return FakeAlertRunner::run(alert, window);
+        }
+    };
+    const auto opener = std::make_shared<RecordingOpener>();
+    const auto previousOpener = cw::setUrlOpener(opener);
+    launch();
+    writeUnreadableCopy(std::nullopt, "broken.cwr");
+    const auto quitting = std::make_shared<QuittingAlerts>();
+    quitting->during = [this] { app->terminateWithoutAsking(); };
+    const auto previousAlerts = platform::setAlertRunner(quitting);
+    restart();
+    platform::setAlertRunner(previousAlerts);
+    ASSERT_EQ(quitting->shown().size(), 1u);
+    EXPECT_TRUE(app->isTerminating());
+    EXPECT_TRUE(opener->opened.empty()) << "the signal answered Show Folder";
+    const std::size_t before = alerts->shown().size();
+    restart();
+    ASSERT_EQ(alerts->shown().size(), before + 1) << "the copy was settled without an answer";
+    EXPECT_EQ(alerts->shown().back().buttons, (QStringList{"Show Folder", "Discard"}));
     cw::setUrlOpener(previousOpener);
 }
 

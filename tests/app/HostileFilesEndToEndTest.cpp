@@ -1,7 +1,8 @@
 // The real cuewright binary handed hostile script files: a file whose tables are the file's own
 // SQL (an endless view, a view that makes a 900 MB value) is refused at once with an alert that
 // says it is damaged, the remote control answering throughout and memory staying small; one that
-// takes too long to read is read off the main thread, the remote answering while it is read.
+// takes too long to read is read off the main thread, the remote answering while it is read. A
+// junk or missing document is refused with an alert and opens nothing.
 #include <gtest/gtest.h>
 
 // Xlib's macros after gtest, which uses the same names.
@@ -84,6 +85,45 @@ TEST_F(HostileFilesEndToEnd, ScriptsWhoseTablesAreViewsAreRefusedWhileTheRemoteA
     EXPECT_FALSE(findWindow(display, root, "big-blob.cwr"));
     EXPECT_FALSE(findWindow(display, root, "slow-sort.cwr"));
     EXPECT_EQ(app.state(), QProcess::Running);
+}
+
+// A junk DOCX and a missing RTF named on the command line: each is refused with an alert that
+// names it and why, no editor window opens, and neither becomes a recent document.
+TEST_F(HostileFilesEndToEnd, DocumentsThatCannotBeReadAreRefusedWithAnAlert) {
+    setDefault(cw::settings::startupMode, "DoNothing");
+    const fs::path junk = work / "junk.docx";
+    std::ofstream(junk, std::ios::binary) << "PK\x03\x04 this is not a Word document";
+    const fs::path missing = work / "missing.rtf";
+    QProcess& app = start({pathArg(junk), pathArg(missing)}, {}, QStringLiteral(CW_APP_BINARY), {},
+                          QProcess::MergedChannels);
+    QByteArray output;
+    for (const fs::path& file : {junk, missing}) {
+        SCOPED_TRACE(file.filename().string());
+        // Named on the command line, each is read before anything else shows: the window named
+        // as the application is the alert.
+        const std::optional<Window> alert = waitForAlert(app);
+        ASSERT_TRUE(alert) << "no alert";
+        EXPECT_TRUE(waitFor(app, [&] {
+            output += app.readAll();
+            return output.contains(QByteArray::fromStdString("cannot open ")) &&
+                   output.contains(QByteArray::fromStdString(file.filename().string() + ": "));
+        })) << "not refused";
+        EXPECT_FALSE(findWindow(display, root, "Untitled")) << "opened as a script";
+        if (file == junk) {
+            app.waitForFinished(500); // let it paint: the picture is for people, not for the test
+            screenshot("hostile-junk-document-alert.png");
+        }
+        ASSERT_TRUE(activate(*alert));
+        ASSERT_TRUE(xdotool({"key", "Return"}));
+        ASSERT_TRUE(waitGone(app, *alert));
+    }
+    EXPECT_TRUE(waitForAlert(app)) << "no start window"; // nothing open: the start window stands in
+    EXPECT_FALSE(findWindow(display, root, "Untitled"));
+    app.terminate();
+    ASSERT_TRUE(app.waitForFinished(30000));
+    const std::string stored = fileBytes(work / "defaults.json");
+    EXPECT_EQ(stored.find("junk.docx"), std::string::npos) << stored;
+    EXPECT_EQ(stored.find("missing.rtf"), std::string::npos) << stored;
 }
 
 } // namespace

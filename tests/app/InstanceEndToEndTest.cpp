@@ -3,7 +3,8 @@
 // start ends and no second copy runs; a file name with a line break opens that very file; a PDF
 // that takes seconds to read shows a progress window, and Escape there opens nothing of it; a
 // large text fills its window while the remote control answers, and Escape then closes that
-// window; its progress window stays in front of it, and Escape in the editor cancels too.
+// window; its progress window stays in front of it, and Escape in the editor cancels too; after a
+// start stood in for a stopped copy and quit, that copy is handed files again.
 // Screenshots go to test-output/app/.
 #include <gtest/gtest.h>
 
@@ -12,6 +13,8 @@
 
 #include <QPainter>
 #include <QPdfWriter>
+
+#include <csignal>
 
 namespace fs = std::filesystem;
 using namespace endtoend;
@@ -119,6 +122,26 @@ TEST_F(InstanceEndToEnd, AHandOverWhileALargeTextIsLaidOutLeavesOneProcess) {
     // While it lays the text out, another start hands a script over and ends too.
     const fs::path script = makeScript("other.cwr", QStringLiteral("Another script."));
     EXPECT_TRUE(handsOver({pathArg(script)}, work)) << "a start during the layout went on on its own";
+    EXPECT_EQ(running.state(), QProcess::Running);
+}
+
+// The running copy stopped for a moment (SIGSTOP, as a debugger or a suspended terminal does): a
+// start waits for it, stands in and opens its script; once that stand-in has quit, a start of
+// another script hands it over to the first copy and ends.
+TEST_F(InstanceEndToEnd, AfterAStandInHasQuitTheFirstCopyIsHandedFilesAgain) {
+    QProcess& running = startRunning();
+    const fs::path first = makeScript("first.cwr", QStringLiteral("Opened by the stand-in."));
+    const fs::path second = makeScript("second.cwr", QStringLiteral("Handed to the first copy."));
+    ASSERT_EQ(::kill(pid_t(running.processId()), SIGSTOP), 0);
+    QProcess& standIn = startIn({pathArg(first)}, work);
+    const bool stoodIn = waitForNamed(standIn, "first.cwr").has_value();
+    ASSERT_EQ(::kill(pid_t(running.processId()), SIGCONT), 0);
+    ASSERT_TRUE(stoodIn) << "the start did not stand in for the stopped copy";
+    standIn.terminate();
+    ASSERT_TRUE(standIn.waitForFinished(30000));
+    EXPECT_TRUE(handsOver({pathArg(second)}, work)) << "a later start went on on its own";
+    EXPECT_TRUE(waitForNamed(running, "second.cwr")) << "the first copy did not open what it was handed";
+    screenshot("instance-after-stand-in.png");
     EXPECT_EQ(running.state(), QProcess::Running);
 }
 

@@ -47,8 +47,10 @@
 #include <memory>
 #include <optional>
 
+#include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -296,6 +298,24 @@ bool processEventsUntil(const std::function<bool()>& done) {
 
 QString uniqueInstanceName() {
     return QStringLiteral("cuewright-test-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+}
+
+// Asked from a terminal without a display (an SSH session), the usage is printed all the same.
+TEST(CommandLine, HelpIsPrintedWithoutADisplay) {
+    testsupport::TempDir home;
+    QProcessEnvironment environment = startEnvironment(uniqueInstanceName(), home.path());
+    for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        environment.remove(variable);
+    }
+    for (const char* option : {"--help", "-h"}) {
+        QProcess start;
+        start.setProcessEnvironment(environment);
+        start.start(QStringLiteral(CW_APP_BINARY), {QString::fromLatin1(option)});
+        ASSERT_TRUE(start.waitForFinished(30000)) << option;
+        EXPECT_EQ(start.exitStatus(), QProcess::NormalExit) << option;
+        EXPECT_EQ(start.exitCode(), 0) << option;
+        EXPECT_TRUE(start.readAllStandardOutput().startsWith("usage: cuewright [FILE...]")) << option;
+    }
 }
 
 TEST(SingleInstance, ASecondStartHandsItsPathsToTheRunningOne) {
@@ -571,6 +591,90 @@ TEST(SingleInstance, AnInstanceThatNeverAnswersIsReplaced) {
     EXPECT_FALSE(cw::SingleInstance(path).handOff({"/home/ann/a.cwr"}, 200));
     EXPECT_TRUE(hasLine(log, "did not answer within 200 ms"));
     EXPECT_TRUE(becomesTheRunningInstance(path, path, QString::fromStdString(runtime.path().string())));
+}
+
+// A copy that did not answer for a moment (stopped) is stood in for by a later start; once the
+// stand-in quits, the first copy takes hand-overs again. A stand-in that was itself stood in for
+// and quits first passes that copy's place down.
+TEST(SingleInstance, TheCopyAStartStoodInForTakesHandOversAgainWhenTheStandInQuits) {
+    for (const bool standInReplaced : {false, true}) {
+        SCOPED_TRACE(standInReplaced);
+        testsupport::TempDir dir;
+        const fs::path socket = dir / "instance";
+        const QString path = QString::fromStdString(socket.string());
+        QLocalServer first; // accepts through the system, and never reads: its event loop is not run
+        ASSERT_TRUE(first.listen(path));
+        struct stat before {};
+        ASSERT_EQ(::stat(socket.c_str(), &before), 0);
+
+        auto standIn = std::make_unique<cw::SingleInstance>(path);
+        EXPECT_FALSE(standIn->handOff({"/home/ann/a.cwr"}, 200));
+        ASSERT_TRUE(standIn->listen([](const QStringList&) {}));
+        std::unique_ptr<cw::SingleInstance> above;
+        if (standInReplaced) {
+            above = std::make_unique<cw::SingleInstance>(path);
+            ASSERT_TRUE(above->listen([](const QStringList&) {}));
+        }
+        standIn.reset();
+        above.reset();
+
+        struct stat after {};
+        ASSERT_EQ(::stat(socket.c_str(), &after), 0) << "no socket left for later starts";
+        EXPECT_EQ(after.st_ino, before.st_ino) << "the socket is not the first copy's";
+        QLocalSocket later;
+        later.connectToServer(path);
+        EXPECT_TRUE(later.waitForConnected(2000));
+        std::vector<std::string> left;
+        for (const auto& entry : fs::directory_iterator(dir.path())) {
+            left.push_back(entry.path().filename().string());
+        }
+        std::sort(left.begin(), left.end());
+        EXPECT_EQ(left, (std::vector<std::string>{"instance", "instance.lock"}));
+    }
+}
+
+// A stand-in killed (SIGKILL) gives nothing back: the next start finds its dead socket, puts back
+// the socket of the copy it stood in for and hands over to that copy.
+TEST(SingleInstance, AStartAfterAStandInWasKilledHandsOverToTheCopyItStoodInFor) {
+    testsupport::TempDir runtime;
+    testsupport::TempDir home;
+    const QString name = uniqueInstanceName();
+    const QString socket = QString::fromStdString((runtime / name.toStdString()).string());
+    QProcessEnvironment environment = startEnvironment(name, home.path());
+    environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtime.path().string()));
+    QProcess first;
+    QProcess standIn;
+    for (QProcess* start : {&first, &standIn}) {
+        start->setProcessEnvironment(environment);
+    }
+    const auto listensAt = [&](const QProcess& start) {
+        return processEventsUntil([&] { return listenerOf(socket) == pid_t(start.processId()); });
+    };
+    // Stopped once it answers and has let go of the lock starts take turns with.
+    const auto lockIsFree = [&] {
+        const int fd =
+            ::open((socket + QStringLiteral(".lock")).toLocal8Bit().constData(), O_RDWR | O_CLOEXEC);
+        const bool free = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        return free;
+    };
+    first.start(QStringLiteral(CW_APP_BINARY), {});
+    ASSERT_TRUE(listensAt(first));
+    ASSERT_TRUE(processEventsUntil(lockIsFree));
+    ASSERT_EQ(::kill(pid_t(first.processId()), SIGSTOP), 0);
+    standIn.start(QStringLiteral(CW_APP_BINARY), {});
+    const bool stoodIn = listensAt(standIn);
+    ASSERT_EQ(::kill(pid_t(first.processId()), SIGCONT), 0);
+    ASSERT_TRUE(stoodIn);
+    standIn.kill();
+    standIn.waitForFinished();
+
+    EXPECT_TRUE(cw::SingleInstance(socket).handOff({}, 10000)) << "the start would go on on its own";
+    EXPECT_EQ(listenerOf(socket), pid_t(first.processId()));
+    first.kill();
+    first.waitForFinished();
 }
 
 TEST(SingleInstance, TheSocketLivesInAPrivateFolderOrNowhere) {

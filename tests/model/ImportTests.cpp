@@ -6,6 +6,7 @@
 #include "cuewright/model/ScriptDocumentFile.h"
 #include "cuewright/model/ScriptImport.h"
 #include "cuewright/model/SettingsKeys.h"
+#include "cuewright/model/Workspace.h"
 #include "platform/codecs/OfficeDocuments.h"
 #include "platform/defaults/ArchivedValues.h"
 #include "platform/text/PlainText.h"
@@ -19,6 +20,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 using namespace projecttest;
 namespace fs = std::filesystem;
@@ -223,22 +225,54 @@ TEST_F(Import, AnRtfWithCodePageEscapesAndColourTableComesOutInThePrompterStyle)
     EXPECT_TRUE(project->readNotice().isEmpty()) << "a whole file says nothing";
 }
 
-// A rich text or Word file that cannot be read becomes one line saying so.
-TEST_F(Import, AnUnreadableRichTextOrWordFileBecomesOneLineSayingSo) {
+// A rich text or Word file that cannot be read (missing, junk, cut short, not a file) is refused
+// as any unreadable file is, naming it and why, before the project changes; read off the main
+// thread it is refused the same way.
+TEST_F(Import, AnUnreadableRichTextOrWordFileIsRefusedWithTheReason) {
     writeBytes(dir / "plain.doc", "plain text, not a Word file");
-    const std::pair<fs::path, void (cw::Project::*)(const std::string&)> cases[] = {
-        {dir / "missing.rtf", &cw::Project::importRichText},
-        {dir / "missing.docx", &cw::Project::importDOCX},
-        {dir / "plain.doc", &cw::Project::importDOC},
+    writeBytes(dir / "junk.docx", "PK\x03\x04 not really a zip package");
+    writeBytes(dir / "junk.rtf", "just words, no RTF header");
+    std::ifstream fixture(CW_FIXTURES_DIR "/script-sample.docx", std::ios::binary);
+    const std::string sample((std::istreambuf_iterator<char>(fixture)), std::istreambuf_iterator<char>());
+    writeBytes(dir / "cut.docx", sample.substr(0, sample.size() / 2));
+    fs::create_directory(dir / "folder.docx");
+    using Import = void (cw::Project::*)(const std::string&);
+    const struct {
+        fs::path path;
+        Import import;
+        std::string because;
+    } cases[] = {
+        {dir / "missing.rtf", &cw::Project::importRichText, "there is no such file"},
+        {dir / "junk.rtf", &cw::Project::importRichText, "it is not a readable RTF document"},
+        {dir / "missing.docx", &cw::Project::importDOCX, "there is no such file"},
+        {dir / "junk.docx", &cw::Project::importDOCX, "it is not a readable DOCX document"},
+        {dir / "cut.docx", &cw::Project::importDOCX, "it is not a readable DOCX document"},
+        {dir / "folder.docx", &cw::Project::importDOCX, "it is not a file"},
+        {dir / "plain.doc", &cw::Project::importDOC, "it is not a readable Word document"},
+        {dir / "missing.doc", &cw::Project::importDOC, "there is no such file"},
     };
-    for (const auto& [path, import] : cases) {
-        SCOPED_TRACE(path);
-        log.clear();
-        ((*project).*import)(path.string());
-        EXPECT_EQ(text().string().toStdString(), "Could not read from file '" + path.string() + "'");
-        expectDefaultLookEverywhere();
-        EXPECT_EQ(text().attributes(0).foregroundColor, kDefaultColor);
-        expectFreshImport();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        const std::string expected = "The file \u201C" + c.path.filename().string() +
+                                     "\u201D couldn\u2019t be opened because " + c.because + ".";
+        try {
+            ((*project).*c.import)(c.path.string());
+            ADD_FAILURE() << "opened as " << text().string().toStdString();
+        } catch (const cw::ProjectError& error) {
+            EXPECT_EQ(error.kind(), cw::ProjectError::Kind::couldNotOpen);
+            EXPECT_EQ(std::string(error.what()), expected);
+        }
+        EXPECT_EQ(text().string(), "Before");
+        EXPECT_EQ(project->representedPath(), "/somewhere/old.cwr");
+        EXPECT_TRUE(log.empty());
+        cw::ScriptImport::ReadProgress progress;
+        try {
+            cw::ScriptImport::readFile(QString::fromStdString(c.path.string()),
+                                       cw::Workspace::fileExtension(c.path.string()), style, progress);
+            ADD_FAILURE() << "read off the main thread";
+        } catch (const cw::ProjectError& error) {
+            EXPECT_EQ(std::string(error.what()), expected);
+        }
     }
 }
 

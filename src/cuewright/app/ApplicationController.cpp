@@ -636,7 +636,7 @@ void ApplicationController::openOffMainThread(const std::string& path) {
         std::shared_ptr<EditorWindow> window;
         try {
             if (read.error) {
-                std::rethrow_exception(read.error); // a script file is not read twice
+                std::rethrow_exception(read.error); // a file is not read twice
             }
             // An unreadable text (or not UTF-8): the usual way reads it again and says why.
             std::shared_ptr<Project> project =
@@ -707,9 +707,11 @@ void ApplicationController::openMostRecentDocument(bool newDocumentWhenNone) {
     }
 }
 
-// Asked once: either answer takes the copies out of what a start brings back.
+// Asked once: either answer takes the copies out of what a start brings back. The application
+// quitting under the question (a signal, the session ending) answers nothing: the next start asks.
 static void askAboutUnreadableCopies(ScriptRecovery& recovery,
-                                     const std::vector<RecoveryStore::Entry>& unreadable, QWidget* window) {
+                                     const std::vector<RecoveryStore::Entry>& unreadable, QWidget* window,
+                                     const std::function<bool()>& quitting) {
     QStringList lost;
     for (const RecoveryStore::Entry& entry : unreadable) {
         lost << platform::displayPath(entry.name);
@@ -726,6 +728,9 @@ static void askAboutUnreadableCopies(ScriptRecovery& recovery,
                      QApplication::translate("ApplicationController", "Discard")};
     alert.style = platform::Alert::Style::warning;
     const bool show = platform::alertRunner().run(alert, window) == platform::alertFirstButtonReturn;
+    if (quitting()) {
+        return;
+    }
     for (const RecoveryStore::Entry& entry : unreadable) {
         show ? recovery.setAsideUnreadable(entry.id) : recovery.discardUnreadable(entry.id);
     }
@@ -789,7 +794,8 @@ void ApplicationController::restoreRecoveredScripts() {
     if (!unreadable.empty()) {
         QTimer::singleShot(0, qApp, [weak = weak_from_this(), unreadable, first] {
             if (const auto self = weak.lock(); self && self->recovery_) {
-                askAboutUnreadableCopies(*self->recovery_, unreadable, first);
+                askAboutUnreadableCopies(*self->recovery_, unreadable, first,
+                                         [self] { return self->isTerminating(); });
             }
         });
     }

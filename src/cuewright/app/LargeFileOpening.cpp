@@ -88,8 +88,12 @@ LargeFileOpening::LargeFileOpening(std::string path, ScriptImport::DefaultStyle 
                     read.error = std::current_exception();
                 }
             } else {
-                read.text = ScriptImport::readFile(path, Workspace::fileExtension(file), style,
-                                                   shared->progress, &read.notice);
+                try {
+                    read.text = ScriptImport::readFile(path, Workspace::fileExtension(file), style,
+                                                       shared->progress, &read.notice);
+                } catch (...) {
+                    read.error = std::current_exception(); // a document that is refused unopened
+                }
             }
             if (cancelled()) {
                 return;

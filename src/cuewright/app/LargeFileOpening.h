@@ -63,7 +63,8 @@ public:
         // A script file's document, and the file's stamp taken before the read.
         std::optional<Document> script;
         std::optional<base::FileStamp> stamp;
-        // Why a script file could not be read: what reading it on the main thread would throw.
+        // Why a script file, or a rich-text or Word document, could not be read: what reading it
+        // on the main thread would throw.
         std::exception_ptr error;
     };
     using Finished = std::function<Opened(Read read)>;

@@ -14,7 +14,9 @@
 #include <cstring>
 #include <map>
 #include <optional>
+#include <vector>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/socket.h>
@@ -96,6 +98,55 @@ bool peerIsThisUser(qintptr descriptor) {
     return credentials.uid == ::geteuid();
 }
 
+// The address of the local socket file `file`; none when the name is too long for one.
+std::optional<sockaddr_un> socketAddress(const QByteArray& file) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (file.size() >= static_cast<qsizetype>(sizeof address.sun_path)) {
+        return std::nullopt;
+    }
+    std::memcpy(address.sun_path, file.constData(), static_cast<std::size_t>(file.size()));
+    return address;
+}
+
+// Whether a process still listens on the local socket at `address`, answering or not: a stopped
+// one's connections wait in its queue (or find it full), a crashed one's are refused.
+bool someoneListens(const sockaddr_un& address) {
+    const int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (probe < 0) {
+        return false;
+    }
+    const bool listens =
+        ::connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 || errno == EAGAIN;
+    ::close(probe);
+    return listens;
+}
+
+// Prefix of the names sockets are set aside under, beside the socket's own name.
+QByteArray displacedPrefix(const QByteArray& socketFile) {
+    return socketFile + ".displaced-";
+}
+
+// The sockets set aside beside `socketFile`, as paths.
+std::vector<QByteArray> displacedSockets(const QByteArray& socketFile) {
+    const qsizetype slash = socketFile.lastIndexOf('/');
+    const QByteArray folder = slash > 0 ? socketFile.left(slash) : QByteArray("/");
+    const QByteArray prefix = displacedPrefix(socketFile.mid(slash + 1));
+    std::vector<QByteArray> found;
+    DIR* entries = ::opendir(folder.constData());
+    if (!entries) {
+        return found;
+    }
+    while (const dirent* entry = ::readdir(entries)) {
+        const QByteArray name(entry->d_name);
+        if (name.startsWith(prefix)) {
+            found.push_back(folder + '/' + name);
+        }
+    }
+    ::closedir(entries);
+    return found;
+}
+
 } // namespace
 
 SingleInstance::SingleInstance(const QString& name, QObject* parent)
@@ -157,7 +208,7 @@ bool SingleInstance::handOff(const QStringList& paths, int timeoutMs) {
     }
     // Whoever holds the lock is checking, or about to listen: its socket is there once we have it.
     lock();
-    if (handOffLocked(paths, timeoutMs)) {
+    if (handOffLocked(paths, timeoutMs) || (restoreDisplaced() && handOffLocked(paths, timeoutMs))) {
         unlock();
         return true;
     }
@@ -308,13 +359,12 @@ bool SingleInstance::listen(Handler handler) {
 
 bool SingleInstance::listenLocked() {
     const QByteArray encoded = QFile::encodeName(path_);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (encoded.size() >= static_cast<qsizetype>(sizeof address.sun_path)) {
+    const std::optional<sockaddr_un> socketFile = socketAddress(encoded);
+    if (!socketFile) {
         log(QStringLiteral("%1 is too long for a local socket: running as a lone instance").arg(path_));
         return false;
     }
-    std::memcpy(address.sun_path, encoded.constData(), static_cast<std::size_t>(encoded.size()));
+    const sockaddr_un& address = *socketFile;
     const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     const auto bindTo = [&] {
         return ::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
@@ -323,8 +373,20 @@ bool SingleInstance::listenLocked() {
     struct stat status {};
     if (!bound && listener >= 0 && errno == EADDRINUSE && ::lstat(encoded.constData(), &status) == 0 &&
         S_ISSOCK(status.st_mode)) {
-        // Nobody answered on it (handOff failed first): a crashed or hung instance's socket.
-        ::unlink(encoded.constData());
+        // Nobody answered on it (handOff failed first). A crashed instance's socket goes; a living
+        // one's is kept aside for when this one quits.
+        if (someoneListens(address)) {
+            displaced_ = displacedPrefix(encoded) + QByteArray::number(quint64(status.st_ino));
+            if (::rename(encoded.constData(), displaced_.constData()) == 0) {
+                log(QStringLiteral(
+                        "the Cuewright at %1 did not answer: standing in for it until this one quits")
+                        .arg(path_));
+            } else {
+                displaced_.clear();
+            }
+        } else {
+            ::unlink(encoded.constData());
+        }
         bound = bindTo();
     }
     if (!bound || ::chmod(encoded.constData(), 0600) != 0 || ::listen(listener, SOMAXCONN) != 0 ||
@@ -360,25 +422,84 @@ bool SingleInstance::listenLocked() {
     return true;
 }
 
+QByteArray SingleInstance::currentSocketFile() const {
+    const auto isOurs = [this](const QByteArray& file) {
+        struct stat status {};
+        return ::lstat(file.constData(), &status) == 0 && status.st_dev == device_ && status.st_ino == inode_;
+    };
+    const QByteArray encoded = QFile::encodeName(path_);
+    if (isOurs(encoded)) {
+        return encoded;
+    }
+    // Set aside, under the name of its own inode or, handed down, under that of the one above.
+    for (const QByteArray& file : displacedSockets(encoded)) {
+        if (isOurs(file)) {
+            return file;
+        }
+    }
+    return {};
+}
+
+bool SingleInstance::restoreDisplaced() const {
+    const QByteArray encoded = QFile::encodeName(path_);
+    const std::optional<sockaddr_un> address = socketAddress(encoded);
+    if (!address || someoneListens(*address)) {
+        return false;
+    }
+    for (const QByteArray& file : displacedSockets(encoded)) {
+        struct stat status {};
+        const std::optional<sockaddr_un> aside = socketAddress(file);
+        if (!aside || ::lstat(file.constData(), &status) != 0 || !S_ISSOCK(status.st_mode)) {
+            continue;
+        }
+        if (!someoneListens(*aside)) {
+            ::unlink(file.constData()); // its instance ended while set aside, without a word
+            continue;
+        }
+        if (::rename(file.constData(), encoded.constData()) == 0) {
+            log(QStringLiteral("the Cuewright that stood in at %1 ended without giving the place back: "
+                               "handing over to the one it stood in for")
+                    .arg(path_));
+            return true;
+        }
+    }
+    return false;
+}
+
+void SingleInstance::leavePlace() {
+    const QByteArray own = currentSocketFile();
+    struct stat status {};
+    if (!displaced_.isEmpty() && ::lstat(displaced_.constData(), &status) == 0 && S_ISSOCK(status.st_mode)) {
+        // One step, so that a start finds a socket at every moment. When this one's file has gone
+        // (removed by hand), the place is taken only when free.
+        const QByteArray encoded = QFile::encodeName(path_);
+        const QByteArray place = !own.isEmpty()                               ? own
+                                 : ::lstat(encoded.constData(), &status) != 0 ? encoded
+                                                                              : QByteArray();
+        if (!place.isEmpty() && ::rename(displaced_.constData(), place.constData()) == 0) {
+            return;
+        }
+    }
+    if (!own.isEmpty()) {
+        ::unlink(own.constData());
+    }
+}
+
 SingleInstance::~SingleInstance() {
+    if (listener_) {
+        // No start connects while the place changes hands.
+        lock();
+        listener_->accepting->cancel(); // waits for an accept under way
+        listener_->queue->sync([listener = listener_.get()] {
+            while (!listener->connections.empty()) {
+                listener->drop(listener->connections.begin()->first);
+            }
+        });
+        ::close(listener_->fd);
+        leavePlace();
+    }
     if (lockFd_ >= 0) {
         ::close(lockFd_); // releases the lock when held
-    }
-    if (!listener_) {
-        return;
-    }
-    listener_->accepting->cancel(); // waits for an accept under way
-    listener_->queue->sync([listener = listener_.get()] {
-        while (!listener->connections.empty()) {
-            listener->drop(listener->connections.begin()->first);
-        }
-    });
-    ::close(listener_->fd);
-    // A later start that found this one silent may have put its own socket here since.
-    const QByteArray encoded = QFile::encodeName(path_);
-    struct stat status {};
-    if (::lstat(encoded.constData(), &status) == 0 && status.st_dev == device_ && status.st_ino == inode_) {
-        ::unlink(encoded.constData());
     }
 }
 

@@ -19,13 +19,19 @@ namespace cw {
 // and answers on a dispatch queue of its own, as soon as it has the list, and only then hands the
 // paths to the main thread: a main thread busy for a while (laying out a large text) neither
 // keeps a later start waiting nor lets it start on its own. Relative paths are taken from the
-// sender's working folder. A socket left behind by a crashed instance,
-// or held by one that does not answer, is replaced; an instance removes only the socket it made
-// itself, never one that replaced it. Starts at the same moment take turns: a lock file beside
-// the socket is held from the hand-over that found no running instance until the socket
-// listens, so exactly one of them becomes the running instance and the others hand over to it.
-// Failures are logged; the start then goes on as a lone instance. Made, used and destroyed on
-// the main thread; the handler runs there.
+// sender's working folder. A socket left behind by a crashed instance is replaced. One whose
+// instance lives but does not answer (stopped, or busy past the wait) is set aside under a name
+// of its own and the new start stands in; when the stand-in quits it renames that socket back
+// over its own in one step, so the instance that was there first receives hand-overs again and
+// at no moment is there no socket for a start to find. A stand-in that is itself stood in for
+// and quits passes the socket it set aside down into its own place; one that ends without a
+// word (killed) leaves a dead socket, and the next start puts the set-aside one back and hands
+// over to it. An instance removes only the socket it made itself, never one that replaced it.
+// Starts at the same moment take turns: a lock file beside the socket is held from the hand-over
+// that found no running instance until the socket listens, and while a quitting instance gives up
+// its place, so exactly one of them becomes the running instance and the others hand over to it.
+// Failures are logged; the start then goes on as a lone instance. Made, used and destroyed on the
+// main thread; the handler runs there.
 class SingleInstance final : public QObject {
     Q_OBJECT
 
@@ -70,12 +76,22 @@ private:
     void unlock();
     bool handOffLocked(const QStringList& paths, int timeoutMs) const;
     bool listenLocked();
+    // Where this instance's socket file is now: at path_, or set aside by a later start; empty
+    // when it is gone. The file system's bytes.
+    QByteArray currentSocketFile() const;
+    // Puts the socket this instance set aside back in its place, or removes its own.
+    void leavePlace();
+    // When nothing listens at path_ (a stand-in was killed), puts a living instance's socket that
+    // was set aside back there and removes those whose instance has ended; true when one was put back.
+    bool restoreDisplaced() const;
 
     QString path_;
     std::shared_ptr<Listener> listener_; // while listening
     // The socket file this instance made: only that one is removed at the end.
     dev_t device_ = 0;
     ino_t inode_ = 0;
+    // The socket of a living instance that did not answer, set aside by listen() under this name.
+    QByteArray displaced_;
     Handler handler_;
     int lockFd_ = -1;
     bool locked_ = false; // from a hand-over that found no one until listening

@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -42,6 +43,16 @@ int main(int argc, char** argv) {
     // Before any thread: a write past a file-size limit then fails with EFBIG, told as any failed
     // save is, instead of ending the process and every unsaved edit with it.
     std::signal(SIGXFSZ, SIG_IGN);
+    // Before the application object, which needs a display: the usage is read in a terminal.
+    if (std::any_of(argv + 1, argv + argc, [](const char* argument) {
+            return std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0;
+        })) {
+        std::printf(
+            "usage: cuewright [FILE...]\n"
+            "Opens each script (.cwr) or text (.txt, .rtf, .rtfd, .docx, .doc, .pdf) in an editor window.\n"
+            "A running Cuewright of the same user is handed the files instead.\n");
+        return 0;
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Cuewright"));
     QApplication::setDesktopFileName(QStringLiteral("cuewright"));
@@ -56,14 +67,6 @@ int main(int argc, char** argv) {
     // need not be UTF-8, and QApplication::arguments() would replace those that are not.
     std::vector<std::string> paths(argv + 1, argv + argc);
     std::erase_if(paths, [](const std::string& path) { return path.empty(); }); // names no file
-    if (std::find(paths.begin(), paths.end(), "--help") != paths.end() ||
-        std::find(paths.begin(), paths.end(), "-h") != paths.end()) {
-        std::printf(
-            "usage: cuewright [FILE...]\n"
-            "Opens each script (.cwr) or text (.txt, .rtf, .rtfd, .docx, .doc, .pdf) in an editor window.\n"
-            "A running Cuewright of the same user is handed the files instead.\n");
-        return 0;
-    }
     QStringList handed;
     for (std::string& path : paths) {
         path = cw::ApplicationController::canonicalPath(path);

@@ -195,8 +195,8 @@ public:
     // characters alone). The document's properties come from the settings; afterwards the
     // project has no path and no unsaved changes, and listeners have heard of the new text.
     //
-    // RTF or RTFD, DOCX, DOC: a file that cannot be read becomes the one line
-    // "Could not read from file '<path>'"; nothing is thrown.
+    // RTF or RTFD, DOCX, DOC: a file that cannot be read throws ProjectError::couldNotOpen, naming
+    // it and why, before anything of the project has changed.
     void importRichText(const std::string& path);
     void importDOCX(const std::string& path);
     void importDOC(const std::string& path);
@@ -274,6 +274,8 @@ private:
     void resetForImport();
     // The last step: the new text (listeners told), then no unsaved changes.
     void finishImport(const platform::AttributedString& text);
+    // A rich-text ("rtf", also an RTFD package), DOCX or DOC file, read before the reset.
+    void importDocument(const std::string& path, const std::string& extension);
     // The document with the count of its writes, taken together.
     std::pair<Document, std::uint64_t> revisedDocumentSnapshot() const;
 

@@ -7,7 +7,6 @@
 #include "dispatch/MainThreadChecker.h"
 #include "platform/codecs/OfficeDocuments.h"
 #include "platform/text/PlainText.h"
-#include "platform/text/RichTextFile.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -65,42 +64,24 @@ void Project::finishImport(const platform::AttributedString& text) {
 }
 
 void Project::importRichText(const std::string& path) {
-    CW_DCHECK_MAIN_THREAD();
-    resetForImport();
-    // Document attributes (the background colour) are not taken over.
-    platform::RtfDocumentAttributes read;
-    std::optional<platform::AttributedString> source = platform::readRichTextFile(fsPath(path), &read);
-    if (source && read.endedEarly) {
-        readNotice_ = ScriptImport::endedEarlyNotice(path);
-    }
-    if (!source) {
-        source = platform::AttributedString(ScriptImport::unreadableFileText(path));
-    }
-    finishImport(ScriptImport::styledText(*source, ScriptImport::DefaultStyle::fromUserDefaults(*defaults_)));
+    importDocument(path, "rtf");
 }
 
 void Project::importDOCX(const std::string& path) {
-    CW_DCHECK_MAIN_THREAD();
-    resetForImport();
-    platform::AttributedString source;
-    try {
-        source = platform::readDocxFile(fsPath(path));
-    } catch (const platform::CodecError&) {
-        // Not reported: the script says it instead.
-        source = platform::AttributedString(ScriptImport::unreadableFileText(path));
-    }
-    finishImport(ScriptImport::styledText(source, ScriptImport::DefaultStyle::fromUserDefaults(*defaults_)));
+    importDocument(path, "docx");
 }
 
 void Project::importDOC(const std::string& path) {
+    importDocument(path, "doc");
+}
+
+void Project::importDocument(const std::string& path, const std::string& extension) {
     CW_DCHECK_MAIN_THREAD();
+    QString notice;
+    // Read first: a file that cannot be read leaves the project as it was.
+    const platform::AttributedString source = ScriptImport::readDocumentFile(path, extension, &notice);
     resetForImport();
-    platform::AttributedString source;
-    try {
-        source = platform::readDocFile(fsPath(path));
-    } catch (const platform::CodecError&) {
-        source = platform::AttributedString(ScriptImport::unreadableFileText(path));
-    }
+    readNotice_ = notice;
     finishImport(ScriptImport::styledText(source, ScriptImport::DefaultStyle::fromUserDefaults(*defaults_)));
 }
 

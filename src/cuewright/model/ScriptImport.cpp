@@ -2,6 +2,7 @@
 
 #include "base/FileStamp.h"
 #include "base/Log.h"
+#include "cuewright/model/ProjectError.h"
 #include "cuewright/model/TextUtils.h"
 #include "cuewright/model/UserDefaults.h"
 #include "platform/codecs/CodecError.h"
@@ -15,6 +16,7 @@
 
 #include <algorithm>
 #include <deque>
+#include <filesystem>
 #include <iterator>
 #include <mutex>
 
@@ -141,34 +143,34 @@ std::optional<platform::AttributedString> readFile(const QString& path, const st
     if (extension == "txt" || extension == "text") {
         return readPlainTextFile(path, style, progress);
     }
-    std::optional<platform::AttributedString> source;
-    try {
-        if (extension == "rtf" || extension == "rtfd") {
-            platform::RtfDocumentAttributes read;
-            source = platform::readRichTextFile(path, &read);
-            if (source && read.endedEarly && notice) {
-                *notice = endedEarlyNotice(QFile::encodeName(path).toStdString());
+    if (extension == "rtf" || extension == "rtfd" || extension == "docx" || extension == "doc") {
+        platform::AttributedString source;
+        try {
+            source = readDocumentFile(QFile::encodeName(path).toStdString(), extension, notice,
+                                      &progress.cancelled);
+        } catch (const ProjectError&) {
+            if (progress.cancelled.load()) {
+                return std::nullopt;
             }
-        } else if (extension == "docx") {
-            source = platform::readDocxFile(path);
-        } else if (extension == "doc") {
-            source = platform::readDocFile(path, &progress.cancelled);
-        } else if (extension == "pdf") {
-            source = platform::readPdfFile(path, &progress.cancelled);
-        } else {
+            throw;
+        }
+        if (progress.cancelled.load()) {
             return std::nullopt;
         }
+        return styledText(source, style);
+    }
+    if (extension != "pdf") {
+        return std::nullopt;
+    }
+    std::optional<platform::AttributedString> source;
+    try {
+        source = platform::readPdfFile(path, &progress.cancelled);
     } catch (const platform::CodecError&) {
         // Not read twice: a reader that ran to its deadline would run to it again.
-        if (extension == "pdf") {
-            if (!progress.cancelled.load()) {
-                rememberUnreadablePdf(QFile::encodeName(path).toStdString());
-            }
-            return std::nullopt; // an error of its own, which the usual way throws
+        if (!progress.cancelled.load()) {
+            rememberUnreadablePdf(QFile::encodeName(path).toStdString());
         }
-    }
-    if (!source) {
-        source = platform::AttributedString(unreadableFileText(QFile::encodeName(path).toStdString()));
+        return std::nullopt; // an error of its own, which the usual way throws
     }
     if (progress.cancelled.load()) {
         return std::nullopt;
@@ -176,8 +178,49 @@ std::optional<platform::AttributedString> readFile(const QString& path, const st
     return styledText(*source, style);
 }
 
-QString unreadableFileText(const std::string& path) {
-    return QStringLiteral("Could not read from file '") + QString::fromStdString(path) + QStringLiteral("'");
+// Why a rich-text or Word file gave no text, as an alert says it after "because".
+static std::string unreadableDocumentBecause(const std::string& path, const std::string& extension) {
+    if (std::string because = unreadableBecause(path); !because.empty()) {
+        return because;
+    }
+    std::error_code ignored;
+    const std::filesystem::file_type type = std::filesystem::status(path, ignored).type();
+    const bool richText = extension == "rtf" || extension == "rtfd";
+    if (type != std::filesystem::file_type::regular &&
+        !(richText && type == std::filesystem::file_type::directory)) { // an RTFD package
+        return "it is not a file";
+    }
+    return richText              ? "it is not a readable RTF document"
+           : extension == "docx" ? "it is not a readable DOCX document"
+                                 : "it is not a readable Word document";
+}
+
+platform::AttributedString readDocumentFile(const std::string& path, const std::string& extension,
+                                            QString* notice, const std::atomic<bool>* cancelled) {
+    const std::filesystem::path file(path);
+    std::optional<platform::AttributedString> source;
+    std::string failure;
+    if (extension == "rtf" || extension == "rtfd") {
+        // Document attributes (the background colour) are not taken over.
+        platform::RtfDocumentAttributes read;
+        source = platform::readRichTextFile(file, &read);
+        if (source && read.endedEarly && notice) {
+            *notice = endedEarlyNotice(path);
+        }
+    } else {
+        try {
+            source =
+                extension == "docx" ? platform::readDocxFile(file) : platform::readDocFile(file, cancelled);
+        } catch (const platform::CodecError& error) {
+            failure = error.what();
+        }
+    }
+    if (source) {
+        return std::move(*source);
+    }
+    const std::string because = unreadableDocumentBecause(path, extension);
+    base::log("cannot open " + path + ": " + (failure.empty() ? because : failure));
+    throw ProjectError::couldNotOpen(path, because);
 }
 
 QString endedEarlyNotice(const std::string& path) {

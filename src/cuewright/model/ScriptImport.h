@@ -57,7 +57,7 @@ std::optional<platform::AttributedString> readPlainTextFile(const QString& path,
 // The file read and restyled as opening it makes it, chosen by its lower-cased extension
 // ("txt", "text", "rtf", "rtfd", "docx", "doc", "pdf"), on any thread; only plain text tells its
 // progress, and plain text, DOC and PDF stop early when cancelled (a PDF within the page being read). A
-// rich-text, DOCX or DOC file that cannot be read becomes unreadableFileText(), as it does when opened.
+// rich-text, DOCX or DOC file that cannot be read throws as readDocumentFile() does.
 // Nullopt when it was cancelled, a plain text or PDF could not be read (opening it the usual way then says
 // why) or the extension is another. `notice` (when given) gets what the window should say about how the file
 // was read (endedEarlyNotice() for a rich-text file that ends early), or stays empty.
@@ -70,8 +70,14 @@ std::optional<platform::AttributedString> readFile(const QString& path, const st
 // failed read; thread-safe. A read that was cancelled leaves nothing to tell.
 bool takeUnreadablePdf(const std::string& path);
 
-// The one line a rich-text, DOCX or DOC file that cannot be read turns into.
-QString unreadableFileText(const std::string& path);
+// The source text of a rich-text ("rtf", "rtfd"), DOCX or DOC file at `path` (the file system's
+// bytes), as the platform's reader gives it, on any thread; `notice` as readFile() sets it, and a
+// DOC read stops early once `cancelled`. Throws ProjectError::couldNotOpen naming the file and why
+// when the reader gives no text (missing, not a file, not of its kind, damaged, cancelled): such a
+// file is refused as any other unreadable file is, never opened as a script of its error.
+platform::AttributedString readDocumentFile(const std::string& path, const std::string& extension,
+                                            QString* notice = nullptr,
+                                            const std::atomic<bool>* cancelled = nullptr);
 
 // What the window of a rich-text file that ends early says (the file system's bytes of `path`),
 // and the log line of it.
