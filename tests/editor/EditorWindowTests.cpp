@@ -448,7 +448,8 @@ TEST_F(EditorWindowTest, AFileThatEndedEarlySaysSoUntilSaved) {
 // A paste that would give the script more lines than the editor shows goes nowhere: the text and
 // its size stay, and the yellow line says why until the text changes.
 TEST_F(EditorWindowTest, APasteTooLongForTheEditorSaysWhyAndChangesNothing) {
-    project->setText(AttributedString(QStringLiteral("Good evening.\nAnd welcome.")));
+    const QString text = QStringLiteral("Good evening.\n").repeated(200) + QStringLiteral("And welcome.");
+    project->setText(AttributedString(text));
     EditorWindowController& w = open();
     cw::editor::ScriptTextView& view = w.editorController()->textView();
     const double size = w.editorController()->lineHeight();
@@ -456,12 +457,20 @@ TEST_F(EditorWindowTest, APasteTooLongForTheEditorSaysWhyAndChangesNothing) {
     ASSERT_NE(line, nullptr);
     EXPECT_FALSE(line->isVisible());
     QApplication::clipboard()->setText(QStringLiteral("a\n").repeated(2'900'000));
+    while (w.editorController()->isSettling()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    }
     view.moveCursor(QTextCursor::End);
+    QApplication::processEvents();
+    const double shown = view.scrollOffset();
+    ASSERT_GT(shown, 0) << "the end of the text in view";
     view.paste();
-    EXPECT_EQ(view.toPlainText(), QStringLiteral("Good evening.\nAnd welcome."));
+    QApplication::processEvents();
+    EXPECT_EQ(view.toPlainText(), text);
     EXPECT_EQ(w.editorController()->lineHeight(), size) << "shown as it was";
+    EXPECT_NEAR(view.scrollOffset(), shown, 1.0) << "the same text at the reading position";
     EXPECT_TRUE(line->isVisible());
-    EXPECT_TRUE(line->text().contains(QLocale().toString(2'900'002))) << line->text().toStdString();
+    EXPECT_TRUE(line->text().contains(QLocale().toString(2'900'201))) << line->text().toStdString();
     QTest::keyClick(&view, Qt::Key_X);
     EXPECT_FALSE(line->isVisible()) << "gone with the next change";
 }

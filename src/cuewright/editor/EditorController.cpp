@@ -653,9 +653,15 @@ void EditorController::applyColumn(const DocumentScriptProperties& properties, b
 
 void EditorController::editorBackgroundViewDidLayout(EditorBackgroundView&) {
     CW_DCHECK_MAIN_THREAD();
+    const int width = textView_->width();
+    const double size = lineHeight_;
     applyScriptProperties(Load::force);
     setInset();
-    showTransportPositionAgain();
+    // Only a new width lays the text out anew; a view that just grew shorter or taller (a notice
+    // line shown) keeps the text at the reading position where it was.
+    if (textView_->width() != width || lineHeight_ != size) {
+        showTransportPositionAgain();
+    }
 }
 
 void EditorController::projectScriptPropertiesDidChange(Project&) {

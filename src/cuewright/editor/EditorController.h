@@ -175,6 +175,8 @@ public:
     // step, bookmark commands and wheel scrolls of the transport wait or do nothing.
     std::optional<double> loadProgress() const;
     bool isLoadingText() const { return piecewise_ != nullptr; }
+    // Until the views have settled after the load, the editor goes back to the transport position.
+    bool isSettling() const { return timers_.settle && timers_.settle->isActive(); }
 
     // Bookmarks at a line: the current line's is toggled (the last line's from the empty line
     // after the final line break); deleting removes every bookmark object on the line and the "*"
