@@ -9,6 +9,7 @@
 #include "cuewright/editor/BookmarkListController.h"
 #include "cuewright/editor/EditorAppearance.h"
 #include "cuewright/editor/EditorController.h"
+#include "cuewright/editor/EditorScrolling.h"
 #include "cuewright/editor/EditorWindowController.h"
 #include "cuewright/editor/EditorWindowControllerDelegate.h"
 #include "cuewright/editor/LineMetrics.h"
@@ -763,7 +764,10 @@ TEST_F(EditorWindowTest, TheReadingPositionStaysWithTheTransportThroughLayoutCha
     // How far the editor's reading position is from the transport's, in pixels of the text.
     const auto off = [&] {
         QApplication::processEvents();
-        return text.scrollOffset() - project->transportState().progress * text.usedHeight();
+        const auto& lines = text.lineMetrics();
+        return text.scrollOffset() - cw::EditorScrolling::scrollOffset(*text.document(),
+                                                                       {lines.lineRanges, lines.lineCount},
+                                                                       project->transportState().progress);
     };
     const auto margins = [&](float margin) {
         return [this, margin] { changeProperties([margin](auto& p) { p.prompterMargin = margin; }); };
@@ -976,7 +980,7 @@ TEST_F(EditorWindowTest, ALongScriptOrALargeFontStaysWithinWhatQtCanLayOut) {
         float factor;
     } cases[] = {{500000, 60, 0.2f}, {200000, 60, 0.0f}, {60000, 60000, 0.0f}};
     constexpr double reach = cw::EditorAppearance::maximumLaidOutHeight; // the estimates' bound
-    constexpr double paragraph = double(1 << 22); // half the paragraph's
+    constexpr double paragraph = double(1 << 22);                        // half the paragraph's
     for (const auto& c : cases) {
         changeProperties([&c](auto& p) { p.prompterWordCountFactor = c.factor; });
         project->setText(manyWords(c.words, c.perParagraph));
