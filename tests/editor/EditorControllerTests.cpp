@@ -1033,17 +1033,26 @@ TEST_F(EditorScrollTest, TheEditorShowsTheCountedLineAtItsMark) {
         k = int(progress() * n);
         EXPECT_TRUE(readsLine(k)) << "turn " << turn << ": the wheel set line " << k;
     }
-    // A click on the word at the reading position, and Ctrl+D.
-    const double position = progress() * n - k;
-    const platform::TextRange line = counted[static_cast<std::size_t>(k)].range;
-    QTextCursor word(view.document());
-    word.setPosition(line.location + int(position * line.length));
-    QTest::mouseClick(view.viewport(), Qt::LeftButton, {},
-                      QPoint(view.cursorRect(word).center().x(), int(std::lround(view.topInset()))));
-    controller->toggleBookmark();
-    const auto marks = project->bookmarks();
-    ASSERT_EQ(marks.size(), 1u);
-    EXPECT_EQ(marks[0].line, k + 1);
+    // A click on the word read at the reading position, and Ctrl+D: the line the progress names,
+    // after the wheel and after jumps; Ctrl+D again takes the bookmark away.
+    const auto markedAtReadingPosition = [&] {
+        const int read = int(progress() * n);
+        const platform::TextRange line = counted[static_cast<std::size_t>(read)].range;
+        QTextCursor word(view.document());
+        word.setPosition(line.location + int((progress() * n - read) * line.length));
+        QTest::mouseClick(view.viewport(), Qt::LeftButton, {},
+                          QPoint(view.cursorRect(word).center().x(), int(std::lround(view.topInset()))));
+        controller->toggleBookmark();
+        const auto marks = project->bookmarks();
+        controller->toggleBookmark();
+        return marks.size() == 1 && marks[0].line == read + 1;
+    };
+    EXPECT_TRUE(markedAtReadingPosition()) << "after the wheel";
+    for (const int line : {31, 62, 93}) {
+        project->setProgress((line + 0.5) / n, false, false);
+        EXPECT_TRUE(markedAtReadingPosition()) << "line " << line;
+    }
+    EXPECT_TRUE(project->bookmarks().empty());
 }
 
 TEST_F(EditorScrollTest, JumpsStepsStopsAndPlaybackScrollTheEditor) {
