@@ -2,13 +2,15 @@
 // QTextEdit given the same text as plain text, as styled runs and as HTML; the editor's whole
 // load through its controller; one keystroke in the middle of the script with the line
 // publication, beside the same keystroke in a bare QTextEdit; reading the text back; counting
-// its lines; a large text of each line structure against the same bytes in paragraphs.
+// its lines; a large text of each line structure against the same bytes in paragraphs; a tick of
+// the editor following the prompter beside a bare view scrolled by height.
 #include "cuewright/editor/EditorController.h"
 #include "cuewright/editor/LineMetrics.h"
 #include "cuewright/editor/ScriptTextView.h"
 #include "cuewright/editor/TextBridge.h"
 #include "cuewright/model/Project.h"
 #include "cuewright/model/ScriptImport.h"
+#include "cuewright/model/SettingsKeys.h"
 #include "cuewright/model/TextUtils.h"
 #include "cuewright/model/UserDefaults.h"
 #include "platform/defaults/Defaults.h"
@@ -23,6 +25,7 @@
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
 #include <QKeyEvent>
+#include <QScrollBar>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextEdit>
@@ -245,6 +248,41 @@ void BM_BareSetPlainTextAtEditorSize(benchmark::State& state) {
 }
 BENCHMARK(BM_BareSetPlainTextAtEditorSize)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// One tick of the editor following the prompter (33 a second while playing): the progress's
+// counted line found in the editor's own layout and scrolled to, a line further each tick.
+void BM_EditorFollowTick(benchmark::State& state) {
+    EditorFixture editor(scriptOf(int(state.range(0))));
+    editor.defaults.set(cw::settings::syncTeleprompterWindowToEditorScrolling, false); // the tick alone
+    editor.controller->scrollToTransportPosition(/*animated=*/false);
+    const int lines = editor.project->editor().lineCount;
+    int tick = 0;
+    for (auto _ : state) {
+        editor.project->setProgress(double(tick++ % lines) / lines, false, true);
+        editor.controller->scrollToTransportPosition(/*animated=*/false);
+    }
+    state.counters["lines"] = lines;
+}
+BENCHMARK(BM_EditorFollowTick)->Arg(100000)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+// The same progress steps, a bare QTextEdit holding the same text at the editor's size scrolled
+// to the same share of its height.
+void BM_BareFollowTick(benchmark::State& state) {
+    EditorFixture editor(scriptOf(int(state.range(0))));
+    editor.defaults.set(cw::settings::syncTeleprompterWindowToEditorScrolling, false);
+    QTextEdit& edit = view();
+    cw::editor::setAttributedText(*edit.document(), scriptOf(int(state.range(0))),
+                                  editor.controller->lineHeight());
+    finishLayout(edit);
+    const int lines = editor.project->editor().lineCount;
+    int tick = 0;
+    for (auto _ : state) {
+        editor.project->setProgress(double(tick++ % lines) / lines, false, true);
+        const double height = edit.document()->documentLayout()->documentSize().height();
+        edit.verticalScrollBar()->setValue(int(editor.project->transportState().progress * height));
+    }
+}
+BENCHMARK(BM_BareFollowTick)->Arg(100000)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
 // About 2 MB of plain text, as a text file's import makes it, laid out in one of four ways: in
 // paragraphs of about 80 words, as one paragraph, one word to a line, or in paragraphs ended by
 // CR alone.
@@ -315,9 +353,11 @@ int main(int argc, char** argv) {
          {"BM_EditorLoadRealigned/100000", "BM_BareSetPlainTextAtEditorSize/100000"},
          {"BM_EditorKeystroke/20000", "BM_BareKeystroke/20000"},
          {"BM_EditorKeystroke/100000", "BM_BareKeystroke/100000"},
+         {"BM_EditorFollowTick/100000", "BM_BareFollowTick/100000"},
          {"BM_EditorLoadLineStructure/1", "BM_EditorLoadLineStructure/0"},
          {"BM_EditorLoadLineStructure/2", "BM_EditorLoadLineStructure/0"},
          {"BM_EditorLoadLineStructure/3", "BM_EditorLoadLineStructure/0"}},
         "loading at most 1.5x the bare load, a keystroke at most 2x, a text of any line structure "
-        "(one paragraph, a word to a line, CR endings) at most 2x the same bytes in paragraphs");
+        "(one paragraph, a word to a line, CR endings) at most 2x the same bytes in paragraphs, a tick "
+        "following the prompter at most 4x a bare scroll by height (microseconds either way)");
 }

@@ -107,19 +107,9 @@ TEST_F(EditMarksEndToEnd, ABookmarkAfterTheLastLineBreakMarksTheLastLineAndUndoU
     ASSERT_TRUE(xdotool({"key", "ctrl+z"}));
     EXPECT_TRUE(waitForNamed(*app, "hello.cwr")) << "undone to the saved text, the title stays marked";
     ASSERT_TRUE(xdotool({"key", "ctrl+End", "ctrl+d", "ctrl+s"}));
-    std::vector<int> marked; // where the saved text's bookmark objects begin
-    ASSERT_TRUE(waitFor(*app, [&] {
-        marked.clear();
-        try {
-            for (const auto& run : cw::ScriptDocumentFile::open(script).text.runs()) {
-                if (run.attributes.bookmark) {
-                    marked.push_back(run.range.location);
-                }
-            }
-        } catch (const std::exception&) {
-        }
-        return !marked.empty();
-    })) << "no bookmark saved";
+    std::vector<int> marked;
+    ASSERT_TRUE(waitFor(*app, [&] { return !(marked = savedBookmarks(script)).empty(); }))
+        << "no bookmark saved";
     EXPECT_EQ(marked, std::vector<int>{5}) << "not on the last line, \"Two.\"";
     screenshot("edit-marks-bookmark-last-line.png");
     EXPECT_TRUE(quitsUnasked(*editor));

@@ -327,6 +327,22 @@ inline QString scriptText(const std::filesystem::path& path) {
     }
 }
 
+// Where the bookmark objects of the script at `path` begin; empty while it is missing or being
+// replaced.
+inline std::vector<int> savedBookmarks(const std::filesystem::path& path) {
+    std::vector<int> marked;
+    try {
+        for (const auto& run : cw::ScriptDocumentFile::open(path).text.runs()) {
+            if (run.attributes.bookmark) {
+                marked.push_back(run.range.location);
+            }
+        }
+    } catch (const std::exception&) {
+        marked.clear();
+    }
+    return marked;
+}
+
 // Whether `text` is `expected` in some order: where typed characters land is the editor's
 // business (its caret may move while the window settles), so only they are compared.
 inline bool sameCharacters(QString text, QString expected) {

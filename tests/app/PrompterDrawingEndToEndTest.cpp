@@ -4,7 +4,8 @@
 // middle third of a line of capitals at every scale factor, text without a colour of its own shows
 // in the script's text colour in the prompter and the editor, underlines show, and a last line
 // without a closing line break is drawn; two prompters of different widths read the same line at
-// every step and after a bookmark jump. Pictures go to test-output/prompter/.
+// every step and after a bookmark jump; the editor reads the prompter's line at its own reading
+// line, and Ctrl+D there bookmarks it. Pictures go to test-output/prompter/.
 #include "platform/defaults/ArchivedValues.h"
 #include "platform/text/TextAttributes.h"
 
@@ -117,6 +118,16 @@ Reading measure(const QImage& shot, const QRect& area) {
     return r;
 }
 
+// The reading line crosses the middle third of the line's capitals.
+void expectMiddleThird(const Reading& reading) {
+    const auto where = [&] {
+        return "the reading line crosses the capitals " + std::to_string(reading.row - reading.top) +
+               " px below their top, of " + std::to_string(reading.capHeight());
+    };
+    EXPECT_GT(reading.position(), 1.0 / 3) << where();
+    EXPECT_LT(reading.position(), 2.0 / 3) << where();
+}
+
 struct Case {
     const char* name;
     const char* scaleFactor;
@@ -137,7 +148,8 @@ protected:
 
     // A script of `text` with no colour of its own, the reading line and the highlight band on.
     fs::path makeScript(const QString& text, float wordCountFactor,
-                        std::optional<platform::TextRange> underlined = std::nullopt) {
+                        std::optional<platform::TextRange> underlined = std::nullopt,
+                        const std::function<void(cw::Project&)>& adjust = {}) {
         platform::AttributedString script(text);
         if (underlined) {
             platform::Attributes underline;
@@ -153,6 +165,9 @@ protected:
             properties.indicatorColor = cw::IndicatorColor::red;
             properties.indicatorPosition = 0.65f;
             project.setScriptProperties(properties);
+            if (adjust) {
+                adjust(project);
+            }
         });
     }
 
@@ -266,12 +281,7 @@ TEST_P(PrompterWindowOfSize, TheReadingLineCrossesTheMiddleOfTheLineItReads) {
         QString::fromStdString((pictures / (std::string("three-steps-") + c.name + ".png")).string()));
     ASSERT_GT(reading.red, area.width() / 5) << "no reading line in the prompter";
     ASSERT_TRUE(reading.onLine) << "the reading line at row " << reading.row << " crosses no text";
-    EXPECT_GT(reading.position(), 1.0 / 3)
-        << "the reading line crosses the capitals " << reading.row - reading.top << " px below their top, of "
-        << reading.capHeight();
-    EXPECT_LT(reading.position(), 2.0 / 3)
-        << "the reading line crosses the capitals " << reading.row - reading.top << " px below their top, of "
-        << reading.capHeight();
+    expectMiddleThird(reading);
     EXPECT_GT(reading.underline, 2.5 * reading.capHeight()) << "no underline on the line below";
     // Text without a colour of its own: the script's text colour, not white, here and in the editor.
     EXPECT_EQ(countIn(shot, area, isWhite), 0) << "text drawn in white";
@@ -335,6 +345,26 @@ void findWindows(Display* display, Window under, const std::string& part, std::v
     }
 }
 
+// `count` paragraphs of words short and long, which wrap at different words at different widths,
+// with a line "*MARK" (a bookmark) after paragraph `marked`.
+QString wrappingParagraphs(int count, int marked = -1) {
+    const char* vocabulary[] = {"a",    "presenter", "reads", "aloud", "while", "the", "extraordinarily",
+                                "long", "script",    "moves", "up",    "past",  "its", "reading",
+                                "line"};
+    QString text;
+    int word = 0;
+    for (int paragraph = 0; paragraph < count; ++paragraph) {
+        const int words = 7 + paragraph * 13 % 29;
+        for (int i = 0; i < words; ++i, ++word) {
+            text += QString::fromLatin1(vocabulary[word * 7 % 15]) + (i + 1 < words ? " " : "\n");
+        }
+        if (paragraph == marked) {
+            text += QStringLiteral("*MARK\n");
+        }
+    }
+    return text;
+}
+
 // The line at a prompter's reading position: the first line of ink not wholly above the reading
 // line, and how far its ink reaches across the window (the same words drawn at any width reach
 // the same share of it).
@@ -373,21 +403,7 @@ MarkedLine markedLine(const QImage& shot, const QRect& client, const QRect& area
 // reach the same share of each window), and a jump to a bookmark puts its line at both marks.
 TEST_F(PrompterDrawingEndToEnd, PromptersOfTwoWidthsReadTheSameLine) {
     writeDefaults({800, 500}, "UserInterfaceStyleDark");
-    const char* vocabulary[] = {"a",    "presenter", "reads", "aloud", "while", "the", "extraordinarily",
-                                "long", "script",    "moves", "up",    "past",  "its", "reading",
-                                "line"};
-    QString text;
-    int word = 0;
-    for (int paragraph = 0; paragraph < 40; ++paragraph) {
-        const int words = 7 + paragraph * 13 % 29;
-        for (int i = 0; i < words; ++i, ++word) {
-            text += QString::fromLatin1(vocabulary[word * 7 % 15]) + (i + 1 < words ? " " : "\n");
-        }
-        if (paragraph == 30) {
-            text += QStringLiteral("*MARK\n");
-        }
-    }
-    const fs::path script = makeScript(text, 0.8f);
+    const fs::path script = makeScript(wrappingParagraphs(40, 30), 0.8f);
     const std::optional<QRect> first = openPrompter(script, "1", /*lookAtEditor=*/false);
     ASSERT_TRUE(first);
     std::vector<Window> shown;
@@ -448,6 +464,105 @@ TEST_F(PrompterDrawingEndToEnd, PromptersOfTwoWidthsReadTheSameLine) {
         EXPECT_LT(line.right - line.left, 0.2) << "the bookmark's short line is not at the mark";
     }
     EXPECT_NEAR(marked[0].right, marked[1].right, 0.01) << "the two prompters read different lines";
+}
+
+// Stepped in the prompter onto a line below paragraphs that the editor breaks at other words, the
+// editor shows that line at its reading line, crossing the middle of it as the prompter does: a
+// click on the word there, Ctrl+D and Ctrl+S save a bookmark on the line the prompter reads.
+TEST_F(PrompterDrawingEndToEnd, TheEditorReadsTheLineThePrompterReads) {
+    writeDefaults({800, 500}, "UserInterfaceStyleDark");
+    enableRemote();
+    noKeyRepeat();
+    // One word a paragraph below the wrapping ones: lines every view breaks alike.
+    QString text = wrappingParagraphs(40);
+    const int words = 30;
+    for (int i = 0; i < words; ++i) {
+        text += QStringLiteral("WORD%1\n").arg(i, 2, 10, QLatin1Char('0'));
+    }
+    // One line a second: the running time is the number of lines. In DejaVu Sans, whose hinted
+    // widths do not follow the size: the editor breaks the paragraphs at other words.
+    platform::AttributedString styled(text);
+    platform::Attributes look;
+    look.font = platform::Font{QStringLiteral("DejaVu Sans"), 12, false, false};
+    styled.addAttributes(look, {0, int(text.size())});
+    const fs::path script = makeScript(text, 0.8f, std::nullopt, [&](cw::Project& project) {
+        project.setText(styled);
+        project.setScrollSpeed(50, 0.5, 1.5);
+    });
+    ASSERT_TRUE(openPrompter(script, "1", /*lookAtEditor=*/false));
+    std::vector<Window> shown;
+    findWindows(display, root, "Prompter Window", shown);
+    ASSERT_EQ(shown.size(), 1u);
+    const Window prompter = shown[0];
+    const std::optional<std::uint16_t> port = waitForRemote(*app);
+    ASSERT_TRUE(port) << "the remote control never answered";
+    // The line the prompter reads (from 0) and the number of lines, from the remote's status.
+    int lines = 0;
+    const auto readLine = [&] {
+        const nlohmann::json status = askStatus(*port);
+        if (!status.is_object() || !status["totalRuntime"].is_number()) {
+            return -1;
+        }
+        lines = static_cast<int>(std::lround(status["totalRuntime"].get<double>()));
+        return static_cast<int>(status["playbackProgress"].get<double>() * lines);
+    };
+    ASSERT_EQ(readLine(), 0);
+    const int firstWord = lines - 1 - words; // the last line is the empty one after the closing break
+    ASSERT_GT(firstWord, 80) << "the paragraphs above the words are too few lines";
+    const int target = firstWord + words / 2;
+    ASSERT_TRUE(activate(prompter));
+    for (int step = 0; step < target; step += 100) { // each xdotool call within its time
+        QStringList keys{"key", "--delay", "40"};
+        for (int i = step; i < std::min(target, step + 100); ++i) {
+            keys << "Down";
+        }
+        ASSERT_TRUE(xdotool(keys));
+    }
+    ASSERT_TRUE(waitFor(*app, [&] { return readLine() == target; }))
+        << "the prompter reads line " << readLine();
+    const QRect prompterArea = rootGeometry(display, prompter);
+    QImage before;
+    waitFor(*app, [&] { // until the prompter holds still
+        const QImage now = grabRoot().copy(prompterArea);
+        const bool still = now == before;
+        before = now;
+        return still;
+    });
+    before.save(QString::fromStdString((pictures / "editor-reads-prompter.png").string()));
+
+    // The editor, in front, still: its reading line and the word it crosses (in the text view, away
+    // from the sidebar's colour wells).
+    ASSERT_TRUE(activate(*editor));
+    const QRect editorArea = rootGeometry(display, *editor);
+    waitFor(*app, [&] {
+        const QImage now = grabRoot().copy(editorArea);
+        const bool still = now == before;
+        before = now;
+        return still;
+    });
+    before.save(QString::fromStdString((pictures / "editor-reads-editor.png").string()));
+    const QRect textView(0, 0, editorArea.width() * 3 / 5, editorArea.height());
+    const Reading reading = measure(before, textView);
+    ASSERT_TRUE(reading.onLine) << "the editor's reading line at row " << reading.row << " crosses no text";
+    expectMiddleThird(reading);
+    int left = textView.right(), right = 0;
+    for (int x = 0; x < textView.width(); ++x) {
+        if (isInk(before.pixel(x, (reading.top + reading.bottom) / 2))) {
+            left = std::min(left, x);
+            right = std::max(right, x);
+        }
+    }
+    ASSERT_LT(left, right);
+    ASSERT_TRUE(xdotool({"mousemove", QString::number(editorArea.left() + (left + right) / 2),
+                         QString::number(editorArea.top() + reading.row), "click", "1"}));
+    ASSERT_TRUE(xdotool({"key", "--delay", "100", "ctrl+d", "ctrl+s"}));
+    std::vector<int> marked;
+    ASSERT_TRUE(waitFor(*app, [&] { return !(marked = savedBookmarks(script)).empty(); }))
+        << "no bookmark saved";
+    ASSERT_EQ(marked.size(), 1u);
+    const QString read = QStringLiteral("WORD%1").arg(target - firstWord, 2, 10, QLatin1Char('0'));
+    EXPECT_EQ(text.mid(marked[0], 6).toStdString(), read.toStdString())
+        << "the bookmark is not on the line the prompter reads";
 }
 
 } // namespace

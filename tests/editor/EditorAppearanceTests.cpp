@@ -1,11 +1,13 @@
 // The editor's look from the script properties, and its scroll offset against the progress.
 #include "cuewright/editor/EditorAppearance.h"
 #include "cuewright/editor/EditorScrolling.h"
+#include "cuewright/editor/LineMetrics.h"
 #include "cuewright/editor/TextBridge.h"
 #include "platform/text/Font.h"
 
 #include <gtest/gtest.h>
 
+#include <QAbstractTextDocumentLayout>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -128,18 +130,42 @@ TEST(EditorAppearance, MirroringAndWhatToRecompute) {
     }
 }
 
+// Through counted lines unlike the document's own: progress 0 and 1 show the text's top and end,
+// offsets follow the progress without going back or jumping, and an offset gives back its
+// progress; no lines give no progress.
 TEST(EditorScrolling, ProgressAndOffset) {
     EXPECT_DOUBLE_EQ(S::scrollOffset(0.25, 800), 200);
-    const struct {
-        double offset, used, current, progress;
-    } cases[] = {
-        {200, 800, 0.9, 0.25}, {-10, 800, 0.5, 0}, {900, 800, 0.5, 1},
-        {40, 0, 0.3, 0.3}, // an empty text keeps the progress instead of dividing by zero
-        {40, -5, 0.2, 0.2},
-    };
-    for (const auto& c : cases) {
-        EXPECT_DOUBLE_EQ(S::progress(c.offset, c.used, c.current), c.progress) << c.offset << "/" << c.used;
+    QTextDocument document;
+    document.setDefaultFont(QFont(QStringLiteral("DejaVu Sans"), 20));
+    document.setPlainText(
+        QStringLiteral("a line of words that wraps round more than once here\n").repeated(12) +
+        QStringLiteral("short\n"));
+    document.setTextWidth(300);
+    const auto counted = editor::measureLines(document, {1.0, 230});
+    ASSERT_NE(counted.lineCount, editor::measureLines(document).lineCount) << "the same lines as shown";
+    const S::CountedLines lines{counted.lineRanges, counted.lineCount};
+    const double end = document.documentLayout()->documentSize().height() - document.documentMargin();
+    EXPECT_DOUBLE_EQ(S::scrollOffset(document, lines, 0), document.documentMargin());
+    EXPECT_NEAR(S::scrollOffset(document, lines, 1), end, 0.5);
+    double before = S::scrollOffset(document, lines, 0);
+    for (int step = 1; step <= 2000; ++step) {
+        const double progress = step / 2000.0;
+        const double offset = S::scrollOffset(document, lines, progress);
+        EXPECT_GE(offset, before) << progress;
+        EXPECT_LT(offset - before, 5) << progress;
+        if (offset > before) {
+            EXPECT_NEAR(*S::progress(document, lines, offset), progress, 1e-7);
+        }
+        before = offset;
     }
+    EXPECT_EQ(S::progress(document, lines, -50), 0.0);
+    EXPECT_EQ(S::progress(document, lines, end + 50), 1.0);
+    EXPECT_FALSE(S::progress(document, lines, std::nan("")));
+    const std::vector<Editor::LineRange> none;
+    EXPECT_FALSE(S::progress(document, {none, 0}, 40)) << "no lines, no progress";
+    QTextDocument empty; // a text held back leaves the view empty
+    EXPECT_FALSE(S::progress(empty, lines, 40));
+    EXPECT_EQ(S::scrollOffset(empty, lines, 0.5), 0);
 
     const S::ScrollEvent wheel{false, true, true, true, false, false, true};
     EXPECT_TRUE(S::movesProgress(wheel));

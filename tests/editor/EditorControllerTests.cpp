@@ -2,6 +2,7 @@
 #include "cuewright/editor/EditorAppearance.h"
 #include "cuewright/editor/EditorBackgroundView.h"
 #include "cuewright/editor/EditorController.h"
+#include "cuewright/editor/EditorScrolling.h"
 #include "cuewright/editor/LineMetrics.h"
 #include "cuewright/editor/PasteRules.h"
 #include "cuewright/editor/ProjectPropertiesController.h"
@@ -33,6 +34,8 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextLayout>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -938,7 +941,13 @@ public:
         project->setProgress(0, false, false);
     }
     double progress() const { return project->transportState().progress; }
-    double shown() const { return view.scrollOffset() / view.usedHeight(); }
+    // The progress the editor shows at its reading position.
+    double shown() const {
+        const auto& lines = view.lineMetrics();
+        return cw::EditorScrolling::progress(*view.document(), {lines.lineRanges, lines.lineCount},
+                                             view.scrollOffset())
+            .value_or(-1);
+    }
 };
 
 using Step = std::function<void(EditorScrollTest&)>;
@@ -976,6 +985,88 @@ TEST_F(EditorScrollTest, WheelMovesTheProgressOnlyWhileStoppedAndSynchronised) {
     reset();
     view.verticalScrollBar()->setValue(300);
     EXPECT_EQ(progress(), 0) << "a scroll that is not the wheel's moves nothing";
+}
+
+// The characters of the editor's own laid-out line at document height `y`.
+platform::TextRange shownLineAt(const QTextDocument& document, double y) {
+    document.documentLayout()->documentSize(); // laid out whole
+    platform::TextRange found;
+    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+        const QTextLayout& layout = *block.layout();
+        for (int i = 0; i < layout.lineCount(); ++i) {
+            const QTextLine line = layout.lineAt(i);
+            if (layout.position().y() + line.y() <= y) {
+                found = {block.position() + line.textStart(), line.textLength()};
+            }
+        }
+    }
+    return found;
+}
+
+// At a width whose line breaks are not the counted ones, the editor shows at its reading position
+// the counted line a progress names: after jumps to a line's middle and to shares of it, and as
+// the wheel sets the progress; Ctrl+D on the word read there marks that line.
+TEST_F(EditorScrollTest, TheEditorShowsTheCountedLineAtItsMark) {
+    const char* vocabulary[] = {"a",    "presenter", "reads", "aloud", "while", "the", "extraordinarily",
+                                "long", "script",    "moves", "up",    "past",  "its", "reading",
+                                "line"};
+    QString text;
+    for (int paragraph = 0, word = 0; paragraph < 40; ++paragraph) {
+        const int words = 7 + paragraph * 13 % 29;
+        for (int i = 0; i < words; ++i, ++word) {
+            text += QString::fromLatin1(vocabulary[word * 7 % 15]) + (i + 1 < words ? " " : "\n");
+        }
+    }
+    changeProperties([](auto& p) { p.prompterWordCountFactor = 0.8f; }); // a small font: new breaks
+    load(AttributedString(text));
+    reset();
+    const auto& counted = project->editor().lineRanges;
+    const int n = project->editor().lineCount;
+    ASSERT_GT(counted.size(), 100u);
+    // The editor's line at its mark, within the whole pixel it scrolls to, holds words of line k.
+    const auto readsLine = [&](int k) {
+        const platform::TextRange line = counted[static_cast<std::size_t>(k)].range;
+        for (const double within : {-0.5, 0.5}) {
+            const platform::TextRange shown = shownLineAt(*view.document(), view.scrollOffset() + within);
+            if (shown.location < line.end() && line.location < shown.end()) {
+                return true;
+            }
+        }
+        return false;
+    };
+    for (int k = 0; k + 1 < n; k += 3) {
+        for (const double share : {0.3, 0.5, 0.7}) {
+            project->setProgress((k + share) / n, false, false);
+            EXPECT_TRUE(readsLine(k)) << "line " << k << " at " << share;
+        }
+    }
+    project->setProgress(0, false, false);
+    int k = 0;
+    for (int turn = 0; turn < 200 && k < int(counted.size()) / 2; ++turn) { // down to the middle
+        turnWheel(view);
+        k = int(progress() * n);
+        EXPECT_TRUE(readsLine(k)) << "turn " << turn << ": the wheel set line " << k;
+    }
+    // A click on the word read at the reading position, and Ctrl+D: the line the progress names,
+    // after the wheel and after jumps; Ctrl+D again takes the bookmark away.
+    const auto markedAtReadingPosition = [&] {
+        const int read = int(progress() * n);
+        const platform::TextRange line = counted[static_cast<std::size_t>(read)].range;
+        QTextCursor word(view.document());
+        word.setPosition(line.location + int((progress() * n - read) * line.length));
+        QTest::mouseClick(view.viewport(), Qt::LeftButton, {},
+                          QPoint(view.cursorRect(word).center().x(), int(std::lround(view.topInset()))));
+        controller->toggleBookmark();
+        const auto marks = project->bookmarks();
+        controller->toggleBookmark();
+        return marks.size() == 1 && marks[0].line == read + 1;
+    };
+    EXPECT_TRUE(markedAtReadingPosition()) << "after the wheel";
+    for (const int line : {31, 62, 93}) {
+        project->setProgress((line + 0.5) / n, false, false);
+        EXPECT_TRUE(markedAtReadingPosition()) << "line " << line;
+    }
+    EXPECT_TRUE(project->bookmarks().empty());
 }
 
 TEST_F(EditorScrollTest, JumpsStepsStopsAndPlaybackScrollTheEditor) {

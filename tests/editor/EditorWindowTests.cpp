@@ -9,6 +9,7 @@
 #include "cuewright/editor/BookmarkListController.h"
 #include "cuewright/editor/EditorAppearance.h"
 #include "cuewright/editor/EditorController.h"
+#include "cuewright/editor/EditorScrolling.h"
 #include "cuewright/editor/EditorWindowController.h"
 #include "cuewright/editor/EditorWindowControllerDelegate.h"
 #include "cuewright/editor/LineMetrics.h"
@@ -795,7 +796,10 @@ TEST_F(EditorWindowTest, TheReadingPositionStaysWithTheTransportThroughLayoutCha
     // How far the editor's reading position is from the transport's, in pixels of the text.
     const auto off = [&] {
         QApplication::processEvents();
-        return text.scrollOffset() - project->transportState().progress * text.usedHeight();
+        const auto& lines = text.lineMetrics();
+        return text.scrollOffset() - cw::EditorScrolling::scrollOffset(*text.document(),
+                                                                       {lines.lineRanges, lines.lineCount},
+                                                                       project->transportState().progress);
     };
     const auto margins = [&](float margin) {
         return [this, margin] { changeProperties([margin](auto& p) { p.prompterMargin = margin; }); };

@@ -902,7 +902,14 @@ template <typename Step> void EditorController::scrollingItself(Step step) {
 void EditorController::scrollToTransportPosition(bool animated) {
     CW_DCHECK_MAIN_THREAD();
     const double progress = project_->transportState().progress;
-    textView_->scrollToOffset(EditorScrolling::scrollOffset(progress, textView_->usedHeight()), animated);
+    if (!holdsWholeText()) { // part of a long text: no line table yet
+        textView_->scrollToOffset(EditorScrolling::scrollOffset(progress, textView_->usedHeight()), animated);
+        return;
+    }
+    const LineMetrics& lines = textView_->lineMetrics();
+    textView_->scrollToOffset(
+        EditorScrolling::scrollOffset(*textView_->document(), {lines.lineRanges, lines.lineCount}, progress),
+        animated);
 }
 
 void EditorController::editorViewDidScroll() {
@@ -916,12 +923,15 @@ void EditorController::editorViewDidScroll() {
         ignoreScroll_,
         transport.isPlaying(),
         /*hasScrollView=*/true};
-    // Part of a long text has no height to set the progress by.
+    // Part of a long text has no line table to set the progress by.
     if (!loaded_ || !holdsWholeText() || !EditorScrolling::movesProgress(event)) {
         return;
     }
+    const LineMetrics& lines = textView_->lineMetrics();
     const double progress =
-        EditorScrolling::progress(textView_->scrollOffset(), textView_->usedHeight(), transport.progress);
+        EditorScrolling::progress(*textView_->document(), {lines.lineRanges, lines.lineCount},
+                                  textView_->scrollOffset())
+            .value_or(transport.progress);
     scrollingItself([&] { project_->setProgress(progress, /*animated=*/false, /*immediate=*/false); });
 }
 

@@ -103,7 +103,8 @@ EditorViews makeEditorViews(QWidget* parent = nullptr);
 //  - Scrolling: while stopped, a wheel scroll of the editor sets the project's progress (not while
 //    freezeScroll() is set, as it is until the editor window shows the view); jumps, seek steps
 //    and stops scroll the editor; while playing with "autoscrollEditorDuringPrompting" on, the
-//    editor follows every 1/33 s.
+//    editor follows every 1/33 s. A progress is a counted line and a share of it in every view:
+//    the editor shows that line's characters at its reading position, whatever its own breaks.
 // Main thread only.
 class EditorController : public ProjectEventListener,
                          public ScriptTextViewKeyEventDelegate,
@@ -156,6 +157,7 @@ public:
     // While set (initially), scrolling the editor never moves the transport.
     bool freezeScroll() const { return freezeScroll_; }
     void setFreezeScroll(bool freeze) { freezeScroll_ = freeze; }
+    // Puts the counted line the progress names, at its share, at the editor's reading position.
     void scrollToTransportPosition(bool animated);
     // A scroll of the editor's view; moves the project's progress when it was the wheel's.
     void editorViewDidScroll();

@@ -2,15 +2,35 @@
 // the editor may move the project.
 #pragma once
 
+#include "cuewright/model/Editor.h"
+
+#include <optional>
+#include <vector>
+
+class QTextDocument;
+
 namespace cw::EditorScrolling {
 
-// The scroll offset that shows `progress` of a text whose laid-out height is `usedHeight`.
-double scrollOffset(double progress, double usedHeight);
+// The script's lines as the project counts them: `ranges` from the line table, `count` with the
+// empty line after a closing line break. A progress reads line progress × count (from 0) and a
+// share of it, in every view alike, whatever the view's own line breaks.
+struct CountedLines {
+    const std::vector<Editor::LineRange>& ranges;
+    int count = 0;
+};
 
-// The progress that a scroll offset stands for, held within 0...1. A text with no laid-out
-// height (an empty script whose view still scrolls) gives no quotient: `currentProgress` is kept,
-// so the project never receives an infinite or undefined position.
-double progress(double scrollOffset, double usedHeight, double currentProgress);
+// The scroll offset (the document's y at the reading position) that shows `progress` in
+// `document` as laid out: the progress's counted line and share name a character, and the offset
+// is that character's laid-out line, as far down it as the character is along it. Monotonic and
+// continuous in the progress; lays out no more than up to that character. 0 without lines.
+double scrollOffset(const QTextDocument& document, const CountedLines& lines, double progress);
+
+// The progress that shows `offset`: the inverse of scrollOffset(), held within 0...1. None without
+// lines (an empty text whose view still scrolls), so the project never gets an undefined position.
+std::optional<double> progress(const QTextDocument& document, const CountedLines& lines, double offset);
+
+// The same by height alone, for a text only partly in the view: `progress` of `usedHeight`.
+double scrollOffset(double progress, double usedHeight);
 
 // What decides whether a scroll of the editor moves the project's progress.
 struct ScrollEvent {
