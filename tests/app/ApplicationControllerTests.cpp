@@ -6,6 +6,7 @@
 #include "cuewright/app/MainMenu.h"
 #include "cuewright/app/RecentDocuments.h"
 #include "cuewright/app/RemoteServices.h"
+#include "cuewright/editor/DocumentCommands.h"
 #include "cuewright/editor/ScriptTextView.h"
 #include "cuewright/editor/TextBridge.h"
 #include "cuewright/model/ProjectError.h"
@@ -17,7 +18,9 @@
 #include "cuewright/remote/NetworkSettings.h"
 #include "cuewright/remote/WorkspaceBluetooth.h"
 #include "cuewright/remote/WorkspaceNetworking.h"
+#include "cuewright/settings/HelpActions.h"
 #include "cuewright/settings/KeysSettingsController.h"
+#include "cuewright/settings/Updater.h"
 #include "cuewright/settings/UrlOpener.h"
 
 #include "platform/bluetooth/PeripheralManager.h"
@@ -31,6 +34,7 @@
 #include "support/LogCapture.h"
 
 #include <QAction>
+#include <QClipboard>
 #include <QDir>
 #include <QFile>
 #include <QKeySequence>
@@ -862,9 +866,21 @@ TEST_F(Recovery, CopiesOfOneFileComeBackInOneWindowOnItAndAnUnreadableCopyIsName
 // Records the folders and pages it is asked to show.
 struct RecordingOpener : cw::UrlOpener {
     std::vector<QUrl> opened;
+    bool takes = true; // false: no program took it
     bool open(const QUrl& url) override {
         opened.push_back(url);
-        return true;
+        return takes;
+    }
+};
+
+// Quits while its alert is up (a signal), then answers as a box closed under a quit once did:
+// its Cancel, else its first button. The runner must not pass that on.
+struct QuittingAlerts : platform::FakeAlertRunner {
+    std::function<void()> quit;
+    int show(const platform::Alert& alert, QWidget* window) override {
+        FakeAlertRunner::show(alert, window);
+        quit();
+        return platform::alertFirstButtonReturn + std::max<int>(0, int(alert.buttons.indexOf("Cancel")));
     }
 };
 
@@ -900,22 +916,12 @@ TEST_F(Recovery, AnUnreadableCopyIsAskedAboutOnce) {
 // A signal while that question is up quits under it: the box goes without a button, which
 // answers nothing, so no folder is shown and the next start asks again.
 TEST_F(Recovery, QuittingWhileAnUnreadableCopyIsAskedAboutAnswersNothing) {
-    // Quits while its alert is up; answers the first button, as a box closed under it does.
-    struct QuittingAlerts : platform::FakeAlertRunner {
-        std::function<void()> during;
-        int run(const platform::Alert& alert, QWidget* window) override {
-            if (const auto quit = std::exchange(during, nullptr)) {
-                quit();
-            }
-            return FakeAlertRunner::run(alert, window);
-        }
-    };
     const auto opener = std::make_shared<RecordingOpener>();
     const auto previousOpener = cw::setUrlOpener(opener);
     launch();
     writeUnreadableCopy(std::nullopt, "broken.cwr");
     const auto quitting = std::make_shared<QuittingAlerts>();
-    quitting->during = [this] { app->terminateWithoutAsking(); };
+    quitting->quit = [this] { app->terminateWithoutAsking(); };
     const auto previousAlerts = platform::setAlertRunner(quitting);
     restart();
     platform::setAlertRunner(previousAlerts);
@@ -929,15 +935,117 @@ TEST_F(Recovery, QuittingWhileAnUnreadableCopyIsAskedAboutAnswersNothing) {
     cw::setUrlOpener(previousOpener);
 }
 
+// Every other question a signal may come under answers nothing either: no save, no discard, no
+// file replaced, no page shown, nothing put on the clipboard; the edits come back at the next start.
+TEST_F(Recovery, QuittingUnderAQuestionAnswersNothing) {
+    const auto opener = std::make_shared<RecordingOpener>();
+    const auto previousOpener = cw::setUrlOpener(opener);
+    const auto dialogs = std::make_shared<platform::FakeFileDialogs>();
+    const auto previousDialogs = platform::setFileDialogs(dialogs);
+    const auto quitting = std::make_shared<QuittingAlerts>();
+    quitting->quit = [this] { app->terminateWithoutAsking(); };
+    struct Question {
+        const char* name;
+        // Asks it about the saved script `path` (each question has its own), and answers what the
+        // file should hold afterwards.
+        std::function<std::string(const fs::path& path)> ask;
+    };
+    // The script open with unsaved edits, and the commands of its window.
+    const auto edited = [this](const fs::path& path) {
+        app->openDocument(path.string());
+        const auto project = app->workspace().projects().back();
+        project->setText(
+            platform::AttributedString("edited " + QString::fromStdString(path.stem().string())));
+        return cw::editor::DocumentCommands(project, nullptr, defaults);
+    };
+    using Outcome = cw::editor::DocumentCommands::Outcome;
+    const std::vector<Question> questions{
+        {"Save changes?",
+         [&](const fs::path& path) {
+             EXPECT_FALSE(edited(path).windowShouldClose()) << "the window closed";
+             return fileBytes(path);
+         }},
+        {"read-only: replace it?",
+         [&](const fs::path& path) {
+             auto commands = edited(path);
+             fs::permissions(path, fs::perms::owner_read);
+             EXPECT_EQ(commands.save(), Outcome::cancelled);
+             return fileBytes(path);
+         }},
+        {"changed on disk: save anyway?",
+         [&](const fs::path& path) {
+             auto commands = edited(path);
+             saveScript(defaults, path, "changed elsewhere");
+             EXPECT_EQ(commands.save(), Outcome::cancelled);
+             return fileBytes(path);
+         }},
+        {"no mail program: copy the message?",
+         [&](const fs::path& path) {
+             opener->takes = false;
+             cw::HelpActions(defaults).contactSupport();
+             opener->takes = true;
+             opener->opened.clear(); // the mail program it tried
+             EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), "as it was")
+                 << "the message was copied";
+             return fileBytes(path);
+         }},
+        {"updates: open the web site?",
+         [&](const fs::path& path) {
+             cw::Updater().checkForUpdates();
+             return fileBytes(path);
+         }},
+    };
+    for (const Question& question : questions) {
+        SCOPED_TRACE(question.name);
+        const fs::path path = dir.path() / (std::to_string(&question - questions.data()) + ".cwr");
+        saveScript(defaults, path, "as saved");
+        QGuiApplication::clipboard()->setText("as it was");
+        restart();
+        const auto previousAlerts = platform::setAlertRunner(quitting);
+        const std::size_t shown = quitting->shown().size();
+        const std::string expected = question.ask(path);
+        platform::setAlertRunner(previousAlerts);
+        ASSERT_EQ(quitting->shown().size(), shown + 1) << "the question was not asked";
+        EXPECT_TRUE(app->isTerminating());
+        EXPECT_EQ(fileBytes(path), expected) << "the script's file was written";
+        EXPECT_TRUE(opener->opened.empty())
+            << "the signal opened " << opener->opened.front().toString().toStdString();
+        EXPECT_TRUE(dialogs->savePanels().empty()) << "the signal asked for a file name";
+        opener->opened.clear();
+    }
+    restart();
+    for (const char* kept : {"edited 0", "edited 1", "edited 2"}) {
+        const auto projects = app->workspace().projects();
+        EXPECT_TRUE(std::any_of(projects.begin(), projects.end(),
+                                [&](const auto& p) { return p->document().text.string() == kept; }))
+            << kept << " did not come back";
+    }
+    platform::setFileDialogs(previousDialogs);
+    cw::setUrlOpener(previousOpener);
+}
+
+// A signal during a start-up dialog, or while the offer to move the application is up.
 TEST_F(Recovery, TheSessionEndingWhileLaunchingStartsNothingMore) {
     defaults.set(cw::settings::startupMode, "CreateNewDocument");
-    app->applicationWillFinishLaunching();
-    app->terminateWithoutAsking(); // a signal during a start-up dialog
-    app->applicationDidFinishLaunching();
-    EXPECT_TRUE(app->isTerminating());
-    EXPECT_TRUE(app->workspace().projects().empty());
-    EXPECT_EQ(std::count(events.begin(), events.end(), "startNetworking"), 0);
-    EXPECT_EQ(std::count(devices.begin(), devices.end(), "startGamepads"), 0);
+    for (const bool duringTheOffer : {false, true}) {
+        SCOPED_TRACE(duringTheOffer ? "during the offer to move" : "before it");
+        events.clear();
+        devices.clear();
+        if (duringTheOffer) {
+            environment.offerMoveToApplicationsFolder = [this] { app->terminateWithoutAsking(); };
+        }
+        app.reset();
+        app = cw::ApplicationController::create(environment);
+        app->applicationWillFinishLaunching();
+        if (!duringTheOffer) {
+            app->terminateWithoutAsking();
+        }
+        app->applicationDidFinishLaunching();
+        EXPECT_TRUE(app->isTerminating());
+        EXPECT_TRUE(app->workspace().projects().empty());
+        EXPECT_EQ(std::count(events.begin(), events.end(), "startNetworking"), 0);
+        EXPECT_EQ(std::count(devices.begin(), devices.end(), "startGamepads"), 0);
+    }
 }
 
 TEST_F(Recovery, CopiesGoWhenTheirEditsAreDiscardedOrSaved) {

@@ -1,8 +1,8 @@
 // The real cuewright binary under a window manager, typed into with xdotool: text typed and not
 // saved comes back at the next start after the session ends the application (SIGTERM) or kills
-// it (SIGKILL), a pipe named like a document is refused while the application goes on answering,
-// quitting with a prompter open ends the process, and a display's switch shows a prompter on the
-// second X screen. Screenshots go to test-output/app/.
+// it (SIGKILL), also while quitting asks about it; a pipe named like a document is refused while
+// the application goes on answering, quitting with a prompter open ends the process, and a
+// display's switch shows a prompter on the second X screen. Screenshots go to test-output/app/.
 #include "cuewright/model/RecoveryStore.h"
 
 #include <gtest/gtest.h>
@@ -180,6 +180,29 @@ TEST_F(SessionEndToEnd, QuittingWithAPrompterOpenEndsAfterDontSave) {
     EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(app.exitCode(), 0);
     EXPECT_EQ(fileBytes(script), savedBytes) << "Don't Save wrote the script";
+}
+
+// The session ending while quitting asks about the edited script answers nothing: neither Save
+// nor Don't Save, and the typed text comes back at the next start.
+TEST_F(SessionEndToEnd, TheSessionEndingUnderTheQuitQuestionSavesAndDiscardsNothing) {
+    const fs::path script = makeScript("sample.cwr", savedText);
+    const std::string savedBytes = fileBytes(script);
+    QProcess& app = typeIntoScript(script, "walrus");
+    const std::optional<Window> editor = waitForWindow(app, "sample.cwr*");
+    ASSERT_TRUE(editor);
+    ASSERT_TRUE(activate(*editor));
+    ASSERT_TRUE(xdotool({"key", "ctrl+q"}));
+    ASSERT_TRUE(waitForAlert(app)) << "quitting asked nothing about the edited script";
+    screenshot("quit-question-before-sigterm.png");
+
+    ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
+    ASSERT_TRUE(app.waitForFinished(60000)) << "SIGTERM under the question did not end the application";
+    EXPECT_EQ(app.exitStatus(), QProcess::NormalExit) << "killed by the signal instead of quitting";
+    EXPECT_EQ(app.exitCode(), 0);
+    EXPECT_EQ(fileBytes(script), savedBytes) << "the signal answered Save";
+    EXPECT_TRUE(copyHolds("walrus")) << "the signal answered Don't Save: no copy of the edits";
+
+    expectTypedWordBack(script, savedBytes, "walrus", "session-quit-question-sigterm-recovered.png");
 }
 
 // Ticking the second display's row in the Displays pane shows a full-screen prompter there, as X

@@ -13,12 +13,15 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QDir>
 #include <QFile>
-#include <QGuiApplication>
+#include <QMessageBox>
 #include <QProcess>
 #include <QTextBrowser>
+#include <QTimer>
 #include <QUrlQuery>
 
 #include <fstream>
@@ -381,6 +384,18 @@ TEST_F(MoverFixture, DecliningWithTheBoxTickedSuppressesTheOffer) {
     fake.appImage.reset();
     EXPECT_EQ(mover.offerMoveToApplicationsFolder(), AppMover::Outcome::nothingToDo);
     EXPECT_EQ(fake.calls.size(), 1u);
+
+    // The real box, ticked, then gone without a button (the application quit under it): neither
+    // a move nor a choice never to be asked again.
+    QTimer::singleShot(0, [] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_TRUE(box && box->checkBox());
+        box->checkBox()->setChecked(true);
+        box->done(0);
+    });
+    const MovePlatform::Answer answer = SystemMovePlatform().askToMove(MovePlan{});
+    EXPECT_FALSE(answer.move);
+    EXPECT_FALSE(answer.suppress) << "a quit chose Do not ask again";
 }
 
 // An AppImage environment inherited from another program is not ours, nor is a folder in $APPIMAGE

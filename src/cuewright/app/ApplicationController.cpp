@@ -274,6 +274,8 @@ ApplicationController::~ApplicationController() {
     // Closed windows whose release was still to come (the loop ended first) go now, while the
     // application object still stands: a window destroyed under its destructor hangs there.
     closed_.clear();
+    // The application's life ends with its controller (tests make one after another).
+    platform::setApplicationQuitting(false);
 }
 
 // Lets go of a window handle once the event that closed it is over: its own code may still run.
@@ -391,6 +393,9 @@ void ApplicationController::applicationDidFinishLaunching() {
     }
     if (env_.offerMoveToApplicationsFolder) {
         env_.offerMoveToApplicationsFolder();
+        if (terminating_) {
+            return; // the session ended while the offer was up
+        }
     }
     // Remote control switched off stays off after a restart, over the network and Bluetooth alike.
     if (defaults_->boolForKey(settings::isBonjourEnabled)) {
@@ -475,6 +480,8 @@ void ApplicationController::applicationWillTerminate() {
         return;
     }
     terminating_ = true;
+    // No question asked from here on, or up now, is answered.
+    platform::setApplicationQuitting(true);
     for (const auto& opening : openings_) {
         opening->cancel();
     }
@@ -710,8 +717,7 @@ void ApplicationController::openMostRecentDocument(bool newDocumentWhenNone) {
 // Asked once: either answer takes the copies out of what a start brings back. The application
 // quitting under the question (a signal, the session ending) answers nothing: the next start asks.
 static void askAboutUnreadableCopies(ScriptRecovery& recovery,
-                                     const std::vector<RecoveryStore::Entry>& unreadable, QWidget* window,
-                                     const std::function<bool()>& quitting) {
+                                     const std::vector<RecoveryStore::Entry>& unreadable, QWidget* window) {
     QStringList lost;
     for (const RecoveryStore::Entry& entry : unreadable) {
         lost << platform::displayPath(entry.name);
@@ -727,10 +733,11 @@ static void askAboutUnreadableCopies(ScriptRecovery& recovery,
     alert.buttons = {QApplication::translate("ApplicationController", "Show Folder"),
                      QApplication::translate("ApplicationController", "Discard")};
     alert.style = platform::Alert::Style::warning;
-    const bool show = platform::alertRunner().run(alert, window) == platform::alertFirstButtonReturn;
-    if (quitting()) {
+    const int answer = platform::alertRunner().run(alert, window);
+    if (answer == platform::alertNoAnswer) {
         return;
     }
+    const bool show = answer == platform::alertFirstButtonReturn;
     for (const RecoveryStore::Entry& entry : unreadable) {
         show ? recovery.setAsideUnreadable(entry.id) : recovery.discardUnreadable(entry.id);
     }
@@ -794,8 +801,7 @@ void ApplicationController::restoreRecoveredScripts() {
     if (!unreadable.empty()) {
         QTimer::singleShot(0, qApp, [weak = weak_from_this(), unreadable, first] {
             if (const auto self = weak.lock(); self && self->recovery_) {
-                askAboutUnreadableCopies(*self->recovery_, unreadable, first,
-                                         [self] { return self->isTerminating(); });
+                askAboutUnreadableCopies(*self->recovery_, unreadable, first);
             }
         });
     }

@@ -315,7 +315,7 @@ DocumentCommands::Outcome DocumentCommands::print() {
     QPrinter printer;
     useUsualMargins(printer); // before the dialog, where the user may choose others
     QPrintDialog dialog(&printer, window_);
-    if (dialog.exec() != QDialog::Accepted)
+    if (dialog.exec() != QDialog::Accepted || platform::applicationQuitting())
         return Outcome::cancelled;
     print(printer, printer.resolution());
     return Outcome::exported;
@@ -345,10 +345,12 @@ bool DocumentCommands::windowShouldClose() {
                 return false;
             }
             return false;
-        case platform::alertFirstButtonReturn + 1:
-            return false;
-        default:
+        case platform::alertFirstButtonReturn + 2:
             return true;
+        default:
+            // Cancel, or no answer (the application quit under the question): the edits stay
+            // unsaved, and their recovery copy with them.
+            return false;
         }
     }
 }

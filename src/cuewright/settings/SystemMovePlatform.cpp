@@ -90,6 +90,9 @@ MovePlatform::Answer SystemMovePlatform::askToMove(const MovePlan& plan) {
     box.setCheckBox(suppress);
     box.activateWindow();
     box.exec();
+    // Gone without a button (the application quit under it): neither moved nor never asked again.
+    if (box.clickedButton() == nullptr)
+        return Answer{false, false};
     return Answer{box.clickedButton() == move, suppress->isChecked()};
 }
 

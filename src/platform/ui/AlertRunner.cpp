@@ -16,6 +16,28 @@ namespace platform {
 
 AlertRunner::~AlertRunner() = default;
 
+static bool quittingNow = false;
+
+void setApplicationQuitting(bool quitting) {
+    CW_DCHECK_MAIN_THREAD();
+    quittingNow = quitting;
+}
+
+bool applicationQuitting() {
+    CW_DCHECK_MAIN_THREAD();
+    return quittingNow;
+}
+
+int AlertRunner::run(const Alert& alert, QWidget* window) {
+    CW_DCHECK_MAIN_THREAD();
+    if (quittingNow) {
+        return alertNoAnswer;
+    }
+    const int answer = show(alert, window);
+    // The application quit while the alert was up: whatever the box says, nobody answered.
+    return quittingNow ? alertNoAnswer : answer;
+}
+
 static QMessageBox::Icon iconFor(Alert::Style style) {
     switch (style) {
     case Alert::Style::warning:
@@ -93,8 +115,7 @@ std::unique_ptr<QMessageBox> MessageBoxAlertRunner::makeBox(const Alert& alert, 
     return box;
 }
 
-int MessageBoxAlertRunner::run(const Alert& alert, QWidget* window) {
-    CW_DCHECK_MAIN_THREAD();
+int MessageBoxAlertRunner::show(const Alert& alert, QWidget* window) {
     const SpareDescriptorLent lent;
     const std::unique_ptr<QMessageBox> made = makeBox(alert, window);
     QMessageBox& box = *made;
@@ -102,7 +123,6 @@ int MessageBoxAlertRunner::run(const Alert& alert, QWidget* window) {
     for (QAbstractButton* button : box.buttons()) {
         buttons.push_back(button);
     }
-    QAbstractButton* escape = box.escapeButton();
     box.exec();
 
     for (std::size_t i = 0; i < buttons.size(); ++i) {
@@ -110,14 +130,8 @@ int MessageBoxAlertRunner::run(const Alert& alert, QWidget* window) {
             return alertFirstButtonReturn + static_cast<int>(i);
         }
     }
-    // Only reachable when the box went away without a button (the application quit under it):
-    // answer the escape button, else the first.
-    for (std::size_t i = 0; i < buttons.size(); ++i) {
-        if (buttons[i] == escape) {
-            return alertFirstButtonReturn + static_cast<int>(i);
-        }
-    }
-    return alertFirstButtonReturn;
+    // The box went away without a button: the application quit under it.
+    return alertNoAnswer;
 }
 
 int runModalSheetForWindow(const Alert& alert, QWidget* window) {

@@ -25,6 +25,14 @@ struct Alert {
 
 // Answer codes: the first button answers 1000, the second 1001, and so on.
 constexpr int alertFirstButtonReturn = 1000;
+// The answer when no button was pressed: the application quit under the alert (a signal, the
+// session ending), or was quitting when it was asked. Nothing a button does may follow from it.
+constexpr int alertNoAnswer = 0;
+
+// Marks the application as on its way out: from then on every alert answers alertNoAnswer, one
+// already up as well once it returns. Main thread only.
+void setApplicationQuitting(bool quitting);
+bool applicationQuitting();
 
 // Runs an alert modally and answers which button was pressed.
 // Main thread only: run() blocks its caller in a nested event loop until a button is pressed.
@@ -34,17 +42,24 @@ public:
 
     // Shows the alert modal to `window` (to the whole application when null), waits for a
     // button and returns alertFirstButtonReturn + its position. An alert without buttons gets
-    // one, "OK".
-    virtual int run(const Alert& alert, QWidget* window) = 0;
+    // one, "OK". While the application quits, or once it has quit under the alert, answers
+    // alertNoAnswer whatever show() did: a signal answers no question.
+    int run(const Alert& alert, QWidget* window);
+
+protected:
+    // Shows the alert and answers as run() does; alertNoAnswer when no button was pressed.
+    virtual int show(const Alert& alert, QWidget* window) = 0;
 };
 
 // The runner over QMessageBox. The window cannot be closed without pressing a button unless
 // one answers Escape (a "Cancel" button, or the only button).
 class MessageBoxAlertRunner : public AlertRunner {
 public:
-    int run(const Alert& alert, QWidget* window) override;
     // The box run() shows, unshown: its texts plain, the buttons in order, the first the default.
     static std::unique_ptr<QMessageBox> makeBox(const Alert& alert, QWidget* window);
+
+protected:
+    int show(const Alert& alert, QWidget* window) override;
 };
 
 // Runs the alert as a sheet of `window`: modal to that window alone, blocking the caller until

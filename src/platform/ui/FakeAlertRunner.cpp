@@ -2,7 +2,7 @@
 
 namespace platform {
 
-int FakeAlertRunner::run(const Alert& alert, QWidget* window) {
+int FakeAlertRunner::show(const Alert& alert, QWidget* window) {
     shown_.push_back(alert);
     windows_.push_back(window);
     if (script_.empty()) {

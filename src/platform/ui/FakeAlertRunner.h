@@ -10,11 +10,10 @@
 namespace platform {
 
 // Shows nothing. Each run() records the alert and its window and answers the next scripted
-// answer; with none left it answers `defaultAnswer` (the first button unless changed).
+// answer; with none left it answers `defaultAnswer` (the first button unless changed). While the
+// application quits, run() records nothing and answers alertNoAnswer, as the real runner does.
 class FakeAlertRunner : public AlertRunner {
 public:
-    int run(const Alert& alert, QWidget* window) override;
-
     // Queues the answer of a later run(): alertFirstButtonReturn + the button's position.
     void answer(int code) { script_.emplace_back(code); }
     // Queues pressing the button with this title; a title not on the alert answers the default.
@@ -24,6 +23,9 @@ public:
 
     const std::vector<Alert>& shown() const { return shown_; }
     const std::vector<QWidget*>& windows() const { return windows_; }
+
+protected:
+    int show(const Alert& alert, QWidget* window) override;
 
 private:
     std::deque<std::variant<int, QString>> script_;

@@ -143,7 +143,8 @@ QStringList QtFileDialogs::runOpenPanel(const OpenPanel& panel, QWidget* window)
         const QString label = panel.filterLabel.isEmpty() ? QFileDialog::tr("Documents") : panel.filterLabel;
         dialog.setNameFilter(nameFilter(label, panel.allowedExtensions));
     }
-    if (dialog.exec() != QDialog::Accepted) {
+    // The application quitting under the panel (a signal) chooses nothing, as with alerts.
+    if (dialog.exec() != QDialog::Accepted || applicationQuitting()) {
         return {};
     }
     return dialog.selectedFiles();
@@ -234,7 +235,7 @@ std::optional<SaveChoice> QtFileDialogs::runSavePanel(const SavePanel& panel, QW
         if (!name.isEmpty()) {
             dialog.selectFile(name);
         }
-        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        if (dialog.exec() != QDialog::Accepted || applicationQuitting() || dialog.selectedFiles().isEmpty()) {
             return std::nullopt;
         }
         const SaveChoice choice = savePanelChoice(panel, dialog.selectedFiles().constFirst(), chosen);

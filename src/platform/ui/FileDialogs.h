@@ -64,7 +64,7 @@ struct SaveChoice {
 };
 
 // Runs open and save panels modally. Main thread only; each call blocks its caller until the
-// panel closes.
+// panel closes. A panel the application quits under (applicationQuitting()) chose nothing.
 class FileDialogs {
 public:
     virtual ~FileDialogs();

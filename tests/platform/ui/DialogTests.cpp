@@ -59,6 +59,30 @@ TEST(MessageBoxAlertRunner, AnswersThePositionOfThePressedButton) {
     EXPECT_EQ(runner.run(unsavedChanges, nullptr), 1001);
     pressSoon(QMessageBox::tr("OK"));
     EXPECT_EQ(runner.run(Alert{"Done", {}, {}, Alert::Style::informational}, nullptr), 1000);
+
+    // Gone without a button (the application quit under it, a signal): no answer, not Cancel.
+    for (const bool quitting : {false, true}) {
+        QTimer::singleShot(0, [quitting] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            platform::setApplicationQuitting(quitting);
+            box->done(0);
+        });
+        EXPECT_EQ(runner.run(unsavedChanges, nullptr), platform::alertNoAnswer);
+    }
+    // Asked while quitting, it is not shown and answers nothing.
+    bool shown = false;
+    platform::setApplicationQuitting(true);
+    QTimer::singleShot(0, [&shown] {
+        if (auto* box = QApplication::activeModalWidget()) {
+            shown = true;
+            box->close();
+        }
+    });
+    EXPECT_EQ(runner.run(unsavedChanges, nullptr), platform::alertNoAnswer);
+    platform::setApplicationQuitting(false);
+    QApplication::processEvents();
+    EXPECT_FALSE(shown);
 }
 
 TEST(MessageBoxAlertRunner, FileNamesAndReasonsShowAsTypedAndCanBeSelected) {
