@@ -283,10 +283,10 @@ void BM_BareFollowTick(benchmark::State& state) {
 }
 BENCHMARK(BM_BareFollowTick)->Arg(100000)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
-// About 2 MB of plain text, as a text file's import makes it, laid out in one of four ways: in
-// paragraphs of about 80 words, as one paragraph, one word to a line, or in paragraphs ended by
-// CR alone.
-enum class LineStructure { paragraphs, oneParagraph, wordPerLine, crEndings };
+// About 2 MB of plain text, as a text file's import makes it, laid out in one of five ways: in
+// paragraphs of about 80 words, as one paragraph, one word to a line, in paragraphs ended by CR
+// alone, or as one run without a space.
+enum class LineStructure { paragraphs, oneParagraph, wordPerLine, crEndings, noSpace };
 const platform::AttributedString& structuredText(LineStructure structure) {
     static std::map<LineStructure, platform::AttributedString> texts;
     auto [it, added] = texts.try_emplace(structure);
@@ -309,6 +309,8 @@ const platform::AttributedString& structuredText(LineStructure structure) {
                 break;
             case LineStructure::crEndings:
                 text += endsParagraph ? u'\r' : u' ';
+                break;
+            case LineStructure::noSpace:
                 break;
             }
         }
@@ -335,7 +337,26 @@ void BM_EditorLoadLineStructure(benchmark::State& state) {
     }
     state.counters["lines"] = editor.project->editor().lineCount;
 }
-BENCHMARK(BM_EditorLoadLineStructure)->DenseRange(0, 3)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_EditorLoadLineStructure)->DenseRange(0, 4)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// One letter typed in the middle of such a text held as one paragraph (cut into many blocks), with
+// the line publication: its lines are counted as one paragraph's.
+void BM_EditorKeystrokeInOneParagraph(benchmark::State& state) {
+    EditorFixture editor(structuredText(LineStructure(state.range(0))));
+    while (editor.controller->isLoadingText()) {
+        QApplication::processEvents();
+    }
+    benchsupport::putCursorInTheMiddle(editor.view);
+    for (auto _ : state) {
+        benchsupport::typeLetter(editor.view);
+    }
+    state.counters["lines"] = editor.project->editor().lineCount;
+}
+BENCHMARK(BM_EditorKeystrokeInOneParagraph)
+    ->Arg(int(LineStructure::oneParagraph))
+    ->Arg(int(LineStructure::noSpace))
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 } // namespace
 

@@ -882,39 +882,55 @@ void turnWheel(ScriptTextView& textView) {
 }
 
 // The prompter lays out the lines the project counts, at any width and word count factor: plain,
-// bold and italic runs, two families, short and wrapping paragraphs, a closing line break.
+// bold and italic runs, two families, short and wrapping paragraphs, a closing line break; a
+// paragraph the editor holds as several blocks, cut at spaces and inside a long run without one.
 TEST_F(EditorControllerTest, PromptersShowTheLinesTheProjectCounts) {
     QString words;
     for (int i = 0; i < 900; ++i) {
         words += QString::fromLatin1(i % 37 == 36 ? "Wednesday.\n" : i % 11 == 0 ? "presenter " : "is a ");
     }
     words += u'\n';
-    AttributedString text(words);
-    text.addAttributes(sans(12), {0, int(words.size())});
+    AttributedString styled(words);
+    styled.addAttributes(sans(12), {0, int(words.size())});
     platform::Attributes bold;
     bold.font = platform::Font{QStringLiteral("DejaVu Sans"), 12, true, false};
-    text.addAttributes(bold, {40, 300});
+    styled.addAttributes(bold, {40, 300});
     platform::Attributes serif;
     serif.font = platform::Font{QStringLiteral("DejaVu Serif"), 12, false, true};
-    text.addAttributes(serif, {900, 400});
-    for (const float factor : {0.0f, 0.5f}) {
-        changeProperties([&](auto& p) { p.prompterWordCountFactor = factor; });
-        load(text);
-        const auto& counted = project->editor().lineRanges;
-        ASSERT_GT(counted.size(), 100u);
-        for (const int width : {800, 960}) {
-            cw::PrompterView prompter;
-            prompter.resize(width, 600);
-            prompter.setText(project->document().text);
-            prompter.updateDisplay([&](auto& s) { s.prompterWordCountFactor = factor; });
-            prompter.layoutText();
+    styled.addAttributes(serif, {900, 400});
+    QString counting = QStringLiteral("one two three four five six seven eight nine ten ").repeated(1429);
+    counting.chop(1); // 70,020 characters
+    const QString ten = QStringLiteral("one two three four five six seven eight nine ten ");
+    const QString run = ten.repeated(400) + QString(5000, u'x') + u' ' + ten.repeated(400) + u'\n';
+    const struct {
+        const char* what;
+        AttributedString text;
+    } texts[] = {{"styled", styled},
+                 {"one long paragraph", AttributedString(counting)},
+                 {"a long run in it", AttributedString(run)}};
+    for (const auto& t : texts) {
+        for (const float factor : {0.0f, 0.5f}) {
+            changeProperties([&](auto& p) { p.prompterWordCountFactor = factor; });
+            load(t.text);
+            const auto& counted = project->editor().lineRanges;
+            ASSERT_GT(counted.size(), 100u) << t.what;
             std::vector<int> starts;
             for (const auto& line : counted) {
                 starts.push_back(line.range.location);
             }
-            starts.push_back(int(words.size())); // the empty line after the closing break
-            EXPECT_EQ(prompter.lineStarts(), starts) << width << " factor " << factor;
-            EXPECT_EQ(int(prompter.lineStarts().size()), project->editor().lineCount);
+            const QString& string = t.text.string();
+            if (string.endsWith(u'\n')) {
+                starts.push_back(int(string.size())); // the empty line after the closing break
+            }
+            for (const int width : {800, 960}) {
+                cw::PrompterView prompter;
+                prompter.resize(width, 600);
+                prompter.setText(project->document().text);
+                prompter.updateDisplay([&](auto& s) { s.prompterWordCountFactor = factor; });
+                prompter.layoutText();
+                EXPECT_EQ(prompter.lineStarts(), starts) << t.what << " " << width << " factor " << factor;
+                EXPECT_EQ(int(prompter.lineStarts().size()), project->editor().lineCount) << t.what;
+            }
         }
     }
 }

@@ -1,6 +1,8 @@
 // Lines and words per line of a laid-out document.
 #include "cuewright/editor/LineMetrics.h"
 
+#include "cuewright/editor/TextBridge.h"
+
 #include <gtest/gtest.h>
 
 #include <QTextBlock>
@@ -168,4 +170,84 @@ TEST(LineMetrics, CountsAtAFontScaleAsQtLaysOutTheLargerText) {
             edit(large, edited);
         }
     }
+}
+
+// A paragraph the editor holds as several blocks (cut at spaces, and inside a long run without
+// one) is counted as one, the same whether counted at once, again after edits anywhere in it, or
+// piece by piece as a long text goes in; wherever the cuts fall.
+TEST(LineMetrics, AParagraphOfSeveralBlocksCountsAsOneAfterEditsAndPieceByPiece) {
+    using cw::editor::TextInsertion;
+    const QString ten = QStringLiteral("one two three four five six seven eight nine ten ");
+    const QString text = QStringLiteral("Opening.\n") + ten.repeated(700) + QString(5000, u'x') + u' ' +
+                         ten.repeated(700) + QStringLiteral("\nClosing.");
+    const cw::editor::LineCounting counting{2.0, 700};
+    // Text positions: a cut inside a run stands for no character.
+    const auto textLines = [&](const QTextDocument& document) {
+        auto metrics = measureLines(document, counting);
+        const cw::editor::PlainText plain{{}, cw::editor::characterlessCuts(document)};
+        for (Editor::LineRange& line : metrics.lineRanges) {
+            line.range = plain.textRange(line.range);
+        }
+        return metrics;
+    };
+    const auto insertAt = [](int at, const char* what) {
+        return [at, what](QTextDocument& d) {
+            QTextCursor(d.findBlock(at)).insertText(QString::fromLatin1(what));
+        };
+    };
+    const auto typeAt = [](int at, const char* what) {
+        return [at, what](QTextDocument& d) {
+            QTextCursor cursor(&d);
+            cursor.setPosition(at);
+            cursor.insertText(QString::fromLatin1(what));
+        };
+    };
+    const struct {
+        const char* what;
+        std::function<void(QTextDocument&)> edit;
+    } edits[] = {
+        {"words typed in the middle", typeAt(20000, "and a few more words ")},
+        {"a letter near the start", typeAt(40, "q")},
+        {"a letter in the run", typeAt(36000, "y")},
+        {"a block's start", insertAt(50000, "Here ")},
+        {"a cut removed",
+         [](QTextDocument& d) {
+             QTextCursor cursor(d.findBlock(30000));
+             cursor.movePosition(QTextCursor::EndOfBlock);
+             cursor.deleteChar();
+         }},
+        {"a break typed in", typeAt(60000, "\n")},
+        {"the end typed on", [&](QTextDocument& d) { typeAt(d.characterCount() - 1, "and on and on ")(d); }},
+    };
+    QTextDocument document;
+    document.setTextWidth(300);
+    cw::editor::setAttributedText(document, platform::AttributedString(text));
+    ASSERT_GT(document.blockCount(), 10);
+    measureLines(document, counting);
+    for (const auto& e : edits) {
+        e.edit(document);
+        const auto again = textLines(document);
+        QTextDocument fresh;
+        fresh.setTextWidth(300);
+        cw::editor::setAttributedText(fresh, cw::editor::attributedText(document));
+        const auto expected = textLines(fresh);
+        EXPECT_GT(expected.lineCount, 1000) << e.what;
+        EXPECT_EQ(again.lineCount, expected.lineCount) << e.what;
+        EXPECT_EQ(again.lineRanges, expected.lineRanges) << e.what;
+        EXPECT_EQ(again.wordsPerLine, expected.wordsPerLine) << e.what;
+    }
+    QTextDocument pieces;
+    pieces.setTextWidth(300);
+    TextInsertion insertion(pieces, platform::AttributedString(text));
+    for (bool done = false; !done;) {
+        const QTextBlock last = pieces.lastBlock();
+        done = insertion.insert(3000);
+        cw::editor::countLinesFrom(pieces, last, counting);
+    }
+    QTextDocument whole;
+    whole.setTextWidth(300);
+    cw::editor::setAttributedText(whole, platform::AttributedString(text));
+    const auto piecewise = textLines(pieces);
+    EXPECT_EQ(piecewise.lineRanges, textLines(whole).lineRanges);
+    EXPECT_EQ(piecewise.wordsPerLine, textLines(whole).wordsPerLine);
 }

@@ -1,5 +1,8 @@
 #include "cuewright/editor/LineMetrics.h"
 
+#include "cuewright/editor/TextBridge.h"
+#include "platform/text/ParagraphLines.h"
+
 #include <QAbstractTextDocumentLayout>
 #include <QHash>
 #include <QTextBlock>
@@ -8,6 +11,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
+#include <optional>
 #include <vector>
 
 namespace cw::editor {
@@ -42,6 +47,11 @@ struct LineWords final : QTextBlockUserData {
     double size = 0;
     double width = 0;
     std::vector<Line> lines;
+    // Kept on the first block of a paragraph held as several blocks (see paragraphBlocks): each
+    // block's key (see blockKey), and the paragraph's length in the document's positions. The
+    // lines' starts are then counted from the first block's.
+    std::vector<std::size_t> keys;
+    int documentLength = 0;
 };
 
 // The formats a block's lines are broken in: the document's font (its size aside: that is counted
@@ -175,7 +185,7 @@ std::vector<LineSpan> blockLines(const QTextDocument& document, const QTextBlock
         return lines;
     }
     const double width = lineWidth(document, block, counting);
-    if (cache && cache->revision == block.revision() && cache->look == look &&
+    if (cache && cache->keys.empty() && cache->revision == block.revision() && cache->look == look &&
         cache->size == countedSize(document, counting) && cache->width == width) {
         for (const LineWords::Line& line : cache->lines) {
             lines.push_back({line.start, line.length});
@@ -207,7 +217,8 @@ const std::vector<LineWords::Line>& countBlock(const QTextDocument& document, co
     const std::size_t look = own ? 0 : blockLook(documentLook, block);
     const std::vector<LineSpan> spans = blockLines(document, block, counting, cache, look);
     const int count = int(spans.size());
-    const bool sameText = cache && cache->revision == block.revision() && cache->hasBreak == hasBreak;
+    const bool sameText =
+        cache && cache->keys.empty() && cache->revision == block.revision() && cache->hasBreak == hasBreak;
     QString text; // read only when a line must be counted
     std::vector<LineWords::Line>& lines = scratch;
     lines.clear();
@@ -245,8 +256,279 @@ const std::vector<LineWords::Line>& countBlock(const QTextDocument& document, co
     cache->size = sizeKey;
     cache->width = widthKey;
     cache->lines.swap(lines);
+    cache->keys.clear();
     return cache->lines;
 }
+
+// Whether `block` goes on with the paragraph of the block before it: the editor cut a long
+// paragraph there, at a space or inside a run without one (see TextInsertion).
+bool continuesParagraph(const QTextBlock& block) {
+    const QTextCharFormat format = block.charFormat();
+    return format.property(TextProperty::cut).toBool() ||
+           format.property(TextProperty::separator).toString() == QStringLiteral(" ");
+}
+
+// The blocks of the paragraph that `first` starts, when it goes on into further blocks; empty
+// otherwise.
+std::vector<QTextBlock> paragraphBlocks(const QTextBlock& first) {
+    std::vector<QTextBlock> blocks;
+    QTextBlock next = first.next();
+    if (!next.isValid() || !continuesParagraph(next)) {
+        return blocks;
+    }
+    blocks.push_back(first);
+    for (; next.isValid() && continuesParagraph(next); next = next.next()) {
+        blocks.push_back(next);
+    }
+    return blocks;
+}
+
+// A paragraph of several blocks is counted as the prompter lays it out: whole, as one text, with
+// the break of a cut at a space as that space and the break of a cut inside a run as nothing.
+// Laid out again only from a few lines before its first changed block, in windows of whole
+// blocks, up to where its lines meet those counted before: a long text taken in piece by piece,
+// or a keystroke in a long paragraph, costs about the characters that changed.
+class ParagraphCount {
+public:
+    ParagraphCount(const QTextDocument& document, std::vector<QTextBlock> blocks,
+                   const LineCounting& counting, std::size_t documentLook)
+        : document_(document)
+        , blocks_(std::move(blocks))
+        , counting_(counting) {
+        const int n = int(blocks_.size());
+        parts_.reserve(n);
+        for (int k = 0; k < n; ++k) {
+            const QTextBlock& block = blocks_[k];
+            Part part;
+            part.length = block.length() - 1;
+            part.cut = k > 0 && block.charFormat().property(TextProperty::cut).toBool();
+            if (k > 0) {
+                const Part& before = parts_.back();
+                part.documentStart = before.documentStart + before.length + 1;
+                part.textStart = before.textStart + before.length + (part.cut ? 0 : 1);
+            }
+            keys_.push_back(
+                qHashMulti(block.revision(), blockLook(documentLook, block), part.length, part.cut));
+            parts_.push_back(part);
+        }
+        documentLength_ = parts_.back().documentStart + parts_.back().length;
+        textLength_ = parts_.back().textStart + parts_.back().length;
+        hasBreak_ = blocks_.back().next().isValid();
+    }
+
+    const std::vector<LineWords::Line>& count() {
+        const QTextBlock& first = blocks_.front();
+        auto* cache = static_cast<LineWords*>(first.userData());
+        const double size = countedSize(document_, counting_);
+        const double width = lineWidth(document_, first, counting_);
+        const bool comparable = cache && !cache->keys.empty() && cache->size == size &&
+                                cache->width == width && !cache->lines.empty();
+        if (comparable && cache->keys == keys_ && cache->hasBreak == hasBreak_) {
+            return cache->lines;
+        }
+        const std::vector<LineWords::Line> none;
+        const std::vector<LineWords::Line>& old = comparable ? cache->lines : none;
+        std::vector<Start> starts =
+            layOut(old, comparable ? cache->keys : std::vector<std::size_t>{},
+                   comparable && cache->hasBreak == hasBreak_, comparable ? cache->documentLength : 0, width);
+        std::vector<LineWords::Line> lines;
+        lines.reserve(starts.size());
+        for (std::size_t i = 0; i < starts.size(); ++i) {
+            const int end = i + 1 < starts.size() ? starts[i + 1].start : documentLength_;
+            int words = starts[i].words;
+            if (words < 0) {
+                const int from = textPosition(starts[i].start);
+                const int to = i + 1 < starts.size() ? textPosition(end) : textLength_;
+                words = lineWordCount(QStringView(text_).mid(from - base_, to - from),
+                                      hasBreak_ && i + 1 == starts.size());
+            }
+            lines.push_back({starts[i].start, end - starts[i].start, words});
+        }
+        if (!cache) {
+            cache = new LineWords; // the block owns it
+            const_cast<QTextBlock&>(first).setUserData(cache);
+        }
+        cache->revision = -1;
+        cache->look = 0;
+        cache->hasBreak = hasBreak_;
+        cache->size = size;
+        cache->width = width;
+        cache->lines.swap(lines);
+        cache->keys = keys_;
+        cache->documentLength = documentLength_;
+        return cache->lines;
+    }
+
+    const QTextBlock& last() const { return blocks_.back(); }
+
+private:
+    struct Part {
+        int documentStart = 0; // from the first block's position
+        int textStart = 0;     // in the paragraph's text
+        int length = 0;
+        bool cut = false; // after a cut that stands for no character
+    };
+    // A line's start from the first block's position, with its words once known (-1 before).
+    struct Start {
+        int start = 0;
+        int words = -1;
+    };
+
+    // The part holding the document position `position` (from the first block's).
+    int partAtDocument(int position) const {
+        const auto after = std::upper_bound(parts_.begin(), parts_.end(), position,
+                                            [](int p, const Part& part) { return p < part.documentStart; });
+        return int(after - parts_.begin()) - 1;
+    }
+    int textPosition(int documentPosition) const {
+        const Part& part = parts_[std::size_t(partAtDocument(documentPosition))];
+        return part.textStart +
+               std::min(documentPosition - part.documentStart, part.length + (part.cut ? 0 : 1));
+    }
+    int documentPosition(int textPosition) const {
+        const auto after = std::upper_bound(parts_.begin(), parts_.end(), textPosition,
+                                            [](int p, const Part& part) { return p < part.textStart; });
+        const Part& part = *(after - 1);
+        return part.documentStart + (textPosition - part.textStart);
+    }
+
+    // Appends block k's text to text_, with its formats and the space of a cut after it.
+    void append(int k) {
+        const QTextBlock& block = blocks_[std::size_t(k)];
+        const double scale = counting_.fontScale;
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment fragment = it.fragment();
+            QTextCharFormat format = fragment.charFormat();
+            format.setFont(scaledFont(document_, format, scale));
+            formats_.append(
+                {int(text_.size()) + fragment.position() - block.position(), fragment.length(), format});
+        }
+        text_ += block.text();
+        if (k + 1 < int(blocks_.size()) && !parts_[std::size_t(k) + 1].cut) {
+            QTextCharFormat format = blocks_[std::size_t(k) + 1].charFormat();
+            format.setFont(scaledFont(document_, format, scale));
+            formats_.append({int(text_.size()), 1, format});
+            text_ += u' ';
+        }
+    }
+
+    std::unique_ptr<QTextLayout> makeLayout(platform::TextRange range) const {
+        auto layout = std::make_unique<QTextLayout>(
+            text_.mid(range.location, range.length),
+            scaledFont(document_, blocks_.front().charFormat(), counting_.fontScale));
+        QList<QTextLayout::FormatRange> formats;
+        const auto from =
+            std::upper_bound(formats_.begin(), formats_.end(), range.location,
+                             [](int p, const QTextLayout::FormatRange& f) { return p < f.start + f.length; });
+        for (auto it = from; it != formats_.end() && it->start < range.end(); ++it) {
+            const int start = std::max(it->start, range.location);
+            const int end = std::min(it->start + it->length, range.end());
+            formats.append({start - range.location, end - start, it->format});
+        }
+        layout->setFormats(formats);
+        QTextOption option = document_.defaultTextOption();
+        option.setAlignment(blocks_.front().blockFormat().alignment());
+        layout->setTextOption(option);
+        return layout;
+    }
+
+    // The starts of the paragraph's lines, those of `old` (counted for blocks with the keys
+    // `oldKeys`) kept where they hold.
+    std::vector<Start> layOut(const std::vector<LineWords::Line>& old,
+                              const std::vector<std::size_t>& oldKeys, bool sameEnd, int oldLength,
+                              double width) {
+        const int n = int(parts_.size());
+        const int common = int(std::min(oldKeys.size(), keys_.size()));
+        int prefix = 0;
+        while (prefix < common && oldKeys[std::size_t(prefix)] == keys_[std::size_t(prefix)]) {
+            ++prefix;
+        }
+        prefix = std::min(prefix, n - 1); // the last block's lines close the paragraph
+        int suffix = 0;
+        while (sameEnd && suffix < common - prefix &&
+               oldKeys[oldKeys.size() - 1 - std::size_t(suffix)] ==
+                   keys_[keys_.size() - 1 - std::size_t(suffix)]) {
+            ++suffix;
+        }
+        // A line's break depends on the word after it, which may reach into the changed block: a
+        // few lines before it are laid out again.
+        const int changed = parts_[std::size_t(prefix)].documentStart;
+        const auto before = std::lower_bound(old.begin(), old.end(), changed,
+                                             [](const LineWords::Line& l, int p) { return l.start < p; });
+        const std::size_t kept = std::size_t(std::max(0, int(before - old.begin()) - 3));
+        std::vector<Start> starts;
+        for (std::size_t i = 0; i < kept; ++i) {
+            starts.push_back({old[i].start, old[i].words});
+        }
+        const int sameFrom = suffix > 0 ? parts_[std::size_t(n - suffix)].documentStart : documentLength_ + 1;
+        const int shift = documentLength_ - oldLength;
+
+        int at = textPosition(kept < old.size() && kept > 0 ? old[kept].start : 0);
+        int next = partAtDocument(documentPosition(at));
+        base_ = parts_[std::size_t(next)].textStart;
+        text_.clear();
+        formats_.clear();
+        if (counting_.width <= 0 && document_.textWidth() < 0) {
+            starts.push_back({documentPosition(at)}); // not wrapped: one line
+            while (next < n) {
+                append(next++);
+            }
+            return starts;
+        }
+        constexpr int windowCharacters = 1 << 13;
+        int window = windowCharacters;
+        while (true) {
+            while (next < n && base_ + int(text_.size()) < at + window) {
+                append(next++);
+            }
+            const bool whole = next == n;
+            std::vector<platform::TypesetLine> lines;
+            const int end = base_ + int(text_.size());
+            platform::breakParagraphIntoLines([this](platform::TextRange r) { return makeLayout(r); }, text_,
+                                              {at - base_, end - at}, 0, width, lines);
+            // Unless the window reaches the paragraph's end, its last line may go on after it.
+            const int taken = whole ? int(lines.size()) : int(lines.size()) - 1;
+            if (taken <= 0 && !whole) {
+                window *= 2;
+                continue;
+            }
+            for (int i = 0; i < taken; ++i) {
+                const int start = documentPosition(base_ + lines[std::size_t(i)].range.location);
+                if (start >= sameFrom) {
+                    // From here on the text is as it was when its lines were counted.
+                    const auto same =
+                        std::lower_bound(old.begin(), old.end(), start - shift,
+                                         [](const LineWords::Line& l, int p) { return l.start < p; });
+                    if (same != old.end() && same->start == start - shift) {
+                        for (auto it = same; it != old.end(); ++it) {
+                            starts.push_back({it->start + shift, it->words});
+                        }
+                        return starts;
+                    }
+                }
+                starts.push_back({start});
+            }
+            if (whole) {
+                return starts;
+            }
+            at = base_ + lines[std::size_t(taken)].range.location;
+            window = windowCharacters;
+        }
+    }
+
+    const QTextDocument& document_;
+    std::vector<QTextBlock> blocks_;
+    const LineCounting& counting_;
+    std::vector<Part> parts_;
+    std::vector<std::size_t> keys_;
+    int documentLength_ = 0;
+    int textLength_ = 0;
+    bool hasBreak_ = false;
+    // The paragraph's text from base_ on, as far as it was laid out, with its formats.
+    QString text_;
+    int base_ = 0;
+    QList<QTextLayout::FormatRange> formats_;
+};
 
 } // namespace
 
@@ -287,8 +569,19 @@ void countLinesFrom(const QTextDocument& document, QTextBlock from, const LineCo
     document.documentLayout()->documentSize();
     std::vector<LineWords::Line> scratch;
     const std::size_t look = documentLook(document);
-    for (QTextBlock block = from.isValid() ? from : document.firstBlock(); block.isValid();
-         block = block.next()) {
+    QTextBlock block = from.isValid() ? from : document.firstBlock();
+    // A paragraph of several blocks is counted from its first.
+    while (!counting.usesDocumentLayout() && block.previous().isValid() && continuesParagraph(block)) {
+        block = block.previous();
+    }
+    for (; block.isValid(); block = block.next()) {
+        if (std::vector<QTextBlock> blocks;
+            !counting.usesDocumentLayout() && !(blocks = paragraphBlocks(block)).empty()) {
+            ParagraphCount paragraph(document, std::move(blocks), counting, look);
+            paragraph.count();
+            block = paragraph.last();
+            continue;
+        }
         countBlock(document, block, counting, look, scratch);
     }
 }
@@ -321,8 +614,17 @@ LineMetrics measureLines(const QTextDocument& document, const LineCounting& coun
             break;
         }
         const int position = block.position();
+        std::optional<ParagraphCount> paragraph;
+        if (std::vector<QTextBlock> blocks;
+            !counting.usesDocumentLayout() && !(blocks = paragraphBlocks(block)).empty()) {
+            paragraph.emplace(document, std::move(blocks), counting, look);
+        }
+        const std::vector<LineWords::Line>& lines =
+            paragraph ? paragraph->count() : countBlock(document, block, counting, look, scratch);
+        if (paragraph) {
+            block = paragraph->last(); // its lines' starts are counted from the first block's
+        }
         const bool hasBreak = block.next().isValid();
-        const std::vector<LineWords::Line>& lines = countBlock(document, block, counting, look, scratch);
         const int count = int(lines.size());
         for (int i = 0; i < count; ++i) {
             const bool closesParagraph = hasBreak && i + 1 == count;

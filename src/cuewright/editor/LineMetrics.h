@@ -47,7 +47,10 @@ LineMetrics paragraphLines(QStringView text);
 // Counted otherwise than by the document's layout (see LineCounting), each block is broken into
 // lines by a layout of its own, never positioned in the document, so the count needs no document
 // layout of that height: a long script is shown smaller than the size its lines are counted at. A
-// block whose lines all end at breaks and would still fit when counted keeps Qt's own lines.
+// block whose lines all end at breaks and would still fit when counted keeps Qt's own lines. A
+// paragraph the editor holds as several blocks (cut at spaces or inside a long run, see
+// TextInsertion) is then counted whole, as the prompter lays it out: its lines may span blocks, and
+// its counts are kept on its first block.
 LineMetrics measureLines(const QTextDocument& document, const LineCounting& counting = {});
 
 // Counts and keeps the lines of the blocks from `from` on (the whole document when invalid), as
