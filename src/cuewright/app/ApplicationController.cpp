@@ -714,14 +714,19 @@ void ApplicationController::openMostRecentDocument(bool newDocumentWhenNone) {
     }
 }
 
+// The scripts of recovery entries, as a message names them: "a.txt, b.txt".
+static QString entryNames(const std::vector<RecoveryStore::Entry>& entries) {
+    QStringList names;
+    for (const RecoveryStore::Entry& entry : entries) {
+        names << platform::displayPath(entry.name);
+    }
+    return names.join(QStringLiteral(", "));
+}
+
 // Asked once: either answer takes the copies out of what a start brings back. The application
 // quitting under the question (a signal, the session ending) answers nothing: the next start asks.
 static void askAboutUnreadableCopies(ScriptRecovery& recovery,
                                      const std::vector<RecoveryStore::Entry>& unreadable, QWidget* window) {
-    QStringList lost;
-    for (const RecoveryStore::Entry& entry : unreadable) {
-        lost << platform::displayPath(entry.name);
-    }
     platform::Alert alert;
     alert.messageText =
         QApplication::translate("ApplicationController", "Unsaved changes could not be brought back.");
@@ -729,7 +734,7 @@ static void askAboutUnreadableCopies(ScriptRecovery& recovery,
         QApplication::translate("ApplicationController",
                                 "The unsaved changes of %1 cannot be read. Show Folder sets their copies "
                                 "aside in “%2” and shows it; Discard deletes them.")
-            .arg(lost.join(QStringLiteral(", ")), platform::displayPath(recovery.store().folder().string()));
+            .arg(entryNames(unreadable), platform::displayPath(recovery.store().folder().string()));
     alert.buttons = {QApplication::translate("ApplicationController", "Show Folder"),
                      QApplication::translate("ApplicationController", "Discard")};
     alert.style = platform::Alert::Style::warning;
@@ -784,13 +789,9 @@ void ApplicationController::restoreRecoveredScripts() {
     }
     recovery_->flush();
     if (const std::vector<RecoveryStore::Entry>& lost = recovery_->store().lostAtOpen(); !lost.empty()) {
-        QStringList lostNames;
-        for (const RecoveryStore::Entry& entry : lost) {
-            lostNames << platform::displayPath(entry.name);
-        }
         platform::Alert alert;
         alert.messageText = QApplication::translate("ApplicationController", "Edits of %1 could not be kept.")
-                                .arg(lostNames.join(QStringLiteral(", ")));
+                                .arg(entryNames(lost));
         alert.informativeText = QApplication::translate(
             "ApplicationController",
             "Cuewright ended while no recovery copy of these edits could be written.");
