@@ -136,6 +136,27 @@ bool isCuttingSpace(QChar c) {
     return c == u' ' || c == u'\t' || c == QChar(0x3000);
 }
 
+// The characters a block's break with `breakFormat` stands for in the text: none for a cut (see
+// TextProperty::cut), else its separator, a line feed when it has none.
+QString breakCharacters(const QTextCharFormat& breakFormat) {
+    if (breakFormat.property(TextProperty::cut).toBool()) {
+        return {};
+    }
+    const QString separator = breakFormat.property(TextProperty::separator).toString();
+    return separator.isEmpty() ? QStringLiteral("\n") : separator;
+}
+
+// Makes `format` that of a block's break: a cut standing for no character (without the bookmark,
+// which stays on the character before it), or the character the break stands for unless a line feed.
+void markBreak(QTextCharFormat& format, bool characterless, QChar character) {
+    if (characterless) {
+        format.clearProperty(TextProperty::bookmark);
+        format.setProperty(TextProperty::cut, true);
+    } else if (character != u'\n') {
+        format.setProperty(TextProperty::separator, QString(character));
+    }
+}
+
 } // namespace
 
 QTextCharFormat toTextCharFormat(const Attributes& attributes) {
@@ -397,12 +418,7 @@ bool TextInsertion::insert(int characters) {
         QTextCharFormat breakFormat;
         if (start > 0) {
             breakFormat = s.formatOf(s.attributesAt(start - 1));
-            if (s.cutBefore) {
-                breakFormat.clearProperty(TextProperty::bookmark);
-                breakFormat.setProperty(TextProperty::cut, true);
-            } else if (text[start - 1] != u'\n') {
-                breakFormat.setProperty(TextProperty::separator, QString(text[start - 1]));
-            }
+            markBreak(breakFormat, s.cutBefore, text[start - 1]);
         }
         // An empty last paragraph looks like the break before it.
         const int styleSource = start < length ? start : start - 1;
@@ -521,12 +537,10 @@ void insertText(QTextCursor& cursor, const platform::AttributedString& text,
         for (int location = run.range.location; location < run.range.end();) {
             if (next < cuts.size() && cuts[next].first == location) {
                 QTextCharFormat breakFormat = format;
-                if (cuts[next].second) {
-                    breakFormat.clearProperty(TextProperty::bookmark);
-                    breakFormat.setProperty(TextProperty::cut, true);
-                } else {
-                    breakFormat.setProperty(TextProperty::separator, QString(string[location]));
-                    ++location;
+                const bool characterless = cuts[next].second;
+                markBreak(breakFormat, characterless, string[location]);
+                if (!characterless) {
+                    ++location; // the space the break stands for
                 }
                 cursor.insertBlock(cursor.blockFormat(), breakFormat);
                 ++next;
@@ -598,11 +612,9 @@ platform::AttributedString attributedText(const QTextDocument& document, int fro
         const QTextBlock next = block.next();
         if (next.isValid() && next.position() - 1 >= from && next.position() - 1 < to) {
             const QTextCharFormat breakFormat = next.charFormat();
-            if (breakFormat.property(TextProperty::cut).toBool()) {
-                continue;
+            if (const QString characters = breakCharacters(breakFormat); !characters.isEmpty()) {
+                result.append(characters, attributesOf(breakFormat));
             }
-            const QString separator = breakFormat.property(TextProperty::separator).toString();
-            result.append(separator.isEmpty() ? QStringLiteral("\n") : separator, attributesOf(breakFormat));
         }
     }
     return result;
@@ -635,13 +647,11 @@ PlainText plainText(const QTextDocument& document) {
         if (!next.isValid()) {
             break;
         }
-        const QTextCharFormat breakFormat = next.charFormat();
-        if (breakFormat.property(TextProperty::cut).toBool()) {
+        const QString characters = breakCharacters(next.charFormat());
+        if (characters.isEmpty()) {
             plain.cuts.push_back(int(plain.string.size()));
-            continue;
         }
-        const QString separator = breakFormat.property(TextProperty::separator).toString();
-        plain.string.append(separator.isEmpty() ? QStringLiteral("\n") : separator);
+        plain.string.append(characters);
     }
     return plain;
 }
