@@ -256,6 +256,18 @@ template <class T> std::string shortestText(T value) {
     return std::string(buf, result.ptr);
 }
 
+// The keys as a log line names them: the first ten quoted, then how many more.
+std::string namedKeys(const std::vector<std::string>& keys) {
+    std::string named;
+    for (std::size_t i = 0; i < keys.size() && i < 10; ++i) {
+        named += (i == 0 ? "\"" : ", \"") + keys[i] + "\"";
+    }
+    if (keys.size() > 10) {
+        named += " and " + std::to_string(keys.size() - 10) + " more";
+    }
+    return named;
+}
+
 // Whether a string reads wholly as a number (white space around it aside).
 bool isNumberText(const std::string& s) {
     const char* begin = s.c_str();
@@ -412,14 +424,7 @@ void Defaults::Impl::dropUnreadable(const fs::path& file, const std::vector<std:
     if (!ec) {
         reset.keptAs = aside;
     }
-    std::string named;
-    for (std::size_t i = 0; i < keys.size() && i < 10; ++i) {
-        named += (i == 0 ? "\"" : ", \"") + keys[i] + "\"";
-    }
-    if (keys.size() > 10) {
-        named += " and " + std::to_string(keys.size() - 10) + " more";
-    }
-    base::log("the settings file " + file.string() + " holds values that cannot be read (" + named +
+    base::log("the settings file " + file.string() + " holds values that cannot be read (" + namedKeys(keys) +
               "); they read as their defaults" +
               (ec ? " (the file could not be copied aside: " + ec.message() + ")"
                   : "; the file as it was is kept as " + aside.string()));
@@ -434,10 +439,6 @@ void Defaults::Impl::dropUnreadable(const fs::path& file, const std::vector<std:
 void Defaults::Impl::dropWrongKind(const std::vector<std::string>& keys) {
     if (keys.empty()) {
         return;
-    }
-    std::string named;
-    for (std::size_t i = 0; i < keys.size() && i < 10; ++i) {
-        named += (i == 0 ? "\"" : ", \"") + keys[i] + "\"";
     }
     std::error_code ec;
     bool keptNow = false;
@@ -459,9 +460,8 @@ void Defaults::Impl::dropWrongKind(const std::vector<std::string>& keys) {
             changed(key);
         }
     }
-    base::log("the settings file " + options.file.string() + " holds values of the wrong kind (" + named +
-              (keys.size() > 10 ? " and " + std::to_string(keys.size() - 10) + " more" : std::string()) +
-              "); they read as their defaults" +
+    base::log("the settings file " + options.file.string() + " holds values of the wrong kind (" +
+              namedKeys(keys) + "); they read as their defaults" +
               (keptNow ? "; the file as it was is kept as " + reset.keptAs.string() : std::string()));
 }
 
