@@ -322,13 +322,8 @@ void RecoveryStore::load() {
     const size_t before = entries_.size();
     takeOverEndedPrivateFolders(isPrivate_ ? folder_.parent_path() : folder_);
     changed = changed || entries_.size() != before;
-    if (!changed) {
-        return;
-    }
-    try {
-        writeIndex();
-    } catch (const std::exception& error) {
-        base::log(std::string("Cannot write the recovery index: ") + error.what());
+    if (changed) {
+        writeIndexOrLog();
     }
 }
 
@@ -434,12 +429,8 @@ void RecoveryStore::write(const Entry& entry, const Document& document,
     };
     ScriptDocumentFile::save(copyPath(entry.id), document, bookmarks, withOrigin);
     if (std::erase(unwritten_, entry.id) > 0) {
-        try {
-            writeIndex();
-        } catch (const std::exception& error) {
-            // The copy is there, which is what a start looks for; the mark only names lost edits.
-            base::log(std::string("Cannot write the recovery index: ") + error.what());
-        }
+        // The copy is there, which is what a start looks for; the mark only names lost edits.
+        writeIndexOrLog();
     }
 }
 
@@ -477,6 +468,14 @@ std::filesystem::path RecoveryStore::setAside(std::string_view id) {
     std::erase_if(entries_, [&](const Entry& e) { return e.id == id; });
     writeIndex();
     return aside;
+}
+
+void RecoveryStore::writeIndexOrLog() const {
+    try {
+        writeIndex();
+    } catch (const std::exception& error) {
+        base::log(std::string("Cannot write the recovery index: ") + error.what());
+    }
 }
 
 void RecoveryStore::writeIndex() const {

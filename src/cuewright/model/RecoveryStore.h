@@ -107,6 +107,8 @@ private:
     void load();
     void takeOverEndedPrivateFolders(const std::filesystem::path& shared);
     void writeIndex() const;
+    // The same where a failure costs nothing the copies hold: logged, not thrown.
+    void writeIndexOrLog() const;
 
     std::filesystem::path folder_;
     int lockFd_;
