@@ -3,6 +3,7 @@
 #include "cuewright/editor/ScriptTextView.h"
 #include "cuewright/editor/TextFinder.h"
 #include "cuewright/editor/ToolbarIcons.h"
+#include "platform/text/ParagraphLines.h"
 #include "platform/ui/Appearance.h"
 
 #include <QAction>
@@ -14,7 +15,6 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextDocument>
@@ -200,10 +200,12 @@ void FindBar::showBar(Mode mode) {
     const QTextCursor selection = text_->textCursor();
     const int selectedLength = selection.selectionEnd() - selection.selectionStart();
     if (selectedLength > 0 && selectedLength <= maxSelectionSearched + 1) {
-        static const QRegularExpression lineBreak(QStringLiteral("[\\n\\r\\x{2028}\\x{2029}]"));
         const QString selected =
             TextFinder::characters(*text_->document(), {selection.selectionStart(), selectedLength});
-        if (!selected.isEmpty() && selected.size() <= maxSelectionSearched && !selected.contains(lineBreak)) {
+        const bool breaksLine = std::any_of(selected.begin(), selected.end(), [](QChar c) {
+            return platform::isParagraphEnd(c) || c == QChar::LineSeparator;
+        });
+        if (!selected.isEmpty() && selected.size() <= maxSelectionSearched && !breaksLine) {
             findField_->setText(selected);
         }
     }

@@ -550,7 +550,7 @@ LineMetrics paragraphLines(QStringView text) {
         if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') {
             addLine(i, 2);
             ++i;
-        } else if (c == u'\n' || c == u'\r' || c == QChar::ParagraphSeparator || c == QChar::LineSeparator) {
+        } else if (platform::isParagraphEnd(c) || c == QChar::LineSeparator) {
             addLine(i, 1);
         }
     }
