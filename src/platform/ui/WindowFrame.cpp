@@ -100,13 +100,17 @@ void placeInWorkArea(QWidget* window, WorkAreaPlacement placement) {
     window->setGeometry(fitFrameIntoArea(client, room));
 }
 
+qint64 overlapArea(const QRect& a, const QRect& b) {
+    const QRect common = a.intersected(b);
+    return common.isEmpty() ? 0 : qint64(common.width()) * common.height();
+}
+
 QRect keptFrameInWorkArea(const QRect& client, const QList<QRect>& workAreas, const QRect& fallback,
                           const QMargins& frame) {
     QRect area = fallback;
     qint64 most = 0;
     for (const QRect& candidate : workAreas) {
-        const QRect common = candidate.intersected(client.marginsAdded(frame));
-        const qint64 overlap = common.isEmpty() ? 0 : qint64(common.width()) * common.height();
+        const qint64 overlap = overlapArea(candidate, client.marginsAdded(frame));
         if (overlap > most) {
             most = overlap;
             area = candidate;

@@ -57,6 +57,9 @@ QRect workAreaRoom(const QWidget* window);
 // time), or moved just far enough to lie inside (a window the user may have placed).
 enum class WorkAreaPlacement { centred, keptInPlace };
 
+// How many pixels two rectangles share: 0 when they do not meet.
+qint64 overlapArea(const QRect& a, const QRect& b);
+
 // Where a frame kept from an earlier run goes on the displays there are now: into the work area
 // of `workAreas` it overlaps most (`fallback` when it overlaps none), moved and, where it is
 // larger, made smaller so that it lies inside with `frame` around it. The displays it was kept on

@@ -98,8 +98,7 @@ QScreen* screenInPlaceOf(const QScreen* removed, const QWidget* window) {
     qint64 bestArea = -1;
     const QRect frame = window != nullptr ? window->frameGeometry() : QRect();
     for (QScreen* sibling : desktops().remainingSiblings(removed)) {
-        const QRect overlap = frame.intersected(sibling->geometry());
-        const qint64 area = overlap.isEmpty() ? 0 : qint64(overlap.width()) * overlap.height();
+        const qint64 area = overlapArea(frame, sibling->geometry());
         if (area > bestArea) {
             best = sibling;
             bestArea = area;
