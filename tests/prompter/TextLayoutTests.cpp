@@ -363,17 +363,16 @@ TEST(PrompterScrolling, EveryWidthShowsTheSameLineAtEveryProgress) {
         views.back()->layoutText();
         const PrompterView& first = *views.front();
         for (const auto& view : views) {
-            ASSERT_EQ(view->lineOffsets().size(), first.lineOffsets().size())
-                << view->width() << " " << factor;
+            SCOPED_TRACE(testing::Message() << view->width() << " " << factor);
+            ASSERT_EQ(view->lineOffsets().size(), first.lineOffsets().size());
             for (double progress = 0; progress <= 1; progress += 0.0123) {
                 view->setScrollPosition(progress, false, true);
                 views.front()->setScrollPosition(progress, false, true);
-                ASSERT_EQ(view->currentLineIndex(), first.currentLineIndex())
-                    << view->width() << " at " << progress;
+                ASSERT_EQ(view->currentLineIndex(), first.currentLineIndex()) << progress;
                 // The same share of that line at the reading position.
                 EXPECT_NEAR(view->scrollOffset() / view->graphicLineHeight(),
                             first.scrollOffset() / first.graphicLineHeight(), 1e-6)
-                    << view->width() << " at " << progress;
+                    << progress;
             }
         }
     }
