@@ -24,12 +24,13 @@ namespace {
 using namespace remotetest;
 using C = cw::NetworkCommand::Command;
 using K = cw::NetworkCommand::Kind;
+using Sent = std::vector<std::pair<C, std::uint16_t>>;
 
 class FakeClient : public cw::RemoteControlClient {
 public:
     cw::BonjourClientDelegate* delegate = nullptr;
     std::vector<cw::ServerAddress> servers;
-    std::vector<std::pair<C, std::uint16_t>> sent; // command and the port it went to
+    Sent sent; // command and the port it went to
     bool failStart = false;
     int starts = 0, stops = 0;
 
@@ -152,12 +153,12 @@ TEST_F(RemoteControlWindowTest, StatusRepliesDriveTheTextsAndTheButtons) {
     reply(booth, report);
     EXPECT_EQ(status(), "Talk.cwr is stopped");
     controller.playPause();
-    EXPECT_EQ(client->sent, (std::vector<std::pair<C, std::uint16_t>>{{C::of(K::reportStatus), 19825},
-                                                                      {C::of(K::stopPlayback), 19825},
-                                                                      {C::of(K::rewind), 19825},
-                                                                      {C::setScrollSpeed(55), 19825},
-                                                                      {C::of(K::stopPlayback), 19825},
-                                                                      {C::of(K::startPlayback), 19825}}));
+    EXPECT_EQ(client->sent, (Sent{{C::of(K::reportStatus), 19825},
+                                  {C::of(K::stopPlayback), 19825},
+                                  {C::of(K::rewind), 19825},
+                                  {C::setScrollSpeed(55), 19825},
+                                  {C::of(K::stopPlayback), 19825},
+                                  {C::of(K::startPlayback), 19825}}));
 
     // An error keeps the buttons off until the next status.
     fail(booth, "No document active.");
@@ -268,7 +269,7 @@ TEST_F(RemoteControlWindowTest, TheSelectionFollowsItsServerAndEndsWhenItGoes) {
     EXPECT_TRUE(controller.tableView()->selectionModel()->selectedRows().isEmpty());
     EXPECT_EQ(status(), "Not Connected.");
     controller.requestStatus();
-    EXPECT_EQ(client->sent, (std::vector<std::pair<C, std::uint16_t>>{{C::of(K::reportStatus), 19825}}));
+    EXPECT_EQ(client->sent, (Sent{{C::of(K::reportStatus), 19825}}));
 }
 
 // The keyboard: Tab from the list goes to the controls in the order they stand and leaves the
@@ -320,7 +321,7 @@ TEST_F(RemoteControlWindowTest, AServerThatStopsAnsweringIsSaidAndGetsNoCommands
     controller.playPause();
     controller.rewind();
     controller.speedSlider()->setValue(60);
-    EXPECT_EQ(client->sent, (std::vector<std::pair<C, std::uint16_t>>(3, {C::of(K::reportStatus), 19824})));
+    EXPECT_EQ(client->sent, (Sent(3, {C::of(K::reportStatus), 19824})));
 
     // Found again at another address: the row stays selected, the polls go there.
     const cw::ServerAddress moved{"Stage", "stage.local", 20000, at("127.0.0.1", 20000)};
