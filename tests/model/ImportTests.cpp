@@ -66,8 +66,12 @@ protected:
     }
     Attributes attributesAt(const QString& needle) const { return text().attributes(at(needle)); }
 
-    // Every character in the default font (traits aside), centred.
-    void expectDefaultLookEverywhere() const {
+    // An imported project: no path, nothing unsaved, listeners heard of the text, and every
+    // character in the default font (traits aside), centred.
+    void expectFreshImport() const {
+        EXPECT_EQ(project->representedPath(), std::nullopt);
+        EXPECT_FALSE(project->hasUnsavedChanges());
+        EXPECT_EQ(log, std::vector<std::string>{"text"});
         for (const auto& run : text().runs()) {
             ASSERT_TRUE(run.attributes.font);
             EXPECT_EQ(run.attributes.font->family, "DejaVu Sans");
@@ -76,13 +80,6 @@ protected:
             EXPECT_EQ(run.attributes.paragraphStyle->alignment, ParagraphAlignment::center);
             EXPECT_FALSE(run.attributes.backgroundColor);
         }
-    }
-
-    // An imported project: no path, nothing unsaved, and listeners heard of the text.
-    void expectFreshImport() const {
-        EXPECT_EQ(project->representedPath(), std::nullopt);
-        EXPECT_FALSE(project->hasUnsavedChanges());
-        EXPECT_EQ(log, std::vector<std::string>{"text"});
     }
 
     cw::ScriptImport::DefaultStyle style;
@@ -202,7 +199,6 @@ TEST_F(Import, AnRtfWithCodePageEscapesAndColourTableComesOutInThePrompterStyle)
         text().string().startsWith(QString::fromUtf8("Café €— welcome. bold italic and under and red and "
                                                      "blue.\nRight side")))
         << text().string().toStdString();
-    expectDefaultLookEverywhere();
     EXPECT_EQ(attributesAt("welcome").foregroundColor, kDefaultColor);
     EXPECT_EQ(attributesAt("red").foregroundColor, Color::red());
     EXPECT_EQ(attributesAt("blue").foregroundColor, Color::blue());
@@ -291,7 +287,6 @@ TEST_F(Import, ADocxFromOurOwnExportComesBackInTheDefaultStyle) {
 
     project->importDOCX(path.string());
     EXPECT_EQ(text().string(), "Bold red and plain");
-    expectDefaultLookEverywhere();
     // The export made every character black, so black is the main colour.
     EXPECT_EQ(text().runs(platform::AttributeName::foregroundColor, text().fullRange()).size(), 1u);
     EXPECT_EQ(attributesAt("plain").foregroundColor, kDefaultColor);
@@ -319,7 +314,6 @@ TEST_F(Import, TheWordFixturesKeepTraitsUnderlinesAndMinorColours) {
         EXPECT_TRUE(attributesAt("italic words").font->italic);
         EXPECT_EQ(attributesAt("underlined words").underlineStyle, platform::UnderlineStyle::single);
         EXPECT_EQ(attributesAt("Large").font->pointSize, 40);
-        expectDefaultLookEverywhere();
         expectFreshImport();
     }
 }
@@ -401,7 +395,6 @@ TEST_F(Import, APdfsTextComesInInThePrompterStyle) {
     writePdf(path);
     project->importPDF(path.string());
     EXPECT_TRUE(text().string().contains("Hello from a PDF")) << text().string().toStdString();
-    expectDefaultLookEverywhere();
     EXPECT_EQ(attributesAt("Hello").foregroundColor, kDefaultColor);
     EXPECT_FALSE(attributesAt("Hello").font->bold);
     EXPECT_TRUE(attributesAt("Bold line").font->bold);
@@ -460,7 +453,6 @@ TEST_F(Import, TheLibreOfficePdfKeepsItsColoursUnderlineTraitsAndWholeParagraphs
     EXPECT_EQ(text().string().split(u'\n'),
               QStringList({"Good evening, and welcome.", "Bold words and italic words and underlined words.",
                            "Red text then blue text.", QString::fromUtf8("Large café — naïve")}));
-    expectDefaultLookEverywhere();
     EXPECT_EQ(attributesAt("Red text").foregroundColor, Color(1, 0, 0));
     EXPECT_EQ(attributesAt("blue text").foregroundColor, Color(0, 0, 1));
     EXPECT_EQ(attributesAt("then").foregroundColor, kDefaultColor) << "black, the main colour";

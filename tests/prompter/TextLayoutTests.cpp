@@ -54,35 +54,36 @@ struct FixedLinesView {
     std::unique_ptr<PrompterView> view = cwtest::makeView(1000, 600);
 };
 
-// Chunks are 4096 high at most; a text's height is its rounded line heights summed, plus one.
-TEST(PrompterTextLayout, TextOfExactlyChunkHeightStaysOneChunkOnePointMoreTakesTheChunkingPath) {
-    FixedLinesView exact({819, 819, 819, 819, 819}); // 4095 + 1
-    // Heights at the layout's size; the layers show them scaled.
-    const double scale = exact.view->layoutScale();
-    ASSERT_EQ(exact.view->textLayers().size(), 1u);
-    EXPECT_DOUBLE_EQ(exact.view->textLayers()[0]->frame().height(), 4096 * scale);
-    // 4097 high: chunked; the first line that reaches 4096 closes a chunk, here the last one.
-    FixedLinesView more({819, 819, 819, 819, 820});
-    ASSERT_EQ(more.view->textLayers().size(), 1u);
-    EXPECT_DOUBLE_EQ(more.view->textLayers()[0]->frame().height(), 4097 * scale);
-    EXPECT_DOUBLE_EQ(more.view->textHeight(), 4096 * scale);
-}
-
+// Chunks are 4096 high at most and hold whole lines: the first line that reaches 4096 closes one.
+// A chunk's height is its rounded line heights summed, plus one; the chunks hang below each other
+// by the exact sums (at the layout's size; the layers show them scaled).
 TEST(PrompterTextLayout, TallTextSplitsIntoChunksOfWholeLinesHangingBelowEachOther) {
-    const FixedLinesView tall(std::vector<double>(6, 1000.5));
-    const auto& view = tall.view;
-    const auto& layers = view->textLayers();
-    const double scale = view->layoutScale();
-    ASSERT_EQ(layers.size(), 2u);
-    // Heights: rounded lines summed plus one; advances: the exact sums (at the layout's size).
-    EXPECT_DOUBLE_EQ(layers[0]->frame().height(), (5 * 1001 + 1) * scale);
-    EXPECT_DOUBLE_EQ(layers[1]->frame().height(), (1001 + 1) * scale);
-    EXPECT_DOUBLE_EQ(layers[0]->frame().bottom(), 600);
-    EXPECT_DOUBLE_EQ(layers[1]->frame().bottom(), 600 - 5 * 1000.5 * scale);
-    EXPECT_DOUBLE_EQ(view->textHeight(), 6 * 1000.5 * scale);
-    auto* source = dynamic_cast<const cw::PrompterTextSource*>(layers[1]->source().get());
-    ASSERT_NE(source, nullptr);
-    EXPECT_EQ(source->text().string(), QStringLiteral("f"));
+    const struct {
+        std::vector<double> lines;
+        std::vector<double> heights, advances;
+        double textHeight;
+        const char* lastChunk;
+    } cases[] = {
+        {{819, 819, 819, 819, 819}, {4096}, {4095}, 4095, "a\nb\nc\nd\ne"}, // 4095 + 1: one chunk
+        {{819, 819, 819, 819, 820}, {4097}, {4096}, 4096, "a\nb\nc\nd\ne"}, // 4097: the chunking path
+        {std::vector<double>(6, 1000.5), {5 * 1001 + 1, 1001 + 1}, {5 * 1000.5, 1000.5}, 6 * 1000.5, "f"},
+    };
+    for (const auto& c : cases) {
+        const FixedLinesView fixed(c.lines);
+        const auto& layers = fixed.view->textLayers();
+        const double scale = fixed.view->layoutScale();
+        ASSERT_EQ(layers.size(), c.heights.size());
+        double bottom = 600;
+        for (std::size_t i = 0; i < layers.size(); ++i) {
+            EXPECT_DOUBLE_EQ(layers[i]->frame().height(), c.heights[i] * scale) << i;
+            EXPECT_DOUBLE_EQ(layers[i]->frame().bottom(), bottom) << i;
+            bottom -= c.advances[i] * scale;
+        }
+        EXPECT_DOUBLE_EQ(fixed.view->textHeight(), c.textHeight * scale);
+        auto* source = dynamic_cast<const cw::PrompterTextSource*>(layers.back()->source().get());
+        ASSERT_NE(source, nullptr);
+        EXPECT_EQ(source->text().string(), QString::fromLatin1(c.lastChunk));
+    }
 }
 
 TEST(PrompterTextLayout, MeasuredChunksCoverTheTextInOrder) {
@@ -362,17 +363,16 @@ TEST(PrompterScrolling, EveryWidthShowsTheSameLineAtEveryProgress) {
         views.back()->layoutText();
         const PrompterView& first = *views.front();
         for (const auto& view : views) {
-            ASSERT_EQ(view->lineOffsets().size(), first.lineOffsets().size())
-                << view->width() << " " << factor;
+            SCOPED_TRACE(testing::Message() << view->width() << " " << factor);
+            ASSERT_EQ(view->lineOffsets().size(), first.lineOffsets().size());
             for (double progress = 0; progress <= 1; progress += 0.0123) {
                 view->setScrollPosition(progress, false, true);
                 views.front()->setScrollPosition(progress, false, true);
-                ASSERT_EQ(view->currentLineIndex(), first.currentLineIndex())
-                    << view->width() << " at " << progress;
+                ASSERT_EQ(view->currentLineIndex(), first.currentLineIndex()) << progress;
                 // The same share of that line at the reading position.
                 EXPECT_NEAR(view->scrollOffset() / view->graphicLineHeight(),
                             first.scrollOffset() / first.graphicLineHeight(), 1e-6)
-                    << view->width() << " at " << progress;
+                    << progress;
             }
         }
     }

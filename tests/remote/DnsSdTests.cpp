@@ -46,12 +46,13 @@ TEST(DnsSd, TwoServersAreFoundResolvedAndAnswer) {
     answers->answer = [](const cw::NetworkCommand&) { return cw::NetworkAnswer::ok(sampleReport()); };
     // A discovery of its own each run, so that a repeated run sees the daemon afresh.
     const auto discovery = platform::NetService::make();
-    auto alpha = cw::BonjourServer::make(discovery);
-    auto beta = cw::BonjourServer::make(discovery);
-    auto twin = cw::BonjourServer::make(discovery);
-    for (const auto& server : {alpha, beta, twin}) {
+    const auto answering = [&] {
+        auto server = cw::BonjourServer::make(discovery);
         server->setDelegate(answers);
-    }
+        return server;
+    };
+    const auto alpha = answering(), beta = answering(), twin = answering(), longest = answering(),
+               tooLong = answering();
     alpha->start("Alpha Stage", 0);
     beta->start("Beta Stage", 0);
     // Only now does the script start the daemon: the publications must wait for it. (A repeated
@@ -84,11 +85,6 @@ TEST(DnsSd, TwoServersAreFoundResolvedAndAnswer) {
     EXPECT_FALSE(twin->isPublished());
     // The longest name the network carries is published; one byte more is not offered, and its
     // owner hears why.
-    auto longest = cw::BonjourServer::make(discovery);
-    auto tooLong = cw::BonjourServer::make(discovery);
-    for (const auto& server : {longest, tooLong}) {
-        server->setDelegate(answers);
-    }
     longest->start(std::string(62, 'L') + "g", 0);
     tooLong->start(std::string(62, 'L') + "\u00e9", 0); // 64 bytes, 63 characters
     EXPECT_TRUE(dispatch::runMainUntil([&] { return said(cw::UnpublishedReason::nameTooLong) == 1; }, 10s));

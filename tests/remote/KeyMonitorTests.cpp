@@ -24,6 +24,8 @@ namespace {
 using inputtest::PerformedAction;
 using Action = cw::KeyBindings::Action;
 namespace keycode = platform::keycode;
+// Fast wind on and off: what F pressed and let go does.
+const std::vector<PerformedAction> wind{{Action::ffwd, true, 0}, {Action::ffwd, false, 0}};
 
 bool withoutRecord() {
     return std::getenv("CW_XVFB_NO_RECORD") != nullptr;
@@ -118,10 +120,7 @@ TEST_F(KeyMonitorTest, BoundKeysOfAnotherClientReachTheActions) {
         bool commandHeld = false;
     };
     const Case cases[] = {
-        {"fast wind acts on press and release",
-         keycode::f,
-         true,
-         {{Action::ffwd, true, 0}, {Action::ffwd, false, 0}}},
+        {"fast wind acts on press and release", keycode::f, true, wind},
         {"speed up on press only", keycode::i, true, {{Action::incSpeed, true, 0}}},
         {"speed up on press only, whatever the setting", keycode::i, false, {{Action::incSpeed, true, 0}}},
         {"play/pause on press", keycode::p, true, {{Action::playPause, true, 0}}},
@@ -166,8 +165,7 @@ TEST_F(KeyMonitorTest, FastWindEndsWhicheverKeyGoesUpFirst) {
             [&] { return !performer->calls.empty() && performer->calls.back().action == Action::incSpeed; }));
         EXPECT_EQ(factor(), 1.0);
         performer->calls.pop_back();
-        EXPECT_EQ(performer->calls,
-                  (std::vector<PerformedAction>{{Action::ffwd, true, 0}, {Action::ffwd, false, 0}}));
+        EXPECT_EQ(performer->calls, wind);
         performer->calls.clear();
     }
 }
@@ -177,7 +175,6 @@ TEST_F(KeyMonitorTest, FastWindEndsWhicheverKeyGoesUpFirst) {
 // wherever the focus is by then, also when the settings stored background listening (still on)
 // in between, as recording a key or leaving the Keys pane does; switching listening off ends it.
 TEST_F(KeyMonitorTest, PressesGoToTheWindowWithTheFocusAndReleasesEndWhatTheirPressesBegan) {
-    const std::vector<PerformedAction> wind{{Action::ffwd, true, 0}, {Action::ffwd, false, 0}};
     const struct {
         bool ownAtPress, ownAtRelease, storedBetween;
         std::vector<PerformedAction> performed;

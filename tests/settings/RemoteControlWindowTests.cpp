@@ -24,12 +24,13 @@ namespace {
 using namespace remotetest;
 using C = cw::NetworkCommand::Command;
 using K = cw::NetworkCommand::Kind;
+using Sent = std::vector<std::pair<C, std::uint16_t>>;
 
 class FakeClient : public cw::RemoteControlClient {
 public:
     cw::BonjourClientDelegate* delegate = nullptr;
     std::vector<cw::ServerAddress> servers;
-    std::vector<std::pair<C, std::uint16_t>> sent; // command and the port it went to
+    Sent sent; // command and the port it went to
     bool failStart = false;
     int starts = 0, stops = 0;
 
@@ -115,11 +116,14 @@ TEST_F(RemoteControlWindowTest, AnUnavailableDiscoveryIsSaid) {
     client->unavailable.reset();
     EXPECT_TRUE(QTest::qWaitFor([&] { return line->isHidden(); }));
 
-    // A socket that cannot be opened is said the same way.
+    // A socket that cannot be opened is said the same way, and logged; nothing polls.
+    testsupport::LogCapture log;
     auto failing = std::make_shared<FakeClient>();
     failing->failStart = true;
     cw::RemoteControlWindowController other{nullptr, failing};
     other.showWindow();
+    EXPECT_FALSE(other.isPolling());
+    EXPECT_EQ(log.lines(), std::vector<std::string>{"can't discover: Address already in use"});
     EXPECT_FALSE(other.discoveryLabel()->isHidden());
     EXPECT_TRUE(other.discoveryLabel()->text().contains("Address already in use"))
         << other.discoveryLabel()->text().toStdString();
@@ -149,12 +153,12 @@ TEST_F(RemoteControlWindowTest, StatusRepliesDriveTheTextsAndTheButtons) {
     reply(booth, report);
     EXPECT_EQ(status(), "Talk.cwr is stopped");
     controller.playPause();
-    EXPECT_EQ(client->sent, (std::vector<std::pair<C, std::uint16_t>>{{C::of(K::reportStatus), 19825},
-                                                                      {C::of(K::stopPlayback), 19825},
-                                                                      {C::of(K::rewind), 19825},
-                                                                      {C::setScrollSpeed(55), 19825},
-                                                                      {C::of(K::stopPlayback), 19825},
-                                                                      {C::of(K::startPlayback), 19825}}));
+    EXPECT_EQ(client->sent, (Sent{{C::of(K::reportStatus), 19825},
+                                  {C::of(K::stopPlayback), 19825},
+                                  {C::of(K::rewind), 19825},
+                                  {C::setScrollSpeed(55), 19825},
+                                  {C::of(K::stopPlayback), 19825},
+                                  {C::of(K::startPlayback), 19825}}));
 
     // An error keeps the buttons off until the next status.
     fail(booth, "No document active.");
@@ -210,27 +214,14 @@ TEST_F(RemoteControlWindowTest, OnlyTheSelectedServersRepliesCount) {
     }
 }
 
-// A script's name of any length leaves the window as wide as it was: the status is cut short in
-// the middle, keeping whether it plays.
-TEST_F(RemoteControlWindowTest, ALongScriptNameLeavesTheWindowItsWidth) {
-    QWidget* window = controller.window();
-    const int width = window->width();
-    serversChange({stage});
-    controller.tableView()->selectRow(0);
-    auto report = sampleReport();
-    report.filename = "/a/" + std::string(300, 'n') + " Final.cwr";
-    reply(stage, report);
-    QCoreApplication::sendPostedEvents(); // the layout asks for its size
-    EXPECT_EQ(window->width(), width);
-    EXPECT_LT(window->minimumSizeHint().width(), width);
-    EXPECT_EQ(status().toStdString(), std::string(300, 'n') + " Final.cwr is playing");
-    window->grab().save(settingstest::screenshotFolder("remote") + "/remote-control-long-name.png");
-}
-
 // Names from the network read in the order they were sent, whatever they hold: controls show as
 // their pictures and bidirectional formatting as its code point, so "rtl" U+202E "fdp.exe" never
 // lists as "rtlexe.pdf". In the table (name and address) and in the status (the script's name).
+// A name of any length leaves the window as wide as it was: the status is cut short in the middle,
+// keeping whether it plays.
 TEST_F(RemoteControlWindowTest, NetworkNamesShowTheirControlsAndDirectionMarksVisibly) {
+    QWidget* window = controller.window();
+    const int width = window->width();
     struct Row {
         QString sent, shown;
     };
@@ -244,6 +235,7 @@ TEST_F(RemoteControlWindowTest, NetworkNamesShowTheirControlsAndDirectionMarksVi
          QStringLiteral("next[U+0085]line[U+2028]para[U+2029]")},
         {QStringLiteral(u"Studio \u00DCber \u05D0\u05D1 \u2603"),
          QStringLiteral(u"Studio \u00DCber \u05D0\u05D1 \u2603")},
+        {QString(300, u'n') + " Final", QString(300, u'n') + " Final"},
     };
     for (const Row& row : rows) {
         const std::string sent = row.sent.toStdString();
@@ -255,7 +247,11 @@ TEST_F(RemoteControlWindowTest, NetworkNamesShowTheirControlsAndDirectionMarksVi
         report.filename = "/a/" + sent + ".cwr";
         reply(stage, report);
         EXPECT_EQ(status(), row.shown + ".cwr is playing");
+        QCoreApplication::sendPostedEvents(); // the layout asks for its size
+        EXPECT_EQ(window->width(), width);
+        EXPECT_LT(window->minimumSizeHint().width(), width);
     }
+    window->grab().save(settingstest::screenshotFolder("remote") + "/remote-control-long-name.png");
     serversChange({{rows[0].sent.toStdString(), "stage.local", 19824, stage.address}, booth});
     controller.tableView()->selectRow(0);
     auto report = sampleReport();
@@ -273,7 +269,7 @@ TEST_F(RemoteControlWindowTest, TheSelectionFollowsItsServerAndEndsWhenItGoes) {
     EXPECT_TRUE(controller.tableView()->selectionModel()->selectedRows().isEmpty());
     EXPECT_EQ(status(), "Not Connected.");
     controller.requestStatus();
-    EXPECT_EQ(client->sent, (std::vector<std::pair<C, std::uint16_t>>{{C::of(K::reportStatus), 19825}}));
+    EXPECT_EQ(client->sent, (Sent{{C::of(K::reportStatus), 19825}}));
 }
 
 // The keyboard: Tab from the list goes to the controls in the order they stand and leaves the
@@ -325,7 +321,7 @@ TEST_F(RemoteControlWindowTest, AServerThatStopsAnsweringIsSaidAndGetsNoCommands
     controller.playPause();
     controller.rewind();
     controller.speedSlider()->setValue(60);
-    EXPECT_EQ(client->sent, (std::vector<std::pair<C, std::uint16_t>>(3, {C::of(K::reportStatus), 19824})));
+    EXPECT_EQ(client->sent, (Sent(3, {C::of(K::reportStatus), 19824})));
 
     // Found again at another address: the row stays selected, the polls go there.
     const cw::ServerAddress moved{"Stage", "stage.local", 20000, at("127.0.0.1", 20000)};
@@ -345,14 +341,6 @@ TEST_F(RemoteControlWindowTest, ClosingStopsThePollAndTheClient) {
     EXPECT_TRUE(controller.close());
     EXPECT_FALSE(controller.isPolling());
     EXPECT_EQ(client->stops, 1);
-
-    testsupport::LogCapture log;
-    auto failing = std::make_shared<FakeClient>();
-    failing->failStart = true;
-    cw::RemoteControlWindowController other(nullptr, failing);
-    other.showWindow();
-    EXPECT_FALSE(other.isPolling());
-    EXPECT_EQ(log.lines(), std::vector<std::string>{"can't discover: Address already in use"});
 }
 
 // A host on the network names its script and its failures in markup: the window shows the text as

@@ -14,6 +14,8 @@
 #include <QMessageBox>
 #include <QTimer>
 
+#include <functional>
+
 using platform::Alert;
 using platform::alertFirstButtonReturn;
 
@@ -24,19 +26,25 @@ const Alert unsavedChanges{"Do you want to save the changes you made to this doc
                            {"Save", "Cancel", "Don't Save"},
                            Alert::Style::warning};
 
-// Presses the button with this title on the alert that will be open once the event loop runs.
-void pressSoon(const QString& title) {
-    QTimer::singleShot(0, [title] {
+// Runs `act` on the alert that will be open once the event loop runs.
+void onAlert(std::function<void(QMessageBox&)> act) {
+    QTimer::singleShot(0, [act] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         ASSERT_NE(box, nullptr);
-        for (QAbstractButton* button : box->buttons()) {
+        act(*box);
+    });
+}
+
+void pressSoon(const QString& title) {
+    onAlert([title](QMessageBox& box) {
+        for (QAbstractButton* button : box.buttons()) {
             if (button->text() == title) {
                 button->click();
                 return;
             }
         }
         ADD_FAILURE() << "no button " << title.toStdString();
-        box->reject();
+        box.reject();
     });
 }
 
@@ -50,11 +58,9 @@ TEST(MessageBoxAlertRunner, AnswersThePositionOfThePressedButton) {
         pressSoon(unsavedChanges.buttons[index]);
         EXPECT_EQ(runner.run(unsavedChanges, nullptr), 1000 + index);
     }
-    QTimer::singleShot(0, [] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        ASSERT_NE(box, nullptr);
-        ASSERT_NE(box->escapeButton(), nullptr);
-        box->escapeButton()->click();
+    onAlert([](QMessageBox& box) {
+        ASSERT_NE(box.escapeButton(), nullptr);
+        box.escapeButton()->click();
     });
     EXPECT_EQ(runner.run(unsavedChanges, nullptr), 1001);
     pressSoon(QMessageBox::tr("OK"));
@@ -62,11 +68,9 @@ TEST(MessageBoxAlertRunner, AnswersThePositionOfThePressedButton) {
 
     // Gone without a button (the application quit under it, a signal): no answer, not Cancel.
     for (const bool quitting : {false, true}) {
-        QTimer::singleShot(0, [quitting] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            ASSERT_NE(box, nullptr);
+        onAlert([quitting](QMessageBox& box) {
             platform::setApplicationQuitting(quitting);
-            box->done(0);
+            box.done(0);
         });
         EXPECT_EQ(runner.run(unsavedChanges, nullptr), platform::alertNoAnswer);
     }
@@ -90,17 +94,15 @@ TEST(MessageBoxAlertRunner, FileNamesAndReasonsShowAsTypedAndCanBeSelected) {
     const QString name =
         QStringLiteral("<h1 style='color:red'>Big</h1><img src='/usr/share/pixmaps/debian-logo.png'>");
     QStringList shown;
-    QTimer::singleShot(0, [&] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        ASSERT_NE(box, nullptr);
-        for (QLabel* label : box->findChildren<QLabel*>()) {
+    onAlert([&](QMessageBox& box) {
+        for (QLabel* label : box.findChildren<QLabel*>()) {
             if (label->text().contains(QStringLiteral("<h1"))) {
                 shown << label->text();
                 EXPECT_TRUE(testsupport::showsPlainText(*label)) << label->text().toStdString();
                 EXPECT_TRUE(label->textInteractionFlags() & Qt::TextSelectableByMouse) << "to be copied";
             }
         }
-        box->buttons().front()->click();
+        box.buttons().front()->click();
     });
     runner.run(
         Alert{

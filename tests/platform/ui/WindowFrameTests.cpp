@@ -120,7 +120,7 @@ TEST(WindowController, MakesItsWindowOnceOnFirstUseWithItsHooksInOrder) {
 }
 
 // A frame is applied only to a loaded window and only when usable; the window's frame round-trips.
-TEST(WindowController, FrameTextRoundTripsThroughTheWindow) {
+TEST(WindowController, FrameTextRoundTripsThroughTheWindowInsideTheWorkArea) {
     RecordingController first;
     EXPECT_FALSE(first.setFrameFromString("{{1, 2}, {300, 400}}"));
     EXPECT_FALSE(first.isWindowLoaded());
@@ -133,15 +133,13 @@ TEST(WindowController, FrameTextRoundTripsThroughTheWindow) {
     EXPECT_FALSE(second.setFrameFromString(""));
     EXPECT_FALSE(second.setFrameFromString("{{10, 10}, {0, 300}}"));
     EXPECT_EQ(second.frame(), QRect(40, 50, 640, 480));
-}
 
-// A kept frame is applied within the displays there are now: one kept on a monitor that is gone,
-// or larger than the screen, is moved and made smaller into the work area with room for a frame.
-TEST(WindowController, AKeptFrameComesBackInsideTheWorkArea) {
-    RecordingController controller;
-    controller.window()->setMinimumSize(320, 200);
+    // A kept frame is applied within the displays there are now: one kept on a monitor that is
+    // gone, or larger than the screen, is moved and made smaller into the work area with room for
+    // a frame.
+    second.window()->setMinimumSize(320, 200);
     const QRect room =
-        controller.window()->screen()->availableGeometry().marginsRemoved(platform::assumedWindowFrame);
+        second.window()->screen()->availableGeometry().marginsRemoved(platform::assumedWindowFrame);
     const struct {
         const char* text;
         QRect expected;
@@ -152,8 +150,8 @@ TEST(WindowController, AKeptFrameComesBackInsideTheWorkArea) {
         {"{{0, 0}, {9000, 7000}}", room},
     };
     for (const auto& c : cases) {
-        EXPECT_TRUE(controller.setFrameFromString(c.text));
-        EXPECT_EQ(controller.frame(), c.expected) << c.text;
+        EXPECT_TRUE(second.setFrameFromString(c.text));
+        EXPECT_EQ(second.frame(), c.expected) << c.text;
     }
 }
 
