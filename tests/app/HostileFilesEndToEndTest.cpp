@@ -1,8 +1,6 @@
-// The real cuewright binary handed hostile script files: a file whose tables are the file's own
-// SQL (an endless view, a view that makes a 900 MB value) is refused at once with an alert that
-// says it is damaged, the remote control answering throughout and memory staying small; one that
-// takes too long to read is read off the main thread, the remote answering while it is read. A
-// junk or missing document is refused with an alert and opens nothing.
+// The real cuewright binary handed hostile files: scripts whose tables are endless or huge views
+// are refused at once as damaged, memory staying small, and one slow to read is read off the main
+// thread, the remote answering throughout; a junk or missing document is refused, opening nothing.
 #include <gtest/gtest.h>
 
 // Xlib's macros after gtest, which uses the same names.

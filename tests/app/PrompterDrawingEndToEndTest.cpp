@@ -32,14 +32,6 @@ bool isWhite(QRgb p) {
     return qRed(p) > 200 && qGreen(p) > 200 && qBlue(p) > 200;
 }
 
-QString frameText(QSize size) {
-    return QStringLiteral("{{20, 20}, {%1, %2}}").arg(size.width()).arg(size.height());
-}
-
-QImage grabRoot() {
-    return QGuiApplication::primaryScreen()->grabWindow(0).toImage().convertToFormat(QImage::Format_RGB32);
-}
-
 int countIn(const QImage& image, const QRect& rect, bool (*test)(QRgb)) {
     int count = 0;
     const QRect r = rect.intersected(image.rect());
@@ -160,7 +152,9 @@ class PrompterDrawingEndToEnd : public AppTest {
 protected:
     void writeDefaults(QSize window, const char* style) {
         setDefault(cw::settings::userInterfaceStyle, style);
-        setDefault(cw::settings::prompterWindowFrameNormal, frameText(window).toStdString());
+        setDefault(
+            cw::settings::prompterWindowFrameNormal,
+            QStringLiteral("{{20, 20}, {%1, %2}}").arg(window.width()).arg(window.height()).toStdString());
         platform::Defaults defaults({work / "defaults.json", std::chrono::hours(1), {}});
         platform::setArchivedColor(defaults, cw::settings::defaultTextColor,
                                    platform::ArchivedColor::sRGB(textRed, textGreen, textBlue));
@@ -203,9 +197,9 @@ protected:
         if (editor && lookAtEditor) {
             // The editor's text in the script's colour: far more of it than a colour well holds.
             EXPECT_TRUE(waitFor(*app, [&] {
-                return countIn(grabRoot(), rootGeometry(display, *editor), isInk) > 5000;
+                return countIn(grabRoot(display), rootGeometry(display, *editor), isInk) > 5000;
             })) << "the editor's text never showed in the script's colour";
-            editorInk = countIn(grabRoot(), rootGeometry(display, *editor), isInk);
+            editorInk = countIn(grabRoot(display), rootGeometry(display, *editor), isInk);
         }
         if (!editor || !activate(*editor) || !xdotool({"key", "ctrl+shift+p"})) {
             ADD_FAILURE() << "no editor window, or Ctrl+Shift+P did not go in";
@@ -218,7 +212,7 @@ protected:
         }
         const QRect client = rootGeometry(display, *window);
         // Until the text is on screen.
-        EXPECT_TRUE(waitFor(*app, [&] { return countIn(grabRoot(), client, isInk) > 0; }))
+        EXPECT_TRUE(waitFor(*app, [&] { return countIn(grabRoot(display), client, isInk) > 0; }))
             << "no text in the prompter";
         return client;
     }
@@ -252,7 +246,7 @@ protected:
     QImage stillShot(const QRect& area, const std::function<bool(const QImage&)>& also = {}) {
         QImage before, shot;
         waitFor(*app, [&] {
-            shot = grabRoot().copy(area);
+            shot = grabRoot(display).copy(area);
             const bool still = shot == before;
             before = shot;
             return still && (!also || also(shot));
@@ -285,15 +279,15 @@ TEST_P(PrompterWindowOfSize, TheReadingLineCrossesTheMiddleOfTheLineItReads) {
     const std::optional<QRect> client = openPrompter(script, c.scaleFactor);
     ASSERT_TRUE(client);
     const double scale = QString::fromLatin1(c.scaleFactor).toDouble();
-    const QRect area = textArea(grabRoot(), *client, scale);
+    const QRect area = textArea(grabRoot(display), *client, scale);
     ASSERT_GT(area.height(), 0) << "no view below the bar";
     // One step at a time, the next once the text moved and the reading line is on a line.
     for (int step = 0; step < 3; ++step) {
-        const QImage before = grabRoot();
+        const QImage before = grabRoot(display);
         ASSERT_TRUE(xdotool({"key", "Down"}));
         // Pacing only; the whole window, as a step over alike lines leaves the text's picture.
         waitFor(*app, [&] {
-            const QImage now = grabRoot();
+            const QImage now = grabRoot(display);
             return now.copy(*client) != before.copy(*client) && measure(now, area).inMiddleThird();
         });
     }
@@ -301,7 +295,7 @@ TEST_P(PrompterWindowOfSize, TheReadingLineCrossesTheMiddleOfTheLineItReads) {
     Reading reading;
     QImage shot;
     waitFor(*app, [&] {
-        shot = grabRoot();
+        shot = grabRoot(display);
         reading = measure(shot, area);
         return reading.inMiddleThird() && reading.underline > 2.5 * reading.capHeight();
     });
@@ -335,14 +329,14 @@ TEST_F(PrompterDrawingEndToEnd, TheLastLineWithoutALineBreakIsDrawn) {
     const fs::path script = makeScript(QStringLiteral("ONE\nTWO\nTHREE\nLAST"), 0.9f);
     const std::optional<QRect> client = openPrompter(script, "1", /*lookAtEditor=*/false);
     ASSERT_TRUE(client);
-    const QRect area = textArea(grabRoot(), *client, 1);
+    const QRect area = textArea(grabRoot(display), *client, 1);
     ASSERT_GT(area.height(), 0) << "no view below the bar";
     // Until four lines show, none of them cut.
     std::vector<std::pair<int, int>> bands;
     QImage shot;
     const auto height = [](const std::pair<int, int>& band) { return band.second - band.first + 1; };
     waitFor(*app, [&] {
-        shot = grabRoot();
+        shot = grabRoot(display);
         bands = inkBands(shot, area);
         return bands.size() == 4 && height(bands.back()) * 2 > height(bands.front());
     });
