@@ -37,6 +37,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -122,27 +123,35 @@ inline Window activeWindow(Display* display) {
     return active;
 }
 
-// The first viewable window under `under` whose name `matches`, searched down the whole tree.
-inline std::optional<Window> findWindow(Display* display, Window under,
-                                        const std::function<bool(const std::string&)>& matches) {
+// The viewable windows under `under` whose name `matches`, searched down the whole tree.
+inline std::vector<Window> findWindows(Display* display, Window under,
+                                       const std::function<bool(const std::string&)>& matches) {
     XWindowAttributes attributes;
     if (matches(windowName(display, under)) && XGetWindowAttributes(display, under, &attributes) &&
         attributes.map_state == IsViewable) {
-        return under;
+        return {under};
     }
     Window root = 0, parent = 0, *children = nullptr;
     unsigned count = 0;
+    std::vector<Window> found;
     if (!XQueryTree(display, under, &root, &parent, &children, &count)) {
-        return std::nullopt;
+        return found;
     }
-    std::optional<Window> found;
-    for (unsigned i = 0; i < count && !found; ++i) {
-        found = findWindow(display, children[i], matches);
+    for (unsigned i = 0; i < count; ++i) {
+        const std::vector<Window> below = findWindows(display, children[i], matches);
+        found.insert(found.end(), below.begin(), below.end());
     }
     if (children) {
         XFree(children);
     }
     return found;
+}
+
+// The first of them.
+inline std::optional<Window> findWindow(Display* display, Window under,
+                                        const std::function<bool(const std::string&)>& matches) {
+    const std::vector<Window> found = findWindows(display, under, matches);
+    return found.empty() ? std::nullopt : std::optional<Window>(found.front());
 }
 
 // The first viewable window whose name contains `part`.
@@ -351,7 +360,32 @@ inline bool sameCharacters(QString text, QString expected) {
     return text == expected;
 }
 
-// The IPv4 UDP ports the process `pid` has bound, as the system lists its sockets.
+// The system's IPv4 UDP sockets (/proc/net/udp): port, bytes waiting to be read, inode.
+struct UdpSocket {
+    std::uint16_t port = 0;
+    unsigned long queued = 0;
+    std::string inode;
+};
+inline std::vector<UdpSocket> udpSockets() {
+    std::vector<UdpSocket> sockets;
+    std::ifstream table("/proc/net/udp");
+    std::string line;
+    std::getline(table, line); // the titles
+    while (std::getline(table, line)) {
+        // sl local_address rem_address st tx_queue:rx_queue tr:tm->when retrnsmt uid timeout inode
+        std::istringstream fields(line);
+        std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
+        fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >>
+            inode;
+        if (local.find(':') != std::string::npos && queues.find(':') != std::string::npos) {
+            sockets.push_back({std::uint16_t(std::stoul(local.substr(local.find(':') + 1), nullptr, 16)),
+                               std::stoul(queues.substr(queues.find(':') + 1), nullptr, 16), inode});
+        }
+    }
+    return sockets;
+}
+
+// The IPv4 UDP ports the process `pid` has bound.
 inline std::vector<std::uint16_t> udpPorts(qint64 pid) {
     std::set<std::string> inodes;
     std::error_code error;
@@ -363,17 +397,9 @@ inline std::vector<std::uint16_t> udpPorts(qint64 pid) {
         }
     }
     std::vector<std::uint16_t> ports;
-    std::ifstream table("/proc/net/udp");
-    std::string line;
-    std::getline(table, line); // the titles
-    while (std::getline(table, line)) {
-        // sl local_address rem_address st tx_queue:rx_queue tr:tm->when retrnsmt uid timeout inode
-        std::istringstream fields(line);
-        std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
-        fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >>
-            inode;
-        if (inodes.count(inode) != 0 && local.find(':') != std::string::npos) {
-            ports.push_back(std::uint16_t(std::stoul(local.substr(local.find(':') + 1), nullptr, 16)));
+    for (const UdpSocket& socket : udpSockets()) {
+        if (inodes.count(socket.inode) != 0) {
+            ports.push_back(socket.port);
         }
     }
     return ports;
@@ -412,28 +438,92 @@ inline std::uint64_t peakResidentBytes(qint64 pid) {
     return 0;
 }
 
-// What the remote control on the loopback `port` answers to the command `name` (ReportStatus,
-// Rewind, ...) for the active script; empty when no answer came within a second (the server still
-// starting, say).
-inline std::string remoteReply(std::uint16_t port, const std::string& name) {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const std::string request =
-        R"({"protver": 2, "cmdendpoint": "active", "paylodetype": "command", "payload": {"cmdname": ")" +
-        name + R"("}})";
-    ::sendto(fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    pollfd waiting{fd, POLLIN, 0};
-    std::string reply(4096, '\0');
-    ssize_t size = 0;
-    if (::poll(&waiting, 1, 1000) == 1) {
-        size = ::recv(fd, reply.data(), reply.size(), 0);
+// A request for the command `name` (ReportStatus, Rewind, ...) to the active script.
+inline std::string remoteRequest(const std::string& name) {
+    return R"({"protver": 2, "cmdendpoint": "active", "paylodetype": "command", "payload": {"cmdname": ")" +
+           name + R"("}})";
+}
+
+// A datagram socket on a loopback address of `family` (`ipv4Host` picks another IPv4 one, which
+// the application takes for another host); -1 when the family is missing here.
+class Loopback {
+public:
+    explicit Loopback(int family, const char* ipv4Host = "127.0.0.1")
+        : family_(family)
+        , fd_(::socket(family, SOCK_DGRAM | SOCK_NONBLOCK, 0)) {
+        const int size = 4 << 20;
+        ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+        sockaddr_storage local = address(family == AF_INET ? ipv4Host : "::1", 0);
+        if (fd_ >= 0 && ::bind(fd_, reinterpret_cast<sockaddr*>(&local), length()) != 0) {
+            ::close(fd_);
+            fd_ = -1;
+        }
     }
-    ::close(fd);
-    reply.resize(size > 0 ? std::size_t(size) : 0);
-    return reply;
+    ~Loopback() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    Loopback(const Loopback&) = delete;
+    Loopback& operator=(const Loopback&) = delete;
+
+    bool isOpen() const { return fd_ >= 0; }
+    bool send(std::uint16_t port, const std::string& bytes) const {
+        sockaddr_storage to = address(family_ == AF_INET ? "127.0.0.1" : "::1", port);
+        return ::sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), length()) ==
+               ssize_t(bytes.size());
+    }
+    // The next datagram within `milliseconds`; empty when none came.
+    std::string receive(int milliseconds) const {
+        pollfd waiting{fd_, POLLIN, 0};
+        std::string reply(65536, '\0');
+        ssize_t size = 0;
+        if (::poll(&waiting, 1, milliseconds) == 1) {
+            size = ::recv(fd_, reply.data(), reply.size(), 0);
+        }
+        reply.resize(size > 0 ? std::size_t(size) : 0);
+        return reply;
+    }
+    // Whether the remote control on `port` answers a status request with a status.
+    bool statusAnswered(std::uint16_t port) const {
+        if (!send(port, remoteRequest("ReportStatus"))) {
+            return false;
+        }
+        for (std::string reply = receive(10000); !reply.empty(); reply = receive(10000)) {
+            if (reply.find("\"result\"") != std::string::npos) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+private:
+    static sockaddr_storage address(const char* host, std::uint16_t port) {
+        sockaddr_storage storage{};
+        if (std::strchr(host, ':') == nullptr) {
+            auto& in = reinterpret_cast<sockaddr_in&>(storage);
+            in.sin_family = AF_INET;
+            in.sin_port = htons(port);
+            ::inet_pton(AF_INET, host, &in.sin_addr);
+        } else {
+            auto& in6 = reinterpret_cast<sockaddr_in6&>(storage);
+            in6.sin6_family = AF_INET6;
+            in6.sin6_port = htons(port);
+            ::inet_pton(AF_INET6, host, &in6.sin6_addr);
+        }
+        return storage;
+    }
+    socklen_t length() const { return family_ == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6); }
+
+    int family_;
+    int fd_;
+};
+
+// What the remote control on the loopback `port` answers to the command `name`; empty when no
+// answer came within a second (the server still starting, say).
+inline std::string remoteReply(std::uint16_t port, const std::string& name) {
+    const Loopback socket(AF_INET);
+    return socket.send(port, remoteRequest(name)) ? socket.receive(1000) : std::string();
 }
 
 inline std::string remoteStatusReply(std::uint16_t port) {
@@ -567,6 +657,10 @@ protected:
             XWindowAttributes a;
             return !XGetWindowAttributes(display, window, &a) || a.map_state != IsViewable;
         });
+    }
+    // Return on the alert `window`, until it is gone.
+    bool dismiss(QProcess& app, Window window) {
+        return activate(window) && xdotool({"key", "Return"}) && waitGone(app, window);
     }
 
     // The remote control on for the next start, on a port the system gives it: one chosen here

@@ -1,11 +1,8 @@
-// What the prompter draws, as the screen shows it: the real cuewright binary under openbox opens a
-// script of capitals, a normal prompter window (its bar above the view) comes from Ctrl+Shift+P,
-// three Down keys step three lines, and the screenshot is measured: the reading line crosses the
-// middle third of a line of capitals at every scale factor, text without a colour of its own shows
-// in the script's text colour in the prompter and the editor, underlines show, and a last line
-// without a closing line break is drawn; two prompters of different widths read the same line at
-// every step and after a bookmark jump; the editor reads the prompter's line at its own reading
-// line, and Ctrl+D there bookmarks it. Pictures go to test-output/prompter/.
+// What the prompter draws, measured on screenshots of the real cuewright binary under openbox: the
+// reading line crosses the middle third of a line at every scale factor, text without a colour of
+// its own shows in the script's text colour, underlines and an unterminated last line are drawn,
+// prompters of two widths read the same line, and the editor reads the prompter's line. Pictures
+// go to test-output/prompter/.
 #include "platform/defaults/ArchivedValues.h"
 #include "platform/text/TextAttributes.h"
 
@@ -33,14 +30,6 @@ bool isReadingLine(QRgb p) {
 // White, as text without a colour used to be drawn.
 bool isWhite(QRgb p) {
     return qRed(p) > 200 && qGreen(p) > 200 && qBlue(p) > 200;
-}
-
-QString frameText(QSize size) {
-    return QStringLiteral("{{20, 20}, {%1, %2}}").arg(size.width()).arg(size.height());
-}
-
-QImage grabRoot() {
-    return QGuiApplication::primaryScreen()->grabWindow(0).toImage().convertToFormat(QImage::Format_RGB32);
 }
 
 int countIn(const QImage& image, const QRect& rect, bool (*test)(QRgb)) {
@@ -83,6 +72,29 @@ int longestInkRun(const QImage& image, const QRect& rect) {
     return longest;
 }
 
+// The leftmost and rightmost column of ink in `rect`; left > right when there is none.
+std::pair<int, int> inkSpan(const QImage& image, const QRect& rect) {
+    int left = rect.right() + 1, right = rect.left() - 1;
+    for (int y = rect.top(); y <= rect.bottom(); ++y) {
+        for (int x = rect.left(); x <= rect.right(); ++x) {
+            if (isInk(image.pixel(x, y))) {
+                left = std::min(left, x);
+                right = std::max(right, x);
+            }
+        }
+    }
+    return {left, right};
+}
+
+// `count` presses of `key`, `delay` ms apart.
+QStringList keyPresses(const char* key, int count, int delay) {
+    QStringList keys{"key", "--delay", QString::number(delay)};
+    for (int i = 0; i < count; ++i) {
+        keys << key;
+    }
+    return keys;
+}
+
 // What a screenshot shows at the reading line.
 struct Reading {
     int red = 0;         // red pixels on the reading line's row
@@ -93,6 +105,7 @@ struct Reading {
     int underline = 0; // the longest run of ink along a row within 2.5 cap heights below it
     double capHeight() const { return bottom - top + 1; }
     double position() const { return (row - top) / capHeight(); }
+    bool inMiddleThird() const { return onLine && position() > 1.0 / 3 && position() < 2.0 / 3; }
 };
 
 Reading measure(const QImage& shot, const QRect& area) {
@@ -139,7 +152,9 @@ class PrompterDrawingEndToEnd : public AppTest {
 protected:
     void writeDefaults(QSize window, const char* style) {
         setDefault(cw::settings::userInterfaceStyle, style);
-        setDefault(cw::settings::prompterWindowFrameNormal, frameText(window).toStdString());
+        setDefault(
+            cw::settings::prompterWindowFrameNormal,
+            QStringLiteral("{{20, 20}, {%1, %2}}").arg(window.width()).arg(window.height()).toStdString());
         platform::Defaults defaults({work / "defaults.json", std::chrono::hours(1), {}});
         platform::setArchivedColor(defaults, cw::settings::defaultTextColor,
                                    platform::ArchivedColor::sRGB(textRed, textGreen, textBlue));
@@ -182,9 +197,9 @@ protected:
         if (editor && lookAtEditor) {
             // The editor's text in the script's colour: far more of it than a colour well holds.
             EXPECT_TRUE(waitFor(*app, [&] {
-                return countIn(grabRoot(), rootGeometry(display, *editor), isInk) > 5000;
+                return countIn(grabRoot(display), rootGeometry(display, *editor), isInk) > 5000;
             })) << "the editor's text never showed in the script's colour";
-            editorInk = countIn(grabRoot(), rootGeometry(display, *editor), isInk);
+            editorInk = countIn(grabRoot(display), rootGeometry(display, *editor), isInk);
         }
         if (!editor || !activate(*editor) || !xdotool({"key", "ctrl+shift+p"})) {
             ADD_FAILURE() << "no editor window, or Ctrl+Shift+P did not go in";
@@ -197,7 +212,7 @@ protected:
         }
         const QRect client = rootGeometry(display, *window);
         // Until the text is on screen.
-        EXPECT_TRUE(waitFor(*app, [&] { return countIn(grabRoot(), client, isInk) > 0; }))
+        EXPECT_TRUE(waitFor(*app, [&] { return countIn(grabRoot(display), client, isInk) > 0; }))
             << "no text in the prompter";
         return client;
     }
@@ -224,6 +239,26 @@ protected:
                      bottom - top - 2);
     }
 
+    void save(const QImage& image, const std::string& name) const {
+        image.save(QString::fromStdString((pictures / name).string()));
+    }
+    // `area` of the screen once two grabs in a row are alike and `also` holds for it.
+    QImage stillShot(const QRect& area, const std::function<bool(const QImage&)>& also = {}) {
+        QImage before, shot;
+        waitFor(*app, [&] {
+            shot = grabRoot(display).copy(area);
+            const bool still = shot == before;
+            before = shot;
+            return still && (!also || also(shot));
+        });
+        return shot;
+    }
+    std::vector<Window> prompters() {
+        return findWindows(display, root, [](const std::string& name) {
+            return name.find("Prompter Window") != std::string::npos;
+        });
+    }
+
     std::optional<Window> editor;
     int editorInk = 0;
     const fs::path pictures = outputDir("prompter");
@@ -238,47 +273,33 @@ class PrompterWindowOfSize : public PrompterDrawingEndToEnd, public ::testing::W
 TEST_P(PrompterWindowOfSize, TheReadingLineCrossesTheMiddleOfTheLineItReads) {
     const Case& c = GetParam();
     writeDefaults(c.window, c.style);
-    QString text;
-    for (int line = 0; line < 12; ++line) {
-        text += QStringLiteral("HHHHH\n");
-    }
     const int fourth = 4 * 6; // the line below the one read after three steps
-    const fs::path script = makeScript(text, 0.5f, platform::TextRange{fourth, 5});
+    const fs::path script =
+        makeScript(QStringLiteral("HHHHH\n").repeated(12), 0.5f, platform::TextRange{fourth, 5});
     const std::optional<QRect> client = openPrompter(script, c.scaleFactor);
     ASSERT_TRUE(client);
     const double scale = QString::fromLatin1(c.scaleFactor).toDouble();
-    const QRect area = textArea(grabRoot(), *client, scale);
+    const QRect area = textArea(grabRoot(display), *client, scale);
     ASSERT_GT(area.height(), 0) << "no view below the bar";
-    // One step at a time: a step counts from where the last one put the text, so the next key goes
-    // once the text moved and the reading line came onto a line (at the start it stands above the
-    // first line, and the window's bar appearing moves the picture too).
-    const auto onALine = [&](const QImage& shot) {
-        const Reading r = measure(shot, area);
-        return r.onLine && r.position() > 1.0 / 3 && r.position() < 2.0 / 3;
-    };
+    // One step at a time, the next once the text moved and the reading line is on a line.
     for (int step = 0; step < 3; ++step) {
-        const QImage before = grabRoot();
+        const QImage before = grabRoot(display);
         ASSERT_TRUE(xdotool({"key", "Down"}));
-        // Pacing only: under a heavy load a key can come twice or late, and the text's place after
-        // all three steps is what is checked.
-        // The whole window, not the text alone: a step over lines that look alike leaves the text's
-        // picture as it was, while the time shown moves on.
+        // Pacing only; the whole window, as a step over alike lines leaves the text's picture.
         waitFor(*app, [&] {
-            const QImage now = grabRoot();
-            return now.copy(*client) != before.copy(*client) && onALine(now);
+            const QImage now = grabRoot(display);
+            return now.copy(*client) != before.copy(*client) && measure(now, area).inMiddleThird();
         });
     }
     // Until the text rests with the reading line on the line above the underlined one.
     Reading reading;
     QImage shot;
     waitFor(*app, [&] {
-        shot = grabRoot();
+        shot = grabRoot(display);
         reading = measure(shot, area);
-        return reading.onLine && reading.position() > 1.0 / 3 && reading.position() < 2.0 / 3 &&
-               reading.underline > 2.5 * reading.capHeight();
+        return reading.inMiddleThird() && reading.underline > 2.5 * reading.capHeight();
     });
-    shot.copy(*client).save(
-        QString::fromStdString((pictures / (std::string("three-steps-") + c.name + ".png")).string()));
+    save(shot.copy(*client), std::string("three-steps-") + c.name + ".png");
     ASSERT_GT(reading.red, area.width() / 5) << "no reading line in the prompter";
     ASSERT_TRUE(reading.onLine) << "the reading line at row " << reading.row << " crosses no text";
     expectMiddleThird(reading);
@@ -296,8 +317,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{"scale-2", "2", {560, 330}, "UserInterfaceStyleDark"}),
     [](const auto& info) {
         std::string name = info.param.name;
-        std::replace(name.begin(), name.end(), '-', '_');
-        std::replace(name.begin(), name.end(), '.', '_');
+        std::replace_if(
+            name.begin(), name.end(), [](char c) { return c == '-' || c == '.'; }, '_');
         return name;
     });
 
@@ -308,41 +329,20 @@ TEST_F(PrompterDrawingEndToEnd, TheLastLineWithoutALineBreakIsDrawn) {
     const fs::path script = makeScript(QStringLiteral("ONE\nTWO\nTHREE\nLAST"), 0.9f);
     const std::optional<QRect> client = openPrompter(script, "1", /*lookAtEditor=*/false);
     ASSERT_TRUE(client);
-    const QRect area = textArea(grabRoot(), *client, 1);
+    const QRect area = textArea(grabRoot(display), *client, 1);
     ASSERT_GT(area.height(), 0) << "no view below the bar";
     // Until four lines show, none of them cut.
     std::vector<std::pair<int, int>> bands;
     QImage shot;
     const auto height = [](const std::pair<int, int>& band) { return band.second - band.first + 1; };
     waitFor(*app, [&] {
-        shot = grabRoot();
+        shot = grabRoot(display);
         bands = inkBands(shot, area);
         return bands.size() == 4 && height(bands.back()) * 2 > height(bands.front());
     });
-    shot.copy(*client).save(QString::fromStdString((pictures / "last-line.png").string()));
+    save(shot.copy(*client), "last-line.png");
     ASSERT_EQ(bands.size(), 4u) << "lines of text shown";
     EXPECT_GT(height(bands.back()) * 2, height(bands.front())) << "the last line is cut off";
-}
-
-// The viewable windows whose name contains `part`, under `under`.
-void findWindows(Display* display, Window under, const std::string& part, std::vector<Window>& found) {
-    XWindowAttributes attributes;
-    if (windowName(display, under).find(part) != std::string::npos &&
-        XGetWindowAttributes(display, under, &attributes) && attributes.map_state == IsViewable) {
-        found.push_back(under);
-        return;
-    }
-    Window root = 0, parent = 0, *children = nullptr;
-    unsigned count = 0;
-    if (!XQueryTree(display, under, &root, &parent, &children, &count)) {
-        return;
-    }
-    for (unsigned i = 0; i < count; ++i) {
-        findWindows(display, children[i], part, found);
-    }
-    if (children) {
-        XFree(children);
-    }
 }
 
 // `count` paragraphs of words short and long, which wrap at different words at different widths,
@@ -370,27 +370,18 @@ QString wrappingParagraphs(int count, int marked = -1) {
 // the same share of it).
 struct MarkedLine {
     bool found = false;
-    int row = -1;
     double left = 0, right = 0; // shares of the window's width
 };
 
 MarkedLine markedLine(const QImage& shot, const QRect& client, const QRect& area) {
     MarkedLine line;
-    const Reading reading = measure(shot, area);
-    line.row = reading.row;
+    const int row = measure(shot, area).row;
     for (const auto& band : inkBands(shot, area)) {
-        if (band.second < reading.row) {
+        if (band.second < row) {
             continue;
         }
-        int left = client.right(), right = client.left();
-        for (int y = band.first; y <= band.second; ++y) {
-            for (int x = client.left(); x <= client.right(); ++x) {
-                if (isInk(shot.pixel(x, y))) {
-                    left = std::min(left, x);
-                    right = std::max(right, x);
-                }
-            }
-        }
+        const auto [left, right] =
+            inkSpan(shot, QRect(client.left(), band.first, client.width(), band.second - band.first + 1));
         line.found = right > left;
         line.left = double(left - client.left()) / client.width();
         line.right = double(right - client.left()) / client.width();
@@ -404,24 +395,18 @@ MarkedLine markedLine(const QImage& shot, const QRect& client, const QRect& area
 TEST_F(PrompterDrawingEndToEnd, PromptersOfTwoWidthsReadTheSameLine) {
     writeDefaults({800, 500}, "UserInterfaceStyleDark");
     const fs::path script = makeScript(wrappingParagraphs(40, 30), 0.8f);
-    const std::optional<QRect> first = openPrompter(script, "1", /*lookAtEditor=*/false);
-    ASSERT_TRUE(first);
-    std::vector<Window> shown;
-    findWindows(display, root, "Prompter Window", shown);
+    ASSERT_TRUE(openPrompter(script, "1", /*lookAtEditor=*/false));
+    std::vector<Window> shown = prompters();
     ASSERT_EQ(shown.size(), 1u);
     const Window narrow = shown[0];
     // A second window from the Prompter menu, 960 wide.
     ASSERT_TRUE(activate(*editor) && xdotool({"key", "--delay", "150", "alt+p", "Down", "Return"}));
-    ASSERT_TRUE(waitFor(*app, [&] {
-        shown.clear();
-        findWindows(display, root, "Prompter Window", shown);
-        return shown.size() == 2;
-    })) << "the Prompter menu opened no second prompter window";
+    ASSERT_TRUE(waitFor(*app, [&] { return (shown = prompters()).size() == 2; }))
+        << "the Prompter menu opened no second prompter window";
     const Window wide = shown[0] == narrow ? shown[1] : shown[0];
     ASSERT_TRUE(xdotool({"windowsize", "--sync", QString::number(wide), "960", "600"}));
     ASSERT_TRUE(xdotool({"windowmove", "--sync", QString::number(wide), "300", "180"}));
-    // Each window raised in turn (they overlap on the screen), until it holds still with a line
-    // at its mark.
+    // Each window raised in turn (they overlap), until it holds still with a line at its mark.
     const auto settled = [&](const std::string& name) {
         std::array<MarkedLine, 2> lines;
         const std::array<Window, 2> windows{narrow, wide};
@@ -429,29 +414,18 @@ TEST_F(PrompterDrawingEndToEnd, PromptersOfTwoWidthsReadTheSameLine) {
             if (!activate(windows[i])) {
                 ADD_FAILURE() << "a prompter window did not come forward";
             }
-            const QRect client = rootGeometry(display, windows[i]);
-            QImage before;
-            QImage shot;
-            waitFor(*app, [&] {
-                shot = grabRoot().copy(client);
-                const bool still = !before.isNull() && shot == before;
-                before = shot;
-                const QRect inside(QPoint(0, 0), client.size());
-                lines[i] = markedLine(shot, inside, textArea(shot, inside, 1));
-                return still && lines[i].found;
+            const QImage shot = stillShot(rootGeometry(display, windows[i]), [&](const QImage& image) {
+                const QRect inside(QPoint(0, 0), image.size());
+                lines[i] = markedLine(image, inside, textArea(image, inside, 1));
+                return lines[i].found;
             });
-            shot.save(QString::fromStdString(
-                (pictures / ("two-widths-" + name + (i == 0 ? "-800" : "-960") + ".png")).string()));
+            save(shot, "two-widths-" + name + (i == 0 ? "-800" : "-960") + ".png");
         }
         return lines;
     };
     for (int step = 1; step <= 4; ++step) {
         SCOPED_TRACE(step * 30);
-        QStringList keys{"key", "--delay", "60"};
-        for (int i = 0; i < 30; ++i) {
-            keys << "Down";
-        }
-        ASSERT_TRUE(activate(narrow) && xdotool(keys));
+        ASSERT_TRUE(activate(narrow) && xdotool(keyPresses("Down", 30, 60)));
         const auto lines = settled("line-" + std::to_string(step * 30));
         ASSERT_TRUE(lines[0].found && lines[1].found) << "no line at a reading mark";
         EXPECT_NEAR(lines[0].left, lines[1].left, 0.01) << "the two prompters read different lines";
@@ -490,8 +464,7 @@ TEST_F(PrompterDrawingEndToEnd, TheEditorReadsTheLineThePrompterReads) {
         project.setScrollSpeed(50, 0.5, 1.5);
     });
     ASSERT_TRUE(openPrompter(script, "1", /*lookAtEditor=*/false));
-    std::vector<Window> shown;
-    findWindows(display, root, "Prompter Window", shown);
+    const std::vector<Window> shown = prompters();
     ASSERT_EQ(shown.size(), 1u);
     const Window prompter = shown[0];
     const std::optional<std::uint16_t> port = waitForRemote(*app);
@@ -512,46 +485,24 @@ TEST_F(PrompterDrawingEndToEnd, TheEditorReadsTheLineThePrompterReads) {
     const int target = firstWord + words / 2;
     ASSERT_TRUE(activate(prompter));
     for (int step = 0; step < target; step += 100) { // each xdotool call within its time
-        QStringList keys{"key", "--delay", "40"};
-        for (int i = step; i < std::min(target, step + 100); ++i) {
-            keys << "Down";
-        }
-        ASSERT_TRUE(xdotool(keys));
+        ASSERT_TRUE(xdotool(keyPresses("Down", std::min(target, step + 100) - step, 40)));
     }
     ASSERT_TRUE(waitFor(*app, [&] { return readLine() == target; }))
         << "the prompter reads line " << readLine();
-    const QRect prompterArea = rootGeometry(display, prompter);
-    QImage before;
-    waitFor(*app, [&] { // until the prompter holds still
-        const QImage now = grabRoot().copy(prompterArea);
-        const bool still = now == before;
-        before = now;
-        return still;
-    });
-    before.save(QString::fromStdString((pictures / "editor-reads-prompter.png").string()));
+    save(stillShot(rootGeometry(display, prompter)), "editor-reads-prompter.png");
 
     // The editor, in front, still: its reading line and the word it crosses (in the text view, away
     // from the sidebar's colour wells).
     ASSERT_TRUE(activate(*editor));
     const QRect editorArea = rootGeometry(display, *editor);
-    waitFor(*app, [&] {
-        const QImage now = grabRoot().copy(editorArea);
-        const bool still = now == before;
-        before = now;
-        return still;
-    });
-    before.save(QString::fromStdString((pictures / "editor-reads-editor.png").string()));
+    const QImage shot = stillShot(editorArea);
+    save(shot, "editor-reads-editor.png");
     const QRect textView(0, 0, editorArea.width() * 3 / 5, editorArea.height());
-    const Reading reading = measure(before, textView);
+    const Reading reading = measure(shot, textView);
     ASSERT_TRUE(reading.onLine) << "the editor's reading line at row " << reading.row << " crosses no text";
     expectMiddleThird(reading);
-    int left = textView.right(), right = 0;
-    for (int x = 0; x < textView.width(); ++x) {
-        if (isInk(before.pixel(x, (reading.top + reading.bottom) / 2))) {
-            left = std::min(left, x);
-            right = std::max(right, x);
-        }
-    }
+    const auto [left, right] =
+        inkSpan(shot, QRect(0, (reading.top + reading.bottom) / 2, textView.width(), 1));
     ASSERT_LT(left, right);
     ASSERT_TRUE(xdotool({"mousemove", QString::number(editorArea.left() + (left + right) / 2),
                          QString::number(editorArea.top() + reading.row), "click", "1"}));

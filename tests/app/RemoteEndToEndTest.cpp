@@ -16,83 +16,6 @@ using namespace endtoend;
 
 namespace {
 
-// A datagram socket on a loopback address of `family` (`ipv4Host` picks another IPv4 one, which
-// the application takes for another host); -1 when the family is missing here.
-class Loopback {
-public:
-    explicit Loopback(int family, const char* ipv4Host = "127.0.0.1")
-        : family_(family)
-        , fd_(::socket(family, SOCK_DGRAM | SOCK_NONBLOCK, 0)) {
-        const int size = 4 << 20;
-        ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-        sockaddr_storage local = address(family == AF_INET ? ipv4Host : "::1", 0);
-        if (fd_ >= 0 && ::bind(fd_, reinterpret_cast<sockaddr*>(&local), length()) != 0) {
-            ::close(fd_);
-            fd_ = -1;
-        }
-    }
-    ~Loopback() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    Loopback(const Loopback&) = delete;
-    Loopback& operator=(const Loopback&) = delete;
-
-    bool isOpen() const { return fd_ >= 0; }
-    bool send(std::uint16_t port, const std::string& bytes) const {
-        sockaddr_storage to = address(family_ == AF_INET ? "127.0.0.1" : "::1", port);
-        return ::sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), length()) ==
-               ssize_t(bytes.size());
-    }
-    // The next datagram within `milliseconds`; empty when none came.
-    std::string receive(int milliseconds) const {
-        pollfd waiting{fd_, POLLIN, 0};
-        std::string reply(65536, '\0');
-        ssize_t size = 0;
-        if (::poll(&waiting, 1, milliseconds) == 1) {
-            size = ::recv(fd_, reply.data(), reply.size(), 0);
-        }
-        reply.resize(size > 0 ? std::size_t(size) : 0);
-        return reply;
-    }
-    // Whether the remote control on `port` answers a status request with a status.
-    bool statusAnswered(std::uint16_t port) const {
-        const std::string request =
-            R"({"protver": 2, "cmdendpoint": "active", "paylodetype": "command", "payload": {"cmdname": "ReportStatus"}})";
-        if (!send(port, request)) {
-            return false;
-        }
-        for (std::string reply = receive(10000); !reply.empty(); reply = receive(10000)) {
-            if (reply.find("\"result\"") != std::string::npos) {
-                return true;
-            }
-        }
-        return false;
-    }
-
-private:
-    static sockaddr_storage address(const char* host, std::uint16_t port) {
-        sockaddr_storage storage{};
-        if (std::strchr(host, ':') == nullptr) {
-            auto& in = reinterpret_cast<sockaddr_in&>(storage);
-            in.sin_family = AF_INET;
-            in.sin_port = htons(port);
-            ::inet_pton(AF_INET, host, &in.sin_addr);
-        } else {
-            auto& in6 = reinterpret_cast<sockaddr_in6&>(storage);
-            in6.sin6_family = AF_INET6;
-            in6.sin6_port = htons(port);
-            ::inet_pton(AF_INET6, host, &in6.sin6_addr);
-        }
-        return storage;
-    }
-    socklen_t length() const { return family_ == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6); }
-
-    int family_;
-    int fd_;
-};
-
 // A request naming an unknown command, `size` bytes long: its refusal quotes the name.
 std::string unknownCommand(std::size_t size) {
     const std::string head = R"({"payload":{"cmdname":")", tail = R"("}})";
@@ -184,19 +107,10 @@ TEST_F(RemoteEndToEnd, NoDatagramSwitchesTheRemoteControlOff) {
 
 // Whether the IPv4 socket on `port` has nothing waiting to be read (the system's receive queue).
 bool receiveQueueEmpty(std::uint16_t port) {
-    std::ifstream table("/proc/net/udp");
-    std::string line;
-    std::getline(table, line); // the titles
-    while (std::getline(table, line)) {
-        // sl local_address rem_address st tx_queue:rx_queue ...
-        std::istringstream fields(line);
-        std::string slot, local, remote, state, queues;
-        fields >> slot >> local >> remote >> state >> queues;
-        if (std::stoul(local.substr(local.find(':') + 1), nullptr, 16) == port) {
-            return std::stoul(queues.substr(queues.find(':') + 1), nullptr, 16) == 0;
-        }
-    }
-    return false;
+    const std::vector<UdpSocket> sockets = udpSockets();
+    const auto it =
+        std::find_if(sockets.begin(), sockets.end(), [&](const auto& s) { return s.port == port; });
+    return it != sockets.end() && it->queued == 0;
 }
 
 // 2,000 minimal status requests from 127.0.0.2 in rounds of 50, and after every fourth round a

@@ -1,8 +1,7 @@
-// The real cuewright binary under openbox, driven with xdotool: the script's lines and running
-// time, read through the remote control's status, stay the same whatever the editor's width and
-// follow bold at once as when the script is opened again, rich text pasted after an earlier paste
-// keeps its bold and italic in the saved script, and a long paragraph copied, cut and pasted back
-// comes out as it is. Screenshots go to test-output/editor/.
+// The real cuewright binary under openbox, driven with xdotool: the script's lines and running time
+// (from the remote control's status) do not follow the editor's width and follow bold at once, rich
+// pastes keep their traits, and a long paragraph comes out of the editor whole. Screenshots go to
+// test-output/editor/.
 #include "cuewright/model/KeyBindings.h"
 #include "platform/keys/KeyCodes.h"
 #include "platform/keys/ModifierFlags.h"
@@ -54,13 +53,21 @@ protected:
         });
         return came ? status : nlohmann::json();
     }
-    // The status after `keys`, a rewind and a jump to the next bookmark: X delivers them in order,
-    // so the jump lands on the lines laid out after any change the keys made.
+    // The status after `keys`, a rewind and a jump to the next bookmark, which X delivers in order.
     nlohmann::json readAfter(const QStringList& keys) {
         const bool rewound = activate(*editor) &&
                              xdotool(QStringList{"key", "--delay", "100"} + keys + QStringList{"ctrl+F6"}) &&
                              !statusWhen(true).is_null();
         return rewound && xdotool({"key", "ctrl+F5"}) ? statusWhen(false) : nlohmann::json();
+    }
+
+    // Running time and bookmark's place of `reading` within 1/`parts` of `expected`'s.
+    static void expectSameLines(const nlohmann::json& reading, const nlohmann::json& expected, double parts) {
+        for (const char* field : {"totalRuntime", "playbackProgress"}) {
+            EXPECT_NEAR(reading.value(field, 0.0), expected.value(field, 0.0),
+                        expected.value(field, 0.0) / parts)
+                << field;
+        }
     }
 
     QProcess* app = nullptr;
@@ -100,10 +107,7 @@ TEST_F(ScriptTextEndToEnd, LinesAndRunningTimeDoNotFollowTheEditorsWidth) {
             readAfter(step.width != 0 ? QStringList() : QStringList{"ctrl+shift+b"});
         ASSERT_FALSE(reading.is_null()) << "no bookmark jump";
         screenshot(std::string("width-") + step.step + ".png", "editor");
-        for (const char* field : {"totalRuntime", "playbackProgress"}) { // running time, bookmark's place
-            EXPECT_NEAR(reading.value(field, 0.0), first.value(field, 0.0), first.value(field, 0.0) / 100)
-                << field;
-        }
+        expectSameLines(reading, first, 100);
     }
 }
 
@@ -124,10 +128,7 @@ TEST_F(ScriptTextEndToEnd, BoldCountsAtOnceAsWhenOpenedAgain) {
     ASSERT_NO_FATAL_FAILURE(startWithRemote(script, app, editor, port));
     const nlohmann::json reopened = readAfter({});
     ASSERT_FALSE(reopened.is_null()) << "no bookmark jump";
-    for (const char* field : {"totalRuntime", "playbackProgress"}) { // running time, bookmark's place
-        EXPECT_NEAR(bold.value(field, 0.0), reopened.value(field, 0.0), reopened.value(field, 0.0) / 200)
-            << field;
-    }
+    expectSameLines(bold, reopened, 200);
 }
 
 // An RTF with a bold name, all of it copied and pasted into another script (bold kept); then HTML
