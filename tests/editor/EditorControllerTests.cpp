@@ -238,7 +238,17 @@ TEST_F(EditorControllerTest, QtTimerHandsTheTextOverFromTheEventLoop) {
     EXPECT_EQ(viewText(), QString()) << "this editor is not loaded and does not follow";
 }
 
+// Where the view cut a long run without a space into blocks, the lines it publishes are still
+// ranges of the project's text: they end where it ends, and a "*" line is a bookmark there.
 TEST_F(EditorControllerTest, ProjectTextLoadsWithoutCountingAsAnEditAndLinesArePublished) {
+    const QString run = QString(20000, u'x') + QStringLiteral("\n* Here");
+    load(AttributedString(run));
+    ASSERT_FALSE(cw::editor::characterlessCuts(*view.document()).empty());
+    ASSERT_FALSE(project->editor().lineRanges.empty());
+    EXPECT_EQ(project->editor().lineRanges.back().range.end(), run.size());
+    ASSERT_EQ(project->bookmarks().size(), 1u);
+    EXPECT_EQ(project->bookmarks().front().excerpt, "* Here");
+
     load(AttributedString(QStringLiteral("one")));
     project->setText(AttributedString(QStringLiteral("a b")));
     EXPECT_EQ(viewText(), QStringLiteral("a b"));
@@ -256,20 +266,6 @@ TEST_F(EditorControllerTest, ProjectTextLoadsWithoutCountingAsAnEditAndLinesAreP
     controller->close();
     project->setText(AttributedString(QStringLiteral("unheard")));
     EXPECT_EQ(viewText(), QStringLiteral("a b\n")) << "a closed editor no longer follows the project";
-}
-
-// Where the view cut a long run without a space into blocks, the lines it publishes are still
-// ranges of the project's text: they end where it ends, and a "*" line is a bookmark there.
-TEST_F(EditorControllerTest, PublishedLinesAreRangesOfTheTextOverCutsWithoutASpace) {
-    const QString text = QString(20000, u'x') + QStringLiteral("\n* Here");
-    load(AttributedString(text));
-    ASSERT_FALSE(cw::editor::characterlessCuts(*view.document()).empty());
-    const auto& lines = project->editor().lineRanges;
-    ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines.back().range.end(), text.size());
-    const auto bookmarks = project->bookmarks();
-    ASSERT_EQ(bookmarks.size(), 1u);
-    EXPECT_EQ(bookmarks.front().excerpt, "* Here");
 }
 
 TEST_F(EditorControllerTest, LocksWhilePromptingWhenTheSettingIsOn) {
@@ -892,21 +888,18 @@ TEST_F(EditorControllerTest, PromptersShowTheLinesTheProjectCounts) {
     words += u'\n';
     AttributedString styled(words);
     styled.addAttributes(sans(12), {0, int(words.size())});
-    platform::Attributes bold;
-    bold.font = platform::Font{QStringLiteral("DejaVu Sans"), 12, true, false};
-    styled.addAttributes(bold, {40, 300});
-    platform::Attributes serif;
+    platform::Attributes bold = sans(12), serif;
+    bold.font->bold = true;
     serif.font = platform::Font{QStringLiteral("DejaVu Serif"), 12, false, true};
+    styled.addAttributes(bold, {40, 300});
     styled.addAttributes(serif, {900, 400});
-    QString counting = QStringLiteral("one two three four five six seven eight nine ten ").repeated(1429);
-    counting.chop(1); // 70,020 characters
     const QString ten = QStringLiteral("one two three four five six seven eight nine ten ");
     const QString run = ten.repeated(400) + QString(5000, u'x') + u' ' + ten.repeated(400) + u'\n';
     const struct {
         const char* what;
         AttributedString text;
     } texts[] = {{"styled", styled},
-                 {"one long paragraph", AttributedString(counting)},
+                 {"one long paragraph", AttributedString(ten.repeated(1429).chopped(1))}, // 70,020 characters
                  {"a long run in it", AttributedString(run)}};
     for (const auto& t : texts) {
         for (const float factor : {0.0f, 0.5f}) {
@@ -1023,14 +1016,15 @@ platform::TextRange shownLineAt(const QTextDocument& document, double y) {
 // the counted line a progress names: after jumps to a line's middle and to shares of it, and as
 // the wheel sets the progress; Ctrl+D on the word read there marks that line.
 TEST_F(EditorScrollTest, TheEditorShowsTheCountedLineAtItsMark) {
-    const char* vocabulary[] = {"a",    "presenter", "reads", "aloud", "while", "the", "extraordinarily",
-                                "long", "script",    "moves", "up",    "past",  "its", "reading",
-                                "line"};
+    const QStringList vocabulary =
+        QStringLiteral(
+            "a presenter reads aloud while the extraordinarily long script moves up past its reading line")
+            .split(u' ');
     QString text;
     for (int paragraph = 0, word = 0; paragraph < 40; ++paragraph) {
         const int words = 7 + paragraph * 13 % 29;
         for (int i = 0; i < words; ++i, ++word) {
-            text += QString::fromLatin1(vocabulary[word * 7 % 15]) + (i + 1 < words ? " " : "\n");
+            text += vocabulary[word * 7 % 15] + (i + 1 < words ? " " : "\n");
         }
     }
     changeProperties([](auto& p) { p.prompterWordCountFactor = 0.8f; }); // a small font: new breaks
