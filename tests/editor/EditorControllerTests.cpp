@@ -39,6 +39,7 @@
 #include <QWheelEvent>
 
 #include <algorithm>
+#include <array>
 #include <functional>
 #include <limits>
 #include <optional>
@@ -907,10 +908,9 @@ TEST_F(EditorControllerTest, PromptersShowTheLinesTheProjectCounts) {
             load(t.text);
             const auto& counted = project->editor().lineRanges;
             ASSERT_GT(counted.size(), 100u) << t.what;
-            std::vector<int> starts;
-            for (const auto& line : counted) {
-                starts.push_back(line.range.location);
-            }
+            std::vector<int> starts(counted.size());
+            std::ranges::transform(counted, starts.begin(),
+                                   [](const auto& line) { return line.range.location; });
             const QString& string = t.text.string();
             if (string.endsWith(u'\n')) {
                 starts.push_back(int(string.size())); // the empty line after the closing break
@@ -1016,15 +1016,14 @@ platform::TextRange shownLineAt(const QTextDocument& document, double y) {
 // the counted line a progress names: after jumps to a line's middle and to shares of it, and as
 // the wheel sets the progress; Ctrl+D on the word read there marks that line.
 TEST_F(EditorScrollTest, TheEditorShowsTheCountedLineAtItsMark) {
-    const QStringList vocabulary =
-        QStringLiteral(
-            "a presenter reads aloud while the extraordinarily long script moves up past its reading line")
-            .split(u' ');
+    const char* vocabulary[] = {"a",    "presenter", "reads", "aloud", "while", "the", "extraordinarily",
+                                "long", "script",    "moves", "up",    "past",  "its", "reading",
+                                "line"};
     QString text;
     for (int paragraph = 0, word = 0; paragraph < 40; ++paragraph) {
         const int words = 7 + paragraph * 13 % 29;
         for (int i = 0; i < words; ++i, ++word) {
-            text += vocabulary[word * 7 % 15] + (i + 1 < words ? " " : "\n");
+            text += QString::fromLatin1(vocabulary[word * 7 % 15]) + (i + 1 < words ? " " : "\n");
         }
     }
     changeProperties([](auto& p) { p.prompterWordCountFactor = 0.8f; }); // a small font: new breaks
@@ -1036,13 +1035,10 @@ TEST_F(EditorScrollTest, TheEditorShowsTheCountedLineAtItsMark) {
     // The editor's line at its mark, within the whole pixel it scrolls to, holds words of line k.
     const auto readsLine = [&](int k) {
         const platform::TextRange line = counted[static_cast<std::size_t>(k)].range;
-        for (const double within : {-0.5, 0.5}) {
+        return std::ranges::any_of(std::array{-0.5, 0.5}, [&](double within) {
             const platform::TextRange shown = shownLineAt(*view.document(), view.scrollOffset() + within);
-            if (shown.location < line.end() && line.location < shown.end()) {
-                return true;
-            }
-        }
-        return false;
+            return shown.location < line.end() && line.location < shown.end();
+        });
     };
     for (int k = 0; k + 1 < n; k += 3) {
         for (const double share : {0.3, 0.5, 0.7}) {
