@@ -1077,6 +1077,14 @@ TEST_F(EditorScrollTest, TheEditorShowsTheCountedLineAtItsMark) {
 
 TEST_F(EditorScrollTest, JumpsStepsStopsAndPlaybackScrollTheEditor) {
     const Step autoscrollOn = set(cw::settings::autoscrollEditorDuringPrompting, true);
+    const Step stopOff = set(cw::settings::scrollEditorToStopPosition, false);
+    const Step seekStep = [](EditorScrollTest& t) {
+        t.controller->projectSeekDidStep(*t.project, 0, 0.4, 0.1);
+    };
+    const Step tick = [](EditorScrollTest& t) { t.scrollTimer->tick(); };
+    const auto switchAutoscroll = [](bool on) {
+        return Step([on](EditorScrollTest& t) { cw::setAutoscrollEditorDuringPrompting(on, t.defaults); });
+    };
     const struct {
         const char* what;
         std::vector<Step> steps;
@@ -1085,30 +1093,12 @@ TEST_F(EditorScrollTest, JumpsStepsStopsAndPlaybackScrollTheEditor) {
     } cases[] = {
         {"a jump scrolls", {progressTo(0.5)}, 0.5, false},
         {"not without sync", {syncOff, progressTo(0.5)}, 0, false},
-        {"a seek step scrolls even without sync",
-         {syncOff, progressTo(0.4),
-          [](EditorScrollTest& t) { t.controller->projectSeekDidStep(*t.project, 0, 0.4, 0.1); }},
-         0.4,
-         false},
+        {"a seek step scrolls even without sync", {syncOff, progressTo(0.4), seekStep}, 0.4, false},
         {"a stop scrolls to where it stopped", {syncOff, play, progressTo(0.3), pause}, 0.3, false},
-        {"not with the stop setting off",
-         {syncOff, set(cw::settings::scrollEditorToStopPosition, false), play, progressTo(0.3), pause},
-         0,
-         false},
-        {"while playing with auto-scroll the editor follows each tick",
-         {autoscrollOn, syncOff, play, progressTo(0.6), [](EditorScrollTest& t) { t.scrollTimer->tick(); }},
-         0.6,
-         true},
-        {"auto-scroll switched on while playing starts following",
-         {syncOff, play,
-          [](EditorScrollTest& t) { cw::setAutoscrollEditorDuringPrompting(true, t.defaults); }},
-         0,
-         true},
-        {"and switched off stops",
-         {autoscrollOn, play,
-          [](EditorScrollTest& t) { cw::setAutoscrollEditorDuringPrompting(false, t.defaults); }},
-         0,
-         false},
+        {"not with the stop setting off", {syncOff, stopOff, play, progressTo(0.3), pause}, 0, false},
+        {"playing, auto-scroll follows", {autoscrollOn, syncOff, play, progressTo(0.6), tick}, 0.6, true},
+        {"auto-scroll switched on while playing follows", {syncOff, play, switchAutoscroll(true)}, 0, true},
+        {"and switched off stops", {autoscrollOn, play, switchAutoscroll(false)}, 0, false},
     };
     for (const auto& c : cases) {
         reset();
