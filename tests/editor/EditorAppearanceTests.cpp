@@ -76,25 +76,23 @@ TEST(EditorAppearance, SetFontSizeKeepsTraits) {
 
 // The narrowest line a text fits the layout in at the smallest size, or none past the most lines shown.
 TEST(EditorAppearance, NarrowestLineWidth) {
-    using cw::EditorAppearance::TextAmount;
+    using A::TextAmount;
     const TextAmount cases[] = {
         {50'000'000, 1, 50'000'000}, {60'000'000, 1'000'000, 16'384}, {3'000, 3'000, 2}};
     for (const TextAmount& amount : cases) {
-        const auto narrowest = cw::EditorAppearance::narrowestLineWidth(amount);
+        const auto narrowest = A::narrowestLineWidth(amount);
         ASSERT_TRUE(narrowest) << amount.characters;
-        EXPECT_TRUE(cw::EditorAppearance::fitsLayout(amount, cw::EditorAppearance::minimumFontSize,
-                                                     *narrowest + 0.01));
+        EXPECT_TRUE(A::fitsLayout(amount, A::minimumFontSize, *narrowest + 0.01));
         if (*narrowest > 1) {
-            EXPECT_FALSE(cw::EditorAppearance::fitsLayout(amount, cw::EditorAppearance::minimumFontSize,
-                                                          *narrowest * 0.99));
+            EXPECT_FALSE(A::fitsLayout(amount, A::minimumFontSize, *narrowest * 0.99));
         }
     }
     // The paragraphs shown are bounded on their own: one more is refused where the layout would
     // still take it.
-    EXPECT_TRUE(cw::EditorAppearance::narrowestLineWidth({5'800'000, 2'900'000, 2}));
+    EXPECT_TRUE(A::narrowestLineWidth({5'800'000, 2'900'000, 2}));
     const TextAmount justOver{5'800'002, 2'900'001, 2};
-    EXPECT_TRUE(cw::EditorAppearance::fitsLayout(justOver, cw::EditorAppearance::minimumFontSize, 2000));
-    EXPECT_FALSE(cw::EditorAppearance::narrowestLineWidth(justOver));
+    EXPECT_TRUE(A::fitsLayout(justOver, A::minimumFontSize, 2000));
+    EXPECT_FALSE(A::narrowestLineWidth(justOver));
 }
 
 TEST(EditorAppearance, MirroringAndWhatToRecompute) {

@@ -51,6 +51,8 @@ public: // the steps below reach in
         }
         return lines;
     }
+    void undoHandedOver() { view.undo(), controller->autosave(); }
+    void redoHandedOver() { view.redo(), controller->autosave(); }
     void putCursor(int position) {
         QTextCursor cursor = view.textCursor();
         cursor.setPosition(position);
@@ -74,86 +76,55 @@ TEST_F(EditorBookmarkTest, InsertDeleteUndoRedoReachTheProject) {
     };
     const QString inserted = QStringLiteral("Insert Bookmark at line 2");
     const QString deleted = QStringLiteral("Delete Bookmark");
-    auto undo = [](EditorBookmarkTest& t) { t.view.undo(), t.controller->autosave(); };
-    auto redo = [](EditorBookmarkTest& t) { t.view.redo(), t.controller->autosave(); };
+    using T = EditorBookmarkTest;
+    const auto undo = &T::undoHandedOver;
+    const auto redo = &T::redoHandedOver;
+    const auto toggleAt = [](int position) {
+        return [position](T& t) { t.putCursor(position), t.controller->toggleBookmark(); };
+    };
+    const auto toggle = [](T& t) { t.controller->toggleBookmark(); };
+    const auto typeX = [](T& t) {
+        t.putCursor(0), QTest::keyClick(&t.view, Qt::Key_X), t.controller->autosave();
+    };
+    const auto atTheEnd = [](T& t) {
+        t.view.moveCursor(QTextCursor::End);
+        EXPECT_EQ(t.controller->toggleBookmarkTitle(), QStringLiteral("Delete Bookmark"));
+    };
+    const auto twoRuns = [](T& t) {
+        t.view.insertBookmark(1);
+        QTextCursor second(t.view.document());
+        second.setPosition(4), second.setPosition(5, QTextCursor::KeepAnchor);
+        QTextCharFormat format;
+        format.setProperty(cw::editor::TextProperty::bookmark,
+                           QVariant::fromValue(std::make_shared<platform::EmbeddedBookmark>()));
+        second.mergeCharFormat(format);
+        ASSERT_EQ(t.viewBookmarks(), 2);
+        t.controller->deleteBookmark(1);
+    };
+    const auto unstar = [](T& t) {
+        t.putCursor(23), t.controller->toggleBookmark();
+        EXPECT_EQ(t.view.toPlainText(), QStringLiteral("xone two\nthree four\nfive\n"));
+    };
+    const auto rename = [](const char* note) {
+        return [note](T& t) { t.controller->renameBookmark(t.project->bookmarks().at(0), note); };
+    };
+    const QString renamed = QStringLiteral("Rename Bookmark");
+    const auto deleteStar = [](T& t) { t.controller->deleteBookmark(3); };
     const Step steps[] = {
-        {"insert on line 2",
-         [](EditorBookmarkTest& t) { t.putCursor(12), t.controller->toggleBookmark(); },
-         1,
-         {2, 3},
-         inserted,
-         {}},
+        {"insert on line 2", toggleAt(12), 1, {2, 3}, inserted, {}},
         {"undo insert", undo, 0, {3}, {}, inserted},
         {"redo insert", redo, 1, {2, 3}, inserted, {}},
-        {"delete on line 2",
-         [](EditorBookmarkTest& t) { t.controller->toggleBookmark(); },
-         0,
-         {3},
-         deleted,
-         {}},
+        {"delete on line 2", toggle, 0, {3}, deleted, {}},
         {"undo delete", undo, 1, {2, 3}, inserted, deleted},
         {"redo delete", redo, 0, {3}, deleted, {}},
-        {"a typed letter is a step of its own",
-         [](EditorBookmarkTest& t) {
-             t.putCursor(0), QTest::keyClick(&t.view, Qt::Key_X), t.controller->autosave();
-         },
-         0,
-         {3},
-         {},
-         {}},
-        {"after the final line break the last line",
-         [](EditorBookmarkTest& t) {
-             t.view.moveCursor(QTextCursor::End);
-             EXPECT_EQ(t.controller->toggleBookmarkTitle(), QStringLiteral("Delete Bookmark"));
-         },
-         0,
-         {3},
-         {},
-         {}},
-        {"two runs on line 1 both go",
-         [](EditorBookmarkTest& t) {
-             t.view.insertBookmark(1);
-             QTextCursor second(t.view.document());
-             second.setPosition(4), second.setPosition(5, QTextCursor::KeepAnchor);
-             QTextCharFormat format;
-             format.setProperty(cw::editor::TextProperty::bookmark,
-                                QVariant::fromValue(std::make_shared<platform::EmbeddedBookmark>()));
-             second.mergeCharFormat(format);
-             ASSERT_EQ(t.viewBookmarks(), 2);
-             t.controller->deleteBookmark(1);
-         },
-         0,
-         {3},
-         deleted,
-         {}},
-        {"the star line loses its star, one step",
-         [](EditorBookmarkTest& t) {
-             t.putCursor(23), t.controller->toggleBookmark();
-             EXPECT_EQ(t.view.toPlainText(), QStringLiteral("xone two\nthree four\nfive\n"));
-         },
-         0,
-         {},
-         deleted,
-         {}},
+        {"a typed letter is a step of its own", typeX, 0, {3}, {}, {}},
+        {"after the final line break the last line", atTheEnd, 0, {3}, {}, {}},
+        {"two runs on line 1 both go", twoRuns, 0, {3}, deleted, {}},
+        {"the star line loses its star, one step", unstar, 0, {}, deleted, {}},
         {"undo brings the star back", undo, 0, {3}, deleted, deleted},
-        {"a note for the star line: still one bookmark",
-         [](EditorBookmarkTest& t) { t.controller->renameBookmark(t.project->bookmarks().at(0), "Finale"); },
-         1,
-         {3},
-         QStringLiteral("Rename Bookmark"),
-         {}},
-        {"the note changes as a step of its own",
-         [](EditorBookmarkTest& t) { t.controller->renameBookmark(t.project->bookmarks().at(0), "Coda"); },
-         1,
-         {3},
-         QStringLiteral("Rename Bookmark"),
-         {}},
-        {"deleting it takes object and star",
-         [](EditorBookmarkTest& t) { t.controller->deleteBookmark(3); },
-         0,
-         {},
-         deleted,
-         {}},
+        {"a note for the star line: still one bookmark", rename("Finale"), 1, {3}, renamed, {}},
+        {"the note changes as a step of its own", rename("Coda"), 1, {3}, renamed, {}},
+        {"deleting it takes object and star", deleteStar, 0, {}, deleted, {}},
     };
     for (const Step& step : steps) {
         step.act(*this);
@@ -168,30 +139,29 @@ TEST_F(EditorBookmarkTest, InsertDeleteUndoRedoReachTheProject) {
 // Undo and redo of a step that changes looks or text leave the caret in what the step changed,
 // wherever it stood before and however Qt places it.
 TEST_F(EditorBookmarkTest, UndoAndRedoLeaveTheCaretAtTheChange) {
+    using T = EditorBookmarkTest;
+    const auto bold = [](T& t) {
+        QTextCursor four = t.view.textCursor();
+        four.setPosition(14), four.setPosition(18, QTextCursor::KeepAnchor);
+        t.view.setTextCursor(four);
+        t.controller->toggleTrait(EditorController::TextTrait::bold);
+    };
+    const auto replaceAll = [](T& t) {
+        t.view.namedEdit(QStringLiteral("Replace All"), [](QTextCursor& cursor) {
+            cw::editor::TextFinder::replace(cursor, {14, 4}, QStringLiteral("4"));
+            cw::editor::TextFinder::replace(cursor, {8, 5}, QStringLiteral("3"));
+        });
+    };
+    const auto deleteHere = [](T& t) { t.controller->deleteBookmark(t.view.currentLine()); };
     const struct {
         const char* what;
-        std::function<void(EditorBookmarkTest&)> act;
+        std::function<void(T&)> act;
         int from, to; // the characters changed, either way
     } steps[] = {
-        {"bold",
-         [](EditorBookmarkTest& t) {
-             QTextCursor four = t.view.textCursor();
-             four.setPosition(14), four.setPosition(18, QTextCursor::KeepAnchor);
-             t.view.setTextCursor(four);
-             t.controller->toggleTrait(EditorController::TextTrait::bold);
-         },
-         14, 18},
-        {"a bookmark", [](EditorBookmarkTest& t) { t.putCursor(8), t.controller->toggleBookmark(); }, 8, 9},
-        {"a bookmark deleted",
-         [](EditorBookmarkTest& t) { t.controller->deleteBookmark(t.view.currentLine()); }, 8, 9},
-        {"Replace All",
-         [](EditorBookmarkTest& t) {
-             t.view.namedEdit(QStringLiteral("Replace All"), [](QTextCursor& cursor) {
-                 cw::editor::TextFinder::replace(cursor, {14, 4}, QStringLiteral("4"));
-                 cw::editor::TextFinder::replace(cursor, {8, 5}, QStringLiteral("3"));
-             });
-         },
-         8, 18},
+        {"bold", bold, 14, 18},
+        {"a bookmark", [](T& t) { t.putCursor(8), t.controller->toggleBookmark(); }, 8, 9},
+        {"a bookmark deleted", deleteHere, 8, 9},
+        {"Replace All", replaceAll, 8, 18},
     };
     for (const auto& step : steps) {
         step.act(*this);
@@ -325,44 +295,37 @@ TEST_F(EditorBookmarkTest, NoLineNoTextOrReadOnlyLeaveTheTextAlone) {
 TEST_F(EditorBookmarkTest, OnlyACommandThatChangesTheTextMarksTheScriptEdited) {
     project->setText(AttributedString(QStringLiteral("one two\nthree four\n")));
     project->setHasUnsavedChanges(false);
+    using T = EditorBookmarkTest;
+    const auto atTheEnd = [](T& t) { t.view.moveCursor(QTextCursor::End), t.controller->toggleBookmark(); };
+    const auto serifOverAll = [](T& t) {
+        QTextCursor all(t.view.document());
+        all.select(QTextCursor::Document);
+        QTextCharFormat serif;
+        serif.setFontFamilies({QStringLiteral("DejaVu Serif")});
+        all.mergeCharFormat(serif);
+        t.controller->autosave();
+    };
+    const auto readOnly = [](T& t) {
+        t.view.setReadOnly(true), t.putCursor(0), t.controller->toggleBookmark();
+        t.view.setReadOnly(false);
+    };
+    const auto emptyText = [](T& t) {
+        t.project->setText(AttributedString());
+        t.project->setHasUnsavedChanges(false);
+        t.controller->toggleBookmark();
+    };
     const struct {
         const char* what;
-        std::function<void(EditorBookmarkTest&)> act;
+        std::function<void(T&)> act;
         std::vector<int> projectLines;
         bool edited;
     } steps[] = {
-        {"a bookmark after the final line break",
-         [](EditorBookmarkTest& t) { t.view.moveCursor(QTextCursor::End), t.controller->toggleBookmark(); },
-         {2},
-         true},
-        {"undone", [](EditorBookmarkTest& t) { t.view.undo(), t.controller->autosave(); }, {}, false},
-        {"a serif font over the text",
-         [](EditorBookmarkTest& t) {
-             QTextCursor all(t.view.document());
-             all.select(QTextCursor::Document);
-             QTextCharFormat serif;
-             serif.setFontFamilies({QStringLiteral("DejaVu Serif")});
-             all.mergeCharFormat(serif);
-             t.controller->autosave();
-         },
-         {},
-         true},
-        {"undone", [](EditorBookmarkTest& t) { t.view.undo(), t.controller->autosave(); }, {}, false},
-        {"read-only: refused",
-         [](EditorBookmarkTest& t) {
-             t.view.setReadOnly(true), t.putCursor(0), t.controller->toggleBookmark();
-             t.view.setReadOnly(false);
-         },
-         {},
-         false},
-        {"an empty text: refused",
-         [](EditorBookmarkTest& t) {
-             t.project->setText(AttributedString());
-             t.project->setHasUnsavedChanges(false);
-             t.controller->toggleBookmark();
-         },
-         {},
-         false},
+        {"a bookmark after the final line break", atTheEnd, {2}, true},
+        {"undone", &T::undoHandedOver, {}, false},
+        {"a serif font over the text", serifOverAll, {}, true},
+        {"undone", &T::undoHandedOver, {}, false},
+        {"read-only: refused", readOnly, {}, false},
+        {"an empty text: refused", emptyText, {}, false},
     };
     for (const auto& step : steps) {
         step.act(*this);

@@ -39,6 +39,7 @@
 #include <QWheelEvent>
 
 #include <algorithm>
+#include <array>
 #include <functional>
 #include <limits>
 #include <optional>
@@ -238,7 +239,17 @@ TEST_F(EditorControllerTest, QtTimerHandsTheTextOverFromTheEventLoop) {
     EXPECT_EQ(viewText(), QString()) << "this editor is not loaded and does not follow";
 }
 
+// Where the view cut a long run without a space into blocks, the lines it publishes are still
+// ranges of the project's text: they end where it ends, and a "*" line is a bookmark there.
 TEST_F(EditorControllerTest, ProjectTextLoadsWithoutCountingAsAnEditAndLinesArePublished) {
+    const QString run = QString(20000, u'x') + QStringLiteral("\n* Here");
+    load(AttributedString(run));
+    ASSERT_FALSE(cw::editor::characterlessCuts(*view.document()).empty());
+    ASSERT_FALSE(project->editor().lineRanges.empty());
+    EXPECT_EQ(project->editor().lineRanges.back().range.end(), run.size());
+    ASSERT_EQ(project->bookmarks().size(), 1u);
+    EXPECT_EQ(project->bookmarks().front().excerpt, "* Here");
+
     load(AttributedString(QStringLiteral("one")));
     project->setText(AttributedString(QStringLiteral("a b")));
     EXPECT_EQ(viewText(), QStringLiteral("a b"));
@@ -256,20 +267,6 @@ TEST_F(EditorControllerTest, ProjectTextLoadsWithoutCountingAsAnEditAndLinesAreP
     controller->close();
     project->setText(AttributedString(QStringLiteral("unheard")));
     EXPECT_EQ(viewText(), QStringLiteral("a b\n")) << "a closed editor no longer follows the project";
-}
-
-// Where the view cut a long run without a space into blocks, the lines it publishes are still
-// ranges of the project's text: they end where it ends, and a "*" line is a bookmark there.
-TEST_F(EditorControllerTest, PublishedLinesAreRangesOfTheTextOverCutsWithoutASpace) {
-    const QString text = QString(20000, u'x') + QStringLiteral("\n* Here");
-    load(AttributedString(text));
-    ASSERT_FALSE(cw::editor::characterlessCuts(*view.document()).empty());
-    const auto& lines = project->editor().lineRanges;
-    ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines.back().range.end(), text.size());
-    const auto bookmarks = project->bookmarks();
-    ASSERT_EQ(bookmarks.size(), 1u);
-    EXPECT_EQ(bookmarks.front().excerpt, "* Here");
 }
 
 TEST_F(EditorControllerTest, LocksWhilePromptingWhenTheSettingIsOn) {
@@ -892,21 +889,18 @@ TEST_F(EditorControllerTest, PromptersShowTheLinesTheProjectCounts) {
     words += u'\n';
     AttributedString styled(words);
     styled.addAttributes(sans(12), {0, int(words.size())});
-    platform::Attributes bold;
-    bold.font = platform::Font{QStringLiteral("DejaVu Sans"), 12, true, false};
-    styled.addAttributes(bold, {40, 300});
-    platform::Attributes serif;
+    platform::Attributes bold = sans(12), serif;
+    bold.font->bold = true;
     serif.font = platform::Font{QStringLiteral("DejaVu Serif"), 12, false, true};
+    styled.addAttributes(bold, {40, 300});
     styled.addAttributes(serif, {900, 400});
-    QString counting = QStringLiteral("one two three four five six seven eight nine ten ").repeated(1429);
-    counting.chop(1); // 70,020 characters
     const QString ten = QStringLiteral("one two three four five six seven eight nine ten ");
     const QString run = ten.repeated(400) + QString(5000, u'x') + u' ' + ten.repeated(400) + u'\n';
     const struct {
         const char* what;
         AttributedString text;
     } texts[] = {{"styled", styled},
-                 {"one long paragraph", AttributedString(counting)},
+                 {"one long paragraph", AttributedString(ten.repeated(1429).chopped(1))}, // 70,020 characters
                  {"a long run in it", AttributedString(run)}};
     for (const auto& t : texts) {
         for (const float factor : {0.0f, 0.5f}) {
@@ -914,10 +908,9 @@ TEST_F(EditorControllerTest, PromptersShowTheLinesTheProjectCounts) {
             load(t.text);
             const auto& counted = project->editor().lineRanges;
             ASSERT_GT(counted.size(), 100u) << t.what;
-            std::vector<int> starts;
-            for (const auto& line : counted) {
-                starts.push_back(line.range.location);
-            }
+            std::vector<int> starts(counted.size());
+            std::ranges::transform(counted, starts.begin(),
+                                   [](const auto& line) { return line.range.location; });
             const QString& string = t.text.string();
             if (string.endsWith(u'\n')) {
                 starts.push_back(int(string.size())); // the empty line after the closing break
@@ -1042,13 +1035,10 @@ TEST_F(EditorScrollTest, TheEditorShowsTheCountedLineAtItsMark) {
     // The editor's line at its mark, within the whole pixel it scrolls to, holds words of line k.
     const auto readsLine = [&](int k) {
         const platform::TextRange line = counted[static_cast<std::size_t>(k)].range;
-        for (const double within : {-0.5, 0.5}) {
+        return std::ranges::any_of(std::array{-0.5, 0.5}, [&](double within) {
             const platform::TextRange shown = shownLineAt(*view.document(), view.scrollOffset() + within);
-            if (shown.location < line.end() && line.location < shown.end()) {
-                return true;
-            }
-        }
-        return false;
+            return shown.location < line.end() && line.location < shown.end();
+        });
     };
     for (int k = 0; k + 1 < n; k += 3) {
         for (const double share : {0.3, 0.5, 0.7}) {
@@ -1087,6 +1077,14 @@ TEST_F(EditorScrollTest, TheEditorShowsTheCountedLineAtItsMark) {
 
 TEST_F(EditorScrollTest, JumpsStepsStopsAndPlaybackScrollTheEditor) {
     const Step autoscrollOn = set(cw::settings::autoscrollEditorDuringPrompting, true);
+    const Step stopOff = set(cw::settings::scrollEditorToStopPosition, false);
+    const Step seekStep = [](EditorScrollTest& t) {
+        t.controller->projectSeekDidStep(*t.project, 0, 0.4, 0.1);
+    };
+    const Step tick = [](EditorScrollTest& t) { t.scrollTimer->tick(); };
+    const auto switchAutoscroll = [](bool on) {
+        return Step([on](EditorScrollTest& t) { cw::setAutoscrollEditorDuringPrompting(on, t.defaults); });
+    };
     const struct {
         const char* what;
         std::vector<Step> steps;
@@ -1095,30 +1093,12 @@ TEST_F(EditorScrollTest, JumpsStepsStopsAndPlaybackScrollTheEditor) {
     } cases[] = {
         {"a jump scrolls", {progressTo(0.5)}, 0.5, false},
         {"not without sync", {syncOff, progressTo(0.5)}, 0, false},
-        {"a seek step scrolls even without sync",
-         {syncOff, progressTo(0.4),
-          [](EditorScrollTest& t) { t.controller->projectSeekDidStep(*t.project, 0, 0.4, 0.1); }},
-         0.4,
-         false},
+        {"a seek step scrolls even without sync", {syncOff, progressTo(0.4), seekStep}, 0.4, false},
         {"a stop scrolls to where it stopped", {syncOff, play, progressTo(0.3), pause}, 0.3, false},
-        {"not with the stop setting off",
-         {syncOff, set(cw::settings::scrollEditorToStopPosition, false), play, progressTo(0.3), pause},
-         0,
-         false},
-        {"while playing with auto-scroll the editor follows each tick",
-         {autoscrollOn, syncOff, play, progressTo(0.6), [](EditorScrollTest& t) { t.scrollTimer->tick(); }},
-         0.6,
-         true},
-        {"auto-scroll switched on while playing starts following",
-         {syncOff, play,
-          [](EditorScrollTest& t) { cw::setAutoscrollEditorDuringPrompting(true, t.defaults); }},
-         0,
-         true},
-        {"and switched off stops",
-         {autoscrollOn, play,
-          [](EditorScrollTest& t) { cw::setAutoscrollEditorDuringPrompting(false, t.defaults); }},
-         0,
-         false},
+        {"not with the stop setting off", {syncOff, stopOff, play, progressTo(0.3), pause}, 0, false},
+        {"playing, auto-scroll follows", {autoscrollOn, syncOff, play, progressTo(0.6), tick}, 0.6, true},
+        {"auto-scroll switched on while playing follows", {syncOff, play, switchAutoscroll(true)}, 0, true},
+        {"and switched off stops", {autoscrollOn, play, switchAutoscroll(false)}, 0, false},
     };
     for (const auto& c : cases) {
         reset();

@@ -985,10 +985,6 @@ TEST_F(EditorWindowTest, BindingsActWhateverControlHasTheKeyboard) {
     }
 }
 
-} // namespace
-
-namespace {
-
 // `words` words in paragraphs of `perParagraph` words (a long show's script).
 AttributedString manyWords(int words, int perParagraph) {
     QString text;
@@ -1007,12 +1003,13 @@ AttributedString manyWords(int words, int perParagraph) {
 // are still those of the prompter's size (here: of its first paragraphs laid out by Qt at that
 // size, alone).
 TEST_F(EditorWindowTest, ALongScriptOrALargeFontStaysWithinWhatQtCanLayOut) {
+    namespace A = cw::EditorAppearance;
     const struct {
         int words, perParagraph;
         float factor;
     } cases[] = {{500000, 60, 0.2f}, {200000, 60, 0.0f}, {60000, 60000, 0.0f}};
-    constexpr double reach = cw::EditorAppearance::maximumLaidOutHeight; // the estimates' bound
-    constexpr double paragraph = double(1 << 22);                        // half the paragraph's
+    constexpr double reach = A::maximumLaidOutHeight; // the estimates' bound
+    constexpr double paragraph = double(1 << 22);     // half the paragraph's
     for (const auto& c : cases) {
         changeProperties([&c](auto& p) { p.prompterWordCountFactor = c.factor; });
         project->setText(manyWords(c.words, c.perParagraph));
@@ -1028,8 +1025,7 @@ TEST_F(EditorWindowTest, ALongScriptOrALargeFontStaysWithinWhatQtCanLayOut) {
         EXPECT_LE(tallest, paragraph) << c.words;
 
         // The prompter's size for this column, and the script's first paragraphs at it.
-        const double size = cw::EditorAppearance::fontSizeForColumn(view.containerWidth(),
-                                                                    document.documentMargin(), c.factor);
+        const double size = A::fontSizeForColumn(view.containerWidth(), document.documentMargin(), c.factor);
         EXPECT_LT(w.editorController()->lineHeight(), size) << "shown smaller: " << c.words;
         QTextDocument prompterSize;
         prompterSize.setDocumentMargin(document.documentMargin());
@@ -1038,8 +1034,7 @@ TEST_F(EditorWindowTest, ALongScriptOrALargeFontStaysWithinWhatQtCanLayOut) {
         const QString head = document.toPlainText().left(std::min(3000, c.words * 5));
         cw::editor::setAttributedText(prompterSize, AttributedString(head), size);
         const auto expected =
-            cw::editor::measureLines(prompterSize, cw::EditorAppearance::lineCounting(size, c.factor))
-                .lineRanges;
+            cw::editor::measureLines(prompterSize, A::lineCounting(size, c.factor)).lineRanges;
         const auto& published = project->editor().lineRanges;
         ASSERT_GT(published.size(), expected.size() - 1) << c.words;
         EXPECT_EQ(std::vector(published.begin(), published.begin() + long(expected.size()) - 1),
@@ -1055,11 +1050,9 @@ TEST_F(EditorWindowTest, ALongScriptOrALargeFontStaysWithinWhatQtCanLayOut) {
         EXPECT_LE(document.documentLayout()->documentSize().height(), reach) << c.words;
         project->setText(AttributedString(QStringLiteral("Good evening.")));
         EXPECT_EQ(w.editorController()->lineHeight(),
-                  cw::EditorAppearance::fontSizeForColumn(view.containerWidth(), document.documentMargin(),
-                                                          c.factor))
+                  A::fontSizeForColumn(view.containerWidth(), document.documentMargin(), c.factor))
             << "a short script that follows is shown at the prompter's size again";
-        EXPECT_EQ(view.lineCounting(),
-                  cw::EditorAppearance::lineCounting(w.editorController()->lineHeight(), c.factor));
+        EXPECT_EQ(view.lineCounting(), A::lineCounting(w.editorController()->lineHeight(), c.factor));
 
         controller.reset();
         shell->held.reset();

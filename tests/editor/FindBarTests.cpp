@@ -181,10 +181,6 @@ TEST_F(FindBarTest, ReplacementsKeepLookAndBookmarksAsOneNamedStep) {
     EXPECT_EQ(script().string(), replaced);
 }
 
-} // namespace
-
-namespace {
-
 // Replace All as a person would do it: the bar shown, both fields typed, the button clicked.
 TEST_F(FindBarTest, MatchesOverTheEditorsCutsAreFoundAndReplaced) {
     const QString spaced = QStringLiteral("one two three four five six seven eight nine ten ").repeated(1429);
@@ -206,9 +202,9 @@ TEST_F(FindBarTest, MatchesOverTheEditorsCutsAreFoundAndReplaced) {
         ASSERT_GT(text->document()->blockCount(), 1);
         select(0, 0);
         bar->showBar(FindBar::Mode::replace);
-        for (QLineEdit* field : {&bar->findField(), &bar->replaceField()}) {
-            field->clear();
-            field->insert(field == &bar->findField() ? c.find : c.replacement); // typed: not ASCII
+        for (const auto& [field, typed] :
+             {std::pair{&bar->findField(), c.find}, std::pair{&bar->replaceField(), c.replacement}}) {
+            field->clear(), field->insert(typed); // typed: not ASCII
         }
         EXPECT_EQ(bar->status().toStdString(), c.status);
         bar->findChild<QPushButton*>("replaceAllButton")->click();

@@ -10,7 +10,7 @@
 #include <QTextDocument>
 
 #include <functional>
-
+#include <string>
 #include <vector>
 
 using cw::Editor;
@@ -24,6 +24,13 @@ struct Case {
     double wordsPerLine;
     std::vector<Editor::LineRange> ranges;
 };
+
+void expectSameLines(const cw::editor::LineMetrics& actual, const cw::editor::LineMetrics& expected,
+                     const std::string& what) {
+    EXPECT_EQ(actual.lineCount, expected.lineCount) << what;
+    EXPECT_EQ(actual.lineRanges, expected.lineRanges) << what;
+    EXPECT_EQ(actual.wordsPerLine, expected.wordsPerLine) << what;
+}
 
 } // namespace
 
@@ -45,10 +52,7 @@ TEST(LineMetrics, CountsLinesWordsAndRangesOfUnwrappedText) {
         EXPECT_DOUBLE_EQ(*metrics.wordsPerLine, c.wordsPerLine) << c.text;
         EXPECT_EQ(metrics.lineRanges, c.ranges) << c.text;
         // A text held back, never laid out, is counted alike.
-        const auto unlaid = cw::editor::paragraphLines(QString::fromUtf8(c.text));
-        EXPECT_EQ(unlaid.lineCount, c.lines) << c.text;
-        EXPECT_EQ(unlaid.wordsPerLine, metrics.wordsPerLine) << c.text;
-        EXPECT_EQ(unlaid.lineRanges, c.ranges) << c.text;
+        expectSameLines(cw::editor::paragraphLines(QString::fromUtf8(c.text)), metrics, c.text);
     }
 }
 
@@ -101,10 +105,7 @@ TEST(LineMetrics, AnEarlierMeasureNeverLeavesStaleCounts) {
         QTextDocument fresh;
         fresh.setTextWidth(document.textWidth());
         fresh.setPlainText(document.toPlainText());
-        const auto expected = measureLines(fresh);
-        EXPECT_EQ(again.lineCount, expected.lineCount) << e.what;
-        EXPECT_EQ(again.lineRanges, expected.lineRanges) << e.what;
-        EXPECT_EQ(again.wordsPerLine, expected.wordsPerLine) << e.what;
+        expectSameLines(again, measureLines(fresh), e.what);
     }
 }
 
@@ -160,12 +161,10 @@ TEST(LineMetrics, CountsAtAFontScaleAsQtLaysOutTheLargerText) {
             << "shown smaller, fewer lines";
         // Counted at the scale again and again: each measure finds the counts the last one kept.
         for (int edited = 0; edited < 3; ++edited) {
-            const auto scaled = measureLines(shown, {scale});
             const auto laidOut = measureLines(large);
             EXPECT_GT(laidOut.lineCount, 6) << "the larger text wraps";
-            EXPECT_EQ(scaled.lineCount, laidOut.lineCount) << scale << " edited " << edited;
-            EXPECT_EQ(scaled.lineRanges, laidOut.lineRanges) << scale << " edited " << edited;
-            EXPECT_EQ(scaled.wordsPerLine, laidOut.wordsPerLine) << scale << " edited " << edited;
+            expectSameLines(measureLines(shown, {scale}), laidOut,
+                            std::to_string(scale) + " edited " + std::to_string(edited));
             edit(shown, edited);
             edit(large, edited);
         }
@@ -190,11 +189,6 @@ TEST(LineMetrics, AParagraphOfSeveralBlocksCountsAsOneAfterEditsAndPieceByPiece)
         }
         return metrics;
     };
-    const auto insertAt = [](int at, const char* what) {
-        return [at, what](QTextDocument& d) {
-            QTextCursor(d.findBlock(at)).insertText(QString::fromLatin1(what));
-        };
-    };
     const auto typeAt = [](int at, const char* what) {
         return [at, what](QTextDocument& d) {
             QTextCursor cursor(&d);
@@ -209,7 +203,7 @@ TEST(LineMetrics, AParagraphOfSeveralBlocksCountsAsOneAfterEditsAndPieceByPiece)
         {"words typed in the middle", typeAt(20000, "and a few more words ")},
         {"a letter near the start", typeAt(40, "q")},
         {"a letter in the run", typeAt(36000, "y")},
-        {"a block's start", insertAt(50000, "Here ")},
+        {"a block's start", [&](QTextDocument& d) { typeAt(d.findBlock(50000).position(), "Here ")(d); }},
         {"a cut removed",
          [](QTextDocument& d) {
              QTextCursor cursor(d.findBlock(30000));
@@ -219,22 +213,21 @@ TEST(LineMetrics, AParagraphOfSeveralBlocksCountsAsOneAfterEditsAndPieceByPiece)
         {"a break typed in", typeAt(60000, "\n")},
         {"the end typed on", [&](QTextDocument& d) { typeAt(d.characterCount() - 1, "and on and on ")(d); }},
     };
+    const auto laidOut = [](QTextDocument& document, const platform::AttributedString& text) {
+        document.setTextWidth(300);
+        cw::editor::setAttributedText(document, text);
+    };
     QTextDocument document;
-    document.setTextWidth(300);
-    cw::editor::setAttributedText(document, platform::AttributedString(text));
+    laidOut(document, platform::AttributedString(text));
     ASSERT_GT(document.blockCount(), 10);
     measureLines(document, counting);
     for (const auto& e : edits) {
         e.edit(document);
-        const auto again = textLines(document);
         QTextDocument fresh;
-        fresh.setTextWidth(300);
-        cw::editor::setAttributedText(fresh, cw::editor::attributedText(document));
+        laidOut(fresh, cw::editor::attributedText(document));
         const auto expected = textLines(fresh);
         EXPECT_GT(expected.lineCount, 1000) << e.what;
-        EXPECT_EQ(again.lineCount, expected.lineCount) << e.what;
-        EXPECT_EQ(again.lineRanges, expected.lineRanges) << e.what;
-        EXPECT_EQ(again.wordsPerLine, expected.wordsPerLine) << e.what;
+        expectSameLines(textLines(document), expected, e.what);
     }
     QTextDocument pieces;
     pieces.setTextWidth(300);
@@ -245,9 +238,6 @@ TEST(LineMetrics, AParagraphOfSeveralBlocksCountsAsOneAfterEditsAndPieceByPiece)
         cw::editor::countLinesFrom(pieces, last, counting);
     }
     QTextDocument whole;
-    whole.setTextWidth(300);
-    cw::editor::setAttributedText(whole, platform::AttributedString(text));
-    const auto piecewise = textLines(pieces);
-    EXPECT_EQ(piecewise.lineRanges, textLines(whole).lineRanges);
-    EXPECT_EQ(piecewise.wordsPerLine, textLines(whole).wordsPerLine);
+    laidOut(whole, platform::AttributedString(text));
+    expectSameLines(textLines(pieces), textLines(whole), "piece by piece");
 }

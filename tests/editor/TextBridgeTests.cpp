@@ -190,8 +190,6 @@ TEST(TextBridge, LongTextsOfAnyLineStructureGoInAsShortBlocksAndComeBackExactly)
     const auto repeated = [](const QString& unit, int characters) {
         return unit.repeated(characters / int(unit.size()));
     };
-    const QString pairs = QStringLiteral("a") + repeated(QStringLiteral("\U0001F600"), 60000);
-    const QString combining = repeated(QStringLiteral("e\u0301\u0302"), 60000);
     const QString flags = QStringLiteral("ab") + repeated(QStringLiteral("\U0001F1E9\U0001F1EA"), 60000);
     AttributedString coloured(words(20000, QStringLiteral(" ")) + QStringLiteral("\n") +
                               words(20000, QStringLiteral("\r")) + QStringLiteral("\n"));
@@ -211,8 +209,9 @@ TEST(TextBridge, LongTextsOfAnyLineStructureGoInAsShortBlocksAndComeBackExactly)
         {"coloured, joined and cut", coloured, 20000 / 16 + 40},
         {"no space", AttributedString(QString(200000, u'x')), 200000 / 1000},
         {"CJK without spaces", AttributedString(repeated(QStringLiteral("漢字仮名交じり文"), 100000)), 100},
-        {"surrogate pairs", AttributedString(pairs), 120},
-        {"combining sequences", AttributedString(combining), 60},
+        {"surrogate pairs",
+         AttributedString(QStringLiteral("a") + repeated(QStringLiteral("\U0001F600"), 60000)), 120},
+        {"combining sequences", AttributedString(repeated(QStringLiteral("e\u0301\u0302"), 60000)), 60},
         {"flags", AttributedString(flags), 60},
         {"a long run amid words",
          AttributedString(words(3000, QStringLiteral(" ")) + QStringLiteral(" ") + QString(50000, u'x') +
@@ -266,20 +265,12 @@ TEST(TextBridge, WhatIsTypedAfterACutSpaceIsItsOwn) {
     EXPECT_TRUE(typed == text.left(from) + QStringLiteral("x\ny") + text.mid(to));
 }
 
-namespace {
-
-// One paragraph of 70,020 characters, cut into blocks at spaces.
-QString longParagraph() {
-    return QStringLiteral("one two three four five six seven eight nine ten ").repeated(1429).left(70020);
-}
-
-} // namespace
-
 // What leaves the view (Copy as plain text and as HTML, Cut, and Paste back) is the text as it
 // is: no paragraph break where a long paragraph was cut, with or without a space there.
 TEST(TextBridge, CopyCutAndPasteCarryTheTextAsItIs) {
-    const QString texts[] = {longParagraph(), QString(40000, u'x'),
-                             QStringLiteral("漢字仮名交じり文").repeated(4000)};
+    const QString texts[] = {
+        QStringLiteral("one two three four five six seven eight nine ten ").repeated(1429).left(70020),
+        QString(40000, u'x'), QStringLiteral("漢字仮名交じり文").repeated(4000)};
     for (const QString& text : texts) {
         SCOPED_TRACE(text.left(10).toStdString());
         cw::editor::ScriptTextView view;
@@ -305,24 +296,19 @@ TEST(TextBridge, CopyCutAndPasteCarryTheTextAsItIs) {
 // the cut is nothing the reader sees.
 TEST(TextBridge, BackspaceAndDeleteBesideACutTakeACharacter) {
     const QString text = QStringLiteral("0123456789").repeated(2000);
-    const struct {
-        const char* name;
-        Qt::Key key;
-        bool atSecondBlockStart; // else at the first block's end
-        int removed;             // the text's position of the character taken
-    } cases[] = {{"Backspace", Qt::Key_Backspace, true, 1023}, {"Delete", Qt::Key_Delete, false, 1024}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [key, atSecondBlockStart, removed] :
+         {std::tuple{Qt::Key_Backspace, true, 1023}, std::tuple{Qt::Key_Delete, false, 1024}}) {
+        SCOPED_TRACE(removed);
         cw::editor::ScriptTextView view;
         cw::editor::setAttributedText(*view.document(), AttributedString(text));
         ASSERT_EQ(cw::editor::characterlessCuts(*view.document()).front(), 1024);
-        QTextCursor cursor(view.document()->begin().next());
-        if (!c.atSecondBlockStart) {
-            cursor.movePosition(QTextCursor::PreviousCharacter);
+        QTextCursor cursor(view.document()->begin().next()); // the second block's start, or
+        if (!atSecondBlockStart) {
+            cursor.movePosition(QTextCursor::PreviousCharacter); // the first's end
         }
         view.setTextCursor(cursor);
-        QTest::keyClick(&view, c.key);
+        QTest::keyClick(&view, key);
         EXPECT_TRUE(cw::editor::attributedText(*view.document()).string() ==
-                    QString(text).remove(c.removed, 1));
+                    QString(text).remove(removed, 1));
     }
 }
