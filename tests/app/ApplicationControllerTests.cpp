@@ -744,12 +744,18 @@ protected:
             fire();
         }
     }
-    // Another instance's copy beside ours, of the script at `path`, that cannot be read.
-    void writeUnreadableCopy(std::optional<std::string> path, const std::string& name) {
+    // Another instance's copy beside ours, of the script at `path`, holding `text`; without one,
+    // a copy that cannot be read.
+    void writeOtherCopy(std::optional<std::string> path, const std::string& name,
+                        std::optional<QString> text = {}) {
         const auto other = cw::RecoveryStore::open(folder());
-        const cw::RecoveryStore::Entry broken{cw::RecoveryStore::makeId(), std::move(path), name};
-        other->write(broken, cw::Document(), {});
-        std::ofstream(other->copyPath(broken.id), std::ios::trunc) << "not a script";
+        const cw::RecoveryStore::Entry entry{cw::RecoveryStore::makeId(), std::move(path), name};
+        cw::Document document;
+        document.text = platform::AttributedString(text.value_or(QString()));
+        other->write(entry, document, {});
+        if (!text) {
+            std::ofstream(other->copyPath(entry.id), std::ios::trunc) << "not a script";
+        }
     }
 
     std::vector<std::function<void()>> scheduled;
@@ -873,13 +879,8 @@ TEST_F(Recovery, CopiesOfOneFileComeBackInOneWindowOnItAndAnUnreadableCopyIsName
     launch();
     app->openDocument(saved);
     app->workspace().projects()[0]->setText(platform::AttributedString("edited here"));
-    {
-        const auto other = cw::RecoveryStore::open(folder()); // the other instance's, beside ours
-        cw::Document document;
-        document.text = platform::AttributedString("edited in the other instance");
-        other->write({cw::RecoveryStore::makeId(), saved, "talk.cwr"}, document, {});
-    }
-    writeUnreadableCopy(saved + ".old", "broken.cwr");
+    writeOtherCopy(saved, "talk.cwr", "edited in the other instance");
+    writeOtherCopy(saved + ".old", "broken.cwr");
     app->terminateWithoutAsking();
     alerts->answerButton("OK");
     alerts->answerButton("Discard");
@@ -905,7 +906,7 @@ TEST_F(Recovery, AnUnreadableCopyIsAskedAboutOnce) {
     for (const std::string_view answer : {"a signal", "Discard", "Show Folder"}) {
         SCOPED_TRACE(answer);
         if (answer != "Discard") { // the signal left its copy
-            writeUnreadableCopy(std::nullopt, "broken.cwr");
+            writeOtherCopy(std::nullopt, "broken.cwr");
         }
         if (answer == "a signal") {
             const auto previousAlerts = platform::setAlertRunner(quitting);
