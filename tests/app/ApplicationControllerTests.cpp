@@ -1166,12 +1166,8 @@ TEST_F(RealDevices, LaunchStartsAndTerminationStopsThem) {
 }
 
 TEST_F(RealWindows, EditorAndPrompterWindowsReportToTheController) {
-    launch();
-
-    app->openDocument(saveScript(defaults, dir.path() / "real.cwr", "A saved script\nwith two lines"));
-    ASSERT_EQ(app->editorControllers().size(), 1u);
+    ASSERT_TRUE(openEditor("real.cwr", "A saved script\nwith two lines"));
     QWidget* window = app->editorControllers().front()->window();
-    ASSERT_NE(window, nullptr);
     const auto project = app->workspace().projects().front();
     EXPECT_TRUE(platform::sendAction("spawnIndependentPrompterWindow:", window, nullptr));
     ASSERT_EQ(app->freeFloatingPrompterControllers().size(), 1u);
