@@ -43,7 +43,6 @@
 #include <QMessageBox>
 #include <QTest>
 #include <QTextCursor>
-#include <QTimer>
 #include <QWindow>
 
 #include <csignal>
