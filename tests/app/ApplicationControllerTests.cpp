@@ -43,7 +43,6 @@
 #include <QMessageBox>
 #include <QTest>
 #include <QTextCursor>
-#include <QTimer>
 #include <QWindow>
 
 #include <csignal>
@@ -110,6 +109,14 @@ protected:
         waitForOpenings();
         const auto& editors = app->editorControllers();
         return editors.size() == before + 1 ? editors.back()->project() : nullptr;
+    }
+    // The application launched on `settings`; with none, made again on the test's own.
+    void launchOn(platform::Defaults* settings) {
+        environment.defaults = settings ? settings : &defaults;
+        app = cw::ApplicationController::create(environment);
+        if (settings) {
+            launch();
+        }
     }
     bool askedAnything() const {
         return std::any_of(events.begin(), events.end(), [](const auto& e) { return e.starts_with("ask"); });
@@ -675,10 +682,32 @@ TEST_F(Shell, TheStartWindowStandsInWhileNoScriptIsOpen) {
     EXPECT_EQ(app->editorControllers().size(), 1u) << "nothing visible: reopening makes a new script";
 }
 
+// Records the folders and pages it is asked to show.
+struct RecordingOpener : cw::UrlOpener {
+    std::vector<QUrl> opened;
+    bool takes = true; // false: no program took it
+    bool open(const QUrl& url) override {
+        opened.push_back(url);
+        return takes;
+    }
+};
+
+// Quits while its alert is up (a signal), then answers as a box closed under a quit once did:
+// its Cancel, else its first button. The runner must not pass that on.
+struct QuittingAlerts : platform::FakeAlertRunner {
+    std::function<void()> quit;
+    int show(const platform::Alert& alert, QWidget* window) override {
+        FakeAlertRunner::show(alert, window);
+        quit();
+        return platform::alertFirstButtonReturn + std::max<int>(0, int(alert.buttons.indexOf("Cancel")));
+    }
+};
+
 // Copies of unsaved edits in a folder of the test's own; scheduled writes wait for the test.
 class Recovery : public Shell {
 protected:
     Recovery() {
+        quitting->quit = [this] { app->terminateWithoutAsking(); };
         defaults.set(cw::settings::startupMode, "DoNothing");
         environment.recoveryFolder = folder();
         environment.recoverySchedule = [this](std::chrono::milliseconds, std::function<void()> fire) {
@@ -686,6 +715,7 @@ protected:
         };
         app = cw::ApplicationController::create(environment);
     }
+    ~Recovery() override { cw::setUrlOpener(previousOpener); }
     fs::path folder() const { return dir.path() / "Recovery"; }
     // The process ends and starts again on the same folder.
     void restart() {
@@ -713,15 +743,24 @@ protected:
             fire();
         }
     }
-    // Another instance's copy beside ours, of the script at `path`, that cannot be read.
-    void writeUnreadableCopy(std::optional<std::string> path, const std::string& name) {
+    // Another instance's copy beside ours, of the script at `path`, holding `text`; without one,
+    // a copy that cannot be read.
+    void writeOtherCopy(std::optional<std::string> path, const std::string& name,
+                        std::optional<QString> text = {}) {
         const auto other = cw::RecoveryStore::open(folder());
-        const cw::RecoveryStore::Entry broken{cw::RecoveryStore::makeId(), std::move(path), name};
-        other->write(broken, cw::Document(), {});
-        std::ofstream(other->copyPath(broken.id), std::ios::trunc) << "not a script";
+        const cw::RecoveryStore::Entry entry{cw::RecoveryStore::makeId(), std::move(path), name};
+        cw::Document document;
+        document.text = platform::AttributedString(text.value_or(QString()));
+        other->write(entry, document, {});
+        if (!text) {
+            std::ofstream(other->copyPath(entry.id), std::ios::trunc) << "not a script";
+        }
     }
 
     std::vector<std::function<void()>> scheduled;
+    const std::shared_ptr<RecordingOpener> opener = std::make_shared<RecordingOpener>();
+    const std::shared_ptr<cw::UrlOpener> previousOpener = cw::setUrlOpener(opener);
+    const std::shared_ptr<QuittingAlerts> quitting = std::make_shared<QuittingAlerts>();
 };
 
 TEST_F(Recovery, EndingTheSessionAsksNothingAndTheNextLaunchBringsTheEditsBack) {
@@ -839,13 +878,8 @@ TEST_F(Recovery, CopiesOfOneFileComeBackInOneWindowOnItAndAnUnreadableCopyIsName
     launch();
     app->openDocument(saved);
     app->workspace().projects()[0]->setText(platform::AttributedString("edited here"));
-    {
-        const auto other = cw::RecoveryStore::open(folder()); // the other instance's, beside ours
-        cw::Document document;
-        document.text = platform::AttributedString("edited in the other instance");
-        other->write({cw::RecoveryStore::makeId(), saved, "talk.cwr"}, document, {});
-    }
-    writeUnreadableCopy(saved + ".old", "broken.cwr");
+    writeOtherCopy(saved, "talk.cwr", "edited in the other instance");
+    writeOtherCopy(saved + ".old", "broken.cwr");
     app->terminateWithoutAsking();
     alerts->answerButton("OK");
     alerts->answerButton("Discard");
@@ -863,42 +897,32 @@ TEST_F(Recovery, CopiesOfOneFileComeBackInOneWindowOnItAndAnUnreadableCopyIsName
         << alerts->shown()[1].informativeText.toStdString();
 }
 
-// Records the folders and pages it is asked to show.
-struct RecordingOpener : cw::UrlOpener {
-    std::vector<QUrl> opened;
-    bool takes = true; // false: no program took it
-    bool open(const QUrl& url) override {
-        opened.push_back(url);
-        return takes;
-    }
-};
-
-// Quits while its alert is up (a signal), then answers as a box closed under a quit once did:
-// its Cancel, else its first button. The runner must not pass that on.
-struct QuittingAlerts : platform::FakeAlertRunner {
-    std::function<void()> quit;
-    int show(const platform::Alert& alert, QWidget* window) override {
-        FakeAlertRunner::show(alert, window);
-        quit();
-        return platform::alertFirstButtonReturn + std::max<int>(0, int(alert.buttons.indexOf("Cancel")));
-    }
-};
-
 // A copy that cannot be read is offered to Discard or to Show Folder, and once answered either
-// way no start names it again; shown, it stays in the folder under a name of its own.
+// way no start names it again; shown, it stays in the folder under a name of its own. A signal
+// while the question is up answers nothing: no folder is shown and the next start asks again.
 TEST_F(Recovery, AnUnreadableCopyIsAskedAboutOnce) {
-    const auto opener = std::make_shared<RecordingOpener>();
-    const auto previousOpener = cw::setUrlOpener(opener);
     launch();
-    for (const char* answer : {"Discard", "Show Folder"}) {
-        writeUnreadableCopy(std::nullopt, "broken.cwr");
+    for (const std::string_view answer : {"a signal", "Discard", "Show Folder"}) {
+        SCOPED_TRACE(answer);
+        if (answer != "Discard") { // the signal left its copy
+            writeOtherCopy(std::nullopt, "broken.cwr");
+        }
+        if (answer == "a signal") {
+            const auto previousAlerts = platform::setAlertRunner(quitting);
+            restart();
+            platform::setAlertRunner(previousAlerts);
+            ASSERT_EQ(quitting->shown().size(), 1u);
+            EXPECT_TRUE(app->isTerminating());
+            EXPECT_TRUE(opener->opened.empty()) << "the signal answered Show Folder";
+            continue;
+        }
         const std::size_t before = alerts->shown().size();
-        alerts->answerButton(answer);
+        alerts->answerButton(QString::fromUtf8(answer.data(), qsizetype(answer.size())));
         restart();
-        ASSERT_EQ(alerts->shown().size(), before + 1) << answer;
+        ASSERT_EQ(alerts->shown().size(), before + 1) << "asked once more";
         EXPECT_EQ(alerts->shown().back().buttons, (QStringList{"Show Folder", "Discard"}));
         restart();
-        EXPECT_EQ(alerts->shown().size(), before + 1) << answer << ": asked again";
+        EXPECT_EQ(alerts->shown().size(), before + 1) << "asked again";
     }
     ASSERT_EQ(opener->opened.size(), 1u);
     EXPECT_EQ(opener->opened[0], QUrl::fromLocalFile(QString::fromStdString(folder().string())));
@@ -910,45 +934,16 @@ TEST_F(Recovery, AnUnreadableCopyIsAskedAboutOnce) {
     }
     ASSERT_EQ(kept.size(), 1u) << "the discarded copy stayed";
     EXPECT_TRUE(kept[0].starts_with("unreadable-")) << kept[0];
-    cw::setUrlOpener(previousOpener);
-}
-
-// A signal while that question is up quits under it: the box goes without a button, which
-// answers nothing, so no folder is shown and the next start asks again.
-TEST_F(Recovery, QuittingWhileAnUnreadableCopyIsAskedAboutAnswersNothing) {
-    const auto opener = std::make_shared<RecordingOpener>();
-    const auto previousOpener = cw::setUrlOpener(opener);
-    launch();
-    writeUnreadableCopy(std::nullopt, "broken.cwr");
-    const auto quitting = std::make_shared<QuittingAlerts>();
-    quitting->quit = [this] { app->terminateWithoutAsking(); };
-    const auto previousAlerts = platform::setAlertRunner(quitting);
-    restart();
-    platform::setAlertRunner(previousAlerts);
-    ASSERT_EQ(quitting->shown().size(), 1u);
-    EXPECT_TRUE(app->isTerminating());
-    EXPECT_TRUE(opener->opened.empty()) << "the signal answered Show Folder";
-    const std::size_t before = alerts->shown().size();
-    restart();
-    ASSERT_EQ(alerts->shown().size(), before + 1) << "the copy was settled without an answer";
-    EXPECT_EQ(alerts->shown().back().buttons, (QStringList{"Show Folder", "Discard"}));
-    cw::setUrlOpener(previousOpener);
 }
 
 // Every other question a signal may come under answers nothing either: no save, no discard, no
 // file replaced, no page shown, nothing put on the clipboard; the edits come back at the next start.
 TEST_F(Recovery, QuittingUnderAQuestionAnswersNothing) {
-    const auto opener = std::make_shared<RecordingOpener>();
-    const auto previousOpener = cw::setUrlOpener(opener);
     const auto dialogs = std::make_shared<platform::FakeFileDialogs>();
     const auto previousDialogs = platform::setFileDialogs(dialogs);
-    const auto quitting = std::make_shared<QuittingAlerts>();
-    quitting->quit = [this] { app->terminateWithoutAsking(); };
     struct Question {
         const char* name;
-        // Asks it about the saved script `path` (each question has its own), and answers what the
-        // file should hold afterwards.
-        std::function<std::string(const fs::path& path)> ask;
+        std::function<void(const fs::path& path)> ask; // about the saved script `path`, its own
     };
     // The script open with unsaved edits, and the commands of its window.
     const auto edited = [this](const fs::path& path) {
@@ -963,37 +958,29 @@ TEST_F(Recovery, QuittingUnderAQuestionAnswersNothing) {
         {"Save changes?",
          [&](const fs::path& path) {
              EXPECT_FALSE(edited(path).windowShouldClose()) << "the window closed";
-             return fileBytes(path);
          }},
         {"read-only: replace it?",
          [&](const fs::path& path) {
              auto commands = edited(path);
              fs::permissions(path, fs::perms::owner_read);
              EXPECT_EQ(commands.save(), Outcome::cancelled);
-             return fileBytes(path);
          }},
         {"changed on disk: save anyway?",
          [&](const fs::path& path) {
              auto commands = edited(path);
              saveScript(defaults, path, "changed elsewhere");
              EXPECT_EQ(commands.save(), Outcome::cancelled);
-             return fileBytes(path);
          }},
         {"no mail program: copy the message?",
-         [&](const fs::path& path) {
+         [&](const fs::path&) {
              opener->takes = false;
              cw::HelpActions(defaults).contactSupport();
              opener->takes = true;
              opener->opened.clear(); // the mail program it tried
              EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), "as it was")
                  << "the message was copied";
-             return fileBytes(path);
          }},
-        {"updates: open the web site?",
-         [&](const fs::path& path) {
-             cw::Updater().checkForUpdates();
-             return fileBytes(path);
-         }},
+        {"updates: open the web site?", [&](const fs::path&) { cw::Updater().checkForUpdates(); }},
     };
     for (const Question& question : questions) {
         SCOPED_TRACE(question.name);
@@ -1003,7 +990,8 @@ TEST_F(Recovery, QuittingUnderAQuestionAnswersNothing) {
         restart();
         const auto previousAlerts = platform::setAlertRunner(quitting);
         const std::size_t shown = quitting->shown().size();
-        const std::string expected = question.ask(path);
+        question.ask(path);
+        const std::string expected = fileBytes(path);
         platform::setAlertRunner(previousAlerts);
         ASSERT_EQ(quitting->shown().size(), shown + 1) << "the question was not asked";
         EXPECT_TRUE(app->isTerminating());
@@ -1021,7 +1009,6 @@ TEST_F(Recovery, QuittingUnderAQuestionAnswersNothing) {
             << kept << " did not come back";
     }
     platform::setFileDialogs(previousDialogs);
-    cw::setUrlOpener(previousOpener);
 }
 
 // A signal during a start-up dialog, or while the offer to move the application is up.
@@ -1178,12 +1165,8 @@ TEST_F(RealDevices, LaunchStartsAndTerminationStopsThem) {
 }
 
 TEST_F(RealWindows, EditorAndPrompterWindowsReportToTheController) {
-    launch();
-
-    app->openDocument(saveScript(defaults, dir.path() / "real.cwr", "A saved script\nwith two lines"));
-    ASSERT_EQ(app->editorControllers().size(), 1u);
+    ASSERT_TRUE(openEditor("real.cwr", "A saved script\nwith two lines"));
     QWidget* window = app->editorControllers().front()->window();
-    ASSERT_NE(window, nullptr);
     const auto project = app->workspace().projects().front();
     EXPECT_TRUE(platform::sendAction("spawnIndependentPrompterWindow:", window, nullptr));
     ASSERT_EQ(app->freeFloatingPrompterControllers().size(), 1u);
@@ -1400,9 +1383,7 @@ TEST_F(Shell, SettingsThatCouldNotBeReadAreToldOfOnceByName) {
                         << "\", \"StartupMode\": \"DoNothing\", \"defaultTextColor\": 12}";
     {
         platform::Defaults partly({file, std::chrono::hours(1), {}});
-        environment.defaults = &partly;
-        app = cw::ApplicationController::create(environment);
-        launch();
+        launchOn(&partly);
         EXPECT_TRUE(alerts->shown().empty()) << "the start waits for nobody";
         EXPECT_TRUE(QTest::qWaitFor([&] { return !alerts->shown().empty(); }, 10000));
         ASSERT_EQ(alerts->shown().size(), 1u);
@@ -1417,8 +1398,7 @@ TEST_F(Shell, SettingsThatCouldNotBeReadAreToldOfOnceByName) {
             << told.informativeText.toStdString();
         EXPECT_EQ(partly.stringForKey(cw::settings::startupMode), "DoNothing");
         ASSERT_TRUE(partly.synchronize());
-        environment.defaults = &defaults;
-        app = cw::ApplicationController::create(environment);
+        launchOn(nullptr);
     }
     platform::Defaults again({file, std::chrono::hours(1), {}});
     cw::registerUserDefaults(again);
@@ -1431,9 +1411,7 @@ TEST_F(Shell, SettingsThatCannotBeSavedAreToldOfOnce) {
     bool failing = true;
     platform::Defaults unsaved(
         {dir.path() / "unsaved.json", std::chrono::hours(1), [&](const fs::path&) { return !failing; }});
-    environment.defaults = &unsaved;
-    app = cw::ApplicationController::create(environment);
-    launch();
+    launchOn(&unsaved);
     for (int change = 0; change < 2; ++change) {
         unsaved.set(cw::settings::manualScrollingEnabled, change == 0);
         EXPECT_FALSE(unsaved.synchronize());
@@ -1449,6 +1427,5 @@ TEST_F(Shell, SettingsThatCannotBeSavedAreToldOfOnce) {
     unsaved.set(cw::settings::manualScrollingEnabled, true);
     EXPECT_FALSE(unsaved.synchronize());
     EXPECT_TRUE(QTest::qWaitFor([&] { return alerts->shown().size() == 2; }, 10000));
-    environment.defaults = &defaults;
-    app = cw::ApplicationController::create(environment);
+    launchOn(nullptr);
 }
