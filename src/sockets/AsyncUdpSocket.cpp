@@ -52,6 +52,12 @@ int createSocket(int domain, int bufferSize, SocketError* error) {
     }
     (void)setsockopt(fd, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on);    // drop counts only: optional
     (void)setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on); // arrival stamps: optional
+    // The address each datagram came to, so that a reply can leave from it: optional.
+    if (domain == AF_INET) {
+        (void)setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
+    } else {
+        (void)setsockopt(fd, IPPROTO_IPV6, IPV6_RECVPKTINFO, &on, sizeof on);
+    }
     return fd;
 }
 

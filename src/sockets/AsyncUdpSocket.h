@@ -217,6 +217,11 @@ public:
     void sendData(Data data, double timeout, long tag);
     void sendData(Data data, const std::string& host, uint16_t port, double timeout, long tag);
     void sendData(Data data, const Address& address, double timeout, long tag);
+    // As above, leaving from the local address `source` (its port is ignored) rather than the one
+    // the system would pick for the route: a reply from the address its request came to (see
+    // filteredDatagramDestination), which a host with several addresses needs. An empty `source`,
+    // one of the other family, or a connected socket: the system picks.
+    void sendData(Data data, const Address& address, const Address& source, double timeout, long tag);
 
     // Closes now, or once every queued datagram has been reported.
     void close();
@@ -246,6 +251,11 @@ public:
     // arrival (on the monotonic clock), however long it then waited to be read (a stopped process
     // reads it on waking). nullopt outside a filter, or when the system gave no stamp.
     static std::optional<std::chrono::steady_clock::time_point> filteredDatagramArrival();
+    // Inside a receive filter: the local address the datagram came to (port 0; a link-local IPv6
+    // one with its interface as scope), or for one sent to a broadcast address, the address of the
+    // interface it came in on. nullopt outside a filter, for a multicast datagram over IPv6, or
+    // when the system did not say.
+    static std::optional<Address> filteredDatagramDestination();
 
     // Address utilities. Hosts are inet_ntop texts ("" when that fails or the buffer is no address).
     static std::string hostFromSockaddr4(const sockaddr_in& address);

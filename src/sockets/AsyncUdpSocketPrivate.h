@@ -83,6 +83,7 @@ struct AsyncUdpSocket::SendPacket {
     std::optional<SocketError> resolveError;
     Address address;
     int addressFamily = 0;
+    Address source; // the local address to send from; empty: the system picks
 };
 
 // Datagrams read but not yet delivered. The socket queue adds and stops reading at a bound; the

@@ -28,19 +28,59 @@ namespace sockets {
 
 namespace {
 
-// The arrival of the datagram the receive filter on this thread is looking at.
+// The arrival of the datagram the receive filter on this thread is looking at, and the address
+// it came to.
 thread_local std::optional<std::chrono::steady_clock::time_point> filteredArrival;
+thread_local std::optional<Address> filteredDestination;
 
-// Sets it for the filter's call.
+// Sets them for the filter's call.
 class ArrivalScope {
 public:
-    explicit ArrivalScope(std::optional<std::chrono::steady_clock::time_point> arrival) {
+    ArrivalScope(std::optional<std::chrono::steady_clock::time_point> arrival,
+                 const std::optional<Address>& destination) {
         filteredArrival = arrival;
+        filteredDestination = destination;
     }
-    ~ArrivalScope() { filteredArrival.reset(); }
+    ~ArrivalScope() {
+        filteredArrival.reset();
+        filteredDestination.reset();
+    }
     ArrivalScope(const ArrivalScope&) = delete;
     ArrivalScope& operator=(const ArrivalScope&) = delete;
 };
+
+template <class SocketAddress> Address addressBytes(const SocketAddress& address) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(&address);
+    return Address(bytes, bytes + sizeof address);
+}
+
+// The local address a datagram came to, from its IP_PKTINFO or IPV6_PKTINFO; nullopt for any
+// other control message.
+std::optional<Address> packetDestination(const cmsghdr& c) {
+    if (c.cmsg_level == IPPROTO_IP && c.cmsg_type == IP_PKTINFO) {
+        in_pktinfo info{};
+        std::memcpy(&info, CMSG_DATA(&c), sizeof info);
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_addr = info.ipi_spec_dst; // the interface's own address for a broadcast
+        return addressBytes(local);
+    }
+    if (c.cmsg_level == IPPROTO_IPV6 && c.cmsg_type == IPV6_PKTINFO) {
+        in6_pktinfo info{};
+        std::memcpy(&info, CMSG_DATA(&c), sizeof info);
+        if (IN6_IS_ADDR_MULTICAST(&info.ipi6_addr)) {
+            return std::nullopt; // no address to answer from
+        }
+        sockaddr_in6 local{};
+        local.sin6_family = AF_INET6;
+        local.sin6_addr = info.ipi6_addr;
+        if (IN6_IS_ADDR_LINKLOCAL(&info.ipi6_addr)) {
+            local.sin6_scope_id = info.ipi6_ifindex;
+        }
+        return addressBytes(local);
+    }
+    return std::nullopt;
+}
 
 // The system stamps arrivals on the real-time clock: its age now, taken from the monotonic clock.
 std::chrono::steady_clock::time_point monotonicArrival(const timespec& stamp) {
@@ -56,6 +96,10 @@ std::chrono::steady_clock::time_point monotonicArrival(const timespec& stamp) {
 
 std::optional<std::chrono::steady_clock::time_point> AsyncUdpSocket::filteredDatagramArrival() {
     return filteredArrival;
+}
+
+std::optional<Address> AsyncUdpSocket::filteredDatagramDestination() {
+    return filteredDestination;
 }
 
 using namespace udp;
@@ -173,7 +217,8 @@ void AsyncUdpSocket::doReceive() {
         }
         sockaddr_storage from{};
         iovec payload{receiveBuffer_.data(), max};
-        alignas(cmsghdr) std::array<char, CMSG_SPACE(sizeof(uint32_t)) + CMSG_SPACE(sizeof(timespec))>
+        alignas(cmsghdr) std::array<char, CMSG_SPACE(sizeof(uint32_t)) + CMSG_SPACE(sizeof(timespec)) +
+                                              CMSG_SPACE(sizeof(in6_pktinfo))>
             control;
         msghdr message{};
         message.msg_name = &from;
@@ -196,8 +241,12 @@ void AsyncUdpSocket::doReceive() {
         }
         const socklen_t fromLength = message.msg_namelen;
         std::optional<std::chrono::steady_clock::time_point> arrival;
+        std::optional<Address> destination;
         for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
             if (c->cmsg_level != SOL_SOCKET) {
+                if (auto local = packetDestination(*c)) {
+                    destination = std::move(local);
+                }
                 continue;
             }
             if (c->cmsg_type == SO_RXQ_OVFL) {
@@ -227,11 +276,12 @@ void AsyncUdpSocket::doReceive() {
                 ++pendingFilterOperations_;
                 receiveFilterQueue_->async([weak = weak_from_this(), filter = receiveFilter_,
                                             socketQueue = socketQueue_, period, data = std::move(data),
-                                            sender = std::move(sender), arrival]() mutable {
+                                            sender = std::move(sender), arrival,
+                                            destination = std::move(destination)]() mutable {
                     FilterContext context;
                     bool passed = false;
                     {
-                        const ArrivalScope scope(arrival);
+                        const ArrivalScope scope(arrival, destination);
                         passed = filter(data, sender, context);
                     }
                     socketQueue->async([weak, period, passed, data = std::move(data),
@@ -251,7 +301,7 @@ void AsyncUdpSocket::doReceive() {
             bool passed = true;
             const ReceiveFilter& filter = receiveFilter_;
             receiveFilterQueue_->sync([&] {
-                const ArrivalScope scope(arrival);
+                const ArrivalScope scope(arrival, destination);
                 passed = filter(data, sender, context);
             });
             if (!passed) {

@@ -54,6 +54,46 @@ template <class Packet> std::shared_ptr<Packet> newPacket(Data data, double time
     return packet;
 }
 
+// Control data that has a datagram of `family` leave from `source`: IP_PKTINFO or IPV6_PKTINFO.
+struct SourceControl {
+    alignas(cmsghdr) std::array<char, CMSG_SPACE(sizeof(in6_pktinfo))> bytes{};
+    size_t size = 0; // 0: none, the system picks the source
+};
+
+SourceControl sourceControl(const Address& source, int family) {
+    SourceControl control;
+    if (source.empty() || AsyncUdpSocket::familyFromAddress(source) != family) {
+        return control;
+    }
+    msghdr message{};
+    message.msg_control = control.bytes.data();
+    message.msg_controllen = control.bytes.size();
+    cmsghdr* c = CMSG_FIRSTHDR(&message);
+    if (family == AF_INET) {
+        sockaddr_in local{};
+        std::memcpy(&local, source.data(), sizeof local);
+        in_pktinfo info{};
+        info.ipi_spec_dst = local.sin_addr; // the route still picks the interface
+        c->cmsg_level = IPPROTO_IP;
+        c->cmsg_type = IP_PKTINFO;
+        c->cmsg_len = CMSG_LEN(sizeof info);
+        std::memcpy(CMSG_DATA(c), &info, sizeof info);
+        control.size = CMSG_SPACE(sizeof info);
+        return control;
+    }
+    sockaddr_in6 local{};
+    std::memcpy(&local, source.data(), sizeof local);
+    in6_pktinfo info{};
+    info.ipi6_addr = local.sin6_addr;
+    info.ipi6_ifindex = local.sin6_scope_id; // a link-local address belongs to its interface
+    c->cmsg_level = IPPROTO_IPV6;
+    c->cmsg_type = IPV6_PKTINFO;
+    c->cmsg_len = CMSG_LEN(sizeof info);
+    std::memcpy(CMSG_DATA(c), &info, sizeof info);
+    control.size = CMSG_SPACE(sizeof info);
+    return control;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -100,6 +140,18 @@ void AsyncUdpSocket::sendData(Data data, const Address& address, double timeout,
     auto packet = newPacket<SendPacket>(std::move(data), timeout, tag);
     packet->address = address;
     packet->addressFamily = familyFromAddress(address);
+    queueEntry(std::move(packet));
+}
+
+void AsyncUdpSocket::sendData(Data data, const Address& address, const Address& source, double timeout,
+                              long tag) {
+    if (data.empty()) {
+        return;
+    }
+    auto packet = newPacket<SendPacket>(std::move(data), timeout, tag);
+    packet->address = address;
+    packet->addressFamily = familyFromAddress(address);
+    packet->source = source;
     queueEntry(std::move(packet));
 }
 
@@ -271,9 +323,16 @@ void AsyncUdpSocket::doSend() {
         if (flags_ & kFlagConnected) {
             result = ::send(fd, packet.buffer.data(), packet.buffer.size(), MSG_NOSIGNAL);
         } else {
-            result = ::sendto(fd, packet.buffer.data(), packet.buffer.size(), MSG_NOSIGNAL,
-                              reinterpret_cast<const sockaddr*>(packet.address.data()),
-                              family == AF_INET ? kSize4 : kSize6); // the buffer may be longer
+            iovec payload{packet.buffer.data(), packet.buffer.size()};
+            SourceControl control = sourceControl(packet.source, family);
+            msghdr message{};
+            message.msg_name = packet.address.data();
+            message.msg_namelen = family == AF_INET ? kSize4 : kSize6; // the buffer may be longer
+            message.msg_iov = &payload;
+            message.msg_iovlen = 1;
+            message.msg_control = control.size > 0 ? control.bytes.data() : nullptr;
+            message.msg_controllen = control.size;
+            result = ::sendmsg(fd, &message, MSG_NOSIGNAL);
         }
     } while (result < 0 && errno == EINTR);
     flags_ |= kFlagBound; // the system has bound the socket by now
@@ -322,14 +381,18 @@ bool AsyncUdpSocket::sendBatch(int fd, int family) {
     };
     std::array<mmsghdr, kSendBatch> messages{};
     std::array<iovec, kSendBatch> parts{};
+    std::array<SourceControl, kSendBatch> controls{};
     size_t count = 0;
     auto add = [&](SendPacket& p) {
         parts[count] = iovec{p.buffer.data(), p.buffer.size()};
+        controls[count] = sourceControl(p.source, family);
         msghdr& header = messages[count].msg_hdr;
         header.msg_name = p.address.data();
         header.msg_namelen = family == AF_INET ? kSize4 : kSize6; // the buffer may be longer
         header.msg_iov = &parts[count];
         header.msg_iovlen = 1;
+        header.msg_control = controls[count].size > 0 ? controls[count].bytes.data() : nullptr;
+        header.msg_controllen = controls[count].size;
         ++count;
     };
     add(*currentSend_);

@@ -4,6 +4,7 @@
 
 #include <netinet/ip.h>
 #include <netinet/udp.h>
+#include <poll.h>
 
 #include <atomic>
 #include <cerrno>
@@ -324,6 +325,100 @@ TEST_F(RemotePaneEndToEnd, ThePaneSaysWhyNoControllerFindsThisCopy) {
         app.kill();
         app.waitForFinished();
     }
+}
+
+// Asks the copy at `host`:`port` for its status from a socket of its own; the reply and the
+// address it came from, or empty ones after `milliseconds`.
+std::pair<std::string, std::string> askStatusAt(const std::string& host, std::uint16_t port,
+                                                int milliseconds) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    ::inet_pton(AF_INET, host.c_str(), &to.sin_addr);
+    const std::string request = remoteRequest("ReportStatus");
+    std::pair<std::string, std::string> got;
+    if (::sendto(fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) > 0) {
+        pollfd waiting{fd, POLLIN, 0};
+        std::string reply(65536, '\0');
+        sockaddr_in from{};
+        socklen_t length = sizeof from;
+        if (::poll(&waiting, 1, milliseconds) == 1) {
+            const ssize_t size =
+                ::recvfrom(fd, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from), &length);
+            char text[INET_ADDRSTRLEN] = {};
+            if (size > 0 && ::inet_ntop(AF_INET, &from.sin_addr, text, sizeof text)) {
+                reply.resize(std::size_t(size));
+                got = {reply, text};
+            }
+        }
+    }
+    ::close(fd);
+    return got;
+}
+
+// Two hosts in network namespaces of their own (two-hosts.sh). The served copy's host has two
+// interfaces on one network: it is announced at one address, and the route back to the
+// controller leaves from the other. From the Remote Control window of a copy on the controlling
+// host, reached through the menu, the served copy is selected and its Play clicked with the mouse:
+// the window takes its replies, so Play is on and starts the script there.
+class RemoteTwoHostsEndToEnd : public AppTest {};
+
+TEST_F(RemoteTwoHostsEndToEnd, ACopyWhoseHostHasTwoAddressesIsDriven) {
+    const char* netns = std::getenv("CW_SERVER_NETNS");
+    if (netns == nullptr) {
+        GTEST_SKIP() << "runs only as the controlling host of two-hosts.sh";
+    }
+    const std::string served = std::getenv("CW_SERVER_ADDRESS"), other = std::getenv("CW_OTHER_ADDRESS");
+    constexpr std::uint16_t port = 19824; // the served host is a namespace of this test's alone
+
+    const fs::path serverWork = work / "served";
+    QProcessEnvironment serverEnvironment = privateEnvironment(serverWork);
+    serverEnvironment.insert("DBUS_SYSTEM_BUS_ADDRESS", std::getenv("CW_SERVER_BUS"));
+    {
+        platform::Defaults defaults({serverWork / "defaults.json", std::chrono::hours(1), {}});
+        defaults.set(cw::settings::isBonjourEnabled, true);
+        defaults.set(cw::settings::bonjourKey, port);
+        defaults.set(cw::settings::bonjourName, std::string("Stage"));
+        ASSERT_TRUE(defaults.synchronize());
+    }
+    const fs::path script = makeScript("served.cwr", QStringLiteral("A line to read aloud.\n").repeated(300));
+    QProcess& server = start({"netns", "exec", netns, CW_APP_BINARY, pathArg(script)}, serverEnvironment,
+                             QStringLiteral("ip"));
+    std::pair<std::string, std::string> reply;
+    ASSERT_TRUE(waitFor(server, [&] { return !(reply = askStatusAt(served, port, 500)).first.empty(); }))
+        << "the served copy never answered at " << served;
+    EXPECT_EQ(reply.second, served) << "the reply leaves from the address asked, not " << other;
+
+    environment.insert("DBUS_SYSTEM_BUS_ADDRESS", std::getenv("DBUS_SYSTEM_BUS_ADDRESS"));
+    QProcess* controller = nullptr;
+    const std::optional<Window> editor =
+        startEditing(makeScript("controller.cwr", QStringLiteral("A line.")), controller);
+    ASSERT_TRUE(editor);
+    ASSERT_TRUE(
+        pressKeysThroughMenu(*controller, display, {"alt+c", "Down", "Down", "Down", "Down", "Return"}));
+    const std::optional<Window> remote = waitForNamed(*controller, "Remote Control");
+    ASSERT_TRUE(remote) << "the menu opened no Remote Control window";
+    const auto playing = [&] {
+        return askStatusAt(served, port, 500).first.find(R"("transportState": "playing")") !=
+               std::string::npos;
+    };
+    ASSERT_FALSE(playing());
+    // The first row (once the served copy is found), then Play beside Rewind at the foot, until
+    // the window has taken a status and turned Play on: clicks on a control that is off do nothing.
+    const auto click = [&](int x, int y) {
+        xdotool({"mousemove", QString::number(x), QString::number(y), "click", "1"});
+    };
+    bool started = false;
+    for (int attempt = 0; attempt < 60 && !started && controller->state() == QProcess::Running; ++attempt) {
+        const QRect box = rootGeometry(display, *remote);
+        click(box.left() + 60, box.top() + 48);
+        click(box.left() + 137, box.bottom() - 24);
+        started = playing();
+    }
+    activate(*remote); // over the prompter that playing brought forward
+    screenshot("remote-two-addresses.png", "remote");
+    EXPECT_TRUE(started) << "the window never drove the copy at " << served;
 }
 
 } // namespace

@@ -189,6 +189,39 @@ TEST_F(BonjourClientTest, RepliesOfARealServerReachTheDelegate) {
     server->stop();
 }
 
+// Junk from a sender the delegate expects nothing from is dropped unread: nothing reaches the
+// delegate, nothing is parsed, and each such sender is logged once however much it sends. The
+// expected sender's replies still come through.
+TEST_F(BonjourClientTest, DatagramsFromStrangersAreDroppedUnreadAndEachSenderLoggedOnce) {
+    testsupport::LogCapture log;
+    const Peer server(AF_INET, "127.0.0.1"), stranger(AF_INET, "127.0.0.3"), another(AF_INET, "127.0.0.4");
+    ASSERT_TRUE(server.isOpen() && stranger.isOpen() && another.isOpen());
+    delegate.expects = [&](const sockets::Address& from) {
+        return cw::isFromServer({"Server", "127.0.0.1", server.port(), {}}, from);
+    };
+    // Its request tells the server (and the strangers) the client's port.
+    client->sendCommand(C::of(K::reportStatus), {"Server", "127.0.0.1", server.port(), {}});
+    uint16_t clientPort = 0;
+    ASSERT_TRUE(server.receive(nullptr, &clientPort));
+    const std::string junk(40, 'j');
+    for (int i = 0; i < 100; ++i) {
+        ASSERT_TRUE(stranger.send(clientPort, junk));
+        ASSERT_TRUE(another.send(clientPort, junk));
+    }
+    // Sent until it comes through: what the system could not hold while the junk was read it
+    // dropped.
+    ASSERT_TRUE(dispatch::runMainUntil(
+        [&] {
+            return !delegate.reports.empty() || (server.send(clientPort, result(status()).dump()), false);
+        },
+        5s));
+    EXPECT_TRUE(delegate.failures.empty());
+    EXPECT_EQ(log.lines(),
+              (std::vector<std::string>{
+                  "remote control: dropping datagrams from 127.0.0.3, which is not the copy being driven",
+                  "remote control: dropping datagrams from 127.0.0.4, which is not the copy being driven"}));
+}
+
 // A server that stops answering is looked up again when asked: one that cannot be found meanwhile
 // keeps its last address (the browse will not announce it again while it holds it), and its new
 // address is listed once it resolves.

@@ -263,6 +263,57 @@ TEST_P(BonjourServerTest, ErrorRepliesAreNeverMuchLargerThanTheirDatagram) {
         1);
 }
 
+// A host with several addresses: a controller at 127.0.0.1 asks at 127.0.0.2 and 127.0.0.3, which
+// the route back would not pick as the source. Each reply comes from the address asked, as the
+// controller's guard against forged replies needs.
+TEST(BonjourServerAddresses, EachReplyLeavesFromTheAddressItsRequestCameTo) {
+    auto delegate = std::make_shared<AnswerDelegate>();
+    delegate->answer = [](const NetworkCommand&) { return NetworkAnswer::ok(sampleReport()); };
+    auto server = cw::BonjourServer::make(std::make_shared<platform::FakeNetService>());
+    server->setDelegate(delegate);
+    server->start("Addresses", 0);
+    const Peer controller(AF_INET, "127.0.0.1");
+    ASSERT_TRUE(controller.isOpen());
+    for (const char* asked : {"127.0.0.2", "127.0.0.3", "127.0.0.1"}) {
+        ASSERT_TRUE(controller.send(server->port(), statusRequest, asked));
+        std::string from;
+        const auto reply = controller.receive(&from);
+        ASSERT_TRUE(reply && Peer::isResult(*reply)) << asked;
+        EXPECT_EQ(from, asked);
+    }
+    server->stop();
+}
+
+// A name another copy holds is not announced while it holds it, and is announced as soon as that
+// copy lets it go (the browse sees it removed).
+TEST(BonjourServerName, ANameInUseIsAnnouncedOnceTheOtherCopyFreesIt) {
+    auto net = std::make_shared<platform::FakeNetService>();
+    auto delegate = std::make_shared<AnswerDelegate>();
+    auto server = cw::BonjourServer::make(net);
+    server->setDelegate(delegate);
+    net->refuseName("Stage");
+    server->start("Stage", 0);
+    ASSERT_TRUE(dispatch::runMainUntil([&] { return !delegate->unpublished.empty(); }, 5s));
+    EXPECT_EQ(delegate->unpublished.back(), cw::UnpublishedReason::nameInUse);
+    ASSERT_TRUE(dispatch::runMainUntil([&] { return net->browseCount() == 1; }, 5s));
+    const platform::NetServiceInstance holder{"Stage", "_cuewright._udp", "local", 1, 0};
+    const platform::NetServiceInstance other{"Booth", "_cuewright._udp", "local", 1, 0};
+    net->announce({holder, other});
+    net->withdraw({other});
+    dispatch::drainMainQueue();
+    EXPECT_FALSE(server->isPublished());
+    EXPECT_EQ(delegate->starts, 0);
+
+    net->acceptName("Stage");
+    net->withdraw({holder});
+    ASSERT_TRUE(dispatch::runMainUntil([&] { return server->isPublished(); }, 5s));
+    EXPECT_EQ(delegate->starts, 1);
+    EXPECT_EQ(net->published(), (std::vector<platform::FakeNetService::Published>{
+                                    {"Stage", "_cuewright._udp", "", server->port()}}));
+    EXPECT_EQ(net->browseCount(), 0u) << "the watch ends once the name is announced";
+    server->stop();
+}
+
 INSTANTIATE_TEST_SUITE_P(Loopback, BonjourServerTest, ::testing::Values(AF_INET, AF_INET6),
                          [](const auto& info) { return info.param == AF_INET ? "IPv4" : "IPv6"; });
 

@@ -50,7 +50,8 @@ public:
 
     bool isOpen() const { return fd_ >= 0; }
 
-    bool send(uint16_t port, const std::string& bytes) const {
+    // To `port` at the loopback address of its family, or at the IPv4 `ipv4Host`.
+    bool send(uint16_t port, const std::string& bytes, const char* ipv4Host = nullptr) const {
         sockaddr_storage to{};
         socklen_t length = 0;
         if (family_ == AF_INET) {
@@ -58,6 +59,9 @@ public:
             in.sin_family = AF_INET;
             in.sin_port = htons(port);
             in.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            if (ipv4Host != nullptr) {
+                ::inet_pton(AF_INET, ipv4Host, &in.sin_addr);
+            }
             length = sizeof in;
         } else {
             auto& in6 = reinterpret_cast<sockaddr_in6&>(to);
@@ -79,19 +83,44 @@ public:
         return false;
     }
 
-    // The next datagram, pumping the main queue while waiting (5 s at most).
-    std::optional<std::string> receive() const {
+    // The next datagram, pumping the main queue while waiting (5 s at most); `fromHost` gets the
+    // address it came from.
+    std::optional<std::string> receive(std::string* fromHost = nullptr, uint16_t* fromPort = nullptr) const {
         std::optional<std::string> got;
-        dispatch::runMainUntil([&] { return (got = tryReceive()).has_value(); }, 5s);
+        dispatch::runMainUntil([&] { return (got = tryReceive(fromHost, fromPort)).has_value(); }, 5s);
         return got;
     }
-    std::optional<std::string> tryReceive() const {
+    // The port the system gave it (once it sent or was bound).
+    uint16_t port() const {
+        sockaddr_storage local{};
+        socklen_t length = sizeof local;
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &length);
+        return ntohs(local.ss_family == AF_INET ? reinterpret_cast<sockaddr_in&>(local).sin_port
+                                                : reinterpret_cast<sockaddr_in6&>(local).sin6_port);
+    }
+    std::optional<std::string> tryReceive(std::string* fromHost = nullptr,
+                                          uint16_t* fromPort = nullptr) const {
         std::string buffer(65536, '\0');
-        const ssize_t n = ::recv(fd_, buffer.data(), buffer.size(), 0);
+        sockaddr_storage from{};
+        socklen_t length = sizeof from;
+        const ssize_t n =
+            ::recvfrom(fd_, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &length);
         if (n < 0) {
             return std::nullopt;
         }
         buffer.resize(static_cast<size_t>(n));
+        if (fromHost != nullptr) {
+            char text[INET6_ADDRSTRLEN] = {};
+            const void* address =
+                from.ss_family == AF_INET
+                    ? static_cast<const void*>(&reinterpret_cast<sockaddr_in&>(from).sin_addr)
+                    : &reinterpret_cast<sockaddr_in6&>(from).sin6_addr;
+            *fromHost = ::inet_ntop(from.ss_family, address, text, sizeof text) ? text : "";
+        }
+        if (fromPort != nullptr) {
+            *fromPort = ntohs(from.ss_family == AF_INET ? reinterpret_cast<sockaddr_in&>(from).sin_port
+                                                        : reinterpret_cast<sockaddr_in6&>(from).sin6_port);
+        }
         return buffer;
     }
     static bool isResult(const std::string& reply) {
@@ -152,6 +181,11 @@ public:
     void bonjourClientDidFail(cw::RemoteControlClient&, const std::string& reason,
                               const sockets::Address&) override {
         failures.push_back(reason);
+    }
+    // Whom replies are expected from; unset: anyone.
+    std::function<bool(const sockets::Address&)> expects;
+    bool bonjourClientExpectsReplyFrom(cw::RemoteControlClient&, const sockets::Address& from) override {
+        return !expects || expects(from);
     }
 };
 

@@ -28,6 +28,8 @@ if ! ip netns add "$name" 2>"$work/netns.err"; then
 fi
 ip netns exec "$name" ip link set lo up
 ip netns exec "$name" ip link set lo multicast on
+# A second address, so that the host is announced at two.
+ip netns exec "$name" ip addr add 127.0.0.5/8 dev lo
 
 # A bus of its own, reached through DBUS_SYSTEM_BUS_ADDRESS by the daemon and the test alike.
 cat >"$work/bus.conf" <<CONF
@@ -71,7 +73,7 @@ CONF
 # would), so that the test can stop it to see the discovery go away and come back.
 ready="$work/ready"
 daemon_pid="$work/avahi.pid"
-CW_DNSSD_NAMESPACE=$name CW_DNSSD_READY=$ready CW_DNSSD_DAEMON_PID=$daemon_pid \
+CW_DNSSD_NAMESPACE=$name CW_DNSSD_SECOND_ADDRESS=127.0.0.5 CW_DNSSD_READY=$ready CW_DNSSD_DAEMON_PID=$daemon_pid \
   ip netns exec "$name" "$program" &
 test_pid=$!
 for _ in $(seq 100); do

@@ -337,6 +337,47 @@ TEST(RemotePane, SaysWhyTheServerIsNotRunning) {
     cw::setRemoteServerStatus({});
 }
 
+// Return in the name field on the name that is in use asks for it again (the copy that held it
+// may have let it go); on a name that works, or with the remote control off, it asks nothing.
+TEST(RemotePane, ReturnOnTheNameInUseAsksForItAgain) {
+    Store s;
+    s.defaults.set(k::isBonjourEnabled, true);
+    s.defaults.set(k::bonjourName, std::string("Studio"));
+    int posted = 0;
+    s.center.addObserver(std::string(NetworkSettingsViewController::networkStateDidChange),
+                         [&](const auto&) { ++posted; });
+    NetworkSettingsViewController pane("Desk", s.defaults, s.center);
+    const auto& ui = pane.controls();
+    pane.viewDidAppear();
+    using State = cw::RemoteServerStatus::State;
+    const struct {
+        State state;
+        bool enabled;
+        const char* typed; // nullptr: the field as it is
+        int posts;
+    } cases[] = {
+        {State::nameInUse, true, nullptr, 1},
+        {State::nameInUse, true, "Studio", 1}, // typed again, the same
+        {State::running, true, nullptr, 0},
+        {State::nameInUse, false, nullptr, 0},
+        {State::nameInUse, true, "Studio B", 1}, // a new name: saved, and so announced
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.typed ? c.typed : "(as it is)") + (c.enabled ? "" : ", switched off"));
+        ui.enableRemoteControl->setChecked(c.enabled);
+        cw::setRemoteServerStatus({c.state, 50123, "Studio"});
+        if (c.typed != nullptr) {
+            ui.networkName->clear();
+            QTest::keyClicks(ui.networkName, c.typed);
+        }
+        posted = 0;
+        QTest::keyClick(ui.networkName, Qt::Key_Return);
+        EXPECT_EQ(posted, c.posts);
+    }
+    EXPECT_EQ(s.defaults.stringForKey(k::bonjourName), "Studio B");
+    cw::setRemoteServerStatus({});
+}
+
 TEST(RemotePane, NameAndSwitchPostInOrderAndAnEmptiedNameShowsTheComputers) {
     struct Seen {
         bool enabled;

@@ -87,7 +87,9 @@ protected:
         return both.ipv4.empty() ? both.ipv6 : both.ipv4;
     }
     const cw::ServerAddress stage{"Stage", "stage.local", 19824, at("127.0.0.1", 19824)};
-    const cw::ServerAddress booth{"Booth", "booth.local", 19825, at("127.0.0.2", 19825)};
+    // Its host has a second address.
+    const cw::ServerAddress booth{
+        "Booth", "booth.local", 19825, at("127.0.0.2", 19825), {at("127.0.0.7", 0)}};
 };
 
 TEST_F(RemoteControlWindowTest, NothingIsSentWithoutASelectedServer) {
@@ -186,6 +188,8 @@ TEST_F(RemoteControlWindowTest, OnlyTheSelectedServersRepliesCount) {
     const cw::ServerAddress stranger{"Stranger", "", 19825, at("127.0.0.9", 19825)};
     const cw::ServerAddress otherPort{"Booth", "", 40000, at("127.0.0.2", 40000)};
     const cw::ServerAddress mapped{"Booth", "", 19825, at("::ffff:127.0.0.2", 19825)};
+    const cw::ServerAddress secondAddress{"Booth", "", 19825, at("127.0.0.7", 19825)};
+    const cw::ServerAddress secondAddressOtherPort{"Booth", "", 40000, at("127.0.0.7", 40000)};
     struct Row {
         const cw::ServerAddress* from;
         std::optional<std::string> error; // else a status
@@ -199,11 +203,18 @@ TEST_F(RemoteControlWindowTest, OnlyTheSelectedServersRepliesCount) {
         {&stranger, "No document active.", "Mine.cwr is playing", true},
         {&otherPort, "No document active.", "Mine.cwr is playing", true},
         {&stage, "No document active.", "Mine.cwr is playing", true},
+        {&secondAddressOtherPort, "No document active.", "Mine.cwr is playing", true},
         {&booth, "No document active.", "No document active.", false},
         {&mapped, std::nullopt, "Mine.cwr is playing", true},
+        {&booth, "No document active.", "No document active.", false},
+        {&secondAddress, std::nullopt, "Mine.cwr is playing", true},
     };
     for (size_t i = 0; i < rows.size(); ++i) {
         SCOPED_TRACE(i);
+        // What the window takes is what the client is told to read at all.
+        const bool fromBooth =
+            rows[i].from == &booth || rows[i].from == &mapped || rows[i].from == &secondAddress;
+        EXPECT_EQ(controller.bonjourClientExpectsReplyFrom(*client, rows[i].from->address), fromBooth);
         if (rows[i].error) {
             fail(*rows[i].from, *rows[i].error);
         } else {

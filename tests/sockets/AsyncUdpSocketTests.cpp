@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstring>
 #include <functional>
+#include <mutex>
 #include <semaphore>
 #include <thread>
 
@@ -762,6 +763,59 @@ TEST_P(FilterModes, ReceiveFilterLearnsWhenADatagramCameIn) {
     ASSERT_TRUE(arrival);
     EXPECT_LE(*arrival, readingBegins);
     EXPECT_FALSE(AsyncUdpSocket::filteredDatagramArrival());
+}
+
+// A socket on every address is asked at 127.0.0.2 and 127.0.0.3 (both this host's, neither the
+// one the route to the asker picks): the filter learns each address asked, and replies sent from
+// it, one at a time or two in one system call, come from the address asked.
+TEST_P(FilterModes, ReplyLeavesFromTheAddressTheRequestCameTo) {
+    std::mutex mutex;
+    std::vector<Address> asked;
+    sock->setReceiveFilter(
+        [&](const Data&, const Address&, sockets::FilterContext&) {
+            const std::lock_guard lock(mutex);
+            asked.push_back(AsyncUdpSocket::filteredDatagramDestination().value_or(Address()));
+            return true;
+        },
+        dispatch::Queue::makeSerial("test.udp.destinationfilter"), GetParam());
+    ASSERT_TRUE(sock->bindToPort(0));
+    ASSERT_TRUE(sock->beginReceiving());
+    const uint16_t port = sock->localPortIPv4();
+    const char* const hosts[] = {"127.0.0.2", "127.0.0.3"};
+    for (const char* host : hosts) {
+        sender.sendTo(ipv4Address(host, port), bytes(host));
+    }
+    ASSERT_TRUE(delegate->waitFor(Kind::received, 2));
+    const auto requests = delegate->events(Kind::received);
+    const std::lock_guard lock(mutex);
+    ASSERT_EQ(asked.size(), 2u);
+    for (size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(AsyncUdpSocket::hostFromAddress(asked[i]), hosts[i]);
+    }
+    EXPECT_FALSE(AsyncUdpSocket::filteredDatagramDestination()) << "nothing outside a filter";
+
+    const auto repliesComeFromTheAddressAsked = [&](const char* how) {
+        for (const char* host : hosts) {
+            Address from;
+            const auto reply = sender.receive(5000ms, &from);
+            ASSERT_TRUE(reply) << how;
+            EXPECT_EQ(text(*reply), host) << how;
+            EXPECT_EQ(AsyncUdpSocket::hostFromAddress(from), host) << how;
+            EXPECT_EQ(AsyncUdpSocket::portFromAddress(from), port) << how;
+        }
+    };
+    for (size_t i = 0; i < 2; ++i) {
+        sock->sendData(requests[i].data, requests[i].address, asked[i], -1.0, long(i));
+        ASSERT_TRUE(delegate->waitFor(Kind::sent, i + 1));
+    }
+    repliesComeFromTheAddressAsked("one at a time");
+    sock->performBlock([&] { // queued together, so sent together
+        for (size_t i = 0; i < 2; ++i) {
+            sock->sendData(requests[i].data, requests[i].address, asked[i], -1.0, long(i));
+        }
+    });
+    ASSERT_TRUE(delegate->waitFor(Kind::sent, 4));
+    repliesComeFromTheAddressAsked("in one batch");
 }
 
 INSTANTIATE_TEST_SUITE_P(Filters, FilterModes,

@@ -61,6 +61,22 @@ void RawUdp::sendTo(uint16_t port, const Data& data) const {
     }
 }
 
+void RawUdp::sendTo(const Address& to, const Data& data) const {
+    if (::sendto(fd_, data.data(), data.size(), 0, reinterpret_cast<const sockaddr*>(to.data()),
+                 static_cast<socklen_t>(to.size())) < 0) {
+        throw std::runtime_error(std::string("sendto failed: ") + std::strerror(errno));
+    }
+}
+
+Address ipv4Address(const char* host, uint16_t port) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    ::inet_pton(AF_INET, host, &a.sin_addr);
+    const auto* b = reinterpret_cast<const uint8_t*>(&a);
+    return Address(b, b + sizeof a);
+}
+
 std::optional<Data> RawUdp::receive(std::chrono::milliseconds timeout, Address* from) const {
     pollfd p{fd_, POLLIN, 0};
     if (::poll(&p, 1, static_cast<int>(timeout.count())) <= 0) {

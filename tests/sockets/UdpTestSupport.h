@@ -62,6 +62,7 @@ public:
     uint16_t port() const { return port_; }
     Address address() const; // its loopback address and port
     void sendTo(uint16_t port, const Data& data) const;
+    void sendTo(const Address& to, const Data& data) const;
     // The next datagram, or nullopt after `timeout`.
     std::optional<Data> receive(std::chrono::milliseconds timeout = std::chrono::milliseconds(5000),
                                 Address* from = nullptr) const;
@@ -79,5 +80,7 @@ private:
 
 // Loopback address of a family with a port, built here rather than by the code under test.
 Address loopbackAddress(int family, uint16_t port);
+// An IPv4 address ("127.0.0.2") with a port.
+Address ipv4Address(const char* host, uint16_t port);
 
 } // namespace udptest

@@ -40,7 +40,15 @@ bool isFromServer(const ServerAddress& server, const sockets::Address& sender) {
     if (server.address.empty()) {
         return from->first == server.hostName && from->second == server.port;
     }
-    return endpoint(server.address) == from;
+    if (endpoint(server.address) == from) {
+        return true;
+    }
+    // Its port at any address of its host: one with several answers from the one it picks.
+    return from->second == server.port &&
+           std::any_of(server.otherAddresses.begin(), server.otherAddresses.end(), [&](const auto& other) {
+               const auto known = endpoint(other);
+               return known && known->first == from->first;
+           });
 }
 
 std::shared_ptr<BonjourClient> BonjourClient::make(std::shared_ptr<platform::NetService> netService) {
@@ -102,8 +110,15 @@ std::vector<ServerAddress> BonjourClient::availableServers() const {
     std::vector<ServerAddress> servers;
     for (const auto& found : foundServices_) {
         if (found.resolved && !found.resolved->hostName.empty()) {
-            servers.push_back({found.service.name, found.resolved->hostName, found.resolved->port,
-                               found.resolved->address});
+            ServerAddress server{found.service.name,
+                                 found.resolved->hostName,
+                                 found.resolved->port,
+                                 found.resolved->address,
+                                 {}};
+            for (const auto& other : found.resolved->otherAddresses) {
+                server.otherAddresses.emplace_back(other.begin(), other.end());
+            }
+            servers.push_back(std::move(server));
         }
     }
     return servers;
@@ -229,7 +244,25 @@ void BonjourClient::handleAnswer(const sockets::Data& data, const sockets::Addre
 
 void BonjourClient::udpSocketDidReceiveData(sockets::AsyncUdpSocket&, const sockets::Data& data,
                                             const sockets::Address& address, const sockets::FilterContext&) {
+    // Whoever sends junk costs a comparison, not a parse and a log line per datagram.
+    if (delegate_ != nullptr && !delegate_->bonjourClientExpectsReplyFrom(*this, address)) {
+        noteStranger(address);
+        return;
+    }
     handleAnswer(data, address);
+}
+
+void BonjourClient::noteStranger(const sockets::Address& from) {
+    if (strangers_.size() >= maxLoggedStrangers) {
+        return;
+    }
+    const auto sender = endpoint(from);
+    const std::string host = sender ? sender->first : std::string("an unknown address");
+    if (!strangers_.insert(host).second) {
+        return;
+    }
+    base::log("remote control: dropping datagrams from " + host + ", which is not the copy being driven" +
+              (strangers_.size() == maxLoggedStrangers ? "; further senders are not logged" : ""));
 }
 
 } // namespace cw

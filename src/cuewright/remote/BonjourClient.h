@@ -9,24 +9,28 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 namespace cw {
 
 // A resolved server. `address` is where requests go (with the interface scope of a link-local
-// address); `hostName` is for people to read. Without an address requests go to the host name.
+// address); `otherAddresses` are the further addresses its host announces (a second address, a
+// second interface), from which it may answer too. `hostName` is for people to read. Without an
+// address requests go to the host name.
 struct ServerAddress {
     std::string humanReadableName;
     std::string hostName;
     std::uint16_t port = 0;
     sockets::Address address;
+    std::vector<sockets::Address> otherAddresses = {};
     bool operator==(const ServerAddress&) const = default;
 };
 
-// Whether a datagram from `sender` came from `server`: the same IP address (an IPv4 one written
-// as IPv4-mapped IPv6 too) and port. Without an address of the server's, its host name must be the
-// sender's address written out.
+// Whether a datagram from `sender` came from `server`: from the server's port at its address or
+// any of its other addresses (an IPv4 one written as IPv4-mapped IPv6 too). Without an address of
+// the server's, its host name must be the sender's address written out.
 bool isFromServer(const ServerAddress& server, const sockets::Address& sender);
 
 class RemoteControlClient;
@@ -41,6 +45,12 @@ public:
                                          const sockets::Address& from) = 0;
     virtual void bonjourClientDidFail(RemoteControlClient& client, const std::string& reason,
                                       const sockets::Address& from) = 0;
+    // Whether a datagram from `from` may be a reply the delegate waits for. Any other is dropped
+    // before it is read, and its sender logged once. All are, by default.
+    virtual bool bonjourClientExpectsReplyFrom(RemoteControlClient& client, const sockets::Address& from) {
+        (void)client, (void)from;
+        return true;
+    }
 };
 
 // The client as the window uses it (tests give the window a fake). Main thread only.
@@ -97,6 +107,8 @@ public:
 
     // Parses one reply from `from` and tells the delegate.
     void handleAnswer(const sockets::Data& data, const sockets::Address& from);
+    // Senders remembered so that each is logged once; beyond this many no more are logged.
+    static constexpr std::size_t maxLoggedStrangers = 64;
     int resolveCount() const { return resolveCount_; }
 
     void udpSocketDidReceiveData(sockets::AsyncUdpSocket& sock, const sockets::Data& data,
@@ -116,6 +128,8 @@ private:
     void resolve(Found& found);
     void didResolve(const std::string& name, const std::optional<platform::ResolvedNetService>& resolved);
     void serversChanged();
+    // A datagram from a sender the delegate waits for nothing from: logged once per address.
+    void noteStranger(const sockets::Address& from);
 
     std::shared_ptr<platform::NetService> netService_;
     BonjourClientDelegate* delegate_ = nullptr;
@@ -123,6 +137,7 @@ private:
     int resolveCount_ = 0;
     platform::NetService::HandlePtr browser_;
     std::shared_ptr<sockets::AsyncUdpSocket> socket_;
+    std::set<std::string> strangers_;
 };
 
 } // namespace cw

@@ -94,12 +94,17 @@ void BonjourServer::start(const std::string& name, std::uint16_t port) {
             const sockets::Data& data, const sockets::Address& from, sockets::FilterContext& context) {
             if (budget->admits(from, data.size())) {
                 // When it came in, not when it was read: a stopped process reads on waking.
-                ReplyBudget::Clock::time_point arrival = now();
+                auto admitted = std::make_shared<Admission>();
+                admitted->arrival = now();
                 if (const auto stamped = sockets::AsyncUdpSocket::filteredDatagramArrival()) {
-                    arrival -= std::max(ReplyBudget::Clock::duration::zero(),
-                                        std::chrono::steady_clock::now() - *stamped);
+                    admitted->arrival -= std::max(ReplyBudget::Clock::duration::zero(),
+                                                  std::chrono::steady_clock::now() - *stamped);
                 }
-                context = std::make_shared<ReplyBudget::Clock::time_point>(arrival);
+                // The reply leaves from the address the request came to: a host with several
+                // addresses would otherwise answer from the one the route picks.
+                admitted->local =
+                    sockets::AsyncUdpSocket::filteredDatagramDestination().value_or(sockets::Address());
+                context = std::move(admitted);
                 return true;
             }
             ++counters->withheld;
@@ -123,6 +128,19 @@ void BonjourServer::start(const std::string& name, std::uint16_t port) {
     std::lock_guard lock(mutex_);
     port_ = bound;
     running_ = true;
+    if (name.size() > platform::NetService::maxNameBytes) {
+        base::log("DNS-SD: the service name \"" + name + "\" is " + std::to_string(name.size()) +
+                  " bytes long, more than the " + std::to_string(platform::NetService::maxNameBytes) +
+                  " a name on the network holds; it is not announced");
+        dispatch::mainQueue()->async([weak = weak_from_this()] {
+            notPublished(weak, UnpublishedReason::nameTooLong, "name too long");
+        });
+        return;
+    }
+    publish();
+}
+
+void BonjourServer::publish() {
     const std::weak_ptr<BonjourServer> weak = weak_from_this();
     platform::NetService::PublishCallbacks callbacks;
     callbacks.didPublish = [weak] {
@@ -133,30 +151,71 @@ void BonjourServer::start(const std::string& name, std::uint16_t port) {
         {
             std::lock_guard lock(self->mutex_);
             self->published_ = true;
+            self->retriedUnseen_ = false;
         }
         if (auto delegate = self->delegate()) {
             delegate->bonjourServerDidStart(*self);
         }
     };
     callbacks.didNotPublish = [weak](const std::string& reason) {
-        notPublished(weak,
-                     reason == platform::NetService::nameInUseReason ? UnpublishedReason::nameInUse
-                                                                     : UnpublishedReason::failed,
-                     reason);
+        const bool inUse = reason == platform::NetService::nameInUseReason;
+        notPublished(weak, inUse ? UnpublishedReason::nameInUse : UnpublishedReason::failed, reason);
+        if (auto self = weak.lock(); self && inUse) {
+            self->waitForName();
+        }
     };
     callbacks.isWaiting = [weak](const std::string& reason) {
         notPublished(weak, UnpublishedReason::noDiscovery, reason);
     };
-    if (name.size() > platform::NetService::maxNameBytes) {
-        base::log("DNS-SD: the service name \"" + name + "\" is " + std::to_string(name.size()) +
-                  " bytes long, more than the " + std::to_string(platform::NetService::maxNameBytes) +
-                  " a name on the network holds; it is not announced");
-        dispatch::mainQueue()->async(
-            [weak] { notPublished(weak, UnpublishedReason::nameTooLong, "name too long"); });
+    nameWatch_.reset();
+    publication_.reset(); // the one refused, if any: its name is taken again below
+    publication_ =
+        netService_->publish(name_, std::string(remoteServiceType), "", port_, std::move(callbacks));
+}
+
+void BonjourServer::waitForName() {
+    CW_DCHECK_MAIN_THREAD();
+    std::lock_guard lock(mutex_);
+    if (!running_ || nameWatch_) {
         return;
     }
-    publication_ =
-        netService_->publish(name, std::string(remoteServiceType), "", bound, std::move(callbacks));
+    // The copy that holds the name goes (or had gone before the browse looked): publish again.
+    // Each refusal starts one watch, so a name that stays taken is not asked for in a loop.
+    const std::weak_ptr<BonjourServer> weak = weak_from_this();
+    auto held = std::make_shared<bool>(false);
+    auto firstBatch = std::make_shared<bool>(true);
+    const auto retry = [weak](bool unseen) {
+        auto self = weak.lock();
+        if (!self) {
+            return;
+        }
+        std::lock_guard lock(self->mutex_);
+        // Refused though nobody was seen holding it: not asked again until seen going.
+        if (!self->running_ || !self->nameWatch_ || (unseen && self->retriedUnseen_)) {
+            return;
+        }
+        self->retriedUnseen_ = unseen;
+        base::log("DNS-SD: the service name \"" + self->name_ + "\" is free again; announcing it");
+        self->publish();
+    };
+    platform::NetService::BrowseCallbacks callbacks;
+    const std::string name = name_;
+    // One name is one service however many interfaces show it (the browse tells it once), and a
+    // browse that starts again after the daemon came back tells it again.
+    callbacks.didFind = [name, held, firstBatch, retry](const platform::NetServiceInstance& service,
+                                                        bool moreComing) {
+        *held = *held || service.name == name;
+        if (!moreComing && std::exchange(*firstBatch, false) && !*held) {
+            retry(/*unseen=*/true);
+        }
+    };
+    callbacks.didRemove = [name, held, retry](const platform::NetServiceInstance& service, bool) {
+        if (service.name == name) {
+            *held = false;
+            retry(/*unseen=*/false);
+        }
+    };
+    nameWatch_ = netService_->browse(std::string(remoteServiceType), "", std::move(callbacks));
 }
 
 void BonjourServer::notPublished(const std::weak_ptr<BonjourServer>& weak, UnpublishedReason why,
@@ -181,13 +240,16 @@ void BonjourServer::stop() {
     std::shared_ptr<sockets::AsyncUdpSocket> socket;
     platform::NetService::HandlePtr publication;
     bool wasPublished = false;
+    platform::NetService::HandlePtr nameWatch;
     {
         std::lock_guard lock(mutex_);
         socket = socket_;
         running_ = false;
         publication = std::move(publication_);
+        nameWatch = std::move(nameWatch_);
         wasPublished = std::exchange(published_, false);
     }
+    nameWatch.reset();
     publication.reset();
     if (socket) {
         socket->close();
@@ -235,7 +297,8 @@ BonjourServer::Reply BonjourServer::reply(const sockets::Data& request,
 }
 
 void BonjourServer::handle(const sockets::Data& request, const sockets::Address& sender,
-                           std::optional<ReplyBudget::Clock::time_point> arrival) {
+                           std::optional<ReplyBudget::Clock::time_point> arrival,
+                           const sockets::Address& local) {
     CW_DCHECK_MAIN_THREAD();
     Counters& counters = *counters_;
     Reply answer = reply(request, arrival);
@@ -263,15 +326,19 @@ void BonjourServer::handle(const sockets::Data& request, const sockets::Address&
         return;
     }
     ++counters.answered;
-    socket->sendData(std::move(answer.bytes), sender, replyTimeout, replyTag);
+    socket->sendData(std::move(answer.bytes), sender, local, replyTimeout, replyTag);
     done();
 }
 
 void BonjourServer::udpSocketDidReceiveData(sockets::AsyncUdpSocket&, const sockets::Data& data,
                                             const sockets::Address& address,
                                             const sockets::FilterContext& context) {
-    const auto arrival = std::static_pointer_cast<ReplyBudget::Clock::time_point>(context);
-    handle(data, address, arrival ? std::optional(*arrival) : std::nullopt);
+    const auto admitted = std::static_pointer_cast<Admission>(context);
+    if (!admitted) {
+        handle(data, address);
+        return;
+    }
+    handle(data, address, admitted->arrival, admitted->local);
 }
 
 void BonjourServer::udpSocketDidNotSendDataWithTag(sockets::AsyncUdpSocket&, long,

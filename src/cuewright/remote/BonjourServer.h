@@ -55,8 +55,8 @@ private:
 };
 
 // One UDP port on both address families, one JSON request per datagram, one reply to its
-// sender (time-out 1 s, tag 666). Datagrams are handled on the main queue; a datagram whose
-// payload type is "error" (another server's reply) is never answered.
+// sender (time-out 1 s, tag 666), from the address the request came to. Datagrams are handled on the main
+// queue; a datagram whose payload type is "error" (another server's reply) is never answered.
 //
 // No datagram can switch it off, and what it sends any address is bounded:
 //  - a ReplyBudget admits each datagram before it reaches the main thread (a flood is dropped on
@@ -102,8 +102,9 @@ public:
 
     // Binds `port` (0: a free one) on both families, starts receiving and publishes the service
     // under `name` at the port the socket really got (a name too long for the network is not
-    // offered: the delegate hears so). A bind or receive failure throws RemoteSocketError and
-    // publishes nothing.
+    // offered: the delegate hears so). A name in use elsewhere is never changed: it is published
+    // once the network no longer shows it. A bind or receive failure throws RemoteSocketError
+    // and publishes nothing.
     void start(const std::string& name, std::uint16_t port);
     // Withdraws the service and closes the socket for good.
     void stop();
@@ -126,9 +127,11 @@ public:
     std::uint64_t rebindCount() const { return counters_->rebinds.load(); }
 
     // Parses, answers and replies to one datagram from `sender` that the budget admitted at
-    // `arrival` (on the budget's clock; none: just now). Main thread.
+    // `arrival` (on the budget's clock; none: just now) and that came to the local address
+    // `local`, which the reply leaves from (empty: the one the system picks). Main thread.
     void handle(const sockets::Data& request, const sockets::Address& sender,
-                std::optional<ReplyBudget::Clock::time_point> arrival = std::nullopt);
+                std::optional<ReplyBudget::Clock::time_point> arrival = std::nullopt,
+                const sockets::Address& local = {});
 
     void udpSocketDidReceiveData(sockets::AsyncUdpSocket& sock, const sockets::Data& data,
                                  const sockets::Address& address,
@@ -146,6 +149,12 @@ private:
         bool isError = false;
     };
 
+    // What the receive filter learnt of an admitted datagram: when it came, and to which address.
+    struct Admission {
+        ReplyBudget::Clock::time_point arrival;
+        sockets::Address local;
+    };
+
     // Shared with the socket's receive filter, which may run after the server is gone.
     struct Counters {
         std::atomic<std::uint64_t> handled{0};
@@ -159,6 +168,11 @@ private:
     BonjourServer(std::shared_ptr<platform::NetService> netService, ReplyBudget::Now now, ReplyLimits limits);
     Reply reply(const sockets::Data& request, std::optional<ReplyBudget::Clock::time_point> arrival);
     void bindBoth(std::uint16_t port);
+    // Publishes name_ at port_ (again). With mutex_ held.
+    void publish();
+    // The name is in use: watches the network for it to be freed, then publishes again. Main
+    // thread.
+    void waitForName();
     // Main thread: the service is not seen; the delegate hears why.
     static void notPublished(const std::weak_ptr<BonjourServer>& weak, UnpublishedReason why,
                              const std::string& detail);
@@ -173,6 +187,8 @@ private:
     std::uint16_t port_ = 0;
     std::shared_ptr<sockets::AsyncUdpSocket> socket_;
     platform::NetService::HandlePtr publication_;
+    platform::NetService::HandlePtr nameWatch_; // while the name is in use elsewhere
+    bool retriedUnseen_ = false;                // published again as the name's holder was not seen
     bool published_ = false;
     bool running_ = false; // from a successful start() to stop()
     const std::shared_ptr<Counters> counters_ = std::make_shared<Counters>();

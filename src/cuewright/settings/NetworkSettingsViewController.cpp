@@ -50,6 +50,14 @@ QWidget* NetworkSettingsViewController::makeView() {
         if (controls_.networkName->isModified())
             saveNetworkName();
     });
+    // Return on the name in use asks for it again: the copy that held it may have let it go.
+    // (A changed name is saved, and announced, by editingFinished after this.)
+    connect(c.networkName, &QLineEdit::returnPressed, this, [this] {
+        if (controls_.enableRemoteControl->isChecked() &&
+            controls_.networkName->text().toStdString() == bonjourName() &&
+            remoteServerStatus().state == RemoteServerStatus::State::nameInUse)
+            center_.post(std::string(networkStateDidChange));
+    });
     connect(c.presenterSupport, &QCheckBox::clicked, this, &NetworkSettingsViewController::saveSettings);
     return view;
 }

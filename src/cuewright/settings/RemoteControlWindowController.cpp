@@ -184,6 +184,11 @@ bool RemoteControlWindowController::isFromSelectedServer(const sockets::Address&
     return server && isFromServer(*server, from);
 }
 
+bool RemoteControlWindowController::bonjourClientExpectsReplyFrom(RemoteControlClient&,
+                                                                  const sockets::Address& from) {
+    return isFromSelectedServer(from);
+}
+
 void RemoteControlWindowController::send(const NetworkCommand::Command& command) {
     const auto server = selectedServer();
     if (!server) {

@@ -62,6 +62,8 @@ public:
                                  const sockets::Address& from) override;
     void bonjourClientDidFail(RemoteControlClient& client, const std::string& reason,
                               const sockets::Address& from) override;
+    // Only the selected server's: the rest is not even read.
+    bool bonjourClientExpectsReplyFrom(RemoteControlClient& client, const sockets::Address& from) override;
 
     // A table cell's text for the column identifier ("Unknown column" for any other).
     static QString cellText(std::string_view column, const ServerAddress& server);

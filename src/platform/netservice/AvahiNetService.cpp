@@ -14,6 +14,8 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstring>
 #include <list>
@@ -32,6 +34,9 @@ namespace {
 const char* domainOrNull(const std::string& domain) {
     return domain.empty() ? nullptr : domain.c_str();
 }
+
+// A host announces a handful of addresses; more from the network are not kept.
+constexpr size_t maxOtherAddresses = 16;
 
 std::string avahiError(int error) {
     return avahi_strerror(error);
@@ -99,6 +104,10 @@ struct Resolution {
     AvahiServiceResolver* resolver = nullptr;
     AvahiTimeout* timeout = nullptr;
     AvahiNetService* owner = nullptr;
+    // Once the service is found: its host's address records (IPv4, IPv6) are browsed for its
+    // other addresses until the daemon has told all it knows, or a short wait ends.
+    std::optional<ResolvedNetService> found;
+    std::array<AvahiRecordBrowser*, 2> addressBrowsers{};
 };
 
 // Every Avahi call runs with the poll's lock held: our own calls take it, the poll thread holds
@@ -149,6 +158,12 @@ private:
                                 const AvahiAddress* address, uint16_t port, AvahiStringList* txt,
                                 AvahiLookupResultFlags flags, void* userdata);
     static void resolveTimedOut(AvahiTimeout* timeout, void* userdata);
+    static void addressCallback(AvahiRecordBrowser* browser, AvahiIfIndex interface, AvahiProtocol protocol,
+                                AvahiBrowserEvent event, const char* name, uint16_t clazz, uint16_t type,
+                                const void* rdata, size_t size, AvahiLookupResultFlags flags, void* userdata);
+    // Browses the found host's addresses; finishes the resolution at once when it cannot.
+    void browseAddresses(Resolution& resolution, AvahiIfIndex interface);
+    void freeAddressBrowsers(Resolution& resolution);
     static void restartClient(AvahiTimeout* timeout, void* userdata);
 
     void createClient();
@@ -204,17 +219,25 @@ AvahiNetService::AvahiNetService() {
     if (poll_ == nullptr) {
         base::fatal("DNS-SD: could not make the Avahi poll");
     }
-    createClient();
     if (avahi_threaded_poll_start(poll_) < 0) {
         base::fatal("DNS-SD: could not start the Avahi poll thread");
     }
+    // The client's bus connection takes libdbus's locks in the order of the thread it is made on;
+    // made here outside the poll's lock, and closed later by the poll thread inside it, the two
+    // orders cross. So every client call, this first one too, holds the poll's lock.
+    Lock lock(poll_);
+    createClient();
 }
 
 AvahiNetService::~AvahiNetService() {
-    avahi_threaded_poll_stop(poll_);
-    if (client_ != nullptr) {
-        avahi_client_free(client_);
+    {
+        Lock lock(poll_);
+        if (client_ != nullptr) {
+            avahi_client_free(client_);
+            client_ = nullptr;
+        }
     }
+    avahi_threaded_poll_stop(poll_);
     avahi_threaded_poll_free(poll_);
 }
 
@@ -309,6 +332,8 @@ void AvahiNetService::daemonLost(const std::string& why) {
     }
     for (auto& resolution : resolutions_) {
         resolution->resolver = nullptr;
+        resolution->addressBrowsers = {};
+        resolution->found.reset();
         if (resolution->callback) {
             finishResolution(*resolution, std::nullopt, "the DNS-SD daemon went away");
         }
@@ -553,6 +578,7 @@ void AvahiNetService::finishResolution(Resolution& resolution, std::optional<Res
         avahi_threaded_poll_get(poll_)->timeout_free(resolution.timeout);
         resolution.timeout = nullptr;
     }
+    freeAddressBrowsers(resolution);
     auto callback = std::exchange(resolution.callback, nullptr);
     postToMain(resolution.alive, [callback, resolved = std::move(resolved), error = std::move(error)] {
         if (callback) {
@@ -581,13 +607,108 @@ void AvahiNetService::resolveCallback(AvahiServiceResolver* resolver, AvahiIfInd
     resolved.hostName = hostName != nullptr ? hostName : "";
     resolved.port = port;
     resolved.address = socketAddress(*address, port, interface);
-    resolution->owner->finishResolution(*resolution, std::move(resolved), {});
+    if (resolution->found) {
+        return; // found again on another interface while its addresses are looked up
+    }
+    resolution->found = std::move(resolved);
+    resolution->owner->browseAddresses(*resolution, interface);
 }
 
 void AvahiNetService::resolveTimedOut(AvahiTimeout*, void* userdata) {
     auto* resolution = static_cast<Resolution*>(userdata);
     if (resolution->callback) {
-        resolution->owner->finishResolution(*resolution, std::nullopt, "timed out");
+        // Found, but not all its addresses told in time: what is known serves.
+        auto found = std::exchange(resolution->found, std::nullopt);
+        const bool wasFound = found.has_value();
+        resolution->owner->finishResolution(*resolution, std::move(found), wasFound ? "" : "timed out");
+    }
+}
+
+void AvahiNetService::browseAddresses(Resolution& resolution, AvahiIfIndex interface) {
+    // The service's own record is in hand: a host that tells no more addresses within this wait
+    // is taken as it was found.
+    constexpr unsigned addressWaitMs = 1500;
+    if (resolution.resolver != nullptr) {
+        avahi_service_resolver_free(resolution.resolver);
+        resolution.resolver = nullptr;
+    }
+    const std::string host = resolution.found->hostName;
+    const uint16_t types[] = {AVAHI_DNS_TYPE_A, AVAHI_DNS_TYPE_AAAA};
+    for (size_t i = 0; i < resolution.addressBrowsers.size(); ++i) {
+        resolution.addressBrowsers[i] =
+            host.empty() ? nullptr
+                         : avahi_record_browser_new(client_, interface, AVAHI_PROTO_UNSPEC, host.c_str(),
+                                                    AVAHI_DNS_CLASS_IN, types[i], AvahiLookupFlags(0),
+                                                    addressCallback, &resolution);
+    }
+    if (resolution.addressBrowsers[0] == nullptr && resolution.addressBrowsers[1] == nullptr) {
+        finishResolution(resolution, std::exchange(resolution.found, std::nullopt), {});
+        return;
+    }
+    const AvahiPoll* api = avahi_threaded_poll_get(poll_);
+    if (resolution.timeout != nullptr) {
+        api->timeout_free(resolution.timeout);
+    }
+    timeval when{};
+    resolution.timeout =
+        api->timeout_new(api, avahi_elapse_time(&when, addressWaitMs, 0), resolveTimedOut, &resolution);
+}
+
+void AvahiNetService::freeAddressBrowsers(Resolution& resolution) {
+    for (auto& browser : resolution.addressBrowsers) {
+        if (browser != nullptr) {
+            avahi_record_browser_free(browser);
+            browser = nullptr;
+        }
+    }
+}
+
+void AvahiNetService::addressCallback(AvahiRecordBrowser* browser, AvahiIfIndex interface, AvahiProtocol,
+                                      AvahiBrowserEvent event, const char*, uint16_t, uint16_t type,
+                                      const void* rdata, size_t size, AvahiLookupResultFlags,
+                                      void* userdata) {
+    auto* resolution = static_cast<Resolution*>(userdata);
+    if (!resolution->callback || !resolution->found) {
+        return;
+    }
+    ResolvedNetService& found = *resolution->found;
+    switch (event) {
+    case AVAHI_BROWSER_NEW: {
+        AvahiAddress address{};
+        if (type == AVAHI_DNS_TYPE_A && size == sizeof address.data.ipv4.address) {
+            address.proto = AVAHI_PROTO_INET;
+            std::memcpy(&address.data.ipv4.address, rdata, size);
+        } else if (type == AVAHI_DNS_TYPE_AAAA && size == sizeof address.data.ipv6.address) {
+            address.proto = AVAHI_PROTO_INET6;
+            std::memcpy(address.data.ipv6.address, rdata, size);
+        } else {
+            return;
+        }
+        auto bytes = socketAddress(address, found.port, interface);
+        if (bytes != found.address &&
+            std::find(found.otherAddresses.begin(), found.otherAddresses.end(), bytes) ==
+                found.otherAddresses.end() &&
+            found.otherAddresses.size() < maxOtherAddresses) {
+            found.otherAddresses.push_back(std::move(bytes));
+        }
+        return;
+    }
+    case AVAHI_BROWSER_ALL_FOR_NOW:
+    case AVAHI_BROWSER_FAILURE:
+        for (auto& mine : resolution->addressBrowsers) {
+            if (mine == browser) {
+                avahi_record_browser_free(mine);
+                mine = nullptr;
+            }
+        }
+        if (resolution->addressBrowsers[0] == nullptr && resolution->addressBrowsers[1] == nullptr) {
+            resolution->owner->finishResolution(*resolution, std::exchange(resolution->found, std::nullopt),
+                                                {});
+        }
+        return;
+    case AVAHI_BROWSER_REMOVE:
+    case AVAHI_BROWSER_CACHE_EXHAUSTED:
+        return;
     }
 }
 
@@ -639,6 +760,7 @@ void AvahiNetService::abandon(Resolution* resolution) {
     if (resolution->timeout != nullptr) {
         avahi_threaded_poll_get(poll_)->timeout_free(resolution->timeout);
     }
+    freeAddressBrowsers(*resolution);
     resolutions_.remove_if([&](const auto& entry) { return entry.get() == resolution; });
 }
 

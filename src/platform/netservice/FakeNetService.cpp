@@ -120,6 +120,11 @@ void FakeNetService::refuseName(const std::string& name) {
     refused_.push_back(name);
 }
 
+void FakeNetService::acceptName(const std::string& name) {
+    std::lock_guard lock(mutex_);
+    std::erase(refused_, name);
+}
+
 void FakeNetService::setUnavailable(std::optional<std::string> reason) {
     std::vector<std::shared_ptr<Entry>> publications;
     {

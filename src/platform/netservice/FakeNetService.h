@@ -33,6 +33,8 @@ public:
     std::vector<Published> published() const;
     // Publishing this name fails with a collision.
     void refuseName(const std::string& name);
+    // Publishing it succeeds again.
+    void acceptName(const std::string& name);
     // No daemon runs (a reason) or one runs again (nullopt): publications wait, and are told so,
     // until one does.
     void setUnavailable(std::optional<std::string> reason);

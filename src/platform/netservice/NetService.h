@@ -28,12 +28,14 @@ struct NetServiceInstance {
 
 // Where a resolved service listens. `address` is a whole sockaddr_in or sockaddr_in6 with the
 // port set (and, for a link-local IPv6 address, the scope of the interface it was found on):
-// send to it. `hostName` is for people to read.
+// send to it. `otherAddresses` are the further addresses its host announces, written alike: a
+// host with several answers from any of them. `hostName` is for people to read.
 struct ResolvedNetService {
     NetServiceInstance service;
     std::string hostName;
     std::vector<std::uint8_t> address;
     std::uint16_t port = 0;
+    std::vector<std::vector<std::uint8_t>> otherAddresses = {};
 };
 
 // Publishing, browsing and resolving. Every operation returns at once with a handle; destroying
@@ -83,8 +85,9 @@ public:
                               std::uint16_t port, PublishCallbacks callbacks) = 0;
     virtual HandlePtr browse(const std::string& type, const std::string& domain,
                              BrowseCallbacks callbacks) = 0;
-    // Resolves once: the callback gets the address, or nullopt and the reason (also after
-    // `timeout`, or at once without a daemon).
+    // Resolves once: the callback gets the address (and the host's other addresses that turn up
+    // within a short wait), or nullopt and the reason (also after `timeout`, or at once without a
+    // daemon).
     virtual HandlePtr resolve(const NetServiceInstance& service, std::chrono::milliseconds timeout,
                               ResolveCallback callback) = 0;
 
