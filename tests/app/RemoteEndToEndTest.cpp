@@ -406,11 +406,12 @@ TEST_F(RemoteTwoHostsEndToEnd, ACopyWhoseHostHasTwoAddressesIsDriven) {
     ASSERT_FALSE(playing());
     // The first row (once the served copy is found), then Play beside Rewind at the foot, until
     // the window has taken a status and turned Play on: clicks on a control that is off do nothing.
+    // (Each round waits for the served copy's answer: 200 rounds are a minute or more.)
     const auto click = [&](int x, int y) {
         xdotool({"mousemove", QString::number(x), QString::number(y), "click", "1"});
     };
     bool started = false;
-    for (int attempt = 0; attempt < 60 && !started && controller->state() == QProcess::Running; ++attempt) {
+    for (int attempt = 0; attempt < 200 && !started && controller->state() == QProcess::Running; ++attempt) {
         const QRect box = rootGeometry(display, *remote);
         click(box.left() + 60, box.top() + 48);
         click(box.left() + 137, box.bottom() - 24);
