@@ -686,9 +686,9 @@ TEST_F(Shell, TheStartWindowStandsInWhileNoScriptIsOpen) {
 struct RecordingOpener : cw::UrlOpener {
     std::vector<QUrl> opened;
     bool takes = true; // false: no program took it
-    bool open(const QUrl& url) override {
+    void open(const QUrl& url, Done done) override {
         opened.push_back(url);
-        return takes;
+        done(takes);
     }
 };
 
