@@ -295,6 +295,70 @@ TEST_F(Shell, OneFileHasOneEditorHoweverItIsNamed) {
     EXPECT_TRUE(app->openFile((dir.path() / "package.rtfd").string())) << "an RTFD package is a folder";
 }
 
+// A file opened through a symbolic link is read by the link's extension and named by the link,
+// on every way in (the command line, a hand-over, the open panel, Open Recent); saving writes
+// through the link, which stays. A link to a device is refused as no regular file, by its name.
+TEST_F(Shell, AFileOpenedThroughALinkIsReadAndNamedByTheLink) {
+    defaults.set(cw::settings::startupMode, "DoNothing");
+    launch();
+    const fs::path versions = dir.path() / "versions";
+    fs::create_directory(versions);
+    const std::string target = saveScript(defaults, versions / "talk-v3", "Version three");
+    const fs::path link = dir.path() / "current.cwr";
+    fs::create_symlink("versions/talk-v3", link);
+    const auto dialogs = std::make_shared<platform::FakeFileDialogs>();
+    const auto previousDialogs = platform::setFileDialogs(dialogs);
+    const std::pair<const char*, std::function<void()>> ways[] = {
+        {"command line", [&] { app->openFile(link.string()); }},
+        {"hand-over", [&] { app->handOver({QString::fromStdString(link.string())}); }},
+        {"open panel",
+         [&] {
+             dialogs->answerOpen({QString::fromStdString(link.string())});
+             app->openDocumentPanel();
+         }},
+        {"Open Recent", [&] { app->openMostRecentDocument(false); }},
+    };
+    for (const auto& [way, open] : ways) {
+        SCOPED_TRACE(way);
+        open();
+        waitForOpenings();
+        ASSERT_TRUE(alerts->shown().empty()) << alerts->shown().front().messageText.toStdString();
+        ASSERT_EQ(app->workspace().projects().size(), 1u);
+        const auto project = app->workspace().projects().front();
+        EXPECT_EQ(project->document().text.string(), "Version three");
+        EXPECT_EQ(project->representedPath(), link.string());
+        EXPECT_EQ(app->recentDocuments().paths(), std::vector<std::string>{link.string()});
+        editorOf(*project)->close();
+    }
+    platform::setFileDialogs(previousDialogs);
+
+    app->openFile(link.string());
+    const auto project = app->workspace().projects().front();
+    project->setText(platform::AttributedString("Version three, edited"));
+    project->save(*project->representedPath());
+    EXPECT_TRUE(fs::is_symlink(link)) << "the save replaced the link";
+    EXPECT_EQ(fs::read_symlink(link), "versions/talk-v3");
+    EXPECT_EQ(cw::ScriptDocumentFile::open(target, defaults).text.string(), "Version three, edited");
+    for (const auto& item : fs::directory_iterator(dir.path())) {
+        EXPECT_FALSE(item.path().filename().string().starts_with(".cw-")) << item.path();
+    }
+
+    fs::create_symlink("/dev/zero", dir.path() / "zero.rtf");
+    fs::create_symlink("/dev/zero", dir.path() / "zero.cwr");
+    for (const char* name : {"zero.rtf", "zero.cwr"}) {
+        SCOPED_TRACE(name);
+        app->handOver({QString::fromStdString((dir.path() / name).string())});
+        waitForOpenings();
+        ASSERT_FALSE(alerts->shown().empty());
+        const QString said = alerts->shown().back().messageText + alerts->shown().back().informativeText;
+        EXPECT_TRUE(said.contains(QString::fromLatin1(name))) << said.toStdString();
+        EXPECT_TRUE(said.contains("it is not a file")) << said.toStdString();
+        EXPECT_FALSE(said.contains("format")) << said.toStdString();
+        EXPECT_FALSE(said.contains("/dev/zero")) << said.toStdString();
+    }
+    EXPECT_EQ(app->workspace().projects().size(), 1u);
+}
+
 TEST_F(Shell, LargeAndSlowFilesAreReadOffTheMainThreadIntoWhatTheUsualWayMakes) {
     defaults.set(cw::settings::startupMode, "DoNothing");
     launch();

@@ -589,6 +589,24 @@ std::string ApplicationController::canonicalPath(const std::string& path) {
     return result;
 }
 
+std::string ApplicationController::absolutePath(const std::string& path) {
+    std::error_code error;
+    std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    if (error) {
+        absolute = path;
+    }
+    // "." and doubled slashes go; ".." stays, as after a link to a folder it leads to the parent
+    // of the folder linked to, which only the system knows.
+    if (std::none_of(absolute.begin(), absolute.end(), [](const auto& part) { return part == ".."; })) {
+        absolute = absolute.lexically_normal();
+    }
+    std::string result = absolute.string();
+    while (result.size() > 1 && result.back() == '/') {
+        result.pop_back();
+    }
+    return result;
+}
+
 EditorWindow* ApplicationController::editorShowing(const std::string& canonical,
                                                    const Project* except) const {
     for (const auto& editor : editors_) {
@@ -603,15 +621,19 @@ EditorWindow* ApplicationController::editorShowing(const std::string& canonical,
 
 void ApplicationController::openDocument(const std::string& path, ScriptReading reading) {
     CW_DCHECK_MAIN_THREAD();
-    const std::string canonical = canonicalPath(path);
+    // The file is read, named and kept by the path given: through a link ("current.cwr" ->
+    // "talk-v3") the extension is the link's, and a save writes through it. Which file it is
+    // goes by where the path leads.
+    const std::string given = absolutePath(path);
+    const std::string canonical = canonicalPath(given);
     if (EditorWindow* editor = editorShowing(canonical)) {
         editor->showWindow();
         return;
     }
     // Still being read or laid out: a second load would make a second window of the same file.
     for (const auto& opening : openings_) {
-        if (!opening->isDone() && opening->filePath() == canonical) {
-            base::log("opening " + canonical + " again while it is opened: brought forward, not read twice");
+        if (!opening->isDone() && canonicalPath(opening->filePath()) == canonical) {
+            base::log("opening " + given + " again while it is opened: brought forward, not read twice");
             opening->bringForward();
             return;
         }
@@ -619,17 +641,17 @@ void ApplicationController::openDocument(const std::string& path, ScriptReading 
     // An RTFD package is a folder by nature; any other folder would be told as an unknown or
     // unreadable file, with no word of why.
     std::error_code error;
-    if (std::filesystem::is_directory(canonical, error) && Workspace::fileExtension(canonical) != "rtfd") {
-        throw ProjectError::couldNotOpen(canonical, "it is a folder, not a file");
+    if (std::filesystem::is_directory(given, error) && Workspace::fileExtension(given) != "rtfd") {
+        throw ProjectError::couldNotOpen(given, "it is a folder, not a file");
     }
-    if ((reading == ScriptReading::offMainThread || Workspace::fileExtension(canonical) != "cwr") &&
-        LargeFileOpening::opensOffMainThread(canonical)) {
-        openOffMainThread(canonical);
+    if ((reading == ScriptReading::offMainThread || Workspace::fileExtension(given) != "cwr") &&
+        LargeFileOpening::opensOffMainThread(given)) {
+        openOffMainThread(given);
         return;
     }
-    std::shared_ptr<Project> project = workspace_->openProject(canonical);
+    std::shared_ptr<Project> project = workspace_->openProject(given);
     makeEditorWindow(project);
-    recent_->note(canonical);
+    recent_->note(given);
 }
 
 void ApplicationController::openOffMainThread(const std::string& path) {
@@ -868,7 +890,7 @@ ApplicationController::makeEditorWindow(const std::shared_ptr<Project>& project)
     std::weak_ptr<ApplicationController> weak = weak_from_this();
     window->setRecentDocumentHandler([weak](const std::string& saved) {
         if (auto self = weak.lock()) {
-            self->recent_->note(canonicalPath(saved));
+            self->recent_->note(absolutePath(saved));
         }
     });
     window->setOpenElsewhereCheck([weak, own = std::weak_ptr<Project>(project)](const std::string& path) {

@@ -408,6 +408,7 @@ void RecoveryStore::write(const Entry& entry, const Document& document,
     }
     ScriptDocumentFile::SaveOptions withOrigin = options;
     withOrigin.mode = privateFileMode;
+    withOrigin.link = base::DestinationLink::replace;
     withOrigin.writeMore = [&entry, &stamp](sql::Connection& db) {
         db.execute("CREATE TABLE \"" + std::string(originTable) +
                    "\" (\"name\" TEXT, \"path\" TEXT, \"folder\" TEXT)");
@@ -497,6 +498,7 @@ void RecoveryStore::writeIndex() const {
     const QByteArray bytes = QJsonDocument(QJsonObject{{"scripts", scripts}}).toJson();
     base::AtomicWriteOptions privateIndex;
     privateIndex.mode = privateFileMode;
+    privateIndex.link = base::DestinationLink::replace;
     base::writeFileAtomically(folder_ / indexName, std::string_view(bytes.constData(), size_t(bytes.size())),
                               privateIndex);
 }
