@@ -934,6 +934,54 @@ TEST_F(Recovery, EditsNoCopyEverHeldAreNamedAtTheNextStart) {
     EXPECT_EQ(alerts->shown().size(), 1u) << "told once";
 }
 
+// Edits after the last copy that could be written (later copies fail: a file-size limit) are
+// named at the next start after a crash as missing from what came back, which is the copy
+// before them; a start after a copy was written again says nothing of them.
+TEST_F(Recovery, EditsNewerThanTheCopyBroughtBackAreNamedAtTheNextStart) {
+    launch();
+    app->openDocument(saveScript(defaults, dir.path() / "talk.cwr", "as saved"));
+    app->newDocument();
+    const auto projects = app->workspace().projects();
+    projects[0]->setText(platform::AttributedString("first edits, kept"));
+    projects[1]->setText(platform::AttributedString("untitled, kept"));
+    keepEdits();
+    ASSERT_EQ(copies(), 2u);
+    projects[0]->setText(platform::AttributedString(QString("Later edits, never kept. ").repeated(4000)));
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit previous{};
+    ::getrlimit(RLIMIT_FSIZE, &previous);
+    rlimit lowered = previous;
+    lowered.rlim_cur = 16384; // the first copy is there; the later one does not fit
+    ::setrlimit(RLIMIT_FSIZE, &lowered);
+    keepEdits();
+    app->scriptRecovery()->flush();
+    ::setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, previousHandler);
+    QCoreApplication::sendPostedEvents(nullptr, 0);
+    ASSERT_TRUE(editorOf(*projects[0])->notice.startsWith("Unsaved edits of talk.cwr are not being kept"))
+        << editorOf(*projects[0])->notice.toStdString();
+
+    restart(); // after a crash: nothing written on the way out
+    const auto restored = app->workspace().projects();
+    ASSERT_EQ(restored.size(), 2u);
+    EXPECT_EQ(restored[0]->document().text.string(), "first edits, kept");
+    ASSERT_EQ(alerts->shown().size(), 2u);
+    EXPECT_EQ(alerts->shown()[0].messageText.toStdString(), "Unsaved changes were brought back.");
+    EXPECT_EQ(alerts->shown()[1].messageText.toStdString(), "The last edits of talk.cwr could not be kept.");
+    EXPECT_EQ(alerts->shown()[1].informativeText.toStdString(),
+              "Cuewright ended while no recovery copy of them could be written: what came back is older "
+              "than the last edits.");
+
+    // Ending the session writes the copies again: what comes back then is what was shown.
+    for (const auto& project : restored) {
+        editorOf(*project)->answer = CloseAnswer::cancel;
+    }
+    app->terminateWithoutAsking();
+    restart();
+    ASSERT_EQ(alerts->shown().size(), 3u);
+    EXPECT_EQ(alerts->shown()[2].messageText.toStdString(), "Unsaved changes were brought back.");
+}
+
 // Another instance edited the same script, and a copy of a third script was damaged: after a
 // crash of both, the script comes back in two windows of which one alone is on its file, and
 // the messages name what came back and what could not.

@@ -778,18 +778,22 @@ void ApplicationController::restoreRecoveredScripts() {
         return;
     }
     std::vector<RecoveryStore::Entry> unreadable;
+    std::vector<std::shared_ptr<Project>> older;
     const std::vector<std::shared_ptr<Project>> restored =
-        recovery_->restore([this] { return workspace_->newProject(); }, &unreadable);
+        recovery_->restore([this] { return workspace_->newProject(); }, &unreadable, &older);
+    const auto shownName = [](const Project& project) {
+        const std::optional<std::string> path = project.representedPath();
+        const std::optional<std::string> name = project.untitledName();
+        return path   ? QFileInfo(platform::displayPath(*path)).fileName()
+               : name ? platform::displayPath(*name)
+                      : QApplication::translate("ApplicationController", "Untitled");
+    };
     QStringList names;
     QPointer<QWidget> first;
     for (const std::shared_ptr<Project>& project : restored) {
         std::shared_ptr<EditorWindow> window = makeEditorWindow(project);
         window->setDocumentEdited(); // the window took the script for saved when it loaded
-        const std::optional<std::string> path = project->representedPath();
-        const std::optional<std::string> name = project->untitledName();
-        names << (path   ? QFileInfo(platform::displayPath(*path)).fileName()
-                  : name ? platform::displayPath(*name)
-                         : QApplication::translate("ApplicationController", "Untitled"));
+        names << shownName(*project);
         if (!first) {
             first = window->window();
         }
@@ -807,6 +811,22 @@ void ApplicationController::restoreRecoveredScripts() {
         alert.buttons = {QApplication::translate("ApplicationController", "OK")};
         alert.style = platform::Alert::Style::informational;
         // Once the application runs, so that launching goes on meanwhile.
+        QTimer::singleShot(0, qApp, [alert, first] { platform::alertRunner().run(alert, first); });
+    }
+    if (!older.empty()) {
+        QStringList olderNames;
+        for (const std::shared_ptr<Project>& project : older) {
+            olderNames << shownName(*project);
+        }
+        platform::Alert alert;
+        alert.messageText =
+            QApplication::translate("ApplicationController", "The last edits of %1 could not be kept.")
+                .arg(olderNames.join(QStringLiteral(", ")));
+        alert.informativeText = QApplication::translate(
+            "ApplicationController", "Cuewright ended while no recovery copy of them could be written: what "
+                                     "came back is older than the last edits.");
+        alert.buttons = {QApplication::translate("ApplicationController", "OK")};
+        alert.style = platform::Alert::Style::warning;
         QTimer::singleShot(0, qApp, [alert, first] { platform::alertRunner().run(alert, first); });
     }
     recovery_->flush();
