@@ -162,8 +162,29 @@ std::vector<std::filesystem::path> removeStaleTemporaryFiles(const std::filesyst
     return removed;
 }
 
-TemporaryFile createTemporaryFileBeside(const std::filesystem::path& destination, const std::string& prefix) {
-    std::string pattern = (destination.parent_path() / (prefix + "XXXXXX")).string();
+std::filesystem::path fileToReplace(const std::filesystem::path& destination, DestinationLink link) {
+    if (link == DestinationLink::replace) {
+        return destination;
+    }
+    std::filesystem::path file = destination;
+    // As many links in a row as the system itself follows before it says ELOOP.
+    for (int hop = 0; hop < 40; ++hop) {
+        std::error_code error;
+        if (!std::filesystem::is_symlink(std::filesystem::symlink_status(file, error))) {
+            return file;
+        }
+        const std::filesystem::path target = std::filesystem::read_symlink(file, error);
+        if (error) {
+            return file;
+        }
+        file = target.is_absolute() ? target : file.parent_path() / target;
+    }
+    return destination;
+}
+
+TemporaryFile createTemporaryFileBeside(const std::filesystem::path& destination, const std::string& prefix,
+                                        DestinationLink link) {
+    std::string pattern = (fileToReplace(destination, link).parent_path() / (prefix + "XXXXXX")).string();
     const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
     if (fd < 0) {
         fail(errno, destination);
@@ -175,7 +196,8 @@ TemporaryFile createTemporaryFileBeside(const std::filesystem::path& destination
 
 void replaceFileAtomically(const std::filesystem::path& finishedFile,
                            const std::filesystem::path& destination, const BeforeReplaceHook& beforeReplace,
-                           std::optional<mode_t> mode) {
+                           std::optional<mode_t> mode, DestinationLink link) {
+    const std::filesystem::path replaced = fileToReplace(destination, link);
     FileDescriptor fd(::open(finishedFile.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0 || ::fsync(fd.get()) != 0) {
         fail(errno, destination);
@@ -184,7 +206,7 @@ void replaceFileAtomically(const std::filesystem::path& finishedFile,
     struct stat existing {};
     if (mode) {
         (void)::fchmod(fd.get(), *mode);
-    } else if (::stat(destination.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
+    } else if (::lstat(replaced.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
         // A script shared through a group stays the group's; the system refuses a group the user
         // is not in. Before the mode: a change of group clears the set-id bits.
         struct stat own {};
@@ -202,15 +224,16 @@ void replaceFileAtomically(const std::filesystem::path& finishedFile,
     if (beforeReplace && !beforeReplace(finishedFile)) {
         fail(ECANCELED, destination);
     }
-    if (::rename(finishedFile.c_str(), destination.c_str()) != 0) {
+    if (::rename(finishedFile.c_str(), replaced.c_str()) != 0) {
         fail(errno, destination);
     }
-    syncFolder(destination.parent_path());
+    syncFolder(replaced.parent_path());
 }
 
 void writeFileAtomically(const std::filesystem::path& destination, std::string_view bytes,
                          const AtomicWriteOptions& options) {
-    const TemporaryFile created = createTemporaryFileBeside(destination, options.temporaryPrefix);
+    const TemporaryFile created =
+        createTemporaryFileBeside(destination, options.temporaryPrefix, options.link);
     const std::filesystem::path& temporary = created.path;
     FileDescriptor file(created.fd);
     try {
@@ -220,7 +243,7 @@ void writeFileAtomically(const std::filesystem::path& destination, std::string_v
         if (file.close() != 0) {
             fail(errno, destination);
         }
-        replaceFileAtomically(temporary, destination, options.beforeReplace, options.mode);
+        replaceFileAtomically(temporary, destination, options.beforeReplace, options.mode, options.link);
     } catch (...) {
         std::error_code ignored;
         std::filesystem::remove(temporary, ignored);

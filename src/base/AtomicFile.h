@@ -52,15 +52,30 @@ bool temporaryFileWriterMayBeAlive(std::string_view nameAfterStem);
 std::vector<std::filesystem::path> removeStaleTemporaryFiles(const std::filesystem::path& folder,
                                                              std::string_view stem = defaultTemporaryStem);
 
-// A new, empty file named `prefix` and six random characters (mkstemp) in the destination's
-// folder, readable by its owner alone while it is written (replaceFileAtomically gives it its
-// final mode). The descriptor is returned open; the caller closes it. Throws FileWriteError.
+// What a save does with a destination that is a symbolic link.
+enum class DestinationLink {
+    // Replaces the file the link leads to (links followed to the end; a dangling one to where its
+    // file would be) and the link stays: a user's "current.cwr -> talk-v3" saves into talk-v3.
+    writeThrough,
+    // Replaces the link itself: in a folder of the program's own, nothing is followed.
+    replace,
+};
+
+// The file a save of `destination` replaces, as `link` says. A loop of links gives `destination`.
+std::filesystem::path fileToReplace(const std::filesystem::path& destination,
+                                    DestinationLink link = DestinationLink::writeThrough);
+
+// A new, empty file named `prefix` and six random characters (mkstemp) in the folder of the file
+// a save of the destination replaces (fileToReplace), readable by its owner alone while it is
+// written (replaceFileAtomically gives it its final mode). The descriptor is returned open; the
+// caller closes it. Throws FileWriteError naming the destination.
 struct TemporaryFile {
     std::filesystem::path path;
     int fd = -1;
 };
 TemporaryFile createTemporaryFileBeside(const std::filesystem::path& destination,
-                                        const std::string& prefix = temporaryPrefix());
+                                        const std::string& prefix = temporaryPrefix(),
+                                        DestinationLink link = DestinationLink::writeThrough);
 
 struct AtomicWriteOptions {
     std::string temporaryPrefix = base::temporaryPrefix();
@@ -69,6 +84,7 @@ struct AtomicWriteOptions {
     // existing destination's mode and group, and gives a new file the usual mode (the umask
     // applies).
     std::optional<mode_t> mode;
+    DestinationLink link = DestinationLink::writeThrough;
 };
 
 // Writes `bytes` to a new file beside `destination`, syncs it, and renames it over the
@@ -78,14 +94,16 @@ struct AtomicWriteOptions {
 void writeFileAtomically(const std::filesystem::path& destination, std::string_view bytes,
                          const AtomicWriteOptions& options = {});
 
-// Syncs `finishedFile` (which must lie in the destination's folder), gives it its final mode and
-// renames it over the destination, then syncs the folder. Without `mode`, an existing
-// destination keeps its mode and its group (when the user belongs to that group) and a new one
-// gets the usual mode of a new file. Throws std::system_error; the destination is then untouched
+// Syncs `finishedFile` (which must lie in the folder of the file replaced, see
+// createTemporaryFileBeside), gives it its final mode and renames it over the file a save of the
+// destination replaces (fileToReplace), then syncs the folder. Without `mode`, an existing file
+// keeps its mode and its group (when the user belongs to that group) and a new one gets the usual
+// mode of a new file. Throws std::system_error naming the destination; the file is then untouched
 // and `finishedFile` is left to the caller.
 void replaceFileAtomically(const std::filesystem::path& finishedFile,
                            const std::filesystem::path& destination,
                            const BeforeReplaceHook& beforeReplace = {},
-                           std::optional<mode_t> mode = std::nullopt);
+                           std::optional<mode_t> mode = std::nullopt,
+                           DestinationLink link = DestinationLink::writeThrough);
 
 } // namespace base

@@ -6,6 +6,8 @@
 
 #include <QClipboard>
 
+#include <fstream>
+
 #include <utility>
 
 // Xlib's macros after gtest, which uses the same names.
@@ -238,6 +240,65 @@ TEST_F(EditorMenusEndToEnd, HelpWithoutABrowserGivesTheAddressToCopyByKeyboard) 
     EXPECT_TRUE(clipboard->text().endsWith(QStringLiteral("\nhttps://cuewright.org/manual/")))
         << clipboard->text().toStdString();
     ASSERT_TRUE(xdotool({"key", "Escape"}));
+    EXPECT_TRUE(waitGone(*app, *alert));
+    EXPECT_TRUE(quit(*app, *editor));
+}
+
+// A desktop whose xdg-open finds no program (it exits 3, as xdg-open does then): Visit the
+// Website and Contact Support… chosen from the Help menu each say so. The page's address is there
+// to copy, and Copy Message puts the prepared support mail, with the system's details, on the
+// clipboard.
+TEST_F(EditorMenusEndToEnd, HelpWhoseOpenerFindsNoProgramSaysSoAndKeepsTheMail) {
+    const fs::path script = makeScript("opener.cwr", QStringLiteral("Alpha."));
+    const fs::path programs = work / "programs";
+    fs::create_directories(programs);
+    const fs::path asked = work / "asked";
+    std::ofstream(programs / "xdg-open")
+        << "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" << asked.string() << "'\nexit 3\n";
+    fs::permissions(programs / "xdg-open", fs::perms::owner_all);
+    QProcessEnvironment env = environment;
+    env.insert("PATH", pathArg(programs));
+    app = &start({pathArg(script)}, env);
+    const std::optional<Window> editor = waitForWindow(*app, "opener.cwr");
+    ASSERT_TRUE(editor) << "no editor window";
+
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    const auto copied = [&](const QString& before) {
+        const bool changed = waitFor(*app, [&] {
+            QGuiApplication::processEvents();
+            return clipboard->text() != before;
+        });
+        return changed ? clipboard->text() : QString();
+    };
+    const QString marker = QStringLiteral("marker");
+    // Up from the top of the Help menu goes round to its last items: Read the Blog, Visit the
+    // Website, Contact Support….
+    ASSERT_TRUE(activate(*editor) && pressKeysThroughMenu(*app, display, {"alt+h", "Up", "Up", "Return"}));
+    std::optional<Window> alert = waitForAlert(*app);
+    ASSERT_TRUE(alert) << "Visit the Website said nothing when no program took the page";
+    screenshot("help-opener-found-no-browser.png");
+    EXPECT_EQ(fileBytes(asked), "https://cuewright.org/\n") << "xdg-open was not asked";
+    clipboard->setText(marker);
+    ASSERT_TRUE(activate(*alert) && xdotool({"key", "Tab", "Tab", "ctrl+a", "ctrl+c"}));
+    EXPECT_TRUE(copied(marker).endsWith(QStringLiteral("\nhttps://cuewright.org/")))
+        << clipboard->text().toStdString();
+    ASSERT_TRUE(xdotool({"key", "Escape"}) && waitGone(*app, *alert));
+
+    ASSERT_TRUE(activate(*editor) &&
+                pressKeysThroughMenu(*app, display, {"alt+h", "Up", "Up", "Up", "Return"}));
+    alert = waitForAlert(*app);
+    ASSERT_TRUE(alert) << "Contact Support said nothing when no program took the mail";
+    screenshot("help-opener-found-no-mail-program.png");
+    EXPECT_TRUE(fileBytes(asked).find("\nmailto:support@cuewright.org?subject=") != std::string::npos)
+        << fileBytes(asked);
+    clipboard->setText(marker);
+    ASSERT_TRUE(activate(*alert) && xdotool({"key", "Return"})); // Copy Message, the default
+    const QString mail = copied(marker);
+    EXPECT_TRUE(mail.startsWith(QStringLiteral("Subject: Cuewright Support\n\n----\nApplication: ")))
+        << mail.toStdString();
+    EXPECT_TRUE(mail.contains(QStringLiteral("\nOS: ")) &&
+                mail.endsWith(QStringLiteral("<Your message here>")))
+        << mail.toStdString();
     EXPECT_TRUE(waitGone(*app, *alert));
     EXPECT_TRUE(quit(*app, *editor));
 }

@@ -120,6 +120,40 @@ TEST_F(HostileFilesEndToEnd, DocumentsThatCannotBeReadAreRefusedWithAnAlert) {
     }
 }
 
+// Versions kept behind a link: "current.cwr -> versions/talk-v3" opens from the command line as
+// current.cwr, and Ctrl+S writes through the link into talk-v3, the link staying. A link to a
+// device handed over later ("zero.rtf -> /dev/zero") is refused by its own name as no file.
+TEST_F(HostileFilesEndToEnd, AScriptBehindALinkOpensAndSavesByTheLinkAndADeviceIsNoFile) {
+    fs::create_directory(work / "versions");
+    const fs::path target = makeScript("versions/talk-v3", QStringLiteral("Version three."));
+    const fs::path link = work / "current.cwr";
+    fs::create_symlink("versions/talk-v3", link);
+    fs::create_symlink("/dev/zero", work / "zero.rtf");
+    QProcess& app = start({pathArg(link)}, {}, QStringLiteral(CW_APP_BINARY), {}, QProcess::MergedChannels);
+    const std::optional<Window> editor = waitForNamed(app, "current.cwr");
+    ASSERT_TRUE(editor) << "no editor window named after the link";
+    ASSERT_TRUE(activate(*editor) && xdotool({"type", "--delay", "30", "kiwi"}));
+    ASSERT_TRUE(waitForNamed(app, "current.cwr*")) << "the keys did not reach the script";
+    ASSERT_TRUE(activate(*editor) && xdotool({"key", "ctrl+s"}));
+    EXPECT_TRUE(waitFor(app, [&] { return scriptText(target).contains(QStringLiteral("kiwi")); }))
+        << "the save did not reach the file behind the link";
+    EXPECT_TRUE(fs::is_symlink(link)) << "the save replaced the link";
+
+    QByteArray output;
+    ASSERT_TRUE(handOver(work / "zero.rtf"));
+    const std::optional<Window> alert = waitForAlert(app);
+    ASSERT_TRUE(alert) << "the device was not refused";
+    EXPECT_TRUE(waitFor(app, [&] {
+        output += app.readAll();
+        return output.contains(
+            QByteArray::fromStdString("cannot open " + (work / "zero.rtf").string() + ": it is not a file"));
+    })) << output.toStdString();
+    app.waitForFinished(500); // let it paint: the picture is for people, not for the test
+    screenshot("hostile-link-to-a-device-alert.png");
+    ASSERT_TRUE(dismiss(app, *alert));
+    EXPECT_TRUE(quit(app, *editor));
+}
+
 } // namespace
 
 CW_END_TO_END_MAIN()

@@ -97,18 +97,53 @@ TEST_F(PlacementEndToEnd, EveryWindowLiesWithinTheScreenAtScaleOneAndAHalf) {
     EXPECT_TRUE(quit(app, *editor));
 }
 
-// A prompter kept where a monitor no longer is, or larger than the screen, opens wholly inside it.
+// A prompter kept where a monitor no longer is, or larger than the screen, opens wholly inside it;
+// one kept smaller than a prompter may be opens at the smallest size it may have.
 TEST_F(PlacementEndToEnd, AKeptPrompterFrameComesBackWithinTheScreen) {
     const auto script = makeScript("kept.cwr", QStringLiteral("A line of the script.\n"));
-    for (const char* kept : {"{{2100, 100}, {800, 600}}", "{{0, 0}, {9000, 7000}}"}) {
+    const std::string prompter = "Prompter Window - kept.cwr";
+    for (const char* kept : {"{{2100, 100}, {800, 600}}", "{{0, 0}, {9000, 7000}}", "{{10, 10}, {1, 1}}"}) {
         setDefault(cw::settings::prompterWindowFrameNormal, kept);
         QProcess& app = start({pathArg(script)});
         const std::optional<Window> editor = waitForNamed(app, "kept.cwr");
         ASSERT_TRUE(editor) << "no editor window";
         ASSERT_TRUE(activate(*editor) && xdotool({"key", "ctrl+shift+p"}));
-        EXPECT_TRUE(framedWithinScreen(app, "Prompter Window - kept.cwr")) << kept;
+        EXPECT_TRUE(framedWithinScreen(app, prompter)) << kept;
+        const std::optional<Window> window = findWindow(display, root, prompter);
+        ASSERT_TRUE(window);
+        const QSize size = rootGeometry(display, *window).size();
+        EXPECT_TRUE(size.width() >= 320 && size.height() >= 200)
+            << kept << ": " << size.width() << "x" << size.height();
         EXPECT_TRUE(quit(app, *editor));
     }
+}
+
+// A prompter of 800 x 600 closed while in full screen (F11, then Ctrl+W) opens again at 800 x 600
+// in its frame, not over the whole screen.
+TEST_F(PlacementEndToEnd, APrompterClosedInFullScreenOpensAgainAtItsOwnSize) {
+    const auto script = makeScript("full.cwr", QStringLiteral("A line of the script.\n"));
+    const std::string name = "Prompter Window - full.cwr";
+    QProcess& app = start({pathArg(script)});
+    const std::optional<Window> editor = waitForNamed(app, "full.cwr");
+    ASSERT_TRUE(editor) << "no editor window";
+    const QSize screen(DisplayWidth(display, 0), DisplayHeight(display, 0));
+    const auto sizeOf = [&](Window window) { return rootGeometry(display, window).size(); };
+    ASSERT_TRUE(activate(*editor) && xdotool({"key", "ctrl+shift+p"}));
+    std::optional<Window> prompter = waitForNamed(app, name);
+    ASSERT_TRUE(prompter) << "no prompter window";
+    ASSERT_TRUE(xdotool({"windowsize", "--sync", QString::number(*prompter), "800", "600"}));
+    ASSERT_TRUE(waitFor(app, [&] { return sizeOf(*prompter) == QSize(800, 600); }));
+    ASSERT_TRUE(activate(*prompter) && xdotool({"key", "F11"}));
+    ASSERT_TRUE(waitFor(app, [&] { return sizeOf(*prompter) == screen; })) << "F11 did not fill the screen";
+    ASSERT_TRUE(xdotool({"key", "ctrl+w"}));
+    ASSERT_TRUE(waitGone(app, *prompter));
+
+    ASSERT_TRUE(activate(*editor) && xdotool({"key", "ctrl+shift+p"}));
+    prompter = waitForNamed(app, name);
+    ASSERT_TRUE(prompter) << "no prompter window the second time";
+    EXPECT_TRUE(framedWithinScreen(app, name));
+    EXPECT_EQ(sizeOf(*prompter), QSize(800, 600));
+    EXPECT_TRUE(quit(app, *editor));
 }
 
 } // namespace

@@ -10,6 +10,9 @@
 #include <cerrno>
 #include <fstream>
 #include <iterator>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include <grp.h>
 #include <sys/stat.h>
@@ -61,6 +64,73 @@ TEST(AtomicFile, TheWorkingFileIsNamedByThePrefixBesideTheDestination) {
         EXPECT_EQ(contents(destination), c.refuse ? "old" : "new") << c.prefix;
         EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1)
             << "no working file is left behind";
+    }
+}
+
+// A destination that is a symbolic link (a chain of them, relative or absolute, into another
+// folder, or to no file yet) is written through: the file at its end is replaced and the links
+// stay. Told to replace the link, the writer puts a plain file in its place and leaves what it
+// led to alone. A loop of links is replaced as the link named.
+TEST(AtomicFile, ALinkIsWrittenThroughUnlessToldToReplaceIt) {
+    const struct {
+        const char* name;
+        std::vector<std::pair<std::string, std::string>> links; // link name -> where it leads
+        base::DestinationLink link;
+        std::string written; // the file that ends up with the new bytes
+    } cases[] = {
+        {"a link into another folder",
+         {{"current.cwr", "versions/talk-v3"}},
+         base::DestinationLink::writeThrough,
+         "versions/talk-v3"},
+        {"a chain of links",
+         {{"current.cwr", "latest"}, {"latest", "versions/talk-v3"}},
+         base::DestinationLink::writeThrough,
+         "versions/talk-v3"},
+        {"an absolute link",
+         {{"current.cwr", "<dir>/versions/talk-v3"}},
+         base::DestinationLink::writeThrough,
+         "versions/talk-v3"},
+        {"a dangling link",
+         {{"current.cwr", "versions/talk-v4"}},
+         base::DestinationLink::writeThrough,
+         "versions/talk-v4"},
+        {"the link replaced",
+         {{"current.cwr", "versions/talk-v3"}},
+         base::DestinationLink::replace,
+         "current.cwr"},
+        {"a loop",
+         {{"current.cwr", "loop"}, {"loop", "current.cwr"}},
+         base::DestinationLink::writeThrough,
+         "current.cwr"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        testsupport::TempDir dir;
+        fs::create_directory(dir / "versions");
+        base::writeFileAtomically(dir / "versions" / "talk-v3", "old");
+        for (const auto& [name, target] : c.links) {
+            std::string to = target;
+            if (to.starts_with("<dir>")) {
+                to = dir.path().string() + to.substr(5);
+            }
+            fs::create_symlink(to, dir / name);
+        }
+        base::AtomicWriteOptions options;
+        options.link = c.link;
+        base::writeFileAtomically(dir / "current.cwr", "new", options);
+        EXPECT_EQ(contents(dir / c.written), "new");
+        EXPECT_FALSE(fs::is_symlink(dir / c.written));
+        if (c.written != "versions/talk-v3") {
+            EXPECT_EQ(contents(dir / "versions" / "talk-v3"), "old");
+        }
+        for (const auto& [name, target] : c.links) {
+            EXPECT_EQ(fs::is_symlink(dir / name), name != c.written) << name;
+        }
+        for (const fs::path& folder : {dir.path(), dir / "versions"}) {
+            for (const auto& item : fs::directory_iterator(folder)) {
+                EXPECT_FALSE(item.path().filename().string().starts_with(".cw-")) << item.path();
+            }
+        }
     }
 }
 

@@ -377,6 +377,23 @@ TEST_F(PrompterWindowTest, ClosingAShownWindowSavesItsFrameAndTheNextOneOpensThe
     auto next = make(TeleprompterWindowPreset::normal);
     next->showWindow();
     EXPECT_EQ(next->frame(), QRect(100, 120, 600, 400));
+
+    // Closed in full screen, by its button or its menu: the frame it had before is kept.
+    for (const auto sender :
+         {PrompterWindowController::Sender::control, PrompterWindowController::Sender::menu}) {
+        auto full = make(TeleprompterWindowPreset::normal);
+        full->showWindow();
+        full->setFrame(QRect(40, 60, 500, 350));
+        full->perform(PrompterWindowController::Action::toggleFullScreen, sender);
+        ASSERT_TRUE(full->window()->isFullScreen());
+        ASSERT_NE(full->frame().size(), QSize(500, 350));
+        ASSERT_TRUE(full->close());
+        EXPECT_EQ(s.defaults.stringForKey(settings::prompterWindowFrameNormal), "{{40, 60}, {500, 350}}");
+    }
+    auto after = make(TeleprompterWindowPreset::normal);
+    after->showWindow();
+    EXPECT_FALSE(after->window()->isFullScreen());
+    EXPECT_EQ(after->frame(), QRect(40, 60, 500, 350));
 }
 
 // A frame off the screen (negative origins included) comes back inside its work area, its size
@@ -392,6 +409,13 @@ TEST_F(PrompterWindowTest, UnusableStoredFramesAreIgnoredAndOnesOffTheScreenCome
         EXPECT_EQ(w->window()->size(), nibSize) << text;
         w->window()->hide();
     }
+    // A kept frame smaller than the window may be opens at the window's minimum size.
+    s.defaults.set(settings::prompterWindowFrameNormal, std::string("{{10, 10}, {1, 1}}"));
+    auto tiny = make(TeleprompterWindowPreset::normal);
+    tiny->showWindow();
+    EXPECT_EQ(tiny->window()->size(), QSize(320, 200));
+    EXPECT_EQ(tiny->window()->minimumSize(), QSize(320, 200));
+    tiny->window()->hide();
     s.defaults.set(settings::prompterWindowFrameNormal, std::string("{{-200, -100}, {640, 480}}"));
     auto w = make(TeleprompterWindowPreset::normal);
     w->showWindow();

@@ -20,6 +20,7 @@
 #include <QFile>
 #include <QMessageBox>
 #include <QProcess>
+#include <QTest>
 #include <QTextBrowser>
 #include <QTimer>
 #include <QUrlQuery>
@@ -33,15 +34,16 @@
 
 namespace {
 
+namespace fs = std::filesystem;
 using namespace cw;
 using settingstest::Store;
 
 struct FakeOpener : UrlOpener {
     std::vector<QUrl> opened;
     bool accepts = true;
-    bool open(const QUrl& url) override {
+    void open(const QUrl& url, Done done) override {
         opened.push_back(url);
-        return accepts;
+        done(accepts);
     }
 };
 
@@ -102,7 +104,7 @@ TEST_F(OpenerFixture, HelpActionsOpenPagesAndMailsAndFallBackToTheHelpPage) {
     const auto runner = std::make_shared<platform::FakeAlertRunner>();
     const auto previousRunner = platform::setAlertRunner(runner);
     runner->answerButton("OK");
-    EXPECT_FALSE(help.suggestAnImprovement());
+    help.suggestAnImprovement();
     platform::setAlertRunner(previousRunner);
     ASSERT_EQ(opener->opened.size(), 1u);
     EXPECT_EQ(decodedQueryItem(opener->opened[0], "body"), improvementBody);
@@ -147,6 +149,52 @@ TEST_F(OpenerFixture, WhatNoProgramTookIsSaidWithItsAddress) {
     EXPECT_TRUE(runner->shown()[1].informativeText.contains(helpPageUrl(HelpPage::manual)->toString()));
     EXPECT_TRUE(runner->shown()[2].messageText.contains("mail"));
     EXPECT_TRUE(runner->shown()[2].informativeText.contains(supportAddress()));
+}
+
+// The desktop's opener asks xdg-open (here a stand-in on PATH) and answers by its exit status:
+// one that exits non-zero found no program, though it started; one still running after the time
+// allowed has handed the URL on.
+TEST(DesktopOpener, AnswersByWhatXdgOpenSays) {
+    testsupport::TempDir dir;
+    const std::string asked = (dir / "asked").string();
+    const struct {
+        const char* name;
+        const char* then; // what the stand-in does after noting its argument
+        bool taken;
+    } cases[] = {
+        {"a program took it", "exit 0", true},
+        {"no program took it", "exit 3", false},
+        {"killed", "kill -9 $$", false},
+        {"still running", "exec /bin/sleep 5", true},
+    };
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QByteArray::fromStdString(dir.path().string()));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(asked);
+        const fs::path xdgOpen = dir / "xdg-open";
+        std::ofstream(xdgOpen, std::ios::trunc) << "#!/bin/sh\nprintf '%s' \"$1\" > '" << asked << "'\n"
+                                                << c.then << "\n";
+        fs::permissions(xdgOpen, fs::perms::owner_all);
+        std::optional<bool> answer;
+        const bool stillRunning = std::string_view(c.then).starts_with("exec /bin/sleep");
+        DesktopUrlOpener(stillRunning ? std::chrono::milliseconds(0) : std::chrono::milliseconds(600000))
+            .open(QUrl("https://example.org/a page?x=1"), [&](bool taken) { answer = taken; });
+        EXPECT_FALSE(answer) << "answered before the loop ran";
+        ASSERT_TRUE(QTest::qWaitFor([&] { return answer.has_value(); }, 60000));
+        EXPECT_EQ(*answer, c.taken);
+        const auto argument = [&] {
+            std::ifstream in(asked);
+            return std::string(std::istreambuf_iterator<char>(in), {});
+        };
+        // A stand-in still running may not have written it yet.
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !argument().empty(); }, 60000));
+        EXPECT_EQ(argument(), "https://example.org/a%20page?x=1");
+    }
+    qputenv("PATH", path);
+    bool invalid = true;
+    DesktopUrlOpener().open(QUrl(), [&](bool taken) { invalid = taken; });
+    EXPECT_FALSE(invalid);
 }
 
 TEST_F(OpenerFixture, UpdaterSaysHowUpdatesComeAndNeverThatTheCopyIsUpToDate) {

@@ -132,9 +132,9 @@ TEST(ShortcutsPage, PlacementStaysInsideTheVisibleFrame) {
 
 struct RecordingOpener : UrlOpener {
     std::vector<QUrl> opened;
-    bool open(const QUrl& url) override {
+    void open(const QUrl& url, Done done) override {
         opened.push_back(url);
-        return true;
+        done(true);
     }
 };
 

@@ -589,6 +589,24 @@ std::string ApplicationController::canonicalPath(const std::string& path) {
     return result;
 }
 
+std::string ApplicationController::absolutePath(const std::string& path) {
+    std::error_code error;
+    std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    if (error) {
+        absolute = path;
+    }
+    // "." and doubled slashes go; ".." stays, as after a link to a folder it leads to the parent
+    // of the folder linked to, which only the system knows.
+    if (std::none_of(absolute.begin(), absolute.end(), [](const auto& part) { return part == ".."; })) {
+        absolute = absolute.lexically_normal();
+    }
+    std::string result = absolute.string();
+    while (result.size() > 1 && result.back() == '/') {
+        result.pop_back();
+    }
+    return result;
+}
+
 EditorWindow* ApplicationController::editorShowing(const std::string& canonical,
                                                    const Project* except) const {
     for (const auto& editor : editors_) {
@@ -603,15 +621,19 @@ EditorWindow* ApplicationController::editorShowing(const std::string& canonical,
 
 void ApplicationController::openDocument(const std::string& path, ScriptReading reading) {
     CW_DCHECK_MAIN_THREAD();
-    const std::string canonical = canonicalPath(path);
+    // The file is read, named and kept by the path given: through a link ("current.cwr" ->
+    // "talk-v3") the extension is the link's, and a save writes through it. Which file it is
+    // goes by where the path leads.
+    const std::string given = absolutePath(path);
+    const std::string canonical = canonicalPath(given);
     if (EditorWindow* editor = editorShowing(canonical)) {
         editor->showWindow();
         return;
     }
     // Still being read or laid out: a second load would make a second window of the same file.
     for (const auto& opening : openings_) {
-        if (!opening->isDone() && opening->filePath() == canonical) {
-            base::log("opening " + canonical + " again while it is opened: brought forward, not read twice");
+        if (!opening->isDone() && canonicalPath(opening->filePath()) == canonical) {
+            base::log("opening " + given + " again while it is opened: brought forward, not read twice");
             opening->bringForward();
             return;
         }
@@ -619,17 +641,17 @@ void ApplicationController::openDocument(const std::string& path, ScriptReading 
     // An RTFD package is a folder by nature; any other folder would be told as an unknown or
     // unreadable file, with no word of why.
     std::error_code error;
-    if (std::filesystem::is_directory(canonical, error) && Workspace::fileExtension(canonical) != "rtfd") {
-        throw ProjectError::couldNotOpen(canonical, "it is a folder, not a file");
+    if (std::filesystem::is_directory(given, error) && Workspace::fileExtension(given) != "rtfd") {
+        throw ProjectError::couldNotOpen(given, "it is a folder, not a file");
     }
-    if ((reading == ScriptReading::offMainThread || Workspace::fileExtension(canonical) != "cwr") &&
-        LargeFileOpening::opensOffMainThread(canonical)) {
-        openOffMainThread(canonical);
+    if ((reading == ScriptReading::offMainThread || Workspace::fileExtension(given) != "cwr") &&
+        LargeFileOpening::opensOffMainThread(given)) {
+        openOffMainThread(given);
         return;
     }
-    std::shared_ptr<Project> project = workspace_->openProject(canonical);
+    std::shared_ptr<Project> project = workspace_->openProject(given);
     makeEditorWindow(project);
-    recent_->note(canonical);
+    recent_->note(given);
 }
 
 void ApplicationController::openOffMainThread(const std::string& path) {
@@ -756,18 +778,22 @@ void ApplicationController::restoreRecoveredScripts() {
         return;
     }
     std::vector<RecoveryStore::Entry> unreadable;
+    std::vector<std::shared_ptr<Project>> older;
     const std::vector<std::shared_ptr<Project>> restored =
-        recovery_->restore([this] { return workspace_->newProject(); }, &unreadable);
+        recovery_->restore([this] { return workspace_->newProject(); }, &unreadable, &older);
+    const auto shownName = [](const Project& project) {
+        const std::optional<std::string> path = project.representedPath();
+        const std::optional<std::string> name = project.untitledName();
+        return path   ? QFileInfo(platform::displayPath(*path)).fileName()
+               : name ? platform::displayPath(*name)
+                      : QApplication::translate("ApplicationController", "Untitled");
+    };
     QStringList names;
     QPointer<QWidget> first;
     for (const std::shared_ptr<Project>& project : restored) {
         std::shared_ptr<EditorWindow> window = makeEditorWindow(project);
         window->setDocumentEdited(); // the window took the script for saved when it loaded
-        const std::optional<std::string> path = project->representedPath();
-        const std::optional<std::string> name = project->untitledName();
-        names << (path   ? QFileInfo(platform::displayPath(*path)).fileName()
-                  : name ? platform::displayPath(*name)
-                         : QApplication::translate("ApplicationController", "Untitled"));
+        names << shownName(*project);
         if (!first) {
             first = window->window();
         }
@@ -785,6 +811,22 @@ void ApplicationController::restoreRecoveredScripts() {
         alert.buttons = {QApplication::translate("ApplicationController", "OK")};
         alert.style = platform::Alert::Style::informational;
         // Once the application runs, so that launching goes on meanwhile.
+        QTimer::singleShot(0, qApp, [alert, first] { platform::alertRunner().run(alert, first); });
+    }
+    if (!older.empty()) {
+        QStringList olderNames;
+        for (const std::shared_ptr<Project>& project : older) {
+            olderNames << shownName(*project);
+        }
+        platform::Alert alert;
+        alert.messageText =
+            QApplication::translate("ApplicationController", "The last edits of %1 could not be kept.")
+                .arg(olderNames.join(QStringLiteral(", ")));
+        alert.informativeText = QApplication::translate(
+            "ApplicationController", "Cuewright ended while no recovery copy of them could be written: what "
+                                     "came back is older than the last edits.");
+        alert.buttons = {QApplication::translate("ApplicationController", "OK")};
+        alert.style = platform::Alert::Style::warning;
         QTimer::singleShot(0, qApp, [alert, first] { platform::alertRunner().run(alert, first); });
     }
     recovery_->flush();
@@ -868,7 +910,7 @@ ApplicationController::makeEditorWindow(const std::shared_ptr<Project>& project)
     std::weak_ptr<ApplicationController> weak = weak_from_this();
     window->setRecentDocumentHandler([weak](const std::string& saved) {
         if (auto self = weak.lock()) {
-            self->recent_->note(canonicalPath(saved));
+            self->recent_->note(absolutePath(saved));
         }
     });
     window->setOpenElsewhereCheck([weak, own = std::weak_ptr<Project>(project)](const std::string& path) {

@@ -84,9 +84,10 @@ struct ApplicationEnvironment {
 //    starts the remote listeners, acts on "StartupMode" when no script is open yet and starts
 //    the game controllers. Terminating stops them all again.
 //  - Windows: one editor window per open script, free-floating and display-bound prompter
-//    windows, each list in creation order. Paths are made canonical where they enter, so one file
-//    has one editor however it is named. Closing an editor window closes its project and every
-//    prompter window of it.
+//    windows, each list in creation order. A file is opened, named and saved by the path given
+//    (absolute; a symbolic link kept, so its extension chooses the reader); paths are compared
+//    canonical, so one file has one editor however it is named. Closing an editor window closes its project
+//    and every prompter window of it.
 //  - Quitting asks every window with unsaved changes in turn; a cancelled or failed save
 //    cancels the quit and the windows after it are not asked. Quitting on a signal asks nothing
 //    while the unsaved edits are kept as recovery copies instead.
@@ -185,9 +186,12 @@ public:
     // The application's support folder ($XDG_DATA_HOME/Cuewright), made when missing; logs and
     // answers nullopt when it cannot be made.
     static std::optional<std::string> applicationSupportFolder();
-    // The path as it is compared and stored: absolute, symbolic links resolved when it exists;
-    // bytes kept as they are.
+    // The path as it is compared: absolute, symbolic links resolved when it exists; bytes kept
+    // as they are.
     static std::string canonicalPath(const std::string& path);
+    // The path as it is opened, named and stored: absolute, "." left out, symbolic links kept;
+    // bytes kept as they are.
+    static std::string absolutePath(const std::string& path);
 
     // ---- windows (ApplicationShell) ----
     void spawnPrompterWindow(const std::shared_ptr<Project>& project,

@@ -69,7 +69,7 @@ int main(int argc, char** argv) {
     std::erase_if(paths, [](const std::string& path) { return path.empty(); }); // names no file
     QStringList handed;
     for (std::string& path : paths) {
-        path = cw::ApplicationController::canonicalPath(path);
+        path = cw::ApplicationController::absolutePath(path);
         handed << platform::displayPath(path); // looked up by its shown name when it is not UTF-8
     }
 

@@ -440,9 +440,9 @@ std::shared_ptr<sql::Connection> Database::createWorkingCopy(const std::filesyst
 void Database::moveWorkingCopy(const std::filesystem::path& workingCopy,
                                const std::filesystem::path& destination,
                                const std::function<bool(const std::filesystem::path&)>& beforeReplace,
-                               std::optional<mode_t> mode) {
+                               std::optional<mode_t> mode, base::DestinationLink link) {
     db.reset();
-    base::replaceFileAtomically(workingCopy, destination, beforeReplace, mode);
+    base::replaceFileAtomically(workingCopy, destination, beforeReplace, mode, link);
 }
 
 } // namespace cw

@@ -1,6 +1,7 @@
 // The script document file ("cwr"): the writers and readers of its four tables.
 #pragma once
 
+#include "base/AtomicFile.h"
 #include "cuewright/model/Bookmark.h"
 #include "cuewright/model/Document.h"
 
@@ -100,7 +101,8 @@ public:
     // the destination is then untouched.
     void moveWorkingCopy(const std::filesystem::path& workingCopy, const std::filesystem::path& destination,
                          const std::function<bool(const std::filesystem::path&)>& beforeReplace = {},
-                         std::optional<mode_t> mode = std::nullopt);
+                         std::optional<mode_t> mode = std::nullopt,
+                         base::DestinationLink link = base::DestinationLink::writeThrough);
 
 private:
     sql::Connection& connection() const;

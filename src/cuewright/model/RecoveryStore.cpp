@@ -37,6 +37,8 @@ constexpr std::string_view lockName = ".lock";
 constexpr std::string_view privatePrefix = "instance-";
 // Copies and the index hold the user's unsaved text: no other user reads them.
 constexpr mode_t privateFileMode = 0600;
+// A copy that a later one failed to replace (isOlderThanEdits).
+constexpr mode_t olderCopyMode = 0400;
 // The table in each copy that names its script.
 constexpr std::string_view originTable = "recovery_origin";
 // The script's file as its project last knew it; copies written before it was kept have none.
@@ -408,6 +410,7 @@ void RecoveryStore::write(const Entry& entry, const Document& document,
     }
     ScriptDocumentFile::SaveOptions withOrigin = options;
     withOrigin.mode = privateFileMode;
+    withOrigin.link = base::DestinationLink::replace;
     withOrigin.writeMore = [&entry, &stamp](sql::Connection& db) {
         db.execute("CREATE TABLE \"" + std::string(originTable) +
                    "\" (\"name\" TEXT, \"path\" TEXT, \"folder\" TEXT)");
@@ -427,11 +430,27 @@ void RecoveryStore::write(const Entry& entry, const Document& document,
                     static_cast<std::int64_t>(stamp->nanoseconds)});
         }
     };
-    ScriptDocumentFile::save(copyPath(entry.id), document, bookmarks, withOrigin);
+    try {
+        ScriptDocumentFile::save(copyPath(entry.id), document, bookmarks, withOrigin);
+    } catch (...) {
+        // The copy there, if any, stays as the last one written: a crash now brings back less
+        // than was typed, which the next start then says.
+        struct stat copy {};
+        if (::lstat(copyPath(entry.id).c_str(), &copy) == 0 && S_ISREG(copy.st_mode)) {
+            (void)::chmod(copyPath(entry.id).c_str(), olderCopyMode);
+        }
+        throw;
+    }
     if (std::erase(unwritten_, entry.id) > 0) {
         // The copy is there, which is what a start looks for; the mark only names lost edits.
         writeIndexOrLog();
     }
+}
+
+bool RecoveryStore::isOlderThanEdits(std::string_view id) const {
+    struct stat copy {};
+    return ::lstat(copyPath(id).c_str(), &copy) == 0 && S_ISREG(copy.st_mode) &&
+           (copy.st_mode & S_IWUSR) == 0;
 }
 
 Document RecoveryStore::read(const Entry& entry, const platform::Defaults& defaults,
@@ -497,6 +516,7 @@ void RecoveryStore::writeIndex() const {
     const QByteArray bytes = QJsonDocument(QJsonObject{{"scripts", scripts}}).toJson();
     base::AtomicWriteOptions privateIndex;
     privateIndex.mode = privateFileMode;
+    privateIndex.link = base::DestinationLink::replace;
     base::writeFileAtomically(folder_ / indexName, std::string_view(bytes.constData(), size_t(bytes.size())),
                               privateIndex);
 }

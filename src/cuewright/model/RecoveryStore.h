@@ -83,10 +83,15 @@ public:
     // Names `entry` in the index, marked as not yet written until its first copy is there, then
     // writes its copy (replacing an earlier one of the same id), with `stamp`, the script's file as its
     // project last read or wrote it. Throws std::system_error for the index, or what the script writer
-    // throws; an earlier copy then stays as it was.
+    // throws; an earlier copy then stays as it was, marked older than the edits until a copy
+    // replaces it (isOlderThanEdits).
     void write(const Entry& entry, const Document& document, const std::vector<Bookmark>& bookmarks,
                const ScriptDocumentFile::SaveOptions& options = {},
                std::optional<base::FileStamp> stamp = std::nullopt);
+    // Whether the copy is one that a later copy of the same script failed to replace: the edits
+    // went further than it holds. The mark is the copy's own mode (no write bit), set without a
+    // byte written, so that it is made on a full disk too.
+    bool isOlderThanEdits(std::string_view id) const;
     // The copy's document, and into `stamp` (when given) the file stamp it was written with;
     // throws what reading a script file throws.
     Document read(const Entry& entry, const platform::Defaults& defaults,

@@ -83,7 +83,8 @@ std::optional<base::FileStamp> save(const std::filesystem::path& destination, co
     };
     requireUnchanged();
     base::removeStaleTemporaryFiles(target.parent_path());
-    const base::TemporaryFile working = base::createTemporaryFileBeside(target);
+    const base::TemporaryFile working =
+        base::createTemporaryFileBeside(target, base::temporaryPrefix(), options.link);
     ::close(working.fd); // SQLite opens the empty file by its name
     Database database;
     try {
@@ -107,7 +108,7 @@ std::optional<base::FileStamp> save(const std::filesystem::path& destination, co
                 written = base::fileStamp(finished);
                 return !options.beforeReplace || options.beforeReplace(finished);
             },
-            options.mode);
+            options.mode, options.link);
         return written;
     } catch (...) {
         // SQLite tells a write past a file-size limit as a disk I/O error.

@@ -38,6 +38,9 @@ struct SaveOptions {
     // The file's mode whatever the destination had (recovery copies: 0600); none keeps an
     // existing destination's mode and group (base::AtomicWriteOptions::mode).
     std::optional<mode_t> mode;
+    // A destination that is a symbolic link: its file replaced and the link kept (a user's), or
+    // the link itself replaced (a folder of the program's own).
+    base::DestinationLink link = base::DestinationLink::writeThrough;
     // When set, the destination is replaced only while it is still the file of this stamp (or
     // gone): a file another program or window wrote since is never overwritten unseen, and the
     // save throws ChangedOnDiskError instead, checked before writing and again just before the

@@ -106,7 +106,8 @@ void ScriptRecovery::flush() {
 
 std::vector<std::shared_ptr<Project>>
 ScriptRecovery::restore(const std::function<std::shared_ptr<Project>()>& makeProject,
-                        std::vector<RecoveryStore::Entry>* unreadable) {
+                        std::vector<RecoveryStore::Entry>* unreadable,
+                        std::vector<std::shared_ptr<Project>>* olderThanEdits) {
     CW_DCHECK_MAIN_THREAD();
     std::vector<std::shared_ptr<Project>> restored;
     std::vector<std::string> bound; // one window per file: later copies of a file come back unbound
@@ -141,6 +142,9 @@ ScriptRecovery::restore(const std::function<std::shared_ptr<Project>()>& makePro
         }
         project->setHasUnsavedChanges(true);
         follow(project, entry.id, /*written=*/true);
+        if (olderThanEdits && store_->isOlderThanEdits(entry.id)) {
+            olderThanEdits->push_back(project);
+        }
         restored.push_back(std::move(project));
     }
     return restored;

@@ -70,10 +70,12 @@ public:
     // a file, named after it ("talk (copy).cwr"). Working files that a killed save left beside a
     // script's file go, as opening the file clears them. A copy that cannot be read is logged,
     // listed in `unreadable` (when given) and stays where it is until discardUnreadable() or
-    // setAsideUnreadable(). Returns the projects made.
+    // setAsideUnreadable(). A script whose last copies could not be written comes back from the
+    // copy before them and is listed in `olderThanEdits` (when given). Returns the projects made.
     std::vector<std::shared_ptr<Project>>
     restore(const std::function<std::shared_ptr<Project>()>& makeProject,
-            std::vector<RecoveryStore::Entry>* unreadable = nullptr);
+            std::vector<RecoveryStore::Entry>* unreadable = nullptr,
+            std::vector<std::shared_ptr<Project>>* olderThanEdits = nullptr);
     // An unreadable copy removed, or renamed in its folder so that no start brings it up again.
     // Failures are logged.
     void discardUnreadable(const std::string& id);

@@ -94,16 +94,9 @@ QString HelpActions::operatingSystemVersion() {
            QSysInfo::kernelVersion() + u')';
 }
 
-bool HelpActions::composeMail(const QString& subject, const QString& body) {
-    const auto url = mailtoUrl(supportAddress(), subject, body);
-    if (!url) {
-        openHelpPage(HelpPage::help);
-        return false;
-    }
-    if (urlOpener().open(*url))
-        return true;
-    // Without a mail program, the address to write to and the prepared message to copy into it:
-    // the system's details in it are what support asks for first.
+// Without a mail program, the address to write to and the prepared message to copy into it:
+// the system's details in it are what support asks for first.
+static void offerToCopy(const QString& subject, const QString& body) {
     const auto tr = [](const char* text) { return QCoreApplication::translate("HelpActions", text); };
     platform::Alert alert;
     alert.messageText = tr("No mail program took the message.");
@@ -113,16 +106,27 @@ bool HelpActions::composeMail(const QString& subject, const QString& body) {
     alert.buttons = {tr("Copy Message"), tr("OK")};
     if (platform::runModalSheet(alert) == platform::alertFirstButtonReturn)
         QGuiApplication::clipboard()->setText(tr("Subject: %1").arg(subject) + QStringLiteral("\n\n") + body);
-    return false;
 }
 
-bool HelpActions::suggestAnImprovement() {
-    return composeMail(QString::fromUtf8(improvementSubject), QString::fromUtf8(improvementBody));
+void HelpActions::composeMail(const QString& subject, const QString& body) {
+    const auto url = mailtoUrl(supportAddress(), subject, body);
+    if (!url) {
+        openHelpPage(HelpPage::help);
+        return;
+    }
+    urlOpener().open(*url, [subject, body](bool taken) {
+        if (!taken)
+            offerToCopy(subject, body);
+    });
 }
 
-bool HelpActions::contactSupport() {
-    return composeMail(QString::fromUtf8(supportSubject),
-                       supportMailBody(ApplicationInfo::current(), operatingSystemVersion(), machineModel()));
+void HelpActions::suggestAnImprovement() {
+    composeMail(QString::fromUtf8(improvementSubject), QString::fromUtf8(improvementBody));
+}
+
+void HelpActions::contactSupport() {
+    composeMail(QString::fromUtf8(supportSubject),
+                supportMailBody(ApplicationInfo::current(), operatingSystemVersion(), machineModel()));
 }
 
 } // namespace cw

@@ -33,9 +33,9 @@ public:
     void showKeyboardShortcuts();
     void showGamepadLayout();
     void showCompanionApp();
-    // Returns whether the mail program was asked.
-    bool suggestAnImprovement();
-    bool contactSupport();
+    // Hand the mail to the mail program; when none takes it, an alert offers to copy it.
+    void suggestAnImprovement();
+    void contactSupport();
 
     KeyboardShortcutsWindowController* keyboardShortcutsWindow() const { return shortcuts_.get(); }
     GamepadLayoutWindowController* gamepadLayoutWindow() const { return gamepad_.get(); }
@@ -45,7 +45,7 @@ public:
     static QString operatingSystemVersion();
 
 private:
-    bool composeMail(const QString& subject, const QString& body);
+    static void composeMail(const QString& subject, const QString& body);
 
     platform::Defaults& defaults_;
     std::unique_ptr<KeyboardShortcutsWindowController> shortcuts_;

@@ -65,9 +65,10 @@ QString supportAddress() {
     return QStringLiteral(CW_SUPPORT_ADDRESS);
 }
 
-bool openHelpPage(HelpPage page) {
-    const auto url = helpPageUrl(page);
-    return url && openOrSayWhy(*url);
+void openHelpPage(HelpPage page) {
+    if (const auto url = helpPageUrl(page)) {
+        openOrSayWhy(*url);
+    }
 }
 
 } // namespace cw

@@ -38,8 +38,7 @@ std::optional<QUrl> localizedUrl(const QString& address);
 // The e-mail address of the product's support.
 QString supportAddress();
 
-// Opens the page through urlOpener(); an address that does not form a URL opens nothing.
-// Returns whether something was opened.
-bool openHelpPage(HelpPage page);
+// Opens the page through openOrSayWhy(); an address that does not form a URL opens nothing.
+void openHelpPage(HelpPage page);
 
 } // namespace cw

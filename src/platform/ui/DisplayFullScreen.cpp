@@ -8,6 +8,8 @@
 #include <QWidget>
 #include <QWindow>
 
+#include <utility>
+
 #include <algorithm>
 
 namespace platform {
@@ -69,12 +71,27 @@ void DisplayFullScreen::exit() {
     QScreen* now = window_->screen();
     const QRect area = now != nullptr ? now->availableGeometry() : QRect();
     if (normalFrame_.isValid()) {
-        window_->setGeometry(fitFrameIntoArea(normalFrame_, area));
+        window_->setGeometry(fitFrameIntoArea(std::exchange(normalFrame_, QRect()), area));
     }
 }
 
 bool DisplayFullScreen::isFullScreen() const {
     return window_ && window_->isFullScreen();
+}
+
+QRect DisplayFullScreen::normalFrame() const {
+    if (!window_) {
+        return {};
+    }
+    if (!isFullScreen()) {
+        return window_->geometry();
+    }
+    if (normalFrame_.isValid()) {
+        return normalFrame_;
+    }
+    // Full screen by the window manager's hand, not through enter().
+    const QRect normal = window_->normalGeometry();
+    return normal.isValid() ? normal : window_->geometry();
 }
 
 void DisplayFullScreen::screenRemoved(QScreen* screen) {
@@ -89,7 +106,7 @@ void DisplayFullScreen::screenRemoved(QScreen* screen) {
     }
     window_->showNormal();
     if (normalFrame_.isValid()) {
-        window_->setGeometry(normalFrame_);
+        window_->setGeometry(std::exchange(normalFrame_, QRect()));
     }
     moveWindowToScreen(window_, screenInPlaceOf(screen, window_));
 }

@@ -37,6 +37,9 @@ public:
     void exit();
 
     bool isFullScreen() const;
+    // The frame the window had before it entered full screen here, while it is in full screen;
+    // its present frame otherwise.
+    QRect normalFrame() const;
     // The display entered on; null when not in full screen or the display is gone.
     QScreen* screen() const { return screen_; }
 

@@ -138,7 +138,10 @@ void applyKeptFrame(QWidget* window, const QRect& client) {
             fallback = areas.back();
         }
     }
-    const QRect placed = keptFrameInWorkArea(client, areas, fallback, windowFrameMargins(window));
+    // Never smaller than the window allows (a frame of 1 x 1 in the settings): only a work area
+    // smaller than that makes it smaller.
+    const QRect wanted(client.topLeft(), client.size().expandedTo(window->minimumSize()));
+    const QRect placed = keptFrameInWorkArea(wanted, areas, fallback, windowFrameMargins(window));
     window->setMinimumSize(window->minimumSize().boundedTo(placed.size()));
     window->setGeometry(placed);
 }

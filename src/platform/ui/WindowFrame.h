@@ -68,8 +68,9 @@ QRect keptFrameInWorkArea(const QRect& client, const QList<QRect>& workAreas, co
                           const QMargins& frame = assumedWindowFrame);
 
 // Gives a top-level window a frame kept from an earlier run, inside a work area of its desktop
-// (keptFrameInWorkArea over the displays beside its screen, the primary one as the fallback);
-// its minimum size is lowered where the area is smaller. Main thread only.
+// (keptFrameInWorkArea over the displays beside its screen, the primary one as the fallback),
+// and at least the window's minimum size; that minimum is lowered only where the area is
+// smaller. Main thread only.
 void applyKeptFrame(QWidget* window, const QRect& client);
 
 // Puts a top-level window, its frame included, inside the work area of its screen: its size is

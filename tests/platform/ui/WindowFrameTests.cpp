@@ -136,7 +136,7 @@ TEST(WindowController, FrameTextRoundTripsThroughTheWindowInsideTheWorkArea) {
 
     // A kept frame is applied within the displays there are now: one kept on a monitor that is
     // gone, or larger than the screen, is moved and made smaller into the work area with room for
-    // a frame.
+    // a frame; one smaller than the window may be (a frame of 1 x 1) takes its minimum size.
     second.window()->setMinimumSize(320, 200);
     const QRect room =
         second.window()->screen()->availableGeometry().marginsRemoved(platform::assumedWindowFrame);
@@ -144,14 +144,16 @@ TEST(WindowController, FrameTextRoundTripsThroughTheWindowInsideTheWorkArea) {
         const char* text;
         QRect expected;
     } cases[] = {
-        {"{{40, 50}, {300, 200}}", {40, 50, 300, 200}},
-        {"{{2100, 100}, {300, 200}}", {room.right() + 1 - 300, 100, 300, 200}},
-        {"{{-300, -20}, {200, 100}}", {room.left(), room.top(), 200, 100}},
+        {"{{40, 50}, {330, 210}}", {40, 50, 330, 210}},
+        {"{{2100, 100}, {330, 210}}", {room.right() + 1 - 330, 100, 330, 210}},
+        {"{{-300, -20}, {200, 100}}", {room.left(), room.top(), 320, 200}},
+        {"{{40, 50}, {1, 1}}", {40, 50, 320, 200}},
         {"{{0, 0}, {9000, 7000}}", room},
     };
     for (const auto& c : cases) {
         EXPECT_TRUE(second.setFrameFromString(c.text));
         EXPECT_EQ(second.frame(), c.expected) << c.text;
+        EXPECT_EQ(second.window()->minimumSize(), QSize(320, 200)) << c.text;
     }
 }
 
