@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QMetaObject>
+#include <QRandomGenerator>
 #include <QSysInfo>
 
 #include <algorithm>
@@ -239,8 +240,11 @@ QByteArray asidePrefix(const QByteArray& name) {
     return "cw-aside-" + QByteArray::number(hash, 16).rightJustified(16, '0') + '-';
 }
 
-QByteArray asideName(const QByteArray& name, ino_t inode) {
-    return asidePrefix(name) + QByteArray::number(quint64(inode), 16).rightJustified(16, '0');
+// A name never given before: a stand-in hands lists on to whatever socket has the name it set one
+// aside under, so a name used again (as an inode number is) could send lists round in a circle.
+QByteArray asideName(const QByteArray& name) {
+    return asidePrefix(name) +
+           QByteArray::number(QRandomGenerator::system()->generate64(), 16).rightJustified(16, '0');
 }
 
 // The names of the sockets of `name` set aside in `folder`, also those earlier versions set aside
@@ -520,7 +524,7 @@ bool SingleInstance::listenLocked() {
         // Nobody answered on it (handOff failed first). A crashed instance's socket goes; a living
         // one's is kept aside for when this one quits.
         if (someoneListens(address)) {
-            displaced_ = asideName(name_, status.st_ino);
+            displaced_ = asideName(name_);
             if (::renameat(folder_, name_.constData(), folder_, displaced_.constData()) == 0) {
                 log(QStringLiteral(
                         "the Cuewright at %1 did not answer: standing in for it until this one quits")
@@ -607,7 +611,7 @@ QByteArray SingleInstance::currentSocketFile() const {
     if (isOurs(name_)) {
         return name_;
     }
-    // Set aside, under the name of its own inode or, handed down, under that of the one above.
+    // Set aside, under the name given it then or, handed down, under that of the one above.
     for (const QByteArray& name : displacedSockets(folder_, name_)) {
         if (isOurs(name)) {
             return name;
