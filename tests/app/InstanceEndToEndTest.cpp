@@ -4,7 +4,8 @@
 // that takes seconds to read shows a progress window, and Escape there opens nothing of it; a
 // large text fills its window while the remote control answers, and Escape then closes that
 // window; its progress window stays in front of it, and Escape in the editor cancels too; after a
-// start stood in for a stopped copy and quit, that copy is handed files again.
+// start stood in for a stopped copy and quit, that copy is handed files again; while the stand-in
+// lives, each script stays in the one copy that shows it.
 // Screenshots go to test-output/app/.
 #include <gtest/gtest.h>
 
@@ -92,6 +93,25 @@ protected:
         });
     }
 
+    // The process that made `window`, as it tells X; 0 when it does not.
+    long windowPid(Window window) {
+        const Atom property = XInternAtom(display, "_NET_WM_PID", False);
+        Atom type = 0;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char* data = nullptr;
+        long pid = 0;
+        if (XGetWindowProperty(display, window, property, 0, 1, False, XA_CARDINAL, &type, &format, &count,
+                               &after, &data) == Success &&
+            data && count == 1 && format == 32) {
+            pid = *reinterpret_cast<long*>(data);
+        }
+        if (data) {
+            XFree(data);
+        }
+        return pid;
+    }
+
     // A PDF of `pages` pages of text, which takes poppler seconds to read.
     fs::path makeLongPdf(const std::string& name, int pages) {
         QPdfWriter writer(pathArg(work / name));
@@ -143,6 +163,43 @@ TEST_F(InstanceEndToEnd, AfterAStandInHasQuitTheFirstCopyIsHandedFilesAgain) {
     EXPECT_TRUE(waitForNamed(running, "second.cwr")) << "the first copy did not open what it was handed";
     screenshot("instance-after-stand-in.png");
     EXPECT_EQ(running.state(), QProcess::Running);
+}
+
+// The first copy shows talk.cwr and is stopped; a start of other.cwr waits for it, stands in and
+// opens other.cwr; the first copy is back. The start gave up on the first copy, which then opens
+// nothing of what it was handed; talk.cwr started again comes forward in the first copy, not as
+// a second window of it in the stand-in; other.cwr stays in the stand-in; a new script opens in
+// the first copy. Each script has one window.
+TEST_F(InstanceEndToEnd, WhileAStandInLivesEachScriptIsOpenInOneCopyOnly) {
+    QProcess& running = startRunning();
+    const fs::path talk = makeScript("talk.cwr", QStringLiteral("Shown by the first copy."));
+    const fs::path other = makeScript("other.cwr", QStringLiteral("Shown by the stand-in."));
+    const fs::path third = makeScript("third.cwr", QStringLiteral("Opened once the first copy is back."));
+    ASSERT_TRUE(handsOver({pathArg(talk)}, work));
+    ASSERT_TRUE(waitForNamed(running, "talk.cwr"));
+    ASSERT_EQ(::kill(pid_t(running.processId()), SIGSTOP), 0);
+    QProcess& standIn = startIn({pathArg(other)}, work);
+    const bool stoodIn = waitForNamed(standIn, "other.cwr").has_value();
+    ASSERT_EQ(::kill(pid_t(running.processId()), SIGCONT), 0);
+    ASSERT_TRUE(stoodIn) << "the start did not stand in for the stopped copy";
+
+    EXPECT_TRUE(handsOver({pathArg(talk)}, work));
+    EXPECT_TRUE(handsOver({pathArg(other)}, work));
+    EXPECT_TRUE(handsOver({pathArg(third)}, work));
+    // Hand-overs are taken in order: once this one shows, the first copy has taken the ones before.
+    const std::optional<Window> opened = waitForNamed(running, "third.cwr");
+    ASSERT_TRUE(opened) << "the new script did not open";
+    EXPECT_EQ(windowPid(*opened), running.processId()) << "the new script opened in the stand-in";
+    screenshot("instance-one-copy-per-script.png");
+    for (const std::string name : {"talk.cwr", "other.cwr"}) {
+        SCOPED_TRACE(name);
+        const std::vector<Window> windows =
+            findWindows(display, root, [&](const std::string& n) { return n == name; });
+        ASSERT_EQ(windows.size(), 1u) << "the script is open in both copies";
+        EXPECT_EQ(windowPid(windows.front()), (name == "talk.cwr" ? running : standIn).processId());
+    }
+    EXPECT_EQ(running.state(), QProcess::Running);
+    EXPECT_EQ(standIn.state(), QProcess::Running);
 }
 
 TEST_F(InstanceEndToEnd, ANameWithALineBreakOpensThatFile) {

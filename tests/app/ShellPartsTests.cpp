@@ -33,6 +33,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QShortcut>
+#include <QSysInfo>
 #include <QTest>
 #include <QThread>
 #include <QUuid>
@@ -40,10 +41,12 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -390,18 +393,23 @@ TEST(SingleInstance, AnInstanceRemovesOnlyItsOwnSocket) {
     EXPECT_EQ(received, std::vector<QStringList>{{QStringLiteral("/home/ann/a.cwr")}});
 }
 
-// The process listening on the local socket `path`; 0 when none answers.
+// The process listening on the local socket `path`; 0 when none does (or its queue is full, as a
+// stopped one's fills). Reached through a descriptor of its folder, as a path of any length is.
 pid_t listenerOf(const QString& path) {
-    QLocalSocket socket;
-    socket.connectToServer(path);
-    if (!socket.waitForConnected(2000)) {
-        return 0;
-    }
+    const fs::path file = path.toStdString();
+    const int folder = ::open(file.parent_path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    const int connection = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "/proc/self/fd/%d/%s", folder,
+                  file.filename().c_str());
     ucred credentials{};
     socklen_t length = sizeof credentials;
-    return ::getsockopt(int(socket.socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &credentials, &length) == 0
-               ? credentials.pid
-               : 0;
+    const bool found = ::connect(connection, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                       ::getsockopt(connection, SOL_SOCKET, SO_PEERCRED, &credentials, &length) == 0;
+    ::close(connection);
+    ::close(folder);
+    return found ? credentials.pid : 0;
 }
 
 // Three starts at the same moment (a double click beside a session's autostart): one becomes
@@ -507,8 +515,9 @@ TEST(SingleInstance, AnotherUsersListenerIsHandedNothingAndAStartGoesOnWithoutIt
     EXPECT_EQ(squatter.bytesReceived(), 0);
     EXPECT_TRUE(hasLine(log, "held by another user"));
 
-    // The place in /tmp an instance name used to take, squatted: a start is not fooled by it.
-    const QString name = uniqueInstanceName();
+    // The place in /tmp an instance name used to take, squatted: a start is not fooled by it. A
+    // short name, so that the squatter's socket fits in a long temporary folder too.
+    const QString name = QStringLiteral("cw-%1").arg(::getpid());
     const testsupport::OtherUserListener inTemporaryFolder((QDir::tempPath() + u'/' + name).toStdString());
     ASSERT_TRUE(inTemporaryFolder.listening());
     testsupport::TempDir runtime;
@@ -634,47 +643,132 @@ TEST(SingleInstance, TheCopyAStartStoodInForTakesHandOversAgainWhenTheStandInQui
 }
 
 // A stand-in killed (SIGKILL) gives nothing back: the next start finds its dead socket, puts back
-// the socket of the copy it stood in for and hands over to that copy.
+// the socket of the copy it stood in for and hands over to that copy. Also where the socket's
+// path only just fits a socket address, or is longer than one holds (a long runtime folder).
 TEST(SingleInstance, AStartAfterAStandInWasKilledHandsOverToTheCopyItStoodInFor) {
-    testsupport::TempDir runtime;
-    testsupport::TempDir home;
-    const QString name = uniqueInstanceName();
-    const QString socket = QString::fromStdString((runtime / name.toStdString()).string());
-    QProcessEnvironment environment = startEnvironment(name, home.path());
-    environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtime.path().string()));
-    QProcess first;
-    QProcess standIn;
-    for (QProcess* start : {&first, &standIn}) {
-        start->setProcessEnvironment(environment);
-    }
-    const auto listensAt = [&](const QProcess& start) {
-        return processEventsUntil([&] { return listenerOf(socket) == pid_t(start.processId()); });
-    };
-    // Stopped once it answers and has let go of the lock starts take turns with.
-    const auto lockIsFree = [&] {
-        const int fd =
-            ::open((socket + QStringLiteral(".lock")).toLocal8Bit().constData(), O_RDWR | O_CLOEXEC);
-        const bool free = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-        if (fd >= 0) {
-            ::close(fd);
+    for (const std::size_t socketLength : {0, 100, 140}) {
+        SCOPED_TRACE(socketLength);
+        testsupport::TempDir top;
+        const QString name = uniqueInstanceName();
+        fs::path runtime = top.path();
+        const std::size_t rest = (runtime / name.toStdString()).string().size();
+        if (socketLength > rest) {
+            runtime /= std::string(socketLength - rest - 1, 'r');
         }
-        return free;
-    };
-    first.start(QStringLiteral(CW_APP_BINARY), {});
-    ASSERT_TRUE(listensAt(first));
-    ASSERT_TRUE(processEventsUntil(lockIsFree));
-    ASSERT_EQ(::kill(pid_t(first.processId()), SIGSTOP), 0);
-    standIn.start(QStringLiteral(CW_APP_BINARY), {});
-    const bool stoodIn = listensAt(standIn);
-    ASSERT_EQ(::kill(pid_t(first.processId()), SIGCONT), 0);
-    ASSERT_TRUE(stoodIn);
-    standIn.kill();
-    standIn.waitForFinished();
+        fs::create_directories(runtime);
+        fs::permissions(runtime, fs::perms::owner_all);
+        testsupport::TempDir home;
+        const QString socket = QString::fromStdString((runtime / name.toStdString()).string());
+        QProcessEnvironment environment = startEnvironment(name, home.path());
+        environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtime.string()));
+        QProcess first;
+        QProcess standIn;
+        for (QProcess* start : {&first, &standIn}) {
+            start->setProcessEnvironment(environment);
+        }
+        const auto listensAt = [&](const QProcess& start) {
+            return processEventsUntil([&] { return listenerOf(socket) == pid_t(start.processId()); });
+        };
+        // Stopped once it answers and has let go of the lock starts take turns with.
+        const auto lockIsFree = [&] {
+            const int fd =
+                ::open((socket + QStringLiteral(".lock")).toLocal8Bit().constData(), O_RDWR | O_CLOEXEC);
+            const bool free = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+            if (fd >= 0) {
+                ::close(fd);
+            }
+            return free;
+        };
+        first.start(QStringLiteral(CW_APP_BINARY), {});
+        ASSERT_TRUE(listensAt(first));
+        ASSERT_TRUE(processEventsUntil(lockIsFree));
+        ASSERT_EQ(::kill(pid_t(first.processId()), SIGSTOP), 0);
+        standIn.start(QStringLiteral(CW_APP_BINARY), {});
+        const bool stoodIn = listensAt(standIn);
+        ASSERT_EQ(::kill(pid_t(first.processId()), SIGCONT), 0);
+        ASSERT_TRUE(stoodIn);
+        standIn.kill();
+        standIn.waitForFinished();
 
-    EXPECT_TRUE(cw::SingleInstance(socket).handOff({}, 10000)) << "the start would go on on its own";
-    EXPECT_EQ(listenerOf(socket), pid_t(first.processId()));
-    first.kill();
-    first.waitForFinished();
+        EXPECT_TRUE(cw::SingleInstance(socket).handOff({}, 10000)) << "the start would go on on its own";
+        EXPECT_EQ(listenerOf(socket), pid_t(first.processId()));
+        first.kill();
+        first.waitForFinished();
+    }
+}
+
+// A copy that answers on `path` only while the event loop runs, as a stopped copy does once it
+// is back: it takes each whole list, and says so while `answering`.
+class FakeCopy {
+public:
+    explicit FakeCopy(const QString& path) {
+        server_.listen(path);
+        QObject::connect(&server_, &QLocalServer::newConnection, [this] {
+            while (QLocalSocket* connection = server_.nextPendingConnection()) {
+                QObject::connect(connection, &QLocalSocket::readyRead, connection, [this, connection] {
+                    received_[connection] += connection->readAll();
+                    const QByteArray& list = received_[connection];
+                    if (!list.endsWith(QByteArray("\0\0", 2))) {
+                        return;
+                    }
+                    QStringList paths;
+                    for (const QByteArray& field : list.split('\0').mid(1)) {
+                        if (!field.isEmpty()) {
+                            paths << QString::fromUtf8(field);
+                        }
+                    }
+                    lists.push_back(paths);
+                    if (answering) {
+                        connection->write("ok\n");
+                        connection->flush();
+                    }
+                });
+            }
+        });
+    }
+    bool listening() const { return server_.isListening(); }
+
+    bool answering = true;
+    std::vector<QStringList> lists;
+
+private:
+    QLocalServer server_;
+    std::map<QLocalSocket*, QByteArray> received_;
+};
+
+// While a start stands in for a copy that did not answer, it keeps what it shows itself and hands
+// every other path on to that copy once it answers again, so no script is open in both; while
+// that copy still does not answer, the stand-in opens them.
+TEST(SingleInstance, AStandInKeepsWhatItShowsAndHandsTheRestToTheCopyItStandsInFor) {
+    for (const bool firstIsBack : {true, false}) {
+        SCOPED_TRACE(firstIsBack);
+        testsupport::TempDir dir;
+        const QString path = QString::fromStdString((dir / "instance").string());
+        FakeCopy first(path); // its event loop does not run while the start waits for it
+        ASSERT_TRUE(first.listening());
+        first.answering = firstIsBack;
+        cw::SingleInstance standIn(path);
+        ASSERT_FALSE(standIn.handOff({}, 200));
+        std::vector<QStringList> opened;
+        ASSERT_TRUE(
+            standIn.listen([&](const QStringList& paths) { opened.push_back(paths); },
+                           [](const QString& p) { return p == QStringLiteral("/home/ann/shown.cwr"); }));
+        testsupport::LogCapture log;
+
+        const QStringList handed{"/home/ann/shown.cwr", "/home/ann/talk.cwr"};
+        EXPECT_TRUE(cw::SingleInstance(path).handOff(handed));
+        const std::vector<QStringList> keptHere{{"/home/ann/shown.cwr"}};
+        const std::vector<QStringList> openedHere{{"/home/ann/shown.cwr"}, {"/home/ann/talk.cwr"}};
+        // The start's own empty list comes first: it gave up waiting for it.
+        const std::vector<QStringList> handedOn{{}, {"/home/ann/talk.cwr"}};
+        ASSERT_TRUE(processEventsUntil([&] {
+            return first.lists.size() == 2 &&
+                   (firstIsBack ? hasLine(log, "handed on to the Cuewright this one stands in for")
+                                : opened.size() == 2);
+        }));
+        EXPECT_EQ(first.lists, handedOn);
+        EXPECT_EQ(opened, firstIsBack ? keptHere : openedHere);
+    }
 }
 
 TEST(SingleInstance, TheSocketLivesInAPrivateFolderOrNowhere) {
@@ -697,14 +791,36 @@ TEST(SingleInstance, TheSocketLivesInAPrivateFolderOrNowhere) {
 
     if (::geteuid() != 0)
         return; // the rest needs a folder of another user's
-    // Someone else made that folder first: no socket at all, and the start goes on alone.
+    // Someone else made that folder first: the socket lives in a folder of the user's cache
+    // folder, which only the user makes, and starts find each other there.
     ASSERT_EQ(::chown(fallback.c_str(), ::getpwnam("nobody")->pw_uid, 0), 0);
+    testsupport::TempDir cache;
+    const ScopedVariable cacheVariable("XDG_CACHE_HOME", (cache / "deeper").string());
+    const fs::path own =
+        cache / "deeper" /
+        ("cuewright-" + std::to_string(::geteuid()) + "-" + QSysInfo::machineHostName().toStdString());
     testsupport::LogCapture log;
+    EXPECT_EQ(cw::SingleInstance::socketPath("cuewright-ann").toStdString(),
+              (own / "cuewright-ann").string());
+    EXPECT_TRUE(
+        hasLine(log, fallback.string() +
+                         " is not a private folder of this user: the single-instance socket lives in " +
+                         own.string()));
+    ASSERT_EQ(::stat(own.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0700u);
+    {
+        cw::SingleInstance running(QStringLiteral("cuewright-ann"));
+        ASSERT_TRUE(running.listen([](const QStringList&) {}));
+        EXPECT_TRUE(cw::SingleInstance(QStringLiteral("cuewright-ann")).handOff({}));
+    }
+
+    // Not even that: no socket at all, and the start goes on alone, saying so.
+    ASSERT_EQ(::chown(own.c_str(), ::getpwnam("nobody")->pw_uid, 0), 0);
     EXPECT_TRUE(cw::SingleInstance::socketPath("cuewright-ann").isEmpty());
     cw::SingleInstance alone(QStringLiteral("cuewright-ann"));
     EXPECT_FALSE(alone.handOff({}));
     EXPECT_FALSE(alone.listen([](const QStringList&) {}));
-    EXPECT_TRUE(hasLine(log, "is not a private folder of this user"));
+    EXPECT_TRUE(hasLine(log, "is not a private folder of this user: no single-instance socket"));
     EXPECT_TRUE(hasLine(log, "running as a lone instance"));
 }
 

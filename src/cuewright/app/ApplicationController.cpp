@@ -452,6 +452,14 @@ void ApplicationController::handOver(const QStringList& paths) {
     }
 }
 
+bool ApplicationController::showsOrOpens(const QString& path) const {
+    const std::string canonical = canonicalPath(platform::fileSystemPath(path));
+    return editorShowing(canonical) != nullptr ||
+           std::any_of(openings_.begin(), openings_.end(), [&](const auto& opening) {
+               return !opening->isDone() && opening->filePath() == canonical;
+           });
+}
+
 bool ApplicationController::applicationShouldTerminate() {
     CW_DCHECK_MAIN_THREAD();
     // Looked for again after every answer: a script edited or opened while a question was up is

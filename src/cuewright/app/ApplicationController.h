@@ -146,6 +146,8 @@ public:
     bool applicationShouldHandleReopen(bool hasVisibleWindows);
     // Paths handed over by a second start; none brings this one forward.
     void handOver(const QStringList& paths);
+    // Whether an editor shows the file at `path` (a handed-over path) or it is being opened.
+    bool showsOrOpens(const QString& path) const;
     // Whether quitting may go on: every window with unsaved changes is asked, in order.
     bool applicationShouldTerminate();
     void applicationWillTerminate();

@@ -7,9 +7,11 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
-#include <QLocalSocket>
 #include <QMetaObject>
+#include <QRandomGenerator>
+#include <QSysInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -18,6 +20,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -75,33 +78,64 @@ bool isPrivateFolder(const QString& folder) {
     return S_ISDIR(status.st_mode) && status.st_uid == ::geteuid() && (status.st_mode & 077) == 0;
 }
 
+// Makes `folder` closed to others, unless it is there; whether it is this user's alone.
+bool madePrivate(const QString& folder) {
+    (void)::mkdir(QFile::encodeName(folder).constData(), 0700);
+    return isPrivateFolder(folder);
+}
+
+// The user's cache folder; empty when neither it nor the home folder is named.
+QString cacheFolder() {
+    const QString cache = qEnvironmentVariable("XDG_CACHE_HOME");
+    if (QDir::isAbsolutePath(cache))
+        return QDir::cleanPath(cache);
+    const QString home = qEnvironmentVariable("HOME");
+    return QDir::isAbsolutePath(home) ? QDir::cleanPath(home) + QStringLiteral("/.cache") : QString();
+}
+
 QString privateFolder() {
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (QDir::isAbsolutePath(runtime) && isPrivateFolder(runtime))
         return QDir::cleanPath(runtime);
     // The temporary folder is shared: the folder is ours only when we own it and it is closed.
-    const QString folder = QDir::tempPath() + QStringLiteral("/cuewright-") + QString::number(::geteuid());
-    const QByteArray encoded = QFile::encodeName(folder);
-    (void)::mkdir(encoded.constData(), 0700);
-    if (isPrivateFolder(folder))
+    const QString uid = QString::number(::geteuid());
+    const QString temporary = QDir::tempPath() + QStringLiteral("/cuewright-") + uid;
+    if (madePrivate(temporary))
+        return temporary;
+    // Another user made it first, as anyone may there. Only this user makes folders in its cache
+    // folder; one per host, as a home may be shared between machines and a socket is not.
+    const QString cache = cacheFolder();
+    QString host = QSysInfo::machineHostName();
+    host.replace(u'/', u'_');
+    const QString folder = cache + QStringLiteral("/cuewright-") + uid + u'-' + host;
+    if (!cache.isEmpty() && QDir().mkpath(cache) && madePrivate(folder)) {
+        log(QStringLiteral("%1 is not a private folder of this user: the single-instance socket lives in %2")
+                .arg(temporary, folder));
         return folder;
-    log(QStringLiteral("%1 is not a private folder of this user: no single-instance socket").arg(folder));
+    }
+    log(QStringLiteral("%1 is not a private folder of this user: no single-instance socket").arg(temporary));
     return {};
 }
 
 // Whether the other end of a connected local socket runs as this user.
-bool peerIsThisUser(qintptr descriptor) {
+bool peerIsThisUser(int descriptor) {
     ucred credentials{};
     socklen_t length = sizeof credentials;
-    if (::getsockopt(static_cast<int>(descriptor), SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0)
+    if (::getsockopt(descriptor, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0)
         return false;
     return credentials.uid == ::geteuid();
 }
 
-// The address of the local socket file `file`; none when the name is too long for one.
-std::optional<sockaddr_un> socketAddress(const QByteArray& file) {
+// The address of the local socket `name` in `folderPath`, open as `folder`: the path itself when
+// it fits in a socket address, else the same file reached through the folder's descriptor; none
+// when neither fits.
+std::optional<sockaddr_un> socketAddress(const QByteArray& folderPath, int folder, const QByteArray& name) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
+    QByteArray file = folderPath + '/' + name;
+    if (file.size() >= static_cast<qsizetype>(sizeof address.sun_path)) {
+        file = "/proc/self/fd/" + QByteArray::number(folder) + '/' + name;
+    }
     if (file.size() >= static_cast<qsizetype>(sizeof address.sun_path)) {
         return std::nullopt;
     }
@@ -122,25 +156,115 @@ bool someoneListens(const sockaddr_un& address) {
     return listens;
 }
 
-// Prefix of the names sockets are set aside under, beside the socket's own name.
-QByteArray displacedPrefix(const QByteArray& socketFile) {
-    return socketFile + ".displaced-";
+// A connection to the listener at `address`; -1 when none is made before the deadline (nobody
+// listens, or its queue stays full).
+int connectWithin(const sockaddr_un& address, const QDeadlineTimer& deadline) {
+    for (;;) {
+        const int connection = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        if (connection < 0) {
+            return -1;
+        }
+        if (::connect(connection, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+            return connection;
+        }
+        const int error = errno;
+        ::close(connection);
+        if (error != EAGAIN || deadline.hasExpired()) {
+            return -1;
+        }
+        ::usleep(10000);
+    }
 }
 
-// The sockets set aside beside `socketFile`, as paths.
-std::vector<QByteArray> displacedSockets(const QByteArray& socketFile) {
-    const qsizetype slash = socketFile.lastIndexOf('/');
-    const QByteArray folder = slash > 0 ? socketFile.left(slash) : QByteArray("/");
-    const QByteArray prefix = displacedPrefix(socketFile.mid(slash + 1));
+enum class HandOver { taken, nobody, otherUser, noAnswer };
+
+// Hands the list to the listener at `address`: connecting, then its answer, may each take up to
+// `timeoutMs`.
+HandOver handTo(const sockaddr_un& address, const QStringList& paths, int timeoutMs) {
+    const int connection = connectWithin(address, QDeadlineTimer(timeoutMs));
+    if (connection < 0) {
+        return HandOver::nobody;
+    }
+    const auto result = [&] {
+        if (!peerIsThisUser(connection)) {
+            return HandOver::otherUser;
+        }
+        const QByteArray message = encodeList(paths);
+        const QDeadlineTimer deadline(timeoutMs);
+        qsizetype sent = 0;
+        QByteArray answer;
+        const auto readAnswer = [&] {
+            char buffer[64];
+            ssize_t got = 0;
+            while ((got = ::recv(connection, buffer, sizeof buffer, 0)) > 0) {
+                answer.append(buffer, got);
+            }
+            return got == 0 || (errno != EAGAIN && errno != EINTR); // the other end is done
+        };
+        // A running instance that hangs still has the connection accepted by the system: only its
+        // answer shows that it took the list.
+        while (!answer.contains('\n')) {
+            pollfd wait{connection, short(sent < message.size() ? POLLOUT : POLLIN), 0};
+            const int ready = ::poll(&wait, 1, static_cast<int>(deadline.remainingTime()));
+            if (ready < 0 && errno == EINTR) {
+                continue;
+            }
+            if (ready <= 0) {
+                (void)readAnswer(); // one that came at the last moment still counts
+                break;
+            }
+            if (sent < message.size()) {
+                const ssize_t put = ::send(connection, message.constData() + sent,
+                                           static_cast<std::size_t>(message.size() - sent), MSG_NOSIGNAL);
+                if (put < 0 && errno != EAGAIN && errno != EINTR) {
+                    break;
+                }
+                sent += std::max<ssize_t>(put, 0);
+            } else if (readAnswer()) {
+                break;
+            }
+        }
+        return answer.startsWith(acknowledgement) ? HandOver::taken : HandOver::noAnswer;
+    }();
+    ::close(connection);
+    return result;
+}
+
+// The beginning of the names the sockets of the instance `name` are set aside under: short and of
+// one length whatever the name, so that they fit a socket address wherever the name does.
+QByteArray asidePrefix(const QByteArray& name) {
+    quint64 hash = 14695981039346656037ull; // FNV-1a
+    for (const char c : name) {
+        hash = (hash ^ quint8(c)) * 1099511628211ull;
+    }
+    return "cw-aside-" + QByteArray::number(hash, 16).rightJustified(16, '0') + '-';
+}
+
+// A name never given before: a stand-in hands lists on to whatever socket has the name it set one
+// aside under, so a name used again (as an inode number is) could send lists round in a circle.
+QByteArray asideName(const QByteArray& name) {
+    return asidePrefix(name) +
+           QByteArray::number(QRandomGenerator::system()->generate64(), 16).rightJustified(16, '0');
+}
+
+// The names of the sockets of `name` set aside in `folder`, also those earlier versions set aside
+// under the socket's own name.
+std::vector<QByteArray> displacedSockets(int folder, const QByteArray& name) {
+    const QByteArray prefixes[] = {asidePrefix(name), name + ".displaced-"};
     std::vector<QByteArray> found;
-    DIR* entries = ::opendir(folder.constData());
+    const int listing = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* entries = listing >= 0 ? ::fdopendir(listing) : nullptr;
     if (!entries) {
+        if (listing >= 0) {
+            ::close(listing);
+        }
         return found;
     }
     while (const dirent* entry = ::readdir(entries)) {
-        const QByteArray name(entry->d_name);
-        if (name.startsWith(prefix)) {
-            found.push_back(folder + '/' + name);
+        const QByteArray entryName(entry->d_name);
+        if (std::any_of(std::begin(prefixes), std::end(prefixes),
+                        [&](const QByteArray& prefix) { return entryName.startsWith(prefix); })) {
+            found.push_back(entryName);
         }
     }
     ::closedir(entries);
@@ -151,7 +275,21 @@ std::vector<QByteArray> displacedSockets(const QByteArray& socketFile) {
 
 SingleInstance::SingleInstance(const QString& name, QObject* parent)
     : QObject(parent)
-    , path_(socketPath(name)) {}
+    , path_(socketPath(name)) {
+    if (path_.isEmpty()) {
+        return;
+    }
+    const QByteArray encoded = QFile::encodeName(path_);
+    const qsizetype slash = encoded.lastIndexOf('/');
+    folderPath_ = slash > 0 ? encoded.left(slash) : QByteArray("/");
+    name_ = encoded.mid(slash + 1);
+    folder_ = ::open(folderPath_.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder_ < 0) {
+        log(QStringLiteral("cannot open the folder of %1 (%2): running as a lone instance")
+                .arg(path_, QString::fromLocal8Bit(std::strerror(errno))));
+        path_.clear();
+    }
+}
 
 QString SingleInstance::defaultName() {
     QString user = qEnvironmentVariable("USER");
@@ -172,20 +310,19 @@ void SingleInstance::lock() {
     if (locked_ || path_.isEmpty()) {
         return;
     }
-    const QByteArray file = QFile::encodeName(path_ + QStringLiteral(".lock"));
+    const QByteArray file = name_ + ".lock";
     if (lockFd_ < 0) {
-        lockFd_ = ::open(file.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        lockFd_ = ::openat(folder_, file.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     }
     if (lockFd_ < 0) {
-        log(QStringLiteral("cannot open %1 (%2): not waiting for other starts")
-                .arg(QFile::decodeName(file), QString::fromLocal8Bit(std::strerror(errno))));
+        log(QStringLiteral("cannot open %1.lock (%2): not waiting for other starts")
+                .arg(path_, QString::fromLocal8Bit(std::strerror(errno))));
         return;
     }
     const QDeadlineTimer deadline(lockTimeoutMs);
     while (::flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
         if ((errno != EWOULDBLOCK && errno != EINTR) || deadline.hasExpired()) {
-            log(QStringLiteral("another start holds %1: going on without waiting for it")
-                    .arg(QFile::decodeName(file)));
+            log(QStringLiteral("another start holds %1.lock: going on without waiting for it").arg(path_));
             return;
         }
         ::usleep(10000);
@@ -216,28 +353,25 @@ bool SingleInstance::handOff(const QStringList& paths, int timeoutMs) {
 }
 
 bool SingleInstance::handOffLocked(const QStringList& paths, int timeoutMs) const {
-    QLocalSocket socket;
-    socket.connectToServer(path_);
-    if (!socket.waitForConnected(timeoutMs)) {
-        return false;
+    const std::optional<sockaddr_un> address = socketAddress(folderPath_, folder_, name_);
+    if (!address) {
+        return false; // told when listening
     }
-    if (!peerIsThisUser(socket.socketDescriptor())) {
+    switch (handTo(*address, paths, timeoutMs)) {
+    case HandOver::taken:
+        return true;
+    case HandOver::nobody:
+        return false;
+    case HandOver::otherUser:
         log(QStringLiteral("%1 is held by another user: not handing anything over").arg(path_));
         return false;
+    case HandOver::noAnswer:
+        log(QStringLiteral("the running Cuewright at %1 did not answer within %2 ms: starting on its own")
+                .arg(path_)
+                .arg(timeoutMs));
+        return false;
     }
-    socket.write(encodeList(paths));
-    // A running instance that hangs still has the connection accepted by the system: only its
-    // answer shows that it took the list.
-    const QDeadlineTimer deadline(timeoutMs);
-    while (!socket.canReadLine()) {
-        if (deadline.hasExpired() || !socket.waitForReadyRead(static_cast<int>(deadline.remainingTime()))) {
-            log(QStringLiteral("the running Cuewright at %1 did not answer within %2 ms: starting on its own")
-                    .arg(path_)
-                    .arg(timeoutMs));
-            return false;
-        }
-    }
-    return socket.readLine() == acknowledgement;
+    return false;
 }
 
 // The listening socket and the connections being read, all on `queue`.
@@ -250,6 +384,9 @@ struct SingleInstance::Listener {
     static constexpr qsizetype maxListBytes = qsizetype{4} << 20;
 
     dispatch::QueuePtr queue = dispatch::Queue::makeSerial("cuewright.single-instance");
+    // Lists handed on to the instance stood in for, one at a time and in order, away from `queue`
+    // (a stopped instance keeps each waiting).
+    dispatch::QueuePtr handingOn = dispatch::Queue::makeSerial("cuewright.single-instance.hand-on");
     int fd = -1;
     QString path;
     std::shared_ptr<dispatch::ReadSource> accepting;
@@ -330,8 +467,17 @@ void SingleInstance::Listener::read(int connection) {
         return; // the list is not complete yet
     }
     // The answer goes out now, before any file is opened: a sender without one starts on its own.
-    (void)::send(connection, acknowledgement, sizeof acknowledgement - 1, MSG_NOSIGNAL);
+    // One that has gone already (it waited for this one while it was stopped) has started on its
+    // own and opened the files itself.
+    const bool answered = ::send(connection, acknowledgement, sizeof acknowledgement - 1, MSG_NOSIGNAL) ==
+                          static_cast<ssize_t>(sizeof acknowledgement - 1);
     drop(connection);
+    if (!answered) {
+        log(QStringLiteral(
+                "a start at %1 stopped waiting before it was answered: not opening what it handed over")
+                .arg(path));
+        return;
+    }
     deliver(*paths);
 }
 
@@ -345,8 +491,9 @@ void SingleInstance::Listener::drop(int connection) {
     connections.erase(found);
 }
 
-bool SingleInstance::listen(Handler handler) {
+bool SingleInstance::listen(Handler handler, Holds holds) {
     handler_ = std::move(handler);
+    holds_ = std::move(holds);
     if (path_.isEmpty()) {
         log(QStringLiteral("running as a lone instance: later starts will not find this one"));
         return false;
@@ -358,8 +505,7 @@ bool SingleInstance::listen(Handler handler) {
 }
 
 bool SingleInstance::listenLocked() {
-    const QByteArray encoded = QFile::encodeName(path_);
-    const std::optional<sockaddr_un> socketFile = socketAddress(encoded);
+    const std::optional<sockaddr_un> socketFile = socketAddress(folderPath_, folder_, name_);
     if (!socketFile) {
         log(QStringLiteral("%1 is too long for a local socket: running as a lone instance").arg(path_));
         return false;
@@ -371,13 +517,15 @@ bool SingleInstance::listenLocked() {
     };
     bool bound = listener >= 0 && bindTo();
     struct stat status {};
-    if (!bound && listener >= 0 && errno == EADDRINUSE && ::lstat(encoded.constData(), &status) == 0 &&
-        S_ISSOCK(status.st_mode)) {
+    const auto statusOf = [&](const QByteArray& name) {
+        return ::fstatat(folder_, name.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0;
+    };
+    if (!bound && listener >= 0 && errno == EADDRINUSE && statusOf(name_) && S_ISSOCK(status.st_mode)) {
         // Nobody answered on it (handOff failed first). A crashed instance's socket goes; a living
         // one's is kept aside for when this one quits.
         if (someoneListens(address)) {
-            displaced_ = displacedPrefix(encoded) + QByteArray::number(quint64(status.st_ino));
-            if (::rename(encoded.constData(), displaced_.constData()) == 0) {
+            displaced_ = asideName(name_);
+            if (::renameat(folder_, name_.constData(), folder_, displaced_.constData()) == 0) {
                 log(QStringLiteral(
                         "the Cuewright at %1 did not answer: standing in for it until this one quits")
                         .arg(path_));
@@ -385,12 +533,12 @@ bool SingleInstance::listenLocked() {
                 displaced_.clear();
             }
         } else {
-            ::unlink(encoded.constData());
+            ::unlinkat(folder_, name_.constData(), 0);
         }
         bound = bindTo();
     }
-    if (!bound || ::chmod(encoded.constData(), 0600) != 0 || ::listen(listener, SOMAXCONN) != 0 ||
-        ::lstat(encoded.constData(), &status) != 0) {
+    if (!bound || ::fchmodat(folder_, name_.constData(), 0600, 0) != 0 ||
+        ::listen(listener, SOMAXCONN) != 0 || !statusOf(name_)) {
         log(QStringLiteral("cannot listen on %1 (%2): running as a lone instance")
                 .arg(path_, QString::fromLocal8Bit(std::strerror(errno))));
         if (listener >= 0) {
@@ -408,13 +556,7 @@ bool SingleInstance::listenLocked() {
     // alert). The destructor stops the queue before this object goes.
     listener_->deliver = [this](const QStringList& paths) {
         QMetaObject::invokeMethod(
-            this,
-            [this, paths] {
-                if (handler_) {
-                    handler_(paths);
-                }
-            },
-            Qt::QueuedConnection);
+            this, [this, paths] { received(paths); }, Qt::QueuedConnection);
     };
     listener_->accepting = dispatch::ReadSource::make(listener, listener_->queue);
     listener_->accepting->setEventHandler([listener = listener_.get()] { listener->acceptConnections(); });
@@ -422,41 +564,79 @@ bool SingleInstance::listenLocked() {
     return true;
 }
 
-QByteArray SingleInstance::currentSocketFile() const {
-    const auto isOurs = [this](const QByteArray& file) {
-        struct stat status {};
-        return ::lstat(file.constData(), &status) == 0 && status.st_dev == device_ && status.st_ino == inode_;
-    };
-    const QByteArray encoded = QFile::encodeName(path_);
-    if (isOurs(encoded)) {
-        return encoded;
+void SingleInstance::received(const QStringList& paths) {
+    if (displaced_.isEmpty() || !holds_) {
+        if (handler_) {
+            handler_(paths);
+        }
+        return;
     }
-    // Set aside, under the name of its own inode or, handed down, under that of the one above.
-    for (const QByteArray& file : displacedSockets(encoded)) {
-        if (isOurs(file)) {
-            return file;
+    // Standing in: what this one shows comes forward here; the rest belongs to the instance that
+    // was here first, which may show it (a second window of it here could save over its own).
+    QStringList kept;
+    QStringList handedOn;
+    for (const QString& path : paths) {
+        (holds_(path) ? kept : handedOn) << path;
+    }
+    if (!kept.isEmpty() && handler_) {
+        handler_(kept);
+    }
+    if (!kept.isEmpty() && handedOn.isEmpty()) {
+        return;
+    }
+    const std::optional<sockaddr_un> address = socketAddress(folderPath_, folder_, displaced_);
+    listener_->handingOn->async([this, address, handedOn, path = path_] {
+        if (address && handTo(*address, handedOn, defaultTimeoutMs) == HandOver::taken) {
+            log(QStringLiteral("handed on to the Cuewright this one stands in for at %1").arg(path));
+            return;
+        }
+        // Still stopped, or gone: this one opens them. The destructor waits for this task.
+        QMetaObject::invokeMethod(
+            this,
+            [this, handedOn] {
+                if (handler_) {
+                    handler_(handedOn);
+                }
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+QByteArray SingleInstance::currentSocketFile() const {
+    const auto isOurs = [this](const QByteArray& name) {
+        struct stat status {};
+        return ::fstatat(folder_, name.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+               status.st_dev == device_ && status.st_ino == inode_;
+    };
+    if (isOurs(name_)) {
+        return name_;
+    }
+    // Set aside, under the name given it then or, handed down, under that of the one above.
+    for (const QByteArray& name : displacedSockets(folder_, name_)) {
+        if (isOurs(name)) {
+            return name;
         }
     }
     return {};
 }
 
 bool SingleInstance::restoreDisplaced() const {
-    const QByteArray encoded = QFile::encodeName(path_);
-    const std::optional<sockaddr_un> address = socketAddress(encoded);
+    const std::optional<sockaddr_un> address = socketAddress(folderPath_, folder_, name_);
     if (!address || someoneListens(*address)) {
         return false;
     }
-    for (const QByteArray& file : displacedSockets(encoded)) {
+    for (const QByteArray& name : displacedSockets(folder_, name_)) {
         struct stat status {};
-        const std::optional<sockaddr_un> aside = socketAddress(file);
-        if (!aside || ::lstat(file.constData(), &status) != 0 || !S_ISSOCK(status.st_mode)) {
+        const std::optional<sockaddr_un> aside = socketAddress(folderPath_, folder_, name);
+        if (!aside || ::fstatat(folder_, name.constData(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISSOCK(status.st_mode)) {
             continue;
         }
         if (!someoneListens(*aside)) {
-            ::unlink(file.constData()); // its instance ended while set aside, without a word
+            ::unlinkat(folder_, name.constData(), 0); // its instance ended while set aside, without a word
             continue;
         }
-        if (::rename(file.constData(), encoded.constData()) == 0) {
+        if (::renameat(folder_, name.constData(), folder_, name_.constData()) == 0) {
             log(QStringLiteral("the Cuewright that stood in at %1 ended without giving the place back: "
                                "handing over to the one it stood in for")
                     .arg(path_));
@@ -469,19 +649,22 @@ bool SingleInstance::restoreDisplaced() const {
 void SingleInstance::leavePlace() {
     const QByteArray own = currentSocketFile();
     struct stat status {};
-    if (!displaced_.isEmpty() && ::lstat(displaced_.constData(), &status) == 0 && S_ISSOCK(status.st_mode)) {
+    if (!displaced_.isEmpty() &&
+        ::fstatat(folder_, displaced_.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISSOCK(status.st_mode)) {
         // One step, so that a start finds a socket at every moment. When this one's file has gone
         // (removed by hand), the place is taken only when free.
-        const QByteArray encoded = QFile::encodeName(path_);
-        const QByteArray place = !own.isEmpty()                               ? own
-                                 : ::lstat(encoded.constData(), &status) != 0 ? encoded
-                                                                              : QByteArray();
-        if (!place.isEmpty() && ::rename(displaced_.constData(), place.constData()) == 0) {
+        const QByteArray place = !own.isEmpty() ? own
+                                 : ::fstatat(folder_, name_.constData(), &status, AT_SYMLINK_NOFOLLOW) != 0
+                                     ? name_
+                                     : QByteArray();
+        if (!place.isEmpty() &&
+            ::renameat(folder_, displaced_.constData(), folder_, place.constData()) == 0) {
             return;
         }
     }
     if (!own.isEmpty()) {
-        ::unlink(own.constData());
+        ::unlinkat(folder_, own.constData(), 0);
     }
 }
 
@@ -495,11 +678,15 @@ SingleInstance::~SingleInstance() {
                 listener->drop(listener->connections.begin()->first);
             }
         });
+        listener_->handingOn->sync([] {}); // a list being handed on, which reaches back to this
         ::close(listener_->fd);
         leavePlace();
     }
     if (lockFd_ >= 0) {
         ::close(lockFd_); // releases the lock when held
+    }
+    if (folder_ >= 0) {
+        ::close(folder_);
     }
 }
 

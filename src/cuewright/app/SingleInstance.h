@@ -18,26 +18,34 @@ namespace cw {
 // to come forward) and waits for the running one to say it took them. The running one listens
 // and answers on a dispatch queue of its own, as soon as it has the list, and only then hands the
 // paths to the main thread: a main thread busy for a while (laying out a large text) neither
-// keeps a later start waiting nor lets it start on its own. Relative paths are taken from the
-// sender's working folder. A socket left behind by a crashed instance is replaced. One whose
-// instance lives but does not answer (stopped, or busy past the wait) is set aside under a name
-// of its own and the new start stands in; when the stand-in quits it renames that socket back
-// over its own in one step, so the instance that was there first receives hand-overs again and
-// at no moment is there no socket for a start to find. A stand-in that is itself stood in for
-// and quits passes the socket it set aside down into its own place; one that ends without a
-// word (killed) leaves a dead socket, and the next start puts the set-aside one back and hands
-// over to it. An instance removes only the socket it made itself, never one that replaced it.
-// Starts at the same moment take turns: a lock file beside the socket is held from the hand-over
-// that found no running instance until the socket listens, and while a quitting instance gives up
-// its place, so exactly one of them becomes the running instance and the others hand over to it.
-// Failures are logged; the start then goes on as a lone instance. Made, used and destroyed on the
-// main thread; the handler runs there.
+// keeps a later start waiting nor lets it start on its own. A list whose sender gave up waiting
+// before the answer went out (it has started on its own) is dropped unopened. Relative paths are
+// taken from the sender's working folder. A socket left behind by a crashed instance is replaced.
+// One whose instance lives but does not answer (stopped, or busy past the wait) is set aside
+// under a short name of its own and the new start stands in; while it stands in, it keeps what
+// it shows itself and hands every other list on to the instance it stood in for, which opens it
+// (or brings forward what it shows) once it answers again: one script is never open in two
+// instances. When the stand-in quits it renames that socket back over its own in one step, so
+// the instance that was there first receives hand-overs again and at no moment is there no
+// socket for a start to find. A stand-in that is itself stood in for and quits passes the socket
+// it set aside down into its own place; one that ends without a word (killed) leaves a dead
+// socket, and the next start puts the set-aside one back and hands over to it. An instance
+// removes only the socket it made itself, never one that replaced it. Sockets are reached
+// through a descriptor of their folder, so a folder of any length serves. Starts at the same
+// moment take turns: a lock file beside the socket is held from the hand-over that found no
+// running instance until the socket listens, and while a quitting instance gives up its place,
+// so exactly one of them becomes the running instance and the others hand over to it. Failures
+// are logged; the start then goes on as a lone instance. Made, used and destroyed on the main
+// thread; the handler runs there.
 class SingleInstance final : public QObject {
     Q_OBJECT
 
 public:
     // Called in the running instance with the paths a later one handed over (empty: come forward).
     using Handler = std::function<void(const QStringList& paths)>;
+    // Whether this instance shows the file at `path` (or is opening it): asked on the main
+    // thread while it stands in, to keep those and hand the others on.
+    using Holds = std::function<bool(const QString& path)>;
 
     // How long a hand-over waits to connect, and then for the running instance's answer.
     static constexpr int defaultTimeoutMs = 2000;
@@ -53,7 +61,9 @@ public:
     static QString defaultName();
     // Where the socket `name` lives: `name` itself when it is an absolute path; otherwise in
     // $XDG_RUNTIME_DIR when that is the user's alone (mode 0700), else in a folder of the user's
-    // made so in the temporary folder. Empty (and logged) when there is no such folder.
+    // made so in the temporary folder, else (another user made that one first) in one made so in
+    // the user's cache folder, named after this host. Empty (and logged) when there is no such
+    // folder.
     static QString socketPath(const QString& name);
 
     // How long a start waits for another start to finish becoming the running instance.
@@ -65,7 +75,7 @@ public:
     // is then kept, and other starts wait, until listen() or the end of this object.
     bool handOff(const QStringList& paths, int timeoutMs = defaultTimeoutMs);
     // Becomes the running instance; false (and logged) when the socket cannot be made.
-    bool listen(Handler handler);
+    bool listen(Handler handler, Holds holds = {});
 
 private:
     struct Listener;
@@ -76,23 +86,32 @@ private:
     void unlock();
     bool handOffLocked(const QStringList& paths, int timeoutMs) const;
     bool listenLocked();
-    // Where this instance's socket file is now: at path_, or set aside by a later start; empty
-    // when it is gone. The file system's bytes.
+    // The name in the folder this instance's socket file has now: its own, or one it was set
+    // aside under by a later start; empty when it is gone. The file system's bytes.
     QByteArray currentSocketFile() const;
     // Puts the socket this instance set aside back in its place, or removes its own.
     void leavePlace();
     // When nothing listens at path_ (a stand-in was killed), puts a living instance's socket that
     // was set aside back there and removes those whose instance has ended; true when one was put back.
     bool restoreDisplaced() const;
+    // On the main thread: a list handed over, kept or handed on while this one stands in.
+    void received(const QStringList& paths);
 
     QString path_;
+    // The socket's folder (its path, and a descriptor open for the life of this object) and the
+    // socket's name in it.
+    QByteArray folderPath_;
+    int folder_ = -1;
+    QByteArray name_;
     std::shared_ptr<Listener> listener_; // while listening
     // The socket file this instance made: only that one is removed at the end.
     dev_t device_ = 0;
     ino_t inode_ = 0;
-    // The socket of a living instance that did not answer, set aside by listen() under this name.
+    // The socket of a living instance that did not answer, set aside by listen() under this name
+    // in the folder.
     QByteArray displaced_;
     Handler handler_;
+    Holds holds_;
     int lockFd_ = -1;
     bool locked_ = false; // from a hand-over that found no one until listening
 };

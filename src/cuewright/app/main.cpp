@@ -96,7 +96,8 @@ int main(int argc, char** argv) {
         controller->terminateWithoutAsking();
         return !controller->isTerminating();
     });
-    instance.listen([controller](const QStringList& handed) { controller->handOver(handed); });
+    instance.listen([controller](const QStringList& handed) { controller->handOver(handed); },
+                    [controller](const QString& path) { return controller->showsOrOpens(path); });
 
     controller->applicationWillFinishLaunching();
     // Read now, in the order given, so that the last one named comes to the front; nothing else
