@@ -246,17 +246,25 @@ inline bool pressKeysThroughMenu(QProcess& app, Display* display, const QStringL
     return keys.size() == 1 || xdotool(QStringList{QStringLiteral("key")} + keys.mid(1));
 }
 
-// Whether Caps Lock is locked on the server (what `xset q` shows as "Caps Lock: on").
-inline bool capsLockOn(Display* display) {
+// The keyboard's locks, as `xset q` shows them: the key and the modifier it locks.
+struct KeyLock {
+    KeySym key;
+    unsigned mask;
+};
+inline constexpr KeyLock capsLock{XK_Caps_Lock, LockMask};
+inline constexpr KeyLock numLock{XK_Num_Lock, Mod2Mask};
+
+inline bool isLocked(Display* display, KeyLock lock) {
     XkbStateRec state{};
-    return XkbGetState(display, XkbUseCoreKbd, &state) == Success && (state.locked_mods & LockMask) != 0;
+    return XkbGetState(display, XkbUseCoreKbd, &state) == Success && (state.locked_mods & lock.mask) != 0;
 }
 
-// Sets Caps Lock as a person does, with its key (xdotool's --clearmodifiers would not), and waits
+// Sets a lock as a person does, with its key (xdotool's --clearmodifiers would not), and waits
 // until the server has it so; whether it has.
-inline bool setCapsLock(QProcess& app, Display* display, bool on) {
-    return capsLockOn(display) == on || (xdotool({QStringLiteral("key"), QStringLiteral("Caps_Lock")}) &&
-                                         waitFor(app, [&] { return capsLockOn(display) == on; }));
+inline bool setLock(QProcess& app, Display* display, KeyLock lock, bool on) {
+    return isLocked(display, lock) == on ||
+           (xdotool({QStringLiteral("key"), QString::fromLatin1(XKeysymToString(lock.key))}) &&
+            waitFor(app, [&] { return isLocked(display, lock) == on; }));
 }
 
 // Activates the window through the window manager and waits until it has the focus.
@@ -588,10 +596,12 @@ protected:
             }
         }
         if (display) {
-            // The next test on this server starts with the lock off, as a fresh server does.
-            if (capsLockOn(display)) {
-                pressKeys(display, {XK_Caps_Lock});
-                XSync(display, False);
+            // The next test on this server starts with the locks off, as a fresh server does.
+            for (const KeyLock lock : {capsLock, numLock}) {
+                if (isLocked(display, lock)) {
+                    pressKeys(display, {lock.key});
+                    XSync(display, False);
+                }
             }
             XCloseDisplay(display);
         }

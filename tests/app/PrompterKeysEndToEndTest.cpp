@@ -240,7 +240,8 @@ TEST_F(HeldKeysEndToEnd, AWindEndsWhenItsKeyGoesUpAfterItsModifierAndRepeats) {
 // With Caps Lock on, every key works as with it off: Ctrl+F7 bound to Play/Pause plays and pauses
 // from the editor; in the prompter Space plays, W and S step the speed, the arrows and Page Up
 // and Page Down set the direction, F9 bound to fast forward winds while held, F5 pauses and B
-// rewinds. F9's binding was stored with the Caps Lock bit: it winds with the lock off too.
+// rewinds. F9's binding was stored with the Caps Lock bit: it winds with the lock off too. Num Lock
+// changes nothing either.
 TEST_F(PrompterKeysEndToEnd, CapsLockStopsNoKey) {
     cw::KeyBindings bindings;
     bindings.playPause = cw::KeyBindings::Key{kc::f7, mod::command | mod::function};
@@ -248,7 +249,7 @@ TEST_F(PrompterKeysEndToEnd, CapsLockStopsNoKey) {
     startWith(bindings);
     ASSERT_FALSE(HasFailure());
     ASSERT_TRUE(activate(*editor));
-    ASSERT_TRUE(setCapsLock(*app, display, true)) << "Caps Lock did not lock";
+    ASSERT_TRUE(setLock(*app, display, capsLock, true)) << "Caps Lock did not lock";
     const auto stopped = [](const nlohmann::json& s) { return !playing(s); };
     const auto speed = [&] { return askStatus(port).value("scrollSpeed", -1.0); };
     const auto keyDoes = [&](const char* key, const std::function<bool(const nlohmann::json&)>& holds) {
@@ -283,9 +284,14 @@ TEST_F(PrompterKeysEndToEnd, CapsLockStopsNoKey) {
     EXPECT_TRUE(keyDoes("b", [](const nlohmann::json& s) { return s.value("playbackProgress", 1.0) == 0; }))
         << "B did not rewind";
 
-    ASSERT_TRUE(setCapsLock(*app, display, false));
+    ASSERT_TRUE(setLock(*app, display, capsLock, false));
     ASSERT_TRUE(keyDoes("space", playing));
     holdF9();
+    // Nor does Num Lock.
+    ASSERT_TRUE(setLock(*app, display, numLock, true)) << "Num Lock did not lock";
+    EXPECT_TRUE(keyDoes("Up", direction(-1.0))) << "Up with Num Lock on did not set the direction";
+    holdF9();
+    EXPECT_TRUE(keyDoes("space", stopped)) << "Space with Num Lock on did not pause";
     EXPECT_TRUE(quit());
 }
 

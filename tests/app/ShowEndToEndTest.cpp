@@ -312,7 +312,7 @@ TEST_F(ShowEndToEnd, ABackgroundBindingActsWithCapsLockOn) {
     ASSERT_FALSE(HasFatalFailure());
     openSlides();
     ASSERT_FALSE(HasFatalFailure());
-    ASSERT_TRUE(setCapsLock(*app, display, true)) << "Caps Lock did not lock";
+    ASSERT_TRUE(setLock(*app, display, capsLock, true)) << "Caps Lock did not lock";
     EXPECT_TRUE(isBehind()) << "F8 in another application with Caps Lock on did not speed up";
 }
 

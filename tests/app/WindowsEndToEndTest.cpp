@@ -203,9 +203,9 @@ TEST_F(WindowsEndToEnd, TheKeysPaneIsReachedAndABindingRecordedWithTheKeyboard) 
     ASSERT_TRUE(xdotool({"key", "space", "Escape"})); // recording again, and not
     ASSERT_TRUE(waitForNamed(*app, "Keys")) << "Escape closed the settings window";
     // The next well (Rewind), past the first one's remove button, records F8 with Caps Lock on.
-    ASSERT_TRUE(setCapsLock(*app, display, true)) << "Caps Lock did not lock";
+    ASSERT_TRUE(setLock(*app, display, capsLock, true)) << "Caps Lock did not lock";
     ASSERT_TRUE(xdotool({"key", "Tab", "Tab", "space", "F8"}));
-    ASSERT_TRUE(setCapsLock(*app, display, false));
+    ASSERT_TRUE(setLock(*app, display, capsLock, false));
     ASSERT_TRUE(xdotool({"key", "ctrl+w"}));
     ASSERT_TRUE(waitGone(*app, *settings));
     ASSERT_TRUE(quit(*app, editor));
