@@ -23,10 +23,12 @@
 #include <QStringList>
 #include <QUuid>
 
+#include <X11/XKBlib.h>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -242,6 +244,27 @@ inline bool pressKeysThroughMenu(QProcess& app, Display* display, const QStringL
         return false;
     }
     return keys.size() == 1 || xdotool(QStringList{QStringLiteral("key")} + keys.mid(1));
+}
+
+// The keyboard's locks, as `xset q` shows them: the key and the modifier it locks.
+struct KeyLock {
+    KeySym key;
+    unsigned mask;
+};
+inline constexpr KeyLock capsLock{XK_Caps_Lock, LockMask};
+inline constexpr KeyLock numLock{XK_Num_Lock, Mod2Mask};
+
+inline bool isLocked(Display* display, KeyLock lock) {
+    XkbStateRec state{};
+    return XkbGetState(display, XkbUseCoreKbd, &state) == Success && (state.locked_mods & lock.mask) != 0;
+}
+
+// Sets a lock as a person does, with its key (xdotool's --clearmodifiers would not), and waits
+// until the server has it so; whether it has.
+inline bool setLock(QProcess& app, Display* display, KeyLock lock, bool on) {
+    return isLocked(display, lock) == on ||
+           (xdotool({QStringLiteral("key"), QString::fromLatin1(XKeysymToString(lock.key))}) &&
+            waitFor(app, [&] { return isLocked(display, lock) == on; }));
 }
 
 // Activates the window through the window manager and waits until it has the focus.
@@ -573,6 +596,13 @@ protected:
             }
         }
         if (display) {
+            // The next test on this server starts with the locks off, as a fresh server does.
+            for (const KeyLock lock : {capsLock, numLock}) {
+                if (isLocked(display, lock)) {
+                    pressKeys(display, {lock.key});
+                    XSync(display, False);
+                }
+            }
             XCloseDisplay(display);
         }
     }

@@ -1,8 +1,9 @@
 // The real cuewright binary under openbox, driven through XTest and xdotool, its transport read
 // back through its own remote-control status on the loopback address: a fast wind held in the
 // prompter ends when the editor is activated, and one whose modifier went up first ends when its
-// auto-repeating key goes up, a Ctrl+F-key binding plays from the editor, bindings act from the
-// status bar, Ctrl+1 jumps to a bookmark just made in every window, the transparent prompter's
+// auto-repeating key goes up, every key works with Caps Lock on, a wind held in the editor ends
+// when its key goes up under a menu, a Ctrl+F-key binding plays from the editor, bindings act from
+// the status bar, Ctrl+1 jumps to a bookmark just made in every window, the transparent prompter's
 // opacity is set from its menu by keyboard, a display-bound prompter over the editor's own screen
 // gives way to Escape and Ctrl+W, and the prompter's key hints with long key names are
 // photographed for a person to look at.
@@ -232,6 +233,97 @@ TEST_F(HeldKeysEndToEnd, AWindEndsWhenItsKeyGoesUpAfterItsModifierAndRepeats) {
             EXPECT_TRUE(waitForStatus(direction(1.0))) << "the wind went on after its key went up";
             EXPECT_TRUE(waitForStatus(playing));
         }
+    }
+    EXPECT_TRUE(quit());
+}
+
+// With Caps Lock on, every key works as with it off: Ctrl+F7 bound to Play/Pause plays and pauses
+// from the editor; in the prompter Space plays, W and S step the speed, the arrows and Page Up
+// and Page Down set the direction, F9 bound to fast forward winds while held, F5 pauses and B
+// rewinds. F9's binding was stored with the Caps Lock bit: it winds with the lock off too. Num Lock
+// changes nothing either.
+TEST_F(PrompterKeysEndToEnd, CapsLockStopsNoKey) {
+    cw::KeyBindings bindings;
+    bindings.playPause = cw::KeyBindings::Key{kc::f7, mod::command | mod::function};
+    bindings.ffwd = cw::KeyBindings::Key{kc::f9, mod::function | mod::capsLock};
+    startWith(bindings);
+    ASSERT_FALSE(HasFailure());
+    ASSERT_TRUE(activate(*editor));
+    ASSERT_TRUE(setLock(*app, display, capsLock, true)) << "Caps Lock did not lock";
+    const auto stopped = [](const nlohmann::json& s) { return !playing(s); };
+    const auto speed = [&] { return askStatus(port).value("scrollSpeed", -1.0); };
+    const auto keyDoes = [&](const char* key, const std::function<bool(const nlohmann::json&)>& holds) {
+        return xdotool({"key", key}) && waitForStatus(holds);
+    };
+    EXPECT_TRUE(keyDoes("ctrl+F7", playing)) << "Ctrl+F7 did not play from the editor";
+    EXPECT_TRUE(keyDoes("ctrl+F7", stopped)) << "Ctrl+F7 did not pause from the editor";
+
+    const std::optional<Window> prompter = openPrompter();
+    ASSERT_TRUE(prompter && activate(*prompter)) << "no prompter window";
+    EXPECT_TRUE(keyDoes("space", playing)) << "Space did not play";
+    const double before = speed();
+    EXPECT_TRUE(keyDoes("w", [&](const nlohmann::json& s) { return s.value("scrollSpeed", 0.0) > before; }))
+        << "W did not speed up";
+    const double faster = speed();
+    EXPECT_TRUE(keyDoes("s", [&](const nlohmann::json& s) { return s.value("scrollSpeed", 1e9) < faster; }))
+        << "S did not slow down";
+    for (const auto& [key, factor] : {std::pair{"Up", -1.0}, {"Down", 1.0}, {"Prior", -1.0}, {"Next", 1.0}}) {
+        EXPECT_TRUE(keyDoes(key, direction(factor))) << key << " did not set the direction";
+    }
+    const auto holdF9 = [&] {
+        key(display, XK_F9, true);
+        XSync(display, False);
+        EXPECT_TRUE(waitForStatus(direction(5.0))) << "holding F9 did not wind fast";
+        key(display, XK_F9, false);
+        XSync(display, False);
+        EXPECT_TRUE(waitForStatus(direction(1.0))) << "the wind went on after F9 went up";
+    };
+    holdF9();
+    EXPECT_TRUE(waitForStatus([](const nlohmann::json& s) { return s.value("playbackProgress", 0.0) > 0; }));
+    EXPECT_TRUE(keyDoes("F5", stopped)) << "F5 did not pause";
+    EXPECT_TRUE(keyDoes("b", [](const nlohmann::json& s) { return s.value("playbackProgress", 1.0) == 0; }))
+        << "B did not rewind";
+
+    ASSERT_TRUE(setLock(*app, display, capsLock, false));
+    ASSERT_TRUE(keyDoes("space", playing));
+    holdF9();
+    // Nor does Num Lock.
+    ASSERT_TRUE(setLock(*app, display, numLock, true)) << "Num Lock did not lock";
+    EXPECT_TRUE(keyDoes("Up", direction(-1.0))) << "Up with Num Lock on did not set the direction";
+    holdF9();
+    EXPECT_TRUE(keyDoes("space", stopped)) << "Space with Num Lock on did not pause";
+    EXPECT_TRUE(quit());
+}
+
+// F9 bound to fast forward, held in the editor with the keyboard in the text, then in the status
+// bar; a menu title clicked with the mouse meanwhile, F9 goes up while the menu is open: the wind
+// ends, and the script plays on at normal speed.
+TEST_F(PrompterKeysEndToEnd, AHeldWindEndsOnItsKeyUpUnderAMenu) {
+    cw::KeyBindings bindings;
+    bindings.ffwd = cw::KeyBindings::Key{kc::f9, mod::function};
+    startWith(bindings);
+    ASSERT_FALSE(HasFailure());
+    ASSERT_FALSE(remoteReply(port, "StartPlayback").empty());
+    ASSERT_TRUE(waitForStatus(playing));
+    ASSERT_TRUE(activate(*editor));
+    for (const char* where : {"text", "status bar"}) {
+        SCOPED_TRACE(where);
+        if (where == std::string_view("status bar")) {
+            ASSERT_TRUE(xdotool({"key", "shift+F6"})); // from the text to the status bar
+        }
+        key(display, XK_F9, true);
+        XSync(display, False);
+        ASSERT_TRUE(waitForStatus(direction(5.0))) << "holding F9 did not wind fast";
+        const QRect frame = rootGeometry(display, *editor); // the menu bar's first title, clicked
+        ASSERT_TRUE(xdotool(
+            {"mousemove", QString::number(frame.x() + 30), QString::number(frame.y() + 10), "click", "1"}));
+        ASSERT_TRUE(waitFor(*app, [&] { return !openMenus(display, root).empty(); })) << "no menu opened";
+        key(display, XK_F9, false);
+        XSync(display, False);
+        EXPECT_TRUE(waitForStatus(direction(1.0))) << "the wind went on after F9 went up under the menu";
+        EXPECT_TRUE(waitForStatus(playing));
+        ASSERT_TRUE(xdotool({"key", "Escape"}));
+        ASSERT_TRUE(waitFor(*app, [&] { return openMenus(display, root).empty(); }));
     }
     EXPECT_TRUE(quit());
 }

@@ -172,7 +172,8 @@ TEST(MainMenu, EveryWindowShownGetsTheApplicationKeysAndTheCloseKey) {
 // With background listening on, the bindings act in a window that does not run them itself: from
 // a button, and from a text field only held with Ctrl, Alt or Super or on an F-key. A recording
 // key well keeps its key, a window that runs its own bindings is left alone, and nothing acts with
-// listening off. A held wind ends when its key goes up, or when the keyboard goes to another window.
+// listening off. A held wind ends when its key goes up, also in a menu opened meanwhile (which has
+// the keyboard then), or when the keyboard goes to another window.
 TEST(WindowBindingKeys, BindingsActInTheOtherWindowsButWhereTheKeyIsTheControls) {
     namespace kc = platform::keycode;
     using Action = cw::KeyBindings::Action;
@@ -239,16 +240,29 @@ TEST(WindowBindingKeys, BindingsActInTheOtherWindowsButWhereTheKeyIsTheControls)
     EXPECT_EQ(well->key(), bindings.rewind);
 
     defaults.set(cw::settings::listenToShortcutsInBackground, true);
-    for (QWidget* goneTo : std::initializer_list<QWidget*>{nullptr, editorButton}) {
-        SCOPED_TRACE(goneTo ? "the keyboard went to the editor" : "the key went up");
+    QMenu menu;
+    menu.addAction("Item");
+    enum class Then { keyUp, keyUpInAMenu, keyboardToTheEditor };
+    for (const Then then : {Then::keyUp, Then::keyUpInAMenu, Then::keyboardToTheEditor}) {
+        SCOPED_TRACE(int(then));
         ASSERT_TRUE(focusOn(button));
         performed.clear();
         QTest::keyPress(button, Qt::Key_F9);
         EXPECT_EQ(performed, (Performed{{Action::ffwd, true}}));
-        if (goneTo) {
-            ASSERT_TRUE(focusOn(goneTo));
-        } else {
+        switch (then) {
+        case Then::keyUp:
             QTest::keyRelease(button, Qt::Key_F9);
+            break;
+        case Then::keyUpInAMenu:
+            menu.popup(button->mapToGlobal(QPoint(0, 0)));
+            ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::activePopupWidget() == &menu; }));
+            EXPECT_EQ(performed, (Performed{{Action::ffwd, true}})) << "the wind ended before its key-up";
+            QTest::keyRelease(&menu, Qt::Key_F9);
+            menu.close();
+            break;
+        case Then::keyboardToTheEditor:
+            ASSERT_TRUE(focusOn(editorButton));
+            break;
         }
         EXPECT_EQ(performed, (Performed{{Action::ffwd, true}, {Action::ffwd, false}}));
     }

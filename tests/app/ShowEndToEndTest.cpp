@@ -1,7 +1,8 @@
 // The real cuewright binary under openbox while the presenter works in another application: a
 // network remote's StartPlayback plays and leaves that application's window active; a fast wind
 // bound to F9 for use in the background, held there and released once the settings window has
-// come forward, ends; a play key bound for use in the background acts from the settings window
+// come forward, ends; a binding for use in the background acts with Caps Lock on; a play key bound
+// for use in the background acts from the settings window
 // and in the application the keyboard goes to when they close; and a prompter that the
 // application moves and shrinks onto a smaller monitor (xrandr splits the screen) fits its frame
 // into the monitor and shows every line whole (its screenshot goes to test-output/prompter/).
@@ -302,6 +303,17 @@ TEST_F(ShowEndToEnd, AGlobalWindReleasedWithTheSettingsInFrontEnds) {
     XTestFakeKeyEvent(display, XKeysymToKeycode(display, XK_F9), False, CurrentTime);
     XSync(display, False);
     EXPECT_TRUE(waitForStatus(direction(1.0))) << "the wind went on after F9 went up";
+}
+
+// With Caps Lock on, a binding for use in the background acts from another application.
+TEST_F(ShowEndToEnd, ABackgroundBindingActsWithCapsLockOn) {
+    listenInTheBackground({});
+    startWithPrompter();
+    ASSERT_FALSE(HasFatalFailure());
+    openSlides();
+    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_TRUE(setLock(*app, display, capsLock, true)) << "Caps Lock did not lock";
+    EXPECT_TRUE(isBehind()) << "F8 in another application with Caps Lock on did not speed up";
 }
 
 // F8 bound to Play/Pause for use in the background plays and pauses from the settings window; the

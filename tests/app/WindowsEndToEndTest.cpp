@@ -172,7 +172,8 @@ TEST_F(WindowsEndToEnd, MenusDialogsAndAlertsFollowTheAppearance) {
 
 // The settings window from the keyboard alone: Ctrl+Tab / Ctrl+Shift+Tab and Ctrl+PageDown /
 // Ctrl+PageUp step through the panes, Tab goes from the chosen pane's item into the pane, Space starts a key
-// well recording and the next key is the binding.
+// well recording and the next key is the binding. Escape ends a recording and the well keeps its key;
+// a key recorded with Caps Lock on is stored without it.
 TEST_F(WindowsEndToEnd, TheKeysPaneIsReachedAndABindingRecordedWithTheKeyboard) {
     const Window editor = startOnScript("keys.cwr");
     ASSERT_NE(editor, 0u);
@@ -195,17 +196,27 @@ TEST_F(WindowsEndToEnd, TheKeysPaneIsReachedAndABindingRecordedWithTheKeyboard) 
     ASSERT_TRUE(xdotool({"key", "F7"}));
     const auto stored = [&] {
         platform::Defaults defaults({work / "defaults.json", std::chrono::hours(1), {}});
-        return cw::KeyBindings::load(defaults).playPause;
+        return cw::KeyBindings::load(defaults);
     };
     app->waitForFinished(500); // let it paint: the picture is for people, not for the test
     saveScreen("settings-keys-recorded.png");
+    ASSERT_TRUE(xdotool({"key", "space", "Escape"})); // recording again, and not
+    ASSERT_TRUE(waitForNamed(*app, "Keys")) << "Escape closed the settings window";
+    // The next well (Rewind), past the first one's remove button, records F8 with Caps Lock on.
+    ASSERT_TRUE(setLock(*app, display, capsLock, true)) << "Caps Lock did not lock";
+    ASSERT_TRUE(xdotool({"key", "Tab", "Tab", "space", "F8"}));
+    ASSERT_TRUE(setLock(*app, display, capsLock, false));
     ASSERT_TRUE(xdotool({"key", "ctrl+w"}));
     ASSERT_TRUE(waitGone(*app, *settings));
     ASSERT_TRUE(quit(*app, editor));
-    const std::optional<cw::KeyBindings::Key> play = stored();
-    ASSERT_TRUE(play) << "no binding was recorded";
-    EXPECT_EQ(play->keyCode, platform::keycode::f7);
-    EXPECT_EQ(play->modifiers, platform::modifier::function) << "F7 alone, no Ctrl, Alt or Shift";
+    const cw::KeyBindings bindings = stored();
+    ASSERT_TRUE(bindings.playPause) << "no binding was recorded";
+    EXPECT_EQ(bindings.playPause->keyCode, platform::keycode::f7) << "Escape was recorded";
+    EXPECT_EQ(bindings.playPause->modifiers, platform::modifier::function)
+        << "F7 alone, no Ctrl, Alt or Shift";
+    ASSERT_TRUE(bindings.rewind) << "no binding was recorded with Caps Lock on";
+    EXPECT_EQ(bindings.rewind->keyCode, platform::keycode::f8);
+    EXPECT_EQ(bindings.rewind->modifiers, platform::modifier::function) << "stored with Caps Lock";
 }
 
 // Typed at once into a new or an opened script, "kiwi" lands in order at the caret; Ctrl+Shift+S

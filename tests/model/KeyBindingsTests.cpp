@@ -129,10 +129,11 @@ TEST_F(KeyBindingsStorage, DecodingIsLenient) {
     EXPECT_EQ(action(keyDown(kc::a, 0x100)), Action::playPause);
 }
 
-// Only the device-independent bits below bit 32 count, also of a stored binding; arrows carry
-// the flags translated arrow keys have; the earlier field wins; modifier presses never match,
-// key-up events do.
-TEST(KeyBindingsMatching, ComparesOnlyDeviceIndependentBits) {
+// Only the device-independent bits below bit 32 count, also of a stored binding, and Caps Lock
+// not at all: a binding recorded with its light on or off matches with it either way; arrows
+// carry the flags translated arrow keys have; the earlier field wins; modifier presses never
+// match, key-up events do.
+TEST(KeyBindingsMatching, ComparesOnlyDeviceIndependentBitsWithoutCapsLock) {
     KeyBindings bindings;
     bindings.playPause = KeyBindings::Key{kc::p, mod::command};
     bindings.rewind = KeyBindings::Key{kc::r, mod::option | 0x120};
@@ -142,18 +143,25 @@ TEST(KeyBindingsMatching, ComparesOnlyDeviceIndependentBits) {
     bindings.reverse = KeyBindings::Key{kc::b, 0};
     bindings.ffwd = KeyBindings::Key{kc::shift, mod::shift};
     bindings.incSpeed = KeyBindings::Key{kc::f, mod::control};
+    bindings.jumpNextBookmark = KeyBindings::Key{kc::n, mod::shift | mod::capsLock}; // recorded with it on
     const auto press = [](std::uint16_t code, platform::ModifierFlags flags,
                           platform::KeyEvent::Type type = platform::KeyEvent::Type::keyDown) {
         platform::KeyEvent event = keyDown(code, flags);
         event.type = type;
         return event;
     };
-    const auto translated = [](int key) {
-        return *platform::translateX11KeyEvent(key + 8, 8 /*Mod1 = Alt*/, platform::KeyEvent::Type::keyDown);
+    const auto translated = [](int key, std::uint32_t state = 8 /*Mod1 = Alt*/) {
+        return *platform::translateX11KeyEvent(key + 8, state, platform::KeyEvent::Type::keyDown);
     };
+    constexpr std::uint32_t lock = 2, numLock = 0x10; // LockMask, Mod2
     const std::pair<platform::KeyEvent, std::optional<Action>> cases[] = {
         {press(kc::p, mod::command | 0x100 | 0x8), Action::playPause},
-        {press(kc::p, mod::command | mod::capsLock | 0x100), std::nullopt},
+        {press(kc::p, mod::command | mod::capsLock | 0x100), Action::playPause},
+        {press(kc::n, mod::shift | 0x100), Action::jumpNextBookmark},
+        {press(kc::n, mod::shift | mod::capsLock | 0x100), Action::jumpNextBookmark},
+        {press(kc::n, mod::capsLock | 0x100), std::nullopt},
+        {translated(KEY_DOWN, 8 | lock | numLock), Action::scrollLineDown},
+        {translated(KEY_R, 8 | lock), Action::rewind},
         {press(kc::p, mod::command | mod::shift), std::nullopt},
         {press(kc::p, 0x100), std::nullopt},
         {press(kc::o, mod::command), std::nullopt},

@@ -118,6 +118,7 @@ protected:
 
 // Each fixed and presenter key tints its control while down and acts on release: a line step goes
 // back (-1) or on (1) from the reading position while stopped, and sets the direction while playing.
+// Caps Lock's light changes nothing: a clicker's keys work with it on.
 TEST_F(PrompterKeyTest, FixedAndPresenterKeysTintTheirControlAndActOnRelease) {
     using C = cw::PrompterControl;
     const struct {
@@ -144,22 +145,25 @@ TEST_F(PrompterKeyTest, FixedAndPresenterKeysTintTheirControlAndActOnRelease) {
         {kc::pageDown, function, true, C::lineDown, factor(1.0), 0},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::to_string(c.key) + (c.playing ? " playing" : " stopped"));
-        play(c.playing);
-        delegate->calls.clear();
-        delegate->targets.clear();
-        EXPECT_TRUE(down(c.key, c.flags));
-        EXPECT_TRUE(isPressed(layer(c.control)));
-        EXPECT_TRUE(keyHeld());
-        EXPECT_TRUE(delegate->calls.empty());
-        EXPECT_TRUE(up(c.key, c.flags));
-        EXPECT_FALSE(keyHeld());
-        EXPECT_TRUE(c.playing || isReleased(layer(c.control))); // while playing the direction is lit
-        EXPECT_EQ(delegate->calls, std::vector<std::string>{c.call});
-        if (c.direction != 0) {
-            ASSERT_EQ(delegate->targets.size(), 1u);
-            EXPECT_EQ(delegate->targets[0] > 0.5, c.direction > 0) << delegate->targets[0];
-            EXPECT_NE(delegate->targets[0], 0.5);
+        for (const platform::ModifierFlags lock : {platform::ModifierFlags(0), mod::capsLock}) {
+            SCOPED_TRACE(std::to_string(c.key) + (c.playing ? " playing" : " stopped") +
+                         (lock ? " with Caps Lock on" : ""));
+            play(c.playing);
+            delegate->calls.clear();
+            delegate->targets.clear();
+            EXPECT_TRUE(down(c.key, c.flags | lock));
+            EXPECT_TRUE(isPressed(layer(c.control)));
+            EXPECT_TRUE(keyHeld());
+            EXPECT_TRUE(delegate->calls.empty());
+            EXPECT_TRUE(up(c.key, c.flags | lock));
+            EXPECT_FALSE(keyHeld());
+            EXPECT_TRUE(c.playing || isReleased(layer(c.control))); // while playing the direction is lit
+            EXPECT_EQ(delegate->calls, std::vector<std::string>{c.call});
+            if (c.direction != 0) {
+                ASSERT_EQ(delegate->targets.size(), 1u);
+                EXPECT_EQ(delegate->targets[0] > 0.5, c.direction > 0) << delegate->targets[0];
+                EXPECT_NE(delegate->targets[0], 0.5);
+            }
         }
     }
 }
@@ -181,6 +185,12 @@ TEST_F(PrompterKeyTest, LineStepsMoveByTheManualLineCountAndUAndJJumpFour) {
 }
 
 TEST_F(PrompterKeyTest, WAndSStepTheSpeedOnKeyDownAndSaturate) {
+    view->controls().setScrollSpeed(50.0);
+    for (const kc::KeyCode code : {kc::w, kc::s, kc::u, kc::j}) { // Caps Lock on changes nothing
+        EXPECT_TRUE(down(code, plain | mod::capsLock)) << code;
+    }
+    EXPECT_EQ(delegate->calls, (std::vector<std::string>{speed(52.5), speed(50), "scroll", "scroll"}));
+    delegate->calls.clear();
     view->controls().setScrollSpeed(98.0);
     EXPECT_TRUE(down(kc::w, plain));
     EXPECT_DOUBLE_EQ(view->controls().speedLayer().scrollSpeed(), 100.0);
@@ -200,7 +210,7 @@ TEST_F(PrompterKeyTest, WAndSStepTheSpeedOnKeyDownAndSaturate) {
 TEST_F(PrompterKeyTest, AnyHeldModifierMakesFixedKeysNotMatchAndTheRestAreClaimedWithoutADelegate) {
     EXPECT_FALSE(press(kc::space, plain | mod::shift));
     EXPECT_FALSE(down(kc::upArrow, arrow | mod::option));
-    EXPECT_FALSE(down(kc::w, plain | mod::capsLock));
+    EXPECT_FALSE(down(kc::w, plain | mod::capsLock | mod::shift));
     EXPECT_FALSE(down(kc::space, 0)); // without the device bit ordinary events carry
     EXPECT_FALSE(down(kc::q, plain));
     EXPECT_TRUE(delegate->calls.empty());
@@ -240,7 +250,8 @@ TEST_F(PrompterKeyTest, BindingsMatchTheirModifiersOnly) {
     bind(KeyBindings::Action::jumpNextBookmark, kc::n, mod::command);
     EXPECT_FALSE(down(kc::n, plain));
     EXPECT_TRUE(down(kc::n, plain | mod::command));
-    EXPECT_EQ(delegate->calls, std::vector<std::string>{"next"});
+    EXPECT_TRUE(down(kc::n, plain | mod::command | mod::capsLock)); // Caps Lock is no modifier held
+    EXPECT_EQ(delegate->calls, (std::vector<std::string>{"next", "next"}));
     // Shift-Space matches no fixed key, but a binding on it takes it.
     bind(KeyBindings::Action::jumpPrevBookmark, kc::space, mod::shift);
     EXPECT_TRUE(down(kc::space, plain | mod::shift));

@@ -739,9 +739,15 @@ TEST_F(PrompterWindowTest, TheKeyboardReachesTheBarAndComesBack) {
     QTest::keyClick(progress, Qt::Key_F7);
     EXPECT_TRUE(project->transportState().isPlaying()) << "F7 bound to Play did not play from the bar";
     project->pause();
+    // A wind held there ends when a menu opens over the window, which then has the keyboard.
+    bindings.ffwd = cw::KeyBindings::Key{platform::keycode::f9, platform::modifier::function};
+    s.defaults.set(cw::settings::customKeyBindings, bindings.storedValue());
+    QTest::keyPress(progress, Qt::Key_F9);
+    EXPECT_EQ(project->transportState().ffwdFactor, 5.0);
     QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint(1, 1), bar->mapToGlobal(QPoint(1, 1)));
     QApplication::sendEvent(w->toggleProgressButton(), &menuKey);
     EXPECT_TRUE(QTest::qWaitFor([&] { return w->menu()->isVisible(); })) << "no menu from the bar";
+    EXPECT_EQ(project->transportState().ffwdFactor, 1.0) << "the wind outlived the keyboard";
     w->menu()->hide();
 }
 

@@ -151,6 +151,59 @@ TEST_F(KeysPaneFixture, WellsRecordMaskedKeysAndRefuseOnesAlreadyHeld) {
     EXPECT_FALSE(pressKey(ui.wells[2], Qt::Key_J, Qt::NoModifier, "j"));
 }
 
+// Escape alone ends recording and the well keeps its key: nothing is stored, nothing beeps, and
+// the key reaches no one else (the window would close on it). Escape with a modifier is a key
+// like any other. A key recorded with Caps Lock on is stored and shown without it, and is the
+// same key as without it.
+TEST_F(KeysPaneFixture, EscapeCancelsRecordingAndCapsLockIsNoPartOfAKey) {
+    constexpr quint32 lockMask = 2, controlMask = 4; // X11 modifier state
+    const auto nativePress = [](QWidget* well, int key, Qt::KeyboardModifiers modifiers, quint32 x11Keycode,
+                                quint32 x11State) {
+        QKeyEvent override(QEvent::ShortcutOverride, key, modifiers, x11Keycode, 0, x11State);
+        QApplication::sendEvent(well, &override);
+        QKeyEvent press(QEvent::KeyPress, key, modifiers, x11Keycode, 0, x11State);
+        QApplication::sendEvent(well, &press);
+        return override.isAccepted() && press.isAccepted();
+    };
+    KeyWellButton* play = ui.wells[0];
+    KeyWellButton* rewind = ui.wells[1];
+    play->setChecked(true);
+    EXPECT_TRUE(nativePress(play, Qt::Key_K, Qt::ControlModifier, 45, controlMask | lockMask));
+    const KeyBindings::Key ctrlK{platform::keycode::k, mod::command};
+    EXPECT_EQ(stored(KeyBindings::Action::playPause), ctrlK);
+    EXPECT_EQ(play->text(), "Ctrl+K");
+    rewind->setChecked(true);
+    nativePress(rewind, Qt::Key_K, Qt::ControlModifier, 45, controlMask);
+    EXPECT_EQ(beeps, 1) << "Ctrl+K with and without Caps Lock were taken as two keys";
+    EXPECT_EQ(stored(KeyBindings::Action::rewind), std::nullopt);
+
+    s.posted.clear();
+    for (const quint32 lock : {0u, lockMask}) {
+        play->setChecked(true);
+        EXPECT_TRUE(nativePress(play, Qt::Key_Escape, Qt::NoModifier, 9, lock));
+        EXPECT_FALSE(play->isRecording());
+        EXPECT_EQ(play->key(), ctrlK);
+        EXPECT_EQ(play->text(), "Ctrl+K");
+    }
+    EXPECT_EQ(stored(KeyBindings::Action::playPause), ctrlK);
+    EXPECT_TRUE(s.posted.empty());
+    EXPECT_EQ(beeps, 1);
+    rewind->setChecked(true);
+    pressKey(rewind, Qt::Key_Escape, Qt::ShiftModifier);
+    EXPECT_EQ(stored(KeyBindings::Action::rewind), (KeyBindings::Key{platform::keycode::escape, mod::shift}));
+
+    // A stored binding that carries the Caps Lock bit shows without it, and is that key.
+    KeyBindings bindings;
+    bindings.incSpeed = KeyBindings::Key{platform::keycode::j, mod::option | mod::capsLock};
+    bindings.save(s.defaults, s.center);
+    pane.loadBindings();
+    EXPECT_EQ(ui.wells[2]->text(), "Alt+J");
+    ui.wells[3]->setChecked(true);
+    pressKey(ui.wells[3], Qt::Key_J, Qt::AltModifier);
+    EXPECT_EQ(beeps, 2);
+    EXPECT_EQ(stored(KeyBindings::Action::decSpeed), std::nullopt);
+}
+
 // The editor keeps the standard editing keys for editing: recording one is refused with a beep and
 // a word why, and the next accepted key clears the word.
 TEST_F(KeysPaneFixture, StandardEditingKeysAreRefusedWithAWordWhy) {

@@ -96,8 +96,10 @@ bool BindingKeyInput::takeKeyEvent(QEvent& event, const std::function<bool()>& w
     case QEvent::KeyRelease: {
         // The translation holds X11's releases back a moment.
         const auto& key = static_cast<QKeyEvent&>(event);
-        const bool bindings = event.type() == QEvent::KeyPress ? isBinding(key) : ownsRelease(key);
-        if (bindings && watched() && translate(key)) {
+        // The release of a press taken here is ours wherever it goes: a menu opened with the
+        // mouse meanwhile has the keyboard, and a held wind must still end on its key-up.
+        const bool ours = event.type() == QEvent::KeyPress ? isBinding(key) && watched() : ownsRelease(key);
+        if (ours && translate(key)) {
             event.accept();
             return true;
         }

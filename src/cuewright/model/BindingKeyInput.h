@@ -65,8 +65,9 @@ public:
 
     // An event filter's part: takes a key event sent to a control whose keys are the bindings'
     // here (`watched`, asked only for a binding's keys): a shortcut override of a binding's key
-    // (kept from the window's shortcuts), a binding's press and the release of its press, accepted.
-    // Any other key reaches the control as it came. Whether the event was taken.
+    // (kept from the window's shortcuts) and a binding's press, accepted; and the release of a
+    // press taken here, whatever it is sent to (a menu opened while the key was held has the
+    // keyboard then). Any other key reaches the control as it came. Whether the event was taken.
     bool takeKeyEvent(QEvent& event, const std::function<bool()>& watched);
 
     // The focus went elsewhere, where the held keys' releases will not be seen: a release still

@@ -184,12 +184,13 @@ std::optional<Action> KeyBindings::matchingAction(const platform::KeyEvent& even
     // Pressing a modifier key alone is not a key press.
     if (event.type == platform::KeyEvent::Type::flagsChanged)
         return std::nullopt;
-    const platform::ModifierFlags eventFlags = platform::deviceIndependent(event.modifierFlags);
+    const platform::ModifierFlags eventFlags = platform::bindingModifiers(event.modifierFlags);
     for (Action action : allActions) {
         const auto& bound = key(action);
-        // Both sides masked: a binding stored with device-dependent bits still matches its key.
+        // Both sides masked: a binding stored with device-dependent bits, or recorded while Caps
+        // Lock was on, still matches its key, with the lock on or off.
         if (bound && bound->keyCode == event.keyCode &&
-            platform::deviceIndependent(bound->modifiers) == eventFlags)
+            platform::bindingModifiers(bound->modifiers) == eventFlags)
             return action;
     }
     return std::nullopt;
@@ -213,7 +214,7 @@ std::string KeyBindings::keyString(std::uint16_t keyCode) {
 }
 
 std::string KeyBindings::keyText(const Key& key) {
-    return platform::keyText(key.keyCode, platform::deviceIndependent(key.modifiers));
+    return platform::keyText(key.keyCode, platform::bindingModifiers(key.modifiers));
 }
 
 } // namespace cw

@@ -22,7 +22,7 @@ namespace cw {
 struct KeyBindings {
     struct Key {
         std::uint16_t keyCode = 0;
-        platform::ModifierFlags modifiers = 0; // as recorded; only bits 16 to 31 count
+        platform::ModifierFlags modifiers = 0; // as recorded; only bits 16 to 31 but Caps Lock count
         bool operator==(const Key&) const = default;
     };
 
@@ -83,7 +83,8 @@ struct KeyBindings {
     void save(platform::Defaults& defaults, platform::NotificationCenter& center) const;
 
     // The first action in field order whose key code equals the event's and whose modifiers equal
-    // the event's in the device-independent bits; nullopt when none does and for flags changes.
+    // the event's in the device-independent bits, Caps Lock left out on both sides (see
+    // platform::bindingModifiers); nullopt when none does and for flags changes.
     // The static form loads the bindings afresh.
     static std::optional<Action> action(const platform::KeyEvent& event);
     static std::optional<Action> action(const platform::KeyEvent& event, const platform::Defaults& defaults);
@@ -97,7 +98,7 @@ struct KeyBindings {
     static std::string modifierSymbols(platform::ModifierFlags flags);
     // The key's name: its special name, else the character it types, upper-cased.
     static std::string keyString(std::uint16_t keyCode);
-    // modifierSymbols of the device-independent bits followed by keyString ("Ctrl+F7").
+    // modifierSymbols of the binding modifiers followed by keyString ("Ctrl+F7").
     static std::string keyText(const Key& key);
 };
 

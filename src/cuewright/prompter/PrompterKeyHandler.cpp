@@ -22,14 +22,15 @@ namespace {
 namespace kc = platform::keycode;
 using Action = KeyBindings::Action;
 
-// Fixed and presenter keys compare the whole flags, device-dependent bits included, so any
-// held modifier (Caps Lock too) makes them not match.
+// Fixed and presenter keys compare the whole flags, device-dependent bits included, so any held
+// modifier makes them not match. Caps Lock is no key held: with its light on, a clicker's keys and
+// Space still work.
 constexpr platform::ModifierFlags plainKey = 0x100;
 constexpr platform::ModifierFlags functionKey = 0x800100;
 constexpr platform::ModifierFlags arrowKey = 0xA00100;
 
 bool is(const platform::KeyEvent& event, kc::KeyCode code, platform::ModifierFlags flags) {
-    return event.keyCode == code && event.modifierFlags == flags;
+    return event.keyCode == code && platform::withoutLocks(event.modifierFlags) == flags;
 }
 
 using PressSource = PrompterControlPanel::PressSource;
@@ -104,9 +105,13 @@ void PrompterKeyHandler::watchControl(QWidget* control) {
 bool PrompterKeyHandler::eventFilter(QObject* watched, QEvent* event) {
     const bool isView = watched == view_;
     // From a control the keyboard goes on to the view or a neighbour, which see the key-ups; only
-    // another window keeps them away.
-    if (event->type() == QEvent::FocusOut &&
-        (isView || static_cast<QFocusEvent*>(event)->reason() == Qt::ActiveWindowFocusReason)) {
+    // another window, or a menu opened over this one (it has the keyboard until it closes), keeps
+    // them away.
+    const auto leaves = [](const QEvent& focus) {
+        const Qt::FocusReason reason = static_cast<const QFocusEvent&>(focus).reason();
+        return reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason;
+    };
+    if (event->type() == QEvent::FocusOut && (isView || leaves(*event))) {
         endHeldKeys();
         return QObject::eventFilter(watched, event);
     }

@@ -33,7 +33,7 @@ KeyWellButton::KeyWellButton(QWidget* parent)
 
 void KeyWellButton::setKey(std::optional<KeyBindings::Key> key) {
     if (key)
-        key->modifiers = platform::deviceIndependent(key->modifiers);
+        key->modifiers = platform::bindingModifiers(key->modifiers);
     key_ = key;
     updateTitle();
 }
@@ -51,7 +51,14 @@ bool KeyWellButton::recordKey(const platform::KeyEvent& event) {
         return false;
     if (event.type != platform::KeyEvent::Type::keyDown)
         return true; // releases and modifier presses alone: keep waiting for the key
-    const platform::ModifierFlags modifiers = event.deviceIndependentModifierFlags();
+    // Caps Lock's light is not part of the key: a key recorded with it on matches with it off.
+    const platform::ModifierFlags modifiers = platform::bindingModifiers(event.modifierFlags);
+    // Escape alone cancels, as it does in every recorder; bound, it would be lost to the prompter
+    // (switching a full-screen display off) and, listened to in the background, to every program.
+    if (event.keyCode == platform::keycode::escape && modifiers == 0) {
+        setChecked(false);
+        return true;
+    }
     if (delegate_ && !delegate_->keyWellButtonIsKeyAvailable(*this, event.keyCode, modifiers)) {
         setChecked(false);
         beepFunction()();

@@ -27,9 +27,10 @@ public:
 
 // Idle while unchecked; a click checks it and it records. While recording it takes every key
 // press before shortcuts and focus navigation do (ShortcutOverride, Tab included); modifier
-// presses alone are ignored, the first other key ends recording. A key the delegate refuses
-// beeps and leaves the well as it was. Losing the focus ends recording without a key.
-// Only the device-independent modifier bits are kept. Main thread only.
+// presses alone are ignored, the first other key ends recording. Escape without modifiers ends
+// recording without a key, as losing the focus does; a key the delegate refuses beeps. Either
+// way the well keeps the key it had. Only the device-independent modifier bits are kept, without
+// Caps Lock (platform::bindingModifiers). Main thread only.
 class KeyWellButton : public QPushButton {
     Q_OBJECT
 

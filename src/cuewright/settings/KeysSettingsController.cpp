@@ -110,7 +110,7 @@ void KeysSettingsController::saveBindings() {
     for (std::size_t i = 0; i < controls_.wells.size(); ++i) {
         auto key = controls_.wells[i]->key();
         if (key)
-            key->modifiers = platform::deviceIndependent(key->modifiers);
+            key->modifiers = platform::bindingModifiers(key->modifiers);
         bindings.key(actionAt(i)) = key;
     }
     bindings.save(defaults_, center_);
@@ -131,7 +131,7 @@ bool KeysSettingsController::keyWellButtonIsKeyAvailable(const KeyWellButton& we
                                                          platform::ModifierFlags modifiers) {
     controls().refusal->clear();
     const QString keyText =
-        QString::fromStdString(KeyBindings::keyText({keyCode, platform::deviceIndependent(modifiers)}));
+        QString::fromStdString(KeyBindings::keyText({keyCode, platform::bindingModifiers(modifiers)}));
     const auto refuse = [&](const QString& why) {
         controls_.refusal->setText(why);
         return false;
@@ -149,7 +149,7 @@ bool KeysSettingsController::keyWellButtonIsKeyAvailable(const KeyWellButton& we
             continue;
         const auto key = other->key();
         if (key && key->keyCode == keyCode &&
-            platform::deviceIndependent(key->modifiers) == platform::deviceIndependent(modifiers))
+            platform::bindingModifiers(key->modifiers) == platform::bindingModifiers(modifiers))
             return refuse(tr("%1 is the key of “%2”; choose another key.").arg(keyText, tr(actionTitles[i])));
     }
     return true;

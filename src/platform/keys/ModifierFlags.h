@@ -31,4 +31,16 @@ inline constexpr ModifierFlags deviceIndependent(ModifierFlags flags) {
     return flags & modifier::deviceIndependentMask;
 }
 
+// Caps Lock is a state left on, not a key held: a lit lock must not change what a key means (a
+// presenter's clicker sends the same keys whatever the keyboard's lights say). Num Lock never
+// reaches the flags. Every comparison of keys goes through this.
+inline constexpr ModifierFlags withoutLocks(ModifierFlags flags) {
+    return flags & ~modifier::capsLock;
+}
+
+// The modifiers that tell one binding's key from another: the device-independent ones held.
+inline constexpr ModifierFlags bindingModifiers(ModifierFlags flags) {
+    return withoutLocks(deviceIndependent(flags));
+}
+
 } // namespace platform
