@@ -350,6 +350,20 @@ inline std::string fileBytes(const std::filesystem::path& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+// How many pixels of `window`, as the screen shows it, have the colour `rgb` (alpha ignored).
+inline int pixelsOfColor(Display* display, Window window, QRgb rgb) {
+    const QRect area = rootGeometry(display, window);
+    const QImage shot = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+    int count = 0;
+    for (int row = std::max(0, area.top()); row < std::min(shot.height(), area.bottom() + 1); ++row) {
+        for (int column = std::max(0, area.left()); column < std::min(shot.width(), area.right() + 1);
+             ++column) {
+            count += (shot.pixel(column, row) & 0xffffff) == (rgb & 0xffffff);
+        }
+    }
+    return count;
+}
+
 // The text of the script at `path`; empty while it is missing or being replaced.
 inline QString scriptText(const std::filesystem::path& path) {
     try {

@@ -83,17 +83,7 @@ protected:
 
     // How many pixels of the window, as the screen shows it, have the notice line's colour.
     int noticePixels(Window window) {
-        const QRect area = rootGeometry(display, window);
-        const QImage shot = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
-        const QRgb notice = cw::editor::EditorWindowController::noticeColor;
-        int count = 0;
-        for (int row = std::max(0, area.top()); row < std::min(shot.height(), area.bottom() + 1); ++row) {
-            for (int column = std::max(0, area.left()); column < std::min(shot.width(), area.right() + 1);
-                 ++column) {
-                count += (shot.pixel(column, row) & 0xffffff) == (notice & 0xffffff);
-            }
-        }
-        return count;
+        return pixelsOfColor(display, window, cw::editor::EditorWindowController::noticeColor);
     }
 
     fs::path script;

@@ -2,6 +2,8 @@
 // (from the remote control's status) do not follow the editor's width and follow bold at once, rich
 // pastes keep their traits, and a long paragraph comes out of the editor whole. Screenshots go to
 // test-output/editor/.
+#include "cuewright/editor/ClipboardText.h"
+#include "cuewright/editor/EditorWindowController.h"
 #include "cuewright/model/KeyBindings.h"
 #include "platform/keys/KeyCodes.h"
 #include "platform/keys/ModifierFlags.h"
@@ -206,6 +208,15 @@ TEST_F(ScriptTextEndToEnd, ASecondRichPasteKeepsBoldAndItalic) {
     }
 }
 
+// The text on the clipboard in the flavour `type`, read with xclip; empty when there is none.
+QString clipboard(const char* type) {
+    QProcess clip;
+    clip.start(QStringLiteral("xclip"), {"-selection", "clipboard", "-t", type, "-o"});
+    return clip.waitForFinished(15000) && clip.exitCode() == 0
+               ? QString::fromUtf8(clip.readAllStandardOutput())
+               : QString();
+}
+
 // One paragraph of 70,020 characters, which the editor cuts into blocks: all of it copied holds no
 // line break, as plain text and as HTML (read with xclip), and cut, saved empty, pasted back and
 // saved it is what it was, character for character.
@@ -221,13 +232,6 @@ TEST_F(ScriptTextEndToEnd, ALongParagraphLeavesTheEditorWhole) {
     const std::optional<Window> editor = waitForNamed(*app, "long.cwr");
     ASSERT_TRUE(editor && activate(*editor));
     ASSERT_TRUE(xdotool({"key", "--delay", "100", "ctrl+a", "ctrl+c"}));
-    const auto clipboard = [](const char* type) {
-        QProcess clip;
-        clip.start(QStringLiteral("xclip"), {"-selection", "clipboard", "-t", type, "-o"});
-        return clip.waitForFinished(15000) && clip.exitCode() == 0
-                   ? QString::fromUtf8(clip.readAllStandardOutput())
-                   : QString();
-    };
     QString copied;
     ASSERT_TRUE(waitFor(*app, [&] {
         copied = clipboard("UTF8_STRING");
@@ -249,6 +253,97 @@ TEST_F(ScriptTextEndToEnd, ALongParagraphLeavesTheEditorWhole) {
     const QString saved = scriptText(script);
     EXPECT_EQ(saved.count(u'\n'), 0);
     EXPECT_TRUE(saved == paragraph);
+}
+
+// Lines holding the characters a QTextDocument keeps for itself (an object's, where another
+// program's picture stood, a frame's start and end, its paragraph break), one of them bold: all
+// of it copied is the text as it is, as plain text and as HTML (read with xclip); cut, saved
+// empty, pasted back and saved, it is what it was, character for character and bold where it was.
+TEST_F(ScriptTextEndToEnd, ReservedCharactersLeaveTheEditorAndComeBackAsTheyWere) {
+    if (QStandardPaths::findExecutable(QStringLiteral("xclip")).isEmpty()) {
+        GTEST_SKIP() << "xclip is not installed";
+    }
+    platform::Attributes bold;
+    bold.font = platform::Font{QString(), 34, true, false};
+    platform::AttributedString text(QStringLiteral("The opening line.\nA picture \uFFFC stood here.\n"));
+    text.append(QStringLiteral("A frame \uFDD0 began"), bold);
+    text.append(QStringLiteral(" and one \uFDD1 ended.\nA paragraph \u2029 break.\nThe last line."), {});
+    const fs::path script = makeScript("reserved.cwr", text);
+    ASSERT_TRUE(scriptText(script) == text.string()) << "the file keeps them";
+    noKeyRepeat();
+    app = &start({pathArg(script)});
+    editor = waitForNamed(*app, "reserved.cwr");
+    ASSERT_TRUE(editor && activate(*editor));
+    ASSERT_TRUE(xdotool({"key", "--delay", "100", "ctrl+a", "ctrl+c"}));
+    QString copied;
+    ASSERT_TRUE(waitFor(*app, [&] { return (copied = clipboard("UTF8_STRING")).size() >= text.length(); }))
+        << "nothing copied";
+    EXPECT_TRUE(copied == text.string()) << copied.toStdString();
+    EXPECT_TRUE(cw::editor::ClipboardText::fromHtml(clipboard("text/html")).string() == text.string());
+
+    ASSERT_TRUE(activate(*editor) && xdotool({"key", "--delay", "100", "ctrl+a", "ctrl+x", "ctrl+s"}));
+    ASSERT_TRUE(waitFor(*app, [&] { return scriptText(script).isEmpty(); })) << "the cut was not saved";
+    ASSERT_TRUE(xdotool({"key", "--delay", "100", "ctrl+v", "ctrl+s"}));
+    ASSERT_TRUE(waitFor(*app, [&] { return !scriptText(script).isEmpty(); })) << "the paste was not saved";
+    screenshot("reserved-characters-pasted.png", "editor");
+    const platform::AttributedString saved = cw::ScriptDocumentFile::open(script).text;
+    EXPECT_TRUE(saved.string() == text.string()) << saved.string().toStdString();
+    const int framed = int(saved.string().indexOf(QStringLiteral("A frame")));
+    ASSERT_GE(framed, 0);
+    EXPECT_TRUE(saved.attributes(framed).font && saved.attributes(framed).font->bold) << "bold where it was";
+    EXPECT_FALSE(saved.attributes(0).font && saved.attributes(0).font->bold);
+}
+
+// HTML that a web page's copy handler can make, put on the clipboard by xclip as the only
+// flavour: 20,000 nested tables and 200,000 nested divs. Each paste is refused at once with the
+// yellow line, the remote control answers, the script stays as it was, and SIGTERM ends the
+// application.
+TEST_F(ScriptTextEndToEnd, DeeplyNestedHtmlIsRefusedAtOnce) {
+    if (QStandardPaths::findExecutable(QStringLiteral("xclip")).isEmpty()) {
+        GTEST_SKIP() << "xclip is not installed";
+    }
+    const QString kept = QStringLiteral("The script as it was.");
+    const fs::path script = makeScript("nested.cwr", kept);
+    noKeyRepeat();
+    startWithRemote(script, app, editor, port);
+    const struct {
+        const char* name;
+        std::string open;
+        std::string close;
+        int depth;
+    } cases[] = {{"tables", "<table><tr><td>", "</td></tr></table>", 20000},
+                 {"divs", "<div>", "</div>", 200000}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path html = work / (std::string(c.name) + ".html");
+        {
+            std::ofstream out(html);
+            for (int i = 0; i < c.depth; ++i) {
+                out << c.open;
+            }
+            out << "deep";
+            for (int i = 0; i < c.depth; ++i) {
+                out << c.close;
+            }
+        }
+        QProcess clip; // stays to answer for the clipboard until another program takes it
+        clip.setStandardOutputFile(QProcess::nullDevice());
+        clip.setStandardErrorFile(QProcess::nullDevice());
+        clip.start(QStringLiteral("xclip"),
+                   {"-selection", "clipboard", "-t", "text/html", "-i", pathArg(html)});
+        ASSERT_TRUE(clip.waitForFinished(15000) && clip.exitCode() == 0);
+        ASSERT_TRUE(activate(*editor) && xdotool({"key", "--delay", "100", "ctrl+End", "ctrl+v"}));
+        EXPECT_TRUE(waitFor(*app, [&] {
+            return pixelsOfColor(display, *editor, cw::editor::EditorWindowController::noticeColor) > 5000;
+        })) << "no yellow line";
+        EXPECT_FALSE(askStatus(port).is_null()) << "the remote control does not answer";
+        screenshot(std::string("nested-") + c.name + "-refused.png", "editor");
+        ASSERT_TRUE(activate(*editor) && xdotool({"key", "ctrl+s"}));
+        EXPECT_TRUE(waitFor(*app, [&] { return !askStatus(port).is_null(); }));
+        EXPECT_TRUE(scriptText(script) == kept) << scriptText(script).toStdString();
+    }
+    app->terminate();
+    EXPECT_TRUE(app->waitForFinished(15000)) << "SIGTERM did not end it";
 }
 
 } // namespace

@@ -46,6 +46,7 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QScrollBar>
 #include <QSpinBox>
 #include <QTest>
@@ -474,6 +475,45 @@ TEST_F(EditorWindowTest, APasteTooLongForTheEditorSaysWhyAndChangesNothing) {
     EXPECT_TRUE(line->text().contains(QLocale().toString(2'900'201))) << line->text().toStdString();
     QTest::keyClick(&view, Qt::Key_X);
     EXPECT_FALSE(line->isVisible()) << "gone with the next change";
+}
+
+// HTML nested past what a page needs (a web page's copy handler can make it, and Qt would take
+// minutes to read it) is not read: the plain text goes in instead and the yellow line says so;
+// without a plain text nothing goes in, the selection stays, and the line says why.
+TEST_F(EditorWindowTest, HtmlNestedTooDeeplyGoesInAsPlainTextOrNotAtAll) {
+    project->setText(AttributedString(QStringLiteral("Good evening.")));
+    EditorWindowController& w = open();
+    cw::editor::ScriptTextView& view = w.editorController()->textView();
+    const auto* line = w.mainWindow()->findChild<QLabel*>(QStringLiteral("refusalNoticeLine"));
+    ASSERT_NE(line, nullptr);
+    const QString deep = QStringLiteral("<table><tr><td>").repeated(20000) + QStringLiteral("<b>deep</b>") +
+                         QStringLiteral("</td></tr></table>").repeated(20000);
+    const struct {
+        bool plain;
+        const char* text;
+        const char* says;
+    } cases[] = {{true, "Good evening. deep words", "Pasted as plain text"},
+                 {false, "Good evening. deep words", "Nothing was pasted"}};
+    for (const auto& c : cases) {
+        auto* mime = new QMimeData;
+        mime->setHtml(deep);
+        if (c.plain) {
+            mime->setText(QStringLiteral(" deep words"));
+        }
+        QApplication::clipboard()->setMimeData(mime);
+        view.moveCursor(QTextCursor::End);
+        if (!c.plain) {
+            view.moveCursor(QTextCursor::Left, QTextCursor::KeepAnchor); // the selection stays
+        }
+        view.paste();
+        QApplication::processEvents();
+        EXPECT_EQ(view.toPlainText(), QString::fromUtf8(c.text)) << c.says;
+        EXPECT_TRUE(line->isVisible()) << c.says;
+        EXPECT_TRUE(line->text().startsWith(QString::fromUtf8(c.says))) << line->text().toStdString();
+        EXPECT_EQ(view.textCursor().hasSelection(), !c.plain);
+    }
+    const auto bold = cw::editor::attributedText(*view.document()).attributes(15).font;
+    EXPECT_FALSE(bold && bold->bold) << "the plain text carries no bold";
 }
 
 // The bookmark column's "+" inserts or deletes the editor's bookmark at its line, "⋯" deletes the

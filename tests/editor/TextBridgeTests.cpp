@@ -1,13 +1,16 @@
 // The script text through a QTextDocument and back: every attribute kept, edits through Qt read.
+#include "cuewright/editor/ClipboardText.h"
 #include "cuewright/editor/ScriptTextView.h"
 #include "cuewright/editor/TextBridge.h"
 #include "platform/codecs/OfficeDocuments.h"
 #include "platform/text/RichTextFile.h"
+#include "platform/text/RtfReader.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDropEvent>
 #include <QMimeData>
 #include <QTest>
 #include <QTextBlock>
@@ -265,30 +268,76 @@ TEST(TextBridge, WhatIsTypedAfterACutSpaceIsItsOwn) {
     EXPECT_TRUE(typed == text.left(from) + QStringLiteral("x\ny") + text.mid(to));
 }
 
-// What leaves the view (Copy as plain text and as HTML, Cut, and Paste back) is the text as it
-// is: no paragraph break where a long paragraph was cut, with or without a space there.
-TEST(TextBridge, CopyCutAndPasteCarryTheTextAsItIs) {
-    const QString texts[] = {
-        QStringLiteral("one two three four five six seven eight nine ten ").repeated(1429).left(70020),
-        QString(40000, u'x'), QStringLiteral("漢字仮名交じり文").repeated(4000)};
-    for (const QString& text : texts) {
-        SCOPED_TRACE(text.left(10).toStdString());
-        cw::editor::ScriptTextView view;
-        cw::editor::setAttributedText(*view.document(), AttributedString(text));
+// What leaves the view (Copy as Cuewright's own flavour, as plain text and as HTML, Cut, and Paste
+// or a drop back) is the text as it is: no paragraph break where a long paragraph was cut, with
+// or without a space there, and the characters a QTextDocument keeps for itself (an object's, a
+// frame's start and end, its paragraph break) where they stood, with their bold, italic,
+// underline and colour.
+class DraggingView : public cw::editor::ScriptTextView {
+public:
+    using ScriptTextView::createMimeDataFromSelection; // what a drag out of the view carries
+};
+
+TEST(TextBridge, CopyCutPasteAndDropCarryTheTextAsItIs) {
+    platform::Attributes bold;
+    bold.font = Font{QString(), 30, true, false};
+    platform::Attributes italicRed;
+    italicRed.font = Font{QString(), 30, false, true};
+    italicRed.foregroundColor = Color::red();
+    platform::Attributes underlined;
+    underlined.underlineStyle = Underline::single;
+    AttributedString rare(QStringLiteral("before\n"));
+    rare.append(QStringLiteral("a picture \uFFFC stood here\n"), bold);
+    rare.append(QStringLiteral("frame \uFDD0 start\nframe \uFDD1 end\n"), italicRed);
+    rare.append(QStringLiteral("paragraph \u2029 break\n"), underlined);
+    rare.append(QStringLiteral("\uFFFC\uFDD0\uFDD1\u2029\n\uE000 private\nafter"), {});
+    const AttributedString texts[] = {
+        AttributedString(
+            QStringLiteral("one two three four five six seven eight nine ten ").repeated(1429).left(70020)),
+        AttributedString(QString(40000, u'x')),
+        AttributedString(QStringLiteral("漢字仮名交じり文").repeated(4000)), rare};
+    const auto traits = [](const AttributedString& text) {
+        QString shown;
+        for (int at = 0; at < text.length(); ++at) {
+            const platform::Attributes a = text.attributes(at);
+            shown += QChar(u'a' + (a.font && a.font->bold) + 2 * (a.font && a.font->italic) +
+                           4 * a.underlineStyle.has_value() + 8 * (a.foregroundColor == Color::red()));
+        }
+        return shown;
+    };
+    for (const AttributedString& text : texts) {
+        SCOPED_TRACE(text.string().left(10).toStdString());
+        DraggingView view;
+        view.show();
+        cw::editor::setAttributedText(*view.document(), text);
         ASSERT_GT(view.document()->blockCount(), 1);
         view.selectAll();
         view.copy();
         const QMimeData* copied = QApplication::clipboard()->mimeData();
         ASSERT_NE(copied, nullptr);
-        EXPECT_TRUE(copied->text() == text) << "plain text";
-        QTextDocument html;
-        html.setHtml(copied->html());
-        EXPECT_TRUE(html.toRawText() == text) << "HTML";
+        EXPECT_TRUE(copied->text() == text.string()) << "plain text";
+        EXPECT_TRUE(cw::editor::ClipboardText::fromHtml(copied->html()).string() == text.string()) << "HTML";
+        const auto own =
+            platform::readRtf(copied->data(QString::fromLatin1(cw::editor::ClipboardText::scriptMimeType)));
+        ASSERT_TRUE(own.has_value());
+        EXPECT_TRUE(own->string() == text.string()) << "Cuewright's own flavour";
         view.cut();
         EXPECT_TRUE(cw::editor::attributedText(*view.document()).string().isEmpty());
         view.paste();
-        EXPECT_TRUE(cw::editor::attributedText(*view.document()).string() == text) << "pasted back";
+        const AttributedString pasted = cw::editor::attributedText(*view.document());
+        EXPECT_TRUE(pasted.string() == text.string()) << "pasted back";
+        EXPECT_EQ(traits(pasted), traits(text));
         EXPECT_GT(view.document()->blockCount(), 1) << "pasted whole into one block";
+
+        // A drop of what a drag out of the view carries.
+        view.selectAll();
+        std::unique_ptr<QMimeData> dragged(view.createMimeDataFromSelection());
+        view.clear();
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, dragged.get(), Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(view.viewport(), &enter);
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, dragged.get(), Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(view.viewport(), &drop);
+        EXPECT_TRUE(cw::editor::attributedText(*view.document()).string() == text.string()) << "dropped";
     }
 }
 

@@ -488,4 +488,25 @@ TEST_F(Import, EveryControlCharacterComesInAsTheScriptFileGivesItBack) {
     EXPECT_EQ(cw::ScriptImport::styledText(split, style).string(), "one\ntwo\n\nthree");
 }
 
+// A NUL inside a paragraph, however a file writes it, is dropped, and the rest of the paragraph
+// comes in.
+TEST_F(Import, ANulInsideAParagraphIsDroppedAndTheRestKept) {
+    const struct {
+        const char* name;
+        std::string bytes;
+    } cases[] = {
+        {"nul.txt", std::string("before\0after", 12)},
+        {"nul.rtf", R"({\rtf1\ansi before\u0 \'00after})"},
+    };
+    for (const auto& c : cases) {
+        const fs::path path = dir / c.name;
+        writeBytes(path, c.bytes);
+        cw::ScriptImport::ReadProgress progress;
+        const auto read = cw::ScriptImport::readFile(QString::fromStdString(path.string()),
+                                                     path.extension().string().substr(1), style, progress);
+        ASSERT_TRUE(read.has_value()) << c.name;
+        EXPECT_EQ(read->string(), QStringLiteral("beforeafter")) << c.name;
+    }
+}
+
 } // namespace

@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <limits>
 #include <thread>
 
 using namespace projecttest;
@@ -119,6 +120,24 @@ TEST_F(ProjectFiles, ASavedScriptOpensIntoANewProjectWithoutTellingAnyone) {
     EXPECT_EQ(opened->representedPath(), destination.string());
     EXPECT_FALSE(opened->hasUnsavedChanges());
     EXPECT_TRUE(openedLog.empty());
+}
+
+// A margin of 1 leaves the text no width: neither the editor nor the prompter shows any. Whatever
+// hands the project a margin (the pane, a script written elsewhere, a setting) gets the control's.
+TEST_F(ProjectFiles, AMarginIsHeldToTheControlsRange) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    for (const auto& [given, held] : {std::pair{1.0f, 0.8f}, {3.0f, 0.8f}, {-1.0f, 0.0f}, {nan, 0.1f}}) {
+        cw::Document::ScriptProperties properties = project->document().scriptProperties;
+        properties.prompterMargin = given;
+        project->setScriptProperties(properties);
+        EXPECT_EQ(project->document().scriptProperties.prompterMargin, held) << given;
+        EXPECT_EQ(defaults.floatForKey("defaultPrompterMarginKey"), held) << "new scripts too";
+
+        cw::Document document = project->document();
+        document.scriptProperties.prompterMargin = given;
+        project->setDocument(document);
+        EXPECT_EQ(project->document().scriptProperties.prompterMargin, held) << given;
+    }
 }
 
 TEST_F(ProjectFiles, ABookmarkInAWindowsTextFileStaysOnItsLineAfterSaveAndReopen) {

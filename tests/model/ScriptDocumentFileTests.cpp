@@ -316,7 +316,7 @@ TEST_F(ScriptFile, DisplayPropertiesOutsideTheirRangeAreHeldInIt) {
         "VALUES (1e300, -7, 9e999, -0.5, 2, -1e300)");
 
     const auto& p = reopen().scriptProperties;
-    EXPECT_EQ(p.prompterMargin, 1.0f);
+    EXPECT_EQ(p.prompterMargin, 0.8f) << "a wider margin leaves no column to show the text in";
     EXPECT_EQ(p.prompterMarginAlignment, -1.0f);
     EXPECT_EQ(p.prompterWordCountFactor, 0.5f) << "infinity is no number: the fallback";
     EXPECT_EQ(p.indicatorPosition, 0.0f);

@@ -253,6 +253,11 @@ TEST_F(Settings, NewScriptPropertiesFallBackOnOddStoredValues) {
 
     defaults.set("defaultIndicatorPosition", -0.3f);
     EXPECT_EQ(DocumentScriptProperties::fromUserDefaults(defaults).indicatorPosition, 0.0f);
+    for (const auto& [stored, held] : {std::pair{1.0, 0.8f}, {7.5, 0.8f}, {0.81, 0.8f}, {-2.0, 0.0f}}) {
+        defaults.set("defaultPrompterMarginKey", stored);
+        EXPECT_EQ(DocumentScriptProperties::fromUserDefaults(defaults).prompterMargin, held)
+            << stored << ": the margin control's range, where the text keeps a column";
+    }
     defaults.set("defaultIndicatorPosition", std::numeric_limits<double>::quiet_NaN());
     EXPECT_EQ(DocumentScriptProperties::fromUserDefaults(defaults).indicatorPosition, 0.65f);
 }

@@ -501,6 +501,13 @@ void EditorWindowController::placeChildren() {
                          line->setText(why.arg(QLocale().toString(paragraphs)));
                          line->show();
                      });
+    QObject::connect(views.text, &ScriptTextView::insertionNotice, views.text,
+                     [line = refusalLine_](const QString& notice) {
+                         if (!line)
+                             return;
+                         line->setText(notice);
+                         line->show();
+                     });
     QObject::connect(views.text->document(), &QTextDocument::contentsChanged, views.text,
                      [line = refusalLine_] {
                          if (line)

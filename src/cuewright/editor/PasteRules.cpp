@@ -12,14 +12,6 @@ platform::AttributedString pastedText(const platform::AttributedString& pasted,
         sized.font = style.font.withPointSize(*typingPointSize);
     }
     platform::AttributedString result = ScriptImport::styledText(pasted, sized);
-    // An image or other object stands in the text as one invisible character that would count as
-    // a word: the script keeps text alone.
-    const QString& characters = result.string();
-    for (int at = int(characters.size()) - 1; at >= 0; --at) {
-        if (characters.at(at) == QChar::ObjectReplacementCharacter) {
-            result.deleteCharacters({at, 1});
-        }
-    }
     if (result.isEmpty()) {
         return result;
     }

@@ -13,8 +13,8 @@ namespace cw::editor {
 // colour except where the paste's colours stand out from its main one), at the typing font's
 // size. Without a typing font the paste carries no font. Underlined runs get a single underline;
 // runs whose underline style is "none" stay without one. Paragraph styles are dropped: the
-// paste takes the paragraph it lands in. Objects (images) are dropped with the character that
-// stands for them (U+FFFC).
+// paste takes the paragraph it lands in. Every other character stays, U+FFFC too (where a
+// script imported from elsewhere had a picture); a reader drops the pictures it meets itself.
 platform::AttributedString pastedText(const platform::AttributedString& pasted,
                                       const ScriptImport::DefaultStyle& style,
                                       std::optional<double> typingPointSize);

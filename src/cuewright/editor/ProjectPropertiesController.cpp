@@ -180,7 +180,8 @@ QWidget* ProjectPropertiesController::makeView() {
 
     auto* const margins = paneform::divider(tr("Margins"), pane);
     paneform::addHeader(column, margins, reset("resetPrompterMargin:"));
-    c.prompterMarginSlider = paneform::slider(0, 80, pane);
+    c.prompterMarginSlider =
+        paneform::slider(0, percentOf(Document::ScriptProperties::maxPrompterMargin), pane);
     c.prompterMarginAlignmentSlider = paneform::slider(-100, 100, pane);
     paneform::row(column, tr("Width"))->addWidget(c.prompterMarginSlider);
     paneform::row(column, tr("Position"))->addWidget(c.prompterMarginAlignmentSlider);

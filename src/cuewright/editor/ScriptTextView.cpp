@@ -1,15 +1,18 @@
 #include "cuewright/editor/ScriptTextView.h"
 
+#include "cuewright/editor/ClipboardText.h"
 #include "cuewright/editor/EditorAppearance.h"
 #include "cuewright/editor/PasteRules.h"
 #include "cuewright/editor/TextBridge.h"
 #include "platform/text/Font.h"
 #include "platform/text/RtfReader.h"
+#include "platform/text/RtfWriter.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
+#include <QLocale>
 #include <QMenu>
 #include <QMimeData>
 #include <QPainter>
@@ -183,10 +186,12 @@ void ScriptTextView::inputMethodEvent(QInputMethodEvent* event) {
     QTextEdit::inputMethodEvent(event);
 }
 
-platform::AttributedString ScriptTextView::pastedContent(const QMimeData& source) const {
+platform::AttributedString ScriptTextView::pastedContent(const QMimeData& source, QString* notice) const {
     platform::AttributedString pasted;
     bool read = false;
-    for (const QString& type : kRtfTypes) {
+    // Cuewright's own flavour first: the text as it left the editor.
+    for (const QString& type :
+         {QString::fromLatin1(ClipboardText::scriptMimeType), kRtfTypes[0], kRtfTypes[1]}) {
         if (!read && source.hasFormat(type)) {
             if (auto rtf = platform::readRtf(source.data(type))) {
                 pasted = std::move(*rtf);
@@ -195,10 +200,27 @@ platform::AttributedString ScriptTextView::pastedContent(const QMimeData& source
         }
     }
     if (!read && source.hasHtml()) {
-        QTextDocument document;
-        document.setHtml(source.html());
-        pasted = attributedText(document);
-        read = true;
+        const QString html = source.html();
+        if (const auto excess = ClipboardText::excess(html); excess != ClipboardText::HtmlExcess::none) {
+            const QString why =
+                excess == ClipboardText::HtmlExcess::size
+                    ? tr("the copied HTML is larger than %1 MB.")
+                          .arg(QLocale().toString(ClipboardText::HtmlBounds{}.maxCharacters >> 20))
+                    : tr("the copied HTML is nested too deeply.");
+            if (notice) {
+                *notice =
+                    !source.hasText()
+                        ? (dropping_ ? tr("Nothing was dropped: %1") : tr("Nothing was pasted: %1")).arg(why)
+                        : (dropping_ ? tr("Dropped as plain text: %1") : tr("Pasted as plain text: %1"))
+                              .arg(why);
+            }
+            if (!source.hasText()) {
+                return {};
+            }
+        } else {
+            pasted = ClipboardText::fromHtml(html);
+            read = true;
+        }
     }
     if (!read) {
         pasted = platform::AttributedString(source.text());
@@ -214,7 +236,8 @@ platform::AttributedString ScriptTextView::pastedContent(const QMimeData& source
 namespace {
 
 // What Copy, Cut and a drag take from the text: the characters as they are (no break where the
-// editor cut a long paragraph), as plain text, and as HTML made when another program asks for it.
+// editor cut a long paragraph), as Cuewright's own flavour and plain text, and as HTML made when
+// another program asks for it.
 class SelectionMimeData final : public QMimeData {
 public:
     explicit SelectionMimeData(platform::AttributedString text)
@@ -222,15 +245,19 @@ public:
         setText(text_.string());
     }
     QStringList formats() const override {
-        return {QStringLiteral("text/plain"), QStringLiteral("text/html")};
+        return {QString::fromLatin1(ClipboardText::scriptMimeType), QStringLiteral("text/plain"),
+                QStringLiteral("text/html")};
     }
 
 protected:
     QVariant retrieveData(const QString& mimeType, QMetaType type) const override {
-        if (mimeType == QLatin1String("text/html") && !QMimeData::formats().contains(mimeType)) {
-            QTextDocument document;
-            TextInsertion::insertParagraphs(document, text_);
-            const_cast<SelectionMimeData*>(this)->setHtml(document.toHtml());
+        auto* self = const_cast<SelectionMimeData*>(this);
+        if (!QMimeData::formats().contains(mimeType)) {
+            if (mimeType == QLatin1String("text/html")) {
+                self->setHtml(ClipboardText::toHtml(text_));
+            } else if (mimeType == QLatin1String(ClipboardText::scriptMimeType)) {
+                self->setData(mimeType, platform::writeRtf(text_));
+            }
         }
         return QMimeData::retrieveData(mimeType, type);
     }
@@ -248,7 +275,8 @@ QMimeData* ScriptTextView::createMimeDataFromSelection() const {
 }
 
 bool ScriptTextView::canInsertFromMimeData(const QMimeData* source) const {
-    return source->hasFormat(kRtfTypes[0]) || source->hasFormat(kRtfTypes[1]) ||
+    return source->hasFormat(QString::fromLatin1(ClipboardText::scriptMimeType)) ||
+           source->hasFormat(kRtfTypes[0]) || source->hasFormat(kRtfTypes[1]) ||
            QTextEdit::canInsertFromMimeData(source);
 }
 
@@ -256,7 +284,13 @@ void ScriptTextView::insertFromMimeData(const QMimeData* source) {
     if (isReadOnly() || source == nullptr) {
         return;
     }
-    platform::AttributedString content = pastedContent(*source);
+    QString notice;
+    platform::AttributedString content = pastedContent(*source, &notice);
+    if (content.isEmpty() && !notice.isEmpty()) {
+        QApplication::beep();
+        emit insertionNotice(notice);
+        return;
+    }
     if (insertionGuard_) {
         EditorAppearance::TextAmount after = EditorAppearance::textAmount(*document());
         const EditorAppearance::TextAmount added = EditorAppearance::textAmount(content.string());
@@ -287,6 +321,9 @@ void ScriptTextView::insertFromMimeData(const QMimeData* source) {
     nextStepName_.clear(); // a paste of nothing leaves no name behind
     setTextCursor(cursor);
     ensureCursorVisible();
+    if (!notice.isEmpty()) {
+        emit insertionNotice(notice);
+    }
 }
 
 void ScriptTextView::undo() {

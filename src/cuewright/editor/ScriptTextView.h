@@ -51,9 +51,11 @@ public:
     // "defaultTextColor" of the view's settings store (see setKeyEventDelegate) at the moment.
     ScriptImport::DefaultStyle pasteStyle() const;
 
-    // What a paste of `source` inserts at the insertion point: RTF when offered, else HTML, else
-    // the plain text, restyled by the paste rules.
-    platform::AttributedString pastedContent(const QMimeData& source) const;
+    // What a paste of `source` inserts at the insertion point: Cuewright's own flavour (see
+    // ClipboardText) or RTF when offered, else HTML, else the plain text, restyled by the paste
+    // rules. HTML past ClipboardText's bounds is not read: the plain text goes in instead, or
+    // nothing when there is none; `notice` (when given) then says so.
+    platform::AttributedString pastedContent(const QMimeData& source, QString* notice = nullptr) const;
 
     // The bindings and "PerformCustomBindingActionOnKeyDown" come from `defaults` (the standard
     // store when null), which must outlive the view. A null delegate handles nothing.
@@ -88,6 +90,8 @@ signals:
     // A paste or a drop was refused: with it the text would have `paragraphs`, more than the
     // editor shows (the guard's answer, see setInsertionGuard). The text stays as it was.
     void insertionRefused(qint64 paragraphs, bool dropped);
+    // A paste or a drop went in other than offered, or not at all (see pastedContent).
+    void insertionNotice(const QString& notice);
 
 public slots:
     // Qt's undo and redo, leaving the insertion point at the change and showing it: after a step

@@ -157,6 +157,27 @@ void markBreak(QTextCharFormat& format, bool characterless, QChar character) {
     }
 }
 
+// Inserts `piece` at `cursor`, each break in it opening a block whose break stands for that
+// character: QTextCursor::insertText would make every one of them a line feed.
+void insertWithBreaks(QTextCursor& cursor, const QString& piece, const QTextCharFormat& format) {
+    qsizetype from = 0;
+    for (qsizetype at = 0; at < piece.size(); ++at) {
+        if (!isBlockBreak(piece[at])) {
+            continue;
+        }
+        if (at > from) {
+            cursor.insertText(piece.mid(from, at - from), format);
+        }
+        QTextCharFormat breakFormat = format;
+        markBreak(breakFormat, false, piece[at]);
+        cursor.insertBlock(cursor.blockFormat(), breakFormat);
+        from = at + 1;
+    }
+    if (from < piece.size()) {
+        cursor.insertText(from == 0 ? piece : piece.mid(from), format);
+    }
+}
+
 } // namespace
 
 QTextCharFormat toTextCharFormat(const Attributes& attributes) {
@@ -547,7 +568,7 @@ void insertText(QTextCursor& cursor, const platform::AttributedString& text,
                 continue;
             }
             const int end = std::min(run.range.end(), next < cuts.size() ? cuts[next].first : length);
-            cursor.insertText(string.mid(location, end - location), format);
+            insertWithBreaks(cursor, string.mid(location, end - location), format);
             location = end;
         }
     }

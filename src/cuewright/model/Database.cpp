@@ -354,7 +354,8 @@ DocumentScriptProperties Database::readScriptProperties() {
     p.showBackgroundImage = boolValue(row, "show_bg_image").value_or(false);
     p.flipHorizontal = boolValue(row, "flip_h").value_or(false);
     p.flipVertical = boolValue(row, "flip_v").value_or(false);
-    p.prompterMargin = boundedFloat(row, "prompter_margin", 0, 1, 0.1f);
+    p.prompterMargin = boundedFloat(row, "prompter_margin", 0, DocumentScriptProperties::maxPrompterMargin,
+                                    DocumentScriptProperties::defaultPrompterMargin);
     p.prompterMarginAlignment = boundedFloat(row, "prompter_margin_alignment", -1, 1, 0.0f);
     p.prompterWordCountFactor = boundedFloat(row, "prompter_word_count_factor", 0, 1, 0.5f);
     p.indicatorType = choiceValue(row, "indicator_type", IndicatorType::none);

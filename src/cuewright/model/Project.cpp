@@ -81,6 +81,8 @@ void Project::setDocument(Document document) {
     CW_DCHECK_MAIN_THREAD();
     std::lock_guard lock(mutex_);
     document_ = std::move(document);
+    auto& margin = document_.scriptProperties.prompterMargin;
+    margin = Document::ScriptProperties::heldMargin(margin);
     ++documentRevision_;
 }
 
@@ -108,8 +110,10 @@ void Project::setText(const platform::AttributedString& text) {
     notify([](ProjectEventListener& l, Project& p) { l.projectTextDidChange(p); });
 }
 
-void Project::setScriptProperties(const Document::ScriptProperties& properties) {
+void Project::setScriptProperties(const Document::ScriptProperties& given) {
     CW_DCHECK_MAIN_THREAD();
+    Document::ScriptProperties properties = given;
+    properties.prompterMargin = Document::ScriptProperties::heldMargin(given.prompterMargin);
     {
         std::lock_guard lock(mutex_);
         document_.scriptProperties = properties;

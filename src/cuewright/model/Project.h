@@ -74,6 +74,7 @@ public:
     const Document& document() const;
     Document documentSnapshot() const;
     // Replaces the whole document without telling anyone: for loading a file into a new project.
+    // Here and in setScriptProperties() the margin is held to the range the views can show.
     void setDocument(Document document);
     // Stores the text unless it equals the current one; marks the project changed and notifies.
     void setText(const platform::AttributedString& text);

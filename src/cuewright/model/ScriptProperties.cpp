@@ -27,7 +27,7 @@ DocumentScriptProperties DocumentScriptProperties::fromUserDefaults(const platfo
     namespace k = settings;
     DocumentScriptProperties p;
     p.backgroundColor = defaultBackgroundColor(defaults);
-    p.prompterMargin = storedFloat(k::defaultPrompterMarginKey, 0, 1, defaults);
+    p.prompterMargin = storedFloat(k::defaultPrompterMarginKey, 0, maxPrompterMargin, defaults);
     p.prompterMarginAlignment = storedFloat(k::defaultPrompterMarginAlignmentKey, -1, 1, defaults);
     p.prompterWordCountFactor = storedFloat(k::defaultWordCountFactorKey, 0, 1, defaults);
     p.indicatorType = choice<IndicatorType>(defaults, k::defaultIndicatorType);
@@ -41,6 +41,10 @@ DocumentScriptProperties DocumentScriptProperties::fromUserDefaults(const platfo
     p.overlayOpacity = storedFloat(k::defaultOverlayOpacity, 0, 1, defaults);
     p.textAlignment = TextAlignment::center;
     return p;
+}
+
+float DocumentScriptProperties::heldMargin(float margin) {
+    return std::isnan(margin) ? defaultPrompterMargin : std::clamp(margin, 0.0f, maxPrompterMargin);
 }
 
 DocumentScriptProperties DocumentScriptProperties::fromUserDefaults() {

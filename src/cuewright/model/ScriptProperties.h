@@ -24,7 +24,9 @@ struct DocumentScriptProperties {
     float backgroundImageOpacity = 1.0f;
     bool flipHorizontal = false;
     bool flipVertical = false;
-    float prompterMargin = 0.1f;          // fraction of the view width left free
+    // Fraction of the view width left free, 0...maxPrompterMargin: a wider margin leaves the
+    // column too narrow for a word, and at 1 no width at all (neither view shows any text).
+    float prompterMargin = 0.1f;
     float prompterMarginAlignment = 0.0f; // where the free width goes
     float prompterWordCountFactor = 0.5f; // 0...1, sets the font size through words per line
     IndicatorType indicatorType = IndicatorType::none;
@@ -40,6 +42,11 @@ struct DocumentScriptProperties {
     // (black background, none/medium/red/none for the choices) and the alignment is center.
     static DocumentScriptProperties fromUserDefaults(const platform::Defaults& defaults);
     static DocumentScriptProperties fromUserDefaults();
+
+    static constexpr float maxPrompterMargin = 0.8f; // the Script pane's margin control ends here
+    static constexpr float defaultPrompterMargin = 0.1f;
+    // The margin held to 0...maxPrompterMargin; a NaN is the default margin.
+    static float heldMargin(float margin);
 
     bool operator==(const DocumentScriptProperties&) const = default;
 };

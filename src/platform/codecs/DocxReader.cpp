@@ -10,7 +10,11 @@
 #include <array>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <set>
+#include <string>
+#include <string_view>
+#include <utility>
 
 namespace platform::codecs {
 
@@ -341,10 +345,73 @@ std::string resolveTarget(std::string_view base, std::string_view target) {
     return result;
 }
 
+// The value of the character reference at `at` ("&#123;" or "&#x7B;") and its length; nullopt
+// when there is none. A value past the last code point reads as one past it.
+std::optional<std::pair<char32_t, std::size_t>> characterReference(std::string_view bytes, std::size_t at) {
+    if (bytes.substr(at, 2) != "&#")
+        return std::nullopt;
+    const bool hex = at + 2 < bytes.size() && bytes[at + 2] == 'x';
+    std::size_t end = at + (hex ? 3 : 2);
+    const std::size_t digitsStart = end;
+    char32_t value = 0;
+    for (; end < bytes.size(); ++end) {
+        const char c = bytes[end];
+        int digit = -1;
+        if (c >= '0' && c <= '9')
+            digit = c - '0';
+        else if (hex && c >= 'a' && c <= 'f')
+            digit = c - 'a' + 10;
+        else if (hex && c >= 'A' && c <= 'F')
+            digit = c - 'A' + 10;
+        if (digit < 0)
+            break;
+        value = std::min<char32_t>(value * (hex ? 16 : 10) + char32_t(digit), 0x110000);
+    }
+    if (end == digitsStart || end >= bytes.size() || bytes[end] != ';')
+        return std::nullopt;
+    return std::pair{value, end + 1 - at};
+}
+
+// XML allows no NUL, yet the parser takes "&#0;" (or a reference past the last code point, which
+// wraps round) for one and a raw NUL byte too, and ends the text or value there: the rest of the
+// paragraph would be lost. Such a NUL is dropped, a reference past the last code point becomes
+// U+FFFD, in place (never longer); comments and CDATA keep their characters but raw NULs.
+void dropNulls(std::string& bytes) {
+    const std::string_view source(bytes);
+    std::size_t out = 0;
+    const auto copyThrough = [&](std::size_t& at, std::string_view end) {
+        const std::size_t found = source.find(end, at);
+        const std::size_t stop = found == std::string_view::npos ? source.size() : found + end.size();
+        for (; at < stop; ++at)
+            if (source[at] != '\0')
+                bytes[out++] = source[at];
+    };
+    for (std::size_t at = 0; at < source.size();) {
+        const char c = source[at];
+        if (c == '\0') {
+            ++at;
+        } else if (c == '<' && source.substr(at, 4) == "<!--") {
+            copyThrough(at, "-->");
+        } else if (c == '<' && source.substr(at, 9) == "<![CDATA[") {
+            copyThrough(at, "]]>");
+        } else if (const auto reference = c == '&' ? characterReference(source, at) : std::nullopt;
+                   reference && (reference->first == 0 || reference->first > 0x10FFFF)) {
+            at += reference->second;
+            if (reference->first != 0)
+                for (const char r : std::string_view("&#xFFFD;"))
+                    bytes[out++] = r;
+        } else {
+            bytes[out++] = source[at++];
+        }
+    }
+    bytes.resize(out);
+}
+
 // Parses the part in place (the tree points into bytes, which must outlive it). The tree's size is
 // bounded first: every element starts with '<' and every attribute has its '=', so their count
 // is at most the count of those characters.
 std::optional<pugi::xml_document> parse(std::string& bytes, std::size_t markupLimit) {
+    dropNulls(bytes);
     const auto markup = static_cast<std::size_t>(
         std::count_if(bytes.begin(), bytes.end(), [](char c) { return c == '<' || c == '='; }));
     checkLimit(markup, markupLimit, "XML elements and attributes in one part");
