@@ -442,6 +442,10 @@ void PrompterView::layoutText() {
     laidOutHeight_ = textHeight_ / scale;
     // The shown progress stays put: the next relayout places the new text there.
     scrollOffset_ = offsetForProgress(transportProgress_);
+    // What was measured against the old lines names other lines now: a step counts from the line
+    // the new layout shows, and the next move's direction from where the text now stands.
+    lastStep_ = {};
+    lastScrollY_ = scrollLayerY();
 }
 
 void PrompterView::setScrollPosition(double progress, bool animated, bool force) {
