@@ -410,6 +410,12 @@ TEST_F(PointerInput, ALineStepAfterANewLayoutCountsFromTheLineShown) {
             << "lines before " << before << ", after " << view->lineStarts().size();
         EXPECT_DOUBLE_EQ(progress(), stepTarget(shown + 1));
     }
+
+    // A chase still running towards a place in the old layout ends with the layout.
+    view->setScrollPosition(0.3, /*animated=*/true, /*force=*/false);
+    ASSERT_NE(view->scrollLayer().presentationPosition(), view->scrollLayer().position());
+    view->updateDisplay([](auto& s) { s.prompterWordCountFactor = 0.3f; });
+    EXPECT_EQ(view->scrollLayer().presentationPosition(), view->scrollLayer().position());
 }
 
 TEST_F(PointerInput, PointerHidesAfterRestingOnlyInFullScreen) {
