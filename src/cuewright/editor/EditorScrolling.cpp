@@ -83,8 +83,8 @@ int countOf(const CountedLines& lines) {
 // line read, and the middle of the line that holds the counted line's first word is there when the
 // prompters read the middle of the counted line (where a step comes to rest). The path runs
 // straight between knots, in counted lines (u = progress × count): at u i the top of the line
-// holding counted line i's first word (or the middle of the line before, where both start on one
-// line), at u i + 1/2 that line's middle, and at u count the text's end.
+// holding counted line i's first word (its middle when counted line i - 1 starts on it too), at
+// u i + 1/2 that line's middle, and at u count the text's end.
 struct Knots {
     const QTextDocument& document;
     const CountedLines& lines;
