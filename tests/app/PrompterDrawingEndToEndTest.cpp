@@ -265,15 +265,20 @@ protected:
         });
     }
 
-    // The line the prompter reads (from 0), with the number of lines in `lines`, from the remote's
-    // status: at one line a second the running time is the number of lines. -1 without an answer.
-    int readLine(std::uint16_t port, int& lines) {
+    // Where the prompter reads, in lines from the top (line 2.5 is the middle of the third), with
+    // the number of lines in `lines`, from the remote's status: at one line a second the running
+    // time is the number of lines. -1 without an answer.
+    double readPosition(std::uint16_t port, int& lines) {
         const nlohmann::json status = askStatus(port);
         if (!status.is_object() || !status["totalRuntime"].is_number()) {
             return -1;
         }
         lines = static_cast<int>(std::lround(status["totalRuntime"].get<double>()));
-        return static_cast<int>(status["playbackProgress"].get<double>() * lines);
+        return status["playbackProgress"].get<double>() * lines;
+    }
+    // The line the prompter reads (from 0).
+    int readLine(std::uint16_t port, int& lines) {
+        return static_cast<int>(std::floor(readPosition(port, lines)));
     }
 
     std::optional<Window> editor;
@@ -525,9 +530,54 @@ TEST_F(PrompterDrawingEndToEnd, TheEditorReadsTheLineThePrompterReads) {
         << "the bookmark is not on the line the prompter reads";
 }
 
+// The knobs of the sliders in `area` of `shot`, top to bottom: small squares of one grey, too
+// narrow and too low for a button or a field.
+std::vector<QPoint> sliderKnobs(const QImage& shot, const QRect& area) {
+    const QRect r = area.intersected(shot.rect());
+    const auto grey = [&](int x, int y) {
+        if (!r.contains(x, y)) {
+            return false;
+        }
+        const QRgb p = shot.pixel(x, y);
+        const int low = std::min({qRed(p), qGreen(p), qBlue(p)});
+        const int high = std::max({qRed(p), qGreen(p), qBlue(p)});
+        return low > 60 && high < 230 && high - low < 12;
+    };
+    const auto run = [&](int x, int y, int dx, int dy) {
+        int length = 0;
+        while (grey(x + dx * (length + 1), y + dy * (length + 1))) {
+            ++length;
+        }
+        return length;
+    };
+    constexpr int side = 7;
+    std::vector<QPoint> knobs;
+    for (int y = r.top(); y + side <= r.bottom(); ++y) {
+        for (int x = r.left(); x + side <= r.right(); ++x) {
+            const QPoint centre(x + side / 2, y + side / 2);
+            if (!knobs.empty() && centre.y() - knobs.back().y() <= 12) {
+                continue;
+            }
+            bool square = true;
+            for (int dy = 0; dy < side && square; ++dy) {
+                for (int dx = 0; dx < side && square; ++dx) {
+                    square = grey(x + dx, y + dy);
+                }
+            }
+            const int wide = run(centre.x(), centre.y(), 1, 0) + run(centre.x(), centre.y(), -1, 0) + 1;
+            const int tall = run(centre.x(), centre.y(), 0, 1) + run(centre.x(), centre.y(), 0, -1) + 1;
+            if (square && wide <= 18 && tall <= 18) {
+                knobs.push_back(centre);
+            }
+        }
+    }
+    return knobs;
+}
+
 // Stepped to the middle of the script, then the text laid out anew with twice its lines (the
 // script copied and pasted once more at its end), one more Down in the prompter goes one line on
-// from the line it shows, not from the line its step before went to among the old lines.
+// from the line it shows, not from the line its step before went to among the old lines; the same
+// after fewer words per line are chosen in the sidebar.
 TEST_F(PrompterDrawingEndToEnd, AStepAfterANewLayoutGoesOneLineOn) {
     writeDefaults({800, 500}, "UserInterfaceStyleDark");
     enableRemote();
@@ -561,6 +611,28 @@ TEST_F(PrompterDrawingEndToEnd, AStepAfterANewLayoutGoesOneLineOn) {
     waitFor(*app, [&] { return readLine(*port, lines) == line + 1; });
     save(stillShot(rootGeometry(display, prompter)), "step-after-new-layout.png");
     EXPECT_EQ(readLine(*port, lines), line + 1) << "the step went from line " << line << " of " << lines;
+
+    // Fewer words per line: two clicks on the track of the sidebar's third slider (Words per Line,
+    // below the margins' Width and Position), left of its knob, each a page lower.
+    ASSERT_TRUE(activate(*editor));
+    const QRect editorArea = rootGeometry(display, *editor);
+    const QImage sidebar = stillShot(editorArea);
+    const std::vector<QPoint> knobs = sliderKnobs(
+        sidebar, QRect(sidebar.width() - 300, 90, 300, sidebar.height() - 90)); // below the toolbar
+    save(sidebar, "words-per-line-knobs.png");
+    ASSERT_GE(knobs.size(), 3u) << "the sidebar's slider knobs were not found";
+    const int wider = lines;
+    ASSERT_TRUE(xdotool({"mousemove", QString::number(editorArea.left() + knobs[2].x() - 60),
+                         QString::number(editorArea.top() + knobs[2].y()), "click", "--repeat", "2",
+                         "--delay", "300", "1"}));
+    ASSERT_TRUE(
+        waitFor(*app, [&] { return (line = readLine(*port, lines)) >= 0 && lines > wider * 11 / 10; }))
+        << "fewer words per line made " << lines << " lines of " << wider;
+    ASSERT_TRUE(activate(prompter) && xdotool({"key", "Down"}));
+    waitFor(*app, [&] { return readLine(*port, lines) == line + 1; });
+    save(stillShot(rootGeometry(display, prompter)), "step-after-words-per-line.png");
+    EXPECT_EQ(readLine(*port, lines), line + 1)
+        << "after a change of words per line the step went from line " << line << " of " << lines;
 }
 
 // The words of the editor's line at its reading position: the line copied with Home, Shift+End
@@ -658,8 +730,9 @@ TEST_F(PrompterDrawingEndToEnd, TheEditorsMarkLiesOnTheLineOfTheFirstWordTheProm
         for (; at < line; at = std::min(line, at + 100)) { // each xdotool call within its time
             ASSERT_TRUE(xdotool(keyPresses("Down", std::min(line, at + 100) - at, 40)));
         }
-        ASSERT_TRUE(waitFor(*app, [&] { return readLine(*port, lines) == line; }))
-            << "the prompter reads line " << readLine(*port, lines);
+        // Until the step rests, the middle of the line at the prompter's mark.
+        ASSERT_TRUE(waitFor(*app, [&] { return std::abs(readPosition(*port, lines) - (line + 0.5)) < 0.01; }))
+            << "the prompter reads line " << readPosition(*port, lines);
         ASSERT_TRUE(activate(*editor));
         const QImage shot = stillShot(editorArea);
         save(shot, "editor-mark-" + std::to_string(line) + ".png");
