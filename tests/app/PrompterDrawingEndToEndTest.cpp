@@ -3,8 +3,14 @@
 // its own shows in the script's text colour, underlines and an unterminated last line are drawn,
 // prompters of two widths read the same line, and the editor reads the prompter's line. Pictures
 // go to test-output/prompter/.
+#include "cuewright/model/ScriptProperties.h"
+#include "cuewright/model/TextUtils.h"
+#include "cuewright/prompter/PrompterTextLayout.h"
 #include "platform/defaults/ArchivedValues.h"
 #include "platform/text/TextAttributes.h"
+
+#include <QRegularExpression>
+#include <QStandardPaths>
 
 #include <gtest/gtest.h>
 
@@ -259,6 +265,22 @@ protected:
         });
     }
 
+    // Where the prompter reads, in lines from the top (line 2.5 is the middle of the third), with
+    // the number of lines in `lines`, from the remote's status: at one line a second the running
+    // time is the number of lines. -1 without an answer.
+    double readPosition(std::uint16_t port, int& lines) {
+        const nlohmann::json status = askStatus(port);
+        if (!status.is_object() || !status["totalRuntime"].is_number()) {
+            return -1;
+        }
+        lines = static_cast<int>(std::lround(status["totalRuntime"].get<double>()));
+        return status["playbackProgress"].get<double>() * lines;
+    }
+    // The line the prompter reads (from 0).
+    int readLine(std::uint16_t port, int& lines) {
+        return static_cast<int>(std::floor(readPosition(port, lines)));
+    }
+
     std::optional<Window> editor;
     int editorInk = 0;
     const fs::path pictures = outputDir("prompter");
@@ -469,16 +491,8 @@ TEST_F(PrompterDrawingEndToEnd, TheEditorReadsTheLineThePrompterReads) {
     const Window prompter = shown[0];
     const std::optional<std::uint16_t> port = waitForRemote(*app);
     ASSERT_TRUE(port) << "the remote control never answered";
-    // The line the prompter reads (from 0) and the number of lines, from the remote's status.
     int lines = 0;
-    const auto readLine = [&] {
-        const nlohmann::json status = askStatus(*port);
-        if (!status.is_object() || !status["totalRuntime"].is_number()) {
-            return -1;
-        }
-        lines = static_cast<int>(std::lround(status["totalRuntime"].get<double>()));
-        return static_cast<int>(status["playbackProgress"].get<double>() * lines);
-    };
+    const auto readLine = [&] { return PrompterDrawingEndToEnd::readLine(*port, lines); };
     ASSERT_EQ(readLine(), 0);
     const int firstWord = lines - 1 - words; // the last line is the empty one after the closing break
     ASSERT_GT(firstWord, 80) << "the paragraphs above the words are too few lines";
@@ -514,6 +528,234 @@ TEST_F(PrompterDrawingEndToEnd, TheEditorReadsTheLineThePrompterReads) {
     const QString read = QStringLiteral("WORD%1").arg(target - firstWord, 2, 10, QLatin1Char('0'));
     EXPECT_EQ(text.mid(marked[0], 6).toStdString(), read.toStdString())
         << "the bookmark is not on the line the prompter reads";
+}
+
+// The knobs of the sliders in `area` of `shot`, top to bottom: small squares of one grey, too
+// narrow and too low for a button or a field.
+std::vector<QPoint> sliderKnobs(const QImage& shot, const QRect& area) {
+    const QRect r = area.intersected(shot.rect());
+    const auto grey = [&](int x, int y) {
+        if (!r.contains(x, y)) {
+            return false;
+        }
+        const QRgb p = shot.pixel(x, y);
+        const int low = std::min({qRed(p), qGreen(p), qBlue(p)});
+        const int high = std::max({qRed(p), qGreen(p), qBlue(p)});
+        return low > 60 && high < 230 && high - low < 12;
+    };
+    const auto run = [&](int x, int y, int dx, int dy) {
+        int length = 0;
+        while (grey(x + dx * (length + 1), y + dy * (length + 1))) {
+            ++length;
+        }
+        return length;
+    };
+    constexpr int side = 7;
+    std::vector<QPoint> knobs;
+    for (int y = r.top(); y + side <= r.bottom(); ++y) {
+        for (int x = r.left(); x + side <= r.right(); ++x) {
+            const QPoint centre(x + side / 2, y + side / 2);
+            if (!knobs.empty() && centre.y() - knobs.back().y() <= 12) {
+                continue;
+            }
+            bool square = true;
+            for (int dy = 0; dy < side && square; ++dy) {
+                for (int dx = 0; dx < side && square; ++dx) {
+                    square = grey(x + dx, y + dy);
+                }
+            }
+            const int wide = run(centre.x(), centre.y(), 1, 0) + run(centre.x(), centre.y(), -1, 0) + 1;
+            const int tall = run(centre.x(), centre.y(), 0, 1) + run(centre.x(), centre.y(), 0, -1) + 1;
+            if (square && wide <= 18 && tall <= 18) {
+                knobs.push_back(centre);
+            }
+        }
+    }
+    return knobs;
+}
+
+// Stepped to the middle of the script, then the text laid out anew with twice its lines (the
+// script copied and pasted once more at its end), one more Down in the prompter goes one line on
+// from the line it shows, not from the line its step before went to among the old lines; the same
+// after fewer words per line are chosen in the sidebar.
+TEST_F(PrompterDrawingEndToEnd, AStepAfterANewLayoutGoesOneLineOn) {
+    writeDefaults({800, 500}, "UserInterfaceStyleDark");
+    enableRemote();
+    noKeyRepeat();
+    const fs::path script = makeScript(wrappingParagraphs(40), 0.5f, std::nullopt,
+                                       [](cw::Project& project) { project.setScrollSpeed(50, 0.5, 1.5); });
+    ASSERT_TRUE(openPrompter(script, "1", /*lookAtEditor=*/false));
+    const std::vector<Window> shown = prompters();
+    ASSERT_EQ(shown.size(), 1u);
+    const Window prompter = shown[0];
+    const std::optional<std::uint16_t> port = waitForRemote(*app);
+    ASSERT_TRUE(port) << "the remote control never answered";
+    int lines = 0;
+    ASSERT_EQ(readLine(*port, lines), 0);
+    const int target = lines / 2;
+    ASSERT_GT(target, 40) << "too few lines";
+    ASSERT_TRUE(activate(prompter) && xdotool(keyPresses("Down", target, 40)));
+    ASSERT_TRUE(waitFor(*app, [&] { return readLine(*port, lines) == target; }))
+        << "the prompter reads line " << readLine(*port, lines);
+    const int before = lines;
+
+    ASSERT_TRUE(activate(*editor) &&
+                xdotool({"key", "--delay", "150", "ctrl+a", "ctrl+c", "ctrl+End", "ctrl+v"}));
+    int line = -1;
+    ASSERT_TRUE(
+        waitFor(*app, [&] { return (line = readLine(*port, lines)) >= 0 && lines > before * 19 / 10; }))
+        << "the paste made " << lines << " lines of " << before;
+    ASSERT_GT(line, target + before / 4) << "the new lines put another line at the same progress";
+
+    ASSERT_TRUE(activate(prompter) && xdotool({"key", "Down"}));
+    waitFor(*app, [&] { return readLine(*port, lines) == line + 1; });
+    save(stillShot(rootGeometry(display, prompter)), "step-after-new-layout.png");
+    EXPECT_EQ(readLine(*port, lines), line + 1) << "the step went from line " << line << " of " << lines;
+
+    // Fewer words per line: two clicks on the track of the sidebar's third slider (Words per Line,
+    // below the margins' Width and Position), left of its knob, each a page lower.
+    ASSERT_TRUE(activate(*editor));
+    const QRect editorArea = rootGeometry(display, *editor);
+    const QImage sidebar = stillShot(editorArea);
+    const std::vector<QPoint> knobs = sliderKnobs(
+        sidebar, QRect(sidebar.width() - 300, 90, 300, sidebar.height() - 90)); // below the toolbar
+    save(sidebar, "words-per-line-knobs.png");
+    ASSERT_GE(knobs.size(), 3u) << "the sidebar's slider knobs were not found";
+    const int wider = lines;
+    ASSERT_TRUE(xdotool({"mousemove", QString::number(editorArea.left() + knobs[2].x() - 60),
+                         QString::number(editorArea.top() + knobs[2].y()), "click", "--repeat", "2",
+                         "--delay", "300", "1"}));
+    ASSERT_TRUE(
+        waitFor(*app, [&] { return (line = readLine(*port, lines)) >= 0 && lines > wider * 11 / 10; }))
+        << "fewer words per line made " << lines << " lines of " << wider;
+    ASSERT_TRUE(activate(prompter) && xdotool({"key", "Down"}));
+    waitFor(*app, [&] { return readLine(*port, lines) == line + 1; });
+    save(stillShot(rootGeometry(display, prompter)), "step-after-words-per-line.png");
+    EXPECT_EQ(readLine(*port, lines), line + 1)
+        << "after a change of words per line the step went from line " << line << " of " << lines;
+}
+
+// The words of the editor's line at its reading position: the line copied with Home, Shift+End
+// and Ctrl+C after a click on it at `row` (of the editor window), read back from the clipboard.
+QStringList editorLineAt(const QRect& editorArea, int x, int row) {
+    if (!xdotool({"mousemove", QString::number(editorArea.left() + x),
+                  QString::number(editorArea.top() + row), "click", "1"}) ||
+        !xdotool({"key", "--delay", "100", "Home", "shift+End", "ctrl+c"})) {
+        return {};
+    }
+    QProcess clip;
+    clip.start(QStringLiteral("xclip"), {"-o", "-selection", "clipboard"});
+    if (!clip.waitForFinished(15000)) {
+        return {};
+    }
+    return QString::fromUtf8(clip.readAllStandardOutput())
+        .split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts);
+}
+
+// At the editor's opening size, stepped line by line through numbered paragraphs of words the
+// editor breaks otherwise than the prompters, and then through a paragraph long enough that the
+// editor holds it cut into blocks: after each step the editor's reading line crosses the middle of
+// its own line that holds the first word of the line the prompter reads.
+TEST_F(PrompterDrawingEndToEnd, TheEditorsMarkLiesOnTheLineOfTheFirstWordThePrompterReads) {
+    if (QStandardPaths::findExecutable(QStringLiteral("xclip")).isEmpty()) {
+        GTEST_SKIP() << "xclip is not installed";
+    }
+    writeDefaults({800, 500}, "UserInterfaceStyleDark");
+    enableRemote();
+    noKeyRepeat();
+    const char* vocabulary[] = {"a",    "presenter", "reads", "aloud", "while", "the", "extraordinarily",
+                                "long", "script",    "moves", "up",    "past",  "its", "reading",
+                                "line"};
+    QString text;
+    int word = 0;
+    const auto addWords = [&](int count) {
+        for (int i = 0; i < count; ++i, ++word) {
+            text += QLatin1Char(' ') + QLatin1String(vocabulary[word * 7 % 15]) + QString::number(word);
+        }
+    };
+    for (int paragraph = 1; paragraph <= 6; ++paragraph) {
+        text += QString::number(paragraph) + QLatin1Char('.');
+        addWords(5 + paragraph * 11 % 23);
+        text += QLatin1Char('\n');
+    }
+    const int numbered = int(text.size());
+    text += QStringLiteral("7.");
+    addWords(1800); // over 16,384 characters: cut into blocks in the editor
+    text += QLatin1Char('\n');
+    platform::AttributedString styled(text);
+    platform::Attributes look;
+    look.font = platform::Font{QStringLiteral("DejaVu Sans"), 12, false, false};
+    styled.addAttributes(look, {0, int(text.size())});
+    const float factor = 0.8f;
+    const fs::path script = makeScript(text, factor, std::nullopt, [&](cw::Project& project) {
+        project.setText(styled);
+        project.setScrollSpeed(50, 0.5, 1.5);
+    });
+    // Where each prompter line starts: laid out as every prompter lays the script out.
+    const std::vector<int> starts =
+        cw::measurePrompterText(cw::TextUtils::applyFontAndParagraphStyle(styled, cw::layoutFontSize),
+                                cw::layoutFontSize * 5 / (1 - factor), cw::LayerTypesetter())
+            .lineStarts;
+    const auto lineOf = [&](int position) {
+        return int(std::upper_bound(starts.begin(), starts.end(), position) - starts.begin()) - 1;
+    };
+    ASSERT_TRUE(openPrompter(script, "1", /*lookAtEditor=*/false));
+    const std::vector<Window> shown = prompters();
+    ASSERT_EQ(shown.size(), 1u);
+    const Window prompter = shown[0];
+    const std::optional<std::uint16_t> port = waitForRemote(*app);
+    ASSERT_TRUE(port) << "the remote control never answered";
+    int lines = 0;
+    ASSERT_EQ(readLine(*port, lines), 0);
+    ASSERT_EQ(lines, int(starts.size())) << "the prompter's lines are not those laid out here";
+    const QRect editorArea = rootGeometry(display, *editor);
+    // The editor's opening size, less what the work area leaves of its height.
+    ASSERT_EQ(editorArea.width(), 1180);
+    ASSERT_GT(editorArea.height(), 740);
+    const QRect textView(0, 0, editorArea.width() * 3 / 5, editorArea.height());
+    // Every line of the numbered paragraphs, then lines about the long paragraph's first cut.
+    std::vector<int> read;
+    for (int line = 1; line <= lineOf(numbered) + 1; ++line) {
+        read.push_back(line);
+    }
+    const int cut = lineOf(numbered + (1 << 14));
+    for (int line = cut - 6; line <= cut + 6; ++line) {
+        read.push_back(line);
+    }
+    int at = 0;
+    int elsewhere = 0;
+    for (const int line : read) {
+        SCOPED_TRACE(line);
+        ASSERT_TRUE(activate(prompter));
+        for (; at < line; at = std::min(line, at + 100)) { // each xdotool call within its time
+            ASSERT_TRUE(xdotool(keyPresses("Down", std::min(line, at + 100) - at, 40)));
+        }
+        // Until the step rests, the middle of the line at the prompter's mark.
+        ASSERT_TRUE(waitFor(*app, [&] { return std::abs(readPosition(*port, lines) - (line + 0.5)) < 0.01; }))
+            << "the prompter reads line " << readPosition(*port, lines);
+        ASSERT_TRUE(activate(*editor));
+        const QImage shot = stillShot(editorArea);
+        save(shot, "editor-mark-" + std::to_string(line) + ".png");
+        const Reading reading = measure(shot, textView);
+        const QString first =
+            text.mid(starts[std::size_t(line)]).section(QRegularExpression(QStringLiteral("\\s")), 0, 0);
+        if (!reading.onLine) {
+            ADD_FAILURE() << "the editor's reading line at row " << reading.row << " crosses no text";
+            ++elsewhere;
+            continue;
+        }
+        expectMiddleThird(reading);
+        const auto [left, right] =
+            inkSpan(shot, QRect(0, (reading.top + reading.bottom) / 2, textView.width(), 1));
+        ASSERT_LT(left, right);
+        const QStringList words = editorLineAt(editorArea, (left + right) / 2, reading.row);
+        elsewhere += !words.contains(first);
+        EXPECT_TRUE(words.contains(first))
+            << "the prompter's line starts with " << first.toStdString()
+            << "; the editor's line at its mark reads " << words.join(QLatin1Char(' ')).toStdString();
+    }
+    EXPECT_EQ(elsewhere, 0) << "steps with the editor's mark off the prompter's first word, of "
+                            << read.size();
 }
 
 } // namespace

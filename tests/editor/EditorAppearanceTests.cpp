@@ -151,9 +151,11 @@ TEST(EditorScrolling, ProgressAndOffset) {
         const double offset = S::scrollOffset(document, lines, progress);
         EXPECT_GE(offset, before) << progress;
         EXPECT_LT(offset - before, 5) << progress;
-        if (offset > before) {
-            EXPECT_NEAR(*S::progress(document, lines, offset), progress, 1e-7);
-        }
+        // The offset's progress shows it; where several counted lines start on one line of the
+        // editor, the progress of the first of them.
+        const double back = *S::progress(document, lines, offset);
+        EXPECT_NEAR(S::scrollOffset(document, lines, back), offset, 1e-6) << progress;
+        EXPECT_LE(back, progress + 1e-9);
         before = offset;
     }
     EXPECT_EQ(S::progress(document, lines, -50), 0.0);
@@ -174,6 +176,56 @@ TEST(EditorScrolling, ProgressAndOffset) {
         auto event = wheel;
         event.*field = !(wheel.*field);
         EXPECT_FALSE(S::movesProgress(event));
+    }
+}
+
+// Where the editor breaks its lines at other words than the counted lines, a progress that reads the middle
+// of a counted line puts the editor's reading position inside its own line that holds that counted line's
+// first word, and the wheel there reads the first counted line starting on it.
+TEST(EditorScrolling, TheMarkLiesOnTheLineOfTheCountedLinesFirstWord) {
+    const QString words = QStringLiteral("a line of words that wraps round more than once here ");
+    const struct {
+        const char* name;
+        QString text;
+        double countedWidth;
+    } cases[] = {
+        {"numbered paragraphs, counted narrower",
+         QStringLiteral("1. short\n2. %1\n3. %1%1\n").arg(words).repeated(4), 230},
+        {"counted wider", QStringLiteral("1. short\n2. %1\n3. %1%1\n").arg(words).repeated(4), 390},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTextDocument document;
+        document.setDefaultFont(QFont(QStringLiteral("DejaVu Sans"), 20));
+        editor::setAttributedText(document, platform::AttributedString(c.text));
+        document.setTextWidth(300);
+        const auto counted = editor::measureLines(document, {1.0, c.countedWidth});
+        const S::CountedLines lines{counted.lineRanges, counted.lineCount};
+        int otherLines = 0;
+        for (int i = 0; i < counted.lineCount; ++i) {
+            const double y = S::scrollOffset(document, lines, (i + 0.5) / counted.lineCount);
+            const int hit = document.documentLayout()->hitTest(QPointF(2, y), Qt::FuzzyHit);
+            const QTextBlock block = document.findBlock(hit);
+            const QTextLine line = block.layout()->lineForTextPosition(hit - block.position());
+            ASSERT_TRUE(line.isValid()) << i;
+            const double top = block.layout()->position().y() + line.y();
+            EXPECT_GT(y, top + line.height() / 4) << "counted line " << i;
+            EXPECT_LT(y, top + line.height() * 3 / 4) << "counted line " << i;
+            const int first = i < int(counted.lineRanges.size()) ? counted.lineRanges[i].range.location
+                                                                 : document.characterCount() - 1;
+            const int start = block.position() + line.textStart();
+            const int end = block.position() + line.textStart() + line.textLength();
+            EXPECT_TRUE(start <= first && (first < end || block.position() + block.length() == end + 1))
+                << "counted line " << i << " starts at " << first << ", the mark's line holds " << start
+                << "..." << end;
+            otherLines += i < int(counted.lineRanges.size()) && first != start;
+            // The wheel resting there reads the first counted line starting on that line.
+            const double read = *S::progress(document, lines, y) * counted.lineCount;
+            EXPECT_LE(read, i + 0.5 + 1e-6) << "counted line " << i;
+            EXPECT_GE(read, 0.5 - 1e-6);
+            EXPECT_DOUBLE_EQ(S::scrollOffset(document, lines, read / counted.lineCount), y) << i;
+        }
+        EXPECT_GT(otherLines, 3) << "the editor breaks its lines as counted";
     }
 }
 

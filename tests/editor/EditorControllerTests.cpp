@@ -1053,13 +1053,14 @@ TEST_F(EditorScrollTest, TheEditorShowsTheCountedLineAtItsMark) {
         k = int(progress() * n);
         EXPECT_TRUE(readsLine(k)) << "turn " << turn << ": the wheel set line " << k;
     }
-    // A click on the word read at the reading position, and Ctrl+D: the line the progress names,
-    // after the wheel and after jumps; Ctrl+D again takes the bookmark away.
+    // A click on a word of the line read, on the editor's line at the reading position, and Ctrl+D:
+    // the line the progress names, after the wheel and after jumps; Ctrl+D again takes it away.
     const auto markedAtReadingPosition = [&] {
         const int read = int(progress() * n);
         const platform::TextRange line = counted[static_cast<std::size_t>(read)].range;
+        const platform::TextRange shown = shownLineAt(*view.document(), view.scrollOffset() + 0.5);
         QTextCursor word(view.document());
-        word.setPosition(line.location + int((progress() * n - read) * line.length));
+        word.setPosition(std::max(line.location, shown.location) + 1);
         QTest::mouseClick(view.viewport(), Qt::LeftButton, {},
                           QPoint(view.cursorRect(word).center().x(), int(std::lround(view.topInset()))));
         controller->toggleBookmark();

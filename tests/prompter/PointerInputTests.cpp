@@ -15,6 +15,7 @@
 #include <QMouseEvent>
 
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <optional>
 
@@ -364,6 +365,57 @@ TEST_F(PointerInput, ManualScrollingSeeksToTheLineWhileStoppedOnly) {
     drain();
     EXPECT_EQ(counter->jumps, playingJumps);
     EXPECT_DOUBLE_EQ(progress(), lineProgress(10));
+}
+
+// A step after the text was laid out again counts from the line the new layout shows at the
+// reading position, not from the line the step before it asked for in the old one.
+TEST_F(PointerInput, ALineStepAfterANewLayoutCountsFromTheLineShown) {
+    defaults.set(k::manualScrollingEnabled, true);
+    defaults.set(k::manualScrollingDuration, 0.0);
+    const struct {
+        const char* name;
+        std::function<void()> layOutAgain;
+    } cases[] = {
+        {"more words per line",
+         [&] {
+             auto properties = project->document().scriptProperties;
+             properties.prompterWordCountFactor = 0.6f;
+             project->setScriptProperties(properties);
+         }},
+        {"fewer words per line",
+         [&] {
+             auto properties = project->document().scriptProperties;
+             properties.prompterWordCountFactor = 0.0f;
+             project->setScriptProperties(properties);
+         }},
+        {"the text doubled", [&] { project->setText(cwtest::script(2400, 30)); }},
+        {"a narrower window", [&] { cwtest::resizeView(*view, 800, 700); }},
+    };
+    view->setTypesetter(nullptr); // lines that follow the words per line
+    project->setText(cwtest::script(1200, 30));
+    drain();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        readLine(static_cast<int>(view->lineStarts().size()) * 3 / 4);
+        view->stepLines(cw::PrompterView::StepDirection::down, 1);
+        drain();
+        const std::size_t before = view->lineStarts().size();
+        c.layOutAgain();
+        drain();
+        view->layoutText(); // as the end of a live resize does
+        const int shown = view->lineAtProgress(progress());
+        view->stepLines(cw::PrompterView::StepDirection::down, 1);
+        drain();
+        EXPECT_EQ(view->lineAtProgress(progress()), shown + 1)
+            << "lines before " << before << ", after " << view->lineStarts().size();
+        EXPECT_DOUBLE_EQ(progress(), stepTarget(shown + 1));
+    }
+
+    // A chase still running towards a place in the old layout ends with the layout.
+    view->setScrollPosition(0.3, /*animated=*/true, /*force=*/false);
+    ASSERT_NE(view->scrollLayer().presentationPosition(), view->scrollLayer().position());
+    view->updateDisplay([](auto& s) { s.prompterWordCountFactor = 0.3f; });
+    EXPECT_EQ(view->scrollLayer().presentationPosition(), view->scrollLayer().position());
 }
 
 TEST_F(PointerInput, PointerHidesAfterRestingOnlyInFullScreen) {

@@ -26,19 +26,18 @@ double firstLineTop(const QTextDocument& document, const QTextBlock& block) {
                                                       : box.top();
 }
 
-// A line as the document lays it out: its characters (the last line of a block with the block's
-// break) and its height down to the next line's top, so that the lines leave no gap between them.
+// A line as the document lays it out: its top, its own height and the next line's top.
 struct LaidOutLine {
-    int start = 0;
-    int length = 1;
     double top = 0;
+    double height = 0;
     double next = 0;
+    double middle() const { return top + height / 2; }
 };
 
 LaidOutLine lineAt(const QTextDocument& document, int position) {
     const QTextBlock block = document.findBlock(position);
     const QRectF box = document.documentLayout()->blockBoundingRect(block);
-    LaidOutLine found{block.position(), std::max(1, block.length()), box.top(), box.bottom()};
+    LaidOutLine found{box.top(), box.height(), box.bottom()};
     const QTextLayout* lines = block.layout();
     const int count = lines != nullptr ? lines->lineCount() : 0;
     if (count == 0) {
@@ -57,10 +56,8 @@ LaidOutLine lineAt(const QTextDocument& document, int position) {
     }
     const QTextLine line = lines->lineAt(low);
     const double origin = lines->position().y();
-    found.start = block.position() + line.textStart();
-    found.length =
-        std::max(1, low + 1 < count ? line.textLength() : block.position() + block.length() - found.start);
     found.top = origin + line.y();
+    found.height = line.height();
     if (low + 1 < count) {
         found.next = origin + lines->lineAt(low + 1).y();
     } else if (const QTextBlock after = block.next(); after.isValid()) {
@@ -69,15 +66,8 @@ LaidOutLine lineAt(const QTextDocument& document, int position) {
         found.next = found.top + line.height();
     }
     found.next = std::max(found.next, found.top);
+    found.height = std::clamp(found.height, 0.0, found.next - found.top);
     return found;
-}
-
-// The y of `character` (a position and a share of the next): down its line as far as it is along it.
-double yAt(const QTextDocument& document, double character) {
-    const int position = std::clamp(static_cast<int>(std::floor(character)), 0, lastPosition(document));
-    const LaidOutLine line = lineAt(document, position);
-    const double along = std::clamp((character - line.start) / line.length, 0.0, 1.0);
-    return line.top + along * (line.next - line.top);
 }
 
 // The table's lines, and the empty line after a closing break when it counts one.
@@ -86,26 +76,42 @@ int countOf(const CountedLines& lines) {
     return std::clamp(lines.count, table, table + 1);
 }
 
-// The characters of counted line `index` (from 0): from its start to the next line's.
-struct Span {
-    double start = 0;
-    double end = 0;
-};
+// The editor's lines and the prompters' lines break at other words wherever the two lay the text
+// out at other sizes (Qt hints and rounds each size its own way) and at every cut of a long
+// paragraph, which starts a line in the editor alone. So the editor does not follow the words along
+// a counted line: the line at its reading position is always one that holds words of the counted
+// line read, and the middle of the line that holds the counted line's first word is there when the
+// prompters read the middle of the counted line (where a step comes to rest). The path runs
+// straight between knots, in counted lines (u = progress × count): at u i the top of the line
+// holding counted line i's first word (its middle when counted line i - 1 starts on it too), at
+// u i + 1/2 that line's middle, and at u count the text's end.
+struct Knots {
+    const QTextDocument& document;
+    const CountedLines& lines;
+    int count = 0;
+    int last = 0;
 
-Span countedLine(const CountedLines& lines, int last, int index) {
-    const int table = static_cast<int>(lines.ranges.size());
-    const auto startOf = [&](int i) {
-        return std::clamp(lines.ranges[static_cast<std::size_t>(i)].range.location, 0, last);
-    };
-    const double start = index < table ? startOf(index) : last;
-    double end = last + 1;
-    if (index + 1 < table) {
-        end = startOf(index + 1);
-    } else if (index + 1 < countOf(lines)) {
-        end = last; // the empty line after the closing break follows
+    int size() const { return 2 * count + 1; }
+    static double u(int knot) { return knot / 2.0; }
+    double y(int knot) const {
+        if (knot >= 2 * count) {
+            return lineAt(document, last).next;
+        }
+        const int index = knot / 2;
+        const LaidOutLine line = lineAt(document, firstWord(index));
+        if (knot % 2 == 1) {
+            return line.middle();
+        }
+        return index == 0 ? line.top : std::max(line.top, lineAt(document, firstWord(index - 1)).middle());
     }
-    return {start, std::max(start, end)};
-}
+    // Where counted line `index` starts: the empty line after the closing break starts at the end.
+    int firstWord(int index) const {
+        const int table = static_cast<int>(lines.ranges.size());
+        return index < table
+                   ? std::clamp(lines.ranges[static_cast<std::size_t>(index)].range.location, 0, last)
+                   : last;
+    }
+};
 
 } // namespace
 
@@ -114,10 +120,12 @@ double scrollOffset(const QTextDocument& document, const CountedLines& lines, do
     if (count == 0 || document.isEmpty()) {
         return 0;
     }
-    const double position = (std::isfinite(progress) ? std::clamp(progress, 0.0, 1.0) : 0.0) * count;
-    const int index = std::min(static_cast<int>(position), count - 1);
-    const Span line = countedLine(lines, lastPosition(document), index);
-    return yAt(document, line.start + (position - index) * (line.end - line.start));
+    const Knots knots{document, lines, count, lastPosition(document)};
+    const double u = (std::isfinite(progress) ? std::clamp(progress, 0.0, 1.0) : 0.0) * count;
+    const int knot = std::min(static_cast<int>(std::floor(2 * u)), knots.size() - 2); // at or before u
+    const double from = knots.y(knot);
+    const double along = std::clamp((u - Knots::u(knot)) * 2, 0.0, 1.0);
+    return from + along * (knots.y(knot + 1) - from);
 }
 
 std::optional<double> progress(const QTextDocument& document, const CountedLines& lines, double offset) {
@@ -125,33 +133,29 @@ std::optional<double> progress(const QTextDocument& document, const CountedLines
     if (count == 0 || document.isEmpty() || !std::isfinite(offset)) {
         return std::nullopt;
     }
-    const int last = lastPosition(document);
+    const Knots knots{document, lines, count, lastPosition(document)};
     int low = 0;
-    int high = count - 1;
-    while (low < high) { // the last counted line that starts at or above the offset
-        const int middle = (low + high + 1) / 2;
-        if (yAt(document, countedLine(lines, last, middle).start) <= offset) {
-            low = middle;
+    int high = knots.size() - 1;
+    if (offset > knots.y(high)) {
+        return 1.0;
+    }
+    // The first knot at or below the offset: where several counted lines start on one line of the
+    // editor, the first of them is read.
+    while (low < high) {
+        const int middle = (low + high) / 2;
+        if (knots.y(middle) >= offset) {
+            high = middle;
         } else {
-            high = middle - 1;
+            low = middle + 1;
         }
     }
-    // The character at the offset, along the laid-out lines the counted line runs through.
-    const Span line = countedLine(lines, last, low);
-    double character = line.start;
-    for (double from = line.start; from < line.end;) {
-        const LaidOutLine shown = lineAt(document, std::clamp(static_cast<int>(std::floor(from)), 0, last));
-        const double to = std::min(line.end, static_cast<double>(shown.start + shown.length));
-        if (offset < shown.next || to >= line.end) {
-            const double height = shown.next - shown.top;
-            const double along = height > 0 ? std::clamp((offset - shown.top) / height, 0.0, 1.0) : 0.0;
-            character = std::clamp(shown.start + along * shown.length, from, to);
-            break;
-        }
-        from = to;
+    if (low == 0) {
+        return 0.0;
     }
-    const double share = line.end > line.start ? (character - line.start) / (line.end - line.start) : 0.0;
-    return std::clamp((low + share) / count, 0.0, 1.0);
+    const double above = knots.y(low - 1);
+    const double below = knots.y(low);
+    const double along = below > above ? std::clamp((offset - above) / (below - above), 0.0, 1.0) : 1.0;
+    return std::clamp((Knots::u(low - 1) + along / 2) / count, 0.0, 1.0);
 }
 
 double scrollOffset(double progress, double usedHeight) {

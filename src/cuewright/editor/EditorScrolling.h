@@ -20,13 +20,17 @@ struct CountedLines {
 };
 
 // The scroll offset (the document's y at the reading position) that shows `progress` in
-// `document` as laid out: the progress's counted line and share name a character, and the offset
-// is that character's laid-out line, as far down it as the character is along it. Monotonic and
-// continuous in the progress; lays out no more than up to that character. 0 without lines.
+// `document` as laid out. The editor breaks its lines at other words than the prompters (its own
+// size, and the cuts of long paragraphs), so its line at the reading position is one that holds
+// words of the counted line the progress reads, and at the progress that reads the middle of a
+// counted line (where a step comes to rest) it is the middle of the line that holds that counted
+// line's first word. The text's top at 0, its end at 1. Monotonic and continuous in the progress;
+// lays out no more than up to that word. 0 without lines.
 double scrollOffset(const QTextDocument& document, const CountedLines& lines, double progress);
 
-// The progress that shows `offset`: the inverse of scrollOffset(), held within 0...1. None without
-// lines (an empty text whose view still scrolls), so the project never gets an undefined position.
+// The progress that shows `offset`: the inverse of scrollOffset(), held within 0...1; where several
+// counted lines start on the editor's line at the offset, the first of them. None without lines
+// (an empty text whose view still scrolls), so the project never gets an undefined position.
 std::optional<double> progress(const QTextDocument& document, const CountedLines& lines, double offset);
 
 // The same by height alone, for a text only partly in the view: `progress` of `usedHeight`.

@@ -442,6 +442,12 @@ void PrompterView::layoutText() {
     laidOutHeight_ = textHeight_ / scale;
     // The shown progress stays put: the next relayout places the new text there.
     scrollOffset_ = offsetForProgress(transportProgress_);
+    // What was measured against the old lines names other lines now: a step counts from the line
+    // the new layout shows, the next move's direction from where the text now stands, and a chase
+    // still running towards a place in the old layout ends here.
+    lastStep_ = {};
+    lastScrollY_ = scrollLayerY();
+    scrollLayer_->removeAnimation(platform::layers::AnimationKey::position);
 }
 
 void PrompterView::setScrollPosition(double progress, bool animated, bool force) {
