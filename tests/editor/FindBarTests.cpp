@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTextDocument>
+#include <QTimer>
 #include <QToolButton>
 
 #include <functional>
@@ -216,6 +217,26 @@ TEST_F(FindBarTest, MatchesOverTheEditorsCutsAreFoundAndReplaced) {
         EXPECT_TRUE(script().string() == c.text) << "undone";
         bar->closeBar();
     }
+}
+
+// Replace All over two million characters without a space, every one a match: the event loop
+// turns between its slices (the remote control, the windows), and one undo takes it all back.
+TEST_F(FindBarTest, ReplaceAllOverALongRunWithoutASpaceLetsTheLoopTurnAndIsOneUndo) {
+    const QString run(1 << 21, u'x');
+    setText(AttributedString(run));
+    bar->showBar(FindBar::Mode::replace);
+    searchFor(QStringLiteral("x"), QStringLiteral("y"));
+    int turns = 0;
+    QTimer turning;
+    QObject::connect(&turning, &QTimer::timeout, [&] { ++turns; });
+    turning.start(0);
+    EXPECT_EQ(bar->replaceAll(), 1 << 21);
+    turning.stop();
+    EXPECT_GT(turns, 0) << "the event loop waited for Replace All";
+    EXPECT_TRUE(script().string() == QString(1 << 21, u'y'));
+    EXPECT_EQ(text->undoActionName(), "Replace All");
+    text->undo();
+    EXPECT_TRUE(script().string() == run) << "one undo did not take it back";
 }
 
 } // namespace

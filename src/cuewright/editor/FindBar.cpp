@@ -1,12 +1,15 @@
 #include "cuewright/editor/FindBar.h"
 
+#include "cuewright/editor/ProgressWindow.h"
 #include "cuewright/editor/ScriptTextView.h"
 #include "cuewright/editor/TextFinder.h"
 #include "cuewright/editor/ToolbarIcons.h"
 #include "platform/text/ParagraphLines.h"
+#include "platform/ui/AlertRunner.h"
 #include "platform/ui/Appearance.h"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QEvent>
 #include <QGraphicsDropShadowEffect>
 #include <QHBoxLayout>
@@ -23,6 +26,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <memory>
 
 namespace cw::editor {
 
@@ -323,24 +327,53 @@ int FindBar::replaceAll() {
         return 0;
     }
     const QString replacement = replaceField_->text();
-    const std::vector<platform::TextRange> ranges =
-        TextFinder::changingMatches(*text_->document(), needle, replacement, caseSensitivity());
-    if (ranges.empty()) {
+    // A long one goes on with the event loop turning between its slices (the remote control, the
+    // windows), the text read-only meanwhile; after half a second a window shows how far it is,
+    // keeping other input away, with Cancel, which takes back what was replaced. Within one edit
+    // block: one undo step.
+    QPointer<FindBar> self(this);
+    bool cancelled = false;
+    std::optional<double> done;
+    std::unique_ptr<ProgressWindow> progress;
+    const bool wasReadOnly = text_->isReadOnly();
+    TextFinder::Replaced replaced;
+    text_->namedEdit(tr("Replace All"), [&](QTextCursor& edit) {
+        replaced = TextFinder::replaceAll(edit, needle, replacement, caseSensitivity(), [&](double share) {
+            done = share;
+            if (!progress) {
+                text_->setReadOnly(true);
+                progress = std::make_unique<ProgressWindow>(
+                    tr("Replace All"), tr("Replacing \u201C%1\u201D\u2026").arg(needle), [&] { return done; },
+                    [&] { cancelled = true; }, window(), ProgressWindow::defaultDelayMs,
+                    Qt::ApplicationModal);
+            }
+            QCoreApplication::processEvents(progress->window() ? QEventLoop::AllEvents
+                                                               : QEventLoop::ExcludeUserInputEvents);
+            return self && !cancelled && !platform::applicationQuitting();
+        });
+    });
+    progress.reset();
+    if (!self) {
+        return replaced.count;
+    }
+    text_->setReadOnly(wasReadOnly);
+    if (cancelled) {
+        if (replaced.count > 0) {
+            text_->undo(); // the step, as far as it went
+        }
+        status_->setText(tr("Cancelled"));
+        return 0;
+    }
+    if (replaced.count == 0) {
         return 0; // nothing would change: no edit, no undo step
     }
-    // From the last to the first, so that each range is still where it was found.
-    text_->namedEdit(tr("Replace All"), [&](QTextCursor& cursor) {
-        for (auto range = ranges.rbegin(); range != ranges.rend(); ++range) {
-            TextFinder::replace(cursor, *range, replacement);
-        }
-    });
     QTextCursor caret = text_->textCursor();
-    caret.setPosition(ranges.front().location);
+    caret.setPosition(replaced.first);
     text_->setTextCursor(caret);
-    origin_ = ranges.front().location;
+    origin_ = replaced.first;
     refreshMatches();
-    status_->setText(tr("%n replaced", nullptr, int(ranges.size())));
-    return int(ranges.size());
+    status_->setText(tr("%n replaced", nullptr, replaced.count));
+    return replaced.count;
 }
 
 void FindBar::updateReplaceAllowed() {

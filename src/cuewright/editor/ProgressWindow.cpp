@@ -19,12 +19,14 @@
 namespace cw::editor {
 
 ProgressWindow::ProgressWindow(QString title, QString label, std::function<std::optional<double>()> progress,
-                               std::function<void()> cancelled, QWidget* over, int delayMs)
+                               std::function<void()> cancelled, QWidget* over, int delayMs,
+                               Qt::WindowModality modality)
     : title_(std::move(title))
     , label_(std::move(label))
     , progress_(std::move(progress))
     , cancelled_(std::move(cancelled))
     , over_(over)
+    , modality_(modality)
     , showTimer_(new QTimer(this))
     , updateTimer_(new QTimer(this)) {
     CW_DCHECK_MAIN_THREAD();
@@ -58,6 +60,7 @@ void ProgressWindow::show() {
     }
     auto* window = over_ ? new QWidget(over_, Qt::Dialog) : new QWidget(nullptr, Qt::Window);
     window->setAttribute(Qt::WA_DeleteOnClose);
+    window->setWindowModality(modality_);
     window->setWindowTitle(platform::plainWindowTitle(title_));
     auto* layout = new QVBoxLayout(window);
     auto* label = platform::plainTextLabel(new QLabel);

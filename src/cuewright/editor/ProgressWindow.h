@@ -27,8 +27,10 @@ class ProgressWindow final : public QObject {
 public:
     static constexpr int defaultDelayMs = 500;
 
+    // An application-modal one keeps input from every other window while it shows.
     ProgressWindow(QString title, QString label, std::function<std::optional<double>()> progress,
-                   std::function<void()> cancelled, QWidget* over, int delayMs = defaultDelayMs);
+                   std::function<void()> cancelled, QWidget* over, int delayMs = defaultDelayMs,
+                   Qt::WindowModality modality = Qt::NonModal);
     ~ProgressWindow() override;
     ProgressWindow(const ProgressWindow&) = delete;
     ProgressWindow& operator=(const ProgressWindow&) = delete;
@@ -47,6 +49,7 @@ private:
     std::function<std::optional<double>()> progress_;
     std::function<void()> cancelled_;
     QPointer<QWidget> over_;
+    Qt::WindowModality modality_;
     QTimer* showTimer_ = nullptr;
     QTimer* updateTimer_ = nullptr;
     QPointer<QWidget> window_;

@@ -5,6 +5,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -47,6 +48,19 @@ void replace(QTextCursor& cursor, platform::TextRange range, const QString& repl
 // The matches whose characters differ from `replacement` (the ones a Replace All changes).
 std::vector<platform::TextRange> changingMatches(const QTextDocument& document, const QString& needle,
                                                  const QString& replacement, Qt::CaseSensitivity sensitivity);
+
+// Replace All: every match that changes, replaced as replace() would, a slice of about
+// sliceCharacters of the text at a time from the last, each slice's text put in through the text
+// bridge whole (insertText()), inside the caller's edit block. After each slice `goOn` is told
+// the share done (0 to 1); when it answers false the rest is left as it is. Returns how many
+// matches were replaced, and where the first replaced one starts.
+struct Replaced {
+    int count = 0;
+    int first = 0;
+};
+inline constexpr int sliceCharacters = 1 << 16;
+Replaced replaceAll(QTextCursor& cursor, const QString& needle, const QString& replacement,
+                    Qt::CaseSensitivity sensitivity, const std::function<bool(double done)>& goOn);
 
 } // namespace TextFinder
 
