@@ -189,6 +189,37 @@ TEST_F(LargeWorkEndToEnd, PrintToPdfOfFiftyThousandLinesGoesOnWhileTheRemoteAnsw
         << "SIGTERM was not honoured within 15 s";
 }
 
+// A storm of combining marks, 4 MB of a letter with a thousand marks on it over and over, handed
+// to a running copy: while it goes in, SIGTERM ends the application within 15 s, by the watchdog
+// when the main thread is too busy to quit sooner. (How many probes the remote answered before is
+// printed: measuring the lines of such a paragraph still holds the main thread for seconds.)
+TEST_F(LargeWorkEndToEnd, SigtermEndsTheApplicationWithinFifteenSecondsWhileACombiningStormGoesIn) {
+    setDefault(cw::settings::startupMode, "DoNothing");
+    const fs::path normal = makeScript("normal.cwr", QStringLiteral("An ordinary script."));
+    QProcess* app = nullptr;
+    std::optional<Window> editor;
+    std::uint16_t port = 0;
+    startWithRemote(normal, app, editor, port);
+    QString unit(u'e');
+    for (int i = 0; i < 1000; ++i) {
+        unit += QChar(char16_t(0x300 + i % 20));
+    }
+    const fs::path storm = work / "storm.txt";
+    std::ofstream(storm, std::ios::binary)
+        << unit.repeated((4 << 20) / int(unit.toUtf8().size())).toStdString();
+    QProcess& later = start({pathArg(storm)});
+    ASSERT_TRUE(later.waitForFinished(60000) && later.exitCode() == 0)
+        << "the later start went on on its own";
+    ASSERT_TRUE(waitForWindow(*app, "Untitled")) << "the storm never reached a window";
+
+    const auto [answered, asked] = probeUntil(
+        *app, port, [] { return false; }, std::chrono::seconds(10));
+    std::printf("a storm of combining marks: %d of %d probes answered while it went in\n", answered, asked);
+    ASSERT_EQ(app->state(), QProcess::Running);
+    ::kill(pid_t(app->processId()), SIGTERM);
+    EXPECT_TRUE(app->waitForFinished(15000)) << "SIGTERM was not honoured within 15 s";
+}
+
 } // namespace
 
 CW_END_TO_END_MAIN()
