@@ -27,6 +27,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <utility>
 
 namespace cw::editor {
 
@@ -326,54 +327,63 @@ int FindBar::replaceAll() {
     if (!canReplace() || needle.isEmpty()) {
         return 0;
     }
-    const QString replacement = replaceField_->text();
-    // A long one goes on with the event loop turning between its slices (the remote control, the
-    // windows), the text read-only meanwhile; after half a second a window shows how far it is,
-    // keeping other input away, with Cancel, which takes back what was replaced. Within one edit
-    // block: one undo step.
+    // A slice at a time, each its own step of one group (one undo), the event loop turning in
+    // between (the remote control, the windows) with the text read-only; after half a second a
+    // window shows how far it is, keeping other input away, with Cancel, which takes back what
+    // was replaced.
+    TextFinder::ReplaceAll replacing(*text_->document(), needle, replaceField_->text(), caseSensitivity());
+    if (replacing.isDone()) {
+        return 0; // nothing would change: no edit, no undo step
+    }
     QPointer<FindBar> self(this);
+    QPointer<ScriptTextView> text(text_);
     bool cancelled = false;
-    std::optional<double> done;
     std::unique_ptr<ProgressWindow> progress;
     const bool wasReadOnly = text_->isReadOnly();
-    TextFinder::Replaced replaced;
-    text_->namedEdit(tr("Replace All"), [&](QTextCursor& edit) {
-        replaced = TextFinder::replaceAll(edit, needle, replacement, caseSensitivity(), [&](double share) {
-            done = share;
-            if (!progress) {
-                text_->setReadOnly(true);
-                progress = std::make_unique<ProgressWindow>(
-                    tr("Replace All"), tr("Replacing \u201C%1\u201D\u2026").arg(needle), [&] { return done; },
-                    [&] { cancelled = true; }, window(), ProgressWindow::defaultDelayMs,
-                    Qt::ApplicationModal);
+    // The count and the tint once, at the end.
+    const bool refreshWasQueued = std::exchange(refreshQueued_, true);
+    text_->beginStepGroup();
+    for (;;) {
+        text_->namedEdit(tr("Replace All"), [&](QTextCursor& cursor) {
+            for (int spanned = 0; spanned < TextFinder::ReplaceAll::editCharacters && !replacing.isDone();) {
+                spanned += replacing.replaceNext(cursor);
             }
-            QCoreApplication::processEvents(progress->window() ? QEventLoop::AllEvents
-                                                               : QEventLoop::ExcludeUserInputEvents);
-            return self && !cancelled && !platform::applicationQuitting();
         });
-    });
-    progress.reset();
-    if (!self) {
-        return replaced.count;
-    }
-    text_->setReadOnly(wasReadOnly);
-    if (cancelled) {
-        if (replaced.count > 0) {
-            text_->undo(); // the step, as far as it went
+        if (replacing.isDone()) {
+            break;
         }
+        if (!progress) {
+            text_->setReadOnly(true);
+            progress = std::make_unique<ProgressWindow>(
+                tr("Replace All"), tr("Replacing \u201C%1\u201D\u2026").arg(needle),
+                [&]() -> std::optional<double> { return double(replacing.replaced()) / replacing.total(); },
+                [&] { cancelled = true; }, window(), ProgressWindow::defaultDelayMs, Qt::ApplicationModal);
+        }
+        QCoreApplication::processEvents(progress->window() ? QEventLoop::AllEvents
+                                                           : QEventLoop::ExcludeUserInputEvents);
+        if (!self || !text || cancelled || platform::applicationQuitting()) {
+            break;
+        }
+    }
+    progress.reset();
+    if (!self || !text) {
+        return replacing.replaced();
+    }
+    text_->endStepGroup();
+    text_->setReadOnly(wasReadOnly);
+    refreshQueued_ = refreshWasQueued;
+    if (cancelled) {
+        text_->undo(); // the group, as far as it went
         status_->setText(tr("Cancelled"));
         return 0;
     }
-    if (replaced.count == 0) {
-        return 0; // nothing would change: no edit, no undo step
-    }
     QTextCursor caret = text_->textCursor();
-    caret.setPosition(replaced.first);
+    caret.setPosition(replacing.first());
     text_->setTextCursor(caret);
-    origin_ = replaced.first;
+    origin_ = replacing.first();
     refreshMatches();
-    status_->setText(tr("%n replaced", nullptr, replaced.count));
-    return replaced.count;
+    status_->setText(tr("%n replaced", nullptr, replacing.replaced()));
+    return replacing.replaced();
 }
 
 void FindBar::updateReplaceAllowed() {

@@ -151,49 +151,47 @@ platform::AttributedString replacedText(const platform::AttributedString& old, i
 
 } // namespace
 
-Replaced replaceAll(QTextCursor& cursor, const QString& needle, const QString& replacement,
-                    Qt::CaseSensitivity sensitivity, const std::function<bool(double done)>& goOn) {
-    const QTextDocument& document = *cursor.document();
-    const PlainText plain = plainText(document);
-    const std::vector<platform::TextRange> found =
-        changingTextMatches(plain.string, needle, replacement, sensitivity);
-    Replaced replaced;
-    // From the last slice to the first, so that each is still where it was found; the character
-    // after a slice is taken along for a bookmark of an empty replacement, unless a later slice
-    // changed it.
-    size_t end = found.size();
-    int limit = int(plain.string.size());
-    while (end > 0) {
-        // A slice stays inside one paragraph: its text goes back in with that paragraph's format.
-        size_t begin = end - 1;
-        while (begin > 0 && found[end - 1].end() - found[begin - 1].location <= sliceCharacters &&
-               !holdsParagraphEnd(plain.string, found[begin - 1].location, found[begin].location)) {
-            --begin;
-        }
-        const int textStart = found[begin].location;
-        int textEnd = found[end - 1].end();
-        if (replacement.isEmpty() && textEnd < limit && !platform::isParagraphEnd(plain.string[textEnd])) {
-            ++textEnd;
-        }
-        const platform::TextRange range = plain.documentRange({textStart, textEnd - textStart});
-        const platform::AttributedString fresh =
-            replacedText(attributedText(document, range.location, range.end()), textStart,
-                         std::span(found).subspan(begin, end - begin), replacement);
-        cursor.setPosition(range.location);
-        cursor.setPosition(range.end(), QTextCursor::KeepAnchor);
-        cursor.removeSelectedText();
-        insertText(cursor, fresh, [](const platform::Attributes& attributes) {
-            return EditorAppearance::unsized(toTextCharFormat(attributes));
-        });
-        replaced.count += int(end - begin);
-        replaced.first = range.location;
-        limit = textStart;
-        end = begin;
-        if (end > 0 && goOn && !goOn(double(replaced.count) / double(found.size()))) {
-            break;
-        }
+ReplaceAll::ReplaceAll(const QTextDocument& document, const QString& needle, const QString& replacement,
+                       Qt::CaseSensitivity sensitivity)
+    : plain_(plainText(document))
+    , found_(changingTextMatches(plain_.string, needle, replacement, sensitivity))
+    , replacement_(replacement)
+    , end_(found_.size())
+    , limit_(int(plain_.string.size())) {}
+
+int ReplaceAll::replaceNext(QTextCursor& cursor) {
+    if (end_ == 0) {
+        return 0;
     }
-    return replaced;
+    // From the last slice to the first, so that each is still where it was found. A slice stays
+    // inside one paragraph: its text goes back in with that paragraph's format.
+    size_t begin = end_ - 1;
+    while (begin > 0 && found_[end_ - 1].end() - found_[begin - 1].location <= sliceCharacters &&
+           !holdsParagraphEnd(plain_.string, found_[begin - 1].location, found_[begin].location)) {
+        --begin;
+    }
+    const int textStart = found_[begin].location;
+    int textEnd = found_[end_ - 1].end();
+    // The character after it goes along for a bookmark of an empty replacement, unless a later
+    // slice changed it.
+    if (replacement_.isEmpty() && textEnd < limit_ && !platform::isParagraphEnd(plain_.string[textEnd])) {
+        ++textEnd;
+    }
+    const platform::TextRange range = plain_.documentRange({textStart, textEnd - textStart});
+    const platform::AttributedString fresh =
+        replacedText(attributedText(*cursor.document(), range.location, range.end()), textStart,
+                     std::span(found_).subspan(begin, end_ - begin), replacement_);
+    cursor.setPosition(range.location);
+    cursor.setPosition(range.end(), QTextCursor::KeepAnchor);
+    cursor.removeSelectedText();
+    insertText(cursor, fresh, [](const platform::Attributes& attributes) {
+        return EditorAppearance::unsized(toTextCharFormat(attributes));
+    });
+    replaced_ += int(end_ - begin);
+    first_ = range.location;
+    limit_ = textStart;
+    end_ = begin;
+    return textEnd - textStart;
 }
 
 std::vector<platform::TextRange> changingMatches(const QTextDocument& document, const QString& needle,
