@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -220,8 +221,9 @@ TEST_F(FindBarTest, MatchesOverTheEditorsCutsAreFoundAndReplaced) {
 }
 
 // Replace All over two million characters without a space, every one a match: the event loop
-// turns between its slices (the remote control, the windows), and one undo takes it all back.
-TEST_F(FindBarTest, ReplaceAllOverALongRunWithoutASpaceLetsTheLoopTurnAndIsOneUndo) {
+// turns between its slices (the remote control, the windows), one undo takes it all back and one
+// redo makes it again, and the Cancel of its progress window takes back what was replaced.
+TEST_F(FindBarTest, ReplaceAllOverALongRunLetsTheLoopTurnIsOneUndoAndItsCancelTakesItBack) {
     const QString run(1 << 21, u'x');
     setText(AttributedString(run));
     bar->showBar(FindBar::Mode::replace);
@@ -237,6 +239,28 @@ TEST_F(FindBarTest, ReplaceAllOverALongRunWithoutASpaceLetsTheLoopTurnAndIsOneUn
     EXPECT_EQ(text->undoActionName(), "Replace All");
     text->undo();
     EXPECT_TRUE(script().string() == run) << "one undo did not take it back";
+    text->redo();
+    EXPECT_TRUE(script().string() == QString(1 << 21, u'y')) << "one redo did not make it again";
+    text->undo();
+
+    // Its window's Cancel, once it shows, takes back what was replaced.
+    bool clicked = false;
+    QTimer watching;
+    QObject::connect(&watching, &QTimer::timeout, [&] {
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            if (!clicked && window->isVisible() && window->windowTitle() == "Replace All") {
+                window->findChild<QPushButton*>()->click();
+                clicked = true;
+            }
+        }
+    });
+    watching.start(50);
+    EXPECT_EQ(bar->replaceAll(), 0);
+    watching.stop();
+    EXPECT_TRUE(clicked) << "no progress window";
+    EXPECT_EQ(bar->status().toStdString(), "Cancelled");
+    EXPECT_TRUE(script().string() == run) << "the cancel left replacements";
+    EXPECT_FALSE(text->isReadOnly());
 }
 
 } // namespace
