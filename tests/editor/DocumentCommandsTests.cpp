@@ -436,6 +436,7 @@ TEST_F(DocumentCommandsTest, PrintingLeavesTheEventLoopRunningAndItsCancelWrites
     EXPECT_EQ(commands.print(), Outcome::exported);
     ASSERT_TRUE(processEventsUntil([&] { return QFile::exists(pdf); }));
     turns.stop();
+    ASSERT_TRUE(processEventsUntil([&] { return !commands.printJob(); })) << "the print never ended";
     EXPECT_GT(turnsBeforeThePdf, 0) << "the event loop waited for the print";
     EXPECT_EQ(platform::codecs::PdfReader::readFile(pdf.toStdString())
                   .plainText()
