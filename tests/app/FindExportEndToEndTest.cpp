@@ -1,7 +1,8 @@
 // The real cuewright binary under a window manager, driven with xdotool: the editor's find bar
 // (Ctrl+F, a word, Return, Escape, then typing replaces the match; Escape from its Replace button),
 // and Export, reached from the find field too, whose panel is titled so and writes the type the
-// typed name's extension says. Screenshots of the find bar in
+// typed name's extension says; Replace All over 900,000 letters without a space, the remote
+// answering meanwhile, taken back by one Undo. Screenshots of the find bar in
 // light and dark, and of the Export panel, go to test-output/editor/.
 #include "platform/codecs/ZipPackage.h"
 
@@ -101,6 +102,43 @@ TEST_F(FindExportEndToEnd, ExportWritesTheTypeTheNameSays) {
         EXPECT_FALSE(fs::exists(work / wrong)) << wrong;
     }
     EXPECT_TRUE(waitForNamed(*app, "news.cwr")) << "an export changed the window's script";
+    EXPECT_TRUE(quit(*app, *editor));
+}
+
+// Replace All from the keyboard (Ctrl+H, "x", Tab, "y", Tab Tab to Replace All, Space) over a
+// script of 900,000 letters without a space: the remote control answers while it replaces, the
+// saved script holds the replacement, and one Ctrl+Z takes all of it back.
+TEST_F(FindExportEndToEnd, ReplaceAllOverALongRunAnswersAndOneUndoTakesItBack) {
+    const QString run(900000, u'x');
+    const fs::path script = makeScript("run.cwr", run);
+    std::optional<Window> editor;
+    std::uint16_t port = 0;
+    startWithRemote(script, app, editor, port);
+    noKeyRepeat();
+    ASSERT_TRUE(activate(*editor) && xdotool({"key", "ctrl+Home", "ctrl+h"}) &&
+                xdotool({"type", "--delay", "30", "x"}) && xdotool({"key", "Tab"}) &&
+                xdotool({"type", "--delay", "30", "y"}) &&
+                xdotool({"key", "--delay", "100", "Tab", "Tab", "space"}));
+    const std::string edited = script.filename().string() + "*";
+    int answered = 0;
+    int asked = 0;
+    const auto start = std::chrono::steady_clock::now();
+    while (!findWindow(display, root, [&](const std::string& name) { return name == edited; }) &&
+           app->state() == QProcess::Running &&
+           std::chrono::steady_clock::now() - start < std::chrono::minutes(3)) {
+        answered += remoteStatusReply(port).empty() ? 0 : 1;
+        ++asked;
+        app->waitForFinished(500);
+    }
+    ASSERT_TRUE(waitForNamed(*app, edited)) << "Replace All changed nothing";
+    std::printf("Replace All over 900,000 letters: %d of %d probes answered\n", answered, asked);
+    EXPECT_GE(answered * 10, asked * 8) << "the remote control fell silent while replacing";
+    ASSERT_TRUE(activate(*editor) && xdotool({"key", "Escape", "ctrl+s"}));
+    EXPECT_TRUE(waitFor(*app, [&] { return scriptText(script) == QString(900000, u'y'); }))
+        << "not all replaced";
+    ASSERT_TRUE(xdotool({"key", "ctrl+z"}) && xdotool({"key", "ctrl+s"}));
+    EXPECT_TRUE(waitFor(*app, [&] { return scriptText(script) == run; }))
+        << "one undo did not take it all back";
     EXPECT_TRUE(quit(*app, *editor));
 }
 

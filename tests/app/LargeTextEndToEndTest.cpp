@@ -3,11 +3,14 @@
 // goes on answering, memory stays bounded, the application then falls idle and a SIGTERM ends it.
 // The paragraph is CW_LARGE_TEXT_MB megabytes (2 unless set; 10 is the size people try by hand);
 // the lines are 10 megabytes, two million lines, which Qt's layout once never finished; the text
-// without a space (a data line) is 10 megabytes of one letter, once laid out whole.
+// without a space (a data line) is 10 megabytes of one letter, once laid out whole. Work on a large
+// text, Print to PDF of fifty thousand lines, goes on while the remote answers too.
 #include <gtest/gtest.h>
 
 // Xlib's macros after gtest, which uses the same names.
 #include "EndToEndSupport.h"
+
+#include "platform/codecs/PdfReader.h"
 
 #include <algorithm>
 #include <csignal>
@@ -130,6 +133,92 @@ INSTANTIATE_TEST_SUITE_P(
         std::replace(name.begin(), name.end(), '-', '_');
         return name;
     });
+
+class LargeWorkEndToEnd : public AppTest {
+protected:
+    // Asks the remote control once a second until `done`, within `limit`: how many of the
+    // questions were answered, and how many asked.
+    std::pair<int, int> probeUntil(QProcess& app, std::uint16_t port, const std::function<bool()>& done,
+                                   std::chrono::seconds limit) {
+        const auto start = std::chrono::steady_clock::now();
+        int answered = 0;
+        int asked = 0;
+        while (!done() && app.state() == QProcess::Running &&
+               std::chrono::steady_clock::now() - start < limit) {
+            const auto due = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+            answered += remoteStatusReply(port).empty() ? 0 : 1;
+            ++asked;
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(due - std::chrono::steady_clock::now());
+            app.waitForFinished(int(std::max<std::int64_t>(left.count(), 0)));
+        }
+        return {answered, asked};
+    }
+};
+
+// Print to PDF (Ctrl+P, Return in its panel) of a script of fifty thousand lines, more than Qt's
+// layout of a document once reached before it looped for good, and a paragraph of 70,020
+// characters: the remote goes on answering while it prints, the PDF comes with every word, and
+// SIGTERM then ends the application.
+TEST_F(LargeWorkEndToEnd, PrintToPdfOfFiftyThousandLinesGoesOnWhileTheRemoteAnswers) {
+    setDefault(cw::settings::startupMode, "DoNothing");
+    const fs::path script = makeScript("lines.cwr", QStringLiteral("word ").repeated(14004) + u'\n' +
+                                                        QStringLiteral("line\n").repeated(50000));
+    QProcess* app = nullptr;
+    std::optional<Window> editor;
+    std::uint16_t port = 0;
+    startWithRemote(script, app, editor, port);
+    ASSERT_TRUE(activate(*editor) && xdotool({"key", "ctrl+p"}));
+    const std::optional<Window> panel = waitForNamed(*app, "Print to PDF");
+    ASSERT_TRUE(panel && activate(*panel)) << "no panel titled Print to PDF";
+    ASSERT_TRUE(xdotool({"key", "Return"}) && waitGone(*app, *panel));
+
+    const fs::path pdf = work / "lines.pdf";
+    const auto [answered, asked] = probeUntil(
+        *app, port, [&] { return fs::exists(pdf); }, std::chrono::minutes(3));
+    ASSERT_TRUE(fs::exists(pdf)) << "no PDF three minutes after Print";
+    std::printf("printed 50,000 lines: %d of %d probes answered\n", answered, asked);
+    EXPECT_GE(answered * 10, asked * 9) << "the remote control fell silent while printing";
+    const QString text = platform::codecs::PdfReader::readFile(pdf.string()).plainText();
+    EXPECT_EQ(text.count(QStringLiteral("word")), 14004);
+    EXPECT_EQ(text.count(QStringLiteral("line")), 50000);
+
+    ::kill(pid_t(app->processId()), SIGTERM);
+    EXPECT_TRUE(app->waitForFinished(15000) && app->exitStatus() == QProcess::NormalExit &&
+                app->exitCode() == 0)
+        << "SIGTERM was not honoured within 15 s";
+}
+
+// A storm of combining marks, 4 MB of a letter with a thousand marks on it over and over, handed
+// to a running copy: while it goes in, SIGTERM ends the application within 15 s, by the watchdog
+// when the main thread is too busy to quit sooner. (How many probes the remote answered before is
+// printed: measuring the lines of such a paragraph still holds the main thread for seconds.)
+TEST_F(LargeWorkEndToEnd, SigtermEndsTheApplicationWithinFifteenSecondsWhileACombiningStormGoesIn) {
+    setDefault(cw::settings::startupMode, "DoNothing");
+    const fs::path normal = makeScript("normal.cwr", QStringLiteral("An ordinary script."));
+    QProcess* app = nullptr;
+    std::optional<Window> editor;
+    std::uint16_t port = 0;
+    startWithRemote(normal, app, editor, port);
+    QString unit(u'e');
+    for (int i = 0; i < 1000; ++i) {
+        unit += QChar(char16_t(0x300 + i % 20));
+    }
+    const fs::path storm = work / "storm.txt";
+    std::ofstream(storm, std::ios::binary)
+        << unit.repeated((4 << 20) / int(unit.toUtf8().size())).toStdString();
+    QProcess& later = start({pathArg(storm)});
+    ASSERT_TRUE(later.waitForFinished(60000) && later.exitCode() == 0)
+        << "the later start went on on its own";
+    ASSERT_TRUE(waitForWindow(*app, "Untitled")) << "the storm never reached a window";
+
+    const auto [answered, asked] = probeUntil(
+        *app, port, [] { return false; }, std::chrono::seconds(10));
+    std::printf("a storm of combining marks: %d of %d probes answered while it went in\n", answered, asked);
+    ASSERT_EQ(app->state(), QProcess::Running);
+    ::kill(pid_t(app->processId()), SIGTERM);
+    EXPECT_TRUE(app->waitForFinished(15000)) << "SIGTERM was not honoured within 15 s";
+}
 
 } // namespace
 

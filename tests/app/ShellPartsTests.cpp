@@ -40,6 +40,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -49,6 +50,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <thread>
 
 #include <fcntl.h>
 #include <grp.h>
@@ -869,6 +871,52 @@ TEST(SignalQuit, ASignalIsHandledInTheEventLoopAndOneDuringItOrAfterTheEndEndsAt
     ::sigaction(SIGUSR1, nullptr, &restored);
     EXPECT_EQ(restored.sa_handler, SIG_IGN) << "the earlier action comes back";
     ::sigaction(SIGUSR1, &previous, nullptr);
+}
+
+// A signal whose quit does not end in time ends the process by the watchdog: when the main
+// thread never gets round to it, and when the quit itself is held; a question waiting for the
+// user holds the watchdog, and an answer that the application goes on disarms it.
+TEST(SignalQuit, AQuitThatDoesNotEndInTimeEndsByTheWatchdogUnlessAQuestionWaits) {
+    enum class Held { mainThread, quit, question };
+    struct Case {
+        Held held;
+        bool killed;
+    };
+    for (const Case& c :
+         {Case{Held::mainThread, true}, Case{Held::quit, true}, Case{Held::question, false}}) {
+        SCOPED_TRACE(int(c.held));
+        const auto run = [&] {
+            bool handled = false;
+            cw::SignalQuit quit(
+                {SIGUSR1},
+                [&](int) {
+                    if (c.held == Held::quit) {
+                        std::this_thread::sleep_for(std::chrono::seconds(20));
+                        std::_Exit(0);
+                    }
+                    {
+                        const cw::SignalQuit::AnswerAwaited answer;
+                        std::this_thread::sleep_for(std::chrono::seconds(3));
+                    }
+                    handled = true;
+                    return true; // cancelled: the application goes on
+                },
+                nullptr, std::chrono::seconds(1));
+            ::raise(SIGUSR1);
+            if (c.held == Held::mainThread) {
+                std::this_thread::sleep_for(std::chrono::seconds(20));
+                std::_Exit(0);
+            }
+            processEventsUntil([&] { return handled; });
+            std::this_thread::sleep_for(std::chrono::seconds(3)); // past the watchdog's time
+            std::_Exit(0);
+        };
+        if (c.killed) {
+            EXPECT_EXIT(run(), ::testing::KilledBySignal(SIGUSR1), "Quitting did not end in time");
+        } else {
+            EXPECT_EXIT(run(), ::testing::ExitedWithCode(0), "");
+        }
+    }
 }
 
 TEST(SupportFolder, IsMadeOnceAndAFailureIsLogged) {

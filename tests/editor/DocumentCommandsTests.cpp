@@ -1,6 +1,7 @@
 // The editor window's document commands against a real project, with fake panels and alerts.
 #include "base/FileStamp.h"
 #include "cuewright/editor/DocumentCommands.h"
+#include "cuewright/editor/ScriptPrinting.h"
 #include "cuewright/model/Project.h"
 #include "cuewright/model/RecoveryStore.h"
 #include "cuewright/model/ScriptDocumentFile.h"
@@ -16,16 +17,21 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QPdfWriter>
 #include <QPrinterInfo>
 #include <QProcess>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QWidget>
 
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include <sys/resource.h>
 
@@ -35,6 +41,27 @@ using Outcome = DocumentCommands::Outcome;
 using platform::AttributedString;
 
 namespace {
+
+// Runs the event loop until `done` holds; false after two minutes (a passing run never waits so long).
+bool processEventsUntil(const std::function<bool()>& done) {
+    QElapsedTimer guard;
+    guard.start();
+    while (!done()) {
+        if (guard.elapsed() > 120000)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+// Pages of a PDF: each is an object of type /Page.
+int pageCount(const QString& pdf) {
+    QFile file(pdf);
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    return int(
+        QString::fromLatin1(file.readAll()).count(QRegularExpression(QStringLiteral("/Type\\s*/Page\\b"))));
+}
 
 // Export offers the pop-up's types from Plain Text on.
 constexpr int exportTypesFrom = 1;
@@ -371,8 +398,75 @@ TEST_F(DocumentCommandsTest, PrintsIntoAPdfAndOneNotWrittenWholeLeavesTheOldFile
         dialogs->answerSave(path("asked"));
         EXPECT_EQ(commands.print(), Outcome::exported);
         EXPECT_EQ(dialogs->savePanels().back().nameFieldValue, "Untitled.pdf");
-        EXPECT_TRUE(QFile::exists(path("asked.pdf")));
+        EXPECT_TRUE(processEventsUntil([&] { return QFile::exists(path("asked.pdf")); }));
     }
+}
+
+// What is printed is the text as it is: a paragraph of 70,020 characters, and a run of 5,000
+// without a space, each break where a line is full, none where the editor would cut them (a short
+// line there would end a paragraph of the PDF in mid-page); so each of their paragraphs in the PDF
+// ends at a page's end, and every character is there.
+TEST_F(DocumentCommandsTest, PrintsTheTextAsItIsWithoutTheEditorsCuts) {
+    const QString pdf = path("as-it-is.pdf");
+    for (const QString& text : {QStringLiteral("word ").repeated(14004), QString(5000, u'x')}) {
+        SCOPED_TRACE(text.left(5).toStdString());
+        project->setText(AttributedString(text));
+        ASSERT_TRUE(commands.printToPdf(pdf));
+        const auto printed = platform::codecs::PdfReader::readFile(pdf.toStdString());
+        EXPECT_EQ(int(printed.paragraphs.size()), pageCount(pdf)) << "a line ended short of its column";
+        QString characters = printed.plainText();
+        characters.remove(QRegularExpression(QStringLiteral("\\s")));
+        EXPECT_EQ(characters, QString(text).remove(u' '));
+    }
+}
+
+// Print goes on off the main thread, the event loop turning meanwhile, and the PDF comes whole;
+// after half a second a window shows how far it is, and its Cancel ends the print, writing nothing.
+TEST_F(DocumentCommandsTest, PrintingLeavesTheEventLoopRunningAndItsCancelWritesNothing) {
+    if (!QPrinterInfo::availablePrinters().isEmpty())
+        GTEST_SKIP() << "a printer exists: Print shows the print dialog";
+    project->setText(
+        AttributedString(QStringLiteral("the presenter reads every word aloud\n").repeated(20000)));
+    const QString pdf = path("answering.pdf");
+    int turnsBeforeThePdf = 0;
+    QTimer turns;
+    QObject::connect(&turns, &QTimer::timeout, [&] { turnsBeforeThePdf += QFile::exists(pdf) ? 0 : 1; });
+    turns.start(0);
+    dialogs->answerSave(pdf);
+    EXPECT_EQ(commands.print(), Outcome::exported);
+    ASSERT_TRUE(processEventsUntil([&] { return QFile::exists(pdf); }));
+    turns.stop();
+    ASSERT_TRUE(processEventsUntil([&] { return !commands.printJob(); })) << "the print never ended";
+    EXPECT_GT(turnsBeforeThePdf, 0) << "the event loop waited for the print";
+    EXPECT_EQ(platform::codecs::PdfReader::readFile(pdf.toStdString())
+                  .plainText()
+                  .count(QStringLiteral("presenter")),
+              20000);
+
+    const QString cancelled = path("cancelled.pdf");
+    dialogs->answerSave(cancelled);
+    EXPECT_EQ(commands.print(), Outcome::exported);
+    ASSERT_TRUE(commands.printJob());
+    ASSERT_TRUE(
+        processEventsUntil([&] { return !commands.printJob() || commands.printJob()->progressWindow(); }));
+    ASSERT_TRUE(commands.printJob()) << "printed before its window showed";
+    QWidget* progress = commands.printJob()->progressWindow();
+    EXPECT_TRUE(progress->isVisible());
+    progress->findChild<QPushButton*>()->click();
+    EXPECT_FALSE(commands.printJob());
+    // A print after it writes its own file; the cancelled one's never comes.
+    project->setText(AttributedString(QStringLiteral("After.")));
+    dialogs->answerSave(path("after.pdf"));
+    EXPECT_EQ(commands.print(), Outcome::exported);
+    ASSERT_TRUE(processEventsUntil([&] { return QFile::exists(path("after.pdf")); }));
+    EXPECT_FALSE(QFile::exists(cancelled));
+
+    // A cancel seen before anything is drawn draws nothing.
+    cw::editor::PagePrinter::Progress stopped;
+    stopped.cancelled = true;
+    QPdfWriter writer(path("never.pdf"));
+    EXPECT_FALSE(cw::editor::PagePrinter::draw(project->document().text, writer, 300, 12, &stopped));
+    EXPECT_EQ(stopped.drawn.load(), 0);
 }
 
 // Printed text is readable whatever the script's own size and colour: the print size, black,

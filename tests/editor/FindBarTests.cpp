@@ -6,10 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 #include <QTextDocument>
+#include <QTimer>
 #include <QToolButton>
 
 #include <functional>
@@ -216,6 +218,49 @@ TEST_F(FindBarTest, MatchesOverTheEditorsCutsAreFoundAndReplaced) {
         EXPECT_TRUE(script().string() == c.text) << "undone";
         bar->closeBar();
     }
+}
+
+// Replace All over two million characters without a space, every one a match: the event loop
+// turns between its slices (the remote control, the windows), one undo takes it all back and one
+// redo makes it again, and the Cancel of its progress window takes back what was replaced.
+TEST_F(FindBarTest, ReplaceAllOverALongRunLetsTheLoopTurnIsOneUndoAndItsCancelTakesItBack) {
+    const QString run(1 << 21, u'x');
+    setText(AttributedString(run));
+    bar->showBar(FindBar::Mode::replace);
+    searchFor(QStringLiteral("x"), QStringLiteral("y"));
+    int turns = 0;
+    QTimer turning;
+    QObject::connect(&turning, &QTimer::timeout, [&] { ++turns; });
+    turning.start(0);
+    EXPECT_EQ(bar->replaceAll(), 1 << 21);
+    turning.stop();
+    EXPECT_GT(turns, 0) << "the event loop waited for Replace All";
+    EXPECT_TRUE(script().string() == QString(1 << 21, u'y'));
+    EXPECT_EQ(text->undoActionName(), "Replace All");
+    text->undo();
+    EXPECT_TRUE(script().string() == run) << "one undo did not take it back";
+    text->redo();
+    EXPECT_TRUE(script().string() == QString(1 << 21, u'y')) << "one redo did not make it again";
+    text->undo();
+
+    // Its window's Cancel, once it shows, takes back what was replaced.
+    bool clicked = false;
+    QTimer watching;
+    QObject::connect(&watching, &QTimer::timeout, [&] {
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            if (!clicked && window->isVisible() && window->windowTitle() == "Replace All") {
+                window->findChild<QPushButton*>()->click();
+                clicked = true;
+            }
+        }
+    });
+    watching.start(50);
+    EXPECT_EQ(bar->replaceAll(), 0);
+    watching.stop();
+    EXPECT_TRUE(clicked) << "no progress window";
+    EXPECT_EQ(bar->status().toStdString(), "Cancelled");
+    EXPECT_TRUE(script().string() == run) << "the cancel left replacements";
+    EXPECT_FALSE(text->isReadOnly());
 }
 
 } // namespace

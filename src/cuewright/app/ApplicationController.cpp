@@ -6,6 +6,7 @@
 #include "cuewright/app/MainMenu.h"
 #include "cuewright/app/RecentDocuments.h"
 #include "cuewright/app/ResetSettings.h"
+#include "cuewright/app/SignalQuit.h"
 #include "cuewright/app/StartWindow.h"
 #include "cuewright/app/WindowBindingKeys.h"
 #include "cuewright/editor/EditorWindowController.h"
@@ -532,6 +533,8 @@ void ApplicationController::terminateWithoutAsking() {
         if (kept) {
             continue;
         }
+        // The signal's watchdog does not end the process under the question: nothing else keeps these edits.
+        const SignalQuit::AnswerAwaited answer;
         window->close();
         if (!window->hasBeenClosed()) {
             return; // cancelled, or the save failed: the application goes on

@@ -4,6 +4,7 @@
 
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <csignal>
@@ -17,9 +18,11 @@ namespace cw {
 
 namespace {
 
-// The pipe's ends and whether a signal is waiting to be handled; all the handler touches.
+// The pipe's ends, the signal waiting to be handled (0 when none) and the watchdog's delay; all
+// the handlers touch.
 int pipeEnds[2] = {-1, -1};
 volatile std::sig_atomic_t signalPending = 0;
+volatile std::sig_atomic_t watchdogSeconds = 0;
 std::map<int, struct sigaction>& previousActions() {
     static std::map<int, struct sigaction> actions;
     return actions;
@@ -32,11 +35,36 @@ extern "C" void onSignal(int signal) {
         std::raise(signal);
         return;
     }
-    signalPending = 1;
+    signalPending = signal;
     const int saved = errno;
+    ::alarm(static_cast<unsigned>(watchdogSeconds));
     const unsigned char number = static_cast<unsigned char>(signal);
     [[maybe_unused]] const ssize_t written = ::write(pipeEnds[1], &number, 1);
     errno = saved;
+}
+
+// The quit asked for did not end in time (the main thread is held, or the quit is): end as the
+// signal asked, leaving every file as it is.
+extern "C" void onWatchdog(int) {
+    const int signal = signalPending;
+    if (signal == 0) {
+        return; // answered meanwhile
+    }
+    static constexpr char line[] = "Quitting did not end in time: ending at once\n";
+    [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, line, sizeof line - 1);
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+    ::_exit(128 + signal); // the signal was blocked in this thread
+}
+
+void installAction(int signal, void (*handler)(int)) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    struct sigaction previous {};
+    ::sigaction(signal, &action, &previous);
+    previousActions()[signal] = previous;
 }
 
 } // namespace
@@ -46,7 +74,21 @@ const std::vector<int>& SignalQuit::sessionEndSignals() {
     return caught;
 }
 
-SignalQuit::SignalQuit(std::vector<int> caught, Handler handler, QObject* parent)
+SignalQuit::AnswerAwaited::AnswerAwaited() {
+    if (signalPending != 0) {
+        ::alarm(0);
+        paused_ = true;
+    }
+}
+
+SignalQuit::AnswerAwaited::~AnswerAwaited() {
+    if (paused_ && signalPending != 0) {
+        ::alarm(static_cast<unsigned>(watchdogSeconds));
+    }
+}
+
+SignalQuit::SignalQuit(std::vector<int> caught, Handler handler, QObject* parent,
+                       std::chrono::seconds watchdog)
     : QObject(parent)
     , signals_(std::move(caught))
     , handler_(std::move(handler)) {
@@ -59,24 +101,26 @@ SignalQuit::SignalQuit(std::vector<int> caught, Handler handler, QObject* parent
         return;
     }
     signalPending = 0;
+    watchdogSeconds =
+        static_cast<std::sig_atomic_t>(std::max<std::chrono::seconds::rep>(watchdog.count(), 1));
     notifier_ = new QSocketNotifier(pipeEnds[0], QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, &SignalQuit::readSignals);
+    installAction(SIGALRM, onWatchdog);
     for (int signal : signals_) {
-        struct sigaction action {};
-        action.sa_handler = onSignal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
-        struct sigaction previous {};
-        ::sigaction(signal, &action, &previous);
-        previousActions()[signal] = previous;
+        installAction(signal, onSignal);
     }
 }
 
 SignalQuit::~SignalQuit() {
+    if (!signals_.empty()) {
+        ::alarm(0);
+        signals_.push_back(SIGALRM);
+    }
     for (int signal : signals_) {
         ::sigaction(signal, &previousActions()[signal], nullptr);
         previousActions().erase(signal);
     }
+    signalPending = 0;
     delete notifier_;
     for (int& end : pipeEnds) {
         if (end >= 0) {
@@ -98,6 +142,7 @@ void SignalQuit::readSignals() {
             if (handler_(numbers[static_cast<std::size_t>(i)])) {
                 // Answered, and still running: the next signal asks again.
                 signalPending = 0;
+                ::alarm(0);
             }
         }
     }

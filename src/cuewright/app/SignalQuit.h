@@ -3,6 +3,7 @@
 
 #include <QObject>
 
+#include <chrono>
 #include <functional>
 #include <vector>
 
@@ -16,19 +17,42 @@ namespace cw {
 // is still being handled (its question is up, or the application is ending) ends the process at
 // once with that signal's default action, so a wedged application can still be stopped. When
 // the handler answers that the application goes on (the quit was cancelled), the next signal is
-// handled as the first was. One at a time per process; destroying it restores the previous
-// actions. Main thread.
+// handled as the first was.
+// A main thread that does not get round to the signal, or whose quit does not end in time,
+// cannot hold the process: the first signal also arms a watchdog (SIGALRM) that ends the process
+// with that signal's default action `watchdog` later, unless the handler answered by then that the
+// application goes on. Nothing is cleaned up then, so every recovery copy written stays. While a
+// question waits for the user's answer (AnswerAwaited), the watchdog waits too.
+// One at a time per process; destroying it restores the previous actions and disarms the
+// watchdog. Main thread.
 class SignalQuit final : public QObject {
     Q_OBJECT
 
 public:
     // Returns whether the application goes on.
     using Handler = std::function<bool(int signal)>;
+    // Well inside the 15 s a session gives a program between its signal and a kill.
+    static constexpr std::chrono::seconds defaultWatchdog{10};
 
     // What ends a desktop session or a terminal's program: SIGTERM, SIGINT and SIGHUP.
     static const std::vector<int>& sessionEndSignals();
 
-    SignalQuit(std::vector<int> caught, Handler handler, QObject* parent = nullptr);
+    // Held while the quit asks the user something (about edits that no copy keeps): the watchdog
+    // does not end the process under the question, and starts counting again once it is answered.
+    // Does nothing when no signal is being handled.
+    class AnswerAwaited {
+    public:
+        AnswerAwaited();
+        ~AnswerAwaited();
+        AnswerAwaited(const AnswerAwaited&) = delete;
+        AnswerAwaited& operator=(const AnswerAwaited&) = delete;
+
+    private:
+        bool paused_ = false;
+    };
+
+    SignalQuit(std::vector<int> caught, Handler handler, QObject* parent = nullptr,
+               std::chrono::seconds watchdog = defaultWatchdog);
     ~SignalQuit() override;
     SignalQuit(const SignalQuit&) = delete;
     SignalQuit& operator=(const SignalQuit&) = delete;

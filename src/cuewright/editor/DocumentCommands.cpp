@@ -3,7 +3,6 @@
 #include "base/AtomicFile.h"
 #include "base/Log.h"
 #include "cuewright/editor/EditorAppearance.h"
-#include "cuewright/editor/TextBridge.h"
 #include "cuewright/model/Project.h"
 #include "cuewright/model/ScriptDocumentFile.h"
 #include "cuewright/model/ScriptExporter.h"
@@ -15,21 +14,15 @@
 #include "platform/ui/FileDialogs.h"
 #include "platform/ui/PlainText.h"
 
-#include <QAbstractTextDocumentLayout>
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QPainter>
 #include <QPdfWriter>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QStandardPaths>
-#include <QTextBlock>
-#include <QTextCursor>
-#include <QTextDocument>
-#include <QTextLayout>
 
 #include <algorithm>
 #include <exception>
@@ -230,42 +223,9 @@ void DocumentCommands::presentError(const std::exception& error) {
     platform::runModalSheetForWindow(alert, window_);
 }
 
-void DocumentCommands::print(QPagedPaintDevice& printer, int resolution) const {
-    // The script counts points as the screen's pixels; paper counts them as 1/72 inch.
-    const double scriptPoints = printPointSize / EditorAppearance::qtPointSize(1.0);
-    const platform::AttributedString text = TextUtils::applyFontAndParagraphStyle(
-        ScriptExporter::docxText(project_->document().text), scriptPoints);
-    QTextDocument document;
-    // Laid out at the printer's resolution: a page size in its pixels with the screen's layout
-    // would be scaled down to the page, giving text a few tenths of a point high.
-    document.documentLayout()->setPaintDevice(&printer);
-    QFont font = document.defaultFont();
-    font.setPointSizeF(printPointSize);
-    document.setDefaultFont(font); // for runs without a font of their own
-    setAttributedText(document, text);
-    // One column of the printable area's width, dealt out to pages line by line: each line is
-    // drawn once, whole, on the first page with room for it. (Qt's own printing draws every line
-    // that reaches into a page, so a line at the foot of one came back, clipped, atop the next.)
-    const QSizeF page = printer.pageLayout().paintRectPixels(resolution).size();
-    document.setTextWidth(page.width());
-    document.documentLayout()->documentSize(); // lays every block out
-    QPainter painter(&printer);
-    if (!painter.isActive())
-        return;
-    painter.setPen(Qt::black);
-    double pageTop = 0; // where the page being drawn begins in the column
-    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
-        const QTextLayout* layout = block.layout();
-        for (int i = 0; i < layout->lineCount(); ++i) {
-            const QTextLine line = layout->lineAt(i);
-            const double top = layout->position().y() + line.y();
-            if (top > pageTop && top + line.height() - pageTop > page.height()) {
-                printer.newPage();
-                pageTop = top;
-            }
-            line.draw(&painter, layout->position() - QPointF(0, pageTop));
-        }
-    }
+// The script counts points as the screen's pixels; paper counts them as 1/72 inch.
+static double scriptPoints() {
+    return DocumentCommands::printPointSize / EditorAppearance::qtPointSize(1.0);
 }
 
 static void useUsualMargins(QPagedPaintDevice& printer) {
@@ -273,21 +233,51 @@ static void useUsualMargins(QPagedPaintDevice& printer) {
     printer.setPageMargins(QMarginsF(m, m, m, m), QPageLayout::Millimeter);
 }
 
-bool DocumentCommands::printToPdf(const QString& path) {
-    // Made in memory and put in place whole: Qt's PDF writer does not report a failing write
-    // (a file-size limit, a full disk), which would leave a cut-off file in place of the old one.
+namespace {
+
+// What a PDF is made with, read on the main thread.
+struct PdfSettings {
+    int resolution = QPrinter(QPrinter::HighResolution).resolution();
+    QString creator = QCoreApplication::applicationName();
+    double scriptPoints = cw::editor::scriptPoints();
+};
+
+// The PDF of the script's text, drawn on this thread; none when cancelled. Made in memory to be
+// put in place whole: Qt's PDF writer does not report a failing write (a file-size limit, a full
+// disk), which would leave a cut-off file in place of the old one.
+std::optional<QByteArray> pdfOf(const platform::AttributedString& script, const PdfSettings& settings,
+                                PagePrinter::Progress* progress) {
     QBuffer bytes;
     bytes.open(QIODevice::WriteOnly);
     {
         QPdfWriter writer(&bytes);
-        writer.setResolution(QPrinter(QPrinter::HighResolution).resolution());
-        writer.setCreator(QCoreApplication::applicationName());
+        writer.setResolution(settings.resolution);
+        writer.setCreator(settings.creator);
         useUsualMargins(writer);
-        print(writer, writer.resolution());
+        if (!PagePrinter::draw(PagePrinter::printedText(script, settings.scriptPoints), writer,
+                               writer.resolution(), DocumentCommands::printPointSize, progress)) {
+            return std::nullopt;
+        }
     }
+    return bytes.data();
+}
+
+void writePdf(const QString& path, const QByteArray& pdf) {
+    base::writeFileAtomically(path.toStdString(), std::string_view(pdf.constData(), size_t(pdf.size())));
+}
+
+} // namespace
+
+DocumentCommands::~DocumentCommands() = default;
+
+void DocumentCommands::print(QPagedPaintDevice& printer, int resolution) const {
+    PagePrinter::draw(PagePrinter::printedText(project_->document().text, scriptPoints()), printer,
+                      resolution, printPointSize);
+}
+
+bool DocumentCommands::printToPdf(const QString& path) {
     try {
-        base::writeFileAtomically(path.toStdString(),
-                                  std::string_view(bytes.data().constData(), size_t(bytes.data().size())));
+        writePdf(path, pdfOf(project_->document().text, PdfSettings(), nullptr).value_or(QByteArray()));
     } catch (const std::exception& error) {
         presentError(error);
         return false;
@@ -295,8 +285,30 @@ bool DocumentCommands::printToPdf(const QString& path) {
     return true;
 }
 
+PrintJob* DocumentCommands::printJob() const {
+    return printJob_ && !printJob_->isDone() ? printJob_.get() : nullptr;
+}
+
+QString DocumentCommands::shownName() const {
+    if (const auto path = project_->representedPath()) {
+        return QFileInfo(platform::displayPath(*path)).fileName();
+    }
+    const auto name = project_->untitledName();
+    return name ? platform::displayPath(*name) : QObject::tr("Untitled");
+}
+
+void DocumentCommands::startPrint(PrintJob::Work work) {
+    printJob_ = std::make_unique<PrintJob>(shownName(), std::move(work), window_.data());
+}
+
 DocumentCommands::Outcome DocumentCommands::print() {
     CW_DCHECK_MAIN_THREAD();
+    if (PrintJob* running = printJob()) {
+        running->bringForward();
+        return Outcome::cancelled;
+    }
+    // A copy of the text as it is now: editing goes on while it prints.
+    const platform::AttributedString text = project_->document().text;
     if (QPrinterInfo::availablePrinters().isEmpty()) {
         platform::SavePanel panel = panelAt(0);
         panel.title = QObject::tr("Print to PDF");
@@ -307,17 +319,33 @@ DocumentCommands::Outcome DocumentCommands::print() {
             QStringLiteral(".pdf");
         panel.fileTypes = {{QObject::tr("PDF Document"), {QStringLiteral("pdf")}}};
         const auto choice = platform::fileDialogs().runSavePanel(panel, window_);
-        if (!choice || choice->path.isEmpty())
+        if (!choice || choice->path.isEmpty() || platform::applicationQuitting())
             return Outcome::cancelled;
-        return printToPdf(platform::withExtension(choice->path, {QStringLiteral("pdf")})) ? Outcome::exported
-                                                                                          : Outcome::failed;
+        const QString pdf = platform::withExtension(choice->path, {QStringLiteral("pdf")});
+        startPrint([this, text, pdf, settings = PdfSettings()](PagePrinter::Progress& progress) {
+            std::function<void()> then;
+            const std::optional<QByteArray> bytes = pdfOf(text, settings, &progress);
+            if (!bytes)
+                return then;
+            try {
+                writePdf(pdf, *bytes);
+            } catch (const std::exception& error) {
+                then = [this, message = std::runtime_error(error.what())] { presentError(message); };
+            }
+            return then;
+        });
+        return Outcome::exported;
     }
-    QPrinter printer;
-    useUsualMargins(printer); // before the dialog, where the user may choose others
-    QPrintDialog dialog(&printer, window_);
+    auto printer = std::make_shared<QPrinter>();
+    useUsualMargins(*printer); // before the dialog, where the user may choose others
+    QPrintDialog dialog(printer.get(), window_);
     if (dialog.exec() != QDialog::Accepted || platform::applicationQuitting())
         return Outcome::cancelled;
-    print(printer, printer.resolution());
+    startPrint([printer, text, points = scriptPoints()](PagePrinter::Progress& progress) {
+        PagePrinter::draw(PagePrinter::printedText(text, points), *printer, printer->resolution(),
+                          printPointSize, &progress);
+        return std::function<void()>();
+    });
     return Outcome::exported;
 }
 

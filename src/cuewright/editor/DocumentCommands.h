@@ -1,6 +1,7 @@
 // The editor window's document commands: save, save as and export, print, and the close question.
 #pragma once
 
+#include "cuewright/editor/ScriptPrinting.h"
 #include "platform/ui/AlertRunner.h"
 
 #include <QPointer>
@@ -72,6 +73,9 @@ public:
     // `window` carries the sheets and the title; it may go away first (then dialogs are
     // application-modal and titles are not kept).
     DocumentCommands(std::shared_ptr<Project> project, QWidget* window, platform::Defaults& defaults);
+    ~DocumentCommands();
+    DocumentCommands(const DocumentCommands&) = delete;
+    DocumentCommands& operator=(const DocumentCommands&) = delete;
 
     // Called with the path of every script saved, for the list of recent documents.
     void setRecentDocumentHandler(std::function<void(const std::string& path)> handler) {
@@ -92,12 +96,17 @@ public:
     // The type (an index of exportFileTypes) of the running panel, or the one it closed with.
     int popupIndex() const { return popupIndex_; }
 
-    // The script's text in black at printPointSize, as it is printed.
+    // The script's text in black at printPointSize, as it is printed, on this thread.
     void print(QPagedPaintDevice& printer, int resolution) const;
-    // Prints into a PDF file; false (after an alert) when the file cannot be written.
+    // Prints into a PDF file on this thread; false (after an alert) when the file cannot be written.
     bool printToPdf(const QString& path);
-    // The print dialog; where no printer exists, the save panel for a PDF file instead.
+    // The print dialog; where no printer exists, the save panel for a PDF file instead. The print
+    // then runs off the main thread (see PrintJob) and "exported" says that it began; a failure
+    // to write the PDF is told when it ends. While one runs, its progress window comes forward
+    // instead (cancelled).
     Outcome print();
+    // The print running, if any; null once it ended.
+    PrintJob* printJob() const;
 
     // The close question when the script has unsaved changes: Save (1000) closes when the save
     // succeeded, Cancel (1001) keeps the window, Don't Save (any other answer) closes.
@@ -118,8 +127,13 @@ private:
     void presentError(const std::exception& error);
     int rememberedIndex() const;
 
+    // The script's name as its window shows it.
+    QString shownName() const;
+    void startPrint(PrintJob::Work work);
+
     std::shared_ptr<Project> project_;
     QPointer<QWidget> window_;
+    std::unique_ptr<PrintJob> printJob_;
     platform::Defaults* defaults_;
     std::function<void(const std::string&)> addRecentDocument_;
     std::function<bool(const std::string&)> openElsewhere_;

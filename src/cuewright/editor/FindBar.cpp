@@ -1,12 +1,15 @@
 #include "cuewright/editor/FindBar.h"
 
+#include "cuewright/editor/ProgressWindow.h"
 #include "cuewright/editor/ScriptTextView.h"
 #include "cuewright/editor/TextFinder.h"
 #include "cuewright/editor/ToolbarIcons.h"
 #include "platform/text/ParagraphLines.h"
+#include "platform/ui/AlertRunner.h"
 #include "platform/ui/Appearance.h"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QEvent>
 #include <QGraphicsDropShadowEffect>
 #include <QHBoxLayout>
@@ -23,6 +26,8 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <memory>
+#include <utility>
 
 namespace cw::editor {
 
@@ -322,25 +327,63 @@ int FindBar::replaceAll() {
     if (!canReplace() || needle.isEmpty()) {
         return 0;
     }
-    const QString replacement = replaceField_->text();
-    const std::vector<platform::TextRange> ranges =
-        TextFinder::changingMatches(*text_->document(), needle, replacement, caseSensitivity());
-    if (ranges.empty()) {
+    // A slice at a time, each its own step of one group (one undo), the event loop turning in
+    // between (the remote control, the windows) with the text read-only; after half a second a
+    // window shows how far it is, keeping other input away, with Cancel, which takes back what
+    // was replaced.
+    TextFinder::ReplaceAll replacing(*text_->document(), needle, replaceField_->text(), caseSensitivity());
+    if (replacing.isDone()) {
         return 0; // nothing would change: no edit, no undo step
     }
-    // From the last to the first, so that each range is still where it was found.
-    text_->namedEdit(tr("Replace All"), [&](QTextCursor& cursor) {
-        for (auto range = ranges.rbegin(); range != ranges.rend(); ++range) {
-            TextFinder::replace(cursor, *range, replacement);
+    QPointer<FindBar> self(this);
+    QPointer<ScriptTextView> text(text_);
+    bool cancelled = false;
+    std::unique_ptr<ProgressWindow> progress;
+    const bool wasReadOnly = text_->isReadOnly();
+    // The count and the tint once, at the end.
+    const bool refreshWasQueued = std::exchange(refreshQueued_, true);
+    text_->beginStepGroup();
+    for (;;) {
+        text_->namedEdit(tr("Replace All"), [&](QTextCursor& cursor) {
+            for (int spanned = 0; spanned < TextFinder::ReplaceAll::editCharacters && !replacing.isDone();) {
+                spanned += replacing.replaceNext(cursor);
+            }
+        });
+        if (replacing.isDone()) {
+            break;
         }
-    });
+        if (!progress) {
+            text_->setReadOnly(true);
+            progress = std::make_unique<ProgressWindow>(
+                tr("Replace All"), tr("Replacing \u201C%1\u201D\u2026").arg(needle),
+                [&]() -> std::optional<double> { return double(replacing.replaced()) / replacing.total(); },
+                [&] { cancelled = true; }, window(), ProgressWindow::defaultDelayMs, Qt::ApplicationModal);
+        }
+        QCoreApplication::processEvents(progress->window() ? QEventLoop::AllEvents
+                                                           : QEventLoop::ExcludeUserInputEvents);
+        if (!self || !text || cancelled || platform::applicationQuitting()) {
+            break;
+        }
+    }
+    progress.reset();
+    if (!self || !text) {
+        return replacing.replaced();
+    }
+    text_->endStepGroup();
+    text_->setReadOnly(wasReadOnly);
+    refreshQueued_ = refreshWasQueued;
+    if (cancelled) {
+        text_->undo(); // the group, as far as it went
+        status_->setText(tr("Cancelled"));
+        return 0;
+    }
     QTextCursor caret = text_->textCursor();
-    caret.setPosition(ranges.front().location);
+    caret.setPosition(replacing.first());
     text_->setTextCursor(caret);
-    origin_ = ranges.front().location;
+    origin_ = replacing.first();
     refreshMatches();
-    status_->setText(tr("%n replaced", nullptr, int(ranges.size())));
-    return int(ranges.size());
+    status_->setText(tr("%n replaced", nullptr, replacing.replaced()));
+    return replacing.replaced();
 }
 
 void FindBar::updateReplaceAllowed() {

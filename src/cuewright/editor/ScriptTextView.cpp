@@ -327,11 +327,26 @@ void ScriptTextView::insertFromMimeData(const QMimeData* source) {
 }
 
 void ScriptTextView::undo() {
-    stepThroughHistory(&QTextEdit::undo);
+    // The steps of a group go back together: on until the step below is of another group.
+    const int group = stepGroup(document()->availableUndoSteps());
+    do {
+        stepThroughHistory(&QTextEdit::undo);
+    } while (group != 0 && document()->isUndoAvailable() &&
+             stepGroup(document()->availableUndoSteps()) == group);
 }
 
 void ScriptTextView::redo() {
-    stepThroughHistory(&QTextEdit::redo);
+    // The step redone is the first of those above the count; a group's come back together.
+    const auto above = [this] {
+        const int count = document()->availableUndoSteps();
+        const auto found =
+            std::find_if(steps_.begin(), steps_.end(), [&](const Step& s) { return s.end > count; });
+        return found != steps_.end() ? found->group : 0;
+    };
+    const int group = above();
+    do {
+        stepThroughHistory(&QTextEdit::redo);
+    } while (group != 0 && document()->isRedoAvailable() && above() == group);
 }
 
 void ScriptTextView::stepThroughHistory(void (QTextEdit::*step)()) {

@@ -103,6 +103,11 @@ public slots:
 public:
     // Runs `edit` on a cursor of the text as one undo step named `name`.
     void namedEdit(const QString& name, const std::function<void(QTextCursor&)>& edit);
+    // The steps made from beginStepGroup() to endStepGroup() (a long edit made a slice at a time,
+    // the event loop turning between them) are undone and redone together, by one undo() or
+    // redo(). Groups do not nest.
+    void beginStepGroup();
+    void endStepGroup();
 
     // The name of the step that undo would take back, or redo would make again; empty when there
     // is none or the step has no name of its own (typing: Qt's own edits).
@@ -197,6 +202,8 @@ private:
     void undoStepAdded();
     // Runs Qt's undo or redo, then puts the insertion point at the change when Qt put it elsewhere.
     void stepThroughHistory(void (QTextEdit::*step)());
+    // The group of the step that ends at the undo count `end`; 0 when none.
+    int stepGroup(int end) const;
 
     // The key events as the prompter reads them (see ScriptTextViewKeys.cpp).
     struct KeyRouting;
@@ -229,8 +236,11 @@ private:
     struct Step {
         int end = 0;
         QString name;
+        int group = 0; // steps of one group (see beginStepGroup) share it; 0 for none
     };
     std::vector<Step> steps_;
+    int openGroup_ = 0;
+    int lastGroup_ = 0;
     QString nextStepName_;
     bool dropping_ = false; // an insertion is a drop, not a paste
     double inset_ = 0;

@@ -65,7 +65,21 @@ void ScriptTextView::undoStepAdded() {
     while (!steps_.empty() && steps_.back().end >= end) {
         steps_.pop_back();
     }
-    steps_.push_back({end, std::exchange(nextStepName_, QString())});
+    steps_.push_back({end, std::exchange(nextStepName_, QString()), openGroup_});
+}
+
+void ScriptTextView::beginStepGroup() {
+    openGroup_ = ++lastGroup_;
+}
+
+void ScriptTextView::endStepGroup() {
+    openGroup_ = 0;
+}
+
+int ScriptTextView::stepGroup(int end) const {
+    const auto found =
+        std::find_if(steps_.begin(), steps_.end(), [&](const Step& s) { return s.end == end; });
+    return found != steps_.end() ? found->group : 0;
 }
 
 QString ScriptTextView::undoActionName() const {

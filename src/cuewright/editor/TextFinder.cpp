@@ -1,13 +1,16 @@
 #include "cuewright/editor/TextFinder.h"
 
+#include "cuewright/editor/EditorAppearance.h"
 #include "cuewright/editor/TextBridge.h"
 #include "platform/text/EmbeddedBookmark.h"
+#include "platform/text/ParagraphLines.h"
 
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 
 #include <algorithm>
+#include <span>
 
 namespace cw::editor::TextFinder {
 
@@ -75,16 +78,128 @@ bool isMatch(const QTextDocument& document, platform::TextRange range, const QSt
            characters(document, range).compare(needle, sensitivity) == 0;
 }
 
+namespace {
+
+// The matches of `needle` in the text as it is that `replacement` changes, in its own positions.
+std::vector<platform::TextRange> changingTextMatches(const QString& text, const QString& needle,
+                                                     const QString& replacement,
+                                                     Qt::CaseSensitivity sensitivity) {
+    std::vector<platform::TextRange> found = textMatches(text, needle, sensitivity);
+    if (needle.size() == replacement.size()) {
+        std::erase_if(found, [&](const platform::TextRange& range) {
+            return QStringView(text).mid(range.location, range.length) == replacement;
+        });
+    }
+    return found;
+}
+
+bool holdsParagraphEnd(const QString& text, int from, int to) {
+    return std::any_of(text.begin() + from, text.begin() + to,
+                       [](QChar c) { return platform::isParagraphEnd(c); });
+}
+
+// `old`, the text's characters from `start` on, with the matches `ranges` (in the text's
+// positions) replaced as replace() replaces one: each replacement in the look of the first
+// character it replaces, their bookmarks on its characters in order, or beside it in the same
+// paragraph for an empty one.
+platform::AttributedString replacedText(const platform::AttributedString& old, int start,
+                                        std::span<const platform::TextRange> ranges,
+                                        const QString& replacement) {
+    platform::AttributedString result;
+    std::vector<std::pair<int, platform::EmbeddedBookmarkPtr>> marks;
+    const int length = int(replacement.size());
+    int at = 0;
+    for (const platform::TextRange& range : ranges) {
+        const int from = range.location - start;
+        if (from > at) {
+            result.append(old.substring({at, from - at}));
+        }
+        platform::Attributes look = old.attributes(from);
+        std::vector<platform::EmbeddedBookmarkPtr> bookmarks;
+        for (const auto& run : old.runs({from, range.length})) {
+            const auto& bookmark = run.attributes.bookmark;
+            if (bookmark && std::find(bookmarks.begin(), bookmarks.end(), bookmark) == bookmarks.end()) {
+                bookmarks.push_back(bookmark);
+            }
+        }
+        look.bookmark = nullptr;
+        const int placed = result.length();
+        if (length > 0) {
+            result.append(replacement, look);
+        }
+        for (size_t i = 0; i < bookmarks.size(); ++i) {
+            marks.emplace_back(placed + std::min(int(i), std::max(length - 1, 0)), bookmarks[i]);
+        }
+        at = range.end() - start;
+    }
+    if (at < old.length()) {
+        result.append(old.substring({at, old.length() - at}));
+    }
+    const QString& characters = result.string();
+    for (auto [position, bookmark] : marks) {
+        if (length == 0 && (position >= result.length() || platform::isParagraphEnd(characters[position]))) {
+            --position; // the character before, in the same paragraph
+        }
+        if (position < 0 || position >= result.length() || platform::isParagraphEnd(characters[position])) {
+            continue;
+        }
+        result.modifyAttributes({position, 1},
+                                [&](platform::Attributes& attributes) { attributes.bookmark = bookmark; });
+    }
+    return result;
+}
+
+} // namespace
+
+ReplaceAll::ReplaceAll(const QTextDocument& document, const QString& needle, const QString& replacement,
+                       Qt::CaseSensitivity sensitivity)
+    : plain_(plainText(document))
+    , found_(changingTextMatches(plain_.string, needle, replacement, sensitivity))
+    , replacement_(replacement)
+    , end_(found_.size())
+    , limit_(int(plain_.string.size())) {}
+
+int ReplaceAll::replaceNext(QTextCursor& cursor) {
+    if (end_ == 0) {
+        return 0;
+    }
+    // From the last slice to the first, so that each is still where it was found. A slice stays
+    // inside one paragraph: its text goes back in with that paragraph's format.
+    size_t begin = end_ - 1;
+    while (begin > 0 && found_[end_ - 1].end() - found_[begin - 1].location <= sliceCharacters &&
+           !holdsParagraphEnd(plain_.string, found_[begin - 1].location, found_[begin].location)) {
+        --begin;
+    }
+    const int textStart = found_[begin].location;
+    int textEnd = found_[end_ - 1].end();
+    // The character after it goes along for a bookmark of an empty replacement, unless a later
+    // slice changed it.
+    if (replacement_.isEmpty() && textEnd < limit_ && !platform::isParagraphEnd(plain_.string[textEnd])) {
+        ++textEnd;
+    }
+    const platform::TextRange range = plain_.documentRange({textStart, textEnd - textStart});
+    const platform::AttributedString fresh =
+        replacedText(attributedText(*cursor.document(), range.location, range.end()), textStart,
+                     std::span(found_).subspan(begin, end_ - begin), replacement_);
+    cursor.setPosition(range.location);
+    cursor.setPosition(range.end(), QTextCursor::KeepAnchor);
+    cursor.removeSelectedText();
+    insertText(cursor, fresh, [](const platform::Attributes& attributes) {
+        return EditorAppearance::unsized(toTextCharFormat(attributes));
+    });
+    replaced_ += int(end_ - begin);
+    first_ = range.location;
+    limit_ = textStart;
+    end_ = begin;
+    return textEnd - textStart;
+}
+
 std::vector<platform::TextRange> changingMatches(const QTextDocument& document, const QString& needle,
                                                  const QString& replacement,
                                                  Qt::CaseSensitivity sensitivity) {
     const PlainText plain = plainText(document);
-    std::vector<platform::TextRange> found = textMatches(plain.string, needle, sensitivity);
-    if (needle.size() == replacement.size()) {
-        std::erase_if(found, [&](const platform::TextRange& range) {
-            return QStringView(plain.string).mid(range.location, range.length) == replacement;
-        });
-    }
+    std::vector<platform::TextRange> found =
+        changingTextMatches(plain.string, needle, replacement, sensitivity);
     for (platform::TextRange& range : found) {
         range = plain.documentRange(range);
     }

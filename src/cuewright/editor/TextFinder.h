@@ -1,10 +1,12 @@
 // Finding and replacing words in the script's text.
 #pragma once
 
+#include "cuewright/editor/TextBridge.h"
 #include "platform/text/TextRange.h"
 
 #include <QString>
 
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -47,6 +49,37 @@ void replace(QTextCursor& cursor, platform::TextRange range, const QString& repl
 // The matches whose characters differ from `replacement` (the ones a Replace All changes).
 std::vector<platform::TextRange> changingMatches(const QTextDocument& document, const QString& needle,
                                                  const QString& replacement, Qt::CaseSensitivity sensitivity);
+
+// Replace All a slice at a time: every match that changes, replaced as replace() would, about
+// sliceCharacters of one paragraph at a time from the last, each slice's text put in through the
+// text bridge whole (insertText()). Between two slices the document must not change otherwise.
+class ReplaceAll {
+public:
+    static constexpr int sliceCharacters = 1 << 16;
+    // As many characters as an edit of Replace All (laid out as one when it ends) spans: a
+    // longer one is several edits, the event loop turning between them.
+    static constexpr int editCharacters = 1 << 17;
+
+    ReplaceAll(const QTextDocument& document, const QString& needle, const QString& replacement,
+               Qt::CaseSensitivity sensitivity);
+    bool isDone() const { return end_ == 0; }
+    // Replaces the next slice through `cursor` (inside the caller's edit block); returns how many
+    // characters of the text it spanned.
+    int replaceNext(QTextCursor& cursor);
+    // How many matches were replaced so far, of how many; where the first one replaced starts.
+    int replaced() const { return replaced_; }
+    int total() const { return int(found_.size()); }
+    int first() const { return first_; }
+
+private:
+    PlainText plain_;
+    std::vector<platform::TextRange> found_;
+    QString replacement_;
+    size_t end_ = 0;
+    int limit_ = 0;
+    int replaced_ = 0;
+    int first_ = 0;
+};
 
 } // namespace TextFinder
 

@@ -1,0 +1,160 @@
+// Long work on a large script and how long it holds the main thread: Print to PDF of a 4 MB
+// script (off the main thread, in slices) beside Qt's own print of a QTextDocument of 2 MB (on
+// the main thread, whole; at 3.4 MB and more its layout never ends), and Replace All over 2 MB of
+// words and over 2 MB without a space. Each reports, beside its time, the longest the main thread
+// went without turning its event loop (held_ms).
+#include "cuewright/editor/DocumentCommands.h"
+#include "cuewright/editor/FindBar.h"
+#include "cuewright/editor/ScriptTextView.h"
+#include "cuewright/editor/TextBridge.h"
+#include "cuewright/model/Project.h"
+#include "cuewright/model/UserDefaults.h"
+#include "platform/defaults/Defaults.h"
+#include "platform/ui/FakeFileDialogs.h"
+#include "support/Ratios.h"
+#include "support/SampleScript.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QAbstractTextDocumentLayout>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QPdfWriter>
+#include <QTemporaryDir>
+#include <QTextDocument>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+platform::Defaults& defaults() {
+    static QTemporaryDir* dir = new QTemporaryDir;
+    static platform::Defaults* made = [] {
+        auto* d = new platform::Defaults(platform::Defaults::Options{
+            dir->filePath(QStringLiteral("defaults.json")).toStdString(), 1h, {}});
+        cw::registerUserDefaults(*d);
+        return d;
+    }();
+    return *made;
+}
+
+// The sample script to at least `megabytes` of characters.
+platform::AttributedString scriptOf(int megabytes) {
+    const benchsupport::SampleStyles styles =
+        benchsupport::sampleStyles(34, benchsupport::PauseUnderline::single);
+    platform::AttributedString text;
+    while (text.length() < megabytes << 20)
+        benchsupport::appendSampleParagraph(text, styles);
+    return text;
+}
+
+// The longest the main thread went without turning its event loop while `work` ran and then
+// until `done` held, in milliseconds.
+double longestHold(const std::function<void()>& work, const std::function<bool()>& done) {
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = 0;
+    qint64 longest = 0;
+    QTimer turns;
+    QObject::connect(&turns, &QTimer::timeout, [&] {
+        longest = std::max(longest, clock.elapsed() - last);
+        last = clock.elapsed();
+    });
+    turns.start(0);
+    work();
+    while (!done())
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+    longest = std::max(longest, clock.elapsed() - last);
+    return double(longest);
+}
+
+void BM_PrintToPdf(benchmark::State& state) {
+    QTemporaryDir dir;
+    auto dialogs = std::make_shared<platform::FakeFileDialogs>();
+    const auto previous = platform::setFileDialogs(dialogs);
+    auto project = cw::Project::create(defaults());
+    project->setText(scriptOf(int(state.range(0))));
+    cw::editor::DocumentCommands commands(project, nullptr, defaults());
+    double held = 0;
+    int run = 0;
+    for (auto _ : state) {
+        const QString pdf = dir.filePath(QStringLiteral("script%1.pdf").arg(++run));
+        dialogs->answerSave(pdf);
+        held = std::max(held, longestHold([&] { commands.print(); },
+                                          [&] { return QFile::exists(pdf) && !commands.printJob(); }));
+    }
+    state.counters["held_ms"] = held;
+    state.SetBytesProcessed(state.iterations() * (std::int64_t(state.range(0)) << 20));
+    platform::setFileDialogs(previous);
+}
+BENCHMARK(BM_PrintToPdf)->Arg(4)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+
+// The reference: Qt's own print of the same text in a QTextDocument (laid out at the printer's
+// resolution), all on the main thread.
+void BM_QtDocumentPrint(benchmark::State& state) {
+    QTemporaryDir dir;
+    const platform::AttributedString text = scriptOf(int(state.range(0)));
+    double held = 0;
+    for (auto _ : state) {
+        held = std::max(held, longestHold(
+                                  [&] {
+                                      QPdfWriter writer(dir.filePath(QStringLiteral("qt.pdf")));
+                                      writer.setResolution(1200);
+                                      QTextDocument document;
+                                      document.documentLayout()->setPaintDevice(&writer);
+                                      cw::editor::setAttributedText(document, text);
+                                      document.print(&writer);
+                                  },
+                                  [] { return true; }));
+    }
+    state.counters["held_ms"] = held;
+    state.SetBytesProcessed(state.iterations() * (std::int64_t(state.range(0)) << 20));
+}
+BENCHMARK(BM_QtDocumentPrint)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+// Replace All in an editor text view: words ("the" by "a") or a run without a space ("x" by "y").
+void BM_ReplaceAll(benchmark::State& state) {
+    const bool noSpace = state.range(0) != 0;
+    const platform::AttributedString text =
+        noSpace ? platform::AttributedString(QString(2 << 20, u'x')) : scriptOf(2);
+    QWidget area;
+    area.resize(1000, 700);
+    auto* view = new cw::editor::ScriptTextView(&area);
+    view->setGeometry(area.rect());
+    auto* bar = new cw::editor::FindBar(*view, &area);
+    area.show();
+    QApplication::processEvents();
+    double held = 0;
+    int replaced = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        cw::editor::setAttributedText(*view->document(), text);
+        bar->showBar(cw::editor::FindBar::Mode::replace);
+        bar->findField().setText(noSpace ? QStringLiteral("x") : QStringLiteral("the"));
+        bar->replaceField().setText(noSpace ? QStringLiteral("y") : QStringLiteral("a"));
+        QApplication::processEvents();
+        state.ResumeTiming();
+        held = std::max(held, longestHold([&] { replaced = bar->replaceAll(); }, [] { return true; }));
+    }
+    state.counters["held_ms"] = held;
+    state.counters["replaced"] = replaced;
+    state.SetBytesProcessed(state.iterations() * (std::int64_t(2) << 20));
+}
+BENCHMARK(BM_ReplaceAll)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
+    return benchsupport::runWithRatios(argc, argv, {{"BM_PrintToPdf/4", "BM_QtDocumentPrint/2"}},
+                                       "the main thread never held for long, whatever the size");
+}

@@ -1,0 +1,59 @@
+// A small window that shows how far a long piece of work has come, with a Cancel button.
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+
+#include <functional>
+#include <optional>
+
+class QLabel;
+class QProgressBar;
+class QTimer;
+
+namespace cw::editor {
+
+// Shows itself `delayMs` after it is made, unless the work ended first (work that is over within
+// that time shows nothing): a dialog of `over` (kept in front of it by the window manager) titled
+// `title`, with `label` above a bar that follows `progress` (0 to 1; a bar that only moves while
+// none is known) ten times a second, and Cancel. Cancel, Escape in it or closing it runs
+// `cancelled` once; destroying it closes the window without that. The texts are shown as plain
+// text. Main thread only.
+class ProgressWindow final : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr int defaultDelayMs = 500;
+
+    // An application-modal one keeps input from every other window while it shows.
+    ProgressWindow(QString title, QString label, std::function<std::optional<double>()> progress,
+                   std::function<void()> cancelled, QWidget* over, int delayMs = defaultDelayMs,
+                   Qt::WindowModality modality = Qt::NonModal);
+    ~ProgressWindow() override;
+    ProgressWindow(const ProgressWindow&) = delete;
+    ProgressWindow& operator=(const ProgressWindow&) = delete;
+
+    // Shows the window now, if it was still to come, and brings it to the front.
+    void bringForward();
+    // The window once it shows; null before.
+    QWidget* window() const { return window_; }
+
+private:
+    void show();
+    void update();
+
+    QString title_;
+    QString label_;
+    std::function<std::optional<double>()> progress_;
+    std::function<void()> cancelled_;
+    QPointer<QWidget> over_;
+    Qt::WindowModality modality_;
+    QTimer* showTimer_ = nullptr;
+    QTimer* updateTimer_ = nullptr;
+    QPointer<QWidget> window_;
+    QProgressBar* bar_ = nullptr;
+};
+
+} // namespace cw::editor
