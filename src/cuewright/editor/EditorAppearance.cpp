@@ -181,12 +181,8 @@ TextAmount textAmount(const QTextDocument& document) {
         if (!next.isValid()) {
             break;
         }
-        const QTextCharFormat breakFormat = next.charFormat();
-        const QString separator = breakFormat.property(cw::editor::TextProperty::separator).toString();
-        if (breakFormat.property(cw::editor::TextProperty::cut).toBool()) {
-            continue; // a long run cut where it has no space
-        }
-        if (separator.isEmpty() || breaksLine(separator.front())) {
+        if (const cw::editor::BlockBreak before = cw::editor::blockBreak(next);
+            !before.continuesParagraph() && breaksLine(before.characters.front())) {
             breakAt(next.position() - 1);
         }
     }
