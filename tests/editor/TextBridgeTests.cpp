@@ -325,7 +325,8 @@ void expectBlocksWithinLimits(const QTextDocument& document) {
         for (const QChar c : text) {
             const bool breaks = c == u' ' || c == u'\t' || c == QChar(0x3000) || c == QChar::LineSeparator;
             run = breaks ? 0 : run + 1;
-            ASSERT_LE(run, TextInsertion::maxRunCharacters) << "a long run in the block at " << block.position();
+            ASSERT_LE(run, TextInsertion::maxRunCharacters)
+                << "a long run in the block at " << block.position();
         }
     }
 }

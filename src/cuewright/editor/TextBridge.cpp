@@ -399,7 +399,8 @@ bool TextInsertion::insert(int characters) {
     }
     const QString& text = s.text.string();
     const int length = int(text.size());
-    const int until = characters >= length - s.next ? length : s.next + characters;
+    const bool all = characters >= length - s.next;
+    qint64 spent = 0;
     QTextCursor cursor(&s.document);
     cursor.movePosition(QTextCursor::End);
     cursor.beginEditBlock();
@@ -440,13 +441,14 @@ bool TextInsertion::insert(int characters) {
             location = pieceEnd;
         }
         paragraphs += block.paragraphs;
+        spent += qint64(block.end - start) * (block.cut || s.cutBefore ? runCost : 1);
         if (block.end >= length) {
             s.done = true;
             break;
         }
         s.cutBefore = block.cut;
         start = block.cut ? block.end : block.end + 1;
-        if (until < length && (start >= until || paragraphs >= maxParagraphsPerPiece)) {
+        if (!all && (spent >= characters || paragraphs >= maxParagraphsPerPiece)) {
             break; // the next piece begins with this block
         }
     }
