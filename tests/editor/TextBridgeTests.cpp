@@ -505,3 +505,38 @@ TEST(TextBridge, MovesBesideACutPassACharacter) {
         EXPECT_EQ(plain.textPosition(view.textCursor().anchor()), c.anchor);
     }
 }
+
+// A long paste goes in piece by piece, the view read-only meanwhile: short lines share blocks as
+// an opened text's do, one undo takes the whole paste back, and Cancel takes back what went in.
+TEST(TextBridge, ALongPasteGoesInPiecesOneUndoOrCancelTakesItBack) {
+    using cw::editor::ScriptTextView;
+    const QString lines = QStringLiteral("word\n").repeated(300000);
+    for (const bool cancel : {false, true}) {
+        SCOPED_TRACE(cancel ? "cancelled" : "whole");
+        ScriptTextView view;
+        cw::editor::setAttributedText(*view.document(), AttributedString(QStringLiteral("Before after")));
+        QTextCursor at(view.document());
+        at.setPosition(7);
+        view.setTextCursor(at);
+        paste(view, lines);
+        ASSERT_TRUE(view.isPasting());
+        EXPECT_TRUE(view.isReadOnly());
+        if (cancel) {
+            view.cancelPaste();
+        }
+        while (view.isPasting()) {
+            QApplication::processEvents();
+        }
+        EXPECT_FALSE(view.isReadOnly());
+        const QString expected = cancel ? QStringLiteral("Before after")
+                                        : QStringLiteral("Before ") + lines + QStringLiteral("after");
+        EXPECT_TRUE(cw::editor::attributedText(*view.document()).string() == expected);
+        if (cancel) {
+            continue;
+        }
+        EXPECT_LT(view.document()->blockCount(), 300000 / 100) << "a block for each line";
+        expectBlocksWithinLimits(*view.document());
+        view.undo();
+        EXPECT_TRUE(cw::editor::attributedText(*view.document()).string() == QStringLiteral("Before after"));
+    }
+}

@@ -429,6 +429,7 @@ void ScriptTextView::pasteNextPiece() {
         return;
     }
     const std::unique_ptr<PiecewisePaste> finished = std::move(paste_);
+    emit textChanged(); // the pieces' own changes came while it was going in
     setReadOnly(finished->wasReadOnly);
     setTextCursor(insertion.cursor());
     ensureCursorVisible();
