@@ -206,6 +206,25 @@ Attributes fromTextCharFormat(const QTextCharFormat& format) {
 }
 
 namespace {
+// The end of the paragraph from a position of a text: its break, or the text's end. The one found
+// last is kept: a long paragraph is asked about once for each of its blocks or pieces.
+struct ParagraphEnds {
+    int operator()(const QString& string, int from) {
+        if (from >= knownFrom && from <= knownEnd) {
+            return knownEnd;
+        }
+        int end = from;
+        while (end < int(string.size()) && !isBlockBreak(string[end])) {
+            ++end;
+        }
+        knownFrom = from;
+        knownEnd = end;
+        return end;
+    }
+    int knownFrom = -1;
+    int knownEnd = -1;
+};
+
 // A block about to be inserted: where it ends (at a break, a cutting space or the text's end),
 // and the break its line separators stand for (none when it holds one paragraph or part of one).
 struct InsertedBlock {
@@ -240,23 +259,8 @@ struct TextInsertion::State {
     // Paragraphs go several to a block (see nextBlock()).
     bool joinsParagraphs = false;
 
-    // The end of the paragraph from `start`: its break, or the text's end. The paragraph found
-    // last is kept: a long one is asked about once for each of its blocks.
-    int paragraphEnd(int start) {
-        if (start >= knownFrom && start <= knownEnd) {
-            return knownEnd;
-        }
-        const QString& string = text.string();
-        int end = start;
-        while (end < int(string.size()) && !isBlockBreak(string[end])) {
-            ++end;
-        }
-        knownFrom = start;
-        knownEnd = end;
-        return end;
-    }
-    int knownFrom = -1;
-    int knownEnd = -1;
+    ParagraphEnds paragraphEnds;
+    int paragraphEnd(int start) { return paragraphEnds(text.string(), start); }
 
     // The paragraph style of the paragraph from `start`, as a block shows it.
     std::optional<ParagraphStyle> styleAt(int start) {
@@ -526,23 +530,8 @@ struct PasteInsertion::State {
     int blockCharacters = 0;
     int blockParagraphs = 0;
 
-    // The end of the paragraph from `from`: the one found last is kept, as a long paragraph is
-    // asked about once for each piece.
-    int paragraphEnd(int from) {
-        if (from >= knownFrom && from <= knownEnd) {
-            return knownEnd;
-        }
-        const QString& string = text.string();
-        int end = from;
-        while (end < int(string.size()) && !isBlockBreak(string[end])) {
-            ++end;
-        }
-        knownFrom = from;
-        knownEnd = end;
-        return end;
-    }
-    int knownFrom = -1;
-    int knownEnd = -1;
+    ParagraphEnds paragraphEnds;
+    int paragraphEnd(int from) { return paragraphEnds(text.string(), from); }
     const QTextCharFormat& formatAt(int location) {
         while (runs[run].range.end() <= location) {
             ++run;
