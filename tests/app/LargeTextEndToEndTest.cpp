@@ -166,12 +166,14 @@ TEST_P(LargePasteEndToEnd, GoesInWhileTheRemoteAnswers) {
     // Saved once all of it is in (a save meanwhile holds what is in so far), then a letter typed.
     const QString pasted = QStringLiteral("Heading") + paste.clipboard.repeated(paste.times);
     int polls = 0;
-    ASSERT_TRUE(waitFor(*app, [&] {
-        if (polls++ % 40 == 0 && !xdotool({"key", "ctrl+s"})) {
-            return false;
-        }
-        return scriptText(script).size() >= pasted.size();
-    })) << "the pasted text was not saved: " << scriptText(script).size() << " of " << pasted.size()
+    ASSERT_TRUE(waitFor(*app,
+                        [&] {
+                            if (polls++ % 40 == 0 && !xdotool({"key", "ctrl+s"})) {
+                                return false;
+                            }
+                            return scriptText(script).size() >= pasted.size();
+                        }))
+        << "the pasted text was not saved: " << scriptText(script).size() << " of " << pasted.size()
         << " characters, " << (screenshot("large-paste-unsaved.png"), "");
     ASSERT_TRUE(xdotool({"key", "--delay", "200", "ctrl+End", "z", "ctrl+s"}));
     const QString expected = pasted + u'z';
@@ -186,7 +188,8 @@ TEST_P(LargePasteEndToEnd, GoesInWhileTheRemoteAnswers) {
 
 INSTANTIATE_TEST_SUITE_P(Pastes, LargePasteEndToEnd,
                          ::testing::Values(Paste{"no-space", QString(16000, u'x'), 16},
-                                           Paste{"short-lines", QStringLiteral("word\n").repeated(2000000), 1}),
+                                           Paste{"short-lines", QStringLiteral("word\n").repeated(2000000),
+                                                 1}),
                          [](const ::testing::TestParamInfo<Paste>& info) {
                              std::string name = info.param.name;
                              std::replace(name.begin(), name.end(), '-', '_');

@@ -283,7 +283,8 @@ TEST_F(ScriptTextEndToEnd, ATripleClickTakesTheHeadingAlone) {
     ASSERT_TRUE(waitFor(*app, [&] { return !scriptText(script).startsWith(QStringLiteral("HEADING")); }))
         << "the deletion was not saved";
     screenshot("heading-deleted.png", "editor");
-    EXPECT_TRUE(scriptText(script) == lines) << scriptText(script).size() << " characters of " << lines.size();
+    EXPECT_TRUE(scriptText(script) == lines)
+        << scriptText(script).size() << " characters of " << lines.size();
 }
 
 } // namespace

@@ -89,7 +89,8 @@ public:
     // A paste of piecewisePasteCharacters or more goes in pieces of pastePieceCharacters with the
     // event loop running between them, the text read-only meanwhile; one undo takes it back. From
     // pasteProgressDelayMs on a window shows how far it is, with Cancel, which takes back what
-    // went in.
+    // went in. The text-changed signals of its pieces come while isPasting(); one more follows
+    // once it is all in.
     static constexpr int piecewisePasteCharacters = 1 << 18;
     static constexpr int pastePieceCharacters = 1 << 17;
     static constexpr int pasteProgressDelayMs = 1000;
