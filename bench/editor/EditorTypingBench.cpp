@@ -19,10 +19,14 @@
 
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
+#include <QClipboard>
 #include <QListWidget>
 #include <QTemporaryDir>
+#include <QTextBlock>
 #include <QTextEdit>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <memory>
 
@@ -180,6 +184,63 @@ void BM_BareWindowKeystroke(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_BareWindowKeystroke)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A paragraph without a space grown by pastes of 16,000 characters to 256,000 in the editor
+// (its views and controller, shown), then one letter typed at its end: the longest the main
+// thread was held by one paste or the letter, with everything each set off that was due at once.
+// The blocks stay within the limits however the paragraph grew, so the hold does not grow with it.
+void BM_PastesGrowANoSpaceParagraph(benchmark::State& state) {
+    auto project = cw::Project::create(defaults());
+    project->setText(platform::AttributedString(QStringLiteral("Start")));
+    const cw::editor::EditorViews views = cw::editor::makeEditorViews();
+    views.container->resize(1000, 700);
+    views.container->show();
+    auto controller = std::make_shared<cw::editor::EditorController>(project, *views.text, defaults());
+    controller->setViews(views.background, views.overlay);
+    controller->load();
+    QApplication::processEvents();
+    views.text->setFocus();
+    const QString piece(16000, u'x');
+    double longest = 0;
+    double letter = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        views.text->document()->clear();
+        views.text->moveCursor(QTextCursor::End);
+        QApplication::processEvents();
+        state.ResumeTiming();
+        longest = 0;
+        const auto held = [&](auto&& step) {
+            const auto start = std::chrono::steady_clock::now();
+            step();
+            QApplication::processEvents();
+            const double ms =
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+            longest = std::max(longest, ms);
+            return ms;
+        };
+        for (int i = 0; i < 16; ++i) {
+            held([&] {
+                QApplication::clipboard()->setText(piece);
+                views.text->paste();
+            });
+        }
+        views.text->moveCursor(QTextCursor::End);
+        letter = held([&] { benchsupport::typeLetter(*views.text); });
+    }
+    int longestBlock = 0;
+    for (QTextBlock block = views.text->document()->begin(); block.isValid(); block = block.next()) {
+        longestBlock = std::max(longestBlock, block.length() - 1);
+    }
+    state.counters["longestHoldMs"] = longest;
+    state.counters["letterMs"] = letter;
+    state.counters["characters"] = views.text->document()->characterCount() - 1;
+    state.counters["blocks"] = views.text->document()->blockCount();
+    state.counters["longestBlock"] = longestBlock;
+    controller.reset();
+    delete views.container;
+}
+BENCHMARK(BM_PastesGrowANoSpaceParagraph)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 } // namespace
 

@@ -11,6 +11,7 @@
 #include "EndToEndSupport.h"
 
 #include "platform/codecs/PdfReader.h"
+#include <QStandardPaths>
 
 #include <algorithm>
 #include <csignal>
@@ -116,6 +117,86 @@ TEST_P(LargeTextEndToEnd, GoesInWhileTheRemoteAnswersAndTheApplicationSettles) {
     EXPECT_TRUE(app.waitForFinished(15000) && app.exitStatus() == QProcess::NormalExit && app.exitCode() == 0)
         << "SIGTERM was not honoured within 15 s";
 }
+
+// Pastes by Ctrl+V of what another program (xclip) holds on the clipboard: sixteen of 16,000
+// letters without a space into one paragraph, then a letter typed; and one of two million short
+// lines. The remote control answers while they go in, the text saved is what was pasted, and
+// memory stays bounded.
+struct Paste {
+    const char* name;
+    QString clipboard;
+    int times;
+};
+
+class LargePasteEndToEnd : public AppTest, public ::testing::WithParamInterface<Paste> {};
+
+TEST_P(LargePasteEndToEnd, GoesInWhileTheRemoteAnswers) {
+    if (QStandardPaths::findExecutable(QStringLiteral("xclip")).isEmpty()) {
+        GTEST_SKIP() << "xclip is not installed";
+    }
+    const Paste paste = GetParam();
+    const fs::path script = makeScript("pasted.cwr", QStringLiteral("Heading"));
+    QProcess* app = nullptr;
+    std::optional<Window> editor;
+    std::uint16_t port = 0;
+    startWithRemote(script, app, editor, port);
+    const fs::path clip = work / "clip.txt";
+    std::ofstream(clip, std::ios::binary) << paste.clipboard.toStdString();
+    // xclip stays to answer for the clipboard until another program takes it.
+    QProcess xclip;
+    xclip.setStandardOutputFile(QProcess::nullDevice());
+    xclip.setStandardErrorFile(QProcess::nullDevice());
+    xclip.start(QStringLiteral("xclip"), {"-selection", "clipboard", "-i", pathArg(clip)});
+    ASSERT_TRUE(xclip.waitForFinished(15000) && xclip.exitCode() == 0);
+    noKeyRepeat();
+    ASSERT_TRUE(activate(*editor));
+    QStringList keys{"key", "--delay", "200", "ctrl+End"};
+    for (int i = 0; i < paste.times; ++i) {
+        keys << "ctrl+v";
+    }
+    ASSERT_TRUE(xdotool(keys));
+    const auto start = std::chrono::steady_clock::now();
+    int answered = 0;
+    for (int probe = 0; probe < 20; ++probe) {
+        const auto due = start + std::chrono::seconds(probe + 1);
+        answered += remoteStatusReply(port).empty() ? 0 : 1;
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(due - std::chrono::steady_clock::now());
+        app->waitForFinished(int(std::max<std::int64_t>(left.count(), 0)));
+    }
+    EXPECT_GE(answered, 16) << "the remote control fell silent";
+    // Saved once all of it is in (a save meanwhile holds what is in so far), then a letter typed.
+    const QString pasted = QStringLiteral("Heading") + paste.clipboard.repeated(paste.times);
+    int polls = 0;
+    ASSERT_TRUE(waitFor(*app,
+                        [&] {
+                            if (polls++ % 40 == 0 && !xdotool({"key", "ctrl+s"})) {
+                                return false;
+                            }
+                            return scriptText(script).size() >= pasted.size();
+                        }))
+        << "the pasted text was not saved: " << scriptText(script).size() << " of " << pasted.size()
+        << " characters, " << (screenshot("large-paste-unsaved.png"), "");
+    ASSERT_TRUE(xdotool({"key", "--delay", "200", "ctrl+End", "z", "ctrl+s"}));
+    const QString expected = pasted + u'z';
+    ASSERT_TRUE(waitFor(*app, [&] { return scriptText(script).size() >= expected.size(); }))
+        << "the letter typed was not saved";
+    EXPECT_TRUE(scriptText(script) == expected);
+    EXPECT_LT(peakResidentBytes(app->processId()), std::uint64_t{1} << 30);
+    std::printf("%s: %d of 20 probes answered, at most %llu MB held\n", paste.name, answered,
+                static_cast<unsigned long long>(peakResidentBytes(app->processId()) >> 20));
+    screenshot((std::string("large-paste-") + paste.name + ".png").c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(Pastes, LargePasteEndToEnd,
+                         ::testing::Values(Paste{"no-space", QString(16000, u'x'), 16},
+                                           Paste{"short-lines", QStringLiteral("word\n").repeated(2000000),
+                                                 1}),
+                         [](const ::testing::TestParamInfo<Paste>& info) {
+                             std::string name = info.param.name;
+                             std::replace(name.begin(), name.end(), '-', '_');
+                             return name;
+                         });
 
 std::size_t paragraphMegabytes() {
     const char* megabytes = std::getenv("CW_LARGE_TEXT_MB");

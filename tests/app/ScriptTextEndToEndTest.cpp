@@ -346,6 +346,42 @@ TEST_F(ScriptTextEndToEnd, DeeplyNestedHtmlIsRefusedAtOnce) {
     EXPECT_TRUE(app->waitForFinished(15000)) << "SIGTERM did not end it";
 }
 
+// A heading above 3,000 short lines, which the editor holds several to a block: a triple click on
+// it and Delete take the heading line alone, as the saved script shows.
+TEST_F(ScriptTextEndToEnd, ATripleClickTakesTheHeadingAlone) {
+    const QString lines = QStringLiteral("a short line of the script\n").repeated(3000);
+    const fs::path script = makeScript("heading.cwr", QStringLiteral("HEADING HEADING HEADING\n") + lines);
+    noKeyRepeat();
+    app = &start({pathArg(script)});
+    editor = waitForNamed(*app, "heading.cwr");
+    ASSERT_TRUE(editor && activate(*editor));
+    // The first line stands at the reading position: the first row of bright text in the editor's
+    // column, from the top of the window (below its menu and tool bars) down.
+    const QRect window = rootGeometry(display, *editor);
+    std::optional<QPoint> heading;
+    ASSERT_TRUE(waitFor(*app, [&] {
+        const QImage shot = grabRoot(display);
+        for (int y = window.top() + 120; y < window.bottom() - 60 && !heading; ++y) {
+            for (int x = window.left() + 150; x < window.left() + window.width() * 2 / 3; ++x) {
+                if (qGray(shot.pixel(x, y)) > 160) {
+                    heading = QPoint(x + 3, y + 6);
+                    break;
+                }
+            }
+        }
+        return heading.has_value();
+    })) << "no text in the editor";
+    const QString x = QString::number(heading->x());
+    const QString y = QString::number(heading->y());
+    ASSERT_TRUE(xdotool({"mousemove", x, y, "click", "--repeat", "3", "--delay", "80", "1"}));
+    ASSERT_TRUE(xdotool({"key", "--delay", "100", "Delete", "ctrl+s"}));
+    ASSERT_TRUE(waitFor(*app, [&] { return !scriptText(script).startsWith(QStringLiteral("HEADING")); }))
+        << "the deletion was not saved";
+    screenshot("heading-deleted.png", "editor");
+    EXPECT_TRUE(scriptText(script) == lines)
+        << scriptText(script).size() << " characters of " << lines.size();
+}
+
 } // namespace
 
 CW_END_TO_END_MAIN()

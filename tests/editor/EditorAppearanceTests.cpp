@@ -95,6 +95,28 @@ TEST(EditorAppearance, NarrowestLineWidth) {
     EXPECT_FALSE(A::narrowestLineWidth(justOver));
 }
 
+// A text counts the same in the editor, however it holds it (cut inside runs without a space, at
+// spaces, short paragraphs sharing blocks), as counted as a string: its size once it is all in
+// is the one it was given while going in, with nothing laid out again.
+TEST(EditorAppearance, ATextHeldInCutBlocksCountsAsItsString) {
+    const QString texts[] = {
+        QString(200'000, u'x'),
+        QStringLiteral("one two three four ").repeated(5000) + QStringLiteral("\nend\n"),
+        QStringLiteral("word\r\n").repeated(20000) + QString(3000, u'y'),
+    };
+    for (const QString& text : texts) {
+        SCOPED_TRACE(text.left(8).toStdString());
+        QTextDocument document;
+        cw::editor::setAttributedText(document, platform::AttributedString(text));
+        ASSERT_GT(document.blockCount(), 1);
+        const A::TextAmount held = A::textAmount(document);
+        const A::TextAmount counted = A::textAmount(text);
+        EXPECT_EQ(held.characters, counted.characters);
+        EXPECT_EQ(held.paragraphs, counted.paragraphs);
+        EXPECT_EQ(held.longestParagraph, counted.longestParagraph);
+    }
+}
+
 TEST(EditorAppearance, MirroringAndWhatToRecompute) {
     const QSizeF size(200, 100);
     const struct {

@@ -241,3 +241,26 @@ TEST(LineMetrics, AParagraphOfSeveralBlocksCountsAsOneAfterEditsAndPieceByPiece)
     laidOut(whole, platform::AttributedString(text));
     expectSameLines(textLines(pieces), textLines(whole), "piece by piece");
 }
+
+// A long paragraph cut at tabs or ideographic spaces counts as the one paragraph it is, as the
+// prompter lays it out whole.
+TEST(LineMetrics, AParagraphCutAtAnyKindOfSpaceCountsAsOne) {
+    const cw::editor::LineCounting counting{2.0, 700};
+    for (const QChar space : {QChar(u' '), QChar(u'\t'), QChar(0x3000)}) {
+        SCOPED_TRACE(int(space.unicode()));
+        QStringList words;
+        for (int i = 0; i < 6000; ++i) {
+            words << QStringLiteral("word%1").arg(i % 97);
+        }
+        const platform::AttributedString text(words.join(space));
+        QTextDocument cut;
+        cut.setTextWidth(300);
+        cw::editor::setAttributedText(cut, text);
+        ASSERT_GT(cut.blockCount(), 2);
+        QTextDocument whole;
+        whole.setTextWidth(300);
+        cw::editor::TextInsertion::insertParagraphs(whole, text);
+        ASSERT_EQ(whole.blockCount(), 1);
+        expectSameLines(measureLines(cut, counting), measureLines(whole, counting), "cut and whole");
+    }
+}

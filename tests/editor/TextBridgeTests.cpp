@@ -361,3 +361,231 @@ TEST(TextBridge, BackspaceAndDeleteBesideACutTakeACharacter) {
                     QString(text).remove(removed, 1));
     }
 }
+
+namespace {
+
+// Every block of the document within the limits the editor holds a block to.
+void expectBlocksWithinLimits(const QTextDocument& document) {
+    using cw::editor::TextInsertion;
+    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+        const QString text = block.text();
+        ASSERT_LE(text.size(), TextInsertion::maxBlockCharacters) << "block at " << block.position();
+        int run = 0;
+        for (const QChar c : text) {
+            const bool breaks = c == u' ' || c == u'\t' || c == QChar(0x3000) || c == QChar::LineSeparator;
+            run = breaks ? 0 : run + 1;
+            ASSERT_LE(run, TextInsertion::maxRunCharacters)
+                << "a long run in the block at " << block.position();
+        }
+    }
+}
+
+void paste(cw::editor::ScriptTextView& view, const QString& text) {
+    QApplication::clipboard()->setText(text);
+    view.paste();
+}
+
+} // namespace
+
+// Whatever grows a paragraph (pastes one after another, typing, an insertion at a cursor as
+// Replace All makes) leaves it in blocks within the limits, as opening the same text would, and
+// the text as it is; one undo takes each step back.
+TEST(TextBridge, AParagraphGrownPastTheLimitsIsCutAsOpeningCutsIt) {
+    using cw::editor::ScriptTextView;
+    using cw::editor::TextInsertion;
+    const QString words = QStringLiteral("one two three four five six seven eight nine ten ").repeated(400);
+    const struct {
+        const char* what;
+        QString start;
+        std::function<void(ScriptTextView&)> grow;
+        QString grown;
+    } cases[] = {
+        {"pastes without a space", QStringLiteral("a b"),
+         [](ScriptTextView& v) {
+             v.moveCursor(QTextCursor::End);
+             for (int i = 0; i < 3; ++i) {
+                 paste(v, QString(16000, u'x'));
+             }
+         },
+         QStringLiteral("a b") + QString(48000, u'x')},
+        {"a paste amid a run", QString(900, u'y') + QString(900, u'z'),
+         [](ScriptTextView& v) {
+             QTextCursor at(v.document());
+             at.setPosition(900);
+             v.setTextCursor(at);
+             paste(v, QString(900, u'x'));
+         },
+         QString(900, u'y') + QString(900, u'x') + QString(900, u'z')},
+        {"pastes of words", words,
+         [&](ScriptTextView& v) {
+             v.moveCursor(QTextCursor::End);
+             paste(v, words);
+             paste(v, words);
+         },
+         words.repeated(3)},
+        {"a letter typed onto a run", QString(TextInsertion::maxRunCharacters, u'x'),
+         [](ScriptTextView& v) {
+             v.moveCursor(QTextCursor::End);
+             QTest::keyClicks(&v, QStringLiteral("x"));
+         },
+         QString(TextInsertion::maxRunCharacters + 1, u'x')},
+        {"a letter typed onto a long paragraph", words.left(TextInsertion::maxBlockCharacters),
+         [](ScriptTextView& v) {
+             v.moveCursor(QTextCursor::End);
+             QTest::keyClicks(&v, QStringLiteral("q"));
+         },
+         words.left(TextInsertion::maxBlockCharacters) + u'q'},
+        {"an insertion at a cursor", QStringLiteral("start end"),
+         [](ScriptTextView& v) {
+             QTextCursor cursor(v.document());
+             cursor.setPosition(6);
+             v.namedEdit(QStringLiteral("Replace All"), [](QTextCursor& c) {
+                 c.setPosition(6);
+                 cw::editor::insertText(c, AttributedString(QString(5000, u'w')),
+                                        [](const Attributes& a) { return cw::editor::toTextCharFormat(a); });
+             });
+         },
+         QStringLiteral("start ") + QString(5000, u'w') + QStringLiteral("end")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScriptTextView view;
+        cw::editor::setAttributedText(*view.document(), AttributedString(c.start));
+        view.document()->setUndoRedoEnabled(true);
+        c.grow(view);
+        EXPECT_TRUE(cw::editor::attributedText(*view.document()).string() == c.grown);
+        EXPECT_TRUE(cw::editor::plainText(*view.document()).string == c.grown);
+        expectBlocksWithinLimits(*view.document());
+        QTextDocument opened;
+        cw::editor::setAttributedText(opened, AttributedString(c.grown));
+        EXPECT_EQ(view.document()->blockCount(), opened.blockCount());
+        view.undo();
+        EXPECT_FALSE(cw::editor::attributedText(*view.document()).string() == c.grown) << "undone";
+    }
+}
+
+// A third click selects the paragraph under it: not the editor's block, which may hold several
+// short paragraphs of a long text or a part of a long one.
+TEST(TextBridge, AThirdClickSelectsTheParagraph) {
+    using cw::editor::ScriptTextView;
+    const QString line = QStringLiteral("A heading of its own\n");
+    QString many; // long enough for short paragraphs to share blocks
+    while (many.size() < cw::editor::TextInsertion::joinParagraphsFrom) {
+        many += line;
+    }
+    const QString longOne = QStringLiteral("Short\n") + QStringLiteral("one two three four ").repeated(2000) +
+                            QStringLiteral("\nEnd");
+    const QString run = QStringLiteral("Short\n") + QString(20000, u'x') + QStringLiteral("\nEnd");
+    const struct {
+        const char* what;
+        QString text;
+        int clickedBlock; // the block clicked in
+        QString selected; // with its break
+    } cases[] = {
+        {"short paragraphs sharing a block", many, 3, line},
+        {"a long paragraph", longOne, 3, longOne.section(u'\n', 1, 1) + u'\n'},
+        {"a run without a space", run, 3, QString(20000, u'x') + u'\n'},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScriptTextView view;
+        view.resize(600, 400);
+        view.show();
+        cw::editor::setAttributedText(*view.document(), AttributedString(c.text));
+        QTextBlock block = view.document()->begin();
+        for (int i = 0; i < c.clickedBlock; ++i) {
+            block = block.next();
+        }
+        ASSERT_TRUE(block.isValid());
+        QTextCursor at(block);
+        at.movePosition(QTextCursor::NextCharacter);
+        view.setTextCursor(at);
+        view.ensureCursorVisible();
+        const QPoint point = view.cursorRect().center();
+        QTest::mouseDClick(view.viewport(), Qt::LeftButton, {}, point);
+        QTest::mousePress(view.viewport(), Qt::LeftButton, {}, point);
+        QTest::mouseRelease(view.viewport(), Qt::LeftButton, {}, point);
+        const QTextCursor selection = view.textCursor();
+        const QString selected =
+            cw::editor::attributedText(*view.document(), selection.selectionStart(), selection.selectionEnd())
+                .string();
+        EXPECT_TRUE(selected == c.selected)
+            << selected.size() << " characters: " << selected.left(40).toStdString();
+    }
+}
+
+// Beside a cut inside a run without a space, every move by a character passes one, and a move by
+// a word runs on across the cut.
+TEST(TextBridge, MovesBesideACutPassACharacter) {
+    using cw::editor::ScriptTextView;
+    // Long enough to be cut however short paragraphs are held.
+    const QString text = QStringLiteral("ab ") + QString(20000, u'x') + QStringLiteral(" cd");
+    const struct {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        bool fromSecondBlockStart; // else from the first run block's end
+        int textPosition;          // where the caret ends, in the text
+        int anchor;                // where the selection starts, in the text
+    } cases[] = {
+        {Qt::Key_Left, {}, true, 1026, 1026},
+        {Qt::Key_Right, {}, false, 1028, 1028},
+        {Qt::Key_Left, Qt::ShiftModifier, true, 1026, 1027},
+        {Qt::Key_Right, Qt::ShiftModifier, false, 1028, 1027},
+        {Qt::Key_Left, Qt::ControlModifier, true, 3, 3},
+        {Qt::Key_Right, Qt::ControlModifier, false, 20004, 20004},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.key) +
+                     (c.fromSecondBlockStart ? " from a block's start" : " from its end"));
+        ScriptTextView view;
+        cw::editor::setAttributedText(*view.document(), AttributedString(text));
+        const auto cuts = cw::editor::characterlessCuts(*view.document());
+        ASSERT_FALSE(cuts.empty());
+        ASSERT_EQ(cuts.front(), 1027);
+        const QTextBlock runStart = view.document()->findBlock(3);
+        QTextCursor cursor(runStart.next());
+        if (!c.fromSecondBlockStart) {
+            cursor.movePosition(QTextCursor::PreviousCharacter);
+        }
+        view.setTextCursor(cursor);
+        QTest::keyClick(&view, c.key, c.modifiers);
+        const cw::editor::PlainText plain = cw::editor::plainText(*view.document());
+        EXPECT_EQ(plain.textPosition(view.textCursor().position()), c.textPosition);
+        EXPECT_EQ(plain.textPosition(view.textCursor().anchor()), c.anchor);
+    }
+}
+
+// A long paste goes in piece by piece, the view read-only meanwhile: short lines share blocks as
+// an opened text's do, one undo takes the whole paste back, and Cancel takes back what went in.
+TEST(TextBridge, ALongPasteGoesInPiecesOneUndoOrCancelTakesItBack) {
+    using cw::editor::ScriptTextView;
+    const QString lines = QStringLiteral("word\n").repeated(300000);
+    for (const bool cancel : {false, true}) {
+        SCOPED_TRACE(cancel ? "cancelled" : "whole");
+        ScriptTextView view;
+        cw::editor::setAttributedText(*view.document(), AttributedString(QStringLiteral("Before after")));
+        QTextCursor at(view.document());
+        at.setPosition(7);
+        view.setTextCursor(at);
+        paste(view, lines);
+        ASSERT_TRUE(view.isPasting());
+        EXPECT_TRUE(view.isReadOnly());
+        if (cancel) {
+            view.cancelPaste();
+        }
+        while (view.isPasting()) {
+            QApplication::processEvents();
+        }
+        EXPECT_FALSE(view.isReadOnly());
+        const QString expected = cancel ? QStringLiteral("Before after")
+                                        : QStringLiteral("Before ") + lines + QStringLiteral("after");
+        EXPECT_TRUE(cw::editor::attributedText(*view.document()).string() == expected);
+        if (cancel) {
+            continue;
+        }
+        EXPECT_LT(view.document()->blockCount(), 300000 / 100) << "a block for each line";
+        expectBlocksWithinLimits(*view.document());
+        view.undo();
+        EXPECT_TRUE(cw::editor::attributedText(*view.document()).string() == QStringLiteral("Before after"));
+    }
+}

@@ -162,34 +162,37 @@ TextAmount textAmount(QStringView text) {
 
 TextAmount textAmount(const QTextDocument& document) {
     // Counted as in the text the document holds: a long paragraph is cut into blocks (at spaces
-    // where it has them), and short ones may share a block.
-    TextAmount amount{document.characterCount(), 1, 0};
+    // where it has them, or standing for no character in a run without one), and short ones may
+    // share a block. Positions are the text's: the same text opened or counted as a string gives
+    // the same amount, and so the same size.
+    qint64 characterless = 0; // cuts standing for no character so far
     qint64 start = 0;
+    TextAmount amount{0, 1, 0};
     const auto breakAt = [&](qint64 position) {
         ++amount.paragraphs;
         amount.longestParagraph = std::max(amount.longestParagraph, position + 1 - start);
         start = position + 1;
     };
     for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+        const qint64 position = block.position() - characterless;
         const QString text = block.text();
         for (qint64 i = 0; i < text.size(); ++i) {
             if (breaksLine(text[i])) {
-                breakAt(block.position() + i);
+                breakAt(position + i);
             }
         }
         const QTextBlock next = block.next();
         if (!next.isValid()) {
             break;
         }
-        const QTextCharFormat breakFormat = next.charFormat();
-        const QString separator = breakFormat.property(cw::editor::TextProperty::separator).toString();
-        if (breakFormat.property(cw::editor::TextProperty::cut).toBool()) {
-            continue; // a long run cut where it has no space
-        }
-        if (separator.isEmpty() || breaksLine(separator.front())) {
-            breakAt(next.position() - 1);
+        const cw::editor::BlockBreak before = cw::editor::blockBreak(next);
+        if (before.standsForNoCharacter()) {
+            ++characterless;
+        } else if (!before.continuesParagraph() && breaksLine(before.characters.front())) {
+            breakAt(position + text.size());
         }
     }
+    amount.characters = document.characterCount() - characterless;
     amount.longestParagraph = std::max(amount.longestParagraph, amount.characters - start);
     return amount;
 }

@@ -377,8 +377,8 @@ std::optional<double> EditorController::loadProgress() const {
 
 void EditorController::textDidChange() {
     CW_DCHECK_MAIN_THREAD();
-    if (ignoreTextChange_) {
-        return; // the load publishes the metrics once it is done
+    if (ignoreTextChange_ || textView_->isPasting()) {
+        return; // the load, or the paste, publishes the metrics once it is done
     }
     publishLineMetrics();
     if (background_ && background_->lineHeight() != lineHeight_) {

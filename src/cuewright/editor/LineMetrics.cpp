@@ -263,9 +263,7 @@ const std::vector<LineWords::Line>& countBlock(const QTextDocument& document, co
 // Whether `block` goes on with the paragraph of the block before it: the editor cut a long
 // paragraph there, at a space or inside a run without one (see TextInsertion).
 bool continuesParagraph(const QTextBlock& block) {
-    const QTextCharFormat format = block.charFormat();
-    return format.property(TextProperty::cut).toBool() ||
-           format.property(TextProperty::separator).toString() == QStringLiteral(" ");
+    return blockBreak(block).continuesParagraph();
 }
 
 // The blocks of the paragraph that `first` starts, when it goes on into further blocks; empty
@@ -301,7 +299,11 @@ public:
             const QTextBlock& block = blocks_[k];
             Part part;
             part.length = block.length() - 1;
-            part.cut = k > 0 && block.charFormat().property(TextProperty::cut).toBool();
+            if (k > 0) {
+                const BlockBreak before = blockBreak(block);
+                part.cut = before.standsForNoCharacter();
+                part.breakCharacter = part.cut ? QChar() : before.characters.front();
+            }
             if (k > 0) {
                 const Part& before = parts_.back();
                 part.documentStart = before.documentStart + before.length + 1;
@@ -366,7 +368,8 @@ private:
         int documentStart = 0; // from the first block's position
         int textStart = 0;     // in the paragraph's text
         int length = 0;
-        bool cut = false; // after a cut that stands for no character
+        bool cut = false;     // after a cut that stands for no character
+        QChar breakCharacter; // else the space it was cut at
     };
     // A line's start from the first block's position, with its words once known (-1 before).
     struct Start {
@@ -408,7 +411,7 @@ private:
             QTextCharFormat format = blocks_[std::size_t(k) + 1].charFormat();
             format.setFont(scaledFont(document_, format, scale));
             formats_.append({int(text_.size()), 1, format});
-            text_ += u' ';
+            text_ += parts_[std::size_t(k) + 1].breakCharacter;
         }
     }
 

@@ -16,10 +16,13 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPainter>
+#include <QPointer>
+#include <QProgressDialog>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTimer>
 #include <QVariantAnimation>
 
 #include <algorithm>
@@ -142,15 +145,99 @@ void ScriptTextView::keyPressEvent(QKeyEvent* event) {
         event->accept();
         return;
     }
-    if (typesText(*event) && typeWithScriptLook(event->text())) {
-        event->accept();
+    if (typesText(*event)) {
+        typeWithinLimits(event->text(), [&] {
+            if (typeWithScriptLook(event->text())) {
+                event->accept();
+            } else {
+                QTextEdit::keyPressEvent(event);
+            }
+        });
         return;
     }
     if (deleteOverCut(*event)) {
         event->accept();
         return;
     }
+    const int before = textCursor().position();
     QTextEdit::keyPressEvent(event);
+    moveOverCut(*event, before);
+}
+
+bool ScriptTextView::typingPassesLimits(const QString& typed) const {
+    const QTextCursor cursor = textCursor();
+    const QTextBlock block = cursor.block();
+    if (block.length() - 1 + typed.size() <= TextInsertion::maxRunCharacters) {
+        return false; // no run can be too long
+    }
+    if (cursor.hasSelection()) {
+        return true; // rare: looked at once it is typed
+    }
+    QString text = block.text();
+    text.insert(cursor.positionInBlock(), typed);
+    return TextInsertion::cutPosition(text, 0, int(text.size())).first < text.size();
+}
+
+void ScriptTextView::typeWithinLimits(const QString& typed, const std::function<void()>& type) {
+    if (!typingPassesLimits(typed)) {
+        type();
+        return;
+    }
+    // One undo step, and Qt lays the block out once, cut.
+    QTextCursor step = textCursor();
+    step.beginEditBlock();
+    type();
+    const QTextBlock block = textCursor().block();
+    cutLongBlocks(*document(), block.position(), block.position() + block.length() - 1);
+    step.endEditBlock();
+    ensureCursorVisible();
+}
+
+// Whether `cursor` stands beside a break that stands for no character.
+static bool besideCharacterlessCut(const QTextCursor& cursor) {
+    return (cursor.atBlockStart() && blockBreak(cursor.block()).standsForNoCharacter()) ||
+           (cursor.atBlockEnd() && blockBreak(cursor.block().next()).standsForNoCharacter());
+}
+
+void ScriptTextView::moveOverCut(const QKeyEvent& event, int before) {
+    using SK = QKeySequence;
+    struct Move {
+        SK::StandardKey key;
+        QTextCursor::MoveOperation operation;
+        bool selects;
+        bool byWord;
+    };
+    static constexpr Move moves[] = {
+        {SK::MoveToPreviousChar, QTextCursor::Left, false, false},
+        {SK::MoveToNextChar, QTextCursor::Right, false, false},
+        {SK::SelectPreviousChar, QTextCursor::Left, true, false},
+        {SK::SelectNextChar, QTextCursor::Right, true, false},
+        {SK::MoveToPreviousWord, QTextCursor::WordLeft, false, true},
+        {SK::MoveToNextWord, QTextCursor::WordRight, false, true},
+        {SK::SelectPreviousWord, QTextCursor::WordLeft, true, true},
+        {SK::SelectNextWord, QTextCursor::WordRight, true, true},
+    };
+    const auto move =
+        std::find_if(std::begin(moves), std::end(moves), [&](const Move& m) { return event.matches(m.key); });
+    QTextCursor cursor = textCursor();
+    if (move == std::end(moves) || cursor.position() == before || !besideCharacterlessCut(cursor)) {
+        return;
+    }
+    // The break between two blocks of a run is no character: a press passes one on either side
+    // of it, and a word runs on across it.
+    const QTextCursor::MoveMode mode = move->selects ? QTextCursor::KeepAnchor : QTextCursor::MoveAnchor;
+    const bool crossedOnlyTheCut =
+        std::abs(cursor.position() - before) == 1 && document()->findBlock(before) != cursor.block();
+    if (!move->byWord && !crossedOnlyTheCut) {
+        return;
+    }
+    int position = cursor.position();
+    do {
+        cursor.movePosition(move->operation, mode);
+    } while (move->byWord && cursor.position() != std::exchange(position, cursor.position()) &&
+             besideCharacterlessCut(cursor));
+    setTextCursor(cursor);
+    ensureCursorVisible();
 }
 
 bool ScriptTextView::deleteOverCut(const QKeyEvent& event) {
@@ -163,7 +250,7 @@ bool ScriptTextView::deleteOverCut(const QKeyEvent& event) {
     QTextCursor cursor = textCursor();
     const QTextBlock beyond = back ? cursor.block() : cursor.block().next();
     if ((back ? !cursor.atBlockStart() : !cursor.atBlockEnd()) || !beyond.isValid() ||
-        beyond == document()->begin() || !beyond.charFormat().property(TextProperty::cut).toBool()) {
+        !blockBreak(beyond).standsForNoCharacter()) {
         return false;
     }
     cursor.beginEditBlock();
@@ -179,11 +266,13 @@ void ScriptTextView::inputMethodEvent(QInputMethodEvent* event) {
     // A composition still shown beside a selection is Qt's to handle; the commit alone is ours.
     const bool plainCommit = !event->commitString().isEmpty() && event->replacementLength() == 0 &&
                              (event->preeditString().isEmpty() || !textCursor().hasSelection());
-    if (plainCommit && typeWithScriptLook(event->commitString())) {
-        event->accept();
-        return;
-    }
-    QTextEdit::inputMethodEvent(event);
+    typeWithinLimits(event->commitString(), [&] {
+        if (plainCommit && typeWithScriptLook(event->commitString())) {
+            event->accept();
+        } else {
+            QTextEdit::inputMethodEvent(event);
+        }
+    });
 }
 
 platform::AttributedString ScriptTextView::pastedContent(const QMimeData& source, QString* notice) const {
@@ -314,16 +403,93 @@ void ScriptTextView::insertFromMimeData(const QMimeData* source) {
     cursor.beginEditBlock();
     cursor.removeSelectedText();
     // Run by run: line breaks open blocks in the paragraph's own format.
-    insertText(cursor, content, [](const platform::Attributes& attributes) {
-        return EditorAppearance::unsized(toTextCharFormat(attributes));
-    });
+    auto insertion =
+        std::make_unique<PasteInsertion>(cursor, std::move(content), [](const platform::Attributes& a) {
+            return EditorAppearance::unsized(toTextCharFormat(a));
+        });
+    const bool piecewise = !dropping_ && insertion->length() >= piecewisePasteCharacters;
+    insertion->insert(piecewise ? pastePieceCharacters : std::numeric_limits<int>::max());
     cursor.endEditBlock();
     nextStepName_.clear(); // a paste of nothing leaves no name behind
-    setTextCursor(cursor);
+    setTextCursor(insertion->cursor());
     ensureCursorVisible();
     if (!notice.isEmpty()) {
         emit insertionNotice(notice);
     }
+    if (!insertion->isDone()) {
+        pasteInPieces(std::move(insertion));
+    }
+}
+
+struct ScriptTextView::PiecewisePaste {
+    std::unique_ptr<PasteInsertion> insertion;
+    QPointer<QProgressDialog> progress;
+    bool wasReadOnly = false;
+};
+
+ScriptTextView::~ScriptTextView() = default;
+
+void ScriptTextView::pasteInPieces(std::unique_ptr<PasteInsertion> insertion) {
+    auto paste = std::make_unique<PiecewisePaste>();
+    paste->insertion = std::move(insertion);
+    paste->wasReadOnly = isReadOnly();
+    // Nothing else may change the text meanwhile.
+    setReadOnly(true);
+    auto* progress = new QProgressDialog(tr("Pasting…"), tr("Cancel"), 0, 1000, this);
+    progress->setWindowTitle(tr("Paste"));
+    progress->setAttribute(Qt::WA_DeleteOnClose);
+    progress->setMinimumDuration(pasteProgressDelayMs);
+    progress->setAutoClose(false);
+    progress->setAutoReset(false);
+    connect(progress, &QProgressDialog::canceled, this, &ScriptTextView::cancelPaste);
+    paste->progress = progress;
+    paste_ = std::move(paste);
+    QTimer::singleShot(0, this, &ScriptTextView::pasteNextPiece);
+}
+
+void ScriptTextView::pasteNextPiece() {
+    if (!paste_) {
+        return;
+    }
+    PasteInsertion& insertion = *paste_->insertion;
+    nextStepName_ = tr("Paste");
+    QTextCursor cursor = insertion.cursor();
+    cursor.joinPreviousEditBlock(); // one undo step with the pieces before
+    const bool done = insertion.insert(pastePieceCharacters);
+    cursor.endEditBlock();
+    nextStepName_.clear();
+    if (!done) {
+        if (paste_->progress) {
+            paste_->progress->setValue(int(1000.0 * insertion.inserted() / std::max(1, insertion.length())));
+        }
+        QTimer::singleShot(0, this, &ScriptTextView::pasteNextPiece);
+        return;
+    }
+    const std::unique_ptr<PiecewisePaste> finished = std::move(paste_);
+    emit textChanged(); // the pieces' own changes came while it was going in
+    setReadOnly(finished->wasReadOnly);
+    setTextCursor(insertion.cursor());
+    ensureCursorVisible();
+    if (finished->progress) {
+        finished->progress->close();
+    }
+}
+
+void ScriptTextView::cancelPaste() {
+    if (!paste_) {
+        return;
+    }
+    const std::unique_ptr<PiecewisePaste> cancelled = std::move(paste_);
+    setReadOnly(cancelled->wasReadOnly);
+    if (cancelled->progress) {
+        cancelled->progress->close();
+    }
+    // What went in so far is the last undo step: the text goes back to what it was.
+    undo();
+}
+
+bool ScriptTextView::isPasting() const {
+    return paste_ != nullptr;
 }
 
 void ScriptTextView::undo() {
@@ -352,15 +518,20 @@ void ScriptTextView::redo() {
 void ScriptTextView::stepThroughHistory(void (QTextEdit::*step)()) {
     int first = std::numeric_limits<int>::max();
     int last = -1;
-    const auto changes = connect(document(), &QTextDocument::contentsChange, this,
-                                 [&](int position, int /*removed*/, int added) {
-                                     first = std::min(first, position);
-                                     last = std::max(last, position + added);
-                                 });
+    bool formatsOnly = true;
+    const auto changes =
+        connect(document(), &QTextDocument::contentsChange, this, [&](int position, int removed, int added) {
+            first = std::min(first, position);
+            last = std::max(last, position + added);
+            formatsOnly = formatsOnly && removed == added;
+        });
     (this->*step)();
     disconnect(changes);
     const int position = textCursor().position();
-    if (last < 0 || (position >= first && position <= last)) {
+    // A step of formats only (a bookmark, a trait) leaves Qt's caret at its end, after the first
+    // letter of a bookmarked line: its start is where typing goes on.
+    const bool formatStepEnd = formatsOnly && position != first && !textCursor().hasSelection();
+    if (last < 0 || (position >= first && position <= last && !formatStepEnd)) {
         return;
     }
     QTextCursor atChange(document());
@@ -573,7 +744,27 @@ template <typename Handler> void ScriptTextView::mirroredMouseEvent(QMouseEvent*
 }
 
 void ScriptTextView::mousePressEvent(QMouseEvent* event) {
+    // Qt's third click selects the block, which may be part of a paragraph or hold several.
+    const bool thirdClick =
+        event->button() == Qt::LeftButton && doubleClicked_.isValid() &&
+        doubleClicked_.elapsed() < QApplication::doubleClickInterval() &&
+        (event->position() - doubleClickPoint_).manhattanLength() < QApplication::startDragDistance();
+    const int clicked = textCursor().selectionStart(); // the word the second click selected
     mirroredMouseEvent(event, [this](QMouseEvent* e) { QTextEdit::mousePressEvent(e); });
+    if (thirdClick) {
+        doubleClicked_.invalidate();
+        selectParagraph(clicked);
+    }
+}
+
+void ScriptTextView::selectParagraph(int position) {
+    const platform::TextRange paragraph = paragraphRange(*document(), position);
+    QTextCursor cursor(document());
+    cursor.setPosition(paragraph.location);
+    // With its break, as a line of the text is taken whole.
+    const int end = std::min(paragraph.end() + 1, document()->characterCount() - 1);
+    cursor.setPosition(end, QTextCursor::KeepAnchor);
+    setTextCursor(cursor);
 }
 
 void ScriptTextView::mouseMoveEvent(QMouseEvent* event) {
@@ -586,6 +777,10 @@ void ScriptTextView::mouseReleaseEvent(QMouseEvent* event) {
 
 void ScriptTextView::mouseDoubleClickEvent(QMouseEvent* event) {
     mirroredMouseEvent(event, [this](QMouseEvent* e) { QTextEdit::mouseDoubleClickEvent(e); });
+    if (event->button() == Qt::LeftButton) {
+        doubleClicked_.start();
+        doubleClickPoint_ = event->position();
+    }
 }
 
 } // namespace cw::editor

@@ -6,6 +6,7 @@
 #include "cuewright/model/ScriptImport.h"
 #include "platform/text/AttributedString.h"
 
+#include <QElapsedTimer>
 #include <QTextEdit>
 #include <QTransform>
 
@@ -25,6 +26,7 @@ struct KeyEvent;
 
 namespace cw::editor {
 
+class PasteInsertion;
 class ScriptTextViewKeyEventDelegate;
 
 // A QTextEdit over the script's QTextDocument (see TextBridge). Beyond Qt's own editing it:
@@ -85,6 +87,17 @@ public:
     // that begins with "*") the first character of `line` gets one carrying the note. False as
     // for insertBookmark().
     bool renameBookmark(int line, const QString& id, const QString& note);
+
+    // A paste of piecewisePasteCharacters or more goes in pieces of pastePieceCharacters with the
+    // event loop running between them, the text read-only meanwhile; one undo takes it back. From
+    // pasteProgressDelayMs on a window shows how far it is, with Cancel, which takes back what
+    // went in. The text-changed signals of its pieces come while isPasting(); one more follows
+    // once it is all in.
+    static constexpr int piecewisePasteCharacters = 1 << 18;
+    static constexpr int pastePieceCharacters = 1 << 17;
+    static constexpr int pasteProgressDelayMs = 1000;
+    bool isPasting() const;
+    void cancelPaste();
 
 signals:
     // A paste or a drop was refused: with it the text would have `paragraphs`, more than the
@@ -197,6 +210,22 @@ private:
     // Backspace or Delete beside a break that stands for no character (see TextInsertion): true
     // when it deleted the character beyond the break.
     bool deleteOverCut(const QKeyEvent& event);
+    // After a move by a character or a word that ended beside such a break: on past it, so that
+    // each press passes a character and a word runs on across the break. `before`: the position
+    // before the move.
+    void moveOverCut(const QKeyEvent& event, int before);
+    // Whether typing `typed` at the insertion point grows its block past the limits (see
+    // cutLongBlocks).
+    bool typingPassesLimits(const QString& typed) const;
+    // Runs `type`, which types `typed`; when that grows the block past the limits, cuts it in the
+    // same undo step, before Qt lays it out.
+    void typeWithinLimits(const QString& typed, const std::function<void()>& type);
+    struct PiecewisePaste;
+    void pasteInPieces(std::unique_ptr<PasteInsertion> insertion);
+    void pasteNextPiece();
+    std::unique_ptr<PiecewisePaste> paste_;
+    // Selects the paragraph holding `position` with its break (a third click).
+    void selectParagraph(int position);
     // Runs `edit` as one undo step named `name`.
     template <typename Edit> void namedStep(const QString& name, Edit edit);
     void undoStepAdded();
@@ -271,6 +300,8 @@ private:
     bool mirrorH_ = false;
     bool mirrorV_ = false;
     QTextCharFormat typingLook_;
+    QElapsedTimer doubleClicked_; // since the last double click, for a third click
+    QPointF doubleClickPoint_;
 };
 
 } // namespace cw::editor

@@ -65,8 +65,6 @@ struct ScriptTextView::KeyRouting {
     }
 };
 
-ScriptTextView::~ScriptTextView() = default;
-
 ScriptImport::DefaultStyle ScriptTextView::pasteStyle() const {
     return ScriptImport::DefaultStyle::fromUserDefaults(keys_ ? keys_->input.defaults()
                                                               : platform::Defaults::standard());

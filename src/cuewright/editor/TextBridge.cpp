@@ -136,16 +136,6 @@ bool isCuttingSpace(QChar c) {
     return c == u' ' || c == u'\t' || c == QChar(0x3000);
 }
 
-// The characters a block's break with `breakFormat` stands for in the text: none for a cut (see
-// TextProperty::cut), else its separator, a line feed when it has none.
-QString breakCharacters(const QTextCharFormat& breakFormat) {
-    if (breakFormat.property(TextProperty::cut).toBool()) {
-        return {};
-    }
-    const QString separator = breakFormat.property(TextProperty::separator).toString();
-    return separator.isEmpty() ? QStringLiteral("\n") : separator;
-}
-
 // Makes `format` that of a block's break: a cut standing for no character (without the bookmark,
 // which stays on the character before it), or the character the break stands for unless a line feed.
 void markBreak(QTextCharFormat& format, bool characterless, QChar character) {
@@ -154,27 +144,6 @@ void markBreak(QTextCharFormat& format, bool characterless, QChar character) {
         format.setProperty(TextProperty::cut, true);
     } else if (character != u'\n') {
         format.setProperty(TextProperty::separator, QString(character));
-    }
-}
-
-// Inserts `piece` at `cursor`, each break in it opening a block whose break stands for that
-// character: QTextCursor::insertText would make every one of them a line feed.
-void insertWithBreaks(QTextCursor& cursor, const QString& piece, const QTextCharFormat& format) {
-    qsizetype from = 0;
-    for (qsizetype at = 0; at < piece.size(); ++at) {
-        if (!isBlockBreak(piece[at])) {
-            continue;
-        }
-        if (at > from) {
-            cursor.insertText(piece.mid(from, at - from), format);
-        }
-        QTextCharFormat breakFormat = format;
-        markBreak(breakFormat, false, piece[at]);
-        cursor.insertBlock(cursor.blockFormat(), breakFormat);
-        from = at + 1;
-    }
-    if (from < piece.size()) {
-        cursor.insertText(from == 0 ? piece : piece.mid(from), format);
     }
 }
 
@@ -237,6 +206,25 @@ Attributes fromTextCharFormat(const QTextCharFormat& format) {
 }
 
 namespace {
+// The end of the paragraph from a position of a text: its break, or the text's end. The one found
+// last is kept: a long paragraph is asked about once for each of its blocks or pieces.
+struct ParagraphEnds {
+    int operator()(const QString& string, int from) {
+        if (from >= knownFrom && from <= knownEnd) {
+            return knownEnd;
+        }
+        int end = from;
+        while (end < int(string.size()) && !isBlockBreak(string[end])) {
+            ++end;
+        }
+        knownFrom = from;
+        knownEnd = end;
+        return end;
+    }
+    int knownFrom = -1;
+    int knownEnd = -1;
+};
+
 // A block about to be inserted: where it ends (at a break, a cutting space or the text's end),
 // and the break its line separators stand for (none when it holds one paragraph or part of one).
 struct InsertedBlock {
@@ -271,23 +259,8 @@ struct TextInsertion::State {
     // Paragraphs go several to a block (see nextBlock()).
     bool joinsParagraphs = false;
 
-    // The end of the paragraph from `start`: its break, or the text's end. The paragraph found
-    // last is kept: a long one is asked about once for each of its blocks.
-    int paragraphEnd(int start) {
-        if (start >= knownFrom && start <= knownEnd) {
-            return knownEnd;
-        }
-        const QString& string = text.string();
-        int end = start;
-        while (end < int(string.size()) && !isBlockBreak(string[end])) {
-            ++end;
-        }
-        knownFrom = start;
-        knownEnd = end;
-        return end;
-    }
-    int knownFrom = -1;
-    int knownEnd = -1;
+    ParagraphEnds paragraphEnds;
+    int paragraphEnd(int start) { return paragraphEnds(text.string(), start); }
 
     // The paragraph style of the paragraph from `start`, as a block shows it.
     std::optional<ParagraphStyle> styleAt(int start) {
@@ -305,9 +278,11 @@ struct TextInsertion::State {
         const QString& string = text.string();
         const int length = int(string.size());
         InsertedBlock block{paragraphEnd(start), QChar()};
-        if (cutsParagraphs && block.end - start > TextInsertion::maxBlockCharacters) {
-            const auto [end, characterless] = TextInsertion::cutPosition(string, start, block.end);
-            return InsertedBlock{end, QChar(), 1, characterless};
+        if (cutsParagraphs) {
+            if (const auto [end, characterless] = TextInsertion::cutPosition(string, start, block.end);
+                end < block.end) {
+                return InsertedBlock{end, QChar(), 1, characterless};
+            }
         }
         if (!joinsParagraphs || block.end >= length || containsLineSeparator(start, block.end)) {
             return block;
@@ -329,7 +304,8 @@ struct TextInsertion::State {
                 break;
             }
             if (nextEnd - start > TextInsertion::targetBlockCharacters ||
-                containsLineSeparator(next, nextEnd) || !(styleAt(next) == style)) {
+                containsLineSeparator(next, nextEnd) || !(styleAt(next) == style) ||
+                TextInsertion::cutPosition(string, next, nextEnd).first < nextEnd) {
                 break;
             }
             block.end = nextEnd;
@@ -427,7 +403,8 @@ bool TextInsertion::insert(int characters) {
     }
     const QString& text = s.text.string();
     const int length = int(text.size());
-    const int until = characters >= length - s.next ? length : s.next + characters;
+    const bool all = characters >= length - s.next;
+    qint64 spent = 0;
     QTextCursor cursor(&s.document);
     cursor.movePosition(QTextCursor::End);
     cursor.beginEditBlock();
@@ -468,13 +445,14 @@ bool TextInsertion::insert(int characters) {
             location = pieceEnd;
         }
         paragraphs += block.paragraphs;
+        spent += qint64(block.end - start) * (block.cut || s.cutBefore ? runCost : 1);
         if (block.end >= length) {
             s.done = true;
             break;
         }
         s.cutBefore = block.cut;
         start = block.cut ? block.end : block.end + 1;
-        if (until < length && (start >= until || paragraphs >= maxParagraphsPerPiece)) {
+        if (!all && (spent >= characters || paragraphs >= maxParagraphsPerPiece)) {
             break; // the next piece begins with this block
         }
     }
@@ -491,25 +469,26 @@ void TextInsertion::insertParagraphs(QTextDocument& document, const platform::At
 }
 
 std::pair<int, bool> TextInsertion::cutPosition(const QString& text, int start, int end) {
-    const int limit = start + maxBlockCharacters;
-    if (limit >= end) {
-        return {end, false};
-    }
+    const bool tooLong = end - start > maxBlockCharacters;
+    const int last = tooLong ? start + maxBlockCharacters : end - 1;
     int lastSpace = -1;
     int runStart = start;
-    for (int at = start; at <= limit; ++at) {
-        if (isCuttingSpace(text[at])) {
+    for (int at = start; at <= last; ++at) {
+        const QChar c = text[at];
+        if (isCuttingSpace(c)) {
             if (at > start) {
                 lastSpace = at;
             }
             runStart = at + 1;
+        } else if (c == QChar::LineSeparator) {
+            runStart = at + 1; // Qt breaks the line there
         } else if (at - runStart >= maxRunCharacters) {
             // A long run without a space goes into blocks of its own.
             return lastSpace > start ? std::pair{lastSpace, false}
                                      : std::pair{graphemeCut(text, start, end), true};
         }
     }
-    return {lastSpace, false};
+    return tooLong ? std::pair{lastSpace, false} : std::pair{end, false};
 }
 
 int TextInsertion::graphemeCut(const QString& text, int start, int end) {
@@ -534,44 +513,266 @@ void setAttributedText(QTextDocument& document, const platform::AttributedString
     TextInsertion(document, text, pointSize, alignment).insert(std::numeric_limits<int>::max());
 }
 
-void insertText(QTextCursor& cursor, const platform::AttributedString& text,
-                const std::function<QTextCharFormat(const Attributes&)>& formatOf) {
-    const QString& string = text.string();
-    const int length = int(string.size());
-    // Where the long paragraphs are cut, and whether each cut stands for no character.
-    std::vector<std::pair<int, bool>> cuts;
-    for (int start = 0; start < length;) {
-        int end = start;
-        while (end < length && !isBlockBreak(string[end])) {
-            ++end;
+struct PasteInsertion::State {
+    QTextCursor cursor;
+    platform::AttributedString text;
+    FormatOf formatOf;
+    std::vector<platform::AttributedString::Run> runs;
+    size_t run = 0;
+    std::vector<QTextCharFormat> formats; // of each run, made when first needed
+    int next = 0;                         // the first character not yet in
+    int lastBreak = -1;                   // the text's last paragraph break
+    bool joins = false;
+    QTextBlockFormat landing; // the format of the block the paste lands in
+    // The block being filled, when this paste opened it and short paragraphs may join it.
+    bool joinable = false;
+    QChar lineBreak; // the break its line separators stand for, once one joined it
+    int blockCharacters = 0;
+    int blockParagraphs = 0;
+
+    ParagraphEnds paragraphEnds;
+    int paragraphEnd(int from) { return paragraphEnds(text.string(), from); }
+    const QTextCharFormat& formatAt(int location) {
+        while (runs[run].range.end() <= location) {
+            ++run;
         }
-        for (int from = start; end - from > TextInsertion::maxBlockCharacters;) {
-            const auto cut = TextInsertion::cutPosition(string, from, end);
-            cuts.push_back(cut);
-            from = cut.second ? cut.first : cut.first + 1;
+        if (formats[run].isEmpty()) {
+            formats[run] = formatOf(runs[run].attributes);
         }
-        start = end + 1;
+        return formats[run];
     }
-    size_t next = 0;
-    for (const auto& run : text.runs()) {
-        const QTextCharFormat format = formatOf(run.attributes);
-        for (int location = run.range.location; location < run.range.end();) {
-            if (next < cuts.size() && cuts[next].first == location) {
-                QTextCharFormat breakFormat = format;
-                const bool characterless = cuts[next].second;
-                markBreak(breakFormat, characterless, string[location]);
-                if (!characterless) {
-                    ++location; // the space the break stands for
-                }
-                cursor.insertBlock(cursor.blockFormat(), breakFormat);
-                ++next;
-                continue;
-            }
-            const int end = std::min(run.range.end(), next < cuts.size() ? cuts[next].first : length);
-            insertWithBreaks(cursor, string.mid(location, end - location), format);
+    // The characters [from, to) of one paragraph, run by run.
+    void insertCharacters(int from, int to) {
+        const QString& string = text.string();
+        for (int location = from; location < to;) {
+            const QTextCharFormat& format = formatAt(location);
+            const int end = std::min(to, runs[run].range.end());
+            cursor.insertText(string.mid(location, end - location), format);
             location = end;
         }
     }
+    // Whether the paragraph [from, to) may share a block with others: it is short, within the
+    // limits and holds no line separator of its own.
+    bool sharable(int from, int to) const {
+        const QString& string = text.string();
+        if (to - from > TextInsertion::targetBlockCharacters ||
+            TextInsertion::cutPosition(string, from, to).first < to) {
+            return false;
+        }
+        for (int at = from; at < to; ++at) {
+            if (string[at] == QChar::LineSeparator) {
+                return false;
+            }
+        }
+        return true;
+    }
+    // The break at `at`, and the paragraph after it.
+    void insertBreak(int at) {
+        const QString& string = text.string();
+        const QChar character = string[at];
+        const int nextEnd = paragraphEnd(at + 1);
+        QTextCharFormat format = formatAt(at);
+        // The paragraph that takes the rest of the block the paste landed in keeps a block of
+        // its own, in that block's format.
+        const bool last = at == lastBreak;
+        if (joins && joinable && !last && (lineBreak.isNull() || lineBreak == character) &&
+            blockCharacters + 1 + (nextEnd - at - 1) <= TextInsertion::targetBlockCharacters &&
+            blockParagraphs < TextInsertion::maxParagraphsPerBlock && sharable(at + 1, nextEnd)) {
+            if (lineBreak.isNull()) {
+                lineBreak = character;
+                QTextBlockFormat shared = cursor.blockFormat();
+                shared.setProperty(TextProperty::lineBreak, QString(character));
+                cursor.setBlockFormat(shared);
+            }
+            cursor.insertText(QString(QChar::LineSeparator), format);
+            blockCharacters += 1;
+            ++blockParagraphs;
+            return;
+        }
+        markBreak(format, /*characterless=*/false, character);
+        QTextBlockFormat blockFormat = landing;
+        if (!last) {
+            blockFormat.clearProperty(TextProperty::lineBreak);
+        }
+        cursor.insertBlock(blockFormat, format);
+        joinable = !last && sharable(at + 1, nextEnd);
+        lineBreak = QChar();
+        blockCharacters = 0;
+        blockParagraphs = 1;
+    }
+};
+
+PasteInsertion::PasteInsertion(const QTextCursor& cursor, platform::AttributedString text, FormatOf formatOf)
+    : state_(std::make_unique<State>()) {
+    State& s = *state_;
+    s.cursor = cursor;
+    s.text = std::move(text);
+    s.formatOf = std::move(formatOf);
+    s.runs = s.text.runs();
+    s.formats.resize(s.runs.size());
+    s.landing = cursor.blockFormat();
+    const QString& string = s.text.string();
+    s.joins = string.size() >= TextInsertion::joinParagraphsFrom;
+    for (int at = int(string.size()) - 1; at >= 0; --at) {
+        if (isBlockBreak(string[at])) {
+            s.lastBreak = at;
+            break;
+        }
+    }
+}
+
+PasteInsertion::~PasteInsertion() = default;
+
+bool PasteInsertion::isDone() const {
+    return state_->next >= length();
+}
+
+int PasteInsertion::inserted() const {
+    return state_->next;
+}
+
+int PasteInsertion::length() const {
+    return int(state_->text.string().size());
+}
+
+QTextCursor PasteInsertion::cursor() const {
+    return state_->cursor;
+}
+
+bool PasteInsertion::insert(int characters) {
+    State& s = *state_;
+    const int length = this->length();
+    const int from = s.cursor.position();
+    const int until = characters >= length - s.next ? length : s.next + characters;
+    int paragraphs = 0;
+    while (s.next < length && s.next < until && paragraphs < TextInsertion::maxParagraphsPerPiece) {
+        const int end = std::min(s.paragraphEnd(s.next), until);
+        s.insertCharacters(s.next, end);
+        s.blockCharacters += end - s.next;
+        s.next = end;
+        if (s.next < length && isBlockBreak(s.text.string()[s.next])) {
+            s.insertBreak(s.next);
+            ++s.next;
+            ++paragraphs;
+        }
+    }
+    // Inside the caller's edit: Qt lays the grown blocks out once, already cut.
+    cutLongBlocks(*s.cursor.document(), from, s.cursor.position());
+    return isDone();
+}
+
+void insertText(QTextCursor& cursor, const platform::AttributedString& text,
+                const std::function<QTextCharFormat(const Attributes&)>& formatOf) {
+    cursor.beginEditBlock();
+    cursor.removeSelectedText();
+    PasteInsertion insertion(cursor, text, formatOf);
+    insertion.insert(std::numeric_limits<int>::max());
+    cursor.setPosition(insertion.cursor().position());
+    cursor.endEditBlock();
+}
+
+BlockBreak blockBreak(const QTextBlock& block) {
+    if (!block.isValid() || !block.previous().isValid()) {
+        return {};
+    }
+    const QTextCharFormat format = block.charFormat();
+    if (format.property(TextProperty::cut).toBool()) {
+        return {BlockBreak::Kind::cutInRun, {}};
+    }
+    const QString separator = format.property(TextProperty::separator).toString();
+    if (separator.isEmpty()) {
+        return {BlockBreak::Kind::paragraph, QStringLiteral("\n")};
+    }
+    return {separator.size() == 1 && isCuttingSpace(separator.front()) ? BlockBreak::Kind::cutAtSpace
+                                                                       : BlockBreak::Kind::paragraph,
+            separator};
+}
+
+bool isPastLimits(const QTextBlock& block) {
+    const int length = block.length() - 1;
+    if (length <= TextInsertion::maxRunCharacters) {
+        return false;
+    }
+    if (length > TextInsertion::maxBlockCharacters) {
+        return true;
+    }
+    const QString text = block.text();
+    return TextInsertion::cutPosition(text, 0, int(text.size())).first < text.size();
+}
+
+int cutLongBlocks(QTextDocument& document, int from, int to) {
+    // The blocks first: cutting one makes new blocks after it, which are within the limits.
+    std::vector<int> starts;
+    for (QTextBlock block = document.findBlock(from); block.isValid() && block.position() <= to;
+         block = block.next()) {
+        if (isPastLimits(block)) {
+            starts.push_back(block.position());
+        }
+    }
+    int made = 0;
+    QTextCursor cursor(&document);
+    // From the last block on: a cut moves the positions after it.
+    for (auto start = starts.rbegin(); start != starts.rend(); ++start) {
+        const QTextBlock block = document.findBlock(*start);
+        const QString text = block.text();
+        const int length = int(text.size());
+        std::vector<std::pair<int, bool>> cuts;
+        for (int at = 0;;) {
+            const auto cut = TextInsertion::cutPosition(text, at, length);
+            if (cut.first >= length) {
+                break;
+            }
+            cuts.push_back(cut);
+            at = cut.second ? cut.first : cut.first + 1;
+        }
+        const QTextBlockFormat blockFormat = block.blockFormat();
+        for (auto cut = cuts.rbegin(); cut != cuts.rend(); ++cut) {
+            const auto [at, characterless] = *cut;
+            cursor.setPosition(block.position() + at);
+            if (!characterless) {
+                cursor.setPosition(block.position() + at + 1, QTextCursor::KeepAnchor);
+            }
+            // The character the break follows (a cut in a run) or stands for (a space).
+            QTextCharFormat breakFormat = cursor.charFormat();
+            markBreak(breakFormat, characterless, text[at]);
+            cursor.removeSelectedText();
+            cursor.insertBlock(blockFormat, breakFormat);
+            ++made;
+        }
+    }
+    return made;
+}
+
+platform::TextRange paragraphRange(const QTextDocument& document, int position) {
+    QTextBlock first = document.findBlock(position);
+    if (!first.isValid()) {
+        return {};
+    }
+    QTextBlock last = first;
+    while (blockBreak(first).continuesParagraph()) {
+        first = first.previous();
+    }
+    for (QTextBlock next = last.next(); next.isValid() && blockBreak(next).continuesParagraph();
+         next = next.next()) {
+        last = next;
+    }
+    int start = first.position();
+    int end = last.position() + last.length() - 1;
+    // Short paragraphs that share a block: their breaks are its line separators.
+    const QTextBlock block = document.findBlock(position);
+    if (!block.blockFormat().property(TextProperty::lineBreak).toString().isEmpty()) {
+        const QString text = block.text();
+        const int at = position - block.position();
+        const int before = at > 0 ? int(text.lastIndexOf(QChar::LineSeparator, at - 1)) : -1;
+        const int after = int(text.indexOf(QChar::LineSeparator, at));
+        if (before >= 0) {
+            start = block.position() + before + 1;
+        }
+        if (after >= 0) {
+            end = block.position() + after;
+        }
+    }
+    return {start, end - start};
 }
 
 QTextCharFormat shownCharFormat(const QTextDocument& document, QTextCharFormat format) {
@@ -632,9 +833,8 @@ platform::AttributedString attributedText(const QTextDocument& document, int fro
         }
         const QTextBlock next = block.next();
         if (next.isValid() && next.position() - 1 >= from && next.position() - 1 < to) {
-            const QTextCharFormat breakFormat = next.charFormat();
-            if (const QString characters = breakCharacters(breakFormat); !characters.isEmpty()) {
-                result.append(characters, attributesOf(breakFormat));
+            if (const BlockBreak before = blockBreak(next); !before.characters.isEmpty()) {
+                result.append(before.characters, attributesOf(next.charFormat()));
             }
         }
     }
@@ -644,7 +844,7 @@ platform::AttributedString attributedText(const QTextDocument& document, int fro
 std::vector<int> characterlessCuts(const QTextDocument& document) {
     std::vector<int> cuts;
     for (QTextBlock block = document.begin().next(); block.isValid(); block = block.next()) {
-        if (block.charFormat().property(TextProperty::cut).toBool()) {
+        if (blockBreak(block).standsForNoCharacter()) {
             cuts.push_back(block.position() - 1 - int(cuts.size()));
         }
     }
@@ -668,11 +868,11 @@ PlainText plainText(const QTextDocument& document) {
         if (!next.isValid()) {
             break;
         }
-        const QString characters = breakCharacters(next.charFormat());
-        if (characters.isEmpty()) {
+        const BlockBreak before = blockBreak(next);
+        if (before.standsForNoCharacter()) {
             plain.cuts.push_back(int(plain.string.size()));
         }
-        plain.string.append(characters);
+        plain.string.append(before.characters);
     }
     return plain;
 }

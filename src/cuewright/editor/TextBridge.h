@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+class QTextBlock;
 class QTextCursor;
 class QTextDocument;
 
@@ -55,13 +56,12 @@ void setAttributedText(QTextDocument& document, const platform::AttributedString
 // Qt lays out and measures a block as a whole, on every change and paint of any part of it, and
 // each block costs it as much as hundreds of characters do. So a paragraph longer than
 // maxBlockCharacters is cut into blocks at spaces (each such space is the break of its block,
-// see TextProperty::separator), a long run in it without a space between two graphemes (a break
-// standing for no character, TextProperty::cut, see cutPosition()), and in a text of
-// joinParagraphsFrom characters or more,
-// paragraphs of one look with the same break share blocks of up to about targetBlockCharacters,
-// their breaks shown as line separators (TextProperty::lineBreak). The text's characters stay
-// those of `text`, and so do their positions up to the first cut that stands for no character
-// (see PlainText); attributedText() gives the text back.
+// see TextProperty::separator), a run without a space longer than maxRunCharacters between two
+// graphemes (a break standing for no character, TextProperty::cut, see cutPosition()), and in a
+// text of joinParagraphsFrom characters or more, paragraphs of one look with the same break share blocks of
+// up to about targetBlockCharacters, their breaks shown as line separators (TextProperty::lineBreak). The
+// text's characters stay those of `text`, and so do their positions up to the first cut that stands for no
+// character (see PlainText); attributedText() gives the text back.
 class TextInsertion {
 public:
     static constexpr int maxBlockCharacters = 1 << 14;
@@ -82,18 +82,25 @@ public:
     // out (the text given to the clipboard as HTML).
     static void insertParagraphs(QTextDocument& document, const platform::AttributedString& text);
 
-    // Where a paragraph longer than maxBlockCharacters from `start` (in `text`, up to `end`) is
-    // cut: at its last space within maxBlockCharacters (the space becomes the break); but a run
-    // without a space longer than maxRunCharacters goes into blocks of its own, cut at the last
-    // boundary between graphemes within maxRunCharacters, never inside a surrogate pair or a
-    // combining sequence. Second: whether the cut is of that kind, standing for no character.
+    // Where a paragraph from `start` (in `text`, up to `end`) past the limits is cut: at its last
+    // space within maxBlockCharacters (the space becomes the break); but a run without a space
+    // longer than maxRunCharacters goes into blocks of its own, cut at the last boundary between
+    // graphemes within maxRunCharacters, never inside a surrogate pair or a combining sequence.
+    // Second: whether the cut is of that kind, standing for no character. `end` when the
+    // paragraph is within the limits.
     static std::pair<int, bool> cutPosition(const QString& text, int start, int end);
     ~TextInsertion();
     TextInsertion(const TextInsertion&) = delete;
     TextInsertion& operator=(const TextInsertion&) = delete;
 
-    // Inserts blocks until at least `characters` more are in (or maxParagraphsPerPiece
-    // paragraphs), or all of them; true when the whole text is in.
+    // A character of a run without a space costs Qt's layout about three times what one of words
+    // does (10 MB of one letter took 23.5 s of processor time to go in, 10 MB of words 8.5 s): a
+    // piece counts it as this many.
+    static constexpr int runCost = 4;
+
+    // Inserts blocks until at least `characters` more are in, those of runs without a space
+    // counted runCost times (or maxParagraphsPerPiece paragraphs), or all of them; true when the
+    // whole text is in.
     bool insert(int characters);
     bool isDone() const;
     int inserted() const;
@@ -108,10 +115,68 @@ private:
 };
 
 // Inserts `text` at `cursor` run by run in the formats `formatOf` gives, each paragraph break
-// opening a block in the format of the one it is typed in, and a paragraph longer than
-// TextInsertion::maxBlockCharacters cut into blocks as TextInsertion cuts it.
+// opening a block in the format of the one it is typed in, as one edit; the blocks it grows past
+// the limits are cut (cutLongBlocks()), the text around the insertion point counted with it.
 void insertText(QTextCursor& cursor, const platform::AttributedString& text,
                 const std::function<QTextCharFormat(const platform::Attributes&)>& formatOf);
+
+// insertText() in pieces, so that a long paste goes in with the event loop running between them:
+// each insert() puts about `characters` more at the cursor, in the edit that the caller opens
+// (joining the pieces into one undo step). In a text of TextInsertion::joinParagraphsFrom
+// characters or more, short paragraphs between its first and its last share blocks as an opened
+// text's do (TextInsertion), so that millions of lines hold thousands of blocks. Nothing else may
+// change the document meanwhile.
+class PasteInsertion {
+public:
+    using FormatOf = std::function<QTextCharFormat(const platform::Attributes&)>;
+    PasteInsertion(const QTextCursor& cursor, platform::AttributedString text, FormatOf formatOf);
+    ~PasteInsertion();
+    PasteInsertion(const PasteInsertion&) = delete;
+    PasteInsertion& operator=(const PasteInsertion&) = delete;
+
+    // True when the whole text is in.
+    bool insert(int characters);
+    bool isDone() const;
+    int inserted() const;
+    int length() const;
+    // After what is in.
+    QTextCursor cursor() const;
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+// What the break that opens `block` is in the script's text: the one reading of the marks that
+// TextInsertion and cutLongBlocks() leave on a break. The first block has none.
+struct BlockBreak {
+    enum class Kind {
+        none,       // the document's first block
+        paragraph,  // the text's own paragraph break
+        cutAtSpace, // a long paragraph cut at a space, tab or ideographic space
+        cutInRun,   // a long run without a space cut between two graphemes
+    };
+    Kind kind = Kind::none;
+    QString characters; // what it stands for in the text; empty for none and for a cut in a run
+    // The block goes on with the paragraph of the block before it.
+    bool continuesParagraph() const { return kind == Kind::cutAtSpace || kind == Kind::cutInRun; }
+    bool standsForNoCharacter() const { return kind == Kind::cutInRun; }
+};
+BlockBreak blockBreak(const QTextBlock& block);
+
+// Whether the block's text (or `text` from `start` to `end`) is past the limits a block is held
+// to: longer than TextInsertion::maxBlockCharacters, or holding a run without a space longer than
+// TextInsertion::maxRunCharacters.
+bool isPastLimits(const QTextBlock& block);
+// Cuts every block that holds a position of [from, to] and is past the limits, as TextInsertion
+// cuts a paragraph when a text is opened: what grows a paragraph (typing, a paste, a drop, Replace
+// All) calls it inside the edit block of its change, so that Qt lays the cut blocks out once and
+// undo takes the change back with its cuts. Returns the number of cuts made.
+int cutLongBlocks(QTextDocument& document, int from, int to);
+// The paragraph holding the document's position `position`: from the break before it to the one
+// after it (or the text's ends), across the editor's own cuts, and within a block that holds
+// several short paragraphs. Its document positions, the break after it excluded.
+platform::TextRange paragraphRange(const QTextDocument& document, int position);
 
 // The document's text with every attribute, as shown: a run with a font but no size of its own
 // has the default font's size, a paragraph without an alignment of its own the default text
