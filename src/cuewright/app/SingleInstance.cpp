@@ -712,15 +712,23 @@ void SingleInstance::handOnWhenAnswered(const QString& path, bool tried) {
         return;
     }
     Listener* listener = listener_.get();
+    if (!tried) {
+        // As lists are handed on: taken at once when that instance answers. The destructor waits
+        // for this task.
+        listener->handingOn->async([this, address = *address, path, socket = path_] {
+            if (handTo(address, {path}, defaultTimeoutMs) == HandOver::taken) {
+                log(QStringLiteral("handed %1 on to the Cuewright this one stands in for at %2")
+                        .arg(path, socket));
+                return;
+            }
+            QMetaObject::invokeMethod(
+                this, [this, path] { handOnWhenAnswered(path, true); }, Qt::QueuedConnection);
+        });
+        return;
+    }
+    tellShownElsewhere(path, false);
     // The destructor sets `stopping` and waits for this task.
-    listener->waiting->async([this, listener, address = *address, path, tried, socket = path_] {
-        if (!tried && handTo(address, {path}, defaultTimeoutMs) == HandOver::taken) {
-            log(QStringLiteral("handed %1 on to the Cuewright this one stands in for at %2")
-                    .arg(path, socket));
-            return;
-        }
-        QMetaObject::invokeMethod(
-            this, [this, path] { tellShownElsewhere(path, false); }, Qt::QueuedConnection);
+    listener->waiting->async([this, listener, address = *address, path, socket = path_] {
         // One connection at a time waits in the stopped copy's queue.
         while (!listener->stopping.load()) {
             if (handTo(address, {path}, defaultTimeoutMs, &listener->stopping) == HandOver::taken) {
