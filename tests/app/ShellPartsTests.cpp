@@ -10,6 +10,7 @@
 #include "cuewright/model/SettingsKeys.h"
 #include "cuewright/settings/KeyWellButton.h"
 #include "platform/defaults/Defaults.h"
+#include "platform/ui/FakeAlertRunner.h"
 #include "platform/ui/StandardShortcut.h"
 
 #include "support/LogCapture.h"
@@ -770,6 +771,49 @@ TEST(SingleInstance, AStandInKeepsWhatItShowsAndHandsTheRestToTheCopyItStandsInF
         EXPECT_EQ(first.lists, handedOn);
         EXPECT_EQ(opened, firstIsBack ? keptHere : openedHere);
     }
+}
+
+// A stand-in asked to open a script another copy shows, while the copy it stands in for does
+// not answer, opens nothing of it, says so, and hands it on again over a connection that waits
+// for that copy's answer; a script no copy shows opens.
+TEST(SingleInstance, AStandInOpensNoScriptAnotherCopyShowsAndHandsItOnAgain) {
+    testsupport::TempDir dir;
+    const QString path = QString::fromStdString((dir / "instance").string());
+    const std::string talk = (dir / "talk.cwr").string();
+    const std::string free = (dir / "free.cwr").string();
+    std::ofstream(talk) << "script";
+    std::ofstream(free) << "script";
+    cw::ShownFileLocks otherCopy; // another open file, as another copy's is
+    otherCopy.hold({talk});
+    const auto alerts = std::make_shared<platform::FakeAlertRunner>();
+    const auto previousAlerts = platform::setAlertRunner(alerts);
+    FakeCopy first(path);
+    first.answering = false;
+    {
+        cw::SingleInstance standIn(path);
+        ASSERT_FALSE(standIn.handOff({}, 200));
+        std::vector<QString> opened;
+        ASSERT_TRUE(standIn.listen(
+            [&](const QStringList& paths) {
+                for (const QString& p : paths) {
+                    if (!standIn.shownElsewhere(p.toStdString())) {
+                        opened.push_back(p);
+                    }
+                }
+            },
+            [](const QString&) { return false; }));
+        EXPECT_TRUE(
+            cw::SingleInstance(path).handOff({QString::fromStdString(talk), QString::fromStdString(free)}));
+        // The start's empty list, the list handed on, then talk.cwr alone on the waiting connection.
+        ASSERT_TRUE(processEventsUntil([&] { return first.lists.size() == 3 && !alerts->shown().empty(); }));
+        EXPECT_EQ(first.lists.back(), QStringList{QString::fromStdString(talk)});
+        EXPECT_EQ(opened, std::vector<QString>{QString::fromStdString(free)});
+        ASSERT_EQ(alerts->shown().size(), 1u);
+        EXPECT_EQ(alerts->shown().front().messageText,
+                  QStringLiteral(
+                      "\u201ctalk.cwr\u201d is open in another copy of Cuewright that does not answer."));
+    } // the wait ends with the stand-in
+    platform::setAlertRunner(previousAlerts);
 }
 
 // A script shown by another copy is held while that copy lives, stopped or not, and free once it
