@@ -166,10 +166,11 @@ TEST_F(InstanceEndToEnd, AfterAStandInHasQuitTheFirstCopyIsHandedFilesAgain) {
 }
 
 // The first copy shows talk.cwr and is stopped; a start of other.cwr waits for it, stands in and
-// opens other.cwr; the first copy is back. The start gave up on the first copy, which then opens
-// nothing of what it was handed; talk.cwr started again comes forward in the first copy, not as
-// a second window of it in the stand-in; other.cwr stays in the stand-in; a new script opens in
-// the first copy. Each script has one window.
+// opens other.cwr. talk.cwr started while the first copy is still stopped is not opened in the
+// stand-in, which says so and hands it on once the first copy is back. The start gave up on the
+// first copy, which then opens nothing of what it was handed; talk.cwr started again comes
+// forward in the first copy, not as a second window of it in the stand-in; other.cwr stays in the
+// stand-in; a new script opens in the first copy. Each script has one window.
 TEST_F(InstanceEndToEnd, WhileAStandInLivesEachScriptIsOpenInOneCopyOnly) {
     QProcess& running = startRunning();
     const fs::path talk = makeScript("talk.cwr", QStringLiteral("Shown by the first copy."));
@@ -178,10 +179,40 @@ TEST_F(InstanceEndToEnd, WhileAStandInLivesEachScriptIsOpenInOneCopyOnly) {
     ASSERT_TRUE(handsOver({pathArg(talk)}, work));
     ASSERT_TRUE(waitForNamed(running, "talk.cwr"));
     ASSERT_EQ(::kill(pid_t(running.processId()), SIGSTOP), 0);
-    QProcess& standIn = startIn({pathArg(other)}, work);
+    QProcess& standIn = startIn({pathArg(other)}, work, QProcess::MergedChannels);
     const bool stoodIn = waitForNamed(standIn, "other.cwr").has_value();
+    const bool handedWhileStopped = stoodIn && handsOver({pathArg(talk)}, work);
+    // A viewable window named `name` of the stand-in.
+    const auto standInWindow = [&](const std::string& name) -> std::optional<Window> {
+        for (const Window window :
+             findWindows(display, root, [&](const std::string& n) { return n == name; })) {
+            if (windowPid(window) == standIn.processId()) {
+                return window;
+            }
+        }
+        return std::nullopt;
+    };
+    std::optional<Window> alert;
+    bool secondWindow = false;
+    if (handedWhileStopped) {
+        waitFor(standIn, [&] {
+            secondWindow = standInWindow("talk.cwr").has_value();
+            alert = standInWindow("Cuewright");
+            return secondWindow || alert;
+        });
+    }
+    screenshot("instance-shown-by-a-stopped-copy.png");
     ASSERT_EQ(::kill(pid_t(running.processId()), SIGCONT), 0);
     ASSERT_TRUE(stoodIn) << "the start did not stand in for the stopped copy";
+    ASSERT_TRUE(handedWhileStopped) << "the stand-in did not take talk.cwr";
+    EXPECT_FALSE(secondWindow) << "the stand-in opened a second window of talk.cwr";
+    ASSERT_TRUE(alert) << "the stand-in did not say where talk.cwr is open";
+    QByteArray told;
+    EXPECT_TRUE(waitFor(standIn, [&] {
+        told += standIn.readAll();
+        return told.contains("talk.cwr on to the Cuewright at") && told.contains("once it answered");
+    })) << "talk.cwr was not handed on once the first copy was back";
+    EXPECT_TRUE(dismiss(standIn, *alert));
 
     EXPECT_TRUE(handsOver({pathArg(talk)}, work));
     EXPECT_TRUE(handsOver({pathArg(other)}, work));

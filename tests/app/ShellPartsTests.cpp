@@ -10,10 +10,12 @@
 #include "cuewright/model/SettingsKeys.h"
 #include "cuewright/settings/KeyWellButton.h"
 #include "platform/defaults/Defaults.h"
+#include "platform/ui/FakeAlertRunner.h"
 #include "platform/ui/StandardShortcut.h"
 
 #include "support/LogCapture.h"
 #include "support/OtherUserListener.h"
+#include "support/ShortOfDescriptors.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -785,6 +787,124 @@ TEST(SingleInstance, AStandInKeepsWhatItShowsAndHandsTheRestToTheCopyItStandsInF
         EXPECT_EQ(first.lists, handedOn);
         EXPECT_EQ(opened, firstIsBack ? keptHere : openedHere);
     }
+}
+
+// A stand-in asked to open a script another copy shows, while the copy it stands in for does
+// not answer, opens nothing of it, says so, and hands it on again over a connection that waits
+// for that copy's answer; a script no copy shows opens.
+TEST(SingleInstance, AStandInOpensNoScriptAnotherCopyShowsAndHandsItOnAgain) {
+    testsupport::TempDir dir;
+    const QString path = QString::fromStdString((dir / "instance").string());
+    const std::string talk = (dir / "talk.cwr").string();
+    const std::string free = (dir / "free.cwr").string();
+    std::ofstream(talk) << "script";
+    std::ofstream(free) << "script";
+    cw::ShownFileLocks otherCopy; // another open file, as another copy's is
+    otherCopy.hold({talk});
+    const auto alerts = std::make_shared<platform::FakeAlertRunner>();
+    const auto previousAlerts = platform::setAlertRunner(alerts);
+    FakeCopy first(path);
+    first.answering = false;
+    {
+        cw::SingleInstance standIn(path);
+        ASSERT_FALSE(standIn.handOff({}, 200));
+        std::vector<QString> opened;
+        ASSERT_TRUE(standIn.listen(
+            [&](const QStringList& paths) {
+                for (const QString& p : paths) {
+                    if (!standIn.shownElsewhere(p.toStdString())) {
+                        opened.push_back(p);
+                    }
+                }
+            },
+            [](const QString&) { return false; }));
+        EXPECT_TRUE(
+            cw::SingleInstance(path).handOff({QString::fromStdString(talk), QString::fromStdString(free)}));
+        // The start's empty list, the list handed on, then talk.cwr alone on the waiting connection.
+        ASSERT_TRUE(processEventsUntil([&] { return first.lists.size() == 3 && !alerts->shown().empty(); }));
+        EXPECT_EQ(first.lists.back(), QStringList{QString::fromStdString(talk)});
+        EXPECT_EQ(opened, std::vector<QString>{QString::fromStdString(free)});
+        ASSERT_EQ(alerts->shown().size(), 1u);
+        EXPECT_EQ(alerts->shown().front().messageText,
+                  QStringLiteral(
+                      "\u201ctalk.cwr\u201d is open in another copy of Cuewright that does not answer."));
+    } // the wait ends with the stand-in
+    platform::setAlertRunner(previousAlerts);
+}
+
+// A script shown by another copy is held while that copy lives, stopped or not, and free once it
+// has ended without a word; a file replaced by a save is held again once marked again; anything
+// but a regular file is never held, and asking never waits; the locks are bounded in number and
+// a copy short of descriptors holds none but goes on.
+TEST(ShownFileLocks, AScriptIsHeldElsewhereOnlyWhileAnotherCopyShowsIt) {
+    testsupport::TempDir dir;
+    const auto make = [&](const std::string& name) {
+        std::ofstream(dir / name) << "script";
+        return (dir / name).string();
+    };
+    const std::string talk = make("talk.cwr");
+    const std::string other = make("other.cwr");
+    const std::string fifo = (dir / "fifo.cwr").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t copy = ::fork();
+    if (copy == 0) {
+        cw::ShownFileLocks locks;
+        locks.hold({talk, fifo, dir.path().string(), (dir / "missing.cwr").string()});
+        (void)!::write(ready[1], "x", 1);
+        ::raise(SIGSTOP);
+        ::pause();
+        ::_exit(0);
+    }
+    ::close(ready[1]);
+    char byte = 0;
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    ::close(ready[0]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(copy, &status, WUNTRACED), copy);
+    ASSERT_TRUE(WIFSTOPPED(status));
+    const std::pair<std::string, bool> whileStopped[] = {{talk, true},
+                                                         {other, false},
+                                                         {fifo, false},
+                                                         {dir.path().string(), false},
+                                                         {(dir / "missing.cwr").string(), false}};
+    for (const auto& [path, held] : whileStopped) {
+        EXPECT_EQ(cw::ShownFileLocks::heldElsewhere(path), held) << path;
+    }
+    ::kill(copy, SIGKILL);
+    ASSERT_EQ(::waitpid(copy, &status, 0), copy);
+    EXPECT_FALSE(cw::ShownFileLocks::heldElsewhere(talk)) << "a copy that ended keeps the script";
+
+    cw::ShownFileLocks locks;
+    locks.hold({talk, talk});
+    EXPECT_EQ(locks.count(), 1u);
+    EXPECT_TRUE(cw::ShownFileLocks::heldElsewhere(talk));
+    const std::string saved = make("saved.tmp");
+    ASSERT_EQ(::rename(saved.c_str(), talk.c_str()), 0);
+    EXPECT_FALSE(cw::ShownFileLocks::heldElsewhere(talk));
+    locks.hold({talk});
+    EXPECT_TRUE(cw::ShownFileLocks::heldElsewhere(talk)) << "the saved file is not held";
+    locks.hold({other});
+    EXPECT_FALSE(cw::ShownFileLocks::heldElsewhere(talk)) << "a closed script stays held";
+    EXPECT_TRUE(cw::ShownFileLocks::heldElsewhere(other));
+
+    std::vector<std::string> many;
+    for (std::size_t i = 0; i < cw::ShownFileLocks::maxFiles + 5; ++i) {
+        many.push_back(make("many-" + std::to_string(i) + ".cwr"));
+    }
+    locks.hold(many);
+    EXPECT_EQ(locks.count(), cw::ShownFileLocks::maxFiles);
+    locks.hold({});
+    EXPECT_EQ(locks.count(), 0u);
+
+    EXPECT_EQ(testsupport::inChildShortOfDescriptors(0,
+                                                     [&] {
+                                                         cw::ShownFileLocks short_;
+                                                         short_.hold({talk});
+                                                         return std::to_string(short_.count());
+                                                     }),
+              "0");
 }
 
 TEST(SingleInstance, TheSocketLivesInAPrivateFolderOrNowhere) {

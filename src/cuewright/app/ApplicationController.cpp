@@ -649,6 +649,9 @@ void ApplicationController::openDocument(const std::string& path, ScriptReading 
             return;
         }
     }
+    if (shownElsewhere_ && shownElsewhere_(given)) {
+        return; // two windows in two copies would save over each other
+    }
     // An RTFD package is a folder by nature; any other folder would be told as an unknown or
     // unreadable file, with no word of why.
     std::error_code error;
@@ -922,6 +925,7 @@ ApplicationController::makeEditorWindow(const std::shared_ptr<Project>& project)
     window->setRecentDocumentHandler([weak](const std::string& saved) {
         if (auto self = weak.lock()) {
             self->recent_->note(absolutePath(saved));
+            self->lockShownFiles(); // a new path, or the file replaced by the save
         }
     });
     window->setOpenElsewhereCheck([weak, own = std::weak_ptr<Project>(project)](const std::string& path) {
@@ -1185,8 +1189,20 @@ bool ApplicationController::hasVisibleWindows() const {
 }
 
 void ApplicationController::windowsChanged() {
+    lockShownFiles();
     menu_->validateAll();
     showStartWindowWhenAlone();
+}
+
+void ApplicationController::lockShownFiles() {
+    std::vector<std::string> shown;
+    for (const auto& editor : editors_) {
+        if (const std::optional<std::string> path =
+                editor->project() ? editor->project()->representedPath() : std::nullopt) {
+            shown.push_back(*path);
+        }
+    }
+    shownLocks_.hold(shown);
 }
 
 void ApplicationController::showStartWindowWhenAlone() {

@@ -3,6 +3,7 @@
 
 #include "cuewright/app/RemoteServices.h"
 #include "cuewright/app/ShellWindows.h"
+#include "cuewright/app/SingleInstance.h"
 #include "cuewright/app/WelcomeLine.h"
 #include "cuewright/editor/EditorWindowControllerDelegate.h"
 #include "cuewright/model/BindingActions.h"
@@ -148,6 +149,11 @@ public:
     void handOver(const QStringList& paths);
     // Whether an editor shows the file at `path` (a handed-over path) or it is being opened.
     bool showsOrOpens(const QString& path) const;
+    // Asked before a file that no window here shows is opened: true when another copy shows it
+    // (and has been told of); it is then not opened here.
+    void setShownElsewhereCheck(std::function<bool(const std::string& path)> check) {
+        shownElsewhere_ = std::move(check);
+    }
     // Whether quitting may go on: every window with unsaved changes is asked, in order.
     bool applicationShouldTerminate();
     void applicationWillTerminate();
@@ -251,6 +257,8 @@ private:
     void presentDocumentError(const std::exception& error);
     void releaseLater(std::shared_ptr<void> handle);
     void windowsChanged();
+    // Marks the files the editors show as shown here, for other copies to see.
+    void lockShownFiles();
     void showStartWindowWhenAlone();
     // Whether the top-level widget is an editor or prompter window, which runs the bindings itself.
     bool runsOwnBindings(const QWidget& window) const;
@@ -291,6 +299,8 @@ private:
     std::vector<std::shared_ptr<void>> closed_; // closed windows waiting for releaseLater's turn
     std::vector<QPointer<QObject>> remoteWindows_;
     std::vector<std::shared_ptr<LargeFileOpening>> openings_;
+    ShownFileLocks shownLocks_;
+    std::function<bool(const std::string& path)> shownElsewhere_;
     bool launched_ = false;
     bool terminating_ = false;
 };

@@ -3,15 +3,19 @@
 #include "base/Log.h"
 #include "dispatch/Queue.h"
 #include "dispatch/Source.h"
+#include "platform/ui/AlertRunner.h"
 
+#include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMetaObject>
 #include <QRandomGenerator>
 #include <QSysInfo>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -20,10 +24,12 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -179,8 +185,10 @@ int connectWithin(const sockaddr_un& address, const QDeadlineTimer& deadline) {
 enum class HandOver { taken, nobody, otherUser, noAnswer };
 
 // Hands the list to the listener at `address`: connecting, then its answer, may each take up to
-// `timeoutMs`.
-HandOver handTo(const sockaddr_un& address, const QStringList& paths, int timeoutMs) {
+// `timeoutMs`. Given `stop`, the answer is waited for until it comes, the listener goes, or `stop`
+// is set: a stopped listener has the connection waiting in its queue and answers once it runs.
+HandOver handTo(const sockaddr_un& address, const QStringList& paths, int timeoutMs,
+                const std::atomic<bool>* stop = nullptr) {
     const int connection = connectWithin(address, QDeadlineTimer(timeoutMs));
     if (connection < 0) {
         return HandOver::nobody;
@@ -205,8 +213,8 @@ HandOver handTo(const sockaddr_un& address, const QStringList& paths, int timeou
         // answer shows that it took the list.
         while (!answer.contains('\n')) {
             pollfd wait{connection, short(sent < message.size() ? POLLOUT : POLLIN), 0};
-            const int ready = ::poll(&wait, 1, static_cast<int>(deadline.remainingTime()));
-            if (ready < 0 && errno == EINTR) {
+            const int ready = ::poll(&wait, 1, stop ? 200 : static_cast<int>(deadline.remainingTime()));
+            if ((ready < 0 && errno == EINTR) || (ready == 0 && stop && !stop->load())) {
                 continue;
             }
             if (ready <= 0) {
@@ -271,7 +279,81 @@ std::vector<QByteArray> displacedSockets(int folder, const QByteArray& name) {
     return found;
 }
 
+// A regular file at `path` open for reading, and where it is; -1 for anything else, and on a
+// network file system (there flock is the database's own lock). Never waits for a writer.
+int openLockable(const std::string& path, struct stat& status) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    struct statfs system {};
+    if (fd >= 0 && (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) ||
+                    (::fstatfs(fd, &system) == 0 && system.f_type == NFS_SUPER_MAGIC))) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 } // namespace
+
+ShownFileLocks::~ShownFileLocks() {
+    hold({});
+}
+
+void ShownFileLocks::hold(const std::vector<std::string>& paths) {
+    std::map<std::string, Held> kept;
+    bool tooMany = false;
+    for (const std::string& path : paths) {
+        if (kept.count(path) != 0) {
+            continue;
+        }
+        struct stat now {};
+        const auto found = held_.find(path);
+        if (found != held_.end() && ::stat(path.c_str(), &now) == 0 && now.st_dev == found->second.device &&
+            now.st_ino == found->second.inode) {
+            kept.insert(held_.extract(found));
+            continue;
+        }
+        if (kept.size() >= maxFiles) {
+            tooMany = true;
+            continue;
+        }
+        const int fd = openLockable(path, now);
+        if (fd < 0) {
+            continue;
+        }
+        // Another copy's check holds the file for a moment only.
+        bool locked = false;
+        for (int attempt = 0; attempt < 20 && !(locked = ::flock(fd, LOCK_SH | LOCK_NB) == 0); ++attempt) {
+            if (errno != EWOULDBLOCK && errno != EINTR) {
+                break;
+            }
+            ::usleep(1000);
+        }
+        if (!locked) {
+            ::close(fd);
+            continue;
+        }
+        kept[path] = {fd, now.st_dev, now.st_ino};
+    }
+    for (const auto& [path, held] : held_) {
+        ::close(held.fd);
+    }
+    held_ = std::move(kept);
+    if (tooMany) {
+        log(QStringLiteral("more than %1 scripts shown: the others are not marked as shown here")
+                .arg(maxFiles));
+    }
+}
+
+bool ShownFileLocks::heldElsewhere(const std::string& path) {
+    struct stat status {};
+    const int fd = openLockable(path, status);
+    if (fd < 0) {
+        return false; // opening it says what is wrong
+    }
+    const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(fd); // and the lock of the check with it
+    return held;
+}
 
 SingleInstance::SingleInstance(const QString& name, QObject* parent)
     : QObject(parent)
@@ -387,6 +469,10 @@ struct SingleInstance::Listener {
     // Lists handed on to the instance stood in for, one at a time and in order, away from `queue`
     // (a stopped instance keeps each waiting).
     dispatch::QueuePtr handingOn = dispatch::Queue::makeSerial("cuewright.single-instance.hand-on");
+    // Files another copy shows, handed on to the instance stood in for once it answers; set
+    // `stopping` ends the waits.
+    dispatch::QueuePtr waiting = dispatch::Queue::makeSerial("cuewright.single-instance.waiting");
+    std::atomic<bool> stopping{false};
     int fd = -1;
     QString path;
     std::shared_ptr<dispatch::ReadSource> accepting;
@@ -590,16 +676,124 @@ void SingleInstance::received(const QStringList& paths) {
             log(QStringLiteral("handed on to the Cuewright this one stands in for at %1").arg(path));
             return;
         }
-        // Still stopped, or gone: this one opens them. The destructor waits for this task.
+        // Still stopped, or gone: this one opens them, but for those another copy shows (see
+        // shownElsewhere). The destructor waits for this task.
         QMetaObject::invokeMethod(
             this,
             [this, handedOn] {
                 if (handler_) {
+                    handOnFailed_ = true;
                     handler_(handedOn);
+                    handOnFailed_ = false;
                 }
             },
             Qt::QueuedConnection);
     });
+}
+
+bool SingleInstance::shownElsewhere(const std::string& path) {
+    if (!ShownFileLocks::heldElsewhere(path)) {
+        return false;
+    }
+    const QString given = QFile::decodeName(QByteArray::fromStdString(path));
+    log(QStringLiteral("%1 is shown by another copy of Cuewright: not opened here").arg(given));
+    if (displaced_.isEmpty() || !listener_) {
+        tellShownElsewhere(given, true);
+    } else {
+        handOnWhenAnswered(given, handOnFailed_);
+    }
+    return true;
+}
+
+void SingleInstance::handOnWhenAnswered(const QString& path, bool tried) {
+    const std::optional<sockaddr_un> address = socketAddress(folderPath_, folder_, displaced_);
+    if (!address) {
+        tellShownElsewhere(path, false);
+        return;
+    }
+    Listener* listener = listener_.get();
+    if (!tried) {
+        // As lists are handed on: taken at once when that instance answers. The destructor waits
+        // for this task.
+        listener->handingOn->async([this, address = *address, path, socket = path_] {
+            if (handTo(address, {path}, defaultTimeoutMs) == HandOver::taken) {
+                log(QStringLiteral("handed %1 on to the Cuewright this one stands in for at %2")
+                        .arg(path, socket));
+                return;
+            }
+            QMetaObject::invokeMethod(
+                this, [this, path] { handOnWhenAnswered(path, true); }, Qt::QueuedConnection);
+        });
+        return;
+    }
+    tellShownElsewhere(path, false);
+    // The destructor sets `stopping` and waits for this task.
+    listener->waiting->async([this, listener, address = *address, path, socket = path_] {
+        // One connection at a time waits in the stopped copy's queue.
+        while (!listener->stopping.load()) {
+            if (handTo(address, {path}, defaultTimeoutMs, &listener->stopping) == HandOver::taken) {
+                log(QStringLiteral("handed %1 on to the Cuewright at %2 once it answered").arg(path, socket));
+                return;
+            }
+            if (listener->stopping.load()) {
+                return;
+            }
+            if (!ShownFileLocks::heldElsewhere(QFile::encodeName(path).toStdString())) {
+                // The copy that showed it has ended or closed it: it opens here after all.
+                QMetaObject::invokeMethod(
+                    this,
+                    [this, path] {
+                        if (handler_) {
+                            handler_({path});
+                        }
+                    },
+                    Qt::QueuedConnection);
+                return;
+            }
+            for (int tick = 0; tick < 10 && !listener->stopping.load(); ++tick) {
+                ::usleep(100000); // its socket is gone or full while it still shows the file
+            }
+        }
+    });
+}
+
+void SingleInstance::tellShownElsewhere(const QString& path, bool answers) {
+    const QString name = QFileInfo(path).fileName();
+    untoldAnswers_ = untold_.isEmpty() ? answers : untoldAnswers_ && answers;
+    if (!untold_.contains(name)) {
+        untold_ << name;
+    }
+    if (untold_.size() > 1) {
+        return; // the alert about to go up names it too
+    }
+    // Not inside the opening that asked: the files after it open meanwhile.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            QStringList quoted;
+            for (const QString& name : std::exchange(untold_, {})) {
+                quoted << QStringLiteral("\u201c%1\u201d").arg(name);
+            }
+            platform::Alert alert;
+            const QString names = quoted.join(QStringLiteral(", "));
+            alert.messageText =
+                quoted.size() == 1
+                    ? (untoldAnswers_ ? tr("%1 is open in another copy of Cuewright.")
+                                      : tr("%1 is open in another copy of Cuewright that does not answer."))
+                          .arg(names)
+                    : (untoldAnswers_ ? tr("%1 are open in another copy of Cuewright.")
+                                      : tr("%1 are open in another copy of Cuewright that does not answer."))
+                          .arg(names);
+            alert.informativeText =
+                untoldAnswers_
+                    ? tr("A script is open in one copy only, so that no window saves over another.")
+                    : tr("A script is open in one copy only, so that no window saves over another. It "
+                         "comes forward there when that copy answers again.");
+            alert.buttons = {tr("OK")};
+            alert.style = platform::Alert::Style::warning;
+            platform::alertRunner().run(alert, nullptr);
+        },
+        Qt::QueuedConnection);
 }
 
 QByteArray SingleInstance::currentSocketFile() const {
@@ -679,6 +873,8 @@ SingleInstance::~SingleInstance() {
             }
         });
         listener_->handingOn->sync([] {}); // a list being handed on, which reaches back to this
+        listener_->stopping = true;
+        listener_->waiting->sync([] {});
         ::close(listener_->fd);
         leavePlace();
     }

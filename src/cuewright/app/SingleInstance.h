@@ -6,11 +6,45 @@
 #include <QStringList>
 
 #include <functional>
+#include <map>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include <sys/types.h>
 
 namespace cw {
+
+// Shared advisory locks (flock, apart from the database's own locks) on the script files this
+// copy shows, each held for as long as a window shows it: another copy asks whether one is held
+// before it opens a file it does not show itself. A lock outlives a stopped process and ends with
+// it, so a copy that crashed keeps nobody from a file. A file replaced by a save is locked again
+// by the next hold(). Network file systems are left alone: there a lock of this kind is the
+// database's lock, and giving it up would give up the database's. At most maxFiles descriptors.
+class ShownFileLocks final {
+public:
+    static constexpr std::size_t maxFiles = 64;
+
+    ShownFileLocks() = default;
+    ~ShownFileLocks();
+    ShownFileLocks(const ShownFileLocks&) = delete;
+    ShownFileLocks& operator=(const ShownFileLocks&) = delete;
+
+    // Holds a lock on each regular file of `paths` (file system bytes) and on no other.
+    void hold(const std::vector<std::string>& paths);
+    // How many files are held.
+    std::size_t count() const { return held_.size(); }
+    // Whether another open file (another copy) holds a lock on the regular file at `path`. Any thread.
+    static bool heldElsewhere(const std::string& path);
+
+private:
+    struct Held {
+        int fd = -1;
+        dev_t device = 0;
+        ino_t inode = 0;
+    };
+    std::map<std::string, Held> held_;
+};
 
 // The first instance listens on a local socket in a folder only the user can reach; a later
 // one connects, checks that the listener runs as the same user, writes its working folder and
@@ -76,6 +110,11 @@ public:
     bool handOff(const QStringList& paths, int timeoutMs = defaultTimeoutMs);
     // Becomes the running instance; false (and logged) when the socket cannot be made.
     bool listen(Handler handler, Holds holds = {});
+    // Asked on the main thread before a file this instance does not show is opened: whether
+    // another copy shows the file at `path` (file system bytes; see ShownFileLocks). Then it is
+    // not to be opened here: the person is told, and while this one stands in the path is handed
+    // on to the instance it stands in for, which brings it forward once it answers again.
+    bool shownElsewhere(const std::string& path);
 
 private:
     struct Listener;
@@ -96,6 +135,12 @@ private:
     bool restoreDisplaced() const;
     // On the main thread: a list handed over, kept or handed on while this one stands in.
     void received(const QStringList& paths);
+    // On the main thread: tells that `path` is shown by another copy, which `answers` or not;
+    // those told together in one alert.
+    void tellShownElsewhere(const QString& path, bool answers);
+    // Hands `path` on to the instance stood in for, waiting for its answer until it comes; tells
+    // the person first when it does not answer at once (`tried`: it did not a moment ago).
+    void handOnWhenAnswered(const QString& path, bool tried);
 
     QString path_;
     // The socket's folder (its path, and a descriptor open for the life of this object) and the
@@ -112,6 +157,11 @@ private:
     QByteArray displaced_;
     Handler handler_;
     Holds holds_;
+    // While a list that the instance stood in for did not take is opened here.
+    bool handOnFailed_ = false;
+    // Names not told yet, for the alert about to go up, and whether their copy answers.
+    QStringList untold_;
+    bool untoldAnswers_ = true;
     int lockFd_ = -1;
     bool locked_ = false; // from a hand-over that found no one until listening
 };

@@ -98,6 +98,8 @@ int main(int argc, char** argv) {
     });
     instance.listen([controller](const QStringList& handed) { controller->handOver(handed); },
                     [controller](const QString& path) { return controller->showsOrOpens(path); });
+    controller->setShownElsewhereCheck(
+        [&instance](const std::string& path) { return instance.shownElsewhere(path); });
 
     controller->applicationWillFinishLaunching();
     // Read now, in the order given, so that the last one named comes to the front; nothing else
