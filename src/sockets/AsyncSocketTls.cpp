@@ -13,6 +13,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <openssl/bio.h>
+#include <openssl/crypto.h>
 #include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/pkcs12.h>
@@ -26,6 +27,14 @@ namespace sockets {
 using namespace stream;
 
 namespace {
+
+// A socket's queue may still be closing its TLS connection while the process exits: OpenSSL's own
+// exit-time cleanup would free its locks under that thread. Told before anything else in the
+// process uses OpenSSL (a constructor with a priority runs before every plain static
+// initialiser), it leaves them for the process's end.
+[[gnu::constructor(101)]] void keepOpenSslUntilTheEnd() {
+    OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr);
+}
 
 // The text of OpenSSL's error queue, oldest first; the queue is left empty.
 std::string openSslErrors() {
