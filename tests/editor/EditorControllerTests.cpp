@@ -880,7 +880,8 @@ void turnWheel(ScriptTextView& textView) {
 
 // The prompter lays out the lines the project counts, at any width and word count factor: plain,
 // bold and italic runs, two families, short and wrapping paragraphs, a closing line break; a
-// paragraph the editor holds as several blocks, cut at spaces and inside a long run without one.
+// paragraph the editor holds as several blocks, cut at spaces and inside a long run without one; a
+// word wider than the column.
 TEST_F(EditorControllerTest, PromptersShowTheLinesTheProjectCounts) {
     QString words;
     for (int i = 0; i < 900; ++i) {
@@ -901,7 +902,11 @@ TEST_F(EditorControllerTest, PromptersShowTheLinesTheProjectCounts) {
         AttributedString text;
     } texts[] = {{"styled", styled},
                  {"one long paragraph", AttributedString(ten.repeated(1429).chopped(1))}, // 70,020 characters
-                 {"a long run in it", AttributedString(run)}};
+                 {"a long run in it", AttributedString(run)},
+                 // At the largest font a word wider than the column, broken between its letters.
+                 {"an overlong word", AttributedString(QStringLiteral("is a extraordinarily word.\n"
+                                                                      "extraordinarily\n")
+                                                           .repeated(40))}};
     for (const auto& t : texts) {
         for (const float factor : {0.0f, 0.5f}) {
             changeProperties([&](auto& p) { p.prompterWordCountFactor = factor; });
@@ -1074,6 +1079,26 @@ TEST_F(EditorScrollTest, TheEditorShowsTheCountedLineAtItsMark) {
         EXPECT_TRUE(markedAtReadingPosition()) << "line " << line;
     }
     EXPECT_TRUE(project->bookmarks().empty());
+}
+
+// A word count factor that leaves the font at its floor may still count other lines: the editor
+// follows them to the reading position.
+TEST_F(EditorScrollTest, LinesCountedAnewAtTheSameFontSizeAreFollowed) {
+    QString text;
+    for (int i = 0; i < 60; ++i) {
+        text += QStringLiteral("word ").repeated(i < 20 ? 60 : 2) + u'\n';
+    }
+    changeProperties([](auto& p) { p.prompterWordCountFactor = 0.95f; }); // a column of 100 ems
+    load(AttributedString(text));
+    reset();
+    project->setProgress(0.5, false, false);
+    const int before = project->editor().lineCount;
+    const double size = project->editor().lineHeight;
+    changeProperties([](auto& p) { p.prompterWordCountFactor = 0.97f; }); // of 167 ems
+    const int after = project->editor().lineCount;
+    ASSERT_NE(after, before);
+    ASSERT_EQ(project->editor().lineHeight, size);
+    EXPECT_NEAR(shown(), 0.5, 1.0 / after) << before << " lines, then " << after;
 }
 
 TEST_F(EditorScrollTest, JumpsStepsStopsAndPlaybackScrollTheEditor) {

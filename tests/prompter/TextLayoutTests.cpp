@@ -130,6 +130,33 @@ TEST(PrompterTextLayout, VeryLongWordBreaksAtTheWidthInLinearWork) {
     EXPECT_LE(large / small, 4.5) << small << " " << large;
 }
 
+// A word wider than the column breaks between letters onto the next line, alone or among words,
+// at the end of a paragraph or before punctuation: no line is wider than the column.
+TEST(PrompterTextLayout, AWordWiderThanTheColumnBreaksBetweenLetters) {
+    const cw::LayerTypesetter typesetter;
+    platform::Attributes attributes;
+    attributes.font = platform::Font{QStringLiteral("DejaVu Sans"), 100, false, false};
+    const QString word = QStringLiteral("extraordinarily");
+    const double wide = typesetter.typeset(AttributedString(word, attributes), 1e6).front().width;
+    for (const QString& text : {word, QStringLiteral("is a extraordinarily is a"),
+                                QStringLiteral("short\nextraordinarily.\nis a\n")}) {
+        for (const double share : {0.95, 0.9, 0.6, 0.3}) {
+            const double width = wide * share;
+            const auto lines = typesetter.typeset(AttributedString(text, attributes), width);
+            int covered = 0, inWord = 0;
+            const int at = int(text.indexOf(word));
+            for (const auto& line : lines) {
+                EXPECT_EQ(line.range.location, covered);
+                EXPECT_LE(line.width, width) << text.toStdString() << " " << share;
+                covered += line.range.length;
+                inWord += line.range.location < at + word.size() && at < line.range.end();
+            }
+            EXPECT_EQ(covered, text.size());
+            EXPECT_GE(inWord, 2) << text.toStdString() << " " << share;
+        }
+    }
+}
+
 // Short paragraphs share layouts: each still gets the lines it has typeset on its own, whatever
 // its ending, look or alignment.
 TEST(PrompterTextLayout, ShortParagraphsSharingALayoutKeepTheirOwnLines) {

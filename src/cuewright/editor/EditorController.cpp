@@ -417,10 +417,10 @@ bool EditorController::hasPendingEdit() const {
     return timers_.autosave->isActive();
 }
 
-void EditorController::publishLineMetrics() {
+bool EditorController::publishLineMetrics() {
     CW_DCHECK_MAIN_THREAD();
     if (!holdsWholeText()) {
-        return; // published once the whole text is in
+        return false; // published once the whole text is in
     }
     const LineMetrics& metrics = textView_->lineMetrics();
     // Read before the listeners run: one of them may change the text, and the view's lines with it.
@@ -437,12 +437,14 @@ void EditorController::publishLineMetrics() {
         lineRanges = &textLines;
     }
     const Editor& editor = project_->editor();
-    if (editor.lineCount != metrics.lineCount || editor.lineRanges != *lineRanges) {
+    const bool changed = editor.lineCount != metrics.lineCount || editor.lineRanges != *lineRanges;
+    if (changed) {
         project_->setEditorLines(metrics.lineCount, *lineRanges);
     }
     if (wordsPerLine) {
         project_->setAverageWordsPerLine(*wordsPerLine);
     }
+    return changed;
 }
 
 void EditorController::projectTextDidChange(Project&) {
@@ -671,8 +673,10 @@ void EditorController::projectScriptPropertiesDidChange(Project&) {
     const double inset = textView_->topInset();
     const double size = lineHeight_;
     applyScriptProperties(Load::ifChanged);
-    publishLineMetrics();
-    if (textView_->geometry() != frame || textView_->topInset() != inset || lineHeight_ != size) {
+    // Another word count factor may count other lines at the same font size (the size's floor).
+    const bool linesChanged = publishLineMetrics();
+    if (textView_->geometry() != frame || textView_->topInset() != inset || lineHeight_ != size ||
+        linesChanged) {
         showTransportPositionAgain();
     }
 }

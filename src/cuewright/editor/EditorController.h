@@ -170,7 +170,8 @@ public:
     void autosave();
     bool hasPendingEdit() const;
 
-    void publishLineMetrics();
+    // Hands the view's lines to the project; whether they were others than it had.
+    bool publishLineMetrics();
 
     // While a long text goes into the view: how much of it is in, from 0 to 1. Meanwhile the
     // view is read-only, the line metrics wait for the whole text, and restyles, the settling
