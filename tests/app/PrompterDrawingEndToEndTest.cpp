@@ -367,25 +367,6 @@ TEST_F(PrompterDrawingEndToEnd, TheLastLineWithoutALineBreakIsDrawn) {
     EXPECT_GT(height(bands.back()) * 2, height(bands.front())) << "the last line is cut off";
 }
 
-// At the largest font a word wider than the column breaks between its letters onto the next line
-// instead of being cut at the column's edge: two lines of text on screen.
-TEST_F(PrompterDrawingEndToEnd, AWordWiderThanTheColumnWrapsOntoTheNextLine) {
-    writeDefaults({1000, 780}, "UserInterfaceStyleDark");
-    const fs::path script = makeScript(QStringLiteral("extraordinarily"), 0);
-    const std::optional<QRect> client = openPrompter(script, "1", /*lookAtEditor=*/false);
-    ASSERT_TRUE(client);
-    const QRect area = textArea(grabRoot(display), *client, 1);
-    ASSERT_GT(area.height(), 0) << "no view below the bar";
-    const QRect wide(client->left(), area.top(), client->width(), area.height());
-    std::vector<std::pair<int, int>> bands;
-    const QImage shot = stillShot(*client, [&](const QImage&) {
-        bands = inkBands(grabRoot(display), wide);
-        return bands.size() >= 2;
-    });
-    save(shot, "overlong-word.png");
-    EXPECT_EQ(bands.size(), 2u) << "lines of text shown";
-}
-
 // `count` paragraphs of words short and long, which wrap at different words at different widths,
 // with a line "*MARK" (a bookmark) after paragraph `marked`.
 QString wrappingParagraphs(int count, int marked = -1) {
