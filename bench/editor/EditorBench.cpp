@@ -30,6 +30,7 @@
 #include <QTextDocument>
 #include <QTextEdit>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -357,6 +358,35 @@ BENCHMARK(BM_EditorKeystrokeInOneParagraph)
     ->Arg(int(LineStructure::noSpace))
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
+
+// A storm of combining marks (a letter under a thousand marks, over and over, 4 MB in UTF-8)
+// going in piece by piece as the editor loads a long text, its lines counted as they come: the
+// longest piece is the longest the main thread is held.
+void BM_CountStormPieceByPiece(benchmark::State& state) {
+    QString unit(u'e');
+    for (int i = 0; i < 1000; ++i) {
+        unit += QChar(char16_t(0x300 + i % 20));
+    }
+    const QString text = unit.repeated((4 << 20) / int(unit.toUtf8().size()));
+    const cw::editor::LineCounting counting{1.5, 600};
+    double longest = 0;
+    for (auto _ : state) {
+        QTextDocument document;
+        document.setTextWidth(600);
+        cw::editor::TextInsertion insertion(document, platform::AttributedString(text));
+        for (bool done = false; !done;) {
+            const auto start = std::chrono::steady_clock::now();
+            const QTextBlock last = document.lastBlock();
+            done = insertion.insert(cw::editor::EditorController::loadPieceCharacters);
+            cw::editor::countLinesFrom(document, last, counting);
+            longest = std::max(
+                longest,
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+        }
+    }
+    state.counters["longestPieceMs"] = longest;
+}
+BENCHMARK(BM_CountStormPieceByPiece)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 

@@ -2,6 +2,7 @@
 #include "cuewright/editor/LineMetrics.h"
 
 #include "cuewright/editor/TextBridge.h"
+#include "platform/text/ParagraphLines.h"
 
 #include <gtest/gtest.h>
 
@@ -263,4 +264,36 @@ TEST(LineMetrics, AParagraphCutAtAnyKindOfSpaceCountsAsOne) {
         ASSERT_EQ(whole.blockCount(), 1);
         expectSameLines(measureLines(cut, counting), measureLines(whole, counting), "cut and whole");
     }
+}
+
+// A storm of combining marks (a letter under a thousand marks, over and over, no space) going in
+// piece by piece: each piece costs the line breaker about its own characters, however long the
+// paragraph has grown, and the lines are those of the text counted whole.
+TEST(LineMetrics, AStormOfCombiningMarksIsCountedPieceByPieceAtTheCostOfEachPiece) {
+    QString unit(u'e');
+    for (int i = 0; i < 1000; ++i) {
+        unit += QChar(char16_t(0x300 + i % 20));
+    }
+    const QString text = unit.repeated(400);
+    const cw::editor::LineCounting counting{1.5, 600};
+    QTextDocument pieces;
+    pieces.setTextWidth(300);
+    cw::editor::TextInsertion insertion(pieces, platform::AttributedString(text));
+    int piece = 0;
+    for (bool done = false; !done; ++piece) {
+        const QTextBlock last = pieces.lastBlock();
+        const int before = pieces.characterCount();
+        done = insertion.insert(1 << 18);
+        const std::uint64_t scanned = platform::lineBreakScanCount();
+        cw::editor::countLinesFrom(pieces, last, counting);
+        const std::uint64_t added = std::uint64_t(pieces.characterCount() - before);
+        EXPECT_LE(platform::lineBreakScanCount() - scanned, 8 * added) << "piece " << piece;
+    }
+    EXPECT_GE(piece, 3);
+    QTextDocument whole;
+    whole.setTextWidth(300);
+    cw::editor::setAttributedText(whole, platform::AttributedString(text));
+    const auto counted = measureLines(pieces, counting);
+    EXPECT_GT(counted.lineCount, 3);
+    EXPECT_EQ(counted.lineRanges, measureLines(whole, counting).lineRanges);
 }

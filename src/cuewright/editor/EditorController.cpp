@@ -241,6 +241,7 @@ void EditorController::close() {
 struct EditorController::PiecewiseLoad {
     std::unique_ptr<TextInsertion> insertion;
     int generation = 0;
+    int pieceCharacters = loadPieceCharacters;
 };
 
 void EditorController::loadDocumentText(Load load) {
@@ -327,14 +328,22 @@ void EditorController::loadNextPiece(int generation) {
     }
     QTextDocument& document = *textView_->document();
     const QTextBlock last = document.lastBlock();
+    const auto started = std::chrono::steady_clock::now();
     bool done = false;
+    int& piece = piecewise_->pieceCharacters;
     {
         const FlagScope ignoring(ignoreTextChange_);
         const FlagScope typing(ignoreTypingAttributes_);
-        done = piecewise_->insertion->insert(loadPieceCharacters);
+        done = piecewise_->insertion->insert(piece);
     }
     // The lines are counted as they come: the whole table at the end finds them counted.
     countLinesFrom(document, last, textView_->lineCounting());
+    const auto spent = std::chrono::steady_clock::now() - started;
+    if (spent > loadPieceTime) {
+        piece = std::max(minimumLoadPieceCharacters, piece / 2);
+    } else if (spent < loadPieceTime / 2) {
+        piece = std::min(loadPieceCharacters, piece * 2);
+    }
     if (done) {
         finishPiecewiseLoad();
     } else {

@@ -122,6 +122,12 @@ public:
     // So does one of this many paragraphs: Qt lays out each on its own.
     static constexpr int piecewiseLoadParagraphs = 1 << 14;
     static constexpr int loadPieceCharacters = 1 << 18;
+    // A piece that held the main thread longer than loadPieceTime makes the next one half as long
+    // (down to minimumLoadPieceCharacters), one that took under half of it twice as long (up to
+    // loadPieceCharacters): a text whose lines are slow to count (a letter under a thousand marks)
+    // goes in by smaller pieces.
+    static constexpr std::chrono::milliseconds loadPieceTime{150};
+    static constexpr int minimumLoadPieceCharacters = 1 << 12;
 
     // `defaults` (the settings store) must outlive the controller.
     EditorController(std::shared_ptr<Project> project, ScriptTextView& textView, platform::Defaults& defaults,

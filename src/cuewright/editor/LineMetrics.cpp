@@ -446,6 +446,8 @@ private:
         while (prefix < common && oldKeys[std::size_t(prefix)] == keys_[std::size_t(prefix)]) {
             ++prefix;
         }
+        // Blocks only added after the old ones, all still there (a text going in piece by piece).
+        const bool appended = prefix == int(oldKeys.size()) && prefix > 0 && prefix < n && sameEnd;
         prefix = std::min(prefix, n - 1); // the last block's lines close the paragraph
         int suffix = 0;
         while (sameEnd && suffix < common - prefix &&
@@ -454,11 +456,12 @@ private:
             ++suffix;
         }
         // A line's break depends on the word after it, which may reach into the changed block: a
-        // few lines before it are laid out again.
+        // few lines before it are laid out again. Blocks only added after the old ones leave every
+        // line but the last as it was: the word after a line only grows, and still does not fit.
         const int changed = parts_[std::size_t(prefix)].documentStart;
         const auto before = std::lower_bound(old.begin(), old.end(), changed,
                                              [](const LineWords::Line& l, int p) { return l.start < p; });
-        const std::size_t kept = std::size_t(std::max(0, int(before - old.begin()) - 3));
+        const std::size_t kept = std::size_t(std::max(0, int(before - old.begin()) - (appended ? 1 : 3)));
         std::vector<Start> starts;
         for (std::size_t i = 0; i < kept; ++i) {
             starts.push_back({old[i].start, old[i].words});
@@ -478,8 +481,14 @@ private:
             }
             return starts;
         }
-        constexpr int windowCharacters = 1 << 13;
-        int window = windowCharacters;
+        static constexpr int windowCharacters = 1 << 13;
+        // Room for a few lines as long as the longest of those kept last (see below).
+        const auto roomFor = [](int longest) { return std::max(windowCharacters, 4 * longest); };
+        int longestKept = 0;
+        for (std::size_t i = kept > 3 ? kept - 3 : 0; i < kept && i < old.size(); ++i) {
+            longestKept = std::max(longestKept, old[i].length);
+        }
+        int window = roomFor(longestKept);
         while (true) {
             while (next < n && base_ + int(text_.size()) < at + window) {
                 append(next++);
@@ -515,7 +524,13 @@ private:
                 return starts;
             }
             at = base_ + lines[std::size_t(taken)].range.location;
-            window = windowCharacters;
+            // Room for a few lines as long as these: lines of tens of thousands of characters (a
+            // letter under a thousand marks) are then not each laid out from ever larger windows.
+            int longest = 0;
+            for (int i = 0; i < taken; ++i) {
+                longest = std::max(longest, lines[std::size_t(i)].range.length);
+            }
+            window = roomFor(longest);
         }
     }
 

@@ -15,6 +15,8 @@ std::atomic<std::uint64_t> scanCount{0};
 
 // Words shorter than this are left to QTextLayout: its cost for them stays small.
 constexpr int longRunLength = 128;
+// The fewest characters a window of a long run is typeset from.
+constexpr int minimumWindow = 64;
 
 // Paragraph ends count for runs of short paragraphs laid out together, their ends as line separators.
 bool isBreakingSpace(QChar c) {
@@ -70,15 +72,18 @@ public:
         return progressed;
     }
 
-    // Whether the run fits a line of its own.
+    // Whether the run fits a line of its own. When it does not, the length of its first line is kept
+    // for breakRun(), which starts there.
     bool fitsOneLine(TextRange run) {
-        for (int window = 64;; window *= 2) {
+        firstLineLength_ = 0;
+        for (int window = minimumWindow;; window *= 2) {
             const int length = std::min(run.length, window);
             auto probe = make_({run.location, length});
             probe->beginLayout();
             const int taken = firstLine(*probe, run.location, length).textLength();
             probe->endLayout();
             if (taken >= run.length || taken < length) {
+                firstLineLength_ = taken < run.length ? taken : 0;
                 return taken >= run.length;
             }
         }
@@ -89,7 +94,11 @@ public:
     // a line made no progress.
     int breakRun(TextRange run) {
         int start = run.location;
-        int window = 64;
+        // A line of a run is about as long as the one before it: a window a little longer than that
+        // takes one line while shaping few characters past it (a letter under a thousand marks makes
+        // lines of tens of thousands of characters).
+        const auto after = [](int line) { return std::max(minimumWindow, line + line / 4 + minimumWindow); };
+        int window = firstLineLength_ > 0 ? after(firstLineLength_) : minimumWindow;
         while (true) {
             const int rest = run.end() - start;
             const int length = std::min(rest, window);
@@ -113,7 +122,7 @@ public:
             probe->endLayout();
             finish(std::move(probe), height);
             start += taken;
-            window = std::max(64, 4 * taken);
+            window = after(taken);
         }
     }
 
@@ -172,6 +181,8 @@ private:
     std::vector<TypesetLine>& lines_;
     const LaidOutPart& keep_;
     double top_ = 0;
+    // The first line of the run fitsOneLine() last found too wide, 0 when none.
+    int firstLineLength_ = 0;
 };
 
 } // namespace
