@@ -136,7 +136,9 @@ platform::AttributedString replacedText(const platform::AttributedString& old, i
         result.append(old.substring({at, old.length() - at}));
     }
     const QString& characters = result.string();
-    for (auto [position, bookmark] : marks) {
+    for (const auto& mark : marks) {
+        int position = mark.first;
+        const auto& bookmark = mark.second;
         if (length == 0 && (position >= result.length() || platform::isParagraphEnd(characters[position]))) {
             --position; // the character before, in the same paragraph
         }
