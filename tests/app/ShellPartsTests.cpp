@@ -499,12 +499,17 @@ bool hasLine(const testsupport::LogCapture& log, const std::string& part) {
 }
 
 // Starts the real application with the instance `name` and tells whether it became the
-// running instance at `socket` (answering a hand-over) instead of ending.
-bool becomesTheRunningInstance(const QString& name, const QString& socket, const QString& runtimeFolder) {
+// running instance at `socket` (answering a hand-over) instead of ending; `tempFolder`, when
+// given, is its temporary folder.
+bool becomesTheRunningInstance(const QString& name, const QString& socket, const QString& runtimeFolder,
+                               const QString& tempFolder = {}) {
     testsupport::TempDir home;
     QProcess start;
     QProcessEnvironment environment = startEnvironment(name, home.path());
     environment.insert("XDG_RUNTIME_DIR", runtimeFolder);
+    if (!tempFolder.isEmpty()) {
+        environment.insert("TMPDIR", tempFolder);
+    }
     start.setProcessEnvironment(environment);
     start.start(QStringLiteral(CW_APP_BINARY), {});
     if (!start.waitForStarted())
@@ -533,15 +538,16 @@ TEST(SingleInstance, AnotherUsersListenerIsHandedNothingAndAStartGoesOnWithoutIt
     EXPECT_EQ(squatter.bytesReceived(), 0);
     EXPECT_TRUE(hasLine(log, "held by another user"));
 
-    // The place in /tmp an instance name used to take, squatted: a start is not fooled by it. A
-    // short name, so that the squatter's socket fits in a long temporary folder too.
+    // The place in the temporary folder an instance name used to take, squatted: a start is not
+    // fooled by it. The start's temporary folder is one the other user may write in (the test's own
+    // may be private), and the name short, so that the squatter's socket fits in a long one too.
     const QString name = QStringLiteral("cw-%1").arg(::getpid());
-    const testsupport::OtherUserListener inTemporaryFolder((QDir::tempPath() + u'/' + name).toStdString());
+    const QString tempFolder = QString::fromStdString(shared.path.string());
+    const testsupport::OtherUserListener inTemporaryFolder(shared / name.toStdString());
     ASSERT_TRUE(inTemporaryFolder.listening());
     testsupport::TempDir runtime;
     const QString runtimeFolder = QString::fromStdString(runtime.path().string());
-    EXPECT_TRUE(becomesTheRunningInstance(name, runtimeFolder + u'/' + name, runtimeFolder));
-    QFile::remove(QDir::tempPath() + u'/' + name);
+    EXPECT_TRUE(becomesTheRunningInstance(name, runtimeFolder + u'/' + name, runtimeFolder, tempFolder));
 }
 
 // Connections from another user, as many as one can make: each refused, and told in a line a
