@@ -1,8 +1,8 @@
 // Long work on a large script and how long it holds the main thread: Print to PDF of a 4 MB
 // script (off the main thread, in slices) beside Qt's own print of a QTextDocument of 2 MB (on
 // the main thread, whole; at 3.4 MB and more its layout never ends), and Replace All over 2 MB of
-// words and over 2 MB without a space. Each reports, beside its time, the longest the main thread
-// went without turning its event loop (held_ms).
+// words and over 2 MB without a space, and its Undo and Redo. Each reports, beside its time, the longest the
+// main thread went without turning its event loop (held_ms).
 #include "cuewright/editor/DocumentCommands.h"
 #include "cuewright/editor/FindBar.h"
 #include "cuewright/editor/ScriptTextView.h"
@@ -120,35 +120,63 @@ void BM_QtDocumentPrint(benchmark::State& state) {
 }
 BENCHMARK(BM_QtDocumentPrint)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
+// An editor text view with its find bar, shown.
+struct ReplacingView {
+    ReplacingView() {
+        area.resize(1000, 700);
+        view->setGeometry(area.rect());
+        area.show();
+        QApplication::processEvents();
+    }
+    // `text` in the view, the bar set to replace `needle` by `replacement`.
+    void prepare(const platform::AttributedString& text, const QString& needle, const QString& replacement) {
+        cw::editor::setAttributedText(*view->document(), text);
+        bar->showBar(cw::editor::FindBar::Mode::replace);
+        bar->findField().setText(needle);
+        bar->replaceField().setText(replacement);
+        QApplication::processEvents();
+    }
+    QWidget area;
+    cw::editor::ScriptTextView* view = new cw::editor::ScriptTextView(&area);
+    cw::editor::FindBar* bar = new cw::editor::FindBar(*view, &area);
+};
+
 // Replace All in an editor text view: words ("the" by "a") or a run without a space ("x" by "y").
 void BM_ReplaceAll(benchmark::State& state) {
     const bool noSpace = state.range(0) != 0;
     const platform::AttributedString text =
         noSpace ? platform::AttributedString(QString(2 << 20, u'x')) : scriptOf(2);
-    QWidget area;
-    area.resize(1000, 700);
-    auto* view = new cw::editor::ScriptTextView(&area);
-    view->setGeometry(area.rect());
-    auto* bar = new cw::editor::FindBar(*view, &area);
-    area.show();
-    QApplication::processEvents();
+    ReplacingView replacing;
     double held = 0;
     int replaced = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        cw::editor::setAttributedText(*view->document(), text);
-        bar->showBar(cw::editor::FindBar::Mode::replace);
-        bar->findField().setText(noSpace ? QStringLiteral("x") : QStringLiteral("the"));
-        bar->replaceField().setText(noSpace ? QStringLiteral("y") : QStringLiteral("a"));
-        QApplication::processEvents();
+        replacing.prepare(text, noSpace ? QStringLiteral("x") : QStringLiteral("the"),
+                          noSpace ? QStringLiteral("y") : QStringLiteral("a"));
         state.ResumeTiming();
-        held = std::max(held, longestHold([&] { replaced = bar->replaceAll(); }, [] { return true; }));
+        held =
+            std::max(held, longestHold([&] { replaced = replacing.bar->replaceAll(); }, [] { return true; }));
     }
     state.counters["held_ms"] = held;
     state.counters["replaced"] = replaced;
     state.SetBytesProcessed(state.iterations() * (std::int64_t(2) << 20));
 }
 BENCHMARK(BM_ReplaceAll)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+
+// Undo, then Redo, of that Replace All over 2 MB of words.
+void BM_UndoRedoReplaceAll(benchmark::State& state) {
+    ReplacingView replacing;
+    replacing.prepare(scriptOf(2), QStringLiteral("the"), QStringLiteral("a"));
+    replacing.bar->replaceAll();
+    double held = 0;
+    for (auto _ : state) {
+        held = std::max(held, longestHold([&] { replacing.view->undo(); }, [] { return true; }));
+        held = std::max(held, longestHold([&] { replacing.view->redo(); }, [] { return true; }));
+    }
+    state.counters["held_ms"] = held;
+    state.SetBytesProcessed(state.iterations() * (std::int64_t(4) << 20));
+}
+BENCHMARK(BM_UndoRedoReplaceAll)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
 
 } // namespace
 

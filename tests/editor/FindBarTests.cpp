@@ -221,43 +221,56 @@ TEST_F(FindBarTest, MatchesOverTheEditorsCutsAreFoundAndReplaced) {
 }
 
 // Replace All over two million characters without a space, every one a match: the event loop
-// turns between its slices (the remote control, the windows), one undo takes it all back and one
-// redo makes it again, and the Cancel of its progress window takes back what was replaced.
-TEST_F(FindBarTest, ReplaceAllOverALongRunLetsTheLoopTurnIsOneUndoAndItsCancelTakesItBack) {
+// turns between its slices (the remote control, the windows), and between them again as one undo
+// takes it all back and one redo makes it again. The Cancel of Replace All's progress window takes
+// back what was replaced; that of an undo's or a redo's leaves the text as it was before it.
+TEST_F(FindBarTest, ReplaceAllOverALongRunAndItsUndoLetTheLoopTurnAndTheirCancelsStepBack) {
     const QString run(1 << 21, u'x');
+    const QString replaced(1 << 21, u'y');
     setText(AttributedString(run));
     bar->showBar(FindBar::Mode::replace);
     searchFor(QStringLiteral("x"), QStringLiteral("y"));
-    int turns = 0;
-    QTimer turning;
-    QObject::connect(&turning, &QTimer::timeout, [&] { ++turns; });
-    turning.start(0);
-    EXPECT_EQ(bar->replaceAll(), 1 << 21);
-    turning.stop();
-    EXPECT_GT(turns, 0) << "the event loop waited for Replace All";
-    EXPECT_TRUE(script().string() == QString(1 << 21, u'y'));
+    const auto turnsDuring = [](const std::function<void()>& work) {
+        int turns = 0;
+        QTimer turning;
+        QObject::connect(&turning, &QTimer::timeout, [&] { ++turns; });
+        turning.start(0);
+        work();
+        return turns;
+    };
+    // `work`, with Cancel clicked in the progress window titled `title` once it shows.
+    const auto cancelling = [](const QString& title, const std::function<void()>& work) {
+        bool clicked = false;
+        QTimer watching;
+        QObject::connect(&watching, &QTimer::timeout, [&] {
+            for (QWidget* window : QApplication::topLevelWidgets()) {
+                if (!clicked && window->isVisible() && window->windowTitle() == title) {
+                    window->findChild<QPushButton*>()->click();
+                    clicked = true;
+                }
+            }
+        });
+        watching.start(50);
+        work();
+        return clicked;
+    };
+    EXPECT_GT(turnsDuring([&] { EXPECT_EQ(bar->replaceAll(), 1 << 21); }), 0) << "Replace All held the loop";
+    EXPECT_TRUE(script().string() == replaced);
+    EXPECT_EQ(text->undoActionName(), "Replace All");
+    EXPECT_GT(turnsDuring([&] { text->undo(); }), 0) << "its undo held the loop";
+    EXPECT_TRUE(script().string() == run) << "one undo did not take it back";
+    EXPECT_GT(turnsDuring([&] { text->redo(); }), 0) << "its redo held the loop";
+    EXPECT_TRUE(script().string() == replaced) << "one redo did not make it again";
+    EXPECT_FALSE(text->isReadOnly());
+
+    EXPECT_TRUE(cancelling("Undo", [&] { text->undo(); })) << "no progress window";
+    EXPECT_TRUE(script().string() == replaced) << "a cancelled undo left part of it undone";
     EXPECT_EQ(text->undoActionName(), "Replace All");
     text->undo();
-    EXPECT_TRUE(script().string() == run) << "one undo did not take it back";
-    text->redo();
-    EXPECT_TRUE(script().string() == QString(1 << 21, u'y')) << "one redo did not make it again";
-    text->undo();
+    EXPECT_TRUE(cancelling("Redo", [&] { text->redo(); })) << "no progress window";
+    EXPECT_TRUE(script().string() == run) << "a cancelled redo left part of it redone";
 
-    // Its window's Cancel, once it shows, takes back what was replaced.
-    bool clicked = false;
-    QTimer watching;
-    QObject::connect(&watching, &QTimer::timeout, [&] {
-        for (QWidget* window : QApplication::topLevelWidgets()) {
-            if (!clicked && window->isVisible() && window->windowTitle() == "Replace All") {
-                window->findChild<QPushButton*>()->click();
-                clicked = true;
-            }
-        }
-    });
-    watching.start(50);
-    EXPECT_EQ(bar->replaceAll(), 0);
-    watching.stop();
-    EXPECT_TRUE(clicked) << "no progress window";
+    EXPECT_TRUE(cancelling("Replace All", [&] { EXPECT_EQ(bar->replaceAll(), 0); })) << "no progress window";
     EXPECT_EQ(bar->status().toStdString(), "Cancelled");
     EXPECT_TRUE(script().string() == run) << "the cancel left replacements";
     EXPECT_FALSE(text->isReadOnly());

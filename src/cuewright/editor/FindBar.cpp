@@ -171,8 +171,9 @@ FindBar::FindBar(ScriptTextView& text, QWidget* area)
     connect(replaceButton_, &QPushButton::clicked, this, [this] { replace(); });
     connect(replaceAllButton_, &QPushButton::clicked, this, [this] { replaceAll(); });
     // The count and the tint follow edits of the text, once per turn of the event loop.
-    connect(text_->document(), &QTextDocument::contentsChanged, this, [this] {
-        if (!isVisible() || refreshQueued_) {
+    // An undo or redo going step by step tells once, at its end.
+    const auto queueRefresh = [this] {
+        if (!isVisible() || refreshQueued_ || text_->isStepping()) {
             return;
         }
         refreshQueued_ = true;
@@ -180,7 +181,9 @@ FindBar::FindBar(ScriptTextView& text, QWidget* area)
             refreshQueued_ = false;
             refreshMatches();
         });
-    });
+    };
+    connect(text_->document(), &QTextDocument::contentsChanged, this, queueRefresh);
+    connect(text_, &QTextEdit::textChanged, this, queueRefresh);
     refreshIcons();
     updateReplaceAllowed();
 }

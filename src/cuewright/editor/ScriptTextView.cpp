@@ -3,10 +3,12 @@
 #include "cuewright/editor/ClipboardText.h"
 #include "cuewright/editor/EditorAppearance.h"
 #include "cuewright/editor/PasteRules.h"
+#include "cuewright/editor/ProgressWindow.h"
 #include "cuewright/editor/TextBridge.h"
 #include "platform/text/Font.h"
 #include "platform/text/RtfReader.h"
 #include "platform/text/RtfWriter.h"
+#include "platform/ui/AlertRunner.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
@@ -493,26 +495,72 @@ bool ScriptTextView::isPasting() const {
 }
 
 void ScriptTextView::undo() {
-    // The steps of a group go back together: on until the step below is of another group.
-    const int group = stepGroup(document()->availableUndoSteps());
-    do {
-        stepThroughHistory(&QTextEdit::undo);
-    } while (group != 0 && document()->isUndoAvailable() &&
-             stepGroup(document()->availableUndoSteps()) == group);
+    walkHistory(/*back=*/true);
 }
 
 void ScriptTextView::redo() {
-    // The step redone is the first of those above the count; a group's come back together.
-    const auto above = [this] {
-        const int count = document()->availableUndoSteps();
-        const auto found =
-            std::find_if(steps_.begin(), steps_.end(), [&](const Step& s) { return s.end > count; });
-        return found != steps_.end() ? found->group : 0;
+    walkHistory(/*back=*/false);
+}
+
+int ScriptTextView::groupBelow() const {
+    return stepGroup(document()->availableUndoSteps());
+}
+
+int ScriptTextView::groupAbove() const {
+    // The step redone is the first of those above the count.
+    const int count = document()->availableUndoSteps();
+    const auto found =
+        std::find_if(steps_.begin(), steps_.end(), [&](const Step& s) { return s.end > count; });
+    return found != steps_.end() ? found->group : 0;
+}
+
+void ScriptTextView::walkHistory(bool back) {
+    if (stepping_ || paste_) {
+        return; // the text is read-only until that is over
+    }
+    const auto stepOf = [this](bool undoing) { return undoing ? &QTextEdit::undo : &QTextEdit::redo; };
+    const auto groupNext = [this](bool undoing) { return undoing ? groupBelow() : groupAbove(); };
+    const auto available = [this](bool undoing) {
+        return undoing ? document()->isUndoAvailable() : document()->isRedoAvailable();
     };
-    const int group = above();
-    do {
-        stepThroughHistory(&QTextEdit::redo);
-    } while (group != 0 && document()->isRedoAvailable() && above() == group);
+    const int group = groupNext(back);
+    const int total = group == 0 ? 1 : int(std::count_if(steps_.begin(), steps_.end(), [&](const Step& s) {
+        return s.group == group;
+    }));
+    if (total == 1) {
+        stepThroughHistory(stepOf(back));
+        return;
+    }
+    // Each step is a slice of a long edit: the event loop turns between them, as when it was made.
+    int done = 0;
+    bool cancelled = false;
+    QPointer<ScriptTextView> self(this);
+    const bool wasReadOnly = isReadOnly();
+    setReadOnly(true);
+    stepping_ = true;
+    auto progress = std::make_unique<ProgressWindow>(
+        back ? tr("Undo") : tr("Redo"), back ? tr("Undoing\u2026") : tr("Redoing\u2026"),
+        [&]() -> std::optional<double> { return double(done) / total; }, [&] { cancelled = true; }, window(),
+        ProgressWindow::defaultDelayMs, Qt::ApplicationModal);
+    // Cancel walks back the way it came, to the text as it was before.
+    for (;;) {
+        const bool undoing = cancelled ? !back : back;
+        const bool onward = undoing == back;
+        if (onward ? !available(undoing) || groupNext(undoing) != group : done == 0) {
+            break;
+        }
+        stepThroughHistory(stepOf(undoing));
+        done += onward ? 1 : -1;
+        QCoreApplication::processEvents(progress->window() ? QEventLoop::AllEvents
+                                                           : QEventLoop::ExcludeUserInputEvents);
+        if (!self || platform::applicationQuitting()) {
+            return;
+        }
+    }
+    progress.reset();
+    stepping_ = false;
+    setReadOnly(wasReadOnly);
+    emit textChanged(); // the steps' own changes came while it went on
 }
 
 void ScriptTextView::stepThroughHistory(void (QTextEdit::*step)()) {

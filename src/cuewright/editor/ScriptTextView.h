@@ -109,7 +109,8 @@ signals:
 public slots:
     // Qt's undo and redo, leaving the insertion point at the change and showing it: after a step
     // of format changes (a trait, a bookmark) Qt puts it at the start of the text. Where Qt's own
-    // place lies within what the step changed (typing), it stays.
+    // place lies within what the step changed (typing), it stays. A group's steps go one at a time,
+    // as they were made, with the event loop turning between them (see beginStepGroup).
     void undo();
     void redo();
 
@@ -118,9 +119,13 @@ public:
     void namedEdit(const QString& name, const std::function<void(QTextCursor&)>& edit);
     // The steps made from beginStepGroup() to endStepGroup() (a long edit made a slice at a time,
     // the event loop turning between them) are undone and redone together, by one undo() or
-    // redo(). Groups do not nest.
+    // redo(). Groups do not nest. Meanwhile isStepping(): the text is read-only, its text-changed
+    // signals come as for a paste (one more follows at the end), and from
+    // ProgressWindow::defaultDelayMs on a window shows how far it is, with Cancel, which steps
+    // back to where it began.
     void beginStepGroup();
     void endStepGroup();
+    bool isStepping() const { return stepping_; }
 
     // The name of the step that undo would take back, or redo would make again; empty when there
     // is none or the step has no name of its own (typing: Qt's own edits).
@@ -231,6 +236,11 @@ private:
     void undoStepAdded();
     // Runs Qt's undo or redo, then puts the insertion point at the change when Qt put it elsewhere.
     void stepThroughHistory(void (QTextEdit::*step)());
+    // Undo or redo of the next step, or of every step of its group.
+    void walkHistory(bool back);
+    // The group of the step undo would take back, or redo would make again; 0 when none.
+    int groupBelow() const;
+    int groupAbove() const;
     // The group of the step that ends at the undo count `end`; 0 when none.
     int stepGroup(int end) const;
 
@@ -272,6 +282,7 @@ private:
     int lastGroup_ = 0;
     QString nextStepName_;
     bool dropping_ = false; // an insertion is a drop, not a paste
+    bool stepping_ = false; // undo or redo of a group goes on
     double inset_ = 0;
     LineCounting lineCounting_;
     // The lines last counted and what they were counted for; any change of the text drops them.
