@@ -386,8 +386,8 @@ std::optional<double> EditorController::loadProgress() const {
 
 void EditorController::textDidChange() {
     CW_DCHECK_MAIN_THREAD();
-    if (ignoreTextChange_ || textView_->isPasting() || textView_->isStepping()) {
-        return; // the load, the paste or the undo publishes the metrics once it is done
+    if (ignoreTextChange_ || textView_->isPasting()) {
+        return; // the load, or the paste, publishes the metrics once it is done
     }
     publishLineMetrics();
     if (background_ && background_->lineHeight() != lineHeight_) {

@@ -515,8 +515,8 @@ int ScriptTextView::groupAbove() const {
 }
 
 void ScriptTextView::walkHistory(bool back) {
-    if (stepping_ || paste_) {
-        return; // the text is read-only until that is over
+    if (stepping_ || paste_ || openGroup_ != 0) {
+        return; // the text is read-only until that is over, or a group is still being made
     }
     const auto stepOf = [this](bool undoing) { return undoing ? &QTextEdit::undo : &QTextEdit::redo; };
     const auto groupNext = [this](bool undoing) { return undoing ? groupBelow() : groupAbove(); };

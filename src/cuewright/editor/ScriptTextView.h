@@ -119,10 +119,9 @@ public:
     void namedEdit(const QString& name, const std::function<void(QTextCursor&)>& edit);
     // The steps made from beginStepGroup() to endStepGroup() (a long edit made a slice at a time,
     // the event loop turning between them) are undone and redone together, by one undo() or
-    // redo(). Groups do not nest. Meanwhile isStepping(): the text is read-only, its text-changed
-    // signals come as for a paste (one more follows at the end), and from
-    // ProgressWindow::defaultDelayMs on a window shows how far it is, with Cancel, which steps
-    // back to where it began.
+    // redo(). Groups do not nest. Meanwhile isStepping(): the text is read-only, one more
+    // text-changed signal follows at the end, and from ProgressWindow::defaultDelayMs on a window
+    // shows how far it is, with Cancel, which steps back to where it began.
     void beginStepGroup();
     void endStepGroup();
     bool isStepping() const { return stepping_; }
