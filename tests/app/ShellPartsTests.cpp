@@ -274,7 +274,8 @@ TEST(WindowBindingKeys, BindingsActInTheOtherWindowsButWhereTheKeyIsTheControls)
 
 // The real application as a start of the instance `name`, in folders of its own under `home` (in
 // case it does not end), and its runtime folder `runtime` when given.
-QProcessEnvironment startEnvironment(const QString& name, const fs::path& home, const fs::path& runtime = {}) {
+QProcessEnvironment startEnvironment(const QString& name, const fs::path& home,
+                                     const fs::path& runtime = {}) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     if (!runtime.empty()) {
         environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtime.string()));
@@ -547,8 +548,8 @@ TEST(SingleInstance, AnotherUsersListenerIsHandedNothingAndAStartGoesOnWithoutIt
     const testsupport::OtherUserListener inTemporaryFolder(shared / name.toStdString());
     ASSERT_TRUE(inTemporaryFolder.listening());
     testsupport::TempDir runtime;
-    EXPECT_TRUE(becomesTheRunningInstance(name, QString::fromStdString((runtime / name.toStdString()).string()),
-                                          runtime.path(), tempFolder));
+    EXPECT_TRUE(becomesTheRunningInstance(
+        name, QString::fromStdString((runtime / name.toStdString()).string()), runtime.path(), tempFolder));
 }
 
 // Connections from another user, as many as one can make: each refused, and told in a line a
