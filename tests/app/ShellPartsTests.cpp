@@ -273,9 +273,13 @@ TEST(WindowBindingKeys, BindingsActInTheOtherWindowsButWhereTheKeyIsTheControls)
 }
 
 // The real application as a start of the instance `name`, in folders of its own under `home` (in
-// case it does not end).
-QProcessEnvironment startEnvironment(const QString& name, const fs::path& home) {
+// case it does not end), and its runtime folder `runtime` when given.
+QProcessEnvironment startEnvironment(const QString& name, const fs::path& home,
+                                     const fs::path& runtime = {}) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    if (!runtime.empty()) {
+        environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtime.string()));
+    }
     environment.insert("CUEWRIGHT_INSTANCE_NAME", name);
     environment.insert("QT_QPA_PLATFORM", "offscreen");
     environment.insert("CUEWRIGHT_DATA_DIR", QString::fromStdString((home / "data").string()));
@@ -439,8 +443,7 @@ TEST(SingleInstance, StartsAtTheSameMomentLeaveOneInstanceAndItsSocket) {
         testsupport::TempDir runtime;
         testsupport::TempDir home;
         const QString name = uniqueInstanceName();
-        QProcessEnvironment environment = startEnvironment(name, home.path());
-        environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtime.path().string()));
+        const QProcessEnvironment environment = startEnvironment(name, home.path(), runtime.path());
         std::vector<std::unique_ptr<QProcess>> starts;
         for (int i = 0; i < 3; ++i) {
             starts.push_back(std::make_unique<QProcess>());
@@ -501,12 +504,11 @@ bool hasLine(const testsupport::LogCapture& log, const std::string& part) {
 // Starts the real application with the instance `name` and tells whether it became the
 // running instance at `socket` (answering a hand-over) instead of ending; `tempFolder`, when
 // given, is its temporary folder.
-bool becomesTheRunningInstance(const QString& name, const QString& socket, const QString& runtimeFolder,
+bool becomesTheRunningInstance(const QString& name, const QString& socket, const fs::path& runtimeFolder,
                                const QString& tempFolder = {}) {
     testsupport::TempDir home;
     QProcess start;
-    QProcessEnvironment environment = startEnvironment(name, home.path());
-    environment.insert("XDG_RUNTIME_DIR", runtimeFolder);
+    QProcessEnvironment environment = startEnvironment(name, home.path(), runtimeFolder);
     if (!tempFolder.isEmpty()) {
         environment.insert("TMPDIR", tempFolder);
     }
@@ -546,8 +548,8 @@ TEST(SingleInstance, AnotherUsersListenerIsHandedNothingAndAStartGoesOnWithoutIt
     const testsupport::OtherUserListener inTemporaryFolder(shared / name.toStdString());
     ASSERT_TRUE(inTemporaryFolder.listening());
     testsupport::TempDir runtime;
-    const QString runtimeFolder = QString::fromStdString(runtime.path().string());
-    EXPECT_TRUE(becomesTheRunningInstance(name, runtimeFolder + u'/' + name, runtimeFolder, tempFolder));
+    EXPECT_TRUE(becomesTheRunningInstance(
+        name, QString::fromStdString((runtime / name.toStdString()).string()), runtime.path(), tempFolder));
 }
 
 // Connections from another user, as many as one can make: each refused, and told in a line a
@@ -623,7 +625,7 @@ TEST(SingleInstance, AnInstanceThatNeverAnswersIsReplaced) {
     testsupport::LogCapture log;
     EXPECT_FALSE(cw::SingleInstance(path).handOff({"/home/ann/a.cwr"}, 200));
     EXPECT_TRUE(hasLine(log, "did not answer within 200 ms"));
-    EXPECT_TRUE(becomesTheRunningInstance(path, path, QString::fromStdString(runtime.path().string())));
+    EXPECT_TRUE(becomesTheRunningInstance(path, path, runtime.path()));
 }
 
 // A copy that did not answer for a moment (stopped) is stood in for by a later start; once the
@@ -683,8 +685,7 @@ TEST(SingleInstance, AStartAfterAStandInWasKilledHandsOverToTheCopyItStoodInFor)
         fs::permissions(runtime, fs::perms::owner_all);
         testsupport::TempDir home;
         const QString socket = QString::fromStdString((runtime / name.toStdString()).string());
-        QProcessEnvironment environment = startEnvironment(name, home.path());
-        environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtime.string()));
+        const QProcessEnvironment environment = startEnvironment(name, home.path(), runtime);
         QProcess first;
         QProcess standIn;
         for (QProcess* start : {&first, &standIn}) {

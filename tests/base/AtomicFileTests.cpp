@@ -72,42 +72,26 @@ TEST(AtomicFile, TheWorkingFileIsNamedByThePrefixBesideTheDestination) {
 // stay. Told to replace the link, the writer puts a plain file in its place and leaves what it
 // led to alone. A loop of links is replaced as the link named.
 TEST(AtomicFile, ALinkIsWrittenThroughUnlessToldToReplaceIt) {
+    using Link = base::DestinationLink;
+    const std::string v3 = "versions/talk-v3";
     const struct {
         const char* name;
         std::vector<std::pair<std::string, std::string>> links; // link name -> where it leads
-        base::DestinationLink link;
+        Link link;
         std::string written; // the file that ends up with the new bytes
     } cases[] = {
-        {"a link into another folder",
-         {{"current.cwr", "versions/talk-v3"}},
-         base::DestinationLink::writeThrough,
-         "versions/talk-v3"},
-        {"a chain of links",
-         {{"current.cwr", "latest"}, {"latest", "versions/talk-v3"}},
-         base::DestinationLink::writeThrough,
-         "versions/talk-v3"},
-        {"an absolute link",
-         {{"current.cwr", "<dir>/versions/talk-v3"}},
-         base::DestinationLink::writeThrough,
-         "versions/talk-v3"},
-        {"a dangling link",
-         {{"current.cwr", "versions/talk-v4"}},
-         base::DestinationLink::writeThrough,
-         "versions/talk-v4"},
-        {"the link replaced",
-         {{"current.cwr", "versions/talk-v3"}},
-         base::DestinationLink::replace,
-         "current.cwr"},
-        {"a loop",
-         {{"current.cwr", "loop"}, {"loop", "current.cwr"}},
-         base::DestinationLink::writeThrough,
-         "current.cwr"},
+        {"a link into another folder", {{"current.cwr", v3}}, Link::writeThrough, v3},
+        {"a chain of links", {{"current.cwr", "latest"}, {"latest", v3}}, Link::writeThrough, v3},
+        {"an absolute link", {{"current.cwr", "<dir>/" + v3}}, Link::writeThrough, v3},
+        {"a dangling link", {{"current.cwr", "versions/talk-v4"}}, Link::writeThrough, "versions/talk-v4"},
+        {"the link replaced", {{"current.cwr", v3}}, Link::replace, "current.cwr"},
+        {"a loop", {{"current.cwr", "loop"}, {"loop", "current.cwr"}}, Link::writeThrough, "current.cwr"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         testsupport::TempDir dir;
         fs::create_directory(dir / "versions");
-        base::writeFileAtomically(dir / "versions" / "talk-v3", "old");
+        base::writeFileAtomically(dir / v3, "old");
         for (const auto& [name, target] : c.links) {
             std::string to = target;
             if (to.starts_with("<dir>")) {
@@ -120,8 +104,8 @@ TEST(AtomicFile, ALinkIsWrittenThroughUnlessToldToReplaceIt) {
         base::writeFileAtomically(dir / "current.cwr", "new", options);
         EXPECT_EQ(contents(dir / c.written), "new");
         EXPECT_FALSE(fs::is_symlink(dir / c.written));
-        if (c.written != "versions/talk-v3") {
-            EXPECT_EQ(contents(dir / "versions" / "talk-v3"), "old");
+        if (c.written != v3) {
+            EXPECT_EQ(contents(dir / v3), "old");
         }
         for (const auto& [name, target] : c.links) {
             EXPECT_EQ(fs::is_symlink(dir / name), name != c.written) << name;

@@ -12,6 +12,8 @@
 #include <QTextCursor>
 #include <QTextDocument>
 
+#include <tuple>
+
 namespace cw {
 namespace {
 
@@ -109,11 +111,10 @@ TEST(EditorAppearance, ATextHeldInCutBlocksCountsAsItsString) {
         QTextDocument document;
         cw::editor::setAttributedText(document, platform::AttributedString(text));
         ASSERT_GT(document.blockCount(), 1);
-        const A::TextAmount held = A::textAmount(document);
-        const A::TextAmount counted = A::textAmount(text);
-        EXPECT_EQ(held.characters, counted.characters);
-        EXPECT_EQ(held.paragraphs, counted.paragraphs);
-        EXPECT_EQ(held.longestParagraph, counted.longestParagraph);
+        const auto fields = [](const A::TextAmount& a) {
+            return std::tuple(a.characters, a.paragraphs, a.longestParagraph);
+        };
+        EXPECT_EQ(fields(A::textAmount(document)), fields(A::textAmount(text)));
     }
 }
 
@@ -206,22 +207,14 @@ TEST(EditorScrolling, ProgressAndOffset) {
 // first word, and the wheel there reads the first counted line starting on it.
 TEST(EditorScrolling, TheMarkLiesOnTheLineOfTheCountedLinesFirstWord) {
     const QString words = QStringLiteral("a line of words that wraps round more than once here ");
-    const struct {
-        const char* name;
-        QString text;
-        double countedWidth;
-    } cases[] = {
-        {"numbered paragraphs, counted narrower",
-         QStringLiteral("1. short\n2. %1\n3. %1%1\n").arg(words).repeated(4), 230},
-        {"counted wider", QStringLiteral("1. short\n2. %1\n3. %1%1\n").arg(words).repeated(4), 390},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    const QString text = QStringLiteral("1. short\n2. %1\n3. %1%1\n").arg(words).repeated(4);
+    for (const double countedWidth : {230.0, 390.0}) { // counted narrower than the editor, and wider
+        SCOPED_TRACE(countedWidth);
         QTextDocument document;
         document.setDefaultFont(QFont(QStringLiteral("DejaVu Sans"), 20));
-        editor::setAttributedText(document, platform::AttributedString(c.text));
+        editor::setAttributedText(document, platform::AttributedString(text));
         document.setTextWidth(300);
-        const auto counted = editor::measureLines(document, {1.0, c.countedWidth});
+        const auto counted = editor::measureLines(document, {1.0, countedWidth});
         const S::CountedLines lines{counted.lineRanges, counted.lineCount};
         int otherLines = 0;
         for (int i = 0; i < counted.lineCount; ++i) {

@@ -33,6 +33,11 @@ void expectSameLines(const cw::editor::LineMetrics& actual, const cw::editor::Li
     EXPECT_EQ(actual.wordsPerLine, expected.wordsPerLine) << what;
 }
 
+void laidOut(QTextDocument& document, const platform::AttributedString& text) {
+    document.setTextWidth(300);
+    cw::editor::setAttributedText(document, text);
+}
+
 } // namespace
 
 TEST(LineMetrics, CountsLinesWordsAndRangesOfUnwrappedText) {
@@ -214,10 +219,6 @@ TEST(LineMetrics, AParagraphOfSeveralBlocksCountsAsOneAfterEditsAndPieceByPiece)
         {"a break typed in", typeAt(60000, "\n")},
         {"the end typed on", [&](QTextDocument& d) { typeAt(d.characterCount() - 1, "and on and on ")(d); }},
     };
-    const auto laidOut = [](QTextDocument& document, const platform::AttributedString& text) {
-        document.setTextWidth(300);
-        cw::editor::setAttributedText(document, text);
-    };
     QTextDocument document;
     laidOut(document, platform::AttributedString(text));
     ASSERT_GT(document.blockCount(), 10);
@@ -255,8 +256,7 @@ TEST(LineMetrics, AParagraphCutAtAnyKindOfSpaceCountsAsOne) {
         }
         const platform::AttributedString text(words.join(space));
         QTextDocument cut;
-        cut.setTextWidth(300);
-        cw::editor::setAttributedText(cut, text);
+        laidOut(cut, text);
         ASSERT_GT(cut.blockCount(), 2);
         QTextDocument whole;
         whole.setTextWidth(300);
@@ -291,8 +291,7 @@ TEST(LineMetrics, AStormOfCombiningMarksIsCountedPieceByPieceAtTheCostOfEachPiec
     }
     EXPECT_GE(piece, 3);
     QTextDocument whole;
-    whole.setTextWidth(300);
-    cw::editor::setAttributedText(whole, platform::AttributedString(text));
+    laidOut(whole, platform::AttributedString(text));
     const auto counted = measureLines(pieces, counting);
     EXPECT_GT(counted.lineCount, 3);
     EXPECT_EQ(counted.lineRanges, measureLines(whole, counting).lineRanges);

@@ -341,27 +341,6 @@ TEST(TextBridge, CopyCutPasteAndDropCarryTheTextAsItIs) {
     }
 }
 
-// Beside a cut that stands for no character, Backspace and Delete take the character beyond it:
-// the cut is nothing the reader sees.
-TEST(TextBridge, BackspaceAndDeleteBesideACutTakeACharacter) {
-    const QString text = QStringLiteral("0123456789").repeated(2000);
-    for (const auto& [key, atSecondBlockStart, removed] :
-         {std::tuple{Qt::Key_Backspace, true, 1023}, std::tuple{Qt::Key_Delete, false, 1024}}) {
-        SCOPED_TRACE(removed);
-        cw::editor::ScriptTextView view;
-        cw::editor::setAttributedText(*view.document(), AttributedString(text));
-        ASSERT_EQ(cw::editor::characterlessCuts(*view.document()).front(), 1024);
-        QTextCursor cursor(view.document()->begin().next()); // the second block's start, or
-        if (!atSecondBlockStart) {
-            cursor.movePosition(QTextCursor::PreviousCharacter); // the first's end
-        }
-        view.setTextCursor(cursor);
-        QTest::keyClick(&view, key);
-        EXPECT_TRUE(cw::editor::attributedText(*view.document()).string() ==
-                    QString(text).remove(removed, 1));
-    }
-}
-
 namespace {
 
 // Every block of the document within the limits the editor holds a block to.
@@ -514,9 +493,10 @@ TEST(TextBridge, AThirdClickSelectsTheParagraph) {
     }
 }
 
-// Beside a cut inside a run without a space, every move by a character passes one, and a move by
-// a word runs on across the cut.
-TEST(TextBridge, MovesBesideACutPassACharacter) {
+// Beside a cut inside a run without a space, every move by a character passes one, a move by a
+// word runs on across the cut, and Backspace and Delete take the character beyond it: the cut is
+// nothing the reader sees.
+TEST(TextBridge, MovesAndDeletionsBesideACutPassACharacter) {
     using cw::editor::ScriptTextView;
     // Long enough to be cut however short paragraphs are held.
     const QString text = QStringLiteral("ab ") + QString(20000, u'x') + QStringLiteral(" cd");
@@ -526,6 +506,7 @@ TEST(TextBridge, MovesBesideACutPassACharacter) {
         bool fromSecondBlockStart; // else from the first run block's end
         int textPosition;          // where the caret ends, in the text
         int anchor;                // where the selection starts, in the text
+        bool removes = false;      // the character at textPosition is taken
     } cases[] = {
         {Qt::Key_Left, {}, true, 1026, 1026},
         {Qt::Key_Right, {}, false, 1028, 1028},
@@ -533,6 +514,8 @@ TEST(TextBridge, MovesBesideACutPassACharacter) {
         {Qt::Key_Right, Qt::ShiftModifier, false, 1028, 1027},
         {Qt::Key_Left, Qt::ControlModifier, true, 3, 3},
         {Qt::Key_Right, Qt::ControlModifier, false, 20004, 20004},
+        {Qt::Key_Backspace, {}, true, 1026, 1026, true},
+        {Qt::Key_Delete, {}, false, 1027, 1027, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.key) +
@@ -542,8 +525,7 @@ TEST(TextBridge, MovesBesideACutPassACharacter) {
         const auto cuts = cw::editor::characterlessCuts(*view.document());
         ASSERT_FALSE(cuts.empty());
         ASSERT_EQ(cuts.front(), 1027);
-        const QTextBlock runStart = view.document()->findBlock(3);
-        QTextCursor cursor(runStart.next());
+        QTextCursor cursor(view.document()->findBlock(3).next());
         if (!c.fromSecondBlockStart) {
             cursor.movePosition(QTextCursor::PreviousCharacter);
         }
@@ -552,6 +534,7 @@ TEST(TextBridge, MovesBesideACutPassACharacter) {
         const cw::editor::PlainText plain = cw::editor::plainText(*view.document());
         EXPECT_EQ(plain.textPosition(view.textCursor().position()), c.textPosition);
         EXPECT_EQ(plain.textPosition(view.textCursor().anchor()), c.anchor);
+        EXPECT_TRUE(plain.string == (c.removes ? QString(text).remove(c.textPosition, 1) : text));
     }
 }
 
