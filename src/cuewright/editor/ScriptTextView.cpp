@@ -518,7 +518,7 @@ void ScriptTextView::walkHistory(bool back) {
     if (stepping_ || paste_ || openGroup_ != 0) {
         return; // the text is read-only until that is over, or a group is still being made
     }
-    const auto stepOf = [this](bool undoing) { return undoing ? &QTextEdit::undo : &QTextEdit::redo; };
+    const auto stepOf = [](bool undoing) { return undoing ? &QTextEdit::undo : &QTextEdit::redo; };
     const auto groupNext = [this](bool undoing) { return undoing ? groupBelow() : groupAbove(); };
     const auto available = [this](bool undoing) {
         return undoing ? document()->isUndoAvailable() : document()->isRedoAvailable();
