@@ -9,8 +9,7 @@
 #include "cuewright/editor/TextBridge.h"
 #include "cuewright/model/Project.h"
 #include "cuewright/model/SettingsKeys.h"
-#include "cuewright/model/UserDefaults.h"
-#include "platform/defaults/Defaults.h"
+#include "support/Defaults.h"
 #include "support/Ratios.h"
 #include "support/SampleScript.h"
 #include "support/Typing.h"
@@ -21,7 +20,6 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QListWidget>
-#include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextEdit>
 
@@ -31,8 +29,6 @@
 #include <memory>
 
 namespace {
-
-using namespace std::chrono_literals;
 
 constexpr int bookmarkCount = 300;
 
@@ -54,19 +50,6 @@ const platform::AttributedString& bookmarkedScript() {
     return text;
 }
 
-// The settings of this run, in a folder of its own, with the bookmark column shown.
-platform::Defaults& defaults() {
-    static QTemporaryDir* dir = new QTemporaryDir;
-    static platform::Defaults* made = [] {
-        auto* d = new platform::Defaults(platform::Defaults::Options{
-            dir->filePath(QStringLiteral("defaults.json")).toStdString(), 1h, {}});
-        cw::registerUserDefaults(*d);
-        d->set(cw::settings::showBookmarkSidebar, true);
-        return d;
-    }();
-    return *made;
-}
-
 // A letter typed, then everything it sets off that is due at once, painting included.
 void typeLetterAndSettle(QWidget& widget) {
     benchsupport::typeLetter(widget);
@@ -76,10 +59,11 @@ void typeLetterAndSettle(QWidget& widget) {
 // The window with the bookmarked script, the editor's insertion point in the middle of it.
 struct TypingWindow {
     explicit TypingWindow(bool columnShown = true) {
-        defaults().set(cw::settings::showBookmarkSidebar, columnShown);
-        project = cw::Project::create(defaults());
+        benchsupport::defaults().set(cw::settings::showBookmarkSidebar, columnShown);
+        project = cw::Project::create(benchsupport::defaults());
         project->setText(bookmarkedScript());
-        controller = cw::editor::EditorWindowController::create(project, {&defaults(), nullptr});
+        controller =
+            cw::editor::EditorWindowController::create(project, {&benchsupport::defaults(), nullptr});
         controller->window()->resize(1200, 800);
         controller->showWindow();
         QApplication::processEvents();
@@ -135,14 +119,15 @@ void BM_EditorViewsKeystroke(benchmark::State& state) {
         editorSize = window.text->parentWidget()->size(); // the stacked views' container
         textViewSize = window.text->size();
     }
-    auto project = cw::Project::create(defaults());
+    auto project = cw::Project::create(benchsupport::defaults());
     project->setText(bookmarkedScript());
     const cw::editor::EditorViews views = cw::editor::makeEditorViews();
     views.text->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff); // as in the window
     views.container->resize(editorSize);
     views.container->show();
     QApplication::processEvents();
-    auto controller = std::make_shared<cw::editor::EditorController>(project, *views.text, defaults());
+    auto controller =
+        std::make_shared<cw::editor::EditorController>(project, *views.text, benchsupport::defaults());
     controller->setViews(views.background, views.overlay);
     controller->load();
     QApplication::processEvents();
@@ -190,12 +175,13 @@ BENCHMARK(BM_BareWindowKeystroke)->Unit(benchmark::kMillisecond)->UseRealTime();
 // thread was held by one paste or the letter, with everything each set off that was due at once.
 // The blocks stay within the limits however the paragraph grew, so the hold does not grow with it.
 void BM_PastesGrowANoSpaceParagraph(benchmark::State& state) {
-    auto project = cw::Project::create(defaults());
+    auto project = cw::Project::create(benchsupport::defaults());
     project->setText(platform::AttributedString(QStringLiteral("Start")));
     const cw::editor::EditorViews views = cw::editor::makeEditorViews();
     views.container->resize(1000, 700);
     views.container->show();
-    auto controller = std::make_shared<cw::editor::EditorController>(project, *views.text, defaults());
+    auto controller =
+        std::make_shared<cw::editor::EditorController>(project, *views.text, benchsupport::defaults());
     controller->setViews(views.background, views.overlay);
     controller->load();
     QApplication::processEvents();

@@ -8,9 +8,8 @@
 #include "cuewright/editor/ScriptTextView.h"
 #include "cuewright/editor/TextBridge.h"
 #include "cuewright/model/Project.h"
-#include "cuewright/model/UserDefaults.h"
-#include "platform/defaults/Defaults.h"
 #include "platform/ui/FakeFileDialogs.h"
+#include "support/Defaults.h"
 #include "support/Ratios.h"
 #include "support/SampleScript.h"
 
@@ -32,19 +31,6 @@
 #include <memory>
 
 namespace {
-
-using namespace std::chrono_literals;
-
-platform::Defaults& defaults() {
-    static QTemporaryDir* dir = new QTemporaryDir;
-    static platform::Defaults* made = [] {
-        auto* d = new platform::Defaults(platform::Defaults::Options{
-            dir->filePath(QStringLiteral("defaults.json")).toStdString(), 1h, {}});
-        cw::registerUserDefaults(*d);
-        return d;
-    }();
-    return *made;
-}
 
 // The sample script to at least `megabytes` of characters.
 platform::AttributedString scriptOf(int megabytes) {
@@ -80,9 +66,9 @@ void BM_PrintToPdf(benchmark::State& state) {
     QTemporaryDir dir;
     auto dialogs = std::make_shared<platform::FakeFileDialogs>();
     const auto previous = platform::setFileDialogs(dialogs);
-    auto project = cw::Project::create(defaults());
+    auto project = cw::Project::create(benchsupport::defaults());
     project->setText(scriptOf(int(state.range(0))));
-    cw::editor::DocumentCommands commands(project, nullptr, defaults());
+    cw::editor::DocumentCommands commands(project, nullptr, benchsupport::defaults());
     double held = 0;
     int run = 0;
     for (auto _ : state) {

@@ -60,6 +60,15 @@ struct SourceControl {
     size_t size = 0; // 0: none, the system picks the source
 };
 
+// Fills one control message with `info`; returns the room it takes.
+template <typename Info> size_t putControl(cmsghdr* c, int level, int type, const Info& info) {
+    c->cmsg_level = level;
+    c->cmsg_type = type;
+    c->cmsg_len = CMSG_LEN(sizeof info);
+    std::memcpy(CMSG_DATA(c), &info, sizeof info);
+    return CMSG_SPACE(sizeof info);
+}
+
 SourceControl sourceControl(const Address& source, int family) {
     SourceControl control;
     if (source.empty() || AsyncUdpSocket::familyFromAddress(source) != family) {
@@ -74,11 +83,7 @@ SourceControl sourceControl(const Address& source, int family) {
         std::memcpy(&local, source.data(), sizeof local);
         in_pktinfo info{};
         info.ipi_spec_dst = local.sin_addr; // the route still picks the interface
-        c->cmsg_level = IPPROTO_IP;
-        c->cmsg_type = IP_PKTINFO;
-        c->cmsg_len = CMSG_LEN(sizeof info);
-        std::memcpy(CMSG_DATA(c), &info, sizeof info);
-        control.size = CMSG_SPACE(sizeof info);
+        control.size = putControl(c, IPPROTO_IP, IP_PKTINFO, info);
         return control;
     }
     sockaddr_in6 local{};
@@ -86,11 +91,7 @@ SourceControl sourceControl(const Address& source, int family) {
     in6_pktinfo info{};
     info.ipi6_addr = local.sin6_addr;
     info.ipi6_ifindex = local.sin6_scope_id; // a link-local address belongs to its interface
-    c->cmsg_level = IPPROTO_IPV6;
-    c->cmsg_type = IPV6_PKTINFO;
-    c->cmsg_len = CMSG_LEN(sizeof info);
-    std::memcpy(CMSG_DATA(c), &info, sizeof info);
-    control.size = CMSG_SPACE(sizeof info);
+    control.size = putControl(c, IPPROTO_IPV6, IPV6_PKTINFO, info);
     return control;
 }
 

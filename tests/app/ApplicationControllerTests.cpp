@@ -807,6 +807,21 @@ protected:
             fire();
         }
     }
+    // keepEdits with files limited to `bytes` (a write past that fails rather than signalling);
+    // the limit is lifted before the posted notices are delivered.
+    void keepEditsWithFilesUpTo(rlim_t bytes) {
+        const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit previous{};
+        ::getrlimit(RLIMIT_FSIZE, &previous);
+        rlimit lowered = previous;
+        lowered.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &lowered);
+        keepEdits();
+        app->scriptRecovery()->flush();
+        ::setrlimit(RLIMIT_FSIZE, &previous);
+        std::signal(SIGXFSZ, previousHandler);
+        QCoreApplication::sendPostedEvents(nullptr, 0);
+    }
     // Another instance's copy beside ours, of the script at `path`, holding `text`; without one,
     // a copy that cannot be read.
     void writeOtherCopy(std::optional<std::string> path, const std::string& name,
@@ -911,17 +926,7 @@ TEST_F(Recovery, EditsNoCopyEverHeldAreNamedAtTheNextStart) {
     app->openDocument(saveScript(defaults, dir.path() / "lost.cwr", "as saved"));
     const auto project = app->workspace().projects().front();
     project->setText(platform::AttributedString(QString("Edited, never kept. ").repeated(2000)));
-    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit previous{};
-    ::getrlimit(RLIMIT_FSIZE, &previous);
-    rlimit lowered = previous;
-    lowered.rlim_cur = 4096; // the index fits, the copy does not
-    ::setrlimit(RLIMIT_FSIZE, &lowered);
-    keepEdits();
-    app->scriptRecovery()->flush();
-    ::setrlimit(RLIMIT_FSIZE, &previous);
-    std::signal(SIGXFSZ, previousHandler);
-    QCoreApplication::sendPostedEvents(nullptr, 0);
+    keepEditsWithFilesUpTo(4096); // the index fits, the copy does not
     ASSERT_TRUE(editorOf(*project)->notice.startsWith("Unsaved edits of lost.cwr are not being kept"))
         << editorOf(*project)->notice.toStdString();
     ASSERT_EQ(copies(), 0u);
@@ -947,17 +952,7 @@ TEST_F(Recovery, EditsNewerThanTheCopyBroughtBackAreNamedAtTheNextStart) {
     keepEdits();
     ASSERT_EQ(copies(), 2u);
     projects[0]->setText(platform::AttributedString(QString("Later edits, never kept. ").repeated(4000)));
-    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit previous{};
-    ::getrlimit(RLIMIT_FSIZE, &previous);
-    rlimit lowered = previous;
-    lowered.rlim_cur = 16384; // the first copy is there; the later one does not fit
-    ::setrlimit(RLIMIT_FSIZE, &lowered);
-    keepEdits();
-    app->scriptRecovery()->flush();
-    ::setrlimit(RLIMIT_FSIZE, &previous);
-    std::signal(SIGXFSZ, previousHandler);
-    QCoreApplication::sendPostedEvents(nullptr, 0);
+    keepEditsWithFilesUpTo(16384); // the first copy is there; the later one does not fit
     ASSERT_TRUE(editorOf(*projects[0])->notice.startsWith("Unsaved edits of talk.cwr are not being kept"))
         << editorOf(*projects[0])->notice.toStdString();
 

@@ -28,17 +28,11 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+# shellcheck source=../support/netns-common.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../support/netns-common.sh"
 
-for tool in ip dbus-daemon avahi-daemon unshare; do
-  if ! command -v "$tool" >/dev/null; then
-    echo "SKIPPED: $tool is not installed"
-    exit 77
-  fi
-done
-if ! ip netns add "$server" 2>"$work/netns.err" || ! ip netns add "$controller" 2>>"$work/netns.err"; then
-  echo "SKIPPED: network namespaces are not allowed here: $(cat "$work/netns.err")"
-  exit 77
-fi
+netns_require_tools
+netns_add_or_skip "$server" "$controller"
 in_server() { ip netns exec "$server" "$@"; }
 in_controller() { ip netns exec "$controller" "$@"; }
 set -e
@@ -75,38 +69,10 @@ fi
 # its pid file and socket never meet another daemon's.
 start_host() { # name namespace interfaces
   local name=$1 ns=$2 interfaces=$3
-  cat >"$work/$name-bus.conf" <<CONF
-<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>system</type>
-  <listen>unix:path=$work/$name-bus</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow user="*"/>
-    <allow own="*"/>
-    <allow send_destination="*"/>
-    <allow receive_sender="*"/>
-  </policy>
-</busconfig>
-CONF
+  netns_write_bus_conf "$work/$name-bus.conf" "$work/$name-bus"
   dbus-daemon --config-file="$work/$name-bus.conf" --nofork >"$work/$name-bus.log" 2>&1 &
   pids+=($!)
-  cat >"$work/$name-avahi.conf" <<CONF
-[server]
-allow-interfaces=$interfaces
-use-ipv4=yes
-use-ipv6=no
-enable-dbus=yes
-[wide-area]
-enable-wide-area=no
-[publish]
-publish-workstation=no
-publish-hinfo=no
-publish-addresses=yes
-[reflector]
-[rlimits]
-CONF
+  netns_write_avahi_conf "$work/$name-avahi.conf" "$interfaces"
   for _ in $(seq 100); do
     [ -S "$work/$name-bus" ] && break
     sleep 0.1

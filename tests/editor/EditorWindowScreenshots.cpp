@@ -55,15 +55,22 @@ struct ShownWindow {
         controller->window()->resize(size);
         controller->showWindow();
     }
+
+    // Shown and laid out; false when the window never appeared.
+    bool settled() {
+        if (!QTest::qWaitForWindowExposed(controller->window()))
+            return false;
+        QTest::qWait(400); // the editor settles its layout
+        return true;
+    }
 };
 
 TEST(EditorWindowScreenshots, WholeWindowLightAndDark) {
     const QString folder = editortest::screenshotFolder();
     ASSERT_FALSE(folder.isEmpty());
     ShownWindow shown(QString::fromUtf8(sampleScript), QSize(1280, 800));
+    ASSERT_TRUE(shown.settled());
     const auto& controller = shown.controller;
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(controller->window()));
-    QTest::qWait(400); // the editor settles its layout
     shown.project->setProgress(0.3, /*animated=*/false, /*immediate=*/true);
     for (const auto& s : editortest::lightAndDark) {
         platform::Appearance::applyToWindow(controller->window(), s.style);
@@ -82,9 +89,8 @@ TEST(EditorWindowScreenshots, NarrowWindowAndLongBookmarkLabels) {
         "*Interview with the harbour master about the bridge, the ferries and the summer timetable\n"
         "*Weather for the long weekend across the islands, with the ferry warnings read in full\n");
     ShownWindow shown(QString::fromUtf8(sampleScript) + longMarks, QSize(760, 480));
+    ASSERT_TRUE(shown.settled());
     const auto& controller = shown.controller;
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(controller->window()));
-    QTest::qWait(400); // the editor settles its layout
     for (const auto& s : editortest::lightAndDark) {
         platform::Appearance::applyToWindow(controller->window(), s.style);
         QTest::qWait(100);
@@ -101,9 +107,8 @@ TEST(EditorWindowScreenshots, BookmarkBeingRenamed) {
     const QString folder = editortest::screenshotFolder();
     ASSERT_FALSE(folder.isEmpty());
     ShownWindow shown(QString::fromUtf8(sampleScript), QSize(1280, 800));
+    ASSERT_TRUE(shown.settled());
     const auto& controller = shown.controller;
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(controller->window()));
-    QTest::qWait(400); // the editor settles its layout
     cw::editor::BookmarkListController& list = *controller->bookmarkListController();
     list.beginRename(1);
     QLineEdit* field = list.cellNoteEditor(1);

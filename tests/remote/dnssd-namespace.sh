@@ -15,58 +15,24 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+# shellcheck source=../support/netns-common.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../support/netns-common.sh"
 
-for tool in ip dbus-daemon avahi-daemon unshare; do
-  if ! command -v "$tool" >/dev/null; then
-    echo "SKIPPED: $tool is not installed"
-    exit 77
-  fi
-done
-if ! ip netns add "$name" 2>"$work/netns.err"; then
-  echo "SKIPPED: network namespaces are not allowed here: $(cat "$work/netns.err")"
-  exit 77
-fi
+netns_require_tools
+netns_add_or_skip "$name"
 ip netns exec "$name" ip link set lo up
 ip netns exec "$name" ip link set lo multicast on
 # A second address, so that the host is announced at two.
 ip netns exec "$name" ip addr add 127.0.0.5/8 dev lo
 
 # A bus of its own, reached through DBUS_SYSTEM_BUS_ADDRESS by the daemon and the test alike.
-cat >"$work/bus.conf" <<CONF
-<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>system</type>
-  <listen>unix:path=$work/bus</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow user="*"/>
-    <allow own="*"/>
-    <allow send_destination="*"/>
-    <allow receive_sender="*"/>
-  </policy>
-</busconfig>
-CONF
+netns_write_bus_conf "$work/bus.conf" "$work/bus"
 dbus-daemon --config-file="$work/bus.conf" --fork --print-pid=3 3>"$work/bus.pid" || exit 1
 bus_pid=$(cat "$work/bus.pid")
 export DBUS_SYSTEM_BUS_ADDRESS="unix:path=$work/bus"
 export CW_TEST_PROVIDES="${CW_TEST_PROVIDES:-} DBUS_SYSTEM_BUS_ADDRESS"
 
-cat >"$work/avahi.conf" <<CONF
-[server]
-allow-interfaces=lo
-use-ipv4=yes
-use-ipv6=no
-enable-dbus=yes
-[wide-area]
-enable-wide-area=no
-[publish]
-publish-workstation=no
-publish-hinfo=no
-publish-addresses=yes
-[reflector]
-[rlimits]
-CONF
+netns_write_avahi_conf "$work/avahi.conf" lo
 # The test starts first and signals once its servers wait for the daemon, which then starts:
 # publishing must wait for a daemon that appears late. The daemon writes its pid where the test
 # finds it, and is started again whenever it ends while the test runs (as a service manager
