@@ -72,7 +72,7 @@ start_host() { # name namespace interfaces
   netns_write_bus_conf "$work/$name-bus.conf" "$work/$name-bus"
   dbus-daemon --config-file="$work/$name-bus.conf" --nofork >"$work/$name-bus.log" 2>&1 &
   pids+=($!)
-  netns_write_avahi_conf "$work/$name-avahi.conf" "$interfaces"
+  netns_write_avahi_conf "$work/$name-avahi.conf" "$interfaces" "cw-$name-$id"
   for _ in $(seq 100); do
     [ -S "$work/$name-bus" ] && break
     sleep 0.1

@@ -44,11 +44,14 @@ netns_write_bus_conf() { # file socket
 CONF
 }
 
-# An Avahi configuration limited to the given interfaces, IPv4 only, that announces addresses.
-netns_write_avahi_conf() { # file interfaces
+# An Avahi configuration limited to the given interfaces, IPv4 only, that announces addresses;
+# under a host name of its own where given, so that two daemons on one network never take the
+# machine's name both (the one that loses renames itself and withdraws what it announced).
+netns_write_avahi_conf() { # file interfaces [host-name]
   cat >"$1" <<CONF
 [server]
 allow-interfaces=$2
+${3:+host-name=$3}
 use-ipv4=yes
 use-ipv6=no
 enable-dbus=yes
