@@ -85,14 +85,19 @@ TEST_F(EndToEnd, AStartOpensItsWindowThoughAnotherUserListensUnderItsName) {
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root to listen as another user";
     std::ofstream(work / "note.txt") << "Good evening.\n";
-    // Another user took the instance name in /tmp, where it used to be looked for.
-    const QString squatted = QDir::tempPath() + u'/' + environment.value("CUEWRIGHT_INSTANCE_NAME");
-    const testsupport::OtherUserListener squatter(squatted.toStdString());
+    // Another user took the instance name in the temporary folder, where it used to be looked for:
+    // one the other user may write in, and a short name, so that the socket fits however long the
+    // test's own temporary folder is.
+    const testsupport::SharedFolder temporary;
+    QProcessEnvironment env = environment;
+    const QString name = QStringLiteral("cw-%1").arg(::getpid());
+    env.insert("TMPDIR", QString::fromStdString(temporary.path.string()));
+    env.insert("CUEWRIGHT_INSTANCE_NAME", name);
+    const testsupport::OtherUserListener squatter(temporary / name.toStdString());
     ASSERT_TRUE(squatter.listening());
-    QProcess& app = start({pathArg(work / "note.txt")});
+    QProcess& app = start({pathArg(work / "note.txt")}, env);
     EXPECT_TRUE(waitForWindow(app, "Untitled"))
         << "no editor window: the start handed its file to the other user's listener and ended";
-    QFile::remove(squatted);
 }
 
 // An empty argument (a script's unset variable) names no file: the script after it opens with no

@@ -478,23 +478,6 @@ TEST(SingleInstance, StartsAtTheSameMomentLeaveOneInstanceAndItsSocket) {
     }
 }
 
-// A folder anyone may reach and write in, as /tmp is (the build folder may be closed to others).
-struct SharedFolder {
-    fs::path path;
-    SharedFolder() {
-        std::string pattern = (fs::temp_directory_path() / "cw-shared-XXXXXX").string();
-        path = ::mkdtemp(pattern.data());
-        fs::permissions(path, fs::perms::all);
-    }
-    ~SharedFolder() {
-        std::error_code ignored;
-        fs::remove_all(path, ignored);
-    }
-    SharedFolder(const SharedFolder&) = delete;
-    SharedFolder& operator=(const SharedFolder&) = delete;
-    std::string operator/(const std::string& name) const { return (path / name).string(); }
-};
-
 bool hasLine(const testsupport::LogCapture& log, const std::string& part) {
     const auto lines = log.lines();
     return std::any_of(lines.begin(), lines.end(),
@@ -531,7 +514,7 @@ bool becomesTheRunningInstance(const QString& name, const QString& socket, const
 TEST(SingleInstance, AnotherUsersListenerIsHandedNothingAndAStartGoesOnWithoutIt) {
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root to run a listener as another user";
-    const SharedFolder shared;
+    const testsupport::SharedFolder shared;
     const testsupport::OtherUserListener squatter(shared / "instance");
     ASSERT_TRUE(squatter.listening());
     testsupport::LogCapture log;
@@ -557,7 +540,7 @@ TEST(SingleInstance, AnotherUsersListenerIsHandedNothingAndAStartGoesOnWithoutIt
 TEST(SingleInstance, RefusedHandOversAreLoggedOnceASecondWithACount) {
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root to connect as another user";
-    const SharedFolder shared;
+    const testsupport::SharedFolder shared;
     testsupport::LogCapture log;
     cw::SingleInstance instance(QString::fromStdString(shared / "instance"));
     ASSERT_TRUE(instance.listen([](const QStringList&) { ADD_FAILURE() << "handed over"; }));
@@ -916,7 +899,7 @@ TEST(ShownFileLocks, AScriptIsHeldElsewhereOnlyWhileAnotherCopyShowsIt) {
 
 TEST(SingleInstance, TheSocketLivesInAPrivateFolderOrNowhere) {
     testsupport::TempDir runtime;
-    const SharedFolder temporary;
+    const testsupport::SharedFolder temporary;
     const ScopedVariable runtimeVariable("XDG_RUNTIME_DIR", runtime.path().string());
     const ScopedVariable temporaryVariable("TMPDIR", temporary.path.string());
     EXPECT_EQ(cw::SingleInstance::socketPath("cuewright-ann").toStdString(),
