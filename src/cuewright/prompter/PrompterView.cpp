@@ -97,7 +97,11 @@ PrompterView::PrompterView(QWidget* parent)
             &PrompterView::layoutTextForNewSize);
 }
 
-PrompterView::~PrompterView() = default;
+PrompterView::~PrompterView() {
+    // Lose the keyboard while the layers live: on the way out the key handler delivers a key-up it
+    // held back, which redraws a control.
+    clearFocus();
+}
 
 // ---- set-up ----
 
