@@ -154,6 +154,23 @@ TEST_F(EditMarksEndToEnd, TypingAfterAnUndoLandsAtTheUndoneChange) {
     EXPECT_TRUE(quitsUnasked(*editor));
 }
 
+// Ctrl+A over a script in another font, then Reset beside Font in the Script pane: an edit like any
+// font change, so the title is marked (the prompters and the recovery copy have the text) and the
+// script saved is in the default font.
+TEST_F(EditMarksEndToEnd, AFontResetOverTheSelectionIsAnEdit) {
+    platform::Attributes serif;
+    serif.font = platform::Font{QStringLiteral("DejaVu Serif"), 40, true, false};
+    const fs::path script =
+        makeScript("serif.cwr", platform::AttributedString(QStringLiteral("Good evening."), serif));
+    const std::optional<Window> editor = open(script);
+    ASSERT_TRUE(editor && click(*editor, 350, 350) && xdotool({"key", "ctrl+a"}) && click(*editor, -28, 199));
+    ASSERT_TRUE(waitForNamed(*app, "serif.cwr*")) << "the reset did not reach the script";
+    screenshot("edit-marks-font-reset.png");
+    ASSERT_TRUE(xdotool({"key", "ctrl+s"}) && waitForNamed(*app, "serif.cwr"));
+    EXPECT_NE(cw::ScriptDocumentFile::open(script).text.attributes(0).font.value_or(*serif.font).family,
+              serif.font->family);
+}
+
 } // namespace
 
 CW_END_TO_END_MAIN()

@@ -12,6 +12,7 @@
 #include "EndToEndSupport.h"
 
 #include "platform/codecs/PdfReader.h"
+#include <QRegularExpression>
 #include <QStandardPaths>
 
 #include <algorithm>
@@ -283,6 +284,39 @@ TEST_F(LargeWorkEndToEnd, PrintToPdfOfFiftyThousandLinesGoesOnWhileTheRemoteAnsw
     EXPECT_TRUE(app->waitForFinished(15000) && app->exitStatus() == QProcess::NormalExit &&
                 app->exitCode() == 0)
         << "SIGTERM was not honoured within 15 s";
+}
+
+// Print to PDF of a centred "JOHN:<tab>Hello", a left-aligned "MARY:<tab>Good evening." and 3,000
+// tab-separated rows, read with pdftotext -bbox: each a line of its own, the word after the tab at
+// the editor's tab stop (60 pt of paper), on few pages (a tab once ran to the right margin).
+TEST_F(LargeWorkEndToEnd, PrintedTabsStopWhereTheEditorsDo) {
+    platform::Attributes centred;
+    centred.paragraphStyle = platform::ParagraphStyle{.alignment = platform::ParagraphAlignment::center};
+    platform::AttributedString text(QStringLiteral("JOHN:\tHello\n"), centred);
+    text.append(
+        QStringLiteral("MARY:\tGood evening.\n") + QStringLiteral("row\tname\tvalue\n").repeated(3000), {});
+    QProcess* app = nullptr;
+    ASSERT_TRUE(startEditing(makeScript("table.cwr", text), app) && xdotool({"key", "ctrl+p"}));
+    const std::optional<Window> panel = waitForNamed(*app, "Print to PDF");
+    ASSERT_TRUE(panel && activate(*panel) && xdotool({"key", "Return"}));
+    ASSERT_TRUE(waitFor(*app, [&] { return fs::exists(work / "table.pdf"); })) << "no PDF";
+    QProcess tool;
+    tool.start(QStringLiteral("pdftotext"),
+               {QStringLiteral("-bbox"), pathArg(work / "table.pdf"), QStringLiteral("-")});
+    ASSERT_TRUE(tool.waitForFinished(60000));
+    const QString boxes = QString::fromUtf8(tool.readAllStandardOutput());
+    const auto box = [&](const char* word) { // xMin, yMin of its first showing
+        const auto m =
+            QRegularExpression(QStringLiteral(R"re(xMin="([\d.]+)" yMin="([\d.]+)"[^>]*>%1<)re").arg(word))
+                .match(boxes);
+        return QPointF(m.captured(1).toDouble(), m.captured(2).toDouble());
+    };
+    const double column = 20 / 25.4 * 72; // the 2 cm margin
+    EXPECT_NEAR(box("Hello").y(), box("JOHN:").y(), 1.0);
+    EXPECT_NEAR(box("Good").y(), box("MARY:").y(), 1.0);
+    EXPECT_NEAR(box("Good").x(), column + 60, 1.5) << "not at the first tab stop";
+    EXPECT_NEAR(box("value").x(), column + 120, 1.5);
+    EXPECT_LE(boxes.count(QStringLiteral("<page ")), 3002 / 40 + 1);
 }
 
 // A storm of combining marks (see stormUnit) handed to a running copy: while it goes in, SIGTERM

@@ -480,22 +480,36 @@ TEST_F(DocumentCommandsTest, PrintsEachLineOnceAtAReadableSizeInBlackAcrossPages
         return int(text.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts).size());
     };
     const QString pdf = path("printed.pdf");
+    // Rows of a tab-separated table, left-aligned and centred, print as the editor shows them: each
+    // row a line of its own (a tab once threw the next word to the right margin), 3,000 of them on
+    // few pages.
     const struct {
         int words;
         int perParagraph;
-    } scripts[] = {{1536, 12}, {1536, 200}, {900, 1}, {2500, 50}};
+        QChar between = u' ';
+        platform::ParagraphAlignment alignment = platform::ParagraphAlignment::natural;
+    } scripts[] = {{9000, 3, u'\t', platform::ParagraphAlignment::left},
+                   {300, 3, u'\t', platform::ParagraphAlignment::center},
+                   {1536, 12},
+                   {1536, 200},
+                   {900, 1},
+                   {2500, 50}};
     for (const auto& script : scripts) {
         SCOPED_TRACE(script.perParagraph);
         QString words;
         for (int i = 0; i < script.words; ++i)
             words += QStringLiteral("w%1").arg(i) +
-                     (i % script.perParagraph == script.perParagraph - 1 ? u'\n' : u' ');
+                     (i % script.perParagraph == script.perParagraph - 1 ? QChar(u'\n') : script.between);
         AttributedString text;
+        look.paragraphStyle = platform::ParagraphStyle{.alignment = script.alignment};
         text.append(words, look);
         project->setText(text);
         ASSERT_TRUE(commands.printToPdf(pdf));
         const auto printed = platform::codecs::PdfReader::readFile(pdf.toStdString());
         EXPECT_EQ(wordCount(printed.plainText()), script.words);
+        if (script.between == u'\t') {
+            EXPECT_LE(pageCount(pdf), script.words / script.perParagraph / 40 + 1) << "a row broke at a tab";
+        }
         for (const auto& paragraph : printed.paragraphs) {
             for (const auto& run : paragraph.runs) {
                 ASSERT_TRUE(run.style.pointSize);

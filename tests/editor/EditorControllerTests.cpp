@@ -548,7 +548,9 @@ TEST_F(EditorControllerTest, TextColourAndFontFromTheProject) {
     select(0, 7);
     controller->projectTextColorDidChange(*project, platform::Color::blue());
     const platform::Font bold{QStringLiteral("DejaVu Sans"), 20, true, false};
-    controller->projectFontDidChange(*project, bold);
+    controller->autosave();
+    controller->projectFontDidChange(*project, bold); // as a Reset beside Font sends it
+    EXPECT_TRUE(controller->hasPendingEdit()) << "the font reaches the project like any edit";
     text = shownText();
     EXPECT_EQ(text.attributes(6).foregroundColor, platform::Color::blue());
     EXPECT_EQ(text.attributes(7).foregroundColor, platform::Color::red()) << "only the selection";

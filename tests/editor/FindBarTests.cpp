@@ -100,6 +100,10 @@ TEST_F(FindBarTest, FindsOnAndBackRoundTheEndAndEscapeLeavesTheMatchSelected) {
         {"match case", [&] { bar->findChild<QToolButton*>("matchCase")->click(); }, {9, 3}, "1 of 1"},
         {"find next, one match", [&] { bar->findNext(); }, {9, 3}, "1 of 1"},
         {"not found", [&] { type(field, "cow"); }, {9, 0}, "No matches"},
+        {"one match, not selected",
+         [&] { type(field, "dog"), select(0, 0), bar->showBar(FindBar::Mode::find); },
+         {0, 0},
+         "1 match"},
         {"Escape", [&] { type(field, "dog"), key(Qt::Key_Escape); }, {13, 3}, nullptr},
         {"find next, bar closed, same word", [&] { select(0, 0), bar->findNext(); }, {13, 3}, nullptr},
     };

@@ -12,6 +12,8 @@
 #include <QClipboard>
 #include <QDropEvent>
 #include <QMimeData>
+#include <QMouseEvent>
+#include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextBoundaryFinder>
@@ -444,7 +446,8 @@ TEST(TextBridge, AParagraphGrownPastTheLimitsIsCutAsOpeningCutsIt) {
 }
 
 // A third click selects the paragraph under it: not the editor's block, which may hold several
-// short paragraphs of a long text or a part of a long one.
+// short paragraphs of a long text or a part of a long one, also when the hand moves a little
+// before the release. A drag or a Shift+click from there extends by paragraphs.
 TEST(TextBridge, AThirdClickSelectsTheParagraph) {
     using cw::editor::ScriptTextView;
     const QString line = QStringLiteral("A heading of its own\n");
@@ -460,10 +463,16 @@ TEST(TextBridge, AThirdClickSelectsTheParagraph) {
         QString text;
         int clickedBlock; // the block clicked in
         QString selected; // with its break
+        QPoint hand{};    // how far the pointer moves before the release, y in lines
+        int shiftClick = 0; // then Shift+click this many lines below
     } cases[] = {
         {"short paragraphs sharing a block", many, 3, line},
         {"a long paragraph", longOne, 3, longOne.section(u'\n', 1, 1) + u'\n'},
         {"a run without a space", run, 3, QString(20000, u'x') + u'\n'},
+        {"a moving hand, short paragraphs", many, 3, line, {12, 0}},
+        {"a moving hand, a long paragraph", longOne, 3, longOne.section(u'\n', 1, 1) + u'\n', {-15, 0}},
+        {"a drag a line down", many, 3, line.repeated(2), {0, 1}},
+        {"a Shift+click two lines up", many, 3, line.repeated(3), {}, -2},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -479,34 +488,50 @@ TEST(TextBridge, AThirdClickSelectsTheParagraph) {
         QTextCursor at(block);
         at.movePosition(QTextCursor::NextCharacter);
         view.setTextCursor(at);
-        view.ensureCursorVisible();
+        view.verticalScrollBar()->setValue(view.verticalScrollBar()->value() + view.cursorRect().top() - 150);
         const QPoint point = view.cursorRect().center();
+        const int lineHeight = view.cursorRect().height();
+        const int scrolled = view.verticalScrollBar()->value();
         QTest::mouseDClick(view.viewport(), Qt::LeftButton, {}, point);
         QTest::mousePress(view.viewport(), Qt::LeftButton, {}, point);
-        QTest::mouseRelease(view.viewport(), Qt::LeftButton, {}, point);
+        const QPoint released = point + QPoint(c.hand.x(), c.hand.y() * lineHeight);
+        for (const QPoint& to : {(point + released) / 2, released}) {
+            QMouseEvent move(QEvent::MouseMove, to, view.viewport()->mapToGlobal(to), Qt::NoButton,
+                             Qt::LeftButton, {});
+            QApplication::sendEvent(view.viewport(), &move);
+        }
+        QTest::mouseRelease(view.viewport(), Qt::LeftButton, {}, released);
+        if (c.shiftClick != 0) {
+            QTest::mouseClick(view.viewport(), Qt::LeftButton, Qt::ShiftModifier,
+                              point + QPoint(0, c.shiftClick * lineHeight));
+        }
         const QTextCursor selection = view.textCursor();
         const QString selected =
             cw::editor::attributedText(*view.document(), selection.selectionStart(), selection.selectionEnd())
                 .string();
         EXPECT_TRUE(selected == c.selected)
             << selected.size() << " characters: " << selected.left(40).toStdString();
+        EXPECT_EQ(view.verticalScrollBar()->value(), scrolled) << "the view jumped";
     }
 }
 
 // Beside a cut inside a run without a space, every move by a character passes one, a move by a
 // word runs on across the cut, and Backspace and Delete take the character beyond it: the cut is
-// nothing the reader sees.
+// nothing the reader sees. Beside a cut at a space, a move or a deletion by a word leftwards takes
+// the word before the space, as without the cut.
 TEST(TextBridge, MovesAndDeletionsBesideACutPassACharacter) {
     using cw::editor::ScriptTextView;
     // Long enough to be cut however short paragraphs are held.
     const QString text = QStringLiteral("ab ") + QString(20000, u'x') + QStringLiteral(" cd");
+    const QString spaced = QStringLiteral("ab ") + QStringLiteral("word ").repeated(4000); // cut at 16382
     const struct {
         Qt::Key key;
         Qt::KeyboardModifiers modifiers;
         bool fromSecondBlockStart; // else from the first run block's end
         int textPosition;          // where the caret ends, in the text
         int anchor;                // where the selection starts, in the text
-        bool removes = false;      // the character at textPosition is taken
+        int removes = 0;           // the characters taken from textPosition on
+        bool atSpace = false;      // in `spaced`, from the block after its cut
     } cases[] = {
         {Qt::Key_Left, {}, true, 1026, 1026},
         {Qt::Key_Right, {}, false, 1028, 1028},
@@ -514,18 +539,28 @@ TEST(TextBridge, MovesAndDeletionsBesideACutPassACharacter) {
         {Qt::Key_Right, Qt::ShiftModifier, false, 1028, 1027},
         {Qt::Key_Left, Qt::ControlModifier, true, 3, 3},
         {Qt::Key_Right, Qt::ControlModifier, false, 20004, 20004},
-        {Qt::Key_Backspace, {}, true, 1026, 1026, true},
-        {Qt::Key_Delete, {}, false, 1027, 1027, true},
+        {Qt::Key_Backspace, {}, true, 1026, 1026, 1},
+        {Qt::Key_Delete, {}, false, 1027, 1027, 1},
+        {Qt::Key_Left, Qt::ControlModifier, true, 16378, 16378, 0, true},
+        {Qt::Key_Left, Qt::ControlModifier | Qt::ShiftModifier, true, 16378, 16383, 0, true},
+        {Qt::Key_Backspace, Qt::ControlModifier, true, 16378, 16378, 5, true},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::to_string(c.key) +
+        SCOPED_TRACE(std::to_string(c.key) + " " + std::to_string(c.modifiers.toInt()) +
                      (c.fromSecondBlockStart ? " from a block's start" : " from its end"));
+        const QString& original = c.atSpace ? spaced : text;
         ScriptTextView view;
-        cw::editor::setAttributedText(*view.document(), AttributedString(text));
-        const auto cuts = cw::editor::characterlessCuts(*view.document());
-        ASSERT_FALSE(cuts.empty());
-        ASSERT_EQ(cuts.front(), 1027);
-        QTextCursor cursor(view.document()->findBlock(3).next());
+        cw::editor::setAttributedText(*view.document(), AttributedString(original));
+        const QTextBlock second = view.document()->findBlock(3).next();
+        if (c.atSpace) {
+            ASSERT_EQ(cw::editor::blockBreak(second).kind, cw::editor::BlockBreak::Kind::cutAtSpace);
+            ASSERT_EQ(second.position(), 16383);
+        } else {
+            const auto cuts = cw::editor::characterlessCuts(*view.document());
+            ASSERT_FALSE(cuts.empty());
+            ASSERT_EQ(cuts.front(), 1027);
+        }
+        QTextCursor cursor(second);
         if (!c.fromSecondBlockStart) {
             cursor.movePosition(QTextCursor::PreviousCharacter);
         }
@@ -534,7 +569,7 @@ TEST(TextBridge, MovesAndDeletionsBesideACutPassACharacter) {
         const cw::editor::PlainText plain = cw::editor::plainText(*view.document());
         EXPECT_EQ(plain.textPosition(view.textCursor().position()), c.textPosition);
         EXPECT_EQ(plain.textPosition(view.textCursor().anchor()), c.anchor);
-        EXPECT_TRUE(plain.string == (c.removes ? QString(text).remove(c.textPosition, 1) : text));
+        EXPECT_TRUE(plain.string == QString(original).remove(c.textPosition, c.removes));
     }
 }
 

@@ -880,13 +880,11 @@ void EditorController::projectFontDidChange(Project&, const platform::Font& font
         return; // an empty selection changes nothing in the text; a text going in stays as it is
     }
     const FlagScope typing(ignoreTypingAttributes_);
-    {
-        const FlagScope ignoring(ignoreTextChange_); // no autosave: the change stays the editor's
-        platform::Attributes attributes;
-        attributes.font = font;
-        selection.mergeCharFormat(editorFormat(attributes));
-    }
-    publishLineMetrics();
+    // An edit of the text like any other font change (a Reset beside Font among them): the line
+    // metrics, the autosave and, through it, the prompters and the recovery copy follow.
+    platform::Attributes attributes;
+    attributes.font = font;
+    selection.mergeCharFormat(editorFormat(attributes));
 }
 
 void EditorController::projectTextColorDidChange(Project&, const platform::Color& color) {

@@ -452,7 +452,8 @@ void FindBar::refreshMatches() {
     } else if (current > 0) {
         status_->setText(tr("%1 of %2").arg(current).arg(found.size()));
     } else {
-        status_->setText(tr("%n matches", nullptr, int(found.size())));
+        // No translation is loaded, so Qt's own plural forms never apply: "1 matches".
+        status_->setText(found.size() == 1 ? tr("1 match") : tr("%n matches", nullptr, int(found.size())));
     }
     QPalette palette = status_->palette();
     palette.setColor(QPalette::WindowText, found.empty() && !needle.isEmpty()

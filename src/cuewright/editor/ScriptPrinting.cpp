@@ -76,7 +76,9 @@ public:
         const platform::ParagraphStyle style = first.paragraphStyle.value_or(platform::ParagraphStyle());
         option_ = platform::toTextOption(style);
         option_.setUseDesignMetrics(true);
-        option_.setTabStopDistance(36 * perPoint_);
+        // Tabs stop where the editor's do: Qt's own distance, 80 of the script's points. Qt reads
+        // it in pixels of a 96 dpi screen and scales it to the device itself (scaled here as well,
+        // a tab once ran to the page's right edge).
         if (option_.textDirection() == Qt::LayoutDirectionAuto) {
             // Each window would otherwise take its direction from its own first letters.
             const bool rightToLeft =

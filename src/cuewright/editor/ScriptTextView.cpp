@@ -12,6 +12,7 @@
 
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
+#include <QClipboard>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QLocale>
@@ -157,7 +158,7 @@ void ScriptTextView::keyPressEvent(QKeyEvent* event) {
         });
         return;
     }
-    if (deleteOverCut(*event)) {
+    if (deleteOverCut(*event) || deleteWordOverCut(*event)) {
         event->accept();
         return;
     }
@@ -201,6 +202,43 @@ static bool besideCharacterlessCut(const QTextCursor& cursor) {
            (cursor.atBlockEnd() && blockBreak(cursor.block().next()).standsForNoCharacter());
 }
 
+// Whether a move by a word from `before` to `cursor` stopped at a break that stands for a space (a
+// long paragraph cut into blocks) where it would have passed that space: leftwards over the break
+// alone, rightwards at the end of the word before it.
+static bool stoppedAtSpaceCut(const QTextCursor& cursor, int before, bool leftwards) {
+    if (leftwards) {
+        const QTextBlock block = cursor.document()->findBlock(before);
+        return block.position() == before && cursor.position() == before - 1 &&
+               blockBreak(block).kind == BlockBreak::Kind::cutAtSpace;
+    }
+    return cursor.atBlockEnd() && before < cursor.position() && before >= cursor.block().position() &&
+           blockBreak(cursor.block().next()).kind == BlockBreak::Kind::cutAtSpace;
+}
+
+bool ScriptTextView::deleteWordOverCut(const QKeyEvent& event) {
+    const bool back = event.matches(QKeySequence::DeleteStartOfWord);
+    if (isReadOnly() || (!back && !event.matches(QKeySequence::DeleteEndOfWord)) ||
+        textCursor().hasSelection()) {
+        return false;
+    }
+    QTextCursor cursor = textCursor();
+    const int before = cursor.position();
+    const QTextCursor::MoveOperation operation = back ? QTextCursor::PreviousWord : QTextCursor::NextWord;
+    cursor.movePosition(operation, QTextCursor::KeepAnchor);
+    if (!stoppedAtSpaceCut(cursor, before, back)) {
+        return false; // Qt's own deletion
+    }
+    cursor.movePosition(operation, QTextCursor::KeepAnchor);
+    cursor.beginEditBlock();
+    cursor.removeSelectedText();
+    // The two blocks are one again: cut anew if together they pass the limits.
+    const QTextBlock joined = cursor.block();
+    cutLongBlocks(*document(), joined.position(), joined.position() + joined.length() - 1);
+    cursor.endEditBlock();
+    setTextCursor(cursor);
+    return true;
+}
+
 void ScriptTextView::moveOverCut(const QKeyEvent& event, int before) {
     using SK = QKeySequence;
     struct Move {
@@ -222,6 +260,14 @@ void ScriptTextView::moveOverCut(const QKeyEvent& event, int before) {
     const auto move =
         std::find_if(std::begin(moves), std::end(moves), [&](const Move& m) { return event.matches(m.key); });
     QTextCursor cursor = textCursor();
+    if (move != std::end(moves) && move->byWord &&
+        stoppedAtSpaceCut(cursor, before, move->operation == QTextCursor::WordLeft)) {
+        const QTextCursor::MoveMode mode = move->selects ? QTextCursor::KeepAnchor : QTextCursor::MoveAnchor;
+        cursor.movePosition(move->operation, mode);
+        setTextCursor(cursor);
+        ensureCursorVisible();
+        return;
+    }
     if (move == std::end(moves) || cursor.position() == before || !besideCharacterlessCut(cursor)) {
         return;
     }
@@ -792,38 +838,96 @@ template <typename Handler> void ScriptTextView::mirroredMouseEvent(QMouseEvent*
 }
 
 void ScriptTextView::mousePressEvent(QMouseEvent* event) {
-    // Qt's third click selects the block, which may be part of a paragraph or hold several.
+    // Qt's third click selects the block, which may be part of a paragraph or hold several, and its
+    // drag and Shift+click after it extend by blocks: the third click and what follows it are taken
+    // here, by paragraphs, without Qt.
+    const bool left = event->button() == Qt::LeftButton;
     const bool thirdClick =
-        event->button() == Qt::LeftButton && doubleClicked_.isValid() &&
-        doubleClicked_.elapsed() < QApplication::doubleClickInterval() &&
+        left && doubleClicked_.isValid() && doubleClicked_.elapsed() < QApplication::doubleClickInterval() &&
         (event->position() - doubleClickPoint_).manhattanLength() < QApplication::startDragDistance();
-    const int clicked = textCursor().selectionStart(); // the word the second click selected
-    mirroredMouseEvent(event, [this](QMouseEvent* e) { QTextEdit::mousePressEvent(e); });
-    if (thirdClick) {
-        doubleClicked_.invalidate();
-        selectParagraph(clicked);
+    const QTextCursor cursor = textCursor();
+    const bool extends = left && event->modifiers() == Qt::ShiftModifier && clickedParagraph_ &&
+                         std::pair(cursor.anchor(), cursor.position()) == paragraphSelection_;
+    if (!thirdClick && !extends) {
+        clickedParagraph_.reset();
+        mirroredMouseEvent(event, [this](QMouseEvent* e) { QTextEdit::mousePressEvent(e); });
+        return;
     }
+    if (thirdClick) {
+        clickedParagraph_ =
+            paragraphRange(*document(), cursor.selectionStart()); // the word the second click took
+    }
+    draggingParagraphs_ = true;
+    mirroredMouseEvent(event, [this, thirdClick](QMouseEvent* e) {
+        selectParagraphsTo(thirdClick ? clickedParagraph_->location
+                                      : cursorForPosition(e->position().toPoint()).position());
+    });
+    event->accept();
 }
 
-void ScriptTextView::selectParagraph(int position) {
-    const platform::TextRange paragraph = paragraphRange(*document(), position);
+void ScriptTextView::selectParagraphsTo(int position) {
+    const int last = document()->characterCount() - 1;
+    // A paragraph is taken with its break, as a line of the text is taken whole.
+    const auto withBreak = [last](const platform::TextRange& paragraph) {
+        return std::min(paragraph.end() + 1, last);
+    };
+    const platform::TextRange from = *clickedParagraph_;
+    const platform::TextRange to = paragraphRange(*document(), std::clamp(position, 0, last));
     QTextCursor cursor(document());
-    cursor.setPosition(paragraph.location);
-    // With its break, as a line of the text is taken whole.
-    const int end = std::min(paragraph.end() + 1, document()->characterCount() - 1);
-    cursor.setPosition(end, QTextCursor::KeepAnchor);
+    if (to.location < from.location) {
+        cursor.setPosition(withBreak(from));
+        cursor.setPosition(to.location, QTextCursor::KeepAnchor);
+    } else {
+        cursor.setPosition(from.location);
+        cursor.setPosition(withBreak(to), QTextCursor::KeepAnchor);
+    }
+    paragraphSelection_ = {cursor.anchor(), cursor.position()};
+    // Qt shows the selection's end, which in a long paragraph lies screens away: the view stays.
+    QScrollBar* bars[] = {horizontalScrollBar(), verticalScrollBar()};
+    const int kept[] = {bars[0]->value(), bars[1]->value()};
+    const QSignalBlocker blockHorizontal(bars[0]);
+    const QSignalBlocker blockVertical(bars[1]);
     setTextCursor(cursor);
+    bars[0]->setValue(kept[0]);
+    bars[1]->setValue(kept[1]);
 }
 
 void ScriptTextView::mouseMoveEvent(QMouseEvent* event) {
-    mirroredMouseEvent(event, [this](QMouseEvent* e) { QTextEdit::mouseMoveEvent(e); });
+    if (draggingParagraphs_ && !(event->buttons() & Qt::LeftButton)) {
+        draggingParagraphs_ = false; // released where the view did not see it
+    }
+    if (!draggingParagraphs_) {
+        mirroredMouseEvent(event, [this](QMouseEvent* e) { QTextEdit::mouseMoveEvent(e); });
+        return;
+    }
+    mirroredMouseEvent(event, [this](QMouseEvent* e) {
+        const QPoint point = e->position().toPoint();
+        selectParagraphsTo(cursorForPosition(point).position());
+        // Past the top or the bottom the text comes towards the pointer.
+        const int height = viewport()->height();
+        const int past = point.y() < 0 ? point.y() : point.y() > height ? point.y() - height : 0;
+        verticalScrollBar()->setValue(verticalScrollBar()->value() + past);
+    });
+    event->accept();
 }
 
 void ScriptTextView::mouseReleaseEvent(QMouseEvent* event) {
-    mirroredMouseEvent(event, [this](QMouseEvent* e) { QTextEdit::mouseReleaseEvent(e); });
+    if (!draggingParagraphs_ || event->button() != Qt::LeftButton) {
+        mirroredMouseEvent(event, [this](QMouseEvent* e) { QTextEdit::mouseReleaseEvent(e); });
+        return;
+    }
+    draggingParagraphs_ = false;
+    // What a mouse selects is the X selection, as Qt makes it on its own release.
+    if (QClipboard* clipboard = QGuiApplication::clipboard();
+        clipboard->supportsSelection() && textCursor().hasSelection()) {
+        clipboard->setMimeData(createMimeDataFromSelection(), QClipboard::Selection);
+    }
+    event->accept();
 }
 
 void ScriptTextView::mouseDoubleClickEvent(QMouseEvent* event) {
+    clickedParagraph_.reset();
+    draggingParagraphs_ = false;
     mirroredMouseEvent(event, [this](QMouseEvent* e) { QTextEdit::mouseDoubleClickEvent(e); });
     if (event->button() == Qt::LeftButton) {
         doubleClicked_.start();

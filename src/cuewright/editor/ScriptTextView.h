@@ -214,6 +214,9 @@ private:
     // Backspace or Delete beside a break that stands for no character (see TextInsertion): true
     // when it deleted the character beyond the break.
     bool deleteOverCut(const QKeyEvent& event);
+    // Ctrl+Backspace or Ctrl+Delete beside a break that stands for a space: true when it deleted
+    // as far as over that space (Qt stops at the break).
+    bool deleteWordOverCut(const QKeyEvent& event);
     // After a move by a character or a word that ended beside such a break: on past it, so that
     // each press passes a character and a word runs on across the break. `before`: the position
     // before the move.
@@ -228,8 +231,9 @@ private:
     void pasteInPieces(std::unique_ptr<PasteInsertion> insertion);
     void pasteNextPiece();
     std::unique_ptr<PiecewisePaste> paste_;
-    // Selects the paragraph holding `position` with its break (a third click).
-    void selectParagraph(int position);
+    // Selects whole paragraphs, with their breaks, from the one a third click took
+    // (clickedParagraph_) to the one holding `position`, leaving the view where it is.
+    void selectParagraphsTo(int position);
     // Runs `edit` as one undo step named `name`.
     template <typename Edit> void namedStep(const QString& name, Edit edit);
     void undoStepAdded();
@@ -312,6 +316,11 @@ private:
     QTextCharFormat typingLook_;
     QElapsedTimer doubleClicked_; // since the last double click, for a third click
     QPointF doubleClickPoint_;
+    // The paragraph a third click took: a drag from it, or a Shift+click while the selection is
+    // still the one made from it (paragraphSelection_, anchor and position), extends by paragraphs.
+    std::optional<platform::TextRange> clickedParagraph_;
+    std::pair<int, int> paragraphSelection_{-1, -1};
+    bool draggingParagraphs_ = false;
 };
 
 } // namespace cw::editor
