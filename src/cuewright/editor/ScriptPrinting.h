@@ -21,13 +21,13 @@ namespace cw::editor {
 class ProgressWindow;
 
 // Draws a text on the pages of a paint device (a PDF writer, a printer): its characters as they
-// are (no break that the text does not hold), each paragraph broken into lines of the printable
-// width, and the lines dealt out to pages one by one, each drawn once, whole, on the first page
-// with room for it. A paragraph is laid out a window of windowCharacters at a time (the line that
-// reaches a window's end is laid out again from the next), and a word too wide for a line from a
-// few lines' worth of it, so that time and memory grow with the text's length, however it is cut
-// into paragraphs and words, and no step holds long. Any one thread at a time; needs a
-// QGuiApplication for fonts.
+// are (no break that the text does not hold, tabs stopping where the editor's do), each paragraph
+// broken into lines of the printable width, and the lines dealt out to pages one by one, each
+// drawn once, whole, on the first page with room for it. A paragraph is laid out a window of
+// windowCharacters at a time (the line that reaches a window's end is laid out again from the
+// next), and a word too wide for a line from a few lines' worth of it, so that time and memory
+// grow with the text's length, however it is cut into paragraphs and words, and no step holds
+// long. Any one thread at a time; needs a QGuiApplication for fonts.
 class PagePrinter {
 public:
     static constexpr int windowCharacters = 1 << 13;
