@@ -462,8 +462,10 @@ TEST_F(ScriptFile, OpeningFailuresHaveTheirTexts) {
     };
     for (const auto& [rtf, plain, expected] : texts) {
         change("UPDATE texts SET binary_contents = CAST('" + rtf + "' AS BLOB), contents = '" + plain + "'");
-        const platform::AttributedString text = reopen().text;
+        QString notice;
+        const platform::AttributedString text = ScriptDocumentFile::open(path, defaults, &notice).text;
         EXPECT_EQ(text.string(), expected) << rtf;
+        EXPECT_EQ(notice.isEmpty(), rtf.find("deep") != std::string::npos) << rtf;
         const std::optional<platform::Font> font = text.isEmpty() ? std::nullopt : text.attributes(0).font;
         EXPECT_TRUE(font) << rtf;
         EXPECT_EQ(font.value_or(platform::Font{}).bold, rtf.find("bold") != std::string::npos) << rtf;

@@ -348,6 +348,7 @@ platform::AttributedString Database::readText() {
     if (plain.isEmpty()) { // and the RTF is cut short: nothing says what it held
         throw TextConversionError("The text of the script is cut short.");
     }
+    textFromPlainCopy = true;
     base::log("the stored RTF of a script gives " + std::to_string(text->length()) + " of the " +
               std::to_string(plain.size()) + " characters of its plain text: the plain text is opened");
     if (text->isEmpty() || !plain.startsWith(text->string())) {
