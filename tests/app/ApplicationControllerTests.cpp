@@ -30,6 +30,7 @@
 #include "platform/ui/Appearance.h"
 #include "platform/ui/FakeFileDialogs.h"
 #include "platform/ui/WindowAppearanceUpdatable.h"
+#include "sql/Connection.h"
 
 #include "support/LogCapture.h"
 
@@ -464,7 +465,8 @@ TEST_F(Shell, AFileRefusedAfterItsReadShowsNoProgressBesideItsAlert) {
 }
 
 // A rich-text file that ends early says so in its window's notice however large it is, read on
-// the main thread or off it; a whole one says nothing.
+// the main thread or off it; a whole one says nothing. So does a script whose stored RTF is cut
+// short, opening the words of its plain copy.
 TEST_F(Shell, ARichTextFileThatEndsEarlySaysSoAtAnySize) {
     defaults.set(cw::settings::startupMode, "DoNothing");
     launch();
@@ -472,23 +474,36 @@ TEST_F(Shell, ARichTextFileThatEndsEarlySaysSoAtAnySize) {
     while (large.size() < std::size_t(cw::LargeFileOpening::largeFileBytes)) {
         large += "A line of the script\\par\n";
     }
+    const QString lines = QStringLiteral("A line of the script\n").repeated(60000);
+    const auto cutScript = [&](const QString& text) {
+        const std::string made = saveScript(defaults, dir.path() / "made.cwr", text);
+        sql::Connection::open(made)->execute(
+            "UPDATE texts SET binary_contents = substr(binary_contents, 1, length(binary_contents) - 20)");
+        return fileBytes(made);
+    };
     const struct {
         const char* name;
         std::string content;
         bool endsEarly;
+        QString text; // a script's, whole
     } cases[] = {
-        {"small cut.rtf", "{\\rtf1\\ansi Only the first", true},
-        {"large cut.rtf", large, true},
-        {"large whole.rtf", large + "}", false},
+        {"small cut.rtf", "{\\rtf1\\ansi Only the first", true, {}},
+        {"large cut.rtf", large, true, {}},
+        {"large whole.rtf", large + "}", false, {}},
+        {"small cut.cwr", cutScript(lines.first(2000)), true, lines.first(2000)},
+        {"large cut.cwr", cutScript(lines), true, lines},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const auto opened = openAndWait(writeFile(c.name, c.content));
         ASSERT_TRUE(opened);
         const QString notice = opened->readNotice();
-        EXPECT_EQ(notice.contains(QStringLiteral("\u201C%1\u201D ends early").arg(c.name)), c.endsEarly)
+        const QString says = c.text.isEmpty() ? QStringLiteral("ends early")
+                                              : QStringLiteral("holds its formatted text cut short");
+        EXPECT_EQ(notice.contains(QStringLiteral("\u201C%1\u201D %2").arg(c.name, says)), c.endsEarly)
             << notice.toStdString();
         EXPECT_EQ(notice.isEmpty(), !c.endsEarly) << notice.toStdString();
+        EXPECT_TRUE(c.text.isEmpty() || opened->document().text.string() == c.text) << "a script opens whole";
     }
 }
 

@@ -28,6 +28,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <tuple>
 
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -451,6 +452,26 @@ TEST_F(ScriptFile, OpeningFailuresHaveTheirTexts) {
     EXPECT_THROW(reopen(), TextConversionError);
     change("UPDATE texts SET binary_contents = CAST('{\\rtf1 fine}' AS BLOB)");
     EXPECT_EQ(reopen().text.string(), "fine");
+    // An RTF that does not give the text whole: the plain copy beside it, or a refusal.
+    const std::string deep = std::string(600, '{') + "deep words" + std::string(600, '}');
+    const std::tuple<std::string, std::string, const char*> texts[] = {
+        {"{\\rtf1 " + deep + "}", "other", "deep words"},
+        {"{\\rtf1 {\\b bold} and mo", "bold and more", "bold and more"},
+        {"{\\rtf1 {\\b xyz", "abc", "abc"},
+        {"{\\rtf1 {\\*\\x hidden}}", "hidden words", "hidden words"},
+    };
+    for (const auto& [rtf, plain, expected] : texts) {
+        change("UPDATE texts SET binary_contents = CAST('" + rtf + "' AS BLOB), contents = '" + plain + "'");
+        QString notice;
+        const platform::AttributedString text = ScriptDocumentFile::open(path, defaults, &notice).text;
+        EXPECT_EQ(text.string(), expected) << rtf;
+        EXPECT_EQ(notice.isEmpty(), rtf.find("deep") != std::string::npos) << rtf;
+        const std::optional<platform::Font> font = text.isEmpty() ? std::nullopt : text.attributes(0).font;
+        EXPECT_TRUE(font) << rtf;
+        EXPECT_EQ(font.value_or(platform::Font{}).bold, rtf.find("bold") != std::string::npos) << rtf;
+    }
+    change("UPDATE texts SET binary_contents = CAST('{\\rtf1 {\\b xyz' AS BLOB), contents = NULL");
+    EXPECT_THROW(reopen(), TextConversionError) << "cut short, with no plain copy";
 }
 
 // What the person opening a file is told: which file, and why in words, never SQLite's own text;

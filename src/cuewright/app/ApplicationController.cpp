@@ -683,7 +683,8 @@ void ApplicationController::openOffMainThread(const std::string& path) {
             }
             // An unreadable text (or not UTF-8): the usual way reads it again and says why.
             std::shared_ptr<Project> project =
-                read.script ? self->workspace_->openReadScript(path, std::move(*read.script), read.stamp)
+                read.script
+                    ? self->workspace_->openReadScript(path, std::move(*read.script), read.stamp, read.notice)
                 : read.text ? self->workspace_->openImportedText(*read.text, read.notice)
                             : self->workspace_->openProject(path);
             window = self->makeEditorWindow(project);

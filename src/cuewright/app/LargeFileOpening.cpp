@@ -82,8 +82,8 @@ LargeFileOpening::LargeFileOpening(std::string path, ScriptImport::DefaultStyle 
                 // Taken before reading: a file written meanwhile counts as changed at the next save.
                 read.stamp = base::fileStamp(file);
                 try {
-                    read.script =
-                        defaults ? ScriptDocumentFile::open(file, *defaults) : ScriptDocumentFile::open(file);
+                    read.script = defaults ? ScriptDocumentFile::open(file, *defaults, &read.notice)
+                                           : ScriptDocumentFile::open(file, &read.notice);
                 } catch (...) {
                     read.error = std::current_exception();
                 }

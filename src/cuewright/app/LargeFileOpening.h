@@ -57,8 +57,8 @@ public:
         // An imported text; none when it could not be read (the caller opens the file the usual
         // way to say why) and for a script file.
         std::optional<platform::AttributedString> text;
-        // What its window should say about the read (a rich-text file that ends early); empty
-        // when nothing.
+        // What its window should say about the read (a rich-text file that ends early, a script
+        // whose stored text is cut short); empty when nothing.
         QString notice;
         // A script file's document, and the file's stamp taken before the read.
         std::optional<Document> script;

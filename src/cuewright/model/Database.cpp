@@ -7,6 +7,8 @@
 #include "cuewright/model/DatabaseError.h"
 #include "cuewright/model/ProjectError.h"
 #include "cuewright/model/Resources.h"
+#include "cuewright/model/ScriptImport.h"
+#include "cuewright/model/TextUtils.h"
 #include "cuewright/model/UserDefaults.h"
 #include "platform/defaults/ArchivedValues.h"
 #include "platform/defaults/Defaults.h"
@@ -328,10 +330,32 @@ platform::AttributedString Database::readText() {
     if (!rtf) {
         throw DatabaseError::textNotFound();
     }
-    std::optional<platform::AttributedString> text = platform::readRtf(viewOf(*rtf));
+    platform::RtfDocumentAttributes read;
+    std::optional<platform::AttributedString> text = platform::readRtf(viewOf(*rtf), &read);
     if (!text) {
         throw TextConversionError("The text of the script is not in RTF format.");
     }
+    if (!read.endedEarly && !text->isEmpty()) {
+        return std::move(*text);
+    }
+    // The plain copy written beside the RTF holds the words of a stored text that is cut short
+    // (or gives nothing): opening less would let the next save write the loss over them.
+    const std::optional<std::string> stored = optionalValue<std::string>(*row, "contents");
+    const QString plain = TextUtils::scriptText(QString::fromStdString(stored.value_or(std::string())));
+    if (plain == text->string() && (stored || !read.endedEarly)) {
+        return std::move(*text);
+    }
+    if (plain.isEmpty()) { // and the RTF is cut short: nothing says what it held
+        throw TextConversionError("The text of the script is cut short.");
+    }
+    textFromPlainCopy = true;
+    base::log("the stored RTF of a script gives " + std::to_string(text->length()) + " of the " +
+              std::to_string(plain.size()) + " characters of its plain text: the plain text is opened");
+    if (text->isEmpty() || !plain.startsWith(text->string())) {
+        return ScriptImport::plainText(plain, ScriptImport::DefaultStyle::fromUserDefaults(defaults()));
+    }
+    // The formatting read stays where the words agree; the rest takes the last style read.
+    text->append(plain.sliced(text->length()), text->attributes(text->length() - 1));
     return std::move(*text);
 }
 

@@ -53,6 +53,8 @@ public:
     Database() = default;
 
     std::shared_ptr<sql::Connection> db;
+    // Set by readText() when the words came from the plain copy, not the RTF whole.
+    bool textFromPlainCopy = false;
 
     void writeMetainfo(std::chrono::system_clock::time_point now = std::chrono::system_clock::now());
     void writeProperties(const Document& document);
@@ -67,7 +69,9 @@ public:
     // character each (a fresh id; the user's note and sort order as stored). A bookmark outside
     // the text is dropped; a file without a bookmarks table gives the text alone.
     platform::AttributedString readTextWithBookmarks();
-    // textNotFound without a row or with NULL RTF; TextConversionError when it is not RTF.
+    // textNotFound without a row or with NULL RTF; TextConversionError when it is not RTF, or
+    // is cut short with no plain copy beside it. An RTF cut short, or giving no words where the
+    // plain copy has some, gives the plain copy's words (see textFromPlainCopy).
     platform::AttributedString readText();
     DocumentScriptProperties readScriptProperties();
     DocumentSpeedProperties readSpeedProperties();

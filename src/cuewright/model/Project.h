@@ -174,8 +174,9 @@ public:
     // failure leaves the project with a fresh document from the settings. Main thread.
     void loadDocument(const std::string& path);
     // The same for a document already read from `path` (off the main thread), whose file had
-    // `stamp` before the read. Main thread.
-    void takeReadDocument(const std::string& path, Document document, std::optional<base::FileStamp> stamp);
+    // `stamp` before the read, with the read's notice (see readNotice()). Main thread.
+    void takeReadDocument(const std::string& path, Document document, std::optional<base::FileStamp> stamp,
+                          const QString& readNotice = {});
     // The text as UTF-8, as RTF with the script's background colour, or as DOCX (black
     // 14-point text on the background colour); atomic writes. They change neither
     // representedPath nor hasUnsavedChanges and tell no listener. Any thread.
@@ -212,8 +213,8 @@ public:
     // readNotice()).
     void importStyledText(const platform::AttributedString& text, const QString& readNotice = {});
 
-    // What the window should say about how the imported file was read (a rich-text file that
-    // ends early); empty when nothing. Main thread.
+    // What the window should say about how the file was read (a rich-text file that ends early,
+    // a script whose stored text is cut short); empty when nothing. Main thread.
     const QString& readNotice() const { return readNotice_; }
 
     // --- Displays -------------------------------------------------------------------------

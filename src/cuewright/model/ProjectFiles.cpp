@@ -68,21 +68,23 @@ void Project::loadDocument(const std::string& path) {
     // Taken before reading: a file written meanwhile counts as changed at the next save.
     const std::optional<base::FileStamp> read = base::fileStamp(path);
     Document document;
+    QString notice;
     try {
-        document = ScriptDocumentFile::open(path, *defaults_);
+        document = ScriptDocumentFile::open(path, *defaults_, &notice);
     } catch (const ProjectError&) {
         throw; // refused before anything was read: the project stays as it was
     } catch (...) {
         setDocument(defaultDocument());
         throw;
     }
-    takeReadDocument(path, std::move(document), read);
+    takeReadDocument(path, std::move(document), read, notice);
 }
 
 void Project::takeReadDocument(const std::string& path, Document document,
-                               std::optional<base::FileStamp> stamp) {
+                               std::optional<base::FileStamp> stamp, const QString& readNotice) {
     CW_DCHECK_MAIN_THREAD();
     setDocument(std::move(document));
+    readNotice_ = readNotice;
     setRepresentedPath(path);
     {
         std::lock_guard lock(mutex_);

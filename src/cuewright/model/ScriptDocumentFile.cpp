@@ -8,6 +8,9 @@
 #include "sql/Connection.h"
 #include "sql/Errors.h"
 
+#include <QCoreApplication>
+#include <QFile>
+
 #include <cerrno>
 #include <exception>
 #include <system_error>
@@ -129,7 +132,7 @@ std::optional<base::FileStamp> save(const std::filesystem::path& destination, co
     }
 }
 
-Document open(const std::filesystem::path& path, const platform::Defaults& defaults) {
+Document open(const std::filesystem::path& path, const platform::Defaults& defaults, QString* notice) {
     const std::filesystem::path absolute = std::filesystem::absolute(path);
     base::removeStaleTemporaryFiles(absolute.parent_path());
     try {
@@ -143,15 +146,25 @@ Document open(const std::filesystem::path& path, const platform::Defaults& defau
         if (database.readVersion() != 1) {
             throw ProjectError::versionNotSupported();
         }
-        return database.readDocument();
+        Document document = database.readDocument();
+        if (database.textFromPlainCopy && notice) {
+            const QString name =
+                QFile::decodeName(QByteArray::fromStdString(absolute.string())).section(u'/', -1);
+            *notice = QCoreApplication::translate(
+                          "Project", "\u201C%1\u201D holds its formatted text cut short: its words "
+                                     "are opened from the plain copy the file keeps, and part of "
+                                     "their formatting is missing.")
+                          .arg(name);
+        }
+        return document;
     } catch (const sql::Result& error) {
         base::log("cannot open " + absolute.string() + ": " + error.what());
         throw ProjectError::couldNotOpen(absolute.string(), unopenableBecause(error));
     }
 }
 
-Document open(const std::filesystem::path& path) {
-    return open(path, platform::Defaults::standard());
+Document open(const std::filesystem::path& path, QString* notice) {
+    return open(path, platform::Defaults::standard(), notice);
 }
 
 } // namespace cw::ScriptDocumentFile

@@ -6,6 +6,8 @@
 #include "cuewright/model/Bookmark.h"
 #include "cuewright/model/Document.h"
 
+#include <QString>
+
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -75,9 +77,12 @@ std::optional<base::FileStamp> save(const std::filesystem::path& destination, co
 // ProjectError::versionNotSupported for any version but 1,
 // DatabaseError for a file without version or text, sql::Result for a file that is no database or cannot be
 // opened, TextConversionError for a text that is not RTF. Embedded bookmarks come back as attributes of the
-// text. Missing properties fall back to `defaults`.
-Document open(const std::filesystem::path& path, const platform::Defaults& defaults);
-Document open(const std::filesystem::path& path);
+// text. Missing properties fall back to `defaults`. A stored RTF cut short opens the words of the
+// plain copy beside it; `notice`, when given, then gets what the window should say about it
+// (else it is left empty).
+Document open(const std::filesystem::path& path, const platform::Defaults& defaults,
+              QString* notice = nullptr);
+Document open(const std::filesystem::path& path, QString* notice = nullptr);
 
 } // namespace ScriptDocumentFile
 

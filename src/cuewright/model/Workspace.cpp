@@ -84,10 +84,11 @@ std::shared_ptr<Project> Workspace::openProject(const std::string& path) {
 }
 
 std::shared_ptr<Project> Workspace::openReadScript(const std::string& path, Document document,
-                                                   std::optional<base::FileStamp> stamp) {
+                                                   std::optional<base::FileStamp> stamp,
+                                                   const QString& readNotice) {
     CW_DCHECK_MAIN_THREAD();
     auto project = makeProject();
-    project->takeReadDocument(path, std::move(document), stamp);
+    project->takeReadDocument(path, std::move(document), stamp, readNotice);
     project->editor().screenManager->refreshAvailableScreens();
     projects_.push_back(project);
     return project;

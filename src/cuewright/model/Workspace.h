@@ -78,9 +78,10 @@ public:
     // A new project of a text already read and restyled as an import makes it (a large file read
     // off the main thread), its display list refreshed, appended to projects().
     // A new project of a script file's document already read (off the main thread) from `path`,
-    // whose file had `stamp` before the read, as openProject() would make it.
+    // whose file had `stamp` before the read, as openProject() would make it, with the read's notice.
     std::shared_ptr<Project> openReadScript(const std::string& path, Document document,
-                                            std::optional<base::FileStamp> stamp);
+                                            std::optional<base::FileStamp> stamp,
+                                            const QString& readNotice = {});
     std::shared_ptr<Project> openImportedText(const platform::AttributedString& text,
                                               const QString& readNotice = {});
 

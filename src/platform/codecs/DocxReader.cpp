@@ -22,7 +22,6 @@ namespace {
 
 constexpr const char* transitionalNamespace = "http://schemas.openxmlformats.org/wordprocessingml/2006/main";
 constexpr const char* strictNamespace = "http://purl.oclc.org/ooxml/wordprocessingml/main";
-constexpr int maxDepth = 256;     // deeper nesting is ignored, so hostile XML cannot exhaust the stack
 constexpr int maxStyleChain = 64; // basedOn chains longer than this are cut
 
 // Element names of the WordprocessingML namespace under whatever prefix the part binds it to.
@@ -463,6 +462,24 @@ QString cleanText(const QString& text) {
     return result;
 }
 
+// Visits the elements below `root` in document order, however deep, without recursing; `visit`
+// returns whether to go on into the element's children.
+template <typename Visit> void walkElements(const pugi::xml_node& root, Visit&& visit) {
+    pugi::xml_node node = root.first_child();
+    while (node) {
+        if (node.type() == pugi::node_element && visit(node) && node.first_child()) {
+            node = node.first_child();
+            continue;
+        }
+        while (!node.next_sibling()) {
+            node = node.parent();
+            if (node == root)
+                return;
+        }
+        node = node.next_sibling();
+    }
+}
+
 class BodyReader {
 public:
     BodyReader(const WordNames& names, const StyleSheet& sheet, const ReadLimits& limits)
@@ -470,18 +487,15 @@ public:
         , w(names)
         , styles(sheet) {}
 
-    void blocks(const pugi::xml_node& parent, int depth) {
-        if (depth > maxDepth)
-            return;
-        for (const pugi::xml_node& node : parent.children()) {
-            if (node.type() != pugi::node_element)
-                continue;
-            if (w.is(node, "p"))
+    void blocks(const pugi::xml_node& parent) {
+        walkElements(parent, [&](const pugi::xml_node& node) {
+            if (w.is(node, "p")) {
                 paragraph(node);
-            else if (!w.is(node, "sectPr") && !w.is(node, "tblPr") && !w.is(node, "trPr") &&
-                     !w.is(node, "tcPr") && !w.is(node, "tblGrid"))
-                blocks(node, depth + 1);
-        }
+                return false;
+            }
+            return !w.is(node, "sectPr") && !w.is(node, "tblPr") && !w.is(node, "trPr") &&
+                   !w.is(node, "tcPr") && !w.is(node, "tblGrid");
+        });
     }
 
     BoundedDocument document;
@@ -503,23 +517,16 @@ private:
         if (const auto own = alignment(w.value(w.child(pPr, "jc"), "val")))
             align = own;
         document.startParagraph(align.value_or(ParagraphAlignment::natural));
-        inlines(p, base, 0);
-    }
-
-    void inlines(const pugi::xml_node& parent, const RunLayer& base, int depth) {
-        if (depth > maxDepth)
-            return;
-        for (const pugi::xml_node& node : parent.children()) {
-            if (node.type() != pugi::node_element)
-                continue;
+        walkElements(p, [&](const pugi::xml_node& node) {
             const std::string_view local = w.local(node);
-            if (local == "r")
+            if (local == "r") {
                 run(node, base);
-            else if (local == "hyperlink" || local == "smartTag" || local == "ins" || local == "moveTo" ||
-                     local == "sdt" || local == "sdtContent" || local == "fldSimple" ||
-                     local == "customXml" || local == "bdo" || local == "dir")
-                inlines(node, base, depth + 1);
-        }
+                return false;
+            }
+            return local == "hyperlink" || local == "smartTag" || local == "ins" || local == "moveTo" ||
+                   local == "sdt" || local == "sdtContent" || local == "fldSimple" || local == "customXml" ||
+                   local == "bdo" || local == "dir";
+        });
     }
 
     void run(const pugi::xml_node& r, const RunLayer& paragraphBase) {
@@ -537,10 +544,15 @@ private:
                 continue;
             const std::string_view local = w.local(node);
             if (local == "t") {
-                // UTF-8 has at least as many bytes as UTF-16 has units: checked before converting.
-                const char* bytes = node.text().get();
-                document.checkMoreCharacters(static_cast<std::size_t>(text.size()) + std::strlen(bytes));
-                text += cleanText(QString::fromUtf8(bytes));
+                // A comment or processing instruction splits the text into pieces; CDATA is one.
+                for (const pugi::xml_node& piece : node.children()) {
+                    if (piece.type() != pugi::node_pcdata && piece.type() != pugi::node_cdata)
+                        continue;
+                    // UTF-8 has at least as many bytes as UTF-16 has units: checked before converting.
+                    const char* bytes = piece.value();
+                    document.checkMoreCharacters(static_cast<std::size_t>(text.size()) + std::strlen(bytes));
+                    text += cleanText(QString::fromUtf8(bytes));
+                }
             } else if (local == "tab" || local == "ptab") {
                 text += u'\t';
             } else if (local == "br" || local == "cr") {
@@ -623,7 +635,7 @@ RichDocument readPackage(const ZipReader& zip, std::size_t limit, const ReadLimi
             sheet = StyleSheet(*stylesXml, themeFonts);
 
     BodyReader reader(w, sheet, limits);
-    reader.blocks(w.child(root, "body"), 0);
+    reader.blocks(w.child(root, "body"));
     if (const pugi::xml_node background = w.child(root, "background"))
         reader.document.document.backgroundColor = parseHexColor(w.value(background, "color"));
     return std::move(reader.document.document);

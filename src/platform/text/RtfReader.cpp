@@ -12,12 +12,12 @@ namespace platform {
 
 namespace {
 
-constexpr int kMaxDepth = 512;
+// Group states kept apart; a change of state in a group nested past them is dropped, its text kept.
+constexpr std::size_t kMaxStates = 512;
 constexpr int kMaxUnicodeSkip = 16;
 
 enum class Dest : unsigned char {
     text,
-    skip,
     fontTable,
     colorTable,
     expandedColorTable,
@@ -265,6 +265,9 @@ struct Group {
     ParaState para;
     Dest dest = Dest::text;
     int unicodeSkip = 1;
+    // Groups opened inside this one that changed nothing yet share its entry, so that nesting
+    // costs no memory and has no limit.
+    std::size_t sharedBy = 0;
 };
 
 struct FontEntry {
@@ -309,7 +312,7 @@ public:
         stack_.push_back(Group{}); // outside every group
         while (p_ < end_) {
             const char c = *p_;
-            if (top().dest == Dest::skip) {
+            if (skipping_) {
                 skipGroup();
                 continue;
             }
@@ -339,39 +342,62 @@ public:
         if (documentAttributes) {
             documentAttributes->backgroundColor = documentBackground_;
             // A closed document's group leaves only the outermost level open.
-            documentAttributes->endedEarly = stack_.size() > 1 || ignoredDepth_ > 0;
+            documentAttributes->endedEarly = !outsideEveryGroup();
         }
         return std::move(out_);
     }
 
 private:
-    Group& top() { return stack_.back(); }
+    const Group& top() const { return stack_.back(); }
+
+    // The innermost group's state, to be changed: its own entry, split off one it shares. Past
+    // kMaxStates entries the change goes to a scratch copy and is lost.
+    Group& own() {
+        Group& shared = stack_.back();
+        if (shared.sharedBy == 0) {
+            return shared;
+        }
+        Group copy = shared;
+        copy.sharedBy = 0;
+        if (stack_.size() >= kMaxStates) {
+            scratch_ = copy;
+            return scratch_;
+        }
+        --shared.sharedBy;
+        stack_.push_back(copy);
+        return stack_.back();
+    }
+
+    bool outsideEveryGroup() const { return stack_.size() == 1 && stack_.back().sharedBy == 0; }
 
     // ---- groups
 
     void openGroup() {
         flushBytes();
         pendingSkip_ = 0;
-        if (ignoredDepth_ > 0 || stack_.size() > kMaxDepth) {
-            ++ignoredDepth_;
-            return;
+        ++stack_.back().sharedBy;
+    }
+
+    // Leaves the innermost group; returns the state it had.
+    Group popGroup() {
+        Group& innermost = stack_.back();
+        if (innermost.sharedBy > 0) {
+            --innermost.sharedBy;
+            return innermost;
         }
-        stack_.push_back(stack_.back());
+        Group closed = innermost;
+        stack_.pop_back();
+        return closed;
     }
 
     void closeGroup() {
         flushBytes();
         pendingSkip_ = 0;
-        if (ignoredDepth_ > 0) {
-            --ignoredDepth_;
-            return;
-        }
-        if (stack_.size() <= 1) {
+        if (outsideEveryGroup()) {
             return; // unbalanced '}': ignore
         }
-        const Group closed = stack_.back();
-        stack_.pop_back();
-        if (stack_.size() == 1) {
+        const Group closed = popGroup();
+        if (outsideEveryGroup()) {
             p_ = end_; // the document's group has closed: ignore what follows
         }
         if (closed.dest == Dest::shapeValue && top().dest != Dest::shapeValue) {
@@ -395,7 +421,7 @@ private:
             } else if (c == '}') {
                 if (depth == 0) {
                     --p_;
-                    top().dest = Dest::text; // let closeGroup() pop the skipped group
+                    skipping_ = false;
                     closeGroupAfterSkip();
                     return;
                 }
@@ -419,11 +445,11 @@ private:
     void closeGroupAfterSkip() {
         ++p_; // the '}'
         pendingSkip_ = 0;
-        if (stack_.size() > 1) {
-            stack_.pop_back();
+        if (!outsideEveryGroup()) {
+            popGroup();
             attributesDirty_ = true;
         }
-        if (stack_.size() == 1) {
+        if (outsideEveryGroup()) {
             p_ = end_; // the document's group has closed
         }
     }
@@ -475,12 +501,6 @@ private:
             readWord(name, param, hasParam);
             const bool starred = starNext_;
             starNext_ = false;
-            if (ignoredDepth_ > 0) {
-                if (name == "bin" && hasParam && param > 0) {
-                    skipBinary(param);
-                }
-                return;
-            }
             if (pendingSkip_ > 0 && name != "bin") {
                 --pendingSkip_;
                 return;
@@ -545,18 +565,20 @@ private:
         }
     }
 
-    void setDest(Dest dest) { top().dest = dest; }
+    void setDest(Dest dest) { own().dest = dest; }
+    // The rest of the innermost group is skipped unread.
+    void skipDestination() { skipping_ = true; }
 
     void word(std::string_view name, int param, bool hasParam, bool starred) {
         const auto& table = words();
         const auto it = table.find(name);
         if (it == table.end()) {
             if (starred && top().dest != Dest::background) {
-                setDest(Dest::skip);
+                skipDestination();
             }
             return;
         }
-        Group& g = top();
+        Group& g = own();
         CharState& ch = g.chars;
         ParaState& para = g.para;
         const bool on = !hasParam || param != 0;
@@ -602,7 +624,7 @@ private:
             break;
         case Word::skipDest:
             if (dest != Dest::background) {
-                setDest(Dest::skip);
+                skipDestination();
             }
             break;
         case Word::background:
@@ -621,12 +643,9 @@ private:
             }
             break;
         case Word::fldinst:
-            setDest(Dest::skip);
+            skipDestination();
             break;
         case Word::fldrslt:
-            if (dest == Dest::skip) {
-                break;
-            }
             setDest(Dest::text);
             break;
         case Word::bin:
@@ -943,7 +962,7 @@ private:
             ++p_;
             return;
         }
-        if (top().dest != Dest::text || ignoredDepth_ > 0 || top().chars.hidden) {
+        if (top().dest != Dest::text || top().chars.hidden) {
             byte(static_cast<unsigned char>(*p_++));
             return;
         }
@@ -975,7 +994,7 @@ private:
 
     void byte(unsigned char b) {
         const Dest dest = top().dest;
-        if (ignoredDepth_ > 0 || dest == Dest::skip || dest == Dest::background) {
+        if (dest == Dest::background) {
             return;
         }
         if (dest == Dest::colorTable || dest == Dest::expandedColorTable) {
@@ -1008,7 +1027,7 @@ private:
     }
 
     void character(char16_t c) {
-        if (ignoredDepth_ > 0 || c == 0) {
+        if (c == 0) {
             return;
         }
         switch (top().dest) {
@@ -1045,7 +1064,6 @@ private:
                 endColorEntry(top().dest == Dest::colorTable ? colors_ : expandedColors_);
             }
             return;
-        case Dest::skip:
         case Dest::background:
             return;
         }
@@ -1109,7 +1127,8 @@ private:
     const char* p_;
     const char* end_;
     std::vector<Group> stack_;
-    int ignoredDepth_ = 0;
+    Group scratch_;
+    bool skipping_ = false;
     int pendingSkip_ = 0;
     bool starNext_ = false;
     bool attributesDirty_ = true;

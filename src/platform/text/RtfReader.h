@@ -21,8 +21,8 @@ struct RtfDocumentAttributes {
 // Reads RTF bytes. Returns nullopt when the data is not RTF (it must begin with "{\rtf").
 // Anything after that header is read leniently: unknown control words are ignored, unknown
 // starred destinations skipped, a truncated file gives the text read so far (and says it ended
-// early), and nesting deeper
-// than the reader keeps track of is dropped, so no input crashes it or recurses. Every character
+// early). Nesting of any depth keeps its text, without recursing; only changes of formatting
+// past the reader's few hundred distinct levels are dropped. Every character
 // gets a font (the document's default when none is named) and a paragraph style; colours,
 // underline and background only where the document sets them. Never throws.
 std::optional<AttributedString> readRtf(QByteArrayView data,

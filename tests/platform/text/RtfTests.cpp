@@ -216,12 +216,24 @@ TEST(RtfReaderRobustness, DeepNestingNeitherCrashesNorRecurses) {
     deep += "\\b deep";
     deep += QByteArray(1000000, '}');
     deep += "b}";
-    auto text = readRtf(deep);
+    platform::RtfDocumentAttributes attributes;
+    auto text = readRtf(deep, &attributes);
     ASSERT_TRUE(text);
-    EXPECT_TRUE(text->string().startsWith(u'a'));
-    EXPECT_TRUE(text->string().endsWith(u'b'));
+    EXPECT_EQ(text->string(), QStringLiteral("adeepb"));
+    EXPECT_TRUE(text->attributes(1).font->bold);
     EXPECT_FALSE(text->attributes(text->length() - 1).font->bold);
     EXPECT_TRUE(readRtf("{\\rtf1 {\\*\\x " + QByteArray(1000000, '{') + "}x"));
+    // Each level restyled: past the levels kept apart, the text still comes in.
+    QByteArray restyled = "{\\rtf1 ";
+    for (int i = 0; i < 2000; ++i) {
+        restyled +=
+            "{\\fs" + QByteArray::number(20 + i % 2) + "{\\*\\x {skipped}}" + QByteArray::number(i % 10);
+    }
+    text = readRtf(restyled + QByteArray(2000, '}') + "\\b z}", &attributes);
+    ASSERT_TRUE(text && !attributes.endedEarly);
+    EXPECT_EQ(text->string().first(12) + text->string().last(1), QStringLiteral("012345678901z"));
+    EXPECT_EQ(text->length(), 2001);
+    EXPECT_TRUE(text->attributes(2000).font->bold);
 }
 
 TEST(RtfReaderRobustness, HostileParameters) {
