@@ -279,8 +279,7 @@ TEST(AtomicFile, ASavedFileKeepsTheGroupOfTheOriginalWhenTheUserIsInIt) {
         gid_t expected;
     } cases[] = {{{ownGroup, team}, 0664, team}, {{ownGroup}, 0666, ownGroup}};
     for (const auto& c : cases) {
-        testsupport::TempDir dir;
-        ::chmod(dir.path().c_str(), 0777);
+        const testsupport::SharedFolder dir; // the colleague reaches it whatever TMPDIR is
         const fs::path script = dir / "shared.txt";
         std::ofstream(script) << "first";
         ASSERT_EQ(::chown(script.c_str(), firstOwner, team), 0);

@@ -7,15 +7,21 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QLineEdit>
+#include <QMenu>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
+#include <QTextBlock>
 #include <QTextDocument>
 #include <QTimer>
 #include <QToolButton>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
+#include <vector>
 
 using cw::editor::FindBar;
 using cw::editor::ScriptTextView;
@@ -59,6 +65,23 @@ protected:
     void searchFor(const QString& find, const QString& replacement) {
         type(bar->findField(), find);
         type(bar->replaceField(), replacement);
+    }
+    // Undo chosen from the text's context menu, opened by a right click: its item's action.
+    void undoFromContextMenu() {
+        const QPoint at = text->viewport()->rect().center();
+        QContextMenuEvent rightClick(QContextMenuEvent::Mouse, at, text->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(text->viewport(), &rightClick);
+        QPointer<QMenu> menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        ASSERT_TRUE(menu) << "no context menu";
+        const QList<QAction*> items = menu->actions();
+        const auto undo = std::find_if(items.begin(), items.end(), [](QAction* item) {
+            return item->text().remove(u'&').startsWith(QStringLiteral("Undo")) && item->isEnabled();
+        });
+        ASSERT_NE(undo, items.end()) << "no Undo in the context menu";
+        (*undo)->trigger(); // the progress window that shows meanwhile closes the menu
+        if (menu) {
+            menu->close();
+        }
     }
     // What Replace All counted, and how often the text was laid out again meanwhile.
     std::pair<int, int> replaceAllCountingLayouts() {
@@ -125,8 +148,8 @@ TEST_F(FindBarTest, FindsOnAndBackRoundTheEndAndEscapeLeavesTheMatchSelected) {
 }
 
 // Replace and Replace All are one named undo step each, laid out once however many matches, and
-// keep the look of the text they replace and its bookmarks; a replace that changes nothing makes
-// no edit; a locked text is only searched.
+// keep the look of the text they replace, its paragraphs' alignment and its bookmarks; a replace
+// that changes nothing makes no edit; a locked text is only searched.
 TEST_F(FindBarTest, ReplacementsKeepLookAndBookmarksAsOneNamedStep) {
     AttributedString original(QStringLiteral("teh start\nthen teh and TEH\nteh"));
     platform::Attributes bold, mark, last;
@@ -136,6 +159,9 @@ TEST_F(FindBarTest, ReplacementsKeepLookAndBookmarksAsOneNamedStep) {
     original.setAttributes(bold, {0, 3});
     original.addAttributes(mark, {15, 1}); // the first "t" of the second "teh"
     original.addAttributes(last, {28, 1}); // "e" of the last "teh", whose paragraph it ends
+    platform::Attributes centred;
+    centred.paragraphStyle.emplace().alignment = platform::ParagraphAlignment::center;
+    original.addAttributes(centred, {10, 17}); // the second paragraph
     // A long script first: however many matches, one edit laid out once.
     setText(AttributedString(QStringLiteral("Good evening, teh news.\n").repeated(4000)));
     bar->showBar(FindBar::Mode::replace);
@@ -144,6 +170,15 @@ TEST_F(FindBarTest, ReplacementsKeepLookAndBookmarksAsOneNamedStep) {
     EXPECT_EQ(replaceAllCountingLayouts(), std::make_pair(4000, 1));
     EXPECT_FALSE(script().string().contains("teh"));
     setText(original);
+    const auto alignments = [&] { // of each paragraph, as shown
+        std::vector<Qt::Alignment> shown;
+        for (const int at : {0, 15, 27}) {
+            shown.push_back(text->document()->findBlock(at).blockFormat().alignment());
+        }
+        return shown;
+    };
+    const auto aligned = alignments();
+    ASSERT_EQ(aligned[1], Qt::AlignHCenter);
     EXPECT_EQ(replaceAllCountingLayouts(), std::make_pair(4, 1));
     EXPECT_EQ(text->undoActionName(), "Replace All");
     const AttributedString after = script();
@@ -152,6 +187,7 @@ TEST_F(FindBarTest, ReplacementsKeepLookAndBookmarksAsOneNamedStep) {
     EXPECT_FALSE(after.attributes(15).font && after.attributes(15).font->bold);
     EXPECT_EQ(after.attributes(15).bookmark, mark.bookmark) << "the bookmark went with the word";
     EXPECT_EQ(after.attributes(27).bookmark, last.bookmark) << "the last bookmark went with the word";
+    EXPECT_EQ(alignments(), aligned) << "a paragraph took another's alignment";
     EXPECT_TRUE(bar->status().contains("4 replaced")) << bar->status().toStdString();
     text->undo();
     EXPECT_EQ(script().string(), original.string()) << "not one undo step";
@@ -187,7 +223,8 @@ TEST_F(FindBarTest, ReplacementsKeepLookAndBookmarksAsOneNamedStep) {
     EXPECT_EQ(script().string(), replaced);
 }
 
-// Replace All as a person would do it: the bar shown, both fields typed, the button clicked.
+// Replace and Replace All as a person would do them: the bar shown, both fields typed, the button
+// clicked. A paragraph they grow is cut as any other way of growing it cuts it.
 TEST_F(FindBarTest, MatchesOverTheEditorsCutsAreFoundAndReplaced) {
     const QString spaced = QStringLiteral("one two three four five six seven eight nine ten ").repeated(1429);
     const struct {
@@ -201,6 +238,7 @@ TEST_F(FindBarTest, MatchesOverTheEditorsCutsAreFoundAndReplaced) {
         {"cut at spaces", spaced.left(70020), spaced.left(48), "1 2 3 4 5 6 7 8 9 10", "1 of 1429", 1429},
         {"no space", QStringLiteral("ab").repeated(9000), "ba", "-", "1 of 8999", 8999},
         {"CJK", QStringLiteral("漢字仮名").repeated(4500), "名漢", "", "1 of 4499", 4499},
+        {"a run made longer", QStringLiteral("ab").repeated(9000), "a", "aaa", "1 of 9000", 9000},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -213,11 +251,23 @@ TEST_F(FindBarTest, MatchesOverTheEditorsCutsAreFoundAndReplaced) {
             field->clear(), field->insert(typed); // typed: not ASCII
         }
         EXPECT_EQ(bar->status().toStdString(), c.status);
+        const auto expectCut = [&](const char* after) {
+            for (QTextBlock block = text->document()->begin(); block.isValid(); block = block.next()) {
+                ASSERT_FALSE(cw::editor::isPastLimits(block)) << after << " left uncut " << block.position();
+            }
+        };
+        QString once = c.text; // the first match is selected
+        once.replace(once.indexOf(c.find), c.find.size(), c.replacement);
+        bar->findChild<QPushButton*>("replaceButton")->click();
+        EXPECT_TRUE(script().string() == once);
+        expectCut("Replace");
+        text->undo();
         bar->findChild<QPushButton*>("replaceAllButton")->click();
         EXPECT_EQ(bar->status().toStdString(), std::to_string(c.replaced) + " replaced");
         QString expected = c.text;
         expected.replace(c.find, c.replacement);
         EXPECT_TRUE(script().string() == expected);
+        expectCut("Replace All");
         text->undo();
         EXPECT_TRUE(script().string() == c.text) << "undone";
         bar->closeBar();
@@ -263,8 +313,8 @@ TEST_F(FindBarTest, ReplaceAllOverALongRunAndItsUndoLetTheLoopTurnAndTheirCancel
     EXPECT_GT(turnsDuring([&] { EXPECT_EQ(bar->replaceAll(), 1 << 21); }), 0) << "Replace All held the loop";
     EXPECT_TRUE(script().string() == replaced) << "an undo came between its slices";
     EXPECT_EQ(text->undoActionName(), "Replace All");
-    EXPECT_GT(turnsDuring([&] { text->undo(); }), 0) << "its undo held the loop";
-    EXPECT_TRUE(script().string() == run) << "one undo did not take it back";
+    EXPECT_GT(turnsDuring([&] { undoFromContextMenu(); }), 0) << "its undo held the loop";
+    EXPECT_TRUE(script().string() == run) << "one undo from the context menu did not take it back";
     EXPECT_GT(turnsDuring([&] { text->redo(); }), 0) << "its redo held the loop";
     EXPECT_TRUE(script().string() == replaced) << "one redo did not make it again";
     EXPECT_FALSE(text->isReadOnly());

@@ -766,8 +766,9 @@ TEST_P(FilterModes, ReceiveFilterLearnsWhenADatagramCameIn) {
 }
 
 // A socket on every address is asked at 127.0.0.2 and 127.0.0.3 (both this host's, neither the
-// one the route to the asker picks): the filter learns each address asked, and replies sent from
-// it, one at a time or two in one system call, come from the address asked.
+// one the route to the asker picks), and at loopback's broadcast address: the filter learns each
+// address asked (for the broadcast, the interface's own address the kernel picks), and replies
+// sent from it, one at a time or together in one system call, come from that address.
 TEST_P(FilterModes, ReplyLeavesFromTheAddressTheRequestCameTo) {
     std::mutex mutex;
     std::vector<Address> asked;
@@ -781,40 +782,44 @@ TEST_P(FilterModes, ReplyLeavesFromTheAddressTheRequestCameTo) {
     ASSERT_TRUE(sock->bindToPort(0));
     ASSERT_TRUE(sock->beginReceiving());
     const uint16_t port = sock->localPortIPv4();
-    const char* const hosts[] = {"127.0.0.2", "127.0.0.3"};
-    for (const char* host : hosts) {
-        sender.sendTo(ipv4Address(host, port), bytes(host));
+    const struct {
+        const char* to;
+        const char* from; // the reply's source
+    } hosts[] = {{"127.0.0.2", "127.0.0.2"}, {"127.0.0.3", "127.0.0.3"}, {"127.255.255.255", "127.0.0.1"}};
+    const size_t count = std::size(hosts);
+    for (const auto& host : hosts) {
+        sender.sendTo(ipv4Address(host.to, port), bytes(host.to));
     }
-    ASSERT_TRUE(delegate->waitFor(Kind::received, 2));
+    ASSERT_TRUE(delegate->waitFor(Kind::received, count));
     const auto requests = delegate->events(Kind::received);
     const std::lock_guard lock(mutex);
-    ASSERT_EQ(asked.size(), 2u);
-    for (size_t i = 0; i < 2; ++i) {
-        EXPECT_EQ(AsyncUdpSocket::hostFromAddress(asked[i]), hosts[i]);
+    ASSERT_EQ(asked.size(), count);
+    for (size_t i = 0; i < count; ++i) {
+        EXPECT_EQ(AsyncUdpSocket::hostFromAddress(asked[i]), hosts[i].from);
     }
     EXPECT_FALSE(AsyncUdpSocket::filteredDatagramDestination()) << "nothing outside a filter";
 
     const auto repliesComeFromTheAddressAsked = [&](const char* how) {
-        for (const char* host : hosts) {
+        for (const auto& host : hosts) {
             Address from;
             const auto reply = sender.receive(5000ms, &from);
             ASSERT_TRUE(reply) << how;
-            EXPECT_EQ(text(*reply), host) << how;
-            EXPECT_EQ(AsyncUdpSocket::hostFromAddress(from), host) << how;
+            EXPECT_EQ(text(*reply), host.to) << how;
+            EXPECT_EQ(AsyncUdpSocket::hostFromAddress(from), host.from) << how;
             EXPECT_EQ(AsyncUdpSocket::portFromAddress(from), port) << how;
         }
     };
-    for (size_t i = 0; i < 2; ++i) {
+    for (size_t i = 0; i < count; ++i) {
         sock->sendData(requests[i].data, requests[i].address, asked[i], -1.0, long(i));
         ASSERT_TRUE(delegate->waitFor(Kind::sent, i + 1));
     }
     repliesComeFromTheAddressAsked("one at a time");
     sock->performBlock([&] { // queued together, so sent together
-        for (size_t i = 0; i < 2; ++i) {
+        for (size_t i = 0; i < count; ++i) {
             sock->sendData(requests[i].data, requests[i].address, asked[i], -1.0, long(i));
         }
     });
-    ASSERT_TRUE(delegate->waitFor(Kind::sent, 4));
+    ASSERT_TRUE(delegate->waitFor(Kind::sent, 2 * count));
     repliesComeFromTheAddressAsked("in one batch");
 }
 

@@ -34,6 +34,10 @@ RawUdp::RawUdp(int family, uint16_t port)
     if (fd_ < 0) {
         throw std::runtime_error("socket failed");
     }
+    if (family == AF_INET) { // it may ask loopback's broadcast address, as a controller asks a network's
+        const int on = 1;
+        (void)::setsockopt(fd_, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+    }
     const Address a = loopbackAddress(family, port);
     if (::bind(fd_, reinterpret_cast<const sockaddr*>(a.data()), static_cast<socklen_t>(a.size())) != 0) {
         throw std::runtime_error(std::string("bind failed: ") + std::strerror(errno));

@@ -1,13 +1,12 @@
 // A local socket that another user listens on, for tests of who may hand what to whom.
 #pragma once
 
+#include "support/TempDir.h"
+
 #include <algorithm>
 #include <csignal>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string>
-#include <system_error>
 
 #include <grp.h>
 #include <pwd.h>
@@ -17,24 +16,6 @@
 #include <unistd.h>
 
 namespace testsupport {
-
-// A folder of its own that anyone may reach and write in, as /tmp is (the test's temporary folder
-// may be closed to others), for the other user's sockets. Removed when destroyed.
-struct SharedFolder {
-    std::filesystem::path path;
-    SharedFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "cw-shared-XXXXXX").string();
-        path = ::mkdtemp(pattern.data());
-        std::filesystem::permissions(path, std::filesystem::perms::all);
-    }
-    ~SharedFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
-    SharedFolder(const SharedFolder&) = delete;
-    SharedFolder& operator=(const SharedFolder&) = delete;
-    std::string operator/(const std::string& name) const { return (path / name).string(); }
-};
 
 // The user nobody listening on a local socket at `path`, in a child process (the test must run
 // as root to switch users). Killed when destroyed.

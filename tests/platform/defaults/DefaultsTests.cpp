@@ -707,11 +707,11 @@ TEST(DefaultsPath, WithoutAHomeNothingPlantedInTheSharedFolderIsUsed) {
         GTEST_SKIP() << "needs root to run as a user without a passwd entry";
     }
     ASSERT_EQ(::getpwuid(homeless), nullptr);
-    testsupport::TempDir dir;
-    const fs::path shared = dir / "tmp";
+    const testsupport::SharedFolder dir; // the child reaches it whatever TMPDIR is
+    const fs::path shared = dir.path / "tmp";
     fs::create_directories(shared);
     fs::permissions(shared, fs::perms::all | fs::perms::sticky_bit);
-    fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+    fs::permissions(dir.path, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
     const auto plant = [&](const fs::path& folder, fs::perms mode) {
         fs::create_directories(folder / "Cuewright");
         std::ofstream(folder / "Cuewright" / "defaults.json")
