@@ -15,6 +15,7 @@
 #include <mutex>
 #include <optional>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -37,91 +38,47 @@ enum Trait : unsigned {
     object = 1 << 10, // a picture or a control: no character, but the spaces on both sides stay
 };
 
-struct ElementKind {
-    std::string_view name;
-    unsigned traits;
-    double size = 0; // headings
-};
+// Element names by what they are; libxml2 gives HTML element names in lower case.
+constexpr std::pair<unsigned, std::string_view> kNames[] = {
+    {block,
+     "address article aside blockquote body caption center dd details dialog dir div dl dt fieldset "
+     "figcaption figure footer form h1 h2 h3 h4 h5 h6 header hgroup hr legend li listing main menu nav ol "
+     "p plaintext pre section summary table textarea ul xmp"},
+    {bold, "b strong th h1 h2 h3 h4 h5 h6"},
+    {italic, "address cite dfn em i var"},
+    {underline, "ins u"},
+    {hidden, "head iframe noembed noframes noscript object script style template title"},
+    {pre, "listing plaintext pre textarea xmp"},
+    {cell, "td th"},
+    {row, "tr"},
+    {lineBreak, "br"},
+    {centered, "center"},
+    {object, "img input"}};
 
-// Sorted by name. libxml2 gives HTML element names in lower case.
-constexpr ElementKind kElements[] = {
-    {"address", block | italic},
-    {"article", block},
-    {"aside", block},
-    {"b", bold},
-    {"blockquote", block},
-    {"body", block},
-    {"br", lineBreak},
-    {"caption", block},
-    {"center", block | centered},
-    {"cite", italic},
-    {"dd", block},
-    {"details", block},
-    {"dfn", italic},
-    {"dialog", block},
-    {"dir", block},
-    {"div", block},
-    {"dl", block},
-    {"dt", block},
-    {"em", italic},
-    {"fieldset", block},
-    {"figcaption", block},
-    {"figure", block},
-    {"footer", block},
-    {"form", block},
-    {"h1", block | bold, 24},
-    {"h2", block | bold, 18},
-    {"h3", block | bold, 14},
-    {"h4", block | bold, 12},
-    {"h5", block | bold, 10},
-    {"h6", block | bold, 8},
-    {"head", hidden},
-    {"header", block},
-    {"hgroup", block},
-    {"hr", block},
-    {"i", italic},
-    {"iframe", hidden},
-    {"img", object},
-    {"input", object},
-    {"ins", underline},
-    {"legend", block},
-    {"li", block},
-    {"listing", block | pre},
-    {"main", block},
-    {"menu", block},
-    {"nav", block},
-    {"noembed", hidden},
-    {"noframes", hidden},
-    {"noscript", hidden},
-    {"object", hidden},
-    {"ol", block},
-    {"p", block},
-    {"plaintext", block | pre},
-    {"pre", block | pre},
-    {"script", hidden},
-    {"section", block},
-    {"strong", bold},
-    {"style", hidden},
-    {"summary", block},
-    {"table", block},
-    {"td", cell},
-    {"template", hidden},
-    {"textarea", block | pre},
-    {"th", cell | bold},
-    {"title", hidden},
-    {"tr", row},
-    {"u", underline},
-    {"ul", block},
-    {"var", italic},
-    {"xmp", block | pre},
-};
+std::string_view nameOf(xmlNodePtr node) {
+    return reinterpret_cast<const char*>(node->name);
+}
 
-const ElementKind* kindOf(const xmlChar* name) {
-    const std::string_view wanted(reinterpret_cast<const char*>(name));
-    const auto* found =
-        std::lower_bound(std::begin(kElements), std::end(kElements), wanted,
-                         [](const ElementKind& kind, std::string_view n) { return kind.name < n; });
-    return found != std::end(kElements) && found->name == wanted ? found : nullptr;
+unsigned traitsOf(std::string_view name) {
+    static const std::unordered_map<std::string_view, unsigned> traits = [] {
+        std::unordered_map<std::string_view, unsigned> made;
+        for (const auto& [trait, names] : kNames) {
+            for (size_t at = 0; at < names.size();) {
+                const size_t end = std::min(names.find(' ', at), names.size());
+                made[names.substr(at, end - at)] |= trait;
+                at = end + 1;
+            }
+        }
+        return made;
+    }();
+    const auto found = traits.find(name);
+    return found != traits.end() ? found->second : 0;
+}
+
+// The point size of a heading, 0 for any other element.
+double headingSize(std::string_view name) {
+    static const double sizes[] = {24, 18, 14, 12, 10, 8};
+    return name.size() == 2 && name[0] == 'h' && name[1] >= '1' && name[1] <= '6' ? sizes[name[1] - '1'] : 0;
 }
 
 // The bytes handed to the parser as it asks for them. A NUL ends the parser's loops early: it
@@ -399,11 +356,7 @@ public:
     }
     void lineBreak() { ++pendingLineBreaks_; }
     void object() {
-        const bool space = std::exchange(pendingSpace_, false);
-        flushPending();
-        if (space && spaceAllowed_) {
-            put(u' ');
-        }
+        startCharacter();
         spaceAllowed_ = true;
     }
     void cellStart() {
@@ -423,35 +376,19 @@ public:
         }
         for (qsizetype at = 0; at < characters.size(); ++at) {
             const QChar c = characters[at];
-            if (preformatted) {
-                if (c == u'\r' || c == u'\n') {
-                    if (c == u'\r' && at + 1 < characters.size() && characters[at + 1] == u'\n') {
-                        ++at;
-                    }
-                    flushPending();
-                    put(u'\n');
-                    paragraphBegun_ = false;
-                    spaceAllowed_ = false;
-                    continue;
+            if (preformatted && (c == u'\r' || c == u'\n')) {
+                if (c == u'\r' && at + 1 < characters.size() && characters[at + 1] == u'\n') {
+                    ++at;
                 }
-                const bool space = std::exchange(pendingSpace_, false);
-                flushPending();
-                if (space && spaceAllowed_) {
-                    put(u' ');
-                }
-                put(c);
-                continue;
-            }
-            if (isHtmlSpace(c)) {
+                startCharacter();
+                put(u'\n');
+                paragraphBegun_ = false;
+            } else if (!preformatted && isHtmlSpace(c)) {
                 pendingSpace_ = true;
-                continue;
+            } else {
+                startCharacter();
+                put(c);
             }
-            const bool space = std::exchange(pendingSpace_, false);
-            flushPending();
-            if (space && spaceAllowed_) {
-                put(u' ');
-            }
-            put(c);
         }
     }
 
@@ -472,7 +409,14 @@ private:
             paragraphBegun_ = false;
         }
     }
-    // What waits before a character: the paragraph break, line breaks and tabs.
+    // What waits before a character: the paragraph break, line breaks, tabs and a space.
+    void startCharacter() {
+        const bool space = std::exchange(pendingSpace_, false);
+        flushPending();
+        if (space && spaceAllowed_) {
+            put(u' ');
+        }
+    }
     void flushPending() {
         flushParagraphBreak();
         for (; pendingLineBreaks_ > 0; --pendingLineBreaks_) {
@@ -501,8 +445,8 @@ private:
     int cellsInRow_ = 0;
 };
 
-bool isNamed(xmlNodePtr node, const char* name) {
-    return node->type == XML_ELEMENT_NODE && xmlStrEqual(node->name, reinterpret_cast<const xmlChar*>(name));
+bool isNamed(xmlNodePtr node, std::string_view name) {
+    return node->type == XML_ELEMENT_NODE && nameOf(node) == name;
 }
 
 // Whether the document is Qt's own rich text (its head says so), whose paragraphs keep their
@@ -580,8 +524,8 @@ private:
     }
 
     void enter(xmlNodePtr node) {
-        const ElementKind* kind = kindOf(node->name);
-        const unsigned traits = kind != nullptr ? kind->traits : 0;
+        const std::string_view name = nameOf(node);
+        const unsigned traits = traitsOf(name);
         Style style = styles_.back();
         style.hidden = style.hidden || (traits & hidden) != 0;
         if (traits & pre) {
@@ -595,13 +539,13 @@ private:
             if (traits & centered) {
                 style.alignment = ParagraphAlignment::center;
             }
-            if (kind != nullptr && kind->size > 0) {
-                style.size = kind->size;
+            if (const double size = headingSize(name); size > 0) {
+                style.size = size;
             }
-            if (qtRichText_ && kind != nullptr && (kind->name == "p" || kind->name == "li")) {
+            if (qtRichText_ && (name == "p" || name == "li")) {
                 style.preformatted = true; // Qt's own HTML says "white-space: pre-wrap" in its style sheet
             }
-            applyAttributes(node, kind, style);
+            applyAttributes(node, traits, style);
         }
         if (!style.hidden) {
             if (traits & block) {
@@ -626,8 +570,7 @@ private:
     }
 
     void leave(xmlNodePtr node) {
-        const ElementKind* kind = kindOf(node->name);
-        const unsigned traits = kind != nullptr ? kind->traits : 0;
+        const unsigned traits = traitsOf(nameOf(node));
         if (!styles_.back().hidden && (traits & (block | row))) {
             writer_.blockBoundary();
         }
@@ -635,7 +578,7 @@ private:
         attributes_.pop_back();
     }
 
-    void applyAttributes(xmlNodePtr node, const ElementKind* kind, Style& style) {
+    void applyAttributes(xmlNodePtr node, unsigned traits, Style& style) {
         const double parentSize = styles_.back().size.value_or(12.0);
         const auto named = [](xmlAttrPtr attribute, const char* name) {
             return xmlStrcasecmp(attribute->name, reinterpret_cast<const xmlChar*>(name)) == 0;
@@ -647,8 +590,7 @@ private:
                 css = attributeValue(attribute);
             } else if (named(attribute, "hidden")) {
                 style.hidden = true;
-            } else if (named(attribute, "align") && kind != nullptr &&
-                       (kind->traits & (block | cell | row))) {
+            } else if (named(attribute, "align") && (traits & (block | cell | row))) {
                 if (const auto aligned = alignment(attributeValue(attribute))) {
                     style.alignment = aligned;
                 }
