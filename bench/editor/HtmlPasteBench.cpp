@@ -1,6 +1,7 @@
 // HTML from another program pasted into the editor, in the shapes that held or killed a reader
 // that was not bounded: each reports, beside its time, the longest the main thread went without
 // turning its event loop (held_ms) and whether the HTML was read or refused (read = 1 or 0).
+#include "cuewright/editor/ClipboardText.h"
 #include "cuewright/editor/ScriptTextView.h"
 #include "support/Defaults.h"
 #include "support/MainThreadHold.h"
@@ -40,6 +41,8 @@ const std::vector<std::pair<const char*, QString>>& shapes() {
                           QStringLiteral("</style>") + repeated("<b>x</b>", 4000)},
             {"wide cells", repeated("<tr><td colspan=\"20000\">x</td></tr>", 400)},
             {"attributes", attributes + QStringLiteral(">x")},
+            {"plain paragraphs",
+             repeated("<p>The news as it is read, and the rest of the text.</p>\n", 12000)},
             {"a page of paragraphs",
              repeated("<p>The <b>news</b> as <i>it</i> is <span style=\"color:red\">read</span>.</p>\n",
                       12000)},
@@ -76,7 +79,18 @@ void BM_PasteHtml(benchmark::State& state) {
     state.counters["read"] = read ? 1 : 0;
     state.SetBytesProcessed(state.iterations() * html.toUtf8().size());
 }
-BENCHMARK(BM_PasteHtml)->DenseRange(0, 9)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+BENCHMARK(BM_PasteHtml)->DenseRange(0, 10)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+
+// The reading alone, without the paste rules and the insertion.
+void BM_ReadHtml(benchmark::State& state) {
+    const auto& [name, html] = shapes()[size_t(state.range(0))];
+    state.SetLabel(name);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(cw::editor::ClipboardText::readHtml(html));
+    }
+    state.SetBytesProcessed(state.iterations() * html.toUtf8().size());
+}
+BENCHMARK(BM_ReadHtml)->DenseRange(0, 10)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 
