@@ -41,6 +41,7 @@ const std::vector<std::pair<const char*, QString>>& shapes() {
                           QStringLiteral("</style>") + repeated("<b>x</b>", 4000)},
             {"wide cells", repeated("<tr><td colspan=\"20000\">x</td></tr>", 400)},
             {"attributes", attributes + QStringLiteral(">x")},
+            {"dense runs", repeated("<b>a</b><i>b</i>", 65000)},
             {"plain paragraphs",
              repeated("<p>The news as it is read, and the rest of the text.</p>\n", 12000)},
             {"a page of paragraphs",
@@ -79,7 +80,7 @@ void BM_PasteHtml(benchmark::State& state) {
     state.counters["read"] = read ? 1 : 0;
     state.SetBytesProcessed(state.iterations() * html.toUtf8().size());
 }
-BENCHMARK(BM_PasteHtml)->DenseRange(0, 10)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+BENCHMARK(BM_PasteHtml)->DenseRange(0, 11)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
 
 // The reading alone, without the paste rules and the insertion.
 void BM_ReadHtml(benchmark::State& state) {
@@ -90,7 +91,7 @@ void BM_ReadHtml(benchmark::State& state) {
     }
     state.SetBytesProcessed(state.iterations() * html.toUtf8().size());
 }
-BENCHMARK(BM_ReadHtml)->DenseRange(0, 10)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ReadHtml)->DenseRange(0, 11)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 
