@@ -138,7 +138,8 @@ TEST(PasteRules, ReservedCharactersStayAndPicturesInHtmlAreDropped) {
     for (const auto& c : cases) {
         EXPECT_EQ(Clip::fromHtml(QString::fromUtf8(c.html)).string(), QString::fromUtf16(c.text)) << c.html;
     }
-    const AttributedString written(QStringLiteral("a\uFFFCb\uFDD0c\nd\uFDD1e\u2029f\uE000  g\t h\n\ni\u2028j"));
+    const AttributedString written(
+        QStringLiteral("a\uFFFCb\uFDD0c\nd\uFDD1e\u2029f\uE000  g\t h\n\ni\u2028j"));
     EXPECT_EQ(Clip::fromHtml(Clip::toHtml(written)).string(), written.string());
     EXPECT_TRUE(Clip::toHtml(written).contains(QStringLiteral("&#xfffc;"))) << "for other programs too";
 }
