@@ -191,7 +191,7 @@ TEST(PasteRules, HtmlKeepsWhatAScriptKeeps) {
          "<body><p>x<span style=\"display:none\">hidden</span><span hidden>too</span></p></body></html>",
          u"x",
          {{u"x"}}},
-        {"  a \n  b  <p> c <img src=\"/dev/zero\"> d </p><pre>e  f\ng</pre><p>h</p><p><br></p><p>i<br></p>j",
+        {"  a \n  b  <p> c <img src=\"/dev/zero\"> d </p><pre>\ne  f\ng\n</pre><p>h</p><p><br></p><p>i<br></p>j",
          u"a b\nc  d\ne  f\ng\nh\n\ni\nj",
          {}},
         {"<b><b><b><b><b><b><b><b><b><b><b><b><b><b><b><b><b><b><b><b><b><b><b><b><b><b><b><b><b><b><b><b>"

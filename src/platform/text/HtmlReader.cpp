@@ -355,6 +355,7 @@ public:
         pendingTabs_ = 0;
     }
     void lineBreak() { ++pendingLineBreaks_; }
+    void preformattedStart() { dropNewline_ = true; }
     void object() {
         startCharacter();
         spaceAllowed_ = true;
@@ -380,9 +381,12 @@ public:
                 if (c == u'\r' && at + 1 < characters.size() && characters[at + 1] == u'\n') {
                     ++at;
                 }
-                startCharacter();
-                put(u'\n');
-                paragraphBegun_ = false;
+                // A line's end waits like a block's: the last one before the element's end makes
+                // no empty line, and the one right after its start tag none at all.
+                if (!std::exchange(dropNewline_, false)) {
+                    startCharacter();
+                    pendingParagraphBreak_ = true;
+                }
             } else if (!preformatted && isHtmlSpace(c)) {
                 pendingSpace_ = true;
             } else {
@@ -399,6 +403,7 @@ public:
 
 private:
     void put(QChar c) {
+        dropNewline_ = false;
         buffer_ += c;
         paragraphBegun_ = true;
         spaceAllowed_ = c != QChar::LineSeparator && c != u'\t' && c != u'\n';
@@ -443,6 +448,7 @@ private:
     int pendingLineBreaks_ = 0;
     int pendingTabs_ = 0;
     int cellsInRow_ = 0;
+    bool dropNewline_ = false; // the next line end in preformatted text is dropped
 };
 
 bool isNamed(xmlNodePtr node, std::string_view name) {
@@ -550,6 +556,9 @@ private:
         if (!style.hidden) {
             if (traits & block) {
                 writer_.blockBoundary();
+                if (traits & pre) {
+                    writer_.preformattedStart();
+                }
             } else if (traits & row) {
                 writer_.rowStart();
             } else if (traits & cell) {
