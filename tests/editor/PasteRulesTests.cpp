@@ -191,7 +191,8 @@ TEST(PasteRules, HtmlKeepsWhatAScriptKeeps) {
          "<body><p>x<span style=\"display:none\">hidden</span><span hidden>too</span></p></body></html>",
          u"x",
          {{u"x"}}},
-        {"  a \n  b  <p> c <img src=\"/dev/zero\"> d </p><pre>\ne  f\ng\n</pre><p>h</p><p><br></p><p>i<br></p>j",
+        {"  a \n  b  <p> c <img src=\"/dev/zero\"> d </p><pre>\ne  "
+         "f\ng\n</pre><p>h</p><p><br></p><p>i<br></p>j",
          u"a b\nc  d\ne  f\ng\nh\n\ni\nj",
          {}},
         {"<b><b><b><b><b><b><b><b><b><b><b><b><b><b><b><b><b><b><b><b><b><b><b><b><b><b><b><b><b><b><b><b>"
@@ -252,6 +253,8 @@ TEST(PasteRules, HostileHtmlIsReadInWorkBoundedByItsSize) {
         {"divs in a title", QStringLiteral("<title>") + divs, E::depth, nullptr},
         {"divs in a script", QStringLiteral("<script>") + divs, E::none, u""},
         {"divs in a style", QStringLiteral("<style>") + divs, E::none, u""},
+        {"300 divs, read in one piece", QStringLiteral("<div>").repeated(300) + QStringLiteral("x"), E::depth,
+         nullptr},
         {"200,000 wbr", QStringLiteral("<wbr>").repeated(200000) + QStringLiteral("x"), E::depth, nullptr},
         {"nested tables", QStringLiteral("<table><tr><td>").repeated(20000) + QStringLiteral("x"), E::depth,
          nullptr},

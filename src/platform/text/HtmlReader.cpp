@@ -645,7 +645,9 @@ HtmlReading readHtml(QByteArrayView utf8, const HtmlReadBounds& bounds) {
     reading.bytesRead = input.offset;
     if (input.tooManyAttributes) {
         reading.end = HtmlReading::End::tooManyAttributes;
-    } else if (input.offset < utf8.size()) {
+    } else if (input.offset < utf8.size() || context->disableSAX != 0) {
+        // Past its depth the parser halts (and stops calling back), though it may have taken in
+        // all of a short input already.
         reading.end = HtmlReading::End::tooDeep;
     }
     if (document != nullptr) {
