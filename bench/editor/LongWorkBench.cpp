@@ -10,6 +10,7 @@
 #include "cuewright/model/Project.h"
 #include "platform/ui/FakeFileDialogs.h"
 #include "support/Defaults.h"
+#include "support/MainThreadHold.h"
 #include "support/Ratios.h"
 #include "support/SampleScript.h"
 
@@ -42,25 +43,7 @@ platform::AttributedString scriptOf(int megabytes) {
     return text;
 }
 
-// The longest the main thread went without turning its event loop while `work` ran and then
-// until `done` held, in milliseconds.
-double longestHold(const std::function<void()>& work, const std::function<bool()>& done) {
-    QElapsedTimer clock;
-    clock.start();
-    qint64 last = 0;
-    qint64 longest = 0;
-    QTimer turns;
-    QObject::connect(&turns, &QTimer::timeout, [&] {
-        longest = std::max(longest, clock.elapsed() - last);
-        last = clock.elapsed();
-    });
-    turns.start(0);
-    work();
-    while (!done())
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
-    longest = std::max(longest, clock.elapsed() - last);
-    return double(longest);
-}
+using benchsupport::longestHold;
 
 void BM_PrintToPdf(benchmark::State& state) {
     QTemporaryDir dir;

@@ -19,25 +19,27 @@ inline constexpr char scriptMimeType[] = "application/x-cuewright-rtf";
 // HTML would drop the line of the first and break the line at the others.
 QString toHtml(const platform::AttributedString& text);
 
-// What reading HTML costs Qt grows with its size and, for each element, with the number of
-// elements around it (its style is matched against all of them): 20,000 nested tables hold it
-// for over a minute. HTML past these bounds is not read. A page copied from a browser is nested
-// a few dozen deep; a megabyte of HTML takes Qt about a second.
+// HTML from another program is read by libxml2's parser (see platform::readHtml): what it
+// costs grows with the size alone, and HTML past these bounds is not read.
 struct HtmlBounds {
     qsizetype maxCharacters = qsizetype{1} << 20;
-    int maxDepth = 512;
-    // The depths of all the elements added up.
-    qint64 maxNesting = 3'000'000;
 };
-enum class HtmlExcess { none, size, depth };
-// Why `html` is past the bounds, found by a walk over its tags that costs no more than reading
-// its characters (a tag left open where HTML closes it by itself, as a paragraph before the next
-// one, is closed).
-HtmlExcess excess(QStringView html, const HtmlBounds& bounds = {});
+// Why HTML was not read: larger than the bounds, nested past the parser's depth, or a tag with
+// more attributes than it reads.
+enum class HtmlExcess { none, size, depth, attributes };
+struct HtmlPaste {
+    platform::AttributedString text; // empty unless excess is none
+    HtmlExcess excess = HtmlExcess::none;
+    // The work the read took: bytes the parser took in and nodes of its tree visited.
+    qint64 bytesParsed = 0;
+    qint64 nodesVisited = 0;
+};
+// What a paste takes from `html`: its text with what a script keeps of its formatting, or why
+// it is not read. Nothing the HTML names is opened or loaded. Any thread.
+HtmlPaste readHtml(const QString& html, const HtmlBounds& bounds = {});
 
-// The text Qt reads from `html` (within the bounds), with U+FFFC, U+FDD0, U+FDD1 and U+2029 kept
-// wherever the HTML holds them, as characters or references. Pictures are dropped: a picture
-// is no character of the script.
+// The text of `html` as far as it can be read, whatever its bounds; pictures are no characters
+// of the script and give none.
 platform::AttributedString fromHtml(const QString& html);
 
 } // namespace cw::editor::ClipboardText

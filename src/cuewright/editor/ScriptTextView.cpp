@@ -323,6 +323,22 @@ void ScriptTextView::inputMethodEvent(QInputMethodEvent* event) {
     });
 }
 
+// Why HTML on the clipboard was not read, for the line above the text.
+static QString htmlRefusal(ClipboardText::HtmlExcess excess) {
+    switch (excess) {
+    case ClipboardText::HtmlExcess::none:
+        break;
+    case ClipboardText::HtmlExcess::size:
+        return ScriptTextView::tr("the copied HTML is larger than %1 MB.")
+            .arg(QLocale().toString(ClipboardText::HtmlBounds{}.maxCharacters >> 20));
+    case ClipboardText::HtmlExcess::depth:
+        return ScriptTextView::tr("the copied HTML is nested too deeply.");
+    case ClipboardText::HtmlExcess::attributes:
+        return ScriptTextView::tr("the copied HTML has a tag with too many attributes.");
+    }
+    return {};
+}
+
 platform::AttributedString ScriptTextView::pastedContent(const QMimeData& source, QString* notice) const {
     platform::AttributedString pasted;
     bool read = false;
@@ -337,26 +353,19 @@ platform::AttributedString ScriptTextView::pastedContent(const QMimeData& source
         }
     }
     if (!read && source.hasHtml()) {
-        const QString html = source.html();
-        if (const auto excess = ClipboardText::excess(html); excess != ClipboardText::HtmlExcess::none) {
-            const QString why =
-                excess == ClipboardText::HtmlExcess::size
-                    ? tr("the copied HTML is larger than %1 MB.")
-                          .arg(QLocale().toString(ClipboardText::HtmlBounds{}.maxCharacters >> 20))
-                    : tr("the copied HTML is nested too deeply.");
-            if (notice) {
-                *notice =
-                    !source.hasText()
-                        ? (dropping_ ? tr("Nothing was dropped: %1") : tr("Nothing was pasted: %1")).arg(why)
-                        : (dropping_ ? tr("Dropped as plain text: %1") : tr("Pasted as plain text: %1"))
-                              .arg(why);
-            }
-            if (!source.hasText()) {
-                return {};
-            }
-        } else {
-            pasted = ClipboardText::fromHtml(html);
+        ClipboardText::HtmlPaste html = ClipboardText::readHtml(source.html());
+        if (html.excess == ClipboardText::HtmlExcess::none) {
+            pasted = std::move(html.text);
             read = true;
+        } else if (notice) {
+            const QString why = htmlRefusal(html.excess);
+            *notice =
+                !source.hasText()
+                    ? (dropping_ ? tr("Nothing was dropped: %1") : tr("Nothing was pasted: %1")).arg(why)
+                    : (dropping_ ? tr("Dropped as plain text: %1") : tr("Pasted as plain text: %1")).arg(why);
+        }
+        if (!read && !source.hasText()) {
+            return {};
         }
     }
     if (!read) {

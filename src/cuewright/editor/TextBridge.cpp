@@ -10,6 +10,7 @@
 #include <QTextOption>
 
 #include <algorithm>
+#include <array>
 #include <limits>
 #include <optional>
 
@@ -520,6 +521,7 @@ struct PasteInsertion::State {
     std::vector<platform::AttributedString::Run> runs;
     size_t run = 0;
     std::vector<QTextCharFormat> formats; // of each run, made when first needed
+    std::array<size_t, 8> recent{};       // runs whose formats were made last
     int next = 0;                         // the first character not yet in
     int lastBreak = -1;                   // the text's last paragraph break
     bool joins = false;
@@ -537,7 +539,12 @@ struct PasteInsertion::State {
             ++run;
         }
         if (formats[run].isEmpty()) {
-            formats[run] = formatOf(runs[run].attributes);
+            // Rich text from elsewhere comes in many runs of a few looks: each look is made once.
+            const auto seen = std::find_if(recent.begin(), recent.end(), [&](size_t r) {
+                return !formats[r].isEmpty() && runs[r].attributes == runs[run].attributes;
+            });
+            formats[run] = seen != recent.end() ? formats[*seen] : formatOf(runs[run].attributes);
+            recent[run % recent.size()] = run;
         }
         return formats[run];
     }
