@@ -700,15 +700,10 @@ bool isPastLimits(const QTextBlock& block) {
     return TextInsertion::cutPosition(text, 0, int(text.size())).first < text.size();
 }
 
-int cutLongBlocks(QTextDocument& document, int from, int to) {
-    // The blocks first: cutting one makes new blocks after it, which are within the limits.
-    std::vector<int> starts;
-    for (QTextBlock block = document.findBlock(from); block.isValid() && block.position() <= to;
-         block = block.next()) {
-        if (isPastLimits(block)) {
-            starts.push_back(block.position());
-        }
-    }
+namespace {
+
+// Cuts the blocks that start at `starts` (ascending), each past the limits.
+int cutBlocksAt(QTextDocument& document, const std::vector<int>& starts) {
     int made = 0;
     QTextCursor cursor(&document);
     // From the last block on: a cut moves the positions after it.
@@ -741,6 +736,34 @@ int cutLongBlocks(QTextDocument& document, int from, int to) {
         }
     }
     return made;
+}
+
+} // namespace
+
+int cutLongBlocks(QTextDocument& document, int from, int to) {
+    // The blocks first: cutting one makes new blocks after it, which are within the limits.
+    std::vector<int> starts;
+    for (QTextBlock block = document.findBlock(from); block.isValid() && block.position() <= to;
+         block = block.next()) {
+        if (isPastLimits(block)) {
+            starts.push_back(block.position());
+        }
+    }
+    return cutBlocksAt(document, starts);
+}
+
+int cutChangedLongBlocks(QTextDocument& document, int revision) {
+    if (!document.isUndoRedoEnabled()) {
+        return cutLongBlocks(document, 0, document.characterCount() - 1);
+    }
+    // The others are only passed.
+    std::vector<int> starts;
+    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+        if (block.revision() >= revision && isPastLimits(block)) {
+            starts.push_back(block.position());
+        }
+    }
+    return cutBlocksAt(document, starts);
 }
 
 platform::TextRange paragraphRange(const QTextDocument& document, int position) {
