@@ -3,6 +3,7 @@
 #include "cuewright/editor/EditorAppearance.h"
 #include "platform/text/QtTextFormat.h"
 
+#include <QHash>
 #include <QTextBlock>
 #include <QTextBoundaryFinder>
 #include <QTextCursor>
@@ -819,6 +820,9 @@ platform::AttributedString attributedText(const QTextDocument& document, int fro
     platform::AttributedString result;
     const Qt::Alignment defaultAlignment = document.defaultTextOption().alignment();
     const bool alignsByDefault = defaultAlignment != QTextBlockFormat().alignment();
+    // A script has few formats and millions of runs: each format is read once, by its index in
+    // the document and, in a restyled paragraph, its paragraph's.
+    QHash<std::pair<int, int>, Attributes> read;
     for (QTextBlock block = document.findBlock(from); block.isValid() && block.position() < to;
          block = block.next()) {
         QTextBlockFormat blockFormat = block.blockFormat();
@@ -829,11 +833,16 @@ platform::AttributedString attributedText(const QTextDocument& document, int fro
         const auto shown = blockParagraphStyle(blockFormat);
         // A paragraph restyled through Qt gives its style to all its characters.
         const bool restyled = !(shown == stored);
-        auto attributesOf = [&](const QTextCharFormat& format) {
+        auto attributesOf = [&](const QTextCharFormat& format, int formatIndex) {
+            const std::pair<int, int> key{formatIndex, restyled ? block.blockFormatIndex() : -1};
+            if (const auto known = read.constFind(key); known != read.constEnd()) {
+                return *known;
+            }
             Attributes attributes = fromTextCharFormat(shownCharFormat(document, format));
             if (restyled) {
                 attributes.paragraphStyle = shown;
             }
+            read.insert(key, attributes);
             return attributes;
         };
         // Line separators stand for the breaks of the paragraphs that share the block.
@@ -852,12 +861,12 @@ platform::AttributedString attributedText(const QTextDocument& document, int fro
             if (!lineBreak.isEmpty()) {
                 text.replace(QChar::LineSeparator, lineBreak);
             }
-            result.append(text, attributesOf(fragment.charFormat()));
+            result.append(text, attributesOf(fragment.charFormat(), fragment.charFormatIndex()));
         }
         const QTextBlock next = block.next();
         if (next.isValid() && next.position() - 1 >= from && next.position() - 1 < to) {
             if (const BlockBreak before = blockBreak(next); !before.characters.isEmpty()) {
-                result.append(before.characters, attributesOf(next.charFormat()));
+                result.append(before.characters, attributesOf(next.charFormat(), next.charFormatIndex()));
             }
         }
     }
