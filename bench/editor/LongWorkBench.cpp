@@ -1,9 +1,13 @@
 // Long work on a large script and how long it holds the main thread: Print to PDF of a 4 MB
 // script (off the main thread, in slices) beside Qt's own print of a QTextDocument of 2 MB (on
 // the main thread, whole; at 3.4 MB and more its layout never ends), and Replace All over 2 MB of
-// words and over 2 MB without a space, and its Undo and Redo. Each reports, beside its time, the longest the
-// main thread went without turning its event loop (held_ms).
+// words and over 2 MB without a space, and its Undo and Redo; in the whole editor window, Replace
+// All of 10,000,000 "x" by "yy" with its Undo and Redo, and a storm of combining marks opened and
+// pasted. Each reports, beside its time, the longest the main thread went without turning its
+// event loop (held_ms).
 #include "cuewright/editor/DocumentCommands.h"
+#include "cuewright/editor/EditorController.h"
+#include "cuewright/editor/EditorWindowController.h"
 #include "cuewright/editor/FindBar.h"
 #include "cuewright/editor/ScriptTextView.h"
 #include "cuewright/editor/TextBridge.h"
@@ -18,6 +22,7 @@
 
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
+#include <QClipboard>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
@@ -28,6 +33,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <ctime>
 #include <functional>
 #include <memory>
 
@@ -146,6 +152,132 @@ void BM_UndoRedoReplaceAll(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * (std::int64_t(4) << 20));
 }
 BENCHMARK(BM_UndoRedoReplaceAll)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+
+// The whole editor window holding `text`, loaded, its find bar shown for replacing.
+struct EditorWindow {
+    explicit EditorWindow(const platform::AttributedString& text) {
+        project = cw::Project::create(benchsupport::defaults());
+        project->setText(text);
+        controller =
+            cw::editor::EditorWindowController::create(project, {&benchsupport::defaults(), nullptr});
+        controller->window()->resize(1200, 800);
+        controller->showWindow();
+        settle();
+    }
+    ~EditorWindow() {
+        controller.reset();
+        QApplication::processEvents();
+    }
+    cw::editor::EditorController& editor() const { return *controller->editorController(); }
+    cw::editor::ScriptTextView& text() const { return editor().textView(); }
+    // Until the text is in and what follows it is done.
+    void settle() const {
+        while (editor().isLoadingText())
+            QApplication::processEvents(QEventLoop::AllEvents, 5);
+        QApplication::processEvents();
+    }
+    std::shared_ptr<cw::Project> project;
+    std::shared_ptr<cw::editor::EditorWindowController> controller;
+};
+
+// Replace All in the editor window, then its Undo and its Redo, each followed by the re-sync the
+// window runs when it becomes main again (the progress window gone), to the lines published: the
+// longest hold of each. Arguments: millions of characters, and 1 for one run of "x" replaced by
+// "yy", 0 for the sample script's words ("the" by "a").
+void BM_WindowReplaceAll(benchmark::State& state) {
+    const bool noSpace = state.range(1) != 0;
+    const int characters = int(state.range(0)) * 1000000;
+    EditorWindow window(noSpace ? platform::AttributedString(QString(characters, u'x'))
+                                : scriptOf(int(state.range(0))));
+    cw::editor::FindBar* bar = nullptr;
+    double replaceHeld = 0;
+    double undoHeld = 0;
+    double redoHeld = 0;
+    double cpuHeld = 0;
+    for (auto _ : state) {
+        window.controller->performAction("showFindBar:", nullptr);
+        bar = window.controller->findBar();
+        bar->showBar(cw::editor::FindBar::Mode::replace);
+        bar->findField().setText(noSpace ? QStringLiteral("x") : QStringLiteral("the"));
+        bar->replaceField().setText(noSpace ? QStringLiteral("yy") : QStringLiteral("a"));
+        const auto thenResync = [&](const std::function<void()>& work) {
+            return longestHold(
+                [&] {
+                    work();
+                    window.controller->resyncEditorController();
+                },
+                [&] { return !window.editor().isCountingLines() && !window.text().isLayingOutInParts(); },
+                &cpuHeld);
+        };
+        replaceHeld = thenResync([&] { bar->replaceAll(); });
+        undoHeld = thenResync([&] { window.text().undo(); });
+        redoHeld = thenResync([&] { window.text().redo(); });
+    }
+    state.counters["replace_held_ms"] = replaceHeld;
+    state.counters["undo_held_ms"] = undoHeld;
+    state.counters["redo_held_ms"] = redoHeld;
+    state.counters["held_ms"] = std::max({replaceHeld, undoHeld, redoHeld});
+    state.counters["held_cpu_ms"] = cpuHeld;
+    state.counters["characters"] = window.text().document()->characterCount();
+}
+BENCHMARK(BM_WindowReplaceAll)
+    ->Args({2, 1})
+    ->Args({10, 1})
+    ->Args({10, 0})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1);
+
+// A storm of combining marks: a letter under a thousand marks, over and over, 4 MB in UTF-8.
+QString storm() {
+    QString unit(u'e');
+    for (int i = 0; i < 1000; ++i)
+        unit += QChar(char16_t(0x300 + i % 20));
+    return unit.repeated((4 << 20) / int(unit.toUtf8().size()));
+}
+
+// The storm opened in the editor window: the whole time to the text shown, and the longest hold.
+void BM_WindowOpenStorm(benchmark::State& state) {
+    const platform::AttributedString text(storm());
+    double held = 0;
+    double cpuHeld = 0;
+    for (auto _ : state) {
+        std::unique_ptr<EditorWindow> window;
+        held = longestHold([&] { window = std::make_unique<EditorWindow>(text); }, [] { return true; },
+                           &cpuHeld);
+        state.counters["lines"] = window->project->editor().lineCount;
+        state.PauseTiming();
+        window.reset();
+        state.ResumeTiming();
+    }
+    state.counters["held_ms"] = held;
+    state.counters["held_cpu_ms"] = cpuHeld;
+}
+BENCHMARK(BM_WindowOpenStorm)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+// The storm pasted as plain text into an empty script in the editor window, to its lines published.
+void BM_WindowPasteStorm(benchmark::State& state) {
+    EditorWindow window{platform::AttributedString(QString())};
+    double held = 0;
+    double cpuHeld = 0;
+    for (auto _ : state) {
+        QApplication::clipboard()->setText(storm());
+        held = longestHold([&] { window.text().paste(); },
+                           [&] {
+                               return !window.text().isPasting() && !window.editor().isCountingLines() &&
+                                      !window.text().isLayingOutInParts();
+                           },
+                           &cpuHeld);
+        state.counters["lines"] = window.project->editor().lineCount;
+        state.PauseTiming();
+        window.text().undo();
+        window.settle();
+        state.ResumeTiming();
+    }
+    state.counters["held_ms"] = held;
+    state.counters["held_cpu_ms"] = cpuHeld;
+}
+BENCHMARK(BM_WindowPasteStorm)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
 } // namespace
 

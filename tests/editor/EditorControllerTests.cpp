@@ -16,6 +16,7 @@
 #include "platform/defaults/ArchivedValues.h"
 #include "platform/defaults/Defaults.h"
 #include "platform/defaults/NotificationCenter.h"
+#include "platform/text/ParagraphLines.h"
 
 #include "support/TempDir.h"
 
@@ -249,6 +250,22 @@ TEST_F(EditorControllerTest, ProjectTextLoadsWithoutCountingAsAnEditAndLinesAreP
     EXPECT_EQ(project->editor().lineRanges.back().range.end(), run.size());
     ASSERT_EQ(project->bookmarks().size(), 1u);
     EXPECT_EQ(project->bookmarks().front().excerpt, "* Here");
+
+    // A letter typed near the start of a long run: its lines are counted a part at a time with the
+    // event loop turning, the keystroke scanning about one part, and published once all are.
+    load(AttributedString(QString(100000, u'x')));
+    QTextCursor early(view.document());
+    early.setPosition(10);
+    view.setTextCursor(early);
+    const std::uint64_t scanned = platform::lineBreakScanCount();
+    QTest::keyClick(&view, Qt::Key_Y);
+    EXPECT_LE(platform::lineBreakScanCount() - scanned, 1u << 19); // about ten times a part of 32 K
+    while (project->editor().lineRanges.back().range.end() != 100001) {
+        QCoreApplication::processEvents();
+    }
+    std::unique_ptr<QTextDocument> fresh(view.document()->clone());
+    fresh->setTextWidth(view.document()->textWidth());
+    EXPECT_EQ(project->editor().lineCount, cw::editor::measureLines(*fresh, view.lineCounting()).lineCount);
 
     load(AttributedString(QStringLiteral("one")));
     project->setText(AttributedString(QStringLiteral("a b")));
@@ -866,6 +883,9 @@ TEST_F(EditorViewsTest, ALongPasteIsShownSmallerBeforeItIsLaidOut) {
     const QTextDocument& document = *views.text->document();
     EXPECT_LE(document.documentLayout()->documentSize().height(), cw::EditorAppearance::maximumLaidOutHeight);
     EXPECT_LT(own->lineHeight(), size);
+    while (own->isCountingLines()) {
+        QCoreApplication::processEvents();
+    }
     EXPECT_GT(project->editor().lineCount, 20000) << "about two words a line at the column's size";
 }
 

@@ -225,6 +225,16 @@ TEST(LineMetrics, AParagraphOfSeveralBlocksCountsAsOneAfterEditsAndPieceByPiece)
     measureLines(document, counting);
     for (const auto& e : edits) {
         e.edit(document);
+        // Counted a part at a time, each scanning about its own blocks, however long the paragraph.
+        int parts = 0;
+        for (bool done = false; !done; ++parts) {
+            const std::uint64_t scanned = platform::lineBreakScanCount();
+            done = cw::editor::countSomeLines(document, counting, 2000);
+            EXPECT_LE(platform::lineBreakScanCount() - scanned, 3u * TextInsertion::maxBlockCharacters)
+                << e.what;
+        }
+        EXPECT_GT(parts, &e == &edits[1] ? 3 : 0)
+            << e.what << ": the whole paragraph after a change near its start";
         QTextDocument fresh;
         laidOut(fresh, cw::editor::attributedText(document));
         const auto expected = textLines(fresh);

@@ -445,6 +445,20 @@ TEST(TextBridge, AParagraphGrownPastTheLimitsIsCutAsOpeningCutsIt) {
     }
 }
 
+// A named edit cuts what it grew and reads no block it left alone: one past the limits stays so.
+TEST(TextBridge, ANamedEditCutsOnlyTheBlocksItChanged) {
+    cw::editor::ScriptTextView view;
+    const QString untouched(3000, u'u');
+    cw::editor::TextInsertion::insertParagraphs(*view.document(), AttributedString(untouched + "\nshort"));
+    view.document()->setUndoRedoEnabled(true);
+    view.namedEdit(QStringLiteral("Replace All"), [](QTextCursor& c) {
+        c.movePosition(QTextCursor::End);
+        c.insertText(QString(3000, u'w'));
+    });
+    EXPECT_TRUE(view.document()->firstBlock().text() == untouched);
+    EXPECT_EQ(view.document()->blockCount(), 4) << "the grown run is cut in three";
+}
+
 // A third click selects the paragraph under it: not the editor's block, which may hold several
 // short paragraphs of a long text or a part of a long one, also when the hand moves a little
 // before the release. A drag or a Shift+click from there extends by paragraphs.

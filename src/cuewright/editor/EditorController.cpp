@@ -241,7 +241,7 @@ void EditorController::close() {
 struct EditorController::PiecewiseLoad {
     std::unique_ptr<TextInsertion> insertion;
     int generation = 0;
-    int pieceCharacters = loadPieceCharacters;
+    int pieceCharacters = minimumLoadPieceCharacters;
 };
 
 void EditorController::loadDocumentText(Load load) {
@@ -278,7 +278,8 @@ void EditorController::loadDocumentText(Load load) {
                                                     qtAlignment(properties.textAlignment));
         const bool piecewise =
             text.string().size() >= piecewiseLoadCharacters || amount.paragraphs >= piecewiseLoadParagraphs;
-        if (!insertion->insert(piecewise ? loadPieceCharacters : std::numeric_limits<int>::max())) {
+        // The first piece small: how long its kind of text takes is not known yet.
+        if (!insertion->insert(piecewise ? minimumLoadPieceCharacters : std::numeric_limits<int>::max())) {
             countLinesFrom(document, {}, textView_->lineCounting());
             amountGoingIn_ = amount; // the document holds only the first piece yet
         } else {
@@ -389,7 +390,7 @@ void EditorController::textDidChange() {
     if (ignoreTextChange_ || textView_->isPasting()) {
         return; // the load, or the paste, publishes the metrics once it is done
     }
-    publishLineMetrics();
+    publishLineMetricsSoon();
     if (background_ && background_->lineHeight() != lineHeight_) {
         background_->setLineHeight(lineHeight_);
     }
@@ -424,6 +425,54 @@ void EditorController::markViewClean() {
 
 bool EditorController::hasPendingEdit() const {
     return timers_.autosave->isActive();
+}
+
+void EditorController::publishLineMetricsSoon() {
+    CW_DCHECK_MAIN_THREAD();
+    if (!holdsWholeText()) {
+        return;
+    }
+    if (countingLines_) {
+        return; // the parts go on from the first block not counted, wherever the text changed
+    }
+    if (countSomeLines(*textView_->document(), textView_->lineCounting(), countPart_)) {
+        publishLineMetrics();
+        return;
+    }
+    countingLines_ = true;
+    QTimer::singleShot(0, textView_, [weak = weak_from_this()] {
+        if (auto self = weak.lock()) {
+            self->countMoreLines();
+        }
+    });
+}
+
+void EditorController::countMoreLines() {
+    if (!countingLines_) {
+        return;
+    }
+    if (!loaded_ || !holdsWholeText()) {
+        countingLines_ = false; // a load publishes them itself
+        return;
+    }
+    const auto started = std::chrono::steady_clock::now();
+    const bool done = countSomeLines(*textView_->document(), textView_->lineCounting(), countPart_);
+    const auto spent = std::chrono::steady_clock::now() - started;
+    if (spent > countPartTime) {
+        countPart_ = std::max(minimumCountPartCharacters, countPart_ / 2);
+    } else if (spent < countPartTime / 2) {
+        countPart_ = std::min(countPartCharacters << 4, countPart_ * 2);
+    }
+    if (!done) {
+        QTimer::singleShot(0, textView_, [weak = weak_from_this()] {
+            if (auto self = weak.lock()) {
+                self->countMoreLines();
+            }
+        });
+        return;
+    }
+    countingLines_ = false;
+    publishLineMetrics();
 }
 
 bool EditorController::publishLineMetrics() {
@@ -600,7 +649,7 @@ void EditorController::applyScriptProperties(Load load) {
     textView_->setMirroring(properties.flipHorizontal, properties.flipVertical);
     // A new width or font size lays the lines out anew; a load publishes them itself.
     if (!nested && (textView_->width() != width || lineHeight_ != size)) {
-        publishLineMetrics();
+        publishLineMetricsSoon();
     }
 }
 

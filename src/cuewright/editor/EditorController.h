@@ -125,9 +125,10 @@ public:
     // A piece that held the main thread longer than loadPieceTime makes the next one half as long
     // (down to minimumLoadPieceCharacters), one that took under half of it twice as long (up to
     // loadPieceCharacters): a text whose lines are slow to count (a letter under a thousand marks)
-    // goes in by smaller pieces.
+    // goes in by smaller pieces. Not smaller than a line of it can be long, though: each piece
+    // counts the last line before it again, which for such a text is thousands of characters.
     static constexpr std::chrono::milliseconds loadPieceTime{150};
-    static constexpr int minimumLoadPieceCharacters = 1 << 12;
+    static constexpr int minimumLoadPieceCharacters = 1 << 14;
 
     // `defaults` (the settings store) must outlive the controller.
     EditorController(std::shared_ptr<Project> project, ScriptTextView& textView, platform::Defaults& defaults,
@@ -178,6 +179,17 @@ public:
 
     // Hands the view's lines to the project; whether they were others than it had.
     bool publishLineMetrics();
+    // The same once they are counted: at once when that takes little (a keystroke), else a part at
+    // a time (see countSomeLines), the event loop turning between the parts (a Replace All over a
+    // long paragraph, each of its slices and undone steps). Meanwhile isCountingLines().
+    void publishLineMetricsSoon();
+    bool isCountingLines() const { return countingLines_; }
+    // About as many characters counted anew in a part at first; a part that took longer than
+    // countPartTime makes the next one half as long, one that took under half of it twice as long,
+    // but never below minimumCountPartCharacters: each part counts the last line before it again.
+    static constexpr int countPartCharacters = 1 << 15;
+    static constexpr int minimumCountPartCharacters = 1 << 14;
+    static constexpr std::chrono::milliseconds countPartTime{40};
 
     // While a long text goes into the view: how much of it is in, from 0 to 1. Meanwhile the
     // view is read-only, the line metrics wait for the whole text, and restyles, the settling
@@ -252,6 +264,7 @@ private:
     void loadNextPiece(int generation);
     void loadPieceLater(int generation);
     void finishPiecewiseLoad();
+    void countMoreLines();
     // Places the text view in the background's frame and, with a new width, computes lineHeight_.
     // `amount` is the text to be shown, for the size a long script is shown at.
     void placeColumn(const DocumentScriptProperties& properties, bool widthChanged,
@@ -334,6 +347,8 @@ private:
     std::optional<EditorAppearance::TextAmount> amountGoingIn_;
     bool propertiesAfterLoad_ = false;
     bool settleAfterLoad_ = false;
+    bool countingLines_ = false;
+    int countPart_ = countPartCharacters;
 };
 
 } // namespace cw::editor

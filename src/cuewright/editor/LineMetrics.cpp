@@ -52,6 +52,9 @@ struct LineWords final : QTextBlockUserData {
     // lines' starts are then counted from the first block's.
     std::vector<std::size_t> keys;
     int documentLength = 0;
+    // The lines are those of the paragraph's first blocks only (see countSomeLines): the last one
+    // may go on into the next block.
+    bool partial = false;
 };
 
 // The formats a block's lines are broken in: the document's font (its size aside: that is counted
@@ -209,7 +212,8 @@ int lineWordCount(QStringView line, bool closesParagraph) {
 // they still hold; new counts are kept.
 const std::vector<LineWords::Line>& countBlock(const QTextDocument& document, const QTextBlock& block,
                                                const LineCounting& counting, std::size_t documentLook,
-                                               std::vector<LineWords::Line>& scratch) {
+                                               std::vector<LineWords::Line>& scratch,
+                                               bool* counted = nullptr) {
     const bool hasBreak = block.next().isValid();
     auto* cache = static_cast<LineWords*>(block.userData());
     const bool own = counting.usesDocumentLayout();
@@ -242,6 +246,9 @@ const std::vector<LineWords::Line>& countBlock(const QTextDocument& document, co
             recounted = true;
         }
         lines.push_back(counted);
+    }
+    if (counted) {
+        *counted = recounted;
     }
     if (!recounted) {
         return cache->lines;
@@ -318,21 +325,59 @@ public:
         hasBreak_ = blocks_.back().next().isValid();
     }
 
+    // Whether the lines kept on the first block are the paragraph's as it is.
+    bool isCounted() const {
+        const LineWords* cache = comparableCache();
+        return cache && !cache->partial && cache->keys == keys_ && cache->hasBreak == hasBreak_;
+    }
+
+    // Counts the paragraph's lines from its first changed block on, as far as about `characters`
+    // more (whole blocks) and no further: the lines up to there are kept on the first block, the
+    // paragraph counted as if it ended there, and a later count goes on from them. `characters` is
+    // lowered by those counted. True when the whole paragraph is counted.
+    bool countWithin(int& characters) {
+        const LineWords* cache = comparableCache();
+        const std::size_t n = blocks_.size();
+        std::size_t changed = 0;
+        while (cache && changed < n && changed < cache->keys.size() &&
+               cache->keys[changed] == keys_[changed]) {
+            ++changed;
+        }
+        std::size_t end = std::min(changed, n - 1);
+        int taken = parts_[end].length;
+        while (end + 1 < n && taken < characters) {
+            taken += parts_[++end].length + 1;
+        }
+        characters -= taken;
+        if (end + 1 < n) {
+            blocks_.resize(end + 1);
+            parts_.resize(end + 1);
+            keys_.resize(end + 1);
+            documentLength_ = parts_.back().documentStart + parts_.back().length;
+            textLength_ = parts_.back().textStart + parts_.back().length;
+            partial_ = true;
+        }
+        count();
+        return !partial_;
+    }
+
     const std::vector<LineWords::Line>& count() {
         const QTextBlock& first = blocks_.front();
         auto* cache = static_cast<LineWords*>(first.userData());
         const double size = countedSize(document_, counting_);
         const double width = lineWidth(document_, first, counting_);
-        const bool comparable = cache && !cache->keys.empty() && cache->size == size &&
-                                cache->width == width && !cache->lines.empty();
-        if (comparable && cache->keys == keys_ && cache->hasBreak == hasBreak_) {
+        const bool comparable = comparableCache() != nullptr;
+        if (comparable && !partial_ && isCounted()) {
             return cache->lines;
         }
         const std::vector<LineWords::Line> none;
         const std::vector<LineWords::Line>& old = comparable ? cache->lines : none;
+        // Only a paragraph counted whole meets its old lines again after a change: lines counted
+        // up to a block reach no further.
+        const bool sameEnd = comparable && cache->hasBreak == hasBreak_ && !cache->partial && !partial_;
         std::vector<Start> starts =
-            layOut(old, comparable ? cache->keys : std::vector<std::size_t>{},
-                   comparable && cache->hasBreak == hasBreak_, comparable ? cache->documentLength : 0, width);
+            layOut(old, comparable ? cache->keys : std::vector<std::size_t>{}, sameEnd,
+                   comparable && cache->partial, comparable ? cache->documentLength : 0, width);
         std::vector<LineWords::Line> lines;
         lines.reserve(starts.size());
         for (std::size_t i = 0; i < starts.size(); ++i) {
@@ -358,6 +403,7 @@ public:
         cache->lines.swap(lines);
         cache->keys = keys_;
         cache->documentLength = documentLength_;
+        cache->partial = partial_;
         return cache->lines;
     }
 
@@ -435,11 +481,22 @@ private:
         return layout;
     }
 
+    // The lines kept on the first block, when they were counted in the same layout (perhaps of
+    // other text).
+    const LineWords* comparableCache() const {
+        const auto* cache = static_cast<const LineWords*>(blocks_.front().userData());
+        const bool comparable = cache && !cache->keys.empty() && !cache->lines.empty() &&
+                                cache->size == countedSize(document_, counting_) &&
+                                cache->width == lineWidth(document_, blocks_.front(), counting_);
+        return comparable ? cache : nullptr;
+    }
+
     // The starts of the paragraph's lines, those of `old` (counted for blocks with the keys
-    // `oldKeys`) kept where they hold.
+    // `oldKeys`, up to the end of the paragraph or, `oldPartial`, of those blocks) kept where
+    // they hold.
     std::vector<Start> layOut(const std::vector<LineWords::Line>& old,
-                              const std::vector<std::size_t>& oldKeys, bool sameEnd, int oldLength,
-                              double width) {
+                              const std::vector<std::size_t>& oldKeys, bool sameEnd, bool oldPartial,
+                              int oldLength, double width) {
         const int n = int(parts_.size());
         const int common = int(std::min(oldKeys.size(), keys_.size()));
         int prefix = 0;
@@ -447,7 +504,8 @@ private:
             ++prefix;
         }
         // Blocks only added after the old ones, all still there (a text going in piece by piece).
-        const bool appended = prefix == int(oldKeys.size()) && prefix > 0 && prefix < n && sameEnd;
+        const bool appended =
+            prefix == int(oldKeys.size()) && prefix > 0 && prefix < n && (sameEnd || oldPartial);
         prefix = std::min(prefix, n - 1); // the last block's lines close the paragraph
         int suffix = 0;
         while (sameEnd && suffix < common - prefix &&
@@ -542,6 +600,7 @@ private:
     int documentLength_ = 0;
     int textLength_ = 0;
     bool hasBreak_ = false;
+    bool partial_ = false; // the paragraph's first blocks only (countWithin)
     // The paragraph's text from base_ on, as far as it was laid out, with its formats.
     QString text_;
     int base_ = 0;
@@ -604,14 +663,44 @@ void countLinesFrom(const QTextDocument& document, QTextBlock from, const LineCo
     }
 }
 
+bool countSomeLines(const QTextDocument& document, const LineCounting& counting, int characters) {
+    if (counting.usesDocumentLayout()) {
+        countLinesFrom(document, {}, counting);
+        return true;
+    }
+    std::vector<LineWords::Line> scratch;
+    const std::size_t look = documentLook(document);
+    for (QTextBlock block = document.firstBlock(); block.isValid(); block = block.next()) {
+        if (characters <= 0) {
+            return false;
+        }
+        if (std::vector<QTextBlock> blocks = paragraphBlocks(block); !blocks.empty()) {
+            const QTextBlock last = blocks.back();
+            ParagraphCount paragraph(document, std::move(blocks), counting, look);
+            if (!paragraph.isCounted() && !paragraph.countWithin(characters)) {
+                return false;
+            }
+            block = last;
+            continue;
+        }
+        bool counted = false;
+        countBlock(document, block, counting, look, scratch, &counted);
+        characters -= counted ? block.length() : 0;
+    }
+    return true;
+}
+
 LineMetrics measureLines(const QTextDocument& document, const LineCounting& counting) {
     LineMetrics metrics;
     if (document.isEmpty()) {
         return metrics;
     }
-    // Lays out whatever is still pending: counted otherwise too, Qt's own lines of a block often
-    // serve.
-    document.documentLayout()->documentSize();
+    // Lays out whatever is still pending where lines are Qt's own. Counted otherwise, a block's
+    // lines laid out by Qt serve where they are (a text restyled whole is laid out by the view a
+    // part at a time, see ScriptTextView::layOutInParts), and the others are laid out here.
+    if (counting.usesDocumentLayout()) {
+        document.documentLayout()->documentSize();
+    }
 
     const QTextBlock last = document.lastBlock();
     // The empty paragraph after a final break has a line in Qt's layout but no characters.

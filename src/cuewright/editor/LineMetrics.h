@@ -58,4 +58,10 @@ LineMetrics measureLines(const QTextDocument& document, const LineCounting& coun
 // piece by piece is counted (and laid out) piece by piece.
 void countLinesFrom(const QTextDocument& document, QTextBlock from, const LineCounting& counting = {});
 
+// Counts and keeps lines as measureLines() would, from the first block not counted yet, up to
+// about `characters` counted anew: a paragraph of several blocks as far as whole blocks take it
+// (the next call goes on from there). True when every line is counted, so that measureLines()
+// only reads them. Lines counted as the document's layout has them are counted all at once.
+bool countSomeLines(const QTextDocument& document, const LineCounting& counting, int characters);
+
 } // namespace cw::editor

@@ -75,8 +75,43 @@ void ScriptTextView::keepPageHeight() {
 }
 
 void ScriptTextView::resizeEvent(QResizeEvent* event) {
+    if (event->size().width() != event->oldSize().width()) {
+        layOutInParts(); // first: Qt's range follows the new layout at once
+    }
     QTextEdit::resizeEvent(event); // sets the page's width, without a height
     applyWrapWidth();
+}
+
+void ScriptTextView::layOutInParts() {
+    const bool going = layoutReach_ >= 0;
+    layoutReach_ = 0;
+    if (!going) {
+        QTimer::singleShot(0, this, &ScriptTextView::layOutNextParts);
+    }
+}
+
+void ScriptTextView::layOutNextParts() {
+    if (layoutReach_ < 0) {
+        return;
+    }
+    QTextDocument& text = *document();
+    const auto started = std::chrono::steady_clock::now();
+    do {
+        // Qt lays its lazy layout out up to the block asked for; what is laid out already costs nothing.
+        const int end = text.characterCount() - 1;
+        const QTextBlock block = text.findBlock(std::min(layoutReach_ + layoutPartCharacters, end));
+        if (!block.isValid()) {
+            layoutReach_ = -1;
+            return;
+        }
+        text.documentLayout()->blockBoundingRect(block);
+        layoutReach_ = block.position() + block.length();
+        if (layoutReach_ > end) {
+            layoutReach_ = -1;
+            return;
+        }
+    } while (std::chrono::steady_clock::now() - started < layoutTurnTime);
+    QTimer::singleShot(0, this, &ScriptTextView::layOutNextParts);
 }
 
 void ScriptTextView::setWrapWidthFloor(double width) {
@@ -465,7 +500,8 @@ void ScriptTextView::insertFromMimeData(const QMimeData* source) {
             return EditorAppearance::unsized(toTextCharFormat(a));
         });
     const bool piecewise = !dropping_ && insertion->length() >= piecewisePasteCharacters;
-    insertion->insert(piecewise ? pastePieceCharacters : std::numeric_limits<int>::max());
+    // The first piece small: how long its kind of text takes is not known yet.
+    insertion->insert(piecewise ? minimumPastePieceCharacters : std::numeric_limits<int>::max());
     cursor.endEditBlock();
     nextStepName_.clear(); // a paste of nothing leaves no name behind
     setTextCursor(insertion->cursor());
@@ -482,6 +518,7 @@ struct ScriptTextView::PiecewisePaste {
     std::unique_ptr<PasteInsertion> insertion;
     QPointer<QProgressDialog> progress;
     bool wasReadOnly = false;
+    int pieceCharacters = minimumPastePieceCharacters;
 };
 
 ScriptTextView::~ScriptTextView() = default;
@@ -511,10 +548,18 @@ void ScriptTextView::pasteNextPiece() {
     PasteInsertion& insertion = *paste_->insertion;
     nextStepName_ = tr("Paste");
     QTextCursor cursor = insertion.cursor();
+    const auto started = std::chrono::steady_clock::now();
     cursor.joinPreviousEditBlock(); // one undo step with the pieces before
-    const bool done = insertion.insert(pastePieceCharacters);
-    cursor.endEditBlock();
+    const bool done = insertion.insert(paste_->pieceCharacters);
+    cursor.endEditBlock(); // Qt lays the piece out here
     nextStepName_.clear();
+    const auto spent = std::chrono::steady_clock::now() - started;
+    int& piece = paste_->pieceCharacters;
+    if (spent > pastePieceTime) {
+        piece = std::max(minimumPastePieceCharacters, piece / 2);
+    } else if (spent < pastePieceTime / 2) {
+        piece = std::min(pastePieceCharacters, piece * 2);
+    }
     if (!done) {
         if (paste_->progress) {
             paste_->progress->setValue(int(1000.0 * insertion.inserted() / std::max(1, insertion.length())));
@@ -665,6 +710,7 @@ void ScriptTextView::dropEvent(QDropEvent* event) {
 }
 
 double ScriptTextView::setFontSize(double points) {
+    layOutInParts(); // first: Qt's range follows the new layout at once
     const double size = EditorAppearance::setFontSize(*document(), points);
     // With a selection the format would be the selected text's: only the typing is changed here.
     if (const QTextCharFormat typing = currentCharFormat();
@@ -675,6 +721,7 @@ double ScriptTextView::setFontSize(double points) {
 }
 
 void ScriptTextView::setParagraphAlignment(Qt::Alignment alignment) {
+    layOutInParts();
     EditorAppearance::setAlignment(*document(), alignment);
 }
 
@@ -708,7 +755,9 @@ void ScriptTextView::keepInsetInScrollRange() {
     qtMaximum_ = textMaximum(bar->maximum());
     applyScrollRange();
     if (value > ownRange_.second) {
-        scrollToOffset(std::min(value + inset_, usedHeight()), /*animated=*/false);
+        // A text restyled whole is laid out a part at a time: its height as laid out so far.
+        const double height = isLayingOutInParts() ? double(qtMaximum_ + viewport()->height()) : usedHeight();
+        scrollToOffset(std::min(value + inset_, height), /*animated=*/false);
     }
 }
 

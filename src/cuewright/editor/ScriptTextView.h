@@ -7,8 +7,10 @@
 #include "platform/text/AttributedString.h"
 
 #include <QElapsedTimer>
+
 #include <QTextEdit>
 #include <QTransform>
+#include <chrono>
 
 #include <functional>
 #include <memory>
@@ -93,8 +95,14 @@ public:
     // pasteProgressDelayMs on a window shows how far it is, with Cancel, which takes back what
     // went in. The text-changed signals of its pieces come while isPasting(); one more follows
     // once it is all in.
+    // A piece that held the main thread longer than pastePieceTime (a letter under a thousand
+    // marks takes Qt a hundred times as long as a word's) makes the next one half as long, down to
+    // minimumPastePieceCharacters; one that took under half of it twice as long, up to
+    // pastePieceCharacters.
     static constexpr int piecewisePasteCharacters = 1 << 18;
     static constexpr int pastePieceCharacters = 1 << 17;
+    static constexpr int minimumPastePieceCharacters = 1 << 12;
+    static constexpr std::chrono::milliseconds pastePieceTime{100};
     static constexpr int pasteProgressDelayMs = 1000;
     bool isPasting() const;
     void cancelPaste();
@@ -162,6 +170,14 @@ public:
     double containerWidth() const;
     // Height of the laid-out text without the document's margins; finishes the layout first.
     double usedHeight() const;
+    // Qt lays a text restyled whole (font size, alignment, width) out again only as far as it is
+    // shown or asked for, or all at once when its height is: this lays it out from its start a part
+    // at a time, the event loop turning between the parts, until all of it is. Called by the
+    // restyles here and on a resize; a text changed meanwhile is laid out by Qt as it changes.
+    void layOutInParts();
+    bool isLayingOutInParts() const { return layoutReach_ >= 0; }
+    static constexpr int layoutPartCharacters = 1 << 14;
+    static constexpr std::chrono::milliseconds layoutTurnTime{40};
     // The scroll offset in the text's own coordinates: 0 shows the first line at the inset.
     double scrollOffset() const;
     // Scrolls to `offset` (held to the scroll range); animated over scrollAnimationDuration().
@@ -262,6 +278,8 @@ private:
 
     // Gives the document its page height back after Qt set the page's width (and no height).
     void keepPageHeight();
+    void layOutNextParts();
+    int layoutReach_ = -1; // laid out before this position while layOutInParts() goes on, else -1
     // Wraps at the view's width, or at the floor's when the view is narrower.
     void applyWrapWidth();
     // The inset in the scroll bar's range, kept when Qt sets the range again.

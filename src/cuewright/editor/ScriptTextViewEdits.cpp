@@ -121,10 +121,11 @@ template <typename Edit> void ScriptTextView::namedStep(const QString& name, Edi
 
 void ScriptTextView::namedEdit(const QString& name, const std::function<void(QTextCursor&)>& edit) {
     namedStep(name, [&](QTextCursor& cursor) {
+        const int revision = document()->revision(); // the open edit block's
         edit(cursor);
         // What it grew (a Replace All) is cut in the same step, before Qt lays it out; Qt tells
-        // what changed only once the step is over, so every block is looked at (most at a glance).
-        cutLongBlocks(*document(), 0, document()->characterCount() - 1);
+        // what changed only once the step is over, so the blocks' revisions tell it here.
+        cutChangedLongBlocks(*document(), revision);
     });
 }
 

@@ -3,6 +3,7 @@
 #include "cuewright/editor/EditorAppearance.h"
 #include "platform/text/QtTextFormat.h"
 
+#include <QHash>
 #include <QTextBlock>
 #include <QTextBoundaryFinder>
 #include <QTextCursor>
@@ -707,15 +708,10 @@ bool isPastLimits(const QTextBlock& block) {
     return TextInsertion::cutPosition(text, 0, int(text.size())).first < text.size();
 }
 
-int cutLongBlocks(QTextDocument& document, int from, int to) {
-    // The blocks first: cutting one makes new blocks after it, which are within the limits.
-    std::vector<int> starts;
-    for (QTextBlock block = document.findBlock(from); block.isValid() && block.position() <= to;
-         block = block.next()) {
-        if (isPastLimits(block)) {
-            starts.push_back(block.position());
-        }
-    }
+namespace {
+
+// Cuts the blocks that start at `starts` (ascending), each past the limits.
+int cutBlocksAt(QTextDocument& document, const std::vector<int>& starts) {
     int made = 0;
     QTextCursor cursor(&document);
     // From the last block on: a cut moves the positions after it.
@@ -748,6 +744,34 @@ int cutLongBlocks(QTextDocument& document, int from, int to) {
         }
     }
     return made;
+}
+
+} // namespace
+
+int cutLongBlocks(QTextDocument& document, int from, int to) {
+    // The blocks first: cutting one makes new blocks after it, which are within the limits.
+    std::vector<int> starts;
+    for (QTextBlock block = document.findBlock(from); block.isValid() && block.position() <= to;
+         block = block.next()) {
+        if (isPastLimits(block)) {
+            starts.push_back(block.position());
+        }
+    }
+    return cutBlocksAt(document, starts);
+}
+
+int cutChangedLongBlocks(QTextDocument& document, int revision) {
+    if (!document.isUndoRedoEnabled()) {
+        return cutLongBlocks(document, 0, document.characterCount() - 1);
+    }
+    // The others are only passed.
+    std::vector<int> starts;
+    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+        if (block.revision() >= revision && isPastLimits(block)) {
+            starts.push_back(block.position());
+        }
+    }
+    return cutBlocksAt(document, starts);
 }
 
 platform::TextRange paragraphRange(const QTextDocument& document, int position) {
@@ -803,6 +827,9 @@ platform::AttributedString attributedText(const QTextDocument& document, int fro
     platform::AttributedString result;
     const Qt::Alignment defaultAlignment = document.defaultTextOption().alignment();
     const bool alignsByDefault = defaultAlignment != QTextBlockFormat().alignment();
+    // A script has few formats and millions of runs: each format is read once, by its index in
+    // the document and, in a restyled paragraph, its paragraph's.
+    QHash<std::pair<int, int>, Attributes> read;
     for (QTextBlock block = document.findBlock(from); block.isValid() && block.position() < to;
          block = block.next()) {
         QTextBlockFormat blockFormat = block.blockFormat();
@@ -813,11 +840,16 @@ platform::AttributedString attributedText(const QTextDocument& document, int fro
         const auto shown = blockParagraphStyle(blockFormat);
         // A paragraph restyled through Qt gives its style to all its characters.
         const bool restyled = !(shown == stored);
-        auto attributesOf = [&](const QTextCharFormat& format) {
+        auto attributesOf = [&](const QTextCharFormat& format, int formatIndex) {
+            const std::pair<int, int> key{formatIndex, restyled ? block.blockFormatIndex() : -1};
+            if (const auto known = read.constFind(key); known != read.constEnd()) {
+                return *known;
+            }
             Attributes attributes = fromTextCharFormat(shownCharFormat(document, format));
             if (restyled) {
                 attributes.paragraphStyle = shown;
             }
+            read.insert(key, attributes);
             return attributes;
         };
         // Line separators stand for the breaks of the paragraphs that share the block.
@@ -836,12 +868,12 @@ platform::AttributedString attributedText(const QTextDocument& document, int fro
             if (!lineBreak.isEmpty()) {
                 text.replace(QChar::LineSeparator, lineBreak);
             }
-            result.append(text, attributesOf(fragment.charFormat()));
+            result.append(text, attributesOf(fragment.charFormat(), fragment.charFormatIndex()));
         }
         const QTextBlock next = block.next();
         if (next.isValid() && next.position() - 1 >= from && next.position() - 1 < to) {
             if (const BlockBreak before = blockBreak(next); !before.characters.isEmpty()) {
-                result.append(before.characters, attributesOf(next.charFormat()));
+                result.append(before.characters, attributesOf(next.charFormat(), next.charFormatIndex()));
             }
         }
     }

@@ -173,6 +173,12 @@ bool isPastLimits(const QTextBlock& block);
 // All) calls it inside the edit block of its change, so that Qt lays the cut blocks out once and
 // undo takes the change back with its cuts. Returns the number of cuts made.
 int cutLongBlocks(QTextDocument& document, int from, int to);
+// The same for the blocks whose text changed in the edit block that is open, from inside it, where
+// `revision` was read (QTextDocument::revision(), which an edit block raises as it opens): what an
+// edit grew, wherever it was, without reading the text of the blocks it left alone. Qt gives a block
+// the document's revision when its text changes, but only with the undo history on: without it,
+// every block is looked at.
+int cutChangedLongBlocks(QTextDocument& document, int revision);
 // The paragraph holding the document's position `position`: from the break before it to the one
 // after it (or the text's ends), across the editor's own cuts, and within a block that holds
 // several short paragraphs. Its document positions, the break after it excluded.

@@ -55,10 +55,12 @@ std::vector<platform::TextRange> changingMatches(const QTextDocument& document, 
 // text bridge whole (insertText()). Between two slices the document must not change otherwise.
 class ReplaceAll {
 public:
-    static constexpr int sliceCharacters = 1 << 16;
-    // As many characters as an edit of Replace All (laid out as one when it ends) spans: a
-    // longer one is several edits, the event loop turning between them.
-    static constexpr int editCharacters = 1 << 17;
+    static constexpr int sliceCharacters = 1 << 15;
+    // As many characters as an edit of Replace All (laid out as one when it ends, and again by
+    // each undo and redo of it) spans: a longer one is several edits, the event loop turning
+    // between them. Qt lays out a run without a space at about a microsecond a character, twice
+    // as many once "x" became "yy".
+    static constexpr int editCharacters = 1 << 15;
 
     ReplaceAll(const QTextDocument& document, const QString& needle, const QString& replacement,
                Qt::CaseSensitivity sensitivity);
