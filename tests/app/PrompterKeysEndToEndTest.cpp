@@ -512,7 +512,8 @@ TEST_F(PrompterKeysEndToEnd, TheKeyboardSetsTheTransparentPromptersOpacityThroug
 }
 
 // Ticking the row of the editor's own screen in the Displays pane covers the editor with a
-// full-screen prompter; Escape, and the next time Ctrl+W, switch it off and give the editor back.
+// full-screen prompter; Ctrl+W, and the next time Escape, switch it off and give the editor back,
+// where Space then plays.
 TEST_F(PrompterKeysEndToEnd, ADisplayBoundPrompterOverTheEditorGivesWayToEscapeAndCtrlW) {
     if (ScreenCount(display) < 2) {
         GTEST_SKIP() << "the X server has " << ScreenCount(display) << " screen(s), not two";
@@ -524,7 +525,7 @@ TEST_F(PrompterKeysEndToEnd, ADisplayBoundPrompterOverTheEditorGivesWayToEscapeA
     ASSERT_TRUE(xdotool({"key", "ctrl+alt+3"})); // the Displays pane
     app->waitForFinished(1000);                  // let it lay the rows out
     screenshot("prompter-keys-displays-pane.png");
-    for (const char* keys : {"Escape", "ctrl+w"}) {
+    for (const char* keys : {"ctrl+w", "Escape"}) {
         SCOPED_TRACE(keys);
         // The second row is the first screen's; its switch sits a fixed way in from the window's
         // right edge (the sidebar keeps its width).
@@ -544,6 +545,11 @@ TEST_F(PrompterKeysEndToEnd, ADisplayBoundPrompterOverTheEditorGivesWayToEscapeA
             << keys << " left the prompter over the editor";
         ASSERT_TRUE(activate(*editor)) << "the editor cannot be reached";
     }
+    // Space, the presenter's play key, then plays (in a prompter window of its own), and does not
+    // switch the display back on.
+    ASSERT_TRUE(xdotool({"key", "space"}));
+    EXPECT_TRUE(waitForStatus(playing)) << "Space after Escape did not play";
+    EXPECT_NE(viewableOnScreen(display, 0, "Prompter Window"), first) << "Space put the prompter back";
     screenshot("prompter-keys-editor-back.png");
     EXPECT_TRUE(quit());
 }
