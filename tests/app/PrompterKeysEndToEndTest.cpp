@@ -237,6 +237,48 @@ TEST_F(HeldKeysEndToEnd, AWindEndsWhenItsKeyGoesUpAfterItsModifierAndRepeats) {
     EXPECT_TRUE(quit());
 }
 
+// F9 bound to fast forward and F8 to Play/Pause, held until X repeats them in the prompter and in
+// the editor, let go in another application, which got the keyboard meanwhile: once a click on
+// the title bar brings the window back, the next press acts.
+TEST_F(HeldKeysEndToEnd, ThePressAfterAHoldLetGoInAnotherApplicationActs) {
+    cw::KeyBindings bindings;
+    bindings.playPause = cw::KeyBindings::Key{kc::f8, mod::function};
+    bindings.ffwd = cw::KeyBindings::Key{kc::f9, mod::function};
+    const std::optional<Window> prompter = playInPrompter(bindings);
+    ASSERT_TRUE(prompter);
+    // Another application's window, in a corner away from the title bars.
+    const Window other = XCreateSimpleWindow(display, root, 1100, 650, 150, 100, 0, 0, 0);
+    XSizeHints place{};
+    place.flags = USPosition;
+    XSetWMNormalHints(display, other, &place);
+    XMapWindow(display, other);
+    for (const auto& [window, symbol] :
+         {std::pair{*prompter, XK_F9}, {*prompter, XK_F8}, {*editor, XK_F9}, {*editor, XK_F8}}) {
+        SCOPED_TRACE(testing::Message()
+                     << (window == *editor ? "editor, " : "prompter, ") << XKeysymToString(symbol));
+        ASSERT_TRUE(activate(window));
+        KeyPressCounter counter;
+        key(display, symbol, true);
+        ASSERT_TRUE(waitFor(*app, [&] { return counter.presses(display, symbol) >= 3; })) << "no repeats";
+        ASSERT_TRUE(activate(other));
+        key(display, symbol, false);
+        ASSERT_TRUE(waitForStatus(direction(1.0))) << "the wind went on";
+        const QRect client = rootGeometry(display, window);
+        ASSERT_TRUE(xdotool({"mousemove", QString::number(client.center().x()),
+                             QString::number(client.top() - 8), "click", "1"}));
+        ASSERT_TRUE(waitFor(*app, [&] { return activeWindow(display) == window; })) << "not back";
+        const bool wasPlaying = playing(askStatus(port));
+        key(display, symbol, true);
+        EXPECT_TRUE(waitForStatus([&](const nlohmann::json& s) {
+            return symbol == XK_F9 ? direction(5.0)(s) : playing(s) != wasPlaying;
+        })) << "the press after the hold was lost";
+        key(display, symbol, false);
+        ASSERT_TRUE(waitForStatus(direction(1.0)));
+    }
+    XDestroyWindow(display, other);
+    EXPECT_TRUE(quit());
+}
+
 // With Caps Lock on, every key works as with it off: Ctrl+F7 bound to Play/Pause plays and pauses
 // from the editor; in the prompter Space plays, W and S step the speed, the arrows and Page Up
 // and Page Down set the direction, F9 bound to fast forward winds while held, F5 pauses and B
