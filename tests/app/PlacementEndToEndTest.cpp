@@ -118,9 +118,9 @@ TEST_F(PlacementEndToEnd, AKeptPrompterFrameComesBackWithinTheScreen) {
     }
 }
 
-// A prompter of 800 x 600 closed while in full screen (F11, then Ctrl+W) opens again at 800 x 600
-// in its frame, not over the whole screen.
-TEST_F(PlacementEndToEnd, APrompterClosedInFullScreenOpensAgainAtItsOwnSize) {
+// A prompter of 800 x 600 closed while in full screen (F11, then Ctrl+W), and then while maximised
+// (a double click on its title bar), opens again at 800 x 600 in its frame, not over the whole screen.
+TEST_F(PlacementEndToEnd, APrompterClosedInFullScreenOrMaximisedOpensAgainAtItsOwnSize) {
     const auto script = makeScript("full.cwr", QStringLiteral("A line of the script.\n"));
     const std::string name = "Prompter Window - full.cwr";
     QProcess& app = start({pathArg(script)});
@@ -138,11 +138,18 @@ TEST_F(PlacementEndToEnd, APrompterClosedInFullScreenOpensAgainAtItsOwnSize) {
     ASSERT_TRUE(xdotool({"key", "ctrl+w"}));
     ASSERT_TRUE(waitGone(app, *prompter));
 
-    ASSERT_TRUE(activate(*editor) && xdotool({"key", "ctrl+shift+p"}));
-    prompter = waitForNamed(app, name);
-    ASSERT_TRUE(prompter) << "no prompter window the second time";
-    EXPECT_TRUE(framedWithinScreen(app, name));
-    EXPECT_EQ(sizeOf(*prompter), QSize(800, 600));
+    for (const char* closed : {"in full screen", "maximised"}) {
+        ASSERT_TRUE(activate(*editor) && xdotool({"key", "ctrl+shift+p"}));
+        prompter = waitForNamed(app, name);
+        ASSERT_TRUE(prompter) << "no prompter window after one closed " << closed;
+        EXPECT_TRUE(framedWithinScreen(app, name));
+        EXPECT_EQ(sizeOf(*prompter), QSize(800, 600)) << "after one closed " << closed;
+        const QRect title = rootGeometry(display, *prompter).adjusted(0, -8, 0, 0);
+        ASSERT_TRUE(xdotool({"mousemove", QString::number(title.center().x()), QString::number(title.top()),
+                             "click", "--repeat", "2", "1"}));
+        ASSERT_TRUE(waitFor(app, [&] { return sizeOf(*prompter).width() > 800; })) << "not maximised";
+        ASSERT_TRUE(xdotool({"key", "ctrl+w"}) && waitGone(app, *prompter));
+    }
     EXPECT_TRUE(quit(app, *editor));
 }
 

@@ -237,6 +237,48 @@ TEST_F(HeldKeysEndToEnd, AWindEndsWhenItsKeyGoesUpAfterItsModifierAndRepeats) {
     EXPECT_TRUE(quit());
 }
 
+// F9 bound to fast forward and F8 to Play/Pause, held until X repeats them in the prompter and in
+// the editor, let go in another application, which got the keyboard meanwhile: once a click on
+// the title bar brings the window back, the next press acts.
+TEST_F(HeldKeysEndToEnd, ThePressAfterAHoldLetGoInAnotherApplicationActs) {
+    cw::KeyBindings bindings;
+    bindings.playPause = cw::KeyBindings::Key{kc::f8, mod::function};
+    bindings.ffwd = cw::KeyBindings::Key{kc::f9, mod::function};
+    const std::optional<Window> prompter = playInPrompter(bindings);
+    ASSERT_TRUE(prompter);
+    // Another application's window, in a corner away from the title bars.
+    const Window other = XCreateSimpleWindow(display, root, 1100, 650, 150, 100, 0, 0, 0);
+    XSizeHints place{};
+    place.flags = USPosition;
+    XSetWMNormalHints(display, other, &place);
+    XMapWindow(display, other);
+    for (const auto& [window, symbol] :
+         {std::pair{*prompter, XK_F9}, {*prompter, XK_F8}, {*editor, XK_F9}, {*editor, XK_F8}}) {
+        SCOPED_TRACE(testing::Message()
+                     << (window == *editor ? "editor, " : "prompter, ") << XKeysymToString(symbol));
+        ASSERT_TRUE(activate(window));
+        KeyPressCounter counter;
+        key(display, symbol, true);
+        ASSERT_TRUE(waitFor(*app, [&] { return counter.presses(display, symbol) >= 3; })) << "no repeats";
+        ASSERT_TRUE(activate(other));
+        key(display, symbol, false);
+        ASSERT_TRUE(waitForStatus(direction(1.0))) << "the wind went on";
+        const QRect client = rootGeometry(display, window);
+        ASSERT_TRUE(xdotool({"mousemove", QString::number(client.center().x()),
+                             QString::number(client.top() - 8), "click", "1"}));
+        ASSERT_TRUE(waitFor(*app, [&] { return activeWindow(display) == window; })) << "not back";
+        const bool wasPlaying = playing(askStatus(port));
+        key(display, symbol, true);
+        EXPECT_TRUE(waitForStatus([&](const nlohmann::json& s) {
+            return symbol == XK_F9 ? direction(5.0)(s) : playing(s) != wasPlaying;
+        })) << "the press after the hold was lost";
+        key(display, symbol, false);
+        ASSERT_TRUE(waitForStatus(direction(1.0)));
+    }
+    XDestroyWindow(display, other);
+    EXPECT_TRUE(quit());
+}
+
 // With Caps Lock on, every key works as with it off: Ctrl+F7 bound to Play/Pause plays and pauses
 // from the editor; in the prompter Space plays, W and S step the speed, the arrows and Page Up
 // and Page Down set the direction, F9 bound to fast forward winds while held, F5 pauses and B
@@ -512,7 +554,8 @@ TEST_F(PrompterKeysEndToEnd, TheKeyboardSetsTheTransparentPromptersOpacityThroug
 }
 
 // Ticking the row of the editor's own screen in the Displays pane covers the editor with a
-// full-screen prompter; Escape, and the next time Ctrl+W, switch it off and give the editor back.
+// full-screen prompter; Ctrl+W, and the next time Escape, switch it off and give the editor back,
+// where Space then plays.
 TEST_F(PrompterKeysEndToEnd, ADisplayBoundPrompterOverTheEditorGivesWayToEscapeAndCtrlW) {
     if (ScreenCount(display) < 2) {
         GTEST_SKIP() << "the X server has " << ScreenCount(display) << " screen(s), not two";
@@ -524,7 +567,7 @@ TEST_F(PrompterKeysEndToEnd, ADisplayBoundPrompterOverTheEditorGivesWayToEscapeA
     ASSERT_TRUE(xdotool({"key", "ctrl+alt+3"})); // the Displays pane
     app->waitForFinished(1000);                  // let it lay the rows out
     screenshot("prompter-keys-displays-pane.png");
-    for (const char* keys : {"Escape", "ctrl+w"}) {
+    for (const char* keys : {"ctrl+w", "Escape"}) {
         SCOPED_TRACE(keys);
         // The second row is the first screen's; its switch sits a fixed way in from the window's
         // right edge (the sidebar keeps its width).
@@ -544,6 +587,11 @@ TEST_F(PrompterKeysEndToEnd, ADisplayBoundPrompterOverTheEditorGivesWayToEscapeA
             << keys << " left the prompter over the editor";
         ASSERT_TRUE(activate(*editor)) << "the editor cannot be reached";
     }
+    // Space, the presenter's play key, then plays (in a prompter window of its own), and does not
+    // switch the display back on.
+    ASSERT_TRUE(xdotool({"key", "space"}));
+    EXPECT_TRUE(waitForStatus(playing)) << "Space after Escape did not play";
+    EXPECT_NE(viewableOnScreen(display, 0, "Prompter Window"), first) << "Space put the prompter back";
     screenshot("prompter-keys-editor-back.png");
     EXPECT_TRUE(quit());
 }

@@ -203,6 +203,13 @@ TEST_F(DisplaysPaneTest, TheSwitchSavesFirstThenTogglesAndNeverClaimsAPrompterTh
     EXPECT_TRUE(opener->storedWhenToggled[0].isActive); // saved before the toggle
     EXPECT_TRUE(screens().at(uuid).isActive);
     EXPECT_TRUE(row.screenCheckbox()->isChecked());
+    // Switched off by its prompter's Escape: the switch lets go of the keyboard, where Space would
+    // switch it on again.
+    row.screenCheckbox()->setFocus();
+    ScreenDescription off = screens().at(uuid);
+    off.isActive = false;
+    project->editor().screenManager->update(off);
+    EXPECT_NE(row.screenCheckbox()->window()->focusWidget(), row.screenCheckbox());
 
     // The display went away before the prompter could open: the switch goes back off.
     auto& other = *pane->screenListController()->itemControllers()[1];

@@ -338,6 +338,13 @@ TEST_F(PrompterKeyTest, AHeldWindEndsWithTheFocusAndAReleaseBelongsToItsPress) {
     sendKey(view.get(), QEvent::KeyRelease, Qt::Key_F, Qt::AltModifier);
     sendKey(view.get(), QEvent::KeyRelease, Qt::Key_Alt);
     EXPECT_EQ(delegate->calls.size(), calls) << "F's release acted as Alt+F's";
+
+    // Back after F went up elsewhere, Qt marks its next press as a repeat: a new wind all the same.
+    QCoreApplication::sendEvent(view.get(), &focusOut);
+    QKeyEvent again(QEvent::KeyPress, Qt::Key_F, Qt::AltModifier, QString(), /*autorep=*/true);
+    again.setTimestamp(5000);
+    QCoreApplication::sendEvent(view.get(), &again);
+    EXPECT_EQ(delegate->calls.back(), factor(5.0)) << "the press after a hold released elsewhere was lost";
 }
 
 // A view closed with the keyboard just after a key-up, which the translation holds back a moment

@@ -154,8 +154,18 @@ void ScreenListController::projectDidStartPlayback(Project&) {
 
 void ScreenListController::projectScreenDescriptionDidChange(Project&, const ScreenDescription& screen) {
     for (const auto& row : rows_) {
-        if (row->desc().displayUUID == screen.displayUUID) {
-            row->setDesc(screen);
+        if (row->desc().displayUUID != screen.displayUUID) {
+            continue;
+        }
+        // Off, but not by this switch (which reads itself first): the prompter's own Escape, say.
+        QCheckBox* box = row->screenCheckbox();
+        const bool offElsewhere = row->desc().isActive && !screen.isActive;
+        row->setDesc(screen);
+        if (offElsewhere && box != nullptr && box->window()->focusWidget() == box) {
+            box->clearFocus();
+            if (opener_) {
+                opener_->giveKeyboardBackFromSwitch();
+            }
         }
     }
 }

@@ -25,9 +25,10 @@ class Project;
 // there.
 //
 // As a listener of the project it refreshes the row of a description that changed elsewhere and
-// stops every identification when playback starts. The rows are rebuilt when the view is shown
-// and by reloadScreenList(); identifications stop when the view hides, on every rebuild and with
-// the controller.
+// stops every identification when playback starts; a switch that has the keyboard when its
+// prompter is switched off elsewhere lets it go (see DisplayPrompterOpener). The rows are rebuilt
+// when the view is shown and by reloadScreenList(); identifications stop when the view hides, on
+// every rebuild and with the controller.
 //
 // Made by create(), which registers it with the project (held weakly there). Main thread only.
 class ScreenListController : public platform::ViewController,

@@ -2,6 +2,7 @@
 #include "cuewright/editor/EditorWindowKeys.h"
 
 #include "base/Log.h"
+#include "cuewright/controls/TransportButton.h"
 #include "cuewright/displays/DisplayPrompterOpener.h"
 #include "cuewright/editor/BookmarkListController.h"
 #include "cuewright/editor/EditorController.h"
@@ -11,6 +12,7 @@
 #include "cuewright/editor/SidebarController.h"
 #include "cuewright/editor/StatusbarController.h"
 #include "cuewright/editor/ToolbarIcons.h"
+#include "cuewright/editor/TransportController.h"
 #include "cuewright/model/Project.h"
 #include "cuewright/model/SettingsKeys.h"
 #include "dispatch/MainThreadChecker.h"
@@ -60,6 +62,16 @@ public:
         const auto window = window_.lock();
         const auto shell = window ? window->delegate() : nullptr;
         return shell && shell->editorWindowControllerToggleScreenBoundPrompter(*window, screen);
+    }
+    // To the transport's play button, where Space plays and pauses.
+    void giveKeyboardBackFromSwitch() override {
+        const auto window = window_.lock();
+        if (window && window->statusbarController() && window->statusbarController()->transportController()) {
+            window->statusbarController()
+                ->transportController()
+                ->button(TransportController::Button::play)
+                .setFocus(Qt::ShortcutFocusReason);
+        }
     }
 
 private:

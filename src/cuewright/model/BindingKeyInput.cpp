@@ -103,6 +103,9 @@ bool BindingKeyInput::takeKeyEvent(QEvent& event, const std::function<bool()>& w
             event.accept();
             return true;
         }
+        if (watched()) {
+            noteKeyEvent(key); // an X11 repeat's release, say: the press after it is a repeat
+        }
         return false;
     }
     default:

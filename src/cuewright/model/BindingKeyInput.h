@@ -70,6 +70,9 @@ public:
     // keyboard then). Any other key reaches the control as it came. Whether the event was taken.
     bool takeKeyEvent(QEvent& event, const std::function<bool()>& watched);
 
+    // A key event reached a control whose keys are the bindings' here, though not handed over.
+    void noteKeyEvent(const QKeyEvent& event) { translator_.noteKeyEvent(event); }
+
     // The focus went elsewhere, where the held keys' releases will not be seen: a release still
     // held back is handed to the sink first, then the held actions whose keys are still down end
     // as BindingKeys::endHeld says; the caller runs the decisions returned.

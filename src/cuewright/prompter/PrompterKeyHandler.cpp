@@ -129,6 +129,7 @@ bool PrompterKeyHandler::eventFilter(QObject* watched, QEvent* event) {
     // A control's own keys reach it as they came (the translation holds X11's releases back a
     // moment): only a binding's go through the handlers there.
     if (!isView && !(press ? input_.isBinding(key) : input_.ownsRelease(key))) {
+        input_.noteKeyEvent(key);
         return QObject::eventFilter(watched, event);
     }
     inControl_ = !isView;

@@ -465,8 +465,8 @@ void PrompterWindowController::saveWindowFrame() {
     if (screenDesc_ || !okToSaveWindowFrame_ || !isWindowLoaded()) {
         return;
     }
-    // A window closed in full screen keeps the frame it had before: the next one opens framed
-    // at that size, not over the whole display.
+    // A window closed in full screen or maximised keeps the frame it had before: the next one
+    // opens framed at that size, not over the whole display.
     const QRect frame = fullScreen_ != nullptr ? fullScreen_->normalFrame() : window()->geometry();
     defaults_->set(presetKeys(preset_).windowFrame, platform::frameToString(frame).toStdString());
 }

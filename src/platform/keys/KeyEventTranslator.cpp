@@ -26,6 +26,10 @@ KeyEventTranslator::KeyEventTranslator(Sink sink, std::chrono::milliseconds grac
 bool KeyEventTranslator::translate(const QKeyEvent& qtEvent) {
     CW_DCHECK_MAIN_THREAD();
     auto event = translateKeyEvent(qtEvent);
+    if (event && event->isARepeat && qtEvent.timestamp() != 0 && !followsItsRelease(qtEvent)) {
+        event->isARepeat = false; // left over from a key that went up elsewhere
+    }
+    noteKeyEvent(qtEvent);
     if (!event) {
         return qtEvent.type() == QEvent::KeyRelease && qtEvent.isAutoRepeat();
     }
@@ -48,6 +52,16 @@ bool KeyEventTranslator::translate(const QKeyEvent& qtEvent) {
         return true;
     }
     return sink_(*event);
+}
+
+void KeyEventTranslator::noteKeyEvent(const QKeyEvent& event) {
+    last_ = {event.type() == QEvent::KeyRelease, event.nativeScanCode(), event.key(), event.timestamp()};
+}
+
+bool KeyEventTranslator::followsItsRelease(const QKeyEvent& press) const {
+    const bool sameKey =
+        press.nativeScanCode() != 0 ? press.nativeScanCode() == last_.scanCode : press.key() == last_.key;
+    return last_.release && sameKey && press.timestamp() - last_.timestamp <= repeatWindowMs;
 }
 
 void KeyEventTranslator::deliverHeldRelease() {

@@ -19,6 +19,10 @@ namespace platform {
 // auto-repeat; so a release with a time stamp is held back until the next key event, or until the
 // grace period ends, and dropped when that next event is a press of the same key at once (that press
 // is then marked as a repeat). Releases without a time stamp (synthetic events) pass at once.
+// Qt marks a press as a repeat while the last key event it saw repeated that key: when the keyboard
+// went elsewhere while a key repeated, its release went there too, and the key's next press here
+// comes marked though it is new. So a press with a time stamp keeps Qt's mark only when the key
+// event before it here was that key's release at the same time.
 // Main thread only; the sink is called from translate() or from the grace timer.
 class KeyEventTranslator {
 public:
@@ -34,8 +38,19 @@ public:
     // Hands a held release to the sink now (the grace timer's job).
     void deliverHeldRelease();
     bool isHoldingRelease() const { return held_.has_value(); }
+    // A key event reached the place whose keys these are, though not handed to translate().
+    void noteKeyEvent(const QKeyEvent& event);
 
 private:
+    // Whether the last key event here was the release of `press`'s key at its time.
+    bool followsItsRelease(const QKeyEvent& press) const;
+
+    struct LastKey {
+        bool release = false;
+        std::uint32_t scanCode = 0;
+        int key = 0;
+        std::uint64_t timestamp = 0;
+    };
     struct HeldRelease {
         KeyEvent event;
         std::uint64_t timestamp = 0;
@@ -44,6 +59,7 @@ private:
     Sink sink_;
     std::optional<HeldRelease> held_;
     QTimer graceTimer_;
+    LastKey last_;
 };
 
 } // namespace platform

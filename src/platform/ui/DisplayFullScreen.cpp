@@ -83,13 +83,13 @@ QRect DisplayFullScreen::normalFrame() const {
     if (!window_) {
         return {};
     }
-    if (!isFullScreen()) {
-        return window_->geometry();
-    }
-    if (normalFrame_.isValid()) {
+    if (isFullScreen() && normalFrame_.isValid()) {
         return normalFrame_;
     }
-    // Full screen by the window manager's hand, not through enter().
+    if (!isFullScreen() && !window_->isMaximized()) {
+        return window_->geometry();
+    }
+    // Maximised, or full screen by the window manager's hand, not through enter().
     const QRect normal = window_->normalGeometry();
     return normal.isValid() ? normal : window_->geometry();
 }

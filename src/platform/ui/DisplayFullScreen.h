@@ -37,7 +37,7 @@ public:
     void exit();
 
     bool isFullScreen() const;
-    // The frame the window had before it entered full screen here, while it is in full screen;
+    // The frame the window had before it entered full screen or was maximised, while it is so;
     // its present frame otherwise.
     QRect normalFrame() const;
     // The display entered on; null when not in full screen or the display is gone.
