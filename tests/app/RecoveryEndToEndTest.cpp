@@ -111,6 +111,43 @@ TEST_F(RecoveryEndToEnd, SteadyTypingIsKeptAndComesBackAfterAKill) {
     expectTypedBack(typed, "recovery-steady-typing-back.png");
 }
 
+// SIGTERM while Replace All goes on over 900,000 letters without a space: nothing of it reaches
+// the copy the quit writes, which holds the script as it was before it (a letter typed), and the
+// next start brings that back.
+TEST_F(RecoveryEndToEnd, ASignalDuringReplaceAllKeepsTheTextFromBeforeIt) {
+    const QString before = QStringLiteral("k") + QString(900000, u'x');
+    const fs::path run = makeScript("run.cwr", before.mid(1));
+    const auto copyHolds = [&](const QString& text) {
+        std::error_code error;
+        for (const auto& item : fs::recursive_directory_iterator(recoveryFolder(), error)) {
+            if (item.path().extension() == ".cwr" && scriptText(item.path()) == text) {
+                return true;
+            }
+        }
+        return false;
+    };
+    QProcess& app = start({pathArg(run)});
+    const std::optional<Window> editor = waitForEditor(app, "run.cwr");
+    ASSERT_TRUE(editor && activate(*editor));
+    noKeyRepeat();
+    ASSERT_TRUE(xdotool({"key", "ctrl+Home", "k"}));
+    ASSERT_TRUE(waitFor(app, [&] { return copyHolds(before); })) << "no copy of the typed letter";
+    ASSERT_TRUE(xdotool({"key", "ctrl+h"}) && xdotool({"type", "--delay", "30", "x"}) &&
+                xdotool({"key", "Tab"}) && xdotool({"type", "--delay", "30", "y"}) &&
+                xdotool({"key", "--delay", "100", "Tab", "Tab", "space"}));
+    ASSERT_TRUE(waitForNamed(app, "Replace All")) << "Replace All showed no progress";
+    ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
+    ASSERT_TRUE(app.waitForFinished(60000));
+    EXPECT_TRUE(copyHolds(before)) << "the copy is not the text from before Replace All";
+
+    QProcess& next = start({pathArg(run)});
+    const std::optional<Window> alert = waitForAlert(next);
+    ASSERT_TRUE(alert && activate(*alert) && xdotool({"key", "Return"})) << "nothing brought back";
+    const std::optional<Window> back = waitForEditor(next, "run.cwr*");
+    ASSERT_TRUE(back && activate(*back) && xdotool({"key", "ctrl+s"}));
+    EXPECT_TRUE(waitFor(next, [&] { return scriptText(run) == before; })) << "not the text from before it";
+}
+
 // A Recovery folder that is a link to the user's documents: nothing there is touched, the
 // window says that unsaved edits are not being kept, and every signal to quit asks before it
 // ends, also one after an earlier question was cancelled.
