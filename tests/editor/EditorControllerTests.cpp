@@ -222,13 +222,11 @@ TEST_F(EditorControllerTest, ALongEditReachesTheProjectWholeOrNotAtAll) {
         EXPECT_EQ(project->document().text.string(), QStringLiteral("one twos")) << "the typing before it";
         view.namedEdit("Replace All", [](QTextCursor& cursor) { cursor.insertText("half "); });
         timer->advance(1s);
-        deadlineTimer->advance(1s);
         project->save((dir / "long.cwr").string());
         EXPECT_EQ(project->document().text.string(), QStringLiteral("one twos")) << "its half went over";
         cancel ? view.cancelStepGroup() : view.endStepGroup();
         timer->advance(1s);
         EXPECT_EQ(project->document().text.string(), cancel ? "one twos" : "half one twos");
-        EXPECT_FALSE(view.document()->isRedoAvailable());
     }
 }
 
