@@ -978,9 +978,11 @@ TEST_F(Recovery, EditsNewerThanTheCopyBroughtBackAreNamedAtTheNextStart) {
     ASSERT_EQ(alerts->shown().size(), 2u);
     EXPECT_EQ(alerts->shown()[0].messageText.toStdString(), "Unsaved changes were brought back.");
     EXPECT_EQ(alerts->shown()[1].messageText.toStdString(), "The last edits of talk.cwr could not be kept.");
+    EXPECT_EQ(alerts->shown()[0].informativeText.toStdString(),
+              "Cuewright ended before these scripts were saved: Untitled. Save them to keep the changes.");
     EXPECT_EQ(alerts->shown()[1].informativeText.toStdString(),
-              "Cuewright ended while no recovery copy of them could be written: what came back is older "
-              "than the last edits.");
+              "Cuewright ended before a recovery copy of them was written: what came back is older than the "
+              "last edits. Save it to keep what came back.");
 
     // Ending the session writes the copies again: what comes back then is what was shown.
     for (const auto& project : restored) {
@@ -990,6 +992,16 @@ TEST_F(Recovery, EditsNewerThanTheCopyBroughtBackAreNamedAtTheNextStart) {
     restart();
     ASSERT_EQ(alerts->shown().size(), 3u);
     EXPECT_EQ(alerts->shown()[2].messageText.toStdString(), "Unsaved changes were brought back.");
+
+    // An edit, then a crash before its copy was due: what comes back is older, and said so.
+    for (const auto& project : app->workspace().projects()) {
+        if (project->representedPath()) {
+            project->setText(platform::AttributedString("typed after the last copy"));
+        }
+    }
+    restart();
+    EXPECT_EQ(alerts->shown().back().messageText.toStdString(),
+              "The last edits of talk.cwr could not be kept.");
 }
 
 // Another instance edited the same script, and a copy of a third script was damaged: after a

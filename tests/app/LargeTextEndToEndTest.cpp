@@ -180,7 +180,7 @@ TEST_P(LargePasteEndToEnd, GoesInWhileTheRemoteAnswers) {
         app->waitForFinished(int(std::max<std::int64_t>(left.count(), 0)));
     }
     EXPECT_GE(answered, 16) << "the remote control fell silent";
-    // Saved once all of it is in (a save meanwhile holds what is in so far), then a letter typed.
+    // Saved once all of it is in (a save meanwhile holds the text from before it), then a letter typed.
     const QString pasted = QStringLiteral("Heading") + paste.clipboard.repeated(paste.times);
     int polls = 0;
     ASSERT_TRUE(waitFor(*app,

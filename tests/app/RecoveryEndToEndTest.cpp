@@ -1,5 +1,6 @@
 // The real cuewright binary under a window manager, typed into with xdotool: steady typing is
-// kept and comes back after a kill; a Recovery folder that cannot be used is named in a notice
+// kept and comes back after a kill; a signal during Replace All keeps the text from before it; a
+// Recovery folder that cannot be used is named in a notice
 // line of the window (read back in pixels) and quitting on a signal then asks first; a second
 // instance keeps its own copies, which the next start brings back. Screenshots go to
 // test-output/app/.
@@ -109,6 +110,31 @@ TEST_F(RecoveryEndToEnd, SteadyTypingIsKeptAndComesBackAfterAKill) {
     ASSERT_TRUE(app.waitForFinished(60000));
 
     expectTypedBack(typed, "recovery-steady-typing-back.png");
+}
+
+// SIGTERM while Replace All goes on over 900,000 letters without a space: the quit keeps the
+// script as it was before it (a letter typed), and the next start brings that back.
+TEST_F(RecoveryEndToEnd, ASignalDuringReplaceAllKeepsTheTextFromBeforeIt) {
+    const QString before = QStringLiteral("k") + QString(900000, u'x');
+    const fs::path run = makeScript("run.cwr", before.mid(1));
+    QProcess& app = start({pathArg(run)});
+    const std::optional<Window> editor = waitForEditor(app, "run.cwr");
+    noKeyRepeat();
+    ASSERT_TRUE(editor && activate(*editor) && xdotool({"key", "ctrl+Home", "k"}) &&
+                waitForEditor(app, "run.cwr*"));
+    ASSERT_TRUE(xdotool({"key", "ctrl+h"}) && xdotool({"type", "--delay", "30", "x"}) &&
+                xdotool({"key", "Tab"}) && xdotool({"type", "--delay", "30", "y"}) &&
+                xdotool({"key", "--delay", "100", "Tab", "Tab", "space"}));
+    ASSERT_TRUE(waitForNamed(app, "Replace All")) << "Replace All showed no progress";
+    ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
+    ASSERT_TRUE(app.waitForFinished(60000));
+
+    QProcess& next = start({pathArg(run)});
+    const std::optional<Window> alert = waitForAlert(next);
+    ASSERT_TRUE(alert && activate(*alert) && xdotool({"key", "Return"})) << "nothing brought back";
+    const std::optional<Window> back = waitForEditor(next, "run.cwr*");
+    ASSERT_TRUE(back && activate(*back) && xdotool({"key", "ctrl+s"}));
+    EXPECT_TRUE(waitFor(next, [&] { return scriptText(run) == before; })) << "not the text from before it";
 }
 
 // A Recovery folder that is a link to the user's documents: nothing there is touched, the

@@ -461,6 +461,20 @@ TEST_F(DocumentCommandsTest, PrintingLeavesTheEventLoopRunningAndItsCancelWrites
     ASSERT_TRUE(processEventsUntil([&] { return QFile::exists(path("after.pdf")); }));
     EXPECT_FALSE(QFile::exists(cancelled));
 
+    // Closing the window while it prints asks first: Cancel keeps both, Wait closes once the PDF
+    // is there, Stop Printing at once.
+    project->setHasUnsavedChanges(false);
+    for (const int answer : {1002, 1000, 1001}) {
+        ASSERT_TRUE(processEventsUntil([&] { return !commands.printJob(); }));
+        const QString closing = path(("closing-" + std::to_string(answer) + ".pdf").c_str());
+        dialogs->answerSave(closing);
+        ASSERT_EQ(commands.print(), Outcome::exported);
+        alerts->answer(answer);
+        EXPECT_EQ(commands.windowShouldClose(), answer != 1002) << answer;
+        EXPECT_TRUE(answer != 1000 || QFile::exists(closing)) << "closed before the PDF was there";
+    }
+    EXPECT_EQ(alerts->shown().back().buttons, (QStringList{"Wait", "Stop Printing", "Cancel"}));
+
     // A cancel seen before anything is drawn draws nothing.
     cw::editor::PagePrinter::Progress stopped;
     stopped.cancelled = true;

@@ -209,6 +209,28 @@ TEST_F(EditorControllerTest, EditsReachTheProjectOncePausedAndBeforeSaving) {
     EXPECT_FALSE(project->hasUnsavedChanges());
 }
 
+// A long edit (a step group made a slice at a time: Replace All, a paste in pieces) is one edit to
+// the project: what was typed before it goes over as it starts, none of its half (a save meanwhile
+// writes the text from before it), then the whole, or nothing once it is cancelled.
+TEST_F(EditorControllerTest, ALongEditReachesTheProjectWholeOrNotAtAll) {
+    for (const bool cancel : {false, true}) {
+        SCOPED_TRACE(cancel ? "cancelled" : "made");
+        controller = makeController(view);
+        load(AttributedString(QStringLiteral("one two")));
+        view.moveCursor(QTextCursor::End);
+        QTest::keyClick(&view, Qt::Key_S);
+        view.beginStepGroup();
+        EXPECT_EQ(project->document().text.string(), QStringLiteral("one twos")) << "the typing before it";
+        view.namedEdit("Replace All", [](QTextCursor& cursor) { cursor.insertText("half "); });
+        timer->advance(1s);
+        project->save((dir / "long.cwr").string());
+        EXPECT_EQ(project->document().text.string(), QStringLiteral("one twos")) << "its half went over";
+        cancel ? view.cancelStepGroup() : view.endStepGroup();
+        timer->advance(1s);
+        EXPECT_EQ(project->document().text.string(), cancel ? "one twos" : "half one twos");
+    }
+}
+
 // Keys coming faster than the autosave wait still reach the project (and so its recovery copy),
 // at the latest maxAutosaveWait after the first of them.
 TEST_F(EditorControllerTest, SteadyTypingIsHandedOverWithoutAPause) {

@@ -330,6 +330,8 @@ TEST_F(FindBarTest, ReplaceAllOverALongRunAndItsUndoLetTheLoopTurnAndTheirCancel
     EXPECT_EQ(bar->status().toStdString(), "Cancelled");
     EXPECT_TRUE(script().string() == run) << "the cancel left replacements";
     EXPECT_FALSE(text->isReadOnly());
+    text->redo();
+    EXPECT_TRUE(script().string() == run) << "the cancelled part was left to redo";
 }
 
 } // namespace

@@ -19,6 +19,7 @@
 #include <QTextBoundaryFinder>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTimer>
 
 #include <memory>
 
@@ -613,11 +614,20 @@ TEST(TextBridge, ALongPasteGoesInPiecesOneUndoOrCancelTakesItBack) {
                                         : QStringLiteral("Before ") + lines + QStringLiteral("after");
         EXPECT_TRUE(cw::editor::attributedText(*view.document()).string() == expected);
         if (cancel) {
+            EXPECT_FALSE(view.document()->isRedoAvailable()) << "what went in was left to redo";
             continue;
         }
         EXPECT_LT(view.document()->blockCount(), 300000 / 100) << "a block for each line";
         expectBlocksWithinLimits(*view.document());
         view.undo();
         EXPECT_TRUE(cw::editor::attributedText(*view.document()).string() == QStringLiteral("Before after"));
+        // Its redo goes a piece at a time too, the event loop turning in between.
+        int turns = 0;
+        QTimer turning;
+        QObject::connect(&turning, &QTimer::timeout, [&] { ++turns; });
+        turning.start(0);
+        view.redo();
+        EXPECT_GT(turns, 0) << "the redo held the loop";
+        EXPECT_TRUE(cw::editor::attributedText(*view.document()).string() == expected);
     }
 }

@@ -19,6 +19,8 @@
 #include <set>
 #include <utility>
 
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -197,6 +199,36 @@ TEST(RecoveryStoreTest, ADamagedOrLostIndexIsMadeAgainFromTheCopies) {
     }
 }
 
+// The copies' file system turns read-only under a running store (mounted over read-only): the
+// copy's mode cannot change, so its mark goes to the second folder, where the next start reads it.
+TEST(RecoveryStoreTest, ACopyOnAFileSystemTurnedReadOnlyIsStillMarkedOlder) {
+    testsupport::TempDir dir;
+    const fs::path folder = dir / "Recovery";
+    const RecoveryStore::Entry entry{RecoveryStore::makeId(), std::nullopt, "Untitled"};
+    const pid_t child = ::fork();
+    if (child == 0) {
+        auto store = RecoveryStore::open(folder);
+        store->setSecondMarkFolder(dir / "marks");
+        store->write(entry, documentWith("kept"), {});
+        const bool mounted =
+            ::unshare(CLONE_NEWNS) == 0 &&
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+            ::mount(folder.c_str(), folder.c_str(), nullptr, MS_BIND, nullptr) == 0 &&
+            ::mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
+        store->markOlderThanEdits(entry.id); // an edit
+        ::_exit(mounted ? 0 : 2);
+    }
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    if (WEXITSTATUS(status) == 2) {
+        GTEST_SKIP() << "cannot mount here";
+    }
+    auto store = RecoveryStore::open(folder);
+    EXPECT_FALSE(store->isOlderThanEdits(entry.id)) << "the copy itself could carry no mark";
+    store->setSecondMarkFolder(dir / "marks");
+    EXPECT_TRUE(store->isOlderThanEdits(entry.id));
+}
+
 // A second process keeps its copies in a folder of its own; once it has ended, the next store
 // opened there takes them over, and an empty private folder goes with its process.
 TEST(RecoveryStoreTest, ASecondProcessKeepsPrivateCopiesThatTheNextStartTakesOver) {
@@ -274,9 +306,15 @@ TEST_F(ScriptRecoveryTest, EditsAreKeptOneIntervalAfterTheFirstOfThemOrAtOnceWhe
 
     runScheduled();
     EXPECT_EQ(keptTexts(), std::vector<QString>{"ab"});
+    const auto older = [&] {
+        return recovery->store().isOlderThanEdits(recovery->store().entries().at(0).id);
+    };
+    EXPECT_FALSE(older());
     project->setText(AttributedString("abc"));
+    EXPECT_TRUE((recovery->flush(), older())) << "an end now would bring back less than the edits, unsaid";
     runScheduled();
     EXPECT_EQ(keptTexts(), std::vector<QString>{"abc"});
+    EXPECT_FALSE(older());
     project->setText(AttributedString("typed just before the end"));
     recovery->writeNow(*project);
     EXPECT_EQ(keptTexts(), std::vector<QString>{"typed just before the end"});

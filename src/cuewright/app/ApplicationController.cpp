@@ -354,6 +354,7 @@ void ApplicationController::applicationWillFinishLaunching() {
     if (env_.recoveryFolder) {
         std::string whyNot;
         if (auto store = RecoveryStore::open(*env_.recoveryFolder, &whyNot)) {
+            store->setSecondMarkFolder(env_.recoverySecondMarkFolder);
             recovery_ = std::make_unique<ScriptRecovery>(std::move(store), *defaults_, env_.recoverySchedule);
             recovery_->setProblemHandler([this](const ScriptRecovery::Problem& problem) {
                 setRecoveryProblem(problem.scripts, problem.reason);
@@ -468,7 +469,7 @@ bool ApplicationController::applicationShouldTerminate() {
     std::set<const void*> asked;
     for (;;) {
         const auto next = std::find_if(editors_.begin(), editors_.end(), [&](const auto& w) {
-            return asked.count(w->controllerKey()) == 0 && w->isDocumentEdited();
+            return asked.count(w->controllerKey()) == 0 && (w->isDocumentEdited() || w->hasWorkGoingOn());
         });
         if (next == editors_.end()) {
             return true;
@@ -808,7 +809,9 @@ void ApplicationController::restoreRecoveredScripts() {
     for (const std::shared_ptr<Project>& project : restored) {
         std::shared_ptr<EditorWindow> window = makeEditorWindow(project);
         window->setDocumentEdited(); // the window took the script for saved when it loaded
-        names << shownName(*project);
+        if (std::find(older.begin(), older.end(), project) == older.end()) {
+            names << shownName(*project); // the older ones are told apart below
+        }
         if (!first) {
             first = window->window();
         }
@@ -838,8 +841,9 @@ void ApplicationController::restoreRecoveredScripts() {
             QApplication::translate("ApplicationController", "The last edits of %1 could not be kept.")
                 .arg(olderNames.join(QStringLiteral(", ")));
         alert.informativeText = QApplication::translate(
-            "ApplicationController", "Cuewright ended while no recovery copy of them could be written: what "
-                                     "came back is older than the last edits.");
+            "ApplicationController",
+            "Cuewright ended before a recovery copy of them was written: what came back is older than "
+            "the last edits. Save it to keep what came back.");
         alert.buttons = {QApplication::translate("ApplicationController", "OK")};
         alert.style = platform::Alert::Style::warning;
         QTimer::singleShot(0, qApp, [alert, first] { platform::alertRunner().run(alert, first); });

@@ -73,6 +73,9 @@ struct ApplicationEnvironment {
     // Where copies of unsaved edits are kept (RecoveryStore::defaultFolder() in the
     // application); none keeps none.
     std::optional<std::filesystem::path> recoveryFolder;
+    // Where a copy is marked older than its edits when the recovery folder takes no change (see
+    // RecoveryStore::setSecondMarkFolder); none marks only there.
+    std::optional<std::filesystem::path> recoverySecondMarkFolder;
     // When copies are written after an edit; Qt's timers when unset.
     std::function<void(std::chrono::milliseconds, std::function<void()>)> recoverySchedule;
 };

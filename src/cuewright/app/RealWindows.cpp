@@ -76,6 +76,7 @@ public:
         return project()->hasUnsavedChanges() || (editor != nullptr && editor->hasPendingEdit());
     }
     bool hasBeenClosed() const override { return controller_->hasBeenClosed(); }
+    bool hasWorkGoingOn() const override { return controller_->hasWorkGoingOn(); }
     void setDocumentEdited() override {
         project()->setHasUnsavedChanges(true);
         if (controller_->isWindowLoaded()) {

@@ -38,6 +38,9 @@ public:
     virtual bool isDocumentEdited() const = 0;
     // The window has really closed (a close that was cancelled or whose save failed leaves it false).
     virtual bool hasBeenClosed() const = 0;
+    // Something goes on in it that closing would cut short (a print, a long edit): quitting asks
+    // it as it asks an edited one.
+    virtual bool hasWorkGoingOn() const { return false; }
     // Marks the script as holding unsaved changes, title included (a script whose edits were
     // brought back from a recovery copy).
     virtual void setDocumentEdited() = 0;

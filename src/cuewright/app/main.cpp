@@ -90,6 +90,7 @@ int main(int argc, char** argv) {
     cw::ApplicationController::Environment environment;
     environment.offerMoveToApplicationsFolder = [] { cw::AppMover::offerOnMainThread(); };
     environment.recoveryFolder = cw::RecoveryStore::defaultFolder();
+    environment.recoverySecondMarkFolder = cw::RecoveryStore::defaultSecondMarkFolder();
     std::shared_ptr<cw::ApplicationController> controller = cw::ApplicationController::create(environment);
     // The end of the session (or a kill) quits without questions; unsaved edits stay as copies.
     cw::SignalQuit signalQuit(cw::SignalQuit::sessionEndSignals(), [controller](int) {

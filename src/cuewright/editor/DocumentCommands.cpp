@@ -17,6 +17,7 @@
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QPdfWriter>
 #include <QPrintDialog>
@@ -349,8 +350,38 @@ DocumentCommands::Outcome DocumentCommands::print() {
     return Outcome::exported;
 }
 
+bool DocumentCommands::mayStopPrint() {
+    CW_DCHECK_MAIN_THREAD();
+    PrintJob* running = printJob();
+    if (!running)
+        return true;
+    platform::Alert alert;
+    alert.messageText = QObject::tr(printingMessage.data()).arg(shownName());
+    alert.informativeText = QObject::tr(printingInformation.data());
+    alert.buttons = {QObject::tr("Wait"), QObject::tr("Stop Printing"), QObject::tr("Cancel")};
+    switch (platform::runModalSheetForWindow(alert, window_)) {
+    case platform::alertFirstButtonReturn: {
+        // Its own window shows how far it is, with its own Cancel.
+        QEventLoop waiting;
+        QObject::connect(running, &PrintJob::ended, &waiting, &QEventLoop::quit);
+        running->bringForward();
+        if (printJob())
+            waiting.exec();
+        return !platform::applicationQuitting();
+    }
+    case platform::alertFirstButtonReturn + 1:
+        if (PrintJob* still = printJob())
+            still->cancel();
+        return true;
+    default:
+        return false; // Cancel, or no answer: the print goes on, and the window with it
+    }
+}
+
 bool DocumentCommands::windowShouldClose() {
     CW_DCHECK_MAIN_THREAD();
+    if (!mayStopPrint())
+        return false;
     if (!project_->hasUnsavedChanges())
         return true;
     platform::Alert alert;

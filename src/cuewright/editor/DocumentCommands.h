@@ -57,6 +57,9 @@ public:
     static constexpr std::string_view closeMessage =
         "Do you want to save the changes you made to this document?";
     static constexpr std::string_view closeInformation = "Your changes will be lost if you don’t save them.";
+    static constexpr std::string_view printingMessage = "“%1” is still being printed.";
+    static constexpr std::string_view printingInformation =
+        "Wait for the print to end, or stop it: nothing of a stopped print is written.";
 
     // Asked before a save would overwrite a script that another program or window wrote since
     // this window opened or saved it.
@@ -109,8 +112,12 @@ public:
     PrintJob* printJob() const;
 
     // The close question when the script has unsaved changes: Save (1000) closes when the save
-    // succeeded, Cancel (1001) keeps the window, Don't Save (any other answer) closes.
+    // succeeded, Cancel (1001) keeps the window, Don't Save (any other answer) closes. A print
+    // that runs is asked about first (mayStopPrint).
     bool windowShouldClose();
+    // True when no print runs, or the user let it end: Wait (1000) waits for it (its own Cancel
+    // ends it too), Stop Printing (1001) cancels it; Cancel, or no answer, keeps it and the window.
+    bool mayStopPrint();
 
     // The window's title from the script's file ("Untitled" without one) and its edited mark.
     void updateTitle();

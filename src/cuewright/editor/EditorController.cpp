@@ -120,6 +120,13 @@ EditorController::EditorController(std::shared_ptr<Project> project, ScriptTextV
     // Qt reports programmatic replacements too; the guard flag tells them apart.
     connections_ = {
         QObject::connect(textView_, &QTextEdit::textChanged, textView_, [this] { textDidChange(); }),
+        // What the long edit starts from reaches the script now; nothing of it until it ends.
+        QObject::connect(textView_, &ScriptTextView::longEditStarted, textView_,
+                         [this] {
+                             if (hasPendingEdit()) {
+                                 autosave();
+                             }
+                         }),
         QObject::connect(textView_, &QTextEdit::currentCharFormatChanged, textView_,
                          [this] { typingAttributesDidChange(); }),
         QObject::connect(textView_->verticalScrollBar(), &QScrollBar::valueChanged, textView_,
@@ -387,8 +394,8 @@ std::optional<double> EditorController::loadProgress() const {
 
 void EditorController::textDidChange() {
     CW_DCHECK_MAIN_THREAD();
-    if (ignoreTextChange_ || textView_->isPasting()) {
-        return; // the load, or the paste, publishes the metrics once it is done
+    if (ignoreTextChange_ || textView_->isInLongEdit()) {
+        return; // the load, or the long edit, publishes the metrics once it is done
     }
     publishLineMetricsSoon();
     if (background_ && background_->lineHeight() != lineHeight_) {
@@ -407,8 +414,10 @@ void EditorController::textDidChange() {
 
 void EditorController::autosave() {
     CW_DCHECK_MAIN_THREAD();
-    if (!holdsWholeText()) {
-        return; // the view holds part of the project's text, which has the whole
+    if (!holdsWholeText() || textView_->isInLongEdit()) {
+        // The view holds part of the project's text, which has the whole; or a long edit's half,
+        // while the project keeps the text from before it for saves and recovery copies.
+        return;
     }
     timers_.autosave->stop();
     timers_.autosaveDeadline->stop();
@@ -521,8 +530,8 @@ void EditorController::projectWillSave(Project&) {
 void EditorController::projectDidSave(Project&) {
     CW_DCHECK_MAIN_THREAD();
     // Saved as the view shows it, with no edit since: an undo back to here is unedited again.
-    if (holdsWholeText() && !hasPendingEdit() && !project_->hasUnsavedChanges() &&
-        project_->document().text == shownText_) {
+    if (holdsWholeText() && !textView_->isInLongEdit() && !hasPendingEdit() &&
+        !project_->hasUnsavedChanges() && project_->document().text == shownText_) {
         markViewClean();
     }
 }

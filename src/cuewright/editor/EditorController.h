@@ -84,6 +84,10 @@ EditorViews makeEditorViews(QWidget* parent = nullptr);
 //    restyles (column, font size, alignment, mirroring) are not edits: they publish metrics but
 //    start no wait and leave the project's text alone.
 //  - Before the project saves, a pending edit is handed over at once.
+//  - A long edit of the view (ScriptTextView::isInLongEdit: Replace All, a paste in pieces, their
+//    undo and redo) is one edit to the project: a pending edit goes over as it starts, nothing of
+//    it until it ends, so that saves, recovery copies and close questions meanwhile see the text
+//    from before it.
 //  - Line count, line ranges and words per line are published after layout (measureLines), in
 //    one Project::setEditor so that listeners never see ranges and a count that disagree.
 //  - A script too long for Qt's layout at the column's font size (or a paste that makes it so)

@@ -18,6 +18,7 @@
 #include "dispatch/MainThreadChecker.h"
 #include "platform/defaults/Defaults.h"
 #include "platform/defaults/NotificationCenter.h"
+#include "platform/ui/AlertRunner.h"
 #include "platform/ui/Appearance.h"
 #include "platform/ui/PlainText.h"
 #include "platform/ui/StandardShortcut.h"
@@ -27,6 +28,7 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QEvent>
+#include <QEventLoop>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
@@ -35,6 +37,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
+#include <QPointer>
 #include <QScreen>
 #include <QScrollBar>
 #include <QShortcut>
@@ -892,7 +895,23 @@ void EditorWindowController::windowFullScreenDidChange(bool isFullScreen) {
         updateWindowAppearance();
 }
 
+bool EditorWindowController::hasWorkGoingOn() const {
+    return (commands_ && commands_->printJob()) ||
+           (isEditorLoaded() && editorController_->textView().isInLongEdit());
+}
+
 bool EditorWindowController::windowShouldClose() {
+    if (isEditorLoaded() && editorController_->textView().isPasting()) {
+        // The question is about the script with the whole paste, or without it if it is
+        // cancelled meanwhile, never with part of it. It goes on in the event loop: wait for it.
+        QEventLoop waiting;
+        QPointer<ScriptTextView> text(&editorController_->textView());
+        QObject::connect(text, &ScriptTextView::longEditEnded, &waiting, &QEventLoop::quit);
+        QObject::connect(text, &QObject::destroyed, &waiting, &QEventLoop::quit);
+        waiting.exec();
+        if (!text || platform::applicationQuitting())
+            return false;
+    }
     // An edit still waiting for the autosave counts: without it the question would not be asked.
     if (isEditorLoaded() && editorController_->hasPendingEdit())
         editorController_->autosave();

@@ -100,6 +100,9 @@ public:
     }
     // Set once the window has closed; the shell reads it while quitting.
     bool hasBeenClosed() const { return hasBeenClosed_; }
+    // A print, or a long edit of the script (see ScriptTextView::isInLongEdit), goes on: closing
+    // asks first (a print) or waits for its end (a paste going in), whatever the script's changes.
+    bool hasWorkGoingOn() const;
 
     // Shows the window; the first time, loads the script into the editor at its shown size,
     // later applies the script properties to the editor again.

@@ -369,17 +369,20 @@ int FindBar::replaceAll() {
         }
     }
     progress.reset();
-    if (!self || !text) {
+    if (!self || !text || (!cancelled && platform::applicationQuitting())) {
+        // Gone, or the application ends under it: the half-made group stays a long edit, which
+        // nothing hands to the script.
         return replacing.replaced();
     }
-    text_->endStepGroup();
     text_->setReadOnly(wasReadOnly);
-    refreshQueued_ = refreshWasQueued;
     if (cancelled) {
-        text_->undo(); // the group, as far as it went
+        refreshQueued_ = refreshWasQueued;
+        text_->cancelStepGroup(); // the group, as far as it went, with nothing left to redo
         status_->setText(tr("Cancelled"));
         return 0;
     }
+    text_->endStepGroup();
+    refreshQueued_ = refreshWasQueued;
     QTextCursor caret = text_->textCursor();
     caret.setPosition(replacing.first());
     text_->setTextCursor(caret);

@@ -491,6 +491,10 @@ void ScriptTextView::insertFromMimeData(const QMimeData* source) {
         }
     }
     QTextCursor cursor = textCursor();
+    const bool piecewise = !dropping_ && content.string().size() >= piecewisePasteCharacters;
+    if (piecewise) {
+        beginStepGroup(); // each piece a step of it
+    }
     nextStepName_ = dropping_ ? tr("Drop") : tr("Paste");
     cursor.beginEditBlock();
     cursor.removeSelectedText();
@@ -499,7 +503,6 @@ void ScriptTextView::insertFromMimeData(const QMimeData* source) {
         std::make_unique<PasteInsertion>(cursor, std::move(content), [](const platform::Attributes& a) {
             return EditorAppearance::unsized(toTextCharFormat(a));
         });
-    const bool piecewise = !dropping_ && insertion->length() >= piecewisePasteCharacters;
     // The first piece small: how long its kind of text takes is not known yet.
     insertion->insert(piecewise ? minimumPastePieceCharacters : std::numeric_limits<int>::max());
     cursor.endEditBlock();
@@ -511,6 +514,8 @@ void ScriptTextView::insertFromMimeData(const QMimeData* source) {
     }
     if (!insertion->isDone()) {
         pasteInPieces(std::move(insertion));
+    } else if (piecewise) {
+        endStepGroup();
     }
 }
 
@@ -549,7 +554,7 @@ void ScriptTextView::pasteNextPiece() {
     nextStepName_ = tr("Paste");
     QTextCursor cursor = insertion.cursor();
     const auto started = std::chrono::steady_clock::now();
-    cursor.joinPreviousEditBlock(); // one undo step with the pieces before
+    cursor.beginEditBlock(); // a step of the paste's group: its redo goes a piece at a time too
     const bool done = insertion.insert(paste_->pieceCharacters);
     cursor.endEditBlock(); // Qt lays the piece out here
     nextStepName_.clear();
@@ -568,13 +573,13 @@ void ScriptTextView::pasteNextPiece() {
         return;
     }
     const std::unique_ptr<PiecewisePaste> finished = std::move(paste_);
-    emit textChanged(); // the pieces' own changes came while it was going in
     setReadOnly(finished->wasReadOnly);
     setTextCursor(insertion.cursor());
     ensureCursorVisible();
     if (finished->progress) {
         finished->progress->close();
     }
+    endStepGroup();
 }
 
 void ScriptTextView::cancelPaste() {
@@ -586,8 +591,8 @@ void ScriptTextView::cancelPaste() {
     if (cancelled->progress) {
         cancelled->progress->close();
     }
-    // What went in so far is the last undo step: the text goes back to what it was.
-    undo();
+    // What went in so far is the group's steps: the text goes back to what it was.
+    cancelStepGroup();
 }
 
 bool ScriptTextView::isPasting() const {
@@ -637,11 +642,17 @@ void ScriptTextView::walkHistory(bool back) {
     QPointer<ScriptTextView> self(this);
     const bool wasReadOnly = isReadOnly();
     setReadOnly(true);
+    enterLongEdit();
     stepping_ = true;
+    QString title = back ? tr("Undo") : tr("Redo");
+    QString label = back ? tr("Undoing\u2026") : tr("Redoing\u2026");
+    if (!back && redoActionName() == tr("Paste")) {
+        title = tr("Paste"); // a paste made again shows the paste's own window
+        label = tr("Pasting\u2026");
+    }
     auto progress = std::make_unique<ProgressWindow>(
-        back ? tr("Undo") : tr("Redo"), back ? tr("Undoing\u2026") : tr("Redoing\u2026"),
-        [&]() -> std::optional<double> { return double(done) / total; }, [&] { cancelled = true; }, window(),
-        ProgressWindow::defaultDelayMs, Qt::ApplicationModal);
+        title, label, [&]() -> std::optional<double> { return double(done) / total; },
+        [&] { cancelled = true; }, window(), ProgressWindow::defaultDelayMs, Qt::ApplicationModal);
     // Cancel walks back the way it came, to the text as it was before.
     for (;;) {
         const bool undoing = cancelled ? !back : back;
@@ -660,7 +671,7 @@ void ScriptTextView::walkHistory(bool back) {
     progress.reset();
     stepping_ = false;
     setReadOnly(wasReadOnly);
-    emit textChanged(); // the steps' own changes came while it went on
+    leaveLongEdit();
 }
 
 void ScriptTextView::stepThroughHistory(void (QTextEdit::*step)()) {

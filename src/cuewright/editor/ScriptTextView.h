@@ -91,10 +91,10 @@ public:
     bool renameBookmark(int line, const QString& id, const QString& note);
 
     // A paste of piecewisePasteCharacters or more goes in pieces of pastePieceCharacters with the
-    // event loop running between them, the text read-only meanwhile; one undo takes it back. From
-    // pasteProgressDelayMs on a window shows how far it is, with Cancel, which takes back what
-    // went in. The text-changed signals of its pieces come while isPasting(); one more follows
-    // once it is all in.
+    // event loop running between them, the text read-only meanwhile; the pieces are one step group
+    // (see beginStepGroup), so one undo takes it back and one redo makes it again, a piece at a
+    // time. From pasteProgressDelayMs on a window shows how far it is, with Cancel, which takes
+    // back what went in and leaves nothing to redo. It is a long edit (see isInLongEdit).
     // A piece that held the main thread longer than pastePieceTime (a letter under a thousand
     // marks takes Qt a hundred times as long as a word's) makes the next one half as long, down to
     // minimumPastePieceCharacters; one that took under half of it twice as long, up to
@@ -107,7 +107,17 @@ public:
     bool isPasting() const;
     void cancelPaste();
 
+    // A long edit goes on: a step group being made (Replace All, a paste in pieces), or one being
+    // undone or redone a step at a time. Its half-done text is no one's: what reads the text for
+    // the script (the editor's hand-over, and with it saves and recovery copies) waits for its end.
+    bool isInLongEdit() const { return longEdits_ > 0; }
+
 signals:
+    // Just before a long edit first changes the text: the text is still as it was before.
+    void longEditStarted();
+    // The long edit is over (made, undone, or cancelled back to where it began); textChanged
+    // follows at once.
+    void longEditEnded();
     // A paste or a drop was refused: with it the text would have `paragraphs`, more than the
     // editor shows (the guard's answer, see setInsertionGuard). The text stays as it was.
     void insertionRefused(qint64 paragraphs, bool dropped);
@@ -132,6 +142,9 @@ public:
     // shows how far it is, with Cancel, which steps back to where it began.
     void beginStepGroup();
     void endStepGroup();
+    // Ends the group by taking back what it made, a step at a time as undo() does; it leaves
+    // nothing to redo.
+    void cancelStepGroup();
     bool isStepping() const { return stepping_; }
 
     // The name of the step that undo would take back, or redo would make again; empty when there
@@ -302,6 +315,9 @@ private:
     int openGroup_ = 0;
     int lastGroup_ = 0;
     QString nextStepName_;
+    void enterLongEdit();
+    void leaveLongEdit();
+    int longEdits_ = 0;     // long edits going on, one inside another (a cancel's walk back)
     bool dropping_ = false; // an insertion is a drop, not a paste
     bool stepping_ = false; // undo or redo of a group goes on
     double inset_ = 0;

@@ -68,12 +68,42 @@ void ScriptTextView::undoStepAdded() {
     steps_.push_back({end, std::exchange(nextStepName_, QString()), openGroup_});
 }
 
+void ScriptTextView::enterLongEdit() {
+    if (longEdits_ == 0) {
+        emit longEditStarted(); // still the text from before it
+    }
+    ++longEdits_;
+}
+
+void ScriptTextView::leaveLongEdit() {
+    if (--longEdits_ > 0) {
+        return;
+    }
+    emit longEditEnded();
+    emit textChanged(); // the steps' own changes came while it went on
+}
+
 void ScriptTextView::beginStepGroup() {
+    enterLongEdit();
     openGroup_ = ++lastGroup_;
 }
 
 void ScriptTextView::endStepGroup() {
     openGroup_ = 0;
+    leaveLongEdit();
+}
+
+void ScriptTextView::cancelStepGroup() {
+    const int group = openGroup_;
+    openGroup_ = 0;
+    if (group != 0 && groupBelow() == group) {
+        undo();
+    }
+    // What it made is undone: there is nothing to make again.
+    const int count = document()->availableUndoSteps();
+    document()->clearUndoRedoStacks(QTextDocument::RedoStack);
+    std::erase_if(steps_, [count](const Step& s) { return s.end > count; });
+    leaveLongEdit();
 }
 
 int ScriptTextView::stepGroup(int end) const {

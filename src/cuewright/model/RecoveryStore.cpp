@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <system_error>
@@ -435,12 +436,10 @@ void RecoveryStore::write(const Entry& entry, const Document& document,
     } catch (...) {
         // The copy there, if any, stays as the last one written: a crash now brings back less
         // than was typed, which the next start then says.
-        struct stat copy {};
-        if (::lstat(copyPath(entry.id).c_str(), &copy) == 0 && S_ISREG(copy.st_mode)) {
-            (void)::chmod(copyPath(entry.id).c_str(), olderCopyMode);
-        }
+        markOlderThanEdits(entry.id);
         throw;
     }
+    removeSecondMark(entry.id);
     if (std::erase(unwritten_, entry.id) > 0) {
         // The copy is there, which is what a start looks for; the mark only names lost edits.
         writeIndexOrLog();
@@ -449,8 +448,61 @@ void RecoveryStore::write(const Entry& entry, const Document& document,
 
 bool RecoveryStore::isOlderThanEdits(std::string_view id) const {
     struct stat copy {};
-    return ::lstat(copyPath(id).c_str(), &copy) == 0 && S_ISREG(copy.st_mode) &&
-           (copy.st_mode & S_IWUSR) == 0;
+    if (::lstat(copyPath(id).c_str(), &copy) != 0 || !S_ISREG(copy.st_mode)) {
+        return false;
+    }
+    std::error_code error;
+    const std::optional<fs::path> mark = secondMark(id);
+    return (copy.st_mode & S_IWUSR) == 0 ||
+           (mark && fs::symlink_status(*mark, error).type() == fs::file_type::regular);
+}
+
+void RecoveryStore::markOlderThanEdits(std::string_view id) {
+    struct stat copy {};
+    if (!isPlainId(id) || ::lstat(copyPath(id).c_str(), &copy) != 0 || !S_ISREG(copy.st_mode)) {
+        return; // no copy to be older
+    }
+    if (::chmod(copyPath(id).c_str(), olderCopyMode) == 0) {
+        return;
+    }
+    const int refused = errno;
+    const std::optional<fs::path> mark = secondMark(id);
+    if (!mark) {
+        base::log("Cannot mark the recovery copy " + std::string(id) +
+                  " as older than its edits: " + std::strerror(refused));
+        return;
+    }
+    // Private like the copies: only the user's own processes read what it names.
+    (void)::mkdir(mark->parent_path().c_str(), 0700);
+    const int fd = ::open(mark->c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, privateFileMode);
+    if (fd < 0) {
+        base::log("Cannot mark the recovery copy " + std::string(id) + " as older than its edits, in " +
+                  mark->parent_path().string() + " either: " + std::strerror(errno));
+        return;
+    }
+    ::close(fd);
+}
+
+std::optional<std::filesystem::path> RecoveryStore::secondMark(std::string_view id) const {
+    if (!secondMarks_ || !isPlainId(id)) {
+        return std::nullopt;
+    }
+    return *secondMarks_ / (std::string(id) + ".older");
+}
+
+void RecoveryStore::removeSecondMark(std::string_view id) const {
+    if (const std::optional<fs::path> mark = secondMark(id)) {
+        std::error_code ignored;
+        fs::remove(*mark, ignored);
+    }
+}
+
+std::optional<std::filesystem::path> RecoveryStore::defaultSecondMarkFolder() {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime == nullptr || *runtime != '/') {
+        return std::nullopt;
+    }
+    return fs::path(runtime) / "cuewright-recovery-marks";
 }
 
 Document RecoveryStore::read(const Entry& entry, const platform::Defaults& defaults,
@@ -471,6 +523,7 @@ void RecoveryStore::remove(std::string_view id) {
     if (error) {
         throw std::system_error(error, "Cannot remove " + copyPath(id).string());
     }
+    removeSecondMark(id);
     std::erase_if(entries_, [&](const Entry& e) { return e.id == id; });
     std::erase(unwritten_, std::string(id));
     writeIndex();

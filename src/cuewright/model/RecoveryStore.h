@@ -88,10 +88,21 @@ public:
     void write(const Entry& entry, const Document& document, const std::vector<Bookmark>& bookmarks,
                const ScriptDocumentFile::SaveOptions& options = {},
                std::optional<base::FileStamp> stamp = std::nullopt);
-    // Whether the copy is one that a later copy of the same script failed to replace: the edits
-    // went further than it holds. The mark is the copy's own mode (no write bit), set without a
-    // byte written, so that it is made on a full disk too.
+    // Whether the copy is older than its script's edits: they went further than it holds, and no
+    // later copy replaced it (not yet, or it failed). The mark is the copy's own mode (no write
+    // bit), set without a byte written, so that it is made on a full disk too; where the copy's
+    // file system takes no change at all (read-only), it is a file named after the copy in the
+    // second mark folder, when there is one. A new copy of the script takes the mark away.
     bool isOlderThanEdits(std::string_view id) const;
+    void markOlderThanEdits(std::string_view id);
+    // Where marks go that the copies' own folder refuses (see isOlderThanEdits): a folder on
+    // another file system, such as defaultSecondMarkFolder(); made when first needed.
+    void setSecondMarkFolder(std::optional<std::filesystem::path> folder) {
+        secondMarks_ = std::move(folder);
+    }
+    // The user's runtime folder ($XDG_RUNTIME_DIR), which lasts as long as their session; none
+    // without one.
+    static std::optional<std::filesystem::path> defaultSecondMarkFolder();
     // The copy's document, and into `stamp` (when given) the file stamp it was written with;
     // throws what reading a script file throws.
     Document read(const Entry& entry, const platform::Defaults& defaults,
@@ -115,7 +126,12 @@ private:
     // The same where a failure costs nothing the copies hold: logged, not thrown.
     void writeIndexOrLog() const;
 
+    // The mark in the second folder; none without one.
+    std::optional<std::filesystem::path> secondMark(std::string_view id) const;
+    void removeSecondMark(std::string_view id) const;
+
     std::filesystem::path folder_;
+    std::optional<std::filesystem::path> secondMarks_;
     int lockFd_;
     bool isPrivate_;
     std::vector<Entry> entries_;

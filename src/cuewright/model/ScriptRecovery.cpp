@@ -234,6 +234,11 @@ void ScriptRecovery::changed(Project& project) {
         return;
     }
     followed->due = true;
+    if (followed->written) {
+        // Until the next copy is there, the last one holds less than the script: should the
+        // application end first (a crash, a kill, a quit that ran out of time), the next start says so.
+        queue_->async([store = store_, id = followed->id] { store->markOlderThanEdits(id); });
+    }
     // The project may close first; the write then finds nothing to do.
     schedule_(interval_, [this, alive = std::weak_ptr<bool>(alive_), weak = project.weak_from_this()] {
         const std::shared_ptr<Project> project = weak.lock();

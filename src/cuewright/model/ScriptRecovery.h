@@ -22,7 +22,9 @@ class Project;
 // Follows the open scripts and keeps their copies in a RecoveryStore:
 //  - An edit that leaves a script with unsaved changes has its copy written `interval` later at
 //    the latest: the first edit schedules the write and later ones ride along, so a copy is
-//    never older than that however long the typing goes on.
+//    never older than that however long the typing goes on. Meanwhile the copy there is marked
+//    older than the edits (RecoveryStore::isOlderThanEdits), so that a start after an end
+//    that came first (a crash, a kill, a quit out of time) says what it brings back is older.
 //  - A save that leaves no unsaved changes removes the copy; so does forget() (the script was
 //    closed and its edits discarded), unless preserve() came first.
 //  - writeNow() writes at once (the process is about to end); preserve() keeps every copy from
