@@ -18,6 +18,12 @@
 
 namespace cw::editor {
 
+static std::optional<int> testDelayMs;
+
+void ProgressWindow::setDelayForTests(std::optional<int> ms) {
+    testDelayMs = ms;
+}
+
 ProgressWindow::ProgressWindow(QString title, QString label, std::function<std::optional<double>()> progress,
                                std::function<void()> cancelled, QWidget* over, int delayMs,
                                Qt::WindowModality modality)
@@ -33,7 +39,7 @@ ProgressWindow::ProgressWindow(QString title, QString label, std::function<std::
     showTimer_->setSingleShot(true);
     connect(showTimer_, &QTimer::timeout, this, &ProgressWindow::show);
     connect(updateTimer_, &QTimer::timeout, this, &ProgressWindow::update);
-    showTimer_->start(delayMs);
+    showTimer_->start(testDelayMs.value_or(delayMs));
 }
 
 ProgressWindow::~ProgressWindow() {

@@ -35,6 +35,10 @@ public:
     ProgressWindow(const ProgressWindow&) = delete;
     ProgressWindow& operator=(const ProgressWindow&) = delete;
 
+    // Every window made from now on waits `ms` instead of its own delay; nullopt restores them.
+    // For tests, whose machine may finish the work before the usual wait.
+    static void setDelayForTests(std::optional<int> ms);
+
     // Shows the window now, if it was still to come, and brings it to the front.
     void bringForward();
     // The window once it shows; null before.

@@ -707,8 +707,9 @@ void ScriptTextView::contextMenuEvent(QContextMenuEvent* event) {
         const bool undoes = action->objectName() == QLatin1String("edit-undo");
         if (undoes || action->objectName() == QLatin1String("edit-redo")) {
             disconnect(action, &QAction::triggered, nullptr, nullptr);
+            // Queued: a long undo turns the event loop, and the menu that sent it goes meanwhile.
             connect(action, &QAction::triggered, this,
-                    undoes ? &ScriptTextView::undo : &ScriptTextView::redo);
+                    undoes ? &ScriptTextView::undo : &ScriptTextView::redo, Qt::QueuedConnection);
         }
     }
     menu->popup(event->globalPos());
