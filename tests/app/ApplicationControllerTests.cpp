@@ -54,6 +54,7 @@
 #include <set>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 using namespace apptest;
 namespace fs = std::filesystem;
@@ -343,9 +344,12 @@ TEST_F(Shell, AFileOpenedThroughALinkIsReadAndNamedByTheLink) {
         EXPECT_FALSE(item.path().filename().string().starts_with(".cw-")) << item.path();
     }
 
-    fs::create_symlink("/dev/zero", dir.path() / "zero.rtf");
-    fs::create_symlink("/dev/zero", dir.path() / "zero.cwr");
-    for (const char* name : {"zero.rtf", "zero.cwr"}) {
+    for (const char* name : {"zero.rtf", "zero.cwr", "zero.txt", "zero.pdf"}) {
+        fs::create_symlink("/dev/zero", dir.path() / name);
+    }
+    ASSERT_EQ(::mkfifo((dir.path() / "pipe.txt").c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo((dir.path() / "pipe.pdf").c_str(), 0600), 0);
+    for (const char* name : {"zero.rtf", "zero.cwr", "zero.txt", "zero.pdf", "pipe.txt", "pipe.pdf"}) {
         SCOPED_TRACE(name);
         app->handOver({QString::fromStdString((dir.path() / name).string())});
         waitForOpenings();
