@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTimer>
 
 #include <vector>
 
@@ -122,6 +123,12 @@ int MessageBoxAlertRunner::show(const Alert& alert, QWidget* window) {
     std::vector<QAbstractButton*> buttons;
     for (QAbstractButton* button : box.buttons()) {
         buttons.push_back(button);
+    }
+    // Shown over another alert of ours (or any window of ours), the window manager may leave the
+    // keyboard where it was, in a window this one blocks: Return and Escape would do nothing.
+    // Not taken from another application the person is in.
+    if (QApplication::activeWindow() != nullptr) {
+        QTimer::singleShot(0, &box, [&box] { box.activateWindow(); });
     }
     box.exec();
 
