@@ -248,9 +248,10 @@ TEST_F(SaveEndToEnd, SaveAsOntoAScriptOpenInAnotherCopyIsRefused) {
     QProcessEnvironment apart = environment;
     apart.insert("CUEWRIGHT_INSTANCE_NAME", "cuewright-apart-" + QUuid::createUuid().toString(QUuid::Id128));
     ASSERT_TRUE(waitForNamed(start({pathArg(shown)}, apart), "a.cwr"));
-    startOn({});
+    app = &start({}, {}, QStringLiteral(CW_APP_BINARY), {}, QProcess::MergedChannels);
     ASSERT_NO_FATAL_FAILURE(saveAsAskedThenCancelled("a.cwr", "save-as-open-in-another-copy.png"));
     EXPECT_EQ(fileBytes(shown), bytes) << "a.cwr was written";
+    EXPECT_TRUE(app->readAll().contains("a.cwr: another copy shows it")) << "asked, but not why";
 }
 
 // After an export, Save of a new script offers the script format: typing a name writes a script

@@ -81,18 +81,18 @@ protected:
         return focus == window;
     }
 
-    // A new start shows the script edited, with `alerts` messages taking Return in turn unclicked;
-    // the file is untouched until the user saves, and saving puts the typed word in it and removes
-    // the copy.
+    // A new start shows the script edited, with messages that in turn take the `keys` answering
+    // them, unclicked; the file is untouched until the user saves, and saving puts the typed word
+    // in it and removes the copy.
     void expectTypedWordBack(const fs::path& script, const std::string& savedBytes, const QString& word,
-                             const char* shot, int alerts = 1) {
+                             const char* shot, const QStringList& keys = {"Return"}) {
         QProcess& app = start({pathArg(script)});
         const std::string name = script.filename().string();
-        for (int told = 0; told < alerts; ++told) {
+        for (const QString& answer : keys) {
             const std::optional<Window> alert = waitForAlert(app);
-            ASSERT_TRUE(alert && waitFor(app, [&] { return hasKeyboard(*alert); })) << "message " << told;
+            ASSERT_TRUE(alert && waitFor(app, [&] { return hasKeyboard(*alert); })) << answer.toStdString();
             screenshot(shot);
-            ASSERT_TRUE(xdotool({"key", "Return"}) && waitGone(app, *alert));
+            ASSERT_TRUE(xdotool(QStringList{"key"} + answer.split(' ')) && waitGone(app, *alert));
         }
         const std::optional<Window> editor = waitForWindow(app, name + "*");
         ASSERT_TRUE(editor) << "the script is not shown as edited";
@@ -119,9 +119,10 @@ TEST_F(SessionEndToEnd, TheSessionEndingQuitsAtOnceAndTheTypedTextComesBack) {
     EXPECT_EQ(app.exitCode(), 0);
     EXPECT_EQ(fileBytes(script), savedBytes);
 
-    // A setting that cannot be read is told at the same start, beside the brought-back edits.
-    setDefault(cw::settings::selectedExportFileTypeIndex, "lots");
-    expectTypedWordBack(script, savedBytes, "zebra", "session-sigterm-recovered.png", 2);
+    // A copy that cannot be read is asked about at the same start, after the brought-back edits.
+    std::ofstream(work / "data" / cw::RecoveryStore::folderName / "0123abcd.cwr") << "not a script";
+    expectTypedWordBack(script, savedBytes, "zebra", "session-sigterm-recovered.png",
+                        {"Return", "Tab space"});
 }
 
 TEST_F(SessionEndToEnd, AKillSecondsAfterTypingLosesNothing) {
