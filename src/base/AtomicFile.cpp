@@ -21,7 +21,8 @@ namespace base {
 namespace {
 
 // `folder` is where the file was written: through a link, the folder of the file it leads to.
-[[noreturn]] void fail(int error, const std::filesystem::path& destination, const std::filesystem::path& folder) {
+[[noreturn]] void fail(int error, const std::filesystem::path& destination,
+                       const std::filesystem::path& folder) {
     throw FileWriteError(std::error_code(error, std::generic_category()), destination, folder);
 }
 

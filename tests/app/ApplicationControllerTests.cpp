@@ -377,7 +377,8 @@ TEST_F(Shell, AFileOpenedThroughALinkIsReadAndNamedByTheLink) {
 TEST_F(Shell, AScriptIsHeldFromBeforeItIsReadAndNoWindowWritesOverOneAnotherCopyShows) {
     defaults.set(cw::settings::startupMode, "DoNothing");
     launch();
-    app->setShownElsewhereCheck([](const std::string& path) { return cw::ShownFileLocks::heldElsewhere(path); });
+    app->setShownElsewhereCheck(
+        [](const std::string& path) { return cw::ShownFileLocks::heldElsewhere(path); });
     const std::string talk = saveScript(defaults, dir.path() / "talk.cwr", "Talk");
     const std::string damaged = writeFile("damaged.cwr", "not a script");
     for (const std::string& path : {talk, damaged}) {

@@ -237,14 +237,16 @@ TEST_F(InstanceEndToEnd, WhileAStandInLivesEachScriptIsOpenInOneCopyOnly) {
 // Two copies that do not hand over to each other, started on one 6 MB script at the same moment:
 // one opens it, the other says where it is open.
 TEST_F(InstanceEndToEnd, TwoCopiesGivenOneScriptAtOneMomentOpenItOnce) {
-    const fs::path large = makeScript("large.cwr", QStringLiteral("Every line read aloud.\n").repeated(280000));
+    const fs::path large =
+        makeScript("large.cwr", QStringLiteral("Every line read aloud.\n").repeated(280000));
     QProcessEnvironment apart = environment;
     apart.insert("CUEWRIGHT_INSTANCE_NAME", "cuewright-apart-" + QUuid::createUuid().toString(QUuid::Id128));
     QProcess& first = start({pathArg(large)});
     start({pathArg(large)}, apart);
     // The other one says so (and has nothing else to show but its start window).
-    EXPECT_TRUE(waitFor(first, [&] { return findWindow(display, root, "large.cwr") && viewableCount("Cuewright"); }))
-        << "no copy refused the script the other one opens";
+    EXPECT_TRUE(waitFor(first, [&] {
+        return findWindow(display, root, "large.cwr") && viewableCount("Cuewright");
+    })) << "no copy refused the script the other one opens";
     EXPECT_EQ(findWindows(display, root, [](const std::string& n) { return n == "large.cwr"; }).size(), 1u);
 }
 

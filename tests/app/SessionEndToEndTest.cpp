@@ -74,7 +74,8 @@ protected:
         int revert = 0;
         unsigned count = 0;
         XGetInputFocus(display, &focus, &revert);
-        for (; focus > PointerRoot && focus != window && XQueryTree(display, focus, &top, &parent, &children, &count);
+        for (; focus > PointerRoot && focus != window &&
+               XQueryTree(display, focus, &top, &parent, &children, &count);
              focus = parent) {
             XFree(children);
         }

@@ -355,7 +355,8 @@ TEST(CommandLine, HelpIsPrintedAndAnUnknownOptionRefusedWithoutADisplay) {
             << arguments.join(' ').toStdString();
     }
     const char* argv[] = {"cuewright", "a.cwr", "", "--", "--version", "-h", "-"};
-    EXPECT_EQ(cw::CommandLine::parse(7, argv).files, (std::vector<std::string>{"a.cwr", "--version", "-h", "-"}));
+    EXPECT_EQ(cw::CommandLine::parse(7, argv).files,
+              (std::vector<std::string>{"a.cwr", "--version", "-h", "-"}));
 }
 
 TEST(SingleInstance, ASecondStartHandsItsPathsToTheRunningOne) {
@@ -974,7 +975,8 @@ TEST(SingleInstance, TheSocketLivesInAPrivateFolderOrNowhere) {
     {
         // A temporary folder that is not there: the same, never a folder at the root.
         const ScopedVariable missing("TMPDIR", (temporary.path / "missing").string());
-        EXPECT_EQ(cw::SingleInstance::socketPath("cuewright-ann").toStdString(), (own / "cuewright-ann").string());
+        EXPECT_EQ(cw::SingleInstance::socketPath("cuewright-ann").toStdString(),
+                  (own / "cuewright-ann").string());
         EXPECT_FALSE(fs::remove("/cuewright-" + std::to_string(::geteuid())));
     }
 
