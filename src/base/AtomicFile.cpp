@@ -20,18 +20,20 @@ namespace base {
 
 namespace {
 
-[[noreturn]] void fail(int error, const std::filesystem::path& destination) {
-    throw FileWriteError(std::error_code(error, std::generic_category()), destination);
+// `folder` is where the file was written: through a link, the folder of the file it leads to.
+[[noreturn]] void fail(int error, const std::filesystem::path& destination,
+                       const std::filesystem::path& folder) {
+    throw FileWriteError(std::error_code(error, std::generic_category()), destination, folder);
 }
 
-std::string reason(std::error_code code, const std::filesystem::path& destination) {
+std::string reason(std::error_code code, const std::filesystem::path& folder) {
     if (code.category() == std::generic_category() || code.category() == std::system_category()) {
         switch (code.value()) {
         case EROFS:
-            return "the folder is read-only";
+            return "the folder \"" + folder.string() + "\" is read-only";
         case EACCES:
         case EPERM:
-            return "no permission to write in \"" + destination.parent_path().string() + "\"";
+            return "no permission to write in \"" + folder.string() + "\"";
         case ENOSPC:
         case EDQUOT:
             return "the disk is full";
@@ -116,8 +118,12 @@ bool isMkstempSuffix(std::string_view text) {
 } // namespace
 
 FileWriteError::FileWriteError(std::error_code code, const std::filesystem::path& destination)
+    : FileWriteError(code, destination, destination.parent_path()) {}
+
+FileWriteError::FileWriteError(std::error_code code, const std::filesystem::path& destination,
+                               const std::filesystem::path& folder)
     : std::system_error(code)
-    , reason_(base::reason(code, destination))
+    , reason_(base::reason(code, folder))
     , message_("Could not save \"" + destination.string() + "\": " + reason_ + ".") {}
 
 std::string temporaryPrefix(std::string_view stem) {
@@ -184,10 +190,11 @@ std::filesystem::path fileToReplace(const std::filesystem::path& destination, De
 
 TemporaryFile createTemporaryFileBeside(const std::filesystem::path& destination, const std::string& prefix,
                                         DestinationLink link) {
-    std::string pattern = (fileToReplace(destination, link).parent_path() / (prefix + "XXXXXX")).string();
+    const std::filesystem::path folder = fileToReplace(destination, link).parent_path();
+    std::string pattern = (folder / (prefix + "XXXXXX")).string();
     const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
     if (fd < 0) {
-        fail(errno, destination);
+        fail(errno, destination, folder);
     }
     // mkstemp makes the file 0600: nobody else reads a script while it is written. It gets its
     // final mode just before it takes the destination's place.
@@ -200,7 +207,7 @@ void replaceFileAtomically(const std::filesystem::path& finishedFile,
     const std::filesystem::path replaced = fileToReplace(destination, link);
     FileDescriptor fd(::open(finishedFile.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0 || ::fsync(fd.get()) != 0) {
-        fail(errno, destination);
+        fail(errno, destination, replaced.parent_path());
     }
     // Failures below keep the working copy's private mode: a sound file, only less shared.
     struct stat existing {};
@@ -222,10 +229,10 @@ void replaceFileAtomically(const std::filesystem::path& finishedFile,
     }
     fd.close();
     if (beforeReplace && !beforeReplace(finishedFile)) {
-        fail(ECANCELED, destination);
+        fail(ECANCELED, destination, replaced.parent_path());
     }
     if (::rename(finishedFile.c_str(), replaced.c_str()) != 0) {
-        fail(errno, destination);
+        fail(errno, destination, replaced.parent_path());
     }
     syncFolder(replaced.parent_path());
 }
@@ -238,10 +245,10 @@ void writeFileAtomically(const std::filesystem::path& destination, std::string_v
     FileDescriptor file(created.fd);
     try {
         if (!writeAll(file.get(), bytes)) {
-            fail(errno ? errno : EIO, destination);
+            fail(errno ? errno : EIO, destination, temporary.parent_path());
         }
         if (file.close() != 0) {
-            fail(errno, destination);
+            fail(errno, destination, temporary.parent_path());
         }
         replaceFileAtomically(temporary, destination, options.beforeReplace, options.mode, options.link);
     } catch (...) {

@@ -19,11 +19,15 @@ namespace base {
 using BeforeReplaceHook = std::function<bool(const std::filesystem::path& finishedFile)>;
 
 // A failed save or export told in the user's words: what() names the file they chose and the
-// reason ("the folder is read-only", "no permission to write in ...", "the disk is full");
+// reason ("the folder \"...\" is read-only", "no permission to write in ...", "the disk is full"),
+// which names the folder that refused: through a link, the folder of the file it leads to.
 // code() keeps the system's error.
 class FileWriteError : public std::system_error {
 public:
+    // Written in the destination's own folder.
     FileWriteError(std::error_code code, const std::filesystem::path& destination);
+    FileWriteError(std::error_code code, const std::filesystem::path& destination,
+                   const std::filesystem::path& folder);
     const char* what() const noexcept override { return message_.c_str(); }
     // The reason alone, without the file ("the disk is full"), for a sentence of the caller's.
     const std::string& reason() const noexcept { return reason_; }

@@ -60,6 +60,9 @@ public:
     void setRecentDocumentHandler(std::function<void(const std::string&)> handler) override {
         noteRecent = std::move(handler);
     }
+    void setOtherCopyCheck(std::function<bool(const std::string&)> check) override {
+        otherCopy = std::move(check);
+    }
 
     CloseAnswer answer = CloseAnswer::dontSave;
     // What happens elsewhere while this window's question is up.
@@ -67,6 +70,7 @@ public:
     std::string name = "editor";
     QString notice;
     std::function<void(const std::string&)> noteRecent;
+    std::function<bool(const std::string&)> otherCopy;
 
 private:
     bool closed_ = false;

@@ -55,6 +55,7 @@
 #include <set>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 using namespace apptest;
 namespace fs = std::filesystem;
@@ -186,12 +187,20 @@ TEST_F(Shell, EachStartupModeOpensWhatItSays) {
                       QStringLiteral("Hello\n"));
         }
     }
-    // A script opened while launching wins over the mode.
+    // A script opened while launching wins over the mode. One that cannot be opened is told once
+    // the start is through: the files after it and the remote control do not wait for the alert.
     defaults.set(cw::settings::startupMode, "CreateNewDocument");
+    defaults.set(cw::settings::isBonjourEnabled, true);
     app->applicationWillFinishLaunching();
+    EXPECT_FALSE(app->openFile((dir.path() / "missing.cwr").string()));
     EXPECT_TRUE(app->openFile(QString::fromStdString(recent)));
     app->applicationDidFinishLaunching();
     EXPECT_EQ(app->editorControllers().size(), 1u);
+    EXPECT_TRUE(alerts->shown().empty());
+    EXPECT_NE(std::find(events.begin(), events.end(), "startNetworking"), events.end());
+    QCoreApplication::processEvents();
+    ASSERT_EQ(alerts->shown().size(), 1u);
+    EXPECT_TRUE(alerts->shown().front().messageText.contains("missing.cwr"));
 }
 
 TEST_F(Shell, QuittingAsksUnsavedScriptsInTurnAndStopsAtTheFirstThatStays) {
@@ -344,9 +353,12 @@ TEST_F(Shell, AFileOpenedThroughALinkIsReadAndNamedByTheLink) {
         EXPECT_FALSE(item.path().filename().string().starts_with(".cw-")) << item.path();
     }
 
-    fs::create_symlink("/dev/zero", dir.path() / "zero.rtf");
-    fs::create_symlink("/dev/zero", dir.path() / "zero.cwr");
-    for (const char* name : {"zero.rtf", "zero.cwr"}) {
+    for (const char* name : {"zero.rtf", "zero.cwr", "zero.txt", "zero.pdf"}) {
+        fs::create_symlink("/dev/zero", dir.path() / name);
+    }
+    ASSERT_EQ(::mkfifo((dir.path() / "pipe.txt").c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo((dir.path() / "pipe.pdf").c_str(), 0600), 0);
+    for (const char* name : {"zero.rtf", "zero.cwr", "zero.txt", "zero.pdf", "pipe.txt", "pipe.pdf"}) {
         SCOPED_TRACE(name);
         app->handOver({QString::fromStdString((dir.path() / name).string())});
         waitForOpenings();
@@ -358,6 +370,34 @@ TEST_F(Shell, AFileOpenedThroughALinkIsReadAndNamedByTheLink) {
         EXPECT_FALSE(said.contains("/dev/zero")) << said.toStdString();
     }
     EXPECT_EQ(app->workspace().projects().size(), 1u);
+}
+
+// A script is held from before it is read, so that of two copies given it at one moment one
+// opens it; a read that fails holds nothing. A hard link of a script shown here brings its window
+// forward. Nothing is written over a script another copy shows.
+TEST_F(Shell, AScriptIsHeldFromBeforeItIsReadAndNoWindowWritesOverOneAnotherCopyShows) {
+    defaults.set(cw::settings::startupMode, "DoNothing");
+    launch();
+    app->setShownElsewhereCheck(
+        [](const std::string& path) { return cw::ShownFileLocks::heldElsewhere(path); });
+    const std::string talk = saveScript(defaults, dir.path() / "talk.cwr", "Talk");
+    const std::string damaged = writeFile("damaged.cwr", "not a script");
+    for (const std::string& path : {talk, damaged}) {
+        app->handOver({QString::fromStdString(path)});
+        EXPECT_TRUE(cw::ShownFileLocks::heldElsewhere(path)) << "not held while it is read: " << path;
+    }
+    waitForOpenings();
+    EXPECT_FALSE(cw::ShownFileLocks::heldElsewhere(damaged));
+    ASSERT_EQ(app->editorControllers().size(), 1u);
+    const auto editor = editorOf(*app->editorControllers().front()->project());
+    fs::create_hard_link(talk, dir.path() / "link.cwr");
+    EXPECT_TRUE(app->openFile((dir.path() / "link.cwr").string()));
+    EXPECT_EQ(editor->shows, 2) << "the window of the linked script did not come forward";
+    cw::ShownFileLocks otherCopy;
+    otherCopy.hold({damaged});
+    ASSERT_TRUE(editor->otherCopy);
+    EXPECT_TRUE(editor->otherCopy(damaged));
+    EXPECT_FALSE(editor->otherCopy(talk) || editor->otherCopy((dir.path() / "link.cwr").string()));
 }
 
 TEST_F(Shell, LargeAndSlowFilesAreReadOffTheMainThreadIntoWhatTheUsualWayMakes) {

@@ -5,7 +5,8 @@
 // large text fills its window while the remote control answers, and Escape then closes that
 // window; its progress window stays in front of it, and Escape in the editor cancels too; after a
 // start stood in for a stopped copy and quit, that copy is handed files again; while the stand-in
-// lives, each script stays in the one copy that shows it.
+// lives, each script stays in the one copy that shows it; two copies started on one script at
+// the same moment open it once.
 // Screenshots go to test-output/app/.
 #include <gtest/gtest.h>
 
@@ -231,6 +232,22 @@ TEST_F(InstanceEndToEnd, WhileAStandInLivesEachScriptIsOpenInOneCopyOnly) {
     }
     EXPECT_EQ(running.state(), QProcess::Running);
     EXPECT_EQ(standIn.state(), QProcess::Running);
+}
+
+// Two copies that do not hand over to each other, started on one 6 MB script at the same moment:
+// one opens it, the other says where it is open.
+TEST_F(InstanceEndToEnd, TwoCopiesGivenOneScriptAtOneMomentOpenItOnce) {
+    const fs::path large =
+        makeScript("large.cwr", QStringLiteral("Every line read aloud.\n").repeated(280000));
+    QProcessEnvironment apart = environment;
+    apart.insert("CUEWRIGHT_INSTANCE_NAME", "cuewright-apart-" + QUuid::createUuid().toString(QUuid::Id128));
+    QProcess& first = start({pathArg(large)});
+    start({pathArg(large)}, apart);
+    // The other one says so (and has nothing else to show but its start window).
+    EXPECT_TRUE(waitFor(first, [&] {
+        return findWindow(display, root, "large.cwr") && viewableCount("Cuewright");
+    })) << "no copy refused the script the other one opens";
+    EXPECT_EQ(findWindows(display, root, [](const std::string& n) { return n == "large.cwr"; }).size(), 1u);
 }
 
 TEST_F(InstanceEndToEnd, ANameWithALineBreakOpensThatFile) {

@@ -1,7 +1,7 @@
 // The real cuewright binary under a window manager, saving as a person does: a script that
 // another writer changed on disk since it was opened is not overwritten without a question, and
-// file names whose bytes are not UTF-8 open, save and stay in the recent list. Screenshots go to
-// test-output/app/.
+// file names whose bytes are not UTF-8 open, save and stay in the recent list; Save As never
+// writes over a script another window or another copy shows. Screenshots go to test-output/app/.
 #include "cuewright/app/RecentDocuments.h"
 
 #include <gtest/gtest.h>
@@ -236,6 +236,22 @@ TEST_F(SaveEndToEnd, SaveAsOntoAScriptOpenInAnotherWindowIsRefused) {
     EXPECT_EQ(fileBytes(shown), bytes) << "a.cwr was written";
     EXPECT_TRUE(findWindow(display, root, "Untitled*")) << "the new script took the other's file";
     EXPECT_TRUE(findWindow(display, root, "a.cwr*")) << "the other window changed";
+}
+
+// One script, one copy: Save As onto the file another copy shows (one that does not hand over to
+// this one) is refused the same way.
+TEST_F(SaveEndToEnd, SaveAsOntoAScriptOpenInAnotherCopyIsRefused) {
+    useOwnHome();
+    setDefault(cw::settings::startupMode, "CreateNewDocument");
+    const fs::path shown = makeScript("home/Documents/a.cwr", QStringLiteral("Shown words."));
+    const std::string bytes = fileBytes(shown);
+    QProcessEnvironment apart = environment;
+    apart.insert("CUEWRIGHT_INSTANCE_NAME", "cuewright-apart-" + QUuid::createUuid().toString(QUuid::Id128));
+    ASSERT_TRUE(waitForNamed(start({pathArg(shown)}, apart), "a.cwr"));
+    app = &start({}, {}, QStringLiteral(CW_APP_BINARY), {}, QProcess::MergedChannels);
+    ASSERT_NO_FATAL_FAILURE(saveAsAskedThenCancelled("a.cwr", "save-as-open-in-another-copy.png"));
+    EXPECT_EQ(fileBytes(shown), bytes) << "a.cwr was written";
+    EXPECT_TRUE(app->readAll().contains("a.cwr: another copy shows it")) << "asked, but not why";
 }
 
 // After an export, Save of a new script offers the script format: typing a name writes a script

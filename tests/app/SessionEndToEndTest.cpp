@@ -1,7 +1,8 @@
 // The real cuewright binary under a window manager, typed into with xdotool: text typed and not
 // saved comes back at the next start after the session ends the application (SIGTERM) or kills
-// it (SIGKILL), also while quitting asks about it; a pipe named like a document is refused while
-// the application goes on answering, quitting with a prompter open ends the process, and a
+// it (SIGKILL), also while quitting asks about it, each message of that start taking the keyboard
+// in turn; a pipe named like a document is refused while the start goes on and the application
+// answers, quitting with a prompter open ends the process, and a
 // display's switch shows a prompter on the second X screen. Screenshots go to test-output/app/.
 #include "cuewright/model/RecoveryStore.h"
 
@@ -67,16 +68,33 @@ protected:
         return app;
     }
 
-    // A new start shows the script edited, with a message; the file is untouched until the user
-    // saves, and saving puts the typed word in it and removes the copy.
+    // Whether X has the keyboard in `window` or a window inside it.
+    bool hasKeyboard(Window window) {
+        Window focus = 0, top = 0, parent = 0, *children = nullptr;
+        int revert = 0;
+        unsigned count = 0;
+        XGetInputFocus(display, &focus, &revert);
+        for (; focus > PointerRoot && focus != window &&
+               XQueryTree(display, focus, &top, &parent, &children, &count);
+             focus = parent) {
+            XFree(children);
+        }
+        return focus == window;
+    }
+
+    // A new start shows the script edited, with messages that in turn take the `keys` answering
+    // them, unclicked; the file is untouched until the user saves, and saving puts the typed word
+    // in it and removes the copy.
     void expectTypedWordBack(const fs::path& script, const std::string& savedBytes, const QString& word,
-                             const char* shot) {
+                             const char* shot, const QStringList& keys = {"Return"}) {
         QProcess& app = start({pathArg(script)});
         const std::string name = script.filename().string();
-        ASSERT_TRUE(waitForAlert(app)) << "no message about the brought-back edits";
-        app.waitForFinished(1000); // let it paint: the picture is for people, not for the test
-        screenshot(shot);
-        ASSERT_TRUE(dismissAlert(app));
+        for (const QString& answer : keys) {
+            const std::optional<Window> alert = waitForAlert(app);
+            ASSERT_TRUE(alert && waitFor(app, [&] { return hasKeyboard(*alert); })) << answer.toStdString();
+            screenshot(shot);
+            ASSERT_TRUE(xdotool(QStringList{"key"} + answer.split(' ')) && waitGone(app, *alert));
+        }
         const std::optional<Window> editor = waitForWindow(app, name + "*");
         ASSERT_TRUE(editor) << "the script is not shown as edited";
         EXPECT_EQ(fileBytes(script), savedBytes) << "the script's own file was written without a save";
@@ -102,7 +120,10 @@ TEST_F(SessionEndToEnd, TheSessionEndingQuitsAtOnceAndTheTypedTextComesBack) {
     EXPECT_EQ(app.exitCode(), 0);
     EXPECT_EQ(fileBytes(script), savedBytes);
 
-    expectTypedWordBack(script, savedBytes, "zebra", "session-sigterm-recovered.png");
+    // A copy that cannot be read is asked about at the same start, after the brought-back edits.
+    std::ofstream(work / "data" / cw::RecoveryStore::folderName / "0123abcd.cwr") << "not a script";
+    expectTypedWordBack(script, savedBytes, "zebra", "session-sigterm-recovered.png",
+                        {"Return", "Tab space"});
 }
 
 TEST_F(SessionEndToEnd, AKillSecondsAfterTypingLosesNothing) {
@@ -125,13 +146,17 @@ TEST_F(SessionEndToEnd, APipeNamedLikeADocumentIsRefusedAndTheApplicationGoesOn)
     ASSERT_EQ(::mkfifo(cwrPipe.c_str(), 0600), 0);
     ASSERT_EQ(::mkfifo(pdfPipe.c_str(), 0600), 0);
 
-    QProcess& app = start({pathArg(cwrPipe)});
+    // The start goes on while the alert waits beside it: the text named after the pipe opens and
+    // the remote control answers.
+    enableRemote();
+    std::ofstream(work / "talk.txt") << "Good evening.";
+    QProcess& app = start({pathArg(cwrPipe), pathArg(work / "talk.txt")});
     ASSERT_TRUE(waitForAlert(app)) << "opening the pipe showed no error";
+    EXPECT_TRUE(waitForWindow(app, "Untitled")) << "the text after the pipe waited for the alert";
+    EXPECT_TRUE(waitForRemote(app)) << "the remote control waited for the alert";
     app.waitForFinished(1000); // let it paint
     screenshot("session-pipe-refused.png");
     ASSERT_TRUE(dismissAlert(app));
-    // Launching went on: a new script, as when no file could be opened.
-    ASSERT_TRUE(waitForWindow(app, "Untitled")) << "the application did not go on";
 
     // A second start hands the other pipe over; the running one refuses it and still answers.
     QProcess& second = start({pathArg(pdfPipe)});

@@ -1,6 +1,7 @@
 // The shell's small parts: the recent-documents list, the Help menu and handing files to the
 // running instance.
 #include "cuewright/app/ApplicationController.h"
+#include "cuewright/app/CommandLine.h"
 #include "cuewright/app/MainMenu.h"
 #include "cuewright/app/RecentDocuments.h"
 #include "cuewright/app/SignalQuit.h"
@@ -42,6 +43,8 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -53,6 +56,7 @@
 #include <memory>
 #include <optional>
 #include <thread>
+#include <tuple>
 
 #include <fcntl.h>
 #include <grp.h>
@@ -325,22 +329,34 @@ QString uniqueInstanceName() {
     return QStringLiteral("cuewright-test-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
 }
 
-// Asked from a terminal without a display (an SSH session), the usage is printed all the same.
-TEST(CommandLine, HelpIsPrintedWithoutADisplay) {
+// Asked from a terminal without a display (an SSH session), the usage is printed all the same,
+// and an option the program does not have is refused by name with a status, never opened as a
+// file; after "--" a name like an option is a file.
+TEST(CommandLine, HelpIsPrintedAndAnUnknownOptionRefusedWithoutADisplay) {
     testsupport::TempDir home;
     QProcessEnvironment environment = startEnvironment(uniqueInstanceName(), home.path());
     for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
         environment.remove(variable);
     }
-    for (const char* option : {"--help", "-h"}) {
+    // Each with its status and the beginning of what it says (standard output, else error).
+    const std::tuple<QStringList, int, QByteArray> starts[] = {
+        {{"--help"}, 0, "usage: cuewright [--] [FILE...]"},
+        {{"-h"}, 0, "usage: cuewright [--] [FILE...]"},
+        {{"--version"}, 2, "cuewright: unknown option \"--version\""},
+        {{"talk.cwr", "-platform", "--help"}, 2, "cuewright: unknown option \"-platform\""},
+    };
+    for (const auto& [arguments, status, said] : starts) {
         QProcess start;
         start.setProcessEnvironment(environment);
-        start.start(QStringLiteral(CW_APP_BINARY), {QString::fromLatin1(option)});
-        ASSERT_TRUE(start.waitForFinished(30000)) << option;
-        EXPECT_EQ(start.exitStatus(), QProcess::NormalExit) << option;
-        EXPECT_EQ(start.exitCode(), 0) << option;
-        EXPECT_TRUE(start.readAllStandardOutput().startsWith("usage: cuewright [FILE...]")) << option;
+        start.start(QStringLiteral(CW_APP_BINARY), arguments);
+        ASSERT_TRUE(start.waitForFinished(30000)) << arguments.join(' ').toStdString();
+        EXPECT_EQ(start.exitStatus() == QProcess::NormalExit ? start.exitCode() : -1, status);
+        EXPECT_TRUE((status ? start.readAllStandardError() : start.readAllStandardOutput()).startsWith(said))
+            << arguments.join(' ').toStdString();
     }
+    const char* argv[] = {"cuewright", "a.cwr", "", "--", "--version", "-h", "-"};
+    EXPECT_EQ(cw::CommandLine::parse(7, argv).files,
+              (std::vector<std::string>{"a.cwr", "--version", "-h", "-"}));
 }
 
 TEST(SingleInstance, ASecondStartHandsItsPathsToTheRunningOne) {
@@ -888,6 +904,22 @@ TEST(ShownFileLocks, AScriptIsHeldElsewhereOnlyWhileAnotherCopyShowsIt) {
     locks.hold({});
     EXPECT_EQ(locks.count(), 0u);
 
+    // Of copies claiming one file at one moment exactly one has it, until it lets go.
+    using Claim = cw::ShownFileLocks::Claim;
+    for (int round = 0; round < 50; ++round) {
+        std::array<cw::ShownFileLocks, 4> copies;
+        std::atomic<int> taken = 0;
+        std::vector<std::thread> claiming;
+        for (cw::ShownFileLocks& copy : copies) {
+            claiming.emplace_back([&] { taken += copy.claim(talk) == Claim::taken ? 1 : 0; });
+        }
+        std::for_each(claiming.begin(), claiming.end(), [](std::thread& thread) { thread.join(); });
+        ASSERT_EQ(taken.load(), 1) << "round " << round;
+    }
+    EXPECT_EQ(locks.claim(talk), Claim::taken);
+    EXPECT_EQ(locks.claim(talk), Claim::mine);
+    locks.release(talk);
+
     EXPECT_EQ(testsupport::inChildShortOfDescriptors(0,
                                                      [&] {
                                                          cw::ShownFileLocks short_;
@@ -938,6 +970,14 @@ TEST(SingleInstance, TheSocketLivesInAPrivateFolderOrNowhere) {
         cw::SingleInstance running(QStringLiteral("cuewright-ann"));
         ASSERT_TRUE(running.listen([](const QStringList&) {}));
         EXPECT_TRUE(cw::SingleInstance(QStringLiteral("cuewright-ann")).handOff({}));
+    }
+
+    {
+        // A temporary folder that is not there: the same, never a folder at the root.
+        const ScopedVariable missing("TMPDIR", (temporary.path / "missing").string());
+        EXPECT_EQ(cw::SingleInstance::socketPath("cuewright-ann").toStdString(),
+                  (own / "cuewright-ann").string());
+        EXPECT_FALSE(fs::remove("/cuewright-" + std::to_string(::geteuid())));
     }
 
     // Not even that: no socket at all, and the start goes on alone, saying so.

@@ -219,7 +219,7 @@ TEST_F(DocumentCommandsTest, ACopyBroughtBackProposesTheNameItShowsBesideItsOrig
 // a file that another window shows is refused with the panel still open. Declined, the file stays
 // byte for byte.
 TEST_F(DocumentCommandsTest, AFileIsReplacedOnlyWhenTheUserAgrees) {
-    enum class Ask { exists, readOnly, shownElsewhere };
+    enum class Ask { exists, readOnly, shownElsewhere, otherCopy };
     struct Case {
         const char* name;
         const char* file; // there before, and the file really written
@@ -277,6 +277,13 @@ TEST_F(DocumentCommandsTest, AFileIsReplacedOnlyWhenTheUserAgrees) {
              return save("twice.cwr")();
          },
          false, Ask::shownElsewhere, Outcome::failed},
+        {"shown in another copy", "theirs.cwr",
+         [&] {
+             commands.setOtherCopyCheck(
+                 [&](const std::string& p) { return p == path("theirs.cwr").toStdString(); });
+             return saveAs("theirs")();
+         },
+         false, Ask::otherCopy, Outcome::cancelled},
     };
     if (QPrinterInfo::availablePrinters().isEmpty()) {
         cases.push_back({"Print to PDF, typed without extension", "printed.pdf",
@@ -289,6 +296,7 @@ TEST_F(DocumentCommandsTest, AFileIsReplacedOnlyWhenTheUserAgrees) {
     for (const Case& c : cases) {
         project->setRepresentedPath(std::nullopt);
         commands.setOpenElsewhereCheck({});
+        commands.setOtherCopyCheck({});
         const std::string before = std::string("precious ") + c.file;
         std::ofstream(dir / c.file) << before;
         if (c.ask == Ask::readOnly)
@@ -299,7 +307,8 @@ TEST_F(DocumentCommandsTest, AFileIsReplacedOnlyWhenTheUserAgrees) {
         ASSERT_EQ(alerts->shown().size(), alertsBefore + 1) << c.name;
         const char* question[] = {"\u201C%1\u201D already exists. Do you want to replace it?",
                                   "\u201C%1\u201D is read-only. Replace it anyway?",
-                                  "\u201C%1\u201D is open in another window."};
+                                  "\u201C%1\u201D is open in another window.",
+                                  "\u201C%1\u201D is open in another copy of Cuewright."};
         EXPECT_EQ(alerts->shown().back().messageText, QString::fromUtf8(question[int(c.ask)]).arg(c.file))
             << c.name;
         if (c.replace)

@@ -863,19 +863,24 @@ TEST_F(FailingSave, TheUserReadsTheirFileAndAPlainReason) {
     }
     ASSERT_EQ(::mount(nullptr, readOnly.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
     fill(full);
+    // Links in a writable folder into the read-only one: the folder that refused is named.
+    fs::create_symlink(readOnly / "sample.cwr", dir / "link.cwr");
+    fs::create_symlink(readOnly / "sample.rtf", dir / "link.rtf");
     const struct {
         fs::path folder;
         std::string reason;
+        std::string name = "sample";
     } cases[] = {
-        {readOnly, "the folder is read-only"},
+        {readOnly, "the folder \"" + readOnly.string() + "\" is read-only"},
         {full, "the disk is full"},
         {filling, "the disk is full"}, // by the save itself: the disk has room again afterwards
         {locked, "no permission to write in \"" + locked.string() + "\""},
+        {dir.path(), "the folder \"" + readOnly.string() + "\" is read-only", "link"},
     };
     for (const auto& c : cases) {
-        const fs::path chosen = c.folder / "sample.cwr";
+        const fs::path chosen = c.folder / (c.name + ".cwr");
         const std::string before = fileBytes(chosen);
-        const fs::path exported = c.folder / "sample.rtf";
+        const fs::path exported = c.folder / (c.name + ".rtf");
         // The locked folder is tried by a child without root's rights; it fails before it writes.
         const Document& saved = c.folder == filling ? longScript : sampleDocument();
         const std::string seen = failureText(
@@ -885,7 +890,7 @@ TEST_F(FailingSave, TheUserReadsTheirFileAndAPlainReason) {
                               [&] { ScriptExporter::exportRTF(exported, saved.text, Color::black()); }),
                   "Could not save \"" + exported.string() + "\": " + c.reason + ".");
         EXPECT_EQ(fileBytes(chosen), before) << "the original is untouched";
-        for (const auto& entry : fs::directory_iterator(c.folder)) {
+        for (const auto& entry : fs::directory_iterator(c.folder == dir.path() ? readOnly : c.folder)) {
             const std::string name = entry.path().filename().string();
             EXPECT_TRUE(name == "sample.cwr" || name == "filler") << name << " left behind";
         }

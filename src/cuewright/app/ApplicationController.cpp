@@ -419,6 +419,32 @@ void ApplicationController::applicationDidFinishLaunching() {
     launched_ = true;
     windowsChanged();
     tellOfResetSettings();
+    showAlertsAfterStart();
+}
+
+void ApplicationController::alertAfterStart(std::function<void()> alert) {
+    laterAlerts_.push_back(std::move(alert));
+    if (launched_) {
+        showAlertsAfterStart();
+    }
+}
+
+// From the main loop, one after the other: an alert shown from another alert's loop would lie
+// over it, and the one in front would not have the keyboard.
+void ApplicationController::showAlertsAfterStart() {
+    QTimer::singleShot(0, qApp, [weak = weak_from_this()] {
+        const auto self = weak.lock();
+        if (!self || self->showingLaterAlerts_) {
+            return; // the one showing goes on with the rest
+        }
+        self->showingLaterAlerts_ = true;
+        while (!self->laterAlerts_.empty() && !self->terminating_) {
+            const std::function<void()> next = std::move(self->laterAlerts_.front());
+            self->laterAlerts_.pop_front();
+            next();
+        }
+        self->showingLaterAlerts_ = false;
+    });
 }
 
 void ApplicationController::tellOfResetSettings() {
@@ -428,7 +454,7 @@ void ApplicationController::tellOfResetSettings() {
     }
     // After the start is through, so that it never holds a window or a hand-over up. The file no
     // longer holds what was reset, so the next start says nothing.
-    QTimer::singleShot(0, qApp, [alert = resetSettingsAlert(reset)] { platform::runModalSheet(alert); });
+    alertAfterStart([alert = resetSettingsAlert(reset)] { platform::runModalSheet(alert); });
 }
 
 bool ApplicationController::applicationShouldHandleReopen(bool hasVisibleWindows) {
@@ -455,11 +481,7 @@ void ApplicationController::handOver(const QStringList& paths) {
 }
 
 bool ApplicationController::showsOrOpens(const QString& path) const {
-    const std::string canonical = canonicalPath(platform::fileSystemPath(path));
-    return editorShowing(canonical) != nullptr ||
-           std::any_of(openings_.begin(), openings_.end(), [&](const auto& opening) {
-               return !opening->isDone() && opening->filePath() == canonical;
-           });
+    return showsOrOpensHere(platform::fileSystemPath(path));
 }
 
 bool ApplicationController::applicationShouldTerminate() {
@@ -619,16 +641,31 @@ std::string ApplicationController::absolutePath(const std::string& path) {
     return result;
 }
 
+// Whether `path` is the file at `canonical`: by name, or a hard link of it.
+static bool sameFile(const std::string& path, const std::string& canonical) {
+    std::error_code error;
+    return ApplicationController::canonicalPath(path) == canonical ||
+           (std::filesystem::equivalent(path, canonical, error) && !error);
+}
+
 EditorWindow* ApplicationController::editorShowing(const std::string& canonical,
                                                    const Project* except) const {
     for (const auto& editor : editors_) {
         const std::optional<std::string> shown =
             editor->project() ? editor->project()->representedPath() : std::nullopt;
-        if (editor->project().get() != except && shown && canonicalPath(*shown) == canonical) {
+        if (editor->project().get() != except && shown && sameFile(*shown, canonical)) {
             return editor.get();
         }
     }
     return nullptr;
+}
+
+bool ApplicationController::showsOrOpensHere(const std::string& path) const {
+    const std::string canonical = canonicalPath(path);
+    return editorShowing(canonical) != nullptr ||
+           std::any_of(openings_.begin(), openings_.end(), [&](const auto& opening) {
+               return !opening->isDone() && sameFile(opening->filePath(), canonical);
+           });
 }
 
 void ApplicationController::openDocument(const std::string& path, ScriptReading reading) {
@@ -644,14 +681,19 @@ void ApplicationController::openDocument(const std::string& path, ScriptReading 
     }
     // Still being read or laid out: a second load would make a second window of the same file.
     for (const auto& opening : openings_) {
-        if (!opening->isDone() && canonicalPath(opening->filePath()) == canonical) {
+        if (!opening->isDone() && sameFile(opening->filePath(), canonical)) {
             base::log("opening " + given + " again while it is opened: brought forward, not read twice");
             opening->bringForward();
             return;
         }
     }
-    if (shownElsewhere_ && shownElsewhere_(given)) {
-        return; // two windows in two copies would save over each other
+    // Two windows in two copies would save over each other. A script's lock is taken before it
+    // is read, not once it shows: of two copies given it at one moment, one opens it.
+    const bool script = Workspace::fileExtension(given) == "cwr";
+    const bool heldElsewhere =
+        script ? shownLocks_.claim(given) == ShownFileLocks::Claim::heldElsewhere : true;
+    if (heldElsewhere && shownElsewhere_ && shownElsewhere_(given)) {
+        return;
     }
     // An RTFD package is a folder by nature; any other folder would be told as an unknown or
     // unreadable file, with no word of why.
@@ -659,12 +701,17 @@ void ApplicationController::openDocument(const std::string& path, ScriptReading 
     if (std::filesystem::is_directory(given, error) && Workspace::fileExtension(given) != "rtfd") {
         throw ProjectError::couldNotOpen(given, "it is a folder, not a file");
     }
-    if ((reading == ScriptReading::offMainThread || Workspace::fileExtension(given) != "cwr") &&
-        LargeFileOpening::opensOffMainThread(given)) {
+    if ((reading == ScriptReading::offMainThread || !script) && LargeFileOpening::opensOffMainThread(given)) {
         openOffMainThread(given);
         return;
     }
-    std::shared_ptr<Project> project = workspace_->openProject(given);
+    std::shared_ptr<Project> project;
+    try {
+        project = workspace_->openProject(given);
+    } catch (...) {
+        lockShownFiles(); // the claim goes with the read
+        throw;
+    }
     makeEditorWindow(project);
     recent_->note(given);
 }
@@ -680,6 +727,7 @@ void ApplicationController::openOffMainThread(const std::string& path) {
         std::shared_ptr<EditorWindow> window;
         try {
             if (read.error) {
+                self->shownLocks_.release(path);    // not held while the error is told
                 std::rethrow_exception(read.error); // a file is not read twice
             }
             // An unreadable text (or not UTF-8): the usual way reads it again and says why.
@@ -727,6 +775,12 @@ void ApplicationController::openOffMainThread(const std::string& path) {
     openings_.push_back(
         std::make_shared<LargeFileOpening>(path, ScriptImport::DefaultStyle::fromUserDefaults(*defaults_),
                                            std::move(finished), nullptr, defaults_));
+    // A script's lock, claimed before the read, stays with its window or goes.
+    QObject::connect(openings_.back().get(), &LargeFileOpening::ended, openings_.back().get(), [weak] {
+        if (const auto self = weak.lock()) {
+            self->lockShownFiles();
+        }
+    });
 }
 
 std::vector<LargeFileOpening*> ApplicationController::largeFileOpenings() const {
@@ -829,7 +883,7 @@ void ApplicationController::restoreRecoveredScripts() {
         alert.buttons = {QApplication::translate("ApplicationController", "OK")};
         alert.style = platform::Alert::Style::informational;
         // Once the application runs, so that launching goes on meanwhile.
-        QTimer::singleShot(0, qApp, [alert, first] { platform::alertRunner().run(alert, first); });
+        alertAfterStart([alert, first] { platform::alertRunner().run(alert, first); });
     }
     if (!older.empty()) {
         QStringList olderNames;
@@ -846,7 +900,7 @@ void ApplicationController::restoreRecoveredScripts() {
             "the last edits. Save it to keep what came back.");
         alert.buttons = {QApplication::translate("ApplicationController", "OK")};
         alert.style = platform::Alert::Style::warning;
-        QTimer::singleShot(0, qApp, [alert, first] { platform::alertRunner().run(alert, first); });
+        alertAfterStart([alert, first] { platform::alertRunner().run(alert, first); });
     }
     recovery_->flush();
     if (const std::vector<RecoveryStore::Entry>& lost = recovery_->store().lostAtOpen(); !lost.empty()) {
@@ -858,10 +912,10 @@ void ApplicationController::restoreRecoveredScripts() {
             "Cuewright ended while no recovery copy of these edits could be written.");
         alert.buttons = {QApplication::translate("ApplicationController", "OK")};
         alert.style = platform::Alert::Style::warning;
-        QTimer::singleShot(0, qApp, [alert, first] { platform::alertRunner().run(alert, first); });
+        alertAfterStart([alert, first] { platform::alertRunner().run(alert, first); });
     }
     if (!unreadable.empty()) {
-        QTimer::singleShot(0, qApp, [weak = weak_from_this(), unreadable, first] {
+        alertAfterStart([weak = weak_from_this(), unreadable, first] {
             if (const auto self = weak.lock(); self && self->recovery_) {
                 askAboutUnreadableCopies(*self->recovery_, unreadable, first);
             }
@@ -937,6 +991,11 @@ ApplicationController::makeEditorWindow(const std::shared_ptr<Project>& project)
         const auto self = weak.lock();
         return self && self->editorShowing(canonicalPath(path), own.lock().get()) != nullptr;
     });
+    // A file shown here is held by this copy's own lock, which tells nothing of the others'.
+    window->setOtherCopyCheck([weak](const std::string& path) {
+        const auto self = weak.lock();
+        return self && !self->showsOrOpensHere(path) && ShownFileLocks::heldElsewhere(path);
+    });
     window->showWindow();
     installMenus(*window, /*withBar=*/true);
     windowsChanged();
@@ -948,6 +1007,12 @@ void ApplicationController::presentDocumentError(const std::exception& error) {
     alert.messageText = QString::fromUtf8(error.what());
     alert.buttons = {QApplication::translate("ApplicationController", "OK")};
     alert.style = platform::Alert::Style::critical;
+    if (!launched_) {
+        // A file named at the start: the start goes on (the other files, the remote control)
+        // while this waits beside it.
+        alertAfterStart([alert] { platform::alertRunner().run(alert, QApplication::activeWindow()); });
+        return;
+    }
     platform::alertRunner().run(alert, QApplication::activeWindow());
 }
 
@@ -1205,6 +1270,11 @@ void ApplicationController::lockShownFiles() {
         if (const std::optional<std::string> path =
                 editor->project() ? editor->project()->representedPath() : std::nullopt) {
             shown.push_back(*path);
+        }
+    }
+    for (const auto& opening : openings_) {
+        if (!opening->isDone()) {
+            shown.push_back(opening->filePath()); // claimed before it was read
         }
     }
     shownLocks_.hold(shown);

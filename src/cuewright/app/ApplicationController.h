@@ -16,6 +16,7 @@
 #include <QStringList>
 
 #include <chrono>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -150,8 +151,10 @@ public:
     bool applicationShouldHandleReopen(bool hasVisibleWindows);
     // Paths handed over by a second start; none brings this one forward.
     void handOver(const QStringList& paths);
-    // Whether an editor shows the file at `path` (a handed-over path) or it is being opened.
+    // Whether an editor shows the file at `path` (a handed-over path; a hard link of it too) or
+    // it is being opened.
     bool showsOrOpens(const QString& path) const;
+    bool showsOrOpensHere(const std::string& path) const;
     // Asked before a file that no window here shows is opened: true when another copy shows it
     // (and has been told of); it is then not opened here.
     void setShownElsewhereCheck(std::function<bool(const std::string& path)> check) {
@@ -258,6 +261,10 @@ private:
     std::shared_ptr<EditorWindow> makeEditorWindow(const std::shared_ptr<Project>& project);
     std::shared_ptr<PrompterWindow> findPrompterWindow(const Project& project) const;
     void presentDocumentError(const std::exception& error);
+    // Runs the alert once the start is through and no alert of this queue is up; at once (from
+    // the main loop) after the start.
+    void alertAfterStart(std::function<void()> alert);
+    void showAlertsAfterStart();
     void releaseLater(std::shared_ptr<void> handle);
     void windowsChanged();
     // Marks the files the editors show as shown here, for other copies to see.
@@ -304,6 +311,8 @@ private:
     std::vector<std::shared_ptr<LargeFileOpening>> openings_;
     ShownFileLocks shownLocks_;
     std::function<bool(const std::string& path)> shownElsewhere_;
+    std::deque<std::function<void()>> laterAlerts_;
+    bool showingLaterAlerts_ = false;
     bool launched_ = false;
     bool terminating_ = false;
 };

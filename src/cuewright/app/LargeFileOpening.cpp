@@ -158,6 +158,7 @@ void LargeFileOpening::end() {
     updateTimer_->stop();
     delete escape_.data();
     closeWindow();
+    emit ended();
 }
 
 void LargeFileOpening::showProgress() {

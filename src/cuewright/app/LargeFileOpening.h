@@ -96,6 +96,10 @@ public:
     // The progress window once it shows; null before and after.
     QWidget* progressWindow() const { return window_; }
 
+signals:
+    // Done: read and taken in, failed or cancelled.
+    void ended();
+
 private:
     struct Shared;
     void showProgress();

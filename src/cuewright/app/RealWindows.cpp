@@ -100,6 +100,12 @@ public:
             controller_->documentCommands().setOpenElsewhereCheck(openElsewhere_);
         }
     }
+    void setOtherCopyCheck(std::function<bool(const std::string&)> check) override {
+        otherCopy_ = std::move(check);
+        if (controller_->isWindowLoaded()) {
+            controller_->documentCommands().setOtherCopyCheck(otherCopy_);
+        }
+    }
 
 private:
     // The document commands and the editor exist once the window has loaded.
@@ -109,6 +115,9 @@ private:
         }
         if (openElsewhere_) {
             controller_->documentCommands().setOpenElsewhereCheck(openElsewhere_);
+        }
+        if (otherCopy_) {
+            controller_->documentCommands().setOtherCopyCheck(otherCopy_);
         }
         if (editor::EditorController* editor = controller_->editorController()) {
             // Line steps typed in the editor move the prompter windows, which the shell owns.
@@ -120,6 +129,7 @@ private:
     std::weak_ptr<ApplicationController> shell_;
     std::function<void(const std::string&)> recentHandler_;
     std::function<bool(const std::string&)> openElsewhere_;
+    std::function<bool(const std::string&)> otherCopy_;
 };
 
 } // namespace

@@ -50,6 +50,8 @@ public:
     virtual void setRecentDocumentHandler(std::function<void(const std::string& path)> handler) = 0;
     // Whether another window shows the file at a path: the window's saves never write there.
     virtual void setOpenElsewhereCheck(std::function<bool(const std::string& path)> check) { (void)check; }
+    // Whether another copy of the application shows the file at a path: nor is it written.
+    virtual void setOtherCopyCheck(std::function<bool(const std::string& path)> check) { (void)check; }
     // How much of a long script the editor has taken in, from 0 to 1; none once all of it is.
     virtual std::optional<double> textLoadProgress() const { return std::nullopt; }
 };

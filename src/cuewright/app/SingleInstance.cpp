@@ -104,9 +104,14 @@ QString privateFolder() {
     if (QDir::isAbsolutePath(runtime) && isPrivateFolder(runtime))
         return QDir::cleanPath(runtime);
     // The temporary folder is shared: the folder is ours only when we own it and it is closed.
+    // Qt names no temporary folder when TMPDIR is not there; the name alone would then be made
+    // at the root (as root may).
     const QString uid = QString::number(::geteuid());
-    const QString temporary = QDir::tempPath() + QStringLiteral("/cuewright-") + uid;
-    if (madePrivate(temporary))
+    const QString temporaryRoot = QDir::tempPath();
+    const QString temporary = QDir::isAbsolutePath(temporaryRoot)
+                                  ? temporaryRoot + QStringLiteral("/cuewright-") + uid
+                                  : QStringLiteral("$TMPDIR/cuewright-") + uid;
+    if (QDir::isAbsolutePath(temporaryRoot) && madePrivate(temporary))
         return temporary;
     // Another user made it first, as anyone may there. Only this user makes folders in its cache
     // folder; one per host, as a home may be shared between machines and a socket is not.
@@ -292,10 +297,59 @@ int openLockable(const std::string& path, struct stat& status) {
     return fd;
 }
 
+// Another copy's check, or its claim, holds the file for a moment only.
+bool lockShared(int fd) {
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        if (::flock(fd, LOCK_SH | LOCK_NB) == 0) {
+            return true;
+        }
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+            return false;
+        }
+        ::usleep(1000);
+    }
+    return false;
+}
+
 } // namespace
 
 ShownFileLocks::~ShownFileLocks() {
     hold({});
+}
+
+ShownFileLocks::Claim ShownFileLocks::claim(const std::string& path) {
+    struct stat status {};
+    const int fd = openLockable(path, status);
+    if (fd < 0) {
+        return Claim::notLockable;
+    }
+    if (std::any_of(held_.begin(), held_.end(), [&](const auto& held) {
+            return held.second.device == status.st_dev && held.second.inode == status.st_ino;
+        })) {
+        ::close(fd);
+        return Claim::mine;
+    }
+    if (held_.size() >= maxFiles) {
+        ::close(fd);
+        return Claim::notLockable;
+    }
+    // Shared, then exclusive for a moment: only a file no one else holds changes to exclusive,
+    // and a change that fails gives up the shared lock too, so of two claiming at once the one
+    // changing second finds the first gone. Back to shared, as every holder has it.
+    if (!lockShared(fd) || ::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::flock(fd, LOCK_SH | LOCK_NB) != 0) {
+        ::close(fd);
+        return Claim::heldElsewhere;
+    }
+    release(path); // a file since replaced under the name
+    held_[path] = {fd, status.st_dev, status.st_ino};
+    return Claim::taken;
+}
+
+void ShownFileLocks::release(const std::string& path) {
+    if (const auto found = held_.find(path); found != held_.end()) {
+        ::close(found->second.fd);
+        held_.erase(found);
+    }
 }
 
 void ShownFileLocks::hold(const std::vector<std::string>& paths) {
@@ -320,15 +374,7 @@ void ShownFileLocks::hold(const std::vector<std::string>& paths) {
         if (fd < 0) {
             continue;
         }
-        // Another copy's check holds the file for a moment only.
-        bool locked = false;
-        for (int attempt = 0; attempt < 20 && !(locked = ::flock(fd, LOCK_SH | LOCK_NB) == 0); ++attempt) {
-            if (errno != EWOULDBLOCK && errno != EINTR) {
-                break;
-            }
-            ::usleep(1000);
-        }
-        if (!locked) {
+        if (!lockShared(fd)) {
             ::close(fd);
             continue;
         }

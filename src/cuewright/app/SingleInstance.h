@@ -32,6 +32,13 @@ public:
 
     // Holds a lock on each regular file of `paths` (file system bytes) and on no other.
     void hold(const std::vector<std::string>& paths);
+    // Takes the lock on the file at `path` before it is read, unless another copy holds one: of
+    // copies claiming one file at the same moment, exactly one has it. Held until a hold() that
+    // leaves it out. `mine` when this object holds it already (under any name).
+    enum class Claim { taken, mine, heldElsewhere, notLockable };
+    Claim claim(const std::string& path);
+    // Gives up the lock on `path` (a read that failed).
+    void release(const std::string& path);
     // How many files are held.
     std::size_t count() const { return held_.size(); }
     // Whether another open file (another copy) holds a lock on the regular file at `path`. Any thread.

@@ -1,5 +1,6 @@
 // Cuewright's entry point: one running instance per user, the application controller, the loop.
 #include "cuewright/app/ApplicationController.h"
+#include "cuewright/app/CommandLine.h"
 #include "cuewright/app/SignalQuit.h"
 #include "cuewright/app/SingleInstance.h"
 #include "cuewright/model/RecoveryStore.h"
@@ -18,7 +19,6 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -43,17 +43,28 @@ int main(int argc, char** argv) {
     // Before any thread: a write past a file-size limit then fails with EFBIG, told as any failed
     // save is, instead of ending the process and every unsaved edit with it.
     std::signal(SIGXFSZ, SIG_IGN);
-    // Before the application object, which needs a display: the usage is read in a terminal.
-    if (std::any_of(argv + 1, argv + argc, [](const char* argument) {
-            return std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0;
-        })) {
-        std::printf(
-            "usage: cuewright [FILE...]\n"
-            "Opens each script (.cwr) or text (.txt, .rtf, .rtfd, .docx, .doc, .pdf) in an editor window.\n"
-            "A running Cuewright of the same user is handed the files instead.\n");
+    // Before the application object, which needs a display: the usage is read in a terminal, and
+    // a mistyped option is told there, display or not.
+    const cw::CommandLine line = cw::CommandLine::parse(argc, argv);
+    constexpr const char* usage =
+        "usage: cuewright [--] [FILE...]\n"
+        "Opens each script (.cwr) or text (.txt, .rtf, .rtfd, .docx, .doc, .pdf) in an editor window.\n"
+        "A running Cuewright of the same user is handed the files instead.\n";
+    if (!line.unknownOption.empty()) {
+        std::string shown = line.unknownOption;
+        std::replace_if(
+            shown.begin(), shown.end(), [](char c) { return (c >= 0 && c < 0x20) || c == 0x7f; },
+            '?'); // no escapes
+        std::fprintf(stderr, "cuewright: unknown option \"%s\"\n%s", shown.c_str(), usage);
+        return 2;
+    }
+    if (line.help) {
+        std::printf("%s", usage);
         return 0;
     }
-    QApplication app(argc, argv);
+    // Qt is given no argument: each is a file, even one Qt would take for an option of its own.
+    int qtArgc = 1;
+    QApplication app(qtArgc, argv);
     QApplication::setApplicationName(QStringLiteral("Cuewright"));
     QApplication::setDesktopFileName(QStringLiteral("cuewright"));
     // The application lives on without windows until it is asked to quit (the start window
@@ -63,10 +74,9 @@ int main(int argc, char** argv) {
     // again while starting (the instance lock): it is then among those a full table has.
     platform::keepSpareDescriptor();
 
-    // From argv itself (QApplication has taken its own options out of it): a file name's bytes
-    // need not be UTF-8, and QApplication::arguments() would replace those that are not.
-    std::vector<std::string> paths(argv + 1, argv + argc);
-    std::erase_if(paths, [](const std::string& path) { return path.empty(); }); // names no file
+    // From argv itself: a file name's bytes need not be UTF-8, and QApplication::arguments()
+    // would replace those that are not.
+    std::vector<std::string> paths = line.files;
     QStringList handed;
     for (std::string& path : paths) {
         path = cw::ApplicationController::absolutePath(path);

@@ -98,13 +98,14 @@ DocumentCommands::Outcome DocumentCommands::save() {
 }
 
 std::optional<platform::Alert> DocumentCommands::openElsewhereAlert(const std::string& path) const {
-    if (!openElsewhere_ || !openElsewhere_(path))
+    const bool here = openElsewhere_ && openElsewhere_(path);
+    if (!here && !(otherCopy_ && otherCopy_(path)))
         return std::nullopt;
-    base::log("not saved over " + path + ": another window shows it");
+    base::log("not saved over " + path + (here ? ": another window shows it" : ": another copy shows it"));
     platform::Alert alert;
-    alert.messageText = QObject::tr(openElsewhereMessage.data())
+    alert.messageText = QObject::tr(here ? openElsewhereMessage.data() : otherCopyMessage.data())
                             .arg(platform::displayPath(std::filesystem::path(path).filename().string()));
-    alert.informativeText = QObject::tr(openElsewhereInformation.data());
+    alert.informativeText = QObject::tr(here ? openElsewhereInformation.data() : otherCopyInformation.data());
     alert.buttons = {QObject::tr("OK")};
     alert.style = platform::Alert::Style::warning;
     return alert;

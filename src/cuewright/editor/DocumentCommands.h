@@ -35,7 +35,8 @@ namespace cw::editor {
 //    (txt, rtf, docx) at the one used last. A name typed with a type's extension chooses that
 //    type. Only a "cwr" save makes the file the script's own and a recent document.
 //  - Nothing is replaced unasked: the panel asks about the file really written, a save onto the
-//    script's own read-only file asks first, and a path that another window shows is refused.
+//    script's own read-only file asks first, and a path that another window or another copy of
+//    the application shows is refused.
 //  - Errors are shown in a sheet of the window (platform::alertRunner) and reported as failures.
 //  - windowShouldClose() asks about unsaved changes; "Save" closes only once the script is saved,
 //    and a save that wrote something else (an export) asks again.
@@ -70,6 +71,10 @@ public:
     static constexpr std::string_view openElsewhereMessage = "“%1” is open in another window.";
     static constexpr std::string_view openElsewhereInformation =
         "Close that window first, or choose another name.";
+    static constexpr std::string_view otherCopyMessage = "“%1” is open in another copy of Cuewright.";
+    static constexpr std::string_view otherCopyInformation =
+        "A script is open in one copy only, so that no window saves over another. Close it there "
+        "first, or choose another name.";
 
     enum class Outcome { saved, exported, cancelled, failed };
 
@@ -88,6 +93,10 @@ public:
     // written there.
     void setOpenElsewhereCheck(std::function<bool(const std::string& path)> check) {
         openElsewhere_ = std::move(check);
+    }
+    // Whether another copy of the application shows it: nor is anything written there.
+    void setOtherCopyCheck(std::function<bool(const std::string& path)> check) {
+        otherCopy_ = std::move(check);
     }
 
     // Saves to the script's own file, else as saveAs(); saved only when the script itself was.
@@ -127,7 +136,7 @@ private:
     // `selected` is an index of exportFileTypes.
     Outcome runPanel(Panel kind, int selected);
     platform::SavePanel panelAt(int selected);
-    // The alert that refuses writing at `path` because another window shows that file.
+    // The alert that refuses writing at `path` because another window, or another copy, shows that file.
     std::optional<platform::Alert> openElsewhereAlert(const std::string& path) const;
     Outcome saveScript(const std::string& path);
     Outcome write(int fileType, const std::string& path);
@@ -144,6 +153,7 @@ private:
     platform::Defaults* defaults_;
     std::function<void(const std::string&)> addRecentDocument_;
     std::function<bool(const std::string&)> openElsewhere_;
+    std::function<bool(const std::string&)> otherCopy_;
     int popupIndex_ = 0;
 };
 

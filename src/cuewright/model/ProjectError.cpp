@@ -48,6 +48,12 @@ std::string unreadableBecause(const std::string& path) {
     if (::access(path.c_str(), R_OK) != 0) {
         return "you don\u2019t have permission to view it";
     }
+    // A pipe or a device named like a document is refused unread, and said so. A folder is left
+    // to the caller: an RTFD package is one.
+    const std::filesystem::file_type type = std::filesystem::status(path, ignored).type();
+    if (type != std::filesystem::file_type::regular && type != std::filesystem::file_type::directory) {
+        return std::string(notAFileReason);
+    }
     return {};
 }
 

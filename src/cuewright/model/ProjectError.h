@@ -55,7 +55,8 @@ private:
 std::string couldNotOpenText(const std::string& path, std::string_view because);
 
 // Why the system refuses to read `path` right now ("there is no such file", "you don’t have
-// permission to view it"); empty when it does not.
+// permission to view it", "it is not a file" for a pipe or a device); empty when it does not.
 std::string unreadableBecause(const std::string& path);
+inline constexpr std::string_view notAFileReason = "it is not a file";
 
 } // namespace cw

@@ -99,7 +99,12 @@ void Project::importPlainText(const std::string& path) {
 
 void Project::importPDF(const std::string& path) {
     CW_DCHECK_MAIN_THREAD();
-    const auto cannotOpen = [&] { return ProjectError::generalLoadError("can't open " + fileUrl(path)); };
+    const auto cannotOpen = [&] {
+        // A pipe or a device says why, as it does in any other format.
+        return unreadableBecause(path) == notAFileReason
+                   ? ProjectError::couldNotOpen(path, notAFileReason)
+                   : ProjectError::generalLoadError("can't open " + fileUrl(path));
+    };
     // Read and found unreadable off the main thread just now: not read a second time here.
     if (ScriptImport::takeUnreadablePdf(path)) {
         throw cannotOpen();

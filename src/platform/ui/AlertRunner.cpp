@@ -6,6 +6,8 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTimer>
+#include <QWindow>
 
 #include <vector>
 
@@ -123,7 +125,24 @@ int MessageBoxAlertRunner::show(const Alert& alert, QWidget* window) {
     for (QAbstractButton* button : box.buttons()) {
         buttons.push_back(button);
     }
+    // The window manager may leave the keyboard in a window this alert blocks (the one it was in,
+    // or the one that had it before an alert closed): Return and Escape would do nothing. The
+    // alert in front takes it from there; never from another application the person is in.
+    static std::vector<QMessageBox*> shown;
+    shown.push_back(&box);
+    const auto takeKeyboard = [&box] {
+        const QWindow* focus = QGuiApplication::focusWindow();
+        const QWidget* parent = box.parentWidget() != nullptr ? box.parentWidget()->window() : nullptr;
+        const bool blocked = focus != nullptr && focus != box.windowHandle() &&
+                             (parent == nullptr || focus == parent->windowHandle());
+        if (shown.back() == &box && blocked) {
+            box.activateWindow();
+        }
+    };
+    QObject::connect(qApp, &QGuiApplication::focusWindowChanged, &box, takeKeyboard);
+    QTimer::singleShot(0, &box, takeKeyboard);
     box.exec();
+    shown.pop_back();
 
     for (std::size_t i = 0; i < buttons.size(); ++i) {
         if (box.clickedButton() == buttons[i]) {
