@@ -343,7 +343,8 @@ TEST(CommandLine, HelpIsPrintedAndAnUnknownOptionRefusedWithoutADisplay) {
         {{"--help"}, 0, "usage: cuewright [--] [FILE...]"},
         {{"-h"}, 0, "usage: cuewright [--] [FILE...]"},
         {{"--version"}, 2, "cuewright: unknown option \"--version\""},
-        {{"talk.cwr", "-platform", "--help"}, 2, "cuewright: unknown option \"-platform\""},
+        {{"talk.cwr", "-platfrom", "offscreen"}, 2, "cuewright: unknown option \"-platfrom\""},
+        {{"talk.cwr", "-platform"}, 2, "cuewright: unknown option \"-platform\""},
     };
     for (const auto& [arguments, status, said] : starts) {
         QProcess start;
@@ -354,9 +355,10 @@ TEST(CommandLine, HelpIsPrintedAndAnUnknownOptionRefusedWithoutADisplay) {
         EXPECT_TRUE((status ? start.readAllStandardError() : start.readAllStandardOutput()).startsWith(said))
             << arguments.join(' ').toStdString();
     }
-    const char* argv[] = {"cuewright", "a.cwr", "", "--", "--version", "-h", "-"};
-    EXPECT_EQ(cw::CommandLine::parse(7, argv).files,
-              (std::vector<std::string>{"a.cwr", "--version", "-h", "-"}));
+    const char* argv[] = {"cuewright", "a.cwr", "-session", "s1", "", "--", "--version", "-h", "-", "-sync"};
+    const cw::CommandLine line = cw::CommandLine::parse(10, argv);
+    EXPECT_EQ(line.files, (std::vector<std::string>{"a.cwr", "--version", "-h", "-", "-sync"}));
+    EXPECT_EQ(line.toolkitArguments, (std::vector<std::string>{"-session", "s1"}));
 }
 
 TEST(SingleInstance, ASecondStartHandsItsPathsToTheRunningOne) {

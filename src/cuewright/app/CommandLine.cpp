@@ -1,8 +1,36 @@
 #include "cuewright/app/CommandLine.h"
 
+#include <algorithm>
+#include <array>
 #include <string_view>
 
 namespace cw {
+
+namespace {
+
+struct ToolkitOption {
+    std::string_view name;
+    bool takesValue;
+};
+
+// Qt's own options, in the single-dash spelling its sessions and documentation use.
+constexpr std::array<ToolkitOption, 20> toolkitOptions{{
+    {"-platform", true},        {"-platformpluginpath", true}, {"-platformtheme", true},
+    {"-plugin", true},          {"-display", true},            {"-qwindowgeometry", true},
+    {"-geometry", true},        {"-qwindowtitle", true},       {"-title", true},
+    {"-qwindowicon", true},     {"-icon", true},               {"-name", true},
+    {"-session", true},         {"-style", true},              {"-stylesheet", true},
+    {"-reverse", false},        {"-nograb", false},            {"-dograb", false},
+    {"-sync", false},           {"-widgetcount", false},
+}};
+
+const ToolkitOption* toolkitOption(std::string_view argument) {
+    const auto found = std::find_if(toolkitOptions.begin(), toolkitOptions.end(),
+                                    [&](const ToolkitOption& option) { return option.name == argument; });
+    return found == toolkitOptions.end() ? nullptr : &*found;
+}
+
+} // namespace
 
 CommandLine CommandLine::parse(int argc, const char* const* argv) {
     CommandLine line;
@@ -13,6 +41,17 @@ CommandLine CommandLine::parse(int argc, const char* const* argv) {
             options = false;
         } else if (options && (argument == "--help" || argument == "-h")) {
             line.help = true;
+        } else if (const ToolkitOption* toolkit = options ? toolkitOption(argument) : nullptr) {
+            if (toolkit->takesValue && i + 1 >= argc) {
+                if (line.unknownOption.empty()) {
+                    line.unknownOption = argument; // its value missing
+                }
+                continue;
+            }
+            line.toolkitArguments.emplace_back(argument);
+            if (toolkit->takesValue) {
+                line.toolkitArguments.emplace_back(argv[++i]);
+            }
         } else if (options && argument.size() > 1 && argument.front() == '-') {
             if (line.unknownOption.empty()) {
                 line.unknownOption = argument;

@@ -62,9 +62,14 @@ int main(int argc, char** argv) {
         std::printf("%s", usage);
         return 0;
     }
-    // Qt is given no argument: each is a file, even one Qt would take for an option of its own.
-    int qtArgc = 1;
-    QApplication app(qtArgc, argv);
+    // Qt is given its own options alone: every other argument is a file or refused already.
+    std::vector<char*> qtArgv{argv[0]};
+    for (const std::string& argument : line.toolkitArguments) {
+        qtArgv.push_back(const_cast<char*>(argument.c_str()));
+    }
+    qtArgv.push_back(nullptr);
+    int qtArgc = int(qtArgv.size()) - 1;
+    QApplication app(qtArgc, qtArgv.data());
     QApplication::setApplicationName(QStringLiteral("Cuewright"));
     QApplication::setDesktopFileName(QStringLiteral("cuewright"));
     // The application lives on without windows until it is asked to quit (the start window
