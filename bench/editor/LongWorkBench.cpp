@@ -206,7 +206,10 @@ void BM_WindowReplaceAll(benchmark::State& state) {
                     work();
                     window.controller->resyncEditorController();
                 },
-                [&] { return !window.editor().isCountingLines() && !window.text().isLayingOutInParts(); },
+                [&] {
+                    return !window.editor().isCountingLines() && !window.text().isLayingOutInParts() &&
+                           !bar->isCounting();
+                },
                 &cpuHeld);
         };
         replaceHeld = thenResync([&] { bar->replaceAll(); });
