@@ -160,15 +160,23 @@ MatchScan::MatchScan(QString text, QString needle, Qt::CaseSensitivity sensitivi
     , at_(needle_.isEmpty() ? -1 : 0) {}
 
 bool MatchScan::scanNext(const std::function<void(platform::TextRange)>& found, int characters) {
+    if (at_ < 0) {
+        return true;
+    }
     // A match starting in this part may reach into the next: it is this part's.
-    const qsizetype stop = at_ < 0 ? 0 : at_ + characters;
-    while (at_ >= 0 && at_ < stop) {
-        at_ = text_.indexOf(needle_, at_, sensitivity_);
-        if (at_ < 0) {
+    const qsizetype stop = std::min(text_.size(), at_ + std::min<qsizetype>(characters, text_.size()));
+    const QStringView part = QStringView(text_).first(std::min(text_.size(), stop + needle_.size() - 1));
+    while (at_ < stop) {
+        const qsizetype at = part.indexOf(needle_, at_, sensitivity_);
+        if (at < 0) {
+            at_ = stop;
             break;
         }
-        found({int(at_), int(needle_.size())});
-        at_ += needle_.size();
+        found({int(at), int(needle_.size())});
+        at_ = at + needle_.size();
+    }
+    if (at_ >= text_.size() - needle_.size() + 1) {
+        at_ = -1;
     }
     return isDone();
 }
