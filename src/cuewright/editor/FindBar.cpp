@@ -439,11 +439,9 @@ void FindBar::place() {
 }
 
 struct FindBar::Counting {
-    Counting(PlainText text, const QString& needle, Qt::CaseSensitivity sensitivity)
-        : plain(std::move(text))
-        , scan(plain.string, needle, sensitivity) {}
     PlainText plain;
-    TextFinder::MatchScan scan;
+    TextFinder::MatchScan scan{QString(), QString(), Qt::CaseSensitive};
+    bool begun = false;
     int revision = 0;             // the document's, when the counting began
     platform::TextRange selected; // in the document's positions
     int selectedText = 0;         // where the selection starts in the text
@@ -456,20 +454,44 @@ struct FindBar::Counting {
 FindBar::~FindBar() = default;
 
 void FindBar::refreshMatches(bool keepStatus) {
-    const QString needle = isVisible() ? findField_->text() : QString();
-    const QTextCursor selection = text_->textCursor();
-    counting_ = std::make_unique<Counting>(needle.isEmpty() ? PlainText() : plainText(*text_->document()),
-                                           needle, caseSensitivity());
-    counting_->revision = text_->document()->revision();
-    counting_->selected = {selection.selectionStart(), selection.selectionEnd() - selection.selectionStart()};
-    counting_->selectedText = counting_->plain.textPosition(selection.selectionStart());
+    counting_ = std::make_unique<Counting>();
     counting_->keepStatus = keepStatus;
     ++countings_;
-    countMatches();
+    // A long text is taken and counted from the next turn of the event loop on: what asked for
+    // the count (an edit, a Replace All) may have held it long already.
+    if (text_->document()->characterCount() > TextFinder::MatchScan::partCharacters) {
+        countMoreMatches();
+    } else {
+        countMatches();
+    }
+}
+
+void FindBar::countMoreMatches() {
+    QTimer::singleShot(0, this, [this, which = countings_] {
+        if (!counting_ || countings_ != which) {
+            return;
+        }
+        if (counting_->begun && text_->document()->revision() != counting_->revision) {
+            refreshMatches(); // the text changed meanwhile
+        } else {
+            countMatches();
+        }
+    });
 }
 
 void FindBar::countMatches() {
     Counting& counting = *counting_;
+    if (!counting.begun) {
+        const QString needle = isVisible() ? findField_->text() : QString();
+        const QTextCursor selection = text_->textCursor();
+        counting.begun = true;
+        counting.plain = needle.isEmpty() ? PlainText() : plainText(*text_->document());
+        counting.scan = TextFinder::MatchScan(counting.plain.string, needle, caseSensitivity());
+        counting.revision = text_->document()->revision();
+        counting.selected = {selection.selectionStart(),
+                             selection.selectionEnd() - selection.selectionStart()};
+        counting.selectedText = counting.plain.textPosition(selection.selectionStart());
+    }
     counting.scan.scanNext([&](platform::TextRange found) {
         ++counting.count;
         const bool near = std::abs(found.location - counting.selectedText) <= 1;
@@ -484,16 +506,7 @@ void FindBar::countMatches() {
         }
     });
     if (!counting.scan.isDone()) {
-        // The rest on later turns of the event loop, anew if the text changed meanwhile.
-        QTimer::singleShot(0, this, [this, which = countings_] {
-            if (counting_ && countings_ == which) {
-                if (text_->document()->revision() != counting_->revision) {
-                    refreshMatches();
-                } else {
-                    countMatches();
-                }
-            }
-        });
+        countMoreMatches();
         return;
     }
     const std::unique_ptr<Counting> done = std::move(counting_);

@@ -89,6 +89,7 @@ private:
     // Counts and tints the matches anew; `keepStatus` leaves the status as it is.
     void refreshMatches(bool keepStatus = false);
     void countMatches();
+    void countMoreMatches(); // on the next turn of the event loop
     void refreshIcons();
     bool canReplace() const;
 
