@@ -320,8 +320,20 @@ TEST_F(FindBarTest, ReplaceAllOverALongRunAndItsUndoLetTheLoopTurnAndTheirCancel
     EXPECT_GT(turnsDuring([&] { EXPECT_EQ(bar->replaceAll(), 1 << 21); }), 0) << "Replace All held the loop";
     EXPECT_TRUE(script().string() == replaced) << "an undo came between its slices";
     EXPECT_EQ(text->undoActionName(), "Replace All");
+    // The matches of a long text are counted a part at a time; the count ends where one call did.
+    const auto counted = [&] {
+        EXPECT_TRUE(bar->isCounting()) << "counted in one go";
+        while (bar->isCounting()) {
+            QApplication::processEvents();
+        }
+        return bar->status().toStdString();
+    };
+    EXPECT_EQ(counted(), "2097152 replaced");
     EXPECT_GT(turnsDuring([&] { undoFromContextMenu(); }), 0) << "its undo held the loop";
     EXPECT_TRUE(script().string() == run) << "one undo from the context menu did not take it back";
+    select(5, 6);
+    bar->findNext();
+    EXPECT_EQ(counted(), "7 of 2097152");
     EXPECT_GT(turnsDuring([&] { text->redo(); }), 0) << "its redo held the loop";
     EXPECT_TRUE(script().string() == replaced) << "one redo did not make it again";
     EXPECT_FALSE(text->isReadOnly());

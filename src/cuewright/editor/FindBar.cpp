@@ -2,6 +2,7 @@
 
 #include "cuewright/editor/ProgressWindow.h"
 #include "cuewright/editor/ScriptTextView.h"
+#include "cuewright/editor/TextBridge.h"
 #include "cuewright/editor/TextFinder.h"
 #include "cuewright/editor/ToolbarIcons.h"
 #include "platform/text/ParagraphLines.h"
@@ -26,6 +27,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cstdlib>
 #include <memory>
 #include <utility>
 
@@ -330,19 +332,46 @@ int FindBar::replaceAll() {
     if (!canReplace() || needle.isEmpty()) {
         return 0;
     }
-    // A slice at a time, each its own step of one group (one undo), the event loop turning in
-    // between (the remote control, the windows) with the text read-only; after half a second a
-    // window shows how far it is, keeping other input away, with Cancel, which takes back what
-    // was replaced.
+    // The matches gathered a part at a time, then replaced a slice at a time, each its own step of
+    // one group (one undo), the event loop turning in between (the remote control, the windows)
+    // with the text read-only; after half a second a window shows how far it is, keeping other
+    // input away, with Cancel, which takes back what was replaced.
     TextFinder::ReplaceAll replacing(*text_->document(), needle, replaceField_->text(), caseSensitivity());
-    if (replacing.isDone()) {
-        return 0; // nothing would change: no edit, no undo step
-    }
     QPointer<FindBar> self(this);
     QPointer<ScriptTextView> text(text_);
     bool cancelled = false;
     std::unique_ptr<ProgressWindow> progress;
     const bool wasReadOnly = text_->isReadOnly();
+    // Gathering is a tenth of the way.
+    const auto fraction = [&]() -> std::optional<double> {
+        return replacing.isGathered() ? 0.1 + 0.9 * replacing.replaced() / std::max(1, replacing.total())
+                                      : 0.1 * replacing.gathered();
+    };
+    // A turn of the event loop between two parts; false when the work is to stop.
+    const auto turn = [&] {
+        if (!progress) {
+            text_->setReadOnly(true);
+            progress = std::make_unique<ProgressWindow>(
+                tr("Replace All"), tr("Replacing \u201C%1\u201D\u2026").arg(needle), fraction,
+                [&] { cancelled = true; }, window(), ProgressWindow::defaultDelayMs, Qt::ApplicationModal);
+        }
+        QCoreApplication::processEvents(progress->window() ? QEventLoop::AllEvents
+                                                           : QEventLoop::ExcludeUserInputEvents);
+        return self && text && !cancelled && !platform::applicationQuitting();
+    };
+    bool going = true;
+    while (!replacing.gatherNext() && (going = turn())) {
+    }
+    if (!going || replacing.isDone()) {
+        progress.reset();
+        if (self && text) {
+            text_->setReadOnly(wasReadOnly);
+            if (cancelled) {
+                status_->setText(tr("Cancelled"));
+            }
+        }
+        return 0; // nothing changed: no edit, no undo step
+    }
     // The count and the tint once, at the end.
     const bool refreshWasQueued = std::exchange(refreshQueued_, true);
     text_->beginStepGroup();
@@ -352,19 +381,7 @@ int FindBar::replaceAll() {
                 spanned += replacing.replaceNext(cursor);
             }
         });
-        if (replacing.isDone()) {
-            break;
-        }
-        if (!progress) {
-            text_->setReadOnly(true);
-            progress = std::make_unique<ProgressWindow>(
-                tr("Replace All"), tr("Replacing \u201C%1\u201D\u2026").arg(needle),
-                [&]() -> std::optional<double> { return double(replacing.replaced()) / replacing.total(); },
-                [&] { cancelled = true; }, window(), ProgressWindow::defaultDelayMs, Qt::ApplicationModal);
-        }
-        QCoreApplication::processEvents(progress->window() ? QEventLoop::AllEvents
-                                                           : QEventLoop::ExcludeUserInputEvents);
-        if (!self || !text || cancelled || platform::applicationQuitting()) {
+        if (replacing.isDone() || !turn()) {
             break;
         }
     }
@@ -387,8 +404,8 @@ int FindBar::replaceAll() {
     caret.setPosition(replacing.first());
     text_->setTextCursor(caret);
     origin_ = replacing.first();
-    refreshMatches();
     status_->setText(tr("%n replaced", nullptr, replacing.replaced()));
+    refreshMatches(/*keepStatus=*/true);
     return replacing.replaced();
 }
 
@@ -424,42 +441,105 @@ void FindBar::place() {
     raise();
 }
 
-void FindBar::refreshMatches() {
-    const QString needle = findField_->text();
-    const std::vector<platform::TextRange> found =
-        isVisible() ? TextFinder::matches(*text_->document(), needle, caseSensitivity())
-                    : std::vector<platform::TextRange>();
+struct FindBar::Counting {
+    PlainText plain;
+    TextFinder::MatchScan scan{QString(), QString(), Qt::CaseSensitive};
+    bool begun = false;
+    int revision = 0;             // the document's, when the counting began
+    platform::TextRange selected; // in the document's positions
+    int selectedText = 0;         // where the selection starts in the text
+    bool keepStatus = false;
+    int count = 0;
+    int current = 0;
+    std::vector<platform::TextRange> tinted;
+};
+
+FindBar::~FindBar() = default;
+
+void FindBar::refreshMatches(bool keepStatus) {
+    counting_ = std::make_unique<Counting>();
+    counting_->keepStatus = keepStatus;
+    ++countings_;
+    // A long text is taken and counted from the next turn of the event loop on: what asked for
+    // the count (an edit, a Replace All) may have held it long already.
+    if (text_->document()->characterCount() > TextFinder::MatchScan::partCharacters) {
+        countMoreMatches();
+    } else {
+        countMatches();
+    }
+}
+
+void FindBar::countMoreMatches() {
+    QTimer::singleShot(0, this, [this, which = countings_] {
+        if (!counting_ || countings_ != which) {
+            return;
+        }
+        if (counting_->begun && text_->document()->revision() != counting_->revision) {
+            refreshMatches(); // the text changed meanwhile
+        } else {
+            countMatches();
+        }
+    });
+}
+
+void FindBar::countMatches() {
+    Counting& counting = *counting_;
+    if (!counting.begun) {
+        const QString needle = isVisible() ? findField_->text() : QString();
+        const QTextCursor selection = text_->textCursor();
+        counting.begun = true;
+        counting.plain = needle.isEmpty() ? PlainText() : plainText(*text_->document());
+        counting.scan = TextFinder::MatchScan(counting.plain.string, needle, caseSensitivity());
+        counting.revision = text_->document()->revision();
+        counting.selected = {selection.selectionStart(),
+                             selection.selectionEnd() - selection.selectionStart()};
+        counting.selectedText = counting.plain.textPosition(selection.selectionStart());
+    }
+    counting.scan.scanNext([&](platform::TextRange found) {
+        ++counting.count;
+        const bool near = std::abs(found.location - counting.selectedText) <= 1;
+        if (near || counting.tinted.size() < size_t(maxTintedMatches)) {
+            const platform::TextRange range = counting.plain.documentRange(found);
+            if (range == counting.selected) {
+                counting.current = counting.count;
+            }
+            if (counting.tinted.size() < size_t(maxTintedMatches)) {
+                counting.tinted.push_back(range);
+            }
+        }
+    });
+    if (!counting.scan.isDone()) {
+        countMoreMatches();
+        return;
+    }
+    const std::unique_ptr<Counting> done = std::move(counting_);
     QList<QTextEdit::ExtraSelection> tints;
     const bool dark = platform::isDarkMode(this);
     const QColor tint = dark ? QColor(255, 170, 0, 110) : QColor(255, 196, 0, 120);
-    const QTextCursor selection = text_->textCursor();
-    int current = 0;
-    for (size_t i = 0; i < found.size(); ++i) {
-        if (found[i].location == selection.selectionStart() && found[i].end() == selection.selectionEnd()) {
-            current = int(i) + 1;
-        }
-        if (int(i) < maxTintedMatches) {
-            QTextEdit::ExtraSelection tinted;
-            tinted.cursor = QTextCursor(text_->document());
-            tinted.cursor.setPosition(found[i].location);
-            tinted.cursor.setPosition(found[i].end(), QTextCursor::KeepAnchor);
-            tinted.format.setBackground(tint);
-            tints.append(tinted);
-        }
+    for (const platform::TextRange& range : done->tinted) {
+        QTextEdit::ExtraSelection tinted;
+        tinted.cursor = QTextCursor(text_->document());
+        tinted.cursor.setPosition(range.location);
+        tinted.cursor.setPosition(range.end(), QTextCursor::KeepAnchor);
+        tinted.format.setBackground(tint);
+        tints.append(tinted);
     }
     text_->setExtraSelections(tints);
-    if (needle.isEmpty()) {
+    const QString needle = findField_->text();
+    const int count = done->count;
+    if (done->keepStatus) {
+    } else if (needle.isEmpty()) {
         status_->clear();
-    } else if (found.empty()) {
+    } else if (count == 0) {
         status_->setText(tr("No matches"));
-    } else if (current > 0) {
-        status_->setText(tr("%1 of %2").arg(current).arg(found.size()));
+    } else if (done->current > 0) {
+        status_->setText(tr("%1 of %2").arg(done->current).arg(count));
     } else {
         // No translation is loaded, so Qt's own plural forms never apply: "1 matches".
-        status_->setText(found.size() == 1 ? tr("1 match") : tr("%n matches", nullptr, int(found.size())));
+        status_->setText(count == 1 ? tr("1 match") : tr("%n matches", nullptr, count));
     }
     QPalette palette = status_->palette();
-    palette.setColor(QPalette::WindowText, found.empty() && !needle.isEmpty()
+    palette.setColor(QPalette::WindowText, count == 0 && !needle.isEmpty()
                                                ? (dark ? QColor(255, 120, 110) : QColor(200, 40, 30))
                                                : this->palette().color(QPalette::PlaceholderText));
     status_->setPalette(palette);

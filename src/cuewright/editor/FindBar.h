@@ -6,6 +6,8 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <cstdint>
+#include <memory>
 #include <optional>
 
 class QLabel;
@@ -40,6 +42,7 @@ class FindBar final : public QWidget {
 
 public:
     FindBar(ScriptTextView& text, QWidget* area);
+    ~FindBar() override;
     FindBar(const FindBar&) = delete;
     FindBar& operator=(const FindBar&) = delete;
 
@@ -63,8 +66,11 @@ public:
     QLineEdit& findField() const { return *findField_; }
     QLineEdit& replaceField() const { return *replaceField_; }
     bool isReplaceShown() const;
-    // "2 of 5", "No matches", or nothing while the field is empty.
+    // "2 of 5", "No matches", or nothing while the field is empty. In a long text the matches are
+    // counted a part at a time, the event loop turning in between: the status follows once all
+    // are (isCounting() false).
     QString status() const;
+    bool isCounting() const { return counting_ != nullptr; }
     Qt::CaseSensitivity caseSensitivity() const;
 
 protected:
@@ -80,7 +86,10 @@ private:
     void scrollIntoView(const QTextCursor& match);
     void showReplaceRow(bool shown);
     void place();
-    void refreshMatches();
+    // Counts and tints the matches anew; `keepStatus` leaves the status as it is.
+    void refreshMatches(bool keepStatus = false);
+    void countMatches();
+    void countMoreMatches(); // on the next turn of the event loop
     void refreshIcons();
     bool canReplace() const;
 
@@ -99,6 +108,9 @@ private:
     QWidget* replaceRow_ = nullptr;
     int origin_ = 0; // where typing in the field searches from
     bool refreshQueued_ = false;
+    struct Counting;
+    std::unique_ptr<Counting> counting_; // while matches are being counted
+    std::uint64_t countings_ = 0;        // tells a counting's later parts from a newer one's
 };
 
 } // namespace cw::editor

@@ -10,6 +10,7 @@
 #include <QTextDocument>
 
 #include <algorithm>
+#include <limits>
 #include <span>
 
 namespace cw::editor::TextFinder {
@@ -20,13 +21,9 @@ namespace {
 std::vector<platform::TextRange> textMatches(const QString& text, const QString& needle,
                                              Qt::CaseSensitivity sensitivity) {
     std::vector<platform::TextRange> found;
-    if (needle.isEmpty()) {
-        return found;
-    }
-    for (qsizetype at = text.indexOf(needle, 0, sensitivity); at >= 0;
-         at = text.indexOf(needle, at + needle.size(), sensitivity)) {
-        found.push_back({int(at), int(needle.size())});
-    }
+    MatchScan(text, needle, sensitivity)
+        .scanNext([&](platform::TextRange range) { found.push_back(range); },
+                  std::numeric_limits<int>::max());
     return found;
 }
 
@@ -80,16 +77,19 @@ bool isMatch(const QTextDocument& document, platform::TextRange range, const QSt
 
 namespace {
 
+// Whether `replacement` changes the match `range` of `text`.
+bool changes(const QString& text, platform::TextRange range, const QString& replacement) {
+    return range.length != replacement.size() ||
+           QStringView(text).mid(range.location, range.length) != replacement;
+}
+
 // The matches of `needle` in the text as it is that `replacement` changes, in its own positions.
 std::vector<platform::TextRange> changingTextMatches(const QString& text, const QString& needle,
                                                      const QString& replacement,
                                                      Qt::CaseSensitivity sensitivity) {
     std::vector<platform::TextRange> found = textMatches(text, needle, sensitivity);
-    if (needle.size() == replacement.size()) {
-        std::erase_if(found, [&](const platform::TextRange& range) {
-            return QStringView(text).mid(range.location, range.length) == replacement;
-        });
-    }
+    std::erase_if(found,
+                  [&](const platform::TextRange& range) { return !changes(text, range, replacement); });
     return found;
 }
 
@@ -153,16 +153,57 @@ platform::AttributedString replacedText(const platform::AttributedString& old, i
 
 } // namespace
 
+MatchScan::MatchScan(QString text, QString needle, Qt::CaseSensitivity sensitivity)
+    : text_(std::move(text))
+    , needle_(std::move(needle))
+    , sensitivity_(sensitivity)
+    , at_(needle_.isEmpty() ? -1 : 0) {}
+
+bool MatchScan::scanNext(const std::function<void(platform::TextRange)>& found, int characters) {
+    if (at_ < 0) {
+        return true;
+    }
+    // A match starting in this part may reach into the next: it is this part's.
+    const qsizetype stop = std::min(text_.size(), at_ + std::min<qsizetype>(characters, text_.size()));
+    const QStringView part = QStringView(text_).first(std::min(text_.size(), stop + needle_.size() - 1));
+    while (at_ < stop) {
+        const qsizetype at = part.indexOf(needle_, at_, sensitivity_);
+        if (at < 0) {
+            at_ = stop;
+            break;
+        }
+        found({int(at), int(needle_.size())});
+        at_ = at + needle_.size();
+    }
+    if (at_ >= text_.size() - needle_.size() + 1) {
+        at_ = -1;
+    }
+    return isDone();
+}
+
+double MatchScan::fraction() const {
+    return isDone() || text_.isEmpty() ? 1.0 : double(at_) / double(text_.size());
+}
+
 ReplaceAll::ReplaceAll(const QTextDocument& document, const QString& needle, const QString& replacement,
                        Qt::CaseSensitivity sensitivity)
     : plain_(plainText(document))
-    , found_(changingTextMatches(plain_.string, needle, replacement, sensitivity))
+    , scan_(plain_.string, needle, sensitivity)
     , replacement_(replacement)
-    , end_(found_.size())
     , limit_(int(plain_.string.size())) {}
 
+bool ReplaceAll::gatherNext() {
+    const bool gathered = scan_.scanNext([&](platform::TextRange range) {
+        if (changes(plain_.string, range, replacement_)) {
+            found_.push_back(range);
+        }
+    });
+    end_ = found_.size();
+    return gathered;
+}
+
 int ReplaceAll::replaceNext(QTextCursor& cursor) {
-    if (end_ == 0) {
+    if (end_ == 0 || !isGathered()) {
         return 0;
     }
     // From the last slice to the first, so that each is still where it was found. A slice stays

@@ -50,9 +50,31 @@ void replace(QTextCursor& cursor, platform::TextRange range, const QString& repl
 std::vector<platform::TextRange> changingMatches(const QTextDocument& document, const QString& needle,
                                                  const QString& replacement, Qt::CaseSensitivity sensitivity);
 
-// Replace All a slice at a time: every match that changes, replaced as replace() would, about
-// sliceCharacters of one paragraph at a time from the last, each slice's text put in through the
-// text bridge whole (insertText()). Between two slices the document must not change otherwise.
+// Counting the matches of a needle in a text a part at a time, about `characters` of the text a
+// part; matches are found as matches() finds them.
+class MatchScan {
+public:
+    static constexpr int partCharacters = 1 << 20;
+    MatchScan(QString text, QString needle, Qt::CaseSensitivity sensitivity);
+    // Scans the next part, calling `found` with each match (in the text's positions); true once
+    // the whole text is scanned.
+    bool scanNext(const std::function<void(platform::TextRange)>& found, int characters = partCharacters);
+    bool isDone() const { return at_ < 0; }
+    // How far through the text the scan is, from 0 to 1.
+    double fraction() const;
+    const QString& text() const { return text_; }
+
+private:
+    QString text_;
+    QString needle_;
+    Qt::CaseSensitivity sensitivity_;
+    qsizetype at_ = 0;
+};
+
+// Replace All a slice at a time: its matches gathered a part at a time (gatherNext()), then every
+// match that changes replaced as replace() would, about sliceCharacters of one paragraph at a time
+// from the last, each slice's text put in through the text bridge whole (insertText()). From the
+// start of the gathering on, the document must not change otherwise.
 class ReplaceAll {
 public:
     static constexpr int sliceCharacters = 1 << 15;
@@ -64,7 +86,12 @@ public:
 
     ReplaceAll(const QTextDocument& document, const QString& needle, const QString& replacement,
                Qt::CaseSensitivity sensitivity);
-    bool isDone() const { return end_ == 0; }
+    // Gathers the matches of the next part of the text; true once all are gathered.
+    bool gatherNext();
+    bool isGathered() const { return scan_.isDone(); }
+    double gathered() const { return scan_.fraction(); }
+    // Gathered, and nothing (more) to replace.
+    bool isDone() const { return isGathered() && end_ == 0; }
     // Replaces the next slice through `cursor` (inside the caller's edit block); returns how many
     // characters of the text it spanned.
     int replaceNext(QTextCursor& cursor);
@@ -75,6 +102,7 @@ public:
 
 private:
     PlainText plain_;
+    MatchScan scan_;
     std::vector<platform::TextRange> found_;
     QString replacement_;
     size_t end_ = 0;

@@ -77,11 +77,14 @@ std::vector<Bookmark> Project::bookmarks() {
                            [&](const Bookmark& b) { return b.line == lineNum; });
     };
     for (const auto& line : editor_.lineRanges) {
-        const QString lineString = lineText(text, line.range);
-        // A "*" line given a note carries it as an embedded bookmark: still one bookmark.
-        if (!lineString.startsWith(u'*') || hasEmbedded(line.lineNum)) {
+        // Only a "*" line is copied: a long text has many lines and few bookmarks. A "*" line
+        // given a note carries it as an embedded bookmark: still one bookmark.
+        const int start = std::clamp(line.range.location, 0, int(text.size()));
+        if (start >= std::min(line.range.end(), int(text.size())) || text[start] != u'*' ||
+            hasEmbedded(line.lineNum)) {
             continue;
         }
+        const QString lineString = lineText(text, line.range);
         Bookmark bookmark;
         bookmark.id = "custom.bookmark@" + std::to_string(line.lineNum) + ":{" +
                       std::to_string(line.range.location) + ", " + std::to_string(line.range.length) + "}";
