@@ -95,13 +95,17 @@ TEST_F(HostileFilesEndToEnd, DocumentsThatCannotBeReadAreRefusedWithAnAlert) {
     QByteArray output;
     for (const fs::path& file : {junk, missing}) {
         SCOPED_TRACE(file.filename().string());
-        // Told once the start is through: the alert is the upper of the two windows named as the
-        // application, over the start window.
+        // Told once the start is through: the alert is the one of the two windows named as the
+        // application that is a dialog (transient), the other the start window.
         std::optional<Window> alert;
         ASSERT_TRUE(waitFor(app, [&] {
             const std::vector<Window> named =
                 findWindows(display, root, [](const std::string& n) { return n == "Cuewright"; });
-            return named.size() == 2 && (alert = named.back());
+            const auto dialog = std::find_if(named.begin(), named.end(), [&](Window w) {
+                Window over = 0;
+                return XGetTransientForHint(display, w, &over) != 0;
+            });
+            return named.size() == 2 && dialog != named.end() && (alert = *dialog);
         })) << "no alert";
         EXPECT_TRUE(waitFor(app, [&] {
             output += app.readAll();
