@@ -222,36 +222,26 @@ TEST_F(SaveEndToEnd, SaveAsAsksAboutTheFileReallyWritten) {
         << "something was written beside it";
 }
 
-// One script, one window: Save As onto the file another window shows is refused with an alert
-// saying so, the panel stays open, and neither the file nor the other window changes.
-TEST_F(SaveEndToEnd, SaveAsOntoAScriptOpenInAnotherWindowIsRefused) {
-    useOwnHome();
-    const fs::path shown = makeScript("home/Documents/a.cwr", QStringLiteral("Shown words."));
-    const std::string bytes = fileBytes(shown);
-    startOn({shown});
-    const std::optional<Window> first = typeInto("a.cwr", QStringLiteral("edited "));
-    ASSERT_TRUE(first);
-    ASSERT_TRUE(xdotool({"key", "ctrl+n"}));
-    ASSERT_NO_FATAL_FAILURE(saveAsAskedThenCancelled("a.cwr", "save-as-open-elsewhere.png"));
-    EXPECT_EQ(fileBytes(shown), bytes) << "a.cwr was written";
-    EXPECT_TRUE(findWindow(display, root, "Untitled*")) << "the new script took the other's file";
-    EXPECT_TRUE(findWindow(display, root, "a.cwr*")) << "the other window changed";
-}
-
-// One script, one copy: Save As onto the file another copy shows (one that does not hand over to
-// this one) is refused the same way.
-TEST_F(SaveEndToEnd, SaveAsOntoAScriptOpenInAnotherCopyIsRefused) {
+// One script, one window, one copy: Save As onto the file another window shows, or another copy
+// (one that does not hand over to this one), is refused with an alert saying so, the panel stays
+// open, and neither the file nor the other window changes.
+TEST_F(SaveEndToEnd, SaveAsOntoAScriptOpenInAnotherWindowOrCopyIsRefused) {
     useOwnHome();
     setDefault(cw::settings::startupMode, "CreateNewDocument");
     const fs::path shown = makeScript("home/Documents/a.cwr", QStringLiteral("Shown words."));
-    const std::string bytes = fileBytes(shown);
+    const fs::path shownApart = makeScript("home/Documents/b.cwr", QStringLiteral("Words shown apart."));
+    const std::string bytes = fileBytes(shown) + fileBytes(shownApart);
     QProcessEnvironment apart = environment;
     apart.insert("CUEWRIGHT_INSTANCE_NAME", "cuewright-apart-" + QUuid::createUuid().toString(QUuid::Id128));
-    ASSERT_TRUE(waitForNamed(start({pathArg(shown)}, apart), "a.cwr"));
-    app = &start({}, {}, QStringLiteral(CW_APP_BINARY), {}, QProcess::MergedChannels);
-    ASSERT_NO_FATAL_FAILURE(saveAsAskedThenCancelled("a.cwr", "save-as-open-in-another-copy.png"));
-    EXPECT_EQ(fileBytes(shown), bytes) << "a.cwr was written";
-    EXPECT_TRUE(app->readAll().contains("a.cwr: another copy shows it")) << "asked, but not why";
+    ASSERT_TRUE(waitForNamed(start({pathArg(shownApart)}, apart), "b.cwr"));
+    app = &start({pathArg(shown)}, {}, QStringLiteral(CW_APP_BINARY), {}, QProcess::MergedChannels);
+    ASSERT_TRUE(typeInto("a.cwr", QStringLiteral("edited ")) && xdotool({"key", "ctrl+n"}));
+    ASSERT_NO_FATAL_FAILURE(saveAsAskedThenCancelled("a.cwr", "save-as-open-elsewhere.png"));
+    ASSERT_NO_FATAL_FAILURE(saveAsAskedThenCancelled("b.cwr", "save-as-open-in-another-copy.png"));
+    EXPECT_EQ(fileBytes(shown) + fileBytes(shownApart), bytes) << "a.cwr or b.cwr was written";
+    EXPECT_TRUE(findWindow(display, root, "Untitled*")) << "the new script took the other's file";
+    EXPECT_TRUE(findWindow(display, root, "a.cwr*")) << "the other window changed";
+    EXPECT_TRUE(app->readAll().contains("b.cwr: another copy shows it")) << "asked, but not why";
 }
 
 // After an export, Save of a new script offers the script format: typing a name writes a script

@@ -68,6 +68,12 @@ protected:
         return app;
     }
 
+    // Whether SIGTERM ends the application as a quit does, not killed by the signal.
+    static bool quitsOnSigterm(QProcess& app) {
+        ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
+        return app.waitForFinished(60000) && app.exitStatus() == QProcess::NormalExit && app.exitCode() == 0;
+    }
+
     // Whether X has the keyboard in `window` or a window inside it.
     bool hasKeyboard(Window window) {
         Window focus = 0, top = 0, parent = 0, *children = nullptr;
@@ -113,11 +119,7 @@ TEST_F(SessionEndToEnd, TheSessionEndingQuitsAtOnceAndTheTypedTextComesBack) {
     const std::string savedBytes = fileBytes(script);
     QProcess& app = typeIntoScript(script, "zebra");
     ASSERT_FALSE(HasFailure());
-
-    ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
-    ASSERT_TRUE(app.waitForFinished(60000)) << "SIGTERM did not end the application";
-    EXPECT_EQ(app.exitStatus(), QProcess::NormalExit) << "killed by the signal instead of quitting";
-    EXPECT_EQ(app.exitCode(), 0);
+    ASSERT_TRUE(quitsOnSigterm(app));
     EXPECT_EQ(fileBytes(script), savedBytes);
 
     // A copy that cannot be read is asked about at the same start, after the brought-back edits.
@@ -175,10 +177,7 @@ TEST_F(SessionEndToEnd, TheSessionEndingDuringAStartUpMessageQuitsToo) {
     ASSERT_EQ(::mkfifo(cwrPipe.c_str(), 0600), 0);
     QProcess& app = start({pathArg(cwrPipe)});
     ASSERT_TRUE(waitForAlert(app)) << "opening the pipe showed no error";
-    ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
-    ASSERT_TRUE(app.waitForFinished(60000)) << "the signal ended the message but not the application";
-    EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(app.exitCode(), 0);
+    EXPECT_TRUE(quitsOnSigterm(app)) << "the signal ended the message but not the application";
 }
 
 // Quitting while a prompter window is open, after the close question is answered "Don't Save":
@@ -220,10 +219,7 @@ TEST_F(SessionEndToEnd, TheSessionEndingUnderTheQuitQuestionSavesAndDiscardsNoth
     ASSERT_TRUE(waitForAlert(app)) << "quitting asked nothing about the edited script";
     screenshot("quit-question-before-sigterm.png");
 
-    ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
-    ASSERT_TRUE(app.waitForFinished(60000)) << "SIGTERM under the question did not end the application";
-    EXPECT_EQ(app.exitStatus(), QProcess::NormalExit) << "killed by the signal instead of quitting";
-    EXPECT_EQ(app.exitCode(), 0);
+    ASSERT_TRUE(quitsOnSigterm(app)) << "SIGTERM under the question did not end the application";
     EXPECT_EQ(fileBytes(script), savedBytes) << "the signal answered Save";
     EXPECT_TRUE(copyHolds("walrus")) << "the signal answered Don't Save: no copy of the edits";
 
