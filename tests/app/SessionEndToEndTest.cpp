@@ -1,9 +1,7 @@
-// The real cuewright binary under a window manager, typed into with xdotool: text typed and not
-// saved comes back at the next start after the session ends the application (SIGTERM) or kills
-// it (SIGKILL), also while quitting asks about it, each message of that start taking the keyboard
-// in turn; a pipe named like a document is refused while the start goes on and the application
-// answers, quitting with a prompter open ends the process, and a
-// display's switch shows a prompter on the second X screen. Screenshots go to test-output/app/.
+// The real cuewright binary under a window manager, typed into with xdotool: typed text survives
+// the session ending or killing the application, pipes named like documents are refused while it
+// goes on, quitting ends the process, and a display's switch shows a prompter on the second X
+// screen. Screenshots go to test-output/app/.
 #include "cuewright/model/RecoveryStore.h"
 
 #include <gtest/gtest.h>
