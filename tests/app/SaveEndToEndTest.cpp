@@ -90,12 +90,10 @@ protected:
         ASSERT_TRUE(alert) << "nothing was asked about " << name.toStdString();
         app->waitForFinished(500); // let it paint: the picture is for people, not for the test
         screenshot(shot);
-        ASSERT_TRUE(activate(*alert));
-        ASSERT_TRUE(xdotool({"key", "Return"}));
+        ASSERT_TRUE(activate(*alert) && xdotool({"key", "Return"}));
         ASSERT_TRUE(waitGone(*app, *alert));
         ASSERT_TRUE(panelShown()) << "the alert did not go back to the panel";
-        ASSERT_TRUE(activate(*panel));
-        ASSERT_TRUE(xdotool({"key", "Escape"}));
+        ASSERT_TRUE(activate(*panel) && xdotool({"key", "Escape"}));
         ASSERT_TRUE(waitGone(*app, *panel));
     }
 
@@ -114,21 +112,18 @@ TEST_F(SaveEndToEnd, ASaveOverAScriptChangedOnDiskAsksFirst) {
     const QString theirs = QStringLiteral("Written by the other window.");
     makeScript("two.cwr", theirs); // as another program or window writes it: a new file in its place
 
-    ASSERT_TRUE(activate(*editor));
-    ASSERT_TRUE(xdotool({"key", "ctrl+s"}));
+    ASSERT_TRUE(activate(*editor) && xdotool({"key", "ctrl+s"}));
     std::optional<Window> question = waitForAlert(*app);
     ASSERT_TRUE(question) << "the save asked nothing";
     app->waitForFinished(500); // let it paint: the picture is for people, not for the test
     screenshot("save-changed-on-disk.png");
     EXPECT_EQ(scriptText(script), theirs);
-    ASSERT_TRUE(activate(*question));
-    ASSERT_TRUE(xdotool({"key", "Return"}));
+    ASSERT_TRUE(activate(*question) && xdotool({"key", "Return"}));
     ASSERT_TRUE(waitFor(*app, [&] { return !alertShown(); }));
     EXPECT_EQ(scriptText(script), theirs) << "Cancel overwrote the other writer's script";
     EXPECT_TRUE(findWindow(display, root, "two.cwr*")) << "the edits no longer count as unsaved";
 
-    ASSERT_TRUE(activate(*editor));
-    ASSERT_TRUE(xdotool({"key", "ctrl+s"}));
+    ASSERT_TRUE(activate(*editor) && xdotool({"key", "ctrl+s"}));
     question = waitForAlert(*app);
     ASSERT_TRUE(question) << "the second save asked nothing";
     ASSERT_TRUE(activate(*question));
@@ -138,8 +133,7 @@ TEST_F(SaveEndToEnd, ASaveOverAScriptChangedOnDiskAsksFirst) {
         << "Save Anyway did not write the script";
 
     ASSERT_TRUE(typeInto("two.cwr", QStringLiteral("again ")));
-    ASSERT_TRUE(activate(*editor));
-    ASSERT_TRUE(xdotool({"key", "ctrl+s"}));
+    ASSERT_TRUE(activate(*editor) && xdotool({"key", "ctrl+s"}));
     EXPECT_TRUE(waitFor(*app, [&] { return sameCharacters(scriptText(script), saved + "mine again "); }))
         << "a save over our own last save was held up";
     EXPECT_TRUE(quit(*app, *editor));
@@ -164,8 +158,7 @@ TEST_F(SaveEndToEnd, FileNamesThatAreNotUtf8OpenAndSaveUnderTheirOwnBytes) {
     EXPECT_FALSE(alertShown()) << "an error was shown";
     screenshot("save-latin1-names.png");
 
-    ASSERT_TRUE(activate(*editor));
-    ASSERT_TRUE(xdotool({"key", "ctrl+s"}));
+    ASSERT_TRUE(activate(*editor) && xdotool({"key", "ctrl+s"}));
     EXPECT_TRUE(waitFor(*app, [&] { return sameCharacters(scriptText(script), saved + "more "); }))
         << "the script was not saved under its name";
     EXPECT_FALSE(fs::exists(work / "caf\xef\xbf\xbd.cwr")) << "saved beside it under another name";
@@ -288,13 +281,11 @@ TEST_F(SaveEndToEnd, AScriptEditedWhileTheQuitQuestionIsUpIsAskedAbout) {
     ASSERT_TRUE(question) << "quitting asked nothing about the edited script";
     ASSERT_TRUE(typeInto("second.cwr", QStringLiteral("meanwhile ")));
     // Save, Cancel, Don't Save: the third button, reached from the default one.
-    ASSERT_TRUE(activate(*question));
-    ASSERT_TRUE(xdotool({"key", "Tab", "Tab", "space"}));
+    ASSERT_TRUE(activate(*question) && xdotool({"key", "Tab", "Tab", "space"}));
     ASSERT_TRUE(waitGone(*app, *question));
     const std::optional<Window> next = waitForAlert(*app);
     ASSERT_TRUE(next) << "the script edited meanwhile was not asked about";
-    ASSERT_TRUE(activate(*next));
-    ASSERT_TRUE(xdotool({"key", "Escape"})); // Cancel
+    ASSERT_TRUE(activate(*next) && xdotool({"key", "Escape"})); // Cancel
     ASSERT_TRUE(waitGone(*app, *next));
     EXPECT_EQ(app->state(), QProcess::Running);
     EXPECT_TRUE(findWindow(display, root, "second.cwr*")) << "the edits made meanwhile are gone";

@@ -103,8 +103,7 @@ protected:
         ASSERT_TRUE(editor) << "the script is not shown as edited";
         EXPECT_EQ(fileBytes(script), savedBytes) << "the script's own file was written without a save";
 
-        ASSERT_TRUE(activate(*editor));
-        ASSERT_TRUE(xdotool({"key", "ctrl+s"}));
+        ASSERT_TRUE(activate(*editor) && xdotool({"key", "ctrl+s"}));
         EXPECT_TRUE(waitFor(app, [&] { return holdsTyped(scriptText(script), word); }))
             << "the brought-back text is not what was typed";
         EXPECT_TRUE(waitFor(app, [&] { return copies().empty(); })) << "the copy stayed after the save";
@@ -186,18 +185,15 @@ TEST_F(SessionEndToEnd, QuittingWithAPrompterOpenEndsAfterDontSave) {
     QProcess& app = typeIntoScript(script, QStringLiteral("x"));
     const std::optional<Window> editor = waitForWindow(app, "sample.cwr");
     ASSERT_TRUE(editor);
-    ASSERT_TRUE(activate(*editor));
-    ASSERT_TRUE(xdotool({"key", "ctrl+shift+p"}));
+    ASSERT_TRUE(activate(*editor) && xdotool({"key", "ctrl+shift+p"}));
     ASSERT_TRUE(waitForWindow(app, "Prompter Window")) << "Ctrl+Shift+P opened no prompter window";
 
-    ASSERT_TRUE(activate(*editor));
-    ASSERT_TRUE(xdotool({"key", "ctrl+q"}));
+    ASSERT_TRUE(activate(*editor) && xdotool({"key", "ctrl+q"}));
     const std::optional<Window> question = waitForAlert(app);
     ASSERT_TRUE(question) << "quitting asked nothing about the edited script";
     screenshot("quit-question.png");
     // Save, Cancel, Don't Save: the third button, reached from the default one.
-    ASSERT_TRUE(activate(*question));
-    ASSERT_TRUE(xdotool({"key", "Tab", "Tab", "space"}));
+    ASSERT_TRUE(activate(*question) && xdotool({"key", "Tab", "Tab", "space"}));
     EXPECT_TRUE(app.waitForFinished(60000)) << "the windows closed but the process did not end";
     EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(app.exitCode(), 0);
@@ -212,8 +208,7 @@ TEST_F(SessionEndToEnd, TheSessionEndingUnderTheQuitQuestionSavesAndDiscardsNoth
     QProcess& app = typeIntoScript(script, "walrus");
     const std::optional<Window> editor = waitForWindow(app, "sample.cwr*");
     ASSERT_TRUE(editor);
-    ASSERT_TRUE(activate(*editor));
-    ASSERT_TRUE(xdotool({"key", "ctrl+q"}));
+    ASSERT_TRUE(activate(*editor) && xdotool({"key", "ctrl+q"}));
     ASSERT_TRUE(waitForAlert(app)) << "quitting asked nothing about the edited script";
     screenshot("quit-question-before-sigterm.png");
 
@@ -235,8 +230,7 @@ TEST_F(SessionEndToEnd, ADisplaysSwitchShowsAPrompterOnTheSecondScreen) {
     QProcess& app = start({pathArg(script)});
     const std::optional<Window> editor = waitForWindow(app, "sample.cwr");
     ASSERT_TRUE(editor);
-    ASSERT_TRUE(activate(*editor));
-    ASSERT_TRUE(xdotool({"key", "ctrl+alt+3"})); // the Displays pane
+    ASSERT_TRUE(activate(*editor) && xdotool({"key", "ctrl+alt+3"})); // the Displays pane
     app.waitForFinished(1000);                   // let it lay the rows out
     // The first row is the second screen's; its switch sits at the row's top left, a fixed way
     // in from the window's right edge (the sidebar keeps its width).
