@@ -1,8 +1,5 @@
 // The real cuewright binary under a window manager, driven with xdotool: what marks a script
-// edited. A field entered and left without typing changes nothing, a bookmark set from the empty
-// line after the text's last line break lands on the last line, an undo back to the saved text
-// takes the mark away, and typing after an undo lands where the undone step was. Screenshots go to
-// test-output/app/.
+// edited, and what does not. Screenshots go to test-output/app/.
 #include <gtest/gtest.h>
 
 // Xlib's macros after gtest, which uses the same names.
@@ -71,7 +68,7 @@ TEST_F(EditMarksEndToEnd, RunningTimeEnteredAndLeftChangesNothing) {
              // The seconds of Running Time, at the foot of the Script pane; then the text.
              return t.click(w, -222, 642) && t.click(w, 350, 350);
          }},
-        {"Shift+Tab",
+        {"tab",
          [](EditMarksEndToEnd& t, Window w) {
              return t.click(w, 350, 350) &&
                     xdotool({"key", "--delay", "100", "shift+Tab", "shift+Tab", "shift+Tab", "shift+Tab",
@@ -81,14 +78,12 @@ TEST_F(EditMarksEndToEnd, RunningTimeEnteredAndLeftChangesNothing) {
     };
     for (const auto& way : ways) {
         SCOPED_TRACE(way.way);
-        const fs::path script =
-            makeScript(std::string("marks-") + (way.way[0] == 'c' ? "click" : "tab") + ".cwr", text);
+        const fs::path script = makeScript(std::string("marks-") + way.way + ".cwr", text);
         const std::string saved = fileBytes(script);
         const std::optional<Window> editor = open(script);
         ASSERT_TRUE(editor);
         ASSERT_TRUE(way.enterAndLeave(*this, *editor));
-        screenshot((std::string("edit-marks-running-time-") + (way.way[0] == 'c' ? "click" : "tab") + ".png")
-                       .c_str());
+        screenshot(std::string("edit-marks-running-time-") + way.way + ".png");
         EXPECT_FALSE(findWindow(display, root, script.filename().string() + "*")) << "the title is marked";
         EXPECT_TRUE(quitsUnasked(*editor)) << "quitting asked about an edit";
         EXPECT_EQ(fileBytes(script), saved) << "the script file changed";
@@ -96,9 +91,15 @@ TEST_F(EditMarksEndToEnd, RunningTimeEnteredAndLeftChangesNothing) {
 }
 
 // Ctrl+End, Ctrl+D in a script ending in a line break bookmarks its last line; Ctrl+Z takes it
-// back and with it the edited mark; Ctrl+D and Ctrl+S save the bookmark on the last line.
-TEST_F(EditMarksEndToEnd, ABookmarkAfterTheLastLineBreakMarksTheLastLineAndUndoUnmarks) {
-    const fs::path script = makeScript("hello.cwr", QStringLiteral("One.\nTwo.\n"));
+// back and with it the edited mark; Ctrl+D and Ctrl+S save the bookmark on the last line. The
+// script is in another font: Ctrl+A, then Reset beside Font in the Script pane is an edit like any
+// font change, so the title is marked (the prompters and the recovery copy have the text) and the
+// script saved is in the default font.
+TEST_F(EditMarksEndToEnd, ABookmarkAfterTheLastLineBreakMarksTheLastLineAndUndoAndAFontResetAreEdits) {
+    platform::Attributes serif;
+    serif.font = platform::Font{QStringLiteral("DejaVu Serif"), 40, true, false};
+    const fs::path script =
+        makeScript("hello.cwr", platform::AttributedString(QStringLiteral("One.\nTwo.\n"), serif));
     const std::optional<Window> editor = open(script);
     ASSERT_TRUE(editor);
     ASSERT_TRUE(click(*editor, 350, 350));
@@ -112,6 +113,13 @@ TEST_F(EditMarksEndToEnd, ABookmarkAfterTheLastLineBreakMarksTheLastLineAndUndoU
         << "no bookmark saved";
     EXPECT_EQ(marked, std::vector<int>{5}) << "not on the last line, \"Two.\"";
     screenshot("edit-marks-bookmark-last-line.png");
+
+    ASSERT_TRUE(click(*editor, 350, 350) && xdotool({"key", "ctrl+a"}) && click(*editor, -28, 199));
+    ASSERT_TRUE(waitForNamed(*app, "hello.cwr*")) << "the reset did not reach the script";
+    screenshot("edit-marks-font-reset.png");
+    ASSERT_TRUE(xdotool({"key", "ctrl+s"}) && waitForNamed(*app, "hello.cwr"));
+    EXPECT_NE(cw::ScriptDocumentFile::open(script).text.attributes(0).font.value_or(*serif.font).family,
+              serif.font->family);
     EXPECT_TRUE(quitsUnasked(*editor));
 }
 
@@ -152,23 +160,6 @@ TEST_F(EditMarksEndToEnd, TypingAfterAnUndoLandsAtTheUndoneChange) {
             << saved.join(u'|').toStdString();
     }
     EXPECT_TRUE(quitsUnasked(*editor));
-}
-
-// Ctrl+A over a script in another font, then Reset beside Font in the Script pane: an edit like any
-// font change, so the title is marked (the prompters and the recovery copy have the text) and the
-// script saved is in the default font.
-TEST_F(EditMarksEndToEnd, AFontResetOverTheSelectionIsAnEdit) {
-    platform::Attributes serif;
-    serif.font = platform::Font{QStringLiteral("DejaVu Serif"), 40, true, false};
-    const fs::path script =
-        makeScript("serif.cwr", platform::AttributedString(QStringLiteral("Good evening."), serif));
-    const std::optional<Window> editor = open(script);
-    ASSERT_TRUE(editor && click(*editor, 350, 350) && xdotool({"key", "ctrl+a"}) && click(*editor, -28, 199));
-    ASSERT_TRUE(waitForNamed(*app, "serif.cwr*")) << "the reset did not reach the script";
-    screenshot("edit-marks-font-reset.png");
-    ASSERT_TRUE(xdotool({"key", "ctrl+s"}) && waitForNamed(*app, "serif.cwr"));
-    EXPECT_NE(cw::ScriptDocumentFile::open(script).text.attributes(0).font.value_or(*serif.font).family,
-              serif.font->family);
 }
 
 } // namespace

@@ -1,13 +1,6 @@
-// The real cuewright binary under a window manager, handed files by later starts: a hand-over
-// arriving while the running copy is busy laying out a large text is answered, so the later
-// start ends and no second copy runs; a file name with a line break opens that very file; a PDF
-// that takes seconds to read shows a progress window, and Escape there opens nothing of it; a
-// large text fills its window while the remote control answers, and Escape then closes that
-// window; its progress window stays in front of it, and Escape in the editor cancels too; after a
-// start stood in for a stopped copy and quit, that copy is handed files again; while the stand-in
-// lives, each script stays in the one copy that shows it; two copies started on one script at
-// the same moment open it once.
-// Screenshots go to test-output/app/.
+// The real cuewright binary under a window manager, handed files by later starts: hand-overs to a
+// busy, stopped or standing-in copy, a name with a line break, slow and large files with their
+// progress windows, two copies started on one script. Screenshots go to test-output/app/.
 #include <gtest/gtest.h>
 
 // Xlib's macros after gtest, which uses the same names.

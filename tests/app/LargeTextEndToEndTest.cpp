@@ -1,11 +1,8 @@
-// The real cuewright binary handed a large text while it runs, one without line breaks, one of a
-// word to a line and one without a space: the text goes into its window while the remote control
-// goes on answering, memory stays bounded, the application then falls idle and a SIGTERM ends it.
-// The paragraph is CW_LARGE_TEXT_MB megabytes (2 unless set; 10 is the size people try by hand);
-// the lines are 10 megabytes, two million lines, which Qt's layout once never finished; the text
-// without a space (a data line) is 10 megabytes of one letter, once laid out whole; the storm of
-// combining marks 4 megabytes of a letter under a thousand marks, once counted for minutes. Work on a large
-// text, Print to PDF of fifty thousand lines, goes on while the remote answers too.
+// The real cuewright binary handed large texts and pastes while it runs: each goes into its window
+// while the remote control goes on answering, memory stays bounded, the application then falls
+// idle and a SIGTERM ends it; printing a large text goes on while the remote answers too. Each
+// shape (see Shapes) is one whose layout once never finished or took minutes. The paragraph is
+// CW_LARGE_TEXT_MB megabytes (2 unless set; 10 is the size people try by hand).
 #include <gtest/gtest.h>
 
 // Xlib's macros after gtest, which uses the same names.

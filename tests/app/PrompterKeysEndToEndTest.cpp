@@ -1,12 +1,6 @@
 // The real cuewright binary under openbox, driven through XTest and xdotool, its transport read
-// back through its own remote-control status on the loopback address: a fast wind held in the
-// prompter ends when the editor is activated, and one whose modifier went up first ends when its
-// auto-repeating key goes up, every key works with Caps Lock on, a wind held in the editor ends
-// when its key goes up under a menu, a Ctrl+F-key binding plays from the editor, bindings act from
-// the status bar, Ctrl+1 jumps to a bookmark just made in every window, the transparent prompter's
-// opacity is set from its menu by keyboard, a display-bound prompter over the editor's own screen
-// gives way to Escape and Ctrl+W, and the prompter's key hints with long key names are
-// photographed for a person to look at.
+// back through its own remote-control status on the loopback address: held winds, bindings and
+// keys in the prompter windows and the editor; pictures for a person to look at.
 #include "cuewright/model/KeyBindings.h"
 #include "platform/keys/KeyCodes.h"
 #include "platform/keys/ModifierFlags.h"
@@ -35,11 +29,12 @@ namespace {
 // on connections of its own.
 class KeyPressCounter {
 public:
-    bool isRecording() const { return recording_.isRecording(); }
-    // The presses of the key seen so far.
-    int presses(Display* display, KeySym symbol) {
-        recording_.process();
-        return counts_[XKeysymToKeycode(display, symbol)];
+    // Whether X repeats the key, held down, while `app` waits: three presses of it seen.
+    bool repeats(QProcess& app, Display* display, KeySym symbol) {
+        return recording_.isRecording() && waitFor(app, [&] {
+                   recording_.process();
+                   return counts_[XKeysymToKeycode(display, symbol)] >= 3;
+               });
     }
 
 private:
@@ -58,9 +53,6 @@ private:
         return range;
     }
 };
-
-// From one row of the Displays pane to the next.
-constexpr int rowHeight = 162;
 
 void key(Display* display, KeySym symbol, bool down) {
     XTestFakeKeyEvent(display, XKeysymToKeycode(display, symbol), down ? True : False, CurrentTime);
@@ -139,16 +131,38 @@ protected:
         }
         return waitForWindow(*app, "Prompter Window");
     }
+    // Ticks the second row of the Displays pane (open), the editor's own screen: its switch sits a
+    // fixed way in from the window's right edge (the sidebar keeps its width). The prompter then
+    // covering that screen, if one does.
+    std::optional<Window> bindOverTheEditor() {
+        const QRect client = rootGeometry(display, *editor);
+        const QPoint box(client.right() - 275, client.top() + 124 + 162);
+        std::optional<Window> bound;
+        if (xdotool({"mousemove", QString::number(box.x()), QString::number(box.y()), "click", "1"})) {
+            waitFor(*app, [&] {
+                const auto shown = viewableOnScreen(display, 0, "Prompter Window");
+                bound = findWindow(display, RootWindow(display, 0), "Prompter Window");
+                return shown == QSize(DisplayWidth(display, 0), DisplayHeight(display, 0)) && bound;
+            });
+        }
+        return bound;
+    }
     bool waitForStatus(const std::function<bool(const nlohmann::json&)>& holds) {
         return waitFor(*app, [&] {
             const nlohmann::json status = askStatus(port);
             return !status.is_null() && holds(status);
         });
     }
+    bool keyDoes(const char* keys, const std::function<bool(const nlohmann::json&)>& holds) {
+        return xdotool({"key", keys}) && waitForStatus(holds);
+    }
     static std::function<bool(const nlohmann::json&)> direction(double factor) {
         return [factor](const nlohmann::json& s) { return s.value("scrollDirection", 0.0) == factor; };
     }
     static bool playing(const nlohmann::json& s) { return s.value("transportState", "") == "playing"; }
+    static bool stopped(const nlohmann::json& s) { return !playing(s); }
+    static bool advanced(const nlohmann::json& s) { return s.value("playbackProgress", 0.0) > 0; }
+    static bool rewound(const nlohmann::json& s) { return s.value("playbackProgress", 1.0) == 0; }
 
     bool quit() {
         activate(*editor);
@@ -187,7 +201,7 @@ TEST_F(PrompterKeysEndToEnd, AHeldFastWindEndsWhenTheEditorIsActivated) {
     key(display, XK_f, false);
     ASSERT_TRUE(activate(*prompter));
     pressKeys(display, {XK_space}); // a round trip through the prompter: the F release is behind us
-    ASSERT_TRUE(waitForStatus([](const nlohmann::json& s) { return !playing(s); }));
+    ASSERT_TRUE(waitForStatus(stopped));
     EXPECT_TRUE(waitForStatus(direction(1.0)));
     EXPECT_TRUE(quit());
 }
@@ -208,31 +222,26 @@ TEST_F(HeldKeysEndToEnd, AWindEndsWhenItsKeyGoesUpAfterItsModifierAndRepeats) {
     const std::optional<Window> prompter = playInPrompter(bindings);
     ASSERT_TRUE(prompter);
 
+    std::optional<Window> window = prompter;
     for (const char* where : {"prompter", "transparent prompter", "editor"}) {
-        Window window = *editor;
-        if (where == std::string_view("prompter")) {
-            window = *prompter;
-        } else if (where == std::string_view("transparent prompter")) {
+        if (where == std::string_view("transparent prompter")) {
             ASSERT_TRUE(activate(*prompter) && xdotool({"key", "ctrl+w"}) && waitGone(*app, *prompter));
-            const std::optional<Window> transparent = openFromMenu(Kind::transparent);
-            ASSERT_TRUE(transparent) << "no transparent prompter window";
-            window = *transparent;
+            window = openFromMenu(Kind::transparent);
         }
-        ASSERT_TRUE(activate(window));
+        ASSERT_TRUE(window && activate(*window)) << "no " << where << " window";
         for (const auto& [symbol, factor] : {std::pair{XK_f, 5.0}, std::pair{XK_g, -5.0}}) {
             SCOPED_TRACE(testing::Message() << "in the " << where << ", Alt+" << XKeysymToString(symbol));
             KeyPressCounter counter;
-            ASSERT_TRUE(counter.isRecording());
             key(display, XK_Alt_L, true);
             key(display, symbol, true);
             EXPECT_TRUE(waitForStatus(direction(factor))) << "holding the key did not wind";
             key(display, XK_Alt_L, false);
-            EXPECT_TRUE(waitFor(*app, [&] { return counter.presses(display, symbol) >= 3; }))
-                << "X did not repeat the key";
+            EXPECT_TRUE(counter.repeats(*app, display, symbol)) << "X did not repeat the key";
             key(display, symbol, false);
             EXPECT_TRUE(waitForStatus(direction(1.0))) << "the wind went on after its key went up";
             EXPECT_TRUE(waitForStatus(playing));
         }
+        window = editor;
     }
     EXPECT_TRUE(quit());
 }
@@ -259,7 +268,7 @@ TEST_F(HeldKeysEndToEnd, ThePressAfterAHoldLetGoInAnotherApplicationActs) {
         ASSERT_TRUE(activate(window));
         KeyPressCounter counter;
         key(display, symbol, true);
-        ASSERT_TRUE(waitFor(*app, [&] { return counter.presses(display, symbol) >= 3; })) << "no repeats";
+        ASSERT_TRUE(counter.repeats(*app, display, symbol)) << "no repeats";
         ASSERT_TRUE(activate(other));
         key(display, symbol, false);
         ASSERT_TRUE(waitForStatus(direction(1.0))) << "the wind went on";
@@ -279,11 +288,11 @@ TEST_F(HeldKeysEndToEnd, ThePressAfterAHoldLetGoInAnotherApplicationActs) {
     EXPECT_TRUE(quit());
 }
 
-// With Caps Lock on, every key works as with it off: Ctrl+F7 bound to Play/Pause plays and pauses
-// from the editor; in the prompter Space plays, W and S step the speed, the arrows and Page Up
-// and Page Down set the direction, F9 bound to fast forward winds while held, F5 pauses and B
-// rewinds. F9's binding was stored with the Caps Lock bit: it winds with the lock off too. Num Lock
-// changes nothing either.
+// With Caps Lock off and on, Ctrl+F7 bound to Play/Pause plays and pauses from the editor. With
+// Caps Lock on, every key works as with it off: in the prompter Space plays, W and S step the
+// speed, the arrows and Page Up and Page Down set the direction, F9 bound to fast forward winds
+// while held, F5 pauses and B rewinds. F9's binding was stored with the Caps Lock bit: it winds
+// with the lock off too. Num Lock changes nothing either.
 TEST_F(PrompterKeysEndToEnd, CapsLockStopsNoKey) {
     cw::KeyBindings bindings;
     bindings.playPause = cw::KeyBindings::Key{kc::f7, mod::command | mod::function};
@@ -291,14 +300,13 @@ TEST_F(PrompterKeysEndToEnd, CapsLockStopsNoKey) {
     startWith(bindings);
     ASSERT_FALSE(HasFailure());
     ASSERT_TRUE(activate(*editor));
-    ASSERT_TRUE(setLock(*app, display, capsLock, true)) << "Caps Lock did not lock";
-    const auto stopped = [](const nlohmann::json& s) { return !playing(s); };
+    for (const bool locked : {false, true}) {
+        ASSERT_TRUE(setLock(*app, display, capsLock, locked)) << "Caps Lock did not lock";
+        SCOPED_TRACE(locked ? "Caps Lock on" : "Caps Lock off");
+        EXPECT_TRUE(keyDoes("ctrl+F7", playing)) << "Ctrl+F7 did not play from the editor";
+        EXPECT_TRUE(keyDoes("ctrl+F7", stopped)) << "Ctrl+F7 did not pause from the editor";
+    }
     const auto speed = [&] { return askStatus(port).value("scrollSpeed", -1.0); };
-    const auto keyDoes = [&](const char* key, const std::function<bool(const nlohmann::json&)>& holds) {
-        return xdotool({"key", key}) && waitForStatus(holds);
-    };
-    EXPECT_TRUE(keyDoes("ctrl+F7", playing)) << "Ctrl+F7 did not play from the editor";
-    EXPECT_TRUE(keyDoes("ctrl+F7", stopped)) << "Ctrl+F7 did not pause from the editor";
 
     const std::optional<Window> prompter = openPrompter();
     ASSERT_TRUE(prompter && activate(*prompter)) << "no prompter window";
@@ -321,10 +329,9 @@ TEST_F(PrompterKeysEndToEnd, CapsLockStopsNoKey) {
         EXPECT_TRUE(waitForStatus(direction(1.0))) << "the wind went on after F9 went up";
     };
     holdF9();
-    EXPECT_TRUE(waitForStatus([](const nlohmann::json& s) { return s.value("playbackProgress", 0.0) > 0; }));
+    EXPECT_TRUE(waitForStatus(advanced));
     EXPECT_TRUE(keyDoes("F5", stopped)) << "F5 did not pause";
-    EXPECT_TRUE(keyDoes("b", [](const nlohmann::json& s) { return s.value("playbackProgress", 1.0) == 0; }))
-        << "B did not rewind";
+    EXPECT_TRUE(keyDoes("b", rewound)) << "B did not rewind";
 
     ASSERT_TRUE(setLock(*app, display, capsLock, false));
     ASSERT_TRUE(keyDoes("space", playing));
@@ -338,11 +345,15 @@ TEST_F(PrompterKeysEndToEnd, CapsLockStopsNoKey) {
 }
 
 // F9 bound to fast forward, held in the editor with the keyboard in the text, then in the status
-// bar; a menu title clicked with the mouse meanwhile, F9 goes up while the menu is open: the wind
-// ends, and the script plays on at normal speed.
-TEST_F(PrompterKeysEndToEnd, AHeldWindEndsOnItsKeyUpUnderAMenu) {
+// bar (Shift+F6 from the text); a menu title clicked with the mouse meanwhile, F9 goes up while the
+// menu is open: the wind ends, and the script plays on at normal speed. In the status bar F7 bound
+// to Play/Pause pauses and plays, and Alt+P bound to Rewind rewinds instead of opening the
+// Prompter menu.
+TEST_F(PrompterKeysEndToEnd, AHeldWindEndsOnItsKeyUpUnderAMenuAndBindingsActFromTheStatusBar) {
     cw::KeyBindings bindings;
     bindings.ffwd = cw::KeyBindings::Key{kc::f9, mod::function};
+    bindings.playPause = cw::KeyBindings::Key{kc::f7, mod::function};
+    bindings.rewind = cw::KeyBindings::Key{kc::p, mod::option};
     startWith(bindings);
     ASSERT_FALSE(HasFailure());
     ASSERT_FALSE(remoteReply(port, "StartPlayback").empty());
@@ -351,7 +362,12 @@ TEST_F(PrompterKeysEndToEnd, AHeldWindEndsOnItsKeyUpUnderAMenu) {
     for (const char* where : {"text", "status bar"}) {
         SCOPED_TRACE(where);
         if (where == std::string_view("status bar")) {
-            ASSERT_TRUE(xdotool({"key", "shift+F6"})); // from the text to the status bar
+            ASSERT_TRUE(xdotool({"key", "shift+F6"}));
+            EXPECT_TRUE(keyDoes("F7", stopped)) << "F7 did not pause from the status bar";
+            EXPECT_TRUE(keyDoes("alt+p", rewound)) << "Alt+P did not rewind";
+            EXPECT_TRUE(openMenus(display, root).empty()) << "Alt+P opened a menu";
+            EXPECT_TRUE(keyDoes("F7", playing)) << "F7 did not play from the status bar";
+            EXPECT_TRUE(waitForStatus(advanced));
         }
         key(display, XK_F9, true);
         XSync(display, False);
@@ -371,11 +387,16 @@ TEST_F(PrompterKeysEndToEnd, AHeldWindEndsOnItsKeyUpUnderAMenu) {
 }
 
 // In a free-floating prompter window, normal or transparent, F11 fills the screen and gives the
-// window back, and Ctrl+W closes it, as in the editor.
-TEST_F(PrompterKeysEndToEnd, F11AndCtrlWWorkInFreeFloatingPrompters) {
+// window back, and Ctrl+W closes it, as in the editor. In the transparent one, Shift+F10 opens the
+// window's menu and its Window Opacity steps, where the keyboard makes the window opaque; the menu
+// is photographed for a person to look at.
+TEST_F(PrompterKeysEndToEnd, F11CtrlWAndTheOpacityMenuWorkInFreeFloatingPrompters) {
     startWith({});
     ASSERT_FALSE(HasFailure());
     const QSize screen(DisplayWidth(display, 0), DisplayHeight(display, 0));
+    const auto menusOpen = [&](std::size_t count) {
+        return waitFor(*app, [&] { return openMenus(display, root).size() == count; });
+    };
     for (const Kind kind : {Kind::normal, Kind::transparent}) {
         const bool normal = kind == Kind::normal;
         SCOPED_TRACE(normal ? "normal" : "transparent");
@@ -396,45 +417,26 @@ TEST_F(PrompterKeysEndToEnd, F11AndCtrlWWorkInFreeFloatingPrompters) {
         ASSERT_TRUE(xdotool({"key", "F11"}));
         EXPECT_TRUE(waitFor(*app, [&] { return size() && size() != screen; }))
             << "F11 again kept full screen";
+        if (!normal) {
+            ASSERT_TRUE(xdotool({"key", "shift+F10"}));
+            ASSERT_TRUE(menusOpen(1)) << "Shift+F10 opened no menu";
+            ASSERT_TRUE(xdotool({"key", "--delay", "150", "Up", "Right"})); // the last item: Window Opacity
+            ASSERT_TRUE(menusOpen(2)) << "no opacity steps";
+            app->waitForFinished(500);
+            screenshot("prompter-context-menu.png", "prompter");
+            ASSERT_TRUE(xdotool({"key", "--delay", "150", "Up", "Return"})); // the last step: 100 %
+            ASSERT_TRUE(menusOpen(0));
+            ASSERT_TRUE(xdotool({"key", "Tab"})); // to the bar, whose control shows the focus
+            app->waitForFinished(500);
+            screenshot("prompter-bar-focus.png", "prompter");
+        }
         ASSERT_TRUE(xdotool({"key", "ctrl+w"}));
         EXPECT_TRUE(waitGone(*app, *prompter)) << "Ctrl+W did not close the prompter window";
     }
-    EXPECT_TRUE(quit());
-}
-
-// A play binding on Ctrl+F7 plays from the editor's text, as it does in the prompter.
-TEST_F(PrompterKeysEndToEnd, ACtrlFunctionKeyBindingPlaysFromTheEditor) {
-    cw::KeyBindings bindings;
-    bindings.playPause = cw::KeyBindings::Key{kc::f7, mod::command | mod::function};
-    startWith(bindings);
-    ASSERT_FALSE(HasFailure());
-    ASSERT_TRUE(activate(*editor));
-    pressKeys(display, {XK_Control_L, XK_F7});
-    EXPECT_TRUE(waitForStatus(playing)) << "Ctrl+F7 did not play from the editor";
-    screenshot("ctrl-binding-played-from-editor.png");
-    EXPECT_TRUE(quit());
-}
-
-// With the keyboard in the status bar (Shift+F6 from the text), F7 bound to Play/Pause plays and
-// pauses, and Alt+P bound to Rewind rewinds instead of opening the Prompter menu.
-TEST_F(PrompterKeysEndToEnd, BindingsActFromTheStatusBar) {
-    cw::KeyBindings bindings;
-    bindings.playPause = cw::KeyBindings::Key{kc::f7, mod::function};
-    bindings.rewind = cw::KeyBindings::Key{kc::p, mod::option};
-    startWith(bindings);
-    ASSERT_FALSE(HasFailure());
-    ASSERT_TRUE(activate(*editor));
-    ASSERT_TRUE(xdotool({"key", "shift+F6"}));
-    ASSERT_TRUE(xdotool({"key", "F7"}));
-    EXPECT_TRUE(waitForStatus(playing)) << "F7 did not play from the status bar";
-    EXPECT_TRUE(waitForStatus([](const nlohmann::json& s) { return s.value("playbackProgress", 0.0) > 0; }));
-    ASSERT_TRUE(xdotool({"key", "F7"}));
-    EXPECT_TRUE(waitForStatus([](const nlohmann::json& s) { return !playing(s); })) << "F7 did not pause";
-    ASSERT_TRUE(xdotool({"key", "alt+p"}));
-    EXPECT_TRUE(waitForStatus([](const nlohmann::json& s) { return s.value("playbackProgress", 1.0) == 0; }))
-        << "Alt+P did not rewind";
-    EXPECT_TRUE(openMenus(display, root).empty()) << "Alt+P opened a menu";
-    EXPECT_TRUE(quit());
+    ASSERT_TRUE(quit());
+    platform::Defaults stored({work / "defaults.json", std::chrono::hours(1), {}});
+    EXPECT_EQ(stored.floatForKey(cw::settings::prompterWindowOpacityTransparent), 1.0f)
+        << "the window did not become opaque";
 }
 
 // The prompter's key hints with long Linux key names, in a window of the full control size and in
@@ -468,8 +470,9 @@ TEST_F(PrompterKeysEndToEnd, KeyHintsWithLongKeyNamesArePhotographed) {
 
 // Ctrl+D on the last line, Ctrl+Home, Ctrl+1: the position goes to the bookmark at once, the
 // Bookmarks menu never opened; and Ctrl+1 goes there again from a prompter window, the settings
-// window and a display-bound prompter (which has no menu bar), each time from the top.
-TEST_F(PrompterKeysEndToEnd, CtrlNumberJumpsToABookmarkJustMadeInEveryWindow) {
+// window and a display-bound prompter (which has no menu bar), each time from the top. That one,
+// over the editor's own screen, gives way to Ctrl+W and Escape.
+TEST_F(PrompterKeysEndToEnd, CtrlNumberJumpsToABookmarkInEveryWindowAndADisplayBoundPrompterGivesWay) {
     if (ScreenCount(display) < 2) {
         GTEST_SKIP() << "the X server has " << ScreenCount(display) << " screen(s), not two";
     }
@@ -505,83 +508,18 @@ TEST_F(PrompterKeysEndToEnd, CtrlNumberJumpsToABookmarkJustMadeInEveryWindow) {
     jumpFrom(*settings, "settings window");
     ASSERT_TRUE(xdotool({"key", "ctrl+w"}) && waitGone(*app, *settings));
 
-    // The second row of the Displays pane is the editor's own screen (see below).
+    // Ticking the row of the editor's own screen in the Displays pane covers the editor with a
+    // full-screen prompter; Ctrl+W, and the next time Escape, switch it off and give the editor
+    // back, where Space then plays.
     ASSERT_TRUE(activate(*editor) && xdotool({"key", "ctrl+alt+3"}));
     app->waitForFinished(1000); // let it lay the rows out
-    const QRect client = rootGeometry(display, *editor);
-    const QPoint box(client.right() - 275, client.top() + 124 + rowHeight);
-    ASSERT_TRUE(xdotool({"mousemove", QString::number(box.x()), QString::number(box.y()), "click", "1"}));
-    std::optional<Window> bound;
-    ASSERT_TRUE(waitFor(*app, [&] {
-        const auto shown = viewableOnScreen(display, 0, "Prompter Window");
-        bound = findWindow(display, RootWindow(display, 0), "Prompter Window");
-        return shown && *shown == QSize(DisplayWidth(display, 0), DisplayHeight(display, 0)) && bound;
-    })) << "no display-bound prompter over the editor's screen";
-    jumpFrom(*bound, "display-bound prompter");
-    screenshot("bookmark-key-display-bound.png");
-    ASSERT_TRUE(xdotool({"key", "Escape"}));
-    EXPECT_TRUE(quit());
-}
-
-// In a transparent prompter, Shift+F10 opens the window's menu and its Window Opacity steps, where
-// the keyboard makes the window opaque; the menu is photographed for a person to look at.
-TEST_F(PrompterKeysEndToEnd, TheKeyboardSetsTheTransparentPromptersOpacityThroughItsMenu) {
-    startWith({});
-    ASSERT_FALSE(HasFailure());
-    const std::optional<Window> prompter = openFromMenu(Kind::transparent);
-    ASSERT_TRUE(prompter) << "no transparent prompter window";
-    ASSERT_TRUE(activate(*prompter));
-    const auto menusOpen = [&](std::size_t count) {
-        return waitFor(*app, [&] { return openMenus(display, root).size() == count; });
-    };
-    ASSERT_TRUE(xdotool({"key", "shift+F10"}));
-    ASSERT_TRUE(menusOpen(1)) << "Shift+F10 opened no menu";
-    ASSERT_TRUE(xdotool({"key", "--delay", "150", "Up", "Right"})); // the last item: Window Opacity
-    ASSERT_TRUE(menusOpen(2)) << "no opacity steps";
-    app->waitForFinished(500); // let it paint: the picture is for people, not for the test
-    grabRoot(display).save(
-        QString::fromStdString((outputDir("prompter") / "prompter-context-menu.png").string()));
-    ASSERT_TRUE(xdotool({"key", "--delay", "150", "Up", "Return"})); // the last step: 100 %
-    ASSERT_TRUE(menusOpen(0));
-    ASSERT_TRUE(xdotool({"key", "Tab"})); // to the bar, whose control shows the focus
-    app->waitForFinished(500);
-    grabRoot(display).save(
-        QString::fromStdString((outputDir("prompter") / "prompter-bar-focus.png").string()));
-    ASSERT_TRUE(quit());
-    platform::Defaults stored({work / "defaults.json", std::chrono::hours(1), {}});
-    EXPECT_EQ(stored.floatForKey(cw::settings::prompterWindowOpacityTransparent), 1.0f)
-        << "the window did not become opaque";
-}
-
-// Ticking the row of the editor's own screen in the Displays pane covers the editor with a
-// full-screen prompter; Ctrl+W, and the next time Escape, switch it off and give the editor back,
-// where Space then plays.
-TEST_F(PrompterKeysEndToEnd, ADisplayBoundPrompterOverTheEditorGivesWayToEscapeAndCtrlW) {
-    if (ScreenCount(display) < 2) {
-        GTEST_SKIP() << "the X server has " << ScreenCount(display) << " screen(s), not two";
-    }
-    startWith({});
-    ASSERT_FALSE(HasFailure());
-    const QSize first(DisplayWidth(display, 0), DisplayHeight(display, 0));
-    ASSERT_TRUE(activate(*editor));
-    ASSERT_TRUE(xdotool({"key", "ctrl+alt+3"})); // the Displays pane
-    app->waitForFinished(1000);                  // let it lay the rows out
     screenshot("prompter-keys-displays-pane.png");
     for (const char* keys : {"ctrl+w", "Escape"}) {
         SCOPED_TRACE(keys);
-        // The second row is the first screen's; its switch sits a fixed way in from the window's
-        // right edge (the sidebar keeps its width).
-        const QRect client = rootGeometry(display, *editor);
-        const QPoint box(client.right() - 275, client.top() + 124 + rowHeight);
-        ASSERT_TRUE(xdotool({"mousemove", QString::number(box.x()), QString::number(box.y()), "click", "1"}));
-        std::optional<QSize> shown;
-        ASSERT_TRUE(waitFor(*app, [&] {
-            return (shown = viewableOnScreen(display, 0, "Prompter Window")).has_value();
-        })) << "no prompter window over the editor's screen";
-        EXPECT_EQ(*shown, first) << "the prompter does not cover its screen";
+        const std::optional<Window> bound = bindOverTheEditor();
+        ASSERT_TRUE(bound) << "no display-bound prompter covering the editor's screen";
+        jumpFrom(*bound, "display-bound prompter");
         screenshot("prompter-keys-display-bound-over-editor.png");
-        const std::optional<Window> prompter = findWindow(display, RootWindow(display, 0), "Prompter Window");
-        ASSERT_TRUE(prompter && activate(*prompter));
         ASSERT_TRUE(xdotool({"key", keys}));
         EXPECT_TRUE(waitFor(*app, [&] { return !viewableOnScreen(display, 0, "Prompter Window"); }))
             << keys << " left the prompter over the editor";
@@ -589,9 +527,12 @@ TEST_F(PrompterKeysEndToEnd, ADisplayBoundPrompterOverTheEditorGivesWayToEscapeA
     }
     // Space, the presenter's play key, then plays (in a prompter window of its own), and does not
     // switch the display back on.
+    ASSERT_FALSE(remoteReply(port, "Rewind").empty());
     ASSERT_TRUE(xdotool({"key", "space"}));
     EXPECT_TRUE(waitForStatus(playing)) << "Space after Escape did not play";
-    EXPECT_NE(viewableOnScreen(display, 0, "Prompter Window"), first) << "Space put the prompter back";
+    EXPECT_NE(viewableOnScreen(display, 0, "Prompter Window"),
+              QSize(DisplayWidth(display, 0), DisplayHeight(display, 0)))
+        << "Space put the prompter back";
     screenshot("prompter-keys-editor-back.png");
     EXPECT_TRUE(quit());
 }

@@ -90,12 +90,10 @@ protected:
         ASSERT_TRUE(alert) << "nothing was asked about " << name.toStdString();
         app->waitForFinished(500); // let it paint: the picture is for people, not for the test
         screenshot(shot);
-        ASSERT_TRUE(activate(*alert));
-        ASSERT_TRUE(xdotool({"key", "Return"}));
+        ASSERT_TRUE(activate(*alert) && xdotool({"key", "Return"}));
         ASSERT_TRUE(waitGone(*app, *alert));
         ASSERT_TRUE(panelShown()) << "the alert did not go back to the panel";
-        ASSERT_TRUE(activate(*panel));
-        ASSERT_TRUE(xdotool({"key", "Escape"}));
+        ASSERT_TRUE(activate(*panel) && xdotool({"key", "Escape"}));
         ASSERT_TRUE(waitGone(*app, *panel));
     }
 
@@ -114,21 +112,18 @@ TEST_F(SaveEndToEnd, ASaveOverAScriptChangedOnDiskAsksFirst) {
     const QString theirs = QStringLiteral("Written by the other window.");
     makeScript("two.cwr", theirs); // as another program or window writes it: a new file in its place
 
-    ASSERT_TRUE(activate(*editor));
-    ASSERT_TRUE(xdotool({"key", "ctrl+s"}));
+    ASSERT_TRUE(activate(*editor) && xdotool({"key", "ctrl+s"}));
     std::optional<Window> question = waitForAlert(*app);
     ASSERT_TRUE(question) << "the save asked nothing";
     app->waitForFinished(500); // let it paint: the picture is for people, not for the test
     screenshot("save-changed-on-disk.png");
     EXPECT_EQ(scriptText(script), theirs);
-    ASSERT_TRUE(activate(*question));
-    ASSERT_TRUE(xdotool({"key", "Return"}));
+    ASSERT_TRUE(activate(*question) && xdotool({"key", "Return"}));
     ASSERT_TRUE(waitFor(*app, [&] { return !alertShown(); }));
     EXPECT_EQ(scriptText(script), theirs) << "Cancel overwrote the other writer's script";
     EXPECT_TRUE(findWindow(display, root, "two.cwr*")) << "the edits no longer count as unsaved";
 
-    ASSERT_TRUE(activate(*editor));
-    ASSERT_TRUE(xdotool({"key", "ctrl+s"}));
+    ASSERT_TRUE(activate(*editor) && xdotool({"key", "ctrl+s"}));
     question = waitForAlert(*app);
     ASSERT_TRUE(question) << "the second save asked nothing";
     ASSERT_TRUE(activate(*question));
@@ -138,8 +133,7 @@ TEST_F(SaveEndToEnd, ASaveOverAScriptChangedOnDiskAsksFirst) {
         << "Save Anyway did not write the script";
 
     ASSERT_TRUE(typeInto("two.cwr", QStringLiteral("again ")));
-    ASSERT_TRUE(activate(*editor));
-    ASSERT_TRUE(xdotool({"key", "ctrl+s"}));
+    ASSERT_TRUE(activate(*editor) && xdotool({"key", "ctrl+s"}));
     EXPECT_TRUE(waitFor(*app, [&] { return sameCharacters(scriptText(script), saved + "mine again "); }))
         << "a save over our own last save was held up";
     EXPECT_TRUE(quit(*app, *editor));
@@ -164,8 +158,7 @@ TEST_F(SaveEndToEnd, FileNamesThatAreNotUtf8OpenAndSaveUnderTheirOwnBytes) {
     EXPECT_FALSE(alertShown()) << "an error was shown";
     screenshot("save-latin1-names.png");
 
-    ASSERT_TRUE(activate(*editor));
-    ASSERT_TRUE(xdotool({"key", "ctrl+s"}));
+    ASSERT_TRUE(activate(*editor) && xdotool({"key", "ctrl+s"}));
     EXPECT_TRUE(waitFor(*app, [&] { return sameCharacters(scriptText(script), saved + "more "); }))
         << "the script was not saved under its name";
     EXPECT_FALSE(fs::exists(work / "caf\xef\xbf\xbd.cwr")) << "saved beside it under another name";
@@ -222,36 +215,26 @@ TEST_F(SaveEndToEnd, SaveAsAsksAboutTheFileReallyWritten) {
         << "something was written beside it";
 }
 
-// One script, one window: Save As onto the file another window shows is refused with an alert
-// saying so, the panel stays open, and neither the file nor the other window changes.
-TEST_F(SaveEndToEnd, SaveAsOntoAScriptOpenInAnotherWindowIsRefused) {
-    useOwnHome();
-    const fs::path shown = makeScript("home/Documents/a.cwr", QStringLiteral("Shown words."));
-    const std::string bytes = fileBytes(shown);
-    startOn({shown});
-    const std::optional<Window> first = typeInto("a.cwr", QStringLiteral("edited "));
-    ASSERT_TRUE(first);
-    ASSERT_TRUE(xdotool({"key", "ctrl+n"}));
-    ASSERT_NO_FATAL_FAILURE(saveAsAskedThenCancelled("a.cwr", "save-as-open-elsewhere.png"));
-    EXPECT_EQ(fileBytes(shown), bytes) << "a.cwr was written";
-    EXPECT_TRUE(findWindow(display, root, "Untitled*")) << "the new script took the other's file";
-    EXPECT_TRUE(findWindow(display, root, "a.cwr*")) << "the other window changed";
-}
-
-// One script, one copy: Save As onto the file another copy shows (one that does not hand over to
-// this one) is refused the same way.
-TEST_F(SaveEndToEnd, SaveAsOntoAScriptOpenInAnotherCopyIsRefused) {
+// One script, one window, one copy: Save As onto the file another window shows, or another copy
+// (one that does not hand over to this one), is refused with an alert saying so, the panel stays
+// open, and neither the file nor the other window changes.
+TEST_F(SaveEndToEnd, SaveAsOntoAScriptOpenInAnotherWindowOrCopyIsRefused) {
     useOwnHome();
     setDefault(cw::settings::startupMode, "CreateNewDocument");
     const fs::path shown = makeScript("home/Documents/a.cwr", QStringLiteral("Shown words."));
-    const std::string bytes = fileBytes(shown);
+    const fs::path shownApart = makeScript("home/Documents/b.cwr", QStringLiteral("Words shown apart."));
+    const std::string bytes = fileBytes(shown) + fileBytes(shownApart);
     QProcessEnvironment apart = environment;
     apart.insert("CUEWRIGHT_INSTANCE_NAME", "cuewright-apart-" + QUuid::createUuid().toString(QUuid::Id128));
-    ASSERT_TRUE(waitForNamed(start({pathArg(shown)}, apart), "a.cwr"));
-    app = &start({}, {}, QStringLiteral(CW_APP_BINARY), {}, QProcess::MergedChannels);
-    ASSERT_NO_FATAL_FAILURE(saveAsAskedThenCancelled("a.cwr", "save-as-open-in-another-copy.png"));
-    EXPECT_EQ(fileBytes(shown), bytes) << "a.cwr was written";
-    EXPECT_TRUE(app->readAll().contains("a.cwr: another copy shows it")) << "asked, but not why";
+    ASSERT_TRUE(waitForNamed(start({pathArg(shownApart)}, apart), "b.cwr"));
+    app = &start({pathArg(shown)}, {}, QStringLiteral(CW_APP_BINARY), {}, QProcess::MergedChannels);
+    ASSERT_TRUE(typeInto("a.cwr", QStringLiteral("edited ")) && xdotool({"key", "ctrl+n"}));
+    ASSERT_NO_FATAL_FAILURE(saveAsAskedThenCancelled("a.cwr", "save-as-open-elsewhere.png"));
+    ASSERT_NO_FATAL_FAILURE(saveAsAskedThenCancelled("b.cwr", "save-as-open-in-another-copy.png"));
+    EXPECT_EQ(fileBytes(shown) + fileBytes(shownApart), bytes) << "a.cwr or b.cwr was written";
+    EXPECT_TRUE(findWindow(display, root, "Untitled*")) << "the new script took the other's file";
+    EXPECT_TRUE(findWindow(display, root, "a.cwr*")) << "the other window changed";
+    EXPECT_TRUE(app->readAll().contains("b.cwr: another copy shows it")) << "asked, but not why";
 }
 
 // After an export, Save of a new script offers the script format: typing a name writes a script
@@ -298,13 +281,11 @@ TEST_F(SaveEndToEnd, AScriptEditedWhileTheQuitQuestionIsUpIsAskedAbout) {
     ASSERT_TRUE(question) << "quitting asked nothing about the edited script";
     ASSERT_TRUE(typeInto("second.cwr", QStringLiteral("meanwhile ")));
     // Save, Cancel, Don't Save: the third button, reached from the default one.
-    ASSERT_TRUE(activate(*question));
-    ASSERT_TRUE(xdotool({"key", "Tab", "Tab", "space"}));
+    ASSERT_TRUE(activate(*question) && xdotool({"key", "Tab", "Tab", "space"}));
     ASSERT_TRUE(waitGone(*app, *question));
     const std::optional<Window> next = waitForAlert(*app);
     ASSERT_TRUE(next) << "the script edited meanwhile was not asked about";
-    ASSERT_TRUE(activate(*next));
-    ASSERT_TRUE(xdotool({"key", "Escape"})); // Cancel
+    ASSERT_TRUE(activate(*next) && xdotool({"key", "Escape"})); // Cancel
     ASSERT_TRUE(waitGone(*app, *next));
     EXPECT_EQ(app->state(), QProcess::Running);
     EXPECT_TRUE(findWindow(display, root, "second.cwr*")) << "the edits made meanwhile are gone";

@@ -1,9 +1,7 @@
-// The real cuewright binary under a window manager, typed into with xdotool: text typed and not
-// saved comes back at the next start after the session ends the application (SIGTERM) or kills
-// it (SIGKILL), also while quitting asks about it, each message of that start taking the keyboard
-// in turn; a pipe named like a document is refused while the start goes on and the application
-// answers, quitting with a prompter open ends the process, and a
-// display's switch shows a prompter on the second X screen. Screenshots go to test-output/app/.
+// The real cuewright binary under a window manager, typed into with xdotool: typed text survives
+// the session ending or killing the application, pipes named like documents are refused while it
+// goes on, quitting ends the process, and a display's switch shows a prompter on the second X
+// screen. Screenshots go to test-output/app/.
 #include "cuewright/model/RecoveryStore.h"
 
 #include <gtest/gtest.h>
@@ -68,6 +66,12 @@ protected:
         return app;
     }
 
+    // Whether SIGTERM ends the application as a quit does, not killed by the signal.
+    static bool quitsOnSigterm(QProcess& app) {
+        ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
+        return app.waitForFinished(60000) && app.exitStatus() == QProcess::NormalExit && app.exitCode() == 0;
+    }
+
     // Whether X has the keyboard in `window` or a window inside it.
     bool hasKeyboard(Window window) {
         Window focus = 0, top = 0, parent = 0, *children = nullptr;
@@ -99,8 +103,7 @@ protected:
         ASSERT_TRUE(editor) << "the script is not shown as edited";
         EXPECT_EQ(fileBytes(script), savedBytes) << "the script's own file was written without a save";
 
-        ASSERT_TRUE(activate(*editor));
-        ASSERT_TRUE(xdotool({"key", "ctrl+s"}));
+        ASSERT_TRUE(activate(*editor) && xdotool({"key", "ctrl+s"}));
         EXPECT_TRUE(waitFor(app, [&] { return holdsTyped(scriptText(script), word); }))
             << "the brought-back text is not what was typed";
         EXPECT_TRUE(waitFor(app, [&] { return copies().empty(); })) << "the copy stayed after the save";
@@ -113,11 +116,7 @@ TEST_F(SessionEndToEnd, TheSessionEndingQuitsAtOnceAndTheTypedTextComesBack) {
     const std::string savedBytes = fileBytes(script);
     QProcess& app = typeIntoScript(script, "zebra");
     ASSERT_FALSE(HasFailure());
-
-    ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
-    ASSERT_TRUE(app.waitForFinished(60000)) << "SIGTERM did not end the application";
-    EXPECT_EQ(app.exitStatus(), QProcess::NormalExit) << "killed by the signal instead of quitting";
-    EXPECT_EQ(app.exitCode(), 0);
+    ASSERT_TRUE(quitsOnSigterm(app));
     EXPECT_EQ(fileBytes(script), savedBytes);
 
     // A copy that cannot be read is asked about at the same start, after the brought-back edits.
@@ -175,10 +174,7 @@ TEST_F(SessionEndToEnd, TheSessionEndingDuringAStartUpMessageQuitsToo) {
     ASSERT_EQ(::mkfifo(cwrPipe.c_str(), 0600), 0);
     QProcess& app = start({pathArg(cwrPipe)});
     ASSERT_TRUE(waitForAlert(app)) << "opening the pipe showed no error";
-    ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
-    ASSERT_TRUE(app.waitForFinished(60000)) << "the signal ended the message but not the application";
-    EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(app.exitCode(), 0);
+    EXPECT_TRUE(quitsOnSigterm(app)) << "the signal ended the message but not the application";
 }
 
 // Quitting while a prompter window is open, after the close question is answered "Don't Save":
@@ -189,18 +185,15 @@ TEST_F(SessionEndToEnd, QuittingWithAPrompterOpenEndsAfterDontSave) {
     QProcess& app = typeIntoScript(script, QStringLiteral("x"));
     const std::optional<Window> editor = waitForWindow(app, "sample.cwr");
     ASSERT_TRUE(editor);
-    ASSERT_TRUE(activate(*editor));
-    ASSERT_TRUE(xdotool({"key", "ctrl+shift+p"}));
+    ASSERT_TRUE(activate(*editor) && xdotool({"key", "ctrl+shift+p"}));
     ASSERT_TRUE(waitForWindow(app, "Prompter Window")) << "Ctrl+Shift+P opened no prompter window";
 
-    ASSERT_TRUE(activate(*editor));
-    ASSERT_TRUE(xdotool({"key", "ctrl+q"}));
+    ASSERT_TRUE(activate(*editor) && xdotool({"key", "ctrl+q"}));
     const std::optional<Window> question = waitForAlert(app);
     ASSERT_TRUE(question) << "quitting asked nothing about the edited script";
     screenshot("quit-question.png");
     // Save, Cancel, Don't Save: the third button, reached from the default one.
-    ASSERT_TRUE(activate(*question));
-    ASSERT_TRUE(xdotool({"key", "Tab", "Tab", "space"}));
+    ASSERT_TRUE(activate(*question) && xdotool({"key", "Tab", "Tab", "space"}));
     EXPECT_TRUE(app.waitForFinished(60000)) << "the windows closed but the process did not end";
     EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(app.exitCode(), 0);
@@ -215,15 +208,11 @@ TEST_F(SessionEndToEnd, TheSessionEndingUnderTheQuitQuestionSavesAndDiscardsNoth
     QProcess& app = typeIntoScript(script, "walrus");
     const std::optional<Window> editor = waitForWindow(app, "sample.cwr*");
     ASSERT_TRUE(editor);
-    ASSERT_TRUE(activate(*editor));
-    ASSERT_TRUE(xdotool({"key", "ctrl+q"}));
+    ASSERT_TRUE(activate(*editor) && xdotool({"key", "ctrl+q"}));
     ASSERT_TRUE(waitForAlert(app)) << "quitting asked nothing about the edited script";
     screenshot("quit-question-before-sigterm.png");
 
-    ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
-    ASSERT_TRUE(app.waitForFinished(60000)) << "SIGTERM under the question did not end the application";
-    EXPECT_EQ(app.exitStatus(), QProcess::NormalExit) << "killed by the signal instead of quitting";
-    EXPECT_EQ(app.exitCode(), 0);
+    ASSERT_TRUE(quitsOnSigterm(app)) << "SIGTERM under the question did not end the application";
     EXPECT_EQ(fileBytes(script), savedBytes) << "the signal answered Save";
     EXPECT_TRUE(copyHolds("walrus")) << "the signal answered Don't Save: no copy of the edits";
 
@@ -241,8 +230,7 @@ TEST_F(SessionEndToEnd, ADisplaysSwitchShowsAPrompterOnTheSecondScreen) {
     QProcess& app = start({pathArg(script)});
     const std::optional<Window> editor = waitForWindow(app, "sample.cwr");
     ASSERT_TRUE(editor);
-    ASSERT_TRUE(activate(*editor));
-    ASSERT_TRUE(xdotool({"key", "ctrl+alt+3"})); // the Displays pane
+    ASSERT_TRUE(activate(*editor) && xdotool({"key", "ctrl+alt+3"})); // the Displays pane
     app.waitForFinished(1000);                   // let it lay the rows out
     // The first row is the second screen's; its switch sits at the row's top left, a fixed way
     // in from the window's right edge (the sidebar keeps its width).
