@@ -100,9 +100,7 @@ protected:
         project.setEditor(editor);
     }
     void waitForOpenings() {
-        while (!app->largeFileOpenings().empty()) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        }
+        EXPECT_TRUE(QTest::qWaitFor([&] { return app->largeFileOpenings().empty(); }, 60000));
     }
     // The script the file `path` (text or bytes) opened into once it was read; none if no window.
     template <typename Path> std::shared_ptr<cw::Project> openAndWait(const Path& path) {
@@ -294,8 +292,7 @@ TEST_F(Shell, OneFileHasOneEditorHoweverItIsNamed) {
         EXPECT_FALSE(app->openFile(QString::fromStdString((dir.path() / folder).string())));
         EXPECT_EQ(alerts->shown().back().messageText.toStdString(),
                   "The file \u201C" + std::string(folder) +
-                      "\u201D couldn\u2019t be opened because it is a "
-                      "folder, not a file.");
+                      "\u201D couldn\u2019t be opened because it is a folder, not a file.");
     }
     EXPECT_EQ(app->workspace().projects().size(), projects);
     EXPECT_EQ(app->editorControllers().size(), before + 3);
@@ -353,14 +350,14 @@ TEST_F(Shell, AFileOpenedThroughALinkIsReadAndNamedByTheLink) {
         EXPECT_FALSE(item.path().filename().string().starts_with(".cw-")) << item.path();
     }
 
-    for (const char* name : {"zero.rtf", "zero.cwr", "zero.txt", "zero.pdf"}) {
-        fs::create_symlink("/dev/zero", dir.path() / name);
-    }
-    ASSERT_EQ(::mkfifo((dir.path() / "pipe.txt").c_str(), 0600), 0);
-    ASSERT_EQ(::mkfifo((dir.path() / "pipe.pdf").c_str(), 0600), 0);
     for (const char* name : {"zero.rtf", "zero.cwr", "zero.txt", "zero.pdf", "pipe.txt", "pipe.pdf"}) {
         SCOPED_TRACE(name);
-        app->handOver({QString::fromStdString((dir.path() / name).string())});
+        const fs::path path = dir.path() / name;
+        if (name[0] == 'z')
+            fs::create_symlink("/dev/zero", path);
+        else
+            ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+        app->handOver({QString::fromStdString(path.string())});
         waitForOpenings();
         ASSERT_FALSE(alerts->shown().empty());
         const QString said = alerts->shown().back().messageText + alerts->shown().back().informativeText;
@@ -406,9 +403,8 @@ TEST_F(Shell, LargeAndSlowFilesAreReadOffTheMainThreadIntoWhatTheUsualWayMakes) 
     // Line ends of three kinds, a tab, a control character and letters beyond ASCII, past the size
     // read off the main thread.
     std::string content;
-    while (content.size() < std::size_t(cw::LargeFileOpening::largeFileBytes)) {
+    while (content.size() < std::size_t(cw::LargeFileOpening::largeFileBytes))
         content += "Guten Abend, caf\u00e9 \U0001F3AC\r\nzweite\tZeile\x01\rdritte\n";
-    }
     const std::string large = writeFile("large.txt", content);
     const std::string notUtf8 = writeFile("latin1.txt", content + "\xff");
     ASSERT_TRUE(cw::LargeFileOpening::opensOffMainThread(large));
@@ -511,9 +507,8 @@ TEST_F(Shell, ARichTextFileThatEndsEarlySaysSoAtAnySize) {
     defaults.set(cw::settings::startupMode, "DoNothing");
     launch();
     std::string large = "{\\rtf1\\ansi ";
-    while (large.size() < std::size_t(cw::LargeFileOpening::largeFileBytes)) {
+    while (large.size() < std::size_t(cw::LargeFileOpening::largeFileBytes))
         large += "A line of the script\\par\n";
-    }
     const QString lines = QStringLiteral("A line of the script\n").repeated(60000);
     const auto cutScript = [&](const QString& text) {
         const std::string made = saveScript(defaults, dir.path() / "made.cwr", text);
@@ -1316,10 +1311,7 @@ TEST_F(RealDevices, LaunchStartsAndTerminationStopsThem) {
     const auto unsupported = [&] {
         return ble->manager() && ble->manager()->state() == platform::bluetooth::ManagerState::unsupported;
     };
-    for (int i = 0; i < 1000 && !unsupported(); ++i) {
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
-    }
-    EXPECT_TRUE(unsupported());
+    EXPECT_TRUE(QTest::qWaitFor(unsupported, 20000));
     EXPECT_FALSE(ble->manager()->isAdvertising());
     app->applicationWillTerminate();
     close();

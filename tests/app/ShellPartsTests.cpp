@@ -293,6 +293,11 @@ QProcessEnvironment startEnvironment(const QString& name, const fs::path& home,
     return environment;
 }
 
+// Runs the event loop until `done` holds; false after a minute (a passing run never waits so long).
+bool processEventsUntil(const std::function<bool()>& done) {
+    return QTest::qWaitFor(done, 60000);
+}
+
 // Runs the real application as a second start with `arguments` in `folder` until it ends;
 // whether it ended at once, having handed its paths over.
 bool handsOver(const QString& name, const QStringList& arguments, const fs::path& folder = {}) {
@@ -303,26 +308,9 @@ bool handsOver(const QString& name, const QStringList& arguments, const fs::path
         second.setWorkingDirectory(QString::fromStdString(folder.string()));
     }
     second.start(QStringLiteral(CW_APP_BINARY), arguments);
-    if (!second.waitForStarted()) {
-        return false;
-    }
-    while (second.state() != QProcess::NotRunning) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return second.exitStatus() == QProcess::NormalExit && second.exitCode() == 0;
-}
-
-// Runs the event loop until `done` holds; false after a minute (a passing run never waits so long).
-bool processEventsUntil(const std::function<bool()>& done) {
-    QElapsedTimer guard;
-    guard.start();
-    while (!done()) {
-        if (guard.elapsed() > 60000) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
+    return second.waitForStarted() &&
+           processEventsUntil([&] { return second.state() == QProcess::NotRunning; }) &&
+           second.exitStatus() == QProcess::NormalExit && second.exitCode() == 0;
 }
 
 QString uniqueInstanceName() {
@@ -467,9 +455,8 @@ TEST(SingleInstance, StartsAtTheSameMomentLeaveOneInstanceAndItsSocket) {
             starts.push_back(std::make_unique<QProcess>());
             starts.back()->setProcessEnvironment(environment);
         }
-        for (const auto& start : starts) {
+        for (const auto& start : starts)
             start->start(QStringLiteral(CW_APP_BINARY), {});
-        }
         const auto running = [&] {
             return std::count_if(starts.begin(), starts.end(),
                                  [](const auto& s) { return s->state() != QProcess::NotRunning; });
@@ -567,8 +554,6 @@ TEST(SingleInstance, RefusedHandOversAreLoggedOnceASecondWithACount) {
     clock.start();
     const passwd* nobody = ::getpwnam("nobody");
     ASSERT_TRUE(nobody);
-    const uid_t uid = nobody->pw_uid;
-    const gid_t gid = nobody->pw_gid;
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::strncpy(address.sun_path, (shared / "instance").c_str(), sizeof address.sun_path - 1);
@@ -578,7 +563,7 @@ TEST(SingleInstance, RefusedHandOversAreLoggedOnceASecondWithACount) {
     const pid_t child = ::fork();
     if (child == 0) {
         int connected = 0;
-        if (::setgroups(0, nullptr) == 0 && ::setgid(gid) == 0 && ::setuid(uid) == 0) {
+        if (::setgroups(0, nullptr) == 0 && ::setgid(nobody->pw_gid) == 0 && ::setuid(nobody->pw_uid) == 0) {
             for (int i = 0; i < 3000; ++i) {
                 const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
                 connected += ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
@@ -700,9 +685,8 @@ TEST(SingleInstance, AStartAfterAStandInWasKilledHandsOverToTheCopyItStoodInFor)
             const int fd =
                 ::open((socket + QStringLiteral(".lock")).toLocal8Bit().constData(), O_RDWR | O_CLOEXEC);
             const bool free = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-            if (fd >= 0) {
+            if (fd >= 0)
                 ::close(fd);
-            }
             return free;
         };
         first.start(QStringLiteral(CW_APP_BINARY), {});
@@ -911,11 +895,11 @@ TEST(ShownFileLocks, AScriptIsHeldElsewhereOnlyWhileAnotherCopyShowsIt) {
     for (int round = 0; round < 50; ++round) {
         std::array<cw::ShownFileLocks, 4> copies;
         std::atomic<int> taken = 0;
-        std::vector<std::thread> claiming;
-        for (cw::ShownFileLocks& copy : copies) {
-            claiming.emplace_back([&] { taken += copy.claim(talk) == Claim::taken ? 1 : 0; });
+        {
+            std::vector<std::jthread> claiming;
+            for (cw::ShownFileLocks& copy : copies)
+                claiming.emplace_back([&] { taken += copy.claim(talk) == Claim::taken ? 1 : 0; });
         }
-        std::for_each(claiming.begin(), claiming.end(), [](std::thread& thread) { thread.join(); });
         ASSERT_EQ(taken.load(), 1) << "round " << round;
     }
     EXPECT_EQ(locks.claim(talk), Claim::taken);
