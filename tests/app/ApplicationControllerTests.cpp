@@ -100,9 +100,7 @@ protected:
         project.setEditor(editor);
     }
     void waitForOpenings() {
-        while (!app->largeFileOpenings().empty()) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        }
+        EXPECT_TRUE(QTest::qWaitFor([&] { return app->largeFileOpenings().empty(); }, 60000));
     }
     // The script the file `path` (text or bytes) opened into once it was read; none if no window.
     template <typename Path> std::shared_ptr<cw::Project> openAndWait(const Path& path) {
@@ -116,9 +114,8 @@ protected:
     void launchOn(platform::Defaults* settings) {
         environment.defaults = settings ? settings : &defaults;
         app = cw::ApplicationController::create(environment);
-        if (settings) {
+        if (settings)
             launch();
-        }
     }
     bool askedAnything() const {
         return std::any_of(events.begin(), events.end(), [](const auto& e) { return e.starts_with("ask"); });
@@ -126,9 +123,8 @@ protected:
     std::vector<std::string> bookmarkTitles() const {
         std::vector<std::string> titles;
         for (QAction* item : app->bookmarkMenu()->actions()) {
-            if (item->property("tag").toInt() > 0) {
+            if (item->property("tag").toInt() > 0)
                 titles.push_back(item->text().section(QLatin1Char('\t'), 0, 0).toStdString());
-            }
         }
         return titles;
     }
@@ -175,9 +171,8 @@ TEST_F(Shell, EachStartupModeOpensWhatItSays) {
         SCOPED_TRACE(std::string(c.mode) + (c.withRecent ? " with a recent file" : ""));
         Fixture fresh;
         fresh.defaults.set(cw::settings::startupMode, c.mode);
-        if (c.withRecent) {
+        if (c.withRecent)
             cw::RecentDocuments(fresh.defaults).note(recent);
-        }
         fresh.launch();
         EXPECT_EQ(fresh.app->editorControllers().size(), c.editors);
         EXPECT_EQ(fresh.app->startWindow() != nullptr && fresh.app->startWindow()->isVisible(),
@@ -206,9 +201,8 @@ TEST_F(Shell, EachStartupModeOpensWhatItSays) {
 TEST_F(Shell, QuittingAsksUnsavedScriptsInTurnAndStopsAtTheFirstThatStays) {
     defaults.set(cw::settings::startupMode, "DoNothing");
     launch();
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 3; ++i)
         app->newDocument();
-    }
     auto projects = app->workspace().projects();
     EXPECT_TRUE(app->applicationShouldTerminate()) << "nothing unsaved: no question";
     EXPECT_FALSE(askedAnything());
@@ -294,8 +288,7 @@ TEST_F(Shell, OneFileHasOneEditorHoweverItIsNamed) {
         EXPECT_FALSE(app->openFile(QString::fromStdString((dir.path() / folder).string())));
         EXPECT_EQ(alerts->shown().back().messageText.toStdString(),
                   "The file \u201C" + std::string(folder) +
-                      "\u201D couldn\u2019t be opened because it is a "
-                      "folder, not a file.");
+                      "\u201D couldn\u2019t be opened because it is a folder, not a file.");
     }
     EXPECT_EQ(app->workspace().projects().size(), projects);
     EXPECT_EQ(app->editorControllers().size(), before + 3);
@@ -349,18 +342,17 @@ TEST_F(Shell, AFileOpenedThroughALinkIsReadAndNamedByTheLink) {
     EXPECT_TRUE(fs::is_symlink(link)) << "the save replaced the link";
     EXPECT_EQ(fs::read_symlink(link), "versions/talk-v3");
     EXPECT_EQ(cw::ScriptDocumentFile::open(target, defaults).text.string(), "Version three, edited");
-    for (const auto& item : fs::directory_iterator(dir.path())) {
+    for (const auto& item : fs::directory_iterator(dir.path()))
         EXPECT_FALSE(item.path().filename().string().starts_with(".cw-")) << item.path();
-    }
 
-    for (const char* name : {"zero.rtf", "zero.cwr", "zero.txt", "zero.pdf"}) {
-        fs::create_symlink("/dev/zero", dir.path() / name);
-    }
-    ASSERT_EQ(::mkfifo((dir.path() / "pipe.txt").c_str(), 0600), 0);
-    ASSERT_EQ(::mkfifo((dir.path() / "pipe.pdf").c_str(), 0600), 0);
     for (const char* name : {"zero.rtf", "zero.cwr", "zero.txt", "zero.pdf", "pipe.txt", "pipe.pdf"}) {
         SCOPED_TRACE(name);
-        app->handOver({QString::fromStdString((dir.path() / name).string())});
+        const fs::path path = dir.path() / name;
+        if (name[0] == 'z')
+            fs::create_symlink("/dev/zero", path);
+        else
+            ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+        app->handOver({QString::fromStdString(path.string())});
         waitForOpenings();
         ASSERT_FALSE(alerts->shown().empty());
         const QString said = alerts->shown().back().messageText + alerts->shown().back().informativeText;
@@ -406,9 +398,8 @@ TEST_F(Shell, LargeAndSlowFilesAreReadOffTheMainThreadIntoWhatTheUsualWayMakes) 
     // Line ends of three kinds, a tab, a control character and letters beyond ASCII, past the size
     // read off the main thread.
     std::string content;
-    while (content.size() < std::size_t(cw::LargeFileOpening::largeFileBytes)) {
+    while (content.size() < std::size_t(cw::LargeFileOpening::largeFileBytes))
         content += "Guten Abend, caf\u00e9 \U0001F3AC\r\nzweite\tZeile\x01\rdritte\n";
-    }
     const std::string large = writeFile("large.txt", content);
     const std::string notUtf8 = writeFile("latin1.txt", content + "\xff");
     ASSERT_TRUE(cw::LargeFileOpening::opensOffMainThread(large));
@@ -483,9 +474,8 @@ TEST_F(Shell, AFileRefusedAfterItsReadShowsNoProgressBesideItsAlert) {
     // Windows an earlier test of this process left shown are none of this opening's.
     QWidgetList shownBefore;
     for (QWidget* window : QApplication::topLevelWidgets()) {
-        if (window->isVisible()) {
+        if (window->isVisible())
             shownBefore << window;
-        }
     }
     cw::LargeFileOpening opening(damaged, cw::ScriptImport::DefaultStyle{},
                                  [&](cw::LargeFileOpening::Read read) {
@@ -493,9 +483,8 @@ TEST_F(Shell, AFileRefusedAfterItsReadShowsNoProgressBesideItsAlert) {
                                      // The alert, up for longer than the progress window waits.
                                      QTest::qWait(3 * cw::LargeFileOpening::progressDelayMs);
                                      for (QWidget* window : QApplication::topLevelWidgets()) {
-                                         if (window->isVisible() && !shownBefore.contains(window)) {
+                                         if (window->isVisible() && !shownBefore.contains(window))
                                              besideTheAlert << window->windowTitle();
-                                         }
                                      }
                                      return cw::LargeFileOpening::Opened{};
                                  });
@@ -511,9 +500,8 @@ TEST_F(Shell, ARichTextFileThatEndsEarlySaysSoAtAnySize) {
     defaults.set(cw::settings::startupMode, "DoNothing");
     launch();
     std::string large = "{\\rtf1\\ansi ";
-    while (large.size() < std::size_t(cw::LargeFileOpening::largeFileBytes)) {
+    while (large.size() < std::size_t(cw::LargeFileOpening::largeFileBytes))
         large += "A line of the script\\par\n";
-    }
     const QString lines = QStringLiteral("A line of the script\n").repeated(60000);
     const auto cutScript = [&](const QString& text) {
         const std::string made = saveScript(defaults, dir.path() / "made.cwr", text);
@@ -846,21 +834,18 @@ protected:
         QCoreApplication::sendPostedEvents(nullptr, 0); // the message comes once the loop runs
     }
     std::size_t copies() const {
-        if (cw::ScriptRecovery* recovery = app->scriptRecovery()) {
+        if (cw::ScriptRecovery* recovery = app->scriptRecovery())
             recovery->flush();
-        }
         std::size_t count = 0;
-        for (const auto& item : fs::directory_iterator(folder())) {
+        for (const auto& item : fs::directory_iterator(folder()))
             count += item.path().extension() == ".cwr";
-        }
         return count;
     }
 
     // The copies' scheduled writes come due.
     void keepEdits() {
-        for (auto& fire : std::exchange(scheduled, {})) {
+        for (auto& fire : std::exchange(scheduled, {}))
             fire();
-        }
     }
     // keepEdits with files limited to `bytes` (a write past that fails rather than signalling);
     // the limit is lifted before the posted notices are delivered.
@@ -886,9 +871,8 @@ protected:
         cw::Document document;
         document.text = platform::AttributedString(text.value_or(QString()));
         other->write(entry, document, {});
-        if (!text) {
+        if (!text)
             std::ofstream(other->copyPath(entry.id), std::ios::trunc) << "not a script";
-        }
     }
 
     std::vector<std::function<void()>> scheduled;
@@ -1025,9 +1009,8 @@ TEST_F(Recovery, EditsNewerThanTheCopyBroughtBackAreNamedAtTheNextStart) {
               "last edits. Save it to keep what came back.");
 
     // Ending the session writes the copies again: what comes back then is what was shown.
-    for (const auto& project : restored) {
+    for (const auto& project : restored)
         editorOf(*project)->answer = CloseAnswer::cancel;
-    }
     app->terminateWithoutAsking();
     restart();
     ASSERT_EQ(alerts->shown().size(), 3u);
@@ -1035,9 +1018,8 @@ TEST_F(Recovery, EditsNewerThanTheCopyBroughtBackAreNamedAtTheNextStart) {
 
     // An edit, then a crash before its copy was due: what comes back is older, and said so.
     for (const auto& project : app->workspace().projects()) {
-        if (project->representedPath()) {
+        if (project->representedPath())
             project->setText(platform::AttributedString("typed after the last copy"));
-        }
     }
     restart();
     EXPECT_EQ(alerts->shown().back().messageText.toStdString(),
@@ -1102,9 +1084,8 @@ TEST_F(Recovery, AnUnreadableCopyIsAskedAboutOnce) {
     EXPECT_EQ(opener->opened[0], QUrl::fromLocalFile(QString::fromStdString(folder().string())));
     std::vector<std::string> kept;
     for (const auto& item : fs::directory_iterator(folder())) {
-        if (item.path().extension() == ".cwr") {
+        if (item.path().extension() == ".cwr")
             kept.push_back(item.path().filename().string());
-        }
     }
     ASSERT_EQ(kept.size(), 1u) << "the discarded copy stayed";
     EXPECT_TRUE(kept[0].starts_with("unreadable-")) << kept[0];
@@ -1192,15 +1173,13 @@ TEST_F(Recovery, TheSessionEndingWhileLaunchingStartsNothingMore) {
         SCOPED_TRACE(duringTheOffer ? "during the offer to move" : "before it");
         events.clear();
         devices.clear();
-        if (duringTheOffer) {
+        if (duringTheOffer)
             environment.offerMoveToApplicationsFolder = [this] { app->terminateWithoutAsking(); };
-        }
         app.reset();
         app = cw::ApplicationController::create(environment);
         app->applicationWillFinishLaunching();
-        if (!duringTheOffer) {
+        if (!duringTheOffer)
             app->terminateWithoutAsking();
-        }
         app->applicationDidFinishLaunching();
         EXPECT_TRUE(app->isTerminating());
         EXPECT_TRUE(app->workspace().projects().empty());
@@ -1214,9 +1193,8 @@ TEST_F(Recovery, CopiesGoWhenTheirEditsAreDiscardedOrSaved) {
     app->newDocument();
     app->newDocument();
     const auto projects = app->workspace().projects();
-    for (const auto& project : projects) {
+    for (const auto& project : projects)
         project->setText(platform::AttributedString("typed"));
-    }
     ASSERT_EQ(scheduled.size(), 2u);
     keepEdits();
     EXPECT_EQ(copies(), 2u);
@@ -1316,10 +1294,7 @@ TEST_F(RealDevices, LaunchStartsAndTerminationStopsThem) {
     const auto unsupported = [&] {
         return ble->manager() && ble->manager()->state() == platform::bluetooth::ManagerState::unsupported;
     };
-    for (int i = 0; i < 1000 && !unsupported(); ++i) {
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
-    }
-    EXPECT_TRUE(unsupported());
+    EXPECT_TRUE(QTest::qWaitFor(unsupported, 20000));
     EXPECT_FALSE(ble->manager()->isAdvertising());
     app->applicationWillTerminate();
     close();
@@ -1331,9 +1306,8 @@ TEST_F(RealDevices, LaunchStartsAndTerminationStopsThem) {
     std::vector<std::string> lines;
     for (std::string line : log.lines()) {
         line = line.substr(0, line.find(" ("));
-        if (std::find(expected.begin(), expected.end(), line) != expected.end()) {
+        if (std::find(expected.begin(), expected.end(), line) != expected.end())
             lines.push_back(line);
-        }
     }
     EXPECT_EQ(lines, expected);
 }

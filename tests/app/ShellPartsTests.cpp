@@ -200,9 +200,8 @@ TEST(WindowBindingKeys, BindingsActInTheOtherWindowsButWhereTheKeyIsTheControls)
     auto* button = new QPushButton("Button", &settings);
     auto* field = new QLineEdit(&settings);
     auto* well = new cw::KeyWellButton(&settings);
-    for (QWidget* control : std::initializer_list<QWidget*>{button, field, well}) {
+    for (QWidget* control : std::initializer_list<QWidget*>{button, field, well})
         layout->addWidget(control);
-    }
     QWidget editor; // runs its own bindings
     auto* editorButton = new QPushButton("Editor", &editor);
     Performed performed;
@@ -237,9 +236,8 @@ TEST(WindowBindingKeys, BindingsActInTheOtherWindowsButWhereTheKeyIsTheControls)
         SCOPED_TRACE(c.name);
         defaults.set(cw::settings::listenToShortcutsInBackground, c.listening);
         ASSERT_TRUE(focusOn(c.control));
-        if (c.control == well) {
+        if (c.control == well)
             well->setChecked(true);
-        }
         performed.clear();
         QTest::keyClick(c.control, c.key);
         EXPECT_EQ(performed, c.performed);
@@ -281,9 +279,8 @@ TEST(WindowBindingKeys, BindingsActInTheOtherWindowsButWhereTheKeyIsTheControls)
 QProcessEnvironment startEnvironment(const QString& name, const fs::path& home,
                                      const fs::path& runtime = {}) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    if (!runtime.empty()) {
+    if (!runtime.empty())
         environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtime.string()));
-    }
     environment.insert("CUEWRIGHT_INSTANCE_NAME", name);
     environment.insert("QT_QPA_PLATFORM", "offscreen");
     environment.insert("CUEWRIGHT_DATA_DIR", QString::fromStdString((home / "data").string()));
@@ -293,36 +290,23 @@ QProcessEnvironment startEnvironment(const QString& name, const fs::path& home,
     return environment;
 }
 
+// Runs the event loop until `done` holds; false after a minute (a passing run never waits so long).
+bool processEventsUntil(const std::function<bool()>& done) {
+    return QTest::qWaitFor(done, 60000);
+}
+
 // Runs the real application as a second start with `arguments` in `folder` until it ends;
 // whether it ended at once, having handed its paths over.
 bool handsOver(const QString& name, const QStringList& arguments, const fs::path& folder = {}) {
     testsupport::TempDir home;
     QProcess second;
     second.setProcessEnvironment(startEnvironment(name, home.path()));
-    if (!folder.empty()) {
+    if (!folder.empty())
         second.setWorkingDirectory(QString::fromStdString(folder.string()));
-    }
     second.start(QStringLiteral(CW_APP_BINARY), arguments);
-    if (!second.waitForStarted()) {
-        return false;
-    }
-    while (second.state() != QProcess::NotRunning) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return second.exitStatus() == QProcess::NormalExit && second.exitCode() == 0;
-}
-
-// Runs the event loop until `done` holds; false after a minute (a passing run never waits so long).
-bool processEventsUntil(const std::function<bool()>& done) {
-    QElapsedTimer guard;
-    guard.start();
-    while (!done()) {
-        if (guard.elapsed() > 60000) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
+    return second.waitForStarted() &&
+           processEventsUntil([&] { return second.state() == QProcess::NotRunning; }) &&
+           second.exitStatus() == QProcess::NormalExit && second.exitCode() == 0;
 }
 
 QString uniqueInstanceName() {
@@ -335,9 +319,8 @@ QString uniqueInstanceName() {
 TEST(CommandLine, HelpIsPrintedAndAnUnknownOptionRefusedWithoutADisplay) {
     testsupport::TempDir home;
     QProcessEnvironment environment = startEnvironment(uniqueInstanceName(), home.path());
-    for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
         environment.remove(variable);
-    }
     // Each with its status and the beginning of what it says (standard output, else error).
     const std::tuple<QStringList, int, QByteArray> starts[] = {
         {{"--help"}, 0, "usage: cuewright [--] [FILE...]"},
@@ -467,18 +450,16 @@ TEST(SingleInstance, StartsAtTheSameMomentLeaveOneInstanceAndItsSocket) {
             starts.push_back(std::make_unique<QProcess>());
             starts.back()->setProcessEnvironment(environment);
         }
-        for (const auto& start : starts) {
+        for (const auto& start : starts)
             start->start(QStringLiteral(CW_APP_BINARY), {});
-        }
         const auto running = [&] {
             return std::count_if(starts.begin(), starts.end(),
                                  [](const auto& s) { return s->state() != QProcess::NotRunning; });
         };
         QElapsedTimer guard;
         guard.start();
-        while (running() > 1 && guard.elapsed() < 60000) {
+        while (running() > 1 && guard.elapsed() < 60000)
             starts[std::size_t(guard.elapsed() / 50 % 3)]->waitForFinished(50);
-        }
         ASSERT_EQ(running(), 1) << "more than one instance stayed";
         const auto& survivor = *std::find_if(
             starts.begin(), starts.end(), [](const auto& s) { return s->state() != QProcess::NotRunning; });
@@ -510,9 +491,8 @@ bool becomesTheRunningInstance(const QString& name, const QString& socket, const
     testsupport::TempDir home;
     QProcess start;
     QProcessEnvironment environment = startEnvironment(name, home.path(), runtimeFolder);
-    if (!tempFolder.isEmpty()) {
+    if (!tempFolder.isEmpty())
         environment.insert("TMPDIR", tempFolder);
-    }
     start.setProcessEnvironment(environment);
     start.start(QStringLiteral(CW_APP_BINARY), {});
     if (!start.waitForStarted())
@@ -567,8 +547,6 @@ TEST(SingleInstance, RefusedHandOversAreLoggedOnceASecondWithACount) {
     clock.start();
     const passwd* nobody = ::getpwnam("nobody");
     ASSERT_TRUE(nobody);
-    const uid_t uid = nobody->pw_uid;
-    const gid_t gid = nobody->pw_gid;
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::strncpy(address.sun_path, (shared / "instance").c_str(), sizeof address.sun_path - 1);
@@ -578,7 +556,7 @@ TEST(SingleInstance, RefusedHandOversAreLoggedOnceASecondWithACount) {
     const pid_t child = ::fork();
     if (child == 0) {
         int connected = 0;
-        if (::setgroups(0, nullptr) == 0 && ::setgid(gid) == 0 && ::setuid(uid) == 0) {
+        if (::setgroups(0, nullptr) == 0 && ::setgid(nobody->pw_gid) == 0 && ::setuid(nobody->pw_uid) == 0) {
             for (int i = 0; i < 3000; ++i) {
                 const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
                 connected += ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
@@ -660,12 +638,9 @@ TEST(SingleInstance, TheCopyAStartStoodInForTakesHandOversAgainWhenTheStandInQui
         QLocalSocket later;
         later.connectToServer(path);
         EXPECT_TRUE(later.waitForConnected(2000));
-        std::vector<std::string> left;
-        for (const auto& entry : fs::directory_iterator(dir.path())) {
-            left.push_back(entry.path().filename().string());
-        }
-        std::sort(left.begin(), left.end());
-        EXPECT_EQ(left, (std::vector<std::string>{"instance", "instance.lock"}));
+        const QDir::Filters all = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
+        EXPECT_EQ(QDir(QString::fromStdString(dir.path().string())).entryList(all),
+                  (QStringList{"instance", "instance.lock"}));
     }
 }
 
@@ -679,9 +654,8 @@ TEST(SingleInstance, AStartAfterAStandInWasKilledHandsOverToTheCopyItStoodInFor)
         const QString name = uniqueInstanceName();
         fs::path runtime = top.path();
         const std::size_t rest = (runtime / name.toStdString()).string().size();
-        if (socketLength > rest) {
+        if (socketLength > rest)
             runtime /= std::string(socketLength - rest - 1, 'r');
-        }
         fs::create_directories(runtime);
         fs::permissions(runtime, fs::perms::owner_all);
         testsupport::TempDir home;
@@ -689,9 +663,8 @@ TEST(SingleInstance, AStartAfterAStandInWasKilledHandsOverToTheCopyItStoodInFor)
         const QProcessEnvironment environment = startEnvironment(name, home.path(), runtime);
         QProcess first;
         QProcess standIn;
-        for (QProcess* start : {&first, &standIn}) {
+        for (QProcess* start : {&first, &standIn})
             start->setProcessEnvironment(environment);
-        }
         const auto listensAt = [&](const QProcess& start) {
             return processEventsUntil([&] { return listenerOf(socket) == pid_t(start.processId()); });
         };
@@ -700,9 +673,8 @@ TEST(SingleInstance, AStartAfterAStandInWasKilledHandsOverToTheCopyItStoodInFor)
             const int fd =
                 ::open((socket + QStringLiteral(".lock")).toLocal8Bit().constData(), O_RDWR | O_CLOEXEC);
             const bool free = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-            if (fd >= 0) {
+            if (fd >= 0)
                 ::close(fd);
-            }
             return free;
         };
         first.start(QStringLiteral(CW_APP_BINARY), {});
@@ -734,14 +706,12 @@ public:
                 QObject::connect(connection, &QLocalSocket::readyRead, connection, [this, connection] {
                     received_[connection] += connection->readAll();
                     const QByteArray& list = received_[connection];
-                    if (!list.endsWith(QByteArray("\0\0", 2))) {
+                    if (!list.endsWith(QByteArray("\0\0", 2)))
                         return;
-                    }
                     QStringList paths;
                     for (const QByteArray& field : list.split('\0').mid(1)) {
-                        if (!field.isEmpty()) {
+                        if (!field.isEmpty())
                             paths << QString::fromUtf8(field);
-                        }
                     }
                     lists.push_back(paths);
                     if (answering) {
@@ -820,9 +790,8 @@ TEST(SingleInstance, AStandInOpensNoScriptAnotherCopyShowsAndHandsItOnAgain) {
         ASSERT_TRUE(standIn.listen(
             [&](const QStringList& paths) {
                 for (const QString& p : paths) {
-                    if (!standIn.shownElsewhere(p.toStdString())) {
+                    if (!standIn.shownElsewhere(p.toStdString()))
                         opened.push_back(p);
-                    }
                 }
             },
             [](const QString&) { return false; }));
@@ -877,9 +846,8 @@ TEST(ShownFileLocks, AScriptIsHeldElsewhereOnlyWhileAnotherCopyShowsIt) {
                                                          {fifo, false},
                                                          {dir.path().string(), false},
                                                          {(dir / "missing.cwr").string(), false}};
-    for (const auto& [path, held] : whileStopped) {
+    for (const auto& [path, held] : whileStopped)
         EXPECT_EQ(cw::ShownFileLocks::heldElsewhere(path), held) << path;
-    }
     ::kill(copy, SIGKILL);
     ASSERT_EQ(::waitpid(copy, &status, 0), copy);
     EXPECT_FALSE(cw::ShownFileLocks::heldElsewhere(talk)) << "a copy that ended keeps the script";
@@ -898,9 +866,8 @@ TEST(ShownFileLocks, AScriptIsHeldElsewhereOnlyWhileAnotherCopyShowsIt) {
     EXPECT_TRUE(cw::ShownFileLocks::heldElsewhere(other));
 
     std::vector<std::string> many;
-    for (std::size_t i = 0; i < cw::ShownFileLocks::maxFiles + 5; ++i) {
+    for (std::size_t i = 0; i < cw::ShownFileLocks::maxFiles + 5; ++i)
         many.push_back(make("many-" + std::to_string(i) + ".cwr"));
-    }
     locks.hold(many);
     EXPECT_EQ(locks.count(), cw::ShownFileLocks::maxFiles);
     locks.hold({});
@@ -911,11 +878,11 @@ TEST(ShownFileLocks, AScriptIsHeldElsewhereOnlyWhileAnotherCopyShowsIt) {
     for (int round = 0; round < 50; ++round) {
         std::array<cw::ShownFileLocks, 4> copies;
         std::atomic<int> taken = 0;
-        std::vector<std::thread> claiming;
-        for (cw::ShownFileLocks& copy : copies) {
-            claiming.emplace_back([&] { taken += copy.claim(talk) == Claim::taken ? 1 : 0; });
+        {
+            std::vector<std::jthread> claiming;
+            for (cw::ShownFileLocks& copy : copies)
+                claiming.emplace_back([&] { taken += copy.claim(talk) == Claim::taken ? 1 : 0; });
         }
-        std::for_each(claiming.begin(), claiming.end(), [](std::thread& thread) { thread.join(); });
         ASSERT_EQ(taken.load(), 1) << "round " << round;
     }
     EXPECT_EQ(locks.claim(talk), Claim::taken);

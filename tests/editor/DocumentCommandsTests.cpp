@@ -17,7 +17,6 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QPdfWriter>
 #include <QPrinterInfo>
@@ -25,6 +24,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QTest>
 #include <QTimer>
 #include <QWidget>
 
@@ -44,14 +44,7 @@ namespace {
 
 // Runs the event loop until `done` holds; false after two minutes (a passing run never waits so long).
 bool processEventsUntil(const std::function<bool()>& done) {
-    QElapsedTimer guard;
-    guard.start();
-    while (!done()) {
-        if (guard.elapsed() > 120000)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
+    return QTest::qWaitFor(done, 120000);
 }
 
 // Pages of a PDF: each is an object of type /Page.
@@ -264,26 +257,11 @@ TEST_F(DocumentCommandsTest, AFileIsReplacedOnlyWhenTheUserAgrees) {
          Outcome::cancelled},
         {"read-only, Save to its own file, Replace", "own2.cwr", save("own2.cwr", true), true, Ask::readOnly,
          Outcome::saved},
-        {"shown in another window", "shown.cwr",
-         [&] {
-             commands.setOpenElsewhereCheck(
-                 [&](const std::string& p) { return p == path("shown.cwr").toStdString(); });
-             return saveAs("shown")();
-         },
-         false, Ask::shownElsewhere, Outcome::cancelled},
-        {"its own file, shown in another window too", "twice.cwr",
-         [&] {
-             commands.setOpenElsewhereCheck([&](const std::string&) { return true; });
-             return save("twice.cwr")();
-         },
-         false, Ask::shownElsewhere, Outcome::failed},
-        {"shown in another copy", "theirs.cwr",
-         [&] {
-             commands.setOtherCopyCheck(
-                 [&](const std::string& p) { return p == path("theirs.cwr").toStdString(); });
-             return saveAs("theirs")();
-         },
-         false, Ask::otherCopy, Outcome::cancelled},
+        {"shown in another window", "shown.cwr", saveAs("shown"), false, Ask::shownElsewhere,
+         Outcome::cancelled},
+        {"its own file, shown in another window too", "twice.cwr", save("twice.cwr"), false,
+         Ask::shownElsewhere, Outcome::failed},
+        {"shown in another copy", "theirs.cwr", saveAs("theirs"), false, Ask::otherCopy, Outcome::cancelled},
     };
     if (QPrinterInfo::availablePrinters().isEmpty()) {
         cases.push_back({"Print to PDF, typed without extension", "printed.pdf",
@@ -295,8 +273,11 @@ TEST_F(DocumentCommandsTest, AFileIsReplacedOnlyWhenTheUserAgrees) {
     }
     for (const Case& c : cases) {
         project->setRepresentedPath(std::nullopt);
-        commands.setOpenElsewhereCheck({});
-        commands.setOtherCopyCheck({});
+        // Another window, or another copy, shows the file as the case says.
+        using Check = std::function<bool(const std::string&)>;
+        const Check shown = [&](const std::string& p) { return p == path(c.file).toStdString(); };
+        commands.setOpenElsewhereCheck(c.ask == Ask::shownElsewhere ? shown : Check());
+        commands.setOtherCopyCheck(c.ask == Ask::otherCopy ? shown : Check());
         const std::string before = std::string("precious ") + c.file;
         std::ofstream(dir / c.file) << before;
         if (c.ask == Ask::readOnly)

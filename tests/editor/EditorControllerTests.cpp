@@ -144,6 +144,11 @@ public: // table-driven steps reach in
         change(properties);
         project->setScriptProperties(properties);
     }
+    template <class Change> void changeEditor(Change change) {
+        cw::Editor editor = project->editor();
+        change(editor);
+        project->setEditor(editor);
+    }
     void settle() { settleTimer->advance(EditorController::settleDelay); }
 
     testsupport::TempDir dir;
@@ -255,9 +260,7 @@ TEST_F(EditorControllerTest, QtTimerHandsTheTextOverFromTheEventLoop) {
     qtTimed->load();
     QTest::keyClick(&own, Qt::Key_Q);
     EXPECT_TRUE(qtTimed->hasPendingEdit());
-    for (int pass = 0; pass < 100 && qtTimed->hasPendingEdit(); ++pass) {
-        QCoreApplication::processEvents();
-    }
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !qtTimed->hasPendingEdit(); }));
     EXPECT_EQ(project->document().text.string(), QStringLiteral("q"));
     EXPECT_EQ(viewText(), QString()) << "this editor is not loaded and does not follow";
 }
@@ -282,9 +285,7 @@ TEST_F(EditorControllerTest, ProjectTextLoadsWithoutCountingAsAnEditAndLinesAreP
     const std::uint64_t scanned = platform::lineBreakScanCount();
     QTest::keyClick(&view, Qt::Key_Y);
     EXPECT_LE(platform::lineBreakScanCount() - scanned, 1u << 19); // about ten times a part of 32 K
-    while (project->editor().lineRanges.back().range.end() != 100001) {
-        QCoreApplication::processEvents();
-    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return project->editor().lineRanges.back().range.end() == 100001; }));
     std::unique_ptr<QTextDocument> fresh(view.document()->clone());
     fresh->setTextWidth(view.document()->textWidth());
     EXPECT_EQ(project->editor().lineCount, cw::editor::measureLines(*fresh, view.lineCounting()).lineCount);
@@ -317,17 +318,12 @@ TEST_F(EditorControllerTest, LocksWhilePromptingWhenTheSettingIsOn) {
     } cases[] = {{true, true, true}, {true, false, false}, {false, true, false}};
     for (const auto& c : cases) {
         defaults.set(cw::settings::lockEditorDuringPrompting, c.setting);
-        if (c.playing) {
-            controller->projectDidStartPlayback(*project);
-        } else {
-            controller->projectDidStopPlayback(*project);
-        }
+        c.playing ? controller->projectDidStartPlayback(*project)
+                  : controller->projectDidStopPlayback(*project);
         EXPECT_EQ(view.isReadOnly(), c.readOnly) << c.setting << c.playing;
         EXPECT_EQ(project->editor().isLocked, c.readOnly);
     }
-    cw::Editor locked = project->editor();
-    locked.isLocked = true;
-    project->setEditor(locked);
+    changeEditor([](cw::Editor& e) { e.isLocked = true; });
     QTest::keyClick(&view, Qt::Key_Z);
     EXPECT_EQ(viewText(), QStringLiteral("x")) << "a locked editor takes no typing";
     EXPECT_FALSE(controller->hasPendingEdit());
@@ -348,9 +344,8 @@ TEST_F(EditorControllerTest, PasteGoesThroughThePasteRules) {
     for (const auto& c : cases) {
         auto* mime = new QMimeData;
         mime->setText(QString::fromUtf8(c.plain));
-        if (c.html) {
+        if (c.html)
             mime->setHtml(QString::fromUtf8(c.html));
-        }
         view.moveCursor(QTextCursor::End);
         const AttributedString expected = view.pastedContent(*mime);
         const int before = view.document()->characterCount() - 1;
@@ -598,11 +593,9 @@ TEST_F(EditorControllerTest, TextColourAndFontFromTheProject) {
     EXPECT_NE(text.attributes(7).font, shownBold);
 
     select(2, 10); // blue "d or " and the plain red "not"
-    cw::Editor editor = project->editor();
-    const platform::Font serif{QStringLiteral("DejaVu Serif"), editor.typingAttributes.font.pointSize, true,
-                               false};
-    editor.typingAttributes.font = serif; // as the pane's font panel hands it over
-    project->setEditor(editor);
+    const platform::Font serif{QStringLiteral("DejaVu Serif"),
+                               project->editor().typingAttributes.font.pointSize, true, false};
+    changeEditor([&](cw::Editor& e) { e.typingAttributes.font = serif; }); // as the font panel hands it over
     text = shownText();
     for (int at : {3, 8}) {
         ASSERT_TRUE(text.attributes(at).font);
@@ -631,9 +624,7 @@ TEST_F(EditorControllerTest, FontPickedOverMixedLooksChangesOnlyTheFamily) {
     text.setAttributes(under, {16, 5});
     load(text);
     view.selectAll();
-    cw::Editor editor = project->editor();
-    editor.typingAttributes.font.family = QStringLiteral("DejaVu Serif"); // the pane's font panel
-    project->setEditor(editor);
+    changeEditor([](cw::Editor& e) { e.typingAttributes.font.family = QStringLiteral("DejaVu Serif"); });
     controller->autosave();
     const auto file = dir / "fonts.cwr";
     project->save(file.string());
@@ -663,9 +654,8 @@ TEST_F(EditorControllerTest, FontPickedOverMixedLooksChangesOnlyTheFamily) {
     }
     view.undo();
     const auto undone = shownText();
-    for (const auto& look : looks) {
+    for (const auto& look : looks)
         EXPECT_EQ(undone.attributes(look.at).font->family, plain.font->family) << "one undo step " << look.at;
-    }
 }
 
 // Bold, italic and underline over a selection: on for all of it when any part lacks it, off when
@@ -724,11 +714,7 @@ TEST_F(EditorControllerTest, TraitsToggleOverTheSelectionAsNamedSteps) {
     QApplication::clipboard()->setText(QStringLiteral("pasted"));
     view.paste();
     EXPECT_EQ(view.undoActionName(), QStringLiteral("Paste")) << "pastes are named too";
-    project->setEditor([&] {
-        cw::Editor editor = project->editor();
-        editor.isLocked = true;
-        return editor;
-    }());
+    changeEditor([](cw::Editor& e) { e.isLocked = true; });
     select(0, 5);
     controller->toggleTrait(Trait::bold);
     EXPECT_FALSE(traitAt(Trait::bold, 0)) << "a locked editor stays as it is";
@@ -905,9 +891,7 @@ TEST_F(EditorViewsTest, ALongPasteIsShownSmallerBeforeItIsLaidOut) {
     const QTextDocument& document = *views.text->document();
     EXPECT_LE(document.documentLayout()->documentSize().height(), cw::EditorAppearance::maximumLaidOutHeight);
     EXPECT_LT(own->lineHeight(), size);
-    while (own->isCountingLines()) {
-        QCoreApplication::processEvents();
-    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !own->isCountingLines(); }, 60000));
     EXPECT_GT(project->editor().lineCount, 20000) << "about two words a line at the column's size";
 }
 
@@ -928,9 +912,8 @@ void turnWheel(ScriptTextView& textView) {
 // word wider than the column.
 TEST_F(EditorControllerTest, PromptersShowTheLinesTheProjectCounts) {
     QString words;
-    for (int i = 0; i < 900; ++i) {
+    for (int i = 0; i < 900; ++i)
         words += QString::fromLatin1(i % 37 == 36 ? "Wednesday.\n" : i % 11 == 0 ? "presenter " : "is a ");
-    }
     words += u'\n';
     AttributedString styled(words);
     styled.addAttributes(sans(12), {0, int(words.size())});
@@ -961,9 +944,8 @@ TEST_F(EditorControllerTest, PromptersShowTheLinesTheProjectCounts) {
             std::ranges::transform(counted, starts.begin(),
                                    [](const auto& line) { return line.range.location; });
             const QString& string = t.text.string();
-            if (string.endsWith(u'\n')) {
+            if (string.endsWith(u'\n'))
                 starts.push_back(int(string.size())); // the empty line after the closing break
-            }
             for (const int width : {800, 960}) {
                 cw::PrompterView prompter;
                 prompter.resize(width, 600);
@@ -981,9 +963,8 @@ class EditorScrollTest : public EditorControllerTest {
 public:
     EditorScrollTest() {
         QString lines;
-        for (int i = 0; i < 200; ++i) {
+        for (int i = 0; i < 200; ++i)
             lines += QStringLiteral("line %1\n").arg(i);
-        }
         load(AttributedString(lines));
         view.setScrollAnimationDuration(0);
         project->setScrollSpeed(0, 0, 0); // playing does not move the position

@@ -83,9 +83,7 @@ protected:
         ASSERT_NE(undo, items.end()) << "no Undo in the context menu";
         const QString undone = text->undoActionName();
         QTest::mouseClick(menu->windowHandle(), Qt::LeftButton, {}, menu->actionGeometry(*undo).center());
-        for (int turn = 0; turn < 1000 && text->redoActionName() != undone; ++turn) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        }
+        EXPECT_TRUE(QTest::qWaitFor([&] { return text->redoActionName() == undone; }));
     }
     // What Replace All counted, and how often the text was laid out again meanwhile.
     std::pair<int, int> replaceAllCountingLayouts() {
@@ -323,9 +321,7 @@ TEST_F(FindBarTest, ReplaceAllOverALongRunAndItsUndoLetTheLoopTurnAndTheirCancel
     // The matches of a long text are counted a part at a time; the count ends where one call did.
     const auto counted = [&] {
         EXPECT_TRUE(bar->isCounting()) << "counted in one go";
-        while (bar->isCounting()) {
-            QApplication::processEvents();
-        }
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !bar->isCounting(); }, 60000));
         return bar->status().toStdString();
     };
     EXPECT_EQ(counted(), "2097152 replaced");

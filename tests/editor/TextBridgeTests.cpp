@@ -177,9 +177,8 @@ TEST(TextBridge, LongTextsOfAnyLineStructureGoInAsShortBlocksAndComeBackExactly)
     using cw::editor::TextInsertion;
     const auto words = [](int count, const QString& between) {
         QStringList list;
-        for (int i = 0; i < count; ++i) {
+        for (int i = 0; i < count; ++i)
             list << QStringLiteral("word%1").arg(i % 97);
-        }
         return list.join(between);
     };
     const auto lines = [](int count, const QString& line) {
@@ -230,9 +229,8 @@ TEST(TextBridge, LongTextsOfAnyLineStructureGoInAsShortBlocksAndComeBackExactly)
         cw::editor::setAttributedText(document, c.text);
         EXPECT_LE(document.blockCount(), c.maxBlocks);
         int longest = 0;
-        for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+        for (QTextBlock block = document.begin(); block.isValid(); block = block.next())
             longest = std::max(longest, block.length());
-        }
         EXPECT_LE(longest, TextInsertion::maxBlockCharacters + 1);
         expectSame(c.text, cw::editor::attributedText(document));
         EXPECT_TRUE(cw::editor::plainText(document).string == c.text.string());
@@ -249,10 +247,9 @@ TEST(TextBridge, LongTextsOfAnyLineStructureGoInAsShortBlocksAndComeBackExactly)
 // after such a break, in a block emptied of its own, takes nothing of it, so an Enter typed there
 // is a line break.
 TEST(TextBridge, WhatIsTypedAfterACutSpaceIsItsOwn) {
-    QString text;
-    while (text.size() <= 2 * cw::editor::TextInsertion::maxBlockCharacters) {
-        text += QStringLiteral("one paragraph without end ");
-    }
+    const QString paragraph = QStringLiteral("one paragraph without end ");
+    const QString text =
+        paragraph.repeated(2 * cw::editor::TextInsertion::maxBlockCharacters / int(paragraph.size()) + 1);
     cw::editor::ScriptTextView view;
     cw::editor::setAttributedText(*view.document(), AttributedString(text));
     const QTextBlock second = view.document()->begin().next();
@@ -466,28 +463,25 @@ TEST(TextBridge, ANamedEditCutsOnlyTheBlocksItChanged) {
 TEST(TextBridge, AThirdClickSelectsTheParagraph) {
     using cw::editor::ScriptTextView;
     const QString line = QStringLiteral("A heading of its own\n");
-    QString many; // long enough for short paragraphs to share blocks
-    while (many.size() < cw::editor::TextInsertion::joinParagraphsFrom) {
-        many += line;
-    }
+    // Long enough for short paragraphs to share blocks.
+    const QString many = line.repeated(cw::editor::TextInsertion::joinParagraphsFrom / int(line.size()) + 1);
     const QString longOne = QStringLiteral("Short\n") + QStringLiteral("one two three four ").repeated(2000) +
                             QStringLiteral("\nEnd");
     const QString run = QStringLiteral("Short\n") + QString(20000, u'x') + QStringLiteral("\nEnd");
     const struct {
         const char* what;
         QString text;
-        int clickedBlock; // the block clicked in
-        QString selected; // with its break
+        QString selected; // with its break, of the fourth block clicked in
         QPoint hand{};    // how far the pointer moves before the release, y in lines
         int shiftClick = 0; // then Shift+click this many lines below
     } cases[] = {
-        {"short paragraphs sharing a block", many, 3, line},
-        {"a long paragraph", longOne, 3, longOne.section(u'\n', 1, 1) + u'\n'},
-        {"a run without a space", run, 3, QString(20000, u'x') + u'\n'},
-        {"a moving hand, short paragraphs", many, 3, line, {12, 0}},
-        {"a moving hand, a long paragraph", longOne, 3, longOne.section(u'\n', 1, 1) + u'\n', {-15, 0}},
-        {"a drag a line down", many, 3, line.repeated(2), {0, 1}},
-        {"a Shift+click two lines up", many, 3, line.repeated(3), {}, -2},
+        {"short paragraphs sharing a block", many, line},
+        {"a long paragraph", longOne, longOne.section(u'\n', 1, 1) + u'\n'},
+        {"a run without a space", run, QString(20000, u'x') + u'\n'},
+        {"a moving hand, short paragraphs", many, line, {12, 0}},
+        {"a moving hand, a long paragraph", longOne, longOne.section(u'\n', 1, 1) + u'\n', {-15, 0}},
+        {"a drag a line down", many, line.repeated(2), {0, 1}},
+        {"a Shift+click two lines up", many, line.repeated(3), {}, -2},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -495,10 +489,7 @@ TEST(TextBridge, AThirdClickSelectsTheParagraph) {
         view.resize(600, 400);
         view.show();
         cw::editor::setAttributedText(*view.document(), AttributedString(c.text));
-        QTextBlock block = view.document()->begin();
-        for (int i = 0; i < c.clickedBlock; ++i) {
-            block = block.next();
-        }
+        const QTextBlock block = view.document()->findBlockByNumber(3);
         ASSERT_TRUE(block.isValid());
         QTextCursor at(block);
         at.movePosition(QTextCursor::NextCharacter);
@@ -516,10 +507,9 @@ TEST(TextBridge, AThirdClickSelectsTheParagraph) {
             QApplication::sendEvent(view.viewport(), &move);
         }
         QTest::mouseRelease(view.viewport(), Qt::LeftButton, {}, released);
-        if (c.shiftClick != 0) {
+        if (c.shiftClick != 0)
             QTest::mouseClick(view.viewport(), Qt::LeftButton, Qt::ShiftModifier,
                               point + QPoint(0, c.shiftClick * lineHeight));
-        }
         const QTextCursor selection = view.textCursor();
         const QString selected =
             cw::editor::attributedText(*view.document(), selection.selectionStart(), selection.selectionEnd())
@@ -576,9 +566,8 @@ TEST(TextBridge, MovesAndDeletionsBesideACutPassACharacter) {
             ASSERT_EQ(cuts.front(), 1027);
         }
         QTextCursor cursor(second);
-        if (!c.fromSecondBlockStart) {
+        if (!c.fromSecondBlockStart)
             cursor.movePosition(QTextCursor::PreviousCharacter);
-        }
         view.setTextCursor(cursor);
         QTest::keyClick(&view, c.key, c.modifiers);
         const cw::editor::PlainText plain = cw::editor::plainText(*view.document());
@@ -603,12 +592,9 @@ TEST(TextBridge, ALongPasteGoesInPiecesOneUndoOrCancelTakesItBack) {
         paste(view, lines);
         ASSERT_TRUE(view.isPasting());
         EXPECT_TRUE(view.isReadOnly());
-        if (cancel) {
+        if (cancel)
             view.cancelPaste();
-        }
-        while (view.isPasting()) {
-            QApplication::processEvents();
-        }
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !view.isPasting(); }, 60000));
         EXPECT_FALSE(view.isReadOnly());
         const QString expected = cancel ? QStringLiteral("Before after")
                                         : QStringLiteral("Before ") + lines + QStringLiteral("after");
