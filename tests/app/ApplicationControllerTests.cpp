@@ -114,8 +114,9 @@ protected:
     void launchOn(platform::Defaults* settings) {
         environment.defaults = settings ? settings : &defaults;
         app = cw::ApplicationController::create(environment);
-        if (settings)
+        if (settings) {
             launch();
+        }
     }
     bool askedAnything() const {
         return std::any_of(events.begin(), events.end(), [](const auto& e) { return e.starts_with("ask"); });
@@ -123,8 +124,9 @@ protected:
     std::vector<std::string> bookmarkTitles() const {
         std::vector<std::string> titles;
         for (QAction* item : app->bookmarkMenu()->actions()) {
-            if (item->property("tag").toInt() > 0)
+            if (item->property("tag").toInt() > 0) {
                 titles.push_back(item->text().section(QLatin1Char('\t'), 0, 0).toStdString());
+            }
         }
         return titles;
     }
@@ -171,8 +173,9 @@ TEST_F(Shell, EachStartupModeOpensWhatItSays) {
         SCOPED_TRACE(std::string(c.mode) + (c.withRecent ? " with a recent file" : ""));
         Fixture fresh;
         fresh.defaults.set(cw::settings::startupMode, c.mode);
-        if (c.withRecent)
+        if (c.withRecent) {
             cw::RecentDocuments(fresh.defaults).note(recent);
+        }
         fresh.launch();
         EXPECT_EQ(fresh.app->editorControllers().size(), c.editors);
         EXPECT_EQ(fresh.app->startWindow() != nullptr && fresh.app->startWindow()->isVisible(),
@@ -201,8 +204,9 @@ TEST_F(Shell, EachStartupModeOpensWhatItSays) {
 TEST_F(Shell, QuittingAsksUnsavedScriptsInTurnAndStopsAtTheFirstThatStays) {
     defaults.set(cw::settings::startupMode, "DoNothing");
     launch();
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < 3; ++i) {
         app->newDocument();
+    }
     auto projects = app->workspace().projects();
     EXPECT_TRUE(app->applicationShouldTerminate()) << "nothing unsaved: no question";
     EXPECT_FALSE(askedAnything());
@@ -342,8 +346,9 @@ TEST_F(Shell, AFileOpenedThroughALinkIsReadAndNamedByTheLink) {
     EXPECT_TRUE(fs::is_symlink(link)) << "the save replaced the link";
     EXPECT_EQ(fs::read_symlink(link), "versions/talk-v3");
     EXPECT_EQ(cw::ScriptDocumentFile::open(target, defaults).text.string(), "Version three, edited");
-    for (const auto& item : fs::directory_iterator(dir.path()))
+    for (const auto& item : fs::directory_iterator(dir.path())) {
         EXPECT_FALSE(item.path().filename().string().starts_with(".cw-")) << item.path();
+    }
 
     for (const char* name : {"zero.rtf", "zero.cwr", "zero.txt", "zero.pdf", "pipe.txt", "pipe.pdf"}) {
         SCOPED_TRACE(name);
@@ -474,8 +479,9 @@ TEST_F(Shell, AFileRefusedAfterItsReadShowsNoProgressBesideItsAlert) {
     // Windows an earlier test of this process left shown are none of this opening's.
     QWidgetList shownBefore;
     for (QWidget* window : QApplication::topLevelWidgets()) {
-        if (window->isVisible())
+        if (window->isVisible()) {
             shownBefore << window;
+        }
     }
     cw::LargeFileOpening opening(damaged, cw::ScriptImport::DefaultStyle{},
                                  [&](cw::LargeFileOpening::Read read) {
@@ -483,8 +489,9 @@ TEST_F(Shell, AFileRefusedAfterItsReadShowsNoProgressBesideItsAlert) {
                                      // The alert, up for longer than the progress window waits.
                                      QTest::qWait(3 * cw::LargeFileOpening::progressDelayMs);
                                      for (QWidget* window : QApplication::topLevelWidgets()) {
-                                         if (window->isVisible() && !shownBefore.contains(window))
+                                         if (window->isVisible() && !shownBefore.contains(window)) {
                                              besideTheAlert << window->windowTitle();
+                                         }
                                      }
                                      return cw::LargeFileOpening::Opened{};
                                  });
@@ -834,18 +841,21 @@ protected:
         QCoreApplication::sendPostedEvents(nullptr, 0); // the message comes once the loop runs
     }
     std::size_t copies() const {
-        if (cw::ScriptRecovery* recovery = app->scriptRecovery())
+        if (cw::ScriptRecovery* recovery = app->scriptRecovery()) {
             recovery->flush();
+        }
         std::size_t count = 0;
-        for (const auto& item : fs::directory_iterator(folder()))
+        for (const auto& item : fs::directory_iterator(folder())) {
             count += item.path().extension() == ".cwr";
+        }
         return count;
     }
 
     // The copies' scheduled writes come due.
     void keepEdits() {
-        for (auto& fire : std::exchange(scheduled, {}))
+        for (auto& fire : std::exchange(scheduled, {})) {
             fire();
+        }
     }
     // keepEdits with files limited to `bytes` (a write past that fails rather than signalling);
     // the limit is lifted before the posted notices are delivered.
@@ -871,8 +881,9 @@ protected:
         cw::Document document;
         document.text = platform::AttributedString(text.value_or(QString()));
         other->write(entry, document, {});
-        if (!text)
+        if (!text) {
             std::ofstream(other->copyPath(entry.id), std::ios::trunc) << "not a script";
+        }
     }
 
     std::vector<std::function<void()>> scheduled;
@@ -1009,8 +1020,9 @@ TEST_F(Recovery, EditsNewerThanTheCopyBroughtBackAreNamedAtTheNextStart) {
               "last edits. Save it to keep what came back.");
 
     // Ending the session writes the copies again: what comes back then is what was shown.
-    for (const auto& project : restored)
+    for (const auto& project : restored) {
         editorOf(*project)->answer = CloseAnswer::cancel;
+    }
     app->terminateWithoutAsking();
     restart();
     ASSERT_EQ(alerts->shown().size(), 3u);
@@ -1018,8 +1030,9 @@ TEST_F(Recovery, EditsNewerThanTheCopyBroughtBackAreNamedAtTheNextStart) {
 
     // An edit, then a crash before its copy was due: what comes back is older, and said so.
     for (const auto& project : app->workspace().projects()) {
-        if (project->representedPath())
+        if (project->representedPath()) {
             project->setText(platform::AttributedString("typed after the last copy"));
+        }
     }
     restart();
     EXPECT_EQ(alerts->shown().back().messageText.toStdString(),
@@ -1084,8 +1097,9 @@ TEST_F(Recovery, AnUnreadableCopyIsAskedAboutOnce) {
     EXPECT_EQ(opener->opened[0], QUrl::fromLocalFile(QString::fromStdString(folder().string())));
     std::vector<std::string> kept;
     for (const auto& item : fs::directory_iterator(folder())) {
-        if (item.path().extension() == ".cwr")
+        if (item.path().extension() == ".cwr") {
             kept.push_back(item.path().filename().string());
+        }
     }
     ASSERT_EQ(kept.size(), 1u) << "the discarded copy stayed";
     EXPECT_TRUE(kept[0].starts_with("unreadable-")) << kept[0];
@@ -1173,13 +1187,15 @@ TEST_F(Recovery, TheSessionEndingWhileLaunchingStartsNothingMore) {
         SCOPED_TRACE(duringTheOffer ? "during the offer to move" : "before it");
         events.clear();
         devices.clear();
-        if (duringTheOffer)
+        if (duringTheOffer) {
             environment.offerMoveToApplicationsFolder = [this] { app->terminateWithoutAsking(); };
+        }
         app.reset();
         app = cw::ApplicationController::create(environment);
         app->applicationWillFinishLaunching();
-        if (!duringTheOffer)
+        if (!duringTheOffer) {
             app->terminateWithoutAsking();
+        }
         app->applicationDidFinishLaunching();
         EXPECT_TRUE(app->isTerminating());
         EXPECT_TRUE(app->workspace().projects().empty());
@@ -1193,8 +1209,9 @@ TEST_F(Recovery, CopiesGoWhenTheirEditsAreDiscardedOrSaved) {
     app->newDocument();
     app->newDocument();
     const auto projects = app->workspace().projects();
-    for (const auto& project : projects)
+    for (const auto& project : projects) {
         project->setText(platform::AttributedString("typed"));
+    }
     ASSERT_EQ(scheduled.size(), 2u);
     keepEdits();
     EXPECT_EQ(copies(), 2u);
@@ -1306,8 +1323,9 @@ TEST_F(RealDevices, LaunchStartsAndTerminationStopsThem) {
     std::vector<std::string> lines;
     for (std::string line : log.lines()) {
         line = line.substr(0, line.find(" ("));
-        if (std::find(expected.begin(), expected.end(), line) != expected.end())
+        if (std::find(expected.begin(), expected.end(), line) != expected.end()) {
             lines.push_back(line);
+        }
     }
     EXPECT_EQ(lines, expected);
 }
