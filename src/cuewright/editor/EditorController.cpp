@@ -127,6 +127,8 @@ EditorController::EditorController(std::shared_ptr<Project> project, ScriptTextV
                                  autosave();
                              }
                          }),
+        QObject::connect(textView_, &ScriptTextView::longEditEnded, textView_,
+                         [this] { longEditEnding_ = true; }),
         QObject::connect(textView_, &QTextEdit::currentCharFormatChanged, textView_,
                          [this] { typingAttributesDidChange(); }),
         QObject::connect(textView_->verticalScrollBar(), &QScrollBar::valueChanged, textView_,
@@ -394,10 +396,12 @@ std::optional<double> EditorController::loadProgress() const {
 
 void EditorController::textDidChange() {
     CW_DCHECK_MAIN_THREAD();
+    const bool afterLongEdit = std::exchange(longEditEnding_, false);
     if (ignoreTextChange_ || textView_->isInLongEdit()) {
         return; // the load, or the long edit, publishes the metrics once it is done
     }
-    publishLineMetricsSoon();
+    // After a long edit the count starts in a turn of its own: the edit's end held this one long.
+    publishLineMetricsSoon(/*countNow=*/!afterLongEdit);
     if (background_ && background_->lineHeight() != lineHeight_) {
         background_->setLineHeight(lineHeight_);
     }
@@ -436,7 +440,7 @@ bool EditorController::hasPendingEdit() const {
     return timers_.autosave->isActive();
 }
 
-void EditorController::publishLineMetricsSoon() {
+void EditorController::publishLineMetricsSoon(bool countNow) {
     CW_DCHECK_MAIN_THREAD();
     if (!holdsWholeText()) {
         return;
@@ -444,12 +448,16 @@ void EditorController::publishLineMetricsSoon() {
     if (countingLines_) {
         return; // the parts go on from the first block not counted, wherever the text changed
     }
-    if (countSomeLines(*textView_->document(), textView_->lineCounting(), countPart_)) {
+    if (countNow && countSomeLines(*textView_->document(), textView_->lineCounting(), countPart_)) {
         publishLineMetrics();
         return;
     }
     countingLines_ = true;
-    QTimer::singleShot(0, textView_, [weak = weak_from_this()] {
+    countMoreLinesLater();
+}
+
+void EditorController::countMoreLinesLater() {
+    textView_->inTurnOfItsOwn(textView_, [weak = weak_from_this()] {
         if (auto self = weak.lock()) {
             self->countMoreLines();
         }
@@ -462,6 +470,7 @@ void EditorController::countMoreLines() {
     }
     if (!loaded_ || !holdsWholeText()) {
         countingLines_ = false; // a load publishes them itself
+        publishNext_ = false;
         return;
     }
     const auto started = std::chrono::steady_clock::now();
@@ -472,15 +481,13 @@ void EditorController::countMoreLines() {
     } else if (spent < countPartTime / 2) {
         countPart_ = std::min(countPartCharacters << 4, countPart_ * 2);
     }
-    if (!done) {
-        QTimer::singleShot(0, textView_, [weak = weak_from_this()] {
-            if (auto self = weak.lock()) {
-                self->countMoreLines();
-            }
-        });
+    // The publish, which maps every line to the script's text, takes a turn of its own.
+    if (!done || !std::exchange(publishNext_, true)) {
+        countMoreLinesLater();
         return;
     }
     countingLines_ = false;
+    publishNext_ = false;
     publishLineMetrics();
 }
 

@@ -185,8 +185,9 @@ public:
     bool publishLineMetrics();
     // The same once they are counted: at once when that takes little (a keystroke), else a part at
     // a time (see countSomeLines), the event loop turning between the parts (a Replace All over a
-    // long paragraph, each of its slices and undone steps). Meanwhile isCountingLines().
-    void publishLineMetricsSoon();
+    // long paragraph, each of its slices and undone steps); without `countNow` (after a long edit)
+    // from the next turn on. Meanwhile isCountingLines().
+    void publishLineMetricsSoon(bool countNow = true);
     bool isCountingLines() const { return countingLines_; }
     // About as many characters counted anew in a part at first; a part that took longer than
     // countPartTime makes the next one half as long, one that took under half of it twice as long,
@@ -269,6 +270,7 @@ private:
     void loadPieceLater(int generation);
     void finishPiecewiseLoad();
     void countMoreLines();
+    void countMoreLinesLater();
     // Places the text view in the background's frame and, with a new width, computes lineHeight_.
     // `amount` is the text to be shown, for the size a long script is shown at.
     void placeColumn(const DocumentScriptProperties& properties, bool widthChanged,
@@ -353,6 +355,8 @@ private:
     bool settleAfterLoad_ = false;
     bool countingLines_ = false;
     int countPart_ = countPartCharacters;
+    bool longEditEnding_ = false; // the text change that follows counts no lines itself
+    bool publishNext_ = false;    // counted: the next part publishes the lines
 };
 
 } // namespace cw::editor

@@ -173,9 +173,9 @@ FindBar::FindBar(ScriptTextView& text, QWidget* area)
     connect(replaceButton_, &QPushButton::clicked, this, [this] { replace(); });
     connect(replaceAllButton_, &QPushButton::clicked, this, [this] { replaceAll(); });
     // The count and the tint follow edits of the text, once per turn of the event loop.
-    // An undo or redo going step by step tells once, at its end.
+    // A long edit (a paste, an undo or redo going step by step) tells once, at its end.
     const auto queueRefresh = [this] {
-        if (!isVisible() || refreshQueued_ || text_->isStepping()) {
+        if (!isVisible() || refreshQueued_ || text_->isStepping() || text_->isInLongEdit()) {
             return;
         }
         refreshQueued_ = true;
@@ -381,7 +381,8 @@ int FindBar::replaceAll() {
                 spanned += replacing.replaceNext(cursor);
             }
         });
-        if (replacing.isDone() || !turn()) {
+        // After the last slice of a long one a turn too: the edit's end gets one of its own.
+        if ((replacing.isDone() && !progress) || !turn() || replacing.isDone()) {
             break;
         }
     }
@@ -470,8 +471,12 @@ void FindBar::refreshMatches(bool keepStatus) {
 }
 
 void FindBar::countMoreMatches() {
-    QTimer::singleShot(0, this, [this, which = countings_] {
+    text_->inTurnOfItsOwn(this, [this, which = countings_] {
         if (!counting_ || countings_ != which) {
+            return;
+        }
+        if (text_->isInLongEdit()) {
+            counting_.reset(); // counted again once the edit is over, from its whole text
             return;
         }
         if (counting_->begun && text_->document()->revision() != counting_->revision) {
@@ -494,6 +499,11 @@ void FindBar::countMatches() {
         counting.selected = {selection.selectionStart(),
                              selection.selectionEnd() - selection.selectionStart()};
         counting.selectedText = counting.plain.textPosition(selection.selectionStart());
+        // Taking a long text is a turn's work of its own: its scan starts in the next.
+        if (counting.plain.string.size() > TextFinder::MatchScan::partCharacters) {
+            countMoreMatches();
+            return;
+        }
     }
     counting.scan.scanNext([&](platform::TextRange found) {
         ++counting.count;

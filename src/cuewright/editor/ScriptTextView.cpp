@@ -42,6 +42,10 @@ ScriptTextView::ScriptTextView(QWidget* parent)
     // The inset keeps the scroll range open at both ends, so the bar is always of use.
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    turnTimer_ = new QTimer(this);
+    turnTimer_->setSingleShot(true);
+    turnTimer_->setInterval(0);
+    connect(turnTimer_, &QTimer::timeout, this, &ScriptTextView::runNextTurnStep);
     connect(document(), &QTextDocument::undoCommandAdded, this, &ScriptTextView::undoStepAdded);
     connect(document(), &QTextDocument::contentsChange, this, [this] { countedLines_.reset(); });
     connect(verticalScrollBar(), &QScrollBar::rangeChanged, this, &ScriptTextView::keepInsetInScrollRange);
@@ -86,7 +90,28 @@ void ScriptTextView::layOutInParts() {
     const bool going = layoutReach_ >= 0;
     layoutReach_ = 0;
     if (!going) {
-        QTimer::singleShot(0, this, &ScriptTextView::layOutNextParts);
+        inTurnOfItsOwn(this, [this] { layOutNextParts(); });
+    }
+}
+
+void ScriptTextView::inTurnOfItsOwn(QObject* context, std::function<void()> step) {
+    turnSteps_.emplace_back(context, std::move(step));
+    if (!turnTimer_->isActive()) {
+        turnTimer_->start(); // a zero timer fires once a turn
+    }
+}
+
+void ScriptTextView::runNextTurnStep() {
+    while (!turnSteps_.empty()) {
+        auto [context, step] = std::move(turnSteps_.front());
+        turnSteps_.pop_front();
+        if (!turnSteps_.empty()) {
+            turnTimer_->start();
+        }
+        if (context) {
+            step();
+            return;
+        }
     }
 }
 
@@ -111,7 +136,7 @@ void ScriptTextView::layOutNextParts() {
             return;
         }
     } while (std::chrono::steady_clock::now() - started < layoutTurnTime);
-    QTimer::singleShot(0, this, &ScriptTextView::layOutNextParts);
+    inTurnOfItsOwn(this, [this] { layOutNextParts(); });
 }
 
 void ScriptTextView::setWrapWidthFloor(double width) {

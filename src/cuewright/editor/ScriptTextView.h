@@ -7,10 +7,13 @@
 #include "platform/text/AttributedString.h"
 
 #include <QElapsedTimer>
+#include <QPointer>
+#include <QTimer>
 
 #include <QTextEdit>
 #include <QTransform>
 #include <chrono>
+#include <deque>
 
 #include <functional>
 #include <memory>
@@ -189,6 +192,10 @@ public:
     // restyles here and on a resize; a text changed meanwhile is laid out by Qt as it changes.
     void layOutInParts();
     bool isLayingOutInParts() const { return layoutReach_ >= 0; }
+    // Runs `step` in a later turn of the event loop, at most one such step a turn: the parts of
+    // the work that follows a long edit (the layout, the lines and the matches counted) take
+    // turns instead of all landing in each one. Dropped when `context` has gone.
+    void inTurnOfItsOwn(QObject* context, std::function<void()> step);
     static constexpr int layoutPartCharacters = 1 << 14;
     static constexpr std::chrono::milliseconds layoutTurnTime{40};
     // The scroll offset in the text's own coordinates: 0 shows the first line at the inset.
@@ -293,6 +300,9 @@ private:
     void keepPageHeight();
     void layOutNextParts();
     int layoutReach_ = -1; // laid out before this position while layOutInParts() goes on, else -1
+    void runNextTurnStep();
+    std::deque<std::pair<QPointer<QObject>, std::function<void()>>> turnSteps_;
+    QTimer* turnTimer_ = nullptr;
     // Wraps at the view's width, or at the floor's when the view is narrower.
     void applyWrapWidth();
     // The inset in the scroll bar's range, kept when Qt sets the range again.
