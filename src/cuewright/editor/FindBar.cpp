@@ -381,8 +381,11 @@ int FindBar::replaceAll() {
                 spanned += replacing.replaceNext(cursor);
             }
         });
+        if (replacing.isDone() && !progress) {
+            break; // short: done in one go
+        }
         // After the last slice of a long one a turn too: the edit's end gets one of its own.
-        if ((replacing.isDone() && !progress) || !turn() || replacing.isDone()) {
+        if (!turn() || replacing.isDone()) {
             break;
         }
     }
