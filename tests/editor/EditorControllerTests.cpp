@@ -260,7 +260,7 @@ TEST_F(EditorControllerTest, QtTimerHandsTheTextOverFromTheEventLoop) {
     qtTimed->load();
     QTest::keyClick(&own, Qt::Key_Q);
     EXPECT_TRUE(qtTimed->hasPendingEdit());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !qtTimed->hasPendingEdit(); }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !qtTimed->hasPendingEdit(); }, 60000));
     EXPECT_EQ(project->document().text.string(), QStringLiteral("q"));
     EXPECT_EQ(viewText(), QString()) << "this editor is not loaded and does not follow";
 }
@@ -285,7 +285,8 @@ TEST_F(EditorControllerTest, ProjectTextLoadsWithoutCountingAsAnEditAndLinesAreP
     const std::uint64_t scanned = platform::lineBreakScanCount();
     QTest::keyClick(&view, Qt::Key_Y);
     EXPECT_LE(platform::lineBreakScanCount() - scanned, 1u << 19); // about ten times a part of 32 K
-    ASSERT_TRUE(QTest::qWaitFor([&] { return project->editor().lineRanges.back().range.end() == 100001; }));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return project->editor().lineRanges.back().range.end() == 100001; }, 60000));
     std::unique_ptr<QTextDocument> fresh(view.document()->clone());
     fresh->setTextWidth(view.document()->textWidth());
     EXPECT_EQ(project->editor().lineCount, cw::editor::measureLines(*fresh, view.lineCounting()).lineCount);

@@ -83,7 +83,7 @@ protected:
         ASSERT_NE(undo, items.end()) << "no Undo in the context menu";
         const QString undone = text->undoActionName();
         QTest::mouseClick(menu->windowHandle(), Qt::LeftButton, {}, menu->actionGeometry(*undo).center());
-        EXPECT_TRUE(QTest::qWaitFor([&] { return text->redoActionName() == undone; }));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return text->redoActionName() == undone; }, 60000));
     }
     // What Replace All counted, and how often the text was laid out again meanwhile.
     std::pair<int, int> replaceAllCountingLayouts() {

@@ -440,7 +440,7 @@ TEST_F(PrompterKeyTest, HeldSpaceTogglesOnceThoughX11RepeatsItUnmarked) {
     EXPECT_TRUE(delegate->calls.empty());
     send(QEvent::KeyRelease, 1800);
     // The last release is real: it arrives when its grace period ends.
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !delegate->calls.empty(); }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !delegate->calls.empty(); }, 60000));
     EXPECT_EQ(delegate->calls, std::vector<std::string>{"play"});
 }
 
