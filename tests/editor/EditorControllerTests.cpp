@@ -586,6 +586,9 @@ TEST_F(EditorControllerTest, TextColourAndFontFromTheProject) {
     controller->autosave();
     controller->projectFontDidChange(*project, bold); // as a Reset beside Font sends it
     EXPECT_TRUE(controller->hasPendingEdit()) << "the font reaches the project like any edit";
+    controller->autosave();
+    controller->projectFontDidChange(*project, bold);
+    EXPECT_FALSE(controller->hasPendingEdit()) << "the font it has already: no edit";
     text = shownText();
     EXPECT_EQ(text.attributes(6).foregroundColor, platform::Color::blue());
     EXPECT_EQ(text.attributes(7).foregroundColor, platform::Color::red()) << "only the selection";

@@ -938,6 +938,29 @@ void EditorController::toggleTrait(TextTrait trait) {
                 [&](const QTextCharFormat& format) { return restyled(format, on); });
 }
 
+// Whether merging `format` into the selection would change any of its characters.
+static bool changesFormat(const QTextCursor& selection, const QTextCharFormat& format) {
+    const int start = selection.selectionStart();
+    const int end = selection.selectionEnd();
+    const QMap<int, QVariant> wanted = format.properties();
+    for (QTextBlock block = selection.document()->findBlock(start); block.isValid() && block.position() < end;
+         block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment fragment = it.fragment();
+            if (fragment.position() >= end || fragment.position() + fragment.length() <= start) {
+                continue;
+            }
+            const QTextCharFormat has = fragment.charFormat();
+            for (auto property = wanted.begin(); property != wanted.end(); ++property) {
+                if (has.property(property.key()) != property.value()) {
+                    return true;
+                }
+            }
+        }
+    }
+    return false;
+}
+
 void EditorController::projectFontDidChange(Project&, const platform::Font& font) {
     CW_DCHECK_MAIN_THREAD();
     QTextCursor selection = textView_->textCursor();
@@ -949,7 +972,11 @@ void EditorController::projectFontDidChange(Project&, const platform::Font& font
     // metrics, the autosave and, through it, the prompters and the recovery copy follow.
     platform::Attributes attributes;
     attributes.font = font;
-    selection.mergeCharFormat(editorFormat(attributes));
+    const QTextCharFormat format = editorFormat(attributes);
+    if (!changesFormat(selection, format)) {
+        return; // Reset on text already in the default font: no edit to mark
+    }
+    selection.mergeCharFormat(format);
 }
 
 void EditorController::projectTextColorDidChange(Project&, const platform::Color& color) {
