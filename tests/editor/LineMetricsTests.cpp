@@ -288,7 +288,8 @@ TEST(LineMetrics, AStormOfCombiningMarksIsCountedPieceByPieceAtTheCostOfEachPiec
     const cw::editor::LineCounting counting{1.5, 600};
     QTextDocument pieces;
     pieces.setTextWidth(300);
-    cw::editor::TextInsertion insertion(pieces, platform::AttributedString(text));
+    using cw::editor::TextInsertion;
+    TextInsertion insertion(pieces, platform::AttributedString(text));
     int piece = 0;
     for (bool done = false; !done; ++piece) {
         const QTextBlock last = pieces.lastBlock();
@@ -298,6 +299,10 @@ TEST(LineMetrics, AStormOfCombiningMarksIsCountedPieceByPieceAtTheCostOfEachPiec
         cw::editor::countLinesFrom(pieces, last, counting);
         const std::uint64_t added = std::uint64_t(pieces.characterCount() - before);
         EXPECT_LE(platform::lineBreakScanCount() - scanned, 8 * added) << "piece " << piece;
+        // The last piece too: its characters of runs cost as much as the others'.
+        EXPECT_LE(added,
+                  std::uint64_t((1 << 18) / TextInsertion::runCost + TextInsertion::maxBlockCharacters))
+            << "piece " << piece;
     }
     EXPECT_GE(piece, 3);
     QTextDocument whole;

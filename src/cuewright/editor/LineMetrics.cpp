@@ -547,6 +547,8 @@ private:
             longestKept = std::max(longestKept, old[i].length);
         }
         int window = roomFor(longestKept);
+        // About how long a line is, for the first window of a word too long for one.
+        int lineLength = longestKept;
         while (true) {
             while (next < n && base_ + int(text_.size()) < at + window) {
                 append(next++);
@@ -555,11 +557,13 @@ private:
             std::vector<platform::TypesetLine> lines;
             const int end = base_ + int(text_.size());
             platform::breakParagraphIntoLines([this](platform::TextRange r) { return makeLayout(r); }, text_,
-                                              {at - base_, end - at}, 0, width, lines);
+                                              {at - base_, end - at}, 0, width, lines, {}, lineLength);
             // Unless the window reaches the paragraph's end, its last line may go on after it.
             const int taken = whole ? int(lines.size()) : int(lines.size()) - 1;
             if (taken <= 0 && !whole) {
-                window *= 2;
+                // A line is longer than the window: room for a few such lines.
+                lineLength = std::max(lineLength, lines.back().range.length);
+                window = std::max(2 * window, roomFor(lineLength));
                 continue;
             }
             for (int i = 0; i < taken; ++i) {
@@ -589,6 +593,7 @@ private:
                 longest = std::max(longest, lines[std::size_t(i)].range.length);
             }
             window = roomFor(longest);
+            lineLength = longest;
         }
     }
 

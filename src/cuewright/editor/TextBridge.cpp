@@ -405,7 +405,10 @@ bool TextInsertion::insert(int characters) {
     }
     const QString& text = s.text.string();
     const int length = int(text.size());
-    const bool all = characters >= length - s.next;
+    // The rest goes in whole only when it is within the piece at its cost: a last piece of runs
+    // would otherwise take up to runCost times as long as the others.
+    const bool all = characters == std::numeric_limits<int>::max() ||
+                     qint64(characters) >= qint64(length - s.next) * runCost;
     qint64 spent = 0;
     QTextCursor cursor(&s.document);
     cursor.movePosition(QTextCursor::End);

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
+#include <utility>
 
 namespace platform {
 
@@ -17,6 +19,12 @@ std::atomic<std::uint64_t> scanCount{0};
 constexpr int longRunLength = 128;
 // The fewest characters a window of a long run is typeset from.
 constexpr int minimumWindow = 64;
+
+// A window a little longer than a line of `line` characters: it takes one line while shaping few
+// characters past it (a letter under a thousand marks makes lines of tens of thousands).
+int windowAfter(int line) {
+    return std::max(minimumWindow, line + line / 4 + minimumWindow);
+}
 
 // Paragraph ends count for runs of short paragraphs laid out together, their ends as line separators.
 bool isBreakingSpace(QChar c) {
@@ -43,23 +51,38 @@ std::vector<TextRange> longRuns(const QString& s, TextRange content) {
 class ParagraphBreaker {
 public:
     ParagraphBreaker(const ParagraphLayoutMaker& make, const QString& text, double width,
-                     std::vector<TypesetLine>& lines, const LaidOutPart& keep)
+                     std::vector<TypesetLine>& lines, const LaidOutPart& keep, int lineLength)
         : make_(make)
         , text_(text)
         , width_(width > 0 ? width : 0)
         , lines_(lines)
-        , keep_(keep) {}
+        , keep_(keep)
+        , firstWindow_(lineLength > 0 ? windowAfter(lineLength) : minimumWindow) {}
+    ~ParagraphBreaker() { endProbe(probe_); }
+    ParagraphBreaker(const ParagraphBreaker&) = delete;
+    ParagraphBreaker& operator=(const ParagraphBreaker&) = delete;
 
     // All lines of `range` from one layout; false when a line made no progress.
     bool layOut(TextRange range) {
-        auto layout = make_(range);
-        layout->beginLayout();
+        // The last probe, when it was of this range, already holds the first line; another stays
+        // for breakRun().
+        const bool probed =
+            probe_.layout && probe_.range.location == range.location && probe_.range.length == range.length;
+        Probe probe = probed ? takeProbe() : Probe{};
+        if (!probed) {
+            probe.layout = make_(range);
+            probe.layout->beginLayout();
+        }
+        std::unique_ptr<QTextLayout> layout = std::move(probe.layout);
         ScanCounter counter(text_, range.end());
         double y = 0;
         bool progressed = true;
-        for (QTextLine line = layout->createLine(); line.isValid(); line = layout->createLine()) {
-            counter.lineAt(range.location + line.textStart());
-            line.setLineWidth(width_);
+        for (QTextLine line = probed ? probe.line : layout->createLine(); line.isValid();
+             line = layout->createLine()) {
+            if (!probed || line.lineNumber() > 0) {
+                counter.lineAt(range.location + line.textStart());
+                line.setLineWidth(width_);
+            }
             line.setPosition(QPointF(0, y));
             y += append(line, range.location);
             if (line.textLength() == 0 && range.length > 0) {
@@ -76,16 +99,20 @@ public:
     // for breakRun(), which starts there.
     bool fitsOneLine(TextRange run) {
         firstLineLength_ = 0;
-        for (int window = minimumWindow;; window *= 2) {
+        endProbe(probe_);
+        for (int window = firstWindow_;; window *= 2) {
             const int length = std::min(run.length, window);
             auto probe = make_({run.location, length});
             probe->beginLayout();
-            const int taken = firstLine(*probe, run.location, length).textLength();
-            probe->endLayout();
+            const QTextLine line = firstLine(*probe, run.location, length);
+            const int taken = line.textLength();
             if (taken >= run.length || taken < length) {
                 firstLineLength_ = taken < run.length ? taken : 0;
+                // Kept: its line is the run's first (see breakRun), or the whole run (see layOut).
+                probe_ = {std::move(probe), {run.location, length}, line};
                 return taken >= run.length;
             }
+            probe->endLayout();
         }
     }
 
@@ -94,23 +121,31 @@ public:
     // a line made no progress.
     int breakRun(TextRange run) {
         int start = run.location;
-        // A line of a run is about as long as the one before it: a window a little longer than that
-        // takes one line while shaping few characters past it (a letter under a thousand marks makes
-        // lines of tens of thousands of characters).
-        const auto after = [](int line) { return std::max(minimumWindow, line + line / 4 + minimumWindow); };
-        int window = firstLineLength_ > 0 ? after(firstLineLength_) : minimumWindow;
+        // A line of a run is about as long as the one before it.
+        int window = firstLineLength_ > 0 ? windowAfter(firstLineLength_) : minimumWindow;
         while (true) {
             const int rest = run.end() - start;
-            const int length = std::min(rest, window);
-            auto probe = make_({start, length});
-            probe->beginLayout();
-            QTextLine line = firstLine(*probe, start, length);
+            int length = std::min(rest, window);
+            // The probe that found the run too wide already holds its first line.
+            Probe kept = takeProbe();
+            if (kept.layout && kept.range.location == start && firstLineLength_ > 0) {
+                length = kept.range.length;
+            } else {
+                endProbe(kept);
+                kept.layout = make_({start, length});
+                kept.layout->beginLayout();
+                kept.line = firstLine(*kept.layout, start, length);
+            }
+            std::unique_ptr<QTextLayout> probe = std::move(kept.layout);
+            QTextLine line = kept.line;
             const int taken = line.textLength();
             if (taken >= rest || taken >= length || taken == 0) {
-                probe->endLayout();
                 if (taken >= rest) {
+                    // Kept: the rest's line, which layOut() may take whole.
+                    probe_ = {std::move(probe), {start, length}, line};
                     return start;
                 }
+                probe->endLayout();
                 if (taken == 0) {
                     return -1;
                 }
@@ -122,7 +157,7 @@ public:
             probe->endLayout();
             finish(std::move(probe), height);
             start += taken;
-            window = after(taken);
+            window = windowAfter(taken);
         }
     }
 
@@ -175,6 +210,20 @@ private:
         top_ += height;
     }
 
+    // A layout of `range` with its first line made and not yet ended, kept for the next step.
+    struct Probe {
+        std::unique_ptr<QTextLayout> layout;
+        TextRange range;
+        QTextLine line;
+    };
+    Probe takeProbe() { return std::exchange(probe_, Probe{}); }
+    static void endProbe(Probe& probe) {
+        if (probe.layout) {
+            probe.layout->endLayout();
+            probe.layout.reset();
+        }
+    }
+
     const ParagraphLayoutMaker& make_;
     const QString& text_;
     double width_;
@@ -183,6 +232,9 @@ private:
     double top_ = 0;
     // The first line of the run fitsOneLine() last found too wide, 0 when none.
     int firstLineLength_ = 0;
+    // The first window fitsOneLine() tries: one line long when the caller knows about how long.
+    int firstWindow_;
+    Probe probe_;
 };
 
 } // namespace
@@ -211,9 +263,9 @@ void forEachParagraph(const AttributedString& text, const std::function<void(Tex
 
 void breakParagraphIntoLines(const ParagraphLayoutMaker& make, const QString& text, TextRange content,
                              int terminatorLength, double width, std::vector<TypesetLine>& lines,
-                             const LaidOutPart& keep) {
+                             const LaidOutPart& keep, int lineLength) {
     const std::size_t firstLine = lines.size();
-    ParagraphBreaker breaker(make, text, width, lines, keep);
+    ParagraphBreaker breaker(make, text, width, lines, keep, lineLength);
     int start = content.location;
     bool progressed = true;
     for (const TextRange run : longRuns(text, content)) {

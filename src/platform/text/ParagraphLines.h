@@ -35,10 +35,11 @@ using LaidOutPart = std::function<void(std::unique_ptr<QTextLayout> layout, doub
 // QTextLayout looks from each line's start to the next place it may break, so a word of n letters
 // costs it n²: a word too wide for a line is therefore broken here in one pass, each of its lines
 // from a short window of the text. The paragraph then takes several layouts, each handed to `keep`
-// when given (in order, for drawing); otherwise one layout does.
+// when given (in order, for drawing); otherwise one layout does. `lineLength`, when known, is about
+// how many characters such a word's line takes: the first window is sized for it.
 void breakParagraphIntoLines(const ParagraphLayoutMaker& make, const QString& text, TextRange content,
                              int terminatorLength, double width, std::vector<TypesetLine>& lines,
-                             const LaidOutPart& keep = {});
+                             const LaidOutPart& keep = {}, int lineLength = 0);
 
 // Characters QTextLayout has had to look at to break lines so far, on every thread: for each line,
 // those from its start to the next space or the end of its layout's text. Grows with the text's
