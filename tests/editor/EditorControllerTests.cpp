@@ -5,6 +5,7 @@
 #include "cuewright/editor/EditorScrolling.h"
 #include "cuewright/editor/LineMetrics.h"
 #include "cuewright/editor/PasteRules.h"
+#include "cuewright/editor/PieceSize.h"
 #include "cuewright/editor/ProjectPropertiesController.h"
 #include "cuewright/editor/ScriptTextView.h"
 #include "cuewright/editor/TextBridge.h"
@@ -265,6 +266,23 @@ TEST_F(EditorControllerTest, QtTimerHandsTheTextOverFromTheEventLoop) {
     EXPECT_EQ(viewText(), QString()) << "this editor is not loaded and does not follow";
 }
 
+// A piece of long work is sized from the time the last one took: at most twice as large, at once
+// smaller, within its bounds, and small again for a new text.
+TEST(PieceSizeTest, TheNextPieceTakesAboutTheTarget) {
+    cw::editor::PieceSize piece(1000, 64000, 40ms);
+    const struct {
+        std::chrono::milliseconds took;
+        int next;
+    } steps[] = {{10ms, 2000}, {30ms, 2666}, {40ms, 2666}, {160ms, 1000}, {0ms, 2000}, {1ms, 4000},
+                 {1ms, 8000}, {1ms, 16000}, {1ms, 32000}, {1ms, 64000}, {1ms, 64000}, {80ms, 32000}};
+    for (const auto& step : steps) {
+        piece.took(step.took);
+        EXPECT_EQ(piece.characters(), step.next) << step.took.count();
+    }
+    piece.restart();
+    EXPECT_EQ(piece.characters(), 1000);
+}
+
 // Where the view cut a long run without a space into blocks, the lines it publishes are still
 // ranges of the project's text: they end where it ends, and a "*" line is a bookmark there.
 TEST_F(EditorControllerTest, ProjectTextLoadsWithoutCountingAsAnEditAndLinesArePublished) {
@@ -284,6 +302,10 @@ TEST_F(EditorControllerTest, ProjectTextLoadsWithoutCountingAsAnEditAndLinesAreP
     view.setTextCursor(early);
     const std::uint64_t scanned = platform::lineBreakScanCount();
     QTest::keyClick(&view, Qt::Key_Y);
+    // Meanwhile the editor follows no jump of the position: that would count the rest at once.
+    ASSERT_TRUE(controller->isCountingLines());
+    defaults.set(cw::settings::syncTeleprompterWindowToEditorScrolling, true);
+    project->setProgress(0.5, false, false);
     EXPECT_LE(platform::lineBreakScanCount() - scanned, 1u << 19); // about ten times a part of 32 K
     ASSERT_TRUE(
         QTest::qWaitFor([&] { return project->editor().lineRanges.back().range.end() == 100001; }, 60000));

@@ -250,7 +250,7 @@ void EditorController::close() {
 struct EditorController::PiecewiseLoad {
     std::unique_ptr<TextInsertion> insertion;
     int generation = 0;
-    int pieceCharacters = minimumLoadPieceCharacters;
+    PieceSize piece{minimumLoadPieceCharacters, loadPieceCharacters, loadPieceTime};
 };
 
 void EditorController::loadDocumentText(Load load) {
@@ -340,20 +340,14 @@ void EditorController::loadNextPiece(int generation) {
     const QTextBlock last = document.lastBlock();
     const auto started = std::chrono::steady_clock::now();
     bool done = false;
-    int& piece = piecewise_->pieceCharacters;
     {
         const FlagScope ignoring(ignoreTextChange_);
         const FlagScope typing(ignoreTypingAttributes_);
-        done = piecewise_->insertion->insert(piece);
+        done = piecewise_->insertion->insert(piecewise_->piece.characters());
     }
     // The lines are counted as they come: the whole table at the end finds them counted.
     countLinesFrom(document, last, textView_->lineCounting());
-    const auto spent = std::chrono::steady_clock::now() - started;
-    if (spent > loadPieceTime) {
-        piece = std::max(minimumLoadPieceCharacters, piece / 2);
-    } else if (spent < loadPieceTime / 2) {
-        piece = std::min(loadPieceCharacters, piece * 2);
-    }
+    piecewise_->piece.took(std::chrono::steady_clock::now() - started);
     if (done) {
         finishPiecewiseLoad();
     } else {
@@ -448,7 +442,8 @@ void EditorController::publishLineMetricsSoon(bool countNow) {
     if (countingLines_) {
         return; // the parts go on from the first block not counted, wherever the text changed
     }
-    if (countNow && countSomeLines(*textView_->document(), textView_->lineCounting(), countPart_)) {
+    countPart_.restart();
+    if (countNow && countSomeLines(*textView_->document(), textView_->lineCounting(), countPart_.characters())) {
         publishLineMetrics();
         return;
     }
@@ -474,13 +469,8 @@ void EditorController::countMoreLines() {
         return;
     }
     const auto started = std::chrono::steady_clock::now();
-    const bool done = countSomeLines(*textView_->document(), textView_->lineCounting(), countPart_);
-    const auto spent = std::chrono::steady_clock::now() - started;
-    if (spent > countPartTime) {
-        countPart_ = std::max(minimumCountPartCharacters, countPart_ / 2);
-    } else if (spent < countPartTime / 2) {
-        countPart_ = std::min(countPartCharacters << 4, countPart_ * 2);
-    }
+    const bool done = countSomeLines(*textView_->document(), textView_->lineCounting(), countPart_.characters());
+    countPart_.took(std::chrono::steady_clock::now() - started);
     // The publish, which maps every line to the script's text, takes a turn of its own.
     if (!done || !std::exchange(publishNext_, true)) {
         countMoreLinesLater();
@@ -1002,12 +992,19 @@ template <typename Step> void EditorController::scrollingItself(Step step) {
     step();
 }
 
+bool EditorController::hasLineTable() const {
+    return holdsWholeText() && !textView_->isInLongEdit() && !countingLines_;
+}
+
 void EditorController::scrollToTransportPosition(bool animated) {
     CW_DCHECK_MAIN_THREAD();
     const double progress = project_->transportState().progress;
     if (!holdsWholeText()) { // part of a long text: no line table yet
         textView_->scrollToOffset(EditorScrolling::scrollOffset(progress, textView_->usedHeight()), animated);
         return;
+    }
+    if (!hasLineTable()) {
+        return; // the view stays where it is until the lines are counted
     }
     const LineMetrics& lines = textView_->lineMetrics();
     textView_->scrollToOffset(
@@ -1026,8 +1023,7 @@ void EditorController::editorViewDidScroll() {
         ignoreScroll_,
         transport.isPlaying(),
         /*hasScrollView=*/true};
-    // Part of a long text has no line table to set the progress by.
-    if (!loaded_ || !holdsWholeText() || !EditorScrolling::movesProgress(event)) {
+    if (!loaded_ || !hasLineTable() || !EditorScrolling::movesProgress(event)) {
         return;
     }
     const LineMetrics& lines = textView_->lineMetrics();

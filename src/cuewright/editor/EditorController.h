@@ -3,6 +3,7 @@
 
 #include "cuewright/editor/EditorAppearance.h"
 #include "cuewright/editor/EditorBackgroundViewDelegate.h"
+#include "cuewright/editor/PieceSize.h"
 #include "cuewright/editor/ScriptTextViewKeyEventDelegate.h"
 #include "cuewright/model/Bookmark.h"
 #include "cuewright/model/KQTimer.h"
@@ -126,12 +127,10 @@ public:
     // So does one of this many paragraphs: Qt lays out each on its own.
     static constexpr int piecewiseLoadParagraphs = 1 << 14;
     static constexpr int loadPieceCharacters = 1 << 18;
-    // A piece that held the main thread longer than loadPieceTime makes the next one half as long
-    // (down to minimumLoadPieceCharacters), one that took under half of it twice as long (up to
-    // loadPieceCharacters): a text whose lines are slow to count (a letter under a thousand marks)
-    // goes in by smaller pieces. Not smaller than a line of it can be long, though: each piece
-    // counts the last line before it again, which for such a text is thousands of characters.
-    static constexpr std::chrono::milliseconds loadPieceTime{150};
+    // The pieces are sized to take about loadPieceTime each (see PieceSize), down to
+    // minimumLoadPieceCharacters. Not smaller than a line can be long, though: each piece counts
+    // the last line before it again, which under a storm of marks is thousands of characters.
+    static constexpr std::chrono::milliseconds loadPieceTime{70};
     static constexpr int minimumLoadPieceCharacters = 1 << 14;
 
     // `defaults` (the settings store) must outlive the controller.
@@ -189,10 +188,10 @@ public:
     // from the next turn on. Meanwhile isCountingLines().
     void publishLineMetricsSoon(bool countNow = true);
     bool isCountingLines() const { return countingLines_; }
-    // About as many characters counted anew in a part at first; a part that took longer than
-    // countPartTime makes the next one half as long, one that took under half of it twice as long,
-    // but never below minimumCountPartCharacters: each part counts the last line before it again.
-    static constexpr int countPartCharacters = 1 << 15;
+    // The parts are sized to take about countPartTime each (see PieceSize), from
+    // minimumCountPartCharacters (each part counts the last line before it again) to
+    // countPartCharacters; a count starts at the least, the cost of the text not known.
+    static constexpr int countPartCharacters = 1 << 19;
     static constexpr int minimumCountPartCharacters = 1 << 14;
     static constexpr std::chrono::milliseconds countPartTime{40};
 
@@ -282,6 +281,9 @@ private:
     void holdBack(const platform::AttributedString& text);
     // Whether the view holds the project's whole text (not while it goes in, nor held back).
     bool holdsWholeText() const { return !piecewise_ && !heldBack_; }
+    // Whether the view's lines can be had at once: not for part of a long text, a long edit half
+    // done or lines still being counted in parts (counting them now would hold the window).
+    bool hasLineTable() const;
     // The same, then gives the text the new size; `amount` is the text's when not given.
     void applyColumn(const DocumentScriptProperties& properties, bool widthChanged, bool placeChanged,
                      std::optional<EditorAppearance::TextAmount> amount = std::nullopt);
@@ -354,7 +356,7 @@ private:
     bool propertiesAfterLoad_ = false;
     bool settleAfterLoad_ = false;
     bool countingLines_ = false;
-    int countPart_ = countPartCharacters;
+    PieceSize countPart_{minimumCountPartCharacters, countPartCharacters, countPartTime};
     bool longEditEnding_ = false; // the text change that follows counts no lines itself
     bool publishNext_ = false;    // counted: the next part publishes the lines
 };

@@ -540,10 +540,11 @@ private:
             return starts;
         }
         static constexpr int windowCharacters = 1 << 13;
-        // Room for a few lines as long as the longest of those kept last (see below).
+        // Room for a few lines as long as the longest of the last kept and the first laid out again
+        // (see below).
         const auto roomFor = [](int longest) { return std::max(windowCharacters, 4 * longest); };
         int longestKept = 0;
-        for (std::size_t i = kept > 3 ? kept - 3 : 0; i < kept && i < old.size(); ++i) {
+        for (std::size_t i = kept > 3 ? kept - 3 : 0; i <= kept && i < old.size(); ++i) {
             longestKept = std::max(longestKept, old[i].length);
         }
         int window = roomFor(longestKept);

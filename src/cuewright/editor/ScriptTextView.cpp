@@ -3,6 +3,7 @@
 #include "cuewright/editor/ClipboardText.h"
 #include "cuewright/editor/EditorAppearance.h"
 #include "cuewright/editor/PasteRules.h"
+#include "cuewright/editor/PieceSize.h"
 #include "cuewright/editor/ProgressWindow.h"
 #include "cuewright/editor/TextBridge.h"
 #include "platform/text/Font.h"
@@ -548,7 +549,7 @@ struct ScriptTextView::PiecewisePaste {
     std::unique_ptr<PasteInsertion> insertion;
     QPointer<QProgressDialog> progress;
     bool wasReadOnly = false;
-    int pieceCharacters = minimumPastePieceCharacters;
+    PieceSize piece{minimumPastePieceCharacters, pastePieceCharacters, pastePieceTime};
 };
 
 ScriptTextView::~ScriptTextView() = default;
@@ -580,16 +581,10 @@ void ScriptTextView::pasteNextPiece() {
     QTextCursor cursor = insertion.cursor();
     const auto started = std::chrono::steady_clock::now();
     cursor.beginEditBlock(); // a step of the paste's group: its redo goes a piece at a time too
-    const bool done = insertion.insert(paste_->pieceCharacters);
+    const bool done = insertion.insert(paste_->piece.characters());
     cursor.endEditBlock(); // Qt lays the piece out here
     nextStepName_.clear();
-    const auto spent = std::chrono::steady_clock::now() - started;
-    int& piece = paste_->pieceCharacters;
-    if (spent > pastePieceTime) {
-        piece = std::max(minimumPastePieceCharacters, piece / 2);
-    } else if (spent < pastePieceTime / 2) {
-        piece = std::min(pastePieceCharacters, piece * 2);
-    }
+    paste_->piece.took(std::chrono::steady_clock::now() - started);
     if (!done) {
         if (paste_->progress) {
             paste_->progress->setValue(int(1000.0 * insertion.inserted() / std::max(1, insertion.length())));

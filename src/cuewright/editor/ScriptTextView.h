@@ -98,14 +98,12 @@ public:
     // (see beginStepGroup), so one undo takes it back and one redo makes it again, a piece at a
     // time. From pasteProgressDelayMs on a window shows how far it is, with Cancel, which takes
     // back what went in and leaves nothing to redo. It is a long edit (see isInLongEdit).
-    // A piece that held the main thread longer than pastePieceTime (a letter under a thousand
-    // marks takes Qt a hundred times as long as a word's) makes the next one half as long, down to
-    // minimumPastePieceCharacters; one that took under half of it twice as long, up to
-    // pastePieceCharacters.
+    // The pieces are sized to take about pastePieceTime each (see PieceSize), from
+    // minimumPastePieceCharacters to pastePieceCharacters.
     static constexpr int piecewisePasteCharacters = 1 << 18;
     static constexpr int pastePieceCharacters = 1 << 17;
     static constexpr int minimumPastePieceCharacters = 1 << 12;
-    static constexpr std::chrono::milliseconds pastePieceTime{100};
+    static constexpr std::chrono::milliseconds pastePieceTime{60};
     static constexpr int pasteProgressDelayMs = 1000;
     bool isPasting() const;
     void cancelPaste();
