@@ -1,5 +1,6 @@
 // The script text through a QTextDocument and back: every attribute kept, edits through Qt read.
 #include "cuewright/editor/ClipboardText.h"
+#include "cuewright/editor/EditorAppearance.h"
 #include "cuewright/editor/ScriptTextView.h"
 #include "cuewright/editor/TextBridge.h"
 #include "platform/codecs/OfficeDocuments.h"
@@ -22,6 +23,7 @@
 #include <QTimer>
 
 #include <memory>
+#include <optional>
 
 using platform::AttributedString;
 using platform::Attributes;
@@ -387,6 +389,12 @@ TEST(TextBridge, AParagraphGrownPastTheLimitsIsCutAsOpeningCutsIt) {
              }
          },
          QStringLiteral("a b") + QString(48000, u'x')},
+        {"a paste over all", QStringLiteral("one\ntwo"),
+         [](ScriptTextView& v) {
+             v.selectAll();
+             paste(v, QString(3000, u'x'));
+         },
+         QString(3000, u'x')},
         {"a paste amid a run", QString(900, u'y') + QString(900, u'z'),
          [](ScriptTextView& v) {
              QTextCursor at(v.document());
@@ -431,7 +439,19 @@ TEST(TextBridge, AParagraphGrownPastTheLimitsIsCutAsOpeningCutsIt) {
         ScriptTextView view;
         cw::editor::setAttributedText(*view.document(), AttributedString(c.start));
         view.document()->setUndoRedoEnabled(true);
+        // A paste foretells the amount of text after it (the size it is shown at follows).
+        std::optional<cw::EditorAppearance::TextAmount> foretold;
+        view.setInsertionGuard([&](const cw::EditorAppearance::TextAmount& after) {
+            foretold = after;
+            return std::optional<bool>(false);
+        });
         c.grow(view);
+        if (foretold) {
+            const auto amount = cw::EditorAppearance::textAmount(*view.document());
+            EXPECT_EQ(foretold->characters, amount.characters);
+            EXPECT_EQ(foretold->paragraphs, amount.paragraphs);
+            EXPECT_EQ(foretold->longestParagraph, amount.longestParagraph);
+        }
         EXPECT_TRUE(cw::editor::attributedText(*view.document()).string() == c.grown);
         EXPECT_TRUE(cw::editor::plainText(*view.document()).string == c.grown);
         expectBlocksWithinLimits(*view.document());

@@ -385,6 +385,23 @@ void ScriptTextView::inputMethodEvent(QInputMethodEvent* event) {
 }
 
 // Why HTML on the clipboard was not read, for the line above the text.
+// The characters of the paragraph `block` is part of, as the text counts them: a long paragraph
+// is cut into blocks, the cut standing for a space or for nothing.
+static qint64 paragraphLength(const QTextBlock& block) {
+    qint64 length = block.length() - 1;
+    const auto joined = [&](const QTextBlock& later) {
+        const BlockBreak before = blockBreak(later);
+        return before.continuesParagraph() ? (before.standsForNoCharacter() ? 0 : 1) : -1;
+    };
+    for (QTextBlock b = block; b.previous().isValid() && joined(b) >= 0; b = b.previous()) {
+        length += b.previous().length() - 1 + joined(b);
+    }
+    for (QTextBlock b = block.next(); b.isValid() && joined(b) >= 0; b = b.next()) {
+        length += b.length() - 1 + joined(b);
+    }
+    return length;
+}
+
 static QString htmlRefusal(ClipboardText::HtmlExcess excess) {
     switch (excess) {
     case ClipboardText::HtmlExcess::none:
@@ -499,13 +516,18 @@ void ScriptTextView::insertFromMimeData(const QMimeData* source) {
         return;
     }
     if (insertionGuard_) {
-        EditorAppearance::TextAmount after = EditorAppearance::textAmount(*document());
+        // Counted as the text will be after it, so that the size it is shown at stays: another
+        // size lays it all out again. A paste over all of it (Ctrl+A) leaves only itself.
+        const QTextCursor at = textCursor();
+        const bool all = at.selectionStart() == 0 && at.selectionEnd() >= document()->characterCount() - 1;
+        EditorAppearance::TextAmount after =
+            all ? EditorAppearance::TextAmount{1, 1, 1} : EditorAppearance::textAmount(*document());
         const EditorAppearance::TextAmount added = EditorAppearance::textAmount(content.string());
         after.characters += added.characters - 1;
         after.paragraphs += added.paragraphs - 1;
         // The first pasted paragraph joins the one at the insertion point.
-        after.longestParagraph =
-            std::max(after.longestParagraph, added.longestParagraph + textCursor().block().length());
+        after.longestParagraph = std::max(after.longestParagraph,
+                                          added.longestParagraph + (all ? 0 : paragraphLength(at.block())));
         const std::optional<bool> restyled = insertionGuard_(after);
         if (!restyled) {
             QApplication::beep();
