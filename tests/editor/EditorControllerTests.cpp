@@ -302,13 +302,19 @@ TEST_F(EditorControllerTest, ProjectTextLoadsWithoutCountingAsAnEditAndLinesAreP
     view.setTextCursor(early);
     const std::uint64_t scanned = platform::lineBreakScanCount();
     QTest::keyClick(&view, Qt::Key_Y);
-    // Meanwhile the editor follows no jump of the position: that would count the rest at once.
+    // Meanwhile the editor follows no jump of the position, and a bookmark command waits for the
+    // count: either would count the rest at once.
     ASSERT_TRUE(controller->isCountingLines());
     defaults.set(cw::settings::syncTeleprompterWindowToEditorScrolling, true);
     project->setProgress(0.5, false, false);
+    EXPECT_EQ(controller->toggleBookmarkTitle(), QStringLiteral("Insert Bookmark"));
+    controller->toggleBookmark();
     EXPECT_LE(platform::lineBreakScanCount() - scanned, 1u << 19); // about ten times a part of 32 K
+    EXPECT_TRUE(project->bookmarks().empty());
     ASSERT_TRUE(
         QTest::qWaitFor([&] { return project->editor().lineRanges.back().range.end() == 100001; }, 60000));
+    EXPECT_EQ(project->bookmarks().size(), 1u) << "inserted once the lines are counted";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !controller->isCountingLines(); }, 60000)); // the bookmark's
     std::unique_ptr<QTextDocument> fresh(view.document()->clone());
     fresh->setTextWidth(view.document()->textWidth());
     EXPECT_EQ(project->editor().lineCount, cw::editor::measureLines(*fresh, view.lineCounting()).lineCount);

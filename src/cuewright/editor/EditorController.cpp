@@ -466,6 +466,7 @@ void EditorController::countMoreLines() {
     if (!loaded_ || !holdsWholeText()) {
         countingLines_ = false; // a load publishes them itself
         publishNext_ = false;
+        afterCount_.clear(); // their lines were of the text before
         return;
     }
     const auto started = std::chrono::steady_clock::now();
@@ -479,6 +480,9 @@ void EditorController::countMoreLines() {
     countingLines_ = false;
     publishNext_ = false;
     publishLineMetrics();
+    for (const auto& command : std::exchange(afterCount_, {})) {
+        command();
+    }
 }
 
 bool EditorController::publishLineMetrics() {
@@ -738,7 +742,8 @@ void EditorController::projectScriptPropertiesDidChange(Project&) {
     const double size = lineHeight_;
     applyScriptProperties(Load::ifChanged);
     // Another word count factor may count other lines at the same font size (the size's floor).
-    const bool linesChanged = publishLineMetrics();
+    // Lines being counted in parts are counted at the new properties and published at the end.
+    const bool linesChanged = !countingLines_ && publishLineMetrics();
     if (textView_->geometry() != frame || textView_->topInset() != inset || lineHeight_ != size ||
         linesChanged) {
         showTransportPositionAgain();

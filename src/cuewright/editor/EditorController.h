@@ -206,7 +206,9 @@ public:
     // Bookmarks at a line: the current line's is toggled (the last line's from the empty line
     // after the final line break); deleting removes every bookmark object on the line and the "*"
     // it begins with, as one undo step. The project receives the line metrics always, and the
-    // text only when the command changed it: a refused command marks nothing edited.
+    // text only when the command changed it: a refused command marks nothing edited. While lines
+    // are counted in parts a command waits for the count (counting the rest at once would hold the
+    // window), and the current line shows no bookmark; during a long edit it does nothing.
     void toggleBookmark();
     void deleteBookmark(int line);
     void removeBookmark(const Bookmark& bookmark) { deleteBookmark(bookmark.line); }
@@ -264,6 +266,9 @@ public:
 private:
     void setLockedForPrompting(bool locked);
     void settle();
+    // Whether a bookmark command may run now; if not, it runs once the lines are counted, or
+    // never during a long edit.
+    bool bookmarkCommandNow(std::function<void()> command);
     // The next piece of a long text, then the next one on a later turn of the event loop.
     void loadNextPiece(int generation);
     void loadPieceLater(int generation);
@@ -356,6 +361,7 @@ private:
     bool propertiesAfterLoad_ = false;
     bool settleAfterLoad_ = false;
     bool countingLines_ = false;
+    std::vector<std::function<void()>> afterCount_; // bookmark commands waiting for the count
     PieceSize countPart_{minimumCountPartCharacters, countPartCharacters, countPartTime};
     bool longEditEnding_ = false; // the text change that follows counts no lines itself
     bool publishNext_ = false;    // counted: the next part publishes the lines

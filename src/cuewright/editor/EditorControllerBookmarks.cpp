@@ -8,10 +8,25 @@
 
 namespace cw::editor {
 
+bool EditorController::bookmarkCommandNow(std::function<void()> command) {
+    if (textView_->isInLongEdit()) {
+        return false; // read-only meanwhile
+    }
+    if (countingLines_) {
+        afterCount_.push_back([weak = weak_from_this(), command = std::move(command)] {
+            if (weak.lock()) {
+                command();
+            }
+        });
+        return false;
+    }
+    return true;
+}
+
 bool EditorController::hasBookmarkOnCurrentLine() {
     CW_DCHECK_MAIN_THREAD();
-    if (piecewise_) {
-        return false; // the lines are known once the whole text is in
+    if (piecewise_ || countingLines_ || textView_->isInLongEdit()) {
+        return false; // the lines are known once the whole text is in and counted
     }
     const auto all = bookmarksOnLines();
     const int line = bookmarkLine();
@@ -36,7 +51,7 @@ std::vector<Bookmark> EditorController::bookmarksOnLines() {
 
 void EditorController::toggleBookmark() {
     CW_DCHECK_MAIN_THREAD();
-    if (piecewise_) {
+    if (piecewise_ || !bookmarkCommandNow([this] { toggleBookmark(); })) {
         return;
     }
     const int line = bookmarkLine();
@@ -57,7 +72,7 @@ int EditorController::bookmarkLine() const {
 
 void EditorController::deleteBookmark(int line) {
     CW_DCHECK_MAIN_THREAD();
-    if (piecewise_) {
+    if (piecewise_ || !bookmarkCommandNow([this, line] { deleteBookmark(line); })) {
         return;
     }
     bookmarksOnLines();
@@ -66,7 +81,7 @@ void EditorController::deleteBookmark(int line) {
 
 void EditorController::renameBookmark(const Bookmark& bookmark, const QString& note) {
     CW_DCHECK_MAIN_THREAD();
-    if (piecewise_) {
+    if (piecewise_ || !bookmarkCommandNow([this, bookmark, note] { renameBookmark(bookmark, note); })) {
         return;
     }
     bookmarksOnLines();
