@@ -180,6 +180,7 @@ void EditorController::load() {
         if (!EditorAppearance::narrowestLineWidth(after)) {
             return std::optional<bool>(); // more lines than the view can lay out
         }
+        self->amountPasted_ = after;
         if (self->showsWithinLayoutLimit(after)) {
             return std::optional<bool>(false);
         }
@@ -707,9 +708,12 @@ void EditorController::applyColumn(const DocumentScriptProperties& properties, b
     if (!widthChanged && !placeChanged) {
         return;
     }
-    placeColumn(properties, widthChanged,
-                amount.value_or(amountGoingIn_ ? *amountGoingIn_
-                                               : EditorAppearance::textAmount(*textView_->document())));
+    if (!amount) {
+        amount = amountGoingIn_                             ? *amountGoingIn_
+                 : textView_->isPasting() && amountPasted_ ? *amountPasted_
+                                                           : EditorAppearance::textAmount(*textView_->document());
+    }
+    placeColumn(properties, widthChanged, *amount);
     if (!widthChanged) {
         return;
     }

@@ -358,6 +358,9 @@ private:
     bool heldBack_ = false;
     int loadGeneration_ = 0;
     std::optional<EditorAppearance::TextAmount> amountGoingIn_;
+    // The text a paste will leave: while it goes in by pieces the column is sized for it, so the
+    // size stays when it ends (another size lays all of it out again).
+    std::optional<EditorAppearance::TextAmount> amountPasted_;
     bool propertiesAfterLoad_ = false;
     bool settleAfterLoad_ = false;
     bool countingLines_ = false;
