@@ -178,6 +178,14 @@ TEST(PasteRules, HtmlKeepsWhatAScriptKeeps) {
         {"<font color=\"blue\" size=\"5\" face=\"Arial\">font</font>",
          u"font",
          {{u"font", false, false, false, Color::blue(), 18, "Arial"}}},
+        {"<font size=\"2777777777\">big</font><font size=\"-1e300\">small</font><span "
+         "style=\"font-size:1e300em\"><span style=\"font-size:1e308em\">huge<span "
+         "style=\"font-size:0em\">zero</span></span></span>",
+         u"bigsmallhugezero",
+         {{u"big", false, false, false, {}, 36},
+          {u"small", false, false, false, {}, 7.5},
+          {u"huge", false, false, false, {}, 1000},
+          {u"zero", false, false, false, {}, 1000}}}, // sizes out of any range read as the nearest sound one
         {"<h1 align=\"center\">Title</h1>text<br>line<div style=\"text-align:right\">right</div>",
          u"Title\ntext\u2028line\nright",
          {{u"Title", true, false, false, {}, 24, "", center},

@@ -222,8 +222,9 @@ std::optional<double> fontElementSize(QStringView text) {
     if (!value) {
         return std::nullopt;
     }
-    const int step = std::clamp(int(relative ? 3 + *value : *value), 1, 7);
-    return sizes[step - 1];
+    // Clamped as a double: a huge value does not fit an int.
+    const double step = std::clamp(relative ? 3 + *value : *value, 1.0, 7.0);
+    return sizes[int(step) - 1];
 }
 
 std::optional<ParagraphAlignment> alignment(QStringView text) {
@@ -295,8 +296,8 @@ void applyDeclaration(QStringView property, QStringView value, Style& style, dou
             style.color = color;
         }
     } else if (is(u"font-size")) {
-        if (const auto size = cssFontSize(value, parentSize); size && *size > 0) {
-            style.size = size;
+        if (const auto size = cssFontSize(value, parentSize); size && *size > 0 && std::isfinite(*size)) {
+            style.size = std::min(*size, 1000.0);
         }
     } else if (is(u"font-family")) {
         QStringView first = value.left(value.indexOf(u',')).trimmed();
