@@ -267,7 +267,7 @@ private:
     void setLockedForPrompting(bool locked);
     void settle();
     // Whether a bookmark command may run now; if not, it runs once the lines are counted, or
-    // never during a long edit.
+    // never while the text still comes in or during a long edit.
     bool bookmarkCommandNow(std::function<void()> command);
     // The next piece of a long text, then the next one on a later turn of the event loop.
     void loadNextPiece(int generation);

@@ -9,15 +9,11 @@
 namespace cw::editor {
 
 bool EditorController::bookmarkCommandNow(std::function<void()> command) {
-    if (textView_->isInLongEdit()) {
-        return false; // read-only meanwhile
+    if (piecewise_ || textView_->isInLongEdit()) {
+        return false; // the lines are known once the whole text is in; read-only meanwhile
     }
     if (countingLines_) {
-        afterCount_.push_back([weak = weak_from_this(), command = std::move(command)] {
-            if (weak.lock()) {
-                command();
-            }
-        });
+        afterCount_.push_back(std::move(command)); // the controller's own: it runs them or drops them
         return false;
     }
     return true;
@@ -51,7 +47,7 @@ std::vector<Bookmark> EditorController::bookmarksOnLines() {
 
 void EditorController::toggleBookmark() {
     CW_DCHECK_MAIN_THREAD();
-    if (piecewise_ || !bookmarkCommandNow([this] { toggleBookmark(); })) {
+    if (!bookmarkCommandNow([this] { toggleBookmark(); })) {
         return;
     }
     const int line = bookmarkLine();
@@ -72,7 +68,7 @@ int EditorController::bookmarkLine() const {
 
 void EditorController::deleteBookmark(int line) {
     CW_DCHECK_MAIN_THREAD();
-    if (piecewise_ || !bookmarkCommandNow([this, line] { deleteBookmark(line); })) {
+    if (!bookmarkCommandNow([this, line] { deleteBookmark(line); })) {
         return;
     }
     bookmarksOnLines();
@@ -81,7 +77,7 @@ void EditorController::deleteBookmark(int line) {
 
 void EditorController::renameBookmark(const Bookmark& bookmark, const QString& note) {
     CW_DCHECK_MAIN_THREAD();
-    if (piecewise_ || !bookmarkCommandNow([this, bookmark, note] { renameBookmark(bookmark, note); })) {
+    if (!bookmarkCommandNow([this, bookmark, note] { renameBookmark(bookmark, note); })) {
         return;
     }
     bookmarksOnLines();

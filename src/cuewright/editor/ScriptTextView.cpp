@@ -384,7 +384,6 @@ void ScriptTextView::inputMethodEvent(QInputMethodEvent* event) {
     });
 }
 
-// Why HTML on the clipboard was not read, for the line above the text.
 // The characters of the paragraph `block` is part of, as the text counts them: a long paragraph
 // is cut into blocks, the cut standing for a space or for nothing.
 static qint64 paragraphLength(const QTextBlock& block) {
@@ -402,6 +401,7 @@ static qint64 paragraphLength(const QTextBlock& block) {
     return length;
 }
 
+// Why HTML on the clipboard was not read, for the line above the text.
 static QString htmlRefusal(ClipboardText::HtmlExcess excess) {
     switch (excess) {
     case ClipboardText::HtmlExcess::none:
@@ -750,8 +750,8 @@ void ScriptTextView::contextMenuEvent(QContextMenuEvent* event) {
         if (undoes || action->objectName() == QLatin1String("edit-redo")) {
             disconnect(action, &QAction::triggered, nullptr, nullptr);
             // Queued: a long undo turns the event loop, and the menu that sent it goes meanwhile.
-            connect(action, &QAction::triggered, this,
-                    undoes ? &ScriptTextView::undo : &ScriptTextView::redo, Qt::QueuedConnection);
+            connect(action, &QAction::triggered, this, undoes ? &ScriptTextView::undo : &ScriptTextView::redo,
+                    Qt::QueuedConnection);
         }
     }
     menu->popup(event->globalPos());
