@@ -269,7 +269,12 @@ inline bool setLock(QProcess& app, Display* display, KeyLock lock, bool on) {
 
 // Activates the window through the window manager and waits until it has the focus.
 inline bool activate(Window window) {
-    return xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), QString::number(window)});
+    // The window manager may give a window it has just mapped the focus after this request, and
+    // the wait for this one then never ends (the tool is stopped after 15 s): ask once more.
+    const auto once = [window] {
+        return xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), QString::number(window)});
+    };
+    return once() || once();
 }
 
 // The whole root window of screen 0 as X holds it now (the test's own QScreen may not know of
