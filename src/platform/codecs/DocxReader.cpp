@@ -1,6 +1,7 @@
 #include "platform/codecs/DocxReader.h"
 
 #include "platform/codecs/CodecError.h"
+#include "platform/codecs/ListLabels.h"
 #include "platform/codecs/ReadLimits.h"
 #include "platform/codecs/ZipPackage.h"
 
@@ -23,6 +24,10 @@ namespace {
 constexpr const char* transitionalNamespace = "http://schemas.openxmlformats.org/wordprocessingml/2006/main";
 constexpr const char* strictNamespace = "http://purl.oclc.org/ooxml/wordprocessingml/main";
 constexpr int maxStyleChain = 64; // basedOn chains longer than this are cut
+// Lists and list definitions of one numbering part beyond this many are left out (a long document
+// has a few dozen), and so are those whose ids are longer than this: each holds nine levels.
+constexpr std::size_t maxLists = 10'000;
+constexpr std::size_t maxListId = 32;
 
 // Element names of the WordprocessingML namespace under whatever prefix the part binds it to.
 class WordNames {
@@ -260,10 +265,34 @@ RunLayer runLayer(const WordNames& w, const pugi::xml_node& rPr, const ThemeFont
     return layer;
 }
 
+// A paragraph's place in a list (w:numPr) as one layer sets it; unset values fall through.
+struct ListPlace {
+    std::optional<std::string> numId; // "0": in no list
+    std::optional<int> level;
+
+    void over(const ListPlace& top) {
+        if (top.numId)
+            numId = top.numId;
+        if (top.level)
+            level = top.level;
+    }
+};
+
+ListPlace listPlace(const WordNames& w, const pugi::xml_node& pPr) {
+    ListPlace place;
+    const pugi::xml_node numPr = w.child(pPr, "numPr");
+    if (const pugi::xml_attribute numId = w.attribute(w.child(numPr, "numId"), "val"))
+        place.numId = numId.value();
+    if (const pugi::xml_attribute level = w.attribute(w.child(numPr, "ilvl"), "val"))
+        place.level = level.as_int(0);
+    return place;
+}
+
 struct Style {
     std::string type;
     std::string basedOn;
     std::optional<ParagraphAlignment> alignment;
+    ListPlace list;
     RunLayer run;
 };
 
@@ -291,6 +320,7 @@ public:
             style.type = w.value(node, "type");
             style.basedOn = w.value(w.child(node, "basedOn"), "val");
             style.alignment = alignment(w.value(w.child(w.child(node, "pPr"), "jc"), "val"));
+            style.list = listPlace(w, w.child(node, "pPr"));
             style.run = runLayer(w, w.child(node, "rPr"), themeFonts);
             if (style.type == "paragraph" && onOff(w.value(node, "default")) && w.attribute(node, "default"))
                 defaultParagraphStyle = id;
@@ -320,6 +350,153 @@ public:
 
 private:
     std::map<std::string, Style> styles;
+};
+
+NumberFormat numberFormat(std::string_view value) {
+    if (value == "decimalZero")
+        return NumberFormat::decimalZero;
+    if (value == "lowerLetter")
+        return NumberFormat::lowerLetter;
+    if (value == "upperLetter")
+        return NumberFormat::upperLetter;
+    if (value == "lowerRoman")
+        return NumberFormat::lowerRoman;
+    if (value == "upperRoman")
+        return NumberFormat::upperRoman;
+    if (value == "bullet")
+        return NumberFormat::bullet;
+    if (value == "none")
+        return NumberFormat::none;
+    // decimal, and the formats of other scripts and of words ("ordinalText"): their numbers.
+    return NumberFormat::decimal;
+}
+
+bool isSymbolFont(std::string_view family) {
+    return family == "Symbol" || family.starts_with("Wingdings") || family == "Webdings";
+}
+
+// A level's w:lvlText as a pattern: "%1" to "%9" stand for levels 0 to 8.
+QString labelPattern(std::string_view text) {
+    const QString source = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    QString pattern;
+    for (qsizetype at = 0; at < source.size() && pattern.size() < maxLabelPattern; ++at) {
+        const QChar c = source[at];
+        if (c == u'%' && at + 1 < source.size() && source[at + 1] >= u'1' && source[at + 1] <= u'9') {
+            pattern += QChar(source[++at].unicode() - u'1');
+        } else if (c.unicode() >= 0x20) {
+            pattern += c;
+        }
+    }
+    return pattern;
+}
+
+ListLevel listLevel(const WordNames& w, const pugi::xml_node& lvl, int index) {
+    ListLevel level;
+    if (const pugi::xml_attribute start = w.attribute(w.child(lvl, "start"), "val"))
+        level.start = start.as_int(1);
+    level.format = numberFormat(w.value(w.child(lvl, "numFmt"), "val"));
+    if (const pugi::xml_attribute restart = w.attribute(w.child(lvl, "lvlRestart"), "val"))
+        level.restartBelow = std::max(restart.as_int(-1), -1);
+    if (const pugi::xml_node legal = w.child(lvl, "isLgl"))
+        level.legal = onOff(w.value(legal, "val"));
+    const std::string_view suffix = w.value(w.child(lvl, "suff"), "val");
+    level.suffix = suffix == "space"     ? QStringLiteral(" ")
+                   : suffix == "nothing" ? QString()
+                                         : QStringLiteral("\t");
+    if (const pugi::xml_node text = w.child(lvl, "lvlText"))
+        level.pattern = labelPattern(w.value(text, "val"));
+    else if (level.format == NumberFormat::bullet)
+        level.pattern = QStringLiteral("\u2022");
+    else
+        level.pattern = QChar(index) + QStringLiteral(".");
+    const pugi::xml_node fonts = w.child(w.child(lvl, "rPr"), "rFonts");
+    const bool symbolFont = isSymbolFont(w.value(fonts, "ascii")) || isSymbolFont(w.value(fonts, "hAnsi"));
+    level.pattern = bulletText(level.pattern, level.format == NumberFormat::bullet && symbolFont);
+    return level;
+}
+
+// The lists of numbering.xml and their counters: each w:num is a list of a w:abstractNum's
+// levels; lists of one abstractNum count on together unless one restarts its numbers
+// (w:startOverride) or redefines a level, which gives it counters of its own.
+class Numbering {
+public:
+    Numbering() = default;
+
+    explicit Numbering(const pugi::xml_document& xml) {
+        const pugi::xml_node root = xml.document_element();
+        const WordNames w(root);
+        if (!w.is(root, "numbering"))
+            return;
+        struct Abstract {
+            ListLevels levels;
+            std::string numStyleLink;
+        };
+        std::map<std::string, Abstract> abstracts;
+        std::map<std::string, std::string> byStyleLink;
+        for (const pugi::xml_node& node : root.children()) {
+            if (!w.is(node, "abstractNum") || w.value(node, "abstractNumId").size() > maxListId)
+                continue;
+            if (abstracts.size() == maxLists)
+                break;
+            const std::string id(w.value(node, "abstractNumId"));
+            Abstract list;
+            for (const pugi::xml_node& lvl : node.children())
+                if (const int index = w.attribute(lvl, "ilvl").as_int(-1);
+                    w.is(lvl, "lvl") && index >= 0 && index < listLevels)
+                    list.levels[static_cast<std::size_t>(index)] = listLevel(w, lvl, index);
+            list.numStyleLink = w.value(w.child(node, "numStyleLink"), "val");
+            if (const std::string_view link = w.value(w.child(node, "styleLink"), "val"); !link.empty())
+                byStyleLink.emplace(link, id);
+            abstracts.emplace(id, std::move(list));
+        }
+        for (const pugi::xml_node& node : root.children()) {
+            if (!w.is(node, "num") || w.value(node, "numId").size() > maxListId)
+                continue;
+            if (lists_.size() == maxLists)
+                break;
+            std::string abstractId(w.value(w.child(node, "abstractNumId"), "val"));
+            auto found = abstracts.find(abstractId);
+            // A list that takes its levels from a numbering style: one step to the list defining it.
+            if (found != abstracts.end() && !found->second.numStyleLink.empty())
+                if (const auto link = byStyleLink.find(found->second.numStyleLink);
+                    link != byStyleLink.end()) {
+                    abstractId = link->second;
+                    found = abstracts.find(abstractId);
+                }
+            if (found == abstracts.end())
+                continue;
+            List list{found->second.levels, "a" + abstractId};
+            for (const pugi::xml_node& override : node.children()) {
+                const int index = w.attribute(override, "ilvl").as_int(-1);
+                if (!w.is(override, "lvlOverride") || index < 0 || index >= listLevels)
+                    continue;
+                ListLevel& level = list.levels[static_cast<std::size_t>(index)];
+                if (const pugi::xml_node lvl = w.child(override, "lvl"))
+                    level = listLevel(w, lvl, index);
+                if (const pugi::xml_attribute start = w.attribute(w.child(override, "startOverride"), "val"))
+                    level.start = start.as_int(1);
+                list.counter = "n" + std::string(w.value(node, "numId"));
+            }
+            lists_.emplace(w.value(node, "numId"), std::move(list));
+        }
+    }
+
+    // The label of the next paragraph of the list numId at level, with what follows it; empty
+    // when numId names no list or the level shows no label.
+    QString label(const std::string& numId, int level) {
+        const auto found = lists_.find(numId);
+        if (found == lists_.end())
+            return {};
+        return counters_[found->second.counter].advance(level, found->second.levels);
+    }
+
+private:
+    struct List {
+        ListLevels levels;
+        std::string counter; // the key of its counter
+    };
+    std::map<std::string, List, std::less<>> lists_;
+    std::map<std::string, ListCounter> counters_;
 };
 
 std::string resolveTarget(std::string_view base, std::string_view target) {
@@ -480,12 +657,24 @@ template <typename Visit> void walkElements(const pugi::xml_node& root, Visit&& 
     }
 }
 
+// Whether the walk goes on into an element that is neither a paragraph nor a table row: not into
+// properties, which hold no text.
+bool holdsBlocks(const WordNames& w, const pugi::xml_node& node) {
+    return !w.is(node, "sectPr") && !w.is(node, "tblPr") && !w.is(node, "trPr") && !w.is(node, "tcPr") &&
+           !w.is(node, "tblGrid") && !w.is(node, "tblPrEx");
+}
+
+// Reads the body's paragraphs. A table row is one paragraph, as a script reads it: its cells
+// joined by tabs and the paragraphs of one cell by line breaks; a table in a cell reads the same
+// way within it, each of its rows on a line of its own.
 class BodyReader {
 public:
-    BodyReader(const WordNames& names, const StyleSheet& sheet, const ReadLimits& limits)
+    BodyReader(const WordNames& names, const StyleSheet& sheet, Numbering& numbering,
+               const ReadLimits& limits)
         : document(limits)
         , w(names)
-        , styles(sheet) {}
+        , styles(sheet)
+        , lists(numbering) {}
 
     void blocks(const pugi::xml_node& parent) {
         walkElements(parent, [&](const pugi::xml_node& node) {
@@ -493,14 +682,41 @@ public:
                 paragraph(node);
                 return false;
             }
-            return !w.is(node, "sectPr") && !w.is(node, "tblPr") && !w.is(node, "trPr") &&
-                   !w.is(node, "tcPr") && !w.is(node, "tblGrid");
+            if (w.is(node, "tr")) {
+                row(node);
+                return false;
+            }
+            return holdsBlocks(w, node);
         });
     }
 
     BoundedDocument document;
 
 private:
+    // What comes between two paragraphs of one row, the stronger winning.
+    enum class Break { none, line, cell };
+
+    void row(const pugi::xml_node& tr) {
+        inRow_ = true;
+        rowParagraphs_ = 0;
+        pending_ = Break::none;
+        bool rowStarts = true; // the next cell is the first of its row
+        walkElements(tr, [&](const pugi::xml_node& node) {
+            if (w.is(node, "p")) {
+                paragraph(node);
+                return false;
+            }
+            if (w.is(node, "tr")) {
+                pending_ = std::max(pending_, Break::line);
+                rowStarts = true;
+            } else if (w.is(node, "tc") && !std::exchange(rowStarts, false)) {
+                pending_ = Break::cell;
+            }
+            return holdsBlocks(w, node);
+        });
+        inRow_ = false;
+    }
+
     void paragraph(const pugi::xml_node& p) {
         const pugi::xml_node pPr = w.child(p, "pPr");
         std::string styleId(w.value(w.child(pPr, "pStyle"), "val"));
@@ -509,14 +725,26 @@ private:
 
         std::optional<ParagraphAlignment> align = styles.defaultAlignment;
         RunLayer base = styles.defaultRun;
+        ListPlace list;
         for (const Style* style : styles.chain(styleId)) {
             if (style->alignment)
                 align = style->alignment;
+            list.over(style->list);
             base.over(style->run);
         }
         if (const auto own = alignment(w.value(w.child(pPr, "jc"), "val")))
             align = own;
-        document.startParagraph(align.value_or(ParagraphAlignment::natural));
+        list.over(listPlace(w, pPr));
+        if (!inRow_ || rowParagraphs_++ == 0) {
+            document.startParagraph(align.value_or(ParagraphAlignment::natural));
+        } else {
+            pending_ = std::max(pending_, Break::line);
+            document.append(pending_ == Break::cell ? QStringLiteral("\t") : QString(QChar(lineSeparator)),
+                            base.style());
+        }
+        pending_ = Break::none;
+        if (list.numId && *list.numId != "0")
+            document.append(lists.label(*list.numId, list.level.value_or(0)), base.style());
         walkElements(p, [&](const pugi::xml_node& node) {
             const std::string_view local = w.local(node);
             if (local == "r") {
@@ -576,6 +804,10 @@ private:
 
     const WordNames& w;
     const StyleSheet& styles;
+    Numbering& lists;
+    bool inRow_ = false;
+    std::size_t rowParagraphs_ = 0;
+    Break pending_ = Break::none;
 };
 
 // The child of node whose name, without its prefix, is local.
@@ -634,7 +866,16 @@ RichDocument readPackage(const ZipReader& zip, std::size_t limit, const ReadLimi
         if (const std::optional<pugi::xml_document> stylesXml = parse(*stylesBytes, limits.markup))
             sheet = StyleSheet(*stylesXml, themeFonts);
 
-    BodyReader reader(w, sheet, limits);
+    // A missing or broken numbering part costs the lists' labels.
+    Numbering numbering;
+    const std::string numberingName =
+        relationshipTarget(zip, folder + "_rels/" + fileName + ".rels", folder, "numbering", limit, limits);
+    if (std::optional<std::string> numberingBytes =
+            zip.read(numberingName.empty() ? folder + "numbering.xml" : numberingName, limit))
+        if (const std::optional<pugi::xml_document> numberingXml = parse(*numberingBytes, limits.markup))
+            numbering = Numbering(*numberingXml);
+
+    BodyReader reader(w, sheet, numbering, limits);
     reader.blocks(w.child(root, "body"));
     if (const pugi::xml_node background = w.child(root, "background"))
         reader.document.document.backgroundColor = parseHexColor(w.value(background, "color"));

@@ -51,7 +51,8 @@ std::string stylesXml(const std::string& content) {
     return "<?xml version=\"1.0\"?><w:styles " + wordNs + ">" + content + "</w:styles>";
 }
 
-std::string package(const std::string& document, const std::string& styles = "") {
+std::string package(const std::string& document, const std::string& styles = "",
+                    const std::string& numbering = "") {
     platform::codecs::ZipWriter zip;
     zip.add("[Content_Types].xml",
             "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\"/>");
@@ -59,6 +60,8 @@ std::string package(const std::string& document, const std::string& styles = "")
     zip.add("word/document.xml", document);
     if (!styles.empty())
         zip.add("word/styles.xml", styles);
+    if (!numbering.empty())
+        zip.add("word/numbering.xml", numbering);
     return zip.finish();
 }
 
@@ -214,15 +217,121 @@ TEST(DocxRuns, TextOfEachConstruct) {
             <w:hyperlink><w:r><w:t> link</w:t></w:r></w:hyperlink>
             <w:r><w:drawing><w:p><w:r><w:t>in a text box</w:t></w:r></w:p></w:drawing></w:r></w:p>)",
          u"kept inserted 7 link"},
-        {"table cells and content controls give paragraphs in reading order",
+        {"a table row is a paragraph of its cells joined by tabs, content controls give paragraphs",
          R"(<w:p><w:r><w:t>before</w:t></w:r></w:p>
             <w:tbl><w:tblPr/><w:tblGrid/><w:tr><w:tc><w:p><w:r><w:t>A1</w:t></w:r></w:p></w:tc>
             <w:tc><w:p><w:r><w:t>B1</w:t></w:r></w:p></w:tc></w:tr></w:tbl>
             <w:sdt><w:sdtContent><w:p><w:r><w:t>after</w:t></w:r></w:p></w:sdtContent></w:sdt><w:sectPr/>)",
-         u"before\nA1\nB1\nafter"},
+         u"before\nA1\tB1\nafter"},
+        {"a cell's paragraphs are lines, an empty cell keeps its tab, a table in a cell reads within it",
+         R"(<w:tbl><w:tr><w:tc><w:p/></w:tc><w:tc><w:p><w:r><w:t>one</w:t></w:r></w:p>
+            <w:p><w:r><w:t>two</w:t></w:r></w:p></w:tc></w:tr>
+            <w:tr><w:tc><w:p><w:r><w:t>A</w:t></w:r></w:p></w:tc><w:tc><w:tbl>
+            <w:tr><w:tc><w:p><w:r><w:t>X</w:t></w:r></w:p></w:tc><w:tc><w:p><w:r><w:t>Y</w:t></w:r></w:p></w:tc></w:tr>
+            <w:tr><w:tc><w:p><w:r><w:t>Z</w:t></w:r></w:p></w:tc><w:tc><w:p/></w:tc></w:tr></w:tbl>
+            <w:p/></w:tc></w:tr></w:tbl>)",
+         u"\tone\u2028two\nA\tX\tY\u2028Z\t\u2028"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(readBody(std::string(c.body)).plainText(), QString::fromUtf16(c.text)) << c.name;
+}
+
+// A level of a list definition: its number format, its label and what else it says.
+std::string level(int ilvl, const std::string& format, const std::string& text,
+                  const std::string& more = "") {
+    return R"(<w:lvl w:ilvl=")" + std::to_string(ilvl) + R"("><w:numFmt w:val=")" + format +
+           R"("/><w:lvlText w:val=")" + text + R"("/>)" + more + "</w:lvl>";
+}
+
+std::string list(int numId, int abstractId, const std::string& overrides = "") {
+    return R"(<w:num w:numId=")" + std::to_string(numId) + R"("><w:abstractNumId w:val=")" +
+           std::to_string(abstractId) + R"("/>)" + overrides + "</w:num>";
+}
+
+std::string item(int numId, int ilvl, const std::string& text) {
+    return R"(<w:p><w:pPr><w:numPr><w:ilvl w:val=")" + std::to_string(ilvl) + R"("/><w:numId w:val=")" +
+           std::to_string(numId) + R"("/></w:numPr></w:pPr><w:r><w:t>)" + text + "</w:t></w:r></w:p>";
+}
+
+TEST(DocxLists, EachParagraphOfAListKeepsItsLabelAsText) {
+    const std::string decimal =
+        R"(<w:abstractNum w:abstractNumId="0">)" + level(0, "decimal", "%1.") + "</w:abstractNum>";
+    const struct {
+        const char* name;
+        std::string numbering;
+        std::string body;
+        const char16_t* text;
+        std::string styles = "";
+    } cases[] = {
+        {"decimal, letters and roman numbers; a deeper level starts again after a shallower one",
+         R"(<w:abstractNum w:abstractNumId="0">)" + level(0, "decimal", "%1.") +
+             level(1, "lowerLetter", "%2)") + level(2, "lowerRoman", "(%3)") + "</w:abstractNum>" +
+             list(1, 0),
+         item(1, 0, "a") + item(1, 1, "b") + item(1, 1, "c") + item(1, 2, "d") + item(1, 0, "e") +
+             item(1, 1, "f") + "<w:p><w:r><w:t>g</w:t></w:r></w:p>",
+         u"1.\ta\na)\tb\nb)\tc\n(i)\td\n2.\te\na)\tf\ng"},
+        {"levels in one label, start values, legal numbering and what follows the label",
+         R"(<w:abstractNum w:abstractNumId="0">)" + level(0, "upperRoman", "%1.", R"(<w:start w:val="3"/>)") +
+             level(1, "upperLetter", "%1.%2", R"(<w:suff w:val="space"/>)") +
+             level(2, "decimal", "%1.%2.%3", R"(<w:isLgl/><w:suff w:val="nothing"/>)") + "</w:abstractNum>" +
+             list(1, 0),
+         item(1, 0, "a") + item(1, 1, "b") + item(1, 2, "c"), u"III.\ta\nIII.A b\n3.1.1c"},
+        {"bullets of symbol fonts show as what they look like; a level numbered none shows nothing",
+         R"(<w:abstractNum w:abstractNumId="0">)" +
+             level(0, "bullet", "&#xF0B7;", R"(<w:rPr><w:rFonts w:ascii="Symbol"/></w:rPr>)") +
+             level(1, "bullet", "&#xF0A7;", R"(<w:rPr><w:rFonts w:hAnsi="Wingdings"/></w:rPr>)") +
+             level(2, "bullet", "&#xB7;", R"(<w:rPr><w:rFonts w:ascii="Symbol"/></w:rPr>)") +
+             level(3, "bullet", "&#x2013;") + level(4, "none", "") + "</w:abstractNum>" + list(1, 0),
+         item(1, 0, "a") + item(1, 1, "b") + item(1, 2, "c") + item(1, 3, "d") + item(1, 4, "e"),
+         u"\u2022\ta\n\u25AA\tb\n\u2022\tc\n\u2013\td\ne"},
+        {"lists of one definition count on together; one that restarts or redefines a level counts alone",
+         decimal + list(1, 0) + list(2, 0) +
+             list(3, 0, R"(<w:lvlOverride w:ilvl="0"><w:startOverride w:val="10"/></w:lvlOverride>)") +
+             list(4, 0,
+                  R"(<w:lvlOverride w:ilvl="0">)" + level(0, "lowerLetter", "%1.") + "</w:lvlOverride>"),
+         item(1, 0, "a") + item(2, 0, "b") + item(3, 0, "c") + item(3, 0, "d") + item(1, 0, "e") +
+             item(4, 0, "f"),
+         u"1.\ta\n2.\tb\n10.\tc\n11.\td\n3.\te\na.\tf"},
+        {"a paragraph style puts its paragraphs in a list; their own numPr wins, numId 0 leaves it",
+         R"(<w:abstractNum w:abstractNumId="0">)" + level(0, "decimal", "%1.") +
+             level(1, "lowerLetter", "%2.") + "</w:abstractNum>" + list(1, 0),
+         R"(<w:p><w:pPr><w:pStyle w:val="Item"/></w:pPr><w:r><w:t>a</w:t></w:r></w:p>
+            <w:p><w:pPr><w:pStyle w:val="SubItem"/></w:pPr><w:r><w:t>b</w:t></w:r></w:p>
+            <w:p><w:pPr><w:pStyle w:val="Item"/><w:numPr><w:ilvl w:val="0"/></w:numPr></w:pPr><w:r><w:t>c</w:t></w:r></w:p>
+            <w:p><w:pPr><w:pStyle w:val="Item"/><w:numPr><w:numId w:val="0"/></w:numPr></w:pPr><w:r><w:t>d</w:t></w:r></w:p>)",
+         u"a.\ta\nb.\tb\n1.\tc\nd",
+         R"(<w:style w:type="paragraph" w:styleId="Item"><w:pPr><w:numPr><w:ilvl w:val="1"/><w:numId w:val="1"/>
+            </w:numPr></w:pPr></w:style><w:style w:type="paragraph" w:styleId="SubItem"><w:basedOn w:val="Item"/></w:style>)"},
+        {"a list of a numbering style's levels; unknown lists and levels show no label; a list in a cell",
+         R"(<w:abstractNum w:abstractNumId="0"><w:styleLink w:val="Outline"/>)" +
+             level(0, "decimal", "(%1)") +
+             R"(</w:abstractNum><w:abstractNum w:abstractNumId="1"><w:numStyleLink w:val="Outline"/></w:abstractNum>)" +
+             list(1, 1) + list(2, 99),
+         item(1, 0, "a") + item(2, 0, "b") + item(7, 0, "c") + item(1, 3, "d") + "<w:tbl><w:tr><w:tc>" +
+             item(1, 0, "e") + "</w:tc><w:tc>" + item(1, 0, "f") + "</w:tc></w:tr></w:tbl>",
+         u"(1)\ta\nb\nc\nd\n(2)\te\t(3)\tf"},
+        {"numbers, levels and labels out of range are bounded",
+         R"(<w:abstractNum w:abstractNumId="0">)" +
+             level(0, "lowerLetter", "%1", R"(<w:start w:val="300"/>)") +
+             level(1, "decimal", std::string(70, 'y')) +
+             level(8, "upperRoman", "%9", R"(<w:start w:val="-5"/>)") +
+             R"(</w:abstractNum><w:abstractNum w:abstractNumId="1">)" +
+             level(0, "decimal", "%1", R"(<w:start w:val="99999999999"/>)") + "</w:abstractNum>" +
+             list(1, 0) + list(2, 1),
+         item(1, 0, "a") + item(1, 99, "b") + item(1, -3, "c") + item(1, 1, "d") + item(2, 0, "e") +
+             item(2, 0, "f"),
+         u"300\ta\n0\tb\n301\tc\nyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyy\td\n"
+         u"999999999\te\n999999999\tf"},
+    };
+    for (const auto& c : cases) {
+        const std::string data = package(documentXml(c.body), c.styles.empty() ? "" : stylesXml(c.styles),
+                                         "<w:numbering " + wordNs + ">" + c.numbering + "</w:numbering>");
+        EXPECT_EQ(DocxReader::readData(data).plainText(), QString::fromUtf16(c.text)) << c.name;
+    }
+    // Without its numbering part, or with a broken one, a document keeps its text.
+    for (const std::string& numbering : {std::string(), std::string("<w:numbering><broken")})
+        EXPECT_EQ(DocxReader::readData(package(documentXml(item(1, 0, "text")), "", numbering)).plainText(),
+                  "text");
 }
 
 TEST(DocxPackage, BackgroundColourIsRead) {
