@@ -3,6 +3,7 @@
 #include "base/Log.h"
 #include "base/RegularFile.h"
 #include "platform/codecs/CodecError.h"
+#include "platform/codecs/ListLabels.h"
 #include "platform/codecs/ReadLimits.h"
 #include "platform/codecs/ReaderConfinement.h"
 
@@ -13,6 +14,7 @@
 #include <gsf/gsf-input-memory.h>
 #include <wv/wv.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
@@ -22,6 +24,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <poll.h>
 #include <set>
@@ -118,12 +121,136 @@ ParagraphAlignment paragraphAlignment(unsigned jc) {
     }
 }
 
-// What the handlers build while libwv walks the document.
+NumberFormat numberFormat(unsigned nfc) {
+    switch (nfc) {
+    case 1:
+        return NumberFormat::upperRoman;
+    case 2:
+        return NumberFormat::lowerRoman;
+    case 3:
+        return NumberFormat::upperLetter;
+    case 4:
+        return NumberFormat::lowerLetter;
+    case 22:
+        return NumberFormat::decimalZero;
+    case 23:
+        return NumberFormat::bullet;
+    case 255:
+        return NumberFormat::none;
+    default: // decimal, and the formats of other scripts and of words: their numbers
+        return NumberFormat::decimal;
+    }
+}
+
+ListLevel listLevel(const LVL& lvl) {
+    ListLevel level;
+    level.format = numberFormat(lvl.lvlf.nfc);
+    level.start = static_cast<int>(std::min<U32>(lvl.lvlf.iStartAt, 0x7FFFFFFF));
+    level.restartBelow = lvl.lvlf.fNoRestart ? 0 : -1;
+    level.legal = lvl.lvlf.fLegal;
+    level.suffix = lvl.lvlf.ixchFollow == 1   ? QStringLiteral(" ")
+                   : lvl.lvlf.ixchFollow == 2 ? QString()
+                                              : QStringLiteral("\t");
+    // The number text counts its characters first; the level numbers it shows are characters 0 to
+    // 8 at the places rgbxchNums lists.
+    if (lvl.numbertext) {
+        const int length = std::min<int>(lvl.numbertext[0], maxLabelPattern);
+        const auto placeholder = [&](int at) {
+            return std::find(std::begin(lvl.lvlf.rgbxchNums), std::end(lvl.lvlf.rgbxchNums), at) !=
+                   std::end(lvl.lvlf.rgbxchNums);
+        };
+        for (int at = 1; at <= length; ++at) {
+            const XCHAR c = lvl.numbertext[at];
+            if ((c < listLevels && placeholder(at)) || c >= 0x20)
+                level.pattern += QChar(c);
+        }
+    }
+    level.pattern = bulletText(level.pattern, /*symbolFont=*/false);
+    return level;
+}
+
+// The labels of the document's lists (its LST and LFO tables, as libwv read them). Paragraphs of
+// one list definition count on together unless their list overrides a level's start, which gives
+// it counters of its own.
+class DocumentLists {
+public:
+    QString label(const wvParseStruct& ps, const PAP& pap) {
+        // Paragraphs of one list come in runs: its levels are read once for each run.
+        if (pap.ilfo != list_) {
+            list_ = pap.ilfo;
+            levelCount_ = load(ps, pap.ilfo);
+        }
+        if (levelCount_ == 0)
+            return {};
+        return counters_[counter_].advance(std::min<int>(pap.ilvl, levelCount_ - 1), levels_);
+    }
+
+private:
+    // Reads the levels of the list ilfo names (one-based) and which counter it counts with; returns
+    // how many levels it has, 0 when it names no list.
+    int load(const wvParseStruct& ps, S16 ilfo) {
+        if (ilfo <= 0 || ps.lfo == nullptr || static_cast<U32>(ilfo) > ps.nolfo)
+            return 0;
+        const std::size_t index = static_cast<std::size_t>(ilfo) - 1;
+        const LFO& lfo = ps.lfo[index];
+        LST* lst = wvSearchLST(lfo.lsid, ps.lst, ps.noofLST);
+        if (lst == nullptr || lst->lvl == nullptr)
+            return 0;
+        const int count = lst->lstf.fSimpleList ? 1 : listLevels;
+        levels_ = ListLevels{};
+        for (int level = 0; level < count; ++level)
+            levels_[static_cast<std::size_t>(level)] = listLevel(lst->lvl[level]);
+        counter_ = lfo.lsid;
+        if (lfo.clfolvl > 0) {
+            counter_ = (std::uint64_t{1} << 32) | index;
+            const std::size_t first = overridesBefore(ps, index);
+            for (std::size_t at = first; at < first + lfo.clfolvl && at < ps.nooflvl && ps.lfolvl; ++at) {
+                const LFOLVL& override = ps.lfolvl[at];
+                if (override.fStartAt && override.ilvl < static_cast<U32>(count))
+                    levels_[override.ilvl].start =
+                        static_cast<int>(std::min<U32>(override.iStartAt, 0x7FFFFFFF));
+            }
+        }
+        return count;
+    }
+
+    // Where the level overrides of the list at index begin: each list's follow the ones before it.
+    std::size_t overridesBefore(const wvParseStruct& ps, std::size_t index) {
+        if (firstOverride_.empty()) {
+            std::size_t sum = 0;
+            firstOverride_.reserve(ps.nolfo);
+            for (U32 each = 0; each < ps.nolfo; ++each) {
+                firstOverride_.push_back(sum);
+                sum += ps.lfo[each].clfolvl;
+            }
+        }
+        return firstOverride_[index];
+    }
+
+    std::map<std::uint64_t, ListCounter> counters_;
+    std::vector<std::size_t> firstOverride_;
+    // The list read last: its number (ilfo), levels and counter.
+    S16 list_ = 0;
+    int levelCount_ = 0;
+    ListLevels levels_;
+    std::uint64_t counter_ = 0;
+};
+
+// What the handlers build while libwv walks the document. A table row becomes one paragraph: its
+// cells joined by tabs, the paragraphs of a cell by line breaks.
 struct Walk {
     BoundedDocument document{ReadLimits{}};
     RunStyle style;
     ParagraphAlignment alignment = ParagraphAlignment::natural;
     bool paragraphPending = true;
+    // The paragraph libwv reads lies in a table cell, or is the end mark of a table row.
+    bool inTable = false;
+    bool rowEnd = false;
+    // What comes before the next text of a row: a tab, a line break or nothing (0).
+    char16_t separator = 0;
+    // The list label of the paragraph, until its first character takes the paragraph's look.
+    QString label;
+    DocumentLists lists;
     // One entry per open field: true while its code runs, false once its shown result does.
     std::vector<bool> fields;
     // Why the document was refused (a bound passed); kept until libwv returns, since an exception
@@ -135,6 +262,14 @@ struct Walk {
             return;
         document.startParagraph(alignment);
         paragraphPending = false;
+    }
+    // The paragraph's start (and what waits before its text) in place for text to follow.
+    void beginText() {
+        ensureParagraph();
+        if (separator != 0)
+            document.append(QString(QChar(std::exchange(separator, 0))), style);
+        if (!label.isEmpty())
+            document.append(std::exchange(label, QString()), style);
     }
     void endParagraph() {
         ensureParagraph();
@@ -148,6 +283,14 @@ struct Walk {
         case 7:  // cell or row end
         case 12: // page or section break
         case 14: // column break
+            if (inTable && !rowEnd && (c == 13 || c == 7)) {
+                beginText();
+                separator = c == 7 || separator == u'\t' ? u'\t' : lineSeparator;
+                return;
+            }
+            if (!rowEnd)
+                beginText();
+            separator = 0;
             endParagraph();
             return;
         case 11:
@@ -163,7 +306,7 @@ struct Walk {
             if (c < 0x20 && c != '\t')
                 return;
         }
-        ensureParagraph();
+        beginText();
         document.append(QString(QChar(c)), style);
     }
 };
@@ -222,7 +365,16 @@ std::optional<QString> fontName(wvParseStruct* ps, unsigned code) {
 int onElement(wvParseStruct* ps, wvTag tag, void* props, int) {
     Walk& walk = walkOf(ps);
     if (tag == PARABEGIN && props) {
-        walk.alignment = paragraphAlignment(static_cast<PAP*>(props)->jc);
+        const PAP& pap = *static_cast<PAP*>(props);
+        walk.alignment = paragraphAlignment(pap.jc);
+        walk.inTable = pap.fInTable != 0;
+        walk.rowEnd = pap.fInTable != 0 && pap.fTtp != 0;
+        // A row left without its end mark ends where the table does.
+        if (!walk.inTable && walk.separator != 0) {
+            walk.separator = 0;
+            walk.paragraphPending = true;
+        }
+        walk.label = walk.rowEnd ? QString() : walk.lists.label(*ps, pap);
     } else if (tag == CHARPROPBEGIN && props) {
         const CHP& chp = *static_cast<CHP*>(props);
         RunStyle style;

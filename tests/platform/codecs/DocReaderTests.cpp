@@ -1,6 +1,7 @@
 // DOC reading through libwv, on a Word 97 file that LibreOffice wrote.
 #include "platform/codecs/CodecError.h"
 #include "platform/codecs/DocReader.h"
+#include "platform/codecs/DocxReader.h"
 
 #include <gtest/gtest.h>
 
@@ -56,6 +57,19 @@ TEST(DocReader, FixtureKeepsParagraphsFormattingAndAlignment) {
     EXPECT_EQ(runWith(2, "Red text").foreground, (RgbColor{255, 0, 0}));
     EXPECT_EQ(runWith(2, "blue text").foreground, (RgbColor{0, 0, 255}));
     EXPECT_EQ(runWith(3, "Large").pointSize, 20.0);
+}
+
+// One document as LibreOffice writes it in each Word format: numbered, lettered, roman and
+// bulleted lists, levels, a restarted list, and a table.
+TEST(DocReader, ListsKeepTheirLabelsAndTableRowsTheirCellsAsInDocx) {
+    const QString expected = QString::fromUtf16(
+        u"Running order\n1.\tWelcome the audience\n2.\tIntroduce the guest\n2.1.\tCareer\n2.2.\tNew book\n"
+        u"3.\tQuestions\n\u2022\tCue music\n\u2022\tLights down\nA)\tAct one\nB)\tAct two\n"
+        u"1.\tAgain from the top\niv.\tFour\nv.\tFive\nHost\tHello\nGuest\tHi there\u2028and welcome\nThe "
+        u"end");
+    EXPECT_EQ(DocReader::readFile(CW_FIXTURES_DIR "/script-lists.doc").plainText(), expected);
+    EXPECT_EQ(platform::codecs::DocxReader::readFile(CW_FIXTURES_DIR "/script-lists.docx").plainText(),
+              expected);
 }
 
 // The last: the LibreOffice fixture with a few bytes overwritten, which libwv dies of.
