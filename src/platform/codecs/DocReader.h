@@ -15,9 +15,10 @@ namespace platform::codecs {
 
 // Turns a Word document into a RichDocument through libwv: the text in paragraphs with their
 // alignment and the characters' font, size, bold, italic, underline and colour (Word 97's
-// sixteen-colour palette). Field codes are left out, their shown results kept; cell and page
-// ends end a paragraph. Throws CodecError for a missing file, a file that is not a Word
-// document, or an encrypted one.
+// sixteen-colour palette). Field codes are left out, their shown results kept; page ends end a
+// paragraph. A list's paragraph begins with its label and what follows it, as in DocxReader; a
+// table row is one paragraph, its cells joined by tabs and a cell's paragraphs by line breaks.
+// Throws CodecError for a missing file, a file that is not a Word document, or an encrypted one.
 //
 // libwv crashes on some damaged files and loops or grows on others, so it runs in a short-lived
 // reader program (cuewright-docreader, beside the application or in its libexec folder) with a

@@ -9,12 +9,14 @@
 
 namespace platform::codecs {
 
-// Turns a DOCX package into a RichDocument: the body's paragraphs (table cells included, in
-// reading order) with their alignment and the runs' fonts, sizes, bold, italic, underline and
-// colours, worked out from the document defaults, the paragraph and character styles (basedOn
-// chains, root first) and the run's own properties, in that order. Line breaks become U+2028,
-// tabs '\t'; deleted text, field codes and drawings are left out. The page colour
-// (w:background) comes along when the document has one.
+// Turns a DOCX package into a RichDocument: the body's paragraphs with their alignment and the
+// runs' fonts, sizes, bold, italic, underline and colours, worked out from the document defaults,
+// the paragraph and character styles (basedOn chains, root first) and the run's own properties,
+// in that order. Line breaks become U+2028, tabs '\t'; deleted text, field codes and drawings are
+// left out. A list's paragraph begins with its label ("1.", "b)", "iv.", "•") and what follows
+// the label (a tab unless the list says a space or nothing), counted as numbering.xml says. A
+// table row is one paragraph: its cells joined by tabs, the paragraphs of a cell by line breaks.
+// The page colour (w:background) comes along when the document has one.
 //
 // Hostile input fails cleanly: every failure throws CodecError (a failed allocation included), a
 // part that inflates past partLimit bytes is refused before it fills memory, and so is a part
