@@ -1,7 +1,7 @@
 // libFuzzer target: the DOCX reader on arbitrary bytes, and the writer on what it read.
 // Inputs that start like a zip are read as whole packages; anything else is taken as the XML of
-// the main document and the style sheet (split at the first NUL) and packed into a valid zip, so
-// that mutations reach the XML walk without having to forge zip checksums.
+// the main document, the style sheet and the numbering part (split at NULs) and packed into a
+// valid zip, so that mutations reach the XML walk without having to forge zip checksums.
 #include "platform/codecs/CodecError.h"
 #include "platform/codecs/OfficeDocuments.h"
 #include "platform/codecs/ZipPackage.h"
@@ -17,10 +17,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         package = input;
     } else {
         const std::size_t split = input.find('\0');
+        const std::size_t second = split == std::string::npos ? split : input.find('\0', split + 1);
         platform::codecs::ZipWriter zip;
         zip.add("word/document.xml", input.substr(0, split));
         if (split != std::string::npos)
-            zip.add("word/styles.xml", input.substr(split + 1));
+            zip.add("word/styles.xml", input.substr(split + 1, second - split - 1));
+        if (second != std::string::npos)
+            zip.add("word/numbering.xml", input.substr(second + 1));
         package = zip.finish();
     }
     try {
