@@ -7,6 +7,8 @@
 
 #include <QColor>
 #include <QFile>
+#include <QMimeData>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 
 #include <sys/stat.h>
@@ -246,6 +248,20 @@ TEST(PasteRules, HtmlKeepsWhatAScriptKeeps) {
             EXPECT_EQ(a.underlineStyle.has_value(), look.underline) << c.html;
             EXPECT_EQ(a.foregroundColor, look.color) << c.html;
             EXPECT_EQ(align, look.alignment) << c.html;
+        }
+    }
+}
+
+// The clipboard's HTML is read in the encoding its bytes show, whatever charset its <meta> names.
+TEST(PasteRules, ClipboardHtmlIsDecodedByItsBytes) {
+    const QString html = QStringLiteral("<meta charset=\"UTF-16\"><p>caf\u00e9 \u4e2d \U0001F600</p>");
+    for (const auto encoding :
+         {QStringConverter::Utf8, QStringConverter::Utf16LE, QStringConverter::Utf16BE}) {
+        for (const auto flag : {QStringConverter::Flag::Default, QStringConverter::Flag::WriteBom}) {
+            QStringEncoder encode(encoding, flag);
+            QMimeData source;
+            source.setData(QStringLiteral("text/html"), encode(html));
+            EXPECT_EQ(cw::editor::ClipboardText::htmlOf(source), html) << encoding << ", bom " << int(flag);
         }
     }
 }
