@@ -254,16 +254,18 @@ TEST(PasteRules, HtmlKeepsWhatAScriptKeeps) {
 
 // The clipboard's HTML is read in the encoding its bytes show, whatever charset its <meta> names.
 TEST(PasteRules, ClipboardHtmlIsDecodedByItsBytes) {
+    using C = QStringConverter;
     const QString html = QStringLiteral("<meta charset=\"UTF-16\"><p>caf\u00e9 \u4e2d \U0001F600</p>");
-    for (const auto encoding :
-         {QStringConverter::Utf8, QStringConverter::Utf16LE, QStringConverter::Utf16BE}) {
-        for (const auto flag : {QStringConverter::Flag::Default, QStringConverter::Flag::WriteBom}) {
-            QStringEncoder encode(encoding, flag);
-            QMimeData source;
-            source.setData(QStringLiteral("text/html"), encode(html));
+    QMimeData source;
+    for (const auto encoding : {C::Utf8, C::Utf16LE, C::Utf16BE}) {
+        for (const auto flag : {C::Flag::Default, C::Flag::WriteBom}) {
+            source.setData(QStringLiteral("text/html"), QStringEncoder(encoding, flag).encode(html));
             EXPECT_EQ(cw::editor::ClipboardText::htmlOf(source), html) << encoding << ", bom " << int(flag);
         }
     }
+    source.setData(QStringLiteral("text/html"), "<meta charset=\"windows-1252\">caf\xe9 \x80");
+    EXPECT_EQ(cw::editor::ClipboardText::htmlOf(source),
+              QStringLiteral("<meta charset=\"windows-1252\">caf\u00e9 \u20ac"));
 }
 
 // HTML a web page's copy handler can make is read in work that grows with its size alone, opens

@@ -109,7 +109,17 @@ QString htmlOf(const QMimeData& source) {
     }
     // The decoder drops a leading byte-order mark.
     QStringDecoder decoder(encoding);
-    return decoder.decode(bytes);
+    QString html = decoder.decode(bytes);
+    if (!decoder.hasError() || encoding != QStringConverter::Utf8) {
+        return html;
+    }
+    // Bytes that are no UTF-8 are in an older encoding, which the <meta> names as a rule
+    // (windows-1252, ISO-8859-2, Shift JIS). One of Unicode's it names is no such encoding.
+    QStringDecoder named = QStringDecoder::decoderForHtml(bytes);
+    if (!named.isValid() || QByteArrayView(named.name()).startsWith("UTF")) {
+        return html;
+    }
+    return named.decode(bytes);
 }
 
 HtmlPaste readHtml(const QString& html, const HtmlBounds& bounds) {

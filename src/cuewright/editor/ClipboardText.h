@@ -37,9 +37,10 @@ struct HtmlPaste {
     qint64 nodesVisited = 0;
 };
 // The HTML of `source` (its "text/html"), decoded by a byte-order mark, else as UTF-16 where its
-// first character shows it (HTML starts with ASCII, a zero byte beside it), else as UTF-8.
-// QMimeData::html() would decode it by the charset its <meta> names: a UTF-8 page that names
-// UTF-16 or Latin-1 would come out as other characters. Bytes that are no UTF-8 read as U+FFFD.
+// first character shows it (HTML starts with ASCII, a zero byte beside it), else as UTF-8; only
+// bytes that are no UTF-8 are decoded by the charset its <meta> names, if that is no Unicode one.
+// QMimeData::html() would trust the <meta> first: a UTF-8 page that names UTF-16 or Latin-1
+// would come out as other characters.
 QString htmlOf(const QMimeData& source);
 
 // What a paste takes from `html`: its text with what a script keeps of its formatting, or why
