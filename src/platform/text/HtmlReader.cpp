@@ -448,10 +448,20 @@ public:
     }
 
     void text(QStringView characters, const Attributes& attributes, bool preformatted) {
-        if (!(attributes == bufferAttributes_)) {
-            flushBuffer();
-            bufferAttributes_ = attributes;
+        // What waits from before this text (a break, a tab, a space) keeps the look of the text
+        // before it, as in a browser: the space before a link is not underlined, nor the tab
+        // before a cell that holds one. A space that stood in this text takes its look.
+        bool inLook = attributes == bufferAttributes_;
+        const auto takeLook = [&] {
+            if (!std::exchange(inLook, true)) {
+                flushBuffer();
+                bufferAttributes_ = attributes;
+            }
+        };
+        if (text_.isEmpty() && buffer_.isEmpty()) {
+            takeLook();
         }
+        bool spaceHere = false;
         for (qsizetype at = 0; at < characters.size(); ++at) {
             const QChar c = characters[at];
             if (preformatted && (c == u'\r' || c == u'\n')) {
@@ -469,9 +479,18 @@ public:
                     }
                 }
             } else if (!preformatted && isHtmlSpace(c)) {
+                spaceHere = spaceHere || !pendingSpace_;
                 pendingSpace_ = true;
             } else {
-                startCharacter();
+                const bool space = std::exchange(pendingSpace_, false);
+                flushPending();
+                if (space && spaceAllowed_) {
+                    if (spaceHere) {
+                        takeLook();
+                    }
+                    put(u' ');
+                }
+                takeLook();
                 put(c);
             }
         }
