@@ -116,7 +116,7 @@ QString htmlOf(const QMimeData& source) {
     // Bytes that are no UTF-8 are in an older encoding, which the <meta> names as a rule
     // (windows-1252, ISO-8859-2, Shift JIS). One of Unicode's it names is no such encoding.
     QStringDecoder named = QStringDecoder::decoderForHtml(bytes);
-    if (!named.isValid() || QByteArrayView(named.name()).startsWith("UTF")) {
+    if (!named.isValid() || qstrnicmp(named.name(), "utf", 3) == 0) {
         return html;
     }
     return named.decode(bytes);
