@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QColor>
 #include <QFile>
+#include <QMimeData>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 
 #include <sys/stat.h>
@@ -145,8 +148,10 @@ TEST(PasteRules, ReservedCharactersStayAndPicturesInHtmlAreDropped) {
 }
 
 // HTML from other programs keeps what a script keeps: text, paragraphs, cells, bold, italic,
-// underline, colour, size, family and alignment, from elements and inline styles.
+// underline, colour, size, family and alignment, from elements and inline styles. Documents named
+// by a file are written as word processors and browsers put them on the clipboard.
 TEST(PasteRules, HtmlKeepsWhatAScriptKeeps) {
+    namespace Clip = cw::editor::ClipboardText;
     struct Look {
         const char16_t* word;
         bool bold = false, italic = false, underline = false;
@@ -161,8 +166,9 @@ TEST(PasteRules, HtmlKeepsWhatAScriptKeeps) {
         const char16_t* text;
         std::vector<Look> looks;
     } cases[] = {
-        {"<p>Plain <b>bold</b> <i>it</i> <u>under</u> <strong><em>both</em></strong></p><p>next</p>",
-         u"Plain bold it under both\nnext",
+        {"<meta charset=\"UTF-16\"><p>Plain <b>bold</b> <i>it</i> <u>under</u> "
+         "<strong><em>both</em></strong></p><p>n\xc3\xa9xt</p>",
+         u"Plain bold it under both\nn\u00e9xt",
          {{u"Plain"},
           {u"bold", true},
           {u"it", false, true},
@@ -175,9 +181,10 @@ TEST(PasteRules, HtmlKeepsWhatAScriptKeeps) {
          u"styled blue",
          {{u"styled", true, true, true, Color::red(), 18, "Times New Roman"},
           {u"blue", false, false, false, Color::blue()}}},
-        {"<font color=\"blue\" size=\"5\" face=\"Arial\">font</font>",
-         u"font",
-         {{u"font", false, false, false, Color::blue(), 18, "Arial"}}},
+        {"<font color=\"blue\" size=\"5\" face=\"Arial\">font</font><font size=\"+1\">up</font>",
+         u"fontup",
+         {{u"font", false, false, false, Color::blue(), 18, "Arial"},
+          {u"up", false, false, false, {}, 13.5}}},
         {"<font size=\"2777777777\">big</font><font size=\"-1e300\">small</font><span "
          "style=\"font-size:1e300em\"><span style=\"font-size:1e308em\">huge<span "
          "style=\"font-size:0em\">zero</span></span></span>",
@@ -196,7 +203,8 @@ TEST(PasteRules, HtmlKeepsWhatAScriptKeeps) {
          u"one\ntwo\na\t\tb\nc",
          {{u"c", true}}},
         {"<html><head><title>T</title><style>p { color: red }</style><script>s()</script></head>"
-         "<body><p>x<span style=\"display:none\">hidden</span><span hidden>too</span></p></body></html>",
+         "<body><p>x<span style=\"display:none\">hidden</span><span "
+         "hidden>too</span></p><style>b{}</style></body>",
          u"x",
          {{u"x"}}},
         {"  a \n  b  <p> c <img src=\"/dev/zero\"> d </p><pre>\ne  "
@@ -207,9 +215,31 @@ TEST(PasteRules, HtmlKeepsWhatAScriptKeeps) {
          "<i>deep</i>",
          u"deep",
          {{u"deep", true}}}, // past the styled depth: no italic of its own
+        {"<meta charset=\"windows-1252\"><p>caf\xe9 \x80</p>", u"caf\u00e9 \u20ac", {}},
+        {"word.html",
+         u"JOHN\tHello, Mary.\n\u00a0\n\u00b7\u00a0\u00a0\u00a0\u00a0\u00a0\u00a0\u00a0 First point\n1."
+         u"\u00a0\u00a0\u00a0\u00a0\u00a0 Second point",
+         {{u"JOHN", true}, {u"Hello"}}},
+        {"libreoffice.html",
+         u"JOHN\tHello, Mary.\u2028(he sits)\n\tMary waves.\n",
+         {{u"JOHN", true}, {u"\tMary", false, true, false, {}, 10}, {u"Mary ", false, false, true}}},
+        {"online-office.html",
+         u"JOHN\tHello, Mary.\n\nFirst point",
+         {{u"JOHN", true, false, false, Color::black(), 11, "Arial", left},
+          {u"First", false, false, true, Color::fromQColor(QColor(0x11, 0x55, 0xcc)), 11, "Arial"}}},
+        {"firefox.html",
+         u"Scene one\nJOHN\tHello, Mary.\u2028How are you?\nFirst point\nSee the notes",
+         {{u"JOHN"}, {u" Mary"}, {u"Mary", false, false, true}, {u"notes", false, false, true}}},
+        {"chrome.html",
+         u"JOHN\tHello, Mary.\u2028How are you?\nFirst point\nSee the notes",
+         {{u"notes", false, false, true, Color::fromQColor(QColor(51, 102, 204))}}},
     };
     for (const auto& c : cases) {
-        const AttributedString read = cw::editor::ClipboardText::fromHtml(QString::fromUtf8(c.html));
+        QFile file(QStringLiteral(CW_FIXTURES_DIR "/html-paste/") + QString::fromUtf8(c.html));
+        const bool named = QByteArray(c.html).endsWith(".html") && file.open(QIODevice::ReadOnly);
+        QMimeData source; // read as a paste reads it
+        source.setData(QStringLiteral("text/html"), named ? file.readAll() : QByteArray(c.html));
+        const AttributedString read = Clip::readHtml(Clip::htmlOf(source)).text;
         EXPECT_EQ(read.string(), QString::fromUtf16(c.text)) << c.html;
         for (const Look& look : c.looks) {
             const auto at = read.string().indexOf(QString::fromUtf16(look.word));
@@ -221,6 +251,19 @@ TEST(PasteRules, HtmlKeepsWhatAScriptKeeps) {
             EXPECT_EQ(a.underlineStyle.has_value(), look.underline) << c.html;
             EXPECT_EQ(a.foregroundColor, look.color) << c.html;
             EXPECT_EQ(align, look.alignment) << c.html;
+        }
+    }
+}
+
+// The clipboard's HTML is read in the encoding its bytes show, whatever charset its <meta> names.
+TEST(PasteRules, ClipboardHtmlIsDecodedByItsBytes) {
+    using C = QStringConverter;
+    const QString html = QStringLiteral("<meta charset=\"UTF-16\"><p>caf\u00e9 \u4e2d \U0001F600</p>");
+    QMimeData source;
+    for (const auto encoding : {C::Utf8, C::Utf16LE, C::Utf16BE}) {
+        for (const auto flag : {C::Flag::Default, C::Flag::WriteBom}) {
+            source.setData(QStringLiteral("text/html"), QStringEncoder(encoding, flag).encode(html));
+            EXPECT_EQ(cw::editor::ClipboardText::htmlOf(source), html) << encoding << ", bom " << int(flag);
         }
     }
 }
@@ -263,7 +306,7 @@ TEST(PasteRules, HostileHtmlIsReadInWorkBoundedByItsSize) {
         {"divs in a style", QStringLiteral("<style>") + divs, E::none, u""},
         {"300 divs, read in one piece", QStringLiteral("<div>").repeated(300) + QStringLiteral("x"), E::depth,
          nullptr},
-        {"200,000 wbr", QStringLiteral("<wbr>").repeated(200000) + QStringLiteral("x"), E::depth, nullptr},
+        {"200,000 wbr", QStringLiteral("<wbr>").repeated(200000) + QStringLiteral("x"), E::none, u"x"},
         {"nested tables", QStringLiteral("<table><tr><td>").repeated(20000) + QStringLiteral("x"), E::depth,
          nullptr},
         {"960 KB of rules",

@@ -3,6 +3,8 @@
 #include "cuewright/editor/TextBridge.h"
 #include "platform/text/HtmlReader.h"
 
+#include <QMimeData>
+#include <QStringDecoder>
 #include <QTextDocument>
 
 #include <algorithm>
@@ -93,6 +95,31 @@ QString toHtml(const platform::AttributedString& text) {
         }
     }
     return result;
+}
+
+QString htmlOf(const QMimeData& source) {
+    const QByteArray bytes = source.data(QStringLiteral("text/html"));
+    auto encoding = QStringConverter::Utf8;
+    if (bytes.startsWith("\xFF\xFE")) {
+        encoding = QStringConverter::Utf16LE;
+    } else if (bytes.startsWith("\xFE\xFF")) {
+        encoding = QStringConverter::Utf16BE;
+    } else if (bytes.size() >= 2 && (bytes[0] == 0) != (bytes[1] == 0)) {
+        encoding = bytes[0] == 0 ? QStringConverter::Utf16BE : QStringConverter::Utf16LE;
+    }
+    // The decoder drops a leading byte-order mark.
+    QStringDecoder decoder(encoding);
+    QString html = decoder.decode(bytes);
+    if (!decoder.hasError() || encoding != QStringConverter::Utf8) {
+        return html;
+    }
+    // Bytes that are no UTF-8 are in an older encoding, which the <meta> names as a rule
+    // (windows-1252, ISO-8859-2, Shift JIS). One of Unicode's it names is no such encoding.
+    QStringDecoder named = QStringDecoder::decoderForHtml(bytes);
+    if (!named.isValid() || qstrnicmp(named.name(), "utf", 3) == 0) {
+        return html;
+    }
+    return named.decode(bytes);
 }
 
 HtmlPaste readHtml(const QString& html, const HtmlBounds& bounds) {

@@ -8,6 +8,8 @@
 
 #include <optional>
 
+class QMimeData;
+
 namespace cw::editor::ClipboardText {
 
 // The flavour only Cuewright reads: the text with every character and its formatting, in the
@@ -34,6 +36,13 @@ struct HtmlPaste {
     qint64 bytesParsed = 0;
     qint64 nodesVisited = 0;
 };
+// The HTML of `source` (its "text/html"), decoded by a byte-order mark, else as UTF-16 where its
+// first character shows it (HTML starts with ASCII, a zero byte beside it), else as UTF-8; only
+// bytes that are no UTF-8 are decoded by the charset its <meta> names, if that is no Unicode one.
+// QMimeData::html() would trust the <meta> first: a UTF-8 page that names UTF-16 or Latin-1
+// would come out as other characters.
+QString htmlOf(const QMimeData& source);
+
 // What a paste takes from `html`: its text with what a script keeps of its formatting, or why
 // it is not read. Nothing the HTML names is opened or loaded. Any thread.
 HtmlPaste readHtml(const QString& html, const HtmlBounds& bounds = {});

@@ -431,7 +431,7 @@ platform::AttributedString ScriptTextView::pastedContent(const QMimeData& source
         }
     }
     if (!read && source.hasHtml()) {
-        ClipboardText::HtmlPaste html = ClipboardText::readHtml(source.html());
+        ClipboardText::HtmlPaste html = ClipboardText::readHtml(ClipboardText::htmlOf(source));
         if (html.excess == ClipboardText::HtmlExcess::none) {
             pasted = std::move(html.text);
             read = true;

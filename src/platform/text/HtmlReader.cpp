@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <mutex>
@@ -93,6 +94,33 @@ struct Input {
 
 constexpr qsizetype kChunkBytes = 4096;
 
+// Tags this parser reads otherwise than browsers do, dropped before it sees them. Word's HTML shows
+// a list's label (the bullet or number and its spaces) between the markers of a "downlevel-revealed"
+// conditional comment, `<![if !supportLists]>` and `<![endif]>`: browsers drop the markers and show
+// what lies between, the parser would give them as text. And the parser does not know <wbr> (a place
+// a line may break, no text): it would nest what follows inside it, up to its parent's end, and a
+// long word broken by hundreds of them would nest past its depth. The length of such a tag at `at`,
+// 0 where none starts; looked for within a bounded stretch.
+qsizetype skippedTagAt(QByteArrayView data, qsizetype at) {
+    constexpr qsizetype kLongest = 128;
+    const QByteArrayView rest = data.sliced(at, std::min(data.size() - at, kLongest));
+    const auto startsWithName = [&](QByteArrayView name) {
+        return rest.size() > name.size() && qstrnicmp(rest.data(), name.data(), size_t(name.size())) == 0 &&
+               !std::isalnum(static_cast<unsigned char>(rest[name.size()])) && rest[name.size()] != '-' &&
+               rest[name.size()] != ':';
+    };
+    const bool marker = startsWithName("<![if") || startsWithName("<![endif");
+    if (!marker && !startsWithName("<wbr")) {
+        return 0;
+    }
+    for (qsizetype end = 2; end < rest.size(); ++end) {
+        if (rest[end] == '<' || rest[end] == '>') {
+            return rest[end] == '>' && (!marker || rest[end - 1] == ']') ? end + 1 : 0;
+        }
+    }
+    return 0;
+}
+
 int readInput(void* context, char* buffer, int length) {
     auto& input = *static_cast<Input*>(context);
     // The parser keeps a start tag's attributes, a name and a value each, in one array that it
@@ -101,10 +129,23 @@ int readInput(void* context, char* buffer, int length) {
         input.tooManyAttributes = true;
         return -1;
     }
-    const qsizetype count = std::min({qsizetype(length), input.data.size() - input.offset, kChunkBytes});
-    std::memcpy(buffer, input.data.data() + input.offset, size_t(count));
-    std::replace(buffer, buffer + count, '\0', ' ');
-    input.offset += count;
+    const qsizetype wanted = std::min(qsizetype(length), kChunkBytes);
+    qsizetype count = 0;
+    // Each turn skips a tag or takes the bytes up to the next '<' (at least one byte).
+    while (count < wanted && input.offset < input.data.size()) {
+        if (const qsizetype skipped = skippedTagAt(input.data, input.offset); skipped > 0) {
+            input.offset += skipped;
+            continue;
+        }
+        const QByteArrayView rest =
+            input.data.sliced(input.offset, std::min(input.data.size() - input.offset, wanted - count));
+        const qsizetype tag = rest.sliced(1).indexOf('<');
+        const qsizetype taken = tag < 0 ? rest.size() : tag + 1;
+        std::memcpy(buffer + count, rest.data(), size_t(taken));
+        std::replace(buffer + count, buffer + count + taken, '\0', ' ');
+        count += taken;
+        input.offset += taken;
+    }
     return int(count);
 }
 
@@ -334,12 +375,24 @@ void applyInlineStyle(QStringView css, Style& style, double parentSize) {
 }
 
 // The script's text as the walk over the tree gives it: breaks, tabs and spaces wait until the
-// next character shows that they separate something.
+// next character shows that they separate something. A table row is one paragraph, a tab between
+// its cells, whatever the cells hold: the blocks and line breaks inside a cell (a word processor
+// writes a paragraph in each) break its lines with line separators, none before its first
+// character or after its last.
 class TextWriter {
 public:
     // The start or end of a block: a paragraph ends there, if one has begun. Line breaks just
     // before it end the paragraph (the first) or stand for empty lines (the others).
     void blockBoundary() {
+        if (!cells_.empty()) {
+            // The first line break ends the line as the block would; each further one an empty line.
+            if (cells_.back().begun) {
+                cellLines_ = std::max(cellLines_ + pendingLineBreaks_, 1);
+            }
+            pendingLineBreaks_ = 0;
+            pendingSpace_ = false;
+            return;
+        }
         if (pendingLineBreaks_ > 0) {
             const int extra = pendingLineBreaks_ - 1;
             pendingLineBreaks_ = 0;
@@ -355,27 +408,60 @@ public:
         pendingSpace_ = false;
         pendingTabs_ = 0;
     }
-    void lineBreak() { ++pendingLineBreaks_; }
+    void lineBreak() {
+        if (cells_.empty() || cells_.back().begun) {
+            ++pendingLineBreaks_;
+        }
+    }
     void preformattedStart() { dropNewline_ = true; }
     void object() {
         startCharacter();
         spaceAllowed_ = true;
     }
     void cellStart() {
-        if (cellsInRow_++ > 0) {
+        if (rowCells_.back()++ > 0) {
             ++pendingTabs_;
         }
+        cells_.push_back(Cell{});
     }
+    void cellEnd() {
+        const bool begun = cells_.back().begun;
+        cells_.pop_back();
+        if (begun) {
+            cellLines_ = 0;
+            pendingLineBreaks_ = 0;
+            if (!cells_.empty()) {
+                cells_.back().begun = true;
+            }
+        }
+    }
+    // A row inside a cell (a nested table) is a line of that cell.
     void rowStart() {
         blockBoundary();
-        cellsInRow_ = 0;
+        rowCells_.push_back(0);
+    }
+    void rowEnd() {
+        blockBoundary();
+        if (rowCells_.size() > 1) {
+            rowCells_.pop_back();
+        }
     }
 
     void text(QStringView characters, const Attributes& attributes, bool preformatted) {
-        if (!(attributes == bufferAttributes_)) {
-            flushBuffer();
-            bufferAttributes_ = attributes;
+        // What waits from before this text (a break, a tab, a space) keeps the look of the text
+        // before it, as in a browser: the space before a link is not underlined, nor the tab
+        // before a cell that holds one. A space that stood in this text takes its look.
+        bool inLook = attributes == bufferAttributes_;
+        const auto takeLook = [&] {
+            if (!std::exchange(inLook, true)) {
+                flushBuffer();
+                bufferAttributes_ = attributes;
+            }
+        };
+        if (text_.isEmpty() && buffer_.isEmpty()) {
+            takeLook();
         }
+        bool spaceHere = false;
         for (qsizetype at = 0; at < characters.size(); ++at) {
             const QChar c = characters[at];
             if (preformatted && (c == u'\r' || c == u'\n')) {
@@ -386,12 +472,25 @@ public:
                 // no empty line, and the one right after its start tag none at all.
                 if (!std::exchange(dropNewline_, false)) {
                     startCharacter();
-                    pendingParagraphBreak_ = true;
+                    if (cells_.empty()) {
+                        pendingParagraphBreak_ = true;
+                    } else if (cells_.back().begun) {
+                        cellLines_ = 1;
+                    }
                 }
             } else if (!preformatted && isHtmlSpace(c)) {
+                spaceHere = spaceHere || !pendingSpace_;
                 pendingSpace_ = true;
             } else {
-                startCharacter();
+                const bool space = std::exchange(pendingSpace_, false);
+                flushPending();
+                if (space && spaceAllowed_) {
+                    if (spaceHere) {
+                        takeLook();
+                    }
+                    put(u' ');
+                }
+                takeLook();
                 put(c);
             }
         }
@@ -407,6 +506,9 @@ private:
         dropNewline_ = false;
         buffer_ += c;
         paragraphBegun_ = true;
+        if (!cells_.empty()) {
+            cells_.back().begun = true;
+        }
         spaceAllowed_ = c != QChar::LineSeparator && c != u'\t' && c != u'\n';
     }
     void flushParagraphBreak() {
@@ -425,6 +527,9 @@ private:
     }
     void flushPending() {
         flushParagraphBreak();
+        for (; cellLines_ > 0; --cellLines_) {
+            put(QChar::LineSeparator);
+        }
         for (; pendingLineBreaks_ > 0; --pendingLineBreaks_) {
             put(QChar::LineSeparator);
         }
@@ -448,7 +553,13 @@ private:
     bool spaceAllowed_ = false;
     int pendingLineBreaks_ = 0;
     int pendingTabs_ = 0;
-    int cellsInRow_ = 0;
+    // The cells of each row open, the first for cells outside any row.
+    std::vector<int> rowCells_ = {0};
+    struct Cell {
+        bool begun = false; // a character of the cell has been written
+    };
+    std::vector<Cell> cells_;  // the cells open, the innermost last
+    int cellLines_ = 0;        // line separators owed in a cell before its next character
     bool dropNewline_ = false; // the next line end in preformatted text is dropped
 };
 
@@ -581,8 +692,14 @@ private:
 
     void leave(xmlNodePtr node) {
         const unsigned traits = traitsOf(nameOf(node));
-        if (!styles_.back().hidden && (traits & (block | row))) {
-            writer_.blockBoundary();
+        if (!styles_.back().hidden) {
+            if (traits & block) {
+                writer_.blockBoundary();
+            } else if (traits & row) {
+                writer_.rowEnd();
+            } else if (traits & cell) {
+                writer_.cellEnd();
+            }
         }
         styles_.pop_back();
         attributes_.pop_back();
@@ -594,10 +711,13 @@ private:
             return xmlStrcasecmp(attribute->name, reinterpret_cast<const xmlChar*>(name)) == 0;
         };
         const bool isFont = isNamed(node, "font");
+        const bool isLink = isNamed(node, "a");
         QString css;
         for (xmlAttrPtr attribute = node->properties; attribute != nullptr; attribute = attribute->next) {
             if (named(attribute, "style")) {
                 css = attributeValue(attribute);
+            } else if (isLink && named(attribute, "href")) {
+                style.underline = true; // as every reader shows a link; an inline style may say otherwise
             } else if (named(attribute, "hidden")) {
                 style.hidden = true;
             } else if (named(attribute, "align") && (traits & (block | cell | row))) {

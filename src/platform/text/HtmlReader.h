@@ -33,8 +33,11 @@ struct HtmlReading {
 
 // Reads UTF-8 HTML with libxml2's HTML parser (linear in the input and depth-bounded) and keeps
 // what a script keeps: the text, paragraph breaks (block elements, list items and table rows;
-// <br> as a line break), table cells separated by a tab (spans ignored), and bold, italic,
-// underline, colour, size, family and alignment from elements and inline style attributes.
+// <br> as a line break), a table row as one paragraph with a tab between its cells (spans
+// ignored; the paragraphs and line breaks inside a cell as line breaks), and bold, italic,
+// underline (links too), colour, size, family and alignment from elements and inline style
+// attributes. The markers of Word's conditional comments (`<![if ...]>`, `<![endif]>`) and <wbr>
+// give nothing, as in a browser.
 // Style sheets, scripts, the head and pictures give nothing; no URL, file or network resource is
 // ever opened. Every character gets a font (no family and 12 pt where the HTML names none).
 // Any thread; never throws.
