@@ -254,11 +254,11 @@ TEST(LineMetrics, AParagraphOfSeveralBlocksCountsAsOneAfterEditsAndPieceByPiece)
     expectSameLines(textLines(pieces), textLines(whole), "piece by piece");
 }
 
-// A long paragraph cut at tabs or ideographic spaces counts as the one paragraph it is, as the
-// prompter lays it out whole.
+// A long paragraph cut at tabs, ideographic spaces or line separators counts as the one paragraph it
+// is, as the prompter lays it out whole.
 TEST(LineMetrics, AParagraphCutAtAnyKindOfSpaceCountsAsOne) {
     const cw::editor::LineCounting counting{2.0, 700};
-    for (const QChar space : {QChar(u' '), QChar(u'\t'), QChar(0x3000)}) {
+    for (const QChar space : {QChar(u' '), QChar(u'\t'), QChar(0x3000), QChar(QChar::LineSeparator)}) {
         SCOPED_TRACE(int(space.unicode()));
         QStringList words;
         for (int i = 0; i < 6000; ++i) {

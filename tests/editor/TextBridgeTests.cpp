@@ -24,6 +24,7 @@
 
 #include <memory>
 #include <optional>
+#include <random>
 
 using platform::AttributedString;
 using platform::Attributes;
@@ -224,6 +225,11 @@ TEST(TextBridge, LongTextsOfAnyLineStructureGoInAsShortBlocksAndComeBackExactly)
          AttributedString(words(3000, QStringLiteral(" ")) + QStringLiteral(" ") + QString(50000, u'x') +
                           QStringLiteral(" ") + words(3000, QStringLiteral(" "))),
          60},
+        // No space, but a line separator at least every maxRunCharacters.
+        {"CJK lines", AttributedString(lines(400, QStringLiteral("漢字仮名交じり文").repeated(6).left(47))),
+         3},
+        {"line separators alone", AttributedString("start" + QString(30000, u'\u2028') + "end"), 3},
+        {"links one to a line", AttributedString(lines(700, "https://example.org/page/1234")), 3},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -375,6 +381,7 @@ TEST(TextBridge, AParagraphGrownPastTheLimitsIsCutAsOpeningCutsIt) {
     using cw::editor::ScriptTextView;
     using cw::editor::TextInsertion;
     const QString words = QStringLiteral("one two three four five six seven eight nine ten ").repeated(400);
+    const QString lines35 = QStringList(455, QString(35, u'漢')).join(u'\u2028'); // 16,379 characters
     const struct {
         const char* what;
         QString start;
@@ -433,6 +440,13 @@ TEST(TextBridge, AParagraphGrownPastTheLimitsIsCutAsOpeningCutsIt) {
              });
          },
          QStringLiteral("start ") + QString(5000, u'w') + QStringLiteral("end")},
+        {"a letter typed after lines joined by Shift+Return", lines35,
+         [](ScriptTextView& v) {
+             v.moveCursor(QTextCursor::End);
+             QTest::keyClick(&v, Qt::Key_Return, Qt::ShiftModifier);
+             QTest::keyClicks(&v, QStringLiteral("abcdef"));
+         },
+         lines35 + u'\u2028' + QStringLiteral("abcdef")},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -460,6 +474,52 @@ TEST(TextBridge, AParagraphGrownPastTheLimitsIsCutAsOpeningCutsIt) {
         EXPECT_EQ(view.document()->blockCount(), opened.blockCount());
         view.undo();
         EXPECT_FALSE(cw::editor::attributedText(*view.document()).string() == c.grown) << "undone";
+    }
+}
+
+// Any text, whatever it is made of (lines without a space, line separators alone, paragraph
+// separators, ideographic spaces, surrogate pairs, combining marks, right-to-left letters) and at
+// lengths around each bound, is cut in work its length bounds, each cut after the one before,
+// whether opened or pasted (growing piece by piece); it comes back exactly.
+TEST(TextBridge, AnyTextIsCutInBoundedWorkAndComesBackExactly) {
+    using namespace cw::editor;
+    const QStringList kinds =
+        QStringLiteral("漢字,\U0001F600\U00020000,e\u0301\u0308,\u05D0\u0627\u064E,\u3000漢,"
+                       "\u2029字,漢\U0001F600\u0301\u05D0\u3000\u2029")
+            .split(u',');
+    std::mt19937 random(74);
+    for (int i = 0; i < 60; ++i) {
+        // Lines of up to `line` characters of one kind, joined by line separators.
+        const QList<uint> kind = kinds[random() % 7].toUcs4();
+        const uint line = QList{0u, 47u, 1023u, 1100u, 1u << 15}[random() % 5];
+        QString text;
+        for (uint n = 0; text.size() < (1 << QList{10, 14, 15, 16}[i % 4]) + i % 7 - 3;
+             n = n > 0 ? n - 1 : random() % (line + 1)) {
+            const char32_t c = n > 0 ? kind[random() % kind.size()] : 0x2028;
+            text += QString::fromUcs4(&c, 1);
+        }
+        SCOPED_TRACE(i);
+        const int bound = int(text.count(u'\u2029') + text.size() / 200 + 2);
+        for (int from = 0, cuts = 0; from < text.size(); ++cuts) {
+            const int end = int(std::min(size_t(text.indexOf(u'\u2029', from)), size_t(text.size())));
+            const auto [cut, characterless] = TextInsertion::cutPosition(text, from, end);
+            ASSERT_TRUE((cut > from || cut == end) && cut <= end && cuts <= bound) << cut << " from " << from;
+            from = characterless ? cut : cut + 1;
+        }
+        const int piece = QList{1000, 1 << 12, 1 << 14}[i % 3];
+        QTextDocument opened, pasted;
+        for (TextInsertion opening(opened, AttributedString(text)); !opening.insert(piece);) {
+        }
+        for (PasteInsertion paste(QTextCursor(&pasted), AttributedString(text), toTextCharFormat);
+             !paste.insert(piece);) {
+        }
+        for (const QTextDocument* document : {&opened, &pasted}) {
+            EXPECT_TRUE(attributedText(*document).string() == text);
+            expectBlocksWithinLimits(*document);
+            EXPECT_LE(document->blockCount(), bound);
+            EXPECT_EQ(cw::EditorAppearance::textAmount(*document).paragraphs,
+                      cw::EditorAppearance::textAmount(text).paragraphs);
+        }
     }
 }
 

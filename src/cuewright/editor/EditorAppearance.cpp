@@ -188,7 +188,7 @@ TextAmount textAmount(const QTextDocument& document) {
         const cw::editor::BlockBreak before = cw::editor::blockBreak(next);
         if (before.standsForNoCharacter()) {
             ++characterless;
-        } else if (!before.continuesParagraph() && breaksLine(before.characters.front())) {
+        } else if (breaksLine(before.characters.front())) { // a paragraph's, or a line separator cut at
             breakAt(position + text.size());
         }
     }

@@ -138,6 +138,12 @@ bool isCuttingSpace(QChar c) {
     return c == u' ' || c == u'\t' || c == QChar(0x3000);
 }
 
+// A character a long paragraph may be cut into blocks at, standing for it: a space, or a line
+// separator, where the line ends as it would inside the block.
+bool isCuttingCharacter(QChar c) {
+    return isCuttingSpace(c) || c == QChar::LineSeparator;
+}
+
 // Makes `format` that of a block's break: a cut standing for no character (without the bookmark,
 // which stays on the character before it), or the character the break stands for unless a line feed.
 void markBreak(QTextCharFormat& format, bool characterless, QChar character) {
@@ -282,7 +288,7 @@ struct TextInsertion::State {
         InsertedBlock block{paragraphEnd(start), QChar()};
         if (cutsParagraphs) {
             if (const auto [end, characterless] = TextInsertion::cutPosition(string, start, block.end);
-                end < block.end) {
+                end > start && end < block.end) {
                 return InsertedBlock{end, QChar(), 1, characterless};
             }
         }
@@ -476,9 +482,12 @@ void TextInsertion::insertParagraphs(QTextDocument& document, const platform::At
 std::pair<int, bool> TextInsertion::cutPosition(const QString& text, int start, int end) {
     const bool tooLong = end - start > maxBlockCharacters;
     const int last = tooLong ? start + maxBlockCharacters : end - 1;
+    // Each cut lies after `start`, so that whatever cuts a paragraph moves on every time.
     int lastSpace = -1;
+    int lastSeparator = -1;
     int runStart = start;
-    for (int at = start; at <= last; ++at) {
+    bool longRun = false;
+    for (int at = start; at <= last && !longRun; ++at) {
         const QChar c = text[at];
         if (isCuttingSpace(c)) {
             if (at > start) {
@@ -486,14 +495,27 @@ std::pair<int, bool> TextInsertion::cutPosition(const QString& text, int start, 
             }
             runStart = at + 1;
         } else if (c == QChar::LineSeparator) {
+            if (at > start) {
+                lastSeparator = at;
+            }
             runStart = at + 1; // Qt breaks the line there
-        } else if (at - runStart >= maxRunCharacters) {
+        } else {
             // A long run without a space goes into blocks of its own.
-            return lastSpace > start ? std::pair{lastSpace, false}
-                                     : std::pair{graphemeCut(text, start, end), true};
+            longRun = at - runStart >= maxRunCharacters;
         }
     }
-    return tooLong ? std::pair{lastSpace, false} : std::pair{end, false};
+    if (!tooLong && !longRun) {
+        return {end, false};
+    }
+    // Lines without a space (CJK text with soft line breaks) are cut at a line separator: the
+    // lines stay as they were.
+    if (lastSpace > start) {
+        return {lastSpace, false};
+    }
+    if (lastSeparator > start) {
+        return {lastSeparator, false};
+    }
+    return {graphemeCut(text, start, end), true};
 }
 
 int TextInsertion::graphemeCut(const QString& text, int start, int end) {
@@ -694,8 +716,8 @@ BlockBreak blockBreak(const QTextBlock& block) {
     if (separator.isEmpty()) {
         return {BlockBreak::Kind::paragraph, QStringLiteral("\n")};
     }
-    return {separator.size() == 1 && isCuttingSpace(separator.front()) ? BlockBreak::Kind::cutAtSpace
-                                                                       : BlockBreak::Kind::paragraph,
+    return {separator.size() == 1 && isCuttingCharacter(separator.front()) ? BlockBreak::Kind::cutAtSpace
+                                                                           : BlockBreak::Kind::paragraph,
             separator};
 }
 
@@ -723,24 +745,29 @@ int cutBlocksAt(QTextDocument& document, const std::vector<int>& starts) {
         const QString text = block.text();
         const int length = int(text.size());
         std::vector<std::pair<int, bool>> cuts;
+        // Every cut lies after `at`: each turn moves on.
         for (int at = 0;;) {
             const auto cut = TextInsertion::cutPosition(text, at, length);
-            if (cut.first >= length) {
+            if (cut.first >= length || cut.first <= at) {
                 break;
             }
             cuts.push_back(cut);
             at = cut.second ? cut.first : cut.first + 1;
         }
         const QTextBlockFormat blockFormat = block.blockFormat();
+        // In a block of short paragraphs a line separator stands for their break.
+        const QString lineBreak = blockFormat.property(TextProperty::lineBreak).toString();
         for (auto cut = cuts.rbegin(); cut != cuts.rend(); ++cut) {
             const auto [at, characterless] = *cut;
             cursor.setPosition(block.position() + at);
             if (!characterless) {
                 cursor.setPosition(block.position() + at + 1, QTextCursor::KeepAnchor);
             }
-            // The character the break follows (a cut in a run) or stands for (a space).
+            // The character the break follows (a cut in a run) or stands for (a space, a line
+            // separator, or in a block of short paragraphs the break they share).
             QTextCharFormat breakFormat = cursor.charFormat();
-            markBreak(breakFormat, characterless, text[at]);
+            const bool paragraphBreak = text[at] == QChar::LineSeparator && lineBreak.size() == 1;
+            markBreak(breakFormat, characterless, paragraphBreak ? lineBreak.front() : text[at]);
             cursor.removeSelectedText();
             cursor.insertBlock(blockFormat, breakFormat);
             ++made;

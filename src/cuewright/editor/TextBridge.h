@@ -55,13 +55,13 @@ void setAttributedText(QTextDocument& document, const platform::AttributedString
 // history stays off until it is destroyed. Nothing else may change the document meanwhile.
 // Qt lays out and measures a block as a whole, on every change and paint of any part of it, and
 // each block costs it as much as hundreds of characters do. So a paragraph longer than
-// maxBlockCharacters is cut into blocks at spaces (each such space is the break of its block,
-// see TextProperty::separator), a run without a space longer than maxRunCharacters between two
-// graphemes (a break standing for no character, TextProperty::cut, see cutPosition()), and in a
-// text of joinParagraphsFrom characters or more, paragraphs of one look with the same break share blocks of
-// up to about targetBlockCharacters, their breaks shown as line separators (TextProperty::lineBreak). The
-// text's characters stay those of `text`, and so do their positions up to the first cut that stands for no
-// character (see PlainText); attributedText() gives the text back.
+// maxBlockCharacters is cut into blocks at spaces, else at line separators (each such character
+// is the break of its block, see TextProperty::separator), a run without a space longer than
+// maxRunCharacters between two graphemes (a break standing for no character, TextProperty::cut,
+// see cutPosition()), and in a text of joinParagraphsFrom characters or more, paragraphs of one look with the
+// same break share blocks of up to about targetBlockCharacters, their breaks shown as line separators
+// (TextProperty::lineBreak). The text's characters stay those of `text`, and so do their positions up to the
+// first cut that stands for no character (see PlainText); attributedText() gives the text back.
 class TextInsertion {
 public:
     static constexpr int maxBlockCharacters = 1 << 14;
@@ -83,11 +83,12 @@ public:
     static void insertParagraphs(QTextDocument& document, const platform::AttributedString& text);
 
     // Where a paragraph from `start` (in `text`, up to `end`) past the limits is cut: at its last
-    // space within maxBlockCharacters (the space becomes the break); but a run without a space
-    // longer than maxRunCharacters goes into blocks of its own, cut at the last boundary between
+    // space within maxBlockCharacters, else its last line separator there (the character becomes
+    // the break); but a run without a space longer than maxRunCharacters goes into blocks of its
+    // own, after the last space or line separator before it, else cut at the last boundary between
     // graphemes within maxRunCharacters, never inside a surrogate pair or a combining sequence.
     // Second: whether the cut is of that kind, standing for no character. `end` when the
-    // paragraph is within the limits.
+    // paragraph is within the limits. Always after `start`.
     static std::pair<int, bool> cutPosition(const QString& text, int start, int end);
     ~TextInsertion();
     TextInsertion(const TextInsertion&) = delete;
@@ -153,7 +154,7 @@ struct BlockBreak {
     enum class Kind {
         none,       // the document's first block
         paragraph,  // the text's own paragraph break
-        cutAtSpace, // a long paragraph cut at a space, tab or ideographic space
+        cutAtSpace, // a long paragraph cut at a space, tab, ideographic space or line separator
         cutInRun,   // a long run without a space cut between two graphemes
     };
     Kind kind = Kind::none;
