@@ -34,6 +34,8 @@
 #include <functional>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 using namespace std::chrono_literals;
 using cw::editor::DocumentCommands;
@@ -212,7 +214,7 @@ TEST_F(DocumentCommandsTest, ACopyBroughtBackProposesTheNameItShowsBesideItsOrig
 // a file that another window shows is refused with the panel still open. Declined, the file stays
 // byte for byte.
 TEST_F(DocumentCommandsTest, AFileIsReplacedOnlyWhenTheUserAgrees) {
-    enum class Ask { exists, readOnly, shownElsewhere, otherCopy };
+    enum class Ask { exists, readOnly, shownElsewhere, otherCopy, notAFile };
     struct Case {
         const char* name;
         const char* file; // there before, and the file really written
@@ -262,6 +264,18 @@ TEST_F(DocumentCommandsTest, AFileIsReplacedOnlyWhenTheUserAgrees) {
         {"its own file, shown in another window too", "twice.cwr", save("twice.cwr"), false,
          Ask::shownElsewhere, Outcome::failed},
         {"shown in another copy", "theirs.cwr", saveAs("theirs"), false, Ask::otherCopy, Outcome::cancelled},
+        // A pipe or a device is refused as opening refuses it, never replaced by a file.
+        {"a pipe, through the panel", "pipe.cwr", saveAs("pipe"), true, Ask::notAFile, Outcome::cancelled},
+        {"a pipe, exported", "pipe.txt",
+         [&] {
+             defaults.set(cw::settings::selectedExportFileTypeIndex, std::int64_t{1});
+             dialogs->answerSave(path("pipe"));
+             return commands.exportAs();
+         },
+         true, Ask::notAFile, Outcome::cancelled},
+        {"a pipe, Save to its own file", "own-pipe.cwr", save("own-pipe.cwr"), true, Ask::notAFile,
+         Outcome::failed},
+        {"a device, exported", "device.docx", saveAs("device", 3), true, Ask::notAFile, Outcome::cancelled},
     };
     if (QPrinterInfo::availablePrinters().isEmpty()) {
         cases.push_back({"Print to PDF, typed without extension", "printed.pdf",
@@ -270,6 +284,12 @@ TEST_F(DocumentCommandsTest, AFileIsReplacedOnlyWhenTheUserAgrees) {
                              return commands.print();
                          },
                          false, Ask::exists, Outcome::cancelled});
+        cases.push_back({"Print to PDF onto a pipe", "pipe.pdf",
+                         [&] {
+                             dialogs->answerSave(path("pipe"));
+                             return commands.print();
+                         },
+                         true, Ask::notAFile, Outcome::cancelled});
     }
     for (const Case& c : cases) {
         project->setRepresentedPath(std::nullopt);
@@ -279,20 +299,29 @@ TEST_F(DocumentCommandsTest, AFileIsReplacedOnlyWhenTheUserAgrees) {
         commands.setOpenElsewhereCheck(c.ask == Ask::shownElsewhere ? shown : Check());
         commands.setOtherCopyCheck(c.ask == Ask::otherCopy ? shown : Check());
         const std::string before = std::string("precious ") + c.file;
-        std::ofstream(dir / c.file) << before;
+        const bool device = std::string_view(c.file).starts_with("device");
+        if (c.ask != Ask::notAFile) {
+            std::ofstream(dir / c.file) << before;
+        } else if (device && ::mknod((dir / c.file).c_str(), S_IFCHR | 0600, makedev(1, 3)) != 0) {
+            continue; // only root makes a device
+        } else if (!device) {
+            ASSERT_EQ(::mkfifo((dir / c.file).c_str(), 0600), 0);
+        }
         if (c.ask == Ask::readOnly)
             std::filesystem::permissions(dir / c.file, std::filesystem::perms(0444));
         const size_t alertsBefore = alerts->shown().size();
         alerts->answerButton(c.replace ? "Replace" : "Cancel");
         EXPECT_EQ(c.command(), c.outcome) << c.name;
         ASSERT_EQ(alerts->shown().size(), alertsBefore + 1) << c.name;
-        const char* question[] = {"\u201C%1\u201D already exists. Do you want to replace it?",
-                                  "\u201C%1\u201D is read-only. Replace it anyway?",
-                                  "\u201C%1\u201D is open in another window.",
-                                  "\u201C%1\u201D is open in another copy of Cuewright."};
+        const char* question[] = {
+            "\u201C%1\u201D already exists. Do you want to replace it?",
+            "\u201C%1\u201D is read-only. Replace it anyway?", "\u201C%1\u201D is open in another window.",
+            "\u201C%1\u201D is open in another copy of Cuewright.", "\u201C%1\u201D is not a file."};
         EXPECT_EQ(alerts->shown().back().messageText, QString::fromUtf8(question[int(c.ask)]).arg(c.file))
             << c.name;
-        if (c.replace)
+        if (c.ask == Ask::notAFile)
+            EXPECT_FALSE(std::filesystem::is_regular_file(dir / c.file)) << c.name;
+        else if (c.replace)
             EXPECT_EQ(cw::ScriptDocumentFile::open(dir / c.file).text.string(),
                       "Good evening.\nThis is the news.")
                 << c.name;
