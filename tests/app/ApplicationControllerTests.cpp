@@ -390,11 +390,16 @@ TEST_F(Shell, AScriptIsHeldFromBeforeItIsReadAndNoWindowWritesOverOneAnotherCopy
     fs::create_hard_link(talk, dir.path() / "link.cwr");
     EXPECT_TRUE(app->openFile((dir.path() / "link.cwr").string()));
     EXPECT_EQ(editor->shows, 2) << "the window of the linked script did not come forward";
-    cw::ShownFileLocks otherCopy;
-    otherCopy.hold({damaged});
     ASSERT_TRUE(editor->otherCopy);
-    EXPECT_TRUE(editor->otherCopy(damaged));
     EXPECT_FALSE(editor->otherCopy(talk) || editor->otherCopy((dir.path() / "link.cwr").string()));
+    // Another copy showing talk too, as when it was brought back here from a recovery copy.
+    cw::ShownFileLocks otherCopy;
+    otherCopy.hold({damaged, talk});
+    EXPECT_TRUE(editor->otherCopy(damaged));
+    EXPECT_TRUE(editor->otherCopy(talk) && editor->otherCopy((dir.path() / "link.cwr").string()));
+    otherCopy.hold({});
+    EXPECT_FALSE(editor->otherCopy(talk));
+    EXPECT_TRUE(cw::ShownFileLocks::heldElsewhere(talk)) << "this copy's own lock went with the check";
 }
 
 TEST_F(Shell, LargeAndSlowFilesAreReadOffTheMainThreadIntoWhatTheUsualWayMakes) {
