@@ -200,7 +200,8 @@ TEST(RecoveryStoreTest, ADamagedOrLostIndexIsMadeAgainFromTheCopies) {
 }
 
 // The copies' file system turns read-only under a running store (mounted over read-only): the
-// copy's mode cannot change, so its mark goes to the second folder, where the next start reads it.
+// copy's mode cannot change, so its mark goes to the second folder, where the next start reads it
+// and a new copy takes it away.
 TEST(RecoveryStoreTest, ACopyOnAFileSystemTurnedReadOnlyIsStillMarkedOlder) {
     testsupport::TempDir dir;
     const fs::path folder = dir / "Recovery";
@@ -227,6 +228,8 @@ TEST(RecoveryStoreTest, ACopyOnAFileSystemTurnedReadOnlyIsStillMarkedOlder) {
     EXPECT_FALSE(store->isOlderThanEdits(entry.id)) << "the copy itself could carry no mark";
     store->setSecondMarkFolder(dir / "marks");
     EXPECT_TRUE(store->isOlderThanEdits(entry.id));
+    store->write(entry, documentWith("kept again"), {});
+    EXPECT_FALSE(store->isOlderThanEdits(entry.id)) << "a new copy leaves no mark behind";
 }
 
 // A second process keeps its copies in a folder of its own; once it has ended, the next store
@@ -319,6 +322,25 @@ TEST_F(ScriptRecoveryTest, EditsAreKeptOneIntervalAfterTheFirstOfThemOrAtOnceWhe
     recovery->writeNow(*project);
     EXPECT_EQ(keptTexts(), std::vector<QString>{"typed just before the end"});
     EXPECT_FALSE(recovery->isWriteDue(*project));
+
+    // Typing on, an editor hands over what it holds as a write gathers the bookmarks: the copy
+    // holds it, and the next edit marks the copy older again.
+    struct Editor : cw::ProjectEventListener {
+        std::optional<AttributedString> held;
+        void projectWillGatherBookmarks(cw::Project& p) override {
+            if (held)
+                p.setText(*std::exchange(held, std::nullopt));
+        }
+    };
+    const auto editor = std::make_shared<Editor>();
+    project->registerEventListener(editor);
+    runScheduled(); // the write from before the last one, due no more
+    project->setText(AttributedString("typed on"));
+    editor->held = AttributedString("typed on and on");
+    runScheduled();
+    EXPECT_EQ(keptTexts(), std::vector<QString>{"typed on and on"});
+    project->setText(AttributedString("typed on and on and on"));
+    EXPECT_TRUE((recovery->flush(), older()));
 }
 
 TEST_F(ScriptRecoveryTest, SavingOrDiscardingRemovesTheCopyUnlessTheProcessIsEnding) {
