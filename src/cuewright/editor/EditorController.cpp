@@ -944,6 +944,7 @@ void EditorController::toggleTrait(TextTrait trait) {
                 [&](const QTextCharFormat& format) { return restyled(format, on); });
 }
 
+// Whether two characters' attributes are the same to the project, their fonts' sizes as looksAlike.
 static bool readsAlike(platform::Attributes one, const platform::Attributes& other) {
     if (one.font && other.font && looksAlike(*one.font, *other.font)) {
         one.font = other.font;

@@ -275,6 +275,9 @@ void ScriptRecovery::write(Followed& followed, Project& project) {
     // after this one would not mark it again.
     followed.due = true;
     std::vector<Bookmark> bookmarks = project.bookmarks();
+    if (find(project) != &followed) {
+        return; // closed meanwhile
+    }
     followed.due = false;
     if (!project.hasUnsavedChanges()) {
         return; // taken back to what its file holds: the change removed the copy
