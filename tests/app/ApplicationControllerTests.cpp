@@ -390,11 +390,13 @@ TEST_F(Shell, AScriptIsHeldFromBeforeItIsReadAndNoWindowWritesOverOneAnotherCopy
     fs::create_hard_link(talk, dir.path() / "link.cwr");
     EXPECT_TRUE(app->openFile((dir.path() / "link.cwr").string()));
     EXPECT_EQ(editor->shows, 2) << "the window of the linked script did not come forward";
-    cw::ShownFileLocks otherCopy;
-    otherCopy.hold({damaged});
     ASSERT_TRUE(editor->otherCopy);
-    EXPECT_TRUE(editor->otherCopy(damaged));
     EXPECT_FALSE(editor->otherCopy(talk) || editor->otherCopy((dir.path() / "link.cwr").string()));
+    cw::ShownFileLocks otherCopy;
+    otherCopy.hold({damaged, talk}); // talk as well, as when it was brought back here from a recovery copy
+    EXPECT_TRUE(editor->otherCopy(damaged) && editor->otherCopy(talk));
+    otherCopy.hold({});
+    EXPECT_TRUE(!editor->otherCopy(talk) && cw::ShownFileLocks::heldElsewhere(talk)) << "its own lock";
 }
 
 TEST_F(Shell, LargeAndSlowFilesAreReadOffTheMainThreadIntoWhatTheUsualWayMakes) {

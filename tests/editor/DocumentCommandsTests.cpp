@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QPdfWriter>
@@ -25,7 +26,6 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTest>
-#include <QTimer>
 #include <QWidget>
 
 #include <csignal>
@@ -34,6 +34,7 @@
 #include <functional>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 using namespace std::chrono_literals;
 using cw::editor::DocumentCommands;
@@ -212,7 +213,7 @@ TEST_F(DocumentCommandsTest, ACopyBroughtBackProposesTheNameItShowsBesideItsOrig
 // a file that another window shows is refused with the panel still open. Declined, the file stays
 // byte for byte.
 TEST_F(DocumentCommandsTest, AFileIsReplacedOnlyWhenTheUserAgrees) {
-    enum class Ask { exists, readOnly, shownElsewhere, otherCopy };
+    enum class Ask { exists, readOnly, shownElsewhere, otherCopy, notAFile };
     struct Case {
         const char* name;
         const char* file; // there before, and the file really written
@@ -262,6 +263,9 @@ TEST_F(DocumentCommandsTest, AFileIsReplacedOnlyWhenTheUserAgrees) {
         {"its own file, shown in another window too", "twice.cwr", save("twice.cwr"), false,
          Ask::shownElsewhere, Outcome::failed},
         {"shown in another copy", "theirs.cwr", saveAs("theirs"), false, Ask::otherCopy, Outcome::cancelled},
+        // A pipe is refused as opening refuses it, never replaced by a file.
+        {"a pipe, through the panel", "pipe.txt", saveAs("pipe", 1), true, Ask::notAFile, Outcome::cancelled},
+        {"a pipe, Save to its own file", "pipe.cwr", save("pipe.cwr"), true, Ask::notAFile, Outcome::failed},
     };
     if (QPrinterInfo::availablePrinters().isEmpty()) {
         cases.push_back({"Print to PDF, typed without extension", "printed.pdf",
@@ -270,6 +274,12 @@ TEST_F(DocumentCommandsTest, AFileIsReplacedOnlyWhenTheUserAgrees) {
                              return commands.print();
                          },
                          false, Ask::exists, Outcome::cancelled});
+        cases.push_back({"Print to PDF onto a pipe", "pipe.pdf",
+                         [&] {
+                             dialogs->answerSave(path("pipe"));
+                             return commands.print();
+                         },
+                         true, Ask::notAFile, Outcome::cancelled});
     }
     for (const Case& c : cases) {
         project->setRepresentedPath(std::nullopt);
@@ -279,7 +289,9 @@ TEST_F(DocumentCommandsTest, AFileIsReplacedOnlyWhenTheUserAgrees) {
         commands.setOpenElsewhereCheck(c.ask == Ask::shownElsewhere ? shown : Check());
         commands.setOtherCopyCheck(c.ask == Ask::otherCopy ? shown : Check());
         const std::string before = std::string("precious ") + c.file;
-        std::ofstream(dir / c.file) << before;
+        ASSERT_TRUE(c.ask != Ask::notAFile || ::mkfifo((dir / c.file).c_str(), 0600) == 0);
+        if (c.ask != Ask::notAFile)
+            std::ofstream(dir / c.file) << before;
         if (c.ask == Ask::readOnly)
             std::filesystem::permissions(dir / c.file, std::filesystem::perms(0444));
         const size_t alertsBefore = alerts->shown().size();
@@ -290,9 +302,12 @@ TEST_F(DocumentCommandsTest, AFileIsReplacedOnlyWhenTheUserAgrees) {
                                   "\u201C%1\u201D is read-only. Replace it anyway?",
                                   "\u201C%1\u201D is open in another window.",
                                   "\u201C%1\u201D is open in another copy of Cuewright."};
-        EXPECT_EQ(alerts->shown().back().messageText, QString::fromUtf8(question[int(c.ask)]).arg(c.file))
-            << c.name;
-        if (c.replace)
+        const QString asked = c.ask == Ask::notAFile ? QStringLiteral("\u201C%1\u201D is not a file.")
+                                                     : QString::fromUtf8(question[int(c.ask)]);
+        EXPECT_EQ(alerts->shown().back().messageText, asked.arg(c.file)) << c.name;
+        if (c.ask == Ask::notAFile)
+            EXPECT_FALSE(std::filesystem::is_regular_file(dir / c.file)) << c.name;
+        else if (c.replace)
             EXPECT_EQ(cw::ScriptDocumentFile::open(dir / c.file).text.string(),
                       "Good evening.\nThis is the news.")
                 << c.name;
@@ -418,16 +433,13 @@ TEST_F(DocumentCommandsTest, PrintingLeavesTheEventLoopRunningAndItsCancelWrites
     project->setText(
         AttributedString(QStringLiteral("the presenter reads every word aloud\n").repeated(20000)));
     const QString pdf = path("answering.pdf");
-    int turnsBeforeThePdf = 0;
-    QTimer turns;
-    QObject::connect(&turns, &QTimer::timeout, [&] { turnsBeforeThePdf += QFile::exists(pdf) ? 0 : 1; });
-    turns.start(0);
+    bool running = false; // posted before the print, so seen before its end
+    QMetaObject::invokeMethod(
+        qApp, [&] { running = commands.printJob(); }, Qt::QueuedConnection);
     dialogs->answerSave(pdf);
     EXPECT_EQ(commands.print(), Outcome::exported);
-    ASSERT_TRUE(processEventsUntil([&] { return QFile::exists(pdf); }));
-    turns.stop();
     ASSERT_TRUE(processEventsUntil([&] { return !commands.printJob(); })) << "the print never ended";
-    EXPECT_GT(turnsBeforeThePdf, 0) << "the event loop waited for the print";
+    EXPECT_TRUE(running) << "the event loop waited for the print";
     EXPECT_EQ(platform::codecs::PdfReader::readFile(pdf.toStdString())
                   .plainText()
                   .count(QStringLiteral("presenter")),
@@ -437,9 +449,9 @@ TEST_F(DocumentCommandsTest, PrintingLeavesTheEventLoopRunningAndItsCancelWrites
     dialogs->answerSave(cancelled);
     EXPECT_EQ(commands.print(), Outcome::exported);
     ASSERT_TRUE(commands.printJob());
-    ASSERT_TRUE(
-        processEventsUntil([&] { return !commands.printJob() || commands.printJob()->progressWindow(); }));
-    ASSERT_TRUE(commands.printJob()) << "printed before its window showed";
+    // Print again brings its window forward at once: the print ends in a later turn of the loop.
+    EXPECT_EQ(commands.print(), Outcome::cancelled);
+    ASSERT_TRUE(commands.printJob());
     QWidget* progress = commands.printJob()->progressWindow();
     EXPECT_TRUE(progress->isVisible());
     progress->findChild<QPushButton*>()->click();

@@ -10,6 +10,7 @@
 #include "cuewright/editor/ScriptTextView.h"
 #include "cuewright/editor/TextBridge.h"
 #include "cuewright/model/Project.h"
+#include "cuewright/model/ScriptImport.h"
 #include "cuewright/model/SettingsKeys.h"
 #include "cuewright/model/UserDefaults.h"
 #include "cuewright/prompter/OverlayView.h"
@@ -599,6 +600,12 @@ TEST_F(EditorViewsTest, ScriptPropertiesShapeTheViews) {
 // Colour and font from the project: without a selection the whole text, over one only the
 // selection; a font picked in the Script pane over a selection changes its fonts, never its colours.
 TEST_F(EditorControllerTest, TextColourAndFontFromTheProject) {
+    // Reset beside Font over a plain text as opened, in the default font at its file's size.
+    load(cw::ScriptImport::plainText(QStringLiteral("red or\nnot"),
+                                     cw::ScriptImport::DefaultStyle::fromUserDefaults(defaults)));
+    select(0, 10);
+    project->applyDefaultFont();
+    EXPECT_FALSE(controller->hasPendingEdit());
     load(AttributedString(QStringLiteral("red or not")));
     select(0, 0);
     controller->projectTextColorDidChange(*project, platform::Color::red());

@@ -227,6 +227,8 @@ TEST(RecoveryStoreTest, ACopyOnAFileSystemTurnedReadOnlyIsStillMarkedOlder) {
     EXPECT_FALSE(store->isOlderThanEdits(entry.id)) << "the copy itself could carry no mark";
     store->setSecondMarkFolder(dir / "marks");
     EXPECT_TRUE(store->isOlderThanEdits(entry.id));
+    store->write(entry, documentWith("kept again"), {});
+    EXPECT_FALSE(store->isOlderThanEdits(entry.id)) << "a new copy leaves no mark behind";
 }
 
 // A second process keeps its copies in a folder of its own; once it has ended, the next store
@@ -319,6 +321,19 @@ TEST_F(ScriptRecoveryTest, EditsAreKeptOneIntervalAfterTheFirstOfThemOrAtOnceWhe
     recovery->writeNow(*project);
     EXPECT_EQ(keptTexts(), std::vector<QString>{"typed just before the end"});
     EXPECT_FALSE(recovery->isWriteDue(*project));
+
+    // An edit handed over as a write gathers the bookmarks is in the copy; the next marks it older.
+    struct Editor : cw::ProjectEventListener {
+        void projectWillGatherBookmarks(cw::Project& p) override { p.setText(AttributedString("held")); }
+    };
+    const auto editor = std::make_shared<Editor>();
+    project->registerEventListener(editor);
+    runScheduled(); // the write from before the last one, due no more
+    project->setText(AttributedString("typed on"));
+    runScheduled();
+    EXPECT_EQ(keptTexts(), std::vector<QString>{"held"});
+    project->setText(AttributedString("typed on and on"));
+    EXPECT_TRUE((recovery->flush(), older()));
 }
 
 TEST_F(ScriptRecoveryTest, SavingOrDiscardingRemovesTheCopyUnlessTheProcessIsEnding) {

@@ -991,10 +991,11 @@ ApplicationController::makeEditorWindow(const std::shared_ptr<Project>& project)
         const auto self = weak.lock();
         return self && self->editorShowing(canonicalPath(path), own.lock().get()) != nullptr;
     });
-    // A file shown here is held by this copy's own lock, which tells nothing of the others'.
+    // A file shown here may be another copy's too: a script brought back here while that copy
+    // showed its file.
     window->setOtherCopyCheck([weak](const std::string& path) {
         const auto self = weak.lock();
-        return self && !self->showsOrOpensHere(path) && ShownFileLocks::heldElsewhere(path);
+        return self && self->shownLocks_.heldAlsoElsewhere(path);
     });
     window->showWindow();
     installMenus(*window, /*withBar=*/true);

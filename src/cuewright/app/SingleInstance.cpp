@@ -401,6 +401,29 @@ bool ShownFileLocks::heldElsewhere(const std::string& path) {
     return held;
 }
 
+bool ShownFileLocks::heldAlsoElsewhere(const std::string& path) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) {
+        return false;
+    }
+    const auto own = std::find_if(held_.begin(), held_.end(), [&](const auto& held) {
+        return held.second.device == status.st_dev && held.second.inode == status.st_ino;
+    });
+    if (own == held_.end()) {
+        return heldElsewhere(path);
+    }
+    // Only a file no one else holds changes to exclusive; a change that fails gives up the shared
+    // lock as well, which is taken again.
+    const int fd = own->second.fd;
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        (void)::flock(fd, LOCK_SH | LOCK_NB);
+        return false;
+    }
+    const bool elsewhere = errno == EWOULDBLOCK;
+    (void)lockShared(fd);
+    return elsewhere;
+}
+
 SingleInstance::SingleInstance(const QString& name, QObject* parent)
     : QObject(parent)
     , path_(socketPath(name)) {

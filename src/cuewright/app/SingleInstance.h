@@ -43,6 +43,9 @@ public:
     std::size_t count() const { return held_.size(); }
     // Whether another open file (another copy) holds a lock on the regular file at `path`. Any thread.
     static bool heldElsewhere(const std::string& path);
+    // The same beside this object's own lock, when it holds one: another copy may hold the file
+    // too (it showed it when a script was brought back here from a recovery copy).
+    bool heldAlsoElsewhere(const std::string& path);
 
 private:
     struct Held {

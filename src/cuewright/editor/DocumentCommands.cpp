@@ -86,8 +86,9 @@ DocumentCommands::Outcome DocumentCommands::save() {
     const auto path = project_->representedPath();
     if (!path)
         return saveAs();
-    // Two windows on one file (brought back from two copies, say): neither writes over the other.
-    if (const auto refused = openElsewhereAlert(*path)) {
+    // The file replaced since by a device or a pipe stays; of two windows on one file (brought
+    // back from two copies, say), neither writes over the other.
+    if (const auto refused = refusal(*path)) {
         platform::runModalSheetForWindow(*refused, window_);
         return Outcome::failed;
     }
@@ -109,6 +110,28 @@ std::optional<platform::Alert> DocumentCommands::openElsewhereAlert(const std::s
     alert.buttons = {QObject::tr("OK")};
     alert.style = platform::Alert::Style::warning;
     return alert;
+}
+
+std::optional<platform::Alert> DocumentCommands::notAFileAlert(const std::string& path) {
+    std::error_code error;
+    // Through links, as a save writes through them.
+    const std::filesystem::file_status status = std::filesystem::status(path, error);
+    if (error || !std::filesystem::exists(status) || std::filesystem::is_regular_file(status))
+        return std::nullopt;
+    base::log("not saved over " + path + ": it is not a file");
+    platform::Alert alert;
+    alert.messageText = QObject::tr(notAFileMessage.data())
+                            .arg(platform::displayPath(std::filesystem::path(path).filename().string()));
+    alert.informativeText = QObject::tr(notAFileInformation.data());
+    alert.buttons = {QObject::tr("OK")};
+    alert.style = platform::Alert::Style::warning;
+    return alert;
+}
+
+std::optional<platform::Alert> DocumentCommands::refusal(const std::string& path) const {
+    if (auto refused = notAFileAlert(path))
+        return refused;
+    return openElsewhereAlert(path);
 }
 
 // A script is saved as a script unless the reader picks otherwise: a panel that opened on the
@@ -136,7 +159,7 @@ platform::SavePanel DocumentCommands::panelAt(int selected) {
                                    ? file.fileName()
                                    : file.completeBaseName() + QStringLiteral(".") + extension;
     }
-    panel.refusal = [this](const std::string& chosen) { return openElsewhereAlert(chosen); };
+    panel.refusal = [this](const std::string& chosen) { return refusal(chosen); };
     panel.selectedFileType = selected;
     return panel;
 }

@@ -36,7 +36,7 @@ namespace cw::editor {
 //    type. Only a "cwr" save makes the file the script's own and a recent document.
 //  - Nothing is replaced unasked: the panel asks about the file really written, a save onto the
 //    script's own read-only file asks first, and a path that another window or another copy of
-//    the application shows is refused.
+//    the application shows is refused, as is one where no regular file is (a device, a pipe).
 //  - Errors are shown in a sheet of the window (platform::alertRunner) and reported as failures.
 //  - windowShouldClose() asks about unsaved changes; "Save" closes only once the script is saved,
 //    and a save that wrote something else (an export) asks again.
@@ -75,6 +75,11 @@ public:
     static constexpr std::string_view otherCopyInformation =
         "A script is open in one copy only, so that no window saves over another. Close it there "
         "first, or choose another name.";
+
+    // Refused: a save puts a new file in the place of what is there, a device or a pipe too.
+    static constexpr std::string_view notAFileMessage = "“%1” is not a file.";
+    static constexpr std::string_view notAFileInformation =
+        "It is a device, a pipe or a folder, which saving would replace with a file. Choose another name.";
 
     enum class Outcome { saved, exported, cancelled, failed };
 
@@ -138,6 +143,11 @@ private:
     platform::SavePanel panelAt(int selected);
     // The alert that refuses writing at `path` because another window, or another copy, shows that file.
     std::optional<platform::Alert> openElsewhereAlert(const std::string& path) const;
+    // The alert that refuses writing at `path` because what is there (through links) is no
+    // regular file; none when nothing is there, or it cannot be told.
+    static std::optional<platform::Alert> notAFileAlert(const std::string& path);
+    // The first of the two.
+    std::optional<platform::Alert> refusal(const std::string& path) const;
     Outcome saveScript(const std::string& path);
     Outcome write(int fileType, const std::string& path);
     void presentError(const std::exception& error);

@@ -19,6 +19,7 @@
 #include <QPalette>
 #include <QResizeEvent>
 #include <QScrollBar>
+#include <QSet>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -769,6 +770,12 @@ void EditorController::showTransportPositionAgain() {
 
 // --- Typing attributes, font and colour ----------------------------------------------------
 
+// Whether two fonts look alike: their sizes, which are the document's anyway, may differ by what a
+// trip through QFont rounds.
+static bool looksAlike(const platform::Font& one, const platform::Font& other) {
+    return one.withPointSize(other.pointSize) == other && qFuzzyCompare(one.pointSize, other.pointSize);
+}
+
 void EditorController::typingAttributesDidChange() {
     if (ignoreTypingAttributes_ || !loaded_) {
         return;
@@ -806,7 +813,7 @@ void EditorController::projectTypingAttributesDidChange(Project&) {
     // and nothing else: its colours stay.
     const auto shown =
         fromTextCharFormat(shownCharFormat(*textView_->document(), textView_->currentCharFormat()));
-    if (shown.font && *shown.font != typingAttributes.font) {
+    if (shown.font && !looksAlike(*shown.font, typingAttributes.font)) {
         convertSelectionFonts(selection, *shown.font, typingAttributes.font);
     } else if (!shown.font) {
         selection.mergeCharFormat(editorFormat(font));
@@ -937,24 +944,39 @@ void EditorController::toggleTrait(TextTrait trait) {
                 [&](const QTextCharFormat& format) { return restyled(format, on); });
 }
 
-// Whether merging `format` into the selection would change any of its characters.
+// Whether two characters' attributes are the same to the project, their fonts' sizes as looksAlike.
+static bool readsAlike(platform::Attributes one, const platform::Attributes& other) {
+    if (one.font && other.font && looksAlike(*one.font, *other.font)) {
+        one.font = other.font;
+    }
+    return one == other;
+}
+
+// Whether merging `format` into the selection would change any of its characters as the project
+// reads them. A format's own properties may differ where the text does not: a script as opened
+// keeps each font at its size in the file beside the one shown at the editor's size, and reads
+// as the shown one all the same.
 static bool changesFormat(const QTextCursor& selection, const QTextCharFormat& format) {
+    const QTextDocument& document = *selection.document();
     const int start = selection.selectionStart();
     const int end = selection.selectionEnd();
-    const QMap<int, QVariant> wanted = format.properties();
-    for (QTextBlock block = selection.document()->findBlock(start); block.isValid() && block.position() < end;
+    QSet<int> same; // the indexes of formats found unchanged: a script has few formats, many runs
+    for (QTextBlock block = document.findBlock(start); block.isValid() && block.position() < end;
          block = block.next()) {
         for (auto it = block.begin(); !it.atEnd(); ++it) {
             const QTextFragment fragment = it.fragment();
-            if (fragment.position() >= end || fragment.position() + fragment.length() <= start) {
+            if (fragment.position() >= end || fragment.position() + fragment.length() <= start ||
+                same.contains(fragment.charFormatIndex())) {
                 continue;
             }
             const QTextCharFormat has = fragment.charFormat();
-            for (auto property = wanted.begin(); property != wanted.end(); ++property) {
-                if (has.property(property.key()) != property.value()) {
-                    return true;
-                }
+            QTextCharFormat merged = has;
+            merged.merge(format);
+            if (!readsAlike(fromTextCharFormat(shownCharFormat(document, has)),
+                            fromTextCharFormat(shownCharFormat(document, merged)))) {
+                return true;
             }
+            same.insert(fragment.charFormatIndex());
         }
     }
     return false;

@@ -268,7 +268,20 @@ void ScriptRecovery::saved(Project& project) {
 }
 
 void ScriptRecovery::write(Followed& followed, Project& project) {
+    // The bookmarks read the editor's line table, which belongs to the main thread. Gathering them
+    // hands over an edit the editor still holds; the change the project then tells of rides along
+    // with this write, which takes the text after it. Taken as a new edit, it would mark the copy
+    // older ahead of this write, which undoes the mark, and leave a write due, so that the edits
+    // after this one would not mark it again.
+    followed.due = true;
+    std::vector<Bookmark> bookmarks = project.bookmarks();
+    if (find(project) != &followed) {
+        return; // closed meanwhile
+    }
     followed.due = false;
+    if (!project.hasUnsavedChanges()) {
+        return; // taken back to what its file holds: the change removed the copy
+    }
     followed.written = true; // a failed write leaves nothing to remove, which is no error
     const std::optional<std::string> path = project.representedPath();
     const std::optional<std::string> proposed = project.proposedPath();
@@ -278,10 +291,9 @@ void ScriptRecovery::write(Followed& followed, Project& project) {
                                proposed && !path
                                    ? std::optional(std::filesystem::path(*proposed).parent_path().string())
                                    : std::nullopt};
-    // The bookmarks read the editor's line table, which belongs to the main thread.
     // `this` outlives the queue's tasks: the destructor waits for them.
     queue_->async([this, store = store_, entry = std::move(entry), document = project.documentSnapshot(),
-                   bookmarks = project.bookmarks(), stamp = project.diskStamp()] {
+                   bookmarks = std::move(bookmarks), stamp = project.diskStamp()] {
         try {
             store->write(entry, document, bookmarks, {}, stamp);
             reportWrite(entry.id, std::nullopt);
