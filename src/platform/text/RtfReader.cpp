@@ -113,6 +113,8 @@ enum class Word : unsigned char {
     rtlmark,
     cell,
     row,
+    nestrow,
+    nesttableprops,
     intbl,
     listtext,
 };
@@ -237,7 +239,12 @@ const std::unordered_map<std::string_view, Word>& words() {
         {"ltrmark", Word::ltrmark},
         {"rtlmark", Word::rtlmark},
         {"cell", Word::cell},
+        {"nestcell", Word::cell},
         {"row", Word::row},
+        {"nestrow", Word::nestrow},
+        // Where a table in a cell ends its rows; what follows for other readers is skipped.
+        {"nesttableprops", Word::nesttableprops},
+        {"nonesttables", Word::skipDest},
         {"intbl", Word::intbl},
         {"listtext", Word::listtext},
         {"pntext", Word::listtext},
@@ -746,11 +753,14 @@ private:
             character(u'\n');
             break;
         case Word::row:
-            // Tabs go between cells: none after the last.
+        case Word::nestrow:
+            // Tabs go between cells: none after the last. A table in a cell has its rows as lines.
             if (pendingCells_ > 0) {
                 --pendingCells_;
             }
-            character(u'\n');
+            character(it->second == Word::row ? u'\n' : u'\u2028');
+            break;
+        case Word::nesttableprops:
             break;
         case Word::line:
             character(u'\u2028');

@@ -27,7 +27,8 @@ struct RtfDocumentAttributes {
 // underline and background only where the document sets them. A list's paragraph begins with the
 // label its writer put there, without leading spaces and with a symbol font's bullet as the
 // Unicode character it shows; a table row is one paragraph, its cells joined by tabs and a
-// cell's paragraphs by line breaks. Never throws.
+// cell's paragraphs by line breaks; a table in a cell reads the same way within it, each of its
+// rows a line. Never throws.
 std::optional<AttributedString> readRtf(QByteArrayView data,
                                         RtfDocumentAttributes* documentAttributes = nullptr);
 

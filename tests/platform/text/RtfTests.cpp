@@ -140,6 +140,11 @@ TEST(RtfReader, TextOfEachConstruct) {
          "{\\rtf1\\trowd\\cellx1\\cellx2\\pard\\intbl Host\\cell Hello\\cell\\row"
          "\\pard\\intbl Guest\\cell Hi\\par and\\cell\\row\\pard\\intbl a\\cell\\cell\\row\\pard b\\par c}",
          "Host\tHello\nGuest\tHi\u2028and\na\t\nb\nc"},
+        {"a table in a cell: its cells joined by tabs, its rows lines of the cell",
+         "{\\rtf1\\pard\\intbl A\\cell\\pard\\intbl\\itap2 x1\\nestcell y1\\nestcell"
+         "{\\*\\nesttableprops\\trowd\\cellx1\\cellx2\\nestrow}{\\nonesttables\\par}x2\\nestcell y2"
+         "\\nestcell{\\*\\nesttableprops\\nestrow}{\\nonesttables\\par}\\pard\\intbl C\\cell\\row}",
+         "A\tx1\ty1\u2028x2\ty2\u2028C\n"},
         {"cut after a backslash", "{\\rtf1 abc\\", "abc"},
         {"cut in a hex escape", "{\\rtf1 abc\\'e", "abc"},
         {"cut in a unicode escape", "{\\rtf1 abc\\u", "abc"},
