@@ -1,6 +1,8 @@
 // List labels ("1.", "b)", "iv.", "•") as word processors number their lists, kept as text.
 #pragma once
 
+#include "platform/text/Bullets.h"
+
 #include <QString>
 
 #include <array>
@@ -55,11 +57,6 @@ private:
 // "zzzz", roman numerals past 3999, zero or less in either) it is written in decimal; bullet and
 // none write nothing.
 QString numberText(int value, NumberFormat format);
-
-// The character a bullet shows: the private-use codes of the Symbol and Wingdings fonts
-// (U+F0xx) and the Symbol font's own bullet ('·' in it) become their Unicode look-alikes,
-// any other private-use character a plain "•".
-QString bulletText(const QString& text, bool symbolFont);
 
 // Label patterns are cut to this many characters: a label is a few characters, a file's is not trusted.
 inline constexpr qsizetype maxLabelPattern = 64;

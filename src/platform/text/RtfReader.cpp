@@ -1,5 +1,6 @@
 #include "platform/text/RtfReader.h"
 
+#include "platform/text/Bullets.h"
 #include "platform/text/CodePage.h"
 
 #include <algorithm>
@@ -112,6 +113,10 @@ enum class Word : unsigned char {
     rtlmark,
     cell,
     row,
+    nestrow,
+    nesttableprops,
+    intbl,
+    listtext,
 };
 
 const std::unordered_map<std::string_view, Word>& words() {
@@ -234,7 +239,15 @@ const std::unordered_map<std::string_view, Word>& words() {
         {"ltrmark", Word::ltrmark},
         {"rtlmark", Word::rtlmark},
         {"cell", Word::cell},
+        {"nestcell", Word::cell},
         {"row", Word::row},
+        {"nestrow", Word::nestrow},
+        // Where a table in a cell ends its rows; what follows for other readers is skipped.
+        {"nesttableprops", Word::nesttableprops},
+        {"nonesttables", Word::skipDest},
+        {"intbl", Word::intbl},
+        {"listtext", Word::listtext},
+        {"pntext", Word::listtext},
     };
     return table;
 }
@@ -257,6 +270,7 @@ struct ParaState {
     int lineSpacingTwips = 0;
     bool lineSpacingMultiple = false;
     int firstIndentTwips = 0; // relative to the head indent, as RTF has it
+    bool inTable = false;
     friend bool operator==(const ParaState&, const ParaState&) = default;
 };
 
@@ -265,6 +279,8 @@ struct Group {
     ParaState para;
     Dest dest = Dest::text;
     int unicodeSkip = 1;
+    // Inside a list paragraph's label as its writer numbered it.
+    bool label = false;
     // Groups opened inside this one that changed nothing yet share its entry, so that nesting
     // costs no memory and has no limit.
     std::size_t sharedBy = 0;
@@ -273,6 +289,7 @@ struct Group {
 struct FontEntry {
     QString name;
     int codePage = 0;
+    bool symbol = false; // its characters are pictures (Symbol, Wingdings), not letters
 };
 
 struct ColorEntry {
@@ -664,6 +681,7 @@ private:
         case Word::fcharset:
             if (dest == Dest::fontTable && fontEntryOpen_) {
                 fonts_[fontEntry_].codePage = CodePage::forCharset(param);
+                fonts_[fontEntry_].symbol = param == 2;
             }
             break;
         case Word::cpg:
@@ -728,16 +746,37 @@ private:
             setPara(para, ParaState{});
             break;
         case Word::par:
+            // A cell's paragraphs are lines of its row's one paragraph.
+            character(para.inTable ? u'\u2028' : u'\n');
+            break;
         case Word::page:
-        case Word::row:
             character(u'\n');
+            break;
+        case Word::row:
+        case Word::nestrow:
+            // Tabs go between cells: none after the last. A table in a cell has its rows as lines.
+            if (pendingCells_ > 0) {
+                --pendingCells_;
+            }
+            character(it->second == Word::row ? u'\n' : u'\u2028');
+            break;
+        case Word::nesttableprops:
             break;
         case Word::line:
             character(u'\u2028');
             break;
         case Word::tab:
-        case Word::cell:
             character(u'\t');
+            break;
+        case Word::cell:
+            ++pendingCells_;
+            break;
+        case Word::intbl:
+            changePara(para, [&](ParaState& s) { s.inTable = true; });
+            break;
+        case Word::listtext:
+            g.label = true;
+            labelStarted_ = false;
             break;
         case Word::ql:
             setAlignment(para, ParagraphAlignment::left);
@@ -889,7 +928,10 @@ private:
         QString name = fontName_.trimmed();
         fontName_.clear();
         if (!name.isEmpty()) {
-            fonts_[fontEntry_].name = name;
+            FontEntry& entry = fonts_[fontEntry_];
+            entry.name = name;
+            entry.symbol =
+                entry.symbol || name == u"Symbol" || name.startsWith(u"Wingdings") || name == u"Webdings";
         }
     }
 
@@ -962,7 +1004,7 @@ private:
             ++p_;
             return;
         }
-        if (top().dest != Dest::text || top().chars.hidden) {
+        if (top().dest != Dest::text || top().chars.hidden || top().label) {
             byte(static_cast<unsigned char>(*p_++));
             return;
         }
@@ -981,6 +1023,7 @@ private:
                 return;
             }
             prepareText();
+            endCell();
             pendingText_.append(QLatin1StringView(start, p_ - start));
             return;
         }
@@ -1039,7 +1082,12 @@ private:
                 flushBytes();
             }
             prepareText();
-            pendingText_.append(QChar(c));
+            endCell();
+            if (top().label) {
+                labelCharacter(c);
+            } else {
+                pendingText_.append(QChar(c));
+            }
             return;
         case Dest::fontTable:
             if (c == u';') {
@@ -1067,6 +1115,26 @@ private:
         case Dest::background:
             return;
         }
+    }
+
+    // The tabs of the cells that ended before this text.
+    void endCell() {
+        for (; pendingCells_ > 0; --pendingCells_) {
+            pendingText_.append(QLatin1Char('\t'));
+        }
+    }
+
+    void labelCharacter(char16_t c) {
+        // LibreOffice pads its labels with a space that it does not show.
+        if (c == u' ' && !labelStarted_) {
+            return;
+        }
+        labelStarted_ = true;
+        // In a symbol font only pictures become bullets: a label's numbers stay numbers.
+        const int font = top().chars.font >= 0 ? top().chars.font : defaultFont_;
+        const auto it = fonts_.find(font);
+        const bool symbol = it != fonts_.end() && it->second.symbol && (c >= 0x80 || isLetter(char(c)));
+        pendingText_.append(bulletText(QString(QChar(c)), symbol));
     }
 
     void prepareText() {
@@ -1130,6 +1198,9 @@ private:
     Group scratch_;
     bool skipping_ = false;
     int pendingSkip_ = 0;
+    // Cells ended whose tab waits for text: the row's end drops the last.
+    qsizetype pendingCells_ = 0;
+    bool labelStarted_ = false;
     bool starNext_ = false;
     bool attributesDirty_ = true;
     int documentCodePage_ = 1252;

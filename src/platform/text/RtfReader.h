@@ -24,7 +24,11 @@ struct RtfDocumentAttributes {
 // early). Nesting of any depth keeps its text, without recursing; only changes of formatting
 // past the reader's few hundred distinct levels are dropped. Every character
 // gets a font (the document's default when none is named) and a paragraph style; colours,
-// underline and background only where the document sets them. Never throws.
+// underline and background only where the document sets them. A list's paragraph begins with the
+// label its writer put there, without leading spaces and with a symbol font's bullet as the
+// Unicode character it shows; a table row is one paragraph, its cells joined by tabs and a
+// cell's paragraphs by line breaks; a table in a cell reads the same way within it, each of its
+// rows a line. Never throws.
 std::optional<AttributedString> readRtf(QByteArrayView data,
                                         RtfDocumentAttributes* documentAttributes = nullptr);
 

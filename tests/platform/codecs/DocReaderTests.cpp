@@ -2,6 +2,7 @@
 #include "platform/codecs/CodecError.h"
 #include "platform/codecs/DocReader.h"
 #include "platform/codecs/DocxReader.h"
+#include "platform/text/RichTextFile.h"
 
 #include <gtest/gtest.h>
 
@@ -59,7 +60,7 @@ TEST(DocReader, FixtureKeepsParagraphsFormattingAndAlignment) {
     EXPECT_EQ(runWith(3, "Large").pointSize, 20.0);
 }
 
-// One document as LibreOffice writes it in each Word format: numbered, lettered, roman and
+// One document as LibreOffice writes it in each Word format and RTF: numbered, lettered, roman and
 // bulleted lists, levels, a restarted list, and a table.
 TEST(DocReader, ListsKeepTheirLabelsAndTableRowsTheirCellsAsInDocx) {
     const QString expected = QString::fromUtf16(
@@ -70,6 +71,9 @@ TEST(DocReader, ListsKeepTheirLabelsAndTableRowsTheirCellsAsInDocx) {
     EXPECT_EQ(DocReader::readFile(CW_FIXTURES_DIR "/script-lists.doc").plainText(), expected);
     EXPECT_EQ(platform::codecs::DocxReader::readFile(CW_FIXTURES_DIR "/script-lists.docx").plainText(),
               expected);
+    // RTF ends the last paragraph with a mark, read as a line end.
+    EXPECT_EQ(platform::readRichTextFile(QStringLiteral(CW_FIXTURES_DIR "/script-lists.rtf"))->string(),
+              expected + u'\n');
 }
 
 // The last: the LibreOffice fixture with a few bytes overwritten, which libwv dies of.

@@ -131,6 +131,20 @@ TEST(RtfReader, TextOfEachConstruct) {
          "x\ty\u2028z\u00a0—{}\\\nq\nr"},
         {"hidden text and control characters dropped",
          "{\\rtf1\\pard\\li720\\fi-360\\ri200\\sb120\\sa240\\sl-480 a{\\v hidden}b\\'0d\\u1?c}", "abc"},
+        {"list labels as shown: unpadded, symbol-font bullets as Unicode, numbers kept",
+         "{\\rtf1{\\fonttbl{\\f0 Sans;}{\\f1\\fcharset2 Symbol;}{\\f2 Wingdings;}}"
+         "{\\listtext\\pard\\plain  1.\\tab}a\\par{\\listtext\\f1 \\'b7\\tab}b\\par"
+         "{\\listtext \\u61623\\'3f\\tab}c\\par{\\pntext\\f2 \\'a7\\tab}d\\par{\\listtext\\f1 2.\\tab}e f}",
+         "1.\ta\n•\tb\n•\tc\n▪\td\n2.\te f"},
+        {"a table row is one paragraph: tabs between cells, a cell's paragraphs on lines",
+         "{\\rtf1\\trowd\\cellx1\\cellx2\\pard\\intbl Host\\cell Hello\\cell\\row"
+         "\\pard\\intbl Guest\\cell Hi\\par and\\cell\\row\\pard\\intbl a\\cell\\cell\\row\\pard b\\par c}",
+         "Host\tHello\nGuest\tHi\u2028and\na\t\nb\nc"},
+        {"a table in a cell: its cells joined by tabs, its rows lines of the cell",
+         "{\\rtf1\\pard\\intbl A\\cell\\pard\\intbl\\itap2 x1\\nestcell y1\\nestcell"
+         "{\\*\\nesttableprops\\trowd\\cellx1\\cellx2\\nestrow}{\\nonesttables\\par}x2\\nestcell y2"
+         "\\nestcell{\\*\\nesttableprops\\nestrow}{\\nonesttables\\par}\\pard\\intbl C\\cell\\row}",
+         "A\tx1\ty1\u2028x2\ty2\u2028C\n"},
         {"cut after a backslash", "{\\rtf1 abc\\", "abc"},
         {"cut in a hex escape", "{\\rtf1 abc\\'e", "abc"},
         {"cut in a unicode escape", "{\\rtf1 abc\\u", "abc"},
