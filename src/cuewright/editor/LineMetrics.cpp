@@ -10,6 +10,7 @@
 #include <QTextLayout>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <memory>
 #include <optional>
@@ -183,7 +184,7 @@ double lineWidth(const QTextDocument& document, const QTextBlock& block, const L
     return document.textWidth() - 2 * document.documentMargin() - own;
 }
 
-std::uint64_t relaidCharacters = 0; // see relaidCharacterCount()
+std::atomic<std::uint64_t> relaidCharacters{0}; // see relaidCharacterCount()
 
 // The lines of `block` broken as the document's layout breaks them, with every font `scale`
 // times its size. The lines are never positioned: no height accumulates. With `stretch`, only
@@ -196,7 +197,7 @@ std::vector<LineSpan> scaledLines(const QTextDocument& document, const QTextBloc
     const double scale = counting.fontScale;
     const QString text = block.text();
     const auto [from, to] = stretch.value_or(std::pair(0, int(text.size())));
-    relaidCharacters += std::uint64_t(to - from);
+    relaidCharacters.fetch_add(std::uint64_t(to - from), std::memory_order_relaxed);
     QTextLayout layout(stretch ? text.mid(from, to - from) : text,
                        scaledFont(document, block.charFormat(), scale));
     QList<QTextLayout::FormatRange> formats;
@@ -803,7 +804,7 @@ private:
 } // namespace
 
 std::uint64_t relaidCharacterCount() {
-    return relaidCharacters;
+    return relaidCharacters.load(std::memory_order_relaxed);
 }
 
 LineMetrics paragraphLines(QStringView text) {

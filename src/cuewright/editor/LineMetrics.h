@@ -69,7 +69,7 @@ void countLinesFrom(const QTextDocument& document, QTextBlock from, const LineCo
 bool countSomeLines(const QTextDocument& document, const LineCounting& counting, int characters);
 
 // Characters of blocks laid out again so far to count lines otherwise than by the document's
-// layout (main thread only): a change costs about the lines between the line separators around it.
+// layout, on every thread: a change costs about the lines between the line separators around it.
 std::uint64_t relaidCharacterCount();
 
 } // namespace cw::editor
