@@ -274,9 +274,9 @@ std::optional<std::vector<LineSpan>> changedLines(const QTextDocument& document,
     if (after != cache.lines.end() && after->start != to - cache.delta) {
         return std::nullopt;
     }
+    // The empty line after the stretch's last separator is the first of those after it.
     for (const LineSpan& line : scaledLines(document, block, counting, width, std::pair(from, to))) {
-        if (line.start < to ||
-            to == length) { // the empty line after the stretch's last separator is the next one
+        if (line.start < to || to == length) {
             lines.push_back(line);
         }
     }
@@ -289,7 +289,7 @@ std::optional<std::vector<LineSpan>> changedLines(const QTextDocument& document,
             return std::nullopt;
         }
     }
-    if (lines.back().start + lines.back().length != length) {
+    if (lines.empty() || lines.back().start + lines.back().length != length) {
         return std::nullopt;
     }
     return lines;
