@@ -162,7 +162,7 @@ const platform::AttributedString& scriptOf(int words) {
 }
 
 // The editor as the application builds it: a project, a shown script text view and its loaded
-// controller (its timers never fire here: no event loop runs between keystrokes).
+// controller, its lines counted (its timers never fire here: no event loop runs between keystrokes).
 struct EditorFixture {
     explicit EditorFixture(const platform::AttributedString& text)
         : defaults(platform::Defaults::Options{
@@ -174,6 +174,9 @@ struct EditorFixture {
         project->setText(text);
         controller = std::make_shared<cw::editor::EditorController>(project, view, defaults);
         controller->load();
+        while (controller->isLoadingText() || controller->isCountingLines()) {
+            QApplication::processEvents();
+        }
     }
     platform::Defaults defaults;
     std::shared_ptr<cw::Project> project;
@@ -205,14 +208,18 @@ void BM_EditorLoadRealigned(benchmark::State& state) {
 BENCHMARK(BM_EditorLoadRealigned)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // One letter typed in the middle, with what the editor does at once: the line count, ranges and
-// words per line published to the project (the text follows after the typing pause).
+// words per line published to the project (the text follows after the typing pause). The characters
+// laid out again to count lines, per key, are the paragraph's, whatever the script's length.
 void BM_EditorKeystroke(benchmark::State& state) {
     EditorFixture editor(scriptOf(int(state.range(0))));
     benchsupport::putCursorInTheMiddle(editor.view);
+    const std::uint64_t relaid = cw::editor::relaidCharacterCount();
     for (auto _ : state) {
         benchsupport::typeLetter(editor.view);
     }
     state.counters["lines"] = editor.project->editor().lineCount;
+    state.counters["relaidPerKey"] = double(cw::editor::relaidCharacterCount() - relaid) /
+                                     double(std::max<benchmark::IterationCount>(1, state.iterations()));
 }
 BENCHMARK(BM_EditorKeystroke)->Arg(20000)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
 

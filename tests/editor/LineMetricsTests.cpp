@@ -11,6 +11,7 @@
 #include <QTextDocument>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -174,6 +175,70 @@ TEST(LineMetrics, CountsAtAFontScaleAsQtLaysOutTheLargerText) {
             edit(shown, edited);
             edit(large, edited);
         }
+    }
+}
+
+// In a long text, short paragraphs share blocks, joined by line separators: an edit lays out again
+// only the paragraphs it touched, however long the block, and the lines are those of the text
+// counted afresh, after typing, separators typed and deleted, a format, several edits at once and
+// a paragraph break (the whole block then).
+TEST(LineMetrics, AnEditInABlockOfSeveralParagraphsLaysOutOnlyThoseItTouched) {
+    const QString paragraph = QStringLiteral("Tonight the harbour bridge reopens after two long years, ");
+    QStringList paragraphs;
+    for (int i = 0; i < 1500; ++i) {
+        paragraphs << paragraph.repeated(1 + i % 3) + QString::number(i);
+    }
+    const cw::editor::LineCounting counting{2.0, 700};
+    QTextDocument document;
+    laidOut(document, platform::AttributedString(paragraphs.join(u'\n')));
+    const QTextBlock shared = document.findBlock(document.characterCount() / 2);
+    ASSERT_TRUE(shared.text().contains(QChar::LineSeparator)) << "paragraphs share blocks";
+    const int middle = shared.position() + shared.length() / 2;
+    const auto cursorAt = [&document](int at, int anchor = -1) {
+        QTextCursor cursor(&document);
+        cursor.setPosition(anchor < 0 ? at : anchor);
+        cursor.setPosition(at, QTextCursor::KeepAnchor);
+        return cursor;
+    };
+    const auto separatorAfter = [&](int at) {
+        return shared.position() + int(shared.text().indexOf(QChar::LineSeparator, at - shared.position()));
+    };
+    constexpr int wholeBlock = -1;
+    const struct {
+        const char* what;
+        std::function<void()> edit;
+        int mostRelaid;
+    } edits[] = {
+        {"a letter", [&] { cursorAt(middle).insertText(QStringLiteral("a")); }, 800},
+        {"a separator typed", [&] { cursorAt(middle).insertText(QString(QChar::LineSeparator)); }, 800},
+        {"a separator deleted",
+         [&] { cursorAt(separatorAfter(middle) + 1, separatorAfter(middle)).removeSelectedText(); }, 800},
+        {"bold over words",
+         [&] {
+             QTextCharFormat bold;
+             bold.setFontWeight(QFont::Bold);
+             cursorAt(middle + 30, middle).mergeCharFormat(bold);
+         },
+         800},
+        {"two edits",
+         [&] {
+             cursorAt(shared.position() + 3).insertText(QStringLiteral("x y "));
+             cursorAt(shared.position() + shared.length() - 1).insertText(QStringLiteral(" and on"));
+         },
+         wholeBlock},
+        {"a paragraph break", [&] { cursorAt(middle).insertText(QStringLiteral("\n")); }, wholeBlock},
+    };
+    measureLines(document, counting);
+    for (const auto& e : edits) {
+        e.edit();
+        const std::uint64_t relaid = cw::editor::relaidCharacterCount();
+        const auto counted = measureLines(document, counting);
+        if (e.mostRelaid != wholeBlock) {
+            EXPECT_LE(cw::editor::relaidCharacterCount() - relaid, std::uint64_t(e.mostRelaid)) << e.what;
+        }
+        std::unique_ptr<QTextDocument> fresh(document.clone());
+        fresh->setTextWidth(document.textWidth());
+        expectSameLines(counted, measureLines(*fresh, counting), e.what);
     }
 }
 

@@ -10,9 +10,11 @@
 #include <QTextLayout>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace cw::editor {
@@ -55,6 +57,87 @@ struct LineWords final : QTextBlockUserData {
     // The lines are those of the paragraph's first blocks only (see countSomeLines): the last one
     // may go on into the next block.
     bool partial = false;
+
+    // What the document reported changed in the block since its lines were counted (see
+    // ChangeWatcher): its characters from changedFrom to changedTo (its positions now), `delta` more
+    // of them than when counted. None while changedFrom < 0; all of it while `wholeChanged`.
+    int changedFrom = -1;
+    int changedTo = -1;
+    int delta = 0;
+    bool wholeChanged = false;
+    int changedRevision = -1; // the block's when the last change was reported
+    // The document's look the lines were broken in (see documentLook).
+    std::size_t documentLook = 0;
+    bool hasChanged() const { return wholeChanged || changedFrom >= 0; }
+    void forgetChanges() {
+        changedFrom = changedTo = -1;
+        delta = 0;
+        wholeChanged = false;
+    }
+    // Characters `removed` at `position` (in the block) replaced by `added`: the changed stretch
+    // grows to hold them, and what lay after it moves along.
+    void noteChange(int position, int removed, int added, int blockRevision) {
+        changedRevision = blockRevision;
+        if (changedFrom < 0) {
+            changedFrom = position;
+            changedTo = position + added;
+            delta = added - removed;
+            return;
+        }
+        const int to =
+            changedTo > position ? std::max(changedTo + added - removed, position + added) : changedTo;
+        changedFrom = std::min(changedFrom, position);
+        changedTo = std::max(to, position + added);
+        delta += added - removed;
+    }
+};
+
+// Marks the counted blocks the document reports changed (text or formats), so that a count passes
+// the others without hashing their runs again, and lays out again only the changed lines of one:
+// a keystroke costs the lines it touched, not the text's length. Lives as a child of its document.
+class ChangeWatcher final : public QObject {
+public:
+    explicit ChangeWatcher(QTextDocument& document)
+        : QObject(&document)
+        , document_(document)
+        , blocks_(document.blockCount()) {
+        setObjectName(QLatin1String(name));
+        connect(&document, &QTextDocument::contentsChange, this, &ChangeWatcher::changed);
+    }
+    static constexpr const char* name = "cw-line-count-watcher";
+
+    // Watches `document` from now on, once. Qt reports the changes of a document with a layout
+    // only: it is given its own if it has none.
+    static void watch(const QTextDocument& document) {
+        if (!document.findChild<QObject*>(QLatin1String(name), Qt::FindDirectChildrenOnly)) {
+            document.documentLayout();
+            new ChangeWatcher(const_cast<QTextDocument&>(document)); // the document owns it
+        }
+    }
+
+private:
+    void changed(int position, int removed, int added) {
+        const int blocks = document_.blockCount();
+        // Blocks split or joined: what was where is not known.
+        const bool regrouped = std::exchange(blocks_, blocks) != blocks;
+        QTextBlock block = document_.findBlock(position);
+        // Text added across a break would have added a block: with as many blocks the change lies
+        // within one, unless it changed only formats across a break.
+        if (!regrouped && block.isValid() && position + added < block.position() + block.length()) {
+            if (auto* cache = static_cast<LineWords*>(block.userData())) {
+                cache->noteChange(position - block.position(), removed, added, block.revision());
+            }
+            return;
+        }
+        for (; block.isValid() && block.position() <= position + added; block = block.next()) {
+            if (auto* cache = static_cast<LineWords*>(block.userData())) {
+                cache->wholeChanged = true;
+            }
+        }
+    }
+
+    QTextDocument& document_;
+    int blocks_;
 };
 
 // The formats a block's lines are broken in: the document's font (its size aside: that is counted
@@ -101,18 +184,33 @@ double lineWidth(const QTextDocument& document, const QTextBlock& block, const L
     return document.textWidth() - 2 * document.documentMargin() - own;
 }
 
+std::atomic<std::uint64_t> relaidCharacters{0}; // see relaidCharacterCount()
+
 // The lines of `block` broken as the document's layout breaks them, with every font `scale`
-// times its size. The lines are never positioned: no height accumulates.
+// times its size. The lines are never positioned: no height accumulates. With `stretch`, only
+// those of the block's characters from `stretch->first` to `stretch->second`, which must start
+// and end at line separators (or the block's ends): a separator always ends a line, so the lines
+// there are those of the whole block.
 std::vector<LineSpan> scaledLines(const QTextDocument& document, const QTextBlock& block,
-                                  const LineCounting& counting, double width) {
+                                  const LineCounting& counting, double width,
+                                  std::optional<std::pair<int, int>> stretch = std::nullopt) {
     const double scale = counting.fontScale;
-    QTextLayout layout(block.text(), scaledFont(document, block.charFormat(), scale));
+    const QString text = block.text();
+    const auto [from, to] = stretch.value_or(std::pair(0, int(text.size())));
+    relaidCharacters.fetch_add(std::uint64_t(to - from), std::memory_order_relaxed);
+    QTextLayout layout(stretch ? text.mid(from, to - from) : text,
+                       scaledFont(document, block.charFormat(), scale));
     QList<QTextLayout::FormatRange> formats;
     for (auto it = block.begin(); !it.atEnd(); ++it) {
         const QTextFragment fragment = it.fragment();
+        const int start = std::max(fragment.position() - block.position(), from);
+        const int end = std::min(fragment.position() - block.position() + fragment.length(), to);
+        if (start >= end) {
+            continue;
+        }
         QTextCharFormat format = fragment.charFormat();
         format.setFont(scaledFont(document, format, scale));
-        formats.append({fragment.position() - block.position(), fragment.length(), format});
+        formats.append({start - from, end - start, format});
     }
     layout.setFormats(formats);
     QTextOption option = document.defaultTextOption();
@@ -120,15 +218,80 @@ std::vector<LineSpan> scaledLines(const QTextDocument& document, const QTextBloc
     if (block.blockFormat().nonBreakableLines() || (counting.width <= 0 && document.textWidth() < 0)) {
         option.setWrapMode(QTextOption::NoWrap);
     }
+    if (stretch && option.textDirection() == Qt::LayoutDirectionAuto) {
+        // The direction the whole block's text would take.
+        option.setTextDirection(text.isRightToLeft() ? Qt::RightToLeft : Qt::LeftToRight);
+    }
     layout.setTextOption(option);
-    const double firstIndent = block.blockFormat().textIndent() * (counting.width > 0 ? scale : 1.0);
+    const double firstIndent =
+        from > 0 ? 0.0 : block.blockFormat().textIndent() * (counting.width > 0 ? scale : 1.0);
     std::vector<LineSpan> lines;
     layout.beginLayout();
     for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
         line.setLineWidth(std::max(0.0, lines.empty() ? width - firstIndent : width));
-        lines.push_back({line.textStart(), line.textLength()});
+        lines.push_back({from + line.textStart(), line.textLength()});
     }
     layout.endLayout();
+    return lines;
+}
+
+// The lines of `block` after the changes its count reports (see LineWords::noteChange), from
+// the lines counted before them: from the line separator before the changed characters to the
+// first one after them laid out again, the lines before kept and those after moved along. None
+// when the lines cannot be told so.
+std::optional<std::vector<LineSpan>> changedLines(const QTextDocument& document, const QTextBlock& block,
+                                                  const LineCounting& counting, double width,
+                                                  const LineWords& cache) {
+    const QString text = block.text();
+    const int length = int(text.size());
+    if (cache.wholeChanged || cache.changedFrom < 0 || cache.changedRevision != block.revision() ||
+        cache.changedFrom > length || cache.lines.empty()) {
+        return std::nullopt;
+    }
+    int from = cache.changedFrom;
+    while (from > 0 && text[from - 1] != QChar::LineSeparator) {
+        --from;
+    }
+    int to = std::clamp(cache.changedTo, from, length);
+    while (to < length && text[to] != QChar::LineSeparator) {
+        ++to;
+    }
+    to = std::min(to + 1, length); // the separator after the change ends the stretch
+    std::vector<LineSpan> lines;
+    lines.reserve(cache.lines.size() + 4);
+    auto old = cache.lines.begin();
+    for (; old != cache.lines.end() && old->start < from; ++old) {
+        lines.push_back({old->start, old->length});
+    }
+    if ((from > 0) != !lines.empty() || (from > 0 && lines.back().start + lines.back().length != from)) {
+        return std::nullopt;
+    }
+    // The old lines from the stretch's end on (none when it reaches the block's end).
+    const auto after = to < length
+                           ? std::lower_bound(old, cache.lines.end(), to - cache.delta,
+                                              [](const LineWords::Line& l, int p) { return l.start < p; })
+                           : cache.lines.end();
+    if (after != cache.lines.end() && after->start != to - cache.delta) {
+        return std::nullopt;
+    }
+    // The empty line after the stretch's last separator is the first of those after it.
+    for (const LineSpan& line : scaledLines(document, block, counting, width, std::pair(from, to))) {
+        if (line.start < to || to == length) {
+            lines.push_back(line);
+        }
+    }
+    for (auto it = after; it != cache.lines.end(); ++it) {
+        lines.push_back({it->start + cache.delta, it->length});
+    }
+    // The lines follow one another over the whole block.
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        if (lines[i].start != lines[i - 1].start + lines[i - 1].length) {
+            return std::nullopt;
+        }
+    }
+    if (lines.empty() || lines.back().start + lines.back().length != length) {
+        return std::nullopt;
+    }
     return lines;
 }
 
@@ -177,7 +340,8 @@ bool unwrappedAtScale(const QTextDocument& document, const QTextBlock& block, co
 // The lines of `block`: Qt's own (laid out), or those counted otherwise from `cache`, from Qt's
 // own when counting does not change them, or from a new layout.
 std::vector<LineSpan> blockLines(const QTextDocument& document, const QTextBlock& block,
-                                 const LineCounting& counting, const LineWords* cache, std::size_t look) {
+                                 const LineCounting& counting, const LineWords* cache, std::size_t look,
+                                 std::size_t documentLook) {
     std::vector<LineSpan> lines;
     if (counting.usesDocumentLayout()) {
         const QTextLayout* layout = block.layout();
@@ -198,6 +362,12 @@ std::vector<LineSpan> blockLines(const QTextDocument& document, const QTextBlock
     if (unwrappedAtScale(document, block, counting, width, lines)) {
         return lines;
     }
+    if (cache && cache->keys.empty() && cache->documentLook == documentLook &&
+        cache->size == countedSize(document, counting) && cache->width == width) {
+        if (auto changed = changedLines(document, block, counting, width, *cache)) {
+            return std::move(*changed);
+        }
+    }
     return scaledLines(document, block, counting, width);
 }
 
@@ -217,9 +387,20 @@ const std::vector<LineWords::Line>& countBlock(const QTextDocument& document, co
     const bool hasBreak = block.next().isValid();
     auto* cache = static_cast<LineWords*>(block.userData());
     const bool own = counting.usesDocumentLayout();
+    // A block the document reported no change of since its count (see ChangeWatcher) keeps its
+    // lines, its runs not looked at again: a keystroke costs the blocks it changed.
+    if (!own && cache && cache->keys.empty() && !cache->hasChanged() && cache->revision == block.revision() &&
+        cache->hasBreak == hasBreak && cache->documentLook == documentLook &&
+        cache->size == countedSize(document, counting) &&
+        cache->width == lineWidth(document, block, counting)) {
+        if (counted) {
+            *counted = false;
+        }
+        return cache->lines;
+    }
     // Qt's own lines follow every change of look by themselves.
     const std::size_t look = own ? 0 : blockLook(documentLook, block);
-    const std::vector<LineSpan> spans = blockLines(document, block, counting, cache, look);
+    const std::vector<LineSpan> spans = blockLines(document, block, counting, cache, look, documentLook);
     const int count = int(spans.size());
     const bool sameText =
         cache && cache->keys.empty() && cache->revision == block.revision() && cache->hasBreak == hasBreak;
@@ -250,13 +431,19 @@ const std::vector<LineWords::Line>& countBlock(const QTextDocument& document, co
     if (counted) {
         *counted = recounted;
     }
+    if (!own) {
+        ChangeWatcher::watch(document);
+    }
     if (!recounted) {
+        cache->forgetChanges();
         return cache->lines;
     }
     if (!cache) {
         cache = new LineWords; // the block owns it
         const_cast<QTextBlock&>(block).setUserData(cache);
     }
+    cache->forgetChanges();
+    cache->documentLook = documentLook;
     cache->revision = block.revision();
     cache->look = look;
     cache->hasBreak = hasBreak;
@@ -395,6 +582,7 @@ public:
             cache = new LineWords; // the block owns it
             const_cast<QTextBlock&>(first).setUserData(cache);
         }
+        cache->forgetChanges();
         cache->revision = -1;
         cache->look = 0;
         cache->hasBreak = hasBreak_;
@@ -614,6 +802,10 @@ private:
 };
 
 } // namespace
+
+std::uint64_t relaidCharacterCount() {
+    return relaidCharacters.load(std::memory_order_relaxed);
+}
 
 LineMetrics paragraphLines(QStringView text) {
     LineMetrics metrics;

@@ -6,6 +6,7 @@
 #include <QStringView>
 #include <QTextBlock>
 
+#include <cstdint>
 #include <optional>
 #include <vector>
 
@@ -43,7 +44,10 @@ LineMetrics paragraphLines(QStringView text);
 
 // Finishes the document's layout first; lines follow its text width. Keeps the word counts of
 // each block's lines as the block's user data, so that blocks whose text, formats and line breaks
-// did not change are not counted again (the blocks must carry no other user data).
+// did not change are not counted again (the blocks must carry no other user data); a child object
+// of the document keeps note of the changes it reports, so that only the changed blocks are looked
+// at, and in a block of several paragraphs (joined by line separators) only the changed ones are
+// laid out again.
 // Counted otherwise than by the document's layout (see LineCounting), each block is broken into
 // lines by a layout of its own, never positioned in the document, so the count needs no document
 // layout of that height: a long script is shown smaller than the size its lines are counted at. A
@@ -63,5 +67,9 @@ void countLinesFrom(const QTextDocument& document, QTextBlock from, const LineCo
 // (the next call goes on from there). True when every line is counted, so that measureLines()
 // only reads them. Lines counted as the document's layout has them are counted all at once.
 bool countSomeLines(const QTextDocument& document, const LineCounting& counting, int characters);
+
+// Characters of blocks laid out again so far to count lines otherwise than by the document's
+// layout, on every thread: a change costs about the lines between the line separators around it.
+std::uint64_t relaidCharacterCount();
 
 } // namespace cw::editor
