@@ -293,10 +293,10 @@ TEST_F(SaveEndToEnd, AScriptEditedWhileTheQuitQuestionIsUpIsAskedAbout) {
     EXPECT_EQ(fileBytes(second), secondBytes);
 }
 
-// Two clicks on the frame's close button, or Ctrl+W or Ctrl+Q twice, while a long paste goes in: one
-// question once it is in, over the window; after Cancel the window takes keys (a second would not).
+// Two clicks on the frame's close button, or Ctrl+W or Ctrl+Q twice, while a long paste goes in (for
+// seconds): one question once it is in, over the window; after Cancel the window takes keys (a second
+// question would not let them through).
 TEST_F(SaveEndToEnd, CloseOrQuitDuringALongPasteAsksOnceWhenItIsIn) {
-    // Going in for several seconds, in pieces.
     std::ofstream(work / "lines.txt") << QStringLiteral("A line\n").repeated(1000000).toStdString();
     for (const QString keys : {"", "ctrl+w", "ctrl+q"}) {
         const fs::path script = makeScript("long.cwr", QStringLiteral("Heading"));
@@ -306,10 +306,9 @@ TEST_F(SaveEndToEnd, CloseOrQuitDuringALongPasteAsksOnceWhenItIsIn) {
         ASSERT_TRUE(editor && activate(*editor) && xdotool({"key", "ctrl+End", "ctrl+v"}));
         const std::optional<Window> paste = waitForNamed(*app, "Paste");
         const QRect frame = rootGeometry(display, *editor); // its close button 10 px out of the corner
-        const QStringList request = keys.isEmpty()
-                                        ? QStringList{"mousemove", QString::number(frame.right() - 10),
-                                                      QString::number(frame.top() - 11), "click", "1"}
-                                        : QStringList{"key", keys};
+        const QStringList click{"mousemove", QString::number(frame.right() - 10),
+                                QString::number(frame.top() - 11), "click", "1"};
+        const QStringList request = keys.isEmpty() ? click : QStringList{"key", keys};
         ASSERT_TRUE(paste && (keys.isEmpty() || activate(*paste)) && xdotool(request) && xdotool(request));
         const std::optional<Window> question = waitForAlert(*app);
         ASSERT_TRUE(question && !findWindow(display, root, "Paste") &&

@@ -600,9 +600,10 @@ bool EditorWindowController::eventFilter(QObject* watched, QEvent* event) {
         layoutColumns();
     if (event->type() == QEvent::ChildPolished && isEditorLoaded() &&
         watched == &editorController_->textView()) {
-        // A dialog of the text view (a paste's progress) takes the keyboard from the window.
+        // A dialog of the text view (a paste's progress) takes the keyboard from the window; a
+        // modal one holds the window back, and its keys stay its own.
         auto* child = qobject_cast<QWidget*>(static_cast<QChildEvent*>(event)->child());
-        if (child && child->windowType() == Qt::Dialog)
+        if (child && child->windowType() == Qt::Dialog && child->windowModality() == Qt::NonModal)
             giveCloseAndQuitKeys(*child);
     }
     if (watched == appearanceWindow() && event->type() == QEvent::PaletteChange && toolbar_)
