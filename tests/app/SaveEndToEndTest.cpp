@@ -293,9 +293,8 @@ TEST_F(SaveEndToEnd, AScriptEditedWhileTheQuitQuestionIsUpIsAskedAbout) {
     EXPECT_EQ(fileBytes(second), secondBytes);
 }
 
-// Two clicks on the frame's close button, or Ctrl+W or Ctrl+Q twice, while a long paste goes in (for
-// seconds): one question once it is in, over the window; after Cancel the window takes keys (a second
-// question would not let them through).
+// The frame's close button, Ctrl+W or Ctrl+Q twice during a paste of seconds: one question once it is
+// in, over the window; after its Cancel the window takes keys (a second question would hold them).
 TEST_F(SaveEndToEnd, CloseOrQuitDuringALongPasteAsksOnceWhenItIsIn) {
     std::ofstream(work / "lines.txt") << QStringLiteral("A line\n").repeated(1000000).toStdString();
     for (const QString keys : {"", "ctrl+w", "ctrl+q"}) {
