@@ -218,6 +218,7 @@ TEST_F(Shell, QuittingAsksUnsavedScriptsInTurnAndStopsAtTheFirstThatStays) {
         first->name = "first";
         third->name = "third";
         first->answer = stays;
+        first->whileAsked = [&] { EXPECT_FALSE(app->applicationShouldTerminate()); }; // asks no more
         projects[0]->setHasUnsavedChanges(true);
         projects[2]->setHasUnsavedChanges(true);
         EXPECT_FALSE(app->applicationShouldTerminate());

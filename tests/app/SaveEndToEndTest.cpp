@@ -293,6 +293,33 @@ TEST_F(SaveEndToEnd, AScriptEditedWhileTheQuitQuestionIsUpIsAskedAbout) {
     EXPECT_EQ(fileBytes(second), secondBytes);
 }
 
+// The frame's close button, Ctrl+W or Ctrl+Q twice during a paste of seconds: one question once it is
+// in, over the window; after its Cancel the window takes keys (a second question would hold them).
+TEST_F(SaveEndToEnd, CloseOrQuitDuringALongPasteAsksOnceWhenItIsIn) {
+    std::ofstream(work / "lines.txt") << QStringLiteral("A line\n").repeated(1000000).toStdString();
+    for (const QString keys : {"", "ctrl+w", "ctrl+q"}) {
+        const fs::path script = makeScript("long.cwr", QStringLiteral("Heading"));
+        ASSERT_TRUE(runTool("xclip", {"-selection", "clipboard", "-i", pathArg(work / "lines.txt")}));
+        startOn({script});
+        const std::optional<Window> editor = waitForNamed(*app, "long.cwr");
+        ASSERT_TRUE(editor && activate(*editor) && xdotool({"key", "ctrl+End", "ctrl+v"}));
+        const std::optional<Window> paste = waitForNamed(*app, "Paste");
+        const QRect frame = rootGeometry(display, *editor); // its close button 10 px out of the corner
+        const QStringList click{"mousemove", QString::number(frame.right() - 10),
+                                QString::number(frame.top() - 11), "click", "1"};
+        const QStringList request = keys.isEmpty() ? click : QStringList{"key", keys};
+        ASSERT_TRUE(paste && (keys.isEmpty() || activate(*paste)) && xdotool(request) && xdotool(request));
+        const std::optional<Window> question = waitForAlert(*app);
+        ASSERT_TRUE(question && !findWindow(display, root, "Paste") &&
+                    viewableOnScreen(display, 0, "long.cwr") && activate(*question) &&
+                    xdotool({"key", "Escape"}) && waitGone(*app, *question) && activate(*editor) &&
+                    xdotool({"key", "ctrl+s"}))
+            << keys.toStdString();
+        EXPECT_TRUE(waitFor(*app, [&] { return scriptText(script).count(u'\n') == 1000000; }));
+        EXPECT_TRUE(quit(*app, *editor));
+    }
+}
+
 } // namespace
 
 CW_END_TO_END_MAIN()

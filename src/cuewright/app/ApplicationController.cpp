@@ -48,6 +48,7 @@
 #include <QMenuBar>
 #include <QMetaObject>
 #include <QPlainTextEdit>
+#include <QScopeGuard>
 #include <QTextEdit>
 #include <QTimer>
 #include <QUrl>
@@ -486,6 +487,12 @@ bool ApplicationController::showsOrOpens(const QString& path) const {
 
 bool ApplicationController::applicationShouldTerminate() {
     CW_DCHECK_MAIN_THREAD();
+    // A second Ctrl+Q while a question is up, or while a paste is waited for, would ask again.
+    if (askingToQuit_) {
+        return false;
+    }
+    askingToQuit_ = true;
+    const auto asking = qScopeGuard([this] { askingToQuit_ = false; });
     // Looked for again after every answer: a script edited or opened while a question was up is
     // asked about too. A window asked once is not asked again, should it stay listed.
     std::set<const void*> asked;

@@ -93,9 +93,10 @@ struct ApplicationEnvironment {
 //    (absolute; a symbolic link kept, so its extension chooses the reader); paths are compared
 //    canonical, so one file has one editor however it is named. Closing an editor window closes its project
 //    and every prompter window of it.
-//  - Quitting asks every window with unsaved changes in turn; a cancelled or failed save
-//    cancels the quit and the windows after it are not asked. Quitting on a signal asks nothing
-//    while the unsaved edits are kept as recovery copies instead.
+//  - Quitting asks every window with unsaved changes or work going on in turn, after a paste
+//    going in there has ended; a quit asked for meanwhile is the same quit, and asks nothing more.
+//    A cancelled or failed save cancels the quit and the windows after it are not asked.
+//    Quitting on a signal asks nothing while the unsaved edits are kept as recovery copies instead.
 //  - With a recovery folder, every script with unsaved edits has a copy there (ScriptRecovery);
 //    launching brings the copies back as unsaved scripts under their own names and says so.
 //    While copies cannot be kept (the folder is refused, or writing fails), every editor window
@@ -160,7 +161,8 @@ public:
     void setShownElsewhereCheck(std::function<bool(const std::string& path)> check) {
         shownElsewhere_ = std::move(check);
     }
-    // Whether quitting may go on: every window with unsaved changes is asked, in order.
+    // Whether quitting may go on: every window with unsaved changes is asked, in order. False at
+    // once while an earlier call asks.
     bool applicationShouldTerminate();
     void applicationWillTerminate();
     // Quits when applicationShouldTerminate() allows it; returns whether it did.
@@ -315,6 +317,7 @@ private:
     bool showingLaterAlerts_ = false;
     bool launched_ = false;
     bool terminating_ = false;
+    bool askingToQuit_ = false; // applicationShouldTerminate() asks, or waits for a paste's end
 };
 
 // Windows of the real controllers on the given stores (which must outlive them), told to report

@@ -66,7 +66,8 @@ public:
             wireLoadedWindow();
         }
     }
-    bool close() override { return controller_->close(); }
+    // The shell reads the answer at once (quitting): a paste going in is waited for.
+    bool close() override { return controller_->closeAfterPaste(); }
     QWidget* window() const override {
         return controller_->isWindowLoaded() ? controller_->mainWindow() : nullptr;
     }

@@ -27,6 +27,7 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include <QChildEvent>
 #include <QEvent>
 #include <QEventLoop>
 #include <QHBoxLayout>
@@ -462,6 +463,9 @@ void EditorWindowController::windowDidLoad() {
     placeChildren();
     windowKeys_ = std::make_unique<EditorWindowKeys>(*window, editorController_->textView(),
                                                      *editorController_, *defaults_);
+    editorController_->textView().installEventFilter(this);
+    connect(&editorController_->textView(), &ScriptTextView::longEditEnded, this,
+            &EditorWindowController::closeAfterLongEdit);
     registerForAppearanceChanges();
     for (const auto& [key, step] :
          {std::pair{QKeyCombination(Qt::Key_F6), 1}, {Qt::SHIFT | Qt::Key_F6, -1}}) {
@@ -594,6 +598,14 @@ void EditorWindowController::loadEditor() {
 bool EditorWindowController::eventFilter(QObject* watched, QEvent* event) {
     if (watched == columns_ && event->type() == QEvent::Resize)
         layoutColumns();
+    if (event->type() == QEvent::ChildPolished && isEditorLoaded() &&
+        watched == &editorController_->textView()) {
+        // A dialog of the text view (a paste's progress) takes the keyboard from the window; a
+        // modal one holds the window back, and its keys stay its own.
+        auto* child = qobject_cast<QWidget*>(static_cast<QChildEvent*>(event)->child());
+        if (child && child->windowType() == Qt::Dialog && child->windowModality() == Qt::NonModal)
+            giveCloseAndQuitKeys(*child);
+    }
     if (watched == appearanceWindow() && event->type() == QEvent::PaletteChange && toolbar_)
         refreshIcons();
     return WindowController::eventFilter(watched, event);
@@ -900,18 +912,56 @@ bool EditorWindowController::hasWorkGoingOn() const {
            (isEditorLoaded() && editorController_->textView().isInLongEdit());
 }
 
-bool EditorWindowController::windowShouldClose() {
-    if (isEditorLoaded() && editorController_->textView().isPasting()) {
-        // The question is about the script with the whole paste, or without it if it is
-        // cancelled meanwhile, never with part of it. It goes on in the event loop: wait for it.
+bool EditorWindowController::closeAfterPaste() {
+    if (isEditorLoaded() && editorController_->textView().isPasting() && !waitingForPaste_) {
+        // It goes on in the event loop: wait for it here. A close asked for meanwhile is this one.
         QEventLoop waiting;
         QPointer<ScriptTextView> text(&editorController_->textView());
         QObject::connect(text, &ScriptTextView::longEditEnded, &waiting, &QEventLoop::quit);
         QObject::connect(text, &QObject::destroyed, &waiting, &QEventLoop::quit);
+        waitingForPaste_ = true;
         waiting.exec();
+        waitingForPaste_ = false;
         if (!text || platform::applicationQuitting())
             return false;
     }
+    return close();
+}
+
+void EditorWindowController::closeAfterLongEdit() {
+    if (!closeRequested_)
+        return;
+    // Once the edit has wound up (its progress window gone, the text handed to the script).
+    QTimer::singleShot(0, this, [self = weak_from_this()] {
+        const auto window = self.lock();
+        if (window && window->closeRequested_ && !window->waitingForPaste_ && !window->hasBeenClosed_)
+            window->close();
+    });
+}
+
+void EditorWindowController::giveCloseAndQuitKeys(QWidget& dialog) {
+    constexpr char given[] = "cwCloseAndQuitKeys";
+    if (dialog.property(given).toBool())
+        return;
+    dialog.setProperty(given, true);
+    for (const auto& [key, action] :
+         {std::pair{QKeySequence::Close, "performClose:"}, std::pair{QKeySequence::Quit, "terminate:"}}) {
+        // After the key's event: the dialog may close, and go, while a quit waits for the paste.
+        connect(
+            new QShortcut(platform::standardShortcut(key), &dialog), &QShortcut::activated, this,
+            [this, action = action] { platform::sendAction(action, mainWindow(), nullptr); },
+            Qt::QueuedConnection);
+    }
+}
+
+bool EditorWindowController::windowShouldClose() {
+    if (isEditorLoaded() && editorController_->textView().isInLongEdit()) {
+        // The question is about the script with the whole edit, or without it if it is
+        // cancelled meanwhile, never with part of it; the window stays shown until it is answered.
+        closeRequested_ = true;
+        return false;
+    }
+    closeRequested_ = false;
     // An edit still waiting for the autosave counts: without it the question would not be asked.
     if (isEditorLoaded() && editorController_->hasPendingEdit())
         editorController_->autosave();

@@ -64,7 +64,9 @@ struct EditorWindowEnvironment {
 //    responder chain. The window's menus validate their items there when they open.
 //  - The title follows the script's file and the edited mark its unsaved changes.
 //  - Closing a script with unsaved changes asks first (DocumentCommands); "Save" closes only
-//    after a successful save.
+//    after a successful save. Closing during a long edit waits for its end, the window shown:
+//    any number of requests meanwhile make one close. The Close and Quit keys work from the
+//    windows the text view opens over it (a paste's progress) too.
 //  - The application shell is its delegate (held weakly): told when the window becomes main and
 //    when it closes, and asked for prompter windows.
 //
@@ -101,8 +103,12 @@ public:
     // Set once the window has closed; the shell reads it while quitting.
     bool hasBeenClosed() const { return hasBeenClosed_; }
     // A print, or a long edit of the script (see ScriptTextView::isInLongEdit), goes on: closing
-    // asks first (a print) or waits for its end (a paste going in), whatever the script's changes.
+    // asks first (a print) or waits for its end (a long edit), whatever the script's changes.
     bool hasWorkGoingOn() const;
+    // Closes as close() does, but waits for a paste going in first (the event loop runs
+    // meanwhile), so that the answer is known on return, as quitting needs it. Any other long
+    // edit leaves the close for its end: false now.
+    bool closeAfterPaste();
 
     // Shows the window; the first time, loads the script into the editor at its shown size,
     // later applies the script properties to the editor again.
@@ -230,6 +236,8 @@ private:
     void requestPrompter(TeleprompterWindowPreset preset);
     bool editorHasFocus() const;
     bool bookmarkListHasFocus() const;
+    void closeAfterLongEdit();
+    void giveCloseAndQuitKeys(QWidget& dialog);
 
     std::shared_ptr<Project> project_;
     platform::Defaults* defaults_;
@@ -266,6 +274,9 @@ private:
     bool hasBeenClosed_ = false;
     bool registered_ = false;
     bool editorLoaded_ = false;
+    // A close asked for during a long edit, made once it ends: one for any number of requests.
+    bool closeRequested_ = false;
+    bool waitingForPaste_ = false; // closeAfterPaste() makes the close itself
     int scheduledResyncs_ = 0;
 };
 
