@@ -9,9 +9,11 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QTest>
@@ -279,7 +281,8 @@ TEST_F(FindBarTest, MatchesOverTheEditorsCutsAreFoundAndReplaced) {
 // Replace All over two million characters without a space, every one a match: the event loop
 // turns between its slices (the remote control, the windows), and between them again as one undo
 // takes it all back and one redo makes it again. The Cancel of Replace All's progress window takes
-// back what was replaced; that of an undo's or a redo's leaves the text as it was before it.
+// back what was replaced; that of an undo's or a redo's leaves the text as it was before it. Cancel
+// answers at once, and nothing stops the walk back half-way.
 TEST_F(FindBarTest, ReplaceAllOverALongRunAndItsUndoLetTheLoopTurnAndTheirCancelsStepBack) {
     const QString run(1 << 21, u'x');
     const QString replaced(1 << 21, u'y');
@@ -297,21 +300,34 @@ TEST_F(FindBarTest, ReplaceAllOverALongRunAndItsUndoLetTheLoopTurnAndTheirCancel
         work();
         return turns;
     };
-    // `work`, with Cancel clicked in the progress window titled `title` once it shows.
+    // `work`, with Cancel clicked in the progress window titled `title` once it is a sixth of the
+    // way; true when the window said at once that it cancels, Cancel disabled. After it, every
+    // progress window gets Cancel, Escape and a close in every turn.
     const auto cancelling = [](const QString& title, const std::function<void()>& work) {
         bool clicked = false;
+        bool answered = false;
         QTimer watching;
         QObject::connect(&watching, &QTimer::timeout, [&] {
             for (QWidget* window : QApplication::topLevelWidgets()) {
-                if (!clicked && window->isVisible() && window->windowTitle() == title) {
-                    window->findChild<QPushButton*>()->click();
+                auto* progress = window->findChild<QProgressBar*>();
+                if (!window->isVisible() || !progress) {
+                    continue;
+                }
+                auto* cancel = window->findChild<QPushButton*>();
+                if (clicked) {
+                    cancel->click();
+                    QTest::keyClick(window, Qt::Key_Escape);
+                    window->close();
+                } else if (window->windowTitle() == title && progress->value() > progress->maximum() / 6) {
+                    cancel->click();
                     clicked = true;
+                    answered = window->findChild<QLabel*>()->text() == "Cancelling\u2026" && !cancel->isEnabled();
                 }
             }
         });
         watching.start(0);
         work();
-        return clicked;
+        return answered;
     };
     // An undo asked for while it goes on (a shortcut let through) waits for it to end.
     QTimer::singleShot(0, text, [&] { text->undo(); });
@@ -334,14 +350,15 @@ TEST_F(FindBarTest, ReplaceAllOverALongRunAndItsUndoLetTheLoopTurnAndTheirCancel
     EXPECT_TRUE(script().string() == replaced) << "one redo did not make it again";
     EXPECT_FALSE(text->isReadOnly());
 
-    EXPECT_TRUE(cancelling("Undo", [&] { text->undo(); })) << "no progress window";
+    EXPECT_TRUE(cancelling("Undo", [&] { text->undo(); })) << "Cancel did not answer at once";
     EXPECT_TRUE(script().string() == replaced) << "a cancelled undo left part of it undone";
     EXPECT_EQ(text->undoActionName(), "Replace All");
     text->undo();
-    EXPECT_TRUE(cancelling("Redo", [&] { text->redo(); })) << "no progress window";
+    EXPECT_TRUE(cancelling("Redo", [&] { text->redo(); })) << "Cancel did not answer at once";
     EXPECT_TRUE(script().string() == run) << "a cancelled redo left part of it redone";
 
-    EXPECT_TRUE(cancelling("Replace All", [&] { EXPECT_EQ(bar->replaceAll(), 0); })) << "no progress window";
+    EXPECT_TRUE(cancelling("Replace All", [&] { EXPECT_EQ(bar->replaceAll(), 0); }))
+        << "Cancel did not answer at once";
     EXPECT_EQ(bar->status().toStdString(), "Cancelled");
     EXPECT_TRUE(script().string() == run) << "the cancel left replacements";
     EXPECT_FALSE(text->isReadOnly());
