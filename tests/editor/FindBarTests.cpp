@@ -4,6 +4,7 @@
 #include "cuewright/editor/ScriptTextView.h"
 #include "cuewright/editor/TextBridge.h"
 #include "platform/text/EmbeddedBookmark.h"
+#include "platform/ui/AlertRunner.h"
 
 #include <gtest/gtest.h>
 
@@ -321,7 +322,8 @@ TEST_F(FindBarTest, ReplaceAllOverALongRunAndItsUndoLetTheLoopTurnAndTheirCancel
                 } else if (window->windowTitle() == title && progress->value() > progress->maximum() / 6) {
                     cancel->click();
                     clicked = true;
-                    answered = window->findChild<QLabel*>()->text() == "Cancelling\u2026" && !cancel->isEnabled();
+                    answered =
+                        window->findChild<QLabel*>()->text() == "Cancelling\u2026" && !cancel->isEnabled();
                 }
             }
         });
@@ -364,6 +366,53 @@ TEST_F(FindBarTest, ReplaceAllOverALongRunAndItsUndoLetTheLoopTurnAndTheirCancel
     EXPECT_FALSE(text->isReadOnly());
     text->redo();
     EXPECT_TRUE(script().string() == run) << "the cancelled part was left to redo";
+}
+
+// A long edit's half is no one's. The matches are counted once it is over, of its whole: neither
+// an edit's own count nor one going on as it starts reads its half. A quit under Replace All
+// leaves it a long edit, which nothing hands to the script.
+TEST_F(FindBarTest, ALongEditsHalfIsNeitherCountedNorEndedByAQuit) {
+    const QString run(1 << 21, u'x');
+    bar->showBar(FindBar::Mode::replace);
+    const auto counted = [&](int matches) {
+        return bar->status() == QStringLiteral("%1 matches").arg(matches) ||
+               bar->status().endsWith(QStringLiteral(" of %1").arg(matches));
+    };
+    for (const bool counting : {false, true}) {
+        SCOPED_TRACE(counting ? "a count going on" : "counted");
+        setText(AttributedString(QStringLiteral("a ") + (counting ? run : QString())));
+        type(bar->findField(), "a");
+        if (!counting) {
+            ASSERT_TRUE(QTest::qWaitFor([&] { return bar->status() == "1 of 1"; }, 60000));
+        }
+        ASSERT_EQ(bar->isCounting(), counting);
+        text->beginStepGroup();
+        const auto insert = [&] { text->namedEdit("Paste", [](QTextCursor& at) { at.insertText("a "); }); };
+        insert();
+        QTest::qWait(0);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !bar->isCounting(); }, 60000));
+        EXPECT_FALSE(counted(2)) << "the half was counted";
+        insert();
+        text->endStepGroup();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return counted(3); }, 60000)) << bar->status().toStdString();
+    }
+
+    cw::editor::ProgressWindow::setDelayForTests(0);
+    const auto afterwards = qScopeGuard([] {
+        cw::editor::ProgressWindow::setDelayForTests(std::nullopt);
+        platform::setApplicationQuitting(false);
+    });
+    setText(AttributedString(run));
+    searchFor(QStringLiteral("x"), QStringLiteral("y"));
+    QTimer quitting;
+    QObject::connect(&quitting, &QTimer::timeout, [&] {
+        if (script().string().startsWith(u'y')) {
+            platform::setApplicationQuitting(true);
+        }
+    });
+    quitting.start(0);
+    bar->replaceAll();
+    EXPECT_TRUE(text->isInLongEdit()) << "the half was handed over as a finished edit";
 }
 
 } // namespace

@@ -181,7 +181,9 @@ FindBar::FindBar(ScriptTextView& text, QWidget* area)
         refreshQueued_ = true;
         QTimer::singleShot(0, this, [this] {
             refreshQueued_ = false;
-            refreshMatches();
+            if (!text_->isInLongEdit()) {
+                refreshMatches(); // else at its end: asked for before it began, it would count its half
+            }
         });
     };
     connect(text_->document(), &QTextDocument::contentsChanged, this, queueRefresh);
@@ -374,8 +376,8 @@ int FindBar::replaceAll() {
         }
         return 0; // nothing changed: no edit, no undo step
     }
-    // The count and the tint once, at the end.
-    const bool refreshWasQueued = std::exchange(refreshQueued_, true);
+    // The count and the tint once, at the end; a refresh queued before it counts nothing meanwhile.
+    refreshQueued_ = true;
     text_->beginStepGroup();
     for (;;) {
         text_->namedEdit(tr("Replace All"), [&](QTextCursor& cursor) {
@@ -404,7 +406,7 @@ int FindBar::replaceAll() {
         if (!self || !text || text_->isInLongEdit()) {
             return replacing.replaced(); // the application ends under the walk back
         }
-        refreshQueued_ = refreshWasQueued;
+        refreshQueued_ = false;
         text_->releaseReadOnly(); // held: a cancel comes only from the window
         status_->setText(tr("Cancelled"));
         return 0;
@@ -414,7 +416,7 @@ int FindBar::replaceAll() {
     if (held) {
         text_->releaseReadOnly();
     }
-    refreshQueued_ = refreshWasQueued;
+    refreshQueued_ = false;
     QTextCursor caret = text_->textCursor();
     caret.setPosition(replacing.first());
     text_->setTextCursor(caret);
