@@ -1,4 +1,5 @@
 // The editor's find bar over a real script text view, driven with keys offscreen.
+#include "CancelSupport.h"
 #include "cuewright/editor/FindBar.h"
 #include "cuewright/editor/ProgressWindow.h"
 #include "cuewright/editor/ScriptTextView.h"
@@ -10,11 +11,9 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPointer>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QTest>
@@ -301,36 +300,7 @@ TEST_F(FindBarTest, ReplaceAllOverALongRunAndItsUndoLetTheLoopTurnAndTheirCancel
         work();
         return turns;
     };
-    // `work`, with Cancel clicked in the progress window titled `title` once it is a sixth of the
-    // way; true when the window said at once that it cancels, Cancel disabled. After it, every
-    // progress window gets Cancel, Escape and a close in every turn.
-    const auto cancelling = [](const QString& title, const std::function<void()>& work) {
-        bool clicked = false;
-        bool answered = false;
-        QTimer watching;
-        QObject::connect(&watching, &QTimer::timeout, [&] {
-            for (QWidget* window : QApplication::topLevelWidgets()) {
-                auto* progress = window->findChild<QProgressBar*>();
-                if (!window->isVisible() || !progress) {
-                    continue;
-                }
-                auto* cancel = window->findChild<QPushButton*>();
-                if (clicked) {
-                    cancel->click();
-                    QTest::keyClick(window, Qt::Key_Escape);
-                    window->close();
-                } else if (window->windowTitle() == title && progress->value() > progress->maximum() / 6) {
-                    cancel->click();
-                    clicked = true;
-                    answered =
-                        window->findChild<QLabel*>()->text() == "Cancelling\u2026" && !cancel->isEnabled();
-                }
-            }
-        });
-        watching.start(0);
-        work();
-        return answered;
-    };
+    using cwtest::cancelling;
     // An undo asked for while it goes on (a shortcut let through) waits for it to end.
     QTimer::singleShot(0, text, [&] { text->undo(); });
     EXPECT_GT(turnsDuring([&] { EXPECT_EQ(bar->replaceAll(), 1 << 21); }), 0) << "Replace All held the loop";

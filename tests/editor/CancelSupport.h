@@ -1,0 +1,46 @@
+// Cancel clicked in a progress window while long work runs.
+#pragma once
+
+#include <QApplication>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QWidget>
+
+#include <functional>
+
+namespace cwtest {
+
+// Runs `work`, clicking Cancel in the progress window titled `title` once its bar is a sixth of the
+// way; true when the window said at once that it cancels, its Cancel disabled. After the click every
+// progress window gets Cancel, Escape and a close in every turn: none may stop the walk back.
+inline bool cancelling(const QString& title, const std::function<void()>& work) {
+    bool clicked = false;
+    bool answered = false;
+    QTimer watching;
+    QObject::connect(&watching, &QTimer::timeout, [&] {
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            auto* progress = window->findChild<QProgressBar*>();
+            if (!window->isVisible() || !progress) {
+                continue;
+            }
+            auto* cancel = window->findChild<QPushButton*>();
+            if (clicked) {
+                cancel->click();
+                QTest::keyClick(window, Qt::Key_Escape);
+                window->close();
+            } else if (window->windowTitle() == title && progress->value() > progress->maximum() / 6) {
+                cancel->click();
+                clicked = true;
+                answered = window->findChild<QLabel*>()->text() == "Cancelling\u2026" && !cancel->isEnabled();
+            }
+        }
+    });
+    watching.start(0);
+    work();
+    return answered;
+}
+
+} // namespace cwtest
