@@ -7,15 +7,11 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
-#include <QWidget>
-
-#include <functional>
-
-namespace cwtest {
 
 // Runs `work`, clicking Cancel in the progress window titled `title` once its bar is a sixth of the
-// way; true when the window said at once that it cancels, its Cancel disabled. After the click every
-// progress window gets Cancel, Escape and a close in every turn: none may stop the walk back.
+// way; true when the window said at once that it cancels, Cancel disabled. After the click every
+// progress window gets Cancel, Escape and a close in each turn: none may stop the walk back.
+namespace cwtest {
 inline bool cancelling(const QString& title, const std::function<void()>& work) {
     bool clicked = false;
     bool answered = false;
@@ -23,14 +19,10 @@ inline bool cancelling(const QString& title, const std::function<void()>& work) 
     QObject::connect(&watching, &QTimer::timeout, [&] {
         for (QWidget* window : QApplication::topLevelWidgets()) {
             auto* progress = window->findChild<QProgressBar*>();
-            if (!window->isVisible() || !progress) {
-                continue;
-            }
             auto* cancel = window->findChild<QPushButton*>();
-            if (clicked) {
-                cancel->click();
-                QTest::keyClick(window, Qt::Key_Escape);
-                window->close();
+            if (!window->isVisible() || !progress) {
+            } else if (clicked) {
+                cancel->click(), QTest::keyClick(window, Qt::Key_Escape), window->close();
             } else if (window->windowTitle() == title && progress->value() > progress->maximum() / 6) {
                 cancel->click();
                 clicked = true;
@@ -42,5 +34,4 @@ inline bool cancelling(const QString& title, const std::function<void()>& work) 
     work();
     return answered;
 }
-
 } // namespace cwtest
