@@ -27,6 +27,7 @@ inline bool cancelling(const QString& title, const std::function<void()>& work) 
                 cancel->click();
                 clicked = true;
                 answered = window->findChild<QLabel*>()->text() == "Cancelling\u2026" && !cancel->isEnabled();
+                return;
             }
         }
     });

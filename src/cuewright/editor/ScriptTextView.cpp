@@ -21,6 +21,7 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -698,6 +699,13 @@ void ScriptTextView::walkHistory(bool back, bool cancellable, ProgressWindow* sh
     const QPointer<ProgressWindow> progress(shown);
     // Cancel walks back the way it came, to the text as it was before; nothing stops that walk.
     // Steps go by as many a turn as fit in its time, so a cancel is seen within about that time.
+    // They are the document's own: Qt's view lays the text out as far as its caret after each, and
+    // a paste's end lies millions of lines on. The caret goes to the change once, at the end.
+    int changedFrom = std::numeric_limits<int>::max();
+    const auto changes =
+        connect(document(), &QTextDocument::contentsChange, this,
+                [&](int position, int, int) { changedFrom = std::min(changedFrom, position); });
+    const auto stopWatching = qScopeGuard([&] { disconnect(changes); });
     auto turnStarted = std::chrono::steady_clock::now();
     for (;;) {
         const bool undoing = cancelledAt ? !back : back;
@@ -705,7 +713,7 @@ void ScriptTextView::walkHistory(bool back, bool cancellable, ProgressWindow* sh
         if (onward ? !available(undoing) || groupNext(undoing) != group : done == 0) {
             break;
         }
-        stepThroughHistory(stepOf(undoing));
+        undoing ? document()->undo() : document()->redo();
         done += onward ? 1 : -1;
         if (std::chrono::steady_clock::now() - turnStarted < stepTurnTime) {
             continue;
@@ -724,6 +732,12 @@ void ScriptTextView::walkHistory(bool back, bool cancellable, ProgressWindow* sh
         progress->setProgress(nullptr);
     }
     own.reset();
+    if (changedFrom != std::numeric_limits<int>::max()) {
+        QTextCursor atChange(document());
+        atChange.setPosition(std::clamp(changedFrom, 0, document()->characterCount() - 1));
+        setTextCursor(atChange);
+        ensureCursorVisible();
+    }
     stepping_ = false;
     leaveLongEdit();
 }
