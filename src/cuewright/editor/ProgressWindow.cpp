@@ -70,6 +70,7 @@ void ProgressWindow::cancel() {
     if (window_) {
         labelShown_->setText(label_);
         cancelButton_->setEnabled(false);
+        bar_->reset(); // the way back's own progress from the next update on
         window_->repaint();
     }
     cancelled(); // last: it may destroy this
