@@ -3,12 +3,13 @@
 // the main thread, whole; at 3.4 MB and more its layout never ends), and Replace All over 2 MB of
 // words and over 2 MB without a space, and its Undo and Redo; in the whole editor window, Replace
 // All of 10,000,000 "x" by "yy" with its Undo and Redo, and a storm of combining marks opened and
-// pasted. Each reports, beside its time, the longest the main thread went without turning its
-// event loop (held_ms).
+// pasted, and the Cancel of a long paste and of a long Undo. Each reports, beside its time, the
+// longest the main thread went without turning its event loop (held_ms).
 #include "cuewright/editor/DocumentCommands.h"
 #include "cuewright/editor/EditorController.h"
 #include "cuewright/editor/EditorWindowController.h"
 #include "cuewright/editor/FindBar.h"
+#include "cuewright/editor/ProgressWindow.h"
 #include "cuewright/editor/ScriptTextView.h"
 #include "cuewright/editor/TextBridge.h"
 #include "cuewright/model/Project.h"
@@ -27,6 +28,8 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QPdfWriter>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTextDocument>
 #include <QTimer>
@@ -294,6 +297,87 @@ void BM_WindowPasteStorm(benchmark::State& state) {
     state.counters["held_cpu_ms"] = cpuHeld;
 }
 BENCHMARK(BM_WindowPasteStorm)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+// Cancel clicked in the editor window: of a paste of 2,000,000 short lines (range(0) 0), or of the
+// Undo of Replace All over 10,000,000 "x" by "yy" (range(0) 1), once its window shows range(1)
+// percent: the longest hold from the click to the text as it was and the re-sync the window runs
+// once its progress window goes, and the time that took.
+void BM_WindowCancel(benchmark::State& state) {
+    const bool undo = state.range(0) != 0;
+    QString lines;
+    for (int i = 0; !undo && i < 2000000; ++i)
+        lines += QStringLiteral("line %1\n").arg(i % 1000);
+    EditorWindow window{
+        platform::AttributedString(undo ? QString(10000000, u'x') : QStringLiteral("Before after"))};
+    cw::editor::ScriptTextView& text = window.text();
+    if (undo) {
+        window.controller->performAction("showFindBar:", nullptr);
+        cw::editor::FindBar* bar = window.controller->findBar();
+        bar->showBar(cw::editor::FindBar::Mode::replace);
+        bar->findField().setText(QStringLiteral("x"));
+        bar->replaceField().setText(QStringLiteral("yy"));
+        bar->replaceAll();
+        window.settle();
+    }
+    const QString before = text.toPlainText();
+    cw::editor::ProgressWindow::setDelayForTests(0);
+    QElapsedTimer clock;
+    qint64 last = -1;
+    qint64 held = 0;
+    const auto turn = [&] {
+        if (last >= 0)
+            held = std::max(held, clock.elapsed() - last);
+        last = clock.elapsed();
+    };
+    bool resynced = false;
+    QTimer watching;
+    QObject::connect(&watching, &QTimer::timeout, [&] {
+        for (QWidget* shown : QApplication::topLevelWidgets()) {
+            auto* progress = shown->findChild<QProgressBar*>();
+            if (last >= 0 || !shown->isVisible() || !progress ||
+                shown->windowTitle() != (undo ? QStringLiteral("Undo") : QStringLiteral("Paste")) ||
+                progress->value() < progress->maximum() * state.range(1) / 100)
+                continue;
+            clock.start();
+            QObject::connect(shown, &QObject::destroyed, &text, [&] {
+                QTimer::singleShot(0, &text,
+                                   [&] { window.controller->resyncEditorController(), resynced = true; });
+            });
+            turn();
+            shown->findChild<QPushButton*>()->click(); // a paste's walk back runs in it
+            return;
+        }
+        turn();
+    });
+    for (auto _ : state) {
+        last = -1;
+        resynced = false;
+        watching.start(0);
+        if (undo) {
+            text.undo();
+        } else {
+            QApplication::clipboard()->setText(lines);
+            text.paste();
+        }
+        while (text.isInLongEdit() || (last >= 0 && !resynced))
+            QApplication::processEvents(QEventLoop::AllEvents, 5);
+        turn();
+        watching.stop();
+        window.settle();
+        if (last < 0 || text.toPlainText() != before)
+            state.SkipWithError("not cancelled, or the cancel left the text changed");
+    }
+    cw::editor::ProgressWindow::setDelayForTests(std::nullopt);
+    state.counters["held_ms"] = double(held);
+    state.counters["cancel_ms"] = double(last);
+}
+BENCHMARK(BM_WindowCancel)
+    ->Args({0, 40})
+    ->Args({0, 70})
+    ->Args({1, 50})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1);
 
 } // namespace
 

@@ -218,7 +218,8 @@ TEST_F(EditorControllerTest, EditsReachTheProjectOncePausedAndBeforeSaving) {
 
 // A long edit (a step group made a slice at a time: Replace All, a paste in pieces) is one edit to
 // the project: what was typed before it goes over as it starts, none of its half (a save meanwhile
-// writes the text from before it), then the whole, or nothing once it is cancelled.
+// writes the text from before it), then the whole, or nothing once it is cancelled. The text is
+// read-only meanwhile, whatever lock comes (a resync hands one over), which applies at its end.
 TEST_F(EditorControllerTest, ALongEditReachesTheProjectWholeOrNotAtAll) {
     for (const bool cancel : {false, true}) {
         SCOPED_TRACE(cancel ? "cancelled" : "made");
@@ -229,10 +230,14 @@ TEST_F(EditorControllerTest, ALongEditReachesTheProjectWholeOrNotAtAll) {
         view.beginStepGroup();
         EXPECT_EQ(project->document().text.string(), QStringLiteral("one twos")) << "the typing before it";
         view.namedEdit("Replace All", [](QTextCursor& cursor) { cursor.insertText("half "); });
+        controller->autosave();
+        changeEditor([&](cw::Editor& e) { e.isLocked = cancel; });
+        EXPECT_TRUE(view.isReadOnly()) << "editable halfway";
         timer->advance(1s);
         project->save((dir / "long.cwr").string());
         EXPECT_EQ(project->document().text.string(), QStringLiteral("one twos")) << "its half went over";
         cancel ? view.cancelStepGroup() : view.endStepGroup();
+        EXPECT_EQ(view.isReadOnly(), cancel);
         timer->advance(1s);
         EXPECT_EQ(project->document().text.string(), cancel ? "one twos" : "half one twos");
     }

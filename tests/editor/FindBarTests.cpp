@@ -1,9 +1,11 @@
 // The editor's find bar over a real script text view, driven with keys offscreen.
+#include "CancelSupport.h"
 #include "cuewright/editor/FindBar.h"
 #include "cuewright/editor/ProgressWindow.h"
 #include "cuewright/editor/ScriptTextView.h"
 #include "cuewright/editor/TextBridge.h"
 #include "platform/text/EmbeddedBookmark.h"
+#include "platform/ui/AlertRunner.h"
 
 #include <gtest/gtest.h>
 
@@ -279,7 +281,9 @@ TEST_F(FindBarTest, MatchesOverTheEditorsCutsAreFoundAndReplaced) {
 // Replace All over two million characters without a space, every one a match: the event loop
 // turns between its slices (the remote control, the windows), and between them again as one undo
 // takes it all back and one redo makes it again. The Cancel of Replace All's progress window takes
-// back what was replaced; that of an undo's or a redo's leaves the text as it was before it.
+// back what was replaced; that of an undo's or a redo's leaves the text as it was before it. Cancel
+// answers at once, and nothing stops the walk back half-way; a quit leaves Replace All a long edit,
+// which nothing hands to the script.
 TEST_F(FindBarTest, ReplaceAllOverALongRunAndItsUndoLetTheLoopTurnAndTheirCancelsStepBack) {
     const QString run(1 << 21, u'x');
     const QString replaced(1 << 21, u'y');
@@ -297,22 +301,7 @@ TEST_F(FindBarTest, ReplaceAllOverALongRunAndItsUndoLetTheLoopTurnAndTheirCancel
         work();
         return turns;
     };
-    // `work`, with Cancel clicked in the progress window titled `title` once it shows.
-    const auto cancelling = [](const QString& title, const std::function<void()>& work) {
-        bool clicked = false;
-        QTimer watching;
-        QObject::connect(&watching, &QTimer::timeout, [&] {
-            for (QWidget* window : QApplication::topLevelWidgets()) {
-                if (!clicked && window->isVisible() && window->windowTitle() == title) {
-                    window->findChild<QPushButton*>()->click();
-                    clicked = true;
-                }
-            }
-        });
-        watching.start(0);
-        work();
-        return clicked;
-    };
+    using cwtest::cancelling;
     // An undo asked for while it goes on (a shortcut let through) waits for it to end.
     QTimer::singleShot(0, text, [&] { text->undo(); });
     EXPECT_GT(turnsDuring([&] { EXPECT_EQ(bar->replaceAll(), 1 << 21); }), 0) << "Replace All held the loop";
@@ -347,6 +336,34 @@ TEST_F(FindBarTest, ReplaceAllOverALongRunAndItsUndoLetTheLoopTurnAndTheirCancel
     EXPECT_FALSE(text->isReadOnly());
     text->redo();
     EXPECT_TRUE(script().string() == run) << "the cancelled part was left to redo";
+
+    const auto quit = qScopeGuard([] { platform::setApplicationQuitting(false); });
+    QTimer quitting;
+    QObject::connect(&quitting, &QTimer::timeout,
+                     [&] { platform::setApplicationQuitting(text->isInLongEdit()); });
+    quitting.start(0);
+    bar->replaceAll();
+    EXPECT_TRUE(text->isInLongEdit()) << "the half was handed over as a finished edit";
+}
+
+// The matches are counted once a long edit is over, of its whole: neither a refresh asked for
+// before it nor a count going on as it starts reads its half.
+TEST_F(FindBarTest, ALongEditsHalfIsNotCounted) {
+    bar->showBar(FindBar::Mode::find);
+    const auto counted = [&](int n) { return bar->status().endsWith(QStringLiteral(" of %1").arg(n)); };
+    for (const int length : {0, 1 << 21}) {
+        setText(AttributedString(QStringLiteral("a ") + QString(length, u'x')));
+        type(bar->findField(), "a");
+        text->beginStepGroup();
+        const auto insert = [&] { text->namedEdit("Paste", [](QTextCursor& at) { at.insertText("a "); }); };
+        insert();
+        QCoreApplication::processEvents(); // what was queued before it
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !bar->isCounting(); }, 60000));
+        EXPECT_FALSE(counted(2)) << "the half was counted " << length;
+        insert();
+        text->endStepGroup();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return counted(3); }, 60000)) << bar->status().toStdString();
+    }
 }
 
 } // namespace

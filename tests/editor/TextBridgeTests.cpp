@@ -1,6 +1,8 @@
 // The script text through a QTextDocument and back: every attribute kept, edits through Qt read.
+#include "CancelSupport.h"
 #include "cuewright/editor/ClipboardText.h"
 #include "cuewright/editor/EditorAppearance.h"
+#include "cuewright/editor/ProgressWindow.h"
 #include "cuewright/editor/ScriptTextView.h"
 #include "cuewright/editor/TextBridge.h"
 #include "platform/codecs/OfficeDocuments.h"
@@ -14,6 +16,7 @@
 #include <QDropEvent>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
@@ -659,9 +662,12 @@ TEST(TextBridge, MovesAndDeletionsBesideACutPassACharacter) {
 
 // A long paste goes in piece by piece, the view read-only meanwhile: short lines share blocks as
 // an opened text's do, one undo takes the whole paste back, and Cancel takes back what went in.
+// Its redo goes piece by piece too, in the paste's own window, whose Cancel leaves it undone.
 TEST(TextBridge, ALongPasteGoesInPiecesOneUndoOrCancelTakesItBack) {
     using cw::editor::ScriptTextView;
     const QString lines = QStringLiteral("word\n").repeated(300000);
+    cw::editor::ProgressWindow::setDelayForTests(0);
+    const auto usualDelays = qScopeGuard([] { cw::editor::ProgressWindow::setDelayForTests(std::nullopt); });
     for (const bool cancel : {false, true}) {
         SCOPED_TRACE(cancel ? "cancelled" : "whole");
         ScriptTextView view;
@@ -669,12 +675,13 @@ TEST(TextBridge, ALongPasteGoesInPiecesOneUndoOrCancelTakesItBack) {
         QTextCursor at(view.document());
         at.setPosition(7);
         view.setTextCursor(at);
-        paste(view, lines);
-        ASSERT_TRUE(view.isPasting());
-        EXPECT_TRUE(view.isReadOnly());
-        if (cancel)
-            view.cancelPaste();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !view.isPasting(); }, 60000));
+        const bool answered = cwtest::cancelling(cancel ? "Paste" : "", [&] {
+            paste(view, lines);
+            ASSERT_TRUE(view.isPasting());
+            EXPECT_TRUE(view.isReadOnly());
+            ASSERT_TRUE(QTest::qWaitFor([&] { return !view.isInLongEdit(); }, 60000));
+        });
+        EXPECT_EQ(answered, cancel) << "Cancel did not answer at once";
         EXPECT_FALSE(view.isReadOnly());
         const QString expected = cancel ? QStringLiteral("Before after")
                                         : QStringLiteral("Before ") + lines + QStringLiteral("after");
@@ -695,5 +702,9 @@ TEST(TextBridge, ALongPasteGoesInPiecesOneUndoOrCancelTakesItBack) {
         view.redo();
         EXPECT_GT(turns, 0) << "the redo held the loop";
         EXPECT_TRUE(cw::editor::attributedText(*view.document()).string() == expected);
+        view.undo();
+        EXPECT_TRUE(cwtest::cancelling("Paste", [&] { view.redo(); })) << "Cancel did not answer at once";
+        EXPECT_TRUE(cw::editor::attributedText(*view.document()).string() == QStringLiteral("Before after"));
+        EXPECT_EQ(view.redoActionName(), "Paste");
     }
 }

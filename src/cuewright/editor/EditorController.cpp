@@ -550,8 +550,8 @@ void EditorController::projectWillGatherBookmarks(Project&) {
 void EditorController::projectEditorDidChange(Project&) {
     CW_DCHECK_MAIN_THREAD();
     const bool locked = project_->editor().isLocked || !holdsWholeText();
-    if (textView_->isReadOnly() != locked) {
-        textView_->setReadOnly(locked);
+    if (textView_->isLocked() != locked) {
+        textView_->setLocked(locked); // a long edit holds the text read-only until it ends
     }
 }
 

@@ -181,7 +181,9 @@ FindBar::FindBar(ScriptTextView& text, QWidget* area)
         refreshQueued_ = true;
         QTimer::singleShot(0, this, [this] {
             refreshQueued_ = false;
-            refreshMatches();
+            if (!text_->isInLongEdit()) {
+                refreshMatches(); // else at its end: asked for before it began, it would count its half
+            }
         });
     };
     connect(text_->document(), &QTextDocument::contentsChanged, this, queueRefresh);
@@ -341,7 +343,6 @@ int FindBar::replaceAll() {
     QPointer<ScriptTextView> text(text_);
     bool cancelled = false;
     std::unique_ptr<ProgressWindow> progress;
-    const bool wasReadOnly = text_->isReadOnly();
     // Gathering is a tenth of the way.
     const auto fraction = [&]() -> std::optional<double> {
         return replacing.isGathered() ? 0.1 + 0.9 * replacing.replaced() / std::max(1, replacing.total())
@@ -350,7 +351,7 @@ int FindBar::replaceAll() {
     // A turn of the event loop between two parts; false when the work is to stop.
     const auto turn = [&] {
         if (!progress) {
-            text_->setReadOnly(true);
+            text_->holdReadOnly();
             progress = std::make_unique<ProgressWindow>(
                 tr("Replace All"), tr("Replacing \u201C%1\u201D\u2026").arg(needle), fraction,
                 [&] { cancelled = true; }, window(), ProgressWindow::defaultDelayMs, Qt::ApplicationModal);
@@ -363,17 +364,20 @@ int FindBar::replaceAll() {
     while (!replacing.gatherNext() && (going = turn())) {
     }
     if (!going || replacing.isDone()) {
+        const bool held = progress != nullptr;
         progress.reset();
         if (self && text) {
-            text_->setReadOnly(wasReadOnly);
+            if (held) {
+                text_->releaseReadOnly();
+            }
             if (cancelled) {
                 status_->setText(tr("Cancelled"));
             }
         }
         return 0; // nothing changed: no edit, no undo step
     }
-    // The count and the tint once, at the end.
-    const bool refreshWasQueued = std::exchange(refreshQueued_, true);
+    // The count and the tint once, at the end; a refresh queued before it counts nothing meanwhile.
+    refreshQueued_ = true;
     text_->beginStepGroup();
     for (;;) {
         text_->namedEdit(tr("Replace All"), [&](QTextCursor& cursor) {
@@ -389,21 +393,30 @@ int FindBar::replaceAll() {
             break;
         }
     }
-    progress.reset();
     if (!self || !text || (!cancelled && platform::applicationQuitting())) {
         // Gone, or the application ends under it: the half-made group stays a long edit, which
         // nothing hands to the script.
         return replacing.replaced();
     }
-    text_->setReadOnly(wasReadOnly);
+    const bool held = progress != nullptr;
     if (cancelled) {
-        refreshQueued_ = refreshWasQueued;
-        text_->cancelStepGroup(); // the group, as far as it went, with nothing left to redo
+        // The group, as far as it went, with nothing left to redo; back in the same window.
+        text_->cancelStepGroup(progress.get());
+        progress.reset();
+        if (!self || !text || text_->isInLongEdit()) {
+            return replacing.replaced(); // the application ends under the walk back
+        }
+        refreshQueued_ = false;
+        text_->releaseReadOnly(); // held: a cancel comes only from the window
         status_->setText(tr("Cancelled"));
         return 0;
     }
+    progress.reset();
     text_->endStepGroup();
-    refreshQueued_ = refreshWasQueued;
+    if (held) {
+        text_->releaseReadOnly();
+    }
+    refreshQueued_ = false;
     QTextCursor caret = text_->textCursor();
     caret.setPosition(replacing.first());
     text_->setTextCursor(caret);

@@ -46,8 +46,43 @@ ProgressWindow::~ProgressWindow() {
     if (QWidget* window = window_.data()) {
         window_ = nullptr;
         disconnect(window, nullptr, this, nullptr);
+        window->removeEventFilter(this);
         window->close();
     }
+}
+
+QString ProgressWindow::cancellingLabel() {
+    return QApplication::translate("ProgressWindow", "Cancelling\u2026");
+}
+
+void ProgressWindow::setProgress(std::function<std::optional<double>()> progress) {
+    progress_ = std::move(progress);
+    update();
+}
+
+void ProgressWindow::cancel() {
+    const auto cancelled = std::exchange(cancelled_, nullptr);
+    if (!cancelled) {
+        return;
+    }
+    // Said at once, before the way back begins.
+    label_ = cancellingLabel();
+    if (window_) {
+        labelShown_->setText(label_);
+        cancelButton_->setEnabled(false);
+        bar_->reset(); // the way back's own progress from the next update on
+        window_->repaint();
+    }
+    cancelled(); // last: it may destroy this
+}
+
+bool ProgressWindow::eventFilter(QObject* watched, QEvent* event) {
+    // Once cancelled, or with nothing to cancel, the window stays until the work is over.
+    if (watched == window_.data() && event->type() == QEvent::Close && !cancelled_) {
+        event->ignore();
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void ProgressWindow::bringForward() {
@@ -69,25 +104,25 @@ void ProgressWindow::show() {
     window->setWindowModality(modality_);
     window->setWindowTitle(platform::plainWindowTitle(title_));
     auto* layout = new QVBoxLayout(window);
-    auto* label = platform::plainTextLabel(new QLabel);
-    label->setText(label_);
+    labelShown_ = platform::plainTextLabel(new QLabel);
+    labelShown_->setText(label_);
     bar_ = new QProgressBar;
     bar_->setMinimumWidth(360);
-    auto* cancelButton = new QPushButton(QApplication::translate("ProgressWindow", "Cancel"));
-    layout->addWidget(label);
+    cancelButton_ = new QPushButton(QApplication::translate("ProgressWindow", "Cancel"));
+    cancelButton_->setEnabled(cancelled_ != nullptr);
+    layout->addWidget(labelShown_);
     layout->addWidget(bar_);
-    layout->addWidget(cancelButton, 0, Qt::AlignRight);
-    const auto cancel = [this] {
-        if (const auto cancelled = std::exchange(cancelled_, nullptr)) {
-            cancelled();
-        }
-    };
-    connect(cancelButton, &QPushButton::clicked, this, cancel);
-    connect(new QShortcut(QKeySequence::Cancel, window), &QShortcut::activated, this, cancel);
+    layout->addWidget(cancelButton_, 0, Qt::AlignRight);
+    connect(cancelButton_, &QPushButton::clicked, this, &ProgressWindow::cancel);
+    connect(new QShortcut(QKeySequence::Cancel, window), &QShortcut::activated, this,
+            &ProgressWindow::cancel);
     // Closing the window is a cancel too.
-    connect(window, &QObject::destroyed, this, [this, cancel] {
+    window->installEventFilter(this);
+    connect(window, &QObject::destroyed, this, [this] {
         window_ = nullptr;
         bar_ = nullptr;
+        labelShown_ = nullptr;
+        cancelButton_ = nullptr;
         updateTimer_->stop();
         cancel();
     });

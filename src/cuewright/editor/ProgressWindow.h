@@ -11,6 +11,7 @@
 
 class QLabel;
 class QProgressBar;
+class QPushButton;
 class QTimer;
 
 namespace cw::editor {
@@ -19,8 +20,10 @@ namespace cw::editor {
 // that time shows nothing): a dialog of `over` (kept in front of it by the window manager) titled
 // `title`, with `label` above a bar that follows `progress` (0 to 1; a bar that only moves while
 // none is known) ten times a second, and Cancel. Cancel, Escape in it or closing it runs
-// `cancelled` once; destroying it closes the window without that. The texts are shown as plain
-// text. Main thread only.
+// `cancelled` once, and at once the window says "Cancelling…" with Cancel disabled: taking the
+// work back is not to be stopped half-way, so from then on Escape and closing do nothing. Without
+// `cancelled` it is such a window from the start. Destroying it closes the window. The texts are
+// shown as plain text. Main thread only.
 class ProgressWindow final : public QObject {
     Q_OBJECT
 
@@ -39,6 +42,10 @@ public:
     // For tests, whose machine may finish the work before the usual wait.
     static void setDelayForTests(std::optional<int> ms);
 
+    // What the bar follows from now on (the way back once cancelled); null for nothing known.
+    void setProgress(std::function<std::optional<double>()> progress);
+    static QString cancellingLabel();
+
     // Shows the window now, if it was still to come, and brings it to the front.
     void bringForward();
     // The window once it shows; null before.
@@ -47,6 +54,8 @@ public:
 private:
     void show();
     void update();
+    void cancel();
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
     QString title_;
     QString label_;
@@ -58,6 +67,8 @@ private:
     QTimer* updateTimer_ = nullptr;
     QPointer<QWidget> window_;
     QProgressBar* bar_ = nullptr;
+    QLabel* labelShown_ = nullptr;
+    QPushButton* cancelButton_ = nullptr;
 };
 
 } // namespace cw::editor

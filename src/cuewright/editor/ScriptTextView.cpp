@@ -21,7 +21,7 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QPointer>
-#include <QProgressDialog>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -569,27 +569,23 @@ void ScriptTextView::insertFromMimeData(const QMimeData* source) {
 
 struct ScriptTextView::PiecewisePaste {
     std::unique_ptr<PasteInsertion> insertion;
-    QPointer<QProgressDialog> progress;
-    bool wasReadOnly = false;
+    std::unique_ptr<ProgressWindow> progress;
     PieceSize piece{minimumPastePieceCharacters, pastePieceCharacters, pastePieceTime};
 };
 
 ScriptTextView::~ScriptTextView() = default;
 
 void ScriptTextView::pasteInPieces(std::unique_ptr<PasteInsertion> insertion) {
+    // Nothing else may change the text meanwhile: the step group holds it read-only.
     auto paste = std::make_unique<PiecewisePaste>();
     paste->insertion = std::move(insertion);
-    paste->wasReadOnly = isReadOnly();
-    // Nothing else may change the text meanwhile.
-    setReadOnly(true);
-    auto* progress = new QProgressDialog(tr("Pasting…"), tr("Cancel"), 0, 1000, this);
-    progress->setWindowTitle(tr("Paste"));
-    progress->setAttribute(Qt::WA_DeleteOnClose);
-    progress->setMinimumDuration(pasteProgressDelayMs);
-    progress->setAutoClose(false);
-    progress->setAutoReset(false);
-    connect(progress, &QProgressDialog::canceled, this, &ScriptTextView::cancelPaste);
-    paste->progress = progress;
+    const PasteInsertion* going = paste->insertion.get();
+    paste->progress = std::make_unique<ProgressWindow>(
+        tr("Paste"), tr("Pasting\u2026"),
+        [going]() -> std::optional<double> {
+            return double(going->inserted()) / std::max(1, going->length());
+        },
+        [this] { cancelPaste(); }, window(), pasteProgressDelayMs);
     paste_ = std::move(paste);
     QTimer::singleShot(0, this, &ScriptTextView::pasteNextPiece);
 }
@@ -608,19 +604,13 @@ void ScriptTextView::pasteNextPiece() {
     nextStepName_.clear();
     paste_->piece.took(std::chrono::steady_clock::now() - started);
     if (!done) {
-        if (paste_->progress) {
-            paste_->progress->setValue(int(1000.0 * insertion.inserted() / std::max(1, insertion.length())));
-        }
         QTimer::singleShot(0, this, &ScriptTextView::pasteNextPiece);
         return;
     }
     const std::unique_ptr<PiecewisePaste> finished = std::move(paste_);
-    setReadOnly(finished->wasReadOnly);
     setTextCursor(insertion.cursor());
     ensureCursorVisible();
-    if (finished->progress) {
-        finished->progress->close();
-    }
+    finished->progress.reset();
     endStepGroup();
 }
 
@@ -629,12 +619,9 @@ void ScriptTextView::cancelPaste() {
         return;
     }
     const std::unique_ptr<PiecewisePaste> cancelled = std::move(paste_);
-    setReadOnly(cancelled->wasReadOnly);
-    if (cancelled->progress) {
-        cancelled->progress->close();
-    }
-    // What went in so far is the group's steps: the text goes back to what it was.
-    cancelStepGroup();
+    // What went in so far is the group's steps: the text goes back to what it was, in the paste's
+    // window when it shows.
+    cancelStepGroup(cancelled->progress.get());
 }
 
 bool ScriptTextView::isPasting() const {
@@ -661,7 +648,7 @@ int ScriptTextView::groupAbove() const {
     return found != steps_.end() ? found->group : 0;
 }
 
-void ScriptTextView::walkHistory(bool back) {
+void ScriptTextView::walkHistory(bool back, bool cancellable, ProgressWindow* shown) {
     if (stepping_ || paste_ || openGroup_ != 0) {
         return; // the text is read-only until that is over, or a group is still being made
     }
@@ -680,39 +667,78 @@ void ScriptTextView::walkHistory(bool back) {
     }
     // Each step is a slice of a long edit: the event loop turns between them, as when it was made.
     int done = 0;
-    bool cancelled = false;
+    std::optional<int> cancelledAt; // the steps done when Cancel came
     QPointer<ScriptTextView> self(this);
-    const bool wasReadOnly = isReadOnly();
-    setReadOnly(true);
     enterLongEdit();
     stepping_ = true;
-    QString title = back ? tr("Undo") : tr("Redo");
-    QString label = back ? tr("Undoing\u2026") : tr("Redoing\u2026");
-    if (!back && redoActionName() == tr("Paste")) {
-        title = tr("Paste"); // a paste made again shows the paste's own window
-        label = tr("Pasting\u2026");
+    const auto fraction = [&]() -> std::optional<double> {
+        // Once cancelled, how far back towards where it began.
+        return cancelledAt ? 1.0 - double(done) / std::max(1, *cancelledAt) : double(done) / total;
+    };
+    std::unique_ptr<ProgressWindow> own;
+    if (!shown) {
+        QString title = back ? tr("Undo") : tr("Redo");
+        QString label = back ? tr("Undoing\u2026") : tr("Redoing\u2026");
+        if (!back && redoActionName() == tr("Paste")) {
+            title = tr("Paste"); // a paste made again shows the paste's own window
+            label = tr("Pasting\u2026");
+        } else if (!cancellable) {
+            title = undoActionName();
+            label = ProgressWindow::cancellingLabel();
+        }
+        std::function<void()> cancel;
+        if (cancellable) {
+            cancel = [&] { cancelledAt = done; };
+        }
+        own = std::make_unique<ProgressWindow>(title, label, fraction, std::move(cancel), window(),
+                                               ProgressWindow::defaultDelayMs, Qt::ApplicationModal);
+        shown = own.get();
+    } else {
+        shown->setProgress(fraction);
     }
-    auto progress = std::make_unique<ProgressWindow>(
-        title, label, [&]() -> std::optional<double> { return double(done) / total; },
-        [&] { cancelled = true; }, window(), ProgressWindow::defaultDelayMs, Qt::ApplicationModal);
-    // Cancel walks back the way it came, to the text as it was before.
+    const QPointer<ProgressWindow> progress(shown);
+    // Cancel walks back the way it came, to the text as it was before; nothing stops that walk.
+    // Steps go by as many a turn as fit in its time, so a cancel is seen within about that time.
+    // They are the document's own: Qt's view lays the text out as far as its caret after each, and
+    // a paste's end lies millions of lines on. The caret goes to the change once, at the end.
+    int changedFrom = std::numeric_limits<int>::max();
+    const auto changes =
+        connect(document(), &QTextDocument::contentsChange, this,
+                [&](int position, int, int) { changedFrom = std::min(changedFrom, position); });
+    const auto stopWatching = qScopeGuard([&] { disconnect(changes); });
+    auto turnStarted = std::chrono::steady_clock::now();
     for (;;) {
-        const bool undoing = cancelled ? !back : back;
-        const bool onward = undoing == back;
+        const bool undoing = cancelledAt ? !back : back;
+        const bool onward = !cancelledAt;
         if (onward ? !available(undoing) || groupNext(undoing) != group : done == 0) {
             break;
         }
-        stepThroughHistory(stepOf(undoing));
+        undoing ? document()->undo() : document()->redo();
         done += onward ? 1 : -1;
-        QCoreApplication::processEvents(progress->window() ? QEventLoop::AllEvents
-                                                           : QEventLoop::ExcludeUserInputEvents);
-        if (!self || platform::applicationQuitting()) {
-            return;
+        if (std::chrono::steady_clock::now() - turnStarted < stepTurnTime) {
+            continue;
         }
+        QCoreApplication::processEvents(progress && progress->window() ? QEventLoop::AllEvents
+                                                                       : QEventLoop::ExcludeUserInputEvents);
+        if (!self || platform::applicationQuitting()) {
+            if (progress) {
+                progress->setProgress(nullptr); // it may outlive this
+            }
+            return; // a half walk stays a long edit, handed to no one
+        }
+        turnStarted = std::chrono::steady_clock::now();
     }
-    progress.reset();
+    if (progress) {
+        progress->setProgress(nullptr);
+    }
+    own.reset();
+    if (changedFrom != std::numeric_limits<int>::max()) {
+        QTextCursor atChange(document());
+        atChange.setPosition(std::clamp(changedFrom, 0, document()->characterCount() - 1));
+        setTextCursor(atChange);
+        ensureCursorVisible();
+    }
     stepping_ = false;
-    setReadOnly(wasReadOnly);
     leaveLongEdit();
 }
 

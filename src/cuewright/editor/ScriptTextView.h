@@ -32,6 +32,7 @@ struct KeyEvent;
 namespace cw::editor {
 
 class PasteInsertion;
+class ProgressWindow;
 class ScriptTextViewKeyEventDelegate;
 
 // A QTextEdit over the script's QTextDocument (see TextBridge). Beyond Qt's own editing it:
@@ -97,7 +98,8 @@ public:
     // event loop running between them, the text read-only meanwhile; the pieces are one step group
     // (see beginStepGroup), so one undo takes it back and one redo makes it again, a piece at a
     // time. From pasteProgressDelayMs on a window shows how far it is, with Cancel, which takes
-    // back what went in and leaves nothing to redo. It is a long edit (see isInLongEdit).
+    // back what went in (as cancelStepGroup does) and leaves nothing to redo. It is a long edit
+    // (see isInLongEdit).
     // The pieces are sized to take about pastePieceTime each (see PieceSize), from
     // minimumPastePieceCharacters to pastePieceCharacters.
     static constexpr int piecewisePasteCharacters = 1 << 18;
@@ -112,6 +114,14 @@ public:
     // undone or redone a step at a time. Its half-done text is no one's: what reads the text for
     // the script (the editor's hand-over, and with it saves and recovery copies) waits for its end.
     bool isInLongEdit() const { return longEdits_ > 0; }
+
+    // The text is held read-only while anything holds it (a long edit, the matches of a Replace All
+    // being gathered), whatever the lock says; a lock set meanwhile (setLocked) applies once the
+    // last hold is released.
+    void holdReadOnly();
+    void releaseReadOnly();
+    void setLocked(bool locked);
+    bool isLocked() const { return readOnlyHolds_ > 0 ? lockedAfterHolds_ : isReadOnly(); }
 
 signals:
     // Just before a long edit first changes the text: the text is still as it was before.
@@ -140,12 +150,15 @@ public:
     // the event loop turning between them) are undone and redone together, by one undo() or
     // redo(). Groups do not nest. Meanwhile isStepping(): the text is read-only, one more
     // text-changed signal follows at the end, and from ProgressWindow::defaultDelayMs on a window
-    // shows how far it is, with Cancel, which steps back to where it began.
+    // shows how far it is, with Cancel, which steps back to where it began. The steps go by as many
+    // a turn as fit in stepTurnTime.
     void beginStepGroup();
     void endStepGroup();
-    // Ends the group by taking back what it made, a step at a time as undo() does; it leaves
-    // nothing to redo.
-    void cancelStepGroup();
+    // Ends the group by taking back what it made, a step at a time as undo() does, in a walk back
+    // that nothing stops half-way: its window says "Cancelling…" and has no Cancel. It leaves
+    // nothing to redo. `shown`: the edit's own progress window, in which the walk goes on.
+    void cancelStepGroup(ProgressWindow* shown = nullptr);
+    static constexpr std::chrono::milliseconds stepTurnTime{40};
     bool isStepping() const { return stepping_; }
 
     // The name of the step that undo would take back, or redo would make again; empty when there
@@ -273,8 +286,9 @@ private:
     void undoStepAdded();
     // Runs Qt's undo or redo, then puts the insertion point at the change when Qt put it elsewhere.
     void stepThroughHistory(void (QTextEdit::*step)());
-    // Undo or redo of the next step, or of every step of its group.
-    void walkHistory(bool back);
+    // Undo or redo of the next step, or of every step of its group; a walk that is not
+    // `cancellable` has no Cancel, and goes on in `shown` when given.
+    void walkHistory(bool back, bool cancellable = true, ProgressWindow* shown = nullptr);
     // The group of the step undo would take back, or redo would make again; 0 when none.
     int groupBelow() const;
     int groupAbove() const;
@@ -325,7 +339,9 @@ private:
     QString nextStepName_;
     void enterLongEdit();
     void leaveLongEdit();
-    int longEdits_ = 0;     // long edits going on, one inside another (a cancel's walk back)
+    int longEdits_ = 0; // long edits going on, one inside another (a cancel's walk back)
+    int readOnlyHolds_ = 0;
+    bool lockedAfterHolds_ = false;
     bool dropping_ = false; // an insertion is a drop, not a paste
     bool stepping_ = false; // undo or redo of a group goes on
     double inset_ = 0;

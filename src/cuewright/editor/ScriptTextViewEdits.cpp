@@ -5,6 +5,7 @@
 #include "cuewright/editor/TextBridge.h"
 #include "dispatch/MainThreadChecker.h"
 
+#include <QPointer>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -68,14 +69,39 @@ void ScriptTextView::undoStepAdded() {
     steps_.push_back({end, std::exchange(nextStepName_, QString()), openGroup_});
 }
 
+void ScriptTextView::holdReadOnly() {
+    if (readOnlyHolds_++ == 0) {
+        lockedAfterHolds_ = isReadOnly();
+        setReadOnly(true);
+    }
+}
+
+void ScriptTextView::releaseReadOnly() {
+    if (readOnlyHolds_ > 0 && --readOnlyHolds_ == 0) {
+        setReadOnly(lockedAfterHolds_);
+    }
+}
+
+void ScriptTextView::setLocked(bool locked) {
+    // Qt lays the text out to the caret when it becomes editable: a half-made paste's end is
+    // millions of lines away, and nothing may be typed into it anyway.
+    if (readOnlyHolds_ > 0) {
+        lockedAfterHolds_ = locked;
+    } else {
+        setReadOnly(locked);
+    }
+}
+
 void ScriptTextView::enterLongEdit() {
     if (longEdits_ == 0) {
         emit longEditStarted(); // still the text from before it
     }
     ++longEdits_;
+    holdReadOnly();
 }
 
 void ScriptTextView::leaveLongEdit() {
+    releaseReadOnly();
     if (--longEdits_ > 0) {
         return;
     }
@@ -93,11 +119,15 @@ void ScriptTextView::endStepGroup() {
     leaveLongEdit();
 }
 
-void ScriptTextView::cancelStepGroup() {
+void ScriptTextView::cancelStepGroup(ProgressWindow* shown) {
     const int group = openGroup_;
     openGroup_ = 0;
     if (group != 0 && groupBelow() == group) {
-        undo();
+        QPointer<ScriptTextView> self(this);
+        walkHistory(/*back=*/true, /*cancellable=*/false, shown);
+        if (!self || groupBelow() == group) {
+            return; // gone, or the application ends under it: the half edit stays a long one
+        }
     }
     // What it made is undone: there is nothing to make again.
     const int count = document()->availableUndoSteps();
