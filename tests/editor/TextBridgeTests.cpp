@@ -3,6 +3,7 @@
 #include "cuewright/editor/EditorAppearance.h"
 #include "cuewright/editor/ScriptTextView.h"
 #include "cuewright/editor/TextBridge.h"
+#include "cuewright/editor/TextFinder.h"
 #include "platform/codecs/OfficeDocuments.h"
 #include "platform/text/RichTextFile.h"
 #include "platform/text/RtfReader.h"
@@ -12,6 +13,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDropEvent>
+#include <QInputMethodEvent>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QScrollBar>
@@ -695,5 +697,62 @@ TEST(TextBridge, ALongPasteGoesInPiecesOneUndoOrCancelTakesItBack) {
         view.redo();
         EXPECT_GT(turns, 0) << "the redo held the loop";
         EXPECT_TRUE(cw::editor::attributedText(*view.document()).string() == expected);
+    }
+}
+
+// A soft line break put among short paragraphs that share a block stays one, whichever way it goes
+// in (by each edit, at where and over how much); undo gives the blocks back.
+TEST(TextBridge, ASoftBreakAmongJoinedParagraphsStaysOne) {
+    using namespace cw::editor;
+    const QString text = QStringLiteral("a short line\n").repeated(6000), soft = QStringLiteral("x\u2028y");
+    const std::function<void(ScriptTextView&)> edits[] = {
+        [](ScriptTextView& v) { QTest::keyClick(&v, Qt::Key_Return, Qt::ShiftModifier); },
+        [&](ScriptTextView& v) {
+            QInputMethodEvent commit;
+            commit.setCommitString(soft);
+            QApplication::sendEvent(&v, &commit);
+        },
+        [&](ScriptTextView& v) { paste(v, soft); },
+        [&](ScriptTextView& v) {
+            v.namedEdit("Replace", [&](QTextCursor& c) { TextFinder::replace(c, {39005, 1}, soft); });
+        },
+        [&](ScriptTextView& v) {
+            TextFinder::ReplaceAll all(*v.document(), "short", soft, Qt::CaseSensitive);
+            while (!all.gatherNext()) {
+            }
+            v.namedEdit("Replace All", [&](QTextCursor& c) {
+                while (!all.isDone())
+                    all.replaceNext(c);
+            });
+        },
+    };
+    const struct {
+        size_t edit;
+        int at, selected;
+        QString typed;
+    } cases[] = {{0, 39005, 0, "\u2028"}, {0, 39000, 0, "\u2028"}, {0, 39005, 20, "\u2028"},
+                 {1, 39005, 0, soft},     {2, 39005, 0, soft},     {3, 39005, 1, soft},
+                 {4, 0, 0, soft}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.edit) + " at " + std::to_string(c.at));
+        ScriptTextView view;
+        QTextDocument& document = *view.document();
+        setAttributedText(document, AttributedString(text));
+        document.setUndoRedoEnabled(true);
+        QTextCursor cursor(&document);
+        cursor.setPosition(c.at);
+        cursor.setPosition(c.at + c.selected, QTextCursor::KeepAnchor);
+        view.setTextCursor(cursor);
+        const int blocks = document.blockCount();
+        edits[c.edit](view);
+        const QString expected = c.edit == 4 ? QString(text).replace("short", soft)
+                                             : QString(text).replace(c.at, c.selected, c.typed);
+        EXPECT_TRUE(attributedText(document).string() == expected);
+        EXPECT_EQ(paragraphRange(document, c.at).end(), expected.indexOf(u'\n', c.at));
+        view.undo();
+        EXPECT_EQ(document.blockCount(), blocks);
+        EXPECT_TRUE(attributedText(document).string() == text) << "undone";
+        view.redo();
+        EXPECT_TRUE(attributedText(document).string() == expected) << "redone";
     }
 }

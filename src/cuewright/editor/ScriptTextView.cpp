@@ -219,6 +219,10 @@ void ScriptTextView::keyPressEvent(QKeyEvent* event) {
         });
         return;
     }
+    if (event->matches(QKeySequence::InsertLineSeparator)) {
+        typeWithinLimits(QString(QChar::LineSeparator), [&] { QTextEdit::keyPressEvent(event); });
+        return;
+    }
     if (deleteOverCut(*event) || deleteWordOverCut(*event)) {
         event->accept();
         return;
@@ -243,13 +247,22 @@ bool ScriptTextView::typingPassesLimits(const QString& typed) const {
 }
 
 void ScriptTextView::typeWithinLimits(const QString& typed, const std::function<void()>& type) {
-    if (!typingPassesLimits(typed)) {
+    // Among short paragraphs that share a block a line separator reads as their break.
+    const QTextCursor at = textCursor();
+    const bool splits = !isReadOnly() && typed.contains(QChar::LineSeparator) &&
+                        (holdsJoinedParagraphs(at.document()->findBlock(at.selectionStart())) ||
+                         holdsJoinedParagraphs(at.document()->findBlock(at.selectionEnd())));
+    if (!splits && !typingPassesLimits(typed)) {
         type();
         return;
     }
     // One undo step, and Qt lays the block out once, cut.
     QTextCursor step = textCursor();
     step.beginEditBlock();
+    if (splits) {
+        splitJoinedParagraphs(*document(), at.selectionEnd());
+        splitJoinedParagraphs(*document(), at.selectionStart());
+    }
     type();
     const QTextBlock block = textCursor().block();
     cutLongBlocks(*document(), block.position(), block.position() + block.length() - 1);
