@@ -701,10 +701,18 @@ TEST(TextBridge, ALongPasteGoesInPiecesOneUndoOrCancelTakesItBack) {
 }
 
 // A soft line break put among short paragraphs that share a block stays one, whichever way it goes
-// in (by each edit, at where and over how much); undo gives the blocks back.
+// in (by each edit, at where and over how much), and so do the breaks of two blocks an edit joins
+// (one of them a paragraph of its own holding a soft break); undo gives the blocks back.
 TEST(TextBridge, ASoftBreakAmongJoinedParagraphsStaysOne) {
     using namespace cw::editor;
-    const QString text = QStringLiteral("a short line\n").repeated(6000), soft = QStringLiteral("x\u2028y");
+    const QString text = QStringLiteral("a short line\n").repeated(6000).replace(1301, 1, u'\u2028');
+    const QString soft = QStringLiteral("x\u2028y");
+    const auto from = [](ScriptTextView& v, bool anchor, Qt::Key key) {
+        QTextCursor c = v.textCursor();
+        c.setPosition(anchor ? c.anchor() : c.position());
+        v.setTextCursor(c);
+        QTest::keyClick(&v, key);
+    };
     const std::function<void(ScriptTextView&)> edits[] = {
         [](ScriptTextView& v) { QTest::keyClick(&v, Qt::Key_Return, Qt::ShiftModifier); },
         [&](ScriptTextView& v) {
@@ -725,6 +733,10 @@ TEST(TextBridge, ASoftBreakAmongJoinedParagraphsStaysOne) {
                     all.replaceNext(c);
             });
         },
+        [&](ScriptTextView& v) { from(v, false, Qt::Key_Backspace); },
+        [&](ScriptTextView& v) { from(v, true, Qt::Key_Delete); },
+        [](ScriptTextView& v) { QTest::keyClick(&v, Qt::Key_Z); },
+        [](ScriptTextView& v) { QTest::keyClick(&v, Qt::Key_X, Qt::ControlModifier); },
     };
     const struct {
         size_t edit;
@@ -732,7 +744,8 @@ TEST(TextBridge, ASoftBreakAmongJoinedParagraphsStaysOne) {
         QString typed;
     } cases[] = {{0, 39005, 0, "\u2028"}, {0, 39000, 0, "\u2028"}, {0, 39005, 20, "\u2028"},
                  {1, 39005, 0, soft},     {2, 39005, 0, soft},     {3, 39005, 1, soft},
-                 {4, 0, 0, soft}};
+                 {4, 0, 0, soft},         {5, 1299, 1, ""},        {6, 1312, 1, ""},
+                 {7, 1312, 1, "z"},       {8, 1299, 1, ""},        {2, 1312, 1, soft}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.edit) + " at " + std::to_string(c.at));
         ScriptTextView view;

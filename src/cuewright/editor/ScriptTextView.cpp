@@ -227,6 +227,23 @@ void ScriptTextView::keyPressEvent(QKeyEvent* event) {
         event->accept();
         return;
     }
+    using SK = QKeySequence;
+    const bool back = event->matches(SK::Backspace) || event->key() == Qt::Key_Backspace ||
+                      event->matches(SK::DeleteStartOfWord);
+    const bool forward = event->matches(SK::Delete) || event->matches(SK::DeleteEndOfWord);
+    // A selection, or a key at a block's edge, joins two blocks.
+    const QTextCursor at = textCursor();
+    const int from = at.hasSelection() ? at.selectionStart() : at.position() - (back && at.atBlockStart());
+    const int to = at.hasSelection() ? at.selectionEnd() : at.position() + (forward && at.atBlockEnd());
+    if (!isReadOnly() && (back || forward || event->matches(SK::InsertParagraphSeparator)) &&
+        joiningChangesReading(*document(), from, to)) {
+        QTextCursor step = at;
+        step.beginEditBlock();
+        splitBeforeJoining(*document(), from, to);
+        QTextEdit::keyPressEvent(event);
+        step.endEditBlock();
+        return;
+    }
     const int before = textCursor().position();
     QTextEdit::keyPressEvent(event);
     moveOverCut(*event, before);
@@ -249,9 +266,11 @@ bool ScriptTextView::typingPassesLimits(const QString& typed) const {
 void ScriptTextView::typeWithinLimits(const QString& typed, const std::function<void()>& type) {
     // Among short paragraphs that share a block a line separator reads as their break.
     const QTextCursor at = textCursor();
-    const bool splits = !isReadOnly() && typed.contains(QChar::LineSeparator) &&
-                        (holdsJoinedParagraphs(at.document()->findBlock(at.selectionStart())) ||
-                         holdsJoinedParagraphs(at.document()->findBlock(at.selectionEnd())));
+    const bool soft = typed.contains(QChar::LineSeparator);
+    const bool splits =
+        !isReadOnly() && ((soft && (holdsJoinedParagraphs(at.document()->findBlock(at.selectionStart())) ||
+                                    holdsJoinedParagraphs(at.document()->findBlock(at.selectionEnd())))) ||
+                          joiningChangesReading(*document(), at.selectionStart(), at.selectionEnd()));
     if (!splits && !typingPassesLimits(typed)) {
         type();
         return;
@@ -259,9 +278,11 @@ void ScriptTextView::typeWithinLimits(const QString& typed, const std::function<
     // One undo step, and Qt lays the block out once, cut.
     QTextCursor step = textCursor();
     step.beginEditBlock();
-    if (splits) {
+    if (splits && soft) {
         splitJoinedParagraphs(*document(), at.selectionEnd());
         splitJoinedParagraphs(*document(), at.selectionStart());
+    } else if (splits) {
+        splitBeforeJoining(*document(), at.selectionStart(), at.selectionEnd());
     }
     type();
     const QTextBlock block = textCursor().block();
@@ -558,6 +579,7 @@ void ScriptTextView::insertFromMimeData(const QMimeData* source) {
     }
     nextStepName_ = dropping_ ? tr("Drop") : tr("Paste");
     cursor.beginEditBlock();
+    splitBeforeJoining(*document(), cursor.selectionStart(), cursor.selectionEnd());
     cursor.removeSelectedText();
     // Run by run: line breaks open blocks in the paragraph's own format.
     auto insertion =

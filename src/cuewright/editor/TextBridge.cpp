@@ -845,6 +845,20 @@ int splitJoinedParagraphs(QTextDocument& document, int position) {
     return made;
 }
 
+bool joiningChangesReading(const QTextDocument& document, int from, int to) {
+    const QTextBlock first = document.findBlock(from);
+    const QTextBlock last = document.findBlock(to);
+    return first != last && first.blockFormat().property(TextProperty::lineBreak) !=
+                                last.blockFormat().property(TextProperty::lineBreak);
+}
+
+int splitBeforeJoining(QTextDocument& document, int from, int to) {
+    if (!joiningChangesReading(document, from, to)) {
+        return 0;
+    }
+    return splitJoinedParagraphs(document, to) + splitJoinedParagraphs(document, from);
+}
+
 platform::TextRange paragraphRange(const QTextDocument& document, int position) {
     QTextBlock first = document.findBlock(position);
     if (!first.isValid()) {
