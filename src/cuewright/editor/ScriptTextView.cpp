@@ -787,6 +787,9 @@ void ScriptTextView::contextMenuEvent(QContextMenuEvent* event) {
             // Queued: a long undo turns the event loop, and the menu that sent it goes meanwhile.
             connect(action, &QAction::triggered, this, undoes ? &ScriptTextView::undo : &ScriptTextView::redo,
                     Qt::QueuedConnection);
+        } else if (action->objectName() == QLatin1String("edit-cut")) {
+            disconnect(action, &QAction::triggered, nullptr, nullptr);
+            connect(action, &QAction::triggered, this, &ScriptTextView::cut);
         }
     }
     menu->popup(event->globalPos());

@@ -137,14 +137,9 @@ bool ScriptTextView::runTextCommand(const QKeyEvent& event) {
     case SK::Redo:
         redo();
         break;
-    case SK::Cut: {
-        QTextCursor step = textCursor();
-        step.beginEditBlock();
-        splitBeforeJoining(*document(), step.selectionStart(), step.selectionEnd());
+    case SK::Cut:
         cut();
-        step.endEditBlock();
         break;
-    }
     case SK::Copy:
         copy();
         break;
@@ -159,6 +154,14 @@ bool ScriptTextView::runTextCommand(const QKeyEvent& event) {
     }
     ensureCursorVisible();
     return true;
+}
+
+void ScriptTextView::cut() {
+    QTextCursor step = textCursor();
+    step.beginEditBlock();
+    splitBeforeJoining(*document(), step.selectionStart(), step.selectionEnd());
+    QTextEdit::cut();
+    step.endEditBlock();
 }
 
 void ScriptTextView::focusOutEvent(QFocusEvent* event) {
