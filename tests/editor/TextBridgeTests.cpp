@@ -707,11 +707,8 @@ TEST(TextBridge, ASoftBreakAmongJoinedParagraphsStaysOne) {
     using namespace cw::editor;
     const QString text = QStringLiteral("a short line\n").repeated(6000).replace(1301, 1, u'\u2028');
     const QString soft = QStringLiteral("x\u2028y");
-    const auto from = [](ScriptTextView& v, bool anchor, Qt::Key key) {
-        QTextCursor c = v.textCursor();
-        c.setPosition(anchor ? c.anchor() : c.position());
-        v.setTextCursor(c);
-        QTest::keyClick(&v, key);
+    const auto keys = [](Qt::Key move, Qt::Key key) {
+        return [=](ScriptTextView& v) { QTest::keyClick(&v, move), QTest::keyClick(&v, key); };
     };
     const std::function<void(ScriptTextView&)> edits[] = {
         [](ScriptTextView& v) { QTest::keyClick(&v, Qt::Key_Return, Qt::ShiftModifier); },
@@ -733,8 +730,8 @@ TEST(TextBridge, ASoftBreakAmongJoinedParagraphsStaysOne) {
                     all.replaceNext(c);
             });
         },
-        [&](ScriptTextView& v) { from(v, false, Qt::Key_Backspace); },
-        [&](ScriptTextView& v) { from(v, true, Qt::Key_Delete); },
+        keys(Qt::Key_Right, Qt::Key_Backspace), // at the start of the block after the selection
+        keys(Qt::Key_Left, Qt::Key_Delete),
         [](ScriptTextView& v) { QTest::keyClick(&v, Qt::Key_Z); },
         [](ScriptTextView& v) { QMetaObject::invokeMethod(&v, "cut"); }, // as the Edit menu does
     };
