@@ -5,6 +5,7 @@
 #include "cuewright/editor/ProgressWindow.h"
 #include "cuewright/editor/ScriptTextView.h"
 #include "cuewright/editor/TextBridge.h"
+#include "cuewright/editor/TextFinder.h"
 #include "platform/codecs/OfficeDocuments.h"
 #include "platform/text/RichTextFile.h"
 #include "platform/text/RtfReader.h"
@@ -14,6 +15,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDropEvent>
+#include <QInputMethodEvent>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QScopeGuard>
@@ -706,5 +708,72 @@ TEST(TextBridge, ALongPasteGoesInPiecesOneUndoOrCancelTakesItBack) {
         EXPECT_TRUE(cwtest::cancelling("Paste", [&] { view.redo(); })) << "Cancel did not answer at once";
         EXPECT_TRUE(cw::editor::attributedText(*view.document()).string() == QStringLiteral("Before after"));
         EXPECT_EQ(view.redoActionName(), "Paste");
+    }
+}
+
+// A soft line break put among short paragraphs that share a block stays one, whichever way it goes
+// in (by each edit, at where and over how much), and so do the breaks of two blocks an edit joins
+// (one of them a paragraph of its own holding a soft break); undo gives the blocks back.
+TEST(TextBridge, ASoftBreakAmongJoinedParagraphsStaysOne) {
+    using namespace cw::editor;
+    const QString text = QStringLiteral("a short line\n").repeated(6000).replace(1301, 1, u'\u2028');
+    const QString soft = QStringLiteral("x\u2028y");
+    const auto keys = [](Qt::Key move, Qt::Key key) {
+        return [=](ScriptTextView& v) { QTest::keyClick(&v, move), QTest::keyClick(&v, key); };
+    };
+    const std::function<void(ScriptTextView&)> edits[] = {
+        [](ScriptTextView& v) { QTest::keyClick(&v, Qt::Key_Return, Qt::ShiftModifier); },
+        [&](ScriptTextView& v) {
+            QInputMethodEvent commit;
+            commit.setCommitString(soft);
+            QApplication::sendEvent(&v, &commit);
+        },
+        [&](ScriptTextView& v) { paste(v, soft); },
+        [&](ScriptTextView& v) {
+            v.namedEdit("Replace", [&](QTextCursor& c) { TextFinder::replace(c, {39005, 1}, soft); });
+        },
+        [&](ScriptTextView& v) {
+            TextFinder::ReplaceAll all(*v.document(), "short", soft, Qt::CaseSensitive);
+            while (!all.gatherNext()) {
+            }
+            v.namedEdit("Replace All", [&](QTextCursor& c) {
+                while (!all.isDone())
+                    all.replaceNext(c);
+            });
+        },
+        keys(Qt::Key_Right, Qt::Key_Backspace), // at the start of the block after the selection
+        keys(Qt::Key_Left, Qt::Key_Delete),
+        [](ScriptTextView& v) { QTest::keyClick(&v, Qt::Key_Z); },
+        [](ScriptTextView& v) { QMetaObject::invokeMethod(&v, "cut"); }, // as the Edit menu does
+    };
+    const struct {
+        size_t edit;
+        int at, selected;
+        QString typed;
+    } cases[] = {{0, 39005, 0, "\u2028"}, {0, 39000, 0, "\u2028"}, {0, 39005, 20, "\u2028"},
+                 {1, 39005, 0, soft},     {2, 39005, 0, soft},     {3, 39005, 1, soft},
+                 {4, 0, 0, soft},         {5, 1299, 1, ""},        {6, 1312, 1, ""},
+                 {7, 1312, 1, "z"},       {8, 1299, 1, ""},        {2, 1312, 1, soft}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.edit) + " at " + std::to_string(c.at));
+        ScriptTextView view;
+        QTextDocument& document = *view.document();
+        setAttributedText(document, AttributedString(text));
+        document.setUndoRedoEnabled(true);
+        QTextCursor cursor(&document);
+        cursor.setPosition(c.at);
+        cursor.setPosition(c.at + c.selected, QTextCursor::KeepAnchor);
+        view.setTextCursor(cursor);
+        const int blocks = document.blockCount();
+        edits[c.edit](view);
+        const QString expected = c.edit == 4 ? QString(text).replace("short", soft)
+                                             : QString(text).replace(c.at, c.selected, c.typed);
+        EXPECT_TRUE(attributedText(document).string() == expected);
+        EXPECT_EQ(paragraphRange(document, c.at).end(), expected.indexOf(u'\n', c.at));
+        view.undo();
+        EXPECT_EQ(document.blockCount(), blocks);
+        EXPECT_TRUE(attributedText(document).string() == text) << "undone";
+        view.redo();
+        EXPECT_TRUE(attributedText(document).string() == expected) << "redone";
     }
 }

@@ -219,8 +219,29 @@ void ScriptTextView::keyPressEvent(QKeyEvent* event) {
         });
         return;
     }
+    if (event->matches(QKeySequence::InsertLineSeparator)) {
+        typeWithinLimits(QString(QChar::LineSeparator), [&] { QTextEdit::keyPressEvent(event); });
+        return;
+    }
     if (deleteOverCut(*event) || deleteWordOverCut(*event)) {
         event->accept();
+        return;
+    }
+    using SK = QKeySequence;
+    const bool back = event->matches(SK::Backspace) || event->key() == Qt::Key_Backspace ||
+                      event->matches(SK::DeleteStartOfWord);
+    const bool forward = event->matches(SK::Delete) || event->matches(SK::DeleteEndOfWord);
+    // A selection, or a key at a block's edge, joins two blocks.
+    const QTextCursor at = textCursor();
+    const int from = at.hasSelection() ? at.selectionStart() : at.position() - (back && at.atBlockStart());
+    const int to = at.hasSelection() ? at.selectionEnd() : at.position() + (forward && at.atBlockEnd());
+    if (!isReadOnly() && (back || forward || event->matches(SK::InsertParagraphSeparator)) &&
+        joiningChangesReading(*document(), from, to)) {
+        QTextCursor step = at;
+        step.beginEditBlock();
+        splitBeforeJoining(*document(), from, to);
+        QTextEdit::keyPressEvent(event);
+        step.endEditBlock();
         return;
     }
     const int before = textCursor().position();
@@ -243,13 +264,26 @@ bool ScriptTextView::typingPassesLimits(const QString& typed) const {
 }
 
 void ScriptTextView::typeWithinLimits(const QString& typed, const std::function<void()>& type) {
-    if (!typingPassesLimits(typed)) {
+    // Among short paragraphs that share a block a line separator reads as their break.
+    const QTextCursor at = textCursor();
+    const bool soft = typed.contains(QChar::LineSeparator);
+    const bool splits =
+        !isReadOnly() && ((soft && (holdsJoinedParagraphs(at.document()->findBlock(at.selectionStart())) ||
+                                    holdsJoinedParagraphs(at.document()->findBlock(at.selectionEnd())))) ||
+                          joiningChangesReading(*document(), at.selectionStart(), at.selectionEnd()));
+    if (!splits && !typingPassesLimits(typed)) {
         type();
         return;
     }
     // One undo step, and Qt lays the block out once, cut.
     QTextCursor step = textCursor();
     step.beginEditBlock();
+    if (splits && soft) {
+        splitJoinedParagraphs(*document(), at.selectionEnd());
+        splitJoinedParagraphs(*document(), at.selectionStart());
+    } else if (splits) {
+        splitBeforeJoining(*document(), at.selectionStart(), at.selectionEnd());
+    }
     type();
     const QTextBlock block = textCursor().block();
     cutLongBlocks(*document(), block.position(), block.position() + block.length() - 1);
@@ -545,6 +579,7 @@ void ScriptTextView::insertFromMimeData(const QMimeData* source) {
     }
     nextStepName_ = dropping_ ? tr("Drop") : tr("Paste");
     cursor.beginEditBlock();
+    splitBeforeJoining(*document(), cursor.selectionStart(), cursor.selectionEnd());
     cursor.removeSelectedText();
     // Run by run: line breaks open blocks in the paragraph's own format.
     auto insertion =
@@ -778,6 +813,9 @@ void ScriptTextView::contextMenuEvent(QContextMenuEvent* event) {
             // Queued: a long undo turns the event loop, and the menu that sent it goes meanwhile.
             connect(action, &QAction::triggered, this, undoes ? &ScriptTextView::undo : &ScriptTextView::redo,
                     Qt::QueuedConnection);
+        } else if (action->objectName() == QLatin1String("edit-cut")) {
+            disconnect(action, &QAction::triggered, nullptr, nullptr);
+            connect(action, &QAction::triggered, this, &ScriptTextView::cut);
         }
     }
     menu->popup(event->globalPos());

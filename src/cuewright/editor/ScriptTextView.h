@@ -142,6 +142,8 @@ public slots:
     // as they were made, with the event loop turning between them (see beginStepGroup).
     void undo();
     void redo();
+    // Qt's, in one step with what keeps the breaks around the selection as they read.
+    void cut();
 
 public:
     // Runs `edit` on a cursor of the text as one undo step named `name`.

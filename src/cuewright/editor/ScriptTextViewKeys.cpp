@@ -1,6 +1,7 @@
 // The script text view's custom key bindings: which keys go to the delegate, which are typed.
 #include "cuewright/editor/ScriptTextView.h"
 #include "cuewright/editor/ScriptTextViewKeyEventDelegate.h"
+#include "cuewright/editor/TextBridge.h"
 #include "cuewright/model/BindingKeyInput.h"
 #include "platform/defaults/Defaults.h"
 #include "platform/keys/KeyTranslation.h"
@@ -153,6 +154,14 @@ bool ScriptTextView::runTextCommand(const QKeyEvent& event) {
     }
     ensureCursorVisible();
     return true;
+}
+
+void ScriptTextView::cut() {
+    QTextCursor step = textCursor();
+    step.beginEditBlock();
+    splitBeforeJoining(*document(), step.selectionStart(), step.selectionEnd());
+    QTextEdit::cut();
+    step.endEditBlock();
 }
 
 void ScriptTextView::focusOutEvent(QFocusEvent* event) {

@@ -676,6 +676,10 @@ bool PasteInsertion::insert(int characters) {
     State& s = *state_;
     const int length = this->length();
     const int from = s.cursor.position();
+    if (s.next == 0 && s.text.string().contains(QChar::LineSeparator) &&
+        splitJoinedParagraphs(*s.cursor.document(), from) > 0) {
+        s.landing = s.cursor.blockFormat();
+    }
     const int until = characters >= length - s.next ? length : s.next + characters;
     int paragraphs = 0;
     while (s.next < length && s.next < until && paragraphs < TextInsertion::maxParagraphsPerPiece) {
@@ -802,6 +806,57 @@ int cutChangedLongBlocks(QTextDocument& document, int revision) {
         }
     }
     return cutBlocksAt(document, starts);
+}
+
+bool holdsJoinedParagraphs(const QTextBlock& block) {
+    return !block.blockFormat().property(TextProperty::lineBreak).toString().isEmpty();
+}
+
+int splitJoinedParagraphs(QTextDocument& document, int position) {
+    const QTextBlock block = document.findBlock(position);
+    if (!holdsJoinedParagraphs(block)) {
+        return 0;
+    }
+    QTextBlockFormat blockFormat = block.blockFormat();
+    const QString lineBreak = blockFormat.property(TextProperty::lineBreak).toString();
+    blockFormat.clearProperty(TextProperty::lineBreak);
+    QTextCursor cursor(block);
+    cursor.setBlockFormat(blockFormat);
+    const QString text = block.text();
+    int made = 0;
+    // From the last on; each break goes in after its separator, which then goes: a cursor on
+    // either side of it stays there.
+    for (int at = int(text.size()) - 1; at >= 0; --at) {
+        if (text[at] != QChar::LineSeparator) {
+            continue;
+        }
+        cursor.setPosition(block.position() + at + 1);
+        QTextCharFormat breakFormat = cursor.charFormat(); // the separator's
+        breakFormat.clearProperty(TextProperty::cut);
+        breakFormat.clearProperty(TextProperty::separator);
+        if (lineBreak != u"\n") {
+            breakFormat.setProperty(TextProperty::separator, lineBreak);
+        }
+        cursor.insertBlock(blockFormat, breakFormat);
+        cursor.setPosition(block.position() + at);
+        cursor.deleteChar();
+        ++made;
+    }
+    return made;
+}
+
+bool joiningChangesReading(const QTextDocument& document, int from, int to) {
+    const QTextBlock first = document.findBlock(from);
+    const QTextBlock last = document.findBlock(to);
+    return first != last && first.blockFormat().property(TextProperty::lineBreak) !=
+                                last.blockFormat().property(TextProperty::lineBreak);
+}
+
+int splitBeforeJoining(QTextDocument& document, int from, int to) {
+    if (!joiningChangesReading(document, from, to)) {
+        return 0;
+    }
+    return splitJoinedParagraphs(document, to) + splitJoinedParagraphs(document, from);
 }
 
 platform::TextRange paragraphRange(const QTextDocument& document, int position) {

@@ -180,6 +180,20 @@ int cutLongBlocks(QTextDocument& document, int from, int to);
 // the document's revision when its text changes, but only with the undo history on: without it,
 // every block is looked at.
 int cutChangedLongBlocks(QTextDocument& document, int revision);
+// Gives each short paragraph of the block holding `position` a block of its own when the block
+// holds several (TextProperty::lineBreak), each line separator becoming the break it stands for:
+// the text, the positions and the cursors stay. What puts a line separator into the text calls it
+// first, inside the edit block of its change, so that the new one stays a line separator. Returns
+// the number of blocks made.
+int splitJoinedParagraphs(QTextDocument& document, int position);
+// Whether the block holds several short paragraphs, its line separators standing for their breaks.
+bool holdsJoinedParagraphs(const QTextBlock& block);
+// The same before [from, to] is removed, for the blocks at its ends when it joins them and their
+// line separators stand for different breaks: the block that stays would give its reading to the
+// other's. Returns the number of blocks made.
+int splitBeforeJoining(QTextDocument& document, int from, int to);
+// Whether removing [from, to] would do so.
+bool joiningChangesReading(const QTextDocument& document, int from, int to);
 // The paragraph holding the document's position `position`: from the break before it to the one
 // after it (or the text's ends), across the editor's own cuts, and within a block that holds
 // several short paragraphs. Its document positions, the break after it excluded.

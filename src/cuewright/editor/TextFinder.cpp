@@ -268,6 +268,11 @@ void markBookmark(QTextCursor& cursor, int position, const EmbeddedBookmarkPtr& 
 } // namespace
 
 void replace(QTextCursor& cursor, platform::TextRange range, const QString& replacement) {
+    if (replacement.contains(QChar::LineSeparator)) {
+        // Among short paragraphs that share a block it would read as their break.
+        splitJoinedParagraphs(*cursor.document(), range.end());
+        splitJoinedParagraphs(*cursor.document(), range.location);
+    }
     // The first character's format, and the bookmarks on the characters replaced, in order; a
     // range may reach over a cut into the next block.
     std::optional<QTextCharFormat> format;
