@@ -615,12 +615,14 @@ void ScriptTextView::pasteInPieces(std::unique_ptr<PasteInsertion> insertion) {
     auto paste = std::make_unique<PiecewisePaste>();
     paste->insertion = std::move(insertion);
     const PasteInsertion* going = paste->insertion.get();
+    // Over the view, not its window: the editor window gives a dialog of its view the Close and
+    // Quit keys.
     paste->progress = std::make_unique<ProgressWindow>(
         tr("Paste"), tr("Pasting\u2026"),
         [going]() -> std::optional<double> {
             return double(going->inserted()) / std::max(1, going->length());
         },
-        [this] { cancelPaste(); }, window(), pasteProgressDelayMs);
+        [this] { cancelPaste(); }, this, pasteProgressDelayMs);
     paste_ = std::move(paste);
     QTimer::singleShot(0, this, &ScriptTextView::pasteNextPiece);
 }
