@@ -294,6 +294,25 @@ TEST_F(ViewController, DisplaySettingsFromTheWindow) {
     EXPECT_TRUE(view->display().flipVertical);
 }
 
+// An open prompter follows each change of the script's mirroring; a flip chosen in the window
+// stays until the script's own flip changes; a display's prompter keeps its display's flips.
+TEST_F(ViewController, ScriptMirroringReachesTheOpenPrompter) {
+    start();
+    const auto mirror = [&](bool h, bool v) {
+        auto properties = project->document().scriptProperties;
+        properties.flipHorizontal = h;
+        properties.flipVertical = v;
+        project->setScriptProperties(properties);
+        drain();
+        return std::pair(view->display().flipHorizontal, view->display().flipVertical);
+    };
+    EXPECT_EQ(mirror(true, false), std::pair(true, false));
+    controller->setMirroring(true, true);
+    EXPECT_EQ(mirror(false, false), std::pair(false, true));
+    controller->setMirroringLinkedToDocument(false);
+    EXPECT_EQ(mirror(true, true), std::pair(false, true));
+}
+
 TEST_F(ViewController, ControllerGoneLeavesTheProjectAndTheView) {
     start();
     std::weak_ptr<PrompterViewController> weak = controller;

@@ -78,13 +78,11 @@ PrompterView& PrompterViewController::requireView() {
 void PrompterViewController::start() {
     CW_DCHECK_MAIN_THREAD();
     PrompterView& v = requireView();
-    const auto& properties = project_->document().scriptProperties;
     {
         TransactionScope immediate;
         reloadText();
         applyProjectProperties(true);
         updateSpeed(true);
-        setMirroring(properties.flipHorizontal, properties.flipVertical);
         copyTransportState();
         v.layoutText();
         v.relayout(false);
@@ -178,6 +176,17 @@ void PrompterViewController::applyProjectProperties(bool force) {
     const TextAlignment alignment =
         alignmentLinkedToDocument_ ? properties.textAlignment : alignmentOverride_;
     v.applyScriptProperties(properties, alignment);
+    if (mirroringLinkedToDocument_) {
+        // Each flip the script changed replaces the view's; one chosen in the window stays until then.
+        const PrompterDisplayState& shown = v.display();
+        const bool h = force || properties.flipHorizontal != documentFlipH_ ? properties.flipHorizontal
+                                                                            : shown.flipHorizontal;
+        const bool vert =
+            force || properties.flipVertical != documentFlipV_ ? properties.flipVertical : shown.flipVertical;
+        setMirroring(h, vert);
+    }
+    documentFlipH_ = properties.flipHorizontal;
+    documentFlipV_ = properties.flipVertical;
 
     PrompterControlPanel& controls = v.controls();
     const double timestamp = project_->currentTimestamp();

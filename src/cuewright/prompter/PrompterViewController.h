@@ -71,6 +71,8 @@ public:
 
     // ---- pushes into the view ----
     // The script's display properties; `force` assigns unchanged values too (without re-layout).
+    // While mirroring is linked, each flip of the script that changed (every flip when forced)
+    // becomes the view's.
     void applyProjectProperties(bool force);
     // The speed scale, the speed figures and the read-out; skipped when the scale already shows the
     // script's percentage, unless forced.
@@ -97,6 +99,9 @@ public:
     void setAlignmentLinkedToDocument(bool linked) { alignmentLinkedToDocument_ = linked; }
     TextAlignment alignmentOverride() const { return alignmentOverride_; }
     void setAlignmentOverride(TextAlignment alignment) { alignmentOverride_ = alignment; }
+    // A free prompter follows the script's mirroring; a display's prompter keeps the display's.
+    bool mirroringLinkedToDocument() const { return mirroringLinkedToDocument_; }
+    void setMirroringLinkedToDocument(bool linked) { mirroringLinkedToDocument_ = linked; }
     // The window chose an alignment: linked exactly when it is the document's own, then pushed.
     void chooseAlignment(TextAlignment alignment);
 
@@ -144,6 +149,10 @@ private:
     std::unique_ptr<KQTimer> telemetryTimer_;
     bool alignmentLinkedToDocument_ = true;
     TextAlignment alignmentOverride_ = TextAlignment::center;
+    bool mirroringLinkedToDocument_ = true;
+    // The script's flips as last applied, to tell which of them changed.
+    bool documentFlipH_ = false;
+    bool documentFlipV_ = false;
     bool prompting_ = false;
     int scrollTicks_ = 0;
 };

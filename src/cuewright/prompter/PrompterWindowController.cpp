@@ -221,6 +221,7 @@ void PrompterWindowController::windowDidLoad() {
     connect(qGuiApp, &QGuiApplication::screenAdded, this, [this] { displayAdded(); });
 
     viewController_ = PrompterViewController::create(project_, *defaults_);
+    viewController_->setMirroringLinkedToDocument(!screenDesc_);
     PrompterView* view = viewController_->prompterView();
     view->setInputDefaults(defaults_);
     viewController_->embedIn(anchor_);
@@ -873,6 +874,12 @@ void PrompterWindowController::projectScriptPropertiesDidChange(Project&) {
     CW_DCHECK_MAIN_THREAD();
     if (viewController_ && viewController_->alignmentLinkedToDocument()) {
         showAlignment(project_->document().scriptProperties.textAlignment);
+    }
+    if (viewController_ && viewController_->isViewLoaded()) {
+        // The view took the script's mirroring first (it listens before the window).
+        const PrompterDisplayState& shown = prompterView()->display();
+        setChecked(flipHButton_, shown.flipHorizontal);
+        setChecked(flipVButton_, shown.flipVertical);
     }
 }
 
