@@ -234,8 +234,9 @@ TEST(KeyTranslation, UnmarkedX11RepeatReleasesAreDropped) {
         seen.emplace_back(e.type, e.isARepeat);
         return true;
     });
-    const auto feed = [&](QEvent::Type type, int qtKey, std::uint32_t evdev, quint64 time) {
-        QKeyEvent event = nativeEvent(type, qtKey, Qt::NoModifier, evdev);
+    const auto feed = [&](QEvent::Type type, int qtKey, std::uint32_t evdev, quint64 time,
+                          bool marked = false) {
+        QKeyEvent event = nativeEvent(type, qtKey, Qt::NoModifier, evdev, 0, {}, marked);
         event.setTimestamp(time);
         return translator.translate(event);
     };
@@ -262,6 +263,13 @@ TEST(KeyTranslation, UnmarkedX11RepeatReleasesAreDropped) {
     // Without a time stamp nothing is held.
     feed(QEvent::KeyRelease, Qt::Key_W, KEY_W, 0);
     EXPECT_EQ(taken(), (Seen{{T::keyUp, false}}));
+    // Qt's repeat mark stands right after the key's own release here; a key whose hold ended in
+    // another application comes back still marked, and is a new press.
+    EXPECT_TRUE(feed(QEvent::KeyRelease, Qt::Key_W, KEY_W, 1100, true));
+    feed(QEvent::KeyPress, Qt::Key_W, KEY_W, 1100, true);
+    EXPECT_EQ(taken(), (Seen{{T::keyDown, true}}));
+    feed(QEvent::KeyPress, Qt::Key_W, KEY_W, 5000, true);
+    EXPECT_EQ(taken(), (Seen{{T::keyDown, false}}));
 }
 
 TEST(X11KeyTranslation, CapsLockAndUnknownKeycodes) {

@@ -179,6 +179,20 @@ TEST(RtfReader, NestedGroupsRestoreFormatting) {
     EXPECT_TRUE(text.attributes(2).font->bold && text.attributes(2).font->italic);
     EXPECT_FALSE(text.attributes(3).font->italic);
     EXPECT_FALSE(text.attributes(4).font->bold);
+
+    // Twenty levels, each with its own size as writers nest them, bold from the twelfth on.
+    QByteArray deep = "{\\rtf1 ";
+    for (int level = 1; level <= 20; ++level) {
+        deep += "{\\fs" + QByteArray::number(20 + 2 * level) + (level == 12 ? "\\b x" : " x");
+    }
+    text = read((deep + "}y" + QByteArray(8, '}') + "z}").constData());
+    const auto shown = [&](int i) {
+        return std::pair(text.attributes(i).font->pointSize, text.attributes(i).font->bold);
+    };
+    EXPECT_EQ(shown(10), std::pair(21.0, false));
+    EXPECT_EQ(shown(19), std::pair(30.0, true));
+    EXPECT_EQ(shown(20), std::pair(29.0, true)) << "y, a level out";
+    EXPECT_EQ(shown(21), std::pair(21.0, false)) << "z, at the eleventh";
 }
 
 TEST(RtfReader, AlignmentUnderlineAndIndentsFromTheMargin) {
