@@ -182,13 +182,10 @@ TEST_F(Shell, EachStartupModeOpensWhatItSays) {
         }
         fresh.launch();
         QCoreApplication::processEvents();
-        for (const platform::Alert& alert : fresh.alerts->shown()) {
-            EXPECT_EQ(alert.messageText,
-                      "The file “gone.cwr” couldn’t be opened because there is no such file.");
-        }
-        EXPECT_EQ(fresh.alerts->shown().size(), std::size_t(c.missingFirst));
-        EXPECT_EQ(cw::RecentDocuments(fresh.defaults).paths().size(),
-                  std::size_t(c.withRecent + c.missingFirst));
+        ASSERT_EQ(fresh.alerts->shown().size(), std::size_t(c.missingFirst));
+        EXPECT_TRUE(!c.missingFirst ||
+                    fresh.alerts->shown()[0].messageText ==
+                        "The file “gone.cwr” couldn’t be opened because there is no such file.");
         EXPECT_EQ(fresh.app->editorControllers().size(), c.editors);
         EXPECT_EQ(fresh.app->startWindow() != nullptr && fresh.app->startWindow()->isVisible(),
                   c.startWindow);
