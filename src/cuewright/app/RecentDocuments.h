@@ -13,9 +13,9 @@ namespace cw {
 
 // Most recent first, at most `capacity` paths, no path twice. A path whose file is out of reach
 // stays (a stick or a share not mounted now may be later): only Clear Menu and the capacity drop
-// paths. Stored under "RecentDocuments" as an array of strings; a path
-// whose bytes are not UTF-8 (which the settings file cannot hold) is stored as a "file://" URL
-// with those bytes percent-encoded.
+// paths. Stored under "RecentDocuments" as an array of strings; a path whose bytes are not UTF-8
+// (which the settings file cannot hold) is stored as a "file://" URL with those bytes
+// percent-encoded.
 // `defaults` must outlive it. Main thread only.
 class RecentDocuments {
 public:

@@ -12,8 +12,8 @@
 namespace cw {
 
 struct NetworkSettings {
-    // Posted (no object) when the name, the port or the switch changed; the application then starts or
-    // stops the servers.
+    // Posted (no object) when the name, the port or the switch changed; the application then
+    // starts or stops the servers.
     static constexpr std::string_view networkStateDidChange =
         "NetworkStateDidchange"; // sic: observers use it
     static constexpr std::string_view fallbackName = "Cuewright";

@@ -151,8 +151,8 @@ void NetworkSettingsViewController::saveNetworkName() {
 }
 
 void NetworkSettingsViewController::savePort() {
-    // A port shown as stored is not written again.
-    if (std::optional<std::uint16_t>(controls().port->value()) != NetworkSettings::port(defaults_))
+    // The port shown as it was loaded is not written (one stored out of range shows as 0).
+    if (controls().port->value() != NetworkSettings::port(defaults_).value_or(0))
         NetworkSettings::setPort(std::uint16_t(controls().port->value()), defaults_, center_);
 }
 

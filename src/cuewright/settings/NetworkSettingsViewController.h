@@ -16,8 +16,8 @@ class QSpinBox;
 namespace cw {
 
 // Switching the remote control or changing the name or the port posts "NetworkStateDidchange"
-// (the switch's first, so a change of both posts twice); presenter support posts nothing. An emptied name is
-// stored as "" and the field then shows the name in use. Main thread only.
+// (the switch's first, so a change of both posts twice); presenter support posts nothing. An
+// emptied name is stored as "" and the field then shows the name in use. Main thread only.
 class NetworkSettingsViewController : public SettingsPane {
     Q_OBJECT
 
