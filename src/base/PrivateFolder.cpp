@@ -72,4 +72,14 @@ std::optional<std::filesystem::path> privateTemporaryFolder() {
     return std::nullopt;
 }
 
+void namePrivateRuntimeFolder() {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime != nullptr && *runtime == '/' && isPrivateFolder(runtime)) {
+        return;
+    }
+    if (const std::optional<std::filesystem::path> own = privateTemporaryFolder()) {
+        ::setenv("XDG_RUNTIME_DIR", own->c_str(), 1);
+    }
+}
+
 } // namespace base

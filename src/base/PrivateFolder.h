@@ -16,6 +16,12 @@ namespace base {
 // there is no such folder; callers then keep what they would write in memory.
 std::optional<std::filesystem::path> privateTemporaryFolder();
 
+// Sets $XDG_RUNTIME_DIR to privateTemporaryFolder() when it names no private folder, so that
+// libraries that keep runtime files there (Qt among them) use that folder instead of making one
+// of their own in $TMPDIR, or at the root when TMPDIR names nothing. Before any thread starts
+// (the environment is changed) and before the toolkit reads the variable.
+void namePrivateRuntimeFolder();
+
 // Why `folder`, whose lstat or stat gave `status`, is no place for the user's own files: it
 // belongs to another user, or others may write in it (and so take, swap or plant files there);
 // nullopt when it is the user's alone to change. Group members may write when the group is the

@@ -165,22 +165,31 @@ TEST_F(Shell, EachStartupModeOpensWhatItSays) {
         bool withRecent;
         std::size_t editors;
         bool startWindow;
+        bool missingFirst = false; // out of reach: said so, nothing else opened, kept
     };
     for (const Case& c :
          {Case{"CreateNewDocument", true, 1, false}, Case{"OpenMostRecentDocument", false, 1, false},
           Case{"OpenMostRecentDocument", true, 1, false}, Case{"DoNothing", true, 0, true},
-          Case{"SomethingElse", true, 1, false}}) {
+          Case{"SomethingElse", true, 1, false}, Case{"OpenMostRecentDocument", true, 0, true, true}}) {
         SCOPED_TRACE(std::string(c.mode) + (c.withRecent ? " with a recent file" : ""));
         Fixture fresh;
         fresh.defaults.set(cw::settings::startupMode, c.mode);
         if (c.withRecent) {
             cw::RecentDocuments(fresh.defaults).note(recent);
         }
+        if (c.missingFirst) {
+            cw::RecentDocuments(fresh.defaults).note((dir.path() / "gone.cwr").string());
+        }
         fresh.launch();
+        QCoreApplication::processEvents();
+        ASSERT_EQ(fresh.alerts->shown().size(), std::size_t(c.missingFirst));
+        EXPECT_TRUE(!c.missingFirst ||
+                    fresh.alerts->shown()[0].messageText ==
+                        "The file “gone.cwr” couldn’t be opened because there is no such file.");
         EXPECT_EQ(fresh.app->editorControllers().size(), c.editors);
         EXPECT_EQ(fresh.app->startWindow() != nullptr && fresh.app->startWindow()->isVisible(),
                   c.startWindow);
-        if (std::string(c.mode) == "OpenMostRecentDocument" && c.withRecent) {
+        if (std::string(c.mode) == "OpenMostRecentDocument" && c.withRecent && !c.missingFirst) {
             EXPECT_EQ(fresh.app->workspace().projects().front()->document().text.string(),
                       QStringLiteral("Hello\n"));
         }
@@ -194,6 +203,7 @@ TEST_F(Shell, EachStartupModeOpensWhatItSays) {
     EXPECT_TRUE(app->openFile(QString::fromStdString(recent)));
     app->applicationDidFinishLaunching();
     EXPECT_EQ(app->editorControllers().size(), 1u);
+    EXPECT_EQ(app->workspace().activeProject(), app->editorControllers().front()->project()) << "not driven";
     EXPECT_TRUE(alerts->shown().empty());
     EXPECT_NE(std::find(events.begin(), events.end(), "startNetworking"), events.end());
     QCoreApplication::processEvents();

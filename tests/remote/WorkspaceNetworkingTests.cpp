@@ -197,6 +197,7 @@ TEST_F(WorkspaceNetworkingTest, TheServersStateSaysWhyItIsNotRunning) {
     startedServer();
     const cw::RemoteServerStatus failed = cw::remoteServerStatus();
     EXPECT_EQ(failed.state, cw::RemoteServerStatus::State::failed);
+    EXPECT_EQ(failed.port, ntohs(address.sin_port)) << "the pane names the port taken";
     EXPECT_NE(failed.reason.find("in use"), std::string::npos) << failed.reason;
     ::close(taken);
 

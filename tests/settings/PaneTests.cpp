@@ -24,6 +24,7 @@
 #include <QListView>
 #include <QPushButton>
 #include <QSlider>
+#include <QSpinBox>
 #include <QTest>
 
 namespace {
@@ -365,8 +366,9 @@ TEST(RemotePane, SaysWhyTheServerIsNotRunning) {
         s.center.post(std::string(cw::remoteServerStatusDidChange));
         return pane.controls().serverStatus->text().toStdString();
     };
-    EXPECT_EQ(shown({cw::RemoteServerStatus::State::failed, 0, "Address already in use"}),
-              "The remote-control server is not running: Address already in use.");
+    EXPECT_EQ(shown({cw::RemoteServerStatus::State::failed, 19824, "Address already in use"}),
+              "The remote-control server is not running on port 19824: Address already in use. Choose "
+              "another port under Port below.");
     EXPECT_EQ(shown({cw::RemoteServerStatus::State::running, 50123, {}}),
               "The remote-control server is running on port 50123.");
     const std::string unseen = "No controller can find this copy: ";
@@ -466,6 +468,9 @@ TEST(RemotePane, NameAndSwitchPostInOrderAndAnEmptiedNameShowsTheComputers) {
     EXPECT_FALSE(seen[0].enabled);
     EXPECT_EQ(seen[0].name, ""); // the switch first, the name still the old one
     EXPECT_EQ(seen[1].name, "Stage Left");
+    ui.port->setValue(19825); // another port: the server again
+    pane.viewWillDisappear();
+    EXPECT_EQ(seen.size() == 3 ? s.defaults.integerForKey(k::bonjourKey) : 0, 19825);
 }
 
 } // namespace

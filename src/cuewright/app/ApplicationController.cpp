@@ -243,9 +243,12 @@ ApplicationController::ApplicationController(PrivateTag, Environment environment
     hooks.recentWillShow = [this](QMenu& menu) {
         menu.clear();
         for (const std::string& path : recent_->paths()) {
-            QAction* item = menu_->makeItem(
-                menu, platform::plainMenuText(QFileInfo(platform::displayPath(path)).fileName()),
-                "openRecentDocument:");
+            const QString name = platform::plainMenuText(QFileInfo(platform::displayPath(path)).fileName());
+            // One out of reach (a stick or a share not mounted) is shown unavailable, and kept.
+            const bool available = RecentDocuments::isAvailable(path);
+            QAction* item =
+                available ? menu_->makeItem(menu, name, "openRecentDocument:") : menu.addAction(name);
+            item->setEnabled(available);
             item->setProperty("path", QByteArray::fromStdString(path)); // a name need not be UTF-8
             item->setToolTip(platform::plainToolTip(platform::displayPath(path)));
         }
@@ -807,6 +810,7 @@ bool ApplicationController::hasNoScript() const {
 void ApplicationController::openMostRecentDocument(bool newDocumentWhenNone) {
     const std::vector<std::string> paths = recent_->paths();
     if (!paths.empty()) {
+        // Out of reach, it is said so; another script in its place would be prompted unawares.
         openFile(paths.front(), ScriptReading::offMainThread);
     } else if (newDocumentWhenNone) {
         newDocument();
@@ -984,6 +988,11 @@ ApplicationController::makeEditorWindow(const std::shared_ptr<Project>& project)
     std::shared_ptr<EditorWindow> window = env_.windows.makeEditorWindow(project);
     window->setNotice(recoveryNotice_);
     editors_.push_back(window);
+    // The remotes drive the script in front before its window is ever activated: an alert of the
+    // start may hold the keyboard until it is answered.
+    if (!launched_ || !workspace_->activeProject()) {
+        workspace_->setActiveProject(project);
+    }
     if (recovery_) {
         recovery_->follow(project);
     }

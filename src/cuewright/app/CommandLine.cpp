@@ -30,6 +30,16 @@ const ToolkitOption* toolkitOption(std::string_view argument) {
     return found == toolkitOptions.end() ? nullptr : &*found;
 }
 
+// "-style=fusion": Qt reads these two with their value in the same argument too.
+bool isJoinedToolkitOption(std::string_view argument) {
+    const std::size_t equals = argument.find('=');
+    if (equals == std::string_view::npos || equals + 1 == argument.size()) {
+        return false; // "-style=" names no style
+    }
+    const std::string_view name = argument.substr(0, equals);
+    return name == "-style" || name == "-stylesheet";
+}
+
 } // namespace
 
 CommandLine CommandLine::parse(int argc, const char* const* argv) {
@@ -52,6 +62,8 @@ CommandLine CommandLine::parse(int argc, const char* const* argv) {
             if (toolkit->takesValue) {
                 line.toolkitArguments.emplace_back(argv[++i]);
             }
+        } else if (options && isJoinedToolkitOption(argument)) {
+            line.toolkitArguments.emplace_back(argument);
         } else if (options && argument.size() > 1 && argument.front() == '-') {
             if (line.unknownOption.empty()) {
                 line.unknownOption = argument;

@@ -42,17 +42,13 @@ void RecentDocuments::note(const std::string& path) {
     store(paths);
 }
 
-std::vector<std::string> RecentDocuments::paths() {
-    std::vector<std::string> paths = stored();
-    const std::size_t before = paths.size();
-    std::erase_if(paths, [](const std::string& path) {
-        std::error_code error;
-        return !std::filesystem::exists(path, error);
-    });
-    if (paths.size() != before) {
-        store(paths);
-    }
-    return paths;
+std::vector<std::string> RecentDocuments::paths() const {
+    return stored();
+}
+
+bool RecentDocuments::isAvailable(const std::string& path) {
+    std::error_code error;
+    return std::filesystem::exists(path, error);
 }
 
 void RecentDocuments::clear() {

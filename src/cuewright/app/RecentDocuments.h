@@ -11,10 +11,11 @@ class Defaults;
 
 namespace cw {
 
-// Most recent first, at most `capacity` paths, no path twice. Paths whose files are gone are
-// dropped when the list is read. Stored under "RecentDocuments" as an array of strings; a path
-// whose bytes are not UTF-8 (which the settings file cannot hold) is stored as a "file://" URL
-// with those bytes percent-encoded.
+// Most recent first, at most `capacity` paths, no path twice. A path whose file is out of reach
+// stays (a stick or a share not mounted now may be later): only Clear Menu and the capacity drop
+// paths. Stored under "RecentDocuments" as an array of strings; a path whose bytes are not UTF-8
+// (which the settings file cannot hold) is stored as a "file://" URL with those bytes
+// percent-encoded.
 // `defaults` must outlive it. Main thread only.
 class RecentDocuments {
 public:
@@ -25,8 +26,10 @@ public:
 
     // Moves the path to the front (adding it when new) and trims the list to capacity.
     void note(const std::string& path);
-    // The paths of files that still exist, most recent first; forgets the others.
-    std::vector<std::string> paths();
+    // Most recent first, those out of reach included.
+    std::vector<std::string> paths() const;
+    // Whether the file at `path` is there now.
+    static bool isAvailable(const std::string& path);
     void clear();
 
 private:

@@ -13,6 +13,8 @@
 #include "platform/ui/WindowAppearanceUpdatable.h"
 #include "platform/ui/WindowScreenKeeper.h"
 
+#include "base/PrivateFolder.h"
+
 #include <QApplication>
 #include <QSessionManager>
 
@@ -62,6 +64,8 @@ int main(int argc, char** argv) {
         std::printf("%s", usage);
         return 0;
     }
+    // Before the application object: Qt would otherwise make its runtime folder itself.
+    base::namePrivateRuntimeFolder();
     // Qt is given its own options alone: every other argument is a file or refused already.
     std::vector<char*> qtArgv{argv[0]};
     for (const std::string& argument : line.toolkitArguments) {

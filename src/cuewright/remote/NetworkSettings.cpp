@@ -50,4 +50,13 @@ std::optional<std::uint16_t> NetworkSettings::port(const platform::Defaults& def
     return static_cast<std::uint16_t>(port);
 }
 
+void NetworkSettings::setPort(std::uint16_t port, platform::Defaults& defaults,
+                              platform::NotificationCenter& center) {
+    const std::optional<std::uint16_t> before = NetworkSettings::port(defaults);
+    defaults.set(settings::bonjourKey, int{port});
+    if (before != port) {
+        center.post(std::string(networkStateDidChange));
+    }
+}
+
 } // namespace cw

@@ -12,8 +12,8 @@
 namespace cw {
 
 struct NetworkSettings {
-    // Posted (no object) when the name or the switch changed; the application then starts or
-    // stops the servers.
+    // Posted (no object) when the name, the port or the switch changed; the application then
+    // starts or stops the servers.
     static constexpr std::string_view networkStateDidChange =
         "NetworkStateDidchange"; // sic: observers use it
     static constexpr std::string_view fallbackName = "Cuewright";
@@ -35,6 +35,9 @@ struct NetworkSettings {
     // The port of "bonjourKey"; nullopt when the stored number lies outside 0...65535.
     static std::optional<std::uint16_t>
     port(const platform::Defaults& defaults = platform::Defaults::standard());
+    // Stores the port (0: any free one) and posts networkStateDidChange when it changed.
+    static void setPort(std::uint16_t port, platform::Defaults& defaults,
+                        platform::NotificationCenter& center);
 
     // The computer's name shown to people ("" when it has none).
     static std::string computerName();

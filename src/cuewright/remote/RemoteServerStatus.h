@@ -14,7 +14,7 @@ namespace cw {
 struct RemoteServerStatus {
     enum class State { off, announcing, running, failed, nameInUse, nameTooLong, noDiscovery, notAnnounced };
     State state = State::off;
-    std::uint16_t port = 0; // once it answers
+    std::uint16_t port = 0; // once it answers; the one asked for when it failed there
     std::string reason;     // why it failed or is not announced; the name in use or too long
     friend bool operator==(const RemoteServerStatus&, const RemoteServerStatus&) = default;
 };

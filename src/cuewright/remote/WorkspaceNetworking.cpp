@@ -73,7 +73,8 @@ void WorkspaceNetworking::startNetworking() {
             server->start(name, *port);
         } catch (const RemoteSocketError& error) {
             base::log(std::string("could not start bonjour server: ") + error.what());
-            setRemoteServerStatus({RemoteServerStatus::State::failed, 0, error.what()});
+            // The port it asked for, so that the pane can say which one is taken.
+            setRemoteServerStatus({RemoteServerStatus::State::failed, *port, error.what()});
         }
     });
 }

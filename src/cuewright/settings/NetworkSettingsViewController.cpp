@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSpinBox>
 
 namespace cw {
 
@@ -39,6 +40,12 @@ QWidget* NetworkSettingsViewController::makeView() {
     form.addRow(tr("Name"), c.networkName);
     form.addNote(tr("Controllers on the network and over Bluetooth find this copy by its name. "
                     "Leave it empty to use the computer's name."));
+    c.port = new QSpinBox(view);
+    c.port->setRange(0, 65535);
+    c.port->setSpecialValueText(tr("Any free port"));
+    form.addRow(tr("Port"), c.port);
+    form.addNote(tr("The UDP port controllers reach this copy on. Two copies on one computer need "
+                    "two ports."));
     form.addSeparator();
     c.presenterSupport = new QCheckBox(tr("Presentation remotes page through the script"), view);
     form.addRow(tr("Presenters"), c.presenterSupport);
@@ -46,6 +53,7 @@ QWidget* NetworkSettingsViewController::makeView() {
 
     connect(c.enableRemoteControl, &QCheckBox::clicked, this,
             &NetworkSettingsViewController::saveNetworkState);
+    connect(c.port, &QSpinBox::editingFinished, this, &NetworkSettingsViewController::savePort);
     connect(c.networkName, &QLineEdit::editingFinished, this, [this] {
         if (controls_.networkName->isModified())
             saveNetworkName();
@@ -90,7 +98,12 @@ QString NetworkSettingsViewController::serverStatusText(const RemoteServerStatus
     case State::running:
         return tr("The remote-control server is running on port %1.").arg(status.port);
     case State::failed:
-        return tr("The remote-control server is not running: %1.").arg(reason);
+        // Most often the port is taken (another copy runs): say which, and where to choose another.
+        return (status.port != 0 ? tr("The remote-control server is not running on port %1: %2.")
+                                       .arg(status.port)
+                                       .arg(reason)
+                                 : tr("The remote-control server is not running: %1.").arg(reason)) +
+               u' ' + tr("Choose another port under Port below.");
     case State::nameInUse:
         return unseen + tr("the name “%1” is already in use on the network. Choose another name.")
                             .arg(visibleNetworkName(reason));
@@ -117,6 +130,7 @@ void NetworkSettingsViewController::loadSettings() {
     controls_.enableRemoteControl->setChecked(defaults_.boolForKey(settings::isBonjourEnabled));
     controls_.networkName->setText(QString::fromStdString(bonjourName()));
     controls_.networkName->setModified(false);
+    controls_.port->setValue(NetworkSettings::port(defaults_).value_or(0));
     controls_.presenterSupport->setChecked(defaults_.boolForKey(settings::isPresenterSupportEnabled));
     showServerStatus();
 }
@@ -136,9 +150,16 @@ void NetworkSettingsViewController::saveNetworkName() {
     field->setModified(false);
 }
 
+void NetworkSettingsViewController::savePort() {
+    // The port shown as it was loaded is not written (one stored out of range shows as 0).
+    if (controls().port->value() != NetworkSettings::port(defaults_).value_or(0))
+        NetworkSettings::setPort(std::uint16_t(controls().port->value()), defaults_, center_);
+}
+
 void NetworkSettingsViewController::saveSettings() {
     saveNetworkState();
     saveNetworkName();
+    savePort();
     defaults_.set(settings::isPresenterSupportEnabled, controls().presenterSupport->isChecked());
 }
 

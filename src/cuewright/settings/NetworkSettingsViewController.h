@@ -11,12 +11,13 @@
 class QCheckBox;
 class QLabel;
 class QLineEdit;
+class QSpinBox;
 
 namespace cw {
 
-// Switching the remote control or changing the name posts "NetworkStateDidchange" (the switch's
-// first, so a change of both posts twice); presenter support posts nothing. An emptied name is
-// stored as "" and the field then shows the name in use. Main thread only.
+// Switching the remote control or changing the name or the port posts "NetworkStateDidchange"
+// (the switch's first, so a change of both posts twice); presenter support posts nothing. An
+// emptied name is stored as "" and the field then shows the name in use. Main thread only.
 class NetworkSettingsViewController : public SettingsPane {
     Q_OBJECT
 
@@ -33,6 +34,7 @@ public:
     struct Controls {
         QCheckBox* enableRemoteControl = nullptr;
         QLineEdit* networkName = nullptr;
+        QSpinBox* port = nullptr; // 0: any free port
         QCheckBox* presenterSupport = nullptr;
         QLabel* serverStatus = nullptr; // whether the server runs, and why not
     };
@@ -48,6 +50,7 @@ public:
     void saveSettings();
     void saveNetworkState();
     void saveNetworkName();
+    void savePort();
     // Under the switch, while it is on: the server's port, or why it is not running or no
     // controller can find it.
     void showServerStatus();
