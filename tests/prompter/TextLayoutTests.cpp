@@ -313,6 +313,7 @@ TEST(PrompterScrolling, EmptyTextGivesOneEmptyLayerAndAFixedPosition) {
         auto view = cwtest::makeView(800, 600);
         view->setText(text);
         view->layoutText();
+        view->finishLayingOutText(); // a text of many paragraphs
         ASSERT_EQ(view->textLayers().size(), 1u) << text.length();
         EXPECT_DOUBLE_EQ(view->textLayers()[0]->frame().height(), 0);
         EXPECT_DOUBLE_EQ(view->textHeight(), 0);
@@ -327,6 +328,7 @@ TEST(PrompterScrolling, UnforcedMovesCullOnEveryEighthMoveOnly) {
     auto view = cwtest::makeView(800, 400);
     view->setText(cwtest::script(20000));
     view->layoutText();
+    view->finishLayingOutText();
     ASSERT_GT(view->textLayers().size(), 10u);
     view->setScrollPosition(0, false, true); // move 1 since the layout, forced
     EXPECT_NE(view->textLayers()[0]->superlayer(), nullptr);
@@ -350,6 +352,7 @@ TEST(PrompterScrolling, ChunkAheadInTheDirectionOfTravelIsInTheTreeBeforeItShows
     auto view = cwtest::makeView(800, 400);
     view->setText(cwtest::script(20000));
     view->layoutText();
+    view->finishLayingOutText();
     const auto& layers = view->textLayers();
     ASSERT_GT(layers.size(), 4u);
 
@@ -429,6 +432,7 @@ TEST(PrompterScrolling, TileMemoryFollowsTheViewNotTheScript) {
     auto view = cwtest::makeView(400, 300);
     view->setText(cwtest::script(20000));
     view->layoutText();
+    view->finishLayingOutText();
     view->relayout(false);
     const std::size_t cap = view->tileCache()->byteLimit();
     EXPECT_EQ(cap, std::size_t(8) << 20); // the floor: 1.5 screens of 400 × 300 are less

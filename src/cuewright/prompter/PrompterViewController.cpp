@@ -106,6 +106,9 @@ void PrompterViewController::stop() {
     CW_DCHECK_MAIN_THREAD();
     prompting_ = false;
     stopLoops();
+    if (isViewLoaded()) {
+        prompterView()->stopLayingOutText(); // start() lays the text out again
+    }
 }
 
 void PrompterViewController::startLoops() {
