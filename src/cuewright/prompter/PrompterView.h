@@ -283,7 +283,7 @@ private:
     QTimer* layoutStepTimer_ = nullptr;
     // Characters a part lays out, sized so that a part takes about layoutPartTime.
     static constexpr int leastLayoutPart = 1 << 12;
-    static constexpr int mostLayoutPart = 1 << 18;
+    static constexpr int mostLayoutPart = 1 << 17;
     static constexpr std::chrono::milliseconds layoutPartTime{20};
     int layoutPartCharacters_ = leastLayoutPart;
     std::shared_ptr<platform::layers::TileCache> tileCache_;
