@@ -21,9 +21,8 @@
 #include <QEvent>
 #include <QResizeEvent>
 #include <QScreen>
-#include <QWindow>
-
 #include <QTimer>
+#include <QWindow>
 
 #include <algorithm>
 #include <chrono>
@@ -448,8 +447,8 @@ void PrompterView::layoutText() {
         stopLayingOutText();
         plan.text = shownText();
         const auto measurement = measure(plan);
-        measurement->step(std::numeric_limits<int>::max());
-        measurement->step(std::numeric_limits<int>::max());
+        while (!measurement->step(std::numeric_limits<int>::max())) {
+        }
         showLayout(plan, measurement);
         return;
     }
