@@ -301,6 +301,9 @@ void PrompterViewController::projectTextDidChange(Project&) {
     if (!isViewLoaded()) {
         return; // the window took the view with it
     }
+    if (!prompting_) {
+        return; // the window closed: start() lays out the text it then finds
+    }
     reloadText();
     // The new layout keeps the shown progress; follow the project's if it moved meanwhile.
     requireView().setScrollPosition(project_->transportState().progress, /*animated=*/false, /*force=*/true);
