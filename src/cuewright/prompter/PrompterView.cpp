@@ -19,6 +19,7 @@
 #include "platform/ui/LiveResizeWatcher.h"
 
 #include <QEvent>
+#include <QPointer>
 #include <QResizeEvent>
 #include <QScreen>
 #include <QTimer>
@@ -27,6 +28,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <deque>
 #include <limits>
 #include <utility>
 
@@ -98,10 +100,6 @@ PrompterView::PrompterView(QWidget* parent)
     liveResize_ = new platform::LiveResizeWatcher(this);
     connect(liveResize_, &platform::LiveResizeWatcher::liveResizeEnded, this,
             &PrompterView::layoutTextForNewSize);
-    layoutStepTimer_ = new QTimer(this);
-    layoutStepTimer_->setSingleShot(true);
-    layoutStepTimer_->setInterval(0); // one part a turn
-    connect(layoutStepTimer_, &QTimer::timeout, this, &PrompterView::layOutNextPart);
 }
 
 PrompterView::~PrompterView() {
@@ -421,6 +419,49 @@ std::shared_ptr<PrompterTextMeasurement> measurementOf(const platform::Attribute
 
 } // namespace
 
+// One part of one view's layout a turn of the event loop, the views taking turns: zero timers of
+// their own would all fire in one turn, and every prompter's part would hold it together.
+class PrompterView::LayoutTurns final : public QObject {
+public:
+    LayoutTurns() {
+        timer_.setSingleShot(true);
+        timer_.setInterval(0);
+        connect(&timer_, &QTimer::timeout, this, &LayoutTurns::next);
+    }
+    void request(PrompterView* view) {
+        if (std::find(waiting_.begin(), waiting_.end(), view) == waiting_.end()) {
+            waiting_.emplace_back(view);
+        }
+        if (!timer_.isActive()) {
+            timer_.start();
+        }
+    }
+
+private:
+    void next() {
+        while (!waiting_.empty()) {
+            const QPointer<PrompterView> view = waiting_.front();
+            waiting_.pop_front();
+            if (!waiting_.empty()) {
+                timer_.start();
+            }
+            if (view && view->pendingLayout_) {
+                view->layOutNextPart();
+                return;
+            }
+        }
+    }
+
+    QTimer timer_;
+    std::deque<QPointer<PrompterView>> waiting_;
+};
+
+PrompterView::LayoutTurns& PrompterView::layoutTurns() {
+    CW_DCHECK_MAIN_THREAD();
+    static auto* turns = new LayoutTurns; // lives as long as the event loop that runs it
+    return *turns;
+}
+
 PrompterView::LayoutPlan PrompterView::planLayout() const {
     LayoutPlan plan;
     const QRectF bounds = backgroundLayer_->bounds();
@@ -461,12 +502,11 @@ void PrompterView::layoutText() {
     stopLayingOutText();
     pendingLayout_ = std::make_unique<PendingLayout>(PendingLayout{std::move(plan), nullptr});
     layoutPartCharacters_ = leastLayoutPart;
-    layoutStepTimer_->start();
+    layoutTurns().request(this);
 }
 
 void PrompterView::finishLayingOutText() {
     CW_DCHECK_MAIN_THREAD();
-    layoutStepTimer_->stop();
     if (const auto pending = std::move(pendingLayout_)) {
         if (!pending->measurement) {
             prepareLayout(*pending);
@@ -478,8 +518,7 @@ void PrompterView::finishLayingOutText() {
 }
 
 void PrompterView::stopLayingOutText() {
-    pendingLayout_.reset();
-    layoutStepTimer_->stop();
+    pendingLayout_.reset(); // its turn, when it comes, finds nothing to do
 }
 
 std::shared_ptr<PrompterTextMeasurement> PrompterView::measure(const LayoutPlan& plan) {
@@ -528,7 +567,7 @@ void PrompterView::layOutNextPart() {
                                                          std::int64_t(layoutPartCharacters_) * 2);
         layoutPartCharacters_ = int(std::clamp<std::int64_t>(next, leastLayoutPart, mostLayoutPart));
     }
-    layoutStepTimer_->start();
+    layoutTurns().request(this);
 }
 
 void PrompterView::showLayout(const LayoutPlan& plan, std::shared_ptr<PrompterTextMeasurement> measurement) {

@@ -19,7 +19,6 @@
 #include <vector>
 
 class QMenu;
-class QTimer;
 
 namespace platform {
 class Defaults;
@@ -280,7 +279,8 @@ private:
     struct PendingLayout;
     void prepareLayout(PendingLayout& pending);
     std::unique_ptr<PendingLayout> pendingLayout_;
-    QTimer* layoutStepTimer_ = nullptr;
+    class LayoutTurns;
+    static LayoutTurns& layoutTurns();
     // Characters a part lays out, sized so that a part takes about layoutPartTime.
     static constexpr int leastLayoutPart = 1 << 12;
     static constexpr int mostLayoutPart = 1 << 17;
