@@ -3,8 +3,9 @@
 // the main thread, whole; at 3.4 MB and more its layout never ends), and Replace All over 2 MB of
 // words and over 2 MB without a space, and its Undo and Redo; in the whole editor window, Replace
 // All of 10,000,000 "x" by "yy" with its Undo and Redo, and a storm of combining marks opened and
-// pasted, and the Cancel of a long paste and of a long Undo. Each reports, beside its time, the
-// longest the main thread went without turning its event loop (held_ms).
+// pasted, and the Cancel of a long paste and of a long Undo; with four prompter windows 700 px
+// wide open, a 2.9 MB paste, a change of Words per Line and another prompter opened. Each reports, beside its
+// time, the longest the main thread went without turning its event loop (held_ms).
 #include "cuewright/editor/DocumentCommands.h"
 #include "cuewright/editor/EditorController.h"
 #include "cuewright/editor/EditorWindowController.h"
@@ -13,6 +14,8 @@
 #include "cuewright/editor/ScriptTextView.h"
 #include "cuewright/editor/TextBridge.h"
 #include "cuewright/model/Project.h"
+#include "cuewright/prompter/PrompterView.h"
+#include "cuewright/prompter/PrompterWindowController.h"
 #include "platform/ui/FakeFileDialogs.h"
 #include "support/Defaults.h"
 #include "support/MainThreadHold.h"
@@ -33,6 +36,7 @@
 #include <QTemporaryDir>
 #include <QTextDocument>
 #include <QTimer>
+#include <QWindow>
 
 #include <algorithm>
 #include <cstdlib>
@@ -375,6 +379,93 @@ BENCHMARK(BM_WindowCancel)
     ->Args({0, 40})
     ->Args({0, 70})
     ->Args({1, 50})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1);
+
+// A prompter window on the editor window's script, 700 px wide, shown.
+std::shared_ptr<cw::PrompterWindowController> openPrompter(const EditorWindow& window) {
+    auto prompter = cw::PrompterWindowController::create(window.project, cw::TeleprompterWindowPreset::normal,
+                                                         std::nullopt, {&benchsupport::defaults(), nullptr});
+    prompter->showWindow();
+    prompter->window()->resize(700, 500);
+    return prompter;
+}
+
+// Every prompter shows the project's text, laid out whole.
+bool prompted(const EditorWindow& window,
+              const std::vector<std::shared_ptr<cw::PrompterWindowController>>& prompters) {
+    for (const auto& prompter : prompters) {
+        const cw::PrompterView* view = prompter->prompterView();
+        if (!view || view->isLayingOutText() || !(view->text() == window.project->document().text))
+            return false;
+    }
+    return true;
+}
+
+// With range(0) prompter windows 700 px wide open on an empty script: 2.9 MB of the sample script
+// pasted as plain text, with the re-sync after it, to every prompter showing it; then Words per
+// Line changed; then one more prompter opened on it. The longest hold of each.
+void BM_WindowPasteWithPrompters(benchmark::State& state) {
+    platform::AttributedString sample;
+    const benchsupport::SampleStyles styles =
+        benchsupport::sampleStyles(34, benchsupport::PauseUnderline::none);
+    while (sample.length() < 2900000)
+        benchsupport::appendSampleParagraph(sample, styles);
+    EditorWindow window{platform::AttributedString(QString())};
+    window.editor().setAutosaveInterval(std::chrono::milliseconds(0));
+    std::vector<std::shared_ptr<cw::PrompterWindowController>> prompters;
+    for (int i = 0; i < state.range(0); ++i)
+        prompters.push_back(openPrompter(window));
+    window.settle();
+    double pasteHeld = 0;
+    double factorHeld = 0;
+    double openHeld = 0;
+    for (auto _ : state) {
+        QApplication::clipboard()->setText(sample.string());
+        bool resynced = false;
+        pasteHeld = longestHold([&] { window.text().paste(); },
+                                [&] {
+                                    if (window.text().isPasting())
+                                        return false;
+                                    if (!std::exchange(resynced, true)) {
+                                        window.controller->resyncEditorController();
+                                        return false;
+                                    }
+                                    return !window.editor().isCountingLines() &&
+                                           !window.text().isLayingOutInParts() &&
+                                           window.project->document().text.length() >= sample.length() &&
+                                           prompted(window, prompters);
+                                });
+        factorHeld = longestHold(
+            [&] {
+                auto properties = window.project->document().scriptProperties;
+                properties.prompterWordCountFactor = properties.prompterWordCountFactor == 0.5f ? 0.6f : 0.5f;
+                window.project->setScriptProperties(properties);
+            },
+            [&] { return !window.editor().isCountingLines() && prompted(window, prompters); });
+        std::shared_ptr<cw::PrompterWindowController> another;
+        openHeld =
+            longestHold([&] { another = openPrompter(window); }, [&] { return prompted(window, {another}); });
+        state.counters["lines"] = double(another->prompterView()->lineStarts().size());
+        state.PauseTiming();
+        another->window()->close();
+        another.reset();
+        window.text().undo();
+        window.settle();
+        state.ResumeTiming();
+    }
+    state.counters["paste_held_ms"] = pasteHeld;
+    state.counters["factor_held_ms"] = factorHeld;
+    state.counters["open_held_ms"] = openHeld;
+    state.counters["held_ms"] = std::max({pasteHeld, factorHeld, openHeld});
+    for (const auto& prompter : prompters)
+        prompter->window()->close();
+}
+BENCHMARK(BM_WindowPasteWithPrompters)
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(4)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(1);

@@ -1004,6 +1004,7 @@ TEST_F(EditorControllerTest, PromptersShowTheLinesTheProjectCounts) {
                 prompter.setText(project->document().text);
                 prompter.updateDisplay([&](auto& s) { s.prompterWordCountFactor = factor; });
                 prompter.layoutText();
+                prompter.finishLayingOutText();
                 EXPECT_EQ(prompter.lineStarts(), starts) << t.what << " " << width << " factor " << factor;
                 EXPECT_EQ(int(prompter.lineStarts().size()), project->editor().lineCount) << t.what;
             }

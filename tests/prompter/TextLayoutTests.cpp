@@ -10,7 +10,12 @@
 #include "platform/text/ParagraphLines.h"
 #include "platform/text/TextAttributes.h"
 
+#include <QTest>
+#include <QTimer>
+
 #include <gtest/gtest.h>
+
+#include <functional>
 
 using cw::PrompterView;
 using platform::AttributedString;
@@ -313,6 +318,7 @@ TEST(PrompterScrolling, EmptyTextGivesOneEmptyLayerAndAFixedPosition) {
         auto view = cwtest::makeView(800, 600);
         view->setText(text);
         view->layoutText();
+        view->finishLayingOutText(); // a text of many paragraphs
         ASSERT_EQ(view->textLayers().size(), 1u) << text.length();
         EXPECT_DOUBLE_EQ(view->textLayers()[0]->frame().height(), 0);
         EXPECT_DOUBLE_EQ(view->textHeight(), 0);
@@ -327,6 +333,7 @@ TEST(PrompterScrolling, UnforcedMovesCullOnEveryEighthMoveOnly) {
     auto view = cwtest::makeView(800, 400);
     view->setText(cwtest::script(20000));
     view->layoutText();
+    view->finishLayingOutText();
     ASSERT_GT(view->textLayers().size(), 10u);
     view->setScrollPosition(0, false, true); // move 1 since the layout, forced
     EXPECT_NE(view->textLayers()[0]->superlayer(), nullptr);
@@ -350,6 +357,7 @@ TEST(PrompterScrolling, ChunkAheadInTheDirectionOfTravelIsInTheTreeBeforeItShows
     auto view = cwtest::makeView(800, 400);
     view->setText(cwtest::script(20000));
     view->layoutText();
+    view->finishLayingOutText();
     const auto& layers = view->textLayers();
     ASSERT_GT(layers.size(), 4u);
 
@@ -429,6 +437,7 @@ TEST(PrompterScrolling, TileMemoryFollowsTheViewNotTheScript) {
     auto view = cwtest::makeView(400, 300);
     view->setText(cwtest::script(20000));
     view->layoutText();
+    view->finishLayingOutText();
     view->relayout(false);
     const std::size_t cap = view->tileCache()->byteLimit();
     EXPECT_EQ(cap, std::size_t(8) << 20); // the floor: 1.5 screens of 400 × 300 are less
@@ -442,6 +451,106 @@ TEST(PrompterScrolling, TileMemoryFollowsTheViewNotTheScript) {
 
     cwtest::resizeView(*view, 2000, 1600);
     EXPECT_EQ(view->tileCache()->byteLimit(), std::size_t(1.5 * 2000 * 1600 * 4));
+}
+
+// What a view shows of its text: lines, heights and chunks.
+struct Shown {
+    std::vector<int> starts;
+    std::vector<double> offsets;
+    double height = 0;
+    double graphicLineHeight = 0;
+    std::vector<QRectF> frames;
+    std::vector<QString> chunks;
+    bool operator==(const Shown&) const = default;
+};
+
+Shown shown(const PrompterView& view) {
+    Shown s{view.lineStarts(), view.lineOffsets(), view.textHeight(), view.graphicLineHeight(), {}, {}};
+    for (const auto& layer : view.textLayers()) {
+        s.frames.push_back(layer->frame());
+        s.chunks.push_back(static_cast<const cw::PrompterTextSource&>(*layer->source()).text().string());
+    }
+    return s;
+}
+
+// A long text is laid out a part at a time, the event loop turning between the parts and the
+// layout before it staying on screen, and ends as a layout of the whole text does; a newer text,
+// width or word count met on the way starts it again.
+TEST(PrompterScrolling, LongTextIsLaidOutInPartsToTheWholeLayout) {
+    const AttributedString first = cwtest::script(50000);
+    const AttributedString second = cwtest::script(52000, 7); // runs of short paragraphs
+    const struct {
+        const char* what;
+        std::function<void(PrompterView&)> meanwhile;
+        const AttributedString& text;
+        int width;
+    } cases[] = {
+        {"left alone", [](PrompterView&) {}, first, 900},
+        {"a newer text", [&](PrompterView& v) { v.setText(second), v.layoutText(); }, second, 900},
+        {"a new width", [](PrompterView& v) { cwtest::resizeView(v, 700, 600), v.layoutText(); }, first, 700},
+        {"another word count",
+         [](PrompterView& v) { v.updateDisplay([](auto& s) { s.prompterWordCountFactor = 0.7f; }); }, first,
+         900},
+    };
+    for (const auto& c : cases) {
+        auto view = cwtest::makeView(900, 600);
+        view->setText(AttributedString(cwtest::lines(3)));
+        view->layoutText();
+        const Shown before = shown(*view);
+        view->setText(first);
+        view->layoutText();
+        EXPECT_EQ(shown(*view), before) << c.what << ": the layout shown stays until the new one is done";
+        int turns = 0;
+        QTimer counting;
+        QObject::connect(&counting, &QTimer::timeout, [&] { ++turns; });
+        counting.start(0);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return turns > 0; }));
+        c.meanwhile(*view);
+        view->setScrollPosition(0.5, false, true);
+        EXPECT_EQ(shown(*view), before) << c.what;
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !(shown(*view) == before); }, 600000)) << c.what;
+        EXPECT_GT(turns, 3) << c.what << ": the event loop turned between the parts";
+
+        auto whole = cwtest::makeView(c.width, 600);
+        const cw::LayerTypesetter typesetter; // measures the whole text at once
+        whole->setTypesetter(&typesetter);
+        whole->apply(view->display());
+        whole->setText(c.text);
+        whole->layoutText();
+        EXPECT_TRUE(shown(*view) == shown(*whole)) << c.what;
+        EXPECT_DOUBLE_EQ(view->offsetForProgress(0.5), whole->offsetForProgress(0.5)) << c.what;
+    }
+}
+
+// Each part lays out whole paragraphs of about the characters asked for, at least one, and the
+// metrics come in a part of their own, exactly those of the whole text measured at once.
+TEST(PrompterTextLayout, MeasurementAdvancesByBoundedPartsToTheWholeResult) {
+    for (const int perParagraph : {40, 7, 4000}) {
+        const AttributedString text =
+            cw::TextUtils::applyFontAndParagraphStyle(cwtest::script(6000, perParagraph), 100);
+        cw::PrompterTextMeasurement parts(text, 1000);
+        int longest = 0;
+        platform::forEachParagraph(
+            text, [&](platform::TextRange range, int) { longest = std::max(longest, range.length); });
+        for (int reached = 0; !parts.step(500); reached = parts.measuredCharacters()) {
+            EXPECT_GT(parts.measuredCharacters(), reached) << perParagraph;
+            EXPECT_LE(parts.measuredCharacters() - reached, 500 + std::max(longest, 100 * 128) + 2)
+                << perParagraph;
+        }
+        const cw::PrompterTextMetrics all = cw::measurePrompterText(text, 1000, cw::LayerTypesetter());
+        const cw::PrompterTextMetrics& got = parts.metrics();
+        EXPECT_EQ(got.lineStarts, all.lineStarts) << perParagraph;
+        EXPECT_EQ(got.lineTops, all.lineTops) << perParagraph;
+        EXPECT_EQ(got.lineOffsets, all.lineOffsets) << perParagraph;
+        EXPECT_EQ(got.totalHeight, all.totalHeight) << perParagraph;
+        EXPECT_EQ(got.graphicLineHeight, all.graphicLineHeight) << perParagraph;
+        ASSERT_EQ(got.chunks.size(), all.chunks.size()) << perParagraph;
+        for (std::size_t i = 0; i < all.chunks.size(); ++i) {
+            EXPECT_TRUE(got.chunks[i].text == all.chunks[i].text) << perParagraph << " " << i;
+            EXPECT_EQ(got.chunks[i].boundingSize, all.chunks[i].boundingSize) << perParagraph << " " << i;
+            EXPECT_EQ(got.chunks[i].advance, all.chunks[i].advance) << perParagraph << " " << i;
+        }
+    }
 }
 
 } // namespace

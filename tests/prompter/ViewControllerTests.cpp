@@ -100,6 +100,12 @@ TEST_F(ViewController, StartingWhilePlayingStartsTheLoopsAndStopEndsThemForGood)
     project->play();
     EXPECT_FALSE(controller->scrollTimer()->isRunning());
     EXPECT_FALSE(controller->isPrompting());
+    // Nor is the text of a closed window laid out, until it shows again.
+    const int layouts = view->layoutPasses();
+    project->setText(platform::AttributedString(QStringLiteral("After the close")));
+    EXPECT_EQ(view->layoutPasses(), layouts);
+    start();
+    EXPECT_EQ(view->text(), project->document().text);
 }
 
 // The time read-out: not rewritten while hidden but refreshed when shown again, elapsed or remaining

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <functional>
 
 namespace cw {
@@ -59,39 +60,95 @@ bool alike(const platform::Attributes& a, const platform::Attributes& b) {
            (!a.paragraphStyle || a.paragraphStyle->alignment != platform::ParagraphAlignment::justified);
 }
 
-// Calls `visit` with each paragraph, or run of short paragraphs that may share a layout, and the
-// length of the last one's terminator; the breaks inside a run are one character each.
-void forEachLayoutRange(const AttributedString& text, const std::function<void(TextRange, int)>& visit) {
-    std::optional<TextRange> run;
-    int runTerminator = 0;
-    int paragraphs = 0;
-    platform::Attributes runLook;
-    const auto flush = [&] {
-        if (run) {
-            visit(*run, runTerminator);
-            run.reset();
+// Each paragraph in turn, or run of short paragraphs that may share a layout, with the length of
+// the last one's terminator; the breaks inside a run are one character each. Goes on from where
+// it stopped, so that a text can be laid out a part at a time.
+class LayoutRanges {
+public:
+    explicit LayoutRanges(const AttributedString& text)
+        : text_(text) {}
+
+    // The next range and its terminator; false after the last.
+    bool next(TextRange& range, int& terminator) {
+        while (!ready_) {
+            if (!readParagraph()) {
+                if (!run_) {
+                    return false;
+                }
+                flush();
+            }
         }
-    };
-    platform::forEachParagraph(text, [&](TextRange content, int terminator) {
+        range = ready_->first;
+        terminator = ready_->second;
+        ready_ = std::exchange(waiting_, std::nullopt);
+        return true;
+    }
+
+private:
+    using Entry = std::pair<TextRange, int>;
+
+    void flush() {
+        if (run_) {
+            ready_ = Entry{*run_, runTerminator_};
+            run_.reset();
+        }
+    }
+
+    // Takes in one more paragraph; false at the end of the text. Every call that returns true
+    // moves past at least a terminator or the last paragraph's text.
+    bool readParagraph() {
+        const QString& s = text_.string();
+        const int length = text_.length();
+        if (position_ >= length) {
+            return false;
+        }
+        int end = position_;
+        while (end < length && !platform::isParagraphEnd(s[end])) {
+            ++end;
+        }
+        int terminator = 0;
+        if (end < length) {
+            terminator = (s[end] == u'\r' && end + 1 < length && s[end + 1] == u'\n') ? 2 : 1;
+        }
+        const TextRange content{position_, end - position_};
+        position_ = end + terminator;
         if (content.length >= shortParagraph) {
             flush();
-            visit(content, terminator);
-            return;
+            (ready_ ? waiting_ : ready_) = Entry{content, terminator};
+            return true;
         }
-        platform::Attributes look = text.attributes(content.location);
-        if (run && runTerminator == 1 && paragraphs < paragraphsPerLayout && alike(runLook, look)) {
-            run->length = content.end() - run->location;
-            runTerminator = terminator;
-            ++paragraphs;
-            return;
+        platform::Attributes look = text_.attributes(content.location);
+        if (run_ && runTerminator_ == 1 && paragraphs_ < paragraphsPerLayout && alike(runLook_, look)) {
+            run_->length = content.end() - run_->location;
+            runTerminator_ = terminator;
+            ++paragraphs_;
+            return true;
         }
         flush();
-        run = content;
-        runTerminator = terminator;
-        paragraphs = 1;
-        runLook = std::move(look);
-    });
-    flush();
+        run_ = content;
+        runTerminator_ = terminator;
+        paragraphs_ = 1;
+        runLook_ = std::move(look);
+        return true;
+    }
+
+    const AttributedString& text_;
+    int position_ = 0;
+    std::optional<TextRange> run_;
+    int runTerminator_ = 0;
+    int paragraphs_ = 0;
+    platform::Attributes runLook_;
+    std::optional<Entry> ready_;
+    std::optional<Entry> waiting_; // a long paragraph read right after a run it ended
+};
+
+void forEachLayoutRange(const AttributedString& text, const std::function<void(TextRange, int)>& visit) {
+    LayoutRanges ranges(text);
+    TextRange range;
+    int terminator = 0;
+    while (ranges.next(range, terminator)) {
+        visit(range, terminator);
+    }
 }
 
 // Lays out one paragraph, or a run of them (see forEachLayoutRange), and appends its lines; hands
@@ -194,6 +251,76 @@ PrompterTextMetrics measurePrompterText(const AttributedString& fitted, double w
         metrics.chunks.push_back(std::move(chunk));
     }
     return metrics;
+}
+
+// The lines already typeset for one text at one width; any other text or width is typeset anew.
+class PresetTypesetter final : public platform::Typesetter {
+public:
+    PresetTypesetter(const AttributedString& text, double width, const std::vector<TypesetLine>& lines)
+        : text_(text)
+        , width_(width)
+        , lines_(lines) {}
+    std::vector<TypesetLine> typeset(const AttributedString& text, double width) const override {
+        if (width == width_ && text.length() == text_.length() && text == text_) {
+            return lines_;
+        }
+        return LayerTypesetter().typeset(text, width);
+    }
+
+private:
+    const AttributedString& text_;
+    double width_;
+    const std::vector<TypesetLine>& lines_;
+};
+
+class PrompterTextMeasurement::Ranges : public LayoutRanges {
+public:
+    using LayoutRanges::LayoutRanges;
+};
+
+PrompterTextMeasurement::PrompterTextMeasurement(AttributedString fitted, double width,
+                                                 const platform::Typesetter* typesetter,
+                                                 double maxChunkHeight)
+    : text_(std::move(fitted))
+    , width_(width)
+    , typesetter_(typesetter)
+    , maxChunkHeight_(maxChunkHeight)
+    , ranges_(std::make_unique<Ranges>(text_)) {}
+
+PrompterTextMeasurement::~PrompterTextMeasurement() = default;
+
+bool PrompterTextMeasurement::step(int characters) {
+    CW_DCHECK_MAIN_THREAD();
+    if (metrics_) {
+        return true;
+    }
+    if (typesetter_ != nullptr) {
+        metrics_ = measurePrompterText(text_, width_, *typesetter_, maxChunkHeight_);
+        measured_ = text_.length();
+        return true;
+    }
+    if (measured_ >= text_.length() && ranges_ == nullptr) {
+        // Every line is in: the metrics take a step of their own.
+        metrics_ =
+            measurePrompterText(text_, width_, PresetTypesetter(text_, width_, lines_), maxChunkHeight_);
+        lines_ = {};
+        return true;
+    }
+    const std::int64_t goal = std::int64_t(measured_) + std::max(1, characters);
+    TextRange range;
+    int terminator = 0;
+    while (measured_ < goal) {
+        if (!ranges_->next(range, terminator)) {
+            measured_ = text_.length();
+            break;
+        }
+        layOutParagraph(text_, range, terminator, width_, std::nullopt, lines_);
+        measured_ = range.end() + terminator;
+    }
+    if (measured_ >= text_.length()) {
+        ranges_.reset();
+    }
+    return false;
 }
 
 double lineTableOffset(const std::vector<double>& tops, double end, double progress) {

@@ -72,6 +72,42 @@ struct PrompterTextMetrics {
 PrompterTextMetrics measurePrompterText(const platform::AttributedString& fitted, double width,
                                         const platform::Typesetter& typesetter, double maxChunkHeight = 4096);
 
+// measurePrompterText() a part at a time, so that a long text leaves the event loop turning between
+// the parts. Each step() lays out whole paragraphs (or runs of short ones) of about `characters`,
+// at least one, or, once every line is in, derives the metrics from them; the result is exactly
+// what measurePrompterText() gives. A typesetter given measures the whole text in one step.
+// Main thread only.
+class PrompterTextMeasurement {
+public:
+    PrompterTextMeasurement(platform::AttributedString fitted, double width,
+                            const platform::Typesetter* typesetter = nullptr, double maxChunkHeight = 4096);
+    ~PrompterTextMeasurement();
+    PrompterTextMeasurement(const PrompterTextMeasurement&) = delete;
+    PrompterTextMeasurement& operator=(const PrompterTextMeasurement&) = delete;
+
+    // One part; true once the metrics are ready.
+    bool step(int characters);
+    bool isDone() const { return metrics_.has_value(); }
+    // Characters of the text whose lines are in.
+    int measuredCharacters() const { return measured_; }
+    const platform::AttributedString& text() const { return text_; }
+    double width() const { return width_; }
+    const platform::Typesetter* typesetter() const { return typesetter_; }
+    // Present once done.
+    const PrompterTextMetrics& metrics() const { return *metrics_; }
+
+private:
+    class Ranges;
+    platform::AttributedString text_;
+    double width_ = 0;
+    const platform::Typesetter* typesetter_ = nullptr;
+    double maxChunkHeight_ = 4096;
+    std::unique_ptr<Ranges> ranges_;
+    std::vector<platform::TypesetLine> lines_;
+    int measured_ = 0;
+    std::optional<PrompterTextMetrics> metrics_;
+};
+
 // The distance from the text's top that shows `progress` (0...1) of a text whose lines have the
 // tops `tops` and which ends at `end`: progress × lines is a line and a share of it, so that every
 // view of the same lines shows the same line for a progress whatever its size.

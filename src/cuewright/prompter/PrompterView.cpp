@@ -19,12 +19,17 @@
 #include "platform/ui/LiveResizeWatcher.h"
 
 #include <QEvent>
+#include <QPointer>
 #include <QResizeEvent>
 #include <QScreen>
+#include <QTimer>
 #include <QWindow>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <deque>
+#include <limits>
 #include <utility>
 
 namespace cw {
@@ -359,54 +364,234 @@ const platform::AttributedString& PrompterView::shownText() const {
     return TextUtils::paragraphCount(text_.string()) > TextUtils::maximumShownParagraphs ? none : text_;
 }
 
-struct PrompterView::MeasuredText {
-    platform::AttributedString text;
-    double width = 0;
-    const platform::Typesetter* typesetter = nullptr;
-    PrompterTextMetrics metrics;
+// What a layout needs besides the measurement, worked out from the view's size and display.
+struct PrompterView::LayoutPlan {
+    QSizeF size;
+    double textWidth = 0;
+    double lineHeight = 0;
+    double scale = 1.0;
+    double fontSize = 0;
+    double columnWidth = 0;
+    platform::AttributedString text; // the text to lay out, before the script's look
+    TextAlignment alignment = TextAlignment::center;
+    double marginAlignment = 0;
+    bool operator==(const LayoutPlan&) const = default;
 };
+
+struct PrompterView::PendingLayout {
+    LayoutPlan plan;
+    std::shared_ptr<PrompterTextMeasurement> measurement; // none until the text is in the script's look
+};
+
+namespace {
+
+// Measurements in progress or done, so that views of one text at one width (every prompter on a
+// script, whatever its size) share one.
+std::vector<std::weak_ptr<PrompterTextMeasurement>>& sharedMeasurements() {
+    static std::vector<std::weak_ptr<PrompterTextMeasurement>> measurements;
+    return measurements;
+}
+
+bool measures(const PrompterTextMeasurement& measurement, const platform::AttributedString& fitted,
+              double width, const platform::Typesetter* typesetter) {
+    return measurement.width() == width && measurement.typesetter() == typesetter &&
+           measurement.text().length() == fitted.length() && measurement.text() == fitted;
+}
+
+// Only the layer typesetter's measurements are shared: another typesetter (a test's) may be gone
+// and its address taken by the next.
+std::shared_ptr<PrompterTextMeasurement> measurementOf(const platform::AttributedString& fitted, double width,
+                                                       const platform::Typesetter* typesetter) {
+    auto& all = sharedMeasurements();
+    std::erase_if(all, [](const auto& weak) { return weak.expired(); });
+    for (const auto& weak : all) {
+        auto measurement = weak.lock();
+        if (typesetter == nullptr && measurement && measures(*measurement, fitted, width, typesetter)) {
+            return measurement;
+        }
+    }
+    auto measurement = std::make_shared<PrompterTextMeasurement>(fitted, width, typesetter, maxChunkHeight);
+    if (typesetter == nullptr) {
+        all.push_back(measurement);
+    }
+    return measurement;
+}
+
+} // namespace
+
+// One part of one view's layout a turn of the event loop, the views taking turns: zero timers of
+// their own would all fire in one turn, and every prompter's part would hold it together.
+class PrompterView::LayoutTurns final : public QObject {
+public:
+    LayoutTurns() {
+        timer_.setSingleShot(true);
+        timer_.setInterval(0);
+        connect(&timer_, &QTimer::timeout, this, &LayoutTurns::next);
+    }
+    void request(PrompterView* view) {
+        if (std::find(waiting_.begin(), waiting_.end(), view) == waiting_.end()) {
+            waiting_.emplace_back(view);
+        }
+        if (!timer_.isActive()) {
+            timer_.start();
+        }
+    }
+
+private:
+    void next() {
+        while (!waiting_.empty()) {
+            const QPointer<PrompterView> view = waiting_.front();
+            waiting_.pop_front();
+            if (!waiting_.empty()) {
+                timer_.start();
+            }
+            if (view && view->pendingLayout_) {
+                view->layOutNextPart();
+                return;
+            }
+        }
+    }
+
+    QTimer timer_;
+    std::deque<QPointer<PrompterView>> waiting_;
+};
+
+PrompterView::LayoutTurns& PrompterView::layoutTurns() {
+    CW_DCHECK_MAIN_THREAD();
+    static auto* turns = new LayoutTurns; // lives as long as the event loop that runs it
+    return *turns;
+}
+
+PrompterView::LayoutPlan PrompterView::planLayout() const {
+    LayoutPlan plan;
+    const QRectF bounds = backgroundLayer_->bounds();
+    plan.size = bounds.size();
+    plan.textWidth = bounds.width() * (1 - display_.prompterMargin) - 10;
+    plan.lineHeight = std::max(8.0, plan.textWidth / 5 * (1 - display_.prompterWordCountFactor));
+    // Laid out at one size in a column of proportional width and drawn scaled: the same lines at
+    // every width. A factor near 1 has no such column (the size is the floor at any width).
+    const double share = 1 - static_cast<double>(display_.prompterWordCountFactor);
+    const bool proportional = share >= 0.01 && plan.lineHeight > 8.0;
+    plan.scale = proportional ? plan.lineHeight / layoutFontSize : 1.0;
+    plan.fontSize = proportional ? layoutFontSize : plan.lineHeight;
+    plan.columnWidth = proportional ? layoutFontSize * 5 / share : std::max(0.0, plan.textWidth) / plan.scale;
+    plan.alignment = display_.textAlignment;
+    plan.marginAlignment = display_.prompterMarginAlignment;
+    return plan;
+}
 
 void PrompterView::layoutText() {
     CW_DCHECK_MAIN_THREAD();
     ++layoutPasses_;
+    LayoutPlan plan = planLayout();
+    if (text_.length() <= wholeLayoutCharacters || typesetter_ != nullptr) {
+        stopLayingOutText();
+        plan.text = shownText();
+        const auto measurement = measure(plan);
+        while (!measurement->step(std::numeric_limits<int>::max())) {
+        }
+        showLayout(plan, measurement);
+        return;
+    }
+    // A long text is measured in parts, the event loop turning between them, while the layout
+    // there is stays on screen and scrolls; the same layout asked for again goes on.
+    plan.text = text_;
+    if (pendingLayout_ && pendingLayout_->plan == plan) {
+        return;
+    }
+    stopLayingOutText();
+    pendingLayout_ = std::make_unique<PendingLayout>(PendingLayout{std::move(plan), nullptr});
+    layoutPartCharacters_ = leastLayoutPart;
+    layoutTurns().request(this);
+}
+
+void PrompterView::finishLayingOutText() {
+    CW_DCHECK_MAIN_THREAD();
+    if (const auto pending = std::move(pendingLayout_)) {
+        if (!pending->measurement) {
+            prepareLayout(*pending);
+        }
+        while (!pending->measurement->step(mostLayoutPart)) {
+        }
+        showLayout(pending->plan, pending->measurement);
+    }
+}
+
+void PrompterView::stopLayingOutText() {
+    pendingLayout_.reset(); // its turn, when it comes, finds nothing to do
+}
+
+std::shared_ptr<PrompterTextMeasurement> PrompterView::measure(const LayoutPlan& plan) {
+    const platform::AttributedString fitted = TextUtils::applyFontAndParagraphStyle(
+        withScriptLook(plan.text, plan.fontSize, defaultTextColor(inputDefaults())), plan.fontSize);
+    if (measured_ && measures(*measured_, fitted, plan.columnWidth, typesetter_)) {
+        // A layout of the same text at the same width (a window shown, then placed, then given
+        // the script's look) measures nothing again.
+        return measured_;
+    }
+    return measurementOf(fitted, plan.columnWidth, typesetter_);
+}
+
+void PrompterView::prepareLayout(PendingLayout& pending) {
+    if (TextUtils::paragraphCount(pending.plan.text.string()) > TextUtils::maximumShownParagraphs) {
+        pending.plan.text = {};
+    }
+    pending.measurement = measure(pending.plan);
+}
+
+void PrompterView::layOutNextPart() {
+    if (!pendingLayout_) {
+        return;
+    }
+    PendingLayout& pending = *pendingLayout_;
+    const auto started = std::chrono::steady_clock::now();
+    if (!pending.measurement) {
+        prepareLayout(pending); // the script's look over the whole text takes a turn of its own
+    } else if (pending.measurement->step(layoutPartCharacters_)) {
+        const auto done = std::move(pendingLayout_);
+        {
+            TransactionScope immediate;
+            showLayout(done->plan, done->measurement);
+            relayout(false);
+        }
+        setScrollPosition(transportProgress_, false, true);
+        return;
+    } else {
+        // Sized from the last part, so that the next takes about layoutPartTime: growing at most
+        // twofold, shrinking at once.
+        const auto spent = std::max<std::int64_t>(1, std::chrono::duration_cast<std::chrono::microseconds>(
+                                                         std::chrono::steady_clock::now() - started)
+                                                         .count());
+        const auto target = std::chrono::duration_cast<std::chrono::microseconds>(layoutPartTime).count();
+        const std::int64_t next = std::min<std::int64_t>(std::int64_t(layoutPartCharacters_) * target / spent,
+                                                         std::int64_t(layoutPartCharacters_) * 2);
+        layoutPartCharacters_ = int(std::clamp<std::int64_t>(next, leastLayoutPart, mostLayoutPart));
+    }
+    layoutTurns().request(this);
+}
+
+void PrompterView::showLayout(const LayoutPlan& plan, std::shared_ptr<PrompterTextMeasurement> measurement) {
     for (const auto& layer : textLayers_) {
         layer->removeFromSuperlayer();
     }
     textLayers_.clear();
     buildCounter_ = 0;
 
-    const QRectF bounds = backgroundLayer_->bounds();
-    laidOutSize_ = bounds.size();
-    const double w = bounds.width();
-    const double h = bounds.height();
+    laidOutSize_ = plan.size;
+    const double w = plan.size.width();
+    const double h = plan.size.height();
     textTop_ = h;
-    textWidth_ = w * (1 - display_.prompterMargin) - 10;
-    lineHeight_ = std::max(8.0, textWidth_ / 5 * (1 - display_.prompterWordCountFactor));
+    textWidth_ = plan.textWidth;
+    lineHeight_ = plan.lineHeight;
+    layoutScale_ = plan.scale;
     if (overlayLayer_->lineHeight() != lineHeight_) {
         overlayLayer_->setLineHeight(lineHeight_);
         overlayLayer_->updateOverlay();
     }
-
-    // Laid out at one size in a column of proportional width and drawn scaled: the same lines at
-    // every width. A factor near 1 has no such column (the size is the floor at any width).
-    const double share = 1 - static_cast<double>(display_.prompterWordCountFactor);
-    const bool proportional = share >= 0.01 && lineHeight_ > 8.0;
-    layoutScale_ = proportional ? lineHeight_ / layoutFontSize : 1.0;
-    const double size = proportional ? layoutFontSize : lineHeight_;
-    const double columnWidth =
-        proportional ? layoutFontSize * 5 / share : std::max(0.0, textWidth_) / layoutScale_;
-    const platform::AttributedString fitted = TextUtils::applyFontAndParagraphStyle(
-        withScriptLook(shownText(), size, defaultTextColor(inputDefaults())), size);
-    static const LayerTypesetter layerTypesetter;
-    const platform::Typesetter& typesetter = typesetter_ != nullptr ? *typesetter_ : layerTypesetter;
-    if (!measured_ || measured_->width != columnWidth || measured_->typesetter != &typesetter ||
-        !(measured_->text == fitted)) {
-        measured_ = std::make_shared<const MeasuredText>(
-            MeasuredText{fitted, columnWidth, &typesetter,
-                         measurePrompterText(fitted, columnWidth, typesetter, maxChunkHeight)});
-    }
+    measured_ = measurement;
     const double scale = layoutScale_;
-    PrompterTextMetrics metrics = measured_->metrics;
+    const QRectF bounds(QPointF(0, 0), plan.size);
+    PrompterTextMetrics metrics = measurement->metrics();
     graphicLineHeight_ = metrics.graphicLineHeight * scale;
     lineOffsets_ = std::move(metrics.lineOffsets);
     for (double& offset : lineOffsets_) {
@@ -418,7 +603,7 @@ void PrompterView::layoutText() {
     TransactionScope immediate;
     textHeight_ = 0;
     double a = 0;
-    const Qt::Alignment alignment = qtAlignment(display_.textAlignment);
+    const Qt::Alignment alignment = qtAlignment(plan.alignment);
     for (TextChunk& chunk : metrics.chunks) {
         auto layer = std::make_shared<TiledTextLayer>();
         layer->setMasksToBounds(true);
@@ -429,7 +614,7 @@ void PrompterView::layoutText() {
         const double cw = chunk.boundingSize.width() * scale;
         const double ch = chunk.boundingSize.height() * scale;
         const double c = w / 2 - cw / 2;
-        const double m = display_.prompterMarginAlignment;
+        const double m = plan.marginAlignment;
         double shift = 0;
         if (m < 0) {
             shift = (c - bounds.left()) * m;

@@ -11,6 +11,7 @@
 #include <QImage>
 #include <QSizeF>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -37,6 +38,7 @@ namespace cw {
 struct DocumentScriptProperties;
 class IndicatorLayer;
 class OverlayLayer;
+class PrompterTextMeasurement;
 class PrompterViewDelegate;
 
 // The prompter surface. It shows what it is given and never reads the script or the transport by
@@ -100,8 +102,17 @@ public:
 
     // ---- layout and scrolling ----
     // Rebuilds font size, measurements, chunks and text layers; puts none on screen (the next
-    // forced move or relayout does).
+    // forced move or relayout does). A text longer than wholeLayoutCharacters is measured in
+    // parts, one a turn of the event loop, while the layout before it stays shown and scrolls; the
+    // view then shows the new one at the transport's progress by itself. Views of one text at one
+    // width share the measurement.
     void layoutText();
+    static constexpr int wholeLayoutCharacters = 1 << 16;
+    bool isLayingOutText() const { return pendingLayout_ != nullptr; }
+    // Lays out the rest of a layout in parts at once, for a caller that needs the new lines now.
+    void finishLayingOutText();
+    // Drops a layout in parts still going (the window closes); the layout shown stays.
+    void stopLayingOutText();
     // Moves the text column to `progress`, animated over 0.15 s when asked; culls the text layers on
     // every 8th move, or at once when forced.
     void setScrollPosition(double progress, bool animated, bool force);
@@ -257,10 +268,24 @@ private:
     const platform::Typesetter* typesetter_ = nullptr;
     // The text to lay out: none for a text of more paragraphs than are shown (the editor says why).
     const platform::AttributedString& shownText() const;
-    // The last text measured and what it gave: a layout of the same text at the same width (a
-    // window shown, then placed, then given the script's look) measures nothing again.
-    struct MeasuredText;
-    std::shared_ptr<const MeasuredText> measured_;
+    // The last text measured and what it gave.
+    std::shared_ptr<PrompterTextMeasurement> measured_;
+    struct LayoutPlan;
+    LayoutPlan planLayout() const;
+    // The measurement of the plan's text in the script's look, shared with every view of it.
+    std::shared_ptr<PrompterTextMeasurement> measure(const LayoutPlan& plan);
+    void showLayout(const LayoutPlan& plan, std::shared_ptr<PrompterTextMeasurement> measurement);
+    void layOutNextPart();
+    struct PendingLayout;
+    void prepareLayout(PendingLayout& pending);
+    std::unique_ptr<PendingLayout> pendingLayout_;
+    class LayoutTurns;
+    static LayoutTurns& layoutTurns();
+    // Characters a part lays out, sized so that a part takes about layoutPartTime.
+    static constexpr int leastLayoutPart = 1 << 12;
+    static constexpr int mostLayoutPart = 1 << 17;
+    static constexpr std::chrono::milliseconds layoutPartTime{20};
+    int layoutPartCharacters_ = leastLayoutPart;
     std::shared_ptr<platform::layers::TileCache> tileCache_;
     bool ownsTileCache_ = false;
     // Direction of the last move: +1 when the text moved up (forwards), -1 down.

@@ -104,6 +104,9 @@ void PrompterViewController::stop() {
     CW_DCHECK_MAIN_THREAD();
     prompting_ = false;
     stopLoops();
+    if (isViewLoaded()) {
+        prompterView()->stopLayingOutText(); // start() lays the text out again
+    }
 }
 
 void PrompterViewController::startLoops() {
@@ -306,6 +309,9 @@ void PrompterViewController::projectTextDidChange(Project&) {
     CW_DCHECK_MAIN_THREAD();
     if (!isViewLoaded()) {
         return; // the window took the view with it
+    }
+    if (!prompting_) {
+        return; // the window closed: start() lays out the text it then finds
     }
     reloadText();
     // The new layout keeps the shown progress; follow the project's if it moved meanwhile.
