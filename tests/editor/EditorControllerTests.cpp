@@ -9,12 +9,14 @@
 #include "cuewright/editor/ProjectPropertiesController.h"
 #include "cuewright/editor/ScriptTextView.h"
 #include "cuewright/editor/TextBridge.h"
+#include "cuewright/editor/TextFinder.h"
 #include "cuewright/model/Project.h"
 #include "cuewright/model/ScriptImport.h"
 #include "cuewright/model/SettingsKeys.h"
 #include "cuewright/model/UserDefaults.h"
 #include "cuewright/prompter/OverlayView.h"
 #include "cuewright/prompter/PrompterView.h"
+#include "cuewright/prompter/PrompterViewController.h"
 #include "platform/defaults/ArchivedValues.h"
 #include "platform/defaults/Defaults.h"
 #include "platform/defaults/NotificationCenter.h"
@@ -238,7 +240,8 @@ TEST_F(EditorControllerTest, ALongEditReachesTheProjectWholeOrNotAtAll) {
         EXPECT_EQ(project->document().text.string(), QStringLiteral("one twos")) << "its half went over";
         cancel ? view.cancelStepGroup() : view.endStepGroup();
         EXPECT_EQ(view.isReadOnly(), cancel);
-        timer->advance(1s);
+        timer->advance(1s); // handed over once its lines are counted
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !controller->isCountingLines(); }));
         EXPECT_EQ(project->document().text.string(), cancel ? "one twos" : "half one twos");
     }
 }
@@ -1216,6 +1219,102 @@ TEST_F(EditorScrollTest, JumpsStepsStopsAndPlaybackScrollTheEditor) {
     }
     reset();
     EXPECT_FALSE(scrollTimer->running()) << "stopping always stops following";
+}
+
+// At the start of the line that reads `line` (at the end without one), types or pastes lines.
+Step editAt(const char* line, bool paste) {
+    return [=](EditorScrollTest& t) {
+        const int at =
+            line ? int(t.viewText().indexOf(QLatin1String(line) + u'\n')) : int(t.viewText().size());
+        t.select(at, at);
+        QApplication::clipboard()->setText(QStringLiteral("A pasted paragraph.\n").repeated(10));
+        paste ? t.view.paste() : QTest::keyClicks(&t.view, "new\rwords\rtyped\r");
+    };
+}
+Step replace(const char* from, const char* to) { // through a cursor of its own: the caret stays
+    return [=](EditorScrollTest& t) {
+        cw::editor::TextFinder::ReplaceAll all(*t.view.document(), from, to, Qt::CaseSensitive);
+        while (!all.gatherNext()) {
+        }
+        t.view.beginStepGroup(); // a long edit: its lines are counted in parts
+        t.view.namedEdit("Replace All", [&](QTextCursor& cursor) {
+            while (!all.isDone())
+                all.replaceNext(cursor);
+        });
+        t.view.endStepGroup();
+    };
+}
+
+// An edit after the reading position leaves a prompter and the editor on its words; one before it
+// moves the position with the text; one that takes them away leaves the position where they were.
+// At rest and playing, typed, pasted, replaced, undone and redone, and a new font; the prompter never
+// shows other words, and the editor follows unless the caret took it elsewhere.
+TEST_F(EditorScrollTest, AnEditKeepsTheReadingPositionOnItsWords) {
+    const Step mark = [](EditorScrollTest& t) { // in the middle of "line 150"; a line a paragraph
+        const QString text = t.viewText();
+        const auto line = text.left(text.indexOf("line 150\n")).count(u'\n');
+        t.project->setProgress((line + 0.5) / t.project->editor().lineCount, false, true);
+    };
+    const Step font = [](EditorScrollTest& t) {
+        t.view.selectAll();
+        t.changeEditor([](auto& e) {
+            e.typingAttributes.font = platform::Font{"DejaVu Serif", 90, true, false};
+        });
+    };
+    const Step undo = [](EditorScrollTest& t) { t.view.undo(); };
+    const Step redo = [](EditorScrollTest& t) { t.view.redo(); };
+    const Step unlock = set(cw::settings::lockEditorDuringPrompting, false);
+    const struct {
+        const char* what;
+        std::vector<Step> steps;
+        const char* read; // at the reading position afterwards
+        bool editorStays; // the caret left the editor there
+    } cases[] = {
+        {"typing after", {editAt("line 199", false)}, "line 150", false},
+        {"a paste after", {editAt(nullptr, true)}, "line 150", false},
+        {"typing before", {editAt("line 149", false)}, "line 150", true},
+        {"a paste before", {editAt("line 0", true)}, "line 150", false},
+        {"its words removed", {replace("line 149\nline 150\nline 151\n", "")}, "line 152", true},
+        {"Replace All", {replace("line 2", "line\n2")}, "line 150", true},
+        {"undone", {editAt("line 0", true), mark, undo}, "line 150", false},
+        {"redone", {editAt("line 0", true), undo, mark, redo}, "line 150", false},
+        {"a new font", {font}, "line 150", true},
+        {"playing", {unlock, play, editAt("line 149", false)}, "line 150", true},
+    };
+    changeProperties([](auto& p) { p.prompterWordCountFactor = 0.8f; }); // many lines in view
+    const AttributedString script(project->document().text);
+    for (const auto& c : cases) {
+        controller = makeController(view);
+        load(script);
+        reset();
+        settle();
+        auto prompter = cw::PrompterViewController::create(project, defaults);
+        prompter->prompterView()->resize(800, 600);
+        prompter->start();
+        const auto prompterRead = [&, &on = *prompter->prompterView()] {
+            const QString& text = project->document().text.string();
+            std::vector<int> starts = on.lineStarts();
+            const int k =
+                std::clamp(int(on.transportProgress() * double(starts.size())), 0, int(starts.size()) - 1);
+            starts.push_back(int(text.size()));
+            return text.mid(starts[size_t(k)], starts[size_t(k) + 1] - starts[size_t(k)])
+                .trimmed()
+                .toStdString();
+        };
+        mark(*this);
+        for (const Step& step : c.steps) {
+            step(*this);
+            timer->advance(1s); // the text goes over: the prompter shows its words, or the new ones
+            const std::string read = prompterRead();
+            EXPECT_TRUE(read == "line 150" || read == c.read) << c.what << ": " << read;
+            ASSERT_TRUE(QTest::qWaitFor([&] { return !controller->isCountingLines(); }));
+        }
+        EXPECT_EQ(prompterRead(), c.read) << c.what;
+        if (!c.editorStays)
+            controller->scrollToTransportPosition(false);
+        EXPECT_NEAR(shown(), progress(), 0.5 / project->editor().lineCount) << c.what << ": the editor";
+        EXPECT_EQ(project->transportState().isPlaying(), std::string_view(c.what) == "playing") << c.what;
+    }
 }
 
 } // namespace scrolling
