@@ -460,7 +460,7 @@ void EditorController::autosaveWhenCounted() {
 void EditorController::placeStandbyAnchor() {
     const Editor& editor = project_->editor();
     // Only where the project's lines are the view's as they stand (not while an edit is on its way).
-    if (anchor_ || !loaded_ || !holdsWholeText() || textView_->isInLongEdit() || editor.lineRanges.empty() ||
+    if (anchor_ || !loaded_ || !holdsWholeText() || editor.lineRanges.empty() ||
         project_->linesRevision() != publishedLinesRevision_) {
         standby_.reset();
         return;
@@ -523,7 +523,7 @@ void EditorController::markViewClean() {
 }
 
 bool EditorController::hasPendingEdit() const {
-    return timers_.autosave->isActive();
+    return timers_.autosave->isActive() || autosaveAfterCount_;
 }
 
 void EditorController::publishLineMetricsSoon(bool countNow) {
