@@ -134,8 +134,9 @@ EditorController::EditorController(std::shared_ptr<Project> project, ScriptTextV
                          [this] { typingAttributesDidChange(); }),
         QObject::connect(textView_->verticalScrollBar(), &QScrollBar::valueChanged, textView_,
                          [this] { editorViewDidScroll(); }),
-        QObject::connect(textView_->document(), &QTextDocument::contentsChange, textView_,
-                         [this] { noteTextChange(); }),
+        QObject::connect(
+            textView_->document(), &QTextDocument::contentsChange, textView_,
+            [this](int position, int removed, int added) { noteTextChange(position, removed, added); }),
     };
 }
 
@@ -482,9 +483,16 @@ void EditorController::placeStandbyAnchor() {
     standby_->lineCount = editor.lineCount;
 }
 
-void EditorController::noteTextChange() {
+void EditorController::noteTextChange(int position, int removed, int added) {
     if (ignoreTextChange_) {
         return; // the controller's own loads (which set the anchor aside) and restyles
+    }
+    // A new look over the reading position (a font over the whole text) is the script's, not the
+    // caret's: the editor shows the reading position in it, wherever selecting took the view.
+    const std::optional<TextAnchor>& mark = anchor_ ? anchor_ : standby_;
+    if (mark && removed == added && position <= mark->character.position() &&
+        mark->character.position() < position + added) {
+        atTransportPosition_ = true;
     }
     if (!anchor_) {
         if (!standby_) {

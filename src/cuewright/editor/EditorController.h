@@ -291,7 +291,7 @@ private:
     // Keeps a standby anchor at the transport position while the project is up to date with the
     // view: the first change of the text makes it the anchor (it must be in place before it).
     void placeStandbyAnchor();
-    void noteTextChange();
+    void noteTextChange(int position, int removed, int added);
     // The progress that shows the anchor in the view's lines as counted, with what the transport
     // has played since it was taken.
     double anchoredProgress(const LineMetrics& lines) const;
