@@ -9,12 +9,14 @@
 #include "cuewright/editor/ProjectPropertiesController.h"
 #include "cuewright/editor/ScriptTextView.h"
 #include "cuewright/editor/TextBridge.h"
+#include "cuewright/editor/TextFinder.h"
 #include "cuewright/model/Project.h"
 #include "cuewright/model/ScriptImport.h"
 #include "cuewright/model/SettingsKeys.h"
 #include "cuewright/model/UserDefaults.h"
 #include "cuewright/prompter/OverlayView.h"
 #include "cuewright/prompter/PrompterView.h"
+#include "cuewright/prompter/PrompterViewController.h"
 #include "platform/defaults/ArchivedValues.h"
 #include "platform/defaults/Defaults.h"
 #include "platform/defaults/NotificationCenter.h"
@@ -238,7 +240,8 @@ TEST_F(EditorControllerTest, ALongEditReachesTheProjectWholeOrNotAtAll) {
         EXPECT_EQ(project->document().text.string(), QStringLiteral("one twos")) << "its half went over";
         cancel ? view.cancelStepGroup() : view.endStepGroup();
         EXPECT_EQ(view.isReadOnly(), cancel);
-        timer->advance(1s);
+        timer->advance(1s); // handed over once its lines are counted, or to a save before
+        project->save((dir / "long.cwr").string());
         EXPECT_EQ(project->document().text.string(), cancel ? "one twos" : "half one twos");
     }
 }
@@ -1217,6 +1220,91 @@ TEST_F(EditorScrollTest, JumpsStepsStopsAndPlaybackScrollTheEditor) {
     }
     reset();
     EXPECT_FALSE(scrollTimer->running()) << "stopping always stops following";
+}
+
+// At the start of `line`, types or pastes lines.
+Step editAt(const char* line, bool paste) {
+    return [=](EditorScrollTest& t) {
+        const int at = int(t.viewText().indexOf(QLatin1String(line)));
+        t.select(at, at);
+        QApplication::clipboard()->setText(QStringLiteral("A pasted paragraph.\n").repeated(10));
+        paste ? t.view.paste() : QTest::keyClicks(&t.view, "new\rwords\rtyped\r");
+    };
+}
+Step replace(const char* from, const char* to) { // typed at the caret (the start) just before
+    return [=](EditorScrollTest& t) {
+        QTest::keyClick(&t.view, Qt::Key_X);
+        cw::editor::TextFinder::ReplaceAll all(*t.view.document(), from, to, Qt::CaseSensitive);
+        while (!all.gatherNext()) {
+        }
+        t.view.beginStepGroup(); // a long edit: its lines are counted in parts
+        t.view.namedEdit("Replace All", [&](QTextCursor& cursor) {
+            while (!all.isDone())
+                all.replaceNext(cursor);
+        });
+        t.view.endStepGroup();
+    };
+}
+
+// An edit after the reading position leaves a prompter and the editor on its words, one before it
+// moves the position with them, one that takes them away leaves it where they were; the prompter
+// never shows others, and the editor follows unless the caret took it elsewhere.
+TEST_F(EditorScrollTest, AnEditKeepsTheReadingPositionOnItsWords) {
+    const Step mark = [](EditorScrollTest& t) { // in the middle of "line 150"; a line a paragraph
+        const auto line = t.viewText().left(t.viewText().indexOf("line 150\n")).count(u'\n');
+        t.project->setProgress((line + 0.5) / t.project->editor().lineCount, false, true);
+    };
+    const Step font = [](EditorScrollTest& t) {
+        QTest::keyClick(&t.view, Qt::Key_A, Qt::ControlModifier); // the view goes to the caret, at the end
+        t.changeEditor([](auto& e) { e.typingAttributes.font = {"DejaVu Serif", 9, true, false}; });
+    };
+    const Step undo = [](EditorScrollTest& t) { t.view.undo(); };
+    const Step redo = [](EditorScrollTest& t) { t.view.redo(); };
+    const struct {
+        const char* what;
+        std::vector<Step> steps;
+        const char* read; // at the reading position afterwards
+        bool editorStays; // the caret left the editor there
+    } cases[] = {
+        {"typing after", {editAt("line 199", false)}, "line 150", false},
+        {"a paste after", {editAt("line 199", true)}, "line 150", false},
+        {"typing before", {editAt("line 149", false)}, "line 150", true},
+        {"a paste before", {editAt("line 0", true)}, "line 150", false},
+        {"its words removed", {replace("line 149\nline 150\nline 151\n", "")}, "line 152", false},
+        {"Replace All", {replace("line 2", "line\n2")}, "line 150", false},
+        {"undone", {editAt("line 0", true), mark, undo}, "line 150", false},
+        {"redone", {editAt("line 0", true), undo, mark, redo}, "line 150", false},
+        {"a new font", {font}, "line 150", true},
+        {"playing", {play, editAt("line 149", false)}, "line 150", true}, // the editor unlocked
+    };
+    changeProperties([](auto& p) { p.prompterWordCountFactor = 0.8f; }); // many lines in view
+    defaults.set(cw::settings::lockEditorDuringPrompting, false);
+    const AttributedString script(project->document().text);
+    for (const auto& c : cases) {
+        controller = makeController(view);
+        load(script);
+        reset();
+        settle();
+        auto prompter = cw::PrompterViewController::create(project, defaults);
+        prompter->prompterView()->resize(800, 600);
+        prompter->start();
+        const auto prompterRead = [&, &on = *prompter->prompterView()] { // a line a paragraph
+            const int k = on.currentLineIndex();
+            return project->document().text.string().section(u'\n', k, k).toStdString();
+        };
+        mark(*this);
+        for (const Step& step : c.steps) {
+            step(*this);
+            timer->advance(1s); // the text goes over: the prompter shows its words, or the new ones
+            EXPECT_TRUE(prompterRead() == "line 150" || prompterRead() == c.read) << c.what;
+            ASSERT_TRUE(QTest::qWaitFor([&] { return !controller->isCountingLines(); }));
+        }
+        EXPECT_EQ(prompterRead(), c.read) << c.what;
+        if (!c.editorStays)
+            controller->scrollToTransportPosition(false);
+        EXPECT_NEAR(shown(), progress(), 0.5 / project->editor().lineCount) << c.what << ": the editor";
+        EXPECT_EQ(project->transportState().isPlaying(), std::string_view(c.what) == "playing") << c.what;
+    }
 }
 
 } // namespace scrolling

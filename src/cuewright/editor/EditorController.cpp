@@ -134,6 +134,9 @@ EditorController::EditorController(std::shared_ptr<Project> project, ScriptTextV
                          [this] { typingAttributesDidChange(); }),
         QObject::connect(textView_->verticalScrollBar(), &QScrollBar::valueChanged, textView_,
                          [this] { editorViewDidScroll(); }),
+        QObject::connect(
+            textView_->document(), &QTextDocument::contentsChange, textView_,
+            [this](int position, int removed, int added) { noteTextChange(position, removed, added); }),
     };
 }
 
@@ -264,6 +267,9 @@ void EditorController::loadDocumentText(Load load) {
         return;
     }
     piecewise_.reset(); // a text still going in gives way to this one
+    anchor_.reset();    // the project's text and position replace the view's
+    standby_.reset();
+    autosaveAfterCount_ = false;
     const auto amount = EditorAppearance::textAmount(text.string());
     if (!EditorAppearance::narrowestLineWidth(amount)) {
         holdBack(text);
@@ -398,12 +404,13 @@ void EditorController::textDidChange() {
     }
     // After a long edit the count starts in a turn of its own: the edit's end held this one long.
     publishLineMetricsSoon(/*countNow=*/!afterLongEdit);
+    followTransportPosition();
     if (background_ && background_->lineHeight() != lineHeight_) {
         background_->setLineHeight(lineHeight_);
     }
     const auto autosaveLater = [weak = weak_from_this()] {
         if (auto self = weak.lock()) {
-            self->autosave();
+            self->autosaveWhenCounted();
         }
     };
     timers_.autosave->start(autosaveInterval_, autosaveLater);
@@ -421,10 +428,101 @@ void EditorController::autosave() {
     }
     timers_.autosave->stop();
     timers_.autosaveDeadline->stop();
+    autosaveAfterCount_ = false;
     // Undone back to the text loaded or saved: that text itself, which marks the script unedited.
     const QTextDocument& document = *textView_->document();
     shownText_ = document.isModified() ? attributedText(document) : cleanText_;
-    project_->setText(shownText_);
+    std::optional<double> moveTo;
+    if (anchor_) {
+        anchor_->textBehind = false;
+        if (!anchor_->linesBehind && hasLineTable()) {
+            moveTo = anchoredProgress(textView_->lineMetrics());
+            anchor_.reset();
+        }
+    }
+    {
+        const FlagScope moving(movingWithText_);
+        project_->setText(shownText_, moveTo);
+    }
+    placeStandbyAnchor();
+}
+
+void EditorController::autosaveWhenCounted() {
+    if (countingLines_ && anchor_ && anchor_->linesBehind) {
+        // Handed over now, the prompters would lay the new text out at the old position.
+        timers_.autosave->stop();
+        timers_.autosaveDeadline->stop();
+        autosaveAfterCount_ = true;
+        return;
+    }
+    autosave();
+}
+
+void EditorController::placeStandbyAnchor() {
+    const Editor& editor = project_->editor();
+    // Only where the project's lines are the view's as they stand (not while an edit is on its way).
+    if (anchor_ || !loaded_ || !holdsWholeText() || editor.lineRanges.empty() ||
+        project_->linesRevision() != publishedLinesRevision_) {
+        standby_.reset();
+        return;
+    }
+    const double progress = project_->transportState().progress;
+    const double inText = EditorScrolling::textPosition({editor.lineRanges, editor.lineCount}, progress);
+    const double whole = std::floor(inText);
+    const int last = std::max(0, textView_->document()->characterCount() - 1);
+    // As PlainText::documentStart, without copying the cuts on every tick of a playing transport.
+    const int cutsBefore = int(std::upper_bound(publishedCuts_.begin(), publishedCuts_.end(), int(whole)) -
+                               publishedCuts_.begin());
+    const int position = std::clamp(int(whole) + cutsBefore, 0, last);
+    if (!standby_) {
+        standby_ = TextAnchor{QTextCursor(textView_->document())};
+    }
+    standby_->character.setPosition(position);
+    standby_->share = inText - whole;
+    standby_->progress = progress;
+    standby_->lineCount = editor.lineCount;
+}
+
+void EditorController::noteTextChange(int position, int removed, int added) {
+    if (ignoreTextChange_) {
+        return; // the controller's own loads (which set the anchor aside) and restyles
+    }
+    // A new look over the reading position (a font over the whole text) is the script's, not the
+    // caret's: the editor shows the reading position in it, wherever selecting took the view.
+    const std::optional<TextAnchor>& mark = anchor_ ? anchor_ : standby_;
+    if (mark && removed == added && position <= mark->character.position() &&
+        mark->character.position() < position + added) {
+        atTransportPosition_ = true;
+    }
+    if (!anchor_) {
+        if (!standby_) {
+            return;
+        }
+        anchor_ = std::exchange(standby_, std::nullopt);
+    }
+    anchor_->linesBehind = true;
+    anchor_->textBehind = true;
+}
+
+double EditorController::anchoredProgress(const LineMetrics& lines) const {
+    const double at = EditorScrolling::progressAt({lines.lineRanges, lines.lineCount}, anchor_->position());
+    // Played on since it was taken: as many lines on from the same words.
+    const double played = (project_->transportState().progress - anchor_->progress) * anchor_->lineCount;
+    return std::clamp(at + played / std::max(1, lines.lineCount), 0.0, 1.0);
+}
+
+double EditorController::shownProgress() const {
+    if (anchor_ && !anchor_->linesBehind && hasLineTable()) {
+        return anchoredProgress(textView_->lineMetrics());
+    }
+    return project_->transportState().progress;
+}
+
+void EditorController::followTransportPosition() {
+    if (loaded_ && atTransportPosition_ && hasLineTable() &&
+        defaults_->boolForKey(settings::syncTeleprompterWindowToEditorScrolling)) {
+        scrollingItself([&] { scrollToTransportPosition(/*animated=*/false); });
+    }
 }
 
 void EditorController::markViewClean() {
@@ -433,7 +531,7 @@ void EditorController::markViewClean() {
 }
 
 bool EditorController::hasPendingEdit() const {
-    return timers_.autosave->isActive();
+    return timers_.autosave->isActive() || autosaveAfterCount_;
 }
 
 void EditorController::publishLineMetricsSoon(bool countNow) {
@@ -468,6 +566,7 @@ void EditorController::countMoreLines() {
     if (!loaded_ || !holdsWholeText()) {
         countingLines_ = false; // a load publishes them itself
         publishNext_ = false;
+        autosaveAfterCount_ = false;
         afterCount_.clear(); // their lines were of the text before
         return;
     }
@@ -482,6 +581,10 @@ void EditorController::countMoreLines() {
     countingLines_ = false;
     publishNext_ = false;
     publishLineMetrics();
+    if (std::exchange(autosaveAfterCount_, false)) {
+        autosave();
+    }
+    followTransportPosition();
     for (const auto& command : std::exchange(afterCount_, {})) {
         command();
     }
@@ -505,12 +608,26 @@ bool EditorController::publishLineMetrics() {
             line.range = plain.textRange(line.range);
         }
         lineRanges = &textLines;
+        publishedCuts_ = std::move(plain.cuts);
+    } else {
+        publishedCuts_.clear();
     }
     const Editor& editor = project_->editor();
     const bool changed = editor.lineCount != metrics.lineCount || editor.lineRanges != *lineRanges;
-    if (changed) {
-        project_->setEditorLines(metrics.lineCount, *lineRanges);
+    std::optional<double> moveTo;
+    if (anchor_) {
+        anchor_->linesBehind = false;
+        if (!anchor_->textBehind) { // the project has the text: the lines come last
+            moveTo = anchoredProgress(metrics);
+            anchor_.reset();
+        }
     }
+    if (changed) {
+        const FlagScope moving(movingWithText_);
+        project_->setEditorLines(metrics.lineCount, *lineRanges, moveTo);
+    }
+    publishedLinesRevision_ = project_->linesRevision();
+    placeStandbyAnchor();
     if (wordsPerLine) {
         project_->setAverageWordsPerLine(*wordsPerLine);
     }
@@ -521,6 +638,11 @@ void EditorController::projectTextDidChange(Project&) {
     CW_DCHECK_MAIN_THREAD();
     // After our own autosave the texts are equal and nothing happens.
     loadDocumentText(Load::ifChanged);
+}
+
+void EditorController::projectTransportStateDidChange(Project&) {
+    CW_DCHECK_MAIN_THREAD();
+    placeStandbyAnchor();
 }
 
 void EditorController::projectWillSave(Project&) {
@@ -1032,19 +1154,26 @@ void EditorController::scrollToTransportPosition(bool animated) {
     const double progress = project_->transportState().progress;
     if (!holdsWholeText()) { // part of a long text: no line table yet
         textView_->scrollToOffset(EditorScrolling::scrollOffset(progress, textView_->usedHeight()), animated);
+        atTransportPosition_ = true;
         return;
     }
     if (!hasLineTable()) {
         return; // the view stays where it is until the lines are counted
     }
     const LineMetrics& lines = textView_->lineMetrics();
-    textView_->scrollToOffset(
-        EditorScrolling::scrollOffset(*textView_->document(), {lines.lineRanges, lines.lineCount}, progress),
-        animated);
+    textView_->scrollToOffset(EditorScrolling::scrollOffset(*textView_->document(),
+                                                            {lines.lineRanges, lines.lineCount},
+                                                            shownProgress()),
+                              animated);
+    atTransportPosition_ = true;
 }
 
 void EditorController::editorViewDidScroll() {
     const bool wheel = textView_->isWheelScrolling();
+    if (!ignoreScroll_ && !textView_->isAnimatingScroll()) {
+        // The caret's or the scroll bar's place, unless the wheel moves the transport with it.
+        atTransportPosition_ = false;
+    }
     const TransportState transport = project_->transportState();
     const EditorScrolling::ScrollEvent event{
         freezeScroll_,
@@ -1063,18 +1192,27 @@ void EditorController::editorViewDidScroll() {
                                   textView_->scrollOffset())
             .value_or(transport.progress);
     scrollingItself([&] { project_->setProgress(progress, /*animated=*/false, /*immediate=*/false); });
+    atTransportPosition_ = true;
 }
 
 void EditorController::projectPositionDidJump(Project&, bool animated, bool) {
     CW_DCHECK_MAIN_THREAD();
+    if (!movingWithText_ && anchor_) {
+        anchor_.reset(); // moved elsewhere: the project's new position stands
+        placeStandbyAnchor();
+    }
     if (ignoreScroll_ || !defaults_->boolForKey(settings::syncTeleprompterWindowToEditorScrolling)) {
         return;
+    }
+    if (movingWithText_ && !atTransportPosition_) {
+        return; // the same words: a view scrolled elsewhere (to the caret) stays there
     }
     scrollingItself([&] { scrollToTransportPosition(animated); });
 }
 
 void EditorController::projectSeekDidStep(Project&, double, double, double) {
     CW_DCHECK_MAIN_THREAD();
+    anchor_.reset();
     if (!ignoreScroll_) {
         scrollingItself([&] { scrollToTransportPosition(/*animated=*/true); });
     }

@@ -18,6 +18,7 @@
 #include <QMetaObject>
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -38,6 +39,7 @@ class Project;
 
 namespace cw::editor {
 
+struct LineMetrics;
 class ScriptTextView;
 
 // A one-shot timer on the main thread (the autosave wait, the settling step after a load). Qt's
@@ -110,6 +112,13 @@ EditorViews makeEditorViews(QWidget* parent = nullptr);
 //    and stops scroll the editor; while playing with "autoscrollEditorDuringPrompting" on, the
 //    editor follows every 1/33 s. A progress is a counted line and a share of it in every view:
 //    the editor shows that line's characters at its reading position, whatever its own breaks.
+//  - An edit keeps the reading position on its words: the character there is followed through
+//    every change of the view's text (typing, pastes, Replace All, Undo and Redo), and once both the
+//    project's text and its lines are the view's again the project's progress is set to the one that
+//    shows it, with whichever of the two came last. Meanwhile the project keeps its position, and the
+//    editor, when it showed the transport position, shows that character. An edit handed over after
+//    a typing pause while the lines are still counted in parts waits for the count, so that the
+//    prompters never lay out the new text at a position meant for the old one.
 // Main thread only.
 class EditorController : public ProjectEventListener,
                          public ScriptTextViewKeyEventDelegate,
@@ -234,6 +243,7 @@ public:
 
     // ProjectEventListener
     void projectTextDidChange(Project&) override;
+    void projectTransportStateDidChange(Project&) override;
     void projectScriptPropertiesDidChange(Project&) override;
     void projectPositionDidJump(Project&, bool animated, bool immediate) override;
     void projectSeekDidStep(Project&, double from, double to, double step) override;
@@ -264,6 +274,33 @@ public:
     void setShowPrompter(std::function<void()> showPrompter) { showPrompter_ = std::move(showPrompter); }
 
 private:
+    // The reading position's place in the view's text while an edit has not yet reached both the
+    // project's text and its line table.
+    // Qt moves the cursor with every change of the text, however many one edit makes at once: on
+    // with the text after an insertion or removal before it (or an insertion at it), to where the
+    // text went when its character is removed.
+    struct TextAnchor {
+        QTextCursor character;   // the view's character at the reading position
+        double share = 0;        // and how much of it lies before the reading position
+        double progress = 0;     // the project's progress when it was placed
+        int lineCount = 0;       // and the project's line count then
+        bool linesBehind = true; // the project's lines are not yet the view's
+        bool textBehind = true;  // the project's text is not yet the view's
+        double position() const { return character.position() + share; }
+    };
+    // Keeps a standby anchor at the transport position while the project is up to date with the
+    // view: the first change of the text makes it the anchor (it must be in place before it).
+    void placeStandbyAnchor();
+    void noteTextChange(int position, int removed, int added);
+    // The progress that shows the anchor in the view's lines as counted, with what the transport
+    // has played since it was taken.
+    double anchoredProgress(const LineMetrics& lines) const;
+    // Where the editor shows the transport: the anchor's progress while the project's own waits.
+    double shownProgress() const;
+    // After an edit or a new count: back to the transport position, when the view was there.
+    void followTransportPosition();
+    // The typing pause's hand-over: after the count when the lines are being counted.
+    void autosaveWhenCounted();
     void setLockedForPrompting(bool locked);
     void settle();
     // Whether a bookmark command may run now; if not, it runs once the lines are counted, or
@@ -368,6 +405,13 @@ private:
     PieceSize countPart_{minimumCountPartCharacters, countPartCharacters, countPartTime};
     bool longEditEnding_ = false; // the text change that follows counts no lines itself
     bool publishNext_ = false;    // counted: the next part publishes the lines
+    std::optional<TextAnchor> anchor_;
+    std::optional<TextAnchor> standby_;
+    std::vector<int> publishedCuts_;   // the cuts that stand for no character when the lines were published
+    bool movingWithText_ = false;      // set while the project's position follows an edit
+    bool atTransportPosition_ = false; // the view shows the transport position, not scrolled away
+    bool autosaveAfterCount_ = false;  // a typing pause ended while the lines were counted
+    std::uint64_t publishedLinesRevision_ = 0; // the project's lines when this editor last published
 };
 
 } // namespace cw::editor

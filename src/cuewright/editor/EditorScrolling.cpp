@@ -158,6 +158,39 @@ std::optional<double> progress(const QTextDocument& document, const CountedLines
     return std::clamp((Knots::u(low - 1) + along / 2) / count, 0.0, 1.0);
 }
 
+double textPosition(const CountedLines& lines, double progress) {
+    const int count = countOf(lines);
+    if (lines.ranges.empty()) {
+        return 0;
+    }
+    const double u = (std::isfinite(progress) ? std::clamp(progress, 0.0, 1.0) : 0.0) * count;
+    const int index = std::min(static_cast<int>(std::floor(u)), count - 1);
+    if (index >= static_cast<int>(lines.ranges.size())) {
+        return lines.ranges.back().range.end(); // the empty line after the closing break
+    }
+    const platform::TextRange& range = lines.ranges[static_cast<std::size_t>(index)].range;
+    return range.location + (u - index) * range.length;
+}
+
+double progressAt(const CountedLines& lines, double position) {
+    const int count = countOf(lines);
+    if (lines.ranges.empty() || !std::isfinite(position)) {
+        return 0;
+    }
+    const auto& ranges = lines.ranges;
+    if (position >= ranges.back().range.end()) {
+        return static_cast<double>(ranges.size()) / count; // the end, or the empty line after it
+    }
+    const auto after =
+        std::upper_bound(ranges.begin(), ranges.end(), position,
+                         [](double at, const Editor::LineRange& line) { return at < line.range.location; });
+    const auto index = std::max<std::ptrdiff_t>(0, after - ranges.begin() - 1);
+    const platform::TextRange& range = ranges[static_cast<std::size_t>(index)].range;
+    const double share =
+        range.length > 0 ? std::clamp((position - range.location) / range.length, 0.0, 1.0) : 0.0;
+    return std::clamp((static_cast<double>(index) + share) / count, 0.0, 1.0);
+}
+
 double scrollOffset(double progress, double usedHeight) {
     return progress * usedHeight;
 }

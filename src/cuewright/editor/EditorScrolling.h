@@ -33,6 +33,13 @@ double scrollOffset(const QTextDocument& document, const CountedLines& lines, do
 // (an empty text whose view still scrolls), so the project never gets an undefined position.
 std::optional<double> progress(const QTextDocument& document, const CountedLines& lines, double offset);
 
+// The text's place at the reading position for `progress`: a character's position and the share
+// of the line's characters before the reading position, as one number (the end of the text on the
+// empty line after a closing break). 0 without lines.
+double textPosition(const CountedLines& lines, double progress);
+// The inverse: the progress that puts `position` at the reading position, at the same share of its
+// line; within 0...1, 0 without lines.
+double progressAt(const CountedLines& lines, double position);
 // The same by height alone, for a text only partly in the view: `progress` of `usedHeight`.
 double scrollOffset(double progress, double usedHeight);
 

@@ -953,6 +953,10 @@ void ScriptTextView::scrollToOffset(double offset, bool animated) {
     scrollAnimation_->start();
 }
 
+bool ScriptTextView::isAnimatingScroll() const {
+    return scrollAnimation_ && scrollAnimation_->state() == QAbstractAnimation::Running;
+}
+
 void ScriptTextView::wheelEvent(QWheelEvent* event) {
     const bool previous = std::exchange(wheelScrolling_, true);
     QTextEdit::wheelEvent(event);

@@ -219,6 +219,8 @@ public:
     void setScrollAnimationDuration(int milliseconds) { scrollAnimationMs_ = milliseconds; }
     // True while the wheel is scrolling the view (the scroll bar's value changes inside).
     bool isWheelScrolling() const { return wheelScrolling_; }
+    // True while an animated scrollToOffset() goes on.
+    bool isAnimatingScroll() const;
 
     // Shows the text mirrored about the viewport; clicks land where the mirrored text shows.
     void setMirroring(bool horizontal, bool vertical);

@@ -96,7 +96,7 @@ void Project::updateUnsavedChangesLocked() {
     hasUnsavedChanges_.store(!savedDocument_ || !(*savedDocument_ == document_));
 }
 
-void Project::setText(const platform::AttributedString& text) {
+void Project::setText(const platform::AttributedString& text, std::optional<double> progress) {
     CW_DCHECK_MAIN_THREAD();
     if (document_.text == text) {
         return;
@@ -107,7 +107,20 @@ void Project::setText(const platform::AttributedString& text) {
         ++documentRevision_;
         updateUnsavedChangesLocked();
     }
+    const bool moved = placeProgress(progress);
     notify([](ProjectEventListener& l, Project& p) { l.projectTextDidChange(p); });
+    if (moved) {
+        reportMove();
+    }
+}
+
+bool Project::placeProgress(std::optional<double> progress) {
+    return progress && clock_.placeProgress(*progress);
+}
+
+void Project::reportMove() {
+    transportStateDidChange();
+    transportPositionDidJump(/*animated=*/false, /*immediate=*/true);
 }
 
 void Project::setScriptProperties(const Document::ScriptProperties& given) {
@@ -208,7 +221,8 @@ void Project::setEditor(Editor editor) {
     notify([](ProjectEventListener& l, Project& p) { l.projectEditorDidChange(p); });
 }
 
-void Project::setEditorLines(int lineCount, std::vector<Editor::LineRange> lineRanges) {
+void Project::setEditorLines(int lineCount, std::vector<Editor::LineRange> lineRanges,
+                             std::optional<double> progress) {
     CW_DCHECK_MAIN_THREAD();
     const int previousCount = editor_.lineCount;
     if (editor_.lineRanges != lineRanges) {
@@ -219,10 +233,14 @@ void Project::setEditorLines(int lineCount, std::vector<Editor::LineRange> lineR
         editor_.lineCount = lineCount;
         editor_.lineRanges = std::move(lineRanges);
     }
+    const bool moved = placeProgress(progress);
     if (editor_.lineCount != previousCount) {
         notify([](ProjectEventListener& l, Project& p) { l.projectLineCountDidChange(p); });
     }
     notify([](ProjectEventListener& l, Project& p) { l.projectEditorDidChange(p); });
+    if (moved) {
+        reportMove();
+    }
 }
 
 void Project::applyDefaultTextColor() {

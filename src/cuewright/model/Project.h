@@ -77,7 +77,10 @@ public:
     // Here and in setScriptProperties() the margin is held to the range the views can show.
     void setDocument(Document document);
     // Stores the text unless it equals the current one; marks the project changed and notifies.
-    void setText(const platform::AttributedString& text);
+    // With `progress`, the position moves there with the text: listeners hear of the new text
+    // with it in place, then of the move (an immediate jump), so that no view shows the new text
+    // at the old position first.
+    void setText(const platform::AttributedString& text, std::optional<double> progress = std::nullopt);
     // Replaces the script properties, marks the project changed, stores the margin, margin
     // alignment and word-count factor as the new defaults and notifies.
     void setScriptProperties(const Document::ScriptProperties& properties);
@@ -102,8 +105,10 @@ public:
     // value, then always notifies the editor change. Does not mark the project changed.
     void setEditor(Editor editor);
     // Stores the editor's laid-out lines and notifies as setEditor does; the previous lines are
-    // freed first (a long script's lines take tens of megabytes).
-    void setEditorLines(int lineCount, std::vector<Editor::LineRange> lineRanges);
+    // freed first (a long script's lines take tens of megabytes). With `progress`, the position
+    // moves there with the lines, as setText() moves it.
+    void setEditorLines(int lineCount, std::vector<Editor::LineRange> lineRanges,
+                        std::optional<double> progress = std::nullopt);
     // Changes whenever the editor's lines do, so that a reader can tell without keeping a copy.
     std::uint64_t linesRevision() const { return linesRevision_; }
     // The typing colour becomes the "defaultTextColor" setting: notifies it, then setEditor.
@@ -261,6 +266,9 @@ private:
     // per listener, each holding the project.
     void notify(const Delivery& delivery);
     double runningTimeLocked() const;
+    // Puts the position at `progress` unreported; whether it moved. Then reportMove() tells.
+    bool placeProgress(std::optional<double> progress);
+    void reportMove();
     // After a write of document_: edited unless it is the saved document again. Under mutex_.
     void updateUnsavedChangesLocked();
 

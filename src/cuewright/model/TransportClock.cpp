@@ -108,6 +108,13 @@ void TransportClock::setProgress(double progress, bool animated, bool immediate)
     }
 }
 
+bool TransportClock::placeProgress(double progress) {
+    std::lock_guard lock(mutex_);
+    const double previous = state_.progress;
+    state_.progress = clampProgress(progress, previous);
+    return state_.progress != previous;
+}
+
 void TransportClock::tick(double elapsedSeconds) {
     auto delegate = delegate_.lock();
     if (!delegate) {

@@ -70,6 +70,8 @@ public:
     void pause();
     // Moves to `progress` held to 0...1 (a NaN keeps the position); always reports.
     void setProgress(double progress, bool animated, bool immediate);
+    // The same without reporting, for a caller that reports it with other news; whether it moved.
+    bool placeProgress(double progress);
 
     // Advances the position by ffwdFactor × elapsed / runningTime. With a speed of 0 it does
     // nothing; with a running time of 0 it goes straight to the end (or the top when running
