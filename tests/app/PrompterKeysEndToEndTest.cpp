@@ -386,6 +386,31 @@ TEST_F(PrompterKeysEndToEnd, AHeldWindEndsOnItsKeyUpUnderAMenuAndBindingsActFrom
     EXPECT_TRUE(quit());
 }
 
+// A prompter window's menu opened with the mouse and closed with one Escape leaves the keys with
+// the prompter: Space pauses and plays rather than opening the menu again; so after a trip to the
+// editor and back, where a second Escape changes nothing.
+TEST_F(PrompterKeysEndToEnd, EveryPrompterKeyActsAfterItsWindowsMenuCloses) {
+    const std::optional<Window> prompter = playInPrompter({});
+    ASSERT_TRUE(prompter);
+    for (const bool trip : {false, true}) {
+        SCOPED_TRACE(trip ? "after a trip to the editor" : "at once");
+        const QRect frame = rootGeometry(display, *prompter);
+        ASSERT_TRUE(xdotool(
+            {"mousemove", QString::number(frame.x() + 30), QString::number(frame.y() + 10), "click", "1"}));
+        ASSERT_TRUE(waitFor(*app, [&] { return !openMenus(display, root).empty(); })) << "no menu opened";
+        ASSERT_TRUE(xdotool({"key", "Escape"}));
+        ASSERT_TRUE(waitFor(*app, [&] { return openMenus(display, root).empty(); }));
+        if (trip) {
+            ASSERT_TRUE(activate(*editor) && activate(*prompter));
+            ASSERT_TRUE(xdotool({"key", "Escape"}));
+        }
+        EXPECT_TRUE(keyDoes("space", stopped)) << "Space did not pause";
+        EXPECT_TRUE(openMenus(display, root).empty()) << "Space opened the menu";
+        EXPECT_TRUE(keyDoes("space", playing)) << "Space did not play";
+    }
+    EXPECT_TRUE(quit());
+}
+
 // In a free-floating prompter window, normal or transparent, F11 fills the screen and gives the
 // window back, and Ctrl+W closes it, as in the editor. In the transparent one, Shift+F10 opens the
 // window's menu and its Window Opacity steps, where the keyboard makes the window opaque; the menu
@@ -525,6 +550,18 @@ TEST_F(PrompterKeysEndToEnd, CtrlNumberJumpsToABookmarkInEveryWindowAndADisplayB
             << keys << " left the prompter over the editor";
         ASSERT_TRUE(activate(*editor)) << "the editor cannot be reached";
     }
+    // Switched on by its switch and left on, the display keeps the prompter while the editor is
+    // active again: Space pauses and plays there and does not switch it off.
+    const QSize whole(DisplayWidth(display, 0), DisplayHeight(display, 0));
+    const std::optional<Window> bound = bindOverTheEditor();
+    ASSERT_TRUE(bound) << "no display-bound prompter covering the editor's screen";
+    ASSERT_TRUE(activate(*editor)) << "the editor cannot be reached";
+    EXPECT_TRUE(keyDoes("space", playing)) << "Space after the switch's click did not play";
+    EXPECT_TRUE(keyDoes("space", stopped)) << "Space after the switch's click did not pause";
+    EXPECT_EQ(viewableOnScreen(display, 0, "Prompter Window"), whole) << "Space switched the display off";
+    ASSERT_TRUE(activate(*bound) && xdotool({"key", "Escape"}));
+    ASSERT_TRUE(waitFor(*app, [&] { return !viewableOnScreen(display, 0, "Prompter Window"); }));
+    ASSERT_TRUE(activate(*editor));
     // Space, the presenter's play key, then plays (in a prompter window of its own), and does not
     // switch the display back on.
     ASSERT_FALSE(remoteReply(port, "Rewind").empty());

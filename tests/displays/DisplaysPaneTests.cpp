@@ -197,19 +197,26 @@ TEST_F(DisplaysPaneTest, TheSwitchSavesFirstThenTogglesAndNeverClaimsAPrompterTh
     auto& row = *pane->screenListController()->itemControllers()[0];
     const std::string uuid = row.desc().displayUUID;
 
-    row.screenCheckbox()->click();
+    // Whichever way the display goes on or off, the switch lets go of the keyboard, where Space
+    // would switch it again: its click, the prompter's Escape, the remote.
+    QCheckBox* box = row.screenCheckbox();
+    const auto keepsKeyboard = [&] { return box->window()->focusWidget() == box; };
+    box->setFocus();
+    ASSERT_TRUE(keepsKeyboard());
+    box->click();
+    EXPECT_FALSE(keepsKeyboard()) << "on by its click";
     ASSERT_EQ(opener->toggled.size(), 1u);
     EXPECT_TRUE(opener->toggled[0].isActive);
     EXPECT_TRUE(opener->storedWhenToggled[0].isActive); // saved before the toggle
     EXPECT_TRUE(screens().at(uuid).isActive);
-    EXPECT_TRUE(row.screenCheckbox()->isChecked());
-    // Switched off by its prompter's Escape: the switch lets go of the keyboard, where Space would
-    // switch it on again.
-    row.screenCheckbox()->setFocus();
-    ScreenDescription off = screens().at(uuid);
-    off.isActive = false;
-    project->editor().screenManager->update(off);
-    EXPECT_NE(row.screenCheckbox()->window()->focusWidget(), row.screenCheckbox());
+    EXPECT_TRUE(box->isChecked());
+    for (const bool on : {false, true}) {
+        box->setFocus();
+        ScreenDescription turned = screens().at(uuid);
+        turned.isActive = on;
+        project->editor().screenManager->update(turned);
+        EXPECT_FALSE(keepsKeyboard()) << (on ? "on" : "off") << " elsewhere";
+    }
 
     // The display went away before the prompter could open: the switch goes back off.
     auto& other = *pane->screenListController()->itemControllers()[1];

@@ -156,6 +156,33 @@ bool hasKey(const QWidget& window, const QKeySequence& key) {
     return false;
 }
 
+// Qt leaves a window's bar with the keyboard after a menu closed by Escape, and after a trip to
+// another window, with no title marked: every key of the window would go to the bar. No menu
+// open, the keys go back to where they were.
+void giveKeysBackFromBar(QWidget& window) {
+    auto* bar = qobject_cast<QMenuBar*>(window.focusWidget());
+    if (bar == nullptr || QApplication::activePopupWidget() != nullptr) {
+        return;
+    }
+    QWidget* back = platform::focusWidgetIn(&window);
+    if (back == nullptr || back == bar) {
+        back = platform::firstTabStop(window);
+    }
+    if (back != nullptr && back != bar) {
+        back->setFocus(Qt::MenuBarFocusReason);
+    } else {
+        bar->clearFocus();
+    }
+}
+
+void giveKeysBackFromBars() {
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (window->isVisible()) {
+            giveKeysBackFromBar(*window);
+        }
+    }
+}
+
 } // namespace
 
 QKeySequence MainMenu::bookmarkShortcut(int number) {
@@ -246,14 +273,24 @@ QMenu* MainMenu::addMenu(const QString& title) {
         }
         validate(*menu);
     });
+    // Once the bar has taken the keyboard back from the closed menu; another menu of the bar
+    // opened meanwhile keeps it.
+    connect(menu, &QMenu::aboutToHide, this,
+            [] { QMetaObject::invokeMethod(qApp, &giveKeysBackFromBars, Qt::QueuedConnection); });
     return menu;
 }
 
 bool MainMenu::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::Show && watched->isWidgetType()) {
+    const QEvent::Type type = event->type();
+    if ((type == QEvent::Show || type == QEvent::WindowActivate || type == QEvent::WindowDeactivate) &&
+        watched->isWidgetType()) {
         auto* window = static_cast<QWidget*>(watched);
         if (window->isWindow() && window->windowType() == Qt::Window) {
-            giveKeysTo(*window);
+            if (type == QEvent::Show) {
+                giveKeysTo(*window);
+            } else {
+                giveKeysBackFromBar(*window);
+            }
         }
     }
     auto* menu = qobject_cast<QMenu*>(watched);

@@ -18,9 +18,9 @@ public:
     // nothing. Returns whether a window of the project is bound to the display afterwards.
     virtual bool toggleScreenBoundPrompter(const std::shared_ptr<Project>& project,
                                            const ScreenDescription& screen) = 0;
-    // A prompter was switched off by its own keys while its display's switch had the keyboard of
-    // the pane's window, where Space would switch it on again. The switch has let the keyboard
-    // go; this gives it to where a presenter's keys act. Nothing by default.
+    // A display went on or off while its switch had the keyboard of the pane's window, where
+    // Space would switch it again. The switch has let the keyboard go; this gives it to where a
+    // presenter's keys act. Nothing by default.
     virtual void giveKeyboardBackFromSwitch() {}
 };
 

@@ -146,6 +146,23 @@ void ScreenListController::screenInfoControllerDidToggleScreen(const ScreenDescr
         corrected.isActive = bound;
         manager->update(corrected);
     }
+    for (const auto& row : rows_) {
+        if (row->desc().displayUUID == screen.displayUUID) {
+            letGoOfKeyboard(*row);
+        }
+    }
+}
+
+void ScreenListController::letGoOfKeyboard(ScreenInfoViewController& row) {
+    // Whichever way the display went on or off, a switch left with the keyboard would take the
+    // presenter's next Space.
+    QCheckBox* box = row.screenCheckbox();
+    if (box != nullptr && box->window()->focusWidget() == box) {
+        box->clearFocus();
+        if (opener_) {
+            opener_->giveKeyboardBackFromSwitch();
+        }
+    }
 }
 
 void ScreenListController::projectDidStartPlayback(Project&) {
@@ -157,15 +174,12 @@ void ScreenListController::projectScreenDescriptionDidChange(Project&, const Scr
         if (row->desc().displayUUID != screen.displayUUID) {
             continue;
         }
-        // Off, but not by this switch (which reads itself first): the prompter's own Escape, say.
-        QCheckBox* box = row->screenCheckbox();
-        const bool offElsewhere = row->desc().isActive && !screen.isActive;
+        // On or off by another route than this switch (which reads itself first): the prompter's
+        // own Escape, the remote, a display taken away.
+        const bool turned = row->desc().isActive != screen.isActive;
         row->setDesc(screen);
-        if (offElsewhere && box != nullptr && box->window()->focusWidget() == box) {
-            box->clearFocus();
-            if (opener_) {
-                opener_->giveKeyboardBackFromSwitch();
-            }
+        if (turned) {
+            letGoOfKeyboard(*row);
         }
     }
 }

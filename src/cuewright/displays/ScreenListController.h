@@ -75,6 +75,9 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Moves the keyboard off the row's switch when it has it.
+    void letGoOfKeyboard(ScreenInfoViewController& row);
+
     std::shared_ptr<Project> project_;
     std::shared_ptr<DisplayPrompterOpener> opener_;
     ScreenIdentificator::Options identification_;
