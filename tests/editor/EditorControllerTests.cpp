@@ -347,6 +347,30 @@ TEST_F(EditorControllerTest, ProjectTextLoadsWithoutCountingAsAnEditAndLinesAreP
     EXPECT_EQ(viewText(), QStringLiteral("a b\n")) << "a closed editor no longer follows the project";
 }
 
+// Another Words per Line over a long script: its lines are counted in parts, the project keeping
+// its table until all are, and a change during the count ends with the last one's lines. Losing the
+// focus meanwhile lays out no further (Qt would draw the caret anew at the text's end).
+TEST_F(EditorControllerTest, WordsPerLineCountsALongScriptInParts) {
+    load(AttributedString(QStringLiteral("The presenter reads this line aloud.\n").repeated(4000)));
+    view.activateWindow();
+    view.setFocus();
+    view.moveCursor(QTextCursor::End);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view.hasFocus() && !controller->isCountingLines(); }, 60000));
+    const auto before = project->editor().lineRanges;
+    const QTextLayout& last = *view.document()->lastBlock().previous().layout();
+    const double height = last.lineAt(0).height();
+    for (const float factor : {0.6f, 0.7f}) {
+        changeProperties([&](auto& p) { p.prompterWordCountFactor = factor; });
+        ASSERT_TRUE(controller->isCountingLines() && project->editor().lineRanges == before) << factor;
+    }
+    view.clearFocus();
+    EXPECT_TRUE(view.isLayingOutInParts() && (last.lineCount() == 0 || last.lineAt(0).height() == height));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !controller->isCountingLines(); }, 60000));
+    std::unique_ptr<QTextDocument> fresh(view.document()->clone());
+    fresh->setTextWidth(view.document()->textWidth());
+    EXPECT_EQ(project->editor().lineRanges, cw::editor::measureLines(*fresh, view.lineCounting()).lineRanges);
+}
+
 TEST_F(EditorControllerTest, LocksWhilePromptingWhenTheSettingIsOn) {
     load(AttributedString(QStringLiteral("x")));
     const struct {

@@ -534,21 +534,21 @@ bool EditorController::hasPendingEdit() const {
     return timers_.autosave->isActive() || autosaveAfterCount_;
 }
 
-void EditorController::publishLineMetricsSoon(bool countNow) {
+bool EditorController::publishLineMetricsSoon(bool countNow) {
     CW_DCHECK_MAIN_THREAD();
     if (!holdsWholeText()) {
-        return;
+        return false;
     }
     if (countingLines_) {
-        return; // the parts go on from the first block not counted, wherever the text changed
+        return false; // the parts go on from the first block not counted, wherever the text changed
     }
     countPart_.restart();
     if (countNow && countSomeLines(*textView_->document(), textView_->lineCounting(), countPart_.characters())) {
-        publishLineMetrics();
-        return;
+        return publishLineMetrics();
     }
     countingLines_ = true;
     countMoreLinesLater();
+    return false;
 }
 
 void EditorController::countMoreLinesLater() {
@@ -567,6 +567,7 @@ void EditorController::countMoreLines() {
         countingLines_ = false; // a load publishes them itself
         publishNext_ = false;
         autosaveAfterCount_ = false;
+        showPositionWhenCounted_ = false;
         afterCount_.clear(); // their lines were of the text before
         return;
     }
@@ -583,6 +584,9 @@ void EditorController::countMoreLines() {
     publishLineMetrics();
     if (std::exchange(autosaveAfterCount_, false)) {
         autosave();
+    }
+    if (std::exchange(showPositionWhenCounted_, false)) {
+        showTransportPositionAgain(); // another Words per Line: the same place on other lines
     }
     followTransportPosition();
     for (const auto& command : std::exchange(afterCount_, {})) {
@@ -868,9 +872,12 @@ void EditorController::projectScriptPropertiesDidChange(Project&) {
     const double inset = textView_->topInset();
     const double size = lineHeight_;
     applyScriptProperties(Load::ifChanged);
-    // Another word count factor may count other lines at the same font size (the size's floor).
-    // Lines being counted in parts are counted at the new properties and published at the end.
-    const bool linesChanged = !countingLines_ && publishLineMetrics();
+    // Another word count factor may count other lines at the same font size (the size's floor):
+    // a long text's are counted in parts and published at the end, as are lines being counted. A
+    // count this starts is of other lines (those counted as they were are read at once).
+    const bool wasCounting = countingLines_;
+    const bool linesChanged = publishLineMetricsSoon();
+    showPositionWhenCounted_ = showPositionWhenCounted_ || (countingLines_ && !wasCounting);
     if (textView_->geometry() != frame || textView_->topInset() != inset || lineHeight_ != size ||
         linesChanged) {
         showTransportPositionAgain();

@@ -194,8 +194,8 @@ public:
     // The same once they are counted: at once when that takes little (a keystroke), else a part at
     // a time (see countSomeLines), the event loop turning between the parts (a Replace All over a
     // long paragraph, each of its slices and undone steps); without `countNow` (after a long edit)
-    // from the next turn on. Meanwhile isCountingLines().
-    void publishLineMetricsSoon(bool countNow = true);
+    // from the next turn on. Meanwhile isCountingLines(). Whether it published other lines at once.
+    bool publishLineMetricsSoon(bool countNow = true);
     bool isCountingLines() const { return countingLines_; }
     // The parts are sized to take about countPartTime each (see PieceSize), from
     // minimumCountPartCharacters (each part counts the last line before it again) to
@@ -405,6 +405,8 @@ private:
     PieceSize countPart_{minimumCountPartCharacters, countPartCharacters, countPartTime};
     bool longEditEnding_ = false; // the text change that follows counts no lines itself
     bool publishNext_ = false;    // counted: the next part publishes the lines
+    // A restyle's lines are being counted: the reading position is shown on them once they are.
+    bool showPositionWhenCounted_ = false;
     std::optional<TextAnchor> anchor_;
     std::optional<TextAnchor> standby_;
     std::vector<int> publishedCuts_;   // the cuts that stand for no character when the lines were published

@@ -48,6 +48,10 @@ ScriptTextView::ScriptTextView(QWidget* parent)
     turnTimer_->setInterval(0);
     connect(turnTimer_, &QTimer::timeout, this, &ScriptTextView::runNextTurnStep);
     connect(document(), &QTextDocument::undoCommandAdded, this, &ScriptTextView::undoStepAdded);
+    // The caret blinks by a timer of the object that holds the document (see caretWaitsForLayout).
+    if (QObject* caret = document()->parent(); caret && caret != this) {
+        caret->installEventFilter(this);
+    }
     connect(document(), &QTextDocument::contentsChange, this, [this] { countedLines_.reset(); });
     connect(verticalScrollBar(), &QScrollBar::rangeChanged, this, &ScriptTextView::keepInsetInScrollRange);
     connect(document()->documentLayout(), &QAbstractTextDocumentLayout::documentSizeChanged, this,
@@ -127,17 +131,48 @@ void ScriptTextView::layOutNextParts() {
         const int end = text.characterCount() - 1;
         const QTextBlock block = text.findBlock(std::min(layoutReach_ + layoutPartCharacters, end));
         if (!block.isValid()) {
-            layoutReach_ = -1;
+            layoutDone();
             return;
         }
         text.documentLayout()->blockBoundingRect(block);
         layoutReach_ = block.position() + block.length();
         if (layoutReach_ > end) {
-            layoutReach_ = -1;
+            layoutDone();
             return;
         }
     } while (std::chrono::steady_clock::now() - started < layoutTurnTime);
     inTurnOfItsOwn(this, [this] { layOutNextParts(); });
+}
+
+void ScriptTextView::layoutDone() {
+    layoutReach_ = -1;
+    if (const auto focus = std::exchange(focusAfterLayout_, std::nullopt)) {
+        QFocusEvent event(focus->first, focus->second);
+        if (focus->first == QEvent::FocusIn) {
+            QTextEdit::focusInEvent(&event);
+        } else {
+            QTextEdit::focusOutEvent(&event);
+        }
+    }
+}
+
+bool ScriptTextView::caretWaitsForLayout(const QFocusEvent& event) {
+    if (!isLayingOutInParts()) {
+        return false;
+    }
+    if (focusAfterLayout_ && focusAfterLayout_->first != event.type()) {
+        focusAfterLayout_.reset(); // back to the focus Qt knows of
+    } else {
+        focusAfterLayout_.emplace(event.type(), event.reason());
+    }
+    return true;
+}
+
+bool ScriptTextView::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Timer && isLayingOutInParts() && watched == document()->parent()) {
+        return true; // a blink: the timer goes on, and so does the caret once the text is laid out
+    }
+    return QTextEdit::eventFilter(watched, event);
 }
 
 void ScriptTextView::setWrapWidthFloor(double width) {

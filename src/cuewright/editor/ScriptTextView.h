@@ -243,7 +243,9 @@ protected:
     void changeEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void inputMethodEvent(QInputMethodEvent* event) override;
     // The selection as it is: where a long paragraph was cut into blocks there is no break.
     QMimeData* createMimeDataFromSelection() const override;
@@ -316,6 +318,12 @@ private:
     void keepPageHeight();
     void layOutNextParts();
     int layoutReach_ = -1; // laid out before this position while layOutInParts() goes on, else -1
+    // Qt draws the caret anew when it blinks and when the view gains or loses the focus, laying
+    // the text out to it at once: while the text is laid out in parts the blinks are skipped and a
+    // focus change reaches Qt once the layout is done.
+    bool caretWaitsForLayout(const QFocusEvent& event);
+    void layoutDone();
+    std::optional<std::pair<QEvent::Type, Qt::FocusReason>> focusAfterLayout_;
     void runNextTurnStep();
     std::deque<std::pair<QPointer<QObject>, std::function<void()>>> turnSteps_;
     QTimer* turnTimer_ = nullptr;

@@ -164,9 +164,17 @@ void ScriptTextView::cut() {
     step.endEditBlock();
 }
 
+void ScriptTextView::focusInEvent(QFocusEvent* event) {
+    if (!caretWaitsForLayout(*event)) {
+        QTextEdit::focusInEvent(event);
+    }
+}
+
 void ScriptTextView::focusOutEvent(QFocusEvent* event) {
     endHeldKeys();
-    QTextEdit::focusOutEvent(event);
+    if (!caretWaitsForLayout(*event)) {
+        QTextEdit::focusOutEvent(event);
+    }
 }
 
 void ScriptTextView::endHeldKeys() {
