@@ -269,6 +269,7 @@ void EditorController::loadDocumentText(Load load) {
     piecewise_.reset(); // a text still going in gives way to this one
     anchor_.reset();    // the project's text and position replace the view's
     standby_.reset();
+    linesHeld_ = false;
     autosaveAfterCount_ = false;
     const auto amount = EditorAppearance::textAmount(text.string());
     if (!EditorAppearance::narrowestLineWidth(amount)) {
@@ -440,6 +441,9 @@ void EditorController::autosave() {
             anchor_.reset();
         }
     }
+    if (linesHeld_) {
+        publishLineMetrics();
+    }
     {
         const FlagScope moving(movingWithText_);
         project_->setText(shownText_, moveTo);
@@ -599,6 +603,14 @@ bool EditorController::publishLineMetrics() {
     if (!holdsWholeText()) {
         return false; // published once the whole text is in
     }
+    if (anchor_ && anchor_->textBehind) {
+        // They go over with the text: the project never holds its old text and position with
+        // the new lines, which would put the prompters' next step or the remote on other words.
+        anchor_->linesBehind = false;
+        linesHeld_ = true;
+        return false;
+    }
+    linesHeld_ = false;
     const LineMetrics& metrics = textView_->lineMetrics();
     // Read before the listeners run: one of them may change the text, and the view's lines with it.
     const std::optional<double> wordsPerLine = metrics.wordsPerLine;

@@ -408,6 +408,7 @@ private:
     // A restyle's lines are being counted: the reading position is shown on them once they are.
     bool showPositionWhenCounted_ = false;
     std::optional<TextAnchor> anchor_;
+    bool linesHeld_ = false; // counted, waiting for the text to go over with them
     std::optional<TextAnchor> standby_;
     std::vector<int> publishedCuts_;   // the cuts that stand for no character when the lines were published
     bool movingWithText_ = false;      // set while the project's position follows an edit
