@@ -100,7 +100,7 @@ QWidget* GeneralSettingsViewController::makeView() {
     form.addRow(tr("Appearance"), c.userInterfaceStyle);
     form.addSeparator();
 
-    c.autospawn = new QCheckBox(tr("Open a prompter window with every script"), view);
+    c.autospawn = new QCheckBox(tr("Open a prompter window when prompting starts"), view);
     form.addRow(tr("Prompter"), c.autospawn);
     c.lockEditor = new QCheckBox(tr("Lock the editor while prompting"), view);
     form.addRow(tr("Editor"), c.lockEditor);
