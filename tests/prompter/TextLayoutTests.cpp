@@ -15,7 +15,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <functional>
+#include <iterator>
+#include <utility>
 
 using cw::PrompterView;
 using platform::AttributedString;
@@ -524,10 +527,29 @@ TEST(PrompterScrolling, LongTextIsLaidOutInPartsToTheWholeLayout) {
 
 // Each part lays out whole paragraphs of about the characters asked for, at least one, and the
 // metrics come in a part of their own, exactly those of the whole text measured at once.
+// Whatever the characters: no space at all, only line separators, CJK, surrogate pairs, or a mix.
 TEST(PrompterTextLayout, MeasurementAdvancesByBoundedPartsToTheWholeResult) {
-    for (const int perParagraph : {40, 7, 4000}) {
-        const AttributedString text =
-            cw::TextUtils::applyFontAndParagraphStyle(cwtest::script(6000, perParagraph), 100);
+    const QString kinds[] = {QStringLiteral("x"), QString(QChar(0x2028)), QStringLiteral("\u6f22\u5b57"),
+                             QStringLiteral("\U0001F600"), QStringLiteral(" "), QStringLiteral("\n"),
+                             QStringLiteral("\r\n"), QString(QChar(0x2029))};
+    QString mixed;
+    std::uint32_t seed = 7;
+    for (int i = 0; i < 6000; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        mixed += kinds[(seed >> 16) % std::size(kinds)];
+    }
+    const std::pair<const char*, AttributedString> texts[] = {
+        {"40 a paragraph", cwtest::script(6000, 40)},
+        {"7 a paragraph", cwtest::script(6000, 7)},
+        {"4000 a paragraph", cwtest::script(6000, 4000)},
+        {"no space", AttributedString(kinds[0].repeated(8000))},
+        {"line separators only", AttributedString(kinds[1].repeated(3000))},
+        {"CJK", AttributedString(kinds[2].repeated(3000))},
+        {"surrogate pairs", AttributedString(kinds[3].repeated(3000))},
+        {"mixed", AttributedString(mixed)},
+    };
+    for (const auto& [perParagraph, script] : texts) {
+        const AttributedString text = cw::TextUtils::applyFontAndParagraphStyle(script, 100);
         cw::PrompterTextMeasurement parts(text, 1000);
         int longest = 0;
         platform::forEachParagraph(
